@@ -1,0 +1,273 @@
+// The host interface: every service the module calls on its host, and the
+// host records the module reads.  The module (host/, procedure/, numerics/,
+// optimizer/) reaches the host only through these declarations; platform/
+// implements them.
+//
+// Conventions of the interface:
+//   - statuses are 32-bit signed integers, 0 for success unless a service
+//     says otherwise;
+//   - a "handle" is a pointer to an opaque host record;
+//   - texts are (address, length) pairs of blank-padded fields unless a
+//     service says NUL-terminated;
+//   - printf-like services take the host's format dialect (see
+//     platform/format.h): %i %d (int32), %u %x (uint32), %ld (int64),
+//     %f %g %e with the usual widths (double), %s (NUL-terminated text),
+//     %.*s (length, text), %c (char), %k (HostText*), %n (line break),
+//     %Nz (severity marker: 1 ERROR, 2 WARNING, 3 NOTE).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------
+// Missing values: doubles whose most significant 16 bits are all ones.
+
+// The missing value the host uses for filling (element 46 of the host's
+// table of doubles).  Defined by the platform.
+double host_missing_value();
+
+// Special missing value for code c in 0..27 (0 is ".", 1.."_", 2.. ".A"...):
+// the host's encoding of ".", "._" and ".A" to ".Z".
+double host_special_missing(int code);
+
+// ---------------------------------------------------------------------------
+// Objects, classes and allocators.
+
+struct HostObject;
+struct HostClass;
+struct KyrArg;
+
+// A method function: (object, entry datum, descriptor datum, entry count,
+// argument array); 0 or positive for success, negative for failure.
+using HostMethodFn = int32_t (*)(HostObject* object, void* entryDatum, void* descriptorDatum,
+                                 int32_t count, KyrArg* args);
+
+// A close function: (object, close datum, operation, count, args).
+using HostCloseFn = int32_t (*)(HostObject* object, void* closeDatum, int32_t operation,
+                                int32_t count, KyrArg* args);
+
+struct HostMethodDescriptor {
+    HostMethodFn function = nullptr;  // called by wobmth
+    void* datum = nullptr;            // the descriptor datum
+};
+
+// A node of a bucket chain of a class.
+struct HostMethodEntry {
+    HostMethodEntry* next = nullptr;  // 0 ends the chain
+    void* datum = nullptr;            // the entry datum
+    HostMethodDescriptor* descriptor = nullptr;
+    uint32_t method = 0;  // the method number
+};
+
+struct HostCloseDescriptor {
+    HostCloseFn function = nullptr;
+};
+
+struct HostClass {
+    HostClass* parent = nullptr;          // 0 at the root
+    HostMethodEntry** buckets = nullptr;  // bucketMask + 1 chain heads
+    HostCloseDescriptor* closeDescriptor = nullptr;
+    void* closeDatum = nullptr;
+    uint32_t bucketMask = 0;  // method m lives in bucket (m AND mask)
+};
+
+// Every host object begins with the address of its class.
+struct HostObject {
+    HostClass* cls = nullptr;
+};
+
+// An allocator object: allocate and free.  Every memory pool is one.
+struct HostAllocator {
+    void* (*allocate)(HostAllocator* self, size_t bytes, int32_t tag) = nullptr;
+    void (*release)(HostAllocator* self, void* block, int32_t zero, int32_t four) = nullptr;
+};
+
+// Opaque text handle (from kyrmsg, kyrmsgs, kyrtxt, kyrtxts).
+struct HostText;
+
+// ---------------------------------------------------------------------------
+// KyrArg: one entry of an object-method argument list.
+
+enum KyrValueType : uint16_t {
+    kKyrChar = 1,        // one character in `character`
+    kKyrInt = 3,         // signed 32-bit integer in `word`
+    kKyrDouble = 5,      // a double in `number`
+    kKyrNames = 6,       // address of an array of fixed-width names
+    kKyrRowLabels = 7,   // address of an array of row labels (NameRecords)
+    kKyrDoubles = 11,    // address of an array of doubles
+    kKyrObject = 12,     // object handle in `object` (written back on create)
+    kKyrWord2 = 13,      // a 32-bit word in `word2`
+    kKyrCell = 17,       // address of a caller's cell read at each row
+    kKyrCounted = 20,    // counted string: `word` the length, `address` the characters
+    kKyrTextHandle = 66  // text handle in `text`
+};
+
+struct KyrArg {
+    uint16_t attribute = 0;  // what the entry says
+    uint16_t type = 0;       // KyrValueType
+    uint32_t unset = 0;      // never written by the module
+    int32_t word = 0;        // value word: integer, or counted-string length
+    uint32_t word2 = 0;      // second value word (type 13)
+    char character = 0;      // type 1
+    double number = 0.0;     // type 5
+    const void* address = nullptr;  // types 6, 7, 11, 17, 20
+    HostObject* object = nullptr;   // type 12
+    HostText* text = nullptr;       // type 66
+};
+
+// Entry builders (the module fills arrays of these on its stack).
+inline KyrArg kyr_int(uint16_t attr, int32_t v) {
+    KyrArg a; a.attribute = attr; a.type = kKyrInt; a.word = v; return a;
+}
+inline KyrArg kyr_double(uint16_t attr, double v) {
+    KyrArg a; a.attribute = attr; a.type = kKyrDouble; a.number = v; return a;
+}
+inline KyrArg kyr_char(uint16_t attr, char c) {
+    KyrArg a; a.attribute = attr; a.type = kKyrChar; a.character = c; return a;
+}
+inline KyrArg kyr_counted(uint16_t attr, const char* s, int32_t len) {
+    KyrArg a; a.attribute = attr; a.type = kKyrCounted; a.word = len; a.address = s; return a;
+}
+inline KyrArg kyr_object(uint16_t attr, HostObject* o) {
+    KyrArg a; a.attribute = attr; a.type = kKyrObject; a.object = o; return a;
+}
+inline KyrArg kyr_word2(uint16_t attr, uint32_t w) {
+    KyrArg a; a.attribute = attr; a.type = kKyrWord2; a.word2 = w; return a;
+}
+inline KyrArg kyr_text(uint16_t attr, HostText* t) {
+    KyrArg a; a.attribute = attr; a.type = kKyrTextHandle; a.text = t; return a;
+}
+inline KyrArg kyr_address(uint16_t attr, uint16_t type, const void* p) {
+    KyrArg a; a.attribute = attr; a.type = type; a.address = p; return a;
+}
+
+// ---------------------------------------------------------------------------
+// The host control block, reached through the first anchor.
+
+struct PrintBlock;
+
+// The host's per-step block.
+struct HostStepBlock {
+    PrintBlock* printBlock = nullptr;       // made by xinit
+    HostAllocator* messagePool = nullptr;   // the saved-message pool, 0 when none
+    void* printFile = nullptr;              // the step's print file
+};
+
+struct HostControlBlock {
+    HostStepBlock* step = nullptr;            // the per-step block
+    HostAllocator* stepAllocator = nullptr;   // allocations that live for the step
+    const unsigned char* collate = nullptr;   // 256 bytes, folds case
+    const uint16_t* charClass = nullptr;      // 256 entries: 0x100 white space; 1|2|4 letter or digit
+    const double* doubles = nullptr;          // element 46: the missing value used for filling
+    const unsigned char* translate[5] = {};   // translation tables; kind 2 is upper case
+    int32_t doubleByte = 0;                   // double-byte character set in use
+};
+
+constexpr uint16_t kCharWhite = 0x100;
+constexpr uint16_t kCharAlnum = 0x7;
+
+// ---------------------------------------------------------------------------
+// Module entry points the host calls (defined by the module).
+
+struct ImageInfo;
+const ImageInfo* mcn_main(HostControlBlock* gcb, void* pidb);
+int32_t zavvelix();
+
+// The anchors stored by mcn_main.
+extern HostControlBlock* v_global_gcb_anchor;
+extern void* v_global_pidb_anchor;
+
+// ---------------------------------------------------------------------------
+// Supervisor services.
+
+// Ends the step with the code; never returns (the platform unwinds to its
+// step runner).
+[[noreturn]] void xexit(int32_t code, int32_t zero);
+
+// Memory pools.  xmpoolc returns a new pool (an allocator) or 0.
+HostAllocator* xmpoolc(int64_t estimate, int32_t increment, int32_t tag, int32_t kind = 4);
+void xmpoold(HostAllocator* pool);      // deletes the pool and its blocks; 0 is a no-op
+int64_t xmsize(HostAllocator* pool);    // bytes one allocation may take
+int32_t xmemdef(const void* lastBlock); // 0 when the pool's allocations succeeded
+void xmemmsg(int64_t sizeOrCode);       // logs the memory-shortage message
+
+// Host options by name.  xoptcgt copies the option's text into buf
+// (NUL-terminated, at most size-1 characters) and returns its length, or -1
+// when the option does not exist.
+int32_t xoptcgt(const char* name, char* buf, int32_t size);
+// xoptngt: a numeric option, 0 when found.
+int32_t xoptngt(const char* name, double* value);
+// xyrcgef: host text item (4142 the DEBUG option) into a 1024-byte buffer;
+// returns the length, or -1 on failure.
+int32_t xyrcgef(int32_t item, char* buffer1024);
+
+// Time in seconds.
+double wzdttme();
+
+// ---------------------------------------------------------------------------
+// Messages and print lines.
+
+void xpmlog(int32_t group, int32_t number, ...);   // numbered message to the log
+void xpslog(const char* format, ...);              // printf-style line(s) to the log
+void xpsout(const char* format, ...);              // printf-style line(s) to the listing
+int32_t xpsstr(char* buffer, int32_t length, const char* format, ...);
+void xpmstr(char* buffer, int32_t width, int32_t group, int32_t number);
+void xprrlog(int32_t zero, int32_t status);        // the host's text for a failed status
+void xebug(const char* text, int32_t code);        // internal-error line
+// The text of a message: 0 when it exists (text and length out).
+int32_t wkread(int32_t group, int32_t number, const char** text, int32_t* length);
+
+// Print set-up.
+int32_t xpopen(void* printFile);
+int32_t xpoutl(void* printFile, void* outputDescription);
+int32_t xpprnl(int32_t zero);    // listing line size
+int32_t xplogl(int32_t zero);    // log line size
+int32_t xpmsgl(int32_t zero);    // message line size
+int32_t xppagel(int32_t zero);   // listing page size
+int32_t xpselec(int32_t zero, int32_t destination);  // -1 log, 0 listing, -2 default
+int32_t xpopset(int32_t zero, int32_t option, int32_t value);
+void xppage(int32_t zero);
+void xpoflsh();
+
+// Titles: line k (1..10), 0 when it is not set.
+const char* xtitle(int32_t line);
+
+// ---------------------------------------------------------------------------
+// Output-delivery text handles and the object-manager anchor.
+
+HostText* kyrmsg(int32_t group, int32_t number);
+HostText* kyrmsgs(int32_t group, int32_t number, ...);
+HostText* kyrtxt(const char* text, int32_t length);          // length -1: NUL-terminated
+HostText* kyrtxts(const char* format, int32_t length, ...);  // length -1: NUL-terminated
+// The characters of a text handle (for tests and the module's own use).
+const char* kyrtext_chars(const HostText* text, int32_t* length);
+
+// Prepares the object-manager anchor: *anchor receives the object on which
+// method 147 creates the output manager.
+int32_t xobinit(HostObject** anchor, int32_t zero);
+
+// ---------------------------------------------------------------------------
+// Scratch (utility) files: growable byte files, positioned by byte.
+
+struct HostFile;
+
+struct ScratchFileRequest {
+    uint32_t attributeWord = 0;  // 0x82000008 or 0x84000008 by the callers
+};
+
+int32_t xcopen(HostFile** handle, const ScratchFileRequest* request);
+int32_t xcpoint(HostFile* file, int64_t position);
+int32_t xcread(HostFile* file, void* buffer, int64_t bytes);   // past the end: failure
+int32_t xcwrite(HostFile* file, const void* buffer, int64_t bytes);
+int32_t xcclose(HostFile* file, int32_t one);
+
+// ---------------------------------------------------------------------------
+// Installation of host components.
+
+int32_t wiinstl(int32_t id, const char* name8, int32_t one);
+
+// ---------------------------------------------------------------------------
+// Generated names: prefix and decimal number in a blank-padded field.
+
+int32_t znamfix(int32_t mode, const char* prefix, int32_t prefixLength, int32_t number,
+                int32_t flag, char* destination, int32_t width);
