@@ -1,0 +1,41 @@
+// The platform's session: the state of one run of the `velix` command that
+// the host components share (where the listing, the log and the JSON
+// document go, the library folder, host options, the step counter), and the
+// step lifecycle through which each component resets and frees its per-step
+// state.  Components register their hooks once, at static-initialisation
+// time, with a StepHooks object.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <ostream>
+#include <string>
+
+namespace velix::platform {
+
+struct Session {
+    std::ostream* listing = nullptr;  // the listing (stdout by default)
+    std::ostream* log = nullptr;      // the log (stderr by default)
+    std::string libraryDir = ".";     // where data set `name` is `name.csv`
+    std::map<std::string, std::string> options;  // host options by upper-case name
+    double fixedTime = -1.0;          // when >= 0, wzdttme returns it (tests)
+    int stepNumber = 0;               // 1-based number of the current step
+    std::string stepSource;           // text of the current PROC VELIX step
+    int stepSourceLine = 1;           // line of the program file where it starts
+};
+
+// The one session of the process.
+Session& session();
+
+// Lifecycle hooks of a platform component.  begin runs before the module's
+// step entry is called, end after the step has exited (normally or not),
+// and must free everything the component holds for the step.
+struct StepHooks {
+    StepHooks(const char* name, std::function<void()> begin, std::function<void()> end);
+};
+
+// Called by the step runner.
+void begin_step();
+void end_step();
+
+}  // namespace velix::platform
