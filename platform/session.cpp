@@ -21,7 +21,12 @@ std::vector<Registered>& registry() {
 }  // namespace
 
 Session& session() {
-    static Session s{&std::cout, &std::cerr};
+    static Session s = [] {
+        Session init;
+        init.listing = &std::cout;
+        init.log = &std::cerr;
+        return init;
+    }();
     return s;
 }
 
