@@ -10,6 +10,7 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace velix::platform {
 
@@ -22,6 +23,8 @@ struct Session {
     int stepNumber = 0;               // 1-based number of the current step
     std::string stepSource;           // text of the current PROC VELIX step
     int stepSourceLine = 1;           // line of the program file where it starts
+    std::string programPath;          // the program file (for messages)
+    std::vector<std::string> titles = std::vector<std::string>(10);  // TITLE1..TITLE10 texts
 };
 
 // The one session of the process.
