@@ -19,6 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "velix/host_compiler.h"
+
 // ---------------------------------------------------------------------------
 // Missing values: doubles whose most significant 16 bits are all ones.
 
