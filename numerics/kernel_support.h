@@ -1,0 +1,46 @@
+// Shared machinery of the dense and packed kernels: packed-index
+// arithmetic, the constants the kernels test against, and the
+// mantissa/power-of-ten determinant accumulator.  Nothing here is specific
+// to one factorization.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace velix::detail {
+
+// The smallest normal double plus one unit in the last place; the kernels
+// treat magnitudes at or below it as zero.
+constexpr double kMinPos = 2.225073858507202e-308;
+
+// Offset of element (i, j), j <= i, of a PackedSym array.
+constexpr int64_t pk(int64_t i, int64_t j) { return i * (i + 1) / 2 + j; }
+
+// Offset of element (i, j) of a symmetric PackedSym array for any i, j.
+constexpr int64_t pks(int64_t i, int64_t j) { return i >= j ? pk(i, j) : pk(j, i); }
+
+// Multiplies the determinant pair (mantissa, power of ten) by f and brings
+// the mantissa back to 1 <= |mantissa| < 10.  A factor too large for the
+// plain product has its power of ten taken out first, so the loops always
+// end; a zero or non-finite product is left as it is.
+inline void det_scale(double* pair, double f) {
+    double m = pair[0] * f;
+    if (!std::isfinite(m) && std::isfinite(f) && f != 0.0) {
+        const double e = std::floor(std::log10(std::fabs(f)));
+        m = pair[0] * (f / std::pow(10.0, e));
+        pair[1] += e;
+    }
+    if (std::isfinite(m) && m != 0.0) {
+        while (std::fabs(m) < 1.0) {
+            m *= 10.0;
+            pair[1] -= 1.0;
+        }
+        while (std::fabs(m) >= 10.0) {
+            m /= 10.0;
+            pair[1] += 1.0;
+        }
+    }
+    pair[0] = m;
+}
+
+}  // namespace velix::detail
