@@ -22,13 +22,20 @@ constexpr int64_t pks(int64_t i, int64_t j) { return i >= j ? pk(i, j) : pk(j, i
 // Multiplies the determinant pair (mantissa, power of ten) by f and brings
 // the mantissa back to 1 <= |mantissa| < 10.  A factor too large for the
 // plain product has its power of ten taken out first, so the loops always
-// end; a zero or non-finite product is left as it is.
-inline void det_scale(double* pair, double f) {
+// end; a zero or non-finite product is left as it is.  With zero_tiny a
+// product at or below kMinPos in magnitude (before normalisation) makes the
+// pair (0.0, 1.0), the convention of the pivoted factorizations.
+inline void det_scale(double* pair, double f, bool zero_tiny = false) {
     double m = pair[0] * f;
     if (!std::isfinite(m) && std::isfinite(f) && f != 0.0) {
         const double e = std::floor(std::log10(std::fabs(f)));
         m = pair[0] * (f / std::pow(10.0, e));
         pair[1] += e;
+    }
+    if (zero_tiny && std::fabs(m) <= kMinPos) {
+        pair[0] = 0.0;
+        pair[1] = 1.0;
+        return;
     }
     if (std::isfinite(m) && m != 0.0) {
         while (std::fabs(m) < 1.0) {
