@@ -1,0 +1,242 @@
+// The module entry and the procedure step.
+//
+// mcn_main runs once when the host loads the module: it keeps the host's
+// anchors and hands back the image-information block.  zavvelix runs once
+// per PROC VELIX step and never returns normally: every path ends through
+// xexit with the step's return code.
+//
+//   step:
+//     print set-up; zero the five frame blocks; start time; link the blocks
+//     message pool; statement compiler; output manager and procedure title
+//     cosinit (statements, options, data sets, model); save optimizer state
+//     for each BY group of DATA=:
+//       synchronise INRAM= (from the second group), INWGT=, INEST=
+//       restore optimizer state (from the second group)
+//       moments inside "ModelingStat"
+//       when moments are fine and N > 0:
+//         estimation and modification indices; OUTRAM=; free group pools
+//       empty the message pool
+//     elapsed time; close utility files; free step pools; exit
+#include <cstring>
+#include <memory>
+
+#include "host/host_support.h"
+#include "procedure/procedure.h"
+#include "velix/host_compiler.h"
+#include "velix/host_dataset.h"
+#include "velix/image_info.h"
+
+unsigned char mcn_pcns[8] = {};
+
+const ImageInfo vi_mcn = {
+    "ZAV_Image_Information=",
+    {0xB0, 0xBD, 0xEB, 0xED},
+    {0x00, 0x00, 0x00, 0x08},
+    "8.00",
+    "Velix 8.00 R0001",
+    "May 14 2001",
+    "001",
+};
+
+const ImageInfo* mcn_main(HostControlBlock* gcb, void* pidb) {
+    v_global_gcb_anchor = gcb;
+    v_global_pidb_anchor = pidb;
+    himodcn();
+    return &vi_mcn;
+}
+
+namespace {
+
+// Attribute codes and method numbers of the output manager used here.
+constexpr uint32_t kMethodCreate = 147;
+constexpr uint32_t kMethodBegin = 435;
+constexpr uint32_t kMethodTitle = 439;
+constexpr uint32_t kMethodCompileState = 431;
+constexpr uint32_t kMethodOpenGroup = 300;
+
+constexpr int32_t kGroupProc = 352;
+constexpr int32_t kMsgProcTitle = 539;
+constexpr int32_t kMsgModelingStat = 720;
+constexpr int32_t kMsgModificationIndex = 860;
+constexpr int32_t kMsgBySync = 1;
+constexpr int32_t kMsgElapsed = 3;
+
+// A negative method result after the manager exists ends the step with the
+// error level accumulated so far.
+void check_method(ProcContext* ctx, int32_t rc) {
+    if (rc < 0) {
+        xprrlog(0, rc);
+        xexit(ctx->errorLevel, 0);
+    }
+}
+
+void set_compile_state(ProcContext* ctx, int32_t state) {
+    KyrArg args[] = {kyr_int(433, state)};
+    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodCompileState, 1, args));
+}
+
+// Opens a group of tables unless it is open already.
+void open_group(ProcContext* ctx, int index, const char* name, int32_t titleNumber) {
+    if (ctx->kyrGroups[index] != nullptr) return;
+    KyrArg args[] = {
+        kyr_object(144, nullptr),
+        kyr_word2(435, 0),
+        kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
+        kyr_text(296, kyrmsg(kGroupProc, titleNumber)),
+    };
+    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodOpenGroup, 4, args));
+    ctx->kyrGroups[index] = args[0].object;
+}
+
+// Closes a group through the close entry of its own class.
+void close_group(ProcContext* ctx, int index) {
+    HostObject* group = ctx->kyrGroups[index];
+    if (group == nullptr) return;
+    HostClass* cls = group->cls;
+    int32_t rc = cls->closeDescriptor->function(group, cls->closeDatum, 4, 0, nullptr);
+    check_method(ctx, rc);
+    ctx->kyrGroups[index] = nullptr;
+}
+
+void synchronise(ProcContext* ctx, int role, const char* optionText) {
+    int32_t rc = zbysync(ctx->dataSetHandle[kRoleData], ctx->dataSetHandle[role],
+                         static_cast<int32_t>(ctx->bySyncState));
+    if (rc != 0) xpmlog(kGroupProc, kMsgBySync, optionText, optionText);
+}
+
+void close_file(HostFile* file) {
+    if (file == nullptr) return;
+    int32_t rc = xcclose(file, 1);
+    if (rc != 0) {
+        xprrlog(0, rc);
+        xexit(1020, 0);
+    }
+}
+
+// The blocks that live in the driver's frame for the whole step.
+struct StepFrame {
+    ProcContext ctx;
+    NlpProblem nlp;
+    NlpHookBlock hooks;
+    CmpWork cmpWork;
+    CmpHandle cmpHandle;
+};
+
+}  // namespace
+
+int32_t zavvelix() {
+    xinit();
+
+    // The five blocks of the step, zeroed for every step; they live until
+    // the step exit unwinds this frame.
+    auto frame = std::make_unique<StepFrame>();
+    ProcContext* ctx = &frame->ctx;
+
+    ctx->elapsed = wzdttme();
+    ctx->nlp = &frame->nlp;
+    ctx->hooks = &frame->hooks;
+    ctx->cmpWork = &frame->cmpWork;
+    frame->nlp.owner = ctx;
+    frame->nlp.hooks = &frame->hooks;
+    frame->hooks.profile = &frame->hooks.settings;
+
+    zmsgsav(-1, -1, nullptr, 0);
+
+    ctx->errorLevel = 0;
+    for (auto& g : ctx->kyrGroups) g = nullptr;
+
+    wiinstl(458891, "ZAVCMPA ", 1);
+
+    frame->cmpHandle.resultArea1 = &ctx->compilerResult[0];
+    frame->cmpHandle.resultArea2 = &ctx->compilerResult[1];
+    xobinit(&ctx->kyrAnchor, 0);
+
+    {
+        KyrArg args[] = {
+            kyr_counted(143, "kyr", 3),
+            kyr_counted(146, "manager", 7),
+            kyr_object(144, nullptr),
+            kyr_int(383, kGroupProc),
+        };
+        int32_t rc = wobmth(ctx->kyrAnchor, nullptr, kMethodCreate, 4, args);
+        if (rc < 0) xexit(rc, 0);
+        ctx->kyrManager = args[2].object;
+    }
+    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodBegin, 0, nullptr));
+    {
+        // The first entry is counted but left unset.
+        KyrArg args[] = {
+            KyrArg{},
+            kyr_int(440, 1),
+            kyr_word2(2558, 1),
+            kyr_int(148, -1),
+            kyr_text(577, kyrmsg(kGroupProc, kMsgProcTitle)),
+        };
+        check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodTitle, 5, args));
+    }
+
+    frame->cmpHandle.manager = ctx->kyrManager;
+    cmpinit(&frame->cmpHandle, &frame->cmpWork);
+
+    set_compile_state(ctx, 1);
+    cosinit(ctx);
+    cosxinp(ctx, 0);
+    set_compile_state(ctx, 0);
+
+    // The BY-group loop.
+    int32_t first = 1;
+    while (xbynext(ctx->dataSetHandle[kRoleData]) != 0) {
+        if (first == 0 && ctx->inramUsed) synchronise(ctx, kRoleInram, "INRAM=");
+        if (ctx->inwgtUsed) synchronise(ctx, kRoleInwgt, "INWGT=");
+        if (ctx->inestUsed) synchronise(ctx, kRoleInest, "INEST=");
+
+        if (first == 0) cosxinp(ctx, 1);
+
+        open_group(ctx, kGroupModelingStat, "ModelingStat", kMsgModelingStat);
+        int32_t rc = coscorr(ctx);
+        close_group(ctx, kGroupModelingStat);
+
+        // A NaN count is not greater than zero either.
+        if (rc == 0 && ctx->nObs > 0.0) {
+            if (ctx->methodRequested != kMethodNone) {
+                int32_t r = cosmini(ctx);
+                if (r == 0 && ctx->modIndices && ctx->methodStage != kMethodUls &&
+                    ctx->methodStage != kMethodDwls) {
+                    open_group(ctx, kGroupModificationIndex, "ModificationIndex",
+                               kMsgModificationIndex);
+                    cosmod1(ctx);
+                    if (ctx->nParmFree > 0) {
+                        cosmod2(ctx);
+                        cosmod3(ctx);
+                    }
+                    close_group(ctx, kGroupModificationIndex);
+                }
+            }
+            if (ctx->dataSetHandle[kRoleOutram] != nullptr) cosoram(ctx, first);
+            xmpoold(ctx->jacobianPool);
+            ctx->jacobianPool = nullptr;
+            xmpoold(ctx->byGroupPool);
+            ctx->byGroupPool = nullptr;
+            if (ctx->invStoreLen > 0) {
+                xmpoold(ctx->invPool);
+                ctx->invPool = nullptr;
+            }
+        }
+        zmsgsav(0, 0, nullptr, 0);
+        first = 0;
+    }
+
+    // End of the step.
+    ctx->elapsed = wzdttme() - ctx->elapsed;
+    close_file(frame->nlp.utilityFile);
+    close_file(ctx->workFile2);
+    close_file(ctx->workFile3);
+    close_file(ctx->scratchFile);
+    close_file(ctx->jacTermFile);
+    close_file(ctx->wJacColFile);
+    if (ctx->printDetail) xpmlog(kGroupProc, kMsgElapsed, ctx->elapsed);
+    xmpoold(ctx->runPool[2]);
+    xmpoold(ctx->runPool[1]);
+    xmpoold(ctx->runPool[0]);
+    xexit(ctx->errorLevel, 0);
+}
