@@ -273,3 +273,7 @@ int32_t wiinstl(int32_t id, const char* name8, int32_t one);
 
 int32_t znamfix(int32_t mode, const char* prefix, int32_t prefixLength, int32_t number,
                 int32_t flag, char* destination, int32_t width);
+
+// ---------------------------------------------------------------------------
+// Data sets, BY groups, variable bindings and the moment accumulation.
+#include "velix/host_dataset.h"

@@ -49,7 +49,7 @@ struct ProcContext {
     // ---- data-set roles, in DataSetRole order ----
     DataSetSlot* dataSetSlot[kRoleCount] = {};   // all code goes through these
     HostDataSet* dataSetHandle[kRoleCount] = {}; // 0 = role not given
-    void* dataSetBinding[kRoleCount] = {};       // variable bindings
+    HostBinding* dataSetBinding[kRoleCount] = {}; // variable bindings (xvgeti, xvputi)
 
     // ---- pools ----
     HostAllocator* runPool[3] = {};  // live for the whole step
