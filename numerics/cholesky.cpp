@@ -1,0 +1,199 @@
+// Cholesky variants: the bordering (row-by-row) Cholesky step, triangular
+// substitutions, and the revised modified Cholesky factorization of
+// Schnabel and Eskow ("A new modified Cholesky factorization", SIAM J. Sci.
+// Stat. Comput. 11, 1990): a phase of ordinary Cholesky with
+// largest-diagonal pivoting while the matrix is safely positive definite,
+// then a phase that pivots on the Gerschgorin bounds and adds the smallest
+// diagonal shifts they allow, and a closed-form treatment of the last 2 x 2
+// block.
+#include "numerics/cholesky.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "numerics/kernel_support.h"
+#include "velix/host_vector.h"
+
+using velix::detail::kMinPos;
+using velix::detail::pk;
+using velix::detail::pks;
+
+namespace {
+
+// Diagonal given to a zero matrix: about the square root of the smallest
+// normal double, so that the factor's diagonal is representable.
+constexpr double kZeroMatrixDiagonal = 1.491668147e-154;
+
+double default_tol() { return std::exp(std::log(1.110223024625157e-16) / 3.0); }
+
+// Symmetric interchange of rows and columns i < j of the packed matrix.
+void sym_swap(double* a, int32_t n, int32_t i, int32_t j) {
+    if (i == j) return;
+    for (int32_t k = 0; k < n; ++k) {
+        if (k == i || k == j) continue;
+        std::swap(a[pks(i, k)], a[pks(j, k)]);
+    }
+    std::swap(a[pk(i, i)], a[pk(j, j)]);
+}
+
+// One Cholesky column step at j: L(j,j), the column below, the trailing update.
+void eliminate(double* a, int32_t n, int32_t j) {
+    const double ljj = std::sqrt(a[pk(j, j)]);
+    a[pk(j, j)] = ljj;
+    for (int32_t i = j + 1; i < n; ++i) a[pk(i, j)] /= ljj;
+    for (int32_t i = j + 1; i < n; ++i)
+        for (int32_t k = j + 1; k <= i; ++k) a[pk(i, k)] -= a[pk(i, j)] * a[pk(k, j)];
+}
+
+}  // namespace
+
+double zchol(int32_t k, double* a, double tol) {
+    double* rk = a + pk(k, 0);
+    for (int32_t j = 0; j < k; ++j) {
+        const double* rj = a + pk(j, 0);
+        const double x = rk[j] - zinner(rj, rk, j);
+        rk[j] = rj[j] == 0.0 ? 0.0 : x / rj[j];
+    }
+    const double d = rk[k] - zinner(rk, rk, k);
+    // A negative pivot has no root whatever tol says.
+    rk[k] = (d <= tol || d < 0.0) ? 0.0 : std::sqrt(d);
+    return d;
+}
+
+void zchol2(int32_t n, const double* l, double* b) {
+    for (int32_t i = 0; i < n; ++i) {
+        const double* ri = l + pk(i, 0);
+        b[i] = ri[i] == 0.0 ? 0.0 : (b[i] - zinner(ri, b, i)) / ri[i];
+    }
+}
+
+void zbaksub(int32_t n, const double* l, double* b) {
+    for (int32_t i = n - 1; i >= 0; --i) {
+        double v = b[i];
+        for (int32_t j = n - 1; j > i; --j) v -= l[pk(j, i)] * b[j];
+        const double d = l[pk(i, i)];
+        b[i] = d == 0.0 ? 0.0 : v / d;
+    }
+}
+
+void gersch(int32_t n, int32_t j0, const double* a, double* g) {
+    for (int32_t i = j0; i < n; ++i) {
+        double s = 0.0;
+        for (int32_t k = j0; k < n; ++k)
+            if (k != i) s += std::fabs(a[pks(i, k)]);
+        g[i] = s - a[pk(i, i)];
+    }
+}
+
+double zmchol(int32_t n, int32_t* perm, double tol1, double tol2, double* a, double* e, double* g) {
+    //   defaults; zero-matrix and order-1 special cases
+    //   phase one: pivot on the largest diagonal, ordinary Cholesky steps
+    //     while every next diagonal stays above delta_min
+    //   phase two: pivot on the smallest Gerschgorin bound, shift the
+    //     diagonal to dominate its column, update the bounds
+    //   last 2 x 2 block: shift so that its smaller eigenvalue is a safe
+    //     fraction of the spread
+    if (!(tol1 > 0.0)) tol1 = default_tol();
+    if (!(tol2 > 0.0)) tol2 = default_tol();
+    if (n < 1) return 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        perm[i] = i;
+        g[i] = 0.0;
+        if (e != nullptr) e[i] = 0.0;
+    }
+    double gamma = 0.0;
+    bool phase_one = true;
+    bool all_tiny = true;
+    for (int32_t i = 0; i < n; ++i) {
+        const double d = a[pk(i, i)];
+        gamma = std::max(gamma, std::fabs(d));
+        if (d < 0.0) phase_one = false;
+        for (int32_t j = 0; j <= i; ++j)
+            if (std::fabs(a[pk(i, j)]) > kMinPos) all_tiny = false;
+    }
+    const double delta_min = std::max(kMinPos, tol1 * gamma);
+    if (gamma <= kMinPos && all_tiny) {
+        for (int32_t i = 0; i < n; ++i) {
+            for (int32_t j = 0; j < i; ++j) a[pk(i, j)] = 0.0;
+            a[pk(i, i)] = kZeroMatrixDiagonal;
+            if (e != nullptr) e[i] = kMinPos;
+        }
+    }
+    if (n == 1) {
+        const double a00 = a[0];
+        const double shift = a00 == 0.0 ? tol2 : std::max(tol2 * std::fabs(a00) - a00, 0.0);
+        a[0] = std::sqrt(a00 + shift);
+        if (e != nullptr) e[0] = shift;
+        return shift;
+    }
+    if (!phase_one) gersch(n, 0, a, g);
+    double delta = 0.0;
+    for (int32_t j = 0; j < n - 1; ++j) {
+        if (phase_one) {
+            int32_t imax = j;
+            for (int32_t i = j + 1; i < n; ++i)
+                if (a[pk(i, i)] > a[pk(imax, imax)]) imax = i;
+            if (imax != j) {
+                sym_swap(a, n, j, imax);
+                std::swap(perm[j], perm[imax]);
+            }
+            const double ajj = a[pk(j, j)];
+            if (ajj > 0.0) {
+                double m = INFINITY;
+                for (int32_t i = j + 1; i < n; ++i) {
+                    const double aij = a[pk(i, j)];
+                    m = std::min(m, a[pk(i, i)] - aij * aij / ajj);
+                }
+                phase_one = m >= delta_min;
+            } else {
+                phase_one = false;
+            }
+            if (phase_one) {
+                eliminate(a, n, j);
+                if (j == n - 2) a[pk(n - 1, n - 1)] = std::sqrt(a[pk(n - 1, n - 1)]);
+                continue;
+            }
+            gersch(n, j, a, g);
+        }
+        if (j < n - 2) {
+            int32_t imin = j;
+            for (int32_t i = j + 1; i < n; ++i)
+                if (g[i] < g[imin]) imin = i;
+            if (imin != j) {
+                sym_swap(a, n, j, imin);
+                std::swap(perm[j], perm[imin]);
+                std::swap(g[j], g[imin]);
+            }
+            double normj = 0.0;
+            for (int32_t i = j + 1; i < n; ++i) normj += std::fabs(a[pk(i, j)]);
+            double& ajj = a[pk(j, j)];
+            delta = std::max({delta, std::max(normj, delta_min) - ajj, 0.0});
+            if (e != nullptr) e[j] = delta;
+            ajj += delta;
+            if (ajj != normj) {
+                const double t = normj / ajj - 1.0;
+                for (int32_t i = j + 1; i < n; ++i) g[i] += std::fabs(a[pk(i, j)]) * t;
+            }
+            eliminate(a, n, j);
+            continue;
+        }
+        double& p = a[pk(n - 2, n - 2)];
+        double& q = a[pk(n - 1, n - 1)];
+        double& s = a[pk(n - 1, n - 2)];
+        const double r = std::sqrt((p - q) * (p - q) + 4.0 * s * s);
+        const double lo = (p + q - r) * 0.5;
+        const double hi = (p + q + r) * 0.5;
+        const double c = tol2 * std::max((hi - lo) / (1.0 - tol2), gamma) - lo;
+        delta = std::max({delta, 0.0, c});
+        if (delta > 0.0) {
+            p += delta;
+            q += delta;
+            if (e != nullptr) e[n - 2] = e[n - 1] = delta;
+        }
+        p = std::sqrt(p);
+        s = p <= kMinPos ? 0.0 : s / p;
+        q = std::sqrt(q - s * s);
+    }
+    return delta;
+}
