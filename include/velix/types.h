@@ -82,6 +82,9 @@ struct StatementNode {
     StatementNode* next = nullptr;
     char keyword[8] = {};     // blank-padded
     void* payload = nullptr;  // the statement's payload (by keyword)
+    uint8_t flags[6] = {};    // flag bytes 12..17: the statement's boolean options
+    int32_t line = 0;         // line and column of the statement's keyword
+    int32_t column = 0;
 };
 
 // The one output row every data-set writer fills.

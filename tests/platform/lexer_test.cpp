@@ -1,0 +1,52 @@
+// The scanner: token classes, positions, comments and its failures.
+#include "platform/parser/lexer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using velix::platform::parser::LexError;
+using velix::platform::parser::TokenKind;
+using velix::platform::parser::tokenize;
+
+TEST(Lexer, TokenClassesAndPositions) {
+    auto t = tokenize("x1 = 2.5e-1 'it''s' . <= ** _ALL_;\n  .5");
+    ASSERT_EQ(t.size(), 11u);
+    EXPECT_EQ(t[0].kind, TokenKind::kName);
+    EXPECT_EQ(t[1].text, "=");
+    EXPECT_EQ(t[2].kind, TokenKind::kNumber);
+    EXPECT_DOUBLE_EQ(t[2].number, 0.25);
+    EXPECT_EQ(t[3].kind, TokenKind::kString);
+    EXPECT_EQ(t[3].text, "it's");
+    EXPECT_EQ(t[4].kind, TokenKind::kMissing);
+    EXPECT_EQ(t[5].text, "<=");
+    EXPECT_EQ(t[6].text, "**");
+    EXPECT_EQ(t[7].text, "_ALL_");
+    EXPECT_EQ(t[8].text, ";");
+    EXPECT_EQ(t[10].kind, TokenKind::kEnd);
+    EXPECT_EQ(t[9].line, 2);
+    EXPECT_EQ(t[9].column, 3);
+    EXPECT_DOUBLE_EQ(t[9].number, 0.5);
+}
+
+TEST(Lexer, CommentsAndCommentStatements) {
+    auto t = tokenize("* skipped = 1;\na /* b ; c */ d; * also skipped;\ne * f;");
+    std::string joined;
+    for (const auto& k : t) joined += k.text + " ";
+    EXPECT_EQ(joined, "a d ; e * f ;  ");
+}
+
+TEST(Lexer, Failures) {
+    EXPECT_THROW(tokenize("a /* open"), LexError);
+    EXPECT_THROW(tokenize("'open"), LexError);
+    EXPECT_THROW(tokenize("a # b"), LexError);
+    EXPECT_THROW(tokenize("3abc"), LexError);
+    try {
+        tokenize("a\n  'x");
+    } catch (const LexError& e) {
+        EXPECT_EQ(e.line, 2);
+        EXPECT_EQ(e.column, 3);
+    }
+}
+
+}  // namespace
