@@ -175,6 +175,7 @@ struct DataSetCell {
     HostDataSet* handle = nullptr;
     const char* name = nullptr;     // NUL-terminated, as written (quotes removed)
     const char* options = nullptr;  // text inside "(...)" after the name, or 0
+    uint8_t quoted = 0;             // the name was a quoted path
     int32_t line = 0;
     int32_t column = 0;
 };

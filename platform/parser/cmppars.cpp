@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dataset.h"
 #include "platform/parser/lexer.h"
 #include "platform/session.h"
 #include "velix/host.h"
@@ -218,8 +219,40 @@ public:
             *tail = node;
             tail = &node->next;
         }
+        open_data_sets(rec);
         result->root = head;
         result->status = 0;
+    }
+
+    // Opens the data sets the PROC statement names (inputs for reading,
+    // outputs for writing at the end of the step) and sets the BY
+    // variables of DATA=.  A data set that cannot be opened is an error at
+    // its name.
+    void open_data_sets(ProcOptionRecord* rec) {
+        static const bool kOutput[kDataSetCellCount] = {false, false, true, true,
+                                                        false, true, true, false};
+        for (int k = 0; k < kDataSetCellCount; ++k) {
+            DataSetCell& cell = rec->dataSets[k];
+            if (cell.name == nullptr) continue;
+            DataSetOptions opts;
+            if (cell.options) {
+                std::vector<Token> t = tokenize(cell.options);
+                for (size_t i = 0; i + 2 < t.size(); ++i)
+                    if (upper(t[i].text) == "TYPE" && t[i + 1].text == "=") opts.type = upper(t[i + 2].text);
+            }
+            std::string err;
+            cell.handle = kOutput[k] ? dataset_create_output(cell.name, cell.quoted, opts, &err)
+                                     : dataset_open_input(cell.name, cell.quoted, opts, &err);
+            if (cell.handle == nullptr) throw SyntaxError{err, cell.line, cell.column};
+        }
+        const NameArray& by = rec->lists[kListBy];
+        if (by.count > 0 && rec->dataSets[kCellData].handle) {
+            std::vector<std::string> names;
+            for (int32_t i = 0; i < by.count; ++i) names.emplace_back(by.names[i].text, by.names[i].length);
+            std::string err;
+            if (!dataset_set_by(rec->dataSets[kCellData].handle, names, rec->notSorted != 0, &err))
+                throw SyntaxError{err, byLine_, byColumn_};
+        }
     }
 
 private:
@@ -350,6 +383,10 @@ private:
     void read_var_list_statement(const StatementSpec& spec, ProcOptionRecord* rec) {
         std::vector<NameRecord> v;
         while (!at_end_of_statement()) {
+            if (spec.listIndex == kListBy && v.empty()) {
+                byLine_ = peek().line;
+                byColumn_ = peek().column;
+            }
             if (spec.listIndex == kListBy && is_word("NOTSORTED")) {
                 next();
                 rec->notSorted = 1;
@@ -483,6 +520,7 @@ private:
         std::string name;
         if (t.kind == TokenKind::kString) {
             name = next().text;
+            cell->quoted = 1;
         } else if (t.kind == TokenKind::kName) {
             name = next().text;
         } else {
@@ -1062,6 +1100,8 @@ private:
     std::vector<Token> tokens_;
     std::string src_;
     size_t pos_ = 0;
+    int32_t byLine_ = 1;
+    int32_t byColumn_ = 1;
 };
 
 // Logs a syntax error: the message with its place, the source line and a

@@ -122,11 +122,13 @@ TEST(KeywordTable, OptionTargetsAreDistinct) {
 
 TEST(Parser, ProcOptionsCellsFlagsAndDataSets) {
     ParsedStep s(
-        "proc velix data=hs(type=cov) outram=r method=gls tech=levmar maxit=50 7 "
+        "proc velix data=d(type=cov) outram=r method=gls tech=levmar maxit=50 7 "
         "singular=1e-9 vardef=wdf cov ucorr noprint ridge nomod;\nrun;");
     ASSERT_EQ(s.result.status, 0) << s.log.str();
     const ProcOptionRecord* r = s.proc();
-    EXPECT_STREQ(r->dataSets[kCellData].name, "hs");
+    EXPECT_STREQ(r->dataSets[kCellData].name, "d");
+    EXPECT_NE(r->dataSets[kCellData].handle, nullptr);
+    EXPECT_NE(r->dataSets[kCellOutram].handle, nullptr);
     EXPECT_STREQ(r->dataSets[kCellData].options, "type=cov");
     EXPECT_STREQ(r->dataSets[kCellOutram].name, "r");
     EXPECT_EQ(r->cells[option_cell(320)].value, kMethodGls);
@@ -143,9 +145,12 @@ TEST(Parser, ProcOptionsCellsFlagsAndDataSets) {
 }
 
 TEST(Parser, DataSetNamesAndQuotedPaths) {
-    ParsedStep s("proc velix data='dir/hs.csv' outram=r2 inest=e (type=est);");
+    velix::testing::ensure_test_library();
+    const std::string path = velix::platform::session().libraryDir + "/sub/q.csv";
+    ParsedStep s("proc velix data='" + path + "' outram=r2 inest=e (type=est);");
     ASSERT_EQ(s.result.status, 0) << s.log.str();
-    EXPECT_STREQ(s.proc()->dataSets[kCellData].name, "dir/hs.csv");
+    EXPECT_EQ(s.proc()->dataSets[kCellData].name, path);
+    EXPECT_EQ(s.proc()->dataSets[kCellData].quoted, 1);
     EXPECT_STREQ(s.proc()->dataSets[kCellOutram].name, "r2");
     EXPECT_STREQ(s.proc()->dataSets[kCellInest].options, "type=est");
 }
@@ -390,6 +395,8 @@ TEST(Parser, ErrorsOfEachKind) {
         {"proc velix data=d /* open", "unterminated comment"},
         {"proc velix data=d; lineqs y = ;", "has no term"},
         {"proc velix data=d cov=3;", "takes no value"},
+        {"proc velix data=nosuchset;", "nosuchset"},
+        {"proc velix data=d; by nosuchvar;", "nosuchvar"},
     };
     for (const Case& c : cases) {
         ParsedStep s(c.text);

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -24,6 +26,22 @@ inline void ensure_step_allocator() {
     if (v_global_gcb_anchor->stepAllocator == nullptr) v_global_gcb_anchor->stepAllocator = &allocator;
 }
 
+// A library folder with the small data sets the statement tests name:
+// d (x1-x3, g, h), e (TYPE=EST) and sub/q.csv.
+inline void ensure_test_library() {
+    namespace fs = std::filesystem;
+    static const std::string dir = std::string(VELIX_BINARY_DIR) + "/statement_test_library";
+    static bool made = false;
+    if (!made) {
+        fs::create_directories(dir + "/sub");
+        std::ofstream(dir + "/d.csv") << "x1,x2,x3,g,h\n1,2,3,1,1\n2,1,4,1,2\n";
+        std::ofstream(dir + "/e.csv") << "# TYPE=EST\n_TYPE_,a\nPARMS,1\n";
+        std::ofstream(dir + "/sub/q.csv") << "x1\n1\n";
+        made = true;
+    }
+    velix::platform::session().libraryDir = dir;
+}
+
 // Parses `text` as one step; the log goes to `log`.
 struct ParsedStep {
     ParseResult result;
@@ -32,6 +50,7 @@ struct ParsedStep {
 
     explicit ParsedStep(const std::string& text, int firstLine = 1) {
         ensure_step_allocator();
+        ensure_test_library();
         auto& s = velix::platform::session();
         std::ostream* savedLog = s.log;
         s.log = &log;
