@@ -54,3 +54,26 @@ void zvscl11(int32_t n, double a, const double* x, double* y);
 //   zero in:  reserved, callers pass 0
 void zqform(const double* t, int32_t k, const double* l, int32_t m, double* out, double* work,
             int32_t zero);
+
+// Goodnight's sweep operator (Goodnight 1979, "A tutorial on the SWEEP
+// operator", The American Statistician 33) in its symmetric form on a
+// PackedSym matrix, as platform/sweep_kernel.cpp implements it.  With
+// d = a(k,k), sweeping on pivot k sets
+//   a(k,k) = -1/d,   a(i,k) = a(i,k)/d (i != k),
+//   a(i,j) = a(i,j) - a(i,k) a(k,j)/d (i, j != k),
+// so that after sweeping on a set P the P block holds minus the inverse of
+// A_PP, the mixed block the regression coefficients A_QP A_PP^-1 and the
+// rest the residual matrix A_QQ - A_QP A_PP^-1 A_PQ.  Sweeping on every
+// pivot of a positive definite matrix gives -A^-1.  Sweeping k again
+// (allowed only by a tolerance below the now negative pivot) restores the
+// matrix except that the off-diagonal entries of row and column k change
+// sign.
+//   a      in-out  PackedSym[n(n+1)/2]
+//   k      in      0-based pivot index, 0 <= k < n (otherwise nothing happens)
+//   n      in      order
+//   flags  in-out  n characters; flags[k] becomes '1' when the matrix is swept
+//   work   work    n doubles
+//   tol    in      the matrix is swept only when a(k,k) > tol and
+//                  |a(k,k)| > DBL_MIN (a zero pivot cannot be divided by);
+//                  otherwise nothing changes and flags[k] keeps its value
+void zsweep(double* a, int32_t k, int32_t n, char* flags, double* work, double tol);
