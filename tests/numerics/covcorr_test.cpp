@@ -18,14 +18,6 @@ namespace {
 constexpr double kTol = 1e-10;  // relative, order up to 40
 constexpr double kCrit = 1e-12;  // the three singularity criteria
 
-std::vector<double> eigenvalues(vt::Dense a, int n) {
-    std::vector<double> w(n), work(64 * n + 8);
-    int lwork = static_cast<int>(work.size()), info = 0;
-    dsyev_("N", "U", &n, a.data(), &n, w.data(), work.data(), &lwork, &info);
-    EXPECT_EQ(info, 0);
-    return w;
-}
-
 TEST(Zcovcor, CorrelationsAndZeroVariance) {
     std::vector<double> a = {4, 3, 9}, sd(3);
     zcovcor(2, a.data(), sd.data());
@@ -72,7 +64,7 @@ TEST(Zcovinv, InverseAndInfoOnDefiniteIndefiniteAndScaledMatrices) {
                 s2[i * n + j] = inv[i * n + j] * sd[i] * sd[j];
             }
         EXPECT_LE(vt::identity_error(s2, s1, n), kTol * n) << c.name << " worst |inv(A) A - I|";
-        const std::vector<double> w = eigenvalues(c.a, n);
+        const std::vector<double> w = vt::eigenvalues(c.a, n);
         int pos = 0, neg = 0;
         double logdet = 0.0;
         for (double v : w) {

@@ -118,6 +118,16 @@ inline double identity_error(const Dense& a, const Dense& b, int n) {
     return w;
 }
 
+// Eigenvalues of the symmetric n x n a, ascending (LAPACK dsyev); empty
+// when LAPACK fails.
+inline std::vector<double> eigenvalues(Dense a, int n) {
+    std::vector<double> w(n), work(64 * n + 8);
+    int lwork = static_cast<int>(work.size()), info = 0;
+    dsyev_("N", "U", &n, a.data(), &n, w.data(), work.data(), &lwork, &info);
+    if (info != 0) w.clear();
+    return w;
+}
+
 // Determinant pair (mantissa, power of ten) as log10|det|.
 inline double pair_log10(const double* pair) { return std::log10(std::fabs(pair[0])) + pair[1]; }
 

@@ -47,14 +47,6 @@ void rebuild(const std::vector<double>& f, const std::vector<int32_t>& kpvt, int
     }
 }
 
-std::vector<double> eigenvalues(vt::Dense a, int n) {
-    std::vector<double> w(n), work(64 * n + 8);
-    int lwork = static_cast<int>(work.size()), info = 0;
-    dsyev_("N", "U", &n, a.data(), &n, w.data(), work.data(), &lwork, &info);
-    EXPECT_EQ(info, 0);
-    return w;
-}
-
 TEST(Zududec, IndefiniteMatricesRebuildSolveInvert) {
     int blocks_seen = 0;
     for (int n : {1, 2, 5, 30, 80}) {
@@ -69,7 +61,7 @@ TEST(Zududec, IndefiniteMatricesRebuildSolveInvert) {
         const vt::Dense udu = vt::matmul(vt::matmul(u, d, n, n, n), vt::transpose(u, n, n), n, n, n);
         EXPECT_LE(vt::max_abs_diff(udu, a), kTol * n) << "n=" << n << " worst |UDU' - A|";
         // Inertia and determinant against the eigenvalues.
-        const std::vector<double> w = eigenvalues(a, n);
+        const std::vector<double> w = vt::eigenvalues(a, n);
         int pos = 0, neg = 0, sign = 1;
         double logdet = 0.0;
         for (double v : w) {
