@@ -39,10 +39,9 @@ constexpr double kLg2Den[6] = {2.1326962979603636e-05, 0.0016767266689027731, 0.
 
 constexpr double kLogGammaHalf3 = -0.12078223763524522;  // log Gamma(1.5)
 
-// Legendre's continued fraction for the upper incomplete gamma function,
-// x * 1/(x+1-a- 1(1-a)/(x+3-a- 2(2-a)/(x+5-a- ...))), by the forward
-// recurrence with rescaling.  Returns false after 400 steps.
-bool gamma_upper_fraction(double x, double a, double* fraction) {
+}  // namespace
+
+bool velix::detail::gamma_upper_fraction(double x, double a, double tol, double* fraction) {
     double aPrev = 1.0, aCur = 0.0;  // A(-1), A(0)
     double bPrev = 0.0, bCur = 1.0;  // B(-1), B(0)
     double last = 0.0;
@@ -62,7 +61,7 @@ bool gamma_upper_fraction(double x, double a, double* fraction) {
         }
         if (bCur == 0.0) continue;
         double f = x * aCur / bCur;
-        if (n > 1 && std::fabs(f - last) < 5.0 * kMachEps * std::fabs(f)) {
+        if (n > 1 && std::fabs(f - last) < tol * std::fabs(f)) {
             *fraction = f;
             return true;
         }
@@ -70,6 +69,8 @@ bool gamma_upper_fraction(double x, double a, double* fraction) {
     }
     return false;
 }
+
+namespace {
 
 // Continued fraction 1/(1+ d1/(1+ d2/(1+ ...))) of the incomplete beta
 // function (A&S 26.5.8) with d(2m+1) = -(a+m)(a+b+m)x/((a+2m)(a+2m+1)) and
@@ -255,7 +256,7 @@ int32_t zigamma(double x, double a, double* p, double* q, double* d) {
         qv = 1.0 - pv;
     } else {
         double fraction = 0.0;
-        if (!gamma_upper_fraction(x, a1, &fraction)) return 1;
+        if (!detail::gamma_upper_fraction(x, a1, 5.0 * kMachEps, &fraction)) return 1;
         qv = std::exp(logPre + std::log(fraction));
         pv = 1.0 - qv;
     }

@@ -30,6 +30,13 @@ inline double horner(const double* c, int n, double t) {
     for (int i = 1; i < n; ++i) s = s * t + c[i];
     return s;
 }
+
+// Legendre's continued fraction for the upper incomplete gamma function,
+// x * 1/(x+1-a- 1(1-a)/(x+3-a- 2(2-a)/(x+5-a- ...))), so that
+// Q(a, x) = x^(a-1) e^(-x) / Gamma(a) * fraction; forward recurrence with
+// power-of-two rescaling (in: x, a, relative tolerance; out: *fraction).
+// False after 400 steps.
+bool gamma_upper_fraction(double x, double a, double tol, double* fraction);
 }  // namespace detail
 
 }  // namespace velix

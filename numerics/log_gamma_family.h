@@ -1,0 +1,71 @@
+// Log-scale incomplete gamma function and log densities: log P, log Q and
+// the log density of the gamma distribution stay accurate where P or Q
+// underflow, for the extreme tails of the noncentral chi-square.
+#pragma once
+
+#include <cstdint>
+
+struct QuadratureControl;
+
+// Work record of the log incomplete gamma family.
+struct LogGammaWork {
+    double x = 0.0;            // in: the point
+    double a = 0.0;            // in: the shape
+    double logP = 0.0;         // out: log of the lower tail
+    double logQ = 0.0;         // out: log of the upper tail
+    double logDensity = 0.0;   // out: log of the gamma density at x
+    double tolerance = 0.0;    // in: raised to at least 5 * 2^-53 on entry
+    double shape1 = 0.0;       // working shape a - 1
+    double partial = 0.0;      // the partial result of the series or fraction
+    // Which method produced the result: 0 lower series (zsergam), 2 the
+    // series branch of zbsgam, 3 its Wilson-Hilferty branch, 4 the upper
+    // continued fraction (zcnf2gm), 5 the asymptotic series (zasgam),
+    // 6 numerical integration (zintgam).
+    int32_t method = 0;
+    int32_t scaleExponent = 0;  // quadrature: the final scaling exponent
+    double logNormaliser = 0.0; // quadrature: log Gamma(a)
+    QuadratureControl* quadrature = nullptr;  // quadrature: for the integrand's scaling
+};
+
+// log P, log Q and log density (in-out: w).  Result 0; 1 on bad input
+// (x < 0 or a <= 1e-9), when every method fails, or when a log probability
+// came out positive.
+int32_t zloggam(LogGammaWork* w);
+
+// The main method: the steps of the incomplete gamma function in logs
+// (in-out: w).  Result 0 or 1.
+int32_t zbsgam(LogGammaWork* w);
+
+// The lower series alone: log P and log Q (in-out: w).  Result 0, or 1
+// after 920 terms.
+int32_t zsergam(LogGammaWork* w);
+
+// Legendre's continued fraction for the upper tail in logs, with
+// rescaling (in-out: w).  Result 0, or 1 after 400 steps.
+int32_t zcnf2gm(LogGammaWork* w);
+
+// The asymptotic series for the upper tail, for x much larger than a
+// (in-out: w).  Result 0, or 1 after 100 terms without convergence.
+int32_t zasgam(LogGammaWork* w);
+
+// The smaller tail by numerical integration of the density (in-out: w).
+// Result 0, or 1 when the quadrature fails.
+int32_t zintgam(LogGammaWork* w);
+
+// Integrand of zintgam: the gamma density scaled by e^(-E) (in: t, the
+// work record; out: *value).  Result 0, or 1 when log f leaves the range
+// of the exponent.
+int32_t fntrgam(double t, void* work, double* value);
+
+// Log of the corrected Wilson-Hilferty P and Q (in-out: w).
+void lwilhil(LogGammaWork* w);
+
+// Log gamma density at x with shape a (in: x, a; out: *out).  Result 0;
+// 1 when x < 0 or a <= 0.  At x = 0: 0.0 for a = 1, else the host missing
+// value.
+int32_t zldngam(double x, double a, double* out);
+
+// Log beta density at x (in: x, a, b; out: *out).  Result 0; 1 outside
+// 0 <= x <= 1 or with a <= 0 or b <= 0.  End points: log b at x = 0 with
+// a = 1, log a at x = 1 with b = 1, else the host missing value.
+int32_t zldnbet(double x, double a, double b, double* out);
