@@ -1,0 +1,227 @@
+// zacorr: the host's moment accumulation over the current BY group of a raw
+// data set: weighted means, cross-products about the means or about zero,
+// their correlations, standard deviations under the VARDEF divisor, N and
+// the sum of weights.
+//
+// Accuracy: the corrected two-pass algorithm (Chan, Golub and LeVeque,
+// "Algorithms for computing the sample variance: analysis and
+// recommendations", The American Statistician 37, 1983): a first pass gives
+// the weighted means, a second pass sums the centred products and the
+// residual sums that correct the means for the rounding of the first pass.
+// The second-pass sums use Neumaier's compensated summation (Higham,
+// "Accuracy and Stability of Numerical Algorithms", 2nd ed., section 4.3),
+// so that large shifts and small scales of the data cost no digits.
+//
+//   pass 1: for each usable observation o: N += f, W += w f, s += w f x
+//           mean := s / W
+//   pass 2: d := x - mean; r += w f d; C += w f d d'  (Z += w f x x' about zero)
+//           mean += r / W; C -= r r' / W
+//   out:    R_ij = C_ij / sqrt(C_ii C_jj); std_i = sqrt(C_ii / divisor)
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "platform/dataset.h"
+#include "platform/session.h"
+
+using velix::platform::DataSetVariable;
+using velix::platform::is_missing;
+
+namespace {
+
+constexpr int32_t kLevelNoObservation = 108;  // the BY group gives no usable moments
+constexpr int32_t kLevelBadVariable = 1008;   // a listed variable is absent or character
+
+// Neumaier's compensated sum.
+struct CompensatedSum {
+    double sum = 0.0;
+    double carry = 0.0;
+    void add(double x) {
+        double t = sum + x;
+        carry += std::fabs(sum) >= std::fabs(x) ? (sum - t) + x : (x - t) + sum;
+        sum = t;
+    }
+    double value() const { return sum + carry; }
+};
+
+void log_line(const std::string& text) {
+    if (velix::platform::session().log) *velix::platform::session().log << text << "\n";
+}
+
+// The divisor of the VARDEF kind (recognised by its second character):
+// N, DF (n - d), WDF (w - d, 0 when w - d is negligible next to d),
+// WEIGHT or WGT (w); never below 0.  false for an unknown kind.
+bool vardef_divisor(const char* kind, double n, double d, double w, double* divisor) {
+    const char second = kind ? kind[1] : '\0';
+    double r;
+    switch (second) {
+        case '\0':
+        case ' ':
+            r = n;
+            break;
+        case 'F':
+            r = n - d;
+            break;
+        case 'D':
+            // A difference that does not change d by a ten-thousandth of
+            // itself is rounding noise of the sum of weights: the divisor is 0.
+            r = (d + 0.0001 * (w - d) == d) ? 0.0 : w - d;
+            break;
+        case 'E':
+        case 'G':
+            r = w;
+            break;
+        default:
+            return false;
+    }
+    *divisor = r < 0.0 ? 0.0 : r;
+    return true;
+}
+
+// The 0-based index of the first variable of list `entry`, -1 when empty;
+// -2 when it names no numeric variable of the data set.
+int list_variable(const HostDataSet* data, const VariableListRecord* lists, int32_t entry) {
+    if (entry < 0 || entry >= kHostListCount) return -1;
+    const VariableList& l = lists->entry[entry];
+    if (l.count < 1 || !l.numbers) return -1;
+    const int number = l.numbers[0];
+    if (number < 1 || number > static_cast<int>(data->variables.size())) return -2;
+    return data->variables[number - 1].character ? -2 : number - 1;
+}
+
+}  // namespace
+
+int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t readList,
+               int32_t weightList, int32_t freqList, int32_t momentOrigin, double* moments,
+               double* means, double* stdDevs, double* /*work*/, const char* vardefKind,
+               double* divisor, double* sumWeights, double* nObs) {
+    if (!data || !data->listsDefined || readList < 0 || readList >= kHostListCount) {
+        log_line("ERROR: internal error: zacorr without a data set or its variable lists.");
+        return kLevelBadVariable;
+    }
+    const VariableListRecord* lists = &data->lists;
+    const VariableList& read = lists->entry[readList];
+    const int n = read.count;
+    std::vector<const double*> col(n);
+    for (int i = 0; i < n; ++i) {
+        const int number = read.numbers ? read.numbers[i] : 0;
+        if (number < 1 || number > static_cast<int>(data->variables.size())) {
+            log_line("ERROR: An analysis variable is not in data set " + data->name + ".");
+            return kLevelBadVariable;
+        }
+        const DataSetVariable& v = data->variables[number - 1];
+        if (v.character) {
+            log_line("ERROR: Analysis variable " + v.name + " of data set " + data->name +
+                     " is character; it must be numeric.");
+            return kLevelBadVariable;
+        }
+        col[i] = v.numbers.data();
+    }
+    const int wv = list_variable(data, lists, weightList);
+    const int fv = list_variable(data, lists, freqList);
+    if (wv == -2 || fv == -2) {
+        log_line("ERROR: The WEIGHT or FREQ variable of data set " + data->name +
+                 " must be a numeric variable of the data set.");
+        return kLevelBadVariable;
+    }
+    double probe;
+    if (!vardef_divisor(vardefKind, 0.0, 0.0, 0.0, &probe)) {
+        log_line("ERROR: internal error: impossible VARDEF kind.");
+        return kLevelBadVariable;
+    }
+
+    const int64_t groups = static_cast<int64_t>(data->groupStart.size()) - 1;
+    int64_t first = 0, last = 0;
+    if (!data->noGroup && data->group >= 0 && data->group < groups) {
+        first = data->groupStart[data->group];
+        last = data->groupStart[data->group + 1];
+    }
+
+    // Pass 1: usable observations, N, the sum of weights and the means.
+    struct Used {
+        int64_t obs;
+        double weight;  // weight times frequency
+    };
+    std::vector<Used> used;
+    double nSum = 0.0, wSum = 0.0;
+    std::vector<double> sum(n, 0.0);
+    for (int64_t o = first; o < last; ++o) {
+        double f = 1.0, w = 1.0;
+        if (fv >= 0) {
+            const double x = data->variables[fv].numbers[o];
+            if (is_missing(x)) continue;
+            f = std::floor(x);
+        }
+        if (wv >= 0) {
+            w = data->variables[wv].numbers[o];
+            if (is_missing(w)) continue;
+        }
+        if (!(f > 0.0) || !(w > 0.0)) continue;
+        bool complete = true;
+        for (int i = 0; i < n && complete; ++i) complete = !is_missing(col[i][o]);
+        if (!complete) continue;
+        const double wf = w * f;
+        used.push_back({o, wf});
+        nSum += f;
+        wSum += wf;
+        for (int i = 0; i < n; ++i) sum[i] += wf * col[i][o];
+    }
+    *nObs = nSum;
+    *sumWeights = wSum;
+    if (used.empty() || !(wSum > 0.0)) {
+        vardef_divisor(vardefKind, nSum, momentOrigin == 0 ? 1.0 : 0.0, wSum, divisor);
+        log_line("NOTE: No observation of data set " + data->name +
+                 " in this BY group has every analysis value with a positive weight and frequency.");
+        return kLevelNoObservation;
+    }
+    std::vector<double> mean(n);
+    for (int i = 0; i < n; ++i) mean[i] = sum[i] / wSum;
+
+    // Pass 2: centred (or raw) cross-products with the mean corrections.
+    const size_t packed = static_cast<size_t>(n) * (n + 1) / 2;
+    std::vector<CompensatedSum> cross(packed), resid(n);
+    std::vector<double> d(n);
+    for (const Used& u : used) {
+        for (int i = 0; i < n; ++i) {
+            const double x = col[i][u.obs];
+            d[i] = momentOrigin == 0 ? x - mean[i] : x;
+            if (momentOrigin == 0) resid[i].add(u.weight * d[i]);
+        }
+        size_t p = 0;
+        for (int i = 0; i < n; ++i) {
+            const double wd = u.weight * d[i];
+            for (int j = 0; j <= i; ++j) cross[p++].add(wd * d[j]);
+        }
+    }
+    std::vector<double> c(packed);
+    for (size_t p = 0; p < packed; ++p) c[p] = cross[p].value();
+    if (momentOrigin == 0) {
+        std::vector<double> r(n);
+        for (int i = 0; i < n; ++i) r[i] = resid[i].value();
+        size_t p = 0;
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j <= i; ++j) c[p++] -= r[i] * r[j] / wSum;
+        for (int i = 0; i < n; ++i) mean[i] += r[i] / wSum;
+    }
+
+    vardef_divisor(vardefKind, nSum, momentOrigin == 0 ? 1.0 : 0.0, wSum, divisor);
+    std::vector<double> root(n);
+    for (int i = 0; i < n; ++i) {
+        const double cii = c[static_cast<size_t>(i) * (i + 1) / 2 + i];
+        root[i] = cii > 0.0 ? std::sqrt(cii) : 0.0;
+        means[i] = mean[i];
+        stdDevs[i] = *divisor > 0.0 && cii > 0.0 ? std::sqrt(cii / *divisor) : 0.0;
+    }
+    size_t p = 0;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j <= i; ++j, ++p) {
+            if (i == j)
+                moments[p] = 1.0;
+            else if (root[i] > 0.0 && root[j] > 0.0)
+                moments[p] = c[p] / root[i] / root[j];
+            else
+                moments[p] = 0.0;  // a constant variable correlates with nothing
+        }
+    }
+    return 0;
+}

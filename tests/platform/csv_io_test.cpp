@@ -1,0 +1,151 @@
+// The CSV form of data sets: attributes, type inference, missing values,
+// quoting, malformed files, and write-then-read identity.
+#include "platform/dataset.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+using velix::platform::csv_read;
+using velix::platform::csv_write;
+using velix::platform::DataSetVariable;
+using velix::platform::is_missing;
+using velix::platform::missing_code;
+
+uint64_t bits(double x) {
+    uint64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+const DataSetVariable& var(const HostDataSet& d, const char* name) {
+    for (const DataSetVariable& v : d.variables)
+        if (v.name == name) return v;
+    ADD_FAILURE() << "no variable " << name;
+    return d.variables.front();
+}
+
+TEST(CsvRead, AttributesAndInferredCharacterVariables) {
+    HostDataSet d;
+    std::string error;
+    ASSERT_TRUE(csv_read("# TYPE=cov\n# LABEL=Ability tests, six\n# a plain comment\n"
+                         "_TYPE_,_NAME_,x,y,note\n"
+                         "N,,112,112,ok\n"
+                         "COV,x,24.641,5.991,2\n",
+                         &d, &error))
+        << error;
+    EXPECT_EQ(d.type, "COV");
+    EXPECT_EQ(d.label, "Ability tests, six");
+    EXPECT_EQ(d.nObs, 2);
+    ASSERT_EQ(d.variables.size(), 5u);
+    EXPECT_TRUE(var(d, "_TYPE_").character);
+    EXPECT_EQ(var(d, "_TYPE_").length, 8);
+    EXPECT_TRUE(var(d, "_NAME_").character);
+    EXPECT_EQ(var(d, "_NAME_").length, 32);
+    EXPECT_EQ(var(d, "_NAME_").texts[0], "");
+    EXPECT_FALSE(var(d, "x").character);
+    EXPECT_EQ(var(d, "x").numbers[1], 24.641);
+    // A column with one value that is not a number is character.
+    EXPECT_TRUE(var(d, "note").character);
+    EXPECT_EQ(var(d, "note").texts[1], "2");
+}
+
+TEST(CsvRead, MissingAndSpecialMissingValues) {
+    HostDataSet d;
+    std::string error;
+    ASSERT_TRUE(csv_read("a,b\n,.\n._,.A\n.z, 3.5 \n", &d, &error)) << error;
+    const DataSetVariable& a = var(d, "a");
+    const DataSetVariable& b = var(d, "b");
+    EXPECT_FALSE(a.character);
+    for (double x : {a.numbers[0], b.numbers[0], a.numbers[1], b.numbers[1], a.numbers[2]})
+        EXPECT_EQ(bits(x) >> 48, 0xFFFFu) << "a missing value has its top 16 bits set";
+    EXPECT_EQ(bits(a.numbers[0]), bits(host_missing_value()));
+    EXPECT_EQ(missing_code(b.numbers[0]), 0);
+    EXPECT_EQ(missing_code(a.numbers[1]), 1);
+    EXPECT_EQ(missing_code(b.numbers[1]), 2);
+    EXPECT_EQ(missing_code(a.numbers[2]), 27);
+    EXPECT_EQ(missing_code(b.numbers[2]), -1);
+    EXPECT_EQ(b.numbers[2], 3.5);
+    EXPECT_FALSE(is_missing(0.0));
+    // An ordinary quiet NaN is not one of the host's missing values.
+    EXPECT_FALSE(is_missing(std::numeric_limits<double>::quiet_NaN()));
+}
+
+TEST(CsvRead, CharLineFixesTypesAndLengths) {
+    HostDataSet d;
+    std::string error;
+    ASSERT_TRUE(csv_read("# CHAR=_TYPE_:8,id:3\n_TYPE_,id,x\nMEAN,007,1\n", &d, &error)) << error;
+    EXPECT_TRUE(var(d, "id").character);
+    EXPECT_EQ(var(d, "id").length, 3);
+    EXPECT_EQ(var(d, "id").texts[0], "007");  // digits, but declared character
+    EXPECT_FALSE(var(d, "x").character);
+
+    HostDataSet bad;
+    EXPECT_FALSE(csv_read("# CHAR=id:2\nid,x\nabc,1\n", &bad, &error));
+    EXPECT_NE(error.find("line 3"), std::string::npos) << error;
+    EXPECT_FALSE(csv_read("# CHAR=id:2\nid,x\nab,one\n", &bad, &error));
+    EXPECT_NE(error.find("not a number"), std::string::npos) << error;
+    EXPECT_FALSE(csv_read("# CHAR=zz:2\nid,x\nab,1\n", &bad, &error));
+    EXPECT_FALSE(csv_read("# CHAR=id:0\nid,x\nab,1\n", &bad, &error));
+}
+
+TEST(CsvRead, MalformedFilesNameTheLine) {
+    HostDataSet d;
+    std::string error;
+    EXPECT_FALSE(csv_read("a,b\n1,2\n3\n", &d, &error));
+    EXPECT_NE(error.find("line 3"), std::string::npos) << error;
+    EXPECT_FALSE(csv_read("a,A\n1,2\n", &d, &error));
+    EXPECT_FALSE(csv_read("a,\n1,2\n", &d, &error));
+    EXPECT_FALSE(csv_read("# TYPE=COV\n", &d, &error));
+    EXPECT_FALSE(csv_read("a,b\n\"1,2\n", &d, &error));
+}
+
+TEST(CsvRead, QuotedFieldsAndCrLf) {
+    HostDataSet d;
+    std::string error;
+    ASSERT_TRUE(csv_read("name,x\r\n\"Smith, J.\",1\r\n\"say \"\"hi\"\"\",2\r\n\r\n", &d, &error))
+        << error;
+    EXPECT_EQ(d.nObs, 2);
+    EXPECT_EQ(var(d, "name").texts[0], "Smith, J.");
+    EXPECT_EQ(var(d, "name").texts[1], "say \"hi\"");
+    EXPECT_EQ(var(d, "x").numbers[1], 2.0);
+}
+
+TEST(CsvWrite, WriteThenReadGivesTheSameDataSet) {
+    HostDataSet d;
+    std::string error;
+    const double awkward = 0.1 + 0.2;  // needs 17 digits to read back exactly
+    ASSERT_TRUE(csv_read("# TYPE=CORR\n# LABEL=Round trip\n# CHAR=_TYPE_:8,_NAME_:32,who:12\n"
+                         "_TYPE_,_NAME_,who,x,y\n"
+                         "MEAN,,\"Doe, Jane\",1e-300,._\n"
+                         "CORR,x,plain,.B,-0\n",
+                         &d, &error))
+        << error;
+    const_cast<DataSetVariable&>(var(d, "y")).numbers[1] = awkward;
+    const std::string text = csv_write(&d);
+    HostDataSet e;
+    ASSERT_TRUE(csv_read(text, &e, &error)) << error << "\n" << text;
+    EXPECT_EQ(e.type, d.type);
+    EXPECT_EQ(e.label, d.label);
+    ASSERT_EQ(e.variables.size(), d.variables.size());
+    ASSERT_EQ(e.nObs, d.nObs);
+    for (size_t k = 0; k < d.variables.size(); ++k) {
+        const DataSetVariable& a = d.variables[k];
+        const DataSetVariable& b = e.variables[k];
+        EXPECT_EQ(a.name, b.name);
+        EXPECT_EQ(a.character, b.character) << a.name;
+        EXPECT_EQ(a.length, b.length) << a.name;
+        for (int64_t i = 0; i < d.nObs; ++i) {
+            if (a.character)
+                EXPECT_EQ(a.texts[i], b.texts[i]);
+            else
+                EXPECT_EQ(bits(a.numbers[i]), bits(b.numbers[i])) << a.name << " row " << i;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+// Data sets of a step: opening by member name, TYPE override, BY groups as
+// runs, the sort check, synchronisation of a second data set by value,
+// rewinds, data-set information, and output written at the end of the step.
+#include "platform/dataset.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dataset_fixture.h"
+#include "platform/step_exit.h"
+
+namespace {
+
+using velix::platform::DataSetOptions;
+using velix::platform::dataset_set_by;
+using velix::platform::testing::DataSetTest;
+
+// Reads the current BY group of `d` through a slot: the values of its
+// numeric variable `number`.
+std::vector<double> group_values(HostDataSet* d, int number) {
+    DataSetSlot slot;
+    slot.handle = d;
+    HostBinding* b = nullptr;
+    EXPECT_EQ(xvgeti(d, 1, 0, &b), 0);
+    double cell = 0.0;
+    EXPECT_EQ(xvgetd(b, number, 0, &cell, 8, 'f', 0, 0), 0);
+    xvgete(b);
+    std::vector<double> out;
+    while (xybyget(&slot)) {
+        EXPECT_EQ(xyvget(b, 0), 0);
+        out.push_back(cell);
+    }
+    xvgett(b);
+    return out;
+}
+
+TEST_F(DataSetTest, MissingFileIsAnErrorNotAHandle) {
+    std::string error;
+    EXPECT_EQ(dataset_open_input("nothere", false, DataSetOptions{}, &error), nullptr);
+    EXPECT_NE(error.find("nothere"), std::string::npos) << error;
+    // Services given a null handle fail instead of crashing.
+    EXPECT_EQ(xbynext(nullptr), 0);
+    EXPECT_NE(xoinfo(nullptr, kInfoDescription, nullptr), 0);
+    DataSetSlot empty;
+    EXPECT_EQ(xybyget(&empty), 0);
+}
+
+TEST_F(DataSetTest, QuotedNameIsAPath) {
+    write("elsewhere", "a\n1\n");
+    std::string error;
+    HostDataSet* d = dataset_open_input((dir_ / "elsewhere.csv").string(), true, DataSetOptions{},
+                                        &error);
+    ASSERT_NE(d, nullptr) << error;
+    EXPECT_EQ(d->nObs, 1);
+}
+
+TEST_F(DataSetTest, TypeOptionOverridesTheFile) {
+    write("m", "# TYPE=COV\n_TYPE_,_NAME_,x\nN,,10\n");
+    DataSetInfo info;
+    ASSERT_EQ(xoinfo(open("m"), kInfoDescription, &info), 0);
+    EXPECT_EQ(std::string(info.type, 8), "COV     ");
+    ASSERT_EQ(xoinfo(open("m", "corr"), kInfoDescription, &info), 0);
+    EXPECT_EQ(std::string(info.type, 8), "CORR    ");
+    EXPECT_EQ(info.nVariables, 3);
+    EXPECT_EQ(info.nCharacter, 2);
+    EXPECT_EQ(info.nNumeric, 1);
+    EXPECT_EQ(info.nObservations, 1);
+}
+
+TEST_F(DataSetTest, ByGroupsAreRunsOfEqualValues) {
+    write("g", "g,h,x\n1,a,10\n1,a,11\n1,b,12\n2,b,13\n2,b,14\n");
+    HostDataSet* d = open("g");
+    std::string error;
+    ASSERT_TRUE(dataset_set_by(d, {"G", "h"}, false, &error)) << error;
+    std::vector<std::vector<double>> groups;
+    while (xbynext(d)) groups.push_back(group_values(d, 3));
+    ASSERT_EQ(groups.size(), 3u);
+    EXPECT_EQ(groups[0], (std::vector<double>{10, 11}));
+    EXPECT_EQ(groups[1], (std::vector<double>{12}));
+    EXPECT_EQ(groups[2], (std::vector<double>{13, 14}));
+    EXPECT_EQ(xbynext(d), 0) << "stays at the end";
+
+    EXPECT_FALSE(dataset_set_by(d, {"nope"}, false, &error));
+    EXPECT_NE(error.find("nope"), std::string::npos);
+}
+
+TEST_F(DataSetTest, WithoutByTheWholeDataSetIsOneGroupAndEmptyHasNone) {
+    write("one", "x\n1\n2\n3\n");
+    write("none", "x\n");
+    HostDataSet* d = open("one");
+    ASSERT_EQ(xbynext(d), 1);
+    EXPECT_EQ(group_values(d, 1), (std::vector<double>{1, 2, 3}));
+    EXPECT_EQ(xbynext(d), 0);
+    EXPECT_EQ(xbynext(open("none")), 0);
+}
+
+TEST_F(DataSetTest, OutOfOrderByValuesEndTheStepUnlessNotSorted) {
+    write("u", "g,x\n2,1\n2,2\n1,3\n.,4\n");
+    HostDataSet* d = open("u");
+    std::string error;
+    ASSERT_TRUE(dataset_set_by(d, {"g"}, false, &error));
+    ASSERT_EQ(xbynext(d), 1);
+    try {
+        xbynext(d);
+        FAIL() << "the out-of-order group went unnoticed";
+    } catch (const velix::platform::StepExit& e) {
+        EXPECT_EQ(e.code, 1008);
+    }
+    EXPECT_NE(log_.str().find("ERROR"), std::string::npos);
+
+    ASSERT_TRUE(dataset_set_by(d, {"g"}, true, &error));
+    int n = 0;
+    while (xbynext(d)) ++n;
+    EXPECT_EQ(n, 3);
+
+    // Missing values sort before numbers: a missing BY value first is in order.
+    write("s", "g,x\n.,1\n._,2\n");
+    HostDataSet* s = open("s");
+    ASSERT_TRUE(dataset_set_by(s, {"g"}, false, &error));
+    ASSERT_EQ(xbynext(s), 1);
+    EXPECT_THROW(xbynext(s), velix::platform::StepExit) << "._ sorts before .";
+}
+
+TEST_F(DataSetTest, SecondDataSetFollowsTheGroupByValue) {
+    write("data", "g,x\n1,1\n1,2\n2,3\n3,4\n");
+    write("wgt", "g,w\n3,30\n1,10\n1,11\n");  // other order, and no group 2
+    write("plain", "w\n5\n6\n");
+    HostDataSet* other = open("wgt");  // opened before the BY statement is read
+    HostDataSet* data = open("data");
+    std::string error;
+    ASSERT_TRUE(dataset_set_by(data, {"g"}, false, &error));
+    HostDataSet* plain = open("plain");
+
+    EXPECT_EQ(xbylist(data, other), 0);
+    EXPECT_NE(xbylist(data, plain), 0);
+    EXPECT_EQ(xbysync(data, other), 2) << "DATA= is on no group yet";
+
+    ASSERT_EQ(xbynext(data), 1);
+    EXPECT_EQ(xbysync(data, other), 0);
+    EXPECT_EQ(group_values(other, 2), (std::vector<double>{10, 11}));
+    EXPECT_EQ(xbysync(data, plain), 2) << "lacks the BY variable";
+
+    ASSERT_EQ(xbynext(data), 1);
+    EXPECT_EQ(xbysync(data, other), 1);
+    EXPECT_TRUE(group_values(other, 2).empty()) << "no group 2: nothing to read";
+
+    ASSERT_EQ(xbynext(data), 1);
+    EXPECT_EQ(xbysync(data, other), 0);
+    EXPECT_EQ(group_values(other, 2), (std::vector<double>{30}));
+
+    // Rewinding the file puts the data set before its first group.
+    EXPECT_EQ(xbyrwnd(other, kRewindFile), 0);
+    ASSERT_EQ(xbynext(other), 1);
+    EXPECT_EQ(group_values(other, 2), (std::vector<double>{30}));
+    EXPECT_NE(xbyrwnd(other, 1), 0);
+}
+
+TEST_F(DataSetTest, WithoutByVariablesEveryDataSetIsInStep) {
+    write("a", "x\n1\n");
+    write("b", "y\n7\n8\n");
+    HostDataSet* a = open("a");
+    HostDataSet* b = open("b");
+    ASSERT_EQ(xbynext(a), 1);
+    EXPECT_EQ(xbysync(a, b), 0);
+    EXPECT_EQ(group_values(b, 1), (std::vector<double>{7, 8}));
+}
+
+TEST_F(DataSetTest, RewindGroupReadsTheGroupAgain) {
+    write("r", "g,x\n1,1\n1,2\n2,3\n");
+    HostDataSet* d = open("r");
+    std::string error;
+    ASSERT_TRUE(dataset_set_by(d, {"g"}, false, &error));
+    ASSERT_EQ(xbynext(d), 1);
+    ASSERT_EQ(xbynext(d), 1);
+    int32_t size = 0;
+    ASSERT_EQ(xoinfo(d, kInfoGroupSize, &size), 0);
+    EXPECT_EQ(size, 1);
+    EXPECT_EQ(group_values(d, 2), (std::vector<double>{3}));
+    EXPECT_EQ(group_values(d, 2), std::vector<double>{}) << "a group is read once";
+    EXPECT_EQ(xbyrwnd(d, kRewindGroup), 0);
+    EXPECT_EQ(group_values(d, 2), (std::vector<double>{3}));
+}
+
+TEST_F(DataSetTest, InformationItems) {
+    write("info", "# LABEL=Some label\nx\n1\n2\n");
+    HostDataSet* d = open("info");
+    char name[8];
+    ASSERT_EQ(xoinfo(d, kInfoName, name), 0);
+    EXPECT_EQ(std::string(name, 8), "info    ");
+    DataSetLabel label;
+    ASSERT_EQ(xoinfo(d, kInfoLabel, &label), 0);
+    EXPECT_EQ(std::string(label.text, label.length), "Some label");
+    int32_t word = 0;
+    ASSERT_EQ(xoinfo(d, kInfoReadable, &word), 0);
+    EXPECT_EQ(word, 1);
+    ASSERT_EQ(xoinfo(d, kInfoObsNumbers, &word), 0);
+    EXPECT_EQ(word, 1);
+    DataSetSlot slot;
+    slot.handle = d;
+    ASSERT_EQ(xbynext(d), 1);
+    xybyget(&slot);
+    xybyget(&slot);
+    ASSERT_EQ(xoinfo(d, kInfoObsNumber, &word), 0);
+    EXPECT_EQ(word, 2);
+    EXPECT_EQ(xoinfo(d, 999, &word), kDsBadArgument);
+    EXPECT_EQ(xoinfo(d, kInfoSetType, const_cast<char*>("COV     ")), kDsReadOnly);
+}
+
+TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
+    HostDataSet* out = create("result");
+    ASSERT_EQ(xoinfo(out, kInfoSetType, const_cast<char*>("COV     ")), 0);
+    DataSetLabel label;
+    label.length = 5;
+    std::memcpy(label.text, "Stats", 5);
+    ASSERT_EQ(xoinfo(out, kInfoSetLabel, &label), 0);
+    int32_t word = 1;
+    ASSERT_EQ(xoinfo(out, kInfoReadable, &word), 0);
+    EXPECT_EQ(word, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "result.csv")) << "written at the end only";
+    velix::platform::dataset_end_step();
+    EXPECT_EQ(read("result"), "# TYPE=COV\n# LABEL=Stats\n\n");
+
+    // A (type=...) option wins over the TYPE the module sets.
+    DataSetOptions options;
+    options.type = "ucov";
+    std::string error;
+    HostDataSet* typed = dataset_create_output("typed", false, options, &error);
+    ASSERT_NE(typed, nullptr) << error;
+    ASSERT_EQ(xoinfo(typed, kInfoSetType, const_cast<char*>("COV     ")), 0);
+    ASSERT_TRUE(velix::platform::dataset_close(typed, &error)) << error;
+    EXPECT_EQ(read("typed").rfind("# TYPE=UCOV\n", 0), 0u);
+
+    EXPECT_EQ(dataset_create_output("no/such/dir/x", true, DataSetOptions{}, &error), nullptr);
+}
+
+}  // namespace
