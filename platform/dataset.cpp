@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/print.h"
 #include "platform/session.h"
 
 namespace velix::platform {
@@ -111,10 +112,6 @@ void apply_by(HostDataSet* data, const std::vector<std::string>& names, bool not
     data->byVariables = idx;
     data->notSorted = notSorted;
     dataset_group(data);
-}
-
-void log_line(const std::string& text) {
-    if (session().log) *session().log << text << "\n";
 }
 
 bool write_file(const HostDataSet* data, std::string* error) {
@@ -253,7 +250,7 @@ void dataset_end_step() {
     for (const auto& d : s.open) {
         if (!d->output || d->written) continue;
         std::string error;
-        if (!write_file(d.get(), &error)) log_line(error);
+        if (!write_file(d.get(), &error)) write_log(error);
         d->written = true;
     }
     s.open.clear();
@@ -294,7 +291,7 @@ int32_t xbynext(HostDataSet* data) {
         int64_t prev = data->groupStart[data->group - 1];
         int64_t cur = data->nextObs;
         if (velix::platform::compare_by(data, cur, prev) < 0) {
-            velix::platform::log_line(
+            velix::platform::write_log(
                 "ERROR: Data set " + data->name + " is not sorted in ascending sequence of its BY " +
                 "variables: observation " + std::to_string(cur + 1) + " has " +
                 velix::platform::by_values(data, cur) + " after " +

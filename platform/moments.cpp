@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "platform/dataset.h"
-#include "platform/session.h"
+#include "platform/print.h"
 
 using velix::platform::DataSetVariable;
 using velix::platform::is_missing;
@@ -43,10 +43,6 @@ struct CompensatedSum {
     }
     double value() const { return sum + carry; }
 };
-
-void log_line(const std::string& text) {
-    if (velix::platform::session().log) *velix::platform::session().log << text << "\n";
-}
 
 // The divisor of the VARDEF kind (recognised by its second character):
 // N, DF (n - d), WDF (w - d, 0 when w - d is negligible next to d),
@@ -96,7 +92,7 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
                double* means, double* stdDevs, double* /*work*/, const char* vardefKind,
                double* divisor, double* sumWeights, double* nObs) {
     if (!data || !data->listsDefined || readList < 0 || readList >= kHostListCount) {
-        log_line("ERROR: internal error: zacorr without a data set or its variable lists.");
+        velix::platform::write_log("ERROR: internal error: zacorr without a data set or its variable lists.");
         return kLevelBadVariable;
     }
     const VariableListRecord* lists = &data->lists;
@@ -106,12 +102,12 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
     for (int i = 0; i < n; ++i) {
         const int number = read.numbers ? read.numbers[i] : 0;
         if (number < 1 || number > static_cast<int>(data->variables.size())) {
-            log_line("ERROR: An analysis variable is not in data set " + data->name + ".");
+            velix::platform::write_log("ERROR: An analysis variable is not in data set " + data->name + ".");
             return kLevelBadVariable;
         }
         const DataSetVariable& v = data->variables[number - 1];
         if (v.character) {
-            log_line("ERROR: Analysis variable " + v.name + " of data set " + data->name +
+            velix::platform::write_log("ERROR: Analysis variable " + v.name + " of data set " + data->name +
                      " is character; it must be numeric.");
             return kLevelBadVariable;
         }
@@ -120,13 +116,13 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
     const int wv = list_variable(data, lists, weightList);
     const int fv = list_variable(data, lists, freqList);
     if (wv == -2 || fv == -2) {
-        log_line("ERROR: The WEIGHT or FREQ variable of data set " + data->name +
+        velix::platform::write_log("ERROR: The WEIGHT or FREQ variable of data set " + data->name +
                  " must be a numeric variable of the data set.");
         return kLevelBadVariable;
     }
     double probe;
     if (!vardef_divisor(vardefKind, 0.0, 0.0, 0.0, &probe)) {
-        log_line("ERROR: internal error: impossible VARDEF kind.");
+        velix::platform::write_log("ERROR: internal error: impossible VARDEF kind.");
         return kLevelBadVariable;
     }
 
@@ -170,7 +166,7 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
     *sumWeights = wSum;
     if (used.empty() || !(wSum > 0.0)) {
         vardef_divisor(vardefKind, nSum, momentOrigin == 0 ? 1.0 : 0.0, wSum, divisor);
-        log_line("NOTE: No observation of data set " + data->name +
+        velix::platform::write_log("NOTE: No observation of data set " + data->name +
                  " in this BY group has every analysis value with a positive weight and frequency.");
         return kLevelNoObservation;
     }

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "platform/dataset.h"
-#include "platform/session.h"
+#include "platform/print.h"
 
 using velix::platform::DataSetVariable;
 
@@ -302,9 +302,8 @@ int32_t xyvput(HostBinding* binding, int32_t) {
 
 void xofprc(DataSetSlot* slot, int32_t status, int32_t severity) {
     if (slot) slot->status = status;
-    std::ostream* log = velix::platform::session().log;
-    if (!log) return;
     const std::string name = slot && slot->handle ? slot->handle->name : std::string("(none)");
-    *log << "ERROR: " << (severity == 1 ? "Reading an observation of" : "Writing an observation to")
-         << " data set " << name << " failed with status " << status << ".\n";
+    velix::platform::write_log(std::string("ERROR: ") +
+                               (severity == 1 ? "Reading an observation of" : "Writing an observation to") +
+                               " data set " + name + " failed with status " + std::to_string(status) + ".");
 }
