@@ -168,6 +168,16 @@ struct HostControlBlock {
 constexpr uint16_t kCharWhite = 0x100;
 constexpr uint16_t kCharAlnum = 0x7;
 
+// A name list made by the statement parser: a chain of blocks, each holding
+// the names with indices (previous block's highestIndex + 1) .. highestIndex;
+// the first block starts at index 0.  `names` is the packed sequence of the
+// block's names, each a length byte followed by its characters.
+struct NameList {
+    const NameList* next = nullptr;     // 0 ends the chain
+    int16_t highestIndex = -1;          // highest name index in this block
+    const unsigned char* names = nullptr;
+};
+
 // ---------------------------------------------------------------------------
 // Module entry points the host calls (defined by the module).
 
@@ -192,6 +202,17 @@ void xmpoold(HostAllocator* pool);      // deletes the pool and its blocks; 0 is
 int64_t xmsize(HostAllocator* pool);    // bytes one allocation may take
 int32_t xmemdef(const void* lastBlock); // 0 when the pool's allocations succeeded
 void xmemmsg(int64_t sizeOrCode);       // logs the memory-shortage message
+// The memory-shortage code xmemdef returns (also a step return code);
+// xmemmsg takes it plus 20000 to tell it from a byte count.
+constexpr int32_t kMemoryShortage = 1016;
+
+// The saved-message pool of the step (an arena allocator).  zprlzmi makes it
+// (initial size in bytes, -1 for the default), 0 on failure; zprlzmr empties
+// it, keeping the pool; zprlzme frees it.  Both return 0, nonzero for a
+// handle that is not a live pool.
+HostAllocator* zprlzmi(int32_t zero, int64_t initialSize);
+int32_t zprlzmr(HostAllocator* pool, int32_t zero1, int32_t zero2, int32_t flags7168);
+int32_t zprlzme(HostAllocator* pool);
 
 // Host options by name.  xoptcgt copies the option's text into buf
 // (NUL-terminated, at most size-1 characters) and returns its length, or -1
@@ -199,6 +220,8 @@ void xmemmsg(int64_t sizeOrCode);       // logs the memory-shortage message
 int32_t xoptcgt(const char* name, char* buf, int32_t size);
 // xoptngt: a numeric option, 0 when found.
 int32_t xoptngt(const char* name, double* value);
+// xoptigt: an integer option's value, 0 when it is absent or not a number.
+int32_t xoptigt(const char* name);
 // xyrcgef: host text item (4142 the DEBUG option) into a 1024-byte buffer;
 // returns the length, or -1 on failure.
 int32_t xyrcgef(int32_t item, char* buffer1024);
@@ -213,7 +236,9 @@ void xpmlog(int32_t group, int32_t number, ...);   // numbered message to the lo
 void xpslog(const char* format, ...);              // printf-style line(s) to the log
 void xpsout(const char* format, ...);              // printf-style line(s) to the listing
 int32_t xpsstr(char* buffer, int32_t length, const char* format, ...);
-void xpmstr(char* buffer, int32_t width, int32_t group, int32_t number);
+// xpmstr: the message text into a blank-padded field of `width` characters
+// (-1-n: n characters and a NUL); result the characters copied.
+int32_t xpmstr(char* buffer, int32_t width, int32_t group, int32_t number);
 void xprrlog(int32_t zero, int32_t status);        // the host's text for a failed status
 void xebug(const char* text, int32_t code);        // internal-error line
 // The text of a message: 0 when it exists (text and length out).
@@ -221,7 +246,30 @@ int32_t wkread(int32_t group, int32_t number, const char** text, int32_t* length
 
 // Print set-up.
 int32_t xpopen(void* printFile);
-int32_t xpoutl(void* printFile, void* outputDescription);
+// The print-line description of the listing.  PrintBlock::outputDescription
+// holds one.
+struct PrintLineDescription {
+    int32_t lineWidth = 0;   // characters per listing line (LINESIZE)
+    int32_t pageLength = 0;  // lines per page (PAGESIZE)
+    int32_t linesLeft = 0;   // lines left on the current page
+    int32_t centre = 0;      // centring flag, set by title printers while they print
+};
+// xpoutl copies the current description into `outputDescription` (a
+// PrintLineDescription) when it is not 0, and returns the host's own current
+// description, which callers may change for the duration of a print.
+PrintLineDescription* xpoutl(void* printFile, void* outputDescription);
+// The step's print block, made by xinit from the step allocator and hung in
+// the per-step block.  The statement parser later reuses the same block as
+// its result area (the procedure clears it first), so these fields are valid
+// only until the statements are parsed.
+struct PrintBlock {
+    int32_t logLineSize = 0;      // from xplogl
+    int32_t printLineSize = 0;    // from xpprnl
+    PrintLineDescription outputDescription;  // filled by xpoutl
+    int32_t messageLineSize = 0;  // from xpmsgl
+    uint8_t synTrace = 0;         // 1 when the DEBUG option contains "SYN"
+    uint8_t semTrace = 0;         // 1 when the DEBUG option contains "SEM"
+};
 int32_t xpprnl(int32_t zero);    // listing line size
 int32_t xplogl(int32_t zero);    // log line size
 int32_t xpmsgl(int32_t zero);    // message line size
@@ -229,6 +277,7 @@ int32_t xppagel(int32_t zero);   // listing page size
 int32_t xpselec(int32_t zero, int32_t destination);  // -1 log, 0 listing, -2 default
 int32_t xpopset(int32_t zero, int32_t option, int32_t value);
 void xppage(int32_t zero);
+void xpskip(int32_t lines);      // that many empty lines on the current destination
 void xpoflsh();
 
 // Titles: line k (1..10), 0 when it is not set.

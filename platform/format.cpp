@@ -1,0 +1,188 @@
+// The host's format dialect: a directive scanner over the format text that
+// reads each argument by its directive and lets the C library do the
+// numeric conversions (snprintf with the directive rebuilt from its parts),
+// so widths, precisions and flags behave exactly as in C.
+#include "platform/format.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "velix/host.h"
+
+namespace velix::platform {
+namespace {
+
+// One parsed directive between '%' and its conversion letter.
+struct Directive {
+    std::string flags;     // any of "-+ 0#"
+    int width = -1;        // -1: none
+    int precision = -1;    // -1: none
+    bool longInt = false;  // the l modifier: 64-bit integers
+    char conversion = 0;
+};
+
+// Rebuilds a C format for one conversion from the parsed directive.
+std::string c_format(const Directive& d, const char* lengthModifier, char conversion) {
+    std::string f = "%" + d.flags;
+    if (d.width >= 0) f += std::to_string(d.width);
+    if (d.precision >= 0) f += "." + std::to_string(d.precision);
+    f += lengthModifier;
+    f += conversion;
+    return f;
+}
+
+template <typename T>
+void append_c(std::string* out, const std::string& cfmt, T value) {
+    char small[128];
+    const int n = std::snprintf(small, sizeof small, cfmt.c_str(), value);
+    if (n < 0) return;
+    if (static_cast<size_t>(n) < sizeof small) {
+        out->append(small, static_cast<size_t>(n));
+        return;
+    }
+    std::string big(static_cast<size_t>(n) + 1, '\0');
+    std::snprintf(big.data(), big.size(), cfmt.c_str(), value);
+    out->append(big.data(), static_cast<size_t>(n));
+}
+
+// Pads a text to the directive's width (right-justified unless '-').
+void append_padded(std::string* out, const Directive& d, const char* text, size_t n) {
+    const size_t width = d.width > 0 ? static_cast<size_t>(d.width) : 0;
+    const bool left = d.flags.find('-') != std::string::npos;
+    if (!left && width > n) out->append(width - n, ' ');
+    out->append(text, n);
+    if (left && width > n) out->append(width - n, ' ');
+}
+
+const char* severity_prefix(int level) {
+    switch (level) {
+        case 1: return "ERROR: ";
+        case 2: return "WARNING: ";
+        case 3: return "NOTE: ";
+        default: return "";
+    }
+}
+
+}  // namespace
+
+std::string vformat_host(const char* format, int32_t length, va_list args) {
+    std::string out;
+    if (format == nullptr) return out;
+    const size_t n = length < 0 ? std::strlen(format) : static_cast<size_t>(length);
+    size_t i = 0;
+    while (i < n) {
+        const char ch = format[i];
+        if (ch != '%' || i + 1 >= n) {
+            out.push_back(ch);
+            ++i;
+            continue;
+        }
+        const size_t start = i++;
+        Directive d;
+        while (i < n && std::strchr("-+ 0#", format[i]) != nullptr) d.flags.push_back(format[i++]);
+        if (i < n && format[i] == '*') {
+            d.width = va_arg(args, int);
+            if (d.width < 0) {
+                d.flags.push_back('-');
+                d.width = -d.width;
+            }
+            ++i;
+        } else if (i < n && format[i] >= '0' && format[i] <= '9') {
+            d.width = 0;
+            while (i < n && format[i] >= '0' && format[i] <= '9') d.width = d.width * 10 + (format[i++] - '0');
+        }
+        if (i < n && format[i] == '.') {
+            ++i;
+            d.precision = 0;
+            if (i < n && format[i] == '*') {
+                d.precision = va_arg(args, int);
+                if (d.precision < 0) d.precision = -1;  // C: a negative precision is none
+                ++i;
+            } else {
+                while (i < n && format[i] >= '0' && format[i] <= '9')
+                    d.precision = d.precision * 10 + (format[i++] - '0');
+            }
+        }
+        while (i < n && (format[i] == 'l' || format[i] == 'h')) {
+            if (format[i] == 'l') d.longInt = true;
+            ++i;
+        }
+        if (i >= n) {
+            out.append(format + start, n - start);
+            break;
+        }
+        d.conversion = format[i++];
+        switch (d.conversion) {
+            case 'i':
+            case 'd':
+                if (d.longInt)
+                    append_c(&out, c_format(d, "ll", 'd'), static_cast<long long>(va_arg(args, int64_t)));
+                else
+                    append_c(&out, c_format(d, "", 'd'), static_cast<int>(va_arg(args, int32_t)));
+                break;
+            case 'u':
+            case 'x':
+            case 'X':
+                if (d.longInt)
+                    append_c(&out, c_format(d, "ll", d.conversion),
+                             static_cast<unsigned long long>(va_arg(args, int64_t)));
+                else
+                    append_c(&out, c_format(d, "", d.conversion),
+                             static_cast<unsigned>(va_arg(args, uint32_t)));
+                break;
+            case 'f':
+            case 'e':
+            case 'E':
+            case 'g':
+            case 'G':
+                append_c(&out, c_format(d, "", d.conversion), va_arg(args, double));
+                break;
+            case 's': {
+                const char* s = va_arg(args, const char*);
+                if (s == nullptr) s = "";
+                const size_t len = d.precision >= 0 ? strnlen(s, static_cast<size_t>(d.precision))
+                                                    : std::strlen(s);
+                append_padded(&out, d, s, len);
+                break;
+            }
+            case 'c': {
+                const char c = static_cast<char>(va_arg(args, int));
+                append_padded(&out, d, &c, 1);
+                break;
+            }
+            case 'k': {
+                const HostText* t = va_arg(args, const HostText*);
+                int32_t len = 0;
+                const char* s = t != nullptr ? kyrtext_chars(t, &len) : "";
+                size_t use = static_cast<size_t>(len);
+                if (d.precision >= 0 && static_cast<size_t>(d.precision) < use)
+                    use = static_cast<size_t>(d.precision);
+                append_padded(&out, d, s, use);
+                break;
+            }
+            case 'n':
+                out.push_back('\n');
+                break;
+            case 'z':
+                out += severity_prefix(d.width);
+                break;
+            case '%':
+                out.push_back('%');
+                break;
+            default:
+                out.append(format + start, i - start);
+                break;
+        }
+    }
+    return out;
+}
+
+std::string format_host(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string s = vformat_host(format, -1, args);
+    va_end(args);
+    return s;
+}
+
+}  // namespace velix::platform

@@ -1,0 +1,32 @@
+// The host's printf-like format dialect, shared by the log, listing, message
+// and text-handle services.  The directives are those of C's printf with a
+// few of the host's own:
+//
+//   %i %d        int32_t              %u %x %X   uint32_t
+//   %ld %li %lu  int64_t              %f %e %E %g %G  double
+//   %s           NUL-terminated text (a precision bounds it: %.8s, %.*s)
+//   %c           one character        %k         HostText* (a null handle is empty)
+//   %n           a line break         %Nz        severity marker: N = 1 "ERROR: ",
+//                                                2 "WARNING: ", 3 "NOTE: "
+//   %%           a percent sign
+//
+// Flags (- + space 0 #), widths and precisions, literal or "*" (read as an
+// int from the arguments), apply as in C.  An unknown directive is copied
+// through unchanged and reads no argument.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+
+namespace velix::platform {
+
+// Formats the first `length` characters of `format` (all of it up to its NUL
+// when length < 0) with the arguments in `args`.  A null format gives "".
+// args: in-out, consumed by the directives.
+std::string vformat_host(const char* format, int32_t length, va_list args);
+
+// The same with the arguments given directly (NUL-terminated format).
+std::string format_host(const char* format, ...);
+
+}  // namespace velix::platform

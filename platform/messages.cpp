@@ -1,0 +1,144 @@
+// Numbered messages and printf-style lines: the catalogue lookup and the
+// services that put messages and formatted lines on the log and the listing.
+// Numbered messages of the log are also recorded, with their group and
+// number, in the run's output document.
+#include "platform/messages.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "platform/format.h"
+#include "platform/output.h"
+#include "platform/output_document.h"
+#include "platform/print.h"
+#include "velix/host.h"
+
+namespace velix::platform {
+namespace {
+
+const std::map<std::pair<int32_t, int32_t>, const char*>& catalogue_index() {
+    static const auto index = [] {
+        std::map<std::pair<int32_t, int32_t>, const char*> m;
+        for (size_t i = 0; i < kMessageCatalogueSize; ++i)
+            m.emplace(std::make_pair(kMessageCatalogue[i].group, kMessageCatalogue[i].number),
+                      kMessageCatalogue[i].text);  // the first row of a pair wins
+        return m;
+    }();
+    return index;
+}
+
+// The host's texts for the failure statuses of its own services.
+const char* status_text(int32_t status) {
+    switch (static_cast<uint32_t>(status)) {
+        case 0x80008001u: return "the object has no such method";
+        case static_cast<uint32_t>(kKyrWrongOrder): return "an output object was called out of order";
+        case static_cast<uint32_t>(kKyrBadArgument):
+            return "an output object was given a missing or malformed entry";
+        case static_cast<uint32_t>(kKyrClosed): return "an output object was used after it was closed";
+        case 0x80000803u: return "memory could not be allocated";
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+const char* message_text(int32_t group, int32_t number) {
+    const auto& index = catalogue_index();
+    const auto it = index.find({group, number});
+    return it == index.end() ? nullptr : it->second;
+}
+
+}  // namespace velix::platform
+
+using namespace velix::platform;
+
+int32_t wkread(int32_t group, int32_t number, const char** text, int32_t* length) {
+    const char* t = message_text(group, number);
+    if (text != nullptr) *text = t != nullptr ? t : "";
+    if (length != nullptr) *length = t != nullptr ? static_cast<int32_t>(std::strlen(t)) : 0;
+    return t != nullptr ? 0 : 1;
+}
+
+void xpmlog(int32_t group, int32_t number, ...) {
+    const char* t = message_text(group, number);
+    std::string line;
+    if (t == nullptr) {
+        line = format_host("ERROR: Message %i/%i is missing from the message file.", group, number);
+    } else {
+        va_list args;
+        va_start(args, number);
+        line = vformat_host(t, -1, args);
+        va_end(args);
+    }
+    write_log(line);
+    record_message(group, number, line);
+}
+
+void xpslog(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string s = vformat_host(format, -1, args);
+    va_end(args);
+    write_log(s);
+}
+
+void xpsout(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string s = vformat_host(format, -1, args);
+    va_end(args);
+    write_listing(s);
+}
+
+int32_t xpsstr(char* buffer, int32_t length, const char* format, ...) {
+    if (buffer == nullptr || length <= 0) return 0;
+    va_list args;
+    va_start(args, format);
+    const std::string s = vformat_host(format, -1, args);
+    va_end(args);
+    const size_t n = std::min(s.size(), static_cast<size_t>(length));
+    std::memcpy(buffer, s.data(), n);
+    if (n < static_cast<size_t>(length)) buffer[n] = '\0';
+    return static_cast<int32_t>(n);
+}
+
+int32_t xpmstr(char* buffer, int32_t width, int32_t group, int32_t number) {
+    if (buffer == nullptr) return 0;
+    const char* t = message_text(group, number);
+    if (t == nullptr) t = kMissingMessageText;
+    const size_t len = std::strlen(t);
+    if (width >= 0) {
+        const size_t n = std::min(len, static_cast<size_t>(width));
+        std::memcpy(buffer, t, n);
+        std::memset(buffer + n, ' ', static_cast<size_t>(width) - n);
+        return static_cast<int32_t>(n);
+    }
+    // -1-n: a field of n characters ended by a NUL.
+    const size_t field = static_cast<size_t>(-1 - static_cast<int64_t>(width));
+    const size_t n = std::min(len, field);
+    std::memcpy(buffer, t, n);
+    buffer[n] = '\0';
+    return static_cast<int32_t>(n);
+}
+
+void xprrlog(int32_t zero, int32_t status) {
+    if (status == 0) return;  // callers pass every result through, successes too
+    const char* why = status_text(status);
+    if (why != nullptr)
+        write_log(format_host("ERROR: A host service failed: %s (status 0x%08X).", why,
+                              static_cast<uint32_t>(status)));
+    else
+        write_log(format_host("ERROR: A host service failed with status %i (0x%08X).", status,
+                              static_cast<uint32_t>(status)));
+}
+
+void xebug(const char* text, int32_t code) {
+    if (code != 0)
+        write_log(format_host("ERROR: internal error: %s (code %i)", text != nullptr ? text : "", code));
+    else
+        write_log(format_host("ERROR: internal error: %s", text != nullptr ? text : ""));
+}

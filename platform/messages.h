@@ -1,0 +1,31 @@
+// The host's message file: one catalogue of numbered message texts by
+// (group, number), and the services that log, print and fetch them.  Groups:
+// 352 the procedure, 549 the optimizer library, 153 BY-group
+// synchronisation, 230 the moment matrix reader.  A text that is logged
+// starts with its severity ("ERROR: ", "WARNING: ", "NOTE: "); titles and
+// labels have none.  Placeholders are in the host's format dialect
+// (platform/format.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace velix::platform {
+
+struct MessageRow {
+    int32_t group;
+    int32_t number;
+    const char* text;
+};
+
+// The catalogue (message_catalogue.cpp), sorted by group, then number.
+extern const MessageRow kMessageCatalogue[];
+extern const size_t kMessageCatalogueSize;
+
+// The text of a message, or 0 when the catalogue has none.
+const char* message_text(int32_t group, int32_t number);
+
+// What a text handle of a message without a text holds.
+inline constexpr const char* kMissingMessageText = "????";
+
+}  // namespace velix::platform

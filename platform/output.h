@@ -1,0 +1,37 @@
+// The output manager of our host: the KYR objects through which the module
+// delivers tables, matrix tables, factoids, notes and groups, rendered to the
+// listing as they are delivered and collected into one JSON document over the
+// whole run.
+//
+// The step runner brackets each step with output_begin_step and
+// output_end_step; every object, text handle and table of a step is freed at
+// the step's end (through the session's step hooks).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velix::platform {
+
+// Statuses the output objects return (negative, so callers take them for
+// failures and report them with xprrlog).
+constexpr int32_t kKyrWrongOrder = static_cast<int32_t>(0x80008002);  // call out of protocol order
+constexpr int32_t kKyrBadArgument = static_cast<int32_t>(0x80008003); // missing or malformed entry
+constexpr int32_t kKyrClosed = static_cast<int32_t>(0x80008004);      // object already closed
+
+// Starts the record of a step in the JSON document.
+void output_begin_step(int stepNumber);
+// Records the step's return code.
+void output_end_step(int returnCode);
+// The whole JSON document so far (the current step included, its return code
+// null while it runs).
+std::string output_json();
+// Forgets every step recorded so far (a fresh document, for tests).
+void output_clear();
+
+// Makes the nthCall-th call (1-based, counted from now) of method number
+// `method` on any output object fail with `status` before it does anything.
+void inject_method_failure(uint32_t method, int nthCall, int32_t status);
+void clear_injected_failures();
+
+}  // namespace velix::platform

@@ -1,0 +1,359 @@
+// The run's output document and its JSON serialisation.  The JSON is written
+// by hand (RFC 8259): strings escaped with \" \\ \b \f \n \r \t and \u00XX
+// for the other control characters, doubles with 17 significant digits so
+// that they read back to the same bits.
+#include "platform/output_document.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/output.h"
+#include "platform/session.h"
+#include "velix/host.h"
+
+namespace velix::platform {
+namespace {
+
+std::vector<OutStep>& steps() {
+    static std::vector<OutStep> all;
+    return all;
+}
+
+void put_string(std::string* out, const std::string& s) {
+    out->push_back('"');
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"': *out += "\\\""; break;
+            case '\\': *out += "\\\\"; break;
+            case '\b': *out += "\\b"; break;
+            case '\f': *out += "\\f"; break;
+            case '\n': *out += "\\n"; break;
+            case '\r': *out += "\\r"; break;
+            case '\t': *out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    *out += buf;
+                } else {
+                    out->push_back(ch);
+                }
+        }
+    }
+    out->push_back('"');
+}
+
+void put_value(std::string* out, const OutValue& v) {
+    switch (v.kind) {
+        case OutValue::Kind::Null: *out += "null"; break;
+        case OutValue::Kind::Int: *out += std::to_string(v.integer); break;
+        case OutValue::Kind::Double: *out += json_number(v.real); break;
+        case OutValue::Kind::Text: put_string(out, v.text); break;
+    }
+}
+
+// ,"key":
+void put_key(std::string* out, const char* key) {
+    out->push_back(',');
+    put_string(out, key);
+    out->push_back(':');
+}
+
+// A text value with, when it came from a numbered message, a sibling
+// "<key>Message": {"group":g,"number":n}.
+void put_text_field(std::string* out, const char* key, const OutValue& v) {
+    put_key(out, key);
+    put_value(out, v);
+    if (v.messageGroup != 0) {
+        put_key(out, (std::string(key) + "Message").c_str());
+        *out += "{\"group\":" + std::to_string(v.messageGroup) +
+                ",\"number\":" + std::to_string(v.messageNumber) + "}";
+    }
+}
+
+void put_named(std::string* out, const NamedValues& list) {
+    out->push_back('{');
+    bool first = true;
+    for (const auto& [name, value] : list) {
+        if (!first) out->push_back(',');
+        first = false;
+        put_string(out, name);
+        out->push_back(':');
+        put_value(out, value);
+    }
+    out->push_back('}');
+}
+
+void put_labels(std::string* out, const std::vector<std::string>& labels) {
+    if (labels.empty()) {
+        *out += "null";
+        return;
+    }
+    out->push_back('[');
+    for (size_t i = 0; i < labels.size(); ++i) {
+        if (i) out->push_back(',');
+        put_string(out, labels[i]);
+    }
+    out->push_back(']');
+}
+
+void put_grid(std::string* out, const std::vector<OutValue>& values, int32_t rows, int32_t cols) {
+    out->push_back('[');
+    for (int32_t i = 0; i < rows; ++i) {
+        if (i) out->push_back(',');
+        out->push_back('[');
+        for (int32_t j = 0; j < cols; ++j) {
+            if (j) out->push_back(',');
+            const size_t k = static_cast<size_t>(i) * static_cast<size_t>(cols) + static_cast<size_t>(j);
+            if (k < values.size())
+                put_value(out, values[k]);
+            else
+                *out += "null";
+        }
+        out->push_back(']');
+    }
+    out->push_back(']');
+}
+
+const char* type_name(OutItem::Type t) {
+    switch (t) {
+        case OutItem::Type::Title: return "title";
+        case OutItem::Type::GroupOpen: return "groupOpen";
+        case OutItem::Type::GroupClose: return "groupClose";
+        case OutItem::Type::Table: return "table";
+        case OutItem::Type::Matrix: return "matrix";
+        case OutItem::Type::Factoid: return "factoid";
+        case OutItem::Type::Note: return "note";
+    }
+    return "unknown";
+}
+
+// The name, template path and title of a table, factoid or matrix.
+void put_names(std::string* out, const OutItem& item) {
+    put_key(out, "name");
+    put_string(out, item.name);
+    put_key(out, "path");
+    put_string(out, item.path);
+    put_text_field(out, "title", item.title);
+}
+
+void put_item(std::string* out, const OutItem& item) {
+    *out += "{\"type\":";
+    put_string(out, type_name(item.type));
+    switch (item.type) {
+        case OutItem::Type::Title:
+            put_key(out, "level");
+            *out += std::to_string(item.level);
+            put_text_field(out, "text", item.title);
+            break;
+        case OutItem::Type::GroupOpen:
+        case OutItem::Type::GroupClose:
+            put_key(out, "name");
+            put_string(out, item.name);
+            put_key(out, "depth");
+            *out += std::to_string(item.level);
+            if (item.type == OutItem::Type::GroupOpen) put_text_field(out, "label", item.title);
+            break;
+        case OutItem::Type::Note:
+            put_text_field(out, "text", item.title);
+            put_key(out, "justify");
+            put_string(out, std::string(1, item.justify));
+            break;
+        case OutItem::Type::Table:
+            put_names(out, item);
+            put_key(out, "columns");
+            out->push_back('[');
+            for (size_t j = 0; j < item.columns.size(); ++j) {
+                const OutColumn& c = item.columns[j];
+                if (j) out->push_back(',');
+                *out += "{\"name\":";
+                put_string(out, c.name);
+                *out += ",\"kind\":" + std::to_string(c.kind) + ",\"width\":" + std::to_string(c.width);
+                if (!c.variables.empty()) {
+                    put_key(out, "variables");
+                    put_named(out, c.variables);
+                }
+                out->push_back('}');
+            }
+            out->push_back(']');
+            put_key(out, "rows");
+            out->push_back('[');
+            for (size_t i = 0; i < item.rows.size(); ++i) {
+                if (i) out->push_back(',');
+                out->push_back('[');
+                for (size_t j = 0; j < item.rows[i].size(); ++j) {
+                    if (j) out->push_back(',');
+                    put_value(out, item.rows[i][j]);
+                }
+                out->push_back(']');
+            }
+            out->push_back(']');
+            put_key(out, "dynamic");
+            put_named(out, item.dynamic);
+            break;
+        case OutItem::Type::Factoid:
+            put_names(out, item);
+            put_key(out, "entries");
+            out->push_back('[');
+            for (size_t i = 0; i < item.entries.size(); ++i) {
+                if (i) out->push_back(',');
+                out->push_back('{');
+                put_string(out, "label");
+                out->push_back(':');
+                put_value(out, item.entries[i].label);
+                if (item.entries[i].label.messageGroup != 0)
+                    *out += ",\"labelMessage\":{\"group\":" +
+                            std::to_string(item.entries[i].label.messageGroup) + ",\"number\":" +
+                            std::to_string(item.entries[i].label.messageNumber) + "}";
+                put_key(out, "value");
+                put_value(out, item.entries[i].value);
+                out->push_back('}');
+            }
+            out->push_back(']');
+            put_key(out, "dynamic");
+            put_named(out, item.dynamic);
+            break;
+        case OutItem::Type::Matrix:
+            put_names(out, item);
+            if (item.secondTitle.kind != OutValue::Kind::Null)
+                put_text_field(out, "secondTitle", item.secondTitle);
+            if (item.description.kind != OutValue::Kind::Null)
+                put_text_field(out, "description", item.description);
+            put_key(out, "storage");
+            put_string(out, item.storage);
+            put_key(out, "nRows");
+            *out += std::to_string(item.nRows);
+            put_key(out, "nColumns");
+            *out += std::to_string(item.nColumns);
+            put_key(out, "rowLabels");
+            put_labels(out, item.rowLabels);
+            put_key(out, "columnLabels");
+            put_labels(out, item.columnLabels);
+            put_key(out, "values");
+            if (item.pieces.empty())
+                *out += "[]";
+            else
+                put_grid(out, item.pieces[0].values, item.nRows, item.nColumns);
+            put_key(out, "pieces");
+            out->push_back('[');
+            for (size_t p = 1; p < item.pieces.size(); ++p) {
+                if (p > 1) out->push_back(',');
+                *out += "{\"label\":";
+                put_string(out, item.pieces[p].label);
+                put_key(out, "values");
+                put_grid(out, item.pieces[p].values, item.nRows, item.nColumns);
+                out->push_back('}');
+            }
+            out->push_back(']');
+            put_key(out, "dynamic");
+            put_named(out, item.dynamic);
+            break;
+    }
+    out->push_back('}');
+}
+
+}  // namespace
+
+void set_named(NamedValues* list, const std::string& name, OutValue value) {
+    for (auto& entry : *list) {
+        if (entry.first == name) {
+            entry.second = std::move(value);
+            return;
+        }
+    }
+    list->emplace_back(name, std::move(value));
+}
+
+std::string json_number(double v) {
+    if (is_missing_value(v) || std::isnan(v)) return "null";
+    if (std::isinf(v)) return v > 0 ? "1e999" : "-1e999";
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
+}
+
+std::string severity_of(const std::string& text) {
+    for (const char* word : {"ERROR", "WARNING", "NOTE"}) {
+        const size_t n = std::strlen(word);
+        if (text.compare(0, n, word) == 0 && text.size() > n && text[n] == ':') return word;
+    }
+    return "";
+}
+
+OutStep& current_step() {
+    auto& all = steps();
+    if (all.empty() || all.back().finished) {
+        OutStep s;
+        s.number = session().stepNumber;
+        all.push_back(std::move(s));
+    }
+    return all.back();
+}
+
+void deliver_item(OutItem item) {
+    render_listing(item);
+    current_step().items.push_back(std::move(item));
+}
+
+void record_message(int32_t group, int32_t number, const std::string& text) {
+    OutMessage m;
+    m.group = group;
+    m.number = number;
+    m.severity = severity_of(text);
+    m.text = text;
+    current_step().messages.push_back(std::move(m));
+}
+
+void output_begin_step(int stepNumber) {
+    auto& all = steps();
+    if (!all.empty() && !all.back().finished && all.back().items.empty() &&
+        all.back().messages.empty()) {
+        all.back().number = stepNumber;  // an empty record started on demand
+        return;
+    }
+    OutStep s;
+    s.number = stepNumber;
+    all.push_back(std::move(s));
+}
+
+void output_end_step(int returnCode) {
+    OutStep& s = current_step();
+    s.returnCode = returnCode;
+    s.finished = true;
+}
+
+void output_clear() { steps().clear(); }
+
+std::string output_json() {
+    std::string out = "{\"steps\":[";
+    const auto& all = steps();
+    for (size_t k = 0; k < all.size(); ++k) {
+        const OutStep& s = all[k];
+        if (k) out.push_back(',');
+        out += "{\"step\":" + std::to_string(s.number) + ",\"returnCode\":";
+        out += s.finished ? std::to_string(s.returnCode) : "null";
+        out += ",\"output\":[";
+        for (size_t i = 0; i < s.items.size(); ++i) {
+            if (i) out.push_back(',');
+            put_item(&out, s.items[i]);
+        }
+        out += "],\"messages\":[";
+        for (size_t i = 0; i < s.messages.size(); ++i) {
+            const OutMessage& m = s.messages[i];
+            if (i) out.push_back(',');
+            out += "{\"group\":" + std::to_string(m.group) + ",\"number\":" + std::to_string(m.number) +
+                   ",\"severity\":";
+            put_string(&out, m.severity);
+            out += ",\"text\":";
+            put_string(&out, m.text);
+            out.push_back('}');
+        }
+        out += "]}";
+    }
+    out += "]}\n";
+    return out;
+}
+
+}  // namespace velix::platform

@@ -1,0 +1,306 @@
+// The listing rendering of delivered output: plain-text tables centred on
+// the print line (LINESIZE), a title over each, column headers ruled with the
+// FORMCHAR rule character, numbers right-aligned with one format per column,
+// matrices in column blocks that fit the line, factoids as label and value
+// lines, notes as lines, and each group opening a section headed by its label.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "platform/output_document.h"
+#include "platform/print.h"
+#include "velix/host.h"
+
+namespace velix::platform {
+namespace {
+
+constexpr int kGap = 2;  // blanks between columns
+
+// How a set of doubles prints: as integers, in fixed notation with 4
+// decimals, or in E notation with 4 decimals when the magnitudes do not suit
+// a fixed field (1e8 or more, or all below 1e-4).
+struct NumberFormat {
+    enum class Style { Integer, Fixed, Exponent };
+    Style style = Style::Fixed;
+    int decimals = 4;
+};
+
+NumberFormat choose_format(const std::vector<double>& values) {
+    constexpr double kIntegerLimit = 1e9;   // larger integral values print in E notation
+    constexpr double kFixedHigh = 1e8;      // fixed notation up to here
+    constexpr double kFixedLow = 1e-4;      // and from here up
+    bool any = false, integral = true;
+    double maxAbs = 0.0;
+    for (double v : values) {
+        if (is_missing_value(v) || !std::isfinite(v)) continue;
+        any = true;
+        if (v != std::floor(v) || std::fabs(v) >= kIntegerLimit) integral = false;
+        maxAbs = std::max(maxAbs, std::fabs(v));
+    }
+    NumberFormat f;
+    if (!any || integral)
+        f.style = NumberFormat::Style::Integer;
+    else if (maxAbs >= kFixedHigh || maxAbs < kFixedLow)
+        f.style = NumberFormat::Style::Exponent;
+    return f;
+}
+
+// A missing value prints as "." or, for the special missing values, as
+// "_" or its letter A to Z; the codes are the host's own encoding
+// (host_special_missing: 0 ".", 1 "._", 2 to 27 ".A" to ".Z").
+std::string missing_text(double v) {
+    constexpr int kSpecialCodes = 28;
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    for (int code = 1; code < kSpecialCodes; ++code) {
+        const double special = host_special_missing(code);
+        uint64_t sbits;
+        std::memcpy(&sbits, &special, sizeof sbits);
+        if (sbits == bits) return code == 1 ? "_" : std::string(1, static_cast<char>('A' + code - 2));
+    }
+    return ".";
+}
+
+std::string format_number(double v, const NumberFormat& f) {
+    if (is_missing_value(v)) return missing_text(v);
+    if (std::isnan(v)) return "NaN";
+    if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
+    char buf[64];
+    switch (f.style) {
+        case NumberFormat::Style::Integer: std::snprintf(buf, sizeof buf, "%.0f", v); break;
+        case NumberFormat::Style::Fixed: std::snprintf(buf, sizeof buf, "%.*f", f.decimals, v); break;
+        case NumberFormat::Style::Exponent: std::snprintf(buf, sizeof buf, "%.*E", f.decimals, v); break;
+    }
+    return buf;
+}
+
+std::string value_text(const OutValue& v, const NumberFormat& f) {
+    switch (v.kind) {
+        case OutValue::Kind::Null: return "";
+        case OutValue::Kind::Int: return std::to_string(v.integer);
+        case OutValue::Kind::Double: return format_number(v.real, f);
+        case OutValue::Kind::Text: return v.text;
+    }
+    return "";
+}
+
+std::string pad_right(const std::string& s, size_t w) { return s.size() >= w ? s : s + std::string(w - s.size(), ' '); }
+std::string pad_left(const std::string& s, size_t w) { return s.size() >= w ? s : std::string(w - s.size(), ' ') + s; }
+
+std::string centred(const std::string& s, size_t width) {
+    if (s.size() >= width) return s;
+    return std::string((width - s.size()) / 2, ' ') + s;
+}
+
+size_t line_size() { return static_cast<size_t>(listing_line_size()); }
+
+// Centred lines of a (possibly multi-line) text.
+void put_centred(const std::string& text) {
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t nl = text.find('\n', start);
+        if (nl == std::string::npos) nl = text.size();
+        write_listing(centred(text.substr(start, nl - start), line_size()));
+        start = nl + 1;
+    }
+}
+
+void put_heading(const OutItem& item) {
+    write_listing("");
+    if (!item.title.text.empty()) {
+        put_centred(item.title.text);
+        write_listing("");
+    }
+}
+
+// A grid of cells with row labels down the side and column labels across,
+// in blocks of as many columns as fit on the line.
+void put_grid(const std::vector<std::string>& rowLabels, const std::vector<std::string>& colLabels,
+              const std::vector<std::string>& cells, size_t rows, size_t cols, bool rightAlign) {
+    size_t labelWidth = 0;
+    for (const auto& l : rowLabels) labelWidth = std::max(labelWidth, l.size());
+    size_t field = 1;
+    for (const auto& c : cells) field = std::max(field, c.size());
+    for (const auto& l : colLabels) field = std::max(field, l.size());
+    const size_t room = line_size() > labelWidth + kGap ? line_size() - labelWidth : field + kGap;
+    const size_t perBlock = std::max<size_t>(1, room / (field + kGap));
+    const std::string rule(field, rule_character());
+    for (size_t first = 0; first < cols; first += perBlock) {
+        const size_t last = std::min(cols, first + perBlock);
+        if (first > 0) write_listing("");
+        // Each block is centred on the line, like the tables.
+        const size_t blockWidth = labelWidth + (last - first) * (field + kGap);
+        const std::string indent(blockWidth < line_size() ? (line_size() - blockWidth) / 2 : 0, ' ');
+        std::string header = indent + std::string(labelWidth, ' ');
+        std::string underline = header;
+        for (size_t j = first; j < last; ++j) {
+            header += std::string(kGap, ' ') + pad_left(colLabels[j], field);
+            underline += std::string(kGap, ' ') + rule;
+        }
+        write_listing(header);
+        write_listing(underline);
+        for (size_t i = 0; i < rows; ++i) {
+            std::string line = indent + pad_right(rowLabels[i], labelWidth);
+            for (size_t j = first; j < last; ++j) {
+                const std::string& c = cells[i * cols + j];
+                line += std::string(kGap, ' ') + (rightAlign ? pad_left(c, field) : pad_right(c, field));
+            }
+            write_listing(line);
+        }
+    }
+}
+
+bool numeric_kind(int32_t kind) { return kind == 5 || kind == 1 || kind == 3 || kind == 4; }
+
+void put_table(const OutItem& t) {
+    put_heading(t);
+    const size_t nc = t.columns.size();
+    std::vector<NumberFormat> formats(nc);
+    for (size_t j = 0; j < nc; ++j) {
+        std::vector<double> column;
+        for (const auto& row : t.rows)
+            if (j < row.size() && row[j].kind == OutValue::Kind::Double) column.push_back(row[j].real);
+        formats[j] = choose_format(column);
+    }
+    std::vector<std::vector<std::string>> cells;
+    std::vector<size_t> widths(nc);
+    for (size_t j = 0; j < nc; ++j) widths[j] = t.columns[j].name.size();
+    for (const auto& row : t.rows) {
+        std::vector<std::string> line(nc);
+        for (size_t j = 0; j < nc && j < row.size(); ++j) {
+            line[j] = value_text(row[j], formats[j]);
+            widths[j] = std::max(widths[j], line[j].size());
+        }
+        cells.push_back(std::move(line));
+    }
+    size_t total = 0;
+    for (size_t w : widths) total += w + kGap;
+    const size_t indent = total < line_size() ? (line_size() - total) / 2 : 0;
+    auto compose = [&](const std::vector<std::string>& parts) {
+        std::string line(indent, ' ');
+        for (size_t j = 0; j < nc; ++j) {
+            if (j) line += std::string(kGap, ' ');
+            line += numeric_kind(t.columns[j].kind) ? pad_left(parts[j], widths[j]) : pad_right(parts[j], widths[j]);
+        }
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        return line;
+    };
+    std::vector<std::string> header(nc), rule(nc);
+    for (size_t j = 0; j < nc; ++j) {
+        header[j] = t.columns[j].name;
+        rule[j] = std::string(widths[j], rule_character());
+    }
+    write_listing(compose(header));
+    write_listing(compose(rule));
+    for (const auto& line : cells) write_listing(compose(line));
+}
+
+void put_factoid(const OutItem& f) {
+    put_heading(f);
+    std::vector<std::string> labels, values;
+    size_t lw = 0, vw = 0;
+    for (const auto& e : f.entries) {
+        std::string v;
+        if (e.value.kind == OutValue::Kind::Double && !is_missing_value(e.value.real) &&
+            std::isfinite(e.value.real) && e.decimals >= 0) {
+            // 99 asks for the shortest form with up to 8 significant digits.
+            constexpr int kBestDecimals = 99;
+            char buf[64];
+            if (e.decimals == kBestDecimals)
+                std::snprintf(buf, sizeof buf, "%.8g", e.value.real);
+            else
+                std::snprintf(buf, sizeof buf, "%.*f", std::min(e.decimals, 20), e.value.real);
+            v = buf;
+        } else {
+            const std::vector<double> one = {e.value.real};
+            v = value_text(e.value, choose_format(one));
+        }
+        v = pad_left(v, static_cast<size_t>(std::max(0, e.width)));
+        labels.push_back(e.label.text);
+        lw = std::max(lw, labels.back().size());
+        vw = std::max(vw, v.size());
+        values.push_back(std::move(v));
+    }
+    const size_t total = lw + kGap + vw;
+    const size_t indent = total < line_size() ? (line_size() - total) / 2 : 0;
+    for (size_t i = 0; i < labels.size(); ++i)
+        write_listing(std::string(indent, ' ') + pad_right(labels[i], lw) + std::string(kGap, ' ') +
+                      pad_left(values[i], vw));
+}
+
+std::vector<std::string> side_labels(const std::vector<std::string>& given, int32_t n) {
+    if (!given.empty()) return given;
+    std::vector<std::string> numbers;
+    for (int32_t i = 1; i <= n; ++i) numbers.push_back(std::to_string(i));
+    return numbers;
+}
+
+void put_matrix(const OutItem& m) {
+    put_heading(m);
+    if (m.secondTitle.kind == OutValue::Kind::Text && !m.secondTitle.text.empty()) {
+        put_centred(m.secondTitle.text);
+        write_listing("");
+    }
+    const size_t rows = static_cast<size_t>(m.nRows), cols = static_cast<size_t>(m.nColumns);
+    const auto rowLabels = side_labels(m.rowLabels, m.nRows);
+    const auto colLabels = side_labels(m.columnLabels, m.nColumns);
+    for (size_t p = 0; p < m.pieces.size(); ++p) {
+        const auto& values = m.pieces[p].values;
+        if (values.size() != rows * cols) continue;
+        std::vector<double> doubles;
+        for (const auto& v : values)
+            if (v.kind == OutValue::Kind::Double) doubles.push_back(v.real);
+        const NumberFormat f = choose_format(doubles);
+        std::vector<std::string> cells;
+        cells.reserve(values.size());
+        for (const auto& v : values) cells.push_back(value_text(v, f));
+        if (p > 0) {
+            write_listing("");
+            write_listing("(" + m.pieces[p].label + ")");
+        }
+        put_grid(rowLabels, colLabels, cells, rows, cols, !doubles.empty());
+    }
+}
+
+void put_note(const OutItem& n) {
+    if (n.justify == 'c') {
+        put_centred(n.title.text);
+    } else {
+        write_listing(n.title.text);
+    }
+}
+
+void put_group(const OutItem& g) {
+    const std::string label = g.title.text.empty() ? g.name : g.title.text;
+    const size_t width = line_size();
+    std::string line = " " + label + " ";
+    if (line.size() + 2 < width) {
+        const size_t left = (width - line.size()) / 2;
+        line = std::string(left, rule_character()) + line + std::string(width - left - line.size(), rule_character());
+    }
+    write_listing("");
+    write_listing(line);
+}
+
+}  // namespace
+
+void render_listing(const OutItem& item) {
+    switch (item.type) {
+        case OutItem::Type::Title:
+            put_centred(item.title.text);
+            write_listing("");
+            break;
+        case OutItem::Type::GroupOpen: put_group(item); break;
+        case OutItem::Type::GroupClose: break;
+        case OutItem::Type::Table: put_table(item); break;
+        case OutItem::Type::Matrix: put_matrix(item); break;
+        case OutItem::Type::Factoid: put_factoid(item); break;
+        case OutItem::Type::Note: put_note(item); break;
+    }
+}
+
+}  // namespace velix::platform

@@ -1,0 +1,148 @@
+// Print services: the log and listing writers, line and page sizes, print
+// destinations and their options, pages and the print-line description.
+// The listing is plain text; a new page is an empty line that restarts the
+// page's line count (no form feeds, so the listing reads well in a terminal).
+#include "platform/print.h"
+
+#include <map>
+#include <ostream>
+
+#include "platform/session.h"
+#include "velix/host.h"
+
+namespace velix::platform {
+namespace {
+
+// Valid ranges of the listing options; a value outside falls back to the
+// default (LINESIZE 132, PAGESIZE 60, as in the option defaults).
+constexpr int32_t kLineSizeMin = 64, kLineSizeMax = 256, kLineSizeDefault = 132;
+constexpr int32_t kPageSizeMin = 15, kPageSizeMax = 32767, kPageSizeDefault = 60;
+
+constexpr int32_t kDestinationLog = -1;
+constexpr int32_t kDestinationListing = 0;
+
+struct PrintState {
+    int32_t linesOnPage = 0;
+    int32_t destination = kDestinationListing;
+    std::map<int32_t, std::map<int32_t, int32_t>> destinationOptions;
+    PrintLineDescription description;
+};
+
+PrintState& state() {
+    static PrintState s;
+    return s;
+}
+
+void reset_state() {
+    PrintState& s = state();
+    s.destination = kDestinationListing;
+    s.destinationOptions.clear();
+    s.description = PrintLineDescription{};
+}
+
+const StepHooks kPrintHooks("print", reset_state, reset_state);
+
+int32_t option_in_range(const char* name, int32_t lo, int32_t hi, int32_t fallback) {
+    double v = 0.0;
+    if (xoptngt(name, &v) != 0 || !(v >= lo && v <= hi)) return fallback;
+    return static_cast<int32_t>(v);
+}
+
+// Writes text as lines; returns the number of lines written.
+int32_t write_lines(std::ostream* out, const std::string& text) {
+    if (out == nullptr) return 0;
+    int32_t lines = 0;
+    size_t start = 0;
+    while (true) {
+        const size_t nl = text.find('\n', start);
+        if (nl == std::string::npos) {
+            if (start < text.size() || lines == 0) {
+                out->write(text.data() + start, static_cast<std::streamsize>(text.size() - start));
+                out->put('\n');
+                ++lines;
+            }
+            break;
+        }
+        out->write(text.data() + start, static_cast<std::streamsize>(nl - start));
+        out->put('\n');
+        ++lines;
+        start = nl + 1;
+        if (start == text.size()) break;
+    }
+    return lines;
+}
+
+}  // namespace
+
+void write_log(const std::string& text) { write_lines(session().log, text); }
+
+void write_listing(const std::string& text) {
+    PrintState& s = state();
+    s.linesOnPage += write_lines(session().listing, text);
+    const int32_t page = listing_page_size();
+    if (s.linesOnPage >= page) s.linesOnPage %= page;
+}
+
+int32_t listing_line_size() {
+    return option_in_range("LINESIZE", kLineSizeMin, kLineSizeMax, kLineSizeDefault);
+}
+
+int32_t listing_page_size() {
+    return option_in_range("PAGESIZE", kPageSizeMin, kPageSizeMax, kPageSizeDefault);
+}
+
+char rule_character() {
+    char formchar[64] = {};
+    return xoptcgt("FORMCHAR", formchar, sizeof formchar) >= 2 ? formchar[1] : '-';
+}
+
+}  // namespace velix::platform
+
+using namespace velix::platform;
+
+int32_t xpopen(void* printFile) { return 0; }
+
+PrintLineDescription* xpoutl(void* printFile, void* outputDescription) {
+    PrintLineDescription& d = state().description;
+    d.lineWidth = listing_line_size();
+    d.pageLength = listing_page_size();
+    d.linesLeft = d.pageLength - state().linesOnPage;
+    if (outputDescription != nullptr) *static_cast<PrintLineDescription*>(outputDescription) = d;
+    return &d;
+}
+
+int32_t xpprnl(int32_t zero) { return listing_line_size(); }
+int32_t xplogl(int32_t zero) { return listing_line_size(); }
+int32_t xpmsgl(int32_t zero) { return listing_line_size(); }
+int32_t xppagel(int32_t zero) { return listing_page_size(); }
+
+int32_t xpselec(int32_t zero, int32_t destination) {
+    // -2 (the default destination) and 0 both select the listing.
+    const int32_t previous = state().destination;
+    state().destination = destination == kDestinationLog ? kDestinationLog : kDestinationListing;
+    return previous;
+}
+
+int32_t xpopset(int32_t zero, int32_t option, int32_t value) {
+    state().destinationOptions[state().destination][option] = value;
+    return 0;
+}
+
+void xppage(int32_t zero) {
+    if (state().linesOnPage > 0) write_listing("");
+    state().linesOnPage = 0;
+}
+
+void xpskip(int32_t lines) {
+    for (int32_t i = 0; i < lines; ++i) {
+        if (state().destination == kDestinationLog)
+            write_log("");
+        else
+            write_listing("");
+    }
+}
+
+void xpoflsh() {
+    if (session().listing != nullptr) session().listing->flush();
+    if (session().log != nullptr) session().log->flush();
+}

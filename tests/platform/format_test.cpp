@@ -1,0 +1,88 @@
+// The host's format dialect: its numeric directives agree with the C
+// library's printf for the same flags, widths and precisions; its own
+// directives (%k, %n, %Nz, %.*s on unterminated fields) behave as documented.
+#include "platform/format.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "platform/session.h"
+#include "velix/host.h"
+
+namespace {
+
+using velix::platform::format_host;
+
+template <typename... A>
+std::string c_printf(const char* f, A... a) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf, f, a...);
+    return buf;
+}
+
+TEST(FormatDialect, NumericDirectivesAgreeWithPrintf) {
+    const int32_t ints[] = {0, 7, -42, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()};
+    for (const int32_t v : ints) {
+        EXPECT_EQ(format_host("%i|%d|%5d|%-6i|%+d|%05d", v, v, v, v, v, v),
+                  c_printf("%d|%d|%5d|%-6d|%+d|%05d", v, v, v, v, v, v));
+        const auto u = static_cast<uint32_t>(v);
+        EXPECT_EQ(format_host("%u %x %X %08x", u, u, u, u), c_printf("%u %x %X %08x", u, u, u, u));
+    }
+    const int64_t big = -9007199254740993LL;
+    EXPECT_EQ(format_host("%ld|%20ld", big, big), c_printf("%lld|%20lld", static_cast<long long>(big),
+                                                            static_cast<long long>(big)));
+    const double reals[] = {0.0, -1.5, 3.14159265358979, 1e-300, 6.02214076e23, -0.000123456};
+    for (const double v : reals) {
+        EXPECT_EQ(format_host("%f|%.2f|%10.4f|%-12.3e|%E|%g|%.12G|%+.0f|%#g", v, v, v, v, v, v, v, v, v),
+                  c_printf("%f|%.2f|%10.4f|%-12.3e|%E|%g|%.12G|%+.0f|%#g", v, v, v, v, v, v, v, v, v));
+    }
+    // Widths and precisions taken from the arguments, a negative width
+    // left-justifying as in C.
+    EXPECT_EQ(format_host("[%*.*f][%*d]", 9, 3, 2.71828, -5, 12), c_printf("[%*.*f][%*d]", 9, 3, 2.71828, -5, 12));
+}
+
+TEST(FormatDialect, TextsCharactersAndHandles) {
+    // A blank-padded field without a NUL is read only as far as the precision.
+    const char field[8] = {'H', 'S', ' ', ' ', ' ', ' ', ' ', ' '};
+    EXPECT_EQ(format_host("<%.8s>", field), "<HS      >");
+    EXPECT_EQ(format_host("<%.*s>", 2, field), "<HS>");
+    EXPECT_EQ(format_host("<%-6s|%6s|%.2s>", "ab", "cd", "efgh"), "<ab    |    cd|ef>");
+    EXPECT_EQ(format_host("%s", static_cast<const char*>(nullptr)), "");
+    EXPECT_EQ(format_host("%c%c%3c", 'x', 'y', 'z'), "xy  z");
+    HostText* t = kyrtxt("Chi-Square", -1);
+    EXPECT_EQ(format_host("[%k] [%.3k] [%12k]", t, t, t), "[Chi-Square] [Chi] [  Chi-Square]");
+    EXPECT_EQ(format_host("[%k]", static_cast<HostText*>(nullptr)), "[]");
+    velix::platform::end_step();  // frees the handle
+}
+
+TEST(FormatDialect, LineBreaksSeverityAndLiterals) {
+    EXPECT_EQ(format_host("%n%nsweep: invalid k: %d%n", 3), "\n\nsweep: invalid k: 3\n");
+    EXPECT_EQ(format_host("%1zOut of memory"), "ERROR: Out of memory");
+    EXPECT_EQ(format_host("%2zcheck%3zdone"), "WARNING: checkNOTE: done");
+    EXPECT_EQ(format_host("100%% of %i", 5), "100% of 5");
+    // An unknown directive is copied and reads no argument.
+    EXPECT_EQ(format_host("%q %d", 4), "%q 4");
+    // A trailing lone percent sign stays.
+    EXPECT_EQ(format_host("50%"), "50%");
+}
+
+std::string bounded(const char* f, int32_t length, ...) {
+    va_list args;
+    va_start(args, length);
+    std::string s = velix::platform::vformat_host(f, length, args);
+    va_end(args);
+    return s;
+}
+
+TEST(FormatDialect, FormatLengthBoundsTheText) {
+    // The optimizer passes "Orvo.NLP.%*s" with its length 12 and then the
+    // name's length and the name.
+    EXPECT_EQ(bounded("Orvo.NLP.%*sTRAILING", 12, 4, "Grad"), "Orvo.NLP.Grad");
+    EXPECT_EQ(bounded("abc%", 3), "abc");
+    EXPECT_EQ(bounded(nullptr, -1), "");
+}
+
+}  // namespace

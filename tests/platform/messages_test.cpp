@@ -1,0 +1,164 @@
+// The message catalogue and the message services: the catalogue is well
+// formed (unique keys, known groups, sorted, only directives of the dialect),
+// numbered messages reach the log and the output document with their group
+// and number, and the field and buffer services respect their sizes.
+#include "platform/messages.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstring>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "platform/format.h"
+#include "tests/platform/platform_step.h"
+#include "velix/host.h"
+
+namespace {
+
+using velix::platform::kMessageCatalogue;
+using velix::platform::kMessageCatalogueSize;
+
+// The conversion letters a catalogue text may use (platform/format.h).
+bool directives_are_known(const char* text, std::string* bad) {
+    for (const char* p = text; *p; ++p) {
+        if (*p != '%') continue;
+        ++p;
+        while (*p && std::strchr("-+ 0#", *p)) ++p;
+        while (*p && (std::isdigit(static_cast<unsigned char>(*p)) || *p == '*' || *p == '.')) ++p;
+        while (*p == 'l' || *p == 'h') ++p;
+        if (!*p || !std::strchr("iduxXfeEgGsckn%z", *p)) {
+            *bad = text;
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
+    std::set<std::pair<int32_t, int32_t>> seen;
+    const std::set<int32_t> groups = {153, 230, 352, 549};
+    for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
+        const auto& row = kMessageCatalogue[i];
+        SCOPED_TRACE(std::to_string(row.group) + "/" + std::to_string(row.number));
+        EXPECT_TRUE(groups.count(row.group)) << "unknown group";
+        EXPECT_TRUE(seen.insert({row.group, row.number}).second) << "duplicate row";
+        ASSERT_NE(row.text, nullptr);
+        EXPECT_GT(std::strlen(row.text), 0u);
+        std::string bad;
+        EXPECT_TRUE(directives_are_known(row.text, &bad)) << bad;
+        if (i > 0) {
+            const auto& prev = kMessageCatalogue[i - 1];
+            EXPECT_LT(std::make_pair(prev.group, prev.number), std::make_pair(row.group, row.number))
+                << "out of order";
+        }
+    }
+    // The texts the procedure step and the BY-group synchronisation rely on.
+    for (const auto& [g, n] : std::set<std::pair<int, int>>{{352, 539}, {352, 720}, {352, 860}, {352, 1},
+                                                            {352, 3}, {153, 5}})
+        EXPECT_NE(velix::platform::message_text(g, n), nullptr) << g << "/" << n;
+}
+
+using Messages = PlatformStep;
+
+TEST_F(Messages, WkreadGivesTheTextAndItsLength) {
+    const char* text = nullptr;
+    int32_t length = -1;
+    ASSERT_EQ(wkread(352, 539, &text, &length), 0);
+    EXPECT_EQ(std::string(text, static_cast<size_t>(length)), velix::platform::message_text(352, 539));
+    EXPECT_NE(wkread(352, 999999, &text, &length), 0);
+    EXPECT_EQ(length, 0);
+}
+
+TEST_F(Messages, NumberedMessagesGoToTheLogAndTheDocument) {
+    xpmlog(352, 1, "INWGT=", "INWGT=");
+    xpmlog(352, 3, 1.25);
+    xpmlog(352, 999999);
+    const std::string expected1 = velix::platform::format_host(velix::platform::message_text(352, 1), "INWGT=", "INWGT=");
+    EXPECT_NE(log().find(expected1 + "\n"), std::string::npos) << log();
+    EXPECT_NE(log().find("1.25"), std::string::npos);
+    EXPECT_NE(log().find("999999"), std::string::npos) << "a missing message is still reported";
+    const auto doc = document();
+    const auto& msgs = doc["steps"][0]["messages"];
+    ASSERT_EQ(msgs.size(), 3u);
+    EXPECT_EQ(msgs[0]["group"].number(), 352);
+    EXPECT_EQ(msgs[0]["number"].number(), 1);
+    EXPECT_EQ(msgs[0]["severity"].str(), "WARNING");
+    EXPECT_EQ(msgs[0]["text"].str(), expected1);
+    EXPECT_EQ(msgs[1]["severity"].str(), "NOTE");
+    EXPECT_EQ(msgs[2]["number"].number(), 999999);
+    EXPECT_EQ(msgs[2]["severity"].str(), "ERROR");
+    EXPECT_TRUE(listing().empty()) << "the log's messages stay out of the listing";
+}
+
+TEST_F(Messages, BySynchronisationMessageTakesNamesAndCountedLabels) {
+    const char name1[8] = {'H', 'S', ' ', ' ', ' ', ' ', ' ', ' '};
+    const char name2[8] = {'W', 'T', 'S', ' ', ' ', ' ', ' ', ' '};
+    xpmlog(153, 5, name1, 5, "Raw dataXYZ", name2, 0, "");
+    EXPECT_NE(log().find("HS"), std::string::npos);
+    EXPECT_NE(log().find("Raw d"), std::string::npos);
+    EXPECT_EQ(log().find("XYZ"), std::string::npos) << "the label's length bounds it";
+    EXPECT_NE(log().find("WTS"), std::string::npos);
+}
+
+TEST_F(Messages, PrintfLinesGoToTheirDestinations) {
+    xpslog("%n%nsweep: invalid k: %d%n", 7);
+    xpsout("Singular Cholesky decomposition");
+    EXPECT_EQ(log(), "\n\nsweep: invalid k: 7\n");
+    EXPECT_EQ(listing(), "Singular Cholesky decomposition\n");
+}
+
+TEST_F(Messages, FieldsAndBuffersRespectTheirSizes) {
+    const std::string title = velix::platform::message_text(352, 539);
+    char field[64];
+    std::memset(field, '#', sizeof field);
+    EXPECT_EQ(xpmstr(field, 40, 352, 539), static_cast<int32_t>(title.size()));
+    EXPECT_EQ(std::string(field, 40), title + std::string(40 - title.size(), ' '));
+    EXPECT_EQ(field[40], '#') << "nothing past the field";
+    EXPECT_EQ(xpmstr(field, 3, 352, 539), 3);
+    EXPECT_EQ(std::string(field, 3), title.substr(0, 3));
+    EXPECT_EQ(xpmstr(field, -1 - 5, 352, 539), 5);
+    EXPECT_EQ(std::string(field), title.substr(0, 5));
+    EXPECT_EQ(xpmstr(field, 6, 352, 999999), 4);
+    EXPECT_EQ(std::string(field, 6), "????  ");
+
+    char buf[8];
+    std::memset(buf, '#', sizeof buf);
+    EXPECT_EQ(xpsstr(buf, 8, "%d-%s", 12, "ab"), 5);
+    EXPECT_STREQ(buf, "12-ab");
+    EXPECT_EQ(xpsstr(buf, 4, "%d", 123456), 4) << "cut at the buffer's length";
+    EXPECT_EQ(std::string(buf, 4), "1234");
+}
+
+TEST_F(Messages, FailureReportsAndInternalErrors) {
+    xprrlog(0, 0);
+    EXPECT_TRUE(log().empty()) << "a success is passed through silently";
+    xprrlog(0, static_cast<int32_t>(0x80008001u));
+    EXPECT_NE(log().find("0x80008001"), std::string::npos);
+    EXPECT_EQ(log().rfind("ERROR: ", 0), 0u);
+    log_.str("");
+    xprrlog(0, -17);
+    EXPECT_NE(log().find("-17"), std::string::npos);
+    log_.str("");
+    xebug("zbysync: invalid listrc", 0);
+    EXPECT_EQ(log(), "ERROR: internal error: zbysync: invalid listrc\n");
+}
+
+TEST_F(Messages, TextHandlesOfMessages) {
+    int32_t n = 0;
+    HostText* t = kyrmsg(352, 720);
+    EXPECT_EQ(std::string(kyrtext_chars(t, &n)), velix::platform::message_text(352, 720));
+    EXPECT_EQ(n, static_cast<int32_t>(std::strlen(velix::platform::message_text(352, 720))));
+    HostText* s = kyrmsgs(352, 3, 2.5);
+    EXPECT_EQ(std::string(kyrtext_chars(s, nullptr)),
+              velix::platform::format_host(velix::platform::message_text(352, 3), 2.5));
+    EXPECT_EQ(std::string(kyrtext_chars(kyrmsg(352, 999999), nullptr)), "????");
+    EXPECT_EQ(std::string(kyrtext_chars(kyrtxt("abcdef", 3), nullptr)), "abc");
+    EXPECT_EQ(std::string(kyrtext_chars(kyrtxts("Tesk.Velix.%s", -1, "Fit"), nullptr)), "Tesk.Velix.Fit");
+    EXPECT_EQ(std::string(kyrtext_chars(nullptr, &n)), "");
+    EXPECT_EQ(n, 0);
+}
+
+}  // namespace
