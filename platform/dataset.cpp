@@ -117,13 +117,13 @@ void apply_by(HostDataSet* data, const std::vector<std::string>& names, bool not
 bool write_file(const HostDataSet* data, std::string* error) {
     std::ofstream out(data->path, std::ios::binary | std::ios::trunc);
     if (!out) {
-        *error = "ERROR: Output data set " + data->name + " cannot be written to " + data->path + ".";
+        *error = "Output data set " + data->name + " cannot be written to " + data->path + ".";
         return false;
     }
     out << csv_write(data);
     out.close();
     if (!out) {
-        *error = "ERROR: Writing output data set " + data->name + " to " + data->path + " failed.";
+        *error = "Writing output data set " + data->name + " to " + data->path + " failed.";
         return false;
     }
     return true;
@@ -149,14 +149,14 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
     data->path = dataset_path(name, quoted);
     std::ifstream in(data->path, std::ios::binary);
     if (!in) {
-        *error = "ERROR: Data set " + name + " does not exist (no file " + data->path + ").";
+        *error = "Data set " + name + " does not exist (no file " + data->path + ").";
         return nullptr;
     }
     std::ostringstream text;
     text << in.rdbuf();
     std::string why;
     if (!csv_read(text.str(), data.get(), &why)) {
-        *error = "ERROR: Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";
+        *error = "Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";
         return nullptr;
     }
     if (!options.type.empty()) data->type = upper(options.type);
@@ -174,7 +174,7 @@ HostDataSet* dataset_create_output(const std::string& name, bool quoted,
     std::filesystem::path dir = std::filesystem::path(data->path).parent_path();
     std::error_code ec;
     if (!dir.empty() && !std::filesystem::is_directory(dir, ec)) {
-        *error = "ERROR: Output data set " + name + " cannot be created: folder " + dir.string() +
+        *error = "Output data set " + name + " cannot be created: folder " + dir.string() +
                  " does not exist.";
         return nullptr;
     }
@@ -187,18 +187,18 @@ HostDataSet* dataset_create_output(const std::string& name, bool quoted,
 bool dataset_set_by(HostDataSet* data, const std::vector<std::string>& names, bool notSorted,
                     std::string* error) {
     if (!data) {
-        *error = "ERROR: BY variables without a data set.";
+        *error = "BY variables without a data set.";
         return false;
     }
     std::vector<int> idx;
     for (const std::string& n : names) {
         int k = find_variable(data, n);
         if (k < 0) {
-            *error = "ERROR: BY variable " + n + " is not in data set " + data->name + ".";
+            *error = "BY variable " + n + " is not in data set " + data->name + ".";
             return false;
         }
         if (std::find(idx.begin(), idx.end(), k) != idx.end()) {
-            *error = "ERROR: BY variable " + n + " is named twice.";
+            *error = "BY variable " + n + " is named twice.";
             return false;
         }
         idx.push_back(k);
@@ -233,11 +233,11 @@ bool dataset_close(HostDataSet* data, std::string* error) {
     auto& open = step_sets().open;
     auto it = std::find_if(open.begin(), open.end(), [&](const auto& d) { return d.get() == data; });
     if (it == open.end()) {
-        *error = "ERROR: internal error: closing a data set that is not open.";
+        *error = "internal error: closing a data set that is not open.";
         return false;
     }
     bool ok = true;
-    if ((*it)->output && !(*it)->written) {
+    if ((*it)->output && (*it)->defined && !(*it)->written) {
         ok = write_file(data, error);
         (*it)->written = true;
     }
@@ -248,9 +248,9 @@ bool dataset_close(HostDataSet* data, std::string* error) {
 void dataset_end_step() {
     auto& s = step_sets();
     for (const auto& d : s.open) {
-        if (!d->output || d->written) continue;
+        if (!d->output || !d->defined || d->written) continue;
         std::string error;
-        if (!write_file(d.get(), &error)) write_log(error);
+        if (!write_file(d.get(), &error)) write_log("ERROR: " + error);
         d->written = true;
     }
     s.open.clear();

@@ -74,6 +74,7 @@ struct HostDataSet {
     bool listsDefined = false;
     std::vector<int16_t> listStore[kHostListCount];  // the arrays of `lists`
     std::vector<std::unique_ptr<HostBinding>> bindings;
+    bool defined = false;              // an output data set whose variables were defined (xvputi)
     bool written = false;              // an output data set already written
 };
 
@@ -88,12 +89,15 @@ struct DataSetOptions {
 // is `name.csv` in the session's library folder.
 std::string dataset_path(const std::string& name, bool quoted);
 
-// Reads a data set for input.  On failure returns null and a message for
-// the log in *error (the data set does not exist, or its file is malformed).
+// Reads a data set for input.  On failure returns null and in *error what
+// went wrong (the data set does not exist, or its file is malformed), a
+// sentence without a severity prefix.
 HostDataSet* dataset_open_input(const std::string& name, bool quoted,
                                 const DataSetOptions& options, std::string* error);
 // Creates an output data set; it is written when the step ends (or by
-// dataset_close).  Returns null with *error when the name is unusable.
+// dataset_close) once the module has defined its variables (an output the
+// step never defined leaves any existing file alone).  Returns null with
+// *error when its folder does not exist.
 HostDataSet* dataset_create_output(const std::string& name, bool quoted,
                                    const DataSetOptions& options, std::string* error);
 // Sets the BY variables of DATA= (names in order).  The other input data

@@ -205,6 +205,7 @@ int32_t xvputi(HostDataSet* data, int32_t, int32_t, HostBinding** binding) {
     if (!binding) return kDsBadArgument;
     if (!data->output) return kDsReadOnly;
     // A new list defines the data set afresh.
+    data->defined = true;
     data->variables.clear();
     data->nObs = 0;
     for (auto& b : data->bindings) b->released = true;

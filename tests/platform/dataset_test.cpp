@@ -220,9 +220,23 @@ TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
     int32_t word = 1;
     ASSERT_EQ(xoinfo(out, kInfoReadable, &word), 0);
     EXPECT_EQ(word, 0);
+    HostBinding* b = nullptr;
+    ASSERT_EQ(xvputi(out, 1, 0, &b), 0);
+    HostVariableDescriptor desc;
+    xvnamei(&desc);
+    desc.name = "x";
+    desc.nameLength = 1;
+    double cell = 2.5;
+    ASSERT_EQ(xvputd(b, &desc, 0, &cell, 0, 0, 0), 0);
+    ASSERT_EQ(xvpute(b), 0);
+    ASSERT_EQ(xyvput(b, 0), 0);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "result.csv")) << "written at the end only";
+    // An output the step never defines leaves an existing file alone.
+    write("kept", "a\n1\n");
+    ASSERT_NE(create("kept"), nullptr);
     velix::platform::dataset_end_step();
-    EXPECT_EQ(read("result"), "# TYPE=COV\n# LABEL=Stats\n\n");
+    EXPECT_EQ(read("result"), "# TYPE=COV\n# LABEL=Stats\nx\n2.5\n");
+    EXPECT_EQ(read("kept"), "a\n1\n");
 
     // A (type=...) option wins over the TYPE the module sets.
     DataSetOptions options;
@@ -231,6 +245,7 @@ TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
     HostDataSet* typed = dataset_create_output("typed", false, options, &error);
     ASSERT_NE(typed, nullptr) << error;
     ASSERT_EQ(xoinfo(typed, kInfoSetType, const_cast<char*>("COV     ")), 0);
+    ASSERT_EQ(xvputi(typed, 0, 0, &b), 0);
     ASSERT_TRUE(velix::platform::dataset_close(typed, &error)) << error;
     EXPECT_EQ(read("typed").rfind("# TYPE=UCOV\n", 0), 0u);
 
