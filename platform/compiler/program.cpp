@@ -129,6 +129,25 @@ double Program::value(const CmpSymbol* symbol) const {
     return *symbol->value;
 }
 
+bool Program::has_initial_value(const CmpSymbol* symbol) const {
+    for (size_t a = 0; a < arrays_.size(); ++a)
+        for (size_t e = 0; e < arrayInit_[a].size(); ++e)
+            if (arrays_[a][e] == symbol->slot) return true;
+    return false;
+}
+
+Place Program::first_use(const CmpSymbol* symbol) const {
+    for (const Instr& ins : code_) {
+        bool uses = ((ins.op == Op::Load || ins.op == Op::Store) && ins.a == symbol->slot);
+        if (!uses && (ins.op == Op::LoadA || ins.op == Op::StoreA)) {
+            const std::vector<int32_t>& e = arrays_[static_cast<size_t>(ins.a)];
+            uses = std::find(e.begin(), e.end(), symbol->slot) != e.end();
+        }
+        if (uses) return places_[static_cast<size_t>(ins.where)];
+    }
+    return Place();
+}
+
 int32_t Program::compare(double a, double b) const {
     bool ma = is_missing(a), mb = is_missing(b);
     if (!ma && !mb) return a < b ? -1 : (a > b ? 1 : 0);

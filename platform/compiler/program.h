@@ -127,6 +127,11 @@ public:
     // The program's statements as the user wrote them (one per line).
     const std::vector<std::string>& statement_texts() const { return statementTexts_; }
 
+    // Whether a symbol is an array element with an initial value, and the
+    // place where the program first uses it.
+    bool has_initial_value(const CmpSymbol* symbol) const;
+    Place first_use(const CmpSymbol* symbol) const;
+
     // The current value of a symbol (missing for a character symbol).
     double value(const CmpSymbol* symbol) const;
 
