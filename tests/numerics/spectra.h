@@ -12,18 +12,22 @@
 
 namespace velix::test {
 
-// Eigenvalues of a dense symmetric matrix by dsyev, ascending.
-inline std::vector<double> lapack_eigenvalues(Dense a, int n) {
+// Eigenvalues of a dense symmetric matrix by dsyev, ascending; with
+// vectors, *a receives eigenvector k in its k-th n doubles.
+inline std::vector<double> lapack_syev(Dense* a, int n, bool vectors) {
     std::vector<double> w(n);
     int lwork = -1, info = 0;
     double q = 0;
-    dsyev_("N", "U", &n, a.data(), &n, w.data(), &q, &lwork, &info);
+    const char* job = vectors ? "V" : "N";
+    dsyev_(job, "U", &n, a->data(), &n, w.data(), &q, &lwork, &info);
     lwork = static_cast<int>(q);
     std::vector<double> work(lwork);
-    dsyev_("N", "U", &n, a.data(), &n, w.data(), work.data(), &lwork, &info);
+    dsyev_(job, "U", &n, a->data(), &n, w.data(), work.data(), &lwork, &info);
     EXPECT_EQ(info, 0);
     return w;
 }
+
+inline std::vector<double> lapack_eigenvalues(Dense a, int n) { return lapack_syev(&a, n, false); }
 
 // Random orthogonal matrix (row k = vector k) by modified Gram-Schmidt,
 // applied twice, on a seeded random matrix.
