@@ -1,0 +1,132 @@
+// Added parameters (PARAMETERS), STRUCTEQ names and the selection of the
+// manifest variables an equation model uses.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "numerics/uniform_random.h"
+#include "procedure/driver/model.h"
+#include "procedure/driver/model_output.h"
+
+void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int32_t capacity) {
+    ctx->nStructEq = 0;
+    int32_t total = 0;
+    for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
+        if (std::memcmp(n->keyword, "PARAMETE", 8) == 0 || std::memcmp(n->keyword, "PARMS   ", 8) == 0) {
+            const auto* pl = static_cast<const ParametersPayload*>(n->payload);
+            int32_t p = 0, q = 0;
+            bool full = false;
+            for (int32_t it = 0; it < pl->nItems && !full; ++it) {
+                const ParameterItem& item = pl->items[it];
+                if (item.kind == -1) {
+                    for (int32_t i = item.first; i < item.end; ++i) {
+                        if (p >= capacity) {
+                            xpmlog(kMsgProc, 230);
+                            raise_error_level(ctx, 2000);
+                            full = true;
+                            break;
+                        }
+                        nameBuffer[p++] = pl->names.names[i];
+                    }
+                    for (; q < p; ++q)
+                        valueBuffer[q] = ctx->randomSeed != 0 ? zranuni(&ctx->randomSeed) : ctx->startConst;
+                } else {
+                    const int32_t k = item.end - item.first;
+                    q -= k;
+                    if (q < 0) {
+                        xpmlog(kMsgProc, 231);
+                        q = 0;
+                    }
+                    for (int32_t i = item.first; i < item.end && q < p; ++i) valueBuffer[q++] = pl->values[i];
+                }
+            }
+            // An empty statement is reported; the later statements are
+            // still read.
+            if (p == 0) {
+                xpmlog(kMsgProc, 232);
+                continue;
+            }
+            for (int32_t i = 0; i < p; ++i) {
+                AddedParameterRecord r;
+                r.nameLength = nameBuffer[i].length;
+                std::memset(r.name, ' ', sizeof r.name);
+                std::memcpy(r.name, nameBuffer[i].text, std::min<size_t>(32, nameBuffer[i].length));
+                r.value = valueBuffer[i];
+                int32_t rc = xcwrite(ctx->scratchFile, &r, sizeof r);
+                if (rc != 0) {
+                    xprrlog(0, rc);
+                    xexit(1020, 0);
+                }
+            }
+            total += p;
+        } else if (std::memcmp(n->keyword, "STRUCTEQ", 8) == 0) {
+            if (ctx->nStructEq > 0) {
+                xpmlog(kMsgProc, 229);
+                raise_error_level(ctx, 2000);
+            }
+            ctx->nStructEq = static_cast<const NameListPayload*>(n->payload)->names.count;
+        }
+    }
+    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    ctx->nParmAdded = total;
+}
+
+void cosparb(ProcContext* ctx) {
+    HostAllocator* a = ctx->runPool[2] ? ctx->runPool[2] : v_global_gcb_anchor->stepAllocator;
+    ctx->structEqNames = static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * std::max(ctx->nStructEq, 1), 4));
+    if (ctx->structEqNames == nullptr) xexit(std::max(ctx->errorLevel, 1016), 0);
+    for (const StatementNode* n = find_statement(ctx->stmtList, "STRUCTEQ"); n;
+         n = find_statement(n->next, "STRUCTEQ")) {
+        const auto* pl = static_cast<const NameListPayload*>(n->payload);
+        if (pl->names.count != ctx->nStructEq) {
+            raise_error_level(ctx, 9999);
+            continue;
+        }
+        std::copy(pl->names.names, pl->names.names + pl->names.count, ctx->structEqNames);
+    }
+    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+}
+
+void cospar4(ProcContext* ctx) {
+    if (!ctx->equationModel || ctx->nUnusedVars == 0) return;
+    const int32_t n = ctx->nManifest;
+    // 1. The "VarSelection" table: one column per unreferenced variable.
+    if (ctx->printEnabled && ctx->kyrManager) {
+        OutputTable t(ctx, "VarSelection", 701, "Tesk.Velix.VarSelection", 0);
+        std::vector<int32_t> unused;
+        for (int32_t i = 0; i < n; ++i)
+            if (ctx->varPosition[i] < 0) unused.push_back(i);
+        for (int32_t i : unused)
+            t.text_column(std::string(ctx->manifestNames[i].text, ctx->manifestNames[i].length),
+                          ctx->manifestNames[i].length);
+        if (!t.end_columns()) return;
+        for (size_t c = 0; c < unused.size(); ++c)
+            t.set_text(c, std::string(ctx->manifestNames[unused[c]].text, ctx->manifestNames[unused[c]].length));
+        if (!t.add_row() || !t.deliver()) return;
+        xpmlog(kMsgProc, 237);
+    }
+    // 2. Move the used variables down over the removed ones.
+    int32_t kept = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        if (ctx->varPosition[i] < 0) continue;
+        ctx->manifestNames[kept] = ctx->manifestNames[i];
+        ctx->manifestNumbers[kept] = ctx->manifestNumbers[i];
+        ++kept;
+    }
+    const int32_t removed = n - kept;
+    if (removed != ctx->nUnusedVars) {
+        xpmlog(kMsgProc, 238);
+        raise_error_level(ctx, 9999);
+    }
+    ctx->nManifest = ctx->nVar = kept;
+    ctx->model.rows[1] = kept;
+    ctx->nMoments = kept * (kept + 1) / 2;
+    int32_t width = 8;
+    for (int32_t i = 0; i < kept; ++i) width = std::max<int32_t>(width, ctx->manifestNames[i].length);
+    ctx->varNameWidth = width;
+    if (kept == 0) {
+        xpmlog(kMsgProc, 97);
+        raise_error_level(ctx, 2000);
+    }
+    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+}

@@ -1,0 +1,506 @@
+// cosinit: the step's set-up.  Parses the statements, copies the PROC
+// options into the run context and the optimizer blocks (with their
+// defaults and corrections), binds the eight data-set roles and checks the
+// input TYPEs, decides between raw and moment input, defines the variable
+// lists on DATA=, opens the utility files, sizes the first step pool and
+// builds the model.
+//
+//   parse -> optimizer options (cosop11) -> roles -> option cells and flag
+//   bits -> input kind and weight checks -> variable lists -> utility files
+//   -> pool -> model (cospari) -> final checks
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "procedure/driver/grammar.h"
+#include "procedure/driver/model.h"
+#include "procedure/estimation/options.h"
+#include "procedure/procedure.h"
+#include "velix/host_dataset.h"
+
+namespace {
+
+// The smallest positive normal double: option values not above it count
+// as zero.
+constexpr double kTiny = 2.225073858507202e-308;
+// Singularity tolerance of the context when SINGULAR is not given or not
+// positive (about 1e-8, the square root of the double precision's
+// relative accuracy squared over 2^10).
+constexpr double kDefaultSingular = 1.053671212772351e-08;
+
+bool is_missing(double v) {
+    uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return (b >> 48) == 0xFFFF;
+}
+
+const OptionCell& cell(const ProcOptionRecord* r, int32_t offset) {
+    return r->cells[option_cell(offset)];
+}
+
+// Stores a given, non-missing option double.
+void store_given(const ProcOptionRecord* r, int32_t offset, double* target) {
+    const OptionCell& c = cell(r, offset);
+    if (c.given && !is_missing(c.value)) *target = c.value;
+}
+
+bool flag(const StatementNode* node, int byte, uint8_t bit) {
+    return (node->flags[byte - 12] & bit) != 0;
+}
+
+bool type_is(const char* type8, const char* want) {
+    char w[8];
+    std::memset(w, ' ', 8);
+    std::memcpy(w, want, std::strlen(want));
+    return std::memcmp(type8, w, 8) == 0;
+}
+
+// Scratch files: attribute words of the two record kinds.
+constexpr uint32_t kFileSequential = 0x84000008u;
+constexpr uint32_t kFileDirect = 0x82000008u;
+
+void open_file(HostFile** handle, uint32_t attribute) {
+    ScratchFileRequest req;
+    req.attributeWord = attribute;
+    int32_t rc = xcopen(handle, &req);
+    if (rc == 0) rc = xcpoint(*handle, 0);
+    if (rc != 0) {
+        xprrlog(0, rc);
+        xexit(1020, 0);
+    }
+}
+
+void step_exit_above(ProcContext* ctx, int32_t level) {
+    if (ctx->errorLevel > level) xexit(ctx->errorLevel, 0);
+}
+
+// Resolves one list of names to variable numbers of DATA=; _NUMERIC_ and
+// _ALL_ stand for every numeric variable.  Unknown names: message 86.
+std::vector<int16_t> resolve_list(ProcContext* ctx, HostDataSet* data, const NameArray& names) {
+    std::vector<int16_t> out;
+    DataSetInfo info;
+    xoinfo(data, kInfoDescription, &info);
+    for (int32_t i = 0; i < names.count; ++i) {
+        std::string n(names.names[i].text, names.names[i].length);
+        std::string u = n;
+        for (char& ch : u) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        if (u == "_NUMERIC_" || u == "_ALL_") {
+            for (int32_t v = 1; v <= info.nVariables; ++v) {
+                const HostVariableDescriptor* d = nullptr;
+                if (xvname(data, v, &d) == 0 && d->type == kVarNumeric) out.push_back(static_cast<int16_t>(v));
+            }
+            continue;
+        }
+        int16_t number = 0;
+        if (xvfind(data, n.data(), static_cast<int32_t>(n.size()), &number, 0) != 0) {
+            xpmlog(kMsgProc, 86, n.c_str());
+            raise_error_level(ctx, 2000);
+            continue;
+        }
+        const HostVariableDescriptor* d = nullptr;
+        if (xvname(data, number, &d) == 0 && d->type != kVarNumeric) {
+            xpmlog(kMsgProc, 87, n.c_str());
+            raise_error_level(ctx, 2000);
+            continue;
+        }
+        out.push_back(number);
+    }
+    return out;
+}
+
+// Removes repeated variable numbers, keeping the first; true when any went.
+bool remove_repeats(std::vector<int16_t>* v) {
+    std::vector<int16_t> kept;
+    for (int16_t x : *v)
+        if (std::find(kept.begin(), kept.end(), x) == kept.end()) kept.push_back(x);
+    bool removed = kept.size() != v->size();
+    *v = kept;
+    return removed;
+}
+
+// Reads the option cells and flag bits of the PROC statement.
+void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionRecord* r) {
+    NlpProblem* nlp = ctx->nlp;
+    NlpHookBlock* hooks = ctx->hooks;
+    const double missing = host_missing_value();
+
+    const OptionCell& method = cell(r, 320);
+    ctx->methodRequested = method.given ? static_cast<int32_t>(method.value) : kMethodMl;
+    auto keep_preset = [&](int32_t offset, int32_t* target) {
+        const OptionCell& c = cell(r, offset);
+        if (c.given && static_cast<int32_t>(c.value) != 0) *target = static_cast<int32_t>(c.value);
+    };
+    keep_preset(336, &nlp->technique);
+    keep_preset(352, &nlp->update);
+    keep_preset(368, &nlp->lineSearch);
+    store_given(r, 384, &nlp->inStep);
+    store_given(r, 400, &nlp->lsPrecision);
+    store_given(r, 592, &nlp->maxTime);
+    store_given(r, 464, &nlp->maxIter);
+    store_given(r, 864, &nlp->nlcIterLimit);
+    store_given(r, 480, &nlp->maxFunc);
+    store_given(r, 512, &nlp->fConv);
+    store_given(r, 496, &nlp->gConv);
+
+    const OptionCell& sing = cell(r, 528);
+    if (sing.given) nlp->singularTol = sing.value;
+    ctx->singular = sing.given && sing.value > 0.0 ? sing.value : kDefaultSingular;
+
+    const OptionCell& jac = cell(r, 416);
+    ctx->jacobianModeRequested = jac.given ? static_cast<int32_t>(jac.value) : 0;
+    if (ctx->jacobianModeRequested > 12 ||
+        (ctx->jacobianModeRequested >= 7 && ctx->jacobianModeRequested <= 10)) {
+        xpmlog(kMsgProc, 73, ctx->jacobianModeRequested);
+        ctx->jacobianModeRequested = 0;
+    }
+
+    ctx->edfGiven = cell(r, 432).given ? cell(r, 432).value : missing;
+    ctx->dfReduce = cell(r, 448).given ? cell(r, 448).value : missing;
+    ctx->randomSeed = cell(r, 544).given ? static_cast<int32_t>(cell(r, 544).value) : 0;
+    std::memcpy(ctx->vardefKind, cell(r, 560).given ? cell(r, 560).name : "DF      ", 8);
+
+    const OptionCell& start = cell(r, 576);
+    ctx->startConst = start.given ? start.value : 0.5;
+    if (start.given && start.value == 0.0) {
+        xpmlog(kMsgProc, 74);
+        ctx->startConst = 0.5;
+    }
+    const OptionCell& slmw = cell(r, 608);
+    ctx->waldAlpha = slmw.given ? slmw.value : 0.05;
+    if (!(ctx->waldAlpha > kTiny)) ctx->waldAlpha = 0.05;  // also NaN
+
+    const OptionCell& g4 = cell(r, 624);
+    if (g4.given && static_cast<int32_t>(g4.value) != 0) hooks->ginvMaxParams = static_cast<int32_t>(g4.value);
+
+    ctx->varStartScale = cell(r, 640).given ? cell(r, 640).value : missing;
+    ctx->ridgeCell = cell(r, 656).given ? cell(r, 656).value : missing;
+    if (is_missing(ctx->ridgeCell)) ctx->ridgeCell = flag(proc, 16, 0x08) ? missing : 0.0;
+    ctx->wRidge = cell(r, 672).given ? cell(r, 672).value : 0.0;
+    ctx->asycovKind = cell(r, 688).given ? static_cast<int32_t>(cell(r, 688).value) : 0;
+    ctx->option704 = cell(r, 704).given ? static_cast<int32_t>(cell(r, 704).value) : 0;
+    ctx->wPenalty = cell(r, 720).given ? cell(r, 720).value : missing;
+    if (!is_missing(ctx->wPenalty) && !(ctx->wPenalty > kTiny)) ctx->wPenalty = 0.0;
+    ctx->nobsGiven = cell(r, 736).given ? cell(r, 736).value : missing;
+    // Confidence levels are stored as the probability of each tail.
+    ctx->alphaEcv = 0.5 * (cell(r, 752).given ? cell(r, 752).value : 0.1);
+    ctx->alphaRms = 0.5 * (cell(r, 768).given ? cell(r, 768).value : 0.1);
+    ctx->option784 = cell(r, 784).given ? static_cast<int32_t>(cell(r, 784).value) : 0;
+    store_given(r, 800, &hooks->covTol1);
+    store_given(r, 816, &hooks->covTol2);
+    store_given(r, 832, &hooks->covTol3);
+    store_given(r, 848, &hooks->ginvTol);
+
+    // Flag bits.
+    ctx->covAnalysis = flag(proc, 12, 0x40);
+    ctx->uncorrectedCorr = flag(proc, 12, 0x20);
+    ctx->uncorrectedCov = flag(proc, 12, 0x10);
+    ctx->interceptVar = flag(proc, 12, 0x08);
+    if (flag(proc, 12, 0x04)) {
+        ctx->momentOrigin = 1;
+        xpmlog(kMsgProc, 75);
+    }
+    if (flag(proc, 12, 0x02) && nlp->derivCheckMode == 0) nlp->derivCheckMode = 3;
+    const bool noStdErr = flag(proc, 12, 0x01);
+    const bool noMod = flag(proc, 13, 0x80);
+    ctx->noDfAdjust = flag(proc, 13, 0x40);
+    ctx->printEnabled = !flag(proc, 13, 0x20);
+    hooks->printCovariance = flag(proc, 14, 0x80);
+    ctx->modIndices = flag(proc, 14, 0x40);
+    ctx->kurtosisWanted = flag(proc, 14, 0x20);
+    ctx->printDetail = flag(proc, 14, 0x08);
+    ctx->matrixForm = flag(proc, 14, 0x02);
+    ctx->rebuildBeforeDerivs = flag(proc, 15, 0x20);
+    ctx->startNotes = flag(proc, 16, 0x80);
+    hooks->printCrossProduct = flag(proc, 16, 0x40);
+    hooks->printHessian = flag(proc, 17, 0x40);
+    ctx->printEffects = flag(proc, 13, 0x01);
+    // The remaining print and option bits are kept whole for their readers.
+    ctx->printFlags = static_cast<uint32_t>(proc->flags[1] & 0x1F) |
+                      static_cast<uint32_t>(proc->flags[2] & 0x17) << 8 |
+                      static_cast<uint32_t>(proc->flags[3] & 0xC3) << 16;
+    ctx->optionFlags = static_cast<uint32_t>(proc->flags[4] & 0x03) |
+                       static_cast<uint32_t>(proc->flags[5] & 0xA0) << 8;
+
+    // Print settings: NOPRINT clears everything; otherwise the print level
+    // switches the lower levels' output on (PALL > PRINT > default > PSHORT
+    // > PSUMMARY).
+    if (!ctx->printEnabled) {
+        ctx->printFlags = 0;
+        ctx->modIndices = 0;
+        ctx->kurtosisWanted = 0;
+        ctx->printDetail = 0;
+        hooks->printCovariance = hooks->printCrossProduct = hooks->printHessian = 0;
+    } else {
+        const bool pall = flag(proc, 13, 0x10), print = flag(proc, 13, 0x08);
+        const bool pshort = flag(proc, 13, 0x04), psummary = flag(proc, 13, 0x02);
+        const bool reduced = (pshort || psummary) && !pall && !print;
+        ctx->modelListing = !psummary || pall || print;
+        ctx->printInputModel = !reduced;
+        if (pall) {
+            ctx->modIndices = 1;
+            ctx->printDetail = 1;
+            ctx->printEffects = 1;
+            hooks->printCovariance = 1;
+        }
+        if (noMod) ctx->modIndices = 0;
+    }
+    // The estimation results (covariance of the estimates) are wanted
+    // unless neither standard errors nor modification indices are.
+    if (noStdErr) hooks->printCovariance = hooks->printCrossProduct = 0;
+    if (noStdErr && noMod) {
+        hooks->wantCovariance = 0;
+    } else {
+        hooks->wantCovariance = r->dataSets[kCellOutest].handle || r->dataSets[kCellOutram].handle ||
+                                        hooks->printCovariance || hooks->printCrossProduct || !noStdErr
+                                    ? 1
+                                    : 0;
+    }
+    if (hooks->wantCovariance == 0) {
+        ctx->modIndices = 0;
+        hooks->printCovariance = hooks->printCrossProduct = 0;
+    }
+}
+
+// Defines the variable lists on DATA= and copies the analysis variables into
+// the context.
+void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecord* r) {
+    VariableListRecord lists;
+    std::vector<int16_t> store[kHostListCount];
+    store[kHostListBy] = resolve_list(ctx, data, r->lists[kListBy]);
+    store[kHostListVar] = resolve_list(ctx, data, r->lists[kListVar]);
+    store[kHostListPartial] = resolve_list(ctx, data, r->lists[kListPartial]);
+    store[kHostListWeight] = resolve_list(ctx, data, r->lists[kListWeight]);
+    store[kHostListFreq] = resolve_list(ctx, data, r->lists[kListFreq]);
+    if (store[kHostListWeight].size() > 1 || store[kHostListFreq].size() > 1) {
+        xpmlog(kMsgProc, 88);
+        raise_error_level(ctx, 2000);
+    }
+
+    // SSCP input with an Intercept variable: the intercept becomes the list,
+    // or a list that names it asks for moments about zero.
+    if (type_is(ctx->dataType, "SSCP") && ctx->interceptVarNumber > 0) {
+        std::vector<int16_t>& v = store[kHostListVar];
+        if (v.empty() && !ctx->interceptVar) {
+            v.push_back(ctx->interceptVarNumber);
+            xpmlog(kMsgProc, 85);
+        } else if (std::find(v.begin(), v.end(), ctx->interceptVarNumber) != v.end()) {
+            ctx->momentOrigin = 1;
+            xpmlog(kMsgProc, 84);
+        }
+    }
+    bool removed = false;
+    for (auto& s : store) removed |= remove_repeats(&s);
+    if (removed) xpmlog(kMsgProc, 69);
+
+    for (int k = 0; k < kHostListCount; ++k) {
+        lists.entry[k].count = static_cast<int16_t>(store[k].size());
+        lists.entry[k].numbers = store[k].empty() ? nullptr : store[k].data();
+    }
+    if (ctx->errorLevel <= 999 && xvdflst(data, &lists) != 0) {
+        xpmlog(kMsgProc, 89);
+        raise_error_level(ctx, 2000);
+    }
+    ctx->nByVars = lists.entry[kHostListBy].count;
+    const VariableList& var = lists.entry[kHostListVar];
+    ctx->nManifest = ctx->nVar = var.count;
+    HostAllocator* a = v_global_gcb_anchor->stepAllocator;
+    ctx->manifestNames = static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * (var.count + 1), 4));
+    ctx->manifestNumbers = static_cast<int16_t*>(a->allocate(a, sizeof(int16_t) * (var.count + 1), 4));
+    if (!ctx->manifestNames || !ctx->manifestNumbers) xexit(1016, 0);
+    int32_t width = 8, labelWidth = 0;
+    for (int32_t i = 0; i < var.count; ++i) {
+        const HostVariableDescriptor* d = nullptr;
+        ctx->manifestNumbers[i] = var.numbers[i];
+        if (xvname(data, var.numbers[i], &d) != 0) xexit(9999, 0);
+        NameRecord& n = ctx->manifestNames[i];
+        n = NameRecord();
+        n.length = static_cast<int16_t>(std::min<int>(d->nameLength, 32));
+        std::memset(n.text, ' ', sizeof n.text);
+        std::memcpy(n.text, d->name, n.length);
+        width = std::max<int32_t>(width, n.length);
+        labelWidth = std::max<int32_t>(labelWidth, d->labelLength);
+    }
+    ctx->varNameWidth = width;
+    ctx->labelWidth = labelWidth > 0 ? std::max(labelWidth, 40) : 0;
+    if (var.count == 0 && ctx->errorLevel <= 999) {
+        xpmlog(kMsgProc, 97);
+        raise_error_level(ctx, 1008);
+    }
+}
+
+}  // namespace
+
+void cosinit(ProcContext* ctx) {
+    NlpProblem* nlp = ctx->nlp;
+
+    // 1-2. Statements.
+    auto* result = new (v_global_gcb_anchor->stepAllocator->allocate(
+        v_global_gcb_anchor->stepAllocator, sizeof(ParseResult), 4)) ParseResult();
+    auto* area2 = new (v_global_gcb_anchor->stepAllocator->allocate(
+        v_global_gcb_anchor->stepAllocator, sizeof(ParseArea2), 4)) ParseArea2();
+    if (cmppars(cosang(), result, area2, 1, ctx->cmpWork) != 0) xexit(result->status, 0);
+    ctx->stmtList = result->root;
+    ctx->program = area2;
+    ctx->hasProgram = area2->nProgramStatements != 0;
+    if (area2->nProgramStatements > 0) xpmlog(kMsgProc, 70, area2->nProgramStatements);
+    auto* rec = static_cast<ProcOptionRecord*>(ctx->stmtList->payload);
+    ctx->procOptions = rec;
+
+    // 3. Optimizer options.
+    cosop11(ctx, nlp);
+
+    // 4. Role slots.
+    HostAllocator* a = v_global_gcb_anchor->stepAllocator;
+    for (int k = 0; k < kRoleCount; ++k) {
+        void* p = a->allocate(a, sizeof(DataSetSlot), 4);
+        if (p == nullptr) xexit(1016, 0);
+        ctx->dataSetSlot[k] = new (p) DataSetSlot();
+    }
+    auto bind = [&](int role, int cellIndex) {
+        ctx->dataSetHandle[role] = rec->dataSets[cellIndex].handle;
+        ctx->dataSetSlot[role]->handle = rec->dataSets[cellIndex].handle;
+    };
+
+    // 5. DATA=: a step without it cannot read anything, so it ends here,
+    // before any data-set service is called.
+    if (rec->dataSets[kCellData].handle == nullptr) {
+        xpmlog(kMsgProc, 71);
+        raise_error_level(ctx, 2000);
+        xexit(ctx->errorLevel, 0);
+    }
+    bind(kRoleData, kCellData);
+    DataSetInfo info;
+    xoinfo(ctx->dataSetHandle[kRoleData], kInfoDescription, &info);
+    std::memcpy(ctx->dataSetType[0], info.type, 8);
+    ctx->bySyncState = 0;
+
+    // 6. The other roles.
+    if (rec->dataSets[kCellInram].handle) {
+        bind(kRoleInram, kCellInram);
+        ctx->inramUsed = 1;
+        xoinfo(ctx->dataSetHandle[kRoleInram], kInfoDescription, &info);
+        std::memcpy(ctx->dataSetType[1], info.type, 8);
+        if (std::memcmp(info.type, "RAM", 3) != 0) xpmlog(kMsgProc, 72);
+    }
+    bind(kRoleOutstat, kCellOutstat);
+    bind(kRoleOutram, kCellOutram);
+    bind(kRoleInwgt, kCellInwgt);
+    bind(kRoleOutwgt, kCellOutwgt);
+    bind(kRoleOutest, kCellOutest);
+    if (rec->dataSets[kCellInest].handle) {
+        bind(kRoleInest, kCellInest);
+        ctx->inestUsed = 1;
+        xoinfo(ctx->dataSetHandle[kRoleInest], kInfoDescription, &info);
+        std::memcpy(ctx->dataSetType[2], info.type, 8);
+        if (!type_is(info.type, "EST")) xpmlog(kMsgProc, 98);
+    }
+    nlp->refreshFBeforeConJac = 1;
+
+    // 7. Option cells and flag bits.
+    read_options(ctx, ctx->stmtList, rec);
+
+    // 8. Input kind.
+    std::memcpy(ctx->dataType, ctx->dataSetType[0], 8);
+    if (type_is(ctx->dataType, "RAM")) {
+        xpmlog(kMsgProc, 78);
+        raise_error_level(ctx, 4);
+    }
+    static const char* const kMomentTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV",
+                                               "SSCP", "FACTOR", "ACE", "EST"};
+    ctx->rawData = 1;
+    for (const char* t : kMomentTypes)
+        if (type_is(ctx->dataType, t)) ctx->rawData = 0;
+    ctx->symatrixInput = type_is(ctx->dataType, "SYMATRIX");
+
+    // 9. Special variables of DATA=.
+    HostDataSet* data = ctx->dataSetHandle[kRoleData];
+    xvfind(data, "_TYPE_", 6, &ctx->typeVar, 0);
+    if (xvfind(data, "Intercept", 9, &ctx->interceptVarNumber, 0) != 0)
+        xvfind(data, "Intercep", 8, &ctx->interceptVarNumber, 0);
+    xvfind(data, "_NAME_", 6, &ctx->nameVar, 0);
+
+    // 10. Moment input.
+    if (!ctx->rawData) ctx->kurtosisWanted = 0;
+    if (ctx->symatrixInput) {
+        xpmlog(kMsgProc, 79);
+        ctx->interceptVar = ctx->uncorrectedCov = ctx->uncorrectedCorr = 0;
+        ctx->asycovKind = 0;
+        ctx->momentOrigin = 0;
+    }
+
+    // 11-12. Weight matrices.
+    const int32_t m = ctx->methodRequested;
+    ctx->useWeightMatrix = m == 3 || m == 5 || m == 7 || m == 8 || m == 9 || m == 10;
+    ctx->fourthOrder = m == 7 || m == 8 || m == 9 || m == 10;
+    if (rec->dataSets[kCellInwgt].handle && !ctx->useWeightMatrix) {
+        xpmlog(kMsgProc, 80);
+        ctx->dataSetHandle[kRoleInwgt] = nullptr;
+        ctx->dataSetSlot[kRoleInwgt]->handle = nullptr;
+    }
+    // Without INWGT= the weights come from the data: a symmetric matrix
+    // gives no weights at all, and any moment input lacks the fourth-order
+    // moments that WLS and DWLS need.  (GLS on TYPE=COV or CORR data is
+    // valid: its weights are the moments themselves.)
+    const bool needsFourth = ctx->fourthOrder && !ctx->rawData;
+    if (ctx->dataSetHandle[kRoleInwgt] == nullptr &&
+        ((ctx->symatrixInput && ctx->useWeightMatrix) || needsFourth)) {
+        xpmlog(kMsgProc, 81);
+        xexit(std::max(ctx->errorLevel, 2000), 0);
+    }
+    if (ctx->dataSetHandle[kRoleInwgt]) {
+        ctx->inwgtUsed = 1;
+        xoinfo(ctx->dataSetHandle[kRoleInwgt], kInfoDescription, &info);
+        std::memcpy(ctx->dataSetType[3], info.type, 8);
+        if (std::memcmp(info.type, "WEIGHT", 6) != 0) xpmlog(kMsgProc, 82);
+    }
+    if (ctx->dataSetHandle[kRoleOutwgt] && !ctx->useWeightMatrix) {
+        xpmlog(kMsgProc, 83);
+        ctx->dataSetHandle[kRoleOutwgt] = nullptr;
+        ctx->dataSetSlot[kRoleOutwgt]->handle = nullptr;
+    }
+
+    // 13-14. Variable lists.
+    define_variables(ctx, data, rec);
+
+    // 15. Sizes.
+    const int64_t n = ctx->nManifest;
+    ctx->nMoments = static_cast<int32_t>(n * (n + 1) / 2);
+    ctx->nWeights = static_cast<int32_t>(static_cast<int64_t>(ctx->nMoments) * (ctx->nMoments + 1) / 2);
+    step_exit_above(ctx, 999);
+
+    // 16. Utility files.
+    open_file(&ctx->scratchFile, kFileSequential);
+    open_file(&ctx->workFile2, kFileSequential);
+    open_file(&ctx->workFile3, kFileDirect);
+    open_file(&ctx->jacColFile, kFileDirect);
+    open_file(&ctx->jacTermFile, kFileSequential);
+    open_file(&ctx->wJacColFile, kFileDirect);
+
+    // 18. The first step pool, sized from the variable counts and, for
+    // weight-using methods, the weights.
+    const int64_t weights = (m == 7 || m == 9) ? ctx->nWeights : (ctx->useWeightMatrix ? ctx->nMoments : 0);
+    const int64_t estimate = 8 * (n * n * 6 + ctx->nMoments * 4 + weights) + 20000;
+    ctx->runPool[0] = xmpoolc(estimate, 1024, 4096);
+    if (ctx->runPool[0] == nullptr) {
+        xmemmsg(estimate);
+        xexit(std::max(ctx->errorLevel, 1016), 0);
+    }
+
+    // 19-20. The model.
+    cospari(ctx);
+    ctx->nCols = std::max(ctx->nManifest, ctx->leadingDim);
+
+    // 22-23. DATA= must be readable and keep variables in use.
+    if (xvsele(data) != 0) xexit(1008, 0);
+    int32_t readable = 0;
+    xoinfo(data, kInfoReadable, &readable);
+    if (readable != 1) xexit(1008, 0);
+    if (ctx->nManifest == 0) {
+        raise_error_level(ctx, 1008);
+        xpmlog(kMsgProc, 97);
+    }
+    step_exit_above(ctx, 999);
+}

@@ -1,0 +1,560 @@
+// The LINEQS reader: linear structural equations (the Bentler-Weeks
+// formulation, Bentler and Weeks, Psychometrika 45, 1980) read into one
+// term of four matrices, Sigma = S (I - B)^-1 Gamma Phi Gamma' (I - B)^-T S'
+// with the selection _SEL_, the endogenous-on-endogenous coefficients
+// _BETA_, the endogenous-on-exogenous coefficients _GAMMA_ and the
+// covariances of the exogenous variables _PHI_.
+//
+//   classify variables (manifest, F, E, D; endogenous, exogenous) -> order
+//   them -> size the matrices -> model tables -> _BETA_ and _GAMMA_
+//   patterns from the equations -> _PHI_ pattern from STD and COV (lfind)
+//   -> empty-matrix corrections -> added parameters -> parameter table ->
+//   latent variables that need start values
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "procedure/driver/model.h"
+#include "procedure/driver/model_output.h"
+
+namespace {
+
+std::string str(const NameRecord& r) {
+    int32_t l = std::min<int32_t>(r.length, 32);
+    while (l > 0 && r.text[l - 1] == ' ') --l;
+    return std::string(r.text, l);
+}
+
+char first_upper(const NameRecord& r) {
+    return r.length > 0 ? static_cast<char>(std::toupper(static_cast<unsigned char>(r.text[0]))) : ' ';
+}
+
+NameRecord padded8(const NameRecord& r) {
+    NameRecord out = r;
+    if (out.length < 8) {
+        std::memset(out.text + out.length, ' ', 8 - out.length);
+        out.length = 8;
+    }
+    return out;
+}
+
+NameRecord generated_name(const NameRecord& prefix, int32_t number) {
+    NameRecord r;
+    std::memset(r.text, ' ', sizeof r.text);
+    std::string p = str(prefix);
+    znamfix(0, p.c_str(), static_cast<int32_t>(p.size()), number, 0, r.text, 32);
+    int32_t l = 32;
+    while (l > 0 && r.text[l - 1] == ' ') --l;
+    r.length = static_cast<int16_t>(l);
+    return r;
+}
+
+// The generated-name prefixes with their running counters.
+struct Prefixes {
+    std::vector<NameRecord> names;
+    std::vector<int32_t> counters;
+    int32_t index(const NameRecord& p) {
+        for (size_t i = 0; i < names.size(); ++i)
+            if (same_name(names[i], p)) return static_cast<int32_t>(i);
+        names.push_back(p);
+        counters.push_back(0);
+        return static_cast<int32_t>(names.size() - 1);
+    }
+    NameRecord next(const NameRecord& p) {
+        int32_t i = index(p);
+        return generated_name(p, ++counters[i]);
+    }
+};
+
+// Expands one STD (mode 0) or COV (mode 1) entry group into one (name,
+// value) slot per variance or covariance.
+int32_t lfind(ProcContext* ctx, const VarianceGroup& g, int32_t mode, Prefixes* prefixes,
+              std::vector<NameRecord>* names, std::vector<double>* values) {
+    const int32_t m1 = g.vars1.count, m2 = g.vars2.count;
+    const int32_t slots = mode == 0 ? m1 : (m2 > 0 ? m1 * m2 : m1 * (m1 - 1) / 2);
+    const double missing = host_missing_value();
+    names->assign(slots, NameRecord());
+    values->assign(slots, missing);
+    int32_t next = 0, lastNames = 0;
+    int16_t lastCode = 0;
+    NameRecord lastName, lastPrefix;
+    double lastValue = missing;
+    bool cut = false;
+    for (int32_t it = 0; it < g.nItems && !cut; ++it) {
+        const VarianceItem& item = g.items[it];
+        switch (item.code) {
+            case kItemNames:
+                lastNames = 0;
+                for (int32_t i = 0; i < item.count; ++i) {
+                    if (next >= slots) {
+                        cut = true;
+                        break;
+                    }
+                    lastName = g.names.names[item.first + i];
+                    (*names)[next] = lastName;
+                    (*values)[next++] = missing;
+                    ++lastNames;
+                }
+                lastValue = missing;
+                lastCode = kItemNames;
+                break;
+            case kItemPrefix:
+                if (next >= slots) {
+                    cut = true;
+                    break;
+                }
+                lastPrefix = g.names.names[item.first];
+                (*names)[next] = prefixes->next(lastPrefix);
+                (*values)[next++] = missing;
+                lastNames = 1;
+                lastValue = missing;
+                lastCode = kItemPrefix;
+                break;
+            case kItemNameValues: {
+                // Values belong to the names just given, counted backwards.
+                int32_t k = item.count;
+                if (k > lastNames) {
+                    xpmlog(kMsgProc, 263);
+                    k = lastNames;
+                }
+                for (int32_t i = 0; i < k; ++i) (*values)[next - k + i] = g.values[item.first + i];
+                lastValue = g.values[item.first + k - 1];
+                break;
+            }
+            case kItemValues:
+                for (int32_t i = 0; i < item.count; ++i) {
+                    if (next >= slots) {
+                        cut = true;
+                        break;
+                    }
+                    lastValue = g.values[item.first + i];
+                    (*names)[next] = NameRecord();
+                    (*values)[next++] = lastValue;
+                }
+                lastCode = kItemValues;
+                break;
+            default:
+                break;
+        }
+    }
+    if (cut) xpmlog(kMsgProc, 262);
+    if (next < slots && next > 0) {
+        for (; next < slots; ++next) {
+            if (lastCode == kItemPrefix)
+                (*names)[next] = prefixes->next(lastPrefix);
+            else if (lastCode == kItemNames)
+                (*names)[next] = lastName;
+            (*values)[next] = lastValue;
+        }
+        xpmlog(kMsgProc, mode == 0 ? 265 : 264);
+    }
+    (void)ctx;
+    return slots;
+}
+
+// Writes the rows of one group of variables: "Type" and the names.
+void variable_table(ProcContext* ctx, const char* name, int32_t title, const char* path, int32_t titleText,
+                    int32_t titleArg, const std::vector<std::pair<int32_t, std::vector<NameRecord>>>& groups,
+                    int32_t longest) {
+    size_t widest = 1;
+    for (const auto& g : groups) widest = std::max(widest, g.second.size());
+    OutputTable t(ctx, name, title, path, titleText, titleArg);
+    t.text_column("Type", 12);
+    t.text_column("Variables", static_cast<int32_t>(widest) * (longest + 2));
+    if (!t.end_columns()) return;
+    for (const auto& g : groups) {
+        char buf[81];
+        xpmstr(buf, 80, kMsgProc, g.first);
+        std::string type(buf);
+        while (!type.empty() && type.back() == ' ') type.pop_back();
+        std::string vars;
+        for (const NameRecord& n : g.second) {
+            std::string s = str(n);
+            s.resize(static_cast<size_t>(longest) + 2, ' ');
+            vars += s;
+        }
+        t.set_text(0, type);
+        t.set_text(1, vars);
+        if (!t.add_row()) return;
+    }
+    t.deliver();
+}
+
+template <typename T>
+T* from_pool(ProcContext* ctx, size_t n) {
+    HostAllocator* a = ctx->runPool[1];
+    void* p = a->allocate(a, sizeof(T) * (n == 0 ? 1 : n), 4);
+    if (p == nullptr) xexit(std::max(ctx->errorLevel, 1016), 0);
+    std::memset(p, 0, sizeof(T) * (n == 0 ? 1 : n));
+    return static_cast<T*>(p);
+}
+
+}  // namespace
+
+void cospare(ProcContext* ctx) {
+    ModelMatrixTable& mt = ctx->model;
+    const double missing = host_missing_value();
+    auto name_matrix = [&](int k, const char* n, int16_t type, int16_t form) {
+        mt.name[k] = NameRecord();
+        std::memset(mt.name[k].text, ' ', 32);
+        std::memcpy(mt.name[k].text, n, std::strlen(n));
+        mt.name[k].length = static_cast<int16_t>(std::strlen(n));
+        mt.type[k] = type;
+        mt.form[k] = form;
+    };
+    // 1.
+    name_matrix(1, "_SEL_", kMatSelection, kFormNone);
+    name_matrix(2, "_BETA_", kMatEqsBeta, kFormIMinusInverse);
+    name_matrix(3, "_GAMMA_", kMatEqsGamma, kFormNone);
+    name_matrix(4, "_PHI_", kMatSymmetric, kFormNone);
+    mt.constant[1] = 1;
+    mt.termTable[0] = 1;
+    mt.termTable[1] = 5;
+    const StatementNode* lq = find_statement(ctx->stmtList, "LINEQS  ");
+    static const LineqsPayload kNoEquations;
+    const LineqsPayload& eq = lq ? *static_cast<const LineqsPayload*>(lq->payload) : kNoEquations;
+    const StatementNode* stdNode = find_statement(ctx->stmtList, "STD     ");
+    const StatementNode* covNode = find_statement(ctx->stmtList, "COV     ");
+    if (stdNode == nullptr) xpmlog(kMsgProc, 251);
+    const VariancePayload* stdP = stdNode ? static_cast<const VariancePayload*>(stdNode->payload) : nullptr;
+    const VariancePayload* covP = covNode ? static_cast<const VariancePayload*>(covNode->payload) : nullptr;
+
+    const int32_t n = ctx->nManifest;
+    auto manifest_index = [&](const NameRecord& r) {
+        for (int32_t i = 0; i < n; ++i)
+            if (same_name(ctx->manifestNames[i], r)) return i;
+        return -1;
+    };
+    auto term_var = [&](int32_t t) -> const NameRecord& {
+        return eq.names[eq.nameStart[t] + (eq.kind[t] <= 4 ? 1 : 0)];
+    };
+    auto term_range = [&](int32_t e, int32_t* b, int32_t* end) {
+        *b = e == 0 ? 0 : eq.termEnd[e - 1];
+        *end = eq.termEnd[e];
+    };
+
+    // 2. Dependent variables.
+    std::vector<int32_t> depManifest(n, -1);  // DATA= variable -> equation
+    std::vector<int32_t> latentEndoEq;        // equations of the endogenous F variables
+    for (int32_t e = eq.nEquations - 1; e >= 0; --e) {
+        const NameRecord& d = eq.dependents[e];
+        for (int32_t o = 0; o < eq.nEquations; ++o)
+            if (o != e && same_name(eq.dependents[o], d) && o < e) {
+                xpmlog(kMsgProc, 252, str(d).c_str());
+                raise_error_level(ctx, 2000);
+            }
+        int32_t mi = manifest_index(d);
+        if (mi >= 0) {
+            depManifest[mi] = e;
+        } else if (first_upper(d) == 'F') {
+            latentEndoEq.insert(latentEndoEq.begin(), e);
+        } else {
+            xpmlog(kMsgProc, 253, str(d).c_str());
+            raise_error_level(ctx, 2000);
+        }
+        int32_t b, end;
+        term_range(e, &b, &end);
+        int32_t nErr = 0;
+        for (int32_t t = b; t < end; ++t) {
+            const NameRecord& v = term_var(t);
+            if (same_name(v, d)) {
+                xpmlog(kMsgProc, 254, str(d).c_str());
+                raise_error_level(ctx, 2000);
+            }
+            char c0 = first_upper(v);
+            if ((c0 == 'E' || c0 == 'D') && manifest_index(v) < 0) ++nErr;
+            for (int32_t u = b; u < t; ++u)
+                if (same_name(term_var(u), v)) {
+                    xpmlog(kMsgProc, 256, str(v).c_str(), str(d).c_str());
+                    raise_error_level(ctx, 2000);
+                }
+        }
+        if (nErr > 1) {
+            xpmlog(kMsgProc, 255, str(d).c_str());
+            raise_error_level(ctx, 2000);
+        }
+    }
+
+    // 3. DATA= variables: endogenous, exogenous or unused.
+    auto occurs_in_lists = [&](const NameRecord& r) {
+        for (const VariancePayload* p : {stdP, covP}) {
+            if (!p) continue;
+            for (int32_t gi = 0; gi < p->nGroups; ++gi)
+                for (const NameArray* a : {&p->groups[gi].vars1, &p->groups[gi].vars2})
+                    for (int32_t i = 0; i < a->count; ++i)
+                        if (same_name(a->names[i], r)) return true;
+        }
+        return false;
+    };
+    auto occurs_rhs = [&](const NameRecord& r) {
+        for (int32_t t = 0; t < eq.nTerms; ++t)
+            if (same_name(term_var(t), r)) return true;
+        return false;
+    };
+    std::vector<NameRecord> endo, exoManifest, exoF, exoE, exoD;
+    std::vector<int32_t> endoEq;
+    std::vector<int32_t> varPos(n, -1);
+    for (int32_t i = 0; i < n; ++i)
+        if (depManifest[i] >= 0) {
+            endo.push_back(ctx->manifestNames[i]);
+            endoEq.push_back(depManifest[i]);
+        }
+    ctx->nEndoManifest = static_cast<int32_t>(endo.size());
+    for (int32_t e : latentEndoEq) {
+        endo.push_back(eq.dependents[e]);
+        endoEq.push_back(e);
+    }
+    for (int32_t i = 0; i < n; ++i)
+        if (depManifest[i] < 0 && (occurs_rhs(ctx->manifestNames[i]) || occurs_in_lists(ctx->manifestNames[i])))
+            exoManifest.push_back(ctx->manifestNames[i]);
+
+    // 4. Right-hand side latent variables in order of first occurrence.
+    auto contains = [](const std::vector<NameRecord>& v, const NameRecord& r) {
+        for (const NameRecord& x : v)
+            if (same_name(x, r)) return true;
+        return false;
+    };
+    for (int32_t t = 0; t < eq.nTerms; ++t) {
+        const NameRecord& v = term_var(t);
+        if (manifest_index(v) >= 0 || contains(endo, v)) continue;
+        char c0 = first_upper(v);
+        std::vector<NameRecord>* grp = c0 == 'F' ? &exoF : c0 == 'E' ? &exoE : c0 == 'D' ? &exoD : nullptr;
+        if (grp == nullptr) {
+            xpmlog(kMsgProc, 257, str(v).c_str());
+            raise_error_level(ctx, 2000);
+            continue;
+        }
+        if (!contains(*grp, v)) grp->push_back(v);
+    }
+    std::vector<NameRecord> exo = exoManifest;
+    exo.insert(exo.end(), exoF.begin(), exoF.end());
+    exo.insert(exo.end(), exoE.begin(), exoE.end());
+    exo.insert(exo.end(), exoD.begin(), exoD.end());
+    const int32_t nEndo = static_cast<int32_t>(endo.size()), E = static_cast<int32_t>(exo.size());
+    const int32_t N = nEndo + E;
+    ctx->nEndo = nEndo;
+    ctx->nExoNonError = static_cast<int32_t>(exoManifest.size() + exoF.size());
+    auto index_in = [](const std::vector<NameRecord>& v, const NameRecord& r) {
+        for (size_t i = 0; i < v.size(); ++i)
+            if (same_name(v[i], r)) return static_cast<int32_t>(i);
+        return -1;
+    };
+    // Model position of each DATA= variable.
+    int32_t unused = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        int32_t p = index_in(endo, ctx->manifestNames[i]);
+        if (p < 0) {
+            p = index_in(exo, ctx->manifestNames[i]);
+            if (p >= 0) p += nEndo;
+        }
+        varPos[i] = p;
+        if (p < 0) ++unused;
+    }
+    ctx->nUnusedVars = unused;
+
+    // 5. Sizes.
+    mt.rows[1] = n;
+    mt.columns[1] = N;
+    mt.rows[2] = mt.columns[2] = N;
+    mt.rows[3] = N;
+    mt.columns[3] = E;
+    mt.rows[4] = mt.columns[4] = E;
+    ctx->leadingDim = std::max(n, N);
+    ctx->largestProduct = std::max({nEndo * nEndo, nEndo * E, E * E, 1});
+    ctx->invStoreLen = nEndo * nEndo;
+
+    // 6. Model tables.
+    if (ctx->modelListing && ctx->printEnabled) {
+        cosmcon(ctx);
+        int32_t longest = 1;
+        for (const NameRecord& r : endo) longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
+        for (const NameRecord& r : exo) longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
+        std::vector<NameRecord> endoLatent(endo.begin() + ctx->nEndoManifest, endo.end());
+        std::vector<NameRecord> endoManifest(endo.begin(), endo.begin() + ctx->nEndoManifest);
+        std::vector<NameRecord> errors = exoE;
+        errors.insert(errors.end(), exoD.begin(), exoD.end());
+        variable_table(ctx, "EndogenousVar", 703, "Tesk.Velix.EndogenousVar", 120, eq.nEquations,
+                       {{121, endoManifest}, {122, endoLatent}}, longest);
+        variable_table(ctx, "ExogenousVar", 704, "Tesk.Velix.ExogenousVar", 124, E,
+                       {{121, exoManifest}, {122, exoF}, {123, errors}}, longest);
+    }
+
+    // 7-8. _BETA_ and _GAMMA_.
+    int32_t rc = xcpoint(ctx->scratchFile, 0);
+    if (rc != 0) {
+        xprrlog(0, rc);
+        xexit(1020, 0);
+    }
+    ctx->nElements = 0;
+    ctx->nNamedPositions = 0;
+    Prefixes prefixes;
+    for (int32_t t = 0; t < eq.nTerms; ++t)
+        if (eq.nameKind[t] == kNameKindPrefix && eq.kind[t] != kTermPlain) prefixes.index(eq.names[eq.nameStart[t]]);
+    char text80[81] = {};
+    std::vector<NameRecord> beta(static_cast<size_t>(nEndo) * nEndo), gamma(static_cast<size_t>(nEndo) * E);
+    std::vector<double> betaV(beta.size(), 0.0), gammaV(gamma.size(), 0.0);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int32_t i = 0; i < nEndo; ++i) {
+            int32_t e = endoEq[i], b, end;
+            term_range(e, &b, &end);
+            for (int32_t t = b; t < end; ++t) {
+                const NameRecord& v = term_var(t);
+                int32_t j = pass == 0 ? index_in(endo, v) : index_in(exo, v);
+                if (j < 0) continue;
+                const size_t at = static_cast<size_t>(i) * (pass == 0 ? nEndo : E) + j;
+                NameRecord& nm = pass == 0 ? beta[at] : gamma[at];
+                double& val = pass == 0 ? betaV[at] : gammaV[at];
+                val = eq.sign[t] < 0 ? -eq.coef[t] : eq.coef[t];
+                if (eq.kind[t] == kTermNamed) val = missing;
+                if (eq.kind[t] >= kTermFixed) continue;
+                const NameRecord& coefName = eq.names[eq.nameStart[t]];
+                if (eq.nameKind[t] == kNameKindPrefix) {
+                    nm = prefixes.next(coefName);
+                } else {
+                    nm = coefName;
+                    for (const NameRecord& p : prefixes.names) {
+                        const std::string ps = str(p), cs = str(coefName);
+                        const bool starts = cs.size() > ps.size() && strncasecmp(cs.c_str(), ps.c_str(), ps.size()) == 0 &&
+                                            std::isdigit(static_cast<unsigned char>(cs[ps.size()]));
+                        if ((pass == 0 && starts) || (pass == 1 && same_name(p, coefName)))
+                            xpmlog(kMsgProc, 258, cs.c_str());
+                    }
+                }
+            }
+        }
+        if (pass == 0)
+            patwrt(text80, ctx, 2, beta.data(), betaV.data());
+        else
+            patwrt(text80, ctx, 3, gamma.data(), gammaV.data());
+    }
+
+    // 9. _PHI_: exogenous manifest pairs start free-valued (missing), then
+    // STD and COV.
+    std::vector<NameRecord> phi(static_cast<size_t>(E) * E);
+    std::vector<double> phiV(phi.size(), 0.0);
+    const int32_t em = static_cast<int32_t>(exoManifest.size());
+    for (int32_t i = 0; i < em; ++i)
+        for (int32_t j = 0; j <= i; ++j) phiV[static_cast<size_t>(i) * E + j] = missing;
+    std::vector<NameRecord> slotNames;
+    std::vector<double> slotValues;
+    std::vector<int32_t> stdSeen;
+    for (int mode = 0; mode < 2; ++mode) {
+        const VariancePayload* p = mode == 0 ? stdP : covP;
+        if (!p) continue;
+        for (int32_t gi = 0; gi < p->nGroups; ++gi) {
+            const VarianceGroup& g = p->groups[gi];
+            std::vector<int32_t> i1, i2;
+            bool bad = false;
+            for (int list = 0; list < 2; ++list) {
+                const NameArray& a = list == 0 ? g.vars1 : g.vars2;
+                for (int32_t k = 0; k < a.count; ++k) {
+                    int32_t x = index_in(exo, a.names[k]);
+                    if (x < 0) {
+                        xpmlog(kMsgProc, mode == 0 ? 260 : 261, str(a.names[k]).c_str());
+                        raise_error_level(ctx, 2000);
+                        bad = true;
+                        continue;
+                    }
+                    if (mode == 0) {
+                        if (std::find(stdSeen.begin(), stdSeen.end(), x) != stdSeen.end()) {
+                            xpmlog(kMsgProc, 259, str(a.names[k]).c_str());
+                            raise_error_level(ctx, 2000);
+                            bad = true;
+                        }
+                        stdSeen.push_back(x);
+                    }
+                    (list == 0 ? i1 : i2).push_back(x);
+                }
+            }
+            if (bad) continue;
+            lfind(ctx, g, mode, &prefixes, &slotNames, &slotValues);
+            size_t s = 0;
+            auto put = [&](int32_t a, int32_t b) {
+                const int32_t r = std::max(a, b), c = std::min(a, b);
+                phi[static_cast<size_t>(r) * E + c] = slotNames[s];
+                phiV[static_cast<size_t>(r) * E + c] = slotValues[s];
+                ++s;
+            };
+            if (mode == 0) {
+                for (int32_t x : i1) put(x, x);
+            } else if (i2.empty()) {
+                for (size_t a = 1; a < i1.size(); ++a)
+                    for (size_t b = 0; b < a; ++b) put(i1[a], i1[b]);
+            } else {
+                for (int32_t a : i1)
+                    for (int32_t b : i2) put(a, b);
+            }
+        }
+    }
+    patwrt(text80, ctx, 4, phi.data(), phiV.data());
+
+    // 10. Matrices left without elements.
+    for (int32_t k = 2; k <= 4; ++k) {
+        if (mt.elementCount[k] > 0) continue;
+        if (mt.type[k] == kMatBeta || mt.type[k] == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
+            mt.type[k] = kMatIdentity;
+            mt.form[k] = kFormNone;
+            xpmstr(text80, 80, kMsgProc, 152);
+            xpmlog(kMsgProc, 119, static_cast<int32_t>(mt.name[k].length), mt.name[k].text, text80);
+        } else if (mt.type[k] != kMatEqsGamma && mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal &&
+                   mt.type[k] != kMatSelection) {
+            xpmlog(kMsgProc, 118, str(mt.name[k]).c_str());
+            raise_error_level(ctx, 1008);
+        }
+    }
+    if (mt.type[2] == kMatIdentity) ctx->invStoreLen = 0;
+
+    // 11. Column names, added parameters, parameter table.
+    if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+    ctx->columnNames = from_pool<NameRecord>(ctx, N);
+    ctx->nColumnNames = N;
+    for (int32_t i = 0; i < N; ++i) ctx->columnNames[i] = padded8(i < nEndo ? endo[i] : exo[i - nEndo]);
+    mt.firstColumnName[1] = mt.firstColumnName[2] = 1;
+    mt.firstColumnName[3] = mt.firstColumnName[4] = N - E + 1;
+    ctx->varPosition = from_pool<int32_t>(ctx, n);
+    std::copy(varPos.begin(), varPos.end(), ctx->varPosition);
+    ctx->errorTermOfEq = from_pool<int32_t>(ctx, eq.nEquations);
+    for (int32_t e = 0; e < eq.nEquations; ++e) {
+        int32_t b, end;
+        term_range(e, &b, &end);
+        for (int32_t t = b; t < end; ++t) {
+            int32_t x = index_in(exo, term_var(t));
+            char c0 = first_upper(term_var(t));
+            if (x >= 0 && (c0 == 'E' || c0 == 'D') && x >= ctx->nExoNonError) ctx->errorTermOfEq[e] = x + 1;
+        }
+    }
+    const size_t cap = std::max<size_t>(static_cast<size_t>(ctx->largestProduct), 64);
+    std::vector<NameRecord> nameBuf(cap);
+    std::vector<double> valueBuf(cap);
+    cospar3(ctx, nameBuf.data(), valueBuf.data(), static_cast<int32_t>(cap));
+    ctx->nParmAll = ctx->nNamedPositions + ctx->nParmAdded;
+    if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+    cospar1(ctx, ctx->nParmAdded);
+
+    // 12. Latent variables that need start values: every F variable, and
+    // every error with a free element in its _GAMMA_ column.
+    ctx->latentStart = from_pool<int32_t>(ctx, N);
+    ctx->nLatentStart = 0;
+    for (int32_t v = 0; v < N; ++v) {
+        const NameRecord& r = v < nEndo ? endo[v] : exo[v - nEndo];
+        if (manifest_index(r) >= 0) continue;
+        char c0 = first_upper(r);
+        if (c0 == 'F') {
+            ctx->latentStart[ctx->nLatentStart++] = v;
+            continue;
+        }
+        if (v < nEndo) xexit(9999, 0);
+        const int32_t x = v - nEndo;
+        bool freeElement = false;
+        for (int32_t e = mt.firstElement[3]; e < mt.firstElement[3] + mt.elementCount[3]; ++e)
+            if (ctx->elements.column[e] == x && ctx->elements.parameter[e] != 0) freeElement = true;
+        if (freeElement) {
+            ctx->latentStart[ctx->nLatentStart++] = v;
+            ctx->nExoNonError = std::max(ctx->nExoNonError, x + 1);
+        }
+    }
+    if (ctx->nUnusedVars > 0) cospar4(ctx);
+    if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+}

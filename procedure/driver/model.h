@@ -1,0 +1,56 @@
+// The model-specification routines of the procedure driver: the model
+// dispatcher and its table, element patterns, the LINEQS reader, the
+// parameter table, added parameters, STRUCTEQ, variable selection and the
+// optimizer problem set-up.  Every routine takes the step's context first
+// and ends the step through xexit on the fatal conditions it documents.
+#pragma once
+
+#include <cstdint>
+
+#include "velix/proc_context.h"
+#include "velix/statements.h"
+
+// Message group of the procedure.
+constexpr int32_t kMsgProc = 352;
+
+// Chooses the model kind from the statements, sizes and allocates the model
+// tables and calls the reader of that kind.
+void cospari(ProcContext* ctx);
+// Prints the "ModelStatement" table (when printing is enabled).
+void cosmcon(ProcContext* ctx);
+
+// Writes the element pattern of matrix k (in: names[npos], values[npos],
+// row by row) as PatternRecords to the scratch file, counts the elements and
+// narrows the matrix type to the written shape.  `text80` receives the text
+// of the type-change message.  Returns the last type-change text number or 0.
+int32_t patwrt(char* text80, ProcContext* ctx, int32_t k, const NameRecord* names,
+               const double* values);
+
+// Reads a LINEQS model (with its STD and COV statements).
+void cospare(ProcContext* ctx);
+
+// Builds the parameter table from the scratch file's element records and
+// the `nAdded` added-parameter records behind them.
+void cospar1(ProcContext* ctx, int32_t nAdded);
+
+// PARAMETERS and STRUCTEQ: appends the added-parameter records (buffers of
+// `capacity` entries each, scratch space of the caller) and counts the
+// STRUCTEQ names.
+void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int32_t capacity);
+// Copies the STRUCTEQ names into the model.
+void cosparb(ProcContext* ctx);
+// Removes the manifest variables an equation model does not use.
+void cospar4(ProcContext* ctx);
+
+// Optimizer problem set-up: mode 1 before the element pass, mode 2 after the
+// parameter table is complete.  Returns 1 after mode 1, 4096 after mode 2.
+int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp);
+// PROFILE statements: mode 0 counts, mode 1 fills.
+int32_t parclpl(ProcContext* ctx, int32_t mode);
+
+// The statement node with the 8-character keyword, from `from` on (0 none).
+const StatementNode* find_statement(const StatementNode* from, const char* keyword8);
+
+// Name identity of the model: equal without regard to case after trailing
+// blanks are stripped.
+bool same_name(const NameRecord& a, const NameRecord& b);

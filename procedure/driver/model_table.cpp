@@ -1,0 +1,208 @@
+// The model dispatcher and the model matrix table.  Every model is held as
+// a sum of terms, each a product F1 ... Fk P Fk' ... F1' of typed matrices
+// around a central matrix P (the covariance structure form of McDonald,
+// "A simple comprehensive model for the analysis of covariance structures",
+// Brit. J. Math. Statist. Psych. 1978).  cospari picks the model kind from
+// the first model statement, sizes and allocates the table and calls the
+// reader of that kind; cosmcon prints the table.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "procedure/driver/model.h"
+#include "procedure/driver/model_output.h"
+
+namespace {
+
+const char* const kTypeNames[15] = {"",        "IDENTITY",  "ZERIDENTITY", "DIAGONAL",
+                                    "ZERDIAGONAL", "LOWER", "UPPER",       "POSDEFINIT",
+                                    "SYMMETRIC", "GENERAL", "BETA",        "PERMUTATION",
+                                    "SELECTION", "EQSBETA", "EQSGAMMA"};
+const char* const kFormNames[3] = {"", "INVERSE", "IMINUSINV"};
+
+bool keyword_is(const StatementNode* n, const char* k8) { return std::memcmp(n->keyword, k8, 8) == 0; }
+
+template <typename T>
+T* carve(HostAllocator* pool, size_t n) {
+    void* p = pool->allocate(pool, sizeof(T) * (n == 0 ? 1 : n), 4);
+    if (p == nullptr) return nullptr;
+    std::memset(p, 0, sizeof(T) * (n == 0 ? 1 : n));
+    return static_cast<T*>(p);
+}
+
+}  // namespace
+
+const StatementNode* find_statement(const StatementNode* from, const char* keyword8) {
+    for (const StatementNode* n = from; n; n = n->next)
+        if (keyword_is(n, keyword8)) return n;
+    return nullptr;
+}
+
+bool same_name(const NameRecord& a, const NameRecord& b) {
+    auto trimmed = [](const NameRecord& r) {
+        int32_t l = std::min<int32_t>(r.length, 32);
+        while (l > 0 && r.text[l - 1] == ' ') --l;
+        return l;
+    };
+    int32_t la = trimmed(a), lb = trimmed(b);
+    if (la != lb || la == 0) return false;
+    for (int32_t i = 0; i < la; ++i)
+        if (std::toupper(static_cast<unsigned char>(a.text[i])) !=
+            std::toupper(static_cast<unsigned char>(b.text[i])))
+            return false;
+    return true;
+}
+
+const char* matrix_type_name(int32_t type) { return type >= 0 && type <= 14 ? kTypeNames[type] : kTypeNames[14]; }
+const char* matrix_form_name(int32_t form) { return form >= 0 && form <= 2 ? kFormNames[form] : ""; }
+
+void cospari(ProcContext* ctx) {
+    // 1. The "ModelSpec" group.
+    if (ctx->kyrGroups[kGroupModelSpec] == nullptr)
+        ctx->kyrGroups[kGroupModelSpec] = open_output_group(ctx, "ModelSpec", 700);
+
+    // 2. The first model statement decides the kind.  STD and COV before
+    // any model statement make a LINEQS model; a later COSAN, RAM or FACTOR
+    // statement is then a second model kind and is reported as such.
+    ctx->perTermInverse = 1;
+    ctx->lineqsModel = ctx->cosanModel = ctx->ramModel = ctx->factorModel = 0;
+    const StatementNode* model = nullptr;
+    bool found = false, stdOrCov = false;
+    for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
+        const bool isModel = keyword_is(n, "LINEQS  ") || keyword_is(n, "COSAN   ") ||
+                             keyword_is(n, "RAM     ") || keyword_is(n, "FACTOR  ");
+        if (isModel) {
+            if (found || (stdOrCov && !keyword_is(n, "LINEQS  "))) {
+                xpmlog(kMsgProc, 267);
+                break;
+            }
+            found = true;
+            model = n;
+            if (keyword_is(n, "LINEQS  ")) ctx->lineqsModel = 1;
+            if (keyword_is(n, "COSAN   ")) ctx->cosanModel = 1;
+            if (keyword_is(n, "RAM     ")) ctx->ramModel = 1;
+            if (keyword_is(n, "FACTOR  ")) ctx->factorModel = 1;
+        } else if ((keyword_is(n, "STD     ") || keyword_is(n, "COV     ")) && !found) {
+            ctx->lineqsModel = 1;
+            stdOrCov = true;
+        }
+    }
+    (void)model;
+
+    // 3. Sizes by kind.
+    if (ctx->lineqsModel) {
+        ctx->equationModel = 1;
+        ctx->nTerms = 1;
+        ctx->nMatrices = 4;
+        ctx->leadingDim = 0;
+        int nStd = 0, nCov = 0;
+        for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
+            nStd += keyword_is(n, "STD     ");
+            nCov += keyword_is(n, "COV     ");
+        }
+        if (nStd > 1 || nCov > 1) {
+            xpmlog(kMsgProc, 268);
+            xexit(std::max(ctx->errorLevel, 2000), 0);
+        }
+    } else if (ctx->ramModel || ctx->cosanModel || ctx->factorModel) {
+        // The RAM, COSAN and FACTOR readers are not part of this build yet.
+        xebug("internal error: no reader for this model kind", 0);
+        xexit(9999, 0);
+    } else {
+        xpmlog(kMsgProc, 271);
+        xexit(std::max(ctx->errorLevel, 2000), 0);
+    }
+
+    // 4. The table pool and its arrays.
+    const int64_t m = ctx->nMatrices, t = ctx->nTerms;
+    const int64_t estimate = 6 * (t + 1) + 72 * (m + 1) + sizeof(NameRecord) * (m + 1) + 4096;
+    HostAllocator* pool = xmpoolc(estimate, 1024, 4096);
+    if (pool == nullptr) {
+        xmemmsg(estimate);
+        xexit(std::max(ctx->errorLevel, 1016), 0);
+    }
+    ctx->runPool[1] = pool;
+    ModelMatrixTable& mt = ctx->model;
+    mt.termTable = carve<int16_t>(pool, t + 1);
+    mt.termDefiniteness = carve<int32_t>(pool, t + 1);
+    mt.parmNameWidth = carve<int16_t>(pool, m + 1);
+    mt.form = carve<int16_t>(pool, m + 1);
+    mt.type = carve<int16_t>(pool, m + 1);
+    mt.sameName = carve<int16_t>(pool, m + 1);
+    mt.inverseReuse = carve<uint16_t>(pool, m + 1);
+    mt.name = carve<NameRecord>(pool, m + 1);
+    mt.inverseValid = carve<int16_t>(pool, m + 1);
+    mt.constant = carve<int16_t>(pool, m + 1);
+    mt.rows = carve<int32_t>(pool, m + 1);
+    mt.columns = carve<int32_t>(pool, m + 1);
+    mt.firstColumnName = carve<int32_t>(pool, m + 1);
+    mt.inverseOffset = carve<int32_t>(pool, m + 1);
+    mt.firstElement = carve<int32_t>(pool, m + 1);
+    mt.elementCount = carve<int32_t>(pool, m + 1);
+    if (mt.elementCount == nullptr) {
+        xmemmsg(20000 + 1);
+        xexit(std::max(ctx->errorLevel, 1016), 0);
+    }
+    ctx->matrixSpec = 0;
+
+    // 5. The reader.
+    cospare(ctx);
+
+    // 7. Name widths.
+    int32_t colWidth = ctx->varNameWidth;
+    for (int32_t i = 0; i < ctx->nColumnNames; ++i) colWidth = std::max<int32_t>(colWidth, ctx->columnNames[i].length);
+    ctx->colNameWidth = colWidth;
+    int32_t matWidth = 0, parmWidth = 0;
+    for (int32_t k = 1; k <= ctx->nMatrices; ++k) {
+        matWidth = std::max<int32_t>(matWidth, mt.name[k].length);
+        int32_t w = 0;
+        for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
+            int32_t p = std::abs(ctx->elements.parameter[e]);
+            if (p > 0 && ctx->nlp->paramNames) w = std::max<int32_t>(w, ctx->nlp->paramNames[p - 1].length);
+        }
+        mt.parmNameWidth[k] = static_cast<int16_t>(w);
+        parmWidth = std::max(parmWidth, w);
+    }
+    for (int32_t p = 0; p < ctx->nParmAll && ctx->nlp->paramNames; ++p)
+        parmWidth = std::max<int32_t>(parmWidth, ctx->nlp->paramNames[p].length);
+    ctx->matNameWidth = matWidth;
+    ctx->parmNameWidth = parmWidth;
+
+    // 9. Close the group.
+    if (ctx->kyrGroups[kGroupModelSpec]) {
+        close_output_group(ctx->kyrGroups[kGroupModelSpec]);
+        ctx->kyrGroups[kGroupModelSpec] = nullptr;
+    }
+}
+
+void cosmcon(ProcContext* ctx) {
+    if (!ctx->printEnabled) return;
+    const ModelMatrixTable& mt = ctx->model;
+    int32_t width = 1;
+    for (int32_t k = 1; k <= ctx->nMatrices; ++k) width = std::max<int32_t>(width, mt.name[k].length);
+    const int32_t titleText = ctx->cosanModel ? 418 : ctx->lineqsModel ? 419 : ctx->ramModel ? 420 : 421;
+    OutputTable table(ctx, "ModelStatement", 702, "Tesk.Velix.ModelStatement", titleText);
+    table.text_column("Term", 10);
+    table.int_column("Index");
+    table.text_column("Matrix", width);
+    table.double_column("Rows");
+    table.double_column("Columns");
+    table.text_column("Type1", 11);
+    table.text_column("Type2", 9);
+    if (!table.end_columns()) return;
+    for (int32_t term = 1; term <= ctx->nTerms; ++term) {
+        for (int32_t k = mt.termTable[term - 1]; k < mt.termTable[term]; ++k) {
+            std::string label = k == mt.termTable[term - 1] ? "Term " + std::to_string(term) : "";
+            table.set_text(0, label);
+            table.set_int(1, k);
+            table.set_text(2, std::string(mt.name[k].text, mt.name[k].length));
+            table.set_double(3, mt.rows[k]);
+            table.set_double(4, mt.columns[k]);
+            table.set_text(5, matrix_type_name(mt.type[k]));
+            table.set_text(6, matrix_form_name(mt.form[k]));
+            if (!table.add_row()) return;
+        }
+    }
+    table.deliver();
+}

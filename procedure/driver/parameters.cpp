@@ -1,0 +1,186 @@
+// The parameter table: parameters are identified by name, so every element
+// that carries the same name is one parameter (an equality constraint).
+// cospar1 reads the element records of the scratch file twice: pass 1
+// collects the distinct names in order of first appearance, pass 2 fills
+// the element pattern with parameter numbers and the optimizer's names and
+// start values (the last element of a name, in file order, gives its start
+// value).  Added parameters (PARAMETERS) follow the model parameters.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "procedure/driver/model.h"
+#include "procedure/driver/program_statements.h"
+
+namespace {
+
+void read_or_exit(HostFile* f, void* buffer, int64_t bytes) {
+    int32_t rc = xcread(f, buffer, bytes);
+    if (rc != 0) {
+        xprrlog(0, rc);
+        xexit(1020, 0);
+    }
+}
+
+NameRecord record_name(int16_t length, const char* text) {
+    NameRecord r;
+    r.length = length;
+    std::memcpy(r.text, text, 32);
+    return r;
+}
+
+int32_t find_name(const std::vector<NameRecord>& names, size_t count, const NameRecord& r) {
+    for (size_t i = 0; i < count && i < names.size(); ++i)
+        if (same_name(names[i], r)) return static_cast<int32_t>(i);
+    return -1;
+}
+
+template <typename T>
+T* carve(ProcContext* ctx, HostAllocator* pool, size_t n) {
+    void* p = pool->allocate(pool, sizeof(T) * (n == 0 ? 1 : n), 4);
+    if (p == nullptr || xmemdef(p) != 0) {
+        xmemmsg(20000 + 1);
+        xexit(std::max(ctx->errorLevel, 1016), 0);
+    }
+    std::memset(p, 0, sizeof(T) * (n == 0 ? 1 : n));
+    return static_cast<T*>(p);
+}
+
+}  // namespace
+
+void cospar1(ProcContext* ctx, int32_t nAdded) {
+    NlpProblem* nlp = ctx->nlp;
+    std::vector<NameRecord> table;  // scratch name table: model, then added parameters
+    table.reserve(static_cast<size_t>(std::max(ctx->nParmAll, 1)));
+    int32_t rc = xcpoint(ctx->scratchFile, 0);
+    if (rc != 0) {
+        xprrlog(0, rc);
+        xexit(1020, 0);
+    }
+
+    // Pass 1.
+    PatternRecord rec;
+    for (int32_t e = 0; e < ctx->nElements; ++e) {
+        read_or_exit(ctx->scratchFile, &rec, sizeof rec);
+        if (rec.nameLength == 0) continue;
+        NameRecord r = record_name(rec.nameLength, rec.name);
+        if (find_name(table, table.size(), r) < 0) table.push_back(r);
+    }
+    const int32_t nModel = static_cast<int32_t>(table.size());
+
+    // Added parameters.
+    AddedParameterRecord add;
+    for (int32_t a = 0; a < nAdded; ++a) {
+        read_or_exit(ctx->scratchFile, &add, sizeof add);
+        NameRecord r = record_name(add.nameLength, add.name);
+        if (add.nameLength == 0 || find_name(table, table.size(), r) >= 0) {
+            xpmlog(kMsgProc, 210, static_cast<int32_t>(r.length), r.text);
+            continue;
+        }
+        table.push_back(r);
+    }
+    ctx->nParmFree = nModel;
+    ctx->nParmAll = static_cast<int32_t>(table.size());
+    ctx->nParmAdded = ctx->nParmAll - nModel;
+    if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+    ctx->nParmDep = 0;
+    ctx->nDepRef = 0;
+    const bool programPasses = ctx->hasProgram || ctx->nParmAdded > 0;
+    if (programPasses) {
+        cospar5(ctx, 0, table.data());
+        if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+    }
+
+    // 5. Optimizer sizes and per-parameter arrays.
+    cospopt(1, ctx, nlp);
+
+    // 6. The model pool and the element pattern.
+    const int64_t E = ctx->nElements;
+    const int64_t estimate = 20 * E + 3 * ctx->nParmAll + 34 * ctx->nColumnNames + 4096;
+    HostAllocator* pool = xmpoolc(estimate, 1024, 4096);
+    if (pool == nullptr) {
+        xmemmsg(estimate);
+        xexit(std::max(ctx->errorLevel, 1016), 0);
+    }
+    ctx->runPool[2] = pool;
+    ctx->elements.parameter = carve<int32_t>(ctx, pool, E);
+    ctx->elements.row = carve<int32_t>(ctx, pool, E);
+    ctx->elements.column = carve<int32_t>(ctx, pool, E);
+    ctx->elements.value = carve<double>(ctx, pool, E);
+    nlp->paramNameWidth = 0;
+
+    // 7. Pass 2.
+    rc = xcpoint(ctx->scratchFile, 0);
+    if (rc != 0) {
+        xprrlog(0, rc);
+        xexit(1020, 0);
+    }
+    for (int32_t e = 0; e < ctx->nElements; ++e) {
+        read_or_exit(ctx->scratchFile, &rec, sizeof rec);
+        int32_t p = 0;
+        if (rec.nameLength > 0) {
+            NameRecord r = record_name(rec.nameLength, rec.name);
+            int32_t i = find_name(table, static_cast<size_t>(nModel), r);
+            if (i < 0) {
+                xebug("internal error: an element names no parameter", 9999);
+                xexit(9999, 0);
+            }
+            p = i + 1;
+            nlp->x[i] = rec.value;
+            nlp->paramNames[i] = r;
+            nlp->paramNameWidth = std::max<int32_t>(nlp->paramNameWidth, r.length);
+        }
+        ctx->elements.parameter[e] = p;
+        ctx->elements.row[e] = rec.row;
+        ctx->elements.column[e] = rec.column;
+        ctx->elements.value[e] = rec.value;
+    }
+
+    // 8. Added parameters again, behind the model parameters.
+    int32_t next = nModel;
+    for (int32_t a = 0; a < nAdded; ++a) {
+        read_or_exit(ctx->scratchFile, &add, sizeof add);
+        NameRecord r = record_name(add.nameLength, add.name);
+        if (add.nameLength == 0 || find_name(table, static_cast<size_t>(next), r) >= 0) continue;
+        nlp->x[next] = add.value;
+        nlp->paramNames[next] = r;
+        table[static_cast<size_t>(next)] = r;
+        ++next;
+    }
+    ctx->nParmAll = next;
+    ctx->nParmAdded = next - nModel;
+
+    // 9. Programming statements, constraints and PROFILE; STRUCTEQ.
+    if (programPasses) cospar5(ctx, 1, table.data());
+    cospopt(2, ctx, nlp);
+    if (programPasses) cospar5(ctx, 2, table.data());
+    if (ctx->nStructEq != 0) cosparb(ctx);
+
+    // 10-11. Too few or too many parameters.
+    if (nModel < 1) xpmlog(kMsgProc, 211);
+    if (nModel > ctx->nMoments) {
+        xpmlog(kMsgProc, 212, nModel, ctx->nMoments);
+        raise_error_level(ctx, 4);
+    }
+
+    // 13. Manifest variables no first matrix reaches.
+    int32_t K = 0;
+    const ModelMatrixTable& mt = ctx->model;
+    for (int32_t t = 0; t < ctx->nTerms; ++t) {
+        int32_t k = mt.termTable[t];
+        int16_t ty = mt.type[k];
+        if (ty == kMatIdentity || ty == kMatZerIdentity || ty == kMatZerDiagonal || ty == kMatSelection ||
+            ty == kMatBeta || mt.form[k] == kFormIMinusInverse)
+            K = std::max(K, mt.columns[k]);
+    }
+    for (int32_t j = K; j < ctx->nManifest; ++j) {
+        bool reached = false;
+        for (int32_t t = 0; t < ctx->nTerms && !reached; ++t) {
+            int32_t k = mt.termTable[t];
+            for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
+                if (ctx->elements.row[e] == j) reached = true;
+        }
+        if (!reached) xpmlog(kMsgProc, 213, static_cast<int32_t>(ctx->manifestNames[j].length), ctx->manifestNames[j].text);
+    }
+    if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+}

@@ -1,0 +1,170 @@
+// The optimizer problem set-up from the model: sizes, per-parameter arrays,
+// option normalisation and technique corrections (mode 1), then the
+// constraints and the PROFILE settings of the profile-likelihood confidence
+// limits (mode 2).
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "procedure/driver/model.h"
+#include "procedure/estimation/options.h"
+
+namespace {
+
+// Confidence levels closer than this are the same level.
+constexpr double kLevelTolerance = 1e-8;
+
+ProfileSettings* profile_of(ProcContext* ctx) {
+    return ctx->hooks->profile ? ctx->hooks->profile : &ctx->hooks->settings;
+}
+
+void listing_note(ProcContext* ctx, int32_t number) {
+    xpmlog(kMsgProc, number);
+}
+
+}  // namespace
+
+int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
+    nlp->nParams = ctx->nParmFree;
+    nlp->packedLen = ctx->nParmFree * (ctx->nParmFree + 1) / 2;
+    nlp->nFunctions = nlp->nFunctionRows = ctx->nMoments;
+    NlpHookBlock* hooks = ctx->hooks;
+    if (mode == 1) {
+        nlp->leastSquares = 1;
+        ctx->nObsCell = ctx->nObs;
+        hooks->nObsRef = &ctx->nObsCell;
+        hooks->nParamsForDf = nlp->nParams;
+        cosop31(ctx, nlp, &ctx->parmBlock, ctx->nParmAll);
+        if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+        if (nlp->derivCheckMode == 0 && !ctx->hasProgram) nlp->derivCheckMode = 1;
+        nlp->noSave = 1;
+        ctx->sigsqScale = hooks->sigsqFactor;
+        hooks->setupFlag[0] = hooks->setupFlag[1] = 1;
+        if (nlp->derivDigits != 0) {
+            listing_note(ctx, 209);
+            nlp->derivDigits = 0;
+        }
+        if (hooks->optionWord != 0 && hooks->optionWord != 2 && hooks->optionWord != 3) {
+            listing_note(ctx, 132);
+            xexit(3000, 0);
+        }
+        if (nlp->technique == kTechGaunew) {
+            xpmlog(kMsgProc, 99);
+            nlp->technique = 0;
+        }
+        if (nlp->nParams >= 1 && nlp->technique > 0 && nlp->hasNlinCon) {
+            if (nlp->technique != kTechQuanew) xpmlog(kMsgProc, 100);
+            nlp->technique = kTechDualQuanew;
+        }
+        raise_error_level(ctx, cosop12(ctx, nlp));
+        hooks->setupFlag[2] = 0;
+        if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+        return 1;
+    }
+
+    cosop21(ctx, nlp, nullptr);
+    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    ProfileSettings* ps = profile_of(ctx);
+    ctx->profileWanted = find_statement(ctx->stmtList, "PROFILE ") != nullptr;
+    if (ps->defaultSet) {
+        if (ctx->profileWanted) xpmlog(kMsgProc, 442);
+        xpmlog(kMsgProc, 444);
+        ctx->profileWanted = 0;
+        ps->method = 2;
+        ps->nLevels = 4;
+        ps->countOption = 2;
+        ps->options[2] = host_missing_value();
+        xpmlog(kMsgProc, 450);
+    }
+    if (ctx->profileWanted) {
+        xpmlog(kMsgProc, 450);
+        parclpl(ctx, 0);
+    }
+    void* block = nullptr;
+    cosop32(ctx, nlp, &block);
+    if (ctx->profileWanted) {
+        parclpl(ctx, 1);
+        ps->method = ps->nProfiled == 0 ? 0 : (ps->nLevels > 0 ? 3 : 1);
+        if (ps->nProfiled == 0) listing_note(ctx, 443);
+    }
+    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    return 4096;
+}
+
+int32_t parclpl(ProcContext* ctx, int32_t mode) {
+    ProfileSettings* ps = profile_of(ctx);
+    NlpProblem* nlp = ctx->nlp;
+    const int32_t n = nlp->nParams;
+    auto parameter_index = [&](const NameRecord& r) {
+        for (int32_t i = 0; i < n; ++i)
+            if (same_name(nlp->paramNames[i], r)) return i;
+        return -1;
+    };
+    if (mode == 0) {
+        ps->nProfiled = ps->nLevels = 0;
+        ps->limitFlag1 = ps->limitFlag2 = 0;
+        for (double& d : ps->options) d = host_missing_value();
+    }
+    int32_t counted = ps->nProfiled, countedLevels = ps->nLevels;
+    if (mode == 1) ps->nProfiled = ps->nLevels = 0;
+    for (const StatementNode* node = find_statement(ctx->stmtList, "PROFILE "); node;
+         node = find_statement(node->next, "PROFILE ")) {
+        const auto* pl = static_cast<const ProfilePayload*>(node->payload);
+        if (mode == 0) {
+            if (node->flags[0] & 0x10) ps->limitFlag1 = 2;
+            if (node->flags[0] & 0x20) ps->limitFlag2 = 1;
+            for (int k = 0; k < 3; ++k)
+                if (pl->cells[k].given) ps->options[k] = pl->cells[k].value;
+            if (pl->cells[3].given) ps->countOption = static_cast<int32_t>(pl->cells[3].value);
+            for (int32_t i = 0; i < pl->names.count; ++i) {
+                bool repeat = false;
+                for (int32_t j = 0; j < i; ++j) repeat |= same_name(pl->names.names[j], pl->names.names[i]);
+                if (!repeat && parameter_index(pl->names.names[i]) >= 0) ++ps->nProfiled;
+            }
+            for (int32_t i = 0; i < pl->nLevels; ++i) {
+                double v = pl->levels[i];
+                bool repeat = false;
+                for (int32_t j = 0; j < i; ++j) repeat |= std::fabs(pl->levels[j] - v) <= kLevelTolerance;
+                if (v > 0.0 && v < 100.0 && !repeat) ++ps->nLevels;
+            }
+            continue;
+        }
+        if (counted == 0) {
+            for (int32_t i = 0; i < n; ++i) ps->indexList[i] = i;
+            ps->nProfiled = n;
+            xpmlog(kMsgProc, 444);
+        } else {
+            for (int32_t i = 0; i < pl->names.count; ++i) {
+                int32_t p = parameter_index(pl->names.names[i]);
+                if (p < 0) {
+                    xpmlog(kMsgProc, 447, static_cast<int32_t>(pl->names.names[i].length), pl->names.names[i].text);
+                    continue;
+                }
+                bool listed = false;
+                for (int32_t j = 0; j < ps->nProfiled; ++j) listed |= ps->indexList[j] == p;
+                if (listed) {
+                    xpmlog(kMsgProc, 446, static_cast<int32_t>(pl->names.names[i].length), pl->names.names[i].text);
+                    continue;
+                }
+                if (ps->nProfiled >= counted) xexit(9999, 0);
+                ps->indexList[ps->nProfiled++] = p;
+            }
+        }
+        for (int32_t i = 0; i < pl->nLevels; ++i) {
+            double v = pl->levels[i];
+            if (v <= 0.0 || v >= 100.0) {
+                xpmlog(kMsgProc, 448, v);
+                continue;
+            }
+            bool repeat = false;
+            for (int32_t j = 0; j < ps->nLevels; ++j) repeat |= std::fabs(ps->levels[j] - v) <= kLevelTolerance;
+            if (repeat) {
+                xpmlog(kMsgProc, 445, v);
+                continue;
+            }
+            if (ps->nLevels >= countedLevels) xexit(9999, 0);
+            ps->levels[ps->nLevels++] = v;
+        }
+    }
+    return 0;
+}

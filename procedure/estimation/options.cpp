@@ -1,0 +1,145 @@
+// Optimizer options of the procedure: the presets of the option fields, the
+// NLOPTIONS statement, and the allocation of the optimizer's per-parameter
+// and PROFILE arrays.  A preset "missing" means "the option set-up chooses
+// by technique"; cosop12 completes them.
+#include "procedure/estimation/options.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "procedure/driver/grammar.h"
+#include "procedure/driver/model.h"
+#include "velix/statements.h"
+
+namespace {
+
+void* allocate(HostAllocator* pool, size_t bytes) {
+    return pool ? pool->allocate(pool, bytes == 0 ? 1 : bytes, 4) : nullptr;
+}
+
+HostAllocator* run_pool(ProcContext* ctx) {
+    return ctx->runPool[0] ? ctx->runPool[0] : v_global_gcb_anchor->stepAllocator;
+}
+
+}  // namespace
+
+void cosop11(ProcContext* ctx, NlpProblem* nlp) {
+    using namespace velix::detail;
+    const double missing = host_missing_value();
+    // Presets: every double option missing, codes 0 (choose by technique).
+    double* doubles[] = {&nlp->feasTol,  &nlp->linDepTol, &nlp->lagMultTol, &nlp->stepCap,
+                         &nlp->earlyStepCap, &nlp->inStep, &nlp->lsPrecision, &nlp->singularTol,
+                         &nlp->inHessian, &nlp->fDigits, &nlp->cDigits, &nlp->hesCal,
+                         &nlp->restart, &nlp->maxTime, &nlp->maxIter, &nlp->nlcIterLimit,
+                         &nlp->maxFunc, &nlp->absConv, &nlp->absFConv, &nlp->fConv,
+                         &nlp->fConv2, &nlp->absXConv, &nlp->xConv, &nlp->absGConv,
+                         &nlp->gConv, &nlp->gConv2, &nlp->fSize, &nlp->xSize};
+    for (double* d : doubles) *d = missing;
+    nlp->technique = nlp->update = nlp->lineSearch = 0;
+    nlp->techVariant = 2;
+    nlp->printLevel = 2.0;
+    ctx->hooks->optionWord = 0;
+
+    // NLOPTIONS statements, later ones overriding earlier ones.
+    for (const StatementNode* n = find_statement(ctx->stmtList, "NLOPTION"); n;
+         n = find_statement(n->next, "NLOPTION")) {
+        const auto* r = static_cast<const ProcOptionRecord*>(n->payload);
+        auto num = [&](int cellIndex, double* target) {
+            if (r->cells[cellIndex].given) *target = r->cells[cellIndex].value;
+        };
+        auto code = [&](int cellIndex, int32_t* target) {
+            if (r->cells[cellIndex].given) *target = static_cast<int32_t>(r->cells[cellIndex].value);
+        };
+        code(kNlTechnique, &nlp->technique);
+        code(kNlUpdate, &nlp->update);
+        code(kNlLineSearch, &nlp->lineSearch);
+        num(kNlMaxIter, &nlp->maxIter);
+        num(kNlMaxFunc, &nlp->maxFunc);
+        num(kNlMaxTime, &nlp->maxTime);
+        num(kNlAbsConv, &nlp->absConv);
+        num(kNlAbsFConv, &nlp->absFConv);
+        num(kNlFConv, &nlp->fConv);
+        num(kNlFConv2, &nlp->fConv2);
+        num(kNlAbsXConv, &nlp->absXConv);
+        num(kNlXConv, &nlp->xConv);
+        num(kNlAbsGConv, &nlp->absGConv);
+        num(kNlGConv, &nlp->gConv);
+        num(kNlGConv2, &nlp->gConv2);
+        num(kNlFSize, &nlp->fSize);
+        num(kNlXSize, &nlp->xSize);
+        num(kNlInStep, &nlp->inStep);
+        num(kNlLsPrecision, &nlp->lsPrecision);
+        code(kNlMinIter, &nlp->minIter);
+        num(kNlSingular, &nlp->singularTol);
+        num(kNlDampStep, &nlp->earlyStepCap);
+        num(kNlMaxStep, &nlp->stepCap);
+        num(kNlFDigits, &nlp->fDigits);
+        num(kNlCDigits, &nlp->cDigits);
+        num(kNlHesCal, &nlp->hesCal);
+        num(kNlRestart, &nlp->restart);
+        num(kNlInHessian, &nlp->inHessian);
+        num(kNlLcEpsilon, &nlp->feasTol);
+        num(kNlLcSingular, &nlp->linDepTol);
+        num(kNlLcDeact, &nlp->lagMultTol);
+        // FD= chooses the gradient's differences (units digit), FDHESSIAN=
+        // the Hessian's (thousands digit).
+        if (r->cells[kNlFd].given)
+            nlp->derivDigits = nlp->derivDigits / 10 * 10 + static_cast<int32_t>(r->cells[kNlFd].value);
+        if (r->cells[kNlFdHessian].given)
+            nlp->derivDigits = nlp->derivDigits % 1000 +
+                               1000 * (2 + static_cast<int32_t>(r->cells[kNlFdHessian].value));
+        const uint8_t f = n->flags[0];
+        if (f & kNlNoprint) nlp->printLevel = 0.0;
+        if (f & kNlPsummary) nlp->printLevel = 1.0;
+        if (f & kNlPshort) nlp->printLevel = 2.0;
+        if (f & kNlPhistory) nlp->printLevel = 3.0;
+        if (f & kNlPall) nlp->printLevel = 5.0;
+    }
+
+    // Constraint statements present.
+    nlp->hasBounds = find_statement(ctx->stmtList, "BOUNDS  ") != nullptr;
+    nlp->hasLinCon = find_statement(ctx->stmtList, "LINCON  ") != nullptr;
+    nlp->hasNlinCon = find_statement(ctx->stmtList, "NLINCON ") != nullptr;
+}
+
+void cosop31(ProcContext* ctx, NlpProblem* nlp, void** block, int32_t nParmAll) {
+    const size_t n = nParmAll > 0 ? static_cast<size_t>(nParmAll) : 0;
+    const size_t bytes = n * sizeof(NameRecord) + 5 * n * sizeof(double);
+    unsigned char* p = static_cast<unsigned char*>(allocate(run_pool(ctx), bytes));
+    if (p == nullptr) {
+        xmemmsg(static_cast<int64_t>(bytes));
+        raise_error_level(ctx, 1016);
+        *block = nullptr;
+        return;
+    }
+    *block = p;
+    nlp->paramNames = reinterpret_cast<NameRecord*>(p);
+    for (size_t i = 0; i < n; ++i) new (&nlp->paramNames[i]) NameRecord();
+    double* d = reinterpret_cast<double*>(p + n * sizeof(NameRecord));
+    nlp->x = d;
+    nlp->lower = d + n;
+    nlp->upper = d + 2 * n;
+    nlp->scale = d + 3 * n;
+    nlp->paramRow = d + 4 * n;
+    const double missing = host_missing_value();
+    for (size_t i = 0; i < 5 * n; ++i) d[i] = missing;
+}
+
+void cosop32(ProcContext* ctx, NlpProblem* nlp, void** block) {
+    ProfileSettings* ps = ctx->hooks->profile ? ctx->hooks->profile : &ctx->hooks->settings;
+    // With no profiled name the list takes every parameter.
+    const size_t np = static_cast<size_t>(std::max(std::max(ps->nProfiled, nlp->nParams), 0));
+    const size_t nl = ps->nLevels > 0 ? static_cast<size_t>(ps->nLevels) : 0;
+    const size_t bytes = np * sizeof(int32_t) + nl * sizeof(double) + sizeof(double);
+    unsigned char* p = static_cast<unsigned char*>(allocate(run_pool(ctx), bytes));
+    if (p == nullptr) {
+        xmemmsg(static_cast<int64_t>(bytes));
+        raise_error_level(ctx, 1016);
+        *block = nullptr;
+        return;
+    }
+    *block = p;
+    ps->levels = reinterpret_cast<double*>(p);
+    ps->indexList = reinterpret_cast<int32_t*>(p + (nl + 1) * sizeof(double));
+}

@@ -1,0 +1,24 @@
+// The optimizer options of the procedure: presets and the NLOPTIONS
+// statement, their completion and checks, the constraints, and the
+// per-parameter and PROFILE arrays of the optimizer.
+#pragma once
+
+#include <cstdint>
+
+#include "velix/proc_context.h"
+
+// Presets the option fields of `nlp` (in-out) and reads the NLOPTIONS
+// statements of ctx->stmtList into it.
+void cosop11(ProcContext* ctx, NlpProblem* nlp);
+// Completes and checks the options and installs the termination, update
+// and line-search slots; returns an error level (0 when fine).
+int32_t cosop12(ProcContext* ctx, NlpProblem* nlp);
+// Counts and assembles the bounds, linear and nonlinear constraints.
+void cosop21(ProcContext* ctx, NlpProblem* nlp, HostFile* constraintFile);
+// Allocates the per-parameter arrays for `nParmAll` parameters (names, x,
+// bounds, scaling, parameter row) in one block, filled with missing values;
+// *block (out) receives it.  Raises the error level on failure.
+void cosop31(ProcContext* ctx, NlpProblem* nlp, void** block, int32_t nParmAll);
+// Allocates the PROFILE arrays (index list and level list, sized by the
+// counts of parclpl mode 0); *block (out) receives them.
+void cosop32(ProcContext* ctx, NlpProblem* nlp, void** block);

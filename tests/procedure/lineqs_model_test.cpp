@@ -1,0 +1,245 @@
+// LINEQS models built from whole programs with METHOD=NONE: the parameter
+// counts of the reference models, parameter identity across matrices,
+// generated names, option defaults and corrections, and the optimizer state
+// saved and restored between BY groups.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/session.h"
+#include "platform/step_exit.h"
+#include "procedure/driver/model.h"
+#include "procedure/procedure.h"
+#include "statement_fixture.h"
+
+namespace {
+
+using velix::testing::name_of;
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Runs cosinit on a step's text with the data of tests/procedure/data.
+struct Step {
+    ProcContext ctx;
+    NlpProblem nlp;
+    NlpHookBlock hooks;
+    CmpWork work;
+    int32_t exitCode = -1;  // -1: cosinit returned
+    std::ostringstream log;
+
+    explicit Step(const std::string& text) {
+        velix::testing::ensure_step_allocator();
+        auto& s = velix::platform::session();
+        velix::platform::begin_step();
+        s.libraryDir = std::string(VELIX_SOURCE_DIR) + "/tests/procedure/data";
+        s.stepSource = text;
+        s.stepSourceLine = 1;
+        std::ostream* saved = s.log;
+        s.log = &log;
+        ctx.nlp = &nlp;
+        ctx.hooks = &hooks;
+        ctx.cmpWork = &work;
+        nlp.owner = &ctx;
+        nlp.hooks = &hooks;
+        hooks.profile = &hooks.settings;
+        try {
+            cosinit(&ctx);
+        } catch (const velix::platform::StepExit& e) {
+            exitCode = e.code;
+        }
+        s.log = saved;
+    }
+    ~Step() { velix::platform::end_step(); }
+};
+
+std::string program(const char* stem) {
+    return read_file(std::string(VELIX_SOURCE_DIR) + "/tests/procedure/data/" + stem + ".vx");
+}
+
+// The parameter counts of the three reference models (free loadings,
+// variances and covariances written in each program).
+TEST(LineqsModel, ReferenceProgramsParameterCounts) {
+    struct Case {
+        const char* stem;
+        int32_t parameters;
+        int32_t manifest;
+    };
+    for (const Case& c : {Case{"hs_cfa_ml", 21, 9}, Case{"poldem_ml", 31, 11}, Case{"ability_ml", 13, 6}}) {
+        Step s(program(c.stem));
+        ASSERT_EQ(s.exitCode, -1) << c.stem << "\n" << s.log.str();
+        EXPECT_EQ(s.ctx.nParmFree, c.parameters) << c.stem;
+        EXPECT_EQ(s.nlp.nParams, c.parameters) << c.stem;
+        EXPECT_EQ(s.ctx.nManifest, c.manifest) << c.stem;
+        EXPECT_EQ(s.nlp.nFunctions, c.manifest * (c.manifest + 1) / 2) << c.stem;
+        EXPECT_EQ(s.ctx.methodRequested, kMethodNone);
+        // Every named element refers to a parameter whose name it carries.
+        for (int32_t e = 0; e < s.ctx.nElements; ++e)
+            EXPECT_LE(std::abs(s.ctx.elements.parameter[e]), s.ctx.nParmAll);
+    }
+}
+
+TEST(LineqsModel, MatrixShapesOfTheThreeFactorModel) {
+    Step s(program("hs_cfa_ml"));
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    const ModelMatrixTable& mt = s.ctx.model;
+    // 9 manifest endogenous, 3 factors and 9 errors exogenous.
+    EXPECT_EQ(s.ctx.nEndo, 9);
+    EXPECT_EQ(mt.rows[4], 12);
+    EXPECT_EQ(mt.columns[1], 21);
+    // No endogenous variable on a right-hand side: _BETA_ is the identity.
+    EXPECT_EQ(mt.type[2], kMatIdentity);
+    EXPECT_EQ(mt.form[2], kFormNone);
+    EXPECT_EQ(s.ctx.invStoreLen, 0);
+    // _GAMMA_ holds 9 loadings and 9 unit error paths.
+    EXPECT_EQ(mt.elementCount[3], 18);
+    // _PHI_: 3 factor variances, 3 covariances, 9 error variances.
+    EXPECT_EQ(mt.elementCount[4], 15);
+    EXPECT_EQ(mt.type[4], kMatSymmetric);
+}
+
+TEST(LineqsModel, RepeatedNameIsOneParameterAndLastStartValueWins) {
+    Step s(
+        "proc velix data=hs method=none;\n"
+        "lineqs x1 = b (0.3) F1 + E1, x2 = B (0.7) F1 + E2, x3 = c F1 + E3;\n"
+        "std F1 = 1.0, E1-E3 = ve ve ve;\n");
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    // b and B are one parameter, c another, ve one: 3 parameters.
+    EXPECT_EQ(s.ctx.nParmFree, 3);
+    // The name and start value come from the last element, in file order.
+    EXPECT_EQ(name_of(s.nlp.paramNames[0]), "B");
+    EXPECT_DOUBLE_EQ(s.nlp.x[0], 0.7);
+    int32_t shared = 0;
+    for (int32_t e = 0; e < s.ctx.nElements; ++e) shared += s.ctx.elements.parameter[e] == 1;
+    EXPECT_EQ(shared, 2);
+}
+
+TEST(LineqsModel, GeneratedNamesFromPrefixes) {
+    Step s(
+        "proc velix data=hs method=none;\n"
+        "lineqs x1 = l__ F1 + E1, x2 = l__ F1 + E2, x3 = l__ F1 + E3;\n"
+        "std F1 = 1.0, E1-E3 = ve__;\n");
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    ASSERT_EQ(s.ctx.nParmFree, 6);
+    EXPECT_EQ(name_of(s.nlp.paramNames[0]), "l1");
+    EXPECT_EQ(name_of(s.nlp.paramNames[2]), "l3");
+    EXPECT_EQ(name_of(s.nlp.paramNames[3]), "ve1");
+    EXPECT_EQ(name_of(s.nlp.paramNames[5]), "ve3");
+}
+
+TEST(LineqsModel, AddedParametersAndUnusedVariables) {
+    Step s(
+        "proc velix data=hs method=none;\n"
+        "lineqs x1 = a F1 + E1, x2 = b F1 + E2, x3 = 1 F1 + E3;\n"
+        "std F1 E1-E3 = vf v1-v3;\n"
+        "parameters p q r = 1 2, a = 5;\n"
+        "parameters;\n"
+        "parameters s;\n");
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    EXPECT_EQ(s.ctx.nParmFree, 6);
+    // p gets the start constant, q = 1, r = 2; a repeats a model parameter
+    // and is dropped; the empty statement does not stop the reading of s.
+    ASSERT_EQ(s.ctx.nParmAll, 10);
+    EXPECT_EQ(name_of(s.nlp.paramNames[6]), "p");
+    EXPECT_DOUBLE_EQ(s.nlp.x[6], 0.5);
+    EXPECT_DOUBLE_EQ(s.nlp.x[7], 1.0);
+    EXPECT_DOUBLE_EQ(s.nlp.x[8], 2.0);
+    EXPECT_EQ(name_of(s.nlp.paramNames[9]), "s");
+    // x4-x9 are not in the model.
+    EXPECT_EQ(s.ctx.nManifest, 3);
+    EXPECT_EQ(s.ctx.nMoments, 6);
+}
+
+TEST(LineqsModel, OptionDefaultsAndCorrections) {
+    {
+        Step s("proc velix data=hs method=none singular=0 start=0 hessalg=8 slmw=0;\n"
+               "lineqs x1 = a F1 + E1, x2 = b F1 + E2; std F1 E1 E2 = 1 v1 v2;\n");
+        ASSERT_EQ(s.exitCode, -1) << s.log.str();
+        EXPECT_DOUBLE_EQ(s.ctx.singular, 1.053671212772351e-08);
+        EXPECT_DOUBLE_EQ(s.ctx.startConst, 0.5);
+        EXPECT_EQ(s.ctx.jacobianModeRequested, 0);
+        EXPECT_DOUBLE_EQ(s.ctx.waldAlpha, 0.05);
+        EXPECT_EQ(std::string(s.ctx.vardefKind, 8), "DF      ");
+        EXPECT_DOUBLE_EQ(s.ctx.ridgeCell, 0.0);
+        EXPECT_DOUBLE_EQ(s.ctx.alphaEcv, 0.05);
+    }
+    {
+        Step s("proc velix data=hs method=none hessalg=11 ridge;\n"
+               "lineqs x1 = a F1 + E1, x2 = b F1 + E2; std F1 E1 E2 = 1 v1 v2;\n");
+        ASSERT_EQ(s.exitCode, -1) << s.log.str();
+        EXPECT_EQ(s.ctx.jacobianModeRequested, 11);
+        uint64_t bits;
+        std::memcpy(&bits, &s.ctx.ridgeCell, 8);
+        EXPECT_EQ(bits >> 48, 0xFFFFu);  // automatic ridge: missing
+    }
+}
+
+TEST(LineqsModel, InputErrorsEndTheStep) {
+    struct Case {
+        const char* text;
+        int32_t code;
+    };
+    const Case cases[] = {
+        {"proc velix method=none; lineqs x1 = a F1 + E1; std F1 E1 = 1 v;", 2000},       // no DATA=
+        {"proc velix data=ability method=wls; lineqs general = a Fg + E1; std Fg E1 = 1 v;", 2000},
+        {"proc velix data=hs method=none; lineqs x1 = a x1 + E1; std E1 = v;", 2000},    // own variable
+        {"proc velix data=hs method=none; lineqs Ex = a F1 + E1; std F1 E1 = 1 v;", 2000},  // 253
+        {"proc velix data=hs method=none; lineqs x1 = a G1 + E1; std E1 = v;", 2000},      // 257
+        {"proc velix data=hs method=none; std x1 = v; std x2 = w;", 2000},                 // 268
+        {"proc velix data=hs method=none; parameters a;", 2000},                             // 271
+        {"proc velix data=hs method=none; lineqs x1 = a F1 + E1 + E2; std F1 E1 E2 = 1 v w;", 2000},
+    };
+    for (const Case& c : cases) {
+        Step s(c.text);
+        EXPECT_EQ(s.exitCode, c.code) << c.text << "\n" << s.log.str();
+    }
+}
+
+TEST(LineqsModel, GlsOnCovarianceInputIsValid) {
+    Step s("proc velix data=ability method=gls; lineqs general = a Fg + E1, picture = b Fg + E2;"
+           " std Fg E1 E2 = 1 v1 v2;");
+    EXPECT_EQ(s.exitCode, -1) << s.log.str();
+}
+
+TEST(OptimizerState, SaveAndRestoreAcrossByGroups) {
+    Step s(
+        "proc velix data=hs method=none;\n"
+        "lineqs x1 = b (0.3) F1 + E1, x2 = b F1 + E2, x3 = c (0.2) F1 + E3;\n"
+        "std F1 = 1.0, E1-E3 = ve1-ve3 (1 2 3);\n");
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    s.ctx.nByVars = 1;  // behave as with BY groups
+    const int32_t nE = s.ctx.nElements, nP = s.ctx.nParmAll;
+    std::vector<double> elements(s.ctx.elements.value, s.ctx.elements.value + nE);
+    std::vector<double> x(s.nlp.x, s.nlp.x + nP);
+    const double maxIter = s.nlp.maxIter;
+    auto same_bits = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    cosxinp(&s.ctx, 0);
+    EXPECT_EQ(s.ctx.saveEnd[0], static_cast<int64_t>(sizeof(NlpProblem) + sizeof(NlpHookBlock)) + 8 * (nE + nP));
+    // A BY group changes everything.
+    for (int32_t i = 0; i < nP; ++i) s.nlp.x[i] = 100.0 + i;
+    for (int32_t e = 0; e < nE; ++e) s.ctx.elements.value[e] = -1.0;
+    s.nlp.maxIter = 7.0;
+    cosxinp(&s.ctx, 1);
+    for (int32_t i = 0; i < nP; ++i) EXPECT_TRUE(same_bits(s.nlp.x[i], x[i])) << "parameter " << i;
+    EXPECT_TRUE(same_bits(s.nlp.maxIter, maxIter));
+    // Every element of a parameter takes the parameter's value: b occurs
+    // twice, and its last element has no start value, so b is missing.
+    uint64_t bBits;
+    std::memcpy(&bBits, &s.nlp.x[0], 8);
+    EXPECT_EQ(bBits >> 48, 0xFFFFu);
+    for (int32_t e = 0; e < nE; ++e) {
+        const int32_t p = s.ctx.elements.parameter[e];
+        const double want = p ? x[std::abs(p) - 1] : elements[e];
+        EXPECT_TRUE(same_bits(s.ctx.elements.value[e], want)) << "element " << e;
+    }
+}
+
+}  // namespace
