@@ -1,0 +1,59 @@
+// BY-group synchronisation: an auxiliary input (INRAM=, INWGT=, INEST=) is
+// matched group by group with DATA= by the host, which compares the BY
+// values of the two current groups; the module only reports and decides.
+#include "host/by_sync.h"
+
+#include <string>
+
+#include "host/fields.h"
+#include "velix/host_dataset.h"
+
+namespace {
+
+// Message of mismatched BY groups, and the step return code of a fatal one.
+constexpr int32_t kBySyncGroup = 153;
+constexpr int32_t kBySyncMismatch = 5;
+constexpr int32_t kFatalMismatchCode = 1008;
+constexpr int32_t kInternalErrorCode = 9999;
+
+struct Described {
+    std::string name;
+    DataSetLabel label;
+};
+
+Described describe(HostDataSet* dataSet) {
+    Described d;
+    char name[8];
+    vzB8(name);
+    if (xoinfo(dataSet, kInfoName, name) != 0) vzB8(name);
+    d.name.assign(name, static_cast<size_t>(wzstrip(name, 8)));
+    if (xoinfo(dataSet, kInfoLabel, &d.label) != 0 || d.label.length < 0 ||
+        d.label.length > static_cast<int16_t>(sizeof d.label.text))
+        d.label.length = 0;
+    return d;
+}
+
+}  // namespace
+
+int32_t zbysync(HostDataSet* first, HostDataSet* second, int32_t mode) {
+    if (first == nullptr || second == nullptr) return 0;
+    if (mode == 1 || mode == 2) {
+        xbyrwnd(second, kRewindFile);
+        return 0;
+    }
+    if (mode != 0) {
+        xebug("zbysync: invalid listrc", 0);
+        xexit(kInternalErrorCode, 0);
+    }
+    const int32_t r = xbysync(first, second);
+    if (r == 0) return 0;
+    if (r == 1) {
+        const Described a = describe(first), b = describe(second);
+        xpmlog(kBySyncGroup, kBySyncMismatch, a.name.c_str(), static_cast<int32_t>(a.label.length),
+               a.label.text, b.name.c_str(), static_cast<int32_t>(b.label.length), b.label.text);
+        return 1;
+    }
+    if (r == 2) xexit(kFatalMismatchCode, 0);
+    xebug("zbysync: invalid return code from xbysync", 0);
+    xexit(kInternalErrorCode, 0);
+}

@@ -1,0 +1,120 @@
+// BY-group synchronisation of an auxiliary data set with DATA=, on data
+// sets read by the platform from CSV files.
+#include "host/by_sync.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "host_fixture.h"
+#include "platform/dataset.h"
+#include "platform/step_exit.h"
+#include "velix/host_dataset.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class BySync : public HostStep {
+protected:
+    void SetUp() override {
+        HostStep::SetUp();
+        dir_ = fs::path(VELIX_BINARY_DIR) / "by_sync_test";
+        fs::create_directories(dir_);
+        auto& s = velix::platform::session();
+        savedLib_ = s.libraryDir;
+        s.libraryDir = dir_.string();
+    }
+    void TearDown() override {
+        HostStep::TearDown();
+        velix::platform::session().libraryDir = savedLib_;
+    }
+
+    HostDataSet* open(const std::string& name, const std::string& csv, bool withBy = true) {
+        std::ofstream(dir_ / (name + ".csv")) << csv;
+        std::string error;
+        HostDataSet* d = velix::platform::dataset_open_input(name, false, {}, &error);
+        EXPECT_NE(d, nullptr) << error;
+        if (d != nullptr && withBy) {
+            EXPECT_TRUE(velix::platform::dataset_set_by(d, {"g"}, false, &error)) << error;
+        }
+        return d;
+    }
+
+    // The step code of a call that ends the step, -1 when it returns.
+    template <class F>
+    int32_t exit_code(F f) {
+        try {
+            f();
+        } catch (const velix::platform::StepExit& e) {
+            return e.code;
+        }
+        return -1;
+    }
+
+    fs::path dir_;
+    std::string savedLib_;
+};
+
+TEST_F(BySync, ZeroHandleDoesNothing) {
+    HostDataSet* data = open("data0", "g,x\n1,1\n");
+    // Even an invalid mode is not looked at.
+    EXPECT_EQ(zbysync(nullptr, data, 7), 0);
+    EXPECT_EQ(zbysync(data, nullptr, 0), 0);
+    EXPECT_EQ(log(), "");
+}
+
+TEST_F(BySync, MatchingGroupsAreInStepAndMismatchIsReported) {
+    HostDataSet* data = open("main", "# LABEL=Main data\ng,x\n1,1\n1,2\n2,3\n");
+    HostDataSet* other = open("aux", "# LABEL=Aux data\ng,y\n1,5\n3,6\n");
+    ASSERT_EQ(xbynext(data), 1);
+    EXPECT_EQ(zbysync(data, other, 0), 0);
+    EXPECT_EQ(log(), "");
+    ASSERT_EQ(xbynext(data), 1);
+    EXPECT_EQ(zbysync(data, other, 0), 1);
+    // Message 153/5 names both data sets (as the host names them) with
+    // their labels.
+    auto name_of = [](HostDataSet* d) {
+        char n[8];
+        EXPECT_EQ(xoinfo(d, kInfoName, n), 0);
+        std::string s(n, 8);
+        return s.substr(0, s.find_last_not_of(' ') + 1);
+    };
+    const std::string l = log();
+    EXPECT_NE(l.find(name_of(data) + " Main data"), std::string::npos) << l;
+    EXPECT_NE(l.find(name_of(other) + " Aux data"), std::string::npos) << l;
+}
+
+TEST_F(BySync, FatalMismatchEndsTheStep) {
+    HostDataSet* data = open("main2", "g,x\n1,1\n");
+    HostDataSet* other = open("noby", "y\n5\n", false);  // lacks the BY variable
+    ASSERT_EQ(xbynext(data), 1);
+    EXPECT_EQ(exit_code([&] { zbysync(data, other, 0); }), 1008);
+}
+
+TEST_F(BySync, InvalidModeIsAnInternalError) {
+    HostDataSet* data = open("main3", "g,x\n1,1\n");
+    HostDataSet* other = open("aux3", "g,y\n1,1\n");
+    EXPECT_EQ(exit_code([&] { zbysync(data, other, 3); }), 9999);
+    EXPECT_NE(log().find("zbysync: invalid listrc"), std::string::npos) << log();
+}
+
+TEST_F(BySync, ModesOneAndTwoRewindAlike) {
+    HostDataSet* data = open("main4", "g,x\n1,1\n2,2\n");
+    HostDataSet* other = open("aux4", "g,y\n1,1\n2,2\n");
+    for (int32_t mode : {1, 2}) {
+        ASSERT_EQ(xbyrwnd(data, kRewindFile), 0);
+        xbynext(data);
+        xbynext(data);
+        ASSERT_EQ(zbysync(data, other, 0), 0);
+        ASSERT_EQ(other->group, 1);
+        EXPECT_EQ(zbysync(data, other, mode), 0);
+        // Rewound: the next synchronisation starts from its first group.
+        EXPECT_EQ(other->group, -1) << "mode " << mode;
+        EXPECT_EQ(other->nextObs, 0) << "mode " << mode;
+    }
+}
+
+}  // namespace
