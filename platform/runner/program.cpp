@@ -1,0 +1,210 @@
+// Program splitting: a small scanner over statements (text up to ";"
+// outside quotes and comments) that recognises the statements that frame
+// the procedure's steps.  The statements inside a step are left to the
+// procedure's own parser.
+#include "platform/runner/program.h"
+
+#include <cctype>
+
+namespace velix::platform {
+namespace {
+
+struct Statement {
+    std::string text;     // the statement without its ";", comments blanked
+    size_t begin = 0;     // offset of its first non-blank character
+    size_t end = 0;       // offset just past its ";" (or the end of the text)
+    int line = 1;         // line of its first non-blank character
+};
+
+std::string upper(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Splits into statements.  Comments become blanks so that offsets and line
+// numbers are kept; quoted texts may contain ";".
+std::vector<Statement> statements(const std::string& src) {
+    std::vector<Statement> out;
+    size_t i = 0;
+    int line = 1;
+    const size_t n = src.size();
+    while (i < n) {
+        // Skip blanks and comments before a statement.
+        while (i < n) {
+            if (src[i] == '\n') {
+                ++line;
+                ++i;
+            } else if (std::isspace(static_cast<unsigned char>(src[i]))) {
+                ++i;
+            } else if (src.compare(i, 2, "/*") == 0) {
+                size_t e = src.find("*/", i + 2);
+                e = (e == std::string::npos) ? n : e + 2;
+                for (size_t k = i; k < e; ++k)
+                    if (src[k] == '\n') ++line;
+                i = e;
+            } else {
+                break;
+            }
+        }
+        if (i >= n) break;
+        Statement st;
+        st.begin = i;
+        st.line = line;
+        bool comment_statement = src[i] == '*';
+        char quote = 0;
+        while (i < n) {
+            char c = src[i];
+            if (c == '\n') ++line;
+            if (quote) {
+                if (c == quote) quote = 0;
+                st.text += c;
+                ++i;
+                continue;
+            }
+            if (!comment_statement && (c == '\'' || c == '"')) {
+                quote = c;
+                st.text += c;
+                ++i;
+                continue;
+            }
+            if (!comment_statement && src.compare(i, 2, "/*") == 0) {
+                size_t e = src.find("*/", i + 2);
+                e = (e == std::string::npos) ? n : e + 2;
+                for (size_t k = i + 1; k < e; ++k)
+                    if (src[k] == '\n') ++line;
+                st.text += ' ';
+                i = e;
+                continue;
+            }
+            ++i;
+            if (c == ';') break;
+            st.text += c;
+        }
+        st.end = i;
+        if (!comment_statement) out.push_back(st);
+    }
+    return out;
+}
+
+// The first word of a statement, upper-cased.
+std::string first_word(const std::string& text, size_t* after) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    size_t b = i;
+    while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_'))
+        ++i;
+    if (after) *after = i;
+    return upper(text.substr(b, i - b));
+}
+
+void parse_options(const std::string& rest, ProgramItem* item) {
+    size_t i = 0;
+    auto skip = [&] {
+        while (i < rest.size() && std::isspace(static_cast<unsigned char>(rest[i]))) ++i;
+    };
+    while (true) {
+        skip();
+        if (i >= rest.size()) break;
+        size_t b = i;
+        while (i < rest.size() && !std::isspace(static_cast<unsigned char>(rest[i])) &&
+               rest[i] != '=')
+            ++i;
+        std::string name = upper(rest.substr(b, i - b));
+        skip();
+        std::string value;
+        if (i < rest.size() && rest[i] == '=') {
+            ++i;
+            skip();
+            if (i < rest.size() && (rest[i] == '\'' || rest[i] == '"')) {
+                char q = rest[i++];
+                size_t e = rest.find(q, i);
+                if (e == std::string::npos) e = rest.size();
+                value = rest.substr(i, e - i);
+                i = (e < rest.size()) ? e + 1 : e;
+            } else {
+                size_t vb = i;
+                while (i < rest.size() && !std::isspace(static_cast<unsigned char>(rest[i]))) ++i;
+                value = rest.substr(vb, i - vb);
+            }
+        }
+        if (!name.empty()) item->options.emplace_back(name, value);
+    }
+}
+
+std::string title_text(const std::string& rest) {
+    size_t i = rest.find_first_of("'\"");
+    if (i == std::string::npos) {
+        size_t b = rest.find_first_not_of(" \t\r\n");
+        return b == std::string::npos ? std::string() : rest.substr(b);
+    }
+    char q = rest[i];
+    size_t e = rest.rfind(q);
+    if (e <= i) return rest.substr(i + 1);
+    return rest.substr(i + 1, e - i - 1);
+}
+
+}  // namespace
+
+std::vector<ProgramItem> split_program(const std::string& source) {
+    std::vector<ProgramItem> items;
+    auto sts = statements(source);
+    size_t k = 0;
+    while (k < sts.size()) {
+        const Statement& st = sts[k];
+        size_t after = 0;
+        std::string word = first_word(st.text, &after);
+        if (word == "PROC") {
+            size_t a2 = 0;
+            std::string name = first_word(st.text.substr(after), &a2);
+            // Collect the step up to RUN; (included), the next PROC, or the end.
+            size_t j = k + 1;
+            size_t end = st.end;
+            while (j < sts.size()) {
+                std::string w = first_word(sts[j].text, nullptr);
+                if (w == "PROC") break;
+                end = sts[j].end;
+                ++j;
+                if (w == "RUN" || w == "QUIT") break;
+            }
+            ProgramItem item;
+            item.line = st.line;
+            if (name == "VELIX") {
+                item.kind = ProgramItem::kStep;
+                item.text = source.substr(st.begin, end - st.begin);
+            } else {
+                item.kind = ProgramItem::kOtherProc;
+                item.text = "PROC " + name + " is not known; its step is skipped.";
+            }
+            items.push_back(std::move(item));
+            k = j;
+            continue;
+        }
+        ProgramItem item;
+        item.line = st.line;
+        if (word == "OPTIONS") {
+            item.kind = ProgramItem::kOptions;
+            parse_options(st.text.substr(after), &item);
+        } else if (word.rfind("TITLE", 0) == 0 &&
+                   (word.size() == 5 ||
+                    word.find_first_not_of("0123456789", 5) == std::string::npos)) {
+            item.kind = ProgramItem::kTitle;
+            item.titleLine = word.size() == 5 ? 1 : std::stoi(word.substr(5));
+            item.text = title_text(st.text.substr(after));
+            if (item.titleLine < 1 || item.titleLine > 10) {
+                item.kind = ProgramItem::kError;
+                item.text = "TITLE" + word.substr(5) + " is not a title line (1 to 10).";
+            }
+        } else if (word == "RUN" || word == "QUIT" || word.empty()) {
+            ++k;
+            continue;
+        } else {
+            item.kind = ProgramItem::kError;
+            item.text = "Statement " + word + " is not valid outside a PROC VELIX step.";
+        }
+        items.push_back(std::move(item));
+        ++k;
+    }
+    return items;
+}
+
+}  // namespace velix::platform

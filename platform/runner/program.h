@@ -1,0 +1,29 @@
+// Splitting a program file into its PROC VELIX steps and the global
+// statements between them.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velix::platform {
+
+// One item of a program file, in file order.
+struct ProgramItem {
+    enum Kind { kStep, kOptions, kTitle, kOtherProc, kError } kind = kStep;
+    std::string text;   // kStep: from "proc velix" to the end of the step;
+                        // kError and kOtherProc: the message text
+    int line = 1;       // line where the item begins
+    // kOptions: name=value pairs (names upper-cased); kTitle: the line
+    // number in `titleLine` and its text in `text` (empty clears it).
+    std::vector<std::pair<std::string, std::string>> options;
+    int titleLine = 1;
+};
+
+// Splits a program.  A step runs from "proc velix" to "run;" (or the next
+// "proc", or the end of the file); "options name=value ...;" and
+// "title[n] 'text';" may stand between steps.  Comments are "/* ... */"
+// and statements that begin with "*".
+std::vector<ProgramItem> split_program(const std::string& source);
+
+}  // namespace velix::platform

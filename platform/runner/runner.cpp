@@ -1,0 +1,173 @@
+// The step runner.  The module is loaded once (mcn_main with the host
+// control block); each PROC VELIX step then runs as one call of zavvelix,
+// which always ends by throwing the step exit that xexit raises.  Between
+// steps every platform component frees what it held for the step.
+#include "platform/runner/runner.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <new>
+#include <sstream>
+
+#include "platform/control_block.h"
+#include "platform/output.h"
+#include "platform/runner/program.h"
+#include "platform/session.h"
+#include "platform/step_exit.h"
+#include "velix/host.h"
+
+namespace velix::platform {
+namespace {
+
+// Return codes the runner itself gives a step that did not end through
+// xexit: an internal error, and a memory shortage.
+constexpr int kInternalError = 9999;
+constexpr int kOutOfMemory = 1016;
+
+bool module_loaded = false;
+
+void load_module() {
+    if (module_loaded) return;
+    mcn_main(control_block(), nullptr);
+    module_loaded = true;
+}
+
+void log_line(const std::string& text) {
+    std::ostream* log = session().log;
+    if (log) *log << text << '\n';
+}
+
+int run_step(const ProgramItem& item) {
+    Session& s = session();
+    ++s.stepNumber;
+    s.stepSource = item.text;
+    s.stepSourceLine = item.line;
+    begin_step();
+    output_begin_step(s.stepNumber);
+    int rc = kInternalError;
+    try {
+        zavvelix();
+        log_line("ERROR: internal error: the procedure step returned without an exit code.");
+    } catch (const StepExit& e) {
+        rc = e.code;
+    } catch (const std::bad_alloc&) {
+        log_line("ERROR: The step ran out of memory.");
+        rc = kOutOfMemory;
+    } catch (const std::exception& e) {
+        log_line(std::string("ERROR: internal error: ") + e.what());
+        rc = kInternalError;
+    }
+    end_step();
+    output_end_step(rc);
+    if (rc > 4)
+        log_line("NOTE: The PROC VELIX step ended with return code " + std::to_string(rc) + ".");
+    return rc;
+}
+
+int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
+    int highest = 0;
+    for (const ProgramItem& item : items) {
+        switch (item.kind) {
+            case ProgramItem::kStep: {
+                int rc = run_step(item);
+                if (codes) codes->push_back(rc);
+                highest = std::max(highest, rc);
+                break;
+            }
+            case ProgramItem::kOptions:
+                for (const auto& [name, value] : item.options) session().options[name] = value;
+                break;
+            case ProgramItem::kTitle: {
+                auto& titles = session().titles;
+                titles[item.titleLine - 1] = item.text;
+                // A title line clears the lines below it.
+                for (size_t k = item.titleLine; k < titles.size(); ++k) titles[k].clear();
+                break;
+            }
+            case ProgramItem::kOtherProc:
+                log_line("WARNING: line " + std::to_string(item.line) + ": " + item.text);
+                highest = std::max(highest, 4);
+                break;
+            case ProgramItem::kError:
+                log_line("ERROR: line " + std::to_string(item.line) + ": " + item.text);
+                highest = std::max(highest, 2000);
+                break;
+        }
+    }
+    return highest;
+}
+
+}  // namespace
+
+int exit_status_for(int highestReturnCode) {
+    if (highestReturnCode <= 4) return 0;
+    if (highestReturnCode <= 999) return 1;
+    return 2;
+}
+
+int run_program_text(const std::string& text, std::vector<int>* codes) {
+    load_module();
+    return run_items(split_program(text), codes);
+}
+
+int run_program(const RunOptions& opts) {
+    std::ifstream in(opts.programPath, std::ios::binary);
+    if (!in) {
+        std::cerr << "velix: cannot read the program file '" << opts.programPath << "'\n";
+        return kExitUnreadableProgram;
+    }
+    std::stringstream buf;
+    buf << in.rdbuf();
+
+    Session& s = session();
+    std::ofstream logFile, listingFile;
+    if (!opts.logPath.empty()) {
+        logFile.open(opts.logPath);
+        if (!logFile) {
+            std::cerr << "velix: cannot write the log file '" << opts.logPath << "'\n";
+            return kExitUnreadableProgram;
+        }
+        s.log = &logFile;
+    }
+    if (!opts.listingPath.empty()) {
+        listingFile.open(opts.listingPath);
+        if (!listingFile) {
+            std::cerr << "velix: cannot write the listing file '" << opts.listingPath << "'\n";
+            return kExitUnreadableProgram;
+        }
+        s.listing = &listingFile;
+    }
+    s.programPath = opts.programPath;
+    if (!opts.libraryDir.empty()) {
+        s.libraryDir = opts.libraryDir;
+    } else {
+        auto parent = std::filesystem::path(opts.programPath).parent_path();
+        s.libraryDir = parent.empty() ? "." : parent.string();
+    }
+    for (const auto& [name, value] : opts.options) {
+        std::string upper = name;
+        for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        s.options[upper] = value;
+    }
+    s.fixedTime = opts.fixedTime;
+
+    int highest = run_program_text(buf.str(), nullptr);
+
+    if (!opts.jsonPath.empty()) {
+        std::ofstream json(opts.jsonPath);
+        json << output_json();
+        if (!json) {
+            std::cerr << "velix: cannot write the JSON file '" << opts.jsonPath << "'\n";
+            highest = std::max(highest, 2000);
+        }
+    }
+    if (s.listing) s.listing->flush();
+    if (s.log) s.log->flush();
+    s.log = &std::cerr;
+    s.listing = &std::cout;
+    return exit_status_for(highest);
+}
+
+}  // namespace velix::platform

@@ -1,0 +1,114 @@
+#include "harness.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace velix::test {
+namespace {
+
+std::string read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}
+
+}  // namespace
+
+std::string data_path(const std::string& file) {
+    return std::string(VELIX_SOURCE_DIR) + "/tests/e2e/data/" + file;
+}
+
+RunResult run_velix(const std::string& program, const std::vector<std::string>& dataFiles,
+                    const std::vector<std::string>& extraArgs) {
+    static std::atomic<int> counter{0};
+    fs::path dir = fs::temp_directory_path() /
+                   ("velix-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    for (const auto& f : dataFiles) fs::copy_file(data_path(f), dir / f);
+    {
+        std::ofstream out(dir / "program.vx");
+        out << program;
+    }
+    std::string cmd = quote(VELIX_EXE) + " --fixed-time 0 --json " + quote((dir / "out.json").string());
+    for (const auto& a : extraArgs) cmd += " " + quote(a);
+    cmd += " " + quote((dir / "program.vx").string());
+    cmd += " >" + quote((dir / "listing.txt").string()) + " 2>" + quote((dir / "log.txt").string());
+    int status = std::system(cmd.c_str());
+
+    RunResult r;
+    r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.listing = read_file(dir / "listing.txt");
+    r.log = read_file(dir / "log.txt");
+    if (fs::exists(dir / "out.json")) {
+        r.jsonText = read_file(dir / "out.json");
+        r.json = JsonValue::parse(r.jsonText);
+    }
+    fs::remove_all(dir);
+    return r;
+}
+
+int run_velix_args(const std::vector<std::string>& args) {
+    std::string cmd = quote(VELIX_EXE);
+    for (const auto& a : args) cmd += " " + quote(a);
+    cmd += " >/dev/null 2>&1";
+    int status = std::system(cmd.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<const JsonValue*> RunResult::items(size_t step, const std::string& type,
+                                               const std::string& name) const {
+    std::vector<const JsonValue*> out;
+    const JsonValue& output = json["steps"][step]["output"];
+    for (size_t i = 0; i < output.size(); ++i) {
+        const JsonValue& item = output[i];
+        if (item["type"].str() != type) continue;
+        if (!name.empty() && item["name"].str() != name) continue;
+        out.push_back(&item);
+    }
+    return out;
+}
+
+const JsonValue& RunResult::table(size_t step, const std::string& name) const {
+    auto found = items(step, "table", name);
+    static const JsonValue null;
+    return found.empty() ? null : *found.front();
+}
+
+std::vector<int> RunResult::messages(size_t step, int group) const {
+    std::vector<int> out;
+    const JsonValue& msgs = json["steps"][step]["messages"];
+    for (size_t i = 0; i < msgs.size(); ++i)
+        if (static_cast<int>(msgs[i]["group"].number()) == group)
+            out.push_back(static_cast<int>(msgs[i]["number"].number()));
+    return out;
+}
+
+const JsonValue& cell(const JsonValue& table, size_t row, const std::string& column) {
+    const JsonValue& cols = table["columns"];
+    for (size_t c = 0; c < cols.size(); ++c)
+        if (cols[c]["name"].str() == column) return table["rows"][row][c];
+    static const JsonValue null;
+    return null;
+}
+
+}  // namespace velix::test

@@ -1,0 +1,44 @@
+// Runs the velix command on a program in a scratch folder and collects what
+// it wrote: exit status, listing, log and the JSON document.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "../platform/json_reader.h"
+
+namespace velix::test {
+
+struct RunResult {
+    int exitStatus = -1;
+    std::string listing;
+    std::string log;
+    std::string jsonText;
+    JsonValue json;  // null when no JSON was written
+
+    // Every delivered output item of step k (0-based) with the given type
+    // ("table", "note", ...) and, when not empty, name.
+    std::vector<const JsonValue*> items(size_t step, const std::string& type,
+                                        const std::string& name = "") const;
+    // The first table of step k with the name; a null value when none.
+    const JsonValue& table(size_t step, const std::string& name) const;
+    // Numbers of the numbered messages of step k in group `group`.
+    std::vector<int> messages(size_t step, int group) const;
+};
+
+// Path of a file in tests/e2e/data.
+std::string data_path(const std::string& file);
+
+// Writes `program` to a fresh folder, copies the named data files from
+// tests/e2e/data beside it, and runs velix with `extraArgs`.
+RunResult run_velix(const std::string& program, const std::vector<std::string>& dataFiles,
+                    const std::vector<std::string>& extraArgs = {});
+
+// Runs velix with exactly these arguments (no program of the harness);
+// returns the exit status.
+int run_velix_args(const std::vector<std::string>& args);
+
+// A cell of a table row by column name.
+const JsonValue& cell(const JsonValue& table, size_t row, const std::string& column);
+
+}  // namespace velix::test
