@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <strings.h>
 #include <vector>
 
 #include "platform/output_document.h"
@@ -109,12 +110,23 @@ void put_centred(const std::string& text) {
     }
 }
 
+// The title and, under it, the texts of the dynamic title variables
+// ("TitleText", "titletext1", ...), which the module sets as subtitles.
 void put_heading(const OutItem& item) {
     write_listing("");
+    bool any = false;
     if (!item.title.text.empty()) {
         put_centred(item.title.text);
-        write_listing("");
+        any = true;
     }
+    for (const auto& [name, value] : item.dynamic) {
+        if (value.kind != OutValue::Kind::Text || value.text.empty() || name.size() < 5 ||
+            strncasecmp(name.c_str(), "title", 5) != 0)
+            continue;
+        put_centred(value.text);
+        any = true;
+    }
+    if (any) write_listing("");
 }
 
 // A grid of cells with row labels down the side and column labels across,

@@ -182,6 +182,9 @@ TEST_F(OutputManager, WholeDataTableInProtocolOrder) {
     EXPECT_LT(posTitle, posGroup);
     EXPECT_LT(posGroup, posTable);
     EXPECT_LT(posTable, posFirst);
+    const size_t posSubtitle = l.find("After");
+    EXPECT_LT(posTable, posSubtitle) << "the dynamic title text is a subtitle";
+    EXPECT_LT(posSubtitle, posFirst);
     EXPECT_LT(posFirst, posThird);
     std::istringstream lines(l);
     std::string line, header, secondRow;
