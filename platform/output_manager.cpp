@@ -61,7 +61,6 @@ enum : uint16_t {
     kAttrFamily = 143,
     kAttrHandle = 144,
     kAttrClass = 146,
-    kAttrGroupFlag = 148,
     kAttrWidth = 289,
     kAttrValueCell = 285,
     kAttrValue = 287,
@@ -91,7 +90,8 @@ enum : uint16_t {
     kAttrDescription = 267,
 };
 
-enum : uint16_t { kTypeUnsigned = 4, kTypeSigned = 9, kTypeTextArray = 67 };
+// Value types read beyond those of KyrValueType (type 67 is read by attribute 464).
+enum : uint16_t { kTypeUnsigned = 4, kTypeSigned = 9 };
 
 // Width of a character column without a width entry: a keyword field.
 constexpr int32_t kDefaultCharWidth = 8;
