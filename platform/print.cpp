@@ -102,6 +102,9 @@ using namespace velix::platform;
 
 int32_t xpopen(void* printFile) { return 0; }
 
+// xinit hands over the print block's description area.
+static_assert(sizeof(PrintLineDescription) <= sizeof(PrintBlock::outputDescription));
+
 PrintLineDescription* xpoutl(void* printFile, void* outputDescription) {
     PrintLineDescription& d = state().description;
     d.lineWidth = listing_line_size();
