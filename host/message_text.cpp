@@ -15,8 +15,9 @@
 
 namespace {
 
-// Allocation tag of the saved-message texts.
+// Allocation tags of the saved-message texts and of step-lived blocks.
 constexpr int32_t kPoolTag = 4096;
+constexpr int32_t kStepTag = 4102;
 // The host's debug option text (item of xyrcgef) and its buffer size.
 constexpr int32_t kDebugOptionItem = 4142;
 constexpr int32_t kDebugBufferSize = 1024;
@@ -47,12 +48,25 @@ HostAllocator* ensure_pool() {
 void memory_report() { xmemmsg(static_cast<int64_t>(xmemdef(nullptr)) + 20000); }
 
 // The fallback text shaped to the field the caller asked for, so that a
-// reader of `field` characters (or up to the NUL) stays inside it.
+// reader of `field` characters (or up to the NUL) stays inside it.  It is
+// taken from the step allocator, so it lives for the step like a saved text
+// does and stays valid when further fallbacks are made; without memory, a
+// static field of blanks serves (up to its size).
 const char* fallback_field(int32_t field, bool terminated) {
-    static std::string text;
-    text.assign(kMissingText);
-    if (!terminated && field > 4) text.resize(static_cast<size_t>(field), ' ');
-    return text.c_str();
+    static char spare[1024 + 1];
+    const int32_t width = terminated || field < 4 ? 4 : field;
+    HostControlBlock* gcb = v_global_gcb_anchor;
+    char* text = gcb != nullptr && gcb->stepAllocator != nullptr
+                     ? static_cast<char*>(vmalcp_handler(gcb->stepAllocator, static_cast<size_t>(width) + 1, kStepTag))
+                     : nullptr;
+    int32_t size = width;
+    if (text == nullptr) {
+        text = spare;
+        size = width < 1024 ? width : 1024;
+    }
+    wzstmov(kMissingText, 4, text, size);
+    text[size] = '\0';
+    return text;
 }
 
 // The host's report of an inconsistent message file, then the detail line.

@@ -41,7 +41,7 @@ int32_t znamfix(int32_t /*mode*/, const char* prefix, int32_t prefixLength, int3
         n = width;
     }
     const int32_t keep = prefixLength < width - n ? prefixLength : width - n;
-    std::memcpy(destination, prefix, static_cast<size_t>(keep));
+    if (keep > 0) std::memcpy(destination, prefix, static_cast<size_t>(keep));
     std::memcpy(destination + keep, numberText, static_cast<size_t>(n));
     std::memset(destination + keep + n, ' ', static_cast<size_t>(width - keep - n));
     return keep + n;

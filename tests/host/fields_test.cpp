@@ -86,12 +86,6 @@ TEST_F(Fields, EqualNeedsEqualLengths) {
     EXPECT_EQ(wzsteqn("ABD", 3, "ABC", 3), 0);
 }
 
-TEST_F(Fields, LengthOfNulTerminatedText) {
-    EXPECT_EQ(wzstlen(nullptr), 0);
-    EXPECT_EQ(wzstlen(""), 0);
-    EXPECT_EQ(wzstlen("velix"), 5);
-}
-
 TEST_F(Fields, MoveFitsTheField) {
     char f[8];
     std::memset(f, 'x', sizeof f);

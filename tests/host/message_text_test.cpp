@@ -60,6 +60,18 @@ TEST_F(Messages, MissingTextBecomesQuestionMarks) {
     EXPECT_EQ(std::string(r, 8), "????    ");
 }
 
+TEST_F(Messages, FallbacksStayValidAfterLaterFallbacks) {
+    // Shortages of the pool make every fetch fall back.
+    zmsgsav(-1, -1, nullptr, 0);
+    HostAllocator* pool = v_global_gcb_anchor->step->messagePool;
+    velix::platform::fail_pool_allocation(pool, 1);
+    const char* first = zmsgsav(352, 539, nullptr, 6);
+    velix::platform::fail_pool_allocation(pool, 1);
+    const char* second = zmsgsav(352, 539, nullptr, 300);
+    EXPECT_EQ(std::string(first, 6), "????  ");
+    EXPECT_EQ(std::string(second, 300), "????" + std::string(296, ' '));
+}
+
 TEST_F(Messages, PoolIsMadeEmptiedAndFreed) {
     HostStepBlock* step = v_global_gcb_anchor->step;
     ASSERT_EQ(step->messagePool, nullptr);
@@ -205,11 +217,6 @@ TEST_F(Messages, WordMustEndWhereTheKeywordEnds) {
     set_debug("nlpitermsg");
     EXPECT_EQ(zbugi(""), 0);
     EXPECT_EQ(zbugi("-"), 0);
-}
-
-TEST(MessageExtension, ReturnsItsArgument) {
-    EXPECT_EQ(zmsgext(42), 42);
-    EXPECT_EQ(zmsgext(-7), -7);
 }
 
 }  // namespace
