@@ -19,6 +19,26 @@ const MessageRow kMessageCatalogue[] = {
     {352, 3, "NOTE: The VELIX procedure used %.2f seconds."},
     // 352/13, 606, 601, 728: the determinant tables (row labels and title).
     {352, 13, "Determinant of the Weight Matrix"},
+    // 352/45: before the report of the invalid operations or missing values
+    // of a run of the programming statements.
+    {352, 45, "WARNING: The programming statements gave missing values in this evaluation."},
+    // 352/240-250: programming statements and dependent parameters.
+    {352, 240, "NOTE: The programming statements define no dependent parameter and no NLINCON value; they are not run."},
+    {352, 241, "Programming Statements and Dependent Parameters"},
+    {352, 242, "ERROR: internal error: the dependent and independent parameters of the programming statements changed."},
+    // 352/243: the symbol (length, text).
+    {352, 243, "ERROR: The variable %.*s of the programming statements must be numeric."},
+    // 352/245: the parameter (length, text).
+    {352, 245, "NOTE: The added parameter %.*s is not used by the programming statements and is dropped."},
+    // 352/246, 247: positions filled, positions expected.
+    {352, 246, "ERROR: internal error: %i dependent parameter positions were filled instead of %i."},
+    {352, 247, "ERROR: internal error: %i independent parameter positions were filled instead of %i."},
+    {352, 248, "Programming Statements"},
+    {352, 249, "Analytic Derivatives of the Dependent Parameters"},
+    // 352/250: the number of faults.
+    {352, 250, "ERROR: The programming statements have %i faults."},
+    {352, 488, "WARNING: The programming statements stopped with an execution fault in this evaluation."},
+    {352, 489, "ERROR: An ABORT statement of the programming statements ends the step."},
     {352, 539, "The VELIX Procedure"},
     {352, 601, "Natural Log"},
     {352, 606, "Determinant of the Matrix"},

@@ -19,11 +19,14 @@
 #include <set>
 #include <string>
 #include <vector>
+#include <vector>
 
 #include "platform/dataset.h"
 #include "platform/parser/lexer.h"
 #include "platform/session.h"
 #include "velix/host.h"
+#include "velix/host_compiler.h"
+#include "velix/proc_context.h"
 #include "velix/statements.h"
 
 namespace velix::platform::parser {
@@ -1133,7 +1136,7 @@ void log_syntax_error(const std::string& src, int32_t line, int32_t column, cons
 }  // namespace velix::platform::parser
 
 int32_t cmppars(const GrammarDescriptor* descriptor, ParseResult* result, ParseArea2* area2,
-                int32_t /*one*/, CmpWork* /*work*/) {
+                int32_t /*one*/, CmpWork* work) {
     using namespace velix::platform::parser;
     *result = ParseResult();
     *area2 = ParseArea2();
@@ -1150,6 +1153,17 @@ int32_t cmppars(const GrammarDescriptor* descriptor, ParseResult* result, ParseA
         *result = ParseResult();
         *area2 = ParseArea2();
         result->status = kSyntaxErrorStatus;
+    }
+    // The programming statements go to the statement compiler, each with
+    // its place in the program file.
+    if (result->status == 0 && area2->nProgramStatements > 0 && work && work->compiler) {
+        std::vector<CmpSource> pieces;
+        const int32_t lineBase = velix::platform::session().stepSourceLine - 1;
+        for (const ProgramStatement* p = area2->program; p; p = p->next)
+            pieces.push_back({p->text, static_cast<int32_t>(std::strlen(p->text)), p->line + lineBase, p->column});
+        int32_t compiled = 0;
+        if (cmpcomp(pieces.data(), static_cast<int32_t>(pieces.size()), &compiled, work) != 0)
+            result->status = kSyntaxErrorStatus;
     }
     return result->status;
 }
