@@ -27,41 +27,7 @@ std::string read_file(const std::string& path) {
     return s.str();
 }
 
-// Runs cosinit on a step's text with the data of tests/procedure/data.
-struct Step {
-    ProcContext ctx;
-    NlpProblem nlp;
-    NlpHookBlock hooks;
-    CmpWork work;
-    CmpHandle handle;
-    int32_t exitCode = -1;  // -1: cosinit returned
-    std::ostringstream log;
-
-    explicit Step(const std::string& text) {
-        velix::testing::ensure_step_allocator();
-        auto& s = velix::platform::session();
-        velix::platform::begin_step();
-        s.libraryDir = std::string(VELIX_SOURCE_DIR) + "/tests/procedure/data";
-        s.stepSource = text;
-        s.stepSourceLine = 1;
-        std::ostream* saved = s.log;
-        s.log = &log;
-        ctx.nlp = &nlp;
-        ctx.hooks = &hooks;
-        ctx.cmpWork = &work;
-        nlp.owner = &ctx;
-        nlp.hooks = &hooks;
-        hooks.profile = &hooks.settings;
-        cmpinit(&handle, &work);  // as the step driver does before cosinit
-        try {
-            cosinit(&ctx);
-        } catch (const velix::platform::StepExit& e) {
-            exitCode = e.code;
-        }
-        s.log = saved;
-    }
-    ~Step() { velix::platform::end_step(); }
-};
+using Step = velix::testing::CosinitStep;
 
 std::string program(const char* stem) {
     return read_file(std::string(VELIX_SOURCE_DIR) + "/tests/procedure/data/" + stem + ".vx");

@@ -21,41 +21,8 @@ namespace {
 
 using velix::testing::name_of;
 
-// The driver's order: cmpinit, then cosinit, with the data of
-// tests/procedure/data.
-struct ProgramStep {
-    ProcContext ctx;
-    NlpProblem nlp;
-    NlpHookBlock hooks;
-    CmpWork work;
-    CmpHandle handle;
-    int32_t exitCode = -1;  // -1: cosinit returned
-    std::ostringstream log;
-
-    explicit ProgramStep(const std::string& text) {
-        velix::testing::ensure_step_allocator();
-        auto& s = velix::platform::session();
-        velix::platform::begin_step();
-        s.libraryDir = std::string(VELIX_SOURCE_DIR) + "/tests/procedure/data";
-        s.stepSource = text;
-        s.stepSourceLine = 1;
-        std::ostream* saved = s.log;
-        s.log = &log;
-        ctx.nlp = &nlp;
-        ctx.hooks = &hooks;
-        ctx.cmpWork = &work;
-        nlp.owner = &ctx;
-        nlp.hooks = &hooks;
-        hooks.profile = &hooks.settings;
-        cmpinit(&handle, &work);
-        try {
-            cosinit(&ctx);
-        } catch (const velix::platform::StepExit& e) {
-            exitCode = e.code;
-        }
-        s.log = saved;
-    }
-    ~ProgramStep() { velix::platform::end_step(); }
+struct ProgramStep : velix::testing::CosinitStep {
+    using CosinitStep::CosinitStep;
 
     int32_t parameter(const std::string& name) const {
         for (int32_t k = 0; k < ctx.nParmAll; ++k)

@@ -11,6 +11,8 @@
 #include <string>
 
 #include "platform/session.h"
+#include "platform/step_exit.h"
+#include "procedure/procedure.h"
 #include "procedure/driver/grammar.h"
 #include "velix/host.h"
 #include "velix/statements.h"
@@ -73,5 +75,42 @@ struct ParsedStep {
 };
 
 inline std::string name_of(const NameRecord& r) { return std::string(r.text, r.length); }
+
+// Runs cosinit on a step's text with the data of tests/procedure/data, after
+// cmpinit as the step driver does.
+struct CosinitStep {
+    ProcContext ctx;
+    NlpProblem nlp;
+    NlpHookBlock hooks;
+    CmpWork work;
+    CmpHandle handle;
+    int32_t exitCode = -1;  // -1: cosinit returned
+    std::ostringstream log;
+
+    explicit CosinitStep(const std::string& text) {
+        ensure_step_allocator();
+        auto& s = velix::platform::session();
+        velix::platform::begin_step();
+        s.libraryDir = std::string(VELIX_SOURCE_DIR) + "/tests/procedure/data";
+        s.stepSource = text;
+        s.stepSourceLine = 1;
+        std::ostream* saved = s.log;
+        s.log = &log;
+        ctx.nlp = &nlp;
+        ctx.hooks = &hooks;
+        ctx.cmpWork = &work;
+        nlp.owner = &ctx;
+        nlp.hooks = &hooks;
+        hooks.profile = &hooks.settings;
+        cmpinit(&handle, &work);  // as the step driver does before cosinit
+        try {
+            cosinit(&ctx);
+        } catch (const velix::platform::StepExit& e) {
+            exitCode = e.code;
+        }
+        s.log = saved;
+    }
+    ~CosinitStep() { velix::platform::end_step(); }
+};
 
 }  // namespace velix::testing
