@@ -434,7 +434,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
             for (int32_t j = 0; j < n; ++j) {
                 if (flags[j] != '1' || std::fabs(coef[j]) < cut) continue;
                 if (t == maxTerms) {
-                    xebug("internal error: more dependency terms than the LinDep table holds", 9999);
+                    xebug("LinDep: more dependency terms than the table holds", 9999);
                     xexit(9999, 0);
                 }
                 fill_field(sign_cell(t), 3, coef[j] < 0.0 ? " - " : " + ", 3);
