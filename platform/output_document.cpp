@@ -20,9 +20,37 @@ std::vector<OutStep>& steps() {
     return all;
 }
 
+// Length of the well-formed UTF-8 sequence at s[i], 0 when there is none.
+size_t utf8_sequence(const std::string& s, size_t i) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    size_t n;
+    unsigned lo = 0x80, hi = 0xBF;  // range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) n = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size() || b(i + 1) < lo || b(i + 1) > hi) return 0;
+    for (size_t k = 2; k < n; ++k)
+        if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
+    return n;
+}
+
+// A JSON string.  Texts from data sets and cells may hold bytes that are not
+// UTF-8 (a Latin-1 label, say); each such byte is written as the code point
+// of the same value, so the document stays valid and nothing is lost.
 void put_string(std::string* out, const std::string& s) {
     out->push_back('"');
-    for (const char ch : s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char ch = s[i];
         const auto c = static_cast<unsigned char>(ch);
         switch (c) {
             case '"': *out += "\\\""; break;
@@ -33,10 +61,14 @@ void put_string(std::string* out, const std::string& s) {
             case '\r': *out += "\\r"; break;
             case '\t': *out += "\\t"; break;
             default:
-                if (c < 0x20) {
+                if (c < 0x20 || (c >= 0x80 && utf8_sequence(s, i) == 0)) {
                     char buf[8];
                     std::snprintf(buf, sizeof buf, "\\u%04x", c);
                     *out += buf;
+                } else if (c >= 0x80) {
+                    const size_t n = utf8_sequence(s, i);
+                    out->append(s, i, n);
+                    i += n - 1;
                 } else {
                     out->push_back(ch);
                 }

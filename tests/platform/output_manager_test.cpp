@@ -492,6 +492,14 @@ TEST_F(OutputManager, JsonEscapesTextsAndKeepsDoublesExact) {
     const std::string nasty = std::string("quote\" back\\ slash/ tab\t nl\n cr\r bell\x07 ") + "\xc3\xa9t\xc3\xa9";
     std::vector<KyrArg> note = {kyr_text(577, kyrtxt(nasty.c_str(), -1)), kyr_char(273, 'l')};
     ASSERT_EQ(call(manager_, 358, &note), 0);
+    // Bytes that are not UTF-8 (a Latin-1 label, a stray byte) keep the
+    // document valid: each becomes the code point of its value.
+    const std::string latin1 = "caf\xe9 \xff\xfe \xc3\xa9 \xed\xa0\x80";
+    std::vector<KyrArg> latin = {kyr_text(577, kyrtxt(latin1.c_str(), -1)), kyr_char(273, 'l')};
+    ASSERT_EQ(call(manager_, 358, &latin), 0);
+    const std::string json = velix::platform::output_json();
+    EXPECT_EQ(json.find('\xe9'), std::string::npos) << "no raw Latin-1 byte in the document";
+    EXPECT_EQ(json.find('\xff'), std::string::npos);
     HostObject* f = create("factoid", "Numbers", 744, "p");
     const double samples[] = {0.1, 1.0 / 3.0, 4.9406564584124654e-324, 1.7976931348623157e308, -0.0,
                               123456789.123456789, std::numeric_limits<double>::infinity()};
@@ -502,7 +510,9 @@ TEST_F(OutputManager, JsonEscapesTextsAndKeepsDoublesExact) {
     ASSERT_EQ(call(f, 299), 0);
     const JsonValue out = items();
     EXPECT_EQ(out[0]["text"].str(), nasty);
-    const JsonValue& entries = out[1]["entries"];
+    EXPECT_EQ(out[1]["text"].str(), "caf\xc3\xa9 \xc3\xbf\xc3\xbe \xc3\xa9 \xc3\xad\xc2\xa0\xc2\x80")
+        << "a surrogate's encoding is not UTF-8 either";
+    const JsonValue& entries = out[2]["entries"];
     ASSERT_EQ(entries.size(), std::size(samples));
     for (size_t i = 0; i < std::size(samples); ++i) {
         const double back = entries[i]["value"].number();
