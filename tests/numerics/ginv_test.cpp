@@ -435,6 +435,56 @@ TEST_F(GinvTables, LinDepRowGivesTheDependency) {
     EXPECT_EQ(rec.calls.back(), 428u);
 }
 
+TEST_F(GinvTables, SeveralDependenciesInDifferentScales) {
+    // Eight parameters of rank five, with scales from 1e-3 to 1e3: three
+    // are unpivoted, each a regression on the pivoted five that holds
+    // exactly (A_uP = b A_PP) and whose table row carries its constant.
+    const int n = 8, r = 5;
+    std::vector<double> ap = rank_deficient(n, r, 77);
+    const double scale[8] = {1e-3, 1, 1e3, 10, 0.1, 1, 100, 0.01};
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j <= i; ++j) ap[vt::pk(i, j)] *= scale[i] * scale[j];
+    const vt::Dense a = vt::from_packed(ap, n);
+    const std::vector<double> x = vt::random_dense(1, n, 78);
+    Recorder rec;
+    const Lid on = lid(4, ap, n, x, 1e-12, 1e-12, 1e-9, &rec.manager);
+    ASSERT_EQ(on.result, n - r);
+    ASSERT_EQ(rec.tables.size(), 1u);
+    const RecordedTable& t = rec.tables[0];
+    ASSERT_EQ(t.rows.size(), static_cast<size_t>(n - r));
+    std::vector<int> piv;
+    for (int j = 0; j < n; ++j)
+        if (on.flags[j] == '1') piv.push_back(j);
+    ASSERT_EQ(piv.size(), static_cast<size_t>(r));
+    const int groups = static_cast<int>(t.columns.size() - 3) / 4;
+    int row = 0;
+    for (int u = 0; u < n; ++u) {
+        if (on.flags[u] == '1') continue;
+        // Read b from the table row (sign and magnitude per named term).
+        std::map<std::string, double> b;
+        for (int g = 0; g < groups; ++g) {
+            const std::string name = t.rows[row][6 + 4 * g];
+            if (name.find_first_not_of(' ') == std::string::npos) continue;
+            const double mag = std::stod(t.rows[row][4 + 4 * g]);
+            b[name.substr(0, name.find(' '))] = t.rows[row][3 + 4 * g] == " - " ? -mag : mag;
+        }
+        std::vector<double> coef(n, 0.0);
+        for (int j : piv) coef[j] = b.count("X" + std::to_string(j + 1)) ? b["X" + std::to_string(j + 1)] : 0.0;
+        double constant = x[u];
+        for (int j : piv) constant -= coef[j] * x[j];
+        EXPECT_NEAR(std::stod(t.rows[row][2]), constant, 1e-6 * (1 + std::fabs(constant)));
+        for (int k : piv) {
+            double v = 0;
+            for (int j : piv) v += coef[j] * a[j * n + k];
+            EXPECT_NEAR(v, a[u * n + k], 1e-6 * (1 + std::fabs(a[u * n + k]))) << "row " << u << " col " << k;
+        }
+        ++row;
+    }
+    const Lid off = lid(0, ap, n, x, 1e-12, 1e-12, 1e-9);
+    EXPECT_EQ(off.result, on.result);
+    for (size_t i = 0; i < ap.size(); ++i) EXPECT_DOUBLE_EQ(off.a[i], on.a[i]);
+}
+
 TEST_F(GinvTables, EigenvalueTableMarksZerosAndWidensNumbers) {
     Recorder rec;
     const double ev[3] = {2.0, 1e-12, -1.0};
