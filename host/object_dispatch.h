@@ -24,6 +24,15 @@ constexpr int32_t kNoSuchMethod = static_cast<int32_t>(0x80008001u);
 int32_t wobmth(HostObject* object, const HostClass* cls, uint32_t method, int32_t count,
                KyrArg* args);
 
+// The callers' convention for a method result: a negative status is reported
+// with the host's failure text (xprrlog) and answered true, so the caller
+// abandons the table it was building.
+inline bool kyr_failed(int32_t status) {
+    if (status >= 0) return false;
+    xprrlog(0, status);
+    return true;
+}
+
 // Allocates `bytes` from the allocator with the tag; the allocator's own
 // allocate slot answers, with every argument passed unchanged.  Result: the
 // block, 0 on failure.

@@ -15,12 +15,6 @@ namespace {
 
 constexpr int32_t kGroupProc = 352;
 
-bool failed(int32_t rc) {
-    if (rc >= 0) return false;
-    xprrlog(0, rc);
-    return true;
-}
-
 }  // namespace
 
 void cosput(ProcContext* ctx, HostText* tableName, int32_t titleNumber, HostText* valueColumn,
@@ -36,7 +30,7 @@ void cosput(ProcContext* ctx, HostText* tableName, int32_t titleNumber, HostText
             kyr_text(138, tableName),
             kyr_text(296, kyrmsg(kGroupProc, titleNumber)),
         };
-        if (failed(wobmth(ctx->kyrManager, nullptr, 147, 6, args))) return;
+        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, 147, 6, args))) return;
         table = args[2].object;
     }
 
@@ -48,7 +42,7 @@ void cosput(ProcContext* ctx, HostText* tableName, int32_t titleNumber, HostText
             kyr_counted(138, "Label", 5),
             kyr_address(285, kKyrCell, &labelCell),
         };
-        if (failed(wobmth(table, nullptr, 338, 3, args))) return;
+        if (kyr_failed(wobmth(table, nullptr, 338, 3, args))) return;
     }
     {
         KyrArg args[] = {
@@ -56,9 +50,9 @@ void cosput(ProcContext* ctx, HostText* tableName, int32_t titleNumber, HostText
             kyr_text(138, valueColumn),
             kyr_address(343, kKyrCell, &valueCell),
         };
-        if (failed(wobmth(table, nullptr, 338, 3, args))) return;
+        if (kyr_failed(wobmth(table, nullptr, 338, 3, args))) return;
     }
-    if (failed(wobmth(table, nullptr, 298, 0, nullptr))) return;
+    if (kyr_failed(wobmth(table, nullptr, 298, 0, nullptr))) return;
     {
         KyrArg args[] = {
             kyr_object(0, nullptr),
@@ -66,15 +60,15 @@ void cosput(ProcContext* ctx, HostText* tableName, int32_t titleNumber, HostText
             kyr_text(339, templatePath),
         };
         int32_t rc = wobmth(ctx->kyrManager, nullptr, 422, 3, args);
-        if (failed(rc)) return;
+        if (kyr_failed(rc)) return;
         ctx->kyrTable = args[0].object;
     }
     for (int32_t i = 0; i < n; ++i) {
         labelCell = kyrmsg(kGroupProc, labelNumbers[i]);
-        if (failed(wobmth(table, nullptr, 329, 0, nullptr))) return;
+        if (kyr_failed(wobmth(table, nullptr, 329, 0, nullptr))) return;
         ++valueCell;
     }
-    if (failed(wobmth(table, nullptr, 299, 0, nullptr))) return;
+    if (kyr_failed(wobmth(table, nullptr, 299, 0, nullptr))) return;
     KyrArg deliver[] = {kyr_object(0, ctx->kyrTable)};
-    failed(wobmth(ctx->kyrManager, nullptr, 428, 1, deliver));
+    kyr_failed(wobmth(ctx->kyrManager, nullptr, 428, 1, deliver));
 }
