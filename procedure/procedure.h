@@ -17,6 +17,20 @@ void cosxinp(ProcContext* ctx, int32_t mode);
 // Moments, weights and start values of the current BY group; 0 on success.
 int32_t coscorr(ProcContext* ctx);
 
+// Start values after the moments: cosiset sets the covariances of the
+// exogenous manifest variables of a LINEQS or RAM model to their sample
+// values and corrects modelDf; cosinst makes every parameter's start value
+// consistent across its elements, clamps it to its bounds, fills the
+// missing ones and runs the programming statements once.
+void cosiset(ProcContext* ctx);
+void cosinst(ProcContext* ctx);
+
+// Start-value estimators: factor-analytic for a FACTOR model, instrumental
+// variables and least squares for an equation-type model; they fill the
+// missing element values and the optimizer's parameter vector.
+void cosinfa(ProcContext* ctx);
+void cosines(ProcContext* ctx);
+
 // The estimation of the BY group; 0 when the last stage gave a usable
 // solution.
 int32_t cosmini(ProcContext* ctx);

@@ -231,6 +231,15 @@ struct ProcContext {
     int32_t nLatentStart = 0;
     NameRecord* structEqNames = nullptr;
     int32_t nDepRef = 0;            // independent parameters the program references
+    // RAM results
+    int32_t nLatent = 0;            // latent variables (model variables N less manifest n)
+    int32_t* incomingPaths = nullptr;  // per model variable: elements in its row of _A_
+    int32_t nWithIncoming = 0;      // model variables with at least one incoming path
+    // FACTOR statement (cospari)
+    int32_t nFactors = 0;           // k, 1 when N= is not given
+    double factorSecond = 1.0;      // the statement's second number, kept for its readers
+    int16_t factorNoUnique = 0;     // no unique part (COMPONENT)
+    int16_t factorIdentity = 0;     // unique part entered as _U_ _I_ _U_' (HEYWOOD)
 
     // ---- moments of the BY group (coscorr and its readers, procedure/data/) ----
     int32_t nPartial = 0;           // PARTIAL variables, read after the manifest ones
@@ -257,6 +266,15 @@ struct ProcContext {
     int64_t weightFactorEnd = 0;    // its end
     int16_t weightsOnFile = 0;      // workFile3 holds the p* diagonal weights of this group
     int16_t varianceBlockWritten = 0;  // cleared by the moment step for every BY group
+    int32_t nJacEntries = 0;        // nonzero entries of the derivative of the model elements
+                                    // (cosinst); sizes the sparse Jacobian
+    int32_t momentOriginOption = 0; // the origin the options ask for (0 or 1), restored
+    int16_t momentOriginKept = 0;   // for every BY group once it is kept
+    // cells bound to the special variables (cosfop1, cosfop2, cosfop3)
+    double ramRow[5] = {};          // _MATNR_, _ROW_, _COL_, _ESTIM_, _STDERR_
+    double rhsCell = 0.0;           // _RHS_
+    double iterCell = 0.0;          // _ITER_
+    double alphaCell = 0.0;         // _ALPHA_
 
     // ---- optimizer set-up ----
     void* parmBlock = nullptr;      // per-parameter arrays of cosop31

@@ -18,6 +18,7 @@
 #include "procedure/driver/grammar.h"
 #include "procedure/driver/model.h"
 #include "procedure/estimation/options.h"
+#include "procedure/data/data.h"
 #include "procedure/procedure.h"
 #include "velix/host_dataset.h"
 
@@ -490,8 +491,15 @@ void cosinit(ProcContext* ctx) {
     }
 
     // 19-20. The model.
+    if (ctx->inramUsed || ctx->symatrixInput) cosfop1(ctx);
     cospari(ctx);
     ctx->nCols = std::max(ctx->nManifest, ctx->leadingDim);
+
+    // 21. Variables of INWGT= and INEST=, and of the output data sets.
+    if (ctx->inwgtUsed || ctx->inestUsed) cosfop2(ctx);
+    if (ctx->dataSetHandle[kRoleOutstat] || ctx->dataSetHandle[kRoleOutram] ||
+        ctx->dataSetHandle[kRoleOutwgt] || ctx->dataSetHandle[kRoleOutest])
+        cosfop3(ctx);
 
     // 22-23. DATA= must be readable and keep variables in use.
     if (xvsele(data) != 0) xexit(1008, 0);

@@ -1,0 +1,166 @@
+// cosasco: the asymptotic covariance matrix of the sample moments from the
+// fourth-order moments of the raw data, the basis of the WLS and DWLS
+// weights (Browne, "Asymptotically distribution-free methods for the
+// analysis of covariance structures", Br. J. Math. Stat. Psychol. 37, 1984):
+//   kind 1  Gamma_ijkl = m_ijkl - s_ij s_kl
+//   kind 2  the unbiased form of Browne (1984), eq. 3.8
+//   kind 3  correlations by the delta method (de Leeuw 1983; Browne and
+//           Shapiro 1986), the variance moments replaced by a penalty
+// with two kurtosis measures from the ratio of the fourth moments to their
+// values under normality (Browne 1984, sec. 4).
+#include <cmath>
+#include <vector>
+
+#include "host/host_support.h"
+#include "procedure/data/data.h"
+
+namespace {
+
+constexpr double kDblMin = 2.225073858507202e-308;
+constexpr uint32_t kFileSequential = 0x84000008u;
+
+inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+
+void file_check(int32_t rc) {
+    if (rc != 0) {
+        xprrlog(0, rc);
+        xexit(1020, 0);
+    }
+}
+
+}  // namespace
+
+void cosasco(ProcContext* ctx, int32_t kind) {
+    const int32_t n = ctx->nManifest;
+    const int32_t p = ctx->nVar;
+    const bool wls = ctx->methodGroup == kMethodWls || ctx->methodGroup == kMethodUlsWls ||
+                     ctx->methodRequested == kMethodWls || ctx->methodRequested == kMethodUlsWls;
+    double* w = ctx->weightMatrix;
+    const double missing = host_missing_value();
+
+    // 1. The covariances with divisor N.  The fourth moments are about the
+    // same origin as the moments (about zero with an uncorrected analysis),
+    // so s stays about that origin too.
+    const double d0 = zvardiv(ctx->vardefKind, ctx->nObs, 0.0, ctx->sumWeights);
+    const double f = d0 > 0.0 ? ctx->divisor / d0 : 0.0;
+    double* s = ctx->momentInverse;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j)
+            s[pk(i, j)] = f * ctx->momentMatrix[pk(i, j)] * ctx->stdDevs[i] * ctx->stdDevs[j];
+
+    // 2. Kurtosis from the ratios of the fourth moments to their normal values.
+    ctx->kurtosisCells[6] = ctx->kurtosisCells[7] = missing;
+    if (ctx->kurtosisWanted && wls) {
+        double s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        for (int32_t i = 0; i < p; ++i)
+            for (int32_t j = 0; j <= i; ++j)
+                for (int32_t k = 0; k <= j; ++k)
+                    for (int32_t l = 0; l <= k; ++l) {
+                        const double m = w[iisub(i, j, k, l)];
+                        const double g = s[pk(i, j)] * s[pk(k, l)] + s[pk(i, k)] * s[pk(j, l)] +
+                                         s[pk(i, l)] * s[pk(j, k)];
+                        s1 += m * g;
+                        s2 += g * g;
+                        if (std::fabs(g) > kDblMin) s3 += m / g;
+                    }
+        const double pp = static_cast<double>(p);
+        ctx->kurtosisCells[6] = 24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
+        if (s2 > kDblMin * s1) ctx->kurtosisCells[7] = s1 / s2 - 1.0;
+    }
+
+    const int32_t pstar = n * (n + 1) / 2;
+    if (kind != 3) {
+        // 3. Gamma = m - s s'.
+        if (wls) {
+            int64_t q = 0;
+            for (int32_t a = 0; a < pstar; ++a)
+                for (int32_t b = 0; b <= a; ++b, ++q) w[q] -= s[a] * s[b];
+        } else {
+            for (int32_t a = 0; a < pstar; ++a) w[a] -= s[a] * s[a];
+        }
+        if (kind != 2) return;
+        // 4-5. The unbiased form.
+        const double N = d0;
+        const double c1 = N * (N - 1.0) / ((N - 2.0) * (N - 3.0));
+        const double c2 = N / ((N - 2.0) * (N - 3.0));
+        if (wls) {
+            int64_t q = 0;
+            for (int32_t i = 0; i < n; ++i)
+                for (int32_t j = 0; j <= i; ++j)
+                    for (int32_t k = 0; k <= i; ++k)
+                        for (int32_t l = 0; l <= (k < i ? k : j); ++l, ++q)
+                            w[q] = c1 * w[q] - c2 * (s[pk(i, k)] * s[pk(j, l)] + s[pk(i, l)] * s[pk(j, k)] -
+                                                     (2.0 / (N - 1.0)) * s[pk(i, j)] * s[pk(k, l)]);
+        } else {
+            for (int32_t i = 0; i < n; ++i)
+                for (int32_t j = 0; j <= i; ++j) {
+                    const double sij = s[pk(i, j)];
+                    w[pk(i, j)] = c1 * w[pk(i, j)] -
+                                  c2 * (s[pk(i, i)] * s[pk(j, j)] + ((N - 3.0) / (N - 1.0)) * sij * sij);
+                }
+        }
+        return;
+    }
+
+    // 6. Correlations: standardised fourth moments rho and the delta method.
+    std::vector<double> sd(n);
+    for (int32_t i = 0; i < n; ++i) sd[i] = s[pk(i, i)] > 0.0 ? std::sqrt(s[pk(i, i)]) : 0.0;
+    auto scaled = [&](double m, int32_t i, int32_t j, int32_t k, int32_t l) {
+        const double d = sd[i] * sd[j] * sd[k] * sd[l];
+        return d < kDblMin ? 0.0 : m / d;
+    };
+    const double* r = ctx->momentMatrix;
+    const double v = wzmis(ctx->wPenalty) ? 0.01 : ctx->wPenalty == 0.0 ? 0.0 : 1.0 / ctx->wPenalty;
+    if (!wls) {
+        // DWLS: rho_ijij - r (rho_iiij + rho_ijjj) + r^2 (rho_iiii/4 + rho_iijj/2 + rho_jjjj/4).
+        const double* m3a = ctx->dwlsAsycov[0];  // m_iiij
+        const double* m3b = ctx->dwlsAsycov[1];  // m_ijjj
+        std::vector<double> out(pstar);
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) {
+                const double rij = r[pk(i, j)];
+                const double iijj = scaled(w[pk(i, j)], i, i, j, j);
+                const double iiii = scaled(w[pk(i, i)], i, i, i, i);
+                const double jjjj = scaled(w[pk(j, j)], j, j, j, j);
+                out[pk(i, j)] = iijj - rij * (scaled(m3a[pk(i, j)], i, i, i, j) + scaled(m3b[pk(i, j)], i, j, j, j)) +
+                                rij * rij * (0.25 * iiii + 0.5 * iijj + 0.25 * jjjj);
+            }
+        for (int32_t a = 0; a < pstar; ++a) w[a] = out[a];
+        return;
+    }
+    // WLS: the elements need the untransformed rho, so they go to a utility
+    // file row by row and come back afterwards.
+    HostFile* file = nullptr;
+    ScratchFileRequest request;
+    request.attributeWord = kFileSequential;
+    file_check(xcopen(&file, &request));
+    file_check(xcpoint(file, 0));
+    auto rho = [&](int32_t i, int32_t j, int32_t k, int32_t l) { return scaled(w[iisub(i, j, k, l)], i, j, k, l); };
+    std::vector<double> row;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            row.clear();
+            const double rij = r[pk(i, j)];
+            for (int32_t k = 0; k <= i; ++k)
+                for (int32_t l = 0; l <= (k < i ? k : j); ++l) {
+                    const double rkl = r[pk(k, l)];
+                    row.push_back(rho(i, j, k, l) - 0.5 * rij * (rho(i, i, k, l) + rho(j, j, k, l)) -
+                                  0.5 * rkl * (rho(i, j, k, k) + rho(i, j, l, l)) +
+                                  0.25 * rij * rkl *
+                                      (rho(i, i, k, k) + rho(i, i, l, l) + rho(j, j, k, k) + rho(j, j, l, l)));
+                }
+            file_check(xcwrite(file, row.data(), static_cast<int64_t>(row.size() * sizeof(double))));
+        }
+    file_check(xcpoint(file, 0));
+    int64_t q = 0;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j)
+            for (int32_t k = 0; k <= i; ++k)
+                for (int32_t l = 0; l <= (k < i ? k : j); ++l, ++q) {
+                    double x;
+                    file_check(xcread(file, &x, sizeof x));
+                    if (i == j || k == l) x = (i == j && k == l && i == k) ? v : 0.0;
+                    w[q] = x;
+                }
+    file_check(xcclose(file, 1));
+}

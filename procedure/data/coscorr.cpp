@@ -1,0 +1,849 @@
+// coscorr: everything one BY group needs before estimation: N and the
+// variance divisor, means, standard deviations and the moment matrix
+// (covariances or correlations) with partial variables swept out
+// (Goodnight's sweep) and an optional ridge, its inverse and
+// log-determinant, the weight matrix of GLS (S), WLS (the asymptotic
+// covariance of the moments, Browne 1984) and DWLS (its diagonal), the
+// kurtosis measures, the input tables and the OUTSTAT= and OUTWGT= rows,
+// and finally the start values of the parameters.
+//
+//   entry: method of the group, arrays, pool
+//   N from the options; read the moments (raw, SYMATRIX or moment data)
+//   divisors; sample-size check; rescale to the divisor in force
+//   covariance work matrix; constant variables among moments about zero
+//   inverse of the covariance with divisor N (weights, kurtosis, OUTSTAT=)
+//   WLS/DWLS weights; kurtosis; partial variables; checks
+//   covariance analysis: correlations to covariances
+//   print, OUTSTAT=; ridge; inverse and log-determinant; GLS weights
+//   inverse store; start values
+//
+// Inverses and factors are formed on the matrix scaled to unit diagonal,
+// so that the singularity tolerance is relative: variables measured in
+// small units are not declared singular.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "host/host_support.h"
+#include "numerics/bisect.h"
+#include "numerics/covcorr.h"
+#include "numerics/discrepancy.h"
+#include "numerics/packed.h"
+#include "numerics/tridiag.h"
+#include "numerics/uniform_random.h"
+#include "procedure/data/data.h"
+#include "procedure/data/observations.h"
+#include "procedure/procedure.h"
+#include "velix/host_vector.h"
+#include "velix/statements.h"
+
+namespace {
+
+constexpr int32_t kGroupProc = 352;
+// Relative rounding level of a double (2^-53).
+constexpr double kEps = 1.110223024625157e-16;
+// Square root of the smallest normal double.
+constexpr double kTiny = 1.491668147e-154;
+constexpr double kDblMin = 2.225073858507202e-308;
+constexpr double kLn10 = 2.302585092994046;
+// Smallest eigenvalue the automatic ridge aims at.
+constexpr double kRidgeTarget = 0.001;
+// Passes of the automatic ridge at most.
+constexpr int kRidgePasses = 5;
+// Code of the special missing value 'M' (no determinant).
+constexpr int kMissingM = 2 + ('M' - 'A');
+
+// Results of coscorr.
+enum : int32_t {
+    kGoOn = 0,
+    kReaderFailed = 1,
+    kTooFewForWeights = 2,
+    kWeightRoutineFailed = 3,
+    kWlsSingular = 4,
+    kNoVariance = 5,
+    kSingular = 6,
+    kInwgtNotRead = 7,
+    kTooFewObservations = 8
+};
+
+inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+
+bool is_wls(int32_t m) { return m == kMethodWls || m == kMethodUlsWls; }
+bool is_dwls(int32_t m) { return m == kMethodDwls || m == kMethodUlsDwls; }
+
+double* allocate(int64_t count) {
+    HostAllocator* a = v_global_gcb_anchor->stepAllocator;
+    auto* p = static_cast<double*>(a->allocate(a, static_cast<size_t>(std::max<int64_t>(count, 1)) * sizeof(double), 4));
+    if (p == nullptr) {
+        xmemmsg(count * 8);
+        xexit(1016, 0);
+    }
+    return p;
+}
+
+}  // namespace
+
+namespace velix::detail {
+
+void allocate_moment_arrays(ProcContext* ctx) {
+    if (ctx->means != nullptr) return;
+    int16_t partial = 0;
+    while (velix::detail::list_variable(ctx, kListPartial, partial) != 0) ++partial;
+    if (ctx->nPartial == 0) ctx->nPartial = partial;
+    if (ctx->nRead == 0) ctx->nRead = ctx->nVar + ctx->nPartial + (ctx->interceptVar ? 1 : 0);
+    const int64_t m = ctx->nRead + 1;
+    const int64_t n = ctx->nManifest;
+    const int64_t pstar = n * (n + 1) / 2;
+    double* block = allocate(4 * m);
+    ctx->means = block;
+    ctx->stdDevs = block + m;
+    ctx->skewness = block + 2 * m;
+    ctx->uniKurtosis = block + 3 * m;
+    ctx->stdDevsN = allocate(m);
+    ctx->rowValues = allocate(m + 1);
+    ctx->momentMatrix = allocate(m * (m + 1) / 2);
+    ctx->momentInverse = allocate(std::max(m * (m + 1) / 2, n * n));
+    const int32_t method = ctx->methodRequested;
+    ctx->weightMatrix = allocate(is_wls(method) ? pstar * (pstar + 1) / 2 : pstar);
+    if (is_dwls(method)) {
+        ctx->dwlsAsycov[0] = allocate(pstar);
+        ctx->dwlsAsycov[1] = allocate(pstar);
+    }
+}
+
+}  // namespace velix::detail
+
+namespace {
+
+// Inverse of the packed matrix a of order n on its unit-diagonal scaling:
+// the tolerance of the Cholesky pivots is relative to each variance.
+// ln det in *logdet.  false when a diagonal is not positive or a pivot
+// fails (a is then unusable).
+bool scaled_inverse(int32_t n, double tol, double* a, double* logdet) {
+    std::vector<double> r(n);
+    double sumLog = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        const double d = a[pk(i, i)];
+        if (!(d > 0.0) || !std::isfinite(d)) return false;
+        r[i] = 1.0 / std::sqrt(d);
+        sumLog += std::log(d);
+    }
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) a[pk(i, j)] *= r[i] * r[j];
+    double det[2];
+    if (coschin(n, tol, det, a) != 0) return false;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) a[pk(i, j)] *= r[i] * r[j];
+    *logdet = std::log(det[0]) + det[1] * kLn10 + sumLog;
+    return true;
+}
+
+// Cholesky factor L of the packed matrix a (in place) on its unit-diagonal
+// scaling; ln det in *logdet.  false when not positive definite.
+bool scaled_factor(int32_t n, double tol, double* a, double* logdet) {
+    std::vector<double> r(n);
+    double sumLog = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        const double d = a[pk(i, i)];
+        if (!(d > 0.0) || !std::isfinite(d)) return false;
+        r[i] = std::sqrt(d);
+        sumLog += std::log(d);
+    }
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) a[pk(i, j)] /= r[i] * r[j];
+    double ld = 0.0;
+    if (coscdec(n, tol, &ld, a) != 0) return false;
+    // A = D R D with R = Ls Ls': L = D Ls, rows scaled.
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) a[pk(i, j)] *= r[i];
+    *logdet = ld + sumLog;
+    return true;
+}
+
+void write_file(HostFile* file, const void* data, int64_t bytes) {
+    const int32_t rc = xcwrite(file, data, bytes);
+    if (rc != 0) {
+        xprrlog(0, rc);
+        xexit(1020, 0);
+    }
+}
+
+void point_file(HostFile* file, int64_t position) {
+    const int32_t rc = xcpoint(file, position);
+    if (rc != 0) {
+        xprrlog(0, rc);
+        xexit(1020, 0);
+    }
+}
+
+void determinant_table(ProcContext* ctx, const char* name, int32_t title, double logdet, int32_t label) {
+    cosdet(ctx, kyrtxts("%s", -1, name), title, logdet, label, kyrtxts("Tesk.Velix.%s", -1, name));
+}
+
+double penalty_value(const ProcContext* ctx) {
+    if (wzmis(ctx->wPenalty)) return 0.01;  // 1/100 when no penalty is given
+    return ctx->wPenalty == 0.0 ? 0.0 : 1.0 / ctx->wPenalty;
+}
+
+// Variance moments of a correlation analysis carry no information: their
+// weights become the penalty structure (v on the variance diagonal).
+void apply_penalty(ProcContext* ctx) {
+    const int32_t n = ctx->nManifest;
+    const double v = penalty_value(ctx);
+    double* w = ctx->weightMatrix;
+    if (is_wls(ctx->methodGroup) || is_wls(ctx->methodRequested)) {
+        for (int32_t i = 0; i < n; ++i) {
+            const int64_t a = pk(i, i);
+            for (int64_t b = 0; b < n * (n + 1) / 2; ++b) w[pk(a, b)] = 0.0;
+            w[pk(a, a)] = v;
+        }
+    } else {
+        for (int32_t i = 0; i < n; ++i) w[pk(i, i)] = v;
+    }
+}
+
+// The moment state the later steps read, kept together.
+struct Group {
+    double n = 0.0;      // N of the analysis
+    double nd = 0.0;     // N as the reader delivered it
+    double d0 = 0.0, dm1 = 0.0, d2 = 0.0, d3 = 0.0;
+    bool inverse = false;  // the inverse of the covariance with divisor N exists
+    int32_t partialUsed = 0;
+    int32_t kurtosisStatus = 0;
+    KurtosisList list;
+};
+
+// Widens the packed matrix of order m-1 by a row and column at index k.
+void widen(double* a, int32_t m, int32_t k, const double* row) {
+    std::vector<double> old(a, a + int64_t{m - 1} * m / 2);
+    for (int32_t i = 0; i < m; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            if (i == k || j == k) {
+                a[pk(i, j)] = i == j ? 1.0 : row[i == k ? j : i];
+                continue;
+            }
+            a[pk(i, j)] = old[pk(i > k ? i - 1 : i, j > k ? j - 1 : j)];
+        }
+}
+
+// Steps 13: the weights of the WLS-type methods.  Returns a result code,
+// or -1 to go on (possibly switched to ULS).
+int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
+    const int32_t method = ctx->methodGroup;
+    const int32_t n = ctx->nManifest;
+    const int32_t pstar = ctx->nMoments;
+    const bool wls = is_wls(method);
+    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
+    if (!ctx->inwgtUsed && g->d0 <= 3.0 + kEps) {
+        xpmlog(kGroupProc, 9, g->n);
+        ctx->kurtosisWanted = 0;
+        if (method == kMethodUlsWls || method == kMethodUlsDwls) {
+            ctx->methodGroup = kMethodUls;
+            return -1;
+        }
+        return kTooFewForWeights;
+    }
+    const int32_t level = wls ? cosfiw1(ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(ctx, 1, 5, 6, inverse, &g->list);
+    if (level >= 5 || level < 0) {
+        xpmlog(kGroupProc, 10);
+        if (method == kMethodUlsWls || method == kMethodUlsDwls) {
+            ctx->methodGroup = kMethodUls;
+            return -1;
+        }
+        return kWeightRoutineFailed;
+    }
+    if (!ctx->inwgtUsed) {
+        int32_t kind = ctx->asycovKind;
+        // Without ASYCOV= the covariances of the moments of the analysed
+        // matrix: of covariances, or of correlations in correlation analysis.
+        if (kind < 1 || kind > 3) kind = ctx->covAnalysis ? 1 : 3;
+        cosasco(ctx, kind);
+    }
+    double* w = ctx->weightMatrix;
+    if (intercept >= 0) w[wls ? pk(pk(intercept, intercept), pk(intercept, intercept)) : pk(intercept, intercept)] = 1.0;
+    if (std::fabs(ctx->wRidge) > kTiny) {
+        xpmlog(kGroupProc, 11, ctx->wRidge);
+        if (wls)
+            for (int32_t a = 0; a < pstar; ++a) w[pk(a, a)] += ctx->wRidge * w[pk(a, a)];
+        else
+            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->wRidge * w[pk(i, i)];
+    }
+    const bool penalised = !ctx->covAnalysis && !(ctx->inwgtUsed && wzmis(ctx->wPenalty));
+    if (penalised) apply_penalty(ctx);
+    const uint32_t pf = ctx->printFlags;
+    const bool printWeights = (pf & (0x10u << 8)) != 0 || (pf & 0x10u) != 0;  // PWEIGHT or PALL
+    const NameRecord* names = velix::detail::moment_names(ctx);
+    std::vector<NameRecord> labels;
+    if (printWeights && wls) {
+        labels.resize(pstar);
+        for (int32_t i = 0, a = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j, ++a) {
+                labels[a].length = static_cast<int16_t>(
+                    znamfix(0, "_V", 2, 1000 * (i + 1) + j + 1, 6, labels[a].text, 8));
+                labels[a].length = 8;
+            }
+    }
+    if (printWeights) {
+        if (wls)
+            velix::detail::publish_matrix(ctx, "Weights", 727, w, pstar, pstar, labels.data(), labels.data(), "sc", 8);
+        else
+            velix::detail::publish_matrix(ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
+    }
+    ctx->weightsOnFile = 1;
+    point_file(ctx->workFile3, 0);
+    for (int32_t a = 0; a < pstar; ++a) {
+        const double d = wls ? w[pk(a, a)] : w[a];
+        write_file(ctx->workFile3, &d, sizeof d);
+    }
+    if (ctx->dataSetHandle[kRoleOutwgt] != nullptr) cosfout(ctx, 0);
+
+    const bool printDetail = ctx->printDetail && printWeights;
+    if (!wls) {
+        // DWLS: the weights are the inverse square roots of the variances of
+        // the moments.  The singularity test is relative to the largest.
+        if (penalised) apply_penalty(ctx);
+        double largest = 0.0;
+        for (int32_t a = 0; a < pstar; ++a) largest = std::max(largest, w[a]);
+        double logdet = 0.0;
+        bool singular = false;
+        const double tol = ctx->singular * ctx->singular * largest;
+        for (int32_t a = 0; a < pstar; ++a) {
+            if (!singular) {
+                if (w[a] < tol || !(w[a] > 0.0))
+                    singular = true;
+                else
+                    logdet += std::log(w[a]);
+            }
+            w[a] = w[a] >= kDblMin ? 1.0 / std::sqrt(w[a]) : 0.0;
+        }
+        if (singular) logdet = host_special_missing(kMissingM);
+        if (printWeights) determinant_table(ctx, "WeightsDet", 728, logdet, 13);
+        if (printDetail) velix::detail::publish_matrix(ctx, "InvDiagWeights", 730, w, n, n, names, names, "sc", 8);
+        return -1;
+    }
+    // WLS: Cholesky factor of the weight matrix (without the variance
+    // moments in penalised correlation analysis).
+    double logdet = 0.0;
+    bool ok;
+    if (!penalised) {
+        ok = scaled_factor(pstar, ctx->singular, w, &logdet);
+    } else {
+        velix::detail::takout(ctx);
+        ok = scaled_factor(pstar - n, ctx->singular, w, &logdet);
+        if (ok) velix::detail::putin(ctx, penalty_value(ctx));
+    }
+    if (!ok) {
+        xpmlog(kGroupProc, 12);
+        return kWlsSingular;
+    }
+    if (ctx->weightFactorStart == 0) ctx->weightFactorStart = ctx->saveEnd[0];
+    point_file(ctx->scratchFile, ctx->weightFactorStart);
+    ctx->weightFactorPos = ctx->weightFactorStart;
+    for (int32_t a = 0; a < pstar; ++a) {
+        write_file(ctx->scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
+        ctx->weightFactorPos += 8 * int64_t{a + 1};
+    }
+    ctx->weightFactorEnd = ctx->weightFactorPos;
+    if (penalised) {
+        const double v = penalty_value(ctx);
+        logdet = v == 0.0 ? host_special_missing(kMissingM) : logdet + n * std::log(v);
+    }
+    if (printWeights) determinant_table(ctx, "WeightsDet", 728, logdet, 13);
+    if (printDetail) velix::detail::publish_matrix(ctx, "CholeskyWeights", 729, w, pstar, pstar, labels.data(),
+                                                   labels.data(), "sc", 8);
+    return -1;
+}
+
+// Steps 15 to 24 of the group from the partial variables on; `saved` holds
+// the moments before the conversion (the GLS fallback starts again from
+// them).  Returns the result.
+int32_t finish_group(ProcContext* ctx, Group* g);
+
+}  // namespace
+
+namespace velix::detail {
+
+void takout(ProcContext* ctx) {
+    const int32_t n = ctx->nManifest;
+    double* w = ctx->weightMatrix;
+    int64_t q = 0, out = 0;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j)
+            for (int32_t k = 0; k <= i; ++k)
+                for (int32_t l = 0; l <= (k < i ? k : j); ++l, ++q)
+                    if (i != j && k != l) w[out++] = w[q];
+}
+
+void putin(ProcContext* ctx, double penalty) {
+    const int32_t n = ctx->nManifest;
+    const int64_t pstar = int64_t{n} * (n + 1) / 2;
+    double* w = ctx->weightMatrix;
+    int64_t q = pstar * (pstar + 1) / 2;
+    int64_t in = (pstar - n) * (pstar - n + 1) / 2;
+    const double root = std::sqrt(penalty);
+    for (int32_t i = n - 1; i >= 0; --i)
+        for (int32_t j = i; j >= 0; --j)
+            for (int32_t k = i; k >= 0; --k)
+                for (int32_t l = (k < i ? k : j); l >= 0; --l) {
+                    --q;
+                    if (i == j && k == l && i == k)
+                        w[q] = root;
+                    else if (i == j || k == l)
+                        w[q] = 0.0;
+                    else
+                        w[q] = w[--in];
+                }
+}
+
+int32_t ridge(int32_t n, double* a, double* work, int16_t* index, double* r) {
+    if (!wzmis(*r)) return 0;
+    ztred3(n, a, work);
+    if (zbisect(n, -1, 0.0, work, work + 3 * n, index, work + 4 * n) < 1) {
+        *r = host_missing_value();
+        return -1;
+    }
+    const double lambda = work[3 * n];
+    *r = lambda < 0.0 ? kRidgeTarget - lambda : lambda < kRidgeTarget ? kRidgeTarget : 0.0;
+    return 0;
+}
+
+void setini(ProcContext* ctx) {
+    const bool scaleGiven = !wzmis(ctx->varStartScale);
+    const double scale = scaleGiven ? ctx->varStartScale : ctx->covAnalysis ? 100.0 : 10.0;
+    const ModelMatrixTable& t = ctx->model;
+    for (int32_t term = 0; term < ctx->nTerms; ++term) {
+        const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
+        for (int32_t mat = first; mat <= last; ++mat) {
+            for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e) {
+                if (!wzmis(ctx->elements.value[e])) continue;
+                const int32_t p = std::abs(ctx->elements.parameter[e]);
+                if (p == 0) xexit(9999, 0);
+                double v = ctx->randomSeed != 0 ? zranuni(&ctx->randomSeed) : ctx->startConst;
+                if (mat == last && ctx->elements.row[e] == ctx->elements.column[e])
+                    v = scaleGiven ? (std::fabs(v) + 1.0) * ctx->varStartScale : std::fabs(v) * scale;
+                ctx->elements.value[e] = v;
+                ctx->nlp->x[p - 1] = v;
+            }
+        }
+    }
+}
+
+}  // namespace velix::detail
+
+namespace {
+
+int32_t finish_group(ProcContext* ctx, Group* g) {
+    const int32_t n = ctx->nManifest;
+    const int32_t m = ctx->nRead;
+    const double missing = host_missing_value();
+    double* s = ctx->momentMatrix;
+    const char* kind = ctx->vardefKind;
+
+    // 15. Partial variables: sweep them out of the correlation matrix.
+    const int32_t q = ctx->nPartial;
+    g->partialUsed = 0;
+    if (q > 0) {
+        if (g->n <= q) {
+            xpmlog(kGroupProc, 17, q, g->n);
+            g->n = q;
+        }
+        std::vector<char> flags(m, '0');
+        std::vector<double> work(m);
+        int32_t used = q;
+        for (int32_t k = 0; k < q; ++k) {
+            const int32_t pivot = n + k;
+            // Relative pivot test: the residual variance against the original.
+            zsweep(s, pivot, m, flags.data(), work.data(), ctx->singular * s[pk(pivot, pivot)]);
+            if (flags[pivot] == '0') {
+                --used;
+                for (int32_t j = 0; j < m; ++j) s[pk(pivot, j)] = 0.0;
+            }
+        }
+        g->partialUsed = used;
+        double df = used;
+        if (ctx->momentOrigin <= 0 && (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0)) df += 1.0;
+        const double wold = ctx->divisor;
+        ctx->divisor = zvardiv(kind, g->nd, df, ctx->sumWeights);
+        if (std::memcmp(kind, "DF      ", 8) == 0) g->n -= used;
+        if (std::memcmp(kind, "WDF     ", 8) == 0) ctx->sumWeights -= used;
+        const double scale = ctx->divisor > 0.0 ? std::sqrt(wold / ctx->divisor) : 0.0;
+        ctx->nObs = ctx->nObsCell = g->n;
+        for (int32_t i = 0; i < n; ++i)
+            if (s[pk(i, i)] <= kEps * 10000.0)
+                for (int32_t j = 0; j < n; ++j) s[pk(i, j)] = 0.0;
+        std::vector<double> sd(n);
+        zcovcor(n, s, sd.data());
+        for (int32_t i = 0; i < n; ++i) {
+            ctx->stdDevs[i] *= scale * sd[i];
+            if (s[pk(i, i)] <= kEps * 1000.0) s[pk(i, i)] = 0.0;
+        }
+    }
+
+    // 16. Checks.
+    if (!ctx->symatrixInput) {
+        if (ctx->momentOrigin < 0) {
+            const double wold = ctx->divisor;
+            ctx->divisor = zvardiv(kind, g->n, 1.0, ctx->sumWeights);
+            if (std::fabs(ctx->divisor - wold) > kEps) xpmlog(kGroupProc, 18, ctx->divisor);
+            const double f = ctx->divisor > kEps ? std::sqrt(wold / ctx->divisor) : 0.0;
+            for (int32_t i = 0; i < m; ++i) ctx->stdDevs[i] *= f;
+        }
+        double trace = 0.0;
+        for (int32_t i = 0; i < n; ++i) {
+            const double sd = ctx->stdDevs[i];
+            trace += ctx->covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
+            if (!(sd > 0.0)) {
+                const NameRecord& r = velix::detail::moment_names(ctx)[i];
+                xpmlog(kGroupProc, 19, static_cast<int32_t>(r.length), r.text);
+            }
+        }
+        if (!(trace > 0.0)) {
+            xpmlog(kGroupProc, 20);
+            return kNoVariance;
+        }
+    }
+
+    // 17. Covariance analysis.
+    if (ctx->covAnalysis)
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) s[pk(i, j)] *= ctx->stdDevs[i] * ctx->stdDevs[j];
+
+    // 18. Printing and OUTSTAT=.
+    if (ctx->printEnabled) cospcor(ctx, g->partialUsed, g->kurtosisStatus, &g->list);
+    if (ctx->dataSetHandle[kRoleOutstat] != nullptr) cosfout(ctx, 1);
+
+    // 19. Ridge.
+    double r = ctx->ridgeCell;
+    if (!wzmis(r)) {
+        if (std::fabs(r) > kTiny) {
+            xpmlog(kGroupProc, 22, r);
+            for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += r * s[pk(i, i)];
+        }
+    } else {
+        std::vector<double> work(6 * std::max(n, 1));
+        std::vector<int16_t> index(std::max(n, 1));
+        std::copy(s, s + ctx->nMoments, ctx->momentInverse);
+        r = missing;
+        bool applied = false;
+        if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r) == 0 && r > 0.0) {
+            double inc = r;
+            for (int pass = 1; pass <= kRidgePasses; ++pass) {
+                const double t = inc * 1e-08;  // keeps a zero diagonal from staying zero
+                for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += inc * (std::fabs(s[pk(i, i)]) + t);
+                applied = true;
+                if (pass == kRidgePasses) break;
+                std::copy(s, s + ctx->nMoments, ctx->momentInverse);
+                double r2 = missing;
+                if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r2) != 0 || r2 <= 0.0) break;
+                inc = r2;
+            }
+        }
+        if (applied) xpmlog(kGroupProc, 21);
+    }
+
+    // 20. Inverse and log-determinant of the analysed matrix.
+    const uint32_t pf = ctx->printFlags;
+    const bool printInput = (pf & (0x04u << 8)) != 0 || (pf & 0x18u) != 0;
+    const bool printWeights = (pf & (0x10u << 8)) != 0 || (pf & 0x10u) != 0;
+    std::copy(s, s + ctx->nMoments, ctx->momentInverse);
+    double logdet = 0.0;
+    const bool invertible = scaled_inverse(n, ctx->singular, ctx->momentInverse, &logdet);
+    ctx->logDetMoments = invertible ? logdet : host_special_missing(kMissingM);
+    if (printInput && ctx->printEnabled)
+        determinant_table(ctx, ctx->covAnalysis ? "InCovDet" : "InCorrDet", 728, ctx->logDetMoments, 606);
+    if (!invertible) {
+        const int32_t method = ctx->methodGroup;
+        if (method == kMethodUlsGls || method == kMethodUlsMl) {
+            ctx->methodGroup = kMethodUls;
+            xpmlog(kGroupProc, 24);
+        } else if (method == kMethodGls || method == kMethodMl) {
+            xpmlog(kGroupProc, 25);
+            return kSingular;
+        }
+    }
+
+    // 21. GLS weights.
+    if (ctx->methodGroup == kMethodGls || ctx->methodGroup == kMethodUlsGls) {
+        double* w = ctx->weightMatrix;
+        if (ctx->inwgtUsed) {
+            if (cosfiwt(ctx, 1) != 0) {
+                xpmlog(kGroupProc, 10);
+                return kInwgtNotRead;
+            }
+        } else {
+            std::copy(s, s + ctx->nMoments, w);
+        }
+        if (std::fabs(ctx->wRidge) > kTiny) {
+            xpmlog(kGroupProc, 11, ctx->wRidge);
+            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->wRidge * w[pk(i, i)];
+        }
+        const NameRecord* names = velix::detail::moment_names(ctx);
+        if (printWeights) velix::detail::publish_matrix(ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
+        ctx->weightsOnFile = 1;
+        point_file(ctx->workFile3, 0);
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) {
+                const double d = w[pk(i, i)] * w[pk(j, j)] + w[pk(i, j)] * w[pk(i, j)];
+                write_file(ctx->workFile3, &d, sizeof d);
+            }
+        // The weights themselves are kept in momentInverse's place only when
+        // they can be inverted, so no output comes from a failed factor.
+        std::vector<double> weights(w, w + ctx->nMoments);
+        bool ok;
+        double wlogdet = ctx->logDetMoments;
+        if (std::fabs(ctx->wRidge) <= kTiny && !ctx->inwgtUsed && invertible) {
+            std::copy(ctx->momentInverse, ctx->momentInverse + ctx->nMoments, w);
+            ok = true;
+        } else {
+            ok = scaled_inverse(n, ctx->singular, w, &wlogdet);
+            if (ok && printWeights) determinant_table(ctx, "WeightsDet", 728, wlogdet, 13);
+        }
+        if (ok) {
+            if (ctx->dataSetHandle[kRoleOutwgt] != nullptr) {
+                std::vector<double> inverse(w, w + ctx->nMoments);
+                std::copy(weights.begin(), weights.end(), w);
+                cosfout(ctx, 0);
+                std::copy(inverse.begin(), inverse.end(), w);
+            }
+        } else {
+            xpmlog(kGroupProc, 12);
+            if (ctx->methodGroup == kMethodGls) {
+                xpmlog(kGroupProc, 25);
+                return kSingular;
+            }
+            // ULS then GLS: the group is analysed by ULS only; the matrix
+            // stays as formed, nothing is converted again.
+            ctx->methodGroup = kMethodUls;
+            xpmlog(kGroupProc, 24);
+        }
+    }
+
+    // 22. Inverse store.
+    if (ctx->invStoreLen > 0) {
+        const int64_t bytes = 8 * int64_t{ctx->invStoreLen};
+        ctx->invPool = xmpoolc(bytes, 1024, 4096);
+        if (ctx->invPool == nullptr) {
+            xmemmsg(bytes);
+            xexit(std::max(1016, ctx->errorLevel), 0);
+        }
+        ctx->invStore = static_cast<double*>(ctx->invPool->allocate(ctx->invPool, static_cast<size_t>(bytes), 4096));
+        if (const int32_t c = xmemdef(ctx->invStore)) {
+            xmemmsg(c + 20000);
+            xexit(std::max(1016, ctx->errorLevel), 0);
+        }
+    }
+
+    // 23. Start values.
+    if (ctx->equationModel) cosiset(ctx);
+    bool anyMissing = false;
+    for (int32_t e = 0; e < ctx->nElements && !anyMissing; ++e) anyMissing = wzmis(ctx->elements.value[e]);
+    if (anyMissing) {
+        if (ctx->randomSeed != 0) velix::detail::setini(ctx);
+        if (ctx->factorModel) cosinfa(ctx);
+        if (ctx->equationModel) cosines(ctx);
+    }
+    cosinst(ctx);
+    return kGoOn;
+}
+
+int32_t run(ProcContext* ctx, Group* g) {
+    const double missing = host_missing_value();
+    const int32_t n = ctx->nManifest;
+    const int32_t m = ctx->nRead;
+    const char* kind = ctx->vardefKind;
+    const int32_t method = ctx->methodGroup;
+    const bool wlsType = method >= kMethodWls && method <= kMethodUlsDwls;
+
+    vzfdl(missing, ctx->means, 4 * (m + 1));
+    vzfdl(missing, ctx->momentMatrix, m * (m + 1) / 2);
+    const int64_t pstar = ctx->nMoments;
+    if (is_wls(ctx->methodRequested)) vzfdl(missing, ctx->weightMatrix, static_cast<int32_t>(pstar * (pstar + 1) / 2));
+    else if (is_dwls(ctx->methodRequested)) vzfdl(missing, ctx->weightMatrix, static_cast<int32_t>(pstar));
+
+    // 2. N before reading.
+    double N = ctx->nobsGiven;
+    const int a = (ctx->momentOrigin == 0 && !ctx->uncorrectedCov && !ctx->uncorrectedCorr) || ctx->interceptVar ? 1 : 0;
+    if (!wzmis(ctx->edfGiven)) N = ctx->edfGiven + a;
+    if (!wzmis(ctx->dfReduce) && !wzmis(N)) N -= ctx->dfReduce;
+    double nd = N;
+
+    // 3. Reading.
+    int32_t level;
+    std::vector<double> work(std::max(m, 1) + 5 * std::max(n, 1));
+    const int32_t mRead = m - (ctx->interceptVar ? 1 : 0);
+    if (ctx->symatrixInput) {
+        level = cosfico(ctx);
+        nd = ctx->nObs;
+    } else if (ctx->rawData) {
+        level = zacorr(ctx->dataSetHandle[kRoleData], ctx->stmtList, kHostListRead, kHostListWeight, kHostListFreq,
+                       ctx->momentOrigin, ctx->momentMatrix, ctx->means, ctx->stdDevs, work.data(), kind,
+                       &ctx->divisor, &ctx->sumWeights, &nd);
+    } else {
+        level = zrcorr(ctx->dataSetHandle[kRoleData], 'R', ctx->stmtList, kHostListRead, ctx->momentOrigin,
+                       ctx->dataType, ctx->momentMatrix, ctx->means, ctx->stdDevs, work.data(), kind,
+                       &ctx->divisor, &ctx->sumWeights, &nd, ctx);
+    }
+    raise_error_level(ctx, level);
+    if (level >= 5) return kReaderFailed;
+
+    // 4. The reader's divisor.
+    const double w0 = ctx->divisor;
+    const double sw = ctx->sumWeights;
+    const double scale0 = w0 > kDblMin ? std::sqrt(nd / w0) : 0.0;
+    if (wzmis(N)) {
+        N = nd;
+        if (!wzmis(ctx->dfReduce)) N -= ctx->dfReduce;
+    }
+
+    // 5. Intercept variable after the manifest ones.
+    if (ctx->interceptVar) {
+        const int32_t k = ctx->nVar;
+        for (int32_t i = m - 1; i > k; --i) {
+            ctx->means[i] = ctx->means[i - 1];
+            ctx->stdDevs[i] = ctx->stdDevs[i - 1];
+        }
+        ctx->means[k] = 1.0;
+        ctx->stdDevs[k] = scale0;
+        std::vector<double> row(m);
+        for (int32_t i = 0; i < m; ++i)
+            row[i] = ctx->stdDevs[i] == 0.0 ? 0.0 : scale0 * ctx->means[i] / ctx->stdDevs[i];
+        widen(ctx->momentMatrix, mRead + 1, k, row.data());
+    }
+
+    // 6. Divisors.
+    const double df = 1.0 - ctx->momentOrigin;
+    ctx->divisor = zvardiv(kind, N, df, sw);
+    g->d0 = zvardiv(kind, N, 0.0, sw);
+    g->dm1 = zvardiv(kind, N, -df, sw);
+    g->d2 = zvardiv(kind, N, 2.0 * df, sw);
+    g->d3 = zvardiv(kind, N, 3.0 * df, sw);
+    ctx->nObs = ctx->nObsCell = N;
+    g->n = N;
+    g->nd = nd;
+
+    // 7. Sample size.
+    if (!(N > n && ctx->divisor > kEps)) {
+        if (wzmis(ctx->edfGiven) && wzmis(ctx->dfReduce))
+            xpmlog(kGroupProc, 5, N, n);
+        else
+            xpmlog(kGroupProc, 6, N, n, nd, ctx->edfGiven, ctx->dfReduce);
+        if (N < 1.0) return kTooFewObservations;
+    }
+
+    // 8. Rescaling to the divisor in force.
+    if (ctx->divisor != w0) {
+        if (ctx->divisor <= kDblMin) return kTooFewObservations;
+        const double f = std::sqrt(w0 / ctx->divisor);
+        for (int32_t i = 0; i < m; ++i) ctx->stdDevs[i] *= f;
+    }
+
+    // 9. Covariance work matrix (order n).
+    double* cov = ctx->momentInverse;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j)
+            cov[pk(i, j)] = ctx->symatrixInput ? ctx->momentMatrix[pk(i, j)]
+                                               : ctx->momentMatrix[pk(i, j)] * ctx->stdDevs[i] * ctx->stdDevs[j];
+
+    // 10. Constant variables among moments about zero: such a variable is an
+    // intercept.  Its weighted second moment about zero is (sum of weights /
+    // divisor) times its squared mean.
+    if (!ctx->symatrixInput && ctx->momentOrigin != 0) {
+        const double f = ctx->divisor > 0.0 ? sw / ctx->divisor : 0.0;
+        for (int32_t i = 0; i < n; ++i) {
+            const double sii = cov[pk(i, i)], mean = ctx->means[i];
+            if (std::fabs(sii - f * mean * mean) <= kEps * sii && mean != 0.0) {
+                ctx->momentOrigin = -(i + 1);
+                if (!(ctx->interceptVar && i == ctx->nVar)) {
+                    const NameRecord& r = velix::detail::moment_names(ctx)[i];
+                    xpmlog(kGroupProc, 7, static_cast<int32_t>(r.length), r.text);
+                }
+            }
+        }
+        if (ctx->interceptVar) ctx->momentOrigin = -(ctx->nVar + 1);
+    }
+
+    // 11.
+    vzfdl(missing, ctx->kurtosisCells, 8);
+
+    // 12. Covariance with divisor N and its inverse.
+    const bool outstat = ctx->dataSetHandle[kRoleOutstat] != nullptr;
+    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
+    if (wlsType || ctx->kurtosisWanted || outstat) {
+        const double f = ctx->divisor != g->d0 && g->d0 > 0.0 ? ctx->divisor / g->d0 : 1.0;
+        std::vector<double> c;
+        for (int32_t i = 0; i < n; ++i) {
+            if (i == intercept) continue;
+            for (int32_t j = 0; j <= i; ++j) {
+                if (j == intercept) continue;
+                double v = cov[pk(i, j)] * f;
+                if (ctx->momentOrigin != 0) v -= ctx->means[i] * ctx->means[j];
+                c.push_back(v);
+            }
+        }
+        const int32_t order = n - (intercept >= 0 ? 1 : 0);
+        double ld = 0.0;
+        g->inverse = scaled_inverse(order, ctx->singular, c.data(), &ld);
+        if (g->inverse) {
+            std::copy(c.begin(), c.end(), cov);
+        } else if (ctx->rawData) {
+            xpmlog(kGroupProc, 8);
+        }
+    }
+    const double* inverse = g->inverse ? ctx->momentInverse : nullptr;
+    std::vector<double> inverseCopy;
+    if (inverse != nullptr) {
+        inverseCopy.assign(inverse, inverse + ctx->nMoments);
+        inverse = inverseCopy.data();
+    }
+
+    // 13. WLS-type weights.
+    bool kurtosisDone = false;
+    if (wlsType) {
+        const int32_t r = wls_weights(ctx, g, inverse);
+        if (r >= 0) return r;
+        kurtosisDone = !ctx->inwgtUsed && (ctx->methodGroup == method);
+    }
+
+    // 14. Kurtosis (raw data).
+    if (ctx->rawData && (ctx->kurtosisWanted || outstat)) {
+        int32_t lv = 0;
+        if (!kurtosisDone) lv = coskurt(ctx, 1, 5, 6, inverse, &g->list);
+        if (lv >= 5 || lv < 0) {
+            xpmlog(kGroupProc, 16);
+            ctx->kurtosisWanted = 0;
+        } else {
+            g->kurtosisStatus =
+                velix::detail::kurtosis_coefficients(ctx, g->d0, g->dm1, g->d2, g->d3, inverse != nullptr, &g->list);
+        }
+    }
+    return finish_group(ctx, g);
+}
+
+}  // namespace
+
+int32_t coscorr(ProcContext* ctx) {
+    // 1. Entry.
+    ctx->methodGroup = ctx->methodRequested;
+    ctx->weightsOnFile = 0;
+    ctx->varianceBlockWritten = 0;
+    ctx->weightFactorPos = ctx->weightFactorEnd = ctx->weightFactorStart;
+    // The origin of the moments is the option's for every BY group: an
+    // intercept found in an earlier group does not carry over.
+    if (!ctx->momentOriginKept) {
+        ctx->momentOriginOption = ctx->momentOrigin < 0 ? 1 : ctx->momentOrigin;
+        if (ctx->uncorrectedCov || ctx->uncorrectedCorr) ctx->momentOriginOption = 1;
+        ctx->momentOriginKept = 1;
+    }
+    ctx->momentOrigin = ctx->momentOriginOption;
+    velix::detail::allocate_moment_arrays(ctx);
+
+    Group g;
+    const int32_t result = run(ctx, &g);
+
+    // 24. Exit.
+    if (result != 0) raise_error_level(ctx, 108);
+    zmsgsav(0, 0, nullptr, 0);
+    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    return result;
+}

@@ -1,0 +1,159 @@
+// Data sets and moment matrices: the routines of the moment step of a BY
+// group (coscorr, declared with the other top-level routines in
+// procedure/procedure.h) and the readers, weight builders, printers and
+// data-set writers it calls.
+//
+// Storage conventions: PackedSym, element (i, j), j <= i, at i(i+1)/2 + j;
+// a matrix over the moments (WLS) is a PackedSym of order p* = n(n+1)/2
+// indexed by the moment number i(i+1)/2 + j (iisub).  Missing values are
+// the host's missing doubles.
+#pragma once
+
+#include <cstdint>
+
+#include "velix/proc_context.h"
+
+// The variance divisor of the divisor kind (recognised by its second
+// character): N n, DF n - d, WDF w - d (0.0 when d + 1e-4 (w - d) rounds to
+// d), WEIGHT and WGT w; never below 0.0.  Any other kind ends the step with
+// 9999 after an internal-error line.
+//   kind in: 8 characters, blank-padded
+double zvardiv(const char* kind, double n, double d, double w);
+
+// Position of the element ((i, j), (k, l)) in a packed matrix over the
+// moments, 0-based.
+int64_t iisub(int32_t i, int32_t j, int32_t k, int32_t l);
+
+// Reads the current BY group of a TYPE=SYMATRIX DATA= into the moment
+// matrix, means, standard deviations, N, the sum of weights and the
+// divisor.  Returns 0; a variable count that differs from nVar ends the
+// step with 1008.
+int32_t cosfico(ProcContext* ctx);
+
+// Reads the current BY group of a moment data set (TYPE CORR, COV, UCORR,
+// UCOV, SSCP, FACTOR, ACE or EST).
+//   data      in   the DATA= handle
+//   form      in   'R' (82): deliver correlations
+//   stmtList  in   the statement list (not read)
+//   listEntry in   entry of the host's variable lists with the analysis variables
+//   origin    in   nonzero: moments about zero
+//   type      in   the TYPE of the data set, 8 characters
+//   matrix    out  PackedSym[n(n+1)/2] (order n+1 with an SSCP intercept)
+//   means, stdDevs out [n] each
+//   work      work [n]
+//   vardefKind in  the divisor kind
+//   divisor, sumWeights, nObs out
+//   ctx       in   the names of the analysis variables (manifestNames)
+// Returns a level: 0, 4 (warnings), 108 (nothing usable), 1008 (variables).
+int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* stmtList, int32_t listEntry,
+               int32_t origin, const char* type, double* matrix, double* means, double* stdDevs,
+               double* work, const char* vardefKind, double* divisor, double* sumWeights,
+               double* nObs, const ProcContext* ctx);
+
+// The five largest kurtosis contributions, in descending order; an
+// observation number of 0 ends a shorter list.
+struct KurtosisList {
+    double contribution[5] = {};
+    int32_t observation[5] = {};
+    double weight[5] = {};
+};
+
+// One pass over the raw observations of the BY group: skewness and
+// kurtosis sums per variable (into ctx->skewness and ctx->uniKurtosis) and,
+// with an inverse (PackedSym of the covariance with divisor N over the
+// variables other than an intercept variable), Mardia's sum (first kurtosis
+// cell) with the largest contributions.  Returns 0, or 108 when no
+// observation could be used.
+int32_t coskurt(ProcContext* ctx, int32_t listEntry, int32_t weightEntry, int32_t freqEntry,
+                const double* inverse, KurtosisList* list);
+
+// Prints the input statistics of the BY group: title line, "GenModInfo",
+// "SimpleStatistics", the kurtosis tables and the input matrix.
+//   partialUsed    in  partial variables swept out
+//   kurtosisStatus in  number of listed contributions (0: none)
+void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, const KurtosisList* list);
+
+// Replaces the fourth-order moments in ctx->weightMatrix by the asymptotic
+// covariance of the moments of kind 1 (biased), 2 (unbiased) or 3
+// (correlations), and fills the last two kurtosis cells.
+void cosasco(ProcContext* ctx, int32_t kind);
+
+// Weight matrices: cosfiwt reads a GLS matrix from INWGT= (0 when read);
+// cosfiw1 (WLS) and cosfiw2 (DWLS) read INWGT= or accumulate the
+// fourth-order moments of the raw data (with the kurtosis sums); 0, or 108
+// when the weights are incomplete or no observation could be used.
+int32_t cosfiwt(ProcContext* ctx, int32_t listEntry);
+int32_t cosfiw1(ProcContext* ctx, int32_t listEntry, int32_t weightEntry, int32_t freqEntry,
+                const double* inverse, KurtosisList* list);
+int32_t cosfiw2(ProcContext* ctx, int32_t listEntry, int32_t weightEntry, int32_t freqEntry,
+                const double* inverse, KurtosisList* list);
+
+// Binding of the special data sets' variables, once per step after the
+// model is built: cosfop1 SYMATRIX DATA= and INRAM=; cosfop2 INEST= and
+// INWGT=; cosfop3 the variables, TYPE and label of OUTSTAT=, OUTRAM=,
+// OUTWGT= and OUTEST=.  Failures raise the error level and end the step
+// above 999.
+void cosfop1(ProcContext* ctx);
+void cosfop2(ProcContext* ctx);
+void cosfop3(ProcContext* ctx);
+
+// Writes one row of role `role` from the bound cells; a failed put is
+// reported and the caller goes on.
+void cos_write_row(ProcContext* ctx, int32_t role);
+// Reads the next observation of the current BY group of role `role` into
+// its bound cells: 1 when one was read, 0 at the end of the group.
+int32_t cos_read_row(ProcContext* ctx, int32_t role);
+
+// Writes the OUTSTAT= rows (mode 1) or the OUTWGT= rows (mode 0) of the BY
+// group.
+void cosfout(ProcContext* ctx, int32_t mode);
+
+namespace velix::detail {
+
+// The arrays of the moment step (means, standard deviations, skewness,
+// kurtosis, the bound row, the moment, inverse and weight matrices), made
+// once per step from the step allocator; later calls do nothing.
+void allocate_moment_arrays(ProcContext* ctx);
+
+// The WLS weight matrix between order p* and order p* - n (the variance
+// moments dropped) and back for its factor (penalty value v on the variance
+// diagonal).
+void takout(ProcContext* ctx);
+void putin(ProcContext* ctx, double penalty);
+
+// Automatic ridge: when *r is missing, the ridge that lifts the smallest
+// eigenvalue of the packed matrix a (destroyed) to 0.001; 0, or -1 with
+// *r missing when the eigenvalue could not be found.
+//   work  work [6n];  index work [n]
+int32_t ridge(int32_t n, double* a, double* work, int16_t* index, double* r);
+
+// Missing start values of the model elements from random numbers or the
+// start constant.
+void setini(ProcContext* ctx);
+
+// Completes the univariate and multivariate kurtosis measures from the
+// sums of the raw pass.  d0, dm1, d2, d3: the divisors with 0, -1, 2 and 3
+// degrees of freedom; haveInverse: Mardia's sum was accumulated.  Returns
+// the number of listed contributions (0 when none are shown); the list's
+// contributions become normalised.
+int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2, double d3,
+                              bool haveInverse, KurtosisList* list);
+
+// Publishes a matrix table (manager method 388): name and template path
+// "Tesk.Velix.<name>", title message 352/title, values stored by `storage`
+// ("sc" symmetric packed, "r" by rows), rows and columns, NameRecord row and
+// column labels (null: none), display integer 278 = style.  Returns the
+// status of the call (negative: reported, nothing published).
+int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const double* values,
+                       int32_t rows, int32_t columns, const NameRecord* rowLabels,
+                       const NameRecord* columnLabels, const char* storage, int32_t style);
+
+// The NameRecords of the moment-matrix variables (the DATA= variables in
+// use, then "Intercept" with an intercept variable), for labels and names.
+const NameRecord* moment_names(ProcContext* ctx);
+
+// The Mardia term d' A d of one centred observation d[m] over the packed
+// inverse A of the variables other than `skip` (-1: none).
+double mardia_term(const double* d, int32_t m, int32_t skip, const double* inverse);
+
+}  // namespace velix::detail

@@ -1,0 +1,347 @@
+// The variables of the special data sets and their binding to the cells of
+// the run context: every special data set is exchanged with the host one
+// observation at a time through bound cells (the output row with _TYPE_
+// and the name variables, the row of numeric values, the RAM and OUTEST=
+// cells).  cosfop1 binds a TYPE=SYMATRIX DATA= and INRAM=, cosfop2 INEST=
+// and INWGT=, cosfop3 defines the variables of the four output data sets.
+//
+//   per data set: begin the list; bind (or define) each variable in order;
+//   a variable that is absent or of the wrong type: its message, the error
+//   level, and the rest of that data set is not bound; end the list
+#include <algorithm>
+#include <cstring>
+
+#include "host/host_support.h"
+#include "procedure/data/data.h"
+#include "velix/host_dataset.h"
+#include "velix/statements.h"
+
+namespace {
+
+constexpr int32_t kGroupProc = 352;
+constexpr int32_t kTypeCharacter = 99;  // 'c'
+constexpr int32_t kTypeNumeric = 102;   // 'f'
+
+// Messages per data set: variable absent, wrong type, BY variables differ.
+struct BindMessages {
+    int32_t absent;
+    int32_t wrongType;
+    int32_t byMismatch;
+};
+constexpr BindMessages kSymatrixMessages{401, 402, 0};
+constexpr BindMessages kInramMessages{404, 405, 403};
+constexpr BindMessages kInestMessages{206, 207, 208};
+constexpr BindMessages kInwgtMessages{407, 408, 406};
+
+// One read list being built; stops at the first failure.
+struct ReadList {
+    ProcContext* ctx;
+    HostDataSet* data;
+    HostBinding* binding = nullptr;
+    BindMessages messages;
+    bool failed = false;
+
+    ReadList(ProcContext* c, int role, int32_t count, BindMessages m)
+        : ctx(c), data(c->dataSetHandle[role]), messages(m) {
+        xvgeti(data, count, 0, &binding);
+        ctx->dataSetBinding[role] = binding;
+    }
+
+    // Binds variable `name` (length) to cell; optional variables may be absent.
+    void bind(const char* name, int32_t length, void* cell, bool character, int32_t cellLength,
+              bool optional = false) {
+        if (failed) return;
+        int16_t number = 0;
+        if (xvfind(data, name, length, &number, 0) != 0 || number == 0) {
+            if (optional) return;
+            xpmlog(kGroupProc, messages.absent, length, name);
+            raise_error_level(ctx, 1008);
+            failed = true;
+            return;
+        }
+        const int32_t rc = xvgetd(binding, number, 0, cell, cellLength,
+                                  character ? kTypeCharacter : kTypeNumeric, 0, 0);
+        if (rc != 0) {
+            xpmlog(kGroupProc, messages.wrongType, length, name);
+            raise_error_level(ctx, 1008);
+            failed = true;
+        }
+    }
+    void bind_special(const char* name, void* cell, bool character, int32_t cellLength,
+                      bool optional = false) {
+        bind(name, static_cast<int32_t>(std::strlen(name)), cell, character, cellLength, optional);
+    }
+};
+
+void check_by(ProcContext* ctx, int role, int32_t message) {
+    if (ctx->nByVars > 0 &&
+        xbylist(ctx->dataSetHandle[kRoleData], ctx->dataSetHandle[role]) != 0) {
+        xpmlog(kGroupProc, message);
+        raise_error_level(ctx, 2000);
+    }
+}
+
+void exit_above_999(ProcContext* ctx) {
+    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+}
+
+// The numeric variables of the analysis, bound to rowValues[0 .. count-1].
+void bind_analysis(ReadList* list, ProcContext* ctx, int32_t count) {
+    for (int32_t i = 0; i < count && !list->failed; ++i) {
+        const NameRecord& n = ctx->manifestNames[i];
+        list->bind(n.text, n.length, &ctx->rowValues[i], false, 8);
+    }
+}
+
+// Output list definition.
+struct OutputList {
+    ProcContext* ctx;
+    HostBinding* binding = nullptr;
+    HostVariableDescriptor d;
+
+    OutputList(ProcContext* c, int role, int32_t count) : ctx(c) {
+        HostDataSet* out = ctx->dataSetHandle[role];
+        xvputi(out, count, 0, &binding);
+        ctx->dataSetBinding[role] = binding;
+        if (ctx->nByVars > 0) {
+            HostDataSet* data = ctx->dataSetHandle[kRoleData];
+            // The BY variables of DATA= come first in every output data set.
+            const NameArray& by = ctx->procOptions->lists[kListBy];
+            int16_t numbers[256];
+            int32_t k = 0;
+            for (int32_t i = 0; i < by.count && k < 256; ++i) {
+                int16_t v = 0;
+                if (xvfind(data, by.names[i].text, by.names[i].length, &v, 0) == 0) numbers[k++] = v;
+            }
+            xvputcv(binding, data, numbers, k, 0);
+        }
+    }
+    void reset() {
+        xvnamei(&d);
+        d.attributeWord[0] = d.attributeWord[1] = 0;
+        std::memset(d.attributeName, ' ', sizeof d.attributeName);
+    }
+    // A special variable with its label message.
+    void define(const char* name, int32_t labelMessage, void* cell, int32_t charLength) {
+        reset();
+        char label[41];
+        const int32_t labelLength = labelMessage > 0 ? xpmstr(label, -1 - 40, kGroupProc, labelMessage) : 0;
+        d.name = name;
+        d.nameLength = static_cast<int16_t>(std::strlen(name));
+        d.label = labelLength > 0 ? label : nullptr;
+        d.labelLength = static_cast<int16_t>(std::max(labelLength, 0));
+        d.type = charLength > 0 ? kVarCharacter : kVarNumeric;
+        d.length = d.storedLength = charLength > 0 ? charLength : 8;
+        xvputd(binding, &d, 0, cell, charLength, 0, 0);
+    }
+    // The numeric variables of DATA= in use: name and label pass over.
+    void define_data_variables() {
+        HostDataSet* data = ctx->dataSetHandle[kRoleData];
+        for (int32_t i = 0; i < ctx->nVar; ++i) {
+            const HostVariableDescriptor* src = nullptr;
+            reset();
+            if (xvname(data, ctx->manifestNumbers[i], &src) == 0 && src != nullptr) {
+                d.name = src->name;
+                d.nameLength = src->nameLength;
+                d.label = src->label;
+                d.labelLength = src->labelLength;
+            } else {
+                d.name = ctx->manifestNames[i].text;
+                d.nameLength = ctx->manifestNames[i].length;
+            }
+            d.type = kVarNumeric;
+            d.length = d.storedLength = 8;
+            xvputd(binding, &d, 0, &ctx->rowValues[i], 0, 0, 0);
+        }
+    }
+};
+
+void set_type_and_label(HostDataSet* out, const char* type) {
+    char t[8];
+    std::memset(t, ' ', 8);
+    std::memcpy(t, type, std::strlen(type));
+    xoinfo(out, kInfoSetType, t);
+    DataSetLabel label;
+    label.length = static_cast<int16_t>(std::max(0, xpmstr(label.text, -1 - 40, kGroupProc, 409)));
+    xoinfo(out, kInfoSetLabel, &label);
+}
+
+const char* matrix_type(const ProcContext* ctx) {
+    if (ctx->symatrixInput) return "SYMATRIX";
+    if (ctx->uncorrectedCorr) return "UCORR";
+    if (ctx->uncorrectedCov) return "UCOV";
+    return ctx->covAnalysis ? "COV" : "CORR";
+}
+
+bool wls_form(int32_t method) { return method == kMethodWls || method == kMethodUlsWls; }
+
+}  // namespace
+
+void cosfop1(ProcContext* ctx) {
+    velix::detail::allocate_moment_arrays(ctx);
+    ctx->outRow.name.length = 32;
+    if (ctx->symatrixInput) {
+        ReadList list(ctx, kRoleData, ctx->nByVars + ctx->nVar + 2, kSymatrixMessages);
+        if (ctx->typeVar > 0) list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
+        if (ctx->nameVar > 0) list.bind_special("_NAME_", ctx->outRow.name.text, true, 32);
+        bind_analysis(&list, ctx, ctx->nVar);
+        xvgete(list.binding);
+    }
+    if (ctx->inramUsed) {
+        check_by(ctx, kRoleInram, kInramMessages.byMismatch);
+        ReadList list(ctx, kRoleInram, ctx->nByVars + 7, kInramMessages);
+        list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
+        list.bind_special("_NAME_", ctx->outRow.name.text, true, 32);
+        static const char* const kRam[] = {"_MATNR_", "_ROW_", "_COL_", "_ESTIM_", "_STDERR_"};
+        for (int k = 0; k < 5; ++k) list.bind_special(kRam[k], &ctx->ramRow[k], false, 8);
+        xvsele(ctx->dataSetHandle[kRoleInram]);
+        xvgete(list.binding);
+    }
+    exit_above_999(ctx);
+}
+
+void cosfop2(ProcContext* ctx) {
+    velix::detail::allocate_moment_arrays(ctx);
+    ctx->outRow.name.length = 32;
+    if (!ctx->inestUsed && !ctx->inwgtUsed) return;
+    if (ctx->inestUsed) {
+        // The parameters of INEST=; statement variables come with the
+        // programming statements' reader.
+        check_by(ctx, kRoleInest, kInestMessages.byMismatch);
+        NlpProblem* nlp = ctx->nlp;
+        ReadList list(ctx, kRoleInest, ctx->nByVars + ctx->nParmFree + 3, kInestMessages);
+        list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
+        list.bind_special("_RHS_", &ctx->rhsCell, false, 8, true);
+        list.bind_special("_ITER_", &ctx->iterCell, false, 8, true);
+        for (int32_t i = 0; i < ctx->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
+            const NameRecord& n = nlp->paramNames[i];
+            list.bind(n.text, n.length, &nlp->paramRow[i], false, 8);
+        }
+        xvsele(ctx->dataSetHandle[kRoleInest]);
+        xvgete(list.binding);
+        exit_above_999(ctx);
+    }
+    if (ctx->inwgtUsed) {
+        check_by(ctx, kRoleInwgt, kInwgtMessages.byMismatch);
+        const bool wls = wls_form(ctx->methodRequested);
+        ReadList list(ctx, kRoleInwgt, ctx->nByVars + (wls ? 4 : 2) + ctx->nManifest, kInwgtMessages);
+        list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
+        list.bind_special("_NAME_", ctx->outRow.name.text, true, 32);
+        if (wls) {
+            list.bind_special("_NAM2_", ctx->outRow.name2.text, true, 32);
+            list.bind_special("_NAM3_", ctx->outRow.name3.text, true, 32);
+        }
+        bind_analysis(&list, ctx, ctx->nManifest);
+        xvsele(ctx->dataSetHandle[kRoleInwgt]);
+        xvgete(list.binding);
+        exit_above_999(ctx);
+    }
+}
+
+void cosfop3(ProcContext* ctx) {
+    velix::detail::allocate_moment_arrays(ctx);
+    if (HostDataSet* out = ctx->dataSetHandle[kRoleOutstat]) {
+        set_type_and_label(out, matrix_type(ctx));
+        OutputList list(ctx, kRoleOutstat, ctx->nByVars + ctx->nVar + 2);
+        list.define("_TYPE_", 410, ctx->outRow.type, 8);
+        list.define("_NAME_", 411, ctx->outRow.name.text, 32);
+        list.define_data_variables();
+        xvpute(list.binding);
+    }
+    if (HostDataSet* out = ctx->dataSetHandle[kRoleOutram]) {
+        set_type_and_label(out, "RAM");
+        OutputList list(ctx, kRoleOutram, ctx->nByVars + 7);
+        list.define("_TYPE_", 410, ctx->outRow.type, 8);
+        list.define("_NAME_", 411, ctx->outRow.name.text, 32);
+        static const char* const kRam[] = {"_MATNR_", "_ROW_", "_COL_", "_ESTIM_", "_STDERR_"};
+        for (int k = 0; k < 5; ++k) {
+            list.reset();
+            list.d.name = kRam[k];
+            list.d.nameLength = static_cast<int16_t>(std::strlen(kRam[k]));
+            list.d.label = kRam[k];
+            list.d.labelLength = list.d.nameLength;
+            xvputd(list.binding, &list.d, 0, &ctx->ramRow[k], 0, 0, 0);
+        }
+        xvpute(list.binding);
+    }
+    if (HostDataSet* out = ctx->dataSetHandle[kRoleOutwgt]) {
+        set_type_and_label(out, "WEIGHT");
+        const bool wls = wls_form(ctx->methodRequested);
+        OutputList list(ctx, kRoleOutwgt, ctx->nByVars + ctx->nVar + (wls ? 4 : 2));
+        list.define("_TYPE_", 410, ctx->outRow.type, 8);
+        list.define("_NAME_", 412, ctx->outRow.name.text, 32);
+        if (wls) {
+            list.define("_NAM2_", 413, ctx->outRow.name2.text, 32);
+            list.define("_NAM3_", 414, ctx->outRow.name3.text, 32);
+        }
+        list.define_data_variables();
+        xvpute(list.binding);
+    }
+    if (HostDataSet* out = ctx->dataSetHandle[kRoleOutest]) {
+        set_type_and_label(out, "EST");
+        NlpProblem* nlp = ctx->nlp;
+        const bool alpha = nlp->hooks && nlp->hooks->profile &&
+                           (nlp->hooks->profile->limitFlag1 != 0 || nlp->hooks->profile->limitFlag2 != 0);
+        OutputList list(ctx, kRoleOutest, ctx->nByVars + ctx->nParmFree + (alpha ? 5 : 4));
+        list.define("_TYPE_", 410, ctx->outRow.type, 8);
+        list.define("_NAME_", 411, ctx->outRow.name.text, 32);
+        ctx->outRow.name.length = 32;
+        list.define("_RHS_", 0, &ctx->rhsCell, 0);
+        list.reset();
+        list.d.name = "_ITER_";
+        list.d.nameLength = 6;
+        list.d.label = "Iteration ";
+        list.d.labelLength = 10;
+        xvputd(list.binding, &list.d, 0, &ctx->iterCell, 0, 0, 0);
+        if (alpha) {
+            list.reset();
+            list.d.name = "_ALPHA_";
+            list.d.nameLength = 7;
+            list.d.label = "Alpha PL Conf. Limit";
+            list.d.labelLength = 20;
+            xvputd(list.binding, &list.d, 0, &ctx->alphaCell, 0, 0, 0);
+        }
+        HostDataSet* inest = ctx->inestUsed ? ctx->dataSetHandle[kRoleInest] : nullptr;
+        for (int32_t i = 0; i < ctx->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
+            const NameRecord& n = nlp->paramNames[i];
+            list.reset();
+            int16_t number = 0;
+            const HostVariableDescriptor* src = nullptr;
+            if (inest && xvfind(inest, n.text, n.length, &number, 0) == 0 &&
+                xvname(inest, number, &src) == 0 && src != nullptr) {
+                list.d = *src;
+            } else {
+                list.d.name = n.text;
+                list.d.nameLength = n.length;
+                list.d.label = n.text;
+                list.d.labelLength = n.length;
+            }
+            xvputd(list.binding, &list.d, 0, &nlp->paramRow[i], 0, 0, 0);
+        }
+        xvpute(list.binding);
+    }
+    zmsgsav(0, 0, nullptr, 0);
+}
+
+void cos_write_row(ProcContext* ctx, int32_t role) {
+    HostBinding* b = ctx->dataSetBinding[role];
+    DataSetSlot* s = ctx->dataSetSlot[role];
+    if (b == nullptr) return;
+    const int32_t rc = xyvput(b, 0);
+    if (rc != 0 && s != nullptr) {
+        s->status = rc;
+        xofprc(s, rc, 4);
+    }
+}
+
+int32_t cos_read_row(ProcContext* ctx, int32_t role) {
+    DataSetSlot* s = ctx->dataSetSlot[role];
+    if (s == nullptr || s->handle == nullptr) return 0;
+    if (xybyget(s) == 0) return 0;
+    const int32_t rc = xyvget(ctx->dataSetBinding[role], 0);
+    if (rc != 0) {
+        xofprc(s, rc, 1);
+        return 0;
+    }
+    return 1;
+}

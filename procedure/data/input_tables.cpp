@@ -1,0 +1,297 @@
+// cospcor: the input statistics of a BY group as output tables: the title
+// line of the estimation method, "GenModInfo", "SimpleStatistics", the
+// kurtosis tables ("Kurtosis", "ContKurtosis") and the input matrix; and
+// the matrix-table publisher the moment step shares.
+//
+// Every table follows the host's fixed protocol (create, columns, bind,
+// rows, end, deliver); a failing call is reported and ends the routine.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "host/host_support.h"
+#include "procedure/data/data.h"
+#include "velix/statements.h"
+
+namespace {
+
+constexpr int32_t kGroupProc = 352;
+
+bool failed(int32_t rc) {
+    if (rc >= 0) return false;
+    xprrlog(0, rc);
+    return true;
+}
+
+bool note_text(ProcContext* ctx, HostText* text) {
+    KyrArg args[] = {kyr_text(577, text), kyr_int(280, 1), kyr_int(371, 1), kyr_char(273, 'l')};
+    return !failed(wobmth(ctx->kyrManager, nullptr, 358, 4, args));
+}
+
+// A factoid table of labelled values.
+struct Factoid {
+    ProcContext* ctx;
+    HostObject* table = nullptr;
+    bool ok = false;
+
+    Factoid(ProcContext* c, const char* name, int32_t title) : ctx(c) {
+        char path[64];
+        std::snprintf(path, sizeof path, "Tesk.Velix.%s", name);
+        KyrArg args[] = {
+            kyr_counted(143, "kyr", 3),
+            kyr_counted(146, "factoid", 7),
+            kyr_object(144, nullptr),
+            kyr_int(148, -1),
+            kyr_counted(339, path, static_cast<int32_t>(std::strlen(path))),
+            kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
+            kyr_text(296, kyrmsg(kGroupProc, title)),
+        };
+        ok = !failed(wobmth(ctx->kyrManager, nullptr, 147, 7, args));
+        table = args[2].object;
+    }
+    // A count: display width 8 without decimals; `extra` adds 376 = 2.
+    void count(int32_t label, double value, bool extra = false) {
+        if (!ok) return;
+        KyrArg args[] = {kyr_text(296, kyrmsg(kGroupProc, label)), kyr_double(287, value),
+                         kyr_int(272, 8), kyr_int(270, 0), kyr_int(376, 2)};
+        ok = !failed(wobmth(table, nullptr, 164, extra ? 5 : 4, args));
+    }
+    // A measured value in the host's default number format.
+    void value(int32_t label, double v) {
+        if (!ok) return;
+        KyrArg args[] = {kyr_text(296, kyrmsg(kGroupProc, label)), kyr_double(287, v)};
+        ok = !failed(wobmth(table, nullptr, 164, 2, args));
+    }
+    bool end() {
+        if (!ok) return false;
+        ok = !failed(wobmth(table, nullptr, 299, 0, nullptr));
+        return ok;
+    }
+};
+
+// A packed copy of a without row and column k (k < 0: a plain copy).
+std::vector<double> without(const double* a, int32_t n, int32_t k) {
+    std::vector<double> out;
+    for (int32_t i = 0; i < n; ++i) {
+        if (i == k) continue;
+        for (int32_t j = 0; j <= i; ++j)
+            if (j != k) out.push_back(a[int64_t{i} * (i + 1) / 2 + j]);
+    }
+    return out;
+}
+
+// The name of variable i of the statistics (analysis, intercept, partial).
+NameRecord statistic_name(ProcContext* ctx, int32_t i) {
+    const NameRecord* names = velix::detail::moment_names(ctx);
+    if (i < ctx->nManifest) return names[i];
+    NameRecord r;
+    const NameArray& partial = ctx->procOptions->lists[kListPartial];
+    const int32_t k = i - ctx->nManifest;
+    if (k < partial.count) r = partial.names[k];
+    return r;
+}
+
+}  // namespace
+
+namespace velix::detail {
+
+const NameRecord* moment_names(ProcContext* ctx) {
+    if (ctx->interceptVar && ctx->nManifest > ctx->nVar) {
+        NameRecord& r = ctx->manifestNames[ctx->nVar];
+        std::memset(r.text, ' ', sizeof r.text);
+        std::memcpy(r.text, "Intercept", 9);
+        r.length = 9;
+    }
+    return ctx->manifestNames;
+}
+
+int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const double* values,
+                       int32_t rows, int32_t columns, const NameRecord* rowLabels,
+                       const NameRecord* columnLabels, const char* storage, int32_t style) {
+    HostText* nameText = kyrtxts("%s", -1, name);
+    HostText* path = kyrtxts("Tesk.Velix.%s", -1, name);
+    KyrArg args[12];
+    int32_t k = 0;
+    args[k++] = kyr_text(339, path);
+    args[k++] = kyr_text(138, nameText);
+    args[k++] = kyr_text(296, kyrmsg(kGroupProc, title));
+    args[k++] = kyr_address(389, kKyrDoubles, values);
+    args[k++] = kyr_int(390, rows);
+    args[k++] = kyr_int(391, columns);
+    if (rowLabels != nullptr) args[k++] = kyr_address(412, kKyrRowLabels, rowLabels);
+    if (columnLabels != nullptr) args[k++] = kyr_address(402, kKyrRowLabels, columnLabels);
+    args[k++] = kyr_counted(105, storage, static_cast<int32_t>(std::strlen(storage)));
+    args[k++] = kyr_int(278, style);
+    const int32_t rc = wobmth(ctx->kyrManager, nullptr, 388, k, args);
+    if (rc < 0) xprrlog(0, rc);
+    return rc;
+}
+
+}  // namespace velix::detail
+
+void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, const KurtosisList* list) {
+    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
+    int32_t n = ctx->nManifest;
+    const bool dropIntercept = intercept >= 0 && intercept < ctx->nVar;
+    if (dropIntercept) --n;
+    const int32_t nStat = ctx->nRead;
+    const uint32_t pf = ctx->printFlags;
+    // PSUMMARY (bit 1 of printFlags) alone leaves the statistics out; PALL
+    // and PRINT (bits 4 and 3) keep them.
+    const bool printSimple = (pf & 0x02u) == 0 || (pf & 0x18u) != 0;
+    // PCORR (node byte 14, bit 4, kept at bit 10 of printFlags) and the
+    // print levels PALL and PRINT (bits 4 and 3) print the input matrix.
+    const bool printInput = (pf & (0x04u << 8)) != 0 || (pf & 0x18u) != 0;
+
+    // Title line naming the method.
+    {
+        int32_t number = 285 + ctx->methodRequested;
+        if (ctx->covAnalysis && !ctx->inwgtUsed && ctx->methodRequested == kMethodWls) number = 296;
+        if (ctx->covAnalysis && !ctx->inwgtUsed && ctx->methodRequested == kMethodUlsWls) number = 297;
+        char method[81];
+        xpmstr(method, -1 - 80, kGroupProc, number);
+        KyrArg args[] = {KyrArg{}, kyr_int(440, 2), kyr_int(148, -1),
+                         kyr_text(577, kyrmsgs(kGroupProc, 77, method))};
+        args[0].type = kKyrCounted;
+        if (failed(wobmth(ctx->kyrManager, nullptr, 439, 4, args))) return;
+    }
+
+    if (printSimple) {
+        if (failed(wobmth(ctx->kyrManager, nullptr, 435, 0, nullptr))) return;
+        Factoid info(ctx, "GenModInfo", 731);
+        // The observations behind the divisor: N before the partial variables
+        // took their degrees of freedom, for every divisor kind.
+        const bool dfKind = std::memcmp(ctx->vardefKind, "DF      ", 8) == 0;
+        info.count(300, ctx->nObs + (dfKind ? partialUsed : 0));
+        info.count(301, n);
+        if (ctx->nPartial > 0) info.count(302, ctx->nPartial);
+        info.count(303, ctx->nMoments);
+        info.count(304, ctx->nTerms, true);
+        info.count(305, ctx->nMatrices, true);
+        if (ctx->nPartial > 0) info.count(306, ctx->nObs, true);
+        info.count(307, ctx->nParmFree, true);
+        if (!info.end()) return;
+
+        // SimpleStatistics.
+        HostObject* table = nullptr;
+        {
+            KyrArg args[] = {kyr_counted(143, "kyr", 3), kyr_counted(146, "data", 4), kyr_object(144, nullptr),
+                             kyr_int(148, -1), kyr_counted(138, "SimpleStatistics", 16),
+                             kyr_text(296, kyrmsg(kGroupProc, 721))};
+            if (failed(wobmth(ctx->kyrManager, nullptr, 147, 6, args))) return;
+            table = args[2].object;
+        }
+        int32_t width = 2;
+        for (int32_t i = 0; i < nStat; ++i) width = std::max<int32_t>(width, statistic_name(ctx, i).length);
+        char nameCell[33] = {};
+        double mean = 0, sd = 0, skew = 0, kurt = 0;
+        auto column = [&](int32_t kind, const char* name, void* cell, int32_t w) {
+            KyrArg args[4];
+            int32_t k = 0;
+            args[k++] = kyr_int(103, kind);
+            args[k++] = kyr_counted(138, name, static_cast<int32_t>(std::strlen(name)));
+            args[k++] = kyr_address(285, kKyrCell, cell);
+            if (w > 0) args[k++] = kyr_int(289, w);
+            return !failed(wobmth(table, nullptr, 338, k, args));
+        };
+        if (!column(20, "Variable", nameCell, width) || !column(5, "Mean", &mean, 0) ||
+            !column(5, "StD", &sd, 0))
+            return;
+        if (ctx->kurtosisWanted && (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
+            return;
+        {
+            KyrArg args[] = {kyr_counted(311, "title", 5),
+                             kyr_text(287, kyrmsg(kGroupProc, ctx->momentOrigin != 0 ? 309 : 311))};
+            if (failed(wobmth(table, nullptr, 316, 2, args))) return;
+        }
+        if (failed(wobmth(table, nullptr, 298, 0, nullptr))) return;
+        HostObject* output = nullptr;
+        {
+            KyrArg args[] = {kyr_object(0, nullptr), kyr_object(0, table),
+                             kyr_counted(339, "Tesk.Velix.SimpleStatistics", 27)};
+            if (failed(wobmth(ctx->kyrManager, nullptr, 422, 3, args))) return;
+            output = args[0].object;
+            ctx->kyrTable = output;
+        }
+        for (int32_t i = 0; i < nStat; ++i) {
+            const NameRecord r = statistic_name(ctx, i);
+            std::memset(nameCell, ' ', 32);
+            std::memcpy(nameCell, r.text, static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32)));
+            mean = ctx->means[i];
+            sd = ctx->stdDevs[i];
+            skew = ctx->skewness[i];
+            kurt = ctx->uniKurtosis[i];
+            if (failed(wobmth(table, nullptr, 329, 0, nullptr))) return;
+        }
+        if (failed(wobmth(table, nullptr, 299, 0, nullptr))) return;
+        {
+            KyrArg args[] = {kyr_object(0, output)};
+            if (failed(wobmth(ctx->kyrManager, nullptr, 428, 1, args))) return;
+        }
+
+        if (ctx->kurtosisWanted) {
+            for (int32_t i = 0; i < ctx->nVar; ++i) {
+                if (!wzmis(ctx->uniKurtosis[i])) continue;
+                const NameRecord r = statistic_name(ctx, i);
+                if (!note_text(ctx, kyrmsgs(kGroupProc, 312, static_cast<int32_t>(r.length), r.text))) return;
+            }
+            const double* cells = ctx->kurtosisCells;
+            Factoid kt(ctx, "Kurtosis", 721);
+            kt.value(313, cells[0]);
+            kt.value(510, cells[2]);
+            kt.value(511, cells[3]);
+            kt.value(512, cells[1]);
+            kt.value(314, cells[4]);
+            kt.value(513, cells[5]);
+            if (!wzmis(cells[6]) && !wzmis(cells[7])) {
+                kt.value(315, cells[6]);
+                kt.value(514, cells[7]);
+            }
+            if (!kt.end()) return;
+            const int32_t p = ctx->nVar - (dropIntercept ? 1 : 0);
+            const double b = -2.0 / (p + 2);
+            if (!wzmis(cells[1]) && cells[1] < b && !note_text(ctx, kyrmsgs(kGroupProc, 316, b))) return;
+            if (!wzmis(cells[4]) && cells[4] < b && !note_text(ctx, kyrmsgs(kGroupProc, 317, b))) return;
+
+            if (kurtosisStatus > 0) {
+                std::vector<char> labels(static_cast<size_t>(kurtosisStatus) * 8, ' ');
+                for (int32_t k = 0; k < kurtosisStatus; ++k) {
+                    char digits[12];
+                    const int32_t len = wzcichr(list->observation[k], digits);
+                    std::memcpy(&labels[static_cast<size_t>(k) * 8], digits, static_cast<size_t>(std::min(len, 8)));
+                }
+                HostText* path = kyrtxts("Tesk.Velix.%s", -1, "ContKurtosis");
+                KyrArg args[] = {
+                    kyr_text(339, path),
+                    kyr_counted(138, "ContKurtosis", 12),
+                    kyr_text(296, kyrmsg(kGroupProc, 723)),
+                    kyr_address(389, kKyrDoubles, list->contribution),
+                    kyr_int(390, kurtosisStatus),
+                    kyr_int(391, 1),
+                    kyr_address(409, kKyrNames, labels.data()),
+                    kyr_int(410, 8),
+                    kyr_counted(105, "sc", 2),
+                    kyr_int(278, 9),
+                    kyr_int(393, 98),
+                };
+                // A one-column matrix is stored by columns.
+                args[8] = kyr_counted(105, "c", 1);
+                if (failed(wobmth(ctx->kyrManager, nullptr, 388, 11, args))) return;
+            }
+        }
+    }
+
+    if (printInput) {
+        const char* name = ctx->symatrixInput ? "InSymmetric" : ctx->covAnalysis ? "InCov" : "InCorr";
+        const int32_t title = ctx->symatrixInput ? 724 : ctx->covAnalysis ? 726 : 725;
+        const std::vector<double> m = without(ctx->momentMatrix, ctx->nManifest, dropIntercept ? intercept : -1);
+        std::vector<NameRecord> labels;
+        const NameRecord* names = velix::detail::moment_names(ctx);
+        for (int32_t i = 0; i < ctx->nManifest; ++i)
+            if (!(dropIntercept && i == intercept)) labels.push_back(names[i]);
+        const int32_t style = !ctx->covAnalysis && !ctx->symatrixInput ? 7 : 0;
+        velix::detail::publish_matrix(ctx, name, title, m.data(), n, n, labels.data(), labels.data(), "sc",
+                                      style);
+    }
+}

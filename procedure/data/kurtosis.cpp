@@ -1,0 +1,181 @@
+// Univariate skewness and kurtosis and Mardia's multivariate kurtosis of
+// the raw observations of a BY group: one pass accumulates the weighted
+// sums of cubed and fourth powers of the centred values and the sum of the
+// squared Mahalanobis distances, with the five observations that contribute
+// most; the moment step turns the sums into the coefficients.
+//
+// References: Mardia, "Measures of multivariate skewness and kurtosis with
+// applications", Biometrika 57 (1970); the bias-adjusted univariate
+// coefficients G1 and G2 of Joanes and Gill, "Comparing measures of sample
+// skewness and kurtosis", The Statistician 47 (1998); the mean scaled
+// univariate kurtosis of Bentler, "EQS Structural Equations Program
+// Manual" (1995).
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "host/host_support.h"
+#include "procedure/data/observations.h"
+
+namespace {
+
+constexpr int32_t kGroupProc = 352;
+// Relative rounding level of a double (2^-53).
+constexpr double kEps = 1.110223024625157e-16;
+// Square root of the smallest normal double: sums of squares at or below
+// it are treated as zero.
+constexpr double kTiny = 1.491668147e-154;
+// Option bit of BIASKUR (node byte 16, bit 1, kept in optionFlags bit 0):
+// the uncorrected coefficients.
+constexpr uint32_t kBiasedKurtosis = 0x01;
+
+// Writes one left-justified note line through the output manager.
+int32_t note_line(ProcContext* ctx, int32_t number) {
+    KyrArg args[] = {kyr_text(577, kyrmsg(kGroupProc, number)), kyr_int(280, 1), kyr_int(371, 1),
+                     kyr_char(273, 'l')};
+    const int32_t rc = wobmth(ctx->kyrManager, nullptr, 358, 4, args);
+    if (rc < 0) xprrlog(0, rc);
+    return rc;
+}
+
+}  // namespace
+
+namespace velix::detail {
+
+double mardia_term(const double* d, int32_t m, int32_t skip, const double* inverse) {
+    double q = 0.0;
+    int64_t p = 0;  // running packed position over the compacted order
+    for (int32_t i = 0; i < m; ++i) {
+        if (i == skip) continue;
+        for (int32_t j = 0; j <= i; ++j) {
+            if (j == skip) continue;
+            const double t = d[i] * d[j] * inverse[p++];
+            q += j == i ? t : 2.0 * t;
+        }
+    }
+    return q;
+}
+
+int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2, double d3,
+                              bool haveInverse, KurtosisList* list) {
+    const int32_t nv = ctx->nVar;
+    const int32_t slots = ctx->nVar + (ctx->interceptVar ? 1 : 0);
+    const double w = ctx->divisor;
+    const double missing = host_missing_value();
+    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
+
+    for (int32_t i = 0; i < slots; ++i) {
+        const double sd = ctx->stdDevs[i], mean = ctx->means[i];
+        if (ctx->momentOrigin != 0 && d0 > kEps) {
+            const double v = (w * sd * sd - d0 * mean * mean) / d0;
+            ctx->stdDevsN[i] = v > 0.0 ? std::sqrt(v) : 0.0;
+        } else {
+            ctx->stdDevsN[i] = d0 > 0.0 ? sd * std::sqrt(w / d0) : 0.0;
+        }
+    }
+    // The variables that count: the data variables other than an intercept.
+    int32_t p = 0;
+    for (int32_t i = 0; i < nv; ++i)
+        if (i != intercept) ++p;
+
+    if (d0 <= 3.0 + 10.0 * kEps) {
+        vzfdl(missing, ctx->skewness, slots);
+        vzfdl(missing, ctx->uniKurtosis, slots);
+    } else {
+        for (int32_t i = 0; i < slots; ++i) {
+            const double sum3 = ctx->skewness[i], sum4 = ctx->uniKurtosis[i];
+            const double mean = std::fabs(ctx->means[i]);
+            double skew = 0.0, kurt = -3.0;
+            if (i != intercept && i < nv) {
+                if (ctx->optionFlags & kBiasedKurtosis) {
+                    const double s = d0 * ctx->stdDevsN[i] * ctx->stdDevsN[i];
+                    if (!(s < mean * kEps || s <= kTiny)) {
+                        skew = sum3 * std::sqrt(d0) / std::pow(s, 1.5);
+                        kurt = sum4 * d0 / (s * s) - 3.0;
+                    }
+                } else {
+                    const double s = ctx->stdDevsN[i] * std::sqrt(d0 / w);
+                    const double s2 = s * s;
+                    if (!(s2 < mean * kEps || s2 <= kTiny)) {
+                        skew = sum3 * d0 / (w * d2 * s2 * s);
+                        kurt = sum4 * d0 * dm1 / (w * d2 * d3 * s2 * s2) - 3.0 * w * w / (d2 * d3);
+                    }
+                }
+            }
+            ctx->skewness[i] = skew;
+            ctx->uniKurtosis[i] = kurt;
+        }
+    }
+
+    int32_t status = 0;
+    if (haveInverse && p > 0) {
+        const double mm = static_cast<double>(p) * (p + 2);
+        const double mardia = ctx->kurtosisCells[0] / d0 - mm;
+        ctx->kurtosisCells[0] = mardia;
+        ctx->kurtosisCells[1] = mardia / mm;
+        ctx->kurtosisCells[2] = (mardia + mm) / mm;
+        if (ctx->nObs > 0.0) {
+            const double sigma = std::sqrt(8.0 * mm / d0);
+            for (int k = 0; k < 5 && list->observation[k] != 0; ++k) {
+                list->contribution[k] = (list->contribution[k] - mm) / sigma;
+                ++status;
+            }
+            ctx->kurtosisCells[3] = mardia / sigma;
+        }
+    }
+
+    // Mean scaled univariate kurtosis and its adjusted form.
+    double sum = 0.0, adjusted = 0.0;
+    bool complete = p > 0;
+    const double bound = -6.0 / (p + 2);
+    for (int32_t i = 0; i < nv && complete; ++i) {
+        if (i == intercept) continue;
+        const double k = ctx->uniKurtosis[i];
+        if (wzmis(k)) complete = false;
+        sum += k;
+        adjusted += std::max(k, bound);
+    }
+    ctx->kurtosisCells[4] = complete ? sum / (3.0 * p) : missing;
+    ctx->kurtosisCells[5] = complete ? adjusted / (3.0 * p) : missing;
+    return status;
+}
+
+}  // namespace velix::detail
+
+int32_t coskurt(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/,
+                int32_t /*freqEntry*/, const double* inverse, KurtosisList* list) {
+    const int32_t nv = ctx->nVar;
+    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
+    if (inverse != nullptr) ctx->kurtosisCells[0] = 0.0;
+    *list = KurtosisList{};
+    std::fill(ctx->skewness, ctx->skewness + nv, 0.0);
+    std::fill(ctx->uniKurtosis, ctx->uniKurtosis + nv, 0.0);
+
+    int32_t numbered = 0;
+    xoinfo(ctx->dataSetHandle[kRoleData], kInfoObsNumbers, &numbered);
+    if (ctx->kurtosisWanted && numbered == 0) {
+        const int32_t rc = note_line(ctx, 39);
+        if (rc < 0) return rc;
+    }
+
+    velix::detail::RawPass pass(ctx, nv);
+    double w = 0.0, f = 0.0;
+    std::vector<double> d(nv);
+    int32_t count = 0;
+    while (pass.next(&w, &f)) {
+        ++count;
+        for (int32_t i = 0; i < nv; ++i) {
+            d[i] = ctx->rowValues[i] - ctx->means[i];
+            const double d2 = d[i] * d[i];
+            ctx->skewness[i] += w * d2 * d[i];
+            ctx->uniKurtosis[i] += w * d2 * d2;
+        }
+        if (inverse != nullptr) {
+            const double q = velix::detail::mardia_term(d.data(), nv, intercept, inverse);
+            const double c = w * q * q;
+            ctx->kurtosisCells[0] += c;
+            velix::detail::enter_contribution(list, c, numbered ? pass.observation() : count, w);
+        }
+    }
+    return pass.level();
+}

@@ -1,0 +1,58 @@
+// One pass over the raw observations of the current BY group of DATA=, as
+// the kurtosis and fourth-order weight routines make it: the analysis
+// variables bound to the row of the run context, the frequency and weight
+// of each observation, and the list of the largest kurtosis contributions.
+#pragma once
+
+#include <cstdint>
+
+#include "procedure/data/data.h"
+
+namespace velix::detail {
+
+class RawPass {
+public:
+    // Binds the first `count` analysis variables (manifestNumbers) to
+    // ctx->rowValues and the WEIGHT and FREQ variables, and rewinds DATA=
+    // to the start of the BY group.
+    RawPass(ProcContext* ctx, int32_t count);
+    ~RawPass();
+    RawPass(const RawPass&) = delete;
+    RawPass& operator=(const RawPass&) = delete;
+
+    // The next usable observation: its values in ctx->rowValues, *weight
+    // the weight times the frequency, *frequency the frequency.  Skips
+    // observations whose frequency (floor, 0 when missing) or weight (0
+    // when missing) is not above 0 or that have a missing analysis value.
+    // false at the end of the group.
+    bool next(double* weight, double* frequency);
+    // The data-set number of the observation last delivered.
+    int32_t observation() const;
+
+    int64_t used = 0;
+    double sumFrequency = 0.0;
+    double sumWeight = 0.0;
+    // 108 when nothing usable was read, the weight sum is not positive or
+    // the frequency sum is 0; else 0.
+    int32_t level() const;
+
+private:
+    ProcContext* ctx_;
+    int32_t count_;
+    HostBinding* binding_ = nullptr;
+    double freq_ = 1.0;
+    double weight_ = 1.0;
+    bool hasFreq_ = false;
+    bool hasWeight_ = false;
+};
+
+// Enters contribution c of observation obs (weight w) into the list of the
+// five largest: at the first place whose value c equals or exceeds, the
+// entries from there move down and the fifth drops out.
+void enter_contribution(KurtosisList* list, double c, int32_t obs, double w);
+
+// Variable number in DATA= of the first variable of a PROC list (WEIGHT,
+// FREQ, PARTIAL), 0 when the list is empty or the variable is absent.
+int16_t list_variable(const ProcContext* ctx, int32_t list, int32_t index = 0);
+
+}  // namespace velix::detail

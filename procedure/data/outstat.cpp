@@ -1,0 +1,128 @@
+// cosfout: the OUTSTAT= rows (the input statistics and the analysed moment
+// matrix of a BY group, a data set of TYPE CORR, COV, UCORR, UCOV or
+// SYMATRIX) and the OUTWGT= rows (the weight matrix, TYPE WEIGHT), in the
+// row layouts that the moment readers and the INWGT= readers take back.
+//
+//   mode 1: MEAN, STD or USTD, SKEWNESS, KURTOSIS, N, SUMWGT, then one row
+//           per variable of the moment matrix
+//   mode 0: matrix form (GLS, DWLS) one row per variable; WLS form one row
+//           per (i, j, k), holding the weights between moment (i, j) and
+//           the moments (k, l) up to it, in storage order
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "host/host_support.h"
+#include "procedure/data/data.h"
+
+namespace {
+
+void set_type(ProcContext* ctx, const char* type) {
+    std::memset(ctx->outRow.type, ' ', 8);
+    std::memcpy(ctx->outRow.type, type, std::strlen(type));
+}
+
+void set_name(NameRecord* target, const NameRecord* source) {
+    std::memset(target->text, ' ', sizeof target->text);
+    if (source == nullptr) {
+        target->length = 8;
+        return;
+    }
+    target->length = source->length;
+    std::memcpy(target->text, source->text, static_cast<size_t>(std::clamp<int16_t>(source->length, 0, 32)));
+}
+
+// Row i of a PackedSym matrix of order n into out[n].
+void full_row(const double* a, int32_t n, int32_t i, double* out) {
+    for (int32_t j = 0; j < n; ++j)
+        out[j] = a[j <= i ? int64_t{i} * (i + 1) / 2 + j : int64_t{j} * (j + 1) / 2 + i];
+}
+
+// The name of moment-matrix variable i (the intercept slot is "Intercept").
+NameRecord variable_name(const ProcContext* ctx, int32_t i) {
+    NameRecord r;
+    if (i < ctx->nVar) return ctx->manifestNames[i];
+    std::memset(r.text, ' ', sizeof r.text);
+    std::memcpy(r.text, "Intercept", 9);
+    r.length = 9;
+    return r;
+}
+
+}  // namespace
+
+void cosfout(ProcContext* ctx, int32_t mode) {
+    const int32_t n = ctx->nManifest;
+    const int32_t nv = ctx->nVar;
+    double* v = ctx->rowValues;
+    set_name(&ctx->outRow.name, nullptr);
+    const int32_t role = mode == 1 ? kRoleOutstat : kRoleOutwgt;
+    if (mode == 1) {
+        auto stat_row = [&](const char* type, const double* values) {
+            set_type(ctx, type);
+            std::copy(values, values + nv, v);
+            cos_write_row(ctx, role);
+        };
+        stat_row("MEAN", ctx->means);
+        if (!ctx->covAnalysis) stat_row(ctx->momentOrigin == 0 ? "STD" : "USTD", ctx->stdDevs);
+        if (ctx->rawData && ctx->kurtosisWanted) {
+            stat_row("SKEWNESS", ctx->skewness);
+            stat_row("KURTOSIS", ctx->uniKurtosis);
+        }
+        set_type(ctx, "N");
+        std::fill(v, v + nv, ctx->nObs);
+        cos_write_row(ctx, role);
+        if (ctx->sumWeights != ctx->nObs) {
+            set_type(ctx, "SUMWGT");
+            std::fill(v, v + nv, ctx->sumWeights);
+            cos_write_row(ctx, role);
+        }
+        const char* type = ctx->symatrixInput      ? "SYMATRIX"
+                           : ctx->uncorrectedCorr  ? "UCORR"
+                           : ctx->uncorrectedCov   ? "UCOV"
+                           : ctx->covAnalysis      ? "COV"
+                                                   : "CORR";
+        set_type(ctx, type);
+        std::vector<double> row(n);
+        for (int32_t i = 0; i < n; ++i) {
+            const NameRecord name = variable_name(ctx, i);
+            set_name(&ctx->outRow.name, &name);
+            full_row(ctx->momentMatrix, n, i, row.data());
+            // Only the DATA= variables have a variable to receive a value.
+            std::copy(row.begin(), row.begin() + nv, v);
+            cos_write_row(ctx, role);
+        }
+        return;
+    }
+
+    const int32_t method = ctx->methodRequested;
+    set_type(ctx, "WEIGHT");
+    if (method == kMethodGls || method == kMethodUlsGls || method == kMethodDwls ||
+        method == kMethodUlsDwls) {
+        std::vector<double> row(n);
+        for (int32_t i = 0; i < n; ++i) {
+            const NameRecord name = variable_name(ctx, i);
+            set_name(&ctx->outRow.name, &name);
+            full_row(ctx->weightMatrix, n, i, row.data());
+            std::copy(row.begin(), row.begin() + nv, v);
+            cos_write_row(ctx, role);
+        }
+    } else if (method == kMethodWls || method == kMethodUlsWls) {
+        int64_t q = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            for (int32_t j = 0; j <= i; ++j) {
+                for (int32_t k = 0; k <= i; ++k) {
+                    const NameRecord ni = variable_name(ctx, i), nj = variable_name(ctx, j),
+                                     nk = variable_name(ctx, k);
+                    set_name(&ctx->outRow.name, &ni);
+                    set_name(&ctx->outRow.name2, &nj);
+                    set_name(&ctx->outRow.name3, &nk);
+                    vzfdl(host_missing_value(), v, nv);
+                    const int32_t last = k < i ? k : j;
+                    for (int32_t l = 0; l <= last; ++l, ++q)
+                        if (l < nv) v[l] = ctx->weightMatrix[q];
+                    cos_write_row(ctx, role);
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,250 @@
+// Weight matrices of GLS, WLS and DWLS from an INWGT= data set, or the
+// fourth-order moments of the raw observations from which the moment step
+// forms the asymptotic covariance of the moments (Browne 1984):
+//   cosfiwt  GLS weights (matrix form) from INWGT=
+//   cosfiw1  WLS: INWGT= in the WLS form, or the sums m_ijkl over the raw data
+//   cosfiw2  DWLS: INWGT= in the matrix form, or the sums m_iijj (and, for
+//            correlations, m_iiij and m_ijjj)
+// The raw passes also accumulate the skewness, kurtosis and Mardia sums, so
+// that a WLS-type analysis reads the data once for both.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "host/host_support.h"
+#include "procedure/data/observations.h"
+
+namespace {
+
+constexpr int32_t kGroupProc = 352;
+constexpr int32_t kLevelIncomplete = 108;
+
+inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+
+// The variable named by a 32-character name field, -1 when none: names are
+// compared case-folded with trailing blanks ignored.
+int32_t find_variable(ProcContext* ctx, const char* text32, int32_t n) {
+    const NameRecord* names = velix::detail::moment_names(ctx);
+    const int32_t len = wzstrip(text32, 32);
+    for (int32_t v = 0; v < n; ++v) {
+        if (names[v].length == 32) {
+            if (wzstcmn(names[v].text, 32, text32, 32, 0) == 0) return v;
+        } else if (wzstrip(names[v].text, names[v].length) == len &&
+                   wzstcmn(names[v].text, len, text32, len, 0) == 0) {
+            return v;
+        }
+    }
+    return -1;
+}
+
+bool weight_row(ProcContext* ctx) {
+    char type[8];
+    wztxxlt(2, ctx->outRow.type, type, 8);
+    return std::memcmp(type, "WEIGHT  ", 8) == 0;
+}
+
+// Name of the INWGT= data set for messages: its 8-character name.
+struct DataSetName {
+    char text[9] = {};
+};
+DataSetName inwgt_name(ProcContext* ctx) {
+    DataSetName d;
+    xoinfo(ctx->dataSetHandle[kRoleInwgt], kInfoName, d.text);
+    d.text[8] = '\0';
+    return d;
+}
+
+void print_weights(ProcContext* ctx, int32_t n) {
+    if (!ctx->printEnabled) return;
+    const NameRecord* names = velix::detail::moment_names(ctx);
+    velix::detail::publish_matrix(ctx, "Weights", 727, ctx->weightMatrix, n, n, names, names, "sc", 8);
+}
+
+// Matrix form from INWGT=: element (i, j) from row i, value j.  Result:
+// false when no WEIGHT row was found.
+bool read_matrix_form(ProcContext* ctx, int32_t n) {
+    vzfdl(host_missing_value(), ctx->weightMatrix, n * (n + 1) / 2);
+    xbyrwnd(ctx->dataSetHandle[kRoleInwgt], kRewindGroup);
+    bool any = false;
+    while (cos_read_row(ctx, kRoleInwgt)) {
+        if (!weight_row(ctx)) continue;
+        any = true;
+        const int32_t i = find_variable(ctx, ctx->outRow.name.text, n);
+        if (i < 0) continue;
+        for (int32_t j = 0; j < n; ++j)
+            if (!wzmis(ctx->rowValues[j])) ctx->weightMatrix[pk(i, j)] = ctx->rowValues[j];
+    }
+    return any;
+}
+
+// The raw pass of the fourth-order routines: `accumulate` adds one
+// centred observation x (weight w, divisor d) to the weight sums.
+template <typename Accumulate>
+int32_t raw_pass(ProcContext* ctx, const double* inverse, KurtosisList* list, Accumulate accumulate) {
+    const int32_t nv = ctx->nVar;
+    const int32_t m = ctx->nManifest;
+    const bool kurtosis = ctx->kurtosisWanted || ctx->dataSetHandle[kRoleOutstat] != nullptr;
+    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
+    if (kurtosis) {
+        if (inverse != nullptr) ctx->kurtosisCells[0] = 0.0;
+        *list = KurtosisList{};
+        std::fill(ctx->skewness, ctx->skewness + nv, 0.0);
+        std::fill(ctx->uniKurtosis, ctx->uniKurtosis + nv, 0.0);
+    }
+    const double d = zvardiv(ctx->vardefKind, ctx->nObs, 0.0, ctx->sumWeights);
+    int32_t numbered = 0;
+    xoinfo(ctx->dataSetHandle[kRoleData], kInfoObsNumbers, &numbered);
+    if (ctx->kurtosisWanted && numbered == 0) {
+        KyrArg args[] = {kyr_text(577, kyrmsg(kGroupProc, 39)), kyr_int(280, 1), kyr_int(371, 1),
+                         kyr_char(273, 'l')};
+        const int32_t rc = wobmth(ctx->kyrManager, nullptr, 358, 4, args);
+        if (rc < 0) {
+            xprrlog(0, rc);
+            return rc;
+        }
+    }
+    velix::detail::RawPass pass(ctx, nv);
+    std::vector<double> x(m + 1);
+    double w = 0.0, f = 0.0;
+    int32_t count = 0;
+    while (pass.next(&w, &f)) {
+        ++count;
+        for (int32_t i = 0; i < nv; ++i)
+            x[i] = ctx->momentOrigin == 0 ? ctx->rowValues[i] - ctx->means[i] : ctx->rowValues[i];
+        if (ctx->interceptVar) x[nv] = 1.0;
+        accumulate(x.data(), w, d);
+        if (!kurtosis) continue;
+        for (int32_t j = 0; j < nv; ++j) {
+            const double e = ctx->momentOrigin != 0 ? x[j] - ctx->means[j] : x[j];
+            const double e2 = e * e;
+            ctx->skewness[j] += w * e2 * e;
+            ctx->uniKurtosis[j] += w * e2 * e2;
+            x[j] = e;
+        }
+        if (inverse != nullptr) {
+            const double q = velix::detail::mardia_term(x.data(), nv, intercept, inverse);
+            const double c = w * q * q;
+            ctx->kurtosisCells[0] += c;
+            velix::detail::enter_contribution(list, c, numbered ? pass.observation() : count, w);
+        }
+    }
+    return pass.level();
+}
+
+}  // namespace
+
+int32_t cosfiwt(ProcContext* ctx, int32_t /*listEntry*/) {
+    const int32_t n = ctx->nManifest;
+    read_matrix_form(ctx, n);
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j)
+            if (wzmis(ctx->weightMatrix[pk(i, j)])) {
+                xpmlog(kGroupProc, 36, inwgt_name(ctx).text);
+                if (ctx->printEnabled) {
+                    const NameRecord* names = velix::detail::moment_names(ctx);
+                    if (velix::detail::publish_matrix(ctx, "Weights", 727, ctx->weightMatrix, n, n, names, names,
+                                                      "sc", 8) < 0)
+                        return 0;
+                }
+                xexit(1008, 0);
+            }
+    zmsgsav(0, 0, nullptr, 0);
+    return 0;
+}
+
+int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/, int32_t /*freqEntry*/,
+                const double* inverse, KurtosisList* list) {
+    const int32_t n = ctx->nManifest;
+    const int32_t pstar = n * (n + 1) / 2;
+    const int64_t total = int64_t{pstar} * (pstar + 1) / 2;
+    double* w = ctx->weightMatrix;
+    if (ctx->inwgtUsed) {
+        vzfdl(host_missing_value(), w, static_cast<int32_t>(total));
+        int64_t weightRows = 0, matched = 0;
+        while (cos_read_row(ctx, kRoleInwgt)) {
+            if (!weight_row(ctx)) continue;
+            ++weightRows;
+            int32_t i = find_variable(ctx, ctx->outRow.name.text, n);
+            int32_t j = find_variable(ctx, ctx->outRow.name2.text, n);
+            const int32_t k = find_variable(ctx, ctx->outRow.name3.text, n);
+            if (i < 0 || j < 0 || k < 0) continue;
+            ++matched;
+            const int64_t a = pk(i, j);
+            for (int32_t l = 0; l < n; ++l) {
+                if (wzmis(ctx->rowValues[l])) continue;
+                const int64_t b = pk(k, l);
+                w[pk(a, b)] = ctx->rowValues[l];
+            }
+        }
+        const DataSetName name = inwgt_name(ctx);
+        if (weightRows == 0) {
+            xpmlog(kGroupProc, 37, name.text);
+            return kLevelIncomplete;
+        }
+        const int64_t expected = int64_t{n} * (n + 1) * (2 * n + 1) / 6;
+        if (matched != expected) xpmlog(kGroupProc, 38, static_cast<int32_t>(matched), name.text,
+                                        static_cast<int32_t>(expected));
+        for (int64_t q = 0; q < total; ++q)
+            if (wzmis(w[q])) {
+                xpmlog(kGroupProc, 36, name.text);
+                if (ctx->printEnabled) {
+                    const int32_t rc = velix::detail::publish_matrix(ctx, "Weights", 727, w, pstar, pstar, nullptr,
+                                                                     nullptr, "sc", 8);
+                    if (rc < 0) return rc;
+                }
+                return kLevelIncomplete;
+            }
+        return 0;
+    }
+    std::fill(w, w + total, 0.0);
+    return raw_pass(ctx, inverse, list, [&](const double* x, double wt, double d) {
+        int64_t q = 0;
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) {
+                const double c = wt * x[i] * x[j] / d;
+                for (int32_t k = 0; k <= i; ++k)
+                    for (int32_t l = 0; l <= (k < i ? k : j); ++l) w[q++] += x[k] * x[l] * c;
+            }
+    });
+}
+
+int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/, int32_t /*freqEntry*/,
+                const double* inverse, KurtosisList* list) {
+    const int32_t n = ctx->nManifest;
+    const int32_t pstar = n * (n + 1) / 2;
+    double* w = ctx->weightMatrix;
+    if (ctx->inwgtUsed) {
+        const bool any = read_matrix_form(ctx, n);
+        const DataSetName name = inwgt_name(ctx);
+        if (!any) {
+            xpmlog(kGroupProc, 37, name.text);
+            return kLevelIncomplete;
+        }
+        for (int32_t q = 0; q < pstar; ++q)
+            if (wzmis(w[q])) {
+                xpmlog(kGroupProc, 36, name.text);
+                print_weights(ctx, n);
+                return kLevelIncomplete;
+            }
+        return 0;
+    }
+    const bool corr = ctx->asycovKind == 3;
+    std::fill(w, w + pstar, 0.0);
+    if (corr) {
+        std::fill(ctx->dwlsAsycov[0], ctx->dwlsAsycov[0] + pstar, 0.0);
+        std::fill(ctx->dwlsAsycov[1], ctx->dwlsAsycov[1] + pstar, 0.0);
+    }
+    return raw_pass(ctx, inverse, list, [&](const double* x, double wt, double d) {
+        for (int32_t i = 0; i < n; ++i) {
+            const double c = wt * x[i] * x[i] / d;
+            for (int32_t j = 0; j <= i; ++j) {
+                const int64_t q = pk(i, j);
+                w[q] += x[j] * x[j] * c;
+                if (corr) {
+                    ctx->dwlsAsycov[0][q] += x[i] * x[j] * c;
+                    ctx->dwlsAsycov[1][q] += x[i] * x[j] * x[j] * x[j] * wt / d;
+                }
+            }
+        }
+    });
+}

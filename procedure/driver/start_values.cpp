@@ -1,0 +1,179 @@
+// Start values after the moments of a BY group: the covariances of the
+// exogenous manifest variables of an equation model start at their sample
+// values (cosiset), and every parameter gets one consistent start value
+// (cosinst): the mean of its elements' values, clamped to its bounds, the
+// start constant or a random number where none is known, with variances
+// scaled; the programming statements then run once for the dependent
+// parameters.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "host/host_support.h"
+#include "numerics/uniform_random.h"
+#include "procedure/procedure.h"
+#include "velix/host_compiler.h"
+
+namespace {
+
+constexpr int32_t kGroupProc = 352;
+// Relative difference of a fixed covariance from the sample one that is
+// worth a note (the square root of the double precision, about 1e-8).
+constexpr double kFixedDifference = 1.053671212772351e-08;
+constexpr double kEps = 1.110223024625157e-16;
+// Matrices of the exogenous covariances: _PHI_ of LINEQS, _P_ of RAM.
+constexpr int32_t kPhiMatrix = 4;
+constexpr int32_t kRamP = 3;
+
+inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+
+}  // namespace
+
+void cosiset(ProcContext* ctx) {
+    if (!ctx->equationModel || ctx->varPosition == nullptr) return;
+    const int32_t e = ctx->nEndo;
+    std::vector<int32_t> exo;
+    for (int32_t i = 0; i < ctx->nVar; ++i)
+        if (ctx->varPosition[i] >= e) exo.push_back(i);
+    const int32_t m = static_cast<int32_t>(exo.size());
+    if (m == 0) return;
+    ctx->modelDf -= m * (m + 1) / 2;
+    const bool ram = ctx->ramModel != 0;
+    const int32_t mat = ram ? kRamP : kPhiMatrix;
+    const ModelMatrixTable& t = ctx->model;
+    if (mat > ctx->nMatrices) return;
+    const int32_t first = t.firstElement[mat], count = t.elementCount[mat];
+    for (int32_t a = 0; a < m; ++a)
+        for (int32_t b = 0; b <= a; ++b) {
+            const int32_t i = exo[a], j = exo[b];
+            const double s = ctx->momentMatrix[pk(i, j)];
+            const int32_t r = ram ? ctx->varPosition[i] : ctx->varPosition[i] - e;
+            const int32_t c = ram ? ctx->varPosition[j] : ctx->varPosition[j] - e;
+            int32_t found = -1;
+            for (int32_t k = first; k < first + count && found < 0; ++k) {
+                const int32_t er = ctx->elements.row[k], ec = ctx->elements.column[k];
+                if ((er == r && ec == c) || (er == c && ec == r)) found = k;
+            }
+            if (found < 0) {
+                if (std::fabs(s) >= kEps) {
+                    const NameRecord& nm = ctx->manifestNames[i];
+                    xpmlog(kGroupProc, 131, static_cast<int32_t>(nm.length), nm.text);
+                }
+                continue;
+            }
+            const int32_t p = std::abs(ctx->elements.parameter[found]);
+            double& v = ctx->elements.value[found];
+            if (p > 0) {
+                v = s;
+                ctx->nlp->x[p - 1] = s;
+                ++ctx->modelDf;
+            } else if (wzmis(v)) {
+                v = s;
+            } else if (std::fabs(v - s) / std::max({1.0, std::fabs(v), std::fabs(s)}) > kFixedDifference &&
+                       ctx->printEnabled) {
+                const NameRecord& nm = ctx->manifestNames[i];
+                xpmlog(kGroupProc, 131, static_cast<int32_t>(nm.length), nm.text);
+            }
+        }
+    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+}
+
+void cosinst(ProcContext* ctx) {
+    NlpProblem* nlp = ctx->nlp;
+    const int32_t nAll = ctx->nParmAll;
+    const int32_t nE = ctx->nElements;
+    const ElementPattern& el = ctx->elements;
+    const ModelMatrixTable& t = ctx->model;
+
+    auto average = [&]() {
+        for (int32_t p = 1; p <= nAll; ++p) {
+            double sum = 0.0;
+            int32_t k = 0;
+            for (int32_t e = 0; e < nE; ++e)
+                if (std::abs(el.parameter[e]) == p && !wzmis(el.value[e])) {
+                    sum += el.value[e];
+                    ++k;
+                }
+            double v = k > 0 ? sum / k : nlp->x[p - 1];
+            if (!wzmis(v) && nlp->hasBounds && p <= ctx->nParmFree) {
+                if (nlp->lower && !wzmis(nlp->lower[p - 1])) v = std::max(v, nlp->lower[p - 1]);
+                if (nlp->upper && !wzmis(nlp->upper[p - 1])) v = std::min(v, nlp->upper[p - 1]);
+            }
+            nlp->x[p - 1] = v;
+            if (!wzmis(v))
+                for (int32_t e = 0; e < nE; ++e)
+                    if (std::abs(el.parameter[e]) == p) el.value[e] = v;
+        }
+    };
+    average();
+
+    const bool scaleGiven = !wzmis(ctx->varStartScale);
+    const double scale = scaleGiven ? ctx->varStartScale : ctx->covAnalysis ? 100.0 : 10.0;
+    int32_t changed = 0;
+    for (int32_t term = 0; term < ctx->nTerms; ++term) {
+        const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
+        for (int32_t mat = first; mat <= last; ++mat)
+            for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e) {
+                const int32_t p = std::abs(el.parameter[e]);
+                if (p == 0) continue;
+                const bool variance = mat == last && el.row[e] == el.column[e];
+                if (wzmis(el.value[e])) {
+                    double r = ctx->randomSeed != 0 ? zranuni(&ctx->randomSeed) : ctx->startConst;
+                    if (variance) r = scaleGiven ? (std::fabs(r) + 1.0) * ctx->varStartScale : std::fabs(r) * scale;
+                    el.value[e] = r;
+                    nlp->x[p - 1] = r;
+                    ++changed;
+                } else if (scaleGiven && variance) {
+                    el.value[e] = ctx->varStartScale * (std::fabs(el.value[e]) + 1.0);
+                    nlp->x[p - 1] = el.value[e];
+                    ++changed;
+                }
+            }
+    }
+    if (changed > 0) average();
+
+    for (int32_t e = 0; e < nE; ++e) {
+        if (wzmis(el.value[e])) {
+            xebug("a model element has no start value", 0);
+            xexit(9999, 0);
+        }
+        const int32_t p = std::abs(el.parameter[e]);
+        if (p != 0) nlp->x[p - 1] = el.value[e];
+    }
+    for (int32_t p = 0; p < ctx->nParmFree; ++p)
+        if (wzmis(nlp->x[p])) {
+            xebug("a parameter has no start value", 0);
+            xexit(9999, 0);
+        }
+
+    if (ctx->hasProgram && !ctx->rebuildBeforeDerivs && ctx->cmpWork != nullptr) {
+        cmpexi(1, 0, 0, ctx->cmpWork);
+        int32_t errors = 0, missing = 0;
+        const int32_t d = ctx->depDerivRequest || ctx->conDerivRequest ? 1 : 0;
+        const int32_t rc = cmprun(0, 0, 0, 1, 1, d, 0, 1, &errors, &missing, ctx->cmpWork);
+        if (rc != 0) cmppxrc(rc, ctx->cmpWork);
+        if (errors != 0) {
+            xpmlog(kGroupProc, 45);
+            cmpperr(1, 999, ctx->cmpWork);
+        }
+        if (missing != 0) {
+            xpmlog(kGroupProc, 45);
+            cmppmis(ctx->cmpWork);
+        }
+        if (errors != 0 || rc >= 3) {
+            if (rc == 3) xpmlog(kGroupProc, 488);
+            if (rc == 4) xpmlog(kGroupProc, 489);
+            xexit(1012, 0);
+        }
+    }
+
+    ctx->nJacEntries = 0;
+    for (int32_t e = 0; e < nE; ++e) {
+        const int32_t p = el.parameter[e];
+        // A dependent parameter depends on the independent ones the
+        // program references.
+        if (p > 0) ++ctx->nJacEntries;
+        else if (p < 0) ctx->nJacEntries += ctx->nDepRef;
+    }
+}
