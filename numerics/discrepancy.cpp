@@ -1,0 +1,197 @@
+// Kernels of the discrepancy functions of covariance structure analysis
+// (Browne, "Asymptotically distribution-free methods for the analysis of
+// covariance structures", Br. J. Math. Stat. Psychol. 37, 1984; Bollen,
+// "Structural Equations with Latent Variables", 1989, ch. 4): the
+// derivative dF/dSigma of the ULS, GLS, ML, WLS and DWLS discrepancies, the
+// weight product (K kron K) vec V = vec(K V K) that their information
+// matrices need, and the determinant table.
+#include "numerics/discrepancy.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "host/object_dispatch.h"
+#include "numerics/kernel_support.h"
+#include "velix/host.h"
+#include "velix/proc_context.h"
+#include "velix/types.h"
+
+using velix::detail::pk;
+using velix::detail::pks;
+
+namespace {
+
+constexpr int32_t kGroupProc = 352;
+constexpr int32_t kLabelLogDet = 601;  // message of the Label2 column
+// Host code of the special missing value ".M" (0 ".", 1 "._", 2 ".A").
+constexpr int kMissingKindM = 2 + ('M' - 'A');
+// log(DBL_MAX): a larger log-determinant has no double determinant.
+constexpr double kLogDblMax = 709.78271289339;
+constexpr double kLn10 = 2.302585092994046;
+constexpr int32_t kCharDetWidth = 12;
+
+bool is_missing_kind_m(double d) {
+    const double m = host_special_missing(kMissingKindM);
+    uint64_t a, b;
+    std::memcpy(&a, &d, sizeof a);
+    std::memcpy(&b, &m, sizeof b);
+    return (a >> 48) == 0xFFFFu && a == b;
+}
+
+// Packed lower triangle of R K for the dense R (n x n) and packed K.
+void dense_times_packed(int32_t n, const double* r, const double* k, double* out) {
+    for (int32_t i = 0; i < n; ++i) {
+        const double* ri = r + static_cast<int64_t>(i) * n;
+        for (int32_t j = 0; j <= i; ++j) {
+            double s = 0.0;
+            for (int32_t m = 0; m < n; ++m) s += ri[m] * k[pks(m, j)];
+            out[pk(i, j)] = s;
+        }
+    }
+}
+
+const double* kron_weight(const ProcContext* ctx) {
+    return ctx->methodStage == kMethodGls ? ctx->weightMatrix : ctx->momentInverse;
+}
+
+// ULS needs no weight: the p* values of v are copied to out.
+bool copied_for_uls(const ProcContext* ctx, const double* v, double* out) {
+    if (ctx->methodStage != kMethodUls) return false;
+    if (ctx->nMoments > 0) std::memcpy(out, v, sizeof(double) * ctx->nMoments);
+    return true;
+}
+
+bool failed(int32_t rc) {
+    if (rc >= 0) return false;
+    xprrlog(0, rc);
+    return true;
+}
+
+}  // namespace
+
+void cosdfdc(ProcContext* ctx) {
+    const int32_t n = ctx->nManifest;
+    switch (ctx->methodStage) {
+        case kMethodUls:
+        case kMethodWls:
+        case kMethodDwls:
+            if (ctx->nMoments > 0)
+                std::memcpy(ctx->dfdc, ctx->residualTerm, sizeof(double) * ctx->nMoments);
+            break;
+        case kMethodGls:
+            dense_times_packed(n, ctx->residualTerm, ctx->weightMatrix, ctx->dfdc);
+            break;
+        case kMethodMl:
+            dense_times_packed(n, ctx->residualTerm, ctx->impliedInverse, ctx->dfdc);
+            break;
+        default:
+            break;
+    }
+}
+
+double* coskron(ProcContext* ctx, int32_t sel, const double* v) {
+    double* out = sel != 0 ? ctx->impliedInverse : ctx->kronResult;
+    const int32_t n = ctx->nManifest;
+    if (copied_for_uls(ctx, v, out)) return out;
+    const double* k = kron_weight(ctx);
+    for (int64_t i = 0; i < pk(n, 0); ++i) out[i] = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        for (int32_t j = 0; j < n; ++j) {
+            double t = 0.0;
+            for (int32_t m = 0; m < n; ++m) t += k[pks(i, m)] * v[pks(m, j)];
+            for (int32_t c = 0; c <= i; ++c) out[pk(i, c)] += t * k[pks(j, c)];
+        }
+    }
+    return out;
+}
+
+double* costrip(ProcContext* ctx, int32_t sel, const double* v) {
+    double* out = sel != 0 ? ctx->impliedInverse : ctx->workMatrix;
+    const int32_t n = ctx->nManifest;
+    if (copied_for_uls(ctx, v, out)) return out;
+    const double* k = kron_weight(ctx);
+    for (int32_t i = 0; i < n; ++i) {
+        for (int32_t j = 0; j < n; ++j) {
+            double s = 0.0;
+            for (int32_t m = 0; m < n; ++m) {
+                double kk = 0.0;
+                for (int32_t c = 0; c < n; ++c) kk += k[pks(i, c)] * k[pks(m, c)];
+                s += kk * v[pks(j, m)];
+            }
+            out[static_cast<int64_t>(i) * n + j] = s;
+        }
+    }
+    return out;
+}
+
+void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double logDet,
+            int32_t rowLabelNumber, HostText* templatePath) {
+    //   decide the cells: missing 'M' -> 0; beyond the double range -> the
+    //   decimal exponent; otherwise exp(logDet) in a readable 12-character form
+    //   create, define five columns, end columns, bind, one row, end, deliver
+    double determinant = 0.0;
+    char text[kCharDetWidth + 20] = {};
+    if (is_missing_kind_m(logDet)) {
+        std::snprintf(text, sizeof text, "0");
+    } else if (logDet >= kLogDblMax) {
+        std::snprintf(text, sizeof text, "1.0E%-8d", static_cast<int32_t>(logDet / kLn10));
+        determinant = DBL_MAX;
+    } else {
+        determinant = std::exp(logDet);
+        // Six significant digits fit 12 characters for every positive
+        // double, from 4.94066e-324 to 1.79769e+308.
+        std::snprintf(text, sizeof text, "%12.6g", determinant);
+    }
+    char charDet[kCharDetWidth];
+    std::memset(charDet, ' ', sizeof charDet);
+    const int32_t charLen = static_cast<int32_t>(std::min<size_t>(std::strlen(text), kCharDetWidth));
+    std::memcpy(charDet, text, charLen);
+
+    HostObject* table = nullptr;
+    {
+        KyrArg args[] = {
+            kyr_counted(143, "kyr", 3), kyr_counted(146, "data", 4), kyr_object(144, nullptr),
+            kyr_int(148, -1),           kyr_text(138, tableName),    kyr_text(296, kyrmsg(kGroupProc, titleNumber)),
+        };
+        if (failed(wobmth(ctx->kyrManager, nullptr, 147, 6, args))) return;
+        table = args[2].object;
+    }
+    HostText* label1 = kyrmsg(kGroupProc, rowLabelNumber);
+    HostText* label2 = kyrmsg(kGroupProc, kLabelLogDet);
+    double logCell = logDet;
+    {
+        KyrArg args[] = {kyr_int(103, 66), kyr_counted(138, "Label1", 6), kyr_address(285, kKyrCell, &label1)};
+        if (failed(wobmth(table, nullptr, 338, 3, args))) return;
+    }
+    {
+        KyrArg args[] = {kyr_int(103, 5), kyr_counted(138, "Determinant", 11),
+                         kyr_address(285, kKyrCell, &determinant)};
+        if (failed(wobmth(table, nullptr, 338, 3, args))) return;
+    }
+    {
+        KyrArg args[] = {kyr_int(103, 20), kyr_counted(138, "CharDet", 7), kyr_address(285, kKyrCell, charDet),
+                         kyr_int(289, charLen)};
+        if (failed(wobmth(table, nullptr, 338, 4, args))) return;
+    }
+    {
+        KyrArg args[] = {kyr_int(103, 66), kyr_counted(138, "Label2", 6), kyr_address(285, kKyrCell, &label2)};
+        if (failed(wobmth(table, nullptr, 338, 3, args))) return;
+    }
+    {
+        KyrArg args[] = {kyr_int(103, 5), kyr_counted(138, "LogDet", 6), kyr_address(285, kKyrCell, &logCell)};
+        if (failed(wobmth(table, nullptr, 338, 3, args))) return;
+    }
+    if (failed(wobmth(table, nullptr, 298, 0, nullptr))) return;
+    {
+        KyrArg args[] = {kyr_object(0, nullptr), kyr_object(0, table), kyr_text(339, templatePath)};
+        if (failed(wobmth(ctx->kyrManager, nullptr, 422, 3, args))) return;
+        ctx->kyrTable = args[0].object;
+    }
+    if (failed(wobmth(table, nullptr, 329, 0, nullptr))) return;
+    if (failed(wobmth(table, nullptr, 299, 0, nullptr))) return;
+    KyrArg deliver[] = {kyr_object(0, ctx->kyrTable)};
+    failed(wobmth(ctx->kyrManager, nullptr, 428, 1, deliver));
+}
