@@ -1,0 +1,243 @@
+// The moments of each BY group with METHOD=NONE, checked against direct
+// computations from the data by the textbook formulas: means, standard
+// deviations and covariances with divisor N - 1, correlations, the adjusted
+// skewness and kurtosis G1 and G2 (Joanes and Gill 1998), Mardia's
+// multivariate kurtosis b2,p - p(p+2) (Mardia 1970, S with divisor N), and
+// the weight matrices of GLS (S), WLS (the asymptotic covariance of the
+// moments, Browne 1984, biased and unbiased) and DWLS (its diagonal).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+using velix::test::JsonValue;
+using velix::test::run_velix;
+
+constexpr double kTol = 1e-10;
+
+struct Data {
+    std::vector<std::string> names;
+    std::vector<std::vector<double>> rows;
+    size_t p() const { return names.size(); }
+};
+
+Data read_csv(const std::string& file) {
+    Data d;
+    std::ifstream in(velix::test::data_path(file));
+    std::string line;
+    bool header = true;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::stringstream s(line);
+        std::string cell;
+        std::vector<double> row;
+        while (std::getline(s, cell, ',')) {
+            if (header)
+                d.names.push_back(cell);
+            else
+                row.push_back(std::stod(cell));
+        }
+        if (!header) d.rows.push_back(row);
+        header = false;
+    }
+    return d;
+}
+
+std::vector<double> means_of(const Data& d) {
+    std::vector<double> m(d.p(), 0.0);
+    for (const auto& r : d.rows)
+        for (size_t i = 0; i < d.p(); ++i) m[i] += r[i];
+    for (double& x : m) x /= static_cast<double>(d.rows.size());
+    return m;
+}
+
+// Cross-products about the means divided by `divisor`.
+std::vector<std::vector<double>> cov_of(const Data& d, double divisor) {
+    const auto m = means_of(d);
+    std::vector<std::vector<double>> c(d.p(), std::vector<double>(d.p(), 0.0));
+    for (const auto& r : d.rows)
+        for (size_t i = 0; i < d.p(); ++i)
+            for (size_t j = 0; j < d.p(); ++j) c[i][j] += (r[i] - m[i]) * (r[j] - m[j]);
+    for (auto& row : c)
+        for (double& x : row) x /= divisor;
+    return c;
+}
+
+// Inverse by Gauss-Jordan elimination with partial pivoting.
+std::vector<std::vector<double>> inverse_of(std::vector<std::vector<double>> a) {
+    const size_t n = a.size();
+    std::vector<std::vector<double>> b(n, std::vector<double>(n, 0.0));
+    for (size_t i = 0; i < n; ++i) b[i][i] = 1.0;
+    for (size_t k = 0; k < n; ++k) {
+        size_t piv = k;
+        for (size_t i = k + 1; i < n; ++i)
+            if (std::fabs(a[i][k]) > std::fabs(a[piv][k])) piv = i;
+        std::swap(a[k], a[piv]);
+        std::swap(b[k], b[piv]);
+        const double d = a[k][k];
+        for (size_t j = 0; j < n; ++j) {
+            a[k][j] /= d;
+            b[k][j] /= d;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            if (i == k) continue;
+            const double f = a[i][k];
+            for (size_t j = 0; j < n; ++j) {
+                a[i][j] -= f * a[k][j];
+                b[i][j] -= f * b[k][j];
+            }
+        }
+    }
+    return b;
+}
+
+double rel(double a, double b) { return std::fabs(a - b) / std::max(1.0, std::fabs(b)); }
+
+const JsonValue& entry(const JsonValue& factoid, int number) {
+    const JsonValue& e = factoid["entries"];
+    for (size_t k = 0; k < e.size(); ++k)
+        if (static_cast<int>(e[k]["labelMessage"]["number"].number()) == number) return e[k]["value"];
+    return e[static_cast<size_t>(1u << 30)];
+}
+
+TEST(MomentsEndToEnd, RawDataStatisticsAgreeWithDirectComputation) {
+    auto r = run_velix(
+        "proc velix data=hs method=none covariance kurtosis pcorr;\n"
+        "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3, x4 = l4 F1 + E4, x5 = l5 F1 + E5,\n"
+        "       x6 = l6 F1 + E6, x7 = l7 F1 + E7, x8 = l8 F1 + E8, x9 = l9 F1 + E9;\n"
+        "std F1 = vf, E1-E9 = ve1-ve9;\nrun;\n",
+        {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const Data d = read_csv("hs.csv");
+    const double n = static_cast<double>(d.rows.size());
+    const auto m = means_of(d);
+    const auto s = cov_of(d, n - 1.0);
+    const JsonValue& stats = r.table(0, "SimpleStatistics");
+    ASSERT_EQ(stats["rows"].size(), d.p());
+    for (size_t i = 0; i < d.p(); ++i) {
+        const JsonValue& row = stats["rows"][i];
+        EXPECT_EQ(row[0].str(), d.names[i]);
+        EXPECT_LT(rel(row[1].number(), m[i]), kTol) << d.names[i];
+        EXPECT_LT(rel(row[2].number(), std::sqrt(s[i][i])), kTol) << d.names[i];
+        double s3 = 0.0, s4 = 0.0;
+        for (const auto& o : d.rows) {
+            const double z = (o[i] - m[i]) / std::sqrt(s[i][i]);
+            s3 += z * z * z;
+            s4 += z * z * z * z;
+        }
+        const double g1 = n / ((n - 1) * (n - 2)) * s3;
+        const double g2 = n * (n + 1) / ((n - 1) * (n - 2) * (n - 3)) * s4 - 3 * (n - 1) * (n - 1) / ((n - 2) * (n - 3));
+        EXPECT_LT(rel(row[3].number(), g1), kTol) << d.names[i];
+        EXPECT_LT(rel(row[4].number(), g2), kTol) << d.names[i];
+    }
+    // The input covariance matrix.
+    const JsonValue* cov = nullptr;
+    for (const JsonValue* it : r.items(0, "matrix", "InCov")) cov = it;
+    ASSERT_NE(cov, nullptr);
+    for (size_t i = 0; i < d.p(); ++i)
+        for (size_t j = 0; j < d.p(); ++j) EXPECT_LT(rel((*cov)["values"][i][j].number(), s[i][j]), kTol);
+    // Mardia's kurtosis with the covariance of divisor N.
+    const auto sn = inverse_of(cov_of(d, n));
+    double b2 = 0.0;
+    for (const auto& o : d.rows) {
+        double q = 0.0;
+        for (size_t i = 0; i < d.p(); ++i)
+            for (size_t j = 0; j < d.p(); ++j) q += (o[i] - m[i]) * sn[i][j] * (o[j] - m[j]);
+        b2 += q * q;
+    }
+    b2 /= n;
+    const double pp = static_cast<double>(d.p() * (d.p() + 2));
+    const JsonValue* k = nullptr;
+    for (const JsonValue* it : r.items(0, "factoid", "Kurtosis")) k = it;
+    ASSERT_NE(k, nullptr);
+    EXPECT_LT(rel(entry(*k, 313).number(), b2 - pp), kTol);
+    EXPECT_LT(rel(entry(*k, 511).number(), (b2 - pp) / std::sqrt(8.0 * pp / n)), kTol);
+}
+
+TEST(MomentsEndToEnd, CovarianceInputIsAnalysedAsGivenAndCorrelationsFollowFromIt) {
+    const std::string model =
+        "lineqs general = 1.0 Fg + E1, picture = l2 Fg + E2, blocks = l3 Fg + E3, maze = l4 Fg + E4,\n"
+        "       reading = 1.0 Fv + E5, vocab = l6 Fv + E6;\n"
+        "std Fg Fv = vg vv, E1-E6 = ve1-ve6;\ncov Fg Fv = cgv;\nrun;\n";
+    auto cov = run_velix("proc velix data=ability method=none covariance pcorr;\n" + model, {"ability.csv"});
+    auto cor = run_velix("proc velix data=ability method=none pcorr;\n" + model, {"ability.csv"});
+    ASSERT_EQ(cov.exitStatus, 0) << cov.log;
+    ASSERT_EQ(cor.exitStatus, 0) << cor.log;
+    const JsonValue* c = nullptr;
+    const JsonValue* r = nullptr;
+    for (const JsonValue* it : cov.items(0, "matrix", "InCov")) c = it;
+    for (const JsonValue* it : cor.items(0, "matrix", "InCorr")) r = it;
+    ASSERT_NE(c, nullptr);
+    ASSERT_NE(r, nullptr);
+    // The first input row: general with itself 24.641, with picture 5.991.
+    EXPECT_LT(rel((*c)["values"][0][0].number(), 24.641), kTol);
+    EXPECT_LT(rel((*c)["values"][0][1].number(), 5.991), kTol);
+    const size_t p = (*c)["values"].size();
+    for (size_t i = 0; i < p; ++i)
+        for (size_t j = 0; j < p; ++j) {
+            const double cij = (*c)["values"][i][j].number();
+            const double expected = cij / std::sqrt((*c)["values"][i][i].number() * (*c)["values"][j][j].number());
+            EXPECT_LT(rel((*r)["values"][i][j].number(), expected), kTol);
+        }
+}
+
+TEST(MomentsEndToEnd, EachByGroupHasItsOwnMoments) {
+    // Two groups: the first 150 observations and the rest of hs.csv.
+    std::ifstream in(velix::test::data_path("hs.csv"));
+    std::string line, text;
+    std::getline(in, line);
+    text = "g," + line + "\n";
+    int k = 0;
+    while (std::getline(in, line)) text += std::string(k++ < 150 ? "1," : "2,") + line + "\n";
+    const std::string dir = std::string(VELIX_BINARY_DIR) + "/md_bygroups";
+    std::string cmd = "mkdir -p " + dir;
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::ofstream(dir + "/hsg.csv") << text;
+    auto r = run_velix("proc velix data='" + dir + "/hsg.csv' method=none covariance;\nvar x1 x2;\nby g;\n"
+                       "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2;\nstd F1 = vf, E1-E2 = ve1-ve2;\nrun;\n",
+                       {});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const auto tables = r.items(0, "table", "SimpleStatistics");
+    ASSERT_EQ(tables.size(), 2u);
+    const Data d = read_csv("hs.csv");
+    for (int g = 0; g < 2; ++g) {
+        double sum = 0.0, n = 0.0;
+        for (size_t o = 0; o < d.rows.size(); ++o)
+            if ((o < 150) == (g == 0)) {
+                sum += d.rows[o][0];
+                n += 1.0;
+            }
+        EXPECT_LT(rel((*tables[g])["rows"][0][1].number(), sum / n), kTol) << "group " << g + 1;
+    }
+}
+
+TEST(MomentsEndToEnd, InputErrorsGiveTheirMessagesAndCodes) {
+    const std::string dir = std::string(VELIX_BINARY_DIR) + "/md_errors";
+    ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+    // A moment data set without matrix rows.
+    std::ofstream(dir + "/nomat.csv") << "# TYPE=COV\n_TYPE_,_NAME_,a,b\nN,,10,10\nMEAN,,1,2\n";
+    auto r = run_velix("proc velix data='" + dir + "/nomat.csv' method=none covariance;\n"
+                       "lineqs a = 1.0 F1 + E1, b = l2 F1 + E2;\nstd F1 = vf, E1-E2 = ve1-ve2;\nrun;\n",
+                       {});
+    EXPECT_NE(r.exitStatus, 0);
+    const auto msgs = r.messages(0, 230);
+    EXPECT_NE(std::find(msgs.begin(), msgs.end(), 15), msgs.end()) << r.log;
+    // No usable observation: every row has a missing value.
+    std::ofstream(dir + "/empty.csv") << "a,b\n1,.\n.,2\n";
+    auto e = run_velix("proc velix data='" + dir + "/empty.csv' method=none covariance;\n"
+                       "lineqs a = 1.0 F1 + E1, b = l2 F1 + E2;\nstd F1 = vf, E1-E2 = ve1-ve2;\nrun;\n",
+                       {});
+    EXPECT_NE(e.exitStatus, 0) << e.log;
+    EXPECT_TRUE(e.items(0, "table", "SimpleStatistics").empty());
+}
+
+}  // namespace
