@@ -241,3 +241,117 @@ TEST(MomentsEndToEnd, InputErrorsGiveTheirMessagesAndCodes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reads the numeric rows of an output CSV: (_NAME_, _NAM2_, _NAM3_ when
+// present) and the values of the named variables, "." as NaN.
+struct Rows {
+    std::vector<std::vector<double>> values;
+};
+
+Rows read_weights(const std::string& path, size_t firstValue) {
+    Rows r;
+    std::ifstream in(path);
+    std::string line;
+    bool header = true;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        if (header) {
+            header = false;
+            continue;
+        }
+        std::stringstream s(line);
+        std::string cell;
+        std::vector<double> row;
+        size_t k = 0;
+        while (std::getline(s, cell, ',')) {
+            if (k++ < firstValue) continue;
+            row.push_back(cell == "." || cell.empty() ? std::nan("") : std::stod(cell));
+        }
+        r.values.push_back(row);
+    }
+    return r;
+}
+
+TEST(WeightsEndToEnd, WlsDwlsAndGlsWeightsAgreeWithDirectComputation) {
+    const std::string dir = std::string(VELIX_BINARY_DIR) + "/md_weights";
+    ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+    std::ifstream in(velix::test::data_path("hs.csv"));
+    std::string line, text = "a,b\n";
+    std::getline(in, line);
+    Data d;
+    d.names = {"a", "b"};
+    for (int k = 0; k < 40 && std::getline(in, line); ++k) {
+        std::stringstream s(line);
+        std::string x1, x2;
+        std::getline(s, x1, ',');
+        std::getline(s, x2, ',');
+        text += x1 + "," + x2 + "\n";
+        d.rows.push_back({std::stod(x1), std::stod(x2)});
+    }
+    std::ofstream(dir + "/small.csv") << text;
+    const double n = static_cast<double>(d.rows.size());
+    const auto m = means_of(d);
+    const auto sn = cov_of(d, n);
+    // Fourth moments about the means, divisor N.
+    auto m4 = [&](int i, int j, int k, int l) {
+        double t = 0.0;
+        for (const auto& o : d.rows) t += (o[i] - m[i]) * (o[j] - m[j]) * (o[k] - m[k]) * (o[l] - m[l]);
+        return t / n;
+    };
+    const int pairs[3][2] = {{0, 0}, {1, 0}, {1, 1}};
+    auto gamma = [&](int a, int b, bool unbiased) {
+        const int i = pairs[a][0], j = pairs[a][1], k = pairs[b][0], l = pairs[b][1];
+        const double g = m4(i, j, k, l) - sn[i][j] * sn[k][l];
+        if (!unbiased) return g;
+        return n * (n - 1) / ((n - 2) * (n - 3)) * g -
+               n / ((n - 2) * (n - 3)) * (sn[i][k] * sn[j][l] + sn[i][l] * sn[j][k] - 2.0 / (n - 1) * sn[i][j] * sn[k][l]);
+    };
+    const std::string model = "lineqs a = 1.0 F1 + E1, b = 1.0 F1 + E2;\nstd F1 = vf, E1-E2 = ve1-ve2;\nrun;\n";
+    for (int unbiased = 0; unbiased < 2; ++unbiased) {
+        const std::string out = dir + (unbiased ? "/wu.csv" : "/wb.csv");
+        auto r = run_velix("proc velix data='" + dir + "/small.csv' method=wls covariance asycov=" +
+                               (unbiased ? "unbiased" : "biased") + " outwgt='" + out + "';\n" + model,
+                           {});
+        ASSERT_LE(r.exitStatus, 1) << r.log;
+        // WLS rows (i, j, k): values of the moments (k, l) up to (i, j).
+        const Rows w = read_weights(out, 4);
+        ASSERT_EQ(w.values.size(), 5u) << r.log;
+        const int rowPair[5] = {0, 1, 1, 2, 2}, rowK[5] = {0, 0, 1, 0, 1};
+        for (int row = 0; row < 5; ++row) {
+            const int a = rowPair[row];
+            const int last = rowK[row] < pairs[a][0] ? rowK[row] : pairs[a][1];
+            for (int l = 0; l <= last; ++l) {
+                const int b = rowK[row] == 0 ? 0 : (l == 0 ? 1 : 2);
+                EXPECT_LT(rel(w.values[row][l], gamma(a, b, unbiased)), 1e-9) << "row " << row << " l " << l;
+            }
+        }
+    }
+    // DWLS: the diagonal of the biased asymptotic covariance.
+    {
+        const std::string out = dir + "/wd.csv";
+        auto r = run_velix("proc velix data='" + dir + "/small.csv' method=dwls covariance asycov=biased outwgt='" +
+                               out + "';\n" + model,
+                           {});
+        const Rows w = read_weights(out, 2);
+        ASSERT_EQ(w.values.size(), 2u) << r.log;
+        EXPECT_LT(rel(w.values[0][0], gamma(0, 0, false)), 1e-9);
+        EXPECT_LT(rel(w.values[1][0], gamma(1, 1, false)), 1e-9);
+        EXPECT_LT(rel(w.values[1][1], gamma(2, 2, false)), 1e-9);
+    }
+    // GLS: the weight matrix is S (its inverse weighs the residuals).
+    {
+        const std::string out = dir + "/wg.csv";
+        auto r = run_velix("proc velix data='" + dir + "/small.csv' method=gls covariance outwgt='" + out + "';\n" +
+                               model,
+                           {});
+        const Rows w = read_weights(out, 2);
+        ASSERT_EQ(w.values.size(), 2u) << r.log;
+        const auto s = cov_of(d, n - 1.0);
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j) EXPECT_LT(rel(w.values[i][j], s[i][j]), 1e-10);
+    }
+}
+
+}  // namespace
