@@ -27,6 +27,9 @@
 // wanted range the bisection for that boundary cannot separate them; then
 // at most |m| of the run are stored (the largest for m > 0, the smallest
 // for m < 0) and w, ind are never written past |m| entries.
+// Callers after the largest eigenvalue of a matrix reduce it with ztred3,
+// pass its TridiagonalWork with m = 1 and eps1 = 0.0, and read w[0]; a
+// result below 1 means that no eigenvalue was found.
 int32_t zbisect(int32_t n, int32_t m, double eps1, double* t, double* w, int16_t* ind,
                 double* rv);
 

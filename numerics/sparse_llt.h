@@ -25,7 +25,10 @@
 // Structural faults (an entry outside the factor's pattern, a permutation
 // that is not one) end the step with exit 9999 after an "internal error:"
 // line; numerical trouble is reported by the result and neutralised by a
-// zero reciprocal diagonal.  Nothing here allocates.
+// zero reciprocal diagonal.  Nothing here allocates.  The argument orders
+// and result conventions below are the ones to use: zslltnf's nonzero
+// result is a singular (positive) or indefinite (negative) pivot, not a
+// failure of the routine.
 #pragma once
 
 #include <cstdint>
