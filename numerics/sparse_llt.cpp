@@ -489,14 +489,16 @@ void zslltpr(int32_t mode, int32_t n, const int32_t* mask, const int32_t* ija, c
         return;
     }
     xpsout("Sparse Matrix (%li,%li)%n", nn, nn);
+    auto active = [&](int32_t k) { return mask == nullptr || mask[k] >= 0; };
+    int32_t count = 0;
+    for (int32_t k = 0; k < n; ++k) count += active(k) ? 1 : 0;
     for (int32_t i = 0; i < n; ++i) {
-        if (mask != nullptr && mask[i] < 0) continue;
-        int32_t cols[1024];
-        int32_t count = 0;
-        for (int32_t k = 0; k < n && count < 1024; ++k)
-            if (mask == nullptr || mask[k] >= 0) cols[count++] = k;
-        print_row(i, count, perLine, sep, [&](int32_t k, char* out, int32_t room) {
-            const int32_t j = cols[k];
+        if (!active(i)) continue;
+        // The cells come in column order: j walks the active columns.
+        int32_t j = -1;
+        print_row(i, count, perLine, sep, [&](int32_t, char* out, int32_t room) {
+            do ++j;
+            while (!active(j));
             if (j == i) return std::snprintf(out, room, "%10.4f", sa[i]);
             const int32_t at = j < i ? find_entry(ija, i, j) : find_entry(ija, j, i);
             if (at < 0) return std::snprintf(out, room, "  %8s", "xxx");

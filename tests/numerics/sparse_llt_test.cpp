@@ -432,3 +432,21 @@ TEST_F(SparsePrint, SparseAndDenseModes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SparsePrint, MaskedRowsAndColumnsAreSkipped) {
+    const int32_t r[4] = {0, 1, 2, 2}, c[4] = {0, 1, 0, 2};
+    const double v[4] = {1.5, 2.5, -0.25, 3.0};
+    std::vector<int32_t> ija(8);
+    std::vector<double> sa(8);
+    ASSERT_EQ(zslltco(2, 3, 4, r, c, v, ija.data(), sa.data()), 0);
+    const int32_t mask[3] = {0, -1, 0};
+    zslltpr(1, 3, mask, ija.data(), sa.data());
+    const std::string l = listing();
+    EXPECT_EQ(l.find("xxx"), std::string::npos) << l;  // (1,0) belongs to the skipped row
+    EXPECT_EQ(l.find("     2 :"), std::string::npos) << l;
+    EXPECT_NE(l.find("     3 :   -0.2500    3.0000"), std::string::npos) << l;
+}
+
+}  // namespace
