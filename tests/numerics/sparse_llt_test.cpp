@@ -411,12 +411,17 @@ TEST_F(StructuralFaults, EntryOutsideThePatternEndsTheStep) {
 
 class SparsePrint : public PlatformStep {};
 
-TEST_F(SparsePrint, SparseAndDenseModes) {
+// Order 3 with the entries (0,0), (1,1), (2,0) and (2,2).
+void print_example(std::vector<int32_t>* ija, std::vector<double>* sa) {
     const int32_t r[4] = {0, 1, 2, 2}, c[4] = {0, 1, 0, 2};
     const double v[4] = {1.5, 2.5, -0.25, 3.0};
+    ASSERT_EQ(zslltco(2, 3, 4, r, c, v, ija->data(), sa->data()), 0);
+}
+
+TEST_F(SparsePrint, SparseAndDenseModes) {
     std::vector<int32_t> ija(8);
     std::vector<double> sa(8);
-    ASSERT_EQ(zslltco(2, 3, 4, r, c, v, ija.data(), sa.data()), 0);
+    print_example(&ija, &sa);
     zslltpr(1, 3, nullptr, ija.data(), sa.data());
     const std::string l = listing();
     EXPECT_NE(l.find("Sparse Matrix (3,3)"), std::string::npos) << l;
@@ -436,11 +441,9 @@ TEST_F(SparsePrint, SparseAndDenseModes) {
 namespace {
 
 TEST_F(SparsePrint, MaskedRowsAndColumnsAreSkipped) {
-    const int32_t r[4] = {0, 1, 2, 2}, c[4] = {0, 1, 0, 2};
-    const double v[4] = {1.5, 2.5, -0.25, 3.0};
     std::vector<int32_t> ija(8);
     std::vector<double> sa(8);
-    ASSERT_EQ(zslltco(2, 3, 4, r, c, v, ija.data(), sa.data()), 0);
+    print_example(&ija, &sa);
     const int32_t mask[3] = {0, -1, 0};
     zslltpr(1, 3, mask, ija.data(), sa.data());
     const std::string l = listing();
