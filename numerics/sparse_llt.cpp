@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "numerics/matprint.h"
 #include "numerics/updates.h"
 #include "velix/host.h"
 #include "velix/host_vector.h"
@@ -473,10 +474,57 @@ void print_row(int32_t i, int32_t count, int32_t perLine, char sep, Cell cell) {
     xpsout("%s%n", line);
 }
 
+// The request of the listing matrix printer with what its callbacks read.
+struct SparsePrintRequest {
+    MatrixPrintRequest request;  // first, so that the callbacks can reach the rest
+    const int32_t* ija;
+    const double* sa;
+};
+
+const SparsePrintRequest* sparse_request(const MatrixPrintRequest* request) {
+    return reinterpret_cast<const SparsePrintRequest*>(request);
+}
+
+// Element (i, j): the diagonal, an entry of either triangle, or missing for
+// a position outside the pattern.
+double prtfun(const MatrixPrintRequest* request, int32_t i, int32_t j) {
+    const SparsePrintRequest* r = sparse_request(request);
+    if (i == j) return r->sa[i];
+    const int32_t at = j < i ? find_entry(r->ija, i, j) : find_entry(r->ija, j, i);
+    return at < 0 ? host_missing_value() : r->sa[at];
+}
+
+// Row label: "ROW" and the 1-based row number, blank-padded to 8.
+void rowfun(const MatrixPrintRequest*, int32_t i, int32_t width, char* out) {
+    znamfix(0, "ROW", 3, i + 1, 0, out, std::min(width, 8));
+}
+
+void titfun(const MatrixPrintRequest* request) {
+    xpsout("Sparse Matrix (%li,%li)%n", static_cast<int64_t>(request->rows),
+           static_cast<int64_t>(request->columns));
+}
+
 }  // namespace
 
 void zslltpr(int32_t mode, int32_t n, const int32_t* mask, const int32_t* ija, const double* sa) {
-    if (mode == 0 || n < 1) return;
+    if (n < 1) return;
+    if (mode == 0) {
+        SparsePrintRequest p{};
+        p.request.rows = n;
+        p.request.columns = n;
+        p.request.values = sa;
+        p.request.shape = 'r';
+        p.request.valueFn = prtfun;
+        p.request.fieldWidth = 12;  // the width the factor's listing uses
+        p.request.rowLabels.labelFn = rowfun;
+        p.request.titleFn = titfun;
+        p.request.titleLines = 1;
+        p.ija = ija;
+        p.sa = sa;
+        xppage(0);
+        zpmat2(&p.request);
+        return;
+    }
     const int32_t perLine = values_per_line();
     const char sep = separator();
     const int64_t nn = n;

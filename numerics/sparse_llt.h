@@ -135,13 +135,15 @@ int32_t zslltqf(int32_t n, int32_t m, int32_t ld, const int32_t* ija, const doub
 double zslltre(int32_t n, const int32_t* ija, const double* sa, const double* x, const double* b,
                double* r);
 
-// Prints a SparseLLt to the listing.  mode < 0: "Dense Matrix (n,n)" and
+// Prints a SparseLLt to the listing.  mode 0: a new page, then the listing
+// matrix printer (zpmat2) with n x n elements in fields of width 12, rows
+// labelled "ROW1", "ROW2", ..., the title "Sparse Matrix (n,n)", and
+// positions outside the pattern as missing values.  mode < 0: "Dense Matrix (n,n)" and
 // every row of sa read as a PackedSym array; mode > 0: "Sparse Matrix
 // (n,n)", rows and columns with negative mask skipped, positions outside
 // the pattern shown as "xxx".  Values in width 10 with 4 decimals, after
 // the 1-based row number (width 6) and the separator " :" (message
 // 549/258); lines wrap after 5, 8 or 10 values by the line size.
-// mode 0 (the listing matrix printer's layout) prints nothing.
 void zslltpr(int32_t mode, int32_t n, const int32_t* mask, const int32_t* ija, const double* sa);
 
 // Permutes x in place: mode 1 scatters (x[perm[k]] takes the old x[k]),

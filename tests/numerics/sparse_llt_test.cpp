@@ -12,6 +12,7 @@
 #include <cmath>
 #include <numeric>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -450,6 +451,27 @@ TEST_F(SparsePrint, MaskedRowsAndColumnsAreSkipped) {
     EXPECT_EQ(l.find("xxx"), std::string::npos) << l;  // (1,0) belongs to the skipped row
     EXPECT_EQ(l.find("     2 :"), std::string::npos) << l;
     EXPECT_NE(l.find("     3 :   -0.2500    3.0000"), std::string::npos) << l;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SparsePrint, PrinterLayoutWithRowLabels) {
+    std::vector<int32_t> ija(8);
+    std::vector<double> sa(8);
+    print_example(&ija, &sa);
+    zslltpr(0, 3, nullptr, ija.data(), sa.data());
+    const std::string l = listing();
+    EXPECT_NE(l.find("Sparse Matrix (3,3)"), std::string::npos) << l;
+    for (const char* label : {"ROW1", "ROW2", "ROW3"}) EXPECT_NE(l.find(label), std::string::npos) << l;
+    // Row 3 holds (2,0) = -0.25, (2,1) outside the pattern, (2,2) = 3.
+    std::istringstream lines(l);
+    std::string line, row3;
+    while (std::getline(lines, line))
+        if (line.find("ROW3") != std::string::npos) row3 = line;
+    EXPECT_NE(row3.find("-0.25"), std::string::npos) << l;
+    EXPECT_NE(row3.find("3.0"), std::string::npos) << l;
 }
 
 }  // namespace
