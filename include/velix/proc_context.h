@@ -20,6 +20,7 @@ struct DataSetSlot;
 struct CmpWork {
     void* compiler = nullptr;  // the statement compiler's own state
     void* program = nullptr;   // the compiled programming statements
+    int32_t status = 0;        // result of the compiler's last service: nonzero = failure
 };
 struct CmpHandle {
     void* resultArea1 = nullptr;   // word 0: first compiler result area
