@@ -442,13 +442,14 @@ int32_t zpmat2(const MatrixPrintRequest* r) {
             }
             for (int32_t j = first; j < first + count; ++j) {
                 append_blanks(&line, L.gap);
-                const double v = in_stored_part(r, i, j) ? zpmval(r, i, j) : 0.0;
-                if (!in_stored_part(r, i, j) || (r->blankZeros && v == 0.0)) {
+                const bool shown = in_stored_part(r, i, j);
+                const double v = shown ? zpmval(r, i, j) : 0.0;
+                if (!shown || (r->blankZeros && v == 0.0)) {
                     append_blanks(&line, L.fieldWidth);
-                    continue;
+                } else {
+                    zpfmt(v, f.letter, L.fieldWidth, f.decimals, label.data());
+                    line.append(label.data(), static_cast<size_t>(L.fieldWidth));
                 }
-                zpfmt(v, f.letter, L.fieldWidth, f.decimals, label.data());
-                line.append(label.data(), static_cast<size_t>(L.fieldWidth));
             }
             put_line(line);
         }

@@ -52,7 +52,8 @@ void matrix_layout(const MatrixPrintRequest* request, MatrixPrintLayout* layout)
 // the missing value for a position beyond a positive value count.
 double zpmval(const MatrixPrintRequest* request, int32_t row, int32_t column);
 
-// Formats value into out[width] (no NUL), right-aligned, in format letter
+// Formats value into out[width] (no NUL; width 1 to 32, a wider one counts
+// as 32), right-aligned, in format letter
 // f, e, b (as f), q, c or p with the given decimals (significant digits
 // for q).  A missing value prints as ".", NaN and infinities as "NaN",
 // "Inf" and "-Inf"; a value too
