@@ -319,9 +319,10 @@ struct CosanPayload {
 // Position codes of a MATRIX entry group.
 enum MatrixPositionCode : int16_t {
     kPosNone = 0,     // no position: the matrix from its first element
-    kPosElement = 1,  // [i,j]
+    kPosElement = 1,  // [i,j]: the diagonal run from (i,j) on
     kPosColumn = 2,   // [ ,j]
     kPosRow = 3,      // [i, ]
+    kPosEachRow = 4,  // [ , ]: the items again in every row
 };
 
 struct MatrixGroup {
