@@ -77,6 +77,8 @@ const MessageRow kMessageCatalogue[] = {
     // 352/45: before the report of the invalid operations or missing values
     // of a run of the programming statements.
     {352, 45, "WARNING: The programming statements gave missing values in this evaluation."},
+    // 352/60: name.
+    {352, 60, "ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square."},
     // 352/69-98: PROC options and data-set roles.
     {352, 69, "NOTE: Repeated variables were removed from a variable list."},
     // 352/70: the number of programming statements.
@@ -105,6 +107,8 @@ const MessageRow kMessageCatalogue[] = {
     {352, 98, "WARNING: The INEST= data set is not of TYPE=EST."},
     {352, 99, "NOTE: TECHNIQUE=GAUNEW is not available here; the default technique is used."},
     {352, 100, "NOTE: With nonlinear constraints the dual quasi-Newton technique is used."},
+    // 352/116: bytes.
+    {352, 116, "NOTE: Laying out the stored inverses term by term would save %i bytes."},
     // 352/118: the matrix.
     {352, 118, "ERROR: Matrix %s has no elements."},
     // 352/119: the matrix (length, text) and the reason.
@@ -115,14 +119,26 @@ const MessageRow kMessageCatalogue[] = {
     {352, 122, "Latent"},
     {352, 123, "Error"},
     {352, 124, "Number of Exogenous Variables = %i"},
+    // 352/128: name.
+    {352, 128, "NOTE: No matrix of the model is named %s; its MATRIX statement is not used."},
     {352, 131, "NOTE: The covariance of exogenous variable %.*s is not set from the sample."},
     {352, 132, "ERROR: The option value of the covariance of the estimates is not valid."},
+    // 352/138: name.
+    {352, 138, "ERROR: internal error: matrix %s needs a stored inverse but belongs to no term."},
     {352, 152, "the matrix has no elements and becomes the identity."},
     {352, 154, "its elements are diagonal."},
     {352, 155, "its elements lie on a shifted diagonal."},
     {352, 156, "its elements lie in the lower triangle."},
     {352, 157, "its elements lie in the upper triangle."},
     {352, 159, "its elements do not fit the declared type; it becomes GENERAL."},
+    // 352/176: number, item, largest.
+    {352, 176, "ERROR: The variable number %g of RAM item %i is not a whole number from 1 to %i."},
+    // 352/177: matrix, largest, number.
+    {352, 177, "ERROR: Matrix %s needs a whole number of columns from 1 to %i, not %g."},
+    // 352/178: name, its number, rows, columns, the earlier number, rows, columns.
+    {352, 178, "ERROR: Matrix %s is matrix %i with %i rows and %i columns and matrix %i with %i rows and %i columns; every occurrence of a matrix needs the same shape."},
+    {352, 179, "NOTE: The PARAMETERS statement is ignored: the default FACTOR model has no added parameters."},
+    {352, 180, "NOTE: The STRUCTEQ statement is ignored: the default FACTOR model has no structural equations."},
     {352, 206, "ERROR: Variable %.*s is not in the INEST= data set."},
     {352, 207, "ERROR: Variable %.*s of the INEST= data set has the wrong type."},
     {352, 208, "ERROR: The BY variables of the INEST= data set differ from those of DATA=."},
@@ -133,6 +149,28 @@ const MessageRow kMessageCatalogue[] = {
     // 352/212: the number of parameters and of distinct moments.
     {352, 212, "ERROR: The model has %i parameters but the moments give only %i values."},
     {352, 213, "WARNING: The manifest variable %.*s is not reached by the model."},
+    // 352/215: name.
+    {352, 215, "ERROR: Matrix %s is an identity matrix; a MATRIX statement cannot give its elements."},
+    {352, 216, "ERROR: Start values in parentheses must follow parameter names, not fixed values."},
+    {352, 217, "WARNING: There are more start values than parameter names before them; the extra values are dropped."},
+    // 352/218: capacity.
+    {352, 218, "ERROR: An entry of a MATRIX statement has more than %i items."},
+    // 352/219: name.
+    {352, 219, "WARNING: An entry of the MATRIX statement for %s has no items and is skipped."},
+    // 352/220: the earlier parameter, the later item.
+    {352, 220, "WARNING: A matrix position that holds parameter %s is given again (%s); the later item replaces it."},
+    {352, 221, "WARNING: A MATRIX entry lists more items than its positions take; the rest is not placed."},
+    // 352/222: matrix, column.
+    {352, 222, "ERROR: Matrix %s has no column %g that this entry can fill."},
+    // 352/223: matrix, row.
+    {352, 223, "ERROR: Matrix %s has no row %g that this entry can fill."},
+    {352, 224, "WARNING: A diagonal run of a MATRIX entry passes the edge of the matrix and is cut there."},
+    // 352/225: matrix, row, column.
+    {352, 225, "ERROR: An entry of diagonal matrix %s must start on its diagonal, not at [%g,%g]."},
+    // 352/226: matrix, row, column.
+    {352, 226, "ERROR: An entry of lower triangular matrix %s must start on or below its diagonal, not at [%g,%g]."},
+    // 352/227: matrix, row, column.
+    {352, 227, "ERROR: An entry of upper triangular matrix %s must start on or above its diagonal, not at [%g,%g]."},
     {352, 229, "ERROR: Only one STRUCTEQ statement is allowed."},
     {352, 230, "ERROR: A PARAMETERS statement has too many names."},
     {352, 231, "NOTE: A PARAMETERS statement has more values than names; the surplus is ignored."},
@@ -173,7 +211,31 @@ const MessageRow kMessageCatalogue[] = {
     {352, 265, "NOTE: A STD entry has fewer items than variances; its last item is repeated."},
     {352, 267, "WARNING: Only the first model statement is used; a second model kind is ignored."},
     {352, 268, "ERROR: A LINEQS model takes at most one STD and one COV statement."},
+    {352, 269, "ERROR: internal error: the lists of names, columns, types and forms of the COSAN statement differ in length."},
+    {352, 270, "NOTE: The FACTOR model has a BOUNDS statement but no MATRIX statement; its parameters have generated names."},
     {352, 271, "ERROR: No model statement is given."},
+    {352, 272, "NOTE: The programming statements are ignored: the default FACTOR model has no MATRIX statement."},
+    // 352/273: name.
+    {352, 273, "WARNING: The VARNAMES statement names %s, which is no matrix of the model."},
+    {352, 274, "WARNING: The VARNAMES statement has items this model does not take; its names are ignored."},
+    // 352/275: name.
+    {352, 275, "WARNING: The diagonal of matrix %s must be empty; its diagonal elements are removed."},
+    // 352/276: matrix, names given, columns.
+    {352, 276, "WARNING: The VARNAMES statement names fewer columns of matrix %s than it has (%i of %i)."},
+    // 352/277: matrix, names given, columns.
+    {352, 277, "WARNING: The VARNAMES statement gives more names for matrix %s than it has columns (%i for %i); the rest are ignored."},
+    // 352/278: the two matrices.
+    {352, 278, "WARNING: Matrices %s and %s have no column names to share."},
+    {352, 280, "ERROR: The RAM model has no RAM statement."},
+    // 352/281: number, item.
+    {352, 281, "ERROR: The matrix number %g of RAM item %i is neither 1 nor 2."},
+    // 352/282: number.
+    {352, 282, "WARNING: The VARNAMES statement of a RAM model names matrix %g; only 1 and 2 are known, so the group is ignored."},
+    {352, 283, "WARNING: The VARNAMES statement of a RAM model takes the matrix numbers 1 and 2 only; its names are ignored."},
+    // 352/284: names, variables.
+    {352, 284, "NOTE: The VARNAMES statement gives %i names for %i variables; the others keep their generated names."},
+    // 352/285: names, variables.
+    {352, 285, "WARNING: The VARNAMES statement gives %i names for only %i variables; the extra names are dropped."},
     {352, 286, "Pattern and Initial Values"},
     {352, 287, "Unweighted Least-Squares Estimation"},
     {352, 288, "Generalized Least-Squares Estimation"},
@@ -202,6 +264,8 @@ const MessageRow kMessageCatalogue[] = {
     {352, 315, "Mean Ratio of Fourth Moments less 1"},
     {352, 316, "WARNING: The relative multivariate kurtosis is below %g: the data are strongly platykurtic."},
     {352, 317, "WARNING: The mean scaled univariate kurtosis is below %g."},
+    // 352/400: factors, variables.
+    {352, 400, "WARNING: The model asks for %i factors but has only %i manifest variables; it takes as many factors as variables."},
     {352, 401, "ERROR: Variable %.*s is not in the TYPE=SYMATRIX data set."},
     {352, 402, "ERROR: Variable %.*s of the TYPE=SYMATRIX data set has the wrong type."},
     {352, 403, "ERROR: The BY variables of the INRAM= data set differ from those of DATA=."},
@@ -220,6 +284,17 @@ const MessageRow kMessageCatalogue[] = {
     {352, 419, "LINEQS Model Statement"},
     {352, 420, "RAM Model Statement"},
     {352, 421, "FACTOR Model Statement"},
+    {352, 423, "ERROR: The COSAN model has no COSAN statement."},
+    // 352/424: term.
+    {352, 424, "ERROR: Term %i of the COSAN statement has no matrix."},
+    // 352/425: name.
+    {352, 425, "NOTE: The central matrix %s must be square; its number of columns is corrected."},
+    // 352/426: name, term.
+    {352, 426, "WARNING: The central matrix %s of term %i must be IDENTITY, DIAGONAL, POSDEFINIT or SYMMETRIC; it becomes SYMMETRIC."},
+    // 352/427: matrix, earlier matrix, name.
+    {352, 427, "NOTE: Matrix %i repeats matrix %i (%s) with other columns, type or form; the earlier definition is used."},
+    // 352/428: name.
+    {352, 428, "ERROR: Matrix %s has a type that a COSAN statement cannot use."},
     {352, 442, "NOTE: The PROFILE statement is replaced by the default profile set."},
     {352, 443, "NOTE: No parameter is profiled."},
     {352, 444, "NOTE: All parameters are profiled."},

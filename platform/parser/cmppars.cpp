@@ -885,8 +885,10 @@ private:
                     hasCol = true;
                 }
                 expect("]");
-                if (!hasRow && !hasCol) error("a position needs a row or a column");
-                g.position = hasRow && hasCol ? kPosElement : (hasCol ? kPosColumn : kPosRow);
+                g.position = hasRow && hasCol ? kPosElement
+                             : hasCol         ? kPosColumn
+                             : hasRow         ? kPosRow
+                                              : kPosEachRow;
             }
             expect("=");
             store_items(read_items(true), &g);

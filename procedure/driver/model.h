@@ -32,6 +32,9 @@ void cospare(ProcContext* ctx);
 // Builds the parameter table from the scratch file's element records and
 // the `nAdded` added-parameter records behind them.
 void cospar1(ProcContext* ctx, int32_t nAdded);
+// Creates the run-long model pool (runPool[2]) from the byte `estimate` and
+// carves the ElementPattern of `nElements` entries from it, zeroed.
+void create_element_pattern(ProcContext* ctx, int64_t estimate, int64_t nElements);
 
 // PARAMETERS and STRUCTEQ: appends the added-parameter records (buffers of
 // `capacity` entries each, scratch space of the caller) and counts the

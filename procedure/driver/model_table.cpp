@@ -12,6 +12,7 @@
 
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_output.h"
+#include "procedure/driver/model_readers.h"
 
 namespace {
 
@@ -88,7 +89,6 @@ void cospari(ProcContext* ctx) {
             stdOrCov = true;
         }
     }
-    (void)model;
 
     // 3. Sizes by kind.
     if (ctx->lineqsModel) {
@@ -106,9 +106,7 @@ void cospari(ProcContext* ctx) {
             xexit(std::max(ctx->errorLevel, 2000), 0);
         }
     } else if (ctx->ramModel || ctx->cosanModel || ctx->factorModel) {
-        // The RAM, COSAN and FACTOR readers are not part of this build yet.
-        xebug("internal error: no reader for this model kind", 0);
-        xexit(9999, 0);
+        model_kind_sizes(ctx, model);
     } else {
         xpmlog(kMsgProc, 271);
         xexit(std::max(ctx->errorLevel, 2000), 0);
@@ -147,7 +145,7 @@ void cospari(ProcContext* ctx) {
     ctx->matrixSpec = 0;
 
     // 5. The reader.
-    cospare(ctx);
+    read_model_kind(ctx);
 
     // 7. Name widths.
     int32_t colWidth = ctx->varNameWidth;

@@ -48,6 +48,20 @@ T* carve(ProcContext* ctx, HostAllocator* pool, size_t n) {
 
 }  // namespace
 
+void create_element_pattern(ProcContext* ctx, int64_t estimate, int64_t nElements) {
+    HostAllocator* pool = xmpoolc(estimate, 1024, 4096);
+    if (pool == nullptr) {
+        xmemmsg(estimate);
+        xexit(std::max(ctx->errorLevel, 1016), 0);
+    }
+    ctx->runPool[2] = pool;
+    const size_t E = static_cast<size_t>(nElements);
+    ctx->elements.parameter = carve<int32_t>(ctx, pool, E);
+    ctx->elements.row = carve<int32_t>(ctx, pool, E);
+    ctx->elements.column = carve<int32_t>(ctx, pool, E);
+    ctx->elements.value = carve<double>(ctx, pool, E);
+}
+
 void cospar1(ProcContext* ctx, int32_t nAdded) {
     NlpProblem* nlp = ctx->nlp;
     std::vector<NameRecord> table;  // scratch name table: model, then added parameters
@@ -97,16 +111,7 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     // 6. The model pool and the element pattern.
     const int64_t E = ctx->nElements;
     const int64_t estimate = 20 * E + 3 * ctx->nParmAll + 34 * ctx->nColumnNames + 4096;
-    HostAllocator* pool = xmpoolc(estimate, 1024, 4096);
-    if (pool == nullptr) {
-        xmemmsg(estimate);
-        xexit(std::max(ctx->errorLevel, 1016), 0);
-    }
-    ctx->runPool[2] = pool;
-    ctx->elements.parameter = carve<int32_t>(ctx, pool, E);
-    ctx->elements.row = carve<int32_t>(ctx, pool, E);
-    ctx->elements.column = carve<int32_t>(ctx, pool, E);
-    ctx->elements.value = carve<double>(ctx, pool, E);
+    create_element_pattern(ctx, estimate, E);
     nlp->paramNameWidth = 0;
 
     // 7. Pass 2.

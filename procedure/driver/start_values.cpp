@@ -48,8 +48,11 @@ void cosiset(ProcContext* ctx) {
         for (int32_t b = 0; b <= a; ++b) {
             const int32_t i = exo[a], j = exo[b];
             const double s = ctx->momentMatrix[pk(i, j)];
-            const int32_t r = ram ? ctx->varPosition[i] : ctx->varPosition[i] - e;
-            const int32_t c = ram ? ctx->varPosition[j] : ctx->varPosition[j] - e;
+            // A RAM model keeps the manifest variables first, in their
+            // order, so variable i is row i of _P_; its class only says
+            // whether it is exogenous.
+            const int32_t r = ram ? i : ctx->varPosition[i] - e;
+            const int32_t c = ram ? j : ctx->varPosition[j] - e;
             int32_t found = -1;
             for (int32_t k = first; k < first + count && found < 0; ++k) {
                 const int32_t er = ctx->elements.row[k], ec = ctx->elements.column[k];

@@ -1,0 +1,170 @@
+// The COSAN reader: the model as a sum of terms, each a product of named
+// matrices F1 ... Fk P Fk' ... F1' around a square central matrix P
+// (McDonald's covariance structure analysis form, Brit. J. Math. Statist.
+// Psych. 31, 1978).  cosparc fills the term table and the matrix table from
+// the statement; the element patterns come afterwards from the MATRIX
+// statements.
+//
+//   per term: central matrix square and of a symmetric kind;
+//             per matrix: type, columns and form, and the same-name links
+//             (a later occurrence inherits what it lacks, or is corrected)
+//   rows chained through each term; invalid types and forms; the
+//   ModelStatement table; MATRIX statements that name no matrix
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "procedure/driver/model.h"
+#include "procedure/driver/model_readers.h"
+
+namespace {
+
+using velix::detail::name_text;
+
+bool is_central_type(int32_t t) {
+    return t == kMatIdentity || t == kMatDiagonal || t == kMatPosDefinit || t == kMatSymmetric;
+}
+
+// A column count of the statement as a number of columns: 0 when not given,
+// -1 when it is no whole number from 1 to kMaxModelOrder.
+int32_t column_count(double c) {
+    if (c == 0.0) return 0;
+    if (!(c >= 1.0) || c > kMaxModelOrder) return -1;
+    return static_cast<int32_t>(c);
+}
+
+// A type or form code of the statement as an integer; -1 when out of range.
+int32_t small_code(double c, int32_t largest) {
+    if (!(c >= 0.0) || c > largest) return -1;
+    return static_cast<int32_t>(c);
+}
+
+}  // namespace
+
+void cosparc(ProcContext* ctx) {
+    const StatementNode* node = find_statement(ctx->stmtList, "COSAN   ");
+    if (node == nullptr) {
+        xpmlog(kMsgProc, 423);
+        raise_error_level(ctx, 1008);
+        xexit(ctx->errorLevel, 0);
+    }
+    const auto* pl = static_cast<const CosanPayload*>(node->payload);
+    const int32_t m = ctx->nMatrices;
+    // The dispatcher has reported lists of different lengths (269); they
+    // cannot be read together.
+    if (pl->names.count != m || pl->nColumns != m || pl->nTypes != m || pl->nForms != m) {
+        raise_error_level(ctx, 9999);
+        xexit(ctx->errorLevel, 0);
+    }
+    ModelMatrixTable& mt = ctx->model;
+    const int32_t n = ctx->nManifest;
+
+    // Working copies: the checks below correct them.
+    std::vector<int32_t> cols(m + 1), types(m + 1), forms(m + 1);
+    for (int32_t j = 1; j <= m; ++j) {
+        cols[j] = column_count(pl->columns[j - 1]);
+        types[j] = small_code(pl->types[j - 1], 14);
+        forms[j] = small_code(pl->forms[j - 1], 2);
+    }
+
+    mt.termTable[0] = 1;
+    int32_t previousEnd = 0;
+    for (int32_t t = 1; t <= ctx->nTerms; ++t) {
+        const int32_t e = pl->termEnds[t - 1];
+        if (e <= previousEnd || e > m) {
+            xpmlog(kMsgProc, 424, t);
+            raise_error_level(ctx, 2000);
+            mt.termTable[t] = static_cast<int16_t>(previousEnd + 1);
+            continue;
+        }
+        const int32_t central = e;
+        const std::string centralName = name_text(pl->names.names[central - 1]);
+        // The central matrix is square: its columns are the rows it
+        // receives, the columns of the matrix before it or, alone in its
+        // term, the n manifest variables.
+        const int32_t square = e - previousEnd > 1 ? cols[central - 1] : n;
+        if (cols[central] != square && cols[central] >= 0 && square > 0) {
+            xpmlog(kMsgProc, 425, centralName.c_str());
+            cols[central] = square;
+        }
+        if (!is_central_type(types[central])) {
+            xpmlog(kMsgProc, 426, centralName.c_str(), t);
+            types[central] = kMatSymmetric;
+            raise_error_level(ctx, 4);
+        }
+        for (int32_t j = previousEnd + 1; j <= e; ++j) {
+            if (types[j] == 0) types[j] = kMatGeneral;
+            const std::string name = name_text(pl->names.names[j - 1]);
+            if (cols[j] <= 0) {
+                xpmlog(kMsgProc, 177, name.c_str(), kMaxModelOrder, pl->columns[j - 1]);
+                raise_error_level(ctx, 2000);
+                cols[j] = 0;
+            }
+            mt.name[j] = pl->names.names[j - 1];
+            mt.columns[j] = cols[j];
+            mt.type[j] = static_cast<int16_t>(types[j]);
+            mt.form[j] = static_cast<int16_t>(std::max(forms[j], 0));
+            // Every later namesake links to j; since j runs forward, each
+            // ends linked to its nearest earlier namesake.
+            for (int32_t l = j + 1; l <= m; ++l) {
+                if (!same_name(pl->names.names[l - 1], pl->names.names[j - 1])) continue;
+                mt.sameName[l] = static_cast<int16_t>(j);
+                // What the later occurrence does not give, it inherits.
+                if (cols[l] == 0) cols[l] = cols[j];
+                if (types[l] == 0) types[l] = types[j];
+                if (cols[l] != cols[j] || types[l] != types[j] || forms[l] != forms[j]) {
+                    xpmlog(kMsgProc, 427, l, j, name.c_str());
+                    cols[l] = cols[j];
+                    types[l] = types[j];
+                    forms[l] = forms[j];
+                }
+            }
+        }
+        mt.termTable[t] = static_cast<int16_t>(e + 1);
+        previousEnd = e;
+    }
+
+    // Rows chained through each term.
+    for (int32_t t = 1; t <= ctx->nTerms; ++t)
+        for (int32_t k = mt.termTable[t - 1]; k < mt.termTable[t] && k <= m; ++k)
+            mt.rows[k] = k == mt.termTable[t - 1] ? n : mt.columns[k - 1];
+
+    // Occurrences of one name are one matrix: they share values, elements
+    // and a stored inverse, so they must agree in shape; a correction of a
+    // later central matrix or rows chained from another neighbour could
+    // make them differ.
+    for (int32_t k = 1; k <= m; ++k) {
+        const int32_t j = mt.sameName[k];
+        if (j > 0 && (mt.rows[k] != mt.rows[j] || mt.columns[k] != mt.columns[j] || mt.type[k] != mt.type[j])) {
+            xpmlog(kMsgProc, 178, name_text(mt.name[k]).c_str(), k, mt.rows[k], mt.columns[k], j, mt.rows[j],
+                   mt.columns[j]);
+            raise_error_level(ctx, 2000);
+        }
+    }
+
+    int64_t largest = 1;
+    for (int32_t k = 1; k <= m; ++k) {
+        const std::string name = name_text(mt.name[k]);
+        if (mt.type[k] == kMatSelection || mt.type[k] == kMatEqsBeta || mt.type[k] == kMatEqsGamma ||
+            types[k] < 0) {
+            xpmlog(kMsgProc, 428, name.c_str());
+            raise_error_level(ctx, 2000);
+        }
+        if (forms[k] < 0 || (mt.form[k] != kFormNone && mt.rows[k] != mt.columns[k])) {
+            xpmlog(kMsgProc, 60, name.c_str());
+            raise_error_level(ctx, 2000);
+        }
+        largest = std::max<int64_t>(largest, static_cast<int64_t>(mt.rows[k]) * mt.columns[k]);
+    }
+    ctx->largestProduct = static_cast<int32_t>(largest);
+
+    cosmcon(ctx);
+
+    for (const StatementNode* s = find_statement(ctx->stmtList, "MATRIX  "); s;
+         s = find_statement(s->next, "MATRIX  ")) {
+        const NameRecord& name = static_cast<const MatrixPayload*>(s->payload)->name;
+        if (velix::detail::matrix_number(ctx, name) == 0) xpmlog(kMsgProc, 128, name_text(name).c_str());
+    }
+    ctx->matrixSpec = 1;
+    velix::detail::exit_above(ctx, 4);
+}

@@ -1,0 +1,172 @@
+// The model dispatcher's part for the RAM, COSAN and FACTOR kinds: the
+// sizes each kind fixes before the model table is allocated, and the order
+// in which the readers of a kind run once it is.
+//
+//   sizes:  RAM 1 term of 3 matrices; COSAN the statement's terms and
+//           matrices; FACTOR 1 or 2 terms of its fixed matrices
+//   read:   FACTOR set-up | COSAN terms; then one element reader (LINEQS,
+//           RAM, MATRIX statements or the default FACTOR model); then the
+//           stored inverses of a COSAN model and the matrix-statement state
+//           of a FACTOR model
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "procedure/driver/model.h"
+#include "procedure/driver/model_readers.h"
+
+namespace {
+
+using velix::detail::name_text;
+
+bool keyword_is(const StatementNode* n, const char* k8) { return std::memcmp(n->keyword, k8, 8) == 0; }
+
+bool is_model_keyword(const StatementNode* n) {
+    return keyword_is(n, "LINEQS  ") || keyword_is(n, "COSAN   ") || keyword_is(n, "RAM     ") ||
+           keyword_is(n, "FACTOR  ");
+}
+
+void cosan_sizes(ProcContext* ctx, const CosanPayload* pl) {
+    ctx->equationModel = 0;
+    ctx->matrixForm = 1;
+    ctx->nTerms = pl->nTerms;
+    ctx->nMatrices = pl->names.count;
+    int32_t lead = ctx->nManifest;
+    for (int32_t j = 0; j < pl->nColumns; ++j) {
+        const double c = pl->columns[j];
+        if (c >= 1.0 && c <= kMaxModelOrder) lead = std::max(lead, static_cast<int32_t>(c));
+    }
+    ctx->leadingDim = lead;
+    if (pl->names.count != pl->nColumns || pl->names.count != pl->nTypes || pl->names.count != pl->nForms) {
+        xpmlog(kMsgProc, 269);
+        raise_error_level(ctx, 9999);
+    }
+}
+
+void factor_sizes(ProcContext* ctx, const StatementNode* node) {
+    // BOUNDS and MATRIX statements up to a second model statement.
+    bool bounds = false, matrix = false, seenModel = false;
+    for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
+        if (is_model_keyword(n)) {
+            if (seenModel) break;
+            seenModel = true;
+        }
+        bounds = bounds || keyword_is(n, "BOUNDS  ");
+        matrix = matrix || keyword_is(n, "MATRIX  ");
+    }
+    if (bounds && !matrix) xpmlog(kMsgProc, 270);
+    ctx->equationModel = 0;
+    ctx->matrixForm = 1;
+    const auto* pl = static_cast<const FactorPayload*>(node->payload);
+    double k = pl->hasFactors ? pl->nFactors : 1.0;
+    if (!(k >= 0.0) || k > kMaxModelOrder) {
+        xpmlog(kMsgProc, 177, "_F_", kMaxModelOrder, k);
+        xexit(std::max(ctx->errorLevel, 2000), 0);
+    }
+    ctx->nFactors = static_cast<int32_t>(k);
+    ctx->factorSecond = pl->hasSecond ? pl->second : 1.0;
+    if (node->flags[0] & 0x40) ctx->factorSecond = -ctx->factorSecond;
+    ctx->factorIdentity = (node->flags[0] & 0x20) ? 1 : 0;
+    ctx->factorNoUnique = (node->flags[0] & 0x10) ? 1 : 0;
+    const int32_t n = ctx->nManifest;
+    if (ctx->nFactors > 0) {
+        if (ctx->factorNoUnique) ctx->factorIdentity = 0;
+        ctx->nTerms = ctx->factorNoUnique ? 1 : 2;
+        ctx->nMatrices = ctx->factorNoUnique ? 2 : (ctx->factorIdentity ? 4 : 3);
+        ctx->leadingDim = std::max(n, ctx->nFactors);
+    } else {
+        ctx->factorSecond = 1.0;
+        ctx->factorNoUnique = 0;
+        ctx->nTerms = 1;
+        ctx->nMatrices = ctx->factorIdentity ? 2 : 1;
+        ctx->leadingDim = n;
+    }
+}
+
+// Whether the loadings of a FACTOR model are the exploratory pattern (a free
+// element at every position on and below the diagonal, nothing but fixed
+// zeros above it) and whether the factor covariances are the identity.
+void settle_factor_matrix_spec(ProcContext* ctx) {
+    const ModelMatrixTable& mt = ctx->model;
+    const ElementPattern& el = ctx->elements;
+    if (ctx->matrixSpec == 1) {
+        const int32_t rows = mt.rows[1], cols = mt.columns[1];
+        std::vector<char> freeAt(static_cast<size_t>(rows) * cols, 0);
+        bool exploratory = true;
+        for (int32_t e = mt.firstElement[1]; e < mt.firstElement[1] + mt.elementCount[1]; ++e) {
+            const int32_t r = el.row[e], c = el.column[e];
+            if (r < c) {
+                if (el.parameter[e] != 0 || el.value[e] != 0.0) exploratory = false;
+            } else if (el.parameter[e] != 0) {
+                freeAt[static_cast<size_t>(r) * cols + c] = 1;
+            }
+        }
+        for (int32_t r = 0; r < rows && exploratory; ++r)
+            for (int32_t c = 0; c <= std::min(r, cols - 1); ++c)
+                if (!freeAt[static_cast<size_t>(r) * cols + c]) exploratory = false;
+        if (exploratory) ctx->matrixSpec = 0;
+    }
+    if (mt.type[2] != kMatIdentity) {
+        const int32_t k = mt.columns[2];
+        std::vector<char> unitDiagonal(static_cast<size_t>(k), 0);
+        bool identity = true;
+        for (int32_t e = mt.firstElement[2]; e < mt.firstElement[2] + mt.elementCount[2]; ++e) {
+            const bool diagonal = el.row[e] == el.column[e];
+            if (el.parameter[e] != 0 || el.value[e] != (diagonal ? 1.0 : 0.0)) identity = false;
+            if (diagonal && el.parameter[e] == 0 && el.value[e] == 1.0 && el.row[e] < k) unitDiagonal[el.row[e]] = 1;
+        }
+        for (char d : unitDiagonal) identity = identity && d;
+        if (!identity) ctx->matrixSpec = 2;
+    }
+}
+
+// The stored inverses: the per-term layout only reports what it would
+// save; the layout kept has every slot at once.
+void lay_out_inverses(ProcContext* ctx) {
+    velix::detail::TempPool pool(ctx, 8 * (static_cast<int64_t>(ctx->nMatrices) + 1) + 64);
+    int32_t* work = pool.allocate<int32_t>(2 * static_cast<size_t>(ctx->nMatrices) + 2);
+    ctx->perTermInverse = 0;
+    const int32_t released = cosimal(ctx, work);
+    if (released != 0) xpmlog(kMsgProc, 116, 8 * released);
+    ctx->perTermInverse = 1;
+    cosimal(ctx, work);
+}
+
+}  // namespace
+
+void model_kind_sizes(ProcContext* ctx, const StatementNode* model) {
+    if (ctx->ramModel) {
+        ctx->equationModel = 1;
+        ctx->nTerms = 1;
+        ctx->nMatrices = 3;
+        ctx->leadingDim = 0;
+    } else if (ctx->cosanModel) {
+        cosan_sizes(ctx, static_cast<const CosanPayload*>(model->payload));
+    } else if (ctx->factorModel) {
+        factor_sizes(ctx, model);
+    }
+}
+
+void read_model_kind(ProcContext* ctx) {
+    if (ctx->factorModel) cosfaci(ctx);
+    if (ctx->cosanModel) cosparc(ctx);
+    if (ctx->lineqsModel) {
+        cospare(ctx);
+    } else if (ctx->ramModel) {
+        cosparr(ctx);
+    } else if (ctx->matrixSpec != 0) {
+        cosparm(ctx);
+    } else if (ctx->factorModel) {
+        if (ctx->hasProgram) {
+            xpmlog(kMsgProc, 272);
+            ctx->hasProgram = 0;
+        }
+        cosfacm(ctx);
+    }
+    // Laid out only now: the MATRIX statements may still change a matrix's
+    // type (a LOWER matrix whose elements fill both triangles becomes
+    // GENERAL and needs rows x columns doubles, not a packed triangle).
+    if (ctx->cosanModel) lay_out_inverses(ctx);
+    if (ctx->factorModel && ctx->nFactors > 0) settle_factor_matrix_spec(ctx);
+}

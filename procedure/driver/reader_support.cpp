@@ -1,0 +1,136 @@
+// Support shared by the RAM, COSAN, FACTOR and MATRIX readers: names and
+// generated names, the prefix table, temporary and model-table memory, the
+// type-change note, the matrix lookup by name and the VARNAMES group kinds.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "host/host_support.h"
+#include "procedure/driver/model.h"
+#include "procedure/driver/model_readers.h"
+
+namespace velix::detail {
+
+std::string name_text(const NameRecord& r) {
+    int32_t l = std::clamp<int32_t>(r.length, 0, 32);
+    while (l > 0 && r.text[l - 1] == ' ') --l;
+    return std::string(r.text, static_cast<size_t>(l));
+}
+
+NameRecord make_name(const std::string& text, int32_t width) {
+    NameRecord r;
+    std::memset(r.text, ' ', sizeof r.text);
+    const size_t n = std::min<size_t>(text.size(), sizeof r.text);
+    std::memcpy(r.text, text.data(), n);
+    r.length = static_cast<int16_t>(std::max<size_t>(n, static_cast<size_t>(std::clamp(width, 0, 32))));
+    return r;
+}
+
+NameRecord generated_name(const NameRecord& prefix, int32_t number) {
+    NameRecord r;
+    const std::string p = name_text(prefix);
+    znamfix(0, p.c_str(), static_cast<int32_t>(p.size()), number, 0, r.text, 32);
+    r.length = static_cast<int16_t>(wzstrip(r.text, 32));
+    return r;
+}
+
+NameRecord padded8(const NameRecord& r) { return make_name(name_text(r), 8); }
+
+bool looks_generated(const NameRecord& name, const NameRecord& prefix) {
+    const std::string n = name_text(name), p = name_text(prefix);
+    if (p.empty() || n.size() <= p.size()) return false;
+    for (size_t i = 0; i < p.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(n[i])) != std::toupper(static_cast<unsigned char>(p[i])))
+            return false;
+    return std::isdigit(static_cast<unsigned char>(n[p.size()])) != 0;
+}
+
+NameRecord PrefixTable::next(const NameRecord& prefix) {
+    size_t i = 0;
+    while (i < names.size() && !same_name(names[i], prefix)) ++i;
+    if (i == names.size()) {
+        names.push_back(prefix);
+        counters.push_back(0);
+    }
+    return generated_name(prefix, ++counters[i]);
+}
+
+void PrefixTable::check_collision(const NameRecord& name) const {
+    for (const NameRecord& p : names)
+        if (looks_generated(name, p)) {
+            const std::string n = name_text(name);
+            xpmlog(kMsgProc, 258, n.c_str());
+            return;
+        }
+}
+
+TempPool::TempPool(ProcContext* ctx, int64_t estimate) : ctx_(ctx) {
+    pool_ = xmpoolc(estimate, 1024, 4096);
+    if (pool_ == nullptr) {
+        xmemmsg(estimate);
+        xexit(std::max(ctx->errorLevel, 1016), 0);
+    }
+}
+
+TempPool::~TempPool() { xmpoold(pool_); }
+
+void* TempPool::allocate_bytes(size_t bytes) {
+    void* p = pool_->allocate(pool_, bytes, 4);
+    if (p == nullptr || xmemdef(p) != 0) {
+        xmemmsg(static_cast<int64_t>(bytes));
+        xexit(std::max(ctx_->errorLevel, 1016), 0);
+    }
+    return p;
+}
+
+void* table_bytes(ProcContext* ctx, size_t bytes) {
+    HostAllocator* a = ctx->runPool[1];
+    void* p = a != nullptr ? a->allocate(a, bytes, 4) : nullptr;
+    if (p == nullptr || xmemdef(p) != 0) {
+        xmemmsg(static_cast<int64_t>(bytes));
+        xexit(std::max(ctx->errorLevel, 1016), 0);
+    }
+    std::memset(p, 0, bytes);
+    return p;
+}
+
+void type_change_note(ProcContext* ctx, int32_t k, int32_t text) {
+    char text80[81] = {};
+    xpmstr(text80, -1 - 80, kMsgProc, text);
+    const NameRecord& n = ctx->model.name[k];
+    xpmlog(kMsgProc, 119, static_cast<int32_t>(n.length), n.text, text80);
+}
+
+void exit_above(ProcContext* ctx, int32_t limit) {
+    if (ctx->errorLevel > limit) xexit(ctx->errorLevel, 0);
+}
+
+void rewind_scratch(ProcContext* ctx) {
+    const int32_t rc = xcpoint(ctx->scratchFile, 0);
+    if (rc != 0) {
+        xprrlog(0, rc);
+        xexit(1020, 0);
+    }
+}
+
+int32_t matrix_number(const ProcContext* ctx, const NameRecord& name) {
+    for (int32_t k = 1; k <= ctx->nMatrices; ++k)
+        if (same_name(ctx->model.name[k], name)) return k;
+    return 0;
+}
+
+VarnamesKind varnames_kind(const ProcContext* ctx, const VarnamesGroup& g, int32_t* matrix, int32_t* second) {
+    *matrix = *second = 0;
+    if (g.matrixNumber != 0.0) return VarnamesKind::kOther;
+    *matrix = matrix_number(ctx, g.matrixName);
+    if (g.names.count == 1) {
+        const int32_t s = matrix_number(ctx, g.names.names[0]);
+        if (s > 0) {
+            *second = s;
+            return VarnamesKind::kCopy;
+        }
+    }
+    return VarnamesKind::kList;
+}
+
+}  // namespace velix::detail
