@@ -23,9 +23,11 @@
 
 #include "platform/dataset.h"
 #include "platform/print.h"
+#include "velix/vardef.h"
 
 using velix::platform::DataSetVariable;
 using velix::platform::is_missing;
+using velix::vardef_divisor;
 
 namespace {
 
@@ -43,36 +45,6 @@ struct CompensatedSum {
     }
     double value() const { return sum + carry; }
 };
-
-// The divisor of the VARDEF kind (recognised by its second character):
-// N, DF (n - d), WDF (w - d, 0 when w - d is negligible next to d),
-// WEIGHT or WGT (w); never below 0.  false for an unknown kind.
-bool vardef_divisor(const char* kind, double n, double d, double w, double* divisor) {
-    const char second = kind ? kind[1] : '\0';
-    double r;
-    switch (second) {
-        case '\0':
-        case ' ':
-            r = n;
-            break;
-        case 'F':
-            r = n - d;
-            break;
-        case 'D':
-            // A difference that does not change d by a ten-thousandth of
-            // itself is rounding noise of the sum of weights: the divisor is 0.
-            r = (d + 0.0001 * (w - d) == d) ? 0.0 : w - d;
-            break;
-        case 'E':
-        case 'G':
-            r = w;
-            break;
-        default:
-            return false;
-    }
-    *divisor = r < 0.0 ? 0.0 : r;
-    return true;
-}
 
 // The 0-based index of the first variable of list `entry`, -1 when empty;
 // -2 when it names no numeric variable of the data set.

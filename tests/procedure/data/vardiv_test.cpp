@@ -7,6 +7,7 @@
 
 #include "platform/step_exit.h"
 #include "procedure/data/data.h"
+#include "velix/vardef.h"
 
 namespace {
 
@@ -30,6 +31,15 @@ TEST(Vardiv, AnUnknownKindEndsTheStepWith9999) {
     } catch (const velix::platform::StepExit& e) {
         EXPECT_EQ(e.code, 9999);
     }
+}
+
+TEST(Vardiv, TheSharedRuleRefusesAnUnknownKindWithoutTouchingTheDivisor) {
+    double d = -7.0;
+    EXPECT_FALSE(velix::vardef_divisor("XYZ     ", 10, 1, 1, &d));
+    EXPECT_EQ(d, -7.0);
+    // The host passes no kind for plain counts: that is N.
+    ASSERT_TRUE(velix::vardef_divisor(nullptr, 10, 1, 12.5, &d));
+    EXPECT_EQ(d, 10.0);
 }
 
 TEST(MomentPairIndex, IsSymmetricInBothPairsAndEnumeratesThePackedMatrix) {
