@@ -102,8 +102,7 @@ void cospar4(ProcContext* ctx) {
         if (!t.end_columns()) return;
         for (size_t c = 0; c < unused.size(); ++c)
             t.set_text(c, std::string(ctx->manifestNames[unused[c]].text, ctx->manifestNames[unused[c]].length));
-        if (!t.add_row() || !t.deliver()) return;
-        xpmlog(kMsgProc, 237);
+        if (!t.add_row() || !t.deliver() || !listing_line(ctx, 237)) return;
     }
     // 2. Move the used variables down over the removed ones.
     int32_t kept = 0;
@@ -120,6 +119,16 @@ void cospar4(ProcContext* ctx) {
     }
     ctx->nManifest = ctx->nVar = kept;
     ctx->model.rows[1] = kept;
+    // The host reads its own copy of the lists: define them again so that
+    // the moments are accumulated over the kept variables only.
+    if (kept > 0 && ctx->hostLists != nullptr) {
+        ctx->hostLists->entry[kHostListVar].count = static_cast<int16_t>(kept);
+        ctx->hostLists->entry[kHostListVar].numbers = ctx->manifestNumbers;
+        if (xvdflst(ctx->dataSetHandle[kRoleData], ctx->hostLists) != 0) {
+            xebug("internal error: the kept variables cannot be defined again", 9999);
+            xexit(9999, 0);
+        }
+    }
     ctx->nMoments = kept * (kept + 1) / 2;
     int32_t width = 8;
     for (int32_t i = 0; i < kept; ++i) width = std::max<int32_t>(width, ctx->manifestNames[i].length);

@@ -214,6 +214,10 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     ctx->printDetail = flag(proc, 14, 0x08);
     ctx->matrixForm = flag(proc, 14, 0x02);
     ctx->rebuildBeforeDerivs = flag(proc, 15, 0x20);
+    // FDCODE: the derivatives of the programming statements come from finite
+    // differences of the rebuilt model, so no analytic ones are requested.
+    ctx->fdDepDerivs = ctx->rebuildBeforeDerivs;
+    ctx->programListing = flag(proc, 15, 0x10);
     ctx->startNotes = flag(proc, 16, 0x80);
     hooks->printCrossProduct = flag(proc, 16, 0x40);
     hooks->printHessian = flag(proc, 17, 0x40);
@@ -230,6 +234,7 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     // > PSUMMARY).
     if (!ctx->printEnabled) {
         ctx->printFlags = 0;
+        ctx->programListing = 0;
         ctx->modIndices = 0;
         ctx->kurtosisWanted = 0;
         ctx->printDetail = 0;
@@ -263,6 +268,26 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
         ctx->modIndices = 0;
         hooks->printCovariance = hooks->printCrossProduct = 0;
     }
+}
+
+// A copy of the variable lists in step memory, for cospar4 to define them
+// again (the read list is left out: xvdflst makes it).
+VariableListRecord* keep_lists(const VariableListRecord& lists) {
+    HostAllocator* a = v_global_gcb_anchor->stepAllocator;
+    auto* kept = static_cast<VariableListRecord*>(a->allocate(a, sizeof(VariableListRecord), 8));
+    if (kept == nullptr) xexit(1016, 0);
+    new (kept) VariableListRecord();
+    for (int e = 0; e < kHostListCount; ++e) {
+        const VariableList& l = lists.entry[e];
+        if (e == kHostListRead || l.count <= 0) continue;
+        auto* numbers = static_cast<int16_t*>(
+            a->allocate(a, sizeof(int16_t) * static_cast<size_t>(l.count), 2));
+        if (numbers == nullptr) xexit(1016, 0);
+        std::copy(l.numbers, l.numbers + l.count, numbers);
+        kept->entry[e].count = l.count;
+        kept->entry[e].numbers = numbers;
+    }
+    return kept;
 }
 
 // Defines the variable lists on DATA= and copies the analysis variables into
@@ -304,6 +329,7 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
         xpmlog(kMsgProc, 89);
         raise_error_level(ctx, 2000);
     }
+    ctx->hostLists = keep_lists(lists);
     ctx->nByVars = lists.entry[kHostListBy].count;
     const VariableList& var = lists.entry[kHostListVar];
     ctx->nManifest = ctx->nVar = var.count;

@@ -227,6 +227,7 @@ const OptionSpec kProcOptions[] = {
     {"PESTIM", OptionKind::kFlag, 15, 0x80, -1, -1, NOWORDS},
     {"PREDET", OptionKind::kFlag, 15, 0x40, -1, -1, NOWORDS},
     {"FDCODE", OptionKind::kFlag, 15, 0x20, -1, -1, NOWORDS},
+    {"LIST", OptionKind::kFlag, 15, 0x10, -1, -1, NOWORDS},
     {"PLATCOV", OptionKind::kFlag, 15, 0x02, -1, -1, NOWORDS},
     {"PDETERM", OptionKind::kFlag, 15, 0x01, -1, -1, NOWORDS},
     // byte 16

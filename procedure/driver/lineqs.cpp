@@ -165,9 +165,10 @@ void variable_table(ProcContext* ctx, const char* name, int32_t title, const cha
     t.text_column("Variables", static_cast<int32_t>(widest) * (longest + 2));
     if (!t.end_columns()) return;
     for (const auto& g : groups) {
+        // The NUL-ended form: the blank-padded one leaves no terminator.
         char buf[81];
-        xpmstr(buf, 80, kMsgProc, g.first);
-        std::string type(buf);
+        const int32_t length = xpmstr(buf, -1 - 80, kMsgProc, g.first);
+        std::string type(buf, static_cast<size_t>(length));
         while (!type.empty() && type.back() == ' ') type.pop_back();
         std::string vars;
         for (const NameRecord& n : g.second) {
@@ -496,7 +497,7 @@ void cospare(ProcContext* ctx) {
         if (mt.type[k] == kMatBeta || mt.type[k] == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
             mt.type[k] = kMatIdentity;
             mt.form[k] = kFormNone;
-            xpmstr(text80, 80, kMsgProc, 152);
+            xpmstr(text80, -1 - 80, kMsgProc, 152);
             xpmlog(kMsgProc, 119, static_cast<int32_t>(mt.name[k].length), mt.name[k].text, text80);
         } else if (mt.type[k] != kMatEqsGamma && mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal &&
                    mt.type[k] != kMatSelection) {

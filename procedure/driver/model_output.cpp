@@ -29,6 +29,18 @@ void close_output_group(HostObject* group) {
     if (rc < 0) xprrlog(0, rc);
 }
 
+bool listing_line(ProcContext* ctx, int32_t number) {
+    if (ctx->kyrManager == nullptr) return false;
+    KyrArg args[] = {kyr_text(577, kyrmsg(kMsgProc, number)), kyr_int(280, 1), kyr_int(371, 1),
+                     kyr_char(273, 'l')};
+    const int32_t rc = wobmth(ctx->kyrManager, nullptr, 358, 4, args);
+    if (rc < 0) {
+        xprrlog(0, rc);
+        return false;
+    }
+    return true;
+}
+
 OutputTable::OutputTable(ProcContext* ctx, const char* name, int32_t title, const char* templatePath,
                          int32_t titleText, int32_t titleArg)
     : ctx_(ctx), templatePath_(templatePath) {

@@ -15,6 +15,10 @@
 HostObject* open_output_group(ProcContext* ctx, const char* name, int32_t label);
 void close_output_group(HostObject* group);
 
+// Writes message 352/`number` as one left-justified line of the listing
+// through the output manager; false (after xprrlog) when the call fails.
+bool listing_line(ProcContext* ctx, int32_t number);
+
 // The names of matrix types and forms as the model tables show them.
 const char* matrix_type_name(int32_t type);
 const char* matrix_form_name(int32_t form);

@@ -34,7 +34,7 @@ void write_record(ProcContext* ctx, int32_t row, int32_t col, const NameRecord& 
 
 // Message 119: matrix k changed its type (the reason is message `text`).
 void type_note(char* text80, ProcContext* ctx, int32_t k, int32_t text) {
-    xpmstr(text80, 80, kMsgProc, text);
+    xpmstr(text80, -1 - 80, kMsgProc, text);
     const NameRecord& n = ctx->model.name[k];
     xpmlog(kMsgProc, 119, static_cast<int32_t>(n.length), n.text, text80);
 }

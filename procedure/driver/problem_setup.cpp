@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "procedure/driver/model.h"
+#include "procedure/driver/model_output.h"
 #include "procedure/estimation/options.h"
 
 namespace {
@@ -18,8 +19,10 @@ ProfileSettings* profile_of(ProcContext* ctx) {
     return ctx->hooks->profile ? ctx->hooks->profile : &ctx->hooks->settings;
 }
 
-void listing_note(ProcContext* ctx, int32_t number) {
+// A message to the log and, when printing is enabled, as a listing line.
+void log_and_listing(ProcContext* ctx, int32_t number) {
     xpmlog(kMsgProc, number);
+    if (ctx->printEnabled) listing_line(ctx, number);
 }
 
 }  // namespace
@@ -41,11 +44,11 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
         ctx->sigsqScale = hooks->sigsqFactor;
         hooks->setupFlag[0] = hooks->setupFlag[1] = 1;
         if (nlp->derivDigits != 0) {
-            listing_note(ctx, 209);
+            log_and_listing(ctx, 209);
             nlp->derivDigits = 0;
         }
         if (hooks->optionWord != 0 && hooks->optionWord != 2 && hooks->optionWord != 3) {
-            listing_note(ctx, 132);
+            log_and_listing(ctx, 132);
             xexit(3000, 0);
         }
         if (nlp->technique == kTechGaunew) {
@@ -85,7 +88,7 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     if (ctx->profileWanted) {
         parclpl(ctx, 1);
         ps->method = ps->nProfiled == 0 ? 0 : (ps->nLevels > 0 ? 3 : 1);
-        if (ps->nProfiled == 0) listing_note(ctx, 443);
+        if (ps->nProfiled == 0) listing_line(ctx, 443);
     }
     if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
     return 4096;

@@ -15,7 +15,7 @@
 namespace {
 
 void* allocate(HostAllocator* pool, size_t bytes) {
-    return pool ? pool->allocate(pool, bytes == 0 ? 1 : bytes, 4) : nullptr;
+    return pool ? pool->allocate(pool, bytes == 0 ? 1 : bytes, alignof(double)) : nullptr;
 }
 
 HostAllocator* run_pool(ProcContext* ctx) {
@@ -114,9 +114,10 @@ void cosop31(ProcContext* ctx, NlpProblem* nlp, void** block, int32_t nParmAll) 
         return;
     }
     *block = p;
-    nlp->paramNames = reinterpret_cast<NameRecord*>(p);
+    // The doubles first: a 34-byte name record would misalign them.
+    double* d = reinterpret_cast<double*>(p);
+    nlp->paramNames = reinterpret_cast<NameRecord*>(p + 5 * n * sizeof(double));
     for (size_t i = 0; i < n; ++i) new (&nlp->paramNames[i]) NameRecord();
-    double* d = reinterpret_cast<double*>(p + n * sizeof(NameRecord));
     nlp->x = d;
     nlp->lower = d + n;
     nlp->upper = d + 2 * n;

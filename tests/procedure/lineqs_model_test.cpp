@@ -4,12 +4,14 @@
 // saved and restored between BY groups.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "platform/output_document.h"
 #include "platform/session.h"
 #include "platform/step_exit.h"
 #include "procedure/driver/model.h"
@@ -169,6 +171,97 @@ TEST(LineqsModel, InputErrorsEndTheStep) {
     for (const Case& c : cases) {
         Step s(c.text);
         EXPECT_EQ(s.exitCode, c.code) << c.text << "\n" << s.log.str();
+    }
+}
+
+// Numbers of the procedure's messages recorded from construction on.
+struct MessagesSince {
+    size_t from = velix::platform::current_step().messages.size();
+    std::vector<int32_t> numbers() const {
+        std::vector<int32_t> out;
+        const auto& all = velix::platform::current_step().messages;
+        for (size_t k = from; k < all.size(); ++k)
+            if (all[k].group == kMsgProc) out.push_back(all[k].number);
+        return out;
+    }
+};
+
+bool has(const std::vector<int32_t>& v, int32_t n) {
+    return std::find(v.begin(), v.end(), n) != v.end();
+}
+
+TEST(LineqsModel, EquationAndListErrorsGiveTheirMessages) {
+    struct Case {
+        const char* text;
+        int32_t code;  // -1: the step goes on
+        int32_t message;
+    };
+    const Case cases[] = {
+        // No STD and nothing else fills _PHI_: noted, then the empty matrix ends the step.
+        {"lineqs x1 = a F1 + E1, x2 = b F1 + E2;", 1008, 251},
+        {"lineqs x1 = a F1 + E1, x2 = b F1 + E2;", 1008, 118},
+        {"lineqs x1 = a F1 + E1, x1 = b F1 + E2; std F1 E1 E2 = 1 u v;", 2000, 252},
+        {"lineqs x1 = a F1 + b F1 + E1; std F1 E1 = 1 v;", 2000, 256},
+        {"lineqs x1 = a F1 + E1; std F1 E1 = 1 v, E1 = w;", 2000, 259},
+        {"lineqs x1 = a F1 + E1; std F1 E1 = 1 v, x1 = w;", 2000, 260},
+        {"lineqs x1 = a F1 + E1; std F1 E1 = 1 v; cov x1 F1 = c;", 2000, 261},
+        // More names than variances: the rest is ignored.
+        {"lineqs x1 = a F1 + E1, x2 = b F1 + E2; std F1 E1 E2 = 1 u v w;", -1, 262},
+        // More start values than the names just given.
+        {"lineqs x1 = a F1 + E1, x2 = b F1 + E2; std F1 = 1, E1 E2 = u v (1 2 3);", -1, 263},
+        // Short lists repeat their last item.
+        {"lineqs x1 = a F1 + E1, x2 = b F1 + E2, x3 = c F2 + E3; std F1 F2 E1-E3 = 1 1 u v w;"
+         " cov F1 F2 E1 = r;",
+         -1, 264},
+        {"lineqs x1 = a F1 + E1, x2 = b F1 + E2; std F1 = 1, E1 E2 = u;", -1, 265},
+    };
+    for (const Case& c : cases) {
+        MessagesSince m;
+        Step s(std::string("proc velix data=hs method=none;\n") + c.text);
+        EXPECT_EQ(s.exitCode, c.code) << c.text << "\n" << s.log.str();
+        EXPECT_TRUE(has(m.numbers(), c.message)) << c.text << ": no message " << c.message << "\n"
+                                                 << s.log.str();
+    }
+}
+
+TEST(LineqsModel, ShortStdAndCovListsShareOrGenerateTheirParameters) {
+    {
+        // One name for three error variances: one parameter.
+        Step s(
+            "proc velix data=hs method=none;\n"
+            "lineqs x1 = a F1 + E1, x2 = b F1 + E2, x3 = c F1 + E3;\n"
+            "std F1 = 1.0, E1-E3 = ve;\n");
+        ASSERT_EQ(s.exitCode, -1) << s.log.str();
+        EXPECT_EQ(s.ctx.nParmFree, 4);
+        int32_t shared = 0;
+        for (int32_t e = 0; e < s.ctx.nElements; ++e)
+            shared +=
+                name_of(s.nlp.paramNames[std::max(std::abs(s.ctx.elements.parameter[e]), 1) - 1]) ==
+                    "ve" &&
+                s.ctx.elements.parameter[e] != 0;
+        EXPECT_EQ(shared, 3);
+    }
+    {
+        // A COV group of one list of four variables has six pairs; the
+        // prefix gives each its own generated name.
+        Step s(
+            "proc velix data=hs method=none;\n"
+            "lineqs x1 = a F1 + E1, x2 = b F1 + E2, x3 = c F1 + E3, x4 = d F1 + E4;\n"
+            "std F1 = 1.0, E1-E4 = v1-v4; cov E1-E4 = r__;\n");
+        ASSERT_EQ(s.exitCode, -1) << s.log.str();
+        EXPECT_EQ(s.ctx.nParmFree, 4 + 4 + 6);
+        EXPECT_EQ(s.ctx.model.elementCount[4], 1 + 4 + 6);
+        for (int32_t k = 1; k <= 6; ++k) {
+            const std::string want = "r" + std::to_string(k);
+            bool found = false;
+            for (int32_t p = 0; p < s.ctx.nParmAll; ++p)
+                found |= name_of(s.nlp.paramNames[p]) == want;
+            EXPECT_TRUE(found) << want;
+        }
+        // Every covariance sits in the lower triangle of _PHI_.
+        const int32_t first = s.ctx.model.firstElement[4];
+        for (int32_t e = first; e < first + s.ctx.model.elementCount[4]; ++e)
+            EXPECT_GE(s.ctx.elements.row[e], s.ctx.elements.column[e]) << "element " << e;
     }
 }
 

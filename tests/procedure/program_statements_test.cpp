@@ -106,6 +106,46 @@ TEST(ProgramStatements, DependentParametersMoveBehindAddedOnes) {
     EXPECT_EQ(s.ctx.nDepDerivs, 2);
 }
 
+TEST(ProgramStatements, FdcodeAsksForNoAnalyticDerivativesAndListPrintsTheLists) {
+    const std::string tie = "   l3 = 2 * l2;\nrun;\n";
+    auto with_options = [&](const char* options) {
+        std::string text = kModel;
+        text.replace(text.find("covariance"), 10, std::string("covariance ") + options);
+        return text + tie;
+    };
+    {
+        ProgramStep s(std::string(kModel) + tie);
+        ASSERT_EQ(s.exitCode, -1) << s.log.str();
+        EXPECT_EQ(s.ctx.fdDepDerivs, 0);
+        EXPECT_EQ(s.ctx.programListing, 0);
+        EXPECT_EQ(s.ctx.nDepDerivs, 1);  // dl3/dl2
+    }
+    {
+        auto& session = velix::platform::session();
+        std::ostringstream listing;
+        std::ostream* saved = session.listing;
+        session.listing = &listing;
+        ProgramStep s(with_options("fdcode list"));
+        session.listing = saved;
+        ASSERT_EQ(s.exitCode, -1) << s.log.str();
+        EXPECT_NE(listing.str().find("Dependent: l3\n"), std::string::npos) << listing.str();
+        EXPECT_NE(listing.str().find("Independent: l2\n"), std::string::npos) << listing.str();
+        EXPECT_EQ(s.ctx.fdDepDerivs, 1);
+        EXPECT_EQ(s.ctx.rebuildBeforeDerivs, 1);
+        EXPECT_EQ(s.ctx.programListing, 1);
+        EXPECT_EQ(s.ctx.depDerivRequest, 0);
+        EXPECT_EQ(s.ctx.conDerivRequest, 0);
+        EXPECT_EQ(s.ctx.nDepDerivs, 0);
+        // l3 is dependent all the same: it moves to the end of the table.
+        EXPECT_EQ(s.parameter("l3"), s.ctx.nParmAll - 1);
+    }
+    {
+        ProgramStep s(with_options("list noprint"));
+        ASSERT_EQ(s.exitCode, -1) << s.log.str();
+        EXPECT_EQ(s.ctx.programListing, 0);
+    }
+}
+
 TEST(ProgramStatements, ProgramWithoutDependentParameterIsNotRun) {
     ProgramStep s(std::string(kModel) + "   t = l2 * 2;\nrun;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
