@@ -516,6 +516,15 @@ void cospare(ProcContext* ctx) {
     mt.firstColumnName[3] = mt.firstColumnName[4] = N - E + 1;
     ctx->varPosition = from_pool<int32_t>(ctx, n);
     std::copy(varPos.begin(), varPos.end(), ctx->varPosition);
+    // Unused variables leave before the parameter table is built, so that
+    // the moment counts of the optimizer set-up are those of the kept ones.
+    if (ctx->nUnusedVars > 0) {
+        cospar4(ctx);
+        int32_t kept = 0;
+        for (int32_t v = 0; v < n; ++v)
+            if (varPos[static_cast<size_t>(v)] >= 0)
+                ctx->varPosition[kept++] = varPos[static_cast<size_t>(v)];
+    }
     ctx->errorTermOfEq = from_pool<int32_t>(ctx, eq.nEquations);
     for (int32_t e = 0; e < eq.nEquations; ++e) {
         int32_t b, end;
@@ -556,6 +565,5 @@ void cospare(ProcContext* ctx) {
             ctx->nExoNonError = std::max(ctx->nExoNonError, x + 1);
         }
     }
-    if (ctx->nUnusedVars > 0) cospar4(ctx);
     if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
 }

@@ -31,6 +31,22 @@ std::string read_file(const std::string& path) {
 
 using Step = velix::testing::CosinitStep;
 
+// Numbers of the procedure's messages recorded from construction on.
+struct MessagesSince {
+    size_t from = velix::platform::current_step().messages.size();
+    std::vector<int32_t> numbers() const {
+        std::vector<int32_t> out;
+        const auto& all = velix::platform::current_step().messages;
+        for (size_t k = from; k < all.size(); ++k)
+            if (all[k].group == kMsgProc) out.push_back(all[k].number);
+        return out;
+    }
+};
+
+bool has(const std::vector<int32_t>& v, int32_t n) {
+    return std::find(v.begin(), v.end(), n) != v.end();
+}
+
 std::string program(const char* stem) {
     return read_file(std::string(VELIX_SOURCE_DIR) + "/tests/procedure/data/" + stem + ".vx");
 }
@@ -129,6 +145,26 @@ TEST(LineqsModel, AddedParametersAndUnusedVariables) {
     EXPECT_EQ(s.ctx.nMoments, 6);
 }
 
+TEST(LineqsModel, UnusedVariablesLeaveBeforeTheParameterTable) {
+    MessagesSince m;
+    Step s(
+        "proc velix data=hs method=none;\n"
+        "lineqs x2 = a F1 + E1, x3 = b F1 + E2, x5 = c F1 + E3; std F1 E1-E3 = 1 v1-v3;\n");
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    ASSERT_EQ(s.ctx.nManifest, 3);
+    EXPECT_EQ(name_of(s.ctx.manifestNames[0]), "x2");
+    EXPECT_EQ(name_of(s.ctx.manifestNames[2]), "x5");
+    // The kept variables keep their model positions, in order.
+    for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(s.ctx.varPosition[i], i);
+    EXPECT_EQ(s.ctx.model.rows[1], 3);
+    // The optimizer sees the moments of the kept variables only.
+    EXPECT_EQ(s.ctx.nMoments, 6);
+    EXPECT_EQ(s.nlp.nFunctions, 6);
+    EXPECT_EQ(s.nlp.nFunctionRows, 6);
+    // Each kept variable is reached by _SEL_: no coverage warning.
+    EXPECT_FALSE(has(m.numbers(), 213));
+}
+
 TEST(LineqsModel, OptionDefaultsAndCorrections) {
     {
         Step s("proc velix data=hs method=none singular=0 start=0 hessalg=8 slmw=0;\n"
@@ -172,22 +208,6 @@ TEST(LineqsModel, InputErrorsEndTheStep) {
         Step s(c.text);
         EXPECT_EQ(s.exitCode, c.code) << c.text << "\n" << s.log.str();
     }
-}
-
-// Numbers of the procedure's messages recorded from construction on.
-struct MessagesSince {
-    size_t from = velix::platform::current_step().messages.size();
-    std::vector<int32_t> numbers() const {
-        std::vector<int32_t> out;
-        const auto& all = velix::platform::current_step().messages;
-        for (size_t k = from; k < all.size(); ++k)
-            if (all[k].group == kMsgProc) out.push_back(all[k].number);
-        return out;
-    }
-};
-
-bool has(const std::vector<int32_t>& v, int32_t n) {
-    return std::find(v.begin(), v.end(), n) != v.end();
 }
 
 TEST(LineqsModel, EquationAndListErrorsGiveTheirMessages) {
