@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "model_step.h"
 #include "procedure/driver/model.h"
@@ -177,6 +180,58 @@ TEST(RamModel, VarnamesOfOtherKinds) {
     EXPECT_EQ(t.count(283), 1);
     EXPECT_EQ(t.ctx.errorLevel, 4);
     EXPECT_EQ(t.column_names()[2], "F1");
+}
+
+// The sample covariance (divisor N - 1) of two columns of the test data.
+double sample_covariance(int a, int b) {
+    std::ifstream in(std::string(VELIX_SOURCE_DIR) + "/tests/procedure/data/hs.csv");
+    std::string line;
+    std::getline(in, line);
+    std::vector<double> xa, xb;
+    while (std::getline(in, line)) {
+        std::stringstream row(line);
+        std::string cellText;
+        for (int c = 0; std::getline(row, cellText, ','); ++c) {
+            if (c == a) xa.push_back(std::stod(cellText));
+            if (c == b) xb.push_back(std::stod(cellText));
+        }
+    }
+    double ma = 0, mb = 0;
+    for (size_t i = 0; i < xa.size(); ++i) {
+        ma += xa[i];
+        mb += xb[i];
+    }
+    ma /= static_cast<double>(xa.size());
+    mb /= static_cast<double>(xb.size());
+    double s = 0;
+    for (size_t i = 0; i < xa.size(); ++i) s += (xa[i] - ma) * (xb[i] - mb);
+    return s / static_cast<double>(xa.size() - 1);
+}
+
+// x3 on x1 and x2: the exogenous variances and covariance start at their
+// sample values in the first BY group (rows 0 and 1 of _P_, whatever the
+// classes of the variables are).
+TEST(RamModel, ExogenousCovariancesStartFromTheSample) {
+    ModelStep s("proc velix data=hs method=none covariance; var x1-x3;\n"
+                "ram 1 3 1 b1, 1 3 2 b2, 2 3 3 e3, 2 2 1 c12, 2 1 1 v1, 2 2 2 v2;\n");
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    EXPECT_EQ(s.ctx.varPosition[2], 0);  // x3 is the endogenous one
+    try {
+        ASSERT_NE(xbynext(s.ctx.dataSetHandle[kRoleData]), 0);
+        ASSERT_EQ(coscorr(&s.ctx), 0) << s.log.str();
+    } catch (const velix::platform::StepExit& e) {
+        FAIL() << "the moment step ended with " << e.code << "\n" << s.log.str();
+    }
+    const auto names = s.parameters();
+    auto start = [&](const std::string& n) {
+        for (size_t p = 0; p < names.size(); ++p)
+            if (names[p] == n) return s.nlp.x[p];
+        return -1.0;
+    };
+    const double tolerance = 1e-10;
+    EXPECT_NEAR(start("v1"), sample_covariance(0, 0), tolerance * std::fabs(sample_covariance(0, 0)));
+    EXPECT_NEAR(start("v2"), sample_covariance(1, 1), tolerance * std::fabs(sample_covariance(1, 1)));
+    EXPECT_NEAR(start("c12"), sample_covariance(1, 0), tolerance * std::fabs(sample_covariance(1, 0)));
 }
 
 // Matrix and variable numbers that name no matrix or no variable are input
