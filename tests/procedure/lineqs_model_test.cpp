@@ -11,7 +11,6 @@
 #include <sstream>
 #include <string>
 
-#include "platform/output_document.h"
 #include "platform/session.h"
 #include "platform/step_exit.h"
 #include "procedure/driver/model.h"
@@ -31,16 +30,10 @@ std::string read_file(const std::string& path) {
 
 using Step = velix::testing::CosinitStep;
 
-// Numbers of the procedure's messages recorded from construction on.
+// The procedure's messages recorded from construction on.
 struct MessagesSince {
-    size_t from = velix::platform::current_step().messages.size();
-    std::vector<int32_t> numbers() const {
-        std::vector<int32_t> out;
-        const auto& all = velix::platform::current_step().messages;
-        for (size_t k = from; k < all.size(); ++k)
-            if (all[k].group == kMsgProc) out.push_back(all[k].number);
-        return out;
-    }
+    size_t from = velix::testing::messages_now();
+    std::vector<int32_t> numbers() const { return velix::testing::messages_since(from); }
 };
 
 bool has(const std::vector<int32_t>& v, int32_t n) {

@@ -9,11 +9,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "platform/output_document.h"
 #include "platform/session.h"
 #include "platform/step_exit.h"
-#include "procedure/procedure.h"
 #include "procedure/driver/grammar.h"
+#include "procedure/procedure.h"
 #include "velix/host.h"
 #include "velix/statements.h"
 
@@ -75,6 +77,19 @@ struct ParsedStep {
 };
 
 inline std::string name_of(const NameRecord& r) { return std::string(r.text, r.length); }
+
+// The size of the current step's list of numbered messages, and the numbers
+// of the procedure's (group 352) messages recorded since such a size.
+inline size_t messages_now() {
+    return velix::platform::current_step().messages.size();
+}
+inline std::vector<int32_t> messages_since(size_t from) {
+    std::vector<int32_t> out;
+    const auto& all = velix::platform::current_step().messages;
+    for (size_t k = from; k < all.size(); ++k)
+        if (all[k].group == 352) out.push_back(all[k].number);
+    return out;
+}
 
 // Runs cosinit on a step's text with the data of tests/procedure/data, after
 // cmpinit as the step driver does.
