@@ -9,9 +9,11 @@
 //   sum of weights; form the sums of squares and cross-products about the
 //   requested origin; divide by the divisor; correlations
 //
-// An input covariance matrix is taken to have the divisor N - 1 about the
-// means and N about zero (the conventions of TYPE=COV and TYPE=UCOV data);
-// a correlation matrix with STD rows is read the same way.
+// An input covariance matrix is taken to have the divisor of the VARDEF
+// kind (N - 1 about the means and N about zero under the default, the
+// conventions of TYPE=COV and TYPE=UCOV data); a correlation matrix with
+// STD rows is read the same way.  SSCP data give their means through the
+// intercept row.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -98,8 +100,10 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     const bool sscp = dataType == "SSCP";
     int16_t interceptVar = 0;
     if (sscp && xvfind(data, "INTERCEPT", 9, &interceptVar, 0) != 0 &&
-        xvfind(data, "INTERCEP", 8, &interceptVar, 0) != 0)
+        xvfind(data, "INTERCEP", 8, &interceptVar, 0) != 0) {
         interceptVar = 0;
+        xpmlog(kGroupReader, 31);
+    }
 
     // 2. Bindings.
     HostBinding* b = nullptr;
@@ -153,10 +157,9 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
                 if (nameVar) {
                     const std::string name = field(nameCell, 32);
                     const std::string un = upper(name);
-                    if (sscp && (un == "INTERCEPT" || un == "INTERCEP")) {
-                        g.icpt = row;
-                        continue;
-                    }
+                    // The intercept row of SSCP data holds the weighted sums;
+                    // it is a matrix row too when the intercept is analysed.
+                    if (sscp && (un == "INTERCEPT" || un == "INTERCEP")) g.icpt = row;
                     if (name.empty() && !invalidNote) {
                         xpmlog(kGroupReader, 13);
                         level = std::max(level, kLevelWarning);
@@ -262,9 +265,21 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
         }
     }
 
-    // 7-8. Means, standard deviations, N and the sum of weights.
-    const bool meansNeeded = sscp || (inputAboutZero != (origin != 0)) || dataType == "EST";
-    const bool haveMeans = std::none_of(g.means.begin(), g.means.end(), [](double x) { return wzmis(x) != 0; });
+    // 7-8. N, the sum of weights, means and standard deviations.
+    if (wzmis(g.n)) {
+        if (dataType != "EST") xpmlog(kGroupReader, 17);
+        g.n = kDefaultN;
+    }
+    if (wzmis(g.sumw)) g.sumw = g.n;
+    const double N = g.n;
+    auto complete = [](const std::vector<double>& v) {
+        return std::none_of(v.begin(), v.end(), [](double x) { return wzmis(x) != 0; });
+    };
+    // SSCP: the means are the intercept row's sums over the sum of weights.
+    if (sscp && complete(g.icpt) && g.sumw > 0.0)
+        for (int32_t i = 0; i < n; ++i) g.means[i] = g.icpt[i] / g.sumw;
+    const bool meansNeeded = (inputAboutZero != (origin != 0)) || dataType == "EST";
+    const bool haveMeans = complete(g.means);
     if (meansNeeded && !haveMeans) {
         xpmlog(kGroupReader, sscp ? 34 : dataType == "EST" ? 35 : 36);
         return kLevelNothing;
@@ -273,17 +288,12 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
         xpmlog(kGroupReader, 38);
         std::fill(g.means.begin(), g.means.end(), 0.0);
     }
-    if (wzmis(g.n)) {
-        if (sscp && !wzmis(g.icpt.empty() ? missing : g.icpt[0])) {
-            g.n = missing;
-        }
-        if (dataType != "EST") xpmlog(kGroupReader, 17);
-        g.n = kDefaultN;
-    }
-    if (wzmis(g.sumw)) g.sumw = g.n;
-    const double N = g.n;
 
-    // The sums of squares and cross-products about the input's origin.
+    // The sums of squares and cross-products about the input's origin.  The
+    // input's variances carry the divisor of the same VARDEF kind (N - 1 and
+    // N about zero under the default), so that moments written by one
+    // analysis read back unchanged under its kind.
+    const double inputDivisor = zvardiv(vardefKind, N, inputAboutZero ? 0.0 : 1.0, g.sumw);
     std::vector<double> c(a.size());
     if (corrClass) {
         std::vector<double>& sd = rowType == "UCORR" ? g.ustds : g.stds;
@@ -292,14 +302,12 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
             for (double& x : sd)
                 if (wzmis(x)) x = 1.0;
         }
-        const double div = inputAboutZero ? N : N - 1.0;
         for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j) c[pk(i, j)] = a[pk(i, j)] * sd[i] * sd[j] * div;
+            for (int32_t j = 0; j <= i; ++j) c[pk(i, j)] = a[pk(i, j)] * sd[i] * sd[j] * inputDivisor;
     } else if (sscp) {
         c = a;
     } else {
-        const double div = inputAboutZero ? N : N - 1.0;
-        for (size_t k = 0; k < a.size(); ++k) c[k] = a[k] * div;
+        for (size_t k = 0; k < a.size(); ++k) c[k] = a[k] * inputDivisor;
     }
     // Move to the requested origin.
     const double sw = g.sumw;

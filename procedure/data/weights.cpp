@@ -43,7 +43,8 @@ bool weight_row(ProcContext* ctx) {
     return std::memcmp(type, "WEIGHT  ", 8) == 0;
 }
 
-// Name of the INWGT= data set for messages: its 8-character name.
+// Name of the INWGT= data set for messages: its 8-character name without
+// the blanks that pad it.
 struct DataSetName {
     char text[9] = {};
 };
@@ -51,6 +52,7 @@ DataSetName inwgt_name(ProcContext* ctx) {
     DataSetName d;
     xoinfo(ctx->dataSetHandle[kRoleInwgt], kInfoName, d.text);
     d.text[8] = '\0';
+    for (int k = 7; k >= 0 && (d.text[k] == ' ' || d.text[k] == '\0'); --k) d.text[k] = '\0';
     return d;
 }
 

@@ -15,92 +15,15 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "direct_moments.h"
 
 namespace {
 
 using velix::test::JsonValue;
 using velix::test::run_velix;
+using namespace velix::test;
 
 constexpr double kTol = 1e-10;
-
-struct Data {
-    std::vector<std::string> names;
-    std::vector<std::vector<double>> rows;
-    size_t p() const { return names.size(); }
-};
-
-Data read_csv(const std::string& file) {
-    Data d;
-    std::ifstream in(velix::test::data_path(file));
-    std::string line;
-    bool header = true;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::stringstream s(line);
-        std::string cell;
-        std::vector<double> row;
-        while (std::getline(s, cell, ',')) {
-            if (header)
-                d.names.push_back(cell);
-            else
-                row.push_back(std::stod(cell));
-        }
-        if (!header) d.rows.push_back(row);
-        header = false;
-    }
-    return d;
-}
-
-std::vector<double> means_of(const Data& d) {
-    std::vector<double> m(d.p(), 0.0);
-    for (const auto& r : d.rows)
-        for (size_t i = 0; i < d.p(); ++i) m[i] += r[i];
-    for (double& x : m) x /= static_cast<double>(d.rows.size());
-    return m;
-}
-
-// Cross-products about the means divided by `divisor`.
-std::vector<std::vector<double>> cov_of(const Data& d, double divisor) {
-    const auto m = means_of(d);
-    std::vector<std::vector<double>> c(d.p(), std::vector<double>(d.p(), 0.0));
-    for (const auto& r : d.rows)
-        for (size_t i = 0; i < d.p(); ++i)
-            for (size_t j = 0; j < d.p(); ++j) c[i][j] += (r[i] - m[i]) * (r[j] - m[j]);
-    for (auto& row : c)
-        for (double& x : row) x /= divisor;
-    return c;
-}
-
-// Inverse by Gauss-Jordan elimination with partial pivoting.
-std::vector<std::vector<double>> inverse_of(std::vector<std::vector<double>> a) {
-    const size_t n = a.size();
-    std::vector<std::vector<double>> b(n, std::vector<double>(n, 0.0));
-    for (size_t i = 0; i < n; ++i) b[i][i] = 1.0;
-    for (size_t k = 0; k < n; ++k) {
-        size_t piv = k;
-        for (size_t i = k + 1; i < n; ++i)
-            if (std::fabs(a[i][k]) > std::fabs(a[piv][k])) piv = i;
-        std::swap(a[k], a[piv]);
-        std::swap(b[k], b[piv]);
-        const double d = a[k][k];
-        for (size_t j = 0; j < n; ++j) {
-            a[k][j] /= d;
-            b[k][j] /= d;
-        }
-        for (size_t i = 0; i < n; ++i) {
-            if (i == k) continue;
-            const double f = a[i][k];
-            for (size_t j = 0; j < n; ++j) {
-                a[i][j] -= f * a[k][j];
-                b[i][j] -= f * b[k][j];
-            }
-        }
-    }
-    return b;
-}
-
-double rel(double a, double b) { return std::fabs(a - b) / std::max(1.0, std::fabs(b)); }
 
 const JsonValue& entry(const JsonValue& factoid, int number) {
     const JsonValue& e = factoid["entries"];
@@ -240,40 +163,6 @@ TEST(MomentsEndToEnd, InputErrorsGiveTheirMessagesAndCodes) {
     EXPECT_TRUE(e.items(0, "table", "SimpleStatistics").empty());
 }
 
-}  // namespace
-
-namespace {
-
-// Reads the numeric rows of an output CSV: (_NAME_, _NAM2_, _NAM3_ when
-// present) and the values of the named variables, "." as NaN.
-struct Rows {
-    std::vector<std::vector<double>> values;
-};
-
-Rows read_weights(const std::string& path, size_t firstValue) {
-    Rows r;
-    std::ifstream in(path);
-    std::string line;
-    bool header = true;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        if (header) {
-            header = false;
-            continue;
-        }
-        std::stringstream s(line);
-        std::string cell;
-        std::vector<double> row;
-        size_t k = 0;
-        while (std::getline(s, cell, ',')) {
-            if (k++ < firstValue) continue;
-            row.push_back(cell == "." || cell.empty() ? std::nan("") : std::stod(cell));
-        }
-        r.values.push_back(row);
-    }
-    return r;
-}
-
 TEST(WeightsEndToEnd, WlsDwlsAndGlsWeightsAgreeWithDirectComputation) {
     const std::string dir = std::string(VELIX_BINARY_DIR) + "/md_weights";
     ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
@@ -316,15 +205,15 @@ TEST(WeightsEndToEnd, WlsDwlsAndGlsWeightsAgreeWithDirectComputation) {
                            {});
         ASSERT_LE(r.exitStatus, 1) << r.log;
         // WLS rows (i, j, k): values of the moments (k, l) up to (i, j).
-        const Rows w = read_weights(out, 4);
-        ASSERT_EQ(w.values.size(), 5u) << r.log;
+        const Matrix w = read_values(out, 4);
+        ASSERT_EQ(w.size(), 5u) << r.log;
         const int rowPair[5] = {0, 1, 1, 2, 2}, rowK[5] = {0, 0, 1, 0, 1};
         for (int row = 0; row < 5; ++row) {
             const int a = rowPair[row];
             const int last = rowK[row] < pairs[a][0] ? rowK[row] : pairs[a][1];
             for (int l = 0; l <= last; ++l) {
                 const int b = rowK[row] == 0 ? 0 : (l == 0 ? 1 : 2);
-                EXPECT_LT(rel(w.values[row][l], gamma(a, b, unbiased)), 1e-9) << "row " << row << " l " << l;
+                EXPECT_LT(rel(w[row][l], gamma(a, b, unbiased)), 1e-9) << "row " << row << " l " << l;
             }
         }
     }
@@ -334,11 +223,11 @@ TEST(WeightsEndToEnd, WlsDwlsAndGlsWeightsAgreeWithDirectComputation) {
         auto r = run_velix("proc velix data='" + dir + "/small.csv' method=dwls covariance asycov=biased outwgt='" +
                                out + "';\n" + model,
                            {});
-        const Rows w = read_weights(out, 2);
-        ASSERT_EQ(w.values.size(), 2u) << r.log;
-        EXPECT_LT(rel(w.values[0][0], gamma(0, 0, false)), 1e-9);
-        EXPECT_LT(rel(w.values[1][0], gamma(1, 1, false)), 1e-9);
-        EXPECT_LT(rel(w.values[1][1], gamma(2, 2, false)), 1e-9);
+        const Matrix w = read_values(out, 2);
+        ASSERT_EQ(w.size(), 2u) << r.log;
+        EXPECT_LT(rel(w[0][0], gamma(0, 0, false)), 1e-9);
+        EXPECT_LT(rel(w[1][0], gamma(1, 1, false)), 1e-9);
+        EXPECT_LT(rel(w[1][1], gamma(2, 2, false)), 1e-9);
     }
     // GLS: the weight matrix is S (its inverse weighs the residuals).
     {
@@ -346,11 +235,11 @@ TEST(WeightsEndToEnd, WlsDwlsAndGlsWeightsAgreeWithDirectComputation) {
         auto r = run_velix("proc velix data='" + dir + "/small.csv' method=gls covariance outwgt='" + out + "';\n" +
                                model,
                            {});
-        const Rows w = read_weights(out, 2);
-        ASSERT_EQ(w.values.size(), 2u) << r.log;
+        const Matrix w = read_values(out, 2);
+        ASSERT_EQ(w.size(), 2u) << r.log;
         const auto s = cov_of(d, n - 1.0);
         for (int i = 0; i < 2; ++i)
-            for (int j = 0; j < 2; ++j) EXPECT_LT(rel(w.values[i][j], s[i][j]), 1e-10);
+            for (int j = 0; j < 2; ++j) EXPECT_LT(rel(w[i][j], s[i][j]), 1e-10);
     }
 }
 

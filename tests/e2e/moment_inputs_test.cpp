@@ -1,0 +1,546 @@
+// Moment input of every kind with METHOD=NONE, checked against direct
+// computations from the raw data (sums of squares and cross-products,
+// partial covariances S11 - S12 S22^-1 S21, Anderson 2003, sec. 2.5) and
+// against round trips: OUTSTAT= read back as DATA=, OUTWGT= read back as
+// INWGT=.  Also the singularity tests on data in small units, the constant
+// variable that acts as the intercept under weights, the origin of the
+// moments of each BY group, the automatic ridge and the input errors.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "direct_moments.h"
+
+namespace {
+
+using namespace velix::test;
+
+constexpr double kTol = 1e-10;
+
+// A one-factor LINEQS model of the variables with unit loadings: it has
+// fewer parameters than moments from two variables on.
+std::string one_factor(const std::vector<std::string>& names) {
+    std::string s = "lineqs ";
+    for (size_t i = 0; i < names.size(); ++i)
+        s += (i ? ", " : "") + names[i] + " = 1.0 F1 + E" + std::to_string(i + 1);
+    const std::string k = std::to_string(names.size());
+    return s + ";\nstd F1 = vf, E1-E" + k + " = ve1-ve" + k + ";\n";
+}
+
+const std::vector<std::string> kX123 = {"x1", "x2", "x3"};
+
+// The values of the last matrix table `name` of a step (group g of a BY
+// run: the g-th one).
+Matrix matrix_of(const RunResult& r, size_t step, const std::string& name, size_t g = 0) {
+    const auto found = r.items(step, "matrix", name);
+    Matrix m;
+    if (found.size() <= g) return m;
+    const JsonValue& v = (*found[g])["values"];
+    for (size_t i = 0; i < v.size(); ++i) {
+        m.emplace_back();
+        for (size_t j = 0; j < v[i].size(); ++j) m.back().push_back(v[i][j].number());
+    }
+    return m;
+}
+
+bool has_message(const RunResult& r, size_t step, int group, int number) {
+    for (int m : r.messages(step, group))
+        if (m == number) return true;
+    return false;
+}
+
+int return_code(const RunResult& r, size_t step) {
+    return static_cast<int>(r.json["steps"][step]["returnCode"].number());
+}
+
+double factoid_entry(const RunResult& r, size_t step, const std::string& name, int number) {
+    const auto found = r.items(step, "factoid", name);
+    if (found.empty()) return std::nan("");
+    const JsonValue& e = (*found.front())["entries"];
+    for (size_t k = 0; k < e.size(); ++k)
+        if (static_cast<int>(e[k]["labelMessage"]["number"].number()) == number) return e[k]["value"].number();
+    return std::nan("");
+}
+
+void expect_matrix_near(const Matrix& got, const Matrix& want, double tol, const std::string& what) {
+    ASSERT_EQ(got.size(), want.size()) << what;
+    for (size_t i = 0; i < want.size(); ++i) {
+        ASSERT_EQ(got[i].size(), want[i].size()) << what;
+        for (size_t j = 0; j < want[i].size(); ++j)
+            EXPECT_LT(rel(got[i][j], want[i][j]), tol)
+                << what << " (" << i << "," << j << "): " << got[i][j] << " against " << want[i][j];
+    }
+}
+
+// The first k columns of a data set.
+Data columns(const Data& d, size_t k) {
+    Data out;
+    out.names.assign(d.names.begin(), d.names.begin() + static_cast<long>(k));
+    for (const auto& r : d.rows) out.rows.emplace_back(r.begin(), r.begin() + static_cast<long>(k));
+    return out;
+}
+
+std::string number_text(double x) {
+    char b[40];
+    std::snprintf(b, sizeof b, "%.17g", x);
+    return b;
+}
+
+void write_csv(const std::string& path, const Data& d, const std::string& typeLine = "") {
+    std::ofstream out(path);
+    if (!typeLine.empty()) out << typeLine << "\n";
+    for (size_t i = 0; i < d.p(); ++i) out << (i ? "," : "") << d.names[i];
+    out << "\n";
+    for (const auto& r : d.rows) {
+        for (size_t i = 0; i < r.size(); ++i) out << (i ? "," : "") << number_text(r[i]);
+        out << "\n";
+    }
+}
+
+// Rows of a moment data set: _TYPE_, _NAME_ and the values.
+struct MomentRow {
+    std::string type, name;
+    std::vector<double> values;
+};
+std::vector<MomentRow> read_moment_rows(const std::string& path) {
+    std::vector<MomentRow> rows;
+    for (const std::string& line : body_lines(path)) {
+        std::stringstream s(line);
+        MomentRow r;
+        std::getline(s, r.type, ',');
+        std::getline(s, r.name, ',');
+        std::string cell;
+        while (std::getline(s, cell, ',')) r.values.push_back(std::stod(cell));
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+// ---- OUTSTAT= and OUTWGT= round trips ----
+
+TEST(MomentRoundTrip, OutstatReadBackAsDataGivesTheSameMoments) {
+    const Data d = columns(read_csv("hs.csv"), 3);
+    const double n = static_cast<double>(d.rows.size());
+    struct Case {
+        std::string options;  // of both steps
+        std::string matrix;   // the input matrix table
+        double divisor;       // of the raw-data covariances
+    } cases[] = {{"covariance", "InCov", n - 1.0},
+                 {"kurtosis", "InCorr", n - 1.0},
+                 {"covariance vardef=n", "InCov", n}};
+    for (const Case& c : cases) {
+        auto r = run_velix("proc velix data=hs method=none pcorr outstat=st " + c.options + ";\nvar x1 x2 x3;\n" +
+                               one_factor(kX123) + "run;\nproc velix data=st method=none pcorr " + c.options +
+                               ";\n" + one_factor(kX123) + "run;\n",
+                           {"hs.csv"});
+        ASSERT_EQ(r.exitStatus, 0) << c.options << "\n" << r.log;
+        const Matrix raw = matrix_of(r, 0, c.matrix), back = matrix_of(r, 1, c.matrix);
+        expect_matrix_near(back, raw, 1e-14, c.options + ": read back");
+        Matrix want = cov_of(d, c.divisor);
+        if (c.matrix == "InCorr")
+            for (size_t i = 0; i < 3; ++i)
+                for (size_t j = 0; j < 3; ++j)
+                    want[i][j] = cov_of(d, 1.0)[i][j] / std::sqrt(cov_of(d, 1.0)[i][i] * cov_of(d, 1.0)[j][j]);
+        expect_matrix_near(raw, want, kTol, c.options + ": direct");
+        const JsonValue& s0 = r.table(0, "SimpleStatistics");
+        const JsonValue& s1 = r.table(1, "SimpleStatistics");
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_LT(rel(cell(s1, i, "Mean").number(), cell(s0, i, "Mean").number()), 1e-14) << c.options;
+            EXPECT_LT(rel(cell(s1, i, "StD").number(), cell(s0, i, "StD").number()), 1e-14) << c.options;
+            EXPECT_LT(rel(cell(s0, i, "StD").number(), std::sqrt(cov_of(d, c.divisor)[i][i])), kTol) << c.options;
+        }
+        EXPECT_EQ(factoid_entry(r, 1, "GenModInfo", 300), n) << c.options;
+    }
+}
+
+TEST(MomentRoundTrip, WeightedMomentsWithTheWdfDivisorReadBackUnchanged) {
+    // hs x1-x3 with weights 0.5, 1 and 2 in turn: the covariances about the
+    // weighted means with divisor (sum of weights - 1).
+    Data d = columns(read_csv("hs.csv"), 3);
+    d.names.push_back("w");
+    const double weights[3] = {0.5, 1.0, 2.0};
+    for (size_t o = 0; o < d.rows.size(); ++o) d.rows[o].push_back(weights[o % 3]);
+    const std::string dir = scratch_dir("mi_wdf");
+    write_csv(dir + "/hsw.csv", d);
+    auto r = run_velix("proc velix data='" + dir + "/hsw.csv' method=none covariance vardef=wdf pcorr outstat='" +
+                           dir + "/st.csv';\nvar x1 x2 x3;\nweight w;\n" + one_factor(kX123) +
+                           "run;\nproc velix data='" + dir + "/st.csv' method=none covariance vardef=wdf pcorr;\n" +
+                           one_factor(kX123) + "run;\n",
+                       {});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    double sw = 0.0, m[3] = {};
+    for (const auto& o : d.rows) {
+        sw += o[3];
+        for (int i = 0; i < 3; ++i) m[i] += o[3] * o[i];
+    }
+    for (double& x : m) x /= sw;
+    Matrix want(3, std::vector<double>(3, 0.0));
+    for (const auto& o : d.rows)
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) want[i][j] += o[3] * (o[i] - m[i]) * (o[j] - m[j]) / (sw - 1.0);
+    expect_matrix_near(matrix_of(r, 0, "InCov"), want, kTol, "weighted raw data");
+    expect_matrix_near(matrix_of(r, 1, "InCov"), want, kTol, "read back");
+}
+
+TEST(MomentRoundTrip, OutwgtReadBackAsInwgtGivesTheSameWeights) {
+    const std::string dir = scratch_dir("mi_outwgt");
+    const std::string methods[] = {"gls covariance", "wls covariance", "dwls covariance", "wls", "dwls"};
+    for (const std::string& m : methods) {
+        const std::string first = dir + "/w1.csv", second = dir + "/w2.csv";
+        std::remove(first.c_str());
+        std::remove(second.c_str());
+        const std::string model = "var x1 x2 x3;\n" + one_factor(kX123) + "run;\n";
+        auto r = run_velix("proc velix data=hs method=" + m + " outwgt='" + first + "';\n" + model +
+                               "proc velix data=hs method=" + m + " inwgt='" + first + "' outwgt='" + second +
+                               "';\n" + model,
+                           {"hs.csv"});
+        ASSERT_EQ(return_code(r, 1), 0) << m << "\n" << r.log;
+        const bool wls = m.compare(0, 3, "wls") == 0;
+        const Matrix a = read_values(first, wls ? 4 : 2), b = read_values(second, wls ? 4 : 2);
+        ASSERT_EQ(a.size(), wls ? 14u : 3u) << m;  // n(n+1)(2n+1)/6 rows of the WLS form
+        ASSERT_EQ(b.size(), a.size()) << m;
+        for (size_t i = 0; i < a.size(); ++i)
+            for (size_t j = 0; j < a[i].size(); ++j) {
+                ASSERT_EQ(std::isnan(a[i][j]), std::isnan(b[i][j])) << m << " row " << i;
+                if (!std::isnan(a[i][j])) {
+                    EXPECT_LT(rel(b[i][j], a[i][j]), 1e-15) << m << " row " << i;
+                }
+            }
+    }
+}
+
+// ---- moment data sets ----
+
+TEST(MomentData, CorrelationInputPrintsItsCorrelationsAndGivesTheCovariances) {
+    // ability_corr.csv holds the correlations and standard deviations of the
+    // covariances in ability.csv.
+    std::vector<MomentRow> rows = read_moment_rows(data_path("ability.csv"));
+    Matrix s;
+    for (const MomentRow& r : rows)
+        if (r.type == "COV") s.push_back(r.values);
+    ASSERT_EQ(s.size(), 6u);
+    Matrix corr = s;
+    for (size_t i = 0; i < 6; ++i)
+        for (size_t j = 0; j < 6; ++j) corr[i][j] = s[i][j] / std::sqrt(s[i][i] * s[j][j]);
+    const std::string model =
+        "lineqs general = 1.0 Fg + E1, picture = l2 Fg + E2, blocks = l3 Fg + E3, maze = l4 Fg + E4,\n"
+        "       reading = 1.0 Fv + E5, vocab = l6 Fv + E6;\n"
+        "std Fg Fv = vg vv, E1-E6 = ve1-ve6;\ncov Fg Fv = cgv;\nrun;\n";
+    auto r = run_velix("proc velix data=ability_corr method=none pcorr;\n" + model +
+                           "proc velix data=ability_corr method=none covariance pcorr;\n" + model,
+                       {"ability_corr.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    expect_matrix_near(matrix_of(r, 0, "InCorr"), corr, kTol, "correlations");
+    expect_matrix_near(matrix_of(r, 1, "InCov"), s, kTol, "covariances");
+    const JsonValue& stats = r.table(0, "SimpleStatistics");
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_LT(rel(cell(stats, i, "StD").number(), std::sqrt(s[i][i])), kTol);
+    }
+    EXPECT_EQ(factoid_entry(r, 0, "GenModInfo", 300), 112.0);
+}
+
+TEST(MomentData, SscpAndEstDataGiveTheMomentsOfTheRawData) {
+    const Data d = columns(read_csv("hs.csv"), 3);
+    const double n = static_cast<double>(d.rows.size());
+    const auto mean = means_of(d);
+    const Matrix s = cov_of(d, n - 1.0);
+    const std::string dir = scratch_dir("mi_sscp");
+    {
+        // Sums of squares and cross-products about zero with the intercept
+        // row and column of the weighted sums.
+        std::ofstream out(dir + "/sscp.csv");
+        out << "# TYPE=SSCP\n_TYPE_,_NAME_,Intercept,x1,x2,x3\n";
+        const char* names[] = {"Intercept", "x1", "x2", "x3"};
+        for (int i = 0; i < 4; ++i) {
+            out << "SSCP," << names[i];
+            for (int j = 0; j < 4; ++j) {
+                double t = 0.0;
+                for (const auto& o : d.rows) t += (i ? o[i - 1] : 1.0) * (j ? o[j - 1] : 1.0);
+                out << "," << number_text(t);
+            }
+            out << "\n";
+        }
+        out << "N,,301,301,301,301\n";
+    }
+    {
+        std::ofstream out(dir + "/est.csv");
+        out << "# TYPE=EST\n_TYPE_,_NAME_,x1,x2,x3\nPARMS,";
+        for (double m : mean) out << "," << number_text(m);
+        out << "\nN,,301,301,301\n";
+        for (int i = 0; i < 3; ++i) {
+            out << "COV," << kX123[i];
+            for (int j = 0; j < 3; ++j) out << "," << number_text(s[i][j]);
+            out << "\n";
+        }
+    }
+    for (const char* file : {"sscp", "est"}) {
+        auto r = run_velix("proc velix data='" + dir + "/" + file + ".csv' method=none covariance pcorr;\nvar x1 x2 x3;\n" +
+                               one_factor(kX123) + "run;\n",
+                           {});
+        ASSERT_EQ(r.exitStatus, 0) << file << "\n" << r.log;
+        expect_matrix_near(matrix_of(r, 0, "InCov"), s, kTol, file);
+        const JsonValue& stats = r.table(0, "SimpleStatistics");
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_LT(rel(cell(stats, i, "Mean").number(), mean[i]), kTol) << file;
+        }
+    }
+}
+
+// ---- numerical decisions ----
+
+TEST(MomentNumerics, DataInSmallUnitsAreNotDeclaredSingular) {
+    // hs x1-x3 times 1e-4: every variance near 1e-8, every fourth moment
+    // near 1e-16, yet the matrices are as well conditioned as the unscaled.
+    const Data d = columns(read_csv("hs.csv"), 3);
+    Data small = d;
+    for (auto& o : small.rows)
+        for (double& x : o) x *= 1e-4;
+    const std::string dir = scratch_dir("mi_small");
+    write_csv(dir + "/small.csv", small);
+    const double n = static_cast<double>(d.rows.size());
+    const Matrix s = cov_of(small, n - 1.0);
+    // ln det S by the Cholesky factor of the scaled-up matrix.
+    Matrix l = cov_of(d, n - 1.0);
+    double logdet = 3.0 * std::log(1e-8);
+    for (int j = 0; j < 3; ++j) {
+        for (int k = 0; k < j; ++k) l[j][j] -= l[j][k] * l[j][k];
+        l[j][j] = std::sqrt(l[j][j]);
+        logdet += 2.0 * std::log(l[j][j]);
+        for (int i = j + 1; i < 3; ++i) {
+            for (int k = 0; k < j; ++k) l[i][j] -= l[i][k] * l[j][k];
+            l[i][j] /= l[j][j];
+        }
+    }
+    for (const char* m : {"ml", "gls", "wls", "dwls"}) {
+        const std::string out = dir + "/w_" + m + ".csv";
+        auto r = run_velix("proc velix data='" + dir + "/small.csv' method=" + m +
+                               " covariance kurtosis pcorr pweight outwgt='" + out + "';\n" + one_factor(kX123) +
+                               "run;\n",
+                           {});
+        ASSERT_EQ(return_code(r, 0), 0) << m << "\n" << r.log;
+        for (int note : {8, 12, 24, 25}) {
+            EXPECT_FALSE(has_message(r, 0, 352, note)) << m << " note " << note;
+        }
+        const JsonValue& det = r.table(0, "InCovDet");
+        EXPECT_LT(std::fabs(cell(det, 0, "LogDet").number() - logdet), 1e-9) << m;
+        EXPECT_FALSE(std::isnan(factoid_entry(r, 0, "Kurtosis", 313))) << m << ": Mardia's kurtosis needs the inverse";
+        if (std::string(m) == "gls") expect_matrix_near(read_values(out, 2), s, 1e-10, "GLS weights");
+        // GLS weighs by the inverse found above; the others factor their own.
+        if (std::string(m) == "wls" || std::string(m) == "dwls") {
+            const JsonValue& wdet = r.table(0, "WeightsDet");
+            EXPECT_TRUE(cell(wdet, 0, "LogDet").is_number()) << m << ": weight matrix declared singular";
+        }
+    }
+}
+
+TEST(MomentNumerics, AConstantVariableUnderWeightsActsAsTheIntercept) {
+    // Moments about zero with weights: the weighted second moment of a
+    // constant a is (sum of weights / divisor) a^2, which the test must match
+    // with that factor, not its square.
+    Data d;
+    d.names = {"x1", "x2", "c", "w"};
+    for (int o = 0; o < 30; ++o)
+        d.rows.push_back({std::sin(o + 1.0) + 1.0, std::cos(2.0 * o) + 2.0, 2.5, 0.5 + (o % 3)});
+    const std::string dir = scratch_dir("mi_const");
+    write_csv(dir + "/cw.csv", d);
+    auto r = run_velix("proc velix data='" + dir + "/cw.csv' method=none ucov covariance pcorr;\nvar x1 x2 c;\n"
+                       "weight w;\n" + one_factor({"x1", "x2", "c"}) + "run;\n",
+                       {});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_TRUE(has_message(r, 0, 352, 7)) << r.log;
+    EXPECT_TRUE(has_message(r, 0, 352, 18)) << r.log;
+    // With the intercept the divisor is N - 1; the moments stay about zero.
+    const double divisor = static_cast<double>(d.rows.size()) - 1.0;
+    Matrix want(2, std::vector<double>(2, 0.0));
+    double cc = 0.0;
+    for (const auto& o : d.rows) {
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j) want[i][j] += o[3] * o[i] * o[j] / divisor;
+        cc += o[3] * o[2] * o[2] / divisor;
+    }
+    expect_matrix_near(matrix_of(r, 0, "InCov"), want, kTol, "moments about zero without the intercept");
+    const JsonValue& stats = r.table(0, "SimpleStatistics");
+    EXPECT_LT(rel(cell(stats, 2, "StD").number(), std::sqrt(cc)), kTol);
+}
+
+TEST(MomentNumerics, AnInterceptFoundInOneByGroupDoesNotCarryOver) {
+    // Group "k" has a constant variable c, group "v" does not; both orders.
+    Data d;
+    d.names = {"g", "x1", "x2", "c"};
+    for (int o = 0; o < 40; ++o)
+        d.rows.push_back({0.0, std::sin(o + 1.0) + 1.0, std::cos(3.0 * o) + 2.0, o < 20 ? 2.0 : 3.0 + std::sin(5.0 * o)});
+    const std::string dir = scratch_dir("mi_bygroups");
+    for (int order = 0; order < 2; ++order) {
+        // The constant group first (order 0) or second (order 1).
+        for (int o = 0; o < 40; ++o) d.rows[o][0] = (o < 20) == (order == 0) ? 1.0 : 2.0;
+        Data sorted = d;
+        std::stable_sort(sorted.rows.begin(), sorted.rows.end(),
+                         [](const std::vector<double>& a, const std::vector<double>& b) { return a[0] < b[0]; });
+        write_csv(dir + "/byc.csv", sorted);
+        auto r = run_velix("proc velix data='" + dir + "/byc.csv' method=none ucov covariance pcorr;\n"
+                           "var x1 x2 c;\nby g;\n" + one_factor({"x1", "x2", "c"}) + "run;\n",
+                           {});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const size_t constant = order == 0 ? 0 : 1, varying = 1 - constant;
+        // The varying group: moments about zero of all three with divisor N.
+        Matrix want(3, std::vector<double>(3, 0.0));
+        for (int o = 20; o < 40; ++o)
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j) want[i][j] += d.rows[o][i + 1] * d.rows[o][j + 1] / 20.0;
+        expect_matrix_near(matrix_of(r, 0, "InCov", varying), want, kTol, "group without the intercept");
+        EXPECT_EQ(matrix_of(r, 0, "InCov", constant).size(), 2u) << "the intercept leaves the printed matrix";
+        int notes = 0;
+        for (int m : r.messages(0, 352)) notes += m == 7;
+        EXPECT_EQ(notes, 1) << "order " << order;
+    }
+}
+
+TEST(MomentNumerics, PartialVariablesAreSweptOutWithTheirDegreesOfFreedom) {
+    const Data d = columns(read_csv("hs.csv"), 5);
+    const double n = static_cast<double>(d.rows.size());
+    const Matrix c = cov_of(d, 1.0);
+    // C11 - C12 C22^-1 C21 over x1-x3 with x4, x5 partialled out.
+    Matrix c22 = {{c[3][3], c[3][4]}, {c[4][3], c[4][4]}};
+    const Matrix inv = inverse_of(c22);
+    Matrix partial(3, std::vector<double>(3, 0.0));
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            double t = c[i][j];
+            for (int a = 0; a < 2; ++a)
+                for (int b = 0; b < 2; ++b) t -= c[i][3 + a] * inv[a][b] * c[3 + b][j];
+            partial[i][j] = t;
+        }
+    struct Case {
+        std::string options;
+        double divisor;  // DF: N - 1 - q; N: N
+        double nAfter;   // GenModInfo 306
+    } cases[] = {{"", n - 3.0, n - 2.0}, {"vardef=n", n, n}};
+    for (const Case& k : cases) {
+        auto r = run_velix("proc velix data=hs method=none covariance pcorr " + k.options +
+                               ";\nvar x1 x2 x3;\npartial x4 x5;\n" + one_factor(kX123) + "run;\n",
+                           {"hs.csv"});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        Matrix want = partial;
+        for (auto& row : want)
+            for (double& x : row) x /= k.divisor;
+        expect_matrix_near(matrix_of(r, 0, "InCov"), want, kTol, "partial covariances " + k.options);
+        EXPECT_EQ(factoid_entry(r, 0, "GenModInfo", 302), 2.0);
+        EXPECT_EQ(factoid_entry(r, 0, "GenModInfo", 306), k.nAfter) << k.options;
+        EXPECT_EQ(factoid_entry(r, 0, "GenModInfo", 300), n) << k.options;
+    }
+}
+
+TEST(MomentNumerics, TheAutomaticRidgeLiftsTheSmallestEigenvalueToItsTarget) {
+    // Two variables correlated r: the correlation matrix has eigenvalues
+    // 1 +- r.  A smallest eigenvalue in [0, 0.001) gives the ridge k = 0.001,
+    // which adds k (1 + k 1e-8) to each diagonal element and lifts it above
+    // the target at once; the determinant follows in closed form.
+    // Well-conditioned data stay as they are.
+    Data d;
+    d.names = {"a", "b"};
+    for (int o = 0; o < 50; ++o) {
+        const double t = std::sin(0.7 * o) * 3.0;
+        d.rows.push_back({t, t + 0.001 * std::cos(1.3 * o)});
+    }
+    const std::string dir = scratch_dir("mi_ridge");
+    write_csv(dir + "/near.csv", d);
+    const Matrix c = cov_of(d, 1.0);
+    const double r12 = c[1][0] / std::sqrt(c[0][0] * c[1][1]);
+    ASSERT_LT(1.0 - r12, 0.001);
+    const double k = 0.001;
+    const double diag = 1.0 + k * (1.0 + k * 1e-8);
+    auto r = run_velix("proc velix data='" + dir + "/near.csv' method=none ridge pcorr;\n" +
+                           one_factor({"a", "b"}) + "run;\n",
+                       {});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_TRUE(has_message(r, 0, 352, 21));
+    EXPECT_LT(std::fabs(cell(r.table(0, "InCorrDet"), 0, "LogDet").number() - std::log(diag * diag - r12 * r12)),
+              1e-9);
+
+    const Data h = columns(read_csv("hs.csv"), 2);
+    const Matrix ch = cov_of(h, 1.0);
+    const double rh = ch[1][0] / std::sqrt(ch[0][0] * ch[1][1]);
+    auto w = run_velix("proc velix data=hs method=none ridge pcorr;\nvar x1 x2;\n" + one_factor({"x1", "x2"}) +
+                           "run;\n",
+                       {"hs.csv"});
+    ASSERT_EQ(w.exitStatus, 0) << w.log;
+    EXPECT_FALSE(has_message(w, 0, 352, 21));
+    EXPECT_LT(std::fabs(cell(w.table(0, "InCorrDet"), 0, "LogDet").number() - std::log(1.0 - rh * rh)), 1e-12);
+}
+
+// ---- input errors ----
+
+TEST(MomentErrors, BadInputGivesItsMessageAndCode) {
+    const std::string dir = scratch_dir("mi_errors");
+    const std::string ab = one_factor({"a", "b"}) + "run;\n";
+    // A character analysis variable.
+    std::ofstream(dir + "/chr.csv") << "a,s\n1,x\n2,y\n3,z\n4,w\n";
+    auto chr = run_velix("proc velix data='" + dir + "/chr.csv' method=none covariance;\nvar a s;\n" +
+                             one_factor({"a", "s"}) + "run;\n",
+                         {});
+    EXPECT_EQ(return_code(chr, 0), 2000);
+    EXPECT_TRUE(has_message(chr, 0, 352, 87)) << chr.log;
+    EXPECT_TRUE(chr.items(0, "table", "SimpleStatistics").empty());
+    // No usable observation: every row misses a value or has no weight.
+    std::ofstream(dir + "/empty.csv") << "a,b,w\n1,.,1\n.,2,1\n3,4,0\n";
+    auto e = run_velix("proc velix data='" + dir + "/empty.csv' method=none covariance;\nweight w;\n" + ab, {});
+    EXPECT_EQ(return_code(e, 0), 108) << e.log;
+    EXPECT_NE(e.log.find("No observation of data set"), std::string::npos) << e.log;
+    EXPECT_TRUE(e.items(0, "table", "SimpleStatistics").empty());
+    // A moment data set without its matrix rows, and one with a row short.
+    std::ofstream(dir + "/nomat.csv") << "# TYPE=COV\n_TYPE_,_NAME_,a,b\nN,,10,10\nMEAN,,1,2\n";
+    std::ofstream(dir + "/half.csv") << "# TYPE=CORR\n_TYPE_,_NAME_,a,b\nN,,10,10\nCORR,a,1,.\n";
+    for (const char* f : {"nomat", "half"}) {
+        auto m = run_velix("proc velix data='" + dir + "/" + f + ".csv' method=none covariance;\n" + ab, {});
+        EXPECT_EQ(return_code(m, 0), 108) << f << "\n" << m.log;
+        EXPECT_TRUE(has_message(m, 0, 230, 15)) << f << "\n" << m.log;
+    }
+    EXPECT_TRUE(has_message(run_velix("proc velix data='" + dir + "/half.csv' method=none;\n" + ab, {}), 0, 230, 16));
+}
+
+TEST(MomentErrors, AnInwgtOfTheWrongOrderIsRefused) {
+    const std::string dir = scratch_dir("mi_inwgt");
+    const std::string three = "var x1 x2 x3;\n" + one_factor(kX123) + "run;\n";
+    const std::string two = "var x1 x2;\n" + one_factor({"x1", "x2"}) + "run;\n";
+    struct Case {
+        std::string method;
+        int code;                   // return code of the second step
+        std::vector<int> messages;  // of group 352
+    } cases[] = {{"gls", 1008, {36}}, {"dwls", 108, {36, 10}}, {"wls", 108, {38, 36, 10}}};
+    for (const Case& c : cases) {
+        // Weights of two variables for a model of three: the third is absent
+        // from INWGT=.
+        auto r = run_velix("proc velix data=hs method=" + c.method + " covariance outwgt='" + dir + "/w2.csv';\n" +
+                               two + "proc velix data=hs method=" + c.method + " covariance inwgt='" + dir +
+                               "/w2.csv';\n" + three,
+                           {"hs.csv"});
+        EXPECT_EQ(return_code(r, 1), 1008) << c.method << "\n" << r.log;
+        EXPECT_TRUE(has_message(r, 1, 352, 407)) << c.method << "\n" << r.log;
+        // Weights of three variables whose rows of x3 are lost.
+        auto w = run_velix("proc velix data=hs method=" + c.method + " covariance outwgt='" + dir + "/w3.csv';\n" +
+                               three,
+                           {"hs.csv"});
+        ASSERT_EQ(return_code(w, 0), 0) << w.log;
+        std::ifstream in(dir + "/w3.csv");
+        std::string line, kept;
+        while (std::getline(in, line))
+            if (line.rfind("WEIGHT,x3", 0) != 0) kept += line + "\n";
+        in.close();
+        std::ofstream(dir + "/cut.csv") << kept;
+        auto cut = run_velix("proc velix data=hs method=" + c.method + " covariance inwgt='" + dir + "/cut.csv';\n" +
+                                 three,
+                             {"hs.csv"});
+        EXPECT_EQ(return_code(cut, 0), c.code) << c.method << "\n" << cut.log;
+        for (int m : c.messages) {
+            EXPECT_TRUE(has_message(cut, 0, 352, m)) << c.method << " message " << m;
+        }
+        EXPECT_EQ(cut.log.find("cut     "), std::string::npos) << "the data set name is padded: " << cut.log;
+    }
+}
+
+}  // namespace
