@@ -182,6 +182,58 @@ TEST(LineqsModel, OptionDefaultsAndCorrections) {
     }
 }
 
+TEST(LineqsModel, OptionCellsTakeTheirDefaultsAndCorrections) {
+    const char* model = "lineqs x1 = a F1 + E1, x2 = b F1 + E2; std F1 E1 E2 = 1 v1 v2;\n";
+    auto text = [&](const std::string& options) {
+        return "proc velix data=hs " + options + ";\n" + model;
+    };
+    auto missing = [](double v) {
+        const double m = host_missing_value();
+        return std::memcmp(&v, &m, sizeof v) == 0;
+    };
+    Step plain(text(""));
+    ASSERT_EQ(plain.exitCode, -1) << plain.log.str();
+    EXPECT_EQ(plain.ctx.methodRequested, kMethodMl);
+    EXPECT_TRUE(missing(plain.ctx.edfGiven));
+    EXPECT_TRUE(missing(plain.ctx.dfReduce));
+    EXPECT_TRUE(missing(plain.ctx.nobsGiven));
+    EXPECT_TRUE(missing(plain.ctx.varStartScale));
+    EXPECT_TRUE(missing(plain.ctx.wPenalty));
+    EXPECT_EQ(plain.ctx.wRidge, 0.0);
+    EXPECT_EQ(plain.ctx.randomSeed, 0);
+    EXPECT_EQ(plain.ctx.asycovKind, 0);
+    EXPECT_EQ(plain.ctx.alphaRms, 0.05);
+
+    // Jacobian modes 7 to 10 and above 12 are refused with message 73.
+    for (int mode : {6, 7, 9, 10, 11, 12, 13}) {
+        MessagesSince m;
+        Step s(text("method=none hessalg=" + std::to_string(mode)));
+        ASSERT_EQ(s.exitCode, -1) << mode << "\n" << s.log.str();
+        const bool refused = mode > 12 || (mode >= 7 && mode <= 10);
+        EXPECT_EQ(s.ctx.jacobianModeRequested, refused ? 0 : mode) << mode;
+        EXPECT_EQ(has(m.numbers(), 73), refused) << mode;
+    }
+
+    // A penalty weight not above 0 is 0; others are kept.
+    for (double w : {-2.0, 0.0, 3.0}) {
+        Step s(text("method=none wpenalty=" + std::to_string(w)));
+        ASSERT_EQ(s.exitCode, -1) << s.log.str();
+        EXPECT_EQ(s.ctx.wPenalty, w > 0.0 ? w : 0.0) << w;
+    }
+
+    // Optimizer limits are stored only when given and not missing.
+    Step given(text("method=none maxiter=50 edf=100 nobs=60 vardef=n alphaecv=0.2"));
+    ASSERT_EQ(given.exitCode, -1) << given.log.str();
+    EXPECT_EQ(given.nlp.maxIter, 50.0);
+    EXPECT_EQ(given.ctx.edfGiven, 100.0);
+    EXPECT_EQ(given.ctx.nobsGiven, 60.0);
+    EXPECT_EQ(std::string(given.ctx.vardefKind, 8), "N       ");
+    EXPECT_EQ(given.ctx.alphaEcv, 0.1);
+    Step unset(text("method=none maxiter=."));
+    ASSERT_EQ(unset.exitCode, -1) << unset.log.str();
+    EXPECT_EQ(std::memcmp(&unset.nlp.maxIter, &plain.nlp.maxIter, sizeof(double)), 0);
+}
+
 TEST(LineqsModel, InputErrorsEndTheStep) {
     struct Case {
         const char* text;
