@@ -7,6 +7,7 @@
 // moments of each BY group, the automatic ridge and the input errors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -86,6 +87,7 @@ Data columns(const Data& d, size_t k) {
 }
 
 std::string number_text(double x) {
+    if (std::isnan(x)) return ".";  // the host's missing value
     char b[40];
     std::snprintf(b, sizeof b, "%.17g", x);
     return b;
@@ -471,6 +473,70 @@ TEST(MomentNumerics, TheAutomaticRidgeLiftsTheSmallestEigenvalueToItsTarget) {
     ASSERT_EQ(w.exitStatus, 0) << w.log;
     EXPECT_FALSE(has_message(w, 0, 352, 21));
     EXPECT_LT(std::fabs(cell(w.table(0, "InCorrDet"), 0, "LogDet").number() - std::log(1.0 - rh * rh)), 1e-12);
+}
+
+TEST(MomentNumerics, KurtosisContributionsNameTheDataSetObservationOnEveryPath) {
+    // hs x1-x3 with x2 missing in every seventh observation: the largest
+    // contributions w (d' S^-1 d)^2 (S with divisor N over the complete
+    // observations, Mardia 1970), normalised (c - p(p+2)) / sqrt(8 p(p+2) / N),
+    // are listed under their observation numbers in the data set, whether
+    // the kurtosis pass or the WLS or DWLS weight pass reads the data.
+    Data d = columns(read_csv("hs.csv"), 3);
+    for (size_t o = 0; o < d.rows.size(); o += 7) d.rows[o][1] = std::nan("");
+    const std::string dir = scratch_dir("mi_kurtosis");
+    write_csv(dir + "/hsm.csv", d);
+    Data complete;
+    complete.names = d.names;
+    std::vector<int> number;
+    for (size_t o = 0; o < d.rows.size(); ++o)
+        if (!std::isnan(d.rows[o][1])) {
+            complete.rows.push_back(d.rows[o]);
+            number.push_back(static_cast<int>(o) + 1);
+        }
+    const double n = static_cast<double>(complete.rows.size());
+    const auto mean = means_of(complete);
+    const Matrix inv = inverse_of(cov_of(complete, n));
+    std::vector<std::pair<double, int>> c;
+    for (size_t o = 0; o < complete.rows.size(); ++o) {
+        double q = 0.0;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) q += (complete.rows[o][i] - mean[i]) * inv[i][j] * (complete.rows[o][j] - mean[j]);
+        c.emplace_back(q * q, number[o]);
+    }
+    std::sort(c.begin(), c.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    const double m = 15.0, sigma = std::sqrt(8.0 * m / n);
+    for (const char* method : {"none", "wls", "dwls"}) {
+        auto r = run_velix("proc velix data='" + dir + "/hsm.csv' method=" + method + " covariance kurtosis;\n" +
+                               one_factor(kX123) + "run;\n",
+                           {});
+        ASSERT_EQ(return_code(r, 0), 0) << method << "\n" << r.log;
+        const auto found = r.items(0, "matrix", "ContKurtosis");
+        ASSERT_EQ(found.size(), 1u) << method;
+        const JsonValue& t = *found.front();
+        ASSERT_EQ(t["rowLabels"].size(), 5u) << method;
+        for (size_t k = 0; k < 5; ++k) {
+            EXPECT_EQ(t["rowLabels"][k].str(), std::to_string(c[k].second)) << method << " place " << k;
+            EXPECT_LT(rel(t["values"][k][0].number(), (c[k].first - m) / sigma), 1e-9) << method << " place " << k;
+        }
+    }
+}
+
+TEST(MomentNumerics, AFailedGlsWeightFactorFallsBackToUlsWithoutWeightOutput) {
+    // WRIDGE=-1 zeroes the diagonal of the GLS weights: the factor fails.
+    // ULS then GLS goes on with ULS (note 24); GLS alone stops (note 25).
+    const std::string dir = scratch_dir("mi_glsfail");
+    const std::string model = "var x1 x2 x3;\n" + one_factor(kX123) + "run;\n";
+    auto r = run_velix("proc velix data=hs method=lsgls covariance wridge=-1 outwgt='" + dir + "/w.csv';\n" + model +
+                           "proc velix data=hs method=gls covariance wridge=-1 outwgt='" + dir + "/g.csv';\n" + model,
+                       {"hs.csv"});
+    EXPECT_EQ(return_code(r, 0), 0) << r.log;
+    for (int note : {11, 12, 24}) {
+        EXPECT_TRUE(has_message(r, 0, 352, note)) << "note " << note;
+    }
+    EXPECT_TRUE(read_values(dir + "/w.csv", 2).empty()) << "weights written from a failed factor";
+    EXPECT_EQ(return_code(r, 1), 108);
+    EXPECT_TRUE(has_message(r, 1, 352, 25));
+    EXPECT_TRUE(read_values(dir + "/g.csv", 2).empty());
 }
 
 // ---- input errors ----
