@@ -160,6 +160,25 @@ TEST(MomentRoundTrip, OutstatReadBackAsDataGivesTheSameMoments) {
     }
 }
 
+TEST(MomentRoundTrip, OutstatOfByGroupsReadsBackGroupByGroup) {
+    const std::string step = "lineqs x1 = 1.0 F1 + E1, x2 = 1.0 F1 + E2, x3 = 1.0 F1 + E3;\n"
+                             "std F1 = vf, E1-E3 = ve1-ve3;\nby school;\nrun;\n";
+    auto r = run_velix("proc velix data=hs_by method=none covariance pcorr outstat=st;\nvar x1 x2 x3;\n" + step +
+                           "proc velix data=st method=none covariance pcorr;\n" + step,
+                       {"hs_by.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const Data d = read_csv("hs_by.csv");
+    for (size_t g = 0; g < 2; ++g) {
+        Data group;
+        group.names = {"x1", "x2", "x3"};
+        for (const auto& o : d.rows)
+            if (o[0] == static_cast<double>(g + 1)) group.rows.push_back({o[1], o[2], o[3]});
+        const Matrix want = cov_of(group, static_cast<double>(group.rows.size()) - 1.0);
+        expect_matrix_near(matrix_of(r, 0, "InCov", g), want, kTol, "raw group " + std::to_string(g + 1));
+        expect_matrix_near(matrix_of(r, 1, "InCov", g), want, kTol, "read-back group " + std::to_string(g + 1));
+    }
+}
+
 TEST(MomentRoundTrip, WeightedMomentsWithTheWdfDivisorReadBackUnchanged) {
     // hs x1-x3 with weights 0.5, 1 and 2 in turn: the covariances about the
     // weighted means with divisor (sum of weights - 1).
