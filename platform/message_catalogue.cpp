@@ -280,6 +280,7 @@ const MessageRow kMessageCatalogue[] = {
     {352, 412, "Row Variable"},
     {352, 413, "Second Variable of the Moment"},
     {352, 414, "Column Variable"},
+    {352, 415, "ERROR: The INWGT= data set holds WLS weights over pairs of moments; the method needs a weight matrix over the variables."},
     {352, 418, "COSAN Model Statement"},
     {352, 419, "LINEQS Model Statement"},
     {352, 420, "RAM Model Statement"},

@@ -224,6 +224,14 @@ void cosfop2(ProcContext* ctx) {
     if (ctx->inwgtUsed) {
         check_by(ctx, kRoleInwgt, kInwgtMessages.byMismatch);
         const bool wls = wls_form(ctx->methodRequested);
+        // Weights over pairs of moments (the WLS form, with _NAM2_) read as
+        // a matrix over the variables would be silently misread: refused.
+        int16_t pairNames = 0;
+        if (!wls && xvfind(ctx->dataSetHandle[kRoleInwgt], "_NAM2_", 6, &pairNames, 0) == 0) {
+            xpmlog(kGroupProc, 415);
+            raise_error_level(ctx, 1008);
+            exit_above_999(ctx);
+        }
         ReadList list(ctx, kRoleInwgt, ctx->nByVars + (wls ? 4 : 2) + ctx->nManifest, kInwgtMessages);
         list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
         list.bind_special("_NAME_", ctx->outRow.name.text, true, 32);

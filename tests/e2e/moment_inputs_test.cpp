@@ -626,6 +626,21 @@ TEST(MomentErrors, AnInwgtOfTheWrongOrderIsRefused) {
         }
         EXPECT_EQ(cut.log.find("cut     "), std::string::npos) << "the data set name is padded: " << cut.log;
     }
+    // Weights over the moment pairs for a method that weighs the variables,
+    // and the other way round.
+    auto wls = run_velix("proc velix data=hs method=wls covariance outwgt='" + dir + "/pairs.csv';\n" + three +
+                             "proc velix data=hs method=gls covariance inwgt='" + dir + "/pairs.csv';\n" + three +
+                             "proc velix data=hs method=dwls covariance inwgt='" + dir + "/pairs.csv';\n" + three +
+                             "proc velix data=hs method=gls covariance outwgt='" + dir + "/matrix.csv';\n" + three +
+                             "proc velix data=hs method=wls covariance inwgt='" + dir + "/matrix.csv';\n" + three,
+                         {"hs.csv"});
+    ASSERT_EQ(return_code(wls, 0), 0) << wls.log;
+    for (size_t step : {1, 2}) {
+        EXPECT_EQ(return_code(wls, step), 1008) << "step " << step << "\n" << wls.log;
+        EXPECT_TRUE(has_message(wls, step, 352, 415)) << "step " << step;
+    }
+    EXPECT_EQ(return_code(wls, 4), 1008);
+    EXPECT_TRUE(has_message(wls, 4, 352, 407));
 }
 
 }  // namespace
