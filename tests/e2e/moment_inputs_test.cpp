@@ -72,9 +72,11 @@ void expect_matrix_near(const Matrix& got, const Matrix& want, double tol, const
     ASSERT_EQ(got.size(), want.size()) << what;
     for (size_t i = 0; i < want.size(); ++i) {
         ASSERT_EQ(got[i].size(), want[i].size()) << what;
-        for (size_t j = 0; j < want[i].size(); ++j)
+        for (size_t j = 0; j < want[i].size(); ++j) {
+            if (std::isnan(want[i][j]) && std::isnan(got[i][j])) continue;  // missing in both
             EXPECT_LT(rel(got[i][j], want[i][j]), tol)
                 << what << " (" << i << "," << j << "): " << got[i][j] << " against " << want[i][j];
+        }
     }
 }
 
@@ -537,6 +539,39 @@ TEST(MomentNumerics, KurtosisContributionsNameTheDataSetObservationOnEveryPath) 
             EXPECT_EQ(t["rowLabels"][k].str(), std::to_string(c[k].second)) << method << " place " << k;
             EXPECT_LT(rel(t["values"][k][0].number(), (c[k].first - m) / sigma), 1e-9) << method << " place " << k;
         }
+    }
+}
+
+TEST(MomentNumerics, AFrequencyCountsItsFloorOnEveryPassLikeRepeatedObservations) {
+    // FREQ values 1.5, 2.7, 1 and 0.5 in turn act as 1, 2, 1 and 0 copies of
+    // the observation: the moments, the WLS weights of the weight pass and
+    // the kurtosis equal those of the data with the copies written out.
+    const Data d = columns(read_csv("hs.csv"), 3);
+    const double freq[4] = {1.5, 2.7, 1.0, 0.5};
+    Data withFreq, copies;
+    withFreq.names = {"x1", "x2", "x3", "f"};
+    copies.names = kX123;
+    for (size_t o = 0; o < 60; ++o) {
+        std::vector<double> row = d.rows[o];
+        for (int c = 0; c < static_cast<int>(freq[o % 4]); ++c) copies.rows.push_back(row);
+        row.push_back(freq[o % 4]);
+        withFreq.rows.push_back(row);
+    }
+    const std::string dir = scratch_dir("mi_freq");
+    write_csv(dir + "/f.csv", withFreq);
+    write_csv(dir + "/c.csv", copies);
+    const std::string tail = " method=wls covariance kurtosis pcorr outwgt='" + dir;
+    auto r = run_velix("proc velix data='" + dir + "/f.csv'" + tail + "/wf.csv';\nvar x1 x2 x3;\nfreq f;\n" +
+                           one_factor(kX123) + "run;\nproc velix data='" + dir + "/c.csv'" + tail + "/wc.csv';\n" +
+                           one_factor(kX123) + "run;\n",
+                       {});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_EQ(factoid_entry(r, 0, "GenModInfo", 300), static_cast<double>(copies.rows.size()));
+    expect_matrix_near(matrix_of(r, 0, "InCov"), matrix_of(r, 1, "InCov"), 1e-12, "moments");
+    expect_matrix_near(read_values(dir + "/wf.csv", 4), read_values(dir + "/wc.csv", 4), 1e-12, "WLS weights");
+    for (int entry : {313, 510, 511, 512, 314, 513}) {
+        EXPECT_LT(std::fabs(factoid_entry(r, 0, "Kurtosis", entry) - factoid_entry(r, 1, "Kurtosis", entry)), 1e-12)
+            << "kurtosis entry " << entry;
     }
 }
 
