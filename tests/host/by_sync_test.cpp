@@ -2,6 +2,8 @@
 // sets read by the platform from CSV files.
 #include "host/by_sync.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -21,7 +23,8 @@ class BySync : public HostStep {
 protected:
     void SetUp() override {
         HostStep::SetUp();
-        dir_ = fs::path(VELIX_BINARY_DIR) / "by_sync_test";
+        // One folder per process: ctest runs these tests in parallel processes.
+        dir_ = fs::path(VELIX_BINARY_DIR) / ("by_sync_test-" + std::to_string(::getpid()));
         fs::create_directories(dir_);
         auto& s = velix::platform::session();
         savedLib_ = s.libraryDir;

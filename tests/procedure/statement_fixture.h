@@ -3,6 +3,8 @@
 // step's text with the procedure's grammar.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -34,7 +36,11 @@ inline void ensure_step_allocator() {
 // d (x1-x3, g, h), e (TYPE=EST) and sub/q.csv.
 inline void ensure_test_library() {
     namespace fs = std::filesystem;
-    static const std::string dir = std::string(VELIX_BINARY_DIR) + "/statement_test_library";
+    // One folder per test process: ctest runs the tests of this binary in
+    // parallel processes, and a file rewritten by one must not be read
+    // half-written by another.
+    static const std::string dir = std::string(VELIX_BINARY_DIR) + "/statement_test_library-" +
+                                   std::to_string(::getpid());
     static bool made = false;
     if (!made) {
         fs::create_directories(dir + "/sub");
