@@ -19,7 +19,7 @@
 #include <array>
 #include <cmath>
 
-#include "numerics/special_functions.h"
+#include "numerics/gamma_beta.h"
 
 using namespace velix;
 

@@ -12,7 +12,7 @@
 
 #include <cmath>
 
-#include "numerics/special_functions.h"
+#include "numerics/gamma_beta.h"
 #include "velix/host.h"
 
 using namespace velix;

@@ -11,7 +11,7 @@
 #include <cmath>
 
 #include "numerics/quadrature.h"
-#include "numerics/special_functions.h"
+#include "numerics/gamma_beta.h"
 #include "velix/host.h"
 
 using namespace velix;

@@ -17,7 +17,7 @@
 #include "numerics/bessel.h"
 #include "numerics/log_gamma_family.h"
 #include "numerics/quadrature.h"
-#include "numerics/special_functions.h"
+#include "numerics/gamma_beta.h"
 #include "velix/host.h"
 
 using namespace velix;

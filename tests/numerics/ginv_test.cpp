@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "host/object_dispatch.h"
-#include "tests/numerics/spectra.h"
+#include "tests/numerics/eigen_test_matrices.h"
 #include "tests/platform/platform_step.h"
 #include "velix/host.h"
 

@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "numerics/special_functions.h"
+#include "numerics/gamma_beta.h"
 #include "tests/numerics/reference_values.h"
 
 using velix::test::relative_error;

@@ -1,6 +1,6 @@
 // Log gamma, log(1+x) and the incomplete gamma and beta functions against
 // the reference table, identities and closed forms.
-#include "numerics/special_functions.h"
+#include "numerics/gamma_beta.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 // fraction of A&S 26.5.8 on the side of the mean where it converges fast
 // (the complement on the other side) and, for huge shapes where it does
 // not converge, the cube-root normal approximation (A&S 26.5.21).
-#include "numerics/special_functions.h"
+#include "numerics/gamma_beta.h"
 
 #include <cmath>
 
