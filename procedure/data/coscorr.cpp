@@ -690,7 +690,10 @@ int32_t run(ProcContext* ctx, Group* g) {
     // 4. The reader's divisor.
     const double w0 = ctx->divisor;
     const double sw = ctx->sumWeights;
-    const double scale0 = w0 > kDblMin ? std::sqrt(nd / w0) : 0.0;
+    // The intercept's second moment about zero is (sum of weights) / W0, so
+    // its standard deviation under the reader's divisor is sqrt(SW / W0); it
+    // is sqrt(N / W0) when every weight is 1 (frequencies count in both).
+    const double scale0 = w0 > kDblMin ? std::sqrt(sw / w0) : 0.0;
     if (wzmis(N)) {
         N = nd;
         if (!wzmis(ctx->dfReduce)) N -= ctx->dfReduce;
@@ -771,13 +774,16 @@ int32_t run(ProcContext* ctx, Group* g) {
     const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
     if (wlsType || ctx->kurtosisWanted || outstat) {
         const double f = ctx->divisor != g->d0 && g->d0 > 0.0 ? ctx->divisor / g->d0 : 1.0;
+        // Moments about zero with divisor d0 less (SW / d0) m_i m_j are the
+        // weighted cross-products about the means over d0.
+        const double meanFactor = g->d0 > 0.0 ? sw / g->d0 : 1.0;
         std::vector<double> c;
         for (int32_t i = 0; i < n; ++i) {
             if (i == intercept) continue;
             for (int32_t j = 0; j <= i; ++j) {
                 if (j == intercept) continue;
                 double v = cov[pk(i, j)] * f;
-                if (ctx->momentOrigin != 0) v -= ctx->means[i] * ctx->means[j];
+                if (ctx->momentOrigin != 0) v -= meanFactor * ctx->means[i] * ctx->means[j];
                 c.push_back(v);
             }
         }
@@ -832,7 +838,9 @@ int32_t coscorr(ProcContext* ctx) {
     // intercept found in an earlier group does not carry over.
     if (!ctx->momentOriginKept) {
         ctx->momentOriginOption = ctx->momentOrigin < 0 ? 1 : ctx->momentOrigin;
-        if (ctx->uncorrectedCov || ctx->uncorrectedCorr) ctx->momentOriginOption = 1;
+        // The augmented moment matrix is a matrix of moments about zero: the
+        // intercept carries the means.
+        if (ctx->uncorrectedCov || ctx->uncorrectedCorr || ctx->interceptVar) ctx->momentOriginOption = 1;
         ctx->momentOriginKept = 1;
     }
     ctx->momentOrigin = ctx->momentOriginOption;

@@ -67,7 +67,9 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
     for (int32_t i = 0; i < slots; ++i) {
         const double sd = ctx->stdDevs[i], mean = ctx->means[i];
         if (ctx->momentOrigin != 0 && d0 > kEps) {
-            const double v = (w * sd * sd - d0 * mean * mean) / d0;
+            // W sd^2 is the weighted sum of squares about zero; less SW m^2
+            // it is the sum about the mean.
+            const double v = (w * sd * sd - ctx->sumWeights * mean * mean) / d0;
             ctx->stdDevsN[i] = v > 0.0 ? std::sqrt(v) : 0.0;
         } else {
             ctx->stdDevsN[i] = d0 > 0.0 ? sd * std::sqrt(w / d0) : 0.0;

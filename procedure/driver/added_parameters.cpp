@@ -90,12 +90,15 @@ void cosparb(ProcContext* ctx) {
 void cospar4(ProcContext* ctx) {
     if (!ctx->equationModel || ctx->nUnusedVars == 0) return;
     const int32_t n = ctx->nManifest;
+    // The DATA= variables come first; the intercept slot of the augmented
+    // moment matrix, when in use, follows them.
+    const int32_t nData = ctx->interceptVar ? n - 1 : n;
+    std::vector<int32_t> unused;
+    for (int32_t i = 0; i < nData; ++i)
+        if (ctx->varPosition[i] < 0) unused.push_back(i);
     // 1. The "VarSelection" table: one column per unreferenced variable.
-    if (ctx->printEnabled && ctx->kyrManager) {
+    if (ctx->printEnabled && ctx->kyrManager && !unused.empty()) {
         OutputTable t(ctx, "VarSelection", 701, "Tesk.Velix.VarSelection", 0);
-        std::vector<int32_t> unused;
-        for (int32_t i = 0; i < n; ++i)
-            if (ctx->varPosition[i] < 0) unused.push_back(i);
         for (int32_t i : unused)
             t.text_column(std::string(ctx->manifestNames[i].text, ctx->manifestNames[i].length),
                           ctx->manifestNames[i].length);
@@ -106,23 +109,38 @@ void cospar4(ProcContext* ctx) {
     }
     // 2. Move the used variables down over the removed ones.
     int32_t kept = 0;
-    for (int32_t i = 0; i < n; ++i) {
+    for (int32_t i = 0; i < nData; ++i) {
         if (ctx->varPosition[i] < 0) continue;
         ctx->manifestNames[kept] = ctx->manifestNames[i];
         ctx->manifestNumbers[kept] = ctx->manifestNumbers[i];
         ++kept;
+    }
+    const int32_t keptData = kept;
+    // 3. The intercept stays when the model uses it; otherwise the moments
+    // are formed without it.
+    if (ctx->interceptVar) {
+        if (ctx->varPosition[nData] >= 0) {
+            ctx->manifestNames[kept] = ctx->manifestNames[nData];
+            ctx->manifestNumbers[kept] = ctx->manifestNumbers[nData];
+            ++kept;
+        } else {
+            ctx->interceptVar = 0;
+            xpmlog(kMsgProc, 235);
+        }
     }
     const int32_t removed = n - kept;
     if (removed != ctx->nUnusedVars) {
         xpmlog(kMsgProc, 238);
         raise_error_level(ctx, 9999);
     }
-    ctx->nManifest = ctx->nVar = kept;
+    ctx->nVar = keptData;
+    ctx->nManifest = kept;
     ctx->model.rows[1] = kept;
+    if (ctx->nRead != 0) ctx->nRead = ctx->nVar + ctx->nPartial + (ctx->interceptVar ? 1 : 0);
     // The host reads its own copy of the lists: define them again so that
     // the moments are accumulated over the kept variables only.
-    if (kept > 0 && ctx->hostLists != nullptr) {
-        ctx->hostLists->entry[kHostListVar].count = static_cast<int16_t>(kept);
+    if (keptData > 0 && ctx->hostLists != nullptr) {
+        ctx->hostLists->entry[kHostListVar].count = static_cast<int16_t>(keptData);
         ctx->hostLists->entry[kHostListVar].numbers = ctx->manifestNumbers;
         if (xvdflst(ctx->dataSetHandle[kRoleData], ctx->hostLists) != 0) {
             xebug("internal error: the kept variables cannot be defined again", 9999);
@@ -133,7 +151,7 @@ void cospar4(ProcContext* ctx) {
     int32_t width = 8;
     for (int32_t i = 0; i < kept; ++i) width = std::max<int32_t>(width, ctx->manifestNames[i].length);
     ctx->varNameWidth = width;
-    if (kept == 0) {
+    if (keptData == 0) {
         xpmlog(kMsgProc, 97);
         raise_error_level(ctx, 2000);
     }

@@ -350,6 +350,19 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
         width = std::max<int32_t>(width, n.length);
         labelWidth = std::max<int32_t>(labelWidth, d->labelLength);
     }
+    // The augmented moment matrix: the constant 1 joins the analysis
+    // variables after them as the variable "Intercept", which the model may
+    // name like any other manifest variable.
+    if (ctx->interceptVar && var.count > 0) {
+        NameRecord& n = ctx->manifestNames[var.count];
+        n = NameRecord();
+        std::memset(n.text, ' ', sizeof n.text);
+        std::memcpy(n.text, "Intercept", 9);
+        n.length = 9;
+        ctx->manifestNumbers[var.count] = 0;
+        ctx->nManifest = var.count + 1;
+        width = std::max<int32_t>(width, n.length);
+    }
     ctx->varNameWidth = width;
     ctx->labelWidth = labelWidth > 0 ? std::max(labelWidth, 40) : 0;
     if (var.count == 0 && ctx->errorLevel <= 999) {

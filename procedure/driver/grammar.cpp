@@ -202,6 +202,7 @@ const OptionSpec kProcOptions[] = {
     {"COV", OptionKind::kFlag, 12, 0x40, -1, -1, NOWORDS},
     {"UCORR", OptionKind::kFlag, 12, 0x20, -1, -1, NOWORDS},
     {"UCOV", OptionKind::kFlag, 12, 0x10, -1, -1, NOWORDS},
+    {"AUG", OptionKind::kFlag, 12, 0x08, -1, -1, NOWORDS},
     {"NOINT", OptionKind::kFlag, 12, 0x04, -1, -1, NOWORDS},
     {"GRADCHECK", OptionKind::kFlag, 12, 0x02, -1, -1, NOWORDS},
     {"NOSTDERR", OptionKind::kFlag, 12, 0x01, -1, -1, NOWORDS},
@@ -338,7 +339,8 @@ const StatementSpec kStatements[] = {
 // word each stands for.
 const AliasSpec kAliases[] = {
     {"ABSFTOL", "ABSFCONV"},   {"ABSGTOL", "ABSGCONV"},   {"ABSTOL", "ABSCONV"},
-    {"ABSXTOL", "ABSXCONV"},   {"ASING", "ASINGULAR"},    {"CG", "CONGRA"},
+    {"ABSXTOL", "ABSXCONV"},   {"ASING", "ASINGULAR"},    {"AUGMENT", "AUG"},
+    {"CG", "CONGRA"},
     {"COMPONENT", "COMP"},     {"DD", "DBLDOG"},          {"DERCHECK", "GRADCHECK"},
     {"DFE", "EDF"},            {"DFR", "DFREDUCE"},       {"DFRED", "DFREDUCE"},
     {"FTOL", "FCONV"},         {"FTOL2", "FCONV2"},       {"GTOL", "GCONV"},

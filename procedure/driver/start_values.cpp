@@ -34,7 +34,9 @@ void cosiset(ProcContext* ctx) {
     if (!ctx->equationModel || ctx->varPosition == nullptr) return;
     const int32_t e = ctx->nEndo;
     std::vector<int32_t> exo;
-    for (int32_t i = 0; i < ctx->nVar; ++i)
+    // The manifest variables include the intercept of the augmented moment
+    // matrix, whose moments with the other exogenous variables are known too.
+    for (int32_t i = 0; i < ctx->nManifest; ++i)
         if (ctx->varPosition[i] >= e) exo.push_back(i);
     const int32_t m = static_cast<int32_t>(exo.size());
     if (m == 0) return;

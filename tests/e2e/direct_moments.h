@@ -1,18 +1,22 @@
 // Direct computations from a CSV data file for the whole-program tests of
 // the moments: the textbook formulas, written independently of the module
 // (means, cross-products about the means with a chosen divisor, an inverse
-// by Gauss-Jordan elimination), and the scratch folders the tests write
-// their generated data sets to.
+// by Gauss-Jordan elimination), the scratch folders the tests write their
+// generated data sets to, and readers of what a run wrote (matrix tables,
+// messages, return codes, moment and weight data sets).
 #pragma once
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "harness.h"
 
@@ -139,6 +143,96 @@ inline std::string scratch_dir(const std::string& name) {
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;
+}
+
+// The values of the last matrix table `name` of a step (group g of a BY
+// run: the g-th one).
+inline Matrix matrix_of(const RunResult& r, size_t step, const std::string& name, size_t g = 0) {
+    const auto found = r.items(step, "matrix", name);
+    Matrix m;
+    if (found.size() <= g) return m;
+    const JsonValue& v = (*found[g])["values"];
+    for (size_t i = 0; i < v.size(); ++i) {
+        m.emplace_back();
+        for (size_t j = 0; j < v[i].size(); ++j) m.back().push_back(v[i][j].number());
+    }
+    return m;
+}
+
+inline bool has_message(const RunResult& r, size_t step, int group, int number) {
+    for (int m : r.messages(step, group))
+        if (m == number) return true;
+    return false;
+}
+
+inline int return_code(const RunResult& r, size_t step) {
+    return static_cast<int>(r.json["steps"][step]["returnCode"].number());
+}
+
+inline double factoid_entry(const RunResult& r, size_t step, const std::string& name, int number) {
+    const auto found = r.items(step, "factoid", name);
+    if (found.empty()) return std::nan("");
+    const JsonValue& e = (*found.front())["entries"];
+    for (size_t k = 0; k < e.size(); ++k)
+        if (static_cast<int>(e[k]["labelMessage"]["number"].number()) == number) return e[k]["value"].number();
+    return std::nan("");
+}
+
+inline void expect_matrix_near(const Matrix& got, const Matrix& want, double tol, const std::string& what) {
+    ASSERT_EQ(got.size(), want.size()) << what;
+    for (size_t i = 0; i < want.size(); ++i) {
+        ASSERT_EQ(got[i].size(), want[i].size()) << what;
+        for (size_t j = 0; j < want[i].size(); ++j) {
+            if (std::isnan(want[i][j]) && std::isnan(got[i][j])) continue;  // missing in both
+            EXPECT_LT(rel(got[i][j], want[i][j]), tol)
+                << what << " (" << i << "," << j << "): " << got[i][j] << " against " << want[i][j];
+        }
+    }
+}
+
+// The first k columns of a data set.
+inline Data columns(const Data& d, size_t k) {
+    Data out;
+    out.names.assign(d.names.begin(), d.names.begin() + static_cast<long>(k));
+    for (const auto& r : d.rows) out.rows.emplace_back(r.begin(), r.begin() + static_cast<long>(k));
+    return out;
+}
+
+inline std::string number_text(double x) {
+    if (std::isnan(x)) return ".";  // the host's missing value
+    char b[40];
+    std::snprintf(b, sizeof b, "%.17g", x);
+    return b;
+}
+
+inline void write_csv(const std::string& path, const Data& d, const std::string& typeLine = "") {
+    std::ofstream out(path);
+    if (!typeLine.empty()) out << typeLine << "\n";
+    for (size_t i = 0; i < d.p(); ++i) out << (i ? "," : "") << d.names[i];
+    out << "\n";
+    for (const auto& r : d.rows) {
+        for (size_t i = 0; i < r.size(); ++i) out << (i ? "," : "") << number_text(r[i]);
+        out << "\n";
+    }
+}
+
+// Rows of a moment data set: _TYPE_, _NAME_ and the values.
+struct MomentRow {
+    std::string type, name;
+    std::vector<double> values;
+};
+inline std::vector<MomentRow> read_moment_rows(const std::string& path) {
+    std::vector<MomentRow> rows;
+    for (const std::string& line : body_lines(path)) {
+        std::stringstream s(line);
+        MomentRow r;
+        std::getline(s, r.type, ',');
+        std::getline(s, r.name, ',');
+        std::string cell;
+        while (std::getline(s, cell, ',')) r.values.push_back(std::stod(cell));
+        rows.push_back(r);
+    }
+    return rows;
 }
 
 }  // namespace velix::test

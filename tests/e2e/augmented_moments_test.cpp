@@ -1,0 +1,395 @@
+// The augmented moment matrix (AUGMENT): the analysis variables and the
+// constant 1, the variable "Intercept", with the moments about zero
+//   M = sum_o w_o z_o z_o' / D,   z_o = (x_o, 1),
+// D the divisor of the VARDEF kind with one degree of freedom for the
+// intercept (N - 1, sum of weights - 1, ...), checked with METHOD=NONE
+// against that definition computed here from the data: raw data with and
+// without weights and frequencies, moment data (TYPE=COV with means, SSCP
+// with an Intercept variable), the kurtosis, OUTSTAT=, INWGT= and the
+// GLS, DWLS and WLS weights (the asymptotic covariance of the moments of
+// z, Browne 1984), and the LINEQS rule that drops an intercept the model
+// does not name.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "direct_moments.h"
+
+namespace {
+
+using namespace velix::test;
+
+constexpr double kTol = 1e-10;
+
+// hs x1-x3 with a weight w (0.5 to 1.98) and a frequency f (1 to 3)
+// varying along the observations.
+Data weighted_hs() {
+    Data d = columns(read_csv("hs.csv"), 3);
+    d.names.push_back("w");
+    d.names.push_back("f");
+    for (size_t o = 0; o < d.rows.size(); ++o) {
+        d.rows[o].push_back(0.5 + 0.37 * static_cast<double>((o * 7) % 5));
+        d.rows[o].push_back(static_cast<double>(1 + o % 3));
+    }
+    return d;
+}
+
+// The augmented vector z of observation o over the first p variables.
+std::vector<double> z_of(const std::vector<double>& o, size_t p) {
+    std::vector<double> z(o.begin(), o.begin() + static_cast<long>(p));
+    z.push_back(1.0);
+    return z;
+}
+
+// Observation weight from the columns `weight` and `freq` (-1: none).
+double obs_weight(const std::vector<double>& o, int weight, int freq) {
+    return (weight >= 0 ? o[static_cast<size_t>(weight)] : 1.0) * (freq >= 0 ? o[static_cast<size_t>(freq)] : 1.0);
+}
+
+// M over the first p variables and the constant, with divisor `divisor`.
+Matrix augmented(const Data& d, size_t p, int weight, int freq, double divisor) {
+    Matrix m(p + 1, std::vector<double>(p + 1, 0.0));
+    for (const auto& o : d.rows) {
+        const auto z = z_of(o, p);
+        const double w = obs_weight(o, weight, freq);
+        for (size_t i = 0; i <= p; ++i)
+            for (size_t j = 0; j <= p; ++j) m[i][j] += w * z[i] * z[j] / divisor;
+    }
+    return m;
+}
+
+// The matrix of correlations of a moment matrix.
+Matrix correlations(const Matrix& m) {
+    Matrix r = m;
+    for (size_t i = 0; i < m.size(); ++i)
+        for (size_t j = 0; j < m.size(); ++j) r[i][j] = m[i][j] / std::sqrt(m[i][i] * m[j][j]);
+    return r;
+}
+
+Matrix block(const Matrix& m, size_t k) {
+    Matrix b(k);
+    for (size_t i = 0; i < k; ++i) b[i].assign(m[i].begin(), m[i].begin() + static_cast<long>(k));
+    return b;
+}
+
+// A saturated regression of x3 on x1, x2 and the intercept.
+const std::string kRegression = "lineqs x3 = a0 Intercept + b1 x1 + b2 x2 + E3;\nstd E3 = ve3;\nrun;\n";
+const std::string kNoIntercept = "lineqs x3 = b1 x1 + b2 x2 + E3;\nstd E3 = ve3;\nrun;\n";
+
+TEST(AugmentedMoments, RawDataWithWeightsAndFrequenciesFollowTheDefinition) {
+    const Data d = weighted_hs();
+    const std::string dir = scratch_dir("aug_raw");
+    write_csv(dir + "/hsw.csv", d);
+    double n = 0.0, sw = 0.0, sf = 0.0;
+    for (const auto& o : d.rows) {
+        n += 1.0;
+        sw += o[3];
+        sf += o[4];
+    }
+    struct Case {
+        std::string options, statements;
+        int weight, freq;
+        double divisor;
+        bool covariance;
+    } cases[] = {
+        {"covariance", "", -1, -1, n - 1.0, true},
+        {"covariance", "weight w;\n", 3, -1, n - 1.0, true},
+        {"covariance vardef=wdf", "weight w;\n", 3, -1, sw - 1.0, true},
+        {"covariance vardef=weight", "weight w;\n", 3, -1, sw, true},
+        {"covariance", "freq f;\n", -1, 4, sf - 1.0, true},
+        // The error degrees of freedom are the divisor; N counts the intercept.
+        {"covariance edf=100", "", -1, -1, 100.0, true},
+        {"", "weight w;\n", 3, -1, n - 1.0, false},
+    };
+    for (const Case& c : cases) {
+        const std::string what = c.options + " " + c.statements;
+        auto r = run_velix("proc velix data='" + dir + "/hsw.csv' method=none augment pcorr " + c.options +
+                               ";\nvar x1 x2 x3;\n" + c.statements + kRegression,
+                           {});
+        ASSERT_EQ(r.exitStatus, 0) << what << "\n" << r.log;
+        const Matrix m = augmented(d, 3, c.weight, c.freq, c.divisor);
+        if (c.covariance)
+            expect_matrix_near(matrix_of(r, 0, "InCov"), m, kTol, what);
+        else
+            expect_matrix_near(matrix_of(r, 0, "InCorr"), correlations(m), kTol, what);
+        const auto found = r.items(0, "matrix", c.covariance ? "InCov" : "InCorr");
+        ASSERT_FALSE(found.empty());
+        EXPECT_EQ((*found.front())["rowLabels"][3].str(), "Intercept") << what;
+
+        // Means (weighted, the intercept's 1) and the roots of the diagonal.
+        const JsonValue& stats = r.table(0, "SimpleStatistics");
+        ASSERT_EQ(stats["rows"].size(), 4u) << what;
+        double total = 0.0;
+        std::vector<double> mean(3, 0.0);
+        for (const auto& o : d.rows) {
+            const double w = obs_weight(o, c.weight, c.freq);
+            total += w;
+            for (size_t i = 0; i < 3; ++i) mean[i] += w * o[i];
+        }
+        for (size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(cell(stats, i, "Variable").str(), i < 3 ? d.names[i] : "Intercept") << what;
+            EXPECT_LT(rel(cell(stats, i, "Mean").number(), i < 3 ? mean[i] / total : 1.0), kTol) << what;
+            EXPECT_LT(rel(cell(stats, i, "StD").number(), std::sqrt(m[i][i])), kTol) << what << " row " << i;
+        }
+        EXPECT_EQ(stats["dynamic"]["title"].str(), "Moments about Zero") << what;
+        EXPECT_EQ(factoid_entry(r, 0, "GenModInfo", 301), 4.0) << what;
+        EXPECT_EQ(factoid_entry(r, 0, "GenModInfo", 303), 10.0) << what;
+        EXPECT_FALSE(has_message(r, 0, 352, 235)) << what;
+    }
+}
+
+TEST(AugmentedMoments, AModelThatDoesNotNameTheInterceptDropsIt) {
+    const Data d = columns(read_csv("hs.csv"), 3);
+    const double n = static_cast<double>(d.rows.size());
+    auto r = run_velix("proc velix data=hs method=none covariance augment pcorr;\nvar x1 x2 x3;\n" + kNoIntercept,
+                       {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_TRUE(has_message(r, 0, 352, 235)) << r.log;
+    // The ordinary covariances about the means.
+    expect_matrix_near(matrix_of(r, 0, "InCov"), cov_of(d, n - 1.0), kTol, "without the intercept");
+    EXPECT_EQ(r.table(0, "SimpleStatistics")["rows"].size(), 3u);
+    EXPECT_EQ(factoid_entry(r, 0, "GenModInfo", 301), 3.0);
+    EXPECT_FALSE(has_message(r, 0, 352, 18));
+    // An unused DATA= variable leaves beside the intercept: the table of the
+    // removed variables lists the DATA= variable only.
+    auto u = run_velix("proc velix data=hs method=none covariance augment pcorr;\nvar x1 x2 x3 x4;\n" + kNoIntercept,
+                       {"hs.csv"});
+    ASSERT_EQ(u.exitStatus, 0) << u.log;
+    EXPECT_TRUE(has_message(u, 0, 352, 235));
+    const JsonValue& selection = u.table(0, "VarSelection");
+    ASSERT_EQ(selection["columns"].size(), 1u);
+    EXPECT_EQ(selection["columns"][0]["name"].str(), "x4");
+    expect_matrix_near(matrix_of(u, 0, "InCov"), cov_of(d, n - 1.0), kTol, "x4 and the intercept removed");
+    // Kept when the model names it, whatever the case (AUG is AUGMENT).
+    auto k = run_velix("proc velix data=hs method=none covariance aug pcorr;\nvar x1 x2 x3;\n"
+                       "lineqs x3 = a0 INTERCEPT + b1 x1 + b2 x2 + E3;\nstd E3 = ve3;\nrun;\n",
+                       {"hs.csv"});
+    ASSERT_EQ(k.exitStatus, 0) << k.log;
+    EXPECT_FALSE(has_message(k, 0, 352, 235));
+    expect_matrix_near(matrix_of(k, 0, "InCov"), augmented(d, 3, -1, -1, n - 1.0), kTol, "named in capitals");
+}
+
+TEST(AugmentedMoments, KurtosisOfTheDataVariablesDoesNotDependOnTheIntercept) {
+    // Mardia's coefficients and the uncorrected univariate ones use the
+    // moments about the weighted means with divisor N: the augmented
+    // analysis (moments about zero) must give those of the ordinary one,
+    // with weights whose sum is not N.
+    const Data d = weighted_hs();
+    const std::string dir = scratch_dir("aug_kurtosis");
+    write_csv(dir + "/hsw.csv", d);
+    const std::string head = "proc velix data='" + dir + "/hsw.csv' method=none covariance kurtosis biaskur";
+    auto r = run_velix(head + " augment;\nvar x1 x2 x3;\nweight w;\n" + kRegression + head +
+                           ";\nvar x1 x2 x3;\nweight w;\n" + kNoIntercept,
+                       {});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    for (int entry : {313, 510, 511, 512}) {
+        const double a = factoid_entry(r, 0, "Kurtosis", entry), b = factoid_entry(r, 1, "Kurtosis", entry);
+        ASSERT_FALSE(std::isnan(b)) << entry;
+        EXPECT_LT(rel(a, b), 1e-10) << "entry " << entry << ": " << a << " against " << b;
+    }
+    const JsonValue& stats = r.table(0, "SimpleStatistics");
+    const JsonValue& plain = r.table(1, "SimpleStatistics");
+    ASSERT_EQ(stats["rows"].size(), 4u);
+    ASSERT_EQ(plain["rows"].size(), 3u);
+    const double n = static_cast<double>(d.rows.size());
+    for (size_t i = 0; i < 3; ++i) {
+        for (const char* column : {"Skewness", "Kurtosis"}) {
+            EXPECT_LT(rel(cell(stats, i, column).number(), cell(plain, i, column).number()), 1e-10)
+                << column << " of " << d.names[i];
+        }
+        // b1 = m3 / m2^1.5 and b2 = m4 / m2^2 - 3, m_k = sum w e^k / N.
+        double sw = 0.0, mean = 0.0, m2 = 0.0, m3 = 0.0, m4 = 0.0;
+        for (const auto& o : d.rows) {
+            sw += o[3];
+            mean += o[3] * o[i];
+        }
+        mean /= sw;
+        for (const auto& o : d.rows) {
+            const double e = o[i] - mean;
+            m2 += o[3] * e * e / n;
+            m3 += o[3] * e * e * e / n;
+            m4 += o[3] * e * e * e * e / n;
+        }
+        EXPECT_LT(rel(cell(stats, i, "Skewness").number(), m3 / std::pow(m2, 1.5)), 1e-10) << d.names[i];
+        EXPECT_LT(rel(cell(stats, i, "Kurtosis").number(), m4 / (m2 * m2) - 3.0), 1e-10) << d.names[i];
+    }
+    EXPECT_EQ(cell(stats, 3, "Skewness").number(), 0.0);
+    EXPECT_EQ(cell(stats, 3, "Kurtosis").number(), -3.0);
+}
+
+TEST(AugmentedMoments, OutstatKeepsOneVariablePerDataVariableAndAddsAnInterceptRow) {
+    const Data d = weighted_hs();
+    const std::string dir = scratch_dir("aug_outstat");
+    write_csv(dir + "/hsw.csv", d);
+    auto r = run_velix("proc velix data='" + dir + "/hsw.csv' method=none covariance augment outstat='" + dir +
+                           "/st.csv';\nvar x1 x2 x3;\nweight w;\n" + kRegression,
+                       {});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const double n = static_cast<double>(d.rows.size());
+    const Matrix m = augmented(d, 3, 3, -1, n - 1.0);
+    const std::vector<MomentRow> rows = read_moment_rows(dir + "/st.csv");
+    std::ifstream in(dir + "/st.csv");
+    std::string header;
+    while (std::getline(in, header) && header[0] == '#') {
+    }
+    EXPECT_EQ(header, "_TYPE_,_NAME_,x1,x2,x3");
+    std::vector<std::string> names;
+    Matrix values;
+    double sumw = 0.0;
+    for (const MomentRow& row : rows) {
+        ASSERT_EQ(row.values.size(), 3u) << row.type;
+        if (row.type == "COV") {
+            names.push_back(row.name);
+            values.push_back(row.values);
+        }
+        if (row.type == "SUMWGT") sumw = row.values[0];
+        if (row.type == "N") {
+            EXPECT_EQ(row.values[0], n);
+        }
+    }
+    double sw = 0.0;
+    for (const auto& o : d.rows) sw += o[3];
+    EXPECT_LT(rel(sumw, sw), kTol);
+    ASSERT_EQ(names, (std::vector<std::string>{"x1", "x2", "x3", "Intercept"}));
+    // Each row's value for the intercept column has no variable to go to.
+    Matrix want;
+    for (size_t i = 0; i < 4; ++i) want.emplace_back(m[i].begin(), m[i].begin() + 3);
+    expect_matrix_near(values, want, kTol, "OUTSTAT= rows");
+}
+
+TEST(AugmentedMoments, MomentDataGiveTheAugmentedMomentsOfTheRawData) {
+    const Data d = weighted_hs();
+    const double n = static_cast<double>(d.rows.size());
+    const std::string dir = scratch_dir("aug_moment_data");
+    write_csv(dir + "/hsw.csv", d);
+    // Covariances about the means with MEAN, N and SUMWGT rows, written by
+    // an ordinary analysis, read back with AUGMENT.
+    for (const std::string weight : {"", "weight w;\n"}) {
+        auto r = run_velix("proc velix data='" + dir + "/hsw.csv' method=none covariance outstat='" + dir +
+                               "/cov.csv';\nvar x1 x2 x3;\n" + weight + kNoIntercept + "proc velix data='" + dir +
+                               "/cov.csv' method=none covariance augment pcorr;\n" + kRegression,
+                           {});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        expect_matrix_near(matrix_of(r, 1, "InCov"), augmented(d, 3, weight.empty() ? -1 : 3, -1, n - 1.0), kTol,
+                           "TYPE=COV " + weight);
+    }
+    // Sums of squares and cross-products with an Intercept variable that
+    // the variable list names: the moments about zero with the intercept
+    // among the analysis variables.
+    const Matrix m = augmented(d, 3, -1, -1, n - 1.0);
+    {
+        const Matrix sums = augmented(d, 3, -1, -1, 1.0);
+        std::ofstream out(dir + "/sscp.csv");
+        out << "# TYPE=SSCP\n_TYPE_,_NAME_,Intercept,x1,x2,x3\n";
+        const char* names[] = {"Intercept", "x1", "x2", "x3"};
+        const size_t order[] = {3, 0, 1, 2};  // positions in z
+        for (size_t i = 0; i < 4; ++i) {
+            out << "SSCP," << names[i];
+            for (size_t j = 0; j < 4; ++j) out << "," << number_text(sums[order[i]][order[j]]);
+            out << "\n";
+        }
+        out << "N,,301,301,301,301\n";
+    }
+    auto s = run_velix("proc velix data='" + dir + "/sscp.csv' method=none covariance pcorr outstat='" + dir +
+                           "/st.csv';\nvar x1 x2 x3 Intercept;\n" + kRegression,
+                       {});
+    ASSERT_EQ(s.exitStatus, 0) << s.log;
+    EXPECT_TRUE(has_message(s, 0, 352, 84));
+    EXPECT_TRUE(has_message(s, 0, 352, 7));
+    // The printed matrix leaves out an intercept that is one of the DATA=
+    // variables; OUTSTAT= carries it whole.
+    expect_matrix_near(matrix_of(s, 0, "InCov"), block(m, 3), kTol, "SSCP, printed");
+    Matrix written;
+    for (const MomentRow& row : read_moment_rows(dir + "/st.csv"))
+        if (row.type == "COV") written.push_back(row.values);
+    expect_matrix_near(written, m, kTol, "SSCP, OUTSTAT=");
+}
+
+TEST(AugmentedMoments, InwgtMustCarryTheInterceptCompletely) {
+    const Data d = columns(read_csv("hs.csv"), 3);
+    const double n = static_cast<double>(d.rows.size());
+    const Matrix m = augmented(d, 3, -1, -1, n - 1.0);
+    const std::string dir = scratch_dir("aug_inwgt");
+    const char* names[] = {"x1", "x2", "x3", "Intercept"};
+    auto write_weights = [&](const std::string& file, bool holes) {
+        std::ofstream out(dir + "/" + file);
+        out << "# TYPE=WEIGHT\n_TYPE_,_NAME_,x1,x2,x3,Intercept\n";
+        for (size_t i = 0; i < 4; ++i) {
+            out << "WEIGHT," << names[i];
+            for (size_t j = 0; j < 4; ++j) {
+                // The element (Intercept, x2) lost from both of its rows.
+                const bool hole = holes && ((i == 3 && j == 1) || (i == 1 && j == 3));
+                out << "," << (hole ? "." : number_text(m[i][j]));
+            }
+            out << "\n";
+        }
+    };
+    write_weights("full.csv", false);
+    write_weights("holes.csv", true);
+    const std::string proc = "proc velix data=hs covariance augment pweight ";
+    const std::string model = "var x1 x2 x3;\n" + kRegression;
+    auto r = run_velix(proc + "method=gls inwgt='" + dir + "/full.csv';\n" + model +
+                           proc + "method=gls inwgt='" + dir + "/holes.csv';\n" + model +
+                           proc + "method=dwls inwgt='" + dir + "/holes.csv';\n" + model +
+                           proc + "method=gls outwgt='" + dir + "/out.csv';\n" + model +
+                           proc + "method=gls inwgt='" + dir + "/out.csv';\n" + model,
+                       {"hs.csv"});
+    // Read whole, in the order of the analysis.
+    EXPECT_EQ(return_code(r, 0), 0) << r.log;
+    expect_matrix_near(matrix_of(r, 0, "Weights"), m, kTol, "GLS weights with the intercept");
+    // A missing element never reaches a factor.
+    EXPECT_EQ(return_code(r, 1), 1008);
+    EXPECT_TRUE(has_message(r, 1, 352, 36));
+    EXPECT_TRUE(r.items(1, "table", "WeightsDet").empty());
+    EXPECT_EQ(return_code(r, 2), 108);
+    EXPECT_TRUE(has_message(r, 2, 352, 36));
+    EXPECT_TRUE(has_message(r, 2, 352, 10));
+    EXPECT_TRUE(r.items(2, "table", "WeightsDet").empty());
+    // OUTWGT= has a variable per DATA variable only: as INWGT= it lacks
+    // the Intercept variable and is refused.
+    EXPECT_EQ(return_code(r, 3), 0);
+    EXPECT_EQ(return_code(r, 4), 1008);
+    EXPECT_TRUE(has_message(r, 4, 352, 407));
+}
+
+TEST(AugmentedMoments, WeightsOfGlsDwlsAndWlsAreThoseOfTheAugmentedMoments) {
+    // Two variables of hs: the moments (x1,x1), (x2,x1), (x2,x2), (I,x1),
+    // (I,x2), (I,I).  The intercept's own moment is constant; its weight
+    // is 1.
+    const Data d = columns(read_csv("hs.csv"), 2);
+    const double n = static_cast<double>(d.rows.size());
+    const Matrix mn = augmented(d, 2, -1, -1, n);  // divisor N
+    auto m4 = [&](size_t i, size_t j, size_t k, size_t l) {
+        double t = 0.0;
+        for (const auto& o : d.rows) {
+            const auto z = z_of(o, 2);
+            t += z[i] * z[j] * z[k] * z[l];
+        }
+        return t / n;
+    };
+    const size_t pairs[6][2] = {{0, 0}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {2, 2}};
+    auto gamma = [&](size_t a, size_t b) {
+        if (a == 5 || b == 5) return a == b ? 1.0 : 0.0;
+        const size_t i = pairs[a][0], j = pairs[a][1], k = pairs[b][0], l = pairs[b][1];
+        return m4(i, j, k, l) - mn[i][j] * mn[k][l];
+    };
+    const std::string model = "var x1 x2;\nlineqs x2 = a0 Intercept + b1 x1 + E2;\nstd E2 = ve2;\nrun;\n";
+    const std::string proc = "proc velix data=hs covariance augment pweight asycov=biased ";
+    auto r = run_velix(proc + "method=gls;\n" + model + proc + "method=dwls;\n" + model + proc + "method=wls;\n" +
+                           model,
+                       {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    expect_matrix_near(matrix_of(r, 0, "Weights"), augmented(d, 2, -1, -1, n - 1.0), kTol, "GLS");
+    Matrix dwls(3, std::vector<double>(3));
+    for (size_t a = 0; a < 6; ++a) dwls[pairs[a][0]][pairs[a][1]] = dwls[pairs[a][1]][pairs[a][0]] = gamma(a, a);
+    expect_matrix_near(matrix_of(r, 1, "Weights"), dwls, 1e-9, "DWLS");
+    Matrix wls(6, std::vector<double>(6));
+    for (size_t a = 0; a < 6; ++a)
+        for (size_t b = 0; b < 6; ++b) wls[a][b] = gamma(a, b);
+    expect_matrix_near(matrix_of(r, 2, "Weights"), wls, 1e-9, "WLS");
+}
+
+}  // namespace
