@@ -89,6 +89,7 @@ const MessageRow kMessageCatalogue[] = {
     {352, 73, "WARNING: The Jacobian mode %i is not valid; 0 is used."},
     {352, 74, "WARNING: The start constant START=0 is not valid; 0.5 is used."},
     {352, 75, "NOTE: Moments are computed about zero (NOINT)."},
+    {352, 76, "NOTE: The Intercept variable of the DATA= data set is an analysis variable; it is the intercept of the augmented moments."},
     {352, 77, "Covariance Structure Analysis: %s"},
     {352, 78, "ERROR: A DATA= data set of TYPE=RAM cannot be analysed; use INRAM=."},
     {352, 79, "NOTE: The input is a symmetric matrix; options of the raw-data moments are ignored."},

@@ -332,6 +332,15 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     ctx->hostLists = keep_lists(lists);
     ctx->nByVars = lists.entry[kHostListBy].count;
     const VariableList& var = lists.entry[kHostListVar];
+    // An Intercept variable of DATA= among the analysis variables is the
+    // intercept of the augmented moments: a second one of the same name
+    // would duplicate it.
+    if (ctx->interceptVar && ctx->interceptVarNumber > 0 &&
+        std::find(var.numbers, var.numbers + var.count, ctx->interceptVarNumber) != var.numbers + var.count) {
+        ctx->interceptVar = 0;
+        ctx->momentOrigin = 1;
+        xpmlog(kMsgProc, 76);
+    }
     ctx->nManifest = ctx->nVar = var.count;
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     ctx->manifestNames = static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * (var.count + 1), 4));

@@ -308,6 +308,29 @@ TEST(AugmentedMoments, MomentDataGiveTheAugmentedMomentsOfTheRawData) {
     expect_matrix_near(written, m, kTol, "SSCP, OUTSTAT=");
 }
 
+TEST(AugmentedMoments, AnInterceptVariableOfTheDataIsNotDoubled) {
+    // Raw data with a column of ones named Intercept among the analysis
+    // variables: AUGMENT adds no second intercept; the column is the
+    // intercept of the moments about zero.
+    Data d = columns(read_csv("hs.csv"), 3);
+    d.names.push_back("Intercept");
+    for (auto& o : d.rows) o.push_back(1.0);
+    const double n = static_cast<double>(d.rows.size());
+    const std::string dir = scratch_dir("aug_data_intercept");
+    write_csv(dir + "/ones.csv", d);
+    auto r = run_velix("proc velix data='" + dir + "/ones.csv' method=none covariance augment outstat='" + dir +
+                           "/st.csv';\nvar x1 x2 x3 Intercept;\n" + kRegression,
+                       {});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_TRUE(has_message(r, 0, 352, 76));
+    EXPECT_TRUE(has_message(r, 0, 352, 7));
+    EXPECT_EQ(r.table(0, "SimpleStatistics")["rows"].size(), 4u);
+    Matrix written;
+    for (const MomentRow& row : read_moment_rows(dir + "/st.csv"))
+        if (row.type == "COV") written.push_back(row.values);
+    expect_matrix_near(written, augmented(columns(d, 3), 3, -1, -1, n - 1.0), kTol, "one intercept");
+}
+
 TEST(AugmentedMoments, InwgtMustCarryTheInterceptCompletely) {
     const Data d = columns(read_csv("hs.csv"), 3);
     const double n = static_cast<double>(d.rows.size());
