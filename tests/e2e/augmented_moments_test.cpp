@@ -141,6 +141,23 @@ TEST(AugmentedMoments, RawDataWithWeightsAndFrequenciesFollowTheDefinition) {
     }
 }
 
+TEST(AugmentedMoments, EachByGroupHasItsOwnAugmentedMoments) {
+    const Data d = read_csv("hs_by.csv");
+    auto r = run_velix("proc velix data=hs_by method=none covariance augment pcorr;\nvar x1 x2 x3;\nby school;\n" +
+                           kRegression,
+                       {"hs_by.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    for (size_t g = 0; g < 2; ++g) {
+        Data group;
+        for (const auto& o : d.rows)
+            if (o[0] == static_cast<double>(g + 1)) group.rows.emplace_back(o.begin() + 1, o.begin() + 4);
+        ASSERT_FALSE(group.rows.empty());
+        const double n = static_cast<double>(group.rows.size());
+        expect_matrix_near(matrix_of(r, 0, "InCov", g), augmented(group, 3, -1, -1, n - 1.0), kTol,
+                           "group " + std::to_string(g + 1));
+    }
+}
+
 TEST(AugmentedMoments, AModelThatDoesNotNameTheInterceptDropsIt) {
     const Data d = columns(read_csv("hs.csv"), 3);
     const double n = static_cast<double>(d.rows.size());
