@@ -16,8 +16,8 @@
 #include "velix/host_vector.h"
 
 using velix::detail::kMinPos;
-using velix::detail::pk;
-using velix::detail::pks;
+using velix::pk_lower;
+using velix::pk;
 
 namespace {
 
@@ -32,26 +32,27 @@ void sym_swap(double* a, int32_t n, int32_t i, int32_t j) {
     if (i == j) return;
     for (int32_t k = 0; k < n; ++k) {
         if (k == i || k == j) continue;
-        std::swap(a[pks(i, k)], a[pks(j, k)]);
+        std::swap(a[pk(i, k)], a[pk(j, k)]);
     }
-    std::swap(a[pk(i, i)], a[pk(j, j)]);
+    std::swap(a[pk_lower(i, i)], a[pk_lower(j, j)]);
 }
 
 // One Cholesky column step at j: L(j,j), the column below, the trailing update.
 void eliminate(double* a, int32_t n, int32_t j) {
-    const double ljj = std::sqrt(a[pk(j, j)]);
-    a[pk(j, j)] = ljj;
-    for (int32_t i = j + 1; i < n; ++i) a[pk(i, j)] /= ljj;
+    const double ljj = std::sqrt(a[pk_lower(j, j)]);
+    a[pk_lower(j, j)] = ljj;
+    for (int32_t i = j + 1; i < n; ++i) a[pk_lower(i, j)] /= ljj;
     for (int32_t i = j + 1; i < n; ++i)
-        for (int32_t k = j + 1; k <= i; ++k) a[pk(i, k)] -= a[pk(i, j)] * a[pk(k, j)];
+        for (int32_t k = j + 1; k <= i; ++k)
+            a[pk_lower(i, k)] -= a[pk_lower(i, j)] * a[pk_lower(k, j)];
 }
 
 }  // namespace
 
 double zchol(int32_t k, double* a, double tol) {
-    double* rk = a + pk(k, 0);
+    double* rk = a + pk_lower(k, 0);
     for (int32_t j = 0; j < k; ++j) {
-        const double* rj = a + pk(j, 0);
+        const double* rj = a + pk_lower(j, 0);
         const double x = rk[j] - zinner(rj, rk, j);
         rk[j] = rj[j] == 0.0 ? 0.0 : x / rj[j];
     }
@@ -63,7 +64,7 @@ double zchol(int32_t k, double* a, double tol) {
 
 void zchol2(int32_t n, const double* l, double* b) {
     for (int32_t i = 0; i < n; ++i) {
-        const double* ri = l + pk(i, 0);
+        const double* ri = l + pk_lower(i, 0);
         b[i] = ri[i] == 0.0 ? 0.0 : (b[i] - zinner(ri, b, i)) / ri[i];
     }
 }
@@ -71,8 +72,8 @@ void zchol2(int32_t n, const double* l, double* b) {
 void zbaksub(int32_t n, const double* l, double* b) {
     for (int32_t i = n - 1; i >= 0; --i) {
         double v = b[i];
-        for (int32_t j = n - 1; j > i; --j) v -= l[pk(j, i)] * b[j];
-        const double d = l[pk(i, i)];
+        for (int32_t j = n - 1; j > i; --j) v -= l[pk_lower(j, i)] * b[j];
+        const double d = l[pk_lower(i, i)];
         b[i] = d == 0.0 ? 0.0 : v / d;
     }
 }
@@ -81,8 +82,8 @@ void gersch(int32_t n, int32_t j0, const double* a, double* g) {
     for (int32_t i = j0; i < n; ++i) {
         double s = 0.0;
         for (int32_t k = j0; k < n; ++k)
-            if (k != i) s += std::fabs(a[pks(i, k)]);
-        g[i] = s - a[pk(i, i)];
+            if (k != i) s += std::fabs(a[pk(i, k)]);
+        g[i] = s - a[pk_lower(i, i)];
     }
 }
 
@@ -106,17 +107,17 @@ double zmchol(int32_t n, int32_t* perm, double tol1, double tol2, double* a, dou
     bool phase_one = true;
     bool all_tiny = true;
     for (int32_t i = 0; i < n; ++i) {
-        const double d = a[pk(i, i)];
+        const double d = a[pk_lower(i, i)];
         gamma = std::max(gamma, std::fabs(d));
         if (d < 0.0) phase_one = false;
         for (int32_t j = 0; j <= i; ++j)
-            if (std::fabs(a[pk(i, j)]) > kMinPos) all_tiny = false;
+            if (std::fabs(a[pk_lower(i, j)]) > kMinPos) all_tiny = false;
     }
     const double delta_min = std::max(kMinPos, tol1 * gamma);
     if (gamma <= kMinPos && all_tiny) {
         for (int32_t i = 0; i < n; ++i) {
-            for (int32_t j = 0; j < i; ++j) a[pk(i, j)] = 0.0;
-            a[pk(i, i)] = kZeroMatrixDiagonal;
+            for (int32_t j = 0; j < i; ++j) a[pk_lower(i, j)] = 0.0;
+            a[pk_lower(i, i)] = kZeroMatrixDiagonal;
             if (e != nullptr) e[i] = kMinPos;
         }
     }
@@ -133,17 +134,17 @@ double zmchol(int32_t n, int32_t* perm, double tol1, double tol2, double* a, dou
         if (phase_one) {
             int32_t imax = j;
             for (int32_t i = j + 1; i < n; ++i)
-                if (a[pk(i, i)] > a[pk(imax, imax)]) imax = i;
+                if (a[pk_lower(i, i)] > a[pk_lower(imax, imax)]) imax = i;
             if (imax != j) {
                 sym_swap(a, n, j, imax);
                 std::swap(perm[j], perm[imax]);
             }
-            const double ajj = a[pk(j, j)];
+            const double ajj = a[pk_lower(j, j)];
             if (ajj > 0.0) {
                 double m = INFINITY;
                 for (int32_t i = j + 1; i < n; ++i) {
-                    const double aij = a[pk(i, j)];
-                    m = std::min(m, a[pk(i, i)] - aij * aij / ajj);
+                    const double aij = a[pk_lower(i, j)];
+                    m = std::min(m, a[pk_lower(i, i)] - aij * aij / ajj);
                 }
                 phase_one = m >= delta_min;
             } else {
@@ -151,7 +152,7 @@ double zmchol(int32_t n, int32_t* perm, double tol1, double tol2, double* a, dou
             }
             if (phase_one) {
                 eliminate(a, n, j);
-                if (j == n - 2) a[pk(n - 1, n - 1)] = std::sqrt(a[pk(n - 1, n - 1)]);
+                if (j == n - 2) a[pk_lower(n - 1, n - 1)] = std::sqrt(a[pk_lower(n - 1, n - 1)]);
                 continue;
             }
             gersch(n, j, a, g);
@@ -166,21 +167,21 @@ double zmchol(int32_t n, int32_t* perm, double tol1, double tol2, double* a, dou
                 std::swap(g[j], g[imin]);
             }
             double normj = 0.0;
-            for (int32_t i = j + 1; i < n; ++i) normj += std::fabs(a[pk(i, j)]);
-            double& ajj = a[pk(j, j)];
+            for (int32_t i = j + 1; i < n; ++i) normj += std::fabs(a[pk_lower(i, j)]);
+            double& ajj = a[pk_lower(j, j)];
             delta = std::max({delta, std::max(normj, delta_min) - ajj, 0.0});
             if (e != nullptr) e[j] = delta;
             ajj += delta;
             if (ajj != normj) {
                 const double t = normj / ajj - 1.0;
-                for (int32_t i = j + 1; i < n; ++i) g[i] += std::fabs(a[pk(i, j)]) * t;
+                for (int32_t i = j + 1; i < n; ++i) g[i] += std::fabs(a[pk_lower(i, j)]) * t;
             }
             eliminate(a, n, j);
             continue;
         }
-        double& p = a[pk(n - 2, n - 2)];
-        double& q = a[pk(n - 1, n - 1)];
-        double& s = a[pk(n - 1, n - 2)];
+        double& p = a[pk_lower(n - 2, n - 2)];
+        double& q = a[pk_lower(n - 1, n - 1)];
+        double& s = a[pk_lower(n - 1, n - 2)];
         const double r = std::sqrt((p - q) * (p - q) + 4.0 * s * s);
         const double lo = (p + q - r) * 0.5;
         const double hi = (p + q + r) * 0.5;

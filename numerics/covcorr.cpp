@@ -14,7 +14,7 @@
 
 using velix::detail::det_scale;
 using velix::detail::kMinPos;
-using velix::detail::pk;
+using velix::pk_lower;
 
 namespace {
 
@@ -29,26 +29,27 @@ constexpr double kMinLogSd = 2.225073858507202e-307;
 
 void scale_both_sides(int32_t n, double* a, const double* sd) {
     for (int32_t i = 0; i < n; ++i)
-        for (int32_t j = 0; j <= i; ++j) a[pk(i, j)] = a[pk(i, j)] * (1.0 / sd[i]) / sd[j];
+        for (int32_t j = 0; j <= i; ++j)
+            a[pk_lower(i, j)] = a[pk_lower(i, j)] * (1.0 / sd[i]) / sd[j];
 }
 
 }  // namespace
 
 void zcovcor(int32_t n, double* a, double* sd) {
     for (int32_t i = 0; i < n; ++i) {
-        const double v = a[pk(i, i)];
+        const double v = a[pk_lower(i, i)];
         sd[i] = v > 0.0 ? std::sqrt(v) : 0.0;
     }
     for (int32_t i = 0; i < n; ++i) {
         for (int32_t j = 0; j < i; ++j) {
             double r = 0.0;
             if (sd[i] != 0.0 && sd[j] != 0.0) {
-                r = a[pk(i, j)] / (sd[i] * sd[j]);
+                r = a[pk_lower(i, j)] / (sd[i] * sd[j]);
                 if (r >= -kCorrZero && r <= kCorrZero) r = 0.0;
             }
-            a[pk(i, j)] = r;
+            a[pk_lower(i, j)] = r;
         }
-        a[pk(i, i)] = sd[i] != 0.0 ? 1.0 : 0.0;
+        a[pk_lower(i, i)] = sd[i] != 0.0 ? 1.0 : 0.0;
     }
 }
 
@@ -95,7 +96,7 @@ int32_t zcovinv(int32_t detonly, int32_t form, int32_t n, double tolA, double to
     double minsd = DBL_MAX;
     double logsum = 0.0;
     for (int32_t i = 0; i < n; ++i) {
-        const double v = std::fabs(a[pk(i, i)]);
+        const double v = std::fabs(a[pk_lower(i, i)]);
         maxdiag = std::max(maxdiag, v);
         sd[i] = std::sqrt(v);
         minsd = std::min(minsd, sd[i]);

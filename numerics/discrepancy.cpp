@@ -19,8 +19,8 @@
 #include "velix/proc_context.h"
 #include "velix/types.h"
 
-using velix::detail::pk;
-using velix::detail::pks;
+using velix::pk_lower;
+using velix::pk;
 
 namespace {
 
@@ -47,8 +47,8 @@ void dense_times_packed(int32_t n, const double* r, const double* k, double* out
         const double* ri = r + static_cast<int64_t>(i) * n;
         for (int32_t j = 0; j <= i; ++j) {
             double s = 0.0;
-            for (int32_t m = 0; m < n; ++m) s += ri[m] * k[pks(m, j)];
-            out[pk(i, j)] = s;
+            for (int32_t m = 0; m < n; ++m) s += ri[m] * k[pk(m, j)];
+            out[pk_lower(i, j)] = s;
         }
     }
 }
@@ -97,12 +97,12 @@ double* coskron(ProcContext* ctx, int32_t sel, const double* v) {
     const int32_t n = ctx->nManifest;
     if (copied_for_uls(ctx, v, out)) return out;
     const double* k = kron_weight(ctx);
-    for (int64_t i = 0; i < pk(n, 0); ++i) out[i] = 0.0;
+    for (int64_t i = 0; i < pk_lower(n, 0); ++i) out[i] = 0.0;
     for (int32_t i = 0; i < n; ++i) {
         for (int32_t j = 0; j < n; ++j) {
             double t = 0.0;
-            for (int32_t m = 0; m < n; ++m) t += k[pks(i, m)] * v[pks(m, j)];
-            for (int32_t c = 0; c <= i; ++c) out[pk(i, c)] += t * k[pks(j, c)];
+            for (int32_t m = 0; m < n; ++m) t += k[pk(i, m)] * v[pk(m, j)];
+            for (int32_t c = 0; c <= i; ++c) out[pk_lower(i, c)] += t * k[pk(j, c)];
         }
     }
     return out;
@@ -118,8 +118,8 @@ double* costrip(ProcContext* ctx, int32_t sel, const double* v) {
             double s = 0.0;
             for (int32_t m = 0; m < n; ++m) {
                 double kk = 0.0;
-                for (int32_t c = 0; c < n; ++c) kk += k[pks(i, c)] * k[pks(m, c)];
-                s += kk * v[pks(j, m)];
+                for (int32_t c = 0; c < n; ++c) kk += k[pk(i, c)] * k[pk(m, c)];
+                s += kk * v[pk(j, m)];
             }
             out[static_cast<int64_t>(i) * n + j] = s;
         }

@@ -21,6 +21,7 @@
 #include "host/object_dispatch.h"
 #include "numerics/tridiag.h"
 #include "velix/host_vector.h"
+#include "velix/packed_index.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ constexpr double kSqrtMachep = 1.0536712127723509e-08;
 // A parameter whose standard deviation falls below this gets a note.
 constexpr double kTinyStdDev = 1e-6;
 
-inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+using velix::pk;
 
 // Reports a failed output call; true when the caller must give up.
 bool failed(int32_t rc) {

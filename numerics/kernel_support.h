@@ -1,23 +1,19 @@
-// Shared machinery of the dense and packed kernels: packed-index
-// arithmetic, the constants the kernels test against, and the
-// mantissa/power-of-ten determinant accumulator.  Nothing here is specific
-// to one factorization.
+// Shared machinery of the dense and packed kernels: the packed-index
+// arithmetic (from velix/packed_index.h), the constants the kernels test
+// against, and the mantissa/power-of-ten determinant accumulator.  Nothing
+// here is specific to one factorization.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
+
+#include "velix/packed_index.h"
 
 namespace velix::detail {
 
 // The smallest normal double plus one unit in the last place; the kernels
 // treat magnitudes at or below it as zero.
 constexpr double kMinPos = 2.225073858507202e-308;
-
-// Offset of element (i, j), j <= i, of a PackedSym array.
-constexpr int64_t pk(int64_t i, int64_t j) { return i * (i + 1) / 2 + j; }
-
-// Offset of element (i, j) of a symmetric PackedSym array for any i, j.
-constexpr int64_t pks(int64_t i, int64_t j) { return i >= j ? pk(i, j) : pk(j, i); }
 
 // Multiplies the determinant pair (mantissa, power of ten) by f and brings
 // the mantissa back to 1 <= |mantissa| < 10.  A factor too large for the

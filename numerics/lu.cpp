@@ -13,7 +13,7 @@
 #include "velix/host_vector.h"
 
 using velix::detail::det_scale;
-using velix::detail::pk;
+using velix::pk_lower;
 
 namespace {
 
@@ -112,19 +112,19 @@ int32_t zinvlo(double* a, int32_t n, double* work, double tol) {
     //   for each pivot k: save row k and the column below it; eliminate
     //   the block left of and below the pivot; scale row and column
     for (int32_t k = 0; k < n; ++k) {
-        double* rk = a + pk(k, 0);
+        double* rk = a + pk_lower(k, 0);
         for (int32_t i = 0; i <= k; ++i) work[i] = rk[i];
-        for (int32_t j = k + 1; j < n; ++j) work[j] = a[pk(j, k)];
+        for (int32_t j = k + 1; j < n; ++j) work[j] = a[pk_lower(j, k)];
         const double d = work[k];
         if (negligible(d, tol)) return 1;
         for (int32_t j = k + 1; j < n; ++j) {
-            double* rj = a + pk(j, 0);
+            double* rj = a + pk_lower(j, 0);
             const double f = work[j] / d;
             for (int32_t i = 0; i < k; ++i) rj[i] -= f * work[i];
         }
         zvscl11(k, -1.0 / d, rk, rk);
         rk[k] = 1.0 / d;
-        for (int32_t j = k + 1; j < n; ++j) a[pk(j, k)] /= d;
+        for (int32_t j = k + 1; j < n; ++j) a[pk_lower(j, k)] /= d;
     }
     return 0;
 }

@@ -16,6 +16,7 @@
 #include "host/message_text.h"
 #include "numerics/titles.h"
 #include "velix/host.h"
+#include "velix/packed_index.h"
 
 namespace {
 
@@ -294,18 +295,14 @@ double zpmval(const MatrixPrintRequest* r, int32_t i, int32_t j) {
     switch (r->shape) {
         case 'r': pos = static_cast<int64_t>(i) * ld + j; break;
         case 'c': pos = static_cast<int64_t>(j) * ld + i; break;
-        case 's': {
-            const int64_t hi = std::max(i, j), lo = std::min(i, j);
-            pos = hi * (hi + 1) / 2 + lo;
-            break;
-        }
+        case 's': pos = velix::pk(i, j); break;
         case 'l': case 't':
             if (j > i) return 0.0;
-            pos = static_cast<int64_t>(i) * (i + 1) / 2 + j;
+            pos = velix::pk_lower(i, j);
             break;
         case 'u':
             if (i > j) return 0.0;
-            pos = static_cast<int64_t>(j) * (j + 1) / 2 + i;
+            pos = velix::pk_lower(j, i);
             break;
         case 'd':
             if (i != j) return 0.0;

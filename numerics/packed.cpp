@@ -14,7 +14,7 @@
 
 using velix::detail::det_scale;
 using velix::detail::kMinPos;
-using velix::detail::pk;
+using velix::pk_lower;
 
 namespace {
 
@@ -32,7 +32,7 @@ template <class Negligible>
 int32_t forward_pass(int32_t n, const double* l, double* x, Negligible negligible) {
     int32_t count = 0;
     for (int32_t i = 0; i < n; ++i) {
-        const double* ri = l + pk(i, 0);
+        const double* ri = l + pk_lower(i, 0);
         const double y = x[i] - zinner(ri, x, i);
         if (negligible(ri[i])) {
             x[i] = 0.0;
@@ -50,8 +50,8 @@ int32_t backward_pass(int32_t n, const double* l, double* x, Negligible negligib
     int32_t count = 0;
     for (int32_t i = n - 1; i >= 0; --i) {
         double y = x[i];
-        for (int32_t k = i + 1; k < n; ++k) y -= l[pk(k, i)] * x[k];
-        const double d = l[pk(i, i)];
+        for (int32_t k = i + 1; k < n; ++k) y -= l[pk_lower(k, i)] * x[k];
+        const double d = l[pk_lower(i, i)];
         if (negligible(d)) {
             x[i] = 0.0;
             ++count;
@@ -80,9 +80,9 @@ int32_t coschin(int32_t n, double tol, double* det, double* a) {
     det[0] = 1.0;
     det[1] = 0.0;
     for (int32_t i = 0; i < n; ++i) {
-        double* ri = a + pk(i, 0);
+        double* ri = a + pk_lower(i, 0);
         for (int32_t j = 0; j <= i; ++j) {
-            const double* rj = a + pk(j, 0);
+            const double* rj = a + pk_lower(j, 0);
             const double x = ri[j] - zinner(ri, rj, j);
             if (j < i) {
                 ri[j] = x * rj[j];
@@ -103,15 +103,15 @@ int32_t coschin(int32_t n, double tol, double* det, double* a) {
     for (int32_t j = 0; j < n; ++j) {
         for (int32_t i = j + 1; i < n; ++i) {
             double s = 0.0;
-            for (int32_t k = j; k < i; ++k) s += a[pk(i, k)] * a[pk(k, j)];
-            a[pk(i, j)] = -s * a[pk(i, i)];
+            for (int32_t k = j; k < i; ++k) s += a[pk_lower(i, k)] * a[pk_lower(k, j)];
+            a[pk_lower(i, j)] = -s * a[pk_lower(i, i)];
         }
     }
     for (int32_t j = 0; j < n; ++j) {
         for (int32_t i = j; i < n; ++i) {
             double s = 0.0;
-            for (int32_t k = i; k < n; ++k) s += a[pk(k, j)] * a[pk(k, i)];
-            a[pk(i, j)] = s;
+            for (int32_t k = i; k < n; ++k) s += a[pk_lower(k, j)] * a[pk_lower(k, i)];
+            a[pk_lower(i, j)] = s;
         }
     }
     return 0;
@@ -123,9 +123,9 @@ int32_t coscdec(int32_t n, double tol, double* logdet, double* a) {
     double sum = 0.0;
     int32_t count = 0;
     for (int32_t i = 0; i < n; ++i) {
-        double* ri = a + pk(i, 0);
+        double* ri = a + pk_lower(i, 0);
         for (int32_t j = 0; j <= i; ++j) {
-            const double* rj = a + pk(j, 0);
+            const double* rj = a + pk_lower(j, 0);
             const double x = ri[j] - zinner(ri, rj, j);
             if (j < i) {
                 const double d = rj[j];
@@ -146,24 +146,24 @@ int32_t coscdec(int32_t n, double tol, double* logdet, double* a) {
 int32_t coscinv(int32_t n, double* l) {
     // Gauss-Jordan on L gives inv(L) in place; then inv(L L') = X'X.
     for (int32_t i = 0; i < n; ++i) {
-        double* ri = l + pk(i, 0);
+        double* ri = l + pk_lower(i, 0);
         const double d = ri[i];
         if (std::fabs(d) <= kMinPos) return 1;
         const double rd = 1.0 / d;
         ri[i] = rd;
         for (int32_t j = 0; j < i; ++j) ri[j] *= -rd;
         for (int32_t k = i + 1; k < n; ++k) {
-            double* rk = l + pk(k, 0);
+            double* rk = l + pk_lower(k, 0);
             const double t = rk[i];
             rk[i] = 0.0;
             for (int32_t j = 0; j <= i; ++j) rk[j] += t * ri[j];
         }
     }
     for (int32_t i = 0; i < n; ++i) {
-        double* ri = l + pk(i, 0);
+        double* ri = l + pk_lower(i, 0);
         for (int32_t j = 0; j < i; ++j) {
             const double t = ri[j];
-            double* rj = l + pk(j, 0);
+            double* rj = l + pk_lower(j, 0);
             for (int32_t k = 0; k <= j; ++k) rj[k] += t * ri[k];
         }
         const double d = ri[i];
@@ -243,10 +243,10 @@ void givcon1(double* a, double* b, double* c, double* s) {
 
 void coscupd(int32_t p, int32_t nz, int32_t ldz, double* r, const double* x, double* z,
              const double* y, double* rho, double* c, double* s) {
-    // R(i, j), i <= j, lives at pk(j, i).
+    // R(i, j), i <= j, lives at pk_lower(j, i).
     for (int32_t j = 0; j < p; ++j) {
         double xj = x[j];
-        double* col = r + pk(j, 0);
+        double* col = r + pk_lower(j, 0);
         for (int32_t i = 0; i < j; ++i) {
             const double t = c[i] * col[i] + s[i] * xj;
             xj = c[i] * xj - s[i] * col[i];
@@ -280,7 +280,7 @@ int32_t coscdod(int32_t p, int32_t nz, int32_t ldz, double* r, const double* x, 
     //   build the rotations from the last component up
     //   apply them to the columns of R, then to Z and rho
     for (int32_t j = 0; j < p; ++j) {
-        const double* col = r + pk(j, 0);
+        const double* col = r + pk_lower(j, 0);
         // A zero diagonal would make s infinite or undefined, and the
         // downdate of a singular factor has no meaning.
         if (col[j] == 0.0) return -1;
@@ -299,7 +299,7 @@ int32_t coscdod(int32_t p, int32_t nz, int32_t ldz, double* r, const double* x, 
         alpha = scale * rr;
     }
     for (int32_t j = 0; j < p; ++j) {
-        double* col = r + pk(j, 0);
+        double* col = r + pk_lower(j, 0);
         double xx = 0.0;
         for (int32_t i = j; i >= 0; --i) {
             const double t = c[i] * xx + s[i] * col[i];

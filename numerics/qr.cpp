@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "velix/host_vector.h"
+#include "velix/packed_index.h"
 
 namespace {
 
@@ -184,8 +185,7 @@ int32_t zqrsol(int32_t mode, int32_t n, int32_t nrhs, int32_t lda, int32_t ldb, 
     const bool packed = base >= 5;
     const bool by_rows = base == 3 || base == 4 || base == 7 || base == 8;
     const auto r = [=](int32_t i, int32_t j) {  // R(i, j), i <= j
-        return packed ? a[static_cast<int64_t>(j) * (j + 1) / 2 + i]
-                      : a[static_cast<int64_t>(i) * lda + j];
+        return packed ? a[velix::pk_lower(j, i)] : a[static_cast<int64_t>(i) * lda + j];
     };
     const auto d = [=](int32_t i) { return diag != nullptr ? diag[i] : r(i, i); };
     int32_t count = 0;

@@ -17,6 +17,7 @@
 #include "numerics/updates.h"
 #include "velix/host.h"
 #include "velix/host_vector.h"
+#include "velix/packed_index.h"
 
 namespace {
 
@@ -423,7 +424,7 @@ int32_t zslltqf(int32_t n, int32_t m, int32_t ld, const int32_t* ija, const doub
         for (int32_t r = 0; r <= c; ++r) {
             double s = 0.0;
             for (int32_t i = 0; i < n; ++i) s += b[i * ldb + r] * w[i];
-            q[static_cast<int64_t>(c) * (c + 1) / 2 + r] = s;
+            q[velix::pk_lower(c, r)] = s;
         }
     }
     return n;
@@ -532,7 +533,7 @@ void zslltpr(int32_t mode, int32_t n, const int32_t* mask, const int32_t* ija, c
         xpsout("Dense Matrix (%li,%li)%n", nn, nn);
         for (int32_t i = 0; i < n; ++i)
             print_row(i, i + 1, perLine, sep, [&](int32_t k, char* out, int32_t room) {
-                return std::snprintf(out, room, "%10.4f", sa[static_cast<int64_t>(i) * (i + 1) / 2 + k]);
+                return std::snprintf(out, room, "%10.4f", sa[velix::pk_lower(i, k)]);
             });
         return;
     }

@@ -9,7 +9,7 @@
 #include "numerics/kernel_support.h"
 #include "velix/host_vector.h"
 
-using velix::detail::pk;
+using velix::pk_lower;
 
 int32_t znndsol(int32_t n, double* a, double* w, int32_t m, double* b, double tol) {
     //   for each pivot k: copy row/column k; negligible: zero it and the
@@ -18,23 +18,23 @@ int32_t znndsol(int32_t n, double* a, double* w, int32_t m, double* b, double to
     if (n < 1) return 0;
     int32_t count = 0;
     for (int32_t k = 0; k < n; ++k) {
-        for (int32_t j = 0; j < n; ++j) w[j] = j < k ? a[pk(k, j)] : a[pk(j, k)];
+        for (int32_t j = 0; j < n; ++j) w[j] = j < k ? a[pk_lower(k, j)] : a[pk_lower(j, k)];
         const double d = w[k];
         if (d < tol || d == 0.0) {
             ++count;
-            for (int32_t j = 0; j < n; ++j) a[j <= k ? pk(k, j) : pk(j, k)] = 0.0;
+            for (int32_t j = 0; j < n; ++j) a[j <= k ? pk_lower(k, j) : pk_lower(j, k)] = 0.0;
             for (int32_t c = 0; c < m; ++c) b[static_cast<int64_t>(c) * n + k] = 0.0;
             continue;
         }
         for (int32_t j = 0; j < n; ++j) {
             if (j == k) continue;
             const double f = j < k ? w[j] / d : -w[j] / d;
-            double* rj = a + pk(j, 0);
+            double* rj = a + pk_lower(j, 0);
             zvaxpy(j + 1, f, w, rj, rj);
         }
-        for (int32_t i = 0; i < k; ++i) a[pk(k, i)] = 0.0 - w[i] / d;
-        a[pk(k, k)] = 1.0 / d;
-        for (int32_t j = k + 1; j < n; ++j) a[pk(j, k)] = w[j] / d;
+        for (int32_t i = 0; i < k; ++i) a[pk_lower(k, i)] = 0.0 - w[i] / d;
+        a[pk_lower(k, k)] = 1.0 / d;
+        for (int32_t j = k + 1; j < n; ++j) a[pk_lower(j, k)] = w[j] / d;
         for (int32_t c = 0; c < m; ++c) {
             double* bc = b + static_cast<int64_t>(c) * n;
             const double t = bc[k] / d;

@@ -12,6 +12,7 @@
 #include "numerics/sweep_solve.h"
 #include "velix/host.h"
 #include "velix/host_vector.h"
+#include "velix/packed_index.h"
 
 namespace {
 
@@ -143,7 +144,7 @@ int32_t zprbfmt(double p, char* out) {
 int32_t zprcrst(int32_t m, int32_t n, const double* a, const double* b, double* x, double* work) {
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
-            work[i * (i + 1) / 2 + j] = zinner(a + static_cast<int64_t>(i) * m, a + static_cast<int64_t>(j) * m, m);
+            work[velix::pk_lower(i, j)] = zinner(a + static_cast<int64_t>(i) * m, a + static_cast<int64_t>(j) * m, m);
     for (int32_t k = 0; k < n; ++k)
         for (int32_t j = 0; j < n; ++j)
             x[static_cast<int64_t>(k) * n + j] = zinner(a + static_cast<int64_t>(j) * m, b + static_cast<int64_t>(k) * m, m);

@@ -18,7 +18,7 @@
 
 namespace {
 
-using velix::detail::pk;
+using velix::pk_lower;
 
 // Unit roundoff 2^-53 (the eigen routines' machine precision).
 constexpr double kMachep = 1.1102230246251565e-16;
@@ -205,7 +205,7 @@ void ztred3(int32_t n, double* ap, double* w) {
     double* e2 = w + 2 * static_cast<int64_t>(n);
     for (int64_t i = n - 1; i >= 0; --i) {
         const int64_t l = i - 1;
-        const int64_t iz = pk(i, 0);
+        const int64_t iz = pk_lower(i, 0);
         double h = 0.0;
         double scale = 0.0;
         for (int64_t k = 0; k <= l; ++k) {
@@ -251,7 +251,7 @@ void ztred3(int32_t n, double* ap, double* w) {
                 const double hh = f / (h + h);
                 for (int64_t j = 0; j <= l; ++j) e[j] -= hh * d[j];
                 for (int64_t j = 0; j <= l; ++j) {
-                    double* row = ap + pk(j, 0);
+                    double* row = ap + pk_lower(j, 0);
                     zvxay11(static_cast<int32_t>(j + 1), -d[j], e, row);
                     zvxay11(static_cast<int32_t>(j + 1), -e[j], d, row);
                 }
@@ -266,7 +266,7 @@ namespace {
 
 // One reflection step i of ztred3 applied to x (x := P_i x).
 inline void apply_step(int64_t i, double h, const double* ap, double* x) {
-    const double* u = ap + pk(i, 0);
+    const double* u = ap + pk_lower(i, 0);
     double s = 0.0;
     for (int64_t k = 0; k < i; ++k) s += u[k] * x[k];
     s = (s / h) / h;
@@ -278,7 +278,7 @@ inline void apply_step(int64_t i, double h, const double* ap, double* x) {
 void ztrbak3(int32_t n, int32_t m, const double* ap, double* z) {
     if (n < 2 || m < 1) return;
     for (int64_t i = 1; i < n; ++i) {
-        const double h = ap[pk(i, i)];
+        const double h = ap[pk_lower(i, i)];
         if (std::fabs(h) <= kSqrtDblMin) continue;
         for (int64_t j = 0; j < m; ++j) apply_step(i, h, ap, z + j * static_cast<int64_t>(n));
     }
@@ -289,7 +289,7 @@ int32_t ztrapp3(int32_t mode, int32_t n, const double* ap, double* x) {
     int32_t skipped = 0;
     for (int64_t step = 1; step < n; ++step) {
         const int64_t i = mode ? step : n - step;
-        const double h = ap[pk(i, i)];
+        const double h = ap[pk_lower(i, i)];
         if (h == 0.0) {
             ++skipped;
             continue;

@@ -14,7 +14,7 @@
 
 using velix::detail::det_scale;
 using velix::detail::kMinPos;
-using velix::detail::pk;
+using velix::pk_lower;
 
 namespace {
 
@@ -24,11 +24,11 @@ const double kAlpha = (1.0 + std::sqrt(17.0)) * 0.125;
 // Element (i, j), i <= j, of the upper triangle of the packed matrix.
 struct Upper {
     double* a;
-    double& operator()(int32_t i, int32_t j) const { return a[pk(j, i)]; }
+    double& operator()(int32_t i, int32_t j) const { return a[pk_lower(j, i)]; }
 };
 struct ConstUpper {
     const double* a;
-    double operator()(int32_t i, int32_t j) const { return a[pk(j, i)]; }
+    double operator()(int32_t i, int32_t j) const { return a[pk_lower(j, i)]; }
 };
 
 // Symmetric interchange of rows and columns p < q within the leading block

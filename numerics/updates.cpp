@@ -16,7 +16,7 @@
 #include "velix/host.h"
 #include "velix/host_vector.h"
 
-using velix::detail::pk;
+using velix::pk_lower;
 
 namespace {
 
@@ -31,7 +31,7 @@ int64_t hh_offset(int32_t k, int32_t n) {
 }
 
 // Element (i, j), i <= j, of the packed upper factor.
-double& up(double* r, int32_t i, int32_t j) { return r[pk(j, i)]; }
+double& up(double* r, int32_t i, int32_t j) { return r[pk_lower(j, i)]; }
 
 // Rotation of rows i and i+1 of column j.
 void rotate_rows(double* r, int32_t i, int32_t j, double c, double s) {
@@ -264,7 +264,7 @@ void zmmovrs(const double* a, double* p, int32_t k, int32_t n, int32_t lda) {
 
 void zmmovsr(const double* p, double* a, int32_t n) {
     for (int32_t i = n - 1; i >= 0; --i) {
-        std::memcpy(a + static_cast<int64_t>(i) * n, p + pk(i, 0), sizeof(double) * (i + 1));
+        std::memcpy(a + static_cast<int64_t>(i) * n, p + pk_lower(i, 0), sizeof(double) * (i + 1));
         for (int32_t j = i + 1; j < n; ++j)
             a[static_cast<int64_t>(i) * n + j] = a[static_cast<int64_t>(j) * n + i];
     }

@@ -23,6 +23,7 @@
 
 #include "platform/dataset.h"
 #include "platform/print.h"
+#include "velix/packed_index.h"
 #include "velix/vardef.h"
 
 using velix::platform::DataSetVariable;
@@ -175,7 +176,7 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
     vardef_divisor(vardefKind, nSum, momentOrigin == 0 ? 1.0 : 0.0, wSum, divisor);
     std::vector<double> root(n);
     for (int i = 0; i < n; ++i) {
-        const double cii = c[static_cast<size_t>(i) * (i + 1) / 2 + i];
+        const double cii = c[velix::pk(i, i)];
         root[i] = cii > 0.0 ? std::sqrt(cii) : 0.0;
         means[i] = mean[i];
         stdDevs[i] = *divisor > 0.0 && cii > 0.0 ? std::sqrt(cii / *divisor) : 0.0;

@@ -48,6 +48,7 @@
 #include "platform/session.h"
 #include "platform/text_handles.h"
 #include "velix/host.h"
+#include "velix/packed_index.h"
 #include "velix/types.h"
 
 namespace velix::platform {
@@ -285,10 +286,7 @@ int64_t storage_index(char code, int32_t rows, int32_t cols, int32_t i, int32_t 
         case 'r':
         case 'd': return static_cast<int64_t>(i) * cols + j;
         case 'c': return static_cast<int64_t>(j) * rows + i;
-        case 's': {
-            const int64_t a = std::max(i, j), b = std::min(i, j);
-            return a * (a + 1) / 2 + b;
-        }
+        case 's': return pk(i, j);
         default: return -1;
     }
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "velix/host_vector.h"
+#include "velix/packed_index.h"
 
 namespace {
 
@@ -13,9 +14,7 @@ namespace {
 // divided by.
 constexpr double kDblMin = 2.2250738585072014e-308;
 
-inline int64_t packed_index(int64_t i, int64_t j) {
-    return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i;
-}
+using velix::pk;
 
 }  // namespace
 
@@ -24,18 +23,18 @@ inline int64_t packed_index(int64_t i, int64_t j) {
 void zsweep(double* a, int32_t k, int32_t n, char* flags, double* work, double tol) {
     if (k < 0 || k >= n) return;
     const int64_t kk = k;
-    const double d = a[packed_index(kk, kk)];
+    const double d = a[pk(kk, kk)];
     if (!(d > tol) || std::fabs(d) <= kDblMin) return;
-    for (int64_t j = 0; j < n; ++j) work[j] = a[packed_index(kk, j)];
+    for (int64_t j = 0; j < n; ++j) work[j] = a[pk(kk, j)];
     for (int64_t i = 0; i < n; ++i) {
         if (i == kk) continue;
         const double f = work[i] / d;
-        double* row = a + i * (i + 1) / 2;
+        double* row = a + velix::pk_lower(i, 0);
         for (int64_t j = 0; j <= i; ++j)
             if (j != kk) row[j] -= f * work[j];
     }
     for (int64_t j = 0; j < n; ++j)
-        if (j != kk) a[packed_index(kk, j)] = work[j] / d;
-    a[packed_index(kk, kk)] = -1.0 / d;
+        if (j != kk) a[pk(kk, j)] = work[j] / d;
+    a[pk(kk, kk)] = -1.0 / d;
     flags[k] = '1';
 }

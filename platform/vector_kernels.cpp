@@ -4,6 +4,7 @@
 // uses the running scale and scaled sum of squares of the reference DNRM2
 // (Hammarling's method) so that it is safe against overflow and underflow.
 #include "velix/host_vector.h"
+#include "velix/packed_index.h"
 
 #include <cmath>
 
@@ -107,9 +108,7 @@ void zqform(const double* t, int32_t k, const double* l, int32_t m, double* out,
         for (int32_t c = 0; c < k; ++c) {
             double s = 0.0;
             for (int32_t r = 0; r < k; ++r) {
-                const double trc = r >= c ? t[static_cast<int64_t>(r) * (r + 1) / 2 + c]
-                                          : t[static_cast<int64_t>(c) * (c + 1) / 2 + r];
-                s += li[r] * trc;
+                s += li[r] * t[velix::pk(r, c)];
             }
             work[c] = s;
         }

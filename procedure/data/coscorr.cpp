@@ -36,6 +36,7 @@
 #include "procedure/data/observations.h"
 #include "procedure/procedure.h"
 #include "velix/host_vector.h"
+#include "velix/packed_index.h"
 #include "velix/statements.h"
 
 namespace {
@@ -67,7 +68,7 @@ enum : int32_t {
     kTooFewObservations = 8
 };
 
-inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+using velix::pk;
 
 bool is_wls(int32_t m) { return m == kMethodWls || m == kMethodUlsWls; }
 bool is_dwls(int32_t m) { return m == kMethodDwls || m == kMethodUlsDwls; }

@@ -12,6 +12,7 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "velix/packed_index.h"
 #include "velix/statements.h"
 
 namespace {
@@ -76,7 +77,7 @@ std::vector<double> without(const double* a, int32_t n, int32_t k) {
     for (int32_t i = 0; i < n; ++i) {
         if (i == k) continue;
         for (int32_t j = 0; j <= i; ++j)
-            if (j != k) out.push_back(a[int64_t{i} * (i + 1) / 2 + j]);
+            if (j != k) out.push_back(a[velix::pk_lower(i, j)]);
     }
     return out;
 }

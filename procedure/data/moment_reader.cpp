@@ -23,6 +23,7 @@
 #include "host/host_support.h"
 #include "numerics/covcorr.h"
 #include "procedure/data/data.h"
+#include "velix/packed_index.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ constexpr double kCorrTolerance = 1.11e-13;
 constexpr double kConflict = 1e-04;
 constexpr double kDefaultN = 10000.0;
 
-inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+using velix::pk;
 
 std::string field(const char* p, size_t width) {
     size_t k = 0;

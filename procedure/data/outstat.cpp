@@ -14,6 +14,7 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "velix/packed_index.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ void set_name(NameRecord* target, const NameRecord* source) {
 // Row i of a PackedSym matrix of order n into out[n].
 void full_row(const double* a, int32_t n, int32_t i, double* out) {
     for (int32_t j = 0; j < n; ++j)
-        out[j] = a[j <= i ? int64_t{i} * (i + 1) / 2 + j : int64_t{j} * (j + 1) / 2 + i];
+        out[j] = a[velix::pk(i, j)];
 }
 
 // The name of moment-matrix variable i (the intercept slot is "Intercept").

@@ -7,6 +7,7 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "velix/packed_index.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ constexpr int32_t kGroupProc = 352;
 // N of a symmetric matrix that comes without an N row.
 constexpr double kDefaultN = 10000.0;
 
-inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+using velix::pk;
 
 bool type_is(const char* t, const char* want) {
     char w[8];

@@ -5,6 +5,7 @@
 // inconsistency and ends the step.
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "velix/packed_index.h"
 #include "velix/vardef.h"
 
 double zvardiv(const char* kind, double n, double d, double w) {
@@ -19,7 +20,5 @@ double zvardiv(const char* kind, double n, double d, double w) {
 }
 
 int64_t iisub(int32_t i, int32_t j, int32_t k, int32_t l) {
-    const int64_t a = i >= j ? int64_t{i} * (i + 1) / 2 + j : int64_t{j} * (j + 1) / 2 + i;
-    const int64_t b = k >= l ? int64_t{k} * (k + 1) / 2 + l : int64_t{l} * (l + 1) / 2 + k;
-    return a >= b ? a * (a + 1) / 2 + b : b * (b + 1) / 2 + a;
+    return velix::pk(velix::pk(i, j), velix::pk(k, l));
 }

@@ -13,13 +13,14 @@
 
 #include "host/host_support.h"
 #include "procedure/data/observations.h"
+#include "velix/packed_index.h"
 
 namespace {
 
 constexpr int32_t kGroupProc = 352;
 constexpr int32_t kLevelIncomplete = 108;
 
-inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+using velix::pk;
 
 // The variable named by a 32-character name field, -1 when none: names are
 // compared case-folded with trailing blanks ignored.

@@ -14,6 +14,7 @@
 #include "numerics/uniform_random.h"
 #include "procedure/procedure.h"
 #include "velix/host_compiler.h"
+#include "velix/packed_index.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ constexpr double kEps = 1.110223024625157e-16;
 constexpr int32_t kPhiMatrix = 4;
 constexpr int32_t kRamP = 3;
 
-inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+using velix::pk;
 
 }  // namespace
 

@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "velix/packed_index.h"
+
 extern "C" {
 void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info);
 void dpotri_(const char* uplo, const int* n, double* a, const int* lda, int* info);
@@ -24,7 +26,7 @@ namespace velix::test {
 
 using Dense = std::vector<double>;  // row-major n x m
 
-inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+using velix::pk;
 
 inline Dense random_dense(int m, int n, uint32_t seed, double lo = -1.0, double hi = 1.0) {
     std::mt19937 gen(seed);

@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "velix/host_vector.h"
+#include "velix/packed_index.h"
 
 namespace {
 
 constexpr double kTol = 1e-12;
 
-int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
+using velix::pk;
 
 // Packed B B' + I for a seeded random B: positive definite.
 std::vector<double> spd(int n, unsigned seed) {
