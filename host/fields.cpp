@@ -174,11 +174,7 @@ AllBytesResult vzatl(char byte, const char* text, int32_t length) {
     return {1, text + (length > 0 ? length : 0)};
 }
 
-int32_t wzmis(double x) {
-    uint64_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    return (bits >> 48) == 0xFFFFu ? 1 : 0;
-}
+int32_t wzmis(double x) { return host_is_missing(x) ? 1 : 0; }
 
 int32_t wzmisn(const double* values, int32_t count) {
     for (int32_t i = 0; i < count; ++i)

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/fields.h"
 #include "numerics/sweep_solve.h"
 #include "velix/host.h"
 #include "velix/host_vector.h"
@@ -23,12 +24,6 @@ constexpr double kNormalEquationsTol = 1.053671212772351e-08;
 TitleLines& stored_lines() {
     static TitleLines lines;
     return lines;
-}
-
-bool is_missing(double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    return (bits >> 48) == 0xFFFF;
 }
 
 // Right-aligns s in the 6 characters of out.
@@ -123,7 +118,7 @@ int32_t zptitle(const char* text) {
 
 int32_t zprbfmt(double p, char* out) {
     const int32_t probsig = xoptigt("PROBSIG");
-    if (is_missing(p)) {
+    if (wzmis(p)) {
         lit6(probsig == 2 ? "." : " .", out);
         return probsig;
     }

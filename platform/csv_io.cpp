@@ -137,7 +137,7 @@ std::string quote(const std::string& s) {
 }
 
 std::string format_number(double v) {
-    if (is_missing(v)) {
+    if (host_is_missing(v)) {
         int code = missing_code(v);
         if (code == 1) return "._";
         if (code >= 2) return std::string(".") + static_cast<char>('A' + code - 2);
@@ -150,14 +150,8 @@ std::string format_number(double v) {
 
 }  // namespace
 
-bool is_missing(double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    return (bits >> 48) == 0xFFFFu;
-}
-
 int missing_code(double v) {
-    if (!is_missing(v)) return -1;
+    if (!host_is_missing(v)) return -1;
     uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     for (int c = 0; c < 28; ++c) {

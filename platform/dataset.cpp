@@ -49,7 +49,7 @@ bool same_value(const DataSetVariable& a, int64_t ia, const DataSetVariable& b, 
     if (a.character != b.character) return false;
     if (a.character) return a.texts[ia] == b.texts[ib];
     double x = a.numbers[ia], y = b.numbers[ib];
-    if (is_missing(x) || is_missing(y)) return missing_code(x) == missing_code(y);
+    if (host_is_missing(x) || host_is_missing(y)) return missing_code(x) == missing_code(y);
     return x == y;
 }
 
@@ -89,7 +89,7 @@ std::string by_values(const HostDataSet* data, int64_t obs) {
         } else {
             std::ostringstream o;
             o.precision(15);
-            if (is_missing(v.numbers[obs])) {
+            if (host_is_missing(v.numbers[obs])) {
                 int c = missing_code(v.numbers[obs]);
                 o << (c == 1 ? "._" : c >= 2 ? std::string(".") + static_cast<char>('A' + c - 2) : ".");
             } else {

@@ -119,8 +119,6 @@ bool csv_read(const std::string& text, HostDataSet* data, std::string* error);
 // Formats a data set in the same form.
 std::string csv_write(const HostDataSet* data);
 
-// Missing values.
-bool is_missing(double v);
 // Code of a special missing value: 0 ".", 1 "._", 2.. ".A".., -1 when the
 // value is not missing.
 int missing_code(double v);

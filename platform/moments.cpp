@@ -27,7 +27,6 @@
 #include "velix/vardef.h"
 
 using velix::platform::DataSetVariable;
-using velix::platform::is_missing;
 using velix::vardef_divisor;
 
 namespace {
@@ -118,16 +117,16 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
         double f = 1.0, w = 1.0;
         if (fv >= 0) {
             const double x = data->variables[fv].numbers[o];
-            if (is_missing(x)) continue;
+            if (host_is_missing(x)) continue;
             f = std::floor(x);
         }
         if (wv >= 0) {
             w = data->variables[wv].numbers[o];
-            if (is_missing(w)) continue;
+            if (host_is_missing(w)) continue;
         }
         if (!(f > 0.0) || !(w > 0.0)) continue;
         bool complete = true;
-        for (int i = 0; i < n && complete; ++i) complete = !is_missing(col[i][o]);
+        for (int i = 0; i < n && complete; ++i) complete = !host_is_missing(col[i][o]);
         if (!complete) continue;
         const double wf = w * f;
         used.push_back({o, wf});

@@ -299,7 +299,7 @@ void set_named(NamedValues* list, const std::string& name, OutValue value) {
 }
 
 std::string json_number(double v) {
-    if (is_missing_value(v) || std::isnan(v)) return "null";
+    if (host_is_missing(v) || std::isnan(v)) return "null";
     if (std::isinf(v)) return v > 0 ? "1e999" : "-1e999";
     char buf[40];
     std::snprintf(buf, sizeof buf, "%.17g", v);

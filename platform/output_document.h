@@ -13,13 +13,6 @@
 
 namespace velix::platform {
 
-// A missing value: a double whose most significant 16 bits are all ones.
-inline bool is_missing_value(double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    return (bits >> 48) == 0xFFFFu;
-}
-
 // A typed value: a table cell, a factoid value, a dynamic variable, a title.
 struct OutValue {
     enum class Kind { Null, Int, Double, Text };

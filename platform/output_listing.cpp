@@ -37,7 +37,7 @@ NumberFormat choose_format(const std::vector<double>& values) {
     bool any = false, integral = true;
     double maxAbs = 0.0;
     for (double v : values) {
-        if (is_missing_value(v) || !std::isfinite(v)) continue;
+        if (host_is_missing(v) || !std::isfinite(v)) continue;
         any = true;
         if (v != std::floor(v) || std::fabs(v) >= kIntegerLimit) integral = false;
         maxAbs = std::max(maxAbs, std::fabs(v));
@@ -67,7 +67,7 @@ std::string missing_text(double v) {
 }
 
 std::string format_number(double v, const NumberFormat& f) {
-    if (is_missing_value(v)) return missing_text(v);
+    if (host_is_missing(v)) return missing_text(v);
     if (std::isnan(v)) return "NaN";
     if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
     char buf[64];
@@ -217,7 +217,7 @@ void put_factoid(const OutItem& f) {
     size_t lw = 0, vw = 0;
     for (const auto& e : f.entries) {
         std::string v;
-        if (e.value.kind == OutValue::Kind::Double && !is_missing_value(e.value.real) &&
+        if (e.value.kind == OutValue::Kind::Double && !host_is_missing(e.value.real) &&
             std::isfinite(e.value.real) && e.decimals >= 0) {
             // 99 asks for the shortest form with up to 8 significant digits.
             constexpr int kBestDecimals = 99;

@@ -16,6 +16,7 @@
 //     %Nz (severity marker: 1 ERROR, 2 WARNING, 3 NOTE).
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -31,6 +32,12 @@ double host_missing_value();
 // Special missing value for code c in 0..27 (0 is ".", 1.."_", 2.. ".A"...):
 // the host's encoding of ".", "._" and ".A" to ".Z".
 double host_special_missing(int code);
+
+// True when x is a missing value of any code.  Inline so that the platform
+// and the module (wzmis) share the one test of the marker bits.
+constexpr bool host_is_missing(double x) {
+    return (std::bit_cast<uint64_t>(x) >> 48) == 0xFFFFu;
+}
 
 // ---------------------------------------------------------------------------
 // Objects, classes and allocators.

@@ -17,6 +17,7 @@
 
 #include "numerics/distributions.h"
 #include "platform/compiler/program.h"
+#include "velix/host.h"
 
 namespace velix::compiler {
 namespace {
@@ -55,7 +56,7 @@ FnStatus aggregate(int32_t id, const double* args, int32_t n, double* value, dou
     double acc = 0.0;
     for (int32_t i = 0; i < n; ++i) {
         partials[i] = 0.0;
-        if (is_missing(args[i])) continue;
+        if (host_is_missing(args[i])) continue;
         ++used;
         if (id == kSum || id == kMean) {
             acc += args[i];
@@ -71,7 +72,7 @@ FnStatus aggregate(int32_t id, const double* args, int32_t n, double* value, dou
     }
     double w = id == kMean ? 1.0 / used : 1.0;
     for (int32_t i = 0; i < n; ++i)
-        if (!is_missing(args[i])) partials[i] = w;
+        if (!host_is_missing(args[i])) partials[i] = w;
     *value = acc * w;
     return std::isfinite(*value) ? FnStatus::kOk : FnStatus::kInvalid;
 }
@@ -96,7 +97,7 @@ FnStatus eval_function(int32_t id, const double* args, int32_t n, double* value,
         return aggregate(id, args, n, value, partials);
     for (int32_t i = 0; i < n; ++i) {
         partials[i] = 0.0;
-        if (is_missing(args[i])) return FnStatus::kMissing;
+        if (host_is_missing(args[i])) return FnStatus::kMissing;
     }
     const double x = args[0];
     double v = 0.0;
@@ -193,7 +194,7 @@ FnStatus eval_function(int32_t id, const double* args, int32_t n, double* value,
         case kProbit:
             if (!(x > 0.0 && x < 1.0)) return FnStatus::kInvalid;
             v = normal_quantile(x);
-            if (is_missing(v)) return FnStatus::kInvalid;
+            if (host_is_missing(v)) return FnStatus::kInvalid;
             d = 1.0 / normal_density(v);
             break;
         default:

@@ -20,6 +20,7 @@
 
 #include "platform/compiler/functions.h"
 #include "platform/compiler/program.h"
+#include "velix/host.h"
 
 namespace velix::compiler {
 namespace {
@@ -27,7 +28,7 @@ namespace {
 // LINK may nest this deep; deeper means a LINK loop without RETURN.
 constexpr size_t kMaxLinkDepth = 1000;
 
-bool truth(double v) { return !is_missing(v) && v != 0.0; }
+bool truth(double v) { return !host_is_missing(v) && v != 0.0; }
 
 }  // namespace
 
@@ -58,7 +59,7 @@ int32_t Program::run(bool derivatives) {
             for (size_t t = 0; t < req->exprSlot.size(); ++t) {
                 int32_t slot = req->exprSlot[t];
                 double v = *cells_[slot];
-                req->values[t] = is_missing(v)
+                req->values[t] = host_is_missing(v)
                                      ? missing_
                                      : symTangent_[static_cast<size_t>(slot) * nd_ + req->tangentIdx[t]];
             }
@@ -98,7 +99,7 @@ int32_t Program::execute() {
     // The element slot of an array subscript, or -1.
     auto element = [&](int32_t array, double index) -> int32_t {
         const std::vector<int32_t>& e = arrays_[static_cast<size_t>(array)];
-        if (is_missing(index) || !(index >= 1.0) || index >= static_cast<double>(e.size()) + 1.0)
+        if (host_is_missing(index) || !(index >= 1.0) || index >= static_cast<double>(e.size()) + 1.0)
             return -1;
         return e[static_cast<size_t>(index) - 1];
     };
@@ -124,7 +125,7 @@ int32_t Program::execute() {
                 break;
             }
             case Op::Neg:
-                if (is_missing(st[sp - 1])) {
+                if (host_is_missing(st[sp - 1])) {
                     note_missing(in.where);
                     st[sp - 1] = missing_;
                 } else {
@@ -142,7 +143,7 @@ int32_t Program::execute() {
             case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: case Op::Pow: {
                 --sp;
                 double a = st[sp - 1], b = st[sp];
-                if (is_missing(a) || is_missing(b)) {
+                if (host_is_missing(a) || host_is_missing(b)) {
                     note_missing(in.where);
                     st[sp - 1] = missing_;
                     break;
@@ -301,7 +302,7 @@ int32_t Program::execute() {
             case Op::DoTest: {
                 sp -= 2;
                 double i = st[sp - 1], e = st[sp], by = st[sp + 1];
-                if (is_missing(i) || is_missing(e) || is_missing(by) || by == 0.0)
+                if (host_is_missing(i) || host_is_missing(e) || host_is_missing(by) || by == 0.0)
                     return fault(kFaultDoControl, in.where);
                 st[sp - 1] = (by > 0.0 ? i <= e : i >= e) ? 1.0 : 0.0;
                 if constexpr (AD) std::fill_n(tan(sp - 1), nd, 0.0);

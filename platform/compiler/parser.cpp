@@ -286,7 +286,7 @@ struct Program::Builder {
             double k = p->code_[start].k;
             p->code_.pop_back();
             depth = before;
-            if (is_missing(k) || k < 1.0 || k > static_cast<double>(elems.size()) ||
+            if (host_is_missing(k) || k < 1.0 || k > static_cast<double>(elems.size()) ||
                 k != static_cast<double>(static_cast<int64_t>(k)))
                 fail(name, "array subscript out of range for " + name.raw);
             return elems[static_cast<size_t>(k) - 1];

@@ -60,8 +60,6 @@ bool merge(Bits* into, const Bits& from) {
 
 }  // namespace
 
-bool is_missing(double v) { return (bits_of(v) >> 48) == 0xFFFFu; }
-
 Program::Program() {
     missing_ = host_missing_value();
     // The order of the missing values: "._" lowest, then ".", then ".A" to
@@ -149,7 +147,7 @@ Place Program::first_use(const CmpSymbol* symbol) const {
 }
 
 int32_t Program::compare(double a, double b) const {
-    bool ma = is_missing(a), mb = is_missing(b);
+    bool ma = host_is_missing(a), mb = host_is_missing(b);
     if (!ma && !mb) return a < b ? -1 : (a > b ? 1 : 0);
     if (ma != mb) return ma ? -1 : 1;
     auto rank = [this](double v) {

@@ -200,7 +200,4 @@ private:
     std::vector<double> stackTangent_;       // maxDepth_ x nd_
 };
 
-// The missing value used by the compiler and its test.
-bool is_missing(double v);
-
 }  // namespace velix::compiler

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/fields.h"
 #include "procedure/driver/grammar.h"
 #include "procedure/driver/model.h"
 #include "procedure/estimation/options.h"
@@ -32,12 +33,6 @@ constexpr double kTiny = 2.225073858507202e-308;
 // relative accuracy squared over 2^10).
 constexpr double kDefaultSingular = 1.053671212772351e-08;
 
-bool is_missing(double v) {
-    uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return (b >> 48) == 0xFFFF;
-}
-
 const OptionCell& cell(const ProcOptionRecord* r, int32_t offset) {
     return r->cells[option_cell(offset)];
 }
@@ -45,7 +40,7 @@ const OptionCell& cell(const ProcOptionRecord* r, int32_t offset) {
 // Stores a given, non-missing option double.
 void store_given(const ProcOptionRecord* r, int32_t offset, double* target) {
     const OptionCell& c = cell(r, offset);
-    if (c.given && !is_missing(c.value)) *target = c.value;
+    if (c.given && !wzmis(c.value)) *target = c.value;
 }
 
 bool flag(const StatementNode* node, int byte, uint8_t bit) {
@@ -178,12 +173,12 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
 
     ctx->varStartScale = cell(r, 640).given ? cell(r, 640).value : missing;
     ctx->ridgeCell = cell(r, 656).given ? cell(r, 656).value : missing;
-    if (is_missing(ctx->ridgeCell)) ctx->ridgeCell = flag(proc, 16, 0x08) ? missing : 0.0;
+    if (wzmis(ctx->ridgeCell)) ctx->ridgeCell = flag(proc, 16, 0x08) ? missing : 0.0;
     ctx->wRidge = cell(r, 672).given ? cell(r, 672).value : 0.0;
     ctx->asycovKind = cell(r, 688).given ? static_cast<int32_t>(cell(r, 688).value) : 0;
     ctx->option704 = cell(r, 704).given ? static_cast<int32_t>(cell(r, 704).value) : 0;
     ctx->wPenalty = cell(r, 720).given ? cell(r, 720).value : missing;
-    if (!is_missing(ctx->wPenalty) && !(ctx->wPenalty > kTiny)) ctx->wPenalty = 0.0;
+    if (!wzmis(ctx->wPenalty) && !(ctx->wPenalty > kTiny)) ctx->wPenalty = 0.0;
     ctx->nobsGiven = cell(r, 736).given ? cell(r, 736).value : missing;
     // Confidence levels are stored as the probability of each tail.
     ctx->alphaEcv = 0.5 * (cell(r, 752).given ? cell(r, 752).value : 0.1);

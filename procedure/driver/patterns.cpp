@@ -7,15 +7,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "host/fields.h"
 #include "procedure/driver/model.h"
 
 namespace {
-
-bool is_missing(double v) {
-    uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return (b >> 48) == 0xFFFF;
-}
 
 void write_record(ProcContext* ctx, int32_t row, int32_t col, const NameRecord& name, double value) {
     PatternRecord r;
@@ -59,7 +54,7 @@ int32_t patwrt(char* text80, ProcContext* ctx, int32_t k, const NameRecord* name
             const NameRecord& n = names[static_cast<size_t>(i) * cols + j];
             const double v = values[static_cast<size_t>(i) * cols + j];
             const bool named = n.length > 0;
-            if (!named && !is_missing(v) && v == 0.0) continue;
+            if (!named && !wzmis(v) && v == 0.0) continue;
             if (named) {
                 ++ctx->nNamedPositions;
                 constant = false;

@@ -13,7 +13,6 @@ namespace {
 using velix::platform::csv_read;
 using velix::platform::csv_write;
 using velix::platform::DataSetVariable;
-using velix::platform::is_missing;
 using velix::platform::missing_code;
 
 uint64_t bits(double x) {
@@ -70,9 +69,9 @@ TEST(CsvRead, MissingAndSpecialMissingValues) {
     EXPECT_EQ(missing_code(a.numbers[2]), 27);
     EXPECT_EQ(missing_code(b.numbers[2]), -1);
     EXPECT_EQ(b.numbers[2], 3.5);
-    EXPECT_FALSE(is_missing(0.0));
+    EXPECT_FALSE(host_is_missing(0.0));
     // An ordinary quiet NaN is not one of the host's missing values.
-    EXPECT_FALSE(is_missing(std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_FALSE(host_is_missing(std::numeric_limits<double>::quiet_NaN()));
 }
 
 TEST(CsvRead, CharLineFixesTypesAndLengths) {

@@ -118,7 +118,7 @@ TEST_F(DataSetTest, TypedGetFillsNumericAndPaddedCharacterCells) {
     EXPECT_EQ(field(name, 32), "longer_than_eight               ");
     EXPECT_EQ(field(shortName, 4), "long");
     EXPECT_EQ(x, 1.5);
-    EXPECT_TRUE(velix::platform::is_missing(y));
+    EXPECT_TRUE(host_is_missing(y));
     ASSERT_EQ(xybyget(&slot), 1);
     ASSERT_EQ(xyvget(b, 0), 0);
     EXPECT_EQ(field(type, 8), "N       ");

@@ -11,7 +11,6 @@
 
 namespace {
 
-using velix::testing::is_missing;
 using velix::testing::ModelStep;
 
 int32_t default_count(int32_t n, int32_t k, bool unique) { return n * k - k * (k - 1) / 2 + (unique ? n : 0); }
@@ -41,7 +40,7 @@ TEST(FactorModel, DefaultExploratoryPattern) {
             EXPECT_EQ(s.ctx.elements.column[e], j);
             EXPECT_EQ(s.ctx.elements.parameter[e], e + 1);
             EXPECT_EQ(s.parameter_of(e), "_F" + std::to_string(e + 1));
-            EXPECT_TRUE(is_missing(s.nlp.x[e]));
+            EXPECT_TRUE(host_is_missing(s.nlp.x[e]));
         }
     for (int32_t i = 0; i < 6; ++i, ++e) {
         EXPECT_EQ(s.element_at(3, i, i), e);

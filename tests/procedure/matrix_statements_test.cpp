@@ -11,7 +11,6 @@
 
 namespace {
 
-using velix::testing::is_missing;
 using velix::testing::ModelStep;
 
 const std::string kProc = "proc velix data=hs method=none;\n";

@@ -90,10 +90,4 @@ struct ModelStep : DocumentMarks, CosinitStep {
     }
 };
 
-inline bool is_missing(double v) {
-    uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return (b >> 48) == 0xFFFF;
-}
-
 }  // namespace velix::testing

@@ -15,7 +15,6 @@
 
 namespace {
 
-using velix::testing::is_missing;
 using velix::testing::ModelStep;
 
 // The confirmatory model of the reference program written as a RAM list
@@ -53,7 +52,7 @@ TEST(RamModel, ReferenceConfirmatoryModel) {
     EXPECT_EQ(s.ctx.elements.parameter[fixedPath], 0);
     EXPECT_DOUBLE_EQ(s.ctx.elements.value[fixedPath], 1.0);
     EXPECT_EQ(s.parameter_of(namedPath), "l2");
-    EXPECT_TRUE(is_missing(s.ctx.elements.value[namedPath]));
+    EXPECT_TRUE(host_is_missing(s.ctx.elements.value[namedPath]));
     // Covariances land in the lower triangle of _P_ (11 10 is row 10, column 9).
     EXPECT_EQ(s.parameter_of(s.element_at(3, 10, 9)), "cvt");
     for (int32_t e = mt.firstElement[3]; e < mt.firstElement[3] + mt.elementCount[3]; ++e)

@@ -176,12 +176,12 @@ TEST(Interpreter, MissingValuesPropagateAndAreCounted) {
     ASSERT_TRUE(h.ok);
     double missing = host_missing_value();
     ASSERT_EQ(h.run({missing, 2.0}), kCmpRunEnd);
-    EXPECT_TRUE(is_missing(h.out[0]));
-    EXPECT_TRUE(is_missing(h.out[1]));
+    EXPECT_TRUE(host_is_missing(h.out[0]));
+    EXPECT_TRUE(host_is_missing(h.out[1]));
     EXPECT_EQ(h.out[2], 2.0);   // SUM skips missing arguments
     EXPECT_EQ(h.out[3], 2.0);
     EXPECT_EQ(h.out[4], 1.0);   // missing is below every number
-    EXPECT_TRUE(is_missing(h.out[5]));
+    EXPECT_TRUE(host_is_missing(h.out[5]));
     EXPECT_EQ(h.program.missing_total(), 3);  // a + 1, y * 2, exp(.)
     EXPECT_EQ(h.program.error_total(), 0);
     // Counted at the places of the operators.
@@ -197,7 +197,7 @@ TEST(Interpreter, MissingValuesPropagateAndAreCounted) {
     EXPECT_EQ(places, 3);
     // Derivatives of missing values are missing.
     std::vector<std::vector<double>> j = h.jacobian();
-    EXPECT_TRUE(is_missing(j[0][0]));
+    EXPECT_TRUE(host_is_missing(j[0][0]));
     EXPECT_EQ(j[2][1], 1.0);
     // A later run without missing inputs counts nothing.
     h.run({1.0, 2.0});
@@ -212,7 +212,7 @@ TEST(Interpreter, InvalidOperationsGiveMissingAndCountAsErrors) {
               {"a", "b"}, {"y", "z", "w", "v"});
     ASSERT_TRUE(h.ok);
     h.run({-1.0, 0.0});
-    for (double v : h.out) EXPECT_TRUE(is_missing(v));
+    for (double v : h.out) EXPECT_TRUE(host_is_missing(v));
     EXPECT_EQ(h.program.error_total(), 4);
     EXPECT_EQ(h.program.missing_total(), 0);
     h.run({1.0, 4.0});
@@ -265,7 +265,7 @@ TEST(Interpreter, OwnVariablesStartMissingAtEveryRun) {
     h.run({2.0});
     EXPECT_EQ(h.out[0], 2.0);
     h.run({-2.0});
-    EXPECT_TRUE(is_missing(h.out[0]));
+    EXPECT_TRUE(host_is_missing(h.out[0]));
 }
 
 }  // namespace
