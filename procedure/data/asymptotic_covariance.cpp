@@ -2,13 +2,15 @@
 // fourth-order moments of the raw data, the basis of the WLS and DWLS
 // weights (Browne, "Asymptotically distribution-free methods for the
 // analysis of covariance structures", Br. J. Math. Stat. Psychol. 37, 1984):
-//   kind 1  Gamma_ijkl = m_ijkl - s_ij s_kl
+//   kind 1  Gamma_ijkl = m_ijkl - s_ij s_kl, the fourth moments m of the
+//           same (weight-scaled) variables as the moments s
 //   kind 2  the unbiased form of Browne (1984), eq. 3.8
 //   kind 3  correlations by the delta method (de Leeuw 1983; Browne and
 //           Shapiro 1986), the variance moments replaced by a penalty
 // with two kurtosis measures from the ratio of the fourth moments to their
 // values under normality (Browne 1984, sec. 4).
 #include <cmath>
+#include <initializer_list>
 #include <vector>
 
 #include "host/host_support.h"
@@ -47,6 +49,27 @@ void cosasco(ProcContext* ctx, int32_t kind) {
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
             s[pk(i, j)] = f * ctx->momentMatrix[pk(i, j)] * ctx->stdDevs[i] * ctx->stdDevs[j];
+
+    // The weight pass left m_ijkl = sum w x_i x_j x_k x_l / d0 and s is
+    // sum w x_i x_j / d0.  When the weights do not sum to d0 (kinds N and
+    // DF with weights), s is the weighted covariance (divisor SW) of the
+    // variables scaled by sqrt(SW/d0), whose fourth moments are then
+    // (SW/d0)^2 sum w x^4 / SW = (SW/d0) m.  Only with that factor do the
+    // fourth moments and the products of s describe the same variables:
+    // Gamma becomes (SW/d0)^2 times the weighted covariance of the products
+    // x_i x_j (the centring sum w (z - zbar)(z - zbar)' / SW), and the
+    // kurtosis ratios and the correlation form lose the scale of the
+    // weights.  The factor is 1 without weights and for the WDF and WGT
+    // kinds, whose d0 is SW.
+    const double scale = d0 > 0.0 ? ctx->sumWeights / d0 : 1.0;
+    if (scale != 1.0) {
+        const int64_t pairs = int64_t{n} * (n + 1) / 2;
+        const int64_t cells = wls ? pairs * (pairs + 1) / 2 : pairs;
+        for (int64_t q = 0; q < cells; ++q) w[q] *= scale;
+        if (!wls && kind == 3)
+            for (double* extra : {ctx->dwlsAsycov[0], ctx->dwlsAsycov[1]})
+                for (int64_t q = 0; q < pairs; ++q) extra[q] *= scale;
+    }
 
     // 2. Kurtosis from the ratios of the fourth moments to their normal values.
     ctx->kurtosisCells[6] = ctx->kurtosisCells[7] = missing;

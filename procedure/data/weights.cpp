@@ -231,7 +231,11 @@ int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
             }
         return 0;
     }
-    const bool corr = ctx->asycovKind == 3;
+    // The correlation form needs the moments m_iiij and m_ijjj too: with
+    // ASYCOV=CORR, and by default in correlation analysis, where the moment
+    // step asks for that form when ASYCOV= is not given.
+    const int32_t kind = ctx->asycovKind;
+    const bool corr = kind == 3 || ((kind < 1 || kind > 3) && !ctx->covAnalysis);
     std::fill(w, w + pstar, 0.0);
     if (corr) {
         std::fill(ctx->dwlsAsycov[0], ctx->dwlsAsycov[0] + pstar, 0.0);
