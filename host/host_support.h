@@ -6,4 +6,5 @@
 #include "host/fields.h"
 #include "host/message_text.h"
 #include "host/object_dispatch.h"
+#include "host/output_table.h"
 #include "host/print_setup.h"

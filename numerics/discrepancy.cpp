@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "host/object_dispatch.h"
+#include "host/output_table.h"
 #include "numerics/kernel_support.h"
 #include "velix/host.h"
 #include "velix/proc_context.h"
@@ -61,12 +62,6 @@ const double* kron_weight(const ProcContext* ctx) {
 bool copied_for_uls(const ProcContext* ctx, const double* v, double* out) {
     if (ctx->methodStage != kMethodUls) return false;
     if (ctx->nMoments > 0) std::memcpy(out, v, sizeof(double) * ctx->nMoments);
-    return true;
-}
-
-bool failed(int32_t rc) {
-    if (rc >= 0) return false;
-    xprrlog(0, rc);
     return true;
 }
 
@@ -151,47 +146,20 @@ void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double l
     std::memcpy(charDet, text, charLen);
 
     HostObject* table = nullptr;
-    {
-        KyrArg args[] = {
-            kyr_counted(143, "kyr", 3), kyr_counted(146, "data", 4), kyr_object(144, nullptr),
-            kyr_int(148, -1),           kyr_text(138, tableName),    kyr_text(296, kyrmsg(kGroupProc, titleNumber)),
-        };
-        if (failed(wobmth(ctx->kyrManager, nullptr, 147, 6, args))) return;
-        table = args[2].object;
-    }
+    HostText* title = kyrmsg(kGroupProc, titleNumber);
+    if (kyr_failed(kyr_table_create(ctx->kyrManager, tableName, title, &table))) return;
     HostText* label1 = kyrmsg(kGroupProc, rowLabelNumber);
     HostText* label2 = kyrmsg(kGroupProc, kLabelLogDet);
     double logCell = logDet;
-    {
-        KyrArg args[] = {kyr_int(103, 66), kyr_counted(138, "Label1", 6), kyr_address(285, kKyrCell, &label1)};
-        if (failed(wobmth(table, nullptr, 338, 3, args))) return;
-    }
-    {
-        KyrArg args[] = {kyr_int(103, 5), kyr_counted(138, "Determinant", 11),
-                         kyr_address(285, kKyrCell, &determinant)};
-        if (failed(wobmth(table, nullptr, 338, 3, args))) return;
-    }
-    {
-        KyrArg args[] = {kyr_int(103, 20), kyr_counted(138, "CharDet", 7), kyr_address(285, kKyrCell, charDet),
-                         kyr_int(289, charLen)};
-        if (failed(wobmth(table, nullptr, 338, 4, args))) return;
-    }
-    {
-        KyrArg args[] = {kyr_int(103, 66), kyr_counted(138, "Label2", 6), kyr_address(285, kKyrCell, &label2)};
-        if (failed(wobmth(table, nullptr, 338, 3, args))) return;
-    }
-    {
-        KyrArg args[] = {kyr_int(103, 5), kyr_counted(138, "LogDet", 6), kyr_address(285, kKyrCell, &logCell)};
-        if (failed(wobmth(table, nullptr, 338, 3, args))) return;
-    }
-    if (failed(wobmth(table, nullptr, 298, 0, nullptr))) return;
-    {
-        KyrArg args[] = {kyr_object(0, nullptr), kyr_object(0, table), kyr_text(339, templatePath)};
-        if (failed(wobmth(ctx->kyrManager, nullptr, 422, 3, args))) return;
-        ctx->kyrTable = args[0].object;
-    }
-    if (failed(wobmth(table, nullptr, 329, 0, nullptr))) return;
-    if (failed(wobmth(table, nullptr, 299, 0, nullptr))) return;
-    KyrArg deliver[] = {kyr_object(0, ctx->kyrTable)};
-    failed(wobmth(ctx->kyrManager, nullptr, 428, 1, deliver));
+    const KyrArg charWidth[] = {kyr_int(289, charLen)};
+    if (kyr_failed(kyr_table_column(table, 66, "Label1", &label1))) return;
+    if (kyr_failed(kyr_table_column(table, 5, "Determinant", &determinant))) return;
+    if (kyr_failed(kyr_table_column(table, 20, "CharDet", charDet, charWidth, 1))) return;
+    if (kyr_failed(kyr_table_column(table, 66, "Label2", &label2))) return;
+    if (kyr_failed(kyr_table_column(table, 5, "LogDet", &logCell))) return;
+    if (kyr_failed(kyr_table_end_columns(table))) return;
+    if (kyr_failed(kyr_table_bind(ctx->kyrManager, table, templatePath, &ctx->kyrTable))) return;
+    if (kyr_failed(kyr_table_add_row(table))) return;
+    if (kyr_failed(kyr_table_end_rows(table))) return;
+    kyr_failed(kyr_table_deliver(ctx->kyrManager, ctx->kyrTable));
 }

@@ -19,6 +19,7 @@
 
 #include "host/fields.h"
 #include "host/object_dispatch.h"
+#include "host/output_table.h"
 #include "numerics/tridiag.h"
 #include "velix/host_vector.h"
 #include "velix/packed_index.h"
@@ -37,63 +38,42 @@ constexpr double kTinyStdDev = 1e-6;
 
 using velix::pk;
 
-// Reports a failed output call; true when the caller must give up.
-bool failed(int32_t rc) {
-    if (rc >= 0) return false;
-    xprrlog(0, rc);
-    return true;
-}
-
-// One note line through the manager (method 358).
+// One note line through the manager.
 bool note(HostObject* mgr, HostText* text, char justify) {
-    KyrArg args[] = {kyr_text(577, text), kyr_int(280, 1), kyr_int(371, 1), kyr_char(273, justify)};
-    return !failed(wobmth(mgr, nullptr, 358, 4, args));
+    return !kyr_failed(kyr_note(mgr, text, justify));
 }
 
 // Creates a data table with its name and title message; 0 on failure.
 HostObject* create_table(HostObject* mgr, const char* name, int32_t titleNumber) {
-    KyrArg args[] = {
-        kyr_counted(143, "kyr", 3),
-        kyr_counted(146, "data", 4),
-        kyr_object(144, nullptr),
-        kyr_int(148, -1),
-        kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
-        kyr_text(296, kyrmsg(kGroup, titleNumber)),
-    };
-    if (failed(wobmth(mgr, nullptr, 147, 6, args))) return nullptr;
-    return args[2].object;
+    HostObject* data = nullptr;
+    if (kyr_failed(kyr_table_create(mgr, name, kyrmsg(kGroup, titleNumber), &data))) return nullptr;
+    return data;
 }
 
 // Ends the columns and binds the table to its template; 0 on failure.
 HostObject* bind_table(HostObject* mgr, HostObject* data, const char* path) {
-    if (failed(wobmth(data, nullptr, 298, 0, nullptr))) return nullptr;
-    KyrArg args[] = {kyr_object(0, nullptr), kyr_object(0, data),
-                     kyr_counted(339, path, static_cast<int32_t>(std::strlen(path)))};
-    if (failed(wobmth(mgr, nullptr, 422, 3, args))) return nullptr;
-    return args[0].object;
+    if (kyr_failed(kyr_table_end_columns(data))) return nullptr;
+    HostObject* output = nullptr;
+    if (kyr_failed(kyr_table_bind(mgr, data, path, &output))) return nullptr;
+    return output;
 }
 
 // Ends the rows and delivers.
 bool finish_table(HostObject* mgr, HostObject* data, HostObject* output) {
-    if (failed(wobmth(data, nullptr, 299, 0, nullptr))) return false;
-    KyrArg args[] = {kyr_object(0, output)};
-    return !failed(wobmth(mgr, nullptr, 428, 1, args));
+    if (kyr_failed(kyr_table_end_rows(data))) return false;
+    return !kyr_failed(kyr_table_deliver(mgr, output));
 }
 
-// Defines one column: kind, name, direct cell, optional width (289),
+// Defines one column on a direct cell with the optional width (289),
 // display width (272) and label (339).
 bool column(HostObject* data, int32_t kind, const char* name, void* cell, int32_t width = 0,
             int32_t displayWidth = 0, bool labelled = false) {
-    KyrArg args[6];
+    KyrArg extra[3];
     int32_t k = 0;
-    const int32_t len = static_cast<int32_t>(std::strlen(name));
-    args[k++] = kyr_int(103, kind);
-    args[k++] = kyr_counted(138, name, len);
-    args[k++] = kyr_address(285, kKyrCell, cell);
-    if (width > 0) args[k++] = kyr_int(289, width);
-    if (displayWidth > 0) args[k++] = kyr_int(272, displayWidth);
-    if (labelled) args[k++] = kyr_counted(339, name, len);
-    return !failed(wobmth(data, nullptr, 338, k, args));
+    if (width > 0) extra[k++] = kyr_int(289, width);
+    if (displayWidth > 0) extra[k++] = kyr_int(272, displayWidth);
+    if (labelled) extra[k++] = kyr_counted(339, name, static_cast<int32_t>(std::strlen(name)));
+    return !kyr_failed(kyr_table_column(data, kind, name, cell, extra, k));
 }
 
 // The name of parameter i: its NameRecord, or "X<i+1>" when there are none.
@@ -226,7 +206,7 @@ void evprit(int32_t print, int32_t n, int32_t count, double tol, const double* e
         numberCell = i + 1;
         starCell[0] = zero ? '*' : ' ';
         valueCell = ev[i];
-        if (failed(wobmth(data, nullptr, 329, 0, nullptr))) return;
+        if (kyr_failed(kyr_table_add_row(data))) return;
     }
     if (!finish_table(mgr, data, output)) return;
     if (marked > 0) note(mgr, kyrmsgs(kGroup, 202, count), 'c');
@@ -452,7 +432,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
                 fill_field(star_cell(u), 3, "", 0);
                 fill_field(param_cell(u), width, "", 0);
             }
-            if (failed(wobmth(data, nullptr, 329, 0, nullptr))) output = nullptr;
+            if (kyr_failed(kyr_table_add_row(data))) output = nullptr;
         }
         if (output != nullptr) finish_table(mgr, data, output);
         xmpoold(pool);

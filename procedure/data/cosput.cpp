@@ -21,54 +21,19 @@ void cosput(ProcContext* ctx, HostText* tableName, int32_t titleNumber, HostText
             int32_t n, const double* values, const int32_t* labelNumbers,
             HostText* templatePath) {
     HostObject* table = nullptr;
-    {
-        KyrArg args[] = {
-            kyr_counted(143, "kyr", 3),
-            kyr_counted(146, "data", 4),
-            kyr_object(144, nullptr),
-            kyr_int(148, -1),
-            kyr_text(138, tableName),
-            kyr_text(296, kyrmsg(kGroupProc, titleNumber)),
-        };
-        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, 147, 6, args))) return;
-        table = args[2].object;
-    }
-
+    HostText* title = kyrmsg(kGroupProc, titleNumber);
+    if (kyr_failed(kyr_table_create(ctx->kyrManager, tableName, title, &table))) return;
     HostText* labelCell = nullptr;
     const double* valueCell = values;  // the cell that holds the current value's address
-    {
-        KyrArg args[] = {
-            kyr_int(103, 66),
-            kyr_counted(138, "Label", 5),
-            kyr_address(285, kKyrCell, &labelCell),
-        };
-        if (kyr_failed(wobmth(table, nullptr, 338, 3, args))) return;
-    }
-    {
-        KyrArg args[] = {
-            kyr_int(103, 5),
-            kyr_text(138, valueColumn),
-            kyr_address(343, kKyrCell, &valueCell),
-        };
-        if (kyr_failed(wobmth(table, nullptr, 338, 3, args))) return;
-    }
-    if (kyr_failed(wobmth(table, nullptr, 298, 0, nullptr))) return;
-    {
-        KyrArg args[] = {
-            kyr_object(0, nullptr),
-            kyr_object(0, table),
-            kyr_text(339, templatePath),
-        };
-        int32_t rc = wobmth(ctx->kyrManager, nullptr, 422, 3, args);
-        if (kyr_failed(rc)) return;
-        ctx->kyrTable = args[0].object;
-    }
+    if (kyr_failed(kyr_table_column(table, 66, "Label", &labelCell))) return;
+    if (kyr_failed(kyr_table_column_at(table, 5, valueColumn, &valueCell))) return;
+    if (kyr_failed(kyr_table_end_columns(table))) return;
+    if (kyr_failed(kyr_table_bind(ctx->kyrManager, table, templatePath, &ctx->kyrTable))) return;
     for (int32_t i = 0; i < n; ++i) {
         labelCell = kyrmsg(kGroupProc, labelNumbers[i]);
-        if (kyr_failed(wobmth(table, nullptr, 329, 0, nullptr))) return;
+        if (kyr_failed(kyr_table_add_row(table))) return;
         ++valueCell;
     }
-    if (kyr_failed(wobmth(table, nullptr, 299, 0, nullptr))) return;
-    KyrArg deliver[] = {kyr_object(0, ctx->kyrTable)};
-    kyr_failed(wobmth(ctx->kyrManager, nullptr, 428, 1, deliver));
+    if (kyr_failed(kyr_table_end_rows(table))) return;
+    kyr_failed(kyr_table_deliver(ctx->kyrManager, ctx->kyrTable));
 }

@@ -19,15 +19,8 @@ namespace {
 
 constexpr int32_t kGroupProc = 352;
 
-bool failed(int32_t rc) {
-    if (rc >= 0) return false;
-    xprrlog(0, rc);
-    return true;
-}
-
 bool note_text(ProcContext* ctx, HostText* text) {
-    KyrArg args[] = {kyr_text(577, text), kyr_int(280, 1), kyr_int(371, 1), kyr_char(273, 'l')};
-    return !failed(wobmth(ctx->kyrManager, nullptr, 358, 4, args));
+    return !kyr_failed(kyr_note(ctx->kyrManager, text, 'l'));
 }
 
 // A factoid table of labelled values.
@@ -48,7 +41,7 @@ struct Factoid {
             kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
             kyr_text(296, kyrmsg(kGroupProc, title)),
         };
-        ok = !failed(wobmth(ctx->kyrManager, nullptr, 147, 7, args));
+        ok = !kyr_failed(wobmth(ctx->kyrManager, nullptr, 147, 7, args));
         table = args[2].object;
     }
     // A count: display width 8 without decimals; `extra` adds 376 = 2.
@@ -56,17 +49,17 @@ struct Factoid {
         if (!ok) return;
         KyrArg args[] = {kyr_text(296, kyrmsg(kGroupProc, label)), kyr_double(287, value),
                          kyr_int(272, 8), kyr_int(270, 0), kyr_int(376, 2)};
-        ok = !failed(wobmth(table, nullptr, 164, extra ? 5 : 4, args));
+        ok = !kyr_failed(wobmth(table, nullptr, 164, extra ? 5 : 4, args));
     }
     // A measured value in the host's default number format.
     void value(int32_t label, double v) {
         if (!ok) return;
         KyrArg args[] = {kyr_text(296, kyrmsg(kGroupProc, label)), kyr_double(287, v)};
-        ok = !failed(wobmth(table, nullptr, 164, 2, args));
+        ok = !kyr_failed(wobmth(table, nullptr, 164, 2, args));
     }
     bool end() {
         if (!ok) return false;
-        ok = !failed(wobmth(table, nullptr, 299, 0, nullptr));
+        ok = !kyr_failed(kyr_table_end_rows(table));
         return ok;
     }
 };
@@ -155,11 +148,11 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         KyrArg args[] = {KyrArg{}, kyr_int(440, 2), kyr_int(148, -1),
                          kyr_text(577, kyrmsgs(kGroupProc, 77, method))};
         args[0].type = kKyrCounted;
-        if (failed(wobmth(ctx->kyrManager, nullptr, 439, 4, args))) return;
+        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, 439, 4, args))) return;
     }
 
     if (printSimple) {
-        if (failed(wobmth(ctx->kyrManager, nullptr, 435, 0, nullptr))) return;
+        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, 435, 0, nullptr))) return;
         Factoid info(ctx, "GenModInfo", 731);
         // The observations behind the divisor: N before the partial variables
         // took their degrees of freedom, for every divisor kind.
@@ -176,25 +169,16 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
 
         // SimpleStatistics.
         HostObject* table = nullptr;
-        {
-            KyrArg args[] = {kyr_counted(143, "kyr", 3), kyr_counted(146, "data", 4), kyr_object(144, nullptr),
-                             kyr_int(148, -1), kyr_counted(138, "SimpleStatistics", 16),
-                             kyr_text(296, kyrmsg(kGroupProc, 721))};
-            if (failed(wobmth(ctx->kyrManager, nullptr, 147, 6, args))) return;
-            table = args[2].object;
-        }
+        HostText* title = kyrmsg(kGroupProc, 721);
+        if (kyr_failed(kyr_table_create(ctx->kyrManager, "SimpleStatistics", title, &table)))
+            return;
         int32_t width = 2;
         for (int32_t i = 0; i < nStat; ++i) width = std::max<int32_t>(width, statistic_name(ctx, i).length);
         char nameCell[33] = {};
         double mean = 0, sd = 0, skew = 0, kurt = 0;
         auto column = [&](int32_t kind, const char* name, void* cell, int32_t w) {
-            KyrArg args[4];
-            int32_t k = 0;
-            args[k++] = kyr_int(103, kind);
-            args[k++] = kyr_counted(138, name, static_cast<int32_t>(std::strlen(name)));
-            args[k++] = kyr_address(285, kKyrCell, cell);
-            if (w > 0) args[k++] = kyr_int(289, w);
-            return !failed(wobmth(table, nullptr, 338, k, args));
+            const KyrArg extra[] = {kyr_int(289, w)};
+            return !kyr_failed(kyr_table_column(table, kind, name, cell, extra, w > 0 ? 1 : 0));
         };
         if (!column(20, "Variable", nameCell, width) || !column(5, "Mean", &mean, 0) ||
             !column(5, "StD", &sd, 0))
@@ -204,17 +188,13 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         {
             KyrArg args[] = {kyr_counted(311, "title", 5),
                              kyr_text(287, kyrmsg(kGroupProc, ctx->momentOrigin != 0 ? 309 : 311))};
-            if (failed(wobmth(table, nullptr, 316, 2, args))) return;
+            if (kyr_failed(wobmth(table, nullptr, 316, 2, args))) return;
         }
-        if (failed(wobmth(table, nullptr, 298, 0, nullptr))) return;
+        if (kyr_failed(kyr_table_end_columns(table))) return;
         HostObject* output = nullptr;
-        {
-            KyrArg args[] = {kyr_object(0, nullptr), kyr_object(0, table),
-                             kyr_counted(339, "Tesk.Velix.SimpleStatistics", 27)};
-            if (failed(wobmth(ctx->kyrManager, nullptr, 422, 3, args))) return;
-            output = args[0].object;
-            ctx->kyrTable = output;
-        }
+        const char* path = "Tesk.Velix.SimpleStatistics";
+        if (kyr_failed(kyr_table_bind(ctx->kyrManager, table, path, &output))) return;
+        ctx->kyrTable = output;
         for (int32_t i = 0; i < nStat; ++i) {
             const NameRecord r = statistic_name(ctx, i);
             std::memset(nameCell, ' ', 32);
@@ -223,13 +203,10 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
             sd = ctx->stdDevs[i];
             skew = ctx->skewness[i];
             kurt = ctx->uniKurtosis[i];
-            if (failed(wobmth(table, nullptr, 329, 0, nullptr))) return;
+            if (kyr_failed(kyr_table_add_row(table))) return;
         }
-        if (failed(wobmth(table, nullptr, 299, 0, nullptr))) return;
-        {
-            KyrArg args[] = {kyr_object(0, output)};
-            if (failed(wobmth(ctx->kyrManager, nullptr, 428, 1, args))) return;
-        }
+        if (kyr_failed(kyr_table_end_rows(table))) return;
+        if (kyr_failed(kyr_table_deliver(ctx->kyrManager, output))) return;
 
         if (ctx->kurtosisWanted) {
             for (int32_t i = 0; i < ctx->nVar; ++i) {
@@ -278,7 +255,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
                 };
                 // A one-column matrix is stored by columns.
                 args[8] = kyr_counted(105, "c", 1);
-                if (failed(wobmth(ctx->kyrManager, nullptr, 388, 11, args))) return;
+                if (kyr_failed(wobmth(ctx->kyrManager, nullptr, 388, 11, args))) return;
             }
         }
     }

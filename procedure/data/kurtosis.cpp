@@ -31,9 +31,7 @@ constexpr uint32_t kBiasedKurtosis = 0x01;
 
 // Writes one left-justified note line through the output manager.
 int32_t note_line(ProcContext* ctx, int32_t number) {
-    KyrArg args[] = {kyr_text(577, kyrmsg(kGroupProc, number)), kyr_int(280, 1), kyr_int(371, 1),
-                     kyr_char(273, 'l')};
-    const int32_t rc = wobmth(ctx->kyrManager, nullptr, 358, 4, args);
+    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kGroupProc, number), 'l');
     if (rc < 0) xprrlog(0, rc);
     return rc;
 }

@@ -98,9 +98,7 @@ int32_t raw_pass(ProcContext* ctx, const double* inverse, KurtosisList* list, Ac
     int32_t numbered = 0;
     xoinfo(ctx->dataSetHandle[kRoleData], kInfoObsNumbers, &numbered);
     if (ctx->kurtosisWanted && numbered == 0) {
-        KyrArg args[] = {kyr_text(577, kyrmsg(kGroupProc, 39)), kyr_int(280, 1), kyr_int(371, 1),
-                         kyr_char(273, 'l')};
-        const int32_t rc = wobmth(ctx->kyrManager, nullptr, 358, 4, args);
+        const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kGroupProc, 39), 'l');
         if (rc < 0) {
             xprrlog(0, rc);
             return rc;

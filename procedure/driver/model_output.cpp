@@ -31,14 +31,7 @@ void close_output_group(HostObject* group) {
 
 bool listing_line(ProcContext* ctx, int32_t number) {
     if (ctx->kyrManager == nullptr) return false;
-    KyrArg args[] = {kyr_text(577, kyrmsg(kMsgProc, number)), kyr_int(280, 1), kyr_int(371, 1),
-                     kyr_char(273, 'l')};
-    const int32_t rc = wobmth(ctx->kyrManager, nullptr, 358, 4, args);
-    if (rc < 0) {
-        xprrlog(0, rc);
-        return false;
-    }
-    return true;
+    return !kyr_failed(kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, number), 'l'));
 }
 
 OutputTable::OutputTable(ProcContext* ctx, const char* name, int32_t title, const char* templatePath,
@@ -48,27 +41,13 @@ OutputTable::OutputTable(ProcContext* ctx, const char* name, int32_t title, cons
         ok_ = false;
         return;
     }
-    KyrArg args[] = {
-        kyr_counted(143, "kyr", 3),
-        kyr_counted(146, "data", 4),
-        kyr_object(144, nullptr),
-        kyr_int(148, -1),
-        kyr_counted(138, name, static_cast<int32_t>(std::char_traits<char>::length(name))),
-        kyr_text(296, kyrmsg(kMsgProc, title)),
-    };
-    if (!call(ctx->kyrManager, 147, 6, args)) return;
-    table_ = args[2].object;
+    if (!check(kyr_table_create(ctx->kyrManager, name, kyrmsg(kMsgProc, title), &table_))) return;
     if (titleText > 0)
         titleText_ = titleArg >= 0 ? kyrmsgs(kMsgProc, titleText, titleArg) : kyrmsg(kMsgProc, titleText);
 }
 
-bool OutputTable::call(HostObject* object, uint32_t method, int32_t count, KyrArg* args) {
-    if (!ok_) return false;
-    int32_t rc = wobmth(object, nullptr, method, count, args);
-    if (rc < 0) {
-        xprrlog(0, rc);
-        ok_ = false;
-    }
+bool OutputTable::check(int32_t status) {
+    if (kyr_failed(status)) ok_ = false;
     return ok_;
 }
 
@@ -93,28 +72,19 @@ void OutputTable::double_column(const std::string& name) {
 }
 
 bool OutputTable::end_columns() {
+    if (!ok_) return false;
     for (Column& c : columns_) {
         void* cell = c.kind == 66 ? static_cast<void*>(&c.text)
                                   : c.kind == 3 ? static_cast<void*>(&c.integer) : static_cast<void*>(&c.number);
-        KyrArg args[] = {
-            kyr_int(103, c.kind),
-            kyr_counted(138, c.name.c_str(), static_cast<int32_t>(c.name.size())),
-            kyr_address(285, kKyrCell, cell),
-            kyr_int(289, c.width),
-        };
-        if (!call(table_, 338, c.kind == 66 ? 4 : 3, args)) return false;
+        // A text column states its width; the others take the host's.
+        const KyrArg width[] = {kyr_int(289, c.width)};
+        if (!check(kyr_table_column(table_, c.kind, c.name, cell, width, c.kind == 66 ? 1 : 0)))
+            return false;
     }
-    if (!call(table_, 298, 0, nullptr)) return false;
-    KyrArg bind[] = {
-        kyr_object(0, nullptr),
-        kyr_object(0, table_),
-        kyr_counted(339, templatePath_.c_str(), static_cast<int32_t>(templatePath_.size())),
-        kyr_counted(311, "titletext", 9),
-        kyr_text(287, titleText_),
-    };
-    if (!call(ctx_->kyrManager, 422, titleText_ ? 5 : 3, bind)) return false;
-    handle_ = bind[0].object;
-    return true;
+    if (!check(kyr_table_end_columns(table_))) return false;
+    const KyrArg title[] = {kyr_counted(311, "titletext", 9), kyr_text(287, titleText_)};
+    const int32_t nTitle = titleText_ != nullptr ? 2 : 0;
+    return check(kyr_table_bind(ctx_->kyrManager, table_, templatePath_, &handle_, title, nTitle));
 }
 
 void OutputTable::set_text(size_t column, const std::string& text) {
@@ -123,10 +93,9 @@ void OutputTable::set_text(size_t column, const std::string& text) {
 void OutputTable::set_int(size_t column, int32_t v) { columns_[column].integer = v; }
 void OutputTable::set_double(size_t column, double v) { columns_[column].number = v; }
 
-bool OutputTable::add_row() { return call(table_, 329, 0, nullptr); }
+bool OutputTable::add_row() { return ok_ && check(kyr_table_add_row(table_)); }
 
 bool OutputTable::deliver() {
-    if (!call(table_, 299, 0, nullptr)) return false;
-    KyrArg args[] = {kyr_object(0, handle_)};
-    return call(ctx_->kyrManager, 428, 1, args);
+    if (!ok_ || !check(kyr_table_end_rows(table_))) return false;
+    return check(kyr_table_deliver(ctx_->kyrManager, handle_));
 }

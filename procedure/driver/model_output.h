@@ -42,7 +42,9 @@ public:
     bool ok() const { return ok_; }
 
 private:
-    bool call(HostObject* object, uint32_t method, int32_t count, KyrArg* args);
+    // Reports a failed call (kyr_failed) and keeps the table from further
+    // calls; the table's state after the call.
+    bool check(int32_t status);
 
     struct Column {
         std::string name;

@@ -46,17 +46,6 @@ protected:
         return d;
     }
 
-    // The step code of a call that ends the step, -1 when it returns.
-    template <class F>
-    int32_t exit_code(F f) {
-        try {
-            f();
-        } catch (const velix::platform::StepExit& e) {
-            return e.code;
-        }
-        return -1;
-    }
-
     fs::path dir_;
     std::string savedLib_;
 };

@@ -11,6 +11,7 @@
 
 #include "platform/control_block.h"
 #include "platform/session.h"
+#include "platform/step_exit.h"
 #include "velix/host.h"
 
 class HostStep : public ::testing::Test {
@@ -31,6 +32,16 @@ protected:
     }
     std::string log() const { return log_.str(); }
     void set_debug(const std::string& text) { velix::platform::session().options["DEBUG"] = text; }
+    // The step code of a call that ends the step, -1 when it returns.
+    template <class F>
+    int32_t exit_code(F f) {
+        try {
+            f();
+        } catch (const velix::platform::StepExit& e) {
+            return e.code;
+        }
+        return -1;
+    }
 
     std::ostringstream log_;
 

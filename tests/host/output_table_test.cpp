@@ -1,0 +1,219 @@
+// The output-table calls against a recording manager and table: each call
+// reaches its method with the entries the output manager reads, in their
+// order and number; the created table and the bound output come back only
+// from a call that succeeds; an entry list longer than any call has ends
+// the step as an internal error.
+#include "host/output_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/host/host_fixture.h"
+
+namespace {
+
+struct Call {
+    HostObject* object;
+    uint32_t method;
+    std::vector<KyrArg> args;
+};
+
+std::vector<Call> calls;
+int32_t status = 0;         // what every method answers
+HostObject createdTable{};  // what a create writes back
+HostObject boundOutput{};   // what a bind writes back
+
+int32_t record(HostObject* object, void* entryDatum, void*, int32_t count, KyrArg* args) {
+    const uint32_t method = *static_cast<const uint32_t*>(entryDatum);
+    calls.push_back({object, method, std::vector<KyrArg>(args, args + count)});
+    if (status >= 0 && method == kKyrMethodCreate) args[2].object = &createdTable;
+    if (status >= 0 && method == kKyrMethodBind) args[0].object = &boundOutput;
+    return status;
+}
+
+std::string counted_text(const KyrArg& a) {
+    return std::string(static_cast<const char*>(a.address), static_cast<size_t>(a.word));
+}
+
+// One class that answers every method of the protocol with `record`.
+class OutputTableCalls : public HostStep {
+   protected:
+    void SetUp() override {
+        HostStep::SetUp();
+        calls.clear();
+        status = 0;
+        const uint32_t numbers[] = {kKyrMethodCreate,  kKyrMethodColumn, kKyrMethodEndColumns,
+                                    kKyrMethodBind,    kKyrMethodAddRow, kKyrMethodEndRows,
+                                    kKyrMethodDeliver, kKyrMethodNote};
+        entries_.resize(std::size(numbers));
+        methodNumbers_.assign(std::begin(numbers), std::end(numbers));
+        heads_.assign(1, nullptr);
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            entries_[i] = HostMethodEntry{heads_[0], &methodNumbers_[i], &descriptor_, numbers[i]};
+            heads_[0] = &entries_[i];
+        }
+        cls_.buckets = heads_.data();
+        cls_.bucketMask = 0;
+        manager_.cls = &cls_;
+        table_.cls = &cls_;
+    }
+
+    HostMethodDescriptor descriptor_{record, nullptr};
+    std::vector<uint32_t> methodNumbers_;
+    std::vector<HostMethodEntry> entries_;
+    std::vector<HostMethodEntry*> heads_;
+    HostClass cls_;
+    HostObject manager_;
+    HostObject table_;
+    // Stand-ins for text handles: only their identity is passed on.
+    int textA_ = 0, textB_ = 0;
+    HostText* title_ = reinterpret_cast<HostText*>(&textA_);
+    HostText* name_ = reinterpret_cast<HostText*>(&textB_);
+};
+
+TEST_F(OutputTableCalls, CreateSendsTheDataTableEntriesAndGivesTheTable) {
+    HostObject* table = nullptr;
+    EXPECT_EQ(kyr_table_create(&manager_, "LinDep", title_, &table), 0);
+    EXPECT_EQ(table, &createdTable);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].object, &manager_);
+    EXPECT_EQ(calls[0].method, 147u);
+    const std::vector<KyrArg>& a = calls[0].args;
+    ASSERT_EQ(a.size(), 6u);
+    const uint16_t attributes[] = {143, 146, 144, 148, 138, 296};
+    for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i].attribute, attributes[i]) << "entry " << i;
+    EXPECT_EQ(counted_text(a[0]), "kyr");
+    EXPECT_EQ(counted_text(a[1]), "data");
+    EXPECT_EQ(a[2].type, kKyrObject);
+    EXPECT_EQ(a[3].word, -1);
+    EXPECT_EQ(a[4].type, kKyrCounted);
+    EXPECT_EQ(counted_text(a[4]), "LinDep");
+    EXPECT_EQ(a[5].type, kKyrTextHandle);
+    EXPECT_EQ(a[5].text, title_);
+
+    // The name as a text handle goes as that handle.
+    EXPECT_EQ(kyr_table_create(&manager_, name_, title_, &table), 0);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].args[4].type, kKyrTextHandle);
+    EXPECT_EQ(calls[1].args[4].text, name_);
+}
+
+TEST_F(OutputTableCalls, AFailedCallReturnsItsStatusAndWritesNoOutput) {
+    status = -7;
+    HostObject* table = &table_;
+    HostObject* output = &table_;
+    EXPECT_EQ(kyr_table_create(&manager_, "T", title_, &table), -7);
+    EXPECT_EQ(kyr_table_bind(&manager_, &table_, "Path.T", &output), -7);
+    EXPECT_EQ(table, &table_);
+    EXPECT_EQ(output, &table_);
+    EXPECT_EQ(calls.size(), 2u);
+    // The failure is the caller's to report: nothing is written to the log.
+    EXPECT_EQ(log(), "");
+}
+
+TEST_F(OutputTableCalls, ColumnsReadTheirCellOrTheAddressInTheirCell) {
+    double value = 0.0;
+    const double* cursor = &value;
+    const KyrArg extra[] = {kyr_int(289, 12), kyr_int(272, 4), kyr_counted(339, "Sign", 4)};
+    EXPECT_EQ(kyr_table_column(&table_, 5, "Value", &value), 0);
+    EXPECT_EQ(kyr_table_column(&table_, 20, name_, &value, extra, 3), 0);
+    EXPECT_EQ(kyr_table_column_at(&table_, 5, name_, &cursor), 0);
+    ASSERT_EQ(calls.size(), 3u);
+    for (const Call& c : calls) {
+        EXPECT_EQ(c.object, &table_);
+        EXPECT_EQ(c.method, 338u);
+    }
+    const std::vector<KyrArg>& plain = calls[0].args;
+    ASSERT_EQ(plain.size(), 3u);
+    EXPECT_EQ(plain[0].attribute, 103);
+    EXPECT_EQ(plain[0].word, 5);
+    EXPECT_EQ(plain[1].attribute, 138);
+    EXPECT_EQ(counted_text(plain[1]), "Value");
+    EXPECT_EQ(plain[2].attribute, 285);
+    EXPECT_EQ(plain[2].type, kKyrCell);
+    EXPECT_EQ(plain[2].address, &value);
+
+    // The further entries follow the cell as they were given.
+    const std::vector<KyrArg>& wide = calls[1].args;
+    ASSERT_EQ(wide.size(), 6u);
+    EXPECT_EQ(wide[1].text, name_);
+    EXPECT_EQ(wide[3].attribute, 289);
+    EXPECT_EQ(wide[3].word, 12);
+    EXPECT_EQ(wide[4].attribute, 272);
+    EXPECT_EQ(wide[4].word, 4);
+    EXPECT_EQ(wide[5].attribute, 339);
+    EXPECT_EQ(counted_text(wide[5]), "Sign");
+
+    const std::vector<KyrArg>& indirect = calls[2].args;
+    ASSERT_EQ(indirect.size(), 3u);
+    EXPECT_EQ(indirect[2].attribute, 343);
+    EXPECT_EQ(indirect[2].type, kKyrCell);
+    EXPECT_EQ(indirect[2].address, &cursor);
+}
+
+TEST_F(OutputTableCalls, BindRowsAndDeliverFollowTheProtocol) {
+    HostObject* output = nullptr;
+    const KyrArg title[] = {kyr_counted(311, "titletext", 9), kyr_text(287, title_)};
+    EXPECT_EQ(kyr_table_end_columns(&table_), 0);
+    EXPECT_EQ(kyr_table_bind(&manager_, &table_, "Orvo.NLP.LinDep", &output, title, 2), 0);
+    EXPECT_EQ(output, &boundOutput);
+    EXPECT_EQ(kyr_table_bind(&manager_, &table_, name_, &output), 0);
+    EXPECT_EQ(kyr_table_add_row(&table_), 0);
+    EXPECT_EQ(kyr_table_end_rows(&table_), 0);
+    EXPECT_EQ(kyr_table_deliver(&manager_, &boundOutput), 0);
+    ASSERT_EQ(calls.size(), 6u);
+
+    const uint32_t methods[] = {298, 422, 422, 329, 299, 428};
+    HostObject* objects[] = {&table_, &manager_, &manager_, &table_, &table_, &manager_};
+    const size_t counts[] = {0, 5, 3, 0, 0, 1};
+    for (size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].method, methods[i]) << "call " << i;
+        EXPECT_EQ(calls[i].object, objects[i]) << "call " << i;
+        EXPECT_EQ(calls[i].args.size(), counts[i]) << "call " << i;
+    }
+    const std::vector<KyrArg>& bind = calls[1].args;
+    EXPECT_EQ(bind[0].attribute, 0);
+    EXPECT_EQ(bind[0].object, nullptr);  // the handle comes back here
+    EXPECT_EQ(bind[1].attribute, 0);
+    EXPECT_EQ(bind[1].object, &table_);
+    EXPECT_EQ(bind[2].attribute, 339);
+    EXPECT_EQ(counted_text(bind[2]), "Orvo.NLP.LinDep");
+    EXPECT_EQ(counted_text(bind[3]), "titletext");
+    EXPECT_EQ(bind[4].attribute, 287);
+    EXPECT_EQ(bind[4].text, title_);
+    EXPECT_EQ(calls[2].args[2].type, kKyrTextHandle);
+    EXPECT_EQ(calls[2].args[2].text, name_);
+    EXPECT_EQ(calls[5].args[0].object, &boundOutput);
+}
+
+TEST_F(OutputTableCalls, NoteIsOneJustifiedLine) {
+    EXPECT_EQ(kyr_note(&manager_, title_, 'c'), 0);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].method, 358u);
+    const std::vector<KyrArg>& a = calls[0].args;
+    ASSERT_EQ(a.size(), 4u);
+    EXPECT_EQ(a[0].attribute, 577);
+    EXPECT_EQ(a[0].text, title_);
+    EXPECT_EQ(a[1].attribute, 280);
+    EXPECT_EQ(a[1].word, 1);
+    EXPECT_EQ(a[2].attribute, 371);
+    EXPECT_EQ(a[2].word, 1);
+    EXPECT_EQ(a[3].attribute, 273);
+    EXPECT_EQ(a[3].character, 'c');
+}
+
+TEST_F(OutputTableCalls, MoreFurtherEntriesThanACallHoldsEndTheStep) {
+    std::vector<KyrArg> extra(9, kyr_int(289, 1));
+    double cell = 0.0;
+    HostObject* output = nullptr;
+    EXPECT_EQ(exit_code([&] { kyr_table_column(&table_, 5, "X", &cell, extra.data(), 9); }), 9999);
+    EXPECT_EQ(exit_code([&] { kyr_table_bind(&manager_, &table_, "P", &output, extra.data(), 9); }),
+              9999);
+    EXPECT_EQ(exit_code([&] { kyr_table_column(&table_, 5, "X", &cell, extra.data(), 8); }), -1);
+    EXPECT_EQ(calls.size(), 1u) << "only the call within the limit reaches the table";
+    EXPECT_NE(log().find("internal error"), std::string::npos) << log();
+}
+
+}  // namespace
