@@ -29,16 +29,42 @@ constexpr double kTiny = 1.491668147e-154;
 // the uncorrected coefficients.
 constexpr uint32_t kBiasedKurtosis = 0x01;
 
-// Writes one left-justified note line through the output manager.
-int32_t note_line(ProcContext* ctx, int32_t number) {
-    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kGroupProc, number), 'l');
+}  // namespace
+
+namespace velix::detail {
+
+void kurtosis_reset(ProcContext* ctx, const double* inverse, KurtosisList* list) {
+    const int32_t nv = ctx->nVar;
+    if (inverse != nullptr) ctx->kurtosisCells[0] = 0.0;
+    *list = KurtosisList{};
+    std::fill(ctx->skewness, ctx->skewness + nv, 0.0);
+    std::fill(ctx->uniKurtosis, ctx->uniKurtosis + nv, 0.0);
+}
+
+int32_t kurtosis_numbering(ProcContext* ctx, int32_t* numbered) {
+    *numbered = 0;
+    xoinfo(ctx->dataSetHandle[kRoleData], kInfoObsNumbers, numbered);
+    if (!ctx->kurtosisWanted || *numbered != 0) return 0;
+    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kGroupProc, 39), 'l');
     if (rc < 0) xprrlog(0, rc);
     return rc;
 }
 
-}  // namespace
-
-namespace velix::detail {
+void kurtosis_add(ProcContext* ctx, const double* d, double w, const double* inverse,
+                  KurtosisList* list, int32_t observation) {
+    const int32_t nv = ctx->nVar;
+    for (int32_t i = 0; i < nv; ++i) {
+        const double d2 = d[i] * d[i];
+        ctx->skewness[i] += w * d2 * d[i];
+        ctx->uniKurtosis[i] += w * d2 * d2;
+    }
+    if (inverse == nullptr) return;
+    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
+    const double q = mardia_term(d, nv, intercept, inverse);
+    const double c = w * q * q;
+    ctx->kurtosisCells[0] += c;
+    enter_contribution(list, c, observation, w);
+}
 
 double mardia_term(const double* d, int32_t m, int32_t skip, const double* inverse) {
     double q = 0.0;
@@ -145,18 +171,10 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
 int32_t coskurt(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/,
                 int32_t /*freqEntry*/, const double* inverse, KurtosisList* list) {
     const int32_t nv = ctx->nVar;
-    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
-    if (inverse != nullptr) ctx->kurtosisCells[0] = 0.0;
-    *list = KurtosisList{};
-    std::fill(ctx->skewness, ctx->skewness + nv, 0.0);
-    std::fill(ctx->uniKurtosis, ctx->uniKurtosis + nv, 0.0);
-
+    velix::detail::kurtosis_reset(ctx, inverse, list);
     int32_t numbered = 0;
-    xoinfo(ctx->dataSetHandle[kRoleData], kInfoObsNumbers, &numbered);
-    if (ctx->kurtosisWanted && numbered == 0) {
-        const int32_t rc = note_line(ctx, 39);
-        if (rc < 0) return rc;
-    }
+    const int32_t rc = velix::detail::kurtosis_numbering(ctx, &numbered);
+    if (rc < 0) return rc;
 
     velix::detail::RawPass pass(ctx, nv);
     double w = 0.0, f = 0.0;
@@ -164,18 +182,9 @@ int32_t coskurt(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
     int32_t count = 0;
     while (pass.next(&w, &f)) {
         ++count;
-        for (int32_t i = 0; i < nv; ++i) {
-            d[i] = ctx->rowValues[i] - ctx->means[i];
-            const double d2 = d[i] * d[i];
-            ctx->skewness[i] += w * d2 * d[i];
-            ctx->uniKurtosis[i] += w * d2 * d2;
-        }
-        if (inverse != nullptr) {
-            const double q = velix::detail::mardia_term(d.data(), nv, intercept, inverse);
-            const double c = w * q * q;
-            ctx->kurtosisCells[0] += c;
-            velix::detail::enter_contribution(list, c, numbered ? pass.observation() : count, w);
-        }
+        for (int32_t i = 0; i < nv; ++i) d[i] = ctx->rowValues[i] - ctx->means[i];
+        const int32_t observation = numbered ? pass.observation() : count;
+        velix::detail::kurtosis_add(ctx, d.data(), w, inverse, list, observation);
     }
     return pass.level();
 }

@@ -51,6 +51,20 @@ private:
 // entries from there move down and the fifth drops out.
 void enter_contribution(KurtosisList* list, double c, int32_t obs, double w);
 
+// The kurtosis sums of a raw pass.  kurtosis_reset zeroes the skewness and
+// kurtosis sums of the nVar analysis variables, the contribution list and,
+// with an inverse, the Mardia sum (kurtosisCells[0]).
+void kurtosis_reset(ProcContext* ctx, const double* inverse, KurtosisList* list);
+// out: *numbered, whether DATA= numbers its observations.  When kurtosis
+// is asked for and they are not numbered, writes note 39; result: the
+// note's status (negative after reporting a failure), else 0.
+int32_t kurtosis_numbering(ProcContext* ctx, int32_t* numbered);
+// Adds one observation, centred about the means in d[nVar], of weight w:
+// the cubes and fourth powers, and with an inverse its Mardia term, which
+// enters the contribution list as observation `observation`.
+void kurtosis_add(ProcContext* ctx, const double* d, double w, const double* inverse,
+                  KurtosisList* list, int32_t observation);
+
 // Variable number in DATA= of the first variable of a PROC list (WEIGHT,
 // FREQ, PARTIAL), 0 when the list is empty or the variable is absent.
 int16_t list_variable(const ProcContext* ctx, int32_t list, int32_t index = 0);

@@ -87,23 +87,11 @@ int32_t raw_pass(ProcContext* ctx, const double* inverse, KurtosisList* list, Ac
     const int32_t nv = ctx->nVar;
     const int32_t m = ctx->nManifest;
     const bool kurtosis = ctx->kurtosisWanted || ctx->dataSetHandle[kRoleOutstat] != nullptr;
-    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
-    if (kurtosis) {
-        if (inverse != nullptr) ctx->kurtosisCells[0] = 0.0;
-        *list = KurtosisList{};
-        std::fill(ctx->skewness, ctx->skewness + nv, 0.0);
-        std::fill(ctx->uniKurtosis, ctx->uniKurtosis + nv, 0.0);
-    }
+    if (kurtosis) velix::detail::kurtosis_reset(ctx, inverse, list);
     const double d = zvardiv(ctx->vardefKind, ctx->nObs, 0.0, ctx->sumWeights);
     int32_t numbered = 0;
-    xoinfo(ctx->dataSetHandle[kRoleData], kInfoObsNumbers, &numbered);
-    if (ctx->kurtosisWanted && numbered == 0) {
-        const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kGroupProc, 39), 'l');
-        if (rc < 0) {
-            xprrlog(0, rc);
-            return rc;
-        }
-    }
+    const int32_t rc = velix::detail::kurtosis_numbering(ctx, &numbered);
+    if (rc < 0) return rc;
     velix::detail::RawPass pass(ctx, nv);
     std::vector<double> x(m + 1);
     double w = 0.0, f = 0.0;
@@ -115,19 +103,11 @@ int32_t raw_pass(ProcContext* ctx, const double* inverse, KurtosisList* list, Ac
         if (ctx->interceptVar) x[nv] = 1.0;
         accumulate(x.data(), w, d);
         if (!kurtosis) continue;
-        for (int32_t j = 0; j < nv; ++j) {
-            const double e = ctx->momentOrigin != 0 ? x[j] - ctx->means[j] : x[j];
-            const double e2 = e * e;
-            ctx->skewness[j] += w * e2 * e;
-            ctx->uniKurtosis[j] += w * e2 * e2;
-            x[j] = e;
-        }
-        if (inverse != nullptr) {
-            const double q = velix::detail::mardia_term(x.data(), nv, intercept, inverse);
-            const double c = w * q * q;
-            ctx->kurtosisCells[0] += c;
-            velix::detail::enter_contribution(list, c, numbered ? pass.observation() : count, w);
-        }
+        // The kurtosis sums are about the means whatever the moments are.
+        if (ctx->momentOrigin != 0)
+            for (int32_t j = 0; j < nv; ++j) x[j] -= ctx->means[j];
+        const int32_t observation = numbered ? pass.observation() : count;
+        velix::detail::kurtosis_add(ctx, x.data(), w, inverse, list, observation);
     }
     return pass.level();
 }
