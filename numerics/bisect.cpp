@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "numerics/kernel_support.h"
 #include "velix/host_vector.h"
 
 namespace {
@@ -97,14 +98,7 @@ void keep_eigenvalue(double x, int16_t tag, bool keep_largest, int64_t cap, doub
         }
         --n;
     }
-    int64_t i = n;
-    while (i > 0 && x < w[i - 1]) {
-        w[i] = w[i - 1];
-        ind[i] = ind[i - 1];
-        --i;
-    }
-    w[i] = x;
-    ind[i] = tag;
+    velix::detail::insert_ascending(x, tag, w, ind, n);
     *count = n + 1;
 }
 

@@ -1,7 +1,8 @@
 // Shared machinery of the dense and packed kernels: the packed-index
 // arithmetic (from velix/packed_index.h), the constants the kernels test
-// against, and the mantissa/power-of-ten determinant accumulator.  Nothing
-// here is specific to one factorization.
+// against, the mantissa/power-of-ten determinant accumulator and the
+// ordered insertion the eigenvalue routines keep their results with.
+// Nothing here is specific to one factorization.
 #pragma once
 
 #include <cmath>
@@ -44,6 +45,19 @@ inline void det_scale(double* pair, double f, bool zero_tiny = false) {
         }
     }
     pair[0] = m;
+}
+
+// Puts x with its tag into the ascending w[0..n) (ind[0..n) alongside),
+// after any equal values; w and ind have room for n + 1 entries.
+inline void insert_ascending(double x, int16_t tag, double* w, int16_t* ind, int64_t n) {
+    int64_t i = n;
+    while (i > 0 && x < w[i - 1]) {
+        w[i] = w[i - 1];
+        ind[i] = ind[i - 1];
+        --i;
+    }
+    w[i] = x;
+    ind[i] = tag;
 }
 
 }  // namespace velix::detail

@@ -393,15 +393,7 @@ int32_t zimtqlv(int32_t n, double* t, double* w, int16_t* ind, double* rv1) {
             break;
         }
         // Insert the converged eigenvalue into the ascending leading part.
-        const double p = w[l];
-        int64_t i = l;
-        while (i > 0 && p < w[i - 1]) {
-            w[i] = w[i - 1];
-            ind[i] = ind[i - 1];
-            --i;
-        }
-        w[i] = p;
-        ind[i] = tag;
+        velix::detail::insert_ascending(w[l], tag, w, ind, l);
     }
     return 0;
 }
