@@ -8,3 +8,4 @@
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
 #include "host/print_setup.h"
+#include "host/scratch_file.h"

@@ -163,19 +163,11 @@ bool scaled_factor(int32_t n, double tol, double* a, double* logdet) {
 }
 
 void write_file(HostFile* file, const void* data, int64_t bytes) {
-    const int32_t rc = xcwrite(file, data, bytes);
-    if (rc != 0) {
-        xprrlog(0, rc);
-        xexit(1020, 0);
-    }
+    scratch_check(xcwrite(file, data, bytes));
 }
 
 void point_file(HostFile* file, int64_t position) {
-    const int32_t rc = xcpoint(file, position);
-    if (rc != 0) {
-        xprrlog(0, rc);
-        xexit(1020, 0);
-    }
+    scratch_check(xcpoint(file, position));
 }
 
 void determinant_table(ProcContext* ctx, const char* name, int32_t title, double logdet, int32_t label) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/scratch_file.h"
 #include "numerics/uniform_random.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_output.h"
@@ -52,11 +53,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
                 std::memset(r.name, ' ', sizeof r.name);
                 std::memcpy(r.name, nameBuffer[i].text, std::min<size_t>(32, nameBuffer[i].length));
                 r.value = valueBuffer[i];
-                int32_t rc = xcwrite(ctx->scratchFile, &r, sizeof r);
-                if (rc != 0) {
-                    xprrlog(0, rc);
-                    xexit(1020, 0);
-                }
+                scratch_check(xcwrite(ctx->scratchFile, &r, sizeof r));
             }
             total += p;
         } else if (std::memcmp(n->keyword, "STRUCTEQ", 8) == 0) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/fields.h"
+#include "host/scratch_file.h"
 #include "procedure/driver/grammar.h"
 #include "procedure/driver/model.h"
 #include "procedure/estimation/options.h"
@@ -63,10 +64,7 @@ void open_file(HostFile** handle, uint32_t attribute) {
     req.attributeWord = attribute;
     int32_t rc = xcopen(handle, &req);
     if (rc == 0) rc = xcpoint(*handle, 0);
-    if (rc != 0) {
-        xprrlog(0, rc);
-        xexit(1020, 0);
-    }
+    scratch_check(rc);
 }
 
 void step_exit_above(ProcContext* ctx, int32_t level) {

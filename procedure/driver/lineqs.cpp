@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "host/scratch_file.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_output.h"
 
@@ -383,11 +384,7 @@ void cospare(ProcContext* ctx) {
     }
 
     // 7-8. _BETA_ and _GAMMA_.
-    int32_t rc = xcpoint(ctx->scratchFile, 0);
-    if (rc != 0) {
-        xprrlog(0, rc);
-        xexit(1020, 0);
-    }
+    scratch_check(xcpoint(ctx->scratchFile, 0));
     ctx->nElements = 0;
     ctx->nNamedPositions = 0;
     Prefixes prefixes;

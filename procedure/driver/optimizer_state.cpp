@@ -7,40 +7,30 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/scratch_file.h"
 #include "procedure/driver/model.h"
 #include "procedure/procedure.h"
-
-namespace {
-
-void check(int32_t rc) {
-    if (rc != 0) {
-        xprrlog(0, rc);
-        xexit(1020, 0);
-    }
-}
-
-}  // namespace
 
 void cosxinp(ProcContext* ctx, int32_t mode) {
     if (ctx->nByVars == 0) return;
     NlpProblem* nlp = ctx->nlp;
     NlpHookBlock* hooks = nlp->hooks ? nlp->hooks : ctx->hooks;
     const int64_t nE = ctx->nElements, nP = ctx->nParmAll;
-    check(xcpoint(ctx->scratchFile, 0));
+    scratch_check(xcpoint(ctx->scratchFile, 0));
     if (mode == 0) {
-        check(xcwrite(ctx->scratchFile, nlp, sizeof *nlp));
-        check(xcwrite(ctx->scratchFile, hooks, sizeof *hooks));
-        if (nE > 0) check(xcwrite(ctx->scratchFile, ctx->elements.value, 8 * nE));
-        if (nP > 0) check(xcwrite(ctx->scratchFile, nlp->x, 8 * nP));
+        scratch_check(xcwrite(ctx->scratchFile, nlp, sizeof *nlp));
+        scratch_check(xcwrite(ctx->scratchFile, hooks, sizeof *hooks));
+        if (nE > 0) scratch_check(xcwrite(ctx->scratchFile, ctx->elements.value, 8 * nE));
+        if (nP > 0) scratch_check(xcwrite(ctx->scratchFile, nlp->x, 8 * nP));
         const int64_t end = static_cast<int64_t>(sizeof *nlp + sizeof *hooks) + 8 * (nE + nP);
         ctx->saveEnd[0] = ctx->saveEnd[1] = ctx->saveEnd[2] = end;
         return;
     }
-    check(xcread(ctx->scratchFile, nlp, sizeof *nlp));
-    check(xcread(ctx->scratchFile, hooks, sizeof *hooks));
+    scratch_check(xcread(ctx->scratchFile, nlp, sizeof *nlp));
+    scratch_check(xcread(ctx->scratchFile, hooks, sizeof *hooks));
     if (!ctx->inramUsed) {
-        if (nE > 0) check(xcread(ctx->scratchFile, ctx->elements.value, 8 * nE));
-        if (nP > 0) check(xcread(ctx->scratchFile, nlp->x, 8 * nP));
+        if (nE > 0) scratch_check(xcread(ctx->scratchFile, ctx->elements.value, 8 * nE));
+        if (nP > 0) scratch_check(xcread(ctx->scratchFile, nlp->x, 8 * nP));
         for (int64_t e = 0; e < nE; ++e) {
             const int32_t p = ctx->elements.parameter[e];
             if (p != 0) ctx->elements.value[e] = nlp->x[std::abs(p) - 1];

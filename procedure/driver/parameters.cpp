@@ -9,17 +9,14 @@
 #include <cstring>
 #include <vector>
 
+#include "host/scratch_file.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/program_statements.h"
 
 namespace {
 
 void read_or_exit(HostFile* f, void* buffer, int64_t bytes) {
-    int32_t rc = xcread(f, buffer, bytes);
-    if (rc != 0) {
-        xprrlog(0, rc);
-        xexit(1020, 0);
-    }
+    scratch_check(xcread(f, buffer, bytes));
 }
 
 NameRecord record_name(int16_t length, const char* text) {
@@ -66,11 +63,7 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     NlpProblem* nlp = ctx->nlp;
     std::vector<NameRecord> table;  // scratch name table: model, then added parameters
     table.reserve(static_cast<size_t>(std::max(ctx->nParmAll, 1)));
-    int32_t rc = xcpoint(ctx->scratchFile, 0);
-    if (rc != 0) {
-        xprrlog(0, rc);
-        xexit(1020, 0);
-    }
+    scratch_check(xcpoint(ctx->scratchFile, 0));
 
     // Pass 1.
     PatternRecord rec;
@@ -115,11 +108,7 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     nlp->paramNameWidth = 0;
 
     // 7. Pass 2.
-    rc = xcpoint(ctx->scratchFile, 0);
-    if (rc != 0) {
-        xprrlog(0, rc);
-        xexit(1020, 0);
-    }
+    scratch_check(xcpoint(ctx->scratchFile, 0));
     for (int32_t e = 0; e < ctx->nElements; ++e) {
         read_or_exit(ctx->scratchFile, &rec, sizeof rec);
         int32_t p = 0;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "host/fields.h"
+#include "host/scratch_file.h"
 #include "procedure/driver/model.h"
 
 namespace {
@@ -20,11 +21,7 @@ void write_record(ProcContext* ctx, int32_t row, int32_t col, const NameRecord& 
     std::memset(r.name, ' ', sizeof r.name);
     if (name.length > 0) std::memcpy(r.name, name.text, std::min<size_t>(32, sizeof name.text));
     r.value = value;
-    int32_t rc = xcwrite(ctx->scratchFile, &r, sizeof r);
-    if (rc != 0) {
-        xprrlog(0, rc);
-        xexit(1020, 0);
-    }
+    scratch_check(xcwrite(ctx->scratchFile, &r, sizeof r));
 }
 
 // Message 119: matrix k changed its type (the reason is message `text`).

@@ -106,11 +106,7 @@ void exit_above(ProcContext* ctx, int32_t limit) {
 }
 
 void rewind_scratch(ProcContext* ctx) {
-    const int32_t rc = xcpoint(ctx->scratchFile, 0);
-    if (rc != 0) {
-        xprrlog(0, rc);
-        xexit(1020, 0);
-    }
+    scratch_check(xcpoint(ctx->scratchFile, 0));
 }
 
 int32_t matrix_number(const ProcContext* ctx, const NameRecord& name) {

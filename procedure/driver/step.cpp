@@ -106,11 +106,7 @@ void synchronise(ProcContext* ctx, int role, const char* optionText) {
 
 void close_file(HostFile* file) {
     if (file == nullptr) return;
-    int32_t rc = xcclose(file, 1);
-    if (rc != 0) {
-        xprrlog(0, rc);
-        xexit(1020, 0);
-    }
+    scratch_check(xcclose(file, 1));
 }
 
 // The blocks that live in the driver's frame for the whole step.

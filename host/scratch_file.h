@@ -1,0 +1,14 @@
+// The module's convention for scratch-file calls: the step cannot go on
+// without its scratch file, so a failed call is reported with the host's
+// own text and ends the step.
+#pragma once
+
+#include <cstdint>
+
+// Return code of a step ended by a failed scratch-file call.
+constexpr int32_t kScratchFileFailure = 1020;
+
+// in: the status of a scratch-file call (xcopen, xcpoint, xcread, xcwrite,
+// xcclose).  0 returns; any other status is reported (xprrlog) and ends the
+// step with kScratchFileFailure.
+void scratch_check(int32_t status);
