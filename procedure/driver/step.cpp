@@ -48,7 +48,6 @@ const ImageInfo* mcn_main(HostControlBlock* gcb, void* pidb) {
 namespace {
 
 // Attribute codes and method numbers of the output manager used here.
-constexpr uint32_t kMethodCreate = 147;
 constexpr uint32_t kMethodBegin = 435;
 constexpr uint32_t kMethodTitle = 439;
 constexpr uint32_t kMethodCompileState = 431;
@@ -154,7 +153,7 @@ int32_t zavvelix() {
             kyr_object(144, nullptr),
             kyr_int(383, kGroupProc),
         };
-        int32_t rc = wobmth(ctx->kyrAnchor, nullptr, kMethodCreate, 4, args);
+        int32_t rc = wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, args);
         if (rc < 0) xexit(rc, 0);
         ctx->kyrManager = args[2].object;
     }
