@@ -117,6 +117,20 @@ void allocate_moment_arrays(ProcContext* ctx) {
 
 namespace {
 
+// Square roots of the diagonal of the packed matrix a of order n into
+// r[n], and the sum of the logs of the diagonal in *sumLog; false when a
+// diagonal is not positive or not finite.
+bool diagonal_roots(int32_t n, const double* a, double* r, double* sumLog) {
+    *sumLog = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        const double d = a[pk(i, i)];
+        if (!(d > 0.0) || !std::isfinite(d)) return false;
+        r[i] = std::sqrt(d);
+        *sumLog += std::log(d);
+    }
+    return true;
+}
+
 // Inverse of the packed matrix a of order n on its unit-diagonal scaling:
 // the tolerance of the Cholesky pivots is relative to each variance.
 // ln det in *logdet.  false when a diagonal is not positive or a pivot
@@ -124,12 +138,8 @@ namespace {
 bool scaled_inverse(int32_t n, double tol, double* a, double* logdet) {
     std::vector<double> r(n);
     double sumLog = 0.0;
-    for (int32_t i = 0; i < n; ++i) {
-        const double d = a[pk(i, i)];
-        if (!(d > 0.0) || !std::isfinite(d)) return false;
-        r[i] = 1.0 / std::sqrt(d);
-        sumLog += std::log(d);
-    }
+    if (!diagonal_roots(n, a, r.data(), &sumLog)) return false;
+    for (int32_t i = 0; i < n; ++i) r[i] = 1.0 / r[i];
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j) a[pk(i, j)] *= r[i] * r[j];
     double det[2];
@@ -145,12 +155,7 @@ bool scaled_inverse(int32_t n, double tol, double* a, double* logdet) {
 bool scaled_factor(int32_t n, double tol, double* a, double* logdet) {
     std::vector<double> r(n);
     double sumLog = 0.0;
-    for (int32_t i = 0; i < n; ++i) {
-        const double d = a[pk(i, i)];
-        if (!(d > 0.0) || !std::isfinite(d)) return false;
-        r[i] = std::sqrt(d);
-        sumLog += std::log(d);
-    }
+    if (!diagonal_roots(n, a, r.data(), &sumLog)) return false;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j) a[pk(i, j)] /= r[i] * r[j];
     double ld = 0.0;
