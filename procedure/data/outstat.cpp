@@ -49,6 +49,20 @@ NameRecord variable_name(const ProcContext* ctx, int32_t i) {
     return r;
 }
 
+// One row per variable of the PackedSym matrix a of order n, named by the
+// variable, its first nv values in v[nv]: only the DATA= variables have a
+// variable to receive a value.
+void matrix_rows(ProcContext* ctx, int32_t role, const double* a, int32_t n, int32_t nv, double* v) {
+    std::vector<double> row(n);
+    for (int32_t i = 0; i < n; ++i) {
+        const NameRecord name = variable_name(ctx, i);
+        set_name(&ctx->outRow.name, &name);
+        full_row(a, n, i, row.data());
+        std::copy(row.begin(), row.begin() + nv, v);
+        cos_write_row(ctx, role);
+    }
+}
+
 }  // namespace
 
 void cosfout(ProcContext* ctx, int32_t mode) {
@@ -83,15 +97,7 @@ void cosfout(ProcContext* ctx, int32_t mode) {
                            : ctx->covAnalysis      ? "COV"
                                                    : "CORR";
         set_type(ctx, type);
-        std::vector<double> row(n);
-        for (int32_t i = 0; i < n; ++i) {
-            const NameRecord name = variable_name(ctx, i);
-            set_name(&ctx->outRow.name, &name);
-            full_row(ctx->momentMatrix, n, i, row.data());
-            // Only the DATA= variables have a variable to receive a value.
-            std::copy(row.begin(), row.begin() + nv, v);
-            cos_write_row(ctx, role);
-        }
+        matrix_rows(ctx, role, ctx->momentMatrix, n, nv, v);
         return;
     }
 
@@ -99,14 +105,7 @@ void cosfout(ProcContext* ctx, int32_t mode) {
     set_type(ctx, "WEIGHT");
     if (method == kMethodGls || method == kMethodUlsGls || method == kMethodDwls ||
         method == kMethodUlsDwls) {
-        std::vector<double> row(n);
-        for (int32_t i = 0; i < n; ++i) {
-            const NameRecord name = variable_name(ctx, i);
-            set_name(&ctx->outRow.name, &name);
-            full_row(ctx->weightMatrix, n, i, row.data());
-            std::copy(row.begin(), row.begin() + nv, v);
-            cos_write_row(ctx, role);
-        }
+        matrix_rows(ctx, role, ctx->weightMatrix, n, nv, v);
     } else if (method == kMethodWls || method == kMethodUlsWls) {
         int64_t q = 0;
         for (int32_t i = 0; i < n; ++i) {
