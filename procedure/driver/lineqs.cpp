@@ -19,6 +19,7 @@
 #include "host/scratch_file.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_output.h"
+#include "procedure/driver/model_readers.h"
 
 namespace {
 
@@ -494,8 +495,7 @@ void cospare(ProcContext* ctx) {
         if (mt.type[k] == kMatBeta || mt.type[k] == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
             mt.type[k] = kMatIdentity;
             mt.form[k] = kFormNone;
-            xpmstr(text80, -1 - 80, kMsgProc, 152);
-            xpmlog(kMsgProc, 119, static_cast<int32_t>(mt.name[k].length), mt.name[k].text, text80);
+            velix::detail::type_change_note(ctx, k, 152, text80);
         } else if (mt.type[k] != kMatEqsGamma && mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal &&
                    mt.type[k] != kMatSelection) {
             xpmlog(kMsgProc, 118, str(mt.name[k]).c_str());

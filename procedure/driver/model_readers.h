@@ -114,7 +114,8 @@ T* table_array(ProcContext* ctx, size_t n) {
 }
 
 // Message 119: matrix k changed its type for the reason of message `text`.
-void type_change_note(ProcContext* ctx, int32_t k, int32_t text);
+// out: text80[81], when given, receives the text of the reason.
+void type_change_note(ProcContext* ctx, int32_t k, int32_t text, char* text80 = nullptr);
 // Ends the step with the error level when it is above `limit`.
 void exit_above(ProcContext* ctx, int32_t limit);
 // Positions the scratch file at byte 0 (failure ends the step with 1020).

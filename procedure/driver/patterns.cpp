@@ -10,6 +10,7 @@
 #include "host/fields.h"
 #include "host/scratch_file.h"
 #include "procedure/driver/model.h"
+#include "procedure/driver/model_readers.h"
 
 namespace {
 
@@ -22,13 +23,6 @@ void write_record(ProcContext* ctx, int32_t row, int32_t col, const NameRecord& 
     if (name.length > 0) std::memcpy(r.name, name.text, std::min<size_t>(32, sizeof name.text));
     r.value = value;
     scratch_check(xcwrite(ctx->scratchFile, &r, sizeof r));
-}
-
-// Message 119: matrix k changed its type (the reason is message `text`).
-void type_note(char* text80, ProcContext* ctx, int32_t k, int32_t text) {
-    xpmstr(text80, -1 - 80, kMsgProc, text);
-    const NameRecord& n = ctx->model.name[k];
-    xpmlog(kMsgProc, 119, static_cast<int32_t>(n.length), n.text, text80);
 }
 
 }  // namespace
@@ -76,17 +70,17 @@ int32_t patwrt(char* text80, ProcContext* ctx, int32_t k, const NameRecord* name
         (t == kMatUpper && !upper)) {
         t = kMatGeneral;
         text = 159;
-        type_note(text80, ctx, k, text);
+        velix::detail::type_change_note(ctx, k, text, text80);
     }
     const bool fixedShape = t == kMatDiagonal || t == kMatEqsBeta || t == kMatEqsGamma || t == kMatBeta;
     if (diag && f != kFormIMinusInverse && !fixedShape) {
         t = kMatDiagonal;
         text = 154;
-        type_note(text80, ctx, k, text);
+        velix::detail::type_change_note(ctx, k, text, text80);
     } else if (shifted && f != kFormIMinusInverse && !fixedShape && t != kMatZerDiagonal) {
         t = kMatZerDiagonal;
         text = 155;
-        type_note(text80, ctx, k, text);
+        velix::detail::type_change_note(ctx, k, text, text80);
     } else if (t == kMatGeneral) {
         int32_t last = 0;
         if (lower) {
@@ -107,7 +101,7 @@ int32_t patwrt(char* text80, ProcContext* ctx, int32_t k, const NameRecord* name
         }
         if (t != kMatGeneral) {
             text = last;
-            type_note(text80, ctx, k, text);
+            velix::detail::type_change_note(ctx, k, text, text80);
         }
     }
     mt.constant[k] = constant ? 1 : 0;

@@ -94,8 +94,9 @@ void* table_bytes(ProcContext* ctx, size_t bytes) {
     return p;
 }
 
-void type_change_note(ProcContext* ctx, int32_t k, int32_t text) {
-    char text80[81] = {};
+void type_change_note(ProcContext* ctx, int32_t k, int32_t text, char* text80) {
+    char own[81] = {};
+    if (text80 == nullptr) text80 = own;
     xpmstr(text80, -1 - 80, kMsgProc, text);
     const NameRecord& n = ctx->model.name[k];
     xpmlog(kMsgProc, 119, static_cast<int32_t>(n.length), n.text, text80);
