@@ -104,23 +104,43 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
     for (int32_t i = 0; i < nv; ++i)
         if (i != intercept) ++p;
 
+    // Weights that do not sum to d0, the number of observations the VARDEF
+    // kind counts (N for the kinds N and DF, SW for WDF and WEIGHT).  Every
+    // coefficient is a weighted average, so the weights are rescaled to sum
+    // to d0, w d0 / SW (1 for the average observation), and the formulas of
+    // unweighted data with d0 observations apply: the sums of powers and of
+    // squares are divided by SW / d0.  The accumulated w q^2 is multiplied
+    // by it, since its q, the distance under the covariance with divisor
+    // d0, is d0 / SW times the distance under the rescaled weights.  So g1,
+    // g2 and Mardia's b2,p are the standardized moments of the weighted data
+    // whatever the scale of the weights (a constant weight gives the values
+    // of the unweighted data), and the bias adjustments of G1 and G2 and the
+    // normalised Mardia kurtosis use the sample size the kind counts for
+    // the covariances: under WDF and WEIGHT an integer weight acts as a
+    // frequency, under N and DF it does not, for the covariances as here.
+    // With unit weights SW / d0 is 1 and nothing changes.
+    const double perCount = d0 > 0.0 && ctx->sumWeights > 0.0 ? ctx->sumWeights / d0 : 1.0;
+
     if (d0 <= 3.0 + 10.0 * kEps) {
         vzfdl(missing, ctx->skewness, slots);
         vzfdl(missing, ctx->uniKurtosis, slots);
     } else {
         for (int32_t i = 0; i < slots; ++i) {
-            const double sum3 = ctx->skewness[i], sum4 = ctx->uniKurtosis[i];
+            const double sum3 = ctx->skewness[i] / perCount, sum4 = ctx->uniKurtosis[i] / perCount;
             const double mean = std::fabs(ctx->means[i]);
+            // The sum of squares about the mean under the rescaled weights.
+            const double ss = d0 * ctx->stdDevsN[i] * ctx->stdDevsN[i] / perCount;
             double skew = 0.0, kurt = -3.0;
             if (i != intercept && i < nv) {
                 if (ctx->optionFlags & kBiasedKurtosis) {
-                    const double s = d0 * ctx->stdDevsN[i] * ctx->stdDevsN[i];
+                    const double s = ss;
                     if (!(s < mean * kEps || s <= kTiny)) {
                         skew = sum3 * std::sqrt(d0) / std::pow(s, 1.5);
                         kurt = sum4 * d0 / (s * s) - 3.0;
                     }
                 } else {
-                    const double s = ctx->stdDevsN[i] * std::sqrt(d0 / w);
+                    // The standard deviation with divisor W.
+                    const double s = std::sqrt(ss / w);
                     const double s2 = s * s;
                     if (!(s2 < mean * kEps || s2 <= kTiny)) {
                         skew = sum3 * d0 / (w * d2 * s2 * s);
@@ -136,14 +156,14 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
     int32_t status = 0;
     if (haveInverse && p > 0) {
         const double mm = static_cast<double>(p) * (p + 2);
-        const double mardia = ctx->kurtosisCells[0] / d0 - mm;
+        const double mardia = ctx->kurtosisCells[0] * perCount / d0 - mm;
         ctx->kurtosisCells[0] = mardia;
         ctx->kurtosisCells[1] = mardia / mm;
         ctx->kurtosisCells[2] = (mardia + mm) / mm;
         if (ctx->nObs > 0.0) {
             const double sigma = std::sqrt(8.0 * mm / d0);
             for (int k = 0; k < 5 && list->observation[k] != 0; ++k) {
-                list->contribution[k] = (list->contribution[k] - mm) / sigma;
+                list->contribution[k] = (list->contribution[k] * perCount - mm) / sigma;
                 ++status;
             }
             ctx->kurtosisCells[3] = mardia / sigma;

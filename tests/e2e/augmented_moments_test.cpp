@@ -190,10 +190,10 @@ TEST(AugmentedMoments, AModelThatDoesNotNameTheInterceptDropsIt) {
 }
 
 TEST(AugmentedMoments, KurtosisOfTheDataVariablesDoesNotDependOnTheIntercept) {
-    // Mardia's coefficients and the uncorrected univariate ones use the
-    // moments about the weighted means with divisor N: the augmented
-    // analysis (moments about zero) must give those of the ordinary one,
-    // with weights whose sum is not N.
+    // Mardia's coefficients and the uncorrected univariate ones are weighted
+    // averages about the weighted means: the augmented analysis (moments
+    // about zero) must give those of the ordinary one, with weights whose
+    // sum is not N.
     const Data d = weighted_hs();
     const std::string dir = scratch_dir("aug_kurtosis");
     write_csv(dir + "/hsw.csv", d);
@@ -211,13 +211,12 @@ TEST(AugmentedMoments, KurtosisOfTheDataVariablesDoesNotDependOnTheIntercept) {
     const JsonValue& plain = r.table(1, "SimpleStatistics");
     ASSERT_EQ(stats["rows"].size(), 4u);
     ASSERT_EQ(plain["rows"].size(), 3u);
-    const double n = static_cast<double>(d.rows.size());
     for (size_t i = 0; i < 3; ++i) {
         for (const char* column : {"Skewness", "Kurtosis"}) {
             EXPECT_LT(rel(cell(stats, i, column).number(), cell(plain, i, column).number()), 1e-10)
                 << column << " of " << d.names[i];
         }
-        // b1 = m3 / m2^1.5 and b2 = m4 / m2^2 - 3, m_k = sum w e^k / N.
+        // b1 = m3 / m2^1.5 and b2 = m4 / m2^2 - 3, m_k = sum w e^k / sum w.
         double sw = 0.0, mean = 0.0, m2 = 0.0, m3 = 0.0, m4 = 0.0;
         for (const auto& o : d.rows) {
             sw += o[3];
@@ -226,9 +225,9 @@ TEST(AugmentedMoments, KurtosisOfTheDataVariablesDoesNotDependOnTheIntercept) {
         mean /= sw;
         for (const auto& o : d.rows) {
             const double e = o[i] - mean;
-            m2 += o[3] * e * e / n;
-            m3 += o[3] * e * e * e / n;
-            m4 += o[3] * e * e * e * e / n;
+            m2 += o[3] * e * e / sw;
+            m3 += o[3] * e * e * e / sw;
+            m4 += o[3] * e * e * e * e / sw;
         }
         EXPECT_LT(rel(cell(stats, i, "Skewness").number(), m3 / std::pow(m2, 1.5)), 1e-10) << d.names[i];
         EXPECT_LT(rel(cell(stats, i, "Kurtosis").number(), m4 / (m2 * m2) - 3.0), 1e-10) << d.names[i];
