@@ -10,6 +10,7 @@
 #include <string>
 
 #include "host/fields.h"
+#include "host/message_text.h"
 #include "numerics/sweep_solve.h"
 #include "velix/host.h"
 #include "velix/host_vector.h"
@@ -73,14 +74,13 @@ int32_t zptiti(int32_t flags, const char* text) {
     TitleLines& t = stored_lines();
     t = TitleLines();
     if (text == nullptr) return 0;
-    int32_t pos = 0;
-    while (text[pos] != '\0' && t.count < kMaxTitleLines) {
-        int32_t end = pos;
-        while (text[end] != '\0' && text[end] != '\n') ++end;
-        t.start[t.count] = static_cast<int16_t>(pos);
-        t.length[t.count] = static_cast<int16_t>(end - pos);
+    int32_t position = 0;
+    const char* piece = nullptr;
+    int32_t length = 0;
+    while (t.count < kMaxTitleLines && ztxnext(text, -1, &position, "\n", flags, &piece, &length) != 0) {
+        t.start[t.count] = static_cast<int16_t>(piece - text);
+        t.length[t.count] = static_cast<int16_t>(length);
         ++t.count;
-        pos = text[end] == '\n' ? end + 1 : end;
     }
     return t.count + 1;
 }
@@ -111,7 +111,7 @@ const char* zptitx(const char* text) {
 }
 
 int32_t zptitle(const char* text) {
-    int32_t r = zptiti(0x20000, text);
+    int32_t r = zptiti(kSkipEmptyPieces, text);
     if (r > 0) zptitx(text);
     return r;
 }

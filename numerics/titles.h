@@ -11,13 +11,14 @@ struct TitleLines {
     int16_t length[10] = {};
 };
 
-// Splits the NUL-terminated text at its line breaks ('\n') and stores up to
-// 10 lines (in: flags, kept for the callers' interface; text).  Result
+// Splits the NUL-terminated text at its line breaks ('\n') with ztxnext
+// and stores up to 10 lines (in: flags, the splitting flags of ztxnext:
+// kSkipEmptyPieces drops empty lines, 0 keeps them; text).  Result
 // count + 1; a null text stores 0 lines and gives 0.
 int32_t zptiti(int32_t flags, const char* text);
 
-// Splits the text and prints its lines centred as zptitx does.  Result
-// count + 1, 0 for a null text.
+// Splits the text (empty lines dropped) and prints its lines centred as
+// zptitx does.  Result count + 1, 0 for a null text.
 int32_t zptitle(const char* text);
 
 // Prints the stored lines of text (split before by zptiti or zptitle),

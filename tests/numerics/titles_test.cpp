@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/message_text.h"
 #include "platform/session.h"
 #include "velix/host.h"
 
@@ -68,6 +69,18 @@ TEST_F(ListingCapture, AtMostTenLinesAreKept) {
     const TitleLines* t = zptitle_lines();
     EXPECT_EQ(t->count, 10);
     EXPECT_EQ(std::string(text.c_str() + t->start[9], t->length[9]), "line 10");
+}
+
+TEST_F(ListingCapture, SplitFlagsDecideWhetherEmptyLinesCount) {
+    const char* text = "First\n\nThird";
+    EXPECT_EQ(zptiti(0, text), 4);
+    EXPECT_EQ(zptitle_lines()->length[1], 0);
+    EXPECT_EQ(zptiti(kSkipEmptyPieces, text), 3);
+    const TitleLines* t = zptitle_lines();
+    EXPECT_EQ(std::string(text + t->start[1], t->length[1]), "Third");
+    // zptitle drops the empty line: two printed lines, result 3.
+    EXPECT_EQ(zptitle(text), 3);
+    EXPECT_EQ(zptitle_lines()->count, 2);
 }
 
 TEST_F(ListingCapture, CentringColumnFollowsTheFlag) {
