@@ -19,8 +19,9 @@
 
 namespace {
 
-// Unit roundoff 2^-53.
+// Unit roundoff 2^-53 and the smallest normalised double.
 constexpr double kMachep = 1.1102230246251565e-16;
+constexpr double kDblMin = 2.2250738585072014e-308;
 // sqrt(DBL_MAX): above this a vector is first divided by its largest
 // component so that its squared norm cannot overflow.
 constexpr double kSqrtDblMax = 1.3407807929942596e+154;
@@ -131,7 +132,10 @@ int32_t zbisect(int32_t n, int32_t m, double eps1, double* t, double* w, int16_t
     double lb = 0.0;
     double ub = 0.0;
     gersch(td, 0, n - 1, &lb, &ub);
-    const double tnorm = kMachep * std::max(std::fabs(lb), std::fabs(ub));
+    // The widening is kept at least DBL_MIN: for the zero matrix the bounds
+    // are both 0.0, and an empty interval [0, 0) would hold none of its
+    // (zero) eigenvalues.
+    const double tnorm = std::max(kMachep * std::max(std::fabs(lb), std::fabs(ub)), kDblMin);
     lb -= n * tnorm;
     ub += n * tnorm;
 

@@ -129,6 +129,19 @@ TEST(Bisect, DiagonalSplitsIntoOneByOneBlocks) {
         for (int i = 0; i < n; ++i) EXPECT_EQ(z[r * n + i], i == ind[r] - 1 ? 1.0 : 0.0);
 }
 
+TEST(Bisect, ZeroMatrixHasZeroEigenvalues) {
+    // Gerschgorin bounds of 0.0 at both ends must still bracket the zeros.
+    for (int n : {1, 3}) {
+        std::vector<double> t(3 * n, 0.0);
+        std::vector<double> w(n, -7.0), rv(2 * n);
+        std::vector<int16_t> ind(n);
+        ASSERT_EQ(zbisect(n, 1, 0.0, t.data(), w.data(), ind.data(), rv.data()), 1) << "n=" << n;
+        EXPECT_EQ(w[0], 0.0);
+        ASSERT_EQ(zbisect(n, -n, 0.0, t.data(), w.data(), ind.data(), rv.data()), n) << "n=" << n;
+        for (int i = 0; i < n; ++i) EXPECT_EQ(w[i], 0.0) << "n=" << n << " i=" << i;
+    }
+}
+
 TEST(Bisect, CoincidentBoundaryNeverStoresPastTheRequest) {
     // Eigenvalues 1, 2, 2: the largest one cannot be separated from its
     // twin; the output holds one value and nothing is written beyond it.
