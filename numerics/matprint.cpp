@@ -443,6 +443,10 @@ int32_t zpmat2(const MatrixPrintRequest* r) {
                 const double v = shown ? zpmval(r, i, j) : 0.0;
                 if (!shown || (r->blankZeros && v == 0.0)) {
                     append_blanks(&line, L.fieldWidth);
+                } else if (r->cellFn != nullptr) {
+                    std::fill(label.begin(), label.end(), ' ');
+                    r->cellFn(r, i, j, L.fieldWidth, label.data());
+                    line.append(label.data(), static_cast<size_t>(L.fieldWidth));
                 } else {
                     zpfmt(v, f.letter, L.fieldWidth, f.decimals, label.data());
                     line.append(label.data(), static_cast<size_t>(L.fieldWidth));

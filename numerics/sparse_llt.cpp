@@ -495,6 +495,20 @@ double prtfun(const MatrixPrintRequest* request, int32_t i, int32_t j) {
     return at < 0 ? host_missing_value() : r->sa[at];
 }
 
+// The text of element (i, j): the value in the field with 4 decimals, or
+// "xxx" right-aligned in 8 characters for a position outside the pattern.
+void prtcell(const MatrixPrintRequest* request, int32_t i, int32_t j, int32_t width, char* out) {
+    const SparsePrintRequest* r = sparse_request(request);
+    const bool stored = i == j || (j < i ? find_entry(r->ija, i, j) : find_entry(r->ija, j, i)) >= 0;
+    if (stored) {
+        zpfmt(prtfun(request, i, j), 'f', width, 4, out);
+        return;
+    }
+    static constexpr char kOutside[] = "     xxx";
+    const int32_t n = std::min(width, 8);
+    std::copy(kOutside + 8 - n, kOutside + 8, out + width - n);
+}
+
 // Row label: "ROW" and the 1-based row number, blank-padded to 8.
 void rowfun(const MatrixPrintRequest*, int32_t i, int32_t width, char* out) {
     znamfix(0, "ROW", 3, i + 1, 0, out, std::min(width, 8));
@@ -516,6 +530,7 @@ void zslltpr(int32_t mode, int32_t n, const int32_t* mask, const int32_t* ija, c
         p.request.values = sa;
         p.request.shape = 'r';
         p.request.valueFn = prtfun;
+        p.request.cellFn = prtcell;
         p.request.fieldWidth = 12;  // the width the factor's listing uses
         p.request.rowLabels.labelFn = rowfun;
         p.request.titleFn = titfun;

@@ -137,8 +137,9 @@ double zslltre(int32_t n, const int32_t* ija, const double* sa, const double* x,
 
 // Prints a SparseLLt to the listing.  mode 0: a new page, then the listing
 // matrix printer (zpmat2) with n x n elements in fields of width 12, rows
-// labelled "ROW1", "ROW2", ..., the title "Sparse Matrix (n,n)", and
-// positions outside the pattern as missing values.  mode < 0: "Dense Matrix (n,n)" and
+// labelled "ROW1", "ROW2", ..., the title "Sparse Matrix (n,n)", values
+// with 4 decimals and positions outside the pattern as "xxx" right-aligned
+// in 8 characters.  mode < 0: "Dense Matrix (n,n)" and
 // every row of sa read as a PackedSym array; mode > 0: "Sparse Matrix
 // (n,n)", rows and columns with negative mask skipped, positions outside
 // the pattern shown as "xxx".  Values in width 10 with 4 decimals, after

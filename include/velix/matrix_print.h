@@ -22,6 +22,12 @@ using MatrixLabelFn = void (*)(const MatrixPrintRequest* request, int32_t index,
 // Prints the title lines of a block itself.
 using MatrixTitleFn = void (*)(const MatrixPrintRequest* request);
 
+// Writes element (row, column) itself into out[width] (already
+// blank-filled by the printer, no NUL), for elements whose text is not a
+// number (a position outside a sparse pattern, for instance).
+using MatrixCellFn = void (*)(const MatrixPrintRequest* request, int32_t row, int32_t column,
+                              int32_t width, char* out);
+
 // One set of labels: an array of blank-padded fixed-width names, or a label
 // function.  With neither, every label of the set is missing and prints as
 // blanks.
@@ -46,6 +52,9 @@ struct MatrixPrintRequest {
     char shape = 'r';
     int32_t leadingDimension = 0;     // 0: the rows for shape 'c', the columns otherwise
     MatrixValueFn valueFn = nullptr;  // 0: the shape rule above
+    // 0: each element is formatted from its value in the block's format;
+    // otherwise this function writes the element's text.
+    MatrixCellFn cellFn = nullptr;
     // Number of stored values.  When positive, a storage position at or
     // beyond it is never read and its element prints as missing; 0 trusts
     // the storage to hold every position the shape addresses.
