@@ -223,7 +223,9 @@ int32_t zbugi(const char* keyword) {
 
     int32_t result = 0;
     int32_t i = 0;
-    while (i < n && result == 0) {
+    // The first word that matches decides, also when it gives "=0".
+    bool decided = false;
+    while (i < n && !decided) {
         while (i < n && is_white(static_cast<unsigned char>(option[i]))) ++i;
         if (i >= n) break;
         const char* k = keyword;
@@ -244,6 +246,7 @@ int32_t zbugi(const char* keyword) {
             ++k;
         }
         if (matched) {
+            decided = true;
             result = 1;
             if (j < n && option[j] == '=') {
                 ++j;

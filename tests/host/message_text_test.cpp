@@ -198,6 +198,11 @@ TEST_F(Messages, DebugKeywordTakesTheNumberAfterEquals) {
     EXPECT_EQ(zbugi("-nlpitermsg"), 3);
     set_debug("nlpitermsg=12");
     EXPECT_EQ(zbugi("nlpitermsg"), 12);
+    // The first matching word decides, an explicit 0 included.
+    set_debug("nlpitermsg=0 nlpitermsg=5");
+    EXPECT_EQ(zbugi("nlpitermsg"), 0);
+    set_debug("nlpitermsg=2 nlpitermsg=5");
+    EXPECT_EQ(zbugi("nlpitermsg"), 2);
 }
 
 TEST_F(Messages, AsteriskMatchesTheRestOfTheKeyword) {
