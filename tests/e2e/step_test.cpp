@@ -1,6 +1,13 @@
 // Whole programs through the velix command: the step's frame (title, BY-group
 // loop, return codes and exit status) and the JSON document.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "harness.h"
 
@@ -18,6 +25,34 @@ proc velix data=hs method=none covariance;
    cov Fvis Ftxt = cvt, Fvis Fspd = cvs, Ftxt Fspd = cts;
 run;
 )";
+
+// A folder of this test process for data sets written by the tests.
+std::string own_folder(const std::string& name) {
+    namespace fs = std::filesystem;
+    const fs::path dir =
+        fs::path(VELIX_BINARY_DIR) / (name + "-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    return dir.string();
+}
+
+// One factor of x1-x3 per BY group of school, without estimation.
+std::string by_school_program(const std::string& data, const std::string& options) {
+    return "proc velix data='" + data + "' " + options + " method=none covariance;\n"
+           "var x1 x2 x3;\nby school;\n"
+           "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
+           "std F1 = vf, E1-E3 = ve1-ve3;\nrun;\n";
+}
+
+size_t count_of(const std::vector<int>& numbers, int number) {
+    return static_cast<size_t>(std::count(numbers.begin(), numbers.end(), number));
+}
+
+size_t groups_opened(const velix::test::RunResult& r, const std::string& name) {
+    size_t n = 0;
+    for (const auto* g : r.items(0, "groupOpen"))
+        if ((*g)["name"].str() == name) ++n;
+    return n;
+}
 
 }  // namespace
 
@@ -72,4 +107,58 @@ TEST(Step, UnreadableProgramOrBadCommandLineGivesExitStatusThree) {
     EXPECT_EQ(run_velix_args({}), 3);
     EXPECT_EQ(run_velix_args({"--json"}), 3);
     EXPECT_EQ(run_velix_args({"--bogus", "x.vx"}), 3);
+}
+
+TEST(Step, ByGroupsOutOfStepWithInestAreReportedAndEveryGroupGoesOn) {
+    const std::string dir = own_folder("step_by_sync");
+    const std::string data = velix::test::data_path("hs_by.csv");
+    const std::string parms = "_TYPE_,l2,l3,vf,ve1,ve2,ve3\n";
+    const std::string row = "PARMS,1,1,1,1,1,1\n";
+    // DATA= has schools 1 and 2.  The first estimate set agrees on the
+    // first group only; the second on none, so the first group is
+    // synchronised too.
+    std::ofstream(dir + "/est_half.csv") << "# TYPE=EST\nschool," << parms << "1," << row
+                                         << "3," << row;
+    std::ofstream(dir + "/est_none.csv") << "# TYPE=EST\nschool," << parms << "5," << row
+                                         << "6," << row;
+    struct Case {
+        const char* file;
+        size_t mismatches;
+    };
+    for (const Case& c : {Case{"est_half.csv", 1}, Case{"est_none.csv", 2}}) {
+        auto r = run_velix(by_school_program(data, "inest='" + dir + "/" + c.file + "'"), {});
+        ASSERT_TRUE(r.json.is_object()) << r.log;
+        // A mismatch is a warning: the step is not failed by it.
+        EXPECT_EQ(r.json["steps"][0]["returnCode"].number(), 0.0) << c.file << "\n" << r.log;
+        EXPECT_EQ(count_of(r.messages(0, 153), 5), c.mismatches) << c.file << "\n" << r.log;
+        EXPECT_EQ(count_of(r.messages(0, 352), 1), c.mismatches) << c.file << "\n" << r.log;
+        EXPECT_EQ(groups_opened(r, "ModelingStat"), 2u) << c.file;
+        EXPECT_EQ(r.items(0, "table", "SimpleStatistics").size(), 2u) << c.file;
+    }
+}
+
+TEST(Step, AGroupWithoutObservationsIsSkippedAndTheLoopGoesOn) {
+    const std::string dir = own_folder("step_empty_group");
+    // Three schools; every observation of the second has a missing x2.
+    std::ofstream out(dir + "/three.csv");
+    out << "school,x1,x2,x3\n";
+    const double rows[][3] = {{4.1, 7.2, 1.3}, {5.3, 5.2, 2.1}, {4.5, 6.0, 1.8}, {5.9, 7.7, 2.6},
+                              {3.2, 6.4, 1.1}};
+    for (int school = 1; school <= 3; ++school)
+        for (const auto& x : rows) {
+            out << school << "," << x[0] + school << ",";
+            if (school == 2)
+                out << ".";
+            else
+                out << x[1] * school;
+            out << "," << x[2] << "\n";
+        }
+    out.close();
+    auto r = run_velix(by_school_program(dir + "/three.csv", ""), {});
+    ASSERT_TRUE(r.json.is_object()) << r.log;
+    // Each group runs its moments stage; only the two with observations
+    // deliver their statistics, and the third group is not lost.
+    EXPECT_EQ(groups_opened(r, "ModelingStat"), 3u) << r.jsonText;
+    EXPECT_EQ(r.items(0, "table", "SimpleStatistics").size(), 2u) << r.jsonText;
+    EXPECT_LT(r.json["steps"][0]["returnCode"].number(), 1000.0) << r.log;
 }
