@@ -108,8 +108,12 @@ const MessageRow kMessageCatalogue[] = {
     {352, 98, "WARNING: The INEST= data set is not of TYPE=EST."},
     {352, 99, "NOTE: TECHNIQUE=GAUNEW is not available here; the default technique is used."},
     {352, 100, "NOTE: With nonlinear constraints the dual quasi-Newton technique is used."},
+    // 352/109: the matrix number.
+    {352, 109, "WARNING: An ESTIM row of the INRAM= data set names matrix %i, which the model does not have; the row is ignored."},
     // 352/116: bytes.
     {352, 116, "NOTE: Laying out the stored inverses term by term would save %i bytes."},
+    // 352/117: matrix, row and column.
+    {352, 117, "ERROR: An ESTIM row of the INRAM= data set names matrix %i, row %i, column %i, where the model has no element."},
     // 352/118: the matrix.
     {352, 118, "ERROR: Matrix %s has no elements."},
     // 352/119: the matrix (length, text) and the reason.
