@@ -11,6 +11,7 @@
 
 #include "host/scratch_file.h"
 #include "procedure/driver/model.h"
+#include "procedure/driver/model_output.h"
 #include "procedure/driver/program_statements.h"
 
 namespace {
@@ -150,10 +151,16 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     if (programPasses) cospar5(ctx, 2, table.data());
     if (ctx->nStructEq != 0) cosparb(ctx);
 
-    // 10-11. Too few or too many parameters.
-    if (nModel < 1) xpmlog(kMsgProc, 211);
-    if (nModel > ctx->nMoments) {
-        xpmlog(kMsgProc, 212, nModel, ctx->nMoments);
+    // 10-11. Too few or too many parameters: the count the optimizer
+    // estimates, after the programming statements took out the dependent
+    // ones.
+    const int32_t nEstimated = ctx->nParmFree;
+    if (nEstimated < 1) {
+        xpmlog(kMsgProc, 211);
+        if (ctx->printEnabled && ctx->kyrManager && !listing_line(ctx, 211)) return;
+    }
+    if (nEstimated > ctx->nMoments) {
+        xpmlog(kMsgProc, 212, nEstimated, ctx->nMoments);
         raise_error_level(ctx, 4);
     }
 

@@ -356,4 +356,27 @@ TEST(Options, CorrectionsAreReportedWithTheirMessages) {
     EXPECT_NE(std::find(badMsgs.begin(), badMsgs.end(), 81), badMsgs.end());
 }
 
+TEST(ModelTables, ModelWithoutFreeParameterIsNotedInLogAndListing) {
+    const char* fixed =
+        "proc velix data=hs method=none; var x1-x3;\n"
+        "lineqs x1 = 1.0 F1 + E1, x2 = 0.8 F1 + E2, x3 = 0.6 F1 + E3;\n"
+        "std F1 E1-E3 = 1.0 0.5 0.5 0.5;\nrun;\n";
+    auto r = run_velix(fixed, {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const auto msgs = r.messages(0, 352);
+    EXPECT_EQ(std::count(msgs.begin(), msgs.end(), 211), 1);
+    int notes = 0;
+    for (const auto* note : r.items(0, "note")) notes += (*note)["textMessage"]["number"].number() == 211;
+    EXPECT_EQ(notes, 1) << r.jsonText;
+
+    // Under NOPRINT the log keeps the note; the listing does not.
+    std::string quiet = fixed;
+    quiet.replace(quiet.find("method=none"), 11, "method=none noprint");
+    auto q = run_velix(quiet, {"hs.csv"});
+    ASSERT_EQ(q.exitStatus, 0) << q.log;
+    const auto qmsgs = q.messages(0, 352);
+    EXPECT_EQ(std::count(qmsgs.begin(), qmsgs.end(), 211), 1);
+    for (const auto* note : q.items(0, "note")) EXPECT_NE((*note)["textMessage"]["number"].number(), 211.0);
+}
+
 }  // namespace
