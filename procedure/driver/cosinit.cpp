@@ -514,9 +514,9 @@ void cosinit(ProcContext* ctx) {
     step_exit_above(ctx, 999);
 
     // 16. Utility files.
-    open_file(&ctx->scratchFile, kFileSequential);
     open_file(&ctx->workFile2, kFileSequential);
-    open_file(&ctx->workFile3, kFileDirect);
+    open_file(&ctx->workFile3, kFileSequential);
+    open_file(&ctx->scratchFile, kFileDirect);
     open_file(&ctx->jacColFile, kFileDirect);
     open_file(&ctx->jacTermFile, kFileSequential);
     open_file(&ctx->wJacColFile, kFileDirect);
