@@ -60,11 +60,20 @@ constexpr int32_t kMsgModificationIndex = 860;
 constexpr int32_t kMsgBySync = 1;
 constexpr int32_t kMsgElapsed = 3;
 
-// A negative method result after the manager exists ends the step with the
-// error level accumulated so far.
+// Return code of a step whose output manager refused one of the driver's
+// calls: the module and its host disagree about the output protocol, an
+// internal error of the step.
+constexpr int32_t kOutputFailure = 9999;
+
+// A negative method result ends the step.  Deliberate deviation: the step
+// does not end with the error level reached so far (often 0) nor with the
+// method's own negative status, either of which would report the abandoned
+// step as a success; the error level is raised to kOutputFailure first.
 void check_method(ProcContext* ctx, int32_t rc) {
     if (rc < 0) {
         xprrlog(0, rc);
+        xebug("the output manager refused a call of the procedure step", 0);
+        if (ctx->errorLevel < kOutputFailure) ctx->errorLevel = kOutputFailure;
         xexit(ctx->errorLevel, 0);
     }
 }
@@ -153,8 +162,7 @@ int32_t zavvelix() {
             kyr_object(144, nullptr),
             kyr_int(383, kGroupProc),
         };
-        int32_t rc = wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, args);
-        if (rc < 0) xexit(rc, 0);
+        check_method(ctx, wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, args));
         ctx->kyrManager = args[2].object;
     }
     check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodBegin, 0, nullptr));
