@@ -124,11 +124,19 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
                 for (int32_t j = 0; j < i; ++j) repeat |= same_name(pl->names.names[j], pl->names.names[i]);
                 if (!repeat && parameter_index(pl->names.names[i]) >= 0) ++ps->nProfiled;
             }
+            // A level repeats only an earlier level that was itself kept, as
+            // in the filling pass below: comparing with a rejected level too
+            // would count fewer levels than that pass stores (-1e-9 then
+            // 1e-9, say).
             for (int32_t i = 0; i < pl->nLevels; ++i) {
                 double v = pl->levels[i];
+                if (!(v > 0.0 && v < 100.0)) continue;
                 bool repeat = false;
-                for (int32_t j = 0; j < i; ++j) repeat |= std::fabs(pl->levels[j] - v) <= kLevelTolerance;
-                if (v > 0.0 && v < 100.0 && !repeat) ++ps->nLevels;
+                for (int32_t j = 0; j < i; ++j) {
+                    const double u = pl->levels[j];
+                    repeat |= u > 0.0 && u < 100.0 && std::fabs(u - v) <= kLevelTolerance;
+                }
+                if (!repeat) ++ps->nLevels;
             }
             continue;
         }

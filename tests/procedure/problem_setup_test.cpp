@@ -86,6 +86,21 @@ TEST(ProblemSetup, ProfileKeepsValidNamesAndLevels) {
     EXPECT_EQ(count(m, 445), 1);  // 95 within 1e-8
 }
 
+TEST(ProblemSetup, ARejectedLevelNeverHidesAValidLevelNextToIt) {
+    // -1e-9 is rejected; 1e-9 lies within the tolerance of it but is a valid
+    // level of its own and must be kept, not end the step.
+    const size_t from = messages_now();
+    Step s(program("", "profile l2 / -1e-9 1e-9 1.5e-9 90;"));
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    const ProfileSettings& ps = *s.hooks.profile;
+    ASSERT_EQ(ps.nLevels, 2);
+    EXPECT_EQ(ps.levels[0], 1e-9);
+    EXPECT_EQ(ps.levels[1], 90.0);
+    const auto m = messages_since(from);
+    EXPECT_EQ(count(m, 448), 1);  // -1e-9
+    EXPECT_EQ(count(m, 445), 1);  // 1.5e-9 repeats 1e-9
+}
+
 TEST(ProblemSetup, ProfileWithoutValidNamesTakesEveryParameter) {
     const size_t from = messages_now();
     Step s(program("", "profile zz;"));
