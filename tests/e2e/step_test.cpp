@@ -66,6 +66,8 @@ TEST(Step, MethodNoneRunsCleanlyAndPrintsTheProcedureTitle) {
     auto titles = r.items(0, "title");
     ASSERT_FALSE(titles.empty());
     EXPECT_EQ((*titles[0])["textMessage"]["number"].number(), 539.0);
+    // Without BY variables the loop makes exactly one pass.
+    EXPECT_EQ(groups_opened(r, "ModelingStat"), 1u) << r.jsonText;
 }
 
 TEST(Step, ByGroupLoopRunsOncePerGroup) {
