@@ -66,6 +66,13 @@ int run_step(const ProgramItem& item) {
     return rc;
 }
 
+// The worse of two return codes.  A negative code is a host status that
+// ended the step; it is worse than any positive level.
+int worse(int a, int b) {
+    if (a < 0 || b < 0) return std::min(a, b);
+    return std::max(a, b);
+}
+
 int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
     int highest = 0;
     for (const ProgramItem& item : items) {
@@ -73,7 +80,7 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
             case ProgramItem::kStep: {
                 int rc = run_step(item);
                 if (codes) codes->push_back(rc);
-                highest = std::max(highest, rc);
+                highest = worse(highest, rc);
                 break;
             }
             case ProgramItem::kOptions:
@@ -88,11 +95,11 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
             }
             case ProgramItem::kOtherProc:
                 log_line("WARNING: line " + std::to_string(item.line) + ": " + item.text);
-                highest = std::max(highest, 4);
+                highest = worse(highest, 4);
                 break;
             case ProgramItem::kError:
                 log_line("ERROR: line " + std::to_string(item.line) + ": " + item.text);
-                highest = std::max(highest, 2000);
+                highest = worse(highest, 2000);
                 break;
         }
     }
@@ -102,6 +109,7 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
 }  // namespace
 
 int exit_status_for(int highestReturnCode) {
+    if (highestReturnCode < 0) return 2;
     if (highestReturnCode <= 4) return 0;
     if (highestReturnCode <= 999) return 1;
     return 2;
@@ -160,7 +168,7 @@ int run_program(const RunOptions& opts) {
         json << output_json();
         if (!json) {
             std::cerr << "velix: cannot write the JSON file '" << opts.jsonPath << "'\n";
-            highest = std::max(highest, 2000);
+            highest = worse(highest, 2000);
         }
     }
     if (s.listing) s.listing->flush();

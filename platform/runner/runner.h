@@ -19,7 +19,8 @@ struct RunOptions {
 };
 
 // The process exit status for the highest step return code: 0 for 0-4,
-// 1 for 5-999, 2 for 1000 and more.
+// 1 for 5-999, 2 for 1000 and more, and 2 for a negative code (a host
+// status that ended the step, worse than any level).
 int exit_status_for(int highestReturnCode);
 
 // Exit status when the program file cannot be read.

@@ -67,4 +67,5 @@ TEST(ExitStatus, FollowsTheHighestReturnCode) {
     EXPECT_EQ(exit_status_for(999), 1);
     EXPECT_EQ(exit_status_for(1000), 2);
     EXPECT_EQ(exit_status_for(9999), 2);
+    EXPECT_EQ(exit_status_for(-7), 2);
 }
