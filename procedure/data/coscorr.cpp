@@ -353,9 +353,9 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     return -1;
 }
 
-// Steps 15 to 24 of the group from the partial variables on; `saved` holds
-// the moments before the conversion (the GLS fallback starts again from
-// them).  Returns the result.
+// Steps 15 to 24 of the group from the partial variables on; a GLS weight
+// matrix of ULS-then-GLS that cannot be inverted leaves the group to ULS
+// with the matrix as formed.  Returns the result.
 int32_t finish_group(ProcContext* ctx, Group* g);
 
 }  // namespace
