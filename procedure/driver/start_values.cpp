@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "host/host_support.h"
 #include "numerics/uniform_random.h"
+#include "procedure/driver/model_output.h"
 #include "procedure/procedure.h"
 #include "velix/host_compiler.h"
 #include "velix/packed_index.h"
@@ -42,6 +44,18 @@ void cosiset(ProcContext* ctx) {
     const int32_t m = static_cast<int32_t>(exo.size());
     if (m == 0) return;
     ctx->modelDf -= m * (m + 1) / 2;
+    // The variables whose covariances are set, one column each; a failed
+    // call leaves the covariances as they are.
+    if (ctx->printInputModel && ctx->kyrManager != nullptr) {
+        OutputTable t(ctx, "SetCovExog", 732, "Tesk.Velix.SetCovExog", 0);
+        for (int32_t i : exo)
+            t.text_column(std::string(ctx->manifestNames[i].text, ctx->manifestNames[i].length),
+                          ctx->manifestNames[i].length);
+        if (!t.end_columns()) return;
+        for (size_t c = 0; c < exo.size(); ++c)
+            t.set_text(c, std::string(ctx->manifestNames[exo[c]].text, ctx->manifestNames[exo[c]].length));
+        if (!t.add_row() || !t.deliver()) return;
+    }
     const bool ram = ctx->ramModel != 0;
     const int32_t mat = ram ? kRamP : kPhiMatrix;
     const ModelMatrixTable& t = ctx->model;
@@ -77,9 +91,12 @@ void cosiset(ProcContext* ctx) {
             } else if (wzmis(v)) {
                 v = s;
             } else if (std::fabs(v - s) / std::max({1.0, std::fabs(v), std::fabs(s)}) > kFixedDifference &&
-                       ctx->printEnabled) {
+                       ctx->printEnabled && ctx->kyrManager != nullptr) {
+                // A fixed value that differs from the sample is kept and
+                // noted in the listing beside the model.
                 const NameRecord& nm = ctx->manifestNames[i];
-                xpmlog(kGroupProc, 131, static_cast<int32_t>(nm.length), nm.text);
+                kyr_failed(kyr_note(ctx->kyrManager, kyrmsgs(kGroupProc, 131, static_cast<int32_t>(nm.length), nm.text),
+                                    'l'));
             }
         }
     if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
