@@ -7,6 +7,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "statement_fixture.h"
 
@@ -402,6 +403,175 @@ TEST(Parser, ErrorsOfEachKind) {
         ParsedStep s(c.text);
         EXPECT_EQ(s.result.status, 2000) << c.text;
         EXPECT_NE(s.log.str().find(c.fragment), std::string::npos) << c.text << "\n" << s.log.str();
+    }
+}
+
+// What a node carries: its flag bytes and the option cells of its payload
+// (PROC and NLOPTIONS records, FACTOR and PROFILE payloads).
+std::string node_signature(const StatementNode* n) {
+    std::string sig(reinterpret_cast<const char*>(n->flags), sizeof n->flags);
+    auto add_cell = [&](const OptionCell& c) {
+        sig += std::to_string(c.given) + ":" + std::to_string(c.value) + ":" +
+               std::string(c.name, sizeof c.name) + "|";
+    };
+    std::string kw(n->keyword, 8);
+    if (kw == "VELIX   " || kw == "NLOPTION") {
+        const auto* r = static_cast<const ProcOptionRecord*>(n->payload);
+        for (const OptionCell& c : r->cells) add_cell(c);
+    } else if (kw == "FACTOR  ") {
+        const auto* f = static_cast<const FactorPayload*>(n->payload);
+        sig += std::to_string(f->hasFactors) + ":" + std::to_string(f->nFactors);
+    } else if (kw == "PROFILE ") {
+        const auto* f = static_cast<const ProfilePayload*>(n->payload);
+        for (const OptionCell& c : f->cells) add_cell(c);
+    }
+    return sig;
+}
+
+// The text of a statement that uses option word `word` of `spec` (with a
+// value fitting the option's kind, or `value` for a word option), and the
+// node keyword to look for.
+std::string option_statement(const StatementSpec& spec, const OptionSpec& o,
+                             const std::string& word, const std::string& value) {
+    std::string use = word;
+    switch (o.kind) {
+        case OptionKind::kFlag: break;
+        case OptionKind::kWord:
+        case OptionKind::kName: use += "=" + value; break;
+        default: use += "=3"; break;
+    }
+    std::string kw = spec.keyword;
+    if (kw == "VELIX") return "proc velix data=d " + use + ";";
+    if (kw == "PROFILE") return "proc velix data=d; profile a / " + use + ";";
+    return "proc velix data=d; " + kw + " " + use + ";";
+}
+
+// An alias spelling is accepted wherever its full word is, and does there
+// exactly what the full word does: as a statement word, as an option of any
+// statement, and as an option's value.
+TEST(Parser, EveryAliasActsAsItsFullWordWhereverTheWordStands) {
+    const StatementGrammar* g = velix::detail::proc_grammar();
+    std::vector<const StatementSpec*> specs = {g->procStatement};
+    for (int i = 0; i < g->nStatements; ++i) specs.push_back(&g->statements[i]);
+    auto same_parse = [](const std::string& withAlias, const std::string& withFull,
+                         const char* node8) {
+        ParsedStep a(withAlias), f(withFull);
+        ASSERT_EQ(f.result.status, 0) << withFull << "\n" << f.log.str();
+        ASSERT_EQ(a.result.status, 0) << withAlias << "\n" << a.log.str();
+        const StatementNode* na = node8 ? a.find(node8) : a.result.root;
+        const StatementNode* nf = node8 ? f.find(node8) : f.result.root;
+        ASSERT_NE(na, nullptr) << withAlias;
+        ASSERT_NE(nf, nullptr) << withFull;
+        EXPECT_EQ(node_signature(na), node_signature(nf)) << withAlias << " / " << withFull;
+    };
+    for (int k = 0; k < g->nAliases; ++k) {
+        const std::string alias = g->aliases[k].alias, full = g->aliases[k].full;
+        int uses = 0;
+        for (const StatementSpec* spec : specs) {
+            const bool isProc = spec == g->procStatement;
+            if (!isProc && full == spec->keyword) {
+                ++uses;
+                // Statement words: the statement is read alike.
+                const char* body = spec->form == StatementForm::kVarnames     ? " 1 = a;"
+                                   : spec->form == StatementForm::kParameters ? " p;"
+                                   : spec->form == StatementForm::kVarList    ? " x1;"
+                                                                              : nullptr;
+                ASSERT_NE(body, nullptr) << alias;
+                ParsedStep a("proc velix data=d; " + alias + body);
+                ParsedStep f("proc velix data=d; " + full + body);
+                ASSERT_EQ(a.result.status, 0) << alias << "\n" << a.log.str();
+                if (spec->form == StatementForm::kVarList) {
+                    EXPECT_EQ(a.proc()->lists[spec->listIndex].count, 1) << alias;
+                    EXPECT_EQ(f.proc()->lists[spec->listIndex].count, 1) << full;
+                } else {
+                    EXPECT_NE(a.find(spec->node), nullptr) << alias;
+                }
+            }
+            for (int i = 0; i < spec->nOptions; ++i) {
+                const OptionSpec& o = spec->options[i];
+                const char* node8 = isProc ? nullptr : spec->node;
+                std::string value = o.nWords > 0 ? o.words[0].word : "";
+                if (full == o.keyword && o.kind != OptionKind::kDataSet) {
+                    ++uses;
+                    same_parse(option_statement(*spec, o, alias, value),
+                               option_statement(*spec, o, full, value), node8);
+                }
+                for (int w = 0; w < o.nWords; ++w) {
+                    if (full != o.words[w].word) continue;
+                    ++uses;
+                    same_parse(option_statement(*spec, o, o.keyword, alias),
+                               option_statement(*spec, o, o.keyword, full), node8);
+                }
+            }
+        }
+        EXPECT_GT(uses, 0) << alias << " stands for " << full << ", which no statement uses";
+    }
+}
+
+// Input that would run away or overflow is an error at its place: ranges
+// beyond the 16-bit counts, range numbers beyond any integer, title numbers
+// with many digits, statements with more names than their tables count.
+TEST(Parser, OversizedInputIsAnErrorAtItsPlace) {
+    struct Case {
+        const char* text;
+        const char* fragment;
+        const char* place;
+    };
+    const Case cases[] = {
+        {"proc velix data=d; std e1-e40000 = v;", "names more than 32767", "line 1, column 24"},
+        {"proc velix data=d; std e1 = v1-v99999999999999999999;", "too large",
+         "line 1, column 29"},
+        {"proc velix data=d;\ntitle99999999999999999999 'x';", "numbered 1 to 10",
+         "line 2, column 1"},
+        {"proc velix data=d; parms p1-p20000 q1-q20000;", "at most 32767", "line 1, column 45"},
+        {"proc velix data=d maxiter=1e999;", "too large", "line 1, column 27"},
+    };
+    for (const Case& c : cases) {
+        ParsedStep s(c.text);
+        EXPECT_EQ(s.result.status, 2000) << c.text;
+        EXPECT_NE(s.log.str().find(c.fragment), std::string::npos) << c.text << "\n" << s.log.str();
+        EXPECT_NE(s.log.str().find(c.place), std::string::npos) << c.text << "\n" << s.log.str();
+    }
+    // The widest range that fits is read whole, in order.
+    ParsedStep s("proc velix data=d; parms e1-e32767;");
+    ASSERT_EQ(s.result.status, 0) << s.log.str();
+    const auto* p = static_cast<const ParametersPayload*>(s.find("PARAMETE")->payload);
+    ASSERT_EQ(p->names.count, 32767);
+    EXPECT_EQ(name_of(p->names.names[32766]), "e32767");
+    EXPECT_EQ(p->items[0].end, 32767);
+}
+
+// A name far beyond the width is quoted shortened in the message, which
+// still gives its place.
+TEST(Parser, OverlongNameIsQuotedShortened) {
+    const std::string name(5000, 'a');
+    ParsedStep s("proc velix data=d;\nlineqs y = " + name + " F + E;");
+    EXPECT_EQ(s.result.status, 2000);
+    const std::string log = s.log.str();
+    const std::string first = log.substr(0, log.find('\n'));
+    EXPECT_NE(first.find("longer than 32 characters"), std::string::npos) << first;
+    EXPECT_NE(first.find("line 2, column 12"), std::string::npos) << first;
+    EXPECT_LT(first.size(), 200u) << first;
+}
+
+// A LINEQS statement of ten thousand lines is read whole: every equation
+// keeps its dependent, its terms and its line.
+TEST(Parser, TenThousandLineLineqs) {
+    const int n = 10000;
+    std::string text = "proc velix data=d;\nlineqs\n";
+    for (int i = 1; i <= n; ++i)
+        text += "  y" + std::to_string(i) + " = b" + std::to_string(i) + " F1 + e" +
+                std::to_string(i) + (i < n ? ",\n" : ";\n");
+    ParsedStep s(text);
+    ASSERT_EQ(s.result.status, 0) << s.log.str();
+    const auto* p = static_cast<const LineqsPayload*>(s.find("LINEQS  ")->payload);
+    ASSERT_EQ(p->nEquations, n);
+    EXPECT_EQ(p->nTerms, 2 * n);
+    EXPECT_EQ(p->nNames, 3 * n);
+    for (int i = 0; i < n; ++i) {
+        EXPECT_EQ(p->termEnd[i], 2 * (i + 1));
+        EXPECT_EQ(p->line[i], i + 3);
+        EXPECT_EQ(name_of(p->dependents[i]), "y" + std::to_string(i + 1));
     }
 }
 
