@@ -10,6 +10,7 @@
 // Payloads are allocated from a per-step arena that the step's end frees.
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -18,7 +19,6 @@
 #include <new>
 #include <set>
 #include <string>
-#include <vector>
 #include <vector>
 
 #include "platform/dataset.h"
@@ -35,6 +35,13 @@ namespace {
 
 constexpr int32_t kSyntaxErrorStatus = 2000;
 constexpr int32_t kNameWidth = 32;  // NameRecord text width
+// Counts and indices of some payload tables are 16-bit (the parameter
+// items, the COSAN matrices), and so are the variable numbers of a data
+// set: no statement may hold more names than they count, and no name range
+// may run over more numbers.
+constexpr size_t kMaxNames = 32767;
+// Longest token text quoted in a message; a longer one is cut with "...".
+constexpr size_t kQuotedTokenWidth = 40;
 
 // ---- per-step arena ----
 
@@ -281,12 +288,16 @@ private:
         next();
     }
     [[noreturn]] void error(const std::string& message) const { error_at(peek(), message); }
+    static std::string quoted_token(const std::string& text) {
+        if (text.size() <= kQuotedTokenWidth) return text;
+        return text.substr(0, kQuotedTokenWidth) + "...";
+    }
     [[noreturn]] void error_at(const Token& t, const std::string& message) const {
         std::string m = message;
         if (t.kind == TokenKind::kEnd)
             m += " at the end of the step";
         else if (t.kind != TokenKind::kString)
-            m += " (found \"" + t.text + "\")";
+            m += " (found \"" + quoted_token(t.text) + "\")";
         throw SyntaxError{m, t.line, t.column};
     }
 
@@ -358,14 +369,20 @@ private:
         std::string sa, da, sb, db;
         split(a, &sa, &da);
         split(b, &sb, &db);
+        const std::string range = quoted_token(a) + "-" + quoted_token(b);
         if (da.empty() || db.empty() || upper(sa) != upper(sb))
-            error_at(at, "the range " + a + "-" + b + " does not join two numbered names");
-        long lo = std::strtol(da.c_str(), nullptr, 10);
-        long hi = std::strtol(db.c_str(), nullptr, 10);
-        if (hi < lo) error_at(at, "the range " + a + "-" + b + " runs backwards");
+            error_at(at, "the range " + range + " does not join two numbered names");
+        errno = 0;
+        long long lo = std::strtoll(da.c_str(), nullptr, 10);
+        long long hi = std::strtoll(db.c_str(), nullptr, 10);
+        if (errno == ERANGE) error_at(at, "the numbers of the range " + range + " are too large");
+        if (hi < lo) error_at(at, "the range " + range + " runs backwards");
+        if (static_cast<unsigned long long>(hi - lo) >= kMaxNames)
+            error_at(at, "the range " + range + " names more than " + std::to_string(kMaxNames) +
+                             " names");
         // Leading zeros keep the width of the first number ("x01-x10").
         size_t width = da.size() > 1 && da[0] == '0' ? da.size() : 0;
-        for (long k = lo; k <= hi; ++k) {
+        for (long long k = lo; k <= hi; ++k) {
             std::string num = std::to_string(k);
             if (num.size() < width) num.insert(0, width - num.size(), '0');
             std::string n = sa + num;
@@ -551,7 +568,9 @@ private:
 
     void read_title(const std::string& word) {
         const Token& t = next();
-        int k = word.size() == 5 ? 1 : std::atoi(word.c_str() + 5);
+        // At most two digits are read, so that a long run of digits cannot
+        // overflow the line number.
+        int k = word.size() == 5 ? 1 : word.size() > 7 ? 0 : std::atoi(word.c_str() + 5);
         if (k < 1 || k > 10) error_at(t, "title lines are numbered 1 to 10");
         std::string text;
         if (peek().kind == TokenKind::kString) text = next().text;
@@ -850,6 +869,8 @@ private:
             }
             break;
         }
+        if (names.size() > kMaxNames)
+            error("a COSAN statement names at most " + std::to_string(kMaxNames) + " matrices");
         auto* p = make_array<CosanPayload>(1);
         p->names = name_array(names);
         p->nColumns = static_cast<int16_t>(cols.size());
@@ -940,6 +961,9 @@ private:
                 add(-1, before, names.size());
             }
         }
+        if (names.size() > kMaxNames || values.size() > kMaxNames)
+            error("a PARAMETERS statement holds at most " + std::to_string(kMaxNames) +
+                  " names and as many values");
         auto* p = make_array<ParametersPayload>(1);
         p->names = name_array(names);
         p->nValues = static_cast<int32_t>(values.size());

@@ -5,7 +5,9 @@
 #include "platform/parser/lexer.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
+#include <string>
 
 namespace velix::platform::parser {
 
@@ -14,6 +16,21 @@ namespace {
 bool name_start(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool name_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 bool digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+// Names a character that starts no token.  Control characters and bytes
+// outside ASCII (a UTF-8 letter, a stray byte) are shown by their code, so
+// that the message itself stays plain printable text.
+std::string unexpected_character(char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u > 0x20 && u < 0x7f) return std::string("unexpected character '") + c + "'";
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string code = "0x";
+    code.push_back(kHex[u >> 4]);
+    code.push_back(kHex[u & 0x0f]);
+    const char* what = u >= 0x80 ? " (names and keywords are ASCII letters, digits and \"_\")"
+                                 : "";
+    return "unexpected byte " + code + what;
+}
 
 // Two-character operators, longest match first.
 constexpr const char* kTwoCharOps[] = {"<=", ">=", "^=", "~=", "!=", "<>", "==", "**", "||", "><"};
@@ -112,7 +129,7 @@ private:
                 }
             }
             if (std::string_view("=;,()[]{}+-*/<>^~!:&|@$%").find(ch) == std::string_view::npos)
-                throw LexError{std::string("unexpected character '") + ch + "'", t.line, t.column};
+                throw LexError{unexpected_character(ch), t.line, t.column};
             t.text = std::string(1, ch);
             advance();
         }
@@ -143,6 +160,10 @@ private:
         t->kind = TokenKind::kNumber;
         t->text = std::string(text_.substr(b, pos_ - b));
         t->number = std::strtod(t->text.c_str(), nullptr);
+        // strtod answers an overflow with infinity, which no option or
+        // coefficient can take (and which an integer target cannot hold).
+        if (std::isinf(t->number))
+            throw LexError{"the number " + t->text + " is too large", t->line, t->column};
     }
 
     void scan_string(Token* t, char quote) {

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <limits>
+#include <string>
+
 namespace {
 
 using velix::platform::parser::LexError;
@@ -47,6 +51,45 @@ TEST(Lexer, Failures) {
         EXPECT_EQ(e.line, 2);
         EXPECT_EQ(e.column, 3);
     }
+}
+
+// A byte that starts no token is named by its code when it is not a
+// printable ASCII character, so the message stays plain text.
+TEST(Lexer, UnexpectedBytesAreNamedByTheirCode) {
+    struct Case {
+        std::string text;
+        const char* fragment;
+        int column;
+    };
+    const Case cases[] = {
+        {"a = v\xC3\xA9;", "0xC3", 6},
+        {std::string("a;\0b;", 5), "0x00", 3},
+        {"a # b", "'#'", 3},
+        {"a\x7f", "0x7F", 2},
+    };
+    for (const Case& c : cases) {
+        try {
+            tokenize(c.text);
+            ADD_FAILURE() << "no error for case " << c.fragment;
+        } catch (const LexError& e) {
+            EXPECT_NE(e.message.find(c.fragment), std::string::npos) << e.message;
+            EXPECT_EQ(e.column, c.column) << c.fragment;
+            for (char ch : e.message) {
+                unsigned char u = static_cast<unsigned char>(ch);
+                EXPECT_TRUE(u >= 0x20 && u < 0x7f) << "byte " << int(u) << " in " << c.fragment;
+            }
+        }
+    }
+}
+
+// Numbers that overflow a double are errors; the largest finite ones and
+// underflows are read as strtod reads them.
+TEST(Lexer, NumbersBeyondTheDoubleRange) {
+    EXPECT_THROW(tokenize("maxiter=1e400;"), LexError);
+    EXPECT_THROW(tokenize("x = 2e308;"), LexError);
+    auto t = tokenize("1.7976931348623157e308 1e-400");
+    EXPECT_EQ(t[0].number, std::numeric_limits<double>::max());
+    EXPECT_EQ(t[1].number, std::strtod("1e-400", nullptr));
 }
 
 }  // namespace
