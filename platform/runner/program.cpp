@@ -14,7 +14,14 @@ struct Statement {
     size_t begin = 0;     // offset of its first non-blank character
     size_t end = 0;       // offset just past its ";" (or the end of the text)
     int line = 1;         // line of its first non-blank character
+    // An unclosed comment or quoted text runs to the end of the file: what
+    // it is (0 when the statement has none) and the line where it opens.
+    const char* unclosed = nullptr;
+    int unclosedLine = 0;
 };
+
+constexpr const char* kUnclosedComment = "A comment begun with \"/*\" is not closed.";
+constexpr const char* kUnclosedQuote = "A quoted text is not closed.";
 
 std::string upper(std::string s) {
     for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -38,7 +45,19 @@ std::vector<Statement> statements(const std::string& src) {
                 ++i;
             } else if (src.compare(i, 2, "/*") == 0) {
                 size_t e = src.find("*/", i + 2);
-                e = (e == std::string::npos) ? n : e + 2;
+                if (e == std::string::npos) {
+                    // The rest of the file is an unclosed comment: kept as a
+                    // statement of its own so that it is reported, not lost.
+                    Statement open;
+                    open.begin = i;
+                    open.end = n;
+                    open.line = line;
+                    open.unclosed = kUnclosedComment;
+                    open.unclosedLine = line;
+                    out.push_back(open);
+                    return out;
+                }
+                e += 2;
                 for (size_t k = i; k < e; ++k)
                     if (src[k] == '\n') ++line;
                 i = e;
@@ -52,6 +71,7 @@ std::vector<Statement> statements(const std::string& src) {
         st.line = line;
         bool comment_statement = src[i] == '*';
         char quote = 0;
+        int quoteLine = 0;
         while (i < n) {
             char c = src[i];
             if (c == '\n') ++line;
@@ -63,12 +83,17 @@ std::vector<Statement> statements(const std::string& src) {
             }
             if (!comment_statement && (c == '\'' || c == '"')) {
                 quote = c;
+                quoteLine = line;
                 st.text += c;
                 ++i;
                 continue;
             }
             if (!comment_statement && src.compare(i, 2, "/*") == 0) {
                 size_t e = src.find("*/", i + 2);
+                if (e == std::string::npos) {
+                    st.unclosed = kUnclosedComment;
+                    st.unclosedLine = line;
+                }
                 e = (e == std::string::npos) ? n : e + 2;
                 for (size_t k = i + 1; k < e; ++k)
                     if (src[k] == '\n') ++line;
@@ -81,6 +106,10 @@ std::vector<Statement> statements(const std::string& src) {
             st.text += c;
         }
         st.end = i;
+        if (quote) {
+            st.unclosed = kUnclosedQuote;
+            st.unclosedLine = quoteLine;
+        }
         if (!comment_statement) out.push_back(st);
     }
     return out;
@@ -145,7 +174,12 @@ std::string title_text(const std::string& rest) {
 
 }  // namespace
 
-std::vector<ProgramItem> split_program(const std::string& source) {
+std::vector<ProgramItem> split_program(const std::string& text) {
+    // A byte-order mark that an editor put before the first statement is
+    // not part of the program.
+    static const std::string kBom = "\xEF\xBB\xBF";
+    const std::string source =
+        text.compare(0, kBom.size(), kBom) == 0 ? text.substr(kBom.size()) : text;
     std::vector<ProgramItem> items;
     auto sts = statements(source);
     size_t k = 0;
@@ -181,22 +215,33 @@ std::vector<ProgramItem> split_program(const std::string& source) {
         }
         ProgramItem item;
         item.line = st.line;
-        if (word == "OPTIONS") {
+        if (st.unclosed) {
+            // Outside a step nothing else would see it: the rest of the file
+            // would vanish without a word.
+            item.kind = ProgramItem::kError;
+            item.line = st.unclosedLine;
+            item.text = st.unclosed;
+        } else if (word == "OPTIONS") {
             item.kind = ProgramItem::kOptions;
             parse_options(st.text.substr(after), &item);
         } else if (word.rfind("TITLE", 0) == 0 &&
                    (word.size() == 5 ||
                     word.find_first_not_of("0123456789", 5) == std::string::npos)) {
             item.kind = ProgramItem::kTitle;
-            item.titleLine = word.size() == 5 ? 1 : std::stoi(word.substr(5));
+            // More than two digits is no title line (and could overflow).
+            item.titleLine = word.size() == 5 ? 1 : word.size() > 7 ? 0 : std::stoi(word.substr(5));
             item.text = title_text(st.text.substr(after));
             if (item.titleLine < 1 || item.titleLine > 10) {
                 item.kind = ProgramItem::kError;
                 item.text = "TITLE" + word.substr(5) + " is not a title line (1 to 10).";
             }
-        } else if (word == "RUN" || word == "QUIT" || word.empty()) {
+        } else if (word == "RUN" || word == "QUIT" ||
+                   st.text.find_first_not_of(" \t\r\n") == std::string::npos) {
             ++k;
             continue;
+        } else if (word.empty()) {
+            item.kind = ProgramItem::kError;
+            item.text = "A statement outside a PROC VELIX step must begin with a word.";
         } else {
             item.kind = ProgramItem::kError;
             item.text = "Statement " + word + " is not valid outside a PROC VELIX step.";
