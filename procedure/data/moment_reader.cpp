@@ -105,6 +105,12 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
         interceptVar = 0;
         xpmlog(kGroupReader, 31);
     }
+    // The intercept's row and column carry sums: a character variable of
+    // that name cannot hold them.
+    if (interceptVar && xvname(data, interceptVar, &d) == 0 && d->type == kVarCharacter) {
+        xpmlog(kGroupReader, 32);
+        return kLevelVariables;
+    }
 
     // 2. Bindings.
     HostBinding* b = nullptr;

@@ -531,6 +531,13 @@ TEST(MomentErrors, BadInputGivesItsMessageAndCode) {
         EXPECT_TRUE(has_message(m, 0, 230, 15)) << f << "\n" << m.log;
     }
     EXPECT_TRUE(has_message(run_velix("proc velix data='" + dir + "/half.csv' method=none;\n" + ab, {}), 0, 230, 16));
+    // An SSCP data set whose INTERCEPT variable is character cannot carry
+    // the intercept's sums.
+    std::ofstream(dir + "/sscpchr.csv") << "# TYPE=SSCP\n_TYPE_,_NAME_,a,b,INTERCEPT\nN,,10,10,x\n"
+                                           "SSCP,a,30,20,y\nSSCP,b,20,40,z\nSSCP,INTERCEPT,10,12,w\n";
+    auto sc = run_velix("proc velix data='" + dir + "/sscpchr.csv' method=none covariance;\nvar a b;\n" + ab, {});
+    EXPECT_EQ(return_code(sc, 0), 1008) << sc.log;
+    EXPECT_TRUE(has_message(sc, 0, 230, 32)) << sc.log;
 }
 
 TEST(MomentErrors, AnInwgtOfTheWrongOrderIsRefused) {
