@@ -20,7 +20,8 @@ struct HostText;
 //   GLS:            W (Sigma - S) W from the dense residualTerm W (Sigma - S)
 //                   and the packed weightMatrix W;
 //   ML:             Sigma^-1 (Sigma - S) Sigma^-1 from the dense residualTerm
-//                   I - Sigma^-1 S and the packed impliedInverse Sigma^-1;
+//                   I - Sigma^-1 S and the packed impliedInverse Sigma^-1
+//                   (the "implied" area of some callers' notes);
 //   other codes:    nothing is written.
 void cosdfdc(ProcContext* ctx);
 
@@ -31,7 +32,10 @@ void cosdfdc(ProcContext* ctx);
 //      objective leaves Sigma itself there).
 //   ULS: the p* values of v are copied.
 // The result goes to impliedInverse when sel is nonzero, else to
-// kronResult; returns the address written.
+// kronResult; returns the address written.  Callers whose notes name the
+// selector-0 area the weighted vector (weightedVector, weightedDc) and the
+// selector-1 area work1 or leftProduct mean these two fields; K for the
+// methods other than GLS is always read from momentInverse.
 double* coskron(ProcContext* ctx, int32_t sel, const double* v);
 
 // Dense triple product out[i*n + j] = sum over m of (K K')(i, m) V(j, m),

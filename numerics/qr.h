@@ -42,6 +42,9 @@ int32_t zqrdec(int32_t m, int32_t n, int32_t nb, int32_t lda, int32_t ldb, int32
 //         3, 4 as 1, 2 with b by rows; 5-8 as 1-4 with packed R
 //         11-18 as 1-8 with the product x = P (R b) (odd) or x = R' (P' b)
 //         (even) in place of the solve
+//         A packed factor is the PackedSym lower triangle L = R', so with
+//         it mode 7 solves L' y = b, 8 solves L x = b, 17 multiplies by L'
+//         and 18 by L (17 then 18 multiplies by L L' = R'R)
 //   nrhs  in   number of right-hand sides
 //   lda   in   leading dimension of dense R (unused when packed)
 //   ldb   in   b by columns: element i of rhs c at i*ldb + c; by rows: at c*ldb + i

@@ -5,20 +5,24 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <sstream>
 #include <vector>
 
 #include "host/object_dispatch.h"
+#include "platform/messages.h"
 #include "platform/output.h"
 #include "platform/session.h"
 #include "tests/host/host_fixture.h"
+#include "tests/platform/json_reader.h"
 #include "tests/numerics/test_matrices.h"
 #include "velix/host.h"
 #include "velix/proc_context.h"
 
 namespace vt = velix::test;
+using velix::test::JsonValue;
 
 namespace {
 
@@ -117,11 +121,14 @@ TEST(Costrip, DenseTripleProduct) {
 TEST(Discrepancy, OrderZeroWritesNothing) {
     Arrays s(0);
     std::vector<double> guard = {5.0};
-    s.ctx.dfdc = s.ctx.kronResult = guard.data();
+    s.ctx.dfdc = s.ctx.kronResult = s.ctx.workMatrix = s.ctx.impliedInverse = guard.data();
     for (int method : {kMethodUls, kMethodGls, kMethodMl}) {
         s.ctx.methodStage = method;
         cosdfdc(&s.ctx);
-        coskron(&s.ctx, 0, guard.data());
+        for (int sel : {0, 1}) {
+            coskron(&s.ctx, sel, guard.data());
+            costrip(&s.ctx, sel, guard.data());
+        }
     }
     EXPECT_EQ(guard[0], 5.0);
 }
@@ -154,6 +161,12 @@ protected:
         cosdet(&ctx_, kyrtxt("PredModelDet", -1), 728, logDet, 606, kyrtxt("Tesk.Velix.PredModelDet", -1));
         return listing_.str();
     }
+    // The table that the last run delivered, as the JSON document holds it.
+    JsonValue last_table() const {
+        const JsonValue doc = JsonValue::parse(velix::platform::output_json());
+        const JsonValue& out = doc["steps"][0]["output"];
+        return out[out.size() - 1];
+    }
     ProcContext ctx_;
     std::ostringstream listing_;
     std::ostream* savedListing_ = nullptr;
@@ -175,6 +188,58 @@ TEST_F(Cosdet, CellsForOrdinaryOverflowingAndMissingDeterminants) {
     out = run(host_special_missing(2 + ('M' - 'A')));
     EXPECT_NE(out.find("0  0 "), std::string::npos) << out;
     EXPECT_EQ(out.find(" nan"), std::string::npos) << out;
+    EXPECT_EQ(log_.str().find("ERROR"), std::string::npos) << log_.str();
+}
+
+TEST_F(Cosdet, TableLayoutAndCellValues) {
+    run(0.0);
+    JsonValue t = last_table();
+    EXPECT_EQ(t["type"].str(), "table");
+    EXPECT_EQ(t["name"].str(), "PredModelDet");
+    EXPECT_EQ(t["path"].str(), "Tesk.Velix.PredModelDet");
+    EXPECT_EQ(t["titleMessage"]["group"].number(), 352);
+    EXPECT_EQ(t["titleMessage"]["number"].number(), 728);
+    const char* names[5] = {"Label1", "Determinant", "CharDet", "Label2", "LogDet"};
+    const int kinds[5] = {66, 5, 20, 66, 5};
+    ASSERT_EQ(t["columns"].size(), 5u);
+    for (size_t j = 0; j < 5; ++j) {
+        EXPECT_EQ(t["columns"][j]["name"].str(), names[j]);
+        EXPECT_EQ(t["columns"][j]["kind"].number(), kinds[j]) << names[j];
+    }
+    ASSERT_EQ(t["rows"].size(), 1u);
+    const auto row = [&t](int j) -> const JsonValue& { return t["rows"][0][j]; };
+    EXPECT_EQ(row(0).str(), velix::platform::message_text(352, 606));
+    EXPECT_EQ(row(1).number(), 1.0);
+    EXPECT_EQ(std::stod(row(2).str()), 1.0);
+    EXPECT_EQ(row(3).str(), velix::platform::message_text(352, 601));
+    EXPECT_EQ(row(4).number(), 0.0);
+    EXPECT_LE(t["columns"][2]["width"].number(), 12);
+
+    // Every ordinary determinant reads back from its 12 characters to six
+    // significant digits.
+    for (double d : {std::log(1234.5), -3.0, std::log(1e-300), 700.0, -700.0}) {
+        run(d);
+        t = last_table();
+        EXPECT_EQ(row(1).number(), std::exp(d)) << d;
+        EXPECT_EQ(row(4).number(), d);
+        EXPECT_EQ(t["columns"][2]["width"].number(), 12) << d;
+        EXPECT_NEAR(std::stod(row(2).str()) / std::exp(d), 1.0, 1e-5) << row(2).str();
+    }
+
+    // Beyond the double range: the decimal exponent, a very large Determinant.
+    run(710.0);
+    t = last_table();
+    EXPECT_EQ(row(2).str().rfind("1.0E308", 0), 0u) << row(2).str();
+    EXPECT_EQ(row(1).number(), DBL_MAX);
+    EXPECT_EQ(row(4).number(), 710.0);
+
+    // Missing of kind 'M': "0" in a field of one character, Determinant 0.
+    run(host_special_missing(2 + ('M' - 'A')));
+    t = last_table();
+    EXPECT_EQ(row(2).str(), "0");
+    EXPECT_EQ(t["columns"][2]["width"].number(), 1);
+    EXPECT_EQ(row(1).number(), 0.0);
+    EXPECT_TRUE(row(4).is_null()) << "LogDet shows the missing value";
     EXPECT_EQ(log_.str().find("ERROR"), std::string::npos) << log_.str();
 }
 

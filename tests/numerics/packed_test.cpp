@@ -132,6 +132,16 @@ TEST(Coscdec, RankDeficientFactorAndSolve) {
     std::vector<double> b3(12, 1.0);
     EXPECT_EQ(coscsol(4, 3, p.data(), b3.data()), 1);
     EXPECT_EQ(coscsol(4, 0, p.data(), b3.data()), 0);
+    // The count is per right-hand side: every one meets the same negligible
+    // pivots, so two of them give 2 whatever m is (6 / 3 with three).
+    const vt::Dense d = {4, 0, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<double> f = vt::to_packed(d, 3);
+    ASSERT_EQ(coscdec(3, 0.0, &logdet, f.data()), -2);
+    std::vector<double> one(3, 1.0);
+    EXPECT_EQ(coscsol(3, 1, f.data(), one.data()), 2);
+    EXPECT_EQ(one, (std::vector<double>{0.25, 0.0, 0.0}));
+    std::vector<double> three(9, 1.0);
+    EXPECT_EQ(coscsol(3, 3, f.data(), three.data()), 2);
     EXPECT_EQ(coscinv(4, p.data()), 1);
 }
 
