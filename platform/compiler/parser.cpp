@@ -73,6 +73,22 @@ struct Program::Builder {
     };
     std::vector<PendingJump> pending;
     int32_t depth = 0;
+    // Recursion depth of the descent (parentheses, signs, nested IF and DO):
+    // bounded so that a pathological program is an error, not a stack
+    // overflow.  Real programs stay far below it.
+    static constexpr int32_t kMaxNesting = 256;
+    int32_t nesting = 0;
+    struct NestingGuard {
+        Builder* c;
+        NestingGuard(Builder* builder, const Token& at) : c(builder) {
+            if (++c->nesting > kMaxNesting) {
+                --c->nesting;  // no destructor runs for a throwing constructor
+                c->fail(at, "expressions or statements are nested more than " +
+                                std::to_string(kMaxNesting) + " deep");
+            }
+        }
+        ~NestingGuard() { --c->nesting; }
+    };
     int32_t statementNesting = 0;  // > 0 inside IF/WHEN/OTHERWISE/label sub-statements
     int32_t blockIndent = 0;
 
@@ -163,7 +179,10 @@ struct Program::Builder {
     int32_t temp_slot() { return p->new_slot(nullptr); }
 
     // ---- expressions ----
-    void expression() { or_expr(); }
+    void expression() {
+        NestingGuard guard(this, cur());
+        or_expr();
+    }
     void or_expr() {
         and_expr();
         while (is_punct("|") || is_word("OR")) {
@@ -244,6 +263,7 @@ struct Program::Builder {
     void unary() {
         if (is_punct("-") || is_punct("+")) {
             Token op = cur();
+            NestingGuard guard(this, op);
             ++i;
             unary();
             if (op.text == "-") emit(Op::Neg, 0, op);
@@ -251,6 +271,7 @@ struct Program::Builder {
         }
         if (is_punct("^") || is_word("NOT")) {
             Token op = cur();
+            NestingGuard guard(this, op);
             ++i;
             unary();
             emit(Op::Not, 0, op);
@@ -262,6 +283,7 @@ struct Program::Builder {
         primary();
         if (is_punct("**")) {
             Token op = cur();
+            NestingGuard guard(this, op);
             ++i;
             unary();
             emit(Op::Pow, 0, op);
@@ -395,6 +417,7 @@ struct Program::Builder {
     }
 
     void statement() {
+        NestingGuard guard(this, cur());
         const Token t = cur();
         size_t first = i;
         if (t.kind == Tok::kPunct && t.text == ";") {

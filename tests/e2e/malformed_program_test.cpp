@@ -148,3 +148,34 @@ TEST(SplitProgram, UnclosedCommentStaysInTheStep) {
     EXPECT_EQ(items[0].kind, ProgramItem::kStep);
     EXPECT_EQ(items[0].text, src);
 }
+
+// Programming statements nested beyond any real program (parentheses, sign
+// chains, powers, IF and DO) are errors at their place, not a stack
+// overflow; a depth that real programs reach compiles.
+TEST(MalformedProgram, DeeplyNestedProgrammingStatements) {
+    auto program_with = [](int n) {
+        std::string p = std::string(kStep).substr(0, std::string(kStep).find("run;"));
+        p += "l1 = " + std::string(n, '(') + "0.5" + std::string(n, ')') + ";\n";
+        p += "l2 = ";
+        for (int k = 0; k < n; ++k) p += "- ";
+        p += "0.5;\n";
+        for (int k = 0; k < n; ++k) p += "if 1 then ";
+        p += "l3 = 0.5;\n";
+        for (int k = 0; k < n; ++k) p += "do; ";
+        for (int k = 0; k < n; ++k) p += "end; ";
+        return p + "\nrun;\n";
+    };
+    auto deep = run_velix(program_with(100000), {"hs.csv"});
+    EXPECT_EQ(deep.exitStatus, 2);
+    for (int line = 4; line <= 7; ++line)
+        EXPECT_NE(deep.log.find("nested more than 256 deep at line " + std::to_string(line)),
+                  std::string::npos)
+            << "line " << line << "\n" << deep.log.substr(0, 2000);
+    ASSERT_EQ(steps_of(deep), 1u);
+    EXPECT_EQ(first_step_code(deep), 2000.0);
+
+    auto fine = run_velix(program_with(100), {"hs.csv"});
+    EXPECT_EQ(fine.log.find("nested"), std::string::npos) << fine.log.substr(0, 2000);
+    ASSERT_EQ(steps_of(fine), 1u);
+    EXPECT_LT(first_step_code(fine), 2000.0) << fine.log.substr(0, 2000);
+}
