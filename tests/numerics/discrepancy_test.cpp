@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/object_dispatch.h"
+#include "host/output_table.h"
 #include "platform/messages.h"
 #include "platform/output.h"
 #include "platform/session.h"
@@ -241,6 +242,23 @@ TEST_F(Cosdet, TableLayoutAndCellValues) {
     EXPECT_EQ(row(1).number(), 0.0);
     EXPECT_TRUE(row(4).is_null()) << "LogDet shows the missing value";
     EXPECT_EQ(log_.str().find("ERROR"), std::string::npos) << log_.str();
+}
+
+TEST_F(Cosdet, FailedCallStopsTheTableAndIsReported) {
+    const auto tables = [] {
+        const JsonValue doc = JsonValue::parse(velix::platform::output_json());
+        return doc["steps"][0]["output"].size();
+    };
+    const size_t before = tables();
+    // The third column definition (CharDet) fails.
+    velix::platform::inject_method_failure(kKyrMethodColumn, 3, -7);
+    run(1.0);
+    velix::platform::clear_injected_failures();
+    EXPECT_EQ(tables(), before) << "nothing is delivered";
+    EXPECT_NE(log_.str().find("-7"), std::string::npos) << log_.str();
+    // The next table goes through as usual.
+    run(1.0);
+    EXPECT_EQ(tables(), before + 1);
 }
 
 }  // namespace
