@@ -115,6 +115,16 @@ bool remove_repeats(std::vector<int16_t>* v) {
     return removed;
 }
 
+// An option value for an integer target: truncated toward zero.  A value
+// outside the 32-bit range is held at its end, and a missing value (or any
+// NaN) counts as 0, so that no user value reaches an undefined conversion.
+int32_t option_int(double v) {
+    if (std::isnan(v)) return 0;
+    if (v >= 2147483647.0) return INT32_MAX;
+    if (v <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
 // Reads the option cells and flag bits of the PROC statement.
 void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionRecord* r) {
     NlpProblem* nlp = ctx->nlp;
@@ -122,10 +132,10 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     const double missing = host_missing_value();
 
     const OptionCell& method = cell(r, 320);
-    ctx->methodRequested = method.given ? static_cast<int32_t>(method.value) : kMethodMl;
+    ctx->methodRequested = method.given ? option_int(method.value) : kMethodMl;
     auto keep_preset = [&](int32_t offset, int32_t* target) {
         const OptionCell& c = cell(r, offset);
-        if (c.given && static_cast<int32_t>(c.value) != 0) *target = static_cast<int32_t>(c.value);
+        if (c.given && option_int(c.value) != 0) *target = option_int(c.value);
     };
     keep_preset(336, &nlp->technique);
     keep_preset(352, &nlp->update);
@@ -144,7 +154,7 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     ctx->singular = sing.given && sing.value > 0.0 ? sing.value : kDefaultSingular;
 
     const OptionCell& jac = cell(r, 416);
-    ctx->jacobianModeRequested = jac.given ? static_cast<int32_t>(jac.value) : 0;
+    ctx->jacobianModeRequested = jac.given ? option_int(jac.value) : 0;
     if (ctx->jacobianModeRequested > 12 ||
         (ctx->jacobianModeRequested >= 7 && ctx->jacobianModeRequested <= 10)) {
         xpmlog(kMsgProc, 73, ctx->jacobianModeRequested);
@@ -153,7 +163,7 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
 
     ctx->edfGiven = cell(r, 432).given ? cell(r, 432).value : missing;
     ctx->dfReduce = cell(r, 448).given ? cell(r, 448).value : missing;
-    ctx->randomSeed = cell(r, 544).given ? static_cast<int32_t>(cell(r, 544).value) : 0;
+    ctx->randomSeed = cell(r, 544).given ? option_int(cell(r, 544).value) : 0;
     std::memcpy(ctx->vardefKind, cell(r, 560).given ? cell(r, 560).name : "DF      ", 8);
 
     const OptionCell& start = cell(r, 576);
@@ -167,21 +177,21 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     if (!(ctx->waldAlpha > kTiny)) ctx->waldAlpha = 0.05;  // also NaN
 
     const OptionCell& g4 = cell(r, 624);
-    if (g4.given && static_cast<int32_t>(g4.value) != 0) hooks->ginvMaxParams = static_cast<int32_t>(g4.value);
+    if (g4.given && option_int(g4.value) != 0) hooks->ginvMaxParams = option_int(g4.value);
 
     ctx->varStartScale = cell(r, 640).given ? cell(r, 640).value : missing;
     ctx->ridgeCell = cell(r, 656).given ? cell(r, 656).value : missing;
     if (wzmis(ctx->ridgeCell)) ctx->ridgeCell = flag(proc, 16, 0x08) ? missing : 0.0;
     ctx->wRidge = cell(r, 672).given ? cell(r, 672).value : 0.0;
-    ctx->asycovKind = cell(r, 688).given ? static_cast<int32_t>(cell(r, 688).value) : 0;
-    ctx->option704 = cell(r, 704).given ? static_cast<int32_t>(cell(r, 704).value) : 0;
+    ctx->asycovKind = cell(r, 688).given ? option_int(cell(r, 688).value) : 0;
+    ctx->option704 = cell(r, 704).given ? option_int(cell(r, 704).value) : 0;
     ctx->wPenalty = cell(r, 720).given ? cell(r, 720).value : missing;
     if (!wzmis(ctx->wPenalty) && !(ctx->wPenalty > kTiny)) ctx->wPenalty = 0.0;
     ctx->nobsGiven = cell(r, 736).given ? cell(r, 736).value : missing;
     // Confidence levels are stored as the probability of each tail.
     ctx->alphaEcv = 0.5 * (cell(r, 752).given ? cell(r, 752).value : 0.1);
     ctx->alphaRms = 0.5 * (cell(r, 768).given ? cell(r, 768).value : 0.1);
-    ctx->option784 = cell(r, 784).given ? static_cast<int32_t>(cell(r, 784).value) : 0;
+    ctx->option784 = cell(r, 784).given ? option_int(cell(r, 784).value) : 0;
     store_given(r, 800, &hooks->covTol1);
     store_given(r, 816, &hooks->covTol2);
     store_given(r, 832, &hooks->covTol3);

@@ -214,6 +214,22 @@ TEST(LineqsModel, OptionCellsTakeTheirDefaultsAndCorrections) {
         EXPECT_EQ(has(m.numbers(), 73), refused) << mode;
     }
 
+    // Values beyond the integer range are held at its end, not converted
+    // undefined: a huge mode is refused like any mode above 12, a huge
+    // negative seed keeps its sign.
+    for (const char* mode : {"1e20", "-1e20"}) {
+        MessagesSince m;
+        Step s(text(std::string("method=none hessalg=") + mode));
+        ASSERT_EQ(s.exitCode, -1) << mode << "\n" << s.log.str();
+        EXPECT_EQ(s.ctx.jacobianModeRequested, mode[0] == '-' ? INT32_MIN : 0) << mode;
+        EXPECT_EQ(has(m.numbers(), 73), mode[0] != '-') << mode;
+    }
+    {
+        Step s(text("method=none random=-1e30"));
+        ASSERT_EQ(s.exitCode, -1) << s.log.str();
+        EXPECT_EQ(s.ctx.randomSeed, INT32_MIN);
+    }
+
     // A penalty weight not above 0 is 0; others are kept.
     for (double w : {-2.0, 0.0, 3.0}) {
         Step s(text("method=none wpenalty=" + std::to_string(w)));
