@@ -132,7 +132,14 @@ void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double l
     if (is_missing_kind_m(logDet)) {
         std::snprintf(text, sizeof text, "0");
     } else if (logDet >= kLogDblMax) {
-        std::snprintf(text, sizeof text, "1.0E%-8d", static_cast<int32_t>(logDet / kLn10));
+        // "1.0E" and an exponent of up to 8 digits fill the 12 characters;
+        // a larger (or infinite) log-determinant reads "Infinity" rather
+        // than a cut exponent.
+        const double exponent = logDet / kLn10;
+        if (exponent < 1e8)
+            std::snprintf(text, sizeof text, "1.0E%-8d", static_cast<int32_t>(exponent));
+        else
+            std::snprintf(text, sizeof text, "Infinity");
         determinant = DBL_MAX;
     } else {
         determinant = std::exp(logDet);

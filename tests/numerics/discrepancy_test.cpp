@@ -183,6 +183,12 @@ TEST_F(Cosdet, CellsForOrdinaryOverflowingAndMissingDeterminants) {
     EXPECT_NE(out.find("1234.5"), std::string::npos) << out;
     out = run(710.0);
     EXPECT_NE(out.find("1.0E308"), std::string::npos) << out;
+    // A power of ten too long for the field, or an infinite one, reads
+    // "Infinity" instead of a cut exponent.
+    for (double big : {1e9, static_cast<double>(INFINITY)}) {
+        out = run(big);
+        EXPECT_NE(out.find("  Infinity  "), std::string::npos) << out;
+    }
     out = run(std::log(1e-200));
     EXPECT_NE(out.find("1e-200"), std::string::npos) << out;
     // Missing of kind 'M': Determinant 0, CharDet "0", LogDet missing.
