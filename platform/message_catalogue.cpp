@@ -152,7 +152,7 @@ const MessageRow kMessageCatalogue[] = {
     {352, 210, "WARNING: The added parameter %.*s is empty or repeats a parameter name and is ignored."},
     {352, 211, "NOTE: The model has no free parameter."},
     // 352/212: the number of parameters and of distinct moments.
-    {352, 212, "ERROR: The model has %i parameters but the moments give only %i values."},
+    {352, 212, "WARNING: The model has %i parameters but the moments give only %i values."},
     {352, 213, "WARNING: The manifest variable %.*s is not reached by the model."},
     // 352/215: name.
     {352, 215, "ERROR: Matrix %s is an identity matrix; a MATRIX statement cannot give its elements."},
