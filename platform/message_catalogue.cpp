@@ -130,6 +130,8 @@ const MessageRow kMessageCatalogue[] = {
     {352, 132, "ERROR: The option value of the covariance of the estimates is not valid."},
     // 352/138: name.
     {352, 138, "ERROR: internal error: matrix %s needs a stored inverse but belongs to no term."},
+    // 352/139: matrix name, row, column.
+    {352, 139, "ERROR: The fixed element of matrix %s at row %i, column %i has a missing value."},
     {352, 152, "the matrix has no elements and becomes the identity."},
     {352, 154, "its elements are diagonal."},
     {352, 155, "its elements lie on a shifted diagonal."},

@@ -12,6 +12,9 @@
 void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int32_t capacity) {
     ctx->nStructEq = 0;
     int32_t total = 0;
+    // A second statement is refused also after an empty first one, whose
+    // count of zero would otherwise let it through.
+    bool structEqSeen = false;
     for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
         if (std::memcmp(n->keyword, "PARAMETE", 8) == 0 || std::memcmp(n->keyword, "PARMS   ", 8) == 0) {
             const auto* pl = static_cast<const ParametersPayload*>(n->payload);
@@ -57,10 +60,11 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
             }
             total += p;
         } else if (std::memcmp(n->keyword, "STRUCTEQ", 8) == 0) {
-            if (ctx->nStructEq > 0) {
+            if (structEqSeen) {
                 xpmlog(kMsgProc, 229);
                 raise_error_level(ctx, 2000);
             }
+            structEqSeen = true;
             ctx->nStructEq = static_cast<const NameListPayload*>(n->payload)->names.count;
         }
     }
@@ -76,6 +80,7 @@ void cosparb(ProcContext* ctx) {
          n = find_statement(n->next, "STRUCTEQ")) {
         const auto* pl = static_cast<const NameListPayload*>(n->payload);
         if (pl->names.count != ctx->nStructEq) {
+            xebug("the STRUCTEQ names were counted differently", 0);
             raise_error_level(ctx, 9999);
             continue;
         }

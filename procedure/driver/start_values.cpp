@@ -14,6 +14,7 @@
 #include "host/host_support.h"
 #include "numerics/uniform_random.h"
 #include "procedure/driver/model_output.h"
+#include "procedure/driver/model_readers.h"
 #include "procedure/procedure.h"
 #include "velix/host_compiler.h"
 #include "velix/packed_index.h"
@@ -156,6 +157,19 @@ void cosinst(ProcContext* ctx) {
     }
     if (changed > 0) average();
 
+    // A fixed element whose value the user gave as missing, and that no
+    // sample covariance filled, is an error of the model, not of this step.
+    bool fixedMissing = false;
+    for (int32_t mat = 1; mat <= ctx->nMatrices; ++mat) {
+        if (t.sameName != nullptr && t.sameName[mat] != 0) continue;
+        for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e)
+            if (el.parameter[e] == 0 && wzmis(el.value[e])) {
+                xpmlog(kGroupProc, 139, velix::detail::name_text(t.name[mat]).c_str(), el.row[e] + 1,
+                       el.column[e] + 1);
+                fixedMissing = true;
+            }
+    }
+    if (fixedMissing) xexit(std::max(ctx->errorLevel, 2000), 0);
     for (int32_t e = 0; e < nE; ++e) {
         if (wzmis(el.value[e])) {
             xebug("a model element has no start value", 0);
