@@ -137,12 +137,7 @@ std::string quote(const std::string& s) {
 }
 
 std::string format_number(double v) {
-    if (host_is_missing(v)) {
-        int code = missing_code(v);
-        if (code == 1) return "._";
-        if (code >= 2) return std::string(".") + static_cast<char>('A' + code - 2);
-        return ".";
-    }
+    if (host_is_missing(v)) return missing_text(v);
     char buf[64];
     auto r = std::to_chars(buf, buf + sizeof buf, v);  // shortest form that reads back exactly
     return std::string(buf, r.ptr);
@@ -161,6 +156,14 @@ int missing_code(double v) {
         if (sb == bits) return c;
     }
     return 0;  // any other missing pattern reads as the ordinary missing value
+}
+
+std::string missing_text(double v) {
+    const int code = missing_code(v);
+    if (code < 0) return "";
+    if (code == 1) return "._";
+    if (code >= 2) return std::string(".") + static_cast<char>('A' + code - 2);
+    return ".";
 }
 
 bool csv_read(const std::string& text, HostDataSet* data, std::string* error) {

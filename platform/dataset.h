@@ -122,6 +122,9 @@ std::string csv_write(const HostDataSet* data);
 // Code of a special missing value: 0 ".", 1 "._", 2.. ".A".., -1 when the
 // value is not missing.
 int missing_code(double v);
+// The text of a missing value: ".", "._" or ".A" to ".Z"; "" when the value
+// is not missing.
+std::string missing_text(double v);
 
 // Recomputes the BY groups (after the observations or BY variables change).
 void dataset_group(HostDataSet* data);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/dataset.h"
 #include "velix/host.h"
 
 namespace velix::platform {
@@ -134,9 +135,18 @@ std::string vformat_host(const char* format, int32_t length, va_list args) {
             case 'e':
             case 'E':
             case 'g':
-            case 'G':
-                append_c(&out, c_format(d, "", d.conversion), va_arg(args, double));
+            case 'G': {
+                // A missing value prints as the host writes it (".", ".A"),
+                // not as the NaN that carries it.
+                const double v = va_arg(args, double);
+                if (host_is_missing(v)) {
+                    const std::string t = missing_text(v);
+                    append_padded(&out, d, t.data(), t.size());
+                } else {
+                    append_c(&out, c_format(d, "", d.conversion), v);
+                }
                 break;
+            }
             case 's': {
                 const char* s = va_arg(args, const char*);
                 if (s == nullptr) s = "";

@@ -45,6 +45,7 @@ const MessageRow kMessageCatalogue[] = {
     {352, 1, "WARNING: The BY groups of the %s data set are out of step with DATA=; the %s data set is used as it is."},
     // 352/3: the elapsed time in seconds.
     {352, 3, "NOTE: The VELIX procedure used %.2f seconds."},
+    {352, 4, "ERROR: The DATA= data set has no observations."},
     {352, 5, "NOTE: The number of observations %g is not greater than the number of variables %i."},
     {352, 6, "NOTE: The number of observations %g is not greater than the number of variables %i (observations read %g, EDF= %g, DFREDUCE= %g)."},
     {352, 7, "NOTE: Variable %.*s is constant among the moments about zero; it acts as the intercept."},

@@ -168,7 +168,9 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
 
     const OptionCell& start = cell(r, 576);
     ctx->startConst = start.given ? start.value : 0.5;
-    if (start.given && start.value == 0.0) {
+    // A missing START= counts as 0, as for the integer options: no model
+    // element may be left without a start value.
+    if (start.given && (start.value == 0.0 || wzmis(start.value))) {
         xpmlog(kMsgProc, 74);
         ctx->startConst = 0.5;
     }

@@ -59,6 +59,10 @@ constexpr int32_t kMsgModelingStat = 720;
 constexpr int32_t kMsgModificationIndex = 860;
 constexpr int32_t kMsgBySync = 1;
 constexpr int32_t kMsgElapsed = 3;
+constexpr int32_t kMsgNoObservations = 4;
+// Level of a step whose data gave nothing to analyse, as for a BY group
+// without usable observations.
+constexpr int32_t kLevelNoObservations = 108;
 
 // Return code of a step whose output manager refused one of the driver's
 // calls: the module and its host disagree about the output protocol, an
@@ -227,6 +231,12 @@ int32_t zavvelix() {
         }
         zmsgsav(0, 0, nullptr, 0);
         first = 0;
+    }
+    // A DATA= set without observations has no BY group, so the loop made no
+    // pass; the step says so instead of ending as a clean run.
+    if (first != 0) {
+        xpmlog(kGroupProc, kMsgNoObservations);
+        raise_error_level(ctx, kLevelNoObservations);
     }
 
     // End of the step.

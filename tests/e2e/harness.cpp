@@ -103,6 +103,20 @@ std::vector<int> RunResult::messages(size_t step, int group) const {
     return out;
 }
 
+size_t groups_opened(const RunResult& r, size_t step, const std::string& name) {
+    size_t n = 0;
+    for (const auto* g : r.items(step, "groupOpen"))
+        if ((*g)["name"].str() == name) ++n;
+    return n;
+}
+
+std::string own_folder(const std::string& name) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(VELIX_BINARY_DIR) / (name + "-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    return dir.string();
+}
+
 const JsonValue& cell(const JsonValue& table, size_t row, const std::string& column) {
     const JsonValue& cols = table["columns"];
     for (size_t c = 0; c < cols.size(); ++c)

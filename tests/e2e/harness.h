@@ -38,6 +38,13 @@ RunResult run_velix(const std::string& program, const std::vector<std::string>& 
 // returns the exit status.
 int run_velix_args(const std::vector<std::string>& args);
 
+// Number of output groups of step k opened with the given name.
+size_t groups_opened(const RunResult& r, size_t step, const std::string& name);
+
+// A folder of this test process (under the build folder) for data sets the
+// tests write; created when missing.
+std::string own_folder(const std::string& name);
+
 // A cell of a table row by column name.
 const JsonValue& cell(const JsonValue& table, size_t row, const std::string& column);
 

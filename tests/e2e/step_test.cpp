@@ -1,16 +1,15 @@
 // Whole programs through the velix command: the step's frame (title, BY-group
 // loop, return codes and exit status) and the JSON document.
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "harness.h"
 
+using velix::test::groups_opened;
+using velix::test::own_folder;
 using velix::test::run_velix;
 
 namespace {
@@ -26,15 +25,6 @@ proc velix data=hs method=none covariance;
 run;
 )";
 
-// A folder of this test process for data sets written by the tests.
-std::string own_folder(const std::string& name) {
-    namespace fs = std::filesystem;
-    const fs::path dir =
-        fs::path(VELIX_BINARY_DIR) / (name + "-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    return dir.string();
-}
-
 // One factor of x1-x3 per BY group of school, without estimation.
 std::string by_school_program(const std::string& data, const std::string& options) {
     return "proc velix data='" + data + "' " + options + " method=none covariance;\n"
@@ -45,13 +35,6 @@ std::string by_school_program(const std::string& data, const std::string& option
 
 size_t count_of(const std::vector<int>& numbers, int number) {
     return static_cast<size_t>(std::count(numbers.begin(), numbers.end(), number));
-}
-
-size_t groups_opened(const velix::test::RunResult& r, const std::string& name) {
-    size_t n = 0;
-    for (const auto* g : r.items(0, "groupOpen"))
-        if ((*g)["name"].str() == name) ++n;
-    return n;
 }
 
 }  // namespace
@@ -67,7 +50,7 @@ TEST(Step, MethodNoneRunsCleanlyAndPrintsTheProcedureTitle) {
     ASSERT_FALSE(titles.empty());
     EXPECT_EQ((*titles[0])["textMessage"]["number"].number(), 539.0);
     // Without BY variables the loop makes exactly one pass.
-    EXPECT_EQ(groups_opened(r, "ModelingStat"), 1u) << r.jsonText;
+    EXPECT_EQ(groups_opened(r, 0, "ModelingStat"), 1u) << r.jsonText;
 }
 
 TEST(Step, ByGroupLoopRunsOncePerGroup) {
@@ -134,7 +117,7 @@ TEST(Step, ByGroupsOutOfStepWithInestAreReportedAndEveryGroupGoesOn) {
         EXPECT_EQ(r.json["steps"][0]["returnCode"].number(), 0.0) << c.file << "\n" << r.log;
         EXPECT_EQ(count_of(r.messages(0, 153), 5), c.mismatches) << c.file << "\n" << r.log;
         EXPECT_EQ(count_of(r.messages(0, 352), 1), c.mismatches) << c.file << "\n" << r.log;
-        EXPECT_EQ(groups_opened(r, "ModelingStat"), 2u) << c.file;
+        EXPECT_EQ(groups_opened(r, 0, "ModelingStat"), 2u) << c.file;
         EXPECT_EQ(r.items(0, "table", "SimpleStatistics").size(), 2u) << c.file;
     }
 }
@@ -160,7 +143,7 @@ TEST(Step, AGroupWithoutObservationsIsSkippedAndTheLoopGoesOn) {
     ASSERT_TRUE(r.json.is_object()) << r.log;
     // Each group runs its moments stage; only the two with observations
     // deliver their statistics, and the third group is not lost.
-    EXPECT_EQ(groups_opened(r, "ModelingStat"), 3u) << r.jsonText;
+    EXPECT_EQ(groups_opened(r, 0, "ModelingStat"), 3u) << r.jsonText;
     EXPECT_EQ(r.items(0, "table", "SimpleStatistics").size(), 2u) << r.jsonText;
     EXPECT_LT(r.json["steps"][0]["returnCode"].number(), 1000.0) << r.log;
 }

@@ -85,4 +85,14 @@ TEST(FormatDialect, FormatLengthBoundsTheText) {
     EXPECT_EQ(bounded(nullptr, -1), "");
 }
 
+TEST(FormatDialect, MissingValuesPrintAsTheHostWritesThem) {
+    // A missing option value reaches messages that print it with %g; it
+    // reads as the data-set text, padded like any other field, while a NaN
+    // that is not a missing value still prints as C prints it.
+    const double dot = host_missing_value(), a = host_special_missing(2), under = host_special_missing(1);
+    EXPECT_EQ(format_host("%g|%5.2f|%-4e|%G|%g", dot, dot, a, under, 1.5), ".|    .|.A  |._|1.5");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(format_host("%g", nan), c_printf("%g", nan));
+}
+
 }  // namespace
