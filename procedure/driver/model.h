@@ -7,11 +7,9 @@
 
 #include <cstdint>
 
+#include "velix/codes.h"
 #include "velix/proc_context.h"
 #include "velix/statements.h"
-
-// Message group of the procedure.
-constexpr int32_t kMsgProc = 352;
 
 // Chooses the model kind from the statements, sizes and allocates the model
 // tables and calls the reader of that kind.
