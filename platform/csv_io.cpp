@@ -125,7 +125,8 @@ bool is_name_variable(const std::string& upperName) {
 
 bool needs_quotes(const std::string& s) {
     if (s.empty()) return false;
-    if (s.front() == ' ' || s.back() == ' ') return true;
+    // A leading '#' would make a header line an attribute line.
+    if (s.front() == ' ' || s.back() == ' ' || s.front() == '#') return true;
     return s.find_first_of(",\"\r\n") != std::string::npos;
 }
 
@@ -338,28 +339,33 @@ std::string csv_write(const HostDataSet* data) {
     std::string out;
     if (!data->type.empty()) out += "# TYPE=" + trim(one_line(data->type)) + "\n";
     if (!data->label.empty()) out += "# LABEL=" + trim(one_line(data->label)) + "\n";
+    // The CHAR line also keeps a numeric _TYPE_ or _NAME_ numeric: without
+    // it the reader takes those for character.
     std::string chars;
+    bool charLine = false;
     for (const DataSetVariable& v : data->variables) {
+        charLine = charLine || v.character || is_name_variable(upper(v.name));
         if (!v.character) continue;
         if (!chars.empty()) chars += ",";
         chars += quote(v.name + ":" + std::to_string(v.length));
     }
-    if (!chars.empty()) out += "# CHAR=" + chars + "\n";
+    if (charLine) out += "# CHAR=" + chars + "\n";
     for (size_t k = 0; k < data->variables.size(); ++k) {
         if (k) out += ",";
         out += quote(data->variables[k].name);
     }
     out += "\n";
     for (int64_t i = 0; i < data->nObs; ++i) {
+        std::string line;
         for (size_t k = 0; k < data->variables.size(); ++k) {
-            if (k) out += ",";
+            if (k) line += ",";
             const DataSetVariable& v = data->variables[k];
-            out += v.character ? quote(one_line(v.texts[i])) : format_number(v.numbers[i]);
+            line += v.character ? quote(one_line(v.texts[i])) : format_number(v.numbers[i]);
         }
-        // A blank line is no observation to the reader: an empty value alone
+        // A blank line is no observation to the reader: a blank value alone
         // on its line is written quoted.
-        if (data->variables.size() == 1 && out.back() == '\n') out += "\"\"";
-        out += "\n";
+        if (trim(line).empty()) line = "\"" + line + "\"";
+        out += line + "\n";
     }
     return out;
 }
