@@ -651,6 +651,23 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     return kGoOn;
 }
 
+// Input moments that overflow (huge standard deviations beside a
+// correlation matrix) would carry Infinity and NaN into every result: false,
+// with message 27 naming the first such variable, when the means or the
+// packed covariances cov of the manifest variables are not finite.
+bool moments_finite(ProcContext* ctx, const double* cov) {
+    for (int32_t i = 0; i < ctx->nManifest; ++i) {
+        bool finite = std::isfinite(ctx->means[i]) || wzmis(ctx->means[i]);
+        for (int32_t j = 0; j <= i && finite; ++j) finite = std::isfinite(cov[pk(i, j)]);
+        if (!finite) {
+            const NameRecord& r = velix::detail::moment_names(ctx)[i];
+            xpmlog(kGroupProc, 27, static_cast<int32_t>(r.length), r.text);
+            return false;
+        }
+    }
+    return true;
+}
+
 int32_t run(ProcContext* ctx, Group* g) {
     const double missing = host_missing_value();
     const int32_t n = ctx->nManifest;
@@ -752,17 +769,7 @@ int32_t run(ProcContext* ctx, Group* g) {
             cov[pk(i, j)] = ctx->symatrixInput ? ctx->momentMatrix[pk(i, j)]
                                                : ctx->momentMatrix[pk(i, j)] * ctx->stdDevs[i] * ctx->stdDevs[j];
 
-    // Input moments that overflow (huge standard deviations beside a
-    // correlation matrix) would carry Infinity and NaN into every result.
-    for (int32_t i = 0; i < n; ++i) {
-        bool finite = std::isfinite(ctx->means[i]) || wzmis(ctx->means[i]);
-        for (int32_t j = 0; j <= i && finite; ++j) finite = std::isfinite(cov[pk(i, j)]);
-        if (!finite) {
-            const NameRecord& r = velix::detail::moment_names(ctx)[i];
-            xpmlog(kGroupProc, 27, static_cast<int32_t>(r.length), r.text);
-            return kNotFinite;
-        }
-    }
+    if (!moments_finite(ctx, cov)) return kNotFinite;
 
     // 10. Constant variables among moments about zero: such a variable is an
     // intercept.  Its weighted second moment about zero is (sum of weights /
