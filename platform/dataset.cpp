@@ -272,7 +272,7 @@ bool dataset_commit_outputs(int returnCode) {
     for (const auto& d : step_sets().open) {
         if (!d->output || !d->defined || d->written) continue;
         d->written = true;
-        if (returnCode > kLevelStepEnds)
+        if (returnCode < 0 || returnCode > kLevelStepEnds)  // negative: a host status ended the step
             write_log("NOTE: Output data set " + d->name + " was not written: the step ended with return code " +
                       std::to_string(returnCode) + ".");
         else if (d->nObs == 0)

@@ -111,7 +111,7 @@ bool dataset_set_by(HostDataSet* data, const std::vector<std::string>& names, bo
 bool dataset_close(HostDataSet* data, std::string* error);
 // At the step's end, with its return code: writes every defined output data
 // set that has observations, each to a scratch file beside it, and renames
-// them into place when all were written and the code is at most
+// them into place when all were written and the code is 0 to
 // kLevelStepEnds; otherwise every existing file stays as it was and the log
 // says which data sets were not written.  false when a file could not be
 // written or replaced (the step has then failed).
