@@ -283,7 +283,13 @@ bool dataset_commit_outputs(int returnCode) {
     bool ok = true;
     for (const auto& [d, scratch] : ready) {
         std::string error;
-        if (!write_file(d, scratch, &error)) {
+        // The rename would put a file in place of a folder or a device.
+        std::error_code ec;
+        if (std::filesystem::exists(d->path, ec) && !std::filesystem::is_regular_file(d->path, ec)) {
+            write_log("ERROR: Output data set " + d->name + " cannot replace " + d->path +
+                      ", which is not a file.");
+            ok = false;
+        } else if (!write_file(d, scratch, &error)) {
             write_log("ERROR: " + error);
             ok = false;
         }
