@@ -1,0 +1,72 @@
+// Routines of other optimizer units that the core calls: the constraint
+// machinery (feasible start points, feasibility checks, the active-set
+// factor), the start and result printer and the confidence limits of the
+// reporting unit.  Each is declared here with the contract the core relies
+// on; until its unit is built, pending.cpp answers for it by reporting that
+// it is not available (message kMsgNlp/kMsgRoutinePending) and returning
+// kNlpRoutinePending, which the driver turns into kNlpNotUsable.
+#pragma once
+
+#include <cstdint>
+
+#include "velix/nlp.h"
+
+// Result of a routine that is not built yet (never a status of a built one).
+constexpr int32_t kNlpRoutinePending = -1000;
+// Message of group kMsgNlp naming a routine that is not built yet.
+constexpr int32_t kMsgRoutinePending = 900;
+// Message of group kMsgNlp naming a technique code that is not built yet.
+constexpr int32_t kMsgTechniquePending = 901;
+
+// ---- constraint machinery ----
+// Feasible start point for bounds and linear rows (dense factor form):
+// > 0 the point was moved, 0 it was feasible, < 0 none found.
+int32_t znlpfea(NlpProblem* p, int32_t mode);
+// The same from the constraint rows (sparse factor form 2).
+int32_t znlpfer(NlpProblem* p);
+// Feasibility for nonlinear constraints: 0 (or more) when it made x feasible.
+int32_t znlpfnc(NlpProblem* p, int32_t flag);
+// Checks the point against bounds and rows with the tolerance raised by
+// `round` tenfold steps; records the violation; nonzero when violated.
+int32_t znlpfch(NlpProblem* p, int32_t what, int32_t record, int32_t round);
+// Starts (mode 0) or resets the dense active-set factor; k 2 keeps the set.
+int32_t znlpfta(NlpProblem* p, int32_t mode, int32_t k, int32_t a, int32_t b, int32_t c, int32_t d);
+// The same for the sparse form on conFactorFile.
+int32_t znlpftr(NlpProblem* p, int32_t mode, int32_t k, int32_t a);
+
+// ---- finite-difference intervals and derivative checks ----
+// Estimates the finite-difference intervals (mode 1 objective, 2
+// constraints, 3 both) into fdForward and fdCentral.
+int32_t znlpfdh(NlpProblem* p, int32_t mode);
+// Checks the gradient (mode 0) or the least-squares Jacobian (mode 1,
+// work of max(2n, m, 2 nNlinCon) doubles) against finite differences:
+// 0 agree, > 0 disagreement reported, < 0 the check failed.
+int32_t znlpchd(NlpProblem* p, int32_t mode, double* work);
+// Checks the Hessian H (may be null) against finite differences.
+int32_t znlpchg(NlpProblem* p, int32_t mode, double* h);
+// Checks the constraint Jacobian; work1 and work2 of n doubles each.
+int32_t znlpchc(NlpProblem* p, double* work1, double* work2);
+
+// ---- reporting ----
+// Start tables (level -1..-3, -10 after a failed start) or result tables
+// (1..3); nothing when printLevel is 0.
+void znlppre(NlpProblem* p, int32_t level, int32_t extra);
+// Prints a vector or packed matrix as the matrix table `name` (shape -3
+// parameters alone, -2 parameters then gradient, 0 packed symmetric) with
+// row labels and label messages (both may be null).
+void znlppmt(HostObject* kyr, const char* name, int32_t shape, int32_t n, const double* values,
+             const NameRecord* labels, const int32_t* labelMessages);
+// Wald and profile-likelihood confidence limits after a successful run.
+void znlppli(NlpProblem* p);
+
+// ---- post-convergence steps of the techniques ----
+// The perturbation test after convergence (flag 0 at the start test, else
+// 1): nonzero when it found and kept a feasible decrease of the objective.
+int32_t znlpnoi(NlpProblem* p, int32_t flag);
+// The step along a direction of negative curvature: 0 when it stepped, -1
+// when it cannot proceed.
+int32_t znlpdnc(NlpProblem* p, int32_t flag);
+
+// The technique slot of a technique that is not built: reports it and
+// returns kNlpNotUsable.
+int32_t znlp_technique_pending(NlpProblem* p);
