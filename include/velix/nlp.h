@@ -105,11 +105,14 @@ using NlpHook = void (*)(NlpProblem* p);
 // The termination test: (problem, situation code) -> NlpStatus.
 using NlpTerminationFn = int32_t (*)(NlpProblem* p, int32_t code);
 // A quasi-Newton update of the matrix of the given storage (1 packed
-// inverse, 2 LDL' factor, else Cholesky factor) of order k from the step s
-// and the gradient change y (both k doubles, s may be overwritten); work1 to
-// work3 hold k doubles each (work3 k(k+1)/2 for the Cholesky form).
-using NlpUpdateFn = int32_t (*)(NlpProblem* p, int32_t storage, int32_t k, double* s, double* y,
-                                double* matrix, double* work1, double* work2, double* work3);
+// inverse approximation, 2 LDL' factor of the Hessian approximation, else a
+// Cholesky factor) over the free space, from the step s and the gradient
+// change y; scale nonzero lets the update rescale the matrix first.  n is
+// the full dimension; the update works on k = n - nActiveBounds -
+// nActiveLin entries of s and y (s may be overwritten).  work1 and work2
+// hold k doubles each, work3 k*k doubles.
+using NlpUpdateFn = int32_t (*)(NlpProblem* p, int32_t storage, int32_t scale, int32_t n, double* s,
+                                double* y, double* matrix, double* work1, double* work2, double* work3);
 // A post-run hook: flag 0 after a successful start phase, 1 after a usable
 // run, -1 after a failed start phase (matrix print only).
 using NlpPostRunHook = void (*)(NlpProblem* p, int32_t flag);

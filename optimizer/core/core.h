@@ -54,13 +54,42 @@ double reldx(int32_t n, double floor, const double* x, const double* y);
 // Euclidean distance of x and y (0 for n < 1).
 double xdif(int32_t n, const double* x, const double* y);
 
-// ---- quasi-Newton updates (installed in updateFn) ----
-// Storage 1: packed inverse approximation; 2: LDL' factor of the Hessian
-// approximation; else an upper triangular Cholesky factor R (B = R'R) in
-// packed rows.  Result 0 updated (or k = 0), 1 s and y nearly orthogonal, 2
-// negligible curvature, 3 s'y or the curvature not positive, -1/-2 a factor
-// that lost positive definiteness; a nonzero result leaves the matrix.
-int32_t znlpdfp(NlpProblem* p, int32_t storage, int32_t k, double* s, double* y, double* matrix,
-                double* work1, double* work2, double* work3);
-int32_t znlpbfg(NlpProblem* p, int32_t storage, int32_t k, double* s, double* y, double* matrix,
-                double* work1, double* work2, double* work3);
+// ---- quasi-Newton updates (updates.cpp) ----
+// The update slots (NlpUpdateFn): znlpdfp for UpdateCode 2, znlpbfg for
+// the others.  Storage 1: packed inverse approximation H; 2: LDL' factor of
+// the Hessian approximation B in packed storage (unit lower triangle, D on
+// the diagonal positions); else a Cholesky factor, the PackedSym lower
+// triangle L = R' with B = R'R.  Result 0 updated (or nothing to update), 1
+// s and y nearly orthogonal, 2 negligible curvature, 3 s'y or the curvature
+// not positive, -1 or -2 a factor that lost positive definiteness; a
+// nonzero result leaves the matrix as it was (a scaling already applied
+// stays).
+int32_t znlpdfp(NlpProblem* p, int32_t storage, int32_t scale, int32_t n, double* s, double* y,
+                double* matrix, double* work1, double* work2, double* work3);
+int32_t znlpbfg(NlpProblem* p, int32_t storage, int32_t scale, int32_t n, double* s, double* y,
+                double* matrix, double* work1, double* work2, double* work3);
+
+// The update routines behind the slots; k the order, w (and v) k doubles.
+int32_t dfpupd(NlpProblem* p, int32_t scale, int32_t k, const double* s, const double* y, double* h,
+               double* w);
+int32_t bfgsupd(NlpProblem* p, int32_t scale, int32_t k, const double* s, const double* y, double* h,
+                double* w);
+// v: k doubles of work; s is overwritten by dudfpup.
+int32_t dudfpup(NlpProblem* p, int32_t scale, int32_t k, double* s, const double* y, double* ldl,
+                double* w, double* v);
+int32_t dubfgsup(NlpProblem* p, int32_t scale, int32_t k, const double* s, const double* y,
+                 double* ldl, double* w);
+// The Cholesky forms: the rank-one change R + a b' that the update asks
+// for, in a (k) and b (k).
+int32_t uvdfp(NlpProblem* p, int32_t scale, int32_t k, const double* s, const double* y, double* l,
+              double* a, double* b);
+int32_t uvbfgs(NlpProblem* p, int32_t scale, int32_t k, const double* s, const double* y, double* l,
+               double* a, double* b);
+// R := the triangular factor of R + a b' (Givens rotations; a is
+// overwritten; work k*k doubles).  0, or -1 when a diagonal element
+// vanished.
+int32_t llupdat(int32_t k, double* l, double* a, const double* b, double* work);
+// LDL' := LDL' + alpha z z' (z overwritten).  Returns k, or the first column
+// whose pivot would not stay positive (it is then held at a small positive
+// value and the change goes on).
+int32_t ldlupd(int32_t k, double alpha, double* ldl, double* z);

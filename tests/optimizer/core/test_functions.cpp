@@ -120,7 +120,8 @@ int32_t halving(NlpProblem* p) {
 
 int32_t stand_in_technique(NlpProblem* p) {
     const int32_t n = p->nParams;
-    std::vector<double> h(static_cast<size_t>(n) * (n + 1) / 2), s(n), y(n), w1(n), w2(n), w3(h.size());
+    std::vector<double> h(static_cast<size_t>(n) * (n + 1) / 2), s(n), y(n), w1(n), w2(n),
+        w3(static_cast<size_t>(n) * n);
     identity(&h, n);
     p->maxProjGrad = max_abs(p->gradient, n);
     int32_t rc = p->terminationFn(p, 10);
@@ -141,7 +142,7 @@ int32_t stand_in_technique(NlpProblem* p) {
             s[i] = p->x[i] - p->xBase[i];
             y[i] = p->gradient[i] - p->gradBase[i];
         }
-        if (p->updateFn) p->updateFn(p, 1, n, s.data(), y.data(), h.data(), w1.data(), w2.data(), w3.data());
+        if (p->updateFn) p->updateFn(p, 1, 0, n, s.data(), y.data(), h.data(), w1.data(), w2.data(), w3.data());
         p->iteration += 1;
         p->maxProjGrad = max_abs(p->gradient, n);
         direction(h, p->gradient, w1.data(), n);
