@@ -1,0 +1,30 @@
+// Small numerical services every technique uses between the active-set
+// bookkeeping and the line searches: Lagrange multipliers of the active
+// bounds and rows, the Lagrange function, the start matrix of the
+// quasi-Newton techniques and the first trial step of a line search.
+#pragma once
+
+#include <cstdint>
+
+#include "velix/nlp.h"
+
+// The first trial step length of a line search from the directional
+// derivative gs = g'd, INSTEP, the expected reduction, the caps and the
+// step bound.
+double znlpalf(NlpProblem* p, double gs);
+
+// First-order multipliers of the active bounds and general rows from a
+// gradient-type vector v (mode 0 indexed by parameter, 1 already
+// transformed) into out (nActiveBounds + nActiveLin entries).
+void znlpglm(NlpProblem* p, int32_t mode, const double* v, double* out);
+
+// The Lagrange function's value (and, withGradient, its gradient and the
+// gradient's largest element) with the current multipliers.
+void znlplfg(NlpProblem* p, int32_t withGradient);
+
+// The quasi-Newton start matrix: phase 1 sets it up over all parameters
+// (full 0: a multiple of the identity), phase 2 reduces it to the free
+// space, scales (scaleFlag) and factors it (factorKind 0 inverse, 1 LDL',
+// 2 LL').  0 success, 1 the factorization or inversion failed.
+int32_t znlphin(NlpProblem* p, int32_t phase, int32_t full, int32_t scaleFlag, int32_t factorKind,
+                double* matrix);
