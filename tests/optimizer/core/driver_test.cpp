@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "host/fields.h"
+#include "optimizer/core/line_search.h"
 #include "tests/optimizer/core/nlp_fixture.h"
 
 namespace {
@@ -164,6 +166,46 @@ TEST_F(Driver, ExceptionHandlerStopsOnAllButUnderflow) {
     e.kind = 4;
     EXPECT_EQ(znlpmer(&e), 0);
     EXPECT_NE(log().find("Underflow error: Should not be trapped"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+struct Standard {
+    const char* name;
+    std::vector<double> start, optimum;
+    Objective f;
+    Gradient g;
+};
+
+// The standard starts and optima (More, Garbow and Hillstrom, 1981).
+TEST_F(Driver, StandInReachesTheOptimaOfTheStandardProblems) {
+    const Standard problems[] = {
+        {"Rosenbrock", {-1.2, 1.0}, {1.0, 1.0}, rosenbrock, rosenbrock_gradient},
+        {"Powell singular", {3.0, -1.0, 0.0, 1.0}, {0.0, 0.0, 0.0, 0.0}, powell_singular, powell_singular_gradient},
+        {"helical valley", {-1.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, helical_valley, helical_valley_gradient},
+        {"Wood", {-3.0, -1.0, -3.0, -1.0}, {1.0, 1.0, 1.0, 1.0}, wood, wood_gradient},
+    };
+    for (const Standard& s : problems) {
+        TestProblem t(s.start, s.f, s.g);
+        t.p.updateFn = znlpbfg;
+        t.p.lineSearchFn = znlpls2;
+        t.p.maxIter = 2000;
+        t.p.maxFunc = 10000;
+        t.p.absGConv = 1e-9;
+        for (int k = 2; k <= 9; ++k) t.critCounts[k - 1] = 1;
+        ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0) << s.name;
+        double fPrev = t.p.f;
+        const int32_t status = znlpdrv(&t.p, 2, 0, 0, 0);
+        EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << s.name << ": status " << status;
+        // Powell's singular function has a singular Hessian at its optimum:
+        // the parameters converge only as the fourth root of f.
+        const double tol = s.optimum[0] == 0.0 ? 2e-2 : 1e-4;
+        for (size_t i = 0; i < s.start.size(); ++i) EXPECT_NEAR(t.x[i], s.optimum[i], tol) << s.name << " x" << i;
+        EXPECT_LT(t.p.f, 1e-8) << s.name;
+        EXPECT_LT(t.p.f, fPrev) << s.name;
+    }
 }
 
 }  // namespace
