@@ -496,4 +496,17 @@ struct NlpHookBlock {
     double ginvTol = 0.0;           // COVSING: eigenvalue tolerance of a generalized inverse
     int32_t ginvMaxParams = 0;      // G4: largest order of a generalized inverse
     HostFile* utilityFile = nullptr;// the matrices saved for the covariance and reporting code
+    // Storage kinds (2 diagonal, else PackedSym) of the saved covariance and
+    // of finite-difference second derivatives of a least-squares objective
+    // (lsqHessStorage) and of the cross product of a general composite
+    // objective (crossProductStorage); the covariance kinds of a general
+    // and a least-squares objective (0 none).  Read by the finite
+    // differences and the covariance code.
+    int32_t covStorage = 0;
+    int32_t lsqHessStorage = 0;
+    int32_t crossProductStorage = 0;
+    int32_t covKind = 0;
+    int32_t lsCovKind = 0;
+    int32_t depStdErr = 0;
+    int16_t outestJacobian = 0;
 };

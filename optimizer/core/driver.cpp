@@ -14,6 +14,7 @@
 #include "host/output_table.h"
 #include "host/object_dispatch.h"
 #include "optimizer/core/core.h"
+#include "optimizer/core/finite_differences.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/core/tables.h"
 #include "velix/codes.h"

@@ -34,18 +34,15 @@ int32_t znlpfta(NlpProblem* p, int32_t mode, int32_t k, int32_t a, int32_t b, in
 // The same for the sparse form on conFactorFile.
 int32_t znlpftr(NlpProblem* p, int32_t mode, int32_t k, int32_t a);
 
-// ---- finite-difference intervals and derivative checks ----
-// Estimates the finite-difference intervals (mode 1 objective, 2
-// constraints, 3 both) into fdForward and fdCentral.
-int32_t znlpfdh(NlpProblem* p, int32_t mode);
-// Checks the gradient (mode 0) or the least-squares Jacobian (mode 1,
-// work of max(2n, m, 2 nNlinCon) doubles) against finite differences:
-// 0 agree, > 0 disagreement reported, < 0 the check failed.
-int32_t znlpchd(NlpProblem* p, int32_t mode, double* work);
-// Checks the Hessian H (may be null) against finite differences.
-int32_t znlpchg(NlpProblem* p, int32_t mode, double* h);
-// Checks the constraint Jacobian; work1 and work2 of n doubles each.
-int32_t znlpchc(NlpProblem* p, double* work1, double* work2);
+// ---- the least-squares Jacobian store of the techniques ----
+// Appends Jacobian column j (m doubles) to the store on jacobianFile (j = 0
+// rewinds it).  0, or nonzero on failure.
+int32_t znlpjwt(NlpProblem* p, int32_t zero, int32_t j, int32_t one, const double* column);
+// Row j of the cross product from the stored columns, into the packed row
+// starting at `row`.  0, or nonzero on failure.
+int32_t znlpjdt(NlpProblem* p, int32_t j, const double* base, const double* column, double* row);
+// out = J u (m doubles) from the store.
+int32_t znlpjve(NlpProblem* p, const double* u, double* out);
 
 // ---- reporting ----
 // Start tables (level -1..-3, -10 after a failed start) or result tables

@@ -7,9 +7,11 @@
 // values.  A failed host call is reported and ends the table being written.
 #include "optimizer/core/tables.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "host/fields.h"
@@ -584,4 +586,212 @@ void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
     if (last == 15 || last == 23) p->iterRecord.extra = -p->iterRecord.extra;
     if (kyr_failed(kyr_table_add_row(p->out.iterHistTable))) return;
     if (p->printLevel > 4.0) parameters_after_row(p, first);
+}
+
+// ---- the derivative checks' tables ----
+namespace {
+
+constexpr double kEta = 1.110223024625157e-16;
+
+// A data table on the library's object with its columns bound to cells;
+// rows are added by the caller.  Null after a failure (reported).
+struct DataTable {
+    HostObject* table = nullptr;
+    HostObject* output = nullptr;
+    NlpProblem* p;
+
+    DataTable(NlpProblem* problem, const char* name, int32_t title) : p(problem) {
+        if (kyr_failed(kyr_table_create(p->out.kyrObject, name, msg(title), &table))) table = nullptr;
+    }
+    bool column(int32_t kind, const char* name, const void* cell, int32_t width = 0) {
+        if (table == nullptr) return false;
+        const KyrArg w = kyr_int(289, width);
+        if (!kyr_failed(kyr_table_column(table, kind, name, cell, width > 0 ? &w : nullptr, width > 0 ? 1 : 0)))
+            return true;
+        table = nullptr;
+        return false;
+    }
+    bool bind(const char* path) {
+        if (table == nullptr) return false;
+        if (!kyr_failed(kyr_table_end_columns(table)) &&
+            !kyr_failed(kyr_table_bind(p->out.kyrObject, table, path, &output)))
+            return true;
+        table = nullptr;
+        return false;
+    }
+    bool row() {
+        if (table != nullptr && !kyr_failed(kyr_table_add_row(table))) return true;
+        table = nullptr;
+        return false;
+    }
+    void deliver() {
+        if (table != nullptr && !kyr_failed(kyr_table_end_rows(table)))
+            kyr_failed(kyr_table_deliver(p->out.kyrObject, output));
+    }
+};
+
+// The distribution of the asymmetries in bins of width w from `start`.
+struct Bins {
+    double start = 0.0, width = 0.25;
+    int32_t count = 0;
+};
+
+Bins make_bins(double lo, double hi, double w) {
+    Bins b;
+    b.width = w;
+    if (lo < 0.0 && hi > 0.0) {
+        const double first = std::trunc(lo / w) - 1, last = std::trunc(hi / w) + 1;
+        b.count = static_cast<int32_t>(last - first);
+        b.start = first * w;
+    } else {
+        b.count = static_cast<int32_t>(std::trunc((hi - lo) / w)) + 1;
+        b.start = (lo + hi) / 2.0 - b.count * w / 2.0;
+    }
+    return b;
+}
+
+void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
+    const double lo = *std::min_element(v.begin(), v.end()), hi = *std::max_element(v.begin(), v.end());
+    Bins b = make_bins(lo, hi, 0.25);
+    if (b.count < 6 || b.count > 50) {
+        const double w = (hi - lo) / (b.count < 6 ? 6.0 : 50.0);
+        if (w <= 2.225073858507202e-308) return;
+        b = make_bins(lo, hi, w);
+    }
+    std::vector<int32_t> counts(static_cast<size_t>(b.count), 0);
+    auto edge = [&](int32_t i) {
+        const double e = b.start + i * b.width;
+        return std::fabs(e) < 100.0 * kEta ? 0.0 : e;
+    };
+    for (double x : v) {
+        int32_t i = 0;
+        while (i < b.count - 1 && !(edge(i + 1) > x)) ++i;
+        counts[i] += 1;
+    }
+    const int32_t cmax = std::max(1, *std::max_element(counts.begin(), counts.end()));
+    const int32_t scale = (cmax - 1) / (31 - static_cast<int32_t>(std::trunc(std::log10(cmax)))) + 1;
+    double lower = 0, upper = 0, pct = 0;
+    int32_t number = 0, cast = 0;
+    HostText* dash = kyrtxt("-", 1);
+    HostText* bar = msg(257);
+    DataTable t(p, "ResDistr", 711);
+    t.column(kColDouble, "LowerB", &lower);
+    t.column(66, "Dash", &dash);
+    t.column(kColDouble, "UpperB", &upper);
+    t.column(kColInt, "Number", &number);
+    t.column(kColDouble, "Pct", &pct);
+    t.column(66, "Bar", &bar);
+    t.column(kColInt, "Cast", &cast);
+    if (!t.bind("Orvo.NLP.ResDistr")) return;
+    if (t.table != nullptr) {
+        KyrArg title[] = {kyr_text(311, kyrtxt("TitleText2", -1)), kyr_text(287, kyrmsgs(kMsgNlp, 268, scale))};
+        kyr_failed(wobmth(t.table, nullptr, 316, 2, title));
+    }
+    for (int32_t i = 0; i < b.count; ++i) {
+        lower = edge(i);
+        upper = edge(i + 1);
+        number = counts[i];
+        pct = 100.0 * number / static_cast<double>(v.size());
+        cast = number / scale;
+        if (!t.row()) return;
+    }
+    t.deliver();
+}
+
+// The largest asymmetries by parameter pair, as a one-column matrix.
+void largest_asymmetries(NlpProblem* p, const double* asym) {
+    const int32_t n = p->nParams, len = p->packedLen;
+    struct Entry {
+        double v;
+        int32_t i, j;
+    };
+    std::vector<Entry> all;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j < i; ++j) all.push_back({asym[static_cast<size_t>(i) * (i + 1) / 2 + j], i, j});
+    const size_t keep = std::min<size_t>(10, static_cast<size_t>(len / 2));
+    std::partial_sort(all.begin(), all.begin() + std::min(keep, all.size()), all.end(),
+                      [](const Entry& a, const Entry& b) { return a.v > b.v; });
+    all.resize(std::min(keep, all.size()));
+    const double root = 1.053671212772351e-08;
+    size_t listed = 0;
+    while (listed < all.size() && all[listed].v > root && all[listed].v >= root * all[0].v) ++listed;
+    if (listed == 0) return;
+    auto name = [p](int32_t k) {
+        if (p->paramNames != nullptr) return std::string(p->paramNames[k].text, static_cast<size_t>(p->paramNames[k].length));
+        return std::to_string(k + 1);
+    };
+    size_t w = 6;
+    for (size_t k = 0; k < listed; ++k) w = std::max({w, name(all[k].i).size(), name(all[k].j).size()});
+    std::string labels;
+    std::vector<double> values;
+    for (size_t k = 0; k < listed; ++k) {
+        std::string a = name(all[k].i), b = name(all[k].j);
+        a.resize(w, ' ');
+        b.resize(w, ' ');
+        labels += a + "," + b;
+        values.push_back(all[k].v);
+    }
+    KyrArg args[] = {kyr_counted(138, "SymDifRO", 8),
+                     kyr_counted(339, "Orvo.NLP.SymDifRO", 17),
+                     kyr_text(296, msg(729)),
+                     kyr_address(389, kKyrDoubles, values.data()),
+                     kyr_int(390, static_cast<int32_t>(listed)),
+                     kyr_int(391, 1),
+                     kyr_counted(105, "r", 1),
+                     kyr_address(409, kKyrNames, labels.data()),
+                     kyr_int(410, static_cast<int32_t>(2 * w + 1))};
+    if (kyr_failed(wobmth(p->out.kyrObject, nullptr, 388, 9, args))) return;
+    nlp_note(p, kyrmsgs(kMsgNlp, 265, static_cast<int32_t>(listed)), 'l');
+}
+
+// The asymmetries at or above a threshold from their ordered values: the
+// tenth largest, lowered towards the median plus the median deviation.
+void symmetric_difference(NlpProblem* p, const double* asym, std::vector<double> w) {
+    const int32_t n = p->nParams;
+    const size_t len = w.size();
+    std::sort(w.begin(), w.end());
+    const size_t mid = (len - static_cast<size_t>(n)) / 2;
+    double t = w[std::max(len >= 10 ? len - 10 : 0, mid)];
+    const double median = w[mid];
+    for (double& x : w) x = std::fabs(x - median);
+    std::sort(w.begin(), w.end());
+    t = std::fmin(t, median + w[mid]);
+    std::vector<double> shown(asym, asym + len);
+    for (double& x : shown)
+        if (x < t) x = host_missing_value();
+    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->paramNames, nullptr);
+    nlp_note(p, kyrmsgs(kMsgNlp, 267, t), 'l');
+}
+
+}  // namespace
+
+void nlp_grad_test_table(NlpProblem* p) {
+    if (p->out.kyrObject == nullptr) return;
+    const int32_t n = p->nParams;
+    int32_t number = 0;
+    double test = 0.0;
+    char name[33] = {};
+    DataTable t(p, "GradTest", 710);
+    t.column(kColInt, "Number", &number, n < 999 ? 3 : n < 9999 ? 4 : 5);
+    if (p->paramNameWidth != 0 && p->paramNames != nullptr) t.column(kColChars, "Variable", name, p->paramNameWidth);
+    t.column(kColDouble, "Test", &test);
+    if (!t.bind("Orvo.NLP.GradTest")) return;
+    for (int32_t j = 0; j < n; ++j) {
+        number = j + 1;
+        test = p->gradBase[j];
+        if (p->paramNames != nullptr) {
+            std::memset(name, ' ', sizeof name - 1);
+            std::memcpy(name, p->paramNames[j].text, static_cast<size_t>(std::min<int32_t>(p->paramNames[j].length, 32)));
+        }
+        if (!t.row()) return;
+    }
+    t.deliver();
+}
+
+void nlp_asymmetry_tables(NlpProblem* p, const double* asym) {
+    if (p->out.kyrObject == nullptr || p->packedLen <= 0) return;
+    std::vector<double> w(asym, asym + p->packedLen);
+    residual_distribution(p, w);
+    symmetric_difference(p, asym, w);
+    largest_asymmetries(p, asym);
 }

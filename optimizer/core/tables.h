@@ -23,5 +23,12 @@ void pritech(NlpProblem* p);
 // and logs the matching message.
 void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart);
 
+// The derivative checks' tables: "GradTest" (the test value of each
+// parameter in gradBase) and, from the packed asymmetry matrix of the
+// gradient's finite-difference Hessian, "SymDif" (the largest asymmetries),
+// "ResDistr" (their distribution) and "SymDifRO" (the largest, by pair).
+void nlp_grad_test_table(NlpProblem* p);
+void nlp_asymmetry_tables(NlpProblem* p, const double* asym);
+
 // The name of criterion 1..9 ("ABSCONV ", ...), 8 characters.
 const char* nlp_criterion_name(int32_t criterion);
