@@ -231,7 +231,7 @@ struct NlpProblem {
     int32_t activeSetOption = 0;// nonzero: the final factor reset keeps the active set (k = 2)
 
     // Constraints and factors.
-    double feasTol = 0.0;       // LCEPSILON, base feasibility tolerance (> 0); the working one is
+    double feasTol = 0.0;       // LCEPS, base feasibility tolerance (> 0); the working one is
                                 // feasTol * 10^feasRound.  Default 1e-8.  Enters: feasibility tests
     double linDepTol = 0.0;     // LCSINGULAR, linear dependence of entering rows (> 0).
                                 // Default 1e-8.  Enters: active set
