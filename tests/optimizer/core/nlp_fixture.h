@@ -15,6 +15,7 @@
 #include "host/output_table.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/tables.h"
+#include "tests/optimizer/core/stand_in_technique.h"
 #include "tests/platform/platform_step.h"
 #include "velix/host.h"
 #include "velix/nlp.h"
@@ -144,13 +145,3 @@ void wood_gradient(const double* x, double* g);
 
 }  // namespace velix::test
 
-namespace velix::test {
-
-// A stand-in technique for the driver's tests until the techniques are
-// built: quasi-Newton on a packed inverse approximation (identity start)
-// through the problem's update slot when it is set, else steepest descent;
-// the problem's line search when it is set, else halving until the Armijo
-// test holds.  It drives the termination test as the techniques do.
-int32_t stand_in_technique(NlpProblem* p);
-
-}  // namespace velix::test
