@@ -17,13 +17,16 @@
 #include "velix/codes.h"
 #include "velix/host.h"
 
+using velix::pk;
+using velix::detail::has_general;
+using velix::detail::keeps_basis;
+using velix::detail::n_free;
+using velix::detail::n_reduced;
+
 namespace {
 
 constexpr double kRel = 1.1102230246251565e-13;   // 1000 times 2^-53
 constexpr double kLogDetFailed = -708.3964185;    // log of the smallest normalised double
-
-size_t pk(int32_t i, int32_t j) { return i >= j ? static_cast<size_t>(i) * (i + 1) / 2 + j
-                                                : static_cast<size_t>(j) * (j + 1) / 2 + i; }
 
 double default_tol(double tol, double factor) { return tol < DBL_MIN ? factor * DBL_MIN : tol; }
 

@@ -18,10 +18,13 @@
 
 using namespace velix::detail;
 
-namespace {
+using velix::pk;
+using velix::detail::has_general;
+using velix::detail::keeps_basis;
+using velix::detail::n_free;
+using velix::detail::n_reduced;
 
-size_t pk(int32_t i, int32_t j) { return i >= j ? static_cast<size_t>(i) * (i + 1) / 2 + j
-                                                : static_cast<size_t>(j) * (j + 1) / 2 + i; }
+namespace {
 
 int32_t hessian_storage(const NlpProblem* p) {
     return p->leastSquares && p->hooks != nullptr ? p->hooks->lsqHessStorage : p->hessianStorage;

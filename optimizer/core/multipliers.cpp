@@ -12,19 +12,22 @@
 #include <vector>
 
 #include "host/fields.h"
+#include "numerics/udu.h"
 #include "optimizer/core/factor_kinds.h"
 #include "optimizer/core/reduced_space.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 
+using velix::pk;
+using velix::detail::has_general;
+using velix::detail::keeps_basis;
+using velix::detail::n_free;
+using velix::detail::n_reduced;
+
 namespace {
 
 constexpr double kEps = 1.1102230246251565e-16;  // 2^-53
 constexpr double kSqrtEps = 1.053671212772351e-08;
-
-int32_t n_free(const NlpProblem* p) { return p->nParams - p->nActiveBounds; }
-
-size_t pk(int32_t i, int32_t j) { return static_cast<size_t>(i) * (i + 1) / 2 + j; }
 
 }  // namespace
 
@@ -58,7 +61,8 @@ double znlpalf(NlpProblem* p, double gs) {
 }
 
 void znlpglm(NlpProblem* p, int32_t mode, const double* v, double* out) {
-    if (!p->hasLinCon && !p->hasNlinCon) nlp_internal_error("znlpglm: multipliers without general constraints");
+    // With bounds alone (no active rows) the bound multipliers are the
+    // gradient components: nothing here needs general constraints.
     const int32_t nf = n_free(p), nb = p->nActiveBounds, nl = p->nActiveLin, n = p->nParams;
     if (nb + nl == 0) return;
     std::vector<double> lambda(static_cast<size_t>(nl));
@@ -225,4 +229,84 @@ int32_t znlphin(NlpProblem* p, int32_t phase, int32_t full, int32_t scaleFlag, i
     }
     double logdet = 0.0;
     return znlpcde(p, factorKind, nr, p->singularTol, &logdet, h, h) == 0 ? 0 : 1;
+}
+
+int32_t znlplm2(NlpProblem* p) {
+    const int32_t t = p->technique;
+    const bool hessianTechnique = t == kTechTrureg || t == kTechNewrap || t == kTechNrridg || t == kTechLevmar;
+    if (p->conFactorForm == 2 || !hessianTechnique) {
+        znlpglm(p, 0, p->gradient, p->workN2);
+        return 0;
+    }
+    const int32_t n = p->nParams, nr = n_free(p) - p->nActiveLin;
+    std::vector<double> rh(static_cast<size_t>(nr) * (nr + 1) / 2), g(static_cast<size_t>(nr));
+    znlphpr(p, 2, 1, p->hessianStorage, nullptr, p->hessian, rh.data());
+    znlpgmx(p, 1, g.data());
+    double info[5] = {};
+    std::vector<int32_t> pivots(static_cast<size_t>(nr));
+    if (nr > 0 && zududec(nr, p->singularTol, info, rh.data(), pivots.data()) != 0) {
+        vzfdl(host_missing_value(), p->workN2, n);
+        return 3;
+    }
+    if (nr > 0) zudusol(nr, 1, 1, rh.data(), g.data(), pivots.data());
+    std::vector<double> s(static_cast<size_t>(n), 0.0), hs(static_cast<size_t>(n));
+    znlpvex(p, g.data(), s.data());
+    znlpmul(p, p->hessianStorage, n, nullptr, p->hessian, s.data(), hs.data());
+    for (int32_t i = 0; i < n; ++i) p->workN[i] = p->gradient[i] - hs[i];
+    znlpglm(p, 0, p->workN, p->workN2);
+    return 0;
+}
+
+namespace {
+
+// Solves with the factor over the first rank entries (permuted into pivot
+// order and back); false when the solve failed.
+bool factor_solve(NlpProblem* p, int32_t permuted, int32_t kind, int32_t rank, int32_t nr, double* v,
+                  const double* factor) {
+    if (kind == 6 || kind == 7) return znlpcso(p, kind, p->nParams, factor, v) == 0;
+    if (permuted) znlpprm(0, nr, p->pivotOrder, v);
+    const bool ok = znlpcso(p, kind, rank, factor, v) == 0;
+    for (int32_t i = rank; i < nr; ++i) v[i] = 0.0;
+    if (permuted) znlpprm(1, nr, p->pivotOrder, v);
+    return ok;
+}
+
+}  // namespace
+
+int32_t znlpsdi(NlpProblem* p, int32_t useFactor, int32_t permuted, int32_t kind, int32_t rank, double* out,
+                const double* rhs, const double* factor) {
+    const int32_t nr = n_free(p) - p->nActiveLin;
+    for (int32_t i = 0; i < nr; ++i) out[i] = rhs[i];
+    int32_t r = 0;
+    if (useFactor != 0 && rank != 0 && !factor_solve(p, permuted, kind, rank, nr, out, factor)) {
+        for (int32_t i = 0; i < nr; ++i) out[i] = rhs[i];
+        r = -5;
+    }
+    znlpscd(p, out);
+    znlpvex(p, out, p->direction);
+    return r;
+}
+
+int32_t znlpsd2(NlpProblem* p, int32_t mode, int32_t permuted, int32_t kind, int32_t rank, double* work,
+                double* out, const double* matrix) {
+    const int32_t n = p->nParams, nf = n_free(p), nr = nf - p->nActiveLin;
+    const int32_t len = p->hasLinCon ? nr : p->hasBounds ? nf : n;
+    for (int32_t i = 0; i < len; ++i)
+        work[i] = -(p->hasLinCon ? p->reducedGradient[i] : p->hasBounds ? p->gradient[p->freeList[i]] : p->gradient[i]);
+    int32_t r = 0;
+    if (mode > 0) {
+        std::vector<double> rhs(work, work + len);
+        if (!factor_solve(p, permuted, kind, rank, len, work, matrix)) {
+            std::copy(rhs.begin(), rhs.end(), work);
+            r = -5;
+        }
+    } else if (mode < 0) {
+        std::vector<double> v(work, work + len), y(static_cast<size_t>(len), 0.0);
+        if (permuted) znlpprm(0, len, p->pivotOrder, v.data());
+        znlpsmv(rank, nullptr, matrix, v.data(), y.data());
+        if (permuted) znlpprm(1, len, p->pivotOrder, y.data());
+        std::copy(y.begin(), y.end(), work);
+    }
+    znlpvex(p, work, out);
+    return r;
 }

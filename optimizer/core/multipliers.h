@@ -18,6 +18,25 @@ double znlpalf(NlpProblem* p, double gs);
 // transformed) into out (nActiveBounds + nActiveLin entries).
 void znlpglm(NlpProblem* p, int32_t mode, const double* v, double* out);
 
+// Second-order multipliers: those of the gradient of the quadratic model
+// at the Newton point of the reduced space, into workN2.  Where they do not
+// apply (the sparse form, a technique without a Hessian) the first-order
+// multipliers of the gradient take their place.  0; 3 when the reduced
+// Hessian is singular (workN2 missing).
+int32_t znlplm2(NlpProblem* p);
+
+// The Newton direction over the free space: solve with the factor (kind,
+// rank; permuted: pivot order in pivotOrder) for the reduced right-hand
+// side rhs into out, then scale and expand into direction.  0; -5 when the
+// solve failed and steepest descent was taken.
+int32_t znlpsdi(NlpProblem* p, int32_t useFactor, int32_t permuted, int32_t kind, int32_t rank, double* out,
+                const double* rhs, const double* factor);
+// The quasi-Newton direction: mode > 0 solve with the factor, 0 steepest
+// descent, < 0 multiply by the packed inverse approximation; expanded into
+// the full vector out.  0; -5 as for znlpsdi.
+int32_t znlpsd2(NlpProblem* p, int32_t mode, int32_t permuted, int32_t kind, int32_t rank, double* work,
+                double* out, const double* matrix);
+
 // The Lagrange function's value (and, withGradient, its gradient and the
 // gradient's largest element) with the current multipliers.
 void znlplfg(NlpProblem* p, int32_t withGradient);

@@ -86,6 +86,9 @@ void step_controls(NlpProblem* p) {
 }  // namespace
 
 void znlp_default_options(NlpProblem* p) {
+    // General constraints are factored in the dense form; without them
+    // there is no factor of rows.
+    p->conFactorForm = p->hasLinCon || p->hasNlinCon ? 1 : 0;
     thresholds(p);
     limits_and_tolerances(p);
     step_controls(p);

@@ -7,5 +7,6 @@
 #include "velix/nlp.h"
 
 // Completes the options of p for its technique: termination thresholds,
-// limits, tolerances, step controls and the line-search precision.
+// limits, tolerances, step controls and the line-search precision; the
+// dense active-set form whenever there are general constraints.
 void znlp_default_options(NlpProblem* p);

@@ -13,27 +13,23 @@
 #include "velix/codes.h"
 #include "velix/host.h"
 
+using velix::pk;
+using velix::detail::has_general;
+using velix::detail::keeps_basis;
+using velix::detail::n_free;
+using velix::detail::n_reduced;
+
 namespace {
 
 // Below it a factor of a product is negligible (10 times the square root of
 // the smallest normalised double).
 constexpr double kGuard = 1.491668147e-153;
 
-bool has_general(const NlpProblem* p) { return p->hasLinCon != 0 || p->hasNlinCon != 0; }
-
-bool keeps_basis(int32_t t) {
-    return t == kTechDbldog || t == kTechQuanew || t == kTechDualQuanew || t == kTechHyquan ||
-           t == kTechQuadas;
-}
-
 // Q is applied under general constraints when rows are active or the
 // technique accumulates its basis.
 bool applies_q(const NlpProblem* p) {
     return has_general(p) && (p->nActiveLin > 0 || keeps_basis(p->technique));
 }
-
-int32_t n_free(const NlpProblem* p) { return p->nParams - p->nActiveBounds; }
-int32_t n_reduced(const NlpProblem* p) { return n_free(p) - p->nActiveLin; }
 
 void refuse_sparse(const NlpProblem* p, const char* routine) {
     if (p->conFactorForm == 2) nlp_internal_error(routine);

@@ -16,6 +16,21 @@
 #include <cstdint>
 
 #include "velix/nlp.h"
+#include "velix/packed_index.h"
+
+namespace velix::detail {
+
+// The active-set counts: free parameters nf, reduced dimension nr.
+inline int32_t n_free(const NlpProblem* p) { return p->nParams - p->nActiveBounds; }
+inline int32_t n_reduced(const NlpProblem* p) { return n_free(p) - p->nActiveLin; }
+inline bool has_general(const NlpProblem* p) { return p->hasLinCon != 0 || p->hasNlinCon != 0; }
+// The techniques that keep an accumulated null-space basis even without
+// active rows.
+inline bool keeps_basis(int32_t t) {
+    return t == kTechDbldog || t == kTechQuanew || t == kTechDualQuanew || t == kTechHyquan || t == kTechQuadas;
+}
+
+}  // namespace velix::detail
 
 // Guarded inner product (terms too small to matter are skipped).
 double dotprd(int32_t n, const double* a, const double* b);
@@ -59,6 +74,38 @@ double znlpsp2(NlpProblem* p, int32_t kind, double* step, double* out);
 
 // Edits a packed symmetric matrix (modes 1..6 of the active-set changes).
 void znlpsym(int32_t mode, int32_t n, int32_t k, const int32_t* flags, const double* v, double* a);
+
+// ---- Hessians in the reduced space (reduced_hessian.cpp) ----
+// Storage: 2 diagonal (n entries), 1 sparse (not built: reported), else
+// PackedSym.
+
+// y = H x over the index list (or all n) by storage.
+void znlpmul(NlpProblem* p, int32_t storage, int32_t n, const int32_t* idx, const double* h, const double* x,
+             double* y);
+// out (PackedSym of order nr) = Z' H Z over the free parameters.
+void znlpred(NlpProblem* p, int32_t storage, const double* h, double* out);
+// out = the free submatrix of H (order nf; may be H itself).
+void znlpre2(NlpProblem* p, int32_t storage, const double* h, double* out);
+// H := Z' D Z (order nr), D the diagonal of H at the free parameters.
+void znlpre3(NlpProblem* p, double* h);
+// out (PackedSym of order n) = Z M Z' at the free rows and columns.
+void znlpexp(NlpProblem* p, const double* m, double* out);
+// The reduced Hessian: mode 1 in place, 2 into out; useQ 0 takes the free
+// submatrix even where Q would apply.
+void znlphpr(NlpProblem* p, int32_t mode, int32_t useQ, int32_t storage, double* work, double* h, double* out);
+// The reduced Hessian and the projected gradient into gout, with the
+// scaled gradient criterion (scaledGradMax) for mode nonzero.
+void znlphgp(NlpProblem* p, int32_t mode, int32_t storage, double* gout, double* h, double* rout);
+// Updates scale from the Hessian diagonal by scalingKind.
+void znlphsc(NlpProblem* p, int32_t storage, int32_t count, const double* h);
+// Applies the scale to the Hessian and writes the scaled negative
+// gradient; returns its Euclidean norm.
+double znlphs2(NlpProblem* p, int32_t storage, double* out);
+// Orthogonalizes v (m entries) against the k orthonormal columns of q
+// (column c at q + c * stride) with reorthogonalization: coef receives the
+// coefficients, *norm the norm of v before normalization.  0, -1 (m < k),
+// -2 (v is zero), -3 (no convergence in 10 passes).
+int32_t znlpgso(int32_t m, int32_t k, int32_t stride, const double* q, double* v, double* coef, double* norm);
 
 // Ends the step as an internal error of the optimizer (logged with `what`).
 [[noreturn]] void nlp_internal_error(const char* what);

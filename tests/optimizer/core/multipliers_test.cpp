@@ -84,9 +84,46 @@ TEST_F(Multipliers, BoundMultipliersWithoutActiveRows) {
     znlpglm(&t.p, 0, g, out);
     EXPECT_EQ(out[0], -3.0);
     EXPECT_EQ(out[1], -4.0);
-    // Bounds alone have no general constraints: an internal error.
+    // Bounds alone: the same multipliers, not an internal error.
     t.p.hasLinCon = 0;
-    EXPECT_THROW(znlpglm(&t.p, 0, g, out), velix::platform::StepExit);
+    out[0] = out[1] = 0.0;
+    znlpglm(&t.p, 0, g, out);
+    EXPECT_EQ(out[0], -3.0);
+    EXPECT_EQ(out[1], -4.0);
+}
+
+TEST_F(Multipliers, SecondOrderMultipliersFallBackWhereTheyDoNotApply) {
+    // A quasi-Newton technique has no Hessian: the first-order multipliers
+    // of the gradient stand in, instead of an internal error.
+    std::vector<int32_t> state = {1, 0}, freeList = {1, 0};
+    t.p.boundState = state.data();
+    t.p.freeList = freeList.data();
+    t.p.hasBounds = 1;
+    t.p.nActiveBounds = 1;
+    t.grad = {2.5, 0.0};
+    t.p.technique = kTechQuanew;
+    EXPECT_EQ(znlplm2(&t.p), 0);
+    EXPECT_EQ(t.workN2[0], 2.5);
+    // With the Hessian H = diag(1, 2): the Newton point of the free
+    // parameter removes its gradient, the bound keeps g - H s.
+    t.p.technique = kTechNewrap;
+    t.grad = {2.5, 4.0};
+    t.hessian = {1.0, 0.5, 2.0};  // H(1, 0) = 0.5 couples the two
+    ASSERT_EQ(znlplm2(&t.p), 0);
+    // s = (0, 4 / 2), H s = (0.5 * 2, 4): multiplier 2.5 - 1 = 1.5.
+    EXPECT_DOUBLE_EQ(t.workN2[0], 1.5);
+}
+
+TEST_F(Multipliers, SteepestDescentDirectionOverTheFreeParameters) {
+    std::vector<int32_t> state = {0, -1}, freeList = {0, 1};
+    std::vector<double> work(2), out(2, 9.0);
+    t.p.boundState = state.data();
+    t.p.freeList = freeList.data();
+    t.p.hasBounds = 1;
+    t.p.nActiveBounds = 1;
+    t.grad = {3.0, -7.0};
+    EXPECT_EQ(znlpsd2(&t.p, 0, 0, 2, 1, work.data(), out.data(), nullptr), 0);
+    EXPECT_EQ(out, (std::vector<double>{-3.0, 0.0}));
 }
 
 }  // namespace

@@ -52,6 +52,7 @@ TEST(OptionDefaults, SimplexWithNonlinearConstraintsAndNewton) {
     EXPECT_EQ(p.fConv2, 1e-6);
     EXPECT_EQ(p.stepCap, 0.5);
     EXPECT_EQ(p.maxIter, 1000);
+    EXPECT_EQ(p.conFactorForm, 1);  // the dense form under constraints
     NlpProblem q = all_missing(kTechNewrap);
     q.maximize = 1;
     znlp_default_options(&q);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cmath>
 #include <vector>
 
 #include "optimizer/core/reduced_space.h"
@@ -76,6 +77,42 @@ TEST(ReducedSpace, ReverseTriangularSolves) {
     const double zeroPivot[] = {0.0, 1.0, 4.0};
     EXPECT_EQ(znlpqts(1, 2, 0.0, zeroPivot, b, x), 1);
     EXPECT_EQ(znlpqts(2, 2, 0.0, zeroPivot, b, x), 1);
+}
+
+TEST(ReducedSpace, NullSpaceProjectionAndExpansion) {
+    // One active row x0 + x1 = c over two free parameters: Z = (1, -1)/sqrt 2.
+    TestProblem t({0.0, 0.0}, zero);
+    std::vector<int32_t> freeList = {0, 1};
+    const double r = 1.0 / std::sqrt(2.0);
+    std::vector<double> q = {r, r, -r, r};  // row i: Z[i], Y[i]
+    t.p.freeList = freeList.data();
+    t.p.nullBasis = q.data();
+    t.p.hasLinCon = 1;
+    t.p.nActiveLin = 1;
+    const double h[] = {2.0, 1.0, 4.0};
+    double zhz = 0.0;
+    znlpred(&t.p, 0, h, &zhz);
+    EXPECT_NEAR(zhz, (2.0 - 2.0 + 4.0) / 2.0, 1e-15);  // z'Hz with z = (1, -1)/sqrt 2
+    double full[3];
+    znlpexp(&t.p, &zhz, full);
+    EXPECT_NEAR(full[0], zhz / 2, 1e-15);
+    EXPECT_NEAR(full[1], -zhz / 2, 1e-15);
+}
+
+TEST(ReducedSpace, GramSchmidtGivesAnOrthonormalComplement) {
+    const double q[] = {1.0, 0.0, 0.0};  // one column e0
+    double v[] = {3.0, 4.0, 0.0}, coef[1], norm;
+    ASSERT_EQ(znlpgso(3, 1, 3, q, v, coef, &norm), 0);
+    EXPECT_EQ(coef[0], 3.0);
+    EXPECT_DOUBLE_EQ(norm, 4.0);
+    EXPECT_DOUBLE_EQ(v[1], 1.0);
+    // A vector in the span is replaced by the least covered coordinate.
+    double w[] = {2.0, 0.0, 0.0};
+    ASSERT_EQ(znlpgso(3, 1, 3, q, w, coef, &norm), 0);
+    EXPECT_EQ(w[0], 0.0);
+    EXPECT_EQ(norm, 0.0);
+    double zero3[] = {0.0, 0.0, 0.0};
+    EXPECT_EQ(znlpgso(3, 1, 3, q, zero3, coef, &norm), -2);
 }
 
 }  // namespace
