@@ -13,11 +13,8 @@
 #include "velix/codes.h"
 #include "velix/host.h"
 
+using namespace velix::detail;
 using velix::pk;
-using velix::detail::has_general;
-using velix::detail::keeps_basis;
-using velix::detail::n_free;
-using velix::detail::n_reduced;
 
 namespace {
 
