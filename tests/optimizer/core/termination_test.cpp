@@ -181,6 +181,17 @@ TEST_F(Termination, SummaryAfterAnInfeasibleStartHasNoIterStop) {
     EXPECT_EQ(item("ConvergenceStatus")["rows"][0][1].str(), "No feasible start point");
 }
 
+TEST_F(Termination, OptionTableOnlyAbovePrintLevelThree) {
+    t.p.out.kyrObject = manager_;
+    t.p.printLevel = 3;
+    pritech(&t.p);
+    EXPECT_TRUE(item("ProblemDescription").is_object());
+    EXPECT_FALSE(item("InputOpts").is_object());
+    t.p.printLevel = 4;
+    pritech(&t.p);
+    EXPECT_TRUE(item("InputOpts").is_object());
+}
+
 TEST_F(Termination, RelativeParameterChange) {
     const double x[] = {1.0, 100.0, 0.0}, y[] = {1.5, 110.0, 0.0};
     EXPECT_DOUBLE_EQ(reldx(3, 0.0, x, y), 0.5 / 1.5);
