@@ -341,8 +341,14 @@ int32_t znlpfcc(NlpProblem* p) { return constraint_member(p, true); }
 
 namespace {
 
-// The interval of parameter j and whether it is a forward one (item 3 to 5
-// of the adaptive rule).
+// The interval of parameter j and whether it is a forward one.  a is the
+// absolute error of f, t the typical size of x_j.  The forward interval
+// balances truncation (|h| d / 2) against cancellation (2 a / d) with a
+// first-order correction; a forward difference is kept while its
+// truncation stays below 0.1 % of |g| (|h| d <= 0.002 |g|), else the central
+// interval balances (|h| d^2 / 6)-type truncation against cancellation in
+// the closed form with the factor 2000 = 2 / 0.001; 50 eta t and 0.02 t
+// bound every interval (Gill, Murray, Saunders and Wright, 1983).
 double adaptive_interval(double g, double hj, double a, double t, double f0, bool* forward) {
     *forward = true;
     if (hj == 0.0) return t;
