@@ -28,11 +28,6 @@ int32_t znlpjwt(NlpProblem*, int32_t, int32_t, int32_t, const double*) { return 
 int32_t znlpjdt(NlpProblem*, int32_t, const double*, const double*, double*) { return pending("znlpjdt"); }
 int32_t znlpjve(NlpProblem*, const double*, double*) { return pending("znlpjve"); }
 
-// The printer is optional output: a problem without it still runs, so it
-// says nothing.
-void znlppre(NlpProblem*, int32_t, int32_t) {}
-void znlppmt(HostObject*, const char*, int32_t, int32_t, const double*, const NameRecord*,
-             const int32_t*) {}
 void znlppli(NlpProblem*) { pending("znlppli"); }
 
 int32_t znlpstl(NlpProblem*, int32_t, int32_t, const double*, const double*, int32_t*) {
