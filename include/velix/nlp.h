@@ -487,6 +487,9 @@ struct NlpMatrixRequests {
     int16_t outestCrossProduct = 0; // OUTEST= switches
     int16_t outestHessian = 0;
     int16_t outestConJacobian = 0;
+    int16_t outestGradient = 0;     // "GRAD" rows with the parameter rows
+    int16_t outestIterations = 0;   // rows of every iteration
+    int16_t outestTime = 0;         // "_TIME_" rows
     int16_t ginvDetail = 0;         // generalized inverse of kind 4 and the dependency listing
     int16_t plainMatrices = 0;      // never use the Lagrangian records
     char vardef[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '}; // VARDEF kind of the divisor

@@ -100,6 +100,15 @@ void cosfop3(ProcContext* ctx);
 // Writes one row of role `role` from the bound cells; a failed put is
 // reported and the caller goes on.
 void cos_write_row(ProcContext* ctx, int32_t role);
+
+// The OUTEST= rows of a row kind (the optimizer's OUTEST= hook): -1 the
+// start point, 10 a failed start, 0 the solution with its bounds,
+// constraints and multipliers, 2..8, 11, 12 the matrix `data` with its
+// determinant summary, 9 the constraint Jacobian.  Nothing without an
+// OUTEST= binding.  Returns 0.
+int32_t cosfoes(NlpProblem* p, int32_t kind, const double* data);
+// The OUTEST= rows of the current iteration (the iteration output hook).
+void cosfoit(NlpProblem* p);
 // Reads the next observation of the current BY group of role `role` into
 // its bound cells: 1 when one was read, 0 at the end of the group.
 int32_t cos_read_row(ProcContext* ctx, int32_t role);

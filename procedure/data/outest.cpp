@@ -1,0 +1,469 @@
+// The OUTEST= rows: everything the optimizer knows about the estimates, as
+// rows of the estimate data set (TYPE=EST): the start point, each
+// iteration, the termination criterion, parameters, gradient, standard
+// errors, bounds and active bounds, the linear constraints with their
+// active marks, the projected gradient, Lagrange multipliers, nonlinear
+// constraints and the derivative and covariance matrices with their
+// determinant summaries.  The optimizer calls cosfoes through its OUTEST=
+// hook and cosfoit at each termination test.  The "PARMS", "UPPERBD",
+// "LOWERBD", "GE", "LE" and "EQ" rows are what INEST= reads back.  When the
+// problem maximises, objective values, gradients and multipliers carry the
+// sign of the maximised function.
+#include <algorithm>
+#include <cfloat>
+#include <cstring>
+#include <vector>
+
+#include "host/host_support.h"
+#include "optimizer/core/reduced_space.h"
+#include "procedure/data/data.h"
+#include "velix/nlp.h"
+#include "velix/packed_index.h"
+
+namespace {
+
+// Row kinds of the optimizer's OUTEST= hook.
+constexpr int32_t kRowInitial = -1;
+constexpr int32_t kRowFinal = 0;
+constexpr int32_t kRowFailedStart = 10;
+constexpr int32_t kRowConJacobian = 9;
+constexpr int32_t kRowCovariance = 6;
+
+double missing() { return host_missing_value(); }
+
+// The row being filled: the output row and the cells of the OUTEST= binding.
+struct Row {
+    ProcContext* ctx;
+    NlpProblem* p;
+    int32_t n;
+
+    void type(const char* t) {
+        std::memset(ctx->outRow.type, ' ', sizeof ctx->outRow.type);
+        std::memcpy(ctx->outRow.type, t, std::min(std::strlen(t), sizeof ctx->outRow.type));
+    }
+    // _NAME_ := text, its length `length` (8 for the fixed names).
+    void name(const char* text, int32_t length = 8) {
+        NameRecord& r = ctx->outRow.name;
+        std::memset(r.text, ' ', sizeof r.text);
+        std::memcpy(r.text, text, std::min<size_t>(std::strlen(text), sizeof r.text));
+        r.length = static_cast<int16_t>(length);
+    }
+    void name_record(const NameRecord& record) {
+        NameRecord& r = ctx->outRow.name;
+        std::memset(r.text, ' ', sizeof r.text);
+        std::memcpy(r.text, record.text, static_cast<size_t>(std::min<int16_t>(record.length, 32)));
+        r.length = 32;
+    }
+    void method_name() {
+        switch (ctx->methodStage) {
+            case kMethodUls: name("ULS"); break;
+            case kMethodGls: name("GLS"); break;
+            case kMethodMl: name("ML"); break;
+            case kMethodWls: name("WLS"); break;
+            default: name("DWLS"); break;
+        }
+    }
+    double signed_(double v) const { return p->maximize != 0 && !wzmis(v) ? -v : v; }
+    void all(double v) {
+        for (int32_t i = 0; i < n; ++i) p->paramRow[i] = v;
+    }
+    void values(const double* v, bool sign) {
+        for (int32_t i = 0; i < n; ++i) p->paramRow[i] = sign ? signed_(v[i]) : v[i];
+    }
+    void write() { cos_write_row(ctx, kRoleOutest); }
+
+    void parms() {
+        type("PARMS");
+        ctx->rhsCell = signed_(p->f);
+        values(p->x, false);
+        write();
+    }
+    void grad() {
+        if (p->hooks == nullptr || p->hooks->matrices.outestGradient == 0 || p->gradient == nullptr) return;
+        type("GRAD");
+        ctx->rhsCell = missing();
+        values(p->gradient, true);
+        write();
+    }
+};
+
+const char* criterion_name(int32_t s) {
+    static const char* const kNames[] = {"ABSTOL", "ABSFTOL", "ABSGTOL", "ABSXTOL", "FTOL",
+                                         "GTOL",   "XTOL",    "FTOL2",   "GTOL2"};
+    if (s > 100) s -= 100;
+    if (s >= 1 && s <= 9) return kNames[s - 1];
+    if (s == 10) return "N_ACTIVE";
+    return s < 0 ? "PROBLEMS" : "";
+}
+
+void terminat_row(Row& r) {
+    NlpProblem* p = r.p;
+    if (!(p->evalPhase < 0.0) || p->lastStatus == 0) return;
+    r.type("TERMINAT");
+    r.all(missing());
+    r.ctx->rhsCell = p->lastStatus;
+    r.name(criterion_name(p->lastStatus));
+    r.write();
+    r.ctx->rhsCell = missing();
+    r.method_name();
+}
+
+// UPPERBD or LOWERBD: written unless every bound is absent.
+void bound_row(Row& r, const char* type, const double* bounds, bool upper) {
+    int32_t present = 0;
+    for (int32_t i = 0; i < r.n; ++i) {
+        const bool absent = upper ? bounds[i] >= DBL_MAX : bounds[i] <= -DBL_MAX;
+        r.p->paramRow[i] = absent ? missing() : bounds[i];
+        present += absent ? 0 : 1;
+    }
+    if (present == 0) return;
+    r.type(type);
+    r.write();
+}
+
+void bound_rows(Row& r) {
+    NlpProblem* p = r.p;
+    r.ctx->rhsCell = missing();
+    bound_row(r, "UPPERBD", p->upper, true);
+    bound_row(r, "LOWERBD", p->lower, false);
+    r.type("NACTBC");
+    r.all(p->nActiveBounds);
+    r.write();
+    if (p->nDepBounds >= 1) {
+        r.type("NLDACTBC");
+        r.all(p->nDepBounds);
+        r.write();
+    }
+    if (p->nActiveBounds < 1) return;
+    r.type("ACTBC");
+    const struct { int32_t state; const char* name; } kStates[] = {{1, "GE"}, {-1, "LE"}, {2, "EQ"}};
+    for (const auto& s : kStates) {
+        bool any = false;
+        for (int32_t j = 0; j < r.n; ++j) {
+            const bool has = p->boundState[j] == s.state;
+            p->paramRow[j] = has ? 1.0 : 0.0;
+            any = any || has;
+        }
+        if (!any) continue;
+        r.name(s.name);
+        r.write();
+    }
+    r.method_name();
+}
+
+// Position of constraint c in the active list: below nActiveLin active,
+// after it dependent, -1 absent.
+int32_t active_position(const NlpProblem* p, int32_t c) {
+    for (int32_t k = 0; k < p->nActiveLin + p->nDepLin; ++k)
+        if (p->activeList[k] == c) return k;
+    return -1;
+}
+
+// The linear constraint rows; false when there is no factored active set
+// (the multipliers are then not written).
+bool linear_rows(Row& r) {
+    NlpProblem* p = r.p;
+    r.ctx->rhsCell = missing();
+    r.type("NACTLC");
+    r.all(p->nActiveLin);
+    r.write();
+    if (p->nDepLin >= 1) {
+        r.type("NLDACTLC");
+        r.all(p->nDepLin);
+        r.write();
+    }
+    // The rows as the problem holds them (a x >= b); a row given as <= is
+    // written turned, which INEST= reads back as the same constraint.
+    for (int32_t i = 0; i < p->nLinCon && p->conRowFn != nullptr; ++i) {
+        p->conRowFn(p, i, p->paramRow);
+        r.ctx->rhsCell = p->linRhs[i];
+        const int32_t at = active_position(p, i);
+        r.name(at < 0 ? "" : at < p->nActiveLin ? "ACTLC" : "LDACTLC");
+        r.type(i < p->nLinEq ? "EQ" : "GE");
+        r.write();
+    }
+    r.method_name();
+    if (p->conFactorForm == 0) return false;
+    const int32_t m = p->nParams - p->nActiveBounds - p->nActiveLin;
+    if (m >= 1) {
+        std::vector<double> pg(static_cast<size_t>(p->nParams), 0.0);
+        znlpgmx(p, 1, pg.data());
+        r.type("PROJGRAD");
+        r.ctx->rhsCell = missing();
+        r.all(missing());
+        for (int32_t i = 0; i < m; ++i) p->paramRow[i] = r.signed_(pg[static_cast<size_t>(i)]);
+        r.write();
+    }
+    return true;
+}
+
+// A pair of multiplier rows ("..._NUM", "..._VAL") for the active entries
+// selected by `take`.
+template <class Take>
+void multiplier_pair(Row& r, const char* numName, const char* valName, Take take) {
+    NlpProblem* p = r.p;
+    std::vector<int32_t> at;
+    for (int32_t k = 0; k < p->nActiveLin; ++k)
+        if (take(p->activeList[k])) at.push_back(k);
+    if (at.empty()) return;
+    r.all(missing());
+    for (size_t q = 0; q < at.size(); ++q) p->paramRow[q] = p->activeList[at[q]] + 1.0;
+    r.name(numName);
+    r.write();
+    for (size_t q = 0; q < at.size(); ++q) p->paramRow[q] = r.signed_(p->multipliers[p->nActiveBounds + at[q]]);
+    r.name(valName);
+    r.write();
+}
+
+void lagrange_rows(Row& r) {
+    NlpProblem* p = r.p;
+    const int32_t n = p->nParams, nb = p->nActiveBounds, nl = p->nLinCon;
+    r.ctx->rhsCell = missing();
+    if (p->hasBounds != 0 && nb > 0) {
+        r.type("LAGM BC");
+        const struct { int32_t state; const char* name; } kStates[] = {{1, "GE"}, {-1, "LE"}, {2, "EQ"}};
+        for (const auto& s : kStates) {
+            bool any = false;
+            r.all(missing());
+            for (int32_t k = 0; k < nb; ++k) {
+                const int32_t j = p->freeList[n - nb + k];
+                if (p->boundState[j] != s.state) continue;
+                p->paramRow[j] = r.signed_(p->multipliers[k]);
+                any = true;
+            }
+            if (!any) continue;
+            r.name(s.name);
+            r.write();
+        }
+    }
+    r.type("LAGM LC");
+    multiplier_pair(r, "LEC_NUM", "LEC_VAL", [&](int32_t c) { return c < p->nLinEq; });
+    multiplier_pair(r, "LIC_NUM", "LIC_VAL", [&](int32_t c) { return c >= p->nLinEq && c < nl; });
+    r.type("LAGM NLC");
+    multiplier_pair(r, "NLEC_NUM", "NLEC_VAL", [&](int32_t c) { return c >= nl && c < nl + p->nNlinEq; });
+    multiplier_pair(r, "NLIC_NUM", "NLIC_VAL", [&](int32_t c) { return c >= nl + p->nNlinEq; });
+    r.method_name();
+}
+
+void nonlinear_rows(Row& r) {
+    NlpProblem* p = r.p;
+    const bool labels = p->conLabels != nullptr && p->conLabelWidth > 0;
+    const bool described = p->nlcRhs != nullptr && p->conKinds != nullptr;
+    for (int32_t k = 0; k < p->nNlinCon && r.n > 0; ++k) {
+        const int32_t c = p->nLinCon + k, at = active_position(p, c);
+        const int16_t kind = described ? static_cast<int16_t>(p->conKinds[k]) : 0;
+        r.type(at < 0 ? "NLC" : at < p->nActiveLin ? "NLCACT" : "NLCACTLD");
+        if (labels) {
+            NameRecord label;
+            label.length = static_cast<int16_t>(std::min(p->conLabelWidth, 32));
+            std::memcpy(label.text, p->conLabels + static_cast<size_t>(k) * p->conLabelWidth,
+                        static_cast<size_t>(label.length));
+            r.name_record(label);
+            r.ctx->outRow.name.length = label.length;
+        } else if (described) {
+            r.name(k < p->nNlinEq ? "NLC_EQ" : kind >= 0 ? "NLC_LE" : "NLC_GE");
+        } else {
+            r.name(k < p->nNlinEq ? "NLC_EC" : "NLC_IC");
+        }
+        const double v = p->conValues != nullptr ? p->conValues[k] : missing();
+        r.ctx->rhsCell = v;
+        r.all(missing());
+        if (labels && described) {
+            const double base = p->nlcRhs[k];
+            p->paramRow[0] = wzmis(v) || wzmis(base) ? missing() : kind >= 0 ? base + v : base - v;
+            if (r.n > 1) p->paramRow[1] = c + 1.0;
+        } else {
+            p->paramRow[0] = c + 1.0;
+        }
+        r.write();
+    }
+    r.method_name();
+}
+
+void final_rows(Row& r) {
+    NlpProblem* p = r.p;
+    terminat_row(r);
+    if (p->hooks != nullptr && p->hooks->matrices.outestTime != 0) {
+        r.type("_TIME_");
+        r.all(missing());
+        r.ctx->rhsCell = p->timeUsed;
+        r.write();
+    }
+    r.parms();
+    r.grad();
+    r.ctx->rhsCell = missing();
+    if (p->hooks != nullptr && p->hooks->wantCovariance != 0 && p->stdErrors != nullptr) {
+        r.type("STDERR");
+        r.values(p->stdErrors, false);
+        r.write();
+    }
+    r.type("_NOBS_");
+    r.all(r.ctx->nObs);
+    r.write();
+    if (p->hasBounds != 0) bound_rows(r);
+    bool factored = true;
+    if (p->hasLinCon != 0) factored = linear_rows(r);
+    if (factored && (p->hasLinCon != 0 || p->hasNlinCon != 0) && p->nActiveBounds + p->nActiveLin > 0)
+        lagrange_rows(r);
+    if (p->hasNlinCon != 0) nonlinear_rows(r);
+    if (p->conFactorForm != 0 && p->lagrangeGradient != nullptr) {
+        r.type("GRAD_LF");
+        r.ctx->rhsCell = r.signed_(p->lagrangeValue);
+        r.values(p->lagrangeGradient, true);
+        r.write();
+    }
+}
+
+const char* matrix_type(const ProcContext* ctx, int32_t kind) {
+    switch (kind) {
+        case 2: return "CRPJAC";
+        case 3: return "HESSIAN";
+        case 4: return "PROJCRPJ";
+        case 5: return "PROJHESS";
+        case 6: return ctx->methodStage == kMethodUls ? "LSCOV" : "COV";
+        case 7: return "HESS_LF";
+        case 8: return "PHESS_LF";
+        case 11: return "CRPJ_LF";
+        default: return "PCRPJ_LF";
+    }
+}
+
+int32_t matrix_storage(const NlpProblem* p, int32_t kind) {
+    const NlpHookBlock* h = p->hooks;
+    const bool constrained = p->hasLinCon != 0 || p->hasNlinCon != 0;
+    const int32_t hess = p->leastSquares ? h->lsqHessStorage : p->hessianStorage;
+    const int32_t cross = p->leastSquares ? p->hessianStorage : h->crossProductStorage;
+    switch (kind) {
+        case 3: return hess;
+        case 5: return constrained ? 0 : hess;
+        case 2: return cross;
+        case 4: return constrained ? 0 : cross;
+        case 6: return h->covStorage == 2 ? 2 : 0;
+        default: return 0;
+    }
+}
+
+void matrix_rows(Row& r, int32_t kind, const double* data) {
+    NlpProblem* p = r.p;
+    if (kind == kRowCovariance && (p->hooks == nullptr || p->hooks->wantCovariance == 0)) return;
+    if (data == nullptr || p->hooks == nullptr) return;
+    const bool projected = kind == 4 || kind == 5 || kind == 8 || kind == 12;
+    const int32_t m = projected ? r.n - p->nActiveBounds - p->nActiveLin : r.n;
+    if (m <= 0) return;
+    const int32_t storage = matrix_storage(p, kind);
+    r.type(matrix_type(r.ctx, kind));
+    for (int32_t i = 0; i < m; ++i) {
+        if (m == r.n && p->paramNames != nullptr)
+            r.name_record(p->paramNames[i]);
+        else
+            r.name("");
+        r.ctx->rhsCell = i + 1.0;
+        r.all(missing());
+        for (int32_t j = 0; j < m; ++j)
+            p->paramRow[j] = storage == 2 ? (i == j ? data[i] : 0.0) : data[velix::pk(std::max(i, j), std::min(i, j))];
+        r.write();
+    }
+    r.all(missing());
+    const DeterminantRecord& s = p->report.matrixHeader;
+    const int16_t length = r.ctx->outRow.name.length;
+    auto summary = [&](const char* type, double rhs) {
+        r.type(type);
+        r.ctx->rhsCell = rhs;
+        r.write();
+    };
+    r.name(matrix_type(r.ctx, kind), length);
+    if (kind == kRowCovariance) {
+        summary("COVRANK", s.nPositive);
+        summary("SIGSQ", p->hooks->sigmaSq);
+    } else if (s.nNegative >= 0.0) {
+        p->paramRow[0] = s.mantissa;
+        summary("DETERMIN", s.exponent);
+        p->paramRow[0] = missing();
+        summary("NEIGPOS", s.nPositive);
+        summary("NEIGNEG", s.nNegative);
+        summary("NEIGZERO", s.nZero);
+    }
+    r.method_name();
+}
+
+void constraint_jacobian_rows(Row& r) {
+    NlpProblem* p = r.p;
+    if (p->conRowFn == nullptr) return;
+    const bool labels = p->conLabels != nullptr && p->conLabelWidth > 0;
+    r.type("JACNLC");
+    for (int32_t k = 0; k < p->nNlinCon; ++k) {
+        const int32_t c = p->nLinCon + k, at = active_position(p, c);
+        p->conRowFn(p, c, p->paramRow);
+        const int32_t length = std::max(labels ? p->conLabelWidth : 0, 8);
+        if (labels) {
+            NameRecord label;
+            label.length = static_cast<int16_t>(std::min(p->conLabelWidth, 32));
+            std::memcpy(label.text, p->conLabels + static_cast<size_t>(k) * p->conLabelWidth,
+                        static_cast<size_t>(label.length));
+            r.name_record(label);
+        } else {
+            r.name(at < 0 ? "" : at < p->nActiveLin ? "ACTIVE" : "LDACTIVE");
+        }
+        r.ctx->outRow.name.length = static_cast<int16_t>(std::min(length, 32));
+        double v = p->conValues != nullptr ? p->conValues[k] : missing();
+        if (p->conKinds != nullptr && static_cast<int16_t>(p->conKinds[k]) < 0) {
+            v = wzmis(v) ? v : -v;
+            for (int32_t i = 0; i < r.n; ++i) p->paramRow[i] = -p->paramRow[i];
+        }
+        r.ctx->rhsCell = v;
+        r.write();
+    }
+    r.method_name();
+}
+
+}  // namespace
+
+int32_t cosfoes(NlpProblem* p, int32_t kind, const double* data) {
+    ProcContext* ctx = p->procContext;
+    if (ctx == nullptr || ctx->dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return 0;
+    Row r{ctx, p, p->nParams};
+    // Only the confidence-limit rows carry an alpha.
+    ctx->alphaCell = missing();
+    r.method_name();
+    ctx->rhsCell = missing();
+    ctx->iterCell = p->evalPhase < 0.0 && kind != kRowInitial ? missing() : 0.0;
+    r.all(missing());
+    switch (kind) {
+        case kRowInitial:
+            r.type("INITIAL");
+            ctx->rhsCell = r.signed_(p->f);
+            r.values(p->x, false);
+            r.write();
+            r.grad();
+            break;
+        case kRowFailedStart:
+            r.parms();
+            r.grad();
+            break;
+        case kRowFinal: final_rows(r); break;
+        case kRowConJacobian: constraint_jacobian_rows(r); break;
+        case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 11: case 12:
+            matrix_rows(r, kind, data);
+            break;
+        default: break;
+    }
+    return 0;
+}
+
+void cosfoit(NlpProblem* p) {
+    ProcContext* ctx = p->procContext;
+    if (ctx == nullptr || ctx->dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return;
+    if (p->hooks == nullptr || p->hooks->matrices.outestIterations == 0 || p->nParams == 0) return;
+    Row r{ctx, p, p->nParams};
+    ctx->alphaCell = missing();
+    r.method_name();
+    ctx->iterCell = p->iteration;
+    r.parms();
+    r.grad();
+    if (p->hooks->matrices.outestTime != 0) {
+        r.type("_TIME_");
+        ctx->rhsCell = wzdttme() - p->timeUsed;
+        r.all(missing());
+        r.write();
+    }
+}
