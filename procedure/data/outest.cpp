@@ -121,19 +121,24 @@ void bound_row(Row& r, const char* type, const double* bounds, bool upper) {
     r.write();
 }
 
+// The count of active constraints of a kind in every value, and of the
+// dependent ones when there are any.
+void count_rows(Row& r, const char* activeType, int32_t active, const char* dependentType, int32_t dependent) {
+    r.type(activeType);
+    r.all(active);
+    r.write();
+    if (dependent < 1) return;
+    r.type(dependentType);
+    r.all(dependent);
+    r.write();
+}
+
 void bound_rows(Row& r) {
     NlpProblem* p = r.p;
     r.ctx->rhsCell = missing();
     bound_row(r, "UPPERBD", p->upper, true);
     bound_row(r, "LOWERBD", p->lower, false);
-    r.type("NACTBC");
-    r.all(p->nActiveBounds);
-    r.write();
-    if (p->nDepBounds >= 1) {
-        r.type("NLDACTBC");
-        r.all(p->nDepBounds);
-        r.write();
-    }
+    count_rows(r, "NACTBC", p->nActiveBounds, "NLDACTBC", p->nDepBounds);
     if (p->nActiveBounds < 1) return;
     r.type("ACTBC");
     const struct { int32_t state; const char* name; } kStates[] = {{1, "GE"}, {-1, "LE"}, {2, "EQ"}};
@@ -164,14 +169,7 @@ int32_t active_position(const NlpProblem* p, int32_t c) {
 bool linear_rows(Row& r) {
     NlpProblem* p = r.p;
     r.ctx->rhsCell = missing();
-    r.type("NACTLC");
-    r.all(p->nActiveLin);
-    r.write();
-    if (p->nDepLin >= 1) {
-        r.type("NLDACTLC");
-        r.all(p->nDepLin);
-        r.write();
-    }
+    count_rows(r, "NACTLC", p->nActiveLin, "NLDACTLC", p->nDepLin);
     // The rows as the problem holds them (a x >= b); a row given as <= is
     // written turned, which INEST= reads back as the same constraint.
     for (int32_t i = 0; i < p->nLinCon && p->conRowFn != nullptr; ++i) {
