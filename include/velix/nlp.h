@@ -121,6 +121,19 @@ struct NlpProblem {
     double iteration = 0.0;     // "_ITER_"
     double evalPhase = 0.0;     // "_INDF_"
     int32_t lastStatus = 0;
+
+    // Evaluation results: what the callbacks leave for the optimizer.
+    // Arrays are the optimizer's (n doubles, packed n(n+1)/2 for the
+    // Hessian); the callbacks write only the entries of the free parameters.
+    double f = 0.0;               // objective at x; the host missing value after a failure
+    double* gradient = nullptr;   // [n] gradient at x
+    double* hessian = nullptr;    // packed [n(n+1)/2]: cross product, then the covariance
+    double* stdErrors = nullptr;  // [nParmAll] standard errors; dependent parameters after n
+    int32_t nFun = 0;             // objective evaluations (phases below 7)
+    int32_t nGrad = 0;            // gradient evaluations (phases below 7)
+    int32_t nHess = 0;            // second-derivative evaluations
+    int32_t nConEval = 0;         // constraint evaluations with the objective
+    int32_t pointMoved = 0;       // 1: the objective moved x by a retry; f belongs to the moved x
 };
 
 struct NlpHookBlock {
