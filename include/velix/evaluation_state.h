@@ -51,7 +51,8 @@ struct EvaluationState {
     double* work2 = nullptr;        // n x ld: right product V
     double* work3 = nullptr;        // n x ld: scratch product
     double* rowBuf = nullptr;       // ld: the kernels' row buffer
-    double* dense = nullptr;        // n x n: scratch (dense C, weights)
+    double* dense = nullptr;        // n x n: scratch (dense G, products of the objective)
+    double* kDense = nullptr;       // n x n: the weight K of the cross product, dense
     double* factor = nullptr;       // ld x ld: factorization scratch of cosimat
     int32_t* pivots = nullptr;      // ld
     int16_t* invDone = nullptr;     // nMatrices + 1: inverse form current
