@@ -33,6 +33,9 @@ EvalView eval_view(ProcContext* ctx) {
     v.weights = ctx->weightMatrix;
     v.logDetS = ctx->logDetMoments;
     v.method = ctx->methodStage;
+    v.methodRequested = ctx->methodRequested;
+    v.jacobianMode = &ctx->jacobianMode;
+    v.divisor = ctx->divisor;
     v.inWgt = ctx->inwgtUsed;
     v.singular = ctx->singular;
     v.nObs = ctx->nObs;
@@ -48,6 +51,7 @@ EvalView eval_view(ProcContext* ctx) {
     v.derivativesRequested = ctx->depDerivRequest || ctx->conDerivRequest ? 1 : 0;
     v.printEnabled = ctx->printEnabled;
     v.kyrManager = ctx->kyrManager;
+    v.ctx = ctx;
     v.errorLevel = &ctx->errorLevel;
     v.nlp = ctx->nlp;
     v.hooks = ctx->hooks;

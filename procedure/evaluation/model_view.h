@@ -40,6 +40,9 @@ struct EvalView {
     const double* weights = nullptr; // GLS W (packed n); WLS factor L (packed p*); DWLS w (p*)
     double logDetS = 0.0;
     int32_t method = 0;              // MethodCode of the running stage
+    int32_t methodRequested = 0;     // MethodCode of the PROC statement
+    int32_t* jacobianMode = nullptr; // Jacobian storage mode of the stage (rewritten after the run)
+    double divisor = 0.0;            // variance divisor of the moments (N - 1 by default)
     int32_t inWgt = 0;               // GLS weights from INWGT=
     double singular = 0.0;           // tolerance of every factorization
     double nObs = 0.0;               // N of the analysis
@@ -59,6 +62,7 @@ struct EvalView {
     // Output and links.
     int32_t printEnabled = 0;
     HostObject* kyrManager = nullptr;
+    ProcContext* ctx = nullptr;      // for the shared table publisher only
     int32_t* errorLevel = nullptr;
     NlpProblem* nlp = nullptr;
     NlpHookBlock* hooks = nullptr;

@@ -1,0 +1,141 @@
+// Information matrix and covariance of the estimates (Browne 1984, eq. 2.12
+// for the weighted least-squares forms; Bollen 1989, ch. 4 for ML): the
+// cross product at the solution, evaluated with phase -1 so that no retry
+// can move the estimates, inverted by the UDU' decomposition with the
+// singularity criteria of the covariance options, or by a generalized
+// inverse when singular; the variance of a dependent parameter by the delta
+// method, g' Cov g.
+//
+//   checks; F at x (phase -1); H; "Information" table; ULS, DWLS: stop
+//   regular inverse, else generalized inverse (at most G4 parameters)
+//   standard errors
+#include "procedure/evaluation/information.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "numerics/covcorr.h"
+#include "numerics/ginv.h"
+#include "procedure/data/data.h"
+#include "procedure/evaluation/cross_product.h"
+#include "procedure/evaluation/discrepancy_functions.h"
+#include "procedure/evaluation/model_view.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+#include "velix/nlp.h"
+#include "velix/packed_index.h"
+#include "velix/types.h"
+
+using velix::pk;
+using velix::pk_lower;
+
+namespace {
+
+constexpr int32_t kMsgNoInformation = 52;
+constexpr int32_t kTitleInformation = 741;
+constexpr int32_t kDefaultGinvMax = 60;   // largest parameter count for a generalized inverse
+constexpr double kFinalPhase = -1.0;
+constexpr int32_t kInfoDoubles = 5;       // the inversion's info block
+
+enum CovStatus : int32_t { kCovNone = 0, kCovRegular = 1, kCovGeneralized = 2, kCovFailed = 3 };
+
+// Storage modes of the Jacobian after the run: the in-memory forms stand
+// for every dense mode, the sparse form for both sparse ones.
+int32_t remapped_mode(int32_t mode) {
+    if (mode == 0 || mode == 5) return 1;
+    if (mode == 4 || mode == 6) return 2;
+    if (mode == 12) return 11;
+    return mode;
+}
+
+// Inverts H (packed, order q) in place; returns the covariance status.
+int32_t invert_information(const EvalView& v, double* h) {
+    const int32_t q = v.nParmFree;
+    const NlpHookBlock& hooks = *v.hooks;
+    HostAllocator* pool = xmpoolc(8 * (int64_t{q} * q + 4 * q + 16), 1024, 4096);
+    if (pool == nullptr) {
+        xmemmsg(8 * (int64_t{q} * q + 4 * q + 16));
+        return kCovFailed;
+    }
+    auto doubles = [&](int64_t count) { return static_cast<double*>(pool->allocate(pool, 8 * static_cast<size_t>(std::max<int64_t>(count, 1)), 4096)); };
+    double* info = doubles(kInfoDoubles);
+    double* sd = doubles(q);
+    double* tolv = doubles(q);
+    double* z = doubles(int64_t{q} * q);
+    auto* kpvt = static_cast<int32_t*>(pool->allocate(pool, 4 * static_cast<size_t>(std::max(q, 1)), 4096));
+    int32_t status = kCovFailed;
+    if (xmemdef(kpvt) == 0) {
+        std::copy(h, h + pk_lower(q, 0), z);
+        if (zcovinv(0, 0, q, hooks.covTol1, hooks.covTol2, hooks.covTol3, h, info, sd, tolv, kpvt) >= 0) {
+            status = kCovRegular;
+        } else if (v.method != kMethodUls && q <= (hooks.ginvMaxParams > 0 ? hooks.ginvMaxParams : kDefaultGinvMax)) {
+            std::copy(z, z + pk_lower(q, 0), h);
+            if (zcovgiv(0, 0, q, 0, hooks.ginvTol, h, sd, z, tolv, v.kyrManager, nullptr) >= 0) status = kCovGeneralized;
+        }
+    }
+    xmpoold(pool);
+    return status;
+}
+
+// Standard errors: independent parameters from the diagonal, dependent
+// ones by the delta method over the program's derivatives.
+void standard_errors(const EvalView& v, const double* cov, double* se) {
+    const int32_t q = v.nParmFree;
+    const double scale = v.divisor > 0.0 ? 2.0 / v.divisor : 0.0;
+    for (int32_t k = 0; k < q; ++k) {
+        const double d = cov[pk_lower(k, k)];
+        se[k] = d >= 0.0 ? std::sqrt(scale * d) : host_missing_value();
+    }
+    double* g = v.st->depShare;
+    for (int32_t e = 0; e < v.nElements; ++e) {
+        const int32_t p = v.el->parameter[e];
+        if (p >= 0) continue;
+        std::fill(g, g + q, 0.0);
+        for (int32_t t = 0; t < v.nDepDerivs; ++t)
+            if (v.depParmNumbers[v.depDerivParm[t]] == p) {
+                const int32_t input = v.depInputParms[v.depDerivInput[t]] - 1;
+                if (input >= 0 && input < q) g[input] += v.depDerivCells[t];
+            }
+        double var = 0.0;
+        for (int32_t k = 0; k < q; ++k)
+            for (int32_t l = 0; l < q; ++l) var += g[k] * g[l] * cov[pk(k, l)];
+        se[-p - 1] = var >= 0.0 ? std::sqrt(scale * var) : host_missing_value();
+    }
+}
+
+}  // namespace
+
+int32_t cosicrp(NlpProblem* nlp) {
+    const EvalView v = eval_view(nlp->owner);
+    EvaluationState& st = *v.st;
+    st.covStatus = kCovNone;
+    if (v.methodRequested == kMethodNone) return 1;
+    if (*v.jacobianMode < 0) return 2;
+    if (v.hooks == nullptr || v.hooks->wantCovariance == 0) return 3;
+    *v.jacobianMode = remapped_mode(*v.jacobianMode);
+    const double phase = nlp->evalPhase;
+    nlp->evalPhase = kFinalPhase;
+    const int32_t rc = cosfunc(nlp);
+    nlp->evalPhase = phase;
+    if (rc != 0) {
+        xpmlog(kMsgProc, kMsgNoInformation);
+        return 2;
+    }
+    if (eval_cross_product(&v) != 0) {
+        xpmlog(kMsgProc, kMsgNoInformation);
+        return 3;
+    }
+    const int32_t q = v.nParmFree;
+    double* h = nlp->hessian ? nlp->hessian : st.covariance;
+    std::copy(st.cross, st.cross + pk_lower(q, 0), h);
+    if (v.hooks->printCrossProduct && v.printEnabled &&
+        velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, h, q, q, nlp->paramNames,
+                                      nlp->paramNames, "sb", 8) < 0)
+        return 0;
+    if (v.method == kMethodUls || v.method == kMethodDwls) return 0;
+    st.covStatus = invert_information(v, h);
+    if (st.covStatus == kCovFailed) return 0;
+    if (h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
+    if (nlp->stdErrors) standard_errors(v, st.covariance, nlp->stdErrors);
+    return 0;
+}

@@ -1,0 +1,86 @@
+// Standard errors from the information matrix: the ability model at the
+// reference estimates of an independent package, and a saturated model of
+// two variables whose standard errors have a closed form.
+#include <gtest/gtest.h>
+
+#include "evaluation_fixture.h"
+#include "procedure/evaluation/information.h"
+
+namespace velix::testing {
+namespace {
+
+// Runs cosicrp at the current x; standard errors by parameter name.
+std::vector<double> standard_errors(EvalStep& s, std::vector<double>* hessian) {
+    const int32_t q = s.q();
+    hessian->assign(static_cast<size_t>(q * (q + 1) / 2), 0.0);
+    std::vector<double> se(static_cast<size_t>(s.ctx.nParmAll), -1.0);
+    s.nlp.hessian = hessian->data();
+    s.nlp.stdErrors = se.data();
+    EXPECT_EQ(cosicrp(&s.nlp), 0);
+    EXPECT_EQ(s.ctx.eval.covStatus, 1);
+    return se;
+}
+
+// lavaan 0.6.14, ML, N-1 convention, expected information
+// (ability_ml.expected.json of the shared reference cases).
+TEST(Information, StandardErrorsOfTheAbilityModelMatchTheReference) {
+    EvalStep s(
+        "proc velix data=ability method=ml covariance;\n"
+        "lineqs general = 1.0 Fg + E1, picture = l2 Fg + E2, blocks = l3 Fg + E3, maze = l4 Fg + E4,\n"
+        "  reading = 1.0 Fv + E5, vocab = l6 Fv + E6;\n"
+        "std Fg Fv = vg vv, E1-E6 = ve1-ve6;\ncov Fg Fv = cgv;\nrun;\n",
+        kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    struct Reference {
+        const char* name;
+        double est, se;
+    };
+    const Reference ref[] = {
+        {"l2", 0.4172587919776, 0.07047633554611},  {"l3", 2.422336375579, 0.3493701680727},
+        {"l4", 0.4210786724208, 0.09662278914964},  {"l6", 1.513183458393, 0.1912527886189},
+        {"cgv", 15.787819208873, 3.552096266216},   {"vg", 14.977142340539, 3.457005599174},
+        {"vv", 44.120236419234, 8.454671736287},    {"ve1", 9.663863107509, 2.091921909928},
+        {"ve2", 4.092408252091, 0.6469977823155},   {"ve3", 61.949399644315, 12.792654147699},
+        {"ve4", 10.055445690864, 1.437748312884},   {"ve5", 8.483768465987, 4.92097760219},
+        {"ve6", 34.268851933637, 11.887854584386}};
+    const auto names = s.parameters();
+    auto index = [&](const char* n) { return static_cast<size_t>(std::find(names.begin(), names.end(), n) - names.begin()); };
+    for (const Reference& r : ref) s.nlp.x[index(r.name)] = r.est;
+    std::vector<double> hessian;
+    const std::vector<double> se = standard_errors(s, &hessian);
+    for (const Reference& r : ref) EXPECT_NEAR(se[index(r.name)], r.se, 1e-6 * r.se) << r.name;
+}
+
+// Saturated model of two variables at C = S: the standard errors of the
+// variances are sqrt(2 s_ii^2 / (N-1)), that of the covariance
+// sqrt((s_11 s_22 + s_21^2) / (N-1)) (the Wishart moments of S).
+TEST(Information, SaturatedModelHasTheTextbookStandardErrors) {
+    EvalStep s("proc velix data=hs method=ml covariance;\nvar x1 x2;\ncosan C(2, SYM);\n"
+               "matrix C [1, ] = c11, [2, ] = c21 c22;\nrun;\n",
+               kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const double* S = s.ctx.momentMatrix;
+    for (int32_t e = 0; e < s.ctx.nElements; ++e)
+        s.nlp.x[s.ctx.elements.parameter[e] - 1] = S[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
+    std::vector<double> hessian;
+    const std::vector<double> se = standard_errors(s, &hessian);
+    const double n1 = s.ctx.divisor;
+    const auto names = s.parameters();
+    for (size_t p = 0; p < names.size(); ++p) {
+        const double expected = names[p] == "c11"   ? std::sqrt(2.0 * S[0] * S[0] / n1)
+                                : names[p] == "c22" ? std::sqrt(2.0 * S[2] * S[2] / n1)
+                                                    : std::sqrt((S[0] * S[2] + S[1] * S[1]) / n1);
+        EXPECT_NEAR(se[p], expected, 1e-10 * expected) << names[p];
+    }
+}
+
+// METHOD=NONE gives no information matrix.
+TEST(Information, NoneForMethodNone) {
+    EvalStep s(factor_program("none"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    EXPECT_EQ(cosicrp(&s.nlp), 1);
+    EXPECT_EQ(s.ctx.eval.covStatus, 0);
+}
+
+}  // namespace
+}  // namespace velix::testing
