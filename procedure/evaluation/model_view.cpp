@@ -148,6 +148,11 @@ void evaluation_release(ProcContext* ctx) {
 
 namespace velix::detail {
 
+void wls_factor_fault() {
+    xebug("internal error: the WLS weight factor is singular", kLevelInternal);
+    xexit(kLevelInternal, 0);
+}
+
 void eval_fault(const EvalView& v, int32_t number, int32_t matrix) {
     if (matrix > 0) {
         const NameRecord& name = v.mt->name[matrix];

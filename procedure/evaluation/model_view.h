@@ -89,6 +89,9 @@ inline double* stored_inverse(const EvalView& v, int32_t k) {
     const int32_t offset = v.mt->inverseOffset[k];
     return v.invStore + (offset > 0 ? offset - 1 : 0);
 }
+// Ends the step as an internal fault: the WLS weight factor, checked when
+// the moments were formed, is singular.
+[[noreturn]] void wls_factor_fault();
 // Ends the step as an internal fault after numbered message 352/number.
 [[noreturn]] void eval_fault(const EvalView& v, int32_t number, int32_t matrix);
 }  // namespace velix::detail

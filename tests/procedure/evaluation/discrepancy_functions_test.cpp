@@ -86,24 +86,11 @@ INSTANTIATE_TEST_SUITE_P(Methods, Discrepancy,
                          [](const auto& info) { return std::string(info.param.name); });
 
 // At the reference estimates of an independent package the ML discrepancy
-// is its minimum (lavaan 0.6.14, N-1 convention; ability_ml.expected.json).
+// is its reported minimum.
 TEST(Discrepancy, ReferenceMinimumOfTheAbilityModel) {
-    EvalStep s(
-        "proc velix data=ability method=ml covariance;\n"
-        "lineqs general = 1.0 Fg + E1, picture = l2 Fg + E2, blocks = l3 Fg + E3, maze = l4 Fg + E4,\n"
-        "  reading = 1.0 Fv + E5, vocab = l6 Fv + E6;\n"
-        "std Fg Fv = vg vv, E1-E6 = ve1-ve6;\ncov Fg Fv = cgv;\nrun;\n",
-        kMethodMl);
+    EvalStep s(ability_program(), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
-    const std::pair<const char*, double> estimates[] = {
-        {"l2", 0.4172587919776}, {"l3", 2.422336375579},  {"l4", 0.4210786724208}, {"l6", 1.513183458393},
-        {"cgv", 15.787819208873}, {"vg", 14.977142340539}, {"vv", 44.120236419234}, {"ve1", 9.663863107509},
-        {"ve2", 4.092408252091}, {"ve3", 61.949399644315}, {"ve4", 10.055445690864}, {"ve5", 8.483768465987},
-        {"ve6", 34.268851933637}};
-    const auto names = s.parameters();
-    for (const auto& [name, value] : estimates)
-        for (size_t p = 0; p < names.size(); ++p)
-            if (names[p] == name) s.nlp.x[p] = value;
+    for (const ReferenceEstimate& r : kAbilityReference) s.nlp.x[parameter_index(s, r.name)] = r.est;
     EXPECT_NEAR(s.objective(), 0.222592451063, 1e-8);
 }
 
@@ -136,13 +123,12 @@ namespace {
 TEST(Discrepancy, SingularMatrixFailsOrMovesThePoint) {
     EvalStep s(cosan_program("ml"), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
-    const auto names = s.parameters();
-    const size_t u1 = static_cast<size_t>(std::find(names.begin(), names.end(), "u1") - names.begin());
-    ASSERT_LT(u1, names.size());
+    const size_t u1 = parameter_index(s, "u1");
+    ASSERT_LT(u1, s.parameters().size());
     ASSERT_FALSE(std::isnan(s.objective()));
     std::vector<double> x = s.x();
     x[u1] = 0.0;
-    x[static_cast<size_t>(std::find(names.begin(), names.end(), "u21") - names.begin())] = 0.0;
+    x[parameter_index(s, "u21")] = 0.0;
     s.set_x(x);
     s.nlp.evalPhase = 3.0;
     const size_t mark = messages_now();

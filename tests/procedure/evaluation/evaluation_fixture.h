@@ -193,4 +193,33 @@ inline std::string factor_program(const char* method) {
     return std::string("proc velix data=hs method=") + method + " covariance;\nfactor n=2;\nrun;\n";
 }
 
+// Two correlated factors for six ability tests (TYPE=COV, N = 112) with the
+// estimates and standard errors of lavaan 0.6.14 (ML, N-1 convention,
+// expected information; ability_ml.expected.json of the shared reference
+// cases).  F at these estimates is 0.222592451063.
+inline std::string ability_program() {
+    return "proc velix data=ability method=ml covariance;\n"
+           "lineqs general = 1.0 Fg + E1, picture = l2 Fg + E2, blocks = l3 Fg + E3, maze = l4 Fg + E4,\n"
+           "  reading = 1.0 Fv + E5, vocab = l6 Fv + E6;\n"
+           "std Fg Fv = vg vv, E1-E6 = ve1-ve6;\ncov Fg Fv = cgv;\nrun;\n";
+}
+struct ReferenceEstimate {
+    const char* name;
+    double est, se;
+};
+inline constexpr ReferenceEstimate kAbilityReference[] = {
+    {"l2", 0.4172587919776, 0.07047633554611},  {"l3", 2.422336375579, 0.3493701680727},
+    {"l4", 0.4210786724208, 0.09662278914964},  {"l6", 1.513183458393, 0.1912527886189},
+    {"cgv", 15.787819208873, 3.552096266216},   {"vg", 14.977142340539, 3.457005599174},
+    {"vv", 44.120236419234, 8.454671736287},    {"ve1", 9.663863107509, 2.091921909928},
+    {"ve2", 4.092408252091, 0.6469977823155},   {"ve3", 61.949399644315, 12.792654147699},
+    {"ve4", 10.055445690864, 1.437748312884},   {"ve5", 8.483768465987, 4.92097760219},
+    {"ve6", 34.268851933637, 11.887854584386}};
+
+// Index of the parameter with the name (nParmAll when there is none).
+inline size_t parameter_index(const ModelStep& s, const std::string& name) {
+    const auto names = s.parameters();
+    return static_cast<size_t>(std::find(names.begin(), names.end(), name) - names.begin());
+}
+
 }  // namespace velix::testing

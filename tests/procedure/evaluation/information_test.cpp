@@ -21,34 +21,13 @@ std::vector<double> standard_errors(EvalStep& s, std::vector<double>* hessian) {
     return se;
 }
 
-// lavaan 0.6.14, ML, N-1 convention, expected information
-// (ability_ml.expected.json of the shared reference cases).
 TEST(Information, StandardErrorsOfTheAbilityModelMatchTheReference) {
-    EvalStep s(
-        "proc velix data=ability method=ml covariance;\n"
-        "lineqs general = 1.0 Fg + E1, picture = l2 Fg + E2, blocks = l3 Fg + E3, maze = l4 Fg + E4,\n"
-        "  reading = 1.0 Fv + E5, vocab = l6 Fv + E6;\n"
-        "std Fg Fv = vg vv, E1-E6 = ve1-ve6;\ncov Fg Fv = cgv;\nrun;\n",
-        kMethodMl);
+    EvalStep s(ability_program(), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
-    struct Reference {
-        const char* name;
-        double est, se;
-    };
-    const Reference ref[] = {
-        {"l2", 0.4172587919776, 0.07047633554611},  {"l3", 2.422336375579, 0.3493701680727},
-        {"l4", 0.4210786724208, 0.09662278914964},  {"l6", 1.513183458393, 0.1912527886189},
-        {"cgv", 15.787819208873, 3.552096266216},   {"vg", 14.977142340539, 3.457005599174},
-        {"vv", 44.120236419234, 8.454671736287},    {"ve1", 9.663863107509, 2.091921909928},
-        {"ve2", 4.092408252091, 0.6469977823155},   {"ve3", 61.949399644315, 12.792654147699},
-        {"ve4", 10.055445690864, 1.437748312884},   {"ve5", 8.483768465987, 4.92097760219},
-        {"ve6", 34.268851933637, 11.887854584386}};
-    const auto names = s.parameters();
-    auto index = [&](const char* n) { return static_cast<size_t>(std::find(names.begin(), names.end(), n) - names.begin()); };
-    for (const Reference& r : ref) s.nlp.x[index(r.name)] = r.est;
+    for (const ReferenceEstimate& r : kAbilityReference) s.nlp.x[parameter_index(s, r.name)] = r.est;
     std::vector<double> hessian;
     const std::vector<double> se = standard_errors(s, &hessian);
-    for (const Reference& r : ref) EXPECT_NEAR(se[index(r.name)], r.se, 1e-6 * r.se) << r.name;
+    for (const ReferenceEstimate& r : kAbilityReference) EXPECT_NEAR(se[parameter_index(s, r.name)], r.se, 1e-6 * r.se) << r.name;
 }
 
 // Saturated model of two variables at C = S: the standard errors of the
