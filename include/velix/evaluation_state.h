@@ -35,8 +35,8 @@ struct EvaluationState {
     // Written only by the objective (cosfunc).
     double* implied = nullptr;      // C, packed order n
     double* impliedInv = nullptr;   // ML: C^-1, packed order n
-    double* residual = nullptr;     // p*: ULS C - S; WLS L^-1 (C - S); DWLS w .* (C - S);
-                                    // GLS W (C - S) W and ML C^-1 (C - S) C^-1 (packed)
+    double* residual = nullptr;     // p*: ULS, GLS, ML C - S; WLS L^-1 (C - S); DWLS w .* (C - S)
+    double* product = nullptr;      // n x n dense: GLS W (C - S), ML C^-1 S
     int32_t valid = 0;              // 1: the arrays above belong to the last point evaluated
     double logDetC = 0.0;           // ln det C of the last ML evaluation; -DBL_MAX after a failure
     double discrepancy = 0.0;       // F of the last evaluation; DBL_MAX after a failure
@@ -55,6 +55,7 @@ struct EvaluationState {
     double* kDense = nullptr;       // n x n: the weight K of the cross product, dense
     double* factor = nullptr;       // ld x ld: factorization scratch of cosimat
     int32_t* pivots = nullptr;      // ld
+    int32_t* nzIndex = nullptr;     // n x ld: column indices of the nonzeros of a product's rows
     int16_t* invDone = nullptr;     // nMatrices + 1: inverse form current
     double* jacobian = nullptr;     // q x p*: row k is dC/dtheta_k (packed)
     double* cross = nullptr;        // packed order q: the cross product is built here

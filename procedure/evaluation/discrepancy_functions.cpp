@@ -70,25 +70,25 @@ std::string matrix_name(const EvalView& v, int32_t k) {
     return s;
 }
 
-// M := W X for packed W and packed X (dense result, row length n).
-void packed_product(int32_t n, const double* w, const double* x, double* m) {
+// M := W X for packed W and X (dense result, row length n), through dense
+// copies in the two scratch arrays so that the inner loop runs along rows.
+void packed_product(const EvalView& v, const double* w, const double* x, double* m) {
+    const int32_t n = v.n;
+    double* wd = v.st->dense;
+    double* xd = v.st->kDense;
     for (int32_t i = 0; i < n; ++i)
-        for (int32_t j = 0; j < n; ++j) {
-            double s = 0.0;
-            for (int32_t k = 0; k < n; ++k) s += w[pk(i, k)] * x[pk(k, j)];
-            m[int64_t{i} * n + j] = s;
-        }
-}
-
-// G := X - M Y lower triangle, M dense, X and Y packed (ML: C^-1 - C^-1 S C^-1).
-// With X null: G := M Y (GLS: W (C - S) W).
-void packed_minus_product(int32_t n, const double* x, const double* m, const double* y, double* g) {
-    for (int32_t i = 0; i < n; ++i) {
-        const double* mi = m + int64_t{i} * n;
         for (int32_t j = 0; j <= i; ++j) {
-            double s = 0.0;
-            for (int32_t k = 0; k < n; ++k) s += mi[k] * y[pk(k, j)];
-            g[pk_lower(i, j)] = x ? x[pk_lower(i, j)] - s : s;
+            wd[int64_t{i} * n + j] = wd[int64_t{j} * n + i] = w[pk_lower(i, j)];
+            xd[int64_t{i} * n + j] = xd[int64_t{j} * n + i] = x[pk_lower(i, j)];
+        }
+    std::fill(m, m + int64_t{n} * n, 0.0);
+    for (int32_t i = 0; i < n; ++i) {
+        double* mi = m + int64_t{i} * n;
+        for (int32_t k = 0; k < n; ++k) {
+            const double a = wd[int64_t{i} * n + k];
+            if (a == 0.0) continue;
+            const double* xk = xd + int64_t{k} * n;
+            for (int32_t j = 0; j < n; ++j) mi[j] += a * xk[j];
         }
     }
 }
@@ -108,13 +108,13 @@ Outcome evaluate_ml(const EvalView& v, double* f, double* raw) {
     double det[2];
     if (coschin(n, v.singular, det, st.impliedInv) != 0) return kRetry;
     st.logDetC = std::log(det[0]) + det[1] * kLn10;
-    // M := C^-1 S in the dense scratch; trace term and tr((I - C^-1 S)^2).
-    packed_product(n, st.impliedInv, v.S, st.dense);
+    // M := C^-1 S; trace term and tr((I - C^-1 S)^2).
+    packed_product(v, st.impliedInv, v.S, st.product);
     double t = 0.0;
-    for (int32_t i = 0; i < n; ++i) t += st.dense[int64_t{i} * n + i];
-    *raw = n - 2.0 * t + trace_square(n, st.dense);
+    for (int32_t i = 0; i < n; ++i) t += st.product[int64_t{i} * n + i];
+    *raw = n - 2.0 * t + trace_square(n, st.product);
     *f = t + st.logDetC - v.logDetS - n;
-    packed_minus_product(n, st.impliedInv, st.dense, st.impliedInv, st.residual);
+    for (int32_t k = 0; k < v.pstar; ++k) st.residual[k] = st.implied[k] - v.S[k];
     return kOk;
 }
 
@@ -124,11 +124,10 @@ Outcome evaluate_gls(const EvalView& v, double* f, double* raw) {
     for (int32_t k = 0; k < v.pstar; ++k) st.residual[k] = st.implied[k] - v.S[k];
     // W (C - S) equals W C - I when W is the inverse of S; the difference
     // form serves both and keeps the rounding of C - S.
-    packed_product(n, v.weights, st.residual, st.dense);
-    const double t = trace_square(n, st.dense);
+    packed_product(v, v.weights, st.residual, st.product);
+    const double t = trace_square(n, st.product);
     *raw = t;
     *f = 0.5 * t;
-    packed_minus_product(n, nullptr, st.dense, v.weights, st.residual);
     return kOk;
 }
 

@@ -20,38 +20,46 @@ namespace {
 constexpr double kCountedPhase = 7.0;
 constexpr int32_t kMsgNotInvertible = 40, kMsgInverseForms = 41;
 
+// Nonzeros of the first cols columns of an n-row work matrix.
+int64_t nonzeros(const EvalView& v, const double* x, int32_t cols) {
+    int64_t count = 0;
+    for (int32_t i = 0; i < v.n; ++i)
+        for (int32_t c = 0; c < cols; ++c) count += x[int64_t{i} * v.ld + c] != 0.0;
+    return count;
+}
+
+// PT := (G X)' for the dense symmetric G (n x n) and the work matrix X
+// (n x cols): column c of G X is the sum of the rows m of G times X(m, c),
+// so the work is n times the nonzeros of X.  PT has row length n.
+void weigh_columns(const EvalView& v, const double* g, const double* x, int32_t cols, double* pt) {
+    const int32_t n = v.n;
+    std::fill(pt, pt + int64_t{cols} * n, 0.0);
+    for (int32_t m = 0; m < n; ++m) {
+        const double* xm = x + int64_t{m} * v.ld;
+        const double* gm = g + int64_t{m} * n;
+        for (int32_t c = 0; c < cols; ++c) {
+            const double a = xm[c];
+            if (a == 0.0) continue;
+            double* out = pt + int64_t{c} * n;
+            for (int32_t i = 0; i < n; ++i) out[i] += a * gm[i];
+        }
+    }
+}
+
+// Each share adds 2 w u'G v: G is applied to the sparser of U and V once
+// per visit, and each share takes one inner product of length n.
 class GradientVisitor final : public TermVisitor {
 public:
     void visit(const EvalView& v, const WalkStep& s) override {
         EvaluationState& st = *v.st;
         const int32_t n = v.n, ld = v.ld;
-        const double* g = st.dense;  // G, n x n
-        // GV := G V (row length ld), unless V is the identity.
-        const double* gv = g;
-        int64_t gvLd = n;
-        if (!s.vIdentity) {
-            for (int32_t i = 0; i < n; ++i) {
-                double* out = st.work3 + int64_t{i} * ld;
-                std::fill(out, out + s.vCols, 0.0);
-                const double* gi = g + int64_t{i} * n;
-                for (int32_t m = 0; m < n; ++m) {
-                    const double a = gi[m];
-                    if (a == 0.0) continue;
-                    const double* vm = s.V + int64_t{m} * ld;
-                    for (int32_t c = 0; c < s.vCols; ++c) out[c] += a * vm[c];
-                }
-            }
-            gv = st.work3;
-            gvLd = ld;
-        }
+        const bool weighU = nonzeros(v, s.U, s.uCols) <= nonzeros(v, s.V, s.vCols);
+        weigh_columns(v, st.dense, weighU ? s.U : s.V, weighU ? s.uCols : s.vCols, st.work3);
         for_each_share(v, s.matrix, s.scale, [&](int32_t param, double w, int32_t r, int32_t c) {
-            double t;
-            if (s.uIdentity) {
-                t = gv[r * gvLd + c];
-            } else {
-                t = 0.0;
-                for (int32_t i = 0; i < n; ++i) t += s.U[int64_t{i} * ld + r] * gv[i * gvLd + c];
-            }
+            const double* pt = st.work3 + int64_t{weighU ? r : c} * n;
+            const double* other = weighU ? s.V + c : s.U + r;
+            double t = 0.0;
+            for (int32_t i = 0; i < n; ++i) t += pt[i] * other[int64_t{i} * ld];
             st.gradient[param] += 2.0 * w * t;
         });
     }

@@ -92,6 +92,31 @@ void mark_done(const EvalView& v, int32_t k) {
         if (mt.sameName[l] == k) done[l] = 1;
 }
 
+// C += lower triangle of B A' (B and A n x cols): the nonzero columns of
+// each row of A are listed once, so a sparse A (loadings, selection rows)
+// costs its nonzeros instead of n^2 cols.
+void add_product(const EvalView& v, const double* b, const double* a, int32_t cols, double* c) {
+    const int32_t n = v.n, ld = v.ld;
+    int32_t* nz = v.st->nzIndex;
+    int32_t* count = v.st->pivots;  // reused as n row counts: ld >= n
+    for (int32_t j = 0; j < n; ++j) {
+        int32_t k = 0;
+        for (int32_t m = 0; m < cols; ++m)
+            if (a[int64_t{j} * ld + m] != 0.0) nz[int64_t{j} * ld + k++] = m;
+        count[j] = k;
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        const double* bi = b + int64_t{i} * ld;
+        for (int32_t j = 0; j <= i; ++j) {
+            const double* aj = a + int64_t{j} * ld;
+            const int32_t* idx = nz + int64_t{j} * ld;
+            double s = 0.0;
+            for (int32_t k = 0; k < count[j]; ++k) s += bi[idx[k]] * aj[idx[k]];
+            c[pk_lower(i, j)] += s;
+        }
+    }
+}
+
 }  // namespace
 
 int32_t cosimat(const EvalView* view, int32_t constantOnly, int32_t term) {
@@ -147,15 +172,7 @@ int32_t cosimpl(const EvalView* view) {
         const int32_t cols = velix::detail::left_product(v, first, p - 1, st.work1);
         for (int32_t i = 0; i < v.n; ++i) std::copy(st.work1 + int64_t{i} * ld, st.work1 + int64_t{i} * ld + cols, st.work2 + int64_t{i} * ld);
         const int32_t bc = cosposm(view, 0, p, v.n, cols, st.work2, st.rowBuf);
-        for (int32_t i = 0; i < v.n; ++i) {
-            const double* bi = st.work2 + int64_t{i} * ld;
-            for (int32_t j = 0; j <= i; ++j) {
-                const double* aj = st.work1 + int64_t{j} * ld;
-                double s = 0.0;
-                for (int32_t m = 0; m < bc; ++m) s += bi[m] * aj[m];
-                c[pk_lower(i, j)] += s;
-            }
-        }
+        add_product(v, st.work2, st.work1, bc, c);
     }
     return 0;
 }

@@ -95,7 +95,7 @@ void evaluation_setup(ProcContext* ctx) {
     }
     evaluation_release(ctx);
     const int64_t n = v.n, p = v.pstar, q = v.nParmFree, ld = v.ld;
-    const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 3 * n * ld + ld + 2 * n * n + ld * ld + q * p +
+    const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 4 * n * ld + ld + 3 * n * n + ld * ld + q * p +
                             q * (q + 1) + 3 * q + 4 * n * int64_t{maxContrib} + 64;
     const int64_t bytes = 8 * doubles + 4 * ld + 2 * (v.nMatrices + 1) +
                           int64_t{maxContrib} * static_cast<int64_t>(sizeof(EvalContribution)) + 4096;
@@ -114,6 +114,7 @@ void evaluation_setup(ProcContext* ctx) {
     st.implied = carve<double>(pool, p);
     st.impliedInv = carve<double>(pool, p);
     st.residual = carve<double>(pool, p);
+    st.product = carve<double>(pool, n * n);
     st.dFdC = carve<double>(pool, p);
     st.work1 = carve<double>(pool, n * ld);
     st.work2 = carve<double>(pool, n * ld);
@@ -123,6 +124,7 @@ void evaluation_setup(ProcContext* ctx) {
     st.kDense = carve<double>(pool, n * n);
     st.factor = carve<double>(pool, ld * ld);
     st.pivots = carve<int32_t>(pool, ld);
+    st.nzIndex = carve<int32_t>(pool, n * ld);
     st.invDone = carve<int16_t>(pool, v.nMatrices + 1);
     st.jacobian = carve<double>(pool, q * p);
     st.cross = carve<double>(pool, q * (q + 1) / 2);

@@ -123,10 +123,37 @@ int32_t walk_terms(const EvalView* view, TermVisitor* visitor) {
     return 0;
 }
 
+namespace {
+
+// G := X - M Y (lower triangle, packed), M the objective's dense product,
+// Y packed symmetric (expanded into the scratch so that the inner loop runs
+// along rows); with X null G := M Y.
+//   GLS: W (C - S) W = M W;   ML: C^-1 (C - S) C^-1 = C^-1 - M C^-1
+void product_form(const EvalView& v, const double* x, const double* y) {
+    EvaluationState& st = *v.st;
+    const int32_t n = v.n;
+    double* yd = st.kDense;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) yd[int64_t{i} * n + j] = yd[int64_t{j} * n + i] = y[velix::pk_lower(i, j)];
+    for (int32_t i = 0; i < n; ++i) {
+        const double* mi = st.product + int64_t{i} * n;
+        for (int32_t j = 0; j <= i; ++j) {
+            const double* yj = yd + int64_t{j} * n;
+            double s = 0.0;
+            for (int32_t k = 0; k < n; ++k) s += mi[k] * yj[k];
+            st.dFdC[velix::pk_lower(i, j)] = x ? x[velix::pk_lower(i, j)] - s : s;
+        }
+    }
+}
+
+}  // namespace
+
 void eval_dfdc(const EvalView* view) {
     const EvalView& v = *view;
     EvaluationState& st = *v.st;
     const int32_t pstar = v.pstar;
+    if (v.method == kMethodMl) return product_form(v, st.impliedInv, st.impliedInv);
+    if (v.method == kMethodGls) return product_form(v, nullptr, v.weights);
     std::copy(st.residual, st.residual + pstar, st.dFdC);
     if (v.method != kMethodWls && v.method != kMethodDwls) return;
     // d = 2 W r (W = (L L')^-1, or w^2 for DWLS) as a plain gradient over
