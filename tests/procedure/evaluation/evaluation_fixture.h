@@ -181,6 +181,11 @@ inline std::string ram_program(const char* method) {
            "  2 1 1 ve1, 2 2 2 ve2, 2 3 3 ve3, 2 4 4 ve4, 2 5 5 ve5, 2 6 6 ve6,\n"
            "  2 7 7 ve7, 2 8 8 ve8, 2 9 9 ve9, 2 10 10 vvis, 2 11 11 vtxt, 2 12 12 vspd, 2 3 2 c23;\nrun;\n";
 }
+// The RAM model with one loading defined by the program from another.
+inline std::string dependent_program(const char* method) {
+    std::string text = ram_program(method);
+    return text.insert(text.rfind("run;"), "l3 = l2 * l2;\n");
+}
 inline std::string cosan_program(const char* method) {
     return std::string("proc velix data=hs method=") + method + " covariance;\n"
            "cosan F(3, GEN) * B(3, GEN, IMI) * P(3, SYM) + U(9, SYM, INV);\n"

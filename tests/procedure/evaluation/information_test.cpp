@@ -53,6 +53,18 @@ TEST(Information, SaturatedModelHasTheTextbookStandardErrors) {
     }
 }
 
+// A dependent parameter l3 = l2^2 has the delta-method standard error
+// 2 |l2| se(l2).
+TEST(Information, DependentParameterByTheDeltaMethod) {
+    EvalStep s(dependent_program("ml"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const size_t l2 = parameter_index(s, "l2"), l3 = parameter_index(s, "l3");
+    ASSERT_GE(l3, static_cast<size_t>(s.q())) << "l3 is dependent";
+    std::vector<double> hessian;
+    const std::vector<double> se = standard_errors(s, &hessian);
+    EXPECT_NEAR(se[l3], 2.0 * std::fabs(s.nlp.x[l2]) * se[l2], 1e-12 * se[l3]);
+}
+
 // METHOD=NONE gives no information matrix.
 TEST(Information, NoneForMethodNone) {
     EvalStep s(factor_program("none"), kMethodMl);
