@@ -61,6 +61,9 @@ struct EvaluationState {
     double* cross = nullptr;        // packed order q: the cross product is built here
     double* gradient = nullptr;     // q: the gradient is built here
     double* depShare = nullptr;     // q: derivatives of one dependent parameter
+    double* depFdJacobian = nullptr; // nParmDep x nDepInputs: finite-difference derivatives of
+                                     // the dependent parameters (row r: depParmNumbers[r])
+    double* depBase = nullptr;      // nParmDep: dependent parameters at the base point
 
     // Contributions of the last walk (see EvalContribution).
     EvalContribution* contrib = nullptr;

@@ -10,6 +10,7 @@
 #include <cfloat>
 
 #include "numerics/packed.h"
+#include "procedure/evaluation/finite_differences.h"
 #include "procedure/evaluation/gradient.h"
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/term_walker.h"
@@ -98,7 +99,7 @@ int32_t kronecker_cross_product(const EvalView& v) {
 
 int32_t weighted_cross_product(const EvalView& v) {
     EvaluationState& st = *v.st;
-    if (const int32_t k = cosjac1(&v)) return k;
+    if (const int32_t k = jacobian_walk(&v)) return k;
     const int32_t q = v.nParmFree, p = v.pstar;
     for (int32_t k = 0; k < q; ++k) {
         double* y = st.jacobian + int64_t{k} * p;
@@ -131,6 +132,7 @@ int32_t coscrpj(NlpProblem* nlp) {
     EvaluationState& st = *v.st;
     ++nlp->nHess;
     if (!st.valid) return -1;
+    if (cosfdcj(nlp) != 0) return -1;
     if (const int32_t k = eval_cross_product(&v)) {
         velix::detail::report_inversion_failure(v, k);
         return 1;

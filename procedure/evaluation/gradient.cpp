@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <string>
 
+#include "procedure/evaluation/finite_differences.h"
 #include "procedure/evaluation/term_walker.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -95,6 +96,7 @@ int32_t cosgrad(NlpProblem* nlp) {
     const EvalView v = eval_view(nlp->owner);
     if (nlp->evalPhase < kCountedPhase) ++nlp->nGrad;
     if (!v.st->valid) return -1;
+    if (cosfdcj(nlp) != 0) return -1;
     if (const int32_t k = eval_gradient(&v)) {
         velix::detail::report_inversion_failure(v, k);
         return 1;

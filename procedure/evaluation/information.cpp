@@ -18,6 +18,7 @@
 #include "numerics/ginv.h"
 #include "procedure/data/data.h"
 #include "procedure/evaluation/cross_product.h"
+#include "procedure/evaluation/finite_differences.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/model_view.h"
 #include "velix/codes.h"
@@ -86,16 +87,10 @@ void standard_errors(const EvalView& v, const double* cov, double* se) {
         const double d = cov[pk_lower(k, k)];
         se[k] = d >= 0.0 ? std::sqrt(scale * d) : host_missing_value();
     }
-    double* g = v.st->depShare;
     for (int32_t e = 0; e < v.nElements; ++e) {
         const int32_t p = v.el->parameter[e];
         if (p >= 0) continue;
-        std::fill(g, g + q, 0.0);
-        for (int32_t t = 0; t < v.nDepDerivs; ++t)
-            if (v.depParmNumbers[v.depDerivParm[t]] == p) {
-                const int32_t input = v.depInputParms[v.depDerivInput[t]] - 1;
-                if (input >= 0 && input < q) g[input] += v.depDerivCells[t];
-            }
+        const double* g = velix::detail::dependent_derivatives(v, p);
         double var = 0.0;
         for (int32_t k = 0; k < q; ++k)
             for (int32_t l = 0; l < q; ++l) var += g[k] * g[l] * cov[pk(k, l)];
@@ -121,6 +116,7 @@ int32_t cosicrp(NlpProblem* nlp) {
         xpmlog(kMsgProc, kMsgNoInformation);
         return 2;
     }
+    if (cosfdcj(nlp) != 0) return -1;
     if (eval_cross_product(&v) != 0) {
         xpmlog(kMsgProc, kMsgNoInformation);
         return 3;

@@ -17,7 +17,8 @@ struct NlpProblem;
 
 // Returns 0; 1 for METHOD=NONE; 2 when the Jacobian mode is negative or F
 // cannot be evaluated at the solution (352/52); 3 when no covariance is
-// wanted or the cross product cannot be formed (352/52).
+// wanted or the cross product cannot be formed (352/52); -1 when the finite
+// differences of the dependent parameters fail.
 // EvaluationState::covStatus: 1 regular inverse, 2 generalized inverse,
 // 3 no covariance, 0 no inversion (ULS, DWLS: information only).
 int32_t cosicrp(NlpProblem* nlp);

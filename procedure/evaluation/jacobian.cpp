@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "procedure/evaluation/finite_differences.h"
 #include "procedure/evaluation/gradient.h"
 #include "procedure/evaluation/term_walker.h"
 #include "velix/packed_index.h"
@@ -30,12 +31,17 @@ public:
 
 }  // namespace
 
-int32_t cosjac1(const EvalView* view) {
+int32_t jacobian_walk(const EvalView* view) {
     const EvalView& v = *view;
     std::fill(v.st->jacobian, v.st->jacobian + int64_t{v.nParmFree} * v.pstar, 0.0);
     JacobianVisitor visitor;
-    if (const int32_t k = walk_terms(view, &visitor)) {
-        velix::detail::report_inversion_failure(v, k);
+    return walk_terms(view, &visitor);
+}
+
+int32_t cosjac1(const EvalView* view) {
+    if (cosfdcj(view->nlp) != 0) return -1;
+    if (const int32_t k = jacobian_walk(view)) {
+        velix::detail::report_inversion_failure(*view, k);
         return 1;
     }
     return 0;

@@ -49,6 +49,8 @@ EvalView eval_view(ProcContext* ctx) {
     v.depParmNumbers = ctx->depParmNumbers;
     v.depInputParms = ctx->depInputParms;
     v.derivativesRequested = ctx->depDerivRequest || ctx->conDerivRequest ? 1 : 0;
+    v.fdDepDerivs = ctx->fdDepDerivs;
+    v.nDepInputs = ctx->nDepInputs;
     v.printEnabled = ctx->printEnabled;
     v.kyrManager = ctx->kyrManager;
     v.ctx = ctx;
@@ -96,7 +98,8 @@ void evaluation_setup(ProcContext* ctx) {
     evaluation_release(ctx);
     const int64_t n = v.n, p = v.pstar, q = v.nParmFree, ld = v.ld;
     const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 4 * n * ld + ld + 3 * n * n + ld * ld + q * p +
-                            q * (q + 1) + 3 * q + 4 * n * int64_t{maxContrib} + 64;
+                            q * (q + 1) + 3 * q + 4 * n * int64_t{maxContrib} +
+                            int64_t{v.nParmDep} * (v.nDepInputs + 1) + 64;
     const int64_t bytes = 8 * doubles + 4 * ld + 2 * (v.nMatrices + 1) +
                           int64_t{maxContrib} * static_cast<int64_t>(sizeof(EvalContribution)) + 4096;
     HostAllocator* pool = xmpoolc(bytes, 1024, 4096);
@@ -131,6 +134,8 @@ void evaluation_setup(ProcContext* ctx) {
     st.covariance = carve<double>(pool, q * (q + 1) / 2);
     st.gradient = carve<double>(pool, q);
     st.depShare = carve<double>(pool, q);
+    st.depFdJacobian = carve<double>(pool, int64_t{v.nParmDep} * v.nDepInputs);
+    st.depBase = carve<double>(pool, v.nParmDep);
     st.contrib = carve<EvalContribution>(pool, maxContrib);
     st.contribVectors = carve<double>(pool, 4 * n * int64_t{maxContrib});
     if (const int32_t c = xmemdef(st.contribVectors)) {
@@ -149,6 +154,24 @@ void evaluation_release(ProcContext* ctx) {
 }
 
 namespace velix::detail {
+
+const double* dependent_derivatives(const EvalView& v, int32_t p) {
+    double* g = v.st->depShare;
+    std::fill(g, g + v.nParmFree, 0.0);
+    auto add = [&](int32_t input, double d) {
+        const int32_t q = v.depInputParms[input] - 1;
+        if (q >= 0 && q < v.nParmFree) g[q] += d;
+    };
+    if (v.fdDepDerivs) {
+        for (int32_t r = 0; r < v.nParmDep; ++r)
+            if (v.depParmNumbers[r] == p)
+                for (int32_t j = 0; j < v.nDepInputs; ++j) add(j, v.st->depFdJacobian[int64_t{r} * v.nDepInputs + j]);
+        return g;
+    }
+    for (int32_t t = 0; t < v.nDepDerivs; ++t)
+        if (v.depParmNumbers[v.depDerivParm[t]] == p) add(v.depDerivInput[t], v.depDerivCells[t]);
+    return g;
+}
 
 void wls_factor_fault() {
     xebug("internal error: the WLS weight factor is singular", kLevelInternal);

@@ -58,6 +58,8 @@ struct EvalView {
     const int32_t* depParmNumbers = nullptr;
     const int32_t* depInputParms = nullptr;
     int32_t derivativesRequested = 0;
+    int32_t fdDepDerivs = 0;         // dependent parameters differentiated by finite differences
+    int32_t nDepInputs = 0;          // independent parameters the program reads
 
     // Output and links.
     int32_t printEnabled = 0;
@@ -89,6 +91,11 @@ inline double* stored_inverse(const EvalView& v, int32_t k) {
     const int32_t offset = v.mt->inverseOffset[k];
     return v.invStore + (offset > 0 ? offset - 1 : 0);
 }
+// The derivatives of dependent parameter p (a negative parameter number)
+// with respect to the independent parameters, in view.st->depShare (q
+// doubles): from the finite-difference table under fdDepDerivs, else from
+// the program's analytic derivative entries.
+const double* dependent_derivatives(const EvalView& v, int32_t p);
 // Ends the step as an internal fault: the WLS weight factor, checked when
 // the moments were formed, is singular.
 [[noreturn]] void wls_factor_fault();

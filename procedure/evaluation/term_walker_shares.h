@@ -20,12 +20,9 @@ void for_each_share(const EvalView& v, int32_t k, double scale, Share&& share) {
             continue;
         }
         // A dependent parameter passes its share on to the independent
-        // parameters it depends on, by the program's derivatives.
-        for (int32_t t = 0; t < v.nDepDerivs; ++t) {
-            if (v.depParmNumbers[v.depDerivParm[t]] != p) continue;
-            const double d = v.depDerivCells[t];
-            const int32_t q = v.depInputParms[v.depDerivInput[t]] - 1;
-            if (d != 0.0 && q >= 0 && q < v.nParmFree) both(q, scale * d);
-        }
+        // parameters it depends on.
+        const double* g = velix::detail::dependent_derivatives(v, p);
+        for (int32_t q = 0; q < v.nParmFree; ++q)
+            if (g[q] != 0.0) both(q, scale * g[q]);
     }
 }

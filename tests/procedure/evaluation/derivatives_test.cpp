@@ -133,6 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"lineqs_ml", lineqs_program, "ml", kMethodMl}, Case{"ram_ml", ram_program, "ml", kMethodMl},
                       Case{"dependent_ml", dependent_program, "ml", kMethodMl},
                       Case{"dependent_wls", dependent_program, "wls", kMethodWls},
+                      Case{"dependent_fdcode", dependent_program, "ml fdcode", kMethodMl},
                       Case{"factor_ml", factor_program, "ml", kMethodMl},
                       Case{"cosan_uls", cosan_program, "uls", kMethodUls},
                       Case{"cosan_gls", cosan_program, "gls", kMethodGls},
