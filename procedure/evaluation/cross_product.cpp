@@ -67,12 +67,37 @@ double dot(int32_t n, const double* a, const double* b) {
     return s;
 }
 
+// The Kronecker weighting column by column, K D_j K densely, for the
+// diagonal taken from the data: the zeroed diagonal rows of J break the
+// rank-two form of the shares.
+int32_t dense_kronecker_cross_product(const EvalView& v) {
+    EvaluationState& st = *v.st;
+    if (const int32_t m = jacobian_walk(&v)) return m;
+    const int32_t n = v.n, q = v.nParmFree, p = v.pstar, ld = v.ld;
+    double* t = st.work3;    // K D_j, row length ld
+    double* w = st.work1;    // K D_j K, packed
+    for (int32_t j = 0; j < q; ++j) {
+        const double* dj = st.jacobian + int64_t{j} * p;
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t c = 0; c < n; ++c) {
+                double s = 0.0;
+                for (int32_t m = 0; m < n; ++m) s += st.kDense[int64_t{i} * n + m] * dj[velix::pk(m, c)];
+                t[int64_t{i} * ld + c] = s;
+            }
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t c = 0; c <= i; ++c) w[pk_lower(i, c)] = dot(n, t + int64_t{i} * ld, st.kDense + int64_t{c} * n);
+        for (int32_t i = j; i < q; ++i) st.cross[pk_lower(i, j)] = cosinnc(n, st.jacobian + int64_t{i} * p, w);
+    }
+    return 0;
+}
+
 int32_t kronecker_cross_product(const EvalView& v) {
     EvaluationState& st = *v.st;
     const int32_t n = v.n;
     const double* k = v.method == kMethodMl ? st.impliedInv : v.method == kMethodGls ? v.weights : nullptr;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j < n; ++j) st.kDense[int64_t{i} * n + j] = k ? k[velix::pk(i, j)] : (i == j ? 1.0 : 0.0);
+    if (st.diagFromData) return dense_kronecker_cross_product(v);
     st.nContrib = 0;
     st.contribVectorsUsed = 0;
     ShareStore store;

@@ -35,7 +35,12 @@ int32_t jacobian_walk(const EvalView* view) {
     const EvalView& v = *view;
     std::fill(v.st->jacobian, v.st->jacobian + int64_t{v.nParmFree} * v.pstar, 0.0);
     JacobianVisitor visitor;
-    return walk_terms(view, &visitor);
+    if (const int32_t k = walk_terms(view, &visitor)) return k;
+    // With the diagonal of C taken from S the diagonal moments do not move.
+    if (v.st->diagFromData)
+        for (int32_t k = 0; k < v.nParmFree; ++k)
+            for (int32_t i = 0; i < v.n; ++i) v.st->jacobian[int64_t{k} * v.pstar + velix::pk_lower(i, i)] = 0.0;
+    return 0;
 }
 
 int32_t cosjac1(const EvalView* view) {

@@ -146,10 +146,7 @@ void product_form(const EvalView& v, const double* x, const double* y) {
     }
 }
 
-}  // namespace
-
-void eval_dfdc(const EvalView* view) {
-    const EvalView& v = *view;
+void plain_dfdc(const EvalView& v) {
     EvaluationState& st = *v.st;
     const int32_t pstar = v.pstar;
     if (v.method == kMethodMl) return product_form(v, st.impliedInv, st.impliedInv);
@@ -166,4 +163,13 @@ void eval_dfdc(const EvalView* view) {
     }
     for (int32_t i = 0; i < v.n; ++i)
         for (int32_t j = 0; j <= i; ++j) st.dFdC[velix::pk_lower(i, j)] *= i == j ? 2.0 : 1.0;
+}
+
+}  // namespace
+
+void eval_dfdc(const EvalView* view) {
+    plain_dfdc(*view);
+    // With the diagonal of C taken from S, F does not depend on it.
+    if (view->st->diagFromData)
+        for (int32_t i = 0; i < view->n; ++i) view->st->dFdC[velix::pk_lower(i, i)] = 0.0;
 }

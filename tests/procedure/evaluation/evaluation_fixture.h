@@ -133,6 +133,9 @@ struct EvalStep : ModelStep {
             for (int32_t i = 0; i < std::min(r, c); ++i) m[i][i] = 1.0;
         if (type == kMatSelection)
             for (int32_t i = 0; i < r; ++i) m[i][ctx.varPosition[i]] = 1.0;
+        if (type == kMatZerIdentity)
+            for (int32_t i = 0; i < r; ++i)
+                if (c - r + i >= 0) m[i][c - r + i] = 1.0;
         if (type == kMatBeta && form == kFormNone)
             for (int32_t i = 0; i < std::min(r, c); ++i) m[i][i] += 1.0;
         if (type == kMatEqsGamma)
@@ -193,6 +196,21 @@ inline std::string cosan_program(const char* method) {
            "matrix B [2, 1] = b21 (0.3), [3, 2] = b32 (0.2);\n"
            "matrix P [1, 1] = pv1 (0.8) pv2 (0.9) pv3 (0.4);\n"
            "matrix U [1, 1] = u1-u9 (2 2 2 2 2 2 2 2 2), [2, 1] = u21 (0.1);\nrun;\n";
+}
+// A COSAN model of the remaining types and forms: a ZERIDENTITY selection
+// of a lower-triangular inverse around a diagonal matrix, I - B around the
+// inverse of I - U for a symmetric U, and an upper-triangular inverse
+// around a diagonal inverse.
+inline std::string typed_program(const char* method) {
+    return std::string("proc velix data=hs method=") + method + " covariance;\n"
+           "cosan Z(4, ZID) * L(4, LOW, INV) * D(4, DIA) + B(9, BET) * U(9, SYM, IMI)"
+           " + E(9, UPP, INV) * V(9, DIA, INV);\n"
+           "matrix L [1, 1] = 1.0 a2-a4 (2 2 2), [2, 1] = l21 (0.3), [4, 2] = l42 (-0.2);\n"
+           "matrix D [1, 1] = d1-d4 (0.5 0.6 0.7 0.8);\n"
+           "matrix B [2, 1] = b21 (0.2), [5, 4] = b54 (0.1);\n"
+           "matrix U [1, 1] = u1-u9 (-1 -1 -1 -1 -1 -1 -1 -1 -1), [3, 1] = u31 (0.2);\n"
+           "matrix E [1, 1] = e1-e9 (3 3 3 3 3 3 3 3 3), [1, 2] = e12 (0.4);\n"
+           "matrix V [1, 1] = v1-v9 (2 2 2 2 2 2 2 2 2);\nrun;\n";
 }
 inline std::string factor_program(const char* method) {
     return std::string("proc velix data=hs method=") + method + " covariance;\nfactor n=2;\nrun;\n";
