@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "../model_step.h"
+#include "host/host_support.h"
+#include "platform/output.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/model_view.h"
 #include "velix/packed_index.h"
@@ -87,6 +89,12 @@ inline Dense expand(int32_t n, const double* packed) {
 struct EvalStep : ModelStep {
     explicit EvalStep(const std::string& text, int32_t method) : ModelStep(text) {
         if (exitCode != -1) return;
+        // The output manager that the step driver creates before cosinit.
+        if (xobinit(&ctx.kyrAnchor, 0) == 0) {
+            KyrArg args[] = {kyr_counted(143, "kyr", 3), kyr_counted(146, "manager", 7), kyr_object(144, nullptr),
+                             kyr_int(383, 352)};
+            if (wobmth(ctx.kyrAnchor, nullptr, 147, 4, args) >= 0) ctx.kyrManager = args[2].object;
+        }
         try {
             if (xbynext(ctx.dataSetHandle[kRoleData]) == 0 || coscorr(&ctx) != 0) return;
             ctx.methodStage = method;

@@ -65,6 +65,25 @@ TEST(Information, DependentParameterByTheDeltaMethod) {
     EXPECT_NEAR(se[l3], 2.0 * std::fabs(s.nlp.x[l2]) * se[l2], 1e-12 * se[l3]);
 }
 
+// PCRPJAC shows the information matrix as the "Information" table, labelled
+// by the parameter names.
+TEST(Information, InformationTableOnRequest) {
+    EvalStep s(ability_program(), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    s.hooks.printCrossProduct = 1;
+    s.ctx.printEnabled = 1;
+    std::vector<double> hessian;
+    standard_errors(s, &hessian);
+    const auto& items = velix::platform::current_step().items;
+    const auto it = std::find_if(items.begin(), items.end(), [](const auto& i) { return i.name == "Information"; });
+    ASSERT_NE(it, items.end());
+    EXPECT_EQ(it->path, "Tesk.Velix.Information");
+    EXPECT_EQ(it->nRows, s.q());
+    EXPECT_EQ(it->nColumns, s.q());
+    ASSERT_EQ(it->rowLabels.size(), static_cast<size_t>(s.q()));
+    EXPECT_EQ(it->rowLabels[0].substr(0, 2), s.parameters()[0].substr(0, 2));
+}
+
 // METHOD=NONE gives no information matrix.
 TEST(Information, NoneForMethodNone) {
     EvalStep s(factor_program("none"), kMethodMl);
