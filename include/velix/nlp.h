@@ -162,4 +162,6 @@ struct NlpHookBlock {
     double covTol3 = 0.0;           // VSINGULAR
     double ginvTol = 0.0;           // COVSING
     int32_t ginvMaxParams = 0;      // G4
+    int32_t outestJacobian = 0;     // JACOBIAN rows of the moments' Jacobian in OUTEST= (0 no,
+                                    // 1 yes; default 0); read by the information step
 };

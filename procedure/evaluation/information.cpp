@@ -13,12 +13,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "numerics/covcorr.h"
 #include "numerics/ginv.h"
 #include "procedure/data/data.h"
 #include "procedure/evaluation/cross_product.h"
 #include "procedure/evaluation/finite_differences.h"
+#include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/model_view.h"
 #include "velix/codes.h"
@@ -98,6 +100,55 @@ void standard_errors(const EvalView& v, const double* cov, double* se) {
     }
 }
 
+// Writes `count` OUTEST= rows of _TYPE_ `type`; fill(row, name, values)
+// gives row's _NAME_ and its value for every independent parameter.  The
+// other numeric variables are missing.
+template <typename Fill>
+void outest_rows(const EvalView& v, const char* type, int32_t count, Fill&& fill) {
+    OutputRowBuffer& row = *v.outRow;
+    std::memset(row.type, ' ', sizeof row.type);
+    std::memcpy(row.type, type, std::strlen(type));
+    for (double* cell : v.outestCells) *cell = host_missing_value();
+    for (int32_t r = 0; r < count; ++r) {
+        NameRecord& name = row.name;
+        std::memset(name.text, ' ', sizeof name.text);
+        fill(r, name.text, v.nlp->paramRow);
+        name.length = static_cast<int16_t>(sizeof name.text);
+        cos_write_row(v.ctx, kRoleOutest);
+    }
+}
+
+const char* method_name(int32_t method) {
+    switch (method) {
+        case kMethodUls: return "ULS";
+        case kMethodGls: return "GLS";
+        case kMethodMl: return "ML";
+        case kMethodWls: return "WLS";
+        default: return "DWLS";
+    }
+}
+
+// The JACOBIAN rows: row m holds dC_m/dtheta_k in the column of parameter
+// k, always the plain Jacobian (formed again: the WLS and DWLS cross
+// product weighted its rows).
+void jacobian_rows(const EvalView& v) {
+    if (jacobian_walk(&v) != 0) return;
+    const char* name = method_name(v.method);
+    outest_rows(v, "JACOBIAN", v.pstar, [&](int32_t m, char* text, double* values) {
+        std::memcpy(text, name, std::strlen(name));
+        for (int32_t k = 0; k < v.nParmFree; ++k) values[k] = v.st->jacobian[int64_t{k} * v.pstar + m];
+    });
+}
+
+// The INFORMAT rows: row k of the information matrix h, named by parameter k.
+void information_rows(const EvalView& v, const double* h) {
+    outest_rows(v, "INFORMAT", v.nParmFree, [&](int32_t k, char* text, double* values) {
+        const NameRecord& n = v.nlp->paramNames[k];
+        std::memcpy(text, n.text, static_cast<size_t>(std::clamp<int16_t>(n.length, 0, 32)));
+        for (int32_t l = 0; l < v.nParmFree; ++l) values[l] = h[pk(k, l)];
+    });
+}
+
 }  // namespace
 
 int32_t cosicrp(NlpProblem* nlp) {
@@ -124,11 +175,14 @@ int32_t cosicrp(NlpProblem* nlp) {
     const int32_t q = v.nParmFree;
     double* h = nlp->hessian ? nlp->hessian : st.covariance;
     std::copy(st.cross, st.cross + pk_lower(q, 0), h);
+    const bool rows = v.outestGiven && nlp->paramRow != nullptr;
+    if (rows && v.hooks->outestJacobian) jacobian_rows(v);
     if (v.hooks->printCrossProduct && v.printEnabled &&
         velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, h, q, q, nlp->paramNames,
                                       nlp->paramNames, "sb", 8) < 0)
         return 0;
     if (v.method == kMethodUls || v.method == kMethodDwls) return 0;
+    if (rows) information_rows(v, h);
     st.covStatus = invert_information(v, h);
     if (st.covStatus == kCovFailed) return 0;
     if (h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);

@@ -1,6 +1,8 @@
 // The information matrix of the estimates and their covariance, after a
 // usable optimization: at the solution, H = J'WJ (cross_product.h), shown
-// as the "Information" table on request, inverted (a generalized inverse
+// as the "Information" table on request, written to OUTEST= (rows of
+// _TYPE_ "INFORMAT", and on request the Jacobian of the moments as rows of
+// _TYPE_ "JACOBIAN"), inverted (a generalized inverse
 // when it is singular) into the covariance of the estimates, and the
 // standard errors of the independent and the dependent parameters.
 //

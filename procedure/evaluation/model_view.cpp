@@ -54,6 +54,11 @@ EvalView eval_view(ProcContext* ctx) {
     v.printEnabled = ctx->printEnabled;
     v.kyrManager = ctx->kyrManager;
     v.ctx = ctx;
+    v.outRow = &ctx->outRow;
+    v.outestCells[0] = &ctx->rhsCell;
+    v.outestCells[1] = &ctx->iterCell;
+    v.outestCells[2] = &ctx->alphaCell;
+    v.outestGiven = ctx->dataSetHandle[kRoleOutest] != nullptr;
     v.errorLevel = &ctx->errorLevel;
     v.nlp = ctx->nlp;
     v.hooks = ctx->hooks;

@@ -19,6 +19,7 @@ struct NlpProblem;
 struct NlpHookBlock;
 struct CmpWork;
 struct HostObject;
+struct OutputRowBuffer;
 
 struct EvalView {
     // Model (read only but for the element values).
@@ -64,7 +65,10 @@ struct EvalView {
     // Output and links.
     int32_t printEnabled = 0;
     HostObject* kyrManager = nullptr;
-    ProcContext* ctx = nullptr;      // for the shared table publisher only
+    ProcContext* ctx = nullptr;      // for the shared table publisher and row writer only
+    OutputRowBuffer* outRow = nullptr;   // the output row of the data-set writers
+    double* outestCells[3] = {};         // the other numeric OUTEST= cells (_RHS_, _ITER_, _ALPHA_)
+    int32_t outestGiven = 0;             // OUTEST= is written
     int32_t* errorLevel = nullptr;
     NlpProblem* nlp = nullptr;
     NlpHookBlock* hooks = nullptr;

@@ -3,6 +3,9 @@
 // two variables whose standard errors have a closed form.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
 #include "evaluation_fixture.h"
 #include "procedure/evaluation/information.h"
 
@@ -90,6 +93,41 @@ TEST(Information, NoneForMethodNone) {
     ASSERT_TRUE(s.ready) << s.log.str();
     EXPECT_EQ(cosicrp(&s.nlp), 1);
     EXPECT_EQ(s.ctx.eval.covStatus, 0);
+}
+
+}  // namespace
+}  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// The OUTEST= rows: INFORMAT rows of the information matrix and, on
+// request, JACOBIAN rows of the plain Jacobian of the moments.
+TEST(Information, OutestRows) {
+    const std::string path = std::string(VELIX_BINARY_DIR) + "/information_outest_" + std::to_string(::getpid()) + ".csv";
+    std::string program = ability_program();
+    program.insert(program.find(" covariance;"), " outest='" + path + "'");
+    int32_t q = 0, pstar = 0;
+    std::vector<double> hessian;
+    {
+        EvalStep s(program, kMethodMl);
+        ASSERT_TRUE(s.ready) << s.log.str();
+        s.hooks.outestJacobian = 1;
+        for (const ReferenceEstimate& r : kAbilityReference) s.nlp.x[parameter_index(s, r.name)] = r.est;
+        standard_errors(s, &hessian);
+        q = s.q();
+        pstar = s.ctx.nMoments;
+    }
+    std::ifstream in(path);
+    std::string line;
+    int32_t jacobianRows = 0, informationRows = 0;
+    while (std::getline(in, line)) {
+        jacobianRows += line.rfind("JACOBIAN,ML,", 0) == 0;
+        informationRows += line.rfind("INFORMAT,", 0) == 0;
+    }
+    EXPECT_EQ(jacobianRows, pstar);
+    EXPECT_EQ(informationRows, q);
+    std::remove(path.c_str());
 }
 
 }  // namespace
