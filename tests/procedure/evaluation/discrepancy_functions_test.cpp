@@ -147,3 +147,43 @@ TEST(Discrepancy, SingularMatrixFailsOrMovesThePoint) {
 
 }  // namespace
 }  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// The guarded norms: scaled sums that neither overflow nor underflow, off-
+// diagonal entries of a packed matrix counted twice, DBL_MAX beyond the
+// double range; the guarded sum saturates at 0.01 DBL_MAX.
+TEST(Discrepancy, GuardedNormsAndSums) {
+    const double v[] = {3e200, 4e200};
+    EXPECT_DOUBLE_EQ(vecnorm(2, v), 5e200);
+    const double tiny[] = {3e-200, 4e-200};
+    EXPECT_DOUBLE_EQ(vecnorm(2, tiny), 5e-200);
+    const double big[] = {1e308, 1e308, 1e308, 1e308};  // norm 2e308
+    EXPECT_EQ(vecnorm(4, big), DBL_MAX);
+    const double packed[] = {1.0, 2.0, 3.0};  // [[1, 2], [2, 3]]
+    EXPECT_DOUBLE_EQ(symnorm(2, packed), std::sqrt(1.0 + 2 * 4.0 + 9.0));
+    double acc = 0.0;
+    EXPECT_EQ(tstsum(&acc, 1.0), 0);
+    EXPECT_EQ(tstsum(&acc, 0.01 * DBL_MAX), 1);
+    EXPECT_EQ(acc, DBL_MAX);
+    acc = -1.0;
+    EXPECT_EQ(tstsum(&acc, -0.01 * DBL_MAX), -1);
+    EXPECT_EQ(acc, -DBL_MAX);
+}
+
+// A residual norm beyond sqrt(DBL_MAX) returns 5 and leaves f as it was.
+TEST(Discrepancy, OverflowingResidualReturnsFive) {
+    EvalStep s(cosan_program("uls"), kMethodUls);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const double f = s.objective();
+    std::vector<double> x = s.x();
+    x[parameter_index(s, "pv1")] = 1e160;
+    s.set_x(x);
+    s.nlp.evalPhase = 3.0;
+    EXPECT_EQ(cosfunc(&s.nlp), 5);
+    EXPECT_EQ(s.nlp.f, f);
+}
+
+}  // namespace
+}  // namespace velix::testing
