@@ -33,6 +33,11 @@ TEST_P(ImpliedMoments, MatchDenseProductsAtRandomPoints) {
             }
         EXPECT_LT(worst, 1e-12) << GetParam().kind << " seed " << seed;
     }
+    // Inverse forms term by term instead of once for all terms: the same C.
+    const std::vector<double> once(s.ctx.eval.implied, s.ctx.eval.implied + s.ctx.nMoments);
+    s.ctx.perTermInverse = 0;
+    s.objective();
+    EXPECT_EQ(std::vector<double>(s.ctx.eval.implied, s.ctx.eval.implied + s.ctx.nMoments), once);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ImpliedMoments,
