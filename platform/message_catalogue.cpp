@@ -87,6 +87,7 @@ const MessageRow kMessageCatalogue[] = {
     {352, 46, "NOTE: The parameters were perturbed to continue the evaluation."},
     {352, 47, "NOTE: No parameter can be perturbed to continue the evaluation."},
     {352, 52, "ERROR: The information matrix cannot be computed at the solution."},
+    {352, 54, "WARNING: The generalized inverse of the information matrix cannot be computed."},
     // 352/60: name.
     {352, 60, "ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square."},
     // 352/62, 352/66: name.

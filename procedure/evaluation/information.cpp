@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "host/fields.h"
 #include "numerics/covcorr.h"
 #include "numerics/ginv.h"
 #include "procedure/data/data.h"
@@ -36,6 +37,7 @@ namespace {
 
 constexpr int32_t kMsgNoInformation = 52;
 constexpr int32_t kTitleInformation = 741;
+constexpr int32_t kMsgNoGeneralizedInverse = 54;
 constexpr int32_t kDefaultGinvMax = 60;   // largest parameter count for a generalized inverse
 constexpr double kFinalPhase = -1.0;
 constexpr int32_t kInfoDoubles = 5;       // the inversion's info block
@@ -52,30 +54,51 @@ int32_t remapped_mode(int32_t mode) {
 }
 
 // Inverts H (packed, order q) in place; returns the covariance status.
+//   regular inverse (UDU', the three singularity criteria of the options)
+//   singular: list the linear dependencies among the parameters, then a
+//   generalized inverse with the tolerance of the options, or dropping as
+//   many eigenvalues as the decomposition found negligible pivots
 int32_t invert_information(const EvalView& v, double* h) {
     const int32_t q = v.nParmFree;
     const NlpHookBlock& hooks = *v.hooks;
-    HostAllocator* pool = xmpoolc(8 * (int64_t{q} * q + 4 * q + 16), 1024, 4096);
+    const int64_t packed = pk_lower(q, 0);
+    const int64_t bytes = 8 * (int64_t{q} * q + 2 * packed + 6 * int64_t{q} + kInfoDoubles) + 4 * int64_t{q} + 2 * q + 4096;
+    HostAllocator* pool = xmpoolc(bytes, 1024, 4096);
     if (pool == nullptr) {
-        xmemmsg(8 * (int64_t{q} * q + 4 * q + 16));
+        xmemmsg(bytes);
         return kCovFailed;
     }
-    auto doubles = [&](int64_t count) { return static_cast<double*>(pool->allocate(pool, 8 * static_cast<size_t>(std::max<int64_t>(count, 1)), 4096)); };
-    double* info = doubles(kInfoDoubles);
-    double* sd = doubles(q);
-    double* tolv = doubles(q);
-    double* z = doubles(int64_t{q} * q);
-    auto* kpvt = static_cast<int32_t*>(pool->allocate(pool, 4 * static_cast<size_t>(std::max(q, 1)), 4096));
+    auto take = [&](int64_t count) { return pool->allocate(pool, static_cast<size_t>(std::max<int64_t>(count, 1)), 4096); };
+    auto* info = static_cast<double*>(take(8 * kInfoDoubles));
+    auto* copy = static_cast<double*>(take(8 * packed));
+    auto* swept = static_cast<double*>(take(8 * packed));
+    auto* z = static_cast<double*>(take(8 * int64_t{q} * q));
+    double* work[4];
+    for (double*& w : work) w = static_cast<double*>(take(8 * int64_t{q}));
+    auto* kpvt = static_cast<int32_t*>(take(4 * int64_t{q}));
+    auto* flags = static_cast<char*>(take(q));
     int32_t status = kCovFailed;
-    if (xmemdef(kpvt) == 0) {
-        std::copy(h, h + pk_lower(q, 0), z);
-        if (zcovinv(0, 0, q, hooks.covTol1, hooks.covTol2, hooks.covTol3, h, info, sd, tolv, kpvt) >= 0) {
+    if (xmemdef(flags) == 0) {
+        std::copy(h, h + packed, copy);
+        if (zcovinv(0, 0, q, hooks.covTol1, hooks.covTol2, hooks.covTol3, h, info, work[0], work[1], kpvt) >= 0) {
             status = kCovRegular;
-        } else if (v.method != kMethodUls && q <= (hooks.ginvMaxParams > 0 ? hooks.ginvMaxParams : kDefaultGinvMax)) {
-            std::copy(z, z + pk_lower(q, 0), h);
-            if (zcovgiv(0, 0, q, 0, hooks.ginvTol, h, sd, z, tolv, v.kyrManager, nullptr) >= 0) status = kCovGeneralized;
+        } else {
+            std::copy(copy, copy + packed, swept);
+            zcovlid(v.printEnabled ? 4 : 0, 4, q, hooks.covTol1, hooks.covTol2, hooks.covTol3, v.nlp->paramNames,
+                    v.nlp->x, swept, work[0], work[1], work[2], flags, v.kyrManager, nullptr);
+            const int32_t limit = hooks.ginvMaxParams > 0 ? hooks.ginvMaxParams : kDefaultGinvMax;
+            if (q <= limit) {
+                std::copy(copy, copy + packed, h);
+                const double tol = hooks.ginvTol > 0.0 && !wzmis(hooks.ginvTol) ? hooks.ginvTol : host_missing_value();
+                const int32_t negligible = static_cast<int32_t>(info[4]);
+                if (zcovgiv(0, 0, q, negligible, tol, h, work[0], z, work[1], v.kyrManager, nullptr) >= 0)
+                    status = kCovGeneralized;
+                else
+                    xpmlog(kMsgProc, kMsgNoGeneralizedInverse);
+            }
         }
     }
+    if (status == kCovFailed) std::copy(copy, copy + packed, h);
     xmpoold(pool);
     return status;
 }

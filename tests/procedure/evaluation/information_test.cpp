@@ -132,3 +132,37 @@ TEST(Information, OutestRows) {
 
 }  // namespace
 }  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// A factor whose loadings and variance are all free is not identified: the
+// information matrix is singular, the dependency is listed and the
+// covariance is a generalized inverse G with H G H = H.
+TEST(Information, SingularInformationGivesAGeneralizedInverse) {
+    EvalStep s("proc velix data=ability method=ml covariance;\n"
+               "cosan F(1, GEN) * P(1, SYM) + U(6, DIA);\n"
+               "matrix F [ , 1] = f1-f6 (3 1 5 2 4 6);\nmatrix P [1, 1] = phi (2);\n"
+               "matrix U [1, 1] = u1-u6 (10 5 60 10 10 30);\nrun;\n",
+               kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const int32_t q = s.q();
+    std::vector<double> hessian(static_cast<size_t>(q * (q + 1) / 2)), se(static_cast<size_t>(s.ctx.nParmAll));
+    s.nlp.hessian = hessian.data();
+    s.nlp.stdErrors = se.data();
+    s.hooks.covTol2 = 1e-10;  // MSINGULAR: relative to the largest diagonal
+    ASSERT_EQ(cosicrp(&s.nlp), 0);
+    EXPECT_EQ(s.ctx.eval.covStatus, 2);
+    const Dense h = expand(q, s.ctx.eval.cross), g = expand(q, s.ctx.eval.covariance);
+    const Dense hgh = multiply(multiply(h, g), h);
+    double worst = 0.0, scale = 0.0;
+    for (int32_t i = 0; i < q; ++i)
+        for (int32_t j = 0; j < q; ++j) {
+            worst = std::max(worst, std::fabs(hgh[i][j] - h[i][j]));
+            scale = std::max(scale, std::fabs(h[i][j]));
+        }
+    EXPECT_LT(worst, 1e-8 * scale);
+}
+
+}  // namespace
+}  // namespace velix::testing
