@@ -31,6 +31,7 @@ struct EvalContribution {
 struct EvaluationState {
     HostAllocator* pool = nullptr;  // holds every array below; 0 before set-up
     int32_t n = 0, pstar = 0, q = 0, ld = 0, nMatrices = 0;  // sizes of the arrays
+    int32_t nDep = 0, nDepInputs = 0;
 
     // Written only by the objective (cosfunc).
     double* implied = nullptr;      // C, packed order n

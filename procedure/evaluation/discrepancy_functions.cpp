@@ -223,7 +223,8 @@ int32_t cosfunc(NlpProblem* nlp) {
         const Outcome o = evaluate_point(v, phase, &k);
         if (o == kOverflow) return kOverflow;
         if (o == kOk) {
-            st.valid = 1;
+            // C alone (phase 20) leaves no residual for the derivatives.
+            st.valid = phase == kPhaseImpliedOnly ? 0 : 1;
             st.failedMatrix = 0;
             return 0;
         }

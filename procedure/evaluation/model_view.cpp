@@ -96,7 +96,8 @@ void evaluation_setup(ProcContext* ctx) {
     EvaluationState& st = ctx->eval;
     const int32_t maxContrib = contribution_capacity(v);
     if (st.pool != nullptr && st.n == v.n && st.q == v.nParmFree && st.ld == v.ld &&
-        st.nMatrices == v.nMatrices && st.maxContrib == maxContrib) {
+        st.nMatrices == v.nMatrices && st.maxContrib == maxContrib && st.nDep == v.nParmDep &&
+        st.nDepInputs == v.nDepInputs) {
         st.valid = 0;
         return;
     }
@@ -118,6 +119,8 @@ void evaluation_setup(ProcContext* ctx) {
     st.q = v.nParmFree;
     st.ld = v.ld;
     st.nMatrices = v.nMatrices;
+    st.nDep = v.nParmDep;
+    st.nDepInputs = v.nDepInputs;
     st.maxContrib = maxContrib;
     st.implied = carve<double>(pool, p);
     st.impliedInv = carve<double>(pool, p);

@@ -6,6 +6,7 @@
 #include <cfloat>
 
 #include "evaluation_fixture.h"
+#include "procedure/evaluation/gradient.h"
 
 namespace velix::testing {
 namespace {
@@ -183,6 +184,29 @@ TEST(Discrepancy, OverflowingResidualReturnsFive) {
     s.nlp.evalPhase = 3.0;
     EXPECT_EQ(cosfunc(&s.nlp), 5);
     EXPECT_EQ(s.nlp.f, f);
+}
+
+}  // namespace
+}  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// Phase 20 builds C only: F stays, and no derivative reads a residual of
+// another point.
+TEST(Discrepancy, ImpliedMomentsOnly) {
+    EvalStep s(cosan_program("ml"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const double f = s.objective();
+    s.perturb(3, 0.2);
+    s.nlp.evalPhase = 20.0;
+    ASSERT_EQ(cosfunc(&s.nlp), 0);
+    EXPECT_EQ(s.nlp.f, f);
+    const Dense ref = s.implied_reference();
+    EXPECT_NEAR(s.ctx.eval.implied[1], ref[1][0], 1e-12 * (1.0 + std::fabs(ref[1][0])));
+    std::vector<double> gradient(static_cast<size_t>(s.q()));
+    s.nlp.gradient = gradient.data();
+    EXPECT_EQ(cosgrad(&s.nlp), -1);
 }
 
 }  // namespace
