@@ -18,13 +18,13 @@ struct HostAllocator;
 
 // One contribution of one model element to the derivative of the implied
 // moments: dC/dtheta[param] += weight (u v' + v u'), u and v columns of
-// the term walker's left and right products (n doubles each, in the
-// contribution store).
+// the term walker's left and right products.  Its vectors lie in
+// EvaluationState::contribVectors from `offset` on: u, v, K u, K v (n
+// doubles each, K the weight of the cross product).
 struct EvalContribution {
     int32_t param = 0;     // 0-based independent parameter
     double weight = 0.0;   // scale of the element times the dependent-parameter derivative
-    int32_t uOffset = 0;   // offset of u in EvaluationState::contribVectors
-    int32_t vOffset = 0;   // offset of v (u and v may coincide)
+    int32_t offset = 0;    // start of u in EvaluationState::contribVectors
 };
 
 // Owner: model evaluation (procedure/evaluation/).
@@ -69,7 +69,7 @@ struct EvaluationState {
     // Contributions of the last walk (see EvalContribution).
     EvalContribution* contrib = nullptr;
     int32_t nContrib = 0, maxContrib = 0;
-    double* contribVectors = nullptr;   // 4n doubles per contribution: u, v, K u, K v
+    double* contribVectors = nullptr;   // 4n doubles per contribution
     int32_t contribVectorsUsed = 0;
 
     // Options and results of the covariance step.

@@ -14,6 +14,8 @@
 #include "procedure/evaluation/gradient.h"
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/term_walker.h"
+#include "velix/codes.h"
+#include "velix/host.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"
@@ -32,11 +34,17 @@ public:
         EvaluationState& st = *v.st;
         const int32_t n = v.n, ld = v.ld;
         for_each_share(v, s.matrix, s.scale, [&](int32_t param, double w, int32_t r, int32_t c) {
+            // The store was sized from the element pattern; a share beyond
+            // it is our fault, caught before it is written.
+            if (st.nContrib >= st.maxContrib) {
+                xebug("internal error: more element shares than the evaluation arrays hold", kLevelInternal);
+                xexit(kLevelInternal, 0);
+            }
             EvalContribution& e = st.contrib[st.nContrib++];
             e.param = param;
             e.weight = w;
-            e.uOffset = st.contribVectorsUsed;
-            double* u = st.contribVectors + e.uOffset;
+            e.offset = st.contribVectorsUsed;
+            double* u = st.contribVectors + e.offset;
             double* vv = u + n;
             for (int32_t i = 0; i < n; ++i) {
                 u[i] = s.U[int64_t{i} * ld + r];
@@ -104,11 +112,11 @@ int32_t kronecker_cross_product(const EvalView& v) {
     if (const int32_t m = walk_terms(&v, &store)) return m;
     for (int32_t a = 0; a < st.nContrib; ++a) {
         const EvalContribution& ca = st.contrib[a];
-        const double* ua = st.contribVectors + ca.uOffset;
+        const double* ua = st.contribVectors + ca.offset;
         const double* va = ua + n;
         for (int32_t b = 0; b <= a; ++b) {
             const EvalContribution& cb = st.contrib[b];
-            const double* ub = st.contribVectors + cb.uOffset;
+            const double* ub = st.contribVectors + cb.offset;
             const double* kub = ub + 2 * n;
             const double* kvb = ub + 3 * n;
             double t = 2.0 * ca.weight * cb.weight *
