@@ -9,6 +9,9 @@
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_output.h"
 #include "procedure/estimation/options.h"
+#include "procedure/evaluation/cross_product.h"
+#include "procedure/evaluation/discrepancy_functions.h"
+#include "procedure/evaluation/gradient.h"
 
 namespace {
 
@@ -25,6 +28,14 @@ void log_and_listing(ProcContext* ctx, int32_t number) {
     if (ctx->printEnabled) listing_line(ctx, number);
 }
 
+// The procedure's side of the optimizer callbacks: objective, gradient and
+// the cross product, in the problem block and the hook block.
+void install_evaluation_callbacks(NlpProblem* nlp, NlpHookBlock* hooks) {
+    nlp->objectiveFn = hooks->objectiveFn = cosfunc;
+    nlp->gradientFn = hooks->gradientFn = cosgrad;
+    nlp->hessianFn = hooks->crossProductFn = coscrpj;
+}
+
 }  // namespace
 
 int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
@@ -33,6 +44,7 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     nlp->nFunctions = nlp->nFunctionRows = ctx->nMoments;
     NlpHookBlock* hooks = ctx->hooks;
     if (mode == 1) {
+        install_evaluation_callbacks(nlp, hooks);
         nlp->leastSquares = 1;
         ctx->nObsCell = ctx->nObs;
         hooks->nObsRef = &ctx->nObsCell;

@@ -211,3 +211,22 @@ TEST(Discrepancy, ImpliedMomentsOnly) {
 
 }  // namespace
 }  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// The model set-up installs the evaluation callbacks in both blocks.
+TEST(Discrepancy, InstalledAsTheOptimizerCallbacks) {
+    EvalStep s(factor_program("ml"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    EXPECT_EQ(s.nlp.objectiveFn, &cosfunc);
+    EXPECT_EQ(s.hooks.objectiveFn, &cosfunc);
+    EXPECT_EQ(s.nlp.gradientFn, &cosgrad);
+    EXPECT_EQ(s.hooks.gradientFn, &cosgrad);
+    EXPECT_EQ(s.nlp.hessianFn, s.hooks.crossProductFn);
+    s.nlp.evalPhase = 3.0;
+    EXPECT_EQ(s.nlp.objectiveFn(&s.nlp), 0);
+}
+
+}  // namespace
+}  // namespace velix::testing
