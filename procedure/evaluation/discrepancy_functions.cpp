@@ -122,9 +122,12 @@ Outcome evaluate_gls(const EvalView& v, double* f, double* raw) {
     EvaluationState& st = *v.st;
     const int32_t n = v.n;
     for (int32_t k = 0; k < v.pstar; ++k) st.residual[k] = st.implied[k] - v.S[k];
-    // W (C - S) equals W C - I when W is the inverse of S; the difference
-    // form serves both and keeps the rounding of C - S.
-    packed_product(v, v.weights, st.residual, st.product);
+    // M = W (C - S) for INWGT= weights; otherwise W is the inverse of the
+    // (possibly ridged) moments and M = W C - I, which measures C against
+    // the matrix W inverts.
+    packed_product(v, v.weights, v.inWgt ? st.residual : st.implied, st.product);
+    if (!v.inWgt)
+        for (int32_t i = 0; i < n; ++i) st.product[int64_t{i} * n + i] -= 1.0;
     const double t = trace_square(n, st.product);
     *raw = t;
     *f = 0.5 * t;
