@@ -58,7 +58,8 @@ void ensure_step_allocator() {
         [](HostAllocator*, void* block, int32_t, int32_t) { std::free(block); }};
     static HostControlBlock gcb;
     if (v_global_gcb_anchor == nullptr) v_global_gcb_anchor = &gcb;
-    if (v_global_gcb_anchor->stepAllocator == nullptr) v_global_gcb_anchor->stepAllocator = &allocator;
+    if (v_global_gcb_anchor->stepAllocator == nullptr)
+        v_global_gcb_anchor->stepAllocator = &allocator;
 }
 
 // The model read, the moments formed and x at the reference estimates.

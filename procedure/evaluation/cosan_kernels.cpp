@@ -23,7 +23,6 @@ constexpr int32_t kMsgNoConformity = 137;  // shapes of a product do not conform
 constexpr int32_t kMsgNoProduct = 66;      // a type that cannot multiply without a form
 constexpr int32_t kMsgBadForm = 62;        // a form on a type without an inverse rule
 
-
 // The value an element contributes with the diagonal types' form applied
 // element by element: 1/v for INVERSE, 1/(1-v) for IMINUSINV.
 double diagonal_value(int16_t form, double v) {
@@ -47,7 +46,8 @@ bool for_each_entry(const EvalView& v, int32_t j, Put&& put) {
     const int32_t e0 = mt.firstElement[j], e1 = e0 + mt.elementCount[j];
     const double* val = v.el->value;
     if (type == kMatDiagonal || type == kMatZerDiagonal) {
-        for (int32_t e = e0; e < e1; ++e) put(v.el->row[e], v.el->column[e], diagonal_value(form, val[e]));
+        for (int32_t e = e0; e < e1; ++e)
+            put(v.el->row[e], v.el->column[e], diagonal_value(form, val[e]));
         return true;
     }
     if (form == kFormNone) {
@@ -86,8 +86,10 @@ bool for_each_entry(const EvalView& v, int32_t j, Put&& put) {
             for (int32_t r = 0; r < order; ++r)
                 for (int32_t c = 0; c <= r; ++c) {
                     const double x = inv[velix::pk_lower(r, c)];
-                    if (type == kMatLower) put(r, c, x);
-                    else put(c, r, x);
+                    if (type == kMatLower)
+                        put(r, c, x);
+                    else
+                        put(c, r, x);
                 }
             return true;
         case kMatPosDefinit:
@@ -141,7 +143,8 @@ void op_shape(const EvalView& v, int32_t transpose, int32_t j, int32_t* rows, in
 
 }  // namespace velix::detail
 
-void cosunpa(const EvalView* view, int32_t transpose, int32_t j, int32_t* rows, int32_t* cols, double* dest) {
+void cosunpa(const EvalView* view, int32_t transpose, int32_t j, int32_t* rows, int32_t* cols,
+             double* dest) {
     const EvalView& v = *view;
     const int32_t ld = v.ld;
     if (j == 0) {
@@ -162,7 +165,8 @@ void cosunpa(const EvalView* view, int32_t transpose, int32_t j, int32_t* rows, 
     if (transpose) std::swap(r, c);
     *rows = r;
     *cols = c;
-    for (int32_t i = 0; i < r; ++i) std::fill(dest + int64_t{i} * ld, dest + int64_t{i} * ld + c, 0.0);
+    for (int32_t i = 0; i < r; ++i)
+        std::fill(dest + int64_t{i} * ld, dest + int64_t{i} * ld + c, 0.0);
     auto put = [&](int32_t a, int32_t b, double x) {
         if (transpose) std::swap(a, b);
         if (a < r && b < c) dest[int64_t{a} * ld + b] = x;
@@ -172,17 +176,21 @@ void cosunpa(const EvalView* view, int32_t transpose, int32_t j, int32_t* rows, 
     if (type == kMatEqsBeta || type == kMatEqsGamma) {
         // The trailing exogenous block is the identity.
         const int32_t endo = v.mt->rows[j] - v.nExogenous;
-        if (type == kMatEqsGamma && v.mt->form[j] != kFormNone) velix::detail::eval_fault(v, kMsgBadForm, j);
+        if (type == kMatEqsGamma && v.mt->form[j] != kFormNone)
+            velix::detail::eval_fault(v, kMsgBadForm, j);
         if (type == kMatEqsBeta && v.mt->form[j] != kFormNone) {
             for_each_entry(v, j, put);
         } else {
             const int32_t e0 = v.mt->firstElement[j];
-            for (int32_t e = e0; e < e0 + v.mt->elementCount[j]; ++e) put(v.el->row[e], v.el->column[e], v.el->value[e]);
+            for (int32_t e = e0; e < e0 + v.mt->elementCount[j]; ++e)
+                put(v.el->row[e], v.el->column[e], v.el->value[e]);
         }
-        for (int32_t k = 0; k < v.nExogenous; ++k) put(endo + k, type == kMatEqsBeta ? endo + k : k, 1.0);
+        for (int32_t k = 0; k < v.nExogenous; ++k)
+            put(endo + k, type == kMatEqsBeta ? endo + k : k, 1.0);
         return;
     }
-    if (type == kMatPermutation && v.mt->form[j] != kFormNone) velix::detail::eval_fault(v, kMsgBadForm, j);
+    if (type == kMatPermutation && v.mt->form[j] != kFormNone)
+        velix::detail::eval_fault(v, kMsgBadForm, j);
     if (!for_each_entry(v, j, put)) velix::detail::eval_fault(v, kMsgBadForm, j);
 }
 
@@ -202,7 +210,8 @@ void multiply_entries(int32_t transpose, const double* row, double* out, Each&& 
 // A dense stored inverse (order m, row-major) with the work row's zeros
 // skipped: new[c] += row[k] Inv(k, c), or row[c] Inv(k, c) into new[k]
 // when transposed.
-void multiply_dense_inverse(int32_t transpose, int32_t m, const double* inv, const double* row, double* out) {
+void multiply_dense_inverse(int32_t transpose, int32_t m, const double* inv, const double* row,
+                            double* out) {
     if (!transpose) {
         for (int32_t k = 0; k < m; ++k) {
             const double w = row[k];
@@ -243,15 +252,16 @@ bool entry_rule(int16_t type, int16_t form, int32_t transpose) {
 
 }  // namespace
 
-int32_t cosposm(const EvalView* view, int32_t transpose, int32_t j, int32_t nRows, int32_t nCols, double* work,
-                double* rowBuf) {
+int32_t cosposm(const EvalView* view, int32_t transpose, int32_t j, int32_t nRows, int32_t nCols,
+                double* work, double* rowBuf) {
     const EvalView& v = *view;
     int32_t opRows, opCols;
     velix::detail::op_shape(v, transpose, j, &opRows, &opCols);
     if (nCols != opRows) velix::detail::eval_fault(v, kMsgNoConformity, j);
     const ModelMatrixTable& mt = *v.mt;
     const int16_t type = mt.type[j], form = mt.form[j];
-    const bool unitType = type == kMatIdentity || type == kMatZerIdentity || (type == kMatSelection && transpose);
+    const bool unitType =
+        type == kMatIdentity || type == kMatZerIdentity || (type == kMatSelection && transpose);
     if (!unitType && !entry_rule(type, form, transpose))
         velix::detail::eval_fault(v, form == kFormNone ? kMsgNoProduct : kMsgBadForm, j);
     const int32_t endo = mt.rows[j] - v.nExogenous;
@@ -262,19 +272,23 @@ int32_t cosposm(const EvalView* view, int32_t transpose, int32_t j, int32_t nRow
             multiply_entries(transpose, row, rowBuf, [&](auto put) { for_each_unit(v, j, put); });
         } else if (type == kMatEqsBeta) {
             if (form != kFormNone) {
-                multiply_dense_inverse(transpose, endo, velix::detail::stored_inverse(v, j), row, rowBuf);
+                multiply_dense_inverse(transpose, endo, velix::detail::stored_inverse(v, j), row,
+                                       rowBuf);
             } else {
-                multiply_entries(transpose, row, rowBuf, [&](auto put) { for_each_entry(v, j, put); });
+                multiply_entries(transpose, row, rowBuf,
+                                 [&](auto put) { for_each_entry(v, j, put); });
             }
             for (int32_t k = endo; k < mt.rows[j]; ++k) rowBuf[k] += row[k];
         } else if (type == kMatEqsGamma) {
             multiply_entries(transpose, row, rowBuf, [&](auto put) {
                 const int32_t e0 = mt.firstElement[j];
-                for (int32_t e = e0; e < e0 + mt.elementCount[j]; ++e) put(v.el->row[e], v.el->column[e], v.el->value[e]);
+                for (int32_t e = e0; e < e0 + mt.elementCount[j]; ++e)
+                    put(v.el->row[e], v.el->column[e], v.el->value[e]);
                 for (int32_t k = 0; k < v.nExogenous; ++k) put(endo + k, k, 1.0);
             });
         } else if (form != kFormNone && (type == kMatGeneral || type == kMatBeta)) {
-            multiply_dense_inverse(transpose, mt.rows[j], velix::detail::stored_inverse(v, j), row, rowBuf);
+            multiply_dense_inverse(transpose, mt.rows[j], velix::detail::stored_inverse(v, j), row,
+                                   rowBuf);
         } else {
             multiply_entries(transpose, row, rowBuf, [&](auto put) { for_each_entry(v, j, put); });
         }

@@ -29,7 +29,7 @@ constexpr double kTinyDiagonal = 2.2250738585072014e-308;     // below: flushed 
 
 // Stores u, v, K u and K v of every share of the walk.
 class ShareStore final : public TermVisitor {
-public:
+   public:
     void visit(const EvalView& v, const WalkStep& s) override {
         EvaluationState& st = *v.st;
         const int32_t n = v.n, ld = v.ld;
@@ -37,7 +37,8 @@ public:
             // The store was sized from the element pattern; a share beyond
             // it is our fault, caught before it is written.
             if (st.nContrib >= st.maxContrib) {
-                xebug("internal error: more element shares than the evaluation arrays hold", kLevelInternal);
+                xebug("internal error: more element shares than the evaluation arrays hold",
+                      kLevelInternal);
                 xexit(kLevelInternal, 0);
             }
             EvalContribution& e = st.contrib[st.nContrib++];
@@ -56,7 +57,7 @@ public:
         });
     }
 
-private:
+   private:
     // out := K x (K dense symmetric, zero entries of x skipped).
     static void weigh(const EvalView& v, const double* x, double* out) {
         const int32_t n = v.n;
@@ -82,19 +83,22 @@ int32_t dense_kronecker_cross_product(const EvalView& v) {
     EvaluationState& st = *v.st;
     if (const int32_t m = jacobian_walk(&v)) return m;
     const int32_t n = v.n, q = v.nParmFree, p = v.pstar, ld = v.ld;
-    double* t = st.work3;    // K D_j, row length ld
-    double* w = st.work1;    // K D_j K, packed
+    double* t = st.work3;  // K D_j, row length ld
+    double* w = st.work1;  // K D_j K, packed
     for (int32_t j = 0; j < q; ++j) {
         const double* dj = st.jacobian + int64_t{j} * p;
         for (int32_t i = 0; i < n; ++i)
             for (int32_t c = 0; c < n; ++c) {
                 double s = 0.0;
-                for (int32_t m = 0; m < n; ++m) s += st.kDense[int64_t{i} * n + m] * dj[velix::pk(m, c)];
+                for (int32_t m = 0; m < n; ++m)
+                    s += st.kDense[int64_t{i} * n + m] * dj[velix::pk(m, c)];
                 t[int64_t{i} * ld + c] = s;
             }
         for (int32_t i = 0; i < n; ++i)
-            for (int32_t c = 0; c <= i; ++c) w[pk_lower(i, c)] = dot(n, t + int64_t{i} * ld, st.kDense + int64_t{c} * n);
-        for (int32_t i = j; i < q; ++i) st.cross[pk_lower(i, j)] = cosinnc(n, st.jacobian + int64_t{i} * p, w);
+            for (int32_t c = 0; c <= i; ++c)
+                w[pk_lower(i, c)] = dot(n, t + int64_t{i} * ld, st.kDense + int64_t{c} * n);
+        for (int32_t i = j; i < q; ++i)
+            st.cross[pk_lower(i, j)] = cosinnc(n, st.jacobian + int64_t{i} * p, w);
     }
     return 0;
 }
@@ -102,9 +106,12 @@ int32_t dense_kronecker_cross_product(const EvalView& v) {
 int32_t kronecker_cross_product(const EvalView& v) {
     EvaluationState& st = *v.st;
     const int32_t n = v.n;
-    const double* k = v.method == kMethodMl ? st.impliedInv : v.method == kMethodGls ? v.weights : nullptr;
+    const double* k = v.method == kMethodMl    ? st.impliedInv
+                      : v.method == kMethodGls ? v.weights
+                                               : nullptr;
     for (int32_t i = 0; i < n; ++i)
-        for (int32_t j = 0; j < n; ++j) st.kDense[int64_t{i} * n + j] = k ? k[velix::pk(i, j)] : (i == j ? 1.0 : 0.0);
+        for (int32_t j = 0; j < n; ++j)
+            st.kDense[int64_t{i} * n + j] = k ? k[velix::pk(i, j)] : (i == j ? 1.0 : 0.0);
     if (st.diagFromData) return dense_kronecker_cross_product(v);
     st.nContrib = 0;
     st.contribVectorsUsed = 0;
@@ -136,11 +143,13 @@ int32_t weighted_cross_product(const EvalView& v) {
     const int32_t q = v.nParmFree, p = v.pstar;
     for (int32_t k = 0; k < q; ++k) {
         double* y = st.jacobian + int64_t{k} * p;
-        if (v.method == kMethodWls) cosfsub(p, 1, v.singular, v.weights, y);
+        if (v.method == kMethodWls)
+            cosfsub(p, 1, v.singular, v.weights, y);
         else
             for (int32_t m = 0; m < p; ++m) y[m] *= v.weights[m];
         st.gradient[k] = 2.0 * dot(p, y, st.residual);
-        for (int32_t l = 0; l <= k; ++l) st.cross[pk_lower(k, l)] = 2.0 * dot(p, y, st.jacobian + int64_t{l} * p);
+        for (int32_t l = 0; l <= k; ++l)
+            st.cross[pk_lower(k, l)] = 2.0 * dot(p, y, st.jacobian + int64_t{l} * p);
     }
     return 0;
 }

@@ -36,7 +36,7 @@ using velix::pk_lower;
 
 namespace {
 
-constexpr double kNormLimit = 1.3407807929943e+154;  // sqrt(DBL_MAX): norms beyond overflow F
+constexpr double kNormLimit = 1.3407807929943e+154;    // sqrt(DBL_MAX): norms beyond overflow F
 constexpr double kNegativeF = -1.053671212772351e-07;  // ten times sqrt(machine epsilon)
 constexpr double kRetryStep = 1.053671212772351e-08;   // sqrt(machine epsilon)
 constexpr double kLn10 = 2.302585092994046;
@@ -46,17 +46,20 @@ constexpr int32_t kPerturbSeed = 3;    // every perturbation draws the same stre
 
 // Evaluation phases (integer part of NlpProblem::evalPhase).
 constexpr int32_t kPhaseStart = 2, kPhaseNoRetry = 3, kPhaseOptimizing = 4, kPhaseFdGradient = 7,
-                  kPhaseFdHessian2 = 9, kPhaseLagrange = 10, kPhaseFdConJac = 11, kPhaseImpliedOnly = 20;
+                  kPhaseFdHessian2 = 9, kPhaseLagrange = 10, kPhaseFdConJac = 11,
+                  kPhaseImpliedOnly = 20;
 
 constexpr int32_t kMsgNotInvertible = 40, kMsgMlNotPd1 = 42, kMsgMlNotPd2 = 43, kMsgNegativeF = 44,
-                  kMsgProgramFailed = 45, kMsgPerturbed = 46, kMsgNotPerturbed = 47, kMsgRunFault = 488,
-                  kMsgRunAbort = 489;
+                  kMsgProgramFailed = 45, kMsgPerturbed = 46, kMsgNotPerturbed = 47,
+                  kMsgRunFault = 488, kMsgRunAbort = 489;
 
 enum Outcome : int32_t { kOk = 0, kRetry = 1, kOverflow = 5 };
 
 void note(const EvalView& v, int32_t number, const char* name) {
-    if (name) xpmlog(kMsgProc, number, name);
-    else xpmlog(kMsgProc, number);
+    if (name)
+        xpmlog(kMsgProc, number, name);
+    else
+        xpmlog(kMsgProc, number);
     if (!v.printEnabled || v.kyrManager == nullptr) return;
     HostText* text = name ? kyrmsgs(kMsgProc, number, name) : kyrmsg(kMsgProc, number);
     const int32_t rc = kyr_note(v.kyrManager, text, 'l');
@@ -154,7 +157,8 @@ Outcome evaluate_method(const EvalView& v, double* f, double* raw) {
         case kMethodDwls: {
             for (int32_t k = 0; k < p; ++k) st.residual[k] = st.implied[k] - v.S[k];
             if (v.method == kMethodWls) {
-                if (cosfsub(p, 1, v.singular, v.weights, st.residual) != 0) velix::detail::wls_factor_fault();
+                if (cosfsub(p, 1, v.singular, v.weights, st.residual) != 0)
+                    velix::detail::wls_factor_fault();
             } else {
                 for (int32_t k = 0; k < p; ++k) st.residual[k] *= v.weights[k];
             }
@@ -261,8 +265,8 @@ int32_t cosresv(const EvalView* view, int32_t conFlag) {
         const bool quiet = v.quietPrograms && phase > kPhaseStart;
         cmpexi(1, 0, 0, v.cmpWork);
         int32_t errors = 0, missing = 0;
-        const int32_t rc = cmprun(0, 0, 0, 1, 1, v.derivativesRequested, quiet ? 1 : 0, quiet ? 0 : 1, &errors,
-                                  &missing, v.cmpWork);
+        const int32_t rc = cmprun(0, 0, 0, 1, 1, v.derivativesRequested, quiet ? 1 : 0,
+                                  quiet ? 0 : 1, &errors, &missing, v.cmpWork);
         if (!quiet) {
             if (rc != 0) cmppxrc(rc, v.cmpWork);
             if (errors != 0) {
@@ -319,8 +323,10 @@ int32_t cosinup(const EvalView* view, int32_t* retry, const int32_t* limit, int3
             const int32_t p = std::abs(v.el->parameter[e]);
             if (p == 0 || p > v.nParmFree) continue;
             double& x = nlp->x[p - 1];
-            if (isCentral && v.el->row[e] == v.el->column[e]) x = *retry == *limit ? 2.0 * std::fabs(x) : x + s;
-            else x += d * (zranuni(&seed) - 0.5);
+            if (isCentral && v.el->row[e] == v.el->column[e])
+                x = *retry == *limit ? 2.0 * std::fabs(x) : x + s;
+            else
+                x += d * (zranuni(&seed) - 0.5);
             changed = true;
         }
     }

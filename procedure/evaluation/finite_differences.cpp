@@ -16,13 +16,15 @@
 
 namespace {
 
-constexpr double kPhaseProgramOnly = 11.0;       // the objective runs only the program
+constexpr double kPhaseProgramOnly = 11.0;              // the objective runs only the program
 constexpr double kDefaultStep = 2.107342425544702e-08;  // twice sqrt(machine epsilon)
 constexpr double kStepFloor = 1.110223024625157e-15;    // five times machine epsilon
 constexpr double kLn10 = 2.302585092994046;
 
 // x of dependent parameter r (its code is -(index + 1)).
-double& dependent_x(const EvalView& v, int32_t r) { return v.nlp->x[-v.depParmNumbers[r] - 1]; }
+double& dependent_x(const EvalView& v, int32_t r) {
+    return v.nlp->x[-v.depParmNumbers[r] - 1];
+}
 
 // Runs the program at x with input q moved by d; restores the input.
 bool run_shifted(const EvalView& v, double* xq, double x0, double d) {
@@ -40,7 +42,9 @@ int32_t cosfdcj(NlpProblem* nlp) {
     EvaluationState& st = *v.st;
     const double f = nlp->f, phase = nlp->evalPhase;
     nlp->evalPhase = kPhaseProgramOnly;
-    const double h = nlp->fDigits > 0.0 && !wzmis(nlp->fDigits) ? std::exp(-0.5 * kLn10 * nlp->fDigits) : kDefaultStep;
+    const double h = nlp->fDigits > 0.0 && !wzmis(nlp->fDigits)
+                         ? std::exp(-0.5 * kLn10 * nlp->fDigits)
+                         : kDefaultStep;
     for (int32_t r = 0; r < v.nParmDep; ++r) st.depBase[r] = dependent_x(v, r);
     std::fill(st.depFdJacobian, st.depFdJacobian + int64_t{v.nParmDep} * v.nDepInputs, 0.0);
     int32_t result = 0;
@@ -60,7 +64,8 @@ int32_t cosfdcj(NlpProblem* nlp) {
             break;
         }
         for (int32_t r = 0; r < v.nParmDep; ++r)
-            st.depFdJacobian[int64_t{r} * v.nDepInputs + j] = (dependent_x(v, r) - st.depBase[r]) / d;
+            st.depFdJacobian[int64_t{r} * v.nDepInputs + j] =
+                (dependent_x(v, r) - st.depBase[r]) / d;
     }
     nlp->f = f;
     nlp->evalPhase = phase;

@@ -50,7 +50,7 @@ void weigh_columns(const EvalView& v, const double* g, const double* x, int32_t 
 // Each share adds 2 w u'G v: G is applied to the sparser of U and V once
 // per visit, and each share takes one inner product of length n.
 class GradientVisitor final : public TermVisitor {
-public:
+   public:
     void visit(const EvalView& v, const WalkStep& s) override {
         EvaluationState& st = *v.st;
         const int32_t n = v.n, ld = v.ld;

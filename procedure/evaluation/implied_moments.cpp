@@ -57,7 +57,8 @@ bool invert_matrix(const EvalView& v, int32_t k, double* a, int32_t order) {
             if (iminus)
                 for (int32_t i = 0; i < order; ++i) a[pk_lower(i, i)] += 1.0;
             if (iminus && e0 == e1) return true;  // the identity
-            if (type == kMatLower || type == kMatUpper) return zinvlo(a, order, st.rowBuf, v.singular) == 0;
+            if (type == kMatLower || type == kMatUpper)
+                return zinvlo(a, order, st.rowBuf, v.singular) == 0;
             if (type == kMatPosDefinit) return coschin(order, v.singular, det, a) == 0;
             if (zududec(order, v.singular, nullptr, a, st.pivots) != 0) return false;
             zuduinv(order, a, st.pivots, st.rowBuf);
@@ -70,7 +71,8 @@ bool invert_matrix(const EvalView& v, int32_t k, double* a, int32_t order) {
             // EQSBETA always holds I - B, whatever its form.
             const bool eqs = type == kMatEqsBeta;
             for (int32_t e = e0; e < e1; ++e)
-                a[int64_t{v.el->row[e]} * order + v.el->column[e]] = (eqs ? -1.0 : s) * v.el->value[e];
+                a[int64_t{v.el->row[e]} * order + v.el->column[e]] =
+                    (eqs ? -1.0 : s) * v.el->value[e];
             if (iminus || eqs)
                 for (int32_t i = 0; i < order; ++i) a[int64_t{i} * order + i] += 1.0;
             if ((iminus || eqs) && e0 == e1) return true;
@@ -86,8 +88,10 @@ bool invert_matrix(const EvalView& v, int32_t k, double* a, int32_t order) {
 void mark_done(const EvalView& v, int32_t k) {
     const ModelMatrixTable& mt = *v.mt;
     int16_t* done = v.st->invDone;
-    if (mt.sameName[k] > 0) done[mt.sameName[k]] = 1;
-    else done[k] = 1;
+    if (mt.sameName[k] > 0)
+        done[mt.sameName[k]] = 1;
+    else
+        done[k] = 1;
     for (int32_t l = 1; l <= v.nMatrices; ++l)
         if (mt.sameName[l] == k) done[l] = 1;
 }
@@ -124,12 +128,14 @@ int32_t cosimat(const EvalView* view, int32_t constantOnly, int32_t term) {
     const ModelMatrixTable& mt = *v.mt;
     const int32_t t0 = term == 0 ? 1 : term, t1 = term == 0 ? v.nTerms : term;
     for (int32_t t = t0; t <= t1; ++t) {
-        const int32_t first = velix::detail::term_first(v, t), last = velix::detail::term_central(v, t);
+        const int32_t first = velix::detail::term_first(v, t),
+                      last = velix::detail::term_central(v, t);
         if (!v.invertOnce)
             for (int32_t k = 1; k <= v.nMatrices; ++k)
                 if (mt.inverseReuse[k] == first) v.st->invDone[k] = 0;
         for (int32_t k = first; k <= last; ++k) {
-            if (mt.form[k] == kFormNone || (constantOnly && !mt.constant[k]) || v.st->invDone[k]) continue;
+            if (mt.form[k] == kFormNone || (constantOnly && !mt.constant[k]) || v.st->invDone[k])
+                continue;
             if (mt.rows[k] != mt.columns[k]) velix::detail::eval_fault(v, kMsgNotSquare, k);
             int32_t order = mt.rows[k];
             if (mt.type[k] == kMatEqsBeta) order -= v.nExogenous;
@@ -146,7 +152,8 @@ namespace velix::detail {
 int32_t left_product(const EvalView& v, int32_t first, int32_t last, double* work) {
     int32_t rows, cols;
     cosunpa(&v, 0, first, &rows, &cols, work);
-    for (int32_t k = first + 1; k <= last; ++k) cols = cosposm(&v, 0, k, rows, cols, work, v.st->rowBuf);
+    for (int32_t k = first + 1; k <= last; ++k)
+        cols = cosposm(&v, 0, k, rows, cols, work, v.st->rowBuf);
     return cols;
 }
 
@@ -161,7 +168,8 @@ int32_t cosimpl(const EvalView* view) {
     for (int32_t t = 1; t <= v.nTerms; ++t) {
         if (!v.invertOnce)
             if (const int32_t k = cosimat(view, 0, t)) return k;
-        const int32_t first = velix::detail::term_first(v, t), p = velix::detail::term_central(v, t);
+        const int32_t first = velix::detail::term_first(v, t),
+                      p = velix::detail::term_central(v, t);
         if (first == p) {
             int32_t rows, cols;
             cosunpa(view, 0, p, &rows, &cols, st.work1);
@@ -170,7 +178,9 @@ int32_t cosimpl(const EvalView* view) {
             continue;
         }
         const int32_t cols = velix::detail::left_product(v, first, p - 1, st.work1);
-        for (int32_t i = 0; i < v.n; ++i) std::copy(st.work1 + int64_t{i} * ld, st.work1 + int64_t{i} * ld + cols, st.work2 + int64_t{i} * ld);
+        for (int32_t i = 0; i < v.n; ++i)
+            std::copy(st.work1 + int64_t{i} * ld, st.work1 + int64_t{i} * ld + cols,
+                      st.work2 + int64_t{i} * ld);
         const int32_t bc = cosposm(view, 0, p, v.n, cols, st.work2, st.rowBuf);
         add_product(v, st.work2, st.work1, bc, c);
     }

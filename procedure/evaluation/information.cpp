@@ -20,9 +20,9 @@
 #include "numerics/ginv.h"
 #include "procedure/data/data.h"
 #include "procedure/evaluation/cross_product.h"
+#include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/finite_differences.h"
 #include "procedure/evaluation/jacobian.h"
-#include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/model_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -38,9 +38,9 @@ namespace {
 constexpr int32_t kMsgNoInformation = 52;
 constexpr int32_t kTitleInformation = 741;
 constexpr int32_t kMsgNoGeneralizedInverse = 54;
-constexpr int32_t kDefaultGinvMax = 60;   // largest parameter count for a generalized inverse
+constexpr int32_t kDefaultGinvMax = 60;  // largest parameter count for a generalized inverse
 constexpr double kFinalPhase = -1.0;
-constexpr int32_t kInfoDoubles = 5;       // the inversion's info block
+constexpr int32_t kInfoDoubles = 5;  // the inversion's info block
 
 enum CovStatus : int32_t { kCovNone = 0, kCovRegular = 1, kCovGeneralized = 2, kCovFailed = 3 };
 
@@ -62,13 +62,16 @@ int32_t invert_information(const EvalView& v, double* h) {
     const int32_t q = v.nParmFree;
     const NlpHookBlock& hooks = *v.hooks;
     const int64_t packed = pk_lower(q, 0);
-    const int64_t bytes = 8 * (int64_t{q} * q + 2 * packed + 6 * int64_t{q} + kInfoDoubles) + 4 * int64_t{q} + 2 * q + 4096;
+    const int64_t bytes = 8 * (int64_t{q} * q + 2 * packed + 6 * int64_t{q} + kInfoDoubles) +
+                          4 * int64_t{q} + 2 * q + 4096;
     HostAllocator* pool = xmpoolc(bytes, 1024, 4096);
     if (pool == nullptr) {
         xmemmsg(bytes);
         return kCovFailed;
     }
-    auto take = [&](int64_t count) { return pool->allocate(pool, static_cast<size_t>(std::max<int64_t>(count, 1)), 4096); };
+    auto take = [&](int64_t count) {
+        return pool->allocate(pool, static_cast<size_t>(std::max<int64_t>(count, 1)), 4096);
+    };
     auto* info = static_cast<double*>(take(8 * kInfoDoubles));
     auto* copy = static_cast<double*>(take(8 * packed));
     auto* swept = static_cast<double*>(take(8 * packed));
@@ -80,18 +83,23 @@ int32_t invert_information(const EvalView& v, double* h) {
     int32_t status = kCovFailed;
     if (xmemdef(flags) == 0) {
         std::copy(h, h + packed, copy);
-        if (zcovinv(0, 0, q, hooks.covTol1, hooks.covTol2, hooks.covTol3, h, info, work[0], work[1], kpvt) >= 0) {
+        if (zcovinv(0, 0, q, hooks.covTol1, hooks.covTol2, hooks.covTol3, h, info, work[0], work[1],
+                    kpvt) >= 0) {
             status = kCovRegular;
         } else {
             std::copy(copy, copy + packed, swept);
-            zcovlid(v.printEnabled ? 4 : 0, 4, q, hooks.covTol1, hooks.covTol2, hooks.covTol3, v.nlp->paramNames,
-                    v.nlp->x, swept, work[0], work[1], work[2], flags, v.kyrManager, nullptr);
+            zcovlid(v.printEnabled ? 4 : 0, 4, q, hooks.covTol1, hooks.covTol2, hooks.covTol3,
+                    v.nlp->paramNames, v.nlp->x, swept, work[0], work[1], work[2], flags,
+                    v.kyrManager, nullptr);
             const int32_t limit = hooks.ginvMaxParams > 0 ? hooks.ginvMaxParams : kDefaultGinvMax;
             if (q <= limit) {
                 std::copy(copy, copy + packed, h);
-                const double tol = hooks.ginvTol > 0.0 && !wzmis(hooks.ginvTol) ? hooks.ginvTol : host_missing_value();
+                const double tol = hooks.ginvTol > 0.0 && !wzmis(hooks.ginvTol)
+                                       ? hooks.ginvTol
+                                       : host_missing_value();
                 const int32_t negligible = static_cast<int32_t>(info[4]);
-                if (zcovgiv(0, 0, q, negligible, tol, h, work[0], z, work[1], v.kyrManager, nullptr) >= 0)
+                if (zcovgiv(0, 0, q, negligible, tol, h, work[0], z, work[1], v.kyrManager,
+                            nullptr) >= 0)
                     status = kCovGeneralized;
                 else
                     xpmlog(kMsgProc, kMsgNoGeneralizedInverse);
@@ -143,11 +151,16 @@ void outest_rows(const EvalView& v, const char* type, int32_t count, Fill&& fill
 
 const char* method_name(int32_t method) {
     switch (method) {
-        case kMethodUls: return "ULS";
-        case kMethodGls: return "GLS";
-        case kMethodMl: return "ML";
-        case kMethodWls: return "WLS";
-        default: return "DWLS";
+        case kMethodUls:
+            return "ULS";
+        case kMethodGls:
+            return "GLS";
+        case kMethodMl:
+            return "ML";
+        case kMethodWls:
+            return "WLS";
+        default:
+            return "DWLS";
     }
 }
 
@@ -159,7 +172,8 @@ void jacobian_rows(const EvalView& v) {
     const char* name = method_name(v.method);
     outest_rows(v, "JACOBIAN", v.pstar, [&](int32_t m, char* text, double* values) {
         std::memcpy(text, name, std::strlen(name));
-        for (int32_t k = 0; k < v.nParmFree; ++k) values[k] = v.st->jacobian[int64_t{k} * v.pstar + m];
+        for (int32_t k = 0; k < v.nParmFree; ++k)
+            values[k] = v.st->jacobian[int64_t{k} * v.pstar + m];
     });
 }
 
@@ -201,8 +215,8 @@ int32_t cosicrp(NlpProblem* nlp) {
     const bool rows = v.outestGiven && nlp->paramRow != nullptr;
     if (rows && v.hooks->outestJacobian) jacobian_rows(v);
     if (v.hooks->printCrossProduct && v.printEnabled &&
-        velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, h, q, q, nlp->paramNames,
-                                      nlp->paramNames, "sb", 8) < 0)
+        velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, h, q, q,
+                                      nlp->paramNames, nlp->paramNames, "sb", 8) < 0)
         return 0;
     if (v.method == kMethodUls || v.method == kMethodDwls) return 0;
     if (rows) information_rows(v, h);

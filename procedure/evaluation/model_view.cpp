@@ -76,16 +76,20 @@ int32_t contribution_capacity(const EvalView& v) {
     int64_t count = 0;
     for (int32_t e = 0; e < v.nElements; ++e) {
         const int32_t p = v.el->parameter[e];
-        if (p > 0) count += 2;
-        else if (p < 0) count += 2 * inputs;
+        if (p > 0)
+            count += 2;
+        else if (p < 0)
+            count += 2 * inputs;
     }
     return static_cast<int32_t>(std::max<int64_t>(count, 1));
 }
 
 template <typename T>
 T* carve(HostAllocator* pool, int64_t count) {
-    void* p = pool->allocate(pool, static_cast<size_t>(std::max<int64_t>(count, 1)) * sizeof(T), 4096);
-    if (p != nullptr) std::memset(p, 0, static_cast<size_t>(std::max<int64_t>(count, 1)) * sizeof(T));
+    void* p =
+        pool->allocate(pool, static_cast<size_t>(std::max<int64_t>(count, 1)) * sizeof(T), 4096);
+    if (p != nullptr)
+        std::memset(p, 0, static_cast<size_t>(std::max<int64_t>(count, 1)) * sizeof(T));
     return static_cast<T*>(p);
 }
 
@@ -103,11 +107,12 @@ void evaluation_setup(ProcContext* ctx) {
     }
     evaluation_release(ctx);
     const int64_t n = v.n, p = v.pstar, q = v.nParmFree, ld = v.ld;
-    const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 4 * n * ld + ld + 3 * n * n + ld * ld + q * p +
+    const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 4 * n * ld + ld + 3 * n * n + ld * ld +
                             q * (q + 1) + 3 * q + 4 * n * int64_t{maxContrib} +
                             int64_t{v.nParmDep} * (v.nDepInputs + 1) + 64;
     const int64_t bytes = 8 * doubles + 4 * ld + 2 * (v.nMatrices + 1) +
-                          int64_t{maxContrib} * static_cast<int64_t>(sizeof(EvalContribution)) + 4096;
+                          int64_t{maxContrib} * static_cast<int64_t>(sizeof(EvalContribution)) +
+                          4096;
     HostAllocator* pool = xmpoolc(bytes, 1024, 4096);
     if (pool == nullptr) {
         xmemmsg(bytes);
@@ -137,7 +142,6 @@ void evaluation_setup(ProcContext* ctx) {
     st.pivots = carve<int32_t>(pool, ld);
     st.nzIndex = carve<int32_t>(pool, n * ld);
     st.invDone = carve<int16_t>(pool, v.nMatrices + 1);
-    st.jacobian = carve<double>(pool, q * p);
     st.cross = carve<double>(pool, q * (q + 1) / 2);
     st.covariance = carve<double>(pool, q * (q + 1) / 2);
     st.gradient = carve<double>(pool, q);
@@ -163,6 +167,20 @@ void evaluation_release(ProcContext* ctx) {
 
 namespace velix::detail {
 
+double* jacobian_store(const EvalView& v) {
+    EvaluationState& st = *v.st;
+    if (st.jacobian == nullptr) {
+        // Made on first use: the ULS, GLS and ML cross products need no
+        // stored Jacobian.
+        st.jacobian = carve<double>(st.pool, int64_t{v.nParmFree} * v.pstar);
+        if (const int32_t c = xmemdef(st.jacobian)) {
+            xmemmsg(c + 20000);
+            xexit(std::max(kLevelNoMemory, *v.errorLevel), 0);
+        }
+    }
+    return st.jacobian;
+}
+
 const double* dependent_derivatives(const EvalView& v, int32_t p) {
     double* g = v.st->depShare;
     std::fill(g, g + v.nParmFree, 0.0);
@@ -173,7 +191,8 @@ const double* dependent_derivatives(const EvalView& v, int32_t p) {
     if (v.fdDepDerivs) {
         for (int32_t r = 0; r < v.nParmDep; ++r)
             if (v.depParmNumbers[r] == p)
-                for (int32_t j = 0; j < v.nDepInputs; ++j) add(j, v.st->depFdJacobian[int64_t{r} * v.nDepInputs + j]);
+                for (int32_t j = 0; j < v.nDepInputs; ++j)
+                    add(j, v.st->depFdJacobian[int64_t{r} * v.nDepInputs + j]);
         return g;
     }
     for (int32_t t = 0; t < v.nDepDerivs; ++t)

@@ -35,7 +35,9 @@ double derivative_scale(const EvalView& v, int32_t k, bool central) {
 }
 
 void copy_rows(const EvalView& v, const double* from, int32_t cols, double* to) {
-    for (int32_t i = 0; i < v.n; ++i) std::copy(from + int64_t{i} * v.ld, from + int64_t{i} * v.ld + cols, to + int64_t{i} * v.ld);
+    for (int32_t i = 0; i < v.n; ++i)
+        std::copy(from + int64_t{i} * v.ld, from + int64_t{i} * v.ld + cols,
+                  to + int64_t{i} * v.ld);
 }
 
 void identity(const EvalView& v, double* to) {
@@ -90,7 +92,8 @@ void walk_product(const EvalView& v, int32_t first, int32_t p, TermVisitor* visi
     for (int32_t m = p - 1; m >= first; --m) {
         if (mt.constant[m]) continue;
         const bool withForm = mt.form[m] != kFormNone;
-        for (; next >= (withForm ? m : m + 1); --next) s.vCols = cosposm(&v, 1, next, v.n, s.vCols, st.work2, st.rowBuf);
+        for (; next >= (withForm ? m : m + 1); --next)
+            s.vCols = cosposm(&v, 1, next, v.n, s.vCols, st.work2, st.rowBuf);
         const int32_t last = withForm ? m : m - 1;
         s.uIdentity = last < first;
         if (s.uIdentity) {
@@ -113,7 +116,8 @@ int32_t walk_terms(const EvalView* view, TermVisitor* visitor) {
     for (int32_t t = 1; t <= v.nTerms; ++t) {
         if (!v.invertOnce)
             if (const int32_t k = cosimat(view, 0, t)) return k;
-        const int32_t first = velix::detail::term_first(v, t), p = velix::detail::term_central(v, t);
+        const int32_t first = velix::detail::term_first(v, t),
+                      p = velix::detail::term_central(v, t);
         if (first == p) {
             if (!v.mt->constant[p]) walk_single(v, p, visitor);
         } else {
@@ -134,7 +138,8 @@ void product_form(const EvalView& v, const double* x, const double* y) {
     const int32_t n = v.n;
     double* yd = st.kDense;
     for (int32_t i = 0; i < n; ++i)
-        for (int32_t j = 0; j <= i; ++j) yd[int64_t{i} * n + j] = yd[int64_t{j} * n + i] = y[velix::pk_lower(i, j)];
+        for (int32_t j = 0; j <= i; ++j)
+            yd[int64_t{i} * n + j] = yd[int64_t{j} * n + i] = y[velix::pk_lower(i, j)];
     for (int32_t i = 0; i < n; ++i) {
         const double* mi = st.product + int64_t{i} * n;
         for (int32_t j = 0; j <= i; ++j) {
@@ -157,7 +162,8 @@ void plain_dfdc(const EvalView& v) {
     // the p* moments; an off-diagonal moment stands for two positions of
     // C, so G takes half of it.
     if (v.method == kMethodWls) {
-        if (cosbsub(pstar, 1, v.singular, v.weights, st.dFdC) != 0) velix::detail::wls_factor_fault();
+        if (cosbsub(pstar, 1, v.singular, v.weights, st.dFdC) != 0)
+            velix::detail::wls_factor_fault();
     } else {
         for (int32_t k = 0; k < pstar; ++k) st.dFdC[k] *= v.weights[k];
     }

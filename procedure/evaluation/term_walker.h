@@ -18,21 +18,21 @@
 #include "procedure/evaluation/model_view.h"
 
 struct WalkStep {
-    int32_t matrix = 0;          // k
+    int32_t matrix = 0;  // k
     double scale = 0.0;
-    const double* U = nullptr;   // row length view.ld
+    const double* U = nullptr;  // row length view.ld
     int32_t uCols = 0;
-    bool uIdentity = false;      // U is the identity of order n
+    bool uIdentity = false;  // U is the identity of order n
     const double* V = nullptr;
     int32_t vCols = 0;
     bool vIdentity = false;
 };
 
 class TermVisitor {
-public:
+   public:
     virtual void visit(const EvalView& v, const WalkStep& step) = 0;
 
-protected:
+   protected:
     ~TermVisitor() = default;
 };
 

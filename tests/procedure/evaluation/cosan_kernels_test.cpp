@@ -1,6 +1,8 @@
 // The typed-matrix kernels on a hand-built model table: the identity-like
 // types, I - B of a BETA matrix without a form, and the internal faults of
 // a product that does not conform or a type without a product rule.
+#include "procedure/evaluation/cosan_kernels.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,7 +10,6 @@
 
 #include "../statement_fixture.h"
 #include "platform/step_exit.h"
-#include "procedure/evaluation/cosan_kernels.h"
 #include "velix/codes.h"
 
 namespace velix::testing {
@@ -105,8 +106,10 @@ TEST(CosanKernels, IdentityLikeTypesAndBeta) {
     std::vector<double> work(16, 0.0);
     work[0] = 1, work[1] = 2, work[8] = 3, work[9] = 4;
     EXPECT_EQ(cosposm(v, 0, wide, 2, 2, work.data(), m.rowBuf.data()), 4);
-    EXPECT_EQ(std::vector<double>(work.begin(), work.begin() + 4), (std::vector<double>{0, 0, 1, 2}));
-    EXPECT_EQ(std::vector<double>(work.begin() + 8, work.begin() + 12), (std::vector<double>{0, 0, 3, 4}));
+    EXPECT_EQ(std::vector<double>(work.begin(), work.begin() + 4),
+              (std::vector<double>{0, 0, 1, 2}));
+    EXPECT_EQ(std::vector<double>(work.begin() + 8, work.begin() + 12),
+              (std::vector<double>{0, 0, 3, 4}));
 }
 
 TEST(CosanKernels, FaultsEndTheStep) {

@@ -13,7 +13,9 @@ namespace velix::testing {
 namespace {
 
 // Central-difference step of parameter p.
-double step_of(double x) { return 1e-5 * (1.0 + std::fabs(x)); }
+double step_of(double x) {
+    return 1e-5 * (1.0 + std::fabs(x));
+}
 
 // Central differences of F and of the packed C over the free parameters.
 struct Differences {
@@ -46,7 +48,8 @@ Differences differences(EvalStep& s) {
 }
 
 // J_i' W J_j of the method with the step's weights and C (dense formulas).
-double weighted_product(const EvalStep& s, int32_t method, const std::vector<double>& a, const std::vector<double>& b) {
+double weighted_product(const EvalStep& s, int32_t method, const std::vector<double>& a,
+                        const std::vector<double>& b) {
     const int32_t n = s.ctx.nManifest, p = s.ctx.nMoments;
     if (method == kMethodWls || method == kMethodDwls) {
         auto solve = [&](std::vector<double> r) {
@@ -98,7 +101,8 @@ TEST_P(Derivatives, MatchCentralDifferences) {
     ASSERT_TRUE(s.ready) << s.log.str();
     s.ctx.eval.diagFromData = c.diagonalFromData ? 1 : 0;
     const int32_t q = s.q(), p = s.ctx.nMoments;
-    std::vector<double> gradient(static_cast<size_t>(q)), hessian(static_cast<size_t>(q * (q + 1) / 2));
+    std::vector<double> gradient(static_cast<size_t>(q)),
+        hessian(static_cast<size_t>(q * (q + 1) / 2));
     s.nlp.gradient = gradient.data();
     s.nlp.hessian = hessian.data();
     s.perturb(7, 0.15);
@@ -109,21 +113,24 @@ TEST_P(Derivatives, MatchCentralDifferences) {
     ASSERT_EQ(cosgrad(&s.nlp), 0);
     double scale = 1.0, worst = 0.0;
     for (double g : d.gradient) scale = std::max(scale, std::fabs(g));
-    for (int32_t k = 0; k < q; ++k) worst = std::max(worst, std::fabs(gradient[k] - d.gradient[k]) / scale);
+    for (int32_t k = 0; k < q; ++k)
+        worst = std::max(worst, std::fabs(gradient[k] - d.gradient[k]) / scale);
     EXPECT_LT(worst, 1e-6) << "gradient";
 
     ASSERT_EQ(cosjac1(&view), 0);
     worst = 0.0;
     for (int32_t k = 0; k < q; ++k)
         for (int32_t m = 0; m < p; ++m)
-            worst = std::max(worst, std::fabs(s.ctx.eval.jacobian[int64_t{k} * p + m] - d.jacobian[k][m]) /
-                                        (1.0 + std::fabs(d.jacobian[k][m])));
+            worst = std::max(worst,
+                             std::fabs(s.ctx.eval.jacobian[int64_t{k} * p + m] - d.jacobian[k][m]) /
+                                 (1.0 + std::fabs(d.jacobian[k][m])));
     EXPECT_LT(worst, 1e-6) << "Jacobian";
 
     ASSERT_EQ(coscrpj(&s.nlp), 0);
     worst = 0.0;
     scale = 1.0;
-    for (int32_t i = 0; i < q; ++i) scale = std::max(scale, std::fabs(hessian[velix::pk_lower(i, i)]));
+    for (int32_t i = 0; i < q; ++i)
+        scale = std::max(scale, std::fabs(hessian[velix::pk_lower(i, i)]));
     for (int32_t i = 0; i < q; ++i)
         for (int32_t j = 0; j <= i; ++j) {
             const double expected = weighted_product(s, c.code, d.jacobian[i], d.jacobian[j]);
@@ -131,13 +138,16 @@ TEST_P(Derivatives, MatchCentralDifferences) {
         }
     EXPECT_LT(worst, 1e-6) << "cross product";
     worst = 0.0;
-    for (int32_t k = 0; k < q; ++k) worst = std::max(worst, std::fabs(gradient[k] - d.gradient[k]) / (1.0 + std::fabs(d.gradient[k])));
+    for (int32_t k = 0; k < q; ++k)
+        worst = std::max(worst,
+                         std::fabs(gradient[k] - d.gradient[k]) / (1.0 + std::fabs(d.gradient[k])));
     EXPECT_LT(worst, 1e-6) << "gradient of the cross-product call";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     KindsAndMethods, Derivatives,
-    ::testing::Values(Case{"lineqs_ml", lineqs_program, "ml", kMethodMl}, Case{"ram_ml", ram_program, "ml", kMethodMl},
+    ::testing::Values(Case{"lineqs_ml", lineqs_program, "ml", kMethodMl},
+                      Case{"ram_ml", ram_program, "ml", kMethodMl},
                       Case{"dependent_ml", dependent_program, "ml", kMethodMl},
                       Case{"dependent_wls", dependent_program, "wls", kMethodWls},
                       Case{"dependent_fdcode", dependent_program, "ml fdcode", kMethodMl},
@@ -165,11 +175,13 @@ namespace {
 // arrays: objective, gradient, cross product in any order at one point
 // give the same numbers.
 TEST(Derivatives, AnyOrderOfCallsAtAPointGivesTheSameNumbers) {
-    for (const auto& [method, code] : {std::pair{"ml", kMethodMl}, std::pair{"gls", kMethodGls}, std::pair{"wls", kMethodWls}}) {
+    for (const auto& [method, code] :
+         {std::pair{"ml", kMethodMl}, std::pair{"gls", kMethodGls}, std::pair{"wls", kMethodWls}}) {
         EvalStep s(cosan_program(method), code);
         ASSERT_TRUE(s.ready) << s.log.str();
         const int32_t q = s.q();
-        std::vector<double> g1(static_cast<size_t>(q)), g2(g1), gh(g1), h1(static_cast<size_t>(q * (q + 1) / 2)), h2(h1);
+        std::vector<double> g1(static_cast<size_t>(q)), g2(g1), gh(g1),
+            h1(static_cast<size_t>(q * (q + 1) / 2)), h2(h1);
         const double f1 = s.objective();
         s.nlp.gradient = g1.data();
         ASSERT_EQ(cosgrad(&s.nlp), 0);
@@ -183,7 +195,8 @@ TEST(Derivatives, AnyOrderOfCallsAtAPointGivesTheSameNumbers) {
         EXPECT_EQ(h1, h2) << method;
         EXPECT_EQ(g1, g2) << method;
         EXPECT_EQ(s.objective(), f1) << method;
-        for (int32_t k = 0; k < q; ++k) EXPECT_NEAR(gh[k], g1[k], 1e-12 * (1.0 + std::fabs(g1[k]))) << method;
+        for (int32_t k = 0; k < q; ++k)
+            EXPECT_NEAR(gh[k], g1[k], 1e-12 * (1.0 + std::fabs(g1[k]))) << method;
     }
 }
 

@@ -75,14 +75,17 @@ TEST_P(Discrepancy, EqualsItsFormulaAtRandomPoints) {
         s.perturb(seed, 0.2);
         const double f = s.objective();
         const double expected = formula(s, GetParam().code);
-        EXPECT_NEAR(f, expected, 1e-10 * (1.0 + std::fabs(expected))) << GetParam().name << " seed " << seed;
+        EXPECT_NEAR(f, expected, 1e-10 * (1.0 + std::fabs(expected)))
+            << GetParam().name << " seed " << seed;
         EXPECT_EQ(s.ctx.eval.discrepancy, f);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, Discrepancy,
-                         ::testing::Values(MethodCase{"uls", kMethodUls}, MethodCase{"gls", kMethodGls},
-                                           MethodCase{"ml", kMethodMl}, MethodCase{"wls", kMethodWls},
+                         ::testing::Values(MethodCase{"uls", kMethodUls},
+                                           MethodCase{"gls", kMethodGls},
+                                           MethodCase{"ml", kMethodMl},
+                                           MethodCase{"wls", kMethodWls},
                                            MethodCase{"dwls", kMethodDwls}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -91,22 +94,26 @@ INSTANTIATE_TEST_SUITE_P(Methods, Discrepancy,
 TEST(Discrepancy, ReferenceMinimumOfTheAbilityModel) {
     EvalStep s(ability_program(), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
-    for (const ReferenceEstimate& r : kAbilityReference) s.nlp.x[parameter_index(s, r.name)] = r.est;
+    for (const ReferenceEstimate& r : kAbilityReference)
+        s.nlp.x[parameter_index(s, r.name)] = r.est;
     EXPECT_NEAR(s.objective(), 0.222592451063, 1e-8);
 }
 
 // S = C: every method gives F = 0 (the saturated model at the sample moments).
 TEST(Discrepancy, ZeroWhenTheModelReproducesTheMoments) {
-    for (const MethodCase m : {MethodCase{"uls", kMethodUls}, MethodCase{"gls", kMethodGls}, MethodCase{"ml", kMethodMl}}) {
+    for (const MethodCase m : {MethodCase{"uls", kMethodUls}, MethodCase{"gls", kMethodGls},
+                               MethodCase{"ml", kMethodMl}}) {
         EvalStep s(std::string("proc velix data=ability method=") + m.name +
                        " covariance;\ncosan C(6, SYM);\n"
-                       "matrix C [1, ] = c1, [2, ] = c2 c3, [3, ] = c4-c6, [4, ] = c7-c10, [5, ] = c11-c15,"
+                       "matrix C [1, ] = c1, [2, ] = c2 c3, [3, ] = c4-c6, [4, ] = c7-c10, [5, ] = "
+                       "c11-c15,"
                        " [6, ] = c16-c21;\nrun;\n",
                    m.code);
         ASSERT_TRUE(s.ready) << s.log.str();
         for (int32_t e = 0; e < s.ctx.nElements; ++e) {
             const int32_t p = s.ctx.elements.parameter[e];
-            s.nlp.x[p - 1] = s.ctx.momentMatrix[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
+            s.nlp.x[p - 1] =
+                s.ctx.momentMatrix[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
         }
         EXPECT_NEAR(s.objective(), 0.0, 1e-12) << m.name;
     }

@@ -21,10 +21,13 @@ namespace velix::testing {
 
 using Dense = std::vector<std::vector<double>>;
 
-inline Dense zeros(int32_t r, int32_t c) { return Dense(static_cast<size_t>(r), std::vector<double>(static_cast<size_t>(c), 0.0)); }
+inline Dense zeros(int32_t r, int32_t c) {
+    return Dense(static_cast<size_t>(r), std::vector<double>(static_cast<size_t>(c), 0.0));
+}
 
 inline Dense multiply(const Dense& a, const Dense& b) {
-    Dense c = zeros(static_cast<int32_t>(a.size()), b.empty() ? 0 : static_cast<int32_t>(b[0].size()));
+    Dense c =
+        zeros(static_cast<int32_t>(a.size()), b.empty() ? 0 : static_cast<int32_t>(b[0].size()));
     for (size_t i = 0; i < a.size(); ++i)
         for (size_t k = 0; k < b.size(); ++k)
             for (size_t j = 0; j < c[i].size(); ++j) c[i][j] += a[i][k] * b[k][j];
@@ -32,7 +35,8 @@ inline Dense multiply(const Dense& a, const Dense& b) {
 }
 
 inline Dense transpose(const Dense& a) {
-    Dense t = zeros(a.empty() ? 0 : static_cast<int32_t>(a[0].size()), static_cast<int32_t>(a.size()));
+    Dense t =
+        zeros(a.empty() ? 0 : static_cast<int32_t>(a[0].size()), static_cast<int32_t>(a.size()));
     for (size_t i = 0; i < a.size(); ++i)
         for (size_t j = 0; j < a[i].size(); ++j) t[j][i] = a[i][j];
     return t;
@@ -91,8 +95,8 @@ struct EvalStep : ModelStep {
         if (exitCode != -1) return;
         // The output manager that the step driver creates before cosinit.
         if (xobinit(&ctx.kyrAnchor, 0) == 0) {
-            KyrArg args[] = {kyr_counted(143, "kyr", 3), kyr_counted(146, "manager", 7), kyr_object(144, nullptr),
-                             kyr_int(383, 352)};
+            KyrArg args[] = {kyr_counted(143, "kyr", 3), kyr_counted(146, "manager", 7),
+                             kyr_object(144, nullptr), kyr_int(383, 352)};
             if (wobmth(ctx.kyrAnchor, nullptr, 147, 4, args) >= 0) ctx.kyrManager = args[2].object;
         }
         try {
@@ -165,7 +169,8 @@ struct EvalStep : ModelStep {
             const int32_t first = ctx.model.termTable[t - 1], last = ctx.model.termTable[t] - 1;
             Dense x = entered(first);
             for (int32_t k = first + 1; k < last; ++k) x = multiply(x, entered(k));
-            const Dense term = first == last ? x : multiply(multiply(x, entered(last)), transpose(x));
+            const Dense term =
+                first == last ? x : multiply(multiply(x, entered(last)), transpose(x));
             for (int32_t i = 0; i < n; ++i)
                 for (int32_t j = 0; j < n; ++j) c[i][j] += term[i][j];
         }
@@ -177,20 +182,25 @@ struct EvalStep : ModelStep {
 // model has two terms, a structural matrix entered as (I - B)^-1 and a
 // unique part entered as the inverse of a symmetric matrix.
 inline std::string lineqs_program(const char* method) {
-    return std::string("proc velix data=poldem method=") + method + " covariance;\n"
+    return std::string("proc velix data=poldem method=") + method +
+           " covariance;\n"
            "lineqs x1 = 1.0 Find60 + E1, x2 = l2 Find60 + E2, x3 = l3 Find60 + E3,\n"
-           "  y1 = 1.0 Fdem60 + E4, y2 = l5 Fdem60 + E5, y3 = l6 Fdem60 + E6, y4 = l7 Fdem60 + E7,\n"
-           "  y5 = 1.0 Fdem65 + E8, y6 = l9 Fdem65 + E9, y7 = l10 Fdem65 + E10, y8 = l11 Fdem65 + E11,\n"
+           "  y1 = 1.0 Fdem60 + E4, y2 = l5 Fdem60 + E5, y3 = l6 Fdem60 + E6, y4 = l7 Fdem60 + "
+           "E7,\n"
+           "  y5 = 1.0 Fdem65 + E8, y6 = l9 Fdem65 + E9, y7 = l10 Fdem65 + E10, y8 = l11 Fdem65 + "
+           "E11,\n"
            "  Fdem60 = b1 Find60 + D1, Fdem65 = b2 Find60 + b3 Fdem60 + D2;\n"
            "std Find60 = vind60, E1-E11 = ve1-ve11, D1 D2 = vd1 vd2;\n"
            "cov E4 E8 = c15, E5 E7 = c24, E6 E10 = c37;\nrun;\n";
 }
 inline std::string ram_program(const char* method) {
-    return std::string("proc velix data=hs method=") + method + " covariance;\n"
+    return std::string("proc velix data=hs method=") + method +
+           " covariance;\n"
            "ram 1 1 10 1.0, 1 2 10 l2, 1 3 10 l3, 1 4 11 1.0, 1 5 11 l5, 1 6 11 l6,\n"
            "  1 7 12 1.0, 1 8 12 l8, 1 9 12 l9, 1 11 10 b1, 1 12 11 b2,\n"
            "  2 1 1 ve1, 2 2 2 ve2, 2 3 3 ve3, 2 4 4 ve4, 2 5 5 ve5, 2 6 6 ve6,\n"
-           "  2 7 7 ve7, 2 8 8 ve8, 2 9 9 ve9, 2 10 10 vvis, 2 11 11 vtxt, 2 12 12 vspd, 2 3 2 c23;\nrun;\n";
+           "  2 7 7 ve7, 2 8 8 ve8, 2 9 9 ve9, 2 10 10 vvis, 2 11 11 vtxt, 2 12 12 vspd, 2 3 2 "
+           "c23;\nrun;\n";
 }
 // The RAM model with one loading defined by the program from another.
 inline std::string dependent_program(const char* method) {
@@ -198,9 +208,11 @@ inline std::string dependent_program(const char* method) {
     return text.insert(text.rfind("run;"), "l3 = l2 * l2;\n");
 }
 inline std::string cosan_program(const char* method) {
-    return std::string("proc velix data=hs method=") + method + " covariance;\n"
+    return std::string("proc velix data=hs method=") + method +
+           " covariance;\n"
            "cosan F(3, GEN) * B(3, GEN, IMI) * P(3, SYM) + U(9, SYM, INV);\n"
-           "matrix F [ , 1] = 1.0 l2 l3, [ , 2] = 0 0 0 1.0 l5 l6, [ , 3] = 0 0 0 0 0 0 1.0 l8 l9;\n"
+           "matrix F [ , 1] = 1.0 l2 l3, [ , 2] = 0 0 0 1.0 l5 l6, [ , 3] = 0 0 0 0 0 0 1.0 l8 "
+           "l9;\n"
            "matrix B [2, 1] = b21 (0.3), [3, 2] = b32 (0.2);\n"
            "matrix P [1, 1] = pv1 (0.8) pv2 (0.9) pv3 (0.4);\n"
            "matrix U [1, 1] = u1-u9 (2 2 2 2 2 2 2 2 2), [2, 1] = u21 (0.1);\nrun;\n";
@@ -210,7 +222,8 @@ inline std::string cosan_program(const char* method) {
 // inverse of I - U for a symmetric U, and an upper-triangular inverse
 // around a diagonal inverse.
 inline std::string typed_program(const char* method) {
-    return std::string("proc velix data=hs method=") + method + " covariance;\n"
+    return std::string("proc velix data=hs method=") + method +
+           " covariance;\n"
            "cosan Z(4, ZID) * L(4, LOW, INV) * D(4, DIA) + B(9, BET) * U(9, SYM, IMI)"
            " + E(9, UPP, INV) * V(9, DIA, INV);\n"
            "matrix L [1, 1] = 1.0 a2-a4 (2 2 2), [2, 1] = l21 (0.3), [4, 2] = l42 (-0.2);\n"
@@ -230,7 +243,8 @@ inline std::string factor_program(const char* method) {
 // cases).  F at these estimates is 0.222592451063.
 inline std::string ability_program() {
     return "proc velix data=ability method=ml covariance;\n"
-           "lineqs general = 1.0 Fg + E1, picture = l2 Fg + E2, blocks = l3 Fg + E3, maze = l4 Fg + E4,\n"
+           "lineqs general = 1.0 Fg + E1, picture = l2 Fg + E2, blocks = l3 Fg + E3, maze = l4 Fg "
+           "+ E4,\n"
            "  reading = 1.0 Fv + E5, vocab = l6 Fv + E6;\n"
            "std Fg Fv = vg vv, E1-E6 = ve1-ve6;\ncov Fg Fv = cgv;\nrun;\n";
 }
@@ -239,12 +253,12 @@ struct ReferenceEstimate {
     double est, se;
 };
 inline constexpr ReferenceEstimate kAbilityReference[] = {
-    {"l2", 0.4172587919776, 0.07047633554611},  {"l3", 2.422336375579, 0.3493701680727},
-    {"l4", 0.4210786724208, 0.09662278914964},  {"l6", 1.513183458393, 0.1912527886189},
-    {"cgv", 15.787819208873, 3.552096266216},   {"vg", 14.977142340539, 3.457005599174},
-    {"vv", 44.120236419234, 8.454671736287},    {"ve1", 9.663863107509, 2.091921909928},
-    {"ve2", 4.092408252091, 0.6469977823155},   {"ve3", 61.949399644315, 12.792654147699},
-    {"ve4", 10.055445690864, 1.437748312884},   {"ve5", 8.483768465987, 4.92097760219},
+    {"l2", 0.4172587919776, 0.07047633554611}, {"l3", 2.422336375579, 0.3493701680727},
+    {"l4", 0.4210786724208, 0.09662278914964}, {"l6", 1.513183458393, 0.1912527886189},
+    {"cgv", 15.787819208873, 3.552096266216},  {"vg", 14.977142340539, 3.457005599174},
+    {"vv", 44.120236419234, 8.454671736287},   {"ve1", 9.663863107509, 2.091921909928},
+    {"ve2", 4.092408252091, 0.6469977823155},  {"ve3", 61.949399644315, 12.792654147699},
+    {"ve4", 10.055445690864, 1.437748312884},  {"ve5", 8.483768465987, 4.92097760219},
     {"ve6", 34.268851933637, 11.887854584386}};
 
 // Index of the parameter with the name (nParmAll when there is none).

@@ -1,10 +1,11 @@
 // Finite differences of program-defined parameters (FDCODE): the
 // derivatives they give, the restored base point, and the end of the
 // step halving when the program fails at every shifted point.
+#include "procedure/evaluation/finite_differences.h"
+
 #include <gtest/gtest.h>
 
 #include "evaluation_fixture.h"
-#include "procedure/evaluation/finite_differences.h"
 #include "procedure/evaluation/gradient.h"
 
 namespace velix::testing {
@@ -28,7 +29,8 @@ TEST(FiniteDifferences, DerivativeOfAProgramDefinedParameter) {
     // Forward differences of l2^2: 2 l2 + h (1 + |l2|), h = 2.1e-8.
     EXPECT_NEAR(s.ctx.eval.depFdJacobian[0], 2.0 * l2, 1e-6);
     EXPECT_EQ(s.x(), before);
-    EXPECT_EQ(std::vector<double>(s.ctx.elements.value, s.ctx.elements.value + s.ctx.nElements), elements);
+    EXPECT_EQ(std::vector<double>(s.ctx.elements.value, s.ctx.elements.value + s.ctx.nElements),
+              elements);
 }
 
 // At l2 = 1e6 every shifted run fails (the program leaves l3 missing); the

@@ -41,8 +41,10 @@ TEST_P(ImpliedMoments, MatchDenseProductsAtRandomPoints) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ImpliedMoments,
-                         ::testing::Values(KindCase{"lineqs", lineqs_program}, KindCase{"ram", ram_program},
-                                           KindCase{"cosan", cosan_program}, KindCase{"factor", factor_program},
+                         ::testing::Values(KindCase{"lineqs", lineqs_program},
+                                           KindCase{"ram", ram_program},
+                                           KindCase{"cosan", cosan_program},
+                                           KindCase{"factor", factor_program},
                                            KindCase{"typed", typed_program}),
                          [](const auto& info) { return std::string(info.param.kind); });
 

@@ -1,13 +1,14 @@
 // Standard errors from the information matrix: the ability model at the
 // reference estimates of an independent package, and a saturated model of
 // two variables whose standard errors have a closed form.
+#include "procedure/evaluation/information.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 
 #include "evaluation_fixture.h"
-#include "procedure/evaluation/information.h"
 
 namespace velix::testing {
 namespace {
@@ -27,23 +28,27 @@ std::vector<double> standard_errors(EvalStep& s, std::vector<double>* hessian) {
 TEST(Information, StandardErrorsOfTheAbilityModelMatchTheReference) {
     EvalStep s(ability_program(), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
-    for (const ReferenceEstimate& r : kAbilityReference) s.nlp.x[parameter_index(s, r.name)] = r.est;
+    for (const ReferenceEstimate& r : kAbilityReference)
+        s.nlp.x[parameter_index(s, r.name)] = r.est;
     std::vector<double> hessian;
     const std::vector<double> se = standard_errors(s, &hessian);
-    for (const ReferenceEstimate& r : kAbilityReference) EXPECT_NEAR(se[parameter_index(s, r.name)], r.se, 1e-6 * r.se) << r.name;
+    for (const ReferenceEstimate& r : kAbilityReference)
+        EXPECT_NEAR(se[parameter_index(s, r.name)], r.se, 1e-6 * r.se) << r.name;
 }
 
 // Saturated model of two variables at C = S: the standard errors of the
 // variances are sqrt(2 s_ii^2 / (N-1)), that of the covariance
 // sqrt((s_11 s_22 + s_21^2) / (N-1)) (the Wishart moments of S).
 TEST(Information, SaturatedModelHasTheTextbookStandardErrors) {
-    EvalStep s("proc velix data=hs method=ml covariance;\nvar x1 x2;\ncosan C(2, SYM);\n"
-               "matrix C [1, ] = c11, [2, ] = c21 c22;\nrun;\n",
-               kMethodMl);
+    EvalStep s(
+        "proc velix data=hs method=ml covariance;\nvar x1 x2;\ncosan C(2, SYM);\n"
+        "matrix C [1, ] = c11, [2, ] = c21 c22;\nrun;\n",
+        kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
     const double* S = s.ctx.momentMatrix;
     for (int32_t e = 0; e < s.ctx.nElements; ++e)
-        s.nlp.x[s.ctx.elements.parameter[e] - 1] = S[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
+        s.nlp.x[s.ctx.elements.parameter[e] - 1] =
+            S[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
     std::vector<double> hessian;
     const std::vector<double> se = standard_errors(s, &hessian);
     const double n1 = s.ctx.divisor;
@@ -78,7 +83,8 @@ TEST(Information, InformationTableOnRequest) {
     std::vector<double> hessian;
     standard_errors(s, &hessian);
     const auto& items = velix::platform::current_step().items;
-    const auto it = std::find_if(items.begin(), items.end(), [](const auto& i) { return i.name == "Information"; });
+    const auto it = std::find_if(items.begin(), items.end(),
+                                 [](const auto& i) { return i.name == "Information"; });
     ASSERT_NE(it, items.end());
     EXPECT_EQ(it->path, "Tesk.Velix.Information");
     EXPECT_EQ(it->nRows, s.q());
@@ -104,7 +110,8 @@ namespace {
 // The OUTEST= rows: INFORMAT rows of the information matrix and, on
 // request, JACOBIAN rows of the plain Jacobian of the moments.
 TEST(Information, OutestRows) {
-    const std::string path = std::string(VELIX_BINARY_DIR) + "/information_outest_" + std::to_string(::getpid()) + ".csv";
+    const std::string path = std::string(VELIX_BINARY_DIR) + "/information_outest_" +
+                             std::to_string(::getpid()) + ".csv";
     std::string program = ability_program();
     program.insert(program.find(" covariance;"), " outest='" + path + "'");
     int32_t q = 0, pstar = 0;
@@ -113,7 +120,8 @@ TEST(Information, OutestRows) {
         EvalStep s(program, kMethodMl);
         ASSERT_TRUE(s.ready) << s.log.str();
         s.hooks.outestJacobian = 1;
-        for (const ReferenceEstimate& r : kAbilityReference) s.nlp.x[parameter_index(s, r.name)] = r.est;
+        for (const ReferenceEstimate& r : kAbilityReference)
+            s.nlp.x[parameter_index(s, r.name)] = r.est;
         standard_errors(s, &hessian);
         q = s.q();
         pstar = s.ctx.nMoments;
@@ -140,14 +148,16 @@ namespace {
 // information matrix is singular, the dependency is listed and the
 // covariance is a generalized inverse G with H G H = H.
 TEST(Information, SingularInformationGivesAGeneralizedInverse) {
-    EvalStep s("proc velix data=ability method=ml covariance;\n"
-               "cosan F(1, GEN) * P(1, SYM) + U(6, DIA);\n"
-               "matrix F [ , 1] = f1-f6 (3 1 5 2 4 6);\nmatrix P [1, 1] = phi (2);\n"
-               "matrix U [1, 1] = u1-u6 (10 5 60 10 10 30);\nrun;\n",
-               kMethodMl);
+    EvalStep s(
+        "proc velix data=ability method=ml covariance;\n"
+        "cosan F(1, GEN) * P(1, SYM) + U(6, DIA);\n"
+        "matrix F [ , 1] = f1-f6 (3 1 5 2 4 6);\nmatrix P [1, 1] = phi (2);\n"
+        "matrix U [1, 1] = u1-u6 (10 5 60 10 10 30);\nrun;\n",
+        kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
     const int32_t q = s.q();
-    std::vector<double> hessian(static_cast<size_t>(q * (q + 1) / 2)), se(static_cast<size_t>(s.ctx.nParmAll));
+    std::vector<double> hessian(static_cast<size_t>(q * (q + 1) / 2)),
+        se(static_cast<size_t>(s.ctx.nParmAll));
     s.nlp.hessian = hessian.data();
     s.nlp.stdErrors = se.data();
     s.hooks.covTol2 = 1e-10;  // MSINGULAR: relative to the largest diagonal
