@@ -27,6 +27,22 @@ struct EvalContribution {
     int32_t offset = 0;   // start of u in EvaluationState::contribVectors
 };
 
+// The program-defined nonlinear constraints as the constraint set-up lays
+// them out (owner: estimation control; model evaluation reads it).
+// Statement i is one NLINCON name: its program variable's value cell, its
+// kind (2, 4, 6 equalities; 1, 3, 5 lower limits; -1, -3, -5 upper limits;
+// -2, -4, -6 ranges; kinds 5, 6, -5, -6 add into their row) and its rows:
+// an equality at firstRow, an inequality at nNlinEq + firstRow - rowBase,
+// the upper row of an upper limit or range at nNlinEq + secondRow - rowBase.
+struct NlinConTable {
+    int32_t count = 0;
+    const int16_t* kind = nullptr;
+    const int32_t* firstRow = nullptr;
+    const int32_t* secondRow = nullptr;
+    int32_t rowBase = 0;
+    double* const* cells = nullptr;
+};
+
 // Owner: model evaluation (procedure/evaluation/).
 struct EvaluationState {
     HostAllocator* pool = nullptr;  // holds every array below; 0 before set-up
@@ -65,12 +81,16 @@ struct EvaluationState {
     double* depFdJacobian = nullptr;  // nParmDep x nDepInputs: finite-difference derivatives of
                                       // the dependent parameters (row r: depParmNumbers[r])
     double* depBase = nullptr;        // nParmDep: dependent parameters at the base point
+    double* conBase = nullptr;        // nNlinCon: constraint values at the base point
 
     // Contributions of the last walk (see EvalContribution).
     EvalContribution* contrib = nullptr;
     int32_t nContrib = 0, maxContrib = 0;
     double* contribVectors = nullptr;  // 4n doubles per contribution
     int32_t contribVectorsUsed = 0;
+
+    // The nonlinear constraints of the program (0: none laid out).
+    const NlinConTable* nlinCon = nullptr;
 
     // Options and results of the covariance step.
     int16_t diagFromData = 0;      // the diagonal of C is taken from S (PROC option)

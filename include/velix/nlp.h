@@ -134,6 +134,10 @@ struct NlpProblem {
     int32_t nHess = 0;            // second-derivative evaluations
     int32_t nConEval = 0;         // constraint evaluations with the objective
     int32_t pointMoved = 0;       // 1: the objective moved x by a retry; f belongs to the moved x
+    double* conValues = nullptr;  // [nNlinCon] nonlinear constraint values, equalities first
+    double* conJacobian = nullptr;  // [nNlinCon x nParams] their Jacobian, row-major
+    double* nlcRhs = nullptr;     // [nNlinCon] right-hand sides of the nonlinear constraints
+    int32_t nConJac = 0;          // constraint-Jacobian evaluations
 };
 
 struct NlpHookBlock {

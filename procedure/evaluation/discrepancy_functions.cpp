@@ -23,6 +23,7 @@
 #include "numerics/packed.h"
 #include "numerics/uniform_random.h"
 #include "procedure/evaluation/implied_moments.h"
+#include "procedure/evaluation/nonlinear_constraints.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/host_compiler.h"
@@ -296,6 +297,10 @@ int32_t cosresv(const EvalView* view, int32_t conFlag) {
                 ++v.st->nEvalFail;
                 return -1;
             }
+        if (conFlag && nlp->hasNlinCon && cosresc(view) < 0) {
+            ++v.st->nEvalFail;
+            return -2;
+        }
     }
     for (int32_t e = 0; e < v.nElements; ++e) {
         const int32_t p = std::abs(v.el->parameter[e]);

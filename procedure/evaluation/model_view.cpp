@@ -51,6 +51,10 @@ EvalView eval_view(ProcContext* ctx) {
     v.derivativesRequested = ctx->depDerivRequest || ctx->conDerivRequest ? 1 : 0;
     v.fdDepDerivs = ctx->fdDepDerivs;
     v.nDepInputs = ctx->nDepInputs;
+    v.nConDerivs = ctx->nConDerivs;
+    v.conDerivCells = ctx->conDerivCells;
+    v.conDerivStmt = ctx->conDerivStmt;
+    v.conDerivInput = ctx->conDerivInput;
     v.printEnabled = ctx->printEnabled;
     v.kyrManager = ctx->kyrManager;
     v.ctx = ctx;
@@ -109,7 +113,7 @@ void evaluation_setup(ProcContext* ctx) {
     const int64_t n = v.n, p = v.pstar, q = v.nParmFree, ld = v.ld;
     const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 4 * n * ld + ld + 3 * n * n + ld * ld +
                             q * (q + 1) + 3 * q + 4 * n * int64_t{maxContrib} +
-                            int64_t{v.nParmDep} * (v.nDepInputs + 1) + 64;
+                            int64_t{v.nParmDep} * (v.nDepInputs + 1) + v.nlp->nNlinCon + 64;
     const int64_t bytes = 8 * doubles + 4 * ld + 2 * (v.nMatrices + 1) +
                           int64_t{maxContrib} * static_cast<int64_t>(sizeof(EvalContribution)) +
                           4096;
@@ -148,6 +152,7 @@ void evaluation_setup(ProcContext* ctx) {
     st.depShare = carve<double>(pool, q);
     st.depFdJacobian = carve<double>(pool, int64_t{v.nParmDep} * v.nDepInputs);
     st.depBase = carve<double>(pool, v.nParmDep);
+    st.conBase = carve<double>(pool, v.nlp->nNlinCon);
     st.contrib = carve<EvalContribution>(pool, maxContrib);
     st.contribVectors = carve<double>(pool, 4 * n * int64_t{maxContrib});
     if (const int32_t c = xmemdef(st.contribVectors)) {

@@ -62,6 +62,10 @@ struct EvalView {
     int32_t derivativesRequested = 0;
     int32_t fdDepDerivs = 0;  // dependent parameters differentiated by finite differences
     int32_t nDepInputs = 0;   // independent parameters the program reads
+    int32_t nConDerivs = 0;   // analytic derivative entries of the constraint variables
+    const double* conDerivCells = nullptr;
+    const int16_t* conDerivStmt = nullptr;
+    const int16_t* conDerivInput = nullptr;
 
     // Output and links.
     int32_t printEnabled = 0;
