@@ -12,6 +12,7 @@
 #include "procedure/evaluation/cross_product.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/gradient.h"
+#include "procedure/evaluation/nonlinear_constraints.h"
 
 namespace {
 
@@ -28,12 +29,14 @@ void log_and_listing(ProcContext* ctx, int32_t number) {
     if (ctx->printEnabled) listing_line(ctx, number);
 }
 
-// The procedure's side of the optimizer callbacks: objective, gradient and
-// the cross product, in the problem block and the hook block.
+// The procedure's side of the optimizer callbacks: objective, gradient,
+// the cross product and the nonlinear-constraint Jacobian, in the problem
+// block and the hook block.
 void install_evaluation_callbacks(NlpProblem* nlp, NlpHookBlock* hooks) {
     nlp->objectiveFn = hooks->objectiveFn = cosfunc;
     nlp->gradientFn = hooks->gradientFn = cosgrad;
     nlp->hessianFn = hooks->crossProductFn = coscrpj;
+    nlp->conJacobianFn = hooks->conJacobianFn = cosjnlc;
 }
 
 }  // namespace

@@ -231,6 +231,7 @@ TEST(Discrepancy, InstalledAsTheOptimizerCallbacks) {
     EXPECT_EQ(s.nlp.gradientFn, &cosgrad);
     EXPECT_EQ(s.hooks.gradientFn, &cosgrad);
     EXPECT_EQ(s.nlp.hessianFn, s.hooks.crossProductFn);
+    EXPECT_EQ(s.nlp.conJacobianFn, s.hooks.conJacobianFn);
     s.nlp.evalPhase = 3.0;
     EXPECT_EQ(s.nlp.objectiveFn(&s.nlp), 0);
 }
