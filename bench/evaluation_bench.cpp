@@ -85,9 +85,9 @@ struct LargeModel {
         ctx.nlp = &nlp;
         ctx.hooks = &hooks;
         ctx.cmpWork = &work;
-        nlp.owner = &ctx;
+        nlp.procContext = &ctx;
         nlp.hooks = &hooks;
-        hooks.profile = &hooks.settings;
+        hooks.plSettings = &hooks.settings;
         cmpinit(&handle, &work);
         try {
             cosinit(&ctx);

@@ -194,9 +194,9 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     ctx->alphaEcv = 0.5 * (cell(r, 752).given ? cell(r, 752).value : 0.1);
     ctx->alphaRms = 0.5 * (cell(r, 768).given ? cell(r, 768).value : 0.1);
     ctx->option784 = cell(r, 784).given ? option_int(cell(r, 784).value) : 0;
-    store_given(r, 800, &hooks->covTol1);
-    store_given(r, 816, &hooks->covTol2);
-    store_given(r, 832, &hooks->covTol3);
+    store_given(r, 800, &hooks->covSingAbs);
+    store_given(r, 816, &hooks->covSingRel);
+    store_given(r, 832, &hooks->covSingVar);
     store_given(r, 848, &hooks->ginvTol);
 
     // Flag bits.

@@ -10,6 +10,7 @@
 #include <cfloat>
 
 #include "numerics/packed.h"
+#include "optimizer/core/finite_differences.h"
 #include "procedure/evaluation/finite_differences.h"
 #include "procedure/evaluation/gradient.h"
 #include "procedure/evaluation/jacobian.h"
@@ -154,6 +155,16 @@ int32_t weighted_cross_product(const EvalView& v) {
     return 0;
 }
 
+// The optimizer's finite-difference Hessian of a digit of FDHESSIAN=: 2
+// five-point values, 3 forward and 4 central gradients, other three-point
+// values.
+int32_t fd_hessian(NlpProblem* nlp, int32_t digit) {
+    if (digit == 2) return znlpfh2(nlp);
+    if (digit == 3) return znlpfh3(nlp);
+    if (digit == 4) return znlpfh4(nlp);
+    return znlpfih(nlp);
+}
+
 }  // namespace
 
 int32_t eval_cross_product(const EvalView* view) {
@@ -170,9 +181,10 @@ int32_t eval_cross_product(const EvalView* view) {
 }
 
 int32_t coscrpj(NlpProblem* nlp) {
-    const EvalView v = eval_view(nlp->owner);
-    EvaluationState& st = *v.st;
     ++nlp->nHess;
+    if (const int32_t digit = nlp->derivDigits % 1000 / 100) return fd_hessian(nlp, digit);
+    const EvalView v = eval_view(nlp->procContext);
+    EvaluationState& st = *v.st;
     if (!st.valid) return -1;
     if (cosfdcj(nlp) != 0) return -1;
     if (const int32_t k = eval_cross_product(&v)) {
@@ -188,4 +200,10 @@ int32_t coscrpj(NlpProblem* nlp) {
     std::copy(st.cross, st.cross + pk_lower(q, 0), nlp->hessian);
     std::copy(st.gradient, st.gradient + q, nlp->gradient);
     return 0;
+}
+
+int32_t coshess(NlpProblem* nlp) {
+    ++nlp->nHess;
+    const int32_t digit = nlp->derivDigits % 10000 / 1000;
+    return fd_hessian(nlp, digit == 0 ? 3 : digit);
 }

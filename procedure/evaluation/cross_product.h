@@ -21,8 +21,15 @@ struct NlpProblem;
 
 // Cross-product callback.  out: nlp->hessian (packed q), nlp->gradient.
 // Returns 0; -1 without an objective at the point; 1 when a matrix cannot
-// be inverted; -3 when a diagonal element of H is clearly negative.
+// be inverted; -3 when a diagonal element of H is clearly negative.  A
+// hundreds digit of FDHESSIAN= hands over to the optimizer's finite-
+// difference Hessian and returns its result.
 int32_t coscrpj(NlpProblem* nlp);
+
+// Hessian callback of the hook block: the optimizer's finite-difference
+// Hessian that the thousands digit of FDHESSIAN= names (0 as 3, from
+// forward differences of the gradient).  Returns that routine's result.
+int32_t coshess(NlpProblem* nlp);
 
 // H and g at the point of the last objective into view.st->cross and
 // view.st->gradient.  Returns 0, or the number of a matrix that could not

@@ -46,9 +46,10 @@ constexpr int32_t kRetryLimit = 4;     // five perturbations: retries 0..4
 constexpr int32_t kPerturbSeed = 3;    // every perturbation draws the same stream
 
 // Evaluation phases (integer part of NlpProblem::evalPhase).
-constexpr int32_t kPhaseStart = 2, kPhaseNoRetry = 3, kPhaseOptimizing = 4, kPhaseFdGradient = 7,
-                  kPhaseFdHessian2 = 9, kPhaseLagrange = 10, kPhaseFdConJac = 11,
-                  kPhaseImpliedOnly = 20;
+// Evaluation phases beyond the optimizer's (NlpEvalPhase): the implied
+// moments alone, for the results code.  Phase 3 (constraints alone) has no
+// perturbation retries.
+constexpr int32_t kPhaseImpliedOnly = 20;
 
 constexpr int32_t kMsgNotInvertible = 40, kMsgMlNotPd1 = 42, kMsgMlNotPd2 = 43, kMsgNegativeF = 44,
                   kMsgProgramFailed = 45, kMsgPerturbed = 46, kMsgNotPerturbed = 47,
@@ -209,15 +210,15 @@ Outcome evaluate_point(const EvalView& v, int32_t phase, int32_t* matrix) {
 }  // namespace
 
 int32_t cosfunc(NlpProblem* nlp) {
-    const EvalView v = eval_view(nlp->owner);
+    const EvalView v = eval_view(nlp->procContext);
     EvaluationState& st = *v.st;
     const int32_t phase = static_cast<int32_t>(nlp->evalPhase);
     if (nlp->evalPhase < kCountedPhase) {
         ++nlp->nFun;
         if (nlp->hasNlinCon) ++nlp->nConEval;
     }
-    const int32_t conFlag = phase >= kPhaseFdGradient && phase <= kPhaseFdHessian2 ? 0 : 1;
-    const bool retries = phase >= 0 && phase < kPhaseFdGradient && phase != kPhaseNoRetry;
+    const int32_t conFlag = phase >= kPhaseFdGradient && phase <= kPhaseFdHessianG ? 0 : 1;
+    const bool retries = phase >= 0 && phase < kPhaseFdGradient && phase != kPhaseConstraintsOnly;
     const int32_t limit = retries ? kRetryLimit : -1;
     int32_t retry = 0;
     double scale = 0.0;
@@ -226,7 +227,7 @@ int32_t cosfunc(NlpProblem* nlp) {
     nlp->pointMoved = 0;
     for (;;) {
         if (cosresv(&v, conFlag) != 0) return failure_end(v);
-        if (phase == kPhaseLagrange || phase == kPhaseFdConJac) return 0;
+        if (phase == kPhaseLagrangeHessian || phase == kPhaseFdConJacobian) return 0;
         int32_t k = 0;
         const Outcome o = evaluate_point(v, phase, &k);
         if (o == kOverflow) return kOverflow;
@@ -239,7 +240,7 @@ int32_t cosfunc(NlpProblem* nlp) {
         scale = retry == 0 ? 0.001 : retry == 1 ? 1.0 : scale * 4.0;
         if (retry > limit || cosinup(&v, &retry, &limit, k, scale) != 0) {
             st.failedMatrix = k;
-            if (phase != kPhaseOptimizing) {
+            if (phase != kPhaseRun) {
                 if (k > 0) {
                     note(v, kMsgNotInvertible, matrix_name(v, k).c_str());
                 } else {
@@ -335,7 +336,7 @@ int32_t cosinup(const EvalView* view, int32_t* retry, const int32_t* limit, int3
             changed = true;
         }
     }
-    if (static_cast<int32_t>(nlp->evalPhase) != kPhaseOptimizing && *retry == 0)
+    if (static_cast<int32_t>(nlp->evalPhase) != kPhaseRun && *retry == 0)
         xpmlog(kMsgProc, changed ? kMsgPerturbed : kMsgNotPerturbed);
     ++*retry;
     for (int32_t p = 0; p < v.nParmFree; ++p) {

@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr double kPhaseProgramOnly = 11.0;              // the objective runs only the program
 constexpr double kDefaultStep = 2.107342425544702e-08;  // twice sqrt(machine epsilon)
 constexpr double kStepFloor = 1.110223024625157e-15;    // five times machine epsilon
 constexpr double kLn10 = 2.302585092994046;
@@ -43,7 +42,7 @@ int32_t forward_differences(const EvalView& v, double digits, int32_t conFlag, i
                             double* base, Out&& out, Store&& store) {
     NlpProblem* nlp = v.nlp;
     const double f = nlp->f, phase = nlp->evalPhase;
-    nlp->evalPhase = kPhaseProgramOnly;
+    nlp->evalPhase = kPhaseFdConJacobian;  // the objective runs only the program
     const double h =
         digits > 0.0 && !wzmis(digits) ? std::exp(-0.5 * kLn10 * digits) : kDefaultStep;
     for (int32_t r = 0; r < count; ++r) base[r] = out(r);
@@ -80,7 +79,7 @@ void restore_elements(const EvalView& v) {
 }  // namespace
 
 int32_t cosfdcj(NlpProblem* nlp) {
-    const EvalView v = eval_view(nlp->owner);
+    const EvalView v = eval_view(nlp->procContext);
     if (!v.hasProgram || !v.fdDepDerivs || v.nParmDep < 1) return 0;
     EvaluationState& st = *v.st;
     // x of dependent parameter r (its code is -(index + 1)).
@@ -97,7 +96,7 @@ int32_t cosfdcj(NlpProblem* nlp) {
 }
 
 int32_t cosfdcc(NlpProblem* nlp) {
-    const EvalView v = eval_view(nlp->owner);
+    const EvalView v = eval_view(nlp->procContext);
     if (!v.hasProgram || !v.fdDepDerivs || !nlp->hasNlinCon) return 0;
     const int32_t m = nlp->nNlinCon, n = nlp->nParams;
     std::fill(nlp->conJacobian, nlp->conJacobian + int64_t{m} * n, 0.0);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <string>
 
+#include "optimizer/core/finite_differences.h"
 #include "procedure/evaluation/finite_differences.h"
 #include "procedure/evaluation/term_walker.h"
 #include "velix/codes.h"
@@ -93,7 +94,11 @@ int32_t eval_gradient(const EvalView* view) {
 }
 
 int32_t cosgrad(NlpProblem* nlp) {
-    const EvalView v = eval_view(nlp->owner);
+    // FD= asks for the optimizer's finite differences instead.
+    const int32_t digit = nlp->derivDigits % 10;
+    if (digit == 1) return znlpfig(nlp);
+    if (digit != 0) return znlpfg2(nlp);
+    const EvalView v = eval_view(nlp->procContext);
     if (nlp->evalPhase < kCountedPhase) ++nlp->nGrad;
     if (!v.st->valid) return -1;
     if (cosfdcj(nlp) != 0) return -1;

@@ -12,7 +12,9 @@ struct NlpProblem;
 
 // Gradient callback.  out: nlp->gradient[nParmFree].  Returns 0; -1 when
 // the objective has not been evaluated at the point (or failed there); 1
-// when a model matrix cannot be inverted (messages 352/40 and 352/41).
+// when a model matrix cannot be inverted (messages 352/40 and 352/41).  A
+// last digit of FD= hands over to the optimizer's forward (1) or central
+// (2..9) differences and returns their result.
 int32_t cosgrad(NlpProblem* nlp);
 
 // The gradient at the point of the last objective into view.st->gradient;

@@ -83,14 +83,14 @@ int32_t invert_information(const EvalView& v, double* h) {
     int32_t status = kCovFailed;
     if (xmemdef(flags) == 0) {
         std::copy(h, h + packed, copy);
-        if (zcovinv(0, 0, q, hooks.covTol1, hooks.covTol2, hooks.covTol3, h, info, work[0], work[1],
-                    kpvt) >= 0) {
+        if (zcovinv(0, 0, q, hooks.covSingAbs, hooks.covSingRel, hooks.covSingVar, h, info, work[0],
+                    work[1], kpvt) >= 0) {
             status = kCovRegular;
         } else {
             std::copy(copy, copy + packed, swept);
-            zcovlid(v.printEnabled ? 4 : 0, 4, q, hooks.covTol1, hooks.covTol2, hooks.covTol3,
-                    v.nlp->paramNames, v.nlp->x, swept, work[0], work[1], work[2], flags,
-                    v.kyrManager, nullptr);
+            zcovlid(v.printEnabled ? 4 : 0, 4, q, hooks.covSingAbs, hooks.covSingRel,
+                    hooks.covSingVar, v.nlp->paramNames, v.nlp->x, swept, work[0], work[1], work[2],
+                    flags, v.kyrManager, nullptr);
             const int32_t limit = hooks.ginvMaxParams > 0 ? hooks.ginvMaxParams : kDefaultGinvMax;
             if (q <= limit) {
                 std::copy(copy, copy + packed, h);
@@ -189,7 +189,7 @@ void information_rows(const EvalView& v, const double* h) {
 }  // namespace
 
 int32_t cosicrp(NlpProblem* nlp) {
-    const EvalView v = eval_view(nlp->owner);
+    const EvalView v = eval_view(nlp->procContext);
     EvaluationState& st = *v.st;
     st.covStatus = kCovNone;
     if (v.methodRequested == kMethodNone) return 1;

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "host/fields.h"
+#include "optimizer/core/finite_differences.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/finite_differences.h"
 #include "velix/nlp.h"
@@ -57,7 +58,11 @@ int32_t cosresc(const EvalView* view) {
 }
 
 int32_t cosjnlc(NlpProblem* nlp) {
-    const EvalView v = eval_view(nlp->owner);
+    // The ten-thousands digit of FD= asks for the optimizer's differences.
+    const int32_t digit = nlp->derivDigits % 100000 / 10000;
+    if (digit == 1) return znlpfcj(nlp);
+    if (digit != 0) return znlpfcc(nlp);
+    const EvalView v = eval_view(nlp->procContext);
     ++nlp->nConJac;
     const int32_t n = nlp->nParams;
     std::fill(nlp->conJacobian, nlp->conJacobian + int64_t{nlp->nNlinCon} * n, 0.0);

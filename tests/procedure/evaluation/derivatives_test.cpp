@@ -247,3 +247,53 @@ TEST(Derivatives, FisherScoringReachesTheReferenceMinimum) {
 
 }  // namespace
 }  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// FD= and FDHESSIAN= hand the derivatives over to the optimizer's finite
+// differences: a forward-difference gradient close to the analytic one, and
+// the Hessian callback's differences of the analytic gradient.
+TEST(Derivatives, FiniteDifferenceOptionsHandOverToTheOptimizer) {
+    EvalStep s(cosan_program("ml"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const int32_t q = s.q();
+    std::vector<double> g(static_cast<size_t>(q)), fd(g), h(static_cast<size_t>(q * (q + 1) / 2));
+    s.nlp.hessian = h.data();
+    s.objective();
+    s.nlp.gradient = g.data();
+    ASSERT_EQ(cosgrad(&s.nlp), 0);
+    s.nlp.gradient = fd.data();
+    s.nlp.derivDigits = 1;
+    ASSERT_EQ(cosgrad(&s.nlp), 0);
+    double scale = 1.0;
+    for (double x : g) scale = std::max(scale, std::fabs(x));
+    for (int32_t k = 0; k < q; ++k) EXPECT_NEAR(fd[k], g[k], 1e-5 * scale) << k;
+
+    // The Hessian from central differences of the analytic gradient.
+    s.nlp.derivDigits = 0;
+    s.nlp.gradient = g.data();
+    ASSERT_EQ(coshess(&s.nlp), 0);
+    const std::vector<double> x0 = s.x();
+    std::vector<double> gp(g), gm(g);
+    double worst = 0.0, hscale = 1.0;
+    for (int32_t i = 0; i < q; ++i) hscale = std::max(hscale, std::fabs(h[velix::pk_lower(i, i)]));
+    for (int32_t j = 0; j < q; ++j) {
+        const double step = 1e-5 * (1.0 + std::fabs(x0[j]));
+        for (const auto& [sign, out] : {std::pair{1.0, &gp}, std::pair{-1.0, &gm}}) {
+            std::vector<double> x = x0;
+            x[j] += sign * step;
+            s.set_x(x);
+            s.objective();
+            s.nlp.gradient = out->data();
+            ASSERT_EQ(cosgrad(&s.nlp), 0);
+        }
+        for (int32_t i = j; i < q; ++i)
+            worst = std::max(
+                worst, std::fabs(h[velix::pk_lower(i, j)] - (gp[i] - gm[i]) / (2 * step)) / hscale);
+    }
+    EXPECT_LT(worst, 1e-4);
+}
+
+}  // namespace
+}  // namespace velix::testing

@@ -160,7 +160,7 @@ TEST(Information, SingularInformationGivesAGeneralizedInverse) {
         se(static_cast<size_t>(s.ctx.nParmAll));
     s.nlp.hessian = hessian.data();
     s.nlp.stdErrors = se.data();
-    s.hooks.covTol2 = 1e-10;  // MSINGULAR: relative to the largest diagonal
+    s.hooks.covSingRel = 1e-10;  // MSINGULAR: relative to the largest diagonal
     ASSERT_EQ(cosicrp(&s.nlp), 0);
     EXPECT_EQ(s.ctx.eval.covStatus, 2);
     const Dense h = expand(q, s.ctx.eval.cross), g = expand(q, s.ctx.eval.covariance);
