@@ -80,11 +80,24 @@ const MessageRow kMessageCatalogue[] = {
     {352, 37, "ERROR: INWGT= data set %s has no WEIGHT rows."},
     {352, 38, "WARNING: %i WEIGHT rows of INWGT= data set %s match the variables; %i are expected."},
     {352, 39, "NOTE: The data set gives no observation numbers; the kurtosis contributions are numbered in order."},
+    // 352/40-47: model evaluation.  352/40: matrix name.
+    {352, 40, "ERROR: Matrix %s cannot be inverted at the current parameter values."},
+    {352, 41, "NOTE: The inverse forms of the model matrices cannot be computed at this point."},
+    {352, 42, "ERROR: The implied covariance matrix is not positive definite at the current parameter values."},
+    {352, 43, "NOTE: The maximum likelihood discrepancy cannot be computed at this point."},
+    {352, 44, "WARNING: The discrepancy function is negative; it is set to zero."},
     // 352/45: before the report of the invalid operations or missing values
     // of a run of the programming statements.
     {352, 45, "WARNING: The programming statements gave missing values in this evaluation."},
+    {352, 46, "NOTE: The parameters were perturbed to continue the evaluation."},
+    {352, 47, "NOTE: No parameter can be perturbed to continue the evaluation."},
+    {352, 52, "ERROR: The information matrix cannot be computed at the solution."},
+    {352, 54, "WARNING: The generalized inverse of the information matrix cannot be computed."},
     // 352/60: name.
     {352, 60, "ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square."},
+    // 352/62, 352/66: name.
+    {352, 62, "ERROR: internal error: matrix %s has a form or type the model evaluation cannot apply."},
+    {352, 66, "ERROR: internal error: matrix %s has no product rule without a form."},
     // 352/69-98: PROC options and data-set roles.
     {352, 69, "NOTE: Repeated variables were removed from a variable list."},
     // 352/70: the number of programming statements.
@@ -134,6 +147,8 @@ const MessageRow kMessageCatalogue[] = {
     {352, 128, "NOTE: No matrix of the model is named %s; its MATRIX statement is not used."},
     {352, 131, "NOTE: The covariance of exogenous variable %.*s is not set from the sample."},
     {352, 132, "ERROR: The option value of the covariance of the estimates is not valid."},
+    // 352/137: name.
+    {352, 137, "ERROR: internal error: a product with matrix %s does not conform."},
     // 352/138: name.
     {352, 138, "ERROR: internal error: matrix %s needs a stored inverse but belongs to no term."},
     // 352/139: matrix name, row, column.
@@ -345,6 +360,7 @@ const MessageRow kMessageCatalogue[] = {
     {352, 730, "Inverse Diagonal Weights"},
     {352, 731, "General Model Information"},
     {352, 732, "Covariances Set for Exogenous Variables"},
+    {352, 741, "Information Matrix"},
     {352, 744, "Sum of Squared Differences"},
     {352, 860, "Modification Indices"},
 

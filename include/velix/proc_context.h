@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "velix/evaluation_state.h"
 #include "velix/host.h"
 #include "velix/host_compiler.h"
 #include "velix/model.h"
@@ -312,6 +313,9 @@ struct ProcContext {
     const double* conDerivCells = nullptr;
     const int16_t* conDerivStmt = nullptr;
     const int16_t* conDerivInput = nullptr;
+
+    // ---- model evaluation (procedure/evaluation/) ----
+    EvaluationState eval;
 };
 
 // Raises the error level (the larger value wins).
