@@ -1,0 +1,14 @@
+// NRLINS on the standard problems.
+#include "tests/optimizer/techniques/technique_fixture.h"
+
+namespace {
+
+using namespace velix::test;
+
+class Nrlins : public NlpStep {};
+
+TEST_F(Nrlins, MinimisesTheStandardProblems) {
+    for (const Standard& s : standard_problems()) expect_minimises(kTechNrlins, s, false);
+}
+
+}  // namespace

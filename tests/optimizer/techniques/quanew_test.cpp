@@ -1,0 +1,19 @@
+// QUANEW, primal and dual, with the BFGS and DFP updates on the standard
+// problems.
+#include "tests/optimizer/techniques/technique_fixture.h"
+
+namespace {
+
+using namespace velix::test;
+
+class Quanew : public NlpStep {};
+
+TEST_F(Quanew, PrimalBfgsMinimisesTheStandardProblems) {
+    for (const Standard& s : standard_problems()) expect_minimises(kTechQuanew, s, false);
+}
+
+TEST_F(Quanew, DualBfgsMinimisesTheStandardProblems) {
+    for (const Standard& s : standard_problems()) expect_minimises(kTechDualQuanew, s, false);
+}
+
+}  // namespace
