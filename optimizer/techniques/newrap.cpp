@@ -1,8 +1,9 @@
 // NEWRAP: Newton-Raphson with a line search.  The Hessian is evaluated at
 // every iteration; where it is not positive definite the modified Cholesky
-// factorization (Schnabel and Eskow, 1990) adds the smallest diagonal
-// shift that makes it so, and the line search runs along the Newton
-// direction of the shifted matrix (Dennis and Schnabel, 1983, sec. 6.3).
+// factorization (Schnabel and Eskow, 1990) finds the diagonal shift that
+// makes it so, the largest shift is added to the whole diagonal (Dennis
+// and Schnabel, 1983, algorithm A5.5.1), and the line search runs along
+// the Newton direction of the shifted matrix (sec. 6.3).
 //
 // Reads: x, f, gradient, the Hessian slot (central differences of the
 // gradient without one), lineSearch and its options.  Leaves: x, f,

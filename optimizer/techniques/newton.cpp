@@ -53,17 +53,27 @@ double ridge_factor(int32_t k, const double* h, double tol, double mu, double* l
 void NewtonStep::factor(Frame* fr, double* h) {
     NlpProblem* p = fr->p;
     const int32_t k = fr->k;
+    permuted = false;
+    double mu = 0.0;
     if (kind == NewtonFactor::kModifiedCholesky) {
         for (int64_t i = 0; i < static_cast<int64_t>(k) * (k + 1) / 2; ++i) l[i] = h[i];
-        p->ridge = zmchol(k, perm, 0.0, 0.0, l, nullptr, work);
-    } else {
-        p->ridge = ridge_factor(k, h, p->singularTol, 0.0, l);
+        mu = zmchol(k, perm, 0.0, 0.0, l, nullptr, work);
+        permuted = mu == 0.0;
+        if (permuted) {
+            p->ridge = 0.0;
+            return;
+        }
+        // An indefinite H: its largest modified-Cholesky shift added to the
+        // whole diagonal (Dennis and Schnabel, algorithm A5.5.1).  Shifts on
+        // single diagonal positions alone can leave H + E nearly singular,
+        // with a step far too long for the line search.
     }
+    p->ridge = ridge_factor(k, h, p->singularTol, mu, l);
 }
 
 void NewtonStep::solve(const Frame& fr, const double* g, double* out) const {
     copy(fr.k, g, out);
-    if (kind == NewtonFactor::kModifiedCholesky)
+    if (permuted)
         mchol_solve(fr.k, l, perm, out, work);
     else
         chol_solve(fr.k, l, out);

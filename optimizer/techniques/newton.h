@@ -20,6 +20,7 @@ struct NewtonStep {
     double* gF = nullptr;      // gradient and direction over the free set
     double* dF = nullptr;
     double* work = nullptr;    // 2n doubles
+    bool permuted = false;     // l is the modified factor in pivot order
 
     static int64_t doubles(int32_t n);
     void take(Frame* fr);

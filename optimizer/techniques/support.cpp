@@ -34,7 +34,12 @@ Frame::Frame(NlpProblem* problem) : p(problem), n(problem->nParams) {
     bounded = p->hasBounds != 0 && p->lower != nullptr && p->upper != nullptr;
 }
 
-Frame::~Frame() { xmpoold(pool_); }
+Frame::~Frame() {
+    // Lists lent to the problem for the run go back with the pool.
+    if (p->freeList == lentFree_) p->freeList = nullptr;
+    if (p->boundState == lentState_) p->boundState = nullptr;
+    xmpoold(pool_);
+}
 
 bool Frame::reserve(int64_t doubles) {
     const int64_t bytes = 8 * (doubles + n + 2);
@@ -51,8 +56,13 @@ bool Frame::reserve(int64_t doubles) {
     std::memset(block, 0, static_cast<size_t>(bytes));
     next_ = static_cast<double*>(block);
     end_ = next_ + doubles + n + 2;
-    idx = reinterpret_cast<int32_t*>(take(n / 2 + 1));
-    state_ = reinterpret_cast<int32_t*>(take(n / 2 + 1));
+    int32_t* list = reinterpret_cast<int32_t*>(take(n / 2 + 1));
+    int32_t* state = reinterpret_cast<int32_t*>(take(n / 2 + 1));
+    // The line searches and the updates read the free list and the bound
+    // states from the problem: an owner without them lends ours.
+    if (p->freeList == nullptr) p->freeList = lentFree_ = list;
+    if (p->boundState == nullptr) p->boundState = lentState_ = state;
+    idx = p->freeList;
     return true;
 }
 
@@ -95,7 +105,7 @@ bool Frame::hessian() {
 }
 
 bool Frame::hold_bounds() {
-    int32_t* state = p->boundState != nullptr ? p->boundState : state_;
+    int32_t* state = p->boundState;
     bool changed = false;
     const double tol = feasibility_tolerance(p);
     int32_t held = 0;
@@ -115,19 +125,10 @@ bool Frame::hold_bounds() {
         if (s != 0) ++held;
     }
     p->nActiveBounds = bounded ? held : 0;
-    int32_t* saved = p->boundState;
-    p->boundState = state;
-    int32_t* list = p->freeList;
-    p->freeList = idx;
     znlpinc(p, 0);
-    p->freeList = list;
-    p->boundState = saved;
-    if (list != nullptr) copy_list(list);
     k = n - held;
     return changed;
 }
-
-void Frame::copy_list(int32_t* list) const { std::memcpy(list, idx, sizeof(int32_t) * static_cast<size_t>(n)); }
 
 void Frame::projected_gradient() {
     double m = 0.0;

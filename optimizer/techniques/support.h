@@ -75,12 +75,11 @@ public:
     bool changed = true;       // the free set changed at the last start, restart or iteration
 
 private:
-    void copy_list(int32_t* list) const;
-
     HostAllocator* pool_ = nullptr;
+    int32_t* lentFree_ = nullptr;   // our lists lent to a problem that had none
+    int32_t* lentState_ = nullptr;
     double* next_ = nullptr;   // the unused part of the work space
     double* end_ = nullptr;
-    int32_t* state_ = nullptr; // own bound states when the problem has none
 };
 
 // ---- vectors ----

@@ -11,4 +11,8 @@ TEST_F(Congra, MinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems()) expect_minimises(kTechCongra, s, false);
 }
 
+TEST_F(Congra, HoldsTheBounds) {
+    for (const Standard& s : bounded_problems()) expect_minimises(kTechCongra, s, false);
+}
+
 }  // namespace

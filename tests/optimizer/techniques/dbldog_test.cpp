@@ -11,4 +11,8 @@ TEST_F(Dbldog, MinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems()) expect_minimises(kTechDbldog, s, false);
 }
 
+TEST_F(Dbldog, HoldsTheBounds) {
+    for (const Standard& s : bounded_problems()) expect_minimises(kTechDbldog, s, false);
+}
+
 }  // namespace

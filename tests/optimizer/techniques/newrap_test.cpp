@@ -7,12 +7,13 @@ using namespace velix::test;
 
 class Newrap : public NlpStep {};
 
-// The helical valley is left out: from its standard start the modified
-// Newton path runs onto the plane x1 = 0, where the angle of the valley
-// jumps by a full turn, and stalls there.
 TEST_F(Newrap, MinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems())
-        if (s.name != "HelicalValley") expect_minimises(kTechNewrap, s, false);
+        expect_minimises(kTechNewrap, s, false);
+}
+
+TEST_F(Newrap, HoldsTheBounds) {
+    for (const Standard& s : bounded_problems()) expect_minimises(kTechNewrap, s, false);
 }
 
 }  // namespace

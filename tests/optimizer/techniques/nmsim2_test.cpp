@@ -15,4 +15,8 @@ TEST_F(Nmsim2, MinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems()) expect_minimises(kTechNmsim2, s, false, kSimplexTol);
 }
 
+TEST_F(Nmsim2, HoldsTheBounds) {
+    for (const Standard& s : bounded_problems()) expect_minimises(kTechNmsim2, s, false, kSimplexTol);
+}
+
 }  // namespace

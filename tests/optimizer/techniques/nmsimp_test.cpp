@@ -15,4 +15,8 @@ TEST_F(Nmsimp, MinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems()) expect_minimises(kTechNmsimp, s, false, kSimplexTol);
 }
 
+TEST_F(Nmsimp, HoldsTheBounds) {
+    for (const Standard& s : bounded_problems()) expect_minimises(kTechNmsimp, s, false, kSimplexTol);
+}
+
 }  // namespace

@@ -11,4 +11,8 @@ TEST_F(Nrlins, MinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems()) expect_minimises(kTechNrlins, s, false);
 }
 
+TEST_F(Nrlins, HoldsTheBounds) {
+    for (const Standard& s : bounded_problems()) expect_minimises(kTechNrlins, s, false);
+}
+
 }  // namespace

@@ -11,4 +11,8 @@ TEST_F(Nrridg, MinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems()) expect_minimises(kTechNrridg, s, false);
 }
 
+TEST_F(Nrridg, HoldsTheBounds) {
+    for (const Standard& s : bounded_problems()) expect_minimises(kTechNrridg, s, false);
+}
+
 }  // namespace

@@ -16,4 +16,12 @@ TEST_F(Quanew, DualBfgsMinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems()) expect_minimises(kTechDualQuanew, s, false);
 }
 
+TEST_F(Quanew, HoldsTheBounds) {
+    for (const Standard& s : bounded_problems()) expect_minimises(kTechQuanew, s, false);
+}
+
+TEST_F(Quanew, DualHoldsTheBounds) {
+    for (const Standard& s : bounded_problems()) expect_minimises(kTechDualQuanew, s, false);
+}
+
 }  // namespace

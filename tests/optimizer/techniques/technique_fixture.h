@@ -25,7 +25,15 @@ struct Standard {
     Jacobian jac;
     double fLocal;             // a local minimum the run may end in (-1: none)
     std::vector<double> lower, upper;  // empty: no bounds
+    double (*f)(const double* x) = nullptr;       // set: a general objective (r, jac unused)
+    void (*g)(const double* x, double* g) = nullptr;
+    double fMin = 0.0;                             // the optimal value
+    bool allHeld = false;                          // every parameter ends at a bound (status 10)
 };
+
+// Hock and Schittkowski's problems 3, 4 and 5 (bounds only; Test Examples
+// for Nonlinear Programming Codes, 1981).
+const std::vector<Standard>& bounded_problems();
 
 // Rosenbrock, Powell singular, helical valley, Wood, Freudenstein-Roth.
 const std::vector<Standard>& standard_problems();
@@ -42,6 +50,7 @@ struct TechniqueProblem : TestProblem {
 
     const Standard& problem;
     std::vector<double> path;  // f at every termination test
+    int infeasible = 0;        // termination tests at a point outside the bounds
     std::vector<double> work;  // residuals and Jacobian
 };
 
@@ -57,9 +66,10 @@ namespace velix::test {
 
 // Runs `technique` on s from its standard start (through the driver; with
 // bounds directly) and checks the end: a convergence criterion (or all
-// parameters held) met, f at 0 or at the named local minimum within
-// `tol` (1 + f*), every point inside the bounds, and, when the method
-// promises it, objective values that never rose between termination tests.
+// parameters held) met, f at fMin or at the named local minimum within
+// `tol` (1 + |f*|), every tested point inside the bounds, and, when the
+// method promises it, objective values that never rose between
+// termination tests.
 void expect_minimises(int32_t technique, const Standard& s, bool crossProduct, double tol = 1e-6,
                       bool monotone = true);
 

@@ -11,4 +11,8 @@ TEST_F(Trureg, MinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems()) expect_minimises(kTechTrureg, s, false);
 }
 
+TEST_F(Trureg, HoldsTheBounds) {
+    for (const Standard& s : bounded_problems()) expect_minimises(kTechTrureg, s, false);
+}
+
 }  // namespace
