@@ -190,6 +190,9 @@ int32_t simplex_run(NlpProblem* p, bool probe) {
     for (;;) {
         while (rc == 0 || rc == kNlpRestart) {
             if (rc == kNlpRestart) {
+                // A new simplex around the moved point, valued anew.
+                p->nRestarts += 1;
+                if (!fr.objective()) return kNlpFinalFunction;
                 s.build(p->x, p->f);
                 rc = 0;
             }

@@ -11,6 +11,12 @@ TEST_F(Congra, MinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems()) expect_minimises(kTechCongra, s, false);
 }
 
+// Fletcher-Reeves (2), Polak-Ribiere (3) and conjugate descent (4).
+TEST_F(Congra, OtherUpdatesMinimiseTheStandardProblems) {
+    for (int32_t update : {2, 3, 4})
+        for (const Standard& s : standard_problems()) expect_minimises(kTechCongra, s, false, 1e-6, update);
+}
+
 TEST_F(Congra, HoldsTheBounds) {
     for (const Standard& s : bounded_problems()) expect_minimises(kTechCongra, s, false);
 }

@@ -11,4 +11,8 @@ TEST_F(Hyquan, MinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems()) expect_minimises(kTechHyquan, s, true);
 }
 
+TEST_F(Hyquan, DfpUpdateMinimisesTheStandardProblems) {
+    for (const Standard& s : standard_problems()) expect_minimises(kTechHyquan, s, true, 1e-6, kUpdateDfp);
+}
+
 }  // namespace

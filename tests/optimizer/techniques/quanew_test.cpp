@@ -12,6 +12,13 @@ TEST_F(Quanew, PrimalBfgsMinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems()) expect_minimises(kTechQuanew, s, false);
 }
 
+TEST_F(Quanew, DfpUpdatesMinimiseTheStandardProblems) {
+    for (const Standard& s : standard_problems()) {
+        expect_minimises(kTechQuanew, s, false, 1e-6, kUpdateDfp);
+        expect_minimises(kTechDualQuanew, s, false, 1e-6, kUpdateDfp);
+    }
+}
+
 TEST_F(Quanew, DualBfgsMinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems()) expect_minimises(kTechDualQuanew, s, false);
 }

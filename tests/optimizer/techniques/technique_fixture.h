@@ -42,7 +42,7 @@ const std::vector<Standard>& standard_problems();
 // cross product 2 J'J when `crossProduct`, else central differences of
 // the gradient.  The termination test's calls are recorded in `path`.
 struct TechniqueProblem : TestProblem {
-    TechniqueProblem(const Standard& s, int32_t technique, bool crossProduct);
+    TechniqueProblem(const Standard& s, int32_t technique, bool crossProduct, int32_t update = 0);
 
     static TechniqueProblem* of(NlpProblem* p) { return static_cast<TechniqueProblem*>(TestProblem::of(p)); }
     double objective_value(const double* x);
@@ -70,7 +70,8 @@ namespace velix::test {
 // `tol` (1 + |f*|), every tested point inside the bounds, and, when the
 // method promises it, objective values that never rose between
 // termination tests.
+// update: the UpdateCode (0 the technique's default).
 void expect_minimises(int32_t technique, const Standard& s, bool crossProduct, double tol = 1e-6,
-                      bool monotone = true);
+                      int32_t update = 0);
 
 }  // namespace velix::test
