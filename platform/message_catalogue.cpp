@@ -349,8 +349,9 @@ const MessageRow kMessageCatalogue[] = {
     // technique name; 46 the feasibility tolerance; 89 the variant; 137 the
     // tolerance; 603 the level and maxTime; 604 maxTime; 605 the level, the
     // technique name, maxIter and maxFunc; 607, 608 a criterion name; 611,
-    // 612 a criterion name and its required count; 900 a routine name; 901
-    // a technique code.
+    // 612 a criterion name and its required count; 262 a parameter number;
+    // 265 a count; 267 a threshold; 268 a count per bar character; 900 a
+    // routine name; 901 a technique code.
     {549, 2, "WARNING: The optimization stopped at the time limit of %g seconds."},
     {549, 4, "WARNING: Optimization (%i) of technique %s did not converge."},
     {549, 6, "The technique stopped without meeting a convergence criterion"},

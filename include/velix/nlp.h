@@ -159,12 +159,8 @@ struct NlpOutputState {
     HostObject* kyrObject = nullptr;      // the library's KYR object (kyrManager in the reporting code)
     HostObject* iterHistTable = nullptr;  // the open "IterHist" table, null when closed
     HostObject* iterHistOut = nullptr;    // its bound output
-    char mark1 = ' ';                     // "Ac1": the action mark of the technique
-    char mark2 = ' ';                     // "Ac2": the active-set change
-    const char* mark1Text = nullptr;      // iterMark1Cell: the counted one-character cells
-    const char* mark2Text = nullptr;      //   bound to the action columns
-    int32_t mark1Length = 1;
-    int32_t mark2Length = 1;
+    char mark1 = ' ';                     // "Ac1": the action mark of the technique (iterMark1Cell)
+    char mark2 = ' ';                     // "Ac2": the active-set change (iterMark2Cell)
 };
 
 // The factorization results of the active-set and Hessian factors.  Owner:

@@ -338,3 +338,96 @@ int32_t znlpfic(NlpProblem* p) { return jacobian_member(p, false, false, true); 
 int32_t znlpfc2(NlpProblem* p) { return jacobian_member(p, true, false, true); }
 int32_t znlpfcj(NlpProblem* p) { return constraint_member(p, false); }
 int32_t znlpfcc(NlpProblem* p) { return constraint_member(p, true); }
+
+namespace {
+
+// The interval of parameter j and whether it is a forward one.  a is the
+// absolute error of f, t the typical size of x_j.  The forward interval
+// balances truncation (|h| d / 2) against cancellation (2 a / d) with a
+// first-order correction; a forward difference is kept while its
+// truncation stays below 0.1 % of |g| (|h| d <= 0.002 |g|), else the central
+// interval balances (|h| d^2 / 6)-type truncation against cancellation in
+// the closed form with the factor 2000 = 2 / 0.001; 50 eta t and 0.02 t
+// bound every interval (Gill, Murray, Saunders and Wright, 1983).
+double adaptive_interval(double g, double hj, double a, double t, double f0, bool* forward) {
+    *forward = true;
+    if (hj == 0.0) return t;
+    if (g == 0.0 || std::fabs(f0) <= kEta) return kSqrtEta * t;
+    const double ah = std::fabs(hj), ag = std::fabs(g);
+    double d;
+    if (g * g > a * ah) {
+        const double d0 = 2.0 * std::sqrt(a / ah);
+        d = d0 * (1.0 - ah * d0 / (3.0 * ah * d0 + 4.0 * ag));
+    } else {
+        const double d0 = 2.0 * std::cbrt(a * ag / (hj * hj));
+        d = d0 * (1.0 - 2.0 * ag / (3.0 * ah * d0 + 4.0 * ag));
+    }
+    d = std::fmax(d, 50.0 * kEta * t);
+    if (ah * d <= 0.002 * ag) {
+        if (d >= 0.02 * t) d = kSqrtEta * t;
+        return hj * g < 0.0 ? -d : d;
+    }
+    *forward = false;
+    d = 2000.0 * a / (ag + std::sqrt(g * g + 2000.0 * a * ah));
+    d = std::fmax(d, 50.0 * kEta * t);
+    if (d >= 0.02 * t) d = std::pow(kSqrtEta, 2.0 / 3.0) * t;
+    return d;
+}
+
+}  // namespace
+
+int32_t znlpfg3(NlpProblem* p, double relAcc, const double* h, const double* scale) {
+    const int32_t n = p->nParams;
+    FdRun run(p, p->evalPhase, &p->nGrad);
+    const double f0 = p->f;
+    if (!p->scalarObjective && p->funValues != nullptr && p->funWork != nullptr)
+        std::memcpy(p->funWork, p->funValues, sizeof(double) * static_cast<size_t>(p->nFunctions));
+    const double acc = relAcc <= kMinNormal ? 10.0 * kEta : relAcc;
+    double mean = 0.0;
+    for (int32_t i = 0; i < n; ++i) mean += std::fabs(p->x[i]) / n;
+    if (mean <= 1.491668147e-154) mean = 1.0;
+    int32_t code = 0;
+    for (int32_t j = 0; j < n && code == 0; ++j) {
+        double& g = p->gradient[j];
+        if (wzmis(g)) g = 0.0;
+        const double x = p->x[j];
+        const double t = std::fmax(std::fmax(std::fabs(x), scale != nullptr ? 1.0 / scale[j] : std::fabs(x) / mean), 1.0);
+        double e = acc;
+        if (std::fabs(f0) > kMinNormal) e = std::fmax(e, kEta * std::fabs(g) * std::fabs(x) / std::fabs(f0));
+        bool forward = true;
+        double d = adaptive_interval(g, h != nullptr ? h[j] : 1.0, std::fabs(f0) * e, t, f0, &forward);
+        for (;;) {
+            if (!forward) {
+                const bool plus = run.objective_at(j, d);
+                const double fp = p->f;
+                if (plus && run.objective_at(j, -d)) {
+                    g = (fp - p->f) / (2.0 * d);
+                    break;
+                }
+                if (d > kEta) {
+                    d *= 0.5;
+                    continue;
+                }
+                if (plus) {
+                    code = -2;
+                    break;
+                }
+                forward = true;  // the forward rule goes on from x - d
+            }
+            if (run.objective_at(j, d)) {
+                g = (p->f - f0) / d;
+                break;
+            }
+            if (run.objective_at(j, -d)) {
+                g = (f0 - p->f) / d;
+                break;
+            }
+            if (!(d > kEta)) {
+                code = -1;
+                break;
+            }
+            d *= 0.5;
+        }
+    }
+    return run.restore(code);
+}

@@ -22,6 +22,11 @@ int32_t znlpfic(NlpProblem* p);  // with the cross-product Hessian, forward
 int32_t znlpfc2(NlpProblem* p);  // with the cross-product Hessian, central
 int32_t znlpfcj(NlpProblem* p);  // constraint Jacobian, forward
 int32_t znlpfcc(NlpProblem* p);  // constraint Jacobian, central
+// The gradient with an interval per parameter chosen from the accuracy
+// relAcc of f (at most DBL_MIN: 10 eta), curvature estimates h and scale
+// factors (either may be null): forward where truncation is negligible,
+// else central.  0, -1 no forward or backward step, -2 no central step.
+int32_t znlpfg3(NlpProblem* p, double relAcc, const double* h, const double* scale);
 
 // ---- second derivatives ----
 int32_t znlpfih(NlpProblem* p);  // Hessian from values (three-point) and the gradient

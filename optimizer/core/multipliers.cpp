@@ -14,6 +14,7 @@
 #include "host/fields.h"
 #include "numerics/udu.h"
 #include "optimizer/core/factor_kinds.h"
+#include "optimizer/core/pending.h"
 #include "optimizer/core/reduced_space.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -306,4 +307,40 @@ int32_t znlpsd2(NlpProblem* p, int32_t mode, int32_t permuted, int32_t kind, int
     }
     znlpvex(p, work, out);
     return r;
+}
+
+int32_t znlppro(NlpProblem* p, int32_t flag, double* gain) {
+    p->stepBound = DBL_MAX;
+    if (!p->hasBounds && !p->hasLinCon) return 0;
+    int32_t blocking = -1;
+    if (znlpstl(p, 0, flag, p->xBase, p->direction, &blocking) < 0 || blocking < 0 || p->hasLinCon || !p->hasBounds)
+        return 0;
+    const double amax = p->stepBound;
+    const double gap = (1.0 - amax) * 0.25;
+    if (gap <= 0.001) return 0;
+    const int32_t n = p->nParams;
+    const double tau = p->feasTol * std::pow(10.0, p->feasRound);
+    std::vector<double> s(static_cast<size_t>(n));
+    for (int32_t k = 4; k >= 1; --k) {
+        const double alpha = k == 4 ? 1.0 : amax + k * gap;
+        double g = 0.0;
+        for (int32_t i = 0; i < n; ++i) {
+            s[i] = 0.0;
+            if (p->boundState != nullptr && p->boundState[i] != 0) continue;
+            const double x = p->xBase[i], l = p->lower[i], u = p->upper[i];
+            s[i] = alpha * p->direction[i];
+            if (l > -DBL_MAX && x + s[i] - l <= tau * (1.0 + std::fabs(l)))
+                s[i] = l - x;
+            else if (u < DBL_MAX && u - (x + s[i]) <= tau * (1.0 + std::fabs(u)))
+                s[i] = u - x;
+            g += p->gradient[i] * s[i];
+        }
+        if (g < 1e-8 * *gain) {
+            *gain = g;
+            std::copy(s.begin(), s.end(), p->direction);
+            znlpstl(p, 0, flag, p->xBase, p->direction, &blocking);
+            return 1;
+        }
+    }
+    return 0;
 }

@@ -37,6 +37,12 @@ int32_t znlpsdi(NlpProblem* p, int32_t useFactor, int32_t permuted, int32_t kind
 int32_t znlpsd2(NlpProblem* p, int32_t mode, int32_t permuted, int32_t kind, int32_t rank, double* work,
                 double* out, const double* matrix);
 
+// The projected step of the active-set quadratic technique: along
+// direction from xBase, the part of the step beyond the first blocking
+// bound is bent onto the bounds when that keeps the gain g's (in *gain,
+// replaced).  1 the projected step replaced direction; 0 not taken.
+int32_t znlppro(NlpProblem* p, int32_t flag, double* gain);
+
 // The Lagrange function's value (and, withGradient, its gradient and the
 // gradient's largest element) with the current multipliers.
 void znlplfg(NlpProblem* p, int32_t withGradient);

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <vector>
 
+#include "optimizer/core/pending.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 
@@ -326,4 +327,19 @@ void znlpsym(int32_t mode, int32_t n, int32_t k, const int32_t* flags, const dou
         for (int32_t c = 0; c < m; ++c) a[kk >= c ? pk(kk, c) : pk(c, kk)] = mode == 6 ? v[pos[c]] : 0.0;
         a[pk(kk, kk)] = mode == 6 ? v[k] : v[0];
     }
+}
+
+int32_t znlptcs(NlpProblem* p, const double* r, int32_t* index, int32_t flag) {
+    refuse_sparse(p, "znlptcs: sparse active-set form");
+    const int32_t n = p->nParams;
+    double* d = p->workN;
+    std::vector<double> negated(r, r + n_reduced(p));
+    for (double& v : negated) v = -v;
+    for (int32_t i = 0; i < n; ++i) d[i] = 0.0;
+    znlpvex(p, negated.data(), d);
+    const double norm = std::sqrt(dotprd(n, d, d));
+    if (norm > 10.0)
+        for (int32_t i = 0; i < n; ++i) d[i] /= norm;
+    *index = -1;
+    return znlpstl(p, 0, flag, p->x, d, index) < 0 ? 1 : 0;
 }

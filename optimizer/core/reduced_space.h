@@ -67,6 +67,11 @@ int32_t znlpqts(int32_t mode, int32_t m, double tol, const double* t, const doub
 // Divides a reduced vector by the parameter scale (scalingKind nonzero).
 void znlpscd(NlpProblem* p, double* v);
 
+// The ratio test along d = -Z r (or -r over the free list; scaled to a norm
+// of 10 when longer) from x, d left in workN, *index the blocking
+// constraint.  1 when no positive step is possible, else 0.
+int32_t znlptcs(NlpProblem* p, const double* r, int32_t* index, int32_t flag);
+
 // Expands the reduced step p into out and returns by kind: 1 its (scaled)
 // Euclidean norm, 2 the predicted reduction -0.5 g'p, 3 zero.  With bounds
 // only, components that end within the tolerance of a bound are moved onto it.

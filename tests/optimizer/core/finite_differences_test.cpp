@@ -69,6 +69,16 @@ TEST_F(Fd, GradientsAgreeToTheAccuracyOfTheirIntervals) {
     EXPECT_EQ(t.p.nGrad, 2);
 }
 
+TEST_F(Fd, AdaptiveIntervalsFromTheCurvatureGiveTheGradient) {
+    // Curvature estimates from the exact Hessian's diagonal, no scale.
+    const std::vector<double> h = smooth_hessian(t.x.data());
+    const double curvature[] = {h[0], h[2], h[5]};
+    t.grad = exact;  // the current estimate the intervals start from
+    ASSERT_EQ(znlpfg3(&t.p, 0.0, curvature, nullptr), 0);
+    EXPECT_LT(worst_gradient_error(), 1e-6);
+    expect_block_kept("adaptive");
+}
+
 TEST_F(Fd, HessiansFromValuesAndGradientsAgree) {
     const std::vector<double> h = smooth_hessian(t.x.data());
     const struct {

@@ -156,6 +156,42 @@ TEST_F(Termination, StartCallOpensTheHistoryWithoutARow) {
     EXPECT_EQ(hist["rows"][0][7].number(), 1.0);  // DifCrit
 }
 
+TEST_F(Termination, SummaryReportsTheReasonOfTheStop) {
+    t.p.out.kyrObject = manager_;
+    t.p.printLevel = 2;
+    t.p.technique = kTechQuanew;
+    t.p.iteration = 5;
+    t.p.f = 1.5;
+    znlpptm(&t.p, kNlpLimit, 0);
+    EXPECT_TRUE(item("IterStop").is_object());
+    const JsonValue conv = item("ConvergenceStatus");
+    ASSERT_TRUE(conv.is_object());
+    EXPECT_EQ(conv["rows"][0][0].number(), 2.0);
+    EXPECT_NE(log().find("Maximum number of iterations"), std::string::npos) << log();
+    EXPECT_NE(log().find("did not converge"), std::string::npos) << log();
+}
+
+TEST_F(Termination, SummaryAfterAnInfeasibleStartHasNoIterStop) {
+    t.p.out.kyrObject = manager_;
+    t.p.printLevel = 2;
+    t.p.f = 1.0;
+    znlpptm(&t.p, kNlpInfeasible, 1);
+    EXPECT_FALSE(item("IterStop").is_object());
+    ASSERT_TRUE(item("ConvergenceStatus").is_object());
+    EXPECT_EQ(item("ConvergenceStatus")["rows"][0][1].str(), "No feasible start point");
+}
+
+TEST_F(Termination, OptionTableOnlyAbovePrintLevelThree) {
+    t.p.out.kyrObject = manager_;
+    t.p.printLevel = 3;
+    pritech(&t.p);
+    EXPECT_TRUE(item("ProblemDescription").is_object());
+    EXPECT_FALSE(item("InputOpts").is_object());
+    t.p.printLevel = 4;
+    pritech(&t.p);
+    EXPECT_TRUE(item("InputOpts").is_object());
+}
+
 TEST_F(Termination, RelativeParameterChange) {
     const double x[] = {1.0, 100.0, 0.0}, y[] = {1.5, 110.0, 0.0};
     EXPECT_DOUBLE_EQ(reldx(3, 0.0, x, y), 0.5 / 1.5);
