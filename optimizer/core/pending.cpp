@@ -35,10 +35,6 @@ void znlppmt(HostObject*, const char*, int32_t, int32_t, const double*, const Na
              const int32_t*) {}
 void znlppli(NlpProblem*) { pending("znlppli"); }
 
-int32_t znlpstl(NlpProblem*, int32_t, int32_t, const double*, const double*, int32_t*) {
-    return pending("znlpstl");
-}
-
 // Without them a met criterion stands: no step was taken.
 int32_t znlpnoi(NlpProblem*, int32_t) {
     pending("znlpnoi");

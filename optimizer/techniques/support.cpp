@@ -13,6 +13,7 @@
 #include "optimizer/core/core.h"
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/line_search.h"
+#include "optimizer/core/pending.h"
 #include "optimizer/techniques/techniques.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
@@ -152,7 +153,7 @@ void Frame::gather_packed(const double* h, double* out) const {
 
 double Frame::step_bound(const double* d) {
     int32_t blocking = -1;
-    znlpstl(p, 1, p->x, d, &blocking);
+    znlpstl(p, 1, 0, p->x, d, &blocking);
     return p->stepBound;
 }
 
@@ -280,13 +281,18 @@ void mchol_solve(int32_t n, const double* l, const int32_t* perm, double* b, dou
 
 // ---- the routines around the techniques ----
 
-int32_t znlpstl(NlpProblem* p, int32_t mode, const double* base, const double* d, int32_t* blocking) {
+// The ratio test: mode 0 caps the factor at 1 (mode 1 leaves DBL_MAX when
+// nothing blocks); flag nonzero skips the bounds that boundState holds
+// active, which a step of the free space does not move.  The tolerance is
+// feasTol times 10 per feasibility round, at most 0.001.
+int32_t znlpstl(NlpProblem* p, int32_t mode, int32_t flag, const double* base, const double* d, int32_t* blocking) {
     const int32_t n = p->nParams;
     const double tol = std::fmin(p->feasTol * std::pow(10.0, p->feasRound), 1e-3);
     double best = mode == 0 ? 1.0 : DBL_MAX;
     *blocking = -1;
     if (p->hasBounds && p->lower != nullptr && p->upper != nullptr) {
         for (int32_t j = 0; j < n; ++j) {
+            if (flag != 0 && p->boundState != nullptr && p->boundState[j] != 0) continue;
             double room;
             if (d[j] < 0.0 && p->lower[j] > -DBL_MAX) {
                 room = (base[j] - p->lower[j]) / -d[j];

@@ -36,13 +36,8 @@ int32_t znlpnms(NlpProblem* p);  // NMSIMP: Nelder-Mead with bounds by projectio
 int32_t znlpnm2(NlpProblem* p);  // NMSIM2: Nelder-Mead with a restart check
 
 // ---- around the techniques ----
-// The ratio test along direction d from `base` for the bounds (mode 0: the
-// step factor is at most 1).  Leaves the largest feasible factor in
-// stepBound and the blocking bound (0 .. n-1 lower, n .. 2n-1 upper, -1
-// none) in *blocking; the tolerance is feasTol times 10 per feasibility
-// round, at most 0.001.  -1 when no positive step is possible, else 0.
-int32_t znlpstl(NlpProblem* p, int32_t mode, const double* base, const double* d,
-                int32_t* blocking);
+// The ratio test along a direction (znlpstl) is declared with the core's
+// other routines in optimizer/core/pending.h; it is built in support.cpp.
 // Rebuilds freeList from boundState: free parameters first in index
 // order, then those held at a bound; with reset set and resetFn installed
 // it calls that slot.  0.

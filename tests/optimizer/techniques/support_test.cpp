@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <vector>
 
+#include "optimizer/core/pending.h"
 #include "optimizer/techniques/techniques.h"
 #include "platform/memory.h"
 #include "tests/optimizer/techniques/technique_fixture.h"
@@ -26,10 +27,17 @@ TEST_F(Support, RatioTestStopsAtTheNearestBoundOrRow) {
     t.p.hasBounds = 1;
     int32_t blocking = 0;
     const double base[] = {0.5, 0.0}, up[] = {1.0, 1.0}, small[] = {0.1, 0.1}, out[] = {-1.0, 0.0};
-    EXPECT_EQ(znlpstl(&t.p, 1, base, up, &blocking), 0);
+    EXPECT_EQ(znlpstl(&t.p, 1, 0, base, up, &blocking), 0);
     EXPECT_DOUBLE_EQ(t.p.stepBound, 0.5);
     EXPECT_EQ(blocking, 2);  // the upper bound of parameter 0
-    EXPECT_EQ(znlpstl(&t.p, 0, base, small, &blocking), 0);
+    // flag 1 skips the bounds of a parameter held active.
+    std::vector<int32_t> state = {1, 0};
+    t.p.boundState = state.data();
+    EXPECT_EQ(znlpstl(&t.p, 1, 1, base, up, &blocking), 0);
+    EXPECT_DOUBLE_EQ(t.p.stepBound, 2.0);
+    EXPECT_EQ(blocking, 3);
+    t.p.boundState = nullptr;
+    EXPECT_EQ(znlpstl(&t.p, 0, 0, base, small, &blocking), 0);
     EXPECT_DOUBLE_EQ(t.p.stepBound, 1.0);  // mode 0 caps at 1
     EXPECT_EQ(blocking, -1);
     // A row x0 - x1 >= 0.4 blocks d = (-1, 1) after 0.05, before the bound.
@@ -39,13 +47,13 @@ TEST_F(Support, RatioTestStopsAtTheNearestBoundOrRow) {
     t.p.linRows = row.data();
     t.p.linRhs = rhs.data();
     const double across[] = {-1.0, 1.0};
-    EXPECT_EQ(znlpstl(&t.p, 1, base, across, &blocking), 0);
+    EXPECT_EQ(znlpstl(&t.p, 1, 0, base, across, &blocking), 0);
     EXPECT_DOUBLE_EQ(t.p.stepBound, 0.05);
     EXPECT_EQ(blocking, 4);
     // At the lower bound no step outward is possible.
     const double atBound[] = {0.0, 0.0};
     t.p.hasLinCon = 0;
-    EXPECT_EQ(znlpstl(&t.p, 1, atBound, out, &blocking), -1);
+    EXPECT_EQ(znlpstl(&t.p, 1, 0, atBound, out, &blocking), -1);
     EXPECT_EQ(t.p.stepBound, 0.0);
 }
 
