@@ -106,4 +106,26 @@ TEST_F(Support, TechniquesRestartFromAMovedPoint) {
     }
 }
 
+// With the history asked for, every technique's layout gets one row per
+// iteration.
+TEST_F(Support, HistoryHasARowPerIteration) {
+    std::vector<double> iterations;
+    for (int32_t technique : kBuilt) {
+        TechniqueProblem t(standard_problems()[0], technique, least_squares_only(technique));
+        t.p.out.kyrObject = manager_;
+        t.p.printLevel = 2;
+        ASSERT_GE(run_driver(&t), kNlpAbsConv) << technique;
+        iterations.push_back(t.p.iteration);
+    }
+    const JsonValue out = document()["steps"][0]["output"];
+    size_t run = 0;
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (!out[i]["name"].is_string() || out[i]["name"].str() != "IterHist") continue;
+        ASSERT_LT(run, iterations.size());
+        EXPECT_EQ(static_cast<double>(out[i]["rows"].size()), iterations[run]) << kBuilt[run];
+        ++run;
+    }
+    EXPECT_EQ(run, iterations.size());
+}
+
 }  // namespace
