@@ -35,16 +35,6 @@ void znlppmt(HostObject*, const char*, int32_t, int32_t, const double*, const Na
              const int32_t*) {}
 void znlppli(NlpProblem*) { pending("znlppli"); }
 
-// Without them a met criterion stands: no step was taken.
-int32_t znlpnoi(NlpProblem*, int32_t) {
-    pending("znlpnoi");
-    return 0;
-}
-int32_t znlpdnc(NlpProblem*, int32_t) {
-    pending("znlpdnc");
-    return -1;
-}
-
 int32_t znlp_technique_pending(NlpProblem* p) {
     xpmlog(kMsgNlp, kMsgTechniquePending, p->technique);
     return kNlpNotUsable;

@@ -76,14 +76,14 @@ double* Frame::take(int64_t count) {
 }
 
 bool Frame::objective() {
-    p->evalPhase = kPhaseRun;
+    p->evalPhase = phase;
     p->lastEval = kLastObjective;
     p->evalStatus = 0.0;
     return usable(p, p->objectiveFn(p)) && std::isfinite(p->f);
 }
 
 bool Frame::gradient() {
-    p->evalPhase = kPhaseRun;
+    p->evalPhase = phase;
     p->lastEval = kLastGradient;
     p->evalStatus = 0.0;
     const int32_t r = p->gradientFn != nullptr ? p->gradientFn(p) : znlpfig(p);
@@ -91,7 +91,7 @@ bool Frame::gradient() {
 }
 
 bool Frame::hessian() {
-    p->evalPhase = kPhaseRun;
+    p->evalPhase = phase;
     p->lastEval = kLastHessian;
     p->evalStatus = 0.0;
     int32_t r;
@@ -101,7 +101,7 @@ bool Frame::hessian() {
     } else {
         r = znlpfh3(p);
     }
-    p->evalPhase = kPhaseRun;
+    p->evalPhase = phase;
     return usable(p, r);
 }
 
@@ -196,7 +196,7 @@ int32_t Frame::line_search() {
     set_base();
     step_bound(p->direction);
     NlpCallback search = p->lineSearchFn != nullptr ? p->lineSearchFn : znlp_line_search(p->lineSearch);
-    p->evalPhase = kPhaseRun;
+    p->evalPhase = phase;
     if (search(p) != 0) {
         copy(n, p->xBase, p->x);
         p->f = p->fPrev;

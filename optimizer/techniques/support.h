@@ -73,6 +73,7 @@ public:
     int32_t* idx = nullptr;    // the free parameters (k), then the held ones
     bool bounded = false;      // the problem has bounds
     bool changed = true;       // the free set changed at the last start, restart or iteration
+    double phase = kPhaseRun;  // the evaluation phase of the frame's evaluations
 
 private:
     HostAllocator* pool_ = nullptr;
