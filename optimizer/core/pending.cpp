@@ -24,10 +24,6 @@ int32_t znlpfta(NlpProblem*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_
 }
 int32_t znlpftr(NlpProblem*, int32_t, int32_t, int32_t) { return pending("znlpftr"); }
 
-int32_t znlpjwt(NlpProblem*, int32_t, int32_t, int32_t, const double*) { return pending("znlpjwt"); }
-int32_t znlpjdt(NlpProblem*, int32_t, const double*, const double*, double*) { return pending("znlpjdt"); }
-int32_t znlpjve(NlpProblem*, const double*, double*) { return pending("znlpjve"); }
-
 // The printer is optional output: a problem without it still runs, so it
 // says nothing.
 void znlppre(NlpProblem*, int32_t, int32_t) {}

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "numerics/cholesky.h"
+#include "optimizer/core/pending.h"
 #include "optimizer/techniques/techniques.h"
 #include "velix/packed_index.h"
 
@@ -20,6 +21,25 @@ namespace {
 // 1e-8 of the largest diagonal, so the last is far beyond any Gerschgorin
 // bound of a finite matrix.
 constexpr int32_t kRidgeTries = 80;
+
+bool uses_store(const NlpProblem* p) {
+    return p->residualJacobianFn != nullptr && p->jacobianFile != nullptr && p->funValues != nullptr &&
+           p->nFunctions > 0;
+}
+
+// The cross product J'J into p->hessian from the store, after the
+// Jacobian slot delivered the columns at x; col m doubles.
+bool store_cross_product(Frame* fr, double* col) {
+    NlpProblem* p = fr->p;
+    p->evalPhase = fr->phase;
+    p->evalStatus = 0.0;
+    if (p->residualJacobianFn(p) != 0 || p->evalStatus != 0.0) return false;
+    for (int32_t j = 0; j < fr->n; ++j) {
+        read_column(p, j, col);
+        if (znlpjdt(p, j, p->funValues, col, p->hessian + pk_lower(j, 0)) != 0) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -80,17 +100,20 @@ void NewtonStep::solve(const Frame& fr, const double* g, double* out) const {
     for (int32_t i = 0; i < fr.k; ++i) out[i] = -out[i];
 }
 
-int32_t newton_run(NlpProblem* p, NewtonFactor kind) {
+int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
     Frame fr(p);
     const int32_t n = p->nParams;
+    const bool store = matrix == NewtonMatrix::kGaussNewton && uses_store(p);
     NewtonStep step{kind};
-    if (!fr.reserve(NewtonStep::doubles(n) + static_cast<int64_t>(n) * (n + 1) / 2)) return kNlpNotUsable;
+    const int64_t m = store ? p->nFunctions : 0;
+    if (!fr.reserve(NewtonStep::doubles(n) + static_cast<int64_t>(n) * (n + 1) / 2 + m)) return kNlpNotUsable;
     step.take(&fr);
     double* hF = fr.take(static_cast<int64_t>(n) * (n + 1) / 2);
+    double* col = store ? fr.take(m) : nullptr;
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
-        if (!fr.hessian()) return kNlpFinalFunction;
+        if (!(store ? store_cross_product(&fr, col) : fr.hessian())) return kNlpFinalFunction;
         fr.gather_packed(p->hessian, hF);
         step.factor(&fr, hF);
         fr.gather(p->gradient, step.gF);

@@ -12,6 +12,11 @@
 namespace velix::detail {
 
 enum class NewtonFactor { kModifiedCholesky, kRidge };
+// Where the matrix comes from: the Hessian slot, or for Gauss-Newton the
+// cross product of the least-squares Jacobian store when the problem has
+// one (its Jacobian slot, a store file and function values), else the
+// Hessian slot's cross product.
+enum class NewtonMatrix { kHessian, kGaussNewton };
 
 struct NewtonStep {
     NewtonFactor kind;
@@ -35,7 +40,7 @@ struct NewtonStep {
 // used.  tol is the singularity tolerance.
 double ridge_factor(int32_t k, const double* h, double tol, double mu, double* l);
 
-// The line-search Newton iteration with the given factor.
-int32_t newton_run(NlpProblem* p, NewtonFactor kind);
+// The line-search Newton iteration with the given factor and matrix.
+int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix = NewtonMatrix::kHessian);
 
 }  // namespace velix::detail

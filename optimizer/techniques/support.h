@@ -83,6 +83,9 @@ private:
     double* end_ = nullptr;
 };
 
+// Column j (m doubles) of the least-squares Jacobian store into out.
+void read_column(NlpProblem* p, int32_t j, double* out);
+
 // ---- vectors ----
 double dot(int32_t n, const double* a, const double* b);
 double norm2(int32_t n, const double* a);

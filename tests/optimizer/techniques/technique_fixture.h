@@ -46,12 +46,16 @@ struct TechniqueProblem : TestProblem {
 
     static TechniqueProblem* of(NlpProblem* p) { return static_cast<TechniqueProblem*>(TestProblem::of(p)); }
     double objective_value(const double* x);
+    // Makes the residuals the problem's functions, with their Jacobian
+    // delivered column by column to the store on `file`.
+    void use_store(HostFile* file);
     void gradient_value(const double* x, double* g);
 
     const Standard& problem;
     std::vector<double> path;  // f at every termination test
     int infeasible = 0;        // termination tests at a point outside the bounds
     std::vector<double> work;  // residuals and Jacobian
+    std::vector<double> functions, column;  // the store's function values and a column
 };
 
 // Runs the start phase and the technique through the driver; the status.
