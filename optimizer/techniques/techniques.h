@@ -34,6 +34,7 @@ int32_t znlphqn(NlpProblem* p);  // HYQUAN: hybrid Gauss-Newton / quasi-Newton
 int32_t znlpcog(NlpProblem* p);  // CONGRA: nonlinear conjugate gradient
 int32_t znlpnms(NlpProblem* p);  // NMSIMP: Nelder-Mead with bounds by projection
 int32_t znlpnm2(NlpProblem* p);  // NMSIM2: Nelder-Mead with a restart check
+int32_t znlpqas(NlpProblem* p);  // QUADAS: primal active-set quadratic programming, dense rows
 
 // ---- around the techniques ----
 // The ratio test along a direction (znlpstl) is declared with the core's
