@@ -326,7 +326,7 @@ DispatchEntry gDispatch[] = {
     {"znlphqn", znlphqn}, {"znlpcog", znlpcog},
     {"znlpcob", znlp_technique_pending}, {"znlpnms", znlpnms},
     {"znlpnm2", znlpnm2}, {"znlpqar", znlp_technique_pending},
-    {"znlpqas", znlp_technique_pending}, {"znlpvmc", znlp_technique_pending},
+    {"znlpqas", znlpqas}, {"znlpvmc", znlp_technique_pending},
 };
 
 // The dispatch name of a technique code for this problem, null for codes
