@@ -116,6 +116,7 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
         if (!(store ? store_cross_product(&fr, col) : fr.hessian())) return kNlpFinalFunction;
         fr.gather_packed(p->hessian, hF);
         step.factor(&fr, hF);
+        p->iterMark = p->ridge > 0.0 ? 1 : 0;  // the history marks a shifted Hessian
         fr.gather(p->gradient, step.gF);
         step.solve(fr, step.gF, step.dF);
         fr.scatter(step.dF, p->direction);

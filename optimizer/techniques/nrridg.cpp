@@ -76,6 +76,7 @@ int32_t znlpnrr(NlpProblem* p) {
         }
         if (failed) return kNlpFinalFunction;
         p->expectedReduction = p->fPrev - p->f;
+        p->iterMark = p->ridge > 0.0 ? 1 : 0;  // the history marks a ridged step
         fr.gather(p->gradient, step.gF);
         step.solve(fr, step.gF, step.dF);
         p->gconvMeasure = -dot(fr.k, step.gF, step.dF);

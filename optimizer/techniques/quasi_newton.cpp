@@ -53,7 +53,10 @@ void QuasiNewton::update(Frame* fr) {
     const NlpUpdateFn fn = p->updateFn != nullptr ? p->updateFn : znlpbfg;
     // A refused update (nearly orthogonal s and y, no curvature) keeps
     // the matrix; the next step tries again.
-    if (fn(p, static_cast<int32_t>(form), fresh ? 1 : 0, fr->n, s, y, m, w1, w2, w3) == 0) fresh = false;
+    // The history marks an iteration whose update was refused.
+    const bool done = fn(p, static_cast<int32_t>(form), fresh ? 1 : 0, fr->n, s, y, m, w1, w2, w3) == 0;
+    p->iterMark = done ? 0 : 1;
+    if (done) fresh = false;
 }
 
 int32_t quasi_newton_run(NlpProblem* p, QuasiNewtonForm form) {

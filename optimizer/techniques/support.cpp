@@ -107,9 +107,8 @@ bool Frame::hessian() {
 
 bool Frame::hold_bounds() {
     int32_t* state = p->boundState;
-    bool changed = false;
     const double tol = feasibility_tolerance(p);
-    int32_t held = 0;
+    int32_t held = 0, added = 0, dropped = 0;
     for (int32_t j = 0; j < n; ++j) {
         int32_t s = 0;
         if (bounded) {
@@ -121,14 +120,21 @@ bool Frame::hold_bounds() {
             else if (up < DBL_MAX && x >= up - tol * (1.0 + std::fabs(up)) && g < 0.0)
                 s = -1;
         }
-        if (s != state[j]) changed = true;
+        if (s != 0 && state[j] == 0) ++added;
+        if (s == 0 && state[j] != 0) ++dropped;
+        if (s != 0 && state[j] != 0 && s != state[j]) ++added, ++dropped;
         state[j] = s;
         if (s != 0) ++held;
     }
     p->nActiveBounds = bounded ? held : 0;
+    // What the active set did, for the history's mark and for the
+    // termination test, which lets no criterion end a run right after a
+    // bound was dropped.
+    p->dropCode = added != 0 && dropped != 0 ? 2147483647 : added != 0 ? 1 : dropped != 0 ? -1 : 0;
+    p->activeChange = dropped != 0 ? -1 : added != 0 ? 1 : 0;
     znlpinc(p, 0);
     k = n - held;
-    return changed;
+    return added != 0 || dropped != 0;
 }
 
 void Frame::projected_gradient() {
@@ -161,6 +167,7 @@ int32_t Frame::start() {
     set_base();
     hold_bounds();
     changed = true;
+    p->activeChange = 0;
     projected_gradient();
     return p->terminationFn(p, 10);
 }

@@ -128,4 +128,24 @@ TEST_F(Support, HistoryHasARowPerIteration) {
     EXPECT_EQ(run, iterations.size());
 }
 
+// A bound that joins the active set is marked in the history (an
+// apostrophe under "Ac2") and counted under "Act".
+TEST_F(Support, HistoryMarksTheBoundsThatBecomeActive) {
+    TechniqueProblem t(bounded_problems()[1], kTechQuanew, false);  // HS4: both bounds end active
+    t.p.out.kyrObject = manager_;
+    t.p.printLevel = 2;
+    EXPECT_EQ(run_direct(&t), kNlpAllFixed);
+    znlpptm(&t.p, kNlpAllFixed, 0);  // closes and delivers the history
+    const JsonValue out = document()["steps"][0]["output"];
+    JsonValue hist;
+    for (size_t i = 0; i < out.size(); ++i)
+        if (out[i]["name"].is_string() && out[i]["name"].str() == "IterHist") hist = out[i];
+    ASSERT_TRUE(hist.is_object());
+    const JsonValue rows = hist["rows"];
+    int marks = 0;
+    for (size_t r = 0; r < rows.size(); ++r) marks += rows[r][5].str() == "'";
+    EXPECT_GE(marks, 1);
+    EXPECT_EQ(rows[rows.size() - 1][4].number(), 2.0);
+}
+
 }  // namespace
