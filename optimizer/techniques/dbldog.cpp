@@ -7,7 +7,10 @@
 // function and gradient values", JOTA 28, 1979; Dennis and Schnabel, 1983,
 // sec. 6.4.2).
 //
-// Reads: x, f, gradient, update, inStep (the first radius).  Leaves: x, f,
+// The start matrix and its restarts are QUANEW's (see quanew.cpp).
+//
+// Reads: x, f, gradient, update, inHessian, startFromHessian, restart,
+// inStep (the first radius).  Leaves: x, f,
 // gradient, xBase, gradBase, fPrev, direction (the step), lastStep,
 // radius, rho, maxProjGrad, gconvMeasure (g'B^-1 g), iteration and the
 // counters.  Statuses: as TRUREG (see trureg.cpp).
@@ -33,7 +36,7 @@ public:
         bs_ = fr->take(fr->n);
     }
     bool prepare(Frame* fr) override {
-        if (fr->changed) qn_.reset(*fr);
+        if (fr->changed || fr->restart_due()) qn_.reset(fr);
         fr->changed = false;
         return true;
     }

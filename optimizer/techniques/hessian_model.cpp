@@ -28,6 +28,9 @@ bool HessianModel::prepare(Frame* fr) {
     if (!fr->hessian()) return false;
     fr->gather_packed(p->hessian, h_);
     if (!scaled_) return true;
+    // RESTART: the scaling starts again from this point's diagonal.
+    if (fr->restart_due())
+        for (int32_t j = 0; j < fr->n; ++j) d_[j] = 0.0;
     // D: the running maximum of sqrt(H_jj) by parameter; 1 where H_jj is 0.
     for (int32_t i = 0; i < fr->k; ++i) {
         const int32_t j = fr->idx[i];

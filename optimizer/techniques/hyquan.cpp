@@ -4,8 +4,8 @@
 // 2 J'J of the Hessian slot; after a step that reduces f by at least a
 // fifth (a small-residual problem) it is the cross product at the new
 // point again, else it is changed by the BFGS (or DFP) update of the
-// dual quasi-Newton form.  The direction solves B d = -g; a line search
-// follows.
+// dual quasi-Newton form; every RESTART iterations it is the cross product
+// again.  The direction solves B d = -g; a line search follows.
 //
 // Reads: x, f, gradient, the Hessian slot, update, lineSearch and its
 // options.  Leaves: x, f, gradient, hessian, xBase, gradBase, fPrev,
@@ -48,7 +48,7 @@ int32_t znlphqn(NlpProblem* p) {
     bool gaussNewton = true;
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
-        if ((fr.changed || gaussNewton) && !cross_product(&fr, &qn, hF)) return kNlpFinalFunction;
+        if ((fr.changed || gaussNewton || fr.restart_due()) && !cross_product(&fr, &qn, hF)) return kNlpFinalFunction;
         fr.gather(p->gradient, gF);
         qn.direction(fr, gF, dF);
         fr.scatter(dF, p->direction);

@@ -1,7 +1,8 @@
 // LEVMAR: Levenberg-Marquardt for a least-squares objective.  The model's
 // matrix is the Hessian slot's cross product 2 J'J; the step solves
 // (H + lambda D^2) s = -g with |D s| at the radius, D the square roots of
-// the largest diagonal of H seen so far, lambda by More's iteration
+// the largest diagonal of H seen since the start or the last RESTART
+// (every 60 iterations by default), lambda by More's iteration
 // (More, "The Levenberg-Marquardt algorithm: implementation and theory",
 // Lecture Notes in Mathematics 630, 1978).
 //

@@ -5,11 +5,14 @@
 // changed after each step by the BFGS or the DFP update of the problem's
 // update slot (Broyden, Fletcher, Goldfarb and Shanno, 1970; Davidon,
 // Fletcher and Powell, 1963; the factored forms of Gill and Murray, 1972;
-// Dennis and Schnabel, 1983, sec. 9.2).  The first update rescales the
-// identity start.  With bounds the matrices live on the free set and start
-// again from the identity whenever the free set changes.
+// Dennis and Schnabel, 1983, sec. 9.2).  The start matrix is INHESSIAN
+// times the identity, an automatic multiple of it from the gradient, or
+// with startFromHessian the Hessian at x; the first update rescales it.
+// The matrix starts again every RESTART iterations and, with bounds (where
+// it lives on the free set), whenever the free set changes.
 //
-// Reads: x, f, gradient (start phase), update, lineSearch and its options.
+// Reads: x, f, gradient (start phase), update, inHessian,
+// startFromHessian, restart, lineSearch and its options.
 // Leaves: x, f, gradient, xBase, gradBase, fPrev, direction, lastStep,
 // maxProjGrad, gconvMeasure (g'H g, the predicted reduction times two),
 // iteration and the counters.  Statuses: those of the termination test,

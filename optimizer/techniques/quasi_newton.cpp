@@ -3,6 +3,7 @@
 #include "optimizer/techniques/quasi_newton.h"
 
 #include "optimizer/core/core.h"
+#include "optimizer/core/multipliers.h"
 #include "optimizer/techniques/techniques.h"
 #include "velix/packed_index.h"
 
@@ -23,9 +24,20 @@ void QuasiNewton::take(Frame* fr) {
     w3 = fr->take(static_cast<int64_t>(n) * n);
 }
 
-void QuasiNewton::reset(const Frame& fr) {
-    set_identity(fr.k, 1.0, m);
+void QuasiNewton::reset(Frame* fr) {
+    NlpProblem* p = fr->p;
     fresh = true;
+    // The start matrix of the options: INHESSIAN times I (or the automatic
+    // multiple of I from the gradient), or the Hessian at x; reduced to the
+    // free set and inverted or factored.  Without it, the identity.
+    int32_t full = 0;
+    if (p->startFromHessian != 0 && fr->hessian()) {
+        copy(p->packedLen, p->hessian, m);
+        full = 1;
+    }
+    const int32_t kind = form == QuasiNewtonForm::kInverse ? 0 : 2;
+    if (full == 0) znlphin(p, 1, 0, 0, kind, m);
+    if (znlphin(p, 2, full, 0, kind, m) != 0) set_identity(fr->k, 1.0, m);
 }
 
 void QuasiNewton::direction(const Frame& fr, const double* g, double* out) const {
@@ -70,12 +82,12 @@ int32_t quasi_newton_run(NlpProblem* p, QuasiNewtonForm form) {
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
-        if (fr.changed) qn.reset(fr);
+        if (fr.changed || fr.restart_due()) qn.reset(&fr);
         fr.gather(p->gradient, gF);
         qn.direction(fr, gF, dF);
         // An updated matrix that gives no descent is started again.
         if (dot(fr.k, gF, dF) >= 0.0 && !qn.fresh) {
-            qn.reset(fr);
+            qn.reset(&fr);
             qn.direction(fr, gF, dF);
         }
         fr.scatter(dF, p->direction);
@@ -84,7 +96,7 @@ int32_t quasi_newton_run(NlpProblem* p, QuasiNewtonForm form) {
         if (ls > 0) {
             // Along an updated matrix's direction: once more along steepest descent.
             if (qn.fresh) return fr.stop(kNlpTechniqueStop7);
-            qn.reset(fr);
+            qn.reset(&fr);
             fr.changed = false;
             rc = 0;
             continue;

@@ -27,8 +27,9 @@ struct QuasiNewton {
     // The doubles the matrix and its work take for n parameters.
     static int64_t doubles(int32_t n);
     void take(Frame* fr);
-    // The identity (rescaled by the first update).
-    void reset(const Frame& fr);
+    // The start matrix (INHESSIAN, the automatic diagonal or the Hessian;
+    // rescaled by the first update).
+    void reset(Frame* fr);
     // out := -H g (or the solve with B) over the free set, both of length k.
     void direction(const Frame& fr, const double* g, double* out) const;
     // g'H g (or g'B^-1 g) over the free set; tmp k doubles.

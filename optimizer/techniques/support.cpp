@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "host/fields.h"
 #include "numerics/cholesky.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/finite_differences.h"
@@ -191,6 +192,12 @@ bool Frame::restart() {
     changed = true;
     projected_gradient();
     return true;
+}
+
+bool Frame::restart_due() const {
+    const double r = p->restart;
+    if (wzmis(r) || !(r >= 1.0) || r >= 2147483647.0) return false;
+    return p->iterSinceStart > 0 && std::fmod(p->iterSinceStart, r) == 0.0;
 }
 
 void Frame::set_base() {

@@ -60,6 +60,9 @@ public:
     // After a restart (status 100): values again at the moved point.
     // False when they fail.
     bool restart();
+    // The RESTART option: the matrix of a technique starts again every
+    // `restart` iterations (a missing, non-positive or largest value: never).
+    bool restart_due() const;
     // xBase, gradBase and fPrev := the current point and values.
     void set_base();
     // The line search along p->direction from the current point (protocol
