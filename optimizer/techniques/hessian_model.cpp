@@ -24,9 +24,8 @@ void HessianModel::take(Frame* fr) {
 }
 
 bool HessianModel::prepare(Frame* fr) {
-    NlpProblem* p = fr->p;
     if (!fr->hessian()) return false;
-    fr->gather_packed(p->hessian, h_);
+    fr->gather_hessian(h_);
     if (!scaled_) return true;
     // RESTART: the scaling starts again from this point's diagonal.
     if (fr->restart_due())

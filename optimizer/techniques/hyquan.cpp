@@ -26,7 +26,7 @@ constexpr double kGaussNewtonShare = 0.2;  // the share of f a step must remove 
 bool cross_product(Frame* fr, QuasiNewton* qn, double* hF) {
     NlpProblem* p = fr->p;
     if (!fr->hessian()) return false;
-    fr->gather_packed(p->hessian, hF);
+    fr->gather_hessian(hF);
     p->ridge = ridge_factor(fr->k, hF, p->singularTol, 0.0, qn->m);
     qn->fresh = false;
     return true;

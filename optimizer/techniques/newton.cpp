@@ -27,16 +27,16 @@ bool uses_store(const NlpProblem* p) {
            p->nFunctions > 0;
 }
 
-// The cross product J'J into p->hessian from the store, after the
-// Jacobian slot delivered the columns at x; col m doubles.
-bool store_cross_product(Frame* fr, double* col) {
+// The cross product J'J (packed, all parameters) into out from the store,
+// after the Jacobian slot delivered the columns at x; col m doubles.
+bool store_cross_product(Frame* fr, double* col, double* out) {
     NlpProblem* p = fr->p;
     p->evalPhase = fr->phase;
     p->evalStatus = 0.0;
     if (p->residualJacobianFn(p) != 0 || p->evalStatus != 0.0) return false;
     for (int32_t j = 0; j < fr->n; ++j) {
         read_column(p, j, col);
-        if (znlpjdt(p, j, p->funValues, col, p->hessian + pk_lower(j, 0)) != 0) return false;
+        if (znlpjdt(p, j, p->funValues, col, out + pk_lower(j, 0)) != 0) return false;
     }
     return true;
 }
@@ -106,15 +106,22 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
     const bool store = matrix == NewtonMatrix::kGaussNewton && uses_store(p);
     NewtonStep step{kind};
     const int64_t m = store ? p->nFunctions : 0;
-    if (!fr.reserve(NewtonStep::doubles(n) + static_cast<int64_t>(n) * (n + 1) / 2 + m)) return kNlpNotUsable;
+    const int64_t packed = static_cast<int64_t>(n) * (n + 1) / 2;
+    if (!fr.reserve(NewtonStep::doubles(n) + packed + (store ? m + packed : 0))) return kNlpNotUsable;
     step.take(&fr);
-    double* hF = fr.take(static_cast<int64_t>(n) * (n + 1) / 2);
+    double* hF = fr.take(packed);
     double* col = store ? fr.take(m) : nullptr;
+    double* cross = store ? fr.take(packed) : nullptr;
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
-        if (!(store ? store_cross_product(&fr, col) : fr.hessian())) return kNlpFinalFunction;
-        fr.gather_packed(p->hessian, hF);
+        if (store) {
+            if (!store_cross_product(&fr, col, cross)) return kNlpFinalFunction;
+            fr.gather_packed(cross, hF);
+        } else {
+            if (!fr.hessian()) return kNlpFinalFunction;
+            fr.gather_hessian(hF);
+        }
         step.factor(&fr, hF);
         p->iterMark = p->ridge > 0.0 ? 1 : 0;  // the history marks a shifted Hessian
         fr.gather(p->gradient, step.gF);

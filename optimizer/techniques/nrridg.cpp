@@ -65,7 +65,7 @@ int32_t znlpnrr(NlpProblem* p) {
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
         if (!fr.hessian()) return kNlpFinalFunction;
-        fr.gather_packed(p->hessian, hF);
+        fr.gather_hessian(hF);
         fr.gather(p->gradient, step.gF);
         fr.set_base();
         bool failed = false;

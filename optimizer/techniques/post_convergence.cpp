@@ -85,7 +85,7 @@ int32_t znlpdnc(NlpProblem* p, int32_t flag) {
     fr.hold_bounds();
     const int32_t k = fr.k;
     if (k < 1 || !fr.hessian()) return -1;
-    fr.gather_packed(p->hessian, h);
+    fr.gather_hessian(h);
     if (zeigen2(k, h, ev, k, z, work) > 0) return -1;
     const double* v = z + static_cast<int64_t>(k - 1) * k;  // the vector of the smallest eigenvalue
     if (!(ev[k - 1] < -kNegativeShare * std::fmax(std::fabs(ev[0]), std::fabs(ev[k - 1])))) return -1;

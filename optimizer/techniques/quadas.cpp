@@ -240,7 +240,7 @@ int32_t znlpqas(NlpProblem* p) {
     Qp q{&fr, p, n, fr.take(nn * (nn + 1) / 2), fr.take(nn), fr.take(m * m), fr.take(m), fr.take(nn), fr.take(nn),
          reinterpret_cast<Active*>(fr.take(activeDoubles))};
     if (!fr.hessian()) return kNlpFinalFunction;
-    copy(static_cast<int32_t>(nn * (nn + 1) / 2), p->hessian, q.h);
+    fr.gather_hessian(q.h, true);
     // c = g(x0) - H x0.
     sym_mul(n, q.h, p->x, q.c);
     for (int32_t j = 0; j < n; ++j) q.c[j] = p->gradient[j] - q.c[j];

@@ -32,7 +32,7 @@ void QuasiNewton::reset(Frame* fr) {
     // free set and inverted or factored.  Without it, the identity.
     int32_t full = 0;
     if (p->startFromHessian != 0 && fr->hessian()) {
-        copy(p->packedLen, p->hessian, m);
+        fr->gather_hessian(m, true);
         full = 1;
     }
     const int32_t kind = form == QuasiNewtonForm::kInverse ? 0 : 2;

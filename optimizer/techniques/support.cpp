@@ -158,6 +158,16 @@ void Frame::gather_packed(const double* h, double* out) const {
         for (int32_t j = 0; j <= i; ++j) out[pk_lower(i, j)] = h[pk(idx[i], idx[j])];
 }
 
+void Frame::gather_hessian(double* out, bool full) const {
+    const int32_t storage = p->leastSquares && p->hooks != nullptr ? p->hooks->lsqHessStorage : p->hessianStorage;
+    const int32_t m = full ? n : k;
+    for (int32_t i = 0; i < m; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            const int32_t a = full ? i : idx[i], b = full ? j : idx[j];
+            out[pk_lower(i, j)] = storage == 2 ? (a == b ? p->hessian[a] : 0.0) : p->hessian[pk(a, b)];
+        }
+}
+
 double Frame::step_bound(const double* d) {
     int32_t blocking = -1;
     znlpstl(p, 1, 0, p->x, d, &blocking);

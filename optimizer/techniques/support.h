@@ -47,6 +47,10 @@ public:
     void scatter(const double* in, double* v) const;
     // The packed submatrix of h over the free set into out.
     void gather_packed(const double* h, double* out) const;
+    // The same for the Hessian slot's matrix in p->hessian, packed or in
+    // the diagonal storage (2) of hessianStorage (of lsqHessStorage for a
+    // least-squares problem with a hook block); full: all n parameters.
+    void gather_hessian(double* out, bool full = false) const;
     // Largest step factor along d within the bounds (DBL_MAX without).
     double step_bound(const double* d);
 
