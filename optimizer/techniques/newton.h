@@ -1,8 +1,8 @@
-// The Newton step shared by NEWRAP, NRLINS and GAUNEW: the Hessian (or its
-// cross-product approximation) over the free set, factored either by the
-// modified Cholesky factorization or with a ridge raised until it is
-// positive definite, the direction it gives, and the line-search
-// iteration around it.  Internal to the technique units.
+// The Newton step shared by NEWRAP, NRRIDG and GAUNEW (and the ridge of
+// NRLINS): the Hessian (or its cross-product approximation) over the free
+// set, factored either by the modified Cholesky factorization or with a
+// ridge raised until it is positive definite, the direction it gives, and
+// the line-search iteration around it.  Internal to the technique units.
 #pragma once
 
 #include <cstdint>

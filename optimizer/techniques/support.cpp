@@ -216,9 +216,12 @@ void Frame::set_base() {
     p->fPrev = p->f;
 }
 
-int32_t Frame::line_search() {
+int32_t Frame::line_search(double bound) {
     set_base();
-    step_bound(p->direction);
+    if (bound >= 0.0)
+        p->stepBound = bound;
+    else
+        step_bound(p->direction);
     NlpCallback search = p->lineSearchFn != nullptr ? p->lineSearchFn : znlp_line_search(p->lineSearch);
     p->evalPhase = phase;
     if (search(p) != 0) {

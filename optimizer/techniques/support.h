@@ -70,9 +70,11 @@ public:
     // xBase, gradBase and fPrev := the current point and values.
     void set_base();
     // The line search along p->direction from the current point (protocol
-    // of the core); on success the gradient is current.  0, or 1 when the
-    // search failed (x, f back at the base), -1 when the gradient failed.
-    int32_t line_search();
+    // of the core) within the bounds' ratio test, or within `bound` when it
+    // is not negative; on success the gradient is current.  0, or 1 when
+    // the search failed (x, f back at the base), -1 when the gradient
+    // failed.
+    int32_t line_search(double bound = -1.0);
 
     NlpProblem* p;
     int32_t n;

@@ -15,4 +15,10 @@ TEST_F(Nrlins, HoldsTheBounds) {
     for (const Standard& s : bounded_problems()) expect_minimises(kTechNrlins, s, false);
 }
 
+// Linear rows (equalities and inequalities) with bounds, from feasible
+// starts: every tested point feasible, f never rising.
+TEST_F(Nrlins, SolvesLinearlyConstrainedProblems) {
+    for (const Standard& s : linear_problems()) expect_minimises(kTechNrlins, s, false);
+}
+
 }  // namespace

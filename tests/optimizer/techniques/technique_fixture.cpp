@@ -91,6 +91,28 @@ void record(NlpProblem* p) {
     t->path.push_back(p->f);
     for (int32_t j = 0; p->hasBounds && j < p->nParams; ++j)
         if (p->x[j] < p->lower[j] - 1e-12 || p->x[j] > p->upper[j] + 1e-12) t->infeasible += 1;
+    for (int32_t r = 0; r < p->nLinCon; ++r) {
+        double s = -p->linRhs[r];
+        for (int32_t j = 0; j < p->nParams; ++j) s += p->linRows[r * p->nParams + j] * p->x[j];
+        if (r < p->nLinEq ? std::fabs(s) > 1e-10 : s < -1e-10) t->infeasible += 1;
+    }
+}
+
+double hs21(const double* x) { return 0.01 * x[0] * x[0] + x[1] * x[1] - 100; }
+void hs21_g(const double* x, double* g) {
+    g[0] = 0.02 * x[0];
+    g[1] = 2 * x[1];
+}
+double hs28(const double* x) { return (x[0] + x[1]) * (x[0] + x[1]) + (x[1] + x[2]) * (x[1] + x[2]); }
+void hs28_g(const double* x, double* g) {
+    g[0] = 2 * (x[0] + x[1]);
+    g[1] = 2 * (x[0] + x[1]) + 2 * (x[1] + x[2]);
+    g[2] = 2 * (x[1] + x[2]);
+}
+double nw164(const double* x) { return (x[0] - 1) * (x[0] - 1) + (x[1] - 2.5) * (x[1] - 2.5); }
+void nw164_g(const double* x, double* g) {
+    g[0] = 2 * (x[0] - 1);
+    g[1] = 2 * (x[1] - 2.5);
 }
 
 double hs3(const double* x) { return x[1] + 1e-5 * (x[1] - x[0]) * (x[1] - x[0]); }
@@ -134,6 +156,17 @@ const std::vector<Standard>& bounded_problems() {
         {"HS3", {10, 1}, 0, nullptr, nullptr, -1, {-inf, 0}, {inf, inf}, hs3, hs3_g, 0.0},
         {"HS4", {1.125, 0.125}, 0, nullptr, nullptr, -1, {1, 0}, {inf, inf}, hs4, hs4_g, 8.0 / 3.0, true},
         {"HS5", {0, 0}, 0, nullptr, nullptr, -1, {-1.5, -3}, {4, 3}, hs5, hs5_g, -std::sqrt(3.0) / 2 - M_PI / 3},
+    };
+    return all;
+}
+
+const std::vector<Standard>& linear_problems() {
+    const double inf = DBL_MAX;
+    static const std::vector<Standard> all = {
+        {"HS21", {10, 10}, 0, nullptr, nullptr, -1, {2, -50}, {50, 50}, hs21, hs21_g, -99.96, false, {10, -1}, {10}, 0},
+        {"HS28", {-4, 1, 1}, 0, nullptr, nullptr, -1, {}, {}, hs28, hs28_g, 0.0, false, {1, 2, 3}, {1}, 1},
+        {"NW16.4", {2, 0}, 0, nullptr, nullptr, -1, {0, 0}, {inf, inf}, nw164, nw164_g, 0.8, false,
+         {1, -2, -1, -2, -1, 2}, {-2, -6, -2}, 0},
     };
     return all;
 }
@@ -201,6 +234,13 @@ TechniqueProblem::TechniqueProblem(const Standard& s, int32_t technique, bool cr
         upper = s.upper;
         p.hasBounds = 1;
     }
+    if (!s.rhs.empty()) {
+        p.hasLinCon = 1;
+        p.nLinCon = static_cast<int32_t>(s.rhs.size());
+        p.nLinEq = s.nEq;
+        p.linRows = const_cast<double*>(s.rows.data());
+        p.linRhs = const_cast<double*>(s.rhs.data());
+    }
     // What the option set-up leaves to the defaults of the technique.
     set_missing({&p.maxIter, &p.maxFunc, &p.absGConv, &p.gConv, &p.absXConv, &p.xConv, &p.fConv2,
                  &p.gConv2, &p.absFConv, &p.fSize, &p.xSize, &p.restart, &p.lsPrecision, &p.inStep});
@@ -230,7 +270,7 @@ namespace velix::test {
 
 void expect_minimises(int32_t technique, const Standard& s, bool crossProduct, double tol, int32_t update) {
     TechniqueProblem t(s, technique, crossProduct, update);
-    const int32_t status = s.lower.empty() ? run_driver(&t) : run_direct(&t);
+    const int32_t status = s.lower.empty() && s.rhs.empty() ? run_driver(&t) : run_direct(&t);
     SCOPED_TRACE(s.name + " technique " + std::to_string(technique) + " update " + std::to_string(update) +
                  " status " + std::to_string(status) +
                  " iterations " + std::to_string(t.p.iteration) + " calls " + std::to_string(t.p.nFun));

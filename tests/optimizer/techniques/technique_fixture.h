@@ -29,11 +29,17 @@ struct Standard {
     void (*g)(const double* x, double* g) = nullptr;
     double fMin = 0.0;                             // the optimal value
     bool allHeld = false;                          // every parameter ends at a bound (status 10)
+    std::vector<double> rows = {}, rhs = {};       // dense linear rows a x >= b (row-major)
+    int32_t nEq = 0;                               // the first nEq rows are equalities
 };
 
 // Hock and Schittkowski's problems 3, 4 and 5 (bounds only; Test Examples
 // for Nonlinear Programming Codes, 1981).
 const std::vector<Standard>& bounded_problems();
+// Problems with linear rows from feasible starts: Hock-Schittkowski 21
+// (from (10, 10); its standard start is infeasible) and 28, and the
+// quadratic of Nocedal and Wright's example 16.4.
+const std::vector<Standard>& linear_problems();
 
 // Rosenbrock, Powell singular, helical valley, Wood, Freudenstein-Roth.
 const std::vector<Standard>& standard_problems();
@@ -61,7 +67,8 @@ struct TechniqueProblem : TestProblem {
 // Runs the start phase and the technique through the driver; the status.
 int32_t run_driver(TechniqueProblem* t);
 // Runs the technique directly from a start evaluated here (problems with
-// bounds, whose feasible start belongs to the constraint machinery).
+// bounds or linear rows, whose feasible start belongs to the constraint
+// machinery).
 int32_t run_direct(TechniqueProblem* t);
 
 }  // namespace velix::test
