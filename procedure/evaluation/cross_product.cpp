@@ -145,7 +145,7 @@ int32_t weighted_cross_product(const EvalView& v) {
     for (int32_t k = 0; k < q; ++k) {
         double* y = st.jacobian + int64_t{k} * p;
         if (v.method == kMethodWls)
-            cosfsub(p, 1, v.singular, v.weights, y);
+            cosfsub(p, 1, velix::detail::kCheckedFactorBound, v.weights, y);
         else
             for (int32_t m = 0; m < p; ++m) y[m] *= v.weights[m];
         st.gradient[k] = 2.0 * dot(p, y, st.residual);

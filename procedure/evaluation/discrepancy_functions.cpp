@@ -159,7 +159,7 @@ Outcome evaluate_method(const EvalView& v, double* f, double* raw) {
         case kMethodDwls: {
             for (int32_t k = 0; k < p; ++k) st.residual[k] = st.implied[k] - v.S[k];
             if (v.method == kMethodWls) {
-                if (cosfsub(p, 1, v.singular, v.weights, st.residual) != 0)
+                if (cosfsub(p, 1, velix::detail::kCheckedFactorBound, v.weights, st.residual) != 0)
                     velix::detail::wls_factor_fault();
             } else {
                 for (int32_t k = 0; k < p; ++k) st.residual[k] *= v.weights[k];

@@ -91,6 +91,12 @@ void evaluation_setup(ProcContext* ctx);
 void evaluation_release(ProcContext* ctx);
 
 namespace velix::detail {
+// The singularity bound of a diagonal of the WLS weight factor when it is
+// applied: the moment step factored and checked it relative to its scale,
+// so only an exact zero is singular here.  An absolute bound (SINGULAR)
+// would call the factor of data in small units singular: its diagonal
+// scales with the squares of the variances.
+constexpr double kCheckedFactorBound = 2.2250738585072014e-308;  // DBL_MIN
 // The matrix numbers of term t (1-based): first and central (last).
 inline int32_t term_first(const EvalView& v, int32_t t) {
     return v.mt->termTable[t - 1];

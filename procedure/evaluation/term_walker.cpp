@@ -162,7 +162,7 @@ void plain_dfdc(const EvalView& v) {
     // the p* moments; an off-diagonal moment stands for two positions of
     // C, so G takes half of it.
     if (v.method == kMethodWls) {
-        if (cosbsub(pstar, 1, v.singular, v.weights, st.dFdC) != 0)
+        if (cosbsub(pstar, 1, velix::detail::kCheckedFactorBound, v.weights, st.dFdC) != 0)
             velix::detail::wls_factor_fault();
     } else {
         for (int32_t k = 0; k < pstar; ++k) st.dFdC[k] *= v.weights[k];
