@@ -13,6 +13,7 @@
 #include "platform/memory.h"
 #include "procedure/estimation/estimation.h"
 #include "procedure/procedure.h"
+#include "velix/codes.h"
 #include "tests/platform/json_reader.h"
 
 namespace velix::testing {
@@ -31,14 +32,21 @@ std::string data_file(const std::string& name) {
 
 // A step through the moments of its first BY group, then the estimation.
 struct EstimationStep : EvalStep {
-    explicit EstimationStep(const std::string& text) : EvalStep(text, kMethodNone) {
+    // `arm` runs just before the estimation (to inject failures).
+    explicit EstimationStep(const std::string& text, void (*arm)() = nullptr) : EvalStep(text, kMethodNone) {
         if (!ready) return;
+        if (arm) arm();
         try {
             result = cosmini(&ctx);
             ran = true;
         } catch (const velix::platform::StepExit& e) {
             exitCode = e.code;
         }
+        // The messages of the estimation as well.
+        const auto& doc = velix::platform::current_step();
+        messages.clear();
+        for (size_t i = &doc == DocumentMarks::step ? DocumentMarks::messages : 0; i < doc.messages.size(); ++i)
+            if (doc.messages[i].group == kMsgProc) messages.push_back(doc.messages[i].number);
     }
     double estimate(const std::string& name) const { return nlp.x[parameter_index(*this, name)]; }
     double std_error(const std::string& name) const { return nlp.stdErrors[parameter_index(*this, name)]; }
@@ -76,6 +84,69 @@ void expect_reference(const std::string& stem) {
 
 TEST(Estimation, ReferenceModelsReachTheReferenceMinimum) {
     for (const char* stem : {"hs_cfa_ml", "ability_ml", "poldem_ml"}) expect_reference(stem);
+}
+
+}  // namespace
+}  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+std::string hs_with_method(const char* method) {
+    std::string program = data_file("hs_cfa_ml.vx");
+    program.replace(program.find("method=none"), 11, std::string("method=") + method);
+    return program;
+}
+
+// Every method reaches a usable solution on the nine-variable model; a
+// two-stage method ends at the minimum of its second method, so its F is
+// that of the one-stage run (the ULS stage only moves the start).
+TEST(Estimation, EveryMethodAndItsTwoStageFormReachOneMinimum) {
+    const struct {
+        const char* single;
+        const char* twoStage;
+    } pairs[] = {{"gls", "lsgls"}, {"ml", "lsml"}, {"wls", "lswls"}, {"dwls", "lsdwls"}, {"uls", nullptr}};
+    for (const auto& m : pairs) {
+        EstimationStep one(hs_with_method(m.single));
+        ASSERT_TRUE(one.ran) << m.single << one.log.str();
+        EXPECT_EQ(one.result, 0) << m.single;
+        EXPECT_GT(one.nlp.f, 0.0) << m.single;
+        if (m.twoStage == nullptr) continue;
+        EstimationStep two(hs_with_method(m.twoStage));
+        ASSERT_TRUE(two.ran) << m.twoStage << two.log.str();
+        EXPECT_EQ(two.result, 0) << m.twoStage;
+        EXPECT_EQ(two.ctx.methodStage, one.ctx.methodStage) << m.twoStage;
+        EXPECT_NEAR(two.nlp.f, one.nlp.f, 1e-6 * one.nlp.f) << m.twoStage;
+    }
+}
+
+}  // namespace
+}  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// A technique whose work space cannot be had is replaced by one that needs
+// less: the second pool of the run is the technique's (the first is the
+// run's work space), and quasi-Newton reaches the same minimum.
+TEST(Estimation, ATechniqueShortOfMemoryIsReplaced) {
+    EstimationStep s(hs_with_method("ml"), [] { velix::platform::fail_nth_pool_creation(2); });
+    velix::platform::fail_nth_pool_creation(0);
+    ASSERT_TRUE(s.ran) << s.log.str();
+    EXPECT_EQ(s.count(435), 1);
+    EXPECT_EQ(s.ctx.est.techniqueRun, kTechQuanew);
+    EXPECT_TRUE(nlp_status_usable(s.ctx.est.status) || s.result != 0);
+}
+
+// When no technique can have its work space the run says so and returns
+// -3 with the error level raised to 116; the step goes on.
+TEST(Estimation, NoTechniqueWithItsWorkSpaceEndsTheGroupWithLevel116) {
+    EstimationStep s(hs_with_method("ml"), [] { velix::platform::set_allocation_limit(64); });
+    velix::platform::set_allocation_limit(0);
+    ASSERT_TRUE(s.ran) << s.log.str();
+    EXPECT_EQ(s.result, kEstimationNoMemory);
+    EXPECT_EQ(s.count(436), 1);
+    EXPECT_EQ(s.ctx.errorLevel, kLevelNoOptimizerMemory);
 }
 
 }  // namespace
