@@ -126,8 +126,8 @@ TEST(Information, OutestRows) {
         standard_errors(s, &hessian);
         q = s.q();
         pstar = s.ctx.nMoments;
-        // The runner puts a step's outputs in place at its end; here the test does.
-        velix::platform::dataset_commit_outputs(0);
+        // The host puts the output data sets in place at the step's end.
+        EXPECT_TRUE(velix::platform::dataset_commit_outputs(0));
     }
     std::ifstream in(path);
     std::string line;
