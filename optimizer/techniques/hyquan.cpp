@@ -35,6 +35,7 @@ bool cross_product(Frame* fr, QuasiNewton* qn, double* hF) {
 }  // namespace
 
 int32_t znlphqn(NlpProblem* p) {
+    if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->nParams;
     QuasiNewton qn{QuasiNewtonForm::kFactor};

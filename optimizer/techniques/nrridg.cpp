@@ -54,6 +54,7 @@ bool ridged_step(Frame* fr, NewtonStep* step, const double* hF, double* mu, bool
 }  // namespace
 
 int32_t znlpnrr(NlpProblem* p) {
+    if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->nParams;
     NewtonStep step{NewtonFactor::kRidge};

@@ -235,6 +235,12 @@ int32_t Frame::line_search(double bound) {
     return 0;
 }
 
+bool refuses_general_constraints(const NlpProblem* p) {
+    if (p->hasLinCon == 0 && p->hasNlinCon == 0) return false;
+    xpmlog(kMsgNlp, kMsgTechniqueNoConstraints, p->technique);
+    return true;
+}
+
 // ---- vectors ----
 
 double dot(int32_t n, const double* a, const double* b) {

@@ -12,13 +12,20 @@
 //   kNlpTechniqueStop7  the line search failed along a descent direction
 //   kNlpNotUsable       its work space could not be had from the host pool
 //                       (the memory message is logged); estimation control
-//                       repeats the run with a less demanding technique
+//                       repeats the run with a less demanding technique.
+//                       Also, with message 902, a technique that keeps
+//                       bounds only given general constraints (all but
+//                       NRLINS and QUADAS)
 //   kNlpFinalFunction   an evaluation failed at an accepted point
 #pragma once
 
 #include <cstdint>
 
 #include "velix/nlp.h"
+
+// Message of group kMsgNlp: the technique (its code the argument) keeps
+// bounds only and refuses general linear or nonlinear constraints.
+constexpr int32_t kMsgTechniqueNoConstraints = 902;
 
 // ---- unconstrained and bound-constrained techniques ----
 int32_t znlptre(NlpProblem* p);  // TRUREG: trust region, More-Sorensen step

@@ -91,6 +91,7 @@ double more_sorensen(int32_t k, const double* h, const double* g, double radius,
 }
 
 int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
+    if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->nParams;
     if (!fr.reserve(model->doubles(n) + 3 * static_cast<int64_t>(n))) return kNlpNotUsable;

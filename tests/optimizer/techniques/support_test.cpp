@@ -86,6 +86,18 @@ TEST_F(Support, TechniqueWithoutWorkSpaceIsNotUsable) {
     EXPECT_NE(log().find("not enough memory"), std::string::npos) << log();
 }
 
+// A technique that keeps bounds only does not step across linear rows: it
+// refuses them, and NRLINS and QUADAS take them.
+TEST_F(Support, BoundsOnlyTechniquesRefuseLinearRows) {
+    for (int32_t technique : kBuilt) {
+        if (technique == kTechNrlins) continue;
+        TechniqueProblem t(linear_problems()[1], technique, false);
+        EXPECT_EQ(run_direct(&t), kNlpNotUsable) << technique;
+        EXPECT_EQ(t.p.nFun, 1) << technique;  // the start evaluation alone
+    }
+    EXPECT_NE(log().find("does not take general linear or nonlinear constraints"), std::string::npos) << log();
+}
+
 // The termination test answers 100 once, after moving the converged point:
 // the technique starts again from there and converges anew.
 int32_t move_once(NlpProblem* p, int32_t code) {
