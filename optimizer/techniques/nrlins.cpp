@@ -278,6 +278,7 @@ int32_t znlpnrl(NlpProblem* p) {
     q.h = fr.take(packed);
     q.hz = fr.take(packed);
     q.l = fr.take(packed);
+    p->iterSinceStart = 0;
     q.build();
     q.initial_set();
     const double tol = std::fmax(wzmis(p->absGConv) ? 0.0 : p->absGConv, 1e-8);

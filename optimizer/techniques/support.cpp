@@ -175,6 +175,7 @@ double Frame::step_bound(const double* d) {
 }
 
 int32_t Frame::start() {
+    p->iterSinceStart = 0;
     set_base();
     hold_bounds();
     changed = true;
