@@ -16,6 +16,7 @@
 #include "procedure/driver/model_output.h"
 #include "procedure/driver/model_readers.h"
 #include "procedure/procedure.h"
+#include "velix/codes.h"
 #include "velix/host_compiler.h"
 #include "velix/packed_index.h"
 
@@ -201,7 +202,8 @@ void cosinst(ProcContext* ctx) {
         if (errors != 0 || rc >= 3) {
             if (rc == 3) xpmlog(kGroupProc, 488);
             if (rc == 4) xpmlog(kGroupProc, 489);
-            xexit(1012, 0);
+            if (rc < 3) xpmlog(kGroupProc, 26);
+            xexit(kLevelProgramFailed, 0);
         }
     }
 
