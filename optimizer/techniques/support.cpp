@@ -15,6 +15,7 @@
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/line_search.h"
 #include "optimizer/core/pending.h"
+#include "optimizer/core/reduced_space.h"
 #include "optimizer/techniques/techniques.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
@@ -70,7 +71,7 @@ bool Frame::reserve(int64_t doubles) {
 
 double* Frame::take(int64_t count) {
     // Every technique reserves what it takes; running past the end is our bug.
-    if (next_ == nullptr || next_ + count > end_) xexit(kLevelInternal, 0);
+    if (next_ == nullptr || next_ + count > end_) nlp_internal_error("technique work space overrun");
     double* r = next_;
     next_ += count;
     return r;
