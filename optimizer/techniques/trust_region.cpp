@@ -99,11 +99,17 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
     double* gF = fr.take(n);
     double* sF = fr.take(n);
     double* tmp = fr.take(n);
-    // The first radius: INSTEP when given, else the size of x (at least 1).
-    double radius = !wzmis(p->inStep) && p->inStep > 0.0 ? p->inStep : std::fmax(1.0, norm2(n, p->x));
+    // The first radius (again after a restart): INSTEP when given, else the
+    // size of x (at least 1).
+    auto first_radius = [&]() { return !wzmis(p->inStep) && p->inStep > 0.0 ? p->inStep : std::fmax(1.0, norm2(n, p->x)); };
+    double radius = first_radius();
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
-        if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
+        if (rc == kNlpRestart) {
+            if (!fr.restart()) return kNlpFinalFunction;
+            radius = first_radius();
+            model->restarted();
+        }
         if (!model->prepare(&fr)) return kNlpFinalFunction;
         fr.gather(p->gradient, gF);
         fr.set_base();

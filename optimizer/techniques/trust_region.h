@@ -25,6 +25,8 @@ struct TrustModel {
     virtual double step(Frame* fr, const double* g, double radius, double* s) = 0;
     // After an accepted step (x, gradient current, xBase the old point).
     virtual void accepted(Frame* fr) {}
+    // After a restart from a moved point: what the model learned goes.
+    virtual void restarted() {}
     // g'B^-1 g at the current gradient over the free set (tmp k doubles).
     virtual double measure(Frame* fr, const double* g, double* tmp) = 0;
 };
