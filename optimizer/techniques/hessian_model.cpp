@@ -55,6 +55,12 @@ double HessianModel::step(Frame* fr, const double* g, double radius, double* s) 
     return pred;
 }
 
+double HessianModel::step_norm(const Frame* fr, const double* s) const {
+    double t = 0.0;
+    for (int32_t i = 0; i < fr->k; ++i) t += (scale(fr, i) * s[i]) * (scale(fr, i) * s[i]);
+    return std::sqrt(t);
+}
+
 void HessianModel::restarted() {
     lambda_ = 0.0;
     for (int32_t j = 0; j < n_; ++j) d_[j] = 0.0;

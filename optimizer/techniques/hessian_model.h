@@ -16,6 +16,8 @@ public:
     double step(Frame* fr, const double* g, double radius, double* s) override;
     double measure(Frame* fr, const double* g, double* tmp) override;
     void restarted() override;
+    // LEVMAR's radius bounds |D s|.
+    double step_norm(const Frame* fr, const double* s) const override;
 
 private:
     // D of free parameter i (1 without scaling).

@@ -121,7 +121,7 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
             const double a = room < 1.0 ? room : 1.0;
             pred *= a;  // a lower bound of the shortened step's reduction for a convex model
             for (int32_t j = 0; j < n; ++j) p->x[j] = p->xBase[j] + a * p->direction[j];
-            const double snorm = a * norm2(fr.k, sF);
+            const double snorm = a * model->step_norm(&fr, sF);
             const bool ok = fr.objective();
             const double actual = ok ? p->fPrev - p->f : -DBL_MAX;
             p->rho = pred > 0.0 ? actual / pred : -1.0;

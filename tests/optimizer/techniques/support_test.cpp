@@ -118,6 +118,20 @@ TEST_F(Support, TechniquesRestartFromAMovedPoint) {
     }
 }
 
+// One objective evaluation that fails during the run (a trial point the
+// model cannot be evaluated at) is stepped around: every technique still
+// reaches the minimum.
+TEST_F(Support, TechniquesStepAroundAFailedEvaluation) {
+    for (int32_t technique : kBuilt) {
+        TechniqueProblem t(standard_problems()[0], technique, least_squares_only(technique));
+        ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
+        t.failObjectiveAt = t.p.nFun + 3;
+        const int32_t status = znlpdrv(&t.p, 2, 0, 0, 0);
+        EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << technique << " " << status;
+        EXPECT_NEAR(t.p.f, 0.0, 1e-4) << technique;
+    }
+}
+
 // With the history asked for, every technique's layout gets one row per
 // iteration.
 TEST_F(Support, HistoryHasARowPerIteration) {
