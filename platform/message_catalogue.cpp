@@ -380,7 +380,7 @@ const MessageRow kMessageCatalogue[] = {
     // technique name, maxIter and maxFunc; 607, 608 a criterion name; 611,
     // 612 a criterion name and its required count; 262 a parameter number;
     // 265 a count; 267 a threshold; 268 a count per bar character; 900 a
-    // routine name; 901 a technique code.
+    // routine name; 901 and 902 a technique code.
     {549, 2, "WARNING: The optimization stopped at the time limit of %g seconds."},
     {549, 4, "WARNING: Optimization (%i) of technique %s did not converge."},
     {549, 6, "The technique stopped without meeting a convergence criterion"},
@@ -551,6 +551,7 @@ const MessageRow kMessageCatalogue[] = {
     {549, 729, "Largest Asymmetries of the Hessian"},
     {549, 900, "NOTE: Routine %s of the optimizer is not available."},
     {549, 901, "ERROR: Technique %i of the optimizer is not available."},
+    {549, 902, "ERROR: Technique %i of the optimizer does not take general linear or nonlinear constraints."},
 };
 
 const size_t kMessageCatalogueSize = sizeof kMessageCatalogue / sizeof kMessageCatalogue[0];

@@ -46,6 +46,7 @@ double beta(int32_t update, int32_t k, const double* g, const double* gPrev, con
 }  // namespace
 
 int32_t znlpcog(NlpProblem* p) {
+    if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->nParams;
     if (!fr.reserve(3 * static_cast<int64_t>(n))) return kNlpNotUsable;

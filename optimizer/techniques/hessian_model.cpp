@@ -16,6 +16,7 @@ int64_t HessianModel::doubles(int32_t n) const {
 
 void HessianModel::take(Frame* fr) {
     const int32_t n = fr->n;
+    n_ = n;
     h_ = fr->take(static_cast<int64_t>(n) * (n + 1) / 2);
     l_ = fr->take(static_cast<int64_t>(n) * (n + 1) / 2);
     d_ = fr->take(n);
@@ -52,6 +53,17 @@ double HessianModel::step(Frame* fr, const double* g, double radius, double* s) 
     for (int32_t i = 0; i < k; ++i) s[i] /= scale(fr, i);
     fr->p->lambda = lambda_;
     return pred;
+}
+
+double HessianModel::step_norm(const Frame* fr, const double* s) const {
+    double t = 0.0;
+    for (int32_t i = 0; i < fr->k; ++i) t += (scale(fr, i) * s[i]) * (scale(fr, i) * s[i]);
+    return std::sqrt(t);
+}
+
+void HessianModel::restarted() {
+    lambda_ = 0.0;
+    for (int32_t j = 0; j < n_; ++j) d_[j] = 0.0;
 }
 
 double HessianModel::measure(Frame* fr, const double* g, double* tmp) {

@@ -15,6 +15,9 @@ public:
     bool prepare(Frame* fr) override;
     double step(Frame* fr, const double* g, double radius, double* s) override;
     double measure(Frame* fr, const double* g, double* tmp) override;
+    void restarted() override;
+    // LEVMAR's radius bounds |D s|.
+    double step_norm(const Frame* fr, const double* s) const override;
 
 private:
     // D of free parameter i (1 without scaling).
@@ -27,6 +30,7 @@ private:
     double* gs_ = nullptr;     // the scaled gradient
     double* work_ = nullptr;
     double lambda_ = 0.0;
+    int32_t n_ = 0;
 };
 
 }  // namespace velix::detail

@@ -7,8 +7,8 @@
 // dual quasi-Newton form; every RESTART iterations it is the cross product
 // again.  The direction solves B d = -g; a line search follows.
 //
-// Reads: x, f, gradient, the Hessian slot, update, lineSearch and its
-// options.  Leaves: x, f, gradient, hessian, xBase, gradBase, fPrev,
+// Reads: x, f, gradient, the Hessian slot, update, restart, lineSearch and
+// its options; calls the reset slot (resetFn) at each restart.  Leaves: x, f, gradient, hessian, xBase, gradBase, fPrev,
 // direction, lastStep, ridge, maxProjGrad, gconvMeasure (g'B^-1 g),
 // iteration and the counters.  Statuses: as QUANEW (see quanew.cpp).
 #include "optimizer/techniques/newton.h"
@@ -35,6 +35,7 @@ bool cross_product(Frame* fr, QuasiNewton* qn, double* hF) {
 }  // namespace
 
 int32_t znlphqn(NlpProblem* p) {
+    if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->nParams;
     QuasiNewton qn{QuasiNewtonForm::kFactor};
@@ -45,10 +46,15 @@ int32_t znlphqn(NlpProblem* p) {
     double* gF = fr.take(n);
     double* dF = fr.take(n);
     int32_t rc = fr.start();
-    bool gaussNewton = true;
+    bool gaussNewton = true, retry = false;
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
-        if ((fr.changed || gaussNewton || fr.restart_due()) && !cross_product(&fr, &qn, hF)) return kNlpFinalFunction;
+        // A restart (a moved point, RESTART, a failed search) is announced
+        // through the reset slot.
+        if (rc == kNlpRestart || retry || fr.restart_due()) znlpinc(p, 1);
+        if ((fr.changed || gaussNewton || retry || fr.restart_due()) && !cross_product(&fr, &qn, hF))
+            return kNlpFinalFunction;
+        retry = false;
         fr.gather(p->gradient, gF);
         qn.direction(fr, gF, dF);
         fr.scatter(dF, p->direction);
@@ -56,7 +62,7 @@ int32_t znlphqn(NlpProblem* p) {
         if (ls < 0) return kNlpFinalFunction;
         if (ls > 0) {
             if (gaussNewton) return fr.stop(kNlpTechniqueStop7);
-            gaussNewton = true;  // once more from the cross product
+            retry = true;  // once more from the cross product
             rc = 0;
             continue;
         }

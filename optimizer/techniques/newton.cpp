@@ -101,6 +101,7 @@ void NewtonStep::solve(const Frame& fr, const double* g, double* out) const {
 }
 
 int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
+    if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->nParams;
     const bool store = matrix == NewtonMatrix::kGaussNewton && uses_store(p);

@@ -15,7 +15,7 @@
 // Reads: x (feasible), f, gradient, the Hessian slot, bounds, linRows
 // (dense; equalities first), linRhs, lineSearch and its options.  Leaves:
 // x, f, gradient, hessian, xBase, gradBase, fPrev, direction, lastStep,
-// ridge, boundState, nActiveBounds, nActiveLin, activeChange, dropCode,
+// ridge, rho (actual over predicted reduction), boundState, nActiveBounds, nActiveLin, activeChange, dropCode,
 // multipliers (when given: bounds first, then rows), maxProjGrad (the
 // reduced gradient, or a negative multiplier when larger), gconvMeasure,
 // iteration and the counters.  Statuses: those of the termination test,
@@ -278,6 +278,7 @@ int32_t znlpnrl(NlpProblem* p) {
     q.h = fr.take(packed);
     q.hz = fr.take(packed);
     q.l = fr.take(packed);
+    p->iterSinceStart = 0;
     q.build();
     q.initial_set();
     const double tol = std::fmax(wzmis(p->absGConv) ? 0.0 : p->absGConv, 1e-8);
@@ -306,6 +307,11 @@ int32_t znlpnrl(NlpProblem* p) {
         const int32_t ls = fr.line_search(room);
         if (ls < 0) return kNlpFinalFunction;
         if (ls > 0) return fr.stop(kNlpTechniqueStop7);
+        // Actual over predicted reduction of the step taken.
+        const double a = p->lastStep, gd = dot(q.n, p->gradBase, p->direction);
+        sym_mul(q.n, q.h, p->direction, q.v);
+        const double pred = -(a * gd + 0.5 * a * a * dot(q.n, p->direction, q.v));
+        p->rho = pred > 0.0 ? (p->fPrev - p->f) / pred : 0.0;
         p->activeChange = 0;
         p->dropCode = 0;
         if (blocking >= 0 && p->lastStep >= room * (1.0 - 1e-12)) {

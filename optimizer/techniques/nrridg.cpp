@@ -7,7 +7,8 @@
 //
 // Reads: x, f, gradient, the Hessian slot.  Leaves: x, f, gradient,
 // hessian, xBase, gradBase, fPrev, direction (the accepted step), lastStep
-// (1), ridge, maxProjGrad, gconvMeasure, iteration and the counters.
+// (1, or less where a bound stops it), ridge, rho (actual over predicted
+// reduction), maxProjGrad, gconvMeasure, iteration and the counters.
 // Statuses: those of the termination test, kNlpTechniqueStop6 when no
 // ridge gives a decrease, kNlpFinalFunction after a failed evaluation,
 // kNlpNotUsable without work space.
@@ -43,6 +44,10 @@ bool ridged_step(Frame* fr, NewtonStep* step, const double* hF, double* mu, bool
         if (fr->objective() && p->f < p->fPrev) {
             p->ridge = *mu;
             p->lastStep = a;
+            // Actual over predicted reduction; with (H + mu I) s = -g the
+            // model predicts -a g's (1 - a/2) for the step a s.
+            const double pred = -a * dot(fr->k, step->gF, step->dF) * (1.0 - 0.5 * a);
+            p->rho = pred > 0.0 ? (p->fPrev - p->f) / pred : 0.0;
             if (!fr->gradient()) *failed = true;
             return true;
         }
@@ -54,6 +59,7 @@ bool ridged_step(Frame* fr, NewtonStep* step, const double* hF, double* mu, bool
 }  // namespace
 
 int32_t znlpnrr(NlpProblem* p) {
+    if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->nParams;
     NewtonStep step{NewtonFactor::kRidge};

@@ -72,6 +72,7 @@ void QuasiNewton::update(Frame* fr) {
 }
 
 int32_t quasi_newton_run(NlpProblem* p, QuasiNewtonForm form) {
+    if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->nParams;
     QuasiNewton qn{form};

@@ -175,6 +175,7 @@ bool probe_axes(Simplex* s) {
 }  // namespace
 
 int32_t simplex_run(NlpProblem* p, bool probe) {
+    if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->nParams;
     const int64_t nn = n;

@@ -15,6 +15,7 @@
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/line_search.h"
 #include "optimizer/core/pending.h"
+#include "optimizer/core/reduced_space.h"
 #include "optimizer/techniques/techniques.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
@@ -70,7 +71,7 @@ bool Frame::reserve(int64_t doubles) {
 
 double* Frame::take(int64_t count) {
     // Every technique reserves what it takes; running past the end is our bug.
-    if (next_ == nullptr || next_ + count > end_) xexit(kLevelInternal, 0);
+    if (next_ == nullptr || next_ + count > end_) nlp_internal_error("technique work space overrun");
     double* r = next_;
     next_ += count;
     return r;
@@ -175,6 +176,7 @@ double Frame::step_bound(const double* d) {
 }
 
 int32_t Frame::start() {
+    p->iterSinceStart = 0;
     set_base();
     hold_bounds();
     changed = true;
@@ -233,6 +235,12 @@ int32_t Frame::line_search(double bound) {
     if (p->lastEval != kLastGradient && !gradient()) return -1;
     p->expectedReduction = p->fPrev - p->f;
     return 0;
+}
+
+bool refuses_general_constraints(const NlpProblem* p) {
+    if (p->hasLinCon == 0 && p->hasNlinCon == 0) return false;
+    xpmlog(kMsgNlp, kMsgTechniqueNoConstraints, p->technique);
+    return true;
 }
 
 // ---- vectors ----

@@ -92,6 +92,10 @@ private:
     double* end_ = nullptr;
 };
 
+// A technique that keeps bounds only refuses general linear and nonlinear
+// constraints (it would step across them): true after the message.
+bool refuses_general_constraints(const NlpProblem* p);
+
 // Column j (m doubles) of the least-squares Jacobian store into out.
 void read_column(NlpProblem* p, int32_t j, double* out);
 

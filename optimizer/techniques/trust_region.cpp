@@ -91,6 +91,7 @@ double more_sorensen(int32_t k, const double* h, const double* g, double radius,
 }
 
 int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
+    if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->nParams;
     if (!fr.reserve(model->doubles(n) + 3 * static_cast<int64_t>(n))) return kNlpNotUsable;
@@ -98,11 +99,17 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
     double* gF = fr.take(n);
     double* sF = fr.take(n);
     double* tmp = fr.take(n);
-    // The first radius: INSTEP when given, else the size of x (at least 1).
-    double radius = !wzmis(p->inStep) && p->inStep > 0.0 ? p->inStep : std::fmax(1.0, norm2(n, p->x));
+    // The first radius (again after a restart): INSTEP when given, else the
+    // size of x (at least 1).
+    auto first_radius = [&]() { return !wzmis(p->inStep) && p->inStep > 0.0 ? p->inStep : std::fmax(1.0, norm2(n, p->x)); };
+    double radius = first_radius();
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
-        if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
+        if (rc == kNlpRestart) {
+            if (!fr.restart()) return kNlpFinalFunction;
+            radius = first_radius();
+            model->restarted();
+        }
         if (!model->prepare(&fr)) return kNlpFinalFunction;
         fr.gather(p->gradient, gF);
         fr.set_base();
@@ -114,7 +121,7 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
             const double a = room < 1.0 ? room : 1.0;
             pred *= a;  // a lower bound of the shortened step's reduction for a convex model
             for (int32_t j = 0; j < n; ++j) p->x[j] = p->xBase[j] + a * p->direction[j];
-            const double snorm = a * norm2(fr.k, sF);
+            const double snorm = a * model->step_norm(&fr, sF);
             const bool ok = fr.objective();
             const double actual = ok ? p->fPrev - p->f : -DBL_MAX;
             p->rho = pred > 0.0 ? actual / pred : -1.0;

@@ -23,8 +23,12 @@ struct TrustModel {
     // The step over the free set within `radius` into s (k doubles) and
     // its predicted reduction -(g's + s'Bs/2).
     virtual double step(Frame* fr, const double* g, double radius, double* s) = 0;
+    // The length of a step over the free set in the metric of the radius.
+    virtual double step_norm(const Frame* fr, const double* s) const { return norm2(fr->k, s); }
     // After an accepted step (x, gradient current, xBase the old point).
     virtual void accepted(Frame* fr) {}
+    // After a restart from a moved point: what the model learned goes.
+    virtual void restarted() {}
     // g'B^-1 g at the current gradient over the free set (tmp k doubles).
     virtual double measure(Frame* fr, const double* g, double* tmp) = 0;
 };

@@ -21,4 +21,12 @@ TEST_F(Nrlins, SolvesLinearlyConstrainedProblems) {
     for (const Standard& s : linear_problems()) expect_minimises(kTechNrlins, s, false);
 }
 
+// On a quadratic with its exact Hessian the model predicts the reduction
+// exactly: rho is 1.
+TEST_F(Nrlins, RatioOfReductionsIsOneOnAQuadratic) {
+    TechniqueProblem t(ellipse(), kTechNrlins, true);
+    EXPECT_GE(run_driver(&t), kNlpAbsConv);
+    EXPECT_NEAR(t.p.rho, 1.0, 1e-10);
+}
+
 }  // namespace

@@ -15,4 +15,12 @@ TEST_F(Nrridg, HoldsTheBounds) {
     for (const Standard& s : bounded_problems()) expect_minimises(kTechNrridg, s, false);
 }
 
+// On a quadratic with its exact Hessian the model predicts the reduction
+// exactly: rho is 1.
+TEST_F(Nrridg, RatioOfReductionsIsOneOnAQuadratic) {
+    TechniqueProblem t(ellipse(), kTechNrridg, true);
+    EXPECT_GE(run_driver(&t), kNlpAbsConv);
+    EXPECT_NEAR(t.p.rho, 1.0, 1e-10);
+}
+
 }  // namespace

@@ -41,11 +41,9 @@ TEST_F(Quanew, StartMatrixOptions) {
 // method falls back to scaled steepest descent and needs many more
 // iterations than the two or three quasi-Newton needs.
 TEST_F(Quanew, RestartOptionStartsTheMatrixAgain) {
-    Standard s{"Ellipse", {1.0, 1.0}, 2, [](const double* x, double* r) { r[0] = x[0], r[1] = 10 * x[1]; },
-               [](const double*, double* j) { j[0] = 1, j[1] = 0, j[2] = 0, j[3] = 10; }, -1, {}, {}};
     double iterations[2];
     for (int32_t k : {0, 1}) {
-        TechniqueProblem t(s, kTechQuanew, false);
+        TechniqueProblem t(ellipse(), kTechQuanew, false);
         if (k == 1) t.p.restart = 1.0;
         EXPECT_GE(run_driver(&t), kNlpAbsConv);
         EXPECT_NEAR(t.p.f, 0.0, 1e-6);

@@ -86,6 +86,18 @@ TEST_F(Support, TechniqueWithoutWorkSpaceIsNotUsable) {
     EXPECT_NE(log().find("not enough memory"), std::string::npos) << log();
 }
 
+// A technique that keeps bounds only does not step across linear rows: it
+// refuses them, and NRLINS and QUADAS take them.
+TEST_F(Support, BoundsOnlyTechniquesRefuseLinearRows) {
+    for (int32_t technique : kBuilt) {
+        if (technique == kTechNrlins) continue;
+        TechniqueProblem t(linear_problems()[1], technique, false);
+        EXPECT_EQ(run_direct(&t), kNlpNotUsable) << technique;
+        EXPECT_EQ(t.p.nFun, 1) << technique;  // the start evaluation alone
+    }
+    EXPECT_NE(log().find("does not take general linear or nonlinear constraints"), std::string::npos) << log();
+}
+
 // The termination test answers 100 once, after moving the converged point:
 // the technique starts again from there and converges anew.
 int32_t move_once(NlpProblem* p, int32_t code) {
@@ -102,6 +114,20 @@ TEST_F(Support, TechniquesRestartFromAMovedPoint) {
         const int32_t status = run_driver(&t);
         EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << technique << " " << status;
         EXPECT_EQ(t.p.nRestarts, 1) << technique;
+        EXPECT_NEAR(t.p.f, 0.0, 1e-4) << technique;
+    }
+}
+
+// One objective evaluation that fails during the run (a trial point the
+// model cannot be evaluated at) is stepped around: every technique still
+// reaches the minimum.
+TEST_F(Support, TechniquesStepAroundAFailedEvaluation) {
+    for (int32_t technique : kBuilt) {
+        TechniqueProblem t(standard_problems()[0], technique, least_squares_only(technique));
+        ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
+        t.failObjectiveAt = t.p.nFun + 3;
+        const int32_t status = znlpdrv(&t.p, 2, 0, 0, 0);
+        EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << technique << " " << status;
         EXPECT_NEAR(t.p.f, 0.0, 1e-4) << technique;
     }
 }

@@ -150,6 +150,12 @@ const std::vector<Standard>& standard_problems() {
     return all;
 }
 
+const Standard& ellipse() {
+    static const Standard s{"Ellipse", {1.0, 1.0}, 2, [](const double* x, double* r) { r[0] = x[0], r[1] = 10 * x[1]; },
+                            [](const double*, double* j) { j[0] = 1, j[1] = 0, j[2] = 0, j[3] = 10; }, -1, {}, {}};
+    return s;
+}
+
 const std::vector<Standard>& bounded_problems() {
     const double inf = DBL_MAX;
     static const std::vector<Standard> all = {

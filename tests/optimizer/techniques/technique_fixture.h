@@ -33,6 +33,10 @@ struct Standard {
     int32_t nEq = 0;                               // the first nEq rows are equalities
 };
 
+// x^2 + 100 y^2 as the residuals (x, 10 y), from (1, 1): its cross product
+// is its Hessian, so a Newton model of it is exact.
+const Standard& ellipse();
+
 // Hock and Schittkowski's problems 3, 4 and 5 (bounds only; Test Examples
 // for Nonlinear Programming Codes, 1981).
 const std::vector<Standard>& bounded_problems();
