@@ -173,6 +173,27 @@ struct NlpFactorInfo {
     int32_t rank = 0;         // the numerical rank
 };
 
+// The determinant record of a stored matrix: the determinant is
+// mantissa x 10^exponent (1 <= |mantissa| < 10), then the numbers of
+// positive, negative and zero eigenvalues; a negative count of negative
+// eigenvalues marks a record not yet computed.  Kept on the matrix file in
+// front of each matrix.
+struct DeterminantRecord {
+    double mantissa = 0.0;
+    double exponent = 0.0;
+    double nPositive = 0.0;
+    double nNegative = -1.0;
+    double nZero = 0.0;
+};
+
+// State of the covariance and matrix reporting.  Owner: optimizer/reporting.
+struct NlpReportState {
+    DeterminantRecord matrixHeader;  // the record of the matrix in hand
+    int32_t crossProductVariant = 0; // 1 while the hook asks crossProductFn for the second
+                                     // cross-product matrix, else 0 (read by the callback)
+    int32_t hasSecondOrder = 0;      // the technique left second-order multipliers in workN2
+};
+
 // ---------------------------------------------------------------------------
 struct NlpProblem {
     // ======================= Sizes and problem kind ========================
@@ -359,6 +380,9 @@ struct NlpProblem {
     double* conJacobian = nullptr; // nNlinCon rows of n doubles
     double* lagrangeGradient = nullptr;
     double* nlcRhs = nullptr;    // right-hand sides of the owner's nonlinear constraints
+                                 // (conBase in reporting)
+    const char* conLabels = nullptr; // nNlinCon labels of conLabelWidth characters, or null
+    int32_t conLabelWidth = 0;   // 0: no labels
     void* lsWork = nullptr;      // line-search work area
     int32_t* pivotOrder = nullptr;
     int32_t* indexList = nullptr;
@@ -441,9 +465,35 @@ struct NlpProblem {
     double lagrangeGradMax = 0.0;
     double maxConViolation = 0.0;
 
+    // The covariance and matrix reporting (owner: optimizer/reporting; the
+    // evaluation callbacks read crossProductVariant).
+    NlpReportState report;
+
     // Output (owner: the driver and the printers).
     NlpOutputState out;
     NlpIterRecord iterRecord;   // the current history row
+};
+
+// ---------------------------------------------------------------------------
+// What the covariance hook evaluates and stores at the final point (want*,
+// also the start phase's requests through print*), what the matrix printer
+// shows and what reaches OUTEST=.  Zero: off.
+struct NlpMatrixRequests {
+    int32_t wantJacobian = 0;       // evaluate the least-squares Jacobian
+    int32_t wantHessian = 0;        // evaluate and store the Hessian
+    int32_t wantCrossProduct = 0;   // evaluate and store the cross-product matrix
+    int32_t storedConJacobian = 0;  // the constraint Jacobian is held (nonlinear constraints)
+    int16_t printJacobian = 0;      // print switches (also the start-phase requests)
+    int16_t printConJacobian = 0;
+    int16_t noDeterminant = 0;      // no determinant and eigenvalue-sign notes
+    int16_t outestCrossProduct = 0; // OUTEST= switches
+    int16_t outestHessian = 0;
+    int16_t outestConJacobian = 0;
+    int16_t ginvDetail = 0;         // generalized inverse of kind 4 and the dependency listing
+    int16_t plainMatrices = 0;      // never use the Lagrangian records
+    char vardef[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '}; // VARDEF kind of the divisor
+                                    // (blank N, DF, WDF, WEIGHT, WGT)
+    double sigmaSqGiven = 0.0;      // given variance factor; missing or 0 computes it
 };
 
 // ---------------------------------------------------------------------------
@@ -458,6 +508,8 @@ struct NlpHookBlock {
     // problem's slots.  crossProductFn and hessianFn serve the covariance code.
     NlpCallback objectiveFn = nullptr;
     NlpCallback gradientFn = nullptr;
+    NlpCallback jacobianFn = nullptr;      // the least-squares Jacobian at the final point; may
+                                           // stay null (a Jacobian request then fails, 549/192)
     NlpCallback crossProductFn = nullptr;
     NlpCallback hessianFn = nullptr;
     NlpCallback conValuesFn = nullptr;
@@ -479,7 +531,9 @@ struct NlpHookBlock {
     // covariance and reporting code.
     int32_t optionWord = 0;         // 0, 2 or 3 accepted (another value ends the step with 3000)
     double nParamsForDf = 0.0;      // n as a double, "_DF_"
-    double sigsqFactor = 1.0;       // scale copied into ProcContext.sigsqScale
+    double sigsqFactor = 1.0;       // factor of the variance estimate of least-squares COV types
+                                    // 2-4 (missing: 2f/d is used); copied into
+                                    // ProcContext.sigsqScale
     double* nObsRef = nullptr;      // the owner's "_NOBS_" cell
     int32_t ownerSetUp = 0;         // 1 once the procedure has filled the blocks
     int32_t ownerCallbacks = 0;     // 1 once the procedure's callbacks are installed
@@ -507,4 +561,19 @@ struct NlpHookBlock {
     int32_t lsCovKind = 0;
     int32_t depStdErr = 0;
     int16_t outestJacobian = 0;
+
+    // Requests, print and OUTEST= switches of the covariance and matrix
+    // reporting.  Owner: the option set-up of the library's user; read by
+    // optimizer/reporting.  The COV type in force is lsCovKind for a
+    // least-squares objective and covKind otherwise; the singularity
+    // criteria are covSingAbs, covSingRel and covSingVar; the matrices lie
+    // on utilityFile (opened and closed by the owner); the storage forms
+    // (2 diagonal, else PackedSym) are lsqHessStorage (least squares) or the
+    // problem's hessianStorage for the Hessian, crossProductStorage for the
+    // cross product and covStorage for the covariance.
+    NlpMatrixRequests matrices;
+
+    // Results of the covariance code.  Owner: optimizer/reporting (znlpcov).
+    double sigmaSq = 0.0;           // the variance factor actually used
+    double errorDf = 0.0;           // the variance divisor d actually used (the t tests' df)
 };

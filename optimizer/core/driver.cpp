@@ -16,6 +16,7 @@
 #include "optimizer/core/core.h"
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/pending.h"
+#include "optimizer/reporting/reporting.h"
 #include "optimizer/core/tables.h"
 #include "optimizer/techniques/techniques.h"
 #include "velix/codes.h"

@@ -24,11 +24,6 @@ int32_t znlpfta(NlpProblem*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_
 }
 int32_t znlpftr(NlpProblem*, int32_t, int32_t, int32_t) { return pending("znlpftr"); }
 
-// The printer is optional output: a problem without it still runs, so it
-// says nothing.
-void znlppre(NlpProblem*, int32_t, int32_t) {}
-void znlppmt(HostObject*, const char*, int32_t, int32_t, const double*, const NameRecord*,
-             const int32_t*) {}
 void znlppli(NlpProblem*) { pending("znlppli"); }
 
 int32_t znlp_technique_pending(NlpProblem* p) {

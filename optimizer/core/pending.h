@@ -1,8 +1,8 @@
 // Routines of other optimizer units that the core calls: the constraint
 // machinery (feasible start points, feasibility checks, the active-set
-// factor), the start and result printer and the confidence limits of the
-// reporting unit.  Each is declared here with the contract the core relies
-// on; until its unit is built, pending.cpp answers for it by reporting that
+// factor) and the confidence limits of the reporting unit.  Each is
+// declared here with the contract the core relies on; until its unit is
+// built, pending.cpp answers for it by reporting that
 // it is not available (message kMsgNlp/kMsgRoutinePending) and returning
 // kNlpRoutinePending, which the driver turns into kNlpNotUsable.
 #pragma once
@@ -44,15 +44,7 @@ int32_t znlpjdt(NlpProblem* p, int32_t j, const double* base, const double* colu
 // out = J u (m doubles) from the store.
 int32_t znlpjve(NlpProblem* p, const double* u, double* out);
 
-// ---- reporting ----
-// Start tables (level -1..-3, -10 after a failed start) or result tables
-// (1..3); nothing when printLevel is 0.
-void znlppre(NlpProblem* p, int32_t level, int32_t extra);
-// Prints a vector or packed matrix as the matrix table `name` (shape -3
-// parameters alone, -2 parameters then gradient, 0 packed symmetric) with
-// row labels and label messages (both may be null).
-void znlppmt(HostObject* kyr, const char* name, int32_t shape, int32_t n, const double* values,
-             const NameRecord* labels, const int32_t* labelMessages);
+// ---- confidence limits ----
 // Wald and profile-likelihood confidence limits after a successful run.
 void znlppli(NlpProblem* p);
 

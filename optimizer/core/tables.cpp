@@ -19,6 +19,7 @@
 #include "host/output_table.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/pending.h"
+#include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
 
 namespace {
@@ -568,7 +569,7 @@ void parameters_after_row(NlpProblem* p, int32_t first) {
     const size_t n = static_cast<size_t>(p->nParams);
     std::vector<double> values(p->x, p->x + n);
     if (withGradient) values.insert(values.end(), p->gradient, p->gradient + n);
-    znlppmt(m, "Grad", withGradient ? -2 : -3, p->nParams, values.data(), p->paramNames, nullptr);
+    znlppmt(m, "Grad", withGradient ? -2 : -3, p->nParams, values.data(), p->paramNames, 0, 885);
     if (!bind_history(p)) p->out.iterHistTable = nullptr;
 }
 
@@ -759,7 +760,7 @@ void symmetric_difference(NlpProblem* p, const double* asym, std::vector<double>
     std::vector<double> shown(asym, asym + len);
     for (double& x : shown)
         if (x < t) x = host_missing_value();
-    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->paramNames, nullptr);
+    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->paramNames, 264, 803);
     nlp_note(p, kyrmsgs(kMsgNlp, 267, t), 'l');
 }
 

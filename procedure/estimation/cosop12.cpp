@@ -5,6 +5,7 @@
 #include "optimizer/core/core.h"
 #include "optimizer/core/line_search.h"
 #include "optimizer/core/options.h"
+#include "optimizer/reporting/reporting.h"
 #include "procedure/estimation/options.h"
 #include "velix/codes.h"
 
@@ -24,6 +25,8 @@ int32_t cosop12(ProcContext* ctx, NlpProblem* nlp) {
     // The objective is evaluated before the constraint Jacobian, so that
     // the program's constraint values belong to the point.
     nlp->refreshFBeforeConJac = 1;
-    (void)ctx;
+    // The library's covariance of the estimates and its matrix tables.
+    ctx->hooks->covarianceHook = znlpcma;
+    ctx->hooks->matrixPrintHook = znlppma;
     return kLevelNone;
 }

@@ -1,0 +1,574 @@
+// The covariance hook and the approximate covariance matrix of the
+// estimates.  At the final point the hook evaluates the matrices that the
+// user asked for (the least-squares Jacobian, the cross-product matrices K1
+// and K2, the Hessian H), stores them with their projections onto the null
+// space of the active constraints on the hook's matrix file, and forms the
+// covariance of the COV type in force: an inverse (sigma^2 H^-1, sigma^2
+// K^-1) or a sandwich (sigma^2 A^-1 B A^-1, the Huber-White form; White,
+// Econometrica 48, 1980; Gallant, "Nonlinear Statistical Models", 1987,
+// ch. 3).  A singular matrix is retried on the bordered matrix of the
+// active constraints, or given a generalized inverse (Rao and Mitra,
+// "Generalized Inverse of Matrices", 1971) when it is small enough.
+//
+//   znlpcma(flag)
+//     directory of -1; which matrices; evaluate and store J, K1 (+proj),
+//     H (+proj), K2 (+proj); rewrite the directory; restore the point's
+//     state; flag 1 with a COV type: znlpcov
+//   znlpcov
+//     nActive >= n: note, done; divisor d and sigma^2; invert the matrix of
+//     the type (projected, then bordered, then generalized); sandwich or
+//     scale; widen to n; write the covariance and the standard errors
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "host/fields.h"
+#include "host/object_dispatch.h"
+#include "host/output_table.h"
+#include "host/scratch_file.h"
+#include "numerics/covcorr.h"
+#include "numerics/ginv.h"
+#include "optimizer/core/reduced_space.h"
+#include "optimizer/reporting/report_table.h"
+#include "optimizer/reporting/reporting.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+#include "velix/packed_index.h"
+#include "velix/vardef.h"
+
+using velix::pk;
+
+namespace {
+
+// Messages of group kMsgNlp.
+constexpr int32_t kMsgSigsqFactorUnused = 184;
+constexpr int32_t kMsgCovFailed = 186;
+constexpr int32_t kMsgAllActive = 187;
+constexpr int32_t kMsgCovNoMemory = 188;
+constexpr int32_t kMsgCovDependencies = 189;
+constexpr int32_t kMsgGinvFailed = 190;
+constexpr int32_t kMsgGinvUsed = 191;
+constexpr int32_t kMsgJacobianFailed = 192;  // also the cross-product matrices
+constexpr int32_t kMsgHessianFailed = 193;
+constexpr int32_t kMsgNoMatrixFile = 903;
+
+constexpr int64_t kHeaderBytes = sizeof(DeterminantRecord);
+
+int64_t packed(int64_t n) { return n * (n + 1) / 2; }
+int64_t form_length(int32_t form, int64_t n) { return form == 2 ? n : packed(n); }
+
+// ---- the matrix file ----
+
+void file_at(const NlpHookBlock* h, int64_t position) { scratch_check(xcpoint(h->utilityFile, position)); }
+
+void write_directory(const NlpHookBlock* h, const int32_t* dir) {
+    file_at(h, 0);
+    scratch_check(xcwrite(h->utilityFile, dir, sizeof(int32_t) * kDirWords));
+}
+
+// Appends a record at *next: header, then count values.  Returns its offset.
+int32_t append_record(const NlpHookBlock* h, int64_t* next, const DeterminantRecord& header,
+                      const double* values, int64_t count) {
+    const int64_t at = *next;
+    file_at(h, at);
+    scratch_check(xcwrite(h->utilityFile, &header, kHeaderBytes));
+    scratch_check(xcwrite(h->utilityFile, values, count * static_cast<int64_t>(sizeof(double))));
+    *next = at + kHeaderBytes + count * static_cast<int64_t>(sizeof(double));
+    return static_cast<int32_t>(at);
+}
+
+// A message in the log and, unless printing is off, as a centred note.
+void log_and_note(const NlpProblem* p, int32_t number) {
+    xpmlog(kMsgNlp, number);
+    if (p->printLevel != 0.0 && p->out.kyrObject != nullptr)
+        velix::report::centred_note(p->out.kyrObject, kyrmsg(kMsgNlp, number));
+}
+
+// ---- znlpcma ----
+
+struct Requests {
+    bool jacobian = false, crossProduct = false, hessian = false, crossProduct2 = false;
+    bool project = false;
+};
+
+Requests requests_of(const NlpProblem* p, int32_t flag, int32_t covType) {
+    const NlpHookBlock* h = p->hooks;
+    const NlpMatrixRequests& r = h->matrices;
+    Requests q;
+    if (flag == 1) {
+        q.jacobian = r.wantJacobian != 0;
+        q.crossProduct = r.wantCrossProduct != 0;
+        q.hessian = r.wantHessian != 0;
+    } else if (p->technique != kTechNone) {
+        q.jacobian = r.printJacobian != 0 || h->outestJacobian != 0;
+        q.crossProduct = h->printCrossProduct != 0 || r.outestCrossProduct != 0;
+        q.hessian = h->printHessian != 0 || r.outestHessian != 0;
+    }
+    // K2 enters the sandwich types 1 and 6 and the inverse type 5 of a
+    // least-squares objective, the types 3, 4 and 6 of any other.
+    const bool k2Type = p->leastSquares ? (covType == 1 || covType == 5 || covType == 6)
+                                        : (covType == 3 || covType == 4 || covType == 6);
+    q.crossProduct2 = flag == 1 && r.wantCrossProduct != 0 && k2Type;
+    const int32_t nActive = p->nActiveBounds + p->nActiveLin;
+    q.project = p->conFactorForm != 2 && nActive > 0 && nActive < p->nParams &&
+                (p->nActiveLin == 0 || p->conFactorForm == 1);
+    return q;
+}
+
+int32_t call_slot(NlpProblem* p, NlpCallback slot) { return slot == nullptr ? 1 : slot(p); }
+
+// The objective at x, through the hook block's override when set.
+int32_t objective(NlpProblem* p) {
+    p->lastEval = kLastObjective;
+    return call_slot(p, p->hooks->objectiveFn != nullptr ? p->hooks->objectiveFn : p->objectiveFn);
+}
+
+// Evaluates one matrix into p->hessian with the slot and stores it (and
+// its projection) in the directory words `plain` and `plain + 1`.
+void store_matrix(NlpProblem* p, NlpCallback slot, int32_t form, bool project, int32_t failMessage,
+                  int32_t plain, int32_t* dir, int64_t* next, std::vector<double>& projected) {
+    const NlpHookBlock* h = p->hooks;
+    const int32_t n = p->nParams;
+    if (objective(p) != 0 || (p->lastEval = kLastHessian, call_slot(p, slot)) != 0 || form == 1) {
+        xpmlog(kMsgNlp, failMessage);
+        return;
+    }
+    const DeterminantRecord fresh;
+    dir[plain] = append_record(h, next, fresh, p->hessian, form_length(form, n));
+    if (!project) return;
+    znlphpr(p, 2, 1, form, nullptr, p->hessian, projected.data());
+    const int32_t dim = n - p->nActiveBounds - p->nActiveLin;
+    const int32_t pform = p->nActiveLin > 0 ? 0 : form;
+    dir[plain + 1] = append_record(h, next, fresh, projected.data(), form_length(pform, dim));
+}
+
+}  // namespace
+
+int32_t znlp_cov_type(const NlpProblem* p) {
+    const NlpHookBlock* h = p->hooks;
+    if (h == nullptr) return 0;
+    const int32_t given = p->leastSquares ? h->lsCovKind : h->covKind;
+    if (given != 0) return given;
+    return h->wantCovariance != 0 ? (p->leastSquares ? 3 : 2) : 0;
+}
+
+int32_t znlp_hessian_form(const NlpProblem* p) {
+    return p->leastSquares && p->hooks != nullptr ? p->hooks->lsqHessStorage : p->hessianStorage;
+}
+
+int32_t znlp_cross_product_form(const NlpProblem* p) {
+    return p->leastSquares || p->hooks == nullptr ? p->hessianStorage : p->hooks->crossProductStorage;
+}
+
+void znlpcma(NlpProblem* p, int32_t flag) {
+    NlpHookBlock* h = p->hooks;
+    if (h == nullptr) return;
+    const NlpMatrixRequests& r = h->matrices;
+    if (r.wantJacobian == 0 && r.wantHessian == 0 && r.wantCrossProduct == 0 && h->wantCovariance == 0) return;
+    if (h->utilityFile == nullptr) {
+        xpmlog(kMsgNlp, kMsgNoMatrixFile);
+        return;
+    }
+    int32_t dir[kDirWords];
+    std::fill(dir, dir + kDirWords, -1);
+    write_directory(h, dir);
+    const int32_t covType = znlp_cov_type(p);
+    const Requests q = requests_of(p, flag, covType);
+    if (!q.jacobian && !q.crossProduct && !q.hessian && !q.crossProduct2 && covType == 0) return;
+
+    // The evaluations below must not disturb the run's own state.
+    const double f = p->f, phase = p->evalPhase;
+    double* const hessian = p->hessian;
+    const int32_t hasLin = p->hasLinCon, hasNlin = p->hasNlinCon;
+    if (!(q.project && p->nActiveLin > 0)) p->hasLinCon = p->hasNlinCon = 0;
+    p->evalPhase = flag == 1 ? kPhaseFinal : kPhaseStart;
+    std::vector<double> work(static_cast<size_t>(p->packedLen) + 1), projected(work.size());
+    p->hessian = work.data();
+    int64_t next = kMatrixRecordsStart;
+
+    if (q.jacobian) {
+        if (objective(p) != 0 || (p->lastEval = kLastGradient, call_slot(p, h->jacobianFn)) != 0)
+            xpmlog(kMsgNlp, kMsgJacobianFailed);
+        else
+            dir[kDirJacobian] = 0;
+    }
+    if (q.crossProduct)
+        store_matrix(p, h->crossProductFn, znlp_cross_product_form(p), q.project, kMsgJacobianFailed,
+                     kDirCrossProduct, dir, &next, projected);
+    if (q.hessian)
+        store_matrix(p, h->hessianFn, znlp_hessian_form(p), q.project, kMsgHessianFailed, kDirHessian, dir,
+                     &next, projected);
+    if (q.crossProduct2) {
+        p->report.crossProductVariant = 1;
+        store_matrix(p, h->crossProductFn, znlp_cross_product_form(p), q.project, kMsgJacobianFailed,
+                     kDirCrossProduct2, dir, &next, projected);
+        p->report.crossProductVariant = 0;
+    }
+    write_directory(h, dir);
+
+    p->hessian = hessian;
+    p->hasLinCon = hasLin;
+    p->hasNlinCon = hasNlin;
+    p->evalPhase = phase;
+    p->f = f;
+    if (flag == 1 && covType != 0) {
+        vzfdl(host_missing_value(), p->stdErrors, p->nParams);
+        znlpcov(p, next);
+        p->f = f;
+    }
+    if (flag == 1 && q.project) znlpgmx(p, 0, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// znlpcov
+
+namespace {
+
+// Which stored matrix stands for A (the inverted one) and B (the inner one
+// of a sandwich) for each COV type, by objective kind.
+enum Mat { kH, kK1, kK2, kNone };
+struct TypeForm {
+    Mat outer;
+    Mat inner;
+};
+TypeForm type_form(int32_t type, bool leastSquares) {
+    switch (type) {
+        case 1: return {kH, leastSquares ? kK2 : kK1};
+        case 2: return {kH, kNone};
+        case 3: return {leastSquares ? kK1 : kK2, kNone};
+        case 4: return {kH, leastSquares ? kK1 : kK2};
+        case 5: return {leastSquares ? kK2 : kK1, kNone};
+        default: return {kK1, kK2};
+    }
+}
+
+// The variance factor sigma^2 for the divisor d.
+double variance_factor(const NlpProblem* p, int32_t type, double nObs, double d) {
+    const NlpHookBlock* h = p->hooks;
+    const double given = h->matrices.sigmaSqGiven;
+    if (!wzmis(given) && given != 0.0) return given;
+    const bool factorGiven = !wzmis(h->sigsqFactor);
+    const bool byN = p->leastSquares ? (type == 1 || type == 6) : (type == 1 || type == 2 || type == 5 || type == 6);
+    const bool byOne = p->leastSquares ? type == 5 : (type == 3 || type == 4);
+    if (byN || byOne) {
+        if (factorGiven && p->leastSquares) xpmlog(kMsgNlp, kMsgSigsqFactorUnused);
+        return byN ? nObs / d : 1.0 / d;
+    }
+    return factorGiven ? std::fabs(h->sigsqFactor * nObs / d) : std::fabs(2.0 * p->f / d);
+}
+
+// One matrix read back from the file at dimension dim (n or the projected
+// dimension) in its storage form; `bordered` appends the active rows.
+struct Matrix {
+    int32_t dim = 0;
+    int32_t form = 0;  // 2 diagonal, else packed
+    DeterminantRecord header;
+    int32_t position = -1;
+    std::vector<double> v;
+};
+
+struct CovRun {
+    NlpProblem* p;
+    const NlpHookBlock* h;
+    int32_t dir[kDirWords];
+    int32_t n, nActive, dim;
+    bool projected;  // the first attempt works on the projected records
+
+    int32_t word(Mat m, bool proj) const {
+        const int32_t base = m == kH ? kDirHessian : m == kK1 ? kDirCrossProduct : kDirCrossProduct2;
+        return base + (proj ? 1 : 0);
+    }
+    int32_t form_of(Mat m, bool proj) const {
+        if (proj && p->nActiveLin > 0) return 0;
+        return m == kH ? znlp_hessian_form(p) : znlp_cross_product_form(p);
+    }
+    // Reads matrix m; false when it was not stored.
+    bool read(Mat m, bool proj, Matrix* out) const {
+        const int32_t at = dir[word(m, proj)];
+        if (at < 0) return false;
+        out->dim = proj ? dim : n;
+        out->form = form_of(m, proj);
+        out->position = at;
+        out->v.assign(static_cast<size_t>(form_length(out->form, out->dim)), 0.0);
+        znlp_read_record(h, at, &out->header, out->v.data(), static_cast<int64_t>(out->v.size()));
+        return true;
+    }
+};
+
+// A diagonal matrix as a packed one.
+void to_packed(Matrix* m) {
+    if (m->form != 2) return;
+    std::vector<double> full(static_cast<size_t>(packed(m->dim)), 0.0);
+    for (int32_t i = 0; i < m->dim; ++i) full[pk(i, i)] = m->v[i];
+    m->v.swap(full);
+    m->form = 0;
+}
+
+// The bordered matrix [A C'; C 0] of dimension n + nActive, C the active
+// rows: a unit row per active bound, the constraint row of each active
+// general constraint.
+void border(NlpProblem* p, Matrix* a) {
+    to_packed(a);
+    const int32_t n = p->nParams, nb = p->nActiveBounds, nl = p->nActiveLin, big = n + nb + nl;
+    a->v.resize(static_cast<size_t>(packed(big)), 0.0);
+    std::vector<double> row(static_cast<size_t>(n));
+    for (int32_t k = 0; k < nb + nl; ++k) {
+        std::fill(row.begin(), row.end(), 0.0);
+        if (k < nb)
+            row[p->freeList[n - nb + k]] = 1.0;
+        else if (p->conRowFn != nullptr)
+            p->conRowFn(p, p->activeList[k - nb], row.data());
+        for (int32_t j = 0; j < n; ++j) a->v[pk(n + k, j)] = row[j];
+    }
+    a->dim = big;
+}
+
+// The leading n x n block of a packed matrix of larger order.
+void leading_block(Matrix* a, int32_t n) {
+    a->v.resize(static_cast<size_t>(packed(n)));
+    a->dim = n;
+}
+
+// zcovinv on a; the header counts are written back.  true when regular.
+bool regular_inverse(CovRun& run, Matrix* a) {
+    const NlpHookBlock* h = run.h;
+    const size_t d = static_cast<size_t>(a->dim);
+    std::vector<double> sd(d), tolv(d);
+    std::vector<int32_t> kpvt(d);
+    double info[5] = {};
+    const int32_t rc = zcovinv(0, a->form, a->dim, h->covSingAbs, h->covSingRel, h->covSingVar, a->v.data(), info,
+                               sd.data(), tolv.data(), kpvt.data());
+    a->header = {info[0], info[1], info[2], info[3], info[4]};
+    if (a->position >= 0) znlp_write_header(h, a->position, &a->header);
+    return rc >= 0;
+}
+
+// The generalized inverse of the re-read matrix a (rank deficiency from
+// the failed regular inversion).  true on success.
+bool generalized_inverse(CovRun& run, Matrix* a, int32_t deficiency) {
+    NlpProblem* p = run.p;
+    const size_t d = static_cast<size_t>(a->dim);
+    std::vector<double> dd(d), e(d), z(d * d);
+    HostObject* table = nullptr;
+    const int32_t print = run.h->matrices.ginvDetail != 0 && p->printLevel != 0.0 ? 4 : 0;
+    const int32_t rc = zcovgiv(print, a->form == 2 ? 2 : 0, a->dim, deficiency, run.h->ginvTol, a->v.data(),
+                               dd.data(), z.data(), e.data(), p->out.kyrObject, &table);
+    if (rc < 0) {
+        log_and_note(p, kMsgGinvFailed);
+        return false;
+    }
+    if (a->form == 2) a->v.assign(e.begin(), e.end());
+    log_and_note(p, kMsgGinvUsed);
+    return true;
+}
+
+// Lists the linear dependencies among the parameters of the singular
+// matrix a (on a copy).
+void list_dependencies(CovRun& run, const Matrix& a) {
+    NlpProblem* p = run.p;
+    Matrix c = a;
+    const size_t d = static_cast<size_t>(c.dim);
+    std::vector<double> coef(d), s(d), tolv(d);
+    std::vector<char> flags(d);
+    HostObject* table = nullptr;
+    const int32_t print = p->printLevel != 0.0 ? 4 : 0;
+    zcovlid(print, c.form == 2 ? 2 : 0, c.dim, run.h->covSingAbs, run.h->covSingRel, run.h->covSingVar,
+            c.dim == run.n ? p->paramNames : nullptr, p->x, c.v.data(), coef.data(), s.data(), tolv.data(),
+            flags.data(), p->out.kyrObject, &table);
+}
+
+// Inverts the outer matrix of the type: the projected (or plain) record,
+// then, when singular, the bordered plain record with active constraints,
+// or the generalized inverse when the order allows.  false when no
+// inverse can be had.
+bool invert_outer(CovRun& run, Mat m, Matrix* a, bool* bordered) {
+    *bordered = false;
+    if (!run.read(m, run.projected, a)) return false;
+    const Matrix original = *a;
+    if (regular_inverse(run, a)) return true;
+    const int32_t deficiency = static_cast<int32_t>(a->header.nZero);
+    if (run.nActive > 0) {
+        // The bordered matrix of the active constraints is regular when A
+        // is positive definite on their null space.
+        if (!run.read(m, false, a)) return false;
+        a->position = -1;
+        border(run.p, a);
+        if (!regular_inverse(run, a)) return false;
+        leading_block(a, run.n);
+        *bordered = true;
+        return true;
+    }
+    list_dependencies(run, original);
+    if (run.n > run.h->ginvMaxParams && original.form != 2) {
+        // Too large for a generalized inverse: the factored matrix is not an
+        // inverse, so no covariance is formed from it.
+        log_and_note(run.p, kMsgCovDependencies);
+        return false;
+    }
+    *a = original;
+    return generalized_inverse(run, a, deficiency);
+}
+
+// out = sigma2 A^-1 B A^-1 (packed, or elementwise for diagonal forms).
+void sandwich(const Matrix& ainv, Matrix b, double sigma2, Matrix* out) {
+    *out = ainv;
+    if (ainv.form == 2 && b.form == 2) {
+        for (int32_t i = 0; i < ainv.dim; ++i) out->v[i] = sigma2 * ainv.v[i] * ainv.v[i] * b.v[i];
+        return;
+    }
+    Matrix a = ainv;
+    to_packed(&a);
+    to_packed(&b);
+    const int32_t d = a.dim;
+    // M = A B, then M A (symmetric): plain dense products of small orders.
+    std::vector<double> ab(static_cast<size_t>(d) * d, 0.0);
+    for (int32_t i = 0; i < d; ++i)
+        for (int32_t k = 0; k < d; ++k) {
+            const double aik = a.v[pk(std::max(i, k), std::min(i, k))];
+            if (aik == 0.0) continue;
+            for (int32_t j = 0; j < d; ++j) ab[static_cast<size_t>(i) * d + j] += aik * b.v[pk(std::max(k, j), std::min(k, j))];
+        }
+    out->form = 0;
+    out->v.assign(static_cast<size_t>(packed(d)), 0.0);
+    for (int32_t i = 0; i < d; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            double s = 0.0;
+            for (int32_t k = 0; k < d; ++k) s += ab[static_cast<size_t>(i) * d + k] * a.v[pk(std::max(k, j), std::min(k, j))];
+            out->v[pk(i, j)] = sigma2 * s;
+        }
+}
+
+// Widens a projected covariance to all n parameters: through the null
+// space basis with active general constraints, else by placing the free
+// entries and zeros in the rows and columns of the active bounds.
+void widen(NlpProblem* p, Matrix* c) {
+    const int32_t n = p->nParams;
+    std::vector<double> out(static_cast<size_t>(packed(n)), 0.0);
+    if (p->nActiveLin > 0) {
+        to_packed(c);
+        znlpexp(p, c->v.data(), out.data());
+        c->v.swap(out);
+        c->form = 0;
+    } else if (c->form == 2) {
+        std::vector<double> diag(static_cast<size_t>(n), 0.0);
+        for (int32_t i = 0; i < c->dim; ++i) diag[p->freeList[i]] = c->v[i];
+        c->v.swap(diag);
+    } else {
+        for (int32_t i = 0; i < c->dim; ++i)
+            for (int32_t j = 0; j <= i; ++j) {
+                const int32_t a = p->freeList[i], b = p->freeList[j];
+                out[pk(std::max(a, b), std::min(a, b))] = c->v[pk(i, j)];
+            }
+        c->v.swap(out);
+    }
+    c->dim = n;
+}
+
+// Standard errors from the diagonal: missing below zero.
+void standard_errors(NlpProblem* p, const Matrix& c) {
+    for (int32_t i = 0; i < p->nParams; ++i) {
+        const double v = c.form == 2 ? c.v[i] : c.v[pk(i, i)];
+        p->stdErrors[i] = v < 0.0 ? host_missing_value() : std::sqrt(v);
+    }
+}
+
+// The determinant record of the covariance matrix (counts of its
+// eigenvalue signs and dependencies), on a copy.
+DeterminantRecord covariance_record(const CovRun& run, const Matrix& c) {
+    Matrix copy = c;
+    const size_t d = static_cast<size_t>(c.dim);
+    std::vector<double> sd(d), tolv(d);
+    std::vector<int32_t> kpvt(d);
+    double info[5] = {};
+    zcovinv(1, c.form, c.dim, run.h->covSingAbs, run.h->covSingRel, run.h->covSingVar, copy.v.data(), info,
+            sd.data(), tolv.data(), kpvt.data());
+    return {info[0], info[1], info[2], info[3], info[4]};
+}
+
+}  // namespace
+
+int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
+    NlpHookBlock* h = p->hooks;
+    const int32_t type = znlp_cov_type(p);
+    if (p->conFactorForm == 2) nlp_internal_error("znlpcov: sparse active-set form");
+    if (type < 1 || type > 6) nlp_internal_error("znlpcov: COV type outside 1..6");
+    CovRun run{p, h, {}, p->nParams, p->nActiveBounds + p->nActiveLin, 0, false};
+    run.dim = run.n - run.nActive;
+    run.projected = run.nActive > 0;
+    if (run.nActive >= run.n) {
+        log_and_note(p, kMsgAllActive);
+        return 0;
+    }
+    znlp_read_directory(h, run.dir);
+
+    // Divisor and variance factor.
+    const double nObs = h->nObsRef != nullptr ? *h->nObsRef : 0.0;
+    const double charged = wzmis(h->nParamsForDf) ? run.n - run.nActive : h->nParamsForDf - run.nActive;
+    double d = 0.0;
+    if (!velix::vardef_divisor(h->matrices.vardef, nObs, charged, nObs, &d))
+        nlp_internal_error("znlpcov: unknown VARDEF kind");
+    d = std::max(d, 1.0);
+    h->errorDf = d;
+    const double sigma2 = variance_factor(p, type, nObs, d);
+    h->sigmaSq = sigma2;
+
+    const TypeForm tf = type_form(type, p->leastSquares != 0);
+    Matrix a, b, c;
+    bool bordered = false;
+    if (!invert_outer(run, tf.outer, &a, &bordered)) {
+        log_and_note(p, kMsgCovFailed);
+        return -1;
+    }
+    if (tf.inner == kNone) {
+        c = a;
+        for (double& v : c.v) v *= sigma2;
+    } else {
+        const bool projInner = run.projected && !bordered;
+        if (!run.read(tf.inner, projInner, &b)) {
+            log_and_note(p, kMsgCovFailed);
+            return -1;
+        }
+        sandwich(a, b, sigma2, &c);
+    }
+    if (run.projected && !bordered) widen(p, &c);
+
+    // The record: a zeroed header with -1 negative eigenvalues (not yet
+    // computed), the matrix, then the standard errors.
+    DeterminantRecord header{0.0, 0.0, 0.0, -1.0, 0.0};
+    int64_t next = fileOffset;
+    run.dir[kDirCovariance] = append_record(h, &next, header, c.v.data(), static_cast<int64_t>(c.v.size()));
+    standard_errors(p, c);
+    run.dir[kDirStdErrors] = append_record(h, &next, header, p->stdErrors, run.n);
+    write_directory(h, run.dir);
+    // The form of the saved covariance follows the matrices it came from;
+    // its readers take it from here.
+    h->covStorage = c.form == 2 ? 2 : 0;
+
+    header = covariance_record(run, c);
+    p->report.matrixHeader = header;
+    znlp_write_header(h, run.dir[kDirCovariance], &header);
+    if (header.nZero > 0.0 && h->matrices.ginvDetail != 0) list_dependencies(run, c);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// The matrix file, shared with the matrix printer.
+
+void znlp_read_directory(const NlpHookBlock* hooks, int32_t* dir) {
+    file_at(hooks, 0);
+    scratch_check(xcread(hooks->utilityFile, dir, sizeof(int32_t) * kDirWords));
+}
+
+void znlp_read_record(const NlpHookBlock* hooks, int64_t position, DeterminantRecord* header, double* values,
+                      int64_t count) {
+    file_at(hooks, position);
+    scratch_check(xcread(hooks->utilityFile, header, kHeaderBytes));
+    scratch_check(xcread(hooks->utilityFile, values, count * static_cast<int64_t>(sizeof(double))));
+}
+
+void znlp_write_header(const NlpHookBlock* hooks, int64_t position, const DeterminantRecord* header) {
+    file_at(hooks, position);
+    scratch_check(xcwrite(hooks->utilityFile, header, kHeaderBytes));
+}

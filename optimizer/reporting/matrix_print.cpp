@@ -1,0 +1,306 @@
+// The matrix printing hook: after the start point and after the run it
+// shows the matrices that the covariance hook left on the matrix file (the
+// cross-product Jacobian, the Hessian, their projections onto the null
+// space of the active constraints, the covariance matrix of the estimates
+// and its correlation matrix) with notes on the determinant and on the
+// signs of the eigenvalues (the inertia, from the UDU' factors: Sylvester's
+// law of inertia, Golub and Van Loan, "Matrix Computations", 4th ed.,
+// sec. 8.1.5), and hands each to the OUTEST= hook when one is installed.
+// A Hessian with negative eigenvalues at a minimum (positive at a maximum)
+// is flagged: the point is not a strict local optimum.
+//
+//   znlppma(phase)
+//     OUTEST= rows of the point; read the directory; for each stored and
+//     switched-on matrix in the fixed order: read, reverse the sign when
+//     maximising, print (primat) or only complete the record (pridetm),
+//     write the record back, hand to OUTEST=, restore the sign
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <vector>
+
+#include "host/fields.h"
+#include "host/object_dispatch.h"
+#include "host/output_table.h"
+#include "numerics/covcorr.h"
+#include "optimizer/reporting/report_table.h"
+#include "optimizer/reporting/reporting.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+#include "velix/packed_index.h"
+
+using velix::pk;
+
+namespace {
+
+// Matrix kinds of the printer.
+enum MatrixKind : int32_t {
+    kKindHessian = 1,
+    kKindProjHessian = 2,
+    kKindCrossProduct = 3,
+    kKindProjCrossProduct = 4,
+    kKindCovariance = 5,
+};
+
+// OUTEST= row kinds of the hook.
+constexpr int32_t kRowInitial = -1;
+constexpr int32_t kRowFinal = 0;
+constexpr int32_t kRowFailedStart = 10;
+constexpr int32_t kRowConJacobian = 9;
+
+constexpr int32_t kMsgNoFreeDimension = 237;
+constexpr double kLargestExponent = 308.0;  // beyond it the determinant is shown as its mantissa
+
+int32_t free_dimension(const NlpProblem* p) { return p->nParams - p->nActiveBounds - p->nActiveLin; }
+bool general_constraints(const NlpProblem* p) { return p->hasLinCon != 0 || p->hasNlinCon != 0; }
+bool projected_kind(int32_t kind) { return kind == 2 || kind == 4 || kind == 7 || kind == 9; }
+
+// Storage form of a kind: 2 diagonal, else packed.
+int32_t kind_form(const NlpProblem* p, int32_t kind) {
+    switch (kind) {
+        case kKindHessian: return znlp_hessian_form(p);
+        case kKindProjHessian: return general_constraints(p) ? 0 : znlp_hessian_form(p);
+        case kKindCrossProduct: return znlp_cross_product_form(p);
+        case kKindProjCrossProduct: return general_constraints(p) ? 0 : znlp_cross_product_form(p);
+        case kKindCovariance: return p->hooks->covStorage == 2 ? 2 : 0;
+        default: return 0;
+    }
+}
+
+int32_t kind_dimension(const NlpProblem* p, int32_t kind) {
+    return projected_kind(kind) ? free_dimension(p) : p->nParams;
+}
+
+int64_t kind_length(const NlpProblem* p, int32_t kind) {
+    const int64_t d = kind_dimension(p, kind);
+    return kind_form(p, kind) == 2 ? d : d * (d + 1) / 2;
+}
+
+// Normalises a to m x 10^e with 1 <= |m| < 10 (m 0, e 1 for a zero).
+void normalise(double a, double* m, double* e) {
+    if (std::fabs(a) <= DBL_MIN) {
+        *m = 0.0;
+        *e = 1.0;
+        return;
+    }
+    *m = a;
+    *e = 0.0;
+    while (std::fabs(*m) < 1.0) {
+        *m *= 10.0;
+        *e -= 1.0;
+    }
+    while (std::fabs(*m) >= 10.0) {
+        *m /= 10.0;
+        *e += 1.0;
+    }
+}
+
+void note(const NlpProblem* p, HostText* text) { velix::report::centred_note(p->out.kyrObject, text); }
+
+// The eigenvalue-sign note: positive, negative, zero counts.
+void sign_note(const NlpProblem* p, int32_t kind, const DeterminantRecord& r) {
+    double pos = r.nPositive, neg = r.nNegative, zero = r.nZero;
+    if (p->maximize != 0 && kind != kKindCrossProduct && kind != kKindProjCrossProduct) {
+        if (pos > 0 && zero > 0) note(p, kyrmsgs(kMsgNlp, 215, static_cast<int32_t>(pos), static_cast<int32_t>(zero)));
+        else if (pos > 0) note(p, kyrmsgs(kMsgNlp, 217, static_cast<int32_t>(pos)));
+        else if (zero > 0) note(p, kyrmsgs(kMsgNlp, 218, static_cast<int32_t>(zero)));
+        else note(p, kyrmsg(kMsgNlp, 219));
+        return;
+    }
+    if (kind == kKindCrossProduct || kind == kKindProjCrossProduct) {
+        // A cross product has no negative eigenvalues: rounding counts as zero.
+        zero += neg;
+        neg = 0;
+    }
+    if (neg > 0 && zero > 0) note(p, kyrmsgs(kMsgNlp, 214, static_cast<int32_t>(neg), static_cast<int32_t>(zero)));
+    else if (neg > 0) note(p, kyrmsgs(kMsgNlp, 216, static_cast<int32_t>(neg)));
+    else if (zero > 0) note(p, kyrmsgs(kMsgNlp, 218, static_cast<int32_t>(zero)));
+    else note(p, kyrmsg(kMsgNlp, 220));
+}
+
+// A diagonal matrix as a dense one for the dense shape.
+std::vector<double> dense_of_diagonal(const double* d, int32_t n) {
+    std::vector<double> m(static_cast<size_t>(n) * n, 0.0);
+    for (int32_t i = 0; i < n; ++i) m[static_cast<size_t>(i) * n + i] = d[i];
+    return m;
+}
+
+// Publishes matrix values of `kind` as the table `name`.
+void publish(NlpProblem* p, int32_t kind, const char* name, const double* values, const NameRecord* labels,
+             int32_t labelMessage, int32_t titleMessage) {
+    const int32_t dim = kind_dimension(p, kind);
+    if (kind_form(p, kind) == 2) {
+        const std::vector<double> dense = dense_of_diagonal(values, dim);
+        znlppmt(p->out.kyrObject, name, -1, dim, dense.data(), labels, labelMessage, titleMessage);
+    } else {
+        znlppmt(p->out.kyrObject, name, 0, dim, values, labels, labelMessage, titleMessage);
+    }
+}
+
+int32_t covariance_label(const NlpProblem* p) {
+    const int32_t type = znlp_cov_type(p);
+    if (p->leastSquares != 0) {
+        static const int32_t kLs[7] = {247, 198, 199, 200, 238, 239, 240};
+        return type >= 1 && type <= 6 ? kLs[type] : 247;
+    }
+    return type >= 1 && type <= 6 ? 240 + type : 247;
+}
+
+// The covariance table, its note and determinant notes, then the
+// correlation matrix (packed form only) with its own notes.
+void print_covariance(NlpProblem* p, int32_t phase, std::vector<double> values) {
+    publish(p, kKindCovariance, "CovMat", values.data(), p->paramNames, covariance_label(p), 867);
+    note(p, kyrmsgs(kMsgNlp, 210, p->hooks->sigmaSq));
+    pridetm(p, kKindCovariance, phase, 1, values.data());
+    if (kind_form(p, kKindCovariance) == 2) return;
+    const DeterminantRecord covariance = p->report.matrixHeader;
+    const int32_t n = p->nParams;
+    std::vector<double> d(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) d[static_cast<size_t>(i)] = values[pk(i, i)];
+    for (int32_t i = 0; i < n; ++i) {
+        const double si = d[static_cast<size_t>(i)] <= DBL_MIN ? 0.0 : d[static_cast<size_t>(i)];
+        for (int32_t j = 0; j < i; ++j) {
+            const double q = si * d[static_cast<size_t>(j)];
+            values[pk(i, j)] *= q <= DBL_MIN ? 0.0 : 1.0 / std::sqrt(q);
+        }
+        values[pk(i, i)] = 1.0;
+    }
+    p->report.matrixHeader = DeterminantRecord{0.0, 0.0, 0.0, -1.0, 0.0};
+    znlppmt(p->out.kyrObject, "CorrParm", 0, n, values.data(), p->paramNames, 248, 884);
+    pridetm(p, kKindCovariance, phase, 1, values.data());
+    p->report.matrixHeader = covariance;
+}
+
+// Prints matrix `kind` (values as read, signs already as shown).
+void primat(NlpProblem* p, int32_t kind, int32_t phase, const double* values) {
+    switch (kind) {
+        case kKindHessian:
+            publish(p, kind, "HessianMat", values, p->paramNames, 194, 718);
+            if (p->quadraticOnFile == 2 && p->linearTerm != nullptr)
+                znlppmt(p->out.kyrObject, "LinearTerm", 1, p->nParams, p->linearTerm, p->paramNames, 211, 211);
+            break;
+        case kKindProjHessian: publish(p, kind, "HessianMat", values, nullptr, 195, 718); break;
+        case kKindCrossProduct: publish(p, kind, "CrossJacobian", values, p->paramNames, 196, 196); break;
+        case kKindProjCrossProduct: publish(p, kind, "CrossJacobian", values, nullptr, 197, 197); break;
+        default: {
+            const std::vector<double> copy(values, values + kind_length(p, kind));
+            print_covariance(p, phase, copy);
+            return;
+        }
+    }
+    pridetm(p, kind, phase, 1, values);
+}
+
+void reverse(std::vector<double>& v) {
+    for (double& x : v) x = -x;
+}
+
+// One stored matrix: read, show, write its record back, hand to OUTEST=.
+void handle(NlpProblem* p, int32_t kind, int32_t phase, int32_t position, bool print, bool outest,
+            int32_t rowKind) {
+    NlpHookBlock* h = p->hooks;
+    std::vector<double> values(static_cast<size_t>(kind_length(p, kind)));
+    DeterminantRecord& r = p->report.matrixHeader;
+    znlp_read_record(h, position, &r, values.data(), static_cast<int64_t>(values.size()));
+    const bool computed = r.nNegative >= 0.0;
+    const bool signed_ = p->maximize != 0 && (kind == kKindHessian || kind == kKindProjHessian);
+    if (signed_) {
+        reverse(values);
+        if (computed) std::swap(r.nPositive, r.nNegative);
+    }
+    if (print)
+        primat(p, kind, phase, values.data());
+    else
+        pridetm(p, kind, phase, 0, values.data());
+    DeterminantRecord stored = r;
+    if (signed_ && stored.nNegative >= 0.0) std::swap(stored.nPositive, stored.nNegative);
+    if (!computed) znlp_write_header(h, position, &stored);
+    if (outest && h->outestHook != nullptr) h->outestHook(p, rowKind, values.data());
+}
+
+}  // namespace
+
+void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const double* matrix) {
+    const NlpHookBlock* h = p->hooks;
+    if (h->matrices.noDeterminant != 0) return;
+    const int32_t dim = kind_dimension(p, kind);
+    if (dim < 1) return;
+    DeterminantRecord& r = p->report.matrixHeader;
+    if (r.nNegative < 0.0 && dim == 1) {
+        const double a = matrix[0];
+        normalise(a, &r.mantissa, &r.exponent);
+        r.nZero = std::fabs(a) <= DBL_MIN ? 1.0 : 0.0;
+        r.nPositive = a > DBL_MIN ? 1.0 : 0.0;
+        r.nNegative = a < -DBL_MIN ? 1.0 : 0.0;
+        return;
+    }
+    if (r.nNegative < 0.0) {
+        const int32_t form = kind_form(p, kind);
+        std::vector<double> copy(matrix, matrix + kind_length(p, kind));
+        const size_t d = static_cast<size_t>(dim);
+        std::vector<double> sd(d), tolv(d);
+        std::vector<int32_t> kpvt(d);
+        double info[5] = {};
+        zcovinv(1, form, dim, h->covSingAbs, h->covSingRel, h->covSingVar, copy.data(), info, sd.data(), tolv.data(),
+                kpvt.data());
+        r = {info[0], info[1], info[2], info[3], info[4]};
+    }
+    if (print == 0) return;
+    const double det = r.nZero > 0.0 ? 0.0 : r.mantissa * std::pow(10.0, r.exponent);
+    if (r.exponent < kLargestExponent) {
+        KyrArg args[] = {kyr_text(577, kyrmsgs(kMsgNlp, 212, det)), kyr_int(371, 1), kyr_char(273, 'c')};
+        const int32_t rc = wobmth(p->out.kyrObject, nullptr, kKyrMethodNote, 3, args);
+        if (kyr_failed(rc)) xprrlog(0, rc);
+    } else {
+        note(p, kyrmsgs(kMsgNlp, 213, r.mantissa));
+    }
+    sign_note(p, kind, r);
+    const bool checked = p->hasNlinCon == 0 &&
+                         (kind == kKindProjHessian || (kind == kKindHessian && p->nActiveBounds + p->nActiveLin == 0));
+    const double wrong = p->maximize != 0 ? r.nPositive : r.nNegative;
+    if (checked && wrong >= 1.0) note(p, kyrmsg(kMsgNlp, phase == 0 ? 252 : 221));
+}
+
+void znlppma(NlpProblem* p, int32_t phase) {
+    NlpHookBlock* h = p->hooks;
+    if (h == nullptr) return;
+    if (p->printLevel == 0.0 && h->outestHook == nullptr) return;
+    if (h->outestHook != nullptr) {
+        if (phase == 0 && p->technique != kTechNone) h->outestHook(p, kRowInitial, nullptr);
+        if (phase == 1) h->outestHook(p, kRowFinal, nullptr);
+        if (phase == -1) h->outestHook(p, kRowFailedStart, nullptr);
+    }
+    if (phase == -1) return;
+    const NlpMatrixRequests& r = h->matrices;
+    if (r.wantJacobian == 0 && r.wantHessian == 0 && r.wantCrossProduct == 0 && r.storedConJacobian == 0 &&
+        h->wantCovariance == 0)
+        return;
+    if (h->utilityFile == nullptr || (phase == 0 && p->technique == kTechNone)) return;
+    int32_t dir[kDirWords];
+    znlp_read_directory(h, dir);
+    const bool print = p->printLevel != 0.0;
+    const int32_t nActive = p->nActiveBounds + p->nActiveLin;
+    const bool projections =
+        nActive > 0 && nActive < p->nParams && (!general_constraints(p) || p->conFactorForm == 1);
+    if (nActive >= p->nParams && print) {
+        if (h->printHessian != 0) xpmlog(kMsgNlp, kMsgNoFreeDimension);
+        if (h->printCrossProduct != 0) xpmlog(kMsgNlp, kMsgNoFreeDimension);
+    }
+    if (p->hasNlinCon != 0 && r.storedConJacobian != 0 && r.outestConJacobian != 0 && h->outestHook != nullptr)
+        h->outestHook(p, kRowConJacobian, nullptr);
+    const bool printCp = print && h->printCrossProduct != 0, outCp = r.outestCrossProduct != 0;
+    if (r.wantCrossProduct != 0 && (printCp || outCp)) {
+        if (dir[kDirCrossProduct] > 0) handle(p, kKindCrossProduct, phase, dir[kDirCrossProduct], printCp, outCp, 2);
+        if (projections && dir[kDirProjCrossProduct] > 0)
+            handle(p, kKindProjCrossProduct, phase, dir[kDirProjCrossProduct], printCp, outCp, 4);
+    }
+    const bool printH = print && h->printHessian != 0, outH = r.outestHessian != 0;
+    if (r.wantHessian != 0 && (printH || outH)) {
+        if (dir[kDirHessian] > 0) handle(p, kKindHessian, phase, dir[kDirHessian], printH, outH, 3);
+        if (projections && dir[kDirProjHessian] > 0)
+            handle(p, kKindProjHessian, phase, dir[kDirProjHessian], printH, outH, 5);
+    }
+    const bool printCov = print && h->printCovariance != 0, outCov = h->outestHook != nullptr;
+    if (phase == 1 && h->wantCovariance != 0 && dir[kDirCovariance] > 0 && (printCov || outCov))
+        handle(p, kKindCovariance, phase, dir[kDirCovariance], printCov, outCov, 6);
+}

@@ -1,0 +1,177 @@
+// The covariance of the estimates for every COV type against the direct
+// formulas (inverse Hessian, inverse cross products, sandwich forms) on the
+// exponential least-squares model, for a least-squares and for a general
+// objective; the variance divisor and factor; the projection onto the free
+// parameters of an active bound; singular and indefinite matrices.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "host/fields.h"
+#include "platform/messages.h"
+#include "tests/optimizer/reporting/reporting_fixture.h"
+
+namespace velix::test {
+namespace {
+
+class Covariance : public NlpStep {};
+
+// The expected covariance of a type by the table of the COV types.
+Mat2 expected(int type, bool leastSquares, const double* x, double sigma2) {
+    const Mat2 h = ExpModel::hessian(x), k1 = ExpModel::k1(x), k2 = ExpModel::k2(x);
+    const Mat2 hi = inverse(h), k1i = inverse(k1);
+    Mat2 c{};
+    switch (type) {
+        case 1: c = product(product(hi, leastSquares ? k2 : k1), hi); break;
+        case 2: c = hi; break;
+        case 3: c = inverse(leastSquares ? k1 : k2); break;
+        case 4: c = product(product(hi, leastSquares ? k1 : k2), hi); break;
+        case 5: c = inverse(leastSquares ? k2 : k1); break;
+        default: c = product(product(k1i, k2), k1i); break;
+    }
+    for (double& v : c) v *= sigma2;
+    return c;
+}
+
+// sigma^2 by the objective kind and type, N = 5 and d = N - 2 = 3.
+double expected_sigma2(int type, bool leastSquares, double f) {
+    const double n = 5.0, d = 3.0;
+    if (leastSquares) return type == 1 || type == 6 ? n / d : type == 5 ? 1.0 / d : 2.0 * f / d;
+    return type == 3 || type == 4 ? 1.0 / d : n / d;
+}
+
+TEST_F(Covariance, EveryTypeMatchesItsDirectFormula) {
+    for (int ls = 0; ls <= 1; ++ls)
+        for (int type = 1; type <= 6; ++type) {
+            ReportingProblem t;
+            t.p.leastSquares = ls;
+            (ls ? t.hooks.lsCovKind : t.hooks.covKind) = type;
+            znlpcma(&t.p, 1);
+            const double sigma2 = expected_sigma2(type, ls != 0, t.p.f);
+            EXPECT_NEAR(t.hooks.sigmaSq, sigma2, 1e-14) << "type " << type << " ls " << ls;
+            EXPECT_EQ(t.hooks.errorDf, 3.0);
+            const Mat2 c = expected(type, ls != 0, t.p.x, sigma2);
+            const auto stored = t.stored_covariance();
+            const double scale = std::fabs(c[0]) + std::fabs(c[3]);
+            EXPECT_NEAR(stored[0], c[0], 1e-10 * scale) << "type " << type << " ls " << ls;
+            EXPECT_NEAR(stored[1], c[2], 1e-10 * scale) << "type " << type << " ls " << ls;
+            EXPECT_NEAR(stored[2], c[3], 1e-10 * scale) << "type " << type << " ls " << ls;
+            EXPECT_NEAR(t.p.stdErrors[0], std::sqrt(c[0]), 1e-10 * std::sqrt(scale)) << type;
+            EXPECT_NEAR(t.p.stdErrors[1], std::sqrt(c[3]), 1e-10 * std::sqrt(scale)) << type;
+        }
+}
+
+TEST_F(Covariance, GivenFactorAndSmallDivisor) {
+    ReportingProblem t;
+    t.hooks.lsCovKind = 2;
+    t.hooks.sigsqFactor = 2.0;  // |factor N / d| replaces |2f / d|
+    znlpcma(&t.p, 1);
+    EXPECT_DOUBLE_EQ(t.hooks.sigmaSq, 2.0 * 5.0 / 3.0);
+
+    ReportingProblem u;
+    u.hooks.lsCovKind = 2;
+    u.hooks.matrices.sigmaSqGiven = 0.0;  // 0 counts as not given
+    u.nObs = 1.0;                          // d = max(1 - 2, 0) is raised to 1
+    znlpcma(&u.p, 1);
+    EXPECT_EQ(u.hooks.errorDf, 1.0);
+    EXPECT_DOUBLE_EQ(u.hooks.sigmaSq, 2.0 * u.p.f);
+
+    ReportingProblem v;
+    v.hooks.lsCovKind = 2;
+    v.hooks.matrices.sigmaSqGiven = 0.25;
+    znlpcma(&v.p, 1);
+    EXPECT_EQ(v.hooks.sigmaSq, 0.25);
+    const Mat2 hi = inverse(ExpModel::hessian(v.p.x));
+    EXPECT_NEAR(v.p.stdErrors[0], std::sqrt(0.25 * hi[0]), 1e-12);
+}
+
+TEST_F(Covariance, ActiveBoundLeavesTheFreeBlock) {
+    // b on its lower bound: the covariance is sigma^2 / H_aa for a and zero
+    // in the row and column of b (K1 inverse, type 3 of least squares).
+    ReportingProblem t;
+    t.hooks.lsCovKind = 3;
+    t.p.hasBounds = 1;
+    t.lower[1] = t.x[1];
+    t.boundState[1] = 1;
+    t.p.nActiveBounds = 1;
+    znlpcma(&t.p, 1);
+    const double d = 5.0 - (2.0 - 1.0);  // one parameter fewer charged
+    EXPECT_EQ(t.hooks.errorDf, d);
+    const double sigma2 = 2.0 * t.p.f / d;
+    const auto c = t.stored_covariance();
+    EXPECT_NEAR(c[0], sigma2 / ExpModel::k1(t.p.x)[0], 1e-12);
+    EXPECT_EQ(c[1], 0.0);
+    EXPECT_EQ(c[2], 0.0);
+    EXPECT_EQ(t.p.stdErrors[1], 0.0);
+}
+
+TEST_F(Covariance, AllActiveGivesNoCovariance) {
+    ReportingProblem t;
+    t.hooks.lsCovKind = 2;
+    t.p.nActiveBounds = 2;
+    t.boundState = {2, 2};
+    znlpcma(&t.p, 1);
+    EXPECT_TRUE(wzmis(t.p.stdErrors[0]) && wzmis(t.p.stdErrors[1]));
+    EXPECT_NE(log().find(velix::platform::message_text(549, 187)), std::string::npos) << log();
+}
+
+TEST_F(Covariance, NegativeVarianceIsMissingNotNan) {
+    // An indefinite Hessian: the inverse has -0.5 on its second diagonal.
+    ReportingProblem t;
+    t.p.leastSquares = 0;
+    t.hooks.covKind = 2;
+    t.useFixed = true;
+    t.fixedHessian = {1.0, 0.0, 0.0, -2.0};
+    znlpcma(&t.p, 1);
+    EXPECT_NEAR(t.p.stdErrors[0], std::sqrt(5.0 / 3.0), 1e-12);
+    EXPECT_TRUE(wzmis(t.p.stdErrors[1]));
+}
+
+TEST_F(Covariance, SingularHessianGetsTheGeneralizedInverse) {
+    // H = [1 1; 1 1] has the Moore-Penrose inverse H / 4.
+    ReportingProblem t;
+    t.p.leastSquares = 0;
+    t.hooks.covKind = 2;
+    t.useFixed = true;
+    t.fixedHessian = {1.0, 1.0, 1.0, 1.0};
+    znlpcma(&t.p, 1);
+    const double sigma2 = 5.0 / 3.0;
+    const auto c = t.stored_covariance();
+    for (double v : c) EXPECT_NEAR(v, sigma2 / 4.0, 1e-12);
+    EXPECT_NE(log().find(velix::platform::message_text(549, 191)), std::string::npos) << log();
+
+    // Too large for a generalized inverse: no covariance from the factors.
+    ReportingProblem u;
+    u.p.leastSquares = 0;
+    u.hooks.covKind = 2;
+    u.hooks.ginvMaxParams = 1;
+    u.useFixed = true;
+    u.fixedHessian = {1.0, 1.0, 1.0, 1.0};
+    znlpcma(&u.p, 1);
+    EXPECT_TRUE(wzmis(u.p.stdErrors[0]) && wzmis(u.p.stdErrors[1]));
+}
+
+TEST_F(Covariance, StartPhaseAndMissingSlots) {
+    // Flag 0 with technique NONE evaluates nothing; a Jacobian request with
+    // an empty slot is reported and leaves the marker at -1.
+    ReportingProblem t;
+    t.p.technique = kTechNone;
+    t.hooks.printHessian = 1;
+    t.hooks.lsCovKind = 2;
+    znlpcma(&t.p, 0);
+    int32_t dir[kDirWords];
+    znlp_read_directory(&t.hooks, dir);
+    for (int32_t w : dir) EXPECT_EQ(w, -1);
+
+    ReportingProblem u;
+    u.hooks.matrices.wantJacobian = 1;
+    u.hooks.lsCovKind = 2;
+    znlpcma(&u.p, 1);
+    znlp_read_directory(&u.hooks, dir);
+    EXPECT_EQ(dir[kDirJacobian], -1);
+    EXPECT_GE(dir[kDirCovariance], 0);
+    EXPECT_NE(log().find(velix::platform::message_text(549, 192)), std::string::npos) << log();
+}
+
+}  // namespace
+}  // namespace velix::test

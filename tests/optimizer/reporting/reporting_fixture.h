@@ -1,0 +1,136 @@
+// A small nonlinear least-squares problem for the reporting tests: the
+// exponential model r_i = a exp(b t_i) - y_i on five points, f = 1/2 sum
+// r_i^2, with its exact Hessian H, the cross product K1 = J'J and the
+// second cross product K2 = sum r_i^2 J_i J_i' behind the hook block's
+// slots, and the matrix file opened as the owner opens it.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include "optimizer/reporting/reporting.h"
+#include "tests/optimizer/core/nlp_fixture.h"
+#include "velix/host.h"
+#include "velix/packed_index.h"
+
+namespace velix::test {
+
+using Mat2 = std::array<double, 4>;  // row-major 2 x 2
+
+inline Mat2 inverse(const Mat2& a) {
+    const double det = a[0] * a[3] - a[1] * a[2];
+    return {a[3] / det, -a[1] / det, -a[2] / det, a[0] / det};
+}
+inline Mat2 product(const Mat2& a, const Mat2& b) {
+    return {a[0] * b[0] + a[1] * b[2], a[0] * b[1] + a[1] * b[3], a[2] * b[0] + a[3] * b[2],
+            a[2] * b[1] + a[3] * b[3]};
+}
+
+struct ExpModel {
+    static constexpr double t[5] = {0.0, 0.5, 1.0, 1.5, 2.0};
+    static constexpr double y[5] = {1.1, 1.4, 2.1, 2.9, 4.2};
+
+    static double residual(const double* x, int i) { return x[0] * std::exp(x[1] * t[i]) - y[i]; }
+    static double objective(const double* x) {
+        double s = 0.0;
+        for (int i = 0; i < 5; ++i) s += 0.5 * residual(x, i) * residual(x, i);
+        return s;
+    }
+    // Row i of the Jacobian of the residuals.
+    static void jacobian_row(const double* x, int i, double* j) {
+        j[0] = std::exp(x[1] * t[i]);
+        j[1] = x[0] * t[i] * std::exp(x[1] * t[i]);
+    }
+    static Mat2 k1(const double* x) { return cross(x, false); }
+    static Mat2 k2(const double* x) { return cross(x, true); }
+    static Mat2 cross(const double* x, bool weighted) {
+        Mat2 m{};
+        for (int i = 0; i < 5; ++i) {
+            double j[2];
+            jacobian_row(x, i, j);
+            const double w = weighted ? residual(x, i) * residual(x, i) : 1.0;
+            for (int a = 0; a < 2; ++a)
+                for (int b = 0; b < 2; ++b) m[a * 2 + b] += w * j[a] * j[b];
+        }
+        return m;
+    }
+    static Mat2 hessian(const double* x) {
+        Mat2 m = k1(x);
+        for (int i = 0; i < 5; ++i) {
+            const double r = residual(x, i), e = std::exp(x[1] * t[i]);
+            m[1] += r * t[i] * e;
+            m[2] += r * t[i] * e;
+            m[3] += r * x[0] * t[i] * t[i] * e;
+        }
+        return m;
+    }
+};
+
+// The least-squares problem at a point near its solution, with the
+// reporting hooks installed.
+struct ReportingProblem : TestProblem {
+    std::vector<double> stdErrors = std::vector<double>(2, 0.0);
+    std::vector<int32_t> boundState = std::vector<int32_t>(2, 0), freeList = {0, 1};
+    double nObs = 5.0;
+    Mat2 fixedHessian{};  // used instead of the model's when useFixed
+    bool useFixed = false;
+
+    static ReportingProblem* of(NlpProblem* p) { return static_cast<ReportingProblem*>(TestProblem::of(p)); }
+    static void put(NlpProblem* p, const Mat2& m) {
+        p->hessian[0] = m[0];
+        p->hessian[1] = m[2];
+        p->hessian[2] = m[3];
+    }
+    static int32_t cross_product(NlpProblem* p) {
+        put(p, p->report.crossProductVariant == 1 ? ExpModel::k2(p->x) : ExpModel::k1(p->x));
+        return 0;
+    }
+    static int32_t hessian_fn(NlpProblem* p) {
+        put(p, of(p)->useFixed ? of(p)->fixedHessian : ExpModel::hessian(p->x));
+        return 0;
+    }
+
+    ReportingProblem() : TestProblem({1.05, 0.66}, ExpModel::objective) {
+        p.hooks = &hooks;
+        p.stdErrors = stdErrors.data();
+        p.boundState = boundState.data();
+        p.freeList = freeList.data();
+        p.leastSquares = 1;
+        p.nFunctions = 5;
+        p.f = ExpModel::objective(p.x);
+        hooks.crossProductFn = cross_product;
+        hooks.hessianFn = hessian_fn;
+        hooks.nObsRef = &nObs;
+        hooks.nParamsForDf = 2.0;
+        hooks.matrices.vardef[0] = 'D';
+        hooks.matrices.vardef[1] = 'F';
+        hooks.matrices.wantCrossProduct = 1;
+        hooks.matrices.wantHessian = 1;
+        hooks.matrices.sigmaSqGiven = host_missing_value();
+        hooks.sigsqFactor = host_missing_value();
+        hooks.wantCovariance = 1;
+        hooks.covSingAbs = 1e-12;
+        hooks.covSingRel = 1e-12;
+        hooks.covSingVar = 1e-12;
+        hooks.ginvTol = host_missing_value();
+        hooks.ginvMaxParams = 60;
+        ScratchFileRequest request;
+        request.attributeWord = 0x84000008u;
+        EXPECT_EQ(xcopen(&hooks.utilityFile, &request), 0);
+    }
+    ~ReportingProblem() { xcclose(hooks.utilityFile, 1); }
+
+    // The stored covariance matrix (packed 2 x 2) from the matrix file.
+    std::array<double, 3> stored_covariance() const {
+        int32_t dir[kDirWords];
+        znlp_read_directory(&hooks, dir);
+        DeterminantRecord r;
+        std::array<double, 3> c{};
+        EXPECT_GE(dir[kDirCovariance], 0);
+        if (dir[kDirCovariance] >= 0) znlp_read_record(&hooks, dir[kDirCovariance], &r, c.data(), 3);
+        return c;
+    }
+};
+
+}  // namespace velix::test
