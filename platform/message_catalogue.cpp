@@ -70,6 +70,7 @@ const MessageRow kMessageCatalogue[] = {
     {352, 25, "ERROR: The matrix is singular; the method cannot be used for the BY group."},
     {352, 26, "ERROR: Invalid operations in the programming statements leave the model without values at the start."},
     {352, 27, "ERROR: The moments of variable %.*s are too large to be represented; the BY group is not analysed."},
+    {352, 28, "NOTE: The Jacobian of the moments is sparse enough to be stored by its nonzero entries."},
     {352, 29, "ERROR: The variables of the TYPE=SYMATRIX data set do not match the analysis variables."},
     {352, 30, "WARNING: The N rows give different values; the smallest is used."},
     {352, 31, "WARNING: The SUMWGT rows give different values; the smallest is used."},
@@ -80,11 +81,24 @@ const MessageRow kMessageCatalogue[] = {
     {352, 37, "ERROR: INWGT= data set %s has no WEIGHT rows."},
     {352, 38, "WARNING: %i WEIGHT rows of INWGT= data set %s match the variables; %i are expected."},
     {352, 39, "NOTE: The data set gives no observation numbers; the kurtosis contributions are numbered in order."},
+    // 352/40-47: model evaluation.  352/40: matrix name.
+    {352, 40, "ERROR: Matrix %s cannot be inverted at the current parameter values."},
+    {352, 41, "NOTE: The inverse forms of the model matrices cannot be computed at this point."},
+    {352, 42, "ERROR: The implied covariance matrix is not positive definite at the current parameter values."},
+    {352, 43, "NOTE: The maximum likelihood discrepancy cannot be computed at this point."},
+    {352, 44, "WARNING: The discrepancy function is negative; it is set to zero."},
     // 352/45: before the report of the invalid operations or missing values
     // of a run of the programming statements.
     {352, 45, "WARNING: The programming statements gave missing values in this evaluation."},
+    {352, 46, "NOTE: The parameters were perturbed to continue the evaluation."},
+    {352, 47, "NOTE: No parameter can be perturbed to continue the evaluation."},
+    {352, 52, "ERROR: The information matrix cannot be computed at the solution."},
+    {352, 54, "WARNING: The generalized inverse of the information matrix cannot be computed."},
     // 352/60: name.
     {352, 60, "ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square."},
+    // 352/62, 352/66: name.
+    {352, 62, "ERROR: internal error: matrix %s has a form or type the model evaluation cannot apply."},
+    {352, 66, "ERROR: internal error: matrix %s has no product rule without a form."},
     // 352/69-98: PROC options and data-set roles.
     {352, 69, "NOTE: Repeated variables were removed from a variable list."},
     // 352/70: the number of programming statements.
@@ -134,6 +148,8 @@ const MessageRow kMessageCatalogue[] = {
     {352, 128, "NOTE: No matrix of the model is named %s; its MATRIX statement is not used."},
     {352, 131, "NOTE: The covariance of exogenous variable %.*s is not set from the sample."},
     {352, 132, "ERROR: The option value of the covariance of the estimates is not valid."},
+    // 352/137: name.
+    {352, 137, "ERROR: internal error: a product with matrix %s does not conform."},
     // 352/138: name.
     {352, 138, "ERROR: internal error: matrix %s needs a stored inverse but belongs to no term."},
     // 352/139: matrix name, row, column.
@@ -309,6 +325,12 @@ const MessageRow kMessageCatalogue[] = {
     {352, 427, "NOTE: Matrix %i repeats matrix %i (%s) with other columns, type or form; the earlier definition is used."},
     // 352/428: name.
     {352, 428, "ERROR: Matrix %s has a type that a COSAN statement cannot use."},
+    {352, 434, "ERROR: The objective function cannot be evaluated at the start point; the estimation stops."},
+    {352, 435, "WARNING: Technique %i cannot have its work space; the estimation is repeated with technique %i."},
+    {352, 436, "ERROR: No optimization technique can have its work space; the BY group is not estimated."},
+    {352, 437, "WARNING: The optimization ended without a usable solution (status %i); no results are printed."},
+    {352, 438, "ERROR: The constraint names %.*s on line %i, which is not a parameter of the model."},
+    {352, 439, "ERROR: The bounds of parameter %.*s are empty: lower bound %g above upper bound %g."},
     {352, 442, "NOTE: The PROFILE statement is replaced by the default profile set."},
     {352, 443, "NOTE: No parameter is profiled."},
     {352, 444, "NOTE: All parameters are profiled."},
@@ -345,6 +367,8 @@ const MessageRow kMessageCatalogue[] = {
     {352, 730, "Inverse Diagonal Weights"},
     {352, 731, "General Model Information"},
     {352, 732, "Covariances Set for Exogenous Variables"},
+    {352, 740, "Optimization"},
+    {352, 741, "Information Matrix"},
     {352, 744, "Sum of Squared Differences"},
     {352, 860, "Modification Indices"},
 
@@ -356,7 +380,7 @@ const MessageRow kMessageCatalogue[] = {
     // technique name, maxIter and maxFunc; 607, 608 a criterion name; 611,
     // 612 a criterion name and its required count; 262 a parameter number;
     // 265 a count; 267 a threshold; 268 a count per bar character; 900 a
-    // routine name; 901 a technique code.
+    // routine name; 901 and 902 a technique code.
     {549, 2, "WARNING: The optimization stopped at the time limit of %g seconds."},
     {549, 4, "WARNING: Optimization (%i) of technique %s did not converge."},
     {549, 6, "The technique stopped without meeting a convergence criterion"},
@@ -606,7 +630,8 @@ const MessageRow kMessageCatalogue[] = {
     {549, 885, "Parameters and Gradient"},
     {549, 900, "NOTE: Routine %s of the optimizer is not available."},
     {549, 901, "ERROR: Technique %i of the optimizer is not available."},
-    {549, 902, "WARNING: The covariance hook has no matrix file: no matrices are stored."},
+    {549, 902, "ERROR: Technique %i of the optimizer does not take general linear or nonlinear constraints."},
+    {549, 903, "WARNING: The covariance hook has no matrix file: no matrices are stored."},
 };
 
 const size_t kMessageCatalogueSize = sizeof kMessageCatalogue / sizeof kMessageCatalogue[0];

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "velix/evaluation_state.h"
 #include "velix/host.h"
 #include "velix/host_compiler.h"
 #include "velix/model.h"
@@ -38,6 +39,15 @@ enum KyrGroupIndex : int {
     kGroupOptimization = 2,
     kGroupModificationIndex = 8,
     kGroupCount = 9
+};
+
+// The state of the estimation run of a BY group.  Owner: cosmini.
+struct EstimationState {
+    int32_t nActive = 0;          // active constraints at the solution ("N_ACT" of OUTRAM=)
+    int32_t status = 0;           // the optimizer's status of the last stage
+    int32_t usable = 0;           // the last stage gave a usable solution
+    int32_t covarianceStatus = 0; // cosicrp's result after the last stage (-2: not run)
+    int32_t techniqueRun = 0;     // the technique of the last stage (after any fallback)
 };
 
 struct ProcContext {
@@ -312,6 +322,12 @@ struct ProcContext {
     const double* conDerivCells = nullptr;
     const int16_t* conDerivStmt = nullptr;
     const int16_t* conDerivInput = nullptr;
+
+    // ---- model evaluation (procedure/evaluation/) ----
+    EvaluationState eval;
+
+    // ---- estimation run (procedure/estimation/) ----
+    EstimationState est;
 };
 
 // Raises the error level (the larger value wins).

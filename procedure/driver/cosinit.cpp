@@ -545,6 +545,8 @@ void cosinit(ProcContext* ctx) {
     open_file(&ctx->jacColFile, kFileDirect);
     open_file(&ctx->jacTermFile, kFileSequential);
     open_file(&ctx->wJacColFile, kFileDirect);
+    // The optimizer's matrix file: the covariance hook keeps its matrices there.
+    open_file(&ctx->hooks->utilityFile, kFileDirect);
 
     // 18. The first step pool, sized from the variable counts and, for
     // weight-using methods, the weights.

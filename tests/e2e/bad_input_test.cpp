@@ -148,10 +148,10 @@ TEST_F(BadInput, PartialNumericBesideAVarListReadsEachVariableOnce) {
 }
 
 TEST_F(BadInput, OutputsWithoutObservationsLeaveTheExistingFileAlone) {
-    // Nothing is estimated, so OUTEST= and OUTRAM= have no observation; the
-    // step succeeds and OUTSTAT= alone is replaced.
+    // Nothing is estimated (METHOD=NONE), so OUTEST= and OUTRAM= have no
+    // observation; the step succeeds and OUTSTAT= alone is replaced.
     std::ofstream(dir_ + "/est.csv") << kKept;
-    const RunResult r = run(step("data=hs outest=est outram=keep outstat=stat", ""));
+    const RunResult r = run(step("data=hs method=none outest=est outram=keep outstat=stat", ""));
     EXPECT_EQ(r.exitStatus, 0) << r.log;
     EXPECT_EQ(text_of(), kKept);
     EXPECT_EQ(text_of("est"), kKept);

@@ -1,0 +1,238 @@
+// The estimation run of a BY group: the stages of its method (one, or ULS
+// followed by the method asked for, each stage starting at the previous
+// stage's estimates), each stage a start phase and a run of the optimizer
+// on the discrepancy function, then the covariance of the estimates from
+// the information matrix and the result printers.  When a technique cannot
+// have its work space the stage is run again with a technique that needs
+// less (Newton-type methods need O(n^2) doubles, quasi-Newton methods as
+// well but fewer factors, conjugate gradients O(n); Nocedal and Wright,
+// Numerical Optimization, 2nd ed., ch. 5-7).
+//
+//   for each stage:
+//       method of the stage, Jacobian mode, evaluation arrays, work space
+//       linear constraints: remove the dependent rows
+//       start phase; when it did not fail, the run
+//       the run could not have its work space: a less demanding technique
+//   usable (status >= 0, or <= -5 but not -10 or -11):
+//       covariance of the estimates, active constraints, degrees of freedom
+//       result printers
+#include <cstring>
+
+#include "host/object_dispatch.h"
+#include "host/output_table.h"
+#include "optimizer/core/core.h"
+#include "optimizer/core/options.h"
+#include "procedure/estimation/estimation.h"
+#include "procedure/evaluation/information.h"
+#include "procedure/evaluation/model_view.h"
+#include "procedure/procedure.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+
+namespace {
+
+// Messages of the estimation run (group kMsgProc).
+constexpr int32_t kMsgSparseJacobian = 28;   // the sparse Jacobian is used
+constexpr int32_t kMsgStartFailed = 434;     // the objective fails at the start point
+constexpr int32_t kMsgFallback = 435;        // technique replaced after a memory shortage
+constexpr int32_t kMsgNoTechnique = 436;     // no technique could have its work space
+constexpr int32_t kMsgNotUsable = 437;       // the last stage gave no usable solution
+constexpr int32_t kMsgOptimizationGroup = 740;
+
+// The optimizer library's messages and tables go through its own manager.
+constexpr int32_t kKyrAttrClass = 143, kKyrAttrKind = 146, kKyrAttrObject = 144, kKyrAttrGroup = 383;
+
+// The methods' groups of output (attribute codes of the manager's group call).
+constexpr uint32_t kMethodOpenGroup = 300;
+
+void end_if_fatal(ProcContext* ctx) {
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
+}
+
+void library_manager(ProcContext* ctx, NlpProblem* nlp) {
+    if (nlp->out.kyrObject != nullptr || ctx->kyrAnchor == nullptr) return;
+    KyrArg a[] = {kyr_counted(kKyrAttrClass, "kyr", 3), kyr_counted(kKyrAttrKind, "manager", 7),
+                  kyr_object(kKyrAttrObject, nullptr), kyr_int(kKyrAttrGroup, kMsgNlp)};
+    if (wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, a) >= 0) nlp->out.kyrObject = a[2].object;
+}
+
+// The "Optimization" group around the optimizer's output of the BY group.
+void open_optimization_group(ProcContext* ctx) {
+    if (ctx->kyrManager == nullptr || ctx->kyrGroups[kGroupOptimization] != nullptr) return;
+    const char* name = "Optimization";
+    KyrArg args[] = {kyr_object(144, nullptr), kyr_word2(435, 0),
+                     kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
+                     kyr_text(296, kyrmsg(kMsgProc, kMsgOptimizationGroup))};
+    const int32_t rc = wobmth(ctx->kyrManager, nullptr, kMethodOpenGroup, 4, args);
+    if (rc < 0) {
+        xprrlog(0, rc);
+        return;
+    }
+    ctx->kyrGroups[kGroupOptimization] = args[0].object;
+}
+
+void close_optimization_group(ProcContext* ctx) {
+    HostObject* group = ctx->kyrGroups[kGroupOptimization];
+    if (group == nullptr) return;
+    const int32_t rc = group->cls->closeDescriptor->function(group, group->cls->closeDatum, 4, 0, nullptr);
+    if (rc < 0) xprrlog(0, rc);
+    ctx->kyrGroups[kGroupOptimization] = nullptr;
+}
+
+// The counters and run state a new stage starts from; the point stays.
+void reset_run_state(NlpProblem* nlp) {
+    nlp->nFun = nlp->nGrad = nlp->nHess = nlp->nConEval = nlp->nConJac = 0;
+    nlp->nUpdates = nlp->nLineSearches = nlp->iterSinceStart = nlp->nRestarts = 0;
+    nlp->iteration = 0.0;
+    nlp->evalStatus = 0.0;
+    nlp->lastStatus = 0;
+    nlp->feasRound = 0;
+    nlp->nActiveBounds = nlp->nActiveLin = nlp->nActiveNlin = 0;
+    nlp->nDepLin = nlp->nDepBounds = 0;
+    if (nlp->critCounts != nullptr) std::memset(nlp->critCounts + 10, 0, 10 * sizeof(int32_t));
+}
+
+// Start phase and run of the current technique.  *memoryShort (out) is set
+// when the run could not have its work space.
+int32_t drive(ProcContext* ctx, NlpProblem* nlp, bool* memoryShort) {
+    *memoryShort = false;
+    reset_run_state(nlp);
+    const int32_t derivCheck = nlp->derivCheckMode == 3 ? 1 : 0;
+    int32_t status = znlpdrv(nlp, 1, 0, derivCheck, nlp->hasNlinCon && derivCheck ? 1 : 0);
+    if (status == kNlpStartFunction) xpmlog(kMsgProc, kMsgStartFailed);
+    if (status < 0) return status;
+    status = znlpdrv(nlp, 2, 0, 0, 0);
+    *memoryShort = status == kNlpNotUsable;
+    (void)ctx;
+    return status;
+}
+
+// One stage with the fallback of techniques.  kEstimationNoMemory when no
+// technique could have its work space.
+int32_t run_stage(ProcContext* ctx, NlpProblem* nlp) {
+    const int32_t requested = nlp->technique;
+    for (;;) {
+        bool memoryShort = false;
+        HostAllocator* pool = xmpoolc(8 * (16 * static_cast<int64_t>(nlp->nParams) + 1024), 1024, 4096);
+        if (pool == nullptr || !estimation_workspace(nlp, pool)) {
+            memoryShort = true;
+        } else {
+            const int32_t status = drive(ctx, nlp, &memoryShort);
+            if (!memoryShort) {
+                ctx->est.techniqueRun = nlp->technique;
+                nlp->technique = requested;
+                xmpoold(ctx->stagePool);
+                ctx->stagePool = pool;
+                return status;
+            }
+        }
+        xmpoold(pool);
+        const int32_t next = estimation_fallback_technique(nlp->technique, nlp->hasNlinCon);
+        if (next == 0) {
+            xpmlog(kMsgProc, kMsgNoTechnique);
+            nlp->technique = requested;
+            return kEstimationNoMemory;
+        }
+        xpmlog(kMsgProc, kMsgFallback, nlp->technique, next);
+        nlp->technique = next;
+        // The new technique's own defaults (limits, line-search precision).
+        nlp->lsPrecision = nlp->maxIter = nlp->maxFunc = nlp->restart = host_missing_value();
+        znlp_default_options(nlp);
+    }
+}
+
+// Covariance of the estimates, active constraints and degrees of freedom
+// after a usable last stage.
+void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
+    ctx->est.covarianceStatus = cosicrp(nlp);
+    ctx->est.nActive = nlp->nActiveLin + nlp->nActiveBounds;
+    // An active constraint fixes one direction of the parameter space, as
+    // a fixed parameter would: it gives one degree of freedom back.
+    if (!ctx->noDfAdjust) ctx->modelDf += ctx->est.nActive;
+}
+
+// The result printers of the procedure in their order: fit summary,
+// residuals, then the model-kind printers with the mode that says whether
+// standard errors exist.  They are not built yet: the optimizer's result
+// tables (the estimates and, with a covariance, their standard errors) are
+// what the run shows.
+void print_results(ProcContext* ctx) { (void)ctx; }
+
+}  // namespace
+
+int32_t estimation_stages(int32_t method, int32_t stages[2]) {
+    switch (method) {
+        case kMethodUlsGls: stages[1] = kMethodGls; break;
+        case kMethodUlsMl: stages[1] = kMethodMl; break;
+        case kMethodUlsWls: stages[1] = kMethodWls; break;
+        case kMethodUlsDwls: stages[1] = kMethodDwls; break;
+        default: stages[0] = method; return 1;
+    }
+    stages[0] = kMethodUls;
+    return 2;
+}
+
+int32_t estimation_fallback_technique(int32_t technique, int32_t nonlinearConstraints) {
+    switch (technique) {
+        case kTechTrureg:
+        case kTechNewrap:
+        case kTechNrridg:
+        case kTechNrlins:
+        case kTechGaunew:
+        case kTechLevmar:
+        case kTechHyquan:
+            return nonlinearConstraints ? kTechDualQuanew : kTechQuanew;
+        case kTechQuanew:
+        case kTechDbldog:
+            return nonlinearConstraints ? 0 : kTechCongra;
+        default: return 0;
+    }
+}
+
+int32_t estimation_jacobian_mode(const ProcContext* ctx, const NlpProblem* nlp) {
+    const bool wanted = ctx->modIndices || (ctx->hooks != nullptr && ctx->hooks->wantCovariance);
+    if (ctx->methodStage == kMethodNone || !wanted) return -1;
+    if (ctx->jacobianModeRequested != 0) return ctx->jacobianModeRequested;
+    const int64_t dense = static_cast<int64_t>(ctx->nMoments) * ctx->nParmFree;
+    if (ctx->nJacEntries > 0 && 4 * static_cast<int64_t>(ctx->nJacEntries) <= dense) {
+        xpmlog(kMsgProc, kMsgSparseJacobian);
+        return 11;
+    }
+    return nlp->nRestarts > 1 ? 1 : 2;
+}
+
+int32_t cosmini(ProcContext* ctx) {
+    NlpProblem* nlp = ctx->nlp;
+    library_manager(ctx, nlp);
+    open_optimization_group(ctx);
+    int32_t stages[2] = {};
+    const int32_t nStages = estimation_stages(ctx->methodGroup, stages);
+    int32_t status = kNlpNotUsable;
+    ctx->est = EstimationState{};
+    ctx->est.covarianceStatus = -2;
+    for (int32_t s = 0; s < nStages; ++s) {
+        ctx->methodStage = stages[s];
+        ctx->jacobianMode = estimation_jacobian_mode(ctx, nlp);
+        evaluation_setup(ctx);
+        status = run_stage(ctx, nlp);
+        end_if_fatal(ctx);
+        if (status == kEstimationNoMemory) {
+            raise_error_level(ctx, kLevelNoOptimizerMemory);
+            close_optimization_group(ctx);
+            end_if_fatal(ctx);
+            return kEstimationNoMemory;
+        }
+        if (!nlp_status_usable(status)) break;
+    }
+    ctx->est.status = status;
+    ctx->est.usable = nlp_status_usable(status);
+    close_optimization_group(ctx);
+    if (!ctx->est.usable) {
+        xpmlog(kMsgProc, kMsgNotUsable, status);
+        return 1;
+    }
+    after_usable_run(ctx, nlp);
+    end_if_fatal(ctx);
+    print_results(ctx);
+    return 0;
+}
