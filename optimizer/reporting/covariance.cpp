@@ -111,6 +111,17 @@ Requests requests_of(const NlpProblem* p, int32_t flag, int32_t covType) {
     const bool k2Type = p->leastSquares ? (covType == 1 || covType == 5 || covType == 6)
                                         : (covType == 3 || covType == 4 || covType == 6);
     q.crossProduct2 = flag == 1 && r.wantCrossProduct != 0 && k2Type;
+    if (flag == 1 && covType != 0) {
+        // The matrices the COV type is formed from are evaluated also when
+        // they were not asked for by name (and their slot is there): without
+        // them the covariance could only fail.
+        const bool hType = covType != 3 && covType != 5 && covType != 6;
+        const bool k1Type = p->leastSquares ? (covType == 3 || covType == 4 || covType == 6)
+                                            : (covType == 1 || covType == 5 || covType == 6);
+        q.hessian = q.hessian || (hType && h->hessianFn != nullptr);
+        q.crossProduct = q.crossProduct || (k1Type && h->crossProductFn != nullptr);
+        q.crossProduct2 = q.crossProduct2 || (k2Type && h->crossProductFn != nullptr);
+    }
     const int32_t nActive = p->nActiveBounds + p->nActiveLin;
     q.project = p->conFactorForm != 2 && nActive > 0 && nActive < p->nParams &&
                 (p->nActiveLin == 0 || p->conFactorForm == 1);

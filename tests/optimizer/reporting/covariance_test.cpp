@@ -61,6 +61,17 @@ TEST_F(Covariance, EveryTypeMatchesItsDirectFormula) {
         }
 }
 
+TEST_F(Covariance, TypeEvaluatesTheMatricesItNeeds) {
+    // No matrix asked for by name: the sandwich of type 1 still gets H and K2.
+    ReportingProblem t;
+    t.hooks.matrices.wantCrossProduct = 0;
+    t.hooks.matrices.wantHessian = 0;
+    t.hooks.lsCovKind = 1;
+    znlpcma(&t.p, 1);
+    const Mat2 c = expected(1, true, t.p.x, 5.0 / 3.0);
+    EXPECT_NEAR(t.stored_covariance()[2], c[3], 1e-10 * c[3]);
+}
+
 TEST_F(Covariance, GivenFactorAndSmallDivisor) {
     ReportingProblem t;
     t.hooks.lsCovKind = 2;
