@@ -6,6 +6,7 @@
 #include "optimizer/core/line_search.h"
 #include "optimizer/core/options.h"
 #include "optimizer/reporting/reporting.h"
+#include "procedure/data/data.h"
 #include "procedure/estimation/options.h"
 #include "velix/codes.h"
 
@@ -28,5 +29,11 @@ int32_t cosop12(ProcContext* ctx, NlpProblem* nlp) {
     // The library's covariance of the estimates and its matrix tables.
     ctx->hooks->covarianceHook = znlpcma;
     ctx->hooks->matrixPrintHook = znlppma;
+    // The OUTEST= rows of the start, the iterations, the solution and the
+    // matrices.
+    if (ctx->dataSetHandle[kRoleOutest] != nullptr) {
+        ctx->hooks->outestHook = cosfoes;
+        nlp->iterOutputHook = cosfoit;
+    }
     return kLevelNone;
 }
