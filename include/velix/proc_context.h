@@ -50,6 +50,15 @@ struct EstimationState {
     int32_t techniqueRun = 0;     // the technique of the last stage (after any fallback)
 };
 
+// A program variable that INEST= supplies and OUTEST= writes back.  Owner:
+// cosfop2 (records and binds), the OUTEST= writer (fills the cell).
+struct StatementVariable {
+    int16_t number = 0;           // its INEST= variable number
+    CmpSymbol* symbol = nullptr;  // its compiler symbol, whose value cell is `value`
+    double value = 0.0;           // its current value, read and written by the program
+    double cell = 0.0;            // the row cell bound to INEST= and OUTEST=
+};
+
 struct ProcContext {
     // ---- parse root (statements and options) ----
     StatementNode* stmtList = nullptr;  // root StatementNode (the PROC statement)
@@ -311,6 +320,7 @@ struct ProcContext {
     double* xCopy = nullptr;            // x saved in mode 1, restored at the end of mode 2
     CmpDerivArea derivArea[2];          // 0: dependent parameters, 1: NLINCON symbols
     int32_t nStmtVars = 0;              // program variables of INEST= (extra OUTEST= numerics)
+    StatementVariable* stmtVars = nullptr; // nStmtVars records (cosfop2)
     // The analytic derivative entries (views of derivArea): entry t is the
     // derivative of depList[depDerivParm[t]] (conDerivStmt[t] of nlcList)
     // with respect to indList[depDerivInput[t]], current after every run.

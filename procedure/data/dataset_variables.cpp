@@ -13,6 +13,7 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "velix/codes.h"
 #include "velix/host_dataset.h"
 #include "velix/statements.h"
 
@@ -200,6 +201,49 @@ void cosfop1(ProcContext* ctx) {
     exit_above_999(ctx);
 }
 
+bool same_name(const char* a, int32_t la, const char* b, int32_t lb) {
+    return la == lb && std::memcmp(a, b, static_cast<size_t>(la)) == 0;
+}
+
+// The program variables that INEST= holds: each is taken from the
+// compiler's bookkeeping (bound by the host, no derivative flags), and
+// unless it is a parameter or a special variable it is recorded with its
+// INEST= variable number and its symbol is pointed at the record's value.
+// Their number was counted with the program; any other number now is an
+// internal inconsistency.
+void record_statement_variables(ProcContext* ctx) {
+    HostDataSet* inest = ctx->dataSetHandle[kRoleInest];
+    const NlpProblem* nlp = ctx->nlp;
+    if (ctx->cmpWork == nullptr || inest == nullptr) return;
+    HostAllocator* a = v_global_gcb_anchor->stepAllocator;
+    const size_t bytes = sizeof(StatementVariable) * static_cast<size_t>(std::max(ctx->nStmtVars, 1));
+    auto* records = static_cast<StatementVariable*>(a->allocate(a, bytes, 4));
+    if (records == nullptr) xexit(kLevelNoMemory, 0);
+    int32_t k = 0;
+    for (CmpSymbol* s = cmplstv(ctx->cmpWork); s != nullptr; s = s->next) {
+        int16_t number = 0;
+        if (!(s->flags & kCmpReferenced) || xvfind(inest, s->name, s->nameLength, &number, 0) != 0 || number == 0)
+            continue;
+        s->flags = static_cast<uint8_t>(s->flags & ~(kCmpHostFlag02 | kCmpHostFlag10));
+        s->binding = 'a';
+        s->count = 0;
+        // As the program's reader counted them: parameters and the special
+        // variables (in any case) are not statement variables.
+        bool skip = s->kind == 1;
+        for (const char* special : {"_TYPE_", "_ITER_", "_RHS_"})
+            skip = skip || wzsteqn(s->name, s->nameLength, special, static_cast<int32_t>(std::strlen(special))) != 0;
+        for (int32_t i = 0; i < ctx->nParmFree && nlp != nullptr && nlp->paramNames != nullptr && !skip; ++i)
+            skip = same_name(s->name, s->nameLength, nlp->paramNames[i].text, nlp->paramNames[i].length);
+        if (skip) continue;
+        if (k >= ctx->nStmtVars) xexit(kLevelInternal, 0);
+        records[k] = StatementVariable{number, s, host_missing_value(), host_missing_value()};
+        s->value = &records[k].value;
+        ++k;
+    }
+    if (k != ctx->nStmtVars) xexit(kLevelInternal, 0);
+    ctx->stmtVars = records;
+}
+
 void cosfop2(ProcContext* ctx) {
     velix::detail::allocate_moment_arrays(ctx);
     ctx->outRow.name.length = 32;
@@ -207,12 +251,17 @@ void cosfop2(ProcContext* ctx) {
     if (ctx->inestUsed) {
         // The parameters of INEST=; statement variables come with the
         // programming statements' reader.
+        record_statement_variables(ctx);
         check_by(ctx, kRoleInest, kInestMessages.byMismatch);
         NlpProblem* nlp = ctx->nlp;
-        ReadList list(ctx, kRoleInest, ctx->nByVars + ctx->nParmFree + 3, kInestMessages);
+        ReadList list(ctx, kRoleInest, ctx->nByVars + ctx->nParmFree + ctx->nStmtVars + 3, kInestMessages);
         list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
         list.bind_special("_RHS_", &ctx->rhsCell, false, 8, true);
         list.bind_special("_ITER_", &ctx->iterCell, false, 8, true);
+        for (int32_t k = 0; k < ctx->nStmtVars && ctx->stmtVars != nullptr; ++k) {
+            const CmpSymbol* s = ctx->stmtVars[k].symbol;
+            list.bind(s->name, s->nameLength, &ctx->stmtVars[k].cell, false, 8);
+        }
         for (int32_t i = 0; i < ctx->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
             const NameRecord& n = nlp->paramNames[i];
             list.bind(n.text, n.length, &nlp->paramRow[i], false, 8);
@@ -290,7 +339,7 @@ void cosfop3(ProcContext* ctx) {
         NlpProblem* nlp = ctx->nlp;
         const bool alpha = nlp->hooks && nlp->hooks->plSettings &&
                            (nlp->hooks->plSettings->outTable != 0 || nlp->hooks->plSettings->outAll != 0);
-        OutputList list(ctx, kRoleOutest, ctx->nByVars + ctx->nParmFree + (alpha ? 5 : 4));
+        OutputList list(ctx, kRoleOutest, ctx->nByVars + ctx->nParmFree + ctx->nStmtVars + (alpha ? 5 : 4));
         list.define("_TYPE_", 410, ctx->outRow.type, 8);
         list.define("_NAME_", 411, ctx->outRow.name.text, 32);
         ctx->outRow.name.length = 32;
@@ -325,6 +374,13 @@ void cosfop3(ProcContext* ctx) {
                 list.d.labelLength = n.length;
             }
             xvputd(list.binding, &list.d, 0, &nlp->paramRow[i], 0, 0, 0);
+        }
+        // The program variables, described as INEST= describes them.
+        for (int32_t k = 0; k < ctx->nStmtVars && ctx->stmtVars != nullptr && inest != nullptr; ++k) {
+            list.reset();
+            const HostVariableDescriptor* src = nullptr;
+            if (xvname(inest, ctx->stmtVars[k].number, &src) == 0 && src != nullptr) list.d = *src;
+            xvputd(list.binding, &list.d, 0, &ctx->stmtVars[k].cell, 0, 0, 0);
         }
         xvpute(list.binding);
     }

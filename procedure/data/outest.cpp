@@ -72,11 +72,18 @@ struct Row {
     }
     void write() { cos_write_row(ctx, kRoleOutest); }
 
+    // The program variables' cells: their current values, or missing.
+    void statement_variables(bool current) {
+        for (int32_t k = 0; k < ctx->nStmtVars && ctx->stmtVars != nullptr; ++k)
+            ctx->stmtVars[k].cell = current ? ctx->stmtVars[k].value : host_missing_value();
+    }
     void parms() {
         type("PARMS");
         ctx->rhsCell = signed_(p->f);
         values(p->x, false);
+        statement_variables(true);
         write();
+        statement_variables(false);
     }
     void grad() {
         if (p->hooks == nullptr || p->hooks->matrices.outestGradient == 0 || p->gradient == nullptr) return;
@@ -426,6 +433,7 @@ int32_t cosfoes(NlpProblem* p, int32_t kind, const double* data) {
     ctx->rhsCell = missing();
     ctx->iterCell = p->evalPhase < 0.0 && kind != kRowInitial ? missing() : 0.0;
     r.all(missing());
+    r.statement_variables(false);
     switch (kind) {
         case kRowInitial:
             r.type("INITIAL");
