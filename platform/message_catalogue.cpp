@@ -374,6 +374,11 @@ const MessageRow kMessageCatalogue[] = {
 
     // The optimizer library.  549/202: the count of eigenvalues treated as
     // zero; 549/204: a parameter name (length, text).
+    // The optimizer's reporting.  Arguments: 150, 175 the objective and the
+    // Lagrange function; 210 the variance factor; 212 the determinant, 213
+    // its mantissa; 214, 215 two eigenvalue counts; 216-218 one count; 228 a
+    // count of constraints.  171 and 174 are pieces of 12 characters split
+    // at '/'.
     // The optimizer core.  Arguments: 2 maxTime; 4 a number and the
     // technique name; 46 the feasibility tolerance; 89 the variant; 137 the
     // tolerance; 603 the level and maxTime; 604 maxTime; 605 the level, the

@@ -193,5 +193,24 @@ TEST_F(StartResult, LinearConstraintsAsEquations) {
     EXPECT_EQ(sol["rows"][0][4].number(), -1.0);
 }
 
+TEST_F(StartResult, NonlinearConstraintMarks) {
+    // Two inequalities c(x) >= 0 at the result: one short by 0.0005 (marked
+    // "*?*" and counted in the note), one by 0.002 (violated).
+    Printed t(manager_);
+    double values[2] = {-0.0005, -0.002};
+    t.p.nNlinCon = 2;
+    t.p.hasNlinCon = 1;
+    t.p.conValues = values;
+    prinlc(&t.p, 1);
+    const JsonValue nl = item("NonLinCons");
+    ASSERT_FALSE(nl.is_null());
+    EXPECT_EQ(columns(nl), (std::vector<std::string>{"lbr", "Number", "rbr", "Residual", "Restriction", "LinDep"}));
+    EXPECT_EQ(nl["rows"][0][3].number(), 0.0005);
+    EXPECT_EQ(nl["rows"][0][4].str(), "   *?*");
+    EXPECT_EQ(nl["rows"][1][4].str(), "Violated");
+    const JsonValue out = document()["steps"][0]["output"];
+    EXPECT_NE(out[out.size() - 1]["text"].str().find("1 nonlinear"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace velix::test
