@@ -17,12 +17,16 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "host/fields.h"
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
 #include "numerics/covcorr.h"
+#include "optimizer/core/pending.h"
 #include "optimizer/reporting/report_table.h"
 #include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
@@ -47,6 +51,9 @@ constexpr int32_t kRowInitial = -1;
 constexpr int32_t kRowFinal = 0;
 constexpr int32_t kRowFailedStart = 10;
 constexpr int32_t kRowConJacobian = 9;
+constexpr int32_t kRowJacobian = 1;  // the Jacobian of the functions (no rows of its own)
+
+constexpr int32_t kMsgJacobianUnavailable = 222;
 
 constexpr int32_t kMsgNoFreeDimension = 237;
 constexpr double kLargestExponent = 308.0;  // beyond it the determinant is shown as its mantissa
@@ -218,6 +225,55 @@ void handle(NlpProblem* p, int32_t kind, int32_t phase, int32_t position, bool p
     if (outest && h->outestHook != nullptr) h->outestHook(p, rowKind, values.data());
 }
 
+// "JacobianMat": the m x n Jacobian of the least-squares functions, read
+// from the Jacobian store column by column (J e_j).
+void prijac(NlpProblem* p, bool print, bool outest) {
+    const int32_t m = p->nFunctions, n = p->nParams;
+    std::vector<double> jac(static_cast<size_t>(m) * n), unit(static_cast<size_t>(n), 0.0), column(static_cast<size_t>(m));
+    for (int32_t j = 0; j < n; ++j) {
+        unit[static_cast<size_t>(j)] = 1.0;
+        if (znlpjve(p, unit.data(), column.data()) != 0) {
+            xpmlog(kMsgNlp, kMsgJacobianUnavailable);
+            return;
+        }
+        unit[static_cast<size_t>(j)] = 0.0;
+        const double sign = p->maximize != 0 ? -1.0 : 1.0;
+        for (int32_t i = 0; i < m; ++i) jac[static_cast<size_t>(i) * n + j] = sign * column[static_cast<size_t>(i)];
+    }
+    if (print) znlppmt(p->out.kyrObject, "JacobianMat", m, n, jac.data(), p->paramNames, 223, 717);
+    if (outest && p->hooks->outestHook != nullptr) p->hooks->outestHook(p, kRowJacobian, jac.data());
+}
+
+// "Jacobian": the gradient rows of the nonlinear constraints, each labelled.
+void prijnc(NlpProblem* p) {
+    const int32_t n = p->nParams, width = std::max(p->conLabelWidth, 8);
+    std::vector<double> row(static_cast<size_t>(n));
+    std::vector<char> label(static_cast<size_t>(width) + 1, '\0');
+    std::vector<std::vector<char>> names(static_cast<size_t>(n), std::vector<char>(33, '\0'));
+    velix::report::ReportTable table(p->out.kyrObject, "Jacobian", 717);
+    table.title_variable("TitleText", kyrmsg(kMsgNlp, 224));
+    table.chars("Variable", label.data(), width);
+    for (int32_t j = 0; j < n; ++j) {
+        velix::report::parameter_label(p, j, names[static_cast<size_t>(j)].data(), 32);
+        std::string name(names[static_cast<size_t>(j)].data());
+        while (!name.empty() && name.back() == ' ') name.pop_back();
+        std::snprintf(names[static_cast<size_t>(j)].data(), 33, "%s", name.c_str());
+        table.real(names[static_cast<size_t>(j)].data(), &row[static_cast<size_t>(j)], "Mat");
+    }
+    table.bind();
+    for (int32_t k = 0; k < p->nNlinCon && table.ok() && p->conRowFn != nullptr; ++k) {
+        std::fill(label.begin(), label.end(), '\0');
+        if (p->conLabels != nullptr && p->conLabelWidth > 0)
+            std::memcpy(label.data(), p->conLabels + static_cast<size_t>(k) * p->conLabelWidth,
+                        static_cast<size_t>(p->conLabelWidth));
+        p->conRowFn(p, p->nLinCon + k, row.data());
+        if (p->conKinds != nullptr && static_cast<int16_t>(p->conKinds[k]) < 0)
+            for (double& v : row) v = -v;
+        table.row();
+    }
+    table.deliver();
+}
+
 }  // namespace
 
 void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const double* matrix) {
@@ -286,8 +342,12 @@ void znlppma(NlpProblem* p, int32_t phase) {
         if (h->printHessian != 0) xpmlog(kMsgNlp, kMsgNoFreeDimension);
         if (h->printCrossProduct != 0) xpmlog(kMsgNlp, kMsgNoFreeDimension);
     }
-    if (p->hasNlinCon != 0 && r.storedConJacobian != 0 && r.outestConJacobian != 0 && h->outestHook != nullptr)
-        h->outestHook(p, kRowConJacobian, nullptr);
+    if (r.wantJacobian != 0 && dir[kDirJacobian] == 0 && ((print && r.printJacobian != 0) || h->outestJacobian != 0))
+        prijac(p, print && r.printJacobian != 0, h->outestJacobian != 0);
+    if (p->hasNlinCon != 0 && r.storedConJacobian != 0) {
+        if (print && r.printConJacobian != 0) prijnc(p);
+        if (r.outestConJacobian != 0 && h->outestHook != nullptr) h->outestHook(p, kRowConJacobian, nullptr);
+    }
     const bool printCp = print && h->printCrossProduct != 0, outCp = r.outestCrossProduct != 0;
     if (r.wantCrossProduct != 0 && (printCp || outCp)) {
         if (dir[kDirCrossProduct] > 0) handle(p, kKindCrossProduct, phase, dir[kDirCrossProduct], printCp, outCp, 2);

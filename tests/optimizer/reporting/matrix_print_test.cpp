@@ -130,6 +130,35 @@ TEST_F(MatrixPrint, OutestHookWithoutPrinting) {
     EXPECT_EQ(g_rowKinds, std::vector<int32_t>{10});
 }
 
+// Constraint rows: 2 x1 + x2 (kind 0) and x1 - x2 given as <= (kind -1).
+int32_t constraint_rows(NlpProblem*, int32_t k, double* row) {
+    row[0] = k == 0 ? 2.0 : 1.0;
+    row[1] = k == 0 ? 1.0 : -1.0;
+    return 0;
+}
+
+TEST_F(MatrixPrint, ConstraintJacobianTable) {
+    ReportingProblem t;
+    uint16_t kinds[2] = {0, static_cast<uint16_t>(-1)};
+    t.p.nNlinCon = 2;
+    t.p.hasNlinCon = 1;
+    t.p.conRowFn = constraint_rows;
+    t.p.conKinds = kinds;
+    t.p.conLabels = "c_sum   c_diff  ";
+    t.p.conLabelWidth = 8;
+    t.hooks.matrices.storedConJacobian = 1;
+    t.hooks.matrices.printConJacobian = 1;
+    print_everything(t, manager_);
+    const JsonValue j = item("Jacobian");
+    ASSERT_FALSE(j.is_null());
+    EXPECT_EQ(j["columns"][1]["name"].str(), "X1");
+    EXPECT_EQ(j["rows"][0][0].str(), "c_sum");
+    EXPECT_EQ(j["rows"][0][1].number(), 2.0);
+    EXPECT_EQ(j["rows"][1][0].str(), "c_diff");
+    EXPECT_EQ(j["rows"][1][1].number(), -1.0);  // a <= row is shown turned
+    EXPECT_EQ(j["rows"][1][2].number(), 1.0);
+}
+
 TEST_F(MatrixPrint, GenericTableShapes) {
     const double v[6] = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(znlppmt(manager_, "Grad", -2, 3, v, nullptr, 0, 885), 0);
