@@ -132,6 +132,16 @@ TEST_F(Support, TechniquesStepAroundAFailedEvaluation) {
     }
 }
 
+// Rosenbrock with x1 <= 0.5: the Newton, Gauss-Newton and quasi-Newton
+// directions point across the bound where the gradient does not; every
+// technique holds it and ends at (0.5, 0.25).
+TEST_F(Support, EveryTechniqueHoldsABoundItsDirectionCrosses) {
+    for (int32_t technique : kBuilt) {
+        const bool simplex = technique == kTechNmsimp || technique == kTechNmsim2;
+        expect_minimises(technique, bounded_rosenbrock(), least_squares_only(technique), simplex ? 1e-4 : 1e-6);
+    }
+}
+
 // With the history asked for, every technique's layout gets one row per
 // iteration.
 TEST_F(Support, HistoryHasARowPerIteration) {
