@@ -18,9 +18,23 @@
 
 #include <cstdint>
 
-struct CmpWork;
-struct CmpHandle;
 struct HostAllocator;
+struct HostObject;
+
+// The compiler's work area of a step, kept in the step driver's frame.
+struct CmpWork {
+    void* compiler = nullptr;  // the statement compiler's own state
+    void* program = nullptr;   // the compiled programming statements
+    int32_t status = 0;        // result of the compiler's last service: nonzero = failure
+};
+// What cmpinit receives from the module: the compiler's result areas and
+// the output manager.
+struct CmpHandle {
+    void* resultArea1 = nullptr;   // word 0: first compiler result area
+    void* resultArea2 = nullptr;   // word 1: second compiler result area
+    void* reserved[2] = {};        // words 2 and 3 stay 0
+    HostObject* manager = nullptr; // word 4: the KYR manager
+};
 
 // Symbol flag bits.
 constexpr uint8_t kCmpAssigned = 0x80;    // assigned by the program

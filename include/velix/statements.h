@@ -205,10 +205,6 @@ enum DataSetCellIndex : int8_t {
 
 constexpr int32_t kOptionCellCount = 35;
 
-// Option cell index of a record byte offset (the cells start at 320 and are
-// 16 bytes each).
-constexpr int32_t option_cell(int32_t byteOffset) { return (byteOffset - 320) / 16; }
-
 // Payload of the PROC statement ("VELIX   ") and of NLOPTIONS ("NLOPTION").
 struct ProcOptionRecord {
     NameArray lists[kListCount];       // VAR, PARTIAL, WEIGHT, FREQ, BY

@@ -26,7 +26,6 @@
 #include "platform/session.h"
 #include "velix/host.h"
 #include "velix/host_compiler.h"
-#include "velix/proc_context.h"
 #include "velix/statements.h"
 
 namespace velix::platform::parser {

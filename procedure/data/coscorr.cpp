@@ -35,6 +35,7 @@
 #include "procedure/data/data.h"
 #include "procedure/data/observations.h"
 #include "procedure/procedure.h"
+#include "procedure/proc_options.h"
 #include "velix/host_vector.h"
 #include "velix/packed_index.h"
 #include "velix/statements.h"
@@ -270,7 +271,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     const bool penalised = !ctx->covAnalysis && !(ctx->inwgtUsed && wzmis(ctx->wPenalty));
     if (penalised) apply_penalty(ctx);
     const uint32_t pf = ctx->printFlags;
-    const bool printWeights = (pf & (0x10u << 8)) != 0 || (pf & 0x10u) != 0;  // PWEIGHT or PALL
+    const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
     const NameRecord* names = velix::detail::moment_names(ctx);
     std::vector<NameRecord> labels;
     if (printWeights && wls) {
@@ -542,8 +543,8 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
 
     // 20. Inverse and log-determinant of the analysed matrix.
     const uint32_t pf = ctx->printFlags;
-    const bool printInput = (pf & (0x04u << 8)) != 0 || (pf & 0x18u) != 0;
-    const bool printWeights = (pf & (0x10u << 8)) != 0 || (pf & 0x10u) != 0;
+    const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
+    const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
     std::copy(s, s + ctx->nMoments, ctx->momentInverse);
     double logdet = 0.0;
     const bool invertible = scaled_inverse(n, ctx->singular, ctx->momentInverse, &logdet);

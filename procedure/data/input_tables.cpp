@@ -12,6 +12,7 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "procedure/proc_options.h"
 #include "velix/packed_index.h"
 #include "velix/statements.h"
 
@@ -131,12 +132,10 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
     if (dropIntercept) --n;
     const int32_t nStat = ctx->nRead;
     const uint32_t pf = ctx->printFlags;
-    // PSUMMARY (bit 1 of printFlags) alone leaves the statistics out; PALL
-    // and PRINT (bits 4 and 3) keep them.
-    const bool printSimple = (pf & 0x02u) == 0 || (pf & 0x18u) != 0;
-    // PCORR (node byte 14, bit 4, kept at bit 10 of printFlags) and the
-    // print levels PALL and PRINT (bits 4 and 3) print the input matrix.
-    const bool printInput = (pf & (0x04u << 8)) != 0 || (pf & 0x18u) != 0;
+    // PSUMMARY alone leaves the statistics out; PALL and PRINT keep them.
+    const bool printSimple = (pf & kPrintPsummary) == 0 || (pf & (kPrintPall | kPrintPrint)) != 0;
+    // PCORR and the print levels PALL and PRINT print the input matrix.
+    const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
 
     // Title line naming the method.
     {

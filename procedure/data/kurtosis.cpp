@@ -16,6 +16,7 @@
 
 #include "host/host_support.h"
 #include "procedure/data/observations.h"
+#include "procedure/proc_options.h"
 
 namespace {
 
@@ -25,9 +26,6 @@ constexpr double kEps = 1.110223024625157e-16;
 // Square root of the smallest normal double: sums of squares at or below
 // it are treated as zero.
 constexpr double kTiny = 1.491668147e-154;
-// Option bit of BIASKUR (node byte 16, bit 1, kept in optionFlags bit 0):
-// the uncorrected coefficients.
-constexpr uint32_t kBiasedKurtosis = 0x01;
 
 }  // namespace
 
@@ -132,7 +130,7 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
             const double ss = d0 * ctx->stdDevsN[i] * ctx->stdDevsN[i] / perCount;
             double skew = 0.0, kurt = -3.0;
             if (i != intercept && i < nv) {
-                if (ctx->optionFlags & kBiasedKurtosis) {
+                if (ctx->optionFlags & kOptionBiasKur) {
                     const double s = ss;
                     if (!(s < mean * kEps || s <= kTiny)) {
                         skew = sum3 * std::sqrt(d0) / std::pow(s, 1.5);

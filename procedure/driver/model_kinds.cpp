@@ -66,9 +66,9 @@ void factor_sizes(ProcContext* ctx, const StatementNode* node) {
     }
     ctx->nFactors = static_cast<int32_t>(k);
     ctx->factorSecond = pl->hasSecond ? pl->second : 1.0;
-    if (node->flags[0] & 0x40) ctx->factorSecond = -ctx->factorSecond;
-    ctx->factorIdentity = (node->flags[0] & 0x20) ? 1 : 0;
-    ctx->factorNoUnique = (node->flags[0] & 0x10) ? 1 : 0;
+    if (node_flag(node, kFactorFlagNegated)) ctx->factorSecond = -ctx->factorSecond;
+    ctx->factorIdentity = node_flag(node, kFactorFlagHeywood) ? 1 : 0;
+    ctx->factorNoUnique = node_flag(node, kFactorFlagComponent) ? 1 : 0;
     const int32_t n = ctx->nManifest;
     if (ctx->nFactors > 0) {
         if (ctx->factorNoUnique) ctx->factorIdentity = 0;

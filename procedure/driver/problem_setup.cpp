@@ -114,8 +114,8 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
          node = find_statement(node->next, "PROFILE ")) {
         const auto* pl = static_cast<const ProfilePayload*>(node->payload);
         if (mode == 0) {
-            if (node->flags[0] & 0x10) ps->limitFlag1 = 2;
-            if (node->flags[0] & 0x20) ps->limitFlag2 = 1;
+            if (node_flag(node, kProfileFlagOutTable)) ps->limitFlag1 = 2;
+            if (node_flag(node, kProfileFlagOutAll)) ps->limitFlag2 = 1;
             for (int k = 0; k < 3; ++k)
                 if (pl->cells[k].given) ps->options[k] = pl->cells[k].value;
             if (pl->cells[3].given) ps->countOption = static_cast<int32_t>(pl->cells[3].value);

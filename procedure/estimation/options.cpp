@@ -8,8 +8,7 @@
 #include <cstring>
 #include <new>
 
-#include "procedure/driver/grammar.h"
-#include "procedure/driver/model.h"
+#include "procedure/proc_options.h"
 #include "velix/statements.h"
 
 namespace {
