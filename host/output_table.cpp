@@ -4,6 +4,7 @@
 // or as a host text handle; both forms end in the same call.
 #include "host/output_table.h"
 
+#include "host/internal_error.h"
 #include "host/object_dispatch.h"
 
 namespace {
@@ -15,8 +16,7 @@ constexpr int32_t kMaxExtras = 8;
 // More further entries than an entry list holds are a fault of the caller.
 void check_extras(int32_t nExtra) {
     if (nExtra >= 0 && nExtra <= kMaxExtras) return;
-    xebug("internal error: an output-table call has too many entries", 9999);
-    xexit(9999, 0);
+    internal_error("an output-table call has too many entries");
 }
 
 KyrArg counted(uint16_t attribute, std::string_view text) {

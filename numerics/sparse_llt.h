@@ -44,6 +44,13 @@
 // index lies outside 0 .. n-1 (nothing is written then); -(i+1) when the
 // diagonal value of row i has magnitude <= DBL_MIN (mode 1: every row;
 // mode 2: the rows that have off-diagonal entries).
+enum ZslltcoStatus : int32_t {
+    kZslltcoOk = 0,
+    kZslltcoAboveDiagonal = 1,
+    kZslltcoRepeatedColumn = 2,
+    kZslltcoNotInStructure = 3,
+    kZslltcoIndexOutside = 4,
+};
 int32_t zslltco(int32_t mode, int32_t n, int32_t nnz, const int32_t* irow, const int32_t* icol,
                 const double* val, int32_t* ija, double* sa);
 

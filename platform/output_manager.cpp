@@ -114,7 +114,7 @@ struct CellBinding {
 struct KyrObject : HostObject {
     ObjKind kind = ObjKind::Anchor;
     bool closed = false;
-    int32_t messageGroup = 352;  // managers: the message group of their texts
+    int32_t messageGroup = kMsgProc;  // managers: the message group of their texts
     int32_t compiling = 0;       // managers: 1 while the statements are compiled
     OutItem item;                // the table, factoid, matrix or group being built
     TableState state = TableState::Columns;
@@ -370,7 +370,7 @@ int32_t m147_create(KyrObject* self, int32_t count, KyrArg* args) {
     if (self->kind == ObjKind::Anchor) {
         if (cls != "manager") return kKyrBadArgument;
         made = new_object(ObjKind::Manager);
-        made->messageGroup = static_cast<int32_t>(int_of(find_entry(count, args, kAttrMessageGroup), 352));
+        made->messageGroup = static_cast<int32_t>(int_of(find_entry(count, args, kAttrMessageGroup), kMsgProc));
     } else {
         ObjKind kind;
         OutItem::Type type;

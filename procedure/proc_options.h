@@ -84,7 +84,7 @@ struct ProcCellRow {
 // (values not above it count as zero).
 constexpr double kAnyBelow = -1.0e300;
 constexpr double kAnyAbove = 1.0e300;
-constexpr double kTinyPositive = 2.2250738585072014e-308;
+constexpr double kTinyPositive = 2.225073858507202e-308;
 
 // The singularity tolerance when SINGULAR= is not given or not positive
 // (about 1e-8: the square root of the double precision's relative accuracy

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "velix/codes.h"
 #include "velix/host_compiler.h"
 
 // ---------------------------------------------------------------------------
@@ -211,7 +212,7 @@ int32_t xmemdef(const void* lastBlock); // 0 when the pool's allocations succeed
 void xmemmsg(int64_t sizeOrCode);       // logs the memory-shortage message
 // The memory-shortage code xmemdef returns (also a step return code);
 // xmemmsg takes it plus 20000 to tell it from a byte count.
-constexpr int32_t kMemoryShortage = 1016;
+constexpr int32_t kMemoryShortage = kLevelNoMemory;
 
 // The saved-message pool of the step (an arena allocator).  zprlzmi makes it
 // (initial size in bytes, -1 for the default), 0 on failure; zprlzmr empties

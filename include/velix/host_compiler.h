@@ -18,6 +18,8 @@
 
 #include <cstdint>
 
+#include "velix/codes.h"
+
 struct HostAllocator;
 struct HostObject;
 
@@ -99,9 +101,9 @@ enum CmpRunResult : int32_t {
 
 // Status of a failed compilation: the step's return code for a statement
 // error.
-constexpr int32_t kCmpCompileError = 2000;
+constexpr int32_t kCmpCompileError = kLevelInputError;
 // Status of a service used out of order or with bad arguments.
-constexpr int32_t kCmpMisuse = 9999;
+constexpr int32_t kCmpMisuse = kLevelInternal;
 
 // Sets up the compiler state of the step; the handle's words 0 and 1 point
 // at the module's two result areas (words 2 to 4 are not read).

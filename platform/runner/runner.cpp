@@ -16,15 +16,12 @@
 #include "platform/runner/program.h"
 #include "platform/session.h"
 #include "platform/step_exit.h"
+#include "velix/codes.h"
 #include "velix/host.h"
 
 namespace velix::platform {
 namespace {
 
-// Return codes the runner itself gives a step that did not end through
-// xexit: an internal error, and a memory shortage.
-constexpr int kInternalError = 9999;
-constexpr int kOutOfMemory = 1016;
 
 bool module_loaded = false;
 
@@ -46,7 +43,7 @@ int run_step(const ProgramItem& item) {
     s.stepSourceLine = item.line;
     begin_step();
     output_begin_step(s.stepNumber);
-    int rc = kInternalError;
+    int rc = kLevelInternal;
     try {
         zavvelix();
         log_line("ERROR: internal error: the procedure step returned without an exit code.");
@@ -54,10 +51,10 @@ int run_step(const ProgramItem& item) {
         rc = e.code;
     } catch (const std::bad_alloc&) {
         log_line("ERROR: The step ran out of memory.");
-        rc = kOutOfMemory;
+        rc = kLevelNoMemory;
     } catch (const std::exception& e) {
         log_line(std::string("ERROR: internal error: ") + e.what());
-        rc = kInternalError;
+        rc = kLevelInternal;
     }
     end_step();
     output_end_step(rc);
@@ -95,11 +92,11 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
             }
             case ProgramItem::kOtherProc:
                 log_line("WARNING: line " + std::to_string(item.line) + ": " + item.text);
-                highest = worse(highest, 4);
+                highest = worse(highest, kLevelWarning);
                 break;
             case ProgramItem::kError:
                 log_line("ERROR: line " + std::to_string(item.line) + ": " + item.text);
-                highest = worse(highest, 2000);
+                highest = worse(highest, kLevelInputError);
                 break;
         }
     }
@@ -110,8 +107,8 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
 
 int exit_status_for(int highestReturnCode) {
     if (highestReturnCode < 0) return 2;
-    if (highestReturnCode <= 4) return 0;
-    if (highestReturnCode <= 999) return 1;
+    if (highestReturnCode <= kLevelWarning) return 0;
+    if (highestReturnCode <= kLevelStepEnds) return 1;
     return 2;
 }
 
@@ -168,7 +165,7 @@ int run_program(const RunOptions& opts) {
         json << output_json();
         if (!json) {
             std::cerr << "velix: cannot write the JSON file '" << opts.jsonPath << "'\n";
-            highest = worse(highest, 2000);
+            highest = worse(highest, kLevelInputError);
         }
     }
     if (s.listing) s.listing->flush();

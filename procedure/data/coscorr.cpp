@@ -25,6 +25,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/internal_error.h"
 #include "host/host_support.h"
 #include "numerics/bisect.h"
 #include "numerics/covcorr.h"
@@ -36,13 +37,13 @@
 #include "procedure/data/observations.h"
 #include "procedure/procedure.h"
 #include "procedure/proc_options.h"
+#include "velix/codes.h"
 #include "velix/host_vector.h"
 #include "velix/packed_index.h"
 #include "velix/statements.h"
 
 namespace {
 
-constexpr int32_t kGroupProc = 352;
 // Relative rounding level of a double (2^-53).
 constexpr double kEps = 1.110223024625157e-16;
 // Square root of the smallest normal double.
@@ -79,7 +80,7 @@ double* allocate(int64_t count) {
     auto* p = static_cast<double*>(a->allocate(a, static_cast<size_t>(std::max<int64_t>(count, 1)) * sizeof(double), 4));
     if (p == nullptr) {
         xmemmsg(count * 8);
-        xexit(1016, 0);
+        xexit(kLevelNoMemory, 0);
     }
     return p;
 }
@@ -235,7 +236,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     const bool wls = is_wls(method);
     const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
     if (!ctx->inwgtUsed && g->d0 <= 3.0 + kEps) {
-        xpmlog(kGroupProc, 9, g->n);
+        xpmlog(kMsgProc, 9, g->n);
         ctx->kurtosisWanted = 0;
         if (method == kMethodUlsWls || method == kMethodUlsDwls) {
             ctx->methodGroup = kMethodUls;
@@ -245,7 +246,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     }
     const int32_t level = wls ? cosfiw1(ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(ctx, 1, 5, 6, inverse, &g->list);
     if (level >= 5 || level < 0) {
-        xpmlog(kGroupProc, 10);
+        xpmlog(kMsgProc, 10);
         if (method == kMethodUlsWls || method == kMethodUlsDwls) {
             ctx->methodGroup = kMethodUls;
             return -1;
@@ -262,7 +263,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     double* w = ctx->weightMatrix;
     if (intercept >= 0) w[wls ? pk(pk(intercept, intercept), pk(intercept, intercept)) : pk(intercept, intercept)] = 1.0;
     if (std::fabs(ctx->wRidge) > kTiny) {
-        xpmlog(kGroupProc, 11, ctx->wRidge);
+        xpmlog(kMsgProc, 11, ctx->wRidge);
         if (wls)
             for (int32_t a = 0; a < pstar; ++a) w[pk(a, a)] += ctx->wRidge * w[pk(a, a)];
         else
@@ -333,7 +334,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
         if (ok) velix::detail::putin(ctx, penalty_value(ctx));
     }
     if (!ok) {
-        xpmlog(kGroupProc, 12);
+        xpmlog(kMsgProc, 12);
         return kWlsSingular;
     }
     if (ctx->weightFactorStart == 0) ctx->weightFactorStart = ctx->saveEnd[0];
@@ -417,7 +418,7 @@ void setini(ProcContext* ctx) {
             for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e) {
                 if (!wzmis(ctx->elements.value[e])) continue;
                 const int32_t p = std::abs(ctx->elements.parameter[e]);
-                if (p == 0) xexit(9999, 0);
+                if (p == 0) internal_error("a fixed element has a missing value at the start values");
                 double v = ctx->randomSeed != 0 ? zranuni(&ctx->randomSeed) : ctx->startConst;
                 if (mat == last && ctx->elements.row[e] == ctx->elements.column[e])
                     v = scaleGiven ? (std::fabs(v) + 1.0) * ctx->varStartScale : std::fabs(v) * scale;
@@ -444,7 +445,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     g->partialUsed = 0;
     if (q > 0) {
         if (g->n <= q) {
-            xpmlog(kGroupProc, 17, q, g->n);
+            xpmlog(kMsgProc, 17, q, g->n);
             g->n = q;
         }
         std::vector<char> flags(m, '0');
@@ -484,7 +485,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         if (ctx->momentOrigin < 0) {
             const double wold = ctx->divisor;
             ctx->divisor = zvardiv(kind, g->n, 1.0, ctx->sumWeights);
-            if (std::fabs(ctx->divisor - wold) > kEps) xpmlog(kGroupProc, 18, ctx->divisor);
+            if (std::fabs(ctx->divisor - wold) > kEps) xpmlog(kMsgProc, 18, ctx->divisor);
             const double f = ctx->divisor > kEps ? std::sqrt(wold / ctx->divisor) : 0.0;
             for (int32_t i = 0; i < m; ++i) ctx->stdDevs[i] *= f;
         }
@@ -494,11 +495,11 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
             trace += ctx->covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
             if (!(sd > 0.0)) {
                 const NameRecord& r = velix::detail::moment_names(ctx)[i];
-                xpmlog(kGroupProc, 19, static_cast<int32_t>(r.length), r.text);
+                xpmlog(kMsgProc, 19, static_cast<int32_t>(r.length), r.text);
             }
         }
         if (!(trace > 0.0)) {
-            xpmlog(kGroupProc, 20);
+            xpmlog(kMsgProc, 20);
             return kNoVariance;
         }
     }
@@ -516,7 +517,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     double r = ctx->ridgeCell;
     if (!wzmis(r)) {
         if (std::fabs(r) > kTiny) {
-            xpmlog(kGroupProc, 22, r);
+            xpmlog(kMsgProc, 22, r);
             for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += r * s[pk(i, i)];
         }
     } else {
@@ -538,7 +539,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
                 inc = r2;
             }
         }
-        if (applied) xpmlog(kGroupProc, 21);
+        if (applied) xpmlog(kMsgProc, 21);
     }
 
     // 20. Inverse and log-determinant of the analysed matrix.
@@ -555,9 +556,9 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         const int32_t method = ctx->methodGroup;
         if (method == kMethodUlsGls || method == kMethodUlsMl) {
             ctx->methodGroup = kMethodUls;
-            xpmlog(kGroupProc, 24);
+            xpmlog(kMsgProc, 24);
         } else if (method == kMethodGls || method == kMethodMl) {
-            xpmlog(kGroupProc, 25);
+            xpmlog(kMsgProc, 25);
             return kSingular;
         }
     }
@@ -567,14 +568,14 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         double* w = ctx->weightMatrix;
         if (ctx->inwgtUsed) {
             if (cosfiwt(ctx, 1) != 0) {
-                xpmlog(kGroupProc, 10);
+                xpmlog(kMsgProc, 10);
                 return kInwgtNotRead;
             }
         } else {
             std::copy(s, s + ctx->nMoments, w);
         }
         if (std::fabs(ctx->wRidge) > kTiny) {
-            xpmlog(kGroupProc, 11, ctx->wRidge);
+            xpmlog(kMsgProc, 11, ctx->wRidge);
             for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->wRidge * w[pk(i, i)];
         }
         const NameRecord* names = velix::detail::moment_names(ctx);
@@ -606,15 +607,15 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
                 std::copy(inverse.begin(), inverse.end(), w);
             }
         } else {
-            xpmlog(kGroupProc, 12);
+            xpmlog(kMsgProc, 12);
             if (ctx->methodGroup == kMethodGls) {
-                xpmlog(kGroupProc, 25);
+                xpmlog(kMsgProc, 25);
                 return kSingular;
             }
             // ULS then GLS: the group is analysed by ULS only; the matrix
             // stays as formed, nothing is converted again.
             ctx->methodGroup = kMethodUls;
-            xpmlog(kGroupProc, 24);
+            xpmlog(kMsgProc, 24);
         }
     }
 
@@ -624,12 +625,12 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         ctx->invPool = xmpoolc(bytes, 1024, 4096);
         if (ctx->invPool == nullptr) {
             xmemmsg(bytes);
-            xexit(std::max(1016, ctx->errorLevel), 0);
+            xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
         }
         ctx->invStore = static_cast<double*>(ctx->invPool->allocate(ctx->invPool, static_cast<size_t>(bytes), 4096));
         if (const int32_t c = xmemdef(ctx->invStore)) {
             xmemmsg(c + 20000);
-            xexit(std::max(1016, ctx->errorLevel), 0);
+            xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
         }
     }
 
@@ -727,9 +728,9 @@ int32_t run(ProcContext* ctx, Group* g) {
     // 7. Sample size.
     if (!(N > n && ctx->divisor > kEps)) {
         if (wzmis(ctx->edfGiven) && wzmis(ctx->dfReduce))
-            xpmlog(kGroupProc, 5, N, n);
+            xpmlog(kMsgProc, 5, N, n);
         else
-            xpmlog(kGroupProc, 6, N, n, nd, ctx->edfGiven, ctx->dfReduce);
+            xpmlog(kMsgProc, 6, N, n, nd, ctx->edfGiven, ctx->dfReduce);
         if (N < 1.0) return kTooFewObservations;
     }
 
@@ -758,7 +759,7 @@ int32_t run(ProcContext* ctx, Group* g) {
                 ctx->momentOrigin = -(i + 1);
                 if (!(ctx->interceptVar && i == ctx->nVar)) {
                     const NameRecord& r = velix::detail::moment_names(ctx)[i];
-                    xpmlog(kGroupProc, 7, static_cast<int32_t>(r.length), r.text);
+                    xpmlog(kMsgProc, 7, static_cast<int32_t>(r.length), r.text);
                 }
             }
         }
@@ -792,7 +793,7 @@ int32_t run(ProcContext* ctx, Group* g) {
         if (g->inverse) {
             std::copy(c.begin(), c.end(), cov);
         } else if (ctx->rawData) {
-            xpmlog(kGroupProc, 8);
+            xpmlog(kMsgProc, 8);
         }
     }
     const double* inverse = g->inverse ? ctx->momentInverse : nullptr;
@@ -815,7 +816,7 @@ int32_t run(ProcContext* ctx, Group* g) {
         int32_t lv = 0;
         if (!kurtosisDone) lv = coskurt(ctx, 1, 5, 6, inverse, &g->list);
         if (lv >= 5 || lv < 0) {
-            xpmlog(kGroupProc, 16);
+            xpmlog(kMsgProc, 16);
             ctx->kurtosisWanted = 0;
         } else {
             g->kurtosisStatus =
@@ -849,8 +850,8 @@ int32_t coscorr(ProcContext* ctx) {
     const int32_t result = run(ctx, &g);
 
     // 24. Exit.
-    if (result != 0) raise_error_level(ctx, 108);
+    if (result != 0) raise_error_level(ctx, kLevelNoMoments);
     zmsgsav(0, 0, nullptr, 0);
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
     return result;
 }

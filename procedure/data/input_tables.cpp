@@ -13,12 +13,12 @@
 #include "host/host_support.h"
 #include "procedure/data/data.h"
 #include "procedure/proc_options.h"
+#include "velix/codes.h"
 #include "velix/packed_index.h"
 #include "velix/statements.h"
 
 namespace {
 
-constexpr int32_t kGroupProc = 352;
 
 bool note_text(ProcContext* ctx, HostText* text) {
     return !kyr_failed(kyr_note(ctx->kyrManager, text, 'l'));
@@ -40,7 +40,7 @@ struct Factoid {
             kyr_int(148, -1),
             kyr_counted(339, path, static_cast<int32_t>(std::strlen(path))),
             kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
-            kyr_text(296, kyrmsg(kGroupProc, title)),
+            kyr_text(296, kyrmsg(kMsgProc, title)),
         };
         ok = !kyr_failed(wobmth(ctx->kyrManager, nullptr, 147, 7, args));
         table = args[2].object;
@@ -48,14 +48,14 @@ struct Factoid {
     // A count: display width 8 without decimals; `extra` adds 376 = 2.
     void count(int32_t label, double value, bool extra = false) {
         if (!ok) return;
-        KyrArg args[] = {kyr_text(296, kyrmsg(kGroupProc, label)), kyr_double(287, value),
+        KyrArg args[] = {kyr_text(296, kyrmsg(kMsgProc, label)), kyr_double(287, value),
                          kyr_int(272, 8), kyr_int(270, 0), kyr_int(376, 2)};
         ok = !kyr_failed(wobmth(table, nullptr, 164, extra ? 5 : 4, args));
     }
     // A measured value in the host's default number format.
     void value(int32_t label, double v) {
         if (!ok) return;
-        KyrArg args[] = {kyr_text(296, kyrmsg(kGroupProc, label)), kyr_double(287, v)};
+        KyrArg args[] = {kyr_text(296, kyrmsg(kMsgProc, label)), kyr_double(287, v)};
         ok = !kyr_failed(wobmth(table, nullptr, 164, 2, args));
     }
     bool end() {
@@ -110,7 +110,7 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
     int32_t k = 0;
     args[k++] = kyr_text(339, path);
     args[k++] = kyr_text(138, nameText);
-    args[k++] = kyr_text(296, kyrmsg(kGroupProc, title));
+    args[k++] = kyr_text(296, kyrmsg(kMsgProc, title));
     args[k++] = kyr_address(389, kKyrDoubles, values);
     args[k++] = kyr_int(390, rows);
     args[k++] = kyr_int(391, columns);
@@ -143,9 +143,9 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         if (ctx->covAnalysis && !ctx->inwgtUsed && ctx->methodRequested == kMethodWls) number = 296;
         if (ctx->covAnalysis && !ctx->inwgtUsed && ctx->methodRequested == kMethodUlsWls) number = 297;
         char method[81];
-        xpmstr(method, -1 - 80, kGroupProc, number);
+        xpmstr(method, -1 - 80, kMsgProc, number);
         KyrArg args[] = {KyrArg{}, kyr_int(440, 2), kyr_int(148, -1),
-                         kyr_text(577, kyrmsgs(kGroupProc, 77, method))};
+                         kyr_text(577, kyrmsgs(kMsgProc, 77, method))};
         args[0].type = kKyrCounted;
         if (kyr_failed(wobmth(ctx->kyrManager, nullptr, 439, 4, args))) return;
     }
@@ -168,7 +168,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
 
         // SimpleStatistics.
         HostObject* table = nullptr;
-        HostText* title = kyrmsg(kGroupProc, 721);
+        HostText* title = kyrmsg(kMsgProc, 721);
         if (kyr_failed(kyr_table_create(ctx->kyrManager, "SimpleStatistics", title, &table)))
             return;
         int32_t width = 2;
@@ -186,7 +186,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
             return;
         {
             KyrArg args[] = {kyr_counted(311, "title", 5),
-                             kyr_text(287, kyrmsg(kGroupProc, ctx->momentOrigin != 0 ? 309 : 311))};
+                             kyr_text(287, kyrmsg(kMsgProc, ctx->momentOrigin != 0 ? 309 : 311))};
             if (kyr_failed(wobmth(table, nullptr, 316, 2, args))) return;
         }
         if (kyr_failed(kyr_table_end_columns(table))) return;
@@ -211,7 +211,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
             for (int32_t i = 0; i < ctx->nVar; ++i) {
                 if (!wzmis(ctx->uniKurtosis[i])) continue;
                 const NameRecord r = statistic_name(ctx, i);
-                if (!note_text(ctx, kyrmsgs(kGroupProc, 312, static_cast<int32_t>(r.length), r.text))) return;
+                if (!note_text(ctx, kyrmsgs(kMsgProc, 312, static_cast<int32_t>(r.length), r.text))) return;
             }
             const double* cells = ctx->kurtosisCells;
             Factoid kt(ctx, "Kurtosis", 721);
@@ -228,8 +228,8 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
             if (!kt.end()) return;
             const int32_t p = ctx->nVar - (dropIntercept ? 1 : 0);
             const double b = -2.0 / (p + 2);
-            if (!wzmis(cells[1]) && cells[1] < b && !note_text(ctx, kyrmsgs(kGroupProc, 316, b))) return;
-            if (!wzmis(cells[4]) && cells[4] < b && !note_text(ctx, kyrmsgs(kGroupProc, 317, b))) return;
+            if (!wzmis(cells[1]) && cells[1] < b && !note_text(ctx, kyrmsgs(kMsgProc, 316, b))) return;
+            if (!wzmis(cells[4]) && cells[4] < b && !note_text(ctx, kyrmsgs(kMsgProc, 317, b))) return;
 
             if (kurtosisStatus > 0) {
                 std::vector<char> labels(static_cast<size_t>(kurtosisStatus) * 8, ' ');
@@ -242,7 +242,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
                 KyrArg args[] = {
                     kyr_text(339, path),
                     kyr_counted(138, "ContKurtosis", 12),
-                    kyr_text(296, kyrmsg(kGroupProc, 723)),
+                    kyr_text(296, kyrmsg(kMsgProc, 723)),
                     kyr_address(389, kKyrDoubles, list->contribution),
                     kyr_int(390, kurtosisStatus),
                     kyr_int(391, 1),

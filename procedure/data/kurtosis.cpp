@@ -17,10 +17,10 @@
 #include "host/host_support.h"
 #include "procedure/data/observations.h"
 #include "procedure/proc_options.h"
+#include "velix/codes.h"
 
 namespace {
 
-constexpr int32_t kGroupProc = 352;
 // Relative rounding level of a double (2^-53).
 constexpr double kEps = 1.110223024625157e-16;
 // Square root of the smallest normal double: sums of squares at or below
@@ -43,7 +43,7 @@ int32_t kurtosis_numbering(ProcContext* ctx, int32_t* numbered) {
     *numbered = 0;
     xoinfo(ctx->dataSetHandle[kRoleData], kInfoObsNumbers, numbered);
     if (!ctx->kurtosisWanted || *numbered != 0) return 0;
-    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kGroupProc, 39), 'l');
+    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, 39), 'l');
     if (rc < 0) xprrlog(0, rc);
     return rc;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/scratch_file.h"
+#include "host/internal_error.h"
 #include "numerics/uniform_random.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_output.h"
@@ -26,7 +27,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
                     for (int32_t i = item.first; i < item.end; ++i) {
                         if (p >= capacity) {
                             xpmlog(kMsgProc, 230);
-                            raise_error_level(ctx, 2000);
+                            raise_error_level(ctx, kLevelInputError);
                             full = true;
                             break;
                         }
@@ -62,31 +63,31 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
         } else if (std::memcmp(n->keyword, "STRUCTEQ", 8) == 0) {
             if (structEqSeen) {
                 xpmlog(kMsgProc, 229);
-                raise_error_level(ctx, 2000);
+                raise_error_level(ctx, kLevelInputError);
             }
             structEqSeen = true;
             ctx->nStructEq = static_cast<const NameListPayload*>(n->payload)->names.count;
         }
     }
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
     ctx->nParmAdded = total;
 }
 
 void cosparb(ProcContext* ctx) {
     HostAllocator* a = ctx->runPool[2] ? ctx->runPool[2] : v_global_gcb_anchor->stepAllocator;
     ctx->structEqNames = static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * std::max(ctx->nStructEq, 1), 4));
-    if (ctx->structEqNames == nullptr) xexit(std::max(ctx->errorLevel, 1016), 0);
+    if (ctx->structEqNames == nullptr) xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     for (const StatementNode* n = find_statement(ctx->stmtList, "STRUCTEQ"); n;
          n = find_statement(n->next, "STRUCTEQ")) {
         const auto* pl = static_cast<const NameListPayload*>(n->payload);
         if (pl->names.count != ctx->nStructEq) {
             xebug("the STRUCTEQ names were counted differently", 0);
-            raise_error_level(ctx, 9999);
+            raise_error_level(ctx, kLevelInternal);
             continue;
         }
         std::copy(pl->names.names, pl->names.names + pl->names.count, ctx->structEqNames);
     }
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
 }
 
 void cospar4(ProcContext* ctx) {
@@ -133,7 +134,7 @@ void cospar4(ProcContext* ctx) {
     const int32_t removed = n - kept;
     if (removed != ctx->nUnusedVars) {
         xpmlog(kMsgProc, 238);
-        raise_error_level(ctx, 9999);
+        raise_error_level(ctx, kLevelInternal);
     }
     ctx->nVar = keptData;
     ctx->nManifest = kept;
@@ -145,8 +146,7 @@ void cospar4(ProcContext* ctx) {
         ctx->hostLists->entry[kHostListVar].count = static_cast<int16_t>(keptData);
         ctx->hostLists->entry[kHostListVar].numbers = ctx->manifestNumbers;
         if (xvdflst(ctx->dataSetHandle[kRoleData], ctx->hostLists) != 0) {
-            xebug("internal error: the kept variables cannot be defined again", 9999);
-            xexit(9999, 0);
+            internal_error("the kept variables cannot be defined again");
         }
     }
     ctx->nMoments = kept * (kept + 1) / 2;
@@ -155,7 +155,7 @@ void cospar4(ProcContext* ctx) {
     ctx->varNameWidth = width;
     if (keptData == 0) {
         xpmlog(kMsgProc, 97);
-        raise_error_level(ctx, 2000);
+        raise_error_level(ctx, kLevelInputError);
     }
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
 }

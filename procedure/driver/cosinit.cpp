@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/internal_error.h"
 #include "host/fields.h"
 #include "host/scratch_file.h"
 #include "procedure/driver/grammar.h"
@@ -89,13 +90,13 @@ std::vector<int16_t> resolve_list(ProcContext* ctx, HostDataSet* data, const Nam
         int16_t number = 0;
         if (xvfind(data, n.data(), static_cast<int32_t>(n.size()), &number, 0) != 0) {
             xpmlog(kMsgProc, 86, n.c_str());
-            raise_error_level(ctx, 2000);
+            raise_error_level(ctx, kLevelInputError);
             continue;
         }
         const HostVariableDescriptor* d = nullptr;
         if (xvname(data, number, &d) == 0 && d->type != kVarNumeric) {
             xpmlog(kMsgProc, 87, n.c_str());
-            raise_error_level(ctx, 2000);
+            raise_error_level(ctx, kLevelInputError);
             continue;
         }
         out.push_back(number);
@@ -279,14 +280,14 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
 VariableListRecord* keep_lists(const VariableListRecord& lists) {
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     auto* kept = static_cast<VariableListRecord*>(a->allocate(a, sizeof(VariableListRecord), 8));
-    if (kept == nullptr) xexit(1016, 0);
+    if (kept == nullptr) xexit(kLevelNoMemory, 0);
     new (kept) VariableListRecord();
     for (int e = 0; e < kHostListCount; ++e) {
         const VariableList& l = lists.entry[e];
         if (e == kHostListRead || l.count <= 0) continue;
         auto* numbers = static_cast<int16_t*>(
             a->allocate(a, sizeof(int16_t) * static_cast<size_t>(l.count), 2));
-        if (numbers == nullptr) xexit(1016, 0);
+        if (numbers == nullptr) xexit(kLevelNoMemory, 0);
         std::copy(l.numbers, l.numbers + l.count, numbers);
         kept->entry[e].count = l.count;
         kept->entry[e].numbers = numbers;
@@ -306,7 +307,7 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     store[kHostListFreq] = resolve_list(ctx, data, r->lists[kListFreq]);
     if (store[kHostListWeight].size() > 1 || store[kHostListFreq].size() > 1) {
         xpmlog(kMsgProc, 88);
-        raise_error_level(ctx, 2000);
+        raise_error_level(ctx, kLevelInputError);
     }
 
     // SSCP input with an Intercept variable: the intercept becomes the list,
@@ -329,9 +330,9 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
         lists.entry[k].count = static_cast<int16_t>(store[k].size());
         lists.entry[k].numbers = store[k].empty() ? nullptr : store[k].data();
     }
-    if (ctx->errorLevel <= 999 && xvdflst(data, &lists) != 0) {
+    if (ctx->errorLevel <= kLevelStepEnds && xvdflst(data, &lists) != 0) {
         xpmlog(kMsgProc, 89);
-        raise_error_level(ctx, 2000);
+        raise_error_level(ctx, kLevelInputError);
     }
     ctx->hostLists = keep_lists(lists);
     ctx->nByVars = lists.entry[kHostListBy].count;
@@ -349,12 +350,12 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     ctx->manifestNames = static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * (var.count + 1), 4));
     ctx->manifestNumbers = static_cast<int16_t*>(a->allocate(a, sizeof(int16_t) * (var.count + 1), 4));
-    if (!ctx->manifestNames || !ctx->manifestNumbers) xexit(1016, 0);
+    if (!ctx->manifestNames || !ctx->manifestNumbers) xexit(kLevelNoMemory, 0);
     int32_t width = 8, labelWidth = 0;
     for (int32_t i = 0; i < var.count; ++i) {
         const HostVariableDescriptor* d = nullptr;
         ctx->manifestNumbers[i] = var.numbers[i];
-        if (xvname(data, var.numbers[i], &d) != 0) xexit(9999, 0);
+        if (xvname(data, var.numbers[i], &d) != 0) internal_error("a listed variable of DATA= has no descriptor");
         NameRecord& n = ctx->manifestNames[i];
         n = NameRecord();
         n.length = static_cast<int16_t>(std::min<int>(d->nameLength, 32));
@@ -378,9 +379,9 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     }
     ctx->varNameWidth = width;
     ctx->labelWidth = labelWidth > 0 ? std::max(labelWidth, 40) : 0;
-    if (var.count == 0 && ctx->errorLevel <= 999) {
+    if (var.count == 0 && ctx->errorLevel <= kLevelStepEnds) {
         xpmlog(kMsgProc, 97);
-        raise_error_level(ctx, 1008);
+        raise_error_level(ctx, kLevelBadVariables);
     }
 }
 
@@ -409,7 +410,7 @@ void cosinit(ProcContext* ctx) {
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     for (int k = 0; k < kRoleCount; ++k) {
         void* p = a->allocate(a, sizeof(DataSetSlot), 4);
-        if (p == nullptr) xexit(1016, 0);
+        if (p == nullptr) xexit(kLevelNoMemory, 0);
         ctx->dataSetSlot[k] = new (p) DataSetSlot();
     }
     auto bind = [&](int role, int cellIndex) {
@@ -421,7 +422,7 @@ void cosinit(ProcContext* ctx) {
     // before any data-set service is called.
     if (rec->dataSets[kCellData].handle == nullptr) {
         xpmlog(kMsgProc, 71);
-        raise_error_level(ctx, 2000);
+        raise_error_level(ctx, kLevelInputError);
         xexit(ctx->errorLevel, 0);
     }
     bind(kRoleData, kCellData);
@@ -459,7 +460,7 @@ void cosinit(ProcContext* ctx) {
     std::memcpy(ctx->dataType, ctx->dataSetType[0], 8);
     if (type_is(ctx->dataType, "RAM")) {
         xpmlog(kMsgProc, 78);
-        raise_error_level(ctx, 4);
+        raise_error_level(ctx, kLevelWarning);
     }
     static const char* const kMomentTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV",
                                                "SSCP", "FACTOR", "ACE", "EST"};
@@ -501,7 +502,7 @@ void cosinit(ProcContext* ctx) {
     if (ctx->dataSetHandle[kRoleInwgt] == nullptr &&
         ((ctx->symatrixInput && ctx->useWeightMatrix) || needsFourth)) {
         xpmlog(kMsgProc, 81);
-        xexit(std::max(ctx->errorLevel, 2000), 0);
+        xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     }
     if (ctx->dataSetHandle[kRoleInwgt]) {
         ctx->inwgtUsed = 1;
@@ -522,7 +523,7 @@ void cosinit(ProcContext* ctx) {
     const int64_t n = ctx->nManifest;
     ctx->nMoments = static_cast<int32_t>(n * (n + 1) / 2);
     ctx->nWeights = static_cast<int32_t>(static_cast<int64_t>(ctx->nMoments) * (ctx->nMoments + 1) / 2);
-    step_exit_above(ctx, 999);
+    step_exit_above(ctx, kLevelStepEnds);
 
     // 16. Utility files.
     open_file(&ctx->workFile2, kFileSequential);
@@ -539,7 +540,7 @@ void cosinit(ProcContext* ctx) {
     ctx->runPool[0] = xmpoolc(estimate, 1024, 4096);
     if (ctx->runPool[0] == nullptr) {
         xmemmsg(estimate);
-        xexit(std::max(ctx->errorLevel, 1016), 0);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
 
     // 19-20. The model.
@@ -554,13 +555,13 @@ void cosinit(ProcContext* ctx) {
         cosfop3(ctx);
 
     // 22-23. DATA= must be readable and keep variables in use.
-    if (xvsele(data) != 0) xexit(1008, 0);
+    if (xvsele(data) != 0) xexit(kLevelBadVariables, 0);
     int32_t readable = 0;
     xoinfo(data, kInfoReadable, &readable);
-    if (readable != 1) xexit(1008, 0);
+    if (readable != 1) xexit(kLevelBadVariables, 0);
     if (ctx->nManifest == 0) {
-        raise_error_level(ctx, 1008);
+        raise_error_level(ctx, kLevelBadVariables);
         xpmlog(kMsgProc, 97);
     }
-    step_exit_above(ctx, 999);
+    step_exit_above(ctx, kLevelStepEnds);
 }

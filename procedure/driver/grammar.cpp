@@ -381,7 +381,7 @@ const StatementGrammar* proc_grammar() { return &kGrammar; }
 GrammarDescriptor* cosang() {
     HostAllocator* allocator = v_global_gcb_anchor ? v_global_gcb_anchor->stepAllocator : nullptr;
     void* block = allocator ? allocator->allocate(allocator, sizeof(GrammarDescriptor), 4) : nullptr;
-    if (block == nullptr) xexit(1016, 0);
+    if (block == nullptr) xexit(kLevelNoMemory, 0);
     auto* d = new (block) GrammarDescriptor();
     const auto& blob = velix::detail::keyword_blob();
     d->grammar = velix::detail::proc_grammar();

@@ -103,13 +103,13 @@ void cospari(ProcContext* ctx) {
         }
         if (nStd > 1 || nCov > 1) {
             xpmlog(kMsgProc, 268);
-            xexit(std::max(ctx->errorLevel, 2000), 0);
+            xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
         }
     } else if (ctx->ramModel || ctx->cosanModel || ctx->factorModel) {
         model_kind_sizes(ctx, model);
     } else {
         xpmlog(kMsgProc, 271);
-        xexit(std::max(ctx->errorLevel, 2000), 0);
+        xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     }
 
     // 4. The table pool and its arrays.
@@ -118,7 +118,7 @@ void cospari(ProcContext* ctx) {
     HostAllocator* pool = xmpoolc(estimate, 1024, 4096);
     if (pool == nullptr) {
         xmemmsg(estimate);
-        xexit(std::max(ctx->errorLevel, 1016), 0);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
     ctx->runPool[1] = pool;
     ModelMatrixTable& mt = ctx->model;
@@ -140,7 +140,7 @@ void cospari(ProcContext* ctx) {
     mt.elementCount = carve<int32_t>(pool, m + 1);
     if (mt.elementCount == nullptr) {
         xmemmsg(20000 + 1);
-        xexit(std::max(ctx->errorLevel, 1016), 0);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
     ctx->matrixSpec = 0;
 

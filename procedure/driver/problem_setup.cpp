@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/internal_error.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_output.h"
 #include "procedure/estimation/options.h"
@@ -38,7 +39,7 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
         hooks->nObsRef = &ctx->nObsCell;
         hooks->nParamsForDf = nlp->nParams;
         cosop31(ctx, nlp, &ctx->parmBlock, ctx->nParmAll);
-        if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+        if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
         if (nlp->derivCheckMode == 0 && !ctx->hasProgram) nlp->derivCheckMode = 1;
         nlp->noSave = 1;
         ctx->sigsqScale = hooks->sigsqFactor;
@@ -49,7 +50,7 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
         }
         if (hooks->optionWord != 0 && hooks->optionWord != 2 && hooks->optionWord != 3) {
             log_and_listing(ctx, 132);
-            xexit(3000, 0);
+            xexit(kLevelBadHookOption, 0);
         }
         if (nlp->technique == kTechGaunew) {
             xpmlog(kMsgProc, 99);
@@ -61,12 +62,12 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
         }
         raise_error_level(ctx, cosop12(ctx, nlp));
         hooks->setupFlag[2] = 0;
-        if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+        if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
         return 1;
     }
 
     cosop21(ctx, nlp, nullptr);
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
     ProfileSettings* ps = profile_of(ctx);
     ctx->profileWanted = find_statement(ctx->stmtList, "PROFILE ") != nullptr;
     if (ps->defaultSet) {
@@ -90,7 +91,7 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
         ps->method = ps->nProfiled == 0 ? 0 : (ps->nLevels > 0 ? 3 : 1);
         if (ps->nProfiled == 0) listing_line(ctx, 443);
     }
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
     return 4096;
 }
 
@@ -157,7 +158,7 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
                     xpmlog(kMsgProc, 446, static_cast<int32_t>(pl->names.names[i].length), pl->names.names[i].text);
                     continue;
                 }
-                if (ps->nProfiled >= counted) xexit(9999, 0);
+                if (ps->nProfiled >= counted) internal_error("PROFILE names more parameters than were counted");
                 ps->indexList[ps->nProfiled++] = p;
             }
         }
@@ -173,7 +174,7 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
                 xpmlog(kMsgProc, 445, v);
                 continue;
             }
-            if (ps->nLevels >= countedLevels) xexit(9999, 0);
+            if (ps->nLevels >= countedLevels) internal_error("PROFILE gives more levels than were counted");
             ps->levels[ps->nLevels++] = v;
         }
     }

@@ -22,6 +22,7 @@
 
 #include "host/host_support.h"
 #include "procedure/procedure.h"
+#include "velix/codes.h"
 #include "velix/host_compiler.h"
 #include "velix/host_dataset.h"
 #include "velix/image_info.h"
@@ -53,31 +54,24 @@ constexpr uint32_t kMethodTitle = 439;
 constexpr uint32_t kMethodCompileState = 431;
 constexpr uint32_t kMethodOpenGroup = 300;
 
-constexpr int32_t kGroupProc = 352;
 constexpr int32_t kMsgProcTitle = 539;
 constexpr int32_t kMsgModelingStat = 720;
 constexpr int32_t kMsgModificationIndex = 860;
 constexpr int32_t kMsgBySync = 1;
 constexpr int32_t kMsgElapsed = 3;
 constexpr int32_t kMsgNoObservations = 4;
-// Level of a step whose data gave nothing to analyse, as for a BY group
-// without usable observations.
-constexpr int32_t kLevelNoObservations = 108;
-
-// Return code of a step whose output manager refused one of the driver's
-// calls: the module and its host disagree about the output protocol, an
-// internal error of the step.
-constexpr int32_t kOutputFailure = 9999;
 
 // A negative method result ends the step.  Deliberate deviation: the step
 // does not end with the error level reached so far (often 0) nor with the
 // method's own negative status, either of which would report the abandoned
-// step as a success; the error level is raised to kOutputFailure first.
+// step as a success.  The manager refusing one of the driver's calls means
+// the module and its host disagree about the output protocol, an internal
+// error: the error level is raised to kLevelInternal first.
 void check_method(ProcContext* ctx, int32_t rc) {
     if (rc < 0) {
         xprrlog(0, rc);
         xebug("the output manager refused a call of the procedure step", 0);
-        if (ctx->errorLevel < kOutputFailure) ctx->errorLevel = kOutputFailure;
+        raise_error_level(ctx, kLevelInternal);
         xexit(ctx->errorLevel, 0);
     }
 }
@@ -94,7 +88,7 @@ void open_group(ProcContext* ctx, int index, const char* name, int32_t titleNumb
         kyr_object(144, nullptr),
         kyr_word2(435, 0),
         kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
-        kyr_text(296, kyrmsg(kGroupProc, titleNumber)),
+        kyr_text(296, kyrmsg(kMsgProc, titleNumber)),
     };
     check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodOpenGroup, 4, args));
     ctx->kyrGroups[index] = args[0].object;
@@ -113,7 +107,7 @@ void close_group(ProcContext* ctx, int index) {
 void synchronise(ProcContext* ctx, int role, const char* optionText) {
     int32_t rc = zbysync(ctx->dataSetHandle[kRoleData], ctx->dataSetHandle[role],
                          static_cast<int32_t>(ctx->bySyncState));
-    if (rc != 0) xpmlog(kGroupProc, kMsgBySync, optionText, optionText);
+    if (rc != 0) xpmlog(kMsgProc, kMsgBySync, optionText, optionText);
 }
 
 void close_file(HostFile* file) {
@@ -150,7 +144,7 @@ int32_t zavvelix() {
 
     zmsgsav(-1, -1, nullptr, 0);
 
-    ctx->errorLevel = 0;
+    ctx->errorLevel = kLevelNone;
     for (auto& g : ctx->kyrGroups) g = nullptr;
 
     wiinstl(458891, "ZAVCMPA ", 1);
@@ -164,7 +158,7 @@ int32_t zavvelix() {
             kyr_counted(143, "kyr", 3),
             kyr_counted(146, "manager", 7),
             kyr_object(144, nullptr),
-            kyr_int(383, kGroupProc),
+            kyr_int(383, kMsgProc),
         };
         check_method(ctx, wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, args));
         ctx->kyrManager = args[2].object;
@@ -177,7 +171,7 @@ int32_t zavvelix() {
             kyr_int(440, 1),
             kyr_word2(2558, 1),
             kyr_int(148, -1),
-            kyr_text(577, kyrmsg(kGroupProc, kMsgProcTitle)),
+            kyr_text(577, kyrmsg(kMsgProc, kMsgProcTitle)),
         };
         check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodTitle, 5, args));
     }
@@ -235,8 +229,8 @@ int32_t zavvelix() {
     // A DATA= set without observations has no BY group, so the loop made no
     // pass; the step says so instead of ending as a clean run.
     if (first != 0) {
-        xpmlog(kGroupProc, kMsgNoObservations);
-        raise_error_level(ctx, kLevelNoObservations);
+        xpmlog(kMsgProc, kMsgNoObservations);
+        raise_error_level(ctx, kLevelNoMoments);
     }
 
     // End of the step.
@@ -247,7 +241,7 @@ int32_t zavvelix() {
     close_file(ctx->scratchFile);
     close_file(ctx->jacTermFile);
     close_file(ctx->wJacColFile);
-    if (ctx->printDetail) xpmlog(kGroupProc, kMsgElapsed, ctx->elapsed);
+    if (ctx->printDetail) xpmlog(kMsgProc, kMsgElapsed, ctx->elapsed);
     xmpoold(ctx->runPool[2]);
     xmpoold(ctx->runPool[1]);
     xmpoold(ctx->runPool[0]);

@@ -108,7 +108,7 @@ void cosop31(ProcContext* ctx, NlpProblem* nlp, void** block, int32_t nParmAll) 
     unsigned char* p = static_cast<unsigned char*>(allocate(run_pool(ctx), bytes));
     if (p == nullptr) {
         xmemmsg(static_cast<int64_t>(bytes));
-        raise_error_level(ctx, 1016);
+        raise_error_level(ctx, kLevelNoMemory);
         *block = nullptr;
         return;
     }
@@ -135,7 +135,7 @@ void cosop32(ProcContext* ctx, NlpProblem* nlp, void** block) {
     unsigned char* p = static_cast<unsigned char*>(allocate(run_pool(ctx), bytes));
     if (p == nullptr) {
         xmemmsg(static_cast<int64_t>(bytes));
-        raise_error_level(ctx, 1016);
+        raise_error_level(ctx, kLevelNoMemory);
         *block = nullptr;
         return;
     }
