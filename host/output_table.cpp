@@ -25,12 +25,12 @@ KyrArg counted(uint16_t attribute, std::string_view text) {
 
 int32_t create(HostObject* manager, const KyrArg& name, HostText* title, HostObject** table) {
     KyrArg args[] = {
-        kyr_counted(143, "kyr", 3),
-        kyr_counted(146, "data", 4),
-        kyr_object(144, nullptr),
-        kyr_int(148, -1),
+        kyr_counted(kAttrFamily, "kyr", 3),
+        kyr_counted(kAttrClass, "data", 4),
+        kyr_object(kAttrHandle, nullptr),
+        kyr_int(kAttrParent, -1),
         name,
-        kyr_text(296, title),
+        kyr_text(kAttrLabel, title),
     };
     const int32_t rc = wobmth(manager, nullptr, kKyrMethodCreate, 6, args);
     if (rc >= 0) *table = args[2].object;
@@ -42,7 +42,7 @@ int32_t column(HostObject* table, int32_t kind, const KyrArg& name, const KyrArg
     check_extras(nExtra);
     KyrArg args[3 + kMaxExtras];
     int32_t k = 0;
-    args[k++] = kyr_int(103, kind);
+    args[k++] = kyr_int(kAttrColumnKind, kind);
     args[k++] = name;
     args[k++] = cell;
     for (int32_t i = 0; i < nExtra; ++i) args[k++] = extra[i];
@@ -54,8 +54,8 @@ int32_t bind(HostObject* manager, HostObject* table, const KyrArg& path, HostObj
     check_extras(nExtra);
     KyrArg args[3 + kMaxExtras];
     int32_t k = 0;
-    args[k++] = kyr_object(0, nullptr);
-    args[k++] = kyr_object(0, table);
+    args[k++] = kyr_object(kAttrPositional, nullptr);
+    args[k++] = kyr_object(kAttrPositional, table);
     args[k++] = path;
     for (int32_t i = 0; i < nExtra; ++i) args[k++] = extra[i];
     const int32_t rc = wobmth(manager, nullptr, kKyrMethodBind, k, args);
@@ -67,27 +67,27 @@ int32_t bind(HostObject* manager, HostObject* table, const KyrArg& path, HostObj
 
 int32_t kyr_table_create(HostObject* manager, std::string_view name, HostText* title,
                          HostObject** table) {
-    return create(manager, counted(138, name), title, table);
+    return create(manager, counted(kAttrName, name), title, table);
 }
 
 int32_t kyr_table_create(HostObject* manager, HostText* name, HostText* title, HostObject** table) {
-    return create(manager, kyr_text(138, name), title, table);
+    return create(manager, kyr_text(kAttrName, name), title, table);
 }
 
 int32_t kyr_table_column(HostObject* table, int32_t kind, std::string_view name, const void* cell,
                          const KyrArg* extra, int32_t nExtra) {
-    return column(table, kind, counted(138, name), kyr_address(285, kKyrCell, cell), extra, nExtra);
+    return column(table, kind, counted(kAttrName, name), kyr_address(kAttrValueCell, kKyrCell, cell), extra, nExtra);
 }
 
 int32_t kyr_table_column(HostObject* table, int32_t kind, HostText* name, const void* cell,
                          const KyrArg* extra, int32_t nExtra) {
-    return column(table, kind, kyr_text(138, name), kyr_address(285, kKyrCell, cell), extra,
+    return column(table, kind, kyr_text(kAttrName, name), kyr_address(kAttrValueCell, kKyrCell, cell), extra,
                   nExtra);
 }
 
 int32_t kyr_table_column_at(HostObject* table, int32_t kind, HostText* name, const void* cell,
                             const KyrArg* extra, int32_t nExtra) {
-    return column(table, kind, kyr_text(138, name), kyr_address(343, kKyrCell, cell), extra,
+    return column(table, kind, kyr_text(kAttrName, name), kyr_address(kAttrIndirectCell, kKyrCell, cell), extra,
                   nExtra);
 }
 
@@ -97,12 +97,12 @@ int32_t kyr_table_end_columns(HostObject* table) {
 
 int32_t kyr_table_bind(HostObject* manager, HostObject* table, std::string_view path,
                        HostObject** output, const KyrArg* extra, int32_t nExtra) {
-    return bind(manager, table, counted(339, path), output, extra, nExtra);
+    return bind(manager, table, counted(kAttrTemplatePath, path), output, extra, nExtra);
 }
 
 int32_t kyr_table_bind(HostObject* manager, HostObject* table, HostText* path, HostObject** output,
                        const KyrArg* extra, int32_t nExtra) {
-    return bind(manager, table, kyr_text(339, path), output, extra, nExtra);
+    return bind(manager, table, kyr_text(kAttrTemplatePath, path), output, extra, nExtra);
 }
 
 int32_t kyr_table_add_row(HostObject* table) {
@@ -114,11 +114,11 @@ int32_t kyr_table_end_rows(HostObject* table) {
 }
 
 int32_t kyr_table_deliver(HostObject* manager, HostObject* output) {
-    KyrArg args[] = {kyr_object(0, output)};
+    KyrArg args[] = {kyr_object(kAttrPositional, output)};
     return wobmth(manager, nullptr, kKyrMethodDeliver, 1, args);
 }
 
 int32_t kyr_note(HostObject* manager, HostText* text, char justify) {
-    KyrArg args[] = {kyr_text(577, text), kyr_int(280, 1), kyr_int(371, 1), kyr_char(273, justify)};
+    KyrArg args[] = {kyr_text(kAttrText, text), kyr_int(kAttrSwitch280, 1), kyr_int(kAttrSwitch371, 1), kyr_char(kAttrJustify, justify)};
     return wobmth(manager, nullptr, kKyrMethodNote, 4, args);
 }

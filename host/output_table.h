@@ -18,16 +18,6 @@
 
 #include "velix/host.h"
 
-// Method numbers of the steps (manager, data table).
-constexpr uint32_t kKyrMethodCreate = 147;      // manager: create an object
-constexpr uint32_t kKyrMethodColumn = 338;      // data: define a column
-constexpr uint32_t kKyrMethodEndColumns = 298;  // data: end the column definitions
-constexpr uint32_t kKyrMethodBind = 422;        // manager: bind a table to a template
-constexpr uint32_t kKyrMethodAddRow = 329;      // data: add a row from the cells
-constexpr uint32_t kKyrMethodEndRows = 299;     // table: end the rows
-constexpr uint32_t kKyrMethodDeliver = 428;     // manager: deliver an output
-constexpr uint32_t kKyrMethodNote = 358;        // manager: a note line
-
 // Creates a data table named `name` (characters, or a text handle)
 // with the title `title`: entries 143 "kyr", 146 "data", 144 (out: the
 // table), 148 -1, 138 name, 296 title.  out: *table, the new table.

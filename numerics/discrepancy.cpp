@@ -158,7 +158,7 @@ void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double l
     HostText* label1 = kyrmsg(kMsgProc, rowLabelNumber);
     HostText* label2 = kyrmsg(kMsgProc, kLabelLogDet);
     double logCell = logDet;
-    const KyrArg charWidth[] = {kyr_int(289, charLen)};
+    const KyrArg charWidth[] = {kyr_int(kAttrWidth, charLen)};
     if (kyr_failed(kyr_table_column(table, 66, "Label1", &label1))) return;
     if (kyr_failed(kyr_table_column(table, 5, "Determinant", &determinant))) return;
     if (kyr_failed(kyr_table_column(table, 20, "CharDet", charDet, charWidth, 1))) return;

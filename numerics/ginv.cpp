@@ -71,9 +71,9 @@ bool column(HostObject* data, int32_t kind, const char* name, void* cell, int32_
             int32_t displayWidth = 0, bool labelled = false) {
     KyrArg extra[3];
     int32_t k = 0;
-    if (width > 0) extra[k++] = kyr_int(289, width);
-    if (displayWidth > 0) extra[k++] = kyr_int(272, displayWidth);
-    if (labelled) extra[k++] = kyr_counted(339, name, static_cast<int32_t>(std::strlen(name)));
+    if (width > 0) extra[k++] = kyr_int(kAttrWidth, width);
+    if (displayWidth > 0) extra[k++] = kyr_int(kAttrDisplayWidth, displayWidth);
+    if (labelled) extra[k++] = kyr_counted(kAttrTemplatePath, name, static_cast<int32_t>(std::strlen(name)));
     return !kyr_failed(kyr_table_column(data, kind, name, cell, extra, k));
 }
 

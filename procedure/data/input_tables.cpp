@@ -34,29 +34,29 @@ struct Factoid {
         char path[64];
         std::snprintf(path, sizeof path, "Tesk.Velix.%s", name);
         KyrArg args[] = {
-            kyr_counted(143, "kyr", 3),
-            kyr_counted(146, "factoid", 7),
-            kyr_object(144, nullptr),
-            kyr_int(148, -1),
-            kyr_counted(339, path, static_cast<int32_t>(std::strlen(path))),
-            kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
-            kyr_text(296, kyrmsg(kMsgProc, title)),
+            kyr_counted(kAttrFamily, "kyr", 3),
+            kyr_counted(kAttrClass, "factoid", 7),
+            kyr_object(kAttrHandle, nullptr),
+            kyr_int(kAttrParent, -1),
+            kyr_counted(kAttrTemplatePath, path, static_cast<int32_t>(std::strlen(path))),
+            kyr_counted(kAttrName, name, static_cast<int32_t>(std::strlen(name))),
+            kyr_text(kAttrLabel, kyrmsg(kMsgProc, title)),
         };
-        ok = !kyr_failed(wobmth(ctx->kyrManager, nullptr, 147, 7, args));
+        ok = !kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodCreate, 7, args));
         table = args[2].object;
     }
     // A count: display width 8 without decimals; `extra` adds 376 = 2.
     void count(int32_t label, double value, bool extra = false) {
         if (!ok) return;
-        KyrArg args[] = {kyr_text(296, kyrmsg(kMsgProc, label)), kyr_double(287, value),
-                         kyr_int(272, 8), kyr_int(270, 0), kyr_int(376, 2)};
-        ok = !kyr_failed(wobmth(table, nullptr, 164, extra ? 5 : 4, args));
+        KyrArg args[] = {kyr_text(kAttrLabel, kyrmsg(kMsgProc, label)), kyr_double(kAttrValue, value),
+                         kyr_int(kAttrDisplayWidth, 8), kyr_int(kAttrDisplayDecimals, 0), kyr_int(kAttrEntryStyle, 2)};
+        ok = !kyr_failed(wobmth(table, nullptr, kKyrMethodFactoidEntry, extra ? 5 : 4, args));
     }
     // A measured value in the host's default number format.
     void value(int32_t label, double v) {
         if (!ok) return;
-        KyrArg args[] = {kyr_text(296, kyrmsg(kMsgProc, label)), kyr_double(287, v)};
-        ok = !kyr_failed(wobmth(table, nullptr, 164, 2, args));
+        KyrArg args[] = {kyr_text(kAttrLabel, kyrmsg(kMsgProc, label)), kyr_double(kAttrValue, v)};
+        ok = !kyr_failed(wobmth(table, nullptr, kKyrMethodFactoidEntry, 2, args));
     }
     bool end() {
         if (!ok) return false;
@@ -108,17 +108,17 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
     HostText* path = kyrtxts("Tesk.Velix.%s", -1, name);
     KyrArg args[12];
     int32_t k = 0;
-    args[k++] = kyr_text(339, path);
-    args[k++] = kyr_text(138, nameText);
-    args[k++] = kyr_text(296, kyrmsg(kMsgProc, title));
-    args[k++] = kyr_address(389, kKyrDoubles, values);
-    args[k++] = kyr_int(390, rows);
-    args[k++] = kyr_int(391, columns);
-    if (rowLabels != nullptr) args[k++] = kyr_address(412, kKyrRowLabels, rowLabels);
-    if (columnLabels != nullptr) args[k++] = kyr_address(402, kKyrRowLabels, columnLabels);
-    args[k++] = kyr_counted(105, storage, static_cast<int32_t>(std::strlen(storage)));
-    args[k++] = kyr_int(278, style);
-    const int32_t rc = wobmth(ctx->kyrManager, nullptr, 388, k, args);
+    args[k++] = kyr_text(kAttrTemplatePath, path);
+    args[k++] = kyr_text(kAttrName, nameText);
+    args[k++] = kyr_text(kAttrLabel, kyrmsg(kMsgProc, title));
+    args[k++] = kyr_address(kAttrValues, kKyrDoubles, values);
+    args[k++] = kyr_int(kAttrRows, rows);
+    args[k++] = kyr_int(kAttrColumns, columns);
+    if (rowLabels != nullptr) args[k++] = kyr_address(kAttrRowLabels, kKyrRowLabels, rowLabels);
+    if (columnLabels != nullptr) args[k++] = kyr_address(kAttrColumnLabels, kKyrRowLabels, columnLabels);
+    args[k++] = kyr_counted(kAttrStorage, storage, static_cast<int32_t>(std::strlen(storage)));
+    args[k++] = kyr_int(kAttrLabelWidth, style);
+    const int32_t rc = wobmth(ctx->kyrManager, nullptr, kKyrMethodPublishMatrix, k, args);
     if (rc < 0) xprrlog(0, rc);
     return rc;
 }
@@ -144,14 +144,14 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         if (ctx->covAnalysis && !ctx->inwgtUsed && ctx->methodRequested == kMethodUlsWls) number = 297;
         char method[81];
         xpmstr(method, -1 - 80, kMsgProc, number);
-        KyrArg args[] = {KyrArg{}, kyr_int(440, 2), kyr_int(148, -1),
-                         kyr_text(577, kyrmsgs(kMsgProc, 77, method))};
+        KyrArg args[] = {KyrArg{}, kyr_int(kAttrTitleKind, 2), kyr_int(kAttrParent, -1),
+                         kyr_text(kAttrText, kyrmsgs(kMsgProc, 77, method))};
         args[0].type = kKyrCounted;
-        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, 439, 4, args))) return;
+        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 4, args))) return;
     }
 
     if (printSimple) {
-        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, 435, 0, nullptr))) return;
+        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
         Factoid info(ctx, "GenModInfo", 731);
         // The observations behind the divisor: N before the partial variables
         // took their degrees of freedom, for every divisor kind.
@@ -176,7 +176,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         char nameCell[33] = {};
         double mean = 0, sd = 0, skew = 0, kurt = 0;
         auto column = [&](int32_t kind, const char* name, void* cell, int32_t w) {
-            const KyrArg extra[] = {kyr_int(289, w)};
+            const KyrArg extra[] = {kyr_int(kAttrWidth, w)};
             return !kyr_failed(kyr_table_column(table, kind, name, cell, extra, w > 0 ? 1 : 0));
         };
         if (!column(20, "Variable", nameCell, width) || !column(5, "Mean", &mean, 0) ||
@@ -185,9 +185,9 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         if (ctx->kurtosisWanted && (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
             return;
         {
-            KyrArg args[] = {kyr_counted(311, "title", 5),
-                             kyr_text(287, kyrmsg(kMsgProc, ctx->momentOrigin != 0 ? 309 : 311))};
-            if (kyr_failed(wobmth(table, nullptr, 316, 2, args))) return;
+            KyrArg args[] = {kyr_counted(kAttrVariableName, "title", 5),
+                             kyr_text(kAttrValue, kyrmsg(kMsgProc, ctx->momentOrigin != 0 ? 309 : 311))};
+            if (kyr_failed(wobmth(table, nullptr, kKyrMethodDynamicVariable, 2, args))) return;
         }
         if (kyr_failed(kyr_table_end_columns(table))) return;
         HostObject* output = nullptr;
@@ -240,21 +240,21 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
                 }
                 HostText* path = kyrtxts("Tesk.Velix.%s", -1, "ContKurtosis");
                 KyrArg args[] = {
-                    kyr_text(339, path),
-                    kyr_counted(138, "ContKurtosis", 12),
-                    kyr_text(296, kyrmsg(kMsgProc, 723)),
-                    kyr_address(389, kKyrDoubles, list->contribution),
-                    kyr_int(390, kurtosisStatus),
-                    kyr_int(391, 1),
-                    kyr_address(409, kKyrNames, labels.data()),
-                    kyr_int(410, 8),
-                    kyr_counted(105, "sc", 2),
-                    kyr_int(278, 9),
-                    kyr_int(393, 98),
+                    kyr_text(kAttrTemplatePath, path),
+                    kyr_counted(kAttrName, "ContKurtosis", 12),
+                    kyr_text(kAttrLabel, kyrmsg(kMsgProc, 723)),
+                    kyr_address(kAttrValues, kKyrDoubles, list->contribution),
+                    kyr_int(kAttrRows, kurtosisStatus),
+                    kyr_int(kAttrColumns, 1),
+                    kyr_address(kAttrRowNames, kKyrNames, labels.data()),
+                    kyr_int(kAttrRowNameWidth, 8),
+                    kyr_counted(kAttrStorage, "sc", 2),
+                    kyr_int(kAttrLabelWidth, 9),
+                    kyr_int(kAttrPieceStyle, 98),
                 };
                 // A one-column matrix is stored by columns.
-                args[8] = kyr_counted(105, "c", 1);
-                if (kyr_failed(wobmth(ctx->kyrManager, nullptr, 388, 11, args))) return;
+                args[8] = kyr_counted(kAttrStorage, "c", 1);
+                if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodPublishMatrix, 11, args))) return;
             }
         }
     }

@@ -10,12 +10,12 @@
 HostObject* open_output_group(ProcContext* ctx, const char* name, int32_t label) {
     if (ctx->kyrManager == nullptr) return nullptr;
     KyrArg args[] = {
-        kyr_object(144, nullptr),
-        kyr_word2(435, 0),
-        kyr_counted(138, name, static_cast<int32_t>(std::char_traits<char>::length(name))),
-        kyr_text(296, kyrmsg(kMsgProc, label)),
+        kyr_object(kAttrHandle, nullptr),
+        kyr_word2(kAttrGroupWord, 0),
+        kyr_counted(kAttrName, name, static_cast<int32_t>(std::char_traits<char>::length(name))),
+        kyr_text(kAttrLabel, kyrmsg(kMsgProc, label)),
     };
-    int32_t rc = wobmth(ctx->kyrManager, nullptr, 300, 4, args);
+    int32_t rc = wobmth(ctx->kyrManager, nullptr, kKyrMethodOpenGroup, 4, args);
     if (rc < 0) {
         xprrlog(0, rc);
         return nullptr;
@@ -77,12 +77,12 @@ bool OutputTable::end_columns() {
         void* cell = c.kind == 66 ? static_cast<void*>(&c.text)
                                   : c.kind == 3 ? static_cast<void*>(&c.integer) : static_cast<void*>(&c.number);
         // A text column states its width; the others take the host's.
-        const KyrArg width[] = {kyr_int(289, c.width)};
+        const KyrArg width[] = {kyr_int(kAttrWidth, c.width)};
         if (!check(kyr_table_column(table_, c.kind, c.name, cell, width, c.kind == 66 ? 1 : 0)))
             return false;
     }
     if (!check(kyr_table_end_columns(table_))) return false;
-    const KyrArg title[] = {kyr_counted(311, "titletext", 9), kyr_text(287, titleText_)};
+    const KyrArg title[] = {kyr_counted(kAttrVariableName, "titletext", 9), kyr_text(kAttrValue, titleText_)};
     const int32_t nTitle = titleText_ != nullptr ? 2 : 0;
     return check(kyr_table_bind(ctx_->kyrManager, table_, templatePath_, &handle_, title, nTitle));
 }

@@ -48,12 +48,7 @@ const ImageInfo* mcn_main(HostControlBlock* gcb, void* pidb) {
 
 namespace {
 
-// Attribute codes and method numbers of the output manager used here.
-constexpr uint32_t kMethodBegin = 435;
-constexpr uint32_t kMethodTitle = 439;
-constexpr uint32_t kMethodCompileState = 431;
-constexpr uint32_t kMethodOpenGroup = 300;
-
+// Messages of the step driver (group kMsgProc).
 constexpr int32_t kMsgProcTitle = 539;
 constexpr int32_t kMsgModelingStat = 720;
 constexpr int32_t kMsgModificationIndex = 860;
@@ -77,20 +72,20 @@ void check_method(ProcContext* ctx, int32_t rc) {
 }
 
 void set_compile_state(ProcContext* ctx, int32_t state) {
-    KyrArg args[] = {kyr_int(433, state)};
-    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodCompileState, 1, args));
+    KyrArg args[] = {kyr_int(kAttrCompiling, state)};
+    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodCompileState, 1, args));
 }
 
 // Opens a group of tables unless it is open already.
 void open_group(ProcContext* ctx, int index, const char* name, int32_t titleNumber) {
     if (ctx->kyrGroups[index] != nullptr) return;
     KyrArg args[] = {
-        kyr_object(144, nullptr),
-        kyr_word2(435, 0),
-        kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
-        kyr_text(296, kyrmsg(kMsgProc, titleNumber)),
+        kyr_object(kAttrHandle, nullptr),
+        kyr_word2(kAttrGroupWord, 0),
+        kyr_counted(kAttrName, name, static_cast<int32_t>(std::strlen(name))),
+        kyr_text(kAttrLabel, kyrmsg(kMsgProc, titleNumber)),
     };
-    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodOpenGroup, 4, args));
+    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodOpenGroup, 4, args));
     ctx->kyrGroups[index] = args[0].object;
 }
 
@@ -155,25 +150,25 @@ int32_t zavvelix() {
 
     {
         KyrArg args[] = {
-            kyr_counted(143, "kyr", 3),
-            kyr_counted(146, "manager", 7),
-            kyr_object(144, nullptr),
-            kyr_int(383, kMsgProc),
+            kyr_counted(kAttrFamily, "kyr", 3),
+            kyr_counted(kAttrClass, "manager", 7),
+            kyr_object(kAttrHandle, nullptr),
+            kyr_int(kAttrMessageGroup, kMsgProc),
         };
         check_method(ctx, wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, args));
         ctx->kyrManager = args[2].object;
     }
-    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodBegin, 0, nullptr));
+    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr));
     {
         // The first entry is counted but left unset.
         KyrArg args[] = {
             KyrArg{},
-            kyr_int(440, 1),
-            kyr_word2(2558, 1),
-            kyr_int(148, -1),
-            kyr_text(577, kyrmsg(kMsgProc, kMsgProcTitle)),
+            kyr_int(kAttrTitleKind, 1),
+            kyr_word2(kAttrProcedureTitle, 1),
+            kyr_int(kAttrParent, -1),
+            kyr_text(kAttrText, kyrmsg(kMsgProc, kMsgProcTitle)),
         };
-        check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodTitle, 5, args));
+        check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 5, args));
     }
 
     frame->cmpHandle.manager = ctx->kyrManager;
