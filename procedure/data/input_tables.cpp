@@ -24,45 +24,18 @@ bool note_text(ProcContext* ctx, HostText* text) {
     return !kyr_failed(kyr_note(ctx->kyrManager, text, 'l'));
 }
 
-// A factoid table of labelled values.
-struct Factoid {
-    ProcContext* ctx;
-    HostObject* table = nullptr;
-    bool ok = false;
-
-    Factoid(ProcContext* c, const char* name, int32_t title) : ctx(c) {
-        char path[64];
-        std::snprintf(path, sizeof path, "Tesk.Velix.%s", name);
-        KyrArg args[] = {
-            kyr_counted(kAttrFamily, "kyr", 3),
-            kyr_counted(kAttrClass, "factoid", 7),
-            kyr_object(kAttrHandle, nullptr),
-            kyr_int(kAttrParent, -1),
-            kyr_counted(kAttrTemplatePath, path, static_cast<int32_t>(std::strlen(path))),
-            kyr_counted(kAttrName, name, static_cast<int32_t>(std::strlen(name))),
-            kyr_text(kAttrLabel, kyrmsg(kMsgProc, title)),
-        };
-        ok = !kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodCreate, 7, args));
-        table = args[2].object;
-    }
-    // A count: display width 8 without decimals; `extra` adds 376 = 2.
-    void count(int32_t label, double value, bool extra = false) {
-        if (!ok) return;
-        KyrArg args[] = {kyr_text(kAttrLabel, kyrmsg(kMsgProc, label)), kyr_double(kAttrValue, value),
-                         kyr_int(kAttrDisplayWidth, 8), kyr_int(kAttrDisplayDecimals, 0), kyr_int(kAttrEntryStyle, 2)};
-        ok = !kyr_failed(wobmth(table, nullptr, kKyrMethodFactoidEntry, extra ? 5 : 4, args));
+// A factoid of the input statistics: template "Tesk.Velix.<name>", title
+// and labels messages of the procedure.
+struct InputFactoid : FactoidTable {
+    InputFactoid(ProcContext* ctx, const char* name, int32_t title)
+        : FactoidTable(ctx->kyrManager, name, std::string("Tesk.Velix.") + name, kyrmsg(kMsgProc, title)) {}
+    // A count: display width 8 without decimals; `styled` adds the entry
+    // style 2.
+    void count(int32_t label, double value, bool styled = false) {
+        entry(kyrmsg(kMsgProc, label), value, 8, 0, styled ? 2 : -1);
     }
     // A measured value in the host's default number format.
-    void value(int32_t label, double v) {
-        if (!ok) return;
-        KyrArg args[] = {kyr_text(kAttrLabel, kyrmsg(kMsgProc, label)), kyr_double(kAttrValue, v)};
-        ok = !kyr_failed(wobmth(table, nullptr, kKyrMethodFactoidEntry, 2, args));
-    }
-    bool end() {
-        if (!ok) return false;
-        ok = !kyr_failed(kyr_table_end_rows(table));
-        return ok;
-    }
+    void value(int32_t label, double v) { entry(kyrmsg(kMsgProc, label), v); }
 };
 
 // A packed copy of a without row and column k (k < 0: a plain copy).
@@ -104,23 +77,18 @@ const NameRecord* moment_names(ProcContext* ctx) {
 int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const double* values,
                        int32_t rows, int32_t columns, const NameRecord* rowLabels,
                        const NameRecord* columnLabels, const char* storage, int32_t style) {
-    HostText* nameText = kyrtxts("%s", -1, name);
-    HostText* path = kyrtxts("Tesk.Velix.%s", -1, name);
-    KyrArg args[12];
-    int32_t k = 0;
-    args[k++] = kyr_text(kAttrTemplatePath, path);
-    args[k++] = kyr_text(kAttrName, nameText);
-    args[k++] = kyr_text(kAttrLabel, kyrmsg(kMsgProc, title));
-    args[k++] = kyr_address(kAttrValues, kKyrDoubles, values);
-    args[k++] = kyr_int(kAttrRows, rows);
-    args[k++] = kyr_int(kAttrColumns, columns);
-    if (rowLabels != nullptr) args[k++] = kyr_address(kAttrRowLabels, kKyrRowLabels, rowLabels);
-    if (columnLabels != nullptr) args[k++] = kyr_address(kAttrColumnLabels, kKyrRowLabels, columnLabels);
-    args[k++] = kyr_counted(kAttrStorage, storage, static_cast<int32_t>(std::strlen(storage)));
-    args[k++] = kyr_int(kAttrLabelWidth, style);
-    const int32_t rc = wobmth(ctx->kyrManager, nullptr, kKyrMethodPublishMatrix, k, args);
-    if (rc < 0) xprrlog(0, rc);
-    return rc;
+    MatrixTable m;
+    m.templatePath = kyrtxts("Tesk.Velix.%s", -1, name);
+    m.name = kyrtxts("%s", -1, name);
+    m.title = kyrmsg(kMsgProc, title);
+    m.values = values;
+    m.rows = rows;
+    m.columns = columns;
+    m.rowLabels = rowLabels;
+    m.columnLabels = columnLabels;
+    m.storage = storage;
+    m.labelStyle = style;
+    return kyr_publish_matrix(ctx->kyrManager, m);
 }
 
 }  // namespace velix::detail
@@ -152,7 +120,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
 
     if (printSimple) {
         if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
-        Factoid info(ctx, "GenModInfo", 731);
+        InputFactoid info(ctx, "GenModInfo", 731);
         // The observations behind the divisor: N before the partial variables
         // took their degrees of freedom, for every divisor kind.
         const bool dfKind = std::memcmp(ctx->vardefKind, "DF      ", 8) == 0;
@@ -214,7 +182,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
                 if (!note_text(ctx, kyrmsgs(kMsgProc, 312, static_cast<int32_t>(r.length), r.text))) return;
             }
             const double* cells = ctx->kurtosisCells;
-            Factoid kt(ctx, "Kurtosis", 721);
+            InputFactoid kt(ctx, "Kurtosis", 721);
             kt.value(313, cells[0]);
             kt.value(510, cells[2]);
             kt.value(511, cells[3]);
@@ -238,23 +206,19 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
                     const int32_t len = wzcichr(list->observation[k], digits);
                     std::memcpy(&labels[static_cast<size_t>(k) * 8], digits, static_cast<size_t>(std::min(len, 8)));
                 }
-                HostText* path = kyrtxts("Tesk.Velix.%s", -1, "ContKurtosis");
-                KyrArg args[] = {
-                    kyr_text(kAttrTemplatePath, path),
-                    kyr_counted(kAttrName, "ContKurtosis", 12),
-                    kyr_text(kAttrLabel, kyrmsg(kMsgProc, 723)),
-                    kyr_address(kAttrValues, kKyrDoubles, list->contribution),
-                    kyr_int(kAttrRows, kurtosisStatus),
-                    kyr_int(kAttrColumns, 1),
-                    kyr_address(kAttrRowNames, kKyrNames, labels.data()),
-                    kyr_int(kAttrRowNameWidth, 8),
-                    kyr_counted(kAttrStorage, "sc", 2),
-                    kyr_int(kAttrLabelWidth, 9),
-                    kyr_int(kAttrPieceStyle, 98),
-                };
-                // A one-column matrix is stored by columns.
-                args[8] = kyr_counted(kAttrStorage, "c", 1);
-                if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodPublishMatrix, 11, args))) return;
+                MatrixTable m;
+                m.templatePath = kyrtxts("Tesk.Velix.%s", -1, "ContKurtosis");
+                m.name = kyrtxt("ContKurtosis", 12);
+                m.title = kyrmsg(kMsgProc, 723);
+                m.values = list->contribution;
+                m.rows = kurtosisStatus;
+                m.columns = 1;
+                m.rowNames = labels.data();
+                m.rowNameWidth = 8;
+                m.storage = "c";  // a one-column matrix is stored by columns
+                m.labelStyle = 9;
+                m.pieceStyle = 98;
+                if (kyr_publish_matrix(ctx->kyrManager, m) < 0) return;
             }
         }
     }

@@ -7,8 +7,8 @@
 #include "host/scratch_file.h"
 #include "host/internal_error.h"
 #include "numerics/uniform_random.h"
+#include "host/output_table.h"
 #include "procedure/driver/model.h"
-#include "procedure/driver/model_output.h"
 
 void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int32_t capacity) {
     ctx->nStructEq = 0;
@@ -101,14 +101,14 @@ void cospar4(ProcContext* ctx) {
         if (ctx->varPosition[i] < 0) unused.push_back(i);
     // 1. The "VarSelection" table: one column per unreferenced variable.
     if (ctx->printEnabled && ctx->kyrManager && !unused.empty()) {
-        OutputTable t(ctx, "VarSelection", 701, "Tesk.Velix.VarSelection", 0);
+        OutputTable t(ctx->kyrManager, "VarSelection", kyrmsg(kMsgProc, 701), "Tesk.Velix.VarSelection");
         for (int32_t i : unused)
             t.text_column(std::string(ctx->manifestNames[i].text, ctx->manifestNames[i].length),
                           ctx->manifestNames[i].length);
         if (!t.end_columns()) return;
         for (size_t c = 0; c < unused.size(); ++c)
             t.set_text(c, std::string(ctx->manifestNames[unused[c]].text, ctx->manifestNames[unused[c]].length));
-        if (!t.add_row() || !t.deliver() || !listing_line(ctx, 237)) return;
+        if (!t.add_row() || !t.deliver() || !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 237))) return;
     }
     // 2. Move the used variables down over the removed ones.
     int32_t kept = 0;

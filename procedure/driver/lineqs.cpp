@@ -18,8 +18,8 @@
 
 #include "host/internal_error.h"
 #include "host/scratch_file.h"
+#include "host/output_table.h"
 #include "procedure/driver/model.h"
-#include "procedure/driver/model_output.h"
 #include "procedure/driver/model_readers.h"
 
 namespace {
@@ -163,7 +163,8 @@ void variable_table(ProcContext* ctx, const char* name, int32_t title, const cha
                     int32_t longest) {
     size_t widest = 1;
     for (const auto& g : groups) widest = std::max(widest, g.second.size());
-    OutputTable t(ctx, name, title, path, titleText, titleArg);
+    HostText* heading = titleArg >= 0 ? kyrmsgs(kMsgProc, titleText, titleArg) : kyrmsg(kMsgProc, titleText);
+    OutputTable t(ctx->kyrManager, name, kyrmsg(kMsgProc, title), path, heading);
     t.text_column("Type", 12);
     t.text_column("Variables", static_cast<int32_t>(widest) * (longest + 2));
     if (!t.end_columns()) return;

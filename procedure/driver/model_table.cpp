@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "host/output_table.h"
 #include "procedure/driver/model.h"
-#include "procedure/driver/model_output.h"
 #include "procedure/driver/model_readers.h"
 
 namespace {
@@ -61,7 +61,7 @@ const char* matrix_form_name(int32_t form) { return form >= 0 && form <= 2 ? kFo
 void cospari(ProcContext* ctx) {
     // 1. The "ModelSpec" group.
     if (ctx->kyrGroups[kGroupModelSpec] == nullptr)
-        ctx->kyrGroups[kGroupModelSpec] = open_output_group(ctx, "ModelSpec", 700);
+        ctx->kyrGroups[kGroupModelSpec] = open_output_group(ctx->kyrManager, "ModelSpec", kyrmsg(kMsgProc, 700));
 
     // 2. The first model statement decides the kind.  STD and COV before
     // any model statement make a LINEQS model; a later COSAN, RAM or FACTOR
@@ -180,7 +180,8 @@ void cosmcon(ProcContext* ctx) {
     int32_t width = 1;
     for (int32_t k = 1; k <= ctx->nMatrices; ++k) width = std::max<int32_t>(width, mt.name[k].length);
     const int32_t titleText = ctx->cosanModel ? 418 : ctx->lineqsModel ? 419 : ctx->ramModel ? 420 : 421;
-    OutputTable table(ctx, "ModelStatement", 702, "Tesk.Velix.ModelStatement", titleText);
+    OutputTable table(ctx->kyrManager, "ModelStatement", kyrmsg(kMsgProc, 702), "Tesk.Velix.ModelStatement",
+                      kyrmsg(kMsgProc, titleText));
     table.text_column("Term", 10);
     table.int_column("Index");
     table.text_column("Matrix", width);

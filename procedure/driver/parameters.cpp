@@ -11,8 +11,8 @@
 
 #include "host/scratch_file.h"
 #include "host/internal_error.h"
+#include "host/output_table.h"
 #include "procedure/driver/model.h"
-#include "procedure/driver/model_output.h"
 #include "procedure/driver/program_statements.h"
 
 namespace {
@@ -157,7 +157,7 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     const int32_t nEstimated = ctx->nParmFree;
     if (nEstimated < 1) {
         xpmlog(kMsgProc, 211);
-        if (ctx->printEnabled && ctx->kyrManager && !listing_line(ctx, 211)) return;
+        if (ctx->printEnabled && ctx->kyrManager && !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 211))) return;
     }
     if (nEstimated > ctx->nMoments) {
         xpmlog(kMsgProc, 212, nEstimated, ctx->nMoments);

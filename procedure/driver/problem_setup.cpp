@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "host/internal_error.h"
+#include "host/output_table.h"
 #include "procedure/driver/model.h"
-#include "procedure/driver/model_output.h"
 #include "procedure/estimation/options.h"
 
 namespace {
@@ -23,7 +23,7 @@ ProfileSettings* profile_of(ProcContext* ctx) {
 // A message to the log and, when printing is enabled, as a listing line.
 void log_and_listing(ProcContext* ctx, int32_t number) {
     xpmlog(kMsgProc, number);
-    if (ctx->printEnabled) listing_line(ctx, number);
+    if (ctx->printEnabled) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, number));
 }
 
 }  // namespace
@@ -89,7 +89,7 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     if (ctx->profileWanted) {
         parclpl(ctx, 1);
         ps->method = ps->nProfiled == 0 ? 0 : (ps->nLevels > 0 ? 3 : 1);
-        if (ps->nProfiled == 0) listing_line(ctx, 443);
+        if (ps->nProfiled == 0) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 443));
     }
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
     return 4096;

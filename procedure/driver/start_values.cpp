@@ -14,7 +14,6 @@
 #include "host/internal_error.h"
 #include "host/host_support.h"
 #include "numerics/uniform_random.h"
-#include "procedure/driver/model_output.h"
 #include "procedure/driver/model_readers.h"
 #include "procedure/procedure.h"
 #include "velix/codes.h"
@@ -49,7 +48,7 @@ void cosiset(ProcContext* ctx) {
     // The variables whose covariances are set, one column each; a failed
     // call leaves the covariances as they are.
     if (ctx->printInputModel && ctx->kyrManager != nullptr) {
-        OutputTable t(ctx, "SetCovExog", 732, "Tesk.Velix.SetCovExog", 0);
+        OutputTable t(ctx->kyrManager, "SetCovExog", kyrmsg(kMsgProc, 732), "Tesk.Velix.SetCovExog");
         for (int32_t i : exo)
             t.text_column(std::string(ctx->manifestNames[i].text, ctx->manifestNames[i].length),
                           ctx->manifestNames[i].length);

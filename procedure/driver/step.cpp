@@ -79,23 +79,13 @@ void set_compile_state(ProcContext* ctx, int32_t state) {
 // Opens a group of tables unless it is open already.
 void open_group(ProcContext* ctx, int index, const char* name, int32_t titleNumber) {
     if (ctx->kyrGroups[index] != nullptr) return;
-    KyrArg args[] = {
-        kyr_object(kAttrHandle, nullptr),
-        kyr_word2(kAttrGroupWord, 0),
-        kyr_counted(kAttrName, name, static_cast<int32_t>(std::strlen(name))),
-        kyr_text(kAttrLabel, kyrmsg(kMsgProc, titleNumber)),
-    };
-    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodOpenGroup, 4, args));
-    ctx->kyrGroups[index] = args[0].object;
+    check_method(ctx, kyr_group_open(ctx->kyrManager, name, kyrmsg(kMsgProc, titleNumber), &ctx->kyrGroups[index]));
 }
 
 // Closes a group through the close entry of its own class.
 void close_group(ProcContext* ctx, int index) {
-    HostObject* group = ctx->kyrGroups[index];
-    if (group == nullptr) return;
-    HostClass* cls = group->cls;
-    int32_t rc = cls->closeDescriptor->function(group, cls->closeDatum, 4, 0, nullptr);
-    check_method(ctx, rc);
+    if (ctx->kyrGroups[index] == nullptr) return;
+    check_method(ctx, kyr_group_close(ctx->kyrGroups[index]));
     ctx->kyrGroups[index] = nullptr;
 }
 
