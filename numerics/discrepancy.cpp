@@ -140,7 +140,7 @@ void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double l
             std::snprintf(text, sizeof text, "1.0E%-8d", static_cast<int32_t>(exponent));
         else
             std::snprintf(text, sizeof text, "Infinity");
-        determinant = DBL_MAX;
+        determinant = velix::kDblMax;
     } else {
         determinant = std::exp(logDet);
         // Six significant digits fit 12 characters for every positive

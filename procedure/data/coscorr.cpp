@@ -33,6 +33,7 @@
 #include "numerics/packed.h"
 #include "numerics/tridiag.h"
 #include "numerics/uniform_random.h"
+#include "numerics/kernel_support.h"
 #include "procedure/data/data.h"
 #include "procedure/data/observations.h"
 #include "procedure/procedure.h"
@@ -44,8 +45,6 @@
 
 namespace {
 
-// Relative rounding level of a double (2^-53).
-constexpr double kEps = 1.110223024625157e-16;
 // Square root of the smallest normal double.
 constexpr double kTiny = 1.491668147e-154;
 constexpr double kDblMin = 2.225073858507202e-308;
@@ -235,7 +234,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     const int32_t pstar = ctx->nMoments;
     const bool wls = is_wls(method);
     const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
-    if (!ctx->inwgtUsed && g->d0 <= 3.0 + kEps) {
+    if (!ctx->inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
         xpmlog(kMsgProc, 9, g->n);
         ctx->kurtosisWanted = 0;
         if (method == kMethodUlsWls || method == kMethodUlsDwls) {
@@ -470,13 +469,13 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         const double scale = ctx->divisor > 0.0 ? std::sqrt(wold / ctx->divisor) : 0.0;
         ctx->nObs = ctx->nObsCell = g->n;
         for (int32_t i = 0; i < n; ++i)
-            if (s[pk(i, i)] <= kEps * 10000.0)
+            if (s[pk(i, i)] <= velix::kMachEpsWritten * 10000.0)
                 for (int32_t j = 0; j < n; ++j) s[pk(i, j)] = 0.0;
         std::vector<double> sd(n);
         zcovcor(n, s, sd.data());
         for (int32_t i = 0; i < n; ++i) {
             ctx->stdDevs[i] *= scale * sd[i];
-            if (s[pk(i, i)] <= kEps * 1000.0) s[pk(i, i)] = 0.0;
+            if (s[pk(i, i)] <= velix::kMachEpsWritten * 1000.0) s[pk(i, i)] = 0.0;
         }
     }
 
@@ -485,8 +484,8 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         if (ctx->momentOrigin < 0) {
             const double wold = ctx->divisor;
             ctx->divisor = zvardiv(kind, g->n, 1.0, ctx->sumWeights);
-            if (std::fabs(ctx->divisor - wold) > kEps) xpmlog(kMsgProc, 18, ctx->divisor);
-            const double f = ctx->divisor > kEps ? std::sqrt(wold / ctx->divisor) : 0.0;
+            if (std::fabs(ctx->divisor - wold) > velix::kMachEpsWritten) xpmlog(kMsgProc, 18, ctx->divisor);
+            const double f = ctx->divisor > velix::kMachEpsWritten ? std::sqrt(wold / ctx->divisor) : 0.0;
             for (int32_t i = 0; i < m; ++i) ctx->stdDevs[i] *= f;
         }
         double trace = 0.0;
@@ -726,7 +725,7 @@ int32_t run(ProcContext* ctx, Group* g) {
     g->nd = nd;
 
     // 7. Sample size.
-    if (!(N > n && ctx->divisor > kEps)) {
+    if (!(N > n && ctx->divisor > velix::kMachEpsWritten)) {
         if (wzmis(ctx->edfGiven) && wzmis(ctx->dfReduce))
             xpmlog(kMsgProc, 5, N, n);
         else
@@ -755,7 +754,7 @@ int32_t run(ProcContext* ctx, Group* g) {
         const double f = ctx->divisor > 0.0 ? sw / ctx->divisor : 0.0;
         for (int32_t i = 0; i < n; ++i) {
             const double sii = cov[pk(i, i)], mean = ctx->means[i];
-            if (std::fabs(sii - f * mean * mean) <= kEps * sii && mean != 0.0) {
+            if (std::fabs(sii - f * mean * mean) <= velix::kMachEpsWritten * sii && mean != 0.0) {
                 ctx->momentOrigin = -(i + 1);
                 if (!(ctx->interceptVar && i == ctx->nVar)) {
                     const NameRecord& r = velix::detail::moment_names(ctx)[i];

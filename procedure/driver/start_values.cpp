@@ -14,6 +14,7 @@
 #include "host/internal_error.h"
 #include "host/host_support.h"
 #include "numerics/uniform_random.h"
+#include "numerics/kernel_support.h"
 #include "procedure/driver/model_readers.h"
 #include "procedure/procedure.h"
 #include "velix/codes.h"
@@ -25,7 +26,6 @@ namespace {
 // Relative difference of a fixed covariance from the sample one that is
 // worth a note (the square root of the double precision, about 1e-8).
 constexpr double kFixedDifference = 1.053671212772351e-08;
-constexpr double kEps = 1.110223024625157e-16;
 // Matrices of the exogenous covariances: _PHI_ of LINEQS, _P_ of RAM.
 constexpr int32_t kPhiMatrix = 4;
 constexpr int32_t kRamP = 3;
@@ -77,7 +77,7 @@ void cosiset(ProcContext* ctx) {
                 if ((er == r && ec == c) || (er == c && ec == r)) found = k;
             }
             if (found < 0) {
-                if (std::fabs(s) >= kEps) {
+                if (std::fabs(s) >= velix::kMachEpsWritten) {
                     const NameRecord& nm = ctx->manifestNames[i];
                     xpmlog(kMsgProc, 131, static_cast<int32_t>(nm.length), nm.text);
                 }
