@@ -148,6 +148,13 @@ inline constexpr ProcCellRow kProcCellRows[kProcCellCount] = {
     {kProcMaxIterNlc, "MAXITER", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
 };
 
+constexpr bool rows_in_cell_order() {
+    for (int c = 0; c < kProcCellCount; ++c)
+        if (kProcCellRows[c].cell != c) return false;
+    return true;
+}
+static_assert(rows_in_cell_order(), "kProcCellRows is indexed by ProcCell");
+
 constexpr const ProcCellRow& proc_cell_row(ProcCell c) { return kProcCellRows[c]; }
 
 // True when v lies in the row's valid range (a NaN never does).
@@ -298,6 +305,14 @@ constexpr uint8_t kNlPshort = 0x02;
 constexpr uint8_t kNlPsummary = 0x04;
 constexpr uint8_t kNlPhistory = 0x08;
 constexpr uint8_t kNlNoprint = 0x10;
+
+// The optimizer's print level each print option sets; PSHORT's is the
+// default, and the highest option given wins.
+constexpr double kNlLevelNoprint = 0.0;
+constexpr double kNlLevelSummary = 1.0;
+constexpr double kNlLevelShort = 2.0;
+constexpr double kNlLevelHistory = 3.0;
+constexpr double kNlLevelAll = 5.0;
 
 }  // namespace velix::detail
 

@@ -37,7 +37,7 @@ void cosop11(ProcContext* ctx, NlpProblem* nlp) {
     for (double* d : doubles) *d = missing;
     nlp->technique = nlp->update = nlp->lineSearch = 0;
     nlp->techVariant = 2;
-    nlp->printLevel = 2.0;
+    nlp->printLevel = kNlLevelShort;
     ctx->hooks->optionWord = 0;
 
     // NLOPTIONS statements, later ones overriding earlier ones.
@@ -89,11 +89,11 @@ void cosop11(ProcContext* ctx, NlpProblem* nlp) {
             nlp->derivDigits = nlp->derivDigits % 1000 +
                                1000 * (2 + static_cast<int32_t>(r->cells[kNlFdHessian].value));
         const uint8_t f = n->flags[0];
-        if (f & kNlNoprint) nlp->printLevel = 0.0;
-        if (f & kNlPsummary) nlp->printLevel = 1.0;
-        if (f & kNlPshort) nlp->printLevel = 2.0;
-        if (f & kNlPhistory) nlp->printLevel = 3.0;
-        if (f & kNlPall) nlp->printLevel = 5.0;
+        if (f & kNlNoprint) nlp->printLevel = kNlLevelNoprint;
+        if (f & kNlPsummary) nlp->printLevel = kNlLevelSummary;
+        if (f & kNlPshort) nlp->printLevel = kNlLevelShort;
+        if (f & kNlPhistory) nlp->printLevel = kNlLevelHistory;
+        if (f & kNlPall) nlp->printLevel = kNlLevelAll;
     }
 
     // Constraint statements present.

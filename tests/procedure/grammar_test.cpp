@@ -121,6 +121,28 @@ TEST(KeywordTable, OptionTargetsAreDistinct) {
     }
 }
 
+// Each option cell the grammar fills has its row of default and range, and
+// the row names the same keyword; the cells no keyword fills are the
+// reserved ones.
+TEST(KeywordTable, EveryProcCellHasTheRowOfItsKeyword) {
+    const StatementSpec& p = *velix::detail::proc_grammar()->procStatement;
+    std::set<int> filled;
+    for (int i = 0; i < p.nOptions; ++i) {
+        const OptionSpec& o = p.options[i];
+        if (o.kind == OptionKind::kFlag || o.kind == OptionKind::kDataSet) continue;
+        for (int16_t c : {o.cell, o.cell2}) {
+            if (c < 0) continue;
+            filled.insert(c);
+            EXPECT_EQ(kProcCellRows[c].cell, c);
+            EXPECT_STREQ(kProcCellRows[c].keyword, o.keyword) << "cell " << c;
+        }
+    }
+    for (int c = 0; c < kProcCellCount; ++c) {
+        const bool reserved = c == kProcReservedA || c == kProcReservedB;
+        EXPECT_EQ(filled.count(c) == 0, reserved) << "cell " << c;
+    }
+}
+
 TEST(Parser, ProcOptionsCellsFlagsAndDataSets) {
     ParsedStep s(
         "proc velix data=d(type=cov) outram=r method=gls tech=levmar maxit=50 7 "
