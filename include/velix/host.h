@@ -318,7 +318,10 @@ int32_t xpsstr(char* buffer, int32_t length, const char* format, ...);
 // (-1-n: n characters and a NUL); result the characters copied.
 int32_t xpmstr(char* buffer, int32_t width, int32_t group, int32_t number);
 void xprrlog(int32_t zero, int32_t status);        // the host's text for a failed status
-void xebug(const char* text, int32_t code);        // internal-error line
+// An "internal error:" line with the text (the host adds the prefix) and,
+// when code is not 0, the code.  The module passes code 0 and ends the step
+// through internal_error (host/internal_error.h).
+void xebug(const char* text, int32_t code);
 // The text of a message: 0 when it exists (text and length out).
 int32_t wkread(int32_t group, int32_t number, const char** text, int32_t* length);
 
