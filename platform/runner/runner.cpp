@@ -58,7 +58,7 @@ int run_step(const ProgramItem& item) {
     }
     end_step();
     output_end_step(rc);
-    if (rc > 4)
+    if (rc > kLevelWarning)
         log_line("NOTE: The PROC VELIX step ended with return code " + std::to_string(rc) + ".");
     return rc;
 }
