@@ -18,7 +18,7 @@
 // failure is the caller's: most give the status to kyr_failed and abandon
 // the table at the first failed call.  Outputs are written only when the
 // call succeeds.  A column or a bind takes at most eight further entries;
-// more are a fault of the caller and end the step with 9999.
+// more are a fault of the caller and end the step with kLevelInternal.
 #pragma once
 
 #include <cstdint>

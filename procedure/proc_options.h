@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 #include "velix/statements.h"
 #include "velix/types.h"
@@ -80,10 +81,10 @@ struct ProcCellRow {
     bool lowerOpen;
 };
 
-// Bounds of the ranges: any double, and the smallest positive normal double
+// Bounds of the ranges: no bound, and the smallest positive normal double
 // (values not above it count as zero).
-constexpr double kAnyBelow = -1.0e300;
-constexpr double kAnyAbove = 1.0e300;
+constexpr double kAnyBelow = -std::numeric_limits<double>::infinity();
+constexpr double kAnyAbove = std::numeric_limits<double>::infinity();
 constexpr double kTinyPositive = 2.225073858507202e-308;
 
 // The singularity tolerance when SINGULAR= is not given or not positive

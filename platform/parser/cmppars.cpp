@@ -5,7 +5,7 @@
 // becomes a StatementNode with a payload struct; the first node is the PROC
 // statement.  A syntax error stops the parse: it is logged with the line,
 // the column and a caret under the offending token, and the parse status is
-// 2000, so nothing of the step runs.
+// kLevelInputError, so nothing of the step runs.
 //
 // Payloads are allocated from a per-step arena that the step's end frees.
 #include <algorithm>

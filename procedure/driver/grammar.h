@@ -8,7 +8,7 @@
 #include "velix/statements.h"
 
 // Returns a new GrammarDescriptor from the step allocator (ends the step
-// with 1016 when it cannot be had).
+// with kLevelNoMemory when it cannot be had).
 GrammarDescriptor* cosang();
 
 namespace velix::detail {

@@ -60,14 +60,12 @@ constexpr int32_t kMsgNoObservations = 4;
 // does not end with the error level reached so far (often 0) nor with the
 // method's own negative status, either of which would report the abandoned
 // step as a success.  The manager refusing one of the driver's calls means
-// the module and its host disagree about the output protocol, an internal
-// error: the error level is raised to kLevelInternal first.
-void check_method(ProcContext* ctx, int32_t rc) {
+// the module and its host disagree about the output protocol: an internal
+// error.
+void check_method(ProcContext* /*ctx*/, int32_t rc) {
     if (rc < 0) {
         xprrlog(0, rc);
-        xebug("the output manager refused a call of the procedure step", 0);
-        raise_error_level(ctx, kLevelInternal);
-        xexit(ctx->errorLevel, 0);
+        internal_error("the output manager refused a call of the procedure step");
     }
 }
 
