@@ -92,6 +92,11 @@ constexpr double kTinyPositive = 2.225073858507202e-308;
 // squared over 2^10).
 constexpr double kDefaultSingular = 1.053671212772351e-08;
 
+// VARDEF= when not given: the divisor of the degrees of freedom (an
+// 8-character name).
+constexpr char kVardefDefault[] = "DF      ";
+static_assert(sizeof kVardefDefault == 9);
+
 // Index by ProcCell.
 inline constexpr ProcCellRow kProcCellRows[kProcCellCount] = {
     // METHOD=: ML when not given.
@@ -117,7 +122,7 @@ inline constexpr ProcCellRow kProcCellRows[kProcCellCount] = {
     {kProcSingular, "SINGULAR", CellDefault::kValue, kDefaultSingular, 0.0, kAnyAbove, true},
     // RANDOM=: 0 (no random start values) when not given.
     {kProcRandom, "RANDOM", CellDefault::kValue, 0.0, kAnyBelow, kAnyAbove, false},
-    // VARDEF=: a name, "DF" when not given.
+    // VARDEF=: a name, kVardefDefault when not given.
     {kProcVardef, "VARDEF", CellDefault::kValue, 0.0, kAnyBelow, kAnyAbove, false},
     // START=: 0.5 when not given; 0 or a missing value is refused with
     // message 74 and taken as the default.

@@ -464,7 +464,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         if (ctx->momentOrigin <= 0 && (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0)) df += 1.0;
         const double wold = ctx->divisor;
         ctx->divisor = zvardiv(kind, g->nd, df, ctx->sumWeights);
-        if (std::memcmp(kind, "DF      ", 8) == 0) g->n -= used;
+        if (std::memcmp(kind, kVardefDefault, 8) == 0) g->n -= used;
         if (std::memcmp(kind, "WDF     ", 8) == 0) ctx->sumWeights -= used;
         const double scale = ctx->divisor > 0.0 ? std::sqrt(wold / ctx->divisor) : 0.0;
         ctx->nObs = ctx->nObsCell = g->n;

@@ -123,7 +123,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         InputFactoid info(ctx, "GenModInfo", 731);
         // The observations behind the divisor: N before the partial variables
         // took their degrees of freedom, for every divisor kind.
-        const bool dfKind = std::memcmp(ctx->vardefKind, "DF      ", 8) == 0;
+        const bool dfKind = std::memcmp(ctx->vardefKind, kVardefDefault, 8) == 0;
         info.count(300, ctx->nObs + (dfKind ? partialUsed : 0));
         info.count(301, n);
         if (ctx->nPartial > 0) info.count(302, ctx->nPartial);

@@ -163,7 +163,7 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     ctx->edfGiven = cell_value(r, kProcEdf);
     ctx->dfReduce = cell_value(r, kProcDfReduce);
     ctx->randomSeed = option_int(cell_value(r, kProcRandom));
-    std::memcpy(ctx->vardefKind, cell(r, kProcVardef).given ? cell(r, kProcVardef).name : "DF      ", 8);
+    std::memcpy(ctx->vardefKind, cell(r, kProcVardef).given ? cell(r, kProcVardef).name : kVardefDefault, 8);
 
     const OptionCell& start = cell(r, kProcStart);
     const double startDefault = proc_cell_row(kProcStart).value;
