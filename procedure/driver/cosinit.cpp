@@ -190,9 +190,9 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     // Confidence levels are stored as the probability of each tail.
     ctx->alphaEcv = 0.5 * cell_value(r, kProcAlphaEcv);
     ctx->alphaRms = 0.5 * cell_value(r, kProcAlphaRms);
-    store_given(r, kProcASingular, &hooks->covTol1);
-    store_given(r, kProcMSingular, &hooks->covTol2);
-    store_given(r, kProcVSingular, &hooks->covTol3);
+    store_given(r, kProcASingular, &hooks->covSingAbs);
+    store_given(r, kProcMSingular, &hooks->covSingRel);
+    store_given(r, kProcVSingular, &hooks->covSingVar);
     store_given(r, kProcCovSing, &hooks->ginvTol);
 
     // Flag bits.
