@@ -66,7 +66,8 @@ enum : int32_t {
     kNoVariance = 5,
     kSingular = 6,
     kInwgtNotRead = 7,
-    kTooFewObservations = 8
+    kTooFewObservations = 8,
+    kNotFinite = 9
 };
 
 using velix::pk;
@@ -90,9 +91,8 @@ namespace velix::detail {
 
 void allocate_moment_arrays(ProcContext* ctx) {
     if (ctx->means != nullptr) return;
-    int16_t partial = 0;
-    while (velix::detail::list_variable(ctx, kListPartial, partial) != 0) ++partial;
-    if (ctx->nPartial == 0) ctx->nPartial = partial;
+    // nPartial is the PARTIAL list as resolved on DATA=, which the host reads
+    // after the analysis variables.
     if (ctx->nRead == 0) ctx->nRead = ctx->nVar + ctx->nPartial + (ctx->interceptVar ? 1 : 0);
     const int64_t m = ctx->nRead + 1;
     const int64_t n = ctx->nManifest;
@@ -226,6 +226,17 @@ void widen(double* a, int32_t m, int32_t k, const double* row) {
         }
 }
 
+// An LS method whose weights cannot be formed analyses the BY group by ULS
+// only.  Its results are not those asked for, so the step's return code
+// says so (as the plain method's would) and message `number` says why.
+// Returns -1 (go on).
+int32_t uls_only(ProcContext* ctx, int32_t number) {
+    ctx->methodGroup = kMethodUls;
+    xpmlog(kMsgProc, number);
+    raise_error_level(ctx, kLevelNoMoments);
+    return -1;
+}
+
 // Steps 13: the weights of the WLS-type methods.  Returns a result code,
 // or -1 to go on (possibly switched to ULS).
 int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
@@ -237,19 +248,14 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     if (!ctx->inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
         xpmlog(kMsgProc, 9, g->n);
         ctx->kurtosisWanted = 0;
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) {
-            ctx->methodGroup = kMethodUls;
-            return -1;
-        }
+        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
+        xpmlog(kMsgProc, 15, g->n);
         return kTooFewForWeights;
     }
     const int32_t level = wls ? cosfiw1(ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(ctx, 1, 5, 6, inverse, &g->list);
     if (level >= 5 || level < 0) {
         xpmlog(kMsgProc, 10);
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) {
-            ctx->methodGroup = kMethodUls;
-            return -1;
-        }
+        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
         return kWeightRoutineFailed;
     }
     if (!ctx->inwgtUsed) {
@@ -613,8 +619,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
             }
             // ULS then GLS: the group is analysed by ULS only; the matrix
             // stays as formed, nothing is converted again.
-            ctx->methodGroup = kMethodUls;
-            xpmlog(kMsgProc, 24);
+            uls_only(ctx, 24);
         }
     }
 
@@ -644,6 +649,23 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     }
     cosinst(ctx);
     return kGoOn;
+}
+
+// Input moments that overflow (huge standard deviations beside a
+// correlation matrix) would carry Infinity and NaN into every result: false,
+// with message 27 naming the first such variable, when the means or the
+// packed covariances cov of the manifest variables are not finite.
+bool moments_finite(ProcContext* ctx, const double* cov) {
+    for (int32_t i = 0; i < ctx->nManifest; ++i) {
+        bool finite = std::isfinite(ctx->means[i]) || wzmis(ctx->means[i]);
+        for (int32_t j = 0; j <= i && finite; ++j) finite = std::isfinite(cov[pk(i, j)]);
+        if (!finite) {
+            const NameRecord& r = velix::detail::moment_names(ctx)[i];
+            xpmlog(kMsgProc, 27, static_cast<int32_t>(r.length), r.text);
+            return false;
+        }
+    }
+    return true;
 }
 
 int32_t run(ProcContext* ctx, Group* g) {
@@ -747,6 +769,8 @@ int32_t run(ProcContext* ctx, Group* g) {
             cov[pk(i, j)] = ctx->symatrixInput ? ctx->momentMatrix[pk(i, j)]
                                                : ctx->momentMatrix[pk(i, j)] * ctx->stdDevs[i] * ctx->stdDevs[j];
 
+    if (!moments_finite(ctx, cov)) return kNotFinite;
+
     // 10. Constant variables among moments about zero: such a variable is an
     // intercept.  Its weighted second moment about zero is (sum of weights /
     // divisor) times its squared mean.
@@ -848,7 +872,8 @@ int32_t coscorr(ProcContext* ctx) {
     Group g;
     const int32_t result = run(ctx, &g);
 
-    // 24. Exit.
+    // 24. Exit.  Too few observations was only a note so far.
+    if (result == kTooFewObservations) xpmlog(kMsgProc, 14, ctx->nObs);
     if (result != 0) raise_error_level(ctx, kLevelNoMoments);
     zmsgsav(0, 0, nullptr, 0);
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);

@@ -53,10 +53,18 @@ std::vector<double> without(const double* a, int32_t n, int32_t k) {
 NameRecord statistic_name(ProcContext* ctx, int32_t i) {
     const NameRecord* names = velix::detail::moment_names(ctx);
     if (i < ctx->nManifest) return names[i];
+    // The partial variables as resolved on DATA= (PARTIAL _NUMERIC_ names
+    // no variable itself).
     NameRecord r;
-    const NameArray& partial = ctx->procOptions->lists[kListPartial];
     const int32_t k = i - ctx->nManifest;
-    if (k < partial.count) r = partial.names[k];
+    const HostVariableDescriptor* d = nullptr;
+    if (ctx->hostLists == nullptr) return r;
+    const VariableList& partial = ctx->hostLists->entry[kHostListPartial];
+    if (k < partial.count && xvname(ctx->dataSetHandle[kRoleData], partial.numbers[k], &d) == 0) {
+        r.length = static_cast<int16_t>(std::min<int>(d->nameLength, sizeof r.text));
+        std::memset(r.text, ' ', sizeof r.text);
+        std::memcpy(r.text, d->name, r.length);
+    }
     return r;
 }
 

@@ -320,6 +320,8 @@ void mode2(ProcContext* ctx) {
         xexit(kLevelInputError, 0);
     }
     if (cmppdv(0, nullptr, 0, work) != 0 || cmpgen(work) != 0) xexit(kLevelNoMemory, 0);
+    // MAXTIME= bounds the step's time, the statements' loops included.
+    cmptime(nlp->maxTime, work);
     std::copy(ctx->xCopy, ctx->xCopy + ctx->nParmAll, nlp->x);
 }
 

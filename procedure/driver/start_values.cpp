@@ -199,6 +199,7 @@ void cosinst(ProcContext* ctx) {
         if (errors != 0 || rc >= kCmpRunFault) {
             if (rc == kCmpRunFault) xpmlog(kMsgProc, 488);
             if (rc == kCmpRunAbort) xpmlog(kMsgProc, 489);
+            if (rc < kCmpRunFault) xpmlog(kMsgProc, 26);
             xexit(kLevelProgramFailed, 0);
         }
     }
