@@ -28,7 +28,6 @@ using namespace velix::report;
 
 namespace {
 
-constexpr uint32_t kKyrMethodPublishMatrix = 388;
 constexpr char kNearlyViolated[] = "   *?*";
 
 HostText* msg(int32_t number) { return kyrmsg(kMsgNlp, number); }
@@ -199,10 +198,10 @@ void dependency_matrix(NlpProblem* p, const char* name, int32_t title, int32_t d
     const int32_t zero = 0;
     const std::string path = std::string("Orvo.NLP.") + name;
     KyrArg args[] = {
-        kyr_text(339, kyrtxt(path.c_str(), -1)), kyr_text(138, kyrtxt(name, -1)), kyr_text(267, msg(description)),
-        kyr_text(296, msg(title)), kyr_address(389, kKyrDoubles, numbers.data()), kyr_int(390, 1),
-        kyr_int(391, static_cast<int32_t>(numbers.size())), kyr_counted(105, "rf", 2), kyr_int(278, 0),
-        kyr_int(280, 1), kyr_int(371, 1), kyr_address(393, kKyrCell, &zero)};
+        kyr_text(kAttrTemplatePath, kyrtxt(path.c_str(), -1)), kyr_text(kAttrName, kyrtxt(name, -1)), kyr_text(kAttrDescription, msg(description)),
+        kyr_text(kAttrLabel, msg(title)), kyr_address(kAttrValues, kKyrDoubles, numbers.data()), kyr_int(kAttrRows, 1),
+        kyr_int(kAttrColumns, static_cast<int32_t>(numbers.size())), kyr_counted(kAttrStorage, "rf", 2), kyr_int(kAttrLabelWidth, 0),
+        kyr_int(kAttrSwitch280, 1), kyr_int(kAttrSwitch371, 1), kyr_address(kAttrPieceStyle, kKyrCell, &zero)};
     const int32_t rc = wobmth(p->out.kyrObject, nullptr, kKyrMethodPublishMatrix, 12, args);
     if (kyr_failed(rc)) xprrlog(0, rc);
 }

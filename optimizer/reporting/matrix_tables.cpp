@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr uint32_t kKyrMethodPublishMatrix = 388;
 // "X" and the number i (from 1) for every column, also beyond the first
 // thousand, so that a wide table is never labelled in part.
 std::vector<NameRecord> generated_labels(int32_t count) {
@@ -64,18 +63,18 @@ int32_t znlppmt(HostObject* manager, const char* name, int32_t shape, int32_t co
     }
     KyrArg args[12];
     int32_t k = 0;
-    args[k++] = kyr_text(339, kyrtxts("Orvo.NLP.%*s", 12, len, name));
-    args[k++] = kyr_text(138, kyrtxt(name, len));
-    args[k++] = kyr_text(296, kyrmsg(kMsgNlp, titleMessage));
-    args[k++] = kyr_text(267, labelMessage != 0 ? kyrmsg(kMsgNlp, labelMessage) : nullptr);
-    args[k++] = kyr_address(389, kKyrDoubles, values);
-    args[k++] = kyr_int(390, rows);
-    args[k++] = kyr_int(391, count);
-    args[k++] = kyr_address(402, kKyrRowLabels, labels);
-    if (rowLabels != nullptr) args[k++] = kyr_address(412, kKyrRowLabels, rowLabels);
-    args[k++] = kyr_counted(105, storage, 2);
-    args[k++] = kyr_int(280, 1);
-    args[k++] = kyr_int(371, 1);
+    args[k++] = kyr_text(kAttrTemplatePath, kyrtxts("Orvo.NLP.%*s", 12, len, name));
+    args[k++] = kyr_text(kAttrName, kyrtxt(name, len));
+    args[k++] = kyr_text(kAttrLabel, kyrmsg(kMsgNlp, titleMessage));
+    args[k++] = kyr_text(kAttrDescription, labelMessage != 0 ? kyrmsg(kMsgNlp, labelMessage) : nullptr);
+    args[k++] = kyr_address(kAttrValues, kKyrDoubles, values);
+    args[k++] = kyr_int(kAttrRows, rows);
+    args[k++] = kyr_int(kAttrColumns, count);
+    args[k++] = kyr_address(kAttrColumnLabels, kKyrRowLabels, labels);
+    if (rowLabels != nullptr) args[k++] = kyr_address(kAttrRowLabels, kKyrRowLabels, rowLabels);
+    args[k++] = kyr_counted(kAttrStorage, storage, 2);
+    args[k++] = kyr_int(kAttrSwitch280, 1);
+    args[k++] = kyr_int(kAttrSwitch371, 1);
     const int32_t rc = wobmth(manager, nullptr, kKyrMethodPublishMatrix, k, args);
     const int32_t status = rc < 0 ? rc : 0;
     xprrlog(0, status);

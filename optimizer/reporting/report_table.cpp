@@ -13,10 +13,6 @@
 
 namespace velix::report {
 
-namespace {
-constexpr uint32_t kKyrMethodSetVariable = 316;
-}
-
 int32_t number_digits(int32_t count) { return count <= 998 ? 3 : count <= 9998 ? 4 : 5; }
 
 ReportTable::ReportTable(HostObject* manager, const char* name, int32_t title) : manager_(manager), name_(name) {
@@ -31,27 +27,27 @@ void ReportTable::check(int32_t status) {
 
 void ReportTable::title_variable(const char* variable, HostText* text) {
     if (!ok_) return;
-    KyrArg args[] = {kyr_text(311, kyrtxt(variable, -1)), kyr_text(287, text)};
-    check(wobmth(table_, nullptr, kKyrMethodSetVariable, 2, args));
+    KyrArg args[] = {kyr_text(kAttrVariableName, kyrtxt(variable, -1)), kyr_text(kAttrValue, text)};
+    check(wobmth(table_, nullptr, kKyrMethodDynamicVariable, 2, args));
 }
 
 void ReportTable::integer(const char* name, const int32_t* cell, int32_t digits) {
     if (!ok_) return;
-    const KyrArg extra = kyr_int(272, digits);
+    const KyrArg extra = kyr_int(kAttrDisplayWidth, digits);
     check(kyr_table_column(table_, kColInteger, name, cell, &extra, 1));
 }
 
 void ReportTable::real(const char* name, const double* cell, const char* templateColumn) {
     if (!ok_) return;
-    const KyrArg extra = kyr_text(339, templateColumn != nullptr ? kyrtxt(templateColumn, -1) : nullptr);
+    const KyrArg extra = kyr_text(kAttrTemplatePath, templateColumn != nullptr ? kyrtxt(templateColumn, -1) : nullptr);
     check(kyr_table_column(table_, kColDouble, name, cell, &extra, templateColumn != nullptr ? 1 : 0));
 }
 
 void ReportTable::chars(const char* name, const char* cell, int32_t width, const char* templateColumn) {
     if (!ok_) return;
-    KyrArg extra[2] = {kyr_int(289, width)};
+    KyrArg extra[2] = {kyr_int(kAttrWidth, width)};
     int32_t count = 1;
-    if (templateColumn != nullptr) extra[count++] = kyr_text(339, kyrtxt(templateColumn, -1));
+    if (templateColumn != nullptr) extra[count++] = kyr_text(kAttrTemplatePath, kyrtxt(templateColumn, -1));
     check(kyr_table_column(table_, kColChars, name, cell, extra, count));
 }
 
@@ -74,7 +70,7 @@ void ReportTable::deliver() {
 }
 
 bool centred_note(HostObject* manager, HostText* text, int32_t level) {
-    KyrArg args[] = {kyr_text(577, text), kyr_int(280, level), kyr_int(371, 1), kyr_char(273, 'c')};
+    KyrArg args[] = {kyr_text(kAttrText, text), kyr_int(kAttrSwitch280, level), kyr_int(kAttrSwitch371, 1), kyr_char(kAttrJustify, 'c')};
     const int32_t rc = wobmth(manager, nullptr, kKyrMethodNote, 4, args);
     if (!kyr_failed(rc)) return true;
     xprrlog(0, rc);
