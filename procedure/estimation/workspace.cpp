@@ -2,6 +2,7 @@
 // every vector and matrix of the problem block that the driver, the
 // line searches, the active set and the techniques use, carved from one
 // host pool so that a failed allocation is one memory shortage.
+#include <algorithm>
 #include <cstring>
 
 #include "procedure/estimation/estimation.h"
@@ -52,7 +53,10 @@ bool estimation_workspace(NlpProblem* nlp, HostAllocator* pool) {
     nlp->constantFlags = static_cast<int16_t*>(c.take(2 * n));
     nlp->fdForward = c.doubles(n);
     nlp->fdCentral = c.doubles(n);
-    nlp->stdErrors = c.doubles(n);
+    // The standard errors of the dependent parameters follow those of the
+    // independent ones.
+    const int64_t nAll = nlp->procContext != nullptr ? std::max<int64_t>(n, nlp->procContext->nParmAll) : n;
+    nlp->stdErrors = c.doubles(nAll);
     nlp->lagrangeGradient = c.doubles(n);
     nlp->multipliers = c.doubles(n + rows);
     nlp->rowBuffer = c.doubles(n);

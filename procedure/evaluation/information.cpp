@@ -122,7 +122,9 @@ void standard_errors(const EvalView& v, const double* cov, double* se) {
     }
     for (int32_t e = 0; e < v.nElements; ++e) {
         const int32_t p = v.el->parameter[e];
-        if (p >= 0) continue;
+        // A dependent parameter's entry follows the independent ones; the
+        // vector holds every parameter, and an entry beyond it is not written.
+        if (p >= 0 || -p - 1 >= v.nParmAll) continue;
         const double* g = velix::detail::dependent_derivatives(v, p);
         double var = 0.0;
         for (int32_t k = 0; k < q; ++k)

@@ -117,4 +117,15 @@ TEST_F(Outest, CovarianceGivesTheReferenceStandardErrors) {
     EXPECT_EQ(checked, se.size());
 }
 
+TEST_F(Outest, DependentParameterStandardErrorStaysInItsVector) {
+    // l3 is defined by the program: its standard error follows those of the
+    // free parameters in a vector sized for all of them (under the address
+    // sanitizer a write past the free parameters' end fails this run).
+    const RunResult r = run("outest=est", "l3 = 0.5 * l2;\n");
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const Rows rows = read_rows(dir_ + "/est.csv");
+    EXPECT_EQ(rows.column("l3"), rows.header.size()) << "a dependent parameter has no OUTEST= variable";
+    EXPECT_NE(rows.column("l2"), rows.header.size());
+}
+
 }  // namespace
