@@ -80,7 +80,7 @@ NameRecord statistic_name(ProcContext* ctx, int32_t i) {
     const NameRecord* names = velix::detail::moment_names(ctx);
     if (i < ctx->nManifest) return names[i];
     NameRecord r;
-    const NameArray& partial = ctx->procOptions->lists[kListPartial];
+    const NameArray& partial = ctx->options.procOptions->lists[kListPartial];
     const int32_t k = i - ctx->nManifest;
     if (k < partial.count) r = partial.names[k];
     return r;
@@ -91,13 +91,13 @@ NameRecord statistic_name(ProcContext* ctx, int32_t i) {
 namespace velix::detail {
 
 const NameRecord* moment_names(ProcContext* ctx) {
-    if (ctx->interceptVar && ctx->nManifest > ctx->nVar) {
-        NameRecord& r = ctx->manifestNames[ctx->nVar];
+    if (ctx->options.interceptVar && ctx->nManifest > ctx->nVar) {
+        NameRecord& r = ctx->input.manifestNames[ctx->nVar];
         std::memset(r.text, ' ', sizeof r.text);
         std::memcpy(r.text, "Intercept", 9);
         r.length = 9;
     }
-    return ctx->manifestNames;
+    return ctx->input.manifestNames;
 }
 
 int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const double* values,
@@ -125,12 +125,12 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
 }  // namespace velix::detail
 
 void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, const KurtosisList* list) {
-    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
+    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
     int32_t n = ctx->nManifest;
     const bool dropIntercept = intercept >= 0 && intercept < ctx->nVar;
     if (dropIntercept) --n;
-    const int32_t nStat = ctx->nRead;
-    const uint32_t pf = ctx->printFlags;
+    const int32_t nStat = ctx->moments.nRead;
+    const uint32_t pf = ctx->options.printFlags;
     // PSUMMARY (bit 1 of printFlags) alone leaves the statistics out; PALL
     // and PRINT (bits 4 and 3) keep them.
     const bool printSimple = (pf & 0x02u) == 0 || (pf & 0x18u) != 0;
@@ -141,8 +141,8 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
     // Title line naming the method.
     {
         int32_t number = 285 + ctx->methodRequested;
-        if (ctx->covAnalysis && !ctx->inwgtUsed && ctx->methodRequested == kMethodWls) number = 296;
-        if (ctx->covAnalysis && !ctx->inwgtUsed && ctx->methodRequested == kMethodUlsWls) number = 297;
+        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed && ctx->methodRequested == kMethodWls) number = 296;
+        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed && ctx->methodRequested == kMethodUlsWls) number = 297;
         char method[81];
         xpmstr(method, -1 - 80, kGroupProc, number);
         KyrArg args[] = {KyrArg{}, kyr_int(440, 2), kyr_int(148, -1),
@@ -156,14 +156,14 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         Factoid info(ctx, "GenModInfo", 731);
         // The observations behind the divisor: N before the partial variables
         // took their degrees of freedom, for every divisor kind.
-        const bool dfKind = std::memcmp(ctx->vardefKind, "DF      ", 8) == 0;
+        const bool dfKind = std::memcmp(ctx->options.vardefKind, "DF      ", 8) == 0;
         info.count(300, ctx->nObs + (dfKind ? partialUsed : 0));
         info.count(301, n);
-        if (ctx->nPartial > 0) info.count(302, ctx->nPartial);
+        if (ctx->moments.nPartial > 0) info.count(302, ctx->moments.nPartial);
         info.count(303, ctx->nMoments);
         info.count(304, ctx->nTerms, true);
         info.count(305, ctx->nMatrices, true);
-        if (ctx->nPartial > 0) info.count(306, ctx->nObs, true);
+        if (ctx->moments.nPartial > 0) info.count(306, ctx->nObs, true);
         info.count(307, ctx->nParmFree, true);
         if (!info.end()) return;
 
@@ -183,11 +183,11 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         if (!column(20, "Variable", nameCell, width) || !column(5, "Mean", &mean, 0) ||
             !column(5, "StD", &sd, 0))
             return;
-        if (ctx->kurtosisWanted && (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
+        if (ctx->options.kurtosisWanted && (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
             return;
         {
             KyrArg args[] = {kyr_counted(311, "title", 5),
-                             kyr_text(287, kyrmsg(kGroupProc, ctx->momentOrigin != 0 ? 309 : 311))};
+                             kyr_text(287, kyrmsg(kGroupProc, ctx->moments.momentOrigin != 0 ? 309 : 311))};
             if (kyr_failed(wobmth(table, nullptr, 316, 2, args))) return;
         }
         if (kyr_failed(kyr_table_end_columns(table))) return;
@@ -199,22 +199,22 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
             const NameRecord r = statistic_name(ctx, i);
             std::memset(nameCell, ' ', 32);
             std::memcpy(nameCell, r.text, static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32)));
-            mean = ctx->means[i];
-            sd = ctx->stdDevs[i];
-            skew = ctx->skewness[i];
-            kurt = ctx->uniKurtosis[i];
+            mean = ctx->moments.means[i];
+            sd = ctx->moments.stdDevs[i];
+            skew = ctx->moments.skewness[i];
+            kurt = ctx->moments.uniKurtosis[i];
             if (kyr_failed(kyr_table_add_row(table))) return;
         }
         if (kyr_failed(kyr_table_end_rows(table))) return;
         if (kyr_failed(kyr_table_deliver(ctx->kyrManager, output))) return;
 
-        if (ctx->kurtosisWanted) {
+        if (ctx->options.kurtosisWanted) {
             for (int32_t i = 0; i < ctx->nVar; ++i) {
-                if (!wzmis(ctx->uniKurtosis[i])) continue;
+                if (!wzmis(ctx->moments.uniKurtosis[i])) continue;
                 const NameRecord r = statistic_name(ctx, i);
                 if (!note_text(ctx, kyrmsgs(kGroupProc, 312, static_cast<int32_t>(r.length), r.text))) return;
             }
-            const double* cells = ctx->kurtosisCells;
+            const double* cells = ctx->moments.kurtosisCells;
             Factoid kt(ctx, "Kurtosis", 721);
             kt.value(313, cells[0]);
             kt.value(510, cells[2]);
@@ -261,14 +261,14 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
     }
 
     if (printInput) {
-        const char* name = ctx->symatrixInput ? "InSymmetric" : ctx->covAnalysis ? "InCov" : "InCorr";
-        const int32_t title = ctx->symatrixInput ? 724 : ctx->covAnalysis ? 726 : 725;
+        const char* name = ctx->input.symatrixInput ? "InSymmetric" : ctx->options.covAnalysis ? "InCov" : "InCorr";
+        const int32_t title = ctx->input.symatrixInput ? 724 : ctx->options.covAnalysis ? 726 : 725;
         const std::vector<double> m = without(ctx->momentMatrix, ctx->nManifest, dropIntercept ? intercept : -1);
         std::vector<NameRecord> labels;
         const NameRecord* names = velix::detail::moment_names(ctx);
         for (int32_t i = 0; i < ctx->nManifest; ++i)
             if (!(dropIntercept && i == intercept)) labels.push_back(names[i]);
-        const int32_t style = !ctx->covAnalysis && !ctx->symatrixInput ? 7 : 0;
+        const int32_t style = !ctx->options.covAnalysis && !ctx->input.symatrixInput ? 7 : 0;
         velix::detail::publish_matrix(ctx, name, title, m.data(), n, n, labels.data(), labels.data(), "sc",
                                       style);
     }

@@ -13,14 +13,14 @@ namespace velix::detail {
 class RawPass {
 public:
     // Binds the first `count` analysis variables (manifestNumbers) to
-    // ctx->rowValues and the WEIGHT and FREQ variables, and rewinds DATA=
+    // ctx->cells.rowValues and the WEIGHT and FREQ variables, and rewinds DATA=
     // to the start of the BY group.
     RawPass(ProcContext* ctx, int32_t count);
     ~RawPass();
     RawPass(const RawPass&) = delete;
     RawPass& operator=(const RawPass&) = delete;
 
-    // The next usable observation: its values in ctx->rowValues, *weight
+    // The next usable observation: its values in ctx->cells.rowValues, *weight
     // the weight times the frequency, *frequency the frequency.  Skips
     // observations whose frequency (floor, 0 when missing) or weight (0
     // when missing) is not above 0 or that have a missing analysis value.

@@ -151,7 +151,7 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
 
     const OptionCell& sing = cell(r, 528);
     if (sing.given) nlp->singularTol = sing.value;
-    ctx->singular = sing.given && sing.value > 0.0 ? sing.value : kDefaultSingular;
+    ctx->options.singular = sing.given && sing.value > 0.0 ? sing.value : kDefaultSingular;
 
     const OptionCell& jac = cell(r, 416);
     ctx->jacobianModeRequested = jac.given ? option_int(jac.value) : 0;
@@ -161,102 +161,102 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
         ctx->jacobianModeRequested = 0;
     }
 
-    ctx->edfGiven = cell(r, 432).given ? cell(r, 432).value : missing;
-    ctx->dfReduce = cell(r, 448).given ? cell(r, 448).value : missing;
-    ctx->randomSeed = cell(r, 544).given ? option_int(cell(r, 544).value) : 0;
-    std::memcpy(ctx->vardefKind, cell(r, 560).given ? cell(r, 560).name : "DF      ", 8);
+    ctx->options.edfGiven = cell(r, 432).given ? cell(r, 432).value : missing;
+    ctx->options.dfReduce = cell(r, 448).given ? cell(r, 448).value : missing;
+    ctx->options.randomSeed = cell(r, 544).given ? option_int(cell(r, 544).value) : 0;
+    std::memcpy(ctx->options.vardefKind, cell(r, 560).given ? cell(r, 560).name : "DF      ", 8);
 
     const OptionCell& start = cell(r, 576);
-    ctx->startConst = start.given ? start.value : 0.5;
+    ctx->options.startConst = start.given ? start.value : 0.5;
     // A missing START= counts as 0, as for the integer options: no model
     // element may be left without a start value.
     if (start.given && (start.value == 0.0 || wzmis(start.value))) {
         xpmlog(kMsgProc, 74);
-        ctx->startConst = 0.5;
+        ctx->options.startConst = 0.5;
     }
     const OptionCell& slmw = cell(r, 608);
-    ctx->waldAlpha = slmw.given ? slmw.value : 0.05;
-    if (!(ctx->waldAlpha > kTiny)) ctx->waldAlpha = 0.05;  // also NaN
+    ctx->options.waldAlpha = slmw.given ? slmw.value : 0.05;
+    if (!(ctx->options.waldAlpha > kTiny)) ctx->options.waldAlpha = 0.05;  // also NaN
 
     const OptionCell& g4 = cell(r, 624);
     if (g4.given && option_int(g4.value) != 0) hooks->ginvMaxParams = option_int(g4.value);
 
-    ctx->varStartScale = cell(r, 640).given ? cell(r, 640).value : missing;
-    ctx->ridgeCell = cell(r, 656).given ? cell(r, 656).value : missing;
-    if (wzmis(ctx->ridgeCell)) ctx->ridgeCell = flag(proc, 16, 0x08) ? missing : 0.0;
-    ctx->wRidge = cell(r, 672).given ? cell(r, 672).value : 0.0;
-    ctx->asycovKind = cell(r, 688).given ? option_int(cell(r, 688).value) : 0;
-    ctx->option704 = cell(r, 704).given ? option_int(cell(r, 704).value) : 0;
-    ctx->wPenalty = cell(r, 720).given ? cell(r, 720).value : missing;
-    if (!wzmis(ctx->wPenalty) && !(ctx->wPenalty > kTiny)) ctx->wPenalty = 0.0;
-    ctx->nobsGiven = cell(r, 736).given ? cell(r, 736).value : missing;
+    ctx->options.varStartScale = cell(r, 640).given ? cell(r, 640).value : missing;
+    ctx->options.ridgeCell = cell(r, 656).given ? cell(r, 656).value : missing;
+    if (wzmis(ctx->options.ridgeCell)) ctx->options.ridgeCell = flag(proc, 16, 0x08) ? missing : 0.0;
+    ctx->options.wRidge = cell(r, 672).given ? cell(r, 672).value : 0.0;
+    ctx->options.asycovKind = cell(r, 688).given ? option_int(cell(r, 688).value) : 0;
+    ctx->options.option704 = cell(r, 704).given ? option_int(cell(r, 704).value) : 0;
+    ctx->options.wPenalty = cell(r, 720).given ? cell(r, 720).value : missing;
+    if (!wzmis(ctx->options.wPenalty) && !(ctx->options.wPenalty > kTiny)) ctx->options.wPenalty = 0.0;
+    ctx->options.nobsGiven = cell(r, 736).given ? cell(r, 736).value : missing;
     // Confidence levels are stored as the probability of each tail.
-    ctx->alphaEcv = 0.5 * (cell(r, 752).given ? cell(r, 752).value : 0.1);
-    ctx->alphaRms = 0.5 * (cell(r, 768).given ? cell(r, 768).value : 0.1);
-    ctx->option784 = cell(r, 784).given ? option_int(cell(r, 784).value) : 0;
+    ctx->options.alphaEcv = 0.5 * (cell(r, 752).given ? cell(r, 752).value : 0.1);
+    ctx->options.alphaRms = 0.5 * (cell(r, 768).given ? cell(r, 768).value : 0.1);
+    ctx->options.option784 = cell(r, 784).given ? option_int(cell(r, 784).value) : 0;
     store_given(r, 800, &hooks->covTol1);
     store_given(r, 816, &hooks->covTol2);
     store_given(r, 832, &hooks->covTol3);
     store_given(r, 848, &hooks->ginvTol);
 
     // Flag bits.
-    ctx->covAnalysis = flag(proc, 12, 0x40);
-    ctx->uncorrectedCorr = flag(proc, 12, 0x20);
-    ctx->uncorrectedCov = flag(proc, 12, 0x10);
-    ctx->interceptVar = flag(proc, 12, 0x08);
+    ctx->options.covAnalysis = flag(proc, 12, 0x40);
+    ctx->options.uncorrectedCorr = flag(proc, 12, 0x20);
+    ctx->options.uncorrectedCov = flag(proc, 12, 0x10);
+    ctx->options.interceptVar = flag(proc, 12, 0x08);
     if (flag(proc, 12, 0x04)) {
-        ctx->momentOrigin = 1;
+        ctx->moments.momentOrigin = 1;
         xpmlog(kMsgProc, 75);
     }
     if (flag(proc, 12, 0x02) && nlp->derivCheckMode == 0) nlp->derivCheckMode = 3;
     const bool noStdErr = flag(proc, 12, 0x01);
     const bool noMod = flag(proc, 13, 0x80);
-    ctx->noDfAdjust = flag(proc, 13, 0x40);
-    ctx->printEnabled = !flag(proc, 13, 0x20);
+    ctx->options.noDfAdjust = flag(proc, 13, 0x40);
+    ctx->options.printEnabled = !flag(proc, 13, 0x20);
     hooks->printCovariance = flag(proc, 14, 0x80);
-    ctx->modIndices = flag(proc, 14, 0x40);
-    ctx->kurtosisWanted = flag(proc, 14, 0x20);
-    ctx->printDetail = flag(proc, 14, 0x08);
-    ctx->matrixForm = flag(proc, 14, 0x02);
-    ctx->rebuildBeforeDerivs = flag(proc, 15, 0x20);
+    ctx->options.modIndices = flag(proc, 14, 0x40);
+    ctx->options.kurtosisWanted = flag(proc, 14, 0x20);
+    ctx->options.printDetail = flag(proc, 14, 0x08);
+    ctx->options.matrixForm = flag(proc, 14, 0x02);
+    ctx->options.rebuildBeforeDerivs = flag(proc, 15, 0x20);
     // FDCODE: the derivatives of the programming statements come from finite
     // differences of the rebuilt model, so no analytic ones are requested.
-    ctx->fdDepDerivs = ctx->rebuildBeforeDerivs;
-    ctx->programListing = flag(proc, 15, 0x10);
-    ctx->startNotes = flag(proc, 16, 0x80);
+    ctx->program.fdDepDerivs = ctx->options.rebuildBeforeDerivs;
+    ctx->program.programListing = flag(proc, 15, 0x10);
+    ctx->options.startNotes = flag(proc, 16, 0x80);
     hooks->printCrossProduct = flag(proc, 16, 0x40);
     hooks->printHessian = flag(proc, 17, 0x40);
-    ctx->printEffects = flag(proc, 13, 0x01);
+    ctx->options.printEffects = flag(proc, 13, 0x01);
     // The remaining print and option bits are kept whole for their readers.
-    ctx->printFlags = static_cast<uint32_t>(proc->flags[1] & 0x1F) |
+    ctx->options.printFlags = static_cast<uint32_t>(proc->flags[1] & 0x1F) |
                       static_cast<uint32_t>(proc->flags[2] & 0x17) << 8 |
                       static_cast<uint32_t>(proc->flags[3] & 0xC3) << 16;
-    ctx->optionFlags = static_cast<uint32_t>(proc->flags[4] & 0x03) |
+    ctx->options.optionFlags = static_cast<uint32_t>(proc->flags[4] & 0x03) |
                        static_cast<uint32_t>(proc->flags[5] & 0xA0) << 8;
 
     // Print settings: NOPRINT clears everything; otherwise the print level
     // switches the lower levels' output on (PALL > PRINT > default > PSHORT
     // > PSUMMARY).
-    if (!ctx->printEnabled) {
-        ctx->printFlags = 0;
-        ctx->programListing = 0;
-        ctx->modIndices = 0;
-        ctx->kurtosisWanted = 0;
-        ctx->printDetail = 0;
+    if (!ctx->options.printEnabled) {
+        ctx->options.printFlags = 0;
+        ctx->program.programListing = 0;
+        ctx->options.modIndices = 0;
+        ctx->options.kurtosisWanted = 0;
+        ctx->options.printDetail = 0;
         hooks->printCovariance = hooks->printCrossProduct = hooks->printHessian = 0;
     } else {
         const bool pall = flag(proc, 13, 0x10), print = flag(proc, 13, 0x08);
         const bool pshort = flag(proc, 13, 0x04), psummary = flag(proc, 13, 0x02);
         const bool reduced = (pshort || psummary) && !pall && !print;
-        ctx->modelListing = !psummary || pall || print;
-        ctx->printInputModel = !reduced;
+        ctx->options.modelListing = !psummary || pall || print;
+        ctx->options.printInputModel = !reduced;
         if (pall) {
-            ctx->modIndices = 1;
-            ctx->printDetail = 1;
-            ctx->printEffects = 1;
+            ctx->options.modIndices = 1;
+            ctx->options.printDetail = 1;
+            ctx->options.printEffects = 1;
             hooks->printCovariance = 1;
         }
-        if (noMod) ctx->modIndices = 0;
+        if (noMod) ctx->options.modIndices = 0;
     }
     // The estimation results (covariance of the estimates) are wanted
     // unless neither standard errors nor modification indices are.
@@ -270,7 +270,7 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
                                     : 0;
     }
     if (hooks->wantCovariance == 0) {
-        ctx->modIndices = 0;
+        ctx->options.modIndices = 0;
         hooks->printCovariance = hooks->printCrossProduct = 0;
     }
 }
@@ -312,13 +312,13 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
 
     // SSCP input with an Intercept variable: the intercept becomes the list,
     // or a list that names it asks for moments about zero.
-    if (type_is(ctx->dataType, "SSCP") && ctx->interceptVarNumber > 0) {
+    if (type_is(ctx->input.dataType, "SSCP") && ctx->input.interceptVarNumber > 0) {
         std::vector<int16_t>& v = store[kHostListVar];
-        if (v.empty() && !ctx->interceptVar) {
-            v.push_back(ctx->interceptVarNumber);
+        if (v.empty() && !ctx->options.interceptVar) {
+            v.push_back(ctx->input.interceptVarNumber);
             xpmlog(kMsgProc, 85);
-        } else if (std::find(v.begin(), v.end(), ctx->interceptVarNumber) != v.end()) {
-            ctx->momentOrigin = 1;
+        } else if (std::find(v.begin(), v.end(), ctx->input.interceptVarNumber) != v.end()) {
+            ctx->moments.momentOrigin = 1;
             xpmlog(kMsgProc, 84);
         }
     }
@@ -334,29 +334,29 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
         xpmlog(kMsgProc, 89);
         raise_error_level(ctx, 2000);
     }
-    ctx->hostLists = keep_lists(lists);
+    ctx->input.hostLists = keep_lists(lists);
     ctx->nByVars = lists.entry[kHostListBy].count;
     const VariableList& var = lists.entry[kHostListVar];
     // An Intercept variable of DATA= among the analysis variables is the
     // intercept of the augmented moments: a second one of the same name
     // would duplicate it.
-    if (ctx->interceptVar && ctx->interceptVarNumber > 0 &&
-        std::find(var.numbers, var.numbers + var.count, ctx->interceptVarNumber) != var.numbers + var.count) {
-        ctx->interceptVar = 0;
-        ctx->momentOrigin = 1;
+    if (ctx->options.interceptVar && ctx->input.interceptVarNumber > 0 &&
+        std::find(var.numbers, var.numbers + var.count, ctx->input.interceptVarNumber) != var.numbers + var.count) {
+        ctx->options.interceptVar = 0;
+        ctx->moments.momentOrigin = 1;
         xpmlog(kMsgProc, 76);
     }
     ctx->nManifest = ctx->nVar = var.count;
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
-    ctx->manifestNames = static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * (var.count + 1), 4));
-    ctx->manifestNumbers = static_cast<int16_t*>(a->allocate(a, sizeof(int16_t) * (var.count + 1), 4));
-    if (!ctx->manifestNames || !ctx->manifestNumbers) xexit(1016, 0);
+    ctx->input.manifestNames = static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * (var.count + 1), 4));
+    ctx->input.manifestNumbers = static_cast<int16_t*>(a->allocate(a, sizeof(int16_t) * (var.count + 1), 4));
+    if (!ctx->input.manifestNames || !ctx->input.manifestNumbers) xexit(1016, 0);
     int32_t width = 8, labelWidth = 0;
     for (int32_t i = 0; i < var.count; ++i) {
         const HostVariableDescriptor* d = nullptr;
-        ctx->manifestNumbers[i] = var.numbers[i];
+        ctx->input.manifestNumbers[i] = var.numbers[i];
         if (xvname(data, var.numbers[i], &d) != 0) xexit(9999, 0);
-        NameRecord& n = ctx->manifestNames[i];
+        NameRecord& n = ctx->input.manifestNames[i];
         n = NameRecord();
         n.length = static_cast<int16_t>(std::min<int>(d->nameLength, 32));
         std::memset(n.text, ' ', sizeof n.text);
@@ -367,18 +367,18 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     // The augmented moment matrix: the constant 1 joins the analysis
     // variables after them as the variable "Intercept", which the model may
     // name like any other manifest variable.
-    if (ctx->interceptVar && var.count > 0) {
-        NameRecord& n = ctx->manifestNames[var.count];
+    if (ctx->options.interceptVar && var.count > 0) {
+        NameRecord& n = ctx->input.manifestNames[var.count];
         n = NameRecord();
         std::memset(n.text, ' ', sizeof n.text);
         std::memcpy(n.text, "Intercept", 9);
         n.length = 9;
-        ctx->manifestNumbers[var.count] = 0;
+        ctx->input.manifestNumbers[var.count] = 0;
         ctx->nManifest = var.count + 1;
         width = std::max<int32_t>(width, n.length);
     }
-    ctx->varNameWidth = width;
-    ctx->labelWidth = labelWidth > 0 ? std::max(labelWidth, 40) : 0;
+    ctx->input.varNameWidth = width;
+    ctx->input.labelWidth = labelWidth > 0 ? std::max(labelWidth, 40) : 0;
     if (var.count == 0 && ctx->errorLevel <= 999) {
         xpmlog(kMsgProc, 97);
         raise_error_level(ctx, 1008);
@@ -397,11 +397,11 @@ void cosinit(ProcContext* ctx) {
         v_global_gcb_anchor->stepAllocator, sizeof(ParseArea2), 4)) ParseArea2();
     if (cmppars(cosang(), result, area2, 1, ctx->cmpWork) != 0) xexit(result->status, 0);
     ctx->stmtList = result->root;
-    ctx->program = area2;
-    ctx->hasProgram = area2->nProgramStatements != 0;
+    ctx->program.statements = area2;
+    ctx->program.hasProgram = area2->nProgramStatements != 0;
     if (area2->nProgramStatements > 0) xpmlog(kMsgProc, 70, area2->nProgramStatements);
     auto* rec = static_cast<ProcOptionRecord*>(ctx->stmtList->payload);
-    ctx->procOptions = rec;
+    ctx->options.procOptions = rec;
 
     // 3. Optimizer options.
     cosop11(ctx, nlp);
@@ -428,15 +428,14 @@ void cosinit(ProcContext* ctx) {
     bind(kRoleData, kCellData);
     DataSetInfo info;
     xoinfo(ctx->dataSetHandle[kRoleData], kInfoDescription, &info);
-    std::memcpy(ctx->dataSetType[0], info.type, 8);
+    std::memcpy(ctx->input.dataType, info.type, 8);
     ctx->bySyncState = 0;
 
     // 6. The other roles.
     if (rec->dataSets[kCellInram].handle) {
         bind(kRoleInram, kCellInram);
-        ctx->inramUsed = 1;
+        ctx->input.inramUsed = 1;
         xoinfo(ctx->dataSetHandle[kRoleInram], kInfoDescription, &info);
-        std::memcpy(ctx->dataSetType[1], info.type, 8);
         if (std::memcmp(info.type, "RAM", 3) != 0) xpmlog(kMsgProc, 72);
     }
     bind(kRoleOutstat, kCellOutstat);
@@ -446,9 +445,8 @@ void cosinit(ProcContext* ctx) {
     bind(kRoleOutest, kCellOutest);
     if (rec->dataSets[kCellInest].handle) {
         bind(kRoleInest, kCellInest);
-        ctx->inestUsed = 1;
+        ctx->input.inestUsed = 1;
         xoinfo(ctx->dataSetHandle[kRoleInest], kInfoDescription, &info);
-        std::memcpy(ctx->dataSetType[2], info.type, 8);
         if (!type_is(info.type, "EST")) xpmlog(kMsgProc, 98);
     }
     nlp->refreshFBeforeConJac = 1;
@@ -457,32 +455,31 @@ void cosinit(ProcContext* ctx) {
     read_options(ctx, ctx->stmtList, rec);
 
     // 8. Input kind.
-    std::memcpy(ctx->dataType, ctx->dataSetType[0], 8);
-    if (type_is(ctx->dataType, "RAM")) {
+    if (type_is(ctx->input.dataType, "RAM")) {
         xpmlog(kMsgProc, 78);
         raise_error_level(ctx, 4);
     }
     static const char* const kMomentTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV",
                                                "SSCP", "FACTOR", "ACE", "EST"};
-    ctx->rawData = 1;
+    ctx->input.rawData = 1;
     for (const char* t : kMomentTypes)
-        if (type_is(ctx->dataType, t)) ctx->rawData = 0;
-    ctx->symatrixInput = type_is(ctx->dataType, "SYMATRIX");
+        if (type_is(ctx->input.dataType, t)) ctx->input.rawData = 0;
+    ctx->input.symatrixInput = type_is(ctx->input.dataType, "SYMATRIX");
 
     // 9. Special variables of DATA=.
     HostDataSet* data = ctx->dataSetHandle[kRoleData];
-    xvfind(data, "_TYPE_", 6, &ctx->typeVar, 0);
-    if (xvfind(data, "Intercept", 9, &ctx->interceptVarNumber, 0) != 0)
-        xvfind(data, "Intercep", 8, &ctx->interceptVarNumber, 0);
-    xvfind(data, "_NAME_", 6, &ctx->nameVar, 0);
+    xvfind(data, "_TYPE_", 6, &ctx->input.typeVar, 0);
+    if (xvfind(data, "Intercept", 9, &ctx->input.interceptVarNumber, 0) != 0)
+        xvfind(data, "Intercep", 8, &ctx->input.interceptVarNumber, 0);
+    xvfind(data, "_NAME_", 6, &ctx->input.nameVar, 0);
 
     // 10. Moment input.
-    if (!ctx->rawData) ctx->kurtosisWanted = 0;
-    if (ctx->symatrixInput) {
+    if (!ctx->input.rawData) ctx->options.kurtosisWanted = 0;
+    if (ctx->input.symatrixInput) {
         xpmlog(kMsgProc, 79);
-        ctx->interceptVar = ctx->uncorrectedCov = ctx->uncorrectedCorr = 0;
-        ctx->asycovKind = 0;
-        ctx->momentOrigin = 0;
+        ctx->options.interceptVar = ctx->options.uncorrectedCov = ctx->options.uncorrectedCorr = 0;
+        ctx->options.asycovKind = 0;
+        ctx->moments.momentOrigin = 0;
     }
 
     // 11-12. Weight matrices.
@@ -498,16 +495,15 @@ void cosinit(ProcContext* ctx) {
     // gives no weights at all, and any moment input lacks the fourth-order
     // moments that WLS and DWLS need.  (GLS on TYPE=COV or CORR data is
     // valid: its weights are the moments themselves.)
-    const bool needsFourth = ctx->fourthOrder && !ctx->rawData;
+    const bool needsFourth = ctx->fourthOrder && !ctx->input.rawData;
     if (ctx->dataSetHandle[kRoleInwgt] == nullptr &&
-        ((ctx->symatrixInput && ctx->useWeightMatrix) || needsFourth)) {
+        ((ctx->input.symatrixInput && ctx->useWeightMatrix) || needsFourth)) {
         xpmlog(kMsgProc, 81);
         xexit(std::max(ctx->errorLevel, 2000), 0);
     }
     if (ctx->dataSetHandle[kRoleInwgt]) {
-        ctx->inwgtUsed = 1;
+        ctx->input.inwgtUsed = 1;
         xoinfo(ctx->dataSetHandle[kRoleInwgt], kInfoDescription, &info);
-        std::memcpy(ctx->dataSetType[3], info.type, 8);
         if (std::memcmp(info.type, "WEIGHT", 6) != 0) xpmlog(kMsgProc, 82);
     }
     if (ctx->dataSetHandle[kRoleOutwgt] && !ctx->useWeightMatrix) {
@@ -544,12 +540,12 @@ void cosinit(ProcContext* ctx) {
     }
 
     // 19-20. The model.
-    if (ctx->inramUsed || ctx->symatrixInput) cosfop1(ctx);
+    if (ctx->input.inramUsed || ctx->input.symatrixInput) cosfop1(ctx);
     cospari(ctx);
-    ctx->nCols = std::max(ctx->nManifest, ctx->leadingDim);
+    ctx->nCols = std::max(ctx->nManifest, ctx->readers.leadingDim);
 
     // 21. Variables of INWGT= and INEST=, and of the output data sets.
-    if (ctx->inwgtUsed || ctx->inestUsed) cosfop2(ctx);
+    if (ctx->input.inwgtUsed || ctx->input.inestUsed) cosfop2(ctx);
     if (ctx->dataSetHandle[kRoleOutstat] || ctx->dataSetHandle[kRoleOutram] ||
         ctx->dataSetHandle[kRoleOutwgt] || ctx->dataSetHandle[kRoleOutest])
         cosfop3(ctx);

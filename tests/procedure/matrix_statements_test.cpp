@@ -162,7 +162,7 @@ TEST(MatrixStatements, VarnamesColumnNames) {
     ModelStep n(kProc + kFPU + "matrix F = f1-f27;\nvarnames 1 = a b c;\n");
     ASSERT_EQ(n.exitCode, -1) << n.log.str();
     EXPECT_EQ(n.count(274), 1);
-    EXPECT_EQ(n.ctx.nColumnNames, 0);
+    EXPECT_EQ(n.ctx.readers.nColumnNames, 0);
     EXPECT_EQ(n.ctx.errorLevel, 4);
 }
 

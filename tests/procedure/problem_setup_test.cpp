@@ -45,8 +45,8 @@ TEST(ProblemSetup, SizesFollowTheModel) {
     EXPECT_EQ(s.nlp.nFunctionRows, 10);
     EXPECT_EQ(s.nlp.leastSquares, 1);
     EXPECT_EQ(s.hooks.nParamsForDf, static_cast<double>(n));
-    EXPECT_EQ(s.hooks.nObsRef, &s.ctx.nObsCell);
-    EXPECT_EQ(s.ctx.profileWanted, 0);
+    EXPECT_EQ(s.hooks.nObsRef, &s.ctx.optSetup.nObsCell);
+    EXPECT_EQ(s.ctx.optSetup.profileWanted, 0);
 }
 
 TEST(ProblemSetup, NonlinearConstraintsNeedTheDualQuasiNewtonTechnique) {
