@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "model_step.h"
+#include "tests/support/model_step.h"
 #include "procedure/driver/model.h"
 
 namespace {

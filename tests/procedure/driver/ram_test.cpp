@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "model_step.h"
+#include "tests/support/model_step.h"
 #include "procedure/driver/model.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 
@@ -183,7 +184,7 @@ TEST(RamModel, VarnamesOfOtherKinds) {
 
 // The sample covariance (divisor N - 1) of two columns of the test data.
 double sample_covariance(int a, int b) {
-    std::ifstream in(std::string(VELIX_SOURCE_DIR) + "/tests/procedure/data/hs.csv");
+    std::ifstream in(velix::test::fixture_path("hs.csv"));
     std::string line;
     std::getline(in, line);
     std::vector<double> xa, xb;

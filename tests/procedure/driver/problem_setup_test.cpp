@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "statement_fixture.h"
+#include "tests/support/statement_fixture.h"
 
 namespace {
 

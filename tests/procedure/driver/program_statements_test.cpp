@@ -14,7 +14,7 @@
 #include "platform/step_exit.h"
 #include "procedure/driver/model.h"
 #include "procedure/procedure.h"
-#include "statement_fixture.h"
+#include "tests/support/statement_fixture.h"
 #include "velix/host_compiler.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "platform/step_exit.h"
 #include "procedure/data/data.h"
 #include "procedure/procedure.h"
-#include "model_step.h"
+#include "tests/support/model_step.h"
 #include "velix/packed_index.h"
 
 namespace {

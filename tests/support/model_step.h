@@ -11,7 +11,7 @@
 
 #include "platform/output_document.h"
 #include "platform/session.h"
-#include "statement_fixture.h"
+#include "tests/support/statement_fixture.h"
 
 namespace velix::testing {
 
