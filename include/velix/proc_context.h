@@ -130,10 +130,11 @@ struct InputState {
 // model_table.cpp in procedure/driver/).  The matrices and elements
 // themselves are ProcContext.model and ProcContext.elements.
 struct ModelReaderState {
-    int16_t lineqsModel = 0;        // the model kind: exactly one of the four is 1
-    int16_t cosanModel = 0;
-    int16_t ramModel = 0;
-    int16_t factorModel = 0;
+    // The model kind: at most one of the four is 1.
+    int16_t lineqsModel = 0;        // LINEQS equations
+    int16_t cosanModel = 0;         // COSAN matrix products
+    int16_t ramModel = 0;           // RAM list of paths
+    int16_t factorModel = 0;        // FACTOR model
     int16_t equationModel = 0;      // LINEQS or RAM (start values by equations, cosiset)
     int16_t perTermInverse = 1;     // 0: inverses shared between terms (cosimat clears marks)
     int16_t matrixSpec = 0;         // MATRIX statements name the model's matrices
@@ -153,7 +154,7 @@ struct ModelReaderState {
     int32_t* varPosition = nullptr;     // per DATA= variable: model position or -1
     int32_t nUnusedVars = 0;        // DATA= variables the model does not name
     int32_t* latentStart = nullptr;     // latent variables that need start values [nLatentStart]
-    int32_t nLatentStart = 0;
+    int32_t nLatentStart = 0;       // entries of latentStart
     NameRecord* structEqNames = nullptr;  // names of the STRUCTEQ equations [nStructEq]
     // RAM results
     int32_t nLatent = 0;            // latent variables (model variables N less manifest n)
@@ -358,7 +359,9 @@ struct ProcContext {
     ModelMatrixTable model;         // the model matrices
     ElementPattern elements;        // their elements
 
-    // ---- owned parts ----
+    // ---- owned parts: one named sub-struct per family, its owner in the
+    // comment; a later subsystem adds its state the same way (for model
+    // evaluation: EvaluationState eval;) ----
     StatementOptions options;       // statements and PROC options (cosinit)
     InputState input;               // input data and variables in use (cosinit)
     ModelReaderState readers;       // model kind and reader results (the model readers)
