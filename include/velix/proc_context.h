@@ -98,8 +98,6 @@ struct StatementOptions {
     double waldAlpha = 0.0;         // SLMW=: significance of the stepwise Wald tests (0.05);
                                     // not read yet
     int32_t asycovKind = 0;         // ASYCOV: 1 biased, 2 unbiased, 3 correlations
-    int32_t option704 = 0;          // option cell 704 (no keyword); not read yet
-    int32_t option784 = 0;          // option cell 784 (no keyword); not read yet
     int32_t randomSeed = 0;         // SEED=: random start values, 0 = none
 };
 
@@ -308,7 +306,7 @@ struct ProcContext {
     int32_t nParmFree = 0;    // independent parameters
     int32_t nParmAdded = 0;   // parameters added by the readers (variances, covariances)
     int32_t nParmAll = 0;     // all parameters: independent, added and dependent
-    int32_t nCols = 0;        // columns of the model work matrices: max(n, leadingDim); not read yet
+    int32_t nCols = 0;        // columns of the model work matrices: max(n, leadingDim)
     int32_t nParmDep = 0;     // dependent parameters (defined by the program)
     int32_t nStructEq = 0;    // STRUCTEQ equations
 

@@ -186,14 +186,12 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     if (wzmis(ctx->options.ridgeCell)) ctx->options.ridgeCell = flag(proc, 16, 0x08) ? missing : 0.0;
     ctx->options.wRidge = cell(r, 672).given ? cell(r, 672).value : 0.0;
     ctx->options.asycovKind = cell(r, 688).given ? option_int(cell(r, 688).value) : 0;
-    ctx->options.option704 = cell(r, 704).given ? option_int(cell(r, 704).value) : 0;
     ctx->options.wPenalty = cell(r, 720).given ? cell(r, 720).value : missing;
     if (!wzmis(ctx->options.wPenalty) && !(ctx->options.wPenalty > kTiny)) ctx->options.wPenalty = 0.0;
     ctx->options.nobsGiven = cell(r, 736).given ? cell(r, 736).value : missing;
     // Confidence levels are stored as the probability of each tail.
     ctx->options.alphaEcv = 0.5 * (cell(r, 752).given ? cell(r, 752).value : 0.1);
     ctx->options.alphaRms = 0.5 * (cell(r, 768).given ? cell(r, 768).value : 0.1);
-    ctx->options.option784 = cell(r, 784).given ? option_int(cell(r, 784).value) : 0;
     store_given(r, 800, &hooks->covTol1);
     store_given(r, 816, &hooks->covTol2);
     store_given(r, 832, &hooks->covTol3);
