@@ -1,6 +1,26 @@
 // The optimizer library's problem block, its hook block and the profile
-// settings.  One struct each, fields named; the optimizer subsystems add the
-// fields they own next to their group.
+// settings, with the codes the library shares with its callers.
+//
+// NlpProblem is the first argument of every optimizer routine.  It is laid
+// out in three parts: the options (each with its meaning, default, valid
+// range and the routine where it enters), the callbacks through which the
+// library reaches its user, and the state of a run.  The state is grouped by
+// the unit of the optimizer core that owns it; other units read it.  The
+// owner of the blocks (the procedure, or a test) clears them, links them,
+// fills sizes, options and callbacks, and may save and restore them whole.
+//
+// Conventions: counts and codes are 32-bit integers, real values doubles; a
+// value that failed to be computed holds the host's missing value.  Vectors
+// hold nParams doubles unless said; symmetric matrices are packed lower
+// triangles by rows (PackedSym) of packedLen entries.  Pointers are owned by
+// whoever filled them; the library never frees them.
+//
+// Constraint numbering: general rows 0 .. nLinCon-1 are linear, equalities
+// first (a x = b), then inequalities (a x >= b); row nLinCon + j is
+// nonlinear constraint j, = 0 for the first nNlinEq, >= 0 for the rest.
+// Where one index names a bound or a row: 0 .. n-1 the lower bound of
+// parameter j, n .. 2n-1 the upper bound of parameter j-n, 2n + k row k.  A
+// lower bound of -DBL_MAX or an upper bound of DBL_MAX is absent.
 #pragma once
 
 #include <cstdint>
@@ -9,144 +29,480 @@
 
 struct ProcContext;
 struct HostFile;
+struct HostObject;
+struct NlpProblem;
 struct NlpHookBlock;
 
-// Profile-limit settings, in order.
+// ---------------------------------------------------------------------------
+// Codes shared by the library and its callers.
+
+// NlpStatus: result of the driver, the techniques and the termination test.
+// A result is usable when it is 0 or more, or -5 or less but neither -10
+// nor -11 (nlp_status_usable).
+enum NlpStatus : int32_t {
+    kNlpContinue = 0,          // go on (termination test); finished without a criterion (driver)
+    kNlpAbsConv = 1,           // criteria 1..9, in this order
+    kNlpAbsFConv = 2,
+    kNlpAbsGConv = 3,
+    kNlpAbsXConv = 4,
+    kNlpFConv = 5,
+    kNlpGConv = 6,
+    kNlpXConv = 7,
+    kNlpFConv2 = 8,
+    kNlpGConv2 = 9,
+    kNlpAllFixed = 10,         // every parameter fixed by active bounds and constraints
+    kNlpRestart = 100,         // a post-convergence step moved the point: restart from it
+    kNlpCountingBase = 100,    // 102..109: stopped while criterion (status - 100) was counting
+    kNlpStartFunction = -1,    // objective or constraint values fail at the start point
+    kNlpStartDerivative = -2,  // gradient or constraint Jacobian fail at the start, or a check failed
+    kNlpFinalFunction = -3,    // objective or constraint values fail at the final point
+    kNlpFinalDerivative = -4,  // gradient or constraint Jacobian fail at the final point
+    kNlpRose = -5,             // the objective rose by more than ABSFCONV
+    kNlpTechniqueStop6 = -6,   // technique-specific stops
+    kNlpTechniqueStop7 = -7,
+    kNlpLimit = -8,            // iteration or function-call limit
+    kNlpTimeLimit = -9,        // time limit
+    kNlpInfeasible = -10,      // no feasible start point
+    kNlpNotUsable = -11        // the technique's result is not usable (or it is not available)
+};
+
+// A run's result can be used by its caller.  -10 (no feasible start point)
+// is not a solution even though the rule "-5 or less" would admit it.
+constexpr bool nlp_status_usable(int32_t status) {
+    return status >= 0 || (status <= kNlpRose && status != kNlpInfeasible && status != kNlpNotUsable);
+}
+
+// UpdateCode (NlpProblem::update): primal QUANEW 2 DFP, else BFGS; dual
+// QUANEW, DBLDOG, HYQUAN 1 DBFGS, 2 DDFP; CONGRA 1 PB, 2 FR, 3 PR, 4 CD.
+enum UpdateCode : int32_t { kUpdateBfgs = 1, kUpdateDfp = 2 };
+
+// Evaluation phases (NlpProblem::evalPhase): why the callbacks are called.
+enum NlpEvalPhase : int32_t {
+    kPhaseFinal = -1,           // final evaluation after a run
+    kPhaseStart = 2,            // start point
+    kPhaseConstraintsOnly = 3,  // constraint values or Jacobian alone (feasible-point search)
+    kPhaseRun = 4,              // during the run
+    kPhasePostConvergence = 6,  // perturbation and negative-curvature steps
+    kPhaseFdGradient = 7,       // finite-difference gradient or Jacobian
+    kPhaseFdHessianF = 8,       // finite-difference Hessian from function values
+    kPhaseFdHessianG = 9,       // finite-difference Hessian from gradients
+    kPhaseLagrangeHessian = 10, // Hessian of the Lagrange function
+    kPhaseFdConJacobian = 11    // finite-difference constraint Jacobian
+};
+
+// What was evaluated last at the current point (NlpProblem::lastEval).
+enum NlpLastEval : int32_t { kLastObjective = 1, kLastGradient = 2, kLastHessian = 3 };
+
+// ---------------------------------------------------------------------------
+// Callback types.  Every slot takes its block first; evaluation callbacks
+// read the point from NlpProblem::x and return 0 for success, anything else
+// for failure.
+
+using NlpCallback = int32_t (*)(NlpProblem* p);
+// Row k of the combined constraint matrix into row[nParams].
+using NlpRowCallback = int32_t (*)(NlpProblem* p, int32_t k, double* row);
+using NlpHook = void (*)(NlpProblem* p);
+// The termination test: (problem, situation code) -> NlpStatus.
+using NlpTerminationFn = int32_t (*)(NlpProblem* p, int32_t code);
+// A quasi-Newton update of the matrix of the given storage (1 packed
+// inverse approximation, 2 LDL' factor of the Hessian approximation, else a
+// Cholesky factor) over the free space, from the step s and the gradient
+// change y; scale nonzero lets the update rescale the matrix first.  n is
+// the full dimension; the update works on k = n - nActiveBounds -
+// nActiveLin entries of s and y (s may be overwritten).  work1 and work2
+// hold k doubles each, work3 k*k doubles.
+using NlpUpdateFn = int32_t (*)(NlpProblem* p, int32_t storage, int32_t scale, int32_t n, double* s,
+                                double* y, double* matrix, double* work1, double* work2, double* work3);
+// A post-run hook: flag 0 after a successful start phase, 1 after a usable
+// run, -1 after a failed start phase (matrix print only).
+using NlpPostRunHook = void (*)(NlpProblem* p, int32_t flag);
+// Writes output data-set rows of a kind.
+using NlpOutestHook = int32_t (*)(NlpProblem* p, int32_t rowKind, const double* data);
+// A technique routine of the driver's dispatch table.
+using NlpTechniqueFn = int32_t (*)(NlpProblem* p);
+
+// ---------------------------------------------------------------------------
+// Profile-limit settings (the PROFILE statement), reached through the hook
+// block.  Filled by the procedure's option reader and problem set-up; read
+// by the confidence-limit code of the optimizer's reporting.
 struct ProfileSettings {
-    void* link = nullptr;          // used by the optimizer
-    int32_t method = 0;            // 0 none, 1 parameters, 2 default set, 3 parameters with levels
-    int32_t countOption = 0;
-    int32_t defaultSet = 0;        // set by the option reader
+    void* link = nullptr;          // the confidence-limit code's saved callback record
+    int32_t method = 0;            // 0 none, 1 parameters, 2 default set, 3 parameters with levels;
+                                   // nonzero runs the limits after a successful run
+    int32_t countOption = 0;       // MAX= (2 in the default set)
+    int32_t defaultSet = 0;        // set by the option reader: use the default set instead of PROFILE
     int32_t nLevels = 0;           // number of confidence levels
-    int32_t limitFlag1 = 0;        // 2 from PROFILE bit 16
-    int32_t limitFlag2 = 0;        // 1 from PROFILE bit 32
+    int32_t outTable = 0;          // OUTTABLE: 2 when given, else 0
+    int32_t outAll = 0;            // OUTALL: 1 when given, else 0
     int32_t nProfiled = 0;         // number of profiled parameters
     int32_t* indexList = nullptr;  // 0-based indices of the profiled parameters
-    double options[3] = {};
-    double* levels = nullptr;      // confidence levels
+    double options[3] = {};        // FFACTOR=, FEASRATIO=, ALPHA= (missing when not given)
+    double* levels = nullptr;      // confidence levels, each in (0, 100)
 };
 
-using NlpCallback = int32_t (*)(struct NlpProblem* nlp);
-using NlpRowCallback = int32_t (*)(struct NlpProblem* nlp, int32_t row, double* out);
-using NlpHook = void (*)(struct NlpProblem* nlp);
+// ---------------------------------------------------------------------------
+// The current row of the iteration history, refreshed by the termination
+// test's history printer before each row; the table's columns read it.
+struct NlpIterRecord {
+    int32_t activeCount = 0;  // nActiveLin + nActiveBounds
+    int32_t iteration = 0;    // the iteration number
+    double objective = 0.0;   // f, sign changed when maximising
+    double change = 0.0;      // fPrev - f (DBL_MAX at the start)
+    double gradient = 0.0;    // largest projected gradient (or Lagrange gradient)
+    double extra = 0.0;       // the technique's further value (gconvMeasure)
+};
 
+// Handles of the library's output: the KYR object for its notes and tables
+// and the open iteration-history table.  Owner: the driver (kyrObject,
+// given by the caller) and the history printer (the rest).
+struct NlpOutputState {
+    HostObject* kyrObject = nullptr;      // the library's KYR object (kyrManager in the reporting code)
+    HostObject* iterHistTable = nullptr;  // the open "IterHist" table, null when closed
+    HostObject* iterHistOut = nullptr;    // its bound output
+    char mark1 = ' ';                     // "Ac1": the action mark of the technique (iterMark1Cell)
+    char mark2 = ' ';                     // "Ac2": the active-set change (iterMark2Cell)
+};
+
+// The factorization results of the active-set and Hessian factors.  Owner:
+// the factor-kind routines.
+struct NlpFactorInfo {
+    double logDet = 0.0;      // log of the determinant's absolute value
+    int32_t nPositive = 0;    // positive pivots
+    int32_t nNegative = 0;    // negative pivots
+    int32_t nZero = 0;        // pivots below the singularity tolerance
+    int32_t rank = 0;         // the numerical rank
+};
+
+// ---------------------------------------------------------------------------
 struct NlpProblem {
-    // Links and files.
-    ProcContext* owner = nullptr;      // back link to the procedure's context
-    NlpHookBlock* hooks = nullptr;     // the hook block
-    HostFile* utilityFile = nullptr;   // the optimizer's own utility file
-
-    // Callback slots.
-    NlpCallback objectiveFn = nullptr;
-    NlpCallback gradientFn = nullptr;
-    NlpCallback hessianFn = nullptr;
-    NlpCallback conJacobianFn = nullptr;
-    NlpRowCallback conRowFn = nullptr;
-    NlpHook iterOutputHook = nullptr;
-
-    // Sizes and problem kind (set by the optimizer set-up of the model).
-    int32_t nParams = 0;        // n
+    // ======================= Sizes and problem kind ========================
+    // Set by the owner before the driver runs.
+    int32_t nParams = 0;        // n, number of parameters (>= 0)
     int32_t packedLen = 0;      // n(n+1)/2
-    int32_t nFunctions = 0;     // m, least-squares functions (the distinct moments)
-    int32_t nFunctionRows = 0;  // m again; every writer sets both
-    double printLevel = 0.0;
-    int32_t maximize = 0;
-    int32_t leastSquares = 0;
+    int32_t nFunctions = 0;     // m, functions of a least-squares objective: length of funValues,
+                                // rows of its Jacobian, count of functionNames (once nFunctionRows)
+    int32_t maximize = 0;       // nonzero: maximise; the termination test and printed values
+                                // change its sign
+    int32_t leastSquares = 0;   // the objective is a sum of squares of the nFunctions functions
+    int32_t sumAbsolute = 0;    // the objective is the sum of absolute values of the functions
+    int32_t scalarObjective = 0;// the objective has no function vector
+    int32_t quadraticOnFile = 0;// a quadratic whose linear term and Hessian lie on hessianFile;
+                                // derivative checks are skipped then
+    int32_t hasLinearTerm = 0;  // the quadratic objective has linearTerm
+    HostFile* hessianFile = nullptr;  // utility file of the quadratic objective
     int32_t noSave = 0;         // 1: the library keeps no copy of the problem
-
-    // Technique, update, line search (a given 0 keeps the preset).
-    int32_t technique = 0;      // TechniqueCode
-    int32_t techVariant = 2;
-    int32_t update = 0;         // UpdateCode
-    int32_t lineSearch = 0;
-
-    // Constraints present and their counts.
-    int32_t hasBounds = 0;
-    int32_t hasLinCon = 0;
-    int32_t hasNlinCon = 0;
+    HostFile* utilityFile = nullptr;  // the library's own utility file (closed by the owner)
+    int32_t hasBounds = 0;      // bounds present (lower, upper)
+    int32_t hasLinCon = 0;      // general linear constraints present
+    int32_t hasNlinCon = 0;     // nonlinear constraints present
     int32_t nLinCon = 0;        // general linear rows, equalities first
-    int32_t nLinEq = 0;
-    int32_t nNlinCon = 0;
-    int32_t nNlinEq = 0;
+    int32_t nLinEq = 0;         // linear equalities among them
+    int32_t nNlinCon = 0;       // nonlinear constraints: length of conValues, rows of conJacobian
+    int32_t nNlinEq = 0;        // nonlinear equalities, the first rows
+    int32_t nEqTotal = 0;       // equality constraints of every kind (lowered per dependent row)
+    int32_t nConTotal = 0;      // constraints of every kind (lowered per dependent row)
+    int32_t linRowsSparse = 0;  // linRows holds compressed rows (linColIndex, linRowEnd)
 
-    // Options.  Doubles are the host missing value until given or completed
-    // by the option set-up.
-    double feasTol = 0.0;       // LCEPS
-    double linDepTol = 0.0;     // LCSINGULAR
-    double lagMultTol = 0.0;    // LCDEACT
-    double stepCap = 0.0;       // MAXSTEP
-    double earlyStepCap = 0.0;  // DAMPSTEP
-    double inStep = 0.0;        // INSTEP, also the PROC step parameter
-    double lsPrecision = 0.0;   // LSPRECISION
-    double singularTol = 0.0;   // SINGULAR
-    double inHessian = 0.0;     // INHESSIAN
-    double fDigits = 0.0;       // FDIGITS
-    double cDigits = 0.0;       // CDIGITS
-    double hesCal = 0.0;        // HESCAL
-    double restart = 0.0;       // RESTART
-    int32_t derivCheckMode = 0; // 0 none, 1 start-phase checks, 2 with the Hessian, 3 asked by GRADCHECK
-    int32_t derivDigits = 0;    // FD codes: units gradient, thousands Hessian (FD=, FDHESSIAN=)
-    int32_t refreshFBeforeConJac = 0;
+    // =============================== Options ===============================
+    // Doubles are the host missing value until given or completed by the
+    // option set-up (the procedure's, or the caller's); the defaults below
+    // are those the option set-up writes.  Validation of user values is the
+    // option reader's.
 
-    // Limits and termination thresholds (Part of the termination test).
-    double maxTime = 0.0;
-    int32_t minIter = 0;
-    double maxIter = 0.0;
-    double nlcIterLimit = 0.0;  // the second MAXITER number
-    double maxFunc = 0.0;
-    double absConv = 0.0;
-    double absFConv = 0.0;
-    double fConv = 0.0;
-    double fConv2 = 0.0;
-    double absXConv = 0.0;
-    double xConv = 0.0;
-    double absGConv = 0.0;
-    double gConv = 0.0;
-    double gConv2 = 0.0;
-    double fSize = 0.0;
-    double xSize = 0.0;
+    // Print and technique.
+    double printLevel = 0.0;    // 0 nothing; >1 iteration history; >3 option table; >4 the
+                                // parameters after each history row; 3, >=4 more detailed start
+                                // and result tables.  Enters: driver, termination test, printers
+    int32_t technique = 0;      // TechniqueCode; 0 keeps the preset.  Enters: driver dispatch
+    int32_t techVariant = 2;    // 1..3; QUADAS with 1 runs its first form.  Enters: driver
+    int32_t update = 0;         // UpdateCode.  Enters: the option set-up's update slot choice
+    int32_t lineSearch = 0;     // LINESEARCH 1..8 (others: 2); not given: 11 GAUNEW, 12 HYQUAN,
+                                // 2 CONGRA, QUANEW, NEWRAP, else 0.  Enters: the line-search slot
+    int32_t scalingKind = 0;    // Newton-type parameter scaling: 0 none, 1 running maximum,
+                                // 2 damped, 3 latest
+    double hesCal = 0.0;        // HESCAL as read (the option set-up turns it into scalingKind)
+    int32_t startFromHessian = 0; // quasi-Newton start matrix from the Hessian
+    double inHessian = 0.0;     // INHESSIAN; missing = automatic start matrix (Hessian start)
+    double restart = 0.0;       // RESTART; missing: 0 CONGRA, 60 LEVMAR, 2147483647 others
+    int32_t activeSetOption = 0;// nonzero: the final factor reset keeps the active set (k = 2)
 
-    // Parameters: names, the current point and bounds (per-parameter arrays
-    // allocated by cosop31).
-    NameRecord* paramNames = nullptr;
-    int32_t paramNameWidth = 0;
-    double* x = nullptr;
-    double* lower = nullptr;     // lowerBounds in the reporting code
-    double* upper = nullptr;     // upperBounds in the reporting code
-    double* scale = nullptr;
+    // Constraints and factors.
+    double feasTol = 0.0;       // LCEPS, base feasibility tolerance (> 0); the working one is
+                                // feasTol * 10^feasRound.  Default 1e-8.  Enters: feasibility tests
+    double linDepTol = 0.0;     // LCSINGULAR, linear dependence of entering rows (> 0).
+                                // Default 1e-8.  Enters: active set
+    double lagMultTol = 0.0;    // LCDEACT, multiplier threshold of the active set; missing or
+                                // <= 0: automatic.  Enters: multipliers and dropping
+    int32_t conFactorForm = 0;  // 0 no general constraints, 1 dense active-set factor in memory,
+                                // 2 sparse on conFactorFile (every other value is treated as 1)
+    HostFile* conFactorFile = nullptr; // utility file of the sparse form, 0 for memory
+    double singularTol = 0.0;   // SINGULAR, singularity tolerance of the factorizations (> 0).
+                                // Default 1e-8.  Enters: factor kinds, reduced-space operations
+
+    // Line search.
+    double stepCap = 0.0;       // MAXSTEP, largest step factor (> 0).  Default 1 (0.5 NMSIMP with
+                                // nonlinear constraints).  Enters: line searches
+    double earlyStepCap = 0.0;  // DAMPSTEP, cap of the first earlyStepSearches steps (> 0);
+                                // default DBL_MAX (off).  Enters: line searches
+    int32_t earlyStepSearches = 0; // number of line searches the early cap applies to
+    double inStep = 0.0;        // INSTEP, first trial step (> 0); missing: automatic (NEWRAP 4).
+                                // Also the PROC step parameter.  Enters: line searches
+    double lsPrecision = 0.0;   // LSPRECISION in (0, 1): 0.9 NEWRAP, 0.06 quasi-Newton with DFP,
+                                // 0.4 QUANEW with BFGS, else 0.1.  Enters: line searches
+    double stepLimit = 0.0;     // absolute upper limit of a trial step (> 0); default 1e20.
+                                // Enters: line searches, termination test (note 40/41)
+    double perturbSize = 0.0;   // size of the post-convergence perturbation; missing turns the
+                                // post-convergence steps off.  Enters: termination test
+
+    // Derivatives.
+    int32_t derivCheckMode = 0; // 0 no derivative checks; nonzero allows the start-phase checks;
+                                // 2 adds the Hessian check; 3 asked by GRADCHECK.  Enters: driver
+    int32_t derivLevel = 0;     // derivative level of the technique, 0 none, 1..4; line searches
+                                // 6 and 8 use the slope when nonzero
+    int32_t derivDigits = 0;    // FD=, FDHESSIAN= digits (derivOpts in the reporting code): 0
+                                // analytic, 1 forward, 2+ central differences; units gradient, tens
+                                // least-squares Jacobian, hundreds cross product, thousands Hessian
+                                // (3, 4 forward, central from gradients), ten-thousands constraint
+                                // Jacobian.  Enters: finite differences, termination test
+    double fdSwitchFactor = 0.0;// factor on the gradient thresholds of the switch from forward to
+                                // central differences; <= 0 turns it off.  Enters: termination test
+    int32_t fdIntervalMode = 0; // interval estimation before the first gradient: 0 off,
+                                // 1 objective, 2 constraints, 3 both.  Enters: driver
+    double fDigits = 0.0;       // FDIGITS, accurate digits of the objective (> 0); default
+                                // -log10(2 eps).  Enters: finite-difference intervals, fConv
+    double cDigits = 0.0;       // CDIGITS, accurate digits of the constraints (> 0); default as
+                                // fDigits.  Enters: finite-difference intervals
+    int32_t crossProductForm = 0; // form of the cross-product terms
+    int32_t hessianStorage = 0; // storage of hessian: 1 sparse (hessianPattern), 2 diagonal,
+                                // else PackedSym
+    HostFile* jacobianFile = nullptr; // utility file of the least-squares Jacobian store
+    int32_t refreshFBeforeConJac = 0; // with nonlinear constraints, evaluate the objective again
+                                // before the constraint Jacobian.  Enters: driver
+
+    // Limits (missing or DBL_MAX: none; a value not above 0 stops the run at
+    // once with -8 or -9).  Enters: driver, termination test.
+    double maxTime = 0.0;       // MAXTIME seconds; default DBL_MAX
+    int32_t minIter = 0;        // MINITER, iterations before a criterion other than ABSCONV may
+                                // end the run (>= 0); default 0
+    double maxIter = 0.0;       // MAXITER; default by technique (200 Newton-type, 500
+                                // quasi-Newton and CONGRA, 1000 simplex)
+    double nlcIterLimit = 0.0;  // the second MAXITER number (nonlinear constraints)
+    double maxFunc = 0.0;       // MAXFUNC, function calls; default by technique (500, 1000, 3000)
+
+    // Termination thresholds (>= 0 unless said), in the order of the
+    // criteria 1 to 9; defaults by the option set-up.  Enters: termination test.
+    double absConv = 0.0;       // ABSCONV: -1.3407807929943e+154 (+ when maximising)
+    double absFConv = 0.0;      // ABSFCONV: 0
+    double fConv = 0.0;         // FCONV: 10^-fDigits
+    double fConv2 = 0.0;        // FCONV2: 1e-6 with nonlinear constraints or for simplex, else 0
+    double absXConv = 0.0;      // ABSXCONV: 0 (simplex 1e-8, 1e-4 with nonlinear constraints)
+    double xConv = 0.0;         // XCONV: 0 (simplex 1e-8)
+    double absGConv = 0.0;      // ABSGCONV: 1e-5 (simplex 0)
+    double gConv = 0.0;         // GCONV: 1e-8 (simplex 0)
+    double gConv2 = 0.0;        // GCONV2: 0
+    double fSize = 0.0;         // FSIZE: 0, floor of |f| in the relative tests
+    double xSize = 0.0;         // XSIZE: 0, floor of |x| in the relative tests
+    int32_t* critCounts = nullptr; // [20]: entry k-1 the successive iterations criterion k (2..9)
+                                // must hold (0 not counted), entry k+9 how many it has held
+
+    // ============================== Callbacks ==============================
+    // Installed by the owner (evaluation) and by the option set-up (the
+    // library's own routines).  An empty gradient, constraint-value or
+    // constraint-Jacobian slot counts as success; the objective must be set.
+    NlpCallback objectiveFn = nullptr;       // f at x into f; counts nFun
+    NlpCallback gradientFn = nullptr;        // the gradient at x into gradient
+    NlpCallback residualJacobianFn = nullptr;// the m x n least-squares Jacobian to its store
+    NlpCallback hessianFn = nullptr;         // the Hessian or its cross-product approximation
+    NlpCallback conValuesFn = nullptr;       // conValues at x
+    NlpCallback conJacobianFn = nullptr;     // conJacobian at x
+    NlpCallback resetFn = nullptr;           // restart notification (hybrid quasi-Newton)
+    NlpHook iterOutputHook = nullptr;        // per-iteration output row; result ignored
+    NlpTerminationFn terminationFn = nullptr;// the termination test (znlptrm)
+    NlpRowCallback conRowFn = nullptr;       // row k of the combined constraint matrix
+    NlpUpdateFn updateFn = nullptr;          // quasi-Newton update (znlpdfp or znlpbfg)
+    NlpCallback lineSearchFn = nullptr;      // line search from xBase along direction
+    ProcContext* procContext = nullptr;      // back link to the owner; callbacks reach their data
+    NlpHookBlock* hooks = nullptr;           // the hook block (may be null)
+    void* techniqueBlock = nullptr;          // the running technique's private block
+
+    // ================================ State ================================
+    // Names and the parameter arrays (filled by the owner).
+    NameRecord* paramNames = nullptr;     // n names, may be null
+    NameRecord* functionNames = nullptr;  // m names, may be null
+    int32_t paramNameWidth = 0;           // longest parameter name (driver start phase)
+    int32_t functionNameWidth = 0;        // longest function name (driver start phase)
+    double* x = nullptr;         // the current point
+    double* lower = nullptr;     // lower bounds, -DBL_MAX when absent (lowerBounds in reporting)
+    double* upper = nullptr;     // upper bounds, DBL_MAX when absent (upperBounds in reporting)
+    double* scale = nullptr;     // parameter scaling
     double* paramRow = nullptr;  // cells bound to the parameter variables of OUTEST= and INEST=
 
-    // Run state.  The doubles are bound to program symbols.
-    double evalStatus = 0.0;    // "_TOOBIG_"
-    double iteration = 0.0;     // "_ITER_"
-    double evalPhase = 0.0;     // "_INDF_"
-    int32_t lastStatus = 0;
+    // Values and vectors of the run (owner of the arrays: the caller).
+    double* xBase = nullptr;     // the point the current step is taken from
+    double* gradient = nullptr;  // gradient at x
+    double* gradBase = nullptr;  // gradient at xBase
+    double* direction = nullptr; // search direction
+    double* funValues = nullptr; // m function values (funcValues in reporting)
+    double* residualVector = nullptr; // m doubles
+    double* funWork = nullptr;   // m doubles of finite-difference work
+    double* workN = nullptr;     // n doubles of work
+    double* workN2 = nullptr;    // n doubles of work (multipliers2 in reporting)
+    double* checkWork = nullptr; // max(2n, m, 2 nNlinCon) doubles for the derivative checks
+    double* hessian = nullptr;   // the Hessian or its approximation (hessianStorage)
+    double* hessianFactor = nullptr; // its factor
+    double* linearTerm = nullptr;// the quadratic objective's linear term
+    int16_t* constantFlags = nullptr; // per parameter: the objective does not depend on it
+    double* fdForward = nullptr; // forward-difference intervals
+    double* fdCentral = nullptr; // central-difference intervals
+    double* stdErrors = nullptr; // standard errors
+    double* conValues = nullptr; // nNlinCon constraint values
+    double* conJacobian = nullptr; // nNlinCon rows of n doubles
+    double* lagrangeGradient = nullptr;
+    double* nlcRhs = nullptr;    // right-hand sides of the owner's nonlinear constraints
+    void* lsWork = nullptr;      // line-search work area
+    int32_t* pivotOrder = nullptr;
+    int32_t* indexList = nullptr;
+    int16_t hessianInPacked = 0; // which of hessian, reducedHessian, hessianFactor holds the
+    int16_t hessianInReduced = 0;//   Hessian
+    int16_t hessianInFactor = 0;
+    int32_t* hessianPattern = nullptr;  // sparse Hessian: row ends, then column indices
+    int32_t* hessianPerm = nullptr;     // its fill-reducing permutation
+
+    // Active set.  Owner: the active-set routines; read by techniques.
+    int32_t* boundState = nullptr;   // n: 0 free, 1 at lower, -1 at upper, 2 fixed
+    int32_t* freeList = nullptr;     // n: free parameters first (freeIndex elsewhere)
+    int32_t* activeList = nullptr;   // active rows
+    int32_t* workList = nullptr;
+    double* linRows = nullptr;       // linear rows, dense (nLinCon x n) or compressed nonzeros
+    double* linRhs = nullptr;        // their right-hand sides
+    int32_t* linColIndex = nullptr;  // compressed rows: column of each nonzero
+    int32_t* linRowEnd = nullptr;    // compressed rows: one past the last nonzero of each row
+    uint16_t* conKinds = nullptr;    // kind of each constraint row
+    double* reducedHessian = nullptr;
+    double* reducedGradient = nullptr;
+    double* multipliers = nullptr;   // bounds first, then active rows; an upper bound's negated
+    double* rowBuffer = nullptr;     // n doubles: one constraint row
+    double* givensWork = nullptr;    // 2n doubles
+    double* nullBasis = nullptr;     // n x n: basis of the null space of the active rows
+    double* activeFactor = nullptr;  // factor of the active rows
+    double* columnBuffer = nullptr;
+    double* sparseWork = nullptr;
+    int32_t nActiveNlin = 0;         // active nonlinear constraints
+    int32_t nActiveLin = 0;          // active general rows
+    int32_t nActiveBounds = 0;       // active bounds
+    int32_t nDepLin = 0;             // dependent linear rows (nDepCon elsewhere)
+    int32_t nDepBounds = 0;
+    int32_t activeChange = 0;        // the last step changed the active set (< 0 dropped)
+    int32_t dropCode = 0;            // what the active set did: 0 nothing, > 0 added,
+                                     // < 0 dropped, 2147483647 both
+    NlpFactorInfo factorInfo;        // results of the last factorization
+
+    // Run state (owner: the driver and the termination test; techniques
+    // write the measures).  The first three are bound to program symbols.
+    double evalStatus = 0.0;    // "_TOOBIG_": 0 before an evaluation, any other value: unusable
+    double iteration = 0.0;     // "_ITER_": iteration counter
+    double evalPhase = 0.0;     // "_INDF_": NlpEvalPhase
+    int32_t lastStatus = 0;     // NlpStatus of the last driver call or termination test
+    int32_t lastEval = 0;       // NlpLastEval
+    int32_t feasRound = 0;      // times the feasibility tolerance was raised tenfold, 0..10
+                                // (retryRound elsewhere)
+    int32_t iterMsgLevel = 1;   // 1..3 from the host debug keyword "-nlpitermsg"
+
+    // Counters.
+    int32_t nFun = 0;           // objective evaluations
+    int32_t nGrad = 0;          // gradient evaluations
+    int32_t nHess = 0;          // Hessian evaluations
+    int32_t nConEval = 0;       // constraint evaluations
+    int32_t nConJac = 0;        // constraint-Jacobian evaluations
+    int32_t nUpdates = 0;       // quasi-Newton updates carried out
+    int32_t nLineSearches = 0;
+    int32_t iterSinceStart = 0;
+    int32_t nRestarts = 0;
+    int32_t iterMark = 0;       // the technique's action mark of the iteration ("Ac1")
+
+    // Values of the current iteration.
+    double f = 0.0;             // objective at x
+    double fPrev = 0.0;         // objective at xBase
+    double maxProjGrad = 0.0;   // largest projected gradient element
+    double gconvMeasure = 0.0;  // the GCONV measure (predicted reduction)
+    double ridge = 0.0;
+    double radius = 0.0;        // trust-region radius
+    double lambda = 0.0;
+    double rho = 0.0;
+    double scaledGradMax = 0.0; // the CONGRA and GCONV2 measure
+    double lmGconvMeasure = 0.0;// the LEVMAR GCONV measure
+    double timeUsed = 0.0;      // start time of the run, then the elapsed seconds
+    double expectedReduction = 0.0; // missing when unknown
+    double lastStep = 0.0;      // step length of the last line search
+    double stepBound = 0.0;     // largest feasible step factor along direction
+    double lagrangeValue = 0.0;
+    double lagrangeGradMax = 0.0;
+    double maxConViolation = 0.0;
+
+    // Output (owner: the driver and the printers).
+    NlpOutputState out;
+    NlpIterRecord iterRecord;   // the current history row
 };
 
+// ---------------------------------------------------------------------------
+// Optional user hooks: they override the evaluation callbacks in the driver
+// and add the post-run hooks.  Saved and restored with NlpProblem.
 struct NlpHookBlock {
-    ProfileSettings* profile = nullptr;  // the driver points it at the block itself
-    ProfileSettings settings;            // the profile-limit settings it points to
+    ProfileSettings* plSettings = nullptr; // the profile-limit settings; the owner points it at
+                                           // `settings`, null runs no confidence limits
+    ProfileSettings settings;
 
+    // Evaluation overrides: when set, the driver calls these instead of the
+    // problem's slots.  crossProductFn and hessianFn serve the covariance code.
     NlpCallback objectiveFn = nullptr;
     NlpCallback gradientFn = nullptr;
     NlpCallback crossProductFn = nullptr;
     NlpCallback hessianFn = nullptr;
+    NlpCallback conValuesFn = nullptr;
     NlpCallback conJacobianFn = nullptr;
-    NlpHook outestHook = nullptr;
+    NlpPostRunHook covarianceHook = nullptr;
+    NlpPostRunHook matrixPrintHook = nullptr;
+    NlpOutestHook outestHook = nullptr;
 
-    // Set by the option reader and the optimizer set-up.
-    int32_t optionWord = 0;         // 0, 2 or 3 accepted
+    // Print switches of the driver and the derivative checks.
+    int16_t printStart = 0;        // print the start phase
+    int16_t printExtra = 0;        // second switch handed to the start and result printer
+    int16_t forceResultPrint = 0;  // result print at level 1 even when printLevel asks for none;
+                                   // also skips the asymmetry tables of the Hessian check
+    int16_t suppressGradTest = 0;  // no "GradTest" table
+    int16_t printSymDif = 0;       // print the "SymDif" tables
+    int16_t printInfoMatrix = 0;
+
+    // Set by the procedure's option reader and problem set-up; read by the
+    // covariance and reporting code.
+    int32_t optionWord = 0;         // 0, 2 or 3 accepted (another value ends the step with 3000)
     double nParamsForDf = 0.0;      // n as a double, "_DF_"
     double sigsqFactor = 1.0;       // scale copied into ProcContext.sigsqScale
-    double* nObsRef = nullptr;      // the ProcContext cell "_NOBS_"
-    int32_t setupFlag[3] = {};      // two set to 1, the third cleared after cosop12
+    double* nObsRef = nullptr;      // the owner's "_NOBS_" cell
+    int32_t ownerSetUp = 0;         // 1 once the procedure has filled the blocks
+    int32_t ownerCallbacks = 0;     // 1 once the procedure's callbacks are installed
+    int32_t optionsPending = 0;     // cleared once the options are completed
     int32_t wantCovariance = 0;     // the estimation results are wanted
     int32_t printCovariance = 0;    // PCOVES
     int32_t printCrossProduct = 0;  // PCRPJAC
     int32_t printHessian = 0;       // PHESSIAN
-    double covTol1 = 0.0;           // ASINGULAR
-    double covTol2 = 0.0;           // MSINGULAR
-    double covTol3 = 0.0;           // VSINGULAR
-    double ginvTol = 0.0;           // COVSING
-    int32_t ginvMaxParams = 0;      // G4
+    double covSingAbs = 0.0;        // ASINGULAR: absolute singularity bound of a pivot
+    double covSingRel = 0.0;        // MSINGULAR: pivot bound relative to the largest pivot
+    double covSingVar = 0.0;        // VSINGULAR: pivot bound relative to its row's variance
+    double ginvTol = 0.0;           // COVSING: eigenvalue tolerance of a generalized inverse
+    int32_t ginvMaxParams = 0;      // G4: largest order of a generalized inverse
+    HostFile* utilityFile = nullptr;// the matrices saved for the covariance and reporting code
+    // Storage kinds (2 diagonal, else PackedSym) of the saved covariance and
+    // of finite-difference second derivatives of a least-squares objective
+    // (lsqHessStorage) and of the cross product of a general composite
+    // objective (crossProductStorage); the covariance kinds of a general
+    // and a least-squares objective (0 none).  Read by the finite
+    // differences and the covariance code.
+    int32_t covStorage = 0;
+    int32_t lsqHessStorage = 0;
+    int32_t crossProductStorage = 0;
+    int32_t covKind = 0;
+    int32_t lsCovKind = 0;
+    int32_t depStdErr = 0;
+    int16_t outestJacobian = 0;
 };

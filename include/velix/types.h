@@ -27,6 +27,7 @@ enum TechniqueCode : int32_t {
     kTechNewrap = 3,
     kTechNrridg = 4,
     kTechNrlins = 5,
+    kTechOldrap = 6,  // named in summaries, never run
     kTechGaunew = 7,
     kTechLevmar = 8,
     kTechDbldog = 9,

@@ -288,8 +288,8 @@ void cosfop3(ProcContext* ctx) {
     if (HostDataSet* out = ctx->dataSetHandle[kRoleOutest]) {
         set_type_and_label(out, "EST");
         NlpProblem* nlp = ctx->nlp;
-        const bool alpha = nlp->hooks && nlp->hooks->profile &&
-                           (nlp->hooks->profile->limitFlag1 != 0 || nlp->hooks->profile->limitFlag2 != 0);
+        const bool alpha = nlp->hooks && nlp->hooks->plSettings &&
+                           (nlp->hooks->plSettings->outTable != 0 || nlp->hooks->plSettings->outAll != 0);
         OutputList list(ctx, kRoleOutest, ctx->nByVars + ctx->nParmFree + (alpha ? 5 : 4));
         list.define("_TYPE_", 410, ctx->outRow.type, 8);
         list.define("_NAME_", 411, ctx->outRow.name.text, 32);

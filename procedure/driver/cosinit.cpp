@@ -183,18 +183,20 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
 
     ctx->options.varStartScale = cell(r, 640).given ? cell(r, 640).value : missing;
     ctx->options.ridgeCell = cell(r, 656).given ? cell(r, 656).value : missing;
-    if (wzmis(ctx->options.ridgeCell)) ctx->options.ridgeCell = flag(proc, 16, 0x08) ? missing : 0.0;
+    if (wzmis(ctx->options.ridgeCell))
+        ctx->options.ridgeCell = flag(proc, 16, 0x08) ? missing : 0.0;
     ctx->options.wRidge = cell(r, 672).given ? cell(r, 672).value : 0.0;
     ctx->options.asycovKind = cell(r, 688).given ? option_int(cell(r, 688).value) : 0;
     ctx->options.wPenalty = cell(r, 720).given ? cell(r, 720).value : missing;
-    if (!wzmis(ctx->options.wPenalty) && !(ctx->options.wPenalty > kTiny)) ctx->options.wPenalty = 0.0;
+    if (!wzmis(ctx->options.wPenalty) && !(ctx->options.wPenalty > kTiny))
+        ctx->options.wPenalty = 0.0;
     ctx->options.nobsGiven = cell(r, 736).given ? cell(r, 736).value : missing;
     // Confidence levels are stored as the probability of each tail.
     ctx->options.alphaEcv = 0.5 * (cell(r, 752).given ? cell(r, 752).value : 0.1);
     ctx->options.alphaRms = 0.5 * (cell(r, 768).given ? cell(r, 768).value : 0.1);
-    store_given(r, 800, &hooks->covTol1);
-    store_given(r, 816, &hooks->covTol2);
-    store_given(r, 832, &hooks->covTol3);
+    store_given(r, 800, &hooks->covSingAbs);
+    store_given(r, 816, &hooks->covSingRel);
+    store_given(r, 832, &hooks->covSingVar);
     store_given(r, 848, &hooks->ginvTol);
 
     // Flag bits.
@@ -227,10 +229,10 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     ctx->options.printEffects = flag(proc, 13, 0x01);
     // The remaining print and option bits are kept whole for their readers.
     ctx->options.printFlags = static_cast<uint32_t>(proc->flags[1] & 0x1F) |
-                      static_cast<uint32_t>(proc->flags[2] & 0x17) << 8 |
-                      static_cast<uint32_t>(proc->flags[3] & 0xC3) << 16;
+                              static_cast<uint32_t>(proc->flags[2] & 0x17) << 8 |
+                              static_cast<uint32_t>(proc->flags[3] & 0xC3) << 16;
     ctx->options.optionFlags = static_cast<uint32_t>(proc->flags[4] & 0x03) |
-                       static_cast<uint32_t>(proc->flags[5] & 0xA0) << 8;
+                               static_cast<uint32_t>(proc->flags[5] & 0xA0) << 8;
 
     // Print settings: NOPRINT clears everything; otherwise the print level
     // switches the lower levels' output on (PALL > PRINT > default > PSHORT
@@ -339,15 +341,18 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     // intercept of the augmented moments: a second one of the same name
     // would duplicate it.
     if (ctx->options.interceptVar && ctx->input.interceptVarNumber > 0 &&
-        std::find(var.numbers, var.numbers + var.count, ctx->input.interceptVarNumber) != var.numbers + var.count) {
+        std::find(var.numbers, var.numbers + var.count, ctx->input.interceptVarNumber) !=
+            var.numbers + var.count) {
         ctx->options.interceptVar = 0;
         ctx->moments.momentOrigin = 1;
         xpmlog(kMsgProc, 76);
     }
     ctx->nManifest = ctx->nVar = var.count;
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
-    ctx->input.manifestNames = static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * (var.count + 1), 4));
-    ctx->input.manifestNumbers = static_cast<int16_t*>(a->allocate(a, sizeof(int16_t) * (var.count + 1), 4));
+    ctx->input.manifestNames =
+        static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * (var.count + 1), 4));
+    ctx->input.manifestNumbers =
+        static_cast<int16_t*>(a->allocate(a, sizeof(int16_t) * (var.count + 1), 4));
     if (!ctx->input.manifestNames || !ctx->input.manifestNumbers) xexit(1016, 0);
     int32_t width = 8, labelWidth = 0;
     for (int32_t i = 0; i < var.count; ++i) {

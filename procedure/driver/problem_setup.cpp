@@ -16,7 +16,7 @@ namespace {
 constexpr double kLevelTolerance = 1e-8;
 
 ProfileSettings* profile_of(ProcContext* ctx) {
-    return ctx->hooks->profile ? ctx->hooks->profile : &ctx->hooks->settings;
+    return ctx->hooks->plSettings ? ctx->hooks->plSettings : &ctx->hooks->settings;
 }
 
 // A message to the log and, when printing is enabled, as a listing line.
@@ -30,7 +30,7 @@ void log_and_listing(ProcContext* ctx, int32_t number) {
 int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     nlp->nParams = ctx->nParmFree;
     nlp->packedLen = ctx->nParmFree * (ctx->nParmFree + 1) / 2;
-    nlp->nFunctions = nlp->nFunctionRows = ctx->nMoments;
+    nlp->nFunctions = ctx->nMoments;
     NlpHookBlock* hooks = ctx->hooks;
     if (mode == 1) {
         nlp->leastSquares = 1;
@@ -42,7 +42,7 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
         if (nlp->derivCheckMode == 0 && !ctx->program.hasProgram) nlp->derivCheckMode = 1;
         nlp->noSave = 1;
         ctx->optSetup.sigsqScale = hooks->sigsqFactor;
-        hooks->setupFlag[0] = hooks->setupFlag[1] = 1;
+        hooks->ownerSetUp = hooks->ownerCallbacks = 1;
         if (nlp->derivDigits != 0) {
             log_and_listing(ctx, 209);
             nlp->derivDigits = 0;
@@ -60,7 +60,7 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
             nlp->technique = kTechDualQuanew;
         }
         raise_error_level(ctx, cosop12(ctx, nlp));
-        hooks->setupFlag[2] = 0;
+        hooks->optionsPending = 0;
         if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
         return 1;
     }
@@ -105,7 +105,7 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
     };
     if (mode == 0) {
         ps->nProfiled = ps->nLevels = 0;
-        ps->limitFlag1 = ps->limitFlag2 = 0;
+        ps->outTable = ps->outAll = 0;
         for (double& d : ps->options) d = host_missing_value();
     }
     int32_t counted = ps->nProfiled, countedLevels = ps->nLevels;
@@ -114,8 +114,8 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
          node = find_statement(node->next, "PROFILE ")) {
         const auto* pl = static_cast<const ProfilePayload*>(node->payload);
         if (mode == 0) {
-            if (node->flags[0] & 0x10) ps->limitFlag1 = 2;
-            if (node->flags[0] & 0x20) ps->limitFlag2 = 1;
+            if (node->flags[0] & 0x10) ps->outTable = 2;
+            if (node->flags[0] & 0x20) ps->outAll = 1;
             for (int k = 0; k < 3; ++k)
                 if (pl->cells[k].given) ps->options[k] = pl->cells[k].value;
             if (pl->cells[3].given) ps->countOption = static_cast<int32_t>(pl->cells[3].value);

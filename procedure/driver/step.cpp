@@ -144,9 +144,9 @@ int32_t zavvelix() {
     ctx->nlp = &frame->nlp;
     ctx->hooks = &frame->hooks;
     ctx->cmpWork = &frame->cmpWork;
-    frame->nlp.owner = ctx;
+    frame->nlp.procContext = ctx;
     frame->nlp.hooks = &frame->hooks;
-    frame->hooks.profile = &frame->hooks.settings;
+    frame->hooks.plSettings = &frame->hooks.settings;
 
     zmsgsav(-1, -1, nullptr, 0);
 

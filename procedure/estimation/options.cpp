@@ -135,7 +135,7 @@ void cosop31(ProcContext* ctx, NlpProblem* nlp, ParameterArrays* arrays, int32_t
 }
 
 void cosop32(ProcContext* ctx, NlpProblem* nlp, void** block) {
-    ProfileSettings* ps = ctx->hooks->profile ? ctx->hooks->profile : &ctx->hooks->settings;
+    ProfileSettings* ps = ctx->hooks->plSettings ? ctx->hooks->plSettings : &ctx->hooks->settings;
     // With no profiled name the list takes every parameter.
     const size_t np = static_cast<size_t>(std::max(std::max(ps->nProfiled, nlp->nParams), 0));
     const size_t nl = ps->nLevels > 0 ? static_cast<size_t>(ps->nLevels) : 0;

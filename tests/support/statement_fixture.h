@@ -121,9 +121,9 @@ struct CosinitStep {
         ctx.nlp = &nlp;
         ctx.hooks = &hooks;
         ctx.cmpWork = &work;
-        nlp.owner = &ctx;
+        nlp.procContext = &ctx;
         nlp.hooks = &hooks;
-        hooks.profile = &hooks.settings;
+        hooks.plSettings = &hooks.settings;
         cmpinit(&handle, &work);  // as the step driver does before cosinit
         try {
             cosinit(&ctx);

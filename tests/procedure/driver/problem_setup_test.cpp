@@ -43,7 +43,6 @@ TEST(ProblemSetup, SizesFollowTheModel) {
     EXPECT_EQ(s.nlp.nParams, n);
     EXPECT_EQ(s.nlp.packedLen, n * (n + 1) / 2);
     EXPECT_EQ(s.nlp.nFunctions, 10);  // 4 variables: 4 * 5 / 2 moments
-    EXPECT_EQ(s.nlp.nFunctionRows, 10);
     EXPECT_EQ(s.nlp.leastSquares, 1);
     EXPECT_EQ(s.hooks.nParamsForDf, static_cast<double>(n));
     EXPECT_EQ(s.hooks.nObsRef, &s.ctx.optSetup.nObsCell);
@@ -88,7 +87,7 @@ TEST(ProblemSetup, ProfileKeepsValidNamesAndLevels) {
     Step s(
         program("", "profile l2 l3 zz l2 / 0 95 100 95.000000001 90 ffactor=2 outtable outall;"));
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    const ProfileSettings& ps = *s.hooks.profile;
+    const ProfileSettings& ps = *s.hooks.plSettings;
     ASSERT_EQ(ps.nProfiled, 2);
     EXPECT_EQ(ps.indexList[0], parameter_index(s, "l2"));
     EXPECT_EQ(ps.indexList[1], parameter_index(s, "l3"));
@@ -97,8 +96,8 @@ TEST(ProblemSetup, ProfileKeepsValidNamesAndLevels) {
     EXPECT_EQ(ps.levels[1], 90.0);
     EXPECT_EQ(ps.method, 3);  // parameters with levels
     EXPECT_EQ(ps.options[0], 2.0);
-    EXPECT_EQ(ps.limitFlag1, 2);
-    EXPECT_EQ(ps.limitFlag2, 1);
+    EXPECT_EQ(ps.outTable, 2);
+    EXPECT_EQ(ps.outAll, 1);
     const auto m = messages_since(from);
     EXPECT_EQ(count(m, 447), 1);  // zz is no parameter
     EXPECT_EQ(count(m, 446), 1);  // l2 again
@@ -112,7 +111,7 @@ TEST(ProblemSetup, ARejectedLevelNeverHidesAValidLevelNextToIt) {
     const size_t from = messages_now();
     Step s(program("", "profile l2 / -1e-9 1e-9 1.5e-9 90;"));
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    const ProfileSettings& ps = *s.hooks.profile;
+    const ProfileSettings& ps = *s.hooks.plSettings;
     ASSERT_EQ(ps.nLevels, 2);
     EXPECT_EQ(ps.levels[0], 1e-9);
     EXPECT_EQ(ps.levels[1], 90.0);
@@ -125,7 +124,7 @@ TEST(ProblemSetup, ProfileWithoutValidNamesTakesEveryParameter) {
     const size_t from = messages_now();
     Step s(program("", "profile zz;"));
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    const ProfileSettings& ps = *s.hooks.profile;
+    const ProfileSettings& ps = *s.hooks.plSettings;
     ASSERT_EQ(ps.nProfiled, s.nlp.nParams);
     for (int32_t k = 0; k < ps.nProfiled; ++k) EXPECT_EQ(ps.indexList[k], k);
     EXPECT_EQ(ps.nLevels, 0);

@@ -1,0 +1,406 @@
+// The optimizer driver: the one entry through which a caller runs the
+// library on a filled problem.  The start phase (mode 1) makes the start
+// point feasible, evaluates objective, constraints and derivatives there,
+// checks analytic derivatives and prints the start tables; the run (mode 2)
+// dispatches on the technique code, times the technique, evaluates the final
+// point again, prints the summary and calls the post-run hooks.  Evaluations
+// go through the hook block's slots when set, else the problem's own.
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "host/fields.h"
+#include "host/message_text.h"
+#include "host/output_table.h"
+#include "host/object_dispatch.h"
+#include "optimizer/core/core.h"
+#include "optimizer/core/finite_differences.h"
+#include "optimizer/core/pending.h"
+#include "optimizer/core/tables.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+
+namespace {
+
+// Messages of the driver (group kMsgNlp).
+constexpr int32_t kMsgMovedFeasible = 10;   // the start point was moved to feasibility
+constexpr int32_t kMsgNoFeasible = 46;      // no feasible start point (feasTol)
+constexpr int32_t kMsgGradCheck = 181;      // gradient check reported
+constexpr int32_t kMsgJacCheck = 182;       // least-squares Jacobian check reported
+constexpr int32_t kMsgConJacCheck = 183;    // constraint-Jacobian check reported
+
+// The smallest feasibility tolerance of the final rounds: 10000 times the
+// smallest normalised double, so that ten tenfold rounds stay finite.
+constexpr double kTinyTol = 2.2250738585072018e-304;
+
+// ---- evaluation through a slot ----
+struct Slots {
+    NlpCallback objective, gradient, conValues, conJacobian;
+};
+
+Slots slots_of(const NlpProblem* p) {
+    const NlpHookBlock* h = p->hooks;
+    Slots s{p->objectiveFn, p->gradientFn, p->conValuesFn, p->conJacobianFn};
+    if (h != nullptr) {
+        if (h->objectiveFn) s.objective = h->objectiveFn;
+        if (h->gradientFn) s.gradient = h->gradientFn;
+        if (h->conValuesFn) s.conValues = h->conValuesFn;
+        if (h->conJacobianFn) s.conJacobian = h->conJacobianFn;
+    }
+    return s;
+}
+
+// An empty optional slot counts as success; the objective must be set.
+bool call_ok(NlpCallback fn, NlpProblem* p, bool required) {
+    if (fn == nullptr) return !required;
+    return fn(p) == 0;
+}
+
+bool constrained(const NlpProblem* p) { return p->hasNlinCon != 0 || p->hasLinCon != 0; }
+
+void set_missing(double* v, int32_t count) {
+    if (v != nullptr) vzfdl(host_missing_value(), v, count);
+}
+
+// The values that a failed start evaluation leaves missing.
+void missing_after_failed_start(NlpProblem* p, bool objective, bool gradient) {
+    const double missing = host_missing_value();
+    if (objective) p->f = missing;
+    if (gradient) set_missing(p->gradient, p->nParams);
+    if (p->hasNlinCon) {
+        p->lagrangeValue = missing;
+        set_missing(p->conValues, p->nNlinCon);
+        if (p->hooks != nullptr && p->hooks->conJacobianFn != nullptr)
+            set_missing(p->conJacobian, p->nNlinCon * p->nParams);
+    }
+}
+
+int32_t longest_name(const NameRecord* names, int32_t count) {
+    int32_t w = 0;
+    for (int32_t i = 0; names != nullptr && i < count; ++i)
+        if (names[i].length > w) w = names[i].length;
+    return w;
+}
+
+// Evaluates the objective again before the constraint Jacobian when the
+// owner asks for it (its Jacobian reads what the objective left).
+void refresh_objective(NlpProblem* p, const Slots& s) {
+    if (p->refreshFBeforeConJac != 0 && p->lastEval >= kLastGradient) {
+        p->lastEval = kLastObjective;
+        call_ok(s.objective, p, true);
+    }
+}
+
+// The intervals when asked, the gradient and, with nonlinear constraints,
+// the constraint Jacobian at the point.  After the objective refresh the
+// start phase marks the gradient as last evaluated again; the final
+// evaluation leaves the objective marked.  False after a failure, with the
+// failed values missing.
+bool derivatives(NlpProblem* p, const Slots& s, bool atStart) {
+    if (p->fdIntervalMode != 0) znlpfdh(p, p->fdIntervalMode);
+    p->lastEval = kLastGradient;
+    if (!call_ok(s.gradient, p, false)) {
+        set_missing(p->gradient, p->nParams);
+        return false;
+    }
+    if (p->hasNlinCon) {
+        refresh_objective(p, s);
+        if (atStart) p->lastEval = kLastGradient;
+        if (!call_ok(s.conJacobian, p, false)) {
+            set_missing(p->conJacobian, p->nNlinCon * p->nParams);
+            return false;
+        }
+    }
+    return true;
+}
+
+void post_run_hook(NlpProblem* p, NlpPostRunHook NlpHookBlock::*slot, int32_t flag) {
+    if (p->hooks != nullptr && p->hooks->*slot != nullptr) (p->hooks->*slot)(p, flag);
+}
+
+// ---- start phase ----
+
+// Step 2: the feasible start point.  Result: 0 to go on, 1 to go on without
+// refreshing xBase (the nonlinear search rescued the point), or a negative
+// status.  A failed note is reported and the start evaluation still runs.
+int32_t feasible_start(NlpProblem* p) {
+    const int32_t n = p->nParams;
+    std::memcpy(p->xBase, p->x, sizeof(double) * static_cast<size_t>(n));
+    const int32_t r = p->conFactorForm == 2 ? znlpfer(p) : znlpfea(p, 2);
+    if (r == kNlpRoutinePending) return kNlpNotUsable;
+    if (r > 0) {
+        xpmlog(kMsgNlp, kMsgMovedFeasible);
+        if (p->printLevel != 0.0) nlp_note(p, kyrmsg(kMsgNlp, kMsgMovedFeasible), 'c');
+    }
+    if (r >= 0) {
+        std::memcpy(p->xBase, p->x, sizeof(double) * static_cast<size_t>(n));
+        return 0;
+    }
+    if (p->conFactorForm == 2) return kNlpInfeasible;
+    if (p->hasNlinCon && znlpfnc(p, 1) == 0) return 1;
+    xpmlog(kMsgNlp, kMsgNoFeasible, p->feasTol);
+    std::memcpy(p->x, p->xBase, sizeof(double) * static_cast<size_t>(n));
+    p->feasRound = 0;
+    znlpfch(p, 1, 1, 0);
+    missing_after_failed_start(p, true, true);
+    return kNlpInfeasible;
+}
+
+// Steps 3 to 8: the start evaluations.  Result: 0 or a negative status.
+int32_t start_evaluations(NlpProblem* p, const Slots& s) {
+    set_missing(p->gradient, p->nParams);
+    if (p->hasNlinCon) set_missing(p->conValues, p->nNlinCon);
+    p->lastEval = kLastObjective;
+    p->evalPhase = kPhaseStart;
+    const bool fOk = call_ok(s.objective, p, true);
+    p->fPrev = p->f;
+    if (!fOk) {
+        missing_after_failed_start(p, true, true);
+        return kNlpStartFunction;
+    }
+    p->expectedReduction = p->leastSquares ? std::abs(p->f) / 20.0 : host_missing_value();
+    if (p->hasNlinCon && !call_ok(s.conValues, p, false)) {
+        missing_after_failed_start(p, false, true);
+        return kNlpStartFunction;
+    }
+    if (!derivatives(p, s, true)) return kNlpStartDerivative;
+    if (constrained(p) || p->hasBounds) {
+        znlpfch(p, 1, 1, p->feasRound);
+        if (p->conFactorForm == 2)
+            znlpftr(p, 0, 1, 0);
+        else if (p->conFactorForm != 0)
+            znlpfta(p, 0, 1, 0, 0, 0, 0);
+    }
+    return 0;
+}
+
+// Step 9: the start print.
+void start_print(NlpProblem* p, int32_t status, int32_t secondSwitch) {
+    int32_t level = -1;
+    if (status < 0 && p->printLevel >= 3.0)
+        level = -10;
+    else if (p->printLevel >= 4.0)
+        level = -3;
+    else if (p->printLevel == 3.0)
+        level = -2;
+    if (status == kNlpInfeasible && !wzmis(p->f)) znlpptm(p, kNlpInfeasible, 1);
+    znlppre(p, level, secondSwitch);
+    if (status < 0) post_run_hook(p, &NlpHookBlock::matrixPrintHook, -1);
+}
+
+// Steps 11 and 12: the derivative checks.  Result 0 or kNlpStartDerivative.
+int32_t start_checks(NlpProblem* p, int32_t derivCheck, int32_t conCheck) {
+    if (p->derivCheckMode != 0 && p->quadraticOnFile == 0) {
+        int32_t r = 0;
+        if (derivCheck == 1) {
+            r = znlpchd(p, 0, nullptr);
+            if (r != 0 && r != kNlpRoutinePending) xpmlog(kMsgNlp, kMsgGradCheck);
+        } else if (derivCheck == 2) {
+            r = znlpchd(p, 1, p->checkWork);
+            if (r != 0 && r != kNlpRoutinePending) xpmlog(kMsgNlp, kMsgJacCheck);
+        }
+        if (r < 0 && r != kNlpRoutinePending) return kNlpStartDerivative;
+        if (derivCheck != 0 && p->derivCheckMode == 2) {
+            double* h = p->hessianInPacked     ? p->hessian
+                        : p->hessianInReduced ? p->reducedHessian
+                        : p->hessianInFactor  ? p->hessianFactor
+                                              : nullptr;
+            znlpchg(p, 1, h);
+        }
+    }
+    if (conCheck != 0) {
+        const int32_t r = znlpchc(p, p->checkWork, p->checkWork ? p->checkWork + p->nParams : nullptr);
+        if (r != 0 && r != kNlpRoutinePending) xpmlog(kMsgNlp, kMsgConJacCheck);
+        if (r < 0 && r != kNlpRoutinePending) return kNlpStartDerivative;
+    }
+    return 0;
+}
+
+int32_t start_phase(NlpProblem* p, int32_t startPrint, int32_t secondSwitch, int32_t derivCheck,
+                    int32_t conCheck) {
+    p->paramNameWidth = longest_name(p->paramNames, p->nParams);
+    p->functionNameWidth = longest_name(p->functionNames, p->nFunctions);
+    const Slots s = slots_of(p);
+    int32_t status = 0;
+    if (p->hasBounds || p->hasLinCon) {
+        const int32_t r = feasible_start(p);
+        if (r < 0) status = r;
+    }
+    if (status == 0) status = start_evaluations(p, s);
+    if (startPrint) start_print(p, status, secondSwitch);
+    if (status < 0) return p->lastStatus = status;
+    status = start_checks(p, derivCheck, conCheck);
+    if (status < 0) return p->lastStatus = status;
+    post_run_hook(p, &NlpHookBlock::covarianceHook, 0);
+    post_run_hook(p, &NlpHookBlock::matrixPrintHook, 0);
+    return p->lastStatus = 0;
+}
+
+// ---- run ----
+
+// Steps 6a to 6g: the final evaluation.  Result: status unchanged or the
+// failure of the final point.
+int32_t final_evaluation(NlpProblem* p, const Slots& s, int32_t status) {
+    set_missing(p->gradient, p->nParams);
+    if (p->hasNlinCon) set_missing(p->conValues, p->nNlinCon);
+    p->evalPhase = kPhaseFinal;
+    p->lastEval = kLastObjective;
+    const bool fOk = call_ok(s.objective, p, true);
+    p->fPrev = p->f;
+    if (!fOk) {
+        p->f = host_missing_value();
+        return kNlpFinalFunction;
+    }
+    if (p->hasNlinCon && !call_ok(s.conValues, p, false)) {
+        set_missing(p->conValues, p->nNlinCon);
+        return kNlpFinalFunction;
+    }
+    if (!derivatives(p, s, false)) return kNlpFinalDerivative;
+    if (constrained(p) || p->hasBounds) {
+        // Feasibility rounds: raise the tolerance tenfold until the final
+        // point passes, at most ten times.
+        double t = p->feasTol < kTinyTol ? kTinyTol : p->feasTol;
+        p->feasRound = 0;
+        int32_t r = znlpfch(p, 1, 1, 0);
+        while (r != 0 && r != kNlpRoutinePending && p->feasRound < 10 && t <= 1e-10 * DBL_MAX) {
+            p->feasRound += 1;
+            t *= 10.0;
+            r = znlpfch(p, 1, 1, p->feasRound);
+        }
+        if (p->conFactorForm == 2)
+            znlpftr(p, 0, 1, 0);
+        else if (p->conFactorForm != 0)
+            znlpfta(p, 0, p->activeSetOption ? 2 : 1, 0, 0, 0, 0);
+    }
+    return status;
+}
+
+int32_t run_technique(NlpProblem* p) {
+    if (p->technique == kTechNone) return 0;
+    // A missing limit passes these tests (a missing value is a NaN).
+    if (p->maxIter <= 0.0 || p->maxFunc <= 0.0) return kNlpLimit;
+    if (p->maxTime <= 0.0) return kNlpTimeLimit;
+    const NlpTechniqueFn fn = znlp_technique_for(p);
+    return fn != nullptr ? fn(p) : 0;
+}
+
+int32_t run_phase(NlpProblem* p, int32_t secondSwitch) {
+    const Slots s = slots_of(p);
+    p->evalPhase = kPhaseRun;
+    if (p->printLevel != 0.0) pritech(p);
+    p->timeUsed = wzdttme();
+    int32_t status = run_technique(p);
+    p->timeUsed = wzdttme() - p->timeUsed;
+    const bool usable = nlp_status_usable(status);
+    if (usable) status = final_evaluation(p, s, status);
+    const bool stillUsable = usable && nlp_status_usable(status);
+    p->lastStatus = status;
+    if (!wzmis(p->f)) znlpptm(p, status, 0);
+    if (stillUsable) post_run_hook(p, &NlpHookBlock::covarianceHook, 1);
+    int32_t level = p->printLevel >= 4.0 ? 3 : p->printLevel == 3.0 ? 2 : 0;
+    if (level == 0 && p->hooks != nullptr && p->hooks->forceResultPrint != 0) level = 1;
+    if (!stillUsable && level > 1) level = 1;
+    if (level != 0) znlppre(p, level, secondSwitch);
+    if (stillUsable) post_run_hook(p, &NlpHookBlock::matrixPrintHook, 1);
+    if (status >= 0 && p->hooks != nullptr && p->hooks->plSettings != nullptr &&
+        p->hooks->plSettings->method != 0)
+        znlppli(p);
+    return status;
+}
+
+// ---- dispatch table ----
+struct DispatchEntry {
+    const char* name;
+    NlpTechniqueFn fn;
+};
+
+// The technique routines by dispatch name.  Slots of techniques that are
+// not built hold znlp_technique_pending.
+DispatchEntry gDispatch[] = {
+    {"znlptre", znlp_technique_pending}, {"znlpnra", znlp_technique_pending},
+    {"znlpnrr", znlp_technique_pending}, {"znlpnrl", znlp_technique_pending},
+    {"znlpgan", znlp_technique_pending}, {"znlplma", znlp_technique_pending},
+    {"znlpddl", znlp_technique_pending}, {"znlpqun", znlp_technique_pending},
+    {"znlpdq2", znlp_technique_pending}, {"znlpdqn", znlp_technique_pending},
+    {"znlphqn", znlp_technique_pending}, {"znlpcog", znlp_technique_pending},
+    {"znlpcob", znlp_technique_pending}, {"znlpnms", znlp_technique_pending},
+    {"znlpnm2", znlp_technique_pending}, {"znlpqar", znlp_technique_pending},
+    {"znlpqas", znlp_technique_pending}, {"znlpvmc", znlp_technique_pending},
+};
+
+// The dispatch name of a technique code for this problem, null for codes
+// that run nothing (NONE, OLDRAP and unknown codes).
+const char* dispatch_name(const NlpProblem* p) {
+    const bool nlc = p->hasNlinCon != 0;
+    switch (p->technique) {
+        case kTechTrureg: return "znlptre";
+        case kTechNewrap: return "znlpnra";
+        case kTechNrridg: return "znlpnrr";
+        case kTechNrlins: return "znlpnrl";
+        case kTechGaunew: return "znlpgan";
+        case kTechLevmar: return "znlplma";
+        case kTechDbldog: return "znlpddl";
+        case kTechQuanew: return "znlpqun";
+        case kTechDualQuanew: return nlc ? "znlpdq2" : "znlpdqn";
+        case kTechHyquan: return "znlphqn";
+        case kTechCongra: return "znlpcog";
+        case kTechNmsimp: return nlc ? "znlpcob" : "znlpnms";
+        case kTechNmsim2: return "znlpnm2";
+        case kTechQuadas: return p->techVariant == 1 ? "znlpqar" : "znlpqas";
+        case kTechVmcwd: return "znlpvmc";
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+NlpTechniqueFn* znlp_dispatch_slot(const char* routineName) {
+    for (DispatchEntry& e : gDispatch)
+        if (routineName != nullptr && std::strcmp(e.name, routineName) == 0) return &e.fn;
+    return nullptr;
+}
+
+NlpTechniqueFn znlp_technique_for(const NlpProblem* p) {
+    const char* name = dispatch_name(p);
+    NlpTechniqueFn* slot = name != nullptr ? znlp_dispatch_slot(name) : nullptr;
+    return slot != nullptr ? *slot : nullptr;
+}
+
+int32_t znlpdrv(NlpProblem* p, int32_t mode, int32_t printSwitches, int32_t derivCheck,
+                int32_t conCheck) {
+    const int32_t level = zbugi("-nlpitermsg");
+    p->iterMsgLevel = level < 1 ? 1 : level > 3 ? 3 : level;
+    int32_t startPrint = printSwitches % 2;
+    int32_t secondSwitch = printSwitches / 2;
+    if (p->hooks != nullptr) {
+        startPrint = p->hooks->printStart;
+        secondSwitch = p->hooks->printExtra;
+    }
+    if (mode == 2) return run_phase(p, secondSwitch);
+    return start_phase(p, startPrint, secondSwitch, derivCheck, conCheck);
+}
+
+int32_t znlpmer(const HostMathException* e) {
+    switch (e->kind) {
+        case 1: xpslog("Domain error trapped%n"); return -1;
+        case 2: xpslog("Singular error trapped%n"); return -1;
+        case 3:
+        case 12: xpslog("Overflow error trapped%n"); return -1;
+        case 4:
+        case 11:
+            xpslog("**************************************%n");
+            xpslog("Underflow error: Should not be trapped%n");
+            xpslog("**************************************%n");
+            return 0;
+        case 5:
+        case 6: xpslog("Loss of precision trapped%n"); return -1;
+        case 13: xpslog("Division by 0 error trapped%n"); return -1;
+        case 14:
+        case 15: xpslog("Bad floating number%n"); return -1;
+        default:
+            // An exception we cannot name is no safer to continue from than
+            // one we can: stop.
+            xpslog("Unidentified type of error trapped%n");
+            return -1;
+    }
+}

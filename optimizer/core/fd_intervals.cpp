@@ -1,0 +1,283 @@
+// Finite-difference intervals: for every parameter a forward and a central
+// interval suited to the accuracy and curvature of the objective and the
+// constraints.  Trial intervals are changed until the estimated relative
+// cancellation error of a second difference lies between 0.001 and 0.1;
+// the forward interval then balances truncation against cancellation,
+// h = 2 sqrt(epsA / |f''|) (Gill, Murray, Saunders and Wright, "Computing
+// forward-difference intervals for numerical optimization", SIAM J. Sci.
+// Stat. Comput. 4, 1983).
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "host/fields.h"
+#include "optimizer/core/fd_frame.h"
+#include "optimizer/core/finite_differences.h"
+#include "velix/host.h"
+
+using namespace velix::detail;
+
+int32_t ddiv(double a, double b, double* q) {
+    if (a == 0.0) {
+        *q = 0.0;
+        return b == 0.0 ? 1 : 0;
+    }
+    if (b == 0.0) {
+        *q = std::copysign(DBL_MAX, a);
+        return 1;
+    }
+    if (std::fabs(b) >= 1.0 && std::fabs(a) < std::fabs(b) * kMinNormal) {
+        *q = 0.0;
+        return 0;
+    }
+    if (std::fabs(b) < 1.0 && std::fabs(a) > std::fabs(b) * DBL_MAX) {
+        *q = (a < 0.0) != (b < 0.0) ? -DBL_MAX : DBL_MAX;
+        return 1;
+    }
+    *q = a / b;
+    return 0;
+}
+
+namespace {
+
+double quotient(double a, double b) {
+    double q;
+    ddiv(a, b, &q);
+    return q;
+}
+
+// The estimate of one function at one parameter.
+struct Estimate {
+    double hF = 0.0;      // forward interval
+    double hC = 0.0;      // accepted |h| (the central candidate)
+    double phi1 = 0.0;    // derivative estimate
+    double phi2 = 0.0;    // second difference
+    double epsA = 0.0;
+    int32_t code = 0;     // 0 accepted, 1 constant, 2 and 3 no acceptance, 4 unreliable
+};
+
+// Values at x + h e_j and x + 2h e_j of function k (k < 0 the objective).
+// False when an evaluation failed.
+bool values(FdRun& run, int32_t k, int32_t j, double h, double* fp, double* fpp) {
+    NlpProblem* p = run.p;
+    const double x = p->x[j];
+    bool ok = true;
+    for (int32_t t = 1; t <= 2 && ok; ++t) {
+        p->x[j] = x + t * h;
+        const double phase = p->evalPhase;
+        if (k < 0) {
+            p->evalPhase = kPhaseFdHessianF;
+            ok = run.objective();
+            (t == 1 ? *fp : *fpp) = p->f;
+        } else {
+            p->evalPhase = kPhaseFdConJacobian;
+            ok = run.constraints() && p->evalStatus == 0.0;
+            (t == 1 ? *fp : *fpp) = p->conValues[k];
+        }
+        p->evalPhase = phase;
+    }
+    p->x[j] = x;
+    return ok;
+}
+
+// Steps 3 to 10 for function k and parameter j.  False when an
+// evaluation failed.
+bool estimate(FdRun& run, int32_t k, int32_t j, double s, double base, Estimate* e) {
+    NlpProblem* p = run.p;
+    const double digits = k < 0 ? p->fDigits : p->cDigits;
+    const double eps = digits > 0.0 && !wzmis(digits) ? std::pow(10.0, -digits) : 2.0 * kEta;
+    e->epsA = eps * (1.0 + std::fabs(base));
+    const double hbar = 2.0 * (1.0 + std::fabs(p->x[j])) * std::sqrt(eps);
+    const double factor = 0.25 * std::pow(eps, -0.16);
+    double h = 10.0 * s * hbar;
+    bool increasing = false, haveBest = false, accepted = false;
+    double best[4] = {};  // h, phiF, phi1, phi2 of the best forward trial
+    double prev[3] = {};  // h, phi1, phi2 of the previous trial
+    double phiF = 0, phi1 = 0, phi2 = 0;
+    for (int32_t trial = 0; trial < 4 && !accepted; ++trial) {
+        double fp, fpp;
+        if (!values(run, k, j, h, &fp, &fpp)) return false;
+        phiF = quotient(fp - base, h);
+        const double phiF2 = quotient(fpp - base, 2.0 * h);
+        phi1 = quotient(4.0 * fp - 3.0 * base - fpp, 2.0 * h);
+        phi2 = quotient(base - 2.0 * fp + fpp, h * h);
+        const double cf = quotient(e->epsA, std::fabs(h) * 0.5 * std::fmin(std::fabs(phiF), std::fabs(phiF2)));
+        const double c2 = quotient(e->epsA, 0.25 * h * h * std::fabs(phi2));
+        auto keep = [&]() {
+            best[0] = h, best[1] = phiF, best[2] = phi1, best[3] = phi2;
+            haveBest = true;
+        };
+        if (trial == 0) {
+            if (cf <= 0.1) keep();
+            if (c2 >= 0.001 && c2 <= 0.1) {
+                accepted = true;
+            } else if (c2 < 0.001) {
+                increasing = false;
+                prev[0] = h, prev[1] = phi1, prev[2] = phi2;
+                h /= 10.0 * factor;
+            } else {
+                increasing = true;
+                h *= factor;
+            }
+        } else if (increasing) {
+            if (!haveBest && cf <= 0.1) keep();
+            if (c2 <= 0.1) accepted = true; else h *= factor;
+        } else if (c2 > 0.1) {
+            h = prev[0], phi1 = prev[1], phi2 = prev[2];
+            accepted = true;
+        } else {
+            if (cf <= 0.1) keep();
+            if (c2 >= 0.001) {
+                accepted = true;
+            } else {
+                prev[0] = h, prev[1] = phi1, prev[2] = phi2;
+                h /= 10.0 * factor;
+            }
+        }
+    }
+    if (accepted) {
+        e->hF = 2.0 * std::sqrt(e->epsA) / std::sqrt(std::fabs(phi2));
+        e->hC = std::fabs(h);
+        e->code = std::fmax(e->hF * std::fabs(phi2), std::fabs(phiF - phi1)) > 0.5 * std::fabs(phiF) ? 4 : 0;
+    } else if (!haveBest) {
+        e->code = 1;
+        phi1 = phi2 = 0.0;
+        e->hF = hbar;
+    } else {
+        e->code = increasing ? 2 : 3;
+        phi1 = best[2];
+        phi2 = increasing ? 0.0 : best[3];
+        e->hF = 2.0 * std::sqrt(e->epsA) / std::sqrt(std::fabs(phi2));
+    }
+    if (!std::isfinite(e->hF)) e->hF = hbar;
+    e->phi1 = phi1;
+    e->phi2 = phi2;
+    return true;
+}
+
+// Re-tests the parameters flagged constant at a displaced point.  0, -1
+// or -2 (the objective failed).
+int32_t chconst(FdRun& run, int32_t* count) {
+    NlpProblem* p = run.p;
+    const int32_t n = run.n;
+    std::memcpy(p->xBase, p->x, sizeof(double) * static_cast<size_t>(n));
+    double s = 1.0 / n;
+    for (int32_t j = 0; j < n; ++j, s *= 0.97) {
+        if (!p->hasBounds) {
+            p->x[j] += s;
+            continue;
+        }
+        const double below = p->lower[j] > -DBL_MAX ? std::fmax(-1.0, p->lower[j] - p->x[j]) : -1.0;
+        const double above = p->upper[j] < DBL_MAX && p->upper[j] > p->lower[j] ? std::fmin(1.0, p->upper[j] - p->x[j]) : 1.0;
+        p->x[j] += below + above < 0.0 ? s * below : s * above;
+    }
+    int32_t r = 0;
+    if (!run.objective()) {
+        r = -1;
+    } else {
+        const double d0 = p->f;
+        for (int32_t j = 0; j < n && r == 0; ++j) {
+            if (p->constantFlags[j] == 0) continue;
+            const double moved = p->x[j];
+            const double t = (p->xBase[j] - moved) * 0.5;
+            p->x[j] = moved + t;
+            if (!run.objective()) {
+                r = -2;
+            } else {
+                const double slope = (p->f - d0) / t, g = p->gradient[j];
+                const double tol = std::fmin(1e-8, std::fabs(p->fdForward[j]));
+                if (std::fabs(slope - g) > tol * (std::fabs(slope) + std::fabs(g))) {
+                    p->constantFlags[j] = 0;
+                    *count -= 1;
+                }
+            }
+            p->x[j] = moved;
+        }
+    }
+    std::memcpy(p->x, p->xBase, sizeof(double) * static_cast<size_t>(n));
+    return r;
+}
+
+}  // namespace
+
+int32_t znlpfdh(NlpProblem* p, int32_t mode) {
+    if (mode == 0) return 0;
+    FdRun run(p, p->evalPhase, nullptr);
+    const int32_t n = p->nParams;
+    const int32_t mc = p->hasNlinCon ? p->nNlinCon : 0;
+    const int32_t first = mode == 2 ? 0 : -1, last = mode == 1 ? -1 : mc - 1;
+    for (int32_t j = 0; j < n; ++j) p->constantFlags[j] = 0;
+    vzfdl(host_missing_value(), p->fdForward, n);
+    vzfdl(host_missing_value(), p->fdCentral, n);
+    std::vector<double> c0(p->conValues != nullptr ? p->conValues : nullptr,
+                           p->conValues != nullptr ? p->conValues + mc : nullptr);
+    int32_t flagged = 0;
+    bool failed = false;
+    for (int32_t j = 0; j < n && !failed; ++j) {
+        const double xj = p->x[j];
+        double s = 1.0;
+        if (p->hasBounds) {
+            const double l = p->lower[j] > -DBL_MAX ? p->lower[j] - xj : -DBL_MAX;
+            const double u = p->upper[j] < DBL_MAX ? p->upper[j] - xj : DBL_MAX;
+            if ((l + u) / 2.0 < 0.0) s = -1.0;
+        }
+        double sumEps = 0.0, sumPhi2 = 0.0, hMax = 0.0, hMin = 1.0 / std::pow(kEta, 0.333), hcMax = 0.0;
+        Estimate objective;
+        for (int32_t k = first; k <= last && !failed; ++k) {
+            Estimate e;
+            const double base = k < 0 ? run.f0 : c0[k];
+            if (!estimate(run, k, j, s, base, &e)) {
+                failed = true;
+                break;
+            }
+            if (k < 0) {
+                p->gradient[j] = e.phi1;
+                if (e.code == 1 || e.code == 2) {
+                    p->constantFlags[j] = 1;
+                    ++flagged;
+                }
+                objective = e;
+            } else {
+                p->conJacobian[static_cast<size_t>(k) * n + j] = e.phi1;
+            }
+            sumEps += e.epsA;
+            sumPhi2 += std::fabs(e.phi2);
+            hMax = std::fmax(hMax, e.hF);
+            hMin = std::fmin(hMin, e.hF);
+            if (e.code == 0) hcMax = std::fmax(hcMax, e.hC);
+        }
+        if (failed) break;
+        double hF, hC;
+        if (mode == 1) {
+            const double eps = p->fDigits > 0.0 && !wzmis(p->fDigits) ? std::pow(10.0, -p->fDigits) : 2.0 * kEta;
+            hF = objective.code == 0 ? objective.hF : 2.0 * (1.0 + std::fabs(xj)) * std::sqrt(eps);
+            hC = objective.code == 0 ? objective.hC : 10.0 * hF;
+        } else {
+            if (hMin > hMax) hMin = hMax;
+            if (4.0 * sumEps < hMin * hMin * sumPhi2)
+                hF = hMin;
+            else if (4.0 * sumEps > hMax * hMax * sumPhi2)
+                hF = hMax;
+            else
+                hF = 2.0 * std::sqrt(sumEps / sumPhi2);
+            hC = hcMax > 0.0 ? hcMax : 10.0 * hF;
+        }
+        p->fdForward[j] = hF / (1.0 + std::fabs(xj));
+        p->fdCentral[j] = hC / (1.0 + std::fabs(xj));
+        p->x[j] = xj;
+    }
+    if (!failed && flagged > 0 && chconst(run, &flagged) != 0) {
+        for (int32_t j = 0; j < n; ++j) p->constantFlags[j] = 0;
+    }
+    // The final evaluation restores f and the constraint values at x; its
+    // failure is the routine's failure.
+    p->evalPhase = mc > 0 && mode != 1 ? kPhaseConstraintsOnly : kPhaseFdHessianF;
+    bool ok = run.objective();
+    if (ok && mc > 0 && mode != 1 && p->conValuesFn != nullptr) {
+        p->evalPhase = kPhaseLagrangeHessian;
+        ok = p->conValuesFn(p) == 0;
+    }
+    p->evalPhase = run.phase0;
+    return ok ? 0 : -1;
+}

@@ -1,0 +1,252 @@
+// Hessians in the reduced space: the free submatrix, the null-space
+// projection Z'HZ and its expansion back, products by storage, the
+// parameter scaling from the Hessian diagonal, and Gram-Schmidt with
+// reorthogonalization for the null-space basis (Daniel, Gragg, Kaufman and
+// Stewart, "Reorthogonalization and stable algorithms for updating the
+// Gram-Schmidt QR factorization", Math. Comp. 30, 1976).
+#include <cfloat>
+#include <cmath>
+#include <vector>
+
+#include "optimizer/core/pending.h"
+#include "optimizer/core/reduced_space.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+
+using namespace velix::detail;
+using velix::pk;
+
+namespace {
+
+void sparse_pending() { xpmlog(kMsgNlp, kMsgRoutinePending, "sparse Hessian storage"); }
+
+// H(a, b) of the full matrix by storage (a diagonal one is zero off the diagonal).
+double entry(int32_t storage, const double* h, int32_t a, int32_t b) {
+    if (storage == 2) return a == b ? h[a] : 0.0;
+    return h[pk(a, b)];
+}
+
+}  // namespace
+
+void znlpmul(NlpProblem* p, int32_t storage, int32_t n, const int32_t* idx, const double* h, const double* x,
+             double* y) {
+    if (storage == 1) {
+        sparse_pending();
+        for (int32_t i = 0; i < n; ++i) y[i] = 0.0;
+        return;
+    }
+    if (storage == 2) {
+        for (int32_t i = 0; i < n; ++i) y[i] = h[idx != nullptr ? idx[i] : i] * x[i];
+        return;
+    }
+    znlpsmv(n, idx, h, x, y);
+}
+
+void znlpred(NlpProblem* p, int32_t storage, const double* h, double* out) {
+    const int32_t n = p->nParams, nf = n_free(p), nr = n_reduced(p);
+    // HZ over the free rows, then Z'(HZ).
+    std::vector<double> hz(static_cast<size_t>(nf) * nr, 0.0);
+    for (int32_t i = 0; i < nf; ++i)
+        for (int32_t j = 0; j < nf; ++j) {
+            const double hij = entry(storage, h, p->freeList[i], p->freeList[j]);
+            if (hij == 0.0) continue;
+            for (int32_t k = 0; k < nr; ++k) hz[static_cast<size_t>(i) * nr + k] += hij * p->nullBasis[j * n + k];
+        }
+    for (int32_t a = 0; a < nr; ++a)
+        for (int32_t b = 0; b <= a; ++b) {
+            double s = 0.0;
+            for (int32_t i = 0; i < nf; ++i) s += p->nullBasis[i * n + a] * hz[static_cast<size_t>(i) * nr + b];
+            out[pk(a, b)] = s;
+        }
+}
+
+void znlpre2(NlpProblem* p, int32_t storage, const double* h, double* out) {
+    const int32_t nf = n_free(p);
+    // The free list is in increasing position order among the free
+    // parameters only after znlp_free_list; the copy below reads every
+    // entry before the same position is written, since the free indices
+    // are not below their positions.
+    std::vector<double> copy;
+    if (h == out) {
+        copy.assign(h, h + (storage == 2 ? p->nParams : p->packedLen));
+        h = copy.data();
+    }
+    for (int32_t i = 0; i < nf; ++i) {
+        if (storage == 2) {
+            out[i] = h[p->freeList[i]];
+            continue;
+        }
+        for (int32_t j = 0; j <= i; ++j) out[pk(i, j)] = h[pk(p->freeList[i], p->freeList[j])];
+    }
+}
+
+void znlpre3(NlpProblem* p, double* h) {
+    const int32_t n = p->nParams, nf = n_free(p), nr = n_reduced(p);
+    std::vector<double> d(static_cast<size_t>(nf));
+    for (int32_t i = 0; i < nf; ++i) d[i] = h[pk(p->freeList[i], p->freeList[i])];
+    for (int32_t a = 0; a < nr; ++a)
+        for (int32_t b = 0; b <= a; ++b) {
+            double s = 0.0;
+            for (int32_t i = 0; i < nf; ++i) s += p->nullBasis[i * n + a] * d[i] * p->nullBasis[i * n + b];
+            h[pk(a, b)] = s;
+        }
+}
+
+void znlpexp(NlpProblem* p, const double* m, double* out) {
+    const int32_t n = p->nParams, nf = n_free(p), nr = n_reduced(p);
+    for (int32_t i = 0; i < p->packedLen; ++i) out[i] = 0.0;
+    std::vector<double> zm(static_cast<size_t>(nf) * nr, 0.0);
+    for (int32_t i = 0; i < nf; ++i)
+        for (int32_t k = 0; k < nr; ++k)
+            for (int32_t l = 0; l < nr; ++l) zm[static_cast<size_t>(i) * nr + l] += p->nullBasis[i * n + k] * m[pk(k, l)];
+    for (int32_t i = 0; i < nf; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            double s = 0.0;
+            for (int32_t l = 0; l < nr; ++l) s += zm[static_cast<size_t>(i) * nr + l] * p->nullBasis[j * n + l];
+            out[pk(p->freeList[i], p->freeList[j])] = s;
+        }
+}
+
+void znlphpr(NlpProblem* p, int32_t mode, int32_t useQ, int32_t storage, double*, double* h, double* out) {
+    if (p->conFactorForm == 2) nlp_internal_error("znlphpr: sparse active-set form");
+    if (storage == 1) {
+        sparse_pending();
+        return;
+    }
+    double* target = mode == 1 ? h : out;
+    if (has_general(p)) {
+        const bool q = useQ != 0 && (p->nActiveLin > 0 || keeps_basis(p->technique));
+        if (q) {
+            std::vector<double> r(static_cast<size_t>(n_reduced(p)) * (n_reduced(p) + 1) / 2);
+            znlpred(p, storage, h, r.data());
+            std::copy(r.begin(), r.end(), target);
+        } else {
+            znlpre2(p, storage, h, target);
+        }
+        return;
+    }
+    if (p->hasBounds) {
+        if (mode == 1) znlp_free_list(p);
+        znlpre2(p, storage, h, target);
+        return;
+    }
+    if (mode == 2) {
+        const int32_t len = storage == 2 ? p->nParams : p->packedLen;
+        for (int32_t i = 0; i < len; ++i) out[i] = h[i];
+    }
+}
+
+void znlphgp(NlpProblem* p, int32_t mode, int32_t storage, double* gout, double* h, double* rout) {
+    if (n_free(p) == 0) {
+        p->maxProjGrad = p->scaledGradMax = 0.0;
+        return;
+    }
+    znlphpr(p, mode == 0 ? 1 : 2, keeps_basis(p->technique) ? 0 : 1, storage, nullptr, h, rout);
+    if (mode == 0 || p->technique == kTechQuadas) return;
+    znlpgmx(p, 1, gout);
+    // The scaled gradient criterion: |g_i| / sqrt(|h_ii f|) over the
+    // reduced space.
+    const bool reduced = has_general(p) || p->hasBounds;
+    const double* diag = reduced ? rout : h;
+    const bool packed = has_general(p) || storage != 2;
+    double worst = 0.0;
+    for (int32_t i = 0; i < n_reduced(p); ++i) {
+        const double hii = packed ? diag[pk(i, i)] : diag[i];
+        const double hf = std::fabs(hii * p->f);
+        if (hii > 0.0 && hf > DBL_MIN) worst = std::fmax(worst, std::fabs(gout[i]) / std::sqrt(hf));
+    }
+    p->scaledGradMax = worst;
+}
+
+void znlphsc(NlpProblem* p, int32_t storage, int32_t count, const double* h) {
+    const bool first = p->iterSinceStart == 0 || (p->hasLinCon && p->activeChange != 0);
+    for (int32_t i = 0; i < count; ++i) {
+        const double hii = storage == 1 || storage == 2 ? h[i] : h[pk(i, i)];
+        const double v = std::fmax(std::sqrt(std::fabs(hii)), 1.053671212772351e-08);
+        double& s = p->scale[i];
+        if (p->iterMark != 0 || p->scalingKind == 0)
+            s = 1.0;
+        else if (first)
+            s = v;
+        else if (p->scalingKind == 1)
+            s = std::fmax(s, v);
+        else if (p->scalingKind == 2)
+            s = v >= 0.6 * s ? v : 0.6 * s;
+        else if (p->scalingKind == 3)
+            s = v;
+    }
+}
+
+double znlphs2(NlpProblem* p, int32_t storage, double* out) {
+    const int32_t nr = n_reduced(p);
+    const bool linear = p->hasLinCon != 0;
+    double* h = linear ? p->reducedHessian : p->hessian;
+    const bool diagonal = !linear && storage == 2;
+    double norm = 0.0;
+    for (int32_t i = 0; i < nr; ++i) {
+        const double v = linear ? p->reducedGradient[i] : p->hasBounds ? p->gradient[p->freeList[i]] : p->gradient[i];
+        const double s = p->scalingKind != 0 ? p->scale[i] : 1.0;
+        out[i] = -v / s;
+        norm += out[i] * out[i];
+        if (p->scalingKind == 0) continue;
+        if (diagonal) {
+            h[i] /= s * s;
+            continue;
+        }
+        for (int32_t j = 0; j <= i; ++j) h[pk(i, j)] /= s * p->scale[j];
+    }
+    return std::sqrt(norm);
+}
+
+int32_t znlpgso(int32_t m, int32_t k, int32_t stride, const double* q, double* v, double* coef, double* norm) {
+    if (m < k) return -1;
+    auto nrm = [&]() {
+        double s = 0.0;
+        for (int32_t i = 0; i < m; ++i) s += v[i] * v[i];
+        return std::sqrt(s);
+    };
+    const double start = nrm();
+    *norm = start;
+    if (start <= DBL_MIN) return -2;
+    for (int32_t j = 0; j < k; ++j) coef[j] = 0.0;
+    constexpr double kSmall = 1.110223024625157e-16 / 10.0;
+    bool replaced = false, accumulate = true;
+    double before = start;
+    for (int32_t pass = 0;; ++pass) {
+        if (pass >= 10) return -3;
+        double sum = 0.0;
+        for (int32_t j = 0; j < k; ++j) {
+            const double* col = q + static_cast<size_t>(j) * stride;
+            double r = 0.0;
+            for (int32_t i = 0; i < m; ++i) r += col[i] * v[i];
+            for (int32_t i = 0; i < m; ++i) v[i] -= r * col[i];
+            if (accumulate) coef[j] += r;
+            sum += r * r;
+        }
+        const double after = nrm();
+        if (before + 1e-8 * std::sqrt(sum) < std::sqrt(2.0) * after) {
+            *norm = accumulate ? after : 0.0;
+            for (int32_t i = 0; i < m; ++i) v[i] /= after;
+            return 0;
+        }
+        if (after <= kSmall * start && !replaced) {
+            // v lies in the span: replace it by the coordinate vector the
+            // columns cover least, and start again.
+            replaced = true;
+            accumulate = false;
+            int32_t best = 0;
+            double least = DBL_MAX;
+            for (int32_t i = 0; i < m; ++i) {
+                double s = 0.0;
+                for (int32_t j = 0; j < k; ++j) s += q[static_cast<size_t>(j) * stride + i] * q[static_cast<size_t>(j) * stride + i];
+                if (s <= least) least = s, best = i;
+            }
+            const double scale = after <= DBL_MIN ? 1.0 : after;
+            for (int32_t i = 0; i < m; ++i) v[i] = i == best ? scale : 0.0;
+            before = scale;
+            pass = -1;
+            continue;
+        }
+        before = after;
+    }
+}

@@ -1,0 +1,797 @@
+// The optimizer core's tables: the problem description at the start of a
+// run ("InputOpts", "ProblemDescription"), the iteration history
+// ("IterStart", "IterHist") and the convergence summary ("IterStop",
+// "ConvergenceStatus").  Every label and text is a numbered message of the
+// optimizer's group.  The history's columns are bound to fields of the
+// problem and its iteration record, so that adding a row reads the current
+// values.  A failed host call is reported and ends the table being written.
+#include "optimizer/core/tables.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/fields.h"
+#include "host/object_dispatch.h"
+#include "host/output_table.h"
+#include "optimizer/core/core.h"
+#include "optimizer/core/pending.h"
+#include "velix/codes.h"
+
+namespace {
+
+constexpr uint32_t kKyrMethodFactoidEntry = 164;
+constexpr uint32_t kKyrMethodBeginOutput = 435;
+constexpr int32_t kColInt = 1;      // column kinds: a 32-bit integer cell
+constexpr int32_t kColDouble = 5;   //   a double cell
+constexpr int32_t kColChars = 20;   //   characters (width entry 289)
+
+HostText* msg(int32_t number) { return kyrmsg(kMsgNlp, number); }
+
+bool is_simplex(int32_t t) { return t == kTechNmsimp || t == kTechNmsim2; }
+bool is_quanew(int32_t t) { return t == kTechQuanew || t == kTechDualQuanew; }
+
+// A factoid table of labelled values under "Orvo.NLP.<name>".
+struct Factoid {
+    HostObject* table = nullptr;
+    bool ok = false;
+
+    Factoid(NlpProblem* p, const char* name, int32_t title) {
+        char path[64] = "Orvo.NLP.";
+        std::strncat(path, name, sizeof path - std::strlen(path) - 1);
+        KyrArg args[] = {
+            kyr_counted(143, "kyr", 3),
+            kyr_counted(146, "factoid", 7),
+            kyr_object(144, nullptr),
+            kyr_int(148, -1),
+            kyr_counted(339, path, static_cast<int32_t>(std::strlen(path))),
+            kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
+            kyr_text(296, msg(title)),
+        };
+        ok = !kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodCreate, 7, args));
+        table = args[2].object;
+    }
+    void add(int32_t label, KyrArg value, int32_t width, int32_t format) {
+        if (!ok) return;
+        KyrArg args[] = {kyr_text(296, msg(label)), value, kyr_int(272, width), kyr_int(270, format)};
+        ok = !kyr_failed(wobmth(table, nullptr, kKyrMethodFactoidEntry, 4, args));
+    }
+    // A count or limit: width 10, format 0.
+    void count(int32_t label, double v) { add(label, kyr_double(287, v), 10, 0); }
+    // Any other value: width 12, format 99.
+    void value(int32_t label, double v) { add(label, kyr_double(287, v), 12, 99); }
+    // An integer of width 12.
+    void integer(int32_t label, int32_t v) { add(label, kyr_int(287, v), 12, 0); }
+    bool end() { return ok && !kyr_failed(kyr_table_end_rows(table)); }
+};
+
+// ---- pritech ----
+
+int32_t technique_title(const NlpProblem* p) {
+    switch (p->technique) {
+        case kTechTrureg: return 60;
+        case kTechNrridg: return 61;
+        case kTechNewrap: return 62;
+        case kTechNrlins: return 74;
+        case kTechOldrap: return 63;
+        case kTechLevmar: return 64;
+        case kTechGaunew: return 65;
+        case kTechDbldog: return 66;
+        case kTechHyquan: return 67;
+        case kTechQuanew: return 68;
+        case kTechDualQuanew: return 69;
+        case kTechCongra: return 70;
+        case kTechNmsimp: return 71;
+        case kTechNmsim2: return 72;
+        case kTechQuadas: return p->conFactorForm == 2 ? 75 : 73;
+        case kTechVmcwd: return 56;
+        default: return 59;
+    }
+}
+
+// The title and, with nonlinear constraints, the note on the technique's form.
+bool title_notes(NlpProblem* p) {
+    if (nlp_note(p, msg(technique_title(p)), 'c')) return false;
+    if (p->hasNlinCon && p->technique == kTechNmsimp) return !nlp_note(p, msg(55), 'c');
+    if (p->hasNlinCon && p->technique == kTechDualQuanew) return !nlp_note(p, msg(56), 'c');
+    return true;
+}
+
+void input_options(NlpProblem* p) {
+    const int32_t t = p->technique;
+    Factoid fa(p, "InputOpts", 712);
+    fa.count(301, p->minIter);
+    fa.count(302, p->maxIter);
+    fa.count(303, p->maxFunc);
+    if (p->hasNlinCon) fa.count(304, p->nlcIterLimit);
+    if (p->maxTime < DBL_MAX) fa.count(305, p->maxTime);
+    if (!is_simplex(t)) {
+        fa.value(306, p->absGConv);
+        fa.value(307, p->gConv);
+    }
+    if (t == kTechTrureg || t == kTechLevmar || t == kTechNewrap || t == kTechNrridg ||
+        t == kTechGaunew || t == kTechNrlins || t == kTechOldrap)
+        fa.value(308, p->gConv2);
+    const double always[] = {p->absFConv, p->fConv, p->fConv2, p->fSize,
+                             p->absXConv, p->xConv, p->xSize,  p->absConv};
+    for (int32_t i = 0; i < 8; ++i) fa.value(309 + i, always[i]);
+    if (is_simplex(t)) {
+        fa.value(317, p->stepCap);
+        fa.value(318, p->singularTol);
+    } else {
+        if (t == kTechNewrap || t == kTechGaunew || is_quanew(t) || t == kTechHyquan ||
+            t == kTechCongra) {
+            fa.count(319, p->lineSearch);
+            fa.value(320, p->stepCap);
+            fa.value(321, p->lsPrecision);
+            fa.value(322, p->inStep);
+            if (p->earlyStepCap < DBL_MAX) fa.value(323, p->earlyStepCap);
+        } else if (t == kTechTrureg || t == kTechLevmar || t == kTechDbldog) {
+            fa.value(324, p->stepCap);
+        }
+        if ((t == kTechHyquan || is_quanew(t) || t == kTechCongra) && !wzmis(p->inHessian))
+            fa.value(325, p->stepCap);
+        if (p->derivDigits != 0) {
+            fa.value(326, p->fDigits);
+            if (p->hasNlinCon) fa.value(327, p->cDigits);
+        }
+        fa.value(318, p->singularTol);
+    }
+    if (p->hasBounds || p->hasLinCon || p->hasNlinCon) {
+        fa.value(329, p->feasTol);
+        fa.value(330, p->linDepTol);
+        fa.value(331, p->lagMultTol);
+    }
+    fa.end();
+}
+
+// Notes on the update, the scaling and the finite differences.
+bool method_notes(NlpProblem* p) {
+    const int32_t t = p->technique;
+    int32_t notes[8];
+    int32_t n = 0;
+    if (t == kTechQuanew) notes[n++] = 75 + p->update;
+    if (t == kTechDualQuanew || t == kTechHyquan || t == kTechDbldog) notes[n++] = 77 + p->update;
+    if (t == kTechCongra) notes[n++] = 79 + p->update;
+    for (int32_t i = 0; i < n; ++i)
+        if (nlp_note(p, msg(notes[i]), 'c')) return false;
+    if (t == kTechHyquan && nlp_note(p, kyrmsgs(kMsgNlp, 89, p->techVariant), 'c')) return false;
+    n = 0;
+    if (p->hasNlinCon && is_quanew(t)) notes[n++] = p->techVariant == 1 ? 98 : 99;
+    if (t == kTechTrureg || t == kTechNewrap || t == kTechNrridg || t == kTechLevmar ||
+        t == kTechGaunew || t == kTechDbldog)
+        notes[n++] = 90 + p->scalingKind;
+    const int32_t d = p->derivDigits;
+    const int32_t level = p->derivLevel;
+    if (level > 0 && d % 10 != 0) notes[n++] = 125;
+    if (level == 2 && d / 10 % 10 != 0) notes[n++] = 126;
+    if (level == 3 && d / 100 % 10 != 0) notes[n++] = 127;
+    const int32_t th = d / 1000 % 10;
+    if (level == 4 && (th == 1 || th == 2)) notes[n++] = 128;
+    if (level == 4 && (th == 3 || th == 4)) notes[n++] = 129;
+    if (p->hasNlinCon && d / 10000 % 10 != 0) notes[n++] = 180;
+    for (int32_t i = 0; i < n; ++i)
+        if (nlp_note(p, msg(notes[i]), 'c')) return false;
+    if (d != 0 && p->fdIntervalMode >= 1 && p->fdIntervalMode <= 3)
+        return !nlp_note(p, msg(206 + p->fdIntervalMode), 'c');
+    return true;
+}
+
+void problem_description(NlpProblem* p, int32_t nLower, int32_t nUpper) {
+    Factoid fa(p, "ProblemDescription", 713);
+    fa.integer(620, p->nParams);
+    if (p->nFunctions >= 2) fa.integer(621, p->nFunctions);
+    if (p->hasBounds) {
+        fa.integer(622, nLower);
+        fa.integer(623, nUpper);
+    }
+    if (p->nLinCon != 0) fa.integer(624, p->nLinCon);
+    if (p->nNlinCon != 0) {
+        fa.integer(625, p->nNlinCon);
+        if (p->nNlinEq != 0) fa.integer(626, p->nNlinEq);
+    }
+    // The sparse and diagonal Hessian storages name their count of stored
+    // elements.
+    if (p->hessianStorage == 1 && p->hessianPattern != nullptr)
+        fa.integer(627, p->hessianPattern[p->nParams]);
+    if (p->hessianStorage == 2) fa.integer(628, p->nParams);
+    fa.end();
+}
+
+// ---- znlpptm ----
+
+const char* technique_name(int32_t t) {
+    switch (t) {
+        case kTechTrureg: return "TRUREG  ";
+        case kTechLevmar: return "LEVMAR  ";
+        case kTechNewrap: return "NEWRAP  ";
+        case kTechNrridg: return "NRRIDG  ";
+        case kTechOldrap: return "OLDRAP  ";
+        case kTechNrlins: return "NRLINS  ";
+        case kTechGaunew: return "GAUNEW  ";
+        case kTechQuanew:
+        case kTechDualQuanew: return "QUANEW  ";
+        case kTechDbldog: return "DBLDOG  ";
+        case kTechHyquan: return "HYQUAN  ";
+        case kTechCongra: return "CONGRA  ";
+        case kTechNmsimp: return "NMSIMP  ";
+        case kTechNmsim2: return "NMSIM2  ";
+        case kTechQuadas: return "QUADAS  ";
+        case kTechVmcwd: return "VMCWD   ";
+        default: return "NONE    ";
+    }
+}
+
+// The "IterStop" layout letter of the technique ('G' for those without one).
+char stop_layout(const NlpProblem* p) {
+    const bool ls = p->leastSquares != 0, nlc = p->hasNlinCon != 0;
+    switch (p->technique) {
+        case kTechTrureg: return ls ? 'B' : 'A';
+        case kTechLevmar: return 'B';
+        case kTechNrridg:
+        case kTechNrlins:
+        case kTechOldrap: return ls ? 'D' : 'C';
+        case kTechNewrap:
+        case kTechGaunew: return ls ? 'F' : 'E';
+        case kTechQuanew:
+        case kTechDualQuanew: return nlc ? 'H' : 'G';
+        case kTechDbldog: return 'J';
+        case kTechHyquan: return 'K';
+        case kTechQuadas: return p->conFactorForm == 2 ? 'L' : 'G';
+        case kTechNmsimp:
+        case kTechNmsim2: return nlc ? 'N' : 'M';
+        default: return 'G';
+    }
+}
+
+bool in(char layout, const char* set) { return std::strchr(set, layout) != nullptr; }
+
+void iteration_stop(NlpProblem* p) {
+    const char l = stop_layout(p);
+    Factoid fa(p, "IterStop", 569);
+    fa.integer(570, static_cast<int32_t>(p->iteration));
+    fa.integer(571, p->nFun);
+    if (in(l, "BDFK")) fa.integer(572, p->nHess);
+    if (in(l, "GHJKL")) fa.integer(573, p->nGrad);
+    if (in(l, "ACE")) fa.integer(574, p->nHess);
+    if (in(l, "MN")) fa.integer(575, p->nRestarts);
+    if (l != 'N') fa.integer(p->dropCode >= 1 ? 553 : 552, p->nActiveLin + p->nActiveBounds);
+    if (!wzmis(p->f)) fa.value(554, p->maximize ? -p->f : p->f);
+    if (in(l, "ABCDEFGJK")) fa.value(555, p->maxProjGrad);
+    if (in(l, "HN")) fa.value(558, p->maxConViolation);
+    if (l == 'H') {
+        fa.value(581, p->maxProjGrad);
+        fa.value(582, p->lagrangeValue);
+        fa.value(559, p->lagrangeGradMax);
+    }
+    if (in(l, "AB")) fa.value(584, p->lambda);
+    if (l == 'N') fa.value(585, p->gconvMeasure);
+    if (l == 'M') {
+        fa.value(586, p->gconvMeasure);
+        fa.value(587, p->lastStep);
+        fa.value(588, p->maxProjGrad);
+    }
+    if (in(l, "EFGHJKL")) fa.value(589, p->gconvMeasure);
+    if (in(l, "CDEF")) fa.value(590, p->ridge);
+    if (in(l, "ABCDN")) fa.value(591, p->rho);
+    if (in(l, "ABJ")) fa.value(556, p->radius);
+    fa.end();
+}
+
+// The reason of a status: the row text, the log message with its
+// arguments, and the "Status" value (missing when none applies).
+struct Reason {
+    HostText* text = nullptr;
+    double value = 0.0;
+};
+
+Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
+    const bool early = p->iteration < p->minIter;
+    Reason r;
+    if (status <= -1 && status >= -4) {
+        r.text = msg(130 - status);
+        xpmlog(kMsgNlp, 130 - status);
+        r.value = 3;
+    } else if (status == -6 || status == -7) {
+        const int32_t m = status == -6 ? 8 : 9;
+        r.text = msg(m);
+        xpmlog(kMsgNlp, m);
+        r.value = 1;
+    } else if (status == kNlpLimit) {
+        r.text = p->iterMsgLevel == 3 ? msg(606) : msg(605);
+        xpmlog(kMsgNlp, 605, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
+        r.value = 2;
+    } else if (status == kNlpTimeLimit) {
+        r.text = p->iterMsgLevel == 3 ? kyrmsgs(kMsgNlp, 604, p->maxTime)
+                                      : kyrmsgs(kMsgNlp, 603, p->iterMsgLevel, p->maxTime);
+        xpmlog(kMsgNlp, 2, p->maxTime);
+        r.value = 2;
+    } else if (status == kNlpInfeasible) {
+        r.text = msg(130);
+        xpmlog(kMsgNlp, 130);
+        r.value = 2;
+    } else if (status < 0) {
+        r.text = msg(early ? 602 : 6);
+        xpmlog(kMsgNlp, early ? 601 : 6);
+        r.value = 1;
+    } else if (status >= 1 && status <= 8) {
+        const int32_t need = status >= 2 && p->critCounts ? p->critCounts[status - 1] : 1;
+        r.text = kyrmsgs(kMsgNlp, 612, nlp_criterion_name(status), need);
+        xpmlog(kMsgNlp, 611, nlp_criterion_name(status), need);
+        r.value = 0;
+    } else if (status >= 101 && status <= 109) {
+        r.text = kyrmsgs(kMsgNlp, 608, nlp_criterion_name(status - 100));
+        xpmlog(kMsgNlp, 607, nlp_criterion_name(status - 100));
+        r.value = 0;
+    } else if (status == kNlpAllFixed) {
+        r.text = msg(610);
+        xpmlog(kMsgNlp, 609);
+        r.value = 1;
+    } else if (p->iteration == 0.0) {
+        r.text = msg(59);
+        xpmlog(kMsgNlp, 613);
+        r.value = 0;
+    } else {
+        r.text = msg(614);
+        xpmlog(kMsgNlp, 614);
+        r.value = host_missing_value();
+    }
+    return r;
+}
+
+void convergence_status(NlpProblem* p, const Reason& reason) {
+    HostObject* table = nullptr;
+    HostObject* output = nullptr;
+    HostText* text = reason.text;
+    const double value = reason.value;
+    HostObject* m = p->out.kyrObject;
+    if (kyr_failed(kyr_table_create(m, "ConvergenceStatus", msg(600), &table))) return;
+    if (kyr_failed(kyr_table_column(table, kColDouble, "Status", &value))) return;
+    if (kyr_failed(kyr_table_column(table, 66, "Reason", &text))) return;
+    if (kyr_failed(kyr_table_end_columns(table))) return;
+    if (kyr_failed(kyr_table_bind(m, table, "Orvo.NLP.ConvergenceStatus", &output))) return;
+    if (kyr_failed(kyr_table_add_row(table))) return;
+    if (kyr_failed(kyr_table_end_rows(table))) return;
+    kyr_failed(kyr_table_deliver(m, output));
+}
+
+// A note in the listing and the same message in the log.
+void note_and_log(NlpProblem* p, HostText* text, int32_t number) {
+    xpmlog(kMsgNlp, number);
+    if (p->printLevel != 0.0 && p->out.kyrObject != nullptr) nlp_note(p, text, 'l');
+}
+
+}  // namespace
+
+const char* nlp_criterion_name(int32_t criterion) {
+    static const char* const names[] = {"ABSCONV ", "ABSFCONV", "ABSGCONV", "ABSXCONV", "FCONV   ",
+                                        "GCONV   ", "XCONV   ", "FCONV2  ", "GCONV2  "};
+    return criterion >= 1 && criterion <= 9 ? names[criterion - 1] : "        ";
+}
+
+bool nlp_note(NlpProblem* p, HostText* text, char justify) {
+    if (p->out.kyrObject == nullptr) return false;
+    return kyr_failed(kyr_note(p->out.kyrObject, text, justify));
+}
+
+void pritech(NlpProblem* p) {
+    if (p->printLevel == 0.0 || p->out.kyrObject == nullptr) return;
+    int32_t nLower = 0, nUpper = 0;
+    for (int32_t i = 0; p->hasBounds && i < p->nParams; ++i) {
+        if (p->lower != nullptr && p->lower[i] > -DBL_MAX) ++nLower;
+        if (p->upper != nullptr && p->upper[i] < DBL_MAX) ++nUpper;
+    }
+    if (kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
+    if (!title_notes(p)) return;
+    if (p->printLevel > 3.0) {
+        input_options(p);
+        if (!title_notes(p)) return;
+    }
+    if (!method_notes(p)) return;
+    problem_description(p, nLower, nUpper);
+}
+
+void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
+    HostObject* m = p->out.kyrObject;
+    if (p->out.iterHistTable != nullptr) {
+        HostObject* table = p->out.iterHistTable;
+        p->out.iterHistTable = nullptr;
+        if (!kyr_failed(kyr_table_end_rows(table))) kyr_failed(kyr_table_deliver(m, p->out.iterHistOut));
+    }
+    const char* tech = technique_name(p->technique);
+    const bool print = p->printLevel != 0.0 && m != nullptr;
+    if (print && afterStart == 0) iteration_stop(p);
+    if (status < 0 && p->technique != kTechNone) {
+        const int32_t number = status == kNlpLimit                      ? p->iterMsgLevel
+                               : status == kNlpRose && p->iteration < p->minIter ? 3
+                                                                                 : 1;
+        xpmlog(kMsgNlp, 4, number, tech);
+        if (print) nlp_note(p, kyrmsgs(kMsgNlp, 4, number, tech), 'l');
+    }
+    const Reason reason = status_reason(p, status, tech);
+    if (print) convergence_status(p, reason);
+    if (p->feasRound != 0) {
+        if (p->feasRound >= 10) {
+            note_and_log(p, msg(253), 253);
+        } else {
+            const double t = std::fmax(p->feasTol, 2.2250738585072018e-304) * std::pow(10.0, p->feasRound);
+            xpmlog(kMsgNlp, 137, t);
+            if (print) nlp_note(p, kyrmsgs(kMsgNlp, 137, t), 'l');
+        }
+    }
+    if (afterStart == 0) {
+        if (p->maxProjGrad > 0.001 && status >= 0) note_and_log(p, msg(136), 136);
+        if (p->dropCode != 0) xpmlog(kMsgNlp, 138);
+    }
+}
+
+// ---- the iteration history ----
+namespace {
+
+void fill_record(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
+    NlpIterRecord& r = p->iterRecord;
+    r.activeCount = p->nActiveLin + p->nActiveBounds;
+    r.iteration = static_cast<int32_t>(p->iteration);
+    r.objective = p->maximize ? -p->f : p->f;
+    r.change = code == 10 ? DBL_MAX : last == 39 ? p->fPrev - p->gconvMeasure : p->fPrev - p->f;
+    r.gradient = first == 37 ? p->lagrangeGradMax : p->maxProjGrad;
+    r.extra = p->gconvMeasure;
+}
+
+void iteration_start(NlpProblem* p, int32_t first) {
+    const NlpIterRecord& r = p->iterRecord;
+    Factoid fa(p, "IterStart", 551);
+    // Entries go alternately to the first and second column; the factoid
+    // keeps their order.
+    if (first == 11 || first == 16 || first == 21 || first == 26) {
+        fa.integer(p->dropCode > 0 ? 553 : 552, r.activeCount);
+        fa.value(554, r.objective);
+    }
+    if (first == 11 || first == 16 || first == 21) fa.value(555, r.gradient);
+    if (first == 11) fa.value(556, p->radius);
+    if (first == 29 || first == 37) {
+        fa.value(554, r.objective);
+        fa.value(558, p->maxConViolation);
+    }
+    if (first == 37) fa.value(559, r.gradient);
+    fa.end();
+}
+
+struct Column {
+    const char* name;
+    int32_t kind;
+    const void* cell;
+};
+
+// The "IterHist" columns of a layout, bound to their fields.
+int32_t history_columns(NlpProblem* p, int32_t last, Column* c) {
+    NlpIterRecord& r = p->iterRecord;
+    int32_t n = 0;
+    c[n++] = {"Iter", kColInt, &r.iteration};
+    c[n++] = {"Ac1", kColChars, &p->out.mark1};
+    c[n++] = {"Rest", kColInt, &p->nRestarts};
+    c[n++] = {"NFun", kColInt, &p->nFun};
+    if (last < 38) {
+        c[n++] = {"Act", kColInt, &r.activeCount};
+        c[n++] = {"Ac2", kColChars, &p->out.mark2};
+    }
+    c[n++] = {"OptCrit", kColDouble, &r.objective};
+    if (last == 38 || last == 39) {
+        c[n++] = {"ConMax", kColDouble, &p->maxConViolation};
+        c[n++] = {last == 38 ? "Pred" : "MeritF", kColDouble, &r.extra};
+    } else {
+        c[n++] = {"DifCrit", kColDouble, &r.change};
+        if (last == 28)
+            c[n++] = {"StdDev", kColDouble, &r.extra};
+        else
+            c[n++] = {"MaxGrad", kColDouble, &p->maxProjGrad};
+    }
+    if (last == 13 || last == 15 || last == 31) c[n++] = {"Lambda", kColDouble, &p->lambda};
+    if (last == 18) c[n++] = {"Ridge", kColDouble, &p->ridge};
+    if (last == 23 || last == 38) c[n++] = {"Alpha", kColDouble, &p->lastStep};
+    if (last == 28) c[n++] = {"Delta", kColDouble, &p->lastStep};
+    if (last == 39) c[n++] = {"DifMerit", kColDouble, &r.change};
+    if (last == 13 || last == 18 || last == 39) c[n++] = {"Rho", kColDouble, &p->rho};
+    if (last == 15 || last == 23) c[n++] = {"Slope", kColDouble, &r.extra};
+    if (last == 28) c[n++] = {"Size", kColDouble, &r.gradient};
+    if (last == 31) c[n++] = {"Radius", kColDouble, &p->radius};
+    if (last == 38) c[n++] = {"LFGMax", kColDouble, &r.gradient};
+    return n;
+}
+
+// Binds a (new piece of the) history table to its template.
+bool bind_history(NlpProblem* p) {
+    HostObject* out = nullptr;
+    if (kyr_failed(kyr_table_bind(p->out.kyrObject, p->out.iterHistTable, "Orvo.NLP.IterHist", &out)))
+        return false;
+    p->out.iterHistOut = out;
+    return true;
+}
+
+void history_table(NlpProblem* p, int32_t last) {
+    HostObject* table = nullptr;
+    if (kyr_failed(kyr_table_create(p->out.kyrObject, "IterHist", msg(550), &table))) return;
+    Column cols[16];
+    const int32_t n = history_columns(p, last, cols);
+    const KyrArg oneChar = kyr_int(289, 1);
+    for (int32_t i = 0; i < n; ++i) {
+        const bool chars = cols[i].kind == kColChars;
+        if (kyr_failed(kyr_table_column(table, cols[i].kind, cols[i].name, cols[i].cell,
+                                        chars ? &oneChar : nullptr, chars ? 1 : 0)))
+            return;
+    }
+    if (kyr_failed(kyr_table_end_columns(table))) return;
+    p->out.iterHistTable = table;
+    if (!bind_history(p)) p->out.iterHistTable = nullptr;
+}
+
+// The action marks of the row.
+void set_marks(NlpProblem* p, int32_t first) {
+    auto text_char = [](int32_t number) {
+        int32_t len = 0;
+        const char* t = kyrtext_chars(kyrmsg(kMsgNlp, number), &len);
+        return len > 0 ? t[0] : ' ';
+    };
+    char m1 = ' ';
+    if (first == 11 || ((first == 16 || first == 21) && p->technique != kTechCongra)) {
+        m1 = p->iterMark > 0 ? '*' : ' ';
+    } else if (first == 37) {
+        m1 = p->iterMark == 1 ? '*' : p->iterMark == 2 ? text_char(42) : p->iterMark == 3 ? '\'' : ' ';
+    }
+    p->out.mark1 = m1;
+    char m2 = ' ';
+    if (first != 29 && first != 37) {
+        if (p->dropCode == 2147483647)
+            m2 = text_char(42);
+        else if (p->dropCode < 0)
+            m2 = text_char(43);
+        else if (p->dropCode > 0)
+            m2 = '\'';
+    }
+    p->out.mark2 = m2;
+}
+
+// After a row at printLevel > 4: end and deliver this piece, print the
+// parameters (shape -3), with the gradient after them (shape -2), as the
+// matrix table "Grad", and bind a new piece so the history continues below.
+void parameters_after_row(NlpProblem* p, int32_t first) {
+    HostObject* m = p->out.kyrObject;
+    HostObject* table = p->out.iterHistTable;
+    if (kyr_failed(kyr_table_end_rows(table)) || kyr_failed(kyr_table_deliver(m, p->out.iterHistOut))) {
+        p->out.iterHistTable = nullptr;
+        return;
+    }
+    const bool withGradient = p->printLevel > 5.0 && first != 26 && first != 29 && p->gradient != nullptr;
+    const size_t n = static_cast<size_t>(p->nParams);
+    std::vector<double> values(p->x, p->x + n);
+    if (withGradient) values.insert(values.end(), p->gradient, p->gradient + n);
+    znlppmt(m, "Grad", withGradient ? -2 : -3, p->nParams, values.data(), p->paramNames, nullptr);
+    if (!bind_history(p)) p->out.iterHistTable = nullptr;
+}
+
+}  // namespace
+
+void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
+    fill_record(p, code, first, last);
+    if (p->out.kyrObject == nullptr) return;
+    if (p->iteration == 0.0 && code == 10) {
+        iteration_start(p, first);
+        history_table(p, last);
+    }
+    if (p->printLevel <= 1.0 || !(code < 0 || code % 2 == 1) || p->out.iterHistTable == nullptr) return;
+    set_marks(p, first);
+    if (last == 15 || last == 23) p->iterRecord.extra = -p->iterRecord.extra;
+    if (kyr_failed(kyr_table_add_row(p->out.iterHistTable))) return;
+    if (p->printLevel > 4.0) parameters_after_row(p, first);
+}
+
+// ---- the derivative checks' tables ----
+namespace {
+
+constexpr double kEta = 1.110223024625157e-16;
+
+// A data table on the library's object with its columns bound to cells;
+// rows are added by the caller.  Null after a failure (reported).
+struct DataTable {
+    HostObject* table = nullptr;
+    HostObject* output = nullptr;
+    NlpProblem* p;
+
+    DataTable(NlpProblem* problem, const char* name, int32_t title) : p(problem) {
+        if (kyr_failed(kyr_table_create(p->out.kyrObject, name, msg(title), &table))) table = nullptr;
+    }
+    bool column(int32_t kind, const char* name, const void* cell, int32_t width = 0) {
+        if (table == nullptr) return false;
+        const KyrArg w = kyr_int(289, width);
+        if (!kyr_failed(kyr_table_column(table, kind, name, cell, width > 0 ? &w : nullptr, width > 0 ? 1 : 0)))
+            return true;
+        table = nullptr;
+        return false;
+    }
+    bool bind(const char* path) {
+        if (table == nullptr) return false;
+        if (!kyr_failed(kyr_table_end_columns(table)) &&
+            !kyr_failed(kyr_table_bind(p->out.kyrObject, table, path, &output)))
+            return true;
+        table = nullptr;
+        return false;
+    }
+    bool row() {
+        if (table != nullptr && !kyr_failed(kyr_table_add_row(table))) return true;
+        table = nullptr;
+        return false;
+    }
+    void deliver() {
+        if (table != nullptr && !kyr_failed(kyr_table_end_rows(table)))
+            kyr_failed(kyr_table_deliver(p->out.kyrObject, output));
+    }
+};
+
+// The distribution of the asymmetries in bins of width w from `start`.
+struct Bins {
+    double start = 0.0, width = 0.25;
+    int32_t count = 0;
+};
+
+Bins make_bins(double lo, double hi, double w) {
+    Bins b;
+    b.width = w;
+    if (lo < 0.0 && hi > 0.0) {
+        const double first = std::trunc(lo / w) - 1, last = std::trunc(hi / w) + 1;
+        b.count = static_cast<int32_t>(last - first);
+        b.start = first * w;
+    } else {
+        b.count = static_cast<int32_t>(std::trunc((hi - lo) / w)) + 1;
+        b.start = (lo + hi) / 2.0 - b.count * w / 2.0;
+    }
+    return b;
+}
+
+void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
+    const double lo = *std::min_element(v.begin(), v.end()), hi = *std::max_element(v.begin(), v.end());
+    Bins b = make_bins(lo, hi, 0.25);
+    if (b.count < 6 || b.count > 50) {
+        const double w = (hi - lo) / (b.count < 6 ? 6.0 : 50.0);
+        if (w <= 2.225073858507202e-308) return;
+        b = make_bins(lo, hi, w);
+    }
+    std::vector<int32_t> counts(static_cast<size_t>(b.count), 0);
+    auto edge = [&](int32_t i) {
+        const double e = b.start + i * b.width;
+        return std::fabs(e) < 100.0 * kEta ? 0.0 : e;
+    };
+    for (double x : v) {
+        int32_t i = 0;
+        while (i < b.count - 1 && !(edge(i + 1) > x)) ++i;
+        counts[i] += 1;
+    }
+    const int32_t cmax = std::max(1, *std::max_element(counts.begin(), counts.end()));
+    const int32_t scale = (cmax - 1) / (31 - static_cast<int32_t>(std::trunc(std::log10(cmax)))) + 1;
+    double lower = 0, upper = 0, pct = 0;
+    int32_t number = 0, cast = 0;
+    HostText* dash = kyrtxt("-", 1);
+    HostText* bar = msg(257);
+    DataTable t(p, "ResDistr", 711);
+    t.column(kColDouble, "LowerB", &lower);
+    t.column(66, "Dash", &dash);
+    t.column(kColDouble, "UpperB", &upper);
+    t.column(kColInt, "Number", &number);
+    t.column(kColDouble, "Pct", &pct);
+    t.column(66, "Bar", &bar);
+    t.column(kColInt, "Cast", &cast);
+    if (!t.bind("Orvo.NLP.ResDistr")) return;
+    if (t.table != nullptr) {
+        KyrArg title[] = {kyr_text(311, kyrtxt("TitleText2", -1)), kyr_text(287, kyrmsgs(kMsgNlp, 268, scale))};
+        kyr_failed(wobmth(t.table, nullptr, 316, 2, title));
+    }
+    for (int32_t i = 0; i < b.count; ++i) {
+        lower = edge(i);
+        upper = edge(i + 1);
+        number = counts[i];
+        pct = 100.0 * number / static_cast<double>(v.size());
+        cast = number / scale;
+        if (!t.row()) return;
+    }
+    t.deliver();
+}
+
+// The largest asymmetries by parameter pair, as a one-column matrix.
+void largest_asymmetries(NlpProblem* p, const double* asym) {
+    const int32_t n = p->nParams, len = p->packedLen;
+    struct Entry {
+        double v;
+        int32_t i, j;
+    };
+    std::vector<Entry> all;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j < i; ++j) all.push_back({asym[static_cast<size_t>(i) * (i + 1) / 2 + j], i, j});
+    const size_t keep = std::min<size_t>(10, static_cast<size_t>(len / 2));
+    std::partial_sort(all.begin(), all.begin() + std::min(keep, all.size()), all.end(),
+                      [](const Entry& a, const Entry& b) { return a.v > b.v; });
+    all.resize(std::min(keep, all.size()));
+    const double root = 1.053671212772351e-08;
+    size_t listed = 0;
+    while (listed < all.size() && all[listed].v > root && all[listed].v >= root * all[0].v) ++listed;
+    if (listed == 0) return;
+    auto name = [p](int32_t k) {
+        if (p->paramNames != nullptr) return std::string(p->paramNames[k].text, static_cast<size_t>(p->paramNames[k].length));
+        return std::to_string(k + 1);
+    };
+    size_t w = 6;
+    for (size_t k = 0; k < listed; ++k) w = std::max({w, name(all[k].i).size(), name(all[k].j).size()});
+    std::string labels;
+    std::vector<double> values;
+    for (size_t k = 0; k < listed; ++k) {
+        std::string a = name(all[k].i), b = name(all[k].j);
+        a.resize(w, ' ');
+        b.resize(w, ' ');
+        labels += a + "," + b;
+        values.push_back(all[k].v);
+    }
+    KyrArg args[] = {kyr_counted(138, "SymDifRO", 8),
+                     kyr_counted(339, "Orvo.NLP.SymDifRO", 17),
+                     kyr_text(296, msg(729)),
+                     kyr_address(389, kKyrDoubles, values.data()),
+                     kyr_int(390, static_cast<int32_t>(listed)),
+                     kyr_int(391, 1),
+                     kyr_counted(105, "r", 1),
+                     kyr_address(409, kKyrNames, labels.data()),
+                     kyr_int(410, static_cast<int32_t>(2 * w + 1))};
+    if (kyr_failed(wobmth(p->out.kyrObject, nullptr, 388, 9, args))) return;
+    nlp_note(p, kyrmsgs(kMsgNlp, 265, static_cast<int32_t>(listed)), 'l');
+}
+
+// The asymmetries at or above a threshold from their ordered values: the
+// tenth largest, lowered towards the median plus the median deviation.
+void symmetric_difference(NlpProblem* p, const double* asym, std::vector<double> w) {
+    const int32_t n = p->nParams;
+    const size_t len = w.size();
+    std::sort(w.begin(), w.end());
+    const size_t mid = (len - static_cast<size_t>(n)) / 2;
+    double t = w[std::max(len >= 10 ? len - 10 : 0, mid)];
+    const double median = w[mid];
+    for (double& x : w) x = std::fabs(x - median);
+    std::sort(w.begin(), w.end());
+    t = std::fmin(t, median + w[mid]);
+    std::vector<double> shown(asym, asym + len);
+    for (double& x : shown)
+        if (x < t) x = host_missing_value();
+    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->paramNames, nullptr);
+    nlp_note(p, kyrmsgs(kMsgNlp, 267, t), 'l');
+}
+
+}  // namespace
+
+void nlp_grad_test_table(NlpProblem* p) {
+    if (p->out.kyrObject == nullptr) return;
+    const int32_t n = p->nParams;
+    int32_t number = 0;
+    double test = 0.0;
+    char name[33] = {};
+    DataTable t(p, "GradTest", 710);
+    t.column(kColInt, "Number", &number, n < 999 ? 3 : n < 9999 ? 4 : 5);
+    if (p->paramNameWidth != 0 && p->paramNames != nullptr) t.column(kColChars, "Variable", name, p->paramNameWidth);
+    t.column(kColDouble, "Test", &test);
+    if (!t.bind("Orvo.NLP.GradTest")) return;
+    for (int32_t j = 0; j < n; ++j) {
+        number = j + 1;
+        test = p->gradBase[j];
+        if (p->paramNames != nullptr) {
+            std::memset(name, ' ', sizeof name - 1);
+            std::memcpy(name, p->paramNames[j].text, static_cast<size_t>(std::min<int32_t>(p->paramNames[j].length, 32)));
+        }
+        if (!t.row()) return;
+    }
+    t.deliver();
+}
+
+void nlp_asymmetry_tables(NlpProblem* p, const double* asym) {
+    if (p->out.kyrObject == nullptr || p->packedLen <= 0) return;
+    std::vector<double> w(asym, asym + p->packedLen);
+    residual_distribution(p, w);
+    symmetric_difference(p, asym, w);
+    largest_asymmetries(p, asym);
+}

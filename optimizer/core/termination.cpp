@@ -1,0 +1,273 @@
+// The termination test of the optimizer: every technique calls it through
+// NlpProblem::terminationFn before its first iteration and after each one.
+// It writes the per-iteration output, prints the history row, tests the
+// nine convergence criteria (each may be required to hold for several
+// successive iterations), applies the iteration, call and time limits, runs
+// the post-convergence steps and may switch forward differences to central
+// ones near the solution.  The criteria are the usual relative and absolute
+// tests on f, x and the gradient (Dennis and Schnabel, Numerical Methods for
+// Unconstrained Optimization, 1983, sec. 7.2; Gill, Murray and Wright,
+// Practical Optimization, 1981, sec. 8.2.3).
+#include <cfloat>
+#include <cmath>
+
+#include "host/fields.h"
+#include "optimizer/core/core.h"
+#include "optimizer/core/pending.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+
+namespace {
+
+// 10000 times the smallest normalised double: below it a value counts as
+// zero in the relative parameter change.
+constexpr double kTiny = 2.2250738585072018e-304;
+constexpr int32_t kMsgStepAtLimit = 40;     // the step reached stepLimit (minimising)
+constexpr int32_t kMsgStepAtLimitMax = 41;  // the same when maximising
+constexpr double kSmallestRise = 2.225073858507202e-308;
+
+// The history layout (first, last) of a technique; first 0: no history.
+void history_layout(const NlpProblem* p, int32_t* first, int32_t* last) {
+    const bool nlc = p->hasNlinCon != 0;
+    *first = 0;
+    *last = 0;
+    switch (p->technique) {
+        case kTechTrureg: *first = 11; *last = 31; break;
+        case kTechLevmar: *first = 11; *last = 13; break;
+        case kTechGaunew: *first = 16; *last = 23; break;
+        case kTechNrridg:
+        case kTechNrlins:
+        case kTechOldrap: *first = 16; *last = 18; break;
+        case kTechQuanew:
+        case kTechDualQuanew:
+            *first = nlc ? 37 : 21;
+            *last = nlc ? 38 : 23;
+            break;
+        case kTechHyquan:
+        case kTechNewrap:
+        case kTechCongra:
+        case kTechQuadas: *first = 21; *last = 23; break;
+        case kTechDbldog: *first = 11; *last = 15; break;
+        case kTechNmsimp:
+        case kTechNmsim2:
+            *first = nlc ? 29 : 26;
+            *last = nlc ? 39 : 28;
+            break;
+        default: break;
+    }
+}
+
+// The reference values of one test.
+struct Measures {
+    double fr, d, fconvBound, gconvBound, grad, gconv, congra, levmar;
+};
+
+Measures measures_of(const NlpProblem* p, int32_t code) {
+    const bool nlc = p->hasNlinCon != 0;
+    Measures m{};
+    m.fr = nlc || code == 10 ? p->f : p->fPrev;
+    m.d = !nlc && code != 10 ? p->fPrev - p->f : DBL_MAX;
+    if (p->maximize) m.fr = -m.fr;
+    const double fs = std::fmax(std::fabs(m.fr), p->fSize);
+    m.fconvBound = p->fConv * fs;
+    m.gconvBound = p->gConv * fs;
+    m.grad = nlc ? p->lagrangeGradMax : p->maxProjGrad;
+    m.gconv = code == 10 ? DBL_MAX : std::fabs(p->gconvMeasure);
+    m.congra = code == 10 ? DBL_MAX : p->scaledGradMax;
+    m.levmar = code == 10 ? DBL_MAX : p->lmGconvMeasure;
+    return m;
+}
+
+// One counted criterion k (2..9): a holding test adds 1 to its counter and
+// meets it when the counter reaches the required number; a failing test
+// resets the counter.  Without a counter array a test meets it at once.
+void criterion(NlpProblem* p, int32_t k, bool holds, int32_t* status) {
+    int32_t* c = p->critCounts;
+    if (c == nullptr) {
+        if (holds) *status = k;
+        return;
+    }
+    if (!holds) {
+        c[k + 9] = 0;
+        return;
+    }
+    c[k + 9] += 1;
+    if (c[k + 9] >= c[k - 1]) *status = k;
+}
+
+bool is_least_squares_newton(int32_t t) {
+    return t == kTechTrureg || t == kTechNewrap || t == kTechNrridg || t == kTechNrlins ||
+           t == kTechOldrap || t == kTechGaunew || t == kTechLevmar;
+}
+
+// Step 10: the criteria after ABSCONV.  Result: the status (0 none met).
+int32_t other_criteria(NlpProblem* p, int32_t code, const Measures& m, double t) {
+    const bool nlc = p->hasNlinCon != 0;
+    const bool simplex = p->technique == kTechNmsimp || p->technique == kTechNmsim2;
+    int32_t s = 0;
+    if (simplex && nlc) {
+        criterion(p, 4, p->rho <= p->absXConv, &s);
+        return s;
+    }
+    if (simplex) {
+        if (m.d < -p->absFConv) return kNlpRose;
+        criterion(p, 2, m.d <= p->absFConv, &s);
+        if (code != 10) {
+            criterion(p, 4, p->lastStep <= p->absXConv || m.grad <= p->absXConv, &s);
+            criterion(p, 7, reldx(p->nParams, p->xSize, p->x, p->xBase) <= p->xConv, &s);
+        }
+        criterion(p, 5, m.d <= m.fconvBound, &s);
+        criterion(p, 8, m.gconv <= p->fConv2, &s);
+        return s;
+    }
+    if (nlc) {
+        criterion(p, 3, m.grad <= p->absGConv && p->maxConViolation <= t, &s);
+        criterion(p, 6, m.gconv <= m.gconvBound, &s);
+        criterion(p, 8, m.gconv <= p->fConv2, &s);
+        return s;
+    }
+    if (m.d < -p->absFConv) return kNlpRose;
+    criterion(p, 2, m.d <= p->absFConv, &s);
+    criterion(p, 3, m.grad <= p->absGConv, &s);
+    if (code != 10) criterion(p, 4, xdif(p->nParams, p->x, p->xBase) <= p->absXConv, &s);
+    criterion(p, 5, m.d <= m.fconvBound, &s);
+    if (code != 10) {
+        const double g = p->technique == kTechCongra   ? m.congra
+                         : p->technique == kTechLevmar ? m.levmar
+                                                       : m.gconv;
+        criterion(p, 6, g <= m.gconvBound, &s);
+        criterion(p, 7, reldx(p->nParams, p->xSize, p->x, p->xBase) <= p->xConv, &s);
+    }
+    if (p->leastSquares) {
+        const double g = p->technique == kTechLevmar ? m.levmar : m.gconv;
+        criterion(p, 8, 0.5 * g <= p->fConv2, &s);
+        if (is_least_squares_newton(p->technique)) criterion(p, 9, m.congra <= p->gConv2, &s);
+    }
+    return s;
+}
+
+// Step 12: the post-convergence steps, only after a met criterion (after a
+// failed evaluation there is no point to move from) and only with a
+// perturbation size (a missing one means none).
+int32_t post_convergence(NlpProblem* p, int32_t code, int32_t status, double t) {
+    if (wzmis(p->perturbSize)) return status;
+    if (p->hasNlinCon && p->maxConViolation > 0.001) {
+        const int32_t r = znlpfnc(p, 1);
+        if (r >= 0) return kNlpRestart;
+        if (r == kNlpRoutinePending) return status;
+    }
+    const double phase = p->evalPhase;
+    p->evalPhase = kPhasePostConvergence;
+    int32_t s = status;
+    if (znlpnoi(p, code == 10 ? 0 : 1) != 0)
+        s = kNlpRestart;
+    else if (p->maxConViolation < t && znlpdnc(p, 1) == 0)
+        s = kNlpRestart;
+    p->evalPhase = phase;
+    return s;
+}
+
+// Step 13: the limits (a missing limit is a NaN and never compares true).
+int32_t limits(const NlpProblem* p, int32_t status) {
+    if (status != 0 && status != kNlpRestart) return status;
+    if (p->iteration >= p->maxIter) return kNlpLimit;
+    if (p->nFun >= p->maxFunc) return kNlpLimit;
+    if (wzdttme() - p->timeUsed > p->maxTime) return kNlpTimeLimit;
+    return status;
+}
+
+// A digit of derivDigits at `place` (1, 10, 100, ...) changed from `from` to `to`.
+int32_t switch_digit(int32_t digits, int32_t place, int32_t from, int32_t to) {
+    return digits / place % 10 == from ? digits + (to - from) * place : digits;
+}
+
+// Step 14: near the solution forward differences become central ones.
+void derivative_switch(NlpProblem* p, int32_t code, int32_t status, const Measures& m) {
+    const double s = p->fdSwitchFactor;
+    const int32_t t = p->technique;
+    if (p->derivDigits == 0 || !(s > 0.0) || status != 0 || code == 10 || t == kTechQuadas ||
+        t == kTechNmsimp || t == kTechNmsim2)
+        return;
+    double b = t == kTechLevmar ? s * p->gConv : s * m.gconvBound;
+    if (b < 1e-6) b = 1e-6;
+    if (!(m.grad <= s * p->absGConv || m.gconv <= b)) return;
+    int32_t d = p->derivDigits;
+    d = switch_digit(d, 1, 1, 2);
+    d = switch_digit(d, 10, 1, 2);
+    d = switch_digit(d, 100, 1, 2);
+    d = switch_digit(d, 1000, 1, 2);
+    d = switch_digit(d, 1000, 3, 4);
+    p->derivDigits = d;
+}
+
+}  // namespace
+
+int32_t znlptrm(NlpProblem* p, int32_t code) {
+    const double t = p->feasTol * std::pow(10.0, p->feasRound);
+    if (p->iterOutputHook != nullptr) p->iterOutputHook(p);
+    int32_t first = 0, last = 0;
+    history_layout(p, &first, &last);
+    if (p->printLevel != 0.0 && first != 0) prihist(p, code, first, last);
+    const Measures m = measures_of(p, code);
+
+    int32_t status = 0;
+    bool testCriteria = true;
+    if (p->nActiveLin + p->nActiveBounds == p->nParams && code != 10) {
+        status = kNlpAllFixed;
+        testCriteria = false;
+    } else if (code < 0) {
+        status = code;
+        if (code == kNlpRose || code == kNlpLimit || code == kNlpTimeLimit) {
+            for (int32_t k = 2; p->critCounts != nullptr && k <= 9; ++k)
+                if (p->critCounts[k - 1] != 0 && p->critCounts[k + 9] != 0) {
+                    status = kNlpCountingBase + k;
+                    break;
+                }
+        }
+        testCriteria = false;
+    } else if (p->evalStatus != 0.0) {
+        status = kNlpFinalFunction;
+        testCriteria = false;
+    } else if (code == 0 || (p->technique == kTechQuadas && p->activeChange != 0) ||
+               (p->activeChange < 0 && m.d > kSmallestRise)) {
+        testCriteria = false;  // no criterion may end the run now
+    }
+    if (testCriteria) {
+        if (code > 0 && code != 10 && p->lastStep >= p->stepLimit)
+            xpmlog(kMsgNlp, p->maximize ? kMsgStepAtLimitMax : kMsgStepAtLimit);
+        // f holds the negated objective of a maximisation.
+        if (p->maximize ? -p->f >= p->absConv : p->f <= p->absConv) {
+            status = kNlpAbsConv;
+        } else {
+            status = other_criteria(p, code, m, t);
+            if (status != kNlpRose && p->iteration < p->minIter) status = 0;
+        }
+    }
+    if (status >= kNlpAbsConv && status <= kNlpGConv2 && std::abs(code) <= 10)
+        status = post_convergence(p, code, status, t);
+    status = limits(p, status);
+    derivative_switch(p, code, status, m);
+    if (status == 0) p->dropCode = 0;
+    return p->lastStatus = status;
+}
+
+double reldx(int32_t n, double floor, const double* x, const double* y) {
+    double worst = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        const double a = std::fabs(y[i]), b = std::fabs(x[i]), d = std::fabs(x[i] - y[i]);
+        const double m = std::fmax(std::fmax(a, b), floor);
+        double r;
+        if (m > kTiny)
+            r = m < 1.0 && d > 1.0 && d > m * 1e-4 * DBL_MAX ? DBL_MAX : d / m;
+        else
+            r = d <= kTiny ? 0.0 : DBL_MAX;
+        if (r > worst) worst = r;
+    }
+    return worst;
+}
+
+double xdif(int32_t n, const double* x, const double* y) {
+    double s = 0.0;
+    for (int32_t i = 0; i < n; ++i) s += (x[i] - y[i]) * (x[i] - y[i]);
+    return std::sqrt(s);
+}

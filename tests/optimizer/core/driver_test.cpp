@@ -1,0 +1,211 @@
+// The driver on plain C++ problems: start-phase evaluations and their
+// failures, the limit tests before the technique, the dispatch and the
+// pending technique slot, the hook block's overrides and post-run hooks, and
+// the run's tables in the JSON document.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/fields.h"
+#include "optimizer/core/line_search.h"
+#include "tests/optimizer/core/nlp_fixture.h"
+
+namespace {
+
+using namespace velix::test;
+
+double quadratic(const double* x) { return (x[0] - 1) * (x[0] - 1) + 4 * (x[1] + 2) * (x[1] + 2); }
+void quadratic_gradient(const double* x, double* g) {
+    g[0] = 2 * (x[0] - 1);
+    g[1] = 8 * (x[1] + 2);
+}
+
+int hookCalls[3];  // covariance (flag 0, 1) and matrix print with -1
+void covariance_hook(NlpProblem*, int32_t flag) { hookCalls[flag == 0 ? 0 : 1] += 1; }
+void matrix_hook(NlpProblem*, int32_t flag) {
+    if (flag == -1) hookCalls[2] += 1;
+}
+
+class Driver : public NlpStep {
+protected:
+    void SetUp() override {
+        NlpStep::SetUp();
+        hookCalls[0] = hookCalls[1] = hookCalls[2] = 0;
+        slot_ = znlp_dispatch_slot("znlpqun");
+        saved_ = *slot_;
+        *slot_ = stand_in_technique;
+    }
+    void TearDown() override {
+        *slot_ = saved_;
+        NlpStep::TearDown();
+    }
+    void with_hooks(TestProblem* t) {
+        t->p.hooks = &t->hooks;
+        t->hooks.covarianceHook = covariance_hook;
+        t->hooks.matrixPrintHook = matrix_hook;
+    }
+    NlpTechniqueFn* slot_ = nullptr;
+    NlpTechniqueFn saved_ = nullptr;
+};
+
+TEST_F(Driver, StartPhaseEvaluatesTheStartPoint) {
+    TestProblem t({0.0, 0.0}, quadratic, quadratic_gradient);
+    with_hooks(&t);
+    EXPECT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
+    EXPECT_DOUBLE_EQ(t.p.f, 17.0);
+    EXPECT_DOUBLE_EQ(t.p.fPrev, 17.0);
+    EXPECT_DOUBLE_EQ(t.grad[1], 16.0);
+    EXPECT_TRUE(wzmis(t.p.expectedReduction));  // only least squares predict a reduction
+    EXPECT_EQ(t.p.evalPhase, kPhaseStart);
+    EXPECT_EQ(hookCalls[0], 1);
+    t.p.leastSquares = 1;
+    EXPECT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
+    EXPECT_DOUBLE_EQ(t.p.expectedReduction, 17.0 / 20);
+}
+
+TEST_F(Driver, FailedStartObjectiveLeavesValuesMissingAndSkipsTheChecks) {
+    TestProblem t({0.0, 0.0}, quadratic, quadratic_gradient);
+    with_hooks(&t);
+    t.hooks.printStart = 1;
+    t.p.printLevel = 3;
+    t.failObjectiveAt = 1;
+    EXPECT_EQ(znlpdrv(&t.p, 1, 0, 1, 0), kNlpStartFunction);
+    EXPECT_EQ(t.p.lastStatus, kNlpStartFunction);
+    EXPECT_TRUE(wzmis(t.p.f));
+    EXPECT_TRUE(wzmis(t.grad[0]) && wzmis(t.grad[1]));
+    EXPECT_EQ(hookCalls[0], 0);
+    EXPECT_EQ(hookCalls[2], 1);  // the matrix print of a failed start
+    EXPECT_EQ(t.p.nGrad, 0);
+}
+
+TEST_F(Driver, LimitsAreTestedAfterTheTechniqueNone) {
+    TestProblem t({0.0, 0.0}, quadratic, quadratic_gradient);
+    ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
+    t.p.maxIter = 0;
+    t.p.technique = kTechNone;
+    EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), 0);
+    t.p.technique = kTechQuanew;
+    const int32_t before = t.p.nFun;
+    EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), kNlpLimit);
+    EXPECT_EQ(t.p.nFun, before + 1);  // -8 is usable: the final point is evaluated
+    EXPECT_EQ(t.p.evalPhase, kPhaseFinal);
+    t.p.maxIter = 10;
+    t.p.maxTime = 0;
+    EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), kNlpTimeLimit);
+}
+
+TEST_F(Driver, UnbuiltTechniqueIsReportedAndNotUsable) {
+    TestProblem t({0.0, 0.0}, quadratic, quadratic_gradient);
+    with_hooks(&t);
+    ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
+    t.p.technique = kTechTrureg;
+    const int32_t before = t.p.nFun;
+    EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), kNlpNotUsable);
+    EXPECT_EQ(t.p.nFun, before);  // no final evaluation
+    EXPECT_EQ(hookCalls[1], 0);   // no covariance after an unusable run
+    EXPECT_NE(log().find("Technique 2 of the optimizer is not available"), std::string::npos) << log();
+    // An unknown code runs nothing, and the final point is still evaluated.
+    t.p.technique = 6;
+    EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), 0);
+    EXPECT_EQ(t.p.nFun, before + 1);
+}
+
+TEST_F(Driver, HookSlotsOverrideTheProblemsSlots) {
+    TestProblem t({0.0, 0.0}, quadratic, quadratic_gradient);
+    t.p.hooks = &t.hooks;
+    t.hooks.objectiveFn = [](NlpProblem* p) {
+        p->f = -1.0;
+        return 0;
+    };
+    EXPECT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
+    EXPECT_DOUBLE_EQ(t.p.f, -1.0);
+    EXPECT_EQ(t.p.nFun, 0);
+}
+
+TEST_F(Driver, StandInRunReachesTheOptimumAndPrintsItsTables) {
+    TestProblem t({0.0, 0.0}, quadratic, quadratic_gradient);
+    t.p.out.kyrObject = manager_;
+    t.p.printLevel = 4;
+    t.critCounts[4] = 1;  // FCONV once
+    ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
+    const int32_t status = znlpdrv(&t.p, 2, 0, 0, 0);
+    EXPECT_GE(status, kNlpAbsConv);
+    EXPECT_LE(status, kNlpGConv2);
+    EXPECT_NEAR(t.x[0], 1.0, 1e-4);
+    EXPECT_NEAR(t.x[1], -2.0, 1e-4);
+    for (const char* name : {"InputOpts", "ProblemDescription", "IterStart", "IterStop"})
+        EXPECT_TRUE(item(name).is_object()) << name;
+    const JsonValue hist = item("IterHist");
+    ASSERT_TRUE(hist.is_object());
+    const char* columns[] = {"Iter", "Ac1", "Rest", "NFun", "Act", "Ac2", "OptCrit", "DifCrit",
+                             "MaxGrad", "Alpha", "Slope"};
+    ASSERT_EQ(hist["columns"].size(), std::size(columns));
+    for (size_t i = 0; i < std::size(columns); ++i) EXPECT_EQ(hist["columns"][i]["name"].str(), columns[i]);
+    // One row per iteration, the last one at the final objective.
+    ASSERT_EQ(hist["rows"].size(), static_cast<size_t>(t.p.iteration));
+    EXPECT_NEAR(hist["rows"][hist["rows"].size() - 1][6].number(), 0.0, 1e-8);
+    const JsonValue conv = item("ConvergenceStatus");
+    ASSERT_TRUE(conv.is_object());
+    EXPECT_EQ(conv["rows"][0][0].number(), 0.0);
+    EXPECT_EQ(item("InputOpts")["path"].str(), "Orvo.NLP.InputOpts");
+}
+
+TEST_F(Driver, UsableStatuses) {
+    for (int32_t s : {0, 1, 10, 100, 106, -5, -8, -9}) EXPECT_TRUE(nlp_status_usable(s)) << s;
+    // -10 (no feasible start) is no solution, although it is below -5.
+    for (int32_t s : {-1, -2, -3, -4, -10, -11}) EXPECT_FALSE(nlp_status_usable(s)) << s;
+}
+
+TEST_F(Driver, ExceptionHandlerStopsOnAllButUnderflow) {
+    HostMathException e;
+    for (int32_t kind : {1, 2, 3, 5, 6, 12, 13, 14, 15, 99}) {
+        e.kind = kind;
+        EXPECT_EQ(znlpmer(&e), -1) << kind;
+    }
+    e.kind = 4;
+    EXPECT_EQ(znlpmer(&e), 0);
+    EXPECT_NE(log().find("Underflow error: Should not be trapped"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+struct Standard {
+    const char* name;
+    std::vector<double> start, optimum;
+    Objective f;
+    Gradient g;
+};
+
+// The standard starts and optima (More, Garbow and Hillstrom, 1981).
+TEST_F(Driver, StandInReachesTheOptimaOfTheStandardProblems) {
+    const Standard problems[] = {
+        {"Rosenbrock", {-1.2, 1.0}, {1.0, 1.0}, rosenbrock, rosenbrock_gradient},
+        {"Powell singular", {3.0, -1.0, 0.0, 1.0}, {0.0, 0.0, 0.0, 0.0}, powell_singular, powell_singular_gradient},
+        {"helical valley", {-1.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, helical_valley, helical_valley_gradient},
+        {"Wood", {-3.0, -1.0, -3.0, -1.0}, {1.0, 1.0, 1.0, 1.0}, wood, wood_gradient},
+    };
+    for (const Standard& s : problems) {
+        TestProblem t(s.start, s.f, s.g);
+        t.p.updateFn = znlpbfg;
+        t.p.lineSearchFn = znlpls2;
+        t.p.maxIter = 2000;
+        t.p.maxFunc = 10000;
+        t.p.absGConv = 1e-9;
+        for (int k = 2; k <= 9; ++k) t.critCounts[k - 1] = 1;
+        ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0) << s.name;
+        double fPrev = t.p.f;
+        const int32_t status = znlpdrv(&t.p, 2, 0, 0, 0);
+        EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << s.name << ": status " << status;
+        // Powell's singular function has a singular Hessian at its optimum:
+        // the parameters converge only as the fourth root of f.
+        const double tol = s.optimum[0] == 0.0 ? 2e-2 : 1e-4;
+        for (size_t i = 0; i < s.start.size(); ++i) EXPECT_NEAR(t.x[i], s.optimum[i], tol) << s.name << " x" << i;
+        EXPECT_LT(t.p.f, 1e-8) << s.name;
+        EXPECT_LT(t.p.f, fPrev) << s.name;
+    }
+}
+
+}  // namespace

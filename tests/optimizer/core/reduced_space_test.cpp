@@ -1,0 +1,118 @@
+// Reduced-space operations: the guarded inner product, bound
+// classification with and without a push into the interior, vectors to and
+// from the free space, the projected gradient, and the reverse-triangular
+// solves.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <vector>
+
+#include "optimizer/core/reduced_space.h"
+#include "tests/optimizer/core/nlp_fixture.h"
+
+namespace {
+
+using namespace velix::test;
+
+double zero(const double*) { return 0.0; }
+
+TEST(ReducedSpace, GuardedInnerProductSkipsNegligibleTerms) {
+    const double a[] = {1e-160, 1e-160, 2.0}, b[] = {1e-160, 1e10, 3.0};
+    EXPECT_DOUBLE_EQ(dotprd(1, a, b), 0.0);
+    EXPECT_DOUBLE_EQ(dotprd(3, a, b), 1e-150 + 6.0);
+}
+
+TEST(ReducedSpace, BoundClassification) {
+    TestProblem t({0.0, 0.0, 1.0}, zero);
+    std::vector<int32_t> state(3);
+    t.p.boundState = state.data();
+    t.p.hasBounds = 1;
+    t.lower = {0.0, 0.0, 1.0};
+    t.upper = {10.0, DBL_MAX, 1.0};
+    EXPECT_EQ(znlpfbc(&t.p, 0), 3);  // two at their lower bounds, one fixed
+    EXPECT_EQ(state, (std::vector<int32_t>{1, 1, 2}));
+    EXPECT_EQ(t.x[0], 0.0);
+    t.x = {0.0, 0.0, 1.0};
+    EXPECT_EQ(znlpfbc(&t.p, 1), 1);  // pushed inside: only the fixed one counts
+    EXPECT_DOUBLE_EQ(t.x[0], 0.01);
+    EXPECT_DOUBLE_EQ(t.x[1], 1.0);
+    EXPECT_EQ(state[0], 0);
+    t.upper[0] = 2.0;
+    t.x[0] = 0.0;
+    znlpfbc(&t.p, 2);
+    EXPECT_DOUBLE_EQ(t.x[0], 1.0);  // half the small gap
+}
+
+TEST(ReducedSpace, FreeSpaceVectorsAndTheProjectedGradient) {
+    TestProblem t({1.0, 2.0, 3.0}, zero);
+    std::vector<int32_t> state = {0, 1, 0}, freeList(3);
+    t.p.boundState = state.data();
+    t.p.freeList = freeList.data();
+    t.p.hasBounds = 1;
+    t.p.nActiveBounds = 1;
+    znlp_free_list(&t.p);
+    EXPECT_EQ(freeList, (std::vector<int32_t>{0, 2, 1}));
+    const double v[] = {5.0, 6.0, 7.0};
+    double r[2], full[3] = {9, 9, 9};
+    znlpvre(&t.p, v, r);
+    EXPECT_EQ(r[0], 5.0);
+    EXPECT_EQ(r[1], 7.0);
+    znlpvex(&t.p, r, full);
+    EXPECT_EQ(full[1], 0.0);
+    EXPECT_EQ(full[2], 7.0);
+    t.grad = {-1.0, 100.0, 0.5};
+    znlpgmx(&t.p, 0, nullptr);
+    EXPECT_EQ(t.p.maxProjGrad, 1.0);  // the bound parameter's element does not count
+}
+
+TEST(ReducedSpace, ReverseTriangularSolves) {
+    // T rows: [2], [1, 4], pivots first (T[0][0] = 2, T[1][0] = 1).
+    // Backward: x1 = b0 / T[1][0], x0 = (b1 - T[1][1] x1) / T[0][0].
+    const double t[] = {2.0, 1.0, 4.0}, b[] = {2.0, 9.0};
+    double x[2];
+    ASSERT_EQ(znlpqts(2, 2, 0.0, t, b, x), 0);
+    EXPECT_DOUBLE_EQ(x[1], 2.0);
+    EXPECT_DOUBLE_EQ(x[0], (9.0 - 4.0 * 2.0) / 2.0);
+    const double zeroPivot[] = {0.0, 1.0, 4.0};
+    EXPECT_EQ(znlpqts(1, 2, 0.0, zeroPivot, b, x), 1);
+    EXPECT_EQ(znlpqts(2, 2, 0.0, zeroPivot, b, x), 1);
+}
+
+TEST(ReducedSpace, NullSpaceProjectionAndExpansion) {
+    // One active row x0 + x1 = c over two free parameters: Z = (1, -1)/sqrt 2.
+    TestProblem t({0.0, 0.0}, zero);
+    std::vector<int32_t> freeList = {0, 1};
+    const double r = 1.0 / std::sqrt(2.0);
+    std::vector<double> q = {r, r, -r, r};  // row i: Z[i], Y[i]
+    t.p.freeList = freeList.data();
+    t.p.nullBasis = q.data();
+    t.p.hasLinCon = 1;
+    t.p.nActiveLin = 1;
+    const double h[] = {2.0, 1.0, 4.0};
+    double zhz = 0.0;
+    znlpred(&t.p, 0, h, &zhz);
+    EXPECT_NEAR(zhz, (2.0 - 2.0 + 4.0) / 2.0, 1e-15);  // z'Hz with z = (1, -1)/sqrt 2
+    double full[3];
+    znlpexp(&t.p, &zhz, full);
+    EXPECT_NEAR(full[0], zhz / 2, 1e-15);
+    EXPECT_NEAR(full[1], -zhz / 2, 1e-15);
+}
+
+TEST(ReducedSpace, GramSchmidtGivesAnOrthonormalComplement) {
+    const double q[] = {1.0, 0.0, 0.0};  // one column e0
+    double v[] = {3.0, 4.0, 0.0}, coef[1], norm;
+    ASSERT_EQ(znlpgso(3, 1, 3, q, v, coef, &norm), 0);
+    EXPECT_EQ(coef[0], 3.0);
+    EXPECT_DOUBLE_EQ(norm, 4.0);
+    EXPECT_DOUBLE_EQ(v[1], 1.0);
+    // A vector in the span is replaced by the least covered coordinate.
+    double w[] = {2.0, 0.0, 0.0};
+    ASSERT_EQ(znlpgso(3, 1, 3, q, w, coef, &norm), 0);
+    EXPECT_EQ(w[0], 0.0);
+    EXPECT_EQ(norm, 0.0);
+    double zero3[] = {0.0, 0.0, 0.0};
+    EXPECT_EQ(znlpgso(3, 1, 3, q, zero3, coef, &norm), -2);
+}
+
+}  // namespace

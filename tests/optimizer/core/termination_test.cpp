@@ -1,0 +1,208 @@
+// The termination test: counted criteria, the fixed-parameter stop, the
+// conversion of a technique's stop while a criterion counts, ABSCONV before
+// the minimum iterations, the limits, the switch to central differences,
+// the start call's history tables and the relative parameter change.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+
+#include "host/fields.h"
+#include "tests/optimizer/core/nlp_fixture.h"
+
+namespace {
+
+using namespace velix::test;
+
+double zero(const double*) { return 0.0; }
+
+class Termination : public NlpStep {
+protected:
+    // A problem between iterations: f fell from fPrev to f, x moved.
+    void iterate(double fPrev, double f, double step = 1.0) {
+        t.p.fPrev = fPrev;
+        t.p.f = f;
+        t.xBase = t.x;
+        t.x[0] += step;
+        t.p.iteration += 1;
+    }
+    // Every criterion counts once, and no measure is small unless a test
+    // says so.
+    void SetUp() override {
+        NlpStep::SetUp();
+        for (int k = 2; k <= 9; ++k) t.critCounts[k - 1] = 1;
+        t.p.maxProjGrad = t.p.gconvMeasure = t.p.scaledGradMax = t.p.lmGconvMeasure = 1.0;
+    }
+    TestProblem t{{1.0, 2.0}, zero};
+};
+
+TEST_F(Termination, CountedCriterionNeedsSuccessiveIterations) {
+    t.p.gConv = 0;
+    t.p.absGConv = 0;
+    t.p.maxProjGrad = 1;
+    t.p.gconvMeasure = 1;
+    t.p.fConv = 1e-3;
+    t.critCounts[4] = 3;  // FCONV three times in a row
+    const double f[] = {10, 9.999, 9.998, 5, 4.999, 4.998, 4.997};
+    const int32_t want[] = {0, 0, 0, 0, 0, kNlpFConv};
+    for (int i = 0; i < 6; ++i) {
+        iterate(f[i], f[i + 1]);
+        EXPECT_EQ(znlptrm(&t.p, 1), want[i]) << "iteration " << i + 1;
+    }
+}
+
+TEST_F(Termination, AllParametersFixedStopsAfterTheStartTest) {
+    t.p.nActiveBounds = 2;
+    EXPECT_NE(znlptrm(&t.p, 10), kNlpAllFixed);
+    iterate(1, 1);
+    EXPECT_EQ(znlptrm(&t.p, 1), kNlpAllFixed);
+}
+
+TEST_F(Termination, StopWhileCountingNamesTheCriterion) {
+    t.critCounts[5] = 2;   // GCONV required twice
+    t.critCounts[15] = 1;  // and held once so far
+    EXPECT_EQ(znlptrm(&t.p, kNlpLimit), kNlpCountingBase + kNlpGConv);
+    EXPECT_EQ(znlptrm(&t.p, -7), -7);
+    t.critCounts[15] = 0;
+    EXPECT_EQ(znlptrm(&t.p, kNlpRose), kNlpRose);
+}
+
+TEST_F(Termination, AbsConvEndsBeforeMinIterOthersDoNot) {
+    t.p.minIter = 5;
+    t.p.absConv = -1.0;
+    iterate(0, -2.0);
+    EXPECT_EQ(znlptrm(&t.p, 1), kNlpAbsConv);
+    t.p.absConv = -100;
+    t.p.absFConv = 10;  // a reduction of 2 meets ABSFCONV
+    iterate(-2, -4);
+    EXPECT_EQ(znlptrm(&t.p, 1), 0);
+    t.p.minIter = 0;
+    iterate(-4, -6);
+    EXPECT_EQ(znlptrm(&t.p, 1), kNlpAbsFConv);
+    // Maximising: -f is compared with ABSCONV.
+    t.p.maximize = 1;
+    t.p.absConv = 3;
+    iterate(-6, -4);
+    EXPECT_EQ(znlptrm(&t.p, 1), kNlpAbsConv);
+}
+
+TEST_F(Termination, RiseAndFailedEvaluation) {
+    t.p.absFConv = 0.5;
+    iterate(1.0, 2.0);
+    EXPECT_EQ(znlptrm(&t.p, 1), kNlpRose);
+    t.p.evalStatus = 1;
+    iterate(2.0, 1.0);
+    EXPECT_EQ(znlptrm(&t.p, 1), kNlpFinalFunction);
+}
+
+TEST_F(Termination, LimitsApplyToGoOnAndRestart) {
+    t.p.absGConv = 0;
+    t.p.gConv = 0;
+    t.p.maxProjGrad = t.p.gconvMeasure = 1;
+    t.p.fConv = 0;
+    t.p.maxIter = 3;
+    iterate(10, 5);
+    EXPECT_EQ(znlptrm(&t.p, 1), 0);
+    t.p.iteration = 3;
+    EXPECT_EQ(znlptrm(&t.p, 1), kNlpLimit);
+    t.p.iteration = 1;
+    t.p.maxFunc = 0;
+    EXPECT_EQ(znlptrm(&t.p, 0), kNlpLimit);
+    t.p.maxFunc = 100;
+    t.p.timeUsed = wzdttme() - 10;
+    t.p.maxTime = 1;
+    EXPECT_EQ(znlptrm(&t.p, 0), kNlpTimeLimit);
+}
+
+TEST_F(Termination, MissingPerturbationSizeKeepsTheCriterion) {
+    t.p.absGConv = 1;
+    t.p.maxProjGrad = 0.5;
+    iterate(2, 1);
+    EXPECT_EQ(znlptrm(&t.p, 1), kNlpAbsGConv);
+    EXPECT_EQ(log().find("not available"), std::string::npos) << log();
+}
+
+TEST_F(Termination, ForwardDifferencesBecomeCentralNearTheSolution) {
+    t.p.absGConv = 1e-5;
+    t.p.gConv = 0;
+    t.p.fdSwitchFactor = 10;
+    t.p.derivDigits = 13111;
+    t.p.maxProjGrad = 1;
+    t.p.gconvMeasure = 1;
+    iterate(10, 5);
+    EXPECT_EQ(znlptrm(&t.p, 1), 0);
+    EXPECT_EQ(t.p.derivDigits, 13111);  // still far away
+    t.p.maxProjGrad = 5e-5;             // within 10 ABSGCONV
+    iterate(5, 4);
+    EXPECT_EQ(znlptrm(&t.p, 1), 0);
+    EXPECT_EQ(t.p.derivDigits, 14222);  // the constraint digit stays
+}
+
+TEST_F(Termination, StartCallOpensTheHistoryWithoutARow) {
+    t.p.out.kyrObject = manager_;
+    t.p.printLevel = 2;
+    t.p.technique = kTechTrureg;
+    t.p.f = 3.0;
+    znlptrm(&t.p, 10);
+    ASSERT_NE(t.p.out.iterHistTable, nullptr);
+    iterate(3.0, 2.0);
+    znlptrm(&t.p, 1);
+    znlpptm(&t.p, 0, 0);  // closes and delivers the history
+    const JsonValue start = item("IterStart");
+    ASSERT_TRUE(start.is_object());
+    EXPECT_EQ(start["entries"].size(), 4u);  // active count, objective, gradient, radius
+    const JsonValue hist = item("IterHist");
+    ASSERT_EQ(hist["rows"].size(), 1u);
+    EXPECT_EQ(hist["rows"][0][0].number(), 1);
+    EXPECT_EQ(hist["rows"][0][7].number(), 1.0);  // DifCrit
+}
+
+TEST_F(Termination, SummaryReportsTheReasonOfTheStop) {
+    t.p.out.kyrObject = manager_;
+    t.p.printLevel = 2;
+    t.p.technique = kTechQuanew;
+    t.p.iteration = 5;
+    t.p.f = 1.5;
+    znlpptm(&t.p, kNlpLimit, 0);
+    EXPECT_TRUE(item("IterStop").is_object());
+    const JsonValue conv = item("ConvergenceStatus");
+    ASSERT_TRUE(conv.is_object());
+    EXPECT_EQ(conv["rows"][0][0].number(), 2.0);
+    EXPECT_NE(log().find("Maximum number of iterations"), std::string::npos) << log();
+    EXPECT_NE(log().find("did not converge"), std::string::npos) << log();
+}
+
+TEST_F(Termination, SummaryAfterAnInfeasibleStartHasNoIterStop) {
+    t.p.out.kyrObject = manager_;
+    t.p.printLevel = 2;
+    t.p.f = 1.0;
+    znlpptm(&t.p, kNlpInfeasible, 1);
+    EXPECT_FALSE(item("IterStop").is_object());
+    ASSERT_TRUE(item("ConvergenceStatus").is_object());
+    EXPECT_EQ(item("ConvergenceStatus")["rows"][0][1].str(), "No feasible start point");
+}
+
+TEST_F(Termination, OptionTableOnlyAbovePrintLevelThree) {
+    t.p.out.kyrObject = manager_;
+    t.p.printLevel = 3;
+    pritech(&t.p);
+    EXPECT_TRUE(item("ProblemDescription").is_object());
+    EXPECT_FALSE(item("InputOpts").is_object());
+    t.p.printLevel = 4;
+    pritech(&t.p);
+    EXPECT_TRUE(item("InputOpts").is_object());
+}
+
+TEST_F(Termination, RelativeParameterChange) {
+    const double x[] = {1.0, 100.0, 0.0}, y[] = {1.5, 110.0, 0.0};
+    EXPECT_DOUBLE_EQ(reldx(3, 0.0, x, y), 0.5 / 1.5);
+    // The floor replaces small magnitudes; below the tiny threshold no
+    // change is none and any change is infinite.
+    EXPECT_DOUBLE_EQ(reldx(3, 10.0, x, y), 0.5 / 10.0 > 10.0 / 110 ? 0.05 : 10.0 / 110);
+    const double z[] = {-1.5e-304}, w[] = {1.5e-304};
+    EXPECT_EQ(reldx(1, 0.0, z, z), 0.0);
+    EXPECT_EQ(reldx(1, 0.0, z, w), DBL_MAX);
+    EXPECT_DOUBLE_EQ(xdif(3, x, y), std::sqrt(0.25 + 100.0));
+    EXPECT_EQ(xdif(0, x, y), 0.0);
+}
+
+}  // namespace
