@@ -138,7 +138,7 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
     *sumWeights = wSum;
     if (used.empty() || !(wSum > 0.0)) {
         vardef_divisor(vardefKind, nSum, momentOrigin == 0 ? 1.0 : 0.0, wSum, divisor);
-        velix::platform::write_log("NOTE: No observation of data set " + data->name +
+        velix::platform::write_log("ERROR: No observation of data set " + data->name +
                  " in this BY group has every analysis value with a positive weight and frequency.");
         return kLevelNoObservation;
     }

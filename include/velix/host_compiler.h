@@ -161,6 +161,12 @@ int32_t cmprun(int32_t a, int32_t b, int32_t c, int32_t d, int32_t e, int32_t de
                int32_t f, int32_t g, int32_t* errors /* out */, int32_t* missing /* out */,
                CmpWork* work);
 
+// Limits the time of the runs to MAXTIME=: a run still looping `maxSeconds`
+// after this call stops with an execution fault (result kCmpRunFault) that
+// cmppxrc reports.  0 or less, or missing: no limit.  A run also stops after
+// a million loop iterations, with or without a limit.
+int32_t cmptime(double maxSeconds, CmpWork* work);
+
 // Reports a nonzero run result in the log.
 void cmppxrc(int32_t result, CmpWork* work);
 // Reports the invalid operations of the last run by line and column (at

@@ -229,6 +229,8 @@ public:
             *tail = node;
             tail = &node->next;
         }
+        for (int k = 0; k < kListCount; ++k)
+            if (!lists_[k].empty()) rec->lists[k] = name_array(lists_[k]);
         open_data_sets(rec);
         result->root = head;
         result->status = 0;
@@ -417,10 +419,11 @@ private:
         }
         expect(";");
         if (v.empty()) error("the " + std::string(spec.keyword) + " statement lists no variable");
-        NameArray& list = rec->lists[spec.listIndex];
-        std::vector<NameRecord> all(list.names, list.names + list.count);
-        all.insert(all.end(), v.begin(), v.end());
-        list = name_array(all);
+        // Repeated statements add to one list, copied into the record once
+        // the step is read: copying at each statement would cost memory in
+        // the square of their number.
+        std::vector<NameRecord>& list = lists_[spec.listIndex];
+        list.insert(list.end(), v.begin(), v.end());
     }
 
     void read_statement(const StatementSpec& spec, StatementNode* node) {
@@ -720,7 +723,7 @@ private:
             } else if (peek().kind == TokenKind::kName) {
                 std::string n = peek().text;
                 if (is_prefix_name(n)) {
-                    next();
+                    read_name("a parameter prefix");
                     add(kItemPrefix, static_cast<int32_t>(it.names.size()), 1);
                     it.names.push_back(name_record(n.substr(0, n.size() - 2)));
                 } else {
@@ -1111,6 +1114,7 @@ private:
         if (is_op("/")) {
             next();
             while (!at_end_of_statement()) {
+                if (peek().kind == TokenKind::kMissing) error("a confidence level cannot be missing");
                 if (number_ahead())
                     levels.push_back(read_number("a confidence level"));
                 else if (is_op(","))
@@ -1127,6 +1131,7 @@ private:
     const StatementGrammar* grammar_;
     Keywords keywords_;
     std::vector<Token> tokens_;
+    std::vector<NameRecord> lists_[kListCount];  // VAR, PARTIAL, WEIGHT, FREQ, BY as read
     std::string src_;
     size_t pos_ = 0;
     int32_t byLine_ = 1;

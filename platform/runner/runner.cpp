@@ -5,6 +5,8 @@
 #include "platform/runner/runner.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -12,10 +14,12 @@
 #include <sstream>
 
 #include "platform/control_block.h"
+#include "platform/dataset.h"
 #include "platform/output.h"
 #include "platform/runner/program.h"
 #include "platform/session.h"
 #include "platform/step_exit.h"
+#include "velix/codes.h"
 #include "velix/host.h"
 
 namespace velix::platform {
@@ -39,6 +43,13 @@ void log_line(const std::string& text) {
     if (log) *log << text << '\n';
 }
 
+// The worse of two return codes.  A negative code is a host status that
+// ended the step; it is worse than any positive level.
+int worse(int a, int b) {
+    if (a < 0 || b < 0) return std::min(a, b);
+    return std::max(a, b);
+}
+
 int run_step(const ProgramItem& item) {
     Session& s = session();
     ++s.stepNumber;
@@ -59,6 +70,7 @@ int run_step(const ProgramItem& item) {
         log_line(std::string("ERROR: internal error: ") + e.what());
         rc = kInternalError;
     }
+    if (!dataset_commit_outputs(rc)) rc = worse(rc, kLevelHostFailure);
     end_step();
     output_end_step(rc);
     if (rc > 4)
@@ -66,16 +78,28 @@ int run_step(const ProgramItem& item) {
     return rc;
 }
 
-// The worse of two return codes.  A negative code is a host status that
-// ended the step; it is worse than any positive level.
-int worse(int a, int b) {
-    if (a < 0 || b < 0) return std::min(a, b);
-    return std::max(a, b);
+// True while the log and the listing take what is written to them.  They
+// are flushed first: a full disk shows only when the buffer is written.
+bool outputs_writable() {
+    Session& s = session();
+    bool ok = true;
+    for (std::ostream* out : {s.listing, s.log}) {
+        if (out == nullptr) continue;
+        out->flush();
+        ok = ok && out->good();
+    }
+    return ok;
 }
 
 int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
     int highest = 0;
     for (const ProgramItem& item : items) {
+        // Steps whose listing or log is lost would pass for success.
+        if (!outputs_writable()) {
+            std::cerr << "velix: the log or the listing cannot be written (" << std::strerror(errno)
+                      << "); the run stops.\n";
+            return worse(highest, kLevelHostFailure);
+        }
         switch (item.kind) {
             case ProgramItem::kStep: {
                 int rc = run_step(item);
@@ -103,6 +127,10 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
                 break;
         }
     }
+    if (!outputs_writable()) {
+        std::cerr << "velix: the log or the listing cannot be written (" << std::strerror(errno) << ").\n";
+        highest = worse(highest, kLevelHostFailure);
+    }
     return highest;
 }
 
@@ -122,7 +150,9 @@ int run_program_text(const std::string& text, std::vector<int>* codes) {
 
 int run_program(const RunOptions& opts) {
     std::ifstream in(opts.programPath, std::ios::binary);
-    if (!in) {
+    std::error_code ec;
+    // A folder opens as a stream on some systems but holds no program.
+    if (!in || std::filesystem::is_directory(opts.programPath, ec)) {
         std::cerr << "velix: cannot read the program file '" << opts.programPath << "'\n";
         return kExitUnreadableProgram;
     }
@@ -161,6 +191,10 @@ int run_program(const RunOptions& opts) {
     }
     s.fixedTime = opts.fixedTime;
 
+    if (in.bad()) {
+        std::cerr << "velix: cannot read the program file '" << opts.programPath << "'\n";
+        return kExitUnreadableProgram;
+    }
     int highest = run_program_text(buf.str(), nullptr);
 
     if (!opts.jsonPath.empty()) {

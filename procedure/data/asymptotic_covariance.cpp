@@ -48,7 +48,8 @@ void cosasco(ProcContext* ctx, int32_t kind) {
     double* s = ctx->momentInverse;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
-            s[pk(i, j)] = f * ctx->momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
+            s[pk(i, j)] =
+                f * ctx->momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
 
     // The weight pass left m_ijkl = sum w x_i x_j x_k x_l / d0 and s is
     // sum w x_i x_j / d0.  When the weights do not sum to d0 (kinds N and
@@ -133,7 +134,9 @@ void cosasco(ProcContext* ctx, int32_t kind) {
         return d < kDblMin ? 0.0 : m / d;
     };
     const double* r = ctx->momentMatrix;
-    const double v = wzmis(ctx->options.wPenalty) ? 0.01 : ctx->options.wPenalty == 0.0 ? 0.0 : 1.0 / ctx->options.wPenalty;
+    const double v = wzmis(ctx->options.wPenalty)   ? 0.01
+                     : ctx->options.wPenalty == 0.0 ? 0.0
+                                                    : 1.0 / ctx->options.wPenalty;
     if (!wls) {
         // DWLS: rho_ijij - r (rho_iiij + rho_ijjj) + r^2 (rho_iiii/4 + rho_iijj/2 + rho_jjjj/4).
         const double* m3a = ctx->moments.dwlsAsycov[0];  // m_iiij

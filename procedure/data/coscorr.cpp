@@ -35,6 +35,7 @@
 #include "procedure/data/data.h"
 #include "procedure/data/observations.h"
 #include "procedure/procedure.h"
+#include "velix/codes.h"
 #include "velix/host_vector.h"
 #include "velix/packed_index.h"
 #include "velix/statements.h"
@@ -65,7 +66,8 @@ enum : int32_t {
     kNoVariance = 5,
     kSingular = 6,
     kInwgtNotRead = 7,
-    kTooFewObservations = 8
+    kTooFewObservations = 8,
+    kNotFinite = 9
 };
 
 using velix::pk;
@@ -89,10 +91,11 @@ namespace velix::detail {
 
 void allocate_moment_arrays(ProcContext* ctx) {
     if (ctx->moments.means != nullptr) return;
-    int16_t partial = 0;
-    while (velix::detail::list_variable(ctx, kListPartial, partial) != 0) ++partial;
-    if (ctx->moments.nPartial == 0) ctx->moments.nPartial = partial;
-    if (ctx->moments.nRead == 0) ctx->moments.nRead = ctx->nVar + ctx->moments.nPartial + (ctx->options.interceptVar ? 1 : 0);
+    // nPartial is the PARTIAL list as resolved on DATA=, which the host reads
+    // after the analysis variables.
+    if (ctx->moments.nRead == 0)
+        ctx->moments.nRead =
+            ctx->nVar + ctx->moments.nPartial + (ctx->options.interceptVar ? 1 : 0);
     const int64_t m = ctx->moments.nRead + 1;
     const int64_t n = ctx->nManifest;
     const int64_t pstar = n * (n + 1) / 2;
@@ -225,6 +228,17 @@ void widen(double* a, int32_t m, int32_t k, const double* row) {
         }
 }
 
+// An LS method whose weights cannot be formed analyses the BY group by ULS
+// only.  Its results are not those asked for, so the step's return code
+// says so (as the plain method's would) and message `number` says why.
+// Returns -1 (go on).
+int32_t uls_only(ProcContext* ctx, int32_t number) {
+    ctx->methodGroup = kMethodUls;
+    xpmlog(kGroupProc, number);
+    raise_error_level(ctx, kLevelNoMoments);
+    return -1;
+}
+
 // Steps 13: the weights of the WLS-type methods.  Returns a result code,
 // or -1 to go on (possibly switched to ULS).
 int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
@@ -236,19 +250,14 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     if (!ctx->input.inwgtUsed && g->d0 <= 3.0 + kEps) {
         xpmlog(kGroupProc, 9, g->n);
         ctx->options.kurtosisWanted = 0;
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) {
-            ctx->methodGroup = kMethodUls;
-            return -1;
-        }
+        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
+        xpmlog(kGroupProc, 15, g->n);
         return kTooFewForWeights;
     }
     const int32_t level = wls ? cosfiw1(ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(ctx, 1, 5, 6, inverse, &g->list);
     if (level >= 5 || level < 0) {
         xpmlog(kGroupProc, 10);
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) {
-            ctx->methodGroup = kMethodUls;
-            return -1;
-        }
+        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
         return kWeightRoutineFailed;
     }
     if (!ctx->input.inwgtUsed) {
@@ -267,7 +276,8 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
         else
             for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->options.wRidge * w[pk(i, i)];
     }
-    const bool penalised = !ctx->options.covAnalysis && !(ctx->input.inwgtUsed && wzmis(ctx->options.wPenalty));
+    const bool penalised =
+        !ctx->options.covAnalysis && !(ctx->input.inwgtUsed && wzmis(ctx->options.wPenalty));
     if (penalised) apply_penalty(ctx);
     const uint32_t pf = ctx->options.printFlags;
     const bool printWeights = (pf & (0x10u << 8)) != 0 || (pf & 0x10u) != 0;  // PWEIGHT or PALL
@@ -335,7 +345,8 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
         xpmlog(kGroupProc, 12);
         return kWlsSingular;
     }
-    if (ctx->moments.weightFactorStart == 0) ctx->moments.weightFactorStart = ctx->optSetup.saveEnd[0];
+    if (ctx->moments.weightFactorStart == 0)
+        ctx->moments.weightFactorStart = ctx->optSetup.saveEnd[0];
     point_file(ctx->scratchFile, ctx->moments.weightFactorStart);
     ctx->moments.weightFactorPos = ctx->moments.weightFactorStart;
     for (int32_t a = 0; a < pstar; ++a) {
@@ -408,7 +419,9 @@ int32_t ridge(int32_t n, double* a, double* work, int16_t* index, double* r) {
 
 void setini(ProcContext* ctx) {
     const bool scaleGiven = !wzmis(ctx->options.varStartScale);
-    const double scale = scaleGiven ? ctx->options.varStartScale : ctx->options.covAnalysis ? 100.0 : 10.0;
+    const double scale = scaleGiven                 ? ctx->options.varStartScale
+                         : ctx->options.covAnalysis ? 100.0
+                                                    : 10.0;
     const ModelMatrixTable& t = ctx->model;
     for (int32_t term = 0; term < ctx->nTerms; ++term) {
         const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
@@ -417,9 +430,11 @@ void setini(ProcContext* ctx) {
                 if (!wzmis(ctx->elements.value[e])) continue;
                 const int32_t p = std::abs(ctx->elements.parameter[e]);
                 if (p == 0) xexit(9999, 0);
-                double v = ctx->options.randomSeed != 0 ? zranuni(&ctx->options.randomSeed) : ctx->options.startConst;
+                double v = ctx->options.randomSeed != 0 ? zranuni(&ctx->options.randomSeed)
+                                                        : ctx->options.startConst;
                 if (mat == last && ctx->elements.row[e] == ctx->elements.column[e])
-                    v = scaleGiven ? (std::fabs(v) + 1.0) * ctx->options.varStartScale : std::fabs(v) * scale;
+                    v = scaleGiven ? (std::fabs(v) + 1.0) * ctx->options.varStartScale
+                                   : std::fabs(v) * scale;
                 ctx->elements.value[e] = v;
                 ctx->nlp->x[p - 1] = v;
             }
@@ -452,7 +467,8 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         for (int32_t k = 0; k < q; ++k) {
             const int32_t pivot = n + k;
             // Relative pivot test: the residual variance against the original.
-            zsweep(s, pivot, m, flags.data(), work.data(), ctx->options.singular * s[pk(pivot, pivot)]);
+            zsweep(s, pivot, m, flags.data(), work.data(),
+                   ctx->options.singular * s[pk(pivot, pivot)]);
             if (flags[pivot] == '0') {
                 --used;
                 for (int32_t j = 0; j < m; ++j) s[pk(pivot, j)] = 0.0;
@@ -460,12 +476,15 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         }
         g->partialUsed = used;
         double df = used;
-        if (ctx->moments.momentOrigin <= 0 && (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0)) df += 1.0;
+        if (ctx->moments.momentOrigin <= 0 &&
+            (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0))
+            df += 1.0;
         const double wold = ctx->moments.divisor;
         ctx->moments.divisor = zvardiv(kind, g->nd, df, ctx->moments.sumWeights);
         if (std::memcmp(kind, "DF      ", 8) == 0) g->n -= used;
         if (std::memcmp(kind, "WDF     ", 8) == 0) ctx->moments.sumWeights -= used;
-        const double scale = ctx->moments.divisor > 0.0 ? std::sqrt(wold / ctx->moments.divisor) : 0.0;
+        const double scale =
+            ctx->moments.divisor > 0.0 ? std::sqrt(wold / ctx->moments.divisor) : 0.0;
         ctx->nObs = ctx->optSetup.nObsCell = g->n;
         for (int32_t i = 0; i < n; ++i)
             if (s[pk(i, i)] <= kEps * 10000.0)
@@ -483,8 +502,10 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         if (ctx->moments.momentOrigin < 0) {
             const double wold = ctx->moments.divisor;
             ctx->moments.divisor = zvardiv(kind, g->n, 1.0, ctx->moments.sumWeights);
-            if (std::fabs(ctx->moments.divisor - wold) > kEps) xpmlog(kGroupProc, 18, ctx->moments.divisor);
-            const double f = ctx->moments.divisor > kEps ? std::sqrt(wold / ctx->moments.divisor) : 0.0;
+            if (std::fabs(ctx->moments.divisor - wold) > kEps)
+                xpmlog(kGroupProc, 18, ctx->moments.divisor);
+            const double f =
+                ctx->moments.divisor > kEps ? std::sqrt(wold / ctx->moments.divisor) : 0.0;
             for (int32_t i = 0; i < m; ++i) ctx->moments.stdDevs[i] *= f;
         }
         double trace = 0.0;
@@ -505,7 +526,8 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     // 17. Covariance analysis.
     if (ctx->options.covAnalysis)
         for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j) s[pk(i, j)] *= ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
+            for (int32_t j = 0; j <= i; ++j)
+                s[pk(i, j)] *= ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
 
     // 18. Printing and OUTSTAT=.
     if (ctx->options.printEnabled) cospcor(ctx, g->partialUsed, g->kurtosisStatus, &g->list);
@@ -549,7 +571,8 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     const bool invertible = scaled_inverse(n, ctx->options.singular, ctx->momentInverse, &logdet);
     ctx->moments.logDetMoments = invertible ? logdet : host_special_missing(kMissingM);
     if (printInput && ctx->options.printEnabled)
-        determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet", 728, ctx->moments.logDetMoments, 606);
+        determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet", 728,
+                          ctx->moments.logDetMoments, 606);
     if (!invertible) {
         const int32_t method = ctx->methodGroup;
         if (method == kMethodUlsGls || method == kMethodUlsMl) {
@@ -612,8 +635,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
             }
             // ULS then GLS: the group is analysed by ULS only; the matrix
             // stays as formed, nothing is converted again.
-            ctx->methodGroup = kMethodUls;
-            xpmlog(kGroupProc, 24);
+            uls_only(ctx, 24);
         }
     }
 
@@ -625,7 +647,8 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
             xmemmsg(bytes);
             xexit(std::max(1016, ctx->errorLevel), 0);
         }
-        ctx->moments.invStore = static_cast<double*>(ctx->invPool->allocate(ctx->invPool, static_cast<size_t>(bytes), 4096));
+        ctx->moments.invStore = static_cast<double*>(
+            ctx->invPool->allocate(ctx->invPool, static_cast<size_t>(bytes), 4096));
         if (const int32_t c = xmemdef(ctx->moments.invStore)) {
             xmemmsg(c + 20000);
             xexit(std::max(1016, ctx->errorLevel), 0);
@@ -645,6 +668,23 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     return kGoOn;
 }
 
+// Input moments that overflow (huge standard deviations beside a
+// correlation matrix) would carry Infinity and NaN into every result: false,
+// with message 27 naming the first such variable, when the means or the
+// packed covariances cov of the manifest variables are not finite.
+bool moments_finite(ProcContext* ctx, const double* cov) {
+    for (int32_t i = 0; i < ctx->nManifest; ++i) {
+        bool finite = std::isfinite(ctx->moments.means[i]) || wzmis(ctx->moments.means[i]);
+        for (int32_t j = 0; j <= i && finite; ++j) finite = std::isfinite(cov[pk(i, j)]);
+        if (!finite) {
+            const NameRecord& r = velix::detail::moment_names(ctx)[i];
+            xpmlog(kGroupProc, 27, static_cast<int32_t>(r.length), r.text);
+            return false;
+        }
+    }
+    return true;
+}
+
 int32_t run(ProcContext* ctx, Group* g) {
     const double missing = host_missing_value();
     const int32_t n = ctx->nManifest;
@@ -661,7 +701,11 @@ int32_t run(ProcContext* ctx, Group* g) {
 
     // 2. N before reading.
     double N = ctx->options.nobsGiven;
-    const int a = (ctx->moments.momentOrigin == 0 && !ctx->options.uncorrectedCov && !ctx->options.uncorrectedCorr) || ctx->options.interceptVar ? 1 : 0;
+    const int a = (ctx->moments.momentOrigin == 0 && !ctx->options.uncorrectedCov &&
+                   !ctx->options.uncorrectedCorr) ||
+                          ctx->options.interceptVar
+                      ? 1
+                      : 0;
     if (!wzmis(ctx->options.edfGiven)) N = ctx->options.edfGiven + a;
     if (!wzmis(ctx->options.dfReduce) && !wzmis(N)) N -= ctx->options.dfReduce;
     double nd = N;
@@ -674,12 +718,14 @@ int32_t run(ProcContext* ctx, Group* g) {
         level = cosfico(ctx);
         nd = ctx->nObs;
     } else if (ctx->input.rawData) {
-        level = zacorr(ctx->dataSetHandle[kRoleData], ctx->stmtList, kHostListRead, kHostListWeight, kHostListFreq,
-                       ctx->moments.momentOrigin, ctx->momentMatrix, ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
+        level = zacorr(ctx->dataSetHandle[kRoleData], ctx->stmtList, kHostListRead, kHostListWeight,
+                       kHostListFreq, ctx->moments.momentOrigin, ctx->momentMatrix,
+                       ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
                        &ctx->moments.divisor, &ctx->moments.sumWeights, &nd);
     } else {
-        level = zrcorr(ctx->dataSetHandle[kRoleData], 'R', ctx->stmtList, kHostListRead, ctx->moments.momentOrigin,
-                       ctx->input.dataType, ctx->momentMatrix, ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
+        level = zrcorr(ctx->dataSetHandle[kRoleData], 'R', ctx->stmtList, kHostListRead,
+                       ctx->moments.momentOrigin, ctx->input.dataType, ctx->momentMatrix,
+                       ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
                        &ctx->moments.divisor, &ctx->moments.sumWeights, &nd, ctx);
     }
     raise_error_level(ctx, level);
@@ -708,7 +754,9 @@ int32_t run(ProcContext* ctx, Group* g) {
         ctx->moments.stdDevs[k] = scale0;
         std::vector<double> row(m);
         for (int32_t i = 0; i < m; ++i)
-            row[i] = ctx->moments.stdDevs[i] == 0.0 ? 0.0 : scale0 * ctx->moments.means[i] / ctx->moments.stdDevs[i];
+            row[i] = ctx->moments.stdDevs[i] == 0.0
+                         ? 0.0
+                         : scale0 * ctx->moments.means[i] / ctx->moments.stdDevs[i];
         widen(ctx->momentMatrix, mRead + 1, k, row.data());
     }
 
@@ -743,8 +791,12 @@ int32_t run(ProcContext* ctx, Group* g) {
     double* cov = ctx->momentInverse;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
-            cov[pk(i, j)] = ctx->input.symatrixInput ? ctx->momentMatrix[pk(i, j)]
-                                               : ctx->momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
+            cov[pk(i, j)] = ctx->input.symatrixInput
+                                ? ctx->momentMatrix[pk(i, j)]
+                                : ctx->momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] *
+                                      ctx->moments.stdDevs[j];
+
+    if (!moments_finite(ctx, cov)) return kNotFinite;
 
     // 10. Constant variables among moments about zero: such a variable is an
     // intercept.  Its weighted second moment about zero is (sum of weights /
@@ -771,7 +823,8 @@ int32_t run(ProcContext* ctx, Group* g) {
     const bool outstat = ctx->dataSetHandle[kRoleOutstat] != nullptr;
     const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
     if (wlsType || ctx->options.kurtosisWanted || outstat) {
-        const double f = ctx->moments.divisor != g->d0 && g->d0 > 0.0 ? ctx->moments.divisor / g->d0 : 1.0;
+        const double f =
+            ctx->moments.divisor != g->d0 && g->d0 > 0.0 ? ctx->moments.divisor / g->d0 : 1.0;
         // Moments about zero with divisor d0 less (SW / d0) m_i m_j are the
         // weighted cross-products about the means over d0.
         const double meanFactor = g->d0 > 0.0 ? sw / g->d0 : 1.0;
@@ -781,7 +834,8 @@ int32_t run(ProcContext* ctx, Group* g) {
             for (int32_t j = 0; j <= i; ++j) {
                 if (j == intercept) continue;
                 double v = cov[pk(i, j)] * f;
-                if (ctx->moments.momentOrigin != 0) v -= meanFactor * ctx->moments.means[i] * ctx->moments.means[j];
+                if (ctx->moments.momentOrigin != 0)
+                    v -= meanFactor * ctx->moments.means[i] * ctx->moments.means[j];
                 c.push_back(v);
             }
         }
@@ -835,10 +889,13 @@ int32_t coscorr(ProcContext* ctx) {
     // The origin of the moments is the option's for every BY group: an
     // intercept found in an earlier group does not carry over.
     if (!ctx->moments.momentOriginKept) {
-        ctx->moments.momentOriginOption = ctx->moments.momentOrigin < 0 ? 1 : ctx->moments.momentOrigin;
+        ctx->moments.momentOriginOption =
+            ctx->moments.momentOrigin < 0 ? 1 : ctx->moments.momentOrigin;
         // The augmented moment matrix is a matrix of moments about zero: the
         // intercept carries the means.
-        if (ctx->options.uncorrectedCov || ctx->options.uncorrectedCorr || ctx->options.interceptVar) ctx->moments.momentOriginOption = 1;
+        if (ctx->options.uncorrectedCov || ctx->options.uncorrectedCorr ||
+            ctx->options.interceptVar)
+            ctx->moments.momentOriginOption = 1;
         ctx->moments.momentOriginKept = 1;
     }
     ctx->moments.momentOrigin = ctx->moments.momentOriginOption;
@@ -847,8 +904,9 @@ int32_t coscorr(ProcContext* ctx) {
     Group g;
     const int32_t result = run(ctx, &g);
 
-    // 24. Exit.
-    if (result != 0) raise_error_level(ctx, 108);
+    // 24. Exit.  Too few observations was only a note so far.
+    if (result == kTooFewObservations) xpmlog(kGroupProc, 14, ctx->nObs);
+    if (result != 0) raise_error_level(ctx, kLevelNoMoments);
     zmsgsav(0, 0, nullptr, 0);
     if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
     return result;

@@ -79,10 +79,18 @@ std::vector<double> without(const double* a, int32_t n, int32_t k) {
 NameRecord statistic_name(ProcContext* ctx, int32_t i) {
     const NameRecord* names = velix::detail::moment_names(ctx);
     if (i < ctx->nManifest) return names[i];
+    // The partial variables as resolved on DATA= (PARTIAL _NUMERIC_ names
+    // no variable itself).
     NameRecord r;
-    const NameArray& partial = ctx->options.procOptions->lists[kListPartial];
     const int32_t k = i - ctx->nManifest;
-    if (k < partial.count) r = partial.names[k];
+    const HostVariableDescriptor* d = nullptr;
+    if (ctx->input.hostLists == nullptr) return r;
+    const VariableList& partial = ctx->input.hostLists->entry[kHostListPartial];
+    if (k < partial.count && xvname(ctx->dataSetHandle[kRoleData], partial.numbers[k], &d) == 0) {
+        r.length = static_cast<int16_t>(std::min<int>(d->nameLength, sizeof r.text));
+        std::memset(r.text, ' ', sizeof r.text);
+        std::memcpy(r.text, d->name, r.length);
+    }
     return r;
 }
 
@@ -141,8 +149,11 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
     // Title line naming the method.
     {
         int32_t number = 285 + ctx->methodRequested;
-        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed && ctx->methodRequested == kMethodWls) number = 296;
-        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed && ctx->methodRequested == kMethodUlsWls) number = 297;
+        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed && ctx->methodRequested == kMethodWls)
+            number = 296;
+        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed &&
+            ctx->methodRequested == kMethodUlsWls)
+            number = 297;
         char method[81];
         xpmstr(method, -1 - 80, kGroupProc, number);
         KyrArg args[] = {KyrArg{}, kyr_int(440, 2), kyr_int(148, -1),
@@ -183,11 +194,13 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         if (!column(20, "Variable", nameCell, width) || !column(5, "Mean", &mean, 0) ||
             !column(5, "StD", &sd, 0))
             return;
-        if (ctx->options.kurtosisWanted && (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
+        if (ctx->options.kurtosisWanted &&
+            (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
             return;
         {
-            KyrArg args[] = {kyr_counted(311, "title", 5),
-                             kyr_text(287, kyrmsg(kGroupProc, ctx->moments.momentOrigin != 0 ? 309 : 311))};
+            KyrArg args[] = {
+                kyr_counted(311, "title", 5),
+                kyr_text(287, kyrmsg(kGroupProc, ctx->moments.momentOrigin != 0 ? 309 : 311))};
             if (kyr_failed(wobmth(table, nullptr, 316, 2, args))) return;
         }
         if (kyr_failed(kyr_table_end_columns(table))) return;
@@ -261,7 +274,9 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
     }
 
     if (printInput) {
-        const char* name = ctx->input.symatrixInput ? "InSymmetric" : ctx->options.covAnalysis ? "InCov" : "InCorr";
+        const char* name = ctx->input.symatrixInput   ? "InSymmetric"
+                           : ctx->options.covAnalysis ? "InCov"
+                                                      : "InCorr";
         const int32_t title = ctx->input.symatrixInput ? 724 : ctx->options.covAnalysis ? 726 : 725;
         const std::vector<double> m = without(ctx->momentMatrix, ctx->nManifest, dropIntercept ? intercept : -1);
         std::vector<NameRecord> labels;

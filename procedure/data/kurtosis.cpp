@@ -119,14 +119,16 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
     // the covariances: under WDF and WEIGHT an integer weight acts as a
     // frequency, under N and DF it does not, for the covariances as here.
     // With unit weights SW / d0 is 1 and nothing changes.
-    const double perCount = d0 > 0.0 && ctx->moments.sumWeights > 0.0 ? ctx->moments.sumWeights / d0 : 1.0;
+    const double perCount =
+        d0 > 0.0 && ctx->moments.sumWeights > 0.0 ? ctx->moments.sumWeights / d0 : 1.0;
 
     if (d0 <= 3.0 + 10.0 * kEps) {
         vzfdl(missing, ctx->moments.skewness, slots);
         vzfdl(missing, ctx->moments.uniKurtosis, slots);
     } else {
         for (int32_t i = 0; i < slots; ++i) {
-            const double sum3 = ctx->moments.skewness[i] / perCount, sum4 = ctx->moments.uniKurtosis[i] / perCount;
+            const double sum3 = ctx->moments.skewness[i] / perCount,
+                         sum4 = ctx->moments.uniKurtosis[i] / perCount;
             const double mean = std::fabs(ctx->moments.means[i]);
             // The sum of squares about the mean under the rescaled weights.
             const double ss = d0 * ctx->moments.stdDevsN[i] * ctx->moments.stdDevsN[i] / perCount;

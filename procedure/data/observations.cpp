@@ -30,7 +30,8 @@ RawPass::RawPass(ProcContext* ctx, int32_t count) : ctx_(ctx), count_(count) {
     HostDataSet* data = ctx->dataSetHandle[kRoleData];
     xvgeti(data, count + 2, 0, &binding_);
     for (int32_t i = 0; i < count; ++i)
-        xvgetd(binding_, ctx->input.manifestNumbers[i], 0, &ctx->cells.rowValues[i], 8, kTypeNumeric, 0, 0);
+        xvgetd(binding_, ctx->input.manifestNumbers[i], 0, &ctx->cells.rowValues[i], 8,
+               kTypeNumeric, 0, 0);
     if (const int16_t f = list_variable(ctx, kListFreq)) {
         hasFreq_ = true;
         xvgetd(binding_, f, 0, &freq_, 8, kTypeNumeric, 0, 0);

@@ -78,7 +78,8 @@ void cosfout(ProcContext* ctx, int32_t mode) {
             cos_write_row(ctx, role);
         };
         stat_row("MEAN", ctx->moments.means);
-        if (!ctx->options.covAnalysis) stat_row(ctx->moments.momentOrigin == 0 ? "STD" : "USTD", ctx->moments.stdDevs);
+        if (!ctx->options.covAnalysis)
+            stat_row(ctx->moments.momentOrigin == 0 ? "STD" : "USTD", ctx->moments.stdDevs);
         if (ctx->input.rawData && ctx->options.kurtosisWanted) {
             stat_row("SKEWNESS", ctx->moments.skewness);
             stat_row("KURTOSIS", ctx->moments.uniKurtosis);
@@ -91,11 +92,11 @@ void cosfout(ProcContext* ctx, int32_t mode) {
             std::fill(v, v + nv, ctx->moments.sumWeights);
             cos_write_row(ctx, role);
         }
-        const char* type = ctx->input.symatrixInput      ? "SYMATRIX"
-                           : ctx->options.uncorrectedCorr  ? "UCORR"
-                           : ctx->options.uncorrectedCov   ? "UCOV"
-                           : ctx->options.covAnalysis      ? "COV"
-                                                   : "CORR";
+        const char* type = ctx->input.symatrixInput       ? "SYMATRIX"
+                           : ctx->options.uncorrectedCorr ? "UCORR"
+                           : ctx->options.uncorrectedCov  ? "UCOV"
+                           : ctx->options.covAnalysis     ? "COV"
+                                                          : "CORR";
         set_type(ctx, type);
         matrix_rows(ctx, role, ctx->momentMatrix, n, nv, v);
         return;

@@ -100,7 +100,8 @@ int32_t cosfico(ProcContext* ctx) {
     if (wzmis(sumw)) sumw = N;
     ctx->nObs = N;
     ctx->moments.sumWeights = sumw;
-    ctx->moments.divisor = zvardiv(ctx->options.vardefKind, N, 1.0 - ctx->moments.momentOrigin, sumw);
+    ctx->moments.divisor =
+        zvardiv(ctx->options.vardefKind, N, 1.0 - ctx->moments.momentOrigin, sumw);
     const int32_t pstar = n * (n + 1) / 2;
     if (wzmisn(ctx->momentMatrix, pstar)) {
         xpmlog(kGroupProc, 34);

@@ -75,7 +75,8 @@ bool read_matrix_form(ProcContext* ctx, int32_t n) {
         const int32_t i = find_variable(ctx, ctx->outRow.name.text, n);
         if (i < 0) continue;
         for (int32_t j = 0; j < n; ++j)
-            if (!wzmis(ctx->cells.rowValues[j])) ctx->weightMatrix[pk(i, j)] = ctx->cells.rowValues[j];
+            if (!wzmis(ctx->cells.rowValues[j]))
+                ctx->weightMatrix[pk(i, j)] = ctx->cells.rowValues[j];
     }
     return any;
 }
@@ -86,7 +87,8 @@ template <typename Accumulate>
 int32_t raw_pass(ProcContext* ctx, const double* inverse, KurtosisList* list, Accumulate accumulate) {
     const int32_t nv = ctx->nVar;
     const int32_t m = ctx->nManifest;
-    const bool kurtosis = ctx->options.kurtosisWanted || ctx->dataSetHandle[kRoleOutstat] != nullptr;
+    const bool kurtosis =
+        ctx->options.kurtosisWanted || ctx->dataSetHandle[kRoleOutstat] != nullptr;
     if (kurtosis) velix::detail::kurtosis_reset(ctx, inverse, list);
     const double d = zvardiv(ctx->options.vardefKind, ctx->nObs, 0.0, ctx->moments.sumWeights);
     int32_t numbered = 0;
@@ -99,7 +101,8 @@ int32_t raw_pass(ProcContext* ctx, const double* inverse, KurtosisList* list, Ac
     while (pass.next(&w, &f)) {
         ++count;
         for (int32_t i = 0; i < nv; ++i)
-            x[i] = ctx->moments.momentOrigin == 0 ? ctx->cells.rowValues[i] - ctx->moments.means[i] : ctx->cells.rowValues[i];
+            x[i] = ctx->moments.momentOrigin == 0 ? ctx->cells.rowValues[i] - ctx->moments.means[i]
+                                                  : ctx->cells.rowValues[i];
         if (ctx->options.interceptVar) x[nv] = 1.0;
         accumulate(x.data(), w, d);
         if (!kurtosis) continue;

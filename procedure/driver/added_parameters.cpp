@@ -33,7 +33,9 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
                         nameBuffer[p++] = pl->names.names[i];
                     }
                     for (; q < p; ++q)
-                        valueBuffer[q] = ctx->options.randomSeed != 0 ? zranuni(&ctx->options.randomSeed) : ctx->options.startConst;
+                        valueBuffer[q] = ctx->options.randomSeed != 0
+                                             ? zranuni(&ctx->options.randomSeed)
+                                             : ctx->options.startConst;
                 } else {
                     const int32_t k = item.end - item.first;
                     q -= k;
@@ -74,7 +76,8 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
 
 void cosparb(ProcContext* ctx) {
     HostAllocator* a = ctx->runPool[2] ? ctx->runPool[2] : v_global_gcb_anchor->stepAllocator;
-    ctx->readers.structEqNames = static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * std::max(ctx->nStructEq, 1), 4));
+    ctx->readers.structEqNames = static_cast<NameRecord*>(
+        a->allocate(a, sizeof(NameRecord) * std::max(ctx->nStructEq, 1), 4));
     if (ctx->readers.structEqNames == nullptr) xexit(std::max(ctx->errorLevel, 1016), 0);
     for (const StatementNode* n = find_statement(ctx->stmtList, "STRUCTEQ"); n;
          n = find_statement(n->next, "STRUCTEQ")) {
@@ -102,11 +105,13 @@ void cospar4(ProcContext* ctx) {
     if (ctx->options.printEnabled && ctx->kyrManager && !unused.empty()) {
         OutputTable t(ctx, "VarSelection", 701, "Tesk.Velix.VarSelection", 0);
         for (int32_t i : unused)
-            t.text_column(std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length),
-                          ctx->input.manifestNames[i].length);
+            t.text_column(
+                std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length),
+                ctx->input.manifestNames[i].length);
         if (!t.end_columns()) return;
         for (size_t c = 0; c < unused.size(); ++c)
-            t.set_text(c, std::string(ctx->input.manifestNames[unused[c]].text, ctx->input.manifestNames[unused[c]].length));
+            t.set_text(c, std::string(ctx->input.manifestNames[unused[c]].text,
+                                      ctx->input.manifestNames[unused[c]].length));
         if (!t.add_row() || !t.deliver() || !listing_line(ctx, 237)) return;
     }
     // 2. Move the used variables down over the removed ones.
@@ -138,7 +143,9 @@ void cospar4(ProcContext* ctx) {
     ctx->nVar = keptData;
     ctx->nManifest = kept;
     ctx->model.rows[1] = kept;
-    if (ctx->moments.nRead != 0) ctx->moments.nRead = ctx->nVar + ctx->moments.nPartial + (ctx->options.interceptVar ? 1 : 0);
+    if (ctx->moments.nRead != 0)
+        ctx->moments.nRead =
+            ctx->nVar + ctx->moments.nPartial + (ctx->options.interceptVar ? 1 : 0);
     // The host reads its own copy of the lists: define them again so that
     // the moments are accumulated over the kept variables only.
     if (keptData > 0 && ctx->input.hostLists != nullptr) {
@@ -151,7 +158,8 @@ void cospar4(ProcContext* ctx) {
     }
     ctx->nMoments = kept * (kept + 1) / 2;
     int32_t width = 8;
-    for (int32_t i = 0; i < kept; ++i) width = std::max<int32_t>(width, ctx->input.manifestNames[i].length);
+    for (int32_t i = 0; i < kept; ++i)
+        width = std::max<int32_t>(width, ctx->input.manifestNames[i].length);
     ctx->input.varNameWidth = width;
     if (keptData == 0) {
         xpmlog(kMsgProc, 97);

@@ -324,6 +324,17 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     }
     bool removed = false;
     for (auto& s : store) removed |= remove_repeats(&s);
+    // A partial variable is swept out of the analysis variables, so it
+    // cannot be one of them (PARTIAL _NUMERIC_ beside a VAR list): the moment
+    // arrays hold each read variable once.
+    std::vector<int16_t>& partial = store[kHostListPartial];
+    const std::vector<int16_t>& analysis = store[kHostListVar];
+    const auto analysed = [&](int16_t v) {
+        return std::find(analysis.begin(), analysis.end(), v) != analysis.end();
+    };
+    const size_t partialGiven = partial.size();
+    partial.erase(std::remove_if(partial.begin(), partial.end(), analysed), partial.end());
+    removed |= partial.size() != partialGiven;
     if (removed) xpmlog(kMsgProc, 69);
 
     for (int k = 0; k < kHostListCount; ++k) {
@@ -336,6 +347,7 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     }
     ctx->input.hostLists = keep_lists(lists);
     ctx->nByVars = lists.entry[kHostListBy].count;
+    ctx->moments.nPartial = lists.entry[kHostListPartial].count;
     const VariableList& var = lists.entry[kHostListVar];
     // An Intercept variable of DATA= among the analysis variables is the
     // intercept of the augmented moments: a second one of the same name
@@ -459,8 +471,9 @@ void cosinit(ProcContext* ctx) {
 
     // 8. Input kind.
     if (type_is(ctx->input.dataType, "RAM")) {
+        // Its rows are model elements, not observations.
         xpmlog(kMsgProc, 78);
-        raise_error_level(ctx, 4);
+        raise_error_level(ctx, kLevelInputError);
     }
     static const char* const kMomentTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV",
                                                "SSCP", "FACTOR", "ACE", "EST"};

@@ -215,7 +215,9 @@ void factor_column_names(ProcContext* ctx, const StatementNode* varnames, bool i
         int32_t matrix;
         const char* prefix;
     };
-    const Part parts[] = {{ctx->readers.nFactors > 0 ? 1 : 0, "FACT"}, {ctx->readers.nFactors > 0 ? 2 : 0, "FCOR"}, {u, "UVAR"}};
+    const Part parts[] = {{ctx->readers.nFactors > 0 ? 1 : 0, "FACT"},
+                          {ctx->readers.nFactors > 0 ? 2 : 0, "FCOR"},
+                          {u, "UVAR"}};
     int32_t total = 0;
     for (const Part& p : parts)
         if (p.matrix > 0) total += mt.columns[p.matrix];

@@ -310,7 +310,8 @@ void cospare(ProcContext* ctx) {
         endoEq.push_back(e);
     }
     for (int32_t i = 0; i < n; ++i)
-        if (depManifest[i] < 0 && (occurs_rhs(ctx->input.manifestNames[i]) || occurs_in_lists(ctx->input.manifestNames[i])))
+        if (depManifest[i] < 0 && (occurs_rhs(ctx->input.manifestNames[i]) ||
+                                   occurs_in_lists(ctx->input.manifestNames[i])))
             exoManifest.push_back(ctx->input.manifestNames[i]);
 
     // 4. Right-hand side latent variables in order of first occurrence.
@@ -375,7 +376,8 @@ void cospare(ProcContext* ctx) {
         for (const NameRecord& r : endo) longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
         for (const NameRecord& r : exo) longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
         std::vector<NameRecord> endoLatent(endo.begin() + ctx->readers.nEndoManifest, endo.end());
-        std::vector<NameRecord> endoManifest(endo.begin(), endo.begin() + ctx->readers.nEndoManifest);
+        std::vector<NameRecord> endoManifest(endo.begin(),
+                                             endo.begin() + ctx->readers.nEndoManifest);
         std::vector<NameRecord> errors = exoE;
         errors.insert(errors.end(), exoD.begin(), exoD.end());
         variable_table(ctx, "EndogenousVar", 703, "Tesk.Velix.EndogenousVar", 120, eq.nEquations,
@@ -508,7 +510,8 @@ void cospare(ProcContext* ctx) {
     if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
     ctx->readers.columnNames = from_pool<NameRecord>(ctx, N);
     ctx->readers.nColumnNames = N;
-    for (int32_t i = 0; i < N; ++i) ctx->readers.columnNames[i] = padded8(i < nEndo ? endo[i] : exo[i - nEndo]);
+    for (int32_t i = 0; i < N; ++i)
+        ctx->readers.columnNames[i] = padded8(i < nEndo ? endo[i] : exo[i - nEndo]);
     mt.firstColumnName[1] = mt.firstColumnName[2] = 1;
     mt.firstColumnName[3] = mt.firstColumnName[4] = N - E + 1;
     ctx->readers.varPosition = from_pool<int32_t>(ctx, n);
@@ -529,7 +532,8 @@ void cospare(ProcContext* ctx) {
         for (int32_t t = b; t < end; ++t) {
             int32_t x = index_in(exo, term_var(t));
             char c0 = first_upper(term_var(t));
-            if (x >= 0 && (c0 == 'E' || c0 == 'D') && x >= ctx->readers.nExoNonError) ctx->readers.errorTermOfEq[e] = x + 1;
+            if (x >= 0 && (c0 == 'E' || c0 == 'D') && x >= ctx->readers.nExoNonError)
+                ctx->readers.errorTermOfEq[e] = x + 1;
         }
     }
     const size_t cap = std::max<size_t>(static_cast<size_t>(ctx->readers.largestProduct), 64);

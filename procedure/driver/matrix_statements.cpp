@@ -278,7 +278,8 @@ void clear_pattern(NameRecord* names, double* values, size_t cells) {
 // The column names of a COSAN model's VARNAMES lists (V names in all).
 void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t total) {
     ModelMatrixTable& mt = ctx->model;
-    ctx->readers.columnNames = velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(total));
+    ctx->readers.columnNames =
+        velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(total));
     ctx->readers.nColumnNames = total;
     auto share = [&](int32_t k, int32_t first) {
         for (int32_t l = 1; l <= ctx->nMatrices; ++l)
@@ -374,7 +375,8 @@ void setfac(ProcContext* ctx, int32_t k, NameRecord* names, double* values) {
     const int32_t rows = mt.rows[k], cols = mt.columns[k];
     const double missing = host_missing_value();
     const bool loadings = ctx->readers.nFactors > 0 && k == 1;
-    const bool unique = (ctx->readers.nFactors > 0 && k == 3) || (ctx->readers.nFactors == 0 && k == 1);
+    const bool unique =
+        (ctx->readers.nFactors > 0 && k == 3) || (ctx->readers.nFactors == 0 && k == 1);
     if (ctx->readers.nFactors > 0 && k == 2) {
         mt.type[k] = kMatIdentity;
         mt.constant[k] = 1;

@@ -67,7 +67,8 @@ void cospari(ProcContext* ctx) {
     // any model statement make a LINEQS model; a later COSAN, RAM or FACTOR
     // statement is then a second model kind and is reported as such.
     ctx->readers.perTermInverse = 1;
-    ctx->readers.lineqsModel = ctx->readers.cosanModel = ctx->readers.ramModel = ctx->readers.factorModel = 0;
+    ctx->readers.lineqsModel = ctx->readers.cosanModel = ctx->readers.ramModel =
+        ctx->readers.factorModel = 0;
     const StatementNode* model = nullptr;
     bool found = false, stdOrCov = false;
     for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
@@ -149,7 +150,8 @@ void cospari(ProcContext* ctx) {
 
     // 7. Name widths.
     int32_t colWidth = ctx->input.varNameWidth;
-    for (int32_t i = 0; i < ctx->readers.nColumnNames; ++i) colWidth = std::max<int32_t>(colWidth, ctx->readers.columnNames[i].length);
+    for (int32_t i = 0; i < ctx->readers.nColumnNames; ++i)
+        colWidth = std::max<int32_t>(colWidth, ctx->readers.columnNames[i].length);
     ctx->readers.colNameWidth = colWidth;
     int32_t matWidth = 0, parmWidth = 0;
     for (int32_t k = 1; k <= ctx->nMatrices; ++k) {
@@ -179,7 +181,10 @@ void cosmcon(ProcContext* ctx) {
     const ModelMatrixTable& mt = ctx->model;
     int32_t width = 1;
     for (int32_t k = 1; k <= ctx->nMatrices; ++k) width = std::max<int32_t>(width, mt.name[k].length);
-    const int32_t titleText = ctx->readers.cosanModel ? 418 : ctx->readers.lineqsModel ? 419 : ctx->readers.ramModel ? 420 : 421;
+    const int32_t titleText = ctx->readers.cosanModel    ? 418
+                              : ctx->readers.lineqsModel ? 419
+                              : ctx->readers.ramModel    ? 420
+                                                         : 421;
     OutputTable table(ctx, "ModelStatement", 702, "Tesk.Velix.ModelStatement", titleText);
     table.text_column("Term", 10);
     table.int_column("Index");

@@ -45,7 +45,8 @@ void apply_inram_estimates(ProcContext* ctx) {
             continue;
         }
         int32_t row = -1, col = -1;
-        const bool addressed = integer_part(ctx->cells.ramRow[1] - 1.0, &row) && integer_part(ctx->cells.ramRow[2] - 1.0, &col);
+        const bool addressed = integer_part(ctx->cells.ramRow[1] - 1.0, &row) &&
+                               integer_part(ctx->cells.ramRow[2] - 1.0, &col);
         int32_t found = -1;
         for (int32_t e = mt.firstElement[k]; addressed && e < mt.firstElement[k] + mt.elementCount[k]; ++e)
             if (el.row[e] == row && el.column[e] == col) {

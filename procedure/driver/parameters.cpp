@@ -181,7 +181,9 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
             for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
                 if (ctx->elements.row[e] == j) reached = true;
         }
-        if (!reached) xpmlog(kMsgProc, 213, static_cast<int32_t>(ctx->input.manifestNames[j].length), ctx->input.manifestNames[j].text);
+        if (!reached)
+            xpmlog(kMsgProc, 213, static_cast<int32_t>(ctx->input.manifestNames[j].length),
+                   ctx->input.manifestNames[j].text);
     }
     if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
 }

@@ -163,7 +163,7 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
         }
         for (int32_t i = 0; i < pl->nLevels; ++i) {
             double v = pl->levels[i];
-            if (v <= 0.0 || v >= 100.0) {
+            if (!(v > 0.0 && v < 100.0)) {  // as counted above, NaN included
                 xpmlog(kMsgProc, 448, v);
                 continue;
             }

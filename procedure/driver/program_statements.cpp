@@ -91,10 +91,11 @@ void mode0(ProcContext* ctx, NameRecord* table) {
         double* cell;
         uint8_t kind;
     };
-    const Special specials[] = {{"_DF_", &ctx->hooks->nParamsForDf, 0}, {"_NOBS_", &ctx->optSetup.nObsCell, 0},
-                                {"_INDF_", &nlp->evalPhase, 0},        {"_ITER_", &nlp->iteration, 0},
-                                {"_LIST_", &nlp->printLevel, 0},       {"_TOOBIG_", &nlp->evalStatus, 0},
-                                {"_DPROC_", &ctx->program.dprocCell, 19}};
+    const Special specials[] = {
+        {"_DF_", &ctx->hooks->nParamsForDf, 0},  {"_NOBS_", &ctx->optSetup.nObsCell, 0},
+        {"_INDF_", &nlp->evalPhase, 0},          {"_ITER_", &nlp->iteration, 0},
+        {"_LIST_", &nlp->printLevel, 0},         {"_TOOBIG_", &nlp->evalStatus, 0},
+        {"_DPROC_", &ctx->program.dprocCell, 19}};
     for (const Special& sp : specials) {
         int32_t len = static_cast<int32_t>(std::strlen(sp.name));
         if (cmpsyma(sp.name, len, 'n', 8, sp.cell, work) != 0) internal_error("internal error: a special variable cannot be defined");
@@ -288,16 +289,19 @@ void mode2(ProcContext* ctx) {
             xexit(1016, 0);
         }
     }
-    if (ctx->program.programListing && nlincon) cmpplst(&ctx->program.nlcList, " NLINCON:", 0, 1, 1, 0, 1, work);
+    if (ctx->program.programListing && nlincon)
+        cmpplst(&ctx->program.nlcList, " NLINCON:", 0, 1, 1, 0, 1, work);
 
     ctx->program.derivArea[0] = CmpDerivArea();
     ctx->program.derivArea[1] = CmpDerivArea();
     if (ctx->program.indList.count > 0) {
         if (ctx->program.depDerivRequest && ctx->nParmDep >= 1 &&
-            cmpder(&ctx->program.derivArea[0], &ctx->program.depList, &ctx->program.indList, 101, 101, 0, 0, work) != 0)
+            cmpder(&ctx->program.derivArea[0], &ctx->program.depList, &ctx->program.indList, 101,
+                   101, 0, 0, work) != 0)
             xexit(1016, 0);
         if (ctx->program.conDerivRequest && nlincon &&
-            cmpder(&ctx->program.derivArea[1], &ctx->program.nlcList, &ctx->program.indList, 102, 101, 0, 0, work) != 0)
+            cmpder(&ctx->program.derivArea[1], &ctx->program.nlcList, &ctx->program.indList, 102,
+                   101, 0, 0, work) != 0)
             xexit(1016, 0);
     }
     if (request) xmpoold(pool);
@@ -312,7 +316,8 @@ void mode2(ProcContext* ctx) {
 
     if (ctx->program.programListing) {
         cmppsts(message(248).c_str(), work);
-        if (ctx->program.depDerivRequest) cmppder(&ctx->program.derivArea[0], message(249).c_str(), work);
+        if (ctx->program.depDerivRequest)
+            cmppder(&ctx->program.derivArea[0], message(249).c_str(), work);
     }
 
     int32_t notes = 0, faults = 0;
@@ -323,6 +328,8 @@ void mode2(ProcContext* ctx) {
         xexit(2000, 0);
     }
     if (cmppdv(0, nullptr, 0, work) != 0 || cmpgen(work) != 0) xexit(1016, 0);
+    // MAXTIME= bounds the step's time, the statements' loops included.
+    cmptime(nlp->maxTime, work);
     std::copy(ctx->program.xCopy, ctx->program.xCopy + ctx->nParmAll, nlp->x);
 }
 

@@ -127,7 +127,9 @@ void cosparr(ProcContext* ctx) {
     {
         int32_t endo = 0, exo = nEndo;
         for (int32_t v = 0; v < n0; ++v)
-            ctx->readers.varPosition[v] = mark[v] == kMarkEndogenous ? endo++ : mark[v] == kMarkExogenous ? exo++ : -1;
+            ctx->readers.varPosition[v] = mark[v] == kMarkEndogenous  ? endo++
+                                          : mark[v] == kMarkExogenous ? exo++
+                                                                      : -1;
     }
     ctx->readers.nEndoManifest = nEndo;
     ctx->readers.nUnusedVars = unused;
@@ -136,7 +138,8 @@ void cosparr(ProcContext* ctx) {
         // The classes follow the manifest variables that stay in the model.
         int32_t kept = 0;
         for (int32_t v = 0; v < n0; ++v)
-            if (ctx->readers.varPosition[v] >= 0) ctx->readers.varPosition[kept++] = ctx->readers.varPosition[v];
+            if (ctx->readers.varPosition[v] >= 0)
+                ctx->readers.varPosition[kept++] = ctx->readers.varPosition[v];
     }
     const int32_t provisional = largest - unused;
     ctx->readers.leadingDim = std::max(ctx->nManifest, provisional);
@@ -242,7 +245,8 @@ void cosparr(ProcContext* ctx) {
     mt.firstColumnName[1] = mt.firstColumnName[2] = 1;
     mt.firstColumnName[3] = N + 1;
     ctx->readers.nColumnNames = 2 * N;
-    ctx->readers.columnNames = velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(2 * N));
+    ctx->readers.columnNames =
+        velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(2 * N));
     cospar1(ctx, ctx->nParmAdded);
     velix::detail::exit_above(ctx, 4);
 

@@ -16,6 +16,7 @@
 #include "procedure/driver/model_output.h"
 #include "procedure/driver/model_readers.h"
 #include "procedure/procedure.h"
+#include "velix/codes.h"
 #include "velix/host_compiler.h"
 #include "velix/packed_index.h"
 
@@ -50,11 +51,13 @@ void cosiset(ProcContext* ctx) {
     if (ctx->options.printInputModel && ctx->kyrManager != nullptr) {
         OutputTable t(ctx, "SetCovExog", 732, "Tesk.Velix.SetCovExog", 0);
         for (int32_t i : exo)
-            t.text_column(std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length),
-                          ctx->input.manifestNames[i].length);
+            t.text_column(
+                std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length),
+                ctx->input.manifestNames[i].length);
         if (!t.end_columns()) return;
         for (size_t c = 0; c < exo.size(); ++c)
-            t.set_text(c, std::string(ctx->input.manifestNames[exo[c]].text, ctx->input.manifestNames[exo[c]].length));
+            t.set_text(c, std::string(ctx->input.manifestNames[exo[c]].text,
+                                      ctx->input.manifestNames[exo[c]].length));
         if (!t.add_row() || !t.deliver()) return;
     }
     const bool ram = ctx->readers.ramModel != 0;
@@ -91,7 +94,8 @@ void cosiset(ProcContext* ctx) {
                 ++ctx->moments.modelDf;
             } else if (wzmis(v)) {
                 v = s;
-            } else if (std::fabs(v - s) / std::max({1.0, std::fabs(v), std::fabs(s)}) > kFixedDifference &&
+            } else if (std::fabs(v - s) / std::max({1.0, std::fabs(v), std::fabs(s)}) >
+                           kFixedDifference &&
                        ctx->options.printEnabled && ctx->kyrManager != nullptr) {
                 // A fixed value that differs from the sample is kept and
                 // noted in the listing beside the model.
@@ -133,7 +137,9 @@ void cosinst(ProcContext* ctx) {
     average();
 
     const bool scaleGiven = !wzmis(ctx->options.varStartScale);
-    const double scale = scaleGiven ? ctx->options.varStartScale : ctx->options.covAnalysis ? 100.0 : 10.0;
+    const double scale = scaleGiven                 ? ctx->options.varStartScale
+                         : ctx->options.covAnalysis ? 100.0
+                                                    : 10.0;
     int32_t changed = 0;
     for (int32_t term = 0; term < ctx->nTerms; ++term) {
         const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
@@ -143,8 +149,11 @@ void cosinst(ProcContext* ctx) {
                 if (p == 0) continue;
                 const bool variance = mat == last && el.row[e] == el.column[e];
                 if (wzmis(el.value[e])) {
-                    double r = ctx->options.randomSeed != 0 ? zranuni(&ctx->options.randomSeed) : ctx->options.startConst;
-                    if (variance) r = scaleGiven ? (std::fabs(r) + 1.0) * ctx->options.varStartScale : std::fabs(r) * scale;
+                    double r = ctx->options.randomSeed != 0 ? zranuni(&ctx->options.randomSeed)
+                                                            : ctx->options.startConst;
+                    if (variance)
+                        r = scaleGiven ? (std::fabs(r) + 1.0) * ctx->options.varStartScale
+                                       : std::fabs(r) * scale;
                     el.value[e] = r;
                     nlp->x[p - 1] = r;
                     ++changed;
@@ -201,7 +210,8 @@ void cosinst(ProcContext* ctx) {
         if (errors != 0 || rc >= 3) {
             if (rc == 3) xpmlog(kGroupProc, 488);
             if (rc == 4) xpmlog(kGroupProc, 489);
-            xexit(1012, 0);
+            if (rc < 3) xpmlog(kGroupProc, 26);
+            xexit(kLevelProgramFailed, 0);
         }
     }
 
@@ -211,6 +221,7 @@ void cosinst(ProcContext* ctx) {
         // A dependent parameter depends on the independent ones the
         // program references.
         if (p > 0) ++ctx->nJacEntries;
-        else if (p < 0) ctx->nJacEntries += ctx->program.nDepRef;
+        else if (p < 0)
+            ctx->nJacEntries += ctx->program.nDepRef;
     }
 }
