@@ -19,21 +19,7 @@
 #include "velix/types.h"
 
 struct StatementNode;
-struct CmpWork;
 struct DataSetSlot;
-
-// The five blocks of the step's frame besides the context.
-struct CmpWork {
-    void* compiler = nullptr;  // the statement compiler's own state
-    void* program = nullptr;   // the compiled programming statements
-    int32_t status = 0;        // result of the compiler's last service: nonzero = failure
-};
-struct CmpHandle {
-    void* resultArea1 = nullptr;   // word 0: first compiler result area
-    void* resultArea2 = nullptr;   // word 1: second compiler result area
-    void* reserved[2] = {};        // words 2 and 3 stay 0
-    HostObject* manager = nullptr; // word 4: the KYR manager
-};
 
 // Index of the nine output group handles.
 enum KyrGroupIndex : int {

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "host/output_table.h"
 #include "procedure/driver/model.h"
-#include "procedure/driver/model_output.h"
 #include "procedure/driver/model_readers.h"
 
 namespace {
@@ -61,7 +61,7 @@ const char* matrix_form_name(int32_t form) { return form >= 0 && form <= 2 ? kFo
 void cospari(ProcContext* ctx) {
     // 1. The "ModelSpec" group.
     if (ctx->kyrGroups[kGroupModelSpec] == nullptr)
-        ctx->kyrGroups[kGroupModelSpec] = open_output_group(ctx, "ModelSpec", 700);
+        ctx->kyrGroups[kGroupModelSpec] = open_output_group(ctx->kyrManager, "ModelSpec", kyrmsg(kMsgProc, 700));
 
     // 2. The first model statement decides the kind.  STD and COV before
     // any model statement make a LINEQS model; a later COSAN, RAM or FACTOR
@@ -104,13 +104,13 @@ void cospari(ProcContext* ctx) {
         }
         if (nStd > 1 || nCov > 1) {
             xpmlog(kMsgProc, 268);
-            xexit(std::max(ctx->errorLevel, 2000), 0);
+            xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
         }
     } else if (ctx->readers.ramModel || ctx->readers.cosanModel || ctx->readers.factorModel) {
         model_kind_sizes(ctx, model);
     } else {
         xpmlog(kMsgProc, 271);
-        xexit(std::max(ctx->errorLevel, 2000), 0);
+        xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     }
 
     // 4. The table pool and its arrays.
@@ -119,7 +119,7 @@ void cospari(ProcContext* ctx) {
     HostAllocator* pool = xmpoolc(estimate, 1024, 4096);
     if (pool == nullptr) {
         xmemmsg(estimate);
-        xexit(std::max(ctx->errorLevel, 1016), 0);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
     ctx->runPool[1] = pool;
     ModelMatrixTable& mt = ctx->model;
@@ -141,7 +141,7 @@ void cospari(ProcContext* ctx) {
     mt.elementCount = carve<int32_t>(pool, m + 1);
     if (mt.elementCount == nullptr) {
         xmemmsg(20000 + 1);
-        xexit(std::max(ctx->errorLevel, 1016), 0);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
     ctx->readers.matrixSpec = 0;
 
@@ -185,7 +185,8 @@ void cosmcon(ProcContext* ctx) {
                               : ctx->readers.lineqsModel ? 419
                               : ctx->readers.ramModel    ? 420
                                                          : 421;
-    OutputTable table(ctx, "ModelStatement", 702, "Tesk.Velix.ModelStatement", titleText);
+    OutputTable table(ctx->kyrManager, "ModelStatement", kyrmsg(kMsgProc, 702), "Tesk.Velix.ModelStatement",
+                      kyrmsg(kMsgProc, titleText));
     table.text_column("Term", 10);
     table.int_column("Index");
     table.text_column("Matrix", width);
