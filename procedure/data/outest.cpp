@@ -74,12 +74,12 @@ struct Row {
 
     // The program variables' cells: their current values, or missing.
     void statement_variables(bool current) {
-        for (int32_t k = 0; k < ctx->nStmtVars && ctx->stmtVars != nullptr; ++k)
-            ctx->stmtVars[k].cell = current ? ctx->stmtVars[k].value : host_missing_value();
+        for (int32_t k = 0; k < ctx->program.nStmtVars && ctx->program.stmtVars != nullptr; ++k)
+            ctx->program.stmtVars[k].cell = current ? ctx->program.stmtVars[k].value : host_missing_value();
     }
     void parms() {
         type("PARMS");
-        ctx->rhsCell = signed_(p->f);
+        ctx->cells.rhsCell = signed_(p->f);
         values(p->x, false);
         statement_variables(true);
         write();
@@ -88,7 +88,7 @@ struct Row {
     void grad() {
         if (p->hooks == nullptr || p->hooks->matrices.outestGradient == 0 || p->gradient == nullptr) return;
         type("GRAD");
-        ctx->rhsCell = missing();
+        ctx->cells.rhsCell = missing();
         values(p->gradient, true);
         write();
     }
@@ -108,10 +108,10 @@ void terminat_row(Row& r) {
     if (!(p->evalPhase < 0.0) || p->lastStatus == 0) return;
     r.type("TERMINAT");
     r.all(missing());
-    r.ctx->rhsCell = p->lastStatus;
+    r.ctx->cells.rhsCell = p->lastStatus;
     r.name(criterion_name(p->lastStatus));
     r.write();
-    r.ctx->rhsCell = missing();
+    r.ctx->cells.rhsCell = missing();
     r.method_name();
 }
 
@@ -142,7 +142,7 @@ void count_rows(Row& r, const char* activeType, int32_t active, const char* depe
 
 void bound_rows(Row& r) {
     NlpProblem* p = r.p;
-    r.ctx->rhsCell = missing();
+    r.ctx->cells.rhsCell = missing();
     bound_row(r, "UPPERBD", p->upper, true);
     bound_row(r, "LOWERBD", p->lower, false);
     count_rows(r, "NACTBC", p->nActiveBounds, "NLDACTBC", p->nDepBounds);
@@ -175,13 +175,13 @@ int32_t active_position(const NlpProblem* p, int32_t c) {
 // (the multipliers are then not written).
 bool linear_rows(Row& r) {
     NlpProblem* p = r.p;
-    r.ctx->rhsCell = missing();
+    r.ctx->cells.rhsCell = missing();
     count_rows(r, "NACTLC", p->nActiveLin, "NLDACTLC", p->nDepLin);
     // The rows as the problem holds them (a x >= b); a row given as <= is
     // written turned, which INEST= reads back as the same constraint.
     for (int32_t i = 0; i < p->nLinCon && p->conRowFn != nullptr; ++i) {
         p->conRowFn(p, i, p->paramRow);
-        r.ctx->rhsCell = p->linRhs[i];
+        r.ctx->cells.rhsCell = p->linRhs[i];
         const int32_t at = active_position(p, i);
         r.name(at < 0 ? "" : at < p->nActiveLin ? "ACTLC" : "LDACTLC");
         r.type(i < p->nLinEq ? "EQ" : "GE");
@@ -194,7 +194,7 @@ bool linear_rows(Row& r) {
         std::vector<double> pg(static_cast<size_t>(p->nParams), 0.0);
         znlpgmx(p, 1, pg.data());
         r.type("PROJGRAD");
-        r.ctx->rhsCell = missing();
+        r.ctx->cells.rhsCell = missing();
         r.all(missing());
         for (int32_t i = 0; i < m; ++i) p->paramRow[i] = r.signed_(pg[static_cast<size_t>(i)]);
         r.write();
@@ -223,7 +223,7 @@ void multiplier_pair(Row& r, const char* numName, const char* valName, Take take
 void lagrange_rows(Row& r) {
     NlpProblem* p = r.p;
     const int32_t n = p->nParams, nb = p->nActiveBounds, nl = p->nLinCon;
-    r.ctx->rhsCell = missing();
+    r.ctx->cells.rhsCell = missing();
     if (p->hasBounds != 0 && nb > 0) {
         r.type("LAGM BC");
         const struct { int32_t state; const char* name; } kStates[] = {{1, "GE"}, {-1, "LE"}, {2, "EQ"}};
@@ -271,7 +271,7 @@ void nonlinear_rows(Row& r) {
             r.name(k < p->nNlinEq ? "NLC_EC" : "NLC_IC");
         }
         const double v = p->conValues != nullptr ? p->conValues[k] : missing();
-        r.ctx->rhsCell = v;
+        r.ctx->cells.rhsCell = v;
         r.all(missing());
         if (labels && described) {
             const double base = p->nlcRhs[k];
@@ -291,12 +291,12 @@ void final_rows(Row& r) {
     if (p->hooks != nullptr && p->hooks->matrices.outestTime != 0) {
         r.type("_TIME_");
         r.all(missing());
-        r.ctx->rhsCell = p->timeUsed;
+        r.ctx->cells.rhsCell = p->timeUsed;
         r.write();
     }
     r.parms();
     r.grad();
-    r.ctx->rhsCell = missing();
+    r.ctx->cells.rhsCell = missing();
     if (p->hooks != nullptr && p->hooks->wantCovariance != 0 && p->stdErrors != nullptr) {
         r.type("STDERR");
         r.values(p->stdErrors, false);
@@ -313,7 +313,7 @@ void final_rows(Row& r) {
     if (p->hasNlinCon != 0) nonlinear_rows(r);
     if (p->conFactorForm != 0 && p->lagrangeGradient != nullptr) {
         r.type("GRAD_LF");
-        r.ctx->rhsCell = r.signed_(p->lagrangeValue);
+        r.ctx->cells.rhsCell = r.signed_(p->lagrangeValue);
         r.values(p->lagrangeGradient, true);
         r.write();
     }
@@ -362,7 +362,7 @@ void matrix_rows(Row& r, int32_t kind, const double* data) {
             r.name_record(p->paramNames[i]);
         else
             r.name("");
-        r.ctx->rhsCell = i + 1.0;
+        r.ctx->cells.rhsCell = i + 1.0;
         r.all(missing());
         for (int32_t j = 0; j < m; ++j)
             p->paramRow[j] = storage == 2 ? (i == j ? data[i] : 0.0) : data[velix::pk(std::max(i, j), std::min(i, j))];
@@ -373,7 +373,7 @@ void matrix_rows(Row& r, int32_t kind, const double* data) {
     const int16_t length = r.ctx->outRow.name.length;
     auto summary = [&](const char* type, double rhs) {
         r.type(type);
-        r.ctx->rhsCell = rhs;
+        r.ctx->cells.rhsCell = rhs;
         r.write();
     };
     r.name(matrix_type(r.ctx, kind), length);
@@ -415,7 +415,7 @@ void constraint_jacobian_rows(Row& r) {
             v = wzmis(v) ? v : -v;
             for (int32_t i = 0; i < r.n; ++i) p->paramRow[i] = -p->paramRow[i];
         }
-        r.ctx->rhsCell = v;
+        r.ctx->cells.rhsCell = v;
         r.write();
     }
     r.method_name();
@@ -428,16 +428,16 @@ int32_t cosfoes(NlpProblem* p, int32_t kind, const double* data) {
     if (ctx == nullptr || ctx->dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return 0;
     Row r{ctx, p, p->nParams};
     // Only the confidence-limit rows carry an alpha.
-    ctx->alphaCell = missing();
+    ctx->cells.alphaCell = missing();
     r.method_name();
-    ctx->rhsCell = missing();
-    ctx->iterCell = p->evalPhase < 0.0 && kind != kRowInitial ? missing() : 0.0;
+    ctx->cells.rhsCell = missing();
+    ctx->cells.iterCell = p->evalPhase < 0.0 && kind != kRowInitial ? missing() : 0.0;
     r.all(missing());
     r.statement_variables(false);
     switch (kind) {
         case kRowInitial:
             r.type("INITIAL");
-            ctx->rhsCell = r.signed_(p->f);
+            ctx->cells.rhsCell = r.signed_(p->f);
             r.values(p->x, false);
             r.write();
             r.grad();
@@ -461,14 +461,14 @@ void cosfoit(NlpProblem* p) {
     if (ctx == nullptr || ctx->dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return;
     if (p->hooks == nullptr || p->hooks->matrices.outestIterations == 0 || p->nParams == 0) return;
     Row r{ctx, p, p->nParams};
-    ctx->alphaCell = missing();
+    ctx->cells.alphaCell = missing();
     r.method_name();
-    ctx->iterCell = p->iteration;
+    ctx->cells.iterCell = p->iteration;
     r.parms();
     r.grad();
     if (p->hooks->matrices.outestTime != 0) {
         r.type("_TIME_");
-        ctx->rhsCell = wzdttme() - p->timeUsed;
+        ctx->cells.rhsCell = wzdttme() - p->timeUsed;
         r.all(missing());
         r.write();
     }

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tests/procedure/statement_fixture.h"
+#include "tests/support/statement_fixture.h"
 
 namespace {
 
@@ -19,9 +19,9 @@ TEST(StatementVariables, RecordedFromInest) {
         "l3 = ratio * l2;\n"
         "run;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    ASSERT_EQ(s.ctx.nStmtVars, 1) << s.log.str();
-    ASSERT_NE(s.ctx.stmtVars, nullptr);
-    const StatementVariable& v = s.ctx.stmtVars[0];
+    ASSERT_EQ(s.ctx.program.nStmtVars, 1) << s.log.str();
+    ASSERT_NE(s.ctx.program.stmtVars, nullptr);
+    const StatementVariable& v = s.ctx.program.stmtVars[0];
     EXPECT_EQ(std::string(v.symbol->name, static_cast<size_t>(v.symbol->nameLength)), "ratio");
     EXPECT_EQ(v.number, 7);  // the seventh variable of INEST=
     EXPECT_EQ(v.symbol->value, &v.value);

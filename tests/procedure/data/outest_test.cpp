@@ -17,8 +17,7 @@
 #include "platform/dataset.h"
 #include "platform/session.h"
 #include "procedure/data/data.h"
-#include "tests/platform/platform_step.h"
-#include "tests/procedure/statement_fixture.h"
+#include "tests/support/session_fixture.h"
 #include "velix/nlp.h"
 
 namespace {
@@ -30,11 +29,10 @@ int32_t one_row(NlpProblem*, int32_t, double* row) {
     return 0;
 }
 
-class Outest : public PlatformStep {
+class Outest : public velix::test::SessionStep {
 protected:
     void SetUp() override {
-        PlatformStep::SetUp();
-        velix::testing::ensure_step_allocator();
+        SessionStep::SetUp();
         std::random_device rd;
         dir_ = std::filesystem::temp_directory_path() / ("velix_outest_" + std::to_string(rd()));
         std::filesystem::create_directories(dir_);
@@ -85,7 +83,7 @@ protected:
         velix::platform::session().libraryDir = savedLib_;
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
-        PlatformStep::TearDown();
+        SessionStep::TearDown();
     }
     // The data rows of the written data set (header lines dropped).
     std::vector<std::string> rows() {
