@@ -325,3 +325,6 @@ constexpr double kNlLevelAll = 5.0;
 // ---------------------------------------------------------------------------
 // The statement node with the 8-character keyword, from `from` on (0 none).
 const StatementNode* find_statement(const StatementNode* from, const char* keyword8);
+// Name identity of the model: equal without regard to case after trailing
+// blanks are stripped.
+bool same_name(const NameRecord& a, const NameRecord& b);

@@ -54,6 +54,3 @@ int32_t parclpl(ProcContext* ctx, int32_t mode);
 const char* matrix_type_name(int32_t type);
 const char* matrix_form_name(int32_t form);
 
-// Name identity of the model: equal without regard to case after trailing
-// blanks are stripped.
-bool same_name(const NameRecord& a, const NameRecord& b);
