@@ -14,6 +14,7 @@
 #include "host/fields.h"
 #include "numerics/udu.h"
 #include "optimizer/core/factor_kinds.h"
+#include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/core/reduced_space.h"
 #include "velix/codes.h"
