@@ -670,10 +670,18 @@ int32_t znlpfta(NlpProblem* p, int32_t rebuild, int32_t multMode, int32_t mode, 
     }
     const int32_t nb = p->nActiveBounds, nl = p->nActiveLin;
     if (multMode != 0 && nb + nl > 0) {
-        bool second = false;
-        if (multMode == 2) second = znlplm2(p) == 0;
-        (void)second;
-        znlpglm(p, 0, p->gradient, p->multipliers);
+        if (multMode == 2 && has_general(p)) znlplm2(p);
+        if (has_general(p)) {
+            znlpglm(p, 0, p->gradient, p->multipliers);
+        } else {
+            // Bounds alone: the multipliers are the gradient components,
+            // negated at an upper bound.
+            const int32_t nf = n_free(p);
+            for (int32_t j = 0; j < nb; ++j) {
+                const int32_t q = p->freeList[nf + j];
+                p->multipliers[j] = p->boundState[q] < 0 ? -p->gradient[q] : p->gradient[q];
+            }
+        }
         if (!rebuild) {
             const double theta = gtres(p);
             p->dropCode = 0;

@@ -169,7 +169,7 @@ int32_t start_evaluations(NlpProblem* p, const Slots& s) {
         znlpfch(p, 1, 1, p->feasRound);
         if (p->conFactorForm == 2)
             znlpftr(p, 0, 1, 0);
-        else if (p->conFactorForm != 0)
+        else
             znlpfta(p, 0, 1, 0, nullptr, nullptr, nullptr, nullptr);
     }
     return 0;
@@ -270,7 +270,7 @@ int32_t final_evaluation(NlpProblem* p, const Slots& s, int32_t status) {
         }
         if (p->conFactorForm == 2)
             znlpftr(p, 0, 1, 0);
-        else if (p->conFactorForm != 0)
+        else
             znlpfta(p, 0, p->activeSetOption ? 2 : 1, 0, nullptr, nullptr, nullptr, nullptr);
     }
     return status;

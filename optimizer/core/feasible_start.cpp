@@ -558,10 +558,13 @@ int32_t feasol(NlpProblem* p, int32_t keep, int32_t variant) {
     }
 }
 
-// The work memory of a search without a dense factor of its own.
+// The work memory of a search without a dense factor of its own.  The
+// owner's pointers come back when it is released, so that the driver
+// rebuilds the factor in the owner's arrays before any technique reads it.
 struct TemporaryFactor {
     HostAllocator* pool = nullptr;
     bool failed = false;
+    double* saved[5] = {};
     explicit TemporaryFactor(NlpProblem* p) {
         if (p->conFactorForm != 0) return;
         const int64_t n = p->nParams;
@@ -570,6 +573,8 @@ struct TemporaryFactor {
             failed = true;
             return;
         }
+        double** fields[5] = {&p->multipliers, &p->reducedGradient, &p->givensWork, &p->nullBasis, &p->activeFactor};
+        for (int32_t i = 0; i < 5; ++i) saved[i] = *fields[i];
         auto take = [&](int64_t count) {
             return static_cast<double*>(pool->allocate(pool, static_cast<size_t>(std::max<int64_t>(count, 1)) * 8, 0));
         };
@@ -586,7 +591,8 @@ struct TemporaryFactor {
         if (pool == nullptr) return;
         xmpoold(pool);
         pool = nullptr;
-        p->multipliers = p->reducedGradient = p->givensWork = p->nullBasis = p->activeFactor = nullptr;
+        double** fields[5] = {&p->multipliers, &p->reducedGradient, &p->givensWork, &p->nullBasis, &p->activeFactor};
+        for (int32_t i = 0; i < 5; ++i) *fields[i] = saved[i];
     }
 };
 

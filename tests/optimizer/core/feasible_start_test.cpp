@@ -136,3 +136,35 @@ TEST_F(LeastSquaresStep, RankDeficientReducedHessian) {
 }
 
 }  // namespace
+
+namespace {
+
+double distance_to_three(const double* x) { return (x[0] - 3) * (x[0] - 3) + (x[1] - 3) * (x[1] - 3); }
+void distance_gradient(const double* x, double* g) {
+    g[0] = 2 * (x[0] - 3);
+    g[1] = 2 * (x[1] - 3);
+}
+
+struct DriverStart : velix::test::NlpStep {};
+
+TEST_F(DriverStart, InfeasibleStartMovedAndTheOwnersFactorRebuilt) {
+    // x1 + x2 <= 1 from (2, 2) with the temporary work memory of a problem
+    // without a factor of its own: the owner's arrays are back after the
+    // search and hold the factor of the active row and its multiplier.
+    velix::test::ConstrainedProblem c({2.0, 2.0}, distance_to_three, distance_gradient);
+    c.p.out.kyrObject = manager_;
+    c.set_rows({{-1.0, -1.0}}, {-1.0}, 0);
+    c.p.conFactorForm = 0;
+    c.p.technique = kTechNone;
+    double* const basis = c.p.nullBasis;
+    ASSERT_GE(znlpdrv(&c.p, 1, 0, 0, 0), 0);
+    EXPECT_TRUE(c.feasible(1e-8));
+    EXPECT_NE(log().find("moved"), std::string::npos) << log();
+    EXPECT_EQ(c.p.nullBasis, basis);
+    ASSERT_EQ(c.p.nActiveLin, 1);
+    // On the row the gradient is -lambda a: lambda = -2 (x1 - 3) > 0.
+    EXPECT_NEAR(c.mult[0], -2.0 * (c.x[0] - 3.0), 1e-10);
+    velix::test::expect_factor_consistent(c, 1e-14);
+}
+
+}  // namespace
