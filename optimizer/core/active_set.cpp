@@ -99,6 +99,11 @@ void retriangularize(int32_t m, double* r, double* packed) {
         for (int32_t row = 0; row <= col; ++row) packed[pk(row, col)] = r[static_cast<size_t>(row) * m + col];
 }
 
+void Carried::identity_pivots(NlpProblem* p) const {
+    if (mode != 2 || order == nullptr || p->pivotOrder == nullptr) return;
+    for (int32_t r = 0; r < *order; ++r) p->pivotOrder[r] = r;
+}
+
 void Carried::drop_last() {
     if (matrix != nullptr && order != nullptr && *order > 0) *order -= 1;
 }
@@ -125,12 +130,14 @@ int32_t Carried::extend(NlpProblem* p, const double* z, const double* hessian) {
     std::vector<double> zh(static_cast<size_t>(m), 0.0), y(static_cast<size_t>(m), 0.0);
     const bool identity = p->nullBasis == nullptr;
     for (int32_t k = 0; k < m; ++k) {
+        // Row k of the factor belongs to null column c.
+        const int32_t c = mode == 2 ? p->pivotOrder[k] : k;
         if (identity) {
-            zh[k] = h[p->freeList[k]];
+            zh[k] = h[p->freeList[c]];
             continue;
         }
         double s = 0.0;
-        for (int32_t i = 0; i < n_free(p); ++i) s += p->nullBasis[i * n + k] * h[p->freeList[i]];
+        for (int32_t i = 0; i < n_free(p); ++i) s += p->nullBasis[i * n + c] * h[p->freeList[i]];
         zh[k] = s;
     }
     if (m > 0) zqrsol(8, m, 1, 0, m, m, nullptr, matrix, zh.data(), y.data(), nullptr, nullptr);
@@ -262,7 +269,7 @@ int32_t enter_bound(NlpProblem* p, int32_t testOnly, int32_t skipDep, int32_t st
         for (int32_t k = 0; k < nf; ++k) q_at(p, i, k) = q_at(p, i + 1, k);
     pack_t(p, nl, nf - 1, t, nf);
     cm.drop_last();
-    if (cm.mode == 2) drop_pivot_position(cm, p, nz - 1);
+    cm.identity_pivots(p);
     hold_parameter(p, pos, status);
     return 0;
 }
@@ -293,7 +300,7 @@ int32_t enter_row(NlpProblem* p, int32_t testOnly, int32_t skipDep, int32_t row,
         cm.rotate(i, i + 1, cs[i], cs[nf + i]);
     }
     cm.drop_last();
-    if (cm.mode == 2) drop_pivot_position(cm, p, nz - 1);
+    cm.identity_pivots(p);
     for (int32_t k = nl + p->nDepLin; k > nl; --k) p->activeList[k] = p->activeList[k - 1];
     p->activeList[nl] = row;
     p->nActiveLin += 1;
@@ -493,8 +500,8 @@ void bcupd(int32_t k, int32_t m, double* r, double* work) {
 }
 
 int32_t znlpfch(NlpProblem* p, int32_t setActive, int32_t withNonlinear, int32_t round) {
+    // The check reads rows and bounds only: it serves both factor forms.
     if (!p->hasBounds && !p->hasLinCon && !p->hasNlinCon) return 0;
-    refuse_rows_form(p, "znlpfch: sparse active-set form");
     const int32_t n = p->nParams;
     const double tol = working_tolerance(p, round);
     double maxViol = 0.0;

@@ -54,6 +54,9 @@ struct Carried {
     void rotate(int32_t i, int32_t j, double c, double s);
     // The last null column leaves.
     void drop_last();
+    // Mode 2 under rotations of the null space: the factor's rows follow
+    // the null columns in order.
+    void identity_pivots(NlpProblem* p) const;
     // The null direction z (by parameter) joins as the last row and
     // column.  0, 1 unit column (no Hessian, or mode 0), 2 pivot not positive.
     int32_t extend(NlpProblem* p, const double* z, const double* hessian);

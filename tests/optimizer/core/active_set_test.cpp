@@ -4,6 +4,7 @@
 // are held apart; the feasibility check marks what is active.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -178,6 +179,47 @@ TEST(ActiveSet, FeasibilityCheckMarksTheActiveSet) {
     c.p.x = c.x.data();
     c.rhs = {1e-9 + 1e-9, -2.0};
     EXPECT_EQ(znlpfch(&c.p, 1, 0, 0), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ActiveSet, PivotOrderedFactorFollowsBoundChanges) {
+    // Bounds alone with factor mode 2: row r of R belongs to free position
+    // pivotOrder[r]; R'R stays the free Hessian in that order.
+    for (uint32_t seed = 1; seed < 20; ++seed) {
+        const int32_t n = 4 + static_cast<int32_t>(seed % 5);
+        RandomActiveSet s(n, kTechNrridg, seed);
+        s.c.p.hasLinCon = 0;
+        std::vector<int32_t> perm(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) perm[i] = i;
+        std::shuffle(perm.begin(), perm.end(), s.rng);
+        std::vector<double> hp(s.h.size());
+        for (int32_t a = 0; a < n; ++a)
+            for (int32_t b = 0; b <= a; ++b) hp[pk(a, b)] = s.h[pk(perm[a], perm[b])];
+        double logdet = 0.0;
+        ASSERT_EQ(lltdec(n, 1e-12, &logdet, hp.data(), s.r.data()), 0);
+        for (int32_t i = 0; i < n; ++i) s.c.pivots[i] = perm[i];
+        std::uniform_int_distribution<int32_t> pick(0, 1 << 20);
+        for (int32_t k = 0; k < 30; ++k) {
+            const int32_t nf = s.c.nf();
+            if (nf > 0 && (s.c.p.nActiveBounds == 0 || pick(s.rng) % 2)) {
+                znlpupd(&s.c.p, 0, 2, 0, 1, s.c.freeList[pick(s.rng) % nf], &s.order, nullptr, s.r.data());
+            } else if (s.c.p.nActiveBounds > 0) {
+                const int32_t q = s.c.freeList[nf + pick(s.rng) % s.c.p.nActiveBounds];
+                znlpdod(&s.c.p, 2, 1, q, &s.order, nullptr, s.r.data(), s.h.data());
+            }
+            ASSERT_EQ(s.order, s.c.nf());
+            for (int32_t a = 0; a < s.order; ++a)
+                for (int32_t b = 0; b <= a; ++b) {
+                    double m = 0.0;
+                    for (int32_t t = 0; t <= b; ++t) m += s.r[pk(t, a)] * s.r[pk(t, b)];
+                    const int32_t pa = s.c.freeList[s.c.pivots[a]], pb = s.c.freeList[s.c.pivots[b]];
+                    ASSERT_NEAR(m, s.h[pk(pa, pb)], 1e-10 * (1.0 + std::fabs(m))) << "seed " << seed << " step " << k;
+                }
+        }
+    }
 }
 
 }  // namespace
