@@ -59,6 +59,30 @@ int32_t znlpdod(NlpProblem* p, int32_t mode, int32_t status, int32_t index, int3
 // and restores the triangle by rotations; work holds m doubles.
 void bcupd(int32_t k, int32_t m, double* r, double* work);
 
+// ---- the sparse form (conFactorForm 2) ----
+// Columns of the active rows in the metric of the caller's Hessian factor
+// (PackedSym lower L, or its diagonal; null: the identity), in nullBasis
+// (column j at j n) or as records on conFactorFile; the row factor holds
+// the Gram-Schmidt coefficients with the norm left last.  sparseWork holds
+// U = L^-1 g, V (U along the columns) and W (the step).  d is the fraction
+// of W taken before the change (U += d W, W *= 1 - d).
+// Rebuilds the columns from the states and the active list; dropFlag lets
+// wrong-signed constraints go, multFlag computes the multipliers.  0.
+int32_t znlpftr(NlpProblem* p, int32_t dropFlag, int32_t multFlag, double* factor);
+// Enters a bound or row.  0 entered; 1 dependent (held apart unless
+// testOnly) or no freedom left.
+int32_t znlpupr(NlpProblem* p, int32_t testOnly, int32_t status, int32_t index, double d, double* factor);
+// Removes a bound (index = parameter) or row (index = active position).
+// 0; -1 when the factor cannot take a released parameter (unusable).
+int32_t znlpdor(NlpProblem* p, int32_t status, int32_t index, double d, double* factor);
+// Enters what is active at x.  1 when anything entered.
+int32_t znlpacr(NlpProblem* p, double d, double* factor);
+// Drops the most wrong-signed constraint, repeatedly while dependent ones
+// enter.  1 dropped, 0 nothing, -1 a removal failed.
+int32_t znlpdar(NlpProblem* p, double d, double* factor);
+// Offers the dependent bounds and rows again.  1 when any entered.
+int32_t znlpldr(NlpProblem* p, double* factor);
+
 // ---- dropping by multiplier sign ----
 // The multiplier threshold (LCDEACT, or automatic).
 double gtres(const NlpProblem* p);

@@ -168,7 +168,7 @@ int32_t start_evaluations(NlpProblem* p, const Slots& s) {
     if (constrained(p) || p->hasBounds) {
         znlpfch(p, 1, 1, p->feasRound);
         if (p->conFactorForm == 2)
-            znlpftr(p, 0, 1, 0);
+            znlpftr(p, 0, 1, nullptr);
         else
             znlpfta(p, 0, 1, 0, nullptr, nullptr, nullptr, nullptr);
     }
@@ -269,7 +269,7 @@ int32_t final_evaluation(NlpProblem* p, const Slots& s, int32_t status) {
             r = znlpfch(p, 1, 1, p->feasRound);
         }
         if (p->conFactorForm == 2)
-            znlpftr(p, 0, 1, 0);
+            znlpftr(p, 0, 1, nullptr);
         else
             znlpfta(p, 0, p->activeSetOption ? 2 : 1, 0, nullptr, nullptr, nullptr, nullptr);
     }

@@ -20,8 +20,6 @@ constexpr int32_t kMsgTechniquePending = 901;
 // ---- constraint machinery of the sparse form ----
 // The feasible start point from the constraint rows (factor form 2).
 int32_t znlpfer(NlpProblem* p);
-// Starts (mode 0) or resets the sparse active-set factor on conFactorFile.
-int32_t znlpftr(NlpProblem* p, int32_t mode, int32_t k, int32_t a);
 
 // ---- the least-squares Jacobian store of the techniques ----
 // Appends Jacobian column j (m doubles) to the store on jacobianFile (j = 0

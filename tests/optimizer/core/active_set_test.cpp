@@ -24,27 +24,8 @@ struct RandomActiveSet {
 
     RandomActiveSet(int32_t n, int32_t technique, uint32_t seed)
         : c(std::vector<double>(static_cast<size_t>(n), 0.0)), order(n), rng(seed) {
-        std::normal_distribution<double> z;
-        std::vector<std::vector<double>> a(static_cast<size_t>(n), std::vector<double>(static_cast<size_t>(n)));
-        for (auto& row : a)
-            for (double& v : row) v = z(rng);
-        c.set_rows(a, std::vector<double>(static_cast<size_t>(n), 0.0), 0);
-        c.set_bounds(std::vector<double>(static_cast<size_t>(n), -1.0), std::vector<double>(static_cast<size_t>(n), 1.0));
+        random_rows_and_hessian(c, rng, 0, &h, &r);
         c.p.technique = technique;
-        // H = B'B + I, its Cholesky factor, g and Z'g = g (Q = I).
-        std::vector<double> b(static_cast<size_t>(n) * n);
-        for (double& v : b) v = z(rng);
-        h.assign(static_cast<size_t>(n) * (n + 1) / 2, 0.0);
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j) {
-                double s = i == j ? 1.0 : 0.0;
-                for (int32_t k = 0; k < n; ++k) s += b[k * n + i] * b[k * n + j];
-                h[pk(i, j)] = s;
-            }
-        r.assign(h.size() + 1, 0.0);
-        double logdet = 0.0;
-        EXPECT_EQ(lltdec(n, 1e-12, &logdet, h.data(), r.data()), 0);
-        for (int32_t i = 0; i < n; ++i) c.grad[i] = z(rng);
         vec.assign(c.grad.begin(), c.grad.end());
         vec.resize(static_cast<size_t>(n) + 1);
     }

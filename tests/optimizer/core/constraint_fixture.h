@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "optimizer/core/active_set.h"
+#include "optimizer/core/factor_kinds.h"
 #include "tests/optimizer/core/nlp_fixture.h"
 #include "velix/packed_index.h"
 
@@ -95,6 +96,32 @@ struct ConstrainedProblem : TestProblem {
         return true;
     }
 };
+
+// Random rows (n x n) and bounds -1 .. 1 with nEq equalities; a random
+// positive definite H = B'B + I (packed) with its Cholesky factor in l.
+inline void random_rows_and_hessian(ConstrainedProblem& c, std::mt19937& rng, int32_t nEq, std::vector<double>* h,
+                                    std::vector<double>* l) {
+    const int32_t n = c.n();
+    std::normal_distribution<double> z;
+    std::vector<std::vector<double>> a(static_cast<size_t>(n), std::vector<double>(static_cast<size_t>(n)));
+    for (auto& row : a)
+        for (double& v : row) v = z(rng);
+    c.set_rows(a, std::vector<double>(static_cast<size_t>(n), 0.0), nEq);
+    c.set_bounds(std::vector<double>(static_cast<size_t>(n), -1.0), std::vector<double>(static_cast<size_t>(n), 1.0));
+    std::vector<double> b(static_cast<size_t>(n) * n);
+    for (double& v : b) v = z(rng);
+    h->assign(static_cast<size_t>(n) * (n + 1) / 2, 0.0);
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            double s = i == j ? 1.0 : 0.0;
+            for (int32_t k = 0; k < n; ++k) s += b[k * n + i] * b[k * n + j];
+            (*h)[velix::pk(i, j)] = s;
+        }
+    l->assign(h->size() + 1, 0.0);
+    double logdet = 0.0;
+    EXPECT_EQ(lltdec(n, 1e-12, &logdet, h->data(), l->data()), 0);
+    for (int32_t i = 0; i < n; ++i) c.grad[i] = z(rng);
+}
 
 // Q orthogonal over the free block; every active row's free part in Q
 // coordinates is zero left of its pivot column and equals its T segment.
