@@ -380,7 +380,8 @@ const MessageRow kMessageCatalogue[] = {
     // technique name, maxIter and maxFunc; 607, 608 a criterion name; 611,
     // 612 a criterion name and its required count; 262 a parameter number;
     // 265 a count; 267 a threshold; 268 a count per bar character; 900 a
-    // routine name; 901 and 902 a technique code.
+    // routine name; 901 and 902 a technique code; 50, 51 a count; 904 a
+    // bound, a parameter number and a bound; 905 a constraint number.
     {549, 2, "WARNING: The optimization stopped at the time limit of %g seconds."},
     {549, 4, "WARNING: Optimization (%i) of technique %s did not converge."},
     {549, 6, "The technique stopped without meeting a convergence criterion"},
@@ -395,6 +396,10 @@ const MessageRow kMessageCatalogue[] = {
     {549, 47, "WARNING: The analytic derivative of a function differs from its finite-difference estimate."},
     {549, 48, "WARNING: The analytic derivative of a nonlinear constraint differs from its finite-difference estimate."},
     {549, 49, "WARNING: The objective does not reproduce its value at the same point."},
+    {549, 50, "NOTE: %i linear constraint(s) repeating an earlier one were removed."},
+    {549, 51, "NOTE: %i linear equality constraint(s) depending linearly on earlier ones were removed."},
+    {549, 53, "Removed Repeated Linear Constraints"},
+    {549, 54, "Removed Linearly Dependent Linear Constraints"},
     {549, 55, "Nelder-Mead Simplex with Linear Approximations of the Nonlinear Constraints"},
     {549, 56, "Quasi-Newton with Sequential Quadratic Programming"},
     {549, 59, "No Optimization"},
@@ -632,6 +637,8 @@ const MessageRow kMessageCatalogue[] = {
     {549, 901, "ERROR: Technique %i of the optimizer is not available."},
     {549, 902, "ERROR: Technique %i of the optimizer does not take general linear or nonlinear constraints."},
     {549, 903, "WARNING: The covariance hook has no matrix file: no matrices are stored."},
+    {549, 904, "ERROR: The lower bound %g of parameter %i is above its upper bound %g."},
+    {549, 905, "ERROR: The linear equality constraint %i depends on earlier ones but contradicts them: the constraints are infeasible."},
 };
 
 const size_t kMessageCatalogueSize = sizeof kMessageCatalogue / sizeof kMessageCatalogue[0];

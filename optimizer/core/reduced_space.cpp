@@ -10,6 +10,7 @@
 #include <cmath>
 #include <vector>
 
+#include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
 #include "velix/codes.h"
 #include "velix/host.h"
