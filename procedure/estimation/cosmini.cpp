@@ -20,6 +20,7 @@
 
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
+#include "optimizer/core/active_set.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/options.h"
 #include "procedure/estimation/estimation.h"
@@ -97,12 +98,20 @@ void reset_run_state(NlpProblem* nlp) {
 int32_t drive(ProcContext* ctx, NlpProblem* nlp, bool* memoryShort) {
     *memoryShort = false;
     reset_run_state(nlp);
+    // Dependent linear rows would make the active-set factor singular; a
+    // contradiction among them shows as an infeasible start below.
+    if (nlp->hasLinCon)
+        (void)znlpldc(nlp, nlp->conFactorForm, nlp->linRowsSparse, nlp->linColIndex, nlp->linRowEnd, nlp->linRows);
     const int32_t derivCheck = nlp->derivCheckMode == 3 ? 1 : 0;
     int32_t status = znlpdrv(nlp, 1, 0, derivCheck, nlp->hasNlinCon && derivCheck ? 1 : 0);
     if (status == kNlpStartFunction) xpmlog(kMsgProc, kMsgStartFailed);
     if (status < 0) return status;
     status = znlpdrv(nlp, 2, 0, 0, 0);
-    *memoryShort = status == kNlpNotUsable;
+    // A technique short of work space answers kNlpNotUsable before its
+    // first iteration.  So does one that does not take general constraints
+    // (it says so itself): with constraints the answer is not taken for a
+    // memory shortage, since the less demanding techniques refuse them too.
+    *memoryShort = status == kNlpNotUsable && !nlp->hasLinCon && !nlp->hasNlinCon;
     (void)ctx;
     return status;
 }

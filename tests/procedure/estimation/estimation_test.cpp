@@ -151,3 +151,65 @@ TEST(Estimation, NoTechniqueWithItsWorkSpaceEndsTheGroupWithLevel116) {
 
 }  // namespace
 }  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// hs_cfa_ml with `statements` after the PROC statement and the text `from`
+// of the model replaced by `to`.
+std::string hs_variant(const std::string& statements, const std::string& from = "", const std::string& to = "") {
+    std::string program = hs_with_method("ml");
+    program.insert(program.find("lineqs"), statements + "\n   ");
+    if (!from.empty()) program.replace(program.find(from), from.size(), to);
+    return program;
+}
+
+// A bound that binds gives the minimum of the model with the parameter
+// fixed at the bound; the active bound gives a degree of freedom back.
+TEST(Estimation, ABindingBoundIsTheModelWithTheParameterFixed) {
+    EstimationStep free(hs_variant(""));
+    EstimationStep bound(hs_variant("bounds ve1 <= 0.3;"));
+    EstimationStep fixed(hs_variant("", "E1-E9 = ve1-ve9", "E1 = 0.3, E2-E9 = ve2-ve9"));
+    for (const EstimationStep* s : {&free, &bound, &fixed}) ASSERT_EQ(s->result, 0) << s->log.str();
+    EXPECT_DOUBLE_EQ(bound.estimate("ve1"), 0.3);
+    EXPECT_NEAR(bound.nlp.f, fixed.nlp.f, 1e-7 * fixed.nlp.f);
+    EXPECT_NEAR(bound.estimate("l2"), fixed.estimate("l2"), 1e-3 * fixed.estimate("l2"));
+    EXPECT_EQ(bound.ctx.est.nActive, 1);
+    EXPECT_EQ(bound.ctx.modelDf, free.ctx.modelDf + 1);
+}
+
+// LINCON rows reach the problem block with the equalities first and every
+// inequality as a x >= b (a <= row negated); its names are parameters.
+TEST(Estimation, LinearConstraintsBecomeRowsOfTheProblem) {
+    ModelStep s(hs_variant("lincon l2 + 2 l3 <= 1.5, l2 - l3 = 0, l5 >= 0.2;"));
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    const NlpProblem& p = s.nlp;
+    ASSERT_EQ(p.nLinCon, 3);
+    ASSERT_EQ(p.nLinEq, 1);
+    const int32_t n = p.nParams;
+    auto coef = [&](int32_t row, const char* name) { return p.linRows[row * n + parameter_index(s, name)]; };
+    EXPECT_EQ(coef(0, "l2"), 1.0);
+    EXPECT_EQ(coef(0, "l3"), -1.0);
+    EXPECT_EQ(p.linRhs[0], 0.0);
+    EXPECT_EQ(coef(1, "l2"), -1.0);
+    EXPECT_EQ(coef(1, "l3"), -2.0);
+    EXPECT_EQ(p.linRhs[1], -1.5);
+    EXPECT_EQ(coef(2, "l5"), 1.0);
+    EXPECT_EQ(p.linRhs[2], 0.2);
+    std::vector<double> row(static_cast<size_t>(n));
+    ASSERT_EQ(cosaget(&s.nlp, 1, row.data()), 0);
+    EXPECT_EQ(row[parameter_index(s, "l3")], -2.0);
+}
+
+// Linear constraints that no point meets end the estimation of the group
+// with a message and no solution; the step goes on.
+TEST(Estimation, InfeasibleLinearConstraintsGiveNoSolution) {
+    EstimationStep s(hs_variant("lincon l2 >= 1, l2 <= 0.5;"));
+    ASSERT_TRUE(s.ran) << s.log.str();
+    EXPECT_NE(s.result, 0);
+    EXPECT_FALSE(s.ctx.est.usable);
+    EXPECT_EQ(s.count(437), 1);
+}
+
+}  // namespace
+}  // namespace velix::testing
