@@ -28,7 +28,6 @@ using namespace velix::report;
 
 namespace {
 
-constexpr uint32_t kKyrMethodPublishMatrix = 388;
 constexpr char kNearlyViolated[] = "   *?*";
 
 HostText* msg(int32_t number) { return kyrmsg(kMsgNlp, number); }

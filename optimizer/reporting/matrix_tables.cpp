@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr uint32_t kKyrMethodPublishMatrix = 388;
 // "X" and the number i (from 1) for every column, also beyond the first
 // thousand, so that a wide table is never labelled in part.
 std::vector<NameRecord> generated_labels(int32_t count) {

@@ -14,7 +14,6 @@
 namespace velix::report {
 
 namespace {
-constexpr uint32_t kKyrMethodSetVariable = 316;
 }
 
 int32_t number_digits(int32_t count) { return count <= 998 ? 3 : count <= 9998 ? 4 : 5; }
@@ -32,7 +31,7 @@ void ReportTable::check(int32_t status) {
 void ReportTable::title_variable(const char* variable, HostText* text) {
     if (!ok_) return;
     KyrArg args[] = {kyr_text(311, kyrtxt(variable, -1)), kyr_text(287, text)};
-    check(wobmth(table_, nullptr, kKyrMethodSetVariable, 2, args));
+    check(wobmth(table_, nullptr, kKyrMethodDynamicVariable, 2, args));
 }
 
 void ReportTable::integer(const char* name, const int32_t* cell, int32_t digits) {

@@ -36,7 +36,6 @@ using namespace velix::report;
 
 namespace {
 
-constexpr uint32_t kKyrMethodBeginOutput = 435;
 constexpr double kTLimit = 9999.99;  // the t value is shown within +-9999.99
 
 HostText* msg(int32_t number) { return kyrmsg(kMsgNlp, number); }

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "host/fields.h"
-#include "procedure/driver/model.h"
+#include "procedure/proc_options.h"
 #include "procedure/estimation/estimation.h"
 #include "procedure/estimation/options.h"
 #include "velix/codes.h"

@@ -40,20 +40,15 @@ constexpr int32_t kMsgNoTechnique = 436;     // no technique could have its work
 constexpr int32_t kMsgNotUsable = 437;       // the last stage gave no usable solution
 constexpr int32_t kMsgOptimizationGroup = 740;
 
-// The optimizer library's messages and tables go through its own manager.
-constexpr int32_t kKyrAttrClass = 143, kKyrAttrKind = 146, kKyrAttrObject = 144, kKyrAttrGroup = 383;
-
-// The methods' groups of output (attribute codes of the manager's group call).
-constexpr uint32_t kMethodOpenGroup = 300;
-
 void end_if_fatal(ProcContext* ctx) {
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
 }
 
 void library_manager(ProcContext* ctx, NlpProblem* nlp) {
     if (nlp->out.kyrObject != nullptr || ctx->kyrAnchor == nullptr) return;
-    KyrArg a[] = {kyr_counted(kKyrAttrClass, "kyr", 3), kyr_counted(kKyrAttrKind, "manager", 7),
-                  kyr_object(kKyrAttrObject, nullptr), kyr_int(kKyrAttrGroup, kMsgNlp)};
+    // The optimizer library's messages and tables go through its own manager.
+    KyrArg a[] = {kyr_counted(kAttrFamily, "kyr", 3), kyr_counted(kAttrClass, "manager", 7),
+                  kyr_object(kAttrHandle, nullptr), kyr_int(kAttrMessageGroup, kMsgNlp)};
     if (wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, a) >= 0) nlp->out.kyrObject = a[2].object;
 }
 
@@ -61,10 +56,10 @@ void library_manager(ProcContext* ctx, NlpProblem* nlp) {
 void open_optimization_group(ProcContext* ctx) {
     if (ctx->kyrManager == nullptr || ctx->kyrGroups[kGroupOptimization] != nullptr) return;
     const char* name = "Optimization";
-    KyrArg args[] = {kyr_object(144, nullptr), kyr_word2(435, 0),
-                     kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
-                     kyr_text(296, kyrmsg(kMsgProc, kMsgOptimizationGroup))};
-    const int32_t rc = wobmth(ctx->kyrManager, nullptr, kMethodOpenGroup, 4, args);
+    KyrArg args[] = {kyr_object(kAttrHandle, nullptr), kyr_word2(kAttrGroupWord, 0),
+                     kyr_counted(kAttrName, name, static_cast<int32_t>(std::strlen(name))),
+                     kyr_text(kAttrLabel, kyrmsg(kMsgProc, kMsgOptimizationGroup))};
+    const int32_t rc = wobmth(ctx->kyrManager, nullptr, kKyrMethodOpenGroup, 4, args);
     if (rc < 0) {
         xprrlog(0, rc);
         return;
