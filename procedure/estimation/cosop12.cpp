@@ -32,5 +32,7 @@ int32_t cosop12(ProcContext* ctx, NlpProblem* nlp) {
     // The library's covariance of the estimates and its matrix tables.
     ctx->hooks->covarianceHook = znlpcma;
     ctx->hooks->matrixPrintHook = znlppma;
+    // Its covariance inverts the cross product J'WJ, which it must store.
+    if (ctx->hooks->wantCovariance) ctx->hooks->matrices.wantCrossProduct = 1;
     return kLevelNone;
 }
