@@ -380,7 +380,8 @@ const MessageRow kMessageCatalogue[] = {
     // technique name, maxIter and maxFunc; 607, 608 a criterion name; 611,
     // 612 a criterion name and its required count; 262 a parameter number;
     // 265 a count; 267 a threshold; 268 a count per bar character; 900 a
-    // routine name; 901 a technique code.
+    // routine name; 901 and 902 a technique code; 903 none; 904 a bound, a
+    // parameter number and a bound; 905 a constraint number.
     {kMsgNlp, 2, "WARNING: The optimization stopped at the time limit of %g seconds."},
     {kMsgNlp, 4, "WARNING: Optimization (%i) of technique %s did not converge."},
     {kMsgNlp, 6, "The technique stopped without meeting a convergence criterion"},

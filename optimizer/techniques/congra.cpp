@@ -68,6 +68,10 @@ int32_t znlpcog(NlpProblem* p) {
         }
         since = b == 0.0 ? 1 : since + 1;
         fr.scatter(dF, p->direction);
+        if (fr.hold_outward(p->direction)) {
+            rc = 0;
+            continue;
+        }
         const int32_t ls = fr.line_search();
         if (ls < 0) return kNlpFinalFunction;
         if (ls > 0) {

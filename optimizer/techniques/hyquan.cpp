@@ -58,6 +58,10 @@ int32_t znlphqn(NlpProblem* p) {
         fr.gather(p->gradient, gF);
         qn.direction(fr, gF, dF);
         fr.scatter(dF, p->direction);
+        if (fr.hold_outward(p->direction)) {
+            rc = 0;
+            continue;
+        }
         const int32_t ls = fr.line_search();
         if (ls < 0) return kNlpFinalFunction;
         if (ls > 0) {

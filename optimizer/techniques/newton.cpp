@@ -128,6 +128,10 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
         fr.gather(p->gradient, step.gF);
         step.solve(fr, step.gF, step.dF);
         fr.scatter(step.dF, p->direction);
+        if (fr.hold_outward(p->direction)) {
+            rc = 0;
+            continue;
+        }
         const int32_t ls = fr.line_search();
         if (ls < 0) return kNlpFinalFunction;
         if (ls > 0) return fr.stop(kNlpTechniqueStop7);

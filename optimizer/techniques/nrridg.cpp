@@ -26,8 +26,9 @@ namespace {
 constexpr int32_t kTries = 40;
 
 // Tries steps of growing ridge from the base point; true when one
-// decreased f (x, f and the gradient are then current).
-bool ridged_step(Frame* fr, NewtonStep* step, const double* hF, double* mu, bool* failed) {
+// decreased f (x, f and the gradient are then current).  *held: a step
+// pointed out of the box at a bound, which is now held.
+bool ridged_step(Frame* fr, NewtonStep* step, const double* hF, double* mu, bool* failed, bool* held) {
     NlpProblem* p = fr->p;
     const int32_t n = fr->n;
     double big = 0.0;
@@ -38,6 +39,10 @@ bool ridged_step(Frame* fr, NewtonStep* step, const double* hF, double* mu, bool
         if (*mu == DBL_MAX) return false;
         step->solve(*fr, step->gF, step->dF);
         fr->scatter(step->dF, p->direction);
+        if (fr->hold_outward(p->direction)) {
+            *held = true;
+            return false;
+        }
         const double room = fr->step_bound(p->direction);
         const double a = room < 1.0 ? room : 1.0;
         for (int32_t j = 0; j < n; ++j) p->x[j] = p->xBase[j] + a * p->direction[j];
@@ -74,8 +79,13 @@ int32_t znlpnrr(NlpProblem* p) {
         fr.gather_hessian(hF);
         fr.gather(p->gradient, step.gF);
         fr.set_base();
-        bool failed = false;
-        if (!ridged_step(&fr, &step, hF, &mu, &failed)) {
+        bool failed = false, held = false;
+        const bool stepped = ridged_step(&fr, &step, hF, &mu, &failed, &held);
+        if (held) {
+            rc = 0;
+            continue;
+        }
+        if (!stepped) {
             copy(n, p->xBase, p->x);
             p->f = p->fPrev;
             return fr.stop(kNlpTechniqueStop6);

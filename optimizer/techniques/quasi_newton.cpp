@@ -92,6 +92,10 @@ int32_t quasi_newton_run(NlpProblem* p, QuasiNewtonForm form) {
             qn.direction(fr, gF, dF);
         }
         fr.scatter(dF, p->direction);
+        if (fr.hold_outward(p->direction)) {
+            rc = 0;
+            continue;
+        }
         const int32_t ls = fr.line_search();
         if (ls < 0) return kNlpFinalFunction;
         if (ls > 0) {

@@ -140,6 +140,30 @@ bool Frame::hold_bounds() {
     return added != 0 || dropped != 0;
 }
 
+bool Frame::hold_outward(const double* d) {
+    if (!bounded) return false;
+    const double tol = feasibility_tolerance(p);
+    int32_t held = 0;
+    for (int32_t i = 0; i < k; ++i) {
+        const int32_t j = idx[i];
+        const double lo = p->lower[j], up = p->upper[j], x = p->x[j];
+        if (d[j] < 0.0 && lo > -DBL_MAX && x <= lo + tol * (1.0 + std::fabs(lo))) {
+            p->boundState[j] = 1;
+            ++held;
+        } else if (d[j] > 0.0 && up < DBL_MAX && x >= up - tol * (1.0 + std::fabs(up))) {
+            p->boundState[j] = -1;
+            ++held;
+        }
+    }
+    if (held == 0) return false;
+    p->nActiveBounds += held;
+    p->dropCode = p->dropCode < 0 ? 2147483647 : 1;
+    znlpinc(p, 0);
+    k -= held;
+    changed = true;
+    return true;
+}
+
 void Frame::projected_gradient() {
     double m = 0.0;
     for (int32_t i = 0; i < k; ++i) m = std::fmax(m, std::fabs(p->gradient[idx[i]]));
@@ -219,6 +243,19 @@ void Frame::set_base() {
     p->fPrev = p->f;
 }
 
+bool Frame::onto_bound() {
+    // A constraint just ahead (a parameter a rounding short of its bound,
+    // free because the tolerance did not reach it) leaves a search no room:
+    // the step onto it is taken when it lowers f, and the next iteration
+    // holds the constraint.
+    const double a = p->stepBound;
+    if (!(a > 0.0 && a < 1.0)) return false;
+    for (int32_t j = 0; j < n; ++j) p->x[j] = p->xBase[j] + a * p->direction[j];
+    if (!objective() || !(p->f < p->fPrev)) return false;
+    p->lastStep = a;
+    return true;
+}
+
 int32_t Frame::line_search(double bound) {
     set_base();
     if (bound >= 0.0)
@@ -227,7 +264,7 @@ int32_t Frame::line_search(double bound) {
         step_bound(p->direction);
     NlpCallback search = p->lineSearchFn != nullptr ? p->lineSearchFn : znlp_line_search(p->lineSearch);
     p->evalPhase = phase;
-    if (search(p) != 0) {
+    if (search(p) != 0 && !onto_bound()) {
         copy(n, p->xBase, p->x);
         p->f = p->fPrev;
         copy(n, p->gradBase, p->gradient);

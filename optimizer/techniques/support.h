@@ -40,6 +40,11 @@ public:
     // and frees the others; fills idx (k entries), boundState and
     // nActiveBounds.  True when the set changed.
     bool hold_bounds();
+    // Also holds the free parameters at a bound along which d points out
+    // of the box (a Newton or quasi-Newton direction may, where the
+    // gradient does not): the technique then takes its direction again on
+    // the smaller free set.  True when the free set changed.
+    bool hold_outward(const double* d);
     // Largest projected gradient element into maxProjGrad.
     void projected_gradient();
     // Gather v over the free set into out (k), scatter back with zeros.
@@ -85,6 +90,10 @@ public:
     double phase = kPhaseRun;  // the evaluation phase of the frame's evaluations
 
 private:
+    // After a failed search: the step onto the constraint that bounds it,
+    // when that lowers f (x, f and lastStep then set).
+    bool onto_bound();
+
     HostAllocator* pool_ = nullptr;
     int32_t* lentFree_ = nullptr;   // our lists lent to a problem that had none
     int32_t* lentState_ = nullptr;

@@ -113,10 +113,12 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
         if (!model->prepare(&fr)) return kNlpFinalFunction;
         fr.gather(p->gradient, gF);
         fr.set_base();
-        bool accepted = false;
-        for (int32_t t = 0; t < kShrinks && !accepted; ++t) {
+        bool accepted = false, held = false;
+        for (int32_t t = 0; t < kShrinks && !accepted && !held; ++t) {
             double pred = model->step(&fr, gF, radius, sF);
             fr.scatter(sF, p->direction);
+            held = fr.hold_outward(p->direction);
+            if (held) break;
             const double room = fr.step_bound(p->direction);
             const double a = room < 1.0 ? room : 1.0;
             pred *= a;  // a lower bound of the shortened step's reduction for a convex model
@@ -138,6 +140,10 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
             }
         }
         p->radius = radius;
+        if (held) {  // the model again on the smaller free set
+            rc = 0;
+            continue;
+        }
         if (!accepted) {
             copy(n, p->xBase, p->x);
             p->f = p->fPrev;

@@ -146,6 +146,30 @@ TEST_F(Support, TechniquesStepAroundAFailedEvaluation) {
     }
 }
 
+// Rosenbrock with x1 <= 0.5: the Newton, Gauss-Newton and quasi-Newton
+// directions point across the bound where the gradient does not; every
+// technique holds it and ends at (0.5, 0.25).
+TEST_F(Support, EveryTechniqueHoldsABoundItsDirectionCrosses) {
+    for (int32_t technique : kBuilt) {
+        const bool simplex = technique == kTechNmsimp || technique == kTechNmsim2;
+        expect_minimises(technique, bounded_rosenbrock(), least_squares_only(technique), simplex ? 1e-4 : 1e-6);
+    }
+}
+
+// A parameter whose bounds are equal is fixed: Rosenbrock with x2 = 1
+// from (0.5, 1) ends at (1, 1) (from x1 < 0 it would end in the other
+// minimum of 100 (1 - x1^2)^2 + (1 - x1)^2, near x1 = -1).
+TEST_F(Support, EveryTechniqueKeepsAFixedParameter) {
+    Standard s = standard_problems()[0];
+    s.x0 = {0.5, 1.0};
+    s.lower = {-DBL_MAX, 1.0};
+    s.upper = {DBL_MAX, 1.0};
+    for (int32_t technique : kBuilt) {
+        const bool simplex = technique == kTechNmsimp || technique == kTechNmsim2;
+        expect_minimises(technique, s, least_squares_only(technique), simplex ? 1e-4 : 1e-6);
+    }
+}
+
 // With the history asked for, every technique's layout gets one row per
 // iteration.
 TEST_F(Support, HistoryHasARowPerIteration) {

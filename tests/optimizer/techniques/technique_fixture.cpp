@@ -150,6 +150,12 @@ const std::vector<Standard>& standard_problems() {
     return all;
 }
 
+const Standard& bounded_rosenbrock() {
+    static const Standard s{"BoundedRosenbrock", {-1.2, 1.0}, 2, rosen_r, rosen_j, -1, {-DBL_MAX, -DBL_MAX},
+                            {0.5, DBL_MAX}, nullptr, nullptr, 0.25};
+    return s;
+}
+
 const Standard& ellipse() {
     static const Standard s{"Ellipse", {1.0, 1.0}, 2, [](const double* x, double* r) { r[0] = x[0], r[1] = 10 * x[1]; },
                             [](const double*, double* j) { j[0] = 1, j[1] = 0, j[2] = 0, j[3] = 10; }, -1, {}, {}};

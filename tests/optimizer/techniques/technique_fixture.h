@@ -33,6 +33,9 @@ struct Standard {
     int32_t nEq = 0;                               // the first nEq rows are equalities
 };
 
+// Rosenbrock with x1 <= 0.5: the minimum (0.5, 0.25), f 0.25, on the bound.
+const Standard& bounded_rosenbrock();
+
 // x^2 + 100 y^2 as the residuals (x, 10 y), from (1, 1): its cross product
 // is its Hessian, so a Newton model of it is exact.
 const Standard& ellipse();
