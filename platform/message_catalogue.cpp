@@ -72,7 +72,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 25, "ERROR: The matrix is singular; the method cannot be used for the BY group."},
     {kMsgProc, 26, "ERROR: Invalid operations in the programming statements leave the model without values at the start."},
     {kMsgProc, 27, "ERROR: The moments of variable %.*s are too large to be represented; the BY group is not analysed."},
-    {kMsgProc, 28, "NOTE: The Jacobian of the moments is sparse enough to be stored by its nonzero entries."},
+    {kMsgProc, 28, "NOTE: The Jacobian of the moments is sparse: %i of its %g entries can be nonzero."},
     {kMsgProc, 29, "ERROR: The variables of the TYPE=SYMATRIX data set do not match the analysis variables."},
     {kMsgProc, 30, "WARNING: The N rows give different values; the smallest is used."},
     {kMsgProc, 31, "WARNING: The SUMWGT rows give different values; the smallest is used."},

@@ -155,13 +155,6 @@ void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
     if (!ctx->noDfAdjust) ctx->modelDf += ctx->est.nActive;
 }
 
-// The result printers of the procedure in their order: fit summary,
-// residuals, then the model-kind printers with the mode that says whether
-// standard errors exist.  They are not built yet: the optimizer's result
-// tables (the estimates and, with a covariance, their standard errors) are
-// what the run shows.
-void print_results(ProcContext* ctx) { (void)ctx; }
-
 }  // namespace
 
 int32_t estimation_stages(int32_t method, int32_t stages[2]) {
@@ -199,7 +192,7 @@ int32_t estimation_jacobian_mode(const ProcContext* ctx, const NlpProblem* nlp) 
     if (ctx->jacobianModeRequested != 0) return ctx->jacobianModeRequested;
     const int64_t dense = static_cast<int64_t>(ctx->nMoments) * ctx->nParmFree;
     if (ctx->nJacEntries > 0 && 4 * static_cast<int64_t>(ctx->nJacEntries) <= dense) {
-        xpmlog(kMsgProc, kMsgSparseJacobian);
+        xpmlog(kMsgProc, kMsgSparseJacobian, ctx->nJacEntries, static_cast<double>(dense));
         return 11;
     }
     return nlp->nRestarts > 1 ? 1 : 2;
@@ -237,6 +230,9 @@ int32_t cosmini(ProcContext* ctx) {
     }
     after_usable_run(ctx, nlp);
     end_if_fatal(ctx);
-    print_results(ctx);
+    // Here the procedure's result printers follow in their order (fit
+    // summary, residuals, the printers of the model kind, effects); they
+    // are not built yet, and the optimizer's own tables are what the run
+    // shows.
     return 0;
 }

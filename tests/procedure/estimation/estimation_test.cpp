@@ -245,3 +245,35 @@ TEST(Estimation, TheLargeReferenceModelReachesTheReferenceMinimum) {
 
 }  // namespace
 }  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// The Jacobian mode of a stage: none when nothing after the run needs the
+// Jacobian, the request when given, else the sparse mode when at most a
+// quarter of the entries can be nonzero, in memory after restarts, and
+// term-wise otherwise.
+TEST(Estimation, JacobianModeFollowsTheRequestAndTheShareOfNonzeros) {
+    ProcContext ctx;
+    NlpHookBlock hooks;
+    NlpProblem nlp;
+    ctx.hooks = &hooks;
+    ctx.methodStage = kMethodMl;
+    ctx.nMoments = 45;
+    ctx.nParmFree = 20;  // 900 entries
+    EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), -1);
+    hooks.wantCovariance = 1;
+    ctx.nJacEntries = 225;
+    EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 11);
+    ctx.nJacEntries = 226;
+    EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 2);
+    nlp.nRestarts = 2;
+    EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 1);
+    ctx.jacobianModeRequested = 3;
+    EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 3);
+    ctx.methodStage = kMethodNone;
+    EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), -1);
+}
+
+}  // namespace
+}  // namespace velix::testing
