@@ -176,17 +176,30 @@ std::string hs_variant(const std::string& statements, const std::string& from = 
 }
 
 // A bound that binds gives the minimum of the model with the parameter
-// fixed at the bound; the active bound gives a degree of freedom back.
+// fixed at the bound (a variance above its optimum, a variance held at 0);
+// the active bound gives back the degree of freedom that fixing it does.
 TEST(Estimation, ABindingBoundIsTheModelWithTheParameterFixed) {
-    EstimationStep free(hs_variant(""));
-    EstimationStep bound(hs_variant("bounds ve1 <= 0.3;"));
-    EstimationStep fixed(hs_variant("", "E1-E9 = ve1-ve9", "E1 = 0.3, E2-E9 = ve2-ve9"));
-    for (const EstimationStep* s : {&free, &bound, &fixed}) ASSERT_EQ(s->result, 0) << s->log.str();
-    EXPECT_DOUBLE_EQ(bound.estimate("ve1"), 0.3);
-    EXPECT_NEAR(bound.nlp.f, fixed.nlp.f, 1e-7 * fixed.nlp.f);
-    EXPECT_NEAR(bound.estimate("l2"), fixed.estimate("l2"), 1e-3 * fixed.estimate("l2"));
-    EXPECT_EQ(bound.ctx.est.nActive, 1);
-    EXPECT_EQ(bound.ctx.modelDf, free.ctx.modelDf + 1);
+    const struct {
+        const char* bounds;
+        const char* fixed;
+        double value;
+    } cases[] = {{"bounds ve1 <= 0.3;", "E1 = 0.3, E2-E9 = ve2-ve9", 0.3},
+                 {"bounds 0 <= ve1 <= 0;", "E1 = 0, E2-E9 = ve2-ve9", 0.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bounds);
+        EstimationStep bound(hs_variant(c.bounds));
+        EstimationStep fixed(hs_variant("", "E1-E9 = ve1-ve9", c.fixed));
+        ASSERT_EQ(bound.result, 0) << bound.log.str();
+        ASSERT_EQ(fixed.result, 0) << fixed.log.str();
+        EXPECT_DOUBLE_EQ(bound.estimate("ve1"), c.value);
+        EXPECT_NEAR(bound.nlp.f, fixed.nlp.f, 1e-7 * fixed.nlp.f);
+        EXPECT_NEAR(bound.estimate("l2"), fixed.estimate("l2"), 1e-3 * fixed.estimate("l2"));
+        EXPECT_EQ(bound.ctx.est.nActive, 1);
+        // Degrees of freedom: moments less free parameters plus the
+        // correction that the run keeps in modelDf.
+        auto df = [](const EstimationStep& s) { return s.ctx.nMoments - s.ctx.nParmFree + s.ctx.modelDf; };
+        EXPECT_EQ(df(bound), df(fixed));
+    }
 }
 
 // LINCON rows reach the problem block with the equalities first and every
