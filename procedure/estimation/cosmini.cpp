@@ -90,7 +90,7 @@ void reset_run_state(NlpProblem* nlp) {
 
 // Start phase and run of the current technique.  *memoryShort (out) is set
 // when the run could not have its work space.
-int32_t drive(ProcContext* ctx, NlpProblem* nlp, bool* memoryShort) {
+int32_t drive(NlpProblem* nlp, bool* memoryShort) {
     *memoryShort = false;
     reset_run_state(nlp);
     // Dependent linear rows would make the active-set factor singular; a
@@ -107,36 +107,53 @@ int32_t drive(ProcContext* ctx, NlpProblem* nlp, bool* memoryShort) {
     // (it says so itself): with constraints the answer is not taken for a
     // memory shortage, since the less demanding techniques refuse them too.
     *memoryShort = status == kNlpNotUsable && !nlp->hasLinCon && !nlp->hasNlinCon;
-    (void)ctx;
     return status;
+}
+
+// The options a replacing technique takes its own defaults for; the
+// requested technique's values come back after the stage.
+struct TechniqueOptions {
+    int32_t technique;
+    double lsPrecision, maxIter, maxFunc, restart;
+    explicit TechniqueOptions(const NlpProblem* p)
+        : technique(p->technique), lsPrecision(p->lsPrecision), maxIter(p->maxIter), maxFunc(p->maxFunc),
+          restart(p->restart) {}
+    void restore(NlpProblem* p) const {
+        p->technique = technique;
+        p->lsPrecision = lsPrecision;
+        p->maxIter = maxIter;
+        p->maxFunc = maxFunc;
+        p->restart = restart;
+    }
+};
+
+// Makes `pool` the stage's: the problem's work arrays point into it until
+// the next stage (the writers after the run read them).
+void keep_stage_pool(ProcContext* ctx, HostAllocator* pool) {
+    if (pool == nullptr) return;
+    xmpoold(ctx->stagePool);
+    ctx->stagePool = pool;
 }
 
 // One stage with the fallback of techniques.  kEstimationNoMemory when no
 // technique could have its work space.
 int32_t run_stage(ProcContext* ctx, NlpProblem* nlp) {
-    const int32_t requested = nlp->technique;
+    const TechniqueOptions requested(nlp);
     for (;;) {
-        bool memoryShort = false;
+        bool memoryShort = true;
+        int32_t status = kNlpNotUsable;
         HostAllocator* pool = xmpoolc(8 * (16 * static_cast<int64_t>(nlp->nParams) + 1024), 1024, 4096);
-        if (pool == nullptr || !estimation_workspace(nlp, pool)) {
-            memoryShort = true;
-        } else {
-            const int32_t status = drive(ctx, nlp, &memoryShort);
-            if (!memoryShort) {
-                ctx->est.techniqueRun = nlp->technique;
-                nlp->technique = requested;
-                xmpoold(ctx->stagePool);
-                ctx->stagePool = pool;
-                return status;
-            }
-        }
-        xmpoold(pool);
-        const int32_t next = estimation_fallback_technique(nlp->technique, nlp->hasNlinCon);
-        if (next == 0) {
+        if (pool != nullptr && estimation_workspace(nlp, pool)) status = drive(nlp, &memoryShort);
+        const int32_t next = memoryShort ? estimation_fallback_technique(nlp->technique, nlp->hasNlinCon) : 0;
+        if (!memoryShort || next == 0) {
+            ctx->est.techniqueRun = nlp->technique;
+            requested.restore(nlp);
+            keep_stage_pool(ctx, pool);
+            if (!memoryShort) return status;
             xpmlog(kMsgProc, kMsgNoTechnique);
-            nlp->technique = requested;
             return kEstimationNoMemory;
         }
+        xmpoold(pool);
         xpmlog(kMsgProc, kMsgFallback, nlp->technique, next);
         nlp->technique = next;
         // The new technique's own defaults (limits, line-search precision).
