@@ -34,6 +34,7 @@ struct EstimationState {
     int32_t usable = 0;           // the last stage gave a usable solution
     int32_t covarianceStatus = 0; // cosicrp's result after the last stage (-2: not run)
     int32_t techniqueRun = 0;     // the technique of the last stage (after any fallback)
+    HostAllocator* stagePool = nullptr; // the optimizer's work arrays of the last stage
 };
 
 struct ProcContext {
@@ -52,7 +53,6 @@ struct ProcContext {
 
     // ---- pools ----
     HostAllocator* runPool[3] = {};  // live for the whole step
-    HostAllocator* stagePool = nullptr;
     HostAllocator* jacobianPool = nullptr;
     HostAllocator* invPool = nullptr;  // inverse-store pool
     HostAllocator* byGroupPool = nullptr;

@@ -131,8 +131,8 @@ struct TechniqueOptions {
 // the next stage (the writers after the run read them).
 void keep_stage_pool(ProcContext* ctx, HostAllocator* pool) {
     if (pool == nullptr) return;
-    xmpoold(ctx->stagePool);
-    ctx->stagePool = pool;
+    xmpoold(ctx->est.stagePool);
+    ctx->est.stagePool = pool;
 }
 
 // One stage with the fallback of techniques.  kEstimationNoMemory when no
@@ -222,7 +222,9 @@ int32_t cosmini(ProcContext* ctx) {
     int32_t stages[2] = {};
     const int32_t nStages = estimation_stages(ctx->methodGroup, stages);
     int32_t status = kNlpNotUsable;
+    HostAllocator* const lastPool = ctx->est.stagePool;
     ctx->est = EstimationState{};
+    ctx->est.stagePool = lastPool;
     ctx->est.covarianceStatus = -2;
     for (int32_t s = 0; s < nStages; ++s) {
         ctx->methodStage = stages[s];
