@@ -169,7 +169,7 @@ void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
     ctx->est.nActive = nlp->nActiveLin + nlp->nActiveBounds;
     // An active constraint fixes one direction of the parameter space, as
     // a fixed parameter would: it gives one degree of freedom back.
-    if (!ctx->noDfAdjust) ctx->modelDf += ctx->est.nActive;
+    if (!ctx->options.noDfAdjust) ctx->moments.modelDf += ctx->est.nActive;
 }
 
 }  // namespace
@@ -204,7 +204,7 @@ int32_t estimation_fallback_technique(int32_t technique, int32_t nonlinearConstr
 }
 
 int32_t estimation_jacobian_mode(const ProcContext* ctx, const NlpProblem* nlp) {
-    const bool wanted = ctx->modIndices || (ctx->hooks != nullptr && ctx->hooks->wantCovariance);
+    const bool wanted = ctx->options.modIndices || (ctx->hooks != nullptr && ctx->hooks->wantCovariance);
     if (ctx->methodStage == kMethodNone || !wanted) return -1;
     if (ctx->jacobianModeRequested != 0) return ctx->jacobianModeRequested;
     const int64_t dense = static_cast<int64_t>(ctx->nMoments) * ctx->nParmFree;

@@ -1,7 +1,7 @@
 // Whole programs that estimate: the three reference programs run with
 // METHOD=ML to return code 0 inside one "Optimization" group and stop at a
 // convergence criterion at the minimum of F of R's lavaan 0.6.14 (the
-// *.expected.json files beside the programs in tests/e2e/data).
+// *.expected.json files beside the programs in tests/fixtures).
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -1,7 +1,7 @@
 // The estimation run on the reference models: the minimum of F, the
 // estimates and their standard errors against R's lavaan 0.6.14 (ML, N-1
 // convention, expected information; the *.expected.json files beside the
-// programs in tests/procedure/data, copied from the shared reference cases),
+// programs in tests/fixtures, copied from the shared reference cases),
 // the stages of every method, and the fallback after a memory shortage.
 #include <cmath>
 #include <cstdlib>
@@ -15,7 +15,7 @@
 #include "procedure/estimation/estimation.h"
 #include "procedure/procedure.h"
 #include "velix/codes.h"
-#include "tests/platform/json_reader.h"
+#include "tests/support/json_reader.h"
 
 namespace velix::testing {
 namespace {
@@ -28,7 +28,7 @@ std::string read_file(const std::string& path) {
 }
 
 std::string data_file(const std::string& name) {
-    return read_file(std::string(VELIX_SOURCE_DIR) + "/tests/procedure/data/" + name);
+    return read_file(std::string(VELIX_SOURCE_DIR) + "/tests/fixtures/" + name);
 }
 
 // A step through the moments of its first BY group, then the estimation.
@@ -84,10 +84,7 @@ void expect_estimates(const EstimationStep& s, const velix::test::JsonValue& ref
 void expect_reference(const std::string& stem) {
     SCOPED_TRACE(stem);
     const auto ref = velix::test::JsonValue::parse(data_file(stem + ".expected.json"));
-    // The copies of the programs here run without a method: ask for ML.
-    std::string program = data_file(stem + ".vx");
-    program.replace(program.find("method=none"), 11, "method=ml");
-    EstimationStep s(program);
+    EstimationStep s(data_file(stem + ".vx"));
     ASSERT_TRUE(s.ran) << s.log.str();
     ASSERT_EQ(s.result, 0) << s.log.str();
     expect_estimates(s, ref, kReferenceTolerance);
@@ -105,7 +102,7 @@ namespace {
 
 std::string hs_with_method(const char* method) {
     std::string program = data_file("hs_cfa_ml.vx");
-    program.replace(program.find("method=none"), 11, std::string("method=") + method);
+    program.replace(program.find("method=ml"), 9, std::string("method=") + method);
     return program;
 }
 
@@ -197,7 +194,7 @@ TEST(Estimation, ABindingBoundIsTheModelWithTheParameterFixed) {
         EXPECT_EQ(bound.ctx.est.nActive, 1);
         // Degrees of freedom: moments less free parameters plus the
         // correction that the run keeps in modelDf.
-        auto df = [](const EstimationStep& s) { return s.ctx.nMoments - s.ctx.nParmFree + s.ctx.modelDf; };
+        auto df = [](const EstimationStep& s) { return s.ctx.nMoments - s.ctx.nParmFree + s.ctx.moments.modelDf; };
         EXPECT_EQ(df(bound), df(fixed));
     }
 }

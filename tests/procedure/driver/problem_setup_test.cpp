@@ -4,11 +4,14 @@
 // levels inside and outside (0, 100) and repeats within 1e-8).
 #include <gtest/gtest.h>
 
+#include <cfloat>
+
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "statement_fixture.h"
+#include "host/fields.h"
+#include "tests/support/statement_fixture.h"
 
 namespace {
 
@@ -44,8 +47,30 @@ TEST(ProblemSetup, SizesFollowTheModel) {
     EXPECT_EQ(s.nlp.nFunctions, 10);  // 4 variables: 4 * 5 / 2 moments
     EXPECT_EQ(s.nlp.leastSquares, 1);
     EXPECT_EQ(s.hooks.nParamsForDf, static_cast<double>(n));
-    EXPECT_EQ(s.hooks.nObsRef, &s.ctx.nObsCell);
-    EXPECT_EQ(s.ctx.profileWanted, 0);
+    EXPECT_EQ(s.hooks.nObsRef, &s.ctx.optSetup.nObsCell);
+    EXPECT_EQ(s.ctx.optSetup.profileWanted, 0);
+}
+
+// The per-parameter arrays hold every parameter; the optimizer's fields are
+// those arrays, and a parameter without BOUNDS has missing bounds.
+TEST(ProblemSetup, ParameterArraysAreTheOptimizersArrays) {
+    Step s(program("", ""));
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    const ParameterArrays& a = s.ctx.optSetup.parms;
+    EXPECT_EQ(a.count, s.ctx.nParmAll);
+    EXPECT_EQ(s.nlp.x, a.x);
+    EXPECT_EQ(s.nlp.lower, a.lower);
+    EXPECT_EQ(s.nlp.upper, a.upper);
+    EXPECT_EQ(s.nlp.scale, a.scale);
+    EXPECT_EQ(s.nlp.paramRow, a.row);
+    EXPECT_EQ(s.nlp.paramNames, a.names);
+    for (int32_t k = 0; k < a.count; ++k) {
+        // Without BOUNDS no parameter has a bound: missing, or the
+        // optimizer's -DBL_MAX and DBL_MAX once the constraints are set up.
+        EXPECT_TRUE((wzmis(a.lower[k]) || a.lower[k] == -DBL_MAX) && (wzmis(a.upper[k]) || a.upper[k] == DBL_MAX))
+            << name_of(a.names[k]);
+        EXPECT_GT(name_of(a.names[k]).size(), 0u) << k;
+    }
 }
 
 TEST(ProblemSetup, NonlinearConstraintsNeedTheDualQuasiNewtonTechnique) {
