@@ -24,7 +24,9 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Builds only the command it runs, not the tests and benchmarks.
+run: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target velix
 	$(BUILD)/velix --lib examples examples/default.vx
 
 test: build

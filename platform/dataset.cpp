@@ -353,7 +353,7 @@ int32_t xbynext(HostDataSet* data) {
                 "variables: observation " + std::to_string(cur + 1) + " has " +
                 velix::platform::by_values(data, cur) + " after " +
                 velix::platform::by_values(data, prev) + ". Sort it or give NOTSORTED.");
-            xexit(1008, 0);
+            xexit(kLevelBadVariables, 0);
         }
     }
     return 1;

@@ -14,7 +14,6 @@
 #include "platform/print.h"
 #include "platform/session.h"
 #include "velix/host.h"
-#include "velix/proc_context.h"
 
 namespace {
 

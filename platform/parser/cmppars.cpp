@@ -5,7 +5,7 @@
 // becomes a StatementNode with a payload struct; the first node is the PROC
 // statement.  A syntax error stops the parse: it is logged with the line,
 // the column and a caret under the offending token, and the parse status is
-// 2000, so nothing of the step runs.
+// kLevelInputError, so nothing of the step runs.
 //
 // Payloads are allocated from a per-step arena that the step's end frees.
 #include <algorithm>
@@ -24,16 +24,15 @@
 #include "platform/dataset.h"
 #include "platform/parser/lexer.h"
 #include "platform/session.h"
+#include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/host_compiler.h"
-#include "velix/proc_context.h"
 #include "velix/statements.h"
 
 namespace velix::platform::parser {
 
 namespace {
 
-constexpr int32_t kSyntaxErrorStatus = 2000;
 constexpr int32_t kNameWidth = 32;  // NameRecord text width
 // Counts and indices of some payload tables are 16-bit (the parameter
 // items, the COSAN matrices), and so are the variable numbers of a data
@@ -1178,12 +1177,12 @@ int32_t cmppars(const GrammarDescriptor* descriptor, ParseResult* result, ParseA
         log_syntax_error(src, e.line, e.column, e.message);
         *result = ParseResult();
         *area2 = ParseArea2();
-        result->status = kSyntaxErrorStatus;
+        result->status = kLevelInputError;
     } catch (const LexError& e) {
         log_syntax_error(src, e.line, e.column, e.message);
         *result = ParseResult();
         *area2 = ParseArea2();
-        result->status = kSyntaxErrorStatus;
+        result->status = kLevelInputError;
     }
     // The programming statements go to the statement compiler, each with
     // its place in the program file.
@@ -1194,7 +1193,7 @@ int32_t cmppars(const GrammarDescriptor* descriptor, ParseResult* result, ParseA
             pieces.push_back({p->text, static_cast<int32_t>(std::strlen(p->text)), p->line + lineBase, p->column});
         int32_t compiled = 0;
         if (cmpcomp(pieces.data(), static_cast<int32_t>(pieces.size()), &compiled, work) != 0)
-            result->status = kSyntaxErrorStatus;
+            result->status = kLevelInputError;
     }
     return result->status;
 }

@@ -25,10 +25,6 @@
 namespace velix::platform {
 namespace {
 
-// Return codes the runner itself gives a step that did not end through
-// xexit: an internal error, and a memory shortage.
-constexpr int kInternalError = 9999;
-constexpr int kOutOfMemory = 1016;
 
 bool module_loaded = false;
 
@@ -57,7 +53,7 @@ int run_step(const ProgramItem& item) {
     s.stepSourceLine = item.line;
     begin_step();
     output_begin_step(s.stepNumber);
-    int rc = kInternalError;
+    int rc = kLevelInternal;
     try {
         zavvelix();
         log_line("ERROR: internal error: the procedure step returned without an exit code.");
@@ -65,15 +61,15 @@ int run_step(const ProgramItem& item) {
         rc = e.code;
     } catch (const std::bad_alloc&) {
         log_line("ERROR: The step ran out of memory.");
-        rc = kOutOfMemory;
+        rc = kLevelNoMemory;
     } catch (const std::exception& e) {
         log_line(std::string("ERROR: internal error: ") + e.what());
-        rc = kInternalError;
+        rc = kLevelInternal;
     }
     if (!dataset_commit_outputs(rc)) rc = worse(rc, kLevelHostFailure);
     end_step();
     output_end_step(rc);
-    if (rc > 4)
+    if (rc > kLevelWarning)
         log_line("NOTE: The PROC VELIX step ended with return code " + std::to_string(rc) + ".");
     return rc;
 }
@@ -119,11 +115,11 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
             }
             case ProgramItem::kOtherProc:
                 log_line("WARNING: line " + std::to_string(item.line) + ": " + item.text);
-                highest = worse(highest, 4);
+                highest = worse(highest, kLevelWarning);
                 break;
             case ProgramItem::kError:
                 log_line("ERROR: line " + std::to_string(item.line) + ": " + item.text);
-                highest = worse(highest, 2000);
+                highest = worse(highest, kLevelInputError);
                 break;
         }
     }
@@ -138,8 +134,8 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
 
 int exit_status_for(int highestReturnCode) {
     if (highestReturnCode < 0) return 2;
-    if (highestReturnCode <= 4) return 0;
-    if (highestReturnCode <= 999) return 1;
+    if (highestReturnCode <= kLevelWarning) return 0;
+    if (highestReturnCode <= kLevelStepEnds) return 1;
     return 2;
 }
 
@@ -202,7 +198,7 @@ int run_program(const RunOptions& opts) {
         json << output_json();
         if (!json) {
             std::cerr << "velix: cannot write the JSON file '" << opts.jsonPath << "'\n";
-            highest = worse(highest, 2000);
+            highest = worse(highest, kLevelInputError);
         }
     }
     if (s.listing) s.listing->flush();
