@@ -374,7 +374,7 @@ const MessageRow kMessageCatalogue[] = {
     // technique name, maxIter and maxFunc; 607, 608 a criterion name; 611,
     // 612 a criterion name and its required count; 262 a parameter number;
     // 265 a count; 267 a threshold; 268 a count per bar character; 900 a
-    // routine name; 901 a technique code.
+    // routine name; 901 and 902 a technique code.
     {kMsgNlp, 2, "WARNING: The optimization stopped at the time limit of %g seconds."},
     {kMsgNlp, 4, "WARNING: Optimization (%i) of technique %s did not converge."},
     {kMsgNlp, 6, "The technique stopped without meeting a convergence criterion"},
@@ -545,6 +545,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 729, "Largest Asymmetries of the Hessian"},
     {kMsgNlp, 900, "NOTE: Routine %s of the optimizer is not available."},
     {kMsgNlp, 901, "ERROR: Technique %i of the optimizer is not available."},
+    {kMsgNlp, 902, "ERROR: Technique %i of the optimizer does not take general linear or nonlinear constraints."},
 };
 
 const size_t kMessageCatalogueSize = sizeof kMessageCatalogue / sizeof kMessageCatalogue[0];

@@ -8,7 +8,7 @@
 #include <array>
 #include <vector>
 
-#include "../statement_fixture.h"
+#include "tests/support/statement_fixture.h"
 #include "platform/step_exit.h"
 #include "velix/codes.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "../model_step.h"
+#include "tests/support/model_step.h"
 #include "host/host_support.h"
 #include "platform/output.h"
 #include "procedure/evaluation/discrepancy_functions.h"
@@ -134,7 +134,7 @@ struct EvalStep : ModelStep {
         const int32_t r = mt.rows[k], c = mt.columns[k];
         const int16_t type = mt.type[k], form = mt.form[k];
         Dense m = zeros(r, c);
-        const int32_t nExo = ctx.lineqsModel ? mt.rows[4] : 0;
+        const int32_t nExo = ctx.readers.lineqsModel ? mt.rows[4] : 0;
         for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
             const int32_t i = ctx.elements.row[e], j = ctx.elements.column[e];
             const double v = ctx.elements.value[e];
@@ -144,7 +144,7 @@ struct EvalStep : ModelStep {
         if (type == kMatIdentity)
             for (int32_t i = 0; i < std::min(r, c); ++i) m[i][i] = 1.0;
         if (type == kMatSelection)
-            for (int32_t i = 0; i < r; ++i) m[i][ctx.varPosition[i]] = 1.0;
+            for (int32_t i = 0; i < r; ++i) m[i][ctx.readers.varPosition[i]] = 1.0;
         if (type == kMatZerIdentity)
             for (int32_t i = 0; i < r; ++i)
                 if (c - r + i >= 0) m[i][c - r + i] = 1.0;

@@ -20,7 +20,7 @@ std::string fdcode_program(const std::string& statements) {
 TEST(FiniteDifferences, DerivativeOfAProgramDefinedParameter) {
     EvalStep s(fdcode_program("l3 = l2 * l2;\n"), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
-    ASSERT_EQ(s.ctx.fdDepDerivs, 1);
+    ASSERT_EQ(s.ctx.program.fdDepDerivs, 1);
     ASSERT_FALSE(std::isnan(s.objective()));
     const std::vector<double> before = s.x();
     std::vector<double> elements(s.ctx.elements.value, s.ctx.elements.value + s.ctx.nElements);

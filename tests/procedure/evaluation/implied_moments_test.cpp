@@ -35,7 +35,7 @@ TEST_P(ImpliedMoments, MatchDenseProductsAtRandomPoints) {
     }
     // Inverse forms term by term instead of once for all terms: the same C.
     const std::vector<double> once(s.ctx.eval.implied, s.ctx.eval.implied + s.ctx.nMoments);
-    s.ctx.perTermInverse = 0;
+    s.ctx.readers.perTermInverse = 0;
     s.objective();
     EXPECT_EQ(std::vector<double>(s.ctx.eval.implied, s.ctx.eval.implied + s.ctx.nMoments), once);
 }

@@ -52,7 +52,7 @@ TEST(Information, SaturatedModelHasTheTextbookStandardErrors) {
             S[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
     std::vector<double> hessian;
     const std::vector<double> se = standard_errors(s, &hessian);
-    const double n1 = s.ctx.divisor;
+    const double n1 = s.ctx.moments.divisor;
     const auto names = s.parameters();
     for (size_t p = 0; p < names.size(); ++p) {
         const double expected = names[p] == "c11"   ? std::sqrt(2.0 * S[0] * S[0] / n1)
@@ -80,7 +80,7 @@ TEST(Information, InformationTableOnRequest) {
     EvalStep s(ability_program(), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
     s.hooks.printCrossProduct = 1;
-    s.ctx.printEnabled = 1;
+    s.ctx.options.printEnabled = 1;
     std::vector<double> hessian;
     standard_errors(s, &hessian);
     const auto& items = velix::platform::current_step().items;

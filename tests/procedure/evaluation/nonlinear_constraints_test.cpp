@@ -65,20 +65,20 @@ TEST(NonlinearConstraints, JacobianFromTheProgramsDerivatives) {
     ASSERT_TRUE(c.s.ready) << c.s.log.str();
     const size_t l2 = parameter_index(c.s, "l2"), l5 = parameter_index(c.s, "l5");
     int16_t input[3] = {-1, -1, -1};
-    for (int32_t j = 0; j < c.s.ctx.nDepInputs; ++j) {
-        if (c.s.ctx.depInputParms[j] - 1 == static_cast<int32_t>(l2))
+    for (int32_t j = 0; j < c.s.ctx.program.nDepInputs; ++j) {
+        if (c.s.ctx.program.depInputParms[j] - 1 == static_cast<int32_t>(l2))
             input[0] = static_cast<int16_t>(j);
-        if (c.s.ctx.depInputParms[j] - 1 == static_cast<int32_t>(l5))
+        if (c.s.ctx.program.depInputParms[j] - 1 == static_cast<int32_t>(l5))
             input[1] = input[2] = static_cast<int16_t>(j);
     }
     ASSERT_GE(input[0], 0);
     ASSERT_GE(input[1], 0);
     const double cells[3] = {1.0, 1.5, 0.5};
     const int16_t stmt[3] = {0, 0, 0};
-    c.s.ctx.nConDerivs = 3;
-    c.s.ctx.conDerivCells = cells;
-    c.s.ctx.conDerivStmt = stmt;
-    c.s.ctx.conDerivInput = input;
+    c.s.ctx.program.nConDerivs = 3;
+    c.s.ctx.program.conDerivCells = cells;
+    c.s.ctx.program.conDerivStmt = stmt;
+    c.s.ctx.program.conDerivInput = input;
     ASSERT_EQ(cosjnlc(&c.s.nlp), 0);
     EXPECT_EQ(c.at(0, "l2"), 1.0);
     EXPECT_EQ(c.at(0, "l5"), 2.0);

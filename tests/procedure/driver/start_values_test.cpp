@@ -1,0 +1,209 @@
+// Default covariances of the exogenous manifest variables and the start
+// values of the parameters, on LINEQS models read by cosinit and a sample
+// moment matrix set by the test: the free covariances take the sample
+// values and give back their degrees of freedom, a fixed value that differs
+// from the sample is kept and noted in the listing, a covariance the model
+// does not hold is reported in the log, and the parameters named at several
+// elements start at the mean of their values.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "host/host_support.h"
+#include "platform/output.h"
+#include "platform/output_document.h"
+#include "platform/step_exit.h"
+#include "procedure/data/data.h"
+#include "procedure/procedure.h"
+#include "tests/support/model_step.h"
+#include "velix/packed_index.h"
+
+namespace {
+
+using velix::testing::ModelStep;
+
+// A model step with an output manager (the driver creates one before
+// cosinit) and the moment arrays of the step.
+struct StartStep : ModelStep {
+    explicit StartStep(const std::string& text) : ModelStep(text) {
+        if (xobinit(&ctx.kyrAnchor, 0) == 0) {
+            KyrArg args[] = {kyr_counted(143, "kyr", 3), kyr_counted(146, "manager", 7),
+                             kyr_object(144, nullptr), kyr_int(383, 352)};
+            if (wobmth(ctx.kyrAnchor, nullptr, 147, 4, args) >= 0) ctx.kyrManager = args[2].object;
+        }
+        velix::detail::allocate_moment_arrays(&ctx);
+        stepDoc = &velix::platform::current_step();
+        itemsFrom = stepDoc->items.size();
+    }
+    const velix::platform::OutStep* stepDoc = nullptr;
+    size_t itemsFrom = 0;
+    // Sets the sample moment (i, j) of the manifest variables.
+    void sample(int32_t i, int32_t j, double v) { ctx.momentMatrix[velix::pk(i, j)] = v; }
+    // Sets the sample moments of x1 and x2.
+    void exogenous(double s00, double s10, double s11) {
+        sample(0, 0, s00);
+        sample(1, 0, s10);
+        sample(1, 1, s11);
+    }
+    // The start value of the parameter named `name`.
+    double start(const std::string& name) const {
+        const auto names = parameters();
+        const auto at = std::find(names.begin(), names.end(), name);
+        EXPECT_NE(at, names.end()) << name;
+        return at == names.end() ? 0.0 : nlp.x[at - names.begin()];
+    }
+    // Position of manifest variable i among the exogenous variables of
+    // _PHI_ (matrix 4 of a LINEQS model).
+    int32_t phi_index(int32_t i) const { return ctx.readers.varPosition[i] - ctx.readers.nEndo; }
+        // The items delivered since the step was set up.
+    std::vector<const velix::platform::OutItem*> items() const {
+        const auto& doc = velix::platform::current_step();
+        std::vector<const velix::platform::OutItem*> out;
+        for (size_t k = &doc == stepDoc ? itemsFrom : 0; k < doc.items.size(); ++k) out.push_back(&doc.items[k]);
+        return out;
+    }
+    std::vector<const velix::platform::OutItem*> items_named(const std::string& name) const {
+        std::vector<const velix::platform::OutItem*> out;
+        for (const auto* it : items())
+            if (it->name == name) out.push_back(it);
+        return out;
+    }
+    int notes_with(int32_t number) const {
+        int k = 0;
+        for (const auto* p : items()) {
+            const auto& it = *p;
+            k += it.type == velix::platform::OutItem::Type::Note && it.title.messageGroup == 352 &&
+                 it.title.messageNumber == number;
+        }
+        return k;
+    }
+    static int log_messages(size_t from, int32_t number) {
+        const auto& m = velix::platform::current_step().messages;
+        int k = 0;
+        for (size_t i = from; i < m.size(); ++i) k += m[i].group == 352 && m[i].number == number;
+        return k;
+    }
+};
+
+// x1 and x2 are exogenous, x3 is explained by them; `rest` holds the STD
+// and COV statements.
+std::string regression(const std::string& rest) {
+    return "proc velix data=hs method=none covariance;\nvar x1 x2 x3;\nlineqs x3 = b1 x1 + b2 x2 + e3;\n" + rest +
+           "run;\n";
+}
+const std::string kRegression = regression("std x1 = v1, x2 = 0.7, e3 = ve;\ncov x1 x2 = c12;\n");
+
+TEST(DefaultCovariances, FreeCovariancesStartAtTheSampleAndFixedOnesAreKeptWithANote) {
+    StartStep s(kRegression);
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    ASSERT_NE(s.ctx.kyrManager, nullptr);
+    const double s00 = 1.36, s10 = 0.41, s11 = 0.3;
+    s.exogenous(s00, s10, s11);
+    s.sample(2, 0, 0.2);
+    s.sample(2, 1, 0.1);
+    s.sample(2, 2, 1.5);
+    const int32_t df = s.ctx.moments.modelDf;
+    const size_t logFrom = velix::platform::current_step().messages.size();
+    cosiset(&s.ctx);
+
+    // Two exogenous variables: three moments taken, two free elements found.
+    EXPECT_EQ(s.ctx.moments.modelDf, df - 3 + 2);
+    EXPECT_EQ(s.start("v1"), s00);
+    EXPECT_EQ(s.start("c12"), s10);
+    const int32_t v1 = s.element_at(4, s.phi_index(0), s.phi_index(0));
+    ASSERT_GE(v1, 0);
+    EXPECT_EQ(s.ctx.elements.value[v1], s00);
+    const int32_t fixed = s.element_at(4, s.phi_index(1), s.phi_index(1));
+    ASSERT_GE(fixed, 0);
+    EXPECT_EQ(s.ctx.elements.value[fixed], 0.7);
+    // The kept fixed value is noted once in the listing, not in the log.
+    EXPECT_EQ(s.notes_with(131), 1);
+    EXPECT_EQ(StartStep::log_messages(logFrom, 131), 0);
+
+    // The variables whose covariances were set, one column each, one row.
+    const auto tables = s.items_named("SetCovExog");
+    ASSERT_EQ(tables.size(), 1u);
+    const auto& t = *tables[0];
+    EXPECT_EQ(t.path, "Tesk.Velix.SetCovExog");
+    EXPECT_EQ(t.title.messageNumber, 732);
+    ASSERT_EQ(t.columns.size(), 2u);
+    ASSERT_EQ(t.rows.size(), 1u);
+    for (size_t k = 0; k < 2; ++k) {
+        const std::string name = "x" + std::to_string(k + 1);
+        EXPECT_EQ(t.columns[k].name, name);
+        EXPECT_EQ(t.rows[0][k].text, name);
+    }
+}
+
+TEST(DefaultCovariances, AFixedCovarianceWithoutValueTakesTheSampleValueSilently) {
+    // LINEQS holds the covariance of two exogenous variables without a COV
+    // statement as a fixed element without value.
+    StartStep s(regression("std x1 = v1, x2 = v2, e3 = ve;\n"));
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    s.exogenous(1.0, 0.41, 2.0);
+    const int32_t e = s.element_at(4, std::max(s.phi_index(0), s.phi_index(1)),
+                                   std::min(s.phi_index(0), s.phi_index(1)));
+    ASSERT_GE(e, 0);
+    ASSERT_EQ(s.ctx.elements.parameter[e], 0);
+    const int32_t df = s.ctx.moments.modelDf;
+    const size_t logFrom = velix::platform::current_step().messages.size();
+    cosiset(&s.ctx);
+    EXPECT_EQ(s.ctx.elements.value[e], 0.41);
+    EXPECT_EQ(s.ctx.moments.modelDf, df - 3 + 2);
+    EXPECT_EQ(s.start("v1"), 1.0);
+    EXPECT_EQ(s.start("v2"), 2.0);
+    EXPECT_EQ(StartStep::log_messages(logFrom, 131), 0);
+    EXPECT_EQ(s.notes_with(131), 0);
+}
+
+TEST(DefaultCovariances, WithoutInputModelPrintingNoTableIsMadeAndTheCovariancesAreStillSet) {
+    StartStep s(kRegression);
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    s.ctx.options.printInputModel = 0;
+    s.exogenous(2.5, -0.25, 0.7);
+    cosiset(&s.ctx);
+    EXPECT_TRUE(s.items_named("SetCovExog").empty());
+    EXPECT_EQ(s.start("v1"), 2.5);
+    EXPECT_EQ(s.start("c12"), -0.25);
+    // The sample equals the fixed value: nothing to note.
+    EXPECT_EQ(s.notes_with(131), 0);
+}
+
+TEST(DefaultCovariances, AFailedTableLeavesTheCovariancesUnset) {
+    StartStep s(kRegression);
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    s.exogenous(2.5, -0.25, 0.7);
+    // The first row of the table fails.
+    velix::platform::inject_method_failure(329, 1, -5);
+    cosiset(&s.ctx);
+    velix::platform::clear_injected_failures();
+    EXPECT_NE(s.start("c12"), -0.25);
+    EXPECT_NE(s.start("v1"), 2.5);
+    EXPECT_TRUE(s.items_named("SetCovExog").empty());
+}
+
+TEST(StartValues, AParameterAtTwoElementsStartsAtTheMeanOfTheirValues) {
+    StartStep s(regression("std x1 = v, x2 = v, e3 = ve;\n"));
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    s.exogenous(1.0, 0.5, 2.0);
+    s.ctx.options.printInputModel = 0;
+    cosiset(&s.ctx);
+    // The two elements of v hold 1.0 and 3.0 when the start values are made.
+    s.ctx.elements.value[s.element_at(4, s.phi_index(0), s.phi_index(0))] = 1.0;
+    s.ctx.elements.value[s.element_at(4, s.phi_index(1), s.phi_index(1))] = 3.0;
+    try {
+        cosinst(&s.ctx);
+    } catch (const velix::platform::StepExit& e) {
+        FAIL() << "step ended with " << e.code;
+    }
+    EXPECT_EQ(s.start("v"), 2.0);
+    for (int32_t i = 0; i < 2; ++i) {
+        const int32_t e = s.element_at(4, s.phi_index(i), s.phi_index(i));
+        ASSERT_GE(e, 0);
+        EXPECT_EQ(s.ctx.elements.value[e], 2.0) << "x" << i + 1;
+    }
+}
+
+}  // namespace
