@@ -116,6 +116,12 @@ int32_t lsolv(NlpProblem* p, int32_t gGiven, const double* h, double* w);
 // 0 feasible as given, 1 after fixing coinciding bounds, 2 moved, 3 at a
 // widened tolerance; -1 no work memory, -2 none found (x restored).
 int32_t znlpfea(NlpProblem* p, int32_t mode);
+// The same in the sparse form, with the sequential method alone: results
+// as znlpfea, and -3 still infeasible after one more widening.
+int32_t znlpfer(NlpProblem* p);
+// Drives constraint j (bound or row number) to feasibility in the sparse
+// form.  0 met, -2 nothing left to release, -3 too many releases.
+int32_t znlplir(NlpProblem* p, int32_t j);
 // Moves x towards the region of all constraints by least squares on the
 // violations: 0 feasible, 3 improved, negative failed (x restored).
 int32_t znlpfnc(NlpProblem* p, int32_t mode);

@@ -16,7 +16,6 @@ int32_t pending(const char* routine) {
 
 }  // namespace
 
-int32_t znlpfer(NlpProblem*) { return pending("znlpfer"); }
 
 int32_t znlpjwt(NlpProblem*, int32_t, int32_t, int32_t, const double*) { return pending("znlpjwt"); }
 int32_t znlpjdt(NlpProblem*, int32_t, const double*, const double*, double*) { return pending("znlpjdt"); }

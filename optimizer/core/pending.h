@@ -1,6 +1,5 @@
-// Routines of other optimizer units that the core calls: the sparse form
-// of the constraint machinery, the start and result printer and the confidence limits of the
-// reporting unit.  Each is declared here with the contract the core relies
+// Routines of other optimizer units that the core calls: the start and
+// result printer and the confidence limits of the reporting unit.  Each is declared here with the contract the core relies
 // on; until its unit is built, pending.cpp answers for it by reporting that
 // it is not available (message kMsgNlp/kMsgRoutinePending) and returning
 // kNlpRoutinePending, which the driver turns into kNlpNotUsable.
@@ -16,10 +15,6 @@ constexpr int32_t kNlpRoutinePending = -1000;
 constexpr int32_t kMsgRoutinePending = 900;
 // Message of group kMsgNlp naming a technique code that is not built yet.
 constexpr int32_t kMsgTechniquePending = 901;
-
-// ---- constraint machinery of the sparse form ----
-// The feasible start point from the constraint rows (factor form 2).
-int32_t znlpfer(NlpProblem* p);
 
 // ---- the least-squares Jacobian store of the techniques ----
 // Appends Jacobian column j (m doubles) to the store on jacobianFile (j = 0

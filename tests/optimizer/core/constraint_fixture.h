@@ -18,7 +18,7 @@
 namespace velix::test {
 
 struct ConstrainedProblem : TestProblem {
-    std::vector<double> rows, rhs, nullBasis, factor, mult, rowBuf, reduced, givens, conVals;
+    std::vector<double> rows, rhs, nullBasis, factor, mult, rowBuf, reduced, givens, conVals, sparse;
     std::vector<int32_t> state, freeList, active, work, pivots;
 
     static double zero(const double*) { return 0.0; }
@@ -35,6 +35,8 @@ struct ConstrainedProblem : TestProblem {
         factor.assign(n * (n + 1) / 2 + 1, 0.0);
         for (auto* v : {&mult, &rowBuf, &reduced}) v->assign(2 * n + 8, 0.0);
         givens.assign(2 * n + 2, 0.0);
+        sparse.assign(4 * n + 4, 0.0);
+        p.sparseWork = sparse.data();
         state.assign(n, 0);
         freeList.assign(n, 0);
         pivots.assign(n + 1, 0);
