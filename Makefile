@@ -4,7 +4,17 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build run test bench deps clean
+# `make fuzz` runs each libFuzzer target for FUZZ_SECONDS (60 by default)
+# on a corpus seeded from examples/, the test data and the regression
+# corpus; `make fuzz-replay` runs the regression corpus once.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = program csv
+FUZZ_REGRESSIONS = tests/fuzz/regressions
+# The program target works in a scratch folder: its paths are absolute.
+FUZZ_DIR = $(abspath $(FUZZ_BUILD))
+
+.PHONY: all build run test bench deps clean fuzz fuzz-build fuzz-replay
 
 all: build
 
@@ -14,7 +24,9 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Builds only the command it runs, not the tests and benchmarks.
+run: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target velix
 	$(BUILD)/velix --lib examples examples/default.vx
 
 test: build
@@ -29,3 +41,24 @@ deps:
 
 clean:
 	rm -rf $(BUILD)
+
+fuzz-build:
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DVELIX_FUZZ=ON -DVELIX_BENCH=OFF >/dev/null
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+
+# Seeds: the programs of examples/ and tests/e2e/data for the program
+# target, their data sets for the CSV target.  A finding is written to
+# $(FUZZ_BUILD)/findings; once mended, keep it in $(FUZZ_REGRESSIONS).
+fuzz: fuzz-build
+	for t in $(FUZZ_TARGETS); do \
+	  ext=$$( [ $$t = program ] && echo vx || echo csv ); \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$t $(FUZZ_DIR)/findings; \
+	  cp examples/*.$$ext tests/e2e/data/*.$$ext $(FUZZ_REGRESSIONS)/$$t/* $(FUZZ_DIR)/corpus/$$t/ 2>/dev/null; \
+	  $(FUZZ_DIR)/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+	    -artifact_prefix=$(FUZZ_DIR)/findings/$$t- $(FUZZ_DIR)/corpus/$$t || exit 1; \
+	done
+
+fuzz-replay: fuzz-build
+	for t in $(FUZZ_TARGETS); do \
+	  $(FUZZ_DIR)/fuzz_$$t -timeout=20 $(CURDIR)/$(FUZZ_REGRESSIONS)/$$t/* || exit 1; \
+	done

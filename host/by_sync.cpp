@@ -6,15 +6,13 @@
 #include <string>
 
 #include "host/fields.h"
+#include "host/internal_error.h"
 #include "velix/host_dataset.h"
 
 namespace {
 
-// Message of mismatched BY groups, and the step return code of a fatal one.
-constexpr int32_t kBySyncGroup = 153;
+// Message of mismatched BY groups.
 constexpr int32_t kBySyncMismatch = 5;
-constexpr int32_t kFatalMismatchCode = 1008;
-constexpr int32_t kInternalErrorCode = 9999;
 
 struct Described {
     std::string name;
@@ -42,18 +40,16 @@ int32_t zbysync(HostDataSet* first, HostDataSet* second, int32_t mode) {
         return 0;
     }
     if (mode != 0) {
-        xebug("zbysync: invalid listrc", 0);
-        xexit(kInternalErrorCode, 0);
+        internal_error("zbysync: invalid listrc");
     }
     const int32_t r = xbysync(first, second);
     if (r == 0) return 0;
     if (r == 1) {
         const Described a = describe(first), b = describe(second);
-        xpmlog(kBySyncGroup, kBySyncMismatch, a.name.c_str(), static_cast<int32_t>(a.label.length),
+        xpmlog(kMsgSync, kBySyncMismatch, a.name.c_str(), static_cast<int32_t>(a.label.length),
                a.label.text, b.name.c_str(), static_cast<int32_t>(b.label.length), b.label.text);
         return 1;
     }
-    if (r == 2) xexit(kFatalMismatchCode, 0);
-    xebug("zbysync: invalid return code from xbysync", 0);
-    xexit(kInternalErrorCode, 0);
+    if (r == 2) xexit(kLevelBadVariables, 0);
+    internal_error("zbysync: invalid return code from xbysync");
 }

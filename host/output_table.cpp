@@ -4,6 +4,9 @@
 // or as a host text handle; both forms end in the same call.
 #include "host/output_table.h"
 
+#include <cstring>
+
+#include "host/internal_error.h"
 #include "host/object_dispatch.h"
 
 namespace {
@@ -15,8 +18,7 @@ constexpr int32_t kMaxExtras = 8;
 // More further entries than an entry list holds are a fault of the caller.
 void check_extras(int32_t nExtra) {
     if (nExtra >= 0 && nExtra <= kMaxExtras) return;
-    xebug("internal error: an output-table call has too many entries", 9999);
-    xexit(9999, 0);
+    internal_error("an output-table call has too many entries");
 }
 
 KyrArg counted(uint16_t attribute, std::string_view text) {
@@ -25,12 +27,12 @@ KyrArg counted(uint16_t attribute, std::string_view text) {
 
 int32_t create(HostObject* manager, const KyrArg& name, HostText* title, HostObject** table) {
     KyrArg args[] = {
-        kyr_counted(143, "kyr", 3),
-        kyr_counted(146, "data", 4),
-        kyr_object(144, nullptr),
-        kyr_int(148, -1),
+        kyr_counted(kAttrFamily, "kyr", 3),
+        kyr_counted(kAttrClass, "data", 4),
+        kyr_object(kAttrHandle, nullptr),
+        kyr_int(kAttrParent, -1),
         name,
-        kyr_text(296, title),
+        kyr_text(kAttrLabel, title),
     };
     const int32_t rc = wobmth(manager, nullptr, kKyrMethodCreate, 6, args);
     if (rc >= 0) *table = args[2].object;
@@ -42,7 +44,7 @@ int32_t column(HostObject* table, int32_t kind, const KyrArg& name, const KyrArg
     check_extras(nExtra);
     KyrArg args[3 + kMaxExtras];
     int32_t k = 0;
-    args[k++] = kyr_int(103, kind);
+    args[k++] = kyr_int(kAttrColumnKind, kind);
     args[k++] = name;
     args[k++] = cell;
     for (int32_t i = 0; i < nExtra; ++i) args[k++] = extra[i];
@@ -54,8 +56,8 @@ int32_t bind(HostObject* manager, HostObject* table, const KyrArg& path, HostObj
     check_extras(nExtra);
     KyrArg args[3 + kMaxExtras];
     int32_t k = 0;
-    args[k++] = kyr_object(0, nullptr);
-    args[k++] = kyr_object(0, table);
+    args[k++] = kyr_object(kAttrPositional, nullptr);
+    args[k++] = kyr_object(kAttrPositional, table);
     args[k++] = path;
     for (int32_t i = 0; i < nExtra; ++i) args[k++] = extra[i];
     const int32_t rc = wobmth(manager, nullptr, kKyrMethodBind, k, args);
@@ -67,27 +69,27 @@ int32_t bind(HostObject* manager, HostObject* table, const KyrArg& path, HostObj
 
 int32_t kyr_table_create(HostObject* manager, std::string_view name, HostText* title,
                          HostObject** table) {
-    return create(manager, counted(138, name), title, table);
+    return create(manager, counted(kAttrName, name), title, table);
 }
 
 int32_t kyr_table_create(HostObject* manager, HostText* name, HostText* title, HostObject** table) {
-    return create(manager, kyr_text(138, name), title, table);
+    return create(manager, kyr_text(kAttrName, name), title, table);
 }
 
 int32_t kyr_table_column(HostObject* table, int32_t kind, std::string_view name, const void* cell,
                          const KyrArg* extra, int32_t nExtra) {
-    return column(table, kind, counted(138, name), kyr_address(285, kKyrCell, cell), extra, nExtra);
+    return column(table, kind, counted(kAttrName, name), kyr_address(kAttrValueCell, kKyrCell, cell), extra, nExtra);
 }
 
 int32_t kyr_table_column(HostObject* table, int32_t kind, HostText* name, const void* cell,
                          const KyrArg* extra, int32_t nExtra) {
-    return column(table, kind, kyr_text(138, name), kyr_address(285, kKyrCell, cell), extra,
+    return column(table, kind, kyr_text(kAttrName, name), kyr_address(kAttrValueCell, kKyrCell, cell), extra,
                   nExtra);
 }
 
 int32_t kyr_table_column_at(HostObject* table, int32_t kind, HostText* name, const void* cell,
                             const KyrArg* extra, int32_t nExtra) {
-    return column(table, kind, kyr_text(138, name), kyr_address(343, kKyrCell, cell), extra,
+    return column(table, kind, kyr_text(kAttrName, name), kyr_address(kAttrIndirectCell, kKyrCell, cell), extra,
                   nExtra);
 }
 
@@ -97,12 +99,12 @@ int32_t kyr_table_end_columns(HostObject* table) {
 
 int32_t kyr_table_bind(HostObject* manager, HostObject* table, std::string_view path,
                        HostObject** output, const KyrArg* extra, int32_t nExtra) {
-    return bind(manager, table, counted(339, path), output, extra, nExtra);
+    return bind(manager, table, counted(kAttrTemplatePath, path), output, extra, nExtra);
 }
 
 int32_t kyr_table_bind(HostObject* manager, HostObject* table, HostText* path, HostObject** output,
                        const KyrArg* extra, int32_t nExtra) {
-    return bind(manager, table, kyr_text(339, path), output, extra, nExtra);
+    return bind(manager, table, kyr_text(kAttrTemplatePath, path), output, extra, nExtra);
 }
 
 int32_t kyr_table_add_row(HostObject* table) {
@@ -114,11 +116,166 @@ int32_t kyr_table_end_rows(HostObject* table) {
 }
 
 int32_t kyr_table_deliver(HostObject* manager, HostObject* output) {
-    KyrArg args[] = {kyr_object(0, output)};
+    KyrArg args[] = {kyr_object(kAttrPositional, output)};
     return wobmth(manager, nullptr, kKyrMethodDeliver, 1, args);
 }
 
 int32_t kyr_note(HostObject* manager, HostText* text, char justify) {
-    KyrArg args[] = {kyr_text(577, text), kyr_int(280, 1), kyr_int(371, 1), kyr_char(273, justify)};
+    KyrArg args[] = {kyr_text(kAttrText, text), kyr_int(kAttrSwitch280, 1), kyr_int(kAttrSwitch371, 1), kyr_char(kAttrJustify, justify)};
     return wobmth(manager, nullptr, kKyrMethodNote, 4, args);
+}
+
+int32_t kyr_group_open(HostObject* manager, std::string_view name, HostText* label, HostObject** group) {
+    KyrArg args[] = {
+        kyr_object(kAttrHandle, nullptr),
+        kyr_word2(kAttrGroupWord, 0),
+        counted(kAttrName, name),
+        kyr_text(kAttrLabel, label),
+    };
+    const int32_t rc = wobmth(manager, nullptr, kKyrMethodOpenGroup, 4, args);
+    if (rc >= 0) *group = args[0].object;
+    return rc;
+}
+
+int32_t kyr_group_close(HostObject* group) {
+    if (group == nullptr || group->cls == nullptr || group->cls->closeDescriptor == nullptr) return 0;
+    return group->cls->closeDescriptor->function(group, group->cls->closeDatum, 4, 0, nullptr);
+}
+
+HostObject* open_output_group(HostObject* manager, std::string_view name, HostText* label) {
+    HostObject* group = nullptr;
+    if (manager == nullptr || kyr_failed(kyr_group_open(manager, name, label, &group))) return nullptr;
+    return group;
+}
+
+void close_output_group(HostObject* group) { kyr_failed(kyr_group_close(group)); }
+
+bool listing_line(HostObject* manager, HostText* text) {
+    if (manager == nullptr) return false;
+    return !kyr_failed(kyr_note(manager, text, 'l'));
+}
+
+OutputTable::OutputTable(HostObject* manager, std::string_view name, HostText* title,
+                         std::string_view templatePath, HostText* titleText)
+    : manager_(manager), templatePath_(templatePath), titleText_(titleText) {
+    if (manager == nullptr) {
+        ok_ = false;
+        return;
+    }
+    check(kyr_table_create(manager, name, title, &table_));
+}
+
+bool OutputTable::check(int32_t status) {
+    if (kyr_failed(status)) ok_ = false;
+    return ok_;
+}
+
+void OutputTable::text_column(const std::string& name, int32_t width) {
+    Column c;
+    c.name = name;
+    c.kind = kKyrTextHandle;
+    c.width = width;
+    columns_.push_back(c);
+}
+void OutputTable::int_column(const std::string& name) {
+    Column c;
+    c.name = name;
+    c.kind = kKyrInt;
+    columns_.push_back(c);
+}
+void OutputTable::double_column(const std::string& name) {
+    Column c;
+    c.name = name;
+    c.kind = kKyrDouble;
+    columns_.push_back(c);
+}
+
+bool OutputTable::end_columns() {
+    if (!ok_) return false;
+    for (Column& c : columns_) {
+        void* cell = c.kind == kKyrTextHandle ? static_cast<void*>(&c.text)
+                     : c.kind == kKyrInt      ? static_cast<void*>(&c.integer)
+                                              : static_cast<void*>(&c.number);
+        // A text column states its width; the others take the host's.
+        const KyrArg width[] = {kyr_int(kAttrWidth, c.width)};
+        if (!check(kyr_table_column(table_, c.kind, c.name, cell, width, c.kind == kKyrTextHandle ? 1 : 0)))
+            return false;
+    }
+    if (!check(kyr_table_end_columns(table_))) return false;
+    const KyrArg title[] = {kyr_counted(kAttrVariableName, "titletext", 9), kyr_text(kAttrValue, titleText_)};
+    const int32_t nTitle = titleText_ != nullptr ? 2 : 0;
+    return check(kyr_table_bind(manager_, table_, templatePath_, &handle_, title, nTitle));
+}
+
+void OutputTable::set_text(size_t column, const std::string& text) {
+    columns_[column].text = kyrtxt(text.c_str(), static_cast<int32_t>(text.size()));
+}
+void OutputTable::set_int(size_t column, int32_t v) { columns_[column].integer = v; }
+void OutputTable::set_double(size_t column, double v) { columns_[column].number = v; }
+
+bool OutputTable::add_row() { return ok_ && check(kyr_table_add_row(table_)); }
+
+bool OutputTable::deliver() {
+    if (!ok_ || !check(kyr_table_end_rows(table_))) return false;
+    return check(kyr_table_deliver(manager_, handle_));
+}
+
+FactoidTable::FactoidTable(HostObject* manager, std::string_view name, std::string_view templatePath,
+                           HostText* title) {
+    if (manager == nullptr) return;
+    KyrArg args[] = {
+        kyr_counted(kAttrFamily, "kyr", 3),
+        kyr_counted(kAttrClass, "factoid", 7),
+        kyr_object(kAttrHandle, nullptr),
+        kyr_int(kAttrParent, -1),
+        counted(kAttrTemplatePath, templatePath),
+        counted(kAttrName, name),
+        kyr_text(kAttrLabel, title),
+    };
+    ok_ = true;
+    if (check(wobmth(manager, nullptr, kKyrMethodCreate, 7, args))) table_ = args[2].object;
+}
+
+bool FactoidTable::check(int32_t status) {
+    if (kyr_failed(status)) ok_ = false;
+    return ok_;
+}
+
+void FactoidTable::entry(HostText* label, double value) {
+    if (!ok_) return;
+    KyrArg args[] = {kyr_text(kAttrLabel, label), kyr_double(kAttrValue, value)};
+    check(wobmth(table_, nullptr, kKyrMethodFactoidEntry, 2, args));
+}
+
+void FactoidTable::entry(HostText* label, double value, int32_t width, int32_t decimals, int32_t style) {
+    if (!ok_) return;
+    KyrArg args[] = {kyr_text(kAttrLabel, label), kyr_double(kAttrValue, value),
+                     kyr_int(kAttrDisplayWidth, width), kyr_int(kAttrDisplayDecimals, decimals),
+                     kyr_int(kAttrEntryStyle, style)};
+    check(wobmth(table_, nullptr, kKyrMethodFactoidEntry, style >= 0 ? 5 : 4, args));
+}
+
+bool FactoidTable::end() { return ok_ && check(kyr_table_end_rows(table_)); }
+
+int32_t kyr_publish_matrix(HostObject* manager, const MatrixTable& m) {
+    KyrArg args[13];
+    int32_t k = 0;
+    args[k++] = kyr_text(kAttrTemplatePath, m.templatePath);
+    args[k++] = kyr_text(kAttrName, m.name);
+    args[k++] = kyr_text(kAttrLabel, m.title);
+    args[k++] = kyr_address(kAttrValues, kKyrDoubles, m.values);
+    args[k++] = kyr_int(kAttrRows, m.rows);
+    args[k++] = kyr_int(kAttrColumns, m.columns);
+    if (m.rowLabels != nullptr) args[k++] = kyr_address(kAttrRowLabels, kKyrRowLabels, m.rowLabels);
+    if (m.columnLabels != nullptr) args[k++] = kyr_address(kAttrColumnLabels, kKyrRowLabels, m.columnLabels);
+    if (m.rowNames != nullptr) {
+        args[k++] = kyr_address(kAttrRowNames, kKyrNames, m.rowNames);
+        args[k++] = kyr_int(kAttrRowNameWidth, m.rowNameWidth);
+    }
+    args[k++] = kyr_counted(kAttrStorage, m.storage, static_cast<int32_t>(std::strlen(m.storage)));
+    args[k++] = kyr_int(kAttrLabelWidth, m.labelStyle);
+    if (m.pieceStyle >= 0) args[k++] = kyr_int(kAttrPieceStyle, m.pieceStyle);
+    const int32_t rc = wobmth(manager, nullptr, kKyrMethodPublishMatrix, k, args);
+    kyr_failed(rc);
+    return rc;
 }

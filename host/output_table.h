@@ -1,8 +1,16 @@
-// The output-table protocol of the host's output manager, one call per
-// step: create a data table, define its columns on the caller's cells, end
-// the columns, bind the table to its template (which gives the output
-// handle), add the rows (the host reads the cells at each row), end the
-// rows, deliver the output; and a note line of the listing.
+// The output-table toolkit: every table, group and listing line the module
+// writes goes through it.
+//
+// The protocol of the host's output manager, one call per step: create a
+// data table, define its columns on the caller's cells, end the columns,
+// bind the table to its template (which gives the output handle), add the
+// rows (the host reads the cells at each row), end the rows, deliver the
+// output; and a note line of the listing.  Over it, the builders a routine
+// uses: OutputTable (a data table of text, integer and double columns),
+// FactoidTable (labelled values), kyr_publish_matrix (a matrix table in one
+// call), the output groups and listing_line.  Their one failure rule: the
+// first failed call is reported (xprrlog) and abandons the table; the
+// numbers the routine computed are kept.
 //
 // Each routine builds the entry list of its step with the attribute codes
 // and in the order the manager expects, calls the method through wobmth and
@@ -10,23 +18,16 @@
 // failure is the caller's: most give the status to kyr_failed and abandon
 // the table at the first failed call.  Outputs are written only when the
 // call succeeds.  A column or a bind takes at most eight further entries;
-// more are a fault of the caller and end the step with 9999.
+// more are a fault of the caller and end the step with kLevelInternal.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "velix/host.h"
-
-// Method numbers of the steps (manager, data table).
-constexpr uint32_t kKyrMethodCreate = 147;      // manager: create an object
-constexpr uint32_t kKyrMethodColumn = 338;      // data: define a column
-constexpr uint32_t kKyrMethodEndColumns = 298;  // data: end the column definitions
-constexpr uint32_t kKyrMethodBind = 422;        // manager: bind a table to a template
-constexpr uint32_t kKyrMethodAddRow = 329;      // data: add a row from the cells
-constexpr uint32_t kKyrMethodEndRows = 299;     // table: end the rows
-constexpr uint32_t kKyrMethodDeliver = 428;     // manager: deliver an output
-constexpr uint32_t kKyrMethodNote = 358;        // manager: a note line
+#include "velix/types.h"
 
 // Creates a data table named `name` (characters, or a text handle)
 // with the title `title`: entries 143 "kyr", 146 "data", 144 (out: the
@@ -72,3 +73,107 @@ int32_t kyr_table_deliver(HostObject* manager, HostObject* output);
 // Writes `text` as one note line of the listing, justified by `justify`
 // ('l' left, 'c' centred): entries 577 text, 280 1, 371 1, 273 justify.
 int32_t kyr_note(HostObject* manager, HostText* text, char justify);
+
+// ---------------------------------------------------------------------------
+// Groups and listing lines.
+
+// Opens an output group named `name` with the label `label`: entries 144
+// (out: the group), 435 0, 138 name, 296 label.  out: *group.
+int32_t kyr_group_open(HostObject* manager, std::string_view name, HostText* label, HostObject** group);
+// Closes a group through the close entry of its own class (operation 4); 0
+// for a null group or a class without a close entry.
+int32_t kyr_group_close(HostObject* group);
+
+// The same with the failure rule: a failed call is reported; the open gives
+// 0 then, and 0 also when there is no manager.
+HostObject* open_output_group(HostObject* manager, std::string_view name, HostText* label);
+void close_output_group(HostObject* group);
+
+// Writes `text` as one left-justified line of the listing; false (after
+// xprrlog) when the call fails or there is no manager.
+bool listing_line(HostObject* manager, HostText* text);
+
+// ---------------------------------------------------------------------------
+// A data table of text, integer and double columns built row by row.
+
+class OutputTable {
+public:
+    // Creates the data table `name` titled `title`, bound to `templatePath`;
+    // a `titleText` sets the template variable "titletext".  Without a
+    // manager the table is not ok and every call does nothing.
+    OutputTable(HostObject* manager, std::string_view name, HostText* title, std::string_view templatePath,
+                HostText* titleText = nullptr);
+    void text_column(const std::string& name, int32_t width);
+    void int_column(const std::string& name);
+    void double_column(const std::string& name);
+    bool end_columns();  // ends the columns and binds the table
+    void set_text(size_t column, const std::string& text);
+    void set_int(size_t column, int32_t v);
+    void set_double(size_t column, double v);
+    bool add_row();
+    bool deliver();  // ends the rows and delivers
+    bool ok() const { return ok_; }
+
+private:
+    // Applies the failure rule to a call's status; the table's state after it.
+    bool check(int32_t status);
+
+    struct Column {
+        std::string name;
+        int kind = 0;  // kKyrTextHandle, kKyrInt or kKyrDouble
+        int32_t width = 0;
+        HostText* text = nullptr;  // the text cell
+        int32_t integer = 0;
+        double number = 0.0;
+    };
+    HostObject* manager_;
+    HostObject* table_ = nullptr;
+    HostObject* handle_ = nullptr;
+    std::string templatePath_;
+    HostText* titleText_ = nullptr;
+    std::vector<Column> columns_;
+    bool ok_ = true;
+};
+
+// ---------------------------------------------------------------------------
+// A factoid: labelled values, one entry per call.
+
+class FactoidTable {
+public:
+    // Creates the factoid `name` titled `title` with its template path.
+    FactoidTable(HostObject* manager, std::string_view name, std::string_view templatePath, HostText* title);
+    // A value in the host's default number format.
+    void entry(HostText* label, double value);
+    // A value with its display width and decimals, and the entry style when
+    // `style` is not negative.
+    void entry(HostText* label, double value, int32_t width, int32_t decimals, int32_t style = -1);
+    bool end();  // ends the entries; false when any call failed
+    bool ok() const { return ok_; }
+
+private:
+    bool check(int32_t status);
+    HostObject* table_ = nullptr;
+    bool ok_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// A matrix table, published in one call.
+
+struct MatrixTable {
+    HostText* templatePath = nullptr;
+    HostText* name = nullptr;
+    HostText* title = nullptr;
+    const double* values = nullptr;  // stored as `storage` says
+    int32_t rows = 0;
+    int32_t columns = 0;
+    const NameRecord* rowLabels = nullptr;     // or 0
+    const NameRecord* columnLabels = nullptr;  // or 0
+    const char* rowNames = nullptr;            // fixed-width row names, or 0 ...
+    int32_t rowNameWidth = 0;                  // ... and their width
+    const char* storage = "sc";                // "sc" packed symmetric, "c" by columns, ...
+    int32_t labelStyle = 0;                    // entry 278
+    int32_t pieceStyle = -1;                   // entry 393 when not negative
+};
+
+// Publishes the matrix table; a failure is reported.  Returns the status.
+int32_t kyr_publish_matrix(HostObject* manager, const MatrixTable& m);

@@ -3,10 +3,11 @@
 // stage can run without them.
 #include "host/scratch_file.h"
 
+#include "velix/codes.h"
 #include "velix/host.h"
 
 void scratch_check(int32_t status) {
     if (status == 0) return;
     xprrlog(0, status);
-    xexit(kScratchFileFailure, 0);
+    xexit(kLevelHostFailure, 0);
 }

@@ -5,10 +5,7 @@
 
 #include <cstdint>
 
-// Return code of a step ended by a failed scratch-file call.
-constexpr int32_t kScratchFileFailure = 1020;
-
 // in: the status of a scratch-file call (xcopen, xcpoint, xcread, xcwrite,
 // xcclose).  0 returns; any other status is reported (xprrlog) and ends the
-// step with kScratchFileFailure.
+// step with kLevelHostFailure.
 void scratch_check(int32_t status);

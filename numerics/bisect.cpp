@@ -19,12 +19,10 @@
 
 namespace {
 
-// Unit roundoff 2^-53 and the smallest normalised double.
-constexpr double kMachep = 1.1102230246251565e-16;
-constexpr double kDblMin = 2.2250738585072014e-308;
-// sqrt(DBL_MAX): above this a vector is first divided by its largest
-// component so that its squared norm cannot overflow.
-constexpr double kSqrtDblMax = 1.3407807929942596e+154;
+using velix::kMachEps;
+using velix::kDblMin;
+using velix::kSqrtDblMax;
+
 // Iterations after which inverse iteration gives up on a vector that does
 // not grow (the accepted warnings all come by iteration 10; see ztinvit).
 constexpr int kMaxInverseIterations = 60;
@@ -42,7 +40,7 @@ int64_t sturm(const Tridiagonal& t, int64_t p, int64_t q, double x) {
     int64_t count = p;
     double u = 1.0;
     for (int64_t i = p; i <= q; ++i) {
-        const double v = u == 0.0 ? std::fabs(t.e[i]) / kMachep : t.e2[i] / u;
+        const double v = u == 0.0 ? std::fabs(t.e[i]) / kMachEps : t.e2[i] / u;
         u = t.d[i] - x - v;
         if (u < 0.0) ++count;
     }
@@ -127,7 +125,7 @@ int32_t zbisect(int32_t n, int32_t m, double eps1, double* t, double* w, int16_t
     const Tridiagonal td{d, e, e2};
 
     for (int64_t i = 1; i < n; ++i)
-        if (std::fabs(e[i]) <= kMachep * (std::fabs(d[i]) + std::fabs(d[i - 1]))) e2[i] = 0.0;
+        if (std::fabs(e[i]) <= kMachEps * (std::fabs(d[i]) + std::fabs(d[i - 1]))) e2[i] = 0.0;
 
     double lb = 0.0;
     double ub = 0.0;
@@ -135,7 +133,7 @@ int32_t zbisect(int32_t n, int32_t m, double eps1, double* t, double* w, int16_t
     // The widening is kept at least DBL_MIN: for the zero matrix the bounds
     // are both 0.0, and an empty interval [0, 0) would hold none of its
     // (zero) eigenvalues.
-    const double tnorm = std::max(kMachep * std::max(std::fabs(lb), std::fabs(ub)), kDblMin);
+    const double tnorm = std::max(kMachEps * std::max(std::fabs(lb), std::fabs(ub)), kDblMin);
     lb -= n * tnorm;
     ub += n * tnorm;
 
@@ -165,7 +163,7 @@ int32_t zbisect(int32_t n, int32_t m, double eps1, double* t, double* w, int16_t
             double xl = 0.0;
             double xu = 0.0;
             gersch(td, p, q, &xl, &xu);
-            const double tn = kMachep * std::max(std::fabs(xl), std::fabs(xu));
+            const double tn = kMachEps * std::max(std::fabs(xl), std::fabs(xu));
             const double tol = eps1 > 0.0 ? eps1 : tn;
             xl = std::max(t1, xl - (q - p + 1) * tn);
             xu = std::min(t2, xu + (q - p + 1) * tn);
@@ -184,7 +182,7 @@ int32_t zbisect(int32_t n, int32_t m, double eps1, double* t, double* w, int16_t
                 x0 = std::min(x0, upper[k]);
                 for (;;) {
                     const double x1 = (lo + x0) * 0.5;
-                    if (x0 - lo <= 2.0 * kMachep * (std::fabs(lo) + std::fabs(x0)) + std::fabs(tol))
+                    if (x0 - lo <= 2.0 * kMachEps * (std::fabs(lo) + std::fabs(x0)) + std::fabs(tol))
                         break;
                     // A midpoint that no longer splits the interval ends
                     // the bisection as well (possible only for a zero
@@ -347,7 +345,7 @@ int32_t ztinvit(int32_t n, int32_t m, const double* t, const double* w, int16_t*
                 // Grouping threshold: eigenvalues closer than 1e-3 of the
                 // block norm get vectors orthogonalised against each other.
                 eps2 = 1.0e-3 * norm;
-                eps3 = kMachep * norm;
+                eps3 = kMachEps * norm;
                 const double uk = static_cast<double>(q - p + 1);
                 eps4 = uk * eps3;
                 start = eps4 / std::sqrt(uk);
@@ -385,19 +383,19 @@ int32_t ztinvit(int32_t n, int32_t m, const double* t, const double* w, int16_t*
                 // warning once enough iterations have been spent.
                 if (s >= 1.0) break;
                 if (its >= 3 && s >= 0.01) {
-                    code = -10;
+                    code = kZtinvitSlow;
                     break;
                 }
                 if (its >= 10 && s >= 1.0e-4) {
-                    code = -20;
+                    code = kZtinvitSlower;
                     break;
                 }
                 if (its >= 10 && s > 0.0) {
-                    code = -30;
+                    code = kZtinvitSlowest;
                     break;
                 }
                 if (!std::isfinite(s) || its >= kMaxInverseIterations) {
-                    code = -40;
+                    code = kZtinvitNoGrowth;
                     break;
                 }
                 if (s == 0.0) {
@@ -409,7 +407,7 @@ int32_t ztinvit(int32_t n, int32_t m, const double* t, const double* w, int16_t*
                 }
                 forward_eliminate(td, p, q, wk);
             }
-            if (!store_normalised(wk.v, p, q, zr)) code = -40;
+            if (!store_normalised(wk.v, p, q, zr)) code = kZtinvitNoGrowth;
             result = std::min(result, code);
             x0 = x1;
         }

@@ -49,5 +49,12 @@ int32_t zbisect(int32_t n, int32_t m, double eps1, double* t, double* w, int16_t
 // did not grow within 60 iterations or its iterate ceased to be finite (the
 // iterate is then normalised and stored when it is finite and nonzero,
 // else the vector is stored as 0.0).
+enum ZtinvitStatus : int32_t {
+    kZtinvitConverged = 0,
+    kZtinvitSlow = -10,       // accepted after 3 iterations, growth >= 0.01
+    kZtinvitSlower = -20,     // after 10 iterations, growth >= 1e-4
+    kZtinvitSlowest = -30,    // after 10 iterations, growth below 1e-4
+    kZtinvitNoGrowth = -40,   // no growth within the iteration limit, or not finite
+};
 int32_t ztinvit(int32_t n, int32_t m, const double* t, const double* w, int16_t* ind,
                 double* z, double* rv);

@@ -25,7 +25,7 @@ namespace {
 // normal double, so that the factor's diagonal is representable.
 constexpr double kZeroMatrixDiagonal = 1.491668147e-154;
 
-double default_tol() { return std::exp(std::log(1.110223024625157e-16) / 3.0); }
+double default_tol() { return std::exp(std::log(velix::kMachEpsWritten) / 3.0); }
 
 // Symmetric interchange of rows and columns i < j of the packed matrix.
 void sym_swap(double* a, int32_t n, int32_t i, int32_t j) {

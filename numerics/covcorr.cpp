@@ -93,7 +93,7 @@ int32_t zcovinv(int32_t detonly, int32_t form, int32_t n, double tolA, double to
     if (n < 1) return 0;
     if (form == 2) return dodiag(detonly, n, tolA, tolB, a, info);
     double maxdiag = 0.0;
-    double minsd = DBL_MAX;
+    double minsd = velix::kDblMax;
     double logsum = 0.0;
     for (int32_t i = 0; i < n; ++i) {
         const double v = std::fabs(a[pk_lower(i, i)]);

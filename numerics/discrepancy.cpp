@@ -16,6 +16,7 @@
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
 #include "numerics/kernel_support.h"
+#include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/proc_context.h"
 #include "velix/types.h"
@@ -25,7 +26,6 @@ using velix::pk;
 
 namespace {
 
-constexpr int32_t kGroupProc = 352;
 constexpr int32_t kLabelLogDet = 601;  // message of the Label2 column
 // Host code of the special missing value ".M" (0 ".", 1 "._", 2 ".A").
 constexpr int kMissingKindM = 2 + ('M' - 'A');
@@ -140,7 +140,7 @@ void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double l
             std::snprintf(text, sizeof text, "1.0E%-8d", static_cast<int32_t>(exponent));
         else
             std::snprintf(text, sizeof text, "Infinity");
-        determinant = DBL_MAX;
+        determinant = velix::kDblMax;
     } else {
         determinant = std::exp(logDet);
         // Six significant digits fit 12 characters for every positive
@@ -153,12 +153,12 @@ void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double l
     std::memcpy(charDet, text, charLen);
 
     HostObject* table = nullptr;
-    HostText* title = kyrmsg(kGroupProc, titleNumber);
+    HostText* title = kyrmsg(kMsgProc, titleNumber);
     if (kyr_failed(kyr_table_create(ctx->kyrManager, tableName, title, &table))) return;
-    HostText* label1 = kyrmsg(kGroupProc, rowLabelNumber);
-    HostText* label2 = kyrmsg(kGroupProc, kLabelLogDet);
+    HostText* label1 = kyrmsg(kMsgProc, rowLabelNumber);
+    HostText* label2 = kyrmsg(kMsgProc, kLabelLogDet);
     double logCell = logDet;
-    const KyrArg charWidth[] = {kyr_int(289, charLen)};
+    const KyrArg charWidth[] = {kyr_int(kAttrWidth, charLen)};
     if (kyr_failed(kyr_table_column(table, 66, "Label1", &label1))) return;
     if (kyr_failed(kyr_table_column(table, 5, "Determinant", &determinant))) return;
     if (kyr_failed(kyr_table_column(table, 20, "CharDet", charDet, charWidth, 1))) return;

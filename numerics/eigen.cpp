@@ -11,20 +11,16 @@
 #include <cstring>
 
 #include "numerics/bisect.h"
+#include "numerics/kernel_support.h"
 #include "numerics/tridiag.h"
 #include "velix/host_vector.h"
 
 namespace {
 
-// Unit roundoff 2^-53 and its square root.
-constexpr double kMachep = 1.1102230246251565e-16;
-constexpr double kSqrtMachep = 1.0536712127723509e-08;
-// Smallest normalised double.
-constexpr double kDblMin = 2.2250738585072014e-308;
-// Result codes of zeigen2.
-constexpr int32_t kInvalidCall = 99;
-constexpr int32_t kBisectionShort = 98;
-constexpr int32_t kDependentCluster = 97;
+using velix::kMachEps;
+using velix::kSqrtMachEps;
+using velix::kDblMin;
+
 
 }  // namespace
 
@@ -39,7 +35,7 @@ constexpr int32_t kDependentCluster = 97;
 int32_t zeigen2(int32_t n, double* ap, double* ev, int32_t m, double* z, double* work) {
     if (n < 1 || m < 0 || m > n || ap == nullptr || ev == nullptr || work == nullptr ||
         (m > 0 && z == nullptr))
-        return kInvalidCall;
+        return kZeigen2InvalidCall;
     const int64_t nn = n;
     double* tw = work;
     double* saved = work + 5 * nn;
@@ -49,19 +45,19 @@ int32_t zeigen2(int32_t n, double* ap, double* ev, int32_t m, double* z, double*
     bool fallback = false;
     if (zimtqlv(n, tw, ev, tags, work + 4 * nn) != 0) {
         std::memcpy(tw, saved, sizeof(double) * 3 * nn);
-        if (zbisect(n, n, 0.0, tw, ev, tags, work + 4 * nn) < n) return kBisectionShort;
+        if (zbisect(n, n, 0.0, tw, ev, tags, work + 4 * nn) < n) return kZeigen2BisectionShort;
         fallback = true;
     } else {
         std::reverse(ev, ev + n);
         std::reverse(tags, tags + n);
         tw[2 * nn] = 2.0;  // the order flag ztinvit reads: descending
     }
-    if (m == 0) return fallback ? -1 : 0;
+    if (m == 0) return fallback ? kZeigen2Fallback : 0;
     const int32_t code = ztinvit(n, m, tw, ev, tags, z, work + 4 * nn);
     ztrbak3(n, m, ap, z);
-    if (m > 1 && zeiggrp(n, m, tw, ev, z, work + 4 * nn) != 0) return kDependentCluster;
+    if (m > 1 && zeiggrp(n, m, tw, ev, z, work + 4 * nn) != 0) return kZeigen2DependentCluster;
     zeigref(n, m, z);
-    return fallback ? code - 1 : code;
+    return fallback ? code + kZeigen2Fallback : code;
 }
 
 int32_t zeiggrp(int32_t n, int32_t m, const double* t, const double* ev, double* z, double* wk) {
@@ -72,7 +68,7 @@ int32_t zeiggrp(int32_t n, int32_t m, const double* t, const double* ev, double*
     for (int64_t i = 1; i < n; ++i) norm += std::fabs(d[i]) + std::fabs(e[i]);
     // Eigenvalues closer than 1000 units of roundoff of the matrix norm are
     // not separated by the computation; their vectors are checked together.
-    const double thr = 1000.0 * kMachep * norm;
+    const double thr = 1000.0 * kMachEps * norm;
     // A remaining column norm this small is an exactly dependent vector.
     const double tiny = 10.0 * kDblMin;
     double* qraux = wk;
@@ -160,17 +156,17 @@ int32_t modqrd(int32_t k, int32_t n, const int32_t* idx, int32_t* jpvt, double t
 void zeigref(int32_t n, int32_t m, double* z) {
     // Components at the level of accumulated roundoff are cleared so that
     // the sign decision below is not made on noise.
-    const double zero_level = 100.0 * kMachep * n;
+    const double zero_level = 100.0 * kMachEps * n;
     for (int64_t r = 0; r < m; ++r) {
         double* v = z + r * static_cast<int64_t>(n);
         for (int64_t i = 0; i < n; ++i)
             if (std::fabs(v[i]) <= zero_level) v[i] = 0.0;
         double decide = zvsum(v, n);
-        if (std::fabs(decide) < kSqrtMachep) {
+        if (std::fabs(decide) < kSqrtMachEps) {
             decide = 0.0;
             double best = 0.0;
             for (int64_t i = 0; i < n; ++i) {
-                if (std::fabs(v[i]) > best + kSqrtMachep) {
+                if (std::fabs(v[i]) > best + kSqrtMachEps) {
                     best = std::fabs(v[i]);
                     decide = v[i];
                 }

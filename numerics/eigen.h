@@ -35,6 +35,12 @@
 // singular matrix leaves a block of roundoff-sized eigenvalues that the QL
 // convergence test cannot accept), at most carrying the slow-convergence
 // warning of the inverse iteration.
+enum Zeigen2Status : int32_t {
+    kZeigen2Fallback = -1,          // added to the result: the bisection fallback ran
+    kZeigen2DependentCluster = 97,
+    kZeigen2BisectionShort = 98,
+    kZeigen2InvalidCall = 99,
+};
 int32_t zeigen2(int32_t n, double* ap, double* ev, int32_t m, double* z, double* work);
 
 // Rank check of the clusters of close eigenvalues among the first m.

@@ -11,14 +11,12 @@
 
 #include <cstdint>
 
+#include "numerics/kernel_support.h"
+
 namespace velix {
 
-// Machine constants shared by the special-function family.
-constexpr double kMachEps = 1.1102230246251565e-16;       // 2^-53
-constexpr double kDblMin = 2.2250738585072014e-308;
-constexpr double kDblMax = 1.7976931348623157e+308;
-constexpr double kSqrtDblMin = 1.491668146240041e-154;
-constexpr double kSqrtDblMax = 1.3407807929942596e+154;
+// Constants of the special-function family (the machine constants come
+// from kernel_support.h).
 constexpr double kLogSqrt2Pi = 0.9189385332046728;        // log(sqrt(2 pi))
 constexpr double kExpUnderflow = -708.3964185;            // exp() below this is taken as 0
 constexpr double kLogDblMax = 709.78271289339;            // log(DBL_MAX)

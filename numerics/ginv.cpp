@@ -18,21 +18,22 @@
 #include <cstring>
 
 #include "host/fields.h"
+#include "host/internal_error.h"
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
+#include "numerics/kernel_support.h"
 #include "numerics/tridiag.h"
+#include "velix/codes.h"
 #include "velix/host_vector.h"
 #include "velix/packed_index.h"
 
 namespace {
 
-constexpr int32_t kGroup = 549;
-// Smallest normalised double, its square root, the largest double, and the
-// square root of the unit roundoff 2^-53.
-constexpr double kDblMin = 2.2250738585072014e-308;
-constexpr double kSqrtDblMin = 1.491668146240041e-154;
-constexpr double kDblMax = 1.7976931348623157e+308;
-constexpr double kSqrtMachep = 1.0536712127723509e-08;
+using velix::kDblMin;
+using velix::kSqrtDblMin;
+using velix::kDblMax;
+using velix::kSqrtMachEps;
+
 // A parameter whose standard deviation falls below this gets a note.
 constexpr double kTinyStdDev = 1e-6;
 
@@ -46,7 +47,7 @@ bool note(HostObject* mgr, HostText* text, char justify) {
 // Creates a data table with its name and title message; 0 on failure.
 HostObject* create_table(HostObject* mgr, const char* name, int32_t titleNumber) {
     HostObject* data = nullptr;
-    if (kyr_failed(kyr_table_create(mgr, name, kyrmsg(kGroup, titleNumber), &data))) return nullptr;
+    if (kyr_failed(kyr_table_create(mgr, name, kyrmsg(kMsgNlp, titleNumber), &data))) return nullptr;
     return data;
 }
 
@@ -70,9 +71,9 @@ bool column(HostObject* data, int32_t kind, const char* name, void* cell, int32_
             int32_t displayWidth = 0, bool labelled = false) {
     KyrArg extra[3];
     int32_t k = 0;
-    if (width > 0) extra[k++] = kyr_int(289, width);
-    if (displayWidth > 0) extra[k++] = kyr_int(272, displayWidth);
-    if (labelled) extra[k++] = kyr_counted(339, name, static_cast<int32_t>(std::strlen(name)));
+    if (width > 0) extra[k++] = kyr_int(kAttrWidth, width);
+    if (displayWidth > 0) extra[k++] = kyr_int(kAttrDisplayWidth, displayWidth);
+    if (labelled) extra[k++] = kyr_counted(kAttrTemplatePath, name, static_cast<int32_t>(std::strlen(name)));
     return !kyr_failed(kyr_table_column(data, kind, name, cell, extra, k));
 }
 
@@ -96,7 +97,7 @@ ParamName name_of(const NameRecord* names, int32_t i) {
 
 void note_name(HostObject* mgr, int32_t number, const NameRecord* names, int32_t i) {
     const ParamName p = name_of(names, i);
-    note(mgr, kyrmsgs(kGroup, number, p.length, p.text), 'l');
+    note(mgr, kyrmsgs(kMsgNlp, number, p.length, p.text), 'l');
 }
 
 // Blank-padded copy of text into a field of width characters.
@@ -121,9 +122,9 @@ int32_t zcovgiv(int32_t print, int32_t mode, int32_t n, int32_t nzero, double to
     for (int64_t i = 0; i < n; ++i)
         for (int64_t j = 0; j <= i; ++j) z[i * nn + j] = z[j * nn + i] = a[pk(i, j)];
     ztred2(n, z, d, e);
-    if (ztql2(n, z, d, e, '1') != 0) return -1;
+    if (ztql2(n, z, d, e, '1') != 0) return kZcovgivQlFailed;
     const int32_t count = evzero(print, n, nzero, tol, d, e, mgr, table);
-    if (count < 0) return -2;
+    if (count < 0) return kZcovgivRejected;
     std::memcpy(d, e, sizeof(double) * static_cast<size_t>(n));
     for (int64_t i = 0; i < n; ++i)
         for (int64_t j = 0; j <= i; ++j) {
@@ -209,7 +210,7 @@ void evprit(int32_t print, int32_t n, int32_t count, double tol, const double* e
         if (kyr_failed(kyr_table_add_row(data))) return;
     }
     if (!finish_table(mgr, data, output)) return;
-    if (marked > 0) note(mgr, kyrmsgs(kGroup, 202, count), 'c');
+    if (marked > 0) note(mgr, kyrmsgs(kMsgNlp, 202, count), 'c');
 }
 
 int32_t dodiag(int32_t print, int32_t n, char* flags, double tol1, double tol2,
@@ -230,7 +231,7 @@ int32_t dodiag(int32_t print, int32_t n, char* flags, double tol1, double tol2,
         }
     }
     if (print && mgr != nullptr && count >= 1) {
-        if (!note(mgr, kyrmsg(kGroup, 340), 'l')) return count;
+        if (!note(mgr, kyrmsg(kMsgNlp, 340), 'l')) return count;
         for (int32_t i = 0; i < n; ++i)
             if (flags[i] == '0') note_name(mgr, 204, names, i);
     }
@@ -261,8 +262,8 @@ int32_t zcovlid(int32_t print, int32_t mode, int32_t n, double tol1, double tol2
         smin = std::min(smin, s[i]);
     }
     if (dmax <= kSqrtDblMin) {
-        xpmlog(kGroup, 205);
-        if (print && mgr != nullptr) note(mgr, kyrmsg(kGroup, 205), 'l');
+        xpmlog(kMsgNlp, 205);
+        if (print && mgr != nullptr) note(mgr, kyrmsg(kMsgNlp, 205), 'l');
         std::fill(a, a + static_cast<int64_t>(n) * (n + 1) / 2, 0.0);
         return 0;
     }
@@ -337,7 +338,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
              const double* x, const double* s, const double* a, double* coef, HostObject* mgr,
              HostObject** table) {
     if (!print || mgr == nullptr) return;
-    if (!note(mgr, kyrmsg(kGroup, 340), 'l')) return;
+    if (!note(mgr, kyrmsg(kMsgNlp, 340), 'l')) return;
     int32_t pivoted = 0;
     for (int32_t j = 0; j < n; ++j) pivoted += flags[j] == '1' ? 1 : 0;
 
@@ -352,7 +353,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
         }
         *constant = c;
         // Terms below this share of the row's size are roundoff.
-        return (std::max(1.0, std::fabs(c)) + sum) * kSqrtMachep / std::max(pivoted, 1);
+        return (std::max(1.0, std::fabs(c)) + sum) * kSqrtMachEps / std::max(pivoted, 1);
     };
 
     int32_t maxTerms = 0;
@@ -372,7 +373,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
         maxTerms = std::max(maxTerms, terms);
     }
 
-    if (maxTerms > 0 && note(mgr, kyrmsg(kGroup, 206), 'l')) {
+    if (maxTerms > 0 && note(mgr, kyrmsg(kMsgNlp, 206), 'l')) {
         HostAllocator* pool = xmpoolc(0, 1024, 4096);
         if (pool == nullptr) {
             xmemmsg(0);
@@ -415,8 +416,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
             for (int32_t j = 0; j < n; ++j) {
                 if (flags[j] != '1' || std::fabs(coef[j]) < cut) continue;
                 if (t == maxTerms) {
-                    xebug("LinDep: more dependency terms than the table holds", 9999);
-                    xexit(9999, 0);
+                    internal_error("LinDep: more dependency terms than the table holds");
                 }
                 fill_field(sign_cell(t), 3, coef[j] < 0.0 ? " - " : " + ", 3);
                 values[1 + t] = std::fabs(coef[j]);

@@ -33,6 +33,10 @@
 // Returns 0 for n < 1; -1 when the QL iteration fails; -2 when evzero
 // rejects the request (nzero > n); otherwise the number of eigenvalues
 // treated as zero.
+enum ZcovgivStatus : int32_t {
+    kZcovgivQlFailed = -1,
+    kZcovgivRejected = -2,
+};
 int32_t zcovgiv(int32_t print, int32_t mode, int32_t n, int32_t nzero, double tol, double* a,
                 double* d, double* z, double* e, HostObject* mgr, HostObject** table);
 

@@ -7,8 +7,33 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "velix/packed_index.h"
+
+namespace velix {
+
+// Machine constants of IEEE double precision, once for every kernel.
+constexpr double kMachEps = std::numeric_limits<double>::epsilon() / 2;  // unit roundoff 2^-53
+constexpr double kDblMin = std::numeric_limits<double>::min();           // smallest normal double
+constexpr double kDblMax = std::numeric_limits<double>::max();
+// The unit roundoff as the kernels' and the procedure's tolerances were set
+// from it: 2^-53 written to 16 digits, which reads back two units in the
+// last place above 2^-53.  Kept apart from kMachEps so that those
+// tolerances stay what they were.
+constexpr double kMachEpsWritten = 1.110223024625157e-16;
+static_assert(kMachEpsWritten > kMachEps && kMachEpsWritten < kMachEps * (1 + 8 * kMachEps));
+// Their square roots to 16 or 17 digits (std::sqrt is not constexpr); the
+// assertions check each against the constant it comes from.
+constexpr double kSqrtMachEps = 1.0536712127723509e-08;
+constexpr double kSqrtDblMin = 1.491668146240041e-154;
+constexpr double kSqrtDblMax = 1.3407807929942596e+154;
+constexpr bool near_one(double r) { return r > 1 - 1e-14 && r < 1 + 1e-14; }
+static_assert(near_one(kSqrtMachEps * kSqrtMachEps / kMachEps));
+static_assert(near_one(kSqrtDblMin * (kSqrtDblMin / kDblMin)));
+static_assert(near_one(kSqrtDblMax * (kSqrtDblMax / kDblMax)));
+
+}  // namespace velix
 
 namespace velix::detail {
 

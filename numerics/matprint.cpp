@@ -13,6 +13,7 @@
 #include <string>
 
 #include "host/fields.h"
+#include "host/internal_error.h"
 #include "host/message_text.h"
 #include "numerics/titles.h"
 #include "velix/host.h"
@@ -44,12 +45,7 @@ constexpr int32_t kExponentOverhead = 7;
 // Title lines are split at line breaks, empty lines dropped.
 constexpr int32_t kTitleSplitFlags = kSkipEmptyPieces;
 
-[[noreturn]] void invalid_shape(char shape) {
-    char text[64];
-    xpsstr(text, sizeof text, "zpmval: invalid shape=%c", shape);
-    xebug(text, 9999);
-    xexit(9999, 0);
-}
+[[noreturn]] void invalid_shape(char shape) { internal_errorf("zpmval: invalid shape=%c", shape); }
 
 bool valid_shape(char shape) { return std::strchr("rcsltud", shape) != nullptr && shape != '\0'; }
 

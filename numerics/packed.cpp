@@ -19,7 +19,7 @@ using velix::pk_lower;
 namespace {
 
 // Default tolerance of coscdec: 10000 units of 2^-53 (one ulp above it).
-constexpr double kCdecDefaultTol = 1.110223024625157e-16 * 10000.0;
+constexpr double kCdecDefaultTol = velix::kMachEpsWritten * 10000.0;
 // Log-determinant reported for a rank-deficient matrix (about log of the
 // smallest normal double).
 constexpr double kRankDeficientLogDet = -708.3964185;

@@ -14,13 +14,15 @@
 // In scaling mode the integrand reports values times base^-E and may raise
 // E; the running sums then follow by a factor base^(old E - new E).
 #include "numerics/quadrature.h"
+#include "numerics/kernel_support.h"
 
 #include <cmath>
 
 namespace {
 
+using velix::kDblMax;
+
 constexpr double kBig = 1.3407807929943e+154;
-constexpr double kDblMax = 1.7976931348623157e+308;
 constexpr int kFirstPassCap = 10000;
 constexpr int kTermCap = 32767;
 

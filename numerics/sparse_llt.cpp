@@ -13,16 +13,19 @@
 #include <cmath>
 #include <cstdio>
 
+#include "host/internal_error.h"
+#include "numerics/kernel_support.h"
 #include "numerics/matprint.h"
 #include "numerics/updates.h"
+#include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/host_vector.h"
 #include "velix/packed_index.h"
 
 namespace {
 
-// Smallest normalised double.
-constexpr double kDblMin = 2.2250738585072014e-308;
+using velix::kDblMin;
+
 // zslltf5: a new pivot square must exceed this to be taken ...
 constexpr double kAddPivotFloor = 1e6 * kDblMin;
 // ... and one at or above this (but not above the floor) is merely
@@ -31,12 +34,7 @@ constexpr double kAddIndefinite = -1e-8;
 // A rotated value outside the pattern of L up to this size is dropped.
 constexpr double kDropLimit = 1e-6;
 
-[[noreturn]] void structural_fault(const char* what) {
-    char line[160];
-    std::snprintf(line, sizeof line, "sparse factor: %s", what);
-    xebug(line, 9999);
-    xexit(9999, 0);
-}
+[[noreturn]] void structural_fault(const char* what) { internal_errorf("sparse factor: %s", what); }
 
 // Position of column c in row r of the pattern, or -1.
 int32_t find_entry(const int32_t* ija, int32_t r, int32_t c) {
@@ -113,9 +111,9 @@ int32_t factor_rows(int32_t k0, int32_t n, double tol, const int32_t* ijaL, cons
 int32_t zslltco(int32_t mode, int32_t n, int32_t nnz, const int32_t* irow, const int32_t* icol,
                 const double* val, int32_t* ija, double* sa) {
     for (int32_t k = 0; k < nnz; ++k)
-        if (irow[k] < 0 || irow[k] >= n || icol[k] < 0 || icol[k] >= n) return 4;
+        if (irow[k] < 0 || irow[k] >= n || icol[k] < 0 || icol[k] >= n) return kZslltcoIndexOutside;
     for (int32_t k = 0; k < nnz; ++k)
-        if (irow[k] < icol[k]) return 1;
+        if (irow[k] < icol[k]) return kZslltcoAboveDiagonal;
     const bool structure = mode != 1;
     const bool values = mode != 0;
     if (structure) {
@@ -138,7 +136,7 @@ int32_t zslltco(int32_t mode, int32_t n, int32_t nnz, const int32_t* irow, const
         for (int32_t i = 0; i < n; ++i) {
             lsort2(ija[i + 1] - ija[i], ija + ija[i], sa + ija[i]);
             for (int32_t p = ija[i] + 1; p < ija[i + 1]; ++p)
-                if (ija[p] == ija[p - 1]) return 2;
+                if (ija[p] == ija[p - 1]) return kZslltcoRepeatedColumn;
             sa[i] = 0.0;
         }
         sa[n] = ija[n] - (n + 1);
@@ -152,7 +150,7 @@ int32_t zslltco(int32_t mode, int32_t n, int32_t nnz, const int32_t* irow, const
             sa[irow[k]] = val[k];
         } else if (!structure) {
             const int32_t p = find_entry(ija, irow[k], icol[k]);
-            if (p < 0) return 3;
+            if (p < 0) return kZslltcoNotInStructure;
             sa[p] = val[k];
         }
     }
@@ -451,7 +449,7 @@ int32_t values_per_line() {
 char separator() {
     const char* text = nullptr;
     int32_t length = 0;
-    return wkread(549, 258, &text, &length) == 0 && length > 0 ? text[0] : ':';
+    return wkread(kMsgNlp, 258, &text, &length) == 0 && length > 0 ? text[0] : ':';
 }
 
 // One printed row: the number, the separator, then the values of the

@@ -23,7 +23,7 @@
 // vector position of each factor row, negative for a row that is skipped.
 //
 // Structural faults (an entry outside the factor's pattern, a permutation
-// that is not one) end the step with exit 9999 after an "internal error:"
+// that is not one) end the step with kLevelInternal after an "internal error:"
 // line; numerical trouble is reported by the result and neutralised by a
 // zero reciprocal diagonal.  Nothing here allocates.  The argument orders
 // and result conventions below are the ones to use: zslltnf's nonzero
@@ -44,6 +44,13 @@
 // index lies outside 0 .. n-1 (nothing is written then); -(i+1) when the
 // diagonal value of row i has magnitude <= DBL_MIN (mode 1: every row;
 // mode 2: the rows that have off-diagonal entries).
+enum ZslltcoStatus : int32_t {
+    kZslltcoOk = 0,
+    kZslltcoAboveDiagonal = 1,
+    kZslltcoRepeatedColumn = 2,
+    kZslltcoNotInStructure = 3,
+    kZslltcoIndexOutside = 4,
+};
 int32_t zslltco(int32_t mode, int32_t n, int32_t nnz, const int32_t* irow, const int32_t* icol,
                 const double* val, int32_t* ija, double* sa);
 
@@ -51,7 +58,7 @@ int32_t zslltco(int32_t mode, int32_t n, int32_t nnz, const int32_t* irow, const
 // whose factor row max(perm[i], perm[j]) is >= k0 into L's pattern
 // (column min(perm[i], perm[j])).  With mask (non-null), maskperm receives
 // maskperm[perm[i]] = mask[i] and inactive variables are left out.
-// perm null means the identity.  An entry with no place in L: exit 9999.
+// perm null means the identity.  An entry with no place in L: kLevelInternal.
 void zslltiu(const int32_t* mask, int32_t* maskperm, int32_t k0, int32_t n, const int32_t* ijaA,
              const int32_t* ijaL, const int32_t* perm, const double* saA, double* saL);
 
@@ -99,7 +106,7 @@ int32_t zslltra(int32_t n, int32_t j, const int32_t* mask, int32_t* maskperm, do
 // plane rotations (a Cholesky rank-one update), so that the stored factor
 // is the Cholesky factor of the remaining active submatrix.  A rotated
 // value outside L's pattern is dropped when its magnitude is at most 1e-6;
-// a larger one is an internal error (exit 9999).
+// a larger one is an internal error (kLevelInternal).
 //   w  work  n doubles
 void zslltrd(int32_t n, int32_t j, const int32_t* maskperm, const int32_t* ijaL,
              const int32_t* perm, double* saL, double* w);
@@ -151,7 +158,7 @@ void zslltpr(int32_t mode, int32_t n, const int32_t* mask, const int32_t* ija, c
 // mode 0 gathers (x[k] takes the old x[perm[k]]), so that mode 0 undoes
 // mode 1.  Visited entries are marked by adding n (0 is a valid index) and
 // restored.  An entry outside 0 .. n-1, or a perm that is not a
-// permutation, ends the step with exit 9999 (perm restored first).  n < 2
+// permutation, ends the step with kLevelInternal (perm restored first).  n < 2
 // does nothing.
 void permut(int32_t mode, int32_t n, int32_t* perm, double* x);
 

@@ -18,13 +18,12 @@
 
 namespace {
 
+using velix::kMachEps;
+using velix::kDblMin;
+using velix::kSqrtDblMin;
+
 using velix::pk_lower;
 
-// Unit roundoff 2^-53 (the eigen routines' machine precision).
-constexpr double kMachep = 1.1102230246251565e-16;
-// Smallest normalised double and its square root.
-constexpr double kDblMin = 2.2250738585072014e-308;
-constexpr double kSqrtDblMin = 1.491668146240041e-154;
 // Iterations allowed for one eigenvalue before the QL method gives up.
 constexpr int kMaxQlIterations = 50;
 
@@ -116,7 +115,7 @@ int32_t ztql2(int32_t n, double* z, double* d, double* e, int32_t vectors) {
     double b = 0.0;
     for (int64_t l = 0; l < n; ++l) {
         int iterations = 0;
-        const double h0 = kMachep * (std::fabs(d[l]) + std::fabs(e[l]));
+        const double h0 = kMachEps * (std::fabs(d[l]) + std::fabs(e[l]));
         if (b < h0) b = h0;
         int64_t m = l;
         while (m < n - 1 && std::fabs(e[m]) > b) ++m;
@@ -330,13 +329,13 @@ int32_t zimtqlv(int32_t n, double* t, double* w, int16_t* ind, double* rv1) {
                 // unless the coupling left is still significant.
                 const double r = std::fabs(rv1[l]);
                 if (r > kSqrtDblMin &&
-                    (std::fabs(w[l]) > kMachep || r > std::sqrt(kMachep) * std::fabs(w[l])))
+                    (std::fabs(w[l]) > kMachEps || r > std::sqrt(kMachEps) * std::fabs(w[l])))
                     return static_cast<int32_t>(-(l + 1));
             } else {
                 bool known_boundary = false;
                 for (; m < n - 1; ++m) {
                     const double r = std::fabs(rv1[m]);
-                    if (r <= kMachep * (std::fabs(w[m]) + std::fabs(w[m + 1])) || r <= kSqrtDblMin)
+                    if (r <= kMachEps * (std::fabs(w[m]) + std::fabs(w[m + 1])) || r <= kSqrtDblMin)
                         break;
                     if (e2[m + 1] == 0.0) {
                         known_boundary = true;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <utility>
 
+#include "host/internal_error.h"
 #include "numerics/kernel_support.h"
 #include "velix/host.h"
 #include "velix/host_vector.h"
@@ -23,11 +24,6 @@ namespace {
 // Offset of vector k in the Householder store of order n.
 int64_t hh_offset(int32_t k, int32_t n) {
     return static_cast<int64_t>(k) * n - static_cast<int64_t>(k) * (k - 1) / 2;
-}
-
-[[noreturn]] void internal_error(const char* what) {
-    xebug(what, 0);
-    xexit(9999, 0);
 }
 
 // Element (i, j), i <= j, of the packed upper factor.

@@ -58,7 +58,7 @@ void zgivapl(int32_t n, int32_t incx, int32_t incy, double c, double s, double* 
 //   work out  2n doubles: rotation t (rows k+t, k+t+1 for a left shift;
 //             rows l-1-t, l-t for a right shift) has its cosine at work[t]
 //             and its sine at work[n+t]
-// l <= k is an internal error: the step ends with 9999.
+// l <= k is an internal error: the step ends with kLevelInternal.
 void ztriprm(int32_t job, int32_t n, int32_t m, int32_t ldz, int32_t k, int32_t l, double* r,
              double* z, double* work);
 
@@ -85,7 +85,7 @@ void zconadd(ProjNewtonBlock* block, ProjNewtonWork* work, int32_t k, double* ou
 // position k on are rebuilt.  With boundsOnly, k is a variable index: it is
 // freed in the mask and removed from the list (with one active entry the
 // list is emptied whatever k is); an index that is not in the list is an
-// internal error (the step ends with 9999).  out receives 0.0.
+// internal error (the step ends with kLevelInternal).  out receives 0.0.
 void zcondrp(ProjNewtonBlock* block, ProjNewtonWork* work, int32_t k, double* out);
 
 // Copies the lower triangle of the trailing block of rows and columns

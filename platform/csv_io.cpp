@@ -12,6 +12,7 @@
 // empty or "." is missing; "._" and ".A" to ".Z" are the special missing
 // values.  Fields holding a comma, a quote or edge blanks are quoted, with
 // inner quotes doubled.
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -25,6 +26,8 @@
 
 namespace velix::platform {
 namespace {
+
+constexpr size_t kMaxNameLength = 32;  // of a variable name, as the module stores it
 
 std::string upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -122,7 +125,8 @@ bool is_name_variable(const std::string& upperName) {
 
 bool needs_quotes(const std::string& s) {
     if (s.empty()) return false;
-    if (s.front() == ' ' || s.back() == ' ') return true;
+    // A leading '#' would make a header line an attribute line.
+    if (s.front() == ' ' || s.back() == ' ' || s.front() == '#') return true;
     return s.find_first_of(",\"\r\n") != std::string::npos;
 }
 
@@ -136,11 +140,21 @@ std::string quote(const std::string& s) {
     return q + "\"";
 }
 
+// A value the reader cannot take back (an infinity or a NaN that is not a
+// missing value) is written as the missing value.
 std::string format_number(double v) {
     if (host_is_missing(v)) return missing_text(v);
+    if (!std::isfinite(v)) return ".";
     char buf[64];
     auto r = std::to_chars(buf, buf + sizeof buf, v);  // shortest form that reads back exactly
     return std::string(buf, r.ptr);
+}
+
+// A value on one line, as the reader reads it: a line break becomes a
+// blank.
+std::string one_line(std::string s) {
+    std::replace(s.begin(), s.end(), '\n', ' ');
+    return s;
 }
 
 }  // namespace
@@ -196,7 +210,7 @@ bool csv_read(const std::string& text, HostDataSet* data, std::string* error) {
             for (const std::string& item : items) {
                 std::string it = trim(item);
                 if (it.empty()) continue;
-                size_t colon = it.find(':');
+                size_t colon = it.rfind(':');
                 std::string name = upper(trim(it.substr(0, colon)));
                 int32_t len = 8;
                 if (colon != std::string::npos) {
@@ -228,6 +242,13 @@ bool csv_read(const std::string& text, HostDataSet* data, std::string* error) {
         n = trim(n);
         if (n.empty()) {
             *error = "line " + std::to_string(li + 1) + ": a variable has no name";
+            return false;
+        }
+        // A longer name would be cut by the module, and two names alike in
+        // their first 32 characters would become one.
+        if (n.size() > kMaxNameLength) {
+            *error = "line " + std::to_string(li + 1) + ": variable name " + n + " is longer than " +
+                     std::to_string(kMaxNameLength) + " characters";
             return false;
         }
         if (!seen.insert(upper(n)).second) {
@@ -316,27 +337,35 @@ bool csv_read(const std::string& text, HostDataSet* data, std::string* error) {
 
 std::string csv_write(const HostDataSet* data) {
     std::string out;
-    if (!data->type.empty()) out += "# TYPE=" + data->type + "\n";
-    if (!data->label.empty()) out += "# LABEL=" + data->label + "\n";
+    if (!data->type.empty()) out += "# TYPE=" + trim(one_line(data->type)) + "\n";
+    if (!data->label.empty()) out += "# LABEL=" + trim(one_line(data->label)) + "\n";
+    // The CHAR line also keeps a numeric _TYPE_ or _NAME_ numeric: without
+    // it the reader takes those for character.
     std::string chars;
+    bool charLine = false;
     for (const DataSetVariable& v : data->variables) {
+        charLine = charLine || v.character || is_name_variable(upper(v.name));
         if (!v.character) continue;
         if (!chars.empty()) chars += ",";
-        chars += v.name + ":" + std::to_string(v.length);
+        chars += quote(v.name + ":" + std::to_string(v.length));
     }
-    if (!chars.empty()) out += "# CHAR=" + chars + "\n";
+    if (charLine) out += "# CHAR=" + chars + "\n";
     for (size_t k = 0; k < data->variables.size(); ++k) {
         if (k) out += ",";
         out += quote(data->variables[k].name);
     }
     out += "\n";
     for (int64_t i = 0; i < data->nObs; ++i) {
+        std::string line;
         for (size_t k = 0; k < data->variables.size(); ++k) {
-            if (k) out += ",";
+            if (k) line += ",";
             const DataSetVariable& v = data->variables[k];
-            out += v.character ? quote(v.texts[i]) : format_number(v.numbers[i]);
+            line += v.character ? quote(one_line(v.texts[i])) : format_number(v.numbers[i]);
         }
-        out += "\n";
+        // A blank line is no observation to the reader: a blank value alone
+        // on its line is written quoted.
+        if (trim(line).empty()) line = "\"" + line + "\"";
+        out += line + "\n";
     }
     return out;
 }

@@ -3,8 +3,11 @@
 // values of the BY variables.  The module walks DATA= group by group
 // (xbynext) and keeps each other input data set on the group with the same
 // BY values (xbysync), so those are matched by value, not by position.
-// Output data sets collect their rows in memory and are written as CSV
-// files when they are closed or the step ends.
+// Output data sets collect their rows in memory.  When the step ends they
+// are written as CSV files, each to a scratch file in its own folder that
+// is renamed into place (an atomic replacement) only when every one of them
+// was written and the step did not fail: a failing step, or one whose disk
+// fills, leaves every existing file as it was.
 #include "platform/dataset.h"
 
 #include <algorithm>
@@ -14,8 +17,11 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "platform/print.h"
 #include "platform/session.h"
+#include "velix/codes.h"
 
 namespace velix::platform {
 namespace {
@@ -114,8 +120,10 @@ void apply_by(HostDataSet* data, const std::vector<std::string>& names, bool not
     dataset_group(data);
 }
 
-bool write_file(const HostDataSet* data, std::string* error) {
-    std::ofstream out(data->path, std::ios::binary | std::ios::trunc);
+// Writes `data` to `path`; false with *error when the file cannot be
+// written whole (a folder in its place, a full disk, a name too long).
+bool write_file(const HostDataSet* data, const std::string& path, std::string* error) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) {
         *error = "Output data set " + data->name + " cannot be written to " + data->path + ".";
         return false;
@@ -127,6 +135,14 @@ bool write_file(const HostDataSet* data, std::string* error) {
         return false;
     }
     return true;
+}
+
+// A scratch file beside `path`, so that moving it into place is a rename
+// within one file system.
+std::string scratch_path_beside(const std::string& path, size_t k) {
+    const std::filesystem::path dir = std::filesystem::path(path).parent_path();
+    const std::string name = ".velix-" + std::to_string(::getpid()) + "-" + std::to_string(k) + ".tmp";
+    return (dir.empty() ? std::filesystem::path(name) : dir / name).string();
 }
 
 HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
@@ -177,6 +193,16 @@ HostDataSet* dataset_create_output(const std::string& name, bool quoted,
         *error = "Output data set " + name + " cannot be created: folder " + dir.string() +
                  " does not exist.";
         return nullptr;
+    }
+    // Two outputs of one step in one file would overwrite each other.
+    for (const auto& other : step_sets().open) {
+        if (!other->output) continue;
+        if (std::filesystem::weakly_canonical(other->path, ec) ==
+            std::filesystem::weakly_canonical(data->path, ec)) {
+            *error = "Output data sets " + other->name + " and " + name + " name the same file " +
+                     data->path + ".";
+            return nullptr;
+        }
     }
     data->type = upper(options.type);
     data->typeGiven = !options.type.empty();
@@ -236,23 +262,54 @@ bool dataset_close(HostDataSet* data, std::string* error) {
         *error = "internal error: closing a data set that is not open.";
         return false;
     }
-    bool ok = true;
-    if ((*it)->output && (*it)->defined && !(*it)->written) {
-        ok = write_file(data, error);
-        (*it)->written = true;
+    // An output waits for the step's end, when its fate is known.
+    if (!(*it)->output) open.erase(it);
+    return true;
+}
+
+bool dataset_commit_outputs(int returnCode) {
+    std::vector<std::pair<HostDataSet*, std::string>> ready;  // data set, its scratch file
+    for (const auto& d : step_sets().open) {
+        if (!d->output || !d->defined || d->written) continue;
+        d->written = true;
+        if (returnCode < 0 || returnCode > kLevelStepEnds)  // negative: a host status ended the step
+            write_log("NOTE: Output data set " + d->name + " was not written: the step ended with return code " +
+                      std::to_string(returnCode) + ".");
+        else if (d->nObs == 0)
+            write_log("NOTE: Output data set " + d->name + " has no observations and was not written.");
+        else
+            ready.emplace_back(d.get(), scratch_path_beside(d->path, ready.size()));
     }
-    open.erase(it);
+    bool ok = true;
+    for (const auto& [d, scratch] : ready) {
+        std::string error;
+        // The rename would put a file in place of a folder or a device.
+        std::error_code ec;
+        if (std::filesystem::exists(d->path, ec) && !std::filesystem::is_regular_file(d->path, ec)) {
+            write_log("ERROR: Output data set " + d->name + " cannot replace " + d->path +
+                      ", which is not a file.");
+            ok = false;
+        } else if (!write_file(d, scratch, &error)) {
+            write_log("ERROR: " + error);
+            ok = false;
+        }
+    }
+    for (const auto& [d, scratch] : ready) {
+        std::error_code ec;
+        if (ok) {
+            std::filesystem::rename(scratch, d->path, ec);
+            if (!ec) continue;
+            write_log("ERROR: Output data set " + d->name + " cannot replace " + d->path + ": " + ec.message() + ".");
+            ok = false;
+        }
+        std::filesystem::remove(scratch, ec);
+        write_log("NOTE: Output data set " + d->name + " was not written.");
+    }
     return ok;
 }
 
 void dataset_end_step() {
     auto& s = step_sets();
-    for (const auto& d : s.open) {
-        if (!d->output || !d->defined || d->written) continue;
-        std::string error;
-        if (!write_file(d.get(), &error)) write_log("ERROR: " + error);
-        d->written = true;
-    }
     s.open.clear();
     s.byNames.clear();
 }
@@ -296,7 +353,7 @@ int32_t xbynext(HostDataSet* data) {
                 "variables: observation " + std::to_string(cur + 1) + " has " +
                 velix::platform::by_values(data, cur) + " after " +
                 velix::platform::by_values(data, prev) + ". Sort it or give NOTSORTED.");
-            xexit(1008, 0);
+            xexit(kLevelBadVariables, 0);
         }
     }
     return 1;

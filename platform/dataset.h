@@ -94,10 +94,11 @@ std::string dataset_path(const std::string& name, bool quoted);
 // sentence without a severity prefix.
 HostDataSet* dataset_open_input(const std::string& name, bool quoted,
                                 const DataSetOptions& options, std::string* error);
-// Creates an output data set; it is written when the step ends (or by
-// dataset_close) once the module has defined its variables (an output the
-// step never defined leaves any existing file alone).  Returns null with
-// *error when its folder does not exist.
+// Creates an output data set; it is written when the step ends
+// (dataset_commit_outputs) once the module has defined its variables (an
+// output the step never defined leaves any existing file alone).  Returns
+// null with *error when its folder does not exist or another output of the
+// step names the same file.
 HostDataSet* dataset_create_output(const std::string& name, bool quoted,
                                    const DataSetOptions& options, std::string* error);
 // Sets the BY variables of DATA= (names in order).  The other input data
@@ -106,11 +107,16 @@ HostDataSet* dataset_create_output(const std::string& name, bool quoted,
 // not a variable of the data set.
 bool dataset_set_by(HostDataSet* data, const std::vector<std::string>& names, bool notSorted,
                     std::string* error);
-// Writes an output data set now and frees the data set.  false with *error
-// when the file cannot be written.
+// Closes a data set: an input is freed, an output waits for the step's end.
 bool dataset_close(HostDataSet* data, std::string* error);
-// Writes every output data set of the step and frees all data sets (run by
-// the step-end hook; failures are logged).
+// At the step's end, with its return code: writes every defined output data
+// set that has observations, each to a scratch file beside it, and renames
+// them into place when all were written and the code is 0 to
+// kLevelStepEnds; otherwise every existing file stays as it was and the log
+// says which data sets were not written.  false when a file could not be
+// written or replaced (the step has then failed).
+bool dataset_commit_outputs(int returnCode);
+// Frees every data set of the step (the step-end hook).
 void dataset_end_step();
 
 // CSV form.  Parses the text of a data-set file into `data` (variables,

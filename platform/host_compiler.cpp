@@ -14,7 +14,6 @@
 #include "platform/print.h"
 #include "platform/session.h"
 #include "velix/host.h"
-#include "velix/proc_context.h"
 
 namespace {
 
@@ -312,6 +311,13 @@ int32_t cmprun(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t derivatives,
     return result;
 }
 
+int32_t cmptime(double maxSeconds, CmpWork* work) {
+    CompilerState* st = state_of(work);
+    if (!st) return finish(work, kCmpMisuse);
+    st->program->set_time_limit(maxSeconds);
+    return finish(work, 0);
+}
+
 void cmppxrc(int32_t result, CmpWork* work) {
     CompilerState* st = state_of(work);
     if (!st || result == kCmpRunEnd) return;
@@ -325,15 +331,22 @@ void cmppxrc(int32_t result, CmpWork* work) {
             text = "ERROR: An ABORT statement ended the programming statements at " + place_text(p.end_place()) + ".";
             break;
         case kCmpRunFault: {
-            const char* what = "the programming statements failed";
+            std::string what = "the programming statements failed";
             switch (p.fault()) {
                 case velix::compiler::kFaultSubscript: what = "Array subscript missing or out of range"; break;
                 case velix::compiler::kFaultNoWhen: what = "No WHEN clause of the SELECT group matched"; break;
                 case velix::compiler::kFaultDoControl: what = "Missing value or zero step in the DO loop control"; break;
                 case velix::compiler::kFaultLinkDepth: what = "LINK statements nested too deeply"; break;
+                case velix::compiler::kFaultLoopCap:
+                    what = "The programming statements ran more than " +
+                           std::to_string(velix::compiler::kMaxLoopIterations) + " loop iterations in one evaluation";
+                    break;
+                case velix::compiler::kFaultTimeLimit:
+                    what = "The time limit MAXTIME= passed while the programming statements looped";
+                    break;
                 default: break;
             }
-            text = std::string("ERROR: ") + what + " at " + place_text(p.fault_place()) + ".";
+            text = "ERROR: " + what + " at " + place_text(p.fault_place()) + ".";
             break;
         }
         default:

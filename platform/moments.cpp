@@ -23,6 +23,7 @@
 
 #include "platform/dataset.h"
 #include "platform/print.h"
+#include "velix/codes.h"
 #include "velix/packed_index.h"
 #include "velix/vardef.h"
 
@@ -31,8 +32,6 @@ using velix::vardef_divisor;
 
 namespace {
 
-constexpr int32_t kLevelNoObservation = 108;  // the BY group gives no usable moments
-constexpr int32_t kLevelBadVariable = 1008;   // a listed variable is absent or character
 
 // Neumaier's compensated sum.
 struct CompensatedSum {
@@ -65,7 +64,7 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
                double* divisor, double* sumWeights, double* nObs) {
     if (!data || !data->listsDefined || readList < 0 || readList >= kHostListCount) {
         velix::platform::write_log("ERROR: internal error: zacorr without a data set or its variable lists.");
-        return kLevelBadVariable;
+        return kLevelBadVariables;
     }
     const VariableListRecord* lists = &data->lists;
     const VariableList& read = lists->entry[readList];
@@ -75,13 +74,13 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
         const int number = read.numbers ? read.numbers[i] : 0;
         if (number < 1 || number > static_cast<int>(data->variables.size())) {
             velix::platform::write_log("ERROR: An analysis variable is not in data set " + data->name + ".");
-            return kLevelBadVariable;
+            return kLevelBadVariables;
         }
         const DataSetVariable& v = data->variables[number - 1];
         if (v.character) {
             velix::platform::write_log("ERROR: Analysis variable " + v.name + " of data set " + data->name +
                      " is character; it must be numeric.");
-            return kLevelBadVariable;
+            return kLevelBadVariables;
         }
         col[i] = v.numbers.data();
     }
@@ -90,12 +89,12 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
     if (wv == -2 || fv == -2) {
         velix::platform::write_log("ERROR: The WEIGHT or FREQ variable of data set " + data->name +
                  " must be a numeric variable of the data set.");
-        return kLevelBadVariable;
+        return kLevelBadVariables;
     }
     double probe;
     if (!vardef_divisor(vardefKind, 0.0, 0.0, 0.0, &probe)) {
         velix::platform::write_log("ERROR: internal error: impossible VARDEF kind.");
-        return kLevelBadVariable;
+        return kLevelBadVariables;
     }
 
     const int64_t groups = static_cast<int64_t>(data->groupStart.size()) - 1;
@@ -138,9 +137,9 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
     *sumWeights = wSum;
     if (used.empty() || !(wSum > 0.0)) {
         vardef_divisor(vardefKind, nSum, momentOrigin == 0 ? 1.0 : 0.0, wSum, divisor);
-        velix::platform::write_log("NOTE: No observation of data set " + data->name +
+        velix::platform::write_log("ERROR: No observation of data set " + data->name +
                  " in this BY group has every analysis value with a positive weight and frequency.");
-        return kLevelNoObservation;
+        return kLevelNoMoments;
     }
     std::vector<double> mean(n);
     for (int i = 0; i < n; ++i) mean[i] = sum[i] / wSum;

@@ -54,42 +54,8 @@
 namespace velix::platform {
 namespace {
 
-// Attribute codes of the entries.
-enum : uint16_t {
-    kAttrColumnKind = 103,
-    kAttrStorage = 105,
-    kAttrName = 138,
-    kAttrFamily = 143,
-    kAttrHandle = 144,
-    kAttrClass = 146,
-    kAttrWidth = 289,
-    kAttrValueCell = 285,
-    kAttrValue = 287,
-    kAttrLabel = 296,
-    kAttrSecondTitle = 310,
-    kAttrVariableName = 311,
-    kAttrTemplatePath = 339,
-    kAttrIndirectCell = 343,
-    kAttrMessageGroup = 383,
-    kAttrValues = 389,
-    kAttrRows = 390,
-    kAttrColumns = 391,
-    kAttrColumnNames = 399,
-    kAttrColumnNameWidth = 400,
-    kAttrColumnLabels = 402,
-    kAttrRowNames = 409,
-    kAttrRowNameWidth = 410,
-    kAttrRowLabels = 412,
-    kAttrCompiling = 433,
-    kAttrTitleKind = 440,
-    kAttrCellTexts = 464,
-    kAttrPieceLabel = 471,
-    kAttrText = 577,
-    kAttrJustify = 273,
-    kAttrDisplayWidth = 272,
-    kAttrDisplayDecimals = 270,
-    kAttrDescription = 267,
-};
+// Attribute codes and method numbers: KyrAttribute and KyrMethod of the
+// host interface.
 
 // Value types read beyond those of KyrValueType (type 67 is read by attribute 464).
 enum : uint16_t { kTypeUnsigned = 4, kTypeSigned = 9 };
@@ -114,7 +80,7 @@ struct CellBinding {
 struct KyrObject : HostObject {
     ObjKind kind = ObjKind::Anchor;
     bool closed = false;
-    int32_t messageGroup = 352;  // managers: the message group of their texts
+    int32_t messageGroup = kMsgProc;  // managers: the message group of their texts
     int32_t compiling = 0;       // managers: 1 while the statements are compiled
     OutItem item;                // the table, factoid, matrix or group being built
     TableState state = TableState::Columns;
@@ -370,7 +336,7 @@ int32_t m147_create(KyrObject* self, int32_t count, KyrArg* args) {
     if (self->kind == ObjKind::Anchor) {
         if (cls != "manager") return kKyrBadArgument;
         made = new_object(ObjKind::Manager);
-        made->messageGroup = static_cast<int32_t>(int_of(find_entry(count, args, kAttrMessageGroup), 352));
+        made->messageGroup = static_cast<int32_t>(int_of(find_entry(count, args, kAttrMessageGroup), kMsgProc));
     } else {
         ObjKind kind;
         OutItem::Type type;
@@ -647,22 +613,22 @@ struct ClassRecord {
     ClassRecord& operator=(const ClassRecord&) = delete;
 };
 
-const MethodInfo kCreate{147, m147_create};
-const MethodInfo kBeginOutput{435, m435_begin_output};
-const MethodInfo kTitle{439, m439_title};
-const MethodInfo kCompileState{431, m431_compile_state};
-const MethodInfo kOpenGroup{300, m300_open_group};
-const MethodInfo kBind{422, m422_bind};
-const MethodInfo kDeliver{428, m428_deliver};
-const MethodInfo kNote{358, m358_note};
-const MethodInfo kPublish{388, m388_publish};
-const MethodInfo kDynamic{316, m316_dynamic_variable};
-const MethodInfo kEndRows{299, m299_end_rows};
-const MethodInfo kDefineColumn{338, m338_define_column};
-const MethodInfo kEndColumns{298, m298_end_columns};
-const MethodInfo kAddRow{329, m329_add_row};
-const MethodInfo kFactoidEntry{164, m164_factoid_entry};
-const MethodInfo kMatrixPiece{462, m462_matrix_piece};
+const MethodInfo kCreate{kKyrMethodCreate, m147_create};
+const MethodInfo kBeginOutput{kKyrMethodBeginOutput, m435_begin_output};
+const MethodInfo kTitle{kKyrMethodTitle, m439_title};
+const MethodInfo kCompileState{kKyrMethodCompileState, m431_compile_state};
+const MethodInfo kOpenGroup{kKyrMethodOpenGroup, m300_open_group};
+const MethodInfo kBind{kKyrMethodBind, m422_bind};
+const MethodInfo kDeliver{kKyrMethodDeliver, m428_deliver};
+const MethodInfo kNote{kKyrMethodNote, m358_note};
+const MethodInfo kPublish{kKyrMethodPublishMatrix, m388_publish};
+const MethodInfo kDynamic{kKyrMethodDynamicVariable, m316_dynamic_variable};
+const MethodInfo kEndRows{kKyrMethodEndRows, m299_end_rows};
+const MethodInfo kDefineColumn{kKyrMethodColumn, m338_define_column};
+const MethodInfo kEndColumns{kKyrMethodEndColumns, m298_end_columns};
+const MethodInfo kAddRow{kKyrMethodAddRow, m329_add_row};
+const MethodInfo kFactoidEntry{kKyrMethodFactoidEntry, m164_factoid_entry};
+const MethodInfo kMatrixPiece{kKyrMethodMatrixData, m462_matrix_piece};
 
 struct Classes {
     ClassRecord root{nullptr, {}};

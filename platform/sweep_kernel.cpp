@@ -4,6 +4,7 @@
 // declaration in velix/host_vector.h.
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "velix/host_vector.h"
 #include "velix/packed_index.h"
@@ -12,7 +13,7 @@ namespace {
 
 // Smallest normalised double: a pivot of at most this magnitude cannot be
 // divided by.
-constexpr double kDblMin = 2.2250738585072014e-308;
+constexpr double kDblMin = std::numeric_limits<double>::min();
 
 using velix::pk;
 

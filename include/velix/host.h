@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "velix/codes.h"
 #include "velix/host_compiler.h"
 
 // ---------------------------------------------------------------------------
@@ -124,6 +125,76 @@ struct KyrArg {
     HostText* text = nullptr;       // type 66
 };
 
+// Method numbers of the output manager's objects (anchor, manager, group,
+// data table, factoid, matrix).
+enum KyrMethod : uint32_t {
+    kKyrMethodCreate = 147,           // anchor, manager: create an object
+    kKyrMethodFactoidEntry = 164,     // factoid: one labelled value
+    kKyrMethodEndColumns = 298,       // data: end the column definitions
+    kKyrMethodEndRows = 299,          // table: end the rows
+    kKyrMethodOpenGroup = 300,        // manager: open a group of tables
+    kKyrMethodDynamicVariable = 316,  // table: set a template variable
+    kKyrMethodAddRow = 329,           // data: add a row from the cells
+    kKyrMethodColumn = 338,           // data: define a column
+    kKyrMethodNote = 358,             // manager: a note line
+    kKyrMethodPublishMatrix = 388,    // manager, matrix: publish a matrix table
+    kKyrMethodBind = 422,             // manager: bind a table to a template
+    kKyrMethodDeliver = 428,          // manager: deliver an output
+    kKyrMethodCompileState = 431,     // manager: the step is compiling or not
+    kKyrMethodBeginOutput = 435,      // manager: begin an output (before a matrix table)
+    kKyrMethodTitle = 439,            // manager: a procedure or section title
+    kKyrMethodMatrixData = 462,       // matrix: one piece of the matrix
+};
+
+// Attribute codes of the entries of those methods.  The display switches
+// (270, 272, 278, 280, 366, 371, 376, 393, 2558) are passed as the host's
+// templates ask; what they do is the host's.
+enum KyrAttribute : uint16_t {
+    kAttrPositional = 0,          // an entry known by its place in the list
+    kAttrColumnKind = 103,        // a column's kind (a KyrValueType, or 20 fixed characters)
+    kAttrStorage = 105,           // a matrix's storage code ("sc", "rb", ...)
+    kAttrName = 138,              // the name of a table, column or group
+    kAttrFamily = 143,            // class family of a new object ("kyr")
+    kAttrHandle = 144,            // the new object (out)
+    kAttrClass = 146,             // class name of a new object ("manager", "data", ...)
+    kAttrParent = 148,            // -1: no parent object
+    kAttrDescription = 267,       // a matrix's description
+    kAttrDisplayDecimals = 270,   // a value's decimals
+    kAttrDisplayWidth = 272,      // a value's display width
+    kAttrJustify = 273,           // a note's justification, 'l' or 'c'
+    kAttrLabelWidth = 278,        // a matrix's label style
+    kAttrSwitch280 = 280,         // display switch of notes and matrices
+    kAttrValueCell = 285,         // a column's cell, read at each row
+    kAttrValue = 287,             // a value (factoid entry, template variable)
+    kAttrWidth = 289,             // a text column's width
+    kAttrLabel = 296,             // the title or label text
+    kAttrSecondTitle = 310,       // a matrix's second title
+    kAttrVariableName = 311,      // a template variable's name
+    kAttrTemplatePath = 339,      // a template path, or a column's template
+    kAttrIndirectCell = 343,      // a cell that holds the value's address
+    kAttrSwitch366 = 366,         // display switch of matrices
+    kAttrSwitch371 = 371,         // display switch of notes and matrices
+    kAttrEntryStyle = 376,        // a factoid entry's display style
+    kAttrMessageGroup = 383,      // a manager's message group
+    kAttrValues = 389,            // a matrix's values
+    kAttrRows = 390,              // a matrix's rows
+    kAttrColumns = 391,           // a matrix's columns
+    kAttrPieceStyle = 393,        // a matrix piece's display style
+    kAttrColumnNames = 399,       // fixed-width column names ...
+    kAttrColumnNameWidth = 400,   // ... and their width
+    kAttrColumnLabels = 402,      // column labels (NameRecords)
+    kAttrRowNames = 409,          // fixed-width row names ...
+    kAttrRowNameWidth = 410,      // ... and their width
+    kAttrRowLabels = 412,         // row labels (NameRecords)
+    kAttrCompiling = 433,         // 1 while the step compiles
+    kAttrGroupWord = 435,         // a group's option word
+    kAttrTitleKind = 440,         // 1 procedure title, 2 section title
+    kAttrCellTexts = 464,         // a matrix piece's cell texts
+    kAttrPieceLabel = 471,        // a matrix piece's label
+    kAttrText = 577,              // a note's or title's text
+    kAttrProcedureTitle = 2558,   // 1 on the procedure title
+};
+
 // Entry builders (the module fills arrays of these on its stack).
 inline KyrArg kyr_int(uint16_t attr, int32_t v) {
     KyrArg a; a.attribute = attr; a.type = kKyrInt; a.word = v; return a;
@@ -211,7 +282,7 @@ int32_t xmemdef(const void* lastBlock); // 0 when the pool's allocations succeed
 void xmemmsg(int64_t sizeOrCode);       // logs the memory-shortage message
 // The memory-shortage code xmemdef returns (also a step return code);
 // xmemmsg takes it plus 20000 to tell it from a byte count.
-constexpr int32_t kMemoryShortage = 1016;
+constexpr int32_t kMemoryShortage = kLevelNoMemory;
 
 // The saved-message pool of the step (an arena allocator).  zprlzmi makes it
 // (initial size in bytes, -1 for the default), 0 on failure; zprlzmr empties
@@ -247,7 +318,10 @@ int32_t xpsstr(char* buffer, int32_t length, const char* format, ...);
 // (-1-n: n characters and a NUL); result the characters copied.
 int32_t xpmstr(char* buffer, int32_t width, int32_t group, int32_t number);
 void xprrlog(int32_t zero, int32_t status);        // the host's text for a failed status
-void xebug(const char* text, int32_t code);        // internal-error line
+// An "internal error:" line with the text (the host adds the prefix) and,
+// when code is not 0, the code.  The module passes code 0 and ends the step
+// through internal_error (host/internal_error.h).
+void xebug(const char* text, int32_t code);
 // The text of a message: 0 when it exists (text and length out).
 int32_t wkread(int32_t group, int32_t number, const char** text, int32_t* length);
 

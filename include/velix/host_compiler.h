@@ -18,9 +18,25 @@
 
 #include <cstdint>
 
-struct CmpWork;
-struct CmpHandle;
+#include "velix/codes.h"
+
 struct HostAllocator;
+struct HostObject;
+
+// The compiler's work area of a step, kept in the step driver's frame.
+struct CmpWork {
+    void* compiler = nullptr;  // the statement compiler's own state
+    void* program = nullptr;   // the compiled programming statements
+    int32_t status = 0;        // result of the compiler's last service: nonzero = failure
+};
+// What cmpinit receives from the module: the compiler's result areas and
+// the output manager.
+struct CmpHandle {
+    void* resultArea1 = nullptr;   // word 0: first compiler result area
+    void* resultArea2 = nullptr;   // word 1: second compiler result area
+    void* reserved[2] = {};        // words 2 and 3 stay 0
+    HostObject* manager = nullptr; // word 4: the KYR manager
+};
 
 // Symbol flag bits.
 constexpr uint8_t kCmpAssigned = 0x80;    // assigned by the program
@@ -85,9 +101,9 @@ enum CmpRunResult : int32_t {
 
 // Status of a failed compilation: the step's return code for a statement
 // error.
-constexpr int32_t kCmpCompileError = 2000;
+constexpr int32_t kCmpCompileError = kLevelInputError;
 // Status of a service used out of order or with bad arguments.
-constexpr int32_t kCmpMisuse = 9999;
+constexpr int32_t kCmpMisuse = kLevelInternal;
 
 // Sets up the compiler state of the step; the handle's words 0 and 1 point
 // at the module's two result areas (words 2 to 4 are not read).
@@ -160,6 +176,12 @@ int32_t cmpexi(int32_t mode, int32_t a, int32_t b, CmpWork* work);
 int32_t cmprun(int32_t a, int32_t b, int32_t c, int32_t d, int32_t e, int32_t derivatives,
                int32_t f, int32_t g, int32_t* errors /* out */, int32_t* missing /* out */,
                CmpWork* work);
+
+// Limits the time of the runs to MAXTIME=: a run still looping `maxSeconds`
+// after this call stops with an execution fault (result kCmpRunFault) that
+// cmppxrc reports.  0 or less, or missing: no limit.  A run also stops after
+// a million loop iterations, with or without a limit.
+int32_t cmptime(double maxSeconds, CmpWork* work);
 
 // Reports a nonzero run result in the log.
 void cmppxrc(int32_t result, CmpWork* work);

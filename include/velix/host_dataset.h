@@ -129,7 +129,7 @@ constexpr int32_t kRewindFile = 70;   // 'F': before the first BY group
 
 // Moves to the next BY group: 1 while there is one, 0 after the last.  A
 // DATA= data set whose BY values are out of order (without NOTSORTED) logs
-// an error and ends the step with 1008.
+// an error and ends the step with kLevelBadVariables.
 int32_t xbynext(HostDataSet* data);
 // Puts `second` on the BY group of `first` whose BY values equal those of
 // the current group of `first`: 0 in step, 1 no such group (second then
@@ -214,8 +214,8 @@ void xofprc(DataSetSlot* slot, int32_t status, int32_t severity);
 // (otherwise), stdDevs[n] the square roots of the diagonal divided by the
 // divisor of vardefKind (0.0 when the divisor is 0), *divisor,
 // *sumWeights (sum of weight times frequency), *nObs (sum of frequencies).
-// work is not used (the host keeps its own).  Result: 0, 108 when no
-// observation could be used, 1008 when the lists are not defined or a
+// work is not used (the host keeps its own).  Result: 0, kLevelNoMoments when no
+// observation could be used, kLevelBadVariables when the lists are not defined or a
 // variable is character.
 int32_t zacorr(HostDataSet* data, const StatementNode* stmtList, int32_t readList,
                int32_t weightList, int32_t freqList, int32_t momentOrigin, double* moments,

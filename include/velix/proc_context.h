@@ -15,21 +15,7 @@
 #include "velix/types.h"
 
 struct StatementNode;
-struct CmpWork;
 struct DataSetSlot;
-
-// The five blocks of the step's frame besides the context.
-struct CmpWork {
-    void* compiler = nullptr;  // the statement compiler's own state
-    void* program = nullptr;   // the compiled programming statements
-    int32_t status = 0;        // result of the compiler's last service: nonzero = failure
-};
-struct CmpHandle {
-    void* resultArea1 = nullptr;   // word 0: first compiler result area
-    void* resultArea2 = nullptr;   // word 1: second compiler result area
-    void* reserved[2] = {};        // words 2 and 3 stay 0
-    HostObject* manager = nullptr; // word 4: the KYR manager
-};
 
 // Index of the nine output group handles.
 enum KyrGroupIndex : int {
@@ -191,8 +177,6 @@ struct ProcContext {
     double alphaEcv = 0.0;          // ALPHAECV / 2
     double alphaRms = 0.0;          // ALPHARMS / 2
     int32_t asycovKind = 0;         // ASYCOV: 1 biased, 2 unbiased, 3 correlations
-    int32_t option704 = 0;          // option cell 704 (no keyword)
-    int32_t option784 = 0;          // option cell 784 (no keyword)
     int16_t typeVar = 0;            // variable numbers in DATA= of _TYPE_, Intercept, _NAME_
     int16_t interceptVarNumber = 0;
     int16_t nameVar = 0;

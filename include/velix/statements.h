@@ -127,7 +127,7 @@ constexpr int32_t kTokenClassCount = 19;
 // Result block of cmppars.
 struct ParseResult {
     StatementNode* root = nullptr;  // the PROC statement's node, then the others
-    int32_t status = 0;             // 0, or the step's return code (2000)
+    int32_t status = 0;             // 0, or the step's return code (kLevelInputError)
 };
 
 // A programming statement, kept as text for the statement compiler.
@@ -150,7 +150,7 @@ struct ParseArea2 {
 //   one: in, 1; work: in-out, the statement compiler's work area (unused
 //   until the compiler takes the programming statements).
 // Returns result->status.  A syntax error is logged with its line, column
-// and a caret line, and the status is 2000.
+// and a caret line, and the status is kLevelInputError.
 int32_t cmppars(const GrammarDescriptor* descriptor, ParseResult* result, ParseArea2* area2,
                 int32_t one, CmpWork* work);
 
@@ -204,10 +204,6 @@ enum DataSetCellIndex : int8_t {
 };
 
 constexpr int32_t kOptionCellCount = 35;
-
-// Option cell index of a record byte offset (the cells start at 320 and are
-// 16 bytes each).
-constexpr int32_t option_cell(int32_t byteOffset) { return (byteOffset - 320) / 16; }
 
 // Payload of the PROC statement ("VELIX   ") and of NLOPTIONS ("NLOPTION").
 struct ProcOptionRecord {

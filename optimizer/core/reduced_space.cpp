@@ -10,6 +10,7 @@
 #include <cmath>
 #include <vector>
 
+#include "host/internal_error.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
 #include "velix/codes.h"
@@ -38,10 +39,7 @@ double tolerance(const NlpProblem* p) { return p->feasTol * std::pow(10.0, p->fe
 
 }  // namespace
 
-void nlp_internal_error(const char* what) {
-    xebug(what, kLevelInternal);
-    xexit(kLevelInternal, 0);
-}
+void nlp_internal_error(const char* what) { internal_error(what); }
 
 double dotprd(int32_t n, const double* a, const double* b) {
     double s = 0.0;

@@ -23,8 +23,6 @@
 
 namespace {
 
-constexpr uint32_t kKyrMethodFactoidEntry = 164;
-constexpr uint32_t kKyrMethodBeginOutput = 435;
 constexpr int32_t kColInt = 1;      // column kinds: a 32-bit integer cell
 constexpr int32_t kColDouble = 5;   //   a double cell
 constexpr int32_t kColChars = 20;   //   characters (width entry 289)
@@ -43,28 +41,28 @@ struct Factoid {
         char path[64] = "Orvo.NLP.";
         std::strncat(path, name, sizeof path - std::strlen(path) - 1);
         KyrArg args[] = {
-            kyr_counted(143, "kyr", 3),
-            kyr_counted(146, "factoid", 7),
-            kyr_object(144, nullptr),
-            kyr_int(148, -1),
-            kyr_counted(339, path, static_cast<int32_t>(std::strlen(path))),
-            kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
-            kyr_text(296, msg(title)),
+            kyr_counted(kAttrFamily, "kyr", 3),
+            kyr_counted(kAttrClass, "factoid", 7),
+            kyr_object(kAttrHandle, nullptr),
+            kyr_int(kAttrParent, -1),
+            kyr_counted(kAttrTemplatePath, path, static_cast<int32_t>(std::strlen(path))),
+            kyr_counted(kAttrName, name, static_cast<int32_t>(std::strlen(name))),
+            kyr_text(kAttrLabel, msg(title)),
         };
         ok = !kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodCreate, 7, args));
         table = args[2].object;
     }
     void add(int32_t label, KyrArg value, int32_t width, int32_t format) {
         if (!ok) return;
-        KyrArg args[] = {kyr_text(296, msg(label)), value, kyr_int(272, width), kyr_int(270, format)};
+        KyrArg args[] = {kyr_text(kAttrLabel, msg(label)), value, kyr_int(kAttrDisplayWidth, width), kyr_int(kAttrDisplayDecimals, format)};
         ok = !kyr_failed(wobmth(table, nullptr, kKyrMethodFactoidEntry, 4, args));
     }
     // A count or limit: width 10, format 0.
-    void count(int32_t label, double v) { add(label, kyr_double(287, v), 10, 0); }
+    void count(int32_t label, double v) { add(label, kyr_double(kAttrValue, v), 10, 0); }
     // Any other value: width 12, format 99.
-    void value(int32_t label, double v) { add(label, kyr_double(287, v), 12, 99); }
+    void value(int32_t label, double v) { add(label, kyr_double(kAttrValue, v), 12, 99); }
     // An integer of width 12.
-    void integer(int32_t label, int32_t v) { add(label, kyr_int(287, v), 12, 0); }
+    void integer(int32_t label, int32_t v) { add(label, kyr_int(kAttrValue, v), 12, 0); }
     bool end() { return ok && !kyr_failed(kyr_table_end_rows(table)); }
 };
 
@@ -516,7 +514,7 @@ void history_table(NlpProblem* p, int32_t last) {
     if (kyr_failed(kyr_table_create(p->out.kyrObject, "IterHist", msg(550), &table))) return;
     Column cols[16];
     const int32_t n = history_columns(p, last, cols);
-    const KyrArg oneChar = kyr_int(289, 1);
+    const KyrArg oneChar = kyr_int(kAttrWidth, 1);
     for (int32_t i = 0; i < n; ++i) {
         const bool chars = cols[i].kind == kColChars;
         if (kyr_failed(kyr_table_column(table, cols[i].kind, cols[i].name, cols[i].cell,
@@ -605,7 +603,7 @@ struct DataTable {
     }
     bool column(int32_t kind, const char* name, const void* cell, int32_t width = 0) {
         if (table == nullptr) return false;
-        const KyrArg w = kyr_int(289, width);
+        const KyrArg w = kyr_int(kAttrWidth, width);
         if (!kyr_failed(kyr_table_column(table, kind, name, cell, width > 0 ? &w : nullptr, width > 0 ? 1 : 0)))
             return true;
         table = nullptr;
@@ -684,8 +682,8 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
     t.column(kColInt, "Cast", &cast);
     if (!t.bind("Orvo.NLP.ResDistr")) return;
     if (t.table != nullptr) {
-        KyrArg title[] = {kyr_text(311, kyrtxt("TitleText2", -1)), kyr_text(287, kyrmsgs(kMsgNlp, 268, scale))};
-        kyr_failed(wobmth(t.table, nullptr, 316, 2, title));
+        KyrArg title[] = {kyr_text(kAttrVariableName, kyrtxt("TitleText2", -1)), kyr_text(kAttrValue, kyrmsgs(kMsgNlp, 268, scale))};
+        kyr_failed(wobmth(t.table, nullptr, kKyrMethodDynamicVariable, 2, title));
     }
     for (int32_t i = 0; i < b.count; ++i) {
         lower = edge(i);
@@ -731,16 +729,16 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
         labels += a + "," + b;
         values.push_back(all[k].v);
     }
-    KyrArg args[] = {kyr_counted(138, "SymDifRO", 8),
-                     kyr_counted(339, "Orvo.NLP.SymDifRO", 17),
-                     kyr_text(296, msg(729)),
-                     kyr_address(389, kKyrDoubles, values.data()),
-                     kyr_int(390, static_cast<int32_t>(listed)),
-                     kyr_int(391, 1),
-                     kyr_counted(105, "r", 1),
-                     kyr_address(409, kKyrNames, labels.data()),
-                     kyr_int(410, static_cast<int32_t>(2 * w + 1))};
-    if (kyr_failed(wobmth(p->out.kyrObject, nullptr, 388, 9, args))) return;
+    KyrArg args[] = {kyr_counted(kAttrName, "SymDifRO", 8),
+                     kyr_counted(kAttrTemplatePath, "Orvo.NLP.SymDifRO", 17),
+                     kyr_text(kAttrLabel, msg(729)),
+                     kyr_address(kAttrValues, kKyrDoubles, values.data()),
+                     kyr_int(kAttrRows, static_cast<int32_t>(listed)),
+                     kyr_int(kAttrColumns, 1),
+                     kyr_counted(kAttrStorage, "r", 1),
+                     kyr_address(kAttrRowNames, kKyrNames, labels.data()),
+                     kyr_int(kAttrRowNameWidth, static_cast<int32_t>(2 * w + 1))};
+    if (kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodPublishMatrix, 9, args))) return;
     nlp_note(p, kyrmsgs(kMsgNlp, 265, static_cast<int32_t>(listed)), 'l');
 }
 

@@ -14,6 +14,10 @@
 // LOG of a nonpositive number, an overflow, ...) gives "." and is counted as
 // an error at its place.  The tangent of a missing value is meaningless and
 // never read: the derivative areas show the missing value instead.
+//
+// Every backward jump (a loop iteration) is counted: past
+// kMaxLoopIterations, or once the time limit has passed, the run stops
+// with an execution fault at the loop's place instead of hanging.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -37,6 +41,14 @@ void Program::prepare_tangents() {
     stackTangent_.assign(static_cast<size_t>(std::max(maxDepth_, 1)) * static_cast<size_t>(nd_), 0.0);
     for (int32_t k = 0; k < nd_; ++k)
         symTangent_[static_cast<size_t>(adSlots_[static_cast<size_t>(k)]) * nd_ + k] = 1.0;
+}
+
+void Program::set_time_limit(double seconds) {
+    timeLimited_ = std::isfinite(seconds) && seconds > 0.0;
+    if (timeLimited_)
+        deadline_ = std::chrono::steady_clock::now() +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(std::min(seconds, 1e9)));
 }
 
 int32_t Program::run(bool derivatives) {
@@ -102,6 +114,21 @@ int32_t Program::execute() {
         if (host_is_missing(index) || !(index >= 1.0) || index >= static_cast<double>(e.size()) + 1.0)
             return -1;
         return e[static_cast<size_t>(index) - 1];
+    };
+
+    // A jump to `target` from the current instruction: a backward one is a
+    // loop iteration, counted against the cap and, every 1024 iterations
+    // (the clock is slow beside an instruction), the time limit.
+    int64_t iterations = 0;
+    auto jump = [&](int32_t target, int32_t where) -> int32_t {
+        if (target <= pc) {
+            ++iterations;
+            if (iterations > kMaxLoopIterations) return fault(kFaultLoopCap, where);
+            if (timeLimited_ && iterations % 1024 == 1 && std::chrono::steady_clock::now() > deadline_)
+                return fault(kFaultTimeLimit, where);
+        }
+        pc = target;
+        return kCmpRunEnd;
     };
 
     while (pc < end) {
@@ -266,22 +293,15 @@ int32_t Program::execute() {
                 if constexpr (AD) std::memcpy(S + static_cast<size_t>(slot) * nd, tan(sp + 1), sizeof(double) * nd);
                 break;
             }
-            case Op::Jf:
+            case Op::Jf: case Op::Jt:
                 --sp;
-                if (!truth(st[sp])) {
-                    pc = in.a;
-                    continue;
-                }
-                break;
-            case Op::Jt:
-                --sp;
-                if (truth(st[sp])) {
-                    pc = in.a;
+                if (truth(st[sp]) == (in.op == Op::Jt)) {
+                    if (jump(in.a, in.where) != kCmpRunEnd) return kCmpRunFault;
                     continue;
                 }
                 break;
             case Op::Jmp:
-                pc = in.a;
+                if (jump(in.a, in.where) != kCmpRunEnd) return kCmpRunFault;
                 continue;
             case Op::Link:
                 if (linkStack_.size() >= kMaxLinkDepth) return fault(kFaultLinkDepth, in.where);

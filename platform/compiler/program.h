@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,8 +76,17 @@ enum FaultCode : int32_t {
     kFaultSubscript = 1,   // array subscript missing or out of range
     kFaultNoWhen = 2,      // no WHEN matched and no OTHERWISE
     kFaultDoControl = 3,   // iterative DO with a missing bound or a zero step
-    kFaultLinkDepth = 4    // LINK nested too deeply
+    kFaultLinkDepth = 4,   // LINK nested too deeply
+    kFaultLoopCap = 5,     // more than kMaxLoopIterations loop iterations in one run
+    kFaultTimeLimit = 6    // the time limit (MAXTIME=) passed while the run looped
 };
+
+// Loop iterations (backward jumps of DO loops and GOTOs) one run may take.
+// A run evaluates the model's dependent parameters once; a loop that needs
+// more than a million passes for that is taken to be a loop whose condition
+// never changes (DO WHILE on a variable that is never set), which would
+// otherwise hang the step.
+constexpr int64_t kMaxLoopIterations = 1000000;
 
 // One compiled program with its symbols, run state and derivative requests.
 class Program {
@@ -113,6 +123,9 @@ public:
     void reset();
     // Runs once; derivatives keeps the requested derivative areas current.
     int32_t run(bool derivatives);
+    // Every later run that still loops `seconds` after this call stops with
+    // kFaultTimeLimit; 0 or less, or not finite, removes the limit.
+    void set_time_limit(double seconds);
 
     // Counts of the last run, by place index and in total.
     int32_t error_total() const { return errorTotal_; }
@@ -182,6 +195,8 @@ private:
     int32_t missingTotal_ = 0;
     FaultCode fault_ = kFaultNone;
     Place faultPlace_;
+    bool timeLimited_ = false;
+    std::chrono::steady_clock::time_point deadline_;
     Place endPlace_;
 
     // Derivatives: the union of the requested variables, in request order.

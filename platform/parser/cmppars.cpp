@@ -5,7 +5,7 @@
 // becomes a StatementNode with a payload struct; the first node is the PROC
 // statement.  A syntax error stops the parse: it is logged with the line,
 // the column and a caret under the offending token, and the parse status is
-// 2000, so nothing of the step runs.
+// kLevelInputError, so nothing of the step runs.
 //
 // Payloads are allocated from a per-step arena that the step's end frees.
 #include <algorithm>
@@ -24,16 +24,15 @@
 #include "platform/dataset.h"
 #include "platform/parser/lexer.h"
 #include "platform/session.h"
+#include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/host_compiler.h"
-#include "velix/proc_context.h"
 #include "velix/statements.h"
 
 namespace velix::platform::parser {
 
 namespace {
 
-constexpr int32_t kSyntaxErrorStatus = 2000;
 constexpr int32_t kNameWidth = 32;  // NameRecord text width
 // Counts and indices of some payload tables are 16-bit (the parameter
 // items, the COSAN matrices), and so are the variable numbers of a data
@@ -229,6 +228,8 @@ public:
             *tail = node;
             tail = &node->next;
         }
+        for (int k = 0; k < kListCount; ++k)
+            if (!lists_[k].empty()) rec->lists[k] = name_array(lists_[k]);
         open_data_sets(rec);
         result->root = head;
         result->status = 0;
@@ -417,10 +418,11 @@ private:
         }
         expect(";");
         if (v.empty()) error("the " + std::string(spec.keyword) + " statement lists no variable");
-        NameArray& list = rec->lists[spec.listIndex];
-        std::vector<NameRecord> all(list.names, list.names + list.count);
-        all.insert(all.end(), v.begin(), v.end());
-        list = name_array(all);
+        // Repeated statements add to one list, copied into the record once
+        // the step is read: copying at each statement would cost memory in
+        // the square of their number.
+        std::vector<NameRecord>& list = lists_[spec.listIndex];
+        list.insert(list.end(), v.begin(), v.end());
     }
 
     void read_statement(const StatementSpec& spec, StatementNode* node) {
@@ -720,7 +722,7 @@ private:
             } else if (peek().kind == TokenKind::kName) {
                 std::string n = peek().text;
                 if (is_prefix_name(n)) {
-                    next();
+                    read_name("a parameter prefix");
                     add(kItemPrefix, static_cast<int32_t>(it.names.size()), 1);
                     it.names.push_back(name_record(n.substr(0, n.size() - 2)));
                 } else {
@@ -1111,6 +1113,7 @@ private:
         if (is_op("/")) {
             next();
             while (!at_end_of_statement()) {
+                if (peek().kind == TokenKind::kMissing) error("a confidence level cannot be missing");
                 if (number_ahead())
                     levels.push_back(read_number("a confidence level"));
                 else if (is_op(","))
@@ -1127,6 +1130,7 @@ private:
     const StatementGrammar* grammar_;
     Keywords keywords_;
     std::vector<Token> tokens_;
+    std::vector<NameRecord> lists_[kListCount];  // VAR, PARTIAL, WEIGHT, FREQ, BY as read
     std::string src_;
     size_t pos_ = 0;
     int32_t byLine_ = 1;
@@ -1173,12 +1177,12 @@ int32_t cmppars(const GrammarDescriptor* descriptor, ParseResult* result, ParseA
         log_syntax_error(src, e.line, e.column, e.message);
         *result = ParseResult();
         *area2 = ParseArea2();
-        result->status = kSyntaxErrorStatus;
+        result->status = kLevelInputError;
     } catch (const LexError& e) {
         log_syntax_error(src, e.line, e.column, e.message);
         *result = ParseResult();
         *area2 = ParseArea2();
-        result->status = kSyntaxErrorStatus;
+        result->status = kLevelInputError;
     }
     // The programming statements go to the statement compiler, each with
     // its place in the program file.
@@ -1189,7 +1193,7 @@ int32_t cmppars(const GrammarDescriptor* descriptor, ParseResult* result, ParseA
             pieces.push_back({p->text, static_cast<int32_t>(std::strlen(p->text)), p->line + lineBase, p->column});
         int32_t compiled = 0;
         if (cmpcomp(pieces.data(), static_cast<int32_t>(pieces.size()), &compiled, work) != 0)
-            result->status = kSyntaxErrorStatus;
+            result->status = kLevelInputError;
     }
     return result->status;
 }

@@ -5,6 +5,8 @@
 #include "platform/runner/runner.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -12,19 +14,17 @@
 #include <sstream>
 
 #include "platform/control_block.h"
+#include "platform/dataset.h"
 #include "platform/output.h"
 #include "platform/runner/program.h"
 #include "platform/session.h"
 #include "platform/step_exit.h"
+#include "velix/codes.h"
 #include "velix/host.h"
 
 namespace velix::platform {
 namespace {
 
-// Return codes the runner itself gives a step that did not end through
-// xexit: an internal error, and a memory shortage.
-constexpr int kInternalError = 9999;
-constexpr int kOutOfMemory = 1016;
 
 bool module_loaded = false;
 
@@ -39,33 +39,6 @@ void log_line(const std::string& text) {
     if (log) *log << text << '\n';
 }
 
-int run_step(const ProgramItem& item) {
-    Session& s = session();
-    ++s.stepNumber;
-    s.stepSource = item.text;
-    s.stepSourceLine = item.line;
-    begin_step();
-    output_begin_step(s.stepNumber);
-    int rc = kInternalError;
-    try {
-        zavvelix();
-        log_line("ERROR: internal error: the procedure step returned without an exit code.");
-    } catch (const StepExit& e) {
-        rc = e.code;
-    } catch (const std::bad_alloc&) {
-        log_line("ERROR: The step ran out of memory.");
-        rc = kOutOfMemory;
-    } catch (const std::exception& e) {
-        log_line(std::string("ERROR: internal error: ") + e.what());
-        rc = kInternalError;
-    }
-    end_step();
-    output_end_step(rc);
-    if (rc > 4)
-        log_line("NOTE: The PROC VELIX step ended with return code " + std::to_string(rc) + ".");
-    return rc;
-}
-
 // The worse of two return codes.  A negative code is a host status that
 // ended the step; it is worse than any positive level.
 int worse(int a, int b) {
@@ -73,9 +46,56 @@ int worse(int a, int b) {
     return std::max(a, b);
 }
 
+int run_step(const ProgramItem& item) {
+    Session& s = session();
+    ++s.stepNumber;
+    s.stepSource = item.text;
+    s.stepSourceLine = item.line;
+    begin_step();
+    output_begin_step(s.stepNumber);
+    int rc = kLevelInternal;
+    try {
+        zavvelix();
+        log_line("ERROR: internal error: the procedure step returned without an exit code.");
+    } catch (const StepExit& e) {
+        rc = e.code;
+    } catch (const std::bad_alloc&) {
+        log_line("ERROR: The step ran out of memory.");
+        rc = kLevelNoMemory;
+    } catch (const std::exception& e) {
+        log_line(std::string("ERROR: internal error: ") + e.what());
+        rc = kLevelInternal;
+    }
+    if (!dataset_commit_outputs(rc)) rc = worse(rc, kLevelHostFailure);
+    end_step();
+    output_end_step(rc);
+    if (rc > kLevelWarning)
+        log_line("NOTE: The PROC VELIX step ended with return code " + std::to_string(rc) + ".");
+    return rc;
+}
+
+// True while the log and the listing take what is written to them.  They
+// are flushed first: a full disk shows only when the buffer is written.
+bool outputs_writable() {
+    Session& s = session();
+    bool ok = true;
+    for (std::ostream* out : {s.listing, s.log}) {
+        if (out == nullptr) continue;
+        out->flush();
+        ok = ok && out->good();
+    }
+    return ok;
+}
+
 int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
     int highest = 0;
     for (const ProgramItem& item : items) {
+        // Steps whose listing or log is lost would pass for success.
+        if (!outputs_writable()) {
+            std::cerr << "velix: the log or the listing cannot be written (" << std::strerror(errno)
+                      << "); the run stops.\n";
+            return worse(highest, kLevelHostFailure);
+        }
         switch (item.kind) {
             case ProgramItem::kStep: {
                 int rc = run_step(item);
@@ -95,13 +115,17 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
             }
             case ProgramItem::kOtherProc:
                 log_line("WARNING: line " + std::to_string(item.line) + ": " + item.text);
-                highest = worse(highest, 4);
+                highest = worse(highest, kLevelWarning);
                 break;
             case ProgramItem::kError:
                 log_line("ERROR: line " + std::to_string(item.line) + ": " + item.text);
-                highest = worse(highest, 2000);
+                highest = worse(highest, kLevelInputError);
                 break;
         }
+    }
+    if (!outputs_writable()) {
+        std::cerr << "velix: the log or the listing cannot be written (" << std::strerror(errno) << ").\n";
+        highest = worse(highest, kLevelHostFailure);
     }
     return highest;
 }
@@ -110,8 +134,8 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
 
 int exit_status_for(int highestReturnCode) {
     if (highestReturnCode < 0) return 2;
-    if (highestReturnCode <= 4) return 0;
-    if (highestReturnCode <= 999) return 1;
+    if (highestReturnCode <= kLevelWarning) return 0;
+    if (highestReturnCode <= kLevelStepEnds) return 1;
     return 2;
 }
 
@@ -122,7 +146,9 @@ int run_program_text(const std::string& text, std::vector<int>* codes) {
 
 int run_program(const RunOptions& opts) {
     std::ifstream in(opts.programPath, std::ios::binary);
-    if (!in) {
+    std::error_code ec;
+    // A folder opens as a stream on some systems but holds no program.
+    if (!in || std::filesystem::is_directory(opts.programPath, ec)) {
         std::cerr << "velix: cannot read the program file '" << opts.programPath << "'\n";
         return kExitUnreadableProgram;
     }
@@ -161,6 +187,10 @@ int run_program(const RunOptions& opts) {
     }
     s.fixedTime = opts.fixedTime;
 
+    if (in.bad()) {
+        std::cerr << "velix: cannot read the program file '" << opts.programPath << "'\n";
+        return kExitUnreadableProgram;
+    }
     int highest = run_program_text(buf.str(), nullptr);
 
     if (!opts.jsonPath.empty()) {
@@ -168,7 +198,7 @@ int run_program(const RunOptions& opts) {
         json << output_json();
         if (!json) {
             std::cerr << "velix: cannot write the JSON file '" << opts.jsonPath << "'\n";
-            highest = worse(highest, 2000);
+            highest = worse(highest, kLevelInputError);
         }
     }
     if (s.listing) s.listing->flush();

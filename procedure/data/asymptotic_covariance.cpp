@@ -26,7 +26,7 @@ inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : 
 void file_check(int32_t rc) {
     if (rc != 0) {
         xprrlog(0, rc);
-        xexit(1020, 0);
+        xexit(kLevelHostFailure, 0);
     }
 }
 

@@ -25,6 +25,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/internal_error.h"
 #include "host/host_support.h"
 #include "numerics/bisect.h"
 #include "numerics/covcorr.h"
@@ -32,18 +33,18 @@
 #include "numerics/packed.h"
 #include "numerics/tridiag.h"
 #include "numerics/uniform_random.h"
+#include "numerics/kernel_support.h"
 #include "procedure/data/data.h"
 #include "procedure/data/observations.h"
 #include "procedure/procedure.h"
+#include "procedure/proc_options.h"
+#include "velix/codes.h"
 #include "velix/host_vector.h"
 #include "velix/packed_index.h"
 #include "velix/statements.h"
 
 namespace {
 
-constexpr int32_t kGroupProc = 352;
-// Relative rounding level of a double (2^-53).
-constexpr double kEps = 1.110223024625157e-16;
 // Square root of the smallest normal double.
 constexpr double kTiny = 1.491668147e-154;
 constexpr double kDblMin = 2.225073858507202e-308;
@@ -65,7 +66,8 @@ enum : int32_t {
     kNoVariance = 5,
     kSingular = 6,
     kInwgtNotRead = 7,
-    kTooFewObservations = 8
+    kTooFewObservations = 8,
+    kNotFinite = 9
 };
 
 using velix::pk;
@@ -78,7 +80,7 @@ double* allocate(int64_t count) {
     auto* p = static_cast<double*>(a->allocate(a, static_cast<size_t>(std::max<int64_t>(count, 1)) * sizeof(double), 4));
     if (p == nullptr) {
         xmemmsg(count * 8);
-        xexit(1016, 0);
+        xexit(kLevelNoMemory, 0);
     }
     return p;
 }
@@ -89,9 +91,8 @@ namespace velix::detail {
 
 void allocate_moment_arrays(ProcContext* ctx) {
     if (ctx->means != nullptr) return;
-    int16_t partial = 0;
-    while (velix::detail::list_variable(ctx, kListPartial, partial) != 0) ++partial;
-    if (ctx->nPartial == 0) ctx->nPartial = partial;
+    // nPartial is the PARTIAL list as resolved on DATA=, which the host reads
+    // after the analysis variables.
     if (ctx->nRead == 0) ctx->nRead = ctx->nVar + ctx->nPartial + (ctx->interceptVar ? 1 : 0);
     const int64_t m = ctx->nRead + 1;
     const int64_t n = ctx->nManifest;
@@ -225,6 +226,17 @@ void widen(double* a, int32_t m, int32_t k, const double* row) {
         }
 }
 
+// An LS method whose weights cannot be formed analyses the BY group by ULS
+// only.  Its results are not those asked for, so the step's return code
+// says so (as the plain method's would) and message `number` says why.
+// Returns -1 (go on).
+int32_t uls_only(ProcContext* ctx, int32_t number) {
+    ctx->methodGroup = kMethodUls;
+    xpmlog(kMsgProc, number);
+    raise_error_level(ctx, kLevelNoMoments);
+    return -1;
+}
+
 // Steps 13: the weights of the WLS-type methods.  Returns a result code,
 // or -1 to go on (possibly switched to ULS).
 int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
@@ -233,22 +245,17 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     const int32_t pstar = ctx->nMoments;
     const bool wls = is_wls(method);
     const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
-    if (!ctx->inwgtUsed && g->d0 <= 3.0 + kEps) {
-        xpmlog(kGroupProc, 9, g->n);
+    if (!ctx->inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
+        xpmlog(kMsgProc, 9, g->n);
         ctx->kurtosisWanted = 0;
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) {
-            ctx->methodGroup = kMethodUls;
-            return -1;
-        }
+        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
+        xpmlog(kMsgProc, 15, g->n);
         return kTooFewForWeights;
     }
     const int32_t level = wls ? cosfiw1(ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(ctx, 1, 5, 6, inverse, &g->list);
     if (level >= 5 || level < 0) {
-        xpmlog(kGroupProc, 10);
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) {
-            ctx->methodGroup = kMethodUls;
-            return -1;
-        }
+        xpmlog(kMsgProc, 10);
+        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
         return kWeightRoutineFailed;
     }
     if (!ctx->inwgtUsed) {
@@ -261,7 +268,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     double* w = ctx->weightMatrix;
     if (intercept >= 0) w[wls ? pk(pk(intercept, intercept), pk(intercept, intercept)) : pk(intercept, intercept)] = 1.0;
     if (std::fabs(ctx->wRidge) > kTiny) {
-        xpmlog(kGroupProc, 11, ctx->wRidge);
+        xpmlog(kMsgProc, 11, ctx->wRidge);
         if (wls)
             for (int32_t a = 0; a < pstar; ++a) w[pk(a, a)] += ctx->wRidge * w[pk(a, a)];
         else
@@ -270,7 +277,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     const bool penalised = !ctx->covAnalysis && !(ctx->inwgtUsed && wzmis(ctx->wPenalty));
     if (penalised) apply_penalty(ctx);
     const uint32_t pf = ctx->printFlags;
-    const bool printWeights = (pf & (0x10u << 8)) != 0 || (pf & 0x10u) != 0;  // PWEIGHT or PALL
+    const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
     const NameRecord* names = velix::detail::moment_names(ctx);
     std::vector<NameRecord> labels;
     if (printWeights && wls) {
@@ -332,7 +339,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
         if (ok) velix::detail::putin(ctx, penalty_value(ctx));
     }
     if (!ok) {
-        xpmlog(kGroupProc, 12);
+        xpmlog(kMsgProc, 12);
         return kWlsSingular;
     }
     if (ctx->weightFactorStart == 0) ctx->weightFactorStart = ctx->saveEnd[0];
@@ -416,7 +423,7 @@ void setini(ProcContext* ctx) {
             for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e) {
                 if (!wzmis(ctx->elements.value[e])) continue;
                 const int32_t p = std::abs(ctx->elements.parameter[e]);
-                if (p == 0) xexit(9999, 0);
+                if (p == 0) internal_error("a fixed element has a missing value at the start values");
                 double v = ctx->randomSeed != 0 ? zranuni(&ctx->randomSeed) : ctx->startConst;
                 if (mat == last && ctx->elements.row[e] == ctx->elements.column[e])
                     v = scaleGiven ? (std::fabs(v) + 1.0) * ctx->varStartScale : std::fabs(v) * scale;
@@ -443,7 +450,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     g->partialUsed = 0;
     if (q > 0) {
         if (g->n <= q) {
-            xpmlog(kGroupProc, 17, q, g->n);
+            xpmlog(kMsgProc, 17, q, g->n);
             g->n = q;
         }
         std::vector<char> flags(m, '0');
@@ -463,18 +470,18 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         if (ctx->momentOrigin <= 0 && (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0)) df += 1.0;
         const double wold = ctx->divisor;
         ctx->divisor = zvardiv(kind, g->nd, df, ctx->sumWeights);
-        if (std::memcmp(kind, "DF      ", 8) == 0) g->n -= used;
+        if (std::memcmp(kind, kVardefDefault, 8) == 0) g->n -= used;
         if (std::memcmp(kind, "WDF     ", 8) == 0) ctx->sumWeights -= used;
         const double scale = ctx->divisor > 0.0 ? std::sqrt(wold / ctx->divisor) : 0.0;
         ctx->nObs = ctx->nObsCell = g->n;
         for (int32_t i = 0; i < n; ++i)
-            if (s[pk(i, i)] <= kEps * 10000.0)
+            if (s[pk(i, i)] <= velix::kMachEpsWritten * 10000.0)
                 for (int32_t j = 0; j < n; ++j) s[pk(i, j)] = 0.0;
         std::vector<double> sd(n);
         zcovcor(n, s, sd.data());
         for (int32_t i = 0; i < n; ++i) {
             ctx->stdDevs[i] *= scale * sd[i];
-            if (s[pk(i, i)] <= kEps * 1000.0) s[pk(i, i)] = 0.0;
+            if (s[pk(i, i)] <= velix::kMachEpsWritten * 1000.0) s[pk(i, i)] = 0.0;
         }
     }
 
@@ -483,8 +490,8 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         if (ctx->momentOrigin < 0) {
             const double wold = ctx->divisor;
             ctx->divisor = zvardiv(kind, g->n, 1.0, ctx->sumWeights);
-            if (std::fabs(ctx->divisor - wold) > kEps) xpmlog(kGroupProc, 18, ctx->divisor);
-            const double f = ctx->divisor > kEps ? std::sqrt(wold / ctx->divisor) : 0.0;
+            if (std::fabs(ctx->divisor - wold) > velix::kMachEpsWritten) xpmlog(kMsgProc, 18, ctx->divisor);
+            const double f = ctx->divisor > velix::kMachEpsWritten ? std::sqrt(wold / ctx->divisor) : 0.0;
             for (int32_t i = 0; i < m; ++i) ctx->stdDevs[i] *= f;
         }
         double trace = 0.0;
@@ -493,11 +500,11 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
             trace += ctx->covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
             if (!(sd > 0.0)) {
                 const NameRecord& r = velix::detail::moment_names(ctx)[i];
-                xpmlog(kGroupProc, 19, static_cast<int32_t>(r.length), r.text);
+                xpmlog(kMsgProc, 19, static_cast<int32_t>(r.length), r.text);
             }
         }
         if (!(trace > 0.0)) {
-            xpmlog(kGroupProc, 20);
+            xpmlog(kMsgProc, 20);
             return kNoVariance;
         }
     }
@@ -515,7 +522,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     double r = ctx->ridgeCell;
     if (!wzmis(r)) {
         if (std::fabs(r) > kTiny) {
-            xpmlog(kGroupProc, 22, r);
+            xpmlog(kMsgProc, 22, r);
             for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += r * s[pk(i, i)];
         }
     } else {
@@ -537,13 +544,13 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
                 inc = r2;
             }
         }
-        if (applied) xpmlog(kGroupProc, 21);
+        if (applied) xpmlog(kMsgProc, 21);
     }
 
     // 20. Inverse and log-determinant of the analysed matrix.
     const uint32_t pf = ctx->printFlags;
-    const bool printInput = (pf & (0x04u << 8)) != 0 || (pf & 0x18u) != 0;
-    const bool printWeights = (pf & (0x10u << 8)) != 0 || (pf & 0x10u) != 0;
+    const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
+    const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
     std::copy(s, s + ctx->nMoments, ctx->momentInverse);
     double logdet = 0.0;
     const bool invertible = scaled_inverse(n, ctx->singular, ctx->momentInverse, &logdet);
@@ -554,9 +561,9 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         const int32_t method = ctx->methodGroup;
         if (method == kMethodUlsGls || method == kMethodUlsMl) {
             ctx->methodGroup = kMethodUls;
-            xpmlog(kGroupProc, 24);
+            xpmlog(kMsgProc, 24);
         } else if (method == kMethodGls || method == kMethodMl) {
-            xpmlog(kGroupProc, 25);
+            xpmlog(kMsgProc, 25);
             return kSingular;
         }
     }
@@ -566,14 +573,14 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         double* w = ctx->weightMatrix;
         if (ctx->inwgtUsed) {
             if (cosfiwt(ctx, 1) != 0) {
-                xpmlog(kGroupProc, 10);
+                xpmlog(kMsgProc, 10);
                 return kInwgtNotRead;
             }
         } else {
             std::copy(s, s + ctx->nMoments, w);
         }
         if (std::fabs(ctx->wRidge) > kTiny) {
-            xpmlog(kGroupProc, 11, ctx->wRidge);
+            xpmlog(kMsgProc, 11, ctx->wRidge);
             for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->wRidge * w[pk(i, i)];
         }
         const NameRecord* names = velix::detail::moment_names(ctx);
@@ -605,15 +612,14 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
                 std::copy(inverse.begin(), inverse.end(), w);
             }
         } else {
-            xpmlog(kGroupProc, 12);
+            xpmlog(kMsgProc, 12);
             if (ctx->methodGroup == kMethodGls) {
-                xpmlog(kGroupProc, 25);
+                xpmlog(kMsgProc, 25);
                 return kSingular;
             }
             // ULS then GLS: the group is analysed by ULS only; the matrix
             // stays as formed, nothing is converted again.
-            ctx->methodGroup = kMethodUls;
-            xpmlog(kGroupProc, 24);
+            uls_only(ctx, 24);
         }
     }
 
@@ -623,12 +629,12 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         ctx->invPool = xmpoolc(bytes, 1024, 4096);
         if (ctx->invPool == nullptr) {
             xmemmsg(bytes);
-            xexit(std::max(1016, ctx->errorLevel), 0);
+            xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
         }
         ctx->invStore = static_cast<double*>(ctx->invPool->allocate(ctx->invPool, static_cast<size_t>(bytes), 4096));
         if (const int32_t c = xmemdef(ctx->invStore)) {
             xmemmsg(c + 20000);
-            xexit(std::max(1016, ctx->errorLevel), 0);
+            xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
         }
     }
 
@@ -643,6 +649,23 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     }
     cosinst(ctx);
     return kGoOn;
+}
+
+// Input moments that overflow (huge standard deviations beside a
+// correlation matrix) would carry Infinity and NaN into every result: false,
+// with message 27 naming the first such variable, when the means or the
+// packed covariances cov of the manifest variables are not finite.
+bool moments_finite(ProcContext* ctx, const double* cov) {
+    for (int32_t i = 0; i < ctx->nManifest; ++i) {
+        bool finite = std::isfinite(ctx->means[i]) || wzmis(ctx->means[i]);
+        for (int32_t j = 0; j <= i && finite; ++j) finite = std::isfinite(cov[pk(i, j)]);
+        if (!finite) {
+            const NameRecord& r = velix::detail::moment_names(ctx)[i];
+            xpmlog(kMsgProc, 27, static_cast<int32_t>(r.length), r.text);
+            return false;
+        }
+    }
+    return true;
 }
 
 int32_t run(ProcContext* ctx, Group* g) {
@@ -724,11 +747,11 @@ int32_t run(ProcContext* ctx, Group* g) {
     g->nd = nd;
 
     // 7. Sample size.
-    if (!(N > n && ctx->divisor > kEps)) {
+    if (!(N > n && ctx->divisor > velix::kMachEpsWritten)) {
         if (wzmis(ctx->edfGiven) && wzmis(ctx->dfReduce))
-            xpmlog(kGroupProc, 5, N, n);
+            xpmlog(kMsgProc, 5, N, n);
         else
-            xpmlog(kGroupProc, 6, N, n, nd, ctx->edfGiven, ctx->dfReduce);
+            xpmlog(kMsgProc, 6, N, n, nd, ctx->edfGiven, ctx->dfReduce);
         if (N < 1.0) return kTooFewObservations;
     }
 
@@ -746,6 +769,8 @@ int32_t run(ProcContext* ctx, Group* g) {
             cov[pk(i, j)] = ctx->symatrixInput ? ctx->momentMatrix[pk(i, j)]
                                                : ctx->momentMatrix[pk(i, j)] * ctx->stdDevs[i] * ctx->stdDevs[j];
 
+    if (!moments_finite(ctx, cov)) return kNotFinite;
+
     // 10. Constant variables among moments about zero: such a variable is an
     // intercept.  Its weighted second moment about zero is (sum of weights /
     // divisor) times its squared mean.
@@ -753,11 +778,11 @@ int32_t run(ProcContext* ctx, Group* g) {
         const double f = ctx->divisor > 0.0 ? sw / ctx->divisor : 0.0;
         for (int32_t i = 0; i < n; ++i) {
             const double sii = cov[pk(i, i)], mean = ctx->means[i];
-            if (std::fabs(sii - f * mean * mean) <= kEps * sii && mean != 0.0) {
+            if (std::fabs(sii - f * mean * mean) <= velix::kMachEpsWritten * sii && mean != 0.0) {
                 ctx->momentOrigin = -(i + 1);
                 if (!(ctx->interceptVar && i == ctx->nVar)) {
                     const NameRecord& r = velix::detail::moment_names(ctx)[i];
-                    xpmlog(kGroupProc, 7, static_cast<int32_t>(r.length), r.text);
+                    xpmlog(kMsgProc, 7, static_cast<int32_t>(r.length), r.text);
                 }
             }
         }
@@ -791,7 +816,7 @@ int32_t run(ProcContext* ctx, Group* g) {
         if (g->inverse) {
             std::copy(c.begin(), c.end(), cov);
         } else if (ctx->rawData) {
-            xpmlog(kGroupProc, 8);
+            xpmlog(kMsgProc, 8);
         }
     }
     const double* inverse = g->inverse ? ctx->momentInverse : nullptr;
@@ -814,7 +839,7 @@ int32_t run(ProcContext* ctx, Group* g) {
         int32_t lv = 0;
         if (!kurtosisDone) lv = coskurt(ctx, 1, 5, 6, inverse, &g->list);
         if (lv >= 5 || lv < 0) {
-            xpmlog(kGroupProc, 16);
+            xpmlog(kMsgProc, 16);
             ctx->kurtosisWanted = 0;
         } else {
             g->kurtosisStatus =
@@ -847,9 +872,10 @@ int32_t coscorr(ProcContext* ctx) {
     Group g;
     const int32_t result = run(ctx, &g);
 
-    // 24. Exit.
-    if (result != 0) raise_error_level(ctx, 108);
+    // 24. Exit.  Too few observations was only a note so far.
+    if (result == kTooFewObservations) xpmlog(kMsgProc, 14, ctx->nObs);
+    if (result != 0) raise_error_level(ctx, kLevelNoMoments);
     zmsgsav(0, 0, nullptr, 0);
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
     return result;
 }

@@ -10,10 +10,10 @@
 // before each call.  A failing call is reported and abandons the table.
 #include "host/host_support.h"
 #include "procedure/procedure.h"
+#include "velix/codes.h"
 
 namespace {
 
-constexpr int32_t kGroupProc = 352;
 
 }  // namespace
 
@@ -21,7 +21,7 @@ void cosput(ProcContext* ctx, HostText* tableName, int32_t titleNumber, HostText
             int32_t n, const double* values, const int32_t* labelNumbers,
             HostText* templatePath) {
     HostObject* table = nullptr;
-    HostText* title = kyrmsg(kGroupProc, titleNumber);
+    HostText* title = kyrmsg(kMsgProc, titleNumber);
     if (kyr_failed(kyr_table_create(ctx->kyrManager, tableName, title, &table))) return;
     HostText* labelCell = nullptr;
     const double* valueCell = values;  // the cell that holds the current value's address
@@ -30,7 +30,7 @@ void cosput(ProcContext* ctx, HostText* tableName, int32_t titleNumber, HostText
     if (kyr_failed(kyr_table_end_columns(table))) return;
     if (kyr_failed(kyr_table_bind(ctx->kyrManager, table, templatePath, &ctx->kyrTable))) return;
     for (int32_t i = 0; i < n; ++i) {
-        labelCell = kyrmsg(kGroupProc, labelNumbers[i]);
+        labelCell = kyrmsg(kMsgProc, labelNumbers[i]);
         if (kyr_failed(kyr_table_add_row(table))) return;
         ++valueCell;
     }

@@ -16,7 +16,7 @@
 // The variance divisor of the divisor kind (recognised by its second
 // character): N n, DF n - d, WDF w - d (0.0 when d + 1e-4 (w - d) rounds to
 // d), WEIGHT and WGT w; never below 0.0.  Any other kind ends the step with
-// 9999 after an internal-error line.
+// kLevelInternal after an internal-error line.
 //   kind in: 8 characters, blank-padded
 double zvardiv(const char* kind, double n, double d, double w);
 
@@ -27,7 +27,7 @@ int64_t iisub(int32_t i, int32_t j, int32_t k, int32_t l);
 // Reads the current BY group of a TYPE=SYMATRIX DATA= into the moment
 // matrix, means, standard deviations, N, the sum of weights and the
 // divisor.  Returns 0; a variable count that differs from nVar ends the
-// step with 1008.
+// step with kLevelBadVariables.
 int32_t cosfico(ProcContext* ctx);
 
 // Reads the current BY group of a moment data set (TYPE CORR, COV, UCORR,
@@ -44,7 +44,8 @@ int32_t cosfico(ProcContext* ctx);
 //   vardefKind in  the divisor kind
 //   divisor, sumWeights, nObs out
 //   ctx       in   the names of the analysis variables (manifestNames)
-// Returns a level: 0, 4 (warnings), 108 (nothing usable), 1008 (variables).
+// Returns a level: 0, kLevelWarning, kLevelNoMoments (nothing usable) or
+// kLevelBadVariables (variables).
 int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* stmtList, int32_t listEntry,
                int32_t origin, const char* type, double* matrix, double* means, double* stdDevs,
                double* work, const char* vardefKind, double* divisor, double* sumWeights,
@@ -62,7 +63,7 @@ struct KurtosisList {
 // kurtosis sums per variable (into ctx->skewness and ctx->uniKurtosis) and,
 // with an inverse (PackedSym of the covariance with divisor N over the
 // variables other than an intercept variable), Mardia's sum (first kurtosis
-// cell) with the largest contributions.  Returns 0, or 108 when no
+// cell) with the largest contributions.  Returns 0, or kLevelNoMoments when no
 // observation could be used.
 int32_t coskurt(ProcContext* ctx, int32_t listEntry, int32_t weightEntry, int32_t freqEntry,
                 const double* inverse, KurtosisList* list);
@@ -80,7 +81,7 @@ void cosasco(ProcContext* ctx, int32_t kind);
 
 // Weight matrices: cosfiwt reads a GLS matrix from INWGT= (0 when read);
 // cosfiw1 (WLS) and cosfiw2 (DWLS) read INWGT= or accumulate the
-// fourth-order moments of the raw data (with the kurtosis sums); 0, or 108
+// fourth-order moments of the raw data (with the kurtosis sums); 0, or kLevelNoMoments
 // when the weights are incomplete or no observation could be used.
 int32_t cosfiwt(ProcContext* ctx, int32_t listEntry);
 int32_t cosfiw1(ProcContext* ctx, int32_t listEntry, int32_t weightEntry, int32_t freqEntry,

@@ -13,12 +13,12 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "velix/codes.h"
 #include "velix/host_dataset.h"
 #include "velix/statements.h"
 
 namespace {
 
-constexpr int32_t kGroupProc = 352;
 constexpr int32_t kTypeCharacter = 99;  // 'c'
 constexpr int32_t kTypeNumeric = 102;   // 'f'
 
@@ -54,16 +54,16 @@ struct ReadList {
         int16_t number = 0;
         if (xvfind(data, name, length, &number, 0) != 0 || number == 0) {
             if (optional) return;
-            xpmlog(kGroupProc, messages.absent, length, name);
-            raise_error_level(ctx, 1008);
+            xpmlog(kMsgProc, messages.absent, length, name);
+            raise_error_level(ctx, kLevelBadVariables);
             failed = true;
             return;
         }
         const int32_t rc = xvgetd(binding, number, 0, cell, cellLength,
                                   character ? kTypeCharacter : kTypeNumeric, 0, 0);
         if (rc != 0) {
-            xpmlog(kGroupProc, messages.wrongType, length, name);
-            raise_error_level(ctx, 1008);
+            xpmlog(kMsgProc, messages.wrongType, length, name);
+            raise_error_level(ctx, kLevelBadVariables);
             failed = true;
         }
     }
@@ -76,13 +76,13 @@ struct ReadList {
 void check_by(ProcContext* ctx, int role, int32_t message) {
     if (ctx->nByVars > 0 &&
         xbylist(ctx->dataSetHandle[kRoleData], ctx->dataSetHandle[role]) != 0) {
-        xpmlog(kGroupProc, message);
-        raise_error_level(ctx, 2000);
+        xpmlog(kMsgProc, message);
+        raise_error_level(ctx, kLevelInputError);
     }
 }
 
 void exit_above_999(ProcContext* ctx) {
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
 }
 
 // The numeric variables of the analysis, bound to rowValues[0 .. count-1].
@@ -125,7 +125,7 @@ struct OutputList {
     void define(const char* name, int32_t labelMessage, void* cell, int32_t charLength) {
         reset();
         char label[41];
-        const int32_t labelLength = labelMessage > 0 ? xpmstr(label, -1 - 40, kGroupProc, labelMessage) : 0;
+        const int32_t labelLength = labelMessage > 0 ? xpmstr(label, -1 - 40, kMsgProc, labelMessage) : 0;
         d.name = name;
         d.nameLength = static_cast<int16_t>(std::strlen(name));
         d.label = labelLength > 0 ? label : nullptr;
@@ -162,7 +162,7 @@ void set_type_and_label(HostDataSet* out, const char* type) {
     std::memcpy(t, type, std::strlen(type));
     xoinfo(out, kInfoSetType, t);
     DataSetLabel label;
-    label.length = static_cast<int16_t>(std::max(0, xpmstr(label.text, -1 - 40, kGroupProc, 409)));
+    label.length = static_cast<int16_t>(std::max(0, xpmstr(label.text, -1 - 40, kMsgProc, 409)));
     xoinfo(out, kInfoSetLabel, &label);
 }
 
@@ -228,8 +228,8 @@ void cosfop2(ProcContext* ctx) {
         // a matrix over the variables would be silently misread: refused.
         int16_t pairNames = 0;
         if (!wls && xvfind(ctx->dataSetHandle[kRoleInwgt], "_NAM2_", 6, &pairNames, 0) == 0) {
-            xpmlog(kGroupProc, 415);
-            raise_error_level(ctx, 1008);
+            xpmlog(kMsgProc, 415);
+            raise_error_level(ctx, kLevelBadVariables);
             exit_above_999(ctx);
         }
         ReadList list(ctx, kRoleInwgt, ctx->nByVars + (wls ? 4 : 2) + ctx->nManifest, kInwgtMessages);

@@ -12,56 +12,30 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "procedure/proc_options.h"
+#include "velix/codes.h"
 #include "velix/packed_index.h"
 #include "velix/statements.h"
 
 namespace {
 
-constexpr int32_t kGroupProc = 352;
 
 bool note_text(ProcContext* ctx, HostText* text) {
     return !kyr_failed(kyr_note(ctx->kyrManager, text, 'l'));
 }
 
-// A factoid table of labelled values.
-struct Factoid {
-    ProcContext* ctx;
-    HostObject* table = nullptr;
-    bool ok = false;
-
-    Factoid(ProcContext* c, const char* name, int32_t title) : ctx(c) {
-        char path[64];
-        std::snprintf(path, sizeof path, "Tesk.Velix.%s", name);
-        KyrArg args[] = {
-            kyr_counted(143, "kyr", 3),
-            kyr_counted(146, "factoid", 7),
-            kyr_object(144, nullptr),
-            kyr_int(148, -1),
-            kyr_counted(339, path, static_cast<int32_t>(std::strlen(path))),
-            kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
-            kyr_text(296, kyrmsg(kGroupProc, title)),
-        };
-        ok = !kyr_failed(wobmth(ctx->kyrManager, nullptr, 147, 7, args));
-        table = args[2].object;
-    }
-    // A count: display width 8 without decimals; `extra` adds 376 = 2.
-    void count(int32_t label, double value, bool extra = false) {
-        if (!ok) return;
-        KyrArg args[] = {kyr_text(296, kyrmsg(kGroupProc, label)), kyr_double(287, value),
-                         kyr_int(272, 8), kyr_int(270, 0), kyr_int(376, 2)};
-        ok = !kyr_failed(wobmth(table, nullptr, 164, extra ? 5 : 4, args));
+// A factoid of the input statistics: template "Tesk.Velix.<name>", title
+// and labels messages of the procedure.
+struct InputFactoid : FactoidTable {
+    InputFactoid(ProcContext* ctx, const char* name, int32_t title)
+        : FactoidTable(ctx->kyrManager, name, std::string("Tesk.Velix.") + name, kyrmsg(kMsgProc, title)) {}
+    // A count: display width 8 without decimals; `styled` adds the entry
+    // style 2.
+    void count(int32_t label, double value, bool styled = false) {
+        entry(kyrmsg(kMsgProc, label), value, 8, 0, styled ? 2 : -1);
     }
     // A measured value in the host's default number format.
-    void value(int32_t label, double v) {
-        if (!ok) return;
-        KyrArg args[] = {kyr_text(296, kyrmsg(kGroupProc, label)), kyr_double(287, v)};
-        ok = !kyr_failed(wobmth(table, nullptr, 164, 2, args));
-    }
-    bool end() {
-        if (!ok) return false;
-        ok = !kyr_failed(kyr_table_end_rows(table));
-        return ok;
-    }
+    void value(int32_t label, double v) { entry(kyrmsg(kMsgProc, label), v); }
 };
 
 // A packed copy of a without row and column k (k < 0: a plain copy).
@@ -79,10 +53,18 @@ std::vector<double> without(const double* a, int32_t n, int32_t k) {
 NameRecord statistic_name(ProcContext* ctx, int32_t i) {
     const NameRecord* names = velix::detail::moment_names(ctx);
     if (i < ctx->nManifest) return names[i];
+    // The partial variables as resolved on DATA= (PARTIAL _NUMERIC_ names
+    // no variable itself).
     NameRecord r;
-    const NameArray& partial = ctx->procOptions->lists[kListPartial];
     const int32_t k = i - ctx->nManifest;
-    if (k < partial.count) r = partial.names[k];
+    const HostVariableDescriptor* d = nullptr;
+    if (ctx->hostLists == nullptr) return r;
+    const VariableList& partial = ctx->hostLists->entry[kHostListPartial];
+    if (k < partial.count && xvname(ctx->dataSetHandle[kRoleData], partial.numbers[k], &d) == 0) {
+        r.length = static_cast<int16_t>(std::min<int>(d->nameLength, sizeof r.text));
+        std::memset(r.text, ' ', sizeof r.text);
+        std::memcpy(r.text, d->name, r.length);
+    }
     return r;
 }
 
@@ -103,23 +85,18 @@ const NameRecord* moment_names(ProcContext* ctx) {
 int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const double* values,
                        int32_t rows, int32_t columns, const NameRecord* rowLabels,
                        const NameRecord* columnLabels, const char* storage, int32_t style) {
-    HostText* nameText = kyrtxts("%s", -1, name);
-    HostText* path = kyrtxts("Tesk.Velix.%s", -1, name);
-    KyrArg args[12];
-    int32_t k = 0;
-    args[k++] = kyr_text(339, path);
-    args[k++] = kyr_text(138, nameText);
-    args[k++] = kyr_text(296, kyrmsg(kGroupProc, title));
-    args[k++] = kyr_address(389, kKyrDoubles, values);
-    args[k++] = kyr_int(390, rows);
-    args[k++] = kyr_int(391, columns);
-    if (rowLabels != nullptr) args[k++] = kyr_address(412, kKyrRowLabels, rowLabels);
-    if (columnLabels != nullptr) args[k++] = kyr_address(402, kKyrRowLabels, columnLabels);
-    args[k++] = kyr_counted(105, storage, static_cast<int32_t>(std::strlen(storage)));
-    args[k++] = kyr_int(278, style);
-    const int32_t rc = wobmth(ctx->kyrManager, nullptr, 388, k, args);
-    if (rc < 0) xprrlog(0, rc);
-    return rc;
+    MatrixTable m;
+    m.templatePath = kyrtxts("Tesk.Velix.%s", -1, name);
+    m.name = kyrtxts("%s", -1, name);
+    m.title = kyrmsg(kMsgProc, title);
+    m.values = values;
+    m.rows = rows;
+    m.columns = columns;
+    m.rowLabels = rowLabels;
+    m.columnLabels = columnLabels;
+    m.storage = storage;
+    m.labelStyle = style;
+    return kyr_publish_matrix(ctx->kyrManager, m);
 }
 
 }  // namespace velix::detail
@@ -131,12 +108,10 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
     if (dropIntercept) --n;
     const int32_t nStat = ctx->nRead;
     const uint32_t pf = ctx->printFlags;
-    // PSUMMARY (bit 1 of printFlags) alone leaves the statistics out; PALL
-    // and PRINT (bits 4 and 3) keep them.
-    const bool printSimple = (pf & 0x02u) == 0 || (pf & 0x18u) != 0;
-    // PCORR (node byte 14, bit 4, kept at bit 10 of printFlags) and the
-    // print levels PALL and PRINT (bits 4 and 3) print the input matrix.
-    const bool printInput = (pf & (0x04u << 8)) != 0 || (pf & 0x18u) != 0;
+    // PSUMMARY alone leaves the statistics out; PALL and PRINT keep them.
+    const bool printSimple = (pf & kPrintPsummary) == 0 || (pf & (kPrintPall | kPrintPrint)) != 0;
+    // PCORR and the print levels PALL and PRINT print the input matrix.
+    const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
 
     // Title line naming the method.
     {
@@ -144,19 +119,19 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         if (ctx->covAnalysis && !ctx->inwgtUsed && ctx->methodRequested == kMethodWls) number = 296;
         if (ctx->covAnalysis && !ctx->inwgtUsed && ctx->methodRequested == kMethodUlsWls) number = 297;
         char method[81];
-        xpmstr(method, -1 - 80, kGroupProc, number);
-        KyrArg args[] = {KyrArg{}, kyr_int(440, 2), kyr_int(148, -1),
-                         kyr_text(577, kyrmsgs(kGroupProc, 77, method))};
+        xpmstr(method, -1 - 80, kMsgProc, number);
+        KyrArg args[] = {KyrArg{}, kyr_int(kAttrTitleKind, 2), kyr_int(kAttrParent, -1),
+                         kyr_text(kAttrText, kyrmsgs(kMsgProc, 77, method))};
         args[0].type = kKyrCounted;
-        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, 439, 4, args))) return;
+        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 4, args))) return;
     }
 
     if (printSimple) {
-        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, 435, 0, nullptr))) return;
-        Factoid info(ctx, "GenModInfo", 731);
+        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
+        InputFactoid info(ctx, "GenModInfo", 731);
         // The observations behind the divisor: N before the partial variables
         // took their degrees of freedom, for every divisor kind.
-        const bool dfKind = std::memcmp(ctx->vardefKind, "DF      ", 8) == 0;
+        const bool dfKind = std::memcmp(ctx->vardefKind, kVardefDefault, 8) == 0;
         info.count(300, ctx->nObs + (dfKind ? partialUsed : 0));
         info.count(301, n);
         if (ctx->nPartial > 0) info.count(302, ctx->nPartial);
@@ -169,7 +144,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
 
         // SimpleStatistics.
         HostObject* table = nullptr;
-        HostText* title = kyrmsg(kGroupProc, 721);
+        HostText* title = kyrmsg(kMsgProc, 721);
         if (kyr_failed(kyr_table_create(ctx->kyrManager, "SimpleStatistics", title, &table)))
             return;
         int32_t width = 2;
@@ -177,7 +152,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         char nameCell[33] = {};
         double mean = 0, sd = 0, skew = 0, kurt = 0;
         auto column = [&](int32_t kind, const char* name, void* cell, int32_t w) {
-            const KyrArg extra[] = {kyr_int(289, w)};
+            const KyrArg extra[] = {kyr_int(kAttrWidth, w)};
             return !kyr_failed(kyr_table_column(table, kind, name, cell, extra, w > 0 ? 1 : 0));
         };
         if (!column(20, "Variable", nameCell, width) || !column(5, "Mean", &mean, 0) ||
@@ -186,9 +161,9 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         if (ctx->kurtosisWanted && (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
             return;
         {
-            KyrArg args[] = {kyr_counted(311, "title", 5),
-                             kyr_text(287, kyrmsg(kGroupProc, ctx->momentOrigin != 0 ? 309 : 311))};
-            if (kyr_failed(wobmth(table, nullptr, 316, 2, args))) return;
+            KyrArg args[] = {kyr_counted(kAttrVariableName, "title", 5),
+                             kyr_text(kAttrValue, kyrmsg(kMsgProc, ctx->momentOrigin != 0 ? 309 : 311))};
+            if (kyr_failed(wobmth(table, nullptr, kKyrMethodDynamicVariable, 2, args))) return;
         }
         if (kyr_failed(kyr_table_end_columns(table))) return;
         HostObject* output = nullptr;
@@ -212,10 +187,10 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
             for (int32_t i = 0; i < ctx->nVar; ++i) {
                 if (!wzmis(ctx->uniKurtosis[i])) continue;
                 const NameRecord r = statistic_name(ctx, i);
-                if (!note_text(ctx, kyrmsgs(kGroupProc, 312, static_cast<int32_t>(r.length), r.text))) return;
+                if (!note_text(ctx, kyrmsgs(kMsgProc, 312, static_cast<int32_t>(r.length), r.text))) return;
             }
             const double* cells = ctx->kurtosisCells;
-            Factoid kt(ctx, "Kurtosis", 721);
+            InputFactoid kt(ctx, "Kurtosis", 721);
             kt.value(313, cells[0]);
             kt.value(510, cells[2]);
             kt.value(511, cells[3]);
@@ -229,8 +204,8 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
             if (!kt.end()) return;
             const int32_t p = ctx->nVar - (dropIntercept ? 1 : 0);
             const double b = -2.0 / (p + 2);
-            if (!wzmis(cells[1]) && cells[1] < b && !note_text(ctx, kyrmsgs(kGroupProc, 316, b))) return;
-            if (!wzmis(cells[4]) && cells[4] < b && !note_text(ctx, kyrmsgs(kGroupProc, 317, b))) return;
+            if (!wzmis(cells[1]) && cells[1] < b && !note_text(ctx, kyrmsgs(kMsgProc, 316, b))) return;
+            if (!wzmis(cells[4]) && cells[4] < b && !note_text(ctx, kyrmsgs(kMsgProc, 317, b))) return;
 
             if (kurtosisStatus > 0) {
                 std::vector<char> labels(static_cast<size_t>(kurtosisStatus) * 8, ' ');
@@ -239,23 +214,19 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
                     const int32_t len = wzcichr(list->observation[k], digits);
                     std::memcpy(&labels[static_cast<size_t>(k) * 8], digits, static_cast<size_t>(std::min(len, 8)));
                 }
-                HostText* path = kyrtxts("Tesk.Velix.%s", -1, "ContKurtosis");
-                KyrArg args[] = {
-                    kyr_text(339, path),
-                    kyr_counted(138, "ContKurtosis", 12),
-                    kyr_text(296, kyrmsg(kGroupProc, 723)),
-                    kyr_address(389, kKyrDoubles, list->contribution),
-                    kyr_int(390, kurtosisStatus),
-                    kyr_int(391, 1),
-                    kyr_address(409, kKyrNames, labels.data()),
-                    kyr_int(410, 8),
-                    kyr_counted(105, "sc", 2),
-                    kyr_int(278, 9),
-                    kyr_int(393, 98),
-                };
-                // A one-column matrix is stored by columns.
-                args[8] = kyr_counted(105, "c", 1);
-                if (kyr_failed(wobmth(ctx->kyrManager, nullptr, 388, 11, args))) return;
+                MatrixTable m;
+                m.templatePath = kyrtxts("Tesk.Velix.%s", -1, "ContKurtosis");
+                m.name = kyrtxt("ContKurtosis", 12);
+                m.title = kyrmsg(kMsgProc, 723);
+                m.values = list->contribution;
+                m.rows = kurtosisStatus;
+                m.columns = 1;
+                m.rowNames = labels.data();
+                m.rowNameWidth = 8;
+                m.storage = "c";  // a one-column matrix is stored by columns
+                m.labelStyle = 9;
+                m.pieceStyle = 98;
+                if (kyr_publish_matrix(ctx->kyrManager, m) < 0) return;
             }
         }
     }

@@ -15,19 +15,16 @@
 #include <vector>
 
 #include "host/host_support.h"
+#include "numerics/kernel_support.h"
 #include "procedure/data/observations.h"
+#include "procedure/proc_options.h"
+#include "velix/codes.h"
 
 namespace {
 
-constexpr int32_t kGroupProc = 352;
-// Relative rounding level of a double (2^-53).
-constexpr double kEps = 1.110223024625157e-16;
 // Square root of the smallest normal double: sums of squares at or below
 // it are treated as zero.
 constexpr double kTiny = 1.491668147e-154;
-// Option bit of BIASKUR (node byte 16, bit 1, kept in optionFlags bit 0):
-// the uncorrected coefficients.
-constexpr uint32_t kBiasedKurtosis = 0x01;
 
 }  // namespace
 
@@ -45,7 +42,7 @@ int32_t kurtosis_numbering(ProcContext* ctx, int32_t* numbered) {
     *numbered = 0;
     xoinfo(ctx->dataSetHandle[kRoleData], kInfoObsNumbers, numbered);
     if (!ctx->kurtosisWanted || *numbered != 0) return 0;
-    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kGroupProc, 39), 'l');
+    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, 39), 'l');
     if (rc < 0) xprrlog(0, rc);
     return rc;
 }
@@ -90,7 +87,7 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
 
     for (int32_t i = 0; i < slots; ++i) {
         const double sd = ctx->stdDevs[i], mean = ctx->means[i];
-        if (ctx->momentOrigin != 0 && d0 > kEps) {
+        if (ctx->momentOrigin != 0 && d0 > velix::kMachEpsWritten) {
             // W sd^2 is the weighted sum of squares about zero; less SW m^2
             // it is the sum about the mean.
             const double v = (w * sd * sd - ctx->sumWeights * mean * mean) / d0;
@@ -121,7 +118,7 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
     // With unit weights SW / d0 is 1 and nothing changes.
     const double perCount = d0 > 0.0 && ctx->sumWeights > 0.0 ? ctx->sumWeights / d0 : 1.0;
 
-    if (d0 <= 3.0 + 10.0 * kEps) {
+    if (d0 <= 3.0 + 10.0 * velix::kMachEpsWritten) {
         vzfdl(missing, ctx->skewness, slots);
         vzfdl(missing, ctx->uniKurtosis, slots);
     } else {
@@ -132,9 +129,9 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
             const double ss = d0 * ctx->stdDevsN[i] * ctx->stdDevsN[i] / perCount;
             double skew = 0.0, kurt = -3.0;
             if (i != intercept && i < nv) {
-                if (ctx->optionFlags & kBiasedKurtosis) {
+                if (ctx->optionFlags & kOptionBiasKur) {
                     const double s = ss;
-                    if (!(s < mean * kEps || s <= kTiny)) {
+                    if (!(s < mean * velix::kMachEpsWritten || s <= kTiny)) {
                         skew = sum3 * std::sqrt(d0) / std::pow(s, 1.5);
                         kurt = sum4 * d0 / (s * s) - 3.0;
                     }
@@ -142,7 +139,7 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
                     // The standard deviation with divisor W.
                     const double s = std::sqrt(ss / w);
                     const double s2 = s * s;
-                    if (!(s2 < mean * kEps || s2 <= kTiny)) {
+                    if (!(s2 < mean * velix::kMachEpsWritten || s2 <= kTiny)) {
                         skew = sum3 * d0 / (w * d2 * s2 * s);
                         kurt = sum4 * d0 * dm1 / (w * d2 * d3 * s2 * s2) - 3.0 * w * w / (d2 * d3);
                     }

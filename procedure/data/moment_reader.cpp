@@ -23,14 +23,11 @@
 #include "host/host_support.h"
 #include "numerics/covcorr.h"
 #include "procedure/data/data.h"
+#include "velix/codes.h"
 #include "velix/packed_index.h"
 
 namespace {
 
-constexpr int32_t kGroupReader = 230;
-constexpr int32_t kLevelWarning = 4;
-constexpr int32_t kLevelNothing = 108;
-constexpr int32_t kLevelVariables = 1008;
 // A correlation whose size exceeds 1 by more than this is out of range.
 constexpr double kCorrTolerance = 1.11e-13;
 // Two values of the same element differing by this much are reported.
@@ -89,12 +86,12 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     // 1. Special variables.
     int16_t typeVar = 0, nameVar = 0;
     const HostVariableDescriptor* d = nullptr;
-    if (xvfind(data, "_TYPE_", 6, &typeVar, 0) != 0) xpmlog(kGroupReader, 9);
-    if (xvfind(data, "_NAME_", 6, &nameVar, 0) != 0) xpmlog(kGroupReader, 10);
+    if (xvfind(data, "_TYPE_", 6, &typeVar, 0) != 0) xpmlog(kMsgReader, 9);
+    if (xvfind(data, "_NAME_", 6, &nameVar, 0) != 0) xpmlog(kMsgReader, 10);
     if ((typeVar && xvname(data, typeVar, &d) == 0 && d->type != kVarCharacter) ||
         (nameVar && xvname(data, nameVar, &d) == 0 && d->type != kVarCharacter)) {
-        xpmlog(kGroupReader, 33);
-        return kLevelVariables;
+        xpmlog(kMsgReader, 33);
+        return kLevelBadVariables;
     }
     std::string rowType = dataType == "EST" ? "COV" : dataType == "FACTOR" ? "CORR" : dataType;
     size_t compareLength = dataType == "EST" ? 3 : 8;
@@ -103,13 +100,13 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     if (sscp && xvfind(data, "INTERCEPT", 9, &interceptVar, 0) != 0 &&
         xvfind(data, "INTERCEP", 8, &interceptVar, 0) != 0) {
         interceptVar = 0;
-        xpmlog(kGroupReader, 31);
+        xpmlog(kMsgReader, 31);
     }
     // The intercept's row and column carry sums: a character variable of
     // that name cannot hold them.
     if (interceptVar && xvname(data, interceptVar, &d) == 0 && d->type == kVarCharacter) {
-        xpmlog(kGroupReader, 32);
-        return kLevelVariables;
+        xpmlog(kMsgReader, 32);
+        return kLevelBadVariables;
     }
 
     // 2. Bindings.
@@ -154,10 +151,10 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
                 g.ustds = row;
             } else if (t == "N") {
                 g.n = same(row, &conflict);
-                if (conflict) xpmlog(kGroupReader, 12);
+                if (conflict) xpmlog(kMsgReader, 12);
             } else if (t == "SUMWGT") {
                 g.sumw = same(row, &conflict);
-                if (conflict) xpmlog(kGroupReader, 11);
+                if (conflict) xpmlog(kMsgReader, 11);
             } else if (t.compare(0, compareLength, rowType, 0, compareLength) == 0 && t.size() >= std::min(compareLength, rowType.size())) {
                 g.anyMatrix = true;
                 int32_t r = -1;
@@ -168,7 +165,7 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
                     // it is a matrix row too when the intercept is analysed.
                     if (sscp && (un == "INTERCEPT" || un == "INTERCEP")) g.icpt = row;
                     if (name.empty() && !invalidNote) {
-                        xpmlog(kGroupReader, 13);
+                        xpmlog(kMsgReader, 13);
                         level = std::max(level, kLevelWarning);
                         invalidNote = true;
                     }
@@ -177,7 +174,7 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
                     if (r < 0) continue;
                 } else {
                     if (order >= n) {
-                        xpmlog(kGroupReader, 21);
+                        xpmlog(kMsgReader, 21);
                         g.tooMany = true;
                         break;
                     }
@@ -188,7 +185,7 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
                     if (wzmis(row[c])) continue;
                     double& e = g.matrix[pk(r, c)];
                     if (!wzmis(e) && std::fabs(e - row[c]) >= kConflict && !g.conflictNote) {
-                        xpmlog(kGroupReader, 23);
+                        xpmlog(kMsgReader, 23);
                         g.conflictNote = true;
                     }
                     e = row[c];
@@ -197,16 +194,16 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
         }
         if (g.tooMany) {
             xvgett(b);
-            return kLevelNothing;
+            return kLevelNoMoments;
         }
         if (!g.anyRow) {
-            xpmlog(kGroupReader, 5);
+            xpmlog(kMsgReader, 5);
             xvgett(b);
-            return kLevelNothing;
+            return kLevelNoMoments;
         }
         bool complete = g.anyMatrix;
         if (complete && std::any_of(g.matrix.begin(), g.matrix.end(), [](double x) { return wzmis(x) != 0; })) {
-            xpmlog(kGroupReader, 16);
+            xpmlog(kMsgReader, 16);
             complete = false;
         }
         if (complete) break;
@@ -222,11 +219,11 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
         const bool inList = std::find_if(std::begin(kFallback), std::end(kFallback),
                                          [&](const char* f) { return rowType == f; }) != std::end(kFallback);
         if (next.empty() || !inList || attempt == 4) {
-            xpmlog(kGroupReader, 15);
+            xpmlog(kMsgReader, 15);
             xvgett(b);
-            return kLevelNothing;
+            return kLevelNoMoments;
         }
-        xpmlog(kGroupReader, 28, next.c_str());
+        xpmlog(kMsgReader, 28, next.c_str());
         rowType = next;
         compareLength = 8;
     }
@@ -241,14 +238,14 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     for (int32_t i = 0; i < n; ++i) {
         const double dii = a[pk(i, i)];
         if (dii < 0.0) {
-            xpmlog(kGroupReader, 27, static_cast<int32_t>(ctx->manifestNames[i].length), ctx->manifestNames[i].text);
-            return kLevelNothing;
+            xpmlog(kMsgReader, 27, static_cast<int32_t>(ctx->manifestNames[i].length), ctx->manifestNames[i].text);
+            return kLevelNoMoments;
         }
         if (dii == 0.0)
             for (int32_t j = 0; j < n; ++j)
                 if (j != i && a[pk(i, j)] != 0.0) {
-                    xpmlog(kGroupReader, 26);
-                    return kLevelNothing;
+                    xpmlog(kMsgReader, 26);
+                    return kLevelNoMoments;
                 }
     }
     if (corrClass) {
@@ -260,12 +257,12 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
                 if (i != j && std::fabs(v) > 1.0 + kCorrTolerance) offDiagonal = true;
             }
         if (offDiagonal) {
-            xpmlog(kGroupReader, 25);
+            xpmlog(kMsgReader, 25);
             level = std::max(level, kLevelWarning);
         }
         if (diagonal) {
-            xpmlog(kGroupReader, 22);
-            xpmlog(kGroupReader, 18);
+            xpmlog(kMsgReader, 22);
+            xpmlog(kMsgReader, 18);
             level = std::max(level, kLevelWarning);
             std::vector<double> sd(n);
             zcovcor(n, a.data(), sd.data());
@@ -274,7 +271,7 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
 
     // 7-8. N, the sum of weights, means and standard deviations.
     if (wzmis(g.n)) {
-        if (dataType != "EST") xpmlog(kGroupReader, 17);
+        if (dataType != "EST") xpmlog(kMsgReader, 17);
         g.n = kDefaultN;
     }
     if (wzmis(g.sumw)) g.sumw = g.n;
@@ -288,11 +285,11 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     const bool meansNeeded = (inputAboutZero != (origin != 0)) || dataType == "EST";
     const bool haveMeans = complete(g.means);
     if (meansNeeded && !haveMeans) {
-        xpmlog(kGroupReader, sscp ? 34 : dataType == "EST" ? 35 : 36);
-        return kLevelNothing;
+        xpmlog(kMsgReader, sscp ? 34 : dataType == "EST" ? 35 : 36);
+        return kLevelNoMoments;
     }
     if (!haveMeans) {
-        xpmlog(kGroupReader, 38);
+        xpmlog(kMsgReader, 38);
         std::fill(g.means.begin(), g.means.end(), 0.0);
     }
 
@@ -305,7 +302,7 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     if (corrClass) {
         std::vector<double>& sd = rowType == "UCORR" ? g.ustds : g.stds;
         if (std::any_of(sd.begin(), sd.end(), [](double x) { return wzmis(x) != 0; })) {
-            xpmlog(kGroupReader, 39);
+            xpmlog(kMsgReader, 39);
             for (double& x : sd)
                 if (wzmis(x)) x = 1.0;
         }
@@ -323,7 +320,7 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
             for (int32_t j = 0; j <= i; ++j) c[pk(i, j)] -= sw * g.means[i] * g.means[j];
         for (int32_t i = 0; i < n; ++i)
             if (!(c[pk(i, i)] > 0.0)) {
-                xpmlog(kGroupReader, 24);
+                xpmlog(kMsgReader, 24);
                 level = std::max(level, kLevelWarning);
                 for (int32_t j = 0; j < n; ++j) c[pk(i, j)] = 0.0;
             }

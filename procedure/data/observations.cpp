@@ -6,13 +6,13 @@
 #include <cmath>
 
 #include "host/host_support.h"
+#include "velix/codes.h"
 #include "velix/host_dataset.h"
 #include "velix/statements.h"
 
 namespace velix::detail {
 
 namespace {
-constexpr int32_t kLevelNothingUsable = 108;
 constexpr int32_t kTypeNumeric = 102;  // 'f'
 }  // namespace
 
@@ -75,7 +75,7 @@ int32_t RawPass::observation() const {
 }
 
 int32_t RawPass::level() const {
-    return used == 0 || !(sumWeight > 0.0) || sumFrequency == 0.0 ? kLevelNothingUsable : 0;
+    return used == 0 || !(sumWeight > 0.0) || sumFrequency == 0.0 ? kLevelNoMoments : 0;
 }
 
 void enter_contribution(KurtosisList* list, double c, int32_t obs, double w) {

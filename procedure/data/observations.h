@@ -32,7 +32,7 @@ public:
     int64_t used = 0;
     double sumFrequency = 0.0;
     double sumWeight = 0.0;
-    // 108 when nothing usable was read, the weight sum is not positive or
+    // kLevelNoMoments when nothing usable was read, the weight sum is not positive or
     // the frequency sum is 0; else 0.
     int32_t level() const;
 

@@ -7,11 +7,11 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "velix/codes.h"
 #include "velix/packed_index.h"
 
 namespace {
 
-constexpr int32_t kGroupProc = 352;
 // N of a symmetric matrix that comes without an N row.
 constexpr double kDefaultN = 10000.0;
 
@@ -47,8 +47,8 @@ int32_t cosfico(ProcContext* ctx) {
     DataSetInfo info;
     xoinfo(ctx->dataSetHandle[kRoleData], kInfoDescription, &info);
     if (ctx->dataSetBinding[kRoleData] == nullptr) {
-        xpmlog(kGroupProc, 29);
-        xexit(1008, 0);
+        xpmlog(kMsgProc, 29);
+        xexit(kLevelBadVariables, 0);
     }
     const double missing = host_missing_value();
     vzfdl(missing, ctx->momentMatrix, n * (n + 1) / 2);
@@ -69,10 +69,10 @@ int32_t cosfico(ProcContext* ctx) {
             std::copy(v, v + n, ctx->stdDevs);
         } else if (ctx->typeVar > 0 && type_is(type, "N")) {
             N = same(v, n, &conflict);
-            if (conflict) xpmlog(kGroupProc, 30);
+            if (conflict) xpmlog(kMsgProc, 30);
         } else if (ctx->typeVar > 0 && type_is(type, "SUMWGT")) {
             sumw = same(v, n, &conflict);
-            if (conflict) xpmlog(kGroupProc, 31);
+            if (conflict) xpmlog(kMsgProc, 31);
         } else if (ctx->typeVar == 0 || type_is(type, "SYMATRIX")) {
             int32_t r = -1;
             if (ctx->nameVar > 0) {
@@ -85,7 +85,7 @@ int32_t cosfico(ProcContext* ctx) {
                 if (r < 0) continue;
             } else {
                 if (order >= n) {
-                    xpmlog(kGroupProc, 32);
+                    xpmlog(kMsgProc, 32);
                     break;
                 }
                 r = order++;
@@ -93,7 +93,7 @@ int32_t cosfico(ProcContext* ctx) {
             for (int32_t c = 0; c < n; ++c)
                 if (!wzmis(v[c])) ctx->momentMatrix[pk(r, c)] = v[c];
         } else {
-            xpmlog(kGroupProc, 33, 8, ctx->outRow.type);
+            xpmlog(kMsgProc, 33, 8, ctx->outRow.type);
         }
     }
     if (wzmis(N)) N = kDefaultN;
@@ -103,7 +103,7 @@ int32_t cosfico(ProcContext* ctx) {
     ctx->divisor = zvardiv(ctx->vardefKind, N, 1.0 - ctx->momentOrigin, sumw);
     const int32_t pstar = n * (n + 1) / 2;
     if (wzmisn(ctx->momentMatrix, pstar)) {
-        xpmlog(kGroupProc, 34);
+        xpmlog(kMsgProc, 34);
         if (ctx->printEnabled) {
             const NameRecord* names = velix::detail::moment_names(ctx);
             std::vector<double> shown(ctx->momentMatrix, ctx->momentMatrix + pstar);

@@ -4,6 +4,7 @@
 // with the host's moment accumulation.  An unknown kind is an internal
 // inconsistency and ends the step.
 #include "host/host_support.h"
+#include "host/internal_error.h"
 #include "procedure/data/data.h"
 #include "velix/packed_index.h"
 #include "velix/vardef.h"
@@ -11,10 +12,7 @@
 double zvardiv(const char* kind, double n, double d, double w) {
     double r = 0.0;
     if (!velix::vardef_divisor(kind, n, d, w, &r)) {
-        char text[40];
-        xpsstr(text, sizeof text, "ERROR: impossible vardef, was %.8s.", kind);
-        xebug(text, 0);
-        xexit(9999, -1);
+        internal_errorf("impossible vardef, was %.8s.", kind);
     }
     return r;
 }

@@ -13,12 +13,11 @@
 
 #include "host/host_support.h"
 #include "procedure/data/observations.h"
+#include "velix/codes.h"
 #include "velix/packed_index.h"
 
 namespace {
 
-constexpr int32_t kGroupProc = 352;
-constexpr int32_t kLevelIncomplete = 108;
 
 using velix::pk;
 
@@ -120,12 +119,12 @@ int32_t cosfiwt(ProcContext* ctx, int32_t /*listEntry*/) {
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
             if (wzmis(ctx->weightMatrix[pk(i, j)])) {
-                xpmlog(kGroupProc, 36, inwgt_name(ctx).text);
+                xpmlog(kMsgProc, 36, inwgt_name(ctx).text);
                 // The step ends also when the table cannot be shown (the
                 // publisher reports that): an incomplete matrix is never
                 // handed on as read.
                 print_weights(ctx, n);
-                xexit(1008, 0);
+                xexit(kLevelBadVariables, 0);
             }
     zmsgsav(0, 0, nullptr, 0);
     return 0;
@@ -157,21 +156,21 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         }
         const DataSetName name = inwgt_name(ctx);
         if (weightRows == 0) {
-            xpmlog(kGroupProc, 37, name.text);
-            return kLevelIncomplete;
+            xpmlog(kMsgProc, 37, name.text);
+            return kLevelNoMoments;
         }
         const int64_t expected = int64_t{n} * (n + 1) * (2 * n + 1) / 6;
-        if (matched != expected) xpmlog(kGroupProc, 38, static_cast<int32_t>(matched), name.text,
+        if (matched != expected) xpmlog(kMsgProc, 38, static_cast<int32_t>(matched), name.text,
                                         static_cast<int32_t>(expected));
         for (int64_t q = 0; q < total; ++q)
             if (wzmis(w[q])) {
-                xpmlog(kGroupProc, 36, name.text);
+                xpmlog(kMsgProc, 36, name.text);
                 if (ctx->printEnabled) {
                     const int32_t rc = velix::detail::publish_matrix(ctx, "Weights", 727, w, pstar, pstar, nullptr,
                                                                      nullptr, "sc", 8);
                     if (rc < 0) return rc;
                 }
-                return kLevelIncomplete;
+                return kLevelNoMoments;
             }
         return 0;
     }
@@ -196,14 +195,14 @@ int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         const bool any = read_matrix_form(ctx, n);
         const DataSetName name = inwgt_name(ctx);
         if (!any) {
-            xpmlog(kGroupProc, 37, name.text);
-            return kLevelIncomplete;
+            xpmlog(kMsgProc, 37, name.text);
+            return kLevelNoMoments;
         }
         for (int32_t q = 0; q < pstar; ++q)
             if (wzmis(w[q])) {
-                xpmlog(kGroupProc, 36, name.text);
+                xpmlog(kMsgProc, 36, name.text);
                 print_weights(ctx, n);
-                return kLevelIncomplete;
+                return kLevelNoMoments;
             }
         return 0;
     }

@@ -5,9 +5,10 @@
 #include <vector>
 
 #include "host/scratch_file.h"
+#include "host/internal_error.h"
 #include "numerics/uniform_random.h"
+#include "host/output_table.h"
 #include "procedure/driver/model.h"
-#include "procedure/driver/model_output.h"
 
 void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int32_t capacity) {
     ctx->nStructEq = 0;
@@ -26,7 +27,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
                     for (int32_t i = item.first; i < item.end; ++i) {
                         if (p >= capacity) {
                             xpmlog(kMsgProc, 230);
-                            raise_error_level(ctx, 2000);
+                            raise_error_level(ctx, kLevelInputError);
                             full = true;
                             break;
                         }
@@ -62,31 +63,31 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
         } else if (std::memcmp(n->keyword, "STRUCTEQ", 8) == 0) {
             if (structEqSeen) {
                 xpmlog(kMsgProc, 229);
-                raise_error_level(ctx, 2000);
+                raise_error_level(ctx, kLevelInputError);
             }
             structEqSeen = true;
             ctx->nStructEq = static_cast<const NameListPayload*>(n->payload)->names.count;
         }
     }
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
     ctx->nParmAdded = total;
 }
 
 void cosparb(ProcContext* ctx) {
     HostAllocator* a = ctx->runPool[2] ? ctx->runPool[2] : v_global_gcb_anchor->stepAllocator;
     ctx->structEqNames = static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * std::max(ctx->nStructEq, 1), 4));
-    if (ctx->structEqNames == nullptr) xexit(std::max(ctx->errorLevel, 1016), 0);
+    if (ctx->structEqNames == nullptr) xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     for (const StatementNode* n = find_statement(ctx->stmtList, "STRUCTEQ"); n;
          n = find_statement(n->next, "STRUCTEQ")) {
         const auto* pl = static_cast<const NameListPayload*>(n->payload);
         if (pl->names.count != ctx->nStructEq) {
             xebug("the STRUCTEQ names were counted differently", 0);
-            raise_error_level(ctx, 9999);
+            raise_error_level(ctx, kLevelInternal);
             continue;
         }
         std::copy(pl->names.names, pl->names.names + pl->names.count, ctx->structEqNames);
     }
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
 }
 
 void cospar4(ProcContext* ctx) {
@@ -100,14 +101,14 @@ void cospar4(ProcContext* ctx) {
         if (ctx->varPosition[i] < 0) unused.push_back(i);
     // 1. The "VarSelection" table: one column per unreferenced variable.
     if (ctx->printEnabled && ctx->kyrManager && !unused.empty()) {
-        OutputTable t(ctx, "VarSelection", 701, "Tesk.Velix.VarSelection", 0);
+        OutputTable t(ctx->kyrManager, "VarSelection", kyrmsg(kMsgProc, 701), "Tesk.Velix.VarSelection");
         for (int32_t i : unused)
             t.text_column(std::string(ctx->manifestNames[i].text, ctx->manifestNames[i].length),
                           ctx->manifestNames[i].length);
         if (!t.end_columns()) return;
         for (size_t c = 0; c < unused.size(); ++c)
             t.set_text(c, std::string(ctx->manifestNames[unused[c]].text, ctx->manifestNames[unused[c]].length));
-        if (!t.add_row() || !t.deliver() || !listing_line(ctx, 237)) return;
+        if (!t.add_row() || !t.deliver() || !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 237))) return;
     }
     // 2. Move the used variables down over the removed ones.
     int32_t kept = 0;
@@ -133,7 +134,7 @@ void cospar4(ProcContext* ctx) {
     const int32_t removed = n - kept;
     if (removed != ctx->nUnusedVars) {
         xpmlog(kMsgProc, 238);
-        raise_error_level(ctx, 9999);
+        raise_error_level(ctx, kLevelInternal);
     }
     ctx->nVar = keptData;
     ctx->nManifest = kept;
@@ -145,8 +146,7 @@ void cospar4(ProcContext* ctx) {
         ctx->hostLists->entry[kHostListVar].count = static_cast<int16_t>(keptData);
         ctx->hostLists->entry[kHostListVar].numbers = ctx->manifestNumbers;
         if (xvdflst(ctx->dataSetHandle[kRoleData], ctx->hostLists) != 0) {
-            xebug("internal error: the kept variables cannot be defined again", 9999);
-            xexit(9999, 0);
+            internal_error("the kept variables cannot be defined again");
         }
     }
     ctx->nMoments = kept * (kept + 1) / 2;
@@ -155,7 +155,7 @@ void cospar4(ProcContext* ctx) {
     ctx->varNameWidth = width;
     if (keptData == 0) {
         xpmlog(kMsgProc, 97);
-        raise_error_level(ctx, 2000);
+        raise_error_level(ctx, kLevelInputError);
     }
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
 }

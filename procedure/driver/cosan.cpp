@@ -45,7 +45,7 @@ void cosparc(ProcContext* ctx) {
     const StatementNode* node = find_statement(ctx->stmtList, "COSAN   ");
     if (node == nullptr) {
         xpmlog(kMsgProc, 423);
-        raise_error_level(ctx, 1008);
+        raise_error_level(ctx, kLevelBadVariables);
         xexit(ctx->errorLevel, 0);
     }
     const auto* pl = static_cast<const CosanPayload*>(node->payload);
@@ -53,7 +53,7 @@ void cosparc(ProcContext* ctx) {
     // The dispatcher has reported lists of different lengths (269); they
     // cannot be read together.
     if (pl->names.count != m || pl->nColumns != m || pl->nTypes != m || pl->nForms != m) {
-        raise_error_level(ctx, 9999);
+        raise_error_level(ctx, kLevelInternal);
         xexit(ctx->errorLevel, 0);
     }
     ModelMatrixTable& mt = ctx->model;
@@ -73,7 +73,7 @@ void cosparc(ProcContext* ctx) {
         const int32_t e = pl->termEnds[t - 1];
         if (e <= previousEnd || e > m) {
             xpmlog(kMsgProc, 424, t);
-            raise_error_level(ctx, 2000);
+            raise_error_level(ctx, kLevelInputError);
             mt.termTable[t] = static_cast<int16_t>(previousEnd + 1);
             continue;
         }
@@ -90,14 +90,14 @@ void cosparc(ProcContext* ctx) {
         if (!is_central_type(types[central])) {
             xpmlog(kMsgProc, 426, centralName.c_str(), t);
             types[central] = kMatSymmetric;
-            raise_error_level(ctx, 4);
+            raise_error_level(ctx, kLevelWarning);
         }
         for (int32_t j = previousEnd + 1; j <= e; ++j) {
             if (types[j] == 0) types[j] = kMatGeneral;
             const std::string name = name_text(pl->names.names[j - 1]);
             if (cols[j] <= 0) {
                 xpmlog(kMsgProc, 177, name.c_str(), kMaxModelOrder, pl->columns[j - 1]);
-                raise_error_level(ctx, 2000);
+                raise_error_level(ctx, kLevelInputError);
                 cols[j] = 0;
             }
             mt.name[j] = pl->names.names[j - 1];
@@ -138,7 +138,7 @@ void cosparc(ProcContext* ctx) {
         if (j > 0 && (mt.rows[k] != mt.rows[j] || mt.columns[k] != mt.columns[j] || mt.type[k] != mt.type[j])) {
             xpmlog(kMsgProc, 178, name_text(mt.name[k]).c_str(), k, mt.rows[k], mt.columns[k], j, mt.rows[j],
                    mt.columns[j]);
-            raise_error_level(ctx, 2000);
+            raise_error_level(ctx, kLevelInputError);
         }
     }
 
@@ -148,11 +148,11 @@ void cosparc(ProcContext* ctx) {
         if (mt.type[k] == kMatSelection || mt.type[k] == kMatEqsBeta || mt.type[k] == kMatEqsGamma ||
             types[k] < 0) {
             xpmlog(kMsgProc, 428, name.c_str());
-            raise_error_level(ctx, 2000);
+            raise_error_level(ctx, kLevelInputError);
         }
         if (forms[k] < 0 || (mt.form[k] != kFormNone && mt.rows[k] != mt.columns[k])) {
             xpmlog(kMsgProc, 60, name.c_str());
-            raise_error_level(ctx, 2000);
+            raise_error_level(ctx, kLevelInputError);
         }
         largest = std::max<int64_t>(largest, static_cast<int64_t>(mt.rows[k]) * mt.columns[k]);
     }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/internal_error.h"
 #include "host/fields.h"
 #include "host/scratch_file.h"
 #include "procedure/driver/grammar.h"
@@ -26,27 +27,25 @@
 
 namespace {
 
-// The smallest positive normal double: option values not above it count
-// as zero.
-constexpr double kTiny = 2.225073858507202e-308;
-// Singularity tolerance of the context when SINGULAR is not given or not
-// positive (about 1e-8, the square root of the double precision's
-// relative accuracy squared over 2^10).
-constexpr double kDefaultSingular = 1.053671212772351e-08;
+const OptionCell& cell(const ProcOptionRecord* r, ProcCell c) { return r->cells[c]; }
 
-const OptionCell& cell(const ProcOptionRecord* r, int32_t offset) {
-    return r->cells[option_cell(offset)];
+// The option's value when given, else its row's default (the missing value
+// for a row that says so).
+double cell_value(const ProcOptionRecord* r, ProcCell c) {
+    const OptionCell& oc = cell(r, c);
+    if (oc.given) return oc.value;
+    const ProcCellRow& row = proc_cell_row(c);
+    return row.kind == CellDefault::kMissing ? host_missing_value() : row.value;
 }
 
-// Stores a given, non-missing option double.
-void store_given(const ProcOptionRecord* r, int32_t offset, double* target) {
-    const OptionCell& c = cell(r, offset);
-    if (c.given && !wzmis(c.value)) *target = c.value;
+// Stores a given, non-missing option double; the target keeps its preset
+// otherwise.
+void store_given(const ProcOptionRecord* r, ProcCell c, double* target) {
+    const OptionCell& oc = cell(r, c);
+    if (oc.given && !wzmis(oc.value)) *target = oc.value;
 }
 
-bool flag(const StatementNode* node, int byte, uint8_t bit) {
-    return (node->flags[byte - 12] & bit) != 0;
-}
+bool flag(const StatementNode* node, NodeFlag f) { return node_flag(node, f); }
 
 bool type_is(const char* type8, const char* want) {
     char w[8];
@@ -91,13 +90,13 @@ std::vector<int16_t> resolve_list(ProcContext* ctx, HostDataSet* data, const Nam
         int16_t number = 0;
         if (xvfind(data, n.data(), static_cast<int32_t>(n.size()), &number, 0) != 0) {
             xpmlog(kMsgProc, 86, n.c_str());
-            raise_error_level(ctx, 2000);
+            raise_error_level(ctx, kLevelInputError);
             continue;
         }
         const HostVariableDescriptor* d = nullptr;
         if (xvname(data, number, &d) == 0 && d->type != kVarNumeric) {
             xpmlog(kMsgProc, 87, n.c_str());
-            raise_error_level(ctx, 2000);
+            raise_error_level(ctx, kLevelInputError);
             continue;
         }
         out.push_back(number);
@@ -131,108 +130,109 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     NlpHookBlock* hooks = ctx->hooks;
     const double missing = host_missing_value();
 
-    const OptionCell& method = cell(r, 320);
-    ctx->methodRequested = method.given ? option_int(method.value) : kMethodMl;
-    auto keep_preset = [&](int32_t offset, int32_t* target) {
-        const OptionCell& c = cell(r, offset);
-        if (c.given && option_int(c.value) != 0) *target = option_int(c.value);
+    ctx->methodRequested = option_int(cell_value(r, kProcMethod));
+    // TECHNIQUE=, UPDATE=, LINESEARCH=, G4=: 0 keeps the preset.
+    auto keep_preset = [&](ProcCell c, int32_t* target) {
+        const OptionCell& oc = cell(r, c);
+        if (oc.given && option_int(oc.value) != 0) *target = option_int(oc.value);
     };
-    keep_preset(336, &nlp->technique);
-    keep_preset(352, &nlp->update);
-    keep_preset(368, &nlp->lineSearch);
-    store_given(r, 384, &nlp->inStep);
-    store_given(r, 400, &nlp->lsPrecision);
-    store_given(r, 592, &nlp->maxTime);
-    store_given(r, 464, &nlp->maxIter);
-    store_given(r, 864, &nlp->nlcIterLimit);
-    store_given(r, 480, &nlp->maxFunc);
-    store_given(r, 512, &nlp->fConv);
-    store_given(r, 496, &nlp->gConv);
+    keep_preset(kProcTechnique, &nlp->technique);
+    keep_preset(kProcUpdate, &nlp->update);
+    keep_preset(kProcLineSearch, &nlp->lineSearch);
+    store_given(r, kProcInStep, &nlp->inStep);
+    store_given(r, kProcLsPrecision, &nlp->lsPrecision);
+    store_given(r, kProcMaxTime, &nlp->maxTime);
+    store_given(r, kProcMaxIter, &nlp->maxIter);
+    store_given(r, kProcMaxIterNlc, &nlp->nlcIterLimit);
+    store_given(r, kProcMaxFunc, &nlp->maxFunc);
+    store_given(r, kProcFConv, &nlp->fConv);
+    store_given(r, kProcGConv, &nlp->gConv);
 
-    const OptionCell& sing = cell(r, 528);
+    const OptionCell& sing = cell(r, kProcSingular);
     if (sing.given) nlp->singularTol = sing.value;
-    ctx->singular = sing.given && sing.value > 0.0 ? sing.value : kDefaultSingular;
+    const ProcCellRow& singRow = proc_cell_row(kProcSingular);
+    ctx->singular = sing.given && in_range(singRow, sing.value) ? sing.value : singRow.value;
 
-    const OptionCell& jac = cell(r, 416);
-    ctx->jacobianModeRequested = jac.given ? option_int(jac.value) : 0;
-    if (ctx->jacobianModeRequested > 12 ||
+    ctx->jacobianModeRequested = option_int(cell_value(r, kProcHessAlg));
+    if (!in_range(proc_cell_row(kProcHessAlg), ctx->jacobianModeRequested) ||
         (ctx->jacobianModeRequested >= 7 && ctx->jacobianModeRequested <= 10)) {
         xpmlog(kMsgProc, 73, ctx->jacobianModeRequested);
-        ctx->jacobianModeRequested = 0;
+        ctx->jacobianModeRequested = static_cast<int32_t>(proc_cell_row(kProcHessAlg).value);
     }
 
-    ctx->edfGiven = cell(r, 432).given ? cell(r, 432).value : missing;
-    ctx->dfReduce = cell(r, 448).given ? cell(r, 448).value : missing;
-    ctx->randomSeed = cell(r, 544).given ? option_int(cell(r, 544).value) : 0;
-    std::memcpy(ctx->vardefKind, cell(r, 560).given ? cell(r, 560).name : "DF      ", 8);
+    ctx->edfGiven = cell_value(r, kProcEdf);
+    ctx->dfReduce = cell_value(r, kProcDfReduce);
+    ctx->randomSeed = option_int(cell_value(r, kProcRandom));
+    std::memcpy(ctx->vardefKind, cell(r, kProcVardef).given ? cell(r, kProcVardef).name : kVardefDefault, 8);
 
-    const OptionCell& start = cell(r, 576);
-    ctx->startConst = start.given ? start.value : 0.5;
+    const OptionCell& start = cell(r, kProcStart);
+    const double startDefault = proc_cell_row(kProcStart).value;
+    ctx->startConst = cell_value(r, kProcStart);
     // A missing START= counts as 0, as for the integer options: no model
     // element may be left without a start value.
     if (start.given && (start.value == 0.0 || wzmis(start.value))) {
         xpmlog(kMsgProc, 74);
-        ctx->startConst = 0.5;
+        ctx->startConst = startDefault;
     }
-    const OptionCell& slmw = cell(r, 608);
-    ctx->waldAlpha = slmw.given ? slmw.value : 0.05;
-    if (!(ctx->waldAlpha > kTiny)) ctx->waldAlpha = 0.05;  // also NaN
+    ctx->waldAlpha = cell_value(r, kProcSlmw);
+    if (!in_range(proc_cell_row(kProcSlmw), ctx->waldAlpha)) ctx->waldAlpha = proc_cell_row(kProcSlmw).value;
 
-    const OptionCell& g4 = cell(r, 624);
-    if (g4.given && option_int(g4.value) != 0) hooks->ginvMaxParams = option_int(g4.value);
+    keep_preset(kProcG4, &hooks->ginvMaxParams);
 
-    ctx->varStartScale = cell(r, 640).given ? cell(r, 640).value : missing;
-    ctx->ridgeCell = cell(r, 656).given ? cell(r, 656).value : missing;
-    if (wzmis(ctx->ridgeCell)) ctx->ridgeCell = flag(proc, 16, 0x08) ? missing : 0.0;
-    ctx->wRidge = cell(r, 672).given ? cell(r, 672).value : 0.0;
-    ctx->asycovKind = cell(r, 688).given ? option_int(cell(r, 688).value) : 0;
-    ctx->option704 = cell(r, 704).given ? option_int(cell(r, 704).value) : 0;
-    ctx->wPenalty = cell(r, 720).given ? cell(r, 720).value : missing;
-    if (!wzmis(ctx->wPenalty) && !(ctx->wPenalty > kTiny)) ctx->wPenalty = 0.0;
-    ctx->nobsGiven = cell(r, 736).given ? cell(r, 736).value : missing;
+    ctx->varStartScale = cell_value(r, kProcDemphas);
+    ctx->ridgeCell = cell_value(r, kProcRidge);
+    if (wzmis(ctx->ridgeCell)) ctx->ridgeCell = flag(proc, kFlagRidge) ? missing : 0.0;
+    ctx->wRidge = cell_value(r, kProcWRidge);
+    ctx->asycovKind = option_int(cell_value(r, kProcAsycov));
+    ctx->wPenalty = cell_value(r, kProcWPenalty);
+    if (!wzmis(ctx->wPenalty) && !in_range(proc_cell_row(kProcWPenalty), ctx->wPenalty)) ctx->wPenalty = 0.0;
+    ctx->nobsGiven = cell_value(r, kProcNobs);
     // Confidence levels are stored as the probability of each tail.
-    ctx->alphaEcv = 0.5 * (cell(r, 752).given ? cell(r, 752).value : 0.1);
-    ctx->alphaRms = 0.5 * (cell(r, 768).given ? cell(r, 768).value : 0.1);
-    ctx->option784 = cell(r, 784).given ? option_int(cell(r, 784).value) : 0;
-    store_given(r, 800, &hooks->covSingAbs);
-    store_given(r, 816, &hooks->covSingRel);
-    store_given(r, 832, &hooks->covSingVar);
-    store_given(r, 848, &hooks->ginvTol);
+    ctx->alphaEcv = 0.5 * cell_value(r, kProcAlphaEcv);
+    ctx->alphaRms = 0.5 * cell_value(r, kProcAlphaRms);
+    store_given(r, kProcASingular, &hooks->covSingAbs);
+    store_given(r, kProcMSingular, &hooks->covSingRel);
+    store_given(r, kProcVSingular, &hooks->covSingVar);
+    store_given(r, kProcCovSing, &hooks->ginvTol);
 
     // Flag bits.
-    ctx->covAnalysis = flag(proc, 12, 0x40);
-    ctx->uncorrectedCorr = flag(proc, 12, 0x20);
-    ctx->uncorrectedCov = flag(proc, 12, 0x10);
-    ctx->interceptVar = flag(proc, 12, 0x08);
-    if (flag(proc, 12, 0x04)) {
+    ctx->covAnalysis = flag(proc, kFlagCovariance);
+    ctx->uncorrectedCorr = flag(proc, kFlagUcorr);
+    ctx->uncorrectedCov = flag(proc, kFlagUcov);
+    ctx->interceptVar = flag(proc, kFlagAug);
+    if (flag(proc, kFlagNoint)) {
         ctx->momentOrigin = 1;
         xpmlog(kMsgProc, 75);
     }
-    if (flag(proc, 12, 0x02) && nlp->derivCheckMode == 0) nlp->derivCheckMode = 3;
-    const bool noStdErr = flag(proc, 12, 0x01);
-    const bool noMod = flag(proc, 13, 0x80);
-    ctx->noDfAdjust = flag(proc, 13, 0x40);
-    ctx->printEnabled = !flag(proc, 13, 0x20);
-    hooks->printCovariance = flag(proc, 14, 0x80);
-    ctx->modIndices = flag(proc, 14, 0x40);
-    ctx->kurtosisWanted = flag(proc, 14, 0x20);
-    ctx->printDetail = flag(proc, 14, 0x08);
-    ctx->matrixForm = flag(proc, 14, 0x02);
-    ctx->rebuildBeforeDerivs = flag(proc, 15, 0x20);
+    if (flag(proc, kFlagGradCheck) && nlp->derivCheckMode == 0) nlp->derivCheckMode = 3;
+    const bool noStdErr = flag(proc, kFlagNoStdErr);
+    const bool noMod = flag(proc, kFlagNoMod);
+    ctx->noDfAdjust = flag(proc, kFlagNoAdjDf);
+    ctx->printEnabled = !flag(proc, kFlagNoPrint);
+    hooks->printCovariance = flag(proc, kFlagPcoves);
+    ctx->modIndices = flag(proc, kFlagModification);
+    ctx->kurtosisWanted = flag(proc, kFlagKurtosis);
+    ctx->printDetail = flag(proc, kFlagDetail);
+    ctx->matrixForm = flag(proc, kFlagPrimat);
+    ctx->rebuildBeforeDerivs = flag(proc, kFlagFdCode);
     // FDCODE: the derivatives of the programming statements come from finite
     // differences of the rebuilt model, so no analytic ones are requested.
     ctx->fdDepDerivs = ctx->rebuildBeforeDerivs;
-    ctx->programListing = flag(proc, 15, 0x10);
-    ctx->startNotes = flag(proc, 16, 0x80);
-    hooks->printCrossProduct = flag(proc, 16, 0x40);
-    hooks->printHessian = flag(proc, 17, 0x40);
-    ctx->printEffects = flag(proc, 13, 0x01);
+    ctx->programListing = flag(proc, kFlagList);
+    ctx->startNotes = flag(proc, kFlagPinitial);
+    hooks->printCrossProduct = flag(proc, kFlagPcrpjac);
+    hooks->printHessian = flag(proc, kFlagPhessian);
+    ctx->printEffects = flag(proc, kFlagTotEff);
     // The remaining print and option bits are kept whole for their readers.
-    ctx->printFlags = static_cast<uint32_t>(proc->flags[1] & 0x1F) |
-                      static_cast<uint32_t>(proc->flags[2] & 0x17) << 8 |
-                      static_cast<uint32_t>(proc->flags[3] & 0xC3) << 16;
-    ctx->optionFlags = static_cast<uint32_t>(proc->flags[4] & 0x03) |
-                       static_cast<uint32_t>(proc->flags[5] & 0xA0) << 8;
+    constexpr NodeFlag kKeptPrint[] = {kFlagPall,    kFlagPrint,  kFlagPshort,   kFlagPsummary, kFlagTotEff,
+                                       kFlagPweight, kFlagPcorr,  kFlagPrimat,   kFlagResidual, kFlagPestim,
+                                       kFlagPredet,  kFlagPlatcov, kFlagPdeterm};
+    constexpr NodeFlag kKeptOption[] = {kFlagNoDiag, kFlagBiasKur, kFlagVarStand, kFlagAsyStand};
+    ctx->printFlags = ctx->optionFlags = 0;
+    for (NodeFlag f : kKeptPrint)
+        if (flag(proc, f)) ctx->printFlags |= kept_bit(f, kPrintFlagsFirstByte);
+    for (NodeFlag f : kKeptOption)
+        if (flag(proc, f)) ctx->optionFlags |= kept_bit(f, kOptionFlagsFirstByte);
 
     // Print settings: NOPRINT clears everything; otherwise the print level
     // switches the lower levels' output on (PALL > PRINT > default > PSHORT
@@ -245,8 +245,8 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
         ctx->printDetail = 0;
         hooks->printCovariance = hooks->printCrossProduct = hooks->printHessian = 0;
     } else {
-        const bool pall = flag(proc, 13, 0x10), print = flag(proc, 13, 0x08);
-        const bool pshort = flag(proc, 13, 0x04), psummary = flag(proc, 13, 0x02);
+        const bool pall = flag(proc, kFlagPall), print = flag(proc, kFlagPrint);
+        const bool pshort = flag(proc, kFlagPshort), psummary = flag(proc, kFlagPsummary);
         const bool reduced = (pshort || psummary) && !pall && !print;
         ctx->modelListing = !psummary || pall || print;
         ctx->printInputModel = !reduced;
@@ -280,14 +280,14 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
 VariableListRecord* keep_lists(const VariableListRecord& lists) {
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     auto* kept = static_cast<VariableListRecord*>(a->allocate(a, sizeof(VariableListRecord), 8));
-    if (kept == nullptr) xexit(1016, 0);
+    if (kept == nullptr) xexit(kLevelNoMemory, 0);
     new (kept) VariableListRecord();
     for (int e = 0; e < kHostListCount; ++e) {
         const VariableList& l = lists.entry[e];
         if (e == kHostListRead || l.count <= 0) continue;
         auto* numbers = static_cast<int16_t*>(
             a->allocate(a, sizeof(int16_t) * static_cast<size_t>(l.count), 2));
-        if (numbers == nullptr) xexit(1016, 0);
+        if (numbers == nullptr) xexit(kLevelNoMemory, 0);
         std::copy(l.numbers, l.numbers + l.count, numbers);
         kept->entry[e].count = l.count;
         kept->entry[e].numbers = numbers;
@@ -307,7 +307,7 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     store[kHostListFreq] = resolve_list(ctx, data, r->lists[kListFreq]);
     if (store[kHostListWeight].size() > 1 || store[kHostListFreq].size() > 1) {
         xpmlog(kMsgProc, 88);
-        raise_error_level(ctx, 2000);
+        raise_error_level(ctx, kLevelInputError);
     }
 
     // SSCP input with an Intercept variable: the intercept becomes the list,
@@ -324,18 +324,30 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     }
     bool removed = false;
     for (auto& s : store) removed |= remove_repeats(&s);
+    // A partial variable is swept out of the analysis variables, so it
+    // cannot be one of them (PARTIAL _NUMERIC_ beside a VAR list): the moment
+    // arrays hold each read variable once.
+    std::vector<int16_t>& partial = store[kHostListPartial];
+    const std::vector<int16_t>& analysis = store[kHostListVar];
+    const auto analysed = [&](int16_t v) {
+        return std::find(analysis.begin(), analysis.end(), v) != analysis.end();
+    };
+    const size_t partialGiven = partial.size();
+    partial.erase(std::remove_if(partial.begin(), partial.end(), analysed), partial.end());
+    removed |= partial.size() != partialGiven;
     if (removed) xpmlog(kMsgProc, 69);
 
     for (int k = 0; k < kHostListCount; ++k) {
         lists.entry[k].count = static_cast<int16_t>(store[k].size());
         lists.entry[k].numbers = store[k].empty() ? nullptr : store[k].data();
     }
-    if (ctx->errorLevel <= 999 && xvdflst(data, &lists) != 0) {
+    if (ctx->errorLevel <= kLevelStepEnds && xvdflst(data, &lists) != 0) {
         xpmlog(kMsgProc, 89);
-        raise_error_level(ctx, 2000);
+        raise_error_level(ctx, kLevelInputError);
     }
     ctx->hostLists = keep_lists(lists);
     ctx->nByVars = lists.entry[kHostListBy].count;
+    ctx->nPartial = lists.entry[kHostListPartial].count;
     const VariableList& var = lists.entry[kHostListVar];
     // An Intercept variable of DATA= among the analysis variables is the
     // intercept of the augmented moments: a second one of the same name
@@ -350,12 +362,12 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     ctx->manifestNames = static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * (var.count + 1), 4));
     ctx->manifestNumbers = static_cast<int16_t*>(a->allocate(a, sizeof(int16_t) * (var.count + 1), 4));
-    if (!ctx->manifestNames || !ctx->manifestNumbers) xexit(1016, 0);
+    if (!ctx->manifestNames || !ctx->manifestNumbers) xexit(kLevelNoMemory, 0);
     int32_t width = 8, labelWidth = 0;
     for (int32_t i = 0; i < var.count; ++i) {
         const HostVariableDescriptor* d = nullptr;
         ctx->manifestNumbers[i] = var.numbers[i];
-        if (xvname(data, var.numbers[i], &d) != 0) xexit(9999, 0);
+        if (xvname(data, var.numbers[i], &d) != 0) internal_error("a listed variable of DATA= has no descriptor");
         NameRecord& n = ctx->manifestNames[i];
         n = NameRecord();
         n.length = static_cast<int16_t>(std::min<int>(d->nameLength, 32));
@@ -379,9 +391,9 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     }
     ctx->varNameWidth = width;
     ctx->labelWidth = labelWidth > 0 ? std::max(labelWidth, 40) : 0;
-    if (var.count == 0 && ctx->errorLevel <= 999) {
+    if (var.count == 0 && ctx->errorLevel <= kLevelStepEnds) {
         xpmlog(kMsgProc, 97);
-        raise_error_level(ctx, 1008);
+        raise_error_level(ctx, kLevelBadVariables);
     }
 }
 
@@ -410,7 +422,7 @@ void cosinit(ProcContext* ctx) {
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     for (int k = 0; k < kRoleCount; ++k) {
         void* p = a->allocate(a, sizeof(DataSetSlot), 4);
-        if (p == nullptr) xexit(1016, 0);
+        if (p == nullptr) xexit(kLevelNoMemory, 0);
         ctx->dataSetSlot[k] = new (p) DataSetSlot();
     }
     auto bind = [&](int role, int cellIndex) {
@@ -422,7 +434,7 @@ void cosinit(ProcContext* ctx) {
     // before any data-set service is called.
     if (rec->dataSets[kCellData].handle == nullptr) {
         xpmlog(kMsgProc, 71);
-        raise_error_level(ctx, 2000);
+        raise_error_level(ctx, kLevelInputError);
         xexit(ctx->errorLevel, 0);
     }
     bind(kRoleData, kCellData);
@@ -459,8 +471,9 @@ void cosinit(ProcContext* ctx) {
     // 8. Input kind.
     std::memcpy(ctx->dataType, ctx->dataSetType[0], 8);
     if (type_is(ctx->dataType, "RAM")) {
+        // Its rows are model elements, not observations.
         xpmlog(kMsgProc, 78);
-        raise_error_level(ctx, 4);
+        raise_error_level(ctx, kLevelInputError);
     }
     static const char* const kMomentTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV",
                                                "SSCP", "FACTOR", "ACE", "EST"};
@@ -502,7 +515,7 @@ void cosinit(ProcContext* ctx) {
     if (ctx->dataSetHandle[kRoleInwgt] == nullptr &&
         ((ctx->symatrixInput && ctx->useWeightMatrix) || needsFourth)) {
         xpmlog(kMsgProc, 81);
-        xexit(std::max(ctx->errorLevel, 2000), 0);
+        xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     }
     if (ctx->dataSetHandle[kRoleInwgt]) {
         ctx->inwgtUsed = 1;
@@ -523,7 +536,7 @@ void cosinit(ProcContext* ctx) {
     const int64_t n = ctx->nManifest;
     ctx->nMoments = static_cast<int32_t>(n * (n + 1) / 2);
     ctx->nWeights = static_cast<int32_t>(static_cast<int64_t>(ctx->nMoments) * (ctx->nMoments + 1) / 2);
-    step_exit_above(ctx, 999);
+    step_exit_above(ctx, kLevelStepEnds);
 
     // 16. Utility files.
     open_file(&ctx->workFile2, kFileSequential);
@@ -540,7 +553,7 @@ void cosinit(ProcContext* ctx) {
     ctx->runPool[0] = xmpoolc(estimate, 1024, 4096);
     if (ctx->runPool[0] == nullptr) {
         xmemmsg(estimate);
-        xexit(std::max(ctx->errorLevel, 1016), 0);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
 
     // 19-20. The model.
@@ -555,13 +568,13 @@ void cosinit(ProcContext* ctx) {
         cosfop3(ctx);
 
     // 22-23. DATA= must be readable and keep variables in use.
-    if (xvsele(data) != 0) xexit(1008, 0);
+    if (xvsele(data) != 0) xexit(kLevelBadVariables, 0);
     int32_t readable = 0;
     xoinfo(data, kInfoReadable, &readable);
-    if (readable != 1) xexit(1008, 0);
+    if (readable != 1) xexit(kLevelBadVariables, 0);
     if (ctx->nManifest == 0) {
-        raise_error_level(ctx, 1008);
+        raise_error_level(ctx, kLevelBadVariables);
         xpmlog(kMsgProc, 97);
     }
-    step_exit_above(ctx, 999);
+    step_exit_above(ctx, kLevelStepEnds);
 }

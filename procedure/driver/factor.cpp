@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "procedure/driver/model.h"
+#include "host/internal_error.h"
 #include "procedure/driver/model_readers.h"
 
 namespace {
@@ -64,7 +65,7 @@ bool check_factor_varnames(ProcContext* ctx, const StatementNode* node) {
         int32_t matrix = 0, second = 0;
         if (velix::detail::varnames_kind(ctx, pl->groups[g], &matrix, &second) == velix::detail::VarnamesKind::kOther) {
             xpmlog(kMsgProc, 274);
-            raise_error_level(ctx, 4);
+            raise_error_level(ctx, kLevelWarning);
             return true;
         }
     }
@@ -123,14 +124,13 @@ int32_t cosfaci(ProcContext* ctx) {
         namesP = namesP || (j == 2 && k > 0);
     }
     if (namesP) ctx->matrixSpec = 2;
-    velix::detail::exit_above(ctx, 999);
+    velix::detail::exit_above(ctx, kLevelStepEnds);
     return ctx->errorLevel;
 }
 
 void setload(int32_t* counter, ProcContext* ctx, int32_t mode1, int32_t mode2) {
     if (mode1 != 1 || mode2 != 0) {
-        xebug("internal error: setload has only the lower-trapezoidal pattern", 9999);
-        xexit(9999, 0);
+        internal_error("setload has only the lower-trapezoidal pattern");
     }
     const int32_t n = ctx->model.rows[1], k = ctx->model.columns[1];
     int32_t number = 0;
@@ -172,12 +172,12 @@ void cosfacm(ProcContext* ctx) {
     }
     if (total > ctx->nMoments) {
         xpmlog(kMsgProc, 212, total, ctx->nMoments);
-        raise_error_level(ctx, 4);
+        raise_error_level(ctx, kLevelWarning);
     }
     ctx->nParmAll = ctx->nParmFree = ctx->nElements = ctx->nNamedPositions = total;
     ctx->nParmAdded = ctx->nParmDep = 0;
     ctx->invStoreLen = 0;
-    velix::detail::exit_above(ctx, 999);
+    velix::detail::exit_above(ctx, kLevelStepEnds);
 
     // 4. VARNAMES; PARAMETERS and STRUCTEQ have no place in this model.
     const StatementNode* varnames = find_statement(ctx->stmtList, "VARNAMES");
@@ -197,7 +197,7 @@ void cosfacm(ProcContext* ctx) {
     if (k > 0) setload(&e, ctx, 1, 0);
     if (u > 0)
         for (int32_t i = 0; i < n; ++i) set_element(ctx, e++, i, i, "_U", i + 1);
-    velix::detail::exit_above(ctx, 999);
+    velix::detail::exit_above(ctx, kLevelStepEnds);
 
     // 9. Constraints and PROFILE.
     cospopt(2, ctx, ctx->nlp);

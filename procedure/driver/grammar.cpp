@@ -144,10 +144,12 @@ const OptionWord kFdWords[] = {
 #define WORDS(w) w, static_cast<int32_t>(sizeof(w) / sizeof(w[0]))
 #define NOWORDS nullptr, 0
 
-constexpr int16_t c(int32_t offset) { return static_cast<int16_t>(option_cell(offset)); }
+// A flag option: its node byte and bit.
+constexpr OptionSpec flag(const char* keyword, NodeFlag f) {
+    return {keyword, OptionKind::kFlag, f.byte, f.bit, -1, -1, nullptr, 0};
+}
 
-// PROC VELIX options.  Cells are named by their record offset; flag bits by
-// node byte and bit.
+// PROC VELIX options, by the names of their cells and flag bits.
 const OptionSpec kProcOptions[] = {
     // data sets
     {"DATA", OptionKind::kDataSet, 0, 0, kCellData, -1, NOWORDS},
@@ -160,86 +162,81 @@ const OptionSpec kProcOptions[] = {
     {"INEST", OptionKind::kDataSet, 0, 0, kCellInest, -1, NOWORDS},
     {"ESTDATA", OptionKind::kDataSet, 0, 0, kCellInest, -1, NOWORDS},
     // method and optimizer
-    {"METHOD", OptionKind::kWord, 0, 0, c(320), -1, WORDS(kMethodWords)},
-    {"TECHNIQUE", OptionKind::kWord, 0, 0, c(336), -1, WORDS(kTechniqueWords)},
-    {"UPDATE", OptionKind::kWord, 0, 0, c(352), -1, WORDS(kUpdateWords)},
-    {"LINESEARCH", OptionKind::kNumber, 0, 0, c(368), -1, NOWORDS},
-    {"INSTEP", OptionKind::kNumber, 0, 0, c(384), -1, NOWORDS},
-    {"LSPRECISION", OptionKind::kNumber, 0, 0, c(400), -1, NOWORDS},
-    {"MAXTIME", OptionKind::kNumber, 0, 0, c(592), -1, NOWORDS},
-    {"MAXITER", OptionKind::kNumberPair, 0, 0, c(464), c(864), NOWORDS},
-    {"MAXFUNC", OptionKind::kNumber, 0, 0, c(480), -1, NOWORDS},
-    {"FCONV", OptionKind::kNumber, 0, 0, c(512), -1, NOWORDS},
-    {"GCONV", OptionKind::kNumber, 0, 0, c(496), -1, NOWORDS},
-    {"SINGULAR", OptionKind::kNumber, 0, 0, c(528), -1, NOWORDS},
-    {"HESSALG", OptionKind::kNumber, 0, 0, c(416), -1, NOWORDS},
+    {"METHOD", OptionKind::kWord, 0, 0, kProcMethod, -1, WORDS(kMethodWords)},
+    {"TECHNIQUE", OptionKind::kWord, 0, 0, kProcTechnique, -1, WORDS(kTechniqueWords)},
+    {"UPDATE", OptionKind::kWord, 0, 0, kProcUpdate, -1, WORDS(kUpdateWords)},
+    {"LINESEARCH", OptionKind::kNumber, 0, 0, kProcLineSearch, -1, NOWORDS},
+    {"INSTEP", OptionKind::kNumber, 0, 0, kProcInStep, -1, NOWORDS},
+    {"LSPRECISION", OptionKind::kNumber, 0, 0, kProcLsPrecision, -1, NOWORDS},
+    {"MAXTIME", OptionKind::kNumber, 0, 0, kProcMaxTime, -1, NOWORDS},
+    {"MAXITER", OptionKind::kNumberPair, 0, 0, kProcMaxIter, kProcMaxIterNlc, NOWORDS},
+    {"MAXFUNC", OptionKind::kNumber, 0, 0, kProcMaxFunc, -1, NOWORDS},
+    {"FCONV", OptionKind::kNumber, 0, 0, kProcFConv, -1, NOWORDS},
+    {"GCONV", OptionKind::kNumber, 0, 0, kProcGConv, -1, NOWORDS},
+    {"SINGULAR", OptionKind::kNumber, 0, 0, kProcSingular, -1, NOWORDS},
+    {"HESSALG", OptionKind::kNumber, 0, 0, kProcHessAlg, -1, NOWORDS},
     // observations and divisors
-    {"EDF", OptionKind::kNumber, 0, 0, c(432), -1, NOWORDS},
-    {"DFREDUCE", OptionKind::kNumber, 0, 0, c(448), -1, NOWORDS},
-    {"NOBS", OptionKind::kNumber, 0, 0, c(736), -1, NOWORDS},
-    {"VARDEF", OptionKind::kName, 0, 0, c(560), -1, WORDS(kVardefWords)},
+    {"EDF", OptionKind::kNumber, 0, 0, kProcEdf, -1, NOWORDS},
+    {"DFREDUCE", OptionKind::kNumber, 0, 0, kProcDfReduce, -1, NOWORDS},
+    {"NOBS", OptionKind::kNumber, 0, 0, kProcNobs, -1, NOWORDS},
+    {"VARDEF", OptionKind::kName, 0, 0, kProcVardef, -1, WORDS(kVardefWords)},
     // start values
-    {"RANDOM", OptionKind::kNumber, 0, 0, c(544), -1, NOWORDS},
-    {"START", OptionKind::kNumber, 0, 0, c(576), -1, NOWORDS},
-    {"DEMPHAS", OptionKind::kNumber, 0, 0, c(640), -1, NOWORDS},
+    {"RANDOM", OptionKind::kNumber, 0, 0, kProcRandom, -1, NOWORDS},
+    {"START", OptionKind::kNumber, 0, 0, kProcStart, -1, NOWORDS},
+    {"DEMPHAS", OptionKind::kNumber, 0, 0, kProcDemphas, -1, NOWORDS},
     // moments and weights
-    {"RIDGE", OptionKind::kFlagNumber, 16, 0x08, c(656), -1, NOWORDS},
-    {"WRIDGE", OptionKind::kNumber, 0, 0, c(672), -1, NOWORDS},
-    {"ASYCOV", OptionKind::kWord, 0, 0, c(688), -1, WORDS(kAsycovWords)},
-    {"WPENALTY", OptionKind::kNumber, 0, 0, c(720), -1, NOWORDS},
+    {"RIDGE", OptionKind::kFlagNumber, kFlagRidge.byte, kFlagRidge.bit, kProcRidge, -1, NOWORDS},
+    {"WRIDGE", OptionKind::kNumber, 0, 0, kProcWRidge, -1, NOWORDS},
+    {"ASYCOV", OptionKind::kWord, 0, 0, kProcAsycov, -1, WORDS(kAsycovWords)},
+    {"WPENALTY", OptionKind::kNumber, 0, 0, kProcWPenalty, -1, NOWORDS},
     // tests and confidence levels
-    {"SLMW", OptionKind::kNumber, 0, 0, c(608), -1, NOWORDS},
-    {"ALPHAECV", OptionKind::kNumber, 0, 0, c(752), -1, NOWORDS},
-    {"ALPHARMS", OptionKind::kNumber, 0, 0, c(768), -1, NOWORDS},
+    {"SLMW", OptionKind::kNumber, 0, 0, kProcSlmw, -1, NOWORDS},
+    {"ALPHAECV", OptionKind::kNumber, 0, 0, kProcAlphaEcv, -1, NOWORDS},
+    {"ALPHARMS", OptionKind::kNumber, 0, 0, kProcAlphaRms, -1, NOWORDS},
     // covariance of the estimates
-    {"G4", OptionKind::kNumber, 0, 0, c(624), -1, NOWORDS},
-    {"ASINGULAR", OptionKind::kNumber, 0, 0, c(800), -1, NOWORDS},
-    {"MSINGULAR", OptionKind::kNumber, 0, 0, c(816), -1, NOWORDS},
-    {"VSINGULAR", OptionKind::kNumber, 0, 0, c(832), -1, NOWORDS},
-    {"COVSING", OptionKind::kNumber, 0, 0, c(848), -1, NOWORDS},
-    // byte 12
-    {"COVARIANCE", OptionKind::kFlag, 12, 0x40, -1, -1, NOWORDS},
-    {"COV", OptionKind::kFlag, 12, 0x40, -1, -1, NOWORDS},
-    {"UCORR", OptionKind::kFlag, 12, 0x20, -1, -1, NOWORDS},
-    {"UCOV", OptionKind::kFlag, 12, 0x10, -1, -1, NOWORDS},
-    {"AUG", OptionKind::kFlag, 12, 0x08, -1, -1, NOWORDS},
-    {"NOINT", OptionKind::kFlag, 12, 0x04, -1, -1, NOWORDS},
-    {"GRADCHECK", OptionKind::kFlag, 12, 0x02, -1, -1, NOWORDS},
-    {"NOSTDERR", OptionKind::kFlag, 12, 0x01, -1, -1, NOWORDS},
-    // byte 13
-    {"NOMOD", OptionKind::kFlag, 13, 0x80, -1, -1, NOWORDS},
-    {"NOADJDF", OptionKind::kFlag, 13, 0x40, -1, -1, NOWORDS},
-    {"NOPRINT", OptionKind::kFlag, 13, 0x20, -1, -1, NOWORDS},
-    {"PALL", OptionKind::kFlag, 13, 0x10, -1, -1, NOWORDS},
-    {"PRINT", OptionKind::kFlag, 13, 0x08, -1, -1, NOWORDS},
-    {"PSHORT", OptionKind::kFlag, 13, 0x04, -1, -1, NOWORDS},
-    {"PSUMMARY", OptionKind::kFlag, 13, 0x02, -1, -1, NOWORDS},
-    {"TOTEFF", OptionKind::kFlag, 13, 0x01, -1, -1, NOWORDS},
-    // byte 14
-    {"PCOVES", OptionKind::kFlag, 14, 0x80, -1, -1, NOWORDS},
-    {"MODIFICATION", OptionKind::kFlag, 14, 0x40, -1, -1, NOWORDS},
-    {"KURTOSIS", OptionKind::kFlag, 14, 0x20, -1, -1, NOWORDS},
-    {"PWEIGHT", OptionKind::kFlag, 14, 0x10, -1, -1, NOWORDS},
-    {"DETAIL", OptionKind::kFlag, 14, 0x08, -1, -1, NOWORDS},
-    {"PCORR", OptionKind::kFlag, 14, 0x04, -1, -1, NOWORDS},
-    {"PRIMAT", OptionKind::kFlag, 14, 0x02, -1, -1, NOWORDS},
-    {"RESIDUAL", OptionKind::kFlag, 14, 0x01, -1, -1, NOWORDS},
-    // byte 15
-    {"PESTIM", OptionKind::kFlag, 15, 0x80, -1, -1, NOWORDS},
-    {"PREDET", OptionKind::kFlag, 15, 0x40, -1, -1, NOWORDS},
-    {"FDCODE", OptionKind::kFlag, 15, 0x20, -1, -1, NOWORDS},
-    {"LIST", OptionKind::kFlag, 15, 0x10, -1, -1, NOWORDS},
-    {"PLATCOV", OptionKind::kFlag, 15, 0x02, -1, -1, NOWORDS},
-    {"PDETERM", OptionKind::kFlag, 15, 0x01, -1, -1, NOWORDS},
-    // byte 16
-    {"PINITIAL", OptionKind::kFlag, 16, 0x80, -1, -1, NOWORDS},
-    {"PCRPJAC", OptionKind::kFlag, 16, 0x40, -1, -1, NOWORDS},
-    {"NODIAG", OptionKind::kFlag, 16, 0x02, -1, -1, NOWORDS},
-    {"BIASKUR", OptionKind::kFlag, 16, 0x01, -1, -1, NOWORDS},
-    // byte 17
-    {"VARSTAND", OptionKind::kFlag, 17, 0x80, -1, -1, NOWORDS},
-    {"PHESSIAN", OptionKind::kFlag, 17, 0x40, -1, -1, NOWORDS},
-    {"ASYSTAND", OptionKind::kFlag, 17, 0x20, -1, -1, NOWORDS},
+    {"G4", OptionKind::kNumber, 0, 0, kProcG4, -1, NOWORDS},
+    {"ASINGULAR", OptionKind::kNumber, 0, 0, kProcASingular, -1, NOWORDS},
+    {"MSINGULAR", OptionKind::kNumber, 0, 0, kProcMSingular, -1, NOWORDS},
+    {"VSINGULAR", OptionKind::kNumber, 0, 0, kProcVSingular, -1, NOWORDS},
+    {"COVSING", OptionKind::kNumber, 0, 0, kProcCovSing, -1, NOWORDS},
+    // switches
+    flag("COVARIANCE", kFlagCovariance),
+    flag("COV", kFlagCovariance),
+    flag("UCORR", kFlagUcorr),
+    flag("UCOV", kFlagUcov),
+    flag("AUG", kFlagAug),
+    flag("NOINT", kFlagNoint),
+    flag("GRADCHECK", kFlagGradCheck),
+    flag("NOSTDERR", kFlagNoStdErr),
+    flag("NOMOD", kFlagNoMod),
+    flag("NOADJDF", kFlagNoAdjDf),
+    flag("NOPRINT", kFlagNoPrint),
+    flag("PALL", kFlagPall),
+    flag("PRINT", kFlagPrint),
+    flag("PSHORT", kFlagPshort),
+    flag("PSUMMARY", kFlagPsummary),
+    flag("TOTEFF", kFlagTotEff),
+    flag("PCOVES", kFlagPcoves),
+    flag("MODIFICATION", kFlagModification),
+    flag("KURTOSIS", kFlagKurtosis),
+    flag("PWEIGHT", kFlagPweight),
+    flag("DETAIL", kFlagDetail),
+    flag("PCORR", kFlagPcorr),
+    flag("PRIMAT", kFlagPrimat),
+    flag("RESIDUAL", kFlagResidual),
+    flag("PESTIM", kFlagPestim),
+    flag("PREDET", kFlagPredet),
+    flag("FDCODE", kFlagFdCode),
+    flag("LIST", kFlagList),
+    flag("PLATCOV", kFlagPlatcov),
+    flag("PDETERM", kFlagPdeterm),
+    flag("PINITIAL", kFlagPinitial),
+    flag("PCRPJAC", kFlagPcrpjac),
+    flag("NODIAG", kFlagNoDiag),
+    flag("BIASKUR", kFlagBiasKur),
+    flag("VARSTAND", kFlagVarStand),
+    flag("PHESSIAN", kFlagPhessian),
+    flag("ASYSTAND", kFlagAsyStand),
 };
 
 // NLOPTIONS: the optimizer's options.
@@ -287,8 +284,8 @@ const OptionSpec kNlOptions[] = {
 // FACTOR: N= and the flag bits of byte 12.
 const OptionSpec kFactorOptions[] = {
     {"N", OptionKind::kNumber, 0, 0, 0, -1, NOWORDS},
-    {"COMP", OptionKind::kFlag, 12, 0x10, -1, -1, NOWORDS},
-    {"HEY", OptionKind::kFlag, 12, 0x20, -1, -1, NOWORDS},
+    flag("COMP", kFactorFlagComponent),
+    flag("HEY", kFactorFlagHeywood),
 };
 
 // PROFILE: options after the "/".
@@ -297,8 +294,8 @@ const OptionSpec kProfileOptions[] = {
     {"FEASRATIO", OptionKind::kNumber, 0, 0, 1, -1, NOWORDS},
     {"ALPHA", OptionKind::kNumber, 0, 0, 2, -1, NOWORDS},
     {"MAX", OptionKind::kNumber, 0, 0, 3, -1, NOWORDS},
-    {"OUTTABLE", OptionKind::kFlag, 12, 0x10, -1, -1, NOWORDS},
-    {"OUTALL", OptionKind::kFlag, 12, 0x20, -1, -1, NOWORDS},
+    flag("OUTTABLE", kProfileFlagOutTable),
+    flag("OUTALL", kProfileFlagOutAll),
 };
 
 #undef WORDS
@@ -384,7 +381,7 @@ const StatementGrammar* proc_grammar() { return &kGrammar; }
 GrammarDescriptor* cosang() {
     HostAllocator* allocator = v_global_gcb_anchor ? v_global_gcb_anchor->stepAllocator : nullptr;
     void* block = allocator ? allocator->allocate(allocator, sizeof(GrammarDescriptor), 4) : nullptr;
-    if (block == nullptr) xexit(1016, 0);
+    if (block == nullptr) xexit(kLevelNoMemory, 0);
     auto* d = new (block) GrammarDescriptor();
     const auto& blob = velix::detail::keyword_blob();
     d->grammar = velix::detail::proc_grammar();

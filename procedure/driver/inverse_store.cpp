@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "procedure/driver/model.h"
+#include "host/internal_error.h"
 #include "procedure/driver/model_readers.h"
 
 namespace {
@@ -136,8 +137,7 @@ int32_t cosimal(ProcContext* ctx, int32_t* work) {
         if (needs_slot(mt, k) && mt.inverseOffset[k] == 0) {
             const std::string name = velix::detail::name_text(mt.name[k]);
             xpmlog(kMsgProc, 138, name.c_str());
-            xebug("internal error: a matrix that needs a stored inverse belongs to no term", 9999);
-            xexit(9999, 0);
+            internal_error("a matrix that needs a stored inverse belongs to no term");
         }
     if (released == 0) ctx->perTermInverse = 1;
     return released;

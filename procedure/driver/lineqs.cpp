@@ -16,9 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "host/internal_error.h"
 #include "host/scratch_file.h"
+#include "host/output_table.h"
 #include "procedure/driver/model.h"
-#include "procedure/driver/model_output.h"
 #include "procedure/driver/model_readers.h"
 
 namespace {
@@ -162,7 +163,8 @@ void variable_table(ProcContext* ctx, const char* name, int32_t title, const cha
                     int32_t longest) {
     size_t widest = 1;
     for (const auto& g : groups) widest = std::max(widest, g.second.size());
-    OutputTable t(ctx, name, title, path, titleText, titleArg);
+    HostText* heading = titleArg >= 0 ? kyrmsgs(kMsgProc, titleText, titleArg) : kyrmsg(kMsgProc, titleText);
+    OutputTable t(ctx->kyrManager, name, kyrmsg(kMsgProc, title), path, heading);
     t.text_column("Type", 12);
     t.text_column("Variables", static_cast<int32_t>(widest) * (longest + 2));
     if (!t.end_columns()) return;
@@ -189,7 +191,7 @@ template <typename T>
 T* from_pool(ProcContext* ctx, size_t n) {
     HostAllocator* a = ctx->runPool[1];
     void* p = a->allocate(a, sizeof(T) * (n == 0 ? 1 : n), 4);
-    if (p == nullptr) xexit(std::max(ctx->errorLevel, 1016), 0);
+    if (p == nullptr) xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     std::memset(p, 0, sizeof(T) * (n == 0 ? 1 : n));
     return static_cast<T*>(p);
 }
@@ -246,7 +248,7 @@ void cospare(ProcContext* ctx) {
         for (int32_t o = 0; o < eq.nEquations; ++o)
             if (o != e && same_name(eq.dependents[o], d) && o < e) {
                 xpmlog(kMsgProc, 252, str(d).c_str());
-                raise_error_level(ctx, 2000);
+                raise_error_level(ctx, kLevelInputError);
             }
         int32_t mi = manifest_index(d);
         if (mi >= 0) {
@@ -255,7 +257,7 @@ void cospare(ProcContext* ctx) {
             latentEndoEq.insert(latentEndoEq.begin(), e);
         } else {
             xpmlog(kMsgProc, 253, str(d).c_str());
-            raise_error_level(ctx, 2000);
+            raise_error_level(ctx, kLevelInputError);
         }
         int32_t b, end;
         term_range(e, &b, &end);
@@ -264,19 +266,19 @@ void cospare(ProcContext* ctx) {
             const NameRecord& v = term_var(t);
             if (same_name(v, d)) {
                 xpmlog(kMsgProc, 254, str(d).c_str());
-                raise_error_level(ctx, 2000);
+                raise_error_level(ctx, kLevelInputError);
             }
             char c0 = first_upper(v);
             if ((c0 == 'E' || c0 == 'D') && manifest_index(v) < 0) ++nErr;
             for (int32_t u = b; u < t; ++u)
                 if (same_name(term_var(u), v)) {
                     xpmlog(kMsgProc, 256, str(v).c_str(), str(d).c_str());
-                    raise_error_level(ctx, 2000);
+                    raise_error_level(ctx, kLevelInputError);
                 }
         }
         if (nErr > 1) {
             xpmlog(kMsgProc, 255, str(d).c_str());
-            raise_error_level(ctx, 2000);
+            raise_error_level(ctx, kLevelInputError);
         }
     }
 
@@ -326,7 +328,7 @@ void cospare(ProcContext* ctx) {
         std::vector<NameRecord>* grp = c0 == 'F' ? &exoF : c0 == 'E' ? &exoE : c0 == 'D' ? &exoD : nullptr;
         if (grp == nullptr) {
             xpmlog(kMsgProc, 257, str(v).c_str());
-            raise_error_level(ctx, 2000);
+            raise_error_level(ctx, kLevelInputError);
             continue;
         }
         if (!contains(*grp, v)) grp->push_back(v);
@@ -452,14 +454,14 @@ void cospare(ProcContext* ctx) {
                     int32_t x = index_in(exo, a.names[k]);
                     if (x < 0) {
                         xpmlog(kMsgProc, mode == 0 ? 260 : 261, str(a.names[k]).c_str());
-                        raise_error_level(ctx, 2000);
+                        raise_error_level(ctx, kLevelInputError);
                         bad = true;
                         continue;
                     }
                     if (mode == 0) {
                         if (std::find(stdSeen.begin(), stdSeen.end(), x) != stdSeen.end()) {
                             xpmlog(kMsgProc, 259, str(a.names[k]).c_str());
-                            raise_error_level(ctx, 2000);
+                            raise_error_level(ctx, kLevelInputError);
                             bad = true;
                         }
                         stdSeen.push_back(x);
@@ -499,13 +501,13 @@ void cospare(ProcContext* ctx) {
         } else if (mt.type[k] != kMatEqsGamma && mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal &&
                    mt.type[k] != kMatSelection) {
             xpmlog(kMsgProc, 118, str(mt.name[k]).c_str());
-            raise_error_level(ctx, 1008);
+            raise_error_level(ctx, kLevelBadVariables);
         }
     }
     if (mt.type[2] == kMatIdentity) ctx->invStoreLen = 0;
 
     // 11. Column names, added parameters, parameter table.
-    if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
     ctx->columnNames = from_pool<NameRecord>(ctx, N);
     ctx->nColumnNames = N;
     for (int32_t i = 0; i < N; ++i) ctx->columnNames[i] = padded8(i < nEndo ? endo[i] : exo[i - nEndo]);
@@ -537,7 +539,7 @@ void cospare(ProcContext* ctx) {
     std::vector<double> valueBuf(cap);
     cospar3(ctx, nameBuf.data(), valueBuf.data(), static_cast<int32_t>(cap));
     ctx->nParmAll = ctx->nNamedPositions + ctx->nParmAdded;
-    if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
     cospar1(ctx, ctx->nParmAdded);
 
     // 12. Latent variables that need start values: every F variable, and
@@ -552,7 +554,7 @@ void cospare(ProcContext* ctx) {
             ctx->latentStart[ctx->nLatentStart++] = v;
             continue;
         }
-        if (v < nEndo) xexit(9999, 0);
+        if (v < nEndo) internal_error("a latent dependent variable is not a factor");
         const int32_t x = v - nEndo;
         bool freeElement = false;
         for (int32_t e = mt.firstElement[3]; e < mt.firstElement[3] + mt.elementCount[3]; ++e)
@@ -562,5 +564,5 @@ void cospare(ProcContext* ctx) {
             ctx->nExoNonError = std::max(ctx->nExoNonError, x + 1);
         }
     }
-    if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/host_support.h"
+#include "host/internal_error.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
 
@@ -97,7 +98,7 @@ struct Entry {
 
     void error(int32_t message, double a, double b = 0.0) {
         xpmlog(kMsgProc, message, name_text(ctx->model.name[k]).c_str(), a, b);
-        raise_error_level(ctx, 2000);
+        raise_error_level(ctx, kLevelInputError);
     }
 };
 
@@ -118,7 +119,7 @@ bool buffer_items(ProcContext* ctx, const MatrixGroup& g, int32_t capacity, Entr
                 for (int32_t i = 0; i < n; ++i) {
                     if (en->count >= capacity) {
                         xpmlog(kMsgProc, 218, capacity);
-                        raise_error_level(ctx, 2000);
+                        raise_error_level(ctx, kLevelInputError);
                         return false;
                     }
                     en->bufNames[en->count] = g.names.names[item.first + i];
@@ -132,7 +133,7 @@ bool buffer_items(ProcContext* ctx, const MatrixGroup& g, int32_t capacity, Entr
             case kItemNameValues: {
                 if (previous == kItemValues) {
                     xpmlog(kMsgProc, 216);
-                    raise_error_level(ctx, 2000);
+                    raise_error_level(ctx, kLevelInputError);
                 }
                 int32_t m = item.count;
                 if (m > lastNames) {
@@ -147,7 +148,7 @@ bool buffer_items(ProcContext* ctx, const MatrixGroup& g, int32_t capacity, Entr
                 for (int32_t i = 0; i < item.count; ++i) {
                     if (en->count >= capacity) {
                         xpmlog(kMsgProc, 218, capacity);
-                        raise_error_level(ctx, 2000);
+                        raise_error_level(ctx, kLevelInputError);
                         return false;
                     }
                     en->bufNames[en->count] = NameRecord();
@@ -308,8 +309,7 @@ void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t tot
         }
     }
     if (next != total) {
-        xebug("internal error: the VARNAMES column names do not fill their table", 9999);
-        xexit(9999, 0);
+        internal_error("the VARNAMES column names do not fill their table");
     }
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         int32_t k = 0, second = 0;
@@ -334,7 +334,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
     const auto* pl = static_cast<const MatrixPayload*>(node->payload);
     if (mt.type[k] == kMatIdentity || mt.type[k] == kMatZerIdentity) {
         xpmlog(kMsgProc, 215, name_text(mt.name[k]).c_str());
-        raise_error_level(ctx, 2000);
+        raise_error_level(ctx, kLevelInputError);
         return 0;
     }
     int32_t placed = 0;
@@ -361,8 +361,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
             case kPosRow: line_run(&en, g.row, false); break;
             case kPosElement: diagonal_run(&en, g.row, g.column); break;
             default:
-                xebug("internal error: a MATRIX entry has an unknown position code", 9999);
-                xexit(9999, 0);
+                internal_error("a MATRIX entry has an unknown position code");
         }
         placed += en.placed;
     }
@@ -422,7 +421,7 @@ void cosparm(ProcContext* ctx) {
     if (otherKind) {
         xpmlog(kMsgProc, 274);
         total = 0;
-        raise_error_level(ctx, 4);
+        raise_error_level(ctx, kLevelWarning);
     }
 
     // Scratch: the dense pattern and the item buffers.
@@ -489,7 +488,7 @@ void cosparm(ProcContext* ctx) {
                 values[at] = host_missing_value();
             }
         }
-        if (ctx->errorLevel > 4) continue;
+        if (ctx->errorLevel > kLevelWarning) continue;
         // Positions nobody filled hold the missing value; they are not
         // elements (patwrt writes unnamed positions unless they are 0.0).
         for (size_t c = 0; c < n; ++c)
@@ -508,7 +507,7 @@ void cosparm(ProcContext* ctx) {
         } else if (t != kMatIdentity && t != kMatZerIdentity && t != kMatZerDiagonal && t != kMatSelection &&
                    t != kMatPermutation) {
             xpmlog(kMsgProc, 118, name_text(mt.name[k]).c_str());
-            raise_error_level(ctx, 1008);
+            raise_error_level(ctx, kLevelBadVariables);
         }
     }
     for (int32_t k = 1; k <= m; ++k)

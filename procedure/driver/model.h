@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "procedure/proc_options.h"
 #include "velix/codes.h"
 #include "velix/proc_context.h"
 #include "velix/statements.h"
@@ -49,8 +50,9 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp);
 // PROFILE statements: mode 0 counts, mode 1 fills.
 int32_t parclpl(ProcContext* ctx, int32_t mode);
 
-// The statement node with the 8-character keyword, from `from` on (0 none).
-const StatementNode* find_statement(const StatementNode* from, const char* keyword8);
+// The names of matrix types and forms as the model tables show them.
+const char* matrix_type_name(int32_t type);
+const char* matrix_form_name(int32_t form);
 
 // Name identity of the model: equal without regard to case after trailing
 // blanks are stripped.

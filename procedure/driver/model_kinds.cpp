@@ -40,7 +40,7 @@ void cosan_sizes(ProcContext* ctx, const CosanPayload* pl) {
     ctx->leadingDim = lead;
     if (pl->names.count != pl->nColumns || pl->names.count != pl->nTypes || pl->names.count != pl->nForms) {
         xpmlog(kMsgProc, 269);
-        raise_error_level(ctx, 9999);
+        raise_error_level(ctx, kLevelInternal);
     }
 }
 
@@ -62,13 +62,13 @@ void factor_sizes(ProcContext* ctx, const StatementNode* node) {
     double k = pl->hasFactors ? pl->nFactors : 1.0;
     if (!(k >= 0.0) || k > kMaxModelOrder) {
         xpmlog(kMsgProc, 177, "_F_", kMaxModelOrder, k);
-        xexit(std::max(ctx->errorLevel, 2000), 0);
+        xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     }
     ctx->nFactors = static_cast<int32_t>(k);
     ctx->factorSecond = pl->hasSecond ? pl->second : 1.0;
-    if (node->flags[0] & 0x40) ctx->factorSecond = -ctx->factorSecond;
-    ctx->factorIdentity = (node->flags[0] & 0x20) ? 1 : 0;
-    ctx->factorNoUnique = (node->flags[0] & 0x10) ? 1 : 0;
+    if (node_flag(node, kFactorFlagNegated)) ctx->factorSecond = -ctx->factorSecond;
+    ctx->factorIdentity = node_flag(node, kFactorFlagHeywood) ? 1 : 0;
+    ctx->factorNoUnique = node_flag(node, kFactorFlagComponent) ? 1 : 0;
     const int32_t n = ctx->nManifest;
     if (ctx->nFactors > 0) {
         if (ctx->factorNoUnique) ctx->factorIdentity = 0;

@@ -84,7 +84,7 @@ struct PrefixTable {
 };
 
 // A temporary host memory pool, deleted when it goes out of scope.  An
-// allocation that fails ends the step with at least 1016 after the host's
+// allocation that fails ends the step with at least kLevelNoMemory after the host's
 // out-of-memory message.
 class TempPool {
 public:
@@ -104,7 +104,7 @@ private:
 };
 
 // An array of `n` zeroed T from the model-table pool (runPool[1]); failure
-// ends the step with at least 1016.
+// ends the step with at least kLevelNoMemory.
 template <typename T>
 T* table_array(ProcContext* ctx, size_t n);
 void* table_bytes(ProcContext* ctx, size_t bytes);
@@ -118,7 +118,7 @@ T* table_array(ProcContext* ctx, size_t n) {
 void type_change_note(ProcContext* ctx, int32_t k, int32_t text, char* text80 = nullptr);
 // Ends the step with the error level when it is above `limit`.
 void exit_above(ProcContext* ctx, int32_t limit);
-// Positions the scratch file at byte 0 (failure ends the step with 1020).
+// Positions the scratch file at byte 0 (failure ends the step with kLevelHostFailure).
 void rewind_scratch(ProcContext* ctx);
 // The number (1..m) of the first model matrix named `name`, 0 when none.
 int32_t matrix_number(const ProcContext* ctx, const NameRecord& name);

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "host/output_table.h"
 #include "procedure/driver/model.h"
-#include "procedure/driver/model_output.h"
 #include "procedure/driver/model_readers.h"
 
 namespace {
@@ -61,7 +61,7 @@ const char* matrix_form_name(int32_t form) { return form >= 0 && form <= 2 ? kFo
 void cospari(ProcContext* ctx) {
     // 1. The "ModelSpec" group.
     if (ctx->kyrGroups[kGroupModelSpec] == nullptr)
-        ctx->kyrGroups[kGroupModelSpec] = open_output_group(ctx, "ModelSpec", 700);
+        ctx->kyrGroups[kGroupModelSpec] = open_output_group(ctx->kyrManager, "ModelSpec", kyrmsg(kMsgProc, 700));
 
     // 2. The first model statement decides the kind.  STD and COV before
     // any model statement make a LINEQS model; a later COSAN, RAM or FACTOR
@@ -103,13 +103,13 @@ void cospari(ProcContext* ctx) {
         }
         if (nStd > 1 || nCov > 1) {
             xpmlog(kMsgProc, 268);
-            xexit(std::max(ctx->errorLevel, 2000), 0);
+            xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
         }
     } else if (ctx->ramModel || ctx->cosanModel || ctx->factorModel) {
         model_kind_sizes(ctx, model);
     } else {
         xpmlog(kMsgProc, 271);
-        xexit(std::max(ctx->errorLevel, 2000), 0);
+        xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     }
 
     // 4. The table pool and its arrays.
@@ -118,7 +118,7 @@ void cospari(ProcContext* ctx) {
     HostAllocator* pool = xmpoolc(estimate, 1024, 4096);
     if (pool == nullptr) {
         xmemmsg(estimate);
-        xexit(std::max(ctx->errorLevel, 1016), 0);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
     ctx->runPool[1] = pool;
     ModelMatrixTable& mt = ctx->model;
@@ -140,7 +140,7 @@ void cospari(ProcContext* ctx) {
     mt.elementCount = carve<int32_t>(pool, m + 1);
     if (mt.elementCount == nullptr) {
         xmemmsg(20000 + 1);
-        xexit(std::max(ctx->errorLevel, 1016), 0);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
     ctx->matrixSpec = 0;
 
@@ -180,7 +180,8 @@ void cosmcon(ProcContext* ctx) {
     int32_t width = 1;
     for (int32_t k = 1; k <= ctx->nMatrices; ++k) width = std::max<int32_t>(width, mt.name[k].length);
     const int32_t titleText = ctx->cosanModel ? 418 : ctx->lineqsModel ? 419 : ctx->ramModel ? 420 : 421;
-    OutputTable table(ctx, "ModelStatement", 702, "Tesk.Velix.ModelStatement", titleText);
+    OutputTable table(ctx->kyrManager, "ModelStatement", kyrmsg(kMsgProc, 702), "Tesk.Velix.ModelStatement",
+                      kyrmsg(kMsgProc, titleText));
     table.text_column("Term", 10);
     table.int_column("Index");
     table.text_column("Matrix", width);

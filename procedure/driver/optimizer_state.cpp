@@ -41,7 +41,7 @@ void apply_inram_estimates(ProcContext* ctx) {
         if (integer_part(ctx->ramRow[0], &k)) k %= kTermMultiplier;
         if (k < 1 || k > ctx->nMatrices) {
             xpmlog(kMsgProc, 109, k);
-            raise_error_level(ctx, 4);
+            raise_error_level(ctx, kLevelWarning);
             continue;
         }
         int32_t row = -1, col = -1;
@@ -54,7 +54,7 @@ void apply_inram_estimates(ProcContext* ctx) {
             }
         if (found < 0) {
             xpmlog(kMsgProc, 117, k, row + 1, col + 1);
-            raise_error_level(ctx, 1008);
+            raise_error_level(ctx, kLevelBadVariables);
             continue;
         }
         const double estimate = ctx->ramRow[3];
@@ -93,5 +93,5 @@ void cosxinp(ProcContext* ctx, int32_t mode) {
     } else {
         apply_inram_estimates(ctx);
     }
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
 }

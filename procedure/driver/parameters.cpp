@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "host/scratch_file.h"
+#include "host/internal_error.h"
+#include "host/output_table.h"
 #include "procedure/driver/model.h"
-#include "procedure/driver/model_output.h"
 #include "procedure/driver/program_statements.h"
 
 namespace {
@@ -38,7 +39,7 @@ T* carve(ProcContext* ctx, HostAllocator* pool, size_t n) {
     void* p = pool->allocate(pool, sizeof(T) * (n == 0 ? 1 : n), 4);
     if (p == nullptr || xmemdef(p) != 0) {
         xmemmsg(20000 + 1);
-        xexit(std::max(ctx->errorLevel, 1016), 0);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
     std::memset(p, 0, sizeof(T) * (n == 0 ? 1 : n));
     return static_cast<T*>(p);
@@ -50,7 +51,7 @@ void create_element_pattern(ProcContext* ctx, int64_t estimate, int64_t nElement
     HostAllocator* pool = xmpoolc(estimate, 1024, 4096);
     if (pool == nullptr) {
         xmemmsg(estimate);
-        xexit(std::max(ctx->errorLevel, 1016), 0);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
     ctx->runPool[2] = pool;
     const size_t E = static_cast<size_t>(nElements);
@@ -90,13 +91,13 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     ctx->nParmFree = nModel;
     ctx->nParmAll = static_cast<int32_t>(table.size());
     ctx->nParmAdded = ctx->nParmAll - nModel;
-    if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
     ctx->nParmDep = 0;
     ctx->nDepRef = 0;
     const bool programPasses = ctx->hasProgram || ctx->nParmAdded > 0;
     if (programPasses) {
         cospar5(ctx, 0, table.data());
-        if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+        if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
     }
 
     // 5. Optimizer sizes and per-parameter arrays.
@@ -117,8 +118,7 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
             NameRecord r = record_name(rec.nameLength, rec.name);
             int32_t i = find_name(table, static_cast<size_t>(nModel), r);
             if (i < 0) {
-                xebug("internal error: an element names no parameter", 9999);
-                xexit(9999, 0);
+                internal_error("an element names no parameter");
             }
             p = i + 1;
             nlp->x[i] = rec.value;
@@ -157,11 +157,11 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     const int32_t nEstimated = ctx->nParmFree;
     if (nEstimated < 1) {
         xpmlog(kMsgProc, 211);
-        if (ctx->printEnabled && ctx->kyrManager && !listing_line(ctx, 211)) return;
+        if (ctx->printEnabled && ctx->kyrManager && !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 211))) return;
     }
     if (nEstimated > ctx->nMoments) {
         xpmlog(kMsgProc, 212, nEstimated, ctx->nMoments);
-        raise_error_level(ctx, 4);
+        raise_error_level(ctx, kLevelWarning);
     }
 
     // 13. Manifest variables no first matrix reaches.
@@ -183,5 +183,5 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
         }
         if (!reached) xpmlog(kMsgProc, 213, static_cast<int32_t>(ctx->manifestNames[j].length), ctx->manifestNames[j].text);
     }
-    if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
 }

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <vector>
 
+#include "host/internal_error.h"
+#include "host/output_table.h"
 #include "procedure/driver/model.h"
-#include "procedure/driver/model_output.h"
 #include "procedure/estimation/options.h"
 
 namespace {
@@ -22,7 +23,7 @@ ProfileSettings* profile_of(ProcContext* ctx) {
 // A message to the log and, when printing is enabled, as a listing line.
 void log_and_listing(ProcContext* ctx, int32_t number) {
     xpmlog(kMsgProc, number);
-    if (ctx->printEnabled) listing_line(ctx, number);
+    if (ctx->printEnabled) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, number));
 }
 
 }  // namespace
@@ -38,7 +39,7 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
         hooks->nObsRef = &ctx->nObsCell;
         hooks->nParamsForDf = nlp->nParams;
         cosop31(ctx, nlp, &ctx->parmBlock, ctx->nParmAll);
-        if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+        if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
         if (nlp->derivCheckMode == 0 && !ctx->hasProgram) nlp->derivCheckMode = 1;
         nlp->noSave = 1;
         ctx->sigsqScale = hooks->sigsqFactor;
@@ -49,7 +50,7 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
         }
         if (hooks->optionWord != 0 && hooks->optionWord != 2 && hooks->optionWord != 3) {
             log_and_listing(ctx, 132);
-            xexit(3000, 0);
+            xexit(kLevelBadHookOption, 0);
         }
         if (nlp->technique == kTechGaunew) {
             xpmlog(kMsgProc, 99);
@@ -61,12 +62,12 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
         }
         raise_error_level(ctx, cosop12(ctx, nlp));
         hooks->optionsPending = 0;
-        if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+        if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
         return 1;
     }
 
     cosop21(ctx, nlp, nullptr);
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
     ProfileSettings* ps = profile_of(ctx);
     ctx->profileWanted = find_statement(ctx->stmtList, "PROFILE ") != nullptr;
     if (ps->defaultSet) {
@@ -88,9 +89,9 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     if (ctx->profileWanted) {
         parclpl(ctx, 1);
         ps->method = ps->nProfiled == 0 ? 0 : (ps->nLevels > 0 ? 3 : 1);
-        if (ps->nProfiled == 0) listing_line(ctx, 443);
+        if (ps->nProfiled == 0) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 443));
     }
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
     return 4096;
 }
 
@@ -114,8 +115,8 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
          node = find_statement(node->next, "PROFILE ")) {
         const auto* pl = static_cast<const ProfilePayload*>(node->payload);
         if (mode == 0) {
-            if (node->flags[0] & 0x10) ps->outTable = 2;
-            if (node->flags[0] & 0x20) ps->outAll = 1;
+            if (node_flag(node, kProfileFlagOutTable)) ps->outTable = 2;
+            if (node_flag(node, kProfileFlagOutAll)) ps->outAll = 1;
             for (int k = 0; k < 3; ++k)
                 if (pl->cells[k].given) ps->options[k] = pl->cells[k].value;
             if (pl->cells[3].given) ps->countOption = static_cast<int32_t>(pl->cells[3].value);
@@ -157,13 +158,13 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
                     xpmlog(kMsgProc, 446, static_cast<int32_t>(pl->names.names[i].length), pl->names.names[i].text);
                     continue;
                 }
-                if (ps->nProfiled >= counted) xexit(9999, 0);
+                if (ps->nProfiled >= counted) internal_error("PROFILE names more parameters than were counted");
                 ps->indexList[ps->nProfiled++] = p;
             }
         }
         for (int32_t i = 0; i < pl->nLevels; ++i) {
             double v = pl->levels[i];
-            if (v <= 0.0 || v >= 100.0) {
+            if (!(v > 0.0 && v < 100.0)) {  // as counted above, NaN included
                 xpmlog(kMsgProc, 448, v);
                 continue;
             }
@@ -173,7 +174,7 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
                 xpmlog(kMsgProc, 445, v);
                 continue;
             }
-            if (ps->nLevels >= countedLevels) xexit(9999, 0);
+            if (ps->nLevels >= countedLevels) internal_error("PROFILE gives more levels than were counted");
             ps->levels[ps->nLevels++] = v;
         }
     }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "host/internal_error.h"
 #include "procedure/driver/model.h"
 #include "velix/host.h"
 #include "velix/host_dataset.h"
@@ -25,16 +26,12 @@ namespace {
 
 constexpr uint8_t kBindFlags = kCmpBoundByHost | kCmpHostFlag02;
 
-[[noreturn]] void internal_error(const char* what) {
-    xebug(what, 9999);
-    xexit(9999, 0);
-}
 
 template <typename T>
 T* step_array(size_t n) {
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     void* p = a->allocate(a, sizeof(T) * std::max<size_t>(n, 1), 4);
-    if (p == nullptr) xexit(1016, 0);
+    if (p == nullptr) xexit(kLevelNoMemory, 0);
     std::memset(p, 0, sizeof(T) * std::max<size_t>(n, 1));
     return static_cast<T*>(p);
 }
@@ -43,7 +40,7 @@ T* step_array(size_t n) {
 void check_numeric(ProcContext* ctx, const CmpSymbol* s) {
     if (s->valueType == 'n') return;
     xpmlog(kMsgProc, 243, static_cast<int32_t>(s->nameLength), s->name);
-    raise_error_level(ctx, 2000);
+    raise_error_level(ctx, kLevelInputError);
 }
 
 // The text of a message of the procedure (empty when it does not exist).
@@ -97,14 +94,14 @@ void mode0(ProcContext* ctx, NameRecord* table) {
                                 {"_DPROC_", &ctx->dprocCell, 19}};
     for (const Special& sp : specials) {
         int32_t len = static_cast<int32_t>(std::strlen(sp.name));
-        if (cmpsyma(sp.name, len, 'n', 8, sp.cell, work) != 0) internal_error("internal error: a special variable cannot be defined");
+        if (cmpsyma(sp.name, len, 'n', 8, sp.cell, work) != 0) internal_error("a special variable cannot be defined");
         CmpSymbol* s = cmpsyms(sp.name, len, work);
-        if (!s) internal_error("internal error: a special variable is not found");
+        if (!s) internal_error("a special variable is not found");
         s->flags |= kBindFlags;
         if (sp.kind) s->kind = sp.kind;
         check_numeric(ctx, s);
     }
-    if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
 
     int32_t dep = 0, ind = 0;
     for (int32_t k = 0; k < ctx->nParmAll; ++k) {
@@ -149,7 +146,7 @@ void mode1(ProcContext* ctx, NameRecord* table) {
     NlpProblem* nlp = ctx->nlp;
     CmpList ind, dep;
     if (cmplstb(&ind, 1, -1, work) != 0 || cmplstb(&dep, 2, -1, work) != 0)
-        internal_error("internal error: the symbol lists of the program cannot be built");
+        internal_error("the symbol lists of the program cannot be built");
     if (ctx->programListing) {
         xpsout("%n%s%n", message(241).c_str());
         cmpplst(&ind, "  Independent:", 0, 1, 1, 0, 1, work);
@@ -157,7 +154,7 @@ void mode1(ProcContext* ctx, NameRecord* table) {
     }
     if (dep.count != ctx->nParmDep || ind.count != ctx->nDepRef) {
         xpmlog(kMsgProc, 242);
-        xexit(9999, 0);
+        xexit(kLevelInternal, 0);
     }
     ctx->dprocCell = 0.0;
 
@@ -166,10 +163,10 @@ void mode1(ProcContext* ctx, NameRecord* table) {
     int32_t* indNumbers = step_array<int32_t>(static_cast<size_t>(ind.count));
     for (int32_t k = 0; k < dep.count; ++k)
         if ((depNumbers[k] = parameter_number(ctx, dep.symbols[k])) == 0)
-            internal_error("internal error: a dependent parameter has no name in the table");
+            internal_error("a dependent parameter has no name in the table");
     for (int32_t k = 0; k < ind.count; ++k)
         if ((indNumbers[k] = parameter_number(ctx, ind.symbols[k])) == 0)
-            internal_error("internal error: an independent parameter has no name in the table");
+            internal_error("an independent parameter has no name in the table");
 
     // Added parameters the program does not mention, from the last one so
     // that the numbers still to be tested do not move.
@@ -216,14 +213,14 @@ void mode1(ProcContext* ctx, NameRecord* table) {
             }
         }
     }
-    if (ctx->errorLevel > 4) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
     if (nextDep != total) {
         xpmlog(kMsgProc, 246, nextDep - I, D);
-        xexit(9999, 0);
+        xexit(kLevelInternal, 0);
     }
     if (nextInd != I) {
         xpmlog(kMsgProc, 247, nextInd, I);
-        xexit(9999, 0);
+        xexit(kLevelInternal, 0);
     }
     for (int32_t e = 0; e < ctx->nElements; ++e) {
         int32_t p = ctx->elements.parameter[e];
@@ -285,7 +282,7 @@ void mode2(ProcContext* ctx) {
         if (code != 0) {
             work->status += code;
             xmemmsg(20000 + code);
-            xexit(1016, 0);
+            xexit(kLevelNoMemory, 0);
         }
     }
     if (ctx->programListing && nlincon) cmpplst(&ctx->nlcList, " NLINCON:", 0, 1, 1, 0, 1, work);
@@ -295,10 +292,10 @@ void mode2(ProcContext* ctx) {
     if (ctx->indList.count > 0) {
         if (ctx->depDerivRequest && ctx->nParmDep >= 1 &&
             cmpder(&ctx->derivArea[0], &ctx->depList, &ctx->indList, 101, 101, 0, 0, work) != 0)
-            xexit(1016, 0);
+            xexit(kLevelNoMemory, 0);
         if (ctx->conDerivRequest && nlincon &&
             cmpder(&ctx->derivArea[1], &ctx->nlcList, &ctx->indList, 102, 101, 0, 0, work) != 0)
-            xexit(1016, 0);
+            xexit(kLevelNoMemory, 0);
     }
     if (request) xmpoold(pool);
     ctx->nDepDerivs = ctx->derivArea[0].count;
@@ -320,9 +317,11 @@ void mode2(ProcContext* ctx) {
     if (faults > 0) {
         xpmlog(kMsgProc, 250, faults);
         if (ctx->printEnabled) xpsout((message(250) + "%n").c_str(), faults);
-        xexit(2000, 0);
+        xexit(kLevelInputError, 0);
     }
-    if (cmppdv(0, nullptr, 0, work) != 0 || cmpgen(work) != 0) xexit(1016, 0);
+    if (cmppdv(0, nullptr, 0, work) != 0 || cmpgen(work) != 0) xexit(kLevelNoMemory, 0);
+    // MAXTIME= bounds the step's time, the statements' loops included.
+    cmptime(nlp->maxTime, work);
     std::copy(ctx->xCopy, ctx->xCopy + ctx->nParmAll, nlp->x);
 }
 
@@ -333,6 +332,6 @@ void cospar5(ProcContext* ctx, int32_t mode, NameRecord* table) {
         case 0: mode0(ctx, table); break;
         case 1: mode1(ctx, table); break;
         case 2: mode2(ctx); break;
-        default: internal_error("internal error: cospar5 called with an unknown mode");
+        default: internal_error("cospar5 called with an unknown mode");
     }
 }

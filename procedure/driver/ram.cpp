@@ -49,7 +49,7 @@ const VarnamesPayload* ram_varnames(ProcContext* ctx) {
     for (int32_t g = 0; g < pl->nGroups; ++g)
         if (pl->groups[g].matrixNumber == 0.0) {
             xpmlog(kMsgProc, 283);
-            raise_error_level(ctx, 4);
+            raise_error_level(ctx, kLevelWarning);
             return nullptr;
         }
     for (int32_t g = 0; g < pl->nGroups; ++g) {
@@ -73,7 +73,7 @@ void cosparr(ProcContext* ctx) {
     const StatementNode* node = find_statement(ctx->stmtList, "RAM     ");
     if (node == nullptr) {
         xpmlog(kMsgProc, 280);
-        raise_error_level(ctx, 1008);
+        raise_error_level(ctx, kLevelBadVariables);
         xexit(ctx->errorLevel, 0);
     }
     const auto* pl = static_cast<const RamPayload*>(node->payload);
@@ -89,16 +89,16 @@ void cosparr(ProcContext* ctx) {
         const double internal = it.matrix + 1.0;
         if (internal != 2.0 && internal != 3.0) {
             xpmlog(kMsgProc, 281, it.matrix, i + 1);
-            raise_error_level(ctx, 1008);
+            raise_error_level(ctx, kLevelBadVariables);
             continue;
         }
         const int32_t r = variable_number(it.row), c = variable_number(it.column);
         if (r < 0 || c < 0) {
             xpmlog(kMsgProc, 176, r < 0 ? it.row : it.column, i + 1, kMaxModelOrder);
-            raise_error_level(ctx, 2000);
+            raise_error_level(ctx, kLevelInputError);
             continue;
         }
-        if (ctx->errorLevel > 4) continue;
+        if (ctx->errorLevel > kLevelWarning) continue;
         matrixOf[i] = static_cast<int32_t>(internal);
         rowVar[i] = r;
         colVar[i] = c;
@@ -227,7 +227,7 @@ void cosparr(ProcContext* ctx) {
             velix::detail::type_change_note(ctx, k, 152);
         } else if (mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal && mt.type[k] != kMatSelection) {
             xpmlog(kMsgProc, 118, name_text(mt.name[k]).c_str());
-            raise_error_level(ctx, 1008);
+            raise_error_level(ctx, kLevelBadVariables);
         }
     }
     if (mt.type[2] == kMatIdentity) ctx->invStoreLen = 0;

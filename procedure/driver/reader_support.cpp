@@ -68,7 +68,7 @@ TempPool::TempPool(ProcContext* ctx, int64_t estimate) : ctx_(ctx) {
     pool_ = xmpoolc(estimate, 1024, 4096);
     if (pool_ == nullptr) {
         xmemmsg(estimate);
-        xexit(std::max(ctx->errorLevel, 1016), 0);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
 }
 
@@ -78,7 +78,7 @@ void* TempPool::allocate_bytes(size_t bytes) {
     void* p = pool_->allocate(pool_, bytes, 4);
     if (p == nullptr || xmemdef(p) != 0) {
         xmemmsg(static_cast<int64_t>(bytes));
-        xexit(std::max(ctx_->errorLevel, 1016), 0);
+        xexit(std::max(ctx_->errorLevel, kLevelNoMemory), 0);
     }
     return p;
 }
@@ -88,7 +88,7 @@ void* table_bytes(ProcContext* ctx, size_t bytes) {
     void* p = a != nullptr ? a->allocate(a, bytes, 4) : nullptr;
     if (p == nullptr || xmemdef(p) != 0) {
         xmemmsg(static_cast<int64_t>(bytes));
-        xexit(std::max(ctx->errorLevel, 1016), 0);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
     std::memset(p, 0, bytes);
     return p;

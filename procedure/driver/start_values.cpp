@@ -11,21 +11,21 @@
 #include <string>
 #include <vector>
 
+#include "host/internal_error.h"
 #include "host/host_support.h"
 #include "numerics/uniform_random.h"
-#include "procedure/driver/model_output.h"
+#include "numerics/kernel_support.h"
 #include "procedure/driver/model_readers.h"
 #include "procedure/procedure.h"
+#include "velix/codes.h"
 #include "velix/host_compiler.h"
 #include "velix/packed_index.h"
 
 namespace {
 
-constexpr int32_t kGroupProc = 352;
 // Relative difference of a fixed covariance from the sample one that is
 // worth a note (the square root of the double precision, about 1e-8).
 constexpr double kFixedDifference = 1.053671212772351e-08;
-constexpr double kEps = 1.110223024625157e-16;
 // Matrices of the exogenous covariances: _PHI_ of LINEQS, _P_ of RAM.
 constexpr int32_t kPhiMatrix = 4;
 constexpr int32_t kRamP = 3;
@@ -48,7 +48,7 @@ void cosiset(ProcContext* ctx) {
     // The variables whose covariances are set, one column each; a failed
     // call leaves the covariances as they are.
     if (ctx->printInputModel && ctx->kyrManager != nullptr) {
-        OutputTable t(ctx, "SetCovExog", 732, "Tesk.Velix.SetCovExog", 0);
+        OutputTable t(ctx->kyrManager, "SetCovExog", kyrmsg(kMsgProc, 732), "Tesk.Velix.SetCovExog");
         for (int32_t i : exo)
             t.text_column(std::string(ctx->manifestNames[i].text, ctx->manifestNames[i].length),
                           ctx->manifestNames[i].length);
@@ -77,9 +77,9 @@ void cosiset(ProcContext* ctx) {
                 if ((er == r && ec == c) || (er == c && ec == r)) found = k;
             }
             if (found < 0) {
-                if (std::fabs(s) >= kEps) {
+                if (std::fabs(s) >= velix::kMachEpsWritten) {
                     const NameRecord& nm = ctx->manifestNames[i];
-                    xpmlog(kGroupProc, 131, static_cast<int32_t>(nm.length), nm.text);
+                    xpmlog(kMsgProc, 131, static_cast<int32_t>(nm.length), nm.text);
                 }
                 continue;
             }
@@ -96,11 +96,11 @@ void cosiset(ProcContext* ctx) {
                 // A fixed value that differs from the sample is kept and
                 // noted in the listing beside the model.
                 const NameRecord& nm = ctx->manifestNames[i];
-                kyr_failed(kyr_note(ctx->kyrManager, kyrmsgs(kGroupProc, 131, static_cast<int32_t>(nm.length), nm.text),
+                kyr_failed(kyr_note(ctx->kyrManager, kyrmsgs(kMsgProc, 131, static_cast<int32_t>(nm.length), nm.text),
                                     'l'));
             }
         }
-    if (ctx->errorLevel > 999) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
 }
 
 void cosinst(ProcContext* ctx) {
@@ -164,24 +164,22 @@ void cosinst(ProcContext* ctx) {
         if (t.sameName != nullptr && t.sameName[mat] != 0) continue;
         for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e)
             if (el.parameter[e] == 0 && wzmis(el.value[e])) {
-                xpmlog(kGroupProc, 139, velix::detail::name_text(t.name[mat]).c_str(), el.row[e] + 1,
+                xpmlog(kMsgProc, 139, velix::detail::name_text(t.name[mat]).c_str(), el.row[e] + 1,
                        el.column[e] + 1);
                 fixedMissing = true;
             }
     }
-    if (fixedMissing) xexit(std::max(ctx->errorLevel, 2000), 0);
+    if (fixedMissing) xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     for (int32_t e = 0; e < nE; ++e) {
         if (wzmis(el.value[e])) {
-            xebug("a model element has no start value", 0);
-            xexit(9999, 0);
+            internal_error("a model element has no start value");
         }
         const int32_t p = std::abs(el.parameter[e]);
         if (p != 0) nlp->x[p - 1] = el.value[e];
     }
     for (int32_t p = 0; p < ctx->nParmFree; ++p)
         if (wzmis(nlp->x[p])) {
-            xebug("a parameter has no start value", 0);
-            xexit(9999, 0);
+            internal_error("a parameter has no start value");
         }
 
     if (ctx->hasProgram && !ctx->rebuildBeforeDerivs && ctx->cmpWork != nullptr) {
@@ -191,17 +189,18 @@ void cosinst(ProcContext* ctx) {
         const int32_t rc = cmprun(0, 0, 0, 1, 1, d, 0, 1, &errors, &missing, ctx->cmpWork);
         if (rc != 0) cmppxrc(rc, ctx->cmpWork);
         if (errors != 0) {
-            xpmlog(kGroupProc, 45);
+            xpmlog(kMsgProc, 45);
             cmpperr(1, 999, ctx->cmpWork);
         }
         if (missing != 0) {
-            xpmlog(kGroupProc, 45);
+            xpmlog(kMsgProc, 45);
             cmppmis(ctx->cmpWork);
         }
-        if (errors != 0 || rc >= 3) {
-            if (rc == 3) xpmlog(kGroupProc, 488);
-            if (rc == 4) xpmlog(kGroupProc, 489);
-            xexit(1012, 0);
+        if (errors != 0 || rc >= kCmpRunFault) {
+            if (rc == kCmpRunFault) xpmlog(kMsgProc, 488);
+            if (rc == kCmpRunAbort) xpmlog(kMsgProc, 489);
+            if (rc < kCmpRunFault) xpmlog(kMsgProc, 26);
+            xexit(kLevelProgramFailed, 0);
         }
     }
 

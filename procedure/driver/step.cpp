@@ -22,6 +22,7 @@
 
 #include "host/host_support.h"
 #include "procedure/procedure.h"
+#include "velix/codes.h"
 #include "velix/host_compiler.h"
 #include "velix/host_dataset.h"
 #include "velix/image_info.h"
@@ -47,73 +48,49 @@ const ImageInfo* mcn_main(HostControlBlock* gcb, void* pidb) {
 
 namespace {
 
-// Attribute codes and method numbers of the output manager used here.
-constexpr uint32_t kMethodBegin = 435;
-constexpr uint32_t kMethodTitle = 439;
-constexpr uint32_t kMethodCompileState = 431;
-constexpr uint32_t kMethodOpenGroup = 300;
-
-constexpr int32_t kGroupProc = 352;
+// Messages of the step driver (group kMsgProc).
 constexpr int32_t kMsgProcTitle = 539;
 constexpr int32_t kMsgModelingStat = 720;
 constexpr int32_t kMsgModificationIndex = 860;
 constexpr int32_t kMsgBySync = 1;
 constexpr int32_t kMsgElapsed = 3;
 constexpr int32_t kMsgNoObservations = 4;
-// Level of a step whose data gave nothing to analyse, as for a BY group
-// without usable observations.
-constexpr int32_t kLevelNoObservations = 108;
-
-// Return code of a step whose output manager refused one of the driver's
-// calls: the module and its host disagree about the output protocol, an
-// internal error of the step.
-constexpr int32_t kOutputFailure = 9999;
 
 // A negative method result ends the step.  Deliberate deviation: the step
 // does not end with the error level reached so far (often 0) nor with the
 // method's own negative status, either of which would report the abandoned
-// step as a success; the error level is raised to kOutputFailure first.
-void check_method(ProcContext* ctx, int32_t rc) {
+// step as a success.  The manager refusing one of the driver's calls means
+// the module and its host disagree about the output protocol: an internal
+// error.
+void check_method(ProcContext* /*ctx*/, int32_t rc) {
     if (rc < 0) {
         xprrlog(0, rc);
-        xebug("the output manager refused a call of the procedure step", 0);
-        if (ctx->errorLevel < kOutputFailure) ctx->errorLevel = kOutputFailure;
-        xexit(ctx->errorLevel, 0);
+        internal_error("the output manager refused a call of the procedure step");
     }
 }
 
 void set_compile_state(ProcContext* ctx, int32_t state) {
-    KyrArg args[] = {kyr_int(433, state)};
-    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodCompileState, 1, args));
+    KyrArg args[] = {kyr_int(kAttrCompiling, state)};
+    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodCompileState, 1, args));
 }
 
 // Opens a group of tables unless it is open already.
 void open_group(ProcContext* ctx, int index, const char* name, int32_t titleNumber) {
     if (ctx->kyrGroups[index] != nullptr) return;
-    KyrArg args[] = {
-        kyr_object(144, nullptr),
-        kyr_word2(435, 0),
-        kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
-        kyr_text(296, kyrmsg(kGroupProc, titleNumber)),
-    };
-    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodOpenGroup, 4, args));
-    ctx->kyrGroups[index] = args[0].object;
+    check_method(ctx, kyr_group_open(ctx->kyrManager, name, kyrmsg(kMsgProc, titleNumber), &ctx->kyrGroups[index]));
 }
 
 // Closes a group through the close entry of its own class.
 void close_group(ProcContext* ctx, int index) {
-    HostObject* group = ctx->kyrGroups[index];
-    if (group == nullptr) return;
-    HostClass* cls = group->cls;
-    int32_t rc = cls->closeDescriptor->function(group, cls->closeDatum, 4, 0, nullptr);
-    check_method(ctx, rc);
+    if (ctx->kyrGroups[index] == nullptr) return;
+    check_method(ctx, kyr_group_close(ctx->kyrGroups[index]));
     ctx->kyrGroups[index] = nullptr;
 }
 
 void synchronise(ProcContext* ctx, int role, const char* optionText) {
     int32_t rc = zbysync(ctx->dataSetHandle[kRoleData], ctx->dataSetHandle[role],
                          static_cast<int32_t>(ctx->bySyncState));
-    if (rc != 0) xpmlog(kGroupProc, kMsgBySync, optionText, optionText);
+    if (rc != 0) xpmlog(kMsgProc, kMsgBySync, optionText, optionText);
 }
 
 void close_file(HostFile* file) {
@@ -150,7 +127,7 @@ int32_t zavvelix() {
 
     zmsgsav(-1, -1, nullptr, 0);
 
-    ctx->errorLevel = 0;
+    ctx->errorLevel = kLevelNone;
     for (auto& g : ctx->kyrGroups) g = nullptr;
 
     wiinstl(458891, "ZAVCMPA ", 1);
@@ -161,25 +138,25 @@ int32_t zavvelix() {
 
     {
         KyrArg args[] = {
-            kyr_counted(143, "kyr", 3),
-            kyr_counted(146, "manager", 7),
-            kyr_object(144, nullptr),
-            kyr_int(383, kGroupProc),
+            kyr_counted(kAttrFamily, "kyr", 3),
+            kyr_counted(kAttrClass, "manager", 7),
+            kyr_object(kAttrHandle, nullptr),
+            kyr_int(kAttrMessageGroup, kMsgProc),
         };
         check_method(ctx, wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, args));
         ctx->kyrManager = args[2].object;
     }
-    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodBegin, 0, nullptr));
+    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr));
     {
         // The first entry is counted but left unset.
         KyrArg args[] = {
             KyrArg{},
-            kyr_int(440, 1),
-            kyr_word2(2558, 1),
-            kyr_int(148, -1),
-            kyr_text(577, kyrmsg(kGroupProc, kMsgProcTitle)),
+            kyr_int(kAttrTitleKind, 1),
+            kyr_word2(kAttrProcedureTitle, 1),
+            kyr_int(kAttrParent, -1),
+            kyr_text(kAttrText, kyrmsg(kMsgProc, kMsgProcTitle)),
         };
-        check_method(ctx, wobmth(ctx->kyrManager, nullptr, kMethodTitle, 5, args));
+        check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 5, args));
     }
 
     frame->cmpHandle.manager = ctx->kyrManager;
@@ -235,8 +212,8 @@ int32_t zavvelix() {
     // A DATA= set without observations has no BY group, so the loop made no
     // pass; the step says so instead of ending as a clean run.
     if (first != 0) {
-        xpmlog(kGroupProc, kMsgNoObservations);
-        raise_error_level(ctx, kLevelNoObservations);
+        xpmlog(kMsgProc, kMsgNoObservations);
+        raise_error_level(ctx, kLevelNoMoments);
     }
 
     // End of the step.
@@ -247,7 +224,7 @@ int32_t zavvelix() {
     close_file(ctx->scratchFile);
     close_file(ctx->jacTermFile);
     close_file(ctx->wJacColFile);
-    if (ctx->printDetail) xpmlog(kGroupProc, kMsgElapsed, ctx->elapsed);
+    if (ctx->printDetail) xpmlog(kMsgProc, kMsgElapsed, ctx->elapsed);
     xmpoold(ctx->runPool[2]);
     xmpoold(ctx->runPool[1]);
     xmpoold(ctx->runPool[0]);

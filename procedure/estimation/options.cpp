@@ -8,8 +8,7 @@
 #include <cstring>
 #include <new>
 
-#include "procedure/driver/grammar.h"
-#include "procedure/driver/model.h"
+#include "procedure/proc_options.h"
 #include "velix/statements.h"
 
 namespace {
@@ -38,7 +37,7 @@ void cosop11(ProcContext* ctx, NlpProblem* nlp) {
     for (double* d : doubles) *d = missing;
     nlp->technique = nlp->update = nlp->lineSearch = 0;
     nlp->techVariant = 2;
-    nlp->printLevel = 2.0;
+    nlp->printLevel = kNlLevelShort;
     ctx->hooks->optionWord = 0;
 
     // NLOPTIONS statements, later ones overriding earlier ones.
@@ -90,11 +89,11 @@ void cosop11(ProcContext* ctx, NlpProblem* nlp) {
             nlp->derivDigits = nlp->derivDigits % 1000 +
                                1000 * (2 + static_cast<int32_t>(r->cells[kNlFdHessian].value));
         const uint8_t f = n->flags[0];
-        if (f & kNlNoprint) nlp->printLevel = 0.0;
-        if (f & kNlPsummary) nlp->printLevel = 1.0;
-        if (f & kNlPshort) nlp->printLevel = 2.0;
-        if (f & kNlPhistory) nlp->printLevel = 3.0;
-        if (f & kNlPall) nlp->printLevel = 5.0;
+        if (f & kNlNoprint) nlp->printLevel = kNlLevelNoprint;
+        if (f & kNlPsummary) nlp->printLevel = kNlLevelSummary;
+        if (f & kNlPshort) nlp->printLevel = kNlLevelShort;
+        if (f & kNlPhistory) nlp->printLevel = kNlLevelHistory;
+        if (f & kNlPall) nlp->printLevel = kNlLevelAll;
     }
 
     // Constraint statements present.
@@ -109,7 +108,7 @@ void cosop31(ProcContext* ctx, NlpProblem* nlp, void** block, int32_t nParmAll) 
     unsigned char* p = static_cast<unsigned char*>(allocate(run_pool(ctx), bytes));
     if (p == nullptr) {
         xmemmsg(static_cast<int64_t>(bytes));
-        raise_error_level(ctx, 1016);
+        raise_error_level(ctx, kLevelNoMemory);
         *block = nullptr;
         return;
     }
@@ -136,7 +135,7 @@ void cosop32(ProcContext* ctx, NlpProblem* nlp, void** block) {
     unsigned char* p = static_cast<unsigned char*>(allocate(run_pool(ctx), bytes));
     if (p == nullptr) {
         xmemmsg(static_cast<int64_t>(bytes));
-        raise_error_level(ctx, 1016);
+        raise_error_level(ctx, kLevelNoMemory);
         *block = nullptr;
         return;
     }

@@ -22,12 +22,14 @@ struct Call {
 
 std::vector<Call> calls;
 int32_t status = 0;         // what every method answers
+int failingCall = -1;       // the call (0-based) that answers -7 instead
 HostObject createdTable{};  // what a create writes back
 HostObject boundOutput{};   // what a bind writes back
 
 int32_t record(HostObject* object, void* entryDatum, void*, int32_t count, KyrArg* args) {
     const uint32_t method = *static_cast<const uint32_t*>(entryDatum);
     calls.push_back({object, method, std::vector<KyrArg>(args, args + count)});
+    if (static_cast<int>(calls.size()) - 1 == failingCall) return -7;
     if (status >= 0 && method == kKyrMethodCreate) args[2].object = &createdTable;
     if (status >= 0 && method == kKyrMethodBind) args[0].object = &boundOutput;
     return status;
@@ -44,9 +46,11 @@ class OutputTableCalls : public HostStep {
         HostStep::SetUp();
         calls.clear();
         status = 0;
-        const uint32_t numbers[] = {kKyrMethodCreate,  kKyrMethodColumn, kKyrMethodEndColumns,
-                                    kKyrMethodBind,    kKyrMethodAddRow, kKyrMethodEndRows,
-                                    kKyrMethodDeliver, kKyrMethodNote};
+        failingCall = -1;
+        const uint32_t numbers[] = {kKyrMethodCreate,       kKyrMethodColumn,        kKyrMethodEndColumns,
+                                    kKyrMethodBind,         kKyrMethodAddRow,        kKyrMethodEndRows,
+                                    kKyrMethodDeliver,      kKyrMethodNote,          kKyrMethodFactoidEntry,
+                                    kKyrMethodPublishMatrix, kKyrMethodOpenGroup};
         entries_.resize(std::size(numbers));
         methodNumbers_.assign(std::begin(numbers), std::end(numbers));
         heads_.assign(1, nullptr);
@@ -58,6 +62,7 @@ class OutputTableCalls : public HostStep {
         cls_.bucketMask = 0;
         manager_.cls = &cls_;
         table_.cls = &cls_;
+        createdTable.cls = &cls_;  // the builders go on with the table a create gives
     }
 
     HostMethodDescriptor descriptor_{record, nullptr};
@@ -214,6 +219,131 @@ TEST_F(OutputTableCalls, MoreFurtherEntriesThanACallHoldsEndTheStep) {
     EXPECT_EQ(exit_code([&] { kyr_table_column(&table_, 5, "X", &cell, extra.data(), 8); }), -1);
     EXPECT_EQ(calls.size(), 1u) << "only the call within the limit reaches the table";
     EXPECT_NE(log().find("internal error"), std::string::npos) << log();
+}
+
+// The builders' one failure rule: the first failed call is reported once
+// and abandons the table; no later call reaches the manager.
+TEST_F(OutputTableCalls, ABuilderStopsAtItsFirstFailedCall) {
+    failingCall = 2;  // create, first column, second column fails
+    OutputTable t(&manager_, "T", title_, "Path.T", name_);
+    t.text_column("Name", 8);
+    t.int_column("Count");
+    t.double_column("Value");
+    EXPECT_FALSE(t.end_columns());
+    t.set_int(1, 3);
+    EXPECT_FALSE(t.add_row());
+    EXPECT_FALSE(t.deliver());
+    EXPECT_FALSE(t.ok());
+    EXPECT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[1].args.size(), 4u) << "a text column states its width";
+    EXPECT_EQ(calls[2].args.size(), 3u);
+    EXPECT_FALSE(log().empty()) << "the failure is reported";
+
+    // Without a manager nothing is called at all.
+    calls.clear();
+    OutputTable none(nullptr, "T", title_, "Path.T");
+    none.int_column("Count");
+    EXPECT_FALSE(none.end_columns() || none.add_row() || none.deliver());
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(OutputTableCalls, OutputTableBindsWithItsTitleVariableAndDelivers) {
+    OutputTable t(&manager_, "T", title_, "Path.T", name_);
+    t.double_column("Value");
+    ASSERT_TRUE(t.end_columns());
+    t.set_double(0, 2.5);
+    ASSERT_TRUE(t.add_row());
+    ASSERT_TRUE(t.deliver());
+    const uint32_t methods[] = {147, 338, 298, 422, 329, 299, 428};
+    ASSERT_EQ(calls.size(), std::size(methods));
+    for (size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(calls[i].method, methods[i]) << "call " << i;
+    // The cell the column reads holds the value set for the row.
+    EXPECT_EQ(*static_cast<const double*>(calls[1].args[2].address), 2.5);
+    const std::vector<KyrArg>& bind = calls[3].args;
+    ASSERT_EQ(bind.size(), 5u);
+    EXPECT_EQ(counted_text(bind[3]), "titletext");
+    EXPECT_EQ(bind[4].text, name_);
+    EXPECT_EQ(calls[6].args[0].object, &boundOutput);
+}
+
+TEST_F(OutputTableCalls, FactoidEntriesCarryTheirFormatOnlyWhenGiven) {
+    FactoidTable f(&manager_, "Fit", "Path.Fit", title_);
+    f.entry(name_, 1.5);
+    f.entry(name_, 7.0, 8, 0);
+    f.entry(name_, 9.0, 8, 0, 2);
+    EXPECT_TRUE(f.end());
+    ASSERT_EQ(calls.size(), 5u);
+    const std::vector<KyrArg>& create = calls[0].args;
+    ASSERT_EQ(create.size(), 7u);
+    const uint16_t attributes[] = {143, 146, 144, 148, 339, 138, 296};
+    for (size_t i = 0; i < create.size(); ++i) EXPECT_EQ(create[i].attribute, attributes[i]) << "entry " << i;
+    EXPECT_EQ(counted_text(create[1]), "factoid");
+    EXPECT_EQ(counted_text(create[4]), "Path.Fit");
+    EXPECT_EQ(counted_text(create[5]), "Fit");
+    const size_t sizes[] = {2, 4, 5};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(calls[i + 1].method, 164u);
+        EXPECT_EQ(calls[i + 1].object, &createdTable);
+        EXPECT_EQ(calls[i + 1].args.size(), sizes[i]) << "entry call " << i;
+    }
+    EXPECT_EQ(calls[3].args[1].number, 9.0);
+    EXPECT_EQ(calls[3].args[4].attribute, 376);
+    EXPECT_EQ(calls[3].args[4].word, 2);
+    EXPECT_EQ(calls[4].method, 299u);
+}
+
+TEST_F(OutputTableCalls, AMatrixTableIsPublishedInOneCall) {
+    const double values[] = {1.0, 0.5, 1.0};
+    NameRecord labels[2];
+    const char names[] = "obs1    obs2    ";
+    MatrixTable m;
+    m.templatePath = name_;
+    m.name = name_;
+    m.title = title_;
+    m.values = values;
+    m.rows = m.columns = 2;
+    m.rowLabels = m.columnLabels = labels;
+    EXPECT_EQ(kyr_publish_matrix(&manager_, m), 0);
+    m.rowLabels = m.columnLabels = nullptr;
+    m.rowNames = names;
+    m.rowNameWidth = 8;
+    m.storage = "c";
+    m.pieceStyle = 98;
+    EXPECT_EQ(kyr_publish_matrix(&manager_, m), 0);
+    ASSERT_EQ(calls.size(), 2u);
+    const std::vector<std::vector<uint16_t>> attributes = {
+        {339, 138, 296, 389, 390, 391, 412, 402, 105, 278},
+        {339, 138, 296, 389, 390, 391, 409, 410, 105, 278, 393}};
+    for (size_t c = 0; c < 2; ++c) {
+        EXPECT_EQ(calls[c].method, 388u);
+        ASSERT_EQ(calls[c].args.size(), attributes[c].size()) << "call " << c;
+        for (size_t i = 0; i < attributes[c].size(); ++i)
+            EXPECT_EQ(calls[c].args[i].attribute, attributes[c][i]) << "call " << c << " entry " << i;
+    }
+    EXPECT_EQ(counted_text(calls[0].args[8]), "sc");
+    EXPECT_EQ(counted_text(calls[1].args[8]), "c");
+    EXPECT_EQ(calls[1].args[6].address, names);
+}
+
+TEST_F(OutputTableCalls, GroupsOpenOnTheManagerAndCloseThroughTheirClass) {
+    status = 0;
+    HostObject* group = nullptr;
+    EXPECT_EQ(kyr_group_open(&manager_, "ModelSpec", title_, &group), 0);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].method, 300u);
+    const uint16_t attributes[] = {144, 435, 138, 296};
+    ASSERT_EQ(calls[0].args.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(calls[0].args[i].attribute, attributes[i]);
+    EXPECT_EQ(counted_text(calls[0].args[2]), "ModelSpec");
+    EXPECT_EQ(kyr_group_close(nullptr), 0);
+    EXPECT_EQ(kyr_group_close(&table_), 0) << "a class without a close entry";
+
+    // A failed open is reported and gives no group.
+    failingCall = 1;
+    EXPECT_EQ(open_output_group(&manager_, "G", title_), nullptr);
+    EXPECT_FALSE(log().empty());
+    EXPECT_EQ(open_output_group(nullptr, "G", title_), nullptr);
+    EXPECT_FALSE(listing_line(nullptr, title_));
 }
 
 }  // namespace

@@ -234,6 +234,7 @@ TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
     // An output the step never defines leaves an existing file alone.
     write("kept", "a\n1\n");
     ASSERT_NE(create("kept"), nullptr);
+    EXPECT_TRUE(velix::platform::dataset_commit_outputs(0));
     velix::platform::dataset_end_step();
     EXPECT_EQ(read("result"), "# TYPE=COV\n# LABEL=Stats\nx\n2.5\n");
     EXPECT_EQ(read("kept"), "a\n1\n");
@@ -246,7 +247,11 @@ TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
     ASSERT_NE(typed, nullptr) << error;
     ASSERT_EQ(xoinfo(typed, kInfoSetType, const_cast<char*>("COV     ")), 0);
     ASSERT_EQ(xvputi(typed, 0, 0, &b), 0);
+    ASSERT_EQ(xvputd(b, &desc, 0, &cell, 0, 0, 0), 0);
+    ASSERT_EQ(xvpute(b), 0);
+    ASSERT_EQ(xyvput(b, 0), 0);  // an output without observations is not written
     ASSERT_TRUE(velix::platform::dataset_close(typed, &error)) << error;
+    EXPECT_TRUE(velix::platform::dataset_commit_outputs(0));
     EXPECT_EQ(read("typed").rfind("# TYPE=UCOV\n", 0), 0u);
 
     EXPECT_EQ(dataset_create_output("no/such/dir/x", true, DataSetOptions{}, &error), nullptr);

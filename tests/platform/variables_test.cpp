@@ -178,6 +178,7 @@ TEST_F(DataSetTest, OutputRowsFromCellsCarryTheByValuesOfData) {
     ASSERT_EQ(xbynext(data), 1);
     put("MEAN", "", 3.0);
     put("N", "", host_special_missing(2));
+    EXPECT_TRUE(velix::platform::dataset_commit_outputs(0));
     velix::platform::dataset_end_step();
 
     EXPECT_EQ(read("stat"),

@@ -121,6 +121,28 @@ TEST(KeywordTable, OptionTargetsAreDistinct) {
     }
 }
 
+// Each option cell the grammar fills has its row of default and range, and
+// the row names the same keyword; the cells no keyword fills are the
+// reserved ones.
+TEST(KeywordTable, EveryProcCellHasTheRowOfItsKeyword) {
+    const StatementSpec& p = *velix::detail::proc_grammar()->procStatement;
+    std::set<int> filled;
+    for (int i = 0; i < p.nOptions; ++i) {
+        const OptionSpec& o = p.options[i];
+        if (o.kind == OptionKind::kFlag || o.kind == OptionKind::kDataSet) continue;
+        for (int16_t c : {o.cell, o.cell2}) {
+            if (c < 0) continue;
+            filled.insert(c);
+            EXPECT_EQ(kProcCellRows[c].cell, c);
+            EXPECT_STREQ(kProcCellRows[c].keyword, o.keyword) << "cell " << c;
+        }
+    }
+    for (int c = 0; c < kProcCellCount; ++c) {
+        const bool reserved = c == kProcReservedA || c == kProcReservedB;
+        EXPECT_EQ(filled.count(c) == 0, reserved) << "cell " << c;
+    }
+}
+
 TEST(Parser, ProcOptionsCellsFlagsAndDataSets) {
     ParsedStep s(
         "proc velix data=d(type=cov) outram=r method=gls tech=levmar maxit=50 7 "
@@ -132,17 +154,17 @@ TEST(Parser, ProcOptionsCellsFlagsAndDataSets) {
     EXPECT_NE(r->dataSets[kCellOutram].handle, nullptr);
     EXPECT_STREQ(r->dataSets[kCellData].options, "type=cov");
     EXPECT_STREQ(r->dataSets[kCellOutram].name, "r");
-    EXPECT_EQ(r->cells[option_cell(320)].value, kMethodGls);
-    EXPECT_EQ(r->cells[option_cell(336)].value, kTechLevmar);
-    EXPECT_EQ(r->cells[option_cell(464)].value, 50.0);
-    EXPECT_EQ(r->cells[option_cell(864)].value, 7.0);
-    EXPECT_EQ(r->cells[option_cell(528)].value, 1e-9);
-    EXPECT_EQ(std::string(r->cells[option_cell(560)].name, 8), "WDF     ");
+    EXPECT_EQ(r->cells[kProcMethod].value, kMethodGls);
+    EXPECT_EQ(r->cells[kProcTechnique].value, kTechLevmar);
+    EXPECT_EQ(r->cells[kProcMaxIter].value, 50.0);
+    EXPECT_EQ(r->cells[kProcMaxIterNlc].value, 7.0);
+    EXPECT_EQ(r->cells[kProcSingular].value, 1e-9);
+    EXPECT_EQ(std::string(r->cells[kProcVardef].name, 8), "WDF     ");
     const StatementNode* proc = s.result.root;
     EXPECT_EQ(proc->flags[0], 0x40 | 0x20);
     EXPECT_EQ(proc->flags[1], 0x20 | 0x80);
     EXPECT_EQ(proc->flags[4], 0x08);
-    EXPECT_FALSE(r->cells[option_cell(656)].given);
+    EXPECT_FALSE(r->cells[kProcRidge].given);
 }
 
 TEST(Parser, DataSetNamesAndQuotedPaths) {
@@ -362,8 +384,8 @@ TEST(Parser, CommentsAliasesAndCase) {
         "run;\n"
         "lineqs this is not read;\n");
     ASSERT_EQ(s.result.status, 0) << s.log.str();
-    EXPECT_EQ(s.proc()->cells[option_cell(320)].value, kMethodUls);
-    EXPECT_EQ(s.proc()->cells[option_cell(464)].value, 3.0);
+    EXPECT_EQ(s.proc()->cells[kProcMethod].value, kMethodUls);
+    EXPECT_EQ(s.proc()->cells[kProcMaxIter].value, 3.0);
     EXPECT_NE(s.find("PARAMETE"), nullptr);
     EXPECT_EQ(s.find("LINEQS  "), nullptr);
     EXPECT_EQ(s.area2.nProgramStatements, 0);

@@ -1,0 +1,185 @@
+// Whole programs with the bad input a new user meets on a bad day: each
+// must end with a message naming its cause, a return code and the exit
+// status that follows from it, never a crash, a hang or a silent success,
+// and a failing step must leave an existing output data set byte for byte
+// as it was.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "harness.h"
+#include "velix/codes.h"
+
+using velix::test::own_folder;
+using velix::test::run_velix;
+using velix::test::RunResult;
+
+namespace {
+
+const char* kOneFactor =
+    "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
+    "std F1 = vf, E1-E3 = ve1-ve3;\n";
+const char* kKept = "# TYPE=COV\nx1\n1\n";  // an OUTSTAT= of an earlier run
+
+// One library folder for every case: the hs data and the odd data sets.
+class BadInput : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = own_folder("bad_input");
+        std::ifstream hs(velix::test::data_path("hs.csv"));
+        std::string line;
+        std::ofstream all(dir_ + "/hs.csv"), tiny(dir_ + "/tiny.csv");
+        for (int k = 0; std::getline(hs, line); ++k) {
+            all << line << '\n';
+            if (k < 4) tiny << line << '\n';  // three observations
+        }
+        std::ofstream(dir_ + "/w0.csv") << "w,x1,x2,x3\n0,1,2,3\n-1,2,1,4\n0,3,5,2\n0,4,4,6\n";
+        std::ofstream(dir_ + "/ram.csv") << "# TYPE=RAM\nx1,x2,x3\n1,2,3\n2,3,1\n3,1,2\n4,4,5\n";
+        std::ofstream(dir_ + "/big.csv") << "# TYPE=CORR\n_TYPE_,_NAME_,x1,x2,x3\nN,,100,100,100\n"
+                                            "STD,,1e200,1,1\nCORR,x1,1,.5,.5\nCORR,x2,.5,1,.5\n"
+                                            "CORR,x3,.5,.5,1\n";
+        const std::string longName(32, 'y');
+        std::ofstream(dir_ + "/long.csv") << "x1,x2,x3," << longName << "a," << longName << "b\n1,2,3,4,5\n";
+        std::filesystem::create_directories(dir_ + "/folder");
+    }
+
+    // Runs `program` with the library folder after writing kKept to
+    // keep.csv, which the program may name as an output.
+    RunResult run(const std::string& program, std::vector<std::string> args = {}) {
+        std::ofstream(dir_ + "/keep.csv") << kKept;
+        args.insert(args.begin(), {"--lib", dir_});
+        return run_velix(program, {}, args);
+    }
+    // The text of data set `name` of the library folder.
+    static std::string text_of(const std::string& name = "keep") {
+        std::ifstream in(dir_ + "/" + name + ".csv", std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    static int return_code(const RunResult& r) {
+        return static_cast<int>(r.json["steps"][0]["returnCode"].number());
+    }
+
+    static std::string dir_;
+};
+
+std::string BadInput::dir_;
+
+// The program of one step on the hs data: PROC options, then statements.
+std::string step(const std::string& options, const std::string& statements) {
+    return "proc velix " + options + ";\nvar x1-x3;\n" + kOneFactor + statements + "run;\n";
+}
+
+TEST_F(BadInput, EachFailureNamesItsCauseAndLeavesTheOutputFileAlone) {
+    const std::string prefix40(40, 'p');
+    const std::string prefixHuge(32770, 'p');
+    struct Case {
+        std::string program;
+        int returnCode;
+        const char* message;  // a text of the log line that names the cause
+        bool writes = false;  // OUTSTAT= holds the moments: the step ends below 1000
+    } cases[] = {
+        // An endless DO WHILE (i is never set): the loop cap, or MAXTIME=.
+        {step("data=hs outstat=keep", "parameters a = 1;\ndo while (i < 3); i = i + 1; end;\nl2 = a;\n"),
+         kLevelProgramFailed, "more than 1000000 loop iterations in one evaluation at line 6"},
+        {step("data=hs maxtime=1e-9 outstat=keep", "parameters a = 1;\ndo while (i < 3); i = i + 1; end;\nl2 = a;\n"),
+         kLevelProgramFailed, "MAXTIME= passed while the programming statements looped at line 6"},
+        // Input errors that ended with 9999 or an internal error.
+        {step("data=hs outstat=keep", "profile l2 / .;\n"), kLevelInputError, "confidence level cannot be missing"},
+        {"proc velix data=hs outstat=keep;\nvar x1-x3;\nlineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
+         "std F1 = vf, E1-E3 = " + prefix40 + "__;\nrun;\n",
+         kLevelInputError, "a name is longer than 32 characters"},
+        {"proc velix data=hs outstat=keep;\nvar x1-x3;\nlineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
+         "std F1 = vf, E1-E3 = " + prefixHuge + "__;\nrun;\n",
+         kLevelInputError, "a name is longer than 32 characters"},
+        // Failures that passed for success.
+        {step("data=hs outstat='" + dir_ + "/folder'", ""), kLevelHostFailure, "ERROR: Output data set"},
+        {"proc velix data=ram outstat=keep;\n" + std::string(kOneFactor) + "run;\n", kLevelInputError,
+         "DATA= data set of TYPE=RAM cannot be analysed"},
+        {step("data=tiny method=lsdwls outstat=keep", ""), kLevelNoMoments,
+         "ERROR: The weight matrix cannot be used; the BY group is analysed by ULS only.", true},
+        {step("data=tiny method=lswls outstat=keep", ""), kLevelNoMoments,
+         "ERROR: The weight matrix cannot be used; the BY group is analysed by ULS only.", true},
+        // Return codes above 4 with only notes.
+        {step("data=hs nobs=0 outstat=keep", ""), kLevelNoMoments, "ERROR: 0 observations are too few for an analysis"},
+        {step("data=hs edf=-5 outstat=keep", ""), kLevelNoMoments, "ERROR: -4 observations are too few for an analysis"},
+        {step("data=w0 outstat=keep", "weight w;\n"), kLevelNoMoments, "ERROR: No observation of data set w0"},
+        {step("data=tiny method=wls outstat=keep outwgt=w", ""), kLevelNoMoments,
+         "ERROR: 3 observations are too few to form the weight matrix"},
+        {step("data=hs outstat=keep", "parameters a;\na = exp(1000);\nl2 = a;\n"), kLevelProgramFailed,
+         "ERROR: Invalid operations in the programming statements"},
+        // One file for two outputs.
+        {step("data=hs method=wls outstat=keep outwgt=keep", ""), kLevelInputError,
+         "Output data sets keep and keep name the same file"},
+        // Moments that overflow.
+        {"proc velix data=big outstat=keep;\n" + std::string(kOneFactor) + "run;\n", kLevelNoMoments,
+         "ERROR: The moments of variable x1 are too large to be represented"},
+        // Variable names alike in their first 32 characters.
+        {step("data=long outstat=keep", ""), kLevelInputError, "is longer than 32 characters"},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = run(c.program);
+        const std::string what = c.program.substr(0, 120);
+        ASSERT_TRUE(r.json.is_object()) << what << "\n" << r.log.substr(0, 2000);
+        EXPECT_EQ(return_code(r), c.returnCode) << what << "\n" << r.log.substr(0, 2000);
+        EXPECT_EQ(r.exitStatus, c.returnCode > kLevelStepEnds ? 2 : 1) << what;
+        EXPECT_NE(r.log.find(c.message), std::string::npos) << what << "\n" << r.log.substr(0, 2000);
+        EXPECT_EQ(r.log.find("internal error"), std::string::npos) << what;
+        if (!c.writes) {
+            EXPECT_EQ(text_of(), kKept) << "the existing output was changed by: " << what;
+        }
+    }
+}
+
+TEST_F(BadInput, PartialNumericBesideAVarListReadsEachVariableOnce) {
+    // The partial list named x1-x3 again and wrote past the moment arrays.
+    const RunResult r = run(step("data=hs", "partial _numeric_;\n"));
+    ASSERT_TRUE(r.json.is_object()) << r.log;
+    EXPECT_LE(return_code(r), kLevelWarning) << r.log;
+    const auto& stats = r.table(0, "SimpleStatistics");
+    ASSERT_EQ(stats["rows"].size(), 9u) << "three analysis and six partial variables";
+    for (size_t k = 3; k < 9; ++k)
+        EXPECT_EQ(velix::test::cell(stats, k, "Variable").str(), "x" + std::to_string(k + 1));
+}
+
+TEST_F(BadInput, OutputsWithoutObservationsLeaveTheExistingFileAlone) {
+    // Nothing is estimated, so OUTEST= and OUTRAM= have no observation; the
+    // step succeeds and OUTSTAT= alone is replaced.
+    std::ofstream(dir_ + "/est.csv") << kKept;
+    const RunResult r = run(step("data=hs outest=est outram=keep outstat=stat", ""));
+    EXPECT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_EQ(text_of(), kKept);
+    EXPECT_EQ(text_of("est"), kKept);
+    EXPECT_NE(r.log.find("Output data set est has no observations and was not written"), std::string::npos);
+    EXPECT_EQ(text_of("stat").rfind("# TYPE=CORR\n", 0), 0u);
+}
+
+TEST_F(BadInput, TheCommandReportsWhatItCannotReadOrWrite) {
+    // A folder as the program file, and a listing or log on a full disk.
+    EXPECT_EQ(velix::test::run_velix_args({dir_ + "/folder"}), 3);
+    const std::string program = step("data=hs", "");
+    for (const char* flag : {"--listing", "--log"}) {
+        const RunResult r = run(program, {flag, "/dev/full"});
+        EXPECT_EQ(r.exitStatus, 2) << flag;
+        EXPECT_NE(r.log.find("cannot be written"), std::string::npos) << flag << "\n" << r.log;
+    }
+}
+
+TEST_F(BadInput, RepeatedListStatementsTakeMemoryLinearInTheirNumber) {
+    // 6000 VAR statements of three names each needed 1.8 GB.
+    std::string program = "proc velix data=hs;\n";
+    for (int k = 0; k < 6000; ++k) program += "var x1 x2 x3;\npartial x4;\n";
+    program += std::string(kOneFactor) + "run;\n";
+    const RunResult r = run(program);
+    EXPECT_LE(return_code(r), kLevelWarning) << r.log.substr(0, 2000);
+    rusage usage{};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 400L * 1024) << "kilobytes at the peak of the largest run";
+}
+
+}  // namespace
