@@ -358,8 +358,8 @@ const MessageRow kMessageCatalogue[] = {
     // technique name, maxIter and maxFunc; 607, 608 a criterion name; 611,
     // 612 a criterion name and its required count; 262 a parameter number;
     // 265 a count; 267 a threshold; 268 a count per bar character; 900 a
-    // routine name; 901 a technique code; 50, 51 a count; 902 a bound, a
-    // parameter number and a bound; 903 a constraint number.
+    // routine name; 901 and 902 a technique code; 50, 51 a count; 903 a
+    // bound, a parameter number and a bound; 904 a constraint number.
     {kMsgNlp, 2, "WARNING: The optimization stopped at the time limit of %g seconds."},
     {kMsgNlp, 4, "WARNING: Optimization (%i) of technique %s did not converge."},
     {kMsgNlp, 6, "The technique stopped without meeting a convergence criterion"},
@@ -534,8 +534,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 729, "Largest Asymmetries of the Hessian"},
     {kMsgNlp, 900, "NOTE: Routine %s of the optimizer is not available."},
     {kMsgNlp, 901, "ERROR: Technique %i of the optimizer is not available."},
-    {kMsgNlp, 902, "ERROR: The lower bound %g of parameter %i is above its upper bound %g."},
-    {kMsgNlp, 903, "ERROR: The linear equality constraint %i depends on earlier ones but contradicts them: the constraints are infeasible."},
+    {kMsgNlp, 902, "ERROR: Technique %i of the optimizer does not take general linear or nonlinear constraints."},
+    {kMsgNlp, 903, "ERROR: The lower bound %g of parameter %i is above its upper bound %g."},
+    {kMsgNlp, 904, "ERROR: The linear equality constraint %i depends on earlier ones but contradicts them: the constraints are infeasible."},
 };
 
 const size_t kMessageCatalogueSize = sizeof kMessageCatalogue / sizeof kMessageCatalogue[0];

@@ -134,11 +134,3 @@ int32_t znlpfnc(NlpProblem* p, int32_t mode);
 // removed equality row disagrees with the kept ones (infeasible).
 int32_t znlpldc(NlpProblem* p, int32_t form, int32_t compressed, int32_t* columnIndex, int32_t* rowEnd,
                 double* values);
-
-// ---- ratio test ----
-// The largest feasible step factor along direction from base for the
-// bounds of the free parameters and the inactive inequality rows (mode 0:
-// at most 1); the blocking constraint (bounds 0 .. 2n-1, rows 2n + k, -1
-// none).  0, or -1 when no positive step is possible.
-int32_t znlpstl(NlpProblem* p, int32_t mode, int32_t flag, const double* base, const double* direction,
-                int32_t* blocking);

@@ -18,6 +18,7 @@
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/core/tables.h"
+#include "optimizer/techniques/techniques.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 
@@ -318,15 +319,15 @@ struct DispatchEntry {
 // The technique routines by dispatch name.  Slots of techniques that are
 // not built hold znlp_technique_pending.
 DispatchEntry gDispatch[] = {
-    {"znlptre", znlp_technique_pending}, {"znlpnra", znlp_technique_pending},
-    {"znlpnrr", znlp_technique_pending}, {"znlpnrl", znlp_technique_pending},
-    {"znlpgan", znlp_technique_pending}, {"znlplma", znlp_technique_pending},
-    {"znlpddl", znlp_technique_pending}, {"znlpqun", znlp_technique_pending},
-    {"znlpdq2", znlp_technique_pending}, {"znlpdqn", znlp_technique_pending},
-    {"znlphqn", znlp_technique_pending}, {"znlpcog", znlp_technique_pending},
-    {"znlpcob", znlp_technique_pending}, {"znlpnms", znlp_technique_pending},
-    {"znlpnm2", znlp_technique_pending}, {"znlpqar", znlp_technique_pending},
-    {"znlpqas", znlp_technique_pending}, {"znlpvmc", znlp_technique_pending},
+    {"znlptre", znlptre}, {"znlpnra", znlpnra},
+    {"znlpnrr", znlpnrr}, {"znlpnrl", znlpnrl},
+    {"znlpgan", znlpgan}, {"znlplma", znlplma},
+    {"znlpddl", znlpddl}, {"znlpqun", znlpqun},
+    {"znlpdq2", znlp_technique_pending}, {"znlpdqn", znlpdqn},
+    {"znlphqn", znlphqn}, {"znlpcog", znlpcog},
+    {"znlpcob", znlp_technique_pending}, {"znlpnms", znlpnms},
+    {"znlpnm2", znlpnm2}, {"znlpqar", znlp_technique_pending},
+    {"znlpqas", znlpqas}, {"znlpvmc", znlp_technique_pending},
 };
 
 // The dispatch name of a technique code for this problem, null for codes

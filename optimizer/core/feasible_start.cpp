@@ -15,6 +15,7 @@
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/active_set_detail.h"
 #include "optimizer/core/multipliers.h"
+#include "optimizer/core/pending.h"
 #include "optimizer/core/reduced_space.h"
 #include "host/fields.h"
 #include "velix/host.h"

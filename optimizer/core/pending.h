@@ -38,6 +38,15 @@ void znlppmt(HostObject* kyr, const char* name, int32_t shape, int32_t n, const 
 // Wald and profile-likelihood confidence limits after a successful run.
 void znlppli(NlpProblem* p);
 
+// ---- the ratio test of the techniques ----
+// The largest feasible step factor from `base` along `direction` for the
+// bounds and general linear rows, into stepBound (at most 1 with no
+// blocking constraint in mode 0); the blocking constraint's number into
+// *blocking (bounds 0 .. 2n-1, 2n + k rows; -1 none).  0, or -1 when no
+// positive step is possible.
+int32_t znlpstl(NlpProblem* p, int32_t mode, int32_t flag, const double* base, const double* direction,
+                int32_t* blocking);
+
 // ---- post-convergence steps of the techniques ----
 // The perturbation test after convergence (flag 0 at the start test, else
 // 1): nonzero when it found and kept a feasible decrease of the objective.

@@ -1,0 +1,79 @@
+// The Hessian model of TRUREG and LEVMAR (see hessian_model.h).  LEVMAR
+// works in the variables D s, where the step problem becomes the plain
+// one on D^-1 H D^-1 and D^-1 g.
+#include "optimizer/techniques/hessian_model.h"
+
+#include <cmath>
+
+#include "velix/packed_index.h"
+
+namespace velix::detail {
+
+int64_t HessianModel::doubles(int32_t n) const {
+    const int64_t nn = n;
+    return nn * (nn + 1) + 4 * nn;
+}
+
+void HessianModel::take(Frame* fr) {
+    const int32_t n = fr->n;
+    n_ = n;
+    h_ = fr->take(static_cast<int64_t>(n) * (n + 1) / 2);
+    l_ = fr->take(static_cast<int64_t>(n) * (n + 1) / 2);
+    d_ = fr->take(n);
+    gs_ = fr->take(n);
+    work_ = fr->take(2 * static_cast<int64_t>(n));
+}
+
+bool HessianModel::prepare(Frame* fr) {
+    if (!fr->hessian()) return false;
+    fr->gather_hessian(h_);
+    if (!scaled_) return true;
+    // RESTART: the scaling starts again from this point's diagonal.
+    if (fr->restart_due())
+        for (int32_t j = 0; j < fr->n; ++j) d_[j] = 0.0;
+    // D: the running maximum of sqrt(H_jj) by parameter; 1 where H_jj is 0.
+    for (int32_t i = 0; i < fr->k; ++i) {
+        const int32_t j = fr->idx[i];
+        d_[j] = std::fmax(d_[j], std::sqrt(std::fabs(h_[pk_lower(i, i)])));
+    }
+    for (int32_t i = 0; i < fr->k; ++i)
+        for (int32_t m = 0; m <= i; ++m) h_[pk_lower(i, m)] /= scale(fr, i) * scale(fr, m);
+    return true;
+}
+
+double HessianModel::scale(const Frame* fr, int32_t i) const {
+    const double v = d_[fr->idx[i]];
+    return scaled_ && v > 0.0 ? v : 1.0;
+}
+
+double HessianModel::step(Frame* fr, const double* g, double radius, double* s) {
+    const int32_t k = fr->k;
+    for (int32_t i = 0; i < k; ++i) gs_[i] = g[i] / scale(fr, i);
+    const double pred = more_sorensen(k, h_, gs_, radius, fr->p->singularTol, &lambda_, l_, s, work_);
+    for (int32_t i = 0; i < k; ++i) s[i] /= scale(fr, i);
+    fr->p->lambda = lambda_;
+    return pred;
+}
+
+double HessianModel::step_norm(const Frame* fr, const double* s) const {
+    double t = 0.0;
+    for (int32_t i = 0; i < fr->k; ++i) t += (scale(fr, i) * s[i]) * (scale(fr, i) * s[i]);
+    return std::sqrt(t);
+}
+
+void HessianModel::restarted() {
+    lambda_ = 0.0;
+    for (int32_t j = 0; j < n_; ++j) d_[j] = 0.0;
+}
+
+double HessianModel::measure(Frame* fr, const double* g, double* tmp) {
+    const int32_t k = fr->k;
+    for (int32_t i = 0; i < k; ++i) tmp[i] = g[i] / scale(fr, i);
+    chol_solve(k, l_, tmp);
+    double m = 0.0;
+    for (int32_t i = 0; i < k; ++i) m += tmp[i] * g[i] / scale(fr, i);
+    // A factor the step iteration left unfinished measures nothing.
+    return std::isfinite(m) ? m : HUGE_VAL;
+}
+
+}  // namespace velix::detail

@@ -1,0 +1,36 @@
+// The trust-region model of TRUREG and LEVMAR: the Hessian slot's matrix
+// over the free set, with More's diagonal scaling for LEVMAR, and the
+// More-Sorensen step.  Internal to the technique units.
+#pragma once
+
+#include "optimizer/techniques/trust_region.h"
+
+namespace velix::detail {
+
+class HessianModel : public TrustModel {
+public:
+    explicit HessianModel(bool scaled) : scaled_(scaled) {}
+    int64_t doubles(int32_t n) const override;
+    void take(Frame* fr) override;
+    bool prepare(Frame* fr) override;
+    double step(Frame* fr, const double* g, double radius, double* s) override;
+    double measure(Frame* fr, const double* g, double* tmp) override;
+    void restarted() override;
+    // LEVMAR's radius bounds |D s|.
+    double step_norm(const Frame* fr, const double* s) const override;
+
+private:
+    // D of free parameter i (1 without scaling).
+    double scale(const Frame* fr, int32_t i) const;
+
+    bool scaled_;
+    double* h_ = nullptr;      // the (scaled) free-set Hessian
+    double* l_ = nullptr;      // factor of H + lambda I
+    double* d_ = nullptr;      // the scaling D (n), kept over the run
+    double* gs_ = nullptr;     // the scaled gradient
+    double* work_ = nullptr;
+    double lambda_ = 0.0;
+    int32_t n_ = 0;
+};
+
+}  // namespace velix::detail

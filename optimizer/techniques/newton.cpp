@@ -1,0 +1,149 @@
+// The Newton step and the line-search Newton iteration (see newton.h):
+// Dennis and Schnabel, Numerical Methods for Unconstrained Optimization,
+// 1983, sec. 6.1-6.3 (the line search) and 5.5 (the ridge, or Levenberg
+// shift, of an indefinite Hessian); Schnabel and Eskow, 1990 (the modified
+// Cholesky factorization).
+#include "optimizer/techniques/newton.h"
+
+#include <cfloat>
+#include <cmath>
+
+#include "numerics/cholesky.h"
+#include "optimizer/core/pending.h"
+#include "optimizer/techniques/techniques.h"
+#include "velix/packed_index.h"
+
+namespace velix::detail {
+
+namespace {
+
+// The ridge tries: each multiplies the ridge by four, from a start of
+// 1e-8 of the largest diagonal, so the last is far beyond any Gerschgorin
+// bound of a finite matrix.
+constexpr int32_t kRidgeTries = 80;
+
+bool uses_store(const NlpProblem* p) {
+    return p->residualJacobianFn != nullptr && p->jacobianFile != nullptr && p->funValues != nullptr &&
+           p->nFunctions > 0;
+}
+
+// The cross product J'J (packed, all parameters) into out from the store,
+// after the Jacobian slot delivered the columns at x; col m doubles.
+bool store_cross_product(Frame* fr, double* col, double* out) {
+    NlpProblem* p = fr->p;
+    p->evalPhase = fr->phase;
+    p->evalStatus = 0.0;
+    if (p->residualJacobianFn(p) != 0 || p->evalStatus != 0.0) return false;
+    for (int32_t j = 0; j < fr->n; ++j) {
+        read_column(p, j, col);
+        if (znlpjdt(p, j, p->funValues, col, out + pk_lower(j, 0)) != 0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int64_t NewtonStep::doubles(int32_t n) {
+    const int64_t nn = n;
+    return nn * (nn + 1) + nn + 4 * nn;
+}
+
+void NewtonStep::take(Frame* fr) {
+    const int32_t n = fr->n;
+    l = fr->take(static_cast<int64_t>(n) * (n + 1) / 2);
+    perm = reinterpret_cast<int32_t*>(fr->take(n / 2 + 1));
+    gF = fr->take(n);
+    dF = fr->take(n);
+    work = fr->take(2 * static_cast<int64_t>(n));
+}
+
+double ridge_factor(int32_t k, const double* h, double tol, double mu, double* l) {
+    double big = 0.0;
+    for (int32_t i = 0; i < k; ++i) big = std::fmax(big, std::fabs(h[pk_lower(i, i)]));
+    const double start = 1e-8 * (big > 0.0 ? big : 1.0);
+    for (int32_t t = 0; t < kRidgeTries; ++t) {
+        if (cholesky(k, h, mu, tol, l)) return mu;
+        mu = mu < start ? start : 4.0 * mu;
+    }
+    // No finite ridge helped (the matrix is not finite): steepest descent.
+    set_identity(k, 1.0, l);
+    return DBL_MAX;
+}
+
+void NewtonStep::factor(Frame* fr, double* h) {
+    NlpProblem* p = fr->p;
+    const int32_t k = fr->k;
+    permuted = false;
+    double mu = 0.0;
+    if (kind == NewtonFactor::kModifiedCholesky) {
+        for (int64_t i = 0; i < static_cast<int64_t>(k) * (k + 1) / 2; ++i) l[i] = h[i];
+        mu = zmchol(k, perm, 0.0, 0.0, l, nullptr, work);
+        permuted = mu == 0.0;
+        if (permuted) {
+            p->ridge = 0.0;
+            return;
+        }
+        // An indefinite H: its largest modified-Cholesky shift added to the
+        // whole diagonal (Dennis and Schnabel, algorithm A5.5.1).  Shifts on
+        // single diagonal positions alone can leave H + E nearly singular,
+        // with a step far too long for the line search.
+    }
+    p->ridge = ridge_factor(k, h, p->singularTol, mu, l);
+}
+
+void NewtonStep::solve(const Frame& fr, const double* g, double* out) const {
+    copy(fr.k, g, out);
+    if (permuted)
+        mchol_solve(fr.k, l, perm, out, work);
+    else
+        chol_solve(fr.k, l, out);
+    for (int32_t i = 0; i < fr.k; ++i) out[i] = -out[i];
+}
+
+int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
+    if (refuses_general_constraints(p)) return kNlpNotUsable;
+    Frame fr(p);
+    const int32_t n = p->nParams;
+    const bool store = matrix == NewtonMatrix::kGaussNewton && uses_store(p);
+    NewtonStep step{kind};
+    const int64_t m = store ? p->nFunctions : 0;
+    const int64_t packed = static_cast<int64_t>(n) * (n + 1) / 2;
+    if (!fr.reserve(NewtonStep::doubles(n) + packed + (store ? m + packed : 0))) return kNlpNotUsable;
+    step.take(&fr);
+    double* hF = fr.take(packed);
+    double* col = store ? fr.take(m) : nullptr;
+    double* cross = store ? fr.take(packed) : nullptr;
+    int32_t rc = fr.start();
+    while (rc == 0 || rc == kNlpRestart) {
+        if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
+        if (store) {
+            if (!store_cross_product(&fr, col, cross)) return kNlpFinalFunction;
+            fr.gather_packed(cross, hF);
+        } else {
+            if (!fr.hessian()) return kNlpFinalFunction;
+            fr.gather_hessian(hF);
+        }
+        step.factor(&fr, hF);
+        p->iterMark = p->ridge > 0.0 ? 1 : 0;  // the history marks a shifted Hessian
+        fr.gather(p->gradient, step.gF);
+        step.solve(fr, step.gF, step.dF);
+        fr.scatter(step.dF, p->direction);
+        if (fr.hold_outward(p->direction)) {
+            rc = 0;
+            continue;
+        }
+        const int32_t ls = fr.line_search();
+        if (ls < 0) return kNlpFinalFunction;
+        if (ls > 0) return fr.stop(kNlpTechniqueStop7);
+        // The predicted reduction at the new point with the factor of the
+        // last Hessian.
+        fr.gather(p->gradient, step.gF);
+        step.solve(fr, step.gF, step.dF);
+        p->gconvMeasure = -dot(fr.k, step.gF, step.dF);
+        p->scaledGradMax = p->gconvMeasure;
+        rc = fr.next();
+    }
+    return rc;
+}
+
+}  // namespace velix::detail

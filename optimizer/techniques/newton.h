@@ -1,0 +1,46 @@
+// The Newton step shared by NEWRAP, NRRIDG and GAUNEW (and the ridge of
+// NRLINS): the Hessian (or its cross-product approximation) over the free
+// set, factored either by the modified Cholesky factorization or with a
+// ridge raised until it is positive definite, the direction it gives, and
+// the line-search iteration around it.  Internal to the technique units.
+#pragma once
+
+#include <cstdint>
+
+#include "optimizer/techniques/support.h"
+
+namespace velix::detail {
+
+enum class NewtonFactor { kModifiedCholesky, kRidge };
+// Where the matrix comes from: the Hessian slot, or for Gauss-Newton the
+// cross product of the least-squares Jacobian store when the problem has
+// one (its Jacobian slot, a store file and function values), else the
+// Hessian slot's cross product.
+enum class NewtonMatrix { kHessian, kGaussNewton };
+
+struct NewtonStep {
+    NewtonFactor kind;
+    double* l = nullptr;       // the factor, packed, order k
+    int32_t* perm = nullptr;   // the pivot order of the modified factor
+    double* gF = nullptr;      // gradient and direction over the free set
+    double* dF = nullptr;
+    double* work = nullptr;    // 2n doubles
+    bool permuted = false;     // l is the modified factor in pivot order
+
+    static int64_t doubles(int32_t n);
+    void take(Frame* fr);
+    // Factors the packed free-set Hessian h (order fr.k, overwritten for
+    // the modified form); the ridge lands in p->ridge.
+    void factor(Frame* fr, double* h);
+    // out := -(factored matrix)^-1 g over the free set.
+    void solve(const Frame& fr, const double* g, double* out) const;
+};
+
+// Raises the ridge mu (from *mu) until H + mu I factors into l; the ridge
+// used.  tol is the singularity tolerance.
+double ridge_factor(int32_t k, const double* h, double tol, double mu, double* l);
+
+// The line-search Newton iteration with the given factor and matrix.
+int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix = NewtonMatrix::kHessian);
+
+}  // namespace velix::detail

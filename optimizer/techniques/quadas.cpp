@@ -1,0 +1,284 @@
+// QUADAS: the primal active-set method for a convex quadratic objective
+// under bounds and dense linear rows (Nocedal and Wright, Numerical
+// Optimization, 2nd ed., 2006, algorithm 16.3; Gill, Murray and Wright,
+// Practical Optimization, 1981, sec. 5.3).  The Hessian H comes from the
+// Hessian slot once; the gradient at x is H x + c with c from the start
+// gradient.  On a working set W (the equality rows always, the inequality
+// rows and bounds that block a step) each iteration solves the equality
+// problem min g'p + p'Hp/2 subject to A_W p = 0 through its KKT system:
+// a zero step with every multiplier of an inequality non-negative is the
+// solution; a negative multiplier drops its constraint; otherwise the step
+// is taken as far as the first blocking constraint, which joins W.
+//
+// Reads: x (feasible), f, gradient, the Hessian slot, bounds, linRows
+// (dense, nLinCon x n; equalities first), linRhs.  Leaves: x, f,
+// gradient, hessian, xBase, gradBase, fPrev, direction, lastStep,
+// boundState, nActiveBounds, nActiveLin, activeChange, multipliers (when
+// the owner gave the array: one per working constraint), maxProjGrad (the
+// largest KKT violation), gconvMeasure (the reduction the next step
+// predicts), iteration and the counters.  Statuses: those of the
+// termination test, kNlpTechniqueStop6 when the KKT system is singular (H
+// not positive definite on the working set's null space),
+// kNlpFinalFunction after a failed evaluation, kNlpNotUsable without work
+// space or for the sparse row form.
+#include <cfloat>
+#include <cmath>
+
+#include "optimizer/core/pending.h"
+#include "optimizer/techniques/support.h"
+#include "optimizer/techniques/techniques.h"
+#include "velix/packed_index.h"
+
+using namespace velix::detail;
+using velix::pk;
+
+namespace {
+
+// Relative size below which a step or a multiplier counts as zero.
+constexpr double kZero = 1e-10;
+
+// A constraint of the working set: bound (j, side) or row r.
+struct Active {
+    int32_t row;    // >= 0 a linear row, -1 a bound
+    int32_t param;  // the bound's parameter
+    double side;    // +1 lower, -1 upper (the bound as side * x >= side * b)
+};
+
+struct Qp {
+    Frame* fr;
+    NlpProblem* p;
+    int32_t n;
+    double* h;        // packed Hessian
+    double* c;        // linear term
+    double* kkt;      // (n + n) squared, row-major
+    double* rhs;      // n + n
+    double* pvec;     // the step
+    double* lambda;   // multipliers of W
+    Active* w;        // the working set (at most n)
+    int32_t nw = 0;
+
+    const double* row(int32_t r) const { return p->linRows + static_cast<int64_t>(r) * n; }
+
+    // The coefficient of constraint a at parameter j (as a >= row).
+    double coef(const Active& a, int32_t j) const {
+        return a.row >= 0 ? row(a.row)[j] : (a.param == j ? a.side : 0.0);
+    }
+
+    // Solves the KKT system for the step and the multipliers; false when
+    // it is singular.
+    bool solve() {
+        const int32_t m = n + nw;
+        for (int64_t i = 0; i < static_cast<int64_t>(m) * m; ++i) kkt[i] = 0.0;
+        for (int32_t i = 0; i < n; ++i) {
+            for (int32_t j = 0; j < n; ++j) kkt[i * m + j] = h[pk(i, j)];
+            rhs[i] = -p->gradient[i];
+        }
+        for (int32_t k = 0; k < nw; ++k) {
+            for (int32_t j = 0; j < n; ++j) {
+                kkt[(n + k) * m + j] = coef(w[k], j);
+                kkt[j * m + n + k] = -coef(w[k], j);
+            }
+            rhs[n + k] = 0.0;
+        }
+        if (!gauss_solve(m, kkt, rhs)) return false;
+        copy(n, rhs, pvec);
+        copy(nw, rhs + n, lambda);
+        return true;
+    }
+
+    // Gaussian elimination with partial pivoting, a (m x m) destroyed.
+    static bool gauss_solve(int32_t m, double* a, double* b) {
+        double big = 0.0;
+        for (int64_t i = 0; i < static_cast<int64_t>(m) * m; ++i) big = std::fmax(big, std::fabs(a[i]));
+        const double tol = 1e-13 * (big > 0.0 ? big : 1.0);
+        for (int32_t k = 0; k < m; ++k) {
+            int32_t piv = k;
+            for (int32_t i = k + 1; i < m; ++i)
+                if (std::fabs(a[i * m + k]) > std::fabs(a[piv * m + k])) piv = i;
+            if (std::fabs(a[piv * m + k]) <= tol) return false;
+            if (piv != k) {
+                for (int32_t j = 0; j < m; ++j) std::swap(a[k * m + j], a[piv * m + j]);
+                std::swap(b[k], b[piv]);
+            }
+            for (int32_t i = k + 1; i < m; ++i) {
+                const double f = a[i * m + k] / a[k * m + k];
+                for (int32_t j = k; j < m; ++j) a[i * m + j] -= f * a[k * m + j];
+                b[i] -= f * b[k];
+            }
+        }
+        for (int32_t k = m - 1; k >= 0; --k) {
+            double s = b[k];
+            for (int32_t j = k + 1; j < m; ++j) s -= a[k * m + j] * b[j];
+            b[k] = s / a[k * m + k];
+        }
+        return true;
+    }
+
+    // The equality rows and the tight inequalities and bounds at x.
+    void initial_set() {
+        const double tol = std::fmin(p->feasTol * std::pow(10.0, p->feasRound), 1e-3);
+        nw = 0;
+        for (int32_t r = 0; r < p->nLinCon && nw < n; ++r) {
+            const double slack = dot(n, row(r), p->x) - p->linRhs[r];
+            if (r < p->nLinEq || std::fabs(slack) <= tol * (1.0 + std::fabs(p->linRhs[r]))) w[nw++] = {r, -1, 0.0};
+        }
+        for (int32_t j = 0; fr->bounded && j < n && nw < n; ++j) {
+            if (p->lower[j] > -DBL_MAX && p->x[j] <= p->lower[j] + tol * (1.0 + std::fabs(p->lower[j])))
+                w[nw++] = {-1, j, 1.0};
+            else if (p->upper[j] < DBL_MAX && p->x[j] >= p->upper[j] - tol * (1.0 + std::fabs(p->upper[j])))
+                w[nw++] = {-1, j, -1.0};
+        }
+    }
+
+    bool is_equality(const Active& a) const { return a.row >= 0 && a.row < p->nLinEq; }
+
+    // The most negative multiplier of an inequality in W, -1 when none is.
+    int32_t most_negative(double scale) const {
+        int32_t worst = -1;
+        for (int32_t k = 0; k < nw; ++k)
+            if (!is_equality(w[k]) && lambda[k] < -kZero * scale && (worst < 0 || lambda[k] < lambda[worst])) worst = k;
+        return worst;
+    }
+
+    // The counts, bound states and multipliers (bounds first, then rows)
+    // the termination test and the owner read.
+    void publish() {
+        p->nActiveLin = 0;
+        p->nActiveBounds = 0;
+        for (int32_t j = 0; j < n; ++j) p->boundState[j] = 0;
+        for (int32_t k = 0; k < nw; ++k) {
+            if (w[k].row >= 0) continue;
+            p->boundState[w[k].param] = w[k].side > 0.0 ? 1 : -1;
+            if (p->multipliers != nullptr) p->multipliers[p->nActiveBounds] = lambda[k];
+            p->nActiveBounds += 1;
+        }
+        for (int32_t k = 0; k < nw; ++k) {
+            if (w[k].row < 0) continue;
+            if (p->multipliers != nullptr) p->multipliers[p->nActiveBounds + p->nActiveLin] = lambda[k];
+            p->nActiveLin += 1;
+        }
+    }
+
+    // KKT violation and predicted reduction of the solved system.  A
+    // negative multiplier promises a reduction the step does not show: the
+    // violation stands in for it, so that no criterion ends the run first.
+    void measures() {
+        double dual = 0.0;
+        for (int32_t k = 0; k < nw; ++k)
+            if (!is_equality(w[k])) dual = std::fmax(dual, -lambda[k]);
+        p->maxProjGrad = std::fmax(max_abs(n, pvec) * std::fmax(1.0, max_abs(n, p->gradient)), dual);
+        double hp = 0.0;
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j < n; ++j) hp += pvec[i] * h[pk(i, j)] * pvec[j];
+        p->gconvMeasure = std::fmax(-(dot(n, p->gradient, pvec) + 0.5 * hp), dual);
+    }
+
+    // The largest step along pvec (at most 1) and the constraint that blocks it.
+    double ratio(Active* blocking) const {
+        double best = 1.0;
+        blocking->row = -2;
+        for (int32_t r = p->nLinEq; r < p->nLinCon; ++r) {
+            if (in_set(r, -1)) continue;
+            const double ad = dot(n, row(r), pvec);
+            if (ad >= 0.0) continue;
+            const double room = std::fmax(0.0, dot(n, row(r), p->x) - p->linRhs[r]) / -ad;
+            if (room < best) {
+                best = room;
+                *blocking = {r, -1, 0.0};
+            }
+        }
+        for (int32_t j = 0; fr->bounded && j < n; ++j) {
+            if (in_set(-1, j)) continue;
+            if (pvec[j] < 0.0 && p->lower[j] > -DBL_MAX && (p->x[j] - p->lower[j]) / -pvec[j] < best) {
+                best = std::fmax(0.0, (p->x[j] - p->lower[j]) / -pvec[j]);
+                *blocking = {-1, j, 1.0};
+            } else if (pvec[j] > 0.0 && p->upper[j] < DBL_MAX && (p->upper[j] - p->x[j]) / pvec[j] < best) {
+                best = std::fmax(0.0, (p->upper[j] - p->x[j]) / pvec[j]);
+                *blocking = {-1, j, -1.0};
+            }
+        }
+        return best;
+    }
+
+    bool in_set(int32_t r, int32_t j) const {
+        for (int32_t k = 0; k < nw; ++k)
+            if (r >= 0 ? w[k].row == r : (w[k].row < 0 && w[k].param == j)) return true;
+        return false;
+    }
+};
+
+// One move along the solved step: to the optimum of the working set or to
+// the first blocking constraint (which joins W).  False after a failed
+// evaluation.
+bool move(Qp* q) {
+    NlpProblem* p = q->p;
+    Active blocking{};
+    const double alpha = q->ratio(&blocking);
+    q->fr->set_base();
+    copy(q->n, q->pvec, p->direction);
+    for (int32_t j = 0; j < q->n; ++j) p->x[j] = p->xBase[j] + alpha * q->pvec[j];
+    // A bound that blocks is met exactly.
+    if (blocking.row == -1) p->x[blocking.param] = blocking.side > 0.0 ? p->lower[blocking.param] : p->upper[blocking.param];
+    p->lastStep = alpha;
+    p->activeChange = 0;
+    if (blocking.row != -2 && q->nw < q->n) {
+        q->w[q->nw++] = blocking;
+        p->activeChange = 1;
+    }
+    return q->fr->objective() && q->fr->gradient();
+}
+
+}  // namespace
+
+int32_t znlpqas(NlpProblem* p) {
+    if (p->linRowsSparse != 0 || (p->hasLinCon && p->linRows == nullptr)) return kNlpNotUsable;
+    Frame fr(p);
+    const int32_t n = p->nParams;
+    const int64_t nn = n, m = 2 * nn;
+    const int64_t activeDoubles = (nn * static_cast<int64_t>(sizeof(Active)) + 7) / 8;
+    if (!fr.reserve(nn * (nn + 1) / 2 + 2 * nn + m * m + m + nn + activeDoubles)) return kNlpNotUsable;
+    Qp q{&fr, p, n, fr.take(nn * (nn + 1) / 2), fr.take(nn), fr.take(m * m), fr.take(m), fr.take(nn), fr.take(nn),
+         reinterpret_cast<Active*>(fr.take(activeDoubles))};
+    if (!fr.hessian()) return kNlpFinalFunction;
+    fr.gather_hessian(q.h, true);
+    // c = g(x0) - H x0.
+    sym_mul(n, q.h, p->x, q.c);
+    for (int32_t j = 0; j < n; ++j) q.c[j] = p->gradient[j] - q.c[j];
+    q.initial_set();
+    if (!q.solve()) return kNlpTechniqueStop6;
+    q.measures();
+    q.publish();
+    fr.set_base();
+    int32_t rc = p->terminationFn(p, 10);
+    while (rc == 0 || rc == kNlpRestart) {
+        if (rc == kNlpRestart) {
+            if (!fr.objective() || !fr.gradient()) return kNlpFinalFunction;
+            q.initial_set();
+            if (!q.solve()) return kNlpTechniqueStop6;
+        }
+        const double scale = std::fmax(1.0, max_abs(n, p->gradient));
+        if (max_abs(n, q.pvec) <= kZero * std::fmax(1.0, max_abs(n, p->x))) {
+            const int32_t drop = q.most_negative(scale);
+            if (drop < 0) {
+                // The working set's optimum with no negative multiplier: the
+                // solution.  A test that still goes on cannot move it.
+                q.measures();
+                q.publish();
+                p->iteration += 1;
+                rc = p->terminationFn(p, 1);
+                return rc == 0 || rc == kNlpRestart ? kNlpAbsGConv : rc;
+            }
+            q.w[drop] = q.w[--q.nw];
+            p->activeChange = -1;
+            if (!q.solve()) return kNlpTechniqueStop6;
+            continue;  // no step: no test
+        }
+        if (!move(&q)) return kNlpFinalFunction;
+        if (!q.solve()) return kNlpTechniqueStop6;
+        q.measures();
+        q.publish();
+        p->iteration += 1;
+        rc = p->terminationFn(p, 1);
+    }
+    return rc;
+}

@@ -1,0 +1,117 @@
+// The quasi-Newton matrix and the QUANEW iteration (see quasi_newton.h and
+// quanew.cpp).
+#include "optimizer/techniques/quasi_newton.h"
+
+#include "optimizer/core/core.h"
+#include "optimizer/core/multipliers.h"
+#include "optimizer/techniques/techniques.h"
+#include "velix/packed_index.h"
+
+namespace velix::detail {
+
+int64_t QuasiNewton::doubles(int32_t n) {
+    const int64_t nn = n;
+    return nn * (nn + 1) / 2 + 4 * nn + nn * nn;
+}
+
+void QuasiNewton::take(Frame* fr) {
+    const int32_t n = fr->n;
+    m = fr->take(static_cast<int64_t>(n) * (n + 1) / 2);
+    s = fr->take(n);
+    y = fr->take(n);
+    w1 = fr->take(n);
+    w2 = fr->take(n);
+    w3 = fr->take(static_cast<int64_t>(n) * n);
+}
+
+void QuasiNewton::reset(Frame* fr) {
+    NlpProblem* p = fr->p;
+    fresh = true;
+    // The start matrix of the options: INHESSIAN times I (or the automatic
+    // multiple of I from the gradient), or the Hessian at x; reduced to the
+    // free set and inverted or factored.  Without it, the identity.
+    int32_t full = 0;
+    if (p->startFromHessian != 0 && fr->hessian()) {
+        fr->gather_hessian(m, true);
+        full = 1;
+    }
+    const int32_t kind = form == QuasiNewtonForm::kInverse ? 0 : 2;
+    if (full == 0) znlphin(p, 1, 0, 0, kind, m);
+    if (znlphin(p, 2, full, 0, kind, m) != 0) set_identity(fr->k, 1.0, m);
+}
+
+void QuasiNewton::direction(const Frame& fr, const double* g, double* out) const {
+    if (form == QuasiNewtonForm::kInverse) {
+        sym_mul(fr.k, m, g, out);
+    } else {
+        copy(fr.k, g, out);
+        chol_solve(fr.k, m, out);
+    }
+    for (int32_t i = 0; i < fr.k; ++i) out[i] = -out[i];
+}
+
+double QuasiNewton::measure(const Frame& fr, const double* g, double* tmp) const {
+    direction(fr, g, tmp);
+    return -dot(fr.k, g, tmp);
+}
+
+void QuasiNewton::update(Frame* fr) {
+    NlpProblem* p = fr->p;
+    for (int32_t i = 0; i < fr->k; ++i) {
+        const int32_t j = fr->idx[i];
+        s[i] = p->x[j] - p->xBase[j];
+        y[i] = p->gradient[j] - p->gradBase[j];
+    }
+    const NlpUpdateFn fn = p->updateFn != nullptr ? p->updateFn : znlpbfg;
+    // A refused update (nearly orthogonal s and y, no curvature) keeps
+    // the matrix; the next step tries again.
+    // The history marks an iteration whose update was refused.
+    const bool done = fn(p, static_cast<int32_t>(form), fresh ? 1 : 0, fr->n, s, y, m, w1, w2, w3) == 0;
+    p->iterMark = done ? 0 : 1;
+    if (done) fresh = false;
+}
+
+int32_t quasi_newton_run(NlpProblem* p, QuasiNewtonForm form) {
+    if (refuses_general_constraints(p)) return kNlpNotUsable;
+    Frame fr(p);
+    const int32_t n = p->nParams;
+    QuasiNewton qn{form};
+    if (!fr.reserve(QuasiNewton::doubles(n) + 2 * static_cast<int64_t>(n))) return kNlpNotUsable;
+    qn.take(&fr);
+    double* gF = fr.take(n);
+    double* dF = fr.take(n);
+    int32_t rc = fr.start();
+    while (rc == 0 || rc == kNlpRestart) {
+        if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
+        if (fr.changed || fr.restart_due()) qn.reset(&fr);
+        fr.gather(p->gradient, gF);
+        qn.direction(fr, gF, dF);
+        // An updated matrix that gives no descent is started again.
+        if (dot(fr.k, gF, dF) >= 0.0 && !qn.fresh) {
+            qn.reset(&fr);
+            qn.direction(fr, gF, dF);
+        }
+        fr.scatter(dF, p->direction);
+        if (fr.hold_outward(p->direction)) {
+            rc = 0;
+            continue;
+        }
+        const int32_t ls = fr.line_search();
+        if (ls < 0) return kNlpFinalFunction;
+        if (ls > 0) {
+            // Along an updated matrix's direction: once more along steepest descent.
+            if (qn.fresh) return fr.stop(kNlpTechniqueStop7);
+            qn.reset(&fr);
+            fr.changed = false;
+            rc = 0;
+            continue;
+        }
+        qn.update(&fr);
+        fr.gather(p->gradient, gF);
+        p->gconvMeasure = qn.measure(fr, gF, dF);
+        rc = fr.next();
+    }
+    return rc;
+}
+
+}  // namespace velix::detail

@@ -1,0 +1,421 @@
+// The frame of the technique routines (see support.h): work space, slot
+// evaluations, the free set of a bound-constrained problem (the active-set
+// strategy of Gill, Murray and Wright, Practical Optimization, 1981, sec.
+// 5.5.1: a parameter at a bound stays held while its gradient points out of
+// the box), the line-search protocol and packed Cholesky kernels.
+#include "optimizer/techniques/support.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "host/fields.h"
+#include "numerics/cholesky.h"
+#include "optimizer/core/core.h"
+#include "optimizer/core/finite_differences.h"
+#include "optimizer/core/line_search.h"
+#include "optimizer/core/pending.h"
+#include "optimizer/core/reduced_space.h"
+#include "optimizer/techniques/techniques.h"
+#include "velix/codes.h"
+#include "velix/packed_index.h"
+
+namespace velix::detail {
+
+namespace {
+
+// The feasibility tolerance of the current round, at most 0.001.
+double feasibility_tolerance(const NlpProblem* p) {
+    return std::fmin(p->feasTol * std::pow(10.0, p->feasRound), 1e-3);
+}
+
+bool usable(const NlpProblem* p, int32_t r) { return r == 0 && p->evalStatus == 0.0; }
+
+}  // namespace
+
+Frame::Frame(NlpProblem* problem) : p(problem), n(problem->nParams) {
+    bounded = p->hasBounds != 0 && p->lower != nullptr && p->upper != nullptr;
+}
+
+Frame::~Frame() {
+    // Lists lent to the problem for the run go back with the pool.
+    if (p->freeList == lentFree_) p->freeList = nullptr;
+    if (p->boundState == lentState_) p->boundState = nullptr;
+    xmpoold(pool_);
+}
+
+bool Frame::reserve(int64_t doubles) {
+    const int64_t bytes = 8 * (doubles + n + 2);
+    pool_ = xmpoolc(bytes, 1024, 4096);
+    if (pool_ == nullptr) {
+        xmemmsg(bytes);
+        return false;
+    }
+    void* block = pool_->allocate(pool_, static_cast<size_t>(bytes), 4);
+    if (block == nullptr || xmemdef(block) != 0) {
+        xmemmsg(kMemoryShortage + 20000);
+        return false;
+    }
+    std::memset(block, 0, static_cast<size_t>(bytes));
+    next_ = static_cast<double*>(block);
+    end_ = next_ + doubles + n + 2;
+    int32_t* list = reinterpret_cast<int32_t*>(take(n / 2 + 1));
+    int32_t* state = reinterpret_cast<int32_t*>(take(n / 2 + 1));
+    // The line searches and the updates read the free list and the bound
+    // states from the problem: an owner without them lends ours.
+    if (p->freeList == nullptr) p->freeList = lentFree_ = list;
+    if (p->boundState == nullptr) p->boundState = lentState_ = state;
+    idx = p->freeList;
+    return true;
+}
+
+double* Frame::take(int64_t count) {
+    // Every technique reserves what it takes; running past the end is our bug.
+    if (next_ == nullptr || next_ + count > end_) nlp_internal_error("technique work space overrun");
+    double* r = next_;
+    next_ += count;
+    return r;
+}
+
+bool Frame::objective() {
+    p->evalPhase = phase;
+    p->lastEval = kLastObjective;
+    p->evalStatus = 0.0;
+    return usable(p, p->objectiveFn(p)) && std::isfinite(p->f);
+}
+
+bool Frame::gradient() {
+    p->evalPhase = phase;
+    p->lastEval = kLastGradient;
+    p->evalStatus = 0.0;
+    const int32_t r = p->gradientFn != nullptr ? p->gradientFn(p) : znlpfig(p);
+    return usable(p, r);
+}
+
+bool Frame::hessian() {
+    p->evalPhase = phase;
+    p->lastEval = kLastHessian;
+    p->evalStatus = 0.0;
+    int32_t r;
+    if (p->hessianFn != nullptr) {
+        p->nHess += 1;
+        r = p->hessianFn(p);
+    } else {
+        r = znlpfh3(p);
+    }
+    p->evalPhase = phase;
+    return usable(p, r);
+}
+
+bool Frame::hold_bounds() {
+    int32_t* state = p->boundState;
+    const double tol = feasibility_tolerance(p);
+    int32_t held = 0, added = 0, dropped = 0;
+    for (int32_t j = 0; j < n; ++j) {
+        int32_t s = 0;
+        if (bounded) {
+            const double lo = p->lower[j], up = p->upper[j], x = p->x[j], g = p->gradient[j];
+            if (lo == up)
+                s = 2;
+            else if (lo > -DBL_MAX && x <= lo + tol * (1.0 + std::fabs(lo)) && g > 0.0)
+                s = 1;
+            else if (up < DBL_MAX && x >= up - tol * (1.0 + std::fabs(up)) && g < 0.0)
+                s = -1;
+        }
+        if (s != 0 && state[j] == 0) ++added;
+        if (s == 0 && state[j] != 0) ++dropped;
+        if (s != 0 && state[j] != 0 && s != state[j]) ++added, ++dropped;
+        state[j] = s;
+        if (s != 0) ++held;
+    }
+    p->nActiveBounds = bounded ? held : 0;
+    // What the active set did, for the history's mark and for the
+    // termination test, which lets no criterion end a run right after a
+    // bound was dropped.
+    p->dropCode = added != 0 && dropped != 0 ? 2147483647 : added != 0 ? 1 : dropped != 0 ? -1 : 0;
+    p->activeChange = dropped != 0 ? -1 : added != 0 ? 1 : 0;
+    znlpinc(p, 0);
+    k = n - held;
+    return added != 0 || dropped != 0;
+}
+
+bool Frame::hold_outward(const double* d) {
+    if (!bounded) return false;
+    const double tol = feasibility_tolerance(p);
+    int32_t held = 0;
+    for (int32_t i = 0; i < k; ++i) {
+        const int32_t j = idx[i];
+        const double lo = p->lower[j], up = p->upper[j], x = p->x[j];
+        if (d[j] < 0.0 && lo > -DBL_MAX && x <= lo + tol * (1.0 + std::fabs(lo))) {
+            p->boundState[j] = 1;
+            ++held;
+        } else if (d[j] > 0.0 && up < DBL_MAX && x >= up - tol * (1.0 + std::fabs(up))) {
+            p->boundState[j] = -1;
+            ++held;
+        }
+    }
+    if (held == 0) return false;
+    p->nActiveBounds += held;
+    p->dropCode = p->dropCode < 0 ? 2147483647 : 1;
+    znlpinc(p, 0);
+    k -= held;
+    changed = true;
+    return true;
+}
+
+void Frame::projected_gradient() {
+    double m = 0.0;
+    for (int32_t i = 0; i < k; ++i) m = std::fmax(m, std::fabs(p->gradient[idx[i]]));
+    p->maxProjGrad = m;
+}
+
+void Frame::gather(const double* v, double* out) const {
+    for (int32_t i = 0; i < k; ++i) out[i] = v[idx[i]];
+}
+
+void Frame::scatter(const double* in, double* v) const {
+    for (int32_t j = 0; j < n; ++j) v[j] = 0.0;
+    for (int32_t i = 0; i < k; ++i) v[idx[i]] = in[i];
+}
+
+void Frame::gather_packed(const double* h, double* out) const {
+    for (int32_t i = 0; i < k; ++i)
+        for (int32_t j = 0; j <= i; ++j) out[pk_lower(i, j)] = h[pk(idx[i], idx[j])];
+}
+
+void Frame::gather_hessian(double* out, bool full) const {
+    const int32_t storage = p->leastSquares && p->hooks != nullptr ? p->hooks->lsqHessStorage : p->hessianStorage;
+    const int32_t m = full ? n : k;
+    for (int32_t i = 0; i < m; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            const int32_t a = full ? i : idx[i], b = full ? j : idx[j];
+            out[pk_lower(i, j)] = storage == 2 ? (a == b ? p->hessian[a] : 0.0) : p->hessian[pk(a, b)];
+        }
+}
+
+double Frame::step_bound(const double* d) {
+    int32_t blocking = -1;
+    znlpstl(p, 1, 0, p->x, d, &blocking);
+    return p->stepBound;
+}
+
+int32_t Frame::start() {
+    p->iterSinceStart = 0;
+    set_base();
+    hold_bounds();
+    changed = true;
+    p->activeChange = 0;
+    projected_gradient();
+    return p->terminationFn(p, 10);
+}
+
+int32_t Frame::next() {
+    p->iteration += 1;
+    p->iterSinceStart += 1;
+    changed = hold_bounds();
+    projected_gradient();
+    return p->terminationFn(p, 1);
+}
+
+int32_t Frame::stop(int32_t code) { return p->terminationFn(p, code); }
+
+bool Frame::restart() {
+    p->nRestarts += 1;
+    p->iterSinceStart = 0;
+    if (!objective() || !gradient()) return false;
+    set_base();
+    hold_bounds();
+    changed = true;
+    projected_gradient();
+    return true;
+}
+
+bool Frame::restart_due() const {
+    const double r = p->restart;
+    if (wzmis(r) || !(r >= 1.0) || r >= 2147483647.0) return false;
+    return p->iterSinceStart > 0 && std::fmod(p->iterSinceStart, r) == 0.0;
+}
+
+void Frame::set_base() {
+    copy(n, p->x, p->xBase);
+    copy(n, p->gradient, p->gradBase);
+    p->fPrev = p->f;
+}
+
+bool Frame::onto_bound() {
+    // A constraint just ahead (a parameter a rounding short of its bound,
+    // free because the tolerance did not reach it) leaves a search no room:
+    // the step onto it is taken when it lowers f, and the next iteration
+    // holds the constraint.
+    const double a = p->stepBound;
+    if (!(a > 0.0 && a < 1.0)) return false;
+    for (int32_t j = 0; j < n; ++j) p->x[j] = p->xBase[j] + a * p->direction[j];
+    if (!objective() || !(p->f < p->fPrev)) return false;
+    p->lastStep = a;
+    return true;
+}
+
+int32_t Frame::line_search(double bound) {
+    set_base();
+    if (bound >= 0.0)
+        p->stepBound = bound;
+    else
+        step_bound(p->direction);
+    NlpCallback search = p->lineSearchFn != nullptr ? p->lineSearchFn : znlp_line_search(p->lineSearch);
+    p->evalPhase = phase;
+    if (search(p) != 0 && !onto_bound()) {
+        copy(n, p->xBase, p->x);
+        p->f = p->fPrev;
+        copy(n, p->gradBase, p->gradient);
+        return 1;
+    }
+    if (p->lastEval != kLastGradient && !gradient()) return -1;
+    p->expectedReduction = p->fPrev - p->f;
+    return 0;
+}
+
+bool refuses_general_constraints(const NlpProblem* p) {
+    if (p->hasLinCon == 0 && p->hasNlinCon == 0) return false;
+    xpmlog(kMsgNlp, kMsgTechniqueNoConstraints, p->technique);
+    return true;
+}
+
+// ---- vectors ----
+
+double dot(int32_t n, const double* a, const double* b) {
+    double s = 0.0;
+    for (int32_t i = 0; i < n; ++i) s += a[i] * b[i];
+    return s;
+}
+
+double norm2(int32_t n, const double* a) { return std::sqrt(dot(n, a, a)); }
+
+double max_abs(int32_t n, const double* a) {
+    double m = 0.0;
+    for (int32_t i = 0; i < n; ++i) m = std::fmax(m, std::fabs(a[i]));
+    return m;
+}
+
+void copy(int32_t n, const double* from, double* to) {
+    if (n > 0 && from != to) std::memmove(to, from, sizeof(double) * static_cast<size_t>(n));
+}
+
+void axpy(int32_t n, double a, const double* x, double* y) {
+    for (int32_t i = 0; i < n; ++i) y[i] += a * x[i];
+}
+
+void sym_mul(int32_t n, const double* h, const double* x, double* y) {
+    for (int32_t i = 0; i < n; ++i) {
+        double s = 0.0;
+        for (int32_t j = 0; j < n; ++j) s += h[pk(i, j)] * x[j];
+        y[i] = s;
+    }
+}
+
+void set_identity(int32_t n, double scale, double* h) {
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) h[pk_lower(i, j)] = i == j ? scale : 0.0;
+}
+
+// ---- Cholesky ----
+
+bool cholesky(int32_t n, const double* a, double shift, double tol, double* l) {
+    double big = 0.0;
+    for (int32_t i = 0; i < n; ++i) big = std::fmax(big, std::fabs(a[pk_lower(i, i)] + shift));
+    const double floor = tol * (big > 0.0 ? big : 1.0);
+    for (int32_t i = 0; i < n; ++i) {
+        for (int32_t j = 0; j <= i; ++j) {
+            double s = a[pk_lower(i, j)] + (i == j ? shift : 0.0);
+            for (int32_t m = 0; m < j; ++m) s -= l[pk_lower(i, m)] * l[pk_lower(j, m)];
+            if (i == j) {
+                if (!(s > floor)) return false;
+                l[pk_lower(i, i)] = std::sqrt(s);
+            } else {
+                l[pk_lower(i, j)] = s / l[pk_lower(j, j)];
+            }
+        }
+    }
+    return true;
+}
+
+void chol_solve(int32_t n, const double* l, double* b) {
+    zchol2(n, l, b);
+    zbaksub(n, l, b);
+}
+
+void mchol_solve(int32_t n, const double* l, const int32_t* perm, double* b, double* work) {
+    for (int32_t j = 0; j < n; ++j) work[j] = b[perm[j]];
+    chol_solve(n, l, work);
+    for (int32_t j = 0; j < n; ++j) b[perm[j]] = work[j];
+}
+
+}  // namespace velix::detail
+
+// ---- the routines around the techniques ----
+
+// The ratio test: mode 0 caps the factor at 1 (mode 1 leaves DBL_MAX when
+// nothing blocks); flag nonzero skips the bounds that boundState holds
+// active, which a step of the free space does not move.  The tolerance is
+// feasTol times 10 per feasibility round, at most 0.001.
+int32_t znlpstl(NlpProblem* p, int32_t mode, int32_t flag, const double* base, const double* d, int32_t* blocking) {
+    const int32_t n = p->nParams;
+    const double tol = std::fmin(p->feasTol * std::pow(10.0, p->feasRound), 1e-3);
+    double best = mode == 0 ? 1.0 : DBL_MAX;
+    *blocking = -1;
+    if (p->hasBounds && p->lower != nullptr && p->upper != nullptr) {
+        for (int32_t j = 0; j < n; ++j) {
+            if (flag != 0 && p->boundState != nullptr && p->boundState[j] != 0) continue;
+            double room;
+            if (d[j] < 0.0 && p->lower[j] > -DBL_MAX) {
+                room = (base[j] - p->lower[j]) / -d[j];
+                if (room < best) {
+                    best = room;
+                    *blocking = j;
+                }
+            } else if (d[j] > 0.0 && p->upper[j] < DBL_MAX) {
+                room = (p->upper[j] - base[j]) / d[j];
+                if (room < best) {
+                    best = room;
+                    *blocking = n + j;
+                }
+            }
+        }
+    }
+    // Inequality rows a x >= b that are not active (equalities and active
+    // rows stay met along any step of the reduced space); a row comes from
+    // the dense store, or through the row slot for any other storage.
+    if (p->hasLinCon && (p->conRowFn != nullptr || (p->linRows != nullptr && p->linRowsSparse == 0))) {
+        for (int32_t r = p->nLinEq; r < p->nLinCon; ++r) {
+            bool active = false;
+            for (int32_t k = 0; p->activeList != nullptr && k < p->nActiveLin + p->nDepLin && !active; ++k)
+                active = p->activeList[k] == r;
+            if (active) continue;
+            const double* a = p->linRows + static_cast<int64_t>(r) * n;
+            if (p->conRowFn != nullptr && (p->linRows == nullptr || p->linRowsSparse != 0)) {
+                p->conRowFn(p, r, p->rowBuffer);
+                a = p->rowBuffer;
+            }
+            const double ad = velix::detail::dot(n, a, d);
+            if (ad >= 0.0) continue;
+            const double room = (velix::detail::dot(n, a, base) - p->linRhs[r]) / -ad;
+            if (room < best) {
+                best = room;
+                *blocking = 2 * n + r;
+            }
+        }
+    }
+    if (best < 0.0) best = 0.0;
+    p->stepBound = best;
+    return best * velix::detail::max_abs(n, d) > tol || best == DBL_MAX ? 0 : -1;
+}
+
+int32_t znlpinc(NlpProblem* p, int32_t reset) {
+    const int32_t n = p->nParams;
+    int32_t at = 0;
+    for (int32_t j = 0; j < n; ++j)
+        if (p->boundState == nullptr || p->boundState[j] == 0) p->freeList[at++] = j;
+    for (int32_t j = 0; p->boundState != nullptr && j < n; ++j)
+        if (p->boundState[j] != 0) p->freeList[at++] = j;
+    if (reset != 0 && p->resetFn != nullptr) p->resetFn(p);
+    return 0;
+}

@@ -1,0 +1,133 @@
+// The frame every technique routine runs in: its work space from a host
+// pool (the memory rule), evaluations through the problem's slots, the
+// free set of a problem with bounds (parameters held at a bound whose
+// gradient points outward are taken out of the step), the projected
+// gradient, the line-search protocol, the calls of the termination test,
+// and the small dense kernels on packed matrices of the free space.
+// Internal to the technique units.
+#pragma once
+
+#include <cstdint>
+
+#include "velix/host.h"
+#include "velix/nlp.h"
+
+namespace velix::detail {
+
+class Frame {
+public:
+    explicit Frame(NlpProblem* p);
+    ~Frame();
+    Frame(const Frame&) = delete;
+    Frame& operator=(const Frame&) = delete;
+
+    // The work space: one host pool for `doubles` doubles (plus the free
+    // index list).  False, with the memory message logged, when the pool or
+    // a block cannot be had: the technique then returns kNlpNotUsable.
+    bool reserve(int64_t doubles);
+    // `count` zeroed doubles from the reserved space.
+    double* take(int64_t count);
+
+    // ---- evaluations at x (phase 4); false when the value is unusable ----
+    bool objective();
+    bool gradient();
+    // The Hessian (or its cross-product approximation) into p->hessian,
+    // packed; from differences of the gradient when no slot is installed.
+    bool hessian();
+
+    // ---- the free set ----
+    // Holds the parameters at a bound whose gradient points out of the box
+    // and frees the others; fills idx (k entries), boundState and
+    // nActiveBounds.  True when the set changed.
+    bool hold_bounds();
+    // Also holds the free parameters at a bound along which d points out
+    // of the box (a Newton or quasi-Newton direction may, where the
+    // gradient does not): the technique then takes its direction again on
+    // the smaller free set.  True when the free set changed.
+    bool hold_outward(const double* d);
+    // Largest projected gradient element into maxProjGrad.
+    void projected_gradient();
+    // Gather v over the free set into out (k), scatter back with zeros.
+    void gather(const double* v, double* out) const;
+    void scatter(const double* in, double* v) const;
+    // The packed submatrix of h over the free set into out.
+    void gather_packed(const double* h, double* out) const;
+    // The same for the Hessian slot's matrix in p->hessian, packed or in
+    // the diagonal storage (2) of hessianStorage (of lsqHessStorage for a
+    // least-squares problem with a hook block); full: all n parameters.
+    void gather_hessian(double* out, bool full = false) const;
+    // Largest step factor along d within the bounds (DBL_MAX without).
+    double step_bound(const double* d);
+
+    // ---- iteration protocol ----
+    // The start test (code 10) after the projected gradient; the status.
+    int32_t start();
+    // Counts the iteration and calls the termination test with code 1.
+    int32_t next();
+    // The technique's own stop (negative code) through the termination test.
+    int32_t stop(int32_t code);
+    // After a restart (status 100): values again at the moved point.
+    // False when they fail.
+    bool restart();
+    // The RESTART option: the matrix of a technique starts again every
+    // `restart` iterations (a missing, non-positive or largest value: never).
+    bool restart_due() const;
+    // xBase, gradBase and fPrev := the current point and values.
+    void set_base();
+    // The line search along p->direction from the current point (protocol
+    // of the core) within the bounds' ratio test, or within `bound` when it
+    // is not negative; on success the gradient is current.  0, or 1 when
+    // the search failed (x, f back at the base), -1 when the gradient
+    // failed.
+    int32_t line_search(double bound = -1.0);
+
+    NlpProblem* p;
+    int32_t n;
+    int32_t k = 0;             // size of the free set
+    int32_t* idx = nullptr;    // the free parameters (k), then the held ones
+    bool bounded = false;      // the problem has bounds
+    bool changed = true;       // the free set changed at the last start, restart or iteration
+    double phase = kPhaseRun;  // the evaluation phase of the frame's evaluations
+
+private:
+    // After a failed search: the step onto the constraint that bounds it,
+    // when that lowers f (x, f and lastStep then set).
+    bool onto_bound();
+
+    HostAllocator* pool_ = nullptr;
+    int32_t* lentFree_ = nullptr;   // our lists lent to a problem that had none
+    int32_t* lentState_ = nullptr;
+    double* next_ = nullptr;   // the unused part of the work space
+    double* end_ = nullptr;
+};
+
+// A technique that keeps bounds only refuses general linear and nonlinear
+// constraints (it would step across them): true after the message.
+bool refuses_general_constraints(const NlpProblem* p);
+
+// Column j (m doubles) of the least-squares Jacobian store into out.
+void read_column(NlpProblem* p, int32_t j, double* out);
+
+// ---- vectors ----
+double dot(int32_t n, const double* a, const double* b);
+double norm2(int32_t n, const double* a);
+double max_abs(int32_t n, const double* a);
+void copy(int32_t n, const double* from, double* to);
+// y := y + a x
+void axpy(int32_t n, double a, const double* x, double* y);
+// y := H x with H packed symmetric.
+void sym_mul(int32_t n, const double* h, const double* x, double* y);
+// Packed identity of order n times `scale`.
+void set_identity(int32_t n, double scale, double* h);
+
+// ---- Cholesky on packed matrices ----
+// L L' = A + shift I into l (packed); false when a pivot is not above
+// `tol` times the largest diagonal of A.
+bool cholesky(int32_t n, const double* a, double shift, double tol, double* l);
+// Solves L L' x = b in place.
+void chol_solve(int32_t n, const double* l, double* b);
+// Solves with L L' = P'(A + E)P from the modified Cholesky factorization;
+// work n doubles.
+void mchol_solve(int32_t n, const double* l, const int32_t* perm, double* b, double* work);
+
+}  // namespace velix::detail

@@ -1,0 +1,164 @@
+// The trust-region iteration and the More-Sorensen step (see
+// trust_region.h; Dennis and Schnabel, 1983, sec. 6.4; Nocedal and Wright,
+// Numerical Optimization, 2nd ed., 2006, ch. 4).
+#include "optimizer/techniques/trust_region.h"
+
+#include <cfloat>
+#include <cmath>
+
+#include "host/fields.h"
+#include "numerics/cholesky.h"
+#include "optimizer/techniques/techniques.h"
+#include "velix/packed_index.h"
+
+namespace velix::detail {
+
+namespace {
+
+constexpr int32_t kSecularSteps = 40;  // Newton steps on the secular equation
+constexpr double kBoundaryBand = 0.1;  // |Ds| within 10% of the radius is on the boundary
+constexpr double kAccept = 1e-4;       // the least ratio of actual to predicted reduction
+constexpr int32_t kShrinks = 60;       // rejected steps at one point before giving up
+
+double predicted(int32_t k, const double* h, const double* g, const double* s, double* tmp) {
+    sym_mul(k, h, s, tmp);
+    return -(dot(k, g, s) + 0.5 * dot(k, s, tmp));
+}
+
+}  // namespace
+
+double more_sorensen(int32_t k, const double* h, const double* g, double radius, double tol, double* lambda,
+                     double* l, double* s, double* work) {
+    double* q = work;
+    // Bounds of lambda: below by the most negative diagonal and by
+    // |g| / radius less a Gerschgorin bound of H, above by the sum.
+    double hnorm = 0.0, mindiag = DBL_MAX;
+    for (int32_t i = 0; i < k; ++i) {
+        double row = 0.0;
+        for (int32_t j = 0; j < k; ++j) row += std::fabs(h[pk(i, j)]);
+        hnorm = std::fmax(hnorm, row);
+        mindiag = std::fmin(mindiag, h[pk_lower(i, i)]);
+    }
+    const double gnorm = norm2(k, g);
+    double lo = std::fmax(0.0, std::fmax(-mindiag, gnorm / radius - hnorm));
+    double hi = gnorm / radius + hnorm;
+    double lam = std::fmin(std::fmax(*lambda, lo), hi);
+    auto solve = [&](double shift) {
+        if (!cholesky(k, h, shift, tol, l)) return false;
+        copy(k, g, s);
+        chol_solve(k, l, s);
+        for (int32_t i = 0; i < k; ++i) s[i] = -s[i];
+        return true;
+    };
+    // The Newton step when H is positive definite and it fits.
+    if (solve(0.0) && norm2(k, s) <= (1.0 + kBoundaryBand) * radius) {
+        *lambda = 0.0;
+        return predicted(k, h, g, s, q);
+    }
+    bool haveStep = false;
+    for (int32_t it = 0; it < kSecularSteps; ++it) {
+        if (lam <= lo || lam >= hi) lam = std::fmax(1e-3 * hi, std::sqrt(lo * hi));
+        if (!solve(lam)) {
+            lo = lam;
+            continue;
+        }
+        haveStep = true;
+        const double sn = norm2(k, s);
+        if (std::fabs(sn - radius) <= kBoundaryBand * radius) break;
+        if (sn < radius)
+            hi = lam;
+        else
+            lo = lam;
+        // q solves L q = s; Newton's step on 1/|s(lambda)| - 1/radius.
+        copy(k, s, q);
+        zchol2(k, l, q);
+        const double qn = dot(k, q, q);
+        if (!(qn > 0.0)) break;
+        lam += (sn * sn / qn) * ((sn - radius) / radius);
+        if (!std::isfinite(lam)) lam = lo;
+    }
+    if (!haveStep) {
+        // No shift factored (the hard case unresolved): steepest descent.
+        for (int32_t i = 0; i < k; ++i) s[i] = -g[i];
+        lam = hi;
+    }
+    // A step beyond the radius (the iteration stopped early) is pulled in.
+    const double sn = norm2(k, s);
+    if (sn > radius)
+        for (int32_t i = 0; i < k; ++i) s[i] *= radius / sn;
+    *lambda = lam;
+    return predicted(k, h, g, s, q);
+}
+
+int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
+    if (refuses_general_constraints(p)) return kNlpNotUsable;
+    Frame fr(p);
+    const int32_t n = p->nParams;
+    if (!fr.reserve(model->doubles(n) + 3 * static_cast<int64_t>(n))) return kNlpNotUsable;
+    model->take(&fr);
+    double* gF = fr.take(n);
+    double* sF = fr.take(n);
+    double* tmp = fr.take(n);
+    // The first radius (again after a restart): INSTEP when given, else the
+    // size of x (at least 1).
+    auto first_radius = [&]() { return !wzmis(p->inStep) && p->inStep > 0.0 ? p->inStep : std::fmax(1.0, norm2(n, p->x)); };
+    double radius = first_radius();
+    int32_t rc = fr.start();
+    while (rc == 0 || rc == kNlpRestart) {
+        if (rc == kNlpRestart) {
+            if (!fr.restart()) return kNlpFinalFunction;
+            radius = first_radius();
+            model->restarted();
+        }
+        if (!model->prepare(&fr)) return kNlpFinalFunction;
+        fr.gather(p->gradient, gF);
+        fr.set_base();
+        bool accepted = false, held = false;
+        for (int32_t t = 0; t < kShrinks && !accepted && !held; ++t) {
+            double pred = model->step(&fr, gF, radius, sF);
+            fr.scatter(sF, p->direction);
+            held = fr.hold_outward(p->direction);
+            if (held) break;
+            const double room = fr.step_bound(p->direction);
+            const double a = room < 1.0 ? room : 1.0;
+            pred *= a;  // a lower bound of the shortened step's reduction for a convex model
+            for (int32_t j = 0; j < n; ++j) p->x[j] = p->xBase[j] + a * p->direction[j];
+            const double snorm = a * model->step_norm(&fr, sF);
+            const bool ok = fr.objective();
+            const double actual = ok ? p->fPrev - p->f : -DBL_MAX;
+            p->rho = pred > 0.0 ? actual / pred : -1.0;
+            if (ok && actual > 0.0 && p->rho >= kAccept) {
+                accepted = true;
+                p->lastStep = a;
+                if (p->rho > 0.75 && snorm >= 0.99 * radius)
+                    radius *= 2.0;
+                else if (p->rho < 0.25)
+                    radius = 0.25 * snorm;
+            } else {
+                radius = 0.25 * (snorm > 0.0 ? snorm : radius);
+                if (radius <= 1e-300) break;
+            }
+        }
+        p->radius = radius;
+        if (held) {  // the model again on the smaller free set
+            rc = 0;
+            continue;
+        }
+        if (!accepted) {
+            copy(n, p->xBase, p->x);
+            p->f = p->fPrev;
+            return fr.stop(kNlpTechniqueStop6);
+        }
+        if (!fr.gradient()) return kNlpFinalFunction;
+        p->expectedReduction = p->fPrev - p->f;
+        model->accepted(&fr);
+        fr.gather(p->gradient, gF);
+        p->gconvMeasure = model->measure(&fr, gF, tmp);
+        p->lmGconvMeasure = p->gconvMeasure;
+        p->scaledGradMax = p->gconvMeasure;
+        rc = fr.next();
+    }
+    return rc;
+}
+
+}  // namespace velix::detail

@@ -1,0 +1,14 @@
+// LEVMAR on the standard problems with the Gauss-Newton cross product.
+#include "tests/optimizer/techniques/technique_fixture.h"
+
+namespace {
+
+using namespace velix::test;
+
+class Levmar : public NlpStep {};
+
+TEST_F(Levmar, MinimisesTheStandardProblems) {
+    for (const Standard& s : standard_problems()) expect_minimises(kTechLevmar, s, true);
+}
+
+}  // namespace

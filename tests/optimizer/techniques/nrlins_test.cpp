@@ -1,0 +1,32 @@
+// NRLINS on the standard problems.
+#include "tests/optimizer/techniques/technique_fixture.h"
+
+namespace {
+
+using namespace velix::test;
+
+class Nrlins : public NlpStep {};
+
+TEST_F(Nrlins, MinimisesTheStandardProblems) {
+    for (const Standard& s : standard_problems()) expect_minimises(kTechNrlins, s, false);
+}
+
+TEST_F(Nrlins, HoldsTheBounds) {
+    for (const Standard& s : bounded_problems()) expect_minimises(kTechNrlins, s, false);
+}
+
+// Linear rows (equalities and inequalities) with bounds, from feasible
+// starts: every tested point feasible, f never rising.
+TEST_F(Nrlins, SolvesLinearlyConstrainedProblems) {
+    for (const Standard& s : linear_problems()) expect_minimises(kTechNrlins, s, false);
+}
+
+// On a quadratic with its exact Hessian the model predicts the reduction
+// exactly: rho is 1.
+TEST_F(Nrlins, RatioOfReductionsIsOneOnAQuadratic) {
+    TechniqueProblem t(ellipse(), kTechNrlins, true);
+    EXPECT_GE(run_driver(&t), kNlpAbsConv);
+    EXPECT_NEAR(t.p.rho, 1.0, 1e-10);
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+// QUANEW, primal and dual, with the BFGS and DFP updates on the standard
+// problems.
+#include "tests/optimizer/techniques/technique_fixture.h"
+
+namespace {
+
+using namespace velix::test;
+
+class Quanew : public NlpStep {};
+
+TEST_F(Quanew, PrimalBfgsMinimisesTheStandardProblems) {
+    for (const Standard& s : standard_problems()) expect_minimises(kTechQuanew, s, false);
+}
+
+TEST_F(Quanew, DfpUpdatesMinimiseTheStandardProblems) {
+    for (const Standard& s : standard_problems()) {
+        expect_minimises(kTechQuanew, s, false, 1e-6, kUpdateDfp);
+        expect_minimises(kTechDualQuanew, s, false, 1e-6, kUpdateDfp);
+    }
+}
+
+// The start matrix from the Hessian at the start point, and a given
+// INHESSIAN multiple of the identity.
+TEST_F(Quanew, StartMatrixOptions) {
+    for (int32_t technique : {kTechQuanew, kTechDualQuanew}) {
+        TechniqueProblem fromHessian(standard_problems()[0], technique, false);
+        fromHessian.p.startFromHessian = 1;
+        const int32_t status = run_driver(&fromHessian);
+        EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << status;
+        EXPECT_NEAR(fromHessian.p.f, 0.0, 1e-6);
+        EXPECT_GE(fromHessian.p.nHess, 1);
+        TechniqueProblem given(standard_problems()[3], technique, false);
+        given.p.inHessian = 1000.0;
+        EXPECT_GE(run_driver(&given), kNlpAbsConv);
+        EXPECT_NEAR(given.p.f, 0.0, 1e-6);
+        EXPECT_EQ(given.p.nHess, 0);
+    }
+}
+
+// RESTART 1 starts the matrix again every iteration: on x^2 + 100 y^2 the
+// method falls back to scaled steepest descent and needs many more
+// iterations than the two or three quasi-Newton needs.
+TEST_F(Quanew, RestartOptionStartsTheMatrixAgain) {
+    double iterations[2];
+    for (int32_t k : {0, 1}) {
+        TechniqueProblem t(ellipse(), kTechQuanew, false);
+        if (k == 1) t.p.restart = 1.0;
+        EXPECT_GE(run_driver(&t), kNlpAbsConv);
+        EXPECT_NEAR(t.p.f, 0.0, 1e-6);
+        iterations[k] = t.p.iteration;
+    }
+    EXPECT_GT(iterations[1], 2 * iterations[0]);
+}
+
+TEST_F(Quanew, DualBfgsMinimisesTheStandardProblems) {
+    for (const Standard& s : standard_problems()) expect_minimises(kTechDualQuanew, s, false);
+}
+
+TEST_F(Quanew, HoldsTheBounds) {
+    for (const Standard& s : bounded_problems()) expect_minimises(kTechQuanew, s, false);
+}
+
+TEST_F(Quanew, DualHoldsTheBounds) {
+    for (const Standard& s : bounded_problems()) expect_minimises(kTechDualQuanew, s, false);
+}
+
+}  // namespace

@@ -1,0 +1,201 @@
+// The frame of the techniques: the ratio test along a direction, the free
+// list, the memory rule and the restart from a moved point, the last two
+// for every built technique.
+#include <cfloat>
+#include <vector>
+
+#include "optimizer/core/pending.h"
+#include "optimizer/techniques/techniques.h"
+#include "platform/memory.h"
+#include "tests/optimizer/techniques/technique_fixture.h"
+
+namespace {
+
+using namespace velix::test;
+
+const int32_t kBuilt[] = {kTechTrureg, kTechNewrap, kTechNrridg, kTechNrlins, kTechGaunew, kTechLevmar, kTechDbldog,
+                          kTechQuanew, kTechDualQuanew, kTechHyquan, kTechCongra, kTechNmsimp, kTechNmsim2};
+
+bool least_squares_only(int32_t t) { return t == kTechGaunew || t == kTechLevmar || t == kTechHyquan; }
+
+class Support : public NlpStep {};
+
+TEST_F(Support, RatioTestStopsAtTheNearestBoundOrRow) {
+    TestProblem t({0.5, 0.0}, [](const double*) { return 0.0; });
+    t.lower = {0.0, -DBL_MAX};
+    t.upper = {1.0, 2.0};
+    t.p.hasBounds = 1;
+    int32_t blocking = 0;
+    const double base[] = {0.5, 0.0}, up[] = {1.0, 1.0}, small[] = {0.1, 0.1}, out[] = {-1.0, 0.0};
+    EXPECT_EQ(znlpstl(&t.p, 1, 0, base, up, &blocking), 0);
+    EXPECT_DOUBLE_EQ(t.p.stepBound, 0.5);
+    EXPECT_EQ(blocking, 2);  // the upper bound of parameter 0
+    // flag 1 skips the bounds of a parameter held active.
+    std::vector<int32_t> state = {1, 0};
+    t.p.boundState = state.data();
+    EXPECT_EQ(znlpstl(&t.p, 1, 1, base, up, &blocking), 0);
+    EXPECT_DOUBLE_EQ(t.p.stepBound, 2.0);
+    EXPECT_EQ(blocking, 3);
+    t.p.boundState = nullptr;
+    EXPECT_EQ(znlpstl(&t.p, 0, 0, base, small, &blocking), 0);
+    EXPECT_DOUBLE_EQ(t.p.stepBound, 1.0);  // mode 0 caps at 1
+    EXPECT_EQ(blocking, -1);
+    // A row x0 - x1 >= 0.4 blocks d = (-1, 1) after 0.05, before the bound.
+    std::vector<double> row = {1.0, -1.0}, rhs = {0.4};
+    t.p.hasLinCon = 1;
+    t.p.nLinCon = 1;
+    t.p.linRows = row.data();
+    t.p.linRhs = rhs.data();
+    const double across[] = {-1.0, 1.0};
+    EXPECT_EQ(znlpstl(&t.p, 1, 0, base, across, &blocking), 0);
+    EXPECT_DOUBLE_EQ(t.p.stepBound, 0.05);
+    EXPECT_EQ(blocking, 4);
+    // At the lower bound no step outward is possible.
+    const double atBound[] = {0.0, 0.0};
+    t.p.hasLinCon = 0;
+    EXPECT_EQ(znlpstl(&t.p, 1, 0, atBound, out, &blocking), -1);
+    EXPECT_EQ(t.p.stepBound, 0.0);
+}
+
+int resets = 0;
+
+TEST_F(Support, FreeListPutsTheHeldParametersLast) {
+    TestProblem t({0, 0, 0, 0}, [](const double*) { return 0.0; });
+    std::vector<int32_t> state = {1, 0, -1, 0}, list(4);
+    t.p.boundState = state.data();
+    t.p.freeList = list.data();
+    t.p.resetFn = [](NlpProblem*) { return ++resets, 0; };
+    EXPECT_EQ(znlpinc(&t.p, 0), 0);
+    EXPECT_EQ(list, (std::vector<int32_t>{1, 3, 0, 2}));
+    EXPECT_EQ(resets, 0);
+    znlpinc(&t.p, 1);
+    EXPECT_EQ(resets, 1);
+}
+
+// Without its work space a technique ends as not usable (the run can be
+// repeated with another) after the memory message, and evaluates nothing.
+TEST_F(Support, TechniqueWithoutWorkSpaceIsNotUsable) {
+    for (int32_t technique : kBuilt) {
+        TechniqueProblem t(standard_problems()[0], technique, least_squares_only(technique));
+        ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
+        const int32_t calls = t.p.nFun;
+        velix::platform::fail_nth_pool_creation(1);
+        EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), kNlpNotUsable) << technique;
+        EXPECT_EQ(t.p.nFun, calls) << technique;
+    }
+    EXPECT_NE(log().find("not enough memory"), std::string::npos) << log();
+}
+
+// A technique that keeps bounds only does not step across linear rows: it
+// refuses them, and NRLINS and QUADAS take them.
+TEST_F(Support, BoundsOnlyTechniquesRefuseLinearRows) {
+    for (int32_t technique : kBuilt) {
+        if (technique == kTechNrlins) continue;
+        TechniqueProblem t(linear_problems()[1], technique, false);
+        EXPECT_EQ(run_direct(&t), kNlpNotUsable) << technique;
+        EXPECT_EQ(t.p.nFun, 1) << technique;  // the start evaluation alone
+    }
+    EXPECT_NE(log().find("does not take general linear or nonlinear constraints"), std::string::npos) << log();
+}
+
+// The termination test answers 100 once, after moving the converged point:
+// the technique starts again from there and converges anew.
+int32_t move_once(NlpProblem* p, int32_t code) {
+    const int32_t status = znlptrm(p, code);
+    if (status < kNlpAbsConv || status > kNlpGConv2 || p->nRestarts > 0) return status;
+    p->x[0] += 0.5;
+    return kNlpRestart;
+}
+
+TEST_F(Support, TechniquesRestartFromAMovedPoint) {
+    for (int32_t technique : kBuilt) {
+        TechniqueProblem t(standard_problems()[0], technique, least_squares_only(technique));
+        t.p.terminationFn = move_once;
+        const int32_t status = run_driver(&t);
+        EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << technique << " " << status;
+        EXPECT_EQ(t.p.nRestarts, 1) << technique;
+        EXPECT_NEAR(t.p.f, 0.0, 1e-4) << technique;
+    }
+}
+
+// One objective evaluation that fails during the run (a trial point the
+// model cannot be evaluated at) is stepped around: every technique still
+// reaches the minimum.
+TEST_F(Support, TechniquesStepAroundAFailedEvaluation) {
+    for (int32_t technique : kBuilt) {
+        TechniqueProblem t(standard_problems()[0], technique, least_squares_only(technique));
+        ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
+        t.failObjectiveAt = t.p.nFun + 3;
+        const int32_t status = znlpdrv(&t.p, 2, 0, 0, 0);
+        EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << technique << " " << status;
+        EXPECT_NEAR(t.p.f, 0.0, 1e-4) << technique;
+    }
+}
+
+// Rosenbrock with x1 <= 0.5: the Newton, Gauss-Newton and quasi-Newton
+// directions point across the bound where the gradient does not; every
+// technique holds it and ends at (0.5, 0.25).
+TEST_F(Support, EveryTechniqueHoldsABoundItsDirectionCrosses) {
+    for (int32_t technique : kBuilt) {
+        const bool simplex = technique == kTechNmsimp || technique == kTechNmsim2;
+        expect_minimises(technique, bounded_rosenbrock(), least_squares_only(technique), simplex ? 1e-4 : 1e-6);
+    }
+}
+
+// A parameter whose bounds are equal is fixed: Rosenbrock with x2 = 1
+// from (0.5, 1) ends at (1, 1) (from x1 < 0 it would end in the other
+// minimum of 100 (1 - x1^2)^2 + (1 - x1)^2, near x1 = -1).
+TEST_F(Support, EveryTechniqueKeepsAFixedParameter) {
+    Standard s = standard_problems()[0];
+    s.x0 = {0.5, 1.0};
+    s.lower = {-DBL_MAX, 1.0};
+    s.upper = {DBL_MAX, 1.0};
+    for (int32_t technique : kBuilt) {
+        const bool simplex = technique == kTechNmsimp || technique == kTechNmsim2;
+        expect_minimises(technique, s, least_squares_only(technique), simplex ? 1e-4 : 1e-6);
+    }
+}
+
+// With the history asked for, every technique's layout gets one row per
+// iteration.
+TEST_F(Support, HistoryHasARowPerIteration) {
+    std::vector<double> iterations;
+    for (int32_t technique : kBuilt) {
+        TechniqueProblem t(standard_problems()[0], technique, least_squares_only(technique));
+        t.p.out.kyrObject = manager_;
+        t.p.printLevel = 2;
+        ASSERT_GE(run_driver(&t), kNlpAbsConv) << technique;
+        iterations.push_back(t.p.iteration);
+    }
+    const JsonValue out = document()["steps"][0]["output"];
+    size_t run = 0;
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (!out[i]["name"].is_string() || out[i]["name"].str() != "IterHist") continue;
+        ASSERT_LT(run, iterations.size());
+        EXPECT_EQ(static_cast<double>(out[i]["rows"].size()), iterations[run]) << kBuilt[run];
+        ++run;
+    }
+    EXPECT_EQ(run, iterations.size());
+}
+
+// A bound that joins the active set is marked in the history (an
+// apostrophe under "Ac2") and counted under "Act".
+TEST_F(Support, HistoryMarksTheBoundsThatBecomeActive) {
+    TechniqueProblem t(bounded_problems()[1], kTechQuanew, false);  // HS4: both bounds end active
+    t.p.out.kyrObject = manager_;
+    t.p.printLevel = 2;
+    EXPECT_EQ(run_direct(&t), kNlpAllFixed);
+    znlpptm(&t.p, kNlpAllFixed, 0);  // closes and delivers the history
+    const JsonValue out = document()["steps"][0]["output"];
+    JsonValue hist;
+    for (size_t i = 0; i < out.size(); ++i)
+        if (out[i]["name"].is_string() && out[i]["name"].str() == "IterHist") hist = out[i];
+    ASSERT_TRUE(hist.is_object());
+    const JsonValue rows = hist["rows"];
+    int marks = 0;
+    for (size_t r = 0; r < rows.size(); ++r) marks += rows[r][5].str() == "'";
+    EXPECT_GE(marks, 1);
+    EXPECT_EQ(rows[rows.size() - 1][4].number(), 2.0);
+}
+
+}  // namespace

@@ -1,0 +1,302 @@
+// The standard problems of the technique tests (see the header).
+#include "tests/optimizer/techniques/technique_fixture.h"
+
+#include <cfloat>
+#include <cmath>
+
+#include "optimizer/core/finite_differences.h"
+#include "optimizer/core/line_search.h"
+#include "optimizer/core/options.h"
+#include "optimizer/core/pending.h"
+#include "velix/packed_index.h"
+
+namespace velix::test {
+
+namespace {
+
+void rosen_r(const double* x, double* r) {
+    r[0] = 10 * (x[1] - x[0] * x[0]);
+    r[1] = 1 - x[0];
+}
+void rosen_j(const double* x, double* j) {
+    const double v[] = {-20 * x[0], 10, -1, 0};
+    std::copy(v, v + 4, j);
+}
+
+void powell_r(const double* x, double* r) {
+    r[0] = x[0] + 10 * x[1];
+    r[1] = std::sqrt(5.0) * (x[2] - x[3]);
+    r[2] = (x[1] - 2 * x[2]) * (x[1] - 2 * x[2]);
+    r[3] = std::sqrt(10.0) * (x[0] - x[3]) * (x[0] - x[3]);
+}
+void powell_j(const double* x, double* j) {
+    const double s5 = std::sqrt(5.0), s10 = std::sqrt(10.0), c = x[1] - 2 * x[2], d = x[0] - x[3];
+    const double v[] = {1, 10, 0, 0, 0, 0, s5, -s5, 0, 2 * c, -4 * c, 0, 2 * s10 * d, 0, 0, -2 * s10 * d};
+    std::copy(v, v + 16, j);
+}
+
+void helical_r(const double* x, double* r) {
+    const double t = std::atan(x[1] / x[0]) / (2 * M_PI) + (x[0] < 0 ? 0.5 : 0.0);
+    r[0] = 10 * (x[2] - 10 * t);
+    r[1] = 10 * (std::sqrt(x[0] * x[0] + x[1] * x[1]) - 1);
+    r[2] = x[2];
+}
+void helical_j(const double* x, double* j) {
+    const double r2 = x[0] * x[0] + x[1] * x[1], r = std::sqrt(r2);
+    const double v[] = {100 * x[1] / (2 * M_PI * r2), -100 * x[0] / (2 * M_PI * r2), 10, 10 * x[0] / r,
+                        10 * x[1] / r, 0, 0, 0, 1};
+    std::copy(v, v + 9, j);
+}
+
+void wood_r(const double* x, double* r) {
+    r[0] = 10 * (x[1] - x[0] * x[0]);
+    r[1] = 1 - x[0];
+    r[2] = std::sqrt(90.0) * (x[3] - x[2] * x[2]);
+    r[3] = 1 - x[2];
+    r[4] = std::sqrt(10.0) * (x[1] + x[3] - 2);
+    r[5] = std::sqrt(0.1) * (x[1] - x[3]);
+}
+void wood_j(const double* x, double* j) {
+    const double s90 = std::sqrt(90.0), s10 = std::sqrt(10.0), s01 = std::sqrt(0.1);
+    const double v[] = {-20 * x[0], 10, 0, 0,  -1, 0,   0, 0,    0, 0, -2 * s90 * x[2], s90,
+                        0,          0,  -1, 0, 0, s10, 0, s10, 0, s01, 0,               -s01};
+    std::copy(v, v + 24, j);
+}
+
+void freudenstein_r(const double* x, double* r) {
+    r[0] = -13 + x[0] + ((5 - x[1]) * x[1] - 2) * x[1];
+    r[1] = -29 + x[0] + ((x[1] + 1) * x[1] - 14) * x[1];
+}
+void freudenstein_j(const double* x, double* j) {
+    const double v[] = {1, 10 * x[1] - 3 * x[1] * x[1] - 2, 1, 3 * x[1] * x[1] + 2 * x[1] - 14};
+    std::copy(v, v + 4, j);
+}
+
+int32_t cross_product(NlpProblem* p) {
+    TechniqueProblem* t = TechniqueProblem::of(p);
+    const int32_t n = p->nParams, m = t->problem.m;
+    double* jac = t->work.data() + m;
+    t->problem.jac(p->x, jac);
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t k = 0; k <= i; ++k) {
+            double s = 0;
+            for (int32_t r = 0; r < m; ++r) s += jac[r * n + i] * jac[r * n + k];
+            p->hessian[pk_lower(i, k)] = 2 * s;
+        }
+    return 0;
+}
+
+void record(NlpProblem* p) {
+    TechniqueProblem* t = TechniqueProblem::of(p);
+    t->path.push_back(p->f);
+    for (int32_t j = 0; p->hasBounds && j < p->nParams; ++j)
+        if (p->x[j] < p->lower[j] - 1e-12 || p->x[j] > p->upper[j] + 1e-12) t->infeasible += 1;
+    for (int32_t r = 0; r < p->nLinCon; ++r) {
+        double s = -p->linRhs[r];
+        for (int32_t j = 0; j < p->nParams; ++j) s += p->linRows[r * p->nParams + j] * p->x[j];
+        if (r < p->nLinEq ? std::fabs(s) > 1e-10 : s < -1e-10) t->infeasible += 1;
+    }
+}
+
+double hs21(const double* x) { return 0.01 * x[0] * x[0] + x[1] * x[1] - 100; }
+void hs21_g(const double* x, double* g) {
+    g[0] = 0.02 * x[0];
+    g[1] = 2 * x[1];
+}
+double hs28(const double* x) { return (x[0] + x[1]) * (x[0] + x[1]) + (x[1] + x[2]) * (x[1] + x[2]); }
+void hs28_g(const double* x, double* g) {
+    g[0] = 2 * (x[0] + x[1]);
+    g[1] = 2 * (x[0] + x[1]) + 2 * (x[1] + x[2]);
+    g[2] = 2 * (x[1] + x[2]);
+}
+double nw164(const double* x) { return (x[0] - 1) * (x[0] - 1) + (x[1] - 2.5) * (x[1] - 2.5); }
+void nw164_g(const double* x, double* g) {
+    g[0] = 2 * (x[0] - 1);
+    g[1] = 2 * (x[1] - 2.5);
+}
+
+double hs3(const double* x) { return x[1] + 1e-5 * (x[1] - x[0]) * (x[1] - x[0]); }
+void hs3_g(const double* x, double* g) {
+    g[0] = -2e-5 * (x[1] - x[0]);
+    g[1] = 1 + 2e-5 * (x[1] - x[0]);
+}
+double hs4(const double* x) { return (x[0] + 1) * (x[0] + 1) * (x[0] + 1) / 3 + x[1]; }
+void hs4_g(const double* x, double* g) {
+    g[0] = (x[0] + 1) * (x[0] + 1);
+    g[1] = 1;
+}
+double hs5(const double* x) { return std::sin(x[0] + x[1]) + (x[0] - x[1]) * (x[0] - x[1]) - 1.5 * x[0] + 2.5 * x[1] + 1; }
+void hs5_g(const double* x, double* g) {
+    const double c = std::cos(x[0] + x[1]), d = 2 * (x[0] - x[1]);
+    g[0] = c + d - 1.5;
+    g[1] = c - d + 2.5;
+}
+
+void set_missing(std::initializer_list<double*> fields) {
+    for (double* f : fields) *f = host_missing_value();
+}
+
+}  // namespace
+
+const std::vector<Standard>& standard_problems() {
+    static const std::vector<Standard> all = {
+        {"Rosenbrock", {-1.2, 1.0}, 2, rosen_r, rosen_j, -1, {}, {}},
+        {"PowellSingular", {3, -1, 0, 1}, 4, powell_r, powell_j, -1, {}, {}},
+        {"HelicalValley", {-1, 0, 0}, 3, helical_r, helical_j, -1, {}, {}},
+        {"Wood", {-3, -1, -3, -1}, 6, wood_r, wood_j, -1, {}, {}},
+        // The local minimum at about (11.41, -0.8968).
+        {"FreudensteinRoth", {0.5, -2}, 2, freudenstein_r, freudenstein_j, 48.98425367924, {}, {}},
+    };
+    return all;
+}
+
+const Standard& bounded_rosenbrock() {
+    static const Standard s{"BoundedRosenbrock", {-1.2, 1.0}, 2, rosen_r, rosen_j, -1, {-DBL_MAX, -DBL_MAX},
+                            {0.5, DBL_MAX}, nullptr, nullptr, 0.25};
+    return s;
+}
+
+const Standard& ellipse() {
+    static const Standard s{"Ellipse", {1.0, 1.0}, 2, [](const double* x, double* r) { r[0] = x[0], r[1] = 10 * x[1]; },
+                            [](const double*, double* j) { j[0] = 1, j[1] = 0, j[2] = 0, j[3] = 10; }, -1, {}, {}};
+    return s;
+}
+
+const std::vector<Standard>& bounded_problems() {
+    const double inf = DBL_MAX;
+    static const std::vector<Standard> all = {
+        {"HS3", {10, 1}, 0, nullptr, nullptr, -1, {-inf, 0}, {inf, inf}, hs3, hs3_g, 0.0},
+        {"HS4", {1.125, 0.125}, 0, nullptr, nullptr, -1, {1, 0}, {inf, inf}, hs4, hs4_g, 8.0 / 3.0, true},
+        {"HS5", {0, 0}, 0, nullptr, nullptr, -1, {-1.5, -3}, {4, 3}, hs5, hs5_g, -std::sqrt(3.0) / 2 - M_PI / 3},
+    };
+    return all;
+}
+
+const std::vector<Standard>& linear_problems() {
+    const double inf = DBL_MAX;
+    static const std::vector<Standard> all = {
+        {"HS21", {10, 10}, 0, nullptr, nullptr, -1, {2, -50}, {50, 50}, hs21, hs21_g, -99.96, false, {10, -1}, {10}, 0},
+        {"HS28", {-4, 1, 1}, 0, nullptr, nullptr, -1, {}, {}, hs28, hs28_g, 0.0, false, {1, 2, 3}, {1}, 1},
+        {"NW16.4", {2, 0}, 0, nullptr, nullptr, -1, {0, 0}, {inf, inf}, nw164, nw164_g, 0.8, false,
+         {1, -2, -1, -2, -1, 2}, {-2, -6, -2}, 0},
+    };
+    return all;
+}
+
+double TechniqueProblem::objective_value(const double* x) {
+    if (problem.f != nullptr) return problem.f(x);
+    problem.r(x, work.data());
+    double f = 0;
+    for (int32_t i = 0; i < problem.m; ++i) f += work[i] * work[i];
+    if (!functions.empty()) std::copy(work.begin(), work.begin() + problem.m, functions.begin());
+    return f;
+}
+
+namespace {
+
+int32_t store_jacobian(NlpProblem* p) {
+    TechniqueProblem* t = TechniqueProblem::of(p);
+    const int32_t n = p->nParams, m = t->problem.m;
+    double* jac = t->work.data() + m;
+    t->problem.jac(p->x, jac);
+    for (int32_t j = 0; j < n; ++j) {
+        for (int32_t i = 0; i < m; ++i) t->column[i] = jac[i * n + j];
+        if (znlpjwt(p, 0, j, 1, t->column.data()) != 0) return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void TechniqueProblem::use_store(HostFile* file) {
+    functions.assign(problem.m, 0.0);
+    column.assign(problem.m, 0.0);
+    p.leastSquares = 1;
+    p.nFunctions = problem.m;
+    p.funValues = functions.data();
+    p.jacobianFile = file;
+    p.residualJacobianFn = store_jacobian;
+}
+
+void TechniqueProblem::gradient_value(const double* x, double* g) {
+    if (problem.g != nullptr) return problem.g(x, g);
+    const int32_t n = p.nParams, m = problem.m;
+    double* jac = work.data() + m;
+    problem.r(x, work.data());
+    problem.jac(x, jac);
+    for (int32_t j = 0; j < n; ++j) {
+        double s = 0;
+        for (int32_t i = 0; i < m; ++i) s += jac[i * n + j] * work[i];
+        g[j] = 2 * s;
+    }
+}
+
+TechniqueProblem::TechniqueProblem(const Standard& s, int32_t technique, bool crossProduct, int32_t update)
+    : TestProblem(
+          s.x0, [this](const double* x) { return objective_value(x); },
+          [this](const double* x, double* g) { gradient_value(x, g); }),
+      problem(s) {
+    work.assign(static_cast<size_t>(s.m) * (1 + s.x0.size()), 0.0);
+    p.technique = technique;
+    p.update = update;
+    p.hessianFn = crossProduct ? cross_product : znlpfh3;
+    p.iterOutputHook = record;
+    if (!s.lower.empty()) {
+        lower = s.lower;
+        upper = s.upper;
+        p.hasBounds = 1;
+    }
+    if (!s.rhs.empty()) {
+        p.hasLinCon = 1;
+        p.nLinCon = static_cast<int32_t>(s.rhs.size());
+        p.nLinEq = s.nEq;
+        p.linRows = const_cast<double*>(s.rows.data());
+        p.linRhs = const_cast<double*>(s.rhs.data());
+    }
+    // What the option set-up leaves to the defaults of the technique.
+    set_missing({&p.maxIter, &p.maxFunc, &p.absGConv, &p.gConv, &p.absXConv, &p.xConv, &p.fConv2,
+                 &p.gConv2, &p.absFConv, &p.fSize, &p.xSize, &p.restart, &p.lsPrecision, &p.inStep});
+    znlp_default_options(&p);
+    p.updateFn = p.update == kUpdateDfp ? znlpdfp : znlpbfg;
+    p.lineSearchFn = znlp_line_search(p.lineSearch);
+}
+
+int32_t run_driver(TechniqueProblem* t) {
+    const int32_t r = znlpdrv(&t->p, 1, 0, 0, 0);
+    return r < 0 ? r : znlpdrv(&t->p, 2, 0, 0, 0);
+}
+
+int32_t run_direct(TechniqueProblem* t) {
+    NlpProblem* p = &t->p;
+    for (int32_t j = 0; j < p->nParams; ++j) p->x[j] = std::fmin(std::fmax(p->x[j], p->lower[j]), p->upper[j]);
+    if (p->objectiveFn(p) != 0 || p->gradientFn(p) != 0) return kNlpStartFunction;
+    p->fPrev = p->f;
+    p->evalPhase = kPhaseRun;
+    const NlpTechniqueFn fn = znlp_technique_for(p);
+    return fn(p);
+}
+
+}  // namespace velix::test
+
+namespace velix::test {
+
+void expect_minimises(int32_t technique, const Standard& s, bool crossProduct, double tol, int32_t update) {
+    TechniqueProblem t(s, technique, crossProduct, update);
+    const int32_t status = s.lower.empty() && s.rhs.empty() ? run_driver(&t) : run_direct(&t);
+    SCOPED_TRACE(s.name + " technique " + std::to_string(technique) + " update " + std::to_string(update) +
+                 " status " + std::to_string(status) +
+                 " iterations " + std::to_string(t.p.iteration) + " calls " + std::to_string(t.p.nFun));
+    EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpAllFixed);
+    // The simplex has no gradient to hold a parameter by.
+    if (s.allHeld && technique != kTechNmsimp && technique != kTechNmsim2) {
+        EXPECT_EQ(status, kNlpAllFixed);
+    }
+    const double target = s.fLocal >= 0 && std::fabs(t.p.f - s.fLocal) < std::fabs(t.p.f) ? s.fLocal : s.fMin;
+    EXPECT_NEAR(t.p.f, target, tol * (1 + std::fabs(target)));
+    EXPECT_EQ(t.infeasible, 0);
+    ASSERT_GE(t.path.size(), 2u);
+    for (size_t i = 1; i < t.path.size(); ++i)
+        EXPECT_LE(t.path[i], t.path[i - 1] + 1e-13 * std::fabs(t.path[i - 1])) << "test " << i;
+}
+
+}  // namespace velix::test

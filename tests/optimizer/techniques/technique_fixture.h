@@ -1,0 +1,95 @@
+// Test problems of the techniques: the standard least-squares problems of
+// More, Garbow and Hillstrom (ACM TOMS 7, 1981) with their residuals and
+// Jacobians, a problem block for them with the options the option set-up
+// completes for a technique, the path of objective values the termination
+// test saw, and the Hock-Schittkowski problems with bounds.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/optimizer/core/nlp_fixture.h"
+
+namespace velix::test {
+
+// Residuals r (m) and their Jacobian J (m x n, row-major) at x.
+using Residuals = void (*)(const double* x, double* r);
+using Jacobian = void (*)(const double* x, double* jac);
+
+struct Standard {
+    std::string name;
+    std::vector<double> x0;    // the standard start
+    int32_t m;                 // residuals
+    Residuals r;
+    Jacobian jac;
+    double fLocal;             // a local minimum the run may end in (-1: none)
+    std::vector<double> lower, upper;  // empty: no bounds
+    double (*f)(const double* x) = nullptr;       // set: a general objective (r, jac unused)
+    void (*g)(const double* x, double* g) = nullptr;
+    double fMin = 0.0;                             // the optimal value
+    bool allHeld = false;                          // every parameter ends at a bound (status 10)
+    std::vector<double> rows = {}, rhs = {};       // dense linear rows a x >= b (row-major)
+    int32_t nEq = 0;                               // the first nEq rows are equalities
+};
+
+// Rosenbrock with x1 <= 0.5: the minimum (0.5, 0.25), f 0.25, on the bound.
+const Standard& bounded_rosenbrock();
+
+// x^2 + 100 y^2 as the residuals (x, 10 y), from (1, 1): its cross product
+// is its Hessian, so a Newton model of it is exact.
+const Standard& ellipse();
+
+// Hock and Schittkowski's problems 3, 4 and 5 (bounds only; Test Examples
+// for Nonlinear Programming Codes, 1981).
+const std::vector<Standard>& bounded_problems();
+// Problems with linear rows from feasible starts: Hock-Schittkowski 21
+// (from (10, 10); its standard start is infeasible) and 28, and the
+// quadratic of Nocedal and Wright's example 16.4.
+const std::vector<Standard>& linear_problems();
+
+// Rosenbrock, Powell singular, helical valley, Wood, Freudenstein-Roth.
+const std::vector<Standard>& standard_problems();
+
+// f = sum r_i^2 with g = 2 J'r; the Hessian slot gives the Gauss-Newton
+// cross product 2 J'J when `crossProduct`, else central differences of
+// the gradient.  The termination test's calls are recorded in `path`.
+struct TechniqueProblem : TestProblem {
+    TechniqueProblem(const Standard& s, int32_t technique, bool crossProduct, int32_t update = 0);
+
+    static TechniqueProblem* of(NlpProblem* p) { return static_cast<TechniqueProblem*>(TestProblem::of(p)); }
+    double objective_value(const double* x);
+    // Makes the residuals the problem's functions, with their Jacobian
+    // delivered column by column to the store on `file`.
+    void use_store(HostFile* file);
+    void gradient_value(const double* x, double* g);
+
+    const Standard& problem;
+    std::vector<double> path;  // f at every termination test
+    int infeasible = 0;        // termination tests at a point outside the bounds
+    std::vector<double> work;  // residuals and Jacobian
+    std::vector<double> functions, column;  // the store's function values and a column
+};
+
+// Runs the start phase and the technique through the driver; the status.
+int32_t run_driver(TechniqueProblem* t);
+// Runs the technique directly from a start evaluated here (problems with
+// bounds or linear rows, whose feasible start belongs to the constraint
+// machinery).
+int32_t run_direct(TechniqueProblem* t);
+
+}  // namespace velix::test
+
+namespace velix::test {
+
+// Runs `technique` on s from its standard start (through the driver; with
+// bounds directly) and checks the end: a convergence criterion (or all
+// parameters held) met, f at fMin or at the named local minimum within
+// `tol` (1 + |f*|), every tested point inside the bounds, and, when the
+// method promises it, objective values that never rose between
+// termination tests.
+// update: the UpdateCode (0 the technique's default).
+void expect_minimises(int32_t technique, const Standard& s, bool crossProduct, double tol = 1e-6,
+                      int32_t update = 0);
+
+}  // namespace velix::test
