@@ -9,45 +9,12 @@
 #include <vector>
 
 #include "optimizer/core/active_set.h"
+#include "tests/optimizer/core/constraint_fixture.h"
 #include "tests/optimizer/techniques/technique_fixture.h"
 
 namespace {
 
 using namespace velix::test;
-
-// The active-set arrays a problem's owner provides, and its row slot.
-struct ActiveSetArrays {
-    std::vector<double> basis, factor, mult, rowBuf, reduced, givens, sparse;
-    std::vector<int32_t> state, freeList, active, work, pivots;
-    static int32_t row(NlpProblem* p, int32_t k, double* out) {
-        std::copy(p->linRows + static_cast<size_t>(k) * p->nParams, p->linRows + static_cast<size_t>(k + 1) * p->nParams, out);
-        return 0;
-    }
-    explicit ActiveSetArrays(NlpProblem* p) {
-        const size_t n = static_cast<size_t>(p->nParams), m = static_cast<size_t>(p->nLinCon);
-        basis.assign(n * n, 0.0);
-        factor.assign(n * (n + 1) / 2 + 1, 0.0);
-        for (auto* v : {&mult, &rowBuf, &reduced, &givens, &sparse}) v->assign(4 * n + 4, 0.0);
-        state.assign(n, 0);
-        freeList.assign(n, 0);
-        pivots.assign(n + 1, 0);
-        active.assign(m + n + 2, 0);
-        work.assign(m + 2 * n + 2, 0);
-        p->nullBasis = basis.data();
-        p->activeFactor = factor.data();
-        p->multipliers = mult.data();
-        p->rowBuffer = rowBuf.data();
-        p->reducedGradient = reduced.data();
-        p->givensWork = givens.data();
-        p->sparseWork = sparse.data();
-        p->boundState = state.data();
-        p->freeList = freeList.data();
-        p->pivotOrder = pivots.data();
-        p->activeList = active.data();
-        p->workList = work.data();
-        if (p->hasLinCon) p->conRowFn = row;
-    }
-};
 
 const Standard& named(const std::vector<Standard>& all, const std::string& name) {
     for (const Standard& s : all)
