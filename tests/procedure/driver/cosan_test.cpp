@@ -82,6 +82,12 @@ TEST(CosanModel, RepeatedNamesAreLinked) {
     EXPECT_EQ(c.count(425), 1);
     EXPECT_EQ(c.ctx.model.columns[3], 3);
     EXPECT_EQ(c.ctx.model.columns[4], 3);
+    // A type declared the first time and left out the second is inherited,
+    // with the note.
+    ModelStep t(kProc + "cosan A(3, LOW) * P(3, SYM) + A * Q(3, SYM);\n"
+                        "matrix A = a1-a27; matrix P [1,1] = p1-p3; matrix Q [1,1] = q1-q3;\n");
+    EXPECT_EQ(t.count(427), 1) << t.log.str();
+    EXPECT_EQ(t.ctx.model.type[3], t.ctx.model.type[1]);
     // Occurrences that would differ in shape (the second A has B's 3
     // columns as rows, the first the 9 variables) are refused.
     ModelStep bad(kProc + "cosan A(3) * P(3, SYM) + B(3) * A * Q(3, SYM);\n"
