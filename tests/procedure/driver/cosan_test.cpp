@@ -4,6 +4,7 @@
 // corrections, and the input errors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tests/support/model_step.h"
@@ -120,6 +121,20 @@ TEST(CosanModel, StoredInversesFollowTheFinalTypes) {
     EXPECT_EQ(mt.inverseOffset[6], 1);
     EXPECT_EQ(e.ctx.invStoreLen, 82);
     EXPECT_EQ(e.count(116), 0);  // every term uses A: nothing to release
+}
+
+TEST(CosanModel, TheSavingOfPerTermInversesIsNotedBeforeTheElementsAreRead) {
+    // A's slot is free once term 2 starts: 81 doubles, 648 bytes.  The 81
+    // loadings exceed the 45 moments, which the parameter table reports.
+    ModelStep s(kProc + "cosan A(9, GEN, INV) * P(9, SYM) + B(9, GEN, INV) * Q(9, SYM);\n"
+                        "matrix A = a1-a81; matrix P [1,1] = p1-p9;\n"
+                        "matrix B = b1-b81; matrix Q [1,1] = q1-q9;\n");
+    const auto at = [&](int32_t number) {
+        return std::find(s.messages.begin(), s.messages.end(), number) - s.messages.begin();
+    };
+    ASSERT_EQ(s.count(116), 1) << s.log.str();
+    ASSERT_EQ(s.count(212), 1) << s.log.str();
+    EXPECT_LT(at(116), at(212));
 }
 
 TEST(CosanModel, InputErrors) {
