@@ -1,6 +1,7 @@
-// The model dispatcher around the readers: the input-model echo goes to the
-// printer of the model's form, and a model table the pool cannot give ends
-// the step at whichever array fails.
+// The model dispatcher around the readers and the memory it needs: the
+// input-model echo goes to the printer of the model's form, a model table
+// the pool cannot give ends the step at whichever array fails, and a step
+// whose moments cannot fit in memory ends before its first pool.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -47,6 +48,15 @@ TEST(ModelTable, AnAllocationThatFailsEndsTheStep) {
         velix::platform::fail_nth_allocation(0);
         EXPECT_TRUE(s.exitCode == -1 || s.exitCode == kLevelNoMemory) << n << ": " << s.exitCode;
     }
+}
+
+TEST(ModelTable, AStepWhoseMomentsCannotFitEndsBeforeItsPool) {
+    // Nine variables need 8 (6 * 81 + 4 * 45) + 20000 bytes.
+    velix::platform::set_allocation_limit(20000);
+    ModelStep s(kProc + "var x1-x9;\n" + kLineqs);
+    velix::platform::set_allocation_limit(0);
+    EXPECT_EQ(s.exitCode, kLevelNoMemory);
+    EXPECT_EQ(s.count(94), 1) << s.log.str();
 }
 
 }  // namespace
