@@ -125,6 +125,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 87, "ERROR: Variable %s is not numeric."},
     {kMsgProc, 88, "ERROR: The WEIGHT and FREQ statements take one variable each."},
     {kMsgProc, 89, "ERROR: The variable lists do not fit the DATA= data set."},
+    // 352/94: bytes needed, bytes available.
+    {kMsgProc, 94, "ERROR: The analysis needs %.0f bytes of memory, but only %.0f are available."},
     {kMsgProc, 97, "ERROR: No variables are left for the analysis."},
     {kMsgProc, 98, "WARNING: The INEST= data set is not of TYPE=EST."},
     {kMsgProc, 99, "NOTE: TECHNIQUE=GAUNEW is not available here; the default technique is used."},
