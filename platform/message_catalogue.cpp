@@ -83,6 +83,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 37, "ERROR: INWGT= data set %s has no WEIGHT rows."},
     {kMsgProc, 38, "WARNING: %i WEIGHT rows of INWGT= data set %s match the variables; %i are expected."},
     {kMsgProc, 39, "NOTE: The data set gives no observation numbers; the kurtosis contributions are numbered in order."},
+    // 352/40-47: model evaluation.  352/40: matrix name.
     {kMsgProc, 40, "ERROR: Matrix %s cannot be inverted at the current parameter values."},
     {kMsgProc, 41, "NOTE: The inverse forms of the model matrices cannot be computed at this point."},
     {kMsgProc, 42, "ERROR: The implied covariance matrix is not positive definite at the current parameter values."},
@@ -97,6 +98,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 54, "WARNING: The generalized inverse of the information matrix cannot be computed."},
     // 352/60: name.
     {kMsgProc, 60, "ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square."},
+    // 352/62, 352/66: name.
     {kMsgProc, 62, "ERROR: internal error: matrix %s has a form or type the model evaluation cannot apply."},
     {kMsgProc, 66, "ERROR: internal error: matrix %s has no product rule without a form."},
     // 352/69-98: PROC options and data-set roles.
@@ -124,6 +126,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 87, "ERROR: Variable %s is not numeric."},
     {kMsgProc, 88, "ERROR: The WEIGHT and FREQ statements take one variable each."},
     {kMsgProc, 89, "ERROR: The variable lists do not fit the DATA= data set."},
+    // 352/94: bytes needed, bytes available.
+    {kMsgProc, 94, "ERROR: The analysis needs %.0f bytes of memory, but only %.0f are available."},
     {kMsgProc, 97, "ERROR: No variables are left for the analysis."},
     {kMsgProc, 98, "WARNING: The INEST= data set is not of TYPE=EST."},
     {kMsgProc, 99, "NOTE: TECHNIQUE=GAUNEW is not available here; the default technique is used."},
@@ -148,6 +152,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 128, "NOTE: No matrix of the model is named %s; its MATRIX statement is not used."},
     {kMsgProc, 131, "NOTE: The covariance of exogenous variable %.*s is not set from the sample."},
     {kMsgProc, 132, "ERROR: The option value of the covariance of the estimates is not valid."},
+    // 352/137: name.
     {kMsgProc, 137, "ERROR: internal error: a product with matrix %s does not conform."},
     // 352/138: name.
     {kMsgProc, 138, "ERROR: internal error: matrix %s needs a stored inverse but belongs to no term."},
@@ -380,8 +385,8 @@ const MessageRow kMessageCatalogue[] = {
     // technique name, maxIter and maxFunc; 607, 608 a criterion name; 611,
     // 612 a criterion name and its required count; 262 a parameter number;
     // 265 a count; 267 a threshold; 268 a count per bar character; 900 a
-    // routine name; 901 and 902 a technique code; 903 none; 904 a bound, a
-    // parameter number and a bound; 905 a constraint number.
+    // routine name; 901 and 902 a technique code; 50, 51 a count; 903 a
+    // bound, a parameter number and a bound; 904 a constraint number; 905 none.
     {kMsgNlp, 2, "WARNING: The optimization stopped at the time limit of %g seconds."},
     {kMsgNlp, 4, "WARNING: Optimization (%i) of technique %s did not converge."},
     {kMsgNlp, 6, "The technique stopped without meeting a convergence criterion"},
@@ -636,9 +641,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 900, "NOTE: Routine %s of the optimizer is not available."},
     {kMsgNlp, 901, "ERROR: Technique %i of the optimizer is not available."},
     {kMsgNlp, 902, "ERROR: Technique %i of the optimizer does not take general linear or nonlinear constraints."},
-    {kMsgNlp, 903, "WARNING: The covariance hook has no matrix file: no matrices are stored."},
-    {kMsgNlp, 904, "ERROR: The lower bound %g of parameter %i is above its upper bound %g."},
-    {kMsgNlp, 905, "ERROR: The linear equality constraint %i depends on earlier ones but contradicts them: the constraints are infeasible."},
+    {kMsgNlp, 903, "ERROR: The lower bound %g of parameter %i is above its upper bound %g."},
+    {kMsgNlp, 904, "ERROR: The linear equality constraint %i depends on earlier ones but contradicts them: the constraints are infeasible."},
+    {kMsgNlp, 905, "WARNING: The covariance hook has no matrix file: no matrices are stored."},
 };
 
 const size_t kMessageCatalogueSize = sizeof kMessageCatalogue / sizeof kMessageCatalogue[0];

@@ -312,8 +312,6 @@ struct ProcContext {
     int32_t methodGroup = kMethodNone;  // per-BY-group copy
     int32_t methodStage = kMethodNone;  // method of the stage that ran last
     int32_t jacobianModeRequested = 0;  // the Jacobian mode the options ask for
-    int32_t jacobianMode = 0;  // the Jacobian mode of the stage (estimation; model evaluation
-                               // rewrites it after the run)
     int16_t useWeightMatrix = 0;  // the method uses a weight matrix (GLS, WLS, DWLS, ...)
     int16_t fourthOrder = 0;      // the method needs fourth-order moments (WLS, DWLS)
 

@@ -116,6 +116,12 @@ int32_t lsolv(NlpProblem* p, int32_t gGiven, const double* h, double* w);
 // 0 feasible as given, 1 after fixing coinciding bounds, 2 moved, 3 at a
 // widened tolerance; -1 no work memory, -2 none found (x restored).
 int32_t znlpfea(NlpProblem* p, int32_t mode);
+// The same in the sparse form, with the sequential method alone: results
+// as znlpfea, and -3 still infeasible after one more widening.
+int32_t znlpfer(NlpProblem* p);
+// Drives constraint j (bound or row number) to feasibility in the sparse
+// form.  0 met, -2 nothing left to release, -3 too many releases.
+int32_t znlplir(NlpProblem* p, int32_t j);
 // Moves x towards the region of all constraints by least squares on the
 // violations: 0 feasible, 3 improved, negative failed (x restored).
 int32_t znlpfnc(NlpProblem* p, int32_t mode);
@@ -128,11 +134,3 @@ int32_t znlpfnc(NlpProblem* p, int32_t mode);
 // removed equality row disagrees with the kept ones (infeasible).
 int32_t znlpldc(NlpProblem* p, int32_t form, int32_t compressed, int32_t* columnIndex, int32_t* rowEnd,
                 double* values);
-
-// ---- ratio test ----
-// The largest feasible step factor along direction from base for the
-// bounds of the free parameters and the inactive inequality rows (mode 0:
-// at most 1); the blocking constraint (bounds 0 .. 2n-1, rows 2n + k, -1
-// none).  0, or -1 when no positive step is possible.
-int32_t znlpstl(NlpProblem* p, int32_t mode, int32_t flag, const double* base, const double* direction,
-                int32_t* blocking);

@@ -42,6 +42,29 @@ bool range_part(NlpProblem* p, std::vector<double>& xr);
 // The bound a held parameter sits on (lower for states 1 and 2).
 inline double held_bound(const NlpProblem* p, int32_t q) { return p->boundState[q] > 0 ? p->lower[q] : p->upper[q]; }
 
+// Column j of the sparse form's store (n doubles, the first nFree
+// significant), from memory or the utility file.
+void sparse_read_column(NlpProblem* p, int32_t j, double* out);
+// V (U along the stored columns) and W (minus the part of U orthogonal to
+// them) from U in sparseWork.
+void sparse_project(NlpProblem* p);
+
+// ---- shared by the feasible-start searches of both forms ----
+// feasTol raised tenfold feasRound times.
+double tol_now(const NlpProblem* p);
+bool lower_violated(const NlpProblem* p, int32_t i, double t);
+bool upper_violated(const NlpProblem* p, int32_t i, double t);
+bool on_lower(const NlpProblem* p, int32_t i, double t);
+bool on_upper(const NlpProblem* p, int32_t i, double t);
+// Row k is in the active list or its dependent tail.
+bool listed(const NlpProblem* p, int32_t row);
+// 0 when every held constraint is met at min(feasTol 10^k, 0.001), else
+// the code of the last violation (1 fixed, 2 lower, 3 upper, 4 equality).
+int32_t tsteqc(NlpProblem* p, int32_t k);
+// One pass's start set into workList (nActiveLin rows) and the states
+// (nActiveBounds held); false when it is empty.
+bool feasible_start_set(NlpProblem* p);
+
 // The carried vector and matrix of an active-set change (see active_set.h).
 struct Carried {
     int32_t mode = 0;

@@ -30,8 +30,8 @@ constexpr int32_t kMsgRepeatedRows = 50;
 constexpr int32_t kMsgDependentRows = 51;
 constexpr int32_t kMsgRepeatedTitle = 53;
 constexpr int32_t kMsgDependentTitle = 54;
-constexpr int32_t kMsgBoundsCrossed = 904;
-constexpr int32_t kMsgDependentConflict = 905;
+constexpr int32_t kMsgBoundsCrossed = 903;
+constexpr int32_t kMsgDependentConflict = 904;
 constexpr int32_t kColDouble = 5;
 constexpr int32_t kColChars = 20;
 

@@ -15,18 +15,14 @@
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/active_set_detail.h"
 #include "optimizer/core/multipliers.h"
+#include "optimizer/core/pending.h"
 #include "optimizer/core/reduced_space.h"
 #include "host/fields.h"
 #include "velix/host.h"
 
 using namespace velix::detail;
 
-namespace {
-
-constexpr double kEps = 1.110223024625157e-16;
-constexpr double kSqrtMin = 1.491668147e-154;
-
-size_t sz(int32_t n) { return static_cast<size_t>(n); }
+namespace velix::detail {
 
 double tol_now(const NlpProblem* p) { return working_tolerance(p, p->feasRound); }
 
@@ -52,6 +48,65 @@ bool listed(const NlpProblem* p, int32_t row) {
         if (p->activeList[j] == row) return true;
     return false;
 }
+
+// 0 when every held constraint is met at min(feasTol 10^k, 0.001), else
+// the code of the last violation (1 fixed, 2 lower, 3 upper, 4 equality).
+int32_t tsteqc(NlpProblem* p, int32_t k) {
+    const double t = std::fmin(working_tolerance(p, k), 0.001);
+    int32_t code = 0;
+    for (int32_t i = 0; p->hasBounds && i < p->nParams; ++i) {
+        const double l = p->lower[i], u = p->upper[i], x = p->x[i];
+        const int32_t s = p->boundState[i];
+        // A fixed parameter is met within (1 + |l|) t, as everywhere.
+        if (s == 2 && std::fabs(x - l) > (1.0 + std::fabs(l)) * t) code = 1;
+        if (s == 1 && x - l < -(1.0 + std::fabs(l)) * t) code = 2;
+        if (s == -1 && u - x < -(1.0 + std::fabs(u)) * t) code = 3;
+    }
+    for (int32_t r = 0; p->hasLinCon && r < p->nLinEq; ++r)
+        if (std::fabs(row_residual(p, r)) > row_threshold(t, p->linRhs[r])) code = 4;
+    return code;
+}
+
+// One pass's start set: all equality rows, the fixed parameters, and when
+// nothing is held the first violated bound or else the first violated
+// inequality row.  false when the set is empty.
+bool feasible_start_set(NlpProblem* p) {
+    const int32_t n = p->nParams;
+    const double t = tol_now(p);
+    p->nDepLin = 0;
+    p->nDepBounds = 0;
+    int32_t rows = 0, held = 0;
+    for (int32_t k = 0; k < p->nLinEq; ++k) p->workList[rows++] = k;
+    for (int32_t i = 0; p->hasBounds && i < n; ++i) {
+        if (p->boundState[i] == 2)
+            held += 1;
+        else
+            p->boundState[i] = 0;
+    }
+    if (rows == 0 && held == 0) {
+        for (int32_t i = 0; p->hasBounds && i < n && held == 0; ++i) {
+            if (lower_violated(p, i, t))
+                p->boundState[i] = 1;
+            else if (upper_violated(p, i, t))
+                p->boundState[i] = -1;
+            if (p->boundState[i] != 0) held = 1;
+        }
+        for (int32_t k = p->nLinEq; held == 0 && k < p->nLinCon && rows == 0; ++k)
+            if (row_residual(p, k) < -row_threshold(t, p->linRhs[k])) p->workList[rows++] = k;
+    }
+    p->nActiveBounds = held;
+    p->nActiveLin = rows;
+    return held + rows > 0;
+}
+
+}  // namespace velix::detail
+
+namespace {
+
+constexpr double kEps = 1.110223024625157e-16;
+constexpr double kSqrtMin = 1.491668147e-154;
+
+size_t sz(int32_t n) { return static_cast<size_t>(n); }
 
 double basis(const NlpProblem* p, int32_t i, int32_t k) {
     return q_is_identity(p) ? (i == k ? 1.0 : 0.0) : p->nullBasis[sz(i) * p->nParams + k];
@@ -121,24 +176,6 @@ int32_t doequc(NlpProblem* p, int32_t keep) {
     }
     for (int32_t i = nf; i < n; ++i) p->x[p->freeList[i]] = held_bound(p, p->freeList[i]);
     return 0;
-}
-
-// 0 when every held constraint is met at min(feasTol 10^k, 0.001), else
-// the code of the last violation (1 fixed, 2 lower, 3 upper, 4 equality).
-int32_t tsteqc(NlpProblem* p, int32_t k) {
-    const double t = std::fmin(working_tolerance(p, k), 0.001);
-    int32_t code = 0;
-    for (int32_t i = 0; p->hasBounds && i < p->nParams; ++i) {
-        const double l = p->lower[i], u = p->upper[i], x = p->x[i];
-        const int32_t s = p->boundState[i];
-        // A fixed parameter is met within (1 + |l|) t, as everywhere.
-        if (s == 2 && std::fabs(x - l) > (1.0 + std::fabs(l)) * t) code = 1;
-        if (s == 1 && x - l < -(1.0 + std::fabs(l)) * t) code = 2;
-        if (s == -1 && u - x < -(1.0 + std::fabs(u)) * t) code = 3;
-    }
-    for (int32_t r = 0; p->hasLinCon && r < p->nLinEq; ++r)
-        if (std::fabs(row_residual(p, r)) > row_threshold(t, p->linRhs[r])) code = 4;
-    return code;
 }
 
 // Releases the active constraint with the most negative multiplier of the
@@ -503,44 +540,12 @@ int32_t znlpfe1(NlpProblem* p, int32_t keep, int32_t) {
 
 namespace {
 
-// One pass's start set: all equality rows, the fixed parameters, and when
-// nothing is held the first violated bound or else the first violated
-// inequality row.  false when the set is empty.
-bool start_set(NlpProblem* p) {
-    const int32_t n = p->nParams;
-    const double t = tol_now(p);
-    p->nDepLin = 0;
-    p->nDepBounds = 0;
-    int32_t rows = 0, held = 0;
-    for (int32_t k = 0; k < p->nLinEq; ++k) p->workList[rows++] = k;
-    for (int32_t i = 0; p->hasBounds && i < n; ++i) {
-        if (p->boundState[i] == 2)
-            held += 1;
-        else
-            p->boundState[i] = 0;
-    }
-    if (rows == 0 && held == 0) {
-        for (int32_t i = 0; p->hasBounds && i < n && held == 0; ++i) {
-            if (lower_violated(p, i, t))
-                p->boundState[i] = 1;
-            else if (upper_violated(p, i, t))
-                p->boundState[i] = -1;
-            if (p->boundState[i] != 0) held = 1;
-        }
-        for (int32_t k = p->nLinEq; held == 0 && k < p->nLinCon && rows == 0; ++k)
-            if (row_residual(p, k) < -row_threshold(t, p->linRhs[k])) p->workList[rows++] = k;
-    }
-    p->nActiveBounds = held;
-    p->nActiveLin = rows;
-    return held + rows > 0;
-}
-
 int32_t feasol(NlpProblem* p, int32_t keep, int32_t variant) {
     const int32_t round0 = p->feasRound;
     for (int32_t attempts = 0;;) {
         // An empty start set fails the search (it is the user's problem,
         // not an internal error).
-        if (!start_set(p)) return -1;
+        if (!feasible_start_set(p)) return -1;
         if (attempts > 2) {
             p->feasRound = round0;
             return znlpfe1(p, keep, -1) == 0 ? 0 : -1;

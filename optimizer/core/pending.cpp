@@ -16,7 +16,6 @@ int32_t pending(const char* routine) {
 
 }  // namespace
 
-int32_t znlpfer(NlpProblem*) { return pending("znlpfer"); }
 
 void znlppli(NlpProblem*) { pending("znlppli"); }
 

@@ -1,7 +1,6 @@
-// Routines of other optimizer units that the core calls: the sparse form
-// of the constraint machinery and the confidence limits of the reporting
-// unit.  Each is declared here with the contract the core relies on; until
-// its unit is built, pending.cpp answers for it by reporting that
+// Routines of other optimizer units that the core calls: the start and
+// result printer and the confidence limits of the reporting unit.  Each is declared here with the contract the core relies
+// on; until its unit is built, pending.cpp answers for it by reporting that
 // it is not available (message kMsgNlp/kMsgRoutinePending) and returning
 // kNlpRoutinePending, which the driver turns into kNlpNotUsable.
 #pragma once
@@ -17,10 +16,6 @@ constexpr int32_t kMsgRoutinePending = 900;
 // Message of group kMsgNlp naming a technique code that is not built yet.
 constexpr int32_t kMsgTechniquePending = 901;
 
-// ---- constraint machinery of the sparse form ----
-// The feasible start point from the constraint rows (factor form 2).
-int32_t znlpfer(NlpProblem* p);
-
 // ---- the least-squares Jacobian store of the techniques ----
 // Appends Jacobian column j (m doubles) to the store on jacobianFile (j = 0
 // rewinds it).  0, or nonzero on failure.
@@ -31,9 +26,26 @@ int32_t znlpjdt(NlpProblem* p, int32_t j, const double* base, const double* colu
 // out = J u (m doubles) from the store.
 int32_t znlpjve(NlpProblem* p, const double* u, double* out);
 
-// ---- confidence limits ----
+// ---- reporting ----
+// Start tables (level -1..-3, -10 after a failed start) or result tables
+// (1..3); nothing when printLevel is 0.
+void znlppre(NlpProblem* p, int32_t level, int32_t extra);
+// Prints a vector or packed matrix as the matrix table `name` (shape -3
+// parameters alone, -2 parameters then gradient, 0 packed symmetric) with
+// row labels and label messages (both may be null).
+void znlppmt(HostObject* kyr, const char* name, int32_t shape, int32_t n, const double* values,
+             const NameRecord* labels, const int32_t* labelMessages);
 // Wald and profile-likelihood confidence limits after a successful run.
 void znlppli(NlpProblem* p);
+
+// ---- the ratio test of the techniques ----
+// The largest feasible step factor from `base` along `direction` for the
+// bounds and general linear rows, into stepBound (at most 1 with no
+// blocking constraint in mode 0); the blocking constraint's number into
+// *blocking (bounds 0 .. 2n-1, 2n + k rows; -1 none).  0, or -1 when no
+// positive step is possible.
+int32_t znlpstl(NlpProblem* p, int32_t mode, int32_t flag, const double* base, const double* direction,
+                int32_t* blocking);
 
 // ---- post-convergence steps of the techniques ----
 // The perturbation test after convergence (flag 0 at the start test, else

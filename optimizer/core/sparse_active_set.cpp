@@ -43,8 +43,11 @@ void file_failed(int32_t status) {
     xexit(kLevelHostFailure, 0);
 }
 
-// Column j of the store (n doubles, the first nFree significant).
-void read_column(NlpProblem* p, int32_t j, double* out) {
+}  // namespace
+
+namespace velix::detail {
+
+void sparse_read_column(NlpProblem* p, int32_t j, double* out) {
     const int32_t n = p->nParams;
     if (p->conFactorFile == nullptr) {
         std::copy(p->nullBasis + sz(j) * n, p->nullBasis + sz(j + 1) * n, out);
@@ -54,6 +57,28 @@ void read_column(NlpProblem* p, int32_t j, double* out) {
     if (r == 0) r = xcread(p->conFactorFile, out, static_cast<int64_t>(n) * 8);
     if (r != 0) file_failed(r);
 }
+
+
+void sparse_project(NlpProblem* p) {
+    const int32_t nf = n_free(p), n = p->nParams;
+    double* u = work_u(p);
+    double* v = work_v(p);
+    double* w = work_w(p);
+    for (int32_t i = 0; i < nf; ++i) w[i] = -u[i];
+    std::vector<double> q(sz(n));
+    for (int32_t j = 0; j < p->nActiveLin; ++j) {
+        sparse_read_column(p, j, q.data());
+        double s = 0.0;
+        for (int32_t i = 0; i < nf; ++i) s += q[i] * u[i];
+        v[j] = s;
+        for (int32_t i = 0; i < nf; ++i) w[i] += s * q[i];
+    }
+}
+
+}  // namespace velix::detail
+
+namespace {
+
 void write_column(NlpProblem* p, int32_t j, const double* in) {
     const int32_t n = p->nParams;
     if (p->conFactorFile == nullptr) {
@@ -66,7 +91,7 @@ void write_column(NlpProblem* p, int32_t j, const double* in) {
 }
 std::vector<double> all_columns(NlpProblem* p, int32_t count) {
     std::vector<double> q(sz(count) * p->nParams);
-    for (int32_t j = 0; j < count; ++j) read_column(p, j, &q[sz(j) * p->nParams]);
+    for (int32_t j = 0; j < count; ++j) sparse_read_column(p, j, &q[sz(j) * p->nParams]);
     return q;
 }
 
@@ -152,23 +177,6 @@ void step_fraction(NlpProblem* p, double d) {
     }
 }
 
-// V and W from U and the stored columns.
-void project(NlpProblem* p) {
-    const int32_t nf = n_free(p), n = p->nParams;
-    double* u = work_u(p);
-    double* v = work_v(p);
-    double* w = work_w(p);
-    for (int32_t i = 0; i < nf; ++i) w[i] = -u[i];
-    std::vector<double> q(sz(n));
-    for (int32_t j = 0; j < p->nActiveLin; ++j) {
-        read_column(p, j, q.data());
-        double s = 0.0;
-        for (int32_t i = 0; i < nf; ++i) s += q[i] * u[i];
-        v[j] = s;
-        for (int32_t i = 0; i < nf; ++i) w[i] += s * q[i];
-    }
-}
-
 // The gradient the work vectors stand for (L U at the free parameters,
 // the problem's gradient at the held ones).
 std::vector<double> current_gradient(NlpProblem* p, const HessianFactor& hf) {
@@ -184,7 +192,7 @@ void set_gradient(NlpProblem* p, const HessianFactor& hf, const std::vector<doub
     for (int32_t i = 0; i < nf; ++i) u[i] = g[p->freeList[i]];
     if (!hf.solve(nf, u))
         for (int32_t i = 0; i < nf; ++i) u[i] = 0.0;
-    project(p);
+    sparse_project(p);
 }
 
 // The column of row k in the metric of L, orthonormalised against the
@@ -246,7 +254,7 @@ int32_t enter_bound(NlpProblem* p, const HessianFactor& hf, int32_t testOnly, in
         double s = 0.0;
         std::vector<double> col(sz(n));
         for (int32_t j = 0; j < nl; ++j) {
-            read_column(p, j, col.data());
+            sparse_read_column(p, j, col.data());
             s += col[pos] * col[pos];
         }
         dependent = 1.0 - s <= p->linDepTol;
@@ -322,7 +330,7 @@ int32_t znlpupr(NlpProblem* p, int32_t testOnly, int32_t status, int32_t index, 
     }
     step_fraction(p, d);
     insert_row(p, index);
-    project(p);
+    sparse_project(p);
     return 0;
 }
 

@@ -11,7 +11,6 @@
 
 #include "host/fields.h"
 #include "numerics/cholesky.h"
-#include "optimizer/core/active_set.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/line_search.h"
@@ -353,6 +352,62 @@ void mchol_solve(int32_t n, const double* l, const int32_t* perm, double* b, dou
 }  // namespace velix::detail
 
 // ---- the routines around the techniques ----
+
+// The ratio test: mode 0 caps the factor at 1 (mode 1 leaves DBL_MAX when
+// nothing blocks); flag nonzero skips the bounds that boundState holds
+// active, which a step of the free space does not move.  The tolerance is
+// feasTol times 10 per feasibility round, at most 0.001.
+int32_t znlpstl(NlpProblem* p, int32_t mode, int32_t flag, const double* base, const double* d, int32_t* blocking) {
+    const int32_t n = p->nParams;
+    const double tol = std::fmin(p->feasTol * std::pow(10.0, p->feasRound), 1e-3);
+    double best = mode == 0 ? 1.0 : DBL_MAX;
+    *blocking = -1;
+    if (p->hasBounds && p->lower != nullptr && p->upper != nullptr) {
+        for (int32_t j = 0; j < n; ++j) {
+            if (flag != 0 && p->boundState != nullptr && p->boundState[j] != 0) continue;
+            double room;
+            if (d[j] < 0.0 && p->lower[j] > -DBL_MAX) {
+                room = (base[j] - p->lower[j]) / -d[j];
+                if (room < best) {
+                    best = room;
+                    *blocking = j;
+                }
+            } else if (d[j] > 0.0 && p->upper[j] < DBL_MAX) {
+                room = (p->upper[j] - base[j]) / d[j];
+                if (room < best) {
+                    best = room;
+                    *blocking = n + j;
+                }
+            }
+        }
+    }
+    // Inequality rows a x >= b that are not active (equalities and active
+    // rows stay met along any step of the reduced space); a row comes from
+    // the dense store, or through the row slot for any other storage.
+    if (p->hasLinCon && (p->conRowFn != nullptr || (p->linRows != nullptr && p->linRowsSparse == 0))) {
+        for (int32_t r = p->nLinEq; r < p->nLinCon; ++r) {
+            bool active = false;
+            for (int32_t k = 0; p->activeList != nullptr && k < p->nActiveLin + p->nDepLin && !active; ++k)
+                active = p->activeList[k] == r;
+            if (active) continue;
+            const double* a = p->linRows + static_cast<int64_t>(r) * n;
+            if (p->conRowFn != nullptr && (p->linRows == nullptr || p->linRowsSparse != 0)) {
+                p->conRowFn(p, r, p->rowBuffer);
+                a = p->rowBuffer;
+            }
+            const double ad = velix::detail::dot(n, a, d);
+            if (ad >= 0.0) continue;
+            const double room = (velix::detail::dot(n, a, base) - p->linRhs[r]) / -ad;
+            if (room < best) {
+                best = room;
+                *blocking = 2 * n + r;
+            }
+        }
+    }
+    if (best < 0.0) best = 0.0;
+    p->stepBound = best;
+    return best * velix::detail::max_abs(n, d) > tol || best == DBL_MAX ? 0 : -1;
+}
 
 int32_t znlpinc(NlpProblem* p, int32_t reset) {
     const int32_t n = p->nParams;

@@ -228,7 +228,7 @@ int32_t cosmini(ProcContext* ctx) {
     ctx->est.covarianceStatus = -2;
     for (int32_t s = 0; s < nStages; ++s) {
         ctx->methodStage = stages[s];
-        ctx->jacobianMode = estimation_jacobian_mode(ctx, nlp);
+        ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         evaluation_setup(ctx);
         status = run_stage(ctx, nlp);
         end_if_fatal(ctx);

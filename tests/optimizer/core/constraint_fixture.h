@@ -17,41 +17,54 @@
 
 namespace velix::test {
 
-struct ConstrainedProblem : TestProblem {
-    std::vector<double> rows, rhs, nullBasis, factor, mult, rowBuf, reduced, givens, conVals;
+// The active-set arrays a problem's owner provides (sized for the rows
+// the problem has), and the row slot over its dense rows.
+struct ActiveSetArrays {
+    std::vector<double> nullBasis, factor, mult, rowBuf, reduced, givens, sparse;
     std::vector<int32_t> state, freeList, active, work, pivots;
 
-    static double zero(const double*) { return 0.0; }
-    static int32_t row_of(NlpProblem* p, int32_t k, double* out) {
-        auto* c = static_cast<ConstrainedProblem*>(TestProblem::of(p));
-        for (int32_t i = 0; i < p->nParams; ++i) out[i] = c->rows[static_cast<size_t>(k) * p->nParams + i];
+    static int32_t dense_row(NlpProblem* p, int32_t k, double* out) {
+        const double* r = p->linRows + static_cast<size_t>(k) * p->nParams;
+        std::copy(r, r + p->nParams, out);
         return 0;
     }
-
-    explicit ConstrainedProblem(const std::vector<double>& x0, Objective fn = zero, Gradient gr = {})
-        : TestProblem(x0, std::move(fn), std::move(gr)) {
-        const size_t n = x0.size();
+    explicit ActiveSetArrays(NlpProblem* p) {
+        const size_t n = static_cast<size_t>(p->nParams), m = static_cast<size_t>(p->nLinCon);
         nullBasis.assign(n * n, 0.0);
+        for (size_t i = 0; i < n; ++i) nullBasis[i * n + i] = 1.0;
         factor.assign(n * (n + 1) / 2 + 1, 0.0);
-        for (auto* v : {&mult, &rowBuf, &reduced}) v->assign(2 * n + 8, 0.0);
-        givens.assign(2 * n + 2, 0.0);
+        for (auto* v : {&mult, &rowBuf, &reduced, &givens, &sparse}) v->assign(4 * n + 8, 0.0);
         state.assign(n, 0);
         freeList.assign(n, 0);
-        pivots.assign(n + 1, 0);
         for (size_t i = 0; i < n; ++i) freeList[i] = static_cast<int32_t>(i);
-        p.boundState = state.data();
-        p.freeList = freeList.data();
-        p.nullBasis = nullBasis.data();
-        p.activeFactor = factor.data();
-        p.multipliers = mult.data();
-        p.rowBuffer = rowBuf.data();
-        p.reducedGradient = reduced.data();
-        p.givensWork = givens.data();
-        p.pivotOrder = pivots.data();
-        p.conRowFn = row_of;
+        pivots.assign(n + 1, 0);
+        active.assign(m + n + 2, 0);
+        work.assign(m + 2 * n + 2, 0);
+        p->nullBasis = nullBasis.data();
+        p->activeFactor = factor.data();
+        p->multipliers = mult.data();
+        p->rowBuffer = rowBuf.data();
+        p->reducedGradient = reduced.data();
+        p->givensWork = givens.data();
+        p->sparseWork = sparse.data();
+        p->boundState = state.data();
+        p->freeList = freeList.data();
+        p->pivotOrder = pivots.data();
+        p->activeList = active.data();
+        p->workList = work.data();
+        p->conRowFn = dense_row;
+    }
+};
+
+struct ConstrainedProblem : TestProblem, ActiveSetArrays {
+    std::vector<double> rows, rhs;
+
+    static double zero(const double*) { return 0.0; }
+
+    explicit ConstrainedProblem(const std::vector<double>& x0, Objective fn = zero, Gradient gr = {})
+        : TestProblem(x0, std::move(fn), std::move(gr)), ActiveSetArrays(&p) {
         p.derivLevel = 1;
         p.conFactorForm = 1;
-        for (size_t i = 0; i < n; ++i) nullBasis[i * n + i] = 1.0;
     }
     // Rows (nEq equalities first) with their right-hand sides.
     void set_rows(const std::vector<std::vector<double>>& a, const std::vector<double>& b, int32_t nEq) {

@@ -4,7 +4,6 @@
 #include <cfloat>
 #include <vector>
 
-#include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/techniques/techniques.h"
 #include "platform/memory.h"
@@ -21,36 +20,23 @@ bool least_squares_only(int32_t t) { return t == kTechGaunew || t == kTechLevmar
 
 class Support : public NlpStep {};
 
-// Row k of the test's dense rows, as the owner's constraint-row slot gives it.
-int32_t dense_row(NlpProblem* p, int32_t k, double* row) {
-    for (int32_t j = 0; j < p->nParams; ++j) row[j] = p->linRows[k * p->nParams + j];
-    return 0;
-}
-
 TEST_F(Support, RatioTestStopsAtTheNearestBoundOrRow) {
     TestProblem t({0.5, 0.0}, [](const double*) { return 0.0; });
     t.lower = {0.0, -DBL_MAX};
     t.upper = {1.0, 2.0};
     t.p.hasBounds = 1;
-    std::vector<int32_t> free = {0, 1}, active = {-1};
-    std::vector<double> buffer(2);
-    t.p.freeList = free.data();
-    t.p.activeList = active.data();
-    t.p.rowBuffer = buffer.data();
-    t.p.conRowFn = dense_row;
     int32_t blocking = 0;
     const double base[] = {0.5, 0.0}, up[] = {1.0, 1.0}, small[] = {0.1, 0.1}, out[] = {-1.0, 0.0};
     EXPECT_EQ(znlpstl(&t.p, 1, 0, base, up, &blocking), 0);
     EXPECT_DOUBLE_EQ(t.p.stepBound, 0.5);
     EXPECT_EQ(blocking, 2);  // the upper bound of parameter 0
-    // A parameter held at its bound is not in the free part of the list.
-    free = {1, 0};
-    t.p.nActiveBounds = 1;
+    // flag 1 skips the bounds of a parameter held active.
+    std::vector<int32_t> state = {1, 0};
+    t.p.boundState = state.data();
     EXPECT_EQ(znlpstl(&t.p, 1, 1, base, up, &blocking), 0);
     EXPECT_DOUBLE_EQ(t.p.stepBound, 2.0);
     EXPECT_EQ(blocking, 3);
-    free = {0, 1};
-    t.p.nActiveBounds = 0;
+    t.p.boundState = nullptr;
     EXPECT_EQ(znlpstl(&t.p, 0, 0, base, small, &blocking), 0);
     EXPECT_DOUBLE_EQ(t.p.stepBound, 1.0);  // mode 0 caps at 1
     EXPECT_EQ(blocking, -1);
