@@ -45,8 +45,8 @@ int32_t znlpqas(NlpProblem* p);  // QUADAS: primal active-set quadratic programm
 
 // ---- around the techniques ----
 // Declared with the core's other routines in optimizer/core/pending.h and
-// built here: the post-convergence steps (znlpnoi, znlpdnc,
-// post_convergence.cpp) and the
+// built here: the ratio test along a direction (znlpstl, support.cpp), the
+// post-convergence steps (znlpnoi, znlpdnc, post_convergence.cpp) and the
 // least-squares Jacobian store (znlpjwt, znlpjdt, znlpjve,
 // jacobian_store.cpp).  The slots of the techniques for nonlinear
 // constraints (znlpdq2, znlpcob, znlpvmc) and of the sparse QUADAS
