@@ -12,6 +12,7 @@
 #include "velix/host_compiler.h"
 #include "velix/model.h"
 #include "velix/nlp.h"
+#include "velix/results_state.h"
 #include "velix/types.h"
 
 struct StatementNode;
@@ -296,6 +297,9 @@ struct ProcContext {
     const double* conDerivCells = nullptr;
     const int16_t* conDerivStmt = nullptr;
     const int16_t* conDerivInput = nullptr;
+
+    // ---- results: the fit statistics for the OUTRAM= STAT rows ----
+    ResultsState results;
 };
 
 // Raises the error level (the larger value wins).

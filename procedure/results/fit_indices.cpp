@@ -256,9 +256,7 @@ double fit_null_ml(const double* diagS, int32_t n, double logDetS) {
 namespace {
 
 void reset(FitStatistics* out) {
-    double* first = &out->fit;
-    double* last = &out->hoelter;
-    for (double* v = first; v <= last; ++v) *v = missing();
+    for (const FitStatKey& k : kFitStatKeys) out->*k.field = missing();
 }
 
 // The block of the chi-square family (GLS, ML and WLS stages with N >= 1).

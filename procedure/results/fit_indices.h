@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "velix/results_state.h"
+
 // Inputs of the fit statistics, as the estimation stage leaves them.
 struct FitInputs {
     double f = 0.0;          // F, the discrepancy at the solution
@@ -30,41 +32,6 @@ struct FitInputs {
     double alphaEcvi = 0.05;   // tail probability of each side of the ECVI interval
     int32_t method = 0;      // the estimation method of the stage (kMethod* codes)
     bool wantAll = true;     // the fit summary is printed or OUTRAM= given
-};
-
-// One double per statistic of the fit summary, under the OUTRAM= STAT keys
-// in the comments.  Missing where its conditions are not met.
-struct FitStatistics {
-    double fit;        // FIT: F after the perfect-fit floor
-    double gfi;        // GFI
-    double agfi;       // AGFI
-    double rmr;        // RMR (filled by the caller from the residuals)
-    double pgfi;       // PGFI
-    double chisq;      // CHISQUAR: T = nn F
-    double pChisq;     // P_CHISQ
-    double chisqNull;  // CHISQNUL: T0 = nn F0
-    double rmsea;      // RMSEAEST
-    double rmseaLower; // RMSEALOB
-    double rmseaUpper; // RMSEAUPB
-    double ecvi;       // ECVI_EST
-    double ecviLower;  // ECVI_LOB
-    double ecviUpper;  // ECVI_UPB
-    double pClose;     // P_CLOSFT
-    double cfi;        // COMPFITI
-    double adjChisq;   // ADJCHISQ
-    double pAdjChisq;  // P_ACHISQ
-    double rlsChisq;   // RLSCHISQ
-    double aic;        // AIC
-    double caic;       // CAIC
-    double sbc;        // SBC
-    double centrality; // CENTRALI
-    double nnfi;       // BB_NONOR
-    double nfi;        // BB_NORMD
-    double pnfi;       // PARSIMON
-    double zWilsonHilferty;  // ZTESTWH
-    double rho1;       // BOL_RHO1
-    double delta2;     // BOL_DEL2
-    double hoelter;    // CNHOELT
 };
 
 // The pure indices.  Each returns the host missing value when its

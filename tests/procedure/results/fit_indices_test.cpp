@@ -12,6 +12,7 @@
 #include <string>
 
 #include "procedure/results/fit_indices.h"
+#include "procedure/results/fit_summary.h"
 #include "tests/platform/json_reader.h"
 #include "velix/host.h"
 #include "velix/types.h"
@@ -210,6 +211,29 @@ TEST(FitIndices, StatisticsWhoseConditionsFailAreMissing) {
     compute_fit_statistics(&single, &s, &notes);
     EXPECT_TRUE(host_is_missing(s.ecvi));
     EXPECT_TRUE(host_is_missing(s.rmseaUpper));
+}
+
+// The statistics stored for the OUTRAM= STAT rows: each key reads its
+// statistic, and a later fit that does not compute one (a ULS stage of the
+// next BY group) leaves it missing rather than the earlier group's value.
+TEST(FitIndices, StoredStatisticsAreRewrittenAtEachFit) {
+    ResultsState results;
+    FitNotes notes;
+    const FitInputs ml = ml_inputs(reference("poldem_ml"), 11, 31);
+    store_fit_statistics(&results, &ml, &notes);
+    EXPECT_EQ(results.fitStatsValid, 1);
+    bool found = false;
+    expect_rel(fit_stat_value(&results.fitStats, "CHISQUAR", &found), 37.616881984937, "CHISQUAR");
+    EXPECT_TRUE(found);
+    EXPECT_EQ(fit_stat_value(&results.fitStats, "ECVI_EST", &found), results.fitStats.ecvi);
+    fit_stat_value(&results.fitStats, "N", &found);
+    EXPECT_FALSE(found);  // N, NPARM, DF and N_ACT are held elsewhere
+
+    FitInputs uls = ml;
+    uls.method = kMethodUls;
+    store_fit_statistics(&results, &uls, &notes);
+    for (const char* key : {"ECVI_EST", "P_CHISQ", "RMSEAEST", "CNHOELT"})
+        EXPECT_TRUE(host_is_missing(fit_stat_value(&results.fitStats, key, &found))) << key;
 }
 
 // The ML null model is the sum of the log variances less ln det S.
