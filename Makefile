@@ -46,14 +46,14 @@ fuzz-build:
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DVELIX_FUZZ=ON -DVELIX_BENCH=OFF >/dev/null
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 
-# Seeds: the programs of examples/ and tests/e2e/data for the program
+# Seeds: the programs of examples/ and tests/fixtures for the program
 # target, their data sets for the CSV target.  A finding is written to
 # $(FUZZ_BUILD)/findings; once mended, keep it in $(FUZZ_REGRESSIONS).
 fuzz: fuzz-build
 	for t in $(FUZZ_TARGETS); do \
 	  ext=$$( [ $$t = program ] && echo vx || echo csv ); \
 	  mkdir -p $(FUZZ_DIR)/corpus/$$t $(FUZZ_DIR)/findings; \
-	  cp examples/*.$$ext tests/e2e/data/*.$$ext $(FUZZ_REGRESSIONS)/$$t/* $(FUZZ_DIR)/corpus/$$t/ 2>/dev/null; \
+	  cp examples/*.$$ext tests/fixtures/*.$$ext $(FUZZ_REGRESSIONS)/$$t/* $(FUZZ_DIR)/corpus/$$t/ 2>/dev/null; \
 	  $(FUZZ_DIR)/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
 	    -artifact_prefix=$(FUZZ_DIR)/findings/$$t- $(FUZZ_DIR)/corpus/$$t || exit 1; \
 	done

@@ -1,9 +1,13 @@
 // ProcContext: the procedure's one run context.  It lives in the frame of
 // the step driver for the whole step and is passed first to nearly every
-// procedure routine.  Fields are grouped by the routine family that fills
-// them; every other family only reads them.  One name per field: where the
-// subsystems' own vocabularies differ, the other spellings are listed in the
-// field's comment so that a search finds the one name.
+// procedure routine.  A small shared core (parse root, data-set roles,
+// pools, files, counts, methods, error level, links, output handles) sits
+// at the top level; each routine family's own state is one named sub-struct
+// whose comment names its owner, the family that fills it (every other
+// family only reads it).  A routine that needs one part may take that part
+// (`const MomentState*`), so that its test builds only what it reads.  One
+// name per field: where the subsystems' own vocabularies differ, the other
+// spellings are listed in the field's comment so that a search finds it.
 #pragma once
 
 #include <cstdint>
@@ -27,145 +31,44 @@ enum KyrGroupIndex : int {
     kGroupCount = 9
 };
 
-struct ProcContext {
-    // ---- parse root (statements and options) ----
-    StatementNode* stmtList = nullptr;  // root StatementNode (the PROC statement)
-    char dataType[8] = {};              // TYPE of DATA=, blank-padded
-    char vardefKind[8] = {};            // divisor kind, "DF      " when not given
+// The optimizer's per-parameter arrays, allocated together by cosop31 for
+// every parameter (independent, added and dependent: nParmAll of them)
+// and filled with missing values.  The NlpProblem's parameter fields point
+// into them.
+struct ParameterArrays {
+    int32_t count = 0;              // parameters the arrays hold (nParmAll)
+    NameRecord* names = nullptr;    // [count] parameter names (NlpProblem.paramNames)
+    double* x = nullptr;            // [count] the current point (NlpProblem.x)
+    double* lower = nullptr;        // [count] lower bounds, missing = none (NlpProblem.lower)
+    double* upper = nullptr;        // [count] upper bounds, missing = none (NlpProblem.upper)
+    double* scale = nullptr;        // [count] scaling of each parameter (NlpProblem.scale)
+    double* row = nullptr;          // [count] cells bound to the parameter variables of OUTEST=
+                                    // and INEST= (NlpProblem.paramRow)
+};
 
-    // ---- output row (data-set writers) ----
-    OutputRowBuffer outRow;
-
-    // ---- data-set roles, in DataSetRole order ----
-    DataSetSlot* dataSetSlot[kRoleCount] = {};   // all code goes through these
-    HostDataSet* dataSetHandle[kRoleCount] = {}; // 0 = role not given
-    HostBinding* dataSetBinding[kRoleCount] = {}; // variable bindings (xvgeti, xvputi)
-
-    // ---- pools ----
-    HostAllocator* runPool[3] = {};  // live for the whole step
-    HostAllocator* stagePool = nullptr;
-    HostAllocator* jacobianPool = nullptr;
-    HostAllocator* invPool = nullptr;  // inverse-store pool
-    HostAllocator* byGroupPool = nullptr;
-
-    // ---- utility files ----
-    HostFile* scratchFile = nullptr;  // main utility file (patterns, saved optimizer state)
-    HostFile* workFile2 = nullptr;
-    HostFile* workFile3 = nullptr;
-    HostFile* jacColFile = nullptr;   // Jacobian column file
-    HostFile* wJacColFile = nullptr;  // weighted column file
-    HostFile* jacTermFile = nullptr;  // term-wise Jacobian file
-
-    // ---- flags ----
-    int16_t profileWanted = 0;
-    int16_t rebuildBeforeDerivs = 0;
-    int16_t optimizationFailed[2] = {};
-    int16_t rawData = 0;        // raw data through the host accumulator
-    int16_t symatrixInput = 0;  // DATA= of TYPE SYMATRIX
-    int16_t inramUsed = 0;
-    int16_t inwgtUsed = 0;
-    int16_t inestUsed = 0;
-    int16_t equationModel = 0;  // LINEQS or RAM
-    int16_t modelKind = 0;      // ModelKind
-    int16_t invertOnce = 0;     // inverses once for all terms
-    int16_t hasProgram = 0;     // programming statements present
-    int16_t useWeightMatrix = 0;
-    int16_t printEnabled = 0;
-    int16_t printDetail = 0;    // detailed printing, also the elapsed-time note
-    int16_t modIndices = 0;
-
-    // ---- counts ----
-    int32_t nByVars = 0;
-    int32_t nVar = 0;
-    int32_t nManifest = 0;
-    int32_t nTerms = 0;
-    int32_t nMatrices = 0;
-    int32_t nParmFree = 0;   // independent parameters
-    int32_t nParmAdded = 0;
-    int32_t nParmAll = 0;
-    int32_t nCols = 0;
-    int32_t nParmDep = 0;
-    int32_t nStructEq = 0;
-
-    // ---- methods ----
-    int32_t methodRequested = kMethodNone;
-    int32_t methodGroup = kMethodNone;  // per-BY-group copy
-    int32_t methodStage = kMethodNone;  // method of the stage that ran last
-    int32_t jacobianMode = 0;
-    int32_t jacobianModeRequested = 0;
-
-    // ---- moment state ----
-    int32_t momentOrigin = 0;   // 0 about the means, 1 about zero, -(k+1) intercept variable k
-    uint32_t bySyncState = 0;   // mode handed to BY-group synchronisation
-
-    // ---- compiler result areas (written by the host statement compiler) ----
-    double compilerResult[2][8] = {};
-
-    // ---- error level: raise only ----
-    int32_t errorLevel = 0;
-
-    // ---- sizes ----
-    int32_t nMoments = 0;
-    int32_t nWeights = 0;
-    int32_t nElements = 0;
-    int32_t invStoreLen = 0;
-
-    int32_t randomSeed = 0;  // 0 = none
-
-    double elapsed = 0.0;    // start time during the step, elapsed time after
-
-    // ---- N ----
-    double nObs = 0.0;       // number of observations of the analysis
-
-    // ---- moments and discrepancy arrays (moment step, model evaluation,
-    // numerical kernels); n = nManifest, p* = nMoments = n(n+1)/2; packed
-    // means PackedSym ----
-    double* momentMatrix = nullptr;    // S, packed order n: the analysed moments
-    double* momentInverse = nullptr;   // packed order n: the moment step leaves the inverse of
-                                       // the analysed matrix here; the objective overwrites it
-                                       // with the implied matrix Sigma of the current parameters
-    double* weightMatrix = nullptr;    // GLS: packed order n; WLS: lower Cholesky factor of the
-                                       // weight matrix, packed order p*; DWLS: p* weight factors
-    double* impliedInverse = nullptr;  // packed order n: Sigma^-1 for ML; also the first output
-                                       // area of coskron and costrip
-    double* residualTerm = nullptr;    // left by the objective: ULS Sigma - S, WLS L^-1 (Sigma - S),
-                                       // DWLS weighted Sigma - S (p* values); GLS W (Sigma - S),
-                                       // ML I - Sigma^-1 S (dense n x n, row-major)
-    double* dfdc = nullptr;            // p* values, packed: dF/dSigma from cosdfdc
-    double* kronResult = nullptr;      // packed order n: second output area of coskron
-    double* workMatrix = nullptr;      // dense n x n: second output area of costrip
-
-    // ---- constants ----
-    double startConst = 0.0;
-    double singular = 0.0;
-    double waldAlpha = 0.0;
-
-    // ---- links ----
-    NlpProblem* nlp = nullptr;
-    NlpHookBlock* hooks = nullptr;
-    CmpWork* cmpWork = nullptr;
-
-    // ---- output delivery ----
-    HostObject* kyrManager = nullptr;     // the KYR output manager
-    HostObject* kyrTable = nullptr;       // output handle of the table being built
-    HostObject* kyrAnchor = nullptr;      // the object-manager anchor
-    HostObject* kyrGroups[kGroupCount] = {};
-
-    // ---- statements and PROC options (cosinit) ----
+// Statements and PROC options.  Owner: cosinit (read_options and its
+// helpers, procedure/driver/cosinit.cpp) copies them from the parse once per
+// step; every other family only reads them.  A double option "missing when
+// not given" holds the host's missing value.  Fields marked "not read yet"
+// are options whose readers (estimation, results) are still to come.
+struct StatementOptions {
     struct ProcOptionRecord* procOptions = nullptr;  // payload of the PROC statement
-    struct ParseArea2* program = nullptr;            // programming statements (text)
+    char vardefKind[8] = {};        // VARDEF= divisor kind, blank-padded; "DF      " when not given
     int16_t covAnalysis = 0;        // COVARIANCE: analyse covariances, not correlations
-    int16_t uncorrectedCorr = 0;    // UCORR
-    int16_t uncorrectedCov = 0;     // UCOV
-    int16_t interceptVar = 0;       // an Intercept variable takes part in the moments
-    int16_t kurtosisWanted = 0;     // KURTOSIS (raw data only)
-    int16_t fourthOrder = 0;        // the method needs fourth-order moments (WLS, DWLS)
+    int16_t uncorrectedCorr = 0;    // UCORR: correlations about zero
+    int16_t uncorrectedCov = 0;     // UCOV: covariances about zero
+    int16_t interceptVar = 0;       // AUGMENT: an Intercept variable takes part in the moments
+    int16_t kurtosisWanted = 0;     // KURTOSIS (raw data only; cleared for moment input)
+    int16_t printEnabled = 0;       // printed output wanted (no NOPRINT)
+    int16_t printDetail = 0;        // detailed printing, also the elapsed-time note
+    int16_t modIndices = 0;         // MODIFICATION: Lagrange multiplier and Wald tests
+    int16_t rebuildBeforeDerivs = 0;  // rebuild the model matrices before derivatives
     int16_t printInputModel = 0;    // print the input model (matrix form or equations)
     int16_t matrixForm = 0;         // print models in matrix form (PRIMAT; COSAN and FACTOR)
     int16_t modelListing = 0;       // model tables ModelStatement, EndogenousVar, ExogenousVar
-    int16_t startNotes = 0;         // notes on start values (PINITIAL)
-    int16_t noDfAdjust = 0;         // NOADJDF
-    int16_t printEffects = 0;       // TOTEFF
+    int16_t startNotes = 0;         // PINITIAL: notes on start values; not read yet
+    int16_t noDfAdjust = 0;         // NOADJDF: no df adjustment for active bounds; not read yet
+    int16_t printEffects = 0;       // TOTEFF: total and indirect effects; not read yet
     uint32_t printFlags = 0;        // further print switches, bit per ProcPrintFlag
     uint32_t optionFlags = 0;       // further option switches, bit per ProcOptionFlag
     double edfGiven = 0.0;          // EDF, missing when not given
@@ -173,63 +76,88 @@ struct ProcContext {
     double nobsGiven = 0.0;         // NOBS, missing when not given
     double varStartScale = 0.0;     // DEMPHAS, missing when not given
     double ridgeCell = 0.0;         // RIDGE: 0 none, a value, missing automatic
-    double wRidge = 0.0;            // WRIDGE
+    double wRidge = 0.0;            // WRIDGE: ridge of the weight matrix
     double wPenalty = 0.0;          // WPENALTY, missing when not given
-    double alphaEcv = 0.0;          // ALPHAECV / 2
-    double alphaRms = 0.0;          // ALPHARMS / 2
+    double alphaEcv = 0.0;          // ALPHAECV / 2: tail of the ECVI interval; not read yet
+    double alphaRms = 0.0;          // ALPHARMS / 2: tail of the RMSEA interval; not read yet
+    double startConst = 0.0;        // START=: start value of elements given none
+    double singular = 0.0;          // SINGULAR=: singularity criterion of the moment matrix
+    double waldAlpha = 0.0;         // SLMW=: significance of the stepwise Wald tests (0.05);
+                                    // not read yet
     int32_t asycovKind = 0;         // ASYCOV: 1 biased, 2 unbiased, 3 correlations
-    int16_t typeVar = 0;            // variable numbers in DATA= of _TYPE_, Intercept, _NAME_
-    int16_t interceptVarNumber = 0;
-    int16_t nameVar = 0;
-    char dataSetType[4][8] = {};    // TYPE of DATA=, INRAM=, INEST=, INWGT=
+    int32_t randomSeed = 0;         // SEED=: random start values, 0 = none
+};
+
+// The input data and the variables in use.  Owner: cosinit (the data-set
+// roles, the input kind, the special variables of DATA= and the variable
+// lists, procedure/driver/cosinit.cpp).
+struct InputState {
+    char dataType[8] = {};          // TYPE of DATA=, blank-padded (blank for raw data)
+    int16_t rawData = 0;            // raw data through the host accumulator
+    int16_t symatrixInput = 0;      // DATA= of TYPE SYMATRIX
+    int16_t inramUsed = 0;          // INRAM= gives the model
+    int16_t inwgtUsed = 0;          // INWGT= gives the weights
+    int16_t inestUsed = 0;          // INEST= gives start values
+    int16_t typeVar = 0;            // variable number of _TYPE_ in DATA=, 0 when absent
+    int16_t interceptVarNumber = 0; // variable number of Intercept in DATA=, 0 when absent
+    int16_t nameVar = 0;            // variable number of _NAME_ in DATA=, 0 when absent
     int32_t varNameWidth = 8;       // widest variable name in use
-    int32_t labelWidth = 0;         // widest label in use (0 or at least 40)
+    int32_t labelWidth = 0;         // widest label in use (0 or at least 40); not read yet
     NameRecord* manifestNames = nullptr;  // names of the DATA= variables in use [nManifest]
-    int16_t* manifestNumbers = nullptr;   // their variable numbers
+    int16_t* manifestNumbers = nullptr;   // their variable numbers [nManifest]
     VariableListRecord* hostLists = nullptr;  // the lists handed to xvdflst (step memory);
                                               // cospar4 defines them again without the
                                               // variables the model does not use
-    int16_t interceptSlot = 0;      // the intercept slot after the variables is in use
+};
 
-    // ---- model (cospari and the readers) ----
-    int16_t lineqsModel = 0;        // ModelKind flags
-    int16_t cosanModel = 0;
-    int16_t ramModel = 0;
-    int16_t factorModel = 0;
-    int16_t perTermInverse = 1;
+// The model's kind and what its reader found.  Owner: the model readers
+// (cospari and model_kinds.cpp, lineqs.cpp, ram.cpp, cosan.cpp, factor.cpp,
+// model_table.cpp in procedure/driver/).  The matrices and elements
+// themselves are ProcContext.model and ProcContext.elements.
+struct ModelReaderState {
+    // The model kind: at most one of the four is 1.
+    int16_t lineqsModel = 0;        // LINEQS equations
+    int16_t cosanModel = 0;         // COSAN matrix products
+    int16_t ramModel = 0;           // RAM list of paths
+    int16_t factorModel = 0;        // FACTOR model
+    int16_t equationModel = 0;      // LINEQS or RAM (start values by equations, cosiset)
+    int16_t perTermInverse = 1;     // 0: inverses shared between terms (cosimat clears marks)
     int16_t matrixSpec = 0;         // MATRIX statements name the model's matrices
     int32_t leadingDim = 0;         // leading dimension of model work matrices
     int32_t largestProduct = 0;     // largest rows x columns of a pattern
-    ModelMatrixTable model;
-    ElementPattern elements;
-    NameRecord* columnNames = nullptr;  // the ColumnNameTable
-    int32_t nColumnNames = 0;
-    int32_t matNameWidth = 0;
-    int32_t parmNameWidth = 0;
-    int32_t colNameWidth = 0;
+    NameRecord* columnNames = nullptr;  // the ColumnNameTable [nColumnNames]
+    int32_t nColumnNames = 0;       // entries of columnNames
+    int32_t matNameWidth = 0;       // widest matrix name; not read yet
+    int32_t parmNameWidth = 0;      // widest parameter name; not read yet
+    int32_t colNameWidth = 0;       // widest column name; not read yet
     int32_t nNamedPositions = 0;    // provisional count of free parameters
-    // LINEQS results
-    int32_t nEndoManifest = 0;
-    int32_t nEndo = 0;
-    int32_t nExoNonError = 0;
+    // LINEQS results (read by the start values, cosines)
+    int32_t nEndoManifest = 0;      // endogenous manifest variables
+    int32_t nEndo = 0;              // endogenous variables
+    int32_t nExoNonError = 0;       // exogenous variables that are not error terms
     int32_t* errorTermOfEq = nullptr;   // per equation: 1-based exogenous index of its E/D term
     int32_t* varPosition = nullptr;     // per DATA= variable: model position or -1
-    int32_t nUnusedVars = 0;
-    int32_t* latentStart = nullptr;     // latent variables that need start values
-    int32_t nLatentStart = 0;
-    NameRecord* structEqNames = nullptr;
-    int32_t nDepRef = 0;            // independent parameters the program references
+    int32_t nUnusedVars = 0;        // DATA= variables the model does not name
+    int32_t* latentStart = nullptr;     // latent variables that need start values [nLatentStart]
+    int32_t nLatentStart = 0;       // entries of latentStart
+    NameRecord* structEqNames = nullptr;  // names of the STRUCTEQ equations [nStructEq]
     // RAM results
     int32_t nLatent = 0;            // latent variables (model variables N less manifest n)
     int32_t* incomingPaths = nullptr;  // per model variable: elements in its row of _A_
     int32_t nWithIncoming = 0;      // model variables with at least one incoming path
-    // FACTOR statement (cospari)
+    // FACTOR statement
     int32_t nFactors = 0;           // k, 1 when N= is not given
-    double factorSecond = 1.0;      // the statement's second number, kept for its readers
+    double factorSecond = 1.0;      // the statement's second number (negative with its flag)
     int16_t factorNoUnique = 0;     // no unique part (COMPONENT)
     int16_t factorIdentity = 0;     // unique part entered as _U_ _I_ _U_' (HEYWOOD)
+};
 
-    // ---- moments of the BY group (coscorr and its readers, procedure/data/) ----
+// The moments of the current BY group.  Owner: the moment step (coscorr and
+// its readers, procedure/data/); reset for every BY group.
+struct MomentState {
+    int32_t momentOrigin = 0;       // 0 about the means, 1 about zero, -(k+1) intercept variable k
+    int32_t momentOriginOption = 0; // the origin the options ask for (0 or 1), restored
+    int16_t momentOriginKept = 0;   // for every BY group once it is kept
     int32_t nPartial = 0;           // PARTIAL variables, read after the manifest ones
     int32_t nRead = 0;              // variables read: nVar + nPartial (+1 with interceptVar)
     int32_t modelDf = 0;            // the model's degrees of freedom, corrected by cosiset
@@ -245,38 +173,54 @@ struct ProcContext {
     double* skewness = nullptr;     // [nRead]: sums of cubes, then the coefficients
     double* uniKurtosis = nullptr;  // [nRead]: sums of fourth powers, then the coefficients
     double* stdDevsN = nullptr;     // [nRead]: standard deviations with divisor N
-    double* rowValues = nullptr;    // [nRead + 1]: cells bound to the numeric variables of
-                                    // SYMATRIX DATA=, INWGT=, OUTSTAT= and OUTWGT=
     double* dwlsAsycov[2] = {};     // [p*] each: DWLS fourth moments for ASYCOV=CORR
     double* invStore = nullptr;     // the inverse store of the BY group (invPool)
     int64_t weightFactorStart = 0;  // byte position of the WLS weight factor on scratchFile
     int64_t weightFactorPos = 0;    // running position while it is written
     int64_t weightFactorEnd = 0;    // its end
     int16_t weightsOnFile = 0;      // workFile3 holds the p* diagonal weights of this group
-    int16_t varianceBlockWritten = 0;  // cleared by the moment step for every BY group
-    int32_t nJacEntries = 0;        // nonzero entries of the derivative of the model elements
-                                    // (cosinst); sizes the sparse Jacobian
-    int32_t momentOriginOption = 0; // the origin the options ask for (0 or 1), restored
-    int16_t momentOriginKept = 0;   // for every BY group once it is kept
-    // cells bound to the special variables (cosfop1, cosfop2, cosfop3)
+    int16_t varianceBlockWritten = 0;  // cleared by the moment step for every BY group;
+                                       // not read yet
+};
+
+// Cells bound to the numeric and special variables of the data sets.
+// Owner: the data-set variable set-up (cosfop1, cosfop2, cosfop3,
+// procedure/data/dataset_variables.cpp); the readers and writers move
+// values through them.
+struct DataSetCells {
+    double* rowValues = nullptr;    // [nRead + 1]: the numeric variables of SYMATRIX DATA=,
+                                    // INWGT=, OUTSTAT= and OUTWGT=
     double ramRow[5] = {};          // _MATNR_, _ROW_, _COL_, _ESTIM_, _STDERR_
     double rhsCell = 0.0;           // _RHS_
     double iterCell = 0.0;          // _ITER_
     double alphaCell = 0.0;         // _ALPHA_
+};
 
-    // ---- optimizer set-up ----
-    void* parmBlock = nullptr;      // per-parameter arrays of cosop31
-    double nObsCell = 0.0;          // "_NOBS_"
-    double sigsqScale = 1.0;        // copied from the hook block
+// The procedure's side of the optimizer set-up.  Owner: the problem set-up
+// (cospar3, procedure/driver/problem_setup.cpp) and the optimizer state
+// record (procedure/driver/optimizer_state.cpp).
+struct OptimizerSetup {
+    ParameterArrays parms;          // the per-parameter arrays of cosop31
+    double nObsCell = 0.0;          // "_NOBS_": the number of observations for the program
+    double sigsqScale = 1.0;        // scale copied from the hook block; not read yet
+    int16_t profileWanted = 0;      // a PROFILE statement asks for profile likelihoods
     int64_t saveEnd[3] = {};        // end offset of the optimizer state record
+};
 
-    // ---- programming statements and dependent parameters (cospar5) ----
+// The programming statements and the dependent parameters.  Owner: the
+// program set-up (cospar5 and its helpers,
+// procedure/driver/program_statements.cpp) with the parameter table
+// (cospar4, parameters.cpp).
+struct ProgramState {
+    struct ParseArea2* statements = nullptr;  // programming statements (text), from cosinit
+    int16_t hasProgram = 0;             // programming statements present
     double dprocCell = 0.0;             // "_DPROC_"
     int16_t programListing = 0;         // list the program, its symbols and derivatives
     int16_t fdDepDerivs = 0;            // derivatives of program-defined quantities by
                                         // finite differences: no analytic derivative requests
     int16_t depDerivRequest = 1;        // analytic derivatives of the dependent parameters
     int16_t conDerivRequest = 1;        // analytic derivatives of the NLINCON symbols
+    int32_t nDepRef = 0;                // independent parameters the program references
     CmpList depList;                    // dependent parameters (symbol kind 2)
     CmpList indList;                    // independent parameters the program reads (kind 1)
     CmpList nlcList;                    // the symbols NLINCON names (filled by the constraint set-up)
@@ -289,17 +233,128 @@ struct ProcContext {
     // The analytic derivative entries (views of derivArea): entry t is the
     // derivative of depList[depDerivParm[t]] (conDerivStmt[t] of nlcList)
     // with respect to indList[depDerivInput[t]], current after every run.
-    int32_t nDepDerivs = 0;
-    const double* depDerivCells = nullptr;
-    const int16_t* depDerivParm = nullptr;
-    const int16_t* depDerivInput = nullptr;
-    int32_t nConDerivs = 0;
-    const double* conDerivCells = nullptr;
-    const int16_t* conDerivStmt = nullptr;
-    const int16_t* conDerivInput = nullptr;
+    int32_t nDepDerivs = 0;             // entries of the dependent parameters' derivatives
+    const double* depDerivCells = nullptr;  // [nDepDerivs] their values
+    const int16_t* depDerivParm = nullptr;  // [nDepDerivs] index into depList
+    const int16_t* depDerivInput = nullptr; // [nDepDerivs] index into indList
+    int32_t nConDerivs = 0;             // entries of the NLINCON symbols' derivatives
+    const double* conDerivCells = nullptr;  // [nConDerivs] their values
+    const int16_t* conDerivStmt = nullptr;  // [nConDerivs] index into nlcList
+    const int16_t* conDerivInput = nullptr; // [nConDerivs] index into indList
+};
 
-    // ---- results: the fit statistics for the OUTRAM= STAT rows ----
-    ResultsState results;
+// The step's shared core (the parse root, the data-set roles, pools,
+// files, counts, methods, error level, links and output handles) is filled
+// by the step driver (step.cpp) and cosinit and read everywhere.  Each
+// family's own state is one named sub-struct with its owner in the
+// comment; a subsystem adds its state the same way.
+struct ProcContext {
+    // ---- parse root (cosinit) ----
+    StatementNode* stmtList = nullptr;  // root StatementNode (the PROC statement)
+
+    // ---- links (step driver) ----
+    NlpProblem* nlp = nullptr;      // the optimizer's problem block
+    NlpHookBlock* hooks = nullptr;  // the optimizer's hook block
+    CmpWork* cmpWork = nullptr;     // the statement compiler's work area
+
+    // ---- step frame (step driver) ----
+    int32_t errorLevel = 0;         // raise only (raise_error_level); above 999 the step ends
+    double elapsed = 0.0;           // start time during the step, elapsed time after
+    double compilerResult[2][8] = {};  // result areas written by the host statement compiler
+                                       // (CmpHandle words 0 and 1)
+    uint32_t bySyncState = 0;       // mode handed to BY-group synchronisation (zbysync)
+
+    // ---- data-set roles, in DataSetRole order (cosinit) ----
+    DataSetSlot* dataSetSlot[kRoleCount] = {};   // all code goes through these
+    HostDataSet* dataSetHandle[kRoleCount] = {}; // 0 = role not given
+    HostBinding* dataSetBinding[kRoleCount] = {}; // variable bindings (xvgeti, xvputi)
+    OutputRowBuffer outRow;         // _TYPE_ and _NAME_ cells of the data-set writers
+
+    // ---- pools (cosinit, the moment step; freed by the step driver) ----
+    HostAllocator* runPool[3] = {};  // live for the whole step
+    HostAllocator* jacobianPool = nullptr;  // Jacobian storage of the estimation; not filled yet
+    HostAllocator* invPool = nullptr;       // inverse-store pool of the BY group
+    HostAllocator* byGroupPool = nullptr;   // per-BY-group estimation work; not filled yet
+
+    // ---- utility files (opened by cosinit, closed by the step driver) ----
+    HostFile* scratchFile = nullptr;  // main utility file (patterns, saved optimizer state)
+    HostFile* workFile2 = nullptr;    // sequential work file; not used yet
+    HostFile* workFile3 = nullptr;    // sequential: the DWLS diagonal weights
+    HostFile* jacColFile = nullptr;   // Jacobian column file; not used yet
+    HostFile* wJacColFile = nullptr;  // weighted column file; not used yet
+    HostFile* jacTermFile = nullptr;  // term-wise Jacobian file; not used yet
+
+    // ---- counts (cosinit and the model readers) ----
+    int32_t nByVars = 0;      // BY variables
+    int32_t nVar = 0;         // DATA= variables in use
+    int32_t nManifest = 0;    // manifest variables n of the model
+    int32_t nTerms = 0;       // terms of the model (COSAN sums of products)
+    int32_t nMatrices = 0;    // model matrices
+    int32_t nParmFree = 0;    // independent parameters
+    int32_t nParmAdded = 0;   // parameters added by the readers (variances, covariances)
+    int32_t nParmAll = 0;     // all parameters: independent, added and dependent
+    int32_t nCols = 0;        // columns of the model work matrices: max(n, leadingDim)
+    int32_t nParmDep = 0;     // dependent parameters (defined by the program)
+    int32_t nStructEq = 0;    // STRUCTEQ equations
+
+    // ---- methods (cosinit; the moment step and estimation per stage) ----
+    int32_t methodRequested = kMethodNone;  // METHOD=
+    int32_t methodGroup = kMethodNone;  // per-BY-group copy
+    int32_t methodStage = kMethodNone;  // method of the stage that ran last
+    int32_t jacobianModeRequested = 0;  // the Jacobian mode the options ask for
+    int16_t useWeightMatrix = 0;  // the method uses a weight matrix (GLS, WLS, DWLS, ...)
+    int16_t fourthOrder = 0;      // the method needs fourth-order moments (WLS, DWLS)
+
+    // ---- sizes (cosinit, the model readers, the inverse store, the start values) ----
+    int32_t nMoments = 0;     // p* = n(n+1)/2
+    int32_t nWeights = 0;     // p*(p*+1)/2: the WLS weight matrix
+    int32_t nElements = 0;    // model-matrix elements
+    int32_t invStoreLen = 0;  // doubles of the inverse store
+    int32_t nJacEntries = 0;  // nonzero entries of the derivative of the model elements
+                              // (cosinst); sizes the sparse Jacobian
+
+    // ---- N (the moment step) ----
+    double nObs = 0.0;        // number of observations of the analysis
+
+    // ---- moments and discrepancy arrays (allocated by the moment step;
+    // model evaluation and the numerical kernels use them); n = nManifest,
+    // p* = nMoments = n(n+1)/2; packed means PackedSym ----
+    double* momentMatrix = nullptr;    // S, packed order n: the analysed moments
+    double* momentInverse = nullptr;   // packed order n: the moment step leaves the inverse of
+                                       // the analysed matrix here; the objective overwrites it
+                                       // with the implied matrix Sigma of the current parameters
+    double* weightMatrix = nullptr;    // GLS: packed order n; WLS: lower Cholesky factor of the
+                                       // weight matrix, packed order p*; DWLS: p* weight factors
+    double* impliedInverse = nullptr;  // packed order n: Sigma^-1 for ML; also the first output
+                                       // area of coskron and costrip
+    double* residualTerm = nullptr;    // left by the objective: ULS Sigma - S, WLS L^-1 (Sigma - S),
+                                       // DWLS weighted Sigma - S (p* values); GLS W (Sigma - S),
+                                       // ML I - Sigma^-1 S (dense n x n, row-major)
+    double* dfdc = nullptr;            // p* values, packed: dF/dSigma from cosdfdc
+    double* kronResult = nullptr;      // packed order n: second output area of coskron
+    double* workMatrix = nullptr;      // dense n x n: second output area of costrip
+
+    // ---- output delivery (step driver) ----
+    HostObject* kyrManager = nullptr;     // the KYR output manager
+    HostObject* kyrTable = nullptr;       // output handle of the table being built
+    HostObject* kyrAnchor = nullptr;      // the object-manager anchor
+    HostObject* kyrGroups[kGroupCount] = {};  // open output groups, by KyrGroupIndex
+
+    // ---- the model (the model readers) ----
+    ModelMatrixTable model;         // the model matrices
+    ElementPattern elements;        // their elements
+
+    // ---- owned parts: one named sub-struct per family, its owner in the
+    // comment; a later subsystem adds its state the same way (for model
+    // evaluation: EvaluationState eval;) ----
+    StatementOptions options;       // statements and PROC options (cosinit)
+    InputState input;               // input data and variables in use (cosinit)
+    ModelReaderState readers;       // model kind and reader results (the model readers)
+    MomentState moments;            // moments of the BY group (the moment step)
+    DataSetCells cells;             // cells bound to data-set variables (cosfop1-3)
+    OptimizerSetup optSetup;        // the procedure's side of the optimizer set-up (cospar3)
+    ProgramState program;           // programming statements (cospar5)
+    ResultsState results;           // fit statistics for the OUTRAM= STAT rows (the fit summary)
 };
 
 // Raises the error level (the larger value wins).

@@ -43,12 +43,13 @@ void cosasco(ProcContext* ctx, int32_t kind) {
     // 1. The covariances with divisor N.  The fourth moments are about the
     // same origin as the moments (about zero with an uncorrected analysis),
     // so s stays about that origin too.
-    const double d0 = zvardiv(ctx->vardefKind, ctx->nObs, 0.0, ctx->sumWeights);
-    const double f = d0 > 0.0 ? ctx->divisor / d0 : 0.0;
+    const double d0 = zvardiv(ctx->options.vardefKind, ctx->nObs, 0.0, ctx->moments.sumWeights);
+    const double f = d0 > 0.0 ? ctx->moments.divisor / d0 : 0.0;
     double* s = ctx->momentInverse;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
-            s[pk(i, j)] = f * ctx->momentMatrix[pk(i, j)] * ctx->stdDevs[i] * ctx->stdDevs[j];
+            s[pk(i, j)] =
+                f * ctx->momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
 
     // The weight pass left m_ijkl = sum w x_i x_j x_k x_l / d0 and s is
     // sum w x_i x_j / d0.  When the weights do not sum to d0 (kinds N and
@@ -61,19 +62,19 @@ void cosasco(ProcContext* ctx, int32_t kind) {
     // kurtosis ratios and the correlation form lose the scale of the
     // weights.  The factor is 1 without weights and for the WDF and WGT
     // kinds, whose d0 is SW.
-    const double scale = d0 > 0.0 ? ctx->sumWeights / d0 : 1.0;
+    const double scale = d0 > 0.0 ? ctx->moments.sumWeights / d0 : 1.0;
     if (scale != 1.0) {
         const int64_t pairs = int64_t{n} * (n + 1) / 2;
         const int64_t cells = wls ? pairs * (pairs + 1) / 2 : pairs;
         for (int64_t q = 0; q < cells; ++q) w[q] *= scale;
         if (!wls && kind == 3)
-            for (double* extra : {ctx->dwlsAsycov[0], ctx->dwlsAsycov[1]})
+            for (double* extra : {ctx->moments.dwlsAsycov[0], ctx->moments.dwlsAsycov[1]})
                 for (int64_t q = 0; q < pairs; ++q) extra[q] *= scale;
     }
 
     // 2. Kurtosis from the ratios of the fourth moments to their normal values.
-    ctx->kurtosisCells[6] = ctx->kurtosisCells[7] = missing;
-    if (ctx->kurtosisWanted && wls) {
+    ctx->moments.kurtosisCells[6] = ctx->moments.kurtosisCells[7] = missing;
+    if (ctx->options.kurtosisWanted && wls) {
         double s1 = 0.0, s2 = 0.0, s3 = 0.0;
         for (int32_t i = 0; i < p; ++i)
             for (int32_t j = 0; j <= i; ++j)
@@ -87,8 +88,8 @@ void cosasco(ProcContext* ctx, int32_t kind) {
                         if (std::fabs(g) > kDblMin) s3 += m / g;
                     }
         const double pp = static_cast<double>(p);
-        ctx->kurtosisCells[6] = 24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
-        if (s2 > kDblMin * s1) ctx->kurtosisCells[7] = s1 / s2 - 1.0;
+        ctx->moments.kurtosisCells[6] = 24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
+        if (s2 > kDblMin * s1) ctx->moments.kurtosisCells[7] = s1 / s2 - 1.0;
     }
 
     const int32_t pstar = n * (n + 1) / 2;
@@ -133,11 +134,13 @@ void cosasco(ProcContext* ctx, int32_t kind) {
         return d < kDblMin ? 0.0 : m / d;
     };
     const double* r = ctx->momentMatrix;
-    const double v = wzmis(ctx->wPenalty) ? 0.01 : ctx->wPenalty == 0.0 ? 0.0 : 1.0 / ctx->wPenalty;
+    const double v = wzmis(ctx->options.wPenalty)   ? 0.01
+                     : ctx->options.wPenalty == 0.0 ? 0.0
+                                                    : 1.0 / ctx->options.wPenalty;
     if (!wls) {
         // DWLS: rho_ijij - r (rho_iiij + rho_ijjj) + r^2 (rho_iiii/4 + rho_iijj/2 + rho_jjjj/4).
-        const double* m3a = ctx->dwlsAsycov[0];  // m_iiij
-        const double* m3b = ctx->dwlsAsycov[1];  // m_ijjj
+        const double* m3a = ctx->moments.dwlsAsycov[0];  // m_iiij
+        const double* m3b = ctx->moments.dwlsAsycov[1];  // m_ijjj
         std::vector<double> out(pstar);
         for (int32_t i = 0; i < n; ++i)
             for (int32_t j = 0; j <= i; ++j) {

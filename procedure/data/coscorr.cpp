@@ -90,27 +90,29 @@ double* allocate(int64_t count) {
 namespace velix::detail {
 
 void allocate_moment_arrays(ProcContext* ctx) {
-    if (ctx->means != nullptr) return;
+    if (ctx->moments.means != nullptr) return;
     // nPartial is the PARTIAL list as resolved on DATA=, which the host reads
     // after the analysis variables.
-    if (ctx->nRead == 0) ctx->nRead = ctx->nVar + ctx->nPartial + (ctx->interceptVar ? 1 : 0);
-    const int64_t m = ctx->nRead + 1;
+    if (ctx->moments.nRead == 0)
+        ctx->moments.nRead =
+            ctx->nVar + ctx->moments.nPartial + (ctx->options.interceptVar ? 1 : 0);
+    const int64_t m = ctx->moments.nRead + 1;
     const int64_t n = ctx->nManifest;
     const int64_t pstar = n * (n + 1) / 2;
     double* block = allocate(4 * m);
-    ctx->means = block;
-    ctx->stdDevs = block + m;
-    ctx->skewness = block + 2 * m;
-    ctx->uniKurtosis = block + 3 * m;
-    ctx->stdDevsN = allocate(m);
-    ctx->rowValues = allocate(m + 1);
+    ctx->moments.means = block;
+    ctx->moments.stdDevs = block + m;
+    ctx->moments.skewness = block + 2 * m;
+    ctx->moments.uniKurtosis = block + 3 * m;
+    ctx->moments.stdDevsN = allocate(m);
+    ctx->cells.rowValues = allocate(m + 1);
     ctx->momentMatrix = allocate(m * (m + 1) / 2);
     ctx->momentInverse = allocate(std::max(m * (m + 1) / 2, n * n));
     const int32_t method = ctx->methodRequested;
     ctx->weightMatrix = allocate(is_wls(method) ? pstar * (pstar + 1) / 2 : pstar);
     if (is_dwls(method)) {
-        ctx->dwlsAsycov[0] = allocate(pstar);
-        ctx->dwlsAsycov[1] = allocate(pstar);
+        ctx->moments.dwlsAsycov[0] = allocate(pstar);
+        ctx->moments.dwlsAsycov[1] = allocate(pstar);
     }
 }
 
@@ -181,8 +183,8 @@ void determinant_table(ProcContext* ctx, const char* name, int32_t title, double
 }
 
 double penalty_value(const ProcContext* ctx) {
-    if (wzmis(ctx->wPenalty)) return 0.01;  // 1/100 when no penalty is given
-    return ctx->wPenalty == 0.0 ? 0.0 : 1.0 / ctx->wPenalty;
+    if (wzmis(ctx->options.wPenalty)) return 0.01;  // 1/100 when no penalty is given
+    return ctx->options.wPenalty == 0.0 ? 0.0 : 1.0 / ctx->options.wPenalty;
 }
 
 // Variance moments of a correlation analysis carry no information: their
@@ -244,10 +246,10 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     const int32_t n = ctx->nManifest;
     const int32_t pstar = ctx->nMoments;
     const bool wls = is_wls(method);
-    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
-    if (!ctx->inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
+    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
+    if (!ctx->input.inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
         xpmlog(kMsgProc, 9, g->n);
-        ctx->kurtosisWanted = 0;
+        ctx->options.kurtosisWanted = 0;
         if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
         xpmlog(kMsgProc, 15, g->n);
         return kTooFewForWeights;
@@ -258,25 +260,26 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
         if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
         return kWeightRoutineFailed;
     }
-    if (!ctx->inwgtUsed) {
-        int32_t kind = ctx->asycovKind;
+    if (!ctx->input.inwgtUsed) {
+        int32_t kind = ctx->options.asycovKind;
         // Without ASYCOV= the covariances of the moments of the analysed
         // matrix: of covariances, or of correlations in correlation analysis.
-        if (kind < 1 || kind > 3) kind = ctx->covAnalysis ? 1 : 3;
+        if (kind < 1 || kind > 3) kind = ctx->options.covAnalysis ? 1 : 3;
         cosasco(ctx, kind);
     }
     double* w = ctx->weightMatrix;
     if (intercept >= 0) w[wls ? pk(pk(intercept, intercept), pk(intercept, intercept)) : pk(intercept, intercept)] = 1.0;
-    if (std::fabs(ctx->wRidge) > kTiny) {
-        xpmlog(kMsgProc, 11, ctx->wRidge);
+    if (std::fabs(ctx->options.wRidge) > kTiny) {
+        xpmlog(kMsgProc, 11, ctx->options.wRidge);
         if (wls)
-            for (int32_t a = 0; a < pstar; ++a) w[pk(a, a)] += ctx->wRidge * w[pk(a, a)];
+            for (int32_t a = 0; a < pstar; ++a) w[pk(a, a)] += ctx->options.wRidge * w[pk(a, a)];
         else
-            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->wRidge * w[pk(i, i)];
+            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->options.wRidge * w[pk(i, i)];
     }
-    const bool penalised = !ctx->covAnalysis && !(ctx->inwgtUsed && wzmis(ctx->wPenalty));
+    const bool penalised =
+        !ctx->options.covAnalysis && !(ctx->input.inwgtUsed && wzmis(ctx->options.wPenalty));
     if (penalised) apply_penalty(ctx);
-    const uint32_t pf = ctx->printFlags;
+    const uint32_t pf = ctx->options.printFlags;
     const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
     const NameRecord* names = velix::detail::moment_names(ctx);
     std::vector<NameRecord> labels;
@@ -295,7 +298,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
         else
             velix::detail::publish_matrix(ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
     }
-    ctx->weightsOnFile = 1;
+    ctx->moments.weightsOnFile = 1;
     point_file(ctx->workFile3, 0);
     for (int32_t a = 0; a < pstar; ++a) {
         const double d = wls ? w[pk(a, a)] : w[a];
@@ -303,7 +306,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     }
     if (ctx->dataSetHandle[kRoleOutwgt] != nullptr) cosfout(ctx, 0);
 
-    const bool printDetail = ctx->printDetail && printWeights;
+    const bool printDetail = ctx->options.printDetail && printWeights;
     if (!wls) {
         // DWLS: the weights are the inverse square roots of the variances of
         // the moments.  The singularity test is relative to the largest.
@@ -312,7 +315,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
         for (int32_t a = 0; a < pstar; ++a) largest = std::max(largest, w[a]);
         double logdet = 0.0;
         bool singular = false;
-        const double tol = ctx->singular * ctx->singular * largest;
+        const double tol = ctx->options.singular * ctx->options.singular * largest;
         for (int32_t a = 0; a < pstar; ++a) {
             if (!singular) {
                 if (w[a] < tol || !(w[a] > 0.0))
@@ -332,24 +335,25 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     double logdet = 0.0;
     bool ok;
     if (!penalised) {
-        ok = scaled_factor(pstar, ctx->singular, w, &logdet);
+        ok = scaled_factor(pstar, ctx->options.singular, w, &logdet);
     } else {
         velix::detail::takout(ctx);
-        ok = scaled_factor(pstar - n, ctx->singular, w, &logdet);
+        ok = scaled_factor(pstar - n, ctx->options.singular, w, &logdet);
         if (ok) velix::detail::putin(ctx, penalty_value(ctx));
     }
     if (!ok) {
         xpmlog(kMsgProc, 12);
         return kWlsSingular;
     }
-    if (ctx->weightFactorStart == 0) ctx->weightFactorStart = ctx->saveEnd[0];
-    point_file(ctx->scratchFile, ctx->weightFactorStart);
-    ctx->weightFactorPos = ctx->weightFactorStart;
+    if (ctx->moments.weightFactorStart == 0)
+        ctx->moments.weightFactorStart = ctx->optSetup.saveEnd[0];
+    point_file(ctx->scratchFile, ctx->moments.weightFactorStart);
+    ctx->moments.weightFactorPos = ctx->moments.weightFactorStart;
     for (int32_t a = 0; a < pstar; ++a) {
         write_file(ctx->scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
-        ctx->weightFactorPos += 8 * int64_t{a + 1};
+        ctx->moments.weightFactorPos += 8 * int64_t{a + 1};
     }
-    ctx->weightFactorEnd = ctx->weightFactorPos;
+    ctx->moments.weightFactorEnd = ctx->moments.weightFactorPos;
     if (penalised) {
         const double v = penalty_value(ctx);
         logdet = v == 0.0 ? host_special_missing(kMissingM) : logdet + n * std::log(v);
@@ -414,8 +418,10 @@ int32_t ridge(int32_t n, double* a, double* work, int16_t* index, double* r) {
 }
 
 void setini(ProcContext* ctx) {
-    const bool scaleGiven = !wzmis(ctx->varStartScale);
-    const double scale = scaleGiven ? ctx->varStartScale : ctx->covAnalysis ? 100.0 : 10.0;
+    const bool scaleGiven = !wzmis(ctx->options.varStartScale);
+    const double scale = scaleGiven                 ? ctx->options.varStartScale
+                         : ctx->options.covAnalysis ? 100.0
+                                                    : 10.0;
     const ModelMatrixTable& t = ctx->model;
     for (int32_t term = 0; term < ctx->nTerms; ++term) {
         const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
@@ -424,9 +430,11 @@ void setini(ProcContext* ctx) {
                 if (!wzmis(ctx->elements.value[e])) continue;
                 const int32_t p = std::abs(ctx->elements.parameter[e]);
                 if (p == 0) internal_error("a fixed element has a missing value at the start values");
-                double v = ctx->randomSeed != 0 ? zranuni(&ctx->randomSeed) : ctx->startConst;
+                double v = ctx->options.randomSeed != 0 ? zranuni(&ctx->options.randomSeed)
+                                                        : ctx->options.startConst;
                 if (mat == last && ctx->elements.row[e] == ctx->elements.column[e])
-                    v = scaleGiven ? (std::fabs(v) + 1.0) * ctx->varStartScale : std::fabs(v) * scale;
+                    v = scaleGiven ? (std::fabs(v) + 1.0) * ctx->options.varStartScale
+                                   : std::fabs(v) * scale;
                 ctx->elements.value[e] = v;
                 ctx->nlp->x[p - 1] = v;
             }
@@ -440,13 +448,13 @@ namespace {
 
 int32_t finish_group(ProcContext* ctx, Group* g) {
     const int32_t n = ctx->nManifest;
-    const int32_t m = ctx->nRead;
+    const int32_t m = ctx->moments.nRead;
     const double missing = host_missing_value();
     double* s = ctx->momentMatrix;
-    const char* kind = ctx->vardefKind;
+    const char* kind = ctx->options.vardefKind;
 
     // 15. Partial variables: sweep them out of the correlation matrix.
-    const int32_t q = ctx->nPartial;
+    const int32_t q = ctx->moments.nPartial;
     g->partialUsed = 0;
     if (q > 0) {
         if (g->n <= q) {
@@ -459,7 +467,8 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         for (int32_t k = 0; k < q; ++k) {
             const int32_t pivot = n + k;
             // Relative pivot test: the residual variance against the original.
-            zsweep(s, pivot, m, flags.data(), work.data(), ctx->singular * s[pk(pivot, pivot)]);
+            zsweep(s, pivot, m, flags.data(), work.data(),
+                   ctx->options.singular * s[pk(pivot, pivot)]);
             if (flags[pivot] == '0') {
                 --used;
                 for (int32_t j = 0; j < m; ++j) s[pk(pivot, j)] = 0.0;
@@ -467,37 +476,43 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         }
         g->partialUsed = used;
         double df = used;
-        if (ctx->momentOrigin <= 0 && (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0)) df += 1.0;
-        const double wold = ctx->divisor;
-        ctx->divisor = zvardiv(kind, g->nd, df, ctx->sumWeights);
+        if (ctx->moments.momentOrigin <= 0 &&
+            (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0))
+            df += 1.0;
+        const double wold = ctx->moments.divisor;
+        ctx->moments.divisor = zvardiv(kind, g->nd, df, ctx->moments.sumWeights);
         if (std::memcmp(kind, kVardefDefault, 8) == 0) g->n -= used;
-        if (std::memcmp(kind, "WDF     ", 8) == 0) ctx->sumWeights -= used;
-        const double scale = ctx->divisor > 0.0 ? std::sqrt(wold / ctx->divisor) : 0.0;
-        ctx->nObs = ctx->nObsCell = g->n;
+        if (std::memcmp(kind, "WDF     ", 8) == 0) ctx->moments.sumWeights -= used;
+        const double scale =
+            ctx->moments.divisor > 0.0 ? std::sqrt(wold / ctx->moments.divisor) : 0.0;
+        ctx->nObs = ctx->optSetup.nObsCell = g->n;
         for (int32_t i = 0; i < n; ++i)
             if (s[pk(i, i)] <= velix::kMachEpsWritten * 10000.0)
                 for (int32_t j = 0; j < n; ++j) s[pk(i, j)] = 0.0;
         std::vector<double> sd(n);
         zcovcor(n, s, sd.data());
         for (int32_t i = 0; i < n; ++i) {
-            ctx->stdDevs[i] *= scale * sd[i];
+            ctx->moments.stdDevs[i] *= scale * sd[i];
             if (s[pk(i, i)] <= velix::kMachEpsWritten * 1000.0) s[pk(i, i)] = 0.0;
         }
     }
 
     // 16. Checks.
-    if (!ctx->symatrixInput) {
-        if (ctx->momentOrigin < 0) {
-            const double wold = ctx->divisor;
-            ctx->divisor = zvardiv(kind, g->n, 1.0, ctx->sumWeights);
-            if (std::fabs(ctx->divisor - wold) > velix::kMachEpsWritten) xpmlog(kMsgProc, 18, ctx->divisor);
-            const double f = ctx->divisor > velix::kMachEpsWritten ? std::sqrt(wold / ctx->divisor) : 0.0;
-            for (int32_t i = 0; i < m; ++i) ctx->stdDevs[i] *= f;
+    if (!ctx->input.symatrixInput) {
+        if (ctx->moments.momentOrigin < 0) {
+            const double wold = ctx->moments.divisor;
+            ctx->moments.divisor = zvardiv(kind, g->n, 1.0, ctx->moments.sumWeights);
+            if (std::fabs(ctx->moments.divisor - wold) > velix::kMachEpsWritten)
+                xpmlog(kMsgProc, 18, ctx->moments.divisor);
+            const double f = ctx->moments.divisor > velix::kMachEpsWritten
+                                 ? std::sqrt(wold / ctx->moments.divisor)
+                                 : 0.0;
+            for (int32_t i = 0; i < m; ++i) ctx->moments.stdDevs[i] *= f;
         }
         double trace = 0.0;
         for (int32_t i = 0; i < n; ++i) {
-            const double sd = ctx->stdDevs[i];
-            trace += ctx->covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
+            const double sd = ctx->moments.stdDevs[i];
+            trace += ctx->options.covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
             if (!(sd > 0.0)) {
                 const NameRecord& r = velix::detail::moment_names(ctx)[i];
                 xpmlog(kMsgProc, 19, static_cast<int32_t>(r.length), r.text);
@@ -510,16 +525,17 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     }
 
     // 17. Covariance analysis.
-    if (ctx->covAnalysis)
+    if (ctx->options.covAnalysis)
         for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j) s[pk(i, j)] *= ctx->stdDevs[i] * ctx->stdDevs[j];
+            for (int32_t j = 0; j <= i; ++j)
+                s[pk(i, j)] *= ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
 
     // 18. Printing and OUTSTAT=.
-    if (ctx->printEnabled) cospcor(ctx, g->partialUsed, g->kurtosisStatus, &g->list);
+    if (ctx->options.printEnabled) cospcor(ctx, g->partialUsed, g->kurtosisStatus, &g->list);
     if (ctx->dataSetHandle[kRoleOutstat] != nullptr) cosfout(ctx, 1);
 
     // 19. Ridge.
-    double r = ctx->ridgeCell;
+    double r = ctx->options.ridgeCell;
     if (!wzmis(r)) {
         if (std::fabs(r) > kTiny) {
             xpmlog(kMsgProc, 22, r);
@@ -548,15 +564,16 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     }
 
     // 20. Inverse and log-determinant of the analysed matrix.
-    const uint32_t pf = ctx->printFlags;
+    const uint32_t pf = ctx->options.printFlags;
     const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
     const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
     std::copy(s, s + ctx->nMoments, ctx->momentInverse);
     double logdet = 0.0;
-    const bool invertible = scaled_inverse(n, ctx->singular, ctx->momentInverse, &logdet);
-    ctx->logDetMoments = invertible ? logdet : host_special_missing(kMissingM);
-    if (printInput && ctx->printEnabled)
-        determinant_table(ctx, ctx->covAnalysis ? "InCovDet" : "InCorrDet", 728, ctx->logDetMoments, 606);
+    const bool invertible = scaled_inverse(n, ctx->options.singular, ctx->momentInverse, &logdet);
+    ctx->moments.logDetMoments = invertible ? logdet : host_special_missing(kMissingM);
+    if (printInput && ctx->options.printEnabled)
+        determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet", 728,
+                          ctx->moments.logDetMoments, 606);
     if (!invertible) {
         const int32_t method = ctx->methodGroup;
         if (method == kMethodUlsGls || method == kMethodUlsMl) {
@@ -571,7 +588,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     // 21. GLS weights.
     if (ctx->methodGroup == kMethodGls || ctx->methodGroup == kMethodUlsGls) {
         double* w = ctx->weightMatrix;
-        if (ctx->inwgtUsed) {
+        if (ctx->input.inwgtUsed) {
             if (cosfiwt(ctx, 1) != 0) {
                 xpmlog(kMsgProc, 10);
                 return kInwgtNotRead;
@@ -579,13 +596,13 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         } else {
             std::copy(s, s + ctx->nMoments, w);
         }
-        if (std::fabs(ctx->wRidge) > kTiny) {
-            xpmlog(kMsgProc, 11, ctx->wRidge);
-            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->wRidge * w[pk(i, i)];
+        if (std::fabs(ctx->options.wRidge) > kTiny) {
+            xpmlog(kMsgProc, 11, ctx->options.wRidge);
+            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->options.wRidge * w[pk(i, i)];
         }
         const NameRecord* names = velix::detail::moment_names(ctx);
         if (printWeights) velix::detail::publish_matrix(ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
-        ctx->weightsOnFile = 1;
+        ctx->moments.weightsOnFile = 1;
         point_file(ctx->workFile3, 0);
         for (int32_t i = 0; i < n; ++i)
             for (int32_t j = 0; j <= i; ++j) {
@@ -596,12 +613,12 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         // they can be inverted, so no output comes from a failed factor.
         std::vector<double> weights(w, w + ctx->nMoments);
         bool ok;
-        double wlogdet = ctx->logDetMoments;
-        if (std::fabs(ctx->wRidge) <= kTiny && !ctx->inwgtUsed && invertible) {
+        double wlogdet = ctx->moments.logDetMoments;
+        if (std::fabs(ctx->options.wRidge) <= kTiny && !ctx->input.inwgtUsed && invertible) {
             std::copy(ctx->momentInverse, ctx->momentInverse + ctx->nMoments, w);
             ok = true;
         } else {
-            ok = scaled_inverse(n, ctx->singular, w, &wlogdet);
+            ok = scaled_inverse(n, ctx->options.singular, w, &wlogdet);
             if (ok && printWeights) determinant_table(ctx, "WeightsDet", 728, wlogdet, 13);
         }
         if (ok) {
@@ -631,21 +648,22 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
             xmemmsg(bytes);
             xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
         }
-        ctx->invStore = static_cast<double*>(ctx->invPool->allocate(ctx->invPool, static_cast<size_t>(bytes), 4096));
-        if (const int32_t c = xmemdef(ctx->invStore)) {
+        ctx->moments.invStore = static_cast<double*>(
+            ctx->invPool->allocate(ctx->invPool, static_cast<size_t>(bytes), 4096));
+        if (const int32_t c = xmemdef(ctx->moments.invStore)) {
             xmemmsg(c + 20000);
             xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
         }
     }
 
     // 23. Start values.
-    if (ctx->equationModel) cosiset(ctx);
+    if (ctx->readers.equationModel) cosiset(ctx);
     bool anyMissing = false;
     for (int32_t e = 0; e < ctx->nElements && !anyMissing; ++e) anyMissing = wzmis(ctx->elements.value[e]);
     if (anyMissing) {
-        if (ctx->randomSeed != 0) velix::detail::setini(ctx);
-        if (ctx->factorModel) cosinfa(ctx);
-        if (ctx->equationModel) cosines(ctx);
+        if (ctx->options.randomSeed != 0) velix::detail::setini(ctx);
+        if (ctx->readers.factorModel) cosinfa(ctx);
+        if (ctx->readers.equationModel) cosines(ctx);
     }
     cosinst(ctx);
     return kGoOn;
@@ -657,7 +675,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
 // packed covariances cov of the manifest variables are not finite.
 bool moments_finite(ProcContext* ctx, const double* cov) {
     for (int32_t i = 0; i < ctx->nManifest; ++i) {
-        bool finite = std::isfinite(ctx->means[i]) || wzmis(ctx->means[i]);
+        bool finite = std::isfinite(ctx->moments.means[i]) || wzmis(ctx->moments.means[i]);
         for (int32_t j = 0; j <= i && finite; ++j) finite = std::isfinite(cov[pk(i, j)]);
         if (!finite) {
             const NameRecord& r = velix::detail::moment_names(ctx)[i];
@@ -671,132 +689,143 @@ bool moments_finite(ProcContext* ctx, const double* cov) {
 int32_t run(ProcContext* ctx, Group* g) {
     const double missing = host_missing_value();
     const int32_t n = ctx->nManifest;
-    const int32_t m = ctx->nRead;
-    const char* kind = ctx->vardefKind;
+    const int32_t m = ctx->moments.nRead;
+    const char* kind = ctx->options.vardefKind;
     const int32_t method = ctx->methodGroup;
     const bool wlsType = method >= kMethodWls && method <= kMethodUlsDwls;
 
-    vzfdl(missing, ctx->means, 4 * (m + 1));
+    vzfdl(missing, ctx->moments.means, 4 * (m + 1));
     vzfdl(missing, ctx->momentMatrix, m * (m + 1) / 2);
     const int64_t pstar = ctx->nMoments;
     if (is_wls(ctx->methodRequested)) vzfdl(missing, ctx->weightMatrix, static_cast<int32_t>(pstar * (pstar + 1) / 2));
     else if (is_dwls(ctx->methodRequested)) vzfdl(missing, ctx->weightMatrix, static_cast<int32_t>(pstar));
 
     // 2. N before reading.
-    double N = ctx->nobsGiven;
-    const int a = (ctx->momentOrigin == 0 && !ctx->uncorrectedCov && !ctx->uncorrectedCorr) || ctx->interceptVar ? 1 : 0;
-    if (!wzmis(ctx->edfGiven)) N = ctx->edfGiven + a;
-    if (!wzmis(ctx->dfReduce) && !wzmis(N)) N -= ctx->dfReduce;
+    double N = ctx->options.nobsGiven;
+    const int a = (ctx->moments.momentOrigin == 0 && !ctx->options.uncorrectedCov &&
+                   !ctx->options.uncorrectedCorr) ||
+                          ctx->options.interceptVar
+                      ? 1
+                      : 0;
+    if (!wzmis(ctx->options.edfGiven)) N = ctx->options.edfGiven + a;
+    if (!wzmis(ctx->options.dfReduce) && !wzmis(N)) N -= ctx->options.dfReduce;
     double nd = N;
 
     // 3. Reading.
     int32_t level;
     std::vector<double> work(std::max(m, 1) + 5 * std::max(n, 1));
-    const int32_t mRead = m - (ctx->interceptVar ? 1 : 0);
-    if (ctx->symatrixInput) {
+    const int32_t mRead = m - (ctx->options.interceptVar ? 1 : 0);
+    if (ctx->input.symatrixInput) {
         level = cosfico(ctx);
         nd = ctx->nObs;
-    } else if (ctx->rawData) {
-        level = zacorr(ctx->dataSetHandle[kRoleData], ctx->stmtList, kHostListRead, kHostListWeight, kHostListFreq,
-                       ctx->momentOrigin, ctx->momentMatrix, ctx->means, ctx->stdDevs, work.data(), kind,
-                       &ctx->divisor, &ctx->sumWeights, &nd);
+    } else if (ctx->input.rawData) {
+        level = zacorr(ctx->dataSetHandle[kRoleData], ctx->stmtList, kHostListRead, kHostListWeight,
+                       kHostListFreq, ctx->moments.momentOrigin, ctx->momentMatrix,
+                       ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
+                       &ctx->moments.divisor, &ctx->moments.sumWeights, &nd);
     } else {
-        level = zrcorr(ctx->dataSetHandle[kRoleData], 'R', ctx->stmtList, kHostListRead, ctx->momentOrigin,
-                       ctx->dataType, ctx->momentMatrix, ctx->means, ctx->stdDevs, work.data(), kind,
-                       &ctx->divisor, &ctx->sumWeights, &nd, ctx);
+        level = zrcorr(ctx->dataSetHandle[kRoleData], 'R', ctx->stmtList, kHostListRead,
+                       ctx->moments.momentOrigin, ctx->input.dataType, ctx->momentMatrix,
+                       ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
+                       &ctx->moments.divisor, &ctx->moments.sumWeights, &nd, ctx);
     }
     raise_error_level(ctx, level);
     if (level >= 5) return kReaderFailed;
 
     // 4. The reader's divisor.
-    const double w0 = ctx->divisor;
-    const double sw = ctx->sumWeights;
+    const double w0 = ctx->moments.divisor;
+    const double sw = ctx->moments.sumWeights;
     // The intercept's second moment about zero is (sum of weights) / W0, so
     // its standard deviation under the reader's divisor is sqrt(SW / W0); it
     // is sqrt(N / W0) when every weight is 1 (frequencies count in both).
     const double scale0 = w0 > kDblMin ? std::sqrt(sw / w0) : 0.0;
     if (wzmis(N)) {
         N = nd;
-        if (!wzmis(ctx->dfReduce)) N -= ctx->dfReduce;
+        if (!wzmis(ctx->options.dfReduce)) N -= ctx->options.dfReduce;
     }
 
     // 5. Intercept variable after the manifest ones.
-    if (ctx->interceptVar) {
+    if (ctx->options.interceptVar) {
         const int32_t k = ctx->nVar;
         for (int32_t i = m - 1; i > k; --i) {
-            ctx->means[i] = ctx->means[i - 1];
-            ctx->stdDevs[i] = ctx->stdDevs[i - 1];
+            ctx->moments.means[i] = ctx->moments.means[i - 1];
+            ctx->moments.stdDevs[i] = ctx->moments.stdDevs[i - 1];
         }
-        ctx->means[k] = 1.0;
-        ctx->stdDevs[k] = scale0;
+        ctx->moments.means[k] = 1.0;
+        ctx->moments.stdDevs[k] = scale0;
         std::vector<double> row(m);
         for (int32_t i = 0; i < m; ++i)
-            row[i] = ctx->stdDevs[i] == 0.0 ? 0.0 : scale0 * ctx->means[i] / ctx->stdDevs[i];
+            row[i] = ctx->moments.stdDevs[i] == 0.0
+                         ? 0.0
+                         : scale0 * ctx->moments.means[i] / ctx->moments.stdDevs[i];
         widen(ctx->momentMatrix, mRead + 1, k, row.data());
     }
 
     // 6. Divisors.
-    const double df = 1.0 - ctx->momentOrigin;
-    ctx->divisor = zvardiv(kind, N, df, sw);
+    const double df = 1.0 - ctx->moments.momentOrigin;
+    ctx->moments.divisor = zvardiv(kind, N, df, sw);
     g->d0 = zvardiv(kind, N, 0.0, sw);
     g->dm1 = zvardiv(kind, N, -df, sw);
     g->d2 = zvardiv(kind, N, 2.0 * df, sw);
     g->d3 = zvardiv(kind, N, 3.0 * df, sw);
-    ctx->nObs = ctx->nObsCell = N;
+    ctx->nObs = ctx->optSetup.nObsCell = N;
     g->n = N;
     g->nd = nd;
 
     // 7. Sample size.
-    if (!(N > n && ctx->divisor > velix::kMachEpsWritten)) {
-        if (wzmis(ctx->edfGiven) && wzmis(ctx->dfReduce))
+    if (!(N > n && ctx->moments.divisor > velix::kMachEpsWritten)) {
+        if (wzmis(ctx->options.edfGiven) && wzmis(ctx->options.dfReduce))
             xpmlog(kMsgProc, 5, N, n);
         else
-            xpmlog(kMsgProc, 6, N, n, nd, ctx->edfGiven, ctx->dfReduce);
+            xpmlog(kMsgProc, 6, N, n, nd, ctx->options.edfGiven, ctx->options.dfReduce);
         if (N < 1.0) return kTooFewObservations;
     }
 
     // 8. Rescaling to the divisor in force.
-    if (ctx->divisor != w0) {
-        if (ctx->divisor <= kDblMin) return kTooFewObservations;
-        const double f = std::sqrt(w0 / ctx->divisor);
-        for (int32_t i = 0; i < m; ++i) ctx->stdDevs[i] *= f;
+    if (ctx->moments.divisor != w0) {
+        if (ctx->moments.divisor <= kDblMin) return kTooFewObservations;
+        const double f = std::sqrt(w0 / ctx->moments.divisor);
+        for (int32_t i = 0; i < m; ++i) ctx->moments.stdDevs[i] *= f;
     }
 
     // 9. Covariance work matrix (order n).
     double* cov = ctx->momentInverse;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
-            cov[pk(i, j)] = ctx->symatrixInput ? ctx->momentMatrix[pk(i, j)]
-                                               : ctx->momentMatrix[pk(i, j)] * ctx->stdDevs[i] * ctx->stdDevs[j];
+            cov[pk(i, j)] = ctx->input.symatrixInput
+                                ? ctx->momentMatrix[pk(i, j)]
+                                : ctx->momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] *
+                                      ctx->moments.stdDevs[j];
 
     if (!moments_finite(ctx, cov)) return kNotFinite;
 
     // 10. Constant variables among moments about zero: such a variable is an
     // intercept.  Its weighted second moment about zero is (sum of weights /
     // divisor) times its squared mean.
-    if (!ctx->symatrixInput && ctx->momentOrigin != 0) {
-        const double f = ctx->divisor > 0.0 ? sw / ctx->divisor : 0.0;
+    if (!ctx->input.symatrixInput && ctx->moments.momentOrigin != 0) {
+        const double f = ctx->moments.divisor > 0.0 ? sw / ctx->moments.divisor : 0.0;
         for (int32_t i = 0; i < n; ++i) {
-            const double sii = cov[pk(i, i)], mean = ctx->means[i];
+            const double sii = cov[pk(i, i)], mean = ctx->moments.means[i];
             if (std::fabs(sii - f * mean * mean) <= velix::kMachEpsWritten * sii && mean != 0.0) {
-                ctx->momentOrigin = -(i + 1);
-                if (!(ctx->interceptVar && i == ctx->nVar)) {
+                ctx->moments.momentOrigin = -(i + 1);
+                if (!(ctx->options.interceptVar && i == ctx->nVar)) {
                     const NameRecord& r = velix::detail::moment_names(ctx)[i];
                     xpmlog(kMsgProc, 7, static_cast<int32_t>(r.length), r.text);
                 }
             }
         }
-        if (ctx->interceptVar) ctx->momentOrigin = -(ctx->nVar + 1);
+        if (ctx->options.interceptVar) ctx->moments.momentOrigin = -(ctx->nVar + 1);
     }
 
     // 11.
-    vzfdl(missing, ctx->kurtosisCells, 8);
+    vzfdl(missing, ctx->moments.kurtosisCells, 8);
 
     // 12. Covariance with divisor N and its inverse.
     const bool outstat = ctx->dataSetHandle[kRoleOutstat] != nullptr;
-    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
-    if (wlsType || ctx->kurtosisWanted || outstat) {
-        const double f = ctx->divisor != g->d0 && g->d0 > 0.0 ? ctx->divisor / g->d0 : 1.0;
+    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
+    if (wlsType || ctx->options.kurtosisWanted || outstat) {
+        const double f =
+            ctx->moments.divisor != g->d0 && g->d0 > 0.0 ? ctx->moments.divisor / g->d0 : 1.0;
         // Moments about zero with divisor d0 less (SW / d0) m_i m_j are the
         // weighted cross-products about the means over d0.
         const double meanFactor = g->d0 > 0.0 ? sw / g->d0 : 1.0;
@@ -806,16 +835,17 @@ int32_t run(ProcContext* ctx, Group* g) {
             for (int32_t j = 0; j <= i; ++j) {
                 if (j == intercept) continue;
                 double v = cov[pk(i, j)] * f;
-                if (ctx->momentOrigin != 0) v -= meanFactor * ctx->means[i] * ctx->means[j];
+                if (ctx->moments.momentOrigin != 0)
+                    v -= meanFactor * ctx->moments.means[i] * ctx->moments.means[j];
                 c.push_back(v);
             }
         }
         const int32_t order = n - (intercept >= 0 ? 1 : 0);
         double ld = 0.0;
-        g->inverse = scaled_inverse(order, ctx->singular, c.data(), &ld);
+        g->inverse = scaled_inverse(order, ctx->options.singular, c.data(), &ld);
         if (g->inverse) {
             std::copy(c.begin(), c.end(), cov);
-        } else if (ctx->rawData) {
+        } else if (ctx->input.rawData) {
             xpmlog(kMsgProc, 8);
         }
     }
@@ -831,16 +861,16 @@ int32_t run(ProcContext* ctx, Group* g) {
     if (wlsType) {
         const int32_t r = wls_weights(ctx, g, inverse);
         if (r >= 0) return r;
-        kurtosisDone = !ctx->inwgtUsed && (ctx->methodGroup == method);
+        kurtosisDone = !ctx->input.inwgtUsed && (ctx->methodGroup == method);
     }
 
     // 14. Kurtosis (raw data).
-    if (ctx->rawData && (ctx->kurtosisWanted || outstat)) {
+    if (ctx->input.rawData && (ctx->options.kurtosisWanted || outstat)) {
         int32_t lv = 0;
         if (!kurtosisDone) lv = coskurt(ctx, 1, 5, 6, inverse, &g->list);
         if (lv >= 5 || lv < 0) {
             xpmlog(kMsgProc, 16);
-            ctx->kurtosisWanted = 0;
+            ctx->options.kurtosisWanted = 0;
         } else {
             g->kurtosisStatus =
                 velix::detail::kurtosis_coefficients(ctx, g->d0, g->dm1, g->d2, g->d3, inverse != nullptr, &g->list);
@@ -854,19 +884,22 @@ int32_t run(ProcContext* ctx, Group* g) {
 int32_t coscorr(ProcContext* ctx) {
     // 1. Entry.
     ctx->methodGroup = ctx->methodRequested;
-    ctx->weightsOnFile = 0;
-    ctx->varianceBlockWritten = 0;
-    ctx->weightFactorPos = ctx->weightFactorEnd = ctx->weightFactorStart;
+    ctx->moments.weightsOnFile = 0;
+    ctx->moments.varianceBlockWritten = 0;
+    ctx->moments.weightFactorPos = ctx->moments.weightFactorEnd = ctx->moments.weightFactorStart;
     // The origin of the moments is the option's for every BY group: an
     // intercept found in an earlier group does not carry over.
-    if (!ctx->momentOriginKept) {
-        ctx->momentOriginOption = ctx->momentOrigin < 0 ? 1 : ctx->momentOrigin;
+    if (!ctx->moments.momentOriginKept) {
+        ctx->moments.momentOriginOption =
+            ctx->moments.momentOrigin < 0 ? 1 : ctx->moments.momentOrigin;
         // The augmented moment matrix is a matrix of moments about zero: the
         // intercept carries the means.
-        if (ctx->uncorrectedCov || ctx->uncorrectedCorr || ctx->interceptVar) ctx->momentOriginOption = 1;
-        ctx->momentOriginKept = 1;
+        if (ctx->options.uncorrectedCov || ctx->options.uncorrectedCorr ||
+            ctx->options.interceptVar)
+            ctx->moments.momentOriginOption = 1;
+        ctx->moments.momentOriginKept = 1;
     }
-    ctx->momentOrigin = ctx->momentOriginOption;
+    ctx->moments.momentOrigin = ctx->moments.momentOriginOption;
     velix::detail::allocate_moment_arrays(ctx);
 
     Group g;

@@ -60,7 +60,7 @@ struct KurtosisList {
 };
 
 // One pass over the raw observations of the BY group: skewness and
-// kurtosis sums per variable (into ctx->skewness and ctx->uniKurtosis) and,
+// kurtosis sums per variable (into ctx->moments.skewness and ctx->moments.uniKurtosis) and,
 // with an inverse (PackedSym of the covariance with divisor N over the
 // variables other than an intercept variable), Mardia's sum (first kurtosis
 // cell) with the largest contributions.  Returns 0, or kLevelNoMoments when no

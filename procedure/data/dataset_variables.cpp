@@ -88,8 +88,8 @@ void exit_above_999(ProcContext* ctx) {
 // The numeric variables of the analysis, bound to rowValues[0 .. count-1].
 void bind_analysis(ReadList* list, ProcContext* ctx, int32_t count) {
     for (int32_t i = 0; i < count && !list->failed; ++i) {
-        const NameRecord& n = ctx->manifestNames[i];
-        list->bind(n.text, n.length, &ctx->rowValues[i], false, 8);
+        const NameRecord& n = ctx->input.manifestNames[i];
+        list->bind(n.text, n.length, &ctx->cells.rowValues[i], false, 8);
     }
 }
 
@@ -106,7 +106,7 @@ struct OutputList {
         if (ctx->nByVars > 0) {
             HostDataSet* data = ctx->dataSetHandle[kRoleData];
             // The BY variables of DATA= come first in every output data set.
-            const NameArray& by = ctx->procOptions->lists[kListBy];
+            const NameArray& by = ctx->options.procOptions->lists[kListBy];
             int16_t numbers[256];
             int32_t k = 0;
             for (int32_t i = 0; i < by.count && k < 256; ++i) {
@@ -140,18 +140,18 @@ struct OutputList {
         for (int32_t i = 0; i < ctx->nVar; ++i) {
             const HostVariableDescriptor* src = nullptr;
             reset();
-            if (xvname(data, ctx->manifestNumbers[i], &src) == 0 && src != nullptr) {
+            if (xvname(data, ctx->input.manifestNumbers[i], &src) == 0 && src != nullptr) {
                 d.name = src->name;
                 d.nameLength = src->nameLength;
                 d.label = src->label;
                 d.labelLength = src->labelLength;
             } else {
-                d.name = ctx->manifestNames[i].text;
-                d.nameLength = ctx->manifestNames[i].length;
+                d.name = ctx->input.manifestNames[i].text;
+                d.nameLength = ctx->input.manifestNames[i].length;
             }
             d.type = kVarNumeric;
             d.length = d.storedLength = 8;
-            xvputd(binding, &d, 0, &ctx->rowValues[i], 0, 0, 0);
+            xvputd(binding, &d, 0, &ctx->cells.rowValues[i], 0, 0, 0);
         }
     }
 };
@@ -167,10 +167,10 @@ void set_type_and_label(HostDataSet* out, const char* type) {
 }
 
 const char* matrix_type(const ProcContext* ctx) {
-    if (ctx->symatrixInput) return "SYMATRIX";
-    if (ctx->uncorrectedCorr) return "UCORR";
-    if (ctx->uncorrectedCov) return "UCOV";
-    return ctx->covAnalysis ? "COV" : "CORR";
+    if (ctx->input.symatrixInput) return "SYMATRIX";
+    if (ctx->options.uncorrectedCorr) return "UCORR";
+    if (ctx->options.uncorrectedCov) return "UCOV";
+    return ctx->options.covAnalysis ? "COV" : "CORR";
 }
 
 bool wls_form(int32_t method) { return method == kMethodWls || method == kMethodUlsWls; }
@@ -180,20 +180,20 @@ bool wls_form(int32_t method) { return method == kMethodWls || method == kMethod
 void cosfop1(ProcContext* ctx) {
     velix::detail::allocate_moment_arrays(ctx);
     ctx->outRow.name.length = 32;
-    if (ctx->symatrixInput) {
+    if (ctx->input.symatrixInput) {
         ReadList list(ctx, kRoleData, ctx->nByVars + ctx->nVar + 2, kSymatrixMessages);
-        if (ctx->typeVar > 0) list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
-        if (ctx->nameVar > 0) list.bind_special("_NAME_", ctx->outRow.name.text, true, 32);
+        if (ctx->input.typeVar > 0) list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
+        if (ctx->input.nameVar > 0) list.bind_special("_NAME_", ctx->outRow.name.text, true, 32);
         bind_analysis(&list, ctx, ctx->nVar);
         xvgete(list.binding);
     }
-    if (ctx->inramUsed) {
+    if (ctx->input.inramUsed) {
         check_by(ctx, kRoleInram, kInramMessages.byMismatch);
         ReadList list(ctx, kRoleInram, ctx->nByVars + 7, kInramMessages);
         list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
         list.bind_special("_NAME_", ctx->outRow.name.text, true, 32);
         static const char* const kRam[] = {"_MATNR_", "_ROW_", "_COL_", "_ESTIM_", "_STDERR_"};
-        for (int k = 0; k < 5; ++k) list.bind_special(kRam[k], &ctx->ramRow[k], false, 8);
+        for (int k = 0; k < 5; ++k) list.bind_special(kRam[k], &ctx->cells.ramRow[k], false, 8);
         xvsele(ctx->dataSetHandle[kRoleInram]);
         xvgete(list.binding);
     }
@@ -203,16 +203,16 @@ void cosfop1(ProcContext* ctx) {
 void cosfop2(ProcContext* ctx) {
     velix::detail::allocate_moment_arrays(ctx);
     ctx->outRow.name.length = 32;
-    if (!ctx->inestUsed && !ctx->inwgtUsed) return;
-    if (ctx->inestUsed) {
+    if (!ctx->input.inestUsed && !ctx->input.inwgtUsed) return;
+    if (ctx->input.inestUsed) {
         // The parameters of INEST=; statement variables come with the
         // programming statements' reader.
         check_by(ctx, kRoleInest, kInestMessages.byMismatch);
         NlpProblem* nlp = ctx->nlp;
         ReadList list(ctx, kRoleInest, ctx->nByVars + ctx->nParmFree + 3, kInestMessages);
         list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
-        list.bind_special("_RHS_", &ctx->rhsCell, false, 8, true);
-        list.bind_special("_ITER_", &ctx->iterCell, false, 8, true);
+        list.bind_special("_RHS_", &ctx->cells.rhsCell, false, 8, true);
+        list.bind_special("_ITER_", &ctx->cells.iterCell, false, 8, true);
         for (int32_t i = 0; i < ctx->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
             const NameRecord& n = nlp->paramNames[i];
             list.bind(n.text, n.length, &nlp->paramRow[i], false, 8);
@@ -221,7 +221,7 @@ void cosfop2(ProcContext* ctx) {
         xvgete(list.binding);
         exit_above_999(ctx);
     }
-    if (ctx->inwgtUsed) {
+    if (ctx->input.inwgtUsed) {
         check_by(ctx, kRoleInwgt, kInwgtMessages.byMismatch);
         const bool wls = wls_form(ctx->methodRequested);
         // Weights over pairs of moments (the WLS form, with _NAM2_) read as
@@ -268,7 +268,7 @@ void cosfop3(ProcContext* ctx) {
             list.d.nameLength = static_cast<int16_t>(std::strlen(kRam[k]));
             list.d.label = kRam[k];
             list.d.labelLength = list.d.nameLength;
-            xvputd(list.binding, &list.d, 0, &ctx->ramRow[k], 0, 0, 0);
+            xvputd(list.binding, &list.d, 0, &ctx->cells.ramRow[k], 0, 0, 0);
         }
         xvpute(list.binding);
     }
@@ -294,22 +294,22 @@ void cosfop3(ProcContext* ctx) {
         list.define("_TYPE_", 410, ctx->outRow.type, 8);
         list.define("_NAME_", 411, ctx->outRow.name.text, 32);
         ctx->outRow.name.length = 32;
-        list.define("_RHS_", 0, &ctx->rhsCell, 0);
+        list.define("_RHS_", 0, &ctx->cells.rhsCell, 0);
         list.reset();
         list.d.name = "_ITER_";
         list.d.nameLength = 6;
         list.d.label = "Iteration ";
         list.d.labelLength = 10;
-        xvputd(list.binding, &list.d, 0, &ctx->iterCell, 0, 0, 0);
+        xvputd(list.binding, &list.d, 0, &ctx->cells.iterCell, 0, 0, 0);
         if (alpha) {
             list.reset();
             list.d.name = "_ALPHA_";
             list.d.nameLength = 7;
             list.d.label = "Alpha PL Conf. Limit";
             list.d.labelLength = 20;
-            xvputd(list.binding, &list.d, 0, &ctx->alphaCell, 0, 0, 0);
+            xvputd(list.binding, &list.d, 0, &ctx->cells.alphaCell, 0, 0, 0);
         }
-        HostDataSet* inest = ctx->inestUsed ? ctx->dataSetHandle[kRoleInest] : nullptr;
+        HostDataSet* inest = ctx->input.inestUsed ? ctx->dataSetHandle[kRoleInest] : nullptr;
         for (int32_t i = 0; i < ctx->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
             const NameRecord& n = nlp->paramNames[i];
             list.reset();

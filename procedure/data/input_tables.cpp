@@ -58,8 +58,8 @@ NameRecord statistic_name(ProcContext* ctx, int32_t i) {
     NameRecord r;
     const int32_t k = i - ctx->nManifest;
     const HostVariableDescriptor* d = nullptr;
-    if (ctx->hostLists == nullptr) return r;
-    const VariableList& partial = ctx->hostLists->entry[kHostListPartial];
+    if (ctx->input.hostLists == nullptr) return r;
+    const VariableList& partial = ctx->input.hostLists->entry[kHostListPartial];
     if (k < partial.count && xvname(ctx->dataSetHandle[kRoleData], partial.numbers[k], &d) == 0) {
         r.length = static_cast<int16_t>(std::min<int>(d->nameLength, sizeof r.text));
         std::memset(r.text, ' ', sizeof r.text);
@@ -73,13 +73,13 @@ NameRecord statistic_name(ProcContext* ctx, int32_t i) {
 namespace velix::detail {
 
 const NameRecord* moment_names(ProcContext* ctx) {
-    if (ctx->interceptVar && ctx->nManifest > ctx->nVar) {
-        NameRecord& r = ctx->manifestNames[ctx->nVar];
+    if (ctx->options.interceptVar && ctx->nManifest > ctx->nVar) {
+        NameRecord& r = ctx->input.manifestNames[ctx->nVar];
         std::memset(r.text, ' ', sizeof r.text);
         std::memcpy(r.text, "Intercept", 9);
         r.length = 9;
     }
-    return ctx->manifestNames;
+    return ctx->input.manifestNames;
 }
 
 int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const double* values,
@@ -102,12 +102,12 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
 }  // namespace velix::detail
 
 void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, const KurtosisList* list) {
-    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
+    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
     int32_t n = ctx->nManifest;
     const bool dropIntercept = intercept >= 0 && intercept < ctx->nVar;
     if (dropIntercept) --n;
-    const int32_t nStat = ctx->nRead;
-    const uint32_t pf = ctx->printFlags;
+    const int32_t nStat = ctx->moments.nRead;
+    const uint32_t pf = ctx->options.printFlags;
     // PSUMMARY alone leaves the statistics out; PALL and PRINT keep them.
     const bool printSimple = (pf & kPrintPsummary) == 0 || (pf & (kPrintPall | kPrintPrint)) != 0;
     // PCORR and the print levels PALL and PRINT print the input matrix.
@@ -116,8 +116,11 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
     // Title line naming the method.
     {
         int32_t number = 285 + ctx->methodRequested;
-        if (ctx->covAnalysis && !ctx->inwgtUsed && ctx->methodRequested == kMethodWls) number = 296;
-        if (ctx->covAnalysis && !ctx->inwgtUsed && ctx->methodRequested == kMethodUlsWls) number = 297;
+        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed && ctx->methodRequested == kMethodWls)
+            number = 296;
+        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed &&
+            ctx->methodRequested == kMethodUlsWls)
+            number = 297;
         char method[81];
         xpmstr(method, -1 - 80, kMsgProc, number);
         KyrArg args[] = {KyrArg{}, kyr_int(kAttrTitleKind, 2), kyr_int(kAttrParent, -1),
@@ -131,14 +134,14 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         InputFactoid info(ctx, "GenModInfo", 731);
         // The observations behind the divisor: N before the partial variables
         // took their degrees of freedom, for every divisor kind.
-        const bool dfKind = std::memcmp(ctx->vardefKind, kVardefDefault, 8) == 0;
+        const bool dfKind = std::memcmp(ctx->options.vardefKind, kVardefDefault, 8) == 0;
         info.count(300, ctx->nObs + (dfKind ? partialUsed : 0));
         info.count(301, n);
-        if (ctx->nPartial > 0) info.count(302, ctx->nPartial);
+        if (ctx->moments.nPartial > 0) info.count(302, ctx->moments.nPartial);
         info.count(303, ctx->nMoments);
         info.count(304, ctx->nTerms, true);
         info.count(305, ctx->nMatrices, true);
-        if (ctx->nPartial > 0) info.count(306, ctx->nObs, true);
+        if (ctx->moments.nPartial > 0) info.count(306, ctx->nObs, true);
         info.count(307, ctx->nParmFree, true);
         if (!info.end()) return;
 
@@ -158,11 +161,13 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         if (!column(20, "Variable", nameCell, width) || !column(5, "Mean", &mean, 0) ||
             !column(5, "StD", &sd, 0))
             return;
-        if (ctx->kurtosisWanted && (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
+        if (ctx->options.kurtosisWanted &&
+            (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
             return;
         {
-            KyrArg args[] = {kyr_counted(kAttrVariableName, "title", 5),
-                             kyr_text(kAttrValue, kyrmsg(kMsgProc, ctx->momentOrigin != 0 ? 309 : 311))};
+            KyrArg args[] = {
+                kyr_counted(kAttrVariableName, "title", 5),
+                kyr_text(kAttrValue, kyrmsg(kMsgProc, ctx->moments.momentOrigin != 0 ? 309 : 311))};
             if (kyr_failed(wobmth(table, nullptr, kKyrMethodDynamicVariable, 2, args))) return;
         }
         if (kyr_failed(kyr_table_end_columns(table))) return;
@@ -174,22 +179,22 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
             const NameRecord r = statistic_name(ctx, i);
             std::memset(nameCell, ' ', 32);
             std::memcpy(nameCell, r.text, static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32)));
-            mean = ctx->means[i];
-            sd = ctx->stdDevs[i];
-            skew = ctx->skewness[i];
-            kurt = ctx->uniKurtosis[i];
+            mean = ctx->moments.means[i];
+            sd = ctx->moments.stdDevs[i];
+            skew = ctx->moments.skewness[i];
+            kurt = ctx->moments.uniKurtosis[i];
             if (kyr_failed(kyr_table_add_row(table))) return;
         }
         if (kyr_failed(kyr_table_end_rows(table))) return;
         if (kyr_failed(kyr_table_deliver(ctx->kyrManager, output))) return;
 
-        if (ctx->kurtosisWanted) {
+        if (ctx->options.kurtosisWanted) {
             for (int32_t i = 0; i < ctx->nVar; ++i) {
-                if (!wzmis(ctx->uniKurtosis[i])) continue;
+                if (!wzmis(ctx->moments.uniKurtosis[i])) continue;
                 const NameRecord r = statistic_name(ctx, i);
                 if (!note_text(ctx, kyrmsgs(kMsgProc, 312, static_cast<int32_t>(r.length), r.text))) return;
             }
-            const double* cells = ctx->kurtosisCells;
+            const double* cells = ctx->moments.kurtosisCells;
             InputFactoid kt(ctx, "Kurtosis", 721);
             kt.value(313, cells[0]);
             kt.value(510, cells[2]);
@@ -232,14 +237,16 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
     }
 
     if (printInput) {
-        const char* name = ctx->symatrixInput ? "InSymmetric" : ctx->covAnalysis ? "InCov" : "InCorr";
-        const int32_t title = ctx->symatrixInput ? 724 : ctx->covAnalysis ? 726 : 725;
+        const char* name = ctx->input.symatrixInput   ? "InSymmetric"
+                           : ctx->options.covAnalysis ? "InCov"
+                                                      : "InCorr";
+        const int32_t title = ctx->input.symatrixInput ? 724 : ctx->options.covAnalysis ? 726 : 725;
         const std::vector<double> m = without(ctx->momentMatrix, ctx->nManifest, dropIntercept ? intercept : -1);
         std::vector<NameRecord> labels;
         const NameRecord* names = velix::detail::moment_names(ctx);
         for (int32_t i = 0; i < ctx->nManifest; ++i)
             if (!(dropIntercept && i == intercept)) labels.push_back(names[i]);
-        const int32_t style = !ctx->covAnalysis && !ctx->symatrixInput ? 7 : 0;
+        const int32_t style = !ctx->options.covAnalysis && !ctx->input.symatrixInput ? 7 : 0;
         velix::detail::publish_matrix(ctx, name, title, m.data(), n, n, labels.data(), labels.data(), "sc",
                                       style);
     }

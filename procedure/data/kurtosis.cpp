@@ -32,16 +32,16 @@ namespace velix::detail {
 
 void kurtosis_reset(ProcContext* ctx, const double* inverse, KurtosisList* list) {
     const int32_t nv = ctx->nVar;
-    if (inverse != nullptr) ctx->kurtosisCells[0] = 0.0;
+    if (inverse != nullptr) ctx->moments.kurtosisCells[0] = 0.0;
     *list = KurtosisList{};
-    std::fill(ctx->skewness, ctx->skewness + nv, 0.0);
-    std::fill(ctx->uniKurtosis, ctx->uniKurtosis + nv, 0.0);
+    std::fill(ctx->moments.skewness, ctx->moments.skewness + nv, 0.0);
+    std::fill(ctx->moments.uniKurtosis, ctx->moments.uniKurtosis + nv, 0.0);
 }
 
 int32_t kurtosis_numbering(ProcContext* ctx, int32_t* numbered) {
     *numbered = 0;
     xoinfo(ctx->dataSetHandle[kRoleData], kInfoObsNumbers, numbered);
-    if (!ctx->kurtosisWanted || *numbered != 0) return 0;
+    if (!ctx->options.kurtosisWanted || *numbered != 0) return 0;
     const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, 39), 'l');
     if (rc < 0) xprrlog(0, rc);
     return rc;
@@ -52,14 +52,14 @@ void kurtosis_add(ProcContext* ctx, const double* d, double w, const double* inv
     const int32_t nv = ctx->nVar;
     for (int32_t i = 0; i < nv; ++i) {
         const double d2 = d[i] * d[i];
-        ctx->skewness[i] += w * d2 * d[i];
-        ctx->uniKurtosis[i] += w * d2 * d2;
+        ctx->moments.skewness[i] += w * d2 * d[i];
+        ctx->moments.uniKurtosis[i] += w * d2 * d2;
     }
     if (inverse == nullptr) return;
-    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
+    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
     const double q = mardia_term(d, nv, intercept, inverse);
     const double c = w * q * q;
-    ctx->kurtosisCells[0] += c;
+    ctx->moments.kurtosisCells[0] += c;
     enter_contribution(list, c, observation, w);
 }
 
@@ -80,20 +80,20 @@ double mardia_term(const double* d, int32_t m, int32_t skip, const double* inver
 int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2, double d3,
                               bool haveInverse, KurtosisList* list) {
     const int32_t nv = ctx->nVar;
-    const int32_t slots = ctx->nVar + (ctx->interceptVar ? 1 : 0);
-    const double w = ctx->divisor;
+    const int32_t slots = ctx->nVar + (ctx->options.interceptVar ? 1 : 0);
+    const double w = ctx->moments.divisor;
     const double missing = host_missing_value();
-    const int32_t intercept = ctx->momentOrigin < 0 ? -(ctx->momentOrigin + 1) : -1;
+    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
 
     for (int32_t i = 0; i < slots; ++i) {
-        const double sd = ctx->stdDevs[i], mean = ctx->means[i];
-        if (ctx->momentOrigin != 0 && d0 > velix::kMachEpsWritten) {
+        const double sd = ctx->moments.stdDevs[i], mean = ctx->moments.means[i];
+        if (ctx->moments.momentOrigin != 0 && d0 > velix::kMachEpsWritten) {
             // W sd^2 is the weighted sum of squares about zero; less SW m^2
             // it is the sum about the mean.
-            const double v = (w * sd * sd - ctx->sumWeights * mean * mean) / d0;
-            ctx->stdDevsN[i] = v > 0.0 ? std::sqrt(v) : 0.0;
+            const double v = (w * sd * sd - ctx->moments.sumWeights * mean * mean) / d0;
+            ctx->moments.stdDevsN[i] = v > 0.0 ? std::sqrt(v) : 0.0;
         } else {
-            ctx->stdDevsN[i] = d0 > 0.0 ? sd * std::sqrt(w / d0) : 0.0;
+            ctx->moments.stdDevsN[i] = d0 > 0.0 ? sd * std::sqrt(w / d0) : 0.0;
         }
     }
     // The variables that count: the data variables other than an intercept.
@@ -116,20 +116,22 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
     // the covariances: under WDF and WEIGHT an integer weight acts as a
     // frequency, under N and DF it does not, for the covariances as here.
     // With unit weights SW / d0 is 1 and nothing changes.
-    const double perCount = d0 > 0.0 && ctx->sumWeights > 0.0 ? ctx->sumWeights / d0 : 1.0;
+    const double perCount =
+        d0 > 0.0 && ctx->moments.sumWeights > 0.0 ? ctx->moments.sumWeights / d0 : 1.0;
 
     if (d0 <= 3.0 + 10.0 * velix::kMachEpsWritten) {
-        vzfdl(missing, ctx->skewness, slots);
-        vzfdl(missing, ctx->uniKurtosis, slots);
+        vzfdl(missing, ctx->moments.skewness, slots);
+        vzfdl(missing, ctx->moments.uniKurtosis, slots);
     } else {
         for (int32_t i = 0; i < slots; ++i) {
-            const double sum3 = ctx->skewness[i] / perCount, sum4 = ctx->uniKurtosis[i] / perCount;
-            const double mean = std::fabs(ctx->means[i]);
+            const double sum3 = ctx->moments.skewness[i] / perCount,
+                         sum4 = ctx->moments.uniKurtosis[i] / perCount;
+            const double mean = std::fabs(ctx->moments.means[i]);
             // The sum of squares about the mean under the rescaled weights.
-            const double ss = d0 * ctx->stdDevsN[i] * ctx->stdDevsN[i] / perCount;
+            const double ss = d0 * ctx->moments.stdDevsN[i] * ctx->moments.stdDevsN[i] / perCount;
             double skew = 0.0, kurt = -3.0;
             if (i != intercept && i < nv) {
-                if (ctx->optionFlags & kOptionBiasKur) {
+                if (ctx->options.optionFlags & kOptionBiasKur) {
                     const double s = ss;
                     if (!(s < mean * velix::kMachEpsWritten || s <= kTiny)) {
                         skew = sum3 * std::sqrt(d0) / std::pow(s, 1.5);
@@ -145,25 +147,25 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
                     }
                 }
             }
-            ctx->skewness[i] = skew;
-            ctx->uniKurtosis[i] = kurt;
+            ctx->moments.skewness[i] = skew;
+            ctx->moments.uniKurtosis[i] = kurt;
         }
     }
 
     int32_t status = 0;
     if (haveInverse && p > 0) {
         const double mm = static_cast<double>(p) * (p + 2);
-        const double mardia = ctx->kurtosisCells[0] * perCount / d0 - mm;
-        ctx->kurtosisCells[0] = mardia;
-        ctx->kurtosisCells[1] = mardia / mm;
-        ctx->kurtosisCells[2] = (mardia + mm) / mm;
+        const double mardia = ctx->moments.kurtosisCells[0] * perCount / d0 - mm;
+        ctx->moments.kurtosisCells[0] = mardia;
+        ctx->moments.kurtosisCells[1] = mardia / mm;
+        ctx->moments.kurtosisCells[2] = (mardia + mm) / mm;
         if (ctx->nObs > 0.0) {
             const double sigma = std::sqrt(8.0 * mm / d0);
             for (int k = 0; k < 5 && list->observation[k] != 0; ++k) {
                 list->contribution[k] = (list->contribution[k] * perCount - mm) / sigma;
                 ++status;
             }
-            ctx->kurtosisCells[3] = mardia / sigma;
+            ctx->moments.kurtosisCells[3] = mardia / sigma;
         }
     }
 
@@ -173,13 +175,13 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
     const double bound = -6.0 / (p + 2);
     for (int32_t i = 0; i < nv && complete; ++i) {
         if (i == intercept) continue;
-        const double k = ctx->uniKurtosis[i];
+        const double k = ctx->moments.uniKurtosis[i];
         if (wzmis(k)) complete = false;
         sum += k;
         adjusted += std::max(k, bound);
     }
-    ctx->kurtosisCells[4] = complete ? sum / (3.0 * p) : missing;
-    ctx->kurtosisCells[5] = complete ? adjusted / (3.0 * p) : missing;
+    ctx->moments.kurtosisCells[4] = complete ? sum / (3.0 * p) : missing;
+    ctx->moments.kurtosisCells[5] = complete ? adjusted / (3.0 * p) : missing;
     return status;
 }
 
@@ -199,7 +201,7 @@ int32_t coskurt(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
     int32_t count = 0;
     while (pass.next(&w, &f)) {
         ++count;
-        for (int32_t i = 0; i < nv; ++i) d[i] = ctx->rowValues[i] - ctx->means[i];
+        for (int32_t i = 0; i < nv; ++i) d[i] = ctx->cells.rowValues[i] - ctx->moments.means[i];
         const int32_t observation = numbered ? pass.observation() : count;
         velix::detail::kurtosis_add(ctx, d.data(), w, inverse, list, observation);
     }

@@ -118,7 +118,8 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     std::memset(nameCell, ' ', 32);
     if (typeVar) xvgetd(b, typeVar, 0, typeCell, 8, 99, 0, 0);
     if (nameVar) xvgetd(b, nameVar, 0, nameCell, 32, 99, 0, 0);
-    for (int32_t i = 0; i < n; ++i) xvgetd(b, ctx->manifestNumbers[i], 0, &row[i], 8, 102, 0, 0);
+    for (int32_t i = 0; i < n; ++i)
+        xvgetd(b, ctx->input.manifestNumbers[i], 0, &row[i], 8, 102, 0, 0);
     xvgete(b);
 
     static const char* const kFallback[] = {"CORR", "COV", "UCORR", "UCOV"};
@@ -170,7 +171,9 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
                         invalidNote = true;
                     }
                     for (int32_t v = 0; v < n && r < 0; ++v)
-                        if (upper(std::string(ctx->manifestNames[v].text, ctx->manifestNames[v].length)) == un) r = v;
+                        if (upper(std::string(ctx->input.manifestNames[v].text,
+                                              ctx->input.manifestNames[v].length)) == un)
+                            r = v;
                     if (r < 0) continue;
                 } else {
                     if (order >= n) {
@@ -238,7 +241,8 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     for (int32_t i = 0; i < n; ++i) {
         const double dii = a[pk(i, i)];
         if (dii < 0.0) {
-            xpmlog(kMsgReader, 27, static_cast<int32_t>(ctx->manifestNames[i].length), ctx->manifestNames[i].text);
+            xpmlog(kMsgReader, 27, static_cast<int32_t>(ctx->input.manifestNames[i].length),
+                   ctx->input.manifestNames[i].text);
             return kLevelNoMoments;
         }
         if (dii == 0.0)

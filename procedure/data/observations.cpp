@@ -17,8 +17,8 @@ constexpr int32_t kTypeNumeric = 102;  // 'f'
 }  // namespace
 
 int16_t list_variable(const ProcContext* ctx, int32_t list, int32_t index) {
-    if (ctx->procOptions == nullptr) return 0;
-    const NameArray& a = ctx->procOptions->lists[list];
+    if (ctx->options.procOptions == nullptr) return 0;
+    const NameArray& a = ctx->options.procOptions->lists[list];
     if (index >= a.count) return 0;
     int16_t number = 0;
     if (xvfind(ctx->dataSetHandle[kRoleData], a.names[index].text, a.names[index].length, &number, 0) != 0)
@@ -30,7 +30,8 @@ RawPass::RawPass(ProcContext* ctx, int32_t count) : ctx_(ctx), count_(count) {
     HostDataSet* data = ctx->dataSetHandle[kRoleData];
     xvgeti(data, count + 2, 0, &binding_);
     for (int32_t i = 0; i < count; ++i)
-        xvgetd(binding_, ctx->manifestNumbers[i], 0, &ctx->rowValues[i], 8, kTypeNumeric, 0, 0);
+        xvgetd(binding_, ctx->input.manifestNumbers[i], 0, &ctx->cells.rowValues[i], 8,
+               kTypeNumeric, 0, 0);
     if (const int16_t f = list_variable(ctx, kListFreq)) {
         hasFreq_ = true;
         xvgetd(binding_, f, 0, &freq_, 8, kTypeNumeric, 0, 0);
@@ -57,7 +58,7 @@ bool RawPass::next(double* weight, double* frequency) {
             if (!(f > 0.0) || !(w > 0.0)) continue;
             w *= f;
         }
-        if (wzmisn(ctx_->rowValues, count_)) continue;
+        if (wzmisn(ctx_->cells.rowValues, count_)) continue;
         ++used;
         sumFrequency += f;
         sumWeight += w;

@@ -12,29 +12,29 @@ namespace velix::detail {
 
 class RawPass {
 public:
-    // Binds the first `count` analysis variables (manifestNumbers) to
-    // ctx->rowValues and the WEIGHT and FREQ variables, and rewinds DATA=
-    // to the start of the BY group.
-    RawPass(ProcContext* ctx, int32_t count);
-    ~RawPass();
-    RawPass(const RawPass&) = delete;
-    RawPass& operator=(const RawPass&) = delete;
+ // Binds the first `count` analysis variables (manifestNumbers) to
+ // ctx->cells.rowValues and the WEIGHT and FREQ variables, and rewinds DATA=
+ // to the start of the BY group.
+ RawPass(ProcContext* ctx, int32_t count);
+ ~RawPass();
+ RawPass(const RawPass&) = delete;
+ RawPass& operator=(const RawPass&) = delete;
 
-    // The next usable observation: its values in ctx->rowValues, *weight
-    // the weight times the frequency, *frequency the frequency.  Skips
-    // observations whose frequency (floor, 0 when missing) or weight (0
-    // when missing) is not above 0 or that have a missing analysis value.
-    // false at the end of the group.
-    bool next(double* weight, double* frequency);
-    // The data-set number of the observation last delivered.
-    int32_t observation() const;
+ // The next usable observation: its values in ctx->cells.rowValues, *weight
+ // the weight times the frequency, *frequency the frequency.  Skips
+ // observations whose frequency (floor, 0 when missing) or weight (0
+ // when missing) is not above 0 or that have a missing analysis value.
+ // false at the end of the group.
+ bool next(double* weight, double* frequency);
+ // The data-set number of the observation last delivered.
+ int32_t observation() const;
 
-    int64_t used = 0;
-    double sumFrequency = 0.0;
-    double sumWeight = 0.0;
-    // kLevelNoMoments when nothing usable was read, the weight sum is not positive or
-    // the frequency sum is 0; else 0.
-    int32_t level() const;
+ int64_t used = 0;
+ double sumFrequency = 0.0;
+ double sumWeight = 0.0;
+ // kLevelNoMoments when nothing usable was read, the weight sum is not positive or
+ // the frequency sum is 0; else 0.
+ int32_t level() const;
 
 private:
     ProcContext* ctx_;

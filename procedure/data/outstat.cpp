@@ -42,7 +42,7 @@ void full_row(const double* a, int32_t n, int32_t i, double* out) {
 // The name of moment-matrix variable i (the intercept slot is "Intercept").
 NameRecord variable_name(const ProcContext* ctx, int32_t i) {
     NameRecord r;
-    if (i < ctx->nVar) return ctx->manifestNames[i];
+    if (i < ctx->nVar) return ctx->input.manifestNames[i];
     std::memset(r.text, ' ', sizeof r.text);
     std::memcpy(r.text, "Intercept", 9);
     r.length = 9;
@@ -68,7 +68,7 @@ void matrix_rows(ProcContext* ctx, int32_t role, const double* a, int32_t n, int
 void cosfout(ProcContext* ctx, int32_t mode) {
     const int32_t n = ctx->nManifest;
     const int32_t nv = ctx->nVar;
-    double* v = ctx->rowValues;
+    double* v = ctx->cells.rowValues;
     set_name(&ctx->outRow.name, nullptr);
     const int32_t role = mode == 1 ? kRoleOutstat : kRoleOutwgt;
     if (mode == 1) {
@@ -77,25 +77,26 @@ void cosfout(ProcContext* ctx, int32_t mode) {
             std::copy(values, values + nv, v);
             cos_write_row(ctx, role);
         };
-        stat_row("MEAN", ctx->means);
-        if (!ctx->covAnalysis) stat_row(ctx->momentOrigin == 0 ? "STD" : "USTD", ctx->stdDevs);
-        if (ctx->rawData && ctx->kurtosisWanted) {
-            stat_row("SKEWNESS", ctx->skewness);
-            stat_row("KURTOSIS", ctx->uniKurtosis);
+        stat_row("MEAN", ctx->moments.means);
+        if (!ctx->options.covAnalysis)
+            stat_row(ctx->moments.momentOrigin == 0 ? "STD" : "USTD", ctx->moments.stdDevs);
+        if (ctx->input.rawData && ctx->options.kurtosisWanted) {
+            stat_row("SKEWNESS", ctx->moments.skewness);
+            stat_row("KURTOSIS", ctx->moments.uniKurtosis);
         }
         set_type(ctx, "N");
         std::fill(v, v + nv, ctx->nObs);
         cos_write_row(ctx, role);
-        if (ctx->sumWeights != ctx->nObs) {
+        if (ctx->moments.sumWeights != ctx->nObs) {
             set_type(ctx, "SUMWGT");
-            std::fill(v, v + nv, ctx->sumWeights);
+            std::fill(v, v + nv, ctx->moments.sumWeights);
             cos_write_row(ctx, role);
         }
-        const char* type = ctx->symatrixInput      ? "SYMATRIX"
-                           : ctx->uncorrectedCorr  ? "UCORR"
-                           : ctx->uncorrectedCov   ? "UCOV"
-                           : ctx->covAnalysis      ? "COV"
-                                                   : "CORR";
+        const char* type = ctx->input.symatrixInput       ? "SYMATRIX"
+                           : ctx->options.uncorrectedCorr ? "UCORR"
+                           : ctx->options.uncorrectedCov  ? "UCOV"
+                           : ctx->options.covAnalysis     ? "COV"
+                                                          : "CORR";
         set_type(ctx, type);
         matrix_rows(ctx, role, ctx->momentMatrix, n, nv, v);
         return;

@@ -52,8 +52,8 @@ int32_t cosfico(ProcContext* ctx) {
     }
     const double missing = host_missing_value();
     vzfdl(missing, ctx->momentMatrix, n * (n + 1) / 2);
-    std::fill(ctx->stdDevs, ctx->stdDevs + n, 1.0);
-    std::fill(ctx->means, ctx->means + n, 0.0);
+    std::fill(ctx->moments.stdDevs, ctx->moments.stdDevs + n, 1.0);
+    std::fill(ctx->moments.means, ctx->moments.means + n, 0.0);
     double N = missing, sumw = missing;
     int32_t order = 0;
     xbyrwnd(ctx->dataSetHandle[kRoleData], kRewindGroup);
@@ -61,24 +61,24 @@ int32_t cosfico(ProcContext* ctx) {
     while (cos_read_row(ctx, kRoleData)) {
         char type[8];
         wztxxlt(2, ctx->outRow.type, type, 8);
-        const double* v = ctx->rowValues;
+        const double* v = ctx->cells.rowValues;
         bool conflict = false;
-        if (ctx->typeVar > 0 && type_is(type, "MEAN")) {
-            std::copy(v, v + n, ctx->means);
-        } else if (ctx->typeVar > 0 && (type_is(type, "STD") || type_is(type, "USTD"))) {
-            std::copy(v, v + n, ctx->stdDevs);
-        } else if (ctx->typeVar > 0 && type_is(type, "N")) {
+        if (ctx->input.typeVar > 0 && type_is(type, "MEAN")) {
+            std::copy(v, v + n, ctx->moments.means);
+        } else if (ctx->input.typeVar > 0 && (type_is(type, "STD") || type_is(type, "USTD"))) {
+            std::copy(v, v + n, ctx->moments.stdDevs);
+        } else if (ctx->input.typeVar > 0 && type_is(type, "N")) {
             N = same(v, n, &conflict);
             if (conflict) xpmlog(kMsgProc, 30);
-        } else if (ctx->typeVar > 0 && type_is(type, "SUMWGT")) {
+        } else if (ctx->input.typeVar > 0 && type_is(type, "SUMWGT")) {
             sumw = same(v, n, &conflict);
             if (conflict) xpmlog(kMsgProc, 31);
-        } else if (ctx->typeVar == 0 || type_is(type, "SYMATRIX")) {
+        } else if (ctx->input.typeVar == 0 || type_is(type, "SYMATRIX")) {
             int32_t r = -1;
-            if (ctx->nameVar > 0) {
+            if (ctx->input.nameVar > 0) {
                 const int32_t len = wzstrip(ctx->outRow.name.text, 32);
                 for (int32_t k = 0; k < n && r < 0; ++k) {
-                    const NameRecord& nm = ctx->manifestNames[k];
+                    const NameRecord& nm = ctx->input.manifestNames[k];
                     if (wzstrip(nm.text, nm.length) == len && std::memcmp(nm.text, ctx->outRow.name.text, len) == 0)
                         r = k;
                 }
@@ -99,12 +99,13 @@ int32_t cosfico(ProcContext* ctx) {
     if (wzmis(N)) N = kDefaultN;
     if (wzmis(sumw)) sumw = N;
     ctx->nObs = N;
-    ctx->sumWeights = sumw;
-    ctx->divisor = zvardiv(ctx->vardefKind, N, 1.0 - ctx->momentOrigin, sumw);
+    ctx->moments.sumWeights = sumw;
+    ctx->moments.divisor =
+        zvardiv(ctx->options.vardefKind, N, 1.0 - ctx->moments.momentOrigin, sumw);
     const int32_t pstar = n * (n + 1) / 2;
     if (wzmisn(ctx->momentMatrix, pstar)) {
         xpmlog(kMsgProc, 34);
-        if (ctx->printEnabled) {
+        if (ctx->options.printEnabled) {
             const NameRecord* names = velix::detail::moment_names(ctx);
             std::vector<double> shown(ctx->momentMatrix, ctx->momentMatrix + pstar);
             // A failed table is reported by the publisher; the matrix is

@@ -57,7 +57,7 @@ DataSetName inwgt_name(ProcContext* ctx) {
 }
 
 void print_weights(ProcContext* ctx, int32_t n) {
-    if (!ctx->printEnabled) return;
+    if (!ctx->options.printEnabled) return;
     const NameRecord* names = velix::detail::moment_names(ctx);
     velix::detail::publish_matrix(ctx, "Weights", 727, ctx->weightMatrix, n, n, names, names, "sc", 8);
 }
@@ -74,7 +74,8 @@ bool read_matrix_form(ProcContext* ctx, int32_t n) {
         const int32_t i = find_variable(ctx, ctx->outRow.name.text, n);
         if (i < 0) continue;
         for (int32_t j = 0; j < n; ++j)
-            if (!wzmis(ctx->rowValues[j])) ctx->weightMatrix[pk(i, j)] = ctx->rowValues[j];
+            if (!wzmis(ctx->cells.rowValues[j]))
+                ctx->weightMatrix[pk(i, j)] = ctx->cells.rowValues[j];
     }
     return any;
 }
@@ -85,9 +86,10 @@ template <typename Accumulate>
 int32_t raw_pass(ProcContext* ctx, const double* inverse, KurtosisList* list, Accumulate accumulate) {
     const int32_t nv = ctx->nVar;
     const int32_t m = ctx->nManifest;
-    const bool kurtosis = ctx->kurtosisWanted || ctx->dataSetHandle[kRoleOutstat] != nullptr;
+    const bool kurtosis =
+        ctx->options.kurtosisWanted || ctx->dataSetHandle[kRoleOutstat] != nullptr;
     if (kurtosis) velix::detail::kurtosis_reset(ctx, inverse, list);
-    const double d = zvardiv(ctx->vardefKind, ctx->nObs, 0.0, ctx->sumWeights);
+    const double d = zvardiv(ctx->options.vardefKind, ctx->nObs, 0.0, ctx->moments.sumWeights);
     int32_t numbered = 0;
     const int32_t rc = velix::detail::kurtosis_numbering(ctx, &numbered);
     if (rc < 0) return rc;
@@ -98,13 +100,14 @@ int32_t raw_pass(ProcContext* ctx, const double* inverse, KurtosisList* list, Ac
     while (pass.next(&w, &f)) {
         ++count;
         for (int32_t i = 0; i < nv; ++i)
-            x[i] = ctx->momentOrigin == 0 ? ctx->rowValues[i] - ctx->means[i] : ctx->rowValues[i];
-        if (ctx->interceptVar) x[nv] = 1.0;
+            x[i] = ctx->moments.momentOrigin == 0 ? ctx->cells.rowValues[i] - ctx->moments.means[i]
+                                                  : ctx->cells.rowValues[i];
+        if (ctx->options.interceptVar) x[nv] = 1.0;
         accumulate(x.data(), w, d);
         if (!kurtosis) continue;
         // The kurtosis sums are about the means whatever the moments are.
-        if (ctx->momentOrigin != 0)
-            for (int32_t j = 0; j < nv; ++j) x[j] -= ctx->means[j];
+        if (ctx->moments.momentOrigin != 0)
+            for (int32_t j = 0; j < nv; ++j) x[j] -= ctx->moments.means[j];
         const int32_t observation = numbered ? pass.observation() : count;
         velix::detail::kurtosis_add(ctx, x.data(), w, inverse, list, observation);
     }
@@ -136,7 +139,7 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
     const int32_t pstar = n * (n + 1) / 2;
     const int64_t total = int64_t{pstar} * (pstar + 1) / 2;
     double* w = ctx->weightMatrix;
-    if (ctx->inwgtUsed) {
+    if (ctx->input.inwgtUsed) {
         vzfdl(host_missing_value(), w, static_cast<int32_t>(total));
         int64_t weightRows = 0, matched = 0;
         while (cos_read_row(ctx, kRoleInwgt)) {
@@ -149,9 +152,9 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
             ++matched;
             const int64_t a = pk(i, j);
             for (int32_t l = 0; l < n; ++l) {
-                if (wzmis(ctx->rowValues[l])) continue;
+                if (wzmis(ctx->cells.rowValues[l])) continue;
                 const int64_t b = pk(k, l);
-                w[pk(a, b)] = ctx->rowValues[l];
+                w[pk(a, b)] = ctx->cells.rowValues[l];
             }
         }
         const DataSetName name = inwgt_name(ctx);
@@ -165,7 +168,7 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         for (int64_t q = 0; q < total; ++q)
             if (wzmis(w[q])) {
                 xpmlog(kMsgProc, 36, name.text);
-                if (ctx->printEnabled) {
+                if (ctx->options.printEnabled) {
                     const int32_t rc = velix::detail::publish_matrix(ctx, "Weights", 727, w, pstar, pstar, nullptr,
                                                                      nullptr, "sc", 8);
                     if (rc < 0) return rc;
@@ -191,7 +194,7 @@ int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
     const int32_t n = ctx->nManifest;
     const int32_t pstar = n * (n + 1) / 2;
     double* w = ctx->weightMatrix;
-    if (ctx->inwgtUsed) {
+    if (ctx->input.inwgtUsed) {
         const bool any = read_matrix_form(ctx, n);
         const DataSetName name = inwgt_name(ctx);
         if (!any) {
@@ -209,12 +212,12 @@ int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
     // The correlation form needs the moments m_iiij and m_ijjj too: with
     // ASYCOV=CORR, and by default in correlation analysis, where the moment
     // step asks for that form when ASYCOV= is not given.
-    const int32_t kind = ctx->asycovKind;
-    const bool corr = kind == 3 || ((kind < 1 || kind > 3) && !ctx->covAnalysis);
+    const int32_t kind = ctx->options.asycovKind;
+    const bool corr = kind == 3 || ((kind < 1 || kind > 3) && !ctx->options.covAnalysis);
     std::fill(w, w + pstar, 0.0);
     if (corr) {
-        std::fill(ctx->dwlsAsycov[0], ctx->dwlsAsycov[0] + pstar, 0.0);
-        std::fill(ctx->dwlsAsycov[1], ctx->dwlsAsycov[1] + pstar, 0.0);
+        std::fill(ctx->moments.dwlsAsycov[0], ctx->moments.dwlsAsycov[0] + pstar, 0.0);
+        std::fill(ctx->moments.dwlsAsycov[1], ctx->moments.dwlsAsycov[1] + pstar, 0.0);
     }
     return raw_pass(ctx, inverse, list, [&](const double* x, double wt, double d) {
         for (int32_t i = 0; i < n; ++i) {
@@ -223,8 +226,8 @@ int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
                 const int64_t q = pk(i, j);
                 w[q] += x[j] * x[j] * c;
                 if (corr) {
-                    ctx->dwlsAsycov[0][q] += x[i] * x[j] * c;
-                    ctx->dwlsAsycov[1][q] += x[i] * x[j] * x[j] * x[j] * wt / d;
+                    ctx->moments.dwlsAsycov[0][q] += x[i] * x[j] * c;
+                    ctx->moments.dwlsAsycov[1][q] += x[i] * x[j] * x[j] * x[j] * wt / d;
                 }
             }
         }

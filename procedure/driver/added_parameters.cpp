@@ -34,7 +34,9 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
                         nameBuffer[p++] = pl->names.names[i];
                     }
                     for (; q < p; ++q)
-                        valueBuffer[q] = ctx->randomSeed != 0 ? zranuni(&ctx->randomSeed) : ctx->startConst;
+                        valueBuffer[q] = ctx->options.randomSeed != 0
+                                             ? zranuni(&ctx->options.randomSeed)
+                                             : ctx->options.startConst;
                 } else {
                     const int32_t k = item.end - item.first;
                     q -= k;
@@ -75,8 +77,9 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
 
 void cosparb(ProcContext* ctx) {
     HostAllocator* a = ctx->runPool[2] ? ctx->runPool[2] : v_global_gcb_anchor->stepAllocator;
-    ctx->structEqNames = static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * std::max(ctx->nStructEq, 1), 4));
-    if (ctx->structEqNames == nullptr) xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+    ctx->readers.structEqNames = static_cast<NameRecord*>(
+        a->allocate(a, sizeof(NameRecord) * std::max(ctx->nStructEq, 1), 4));
+    if (ctx->readers.structEqNames == nullptr) xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     for (const StatementNode* n = find_statement(ctx->stmtList, "STRUCTEQ"); n;
          n = find_statement(n->next, "STRUCTEQ")) {
         const auto* pl = static_cast<const NameListPayload*>(n->payload);
@@ -85,74 +88,79 @@ void cosparb(ProcContext* ctx) {
             raise_error_level(ctx, kLevelInternal);
             continue;
         }
-        std::copy(pl->names.names, pl->names.names + pl->names.count, ctx->structEqNames);
+        std::copy(pl->names.names, pl->names.names + pl->names.count, ctx->readers.structEqNames);
     }
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
 }
 
 void cospar4(ProcContext* ctx) {
-    if (!ctx->equationModel || ctx->nUnusedVars == 0) return;
+    if (!ctx->readers.equationModel || ctx->readers.nUnusedVars == 0) return;
     const int32_t n = ctx->nManifest;
     // The DATA= variables come first; the intercept slot of the augmented
     // moment matrix, when in use, follows them.
-    const int32_t nData = ctx->interceptVar ? n - 1 : n;
+    const int32_t nData = ctx->options.interceptVar ? n - 1 : n;
     std::vector<int32_t> unused;
     for (int32_t i = 0; i < nData; ++i)
-        if (ctx->varPosition[i] < 0) unused.push_back(i);
+        if (ctx->readers.varPosition[i] < 0) unused.push_back(i);
     // 1. The "VarSelection" table: one column per unreferenced variable.
-    if (ctx->printEnabled && ctx->kyrManager && !unused.empty()) {
+    if (ctx->options.printEnabled && ctx->kyrManager && !unused.empty()) {
         OutputTable t(ctx->kyrManager, "VarSelection", kyrmsg(kMsgProc, 701), "Tesk.Velix.VarSelection");
         for (int32_t i : unused)
-            t.text_column(std::string(ctx->manifestNames[i].text, ctx->manifestNames[i].length),
-                          ctx->manifestNames[i].length);
+            t.text_column(
+                std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length),
+                ctx->input.manifestNames[i].length);
         if (!t.end_columns()) return;
         for (size_t c = 0; c < unused.size(); ++c)
-            t.set_text(c, std::string(ctx->manifestNames[unused[c]].text, ctx->manifestNames[unused[c]].length));
+            t.set_text(c, std::string(ctx->input.manifestNames[unused[c]].text,
+                                      ctx->input.manifestNames[unused[c]].length));
         if (!t.add_row() || !t.deliver() || !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 237))) return;
     }
     // 2. Move the used variables down over the removed ones.
     int32_t kept = 0;
     for (int32_t i = 0; i < nData; ++i) {
-        if (ctx->varPosition[i] < 0) continue;
-        ctx->manifestNames[kept] = ctx->manifestNames[i];
-        ctx->manifestNumbers[kept] = ctx->manifestNumbers[i];
+        if (ctx->readers.varPosition[i] < 0) continue;
+        ctx->input.manifestNames[kept] = ctx->input.manifestNames[i];
+        ctx->input.manifestNumbers[kept] = ctx->input.manifestNumbers[i];
         ++kept;
     }
     const int32_t keptData = kept;
     // 3. The intercept stays when the model uses it; otherwise the moments
     // are formed without it.
-    if (ctx->interceptVar) {
-        if (ctx->varPosition[nData] >= 0) {
-            ctx->manifestNames[kept] = ctx->manifestNames[nData];
-            ctx->manifestNumbers[kept] = ctx->manifestNumbers[nData];
+    if (ctx->options.interceptVar) {
+        if (ctx->readers.varPosition[nData] >= 0) {
+            ctx->input.manifestNames[kept] = ctx->input.manifestNames[nData];
+            ctx->input.manifestNumbers[kept] = ctx->input.manifestNumbers[nData];
             ++kept;
         } else {
-            ctx->interceptVar = 0;
+            ctx->options.interceptVar = 0;
             xpmlog(kMsgProc, 235);
         }
     }
     const int32_t removed = n - kept;
-    if (removed != ctx->nUnusedVars) {
+    if (removed != ctx->readers.nUnusedVars) {
         xpmlog(kMsgProc, 238);
         raise_error_level(ctx, kLevelInternal);
     }
     ctx->nVar = keptData;
     ctx->nManifest = kept;
     ctx->model.rows[1] = kept;
-    if (ctx->nRead != 0) ctx->nRead = ctx->nVar + ctx->nPartial + (ctx->interceptVar ? 1 : 0);
+    if (ctx->moments.nRead != 0)
+        ctx->moments.nRead =
+            ctx->nVar + ctx->moments.nPartial + (ctx->options.interceptVar ? 1 : 0);
     // The host reads its own copy of the lists: define them again so that
     // the moments are accumulated over the kept variables only.
-    if (keptData > 0 && ctx->hostLists != nullptr) {
-        ctx->hostLists->entry[kHostListVar].count = static_cast<int16_t>(keptData);
-        ctx->hostLists->entry[kHostListVar].numbers = ctx->manifestNumbers;
-        if (xvdflst(ctx->dataSetHandle[kRoleData], ctx->hostLists) != 0) {
+    if (keptData > 0 && ctx->input.hostLists != nullptr) {
+        ctx->input.hostLists->entry[kHostListVar].count = static_cast<int16_t>(keptData);
+        ctx->input.hostLists->entry[kHostListVar].numbers = ctx->input.manifestNumbers;
+        if (xvdflst(ctx->dataSetHandle[kRoleData], ctx->input.hostLists) != 0) {
             internal_error("the kept variables cannot be defined again");
         }
     }
     ctx->nMoments = kept * (kept + 1) / 2;
     int32_t width = 8;
-    for (int32_t i = 0; i < kept; ++i) width = std::max<int32_t>(width, ctx->manifestNames[i].length);
-    ctx->varNameWidth = width;
+    for (int32_t i = 0; i < kept; ++i)
+        width = std::max<int32_t>(width, ctx->input.manifestNames[i].length);
+    ctx->input.varNameWidth = width;
     if (keptData == 0) {
         xpmlog(kMsgProc, 97);
         raise_error_level(ctx, kLevelInputError);

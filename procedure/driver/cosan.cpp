@@ -156,7 +156,7 @@ void cosparc(ProcContext* ctx) {
         }
         largest = std::max<int64_t>(largest, static_cast<int64_t>(mt.rows[k]) * mt.columns[k]);
     }
-    ctx->largestProduct = static_cast<int32_t>(largest);
+    ctx->readers.largestProduct = static_cast<int32_t>(largest);
 
     cosmcon(ctx);
 
@@ -165,6 +165,6 @@ void cosparc(ProcContext* ctx) {
         const NameRecord& name = static_cast<const MatrixPayload*>(s->payload)->name;
         if (velix::detail::matrix_number(ctx, name) == 0) xpmlog(kMsgProc, 128, name_text(name).c_str());
     }
-    ctx->matrixSpec = 1;
+    ctx->readers.matrixSpec = 1;
     velix::detail::exit_above(ctx, 4);
 }

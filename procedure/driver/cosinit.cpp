@@ -151,7 +151,8 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     const OptionCell& sing = cell(r, kProcSingular);
     if (sing.given) nlp->singularTol = sing.value;
     const ProcCellRow& singRow = proc_cell_row(kProcSingular);
-    ctx->singular = sing.given && in_range(singRow, sing.value) ? sing.value : singRow.value;
+    ctx->options.singular =
+        sing.given && in_range(singRow, sing.value) ? sing.value : singRow.value;
 
     ctx->jacobianModeRequested = option_int(cell_value(r, kProcHessAlg));
     if (!in_range(proc_cell_row(kProcHessAlg), ctx->jacobianModeRequested) ||
@@ -160,103 +161,108 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
         ctx->jacobianModeRequested = static_cast<int32_t>(proc_cell_row(kProcHessAlg).value);
     }
 
-    ctx->edfGiven = cell_value(r, kProcEdf);
-    ctx->dfReduce = cell_value(r, kProcDfReduce);
-    ctx->randomSeed = option_int(cell_value(r, kProcRandom));
-    std::memcpy(ctx->vardefKind, cell(r, kProcVardef).given ? cell(r, kProcVardef).name : kVardefDefault, 8);
+    ctx->options.edfGiven = cell_value(r, kProcEdf);
+    ctx->options.dfReduce = cell_value(r, kProcDfReduce);
+    ctx->options.randomSeed = option_int(cell_value(r, kProcRandom));
+    std::memcpy(ctx->options.vardefKind,
+                cell(r, kProcVardef).given ? cell(r, kProcVardef).name : kVardefDefault, 8);
 
     const OptionCell& start = cell(r, kProcStart);
     const double startDefault = proc_cell_row(kProcStart).value;
-    ctx->startConst = cell_value(r, kProcStart);
+    ctx->options.startConst = cell_value(r, kProcStart);
     // A missing START= counts as 0, as for the integer options: no model
     // element may be left without a start value.
     if (start.given && (start.value == 0.0 || wzmis(start.value))) {
         xpmlog(kMsgProc, 74);
-        ctx->startConst = startDefault;
+        ctx->options.startConst = startDefault;
     }
-    ctx->waldAlpha = cell_value(r, kProcSlmw);
-    if (!in_range(proc_cell_row(kProcSlmw), ctx->waldAlpha)) ctx->waldAlpha = proc_cell_row(kProcSlmw).value;
+    ctx->options.waldAlpha = cell_value(r, kProcSlmw);
+    if (!in_range(proc_cell_row(kProcSlmw), ctx->options.waldAlpha))
+        ctx->options.waldAlpha = proc_cell_row(kProcSlmw).value;
 
     keep_preset(kProcG4, &hooks->ginvMaxParams);
 
-    ctx->varStartScale = cell_value(r, kProcDemphas);
-    ctx->ridgeCell = cell_value(r, kProcRidge);
-    if (wzmis(ctx->ridgeCell)) ctx->ridgeCell = flag(proc, kFlagRidge) ? missing : 0.0;
-    ctx->wRidge = cell_value(r, kProcWRidge);
-    ctx->asycovKind = option_int(cell_value(r, kProcAsycov));
-    ctx->wPenalty = cell_value(r, kProcWPenalty);
-    if (!wzmis(ctx->wPenalty) && !in_range(proc_cell_row(kProcWPenalty), ctx->wPenalty)) ctx->wPenalty = 0.0;
-    ctx->nobsGiven = cell_value(r, kProcNobs);
+    ctx->options.varStartScale = cell_value(r, kProcDemphas);
+    ctx->options.ridgeCell = cell_value(r, kProcRidge);
+    if (wzmis(ctx->options.ridgeCell))
+        ctx->options.ridgeCell = flag(proc, kFlagRidge) ? missing : 0.0;
+    ctx->options.wRidge = cell_value(r, kProcWRidge);
+    ctx->options.asycovKind = option_int(cell_value(r, kProcAsycov));
+    ctx->options.wPenalty = cell_value(r, kProcWPenalty);
+    if (!wzmis(ctx->options.wPenalty) &&
+        !in_range(proc_cell_row(kProcWPenalty), ctx->options.wPenalty))
+        ctx->options.wPenalty = 0.0;
+    ctx->options.nobsGiven = cell_value(r, kProcNobs);
     // Confidence levels are stored as the probability of each tail.
-    ctx->alphaEcv = 0.5 * cell_value(r, kProcAlphaEcv);
-    ctx->alphaRms = 0.5 * cell_value(r, kProcAlphaRms);
+    ctx->options.alphaEcv = 0.5 * cell_value(r, kProcAlphaEcv);
+    ctx->options.alphaRms = 0.5 * cell_value(r, kProcAlphaRms);
     store_given(r, kProcASingular, &hooks->covSingAbs);
     store_given(r, kProcMSingular, &hooks->covSingRel);
     store_given(r, kProcVSingular, &hooks->covSingVar);
     store_given(r, kProcCovSing, &hooks->ginvTol);
 
     // Flag bits.
-    ctx->covAnalysis = flag(proc, kFlagCovariance);
-    ctx->uncorrectedCorr = flag(proc, kFlagUcorr);
-    ctx->uncorrectedCov = flag(proc, kFlagUcov);
-    ctx->interceptVar = flag(proc, kFlagAug);
+    ctx->options.covAnalysis = flag(proc, kFlagCovariance);
+    ctx->options.uncorrectedCorr = flag(proc, kFlagUcorr);
+    ctx->options.uncorrectedCov = flag(proc, kFlagUcov);
+    ctx->options.interceptVar = flag(proc, kFlagAug);
     if (flag(proc, kFlagNoint)) {
-        ctx->momentOrigin = 1;
+        ctx->moments.momentOrigin = 1;
         xpmlog(kMsgProc, 75);
     }
     if (flag(proc, kFlagGradCheck) && nlp->derivCheckMode == 0) nlp->derivCheckMode = 3;
     const bool noStdErr = flag(proc, kFlagNoStdErr);
     const bool noMod = flag(proc, kFlagNoMod);
-    ctx->noDfAdjust = flag(proc, kFlagNoAdjDf);
-    ctx->printEnabled = !flag(proc, kFlagNoPrint);
+    ctx->options.noDfAdjust = flag(proc, kFlagNoAdjDf);
+    ctx->options.printEnabled = !flag(proc, kFlagNoPrint);
     hooks->printCovariance = flag(proc, kFlagPcoves);
-    ctx->modIndices = flag(proc, kFlagModification);
-    ctx->kurtosisWanted = flag(proc, kFlagKurtosis);
-    ctx->printDetail = flag(proc, kFlagDetail);
-    ctx->matrixForm = flag(proc, kFlagPrimat);
-    ctx->rebuildBeforeDerivs = flag(proc, kFlagFdCode);
+    ctx->options.modIndices = flag(proc, kFlagModification);
+    ctx->options.kurtosisWanted = flag(proc, kFlagKurtosis);
+    ctx->options.printDetail = flag(proc, kFlagDetail);
+    ctx->options.matrixForm = flag(proc, kFlagPrimat);
+    ctx->options.rebuildBeforeDerivs = flag(proc, kFlagFdCode);
     // FDCODE: the derivatives of the programming statements come from finite
     // differences of the rebuilt model, so no analytic ones are requested.
-    ctx->fdDepDerivs = ctx->rebuildBeforeDerivs;
-    ctx->programListing = flag(proc, kFlagList);
-    ctx->startNotes = flag(proc, kFlagPinitial);
+    ctx->program.fdDepDerivs = ctx->options.rebuildBeforeDerivs;
+    ctx->program.programListing = flag(proc, kFlagList);
+    ctx->options.startNotes = flag(proc, kFlagPinitial);
     hooks->printCrossProduct = flag(proc, kFlagPcrpjac);
     hooks->printHessian = flag(proc, kFlagPhessian);
-    ctx->printEffects = flag(proc, kFlagTotEff);
+    ctx->options.printEffects = flag(proc, kFlagTotEff);
     // The remaining print and option bits are kept whole for their readers.
     constexpr NodeFlag kKeptPrint[] = {kFlagPall,    kFlagPrint,  kFlagPshort,   kFlagPsummary, kFlagTotEff,
                                        kFlagPweight, kFlagPcorr,  kFlagPrimat,   kFlagResidual, kFlagPestim,
                                        kFlagPredet,  kFlagPlatcov, kFlagPdeterm};
     constexpr NodeFlag kKeptOption[] = {kFlagNoDiag, kFlagBiasKur, kFlagVarStand, kFlagAsyStand};
-    ctx->printFlags = ctx->optionFlags = 0;
+    ctx->options.printFlags = ctx->options.optionFlags = 0;
     for (NodeFlag f : kKeptPrint)
-        if (flag(proc, f)) ctx->printFlags |= kept_bit(f, kPrintFlagsFirstByte);
+        if (flag(proc, f)) ctx->options.printFlags |= kept_bit(f, kPrintFlagsFirstByte);
     for (NodeFlag f : kKeptOption)
-        if (flag(proc, f)) ctx->optionFlags |= kept_bit(f, kOptionFlagsFirstByte);
+        if (flag(proc, f)) ctx->options.optionFlags |= kept_bit(f, kOptionFlagsFirstByte);
 
     // Print settings: NOPRINT clears everything; otherwise the print level
     // switches the lower levels' output on (PALL > PRINT > default > PSHORT
     // > PSUMMARY).
-    if (!ctx->printEnabled) {
-        ctx->printFlags = 0;
-        ctx->programListing = 0;
-        ctx->modIndices = 0;
-        ctx->kurtosisWanted = 0;
-        ctx->printDetail = 0;
+    if (!ctx->options.printEnabled) {
+        ctx->options.printFlags = 0;
+        ctx->program.programListing = 0;
+        ctx->options.modIndices = 0;
+        ctx->options.kurtosisWanted = 0;
+        ctx->options.printDetail = 0;
         hooks->printCovariance = hooks->printCrossProduct = hooks->printHessian = 0;
     } else {
         const bool pall = flag(proc, kFlagPall), print = flag(proc, kFlagPrint);
         const bool pshort = flag(proc, kFlagPshort), psummary = flag(proc, kFlagPsummary);
         const bool reduced = (pshort || psummary) && !pall && !print;
-        ctx->modelListing = !psummary || pall || print;
-        ctx->printInputModel = !reduced;
+        ctx->options.modelListing = !psummary || pall || print;
+        ctx->options.printInputModel = !reduced;
         if (pall) {
-            ctx->modIndices = 1;
-            ctx->printDetail = 1;
-            ctx->printEffects = 1;
+            ctx->options.modIndices = 1;
+            ctx->options.printDetail = 1;
+            ctx->options.printEffects = 1;
             hooks->printCovariance = 1;
         }
-        if (noMod) ctx->modIndices = 0;
+        if (noMod) ctx->options.modIndices = 0;
     }
     // The estimation results (covariance of the estimates) are wanted
     // unless neither standard errors nor modification indices are.
@@ -270,7 +276,7 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
                                     : 0;
     }
     if (hooks->wantCovariance == 0) {
-        ctx->modIndices = 0;
+        ctx->options.modIndices = 0;
         hooks->printCovariance = hooks->printCrossProduct = 0;
     }
 }
@@ -312,13 +318,13 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
 
     // SSCP input with an Intercept variable: the intercept becomes the list,
     // or a list that names it asks for moments about zero.
-    if (type_is(ctx->dataType, "SSCP") && ctx->interceptVarNumber > 0) {
+    if (type_is(ctx->input.dataType, "SSCP") && ctx->input.interceptVarNumber > 0) {
         std::vector<int16_t>& v = store[kHostListVar];
-        if (v.empty() && !ctx->interceptVar) {
-            v.push_back(ctx->interceptVarNumber);
+        if (v.empty() && !ctx->options.interceptVar) {
+            v.push_back(ctx->input.interceptVarNumber);
             xpmlog(kMsgProc, 85);
-        } else if (std::find(v.begin(), v.end(), ctx->interceptVarNumber) != v.end()) {
-            ctx->momentOrigin = 1;
+        } else if (std::find(v.begin(), v.end(), ctx->input.interceptVarNumber) != v.end()) {
+            ctx->moments.momentOrigin = 1;
             xpmlog(kMsgProc, 84);
         }
     }
@@ -345,30 +351,33 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
         xpmlog(kMsgProc, 89);
         raise_error_level(ctx, kLevelInputError);
     }
-    ctx->hostLists = keep_lists(lists);
+    ctx->input.hostLists = keep_lists(lists);
     ctx->nByVars = lists.entry[kHostListBy].count;
-    ctx->nPartial = lists.entry[kHostListPartial].count;
+    ctx->moments.nPartial = lists.entry[kHostListPartial].count;
     const VariableList& var = lists.entry[kHostListVar];
     // An Intercept variable of DATA= among the analysis variables is the
     // intercept of the augmented moments: a second one of the same name
     // would duplicate it.
-    if (ctx->interceptVar && ctx->interceptVarNumber > 0 &&
-        std::find(var.numbers, var.numbers + var.count, ctx->interceptVarNumber) != var.numbers + var.count) {
-        ctx->interceptVar = 0;
-        ctx->momentOrigin = 1;
+    if (ctx->options.interceptVar && ctx->input.interceptVarNumber > 0 &&
+        std::find(var.numbers, var.numbers + var.count, ctx->input.interceptVarNumber) !=
+            var.numbers + var.count) {
+        ctx->options.interceptVar = 0;
+        ctx->moments.momentOrigin = 1;
         xpmlog(kMsgProc, 76);
     }
     ctx->nManifest = ctx->nVar = var.count;
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
-    ctx->manifestNames = static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * (var.count + 1), 4));
-    ctx->manifestNumbers = static_cast<int16_t*>(a->allocate(a, sizeof(int16_t) * (var.count + 1), 4));
-    if (!ctx->manifestNames || !ctx->manifestNumbers) xexit(kLevelNoMemory, 0);
+    ctx->input.manifestNames =
+        static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * (var.count + 1), 4));
+    ctx->input.manifestNumbers =
+        static_cast<int16_t*>(a->allocate(a, sizeof(int16_t) * (var.count + 1), 4));
+    if (!ctx->input.manifestNames || !ctx->input.manifestNumbers) xexit(kLevelNoMemory, 0);
     int32_t width = 8, labelWidth = 0;
     for (int32_t i = 0; i < var.count; ++i) {
         const HostVariableDescriptor* d = nullptr;
-        ctx->manifestNumbers[i] = var.numbers[i];
+        ctx->input.manifestNumbers[i] = var.numbers[i];
         if (xvname(data, var.numbers[i], &d) != 0) internal_error("a listed variable of DATA= has no descriptor");
-        NameRecord& n = ctx->manifestNames[i];
+        NameRecord& n = ctx->input.manifestNames[i];
         n = NameRecord();
         n.length = static_cast<int16_t>(std::min<int>(d->nameLength, 32));
         std::memset(n.text, ' ', sizeof n.text);
@@ -379,18 +388,18 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     // The augmented moment matrix: the constant 1 joins the analysis
     // variables after them as the variable "Intercept", which the model may
     // name like any other manifest variable.
-    if (ctx->interceptVar && var.count > 0) {
-        NameRecord& n = ctx->manifestNames[var.count];
+    if (ctx->options.interceptVar && var.count > 0) {
+        NameRecord& n = ctx->input.manifestNames[var.count];
         n = NameRecord();
         std::memset(n.text, ' ', sizeof n.text);
         std::memcpy(n.text, "Intercept", 9);
         n.length = 9;
-        ctx->manifestNumbers[var.count] = 0;
+        ctx->input.manifestNumbers[var.count] = 0;
         ctx->nManifest = var.count + 1;
         width = std::max<int32_t>(width, n.length);
     }
-    ctx->varNameWidth = width;
-    ctx->labelWidth = labelWidth > 0 ? std::max(labelWidth, 40) : 0;
+    ctx->input.varNameWidth = width;
+    ctx->input.labelWidth = labelWidth > 0 ? std::max(labelWidth, 40) : 0;
     if (var.count == 0 && ctx->errorLevel <= kLevelStepEnds) {
         xpmlog(kMsgProc, 97);
         raise_error_level(ctx, kLevelBadVariables);
@@ -409,11 +418,11 @@ void cosinit(ProcContext* ctx) {
         v_global_gcb_anchor->stepAllocator, sizeof(ParseArea2), 4)) ParseArea2();
     if (cmppars(cosang(), result, area2, 1, ctx->cmpWork) != 0) xexit(result->status, 0);
     ctx->stmtList = result->root;
-    ctx->program = area2;
-    ctx->hasProgram = area2->nProgramStatements != 0;
+    ctx->program.statements = area2;
+    ctx->program.hasProgram = area2->nProgramStatements != 0;
     if (area2->nProgramStatements > 0) xpmlog(kMsgProc, 70, area2->nProgramStatements);
     auto* rec = static_cast<ProcOptionRecord*>(ctx->stmtList->payload);
-    ctx->procOptions = rec;
+    ctx->options.procOptions = rec;
 
     // 3. Optimizer options.
     cosop11(ctx, nlp);
@@ -440,15 +449,14 @@ void cosinit(ProcContext* ctx) {
     bind(kRoleData, kCellData);
     DataSetInfo info;
     xoinfo(ctx->dataSetHandle[kRoleData], kInfoDescription, &info);
-    std::memcpy(ctx->dataSetType[0], info.type, 8);
+    std::memcpy(ctx->input.dataType, info.type, 8);
     ctx->bySyncState = 0;
 
     // 6. The other roles.
     if (rec->dataSets[kCellInram].handle) {
         bind(kRoleInram, kCellInram);
-        ctx->inramUsed = 1;
+        ctx->input.inramUsed = 1;
         xoinfo(ctx->dataSetHandle[kRoleInram], kInfoDescription, &info);
-        std::memcpy(ctx->dataSetType[1], info.type, 8);
         if (std::memcmp(info.type, "RAM", 3) != 0) xpmlog(kMsgProc, 72);
     }
     bind(kRoleOutstat, kCellOutstat);
@@ -458,9 +466,8 @@ void cosinit(ProcContext* ctx) {
     bind(kRoleOutest, kCellOutest);
     if (rec->dataSets[kCellInest].handle) {
         bind(kRoleInest, kCellInest);
-        ctx->inestUsed = 1;
+        ctx->input.inestUsed = 1;
         xoinfo(ctx->dataSetHandle[kRoleInest], kInfoDescription, &info);
-        std::memcpy(ctx->dataSetType[2], info.type, 8);
         if (!type_is(info.type, "EST")) xpmlog(kMsgProc, 98);
     }
     nlp->refreshFBeforeConJac = 1;
@@ -469,33 +476,32 @@ void cosinit(ProcContext* ctx) {
     read_options(ctx, ctx->stmtList, rec);
 
     // 8. Input kind.
-    std::memcpy(ctx->dataType, ctx->dataSetType[0], 8);
-    if (type_is(ctx->dataType, "RAM")) {
+    if (type_is(ctx->input.dataType, "RAM")) {
         // Its rows are model elements, not observations.
         xpmlog(kMsgProc, 78);
         raise_error_level(ctx, kLevelInputError);
     }
     static const char* const kMomentTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV",
                                                "SSCP", "FACTOR", "ACE", "EST"};
-    ctx->rawData = 1;
+    ctx->input.rawData = 1;
     for (const char* t : kMomentTypes)
-        if (type_is(ctx->dataType, t)) ctx->rawData = 0;
-    ctx->symatrixInput = type_is(ctx->dataType, "SYMATRIX");
+        if (type_is(ctx->input.dataType, t)) ctx->input.rawData = 0;
+    ctx->input.symatrixInput = type_is(ctx->input.dataType, "SYMATRIX");
 
     // 9. Special variables of DATA=.
     HostDataSet* data = ctx->dataSetHandle[kRoleData];
-    xvfind(data, "_TYPE_", 6, &ctx->typeVar, 0);
-    if (xvfind(data, "Intercept", 9, &ctx->interceptVarNumber, 0) != 0)
-        xvfind(data, "Intercep", 8, &ctx->interceptVarNumber, 0);
-    xvfind(data, "_NAME_", 6, &ctx->nameVar, 0);
+    xvfind(data, "_TYPE_", 6, &ctx->input.typeVar, 0);
+    if (xvfind(data, "Intercept", 9, &ctx->input.interceptVarNumber, 0) != 0)
+        xvfind(data, "Intercep", 8, &ctx->input.interceptVarNumber, 0);
+    xvfind(data, "_NAME_", 6, &ctx->input.nameVar, 0);
 
     // 10. Moment input.
-    if (!ctx->rawData) ctx->kurtosisWanted = 0;
-    if (ctx->symatrixInput) {
+    if (!ctx->input.rawData) ctx->options.kurtosisWanted = 0;
+    if (ctx->input.symatrixInput) {
         xpmlog(kMsgProc, 79);
-        ctx->interceptVar = ctx->uncorrectedCov = ctx->uncorrectedCorr = 0;
-        ctx->asycovKind = 0;
-        ctx->momentOrigin = 0;
+        ctx->options.interceptVar = ctx->options.uncorrectedCov = ctx->options.uncorrectedCorr = 0;
+        ctx->options.asycovKind = 0;
+        ctx->moments.momentOrigin = 0;
     }
 
     // 11-12. Weight matrices.
@@ -511,16 +517,15 @@ void cosinit(ProcContext* ctx) {
     // gives no weights at all, and any moment input lacks the fourth-order
     // moments that WLS and DWLS need.  (GLS on TYPE=COV or CORR data is
     // valid: its weights are the moments themselves.)
-    const bool needsFourth = ctx->fourthOrder && !ctx->rawData;
+    const bool needsFourth = ctx->fourthOrder && !ctx->input.rawData;
     if (ctx->dataSetHandle[kRoleInwgt] == nullptr &&
-        ((ctx->symatrixInput && ctx->useWeightMatrix) || needsFourth)) {
+        ((ctx->input.symatrixInput && ctx->useWeightMatrix) || needsFourth)) {
         xpmlog(kMsgProc, 81);
         xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     }
     if (ctx->dataSetHandle[kRoleInwgt]) {
-        ctx->inwgtUsed = 1;
+        ctx->input.inwgtUsed = 1;
         xoinfo(ctx->dataSetHandle[kRoleInwgt], kInfoDescription, &info);
-        std::memcpy(ctx->dataSetType[3], info.type, 8);
         if (std::memcmp(info.type, "WEIGHT", 6) != 0) xpmlog(kMsgProc, 82);
     }
     if (ctx->dataSetHandle[kRoleOutwgt] && !ctx->useWeightMatrix) {
@@ -557,12 +562,12 @@ void cosinit(ProcContext* ctx) {
     }
 
     // 19-20. The model.
-    if (ctx->inramUsed || ctx->symatrixInput) cosfop1(ctx);
+    if (ctx->input.inramUsed || ctx->input.symatrixInput) cosfop1(ctx);
     cospari(ctx);
-    ctx->nCols = std::max(ctx->nManifest, ctx->leadingDim);
+    ctx->nCols = std::max(ctx->nManifest, ctx->readers.leadingDim);
 
     // 21. Variables of INWGT= and INEST=, and of the output data sets.
-    if (ctx->inwgtUsed || ctx->inestUsed) cosfop2(ctx);
+    if (ctx->input.inwgtUsed || ctx->input.inestUsed) cosfop2(ctx);
     if (ctx->dataSetHandle[kRoleOutstat] || ctx->dataSetHandle[kRoleOutram] ||
         ctx->dataSetHandle[kRoleOutwgt] || ctx->dataSetHandle[kRoleOutest])
         cosfop3(ctx);

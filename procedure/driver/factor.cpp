@@ -33,8 +33,8 @@ void set_matrix(ModelMatrixTable& mt, int32_t k, const char* name, int16_t type,
 
 // The unique part's matrix _U_: 3 with factors, 1 without.
 int32_t unique_matrix(const ProcContext* ctx) {
-    if (ctx->nFactors == 0) return 1;
-    return ctx->factorNoUnique ? 0 : 3;
+    if (ctx->readers.nFactors == 0) return 1;
+    return ctx->readers.factorNoUnique ? 0 : 3;
 }
 
 NameRecord default_parameter_name(const char* prefix, int32_t number) {
@@ -81,22 +81,22 @@ bool check_factor_varnames(ProcContext* ctx, const StatementNode* node) {
 
 int32_t cosfaci(ProcContext* ctx) {
     ModelMatrixTable& mt = ctx->model;
-    const int32_t n = ctx->nManifest, k = ctx->nFactors;
+    const int32_t n = ctx->nManifest, k = ctx->readers.nFactors;
     mt.termTable[0] = 1;
     if (k > 0) {
         set_matrix(mt, 1, "_F_", kMatGeneral, k);
         set_matrix(mt, 2, "_P_", kMatSymmetric, k);
         mt.termTable[1] = 3;
-        if (!ctx->factorNoUnique) {
+        if (!ctx->readers.factorNoUnique) {
             set_matrix(mt, 3, "_U_", kMatSymmetric, n);
-            if (ctx->factorIdentity) set_matrix(mt, 4, "_I_", kMatIdentity, n);
-            mt.termTable[2] = static_cast<int16_t>(ctx->factorIdentity ? 5 : 4);
+            if (ctx->readers.factorIdentity) set_matrix(mt, 4, "_I_", kMatIdentity, n);
+            mt.termTable[2] = static_cast<int16_t>(ctx->readers.factorIdentity ? 5 : 4);
         }
     } else {
-        ctx->factorNoUnique = 0;
+        ctx->readers.factorNoUnique = 0;
         set_matrix(mt, 1, "_U_", kMatSymmetric, n);
-        if (ctx->factorIdentity) set_matrix(mt, 2, "_I_", kMatIdentity, n);
-        mt.termTable[1] = static_cast<int16_t>(ctx->factorIdentity ? 3 : 2);
+        if (ctx->readers.factorIdentity) set_matrix(mt, 2, "_I_", kMatIdentity, n);
+        mt.termTable[1] = static_cast<int16_t>(ctx->readers.factorIdentity ? 3 : 2);
     }
     int64_t largest = 1;
     for (int32_t t = 1; t <= ctx->nTerms; ++t)
@@ -104,13 +104,13 @@ int32_t cosfaci(ProcContext* ctx) {
             mt.rows[j] = j == mt.termTable[t - 1] ? n : mt.columns[j - 1];
             largest = std::max<int64_t>(largest, static_cast<int64_t>(mt.rows[j]) * mt.columns[j]);
         }
-    ctx->largestProduct = static_cast<int32_t>(std::min<int64_t>(largest, INT32_MAX));
-    if (ctx->modelListing) cosmcon(ctx);
+    ctx->readers.largestProduct = static_cast<int32_t>(std::min<int64_t>(largest, INT32_MAX));
+    if (ctx->options.modelListing) cosmcon(ctx);
 
     // MATRIX statements that name the model's matrices.  Only _P_ (matrix
     // 2 of a model with factors) makes the state 2; without factors matrix
     // 2 is _I_.
-    ctx->matrixSpec = 0;
+    ctx->readers.matrixSpec = 0;
     bool namesP = false;
     for (const StatementNode* s = find_statement(ctx->stmtList, "MATRIX  "); s;
          s = find_statement(s->next, "MATRIX  ")) {
@@ -120,10 +120,10 @@ int32_t cosfaci(ProcContext* ctx) {
             xpmlog(kMsgProc, 128, name_text(name).c_str());
             continue;
         }
-        ctx->matrixSpec = 1;
+        ctx->readers.matrixSpec = 1;
         namesP = namesP || (j == 2 && k > 0);
     }
-    if (namesP) ctx->matrixSpec = 2;
+    if (namesP) ctx->readers.matrixSpec = 2;
     velix::detail::exit_above(ctx, kLevelStepEnds);
     return ctx->errorLevel;
 }
@@ -143,7 +143,7 @@ void cosfacm(ProcContext* ctx) {
     const int32_t n = ctx->nManifest;
     const int32_t u = unique_matrix(ctx);
     // 1. Default types.
-    if (ctx->nFactors > 0) {
+    if (ctx->readers.nFactors > 0) {
         mt.type[1] = kMatLower;
         velix::detail::type_change_note(ctx, 1, 156);
         mt.type[2] = kMatIdentity;
@@ -155,11 +155,11 @@ void cosfacm(ProcContext* ctx) {
         velix::detail::type_change_note(ctx, u, 154);
     }
     // 2. No more factors than manifest variables.
-    int32_t k = ctx->nFactors;
+    int32_t k = ctx->readers.nFactors;
     if (k > n) {
         xpmlog(kMsgProc, 400, k, n);
         k = n;
-        ctx->nFactors = k;
+        ctx->readers.nFactors = k;
         mt.columns[1] = mt.columns[2] = mt.rows[2] = k;
     }
     // 3. Element counts: loadings, then the unique variances.
@@ -174,7 +174,7 @@ void cosfacm(ProcContext* ctx) {
         xpmlog(kMsgProc, 212, total, ctx->nMoments);
         raise_error_level(ctx, kLevelWarning);
     }
-    ctx->nParmAll = ctx->nParmFree = ctx->nElements = ctx->nNamedPositions = total;
+    ctx->nParmAll = ctx->nParmFree = ctx->nElements = ctx->readers.nNamedPositions = total;
     ctx->nParmAdded = ctx->nParmDep = 0;
     ctx->invStoreLen = 0;
     velix::detail::exit_above(ctx, kLevelStepEnds);
@@ -215,13 +215,15 @@ void factor_column_names(ProcContext* ctx, const StatementNode* varnames, bool i
         int32_t matrix;
         const char* prefix;
     };
-    const Part parts[] = {{ctx->nFactors > 0 ? 1 : 0, "FACT"}, {ctx->nFactors > 0 ? 2 : 0, "FCOR"}, {u, "UVAR"}};
+    const Part parts[] = {{ctx->readers.nFactors > 0 ? 1 : 0, "FACT"},
+                          {ctx->readers.nFactors > 0 ? 2 : 0, "FCOR"},
+                          {u, "UVAR"}};
     int32_t total = 0;
     for (const Part& p : parts)
         if (p.matrix > 0) total += mt.columns[p.matrix];
-    ctx->nColumnNames = total;
+    ctx->readers.nColumnNames = total;
     if (total == 0) return;
-    ctx->columnNames = table_array<NameRecord>(ctx, static_cast<size_t>(total));
+    ctx->readers.columnNames = table_array<NameRecord>(ctx, static_cast<size_t>(total));
     int32_t next = 0;
     for (const Part& p : parts) {
         if (p.matrix == 0) continue;
@@ -231,7 +233,7 @@ void factor_column_names(ProcContext* ctx, const StatementNode* varnames, bool i
             znamfix(0, p.prefix, 4, c, 0, r.text, 8);
             r.length = 8;
             std::memset(r.text + 8, ' ', sizeof r.text - 8);
-            ctx->columnNames[next++] = r;
+            ctx->readers.columnNames[next++] = r;
         }
     }
     if (varnames == nullptr || ignored) return;
@@ -246,7 +248,7 @@ void factor_column_names(ProcContext* ctx, const StatementNode* varnames, bool i
         if (names.count < room) xpmlog(kMsgProc, 276, name_text(mt.name[matrix]).c_str(), names.count, room);
         if (names.count > room) xpmlog(kMsgProc, 277, name_text(mt.name[matrix]).c_str(), names.count, room);
         for (int32_t i = 0; i < std::min(names.count, room); ++i)
-            ctx->columnNames[first - 1 + i] = padded8(names.names[i]);
+            ctx->readers.columnNames[first - 1 + i] = padded8(names.names[i]);
     }
 }
 

@@ -78,7 +78,7 @@ int32_t cosimal(ProcContext* ctx, int32_t* work) {
     ctx->invStoreLen = 0;
     Layout lay{mt, m};
 
-    if (ctx->perTermInverse != 0) {
+    if (ctx->readers.perTermInverse != 0) {
         bool any = false;
         for (int32_t k = 1; k <= m; ++k)
             if (needs_slot(mt, k) && mt.inverseOffset[k] == 0) {
@@ -139,6 +139,6 @@ int32_t cosimal(ProcContext* ctx, int32_t* work) {
             xpmlog(kMsgProc, 138, name.c_str());
             internal_error("a matrix that needs a stored inverse belongs to no term");
         }
-    if (released == 0) ctx->perTermInverse = 1;
+    if (released == 0) ctx->readers.perTermInverse = 1;
     return released;
 }

@@ -229,7 +229,7 @@ void cospare(ProcContext* ctx) {
     const int32_t n = ctx->nManifest;
     auto manifest_index = [&](const NameRecord& r) {
         for (int32_t i = 0; i < n; ++i)
-            if (same_name(ctx->manifestNames[i], r)) return i;
+            if (same_name(ctx->input.manifestNames[i], r)) return i;
         return -1;
     };
     auto term_var = [&](int32_t t) -> const NameRecord& {
@@ -303,17 +303,18 @@ void cospare(ProcContext* ctx) {
     std::vector<int32_t> varPos(n, -1);
     for (int32_t i = 0; i < n; ++i)
         if (depManifest[i] >= 0) {
-            endo.push_back(ctx->manifestNames[i]);
+            endo.push_back(ctx->input.manifestNames[i]);
             endoEq.push_back(depManifest[i]);
         }
-    ctx->nEndoManifest = static_cast<int32_t>(endo.size());
+    ctx->readers.nEndoManifest = static_cast<int32_t>(endo.size());
     for (int32_t e : latentEndoEq) {
         endo.push_back(eq.dependents[e]);
         endoEq.push_back(e);
     }
     for (int32_t i = 0; i < n; ++i)
-        if (depManifest[i] < 0 && (occurs_rhs(ctx->manifestNames[i]) || occurs_in_lists(ctx->manifestNames[i])))
-            exoManifest.push_back(ctx->manifestNames[i]);
+        if (depManifest[i] < 0 && (occurs_rhs(ctx->input.manifestNames[i]) ||
+                                   occurs_in_lists(ctx->input.manifestNames[i])))
+            exoManifest.push_back(ctx->input.manifestNames[i]);
 
     // 4. Right-hand side latent variables in order of first occurrence.
     auto contains = [](const std::vector<NameRecord>& v, const NameRecord& r) {
@@ -339,8 +340,8 @@ void cospare(ProcContext* ctx) {
     exo.insert(exo.end(), exoD.begin(), exoD.end());
     const int32_t nEndo = static_cast<int32_t>(endo.size()), E = static_cast<int32_t>(exo.size());
     const int32_t N = nEndo + E;
-    ctx->nEndo = nEndo;
-    ctx->nExoNonError = static_cast<int32_t>(exoManifest.size() + exoF.size());
+    ctx->readers.nEndo = nEndo;
+    ctx->readers.nExoNonError = static_cast<int32_t>(exoManifest.size() + exoF.size());
     auto index_in = [](const std::vector<NameRecord>& v, const NameRecord& r) {
         for (size_t i = 0; i < v.size(); ++i)
             if (same_name(v[i], r)) return static_cast<int32_t>(i);
@@ -349,15 +350,15 @@ void cospare(ProcContext* ctx) {
     // Model position of each DATA= variable.
     int32_t unused = 0;
     for (int32_t i = 0; i < n; ++i) {
-        int32_t p = index_in(endo, ctx->manifestNames[i]);
+        int32_t p = index_in(endo, ctx->input.manifestNames[i]);
         if (p < 0) {
-            p = index_in(exo, ctx->manifestNames[i]);
+            p = index_in(exo, ctx->input.manifestNames[i]);
             if (p >= 0) p += nEndo;
         }
         varPos[i] = p;
         if (p < 0) ++unused;
     }
-    ctx->nUnusedVars = unused;
+    ctx->readers.nUnusedVars = unused;
 
     // 5. Sizes.
     mt.rows[1] = n;
@@ -366,18 +367,19 @@ void cospare(ProcContext* ctx) {
     mt.rows[3] = N;
     mt.columns[3] = E;
     mt.rows[4] = mt.columns[4] = E;
-    ctx->leadingDim = std::max(n, N);
-    ctx->largestProduct = std::max({nEndo * nEndo, nEndo * E, E * E, 1});
+    ctx->readers.leadingDim = std::max(n, N);
+    ctx->readers.largestProduct = std::max({nEndo * nEndo, nEndo * E, E * E, 1});
     ctx->invStoreLen = nEndo * nEndo;
 
     // 6. Model tables.
-    if (ctx->modelListing && ctx->printEnabled) {
+    if (ctx->options.modelListing && ctx->options.printEnabled) {
         cosmcon(ctx);
         int32_t longest = 1;
         for (const NameRecord& r : endo) longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
         for (const NameRecord& r : exo) longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
-        std::vector<NameRecord> endoLatent(endo.begin() + ctx->nEndoManifest, endo.end());
-        std::vector<NameRecord> endoManifest(endo.begin(), endo.begin() + ctx->nEndoManifest);
+        std::vector<NameRecord> endoLatent(endo.begin() + ctx->readers.nEndoManifest, endo.end());
+        std::vector<NameRecord> endoManifest(endo.begin(),
+                                             endo.begin() + ctx->readers.nEndoManifest);
         std::vector<NameRecord> errors = exoE;
         errors.insert(errors.end(), exoD.begin(), exoD.end());
         variable_table(ctx, "EndogenousVar", 703, "Tesk.Velix.EndogenousVar", 120, eq.nEquations,
@@ -389,7 +391,7 @@ void cospare(ProcContext* ctx) {
     // 7-8. _BETA_ and _GAMMA_.
     scratch_check(xcpoint(ctx->scratchFile, 0));
     ctx->nElements = 0;
-    ctx->nNamedPositions = 0;
+    ctx->readers.nNamedPositions = 0;
     Prefixes prefixes;
     for (int32_t t = 0; t < eq.nTerms; ++t)
         if (eq.nameKind[t] == kNameKindPrefix && eq.kind[t] != kTermPlain) prefixes.index(eq.names[eq.nameStart[t]]);
@@ -508,50 +510,52 @@ void cospare(ProcContext* ctx) {
 
     // 11. Column names, added parameters, parameter table.
     if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
-    ctx->columnNames = from_pool<NameRecord>(ctx, N);
-    ctx->nColumnNames = N;
-    for (int32_t i = 0; i < N; ++i) ctx->columnNames[i] = padded8(i < nEndo ? endo[i] : exo[i - nEndo]);
+    ctx->readers.columnNames = from_pool<NameRecord>(ctx, N);
+    ctx->readers.nColumnNames = N;
+    for (int32_t i = 0; i < N; ++i)
+        ctx->readers.columnNames[i] = padded8(i < nEndo ? endo[i] : exo[i - nEndo]);
     mt.firstColumnName[1] = mt.firstColumnName[2] = 1;
     mt.firstColumnName[3] = mt.firstColumnName[4] = N - E + 1;
-    ctx->varPosition = from_pool<int32_t>(ctx, n);
-    std::copy(varPos.begin(), varPos.end(), ctx->varPosition);
+    ctx->readers.varPosition = from_pool<int32_t>(ctx, n);
+    std::copy(varPos.begin(), varPos.end(), ctx->readers.varPosition);
     // Unused variables leave before the parameter table is built, so that
     // the moment counts of the optimizer set-up are those of the kept ones.
-    if (ctx->nUnusedVars > 0) {
+    if (ctx->readers.nUnusedVars > 0) {
         cospar4(ctx);
         int32_t kept = 0;
         for (int32_t v = 0; v < n; ++v)
             if (varPos[static_cast<size_t>(v)] >= 0)
-                ctx->varPosition[kept++] = varPos[static_cast<size_t>(v)];
+                ctx->readers.varPosition[kept++] = varPos[static_cast<size_t>(v)];
     }
-    ctx->errorTermOfEq = from_pool<int32_t>(ctx, eq.nEquations);
+    ctx->readers.errorTermOfEq = from_pool<int32_t>(ctx, eq.nEquations);
     for (int32_t e = 0; e < eq.nEquations; ++e) {
         int32_t b, end;
         term_range(e, &b, &end);
         for (int32_t t = b; t < end; ++t) {
             int32_t x = index_in(exo, term_var(t));
             char c0 = first_upper(term_var(t));
-            if (x >= 0 && (c0 == 'E' || c0 == 'D') && x >= ctx->nExoNonError) ctx->errorTermOfEq[e] = x + 1;
+            if (x >= 0 && (c0 == 'E' || c0 == 'D') && x >= ctx->readers.nExoNonError)
+                ctx->readers.errorTermOfEq[e] = x + 1;
         }
     }
-    const size_t cap = std::max<size_t>(static_cast<size_t>(ctx->largestProduct), 64);
+    const size_t cap = std::max<size_t>(static_cast<size_t>(ctx->readers.largestProduct), 64);
     std::vector<NameRecord> nameBuf(cap);
     std::vector<double> valueBuf(cap);
     cospar3(ctx, nameBuf.data(), valueBuf.data(), static_cast<int32_t>(cap));
-    ctx->nParmAll = ctx->nNamedPositions + ctx->nParmAdded;
+    ctx->nParmAll = ctx->readers.nNamedPositions + ctx->nParmAdded;
     if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
     cospar1(ctx, ctx->nParmAdded);
 
     // 12. Latent variables that need start values: every F variable, and
     // every error with a free element in its _GAMMA_ column.
-    ctx->latentStart = from_pool<int32_t>(ctx, N);
-    ctx->nLatentStart = 0;
+    ctx->readers.latentStart = from_pool<int32_t>(ctx, N);
+    ctx->readers.nLatentStart = 0;
     for (int32_t v = 0; v < N; ++v) {
         const NameRecord& r = v < nEndo ? endo[v] : exo[v - nEndo];
         if (manifest_index(r) >= 0) continue;
         char c0 = first_upper(r);
         if (c0 == 'F') {
-            ctx->latentStart[ctx->nLatentStart++] = v;
+            ctx->readers.latentStart[ctx->readers.nLatentStart++] = v;
             continue;
         }
         if (v < nEndo) internal_error("a latent dependent variable is not a factor");
@@ -560,8 +564,8 @@ void cospare(ProcContext* ctx) {
         for (int32_t e = mt.firstElement[3]; e < mt.firstElement[3] + mt.elementCount[3]; ++e)
             if (ctx->elements.column[e] == x && ctx->elements.parameter[e] != 0) freeElement = true;
         if (freeElement) {
-            ctx->latentStart[ctx->nLatentStart++] = v;
-            ctx->nExoNonError = std::max(ctx->nExoNonError, x + 1);
+            ctx->readers.latentStart[ctx->readers.nLatentStart++] = v;
+            ctx->readers.nExoNonError = std::max(ctx->readers.nExoNonError, x + 1);
         }
     }
     if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);

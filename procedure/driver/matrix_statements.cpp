@@ -279,8 +279,9 @@ void clear_pattern(NameRecord* names, double* values, size_t cells) {
 // The column names of a COSAN model's VARNAMES lists (V names in all).
 void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t total) {
     ModelMatrixTable& mt = ctx->model;
-    ctx->columnNames = velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(total));
-    ctx->nColumnNames = total;
+    ctx->readers.columnNames =
+        velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(total));
+    ctx->readers.nColumnNames = total;
     auto share = [&](int32_t k, int32_t first) {
         for (int32_t l = 1; l <= ctx->nMatrices; ++l)
             if (same_name(mt.name[l], mt.name[k])) mt.firstColumnName[l] = first;
@@ -299,12 +300,12 @@ void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t tot
         share(k, next + 1);
         for (int32_t c = 0; c < cols && next < total; ++c) {
             if (c < given.count) {
-                ctx->columnNames[next++] = velix::detail::padded8(given.names[c]);
+                ctx->readers.columnNames[next++] = velix::detail::padded8(given.names[c]);
             } else {
                 NameRecord r;
                 znamfix(0, "VAR", 3, c + 1, 0, r.text, 32);
                 r.length = static_cast<int16_t>(wzstrip(r.text, 32));
-                ctx->columnNames[next++] = velix::detail::padded8(r);
+                ctx->readers.columnNames[next++] = velix::detail::padded8(r);
             }
         }
     }
@@ -372,9 +373,10 @@ void setfac(ProcContext* ctx, int32_t k, NameRecord* names, double* values) {
     ModelMatrixTable& mt = ctx->model;
     const int32_t rows = mt.rows[k], cols = mt.columns[k];
     const double missing = host_missing_value();
-    const bool loadings = ctx->nFactors > 0 && k == 1;
-    const bool unique = (ctx->nFactors > 0 && k == 3) || (ctx->nFactors == 0 && k == 1);
-    if (ctx->nFactors > 0 && k == 2) {
+    const bool loadings = ctx->readers.nFactors > 0 && k == 1;
+    const bool unique =
+        (ctx->readers.nFactors > 0 && k == 3) || (ctx->readers.nFactors == 0 && k == 1);
+    if (ctx->readers.nFactors > 0 && k == 2) {
         mt.type[k] = kMatIdentity;
         mt.constant[k] = 1;
         velix::detail::type_change_note(ctx, k, 152);
@@ -400,7 +402,7 @@ void setfac(ProcContext* ctx, int32_t k, NameRecord* names, double* values) {
 void cosparm(ProcContext* ctx) {
     ModelMatrixTable& mt = ctx->model;
     const int32_t m = ctx->nMatrices;
-    const bool factor = ctx->factorModel != 0;
+    const bool factor = ctx->readers.factorModel != 0;
 
     // VARNAMES, first pass: how many column names.
     const StatementNode* vnode = find_statement(ctx->stmtList, "VARNAMES");
@@ -437,7 +439,7 @@ void cosparm(ProcContext* ctx) {
 
     velix::detail::rewind_scratch(ctx);
     ctx->nElements = 0;
-    ctx->nNamedPositions = 0;
+    ctx->readers.nNamedPositions = 0;
     velix::detail::PrefixTable prefixes;
     char text80[81] = {};
     for (int32_t k = 1; k <= m; ++k) {
@@ -526,7 +528,7 @@ void cosparm(ProcContext* ctx) {
 
     // Added parameters and the parameter table.
     cospar3(ctx, nameBuffer, valueBuffer, capacity);
-    ctx->nParmAll = ctx->nNamedPositions + ctx->nParmAdded;
+    ctx->nParmAll = ctx->readers.nNamedPositions + ctx->nParmAdded;
     velix::detail::exit_above(ctx, 4);
     cospar1(ctx, ctx->nParmAdded);
 }

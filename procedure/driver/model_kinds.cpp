@@ -28,8 +28,8 @@ bool is_model_keyword(const StatementNode* n) {
 }
 
 void cosan_sizes(ProcContext* ctx, const CosanPayload* pl) {
-    ctx->equationModel = 0;
-    ctx->matrixForm = 1;
+    ctx->readers.equationModel = 0;
+    ctx->options.matrixForm = 1;
     ctx->nTerms = pl->nTerms;
     ctx->nMatrices = pl->names.count;
     int32_t lead = ctx->nManifest;
@@ -37,7 +37,7 @@ void cosan_sizes(ProcContext* ctx, const CosanPayload* pl) {
         const double c = pl->columns[j];
         if (c >= 1.0 && c <= kMaxModelOrder) lead = std::max(lead, static_cast<int32_t>(c));
     }
-    ctx->leadingDim = lead;
+    ctx->readers.leadingDim = lead;
     if (pl->names.count != pl->nColumns || pl->names.count != pl->nTypes || pl->names.count != pl->nForms) {
         xpmlog(kMsgProc, 269);
         raise_error_level(ctx, kLevelInternal);
@@ -56,31 +56,31 @@ void factor_sizes(ProcContext* ctx, const StatementNode* node) {
         matrix = matrix || keyword_is(n, "MATRIX  ");
     }
     if (bounds && !matrix) xpmlog(kMsgProc, 270);
-    ctx->equationModel = 0;
-    ctx->matrixForm = 1;
+    ctx->readers.equationModel = 0;
+    ctx->options.matrixForm = 1;
     const auto* pl = static_cast<const FactorPayload*>(node->payload);
     double k = pl->hasFactors ? pl->nFactors : 1.0;
     if (!(k >= 0.0) || k > kMaxModelOrder) {
         xpmlog(kMsgProc, 177, "_F_", kMaxModelOrder, k);
         xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     }
-    ctx->nFactors = static_cast<int32_t>(k);
-    ctx->factorSecond = pl->hasSecond ? pl->second : 1.0;
-    if (node_flag(node, kFactorFlagNegated)) ctx->factorSecond = -ctx->factorSecond;
-    ctx->factorIdentity = node_flag(node, kFactorFlagHeywood) ? 1 : 0;
-    ctx->factorNoUnique = node_flag(node, kFactorFlagComponent) ? 1 : 0;
+    ctx->readers.nFactors = static_cast<int32_t>(k);
+    ctx->readers.factorSecond = pl->hasSecond ? pl->second : 1.0;
+    if (node_flag(node, kFactorFlagNegated)) ctx->readers.factorSecond = -ctx->readers.factorSecond;
+    ctx->readers.factorIdentity = node_flag(node, kFactorFlagHeywood) ? 1 : 0;
+    ctx->readers.factorNoUnique = node_flag(node, kFactorFlagComponent) ? 1 : 0;
     const int32_t n = ctx->nManifest;
-    if (ctx->nFactors > 0) {
-        if (ctx->factorNoUnique) ctx->factorIdentity = 0;
-        ctx->nTerms = ctx->factorNoUnique ? 1 : 2;
-        ctx->nMatrices = ctx->factorNoUnique ? 2 : (ctx->factorIdentity ? 4 : 3);
-        ctx->leadingDim = std::max(n, ctx->nFactors);
+    if (ctx->readers.nFactors > 0) {
+        if (ctx->readers.factorNoUnique) ctx->readers.factorIdentity = 0;
+        ctx->nTerms = ctx->readers.factorNoUnique ? 1 : 2;
+        ctx->nMatrices = ctx->readers.factorNoUnique ? 2 : (ctx->readers.factorIdentity ? 4 : 3);
+        ctx->readers.leadingDim = std::max(n, ctx->readers.nFactors);
     } else {
-        ctx->factorSecond = 1.0;
-        ctx->factorNoUnique = 0;
+        ctx->readers.factorSecond = 1.0;
+        ctx->readers.factorNoUnique = 0;
         ctx->nTerms = 1;
-        ctx->nMatrices = ctx->factorIdentity ? 2 : 1;
-        ctx->leadingDim = n;
+        ctx->nMatrices = ctx->readers.factorIdentity ? 2 : 1;
+        ctx->readers.leadingDim = n;
     }
 }
 
@@ -90,7 +90,7 @@ void factor_sizes(ProcContext* ctx, const StatementNode* node) {
 void settle_factor_matrix_spec(ProcContext* ctx) {
     const ModelMatrixTable& mt = ctx->model;
     const ElementPattern& el = ctx->elements;
-    if (ctx->matrixSpec == 1) {
+    if (ctx->readers.matrixSpec == 1) {
         const int32_t rows = mt.rows[1], cols = mt.columns[1];
         std::vector<char> freeAt(static_cast<size_t>(rows) * cols, 0);
         bool exploratory = true;
@@ -105,7 +105,7 @@ void settle_factor_matrix_spec(ProcContext* ctx) {
         for (int32_t r = 0; r < rows && exploratory; ++r)
             for (int32_t c = 0; c <= std::min(r, cols - 1); ++c)
                 if (!freeAt[static_cast<size_t>(r) * cols + c]) exploratory = false;
-        if (exploratory) ctx->matrixSpec = 0;
+        if (exploratory) ctx->readers.matrixSpec = 0;
     }
     if (mt.type[2] != kMatIdentity) {
         const int32_t k = mt.columns[2];
@@ -117,7 +117,7 @@ void settle_factor_matrix_spec(ProcContext* ctx) {
             if (diagonal && el.parameter[e] == 0 && el.value[e] == 1.0 && el.row[e] < k) unitDiagonal[el.row[e]] = 1;
         }
         for (char d : unitDiagonal) identity = identity && d;
-        if (!identity) ctx->matrixSpec = 2;
+        if (!identity) ctx->readers.matrixSpec = 2;
     }
 }
 
@@ -126,47 +126,47 @@ void settle_factor_matrix_spec(ProcContext* ctx) {
 void lay_out_inverses(ProcContext* ctx) {
     velix::detail::TempPool pool(ctx, 8 * (static_cast<int64_t>(ctx->nMatrices) + 1) + 64);
     int32_t* work = pool.allocate<int32_t>(2 * static_cast<size_t>(ctx->nMatrices) + 2);
-    ctx->perTermInverse = 0;
+    ctx->readers.perTermInverse = 0;
     const int32_t released = cosimal(ctx, work);
     if (released != 0) xpmlog(kMsgProc, 116, 8 * released);
-    ctx->perTermInverse = 1;
+    ctx->readers.perTermInverse = 1;
     cosimal(ctx, work);
 }
 
 }  // namespace
 
 void model_kind_sizes(ProcContext* ctx, const StatementNode* model) {
-    if (ctx->ramModel) {
-        ctx->equationModel = 1;
+    if (ctx->readers.ramModel) {
+        ctx->readers.equationModel = 1;
         ctx->nTerms = 1;
         ctx->nMatrices = 3;
-        ctx->leadingDim = 0;
-    } else if (ctx->cosanModel) {
+        ctx->readers.leadingDim = 0;
+    } else if (ctx->readers.cosanModel) {
         cosan_sizes(ctx, static_cast<const CosanPayload*>(model->payload));
-    } else if (ctx->factorModel) {
+    } else if (ctx->readers.factorModel) {
         factor_sizes(ctx, model);
     }
 }
 
 void read_model_kind(ProcContext* ctx) {
-    if (ctx->factorModel) cosfaci(ctx);
-    if (ctx->cosanModel) cosparc(ctx);
-    if (ctx->lineqsModel) {
+    if (ctx->readers.factorModel) cosfaci(ctx);
+    if (ctx->readers.cosanModel) cosparc(ctx);
+    if (ctx->readers.lineqsModel) {
         cospare(ctx);
-    } else if (ctx->ramModel) {
+    } else if (ctx->readers.ramModel) {
         cosparr(ctx);
-    } else if (ctx->matrixSpec != 0) {
+    } else if (ctx->readers.matrixSpec != 0) {
         cosparm(ctx);
-    } else if (ctx->factorModel) {
-        if (ctx->hasProgram) {
+    } else if (ctx->readers.factorModel) {
+        if (ctx->program.hasProgram) {
             xpmlog(kMsgProc, 272);
-            ctx->hasProgram = 0;
+            ctx->program.hasProgram = 0;
         }
         cosfacm(ctx);
     }
     // Laid out only now: the MATRIX statements may still change a matrix's
     // type (a LOWER matrix whose elements fill both triangles becomes
     // GENERAL and needs rows x columns doubles, not a packed triangle).
-    if (ctx->cosanModel) lay_out_inverses(ctx);
-    if (ctx->factorModel && ctx->nFactors > 0) settle_factor_matrix_spec(ctx);
+    if (ctx->readers.cosanModel) lay_out_inverses(ctx);
+    if (ctx->readers.factorModel && ctx->readers.nFactors > 0) settle_factor_matrix_spec(ctx);
 }

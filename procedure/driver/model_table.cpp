@@ -66,8 +66,9 @@ void cospari(ProcContext* ctx) {
     // 2. The first model statement decides the kind.  STD and COV before
     // any model statement make a LINEQS model; a later COSAN, RAM or FACTOR
     // statement is then a second model kind and is reported as such.
-    ctx->perTermInverse = 1;
-    ctx->lineqsModel = ctx->cosanModel = ctx->ramModel = ctx->factorModel = 0;
+    ctx->readers.perTermInverse = 1;
+    ctx->readers.lineqsModel = ctx->readers.cosanModel = ctx->readers.ramModel =
+        ctx->readers.factorModel = 0;
     const StatementNode* model = nullptr;
     bool found = false, stdOrCov = false;
     for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
@@ -80,22 +81,22 @@ void cospari(ProcContext* ctx) {
             }
             found = true;
             model = n;
-            if (keyword_is(n, "LINEQS  ")) ctx->lineqsModel = 1;
-            if (keyword_is(n, "COSAN   ")) ctx->cosanModel = 1;
-            if (keyword_is(n, "RAM     ")) ctx->ramModel = 1;
-            if (keyword_is(n, "FACTOR  ")) ctx->factorModel = 1;
+            if (keyword_is(n, "LINEQS  ")) ctx->readers.lineqsModel = 1;
+            if (keyword_is(n, "COSAN   ")) ctx->readers.cosanModel = 1;
+            if (keyword_is(n, "RAM     ")) ctx->readers.ramModel = 1;
+            if (keyword_is(n, "FACTOR  ")) ctx->readers.factorModel = 1;
         } else if ((keyword_is(n, "STD     ") || keyword_is(n, "COV     ")) && !found) {
-            ctx->lineqsModel = 1;
+            ctx->readers.lineqsModel = 1;
             stdOrCov = true;
         }
     }
 
     // 3. Sizes by kind.
-    if (ctx->lineqsModel) {
-        ctx->equationModel = 1;
+    if (ctx->readers.lineqsModel) {
+        ctx->readers.equationModel = 1;
         ctx->nTerms = 1;
         ctx->nMatrices = 4;
-        ctx->leadingDim = 0;
+        ctx->readers.leadingDim = 0;
         int nStd = 0, nCov = 0;
         for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
             nStd += keyword_is(n, "STD     ");
@@ -105,7 +106,7 @@ void cospari(ProcContext* ctx) {
             xpmlog(kMsgProc, 268);
             xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
         }
-    } else if (ctx->ramModel || ctx->cosanModel || ctx->factorModel) {
+    } else if (ctx->readers.ramModel || ctx->readers.cosanModel || ctx->readers.factorModel) {
         model_kind_sizes(ctx, model);
     } else {
         xpmlog(kMsgProc, 271);
@@ -142,15 +143,16 @@ void cospari(ProcContext* ctx) {
         xmemmsg(20000 + 1);
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
-    ctx->matrixSpec = 0;
+    ctx->readers.matrixSpec = 0;
 
     // 5. The reader.
     read_model_kind(ctx);
 
     // 7. Name widths.
-    int32_t colWidth = ctx->varNameWidth;
-    for (int32_t i = 0; i < ctx->nColumnNames; ++i) colWidth = std::max<int32_t>(colWidth, ctx->columnNames[i].length);
-    ctx->colNameWidth = colWidth;
+    int32_t colWidth = ctx->input.varNameWidth;
+    for (int32_t i = 0; i < ctx->readers.nColumnNames; ++i)
+        colWidth = std::max<int32_t>(colWidth, ctx->readers.columnNames[i].length);
+    ctx->readers.colNameWidth = colWidth;
     int32_t matWidth = 0, parmWidth = 0;
     for (int32_t k = 1; k <= ctx->nMatrices; ++k) {
         matWidth = std::max<int32_t>(matWidth, mt.name[k].length);
@@ -164,8 +166,8 @@ void cospari(ProcContext* ctx) {
     }
     for (int32_t p = 0; p < ctx->nParmAll && ctx->nlp->paramNames; ++p)
         parmWidth = std::max<int32_t>(parmWidth, ctx->nlp->paramNames[p].length);
-    ctx->matNameWidth = matWidth;
-    ctx->parmNameWidth = parmWidth;
+    ctx->readers.matNameWidth = matWidth;
+    ctx->readers.parmNameWidth = parmWidth;
 
     // 9. Close the group.
     if (ctx->kyrGroups[kGroupModelSpec]) {
@@ -175,11 +177,14 @@ void cospari(ProcContext* ctx) {
 }
 
 void cosmcon(ProcContext* ctx) {
-    if (!ctx->printEnabled) return;
+    if (!ctx->options.printEnabled) return;
     const ModelMatrixTable& mt = ctx->model;
     int32_t width = 1;
     for (int32_t k = 1; k <= ctx->nMatrices; ++k) width = std::max<int32_t>(width, mt.name[k].length);
-    const int32_t titleText = ctx->cosanModel ? 418 : ctx->lineqsModel ? 419 : ctx->ramModel ? 420 : 421;
+    const int32_t titleText = ctx->readers.cosanModel    ? 418
+                              : ctx->readers.lineqsModel ? 419
+                              : ctx->readers.ramModel    ? 420
+                                                         : 421;
     OutputTable table(ctx->kyrManager, "ModelStatement", kyrmsg(kMsgProc, 702), "Tesk.Velix.ModelStatement",
                       kyrmsg(kMsgProc, titleText));
     table.text_column("Term", 10);

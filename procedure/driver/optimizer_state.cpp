@@ -38,14 +38,15 @@ void apply_inram_estimates(ProcContext* ctx) {
     while (cos_read_row(ctx, kRoleInram)) {
         if (std::memcmp(ctx->outRow.type, "ESTIM   ", 8) != 0) continue;
         int32_t k = 0;
-        if (integer_part(ctx->ramRow[0], &k)) k %= kTermMultiplier;
+        if (integer_part(ctx->cells.ramRow[0], &k)) k %= kTermMultiplier;
         if (k < 1 || k > ctx->nMatrices) {
             xpmlog(kMsgProc, 109, k);
             raise_error_level(ctx, kLevelWarning);
             continue;
         }
         int32_t row = -1, col = -1;
-        const bool addressed = integer_part(ctx->ramRow[1] - 1.0, &row) && integer_part(ctx->ramRow[2] - 1.0, &col);
+        const bool addressed = integer_part(ctx->cells.ramRow[1] - 1.0, &row) &&
+                               integer_part(ctx->cells.ramRow[2] - 1.0, &col);
         int32_t found = -1;
         for (int32_t e = mt.firstElement[k]; addressed && e < mt.firstElement[k] + mt.elementCount[k]; ++e)
             if (el.row[e] == row && el.column[e] == col) {
@@ -57,7 +58,7 @@ void apply_inram_estimates(ProcContext* ctx) {
             raise_error_level(ctx, kLevelBadVariables);
             continue;
         }
-        const double estimate = ctx->ramRow[3];
+        const double estimate = ctx->cells.ramRow[3];
         el.value[found] = estimate;
         const int32_t p = el.parameter[found];
         if (p != 0) x[std::abs(p) - 1] = estimate;
@@ -78,12 +79,12 @@ void cosxinp(ProcContext* ctx, int32_t mode) {
         if (nE > 0) scratch_check(xcwrite(ctx->scratchFile, ctx->elements.value, 8 * nE));
         if (nP > 0) scratch_check(xcwrite(ctx->scratchFile, nlp->x, 8 * nP));
         const int64_t end = static_cast<int64_t>(sizeof *nlp + sizeof *hooks) + 8 * (nE + nP);
-        ctx->saveEnd[0] = ctx->saveEnd[1] = ctx->saveEnd[2] = end;
+        ctx->optSetup.saveEnd[0] = ctx->optSetup.saveEnd[1] = ctx->optSetup.saveEnd[2] = end;
         return;
     }
     scratch_check(xcread(ctx->scratchFile, nlp, sizeof *nlp));
     scratch_check(xcread(ctx->scratchFile, hooks, sizeof *hooks));
-    if (!ctx->inramUsed) {
+    if (!ctx->input.inramUsed) {
         if (nE > 0) scratch_check(xcread(ctx->scratchFile, ctx->elements.value, 8 * nE));
         if (nP > 0) scratch_check(xcread(ctx->scratchFile, nlp->x, 8 * nP));
         for (int64_t e = 0; e < nE; ++e) {

@@ -93,8 +93,8 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     ctx->nParmAdded = ctx->nParmAll - nModel;
     if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
     ctx->nParmDep = 0;
-    ctx->nDepRef = 0;
-    const bool programPasses = ctx->hasProgram || ctx->nParmAdded > 0;
+    ctx->program.nDepRef = 0;
+    const bool programPasses = ctx->program.hasProgram || ctx->nParmAdded > 0;
     if (programPasses) {
         cospar5(ctx, 0, table.data());
         if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
@@ -105,7 +105,7 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
 
     // 6. The model pool and the element pattern.
     const int64_t E = ctx->nElements;
-    const int64_t estimate = 20 * E + 3 * ctx->nParmAll + 34 * ctx->nColumnNames + 4096;
+    const int64_t estimate = 20 * E + 3 * ctx->nParmAll + 34 * ctx->readers.nColumnNames + 4096;
     create_element_pattern(ctx, estimate, E);
     nlp->paramNameWidth = 0;
 
@@ -157,7 +157,9 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     const int32_t nEstimated = ctx->nParmFree;
     if (nEstimated < 1) {
         xpmlog(kMsgProc, 211);
-        if (ctx->printEnabled && ctx->kyrManager && !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 211))) return;
+        if (ctx->options.printEnabled && ctx->kyrManager &&
+            !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 211)))
+            return;
     }
     if (nEstimated > ctx->nMoments) {
         xpmlog(kMsgProc, 212, nEstimated, ctx->nMoments);
@@ -181,7 +183,9 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
             for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
                 if (ctx->elements.row[e] == j) reached = true;
         }
-        if (!reached) xpmlog(kMsgProc, 213, static_cast<int32_t>(ctx->manifestNames[j].length), ctx->manifestNames[j].text);
+        if (!reached)
+            xpmlog(kMsgProc, 213, static_cast<int32_t>(ctx->input.manifestNames[j].length),
+                   ctx->input.manifestNames[j].text);
     }
     if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
 }

@@ -30,7 +30,7 @@ void write_record(ProcContext* ctx, int32_t row, int32_t col, const NameRecord& 
 int32_t patwrt(char* text80, ProcContext* ctx, int32_t k, const NameRecord* names, const double* values) {
     ModelMatrixTable& mt = ctx->model;
     int32_t rows = mt.rows[k], cols = mt.columns[k];
-    if (ctx->lineqsModel && (k == 2 || k == 3)) {
+    if (ctx->readers.lineqsModel && (k == 2 || k == 3)) {
         const int32_t e = mt.rows[4];
         rows -= e;
         if (k == 2) cols -= e;
@@ -47,7 +47,7 @@ int32_t patwrt(char* text80, ProcContext* ctx, int32_t k, const NameRecord* name
             const bool named = n.length > 0;
             if (!named && !wzmis(v) && v == 0.0) continue;
             if (named) {
-                ++ctx->nNamedPositions;
+                ++ctx->readers.nNamedPositions;
                 constant = false;
             }
             diag &= i == j;

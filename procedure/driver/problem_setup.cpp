@@ -23,7 +23,7 @@ ProfileSettings* profile_of(ProcContext* ctx) {
 // A message to the log and, when printing is enabled, as a listing line.
 void log_and_listing(ProcContext* ctx, int32_t number) {
     xpmlog(kMsgProc, number);
-    if (ctx->printEnabled) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, number));
+    if (ctx->options.printEnabled) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, number));
 }
 
 }  // namespace
@@ -35,14 +35,14 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     NlpHookBlock* hooks = ctx->hooks;
     if (mode == 1) {
         nlp->leastSquares = 1;
-        ctx->nObsCell = ctx->nObs;
-        hooks->nObsRef = &ctx->nObsCell;
+        ctx->optSetup.nObsCell = ctx->nObs;
+        hooks->nObsRef = &ctx->optSetup.nObsCell;
         hooks->nParamsForDf = nlp->nParams;
-        cosop31(ctx, nlp, &ctx->parmBlock, ctx->nParmAll);
+        cosop31(ctx, nlp, &ctx->optSetup.parms, ctx->nParmAll);
         if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
-        if (nlp->derivCheckMode == 0 && !ctx->hasProgram) nlp->derivCheckMode = 1;
+        if (nlp->derivCheckMode == 0 && !ctx->program.hasProgram) nlp->derivCheckMode = 1;
         nlp->noSave = 1;
-        ctx->sigsqScale = hooks->sigsqFactor;
+        ctx->optSetup.sigsqScale = hooks->sigsqFactor;
         hooks->ownerSetUp = hooks->ownerCallbacks = 1;
         if (nlp->derivDigits != 0) {
             log_and_listing(ctx, 209);
@@ -69,24 +69,24 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     cosop21(ctx, nlp, nullptr);
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
     ProfileSettings* ps = profile_of(ctx);
-    ctx->profileWanted = find_statement(ctx->stmtList, "PROFILE ") != nullptr;
+    ctx->optSetup.profileWanted = find_statement(ctx->stmtList, "PROFILE ") != nullptr;
     if (ps->defaultSet) {
-        if (ctx->profileWanted) xpmlog(kMsgProc, 442);
+        if (ctx->optSetup.profileWanted) xpmlog(kMsgProc, 442);
         xpmlog(kMsgProc, 444);
-        ctx->profileWanted = 0;
+        ctx->optSetup.profileWanted = 0;
         ps->method = 2;
         ps->nLevels = 4;
         ps->countOption = 2;
         ps->options[2] = host_missing_value();
         xpmlog(kMsgProc, 450);
     }
-    if (ctx->profileWanted) {
+    if (ctx->optSetup.profileWanted) {
         xpmlog(kMsgProc, 450);
         parclpl(ctx, 0);
     }
     void* block = nullptr;
     cosop32(ctx, nlp, &block);
-    if (ctx->profileWanted) {
+    if (ctx->optSetup.profileWanted) {
         parclpl(ctx, 1);
         ps->method = ps->nProfiled == 0 ? 0 : (ps->nLevels > 0 ? 3 : 1);
         if (ps->nProfiled == 0) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 443));

@@ -88,10 +88,11 @@ void mode0(ProcContext* ctx, NameRecord* table) {
         double* cell;
         uint8_t kind;
     };
-    const Special specials[] = {{"_DF_", &ctx->hooks->nParamsForDf, 0}, {"_NOBS_", &ctx->nObsCell, 0},
-                                {"_INDF_", &nlp->evalPhase, 0},        {"_ITER_", &nlp->iteration, 0},
-                                {"_LIST_", &nlp->printLevel, 0},       {"_TOOBIG_", &nlp->evalStatus, 0},
-                                {"_DPROC_", &ctx->dprocCell, 19}};
+    const Special specials[] = {
+        {"_DF_", &ctx->hooks->nParamsForDf, 0},  {"_NOBS_", &ctx->optSetup.nObsCell, 0},
+        {"_INDF_", &nlp->evalPhase, 0},          {"_ITER_", &nlp->iteration, 0},
+        {"_LIST_", &nlp->printLevel, 0},         {"_TOOBIG_", &nlp->evalStatus, 0},
+        {"_DPROC_", &ctx->program.dprocCell, 19}};
     for (const Special& sp : specials) {
         int32_t len = static_cast<int32_t>(std::strlen(sp.name));
         if (cmpsyma(sp.name, len, 'n', 8, sp.cell, work) != 0) internal_error("a special variable cannot be defined");
@@ -117,7 +118,7 @@ void mode0(ProcContext* ctx, NameRecord* table) {
         }
     }
     ctx->nParmDep = dep;
-    ctx->nDepRef = ind;
+    ctx->program.nDepRef = ind;
 }
 
 // Drops added parameter number q (1-based) from the table, x, the element
@@ -147,16 +148,16 @@ void mode1(ProcContext* ctx, NameRecord* table) {
     CmpList ind, dep;
     if (cmplstb(&ind, 1, -1, work) != 0 || cmplstb(&dep, 2, -1, work) != 0)
         internal_error("the symbol lists of the program cannot be built");
-    if (ctx->programListing) {
+    if (ctx->program.programListing) {
         xpsout("%n%s%n", message(241).c_str());
         cmpplst(&ind, "  Independent:", 0, 1, 1, 0, 1, work);
         cmpplst(&dep, "    Dependent:", 0, 1, 1, 0, 1, work);
     }
-    if (dep.count != ctx->nParmDep || ind.count != ctx->nDepRef) {
+    if (dep.count != ctx->nParmDep || ind.count != ctx->program.nDepRef) {
         xpmlog(kMsgProc, 242);
         xexit(kLevelInternal, 0);
     }
-    ctx->dprocCell = 0.0;
+    ctx->program.dprocCell = 0.0;
 
     // Parameter numbers of the list entries.
     int32_t* depNumbers = step_array<int32_t>(static_cast<size_t>(dep.count));
@@ -238,27 +239,27 @@ void mode1(ProcContext* ctx, NameRecord* table) {
             }
         }
     }
-    ctx->xCopy = step_array<double>(static_cast<size_t>(total));
-    std::copy(nlp->x, nlp->x + total, ctx->xCopy);
+    ctx->program.xCopy = step_array<double>(static_cast<size_t>(total));
+    std::copy(nlp->x, nlp->x + total, ctx->program.xCopy);
 
     // Program variables that INEST= supplies.
-    ctx->nStmtVars = 0;
+    ctx->program.nStmtVars = 0;
     HostDataSet* inest = ctx->dataSetHandle[kRoleInest];
-    if (ctx->inestUsed && inest) {
+    if (ctx->input.inestUsed && inest) {
         for (CmpSymbol* s = cmplstv(work); s; s = s->next) {
             if (!(s->flags & kCmpReferenced) || s->kind == 1 || is_reserved_name(s)) continue;
             int16_t number = 0;
             if (xvfind(inest, s->name, s->nameLength, &number, 0) & 0x803FFFFF) continue;
             s->flags |= kCmpBoundByHost;
-            ++ctx->nStmtVars;
+            ++ctx->program.nStmtVars;
         }
     }
 
-    ctx->depList = dep;
-    ctx->indList = ind;
-    ctx->depParmNumbers = depNumbers;
-    ctx->depInputParms = indNumbers;
-    ctx->nDepInputs = ind.count;
+    ctx->program.depList = dep;
+    ctx->program.indList = ind;
+    ctx->program.depParmNumbers = depNumbers;
+    ctx->program.depInputParms = indNumbers;
+    ctx->program.nDepInputs = ind.count;
 }
 
 void mode2(ProcContext* ctx) {
@@ -267,17 +268,17 @@ void mode2(ProcContext* ctx) {
     const bool nlincon = nlp->hasNlinCon != 0;
     if (ctx->nParmDep == 0 && !nlincon) {
         xpmlog(kMsgProc, 240);
-        ctx->hasProgram = 0;
+        ctx->program.hasProgram = 0;
         return;
     }
-    if (ctx->fdDepDerivs) {
-        ctx->depDerivRequest = 0;
-        ctx->conDerivRequest = 0;
+    if (ctx->program.fdDepDerivs) {
+        ctx->program.depDerivRequest = 0;
+        ctx->program.conDerivRequest = 0;
     }
-    const bool request = ctx->depDerivRequest || ctx->conDerivRequest;
+    const bool request = ctx->program.depDerivRequest || ctx->program.conDerivRequest;
     HostAllocator* pool = nullptr;
     if (request) {
-        int32_t code = cmpdfla(&pool, 0, 0, ctx->programListing, 0, work);
+        int32_t code = cmpdfla(&pool, 0, 0, ctx->program.programListing, 0, work);
         if (code == 0 && pool) code = xmemdef(pool);
         if (code != 0) {
             work->status += code;
@@ -285,44 +286,48 @@ void mode2(ProcContext* ctx) {
             xexit(kLevelNoMemory, 0);
         }
     }
-    if (ctx->programListing && nlincon) cmpplst(&ctx->nlcList, " NLINCON:", 0, 1, 1, 0, 1, work);
+    if (ctx->program.programListing && nlincon)
+        cmpplst(&ctx->program.nlcList, " NLINCON:", 0, 1, 1, 0, 1, work);
 
-    ctx->derivArea[0] = CmpDerivArea();
-    ctx->derivArea[1] = CmpDerivArea();
-    if (ctx->indList.count > 0) {
-        if (ctx->depDerivRequest && ctx->nParmDep >= 1 &&
-            cmpder(&ctx->derivArea[0], &ctx->depList, &ctx->indList, 101, 101, 0, 0, work) != 0)
+    ctx->program.derivArea[0] = CmpDerivArea();
+    ctx->program.derivArea[1] = CmpDerivArea();
+    if (ctx->program.indList.count > 0) {
+        if (ctx->program.depDerivRequest && ctx->nParmDep >= 1 &&
+            cmpder(&ctx->program.derivArea[0], &ctx->program.depList, &ctx->program.indList, 101,
+                   101, 0, 0, work) != 0)
             xexit(kLevelNoMemory, 0);
-        if (ctx->conDerivRequest && nlincon &&
-            cmpder(&ctx->derivArea[1], &ctx->nlcList, &ctx->indList, 102, 101, 0, 0, work) != 0)
+        if (ctx->program.conDerivRequest && nlincon &&
+            cmpder(&ctx->program.derivArea[1], &ctx->program.nlcList, &ctx->program.indList, 102,
+                   101, 0, 0, work) != 0)
             xexit(kLevelNoMemory, 0);
     }
     if (request) xmpoold(pool);
-    ctx->nDepDerivs = ctx->derivArea[0].count;
-    ctx->depDerivCells = ctx->derivArea[0].values;
-    ctx->depDerivParm = ctx->derivArea[0].exprIndex;
-    ctx->depDerivInput = ctx->derivArea[0].varIndex;
-    ctx->nConDerivs = ctx->derivArea[1].count;
-    ctx->conDerivCells = ctx->derivArea[1].values;
-    ctx->conDerivStmt = ctx->derivArea[1].exprIndex;
-    ctx->conDerivInput = ctx->derivArea[1].varIndex;
+    ctx->program.nDepDerivs = ctx->program.derivArea[0].count;
+    ctx->program.depDerivCells = ctx->program.derivArea[0].values;
+    ctx->program.depDerivParm = ctx->program.derivArea[0].exprIndex;
+    ctx->program.depDerivInput = ctx->program.derivArea[0].varIndex;
+    ctx->program.nConDerivs = ctx->program.derivArea[1].count;
+    ctx->program.conDerivCells = ctx->program.derivArea[1].values;
+    ctx->program.conDerivStmt = ctx->program.derivArea[1].exprIndex;
+    ctx->program.conDerivInput = ctx->program.derivArea[1].varIndex;
 
-    if (ctx->programListing) {
+    if (ctx->program.programListing) {
         cmppsts(message(248).c_str(), work);
-        if (ctx->depDerivRequest) cmppder(&ctx->derivArea[0], message(249).c_str(), work);
+        if (ctx->program.depDerivRequest)
+            cmppder(&ctx->program.derivArea[0], message(249).c_str(), work);
     }
 
     int32_t notes = 0, faults = 0;
     cmpchck(1, &notes, &faults, 0, work);
     if (faults > 0) {
         xpmlog(kMsgProc, 250, faults);
-        if (ctx->printEnabled) xpsout((message(250) + "%n").c_str(), faults);
+        if (ctx->options.printEnabled) xpsout((message(250) + "%n").c_str(), faults);
         xexit(kLevelInputError, 0);
     }
     if (cmppdv(0, nullptr, 0, work) != 0 || cmpgen(work) != 0) xexit(kLevelNoMemory, 0);
     // MAXTIME= bounds the step's time, the statements' loops included.
     cmptime(nlp->maxTime, work);
-    std::copy(ctx->xCopy, ctx->xCopy + ctx->nParmAll, nlp->x);
+    std::copy(ctx->program.xCopy, ctx->program.xCopy + ctx->nParmAll, nlp->x);
 }
 
 }  // namespace

@@ -117,7 +117,7 @@ void cosparr(ProcContext* ctx) {
 
     // 3. Positions of the manifest variables: endogenous first, then
     // exogenous; unused ones are dropped from the model.
-    ctx->varPosition = velix::detail::table_array<int32_t>(ctx, n0);
+    ctx->readers.varPosition = velix::detail::table_array<int32_t>(ctx, n0);
     int32_t nEndo = 0, nExo = 0, unused = 0;
     for (int16_t mk : mark) {
         nEndo += mk == kMarkEndogenous;
@@ -127,20 +127,23 @@ void cosparr(ProcContext* ctx) {
     {
         int32_t endo = 0, exo = nEndo;
         for (int32_t v = 0; v < n0; ++v)
-            ctx->varPosition[v] = mark[v] == kMarkEndogenous ? endo++ : mark[v] == kMarkExogenous ? exo++ : -1;
+            ctx->readers.varPosition[v] = mark[v] == kMarkEndogenous  ? endo++
+                                          : mark[v] == kMarkExogenous ? exo++
+                                                                      : -1;
     }
-    ctx->nEndoManifest = nEndo;
-    ctx->nUnusedVars = unused;
+    ctx->readers.nEndoManifest = nEndo;
+    ctx->readers.nUnusedVars = unused;
     if (unused > 0) {
         cospar4(ctx);
         // The classes follow the manifest variables that stay in the model.
         int32_t kept = 0;
         for (int32_t v = 0; v < n0; ++v)
-            if (ctx->varPosition[v] >= 0) ctx->varPosition[kept++] = ctx->varPosition[v];
+            if (ctx->readers.varPosition[v] >= 0)
+                ctx->readers.varPosition[kept++] = ctx->readers.varPosition[v];
     }
     const int32_t provisional = largest - unused;
-    ctx->leadingDim = std::max(ctx->nManifest, provisional);
-    ctx->largestProduct = std::max(provisional * provisional, 1);
+    ctx->readers.leadingDim = std::max(ctx->nManifest, provisional);
+    ctx->readers.largestProduct = std::max(provisional * provisional, 1);
     ctx->invStoreLen = provisional * provisional;
 
     // 4. VARNAMES.
@@ -162,7 +165,7 @@ void cosparr(ProcContext* ctx) {
     }
     int32_t N = n;
     for (int32_t v = n0 + 1; v <= largest; ++v) N += position[v] >= 0;
-    ctx->nLatent = N - n;
+    ctx->readers.nLatent = N - n;
     mt.rows[1] = n;
     mt.columns[1] = N;
     mt.rows[2] = mt.columns[2] = N;
@@ -175,7 +178,7 @@ void cosparr(ProcContext* ctx) {
     double* values = pool.allocate<double>(cells);
     velix::detail::rewind_scratch(ctx);
     ctx->nElements = 0;
-    ctx->nNamedPositions = 0;
+    ctx->readers.nNamedPositions = 0;
     velix::detail::PrefixTable prefixes;
     char text80[81] = {};
     mt.firstElement[1] = 0;
@@ -234,36 +237,37 @@ void cosparr(ProcContext* ctx) {
     velix::detail::exit_above(ctx, 4);
 
     // 8. Added parameters and the parameter table.
-    if (ctx->modelListing) cosmcon(ctx);
+    if (ctx->options.modelListing) cosmcon(ctx);
     const int32_t capacity = static_cast<int32_t>(std::max<size_t>(cells, 1));
     cospar3(ctx, names, values, capacity);
-    ctx->nParmAll = ctx->nNamedPositions + ctx->nParmAdded;
+    ctx->nParmAll = ctx->readers.nNamedPositions + ctx->nParmAdded;
     velix::detail::exit_above(ctx, 4);
     mt.firstColumnName[1] = mt.firstColumnName[2] = 1;
     mt.firstColumnName[3] = N + 1;
-    ctx->nColumnNames = 2 * N;
-    ctx->columnNames = velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(2 * N));
+    ctx->readers.nColumnNames = 2 * N;
+    ctx->readers.columnNames =
+        velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(2 * N));
     cospar1(ctx, ctx->nParmAdded);
     velix::detail::exit_above(ctx, 4);
 
     // 9. Incoming paths; manifest positions past the endogenous latent
     // variables; column names.
-    ctx->incomingPaths = velix::detail::table_array<int32_t>(ctx, static_cast<size_t>(N));
+    ctx->readers.incomingPaths = velix::detail::table_array<int32_t>(ctx, static_cast<size_t>(N));
     for (int32_t e = mt.firstElement[2]; e < mt.firstElement[2] + mt.elementCount[2]; ++e)
-        ++ctx->incomingPaths[ctx->elements.row[e]];
+        ++ctx->readers.incomingPaths[ctx->elements.row[e]];
     int32_t endoLatent = 0;
-    ctx->nWithIncoming = 0;
+    ctx->readers.nWithIncoming = 0;
     for (int32_t v = 0; v < N; ++v) {
-        ctx->nWithIncoming += ctx->incomingPaths[v] > 0;
-        if (v >= n) endoLatent += ctx->incomingPaths[v] > 0;
+        ctx->readers.nWithIncoming += ctx->readers.incomingPaths[v] > 0;
+        if (v >= n) endoLatent += ctx->readers.incomingPaths[v] > 0;
     }
     for (int32_t v = 0; v < n; ++v)
-        if (ctx->varPosition[v] >= nEndo) ctx->varPosition[v] += endoLatent;
-    ctx->nEndo = nEndo + endoLatent;
+        if (ctx->readers.varPosition[v] >= nEndo) ctx->readers.varPosition[v] += endoLatent;
+    ctx->readers.nEndo = nEndo + endoLatent;
 
-    NameRecord* cn = ctx->columnNames;
+    NameRecord* cn = ctx->readers.columnNames;
     for (int32_t i = 0; i < n; ++i) {
-        cn[i] = velix::detail::padded8(ctx->manifestNames[i]);
+        cn[i] = velix::detail::padded8(ctx->input.manifestNames[i]);
         cn[N + i] = velix::detail::padded8(velix::detail::generated_name(velix::detail::make_name("E"), i + 1));
     }
     for (int32_t l = 1; l <= N - n; ++l) {

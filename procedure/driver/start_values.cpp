@@ -35,29 +35,31 @@ using velix::pk;
 }  // namespace
 
 void cosiset(ProcContext* ctx) {
-    if (!ctx->equationModel || ctx->varPosition == nullptr) return;
-    const int32_t e = ctx->nEndo;
+    if (!ctx->readers.equationModel || ctx->readers.varPosition == nullptr) return;
+    const int32_t e = ctx->readers.nEndo;
     std::vector<int32_t> exo;
     // The manifest variables include the intercept of the augmented moment
     // matrix, whose moments with the other exogenous variables are known too.
     for (int32_t i = 0; i < ctx->nManifest; ++i)
-        if (ctx->varPosition[i] >= e) exo.push_back(i);
+        if (ctx->readers.varPosition[i] >= e) exo.push_back(i);
     const int32_t m = static_cast<int32_t>(exo.size());
     if (m == 0) return;
-    ctx->modelDf -= m * (m + 1) / 2;
+    ctx->moments.modelDf -= m * (m + 1) / 2;
     // The variables whose covariances are set, one column each; a failed
     // call leaves the covariances as they are.
-    if (ctx->printInputModel && ctx->kyrManager != nullptr) {
+    if (ctx->options.printInputModel && ctx->kyrManager != nullptr) {
         OutputTable t(ctx->kyrManager, "SetCovExog", kyrmsg(kMsgProc, 732), "Tesk.Velix.SetCovExog");
         for (int32_t i : exo)
-            t.text_column(std::string(ctx->manifestNames[i].text, ctx->manifestNames[i].length),
-                          ctx->manifestNames[i].length);
+            t.text_column(
+                std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length),
+                ctx->input.manifestNames[i].length);
         if (!t.end_columns()) return;
         for (size_t c = 0; c < exo.size(); ++c)
-            t.set_text(c, std::string(ctx->manifestNames[exo[c]].text, ctx->manifestNames[exo[c]].length));
+            t.set_text(c, std::string(ctx->input.manifestNames[exo[c]].text,
+                                      ctx->input.manifestNames[exo[c]].length));
         if (!t.add_row() || !t.deliver()) return;
     }
-    const bool ram = ctx->ramModel != 0;
+    const bool ram = ctx->readers.ramModel != 0;
     const int32_t mat = ram ? kRamP : kPhiMatrix;
     const ModelMatrixTable& t = ctx->model;
     if (mat > ctx->nMatrices) return;
@@ -69,8 +71,8 @@ void cosiset(ProcContext* ctx) {
             // A RAM model keeps the manifest variables first, in their
             // order, so variable i is row i of _P_; its class only says
             // whether it is exogenous.
-            const int32_t r = ram ? i : ctx->varPosition[i] - e;
-            const int32_t c = ram ? j : ctx->varPosition[j] - e;
+            const int32_t r = ram ? i : ctx->readers.varPosition[i] - e;
+            const int32_t c = ram ? j : ctx->readers.varPosition[j] - e;
             int32_t found = -1;
             for (int32_t k = first; k < first + count && found < 0; ++k) {
                 const int32_t er = ctx->elements.row[k], ec = ctx->elements.column[k];
@@ -78,7 +80,7 @@ void cosiset(ProcContext* ctx) {
             }
             if (found < 0) {
                 if (std::fabs(s) >= velix::kMachEpsWritten) {
-                    const NameRecord& nm = ctx->manifestNames[i];
+                    const NameRecord& nm = ctx->input.manifestNames[i];
                     xpmlog(kMsgProc, 131, static_cast<int32_t>(nm.length), nm.text);
                 }
                 continue;
@@ -88,14 +90,15 @@ void cosiset(ProcContext* ctx) {
             if (p > 0) {
                 v = s;
                 ctx->nlp->x[p - 1] = s;
-                ++ctx->modelDf;
+                ++ctx->moments.modelDf;
             } else if (wzmis(v)) {
                 v = s;
-            } else if (std::fabs(v - s) / std::max({1.0, std::fabs(v), std::fabs(s)}) > kFixedDifference &&
-                       ctx->printEnabled && ctx->kyrManager != nullptr) {
+            } else if (std::fabs(v - s) / std::max({1.0, std::fabs(v), std::fabs(s)}) >
+                           kFixedDifference &&
+                       ctx->options.printEnabled && ctx->kyrManager != nullptr) {
                 // A fixed value that differs from the sample is kept and
                 // noted in the listing beside the model.
-                const NameRecord& nm = ctx->manifestNames[i];
+                const NameRecord& nm = ctx->input.manifestNames[i];
                 kyr_failed(kyr_note(ctx->kyrManager, kyrmsgs(kMsgProc, 131, static_cast<int32_t>(nm.length), nm.text),
                                     'l'));
             }
@@ -132,8 +135,10 @@ void cosinst(ProcContext* ctx) {
     };
     average();
 
-    const bool scaleGiven = !wzmis(ctx->varStartScale);
-    const double scale = scaleGiven ? ctx->varStartScale : ctx->covAnalysis ? 100.0 : 10.0;
+    const bool scaleGiven = !wzmis(ctx->options.varStartScale);
+    const double scale = scaleGiven                 ? ctx->options.varStartScale
+                         : ctx->options.covAnalysis ? 100.0
+                                                    : 10.0;
     int32_t changed = 0;
     for (int32_t term = 0; term < ctx->nTerms; ++term) {
         const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
@@ -143,13 +148,16 @@ void cosinst(ProcContext* ctx) {
                 if (p == 0) continue;
                 const bool variance = mat == last && el.row[e] == el.column[e];
                 if (wzmis(el.value[e])) {
-                    double r = ctx->randomSeed != 0 ? zranuni(&ctx->randomSeed) : ctx->startConst;
-                    if (variance) r = scaleGiven ? (std::fabs(r) + 1.0) * ctx->varStartScale : std::fabs(r) * scale;
+                    double r = ctx->options.randomSeed != 0 ? zranuni(&ctx->options.randomSeed)
+                                                            : ctx->options.startConst;
+                    if (variance)
+                        r = scaleGiven ? (std::fabs(r) + 1.0) * ctx->options.varStartScale
+                                       : std::fabs(r) * scale;
                     el.value[e] = r;
                     nlp->x[p - 1] = r;
                     ++changed;
                 } else if (scaleGiven && variance) {
-                    el.value[e] = ctx->varStartScale * (std::fabs(el.value[e]) + 1.0);
+                    el.value[e] = ctx->options.varStartScale * (std::fabs(el.value[e]) + 1.0);
                     nlp->x[p - 1] = el.value[e];
                     ++changed;
                 }
@@ -182,10 +190,10 @@ void cosinst(ProcContext* ctx) {
             internal_error("a parameter has no start value");
         }
 
-    if (ctx->hasProgram && !ctx->rebuildBeforeDerivs && ctx->cmpWork != nullptr) {
+    if (ctx->program.hasProgram && !ctx->options.rebuildBeforeDerivs && ctx->cmpWork != nullptr) {
         cmpexi(1, 0, 0, ctx->cmpWork);
         int32_t errors = 0, missing = 0;
-        const int32_t d = ctx->depDerivRequest || ctx->conDerivRequest ? 1 : 0;
+        const int32_t d = ctx->program.depDerivRequest || ctx->program.conDerivRequest ? 1 : 0;
         const int32_t rc = cmprun(0, 0, 0, 1, 1, d, 0, 1, &errors, &missing, ctx->cmpWork);
         if (rc != 0) cmppxrc(rc, ctx->cmpWork);
         if (errors != 0) {
@@ -210,6 +218,7 @@ void cosinst(ProcContext* ctx) {
         // A dependent parameter depends on the independent ones the
         // program references.
         if (p > 0) ++ctx->nJacEntries;
-        else if (p < 0) ctx->nJacEntries += ctx->nDepRef;
+        else if (p < 0)
+            ctx->nJacEntries += ctx->program.nDepRef;
     }
 }

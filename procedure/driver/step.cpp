@@ -170,9 +170,9 @@ int32_t zavvelix() {
     // The BY-group loop.
     int32_t first = 1;
     while (xbynext(ctx->dataSetHandle[kRoleData]) != 0) {
-        if (first == 0 && ctx->inramUsed) synchronise(ctx, kRoleInram, "INRAM=");
-        if (ctx->inwgtUsed) synchronise(ctx, kRoleInwgt, "INWGT=");
-        if (ctx->inestUsed) synchronise(ctx, kRoleInest, "INEST=");
+        if (first == 0 && ctx->input.inramUsed) synchronise(ctx, kRoleInram, "INRAM=");
+        if (ctx->input.inwgtUsed) synchronise(ctx, kRoleInwgt, "INWGT=");
+        if (ctx->input.inestUsed) synchronise(ctx, kRoleInest, "INEST=");
 
         if (first == 0) cosxinp(ctx, 1);
 
@@ -184,7 +184,7 @@ int32_t zavvelix() {
         if (rc == 0 && ctx->nObs > 0.0) {
             if (ctx->methodRequested != kMethodNone) {
                 int32_t r = cosmini(ctx);
-                if (r == 0 && ctx->modIndices && ctx->methodStage != kMethodUls &&
+                if (r == 0 && ctx->options.modIndices && ctx->methodStage != kMethodUls &&
                     ctx->methodStage != kMethodDwls) {
                     open_group(ctx, kGroupModificationIndex, "ModificationIndex",
                                kMsgModificationIndex);
@@ -224,7 +224,7 @@ int32_t zavvelix() {
     close_file(ctx->scratchFile);
     close_file(ctx->jacTermFile);
     close_file(ctx->wJacColFile);
-    if (ctx->printDetail) xpmlog(kMsgProc, kMsgElapsed, ctx->elapsed);
+    if (ctx->options.printDetail) xpmlog(kMsgProc, kMsgElapsed, ctx->elapsed);
     xmpoold(ctx->runPool[2]);
     xmpoold(ctx->runPool[1]);
     xmpoold(ctx->runPool[0]);

@@ -102,28 +102,35 @@ void cosop11(ProcContext* ctx, NlpProblem* nlp) {
     nlp->hasNlinCon = find_statement(ctx->stmtList, "NLINCON ") != nullptr;
 }
 
-void cosop31(ProcContext* ctx, NlpProblem* nlp, void** block, int32_t nParmAll) {
+void cosop31(ProcContext* ctx, NlpProblem* nlp, ParameterArrays* arrays, int32_t nParmAll) {
+    *arrays = ParameterArrays{};
     const size_t n = nParmAll > 0 ? static_cast<size_t>(nParmAll) : 0;
+    HostAllocator* pool = run_pool(ctx);
+    // Five double arrays and the names; a failure reports the size of all.
     const size_t bytes = n * sizeof(NameRecord) + 5 * n * sizeof(double);
-    unsigned char* p = static_cast<unsigned char*>(allocate(run_pool(ctx), bytes));
-    if (p == nullptr) {
+    double* d = static_cast<double*>(allocate(pool, 5 * n * sizeof(double)));
+    void* names = d ? allocate(pool, n * sizeof(NameRecord)) : nullptr;
+    if (names == nullptr) {
         xmemmsg(static_cast<int64_t>(bytes));
         raise_error_level(ctx, kLevelNoMemory);
-        *block = nullptr;
         return;
     }
-    *block = p;
-    // The doubles first: a 34-byte name record would misalign them.
-    double* d = reinterpret_cast<double*>(p);
-    nlp->paramNames = reinterpret_cast<NameRecord*>(p + 5 * n * sizeof(double));
-    for (size_t i = 0; i < n; ++i) new (&nlp->paramNames[i]) NameRecord();
-    nlp->x = d;
-    nlp->lower = d + n;
-    nlp->upper = d + 2 * n;
-    nlp->scale = d + 3 * n;
-    nlp->paramRow = d + 4 * n;
+    arrays->count = static_cast<int32_t>(n);
+    arrays->names = static_cast<NameRecord*>(names);
+    for (size_t i = 0; i < n; ++i) new (&arrays->names[i]) NameRecord();
+    arrays->x = d;
+    arrays->lower = d + n;
+    arrays->upper = d + 2 * n;
+    arrays->scale = d + 3 * n;
+    arrays->row = d + 4 * n;
     const double missing = host_missing_value();
     for (size_t i = 0; i < 5 * n; ++i) d[i] = missing;
+    nlp->paramNames = arrays->names;
+    nlp->x = arrays->x;
+    nlp->lower = arrays->lower;
+    nlp->upper = arrays->upper;
+    nlp->scale = arrays->scale;
+    nlp->paramRow = arrays->row;
 }
 
 void cosop32(ProcContext* ctx, NlpProblem* nlp, void** block) {

@@ -16,9 +16,10 @@ int32_t cosop12(ProcContext* ctx, NlpProblem* nlp);
 // Counts and assembles the bounds, linear and nonlinear constraints.
 void cosop21(ProcContext* ctx, NlpProblem* nlp, HostFile* constraintFile);
 // Allocates the per-parameter arrays for `nParmAll` parameters (names, x,
-// bounds, scaling, parameter row) in one block, filled with missing values;
-// *block (out) receives it.  Raises the error level on failure.
-void cosop31(ProcContext* ctx, NlpProblem* nlp, void** block, int32_t nParmAll);
+// bounds, scaling, parameter row), filled with missing values, into
+// *arrays (out, reset at entry) and points the NlpProblem's parameter
+// fields at them.  Raises the error level on failure (arrays stay empty).
+void cosop31(ProcContext* ctx, NlpProblem* nlp, ParameterArrays* arrays, int32_t nParmAll);
 // Allocates the PROFILE arrays (index list and level list, sized by the
 // counts of parclpl mode 0); *block (out) receives them.
 void cosop32(ProcContext* ctx, NlpProblem* nlp, void** block);

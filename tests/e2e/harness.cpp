@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/fixtures.h"
+
 namespace fs = std::filesystem;
 
 namespace velix::test {
@@ -34,7 +36,7 @@ std::string quote(const std::string& s) {
 }  // namespace
 
 std::string data_path(const std::string& file) {
-    return std::string(VELIX_SOURCE_DIR) + "/tests/e2e/data/" + file;
+    return fixture_path(file);
 }
 
 RunResult run_velix(const std::string& program, const std::vector<std::string>& dataFiles,

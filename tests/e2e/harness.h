@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../platform/json_reader.h"
+#include "tests/support/json_reader.h"
 
 namespace velix::test {
 
@@ -26,11 +26,11 @@ struct RunResult {
     std::vector<int> messages(size_t step, int group) const;
 };
 
-// Path of a file in tests/e2e/data.
+// Path of a file in tests/fixtures.
 std::string data_path(const std::string& file);
 
 // Writes `program` to a fresh folder, copies the named data files from
-// tests/e2e/data beside it, and runs velix with `extraArgs`.
+// tests/fixtures beside it, and runs velix with `extraArgs`.
 RunResult run_velix(const std::string& program, const std::vector<std::string>& dataFiles,
                     const std::vector<std::string>& extraArgs = {});
 

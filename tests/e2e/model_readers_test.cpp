@@ -1,7 +1,7 @@
 // Whole programs of the RAM, COSAN and FACTOR model kinds (the programs of
 // examples/): the reference confirmatory factor model of the nine ability
 // tests written three more ways builds the same 21 parameters as its
-// LINEQS form (tests/e2e/data/hs_cfa_ml.vx), and the exploratory default
+// LINEQS form (tests/fixtures/hs_cfa_ml.vx), and the exploratory default
 // pattern has n k - k(k-1)/2 + n of them; the ModelStatement table shows
 // each kind's matrices; input errors end the step with their codes.
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Whole programs with METHOD=NONE: the model is built and described but not
 // estimated.  The reference programs' parameter counts are checked against
-// the independent fits in tests/e2e/data/*.expected.json (R's lavaan: its
+// the independent fits in tests/fixtures/*.expected.json (R's lavaan: its
 // list of free parameters, and p(p+1)/2 minus its degrees of freedom); the
 // model tables are checked against the variables each program names and
 // against each other (the matrix sizes follow from the variable counts).

@@ -12,6 +12,7 @@
 #include "platform/output.h"
 #include "platform/runner/runner.h"
 #include "platform/session.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ protected:
         saved_ = s;
         s.log = &log_;
         s.listing = &listing_;
-        s.libraryDir = std::string(VELIX_SOURCE_DIR) + "/tests/e2e/data";
+        s.libraryDir = velix::test::fixture_dir();
         s.fixedTime = 0.0;
         velix::platform::output_clear();
     }

@@ -33,7 +33,7 @@ std::ostringstream sink;  // the log and the listing of every run
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const fs::path dir = fs::temp_directory_path() / ("velix-fuzz-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    for (const char* folder : {"/examples", "/tests/e2e/data"})
+    for (const char* folder : {"/examples", "/tests/fixtures"})
         for (const auto& e : fs::directory_iterator(std::string(VELIX_SOURCE_DIR) + folder))
             if (e.path().extension() == ".csv")
                 fs::copy_file(e.path(), dir / e.path().filename(), fs::copy_options::overwrite_existing);

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "host_fixture.h"
+#include "tests/support/session_fixture.h"
 #include "platform/dataset.h"
 #include "platform/step_exit.h"
 #include "velix/host_dataset.h"

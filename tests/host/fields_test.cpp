@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host_fixture.h"
+#include "tests/support/session_fixture.h"
 
 namespace {
 

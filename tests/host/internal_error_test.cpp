@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tests/host/host_fixture.h"
+#include "tests/support/session_fixture.h"
 
 namespace {
 

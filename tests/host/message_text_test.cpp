@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host_fixture.h"
+#include "tests/support/session_fixture.h"
 #include "platform/memory.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/host/host_fixture.h"
+#include "tests/support/session_fixture.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "host_fixture.h"
+#include "tests/support/session_fixture.h"
 #include "platform/memory.h"
 #include "platform/step_exit.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/host/host_fixture.h"
+#include "tests/support/session_fixture.h"
 
 namespace {
 

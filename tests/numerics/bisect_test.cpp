@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "numerics/tridiag.h"
-#include "tests/numerics/eigen_test_matrices.h"
+#include "tests/support/eigen_test_matrices.h"
 
 namespace vt = velix::test;
 

@@ -16,9 +16,9 @@
 #include "platform/messages.h"
 #include "platform/output.h"
 #include "platform/session.h"
-#include "tests/host/host_fixture.h"
-#include "tests/platform/json_reader.h"
-#include "tests/numerics/test_matrices.h"
+#include "tests/support/session_fixture.h"
+#include "tests/support/json_reader.h"
+#include "tests/support/test_matrices.h"
 #include "velix/host.h"
 #include "velix/proc_context.h"
 

@@ -12,7 +12,7 @@
 #include <limits>
 #include <vector>
 
-#include "tests/numerics/eigen_test_matrices.h"
+#include "tests/support/eigen_test_matrices.h"
 
 namespace vt = velix::test;
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "host/object_dispatch.h"
-#include "tests/numerics/eigen_test_matrices.h"
-#include "tests/platform/platform_step.h"
+#include "tests/support/eigen_test_matrices.h"
+#include "tests/support/session_fixture.h"
 #include "velix/host.h"
 
 namespace vt = velix::test;

@@ -18,7 +18,7 @@
 #include "numerics/titles.h"
 #include "platform/session.h"
 #include "platform/step_exit.h"
-#include "tests/platform/platform_step.h"
+#include "tests/support/session_fixture.h"
 #include "velix/host.h"
 
 namespace {

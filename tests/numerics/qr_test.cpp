@@ -9,7 +9,7 @@
 #include <cmath>
 #include <vector>
 
-#include "tests/numerics/test_matrices.h"
+#include "tests/support/test_matrices.h"
 
 namespace vt = velix::test;
 

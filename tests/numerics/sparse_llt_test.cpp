@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "platform/step_exit.h"
-#include "tests/numerics/test_matrices.h"
-#include "tests/platform/platform_step.h"
+#include "tests/support/test_matrices.h"
+#include "tests/support/session_fixture.h"
 
 namespace vt = velix::test;
 using velix::platform::StepExit;

@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "tests/numerics/eigen_test_matrices.h"
+#include "tests/support/eigen_test_matrices.h"
 
 namespace vt = velix::test;
 

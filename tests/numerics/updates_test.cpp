@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/step_exit.h"
-#include "tests/numerics/test_matrices.h"
+#include "tests/support/test_matrices.h"
 
 namespace vt = velix::test;
 

@@ -1,6 +1,7 @@
-// A temporary library folder for data-set tests: files written into it are
-// found by member name, and the session's library folder points at it while
-// the fixture lives.  The step's data sets are freed when it ends.
+// The step fixture with a temporary library folder, for data-set tests:
+// files written into it are found by member name, and the session's library
+// folder points at it while the fixture lives.  The step's data sets are
+// freed when it ends.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,27 +14,27 @@
 
 #include "platform/dataset.h"
 #include "platform/session.h"
+#include "tests/support/session_fixture.h"
 
 namespace velix::platform::testing {
 
-class DataSetTest : public ::testing::Test {
+class DataSetTest : public velix::test::SessionStep {
 protected:
     void SetUp() override {
+        SessionStep::SetUp();
         std::random_device rd;
         dir_ = std::filesystem::temp_directory_path() /
                ("velix_ds_" + std::to_string(rd()) + "_" + std::to_string(rd()));
         std::filesystem::create_directories(dir_);
         savedLib_ = session().libraryDir;
-        savedLog_ = session().log;
         session().libraryDir = dir_.string();
-        session().log = &log_;
     }
     void TearDown() override {
         dataset_end_step();
         session().libraryDir = savedLib_;
-        session().log = savedLog_;
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
+        SessionStep::TearDown();
     }
 
     void write(const std::string& member, const std::string& text) {
@@ -61,11 +62,9 @@ protected:
     }
 
     std::filesystem::path dir_;
-    std::ostringstream log_;
 
 private:
     std::string savedLib_;
-    std::ostream* savedLog_ = nullptr;
 };
 
 }  // namespace velix::platform::testing

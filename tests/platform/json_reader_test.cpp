@@ -1,6 +1,6 @@
 // The tests' JSON reader: the value kinds, escapes (including a surrogate
 // pair), lookups that miss, and malformed documents.
-#include "tests/platform/json_reader.h"
+#include "tests/support/json_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "platform/format.h"
-#include "tests/platform/platform_step.h"
+#include "tests/support/session_fixture.h"
 #include "velix/host.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/platform/platform_step.h"
+#include "tests/support/session_fixture.h"
 #include "velix/host.h"
 
 namespace {

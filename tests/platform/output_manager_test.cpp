@@ -16,7 +16,7 @@
 #include "host/object_dispatch.h"
 #include "platform/messages.h"
 #include "platform/output.h"
-#include "tests/platform/platform_step.h"
+#include "tests/support/session_fixture.h"
 #include "velix/host.h"
 #include "velix/types.h"
 

@@ -16,7 +16,7 @@
 #include "optimizer/core/core.h"
 #include "optimizer/core/tables.h"
 #include "tests/optimizer/core/stand_in_technique.h"
-#include "tests/platform/platform_step.h"
+#include "tests/support/session_fixture.h"
 #include "velix/host.h"
 #include "velix/nlp.h"
 

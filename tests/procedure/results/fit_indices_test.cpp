@@ -1,5 +1,5 @@
 // Fit indices: the three reference fits (maximum likelihood, N - 1
-// convention; lavaan 0.6.14, see tests/e2e/data/README.md) give the
+// convention; lavaan 0.6.14, see tests/fixtures/README.md) give the
 // chi-square, p value, RMSEA with its interval and close-fit probability,
 // CFI, NNFI and NFI from their F, df and baseline chi-square; the other
 // indices are checked against their formulas and against a noncentral
@@ -13,7 +13,8 @@
 
 #include "procedure/results/fit_indices.h"
 #include "procedure/results/fit_summary.h"
-#include "tests/platform/json_reader.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/json_reader.h"
 #include "velix/host.h"
 #include "velix/types.h"
 
@@ -56,7 +57,7 @@ double chisq_quantile95(double df) {
 }
 
 JsonValue reference(const std::string& stem) {
-    std::ifstream in(std::string(VELIX_SOURCE_DIR) + "/tests/e2e/data/" + stem + ".expected.json");
+    std::ifstream in(velix::test::fixture_path(stem + ".expected.json"));
     std::stringstream text;
     text << in.rdbuf();
     return JsonValue::parse(text.str());

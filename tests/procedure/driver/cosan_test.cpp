@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "model_step.h"
+#include "tests/support/model_step.h"
 #include "procedure/driver/model.h"
 
 namespace {
@@ -30,8 +30,8 @@ TEST(CosanModel, DeclaredMatricesAndRows) {
     EXPECT_EQ(s.ctx.nTerms, 2);
     EXPECT_EQ(s.ctx.model.termTable[1], 3);
     EXPECT_EQ(s.ctx.model.termTable[2], 4);
-    EXPECT_EQ(s.ctx.largestProduct, 81);
-    EXPECT_EQ(s.ctx.leadingDim, 9);
+    EXPECT_EQ(s.ctx.readers.largestProduct, 81);
+    EXPECT_EQ(s.ctx.readers.leadingDim, 9);
     EXPECT_EQ(s.ctx.nParmFree, 36);
     // P holds fixed ones on its diagonal and U its free diagonal.
     EXPECT_EQ(s.ctx.model.type[2], kMatDiagonal);

@@ -69,7 +69,7 @@ struct Table {
         work.assign(2 * names.size(), 0);
     }
     int32_t layout(int16_t perTerm) {
-        ctx.perTermInverse = perTerm;
+        ctx.readers.perTermInverse = perTerm;
         return cosimal(&ctx, work.data());
     }
 };
@@ -123,7 +123,7 @@ TEST(InverseStore, PerTermLayoutReleasesSlots) {
     EXPECT_EQ(t.offset[2], 1);
     EXPECT_EQ(t.reuse[1], 2);
     EXPECT_EQ(t.ctx.invStoreLen, 7);
-    EXPECT_EQ(t.ctx.perTermInverse, 0);
+    EXPECT_EQ(t.ctx.readers.perTermInverse, 0);
     EXPECT_EQ(t.layout(1), 0);
     EXPECT_EQ(t.offset[1], 1);
     EXPECT_EQ(t.offset[2], 7);
@@ -131,7 +131,7 @@ TEST(InverseStore, PerTermLayoutReleasesSlots) {
     // A constant matrix keeps a permanent slot; nothing is released.
     Table c({{{"A", kMatSymmetric, kFormInverse, 3, 3, 1}}, {{"B", kMatSymmetric, kFormInverse, 3, 3}}});
     EXPECT_EQ(c.layout(0), 0);
-    EXPECT_EQ(c.ctx.perTermInverse, 1);
+    EXPECT_EQ(c.ctx.readers.perTermInverse, 1);
     EXPECT_EQ(c.offset[2], 7);
 }
 

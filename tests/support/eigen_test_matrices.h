@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/numerics/test_matrices.h"
+#include "tests/support/test_matrices.h"
 
 namespace velix::test {
 

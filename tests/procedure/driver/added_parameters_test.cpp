@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "statement_fixture.h"
+#include "tests/support/statement_fixture.h"
 
 namespace {
 
@@ -100,8 +100,8 @@ TEST(Structeq, NamesAreCopiedAndASecondStatementIsRefused) {
         Step s(program("", "structeq F1 E1;", "1"));
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
         ASSERT_EQ(s.ctx.nStructEq, 2);
-        EXPECT_EQ(name_of(s.ctx.structEqNames[0]), "F1");
-        EXPECT_EQ(name_of(s.ctx.structEqNames[1]), "E1");
+        EXPECT_EQ(name_of(s.ctx.readers.structEqNames[0]), "F1");
+        EXPECT_EQ(name_of(s.ctx.readers.structEqNames[1]), "E1");
     }
     {
         const size_t from = messages_now();

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "model_step.h"
+#include "tests/support/model_step.h"
 #include "procedure/driver/model.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ TEST(RamModel, ReferenceConfirmatoryModel) {
     EXPECT_EQ(s.ctx.nParmFree, 21);
     EXPECT_EQ(s.ctx.nTerms, 1);
     EXPECT_EQ(s.ctx.nMatrices, 3);
-    EXPECT_EQ(s.ctx.nLatent, 3);
+    EXPECT_EQ(s.ctx.readers.nLatent, 3);
     EXPECT_EQ(mt.rows[1], 9);
     for (int32_t k = 1; k <= 3; ++k) EXPECT_EQ(mt.columns[k], 12) << "matrix " << k;
     EXPECT_EQ(mt.type[1], kMatIdentity);
@@ -58,10 +59,10 @@ TEST(RamModel, ReferenceConfirmatoryModel) {
     for (int32_t e = mt.firstElement[3]; e < mt.firstElement[3] + mt.elementCount[3]; ++e)
         EXPECT_GE(s.ctx.elements.row[e], s.ctx.elements.column[e]);
     // Every test has one incoming path and is endogenous; no factor has one.
-    for (int32_t v = 0; v < 12; ++v) EXPECT_EQ(s.ctx.incomingPaths[v], v < 9 ? 1 : 0) << "variable " << v;
-    EXPECT_EQ(s.ctx.nWithIncoming, 9);
-    EXPECT_EQ(s.ctx.nEndo, 9);
-    EXPECT_EQ(s.ctx.nEndoManifest, 9);
+    for (int32_t v = 0; v < 12; ++v) EXPECT_EQ(s.ctx.readers.incomingPaths[v], v < 9 ? 1 : 0) << "variable " << v;
+    EXPECT_EQ(s.ctx.readers.nWithIncoming, 9);
+    EXPECT_EQ(s.ctx.readers.nEndo, 9);
+    EXPECT_EQ(s.ctx.readers.nEndoManifest, 9);
     // Default column names: the tests and F1-F3, then E1-E9 and D1-D3.
     const auto names = s.column_names();
     ASSERT_EQ(names.size(), 24u);
@@ -87,23 +88,23 @@ TEST(RamModel, VariableOrderClassesAndNames) {
     const ModelMatrixTable& mt = s.ctx.model;
     EXPECT_EQ(s.ctx.nManifest, 3);
     EXPECT_EQ(mt.columns[2], 5);
-    EXPECT_EQ(s.ctx.nLatent, 2);
+    EXPECT_EQ(s.ctx.readers.nLatent, 2);
     // The provisional order 15 - 6 sizes the work arrays and the inverse.
-    EXPECT_EQ(s.ctx.leadingDim, 9);
+    EXPECT_EQ(s.ctx.readers.leadingDim, 9);
     EXPECT_EQ(s.ctx.invStoreLen, 81);
     // Path c from latent 15 (position 4) to x2.
     EXPECT_EQ(s.parameter_of(s.element_at(2, 1, 4)), "c");
     EXPECT_EQ(s.parameter_of(s.element_at(2, 3, 2)), "g");
     // Classes: x1, x2 endogenous; then the one endogenous latent variable
     // (12); then x3, the only exogenous manifest variable.
-    EXPECT_EQ(s.ctx.nEndoManifest, 2);
-    EXPECT_EQ(s.ctx.nEndo, 3);
-    EXPECT_EQ(s.ctx.varPosition[0], 0);
-    EXPECT_EQ(s.ctx.varPosition[1], 1);
-    EXPECT_EQ(s.ctx.varPosition[2], 3);
+    EXPECT_EQ(s.ctx.readers.nEndoManifest, 2);
+    EXPECT_EQ(s.ctx.readers.nEndo, 3);
+    EXPECT_EQ(s.ctx.readers.varPosition[0], 0);
+    EXPECT_EQ(s.ctx.readers.varPosition[1], 1);
+    EXPECT_EQ(s.ctx.readers.varPosition[2], 3);
     const int32_t incoming[5] = {1, 2, 0, 1, 0};
-    for (int32_t v = 0; v < 5; ++v) EXPECT_EQ(s.ctx.incomingPaths[v], incoming[v]) << "variable " << v;
-    EXPECT_EQ(s.ctx.nWithIncoming, 3);
+    for (int32_t v = 0; v < 5; ++v) EXPECT_EQ(s.ctx.readers.incomingPaths[v], incoming[v]) << "variable " << v;
+    EXPECT_EQ(s.ctx.readers.nWithIncoming, 3);
     const auto names = s.column_names();
     ASSERT_EQ(names.size(), 10u);
     EXPECT_EQ(names[3], "G12");
@@ -183,7 +184,7 @@ TEST(RamModel, VarnamesOfOtherKinds) {
 
 // The sample covariance (divisor N - 1) of two columns of the test data.
 double sample_covariance(int a, int b) {
-    std::ifstream in(std::string(VELIX_SOURCE_DIR) + "/tests/procedure/data/hs.csv");
+    std::ifstream in(velix::test::fixture_path("hs.csv"));
     std::string line;
     std::getline(in, line);
     std::vector<double> xa, xb;
@@ -214,7 +215,7 @@ TEST(RamModel, ExogenousCovariancesStartFromTheSample) {
     ModelStep s("proc velix data=hs method=none covariance; var x1-x3;\n"
                 "ram 1 3 1 b1, 1 3 2 b2, 2 3 3 e3, 2 2 1 c12, 2 1 1 v1, 2 2 2 v2;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    EXPECT_EQ(s.ctx.varPosition[2], 0);  // x3 is the endogenous one
+    EXPECT_EQ(s.ctx.readers.varPosition[2], 0);  // x3 is the endogenous one
     try {
         ASSERT_NE(xbynext(s.ctx.dataSetHandle[kRoleData]), 0);
         ASSERT_EQ(coscorr(&s.ctx), 0) << s.log.str();

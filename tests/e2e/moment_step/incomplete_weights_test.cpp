@@ -13,10 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "../platform/json_reader.h"
+#include "tests/support/json_reader.h"
 #include "platform/output.h"
 #include "platform/runner/runner.h"
 #include "platform/session.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ struct IncompleteWeights {
         auto& s = velix::platform::session();
         const fs::path dir = fs::temp_directory_path() / ("velix_weights_" + std::to_string(::getpid()));
         fs::create_directories(dir);
-        fs::copy_file(fs::path(VELIX_SOURCE_DIR) / "tests/procedure/data/hs.csv", dir / "hs.csv",
+        fs::copy_file(velix::test::fixture_path("hs.csv"), dir / "hs.csv",
                       fs::copy_options::overwrite_existing);
         std::ofstream(dir / "w.csv") << "# TYPE=WEIGHT\n_TYPE_,_NAME_,x1,x2,x3\n"
                                         "WEIGHT,x1,1.0,0.2,0.1\nWEIGHT,x2,0.2,1.0,0.3\n";

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "statement_fixture.h"
+#include "tests/support/statement_fixture.h"
 
 using velix::testing::name_of;
 using velix::testing::ParsedStep;

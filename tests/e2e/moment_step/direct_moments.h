@@ -18,7 +18,7 @@
 
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include "tests/e2e/harness.h"
 
 namespace velix::test {
 
@@ -52,7 +52,7 @@ inline Data read_csv_path(const std::string& path) {
     return d;
 }
 
-// A file of tests/e2e/data.
+// A file of tests/fixtures.
 inline Data read_csv(const std::string& file) { return read_csv_path(data_path(file)); }
 
 inline std::vector<double> means_of(const Data& d) {

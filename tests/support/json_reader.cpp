@@ -1,6 +1,6 @@
 // Recursive-descent JSON reader (the grammar of RFC 8259), with \uXXXX
 // escapes and surrogate pairs decoded to UTF-8.
-#include "tests/platform/json_reader.h"
+#include "tests/support/json_reader.h"
 
 #include <cstdlib>
 #include <stdexcept>

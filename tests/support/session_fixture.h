@@ -1,6 +1,8 @@
-// A platform step around a test: the listing and the log go to strings, the
-// options and titles are restored afterwards, the output document starts
-// empty and the step's objects and texts are freed at the end.
+// The one step fixture of the unit tests: each test runs inside a step of
+// our platform.  The module's anchor points at the platform's control
+// block, the listing and the log go to strings, the output document starts
+// empty, and afterwards the step's pools, files and objects are freed and
+// the session's options, titles, clock and streams are restored.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,11 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/control_block.h"
 #include "platform/output.h"
 #include "platform/session.h"
-#include "tests/platform/json_reader.h"
+#include "platform/step_exit.h"
+#include "tests/support/json_reader.h"
+#include "velix/host.h"
 
-class PlatformStep : public ::testing::Test {
+namespace velix::test {
+
+class SessionStep : public ::testing::Test {
 protected:
     void SetUp() override {
         auto& s = velix::platform::session();
@@ -26,6 +33,7 @@ protected:
         savedTime_ = s.fixedTime;
         s.listing = &listing_;
         s.log = &log_;
+        v_global_gcb_anchor = velix::platform::control_block();
         velix::platform::output_clear();
         velix::platform::clear_injected_failures();
         velix::platform::begin_step();
@@ -42,11 +50,22 @@ protected:
         s.titles = savedTitles_;
         s.fixedTime = savedTime_;
     }
+
     std::string listing() const { return listing_.str(); }
     std::string log() const { return log_.str(); }
-    // The parsed document and the first step's output items.
-    velix::test::JsonValue document() const {
-        return velix::test::JsonValue::parse(velix::platform::output_json());
+    // The parsed output document.
+    JsonValue document() const { return JsonValue::parse(velix::platform::output_json()); }
+    // Sets the host's DEBUG option for the rest of the test.
+    void set_debug(const std::string& text) { velix::platform::session().options["DEBUG"] = text; }
+    // The step code of a call that ends the step, -1 when it returns.
+    template <class F>
+    int32_t exit_code(F f) {
+        try {
+            f();
+        } catch (const velix::platform::StepExit& e) {
+            return e.code;
+        }
+        return -1;
     }
 
     std::ostringstream listing_;
@@ -59,3 +78,9 @@ private:
     std::vector<std::string> savedTitles_;
     double savedTime_ = -1.0;
 };
+
+}  // namespace velix::test
+
+// The fixture under the names the platform and host tests give it.
+using PlatformStep = velix::test::SessionStep;
+using HostStep = velix::test::SessionStep;

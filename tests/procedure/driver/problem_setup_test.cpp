@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "statement_fixture.h"
+#include "host/fields.h"
+#include "tests/support/statement_fixture.h"
 
 namespace {
 
@@ -44,8 +45,27 @@ TEST(ProblemSetup, SizesFollowTheModel) {
     EXPECT_EQ(s.nlp.nFunctions, 10);  // 4 variables: 4 * 5 / 2 moments
     EXPECT_EQ(s.nlp.leastSquares, 1);
     EXPECT_EQ(s.hooks.nParamsForDf, static_cast<double>(n));
-    EXPECT_EQ(s.hooks.nObsRef, &s.ctx.nObsCell);
-    EXPECT_EQ(s.ctx.profileWanted, 0);
+    EXPECT_EQ(s.hooks.nObsRef, &s.ctx.optSetup.nObsCell);
+    EXPECT_EQ(s.ctx.optSetup.profileWanted, 0);
+}
+
+// The per-parameter arrays hold every parameter; the optimizer's fields are
+// those arrays, and a parameter without BOUNDS has missing bounds.
+TEST(ProblemSetup, ParameterArraysAreTheOptimizersArrays) {
+    Step s(program("", ""));
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    const ParameterArrays& a = s.ctx.optSetup.parms;
+    EXPECT_EQ(a.count, s.ctx.nParmAll);
+    EXPECT_EQ(s.nlp.x, a.x);
+    EXPECT_EQ(s.nlp.lower, a.lower);
+    EXPECT_EQ(s.nlp.upper, a.upper);
+    EXPECT_EQ(s.nlp.scale, a.scale);
+    EXPECT_EQ(s.nlp.paramRow, a.row);
+    EXPECT_EQ(s.nlp.paramNames, a.names);
+    for (int32_t k = 0; k < a.count; ++k) {
+        EXPECT_TRUE(wzmis(a.lower[k]) && wzmis(a.upper[k])) << name_of(a.names[k]);
+        EXPECT_GT(name_of(a.names[k]).size(), 0u) << k;
+    }
 }
 
 TEST(ProblemSetup, NonlinearConstraintsNeedTheDualQuasiNewtonTechnique) {

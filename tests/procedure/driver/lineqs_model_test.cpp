@@ -15,7 +15,8 @@
 #include "platform/step_exit.h"
 #include "procedure/driver/model.h"
 #include "procedure/procedure.h"
-#include "statement_fixture.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/statement_fixture.h"
 
 namespace {
 
@@ -40,8 +41,13 @@ bool has(const std::vector<int32_t>& v, int32_t n) {
     return std::find(v.begin(), v.end(), n) != v.end();
 }
 
+// A reference program of tests/fixtures, with METHOD=NONE: these tests
+// build the model only.
 std::string program(const char* stem) {
-    return read_file(std::string(VELIX_SOURCE_DIR) + "/tests/procedure/data/" + stem + ".vx");
+    std::string text = read_file(velix::test::fixture_path(std::string(stem) + ".vx"));
+    const size_t at = text.find("method=ml");
+    if (at != std::string::npos) text.replace(at, 9, "method=none");
+    return text;
 }
 
 // The parameter counts of the three reference models (free loadings,
@@ -71,7 +77,7 @@ TEST(LineqsModel, MatrixShapesOfTheThreeFactorModel) {
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     const ModelMatrixTable& mt = s.ctx.model;
     // 9 manifest endogenous, 3 factors and 9 errors exogenous.
-    EXPECT_EQ(s.ctx.nEndo, 9);
+    EXPECT_EQ(s.ctx.readers.nEndo, 9);
     EXPECT_EQ(mt.rows[4], 12);
     EXPECT_EQ(mt.columns[1], 21);
     // No endogenous variable on a right-hand side: _BETA_ is the identity.
@@ -145,10 +151,10 @@ TEST(LineqsModel, UnusedVariablesLeaveBeforeTheParameterTable) {
         "lineqs x2 = a F1 + E1, x3 = b F1 + E2, x5 = c F1 + E3; std F1 E1-E3 = 1 v1-v3;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     ASSERT_EQ(s.ctx.nManifest, 3);
-    EXPECT_EQ(name_of(s.ctx.manifestNames[0]), "x2");
-    EXPECT_EQ(name_of(s.ctx.manifestNames[2]), "x5");
+    EXPECT_EQ(name_of(s.ctx.input.manifestNames[0]), "x2");
+    EXPECT_EQ(name_of(s.ctx.input.manifestNames[2]), "x5");
     // The kept variables keep their model positions, in order.
-    for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(s.ctx.varPosition[i], i);
+    for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(s.ctx.readers.varPosition[i], i);
     EXPECT_EQ(s.ctx.model.rows[1], 3);
     // The optimizer sees the moments of the kept variables only.
     EXPECT_EQ(s.ctx.nMoments, 6);
@@ -162,13 +168,13 @@ TEST(LineqsModel, OptionDefaultsAndCorrections) {
         Step s("proc velix data=hs method=none singular=0 start=0 hessalg=8 slmw=0;\n"
                "lineqs x1 = a F1 + E1, x2 = b F1 + E2; std F1 E1 E2 = 1 v1 v2;\n");
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
-        EXPECT_DOUBLE_EQ(s.ctx.singular, 1.053671212772351e-08);
-        EXPECT_DOUBLE_EQ(s.ctx.startConst, 0.5);
+        EXPECT_DOUBLE_EQ(s.ctx.options.singular, 1.053671212772351e-08);
+        EXPECT_DOUBLE_EQ(s.ctx.options.startConst, 0.5);
         EXPECT_EQ(s.ctx.jacobianModeRequested, 0);
-        EXPECT_DOUBLE_EQ(s.ctx.waldAlpha, 0.05);
-        EXPECT_EQ(std::string(s.ctx.vardefKind, 8), "DF      ");
-        EXPECT_DOUBLE_EQ(s.ctx.ridgeCell, 0.0);
-        EXPECT_DOUBLE_EQ(s.ctx.alphaEcv, 0.05);
+        EXPECT_DOUBLE_EQ(s.ctx.options.waldAlpha, 0.05);
+        EXPECT_EQ(std::string(s.ctx.options.vardefKind, 8), "DF      ");
+        EXPECT_DOUBLE_EQ(s.ctx.options.ridgeCell, 0.0);
+        EXPECT_DOUBLE_EQ(s.ctx.options.alphaEcv, 0.05);
     }
     {
         Step s("proc velix data=hs method=none hessalg=11 ridge;\n"
@@ -176,7 +182,7 @@ TEST(LineqsModel, OptionDefaultsAndCorrections) {
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
         EXPECT_EQ(s.ctx.jacobianModeRequested, 11);
         uint64_t bits;
-        std::memcpy(&bits, &s.ctx.ridgeCell, 8);
+        std::memcpy(&bits, &s.ctx.options.ridgeCell, 8);
         EXPECT_EQ(bits >> 48, 0xFFFFu);  // automatic ridge: missing
     }
 }
@@ -193,15 +199,15 @@ TEST(LineqsModel, OptionCellsTakeTheirDefaultsAndCorrections) {
     Step plain(text(""));
     ASSERT_EQ(plain.exitCode, -1) << plain.log.str();
     EXPECT_EQ(plain.ctx.methodRequested, kMethodMl);
-    EXPECT_TRUE(missing(plain.ctx.edfGiven));
-    EXPECT_TRUE(missing(plain.ctx.dfReduce));
-    EXPECT_TRUE(missing(plain.ctx.nobsGiven));
-    EXPECT_TRUE(missing(plain.ctx.varStartScale));
-    EXPECT_TRUE(missing(plain.ctx.wPenalty));
-    EXPECT_EQ(plain.ctx.wRidge, 0.0);
-    EXPECT_EQ(plain.ctx.randomSeed, 0);
-    EXPECT_EQ(plain.ctx.asycovKind, 0);
-    EXPECT_EQ(plain.ctx.alphaRms, 0.05);
+    EXPECT_TRUE(missing(plain.ctx.options.edfGiven));
+    EXPECT_TRUE(missing(plain.ctx.options.dfReduce));
+    EXPECT_TRUE(missing(plain.ctx.options.nobsGiven));
+    EXPECT_TRUE(missing(plain.ctx.options.varStartScale));
+    EXPECT_TRUE(missing(plain.ctx.options.wPenalty));
+    EXPECT_EQ(plain.ctx.options.wRidge, 0.0);
+    EXPECT_EQ(plain.ctx.options.randomSeed, 0);
+    EXPECT_EQ(plain.ctx.options.asycovKind, 0);
+    EXPECT_EQ(plain.ctx.options.alphaRms, 0.05);
 
     // Jacobian modes 7 to 10 and above 12 are refused with message 73.
     for (int mode : {6, 7, 9, 10, 11, 12, 13}) {
@@ -226,24 +232,24 @@ TEST(LineqsModel, OptionCellsTakeTheirDefaultsAndCorrections) {
     {
         Step s(text("method=none random=-1e30"));
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
-        EXPECT_EQ(s.ctx.randomSeed, INT32_MIN);
+        EXPECT_EQ(s.ctx.options.randomSeed, INT32_MIN);
     }
 
     // A penalty weight not above 0 is 0; others are kept.
     for (double w : {-2.0, 0.0, 3.0}) {
         Step s(text("method=none wpenalty=" + std::to_string(w)));
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
-        EXPECT_EQ(s.ctx.wPenalty, w > 0.0 ? w : 0.0) << w;
+        EXPECT_EQ(s.ctx.options.wPenalty, w > 0.0 ? w : 0.0) << w;
     }
 
     // Optimizer limits are stored only when given and not missing.
     Step given(text("method=none maxiter=50 edf=100 nobs=60 vardef=n alphaecv=0.2"));
     ASSERT_EQ(given.exitCode, -1) << given.log.str();
     EXPECT_EQ(given.nlp.maxIter, 50.0);
-    EXPECT_EQ(given.ctx.edfGiven, 100.0);
-    EXPECT_EQ(given.ctx.nobsGiven, 60.0);
-    EXPECT_EQ(std::string(given.ctx.vardefKind, 8), "N       ");
-    EXPECT_EQ(given.ctx.alphaEcv, 0.1);
+    EXPECT_EQ(given.ctx.options.edfGiven, 100.0);
+    EXPECT_EQ(given.ctx.options.nobsGiven, 60.0);
+    EXPECT_EQ(std::string(given.ctx.options.vardefKind, 8), "N       ");
+    EXPECT_EQ(given.ctx.options.alphaEcv, 0.1);
     Step unset(text("method=none maxiter=."));
     ASSERT_EQ(unset.exitCode, -1) << unset.log.str();
     EXPECT_EQ(std::memcmp(&unset.nlp.maxIter, &plain.nlp.maxIter, sizeof(double)), 0);
@@ -364,7 +370,7 @@ TEST(OptimizerState, SaveAndRestoreAcrossByGroups) {
     const double maxIter = s.nlp.maxIter;
     auto same_bits = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
     cosxinp(&s.ctx, 0);
-    EXPECT_EQ(s.ctx.saveEnd[0], static_cast<int64_t>(sizeof(NlpProblem) + sizeof(NlpHookBlock)) + 8 * (nE + nP));
+    EXPECT_EQ(s.ctx.optSetup.saveEnd[0], static_cast<int64_t>(sizeof(NlpProblem) + sizeof(NlpHookBlock)) + 8 * (nE + nP));
     // A BY group changes everything.
     for (int32_t i = 0; i < nP; ++i) s.nlp.x[i] = 100.0 + i;
     for (int32_t e = 0; e < nE; ++e) s.ctx.elements.value[e] = -1.0;

@@ -4,7 +4,7 @@
 
 #include "host/host_support.h"
 #include "procedure/procedure.h"
-#include "tests/platform/platform_step.h"
+#include "tests/support/session_fixture.h"
 
 namespace {
 

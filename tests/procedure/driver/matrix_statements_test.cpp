@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "model_step.h"
+#include "tests/support/model_step.h"
 #include "procedure/driver/model.h"
 
 namespace {
@@ -162,7 +162,7 @@ TEST(MatrixStatements, VarnamesColumnNames) {
     ModelStep n(kProc + kFPU + "matrix F = f1-f27;\nvarnames 1 = a b c;\n");
     ASSERT_EQ(n.exitCode, -1) << n.log.str();
     EXPECT_EQ(n.count(274), 1);
-    EXPECT_EQ(n.ctx.nColumnNames, 0);
+    EXPECT_EQ(n.ctx.readers.nColumnNames, 0);
     EXPECT_EQ(n.ctx.errorLevel, 4);
 }
 

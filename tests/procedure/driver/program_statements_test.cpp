@@ -14,7 +14,7 @@
 #include "platform/step_exit.h"
 #include "procedure/driver/model.h"
 #include "procedure/procedure.h"
-#include "statement_fixture.h"
+#include "tests/support/statement_fixture.h"
 #include "velix/host_compiler.h"
 
 namespace {
@@ -54,11 +54,11 @@ TEST(ProgramStatements, TiedLoadingBecomesADependentParameter) {
     const int32_t l3 = tied.parameter("l3");
     const int32_t l2 = tied.parameter("l2");
     EXPECT_EQ(l3, tied.ctx.nParmAll - 1);
-    ASSERT_EQ(tied.ctx.depList.count, 1);
-    EXPECT_EQ(std::string(tied.ctx.depList.symbols[0]->name, 2), "l3");
-    EXPECT_EQ(tied.ctx.depParmNumbers[0], -(l3 + 1));
-    ASSERT_EQ(tied.ctx.nDepInputs, 1);
-    EXPECT_EQ(tied.ctx.depInputParms[0], l2 + 1);
+    ASSERT_EQ(tied.ctx.program.depList.count, 1);
+    EXPECT_EQ(std::string(tied.ctx.program.depList.symbols[0]->name, 2), "l3");
+    EXPECT_EQ(tied.ctx.program.depParmNumbers[0], -(l3 + 1));
+    ASSERT_EQ(tied.ctx.program.nDepInputs, 1);
+    EXPECT_EQ(tied.ctx.program.depInputParms[0], l2 + 1);
     // The element of l3 carries its negative number; the others keep the
     // order of the plain model.
     int32_t negative = 0;
@@ -75,10 +75,10 @@ TEST(ProgramStatements, TiedLoadingBecomesADependentParameter) {
     cmpexi(1, 0, 0, &tied.work);
     ASSERT_EQ(cmprun(0, 0, 0, 1, 1, 1, 0, 1, &errors, &missing, &tied.work), kCmpRunEnd);
     EXPECT_EQ(tied.nlp.x[l3], 1.6);
-    ASSERT_EQ(tied.ctx.nDepDerivs, 1);
-    EXPECT_EQ(tied.ctx.depDerivCells[0], 2.0);
-    EXPECT_EQ(tied.ctx.depDerivParm[0], 0);
-    EXPECT_EQ(tied.ctx.depDerivInput[0], 0);
+    ASSERT_EQ(tied.ctx.program.nDepDerivs, 1);
+    EXPECT_EQ(tied.ctx.program.depDerivCells[0], 2.0);
+    EXPECT_EQ(tied.ctx.program.depDerivParm[0], 0);
+    EXPECT_EQ(tied.ctx.program.depDerivInput[0], 0);
 }
 
 TEST(ProgramStatements, DependentParametersMoveBehindAddedOnes) {
@@ -103,7 +103,7 @@ TEST(ProgramStatements, DependentParametersMoveBehindAddedOnes) {
     for (int32_t e = 0; e < s.ctx.nElements; ++e) found |= s.ctx.elements.parameter[e] == -(b + 1);
     EXPECT_TRUE(found);
     // Both inputs of b have derivative entries: db/da = c, db/dc = a.
-    EXPECT_EQ(s.ctx.nDepDerivs, 2);
+    EXPECT_EQ(s.ctx.program.nDepDerivs, 2);
 }
 
 TEST(ProgramStatements, FdcodeAsksForNoAnalyticDerivativesAndListPrintsTheLists) {
@@ -116,9 +116,9 @@ TEST(ProgramStatements, FdcodeAsksForNoAnalyticDerivativesAndListPrintsTheLists)
     {
         ProgramStep s(std::string(kModel) + tie);
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
-        EXPECT_EQ(s.ctx.fdDepDerivs, 0);
-        EXPECT_EQ(s.ctx.programListing, 0);
-        EXPECT_EQ(s.ctx.nDepDerivs, 1);  // dl3/dl2
+        EXPECT_EQ(s.ctx.program.fdDepDerivs, 0);
+        EXPECT_EQ(s.ctx.program.programListing, 0);
+        EXPECT_EQ(s.ctx.program.nDepDerivs, 1);  // dl3/dl2
     }
     {
         auto& session = velix::platform::session();
@@ -130,26 +130,26 @@ TEST(ProgramStatements, FdcodeAsksForNoAnalyticDerivativesAndListPrintsTheLists)
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
         EXPECT_NE(listing.str().find("Dependent: l3\n"), std::string::npos) << listing.str();
         EXPECT_NE(listing.str().find("Independent: l2\n"), std::string::npos) << listing.str();
-        EXPECT_EQ(s.ctx.fdDepDerivs, 1);
-        EXPECT_EQ(s.ctx.rebuildBeforeDerivs, 1);
-        EXPECT_EQ(s.ctx.programListing, 1);
-        EXPECT_EQ(s.ctx.depDerivRequest, 0);
-        EXPECT_EQ(s.ctx.conDerivRequest, 0);
-        EXPECT_EQ(s.ctx.nDepDerivs, 0);
+        EXPECT_EQ(s.ctx.program.fdDepDerivs, 1);
+        EXPECT_EQ(s.ctx.options.rebuildBeforeDerivs, 1);
+        EXPECT_EQ(s.ctx.program.programListing, 1);
+        EXPECT_EQ(s.ctx.program.depDerivRequest, 0);
+        EXPECT_EQ(s.ctx.program.conDerivRequest, 0);
+        EXPECT_EQ(s.ctx.program.nDepDerivs, 0);
         // l3 is dependent all the same: it moves to the end of the table.
         EXPECT_EQ(s.parameter("l3"), s.ctx.nParmAll - 1);
     }
     {
         ProgramStep s(with_options("list noprint"));
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
-        EXPECT_EQ(s.ctx.programListing, 0);
+        EXPECT_EQ(s.ctx.program.programListing, 0);
     }
 }
 
 TEST(ProgramStatements, ProgramWithoutDependentParameterIsNotRun) {
     ProgramStep s(std::string(kModel) + "   t = l2 * 2;\nrun;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    EXPECT_EQ(s.ctx.hasProgram, 0);
+    EXPECT_EQ(s.ctx.program.hasProgram, 0);
     EXPECT_NE(s.log.str().find("define no dependent parameter"), std::string::npos) << s.log.str();
 }
 

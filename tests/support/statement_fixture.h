@@ -20,6 +20,7 @@
 #include "procedure/procedure.h"
 #include "velix/host.h"
 #include "velix/statements.h"
+#include "tests/support/fixtures.h"
 
 namespace velix::testing {
 
@@ -97,7 +98,7 @@ inline std::vector<int32_t> messages_since(size_t from) {
     return out;
 }
 
-// Runs cosinit on a step's text with the data of tests/procedure/data, after
+// Runs cosinit on a step's text with the data sets of tests/fixtures, after
 // cmpinit as the step driver does.
 struct CosinitStep {
     ProcContext ctx;
@@ -112,7 +113,7 @@ struct CosinitStep {
         ensure_step_allocator();
         auto& s = velix::platform::session();
         velix::platform::begin_step();
-        s.libraryDir = std::string(VELIX_SOURCE_DIR) + "/tests/procedure/data";
+        s.libraryDir = velix::test::fixture_dir();
         s.stepSource = text;
         s.stepSourceLine = 1;
         std::ostream* saved = s.log;

@@ -17,7 +17,7 @@
 #include "platform/step_exit.h"
 #include "procedure/data/data.h"
 #include "procedure/procedure.h"
-#include "model_step.h"
+#include "tests/support/model_step.h"
 #include "velix/packed_index.h"
 
 namespace {
@@ -56,7 +56,7 @@ struct StartStep : ModelStep {
     }
     // Position of manifest variable i among the exogenous variables of
     // _PHI_ (matrix 4 of a LINEQS model).
-    int32_t phi_index(int32_t i) const { return ctx.varPosition[i] - ctx.nEndo; }
+    int32_t phi_index(int32_t i) const { return ctx.readers.varPosition[i] - ctx.readers.nEndo; }
         // The items delivered since the step was set up.
     std::vector<const velix::platform::OutItem*> items() const {
         const auto& doc = velix::platform::current_step();
@@ -104,12 +104,12 @@ TEST(DefaultCovariances, FreeCovariancesStartAtTheSampleAndFixedOnesAreKeptWithA
     s.sample(2, 0, 0.2);
     s.sample(2, 1, 0.1);
     s.sample(2, 2, 1.5);
-    const int32_t df = s.ctx.modelDf;
+    const int32_t df = s.ctx.moments.modelDf;
     const size_t logFrom = velix::platform::current_step().messages.size();
     cosiset(&s.ctx);
 
     // Two exogenous variables: three moments taken, two free elements found.
-    EXPECT_EQ(s.ctx.modelDf, df - 3 + 2);
+    EXPECT_EQ(s.ctx.moments.modelDf, df - 3 + 2);
     EXPECT_EQ(s.start("v1"), s00);
     EXPECT_EQ(s.start("c12"), s10);
     const int32_t v1 = s.element_at(4, s.phi_index(0), s.phi_index(0));
@@ -147,11 +147,11 @@ TEST(DefaultCovariances, AFixedCovarianceWithoutValueTakesTheSampleValueSilently
                                    std::min(s.phi_index(0), s.phi_index(1)));
     ASSERT_GE(e, 0);
     ASSERT_EQ(s.ctx.elements.parameter[e], 0);
-    const int32_t df = s.ctx.modelDf;
+    const int32_t df = s.ctx.moments.modelDf;
     const size_t logFrom = velix::platform::current_step().messages.size();
     cosiset(&s.ctx);
     EXPECT_EQ(s.ctx.elements.value[e], 0.41);
-    EXPECT_EQ(s.ctx.modelDf, df - 3 + 2);
+    EXPECT_EQ(s.ctx.moments.modelDf, df - 3 + 2);
     EXPECT_EQ(s.start("v1"), 1.0);
     EXPECT_EQ(s.start("v2"), 2.0);
     EXPECT_EQ(StartStep::log_messages(logFrom, 131), 0);
@@ -161,7 +161,7 @@ TEST(DefaultCovariances, AFixedCovarianceWithoutValueTakesTheSampleValueSilently
 TEST(DefaultCovariances, WithoutInputModelPrintingNoTableIsMadeAndTheCovariancesAreStillSet) {
     StartStep s(kRegression);
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    s.ctx.printInputModel = 0;
+    s.ctx.options.printInputModel = 0;
     s.exogenous(2.5, -0.25, 0.7);
     cosiset(&s.ctx);
     EXPECT_TRUE(s.items_named("SetCovExog").empty());
@@ -188,7 +188,7 @@ TEST(StartValues, AParameterAtTwoElementsStartsAtTheMeanOfTheirValues) {
     StartStep s(regression("std x1 = v, x2 = v, e3 = ve;\n"));
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     s.exogenous(1.0, 0.5, 2.0);
-    s.ctx.printInputModel = 0;
+    s.ctx.options.printInputModel = 0;
     cosiset(&s.ctx);
     // The two elements of v hold 1.0 and 3.0 when the start values are made.
     s.ctx.elements.value[s.element_at(4, s.phi_index(0), s.phi_index(0))] = 1.0;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "model_step.h"
+#include "tests/support/model_step.h"
 #include "procedure/driver/model.h"
 
 namespace {
@@ -30,7 +30,7 @@ TEST(FactorModel, DefaultExploratoryPattern) {
     EXPECT_EQ(mt.constant[2], 1);
     EXPECT_EQ(mt.type[3], kMatDiagonal);
     EXPECT_EQ(s.count(119), 3);
-    EXPECT_EQ(s.ctx.matrixSpec, 0);
+    EXPECT_EQ(s.ctx.readers.matrixSpec, 0);
     // Loadings column by column from the diagonal down, each element its
     // own parameter with a missing start value.
     int32_t e = 0;
@@ -89,7 +89,7 @@ TEST(FactorModel, FactorCountsAgainstTheData) {
     // part that is more parameters than moments (212, error level 4).
     ModelStep s("proc velix data=hs method=none; var x1-x5; factor n=7;\n");
     EXPECT_EQ(s.count(400), 1);
-    EXPECT_EQ(s.ctx.nFactors, 5);
+    EXPECT_EQ(s.ctx.readers.nFactors, 5);
     EXPECT_EQ(s.ctx.model.columns[1], 5);
     EXPECT_EQ(s.ctx.nParmFree, default_count(5, 5, true));
     EXPECT_EQ(s.count(212), 1);
@@ -118,7 +118,7 @@ TEST(FactorModel, NotesOnTheDefaultModel) {
     // Programming statements have no place without MATRIX statements.
     ModelStep p("proc velix data=ability method=none; factor n=1; parameters a; b = 2 * a;\n");
     EXPECT_EQ(p.count(272), 1);
-    EXPECT_EQ(p.ctx.hasProgram, 0);
+    EXPECT_EQ(p.ctx.program.hasProgram, 0);
 }
 
 TEST(FactorModel, MatrixStatementsForSomeMatrices) {
@@ -132,24 +132,24 @@ TEST(FactorModel, MatrixStatementsForSomeMatrices) {
     EXPECT_EQ(f.ctx.model.elementCount[2], 0);
     EXPECT_EQ(f.ctx.nParmFree, 12);
     EXPECT_EQ(f.parameter_of(f.element_at(3, 5, 5)), "_U6");
-    EXPECT_EQ(f.ctx.matrixSpec, 1);
+    EXPECT_EQ(f.ctx.readers.matrixSpec, 1);
     // The exploratory pattern written out is recognised (state 0).
     ModelStep x("proc velix data=ability method=none; factor n=2;\n"
                 "matrix _F_ [ ,1] = a1-a6, [ ,2] = 0 b2-b6;\n");
     ASSERT_EQ(x.exitCode, -1) << x.log.str();
-    EXPECT_EQ(x.ctx.matrixSpec, 0);
+    EXPECT_EQ(x.ctx.readers.matrixSpec, 0);
     // A free _P_ gives state 2.
     ModelStep p("proc velix data=ability method=none; factor n=2;\n"
                 "matrix _P_ [1,1] = 1.0 1.0, [2,1] = r;\n");
     ASSERT_EQ(p.exitCode, -1) << p.log.str();
-    EXPECT_EQ(p.ctx.matrixSpec, 2);
+    EXPECT_EQ(p.ctx.readers.matrixSpec, 2);
     EXPECT_EQ(p.parameter_of(p.element_at(1, 5, 1)), "_F11");
     // Without factors matrix 2 is _I_: a statement for it is refused, and
     // it is not taken for _P_.
     ModelStep i("proc velix data=ability method=none; factor n=0 heywood; matrix _I_ [1,1] = 2;\n");
     EXPECT_EQ(i.exitCode, 2000) << i.log.str();
     EXPECT_EQ(i.count(215), 1);
-    EXPECT_EQ(i.ctx.matrixSpec, 1);
+    EXPECT_EQ(i.ctx.readers.matrixSpec, 1);
 }
 
 }  // namespace

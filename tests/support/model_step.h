@@ -11,7 +11,7 @@
 
 #include "platform/output_document.h"
 #include "platform/session.h"
-#include "statement_fixture.h"
+#include "tests/support/statement_fixture.h"
 
 namespace velix::testing {
 
@@ -69,8 +69,8 @@ struct ModelStep : DocumentMarks, CosinitStep {
     // The column names, without trailing blanks.
     std::vector<std::string> column_names() const {
         std::vector<std::string> out;
-        for (int32_t c = 0; c < ctx.nColumnNames; ++c) {
-            std::string n = name_of(ctx.columnNames[c]);
+        for (int32_t c = 0; c < ctx.readers.nColumnNames; ++c) {
+            std::string n = name_of(ctx.readers.columnNames[c]);
             while (!n.empty() && n.back() == ' ') n.pop_back();
             out.push_back(n);
         }

@@ -13,7 +13,7 @@
 #include "platform/step_exit.h"
 #include "procedure/driver/model.h"
 #include "procedure/procedure.h"
-#include "statement_fixture.h"
+#include "tests/support/statement_fixture.h"
 #include "velix/host_dataset.h"
 
 namespace {
@@ -41,7 +41,7 @@ TEST(OptimizerState, InramEstimatesOfTheGroupReplaceTheStartValues) {
         "lineqs x1 = b (0.3) F1 + E1, x2 = b F1 + E2, x3 = c (0.2) F1 + E3;\n"
         "std F1 = 1.0, E1-E3 = ve1-ve3 (1 2 3);\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    ASSERT_EQ(s.ctx.inramUsed, 1);
+    ASSERT_EQ(s.ctx.input.inramUsed, 1);
     s.ctx.nByVars = 1;  // behave as with BY groups
     const int32_t nP = s.ctx.nParmAll;
     std::vector<double> x(s.nlp.x, s.nlp.x + nP);

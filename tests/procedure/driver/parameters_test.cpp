@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "statement_fixture.h"
+#include "tests/support/statement_fixture.h"
 
 namespace {
 
