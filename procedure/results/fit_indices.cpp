@@ -330,3 +330,26 @@ void compute_fit_statistics(const FitInputs* in, FitStatistics* out, FitNotes* n
         in->method == kMethodGls || in->method == kMethodMl || in->method == kMethodWls;
     if (chisqMethod && in->nObs >= 1.0) chisq_family(in, t, f, g, out, notes);
 }
+
+double fit_gfi_denominator_uls(const double* s, int32_t n) {
+    double sum = 0.0;
+    for (int32_t i = 0, k = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j, ++k) sum += (i == j ? 1.0 : 2.0) * s[k] * s[k];
+    return sum;
+}
+
+double fit_null_uls(const double* s, int32_t n) {
+    double sum = 0.0;
+    for (int32_t i = 0, k = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j, ++k)
+            if (j < i) sum += s[k] * s[k];
+    return sum;
+}
+
+double fit_null_dwls(const double* s, const double* w, int32_t n) {
+    double sum = 0.0;
+    for (int32_t i = 0, k = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j, ++k)
+            if (j < i) sum += (w[k] * s[k]) * (w[k] * s[k]);
+    return sum;
+}

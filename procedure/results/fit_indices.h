@@ -80,3 +80,16 @@ struct FitNotes {
 
 // Fills *out (reset to missing at entry) and *notes (out) from *in.
 void compute_fit_statistics(const FitInputs* in, FitStatistics* out, FitNotes* notes);
+
+// GFI denominators D of the methods without weights (in: S packed
+// symmetric of order n).  ULS: tr(S^2) = sum s_ii^2 + 2 sum_{i>j} s_ij^2.
+// GLS without INWGT= weights: D = n, the trace of (S^-1 S)^2.
+double fit_gfi_denominator_uls(const double* s, int32_t n);
+
+// The ULS independence model diag(S): F0 = sum_{i>j} s_ij^2 (in: S packed
+// symmetric of order n).
+double fit_null_uls(const double* s, int32_t n);
+
+// The DWLS independence model: the squared norm of the off-diagonal moments
+// each times its weight (in: S and the weights w, both p* long, packed).
+double fit_null_dwls(const double* s, const double* w, int32_t n);

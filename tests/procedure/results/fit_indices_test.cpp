@@ -247,4 +247,20 @@ TEST(FitIndices, NullModelOfMaximumLikelihood) {
     EXPECT_TRUE(host_is_missing(fit_null_ml(zero, 2, logDet)));
 }
 
+// The unweighted denominators and null models on a 3 x 3 S: tr(S^2) from
+// the dense product, F0 of ULS as the off-diagonal squares, and DWLS with
+// unit weights the same as ULS, with weights 2 four times it.
+TEST(FitIndices, UnweightedDenominatorsAndNullModels) {
+    const double dense[3][3] = {{4, 1, 0.5}, {1, 3, -0.2}, {0.5, -0.2, 2}};
+    const double packed[] = {4, 1, 3, 0.5, -0.2, 2};
+    double trace = 0.0;
+    for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 3; ++k) trace += dense[i][k] * dense[k][i];
+    EXPECT_DOUBLE_EQ(fit_gfi_denominator_uls(packed, 3), trace);
+    EXPECT_DOUBLE_EQ(fit_null_uls(packed, 3), 1 + 0.25 + 0.04);
+    const double ones[] = {1, 1, 1, 1, 1, 1}, twos[] = {2, 2, 2, 2, 2, 2};
+    EXPECT_DOUBLE_EQ(fit_null_dwls(packed, ones, 3), fit_null_uls(packed, 3));
+    EXPECT_DOUBLE_EQ(fit_null_dwls(packed, twos, 3), 4 * fit_null_uls(packed, 3));
+}
+
 }  // namespace
