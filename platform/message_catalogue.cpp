@@ -395,7 +395,8 @@ const MessageRow kMessageCatalogue[] = {
     // technique name, maxIter and maxFunc; 607, 608 a criterion name; 611,
     // 612 a criterion name and its required count; 262 a parameter number;
     // 265 a count; 267 a threshold; 268 a count per bar character; 900 a
-    // routine name; 901 and 902 a technique code.
+    // routine name; 901 and 902 a technique code; 50, 51 a count; 903 a
+    // bound, a parameter number and a bound; 904 a constraint number.
     {kMsgNlp, 2, "WARNING: The optimization stopped at the time limit of %g seconds."},
     {kMsgNlp, 4, "WARNING: Optimization (%i) of technique %s did not converge."},
     {kMsgNlp, 6, "The technique stopped without meeting a convergence criterion"},
@@ -410,6 +411,10 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 47, "WARNING: The analytic derivative of a function differs from its finite-difference estimate."},
     {kMsgNlp, 48, "WARNING: The analytic derivative of a nonlinear constraint differs from its finite-difference estimate."},
     {kMsgNlp, 49, "WARNING: The objective does not reproduce its value at the same point."},
+    {kMsgNlp, 50, "NOTE: %i linear constraint(s) repeating an earlier one were removed."},
+    {kMsgNlp, 51, "NOTE: %i linear equality constraint(s) depending linearly on earlier ones were removed."},
+    {kMsgNlp, 53, "Removed Repeated Linear Constraints"},
+    {kMsgNlp, 54, "Removed Linearly Dependent Linear Constraints"},
     {kMsgNlp, 55, "Nelder-Mead Simplex with Linear Approximations of the Nonlinear Constraints"},
     {kMsgNlp, 56, "Quasi-Newton with Sequential Quadratic Programming"},
     {kMsgNlp, 59, "No Optimization"},
@@ -567,6 +572,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 900, "NOTE: Routine %s of the optimizer is not available."},
     {kMsgNlp, 901, "ERROR: Technique %i of the optimizer is not available."},
     {kMsgNlp, 902, "ERROR: Technique %i of the optimizer does not take general linear or nonlinear constraints."},
+    {kMsgNlp, 903, "ERROR: The lower bound %g of parameter %i is above its upper bound %g."},
+    {kMsgNlp, 904, "ERROR: The linear equality constraint %i depends on earlier ones but contradicts them: the constraints are infeasible."},
 };
 
 const size_t kMessageCatalogueSize = sizeof kMessageCatalogue / sizeof kMessageCatalogue[0];

@@ -1,7 +1,5 @@
-// Routines of other optimizer units that the core calls: the constraint
-// machinery (feasible start points, feasibility checks, the active-set
-// factor), the start and result printer and the confidence limits of the
-// reporting unit.  Each is declared here with the contract the core relies
+// Routines of other optimizer units that the core calls: the start and
+// result printer and the confidence limits of the reporting unit.  Each is declared here with the contract the core relies
 // on; until its unit is built, pending.cpp answers for it by reporting that
 // it is not available (message kMsgNlp/kMsgRoutinePending) and returning
 // kNlpRoutinePending, which the driver turns into kNlpNotUsable.
@@ -17,22 +15,6 @@ constexpr int32_t kNlpRoutinePending = -1000;
 constexpr int32_t kMsgRoutinePending = 900;
 // Message of group kMsgNlp naming a technique code that is not built yet.
 constexpr int32_t kMsgTechniquePending = 901;
-
-// ---- constraint machinery ----
-// Feasible start point for bounds and linear rows (dense factor form):
-// > 0 the point was moved, 0 it was feasible, < 0 none found.
-int32_t znlpfea(NlpProblem* p, int32_t mode);
-// The same from the constraint rows (sparse factor form 2).
-int32_t znlpfer(NlpProblem* p);
-// Feasibility for nonlinear constraints: 0 (or more) when it made x feasible.
-int32_t znlpfnc(NlpProblem* p, int32_t flag);
-// Checks the point against bounds and rows with the tolerance raised by
-// `round` tenfold steps; records the violation; nonzero when violated.
-int32_t znlpfch(NlpProblem* p, int32_t what, int32_t record, int32_t round);
-// Starts (mode 0) or resets the dense active-set factor; k 2 keeps the set.
-int32_t znlpfta(NlpProblem* p, int32_t mode, int32_t k, int32_t a, int32_t b, int32_t c, int32_t d);
-// The same for the sparse form on conFactorFile.
-int32_t znlpftr(NlpProblem* p, int32_t mode, int32_t k, int32_t a);
 
 // ---- the least-squares Jacobian store of the techniques ----
 // Appends Jacobian column j (m doubles) to the store on jacobianFile (j = 0
