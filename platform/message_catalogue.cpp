@@ -82,11 +82,24 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 37, "ERROR: INWGT= data set %s has no WEIGHT rows."},
     {kMsgProc, 38, "WARNING: %i WEIGHT rows of INWGT= data set %s match the variables; %i are expected."},
     {kMsgProc, 39, "NOTE: The data set gives no observation numbers; the kurtosis contributions are numbered in order."},
+    // 352/40-47: model evaluation.  352/40: matrix name.
+    {kMsgProc, 40, "ERROR: Matrix %s cannot be inverted at the current parameter values."},
+    {kMsgProc, 41, "NOTE: The inverse forms of the model matrices cannot be computed at this point."},
+    {kMsgProc, 42, "ERROR: The implied covariance matrix is not positive definite at the current parameter values."},
+    {kMsgProc, 43, "NOTE: The maximum likelihood discrepancy cannot be computed at this point."},
+    {kMsgProc, 44, "WARNING: The discrepancy function is negative; it is set to zero."},
     // 352/45: before the report of the invalid operations or missing values
     // of a run of the programming statements.
     {kMsgProc, 45, "WARNING: The programming statements gave missing values in this evaluation."},
+    {kMsgProc, 46, "NOTE: The parameters were perturbed to continue the evaluation."},
+    {kMsgProc, 47, "NOTE: No parameter can be perturbed to continue the evaluation."},
+    {kMsgProc, 52, "ERROR: The information matrix cannot be computed at the solution."},
+    {kMsgProc, 54, "WARNING: The generalized inverse of the information matrix cannot be computed."},
     // 352/60: name.
     {kMsgProc, 60, "ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square."},
+    // 352/62, 352/66: name.
+    {kMsgProc, 62, "ERROR: internal error: matrix %s has a form or type the model evaluation cannot apply."},
+    {kMsgProc, 66, "ERROR: internal error: matrix %s has no product rule without a form."},
     // 352/69-98: PROC options and data-set roles.
     {kMsgProc, 69, "NOTE: Repeated variables were removed from a variable list."},
     // 352/70: the number of programming statements.
@@ -112,6 +125,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 87, "ERROR: Variable %s is not numeric."},
     {kMsgProc, 88, "ERROR: The WEIGHT and FREQ statements take one variable each."},
     {kMsgProc, 89, "ERROR: The variable lists do not fit the DATA= data set."},
+    // 352/94: bytes needed, bytes available.
+    {kMsgProc, 94, "ERROR: The analysis needs %.0f bytes of memory, but only %.0f are available."},
     {kMsgProc, 97, "ERROR: No variables are left for the analysis."},
     {kMsgProc, 98, "WARNING: The INEST= data set is not of TYPE=EST."},
     {kMsgProc, 99, "NOTE: TECHNIQUE=GAUNEW is not available here; the default technique is used."},
@@ -136,6 +151,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 128, "NOTE: No matrix of the model is named %s; its MATRIX statement is not used."},
     {kMsgProc, 131, "NOTE: The covariance of exogenous variable %.*s is not set from the sample."},
     {kMsgProc, 132, "ERROR: The option value of the covariance of the estimates is not valid."},
+    // 352/137: name.
+    {kMsgProc, 137, "ERROR: internal error: a product with matrix %s does not conform."},
     // 352/138: name.
     {kMsgProc, 138, "ERROR: internal error: matrix %s needs a stored inverse but belongs to no term."},
     // 352/139: matrix name, row, column.
@@ -382,6 +399,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 730, "Inverse Diagonal Weights"},
     {kMsgProc, 731, "General Model Information"},
     {kMsgProc, 732, "Covariances Set for Exogenous Variables"},
+    {kMsgProc, 741, "Information Matrix"},
     {kMsgProc, 744, "Sum of Squared Differences"},
     {kMsgProc, 750, "Fit Summary"},
     {kMsgProc, 751, "Fit Summary"},

@@ -404,6 +404,8 @@ struct NlpProblem {
     double evalPhase = 0.0;     // "_INDF_": NlpEvalPhase
     int32_t lastStatus = 0;     // NlpStatus of the last driver call or termination test
     int32_t lastEval = 0;       // NlpLastEval
+    int32_t pointMoved = 0;     // 1: the objective's retries moved x; f belongs to the moved x,
+                                // which the caller takes over or refuses
     int32_t feasRound = 0;      // times the feasibility tolerance was raised tenfold, 0..10
                                 // (retryRound elsewhere)
     int32_t iterMsgLevel = 1;   // 1..3 from the host debug keyword "-nlpitermsg"

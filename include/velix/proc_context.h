@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "velix/evaluation_state.h"
 #include "velix/host.h"
 #include "velix/host_compiler.h"
 #include "velix/model.h"
@@ -354,6 +355,7 @@ struct ProcContext {
     DataSetCells cells;             // cells bound to data-set variables (cosfop1-3)
     OptimizerSetup optSetup;        // the procedure's side of the optimizer set-up (cospar3)
     ProgramState program;           // programming statements (cospar5)
+    EvaluationState eval;           // model evaluation (procedure/evaluation/)
     ResultsState results;           // fit statistics for the OUTRAM= STAT rows (the fit summary)
 };
 

@@ -10,6 +10,10 @@
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
 #include "procedure/estimation/options.h"
+#include "procedure/evaluation/cross_product.h"
+#include "procedure/evaluation/discrepancy_functions.h"
+#include "procedure/evaluation/gradient.h"
+#include "procedure/evaluation/nonlinear_constraints.h"
 
 namespace {
 
@@ -26,6 +30,17 @@ void log_and_listing(ProcContext* ctx, int32_t number) {
     if (ctx->options.printEnabled) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, number));
 }
 
+// The procedure's side of the optimizer callbacks: objective, gradient,
+// the cross product and the nonlinear-constraint Jacobian, in the problem
+// block and the hook block.
+void install_evaluation_callbacks(NlpProblem* nlp, NlpHookBlock* hooks) {
+    nlp->objectiveFn = hooks->objectiveFn = cosfunc;
+    nlp->gradientFn = hooks->gradientFn = cosgrad;
+    nlp->hessianFn = hooks->crossProductFn = coscrpj;
+    hooks->hessianFn = coshess;
+    nlp->conJacobianFn = hooks->conJacobianFn = cosjnlc;
+}
+
 }  // namespace
 
 int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
@@ -34,6 +49,7 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     nlp->nFunctions = ctx->nMoments;
     NlpHookBlock* hooks = ctx->hooks;
     if (mode == 1) {
+        install_evaluation_callbacks(nlp, hooks);
         nlp->leastSquares = 1;
         ctx->optSetup.nObsCell = ctx->nObs;
         hooks->nObsRef = &ctx->optSetup.nObsCell;

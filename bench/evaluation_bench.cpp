@@ -1,0 +1,174 @@
+// Model evaluation at the reference estimates of the large confirmatory
+// model (120 indicators of 12 correlated factors, 306 parameters, N = 2000):
+// the objective, the objective with its gradient, the cross product, and
+// the information matrix with its inverse and the standard errors, each as
+// the optimizer or the estimation run calls it.  The model and its data are
+// read from ../shared/reference/large/ beside the repository (or the folder
+// named by VELIX_REFERENCE_LARGE); without them every benchmark is skipped.
+// The counter se_rel_err is the largest relative difference of the
+// standard errors from the reference package's.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/session.h"
+#include "platform/step_exit.h"
+#include "procedure/evaluation/cross_product.h"
+#include "procedure/evaluation/discrepancy_functions.h"
+#include "procedure/evaluation/gradient.h"
+#include "procedure/evaluation/information.h"
+#include "procedure/evaluation/model_view.h"
+#include "procedure/procedure.h"
+#include "velix/host.h"
+#include "velix/host_compiler.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string large_dir() {
+    if (const char* env = std::getenv("VELIX_REFERENCE_LARGE")) return env;
+    return std::string(VELIX_SOURCE_DIR) + "/../shared/reference/large";
+}
+
+std::string read_file(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The value of `"key": number` after position `from` of a JSON text.
+double json_number(const std::string& text, size_t from, const std::string& key) {
+    const size_t k = text.find("\"" + key + "\"", from);
+    if (k == std::string::npos) return NAN;
+    return std::strtod(text.c_str() + text.find(':', k) + 1, nullptr);
+}
+
+void ensure_step_allocator() {
+    static HostAllocator allocator{
+        [](HostAllocator*, size_t bytes, int32_t) -> void* { return std::calloc(1, bytes); },
+        [](HostAllocator*, void* block, int32_t, int32_t) { std::free(block); }};
+    static HostControlBlock gcb;
+    if (v_global_gcb_anchor == nullptr) v_global_gcb_anchor = &gcb;
+    if (v_global_gcb_anchor->stepAllocator == nullptr)
+        v_global_gcb_anchor->stepAllocator = &allocator;
+}
+
+// The model read, the moments formed and x at the reference estimates.
+struct LargeModel {
+    ProcContext ctx;
+    NlpProblem nlp;
+    NlpHookBlock hooks;
+    CmpWork work;
+    CmpHandle handle;
+    std::vector<double> gradient, hessian, se, referenceSe;
+    bool ready = false;
+    std::ostringstream log;
+
+    LargeModel() {
+        const fs::path dir = large_dir();
+        if (!fs::exists(dir / "large_cfa_ml.vx") || !fs::exists(dir / "large.csv")) return;
+        ensure_step_allocator();
+        auto& s = velix::platform::session();
+        velix::platform::begin_step();
+        s.libraryDir = dir.string();
+        s.stepSource = read_file(dir / "large_cfa_ml.vx");
+        s.log = &log;
+        ctx.nlp = &nlp;
+        ctx.hooks = &hooks;
+        ctx.cmpWork = &work;
+        nlp.procContext = &ctx;
+        nlp.hooks = &hooks;
+        hooks.plSettings = &hooks.settings;
+        cmpinit(&handle, &work);
+        try {
+            cosinit(&ctx);
+            if (xbynext(ctx.dataSetHandle[kRoleData]) == 0 || coscorr(&ctx) != 0) return;
+            ctx.methodStage = kMethodMl;
+            evaluation_setup(&ctx);
+        } catch (const velix::platform::StepExit&) {
+            return;
+        }
+        const std::string expected = read_file(dir / "large_cfa_ml.expected.json");
+        referenceSe.assign(static_cast<size_t>(ctx.nParmAll), NAN);
+        for (int32_t p = 0; p < ctx.nParmAll; ++p) {
+            std::string name(nlp.paramNames[p].text, static_cast<size_t>(nlp.paramNames[p].length));
+            while (!name.empty() && name.back() == ' ') name.pop_back();
+            const size_t at = expected.find("\"" + name + "\": {");
+            if (at == std::string::npos) return;
+            nlp.x[p] = json_number(expected, at, "est");
+            referenceSe[static_cast<size_t>(p)] = json_number(expected, at, "se");
+        }
+        const int32_t q = ctx.nParmFree;
+        gradient.assign(static_cast<size_t>(q), 0.0);
+        hessian.assign(static_cast<size_t>(q) * (q + 1) / 2, 0.0);
+        se.assign(static_cast<size_t>(ctx.nParmAll), 0.0);
+        nlp.gradient = gradient.data();
+        nlp.hessian = hessian.data();
+        nlp.stdErrors = se.data();
+        hooks.wantCovariance = 1;
+        nlp.evalPhase = 4.0;
+        ready = cosfunc(&nlp) == 0;
+    }
+};
+
+LargeModel* model() {
+    static std::unique_ptr<LargeModel> m = std::make_unique<LargeModel>();
+    return m.get();
+}
+
+// The model, or null after skipping the benchmark when it is absent.
+LargeModel* require_model(benchmark::State& state) {
+    LargeModel* m = model();
+    if (m->ready) return m;
+    state.SkipWithError("the large reference model is absent (../shared/reference/large)");
+    return nullptr;
+}
+
+void BM_Objective(benchmark::State& state) {
+    LargeModel* m = require_model(state);
+    if (m == nullptr) return;
+    for (auto _ : state) benchmark::DoNotOptimize(cosfunc(&m->nlp));
+    state.counters["fmin"] = m->nlp.f;
+}
+
+void BM_ObjectiveAndGradient(benchmark::State& state) {
+    LargeModel* m = require_model(state);
+    if (m == nullptr) return;
+    for (auto _ : state) {
+        cosfunc(&m->nlp);
+        benchmark::DoNotOptimize(cosgrad(&m->nlp));
+    }
+}
+
+void BM_CrossProduct(benchmark::State& state) {
+    LargeModel* m = require_model(state);
+    if (m == nullptr) return;
+    cosfunc(&m->nlp);
+    for (auto _ : state) benchmark::DoNotOptimize(coscrpj(&m->nlp));
+}
+
+void BM_InformationAndStandardErrors(benchmark::State& state) {
+    LargeModel* m = require_model(state);
+    if (m == nullptr) return;
+    for (auto _ : state) benchmark::DoNotOptimize(cosicrp(&m->nlp));
+    double worst = 0.0;
+    for (size_t p = 0; p < m->se.size(); ++p)
+        worst = std::max(worst, std::fabs(m->se[p] - m->referenceSe[p]) / m->referenceSe[p]);
+    state.counters["se_rel_err"] = worst;
+}
+
+BENCHMARK(BM_Objective)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ObjectiveAndGradient)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CrossProduct)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InformationAndStandardErrors)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,298 @@
+// Typed-matrix kernels of the COSAN model form (McDonald, "A simple
+// comprehensive model for the analysis of covariance structures", Br. J.
+// Math. Stat. Psychol. 31, 1978): dense unpacking and in-place right
+// multiplication of model matrices held as a type, a form and a list of
+// elements.  Each product row is accumulated in one scratch row and copied
+// back, so the product is formed in place; structured types are applied by
+// index (identity, selection), by scaling (diagonal) or by scattering their
+// element list, and stored inverses are only read here.
+#include "procedure/evaluation/cosan_kernels.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "velix/codes.h"
+#include "velix/packed_index.h"
+#include "velix/types.h"
+
+using velix::pk;
+
+namespace {
+
+constexpr int32_t kMsgNoConformity = 137;  // shapes of a product do not conform
+constexpr int32_t kMsgNoProduct = 66;      // a type that cannot multiply without a form
+constexpr int32_t kMsgBadForm = 62;        // a form on a type without an inverse rule
+
+// The value an element contributes with the diagonal types' form applied
+// element by element: 1/v for INVERSE, 1/(1-v) for IMINUSINV.
+double diagonal_value(int16_t form, double v) {
+    if (form == kFormInverse) return 1.0 / v;
+    if (form == kFormIMinusInverse) return 1.0 / (1.0 - v);
+    return v;
+}
+
+// Order of a stored dense inverse (EQSBETA: its endogenous block).
+int32_t inverse_order(const EvalView& v, int32_t j) {
+    return v.mt->type[j] == kMatEqsBeta ? v.mt->rows[j] - v.nExogenous : v.mt->rows[j];
+}
+
+// Calls put(row, col, value) for every nonzero of M_j as it enters the
+// model (before the transpose), for the types with an element list or a
+// stored inverse.  Returns false for a type and form it has no rule for.
+template <typename Put>
+bool for_each_entry(const EvalView& v, int32_t j, Put&& put) {
+    const ModelMatrixTable& mt = *v.mt;
+    const int16_t type = mt.type[j], form = mt.form[j];
+    const int32_t e0 = mt.firstElement[j], e1 = e0 + mt.elementCount[j];
+    const double* val = v.el->value;
+    if (type == kMatDiagonal || type == kMatZerDiagonal) {
+        for (int32_t e = e0; e < e1; ++e)
+            put(v.el->row[e], v.el->column[e], diagonal_value(form, val[e]));
+        return true;
+    }
+    if (form == kFormNone) {
+        switch (type) {
+            case kMatGeneral:
+            case kMatLower:
+            case kMatUpper:
+            case kMatPermutation:
+            case kMatEqsBeta:
+                for (int32_t e = e0; e < e1; ++e) put(v.el->row[e], v.el->column[e], val[e]);
+                return true;
+            case kMatPosDefinit:
+            case kMatSymmetric:
+                for (int32_t e = e0; e < e1; ++e) {
+                    put(v.el->row[e], v.el->column[e], val[e]);
+                    if (v.el->row[e] != v.el->column[e]) put(v.el->column[e], v.el->row[e], val[e]);
+                }
+                return true;
+            case kMatBeta: {
+                for (int32_t e = e0; e < e1; ++e) put(v.el->row[e], v.el->column[e], -val[e]);
+                const int32_t m = std::min(mt.rows[j], mt.columns[j]);
+                for (int32_t i = 0; i < m; ++i) put(i, i, 1.0);
+                return true;
+            }
+            default:
+                return false;
+        }
+    }
+    const double* inv = velix::detail::stored_inverse(v, j);
+    const int32_t order = inverse_order(v, j);
+    switch (type) {
+        case kMatLower:
+        case kMatUpper:
+            // The packed lower triangle holds L^-1 for LOWER and (U^-1)'
+            // for UPPER.
+            for (int32_t r = 0; r < order; ++r)
+                for (int32_t c = 0; c <= r; ++c) {
+                    const double x = inv[velix::pk_lower(r, c)];
+                    if (type == kMatLower)
+                        put(r, c, x);
+                    else
+                        put(c, r, x);
+                }
+            return true;
+        case kMatPosDefinit:
+        case kMatSymmetric:
+            for (int32_t r = 0; r < order; ++r)
+                for (int32_t c = 0; c < order; ++c) put(r, c, inv[pk(r, c)]);
+            return true;
+        case kMatGeneral:
+        case kMatBeta:
+        case kMatEqsBeta:
+            for (int32_t r = 0; r < order; ++r)
+                for (int32_t c = 0; c < order; ++c) put(r, c, inv[int64_t{r} * order + c]);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The identity-like types: (row, column) of each one of M_j.
+template <typename Put>
+bool for_each_unit(const EvalView& v, int32_t j, Put&& put) {
+    const int32_t rows = v.mt->rows[j], cols = v.mt->columns[j];
+    switch (v.mt->type[j]) {
+        case kMatIdentity:
+            for (int32_t i = 0; i < std::min(rows, cols); ++i) put(i, i, 1.0);
+            return true;
+        case kMatZerIdentity:
+            for (int32_t i = 0; i < rows; ++i)
+                if (cols - rows + i >= 0) put(i, cols - rows + i, 1.0);
+            return true;
+        case kMatSelection:
+            for (int32_t i = 0; i < rows; ++i)
+                if (v.selIndex[i] >= 0) put(i, v.selIndex[i], 1.0);
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+namespace velix::detail {
+
+void op_shape(const EvalView& v, int32_t transpose, int32_t j, int32_t* rows, int32_t* cols) {
+    int32_t r = j == 0 ? v.n : v.mt->rows[j];
+    int32_t c = j == 0 ? v.n : v.mt->columns[j];
+    if (transpose) std::swap(r, c);
+    *rows = r;
+    *cols = c;
+}
+
+}  // namespace velix::detail
+
+void cosunpa(const EvalView* view, int32_t transpose, int32_t j, int32_t* rows, int32_t* cols,
+             double* dest) {
+    const EvalView& v = *view;
+    const int32_t ld = v.ld;
+    if (j == 0) {
+        *rows = *cols = v.n;
+        for (int32_t i = 0; i < v.n; ++i) {
+            std::fill(dest + int64_t{i} * ld, dest + int64_t{i} * ld + v.n, 0.0);
+            dest[int64_t{i} * ld + i] = 1.0;
+        }
+        return;
+    }
+    int32_t r = v.mt->rows[j], c = v.mt->columns[j];
+    if (v.lineqs && j == 2) {
+        r -= v.nExogenous;
+        c -= v.nExogenous;
+    } else if (v.lineqs && j == 3) {
+        r -= v.nExogenous;
+    }
+    if (transpose) std::swap(r, c);
+    *rows = r;
+    *cols = c;
+    for (int32_t i = 0; i < r; ++i)
+        std::fill(dest + int64_t{i} * ld, dest + int64_t{i} * ld + c, 0.0);
+    auto put = [&](int32_t a, int32_t b, double x) {
+        if (transpose) std::swap(a, b);
+        if (a < r && b < c) dest[int64_t{a} * ld + b] = x;
+    };
+    const int16_t type = v.mt->type[j];
+    if (for_each_unit(v, j, put)) return;
+    if (type == kMatEqsBeta || type == kMatEqsGamma) {
+        // The trailing exogenous block is the identity.
+        const int32_t endo = v.mt->rows[j] - v.nExogenous;
+        if (type == kMatEqsGamma && v.mt->form[j] != kFormNone)
+            velix::detail::eval_fault(v, kMsgBadForm, j);
+        if (type == kMatEqsBeta && v.mt->form[j] != kFormNone) {
+            for_each_entry(v, j, put);
+        } else {
+            const int32_t e0 = v.mt->firstElement[j];
+            for (int32_t e = e0; e < e0 + v.mt->elementCount[j]; ++e)
+                put(v.el->row[e], v.el->column[e], v.el->value[e]);
+        }
+        for (int32_t k = 0; k < v.nExogenous; ++k)
+            put(endo + k, type == kMatEqsBeta ? endo + k : k, 1.0);
+        return;
+    }
+    if (type == kMatPermutation && v.mt->form[j] != kFormNone)
+        velix::detail::eval_fault(v, kMsgBadForm, j);
+    if (!for_each_entry(v, j, put)) velix::detail::eval_fault(v, kMsgBadForm, j);
+}
+
+namespace {
+
+// new := row * op(M) for an entry list: an entry (a, b) of M adds
+// x row[a] to new[b], or x row[b] to new[a] when transposed.
+template <typename Each>
+void multiply_entries(int32_t transpose, const double* row, double* out, Each&& each) {
+    each([&](int32_t a, int32_t b, double x) {
+        if (transpose) std::swap(a, b);
+        const double w = row[a];
+        if (w != 0.0) out[b] += x * w;
+    });
+}
+
+// A dense stored inverse (order m, row-major) with the work row's zeros
+// skipped: new[c] += row[k] Inv(k, c), or row[c] Inv(k, c) into new[k]
+// when transposed.
+void multiply_dense_inverse(int32_t transpose, int32_t m, const double* inv, const double* row,
+                            double* out) {
+    if (!transpose) {
+        for (int32_t k = 0; k < m; ++k) {
+            const double w = row[k];
+            if (w == 0.0) continue;
+            const double* ik = inv + int64_t{k} * m;
+            for (int32_t c = 0; c < m; ++c) out[c] += w * ik[c];
+        }
+    } else {
+        for (int32_t k = 0; k < m; ++k) {
+            const double* ik = inv + int64_t{k} * m;
+            double s = 0.0;
+            for (int32_t c = 0; c < m; ++c) s += ik[c] * row[c];
+            out[k] += s;
+        }
+    }
+}
+
+// Whether cosposm has a rule for a type and form other than the
+// identity-like ones.
+bool entry_rule(int16_t type, int16_t form, int32_t transpose) {
+    switch (type) {
+        case kMatDiagonal:
+        case kMatZerDiagonal:
+        case kMatLower:
+        case kMatUpper:
+        case kMatPosDefinit:
+        case kMatSymmetric:
+        case kMatGeneral:
+        case kMatBeta:
+        case kMatEqsBeta:
+            return true;
+        case kMatEqsGamma:
+            return form == kFormNone;
+        default:
+            return false;  // PERMUTATION, SELECTION not transposed
+    }
+}
+
+}  // namespace
+
+int32_t cosposm(const EvalView* view, int32_t transpose, int32_t j, int32_t nRows, int32_t nCols,
+                double* work, double* rowBuf) {
+    const EvalView& v = *view;
+    int32_t opRows, opCols;
+    velix::detail::op_shape(v, transpose, j, &opRows, &opCols);
+    if (nCols != opRows) velix::detail::eval_fault(v, kMsgNoConformity, j);
+    const ModelMatrixTable& mt = *v.mt;
+    const int16_t type = mt.type[j], form = mt.form[j];
+    const bool unitType =
+        type == kMatIdentity || type == kMatZerIdentity || (type == kMatSelection && transpose);
+    if (!unitType && !entry_rule(type, form, transpose))
+        velix::detail::eval_fault(v, form == kFormNone ? kMsgNoProduct : kMsgBadForm, j);
+    const int32_t endo = mt.rows[j] - v.nExogenous;
+    for (int32_t r = 0; r < nRows; ++r) {
+        double* row = work + int64_t{r} * v.ld;
+        std::fill(rowBuf, rowBuf + opCols, 0.0);
+        if (unitType) {
+            multiply_entries(transpose, row, rowBuf, [&](auto put) { for_each_unit(v, j, put); });
+        } else if (type == kMatEqsBeta) {
+            if (form != kFormNone) {
+                multiply_dense_inverse(transpose, endo, velix::detail::stored_inverse(v, j), row,
+                                       rowBuf);
+            } else {
+                multiply_entries(transpose, row, rowBuf,
+                                 [&](auto put) { for_each_entry(v, j, put); });
+            }
+            for (int32_t k = endo; k < mt.rows[j]; ++k) rowBuf[k] += row[k];
+        } else if (type == kMatEqsGamma) {
+            multiply_entries(transpose, row, rowBuf, [&](auto put) {
+                const int32_t e0 = mt.firstElement[j];
+                for (int32_t e = e0; e < e0 + mt.elementCount[j]; ++e)
+                    put(v.el->row[e], v.el->column[e], v.el->value[e]);
+                for (int32_t k = 0; k < v.nExogenous; ++k) put(endo + k, k, 1.0);
+            });
+        } else if (form != kFormNone && (type == kMatGeneral || type == kMatBeta)) {
+            multiply_dense_inverse(transpose, mt.rows[j], velix::detail::stored_inverse(v, j), row,
+                                   rowBuf);
+        } else {
+            multiply_entries(transpose, row, rowBuf, [&](auto put) { for_each_entry(v, j, put); });
+        }
+        std::copy(rowBuf, rowBuf + opCols, row);
+    }
+    return opCols;
+}

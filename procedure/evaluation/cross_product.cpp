@@ -1,0 +1,208 @@
+// Cross-product Hessian of the discrepancy functions (Browne 1974; Lee and
+// Jennrich, "A study of algorithms for covariance structure analysis",
+// Psychometrika 44, 1979): for ULS, GLS and ML the Kronecker weight K (x) K
+// is applied through K u and K v of each rank-two share of the walk, so the
+// work is (shares)^2 n instead of q^2 p*; for WLS and DWLS the Jacobian
+// columns are weighted by the stored factor.
+#include "procedure/evaluation/cross_product.h"
+
+#include <algorithm>
+#include <cfloat>
+
+#include "host/internal_error.h"
+#include "numerics/packed.h"
+#include "optimizer/core/finite_differences.h"
+#include "procedure/evaluation/finite_differences.h"
+#include "procedure/evaluation/gradient.h"
+#include "procedure/evaluation/jacobian.h"
+#include "procedure/evaluation/term_walker.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+#include "velix/nlp.h"
+#include "velix/packed_index.h"
+#include "velix/types.h"
+
+using velix::pk_lower;
+
+namespace {
+
+constexpr double kNegativeDiagonal = -1.110223024625157e-16;  // below: H is not a cross product
+constexpr double kTinyDiagonal = 2.2250738585072014e-308;     // below: flushed to 0
+
+// Stores u, v, K u and K v of every share of the walk.
+class ShareStore final : public TermVisitor {
+   public:
+    void visit(const EvalView& v, const WalkStep& s) override {
+        EvaluationState& st = *v.st;
+        const int32_t n = v.n, ld = v.ld;
+        for_each_share(v, s.matrix, s.scale, [&](int32_t param, double w, int32_t r, int32_t c) {
+            // The store was sized from the element pattern; a share beyond
+            // it is our fault, caught before it is written.
+            if (st.nContrib >= st.maxContrib) {
+                internal_error("more element shares than the evaluation arrays hold");
+            }
+            EvalContribution& e = st.contrib[st.nContrib++];
+            e.param = param;
+            e.weight = w;
+            e.offset = st.contribVectorsUsed;
+            double* u = st.contribVectors + e.offset;
+            double* vv = u + n;
+            for (int32_t i = 0; i < n; ++i) {
+                u[i] = s.U[int64_t{i} * ld + r];
+                vv[i] = s.V[int64_t{i} * ld + c];
+            }
+            weigh(v, u, u + 2 * n);
+            weigh(v, vv, u + 3 * n);
+            st.contribVectorsUsed += 4 * n;
+        });
+    }
+
+   private:
+    // out := K x (K dense symmetric, zero entries of x skipped).
+    static void weigh(const EvalView& v, const double* x, double* out) {
+        const int32_t n = v.n;
+        std::fill(out, out + n, 0.0);
+        for (int32_t m = 0; m < n; ++m) {
+            if (x[m] == 0.0) continue;
+            const double* km = v.st->kDense + int64_t{m} * n;
+            for (int32_t i = 0; i < n; ++i) out[i] += x[m] * km[i];
+        }
+    }
+};
+
+double dot(int32_t n, const double* a, const double* b) {
+    double s = 0.0;
+    for (int32_t i = 0; i < n; ++i) s += a[i] * b[i];
+    return s;
+}
+
+// The Kronecker weighting column by column, K D_j K densely, for the
+// diagonal taken from the data: the zeroed diagonal rows of J break the
+// rank-two form of the shares.
+int32_t dense_kronecker_cross_product(const EvalView& v) {
+    EvaluationState& st = *v.st;
+    if (const int32_t m = jacobian_walk(&v)) return m;
+    const int32_t n = v.n, q = v.nParmFree, p = v.pstar, ld = v.ld;
+    double* t = st.work3;  // K D_j, row length ld
+    double* w = st.work1;  // K D_j K, packed
+    for (int32_t j = 0; j < q; ++j) {
+        const double* dj = st.jacobian + int64_t{j} * p;
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t c = 0; c < n; ++c) {
+                double s = 0.0;
+                for (int32_t m = 0; m < n; ++m)
+                    s += st.kDense[int64_t{i} * n + m] * dj[velix::pk(m, c)];
+                t[int64_t{i} * ld + c] = s;
+            }
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t c = 0; c <= i; ++c)
+                w[pk_lower(i, c)] = dot(n, t + int64_t{i} * ld, st.kDense + int64_t{c} * n);
+        for (int32_t i = j; i < q; ++i)
+            st.cross[pk_lower(i, j)] = cosinnc(n, st.jacobian + int64_t{i} * p, w);
+    }
+    return 0;
+}
+
+int32_t kronecker_cross_product(const EvalView& v) {
+    EvaluationState& st = *v.st;
+    const int32_t n = v.n;
+    const double* k = v.method == kMethodMl    ? st.impliedInv
+                      : v.method == kMethodGls ? v.weights
+                                               : nullptr;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j < n; ++j)
+            st.kDense[int64_t{i} * n + j] = k ? k[velix::pk(i, j)] : (i == j ? 1.0 : 0.0);
+    if (st.diagFromData) return dense_kronecker_cross_product(v);
+    st.nContrib = 0;
+    st.contribVectorsUsed = 0;
+    ShareStore store;
+    if (const int32_t m = walk_terms(&v, &store)) return m;
+    for (int32_t a = 0; a < st.nContrib; ++a) {
+        const EvalContribution& ca = st.contrib[a];
+        const double* ua = st.contribVectors + ca.offset;
+        const double* va = ua + n;
+        for (int32_t b = 0; b <= a; ++b) {
+            const EvalContribution& cb = st.contrib[b];
+            const double* ub = st.contribVectors + cb.offset;
+            const double* kub = ub + 2 * n;
+            const double* kvb = ub + 3 * n;
+            double t = 2.0 * ca.weight * cb.weight *
+                       (dot(n, ua, kub) * dot(n, va, kvb) + dot(n, ua, kvb) * dot(n, va, kub));
+            // H(p, p) sums over ordered pairs: a pair of two shares of one
+            // parameter counts twice.
+            if (a != b && ca.param == cb.param) t *= 2.0;
+            st.cross[pk_lower(std::max(ca.param, cb.param), std::min(ca.param, cb.param))] += t;
+        }
+    }
+    return 0;
+}
+
+int32_t weighted_cross_product(const EvalView& v) {
+    EvaluationState& st = *v.st;
+    if (const int32_t k = jacobian_walk(&v)) return k;
+    const int32_t q = v.nParmFree, p = v.pstar;
+    for (int32_t k = 0; k < q; ++k) {
+        double* y = st.jacobian + int64_t{k} * p;
+        if (v.method == kMethodWls)
+            cosfsub(p, 1, v.singular, v.weights, y);
+        else
+            for (int32_t m = 0; m < p; ++m) y[m] *= v.weights[m];
+        st.gradient[k] = 2.0 * dot(p, y, st.residual);
+        for (int32_t l = 0; l <= k; ++l)
+            st.cross[pk_lower(k, l)] = 2.0 * dot(p, y, st.jacobian + int64_t{l} * p);
+    }
+    return 0;
+}
+
+// The optimizer's finite-difference Hessian of a digit of FDHESSIAN=: 2
+// five-point values, 3 forward and 4 central gradients, other three-point
+// values.
+int32_t fd_hessian(NlpProblem* nlp, int32_t digit) {
+    if (digit == 2) return znlpfh2(nlp);
+    if (digit == 3) return znlpfh3(nlp);
+    if (digit == 4) return znlpfh4(nlp);
+    return znlpfih(nlp);
+}
+
+}  // namespace
+
+int32_t eval_cross_product(const EvalView* view) {
+    const EvalView& v = *view;
+    EvaluationState& st = *v.st;
+    const int32_t q = v.nParmFree;
+    std::fill(st.cross, st.cross + pk_lower(q, 0), 0.0);
+    if (v.method == kMethodWls || v.method == kMethodDwls) {
+        std::fill(st.gradient, st.gradient + q, 0.0);
+        return weighted_cross_product(v);
+    }
+    if (const int32_t k = eval_gradient(view)) return k;
+    return kronecker_cross_product(v);
+}
+
+int32_t coscrpj(NlpProblem* nlp) {
+    ++nlp->nHess;
+    if (const int32_t digit = nlp->derivDigits % 1000 / 100) return fd_hessian(nlp, digit);
+    const EvalView v = eval_view(nlp->procContext);
+    EvaluationState& st = *v.st;
+    if (!st.valid) return -1;
+    if (cosfdcj(nlp) != 0) return -1;
+    if (const int32_t k = eval_cross_product(&v)) {
+        velix::detail::report_inversion_failure(v, k);
+        return 1;
+    }
+    const int32_t q = v.nParmFree;
+    for (int32_t j = 0; j < q; ++j) {
+        double& d = st.cross[pk_lower(j, j)];
+        if (d < kNegativeDiagonal) return -3;
+        if (d < kTinyDiagonal) d = 0.0;
+    }
+    std::copy(st.cross, st.cross + pk_lower(q, 0), nlp->hessian);
+    std::copy(st.gradient, st.gradient + q, nlp->gradient);
+    return 0;
+}
+
+int32_t coshess(NlpProblem* nlp) {
+    ++nlp->nHess;
+    const int32_t digit = nlp->derivDigits % 10000 / 1000;
+    return fd_hessian(nlp, digit == 0 ? 3 : digit);
+}

@@ -1,0 +1,37 @@
+// The cross-product (Gauss-Newton) approximation of the Hessian of F,
+// H = J' W J with the weight of the method in force, and the gradient
+// g = J' d at the same point.  H is the expected second derivative of F for
+// every method (WLS and DWLS carry the factor 2 of F = r' W r), so
+// 2 / (N - 1) H^-1 is the covariance of the estimates for each of them.
+//
+// Storage: H packed of order q (independent parameters), built in
+// EvaluationState::cross and copied out; g in EvaluationState::gradient.
+//   ULS, GLS, ML:  H(i, j) = tr(K Ji K Jj), K = I, W or C^-1, formed from
+//                  the walk's rank-two shares without any p* x p* matrix:
+//                  tr(K (a b' + b a') K (c d' + d c')) =
+//                  2 [(a'K c)(b'K d) + (a'K d)(b'K c)]
+//   WLS, DWLS:     y_k = L^-1 J_k or w .* J_k, H(i, j) = 2 y_i'y_j
+#pragma once
+
+#include <cstdint>
+
+#include "procedure/evaluation/model_view.h"
+
+struct NlpProblem;
+
+// Cross-product callback.  out: nlp->hessian (packed q), nlp->gradient.
+// Returns 0; -1 without an objective at the point; 1 when a matrix cannot
+// be inverted; -3 when a diagonal element of H is clearly negative.  A
+// hundreds digit of FDHESSIAN= hands over to the optimizer's finite-
+// difference Hessian and returns its result.
+int32_t coscrpj(NlpProblem* nlp);
+
+// Hessian callback of the hook block: the optimizer's finite-difference
+// Hessian that the thousands digit of FDHESSIAN= names (0 as 3, from
+// forward differences of the gradient).  Returns that routine's result.
+int32_t coshess(NlpProblem* nlp);
+
+// H and g at the point of the last objective into view.st->cross and
+// view.st->gradient.  Returns 0, or the number of a matrix that could not
+// be inverted.
+int32_t eval_cross_product(const EvalView* view);

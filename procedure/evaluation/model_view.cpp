@@ -1,0 +1,225 @@
+// Binding of the evaluation view and the evaluation arrays.  This file is
+// the one place where model evaluation reads the fields of the step's
+// context that other subsystems own; every other evaluation routine works
+// on the EvalView and on the EvaluationState.
+#include "procedure/evaluation/model_view.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "host/internal_error.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+#include "velix/proc_context.h"
+
+EvalView eval_view(ProcContext* ctx) {
+    EvalView v;
+    v.mt = &ctx->model;
+    v.el = &ctx->elements;
+    v.n = ctx->nManifest;
+    v.pstar = ctx->nManifest * (ctx->nManifest + 1) / 2;
+    v.nTerms = ctx->nTerms;
+    v.nMatrices = ctx->nMatrices;
+    v.nElements = ctx->nElements;
+    v.nParmFree = ctx->nParmFree;
+    v.nParmAll = ctx->nParmAll;
+    v.nParmDep = ctx->nParmDep;
+    v.ld = std::max({ctx->nManifest, ctx->readers.leadingDim, ctx->nCols, 1});
+    v.lineqs = ctx->readers.lineqsModel;
+    v.nExogenous = ctx->readers.lineqsModel && ctx->nMatrices >= 4 ? ctx->model.rows[4] : 0;
+    v.selIndex = ctx->readers.varPosition;
+    v.invStore = ctx->moments.invStore;
+    v.invertOnce = ctx->readers.perTermInverse;
+    v.S = ctx->momentMatrix;
+    v.weights = ctx->weightMatrix;
+    v.logDetS = ctx->moments.logDetMoments;
+    v.method = ctx->methodStage;
+    v.methodRequested = ctx->methodRequested;
+    v.jacobianMode = &ctx->eval.jacobianMode;
+    v.divisor = ctx->moments.divisor;
+    v.inWgt = ctx->input.inwgtUsed;
+    v.singular = ctx->options.singular;
+    v.nObs = ctx->nObs;
+    v.hasProgram = ctx->program.hasProgram && ctx->cmpWork != nullptr;
+    v.quietPrograms = 1;
+    v.cmpWork = ctx->cmpWork;
+    v.nDepDerivs = ctx->program.nDepDerivs;
+    v.depDerivCells = ctx->program.depDerivCells;
+    v.depDerivParm = ctx->program.depDerivParm;
+    v.depDerivInput = ctx->program.depDerivInput;
+    v.depParmNumbers = ctx->program.depParmNumbers;
+    v.depInputParms = ctx->program.depInputParms;
+    v.derivativesRequested = ctx->program.depDerivRequest || ctx->program.conDerivRequest ? 1 : 0;
+    v.fdDepDerivs = ctx->program.fdDepDerivs;
+    v.nDepInputs = ctx->program.nDepInputs;
+    v.nConDerivs = ctx->program.nConDerivs;
+    v.conDerivCells = ctx->program.conDerivCells;
+    v.conDerivStmt = ctx->program.conDerivStmt;
+    v.conDerivInput = ctx->program.conDerivInput;
+    v.printEnabled = ctx->options.printEnabled;
+    v.kyrManager = ctx->kyrManager;
+    v.ctx = ctx;
+    v.outRow = &ctx->outRow;
+    v.outestCells[0] = &ctx->cells.rhsCell;
+    v.outestCells[1] = &ctx->cells.iterCell;
+    v.outestCells[2] = &ctx->cells.alphaCell;
+    v.outestGiven = ctx->dataSetHandle[kRoleOutest] != nullptr;
+    v.errorLevel = &ctx->errorLevel;
+    v.nlp = ctx->nlp;
+    v.hooks = ctx->hooks;
+    v.st = &ctx->eval;
+    return v;
+}
+
+namespace {
+
+// Contributions one walk can emit: two per element (a symmetric matrix's
+// off-diagonal element stands for two positions), times the inputs of a
+// dependent parameter.
+int32_t contribution_capacity(const EvalView& v) {
+    const int32_t inputs = std::max(1, v.nParmFree);
+    int64_t count = 0;
+    for (int32_t e = 0; e < v.nElements; ++e) {
+        const int32_t p = v.el->parameter[e];
+        if (p > 0)
+            count += 2;
+        else if (p < 0)
+            count += 2 * inputs;
+    }
+    return static_cast<int32_t>(std::max<int64_t>(count, 1));
+}
+
+template <typename T>
+T* carve(HostAllocator* pool, int64_t count) {
+    void* p =
+        pool->allocate(pool, static_cast<size_t>(std::max<int64_t>(count, 1)) * sizeof(T), 4096);
+    if (p != nullptr)
+        std::memset(p, 0, static_cast<size_t>(std::max<int64_t>(count, 1)) * sizeof(T));
+    return static_cast<T*>(p);
+}
+
+}  // namespace
+
+void evaluation_setup(ProcContext* ctx) {
+    const EvalView v = eval_view(ctx);
+    EvaluationState& st = ctx->eval;
+    const int32_t maxContrib = contribution_capacity(v);
+    if (st.pool != nullptr && st.n == v.n && st.q == v.nParmFree && st.ld == v.ld &&
+        st.nMatrices == v.nMatrices && st.maxContrib == maxContrib && st.nDep == v.nParmDep &&
+        st.nDepInputs == v.nDepInputs) {
+        st.valid = 0;
+        return;
+    }
+    evaluation_release(ctx);
+    const int64_t n = v.n, p = v.pstar, q = v.nParmFree, ld = v.ld;
+    const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 4 * n * ld + ld + 3 * n * n + ld * ld +
+                            q * (q + 1) + 3 * q + 4 * n * int64_t{maxContrib} +
+                            int64_t{v.nParmDep} * (v.nDepInputs + 1) + v.nlp->nNlinCon + 64;
+    const int64_t bytes = 8 * doubles + 4 * ld + 2 * (v.nMatrices + 1) +
+                          int64_t{maxContrib} * static_cast<int64_t>(sizeof(EvalContribution)) +
+                          4096;
+    HostAllocator* pool = xmpoolc(bytes, 1024, 4096);
+    if (pool == nullptr) {
+        xmemmsg(bytes);
+        xexit(std::max(kLevelNoMemory, ctx->errorLevel), 0);
+    }
+    st.pool = pool;
+    st.n = v.n;
+    st.pstar = v.pstar;
+    st.q = v.nParmFree;
+    st.ld = v.ld;
+    st.nMatrices = v.nMatrices;
+    st.nDep = v.nParmDep;
+    st.nDepInputs = v.nDepInputs;
+    st.maxContrib = maxContrib;
+    st.implied = carve<double>(pool, p);
+    st.impliedInv = carve<double>(pool, p);
+    st.residual = carve<double>(pool, p);
+    st.product = carve<double>(pool, n * n);
+    st.dFdC = carve<double>(pool, p);
+    st.work1 = carve<double>(pool, n * ld);
+    st.work2 = carve<double>(pool, n * ld);
+    st.work3 = carve<double>(pool, n * ld);
+    st.rowBuf = carve<double>(pool, ld);
+    st.dense = carve<double>(pool, n * n);
+    st.kDense = carve<double>(pool, n * n);
+    st.factor = carve<double>(pool, ld * ld);
+    st.pivots = carve<int32_t>(pool, ld);
+    st.nzIndex = carve<int32_t>(pool, n * ld);
+    st.invDone = carve<int16_t>(pool, v.nMatrices + 1);
+    st.cross = carve<double>(pool, q * (q + 1) / 2);
+    st.covariance = carve<double>(pool, q * (q + 1) / 2);
+    st.gradient = carve<double>(pool, q);
+    st.depShare = carve<double>(pool, q);
+    st.depFdJacobian = carve<double>(pool, int64_t{v.nParmDep} * v.nDepInputs);
+    st.depBase = carve<double>(pool, v.nParmDep);
+    st.conBase = carve<double>(pool, v.nlp->nNlinCon);
+    st.contrib = carve<EvalContribution>(pool, maxContrib);
+    st.contribVectors = carve<double>(pool, 4 * n * int64_t{maxContrib});
+    if (const int32_t c = xmemdef(st.contribVectors)) {
+        xmemmsg(c + 20000);
+        xexit(std::max(kLevelNoMemory, ctx->errorLevel), 0);
+    }
+    st.valid = 0;
+}
+
+void evaluation_release(ProcContext* ctx) {
+    EvaluationState& st = ctx->eval;
+    if (st.pool != nullptr) xmpoold(st.pool);
+    const int16_t diag = st.diagFromData;
+    st = EvaluationState();
+    st.diagFromData = diag;
+}
+
+namespace velix::detail {
+
+double* jacobian_store(const EvalView& v) {
+    EvaluationState& st = *v.st;
+    if (st.jacobian == nullptr) {
+        // Made on first use: the ULS, GLS and ML cross products need no
+        // stored Jacobian.
+        st.jacobian = carve<double>(st.pool, int64_t{v.nParmFree} * v.pstar);
+        if (const int32_t c = xmemdef(st.jacobian)) {
+            xmemmsg(c + 20000);
+            xexit(std::max(kLevelNoMemory, *v.errorLevel), 0);
+        }
+    }
+    return st.jacobian;
+}
+
+const double* dependent_derivatives(const EvalView& v, int32_t p) {
+    double* g = v.st->depShare;
+    std::fill(g, g + v.nParmFree, 0.0);
+    auto add = [&](int32_t input, double d) {
+        const int32_t q = v.depInputParms[input] - 1;
+        if (q >= 0 && q < v.nParmFree) g[q] += d;
+    };
+    if (v.fdDepDerivs) {
+        for (int32_t r = 0; r < v.nParmDep; ++r)
+            if (v.depParmNumbers[r] == p)
+                for (int32_t j = 0; j < v.nDepInputs; ++j)
+                    add(j, v.st->depFdJacobian[int64_t{r} * v.nDepInputs + j]);
+        return g;
+    }
+    for (int32_t t = 0; t < v.nDepDerivs; ++t)
+        if (v.depParmNumbers[v.depDerivParm[t]] == p) add(v.depDerivInput[t], v.depDerivCells[t]);
+    return g;
+}
+
+void wls_factor_fault() {
+    internal_error("the WLS weight factor is singular");
+}
+
+void eval_fault(const EvalView& v, int32_t number, int32_t matrix) {
+    if (matrix > 0) {
+        const NameRecord& name = v.mt->name[matrix];
+        char text[40] = {};
+        std::memcpy(text, name.text, static_cast<size_t>(std::clamp<int16_t>(name.length, 0, 32)));
+        xpmlog(kMsgProc, number, text);
+    } else {
+        xpmlog(kMsgProc, number);
+    }
+    xexit(std::max(kLevelInternal, *v.errorLevel), 0);
+}
+
+}  // namespace velix::detail

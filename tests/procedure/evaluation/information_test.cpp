@@ -1,0 +1,181 @@
+// Standard errors from the information matrix: the ability model at the
+// reference estimates of an independent package, and a saturated model of
+// two variables whose standard errors have a closed form.
+#include "procedure/evaluation/information.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "evaluation_fixture.h"
+#include "platform/dataset.h"
+
+namespace velix::testing {
+namespace {
+
+// Runs cosicrp at the current x; standard errors by parameter name.
+std::vector<double> standard_errors(EvalStep& s, std::vector<double>* hessian) {
+    const int32_t q = s.q();
+    hessian->assign(static_cast<size_t>(q * (q + 1) / 2), 0.0);
+    std::vector<double> se(static_cast<size_t>(s.ctx.nParmAll), -1.0);
+    s.nlp.hessian = hessian->data();
+    s.nlp.stdErrors = se.data();
+    EXPECT_EQ(cosicrp(&s.nlp), 0);
+    EXPECT_EQ(s.ctx.eval.covStatus, 1);
+    return se;
+}
+
+TEST(Information, StandardErrorsOfTheAbilityModelMatchTheReference) {
+    EvalStep s(ability_program(), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    for (const ReferenceEstimate& r : kAbilityReference)
+        s.nlp.x[parameter_index(s, r.name)] = r.est;
+    std::vector<double> hessian;
+    const std::vector<double> se = standard_errors(s, &hessian);
+    for (const ReferenceEstimate& r : kAbilityReference)
+        EXPECT_NEAR(se[parameter_index(s, r.name)], r.se, 1e-6 * r.se) << r.name;
+}
+
+// Saturated model of two variables at C = S: the standard errors of the
+// variances are sqrt(2 s_ii^2 / (N-1)), that of the covariance
+// sqrt((s_11 s_22 + s_21^2) / (N-1)) (the Wishart moments of S).
+TEST(Information, SaturatedModelHasTheTextbookStandardErrors) {
+    EvalStep s(
+        "proc velix data=hs method=ml covariance;\nvar x1 x2;\ncosan C(2, SYM);\n"
+        "matrix C [1, ] = c11, [2, ] = c21 c22;\nrun;\n",
+        kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const double* S = s.ctx.momentMatrix;
+    for (int32_t e = 0; e < s.ctx.nElements; ++e)
+        s.nlp.x[s.ctx.elements.parameter[e] - 1] =
+            S[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
+    std::vector<double> hessian;
+    const std::vector<double> se = standard_errors(s, &hessian);
+    const double n1 = s.ctx.moments.divisor;
+    const auto names = s.parameters();
+    for (size_t p = 0; p < names.size(); ++p) {
+        const double expected = names[p] == "c11"   ? std::sqrt(2.0 * S[0] * S[0] / n1)
+                                : names[p] == "c22" ? std::sqrt(2.0 * S[2] * S[2] / n1)
+                                                    : std::sqrt((S[0] * S[2] + S[1] * S[1]) / n1);
+        EXPECT_NEAR(se[p], expected, 1e-10 * expected) << names[p];
+    }
+}
+
+// A dependent parameter l3 = l2^2 has the delta-method standard error
+// 2 |l2| se(l2).
+TEST(Information, DependentParameterByTheDeltaMethod) {
+    EvalStep s(dependent_program("ml"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const size_t l2 = parameter_index(s, "l2"), l3 = parameter_index(s, "l3");
+    ASSERT_GE(l3, static_cast<size_t>(s.q())) << "l3 is dependent";
+    std::vector<double> hessian;
+    const std::vector<double> se = standard_errors(s, &hessian);
+    EXPECT_NEAR(se[l3], 2.0 * std::fabs(s.nlp.x[l2]) * se[l2], 1e-12 * se[l3]);
+}
+
+// PCRPJAC shows the information matrix as the "Information" table, labelled
+// by the parameter names.
+TEST(Information, InformationTableOnRequest) {
+    EvalStep s(ability_program(), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    s.hooks.printCrossProduct = 1;
+    s.ctx.options.printEnabled = 1;
+    std::vector<double> hessian;
+    standard_errors(s, &hessian);
+    const auto& items = velix::platform::current_step().items;
+    const auto it = std::find_if(items.begin(), items.end(),
+                                 [](const auto& i) { return i.name == "Information"; });
+    ASSERT_NE(it, items.end());
+    EXPECT_EQ(it->path, "Tesk.Velix.Information");
+    EXPECT_EQ(it->nRows, s.q());
+    EXPECT_EQ(it->nColumns, s.q());
+    ASSERT_EQ(it->rowLabels.size(), static_cast<size_t>(s.q()));
+    EXPECT_EQ(it->rowLabels[0].substr(0, 2), s.parameters()[0].substr(0, 2));
+}
+
+// METHOD=NONE gives no information matrix.
+TEST(Information, NoneForMethodNone) {
+    EvalStep s(factor_program("none"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    EXPECT_EQ(cosicrp(&s.nlp), 1);
+    EXPECT_EQ(s.ctx.eval.covStatus, 0);
+}
+
+}  // namespace
+}  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// The OUTEST= rows: INFORMAT rows of the information matrix and, on
+// request, JACOBIAN rows of the plain Jacobian of the moments.
+TEST(Information, OutestRows) {
+    const std::string path = std::string(VELIX_BINARY_DIR) + "/information_outest_" +
+                             std::to_string(::getpid()) + ".csv";
+    std::string program = ability_program();
+    program.insert(program.find(" covariance;"), " outest='" + path + "'");
+    int32_t q = 0, pstar = 0;
+    std::vector<double> hessian;
+    {
+        EvalStep s(program, kMethodMl);
+        ASSERT_TRUE(s.ready) << s.log.str();
+        s.hooks.outestJacobian = 1;
+        for (const ReferenceEstimate& r : kAbilityReference)
+            s.nlp.x[parameter_index(s, r.name)] = r.est;
+        standard_errors(s, &hessian);
+        q = s.q();
+        pstar = s.ctx.nMoments;
+        // The host puts the output data sets in place at the step's end.
+        EXPECT_TRUE(velix::platform::dataset_commit_outputs(0));
+    }
+    std::ifstream in(path);
+    std::string line;
+    int32_t jacobianRows = 0, informationRows = 0;
+    while (std::getline(in, line)) {
+        jacobianRows += line.rfind("JACOBIAN,ML,", 0) == 0;
+        informationRows += line.rfind("INFORMAT,", 0) == 0;
+    }
+    EXPECT_EQ(jacobianRows, pstar);
+    EXPECT_EQ(informationRows, q);
+    std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// A factor whose loadings and variance are all free is not identified: the
+// information matrix is singular, the dependency is listed and the
+// covariance is a generalized inverse G with H G H = H.
+TEST(Information, SingularInformationGivesAGeneralizedInverse) {
+    EvalStep s(
+        "proc velix data=ability method=ml covariance;\n"
+        "cosan F(1, GEN) * P(1, SYM) + U(6, DIA);\n"
+        "matrix F [ , 1] = f1-f6 (3 1 5 2 4 6);\nmatrix P [1, 1] = phi (2);\n"
+        "matrix U [1, 1] = u1-u6 (10 5 60 10 10 30);\nrun;\n",
+        kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const int32_t q = s.q();
+    std::vector<double> hessian(static_cast<size_t>(q * (q + 1) / 2)),
+        se(static_cast<size_t>(s.ctx.nParmAll));
+    s.nlp.hessian = hessian.data();
+    s.nlp.stdErrors = se.data();
+    s.hooks.covSingRel = 1e-10;  // MSINGULAR: relative to the largest diagonal
+    ASSERT_EQ(cosicrp(&s.nlp), 0);
+    EXPECT_EQ(s.ctx.eval.covStatus, 2);
+    const Dense h = expand(q, s.ctx.eval.cross), g = expand(q, s.ctx.eval.covariance);
+    const Dense hgh = multiply(multiply(h, g), h);
+    double worst = 0.0, scale = 0.0;
+    for (int32_t i = 0; i < q; ++i)
+        for (int32_t j = 0; j < q; ++j) {
+            worst = std::max(worst, std::fabs(hgh[i][j] - h[i][j]));
+            scale = std::max(scale, std::fabs(h[i][j]));
+        }
+    EXPECT_LT(worst, 1e-8 * scale);
+}
+
+}  // namespace
+}  // namespace velix::testing
