@@ -266,6 +266,13 @@ void FactoidTable::entry(HostText* label, double value, int32_t width, int32_t d
     check(wobmth(table_, nullptr, kKyrMethodFactoidEntry, style >= 0 ? 5 : 4, args));
 }
 
+void FactoidTable::probability_entry(HostText* label, double value) {
+    if (!ok_) return;
+    KyrArg args[] = {kyr_text(kAttrLabel, label), kyr_double(kAttrValue, value),
+                     kyr_text(kAttrFormatName, kyrtxt("pvalue6.4", -1))};
+    check(wobmth(table_, nullptr, kKyrMethodFactoidEntry, 3, args));
+}
+
 bool FactoidTable::end() { return ok_ && check(kyr_table_end_rows(table_)); }
 
 int32_t kyr_publish_matrix(HostObject* manager, const MatrixTable& m) {

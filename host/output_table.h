@@ -152,6 +152,8 @@ public:
     // A value with its display width and decimals, and the entry style when
     // `style` is not negative.
     void entry(HostText* label, double value, int32_t width, int32_t decimals, int32_t style = -1);
+    // A probability: the value in the host's p-value format "pvalue6.4".
+    void probability_entry(HostText* label, double value);
     bool end();  // ends the entries; false when any call failed
     bool ok() const { return ok_; }
 

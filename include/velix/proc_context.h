@@ -17,6 +17,7 @@
 #include "velix/host_compiler.h"
 #include "velix/model.h"
 #include "velix/nlp.h"
+#include "velix/results_state.h"
 #include "velix/types.h"
 
 struct StatementNode;
@@ -366,6 +367,7 @@ struct ProcContext {
     ProgramState program;           // programming statements (cospar5)
     EvaluationState eval;           // model evaluation (procedure/evaluation/)
     EstimationState est;            // the estimation run (cosmini)
+    ResultsState results;           // fit statistics for the OUTRAM= STAT rows (the fit summary)
 };
 
 // Raises the error level (the larger value wins).
