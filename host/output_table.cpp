@@ -177,6 +177,14 @@ void OutputTable::text_column(const std::string& name, int32_t width) {
     c.width = width;
     columns_.push_back(c);
 }
+void OutputTable::name_column(const std::string& name) {
+    Column c;
+    c.name = name;
+    c.kind = kKyrNames;
+    c.width = static_cast<int32_t>(name.size());
+    c.characters = name;
+    columns_.push_back(c);
+}
 void OutputTable::int_column(const std::string& name) {
     Column c;
     c.name = name;
@@ -194,12 +202,15 @@ bool OutputTable::end_columns() {
     if (!ok_) return false;
     for (Column& c : columns_) {
         void* cell = c.kind == kKyrTextHandle ? static_cast<void*>(&c.text)
+                     : c.kind == kKyrNames    ? static_cast<void*>(c.characters.data())
                      : c.kind == kKyrInt      ? static_cast<void*>(&c.integer)
                                               : static_cast<void*>(&c.number);
-        // A text column states its width; the others take the host's.
-        const KyrArg width[] = {kyr_int(kAttrWidth, c.width)};
-        if (!check(kyr_table_column(table_, c.kind, c.name, cell, width, c.kind == kKyrTextHandle ? 1 : 0)))
-            return false;
+        // Text and character columns state their width; the others take
+        // the host's.  A name column also sets its template and "Width".
+        const KyrArg extra[] = {kyr_int(kAttrWidth, c.width), kyr_counted(kAttrVariableName, "Width", 5),
+                                kyr_int(kAttrValue, c.width), counted(kAttrTemplatePath, "Variable")};
+        const int32_t nExtra = c.kind == kKyrNames ? 4 : c.kind == kKyrTextHandle ? 1 : 0;
+        if (!check(kyr_table_column(table_, c.kind, c.name, cell, extra, nExtra))) return false;
     }
     if (!check(kyr_table_end_columns(table_))) return false;
     const KyrArg title[] = {kyr_counted(kAttrVariableName, "titletext", 9), kyr_text(kAttrValue, titleText_)};
@@ -253,6 +264,13 @@ void FactoidTable::entry(HostText* label, double value, int32_t width, int32_t d
                      kyr_int(kAttrDisplayWidth, width), kyr_int(kAttrDisplayDecimals, decimals),
                      kyr_int(kAttrEntryStyle, style)};
     check(wobmth(table_, nullptr, kKyrMethodFactoidEntry, style >= 0 ? 5 : 4, args));
+}
+
+void FactoidTable::probability_entry(HostText* label, double value) {
+    if (!ok_) return;
+    KyrArg args[] = {kyr_text(kAttrLabel, label), kyr_double(kAttrValue, value),
+                     kyr_text(kAttrFormatName, kyrtxt("pvalue6.4", -1))};
+    check(wobmth(table_, nullptr, kKyrMethodFactoidEntry, 3, args));
 }
 
 bool FactoidTable::end() { return ok_ && check(kyr_table_end_rows(table_)); }

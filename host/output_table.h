@@ -104,6 +104,10 @@ public:
     OutputTable(HostObject* manager, std::string_view name, HostText* title, std::string_view templatePath,
                 HostText* titleText = nullptr);
     void text_column(const std::string& name, int32_t width);
+    // A character column named by a variable and holding its name: as wide
+    // as the name, with the template variable "Width" set to that width and
+    // the column template "Variable" (the tables that list variables).
+    void name_column(const std::string& name);
     void int_column(const std::string& name);
     void double_column(const std::string& name);
     bool end_columns();  // ends the columns and binds the table
@@ -120,8 +124,9 @@ private:
 
     struct Column {
         std::string name;
-        int kind = 0;  // kKyrTextHandle, kKyrInt or kKyrDouble
+        int kind = 0;  // kKyrTextHandle, kKyrNames (characters), kKyrInt or kKyrDouble
         int32_t width = 0;
+        std::string characters;    // the character cell
         HostText* text = nullptr;  // the text cell
         int32_t integer = 0;
         double number = 0.0;
@@ -147,6 +152,8 @@ public:
     // A value with its display width and decimals, and the entry style when
     // `style` is not negative.
     void entry(HostText* label, double value, int32_t width, int32_t decimals, int32_t style = -1);
+    // A probability: the value in the host's p-value format "pvalue6.4".
+    void probability_entry(HostText* label, double value);
     bool end();  // ends the entries; false when any call failed
     bool ok() const { return ok_; }
 

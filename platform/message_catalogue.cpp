@@ -72,7 +72,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 25, "ERROR: The matrix is singular; the method cannot be used for the BY group."},
     {kMsgProc, 26, "ERROR: Invalid operations in the programming statements leave the model without values at the start."},
     {kMsgProc, 27, "ERROR: The moments of variable %.*s are too large to be represented; the BY group is not analysed."},
-    {kMsgProc, 28, "NOTE: The Jacobian of the moments is sparse enough to be stored by its nonzero entries."},
+    {kMsgProc, 28, "NOTE: The Jacobian of the moments is sparse: %i of its %g entries can be nonzero."},
     {kMsgProc, 29, "ERROR: The variables of the TYPE=SYMATRIX data set do not match the analysis variables."},
     {kMsgProc, 30, "WARNING: The N rows give different values; the smallest is used."},
     {kMsgProc, 31, "WARNING: The SUMWGT rows give different values; the smallest is used."},
@@ -83,25 +83,25 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 37, "ERROR: INWGT= data set %s has no WEIGHT rows."},
     {kMsgProc, 38, "WARNING: %i WEIGHT rows of INWGT= data set %s match the variables; %i are expected."},
     {kMsgProc, 39, "NOTE: The data set gives no observation numbers; the kurtosis contributions are numbered in order."},
-    // 352/45: before the report of the invalid operations or missing values
-    // of a run of the programming statements.
     // 352/40-47: model evaluation.  352/40: matrix name.
     {kMsgProc, 40, "ERROR: Matrix %s cannot be inverted at the current parameter values."},
     {kMsgProc, 41, "NOTE: The inverse forms of the model matrices cannot be computed at this point."},
     {kMsgProc, 42, "ERROR: The implied covariance matrix is not positive definite at the current parameter values."},
     {kMsgProc, 43, "NOTE: The maximum likelihood discrepancy cannot be computed at this point."},
     {kMsgProc, 44, "WARNING: The discrepancy function is negative; it is set to zero."},
+    // 352/45: before the report of the invalid operations or missing values
+    // of a run of the programming statements.
     {kMsgProc, 45, "WARNING: The programming statements gave missing values in this evaluation."},
-    // 352/60: name.
     {kMsgProc, 46, "NOTE: The parameters were perturbed to continue the evaluation."},
     {kMsgProc, 47, "NOTE: No parameter can be perturbed to continue the evaluation."},
     {kMsgProc, 52, "ERROR: The information matrix cannot be computed at the solution."},
     {kMsgProc, 54, "WARNING: The generalized inverse of the information matrix cannot be computed."},
+    // 352/60: name.
     {kMsgProc, 60, "ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square."},
-    // 352/69-98: PROC options and data-set roles.
     // 352/62, 352/66: name.
     {kMsgProc, 62, "ERROR: internal error: matrix %s has a form or type the model evaluation cannot apply."},
     {kMsgProc, 66, "ERROR: internal error: matrix %s has no product rule without a form."},
+    // 352/69-98: PROC options and data-set roles.
     {kMsgProc, 69, "NOTE: Repeated variables were removed from a variable list."},
     // 352/70: the number of programming statements.
     {kMsgProc, 70, "NOTE: %i programming statements are present."},
@@ -126,6 +126,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 87, "ERROR: Variable %s is not numeric."},
     {kMsgProc, 88, "ERROR: The WEIGHT and FREQ statements take one variable each."},
     {kMsgProc, 89, "ERROR: The variable lists do not fit the DATA= data set."},
+    // 352/94: bytes needed, bytes available.
+    {kMsgProc, 94, "ERROR: The analysis needs %.0f bytes of memory, but only %.0f are available."},
     {kMsgProc, 97, "ERROR: No variables are left for the analysis."},
     {kMsgProc, 98, "WARNING: The INEST= data set is not of TYPE=EST."},
     {kMsgProc, 99, "NOTE: TECHNIQUE=GAUNEW is not available here; the default technique is used."},
@@ -150,9 +152,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 128, "NOTE: No matrix of the model is named %s; its MATRIX statement is not used."},
     {kMsgProc, 131, "NOTE: The covariance of exogenous variable %.*s is not set from the sample."},
     {kMsgProc, 132, "ERROR: The option value of the covariance of the estimates is not valid."},
-    // 352/138: name.
     // 352/137: name.
     {kMsgProc, 137, "ERROR: internal error: a product with matrix %s does not conform."},
+    // 352/138: name.
     {kMsgProc, 138, "ERROR: internal error: matrix %s needs a stored inverse but belongs to no term."},
     // 352/139: matrix name, row, column.
     {kMsgProc, 139, "ERROR: The fixed element of matrix %s at row %i, column %i has a missing value."},
@@ -296,6 +298,22 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 316, "WARNING: The relative multivariate kurtosis is below %g: the data are strongly platykurtic."},
     {kMsgProc, 317, "WARNING: The mean scaled univariate kurtosis is below %g."},
     // 352/400: factors, variables.
+    {kMsgProc, 363, "ERROR: The model could not be evaluated at the estimates; no fit summary is given."},
+    {kMsgProc, 365, "Fit Function"},
+    {kMsgProc, 366, "Goodness of Fit Index (GFI)"},
+    {kMsgProc, 367, "GFI Adjusted for Degrees of Freedom (AGFI)"},
+    {kMsgProc, 368, "Root Mean Square Residual (RMR)"},
+    {kMsgProc, 369, "Parsimonious GFI (Mulaik, 1989)"},
+    {kMsgProc, 370, "Independence Model Chi-Square"},
+    {kMsgProc, 371, "Independence Model Chi-Square DF"},
+    {kMsgProc, 372, "Normal Theory Reweighted LS Chi-Square Adjusted for Kurtosis"},
+    {kMsgProc, 373, "Prob > Kurtosis-Adjusted Chi-Square"},
+    {kMsgProc, 374, "Probability of Close Fit"},
+    {kMsgProc, 375, "Bentler's Comparative Fit Index"},
+    {kMsgProc, 377, "Normal Theory Reweighted LS Chi-Square"},
+    {kMsgProc, 378, "Akaike's Information Criterion"},
+    {kMsgProc, 379, "Bozdogan's (1987) CAIC"},
+    {kMsgProc, 380, "Schwarz's Bayesian Criterion"},
     {kMsgProc, 400, "WARNING: The model asks for %i factors but has only %i manifest variables; it takes as many factors as variables."},
     {kMsgProc, 401, "ERROR: Variable %.*s is not in the TYPE=SYMATRIX data set."},
     {kMsgProc, 402, "ERROR: Variable %.*s of the TYPE=SYMATRIX data set has the wrong type."},
@@ -333,6 +351,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 437, "WARNING: The optimization ended without a usable solution (status %i); no results are printed."},
     {kMsgProc, 438, "ERROR: The constraint names %.*s on line %i, which is not a parameter of the model."},
     {kMsgProc, 439, "ERROR: The bounds of parameter %.*s are empty: lower bound %g above upper bound %g."},
+    {kMsgProc, 440, "WARNING: NLINCON constraints are not applied in this version; the estimation runs without them."},
     {kMsgProc, 442, "NOTE: The PROFILE statement is replaced by the default profile set."},
     {kMsgProc, 443, "NOTE: No parameter is profiled."},
     {kMsgProc, 444, "NOTE: All parameters are profiled."},
@@ -349,6 +368,25 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 512, "Mardia Based Kappa"},
     {kMsgProc, 513, "Adjusted Mean Scaled Univariate Kurtosis"},
     {kMsgProc, 514, "Ratio of Fourth Moments to their Normal Values less 1"},
+    {kMsgProc, 520, "NOTE: The chi-square quantile for Hoelter's critical N is not available."},
+    {kMsgProc, 521, "NOTE: The independence model could not be solved; the diagonal of the moment matrix is used."},
+    {kMsgProc, 522, "McDonald's (1989) Centrality"},
+    {kMsgProc, 523, "Bentler & Bonett's (1980) Non-normed Index"},
+    {kMsgProc, 524, "Bentler & Bonett's (1980) NFI"},
+    {kMsgProc, 525, "James, Mulaik, & Brett (1982) Parsimonious NFI"},
+    {kMsgProc, 526, "Z-Test of Wilson & Hilferty (1931)"},
+    {kMsgProc, 527, "Bollen (1986) Normed Index Rho1"},
+    {kMsgProc, 528, "Bollen (1988) Non-normed Index Delta2"},
+    {kMsgProc, 529, "Hoelter's (1983) Critical N"},
+    {kMsgProc, 530, "Chi-Square"},
+    {kMsgProc, 531, "Chi-Square DF"},
+    {kMsgProc, 532, "Pr > Chi-Square"},
+    {kMsgProc, 533, "RMSEA Estimate"},
+    {kMsgProc, 534, "RMSEA %g%% Lower Confidence Limit"},
+    {kMsgProc, 535, "RMSEA %g%% Upper Confidence Limit"},
+    {kMsgProc, 536, "ECVI Estimate"},
+    {kMsgProc, 537, "ECVI %g%% Lower Confidence Limit"},
+    {kMsgProc, 538, "ECVI %g%% Upper Confidence Limit"},
     {kMsgProc, 539, "The VELIX Procedure"},
     {kMsgProc, 601, "Natural Log"},
     {kMsgProc, 606, "Determinant of the Matrix"},
@@ -372,6 +410,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 740, "Optimization"},
     {kMsgProc, 741, "Information Matrix"},
     {kMsgProc, 744, "Sum of Squared Differences"},
+    {kMsgProc, 750, "Fit Summary"},
+    {kMsgProc, 751, "Fit Summary"},
     {kMsgProc, 860, "Modification Indices"},
 
     // The optimizer library.  549/202: the count of eigenvalues treated as
@@ -382,7 +422,8 @@ const MessageRow kMessageCatalogue[] = {
     // technique name, maxIter and maxFunc; 607, 608 a criterion name; 611,
     // 612 a criterion name and its required count; 262 a parameter number;
     // 265 a count; 267 a threshold; 268 a count per bar character; 900 a
-    // routine name; 901 and 902 a technique code.
+    // routine name; 901 and 902 a technique code; 50, 51 a count; 903 a
+    // bound, a parameter number and a bound; 904 a constraint number; 905 none.
     {kMsgNlp, 2, "WARNING: The optimization stopped at the time limit of %g seconds."},
     {kMsgNlp, 4, "WARNING: Optimization (%i) of technique %s did not converge."},
     {kMsgNlp, 6, "The technique stopped without meeting a convergence criterion"},
@@ -397,6 +438,10 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 47, "WARNING: The analytic derivative of a function differs from its finite-difference estimate."},
     {kMsgNlp, 48, "WARNING: The analytic derivative of a nonlinear constraint differs from its finite-difference estimate."},
     {kMsgNlp, 49, "WARNING: The objective does not reproduce its value at the same point."},
+    {kMsgNlp, 50, "NOTE: %i linear constraint(s) repeating an earlier one were removed."},
+    {kMsgNlp, 51, "NOTE: %i linear equality constraint(s) depending linearly on earlier ones were removed."},
+    {kMsgNlp, 53, "Removed Repeated Linear Constraints"},
+    {kMsgNlp, 54, "Removed Linearly Dependent Linear Constraints"},
     {kMsgNlp, 55, "Nelder-Mead Simplex with Linear Approximations of the Nonlinear Constraints"},
     {kMsgNlp, 56, "Quasi-Newton with Sequential Quadratic Programming"},
     {kMsgNlp, 59, "No Optimization"},
@@ -444,11 +489,6 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 136, "WARNING: The gradient at the solution is large; the point may not be optimal."},
     {kMsgNlp, 137, "NOTE: The feasibility tolerance was raised to %g for the final point."},
     {kMsgNlp, 138, "NOTE: The active set changed in the last iterations."},
-    // The optimizer's reporting.  Arguments: 150, 175 the objective and the
-    // Lagrange function; 210 the variance factor; 212 the determinant, 213
-    // its mantissa; 214, 215 two eigenvalue counts; 216-218 one count; 228 a
-    // count of constraints.  171 and 174 are pieces of 12 characters split
-    // at '/'.
     {kMsgNlp, 140, "Linearly Dependent Gradients of Nonlinear Constraints"},
     {kMsgNlp, 147, "Optimization Start"},
     {kMsgNlp, 148, "Optimization Results"},
@@ -641,7 +681,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 900, "NOTE: Routine %s of the optimizer is not available."},
     {kMsgNlp, 901, "ERROR: Technique %i of the optimizer is not available."},
     {kMsgNlp, 902, "ERROR: Technique %i of the optimizer does not take general linear or nonlinear constraints."},
-    {kMsgNlp, 903, "WARNING: The covariance hook has no matrix file: no matrices are stored."},
+    {kMsgNlp, 903, "ERROR: The lower bound %g of parameter %i is above its upper bound %g."},
+    {kMsgNlp, 904, "ERROR: The linear equality constraint %i depends on earlier ones but contradicts them: the constraints are infeasible."},
+    {kMsgNlp, 905, "WARNING: The covariance hook has no matrix file: no matrices are stored."},
 };
 
 const size_t kMessageCatalogueSize = sizeof kMessageCatalogue / sizeof kMessageCatalogue[0];

@@ -203,6 +203,10 @@ void put_item(std::string* out, const OutItem& item) {
                 *out += "{\"name\":";
                 put_string(out, c.name);
                 *out += ",\"kind\":" + std::to_string(c.kind) + ",\"width\":" + std::to_string(c.width);
+                if (!c.columnTemplate.empty()) {
+                    put_key(out, "template");
+                    put_string(out, c.columnTemplate);
+                }
                 if (!c.variables.empty()) {
                     put_key(out, "variables");
                     put_named(out, c.variables);

@@ -37,6 +37,7 @@ struct OutColumn {
     std::string name;
     int32_t kind = 0;    // 66 text, 5 double, 1/3/4 integer, 6/20 character
     int32_t width = 0;   // the width entry, 0 when none was given
+    std::string columnTemplate;  // the column template, empty when none
     NamedValues variables;
 };
 

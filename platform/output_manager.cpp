@@ -407,6 +407,8 @@ int32_t m338_define_column(KyrObject* self, int32_t count, KyrArg* args) {
     column.kind = static_cast<int32_t>(int_of(kind, 0));
     column.width = static_cast<int32_t>(int_of(find_entry(count, args, kAttrWidth), 0));
     if (column.width < 0) return kKyrBadArgument;
+    if (const KyrArg* columnTemplate = find_entry(count, args, kAttrTemplatePath))
+        column.columnTemplate = text_of(columnTemplate);
     collect_pairs(count, args, &column.variables);
     CellBinding b;
     b.kind = column.kind;

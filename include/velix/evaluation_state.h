@@ -92,6 +92,11 @@ struct EvaluationState {
     // The nonlinear constraints of the program (0: none laid out).
     const NlinConTable* nlinCon = nullptr;
 
+    // Jacobian storage mode of the running stage: set by the estimation for
+    // each stage, rewritten by the covariance step (every mode is served in
+    // memory).
+    int32_t jacobianMode = 0;
+
     // Options and results of the covariance step.
     int16_t diagFromData = 0;      // the diagonal of C is taken from S (PROC option)
     int32_t covStatus = 0;         // 0 none, 1 regular inverse, 2 generalized, 3 failed

@@ -171,6 +171,7 @@ enum KyrAttribute : uint16_t {
     kAttrSecondTitle = 310,       // a matrix's second title
     kAttrVariableName = 311,      // a template variable's name
     kAttrTemplatePath = 339,      // a template path, or a column's template
+    kAttrFormatName = 340,        // a value's display format by name ("pvalue6.4")
     kAttrIndirectCell = 343,      // a cell that holds the value's address
     kAttrSwitch366 = 366,         // display switch of matrices
     kAttrSwitch371 = 371,         // display switch of notes and matrices

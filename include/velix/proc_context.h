@@ -12,11 +12,12 @@
 
 #include <cstdint>
 
+#include "velix/evaluation_state.h"
 #include "velix/host.h"
 #include "velix/host_compiler.h"
 #include "velix/model.h"
-#include "velix/evaluation_state.h"
 #include "velix/nlp.h"
+#include "velix/results_state.h"
 #include "velix/types.h"
 
 struct StatementNode;
@@ -29,16 +30,6 @@ enum KyrGroupIndex : int {
     kGroupOptimization = 2,
     kGroupModificationIndex = 8,
     kGroupCount = 9
-};
-
-// The state of the estimation run of a BY group.  Owner: cosmini.
-struct EstimationState {
-    int32_t nActive = 0;          // active constraints at the solution ("N_ACT" of OUTRAM=)
-    int32_t status = 0;           // the optimizer's status of the last stage
-    int32_t usable = 0;           // the last stage gave a usable solution
-    int32_t covarianceStatus = 0; // cosicrp's result after the last stage (-2: not run)
-    int32_t techniqueRun = 0;     // the technique of the last stage (after any fallback)
-    HostAllocator* stagePool = nullptr; // the work space of the stage's optimizer
 };
 
 // A program variable that INEST= supplies and OUTEST= writes back.  Owner:
@@ -86,7 +77,7 @@ struct StatementOptions {
     int16_t matrixForm = 0;         // print models in matrix form (PRIMAT; COSAN and FACTOR)
     int16_t modelListing = 0;       // model tables ModelStatement, EndogenousVar, ExogenousVar
     int16_t startNotes = 0;         // PINITIAL: notes on start values; not read yet
-    int16_t noDfAdjust = 0;         // NOADJDF: no df adjustment for active bounds; not read yet
+    int16_t noDfAdjust = 0;         // NOADJDF: no df adjustment for active bounds and constraints (cosmini)
     int16_t printEffects = 0;       // TOTEFF: total and indirect effects; not read yet
     uint32_t printFlags = 0;        // further print switches, bit per ProcPrintFlag
     uint32_t optionFlags = 0;       // further option switches, bit per ProcOptionFlag
@@ -263,6 +254,16 @@ struct ProgramState {
     const int16_t* conDerivInput = nullptr; // [nConDerivs] index into indList
 };
 
+// The state of the estimation run of a BY group.  Owner: cosmini.
+struct EstimationState {
+    int32_t nActive = 0;          // active constraints at the solution ("N_ACT" of OUTRAM=)
+    int32_t status = 0;           // the optimizer's status of the last stage
+    int32_t usable = 0;           // the last stage gave a usable solution
+    int32_t covarianceStatus = 0; // cosicrp's result after the last stage (-2: not run)
+    int32_t techniqueRun = 0;     // the technique of the last stage (after any fallback)
+    HostAllocator* stagePool = nullptr; // the optimizer's work arrays of the last stage
+};
+
 // The step's shared core (the parse root, the data-set roles, pools,
 // files, counts, methods, error level, links and output handles) is filled
 // by the step driver (step.cpp) and cosinit and read everywhere.  Each
@@ -322,7 +323,6 @@ struct ProcContext {
     int32_t methodGroup = kMethodNone;  // per-BY-group copy
     int32_t methodStage = kMethodNone;  // method of the stage that ran last
     int32_t jacobianModeRequested = 0;  // the Jacobian mode the options ask for
-    int32_t jacobianMode = 0;           // the Jacobian mode of the stage in hand (cosmini, cosicrp)
     int16_t useWeightMatrix = 0;  // the method uses a weight matrix (GLS, WLS, DWLS, ...)
     int16_t fourthOrder = 0;      // the method needs fourth-order moments (WLS, DWLS)
 
@@ -375,8 +375,9 @@ struct ProcContext {
     DataSetCells cells;             // cells bound to data-set variables (cosfop1-3)
     OptimizerSetup optSetup;        // the procedure's side of the optimizer set-up (cospar3)
     ProgramState program;           // programming statements (cospar5)
-    EvaluationState eval;           // model evaluation (procedure/evaluation)
+    EvaluationState eval;           // model evaluation (procedure/evaluation/)
     EstimationState est;            // the estimation run (cosmini)
+    ResultsState results;           // fit statistics for the OUTRAM= STAT rows (the fit summary)
 };
 
 // Raises the error level (the larger value wins).

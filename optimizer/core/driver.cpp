@@ -15,6 +15,7 @@
 #include "host/object_dispatch.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/finite_differences.h"
+#include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/reporting/reporting.h"
 #include "optimizer/core/tables.h"
@@ -169,9 +170,9 @@ int32_t start_evaluations(NlpProblem* p, const Slots& s) {
     if (constrained(p) || p->hasBounds) {
         znlpfch(p, 1, 1, p->feasRound);
         if (p->conFactorForm == 2)
-            znlpftr(p, 0, 1, 0);
-        else if (p->conFactorForm != 0)
-            znlpfta(p, 0, 1, 0, 0, 0, 0);
+            znlpftr(p, 0, 1, nullptr);
+        else
+            znlpfta(p, 0, 1, 0, nullptr, nullptr, nullptr, nullptr);
     }
     return 0;
 }
@@ -270,9 +271,9 @@ int32_t final_evaluation(NlpProblem* p, const Slots& s, int32_t status) {
             r = znlpfch(p, 1, 1, p->feasRound);
         }
         if (p->conFactorForm == 2)
-            znlpftr(p, 0, 1, 0);
-        else if (p->conFactorForm != 0)
-            znlpfta(p, 0, p->activeSetOption ? 2 : 1, 0, 0, 0, 0);
+            znlpftr(p, 0, 1, nullptr);
+        else
+            znlpfta(p, 0, p->activeSetOption ? 2 : 1, 0, nullptr, nullptr, nullptr, nullptr);
     }
     return status;
 }

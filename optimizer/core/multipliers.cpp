@@ -14,6 +14,7 @@
 #include "host/fields.h"
 #include "numerics/udu.h"
 #include "optimizer/core/factor_kinds.h"
+#include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/core/reduced_space.h"
 #include "velix/codes.h"
@@ -66,7 +67,7 @@ void znlpglm(NlpProblem* p, int32_t mode, const double* v, double* out) {
     std::vector<double> lambda(static_cast<size_t>(nl));
     if (nl > 0) {
         std::vector<double> r(static_cast<size_t>(nl));
-        if (p->conFactorForm == 1) {
+        if (p->conFactorForm != 2) {  // every form but the sparse one is dense
             for (int32_t k = 0; k < nl; ++k) {
                 double s = 0.0;
                 if (mode == 0)

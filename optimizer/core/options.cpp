@@ -86,9 +86,11 @@ void step_controls(NlpProblem* p) {
 }  // namespace
 
 void znlp_default_options(NlpProblem* p) {
-    // General constraints are factored in the dense form; without them
-    // there is no factor of rows.
-    p->conFactorForm = p->hasLinCon || p->hasNlinCon ? 1 : 0;
+    // General constraints are factored in the dense form, except for the
+    // first form of QUADAS, which keeps its factor on a utility file;
+    // without them there is no factor of rows.
+    const bool general = p->hasLinCon || p->hasNlinCon;
+    p->conFactorForm = !general ? 0 : (p->technique == kTechQuadas && p->techVariant == 1 ? 2 : 1);
     thresholds(p);
     limits_and_tolerances(p);
     step_controls(p);

@@ -1,6 +1,7 @@
 // Stand-ins for the optimizer units that are not built yet (see pending.h):
 // each logs that its routine is not available and answers
 // kNlpRoutinePending, so that a caller never mistakes it for a result.
+#include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
 
 #include "velix/codes.h"
@@ -15,14 +16,6 @@ int32_t pending(const char* routine) {
 
 }  // namespace
 
-int32_t znlpfea(NlpProblem*, int32_t) { return pending("znlpfea"); }
-int32_t znlpfer(NlpProblem*) { return pending("znlpfer"); }
-int32_t znlpfnc(NlpProblem*, int32_t) { return pending("znlpfnc"); }
-int32_t znlpfch(NlpProblem*, int32_t, int32_t, int32_t) { return pending("znlpfch"); }
-int32_t znlpfta(NlpProblem*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) {
-    return pending("znlpfta");
-}
-int32_t znlpftr(NlpProblem*, int32_t, int32_t, int32_t) { return pending("znlpftr"); }
 
 void znlppli(NlpProblem*) { pending("znlppli"); }
 

@@ -1,8 +1,6 @@
-// Routines of other optimizer units that the core calls: the constraint
-// machinery (feasible start points, feasibility checks, the active-set
-// factor) and the confidence limits of the reporting unit.  Each is
-// declared here with the contract the core relies on; until its unit is
-// built, pending.cpp answers for it by reporting that
+// Routines of other optimizer units that the core calls: the start and
+// result printer and the confidence limits of the reporting unit.  Each is declared here with the contract the core relies
+// on; until its unit is built, pending.cpp answers for it by reporting that
 // it is not available (message kMsgNlp/kMsgRoutinePending) and returning
 // kNlpRoutinePending, which the driver turns into kNlpNotUsable.
 #pragma once
@@ -18,22 +16,6 @@ constexpr int32_t kMsgRoutinePending = 900;
 // Message of group kMsgNlp naming a technique code that is not built yet.
 constexpr int32_t kMsgTechniquePending = 901;
 
-// ---- constraint machinery ----
-// Feasible start point for bounds and linear rows (dense factor form):
-// > 0 the point was moved, 0 it was feasible, < 0 none found.
-int32_t znlpfea(NlpProblem* p, int32_t mode);
-// The same from the constraint rows (sparse factor form 2).
-int32_t znlpfer(NlpProblem* p);
-// Feasibility for nonlinear constraints: 0 (or more) when it made x feasible.
-int32_t znlpfnc(NlpProblem* p, int32_t flag);
-// Checks the point against bounds and rows with the tolerance raised by
-// `round` tenfold steps; records the violation; nonzero when violated.
-int32_t znlpfch(NlpProblem* p, int32_t what, int32_t record, int32_t round);
-// Starts (mode 0) or resets the dense active-set factor; k 2 keeps the set.
-int32_t znlpfta(NlpProblem* p, int32_t mode, int32_t k, int32_t a, int32_t b, int32_t c, int32_t d);
-// The same for the sparse form on conFactorFile.
-int32_t znlpftr(NlpProblem* p, int32_t mode, int32_t k, int32_t a);
-
 // ---- the least-squares Jacobian store of the techniques ----
 // Appends Jacobian column j (m doubles) to the store on jacobianFile (j = 0
 // rewinds it).  0, or nonzero on failure.
@@ -44,7 +26,15 @@ int32_t znlpjdt(NlpProblem* p, int32_t j, const double* base, const double* colu
 // out = J u (m doubles) from the store.
 int32_t znlpjve(NlpProblem* p, const double* u, double* out);
 
-// ---- confidence limits ----
+// ---- reporting ----
+// Start tables (level -1..-3, -10 after a failed start) or result tables
+// (1..3); nothing when printLevel is 0.
+void znlppre(NlpProblem* p, int32_t level, int32_t extra);
+// Prints a vector or packed matrix as the matrix table `name` (shape -3
+// parameters alone, -2 parameters then gradient, 0 packed symmetric) with
+// row labels and label messages (both may be null).
+void znlppmt(HostObject* kyr, const char* name, int32_t shape, int32_t n, const double* values,
+             const NameRecord* labels, const int32_t* labelMessages);
 // Wald and profile-likelihood confidence limits after a successful run.
 void znlppli(NlpProblem* p);
 

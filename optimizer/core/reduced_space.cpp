@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/internal_error.h"
+#include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
 #include "velix/codes.h"
 #include "velix/host.h"

@@ -13,6 +13,7 @@
 
 #include "host/fields.h"
 #include "optimizer/core/core.h"
+#include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
 #include "velix/codes.h"
 #include "velix/host.h"

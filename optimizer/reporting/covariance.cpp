@@ -52,7 +52,7 @@ constexpr int32_t kMsgGinvFailed = 190;
 constexpr int32_t kMsgGinvUsed = 191;
 constexpr int32_t kMsgJacobianFailed = 192;  // also the cross-product matrices
 constexpr int32_t kMsgHessianFailed = 193;
-constexpr int32_t kMsgNoMatrixFile = 903;
+constexpr int32_t kMsgNoMatrixFile = 905;
 
 constexpr int64_t kHeaderBytes = sizeof(DeterminantRecord);
 

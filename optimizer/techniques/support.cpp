@@ -381,11 +381,20 @@ int32_t znlpstl(NlpProblem* p, int32_t mode, int32_t flag, const double* base, c
             }
         }
     }
-    // Dense inequality rows a x >= b (equalities stay active along any
-    // step of the reduced space).
-    if (p->hasLinCon && p->linRows != nullptr && p->linRowsSparse == 0) {
+    // Inequality rows a x >= b that are not active (equalities and active
+    // rows stay met along any step of the reduced space); a row comes from
+    // the dense store, or through the row slot for any other storage.
+    if (p->hasLinCon && (p->conRowFn != nullptr || (p->linRows != nullptr && p->linRowsSparse == 0))) {
         for (int32_t r = p->nLinEq; r < p->nLinCon; ++r) {
+            bool active = false;
+            for (int32_t k = 0; p->activeList != nullptr && k < p->nActiveLin + p->nDepLin && !active; ++k)
+                active = p->activeList[k] == r;
+            if (active) continue;
             const double* a = p->linRows + static_cast<int64_t>(r) * n;
+            if (p->conRowFn != nullptr && (p->linRows == nullptr || p->linRowsSparse != 0)) {
+                p->conRowFn(p, r, p->rowBuffer);
+                a = p->rowBuffer;
+            }
             const double ad = velix::detail::dot(n, a, d);
             if (ad >= 0.0) continue;
             const double room = (velix::detail::dot(n, a, base) - p->linRhs[r]) / -ad;

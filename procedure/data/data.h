@@ -26,8 +26,10 @@ int64_t iisub(int32_t i, int32_t j, int32_t k, int32_t l);
 
 // Reads the current BY group of a TYPE=SYMATRIX DATA= into the moment
 // matrix, means, standard deviations, N, the sum of weights and the
-// divisor.  Returns 0; a variable count that differs from nVar ends the
-// step with kLevelBadVariables.
+// divisor.  Returns 0, or kLevelHostFailure when the table of an
+// incomplete matrix cannot be published (the matrix keeps its missing
+// values and the step must end); a variable count that differs from nVar
+// ends the step with kLevelBadVariables.
 int32_t cosfico(ProcContext* ctx);
 
 // Reads the current BY group of a moment data set (TYPE CORR, COV, UCORR,

@@ -108,10 +108,12 @@ int32_t cosfico(ProcContext* ctx) {
         if (ctx->options.printEnabled) {
             const NameRecord* names = velix::detail::moment_names(ctx);
             std::vector<double> shown(ctx->momentMatrix, ctx->momentMatrix + pstar);
-            // A failed table is reported by the publisher; the matrix is
-            // completed all the same, so no missing value reaches a factor.
-            velix::detail::publish_matrix(ctx, "InSymmetric", 724, shown.data(), ctx->nManifest, ctx->nManifest,
-                                          names, names, "sc", 0);
+            // A failed table is reported by the publisher and the reader
+            // stops; the step then ends, so the matrix that still holds
+            // missing values never reaches a factor.
+            if (velix::detail::publish_matrix(ctx, "InSymmetric", 724, shown.data(), ctx->nManifest,
+                                              ctx->nManifest, names, names, "sc", 0) < 0)
+                return kLevelHostFailure;
         }
         for (int32_t k = 0; k < pstar; ++k)
             if (wzmis(ctx->momentMatrix[k])) ctx->momentMatrix[k] = 0.0;

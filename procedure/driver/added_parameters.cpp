@@ -106,13 +106,8 @@ void cospar4(ProcContext* ctx) {
     if (ctx->options.printEnabled && ctx->kyrManager && !unused.empty()) {
         OutputTable t(ctx->kyrManager, "VarSelection", kyrmsg(kMsgProc, 701), "Tesk.Velix.VarSelection");
         for (int32_t i : unused)
-            t.text_column(
-                std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length),
-                ctx->input.manifestNames[i].length);
+            t.name_column(std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length));
         if (!t.end_columns()) return;
-        for (size_t c = 0; c < unused.size(); ++c)
-            t.set_text(c, std::string(ctx->input.manifestNames[unused[c]].text,
-                                      ctx->input.manifestNames[unused[c]].length));
         if (!t.add_row() || !t.deliver() || !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 237))) return;
     }
     // 2. Move the used variables down over the removed ones.

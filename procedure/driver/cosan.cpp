@@ -109,10 +109,13 @@ void cosparc(ProcContext* ctx) {
             for (int32_t l = j + 1; l <= m; ++l) {
                 if (!same_name(pl->names.names[l - 1], pl->names.names[j - 1])) continue;
                 mt.sameName[l] = static_cast<int16_t>(j);
-                // What the later occurrence does not give, it inherits.
+                // What the later occurrence does not give, it inherits; a
+                // type left out where the earlier use declared one is
+                // still noted, since the user may have meant another.
                 if (cols[l] == 0) cols[l] = cols[j];
+                const bool typeDropped = types[l] == 0 && small_code(pl->types[j - 1], 14) != 0;
                 if (types[l] == 0) types[l] = types[j];
-                if (cols[l] != cols[j] || types[l] != types[j] || forms[l] != forms[j]) {
+                if (typeDropped || cols[l] != cols[j] || types[l] != types[j] || forms[l] != forms[j]) {
                     xpmlog(kMsgProc, 427, l, j, name.c_str());
                     cols[l] = cols[j];
                     types[l] = types[j];

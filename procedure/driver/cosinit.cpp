@@ -557,6 +557,15 @@ void cosinit(ProcContext* ctx) {
     // weight-using methods, the weights.
     const int64_t weights = (m == 7 || m == 9) ? ctx->nWeights : (ctx->useWeightMatrix ? ctx->nMoments : 0);
     const int64_t estimate = 8 * (n * n * 6 + ctx->nMoments * 4 + weights) + 20000;
+    // A trial pool tells what one allocation may take; a step whose moments
+    // alone cannot fit stops here rather than at some later allocation.
+    HostAllocator* trial = xmpoolc(1024, 1024, 4096);
+    const int64_t available = trial != nullptr ? xmsize(trial) : 0;
+    xmpoold(trial);
+    if (estimate - 8 * weights > available - 20000) {
+        xpmlog(kMsgProc, 94, static_cast<double>(estimate - 8 * weights), static_cast<double>(available));
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+    }
     ctx->runPool[0] = xmpoolc(estimate, 1024, 4096);
     if (ctx->runPool[0] == nullptr) {
         xmemmsg(estimate);

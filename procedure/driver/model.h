@@ -18,6 +18,17 @@ void cospari(ProcContext* ctx);
 // Prints the "ModelStatement" table (when printing is enabled).
 void cosmcon(ProcContext* ctx);
 
+// The printers that echo the input model once it is read: in matrix form,
+// as a RAM list, or as equations (`mode` 0: the model as specified).  They
+// belong to the results printers, which register them here; a printer not
+// registered prints nothing.
+struct InputModelEcho {
+    void (*matrixForm)(ProcContext* ctx, int32_t mode) = nullptr;  // cospout
+    void (*ramList)(ProcContext* ctx, int32_t mode) = nullptr;     // cospram
+    void (*equations)(ProcContext* ctx, int32_t mode) = nullptr;   // cospeqs
+};
+InputModelEcho& input_model_echo();
+
 // Writes the element pattern of matrix k (in: names[npos], values[npos],
 // row by row) as PatternRecords to the scratch file, counts the elements and
 // narrows the matrix type to the written shape.  `text80` receives the text

@@ -122,13 +122,16 @@ void settle_factor_matrix_spec(ProcContext* ctx) {
 }
 
 // The stored inverses: the per-term layout only reports what it would
-// save; the layout kept has every slot at once.
-void lay_out_inverses(ProcContext* ctx) {
+// save (message 116, written once the COSAN statement is read, before the
+// element readers speak); the layout kept has every slot at once.
+void lay_out_inverses(ProcContext* ctx, bool reportSaving) {
     velix::detail::TempPool pool(ctx, 8 * (static_cast<int64_t>(ctx->nMatrices) + 1) + 64);
     int32_t* work = pool.allocate<int32_t>(2 * static_cast<size_t>(ctx->nMatrices) + 2);
-    ctx->readers.perTermInverse = 0;
-    const int32_t released = cosimal(ctx, work);
-    if (released != 0) xpmlog(kMsgProc, 116, 8 * released);
+    if (reportSaving) {
+        ctx->readers.perTermInverse = 0;
+        const int32_t released = cosimal(ctx, work);
+        if (released != 0) xpmlog(kMsgProc, 116, 8 * released);
+    }
     ctx->readers.perTermInverse = 1;
     cosimal(ctx, work);
 }
@@ -150,7 +153,10 @@ void model_kind_sizes(ProcContext* ctx, const StatementNode* model) {
 
 void read_model_kind(ProcContext* ctx) {
     if (ctx->readers.factorModel) cosfaci(ctx);
-    if (ctx->readers.cosanModel) cosparc(ctx);
+    if (ctx->readers.cosanModel) {
+        cosparc(ctx);
+        lay_out_inverses(ctx, true);
+    }
     if (ctx->readers.lineqsModel) {
         cospare(ctx);
     } else if (ctx->readers.ramModel) {
@@ -164,9 +170,10 @@ void read_model_kind(ProcContext* ctx) {
         }
         cosfacm(ctx);
     }
-    // Laid out only now: the MATRIX statements may still change a matrix's
-    // type (a LOWER matrix whose elements fill both triangles becomes
-    // GENERAL and needs rows x columns doubles, not a packed triangle).
-    if (ctx->readers.cosanModel) lay_out_inverses(ctx);
+    // Laid out again: the MATRIX statements may still have changed a
+    // matrix's type (a LOWER matrix whose elements fill both triangles
+    // becomes GENERAL and needs rows x columns doubles, not a packed
+    // triangle), and the slots must follow the final types.
+    if (ctx->readers.cosanModel) lay_out_inverses(ctx, false);
     if (ctx->readers.factorModel && ctx->readers.nFactors > 0) settle_factor_matrix_spec(ctx);
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "host/output_table.h"
@@ -32,7 +33,23 @@ T* carve(HostAllocator* pool, size_t n) {
     return static_cast<T*>(p);
 }
 
+// The input-model echo: matrix form when asked for, else the RAM list or
+// the equations; other models are shown in matrix form only.
+void echo_input_model(ProcContext* ctx) {
+    const InputModelEcho& echo = input_model_echo();
+    void (*printer)(ProcContext*, int32_t) = ctx->options.matrixForm ? echo.matrixForm
+                                             : ctx->readers.ramModel  ? echo.ramList
+                                             : ctx->readers.lineqsModel ? echo.equations
+                                                                        : nullptr;
+    if (printer != nullptr) printer(ctx, 0);
+}
+
 }  // namespace
+
+InputModelEcho& input_model_echo() {
+    static InputModelEcho echo;
+    return echo;
+}
 
 const StatementNode* find_statement(const StatementNode* from, const char* keyword8) {
     for (const StatementNode* n = from; n; n = n->next)
@@ -139,7 +156,12 @@ void cospari(ProcContext* ctx) {
     mt.inverseOffset = carve<int32_t>(pool, m + 1);
     mt.firstElement = carve<int32_t>(pool, m + 1);
     mt.elementCount = carve<int32_t>(pool, m + 1);
-    if (mt.elementCount == nullptr) {
+    const void* arrays[] = {mt.termTable, mt.termDefiniteness, mt.parmNameWidth, mt.form, mt.type,
+                            mt.sameName, mt.inverseReuse, mt.name, mt.inverseValid, mt.constant,
+                            mt.rows, mt.columns, mt.firstColumnName, mt.inverseOffset,
+                            mt.firstElement, mt.elementCount};
+    // Any array the pool could not give ends the step, not only the last.
+    if (std::find(std::begin(arrays), std::end(arrays), nullptr) != std::end(arrays)) {
         xmemmsg(20000 + 1);
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
@@ -168,6 +190,9 @@ void cospari(ProcContext* ctx) {
         parmWidth = std::max<int32_t>(parmWidth, ctx->nlp->paramNames[p].length);
     ctx->readers.matNameWidth = matWidth;
     ctx->readers.parmNameWidth = parmWidth;
+
+    // 8. The input model as read, in the form that suits it.
+    if (ctx->options.printInputModel) echo_input_model(ctx);
 
     // 9. Close the group.
     if (ctx->kyrGroups[kGroupModelSpec]) {

@@ -50,13 +50,8 @@ void cosiset(ProcContext* ctx) {
     if (ctx->options.printInputModel && ctx->kyrManager != nullptr) {
         OutputTable t(ctx->kyrManager, "SetCovExog", kyrmsg(kMsgProc, 732), "Tesk.Velix.SetCovExog");
         for (int32_t i : exo)
-            t.text_column(
-                std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length),
-                ctx->input.manifestNames[i].length);
+            t.name_column(std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length));
         if (!t.end_columns()) return;
-        for (size_t c = 0; c < exo.size(); ++c)
-            t.set_text(c, std::string(ctx->input.manifestNames[exo[c]].text,
-                                      ctx->input.manifestNames[exo[c]].length));
         if (!t.add_row() || !t.deliver()) return;
     }
     const bool ram = ctx->readers.ramModel != 0;

@@ -17,6 +17,7 @@ namespace {
 // Messages of the constraint set-up (group kMsgProc).
 constexpr int32_t kMsgUnknownParameter = 438;  // a constraint names no parameter of the model
 constexpr int32_t kMsgEmptyBounds = 439;       // a lower bound above its upper bound
+constexpr int32_t kMsgNlinconPending = 440;    // NLINCON is not applied in this version
 
 HostAllocator* pool_of(ProcContext* ctx) {
     return ctx->runPool[0] ? ctx->runPool[0] : v_global_gcb_anchor->stepAllocator;
@@ -122,6 +123,14 @@ void cosop21(ProcContext* ctx, NlpProblem* nlp, HostFile* /*constraintFile*/) {
     nlp->hasLinCon = 0;
     nlp->nLinCon = nlp->nLinEq = 0;
     read_lincon(ctx, nlp);
+    if (nlp->hasNlinCon && ctx->eval.nlinCon == nullptr) {
+        // The constraint table of the program's variables is not laid out
+        // yet: say so rather than let the statement pass for one that holds.
+        xpmlog(kMsgProc, kMsgNlinconPending);
+        raise_error_level(ctx, kLevelWarning);
+        nlp->hasNlinCon = 0;
+        nlp->nNlinCon = nlp->nNlinEq = 0;
+    }
     nlp->nEqTotal = nlp->nLinEq + nlp->nNlinEq;
     nlp->nConTotal = nlp->nLinCon + nlp->nNlinCon;
     nlp->conRowFn = cosaget;

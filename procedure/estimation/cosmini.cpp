@@ -20,6 +20,7 @@
 
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
+#include "optimizer/core/active_set.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/options.h"
 #include "procedure/estimation/estimation.h"
@@ -39,20 +40,15 @@ constexpr int32_t kMsgNoTechnique = 436;     // no technique could have its work
 constexpr int32_t kMsgNotUsable = 437;       // the last stage gave no usable solution
 constexpr int32_t kMsgOptimizationGroup = 740;
 
-// The optimizer library's messages and tables go through its own manager.
-constexpr int32_t kKyrAttrClass = 143, kKyrAttrKind = 146, kKyrAttrObject = 144, kKyrAttrGroup = 383;
-
-// The methods' groups of output (attribute codes of the manager's group call).
-constexpr uint32_t kMethodOpenGroup = 300;
-
 void end_if_fatal(ProcContext* ctx) {
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
 }
 
 void library_manager(ProcContext* ctx, NlpProblem* nlp) {
     if (nlp->out.kyrObject != nullptr || ctx->kyrAnchor == nullptr) return;
-    KyrArg a[] = {kyr_counted(kKyrAttrClass, "kyr", 3), kyr_counted(kKyrAttrKind, "manager", 7),
-                  kyr_object(kKyrAttrObject, nullptr), kyr_int(kKyrAttrGroup, kMsgNlp)};
+    // The optimizer library's messages and tables go through its own manager.
+    KyrArg a[] = {kyr_counted(kAttrFamily, "kyr", 3), kyr_counted(kAttrClass, "manager", 7),
+                  kyr_object(kAttrHandle, nullptr), kyr_int(kAttrMessageGroup, kMsgNlp)};
     if (wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, a) >= 0) nlp->out.kyrObject = a[2].object;
 }
 
@@ -60,10 +56,10 @@ void library_manager(ProcContext* ctx, NlpProblem* nlp) {
 void open_optimization_group(ProcContext* ctx) {
     if (ctx->kyrManager == nullptr || ctx->kyrGroups[kGroupOptimization] != nullptr) return;
     const char* name = "Optimization";
-    KyrArg args[] = {kyr_object(144, nullptr), kyr_word2(435, 0),
-                     kyr_counted(138, name, static_cast<int32_t>(std::strlen(name))),
-                     kyr_text(296, kyrmsg(kMsgProc, kMsgOptimizationGroup))};
-    const int32_t rc = wobmth(ctx->kyrManager, nullptr, kMethodOpenGroup, 4, args);
+    KyrArg args[] = {kyr_object(kAttrHandle, nullptr), kyr_word2(kAttrGroupWord, 0),
+                     kyr_counted(kAttrName, name, static_cast<int32_t>(std::strlen(name))),
+                     kyr_text(kAttrLabel, kyrmsg(kMsgProc, kMsgOptimizationGroup))};
+    const int32_t rc = wobmth(ctx->kyrManager, nullptr, kKyrMethodOpenGroup, 4, args);
     if (rc < 0) {
         xprrlog(0, rc);
         return;
@@ -94,45 +90,70 @@ void reset_run_state(NlpProblem* nlp) {
 
 // Start phase and run of the current technique.  *memoryShort (out) is set
 // when the run could not have its work space.
-int32_t drive(ProcContext* ctx, NlpProblem* nlp, bool* memoryShort) {
+int32_t drive(NlpProblem* nlp, bool* memoryShort) {
     *memoryShort = false;
     reset_run_state(nlp);
+    // Dependent linear rows would make the active-set factor singular; a
+    // contradiction among them shows as an infeasible start below.
+    if (nlp->hasLinCon)
+        (void)znlpldc(nlp, nlp->conFactorForm, nlp->linRowsSparse, nlp->linColIndex, nlp->linRowEnd, nlp->linRows);
     const int32_t derivCheck = nlp->derivCheckMode == 3 ? 1 : 0;
     int32_t status = znlpdrv(nlp, 1, 0, derivCheck, nlp->hasNlinCon && derivCheck ? 1 : 0);
     if (status == kNlpStartFunction) xpmlog(kMsgProc, kMsgStartFailed);
     if (status < 0) return status;
     status = znlpdrv(nlp, 2, 0, 0, 0);
-    *memoryShort = status == kNlpNotUsable;
-    (void)ctx;
+    // A technique short of work space answers kNlpNotUsable before its
+    // first iteration.  So does one that does not take general constraints
+    // (it says so itself): with constraints the answer is not taken for a
+    // memory shortage, since the less demanding techniques refuse them too.
+    *memoryShort = status == kNlpNotUsable && !nlp->hasLinCon && !nlp->hasNlinCon;
     return status;
+}
+
+// The options a replacing technique takes its own defaults for; the
+// requested technique's values come back after the stage.
+struct TechniqueOptions {
+    int32_t technique;
+    double lsPrecision, maxIter, maxFunc, restart;
+    explicit TechniqueOptions(const NlpProblem* p)
+        : technique(p->technique), lsPrecision(p->lsPrecision), maxIter(p->maxIter), maxFunc(p->maxFunc),
+          restart(p->restart) {}
+    void restore(NlpProblem* p) const {
+        p->technique = technique;
+        p->lsPrecision = lsPrecision;
+        p->maxIter = maxIter;
+        p->maxFunc = maxFunc;
+        p->restart = restart;
+    }
+};
+
+// Makes `pool` the stage's: the problem's work arrays point into it until
+// the next stage (the writers after the run read them).
+void keep_stage_pool(ProcContext* ctx, HostAllocator* pool) {
+    if (pool == nullptr) return;
+    xmpoold(ctx->est.stagePool);
+    ctx->est.stagePool = pool;
 }
 
 // One stage with the fallback of techniques.  kEstimationNoMemory when no
 // technique could have its work space.
 int32_t run_stage(ProcContext* ctx, NlpProblem* nlp) {
-    const int32_t requested = nlp->technique;
+    const TechniqueOptions requested(nlp);
     for (;;) {
-        bool memoryShort = false;
+        bool memoryShort = true;
+        int32_t status = kNlpNotUsable;
         HostAllocator* pool = xmpoolc(8 * (16 * static_cast<int64_t>(nlp->nParams) + 1024), 1024, 4096);
-        if (pool == nullptr || !estimation_workspace(nlp, pool)) {
-            memoryShort = true;
-        } else {
-            const int32_t status = drive(ctx, nlp, &memoryShort);
-            if (!memoryShort) {
-                ctx->est.techniqueRun = nlp->technique;
-                nlp->technique = requested;
-                xmpoold(ctx->est.stagePool);
-                ctx->est.stagePool = pool;
-                return status;
-            }
-        }
-        xmpoold(pool);
-        const int32_t next = estimation_fallback_technique(nlp->technique, nlp->hasNlinCon);
-        if (next == 0) {
+        if (pool != nullptr && estimation_workspace(nlp, pool)) status = drive(nlp, &memoryShort);
+        const int32_t next = memoryShort ? estimation_fallback_technique(nlp->technique, nlp->hasNlinCon) : 0;
+        if (!memoryShort || next == 0) {
+            ctx->est.techniqueRun = nlp->technique;
+            requested.restore(nlp);
+            keep_stage_pool(ctx, pool);
+            if (!memoryShort) return status;
             xpmlog(kMsgProc, kMsgNoTechnique);
-            nlp->technique = requested;
             return kEstimationNoMemory;
         }
+        xmpoold(pool);
         xpmlog(kMsgProc, kMsgFallback, nlp->technique, next);
         nlp->technique = next;
         // The new technique's own defaults (limits, line-search precision).
@@ -150,13 +171,6 @@ void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
     // a fixed parameter would: it gives one degree of freedom back.
     if (!ctx->options.noDfAdjust) ctx->moments.modelDf += ctx->est.nActive;
 }
-
-// The result printers of the procedure in their order: fit summary,
-// residuals, then the model-kind printers with the mode that says whether
-// standard errors exist.  They are not built yet: the optimizer's result
-// tables (the estimates and, with a covariance, their standard errors) are
-// what the run shows.
-void print_results(ProcContext* ctx) { (void)ctx; }
 
 }  // namespace
 
@@ -195,7 +209,7 @@ int32_t estimation_jacobian_mode(const ProcContext* ctx, const NlpProblem* nlp) 
     if (ctx->jacobianModeRequested != 0) return ctx->jacobianModeRequested;
     const int64_t dense = static_cast<int64_t>(ctx->nMoments) * ctx->nParmFree;
     if (ctx->nJacEntries > 0 && 4 * static_cast<int64_t>(ctx->nJacEntries) <= dense) {
-        xpmlog(kMsgProc, kMsgSparseJacobian);
+        xpmlog(kMsgProc, kMsgSparseJacobian, ctx->nJacEntries, static_cast<double>(dense));
         return 11;
     }
     return nlp->nRestarts > 1 ? 1 : 2;
@@ -208,11 +222,13 @@ int32_t cosmini(ProcContext* ctx) {
     int32_t stages[2] = {};
     const int32_t nStages = estimation_stages(ctx->methodGroup, stages);
     int32_t status = kNlpNotUsable;
+    HostAllocator* const lastPool = ctx->est.stagePool;
     ctx->est = EstimationState{};
+    ctx->est.stagePool = lastPool;
     ctx->est.covarianceStatus = -2;
     for (int32_t s = 0; s < nStages; ++s) {
         ctx->methodStage = stages[s];
-        ctx->jacobianMode = estimation_jacobian_mode(ctx, nlp);
+        ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         evaluation_setup(ctx);
         status = run_stage(ctx, nlp);
         end_if_fatal(ctx);
@@ -233,6 +249,9 @@ int32_t cosmini(ProcContext* ctx) {
     }
     after_usable_run(ctx, nlp);
     end_if_fatal(ctx);
-    print_results(ctx);
+    // Here the procedure's result printers follow in their order (fit
+    // summary, residuals, the printers of the model kind, effects); they
+    // are not built yet, and the optimizer's own tables are what the run
+    // shows.
     return 0;
 }

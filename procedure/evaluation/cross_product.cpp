@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cfloat>
 
+#include "host/internal_error.h"
 #include "numerics/packed.h"
 #include "optimizer/core/finite_differences.h"
 #include "procedure/evaluation/finite_differences.h"
@@ -38,9 +39,7 @@ class ShareStore final : public TermVisitor {
             // The store was sized from the element pattern; a share beyond
             // it is our fault, caught before it is written.
             if (st.nContrib >= st.maxContrib) {
-                xebug("internal error: more element shares than the evaluation arrays hold",
-                      kLevelInternal);
-                xexit(kLevelInternal, 0);
+                internal_error("more element shares than the evaluation arrays hold");
             }
             EvalContribution& e = st.contrib[st.nContrib++];
             e.param = param;

@@ -42,6 +42,7 @@ constexpr double kNegativeF = -1.053671212772351e-07;  // ten times sqrt(machine
 constexpr double kRetryStep = 1.053671212772351e-08;   // sqrt(machine epsilon)
 constexpr double kLn10 = 2.302585092994046;
 constexpr double kCountedPhase = 7.0;  // phases below count as evaluations
+constexpr int32_t kErrorPlaces = 999;  // places of invalid operations a failed run reports
 constexpr int32_t kRetryLimit = 4;     // five perturbations: retries 0..4
 constexpr int32_t kPerturbSeed = 3;    // every perturbation draws the same stream
 
@@ -273,7 +274,7 @@ int32_t cosresv(const EvalView* view, int32_t conFlag) {
             if (rc != 0) cmppxrc(rc, v.cmpWork);
             if (errors != 0) {
                 xpmlog(kMsgProc, kMsgProgramFailed);
-                cmpperr(1, 999, v.cmpWork);
+                cmpperr(1, kErrorPlaces, v.cmpWork);
             }
             if (missing != 0) {
                 xpmlog(kMsgProc, kMsgProgramFailed);

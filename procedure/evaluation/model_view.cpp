@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host/internal_error.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/proc_context.h"
@@ -34,7 +35,7 @@ EvalView eval_view(ProcContext* ctx) {
     v.logDetS = ctx->moments.logDetMoments;
     v.method = ctx->methodStage;
     v.methodRequested = ctx->methodRequested;
-    v.jacobianMode = &ctx->jacobianMode;
+    v.jacobianMode = &ctx->eval.jacobianMode;
     v.divisor = ctx->moments.divisor;
     v.inWgt = ctx->input.inwgtUsed;
     v.singular = ctx->options.singular;
@@ -206,8 +207,7 @@ const double* dependent_derivatives(const EvalView& v, int32_t p) {
 }
 
 void wls_factor_fault() {
-    xebug("internal error: the WLS weight factor is singular", kLevelInternal);
-    xexit(kLevelInternal, 0);
+    internal_error("the WLS weight factor is singular");
 }
 
 void eval_fault(const EvalView& v, int32_t number, int32_t matrix) {

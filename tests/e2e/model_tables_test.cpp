@@ -246,6 +246,10 @@ TEST(ModelTables, VariablesTheModelDoesNotUseAreListedAndLeftOut) {
         const std::string name = "x" + std::to_string(7 + k);
         EXPECT_EQ(sel["columns"][k]["name"].str(), name);
         EXPECT_EQ(sel["rows"][0][k].str(), name);
+        EXPECT_EQ(sel["columns"][k]["kind"].number(), 6);
+        EXPECT_EQ(sel["columns"][k]["width"].number(), 2);
+        EXPECT_EQ(sel["columns"][k]["template"].str(), "Variable");
+        EXPECT_EQ(sel["columns"][k]["variables"]["Width"].number(), 2);
     }
     bool noted = false;
     for (const auto* note : r.items(0, "note"))

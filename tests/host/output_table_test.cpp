@@ -271,8 +271,9 @@ TEST_F(OutputTableCalls, FactoidEntriesCarryTheirFormatOnlyWhenGiven) {
     f.entry(name_, 1.5);
     f.entry(name_, 7.0, 8, 0);
     f.entry(name_, 9.0, 8, 0, 2);
+    f.probability_entry(name_, 0.25);
     EXPECT_TRUE(f.end());
-    ASSERT_EQ(calls.size(), 5u);
+    ASSERT_EQ(calls.size(), 6u);
     const std::vector<KyrArg>& create = calls[0].args;
     ASSERT_EQ(create.size(), 7u);
     const uint16_t attributes[] = {143, 146, 144, 148, 339, 138, 296};
@@ -289,7 +290,11 @@ TEST_F(OutputTableCalls, FactoidEntriesCarryTheirFormatOnlyWhenGiven) {
     EXPECT_EQ(calls[3].args[1].number, 9.0);
     EXPECT_EQ(calls[3].args[4].attribute, 376);
     EXPECT_EQ(calls[3].args[4].word, 2);
-    EXPECT_EQ(calls[4].method, 299u);
+    // A probability names its format in place of width and decimals.
+    ASSERT_EQ(calls[4].args.size(), 3u);
+    EXPECT_EQ(calls[4].args[1].number, 0.25);
+    EXPECT_EQ(calls[4].args[2].attribute, 340);
+    EXPECT_EQ(calls[5].method, 299u);
 }
 
 TEST_F(OutputTableCalls, AMatrixTableIsPublishedInOneCall) {

@@ -1,7 +1,9 @@
-// GLS weights read from INWGT=: a matrix with an element that no row gives
-// ends the step with its message, also when the "Weights" table that shows
-// the incomplete matrix cannot be published, so that missing values never
-// reach the inverse of the weights.
+// Matrices read from data sets with an element that no row gives: GLS
+// weights from INWGT= end the step with their message, also when the
+// "Weights" table that shows the incomplete matrix cannot be published, so
+// that missing values never reach the inverse of the weights; a TYPE=SYMATRIX
+// DATA= has its missing elements set to zero, but when its "InSymmetric"
+// table cannot be published the step ends instead.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -18,26 +20,34 @@
 #include "platform/runner/runner.h"
 #include "platform/session.h"
 #include "tests/support/fixtures.h"
+#include "velix/codes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// Runs a program in-process on a library folder holding hs.csv and the GLS
-// weights of x1 and x2 only (the row of x3 is lost).
-struct IncompleteWeights {
+// The GLS weights of x1 and x2 only (the row of x3 is lost).
+const char kWeights[] = "# TYPE=WEIGHT\n_TYPE_,_NAME_,x1,x2,x3\n"
+                        "WEIGHT,x1,1.0,0.2,0.1\nWEIGHT,x2,0.2,1.0,0.3\n";
+const char kGlsProgram[] =
+    "proc velix data=hs method=gls covariance inwgt=w;\nvar x1 x2 x3;\n"
+    "lineqs x1 = 1.0 F1 + E1, x2 = 1.0 F1 + E2, x3 = 1.0 F1 + E3;\n"
+    "std F1 = vf, E1-E3 = ve1-ve3;\nrun;\n";
+
+// Runs a program in-process on a library folder holding hs.csv and w.csv;
+// with failTable the step's first matrix table cannot be published.
+struct IncompleteMatrix {
     std::ostringstream log, listing;
     std::vector<int> codes;
     velix::test::JsonValue json;  // the output document of the step
 
-    explicit IncompleteWeights(bool failTable) {
+    IncompleteMatrix(const std::string& wText, const std::string& program, bool failTable) {
         auto& s = velix::platform::session();
         const fs::path dir = fs::temp_directory_path() / ("velix_weights_" + std::to_string(::getpid()));
         fs::create_directories(dir);
         fs::copy_file(velix::test::fixture_path("hs.csv"), dir / "hs.csv",
                       fs::copy_options::overwrite_existing);
-        std::ofstream(dir / "w.csv") << "# TYPE=WEIGHT\n_TYPE_,_NAME_,x1,x2,x3\n"
-                                        "WEIGHT,x1,1.0,0.2,0.1\nWEIGHT,x2,0.2,1.0,0.3\n";
+        std::ofstream(dir / "w.csv") << wText;
         const std::string savedLib = s.libraryDir;
         std::ostream* savedLog = s.log;
         std::ostream* savedListing = s.listing;
@@ -46,13 +56,8 @@ struct IncompleteWeights {
         s.listing = &listing;
         velix::platform::output_clear();
         velix::platform::clear_injected_failures();
-        // The matrix table of the incomplete weights is the step's first.
         if (failTable) velix::platform::inject_method_failure(388, 1, -6);
-        velix::platform::run_program_text(
-            "proc velix data=hs method=gls covariance inwgt=w;\nvar x1 x2 x3;\n"
-            "lineqs x1 = 1.0 F1 + E1, x2 = 1.0 F1 + E2, x3 = 1.0 F1 + E3;\n"
-            "std F1 = vf, E1-E3 = ve1-ve3;\nrun;\n",
-            &codes);
+        velix::platform::run_program_text(program, &codes);
         velix::platform::clear_injected_failures();
         json = velix::test::JsonValue::parse(velix::platform::output_json());
         s.libraryDir = savedLib;
@@ -60,11 +65,11 @@ struct IncompleteWeights {
         s.listing = savedListing;
         fs::remove_all(dir);
     }
-    // Output items named "Weights" of the step.
-    int weights_tables() const {
+    // Output items of the step with the name.
+    int tables(const std::string& name) const {
         const auto& output = json["steps"][0]["output"];
         int k = 0;
-        for (size_t i = 0; i < output.size(); ++i) k += output[i]["name"].str() == "Weights";
+        for (size_t i = 0; i < output.size(); ++i) k += output[i]["name"].str() == name;
         return k;
     }
     bool has_message(int number) const {
@@ -77,13 +82,32 @@ struct IncompleteWeights {
 
 TEST(InwgtGlsWeights, AnIncompleteMatrixEndsTheStepWhetherOrNotItsTableIsShown) {
     for (const bool failTable : {false, true}) {
-        IncompleteWeights r(failTable);
+        IncompleteMatrix r(kWeights, kGlsProgram, failTable);
         ASSERT_EQ(r.codes.size(), 1u) << r.log.str();
         EXPECT_EQ(r.codes[0], 1008) << "table fails: " << failTable << "\n" << r.log.str();
         EXPECT_TRUE(r.has_message(36)) << failTable;
-        EXPECT_EQ(r.weights_tables(), failTable ? 0 : 1) << r.log.str();
+        EXPECT_EQ(r.tables("Weights"), failTable ? 0 : 1) << r.log.str();
         // The failed publication is reported in the log.
         EXPECT_EQ(r.log.str().find("status -6") != std::string::npos, failTable) << r.log.str();
+    }
+}
+
+TEST(SymatrixInput, AnIncompleteMatrixEndsTheStepOnlyWhenItsTableFails) {
+    // x3 has no row: its variance is missing.
+    const std::string symatrix = "# TYPE=SYMATRIX\n_TYPE_,_NAME_,x1,x2,x3\nN,,50,50,50\n"
+                                 "SYMATRIX,x1,1.0,,\nSYMATRIX,x2,0.3,1.0,\n";
+    const std::string program = "proc velix data=w method=none covariance;\nvar x1 x2 x3;\n"
+                                "lineqs x1 = 1.0 F1 + E1, x2 = 1.0 F1 + E2, x3 = 1.0 F1 + E3;\n"
+                                "std F1 = vf, E1-E3 = ve1-ve3;\nrun;\n";
+    for (const bool failTable : {false, true}) {
+        IncompleteMatrix r(symatrix, program, failTable);
+        ASSERT_EQ(r.codes.size(), 1u) << r.log.str();
+        EXPECT_TRUE(r.has_message(34)) << failTable;
+        EXPECT_EQ(r.tables("InSymmetric"), failTable ? 0 : 1) << r.log.str();
+        if (failTable)
+            EXPECT_EQ(r.codes[0], kLevelHostFailure) << r.log.str();
+        else
+            EXPECT_LE(r.codes[0], kLevelWarning) << r.log.str();
     }
 }
 

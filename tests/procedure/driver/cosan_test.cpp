@@ -4,6 +4,7 @@
 // corrections, and the input errors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tests/support/model_step.h"
@@ -82,6 +83,12 @@ TEST(CosanModel, RepeatedNamesAreLinked) {
     EXPECT_EQ(c.count(425), 1);
     EXPECT_EQ(c.ctx.model.columns[3], 3);
     EXPECT_EQ(c.ctx.model.columns[4], 3);
+    // A type declared the first time and left out the second is inherited,
+    // with the note.
+    ModelStep t(kProc + "cosan A(3, LOW) * P(3, SYM) + A * Q(3, SYM);\n"
+                        "matrix A = a1-a27; matrix P [1,1] = p1-p3; matrix Q [1,1] = q1-q3;\n");
+    EXPECT_EQ(t.count(427), 1) << t.log.str();
+    EXPECT_EQ(t.ctx.model.type[3], t.ctx.model.type[1]);
     // Occurrences that would differ in shape (the second A has B's 3
     // columns as rows, the first the 9 variables) are refused.
     ModelStep bad(kProc + "cosan A(3) * P(3, SYM) + B(3) * A * Q(3, SYM);\n"
@@ -114,6 +121,20 @@ TEST(CosanModel, StoredInversesFollowTheFinalTypes) {
     EXPECT_EQ(mt.inverseOffset[6], 1);
     EXPECT_EQ(e.ctx.invStoreLen, 82);
     EXPECT_EQ(e.count(116), 0);  // every term uses A: nothing to release
+}
+
+TEST(CosanModel, TheSavingOfPerTermInversesIsNotedBeforeTheElementsAreRead) {
+    // A's slot is free once term 2 starts: 81 doubles, 648 bytes.  The 81
+    // loadings exceed the 45 moments, which the parameter table reports.
+    ModelStep s(kProc + "cosan A(9, GEN, INV) * P(9, SYM) + B(9, GEN, INV) * Q(9, SYM);\n"
+                        "matrix A = a1-a81; matrix P [1,1] = p1-p9;\n"
+                        "matrix B = b1-b81; matrix Q [1,1] = q1-q9;\n");
+    const auto at = [&](int32_t number) {
+        return std::find(s.messages.begin(), s.messages.end(), number) - s.messages.begin();
+    };
+    ASSERT_EQ(s.count(116), 1) << s.log.str();
+    ASSERT_EQ(s.count(212), 1) << s.log.str();
+    EXPECT_LT(at(116), at(212));
 }
 
 TEST(CosanModel, InputErrors) {

@@ -134,6 +134,12 @@ TEST(DefaultCovariances, FreeCovariancesStartAtTheSampleAndFixedOnesAreKeptWithA
         const std::string name = "x" + std::to_string(k + 1);
         EXPECT_EQ(t.columns[k].name, name);
         EXPECT_EQ(t.rows[0][k].text, name);
+        // A character column as wide as the name, through the "Variable" template.
+        EXPECT_EQ(t.columns[k].kind, 6);
+        EXPECT_EQ(t.columns[k].width, 2);
+        EXPECT_EQ(t.columns[k].columnTemplate, "Variable");
+        ASSERT_EQ(t.columns[k].variables.size(), 1u);
+        EXPECT_EQ(t.columns[k].variables[0].first, "Width");
     }
 }
 

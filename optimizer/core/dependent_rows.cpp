@@ -1,0 +1,294 @@
+// Cleaning the linear constraints once before a run: rows that repeat an
+// earlier row go, parameters whose bounds coincide are fixed, and equality
+// rows that depend linearly on earlier ones (over the free parameters) go,
+// found by a sequential orthogonal reduction of the rows with Givens
+// rotations (Golub and Van Loan, Matrix Computations, 1996, sec. 5.4).  A
+// removed equality must agree with the rows kept; one that does not makes
+// the problem infeasible, which is reported instead of hidden.  Each
+// removal is logged and, at print level 3 and above, listed in the table
+// "LinConDel".
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/object_dispatch.h"
+#include "host/output_table.h"
+#include "optimizer/core/active_set.h"
+#include "optimizer/core/active_set_detail.h"
+#include "optimizer/core/reduced_space.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+
+using namespace velix::detail;
+
+namespace {
+
+constexpr int32_t kMsgRepeatedRows = 50;
+constexpr int32_t kMsgDependentRows = 51;
+constexpr int32_t kMsgRepeatedTitle = 53;
+constexpr int32_t kMsgDependentTitle = 54;
+constexpr int32_t kMsgBoundsCrossed = 903;
+constexpr int32_t kMsgDependentConflict = 904;
+constexpr int32_t kColDouble = 5;
+constexpr int32_t kColChars = 20;
+
+size_t sz(int32_t n) { return static_cast<size_t>(n); }
+
+// The caller's constraint storage.
+struct Storage {
+    int32_t compressed;
+    int32_t* columnIndex;
+    int32_t* rowEnd;
+    double* values;
+};
+
+double tau(double v) { return std::fmax(10.0 * DBL_MIN, 10.0 * 1.110223024625157e-16 * std::fabs(v)); }
+
+int32_t mark_repeats(NlpProblem* p) {
+    const int32_t n = p->nParams, m = p->nLinCon;
+    int32_t* mark = p->workList;
+    int32_t count = 0;
+    for (int32_t k = 0; k < m; ++k) mark[k] = 0;
+    for (int32_t i = 0; i + 1 < m; ++i) {
+        if (mark[i] != 0) continue;
+        p->conRowFn(p, i, p->xBase);
+        const double bi = p->linRhs[i];
+        for (int32_t j = i + 1; j < m; ++j) {
+            if (mark[j] != 0 || std::fabs(p->linRhs[j] - bi) > tau(bi)) continue;
+            p->conRowFn(p, j, p->rowBuffer);
+            bool same = true;
+            for (int32_t q = 0; q < n && same; ++q) same = std::fabs(p->rowBuffer[q] - p->xBase[q]) <= tau(p->xBase[q]);
+            if (same) {
+                mark[j] = -1;
+                count += 1;
+            }
+        }
+    }
+    return count;
+}
+
+// Removes the rows marked -1 from the storage and the counts.
+void remove_marked(NlpProblem* p, const Storage& s) {
+    const int32_t n = p->nParams, m = p->nLinCon;
+    const int32_t* mark = p->workList;
+    int32_t kept = 0, keptEq = 0, removed = 0, out = 0, start = 0;
+    for (int32_t k = 0; k < m; ++k) {
+        const int32_t end = s.compressed ? s.rowEnd[k] : 0;
+        if (mark[k] == -1) {
+            removed += 1;
+            p->nConTotal -= 1;
+            if (k < p->nLinEq) p->nEqTotal -= 1;
+        } else {
+            if (s.compressed) {
+                for (int32_t e = start; e < end; ++e, ++out) {
+                    s.columnIndex[out] = s.columnIndex[e];
+                    s.values[out] = s.values[e];
+                }
+                s.rowEnd[kept] = out;
+            } else if (kept != k) {
+                std::memmove(s.values + sz(kept) * n, s.values + sz(k) * n, sizeof(double) * sz(n));
+            }
+            p->linRhs[kept] = p->linRhs[k];
+            if (k < p->nLinEq) keptEq += 1;
+            kept += 1;
+        }
+        start = end;
+    }
+    if (kept != m - removed) nlp_internal_error("znlpldc: the rows left disagree with the marks");
+    p->nLinCon = kept;
+    p->nLinEq = keptEq;
+}
+
+// Fixes the parameters whose bounds coincide (at the back of freeList).
+// The number of free parameters, or -1 when a lower bound lies above its
+// upper bound (reported).
+int32_t fix_coinciding(NlpProblem* p) {
+    const int32_t n = p->nParams;
+    int32_t front = 0, back = n;
+    for (int32_t i = 0; i < n; ++i) {
+        if (!p->hasBounds) {
+            p->freeList[front++] = i;
+            continue;
+        }
+        double& l = p->lower[i];
+        double& u = p->upper[i];
+        if (l > u) {
+            xpmlog(kMsgNlp, kMsgBoundsCrossed, l, i + 1, u);
+            return -1;
+        }
+        p->boundState[i] = 0;
+        if (l > -DBL_MAX && u < DBL_MAX && l + (1.0 + std::fabs(l)) * p->feasTol >= u) {
+            u = l;
+            p->boundState[i] = 2;
+            p->freeList[--back] = i;
+        } else {
+            p->freeList[front++] = i;
+        }
+    }
+    // Fixed parameters were filled from the end: put them in index order.
+    std::reverse(p->freeList + back, p->freeList + n);
+    return front;
+}
+
+// The dependent equality rows over the free parameters (marked -1), found
+// by entering them one by one into a dense active set of their own.  A
+// dependent row must agree with the kept ones at any point that meets
+// them; *conflict receives the first that does not (or -1).
+int32_t mark_dependent(NlpProblem* p, int32_t nFree, int32_t* conflict) {
+    const int32_t n = p->nParams, m = p->nLinCon;
+    NlpProblem& q = *p;
+    // The reduction's own work space: the caller's active-set arrays may
+    // belong to the sparse form or be absent.
+    std::vector<double> basis(sz(n) * n, 0.0), factor(sz(n) * (n + 1) / 2 + 1, 0.0);
+    std::vector<int32_t> active(sz(m) + 1, 0);
+    double* const savedBasis = q.nullBasis;
+    double* const savedFactor = q.activeFactor;
+    int32_t* const savedActive = q.activeList;
+    const int32_t savedForm = q.conFactorForm, savedTech = q.technique;
+    q.nullBasis = basis.data();
+    q.activeFactor = factor.data();
+    q.activeList = active.data();
+    q.conFactorForm = 1;
+    q.technique = kTechQuanew;  // keeps its basis: no identity shortcut
+    q.nActiveBounds = n - nFree;
+    q.nActiveLin = 0;
+    q.nDepLin = 0;
+    for (int32_t i = 0; i < n; ++i) basis[sz(i) * n + i] = 1.0;
+    int32_t d = 0;
+    for (int32_t k = 0; k < m; ++k) p->workList[k] = 0;
+    for (int32_t k = 0; k < p->nLinEq; ++k) {
+        if (znlpupd(p, 0, 0, 0, 0, k, nullptr, nullptr, nullptr) != 0) {
+            p->workList[k] = -1;
+            d += 1;
+        }
+    }
+    *conflict = -1;
+    if (d > 0) {
+        std::vector<double> xr(sz(nFree), 0.0), x(sz(n), 0.0);
+        const bool solved = q.nActiveLin == 0 || range_part(p, xr);
+        for (int32_t i = nFree; i < n; ++i) x[p->freeList[i]] = p->lower[p->freeList[i]];
+        for (int32_t i = 0; i < nFree; ++i) x[p->freeList[i]] = xr[i];
+        const double t = p->feasTol;
+        for (int32_t k = 0; k < p->nLinEq && *conflict < 0; ++k) {
+            if (p->workList[k] != -1) continue;
+            p->conRowFn(p, k, p->rowBuffer);
+            double r = -p->linRhs[k];
+            for (int32_t i = 0; i < n; ++i) r += p->rowBuffer[i] * x[i];
+            if (!solved || std::fabs(r) > row_threshold(t, p->linRhs[k])) *conflict = k;
+        }
+    }
+    q.nullBasis = savedBasis;
+    q.activeFactor = savedFactor;
+    q.activeList = savedActive;
+    q.conFactorForm = savedForm;
+    q.technique = savedTech;
+    q.nActiveLin = 0;
+    q.nDepLin = 0;
+    return d;
+}
+
+// ---- the table of removed rows ----
+
+std::string parameter_name(const NlpProblem* p, int32_t i) {
+    if (p->paramNames != nullptr) return std::string(p->paramNames[i].text, sz(p->paramNames[i].length));
+    return "X" + std::to_string(i + 1);
+}
+
+void pricon(NlpProblem* p, int32_t kind) {
+    HostObject* m = p->out.kyrObject;
+    if (m == nullptr) return;
+    const int32_t n = p->nParams;
+    int32_t width = 8, terms = 0;
+    for (int32_t i = 0; i < n; ++i) width = std::max(width, static_cast<int32_t>(parameter_name(p, i).size()));
+    for (int32_t k = 0; k < p->nLinCon; ++k) {
+        if (p->workList[k] != -1) continue;
+        p->conRowFn(p, k, p->rowBuffer);
+        int32_t t = 0;
+        for (int32_t i = 0; i < n; ++i) t += std::fabs(p->rowBuffer[i]) > DBL_MIN ? 1 : 0;
+        terms = std::max(terms, t);
+    }
+    // The cells the columns read at each row.
+    double left = 0.0;
+    char relation[5] = {};
+    std::vector<double> coef(sz(terms));
+    std::vector<char> sign(sz(terms) * 4, '\0'), star(sz(terms) * 4, '\0'), name(sz(terms) * (width + 1), '\0');
+    HostObject* table = nullptr;
+    HostObject* output = nullptr;
+    const int32_t title = kind == 1 ? kMsgRepeatedTitle : kMsgDependentTitle;
+    if (kyr_failed(kyr_table_create(m, "LinConDel", kyrmsg(kMsgNlp, title), &table))) return;
+    const KyrArg w3 = kyr_int(289, 3), w4 = kyr_int(289, 4), wn = kyr_int(289, width);
+    if (kyr_failed(kyr_table_column(table, kColDouble, "Left", &left))) return;
+    if (kyr_failed(kyr_table_column(table, kColChars, "Relation", relation, &w4, 1))) return;
+    for (int32_t t = 0; t < terms; ++t) {
+        const std::string s = std::to_string(t + 1);
+        if (kyr_failed(kyr_table_column(table, kColChars, "C1_" + s, &sign[sz(t) * 4], &w3, 1)) ||
+            kyr_failed(kyr_table_column(table, kColDouble, "C2_" + s, &coef[t])) ||
+            kyr_failed(kyr_table_column(table, kColChars, "C3_" + s, &star[sz(t) * 4], &w3, 1)) ||
+            kyr_failed(kyr_table_column(table, kColChars, "C4_" + s, &name[sz(t) * (width + 1)], &wn, 1)))
+            return;
+    }
+    if (kyr_failed(kyr_table_end_columns(table))) return;
+    if (kyr_failed(kyr_table_bind(m, table, "Orvo.NLP.LinConDel", &output))) return;
+    for (int32_t k = 0; k < p->nLinCon; ++k) {
+        if (p->workList[k] != -1) continue;
+        p->conRowFn(p, k, p->rowBuffer);
+        // Printed negated when most of its numbers are negative.
+        int32_t balance = p->linRhs[k] > DBL_MIN ? 1 : (p->linRhs[k] < -DBL_MIN ? -1 : 0);
+        for (int32_t i = 0; i < n; ++i) balance += p->rowBuffer[i] > DBL_MIN ? 1 : (p->rowBuffer[i] < -DBL_MIN ? -1 : 0);
+        const double f = balance < 0 ? -1.0 : 1.0;
+        left = f * p->linRhs[k];
+        std::strcpy(relation, k < p->nLinEq ? " == " : (f < 0 ? " >= " : " <= "));
+        int32_t t = 0;
+        std::fill(sign.begin(), sign.end(), '\0');
+        std::fill(star.begin(), star.end(), '\0');
+        std::fill(name.begin(), name.end(), '\0');
+        std::fill(coef.begin(), coef.end(), 0.0);
+        for (int32_t i = 0; i < n && t < terms; ++i) {
+            const double a = f * p->rowBuffer[i];
+            if (std::fabs(a) <= DBL_MIN) continue;
+            std::strcpy(&sign[sz(t) * 4], a < 0 ? " - " : " + ");
+            coef[t] = std::fabs(a);
+            std::strcpy(&star[sz(t) * 4], " * ");
+            const std::string nm = parameter_name(p, i);
+            std::memcpy(&name[sz(t) * (width + 1)], nm.data(), std::min(nm.size(), sz(width)));
+            t += 1;
+        }
+        if (kyr_failed(kyr_table_add_row(table))) return;
+    }
+    if (kyr_failed(kyr_table_end_rows(table))) return;
+    kyr_failed(kyr_table_deliver(m, output));
+}
+
+}  // namespace
+
+int32_t znlpldc(NlpProblem* p, int32_t form, int32_t compressed, int32_t* columnIndex, int32_t* rowEnd,
+                double* values) {
+    (void)form;  // both forms use the dense reduction
+    if (!p->hasLinCon) return 0;
+    const Storage s{compressed, columnIndex, rowEnd, values};
+    const int32_t r = mark_repeats(p);
+    if (r >= 1) {
+        xpmlog(kMsgNlp, kMsgRepeatedRows, r);
+        if (p->printLevel > 2.0) pricon(p, 1);
+        remove_marked(p, s);
+    }
+    const int32_t nFree = fix_coinciding(p);
+    if (nFree < 0) return -1;
+    if (p->nLinEq == 0) return 0;
+    int32_t conflict = -1;
+    const int32_t d = mark_dependent(p, nFree, &conflict);
+    if (d < 1) return 0;
+    xpmlog(kMsgNlp, kMsgDependentRows, d);
+    if (p->printLevel > 2.0) pricon(p, 2);
+    if (conflict >= 0) {
+        // Dropping a row the kept ones contradict would hide an infeasible
+        // problem: report it and keep the rows.
+        xpmlog(kMsgNlp, kMsgDependentConflict, conflict + 1);
+        return -2;
+    }
+    remove_marked(p, s);
+    return 0;
+}

@@ -1,0 +1,93 @@
+// Whole runs through the driver, whose start phase now has its feasible
+// start point and active set: Hock and Schittkowski's bounded problems 3,
+// 4 and 5 with the techniques that hold bounds, and problems 21 (from its
+// infeasible standard start) and 35 with QUADAS, with the multipliers of
+// the final active set.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "optimizer/core/active_set.h"
+#include "tests/optimizer/core/constraint_fixture.h"
+#include "tests/optimizer/techniques/technique_fixture.h"
+
+namespace {
+
+using namespace velix::test;
+
+const Standard& named(const std::vector<Standard>& all, const std::string& name) {
+    for (const Standard& s : all)
+        if (s.name == name) return s;
+    throw std::runtime_error(name);
+}
+
+double hs35(const double* x) {
+    return 9 - 8 * x[0] - 6 * x[1] - 4 * x[2] + 2 * x[0] * x[0] + 2 * x[1] * x[1] + x[2] * x[2] + 2 * x[0] * x[1] +
+           2 * x[0] * x[2];
+}
+void hs35_g(const double* x, double* g) {
+    g[0] = -8 + 4 * x[0] + 2 * x[1] + 2 * x[2];
+    g[1] = -6 + 4 * x[1] + 2 * x[0];
+    g[2] = -4 + 2 * x[2] + 2 * x[0];
+}
+
+struct ConstrainedRuns : NlpStep {};
+
+TEST_F(ConstrainedRuns, BoundedProblemsThroughTheDriver) {
+    for (int32_t technique : {kTechQuanew, kTechNrridg, kTechTrureg}) {
+        for (const Standard& s : bounded_problems()) {
+            TechniqueProblem t(s, technique, false);
+            ActiveSetArrays arrays(&t.p);
+            // HS5 is flat at its minimum: the default GCONV stops 1.5e-5 away.
+            t.p.gConv = 1e-12;
+            const int32_t status = run_driver(&t);
+            SCOPED_TRACE(s.name + " technique " + std::to_string(technique) + " status " + std::to_string(status));
+            EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpAllFixed);
+            if (s.name == "HS3") {
+                // x2 = 0 held with multiplier 1; x1 is nearly free.
+                EXPECT_LE(t.p.f, 2.5e-6);
+                EXPECT_EQ(t.p.nActiveBounds, 1);
+                EXPECT_NEAR(arrays.mult[0], 1.0, 1e-4);
+            } else if (s.name == "HS4") {
+                EXPECT_EQ(status, kNlpAllFixed);
+                EXPECT_NEAR(t.x[0], 1.0, 1e-5);
+                EXPECT_NEAR(t.x[1], 0.0, 1e-5);
+                EXPECT_NEAR(t.p.f, 8.0 / 3.0, 1e-8);
+            } else {
+                EXPECT_NEAR(t.x[0], -M_PI / 3 + 0.5, 1e-5);
+                EXPECT_NEAR(t.x[1], -M_PI / 3 - 0.5, 1e-5);
+                EXPECT_NEAR(t.p.f, -std::sqrt(3.0) / 2 - M_PI / 3, 1e-8);
+            }
+        }
+    }
+}
+
+TEST_F(ConstrainedRuns, QuadasFromAnInfeasibleStartAndWithItsRowMultiplier) {
+    // HS21 from (-1, -1), outside its bounds and its row.
+    Standard hs21 = named(linear_problems(), "HS21");
+    hs21.x0 = {-1.0, -1.0};
+    TechniqueProblem t(hs21, kTechQuadas, false);
+    ActiveSetArrays arrays(&t.p);
+    int32_t status = run_driver(&t);
+    EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpAllFixed) << status;
+    EXPECT_NEAR(t.x[0], 2.0, 1e-5);
+    EXPECT_NEAR(t.x[1], 0.0, 1e-5);
+    EXPECT_NEAR(t.p.f, -99.96, 1e-8);
+    // HS35: x >= 0 and x1 + x2 + 2 x3 <= 3, from (0.5, 0.5, 0.5).
+    const double inf = DBL_MAX;
+    const Standard s35{"HS35", {0.5, 0.5, 0.5}, 0, nullptr, nullptr, -1, {0, 0, 0}, {inf, inf, inf}, hs35, hs35_g,
+                       1.0 / 9.0, false, {-1, -1, -2}, {-3}, 0};
+    TechniqueProblem u(s35, kTechQuadas, false);
+    ActiveSetArrays arrays35(&u.p);
+    status = run_driver(&u);
+    EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpAllFixed) << status;
+    EXPECT_NEAR(u.x[0], 4.0 / 3.0, 1e-5);
+    EXPECT_NEAR(u.x[1], 7.0 / 9.0, 1e-5);
+    EXPECT_NEAR(u.x[2], 4.0 / 9.0, 1e-5);
+    EXPECT_NEAR(u.p.f, 1.0 / 9.0, 1e-8);
+    ASSERT_EQ(u.p.nActiveLin, 1);
+    EXPECT_NEAR(arrays35.mult[u.p.nActiveBounds], 2.0 / 9.0, 1e-6);
+}
+
+}  // namespace

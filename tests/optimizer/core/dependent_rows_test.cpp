@@ -1,0 +1,96 @@
+// Cleaning the linear constraints of HS28 (min (x1+x2)^2 + (x2+x3)^2 with
+// x1 + 2x2 + 3x3 = 1, optimum (0.5, -0.5, 0.5)): repeated and dependent
+// rows are removed with their messages and table, the optimum of the
+// cleaned problem is unchanged, and contradictions are reported.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/optimizer/core/constraint_fixture.h"
+
+namespace {
+
+using namespace velix::test;
+
+struct Hs28Rows : NlpStep {
+    ConstrainedProblem c{{-4.0, 1.0, 1.0}};
+    void rows(const std::vector<std::vector<double>>& a, const std::vector<double>& b, int32_t nEq) {
+        c.set_rows(a, b, nEq);
+        c.p.nConTotal = c.p.nLinCon;
+        c.p.nEqTotal = nEq;
+        c.p.out.kyrObject = manager_;
+    }
+    int32_t clean() { return znlpldc(&c.p, 1, 0, nullptr, nullptr, c.rows.data()); }
+    // The equality-constrained minimum of the quadratic objective.
+    void expect_optimum() {
+        const std::vector<double> h = {2, 2, 4, 0, 2, 2};
+        std::vector<double> w(6);
+        ASSERT_EQ(znlplcq(&c.p, 1, 0, 0.0, nullptr, h.data(), w.data()), 0);
+        EXPECT_NEAR(c.x[0], 0.5, 1e-12);
+        EXPECT_NEAR(c.x[1], -0.5, 1e-12);
+        EXPECT_NEAR(c.x[2], 0.5, 1e-12);
+    }
+};
+
+TEST_F(Hs28Rows, RepeatedRowIsRemoved) {
+    rows({{1, 2, 3}, {1, 2, 3}, {1, 0, 0}, {1, 0, 0}, {-1, 0, 0}}, {1, 1, -5, -5, 5}, 2);
+    EXPECT_EQ(clean(), 0);
+    EXPECT_NE(log().find("NOTE: 2 linear constraint(s) repeating an earlier one were removed."), std::string::npos);
+    // The row and its negation are not repeats; one equality remains.
+    EXPECT_EQ(c.p.nLinCon, 3);
+    EXPECT_EQ(c.p.nLinEq, 1);
+    EXPECT_EQ(c.p.nConTotal, 3);
+    EXPECT_EQ(c.p.nEqTotal, 1);
+    EXPECT_EQ(std::vector<double>(c.rows.begin(), c.rows.begin() + 9), (std::vector<double>{1, 2, 3, 1, 0, 0, -1, 0, 0}));
+    EXPECT_EQ(c.rhs[2], 5.0);
+    EXPECT_TRUE(item("LinConDel").is_null());
+}
+
+TEST_F(Hs28Rows, DependentRowIsRemovedWithItsTable) {
+    rows({{1, 2, 3}, {2, 4, 6}, {1, 0, 0}}, {1, 2, -9}, 2);
+    c.p.printLevel = 3.0;
+    EXPECT_EQ(clean(), 0);
+    EXPECT_NE(log().find("NOTE: 1 linear equality constraint(s) depending linearly on earlier ones were removed."),
+              std::string::npos);
+    EXPECT_EQ(c.p.nLinCon, 2);
+    EXPECT_EQ(c.p.nLinEq, 1);
+    const JsonValue table = item("LinConDel");
+    ASSERT_FALSE(table.is_null());
+    // Left, Relation and four columns for each of the three terms; the
+    // row reads 2 == 2 X1 + 4 X2 + 6 X3.
+    ASSERT_EQ(table["columns"].size(), 14u);
+    EXPECT_EQ(table["columns"][13]["name"].str(), "C4_3");
+    ASSERT_EQ(table["rows"].size(), 1u);
+    EXPECT_EQ(table["rows"][0][0].number(), 2.0);
+    EXPECT_EQ(table["rows"][0][1].str(), " ==");
+    EXPECT_EQ(table["rows"][0][11].number(), 6.0);
+    EXPECT_EQ(table["rows"][0][13].str(), "X3");
+    expect_optimum();
+}
+
+TEST_F(Hs28Rows, ContradictingDependentRowIsInfeasible) {
+    rows({{1, 2, 3}, {1, 2, 3}}, {1, 2}, 2);
+    EXPECT_EQ(clean(), -2);
+    EXPECT_NE(log().find("ERROR: The linear equality constraint 2 depends on earlier ones but contradicts them"),
+              std::string::npos);
+    EXPECT_EQ(c.p.nLinCon, 2);
+}
+
+TEST_F(Hs28Rows, FixedParametersAndInequalities) {
+    // x3 fixed at 1 by its bounds; the equality over x3 alone is dependent
+    // (and met); inequality rows are never tested for dependence.
+    rows({{1, 2, 3}, {0, 0, 1}, {1, 1, 0}, {2, 2, 0}}, {1, 1, 0, 1}, 2);
+    c.set_bounds({-9, -9, 1.0}, {9, 9, 1.0 + 1e-12});
+    EXPECT_EQ(clean(), 0);
+    EXPECT_EQ(c.state, (std::vector<int32_t>{0, 0, 2}));
+    EXPECT_EQ(c.upper[2], 1.0);
+    EXPECT_EQ(c.p.nLinCon, 3);
+    EXPECT_EQ(c.p.nLinEq, 1);
+    // Crossed bounds are an error, not fixed silently.
+    c.set_bounds({-9, 2, 0}, {9, 1, 5});
+    EXPECT_EQ(clean(), -1);
+    EXPECT_EQ(c.upper[1], 1.0);
+    EXPECT_NE(log().find("ERROR: The lower bound 2 of parameter 2 is above its upper bound 1."), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,266 @@
+// Fit indices: the three reference fits (maximum likelihood, N - 1
+// convention; lavaan 0.6.14, see tests/fixtures/README.md) give the
+// chi-square, p value, RMSEA with its interval and close-fit probability,
+// CFI, NNFI and NFI from their F, df and baseline chi-square; the other
+// indices are checked against their formulas and against a noncentral
+// chi-square written here as the Poisson mixture of central ones.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "procedure/results/fit_indices.h"
+#include "procedure/results/fit_summary.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/json_reader.h"
+#include "velix/host.h"
+#include "velix/types.h"
+
+namespace {
+
+using velix::test::JsonValue;
+
+constexpr double kRelTol = 1e-6;
+
+// Regularized lower incomplete gamma P(a, x) by its power series.
+double gamma_p(double a, double x) {
+    if (x <= 0.0) return 0.0;
+    double term = 1.0 / a, sum = term;
+    for (int k = 1; k < 2000 && term > sum * 1e-17; ++k) {
+        term *= x / (a + k);
+        sum += term;
+    }
+    return std::exp(a * std::log(x) - x - std::lgamma(a)) * sum;
+}
+
+// P(chi2_df(nc) <= x) as a Poisson(nc / 2) mixture of central chi-squares.
+double noncentral_cdf(double x, double df, double nc) {
+    double sum = 0.0;
+    for (int j = 0; j < 3000; ++j) {
+        const double w = std::exp(-nc / 2 + j * std::log(nc / 2 + 1e-300) - std::lgamma(j + 1.0));
+        sum += w * gamma_p(df / 2 + j, x / 2);
+        if (j > nc && w < 1e-18) break;
+    }
+    return sum;
+}
+
+// The 0.95 quantile of chi2_df by bisection.
+double chisq_quantile95(double df) {
+    double lo = 0.0, hi = 10 * df + 100;
+    for (int i = 0; i < 200; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (gamma_p(df / 2, mid / 2) < 0.95 ? lo : hi) = mid;
+    }
+    return 0.5 * (lo + hi);
+}
+
+JsonValue reference(const std::string& stem) {
+    std::ifstream in(velix::test::fixture_path(stem + ".expected.json"));
+    std::stringstream text;
+    text << in.rdbuf();
+    return JsonValue::parse(text.str());
+}
+
+// The inputs of an ML fit from a reference document: F, df, N and the
+// baseline chi-square; n manifest variables and q free parameters.
+FitInputs ml_inputs(const JsonValue& ref, double n, double q) {
+    FitInputs in;
+    in.method = kMethodMl;
+    in.nObs = ref["nobs"].number();
+    in.nn = in.nObs - 1;
+    in.f = ref["fmin"].number();
+    in.df = ref["df"].number();
+    in.df0 = ref["baseline_df"].number();
+    in.f0 = ref["baseline_chisq"].number() / in.nn;
+    in.nManifest = n;
+    in.nMoments = n * (n + 1) / 2;
+    in.nParm = q;
+    in.gfiNumerator = 0.1;
+    in.gfiDenominator = 2.0;
+    in.kurtosis = host_missing_value();
+    return in;
+}
+
+void expect_rel(double actual, double expected, const char* what) {
+    EXPECT_LE(std::fabs(actual - expected), kRelTol * std::fmax(std::fabs(expected), 1e-3))
+        << what << ": " << actual << " against " << expected;
+}
+
+struct Case {
+    const char* stem;
+    double n, q;
+};
+
+TEST(FitIndices, ReferenceFitsAgreeWithTheIndependentPackage) {
+    for (const Case& c : {Case{"poldem_ml", 11, 31}, Case{"hs_cfa_ml", 9, 21},
+                          Case{"ability_ml", 6, 13}}) {
+        SCOPED_TRACE(c.stem);
+        const JsonValue ref = reference(c.stem);
+        const FitInputs in = ml_inputs(ref, c.n, c.q);
+        FitStatistics s;
+        FitNotes notes;
+        compute_fit_statistics(&in, &s, &notes);
+        ASSERT_TRUE(notes.chisqFamily);
+        expect_rel(s.chisq, ref["chisq"].number(), "chi-square");
+        expect_rel(s.pChisq, ref["pvalue"].number(), "p value");
+        expect_rel(s.chisqNull, ref["baseline_chisq"].number(), "null chi-square");
+        expect_rel(s.rmsea, ref["rmsea"].number(), "RMSEA");
+        expect_rel(s.rmseaLower, ref["rmsea_lo90"].number(), "RMSEA lower limit");
+        expect_rel(s.rmseaUpper, ref["rmsea_hi90"].number(), "RMSEA upper limit");
+        expect_rel(s.pClose, ref["rmsea_pclose"].number(), "close-fit probability");
+        expect_rel(s.cfi, ref["cfi"].number(), "CFI");
+        expect_rel(s.nnfi, ref["tli"].number(), "NNFI");
+        expect_rel(s.nfi, ref["nfi"].number(), "NFI");
+    }
+}
+
+TEST(FitIndices, OtherIndicesFollowTheirFormulas) {
+    for (const Case& c : {Case{"poldem_ml", 11, 31}, Case{"hs_cfa_ml", 9, 21},
+                          Case{"ability_ml", 6, 13}}) {
+        SCOPED_TRACE(c.stem);
+        const FitInputs in = ml_inputs(reference(c.stem), c.n, c.q);
+        FitStatistics s;
+        FitNotes notes;
+        compute_fit_statistics(&in, &s, &notes);
+        const double t = in.nn * in.f, df = in.df, pstar = in.nMoments;
+        const double ne = in.nn - c.n - 1;
+        expect_rel(s.gfi, 1 - 0.1 / 2.0, "GFI");
+        expect_rel(s.agfi, 1 - pstar * 0.05 / df, "AGFI");
+        expect_rel(s.pgfi, s.gfi * df / in.df0, "PGFI");
+        expect_rel(s.ecvi, in.f + 2 * c.q / ne, "ECVI");
+        // The ECVI limits put ne F at the 95% and 5% points of chi2_df(lambda).
+        expect_rel(noncentral_cdf(ne * in.f, df, s.ecviUpper * ne - c.q - pstar), 0.05,
+                   "ECVI upper limit");
+        const double lambdaLow = s.ecviLower * ne - c.q - pstar;
+        if (lambdaLow > 1e-9)
+            expect_rel(noncentral_cdf(ne * in.f, df, lambdaLow), 0.95, "ECVI lower limit");
+        else
+            EXPECT_LE(gamma_p(df / 2, ne * in.f / 2), 0.95 + 1e-9);
+        expect_rel(s.hoelter, std::ceil(chisq_quantile95(df) / in.f + 1), "Hoelter's N");
+        expect_rel(s.aic, t - 2 * df, "AIC");
+        expect_rel(s.caic, t - (std::log(in.nObs) + 1) * df, "CAIC");
+        expect_rel(s.sbc, t - df * std::log(in.nObs), "SBC");
+        expect_rel(s.centrality, std::exp(-(t - df) / (2 * in.nObs)), "centrality");
+        expect_rel(s.pnfi, df / in.df0 * s.nfi, "PNFI");
+        expect_rel(s.rho1, (in.f0 / in.df0 - in.f / df) / (in.f0 / in.df0), "rho1");
+        expect_rel(s.delta2, (in.f0 - in.f) / (in.f0 - df / in.nn), "Delta2");
+        const double v = 2 / (9 * df);
+        expect_rel(s.zWilsonHilferty, (std::cbrt(t / df) - (1 - v)) / std::sqrt(v), "z");
+        expect_rel(s.rlsChisq, 0.5 * 0.1 * in.nn, "RLS chi-square");
+        EXPECT_TRUE(host_is_missing(s.adjChisq));
+    }
+}
+
+// A model that fits exactly: F, T and G are 0, GFI 1, RMSEA 0 and the lower
+// limits at their boundary.
+TEST(FitIndices, PerfectFitIsExact) {
+    FitInputs in = ml_inputs(reference("ability_ml"), 6, 13);
+    in.f = 1e-20;
+    in.gfiNumerator = 1e-20;
+    FitStatistics s;
+    FitNotes notes;
+    compute_fit_statistics(&in, &s, &notes);
+    EXPECT_TRUE(notes.perfectFit);
+    EXPECT_EQ(s.fit, 0.0);
+    EXPECT_EQ(s.chisq, 0.0);
+    EXPECT_EQ(s.gfi, 1.0);
+    EXPECT_EQ(s.rmsea, 0.0);
+    EXPECT_EQ(s.rmseaLower, 0.0);
+    EXPECT_EQ(s.rmseaUpper, 0.0);
+    EXPECT_TRUE(host_is_missing(s.hoelter));
+}
+
+// Conditions: ULS has no chi-square family (and nothing survives from an
+// earlier call); df = 0 gives the saturated ECVI and no RMSEA limits; a
+// missing null model makes every index built on it missing; N = 1 has no
+// chi-square family.
+TEST(FitIndices, StatisticsWhoseConditionsFailAreMissing) {
+    const FitInputs ml = ml_inputs(reference("ability_ml"), 6, 13);
+    FitStatistics s;
+    FitNotes notes;
+    compute_fit_statistics(&ml, &s, &notes);
+    ASSERT_FALSE(host_is_missing(s.ecvi));
+
+    FitInputs uls = ml;
+    uls.method = kMethodUls;
+    compute_fit_statistics(&uls, &s, &notes);
+    EXPECT_FALSE(notes.chisqFamily);
+    EXPECT_FALSE(host_is_missing(s.pgfi));
+    for (double v : {s.pChisq, s.rmsea, s.ecvi, s.cfi, s.aic, s.nnfi, s.hoelter})
+        EXPECT_TRUE(host_is_missing(v));
+
+    FitInputs saturated = ml;
+    saturated.df = 0;
+    compute_fit_statistics(&saturated, &s, &notes);
+    EXPECT_DOUBLE_EQ(s.ecvi, 2 * ml.nMoments / (ml.nn - 7));
+    EXPECT_EQ(s.rmsea, 0.0);
+    EXPECT_TRUE(host_is_missing(s.rmseaUpper));
+    EXPECT_TRUE(host_is_missing(s.agfi));
+    EXPECT_TRUE(notes.criticalNFailed);
+
+    FitInputs noNull = ml;
+    noNull.f0 = host_missing_value();
+    compute_fit_statistics(&noNull, &s, &notes);
+    for (double v : {s.chisqNull, s.cfi, s.nnfi, s.nfi, s.pnfi, s.rho1, s.delta2})
+        EXPECT_TRUE(host_is_missing(v));
+
+    FitInputs single = ml;
+    single.nObs = 1;
+    single.nn = 0;
+    compute_fit_statistics(&single, &s, &notes);
+    EXPECT_TRUE(host_is_missing(s.ecvi));
+    EXPECT_TRUE(host_is_missing(s.rmseaUpper));
+}
+
+// The statistics stored for the OUTRAM= STAT rows: each key reads its
+// statistic, and a later fit that does not compute one (a ULS stage of the
+// next BY group) leaves it missing rather than the earlier group's value.
+TEST(FitIndices, StoredStatisticsAreRewrittenAtEachFit) {
+    ResultsState results;
+    FitNotes notes;
+    const FitInputs ml = ml_inputs(reference("poldem_ml"), 11, 31);
+    store_fit_statistics(&results, &ml, &notes);
+    EXPECT_EQ(results.fitStatsValid, 1);
+    bool found = false;
+    expect_rel(fit_stat_value(&results.fitStats, "CHISQUAR", &found), 37.616881984937, "CHISQUAR");
+    EXPECT_TRUE(found);
+    EXPECT_EQ(fit_stat_value(&results.fitStats, "ECVI_EST", &found), results.fitStats.ecvi);
+    fit_stat_value(&results.fitStats, "N", &found);
+    EXPECT_FALSE(found);  // N, NPARM, DF and N_ACT are held elsewhere
+
+    FitInputs uls = ml;
+    uls.method = kMethodUls;
+    store_fit_statistics(&results, &uls, &notes);
+    for (const char* key : {"ECVI_EST", "P_CHISQ", "RMSEAEST", "CNHOELT"})
+        EXPECT_TRUE(host_is_missing(fit_stat_value(&results.fitStats, key, &found))) << key;
+}
+
+// The ML null model is the sum of the log variances less ln det S.
+TEST(FitIndices, NullModelOfMaximumLikelihood) {
+    const double s00 = 2.0, s11 = 3.0, s10 = 1.2;
+    const double diag[] = {s00, s11};
+    const double logDet = std::log(s00 * s11 - s10 * s10);
+    EXPECT_DOUBLE_EQ(fit_null_ml(diag, 2, logDet), -std::log(1 - s10 * s10 / (s00 * s11)));
+    const double zero[] = {0.0, s11};
+    EXPECT_TRUE(host_is_missing(fit_null_ml(zero, 2, logDet)));
+}
+
+// The unweighted denominators and null models on a 3 x 3 S: tr(S^2) from
+// the dense product, F0 of ULS as the off-diagonal squares, and DWLS with
+// unit weights the same as ULS, with weights 2 four times it.
+TEST(FitIndices, UnweightedDenominatorsAndNullModels) {
+    const double dense[3][3] = {{4, 1, 0.5}, {1, 3, -0.2}, {0.5, -0.2, 2}};
+    const double packed[] = {4, 1, 3, 0.5, -0.2, 2};
+    double trace = 0.0;
+    for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 3; ++k) trace += dense[i][k] * dense[k][i];
+    EXPECT_DOUBLE_EQ(fit_gfi_denominator_uls(packed, 3), trace);
+    EXPECT_DOUBLE_EQ(fit_null_uls(packed, 3), 1 + 0.25 + 0.04);
+    const double ones[] = {1, 1, 1, 1, 1, 1}, twos[] = {2, 2, 2, 2, 2, 2};
+    EXPECT_DOUBLE_EQ(fit_null_dwls(packed, ones, 3), fit_null_uls(packed, 3));
+    EXPECT_DOUBLE_EQ(fit_null_dwls(packed, twos, 3), 4 * fit_null_uls(packed, 3));
+}
+
+}  // namespace
