@@ -12,10 +12,10 @@
 #include <sstream>
 #include <vector>
 
+#include "bench/nlp_bench_support.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/line_search.h"
 #include "tests/optimizer/core/stand_in_technique.h"
-#include "platform/session.h"
 #include "velix/host.h"
 
 namespace {
@@ -37,28 +37,15 @@ int32_t gradient(NlpProblem* p) {
 void CoreOverheadPerIteration(benchmark::State& state) {
     const int32_t n = static_cast<int32_t>(state.range(0));
     const size_t un = static_cast<size_t>(n);
-    std::vector<double> x(un), xBase(un), g(un), gBase(un), d(un), w(un), w2(un);
-    std::vector<int32_t> counts(20, 0);
-    for (int k = 2; k <= 9; ++k) counts[k - 1] = 1;
+    velix::bench::NlpWork work(un);
+    for (int k = 2; k <= 9; ++k) work.counts[k - 1] = 1;
     double iterations = 0, calls = 0;
     *znlp_dispatch_slot("znlpqun") = velix::test::stand_in_technique;
-    // The convergence notes of every run would swamp the timings.
-    std::ostringstream quiet;
-    std::ostream* const log = velix::platform::session().log;
-    velix::platform::session().log = &quiet;
+    velix::bench::QuietLog quiet;
     for (auto _ : state) {
         NlpProblem p;
-        std::fill(x.begin(), x.end(), 0.0);
-        p.nParams = n;
-        p.packedLen = n * (n + 1) / 2;
-        p.x = x.data();
-        p.xBase = xBase.data();
-        p.gradient = g.data();
-        p.gradBase = gBase.data();
-        p.direction = d.data();
-        p.workN = w.data();
-        p.workN2 = w2.data();
-        p.critCounts = counts.data();
+        std::fill(work.x.begin(), work.x.end(), 0.0);
+        work.attach(&p);
         p.objectiveFn = objective;
         p.gradientFn = gradient;
         p.terminationFn = znlptrm;
@@ -81,9 +68,8 @@ void CoreOverheadPerIteration(benchmark::State& state) {
         znlpdrv(&p, 2, 0, 0, 0);
         iterations += p.iteration;
         calls += p.nFun;
-        quiet.str("");
+        quiet.clear();
     }
-    velix::platform::session().log = log;
     state.counters["iterations"] = benchmark::Counter(iterations, benchmark::Counter::kAvgIterations);
     state.counters["calls_per_iteration"] = calls / iterations;
     state.counters["time_per_iteration"] =

@@ -14,10 +14,10 @@
 #include <sstream>
 #include <vector>
 
+#include "bench/nlp_bench_support.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/line_search.h"
 #include "optimizer/core/options.h"
-#include "platform/session.h"
 #include "velix/host.h"
 #include "velix/packed_index.h"
 
@@ -73,28 +73,15 @@ int32_t hessian(NlpProblem* p) {
 void Technique(benchmark::State& state) {
     const int32_t technique = static_cast<int32_t>(state.range(0));
     const bool leastSquares = technique == kTechGaunew || technique == kTechLevmar || technique == kTechHyquan;
-    const size_t n = kParams;
-    std::vector<double> x(n), xBase(n), g(n), gBase(n), d(n), w(n), w2(n), check(2 * n + 8), h(n * (n + 1) / 2);
-    std::vector<int32_t> counts(20, 0);
+    velix::bench::NlpWork work(kParams);
     double iterations = 0, calls = 0, f = 0;
-    std::ostringstream quiet;  // the convergence notes would swamp the timings
-    std::ostream* const log = velix::platform::session().log;
-    velix::platform::session().log = &quiet;
+    velix::bench::QuietLog quiet;
     for (auto _ : state) {
         NlpProblem p;
-        for (size_t i = 0; i < n; ++i) x[i] = i % 2 == 0 ? -1.2 : 1.0;
-        p.nParams = kParams;
-        p.packedLen = kParams * (kParams + 1) / 2;
-        p.x = x.data();
-        p.xBase = xBase.data();
-        p.gradient = g.data();
-        p.gradBase = gBase.data();
-        p.direction = d.data();
-        p.workN = w.data();
-        p.workN2 = w2.data();
-        p.checkWork = check.data();
-        p.hessian = h.data();
-        p.critCounts = counts.data();
+        for (size_t i = 0; i < work.x.size(); ++i) work.x[i] = i % 2 == 0 ? -1.2 : 1.0;
+        work.attach(&p);
+        p.checkWork = work.check.data();
+        p.hessian = work.hessian.data();
         p.objectiveFn = objective;
         p.gradientFn = gradient;
         p.hessianFn = leastSquares ? cross_product : hessian;
@@ -116,9 +103,8 @@ void Technique(benchmark::State& state) {
         iterations += p.iteration;
         calls += p.nFun;
         f = p.f;
-        quiet.str("");
+        quiet.clear();
     }
-    velix::platform::session().log = log;
     state.counters["iterations"] = benchmark::Counter(iterations, benchmark::Counter::kAvgIterations);
     state.counters["calls"] = benchmark::Counter(calls, benchmark::Counter::kAvgIterations);
     state.counters["f"] = f;

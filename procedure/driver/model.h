@@ -19,7 +19,7 @@ void cospari(ProcContext* ctx);
 void cosmcon(ProcContext* ctx);
 
 // The printers that echo the input model once it is read: in matrix form,
-// as a RAM list, or as equations (`mode` 0: the model as specified).  They
+// as a RAM list, or as equations (`mode` 0: the model as the user wrote it).  They
 // belong to the results printers, which register them here; a printer not
 // registered prints nothing.
 struct InputModelEcho {

@@ -8,7 +8,7 @@ using namespace velix::test;
 class Dbldog : public NlpStep {};
 
 TEST_F(Dbldog, MinimisesTheStandardProblems) {
-    for (const Standard& s : standard_problems()) expect_minimises(kTechDbldog, s, false);
+    for (const Standard& s : standard_problems()) EXPECT_TRUE(minimises(kTechDbldog, s, false));
 }
 
 // The DFP update of the factor lacks BFGS's self-correction without a
@@ -23,7 +23,7 @@ TEST_F(Dbldog, DfpUpdateDescends) {
 }
 
 TEST_F(Dbldog, HoldsTheBounds) {
-    for (const Standard& s : bounded_problems()) expect_minimises(kTechDbldog, s, false);
+    for (const Standard& s : bounded_problems()) EXPECT_TRUE(minimises(kTechDbldog, s, false));
 }
 
 }  // namespace

@@ -12,11 +12,11 @@ class Newrap : public NlpStep {};
 
 TEST_F(Newrap, MinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems())
-        expect_minimises(kTechNewrap, s, false);
+        EXPECT_TRUE(minimises(kTechNewrap, s, false));
 }
 
 TEST_F(Newrap, HoldsTheBounds) {
-    for (const Standard& s : bounded_problems()) expect_minimises(kTechNewrap, s, false);
+    for (const Standard& s : bounded_problems()) EXPECT_TRUE(minimises(kTechNewrap, s, false));
 }
 
 // A Hessian slot in diagonal storage (n entries) on a separable objective

@@ -8,17 +8,17 @@ using namespace velix::test;
 class Nrlins : public NlpStep {};
 
 TEST_F(Nrlins, MinimisesTheStandardProblems) {
-    for (const Standard& s : standard_problems()) expect_minimises(kTechNrlins, s, false);
+    for (const Standard& s : standard_problems()) EXPECT_TRUE(minimises(kTechNrlins, s, false));
 }
 
 TEST_F(Nrlins, HoldsTheBounds) {
-    for (const Standard& s : bounded_problems()) expect_minimises(kTechNrlins, s, false);
+    for (const Standard& s : bounded_problems()) EXPECT_TRUE(minimises(kTechNrlins, s, false));
 }
 
 // Linear rows (equalities and inequalities) with bounds, from feasible
 // starts: every tested point feasible, f never rising.
 TEST_F(Nrlins, SolvesLinearlyConstrainedProblems) {
-    for (const Standard& s : linear_problems()) expect_minimises(kTechNrlins, s, false);
+    for (const Standard& s : linear_problems()) EXPECT_TRUE(minimises(kTechNrlins, s, false));
 }
 
 // On a quadratic with its exact Hessian the model predicts the reduction

@@ -8,11 +8,11 @@ using namespace velix::test;
 class Nrridg : public NlpStep {};
 
 TEST_F(Nrridg, MinimisesTheStandardProblems) {
-    for (const Standard& s : standard_problems()) expect_minimises(kTechNrridg, s, false);
+    for (const Standard& s : standard_problems()) EXPECT_TRUE(minimises(kTechNrridg, s, false));
 }
 
 TEST_F(Nrridg, HoldsTheBounds) {
-    for (const Standard& s : bounded_problems()) expect_minimises(kTechNrridg, s, false);
+    for (const Standard& s : bounded_problems()) EXPECT_TRUE(minimises(kTechNrridg, s, false));
 }
 
 // On a quadratic with its exact Hessian the model predicts the reduction

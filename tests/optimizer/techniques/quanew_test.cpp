@@ -9,13 +9,13 @@ using namespace velix::test;
 class Quanew : public NlpStep {};
 
 TEST_F(Quanew, PrimalBfgsMinimisesTheStandardProblems) {
-    for (const Standard& s : standard_problems()) expect_minimises(kTechQuanew, s, false);
+    for (const Standard& s : standard_problems()) EXPECT_TRUE(minimises(kTechQuanew, s, false));
 }
 
 TEST_F(Quanew, DfpUpdatesMinimiseTheStandardProblems) {
     for (const Standard& s : standard_problems()) {
-        expect_minimises(kTechQuanew, s, false, 1e-6, kUpdateDfp);
-        expect_minimises(kTechDualQuanew, s, false, 1e-6, kUpdateDfp);
+        EXPECT_TRUE(minimises(kTechQuanew, s, false, 1e-6, kUpdateDfp));
+        EXPECT_TRUE(minimises(kTechDualQuanew, s, false, 1e-6, kUpdateDfp));
     }
 }
 
@@ -53,15 +53,15 @@ TEST_F(Quanew, RestartOptionStartsTheMatrixAgain) {
 }
 
 TEST_F(Quanew, DualBfgsMinimisesTheStandardProblems) {
-    for (const Standard& s : standard_problems()) expect_minimises(kTechDualQuanew, s, false);
+    for (const Standard& s : standard_problems()) EXPECT_TRUE(minimises(kTechDualQuanew, s, false));
 }
 
 TEST_F(Quanew, HoldsTheBounds) {
-    for (const Standard& s : bounded_problems()) expect_minimises(kTechQuanew, s, false);
+    for (const Standard& s : bounded_problems()) EXPECT_TRUE(minimises(kTechQuanew, s, false));
 }
 
 TEST_F(Quanew, DualHoldsTheBounds) {
-    for (const Standard& s : bounded_problems()) expect_minimises(kTechDualQuanew, s, false);
+    for (const Standard& s : bounded_problems()) EXPECT_TRUE(minimises(kTechDualQuanew, s, false));
 }
 
 }  // namespace

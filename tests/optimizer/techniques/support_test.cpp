@@ -138,7 +138,7 @@ TEST_F(Support, TechniquesStepAroundAFailedEvaluation) {
 TEST_F(Support, EveryTechniqueHoldsABoundItsDirectionCrosses) {
     for (int32_t technique : kBuilt) {
         const bool simplex = technique == kTechNmsimp || technique == kTechNmsim2;
-        expect_minimises(technique, bounded_rosenbrock(), least_squares_only(technique), simplex ? 1e-4 : 1e-6);
+        EXPECT_TRUE(minimises(technique, bounded_rosenbrock(), least_squares_only(technique), simplex ? 1e-4 : 1e-6));
     }
 }
 
@@ -152,7 +152,7 @@ TEST_F(Support, EveryTechniqueKeepsAFixedParameter) {
     s.upper = {DBL_MAX, 1.0};
     for (int32_t technique : kBuilt) {
         const bool simplex = technique == kTechNmsimp || technique == kTechNmsim2;
-        expect_minimises(technique, s, least_squares_only(technique), simplex ? 1e-4 : 1e-6);
+        EXPECT_TRUE(minimises(technique, s, least_squares_only(technique), simplex ? 1e-4 : 1e-6));
     }
 }
 

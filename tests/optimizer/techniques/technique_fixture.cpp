@@ -3,6 +3,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <sstream>
 
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/line_search.h"
@@ -280,23 +281,27 @@ int32_t run_direct(TechniqueProblem* t) {
 
 namespace velix::test {
 
-void expect_minimises(int32_t technique, const Standard& s, bool crossProduct, double tol, int32_t update) {
+::testing::AssertionResult minimises(int32_t technique, const Standard& s, bool crossProduct, double tol,
+                                     int32_t update) {
     TechniqueProblem t(s, technique, crossProduct, update);
     const int32_t status = s.lower.empty() && s.rhs.empty() ? run_driver(&t) : run_direct(&t);
-    SCOPED_TRACE(s.name + " technique " + std::to_string(technique) + " update " + std::to_string(update) +
-                 " status " + std::to_string(status) +
-                 " iterations " + std::to_string(t.p.iteration) + " calls " + std::to_string(t.p.nFun));
-    EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpAllFixed);
+    std::ostringstream why;
+    if (status < kNlpAbsConv || status > kNlpAllFixed) why << " no convergence criterion met;";
     // The simplex has no gradient to hold a parameter by.
-    if (s.allHeld && technique != kTechNmsimp && technique != kTechNmsim2) {
-        EXPECT_EQ(status, kNlpAllFixed);
-    }
+    if (s.allHeld && technique != kTechNmsimp && technique != kTechNmsim2 && status != kNlpAllFixed)
+        why << " not every parameter held;";
     const double target = s.fLocal >= 0 && std::fabs(t.p.f - s.fLocal) < std::fabs(t.p.f) ? s.fLocal : s.fMin;
-    EXPECT_NEAR(t.p.f, target, tol * (1 + std::fabs(target)));
-    EXPECT_EQ(t.infeasible, 0);
-    ASSERT_GE(t.path.size(), 2u);
+    const double allowed = tol * (1 + std::fabs(target));
+    if (!(std::fabs(t.p.f - target) <= allowed))
+        why << " f " << t.p.f << " differs from " << target << " by more than " << allowed << ";";
+    if (t.infeasible != 0) why << " " << t.infeasible << " tested points outside the bounds;";
+    if (t.path.size() < 2) why << " fewer than two termination tests;";
     for (size_t i = 1; i < t.path.size(); ++i)
-        EXPECT_LE(t.path[i], t.path[i - 1] + 1e-13 * std::fabs(t.path[i - 1])) << "test " << i;
+        if (t.path[i] > t.path[i - 1] + 1e-13 * std::fabs(t.path[i - 1])) why << " f rose at test " << i << ";";
+    if (why.str().empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << s.name << " technique " << technique << " update " << update
+                                         << " status " << status << " iterations " << t.p.iteration << " calls "
+                                         << t.p.nFun << ":" << why.str();
 }
 
 }  // namespace velix::test

@@ -83,13 +83,13 @@ int32_t run_direct(TechniqueProblem* t);
 namespace velix::test {
 
 // Runs `technique` on s from its standard start (through the driver; with
-// bounds directly) and checks the end: a convergence criterion (or all
+// bounds directly) and judges the end, naming every broken condition: a convergence criterion (or all
 // parameters held) met, f at fMin or at the named local minimum within
 // `tol` (1 + |f*|), every tested point inside the bounds, and, when the
 // method promises it, objective values that never rose between
 // termination tests.
 // update: the UpdateCode (0 the technique's default).
-void expect_minimises(int32_t technique, const Standard& s, bool crossProduct, double tol = 1e-6,
-                      int32_t update = 0);
+::testing::AssertionResult minimises(int32_t technique, const Standard& s, bool crossProduct,
+                                     double tol = 1e-6, int32_t update = 0);
 
 }  // namespace velix::test

@@ -8,11 +8,11 @@ using namespace velix::test;
 class Trureg : public NlpStep {};
 
 TEST_F(Trureg, MinimisesTheStandardProblems) {
-    for (const Standard& s : standard_problems()) expect_minimises(kTechTrureg, s, false);
+    for (const Standard& s : standard_problems()) EXPECT_TRUE(minimises(kTechTrureg, s, false));
 }
 
 TEST_F(Trureg, HoldsTheBounds) {
-    for (const Standard& s : bounded_problems()) expect_minimises(kTechTrureg, s, false);
+    for (const Standard& s : bounded_problems()) EXPECT_TRUE(minimises(kTechTrureg, s, false));
 }
 
 }  // namespace
