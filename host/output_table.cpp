@@ -170,33 +170,19 @@ bool OutputTable::check(int32_t status) {
     return ok_;
 }
 
-void OutputTable::text_column(const std::string& name, int32_t width) {
-    Column c;
+OutputTable::Column& OutputTable::add_column(const std::string& name, int kind, int32_t width) {
+    Column& c = columns_.emplace_back();
     c.name = name;
-    c.kind = kKyrTextHandle;
+    c.kind = kind;
     c.width = width;
-    columns_.push_back(c);
+    return c;
 }
+void OutputTable::text_column(const std::string& name, int32_t width) { add_column(name, kKyrTextHandle, width); }
 void OutputTable::name_column(const std::string& name) {
-    Column c;
-    c.name = name;
-    c.kind = kKyrNames;
-    c.width = static_cast<int32_t>(name.size());
-    c.characters = name;
-    columns_.push_back(c);
+    add_column(name, kKyrNames, static_cast<int32_t>(name.size())).characters = name;
 }
-void OutputTable::int_column(const std::string& name) {
-    Column c;
-    c.name = name;
-    c.kind = kKyrInt;
-    columns_.push_back(c);
-}
-void OutputTable::double_column(const std::string& name) {
-    Column c;
-    c.name = name;
-    c.kind = kKyrDouble;
-    columns_.push_back(c);
-}
+void OutputTable::int_column(const std::string& name) { add_column(name, kKyrInt); }
+void OutputTable::double_column(const std::string& name) { add_column(name, kKyrDouble); }
 
 bool OutputTable::end_columns() {
     if (!ok_) return false;

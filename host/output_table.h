@@ -131,6 +131,8 @@ private:
         int32_t integer = 0;
         double number = 0.0;
     };
+    // Appends a column of the kind with the name and width; the cells stay empty.
+    Column& add_column(const std::string& name, int kind, int32_t width = 0);
     HostObject* manager_;
     HostObject* table_ = nullptr;
     HostObject* handle_ = nullptr;

@@ -1,4 +1,4 @@
-// The model-specification routines of the procedure driver: the model
+// The model-building routines of the procedure driver: the model
 // dispatcher and its table, element patterns, the LINEQS reader, the
 // parameter table, added parameters, STRUCTEQ, variable selection and the
 // optimizer problem set-up.  Every routine takes the step's context first
