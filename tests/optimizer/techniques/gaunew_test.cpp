@@ -8,8 +8,11 @@ using namespace velix::test;
 class Gaunew : public NlpStep {};
 
 TEST_F(Gaunew, MinimisesTheZeroResidualProblems) {
-    for (const Standard& s : standard_problems())
-        if (s.fLocal < 0) EXPECT_TRUE(minimises(kTechGaunew, s, true));
+    for (const Standard& s : standard_problems()) {
+        if (s.fLocal < 0) {
+            EXPECT_TRUE(minimises(kTechGaunew, s, true));
+        }
+    }
 }
 
 // At Freudenstein-Roth's local minimum the residuals are large and J'J is
