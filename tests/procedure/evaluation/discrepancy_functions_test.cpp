@@ -6,6 +6,8 @@
 #include <cfloat>
 
 #include "evaluation_fixture.h"
+#include "procedure/estimation/estimation.h"
+#include "procedure/evaluation/cross_product.h"
 #include "procedure/evaluation/gradient.h"
 
 namespace velix::testing {
@@ -230,7 +232,10 @@ TEST(Discrepancy, InstalledAsTheOptimizerCallbacks) {
     EXPECT_EQ(s.hooks.objectiveFn, &cosfunc);
     EXPECT_EQ(s.nlp.gradientFn, &cosgrad);
     EXPECT_EQ(s.hooks.gradientFn, &cosgrad);
-    EXPECT_EQ(s.nlp.hessianFn, s.hooks.crossProductFn);
+    // The techniques' Hessian is the estimation's choice between the cross
+    // product, which the hook block keeps, and the exact Hessian.
+    EXPECT_EQ(s.nlp.hessianFn, &estimation_hessian);
+    EXPECT_EQ(s.hooks.crossProductFn, &coscrpj);
     EXPECT_EQ(s.nlp.conJacobianFn, s.hooks.conJacobianFn);
     s.nlp.evalPhase = 3.0;
     EXPECT_EQ(s.nlp.objectiveFn(&s.nlp), 0);

@@ -1,0 +1,123 @@
+// The second-derivative matrix the Newton-type techniques iterate with.
+// It is the cross product J'WJ (the expected information: Fisher scoring,
+// Lee and Jennrich 1979), positive semidefinite by construction where the
+// exact Hessian of F may be indefinite.  Scoring converges only linearly,
+// at a rate set by the misfit of the model (the neglected part of the
+// Hessian is a sum of residuals times second derivatives of the model):
+// on a model that fits closely a few steps reach the minimum, on one that
+// does not each step gains a fraction of a digit, and the run stops at the
+// GCONV test short of the minimum.  So once the Newton decrement is small
+// and the last scoring step reduced it too little, the run turns to the
+// exact Hessian, from forward differences of the analytic gradient (n
+// gradients), and its last steps converge quadratically (Dennis and
+// Schnabel, Numerical Methods for Unconstrained Optimization, sec. 5.2 and
+// 10.2).  An exact Hessian that is not positive definite on the free
+// parameters is not taken; J'WJ serves that iteration.
+//
+//   cross product J'WJ at x (and the gradient)
+//   first call of a run: scoring
+//   Newton-type technique, relative decrement m at most kExactHessianSwitch
+//   and above kSlowScoring times the previous one: exact from now on
+//   exact: Hessian at x by differences; the evaluation state back at x;
+//          not positive definite on the free parameters: J'WJ
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "numerics/cholesky.h"
+#include "procedure/estimation/estimation.h"
+#include "procedure/evaluation/cross_product.h"
+#include "velix/codes.h"
+#include "velix/nlp.h"
+#include "velix/packed_index.h"
+
+namespace {
+
+// The relative Newton decrement g'H^-1 g / max(|f|, FSIZE) at or below
+// which the exact Hessian may take over: a hundred thousand times the
+// default GCONV, close enough to the minimum that the exact Hessian is
+// positive definite there on the reference models, and early enough that
+// two or three quadratic steps finish the run.
+constexpr double kExactHessianSwitch = 1e-3;
+// Scoring is slow when a step leaves more than this share of the
+// decrement: the n gradients of one exact Hessian then cost less than the
+// scoring steps they save (measured: the reference models that do not fit
+// closely keep 0.1 to 0.5 per step, the 120-variable model 0.002).
+constexpr double kSlowScoring = 0.05;
+// Relative pivot below which a matrix is not taken as positive definite.
+constexpr double kPivotTolerance = 1e-12;
+
+bool newton_type(int32_t technique) {
+    return technique == kTechTrureg || technique == kTechNewrap || technique == kTechNrridg ||
+           technique == kTechNrlins || technique == kTechLevmar;
+}
+
+// The measure of the technique's last termination test, relative as the
+// GCONV criterion takes it.
+double relative_decrement(const NlpProblem* nlp) {
+    const double measure = nlp->technique == kTechLevmar ? nlp->lmGconvMeasure : nlp->gconvMeasure;
+    const double scale = std::max(std::fabs(nlp->f), nlp->fSize);
+    return scale > 0.0 ? std::fabs(measure) / scale : HUGE_VAL;
+}
+
+// The free parameters' submatrix of the packed Hessian admits a Cholesky
+// factor with pivots above kPivotTolerance times its largest diagonal.
+bool positive_definite_on_free(const NlpProblem* nlp) {
+    std::vector<int32_t> free;
+    for (int32_t j = 0; j < nlp->nParams; ++j)
+        if (!nlp->hasBounds || nlp->boundState == nullptr || nlp->boundState[j] == 0) free.push_back(j);
+    const int32_t k = static_cast<int32_t>(free.size());
+    std::vector<double> a(static_cast<size_t>(k) * (k + 1) / 2);
+    double big = 0.0;
+    for (int32_t i = 0; i < k; ++i) {
+        for (int32_t j = 0; j <= i; ++j) a[velix::pk_lower(i, j)] = nlp->hessian[velix::pk(free[i], free[j])];
+        big = std::max(big, std::fabs(a[velix::pk_lower(i, i)]));
+    }
+    for (int32_t i = 0; i < k; ++i)
+        if (!(zchol(i, a.data(), 0.0) > kPivotTolerance * big)) return false;
+    return true;
+}
+
+// The objective and gradient at x again, uncounted, so that the
+// evaluation state the run reads next belongs to x and not to the last
+// displaced point of the differences.
+bool evaluate_at_x(NlpProblem* nlp) {
+    const double phase = nlp->evalPhase, f = nlp->f;
+    nlp->evalPhase = kPhaseFdHessianG;
+    nlp->evalStatus = 0.0;
+    bool ok = nlp->objectiveFn(nlp) == 0 && nlp->evalStatus == 0.0;
+    ok = ok && nlp->gradientFn(nlp) == 0 && nlp->evalStatus == 0.0;
+    nlp->evalPhase = phase;
+    nlp->f = f;
+    return ok;
+}
+
+// The exact Hessian at x into nlp->hessian, J'WJ kept when it cannot be
+// had or is not positive definite; the gradient as it was.  0, or -1 when
+// the point cannot be evaluated again.
+int32_t exact_hessian(NlpProblem* nlp) {
+    const std::vector<double> cross(nlp->hessian, nlp->hessian + nlp->packedLen),
+        g(nlp->gradient, nlp->gradient + nlp->nParams);
+    const int32_t r = coshess(nlp);
+    const bool restored = evaluate_at_x(nlp);
+    if (r != 0 || !restored || !positive_definite_on_free(nlp)) std::copy(cross.begin(), cross.end(), nlp->hessian);
+    std::copy(g.begin(), g.end(), nlp->gradient);
+    return restored ? 0 : -1;
+}
+
+}  // namespace
+
+bool estimation_turns_exact(const NlpProblem* nlp, double lastDecrement) {
+    if (!newton_type(nlp->technique) || nlp->hessianStorage != 0 || nlp->iteration < 1.0) return false;
+    const double m = relative_decrement(nlp);
+    return m <= kExactHessianSwitch && m > kSlowScoring * lastDecrement;
+}
+
+int32_t estimation_hessian(NlpProblem* nlp) {
+    if (const int32_t r = coscrpj(nlp)) return r;
+    EstimationState& est = nlp->procContext->est;
+    if (nlp->iteration < 1.0) est.exactHessian = 0;
+    if (!est.exactHessian) est.exactHessian = estimation_turns_exact(nlp, est.lastDecrement);
+    est.lastDecrement = nlp->iteration < 1.0 ? HUGE_VAL : relative_decrement(nlp);
+    return est.exactHessian ? exact_hessian(nlp) : 0;
+}

@@ -1,0 +1,101 @@
+// The Hessian the Newton-type techniques iterate with: the rule that turns
+// a run to the exact Hessian, the exact Hessian at the minimum of a model
+// that does not fit exactly against J'WJ, the evaluation state it leaves,
+// and J'WJ in place of an exact Hessian that is not positive definite.
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "estimation_fixture.h"
+#include "numerics/cholesky.h"
+#include "procedure/evaluation/cross_product.h"
+#include "velix/codes.h"
+#include "velix/packed_index.h"
+
+namespace velix::testing {
+namespace {
+
+// A run turns exact when the decrement of its last test is at most 1e-3
+// and scoring left more than a twentieth of the one before; not at the
+// first call, not for techniques without a Hessian of their own.
+TEST(HessianChoice, TurnsExactNearTheMinimumWhenScoringIsSlow) {
+    NlpProblem p;
+    p.technique = kTechLevmar;
+    p.iteration = 4.0;
+    p.f = 2.0;
+    p.fSize = 0.0;
+    p.lmGconvMeasure = 2e-3;  // relative 1e-3
+    EXPECT_TRUE(estimation_turns_exact(&p, 2e-3));
+    EXPECT_FALSE(estimation_turns_exact(&p, 0.03));  // fast scoring: reduced 30-fold
+    p.lmGconvMeasure = 2.2e-3;
+    EXPECT_FALSE(estimation_turns_exact(&p, 1.0));  // still far
+    p.technique = kTechNewrap;
+    p.gconvMeasure = 1e-4;
+    EXPECT_TRUE(estimation_turns_exact(&p, 1e-4));
+    p.iteration = 0.0;
+    EXPECT_FALSE(estimation_turns_exact(&p, 1e-4));
+    p.iteration = 4.0;
+    p.technique = kTechQuanew;
+    EXPECT_FALSE(estimation_turns_exact(&p, 1e-4));
+}
+
+std::vector<double> packed(const NlpProblem& p) { return std::vector<double>(p.hessian, p.hessian + p.packedLen); }
+
+// Cholesky pivots of a packed matrix of order n, all positive.
+bool positive_definite(int32_t n, std::vector<double> a) {
+    for (int32_t i = 0; i < n; ++i)
+        if (!(zchol(i, a.data(), 0.0) > 0.0)) return false;
+    return true;
+}
+
+// At the minimum of the nine-variable model (chi-square 85 on 24 df) the
+// exact Hessian is positive definite and differs from J'WJ by the misfit
+// term; the gradient and the evaluation state stay those of x, so J'WJ
+// computed next is the one computed before, bit for bit.
+TEST(HessianChoice, TheExactHessianAtTheMinimumLeavesTheStateAtThePoint) {
+    EstimationStep s(hs_with_method("ml"));
+    ASSERT_EQ(s.result, 0) << s.log.str();
+    NlpProblem& p = s.nlp;
+    const int32_t n = p.nParams;
+    p.evalPhase = kPhaseRun;
+    ASSERT_EQ(p.objectiveFn(&p), 0);
+    ASSERT_EQ(coscrpj(&p), 0);
+    const std::vector<double> cross = packed(p), g(p.gradient, p.gradient + n);
+    p.iteration = 5.0;
+    s.ctx.est.exactHessian = 1;
+    ASSERT_EQ(estimation_hessian(&p), 0);
+    const std::vector<double> exact = packed(p);
+    EXPECT_TRUE(positive_definite(n, exact));
+    double worst = 0.0;
+    for (size_t i = 0; i < exact.size(); ++i) worst = std::fmax(worst, std::fabs(exact[i] - cross[i]));
+    EXPECT_GT(worst, 1e-3);
+    for (int32_t j = 0; j < n; ++j) EXPECT_EQ(p.gradient[j], g[j]) << j;
+    ASSERT_EQ(coscrpj(&p), 0);
+    EXPECT_EQ(packed(p), cross);
+}
+
+// Far from the minimum, at the default start of the nine-variable model,
+// the exact Hessian is not positive definite: the iteration gets J'WJ.
+TEST(HessianChoice, AnIndefiniteExactHessianGivesWayToTheCrossProduct) {
+    std::string program = hs_with_method("ml");
+    program.insert(program.find(";"), " technique=newrap maxiter=0");
+    EstimationStep start(program);
+    ASSERT_TRUE(start.ran) << start.log.str();
+    ASSERT_EQ(start.nlp.iteration, 0.0);
+    NlpProblem& p = start.nlp;
+    p.evalPhase = kPhaseRun;
+    ASSERT_EQ(p.objectiveFn(&p), 0);
+    ASSERT_EQ(coshess(&p), 0);
+    ASSERT_FALSE(positive_definite(p.nParams, packed(p)));
+    ASSERT_EQ(p.objectiveFn(&p), 0);
+    ASSERT_EQ(coscrpj(&p), 0);
+    const std::vector<double> cross = packed(p);
+    p.iteration = 1.0;
+    start.ctx.est.exactHessian = 1;
+    ASSERT_EQ(estimation_hessian(&p), 0);
+    EXPECT_EQ(packed(p), cross);
+}
+
+}  // namespace
+}  // namespace velix::testing
