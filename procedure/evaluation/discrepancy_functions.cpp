@@ -219,7 +219,12 @@ int32_t cosfunc(NlpProblem* nlp) {
         if (nlp->hasNlinCon) ++nlp->nConEval;
     }
     const int32_t conFlag = phase >= kPhaseFdGradient && phase <= kPhaseFdHessianG ? 0 : 1;
-    const bool retries = phase >= 0 && phase < kPhaseFdGradient && phase != kPhaseConstraintsOnly;
+    // A retry moves the point by a perturbation that general linear
+    // constraints do not follow: while iterating on such a problem the
+    // failure goes back to the technique, whose line search shortens the
+    // step, rather than leave the feasible set.
+    const bool keepsFeasible = nlp->hasLinCon && phase >= kPhaseRun;
+    const bool retries = phase >= 0 && phase < kPhaseFdGradient && phase != kPhaseConstraintsOnly && !keepsFeasible;
     const int32_t limit = retries ? kRetryLimit : -1;
     int32_t retry = 0;
     double scale = 0.0;

@@ -1,4 +1,6 @@
 // NRLINS on the standard problems.
+#include <cmath>
+
 #include "tests/optimizer/techniques/technique_fixture.h"
 
 namespace {
@@ -27,6 +29,21 @@ TEST_F(Nrlins, RatioOfReductionsIsOneOnAQuadratic) {
     TechniqueProblem t(ellipse(), kTechNrlins, true);
     EXPECT_GE(run_driver(&t), kNlpAbsConv);
     EXPECT_NEAR(t.p.rho, 1.0, 1e-10);
+}
+
+// The GCONV2 test of a least-squares objective (the procedure's) reads
+// the technique's scaled measure: a block that arrives with it at 0 (as
+// after the start phase) still runs to the minimum instead of stopping on
+// GCONV2 after its first step.
+TEST_F(Nrlins, AScaledMeasureLeftAtZeroDoesNotEndTheRun) {
+    for (const Standard& s : linear_problems()) {
+        TechniqueProblem t(s, kTechNrlins, false);
+        t.p.scaledGradMax = 0.0;
+        t.p.leastSquares = 1;
+        const int32_t status = run_direct(&t);
+        EXPECT_NE(status, kNlpGConv2) << s.name;
+        EXPECT_NEAR(t.p.f, s.fMin, 1e-6 * (1.0 + std::fabs(s.fMin))) << s.name;
+    }
 }
 
 }  // namespace

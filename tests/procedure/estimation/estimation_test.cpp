@@ -175,6 +175,44 @@ TEST(Estimation, LinearConstraintsBecomeRowsOfTheProblem) {
     EXPECT_EQ(row[parameter_index(s, "l3")], -2.0);
 }
 
+// An equality by LINCON gives the minimum of the model in which the two
+// loadings share one name, and holds at every point of the run (its
+// start, where C is not positive definite along the first steps, included);
+// both stop at their own GCONV test, so the estimates agree to 1e-5.
+TEST(Estimation, ALinearEqualityIsTheModelWithASharedName) {
+    EstimationStep lincon(hs_variant("lincon l2 - l3 = 0;"));
+    EstimationStep shared(hs_variant("", "x3 = l3 Fvis", "x3 = l2 Fvis"));
+    ASSERT_EQ(lincon.result, 0) << lincon.log.str();
+    ASSERT_EQ(shared.result, 0) << shared.log.str();
+    EXPECT_EQ(lincon.ctx.est.status, kNlpGConv);
+    EXPECT_NEAR(lincon.estimate("l2") - lincon.estimate("l3"), 0.0, 1e-12);
+    EXPECT_NEAR(lincon.nlp.f, shared.nlp.f, 1e-9 * shared.nlp.f);
+    for (const char* name : {"l2", "l5", "l9", "vvis", "cvt", "ve3"})
+        EXPECT_NEAR(lincon.estimate(name), shared.estimate(name), 1e-5 * std::fabs(shared.estimate(name))) << name;
+}
+
+// Inequalities that bind and an equality: at the solution each holds, and
+// the gradient is the rows' combination with the multipliers of the
+// inequalities positive (the Karush-Kuhn-Tucker conditions); every other
+// gradient element vanishes.
+TEST(Estimation, BindingLinearConstraintsMeetTheOptimalityConditions) {
+    EstimationStep s(hs_variant("lincon l2 + l3 <= 1, l5 - l6 >= 0.5, l8 = l9;"));
+    ASSERT_EQ(s.result, 0) << s.log.str();
+    EXPECT_EQ(s.ctx.est.nActive, 3);
+    EXPECT_NEAR(s.estimate("l2") + s.estimate("l3"), 1.0, 1e-12);
+    EXPECT_NEAR(s.estimate("l5") - s.estimate("l6"), 0.5, 1e-12);
+    EXPECT_NEAR(s.estimate("l8") - s.estimate("l9"), 0.0, 1e-12);
+    auto g = [&](const char* name) { return s.nlp.gradient[parameter_index(s, name)]; };
+    const double lambda1 = -g("l2"), lambda2 = g("l5"), mu = g("l8");
+    EXPECT_GT(lambda1, 1e-3);
+    EXPECT_GT(lambda2, 1e-3);
+    EXPECT_NEAR(g("l3"), -lambda1, 1e-6);
+    EXPECT_NEAR(g("l6"), -lambda2, 1e-6);
+    EXPECT_NEAR(g("l9"), -mu, 1e-6);
+    for (const char* name : {"vvis", "cvt", "vtxt", "cvs", "cts", "vspd", "ve1", "ve5", "ve9"})
+        EXPECT_NEAR(g(name), 0.0, 1e-6) << name;
+}
+
 // Linear constraints that no point meets end the estimation of the group
 // with a message and no solution; the step goes on.
 TEST(Estimation, InfeasibleLinearConstraintsGiveNoSolution) {
