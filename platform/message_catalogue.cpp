@@ -351,7 +351,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 437, "WARNING: The optimization ended without a usable solution (status %i); no results are printed."},
     {kMsgProc, 438, "ERROR: The constraint names %.*s on line %i, which is not a parameter of the model."},
     {kMsgProc, 439, "ERROR: The bounds of parameter %.*s are empty: lower bound %g above upper bound %g."},
-    {kMsgProc, 440, "WARNING: NLINCON constraints are not applied in this version; the estimation runs without them."},
+    {kMsgProc, 440, "ERROR: NLINCON names %.*s on line %i, which is not a numeric variable of the programming statements."},
     {kMsgProc, 442, "NOTE: The PROFILE statement is replaced by the default profile set."},
     {kMsgProc, 443, "NOTE: No parameter is profiled."},
     {kMsgProc, 444, "NOTE: All parameters are profiled."},

@@ -1,7 +1,9 @@
 // The constraints of the optimizer from the statements: BOUNDS as lower and
 // upper bounds of the named parameters, LINCON as dense linear rows of the
 // parameters (equalities first, every inequality turned into a x >= b),
-// and the constraint-row slot through which the optimizer reads them.
+// NLINCON as rows of program variables (equalities first, then one row per
+// limit, each c(x) - b >= 0 or b - c(x) >= 0), and the constraint-row slot
+// through which the optimizer reads them.
 #include <cfloat>
 #include <cstring>
 
@@ -10,6 +12,7 @@
 #include "procedure/estimation/estimation.h"
 #include "procedure/estimation/options.h"
 #include "velix/codes.h"
+#include "velix/host_compiler.h"
 #include "velix/statements.h"
 
 namespace {
@@ -17,10 +20,33 @@ namespace {
 // Messages of the constraint set-up (group kMsgProc).
 constexpr int32_t kMsgUnknownParameter = 438;  // a constraint names no parameter of the model
 constexpr int32_t kMsgEmptyBounds = 439;       // a lower bound above its upper bound
-constexpr int32_t kMsgNlinconPending = 440;    // NLINCON is not applied in this version
+constexpr int32_t kMsgNotAProgramVariable = 440;  // NLINCON names no numeric program variable
+
+// Kinds of a nonlinear constraint row set (NlinConTable): an equality, a
+// lower limit, an upper limit, and a range (both limits, two rows).
+constexpr int16_t kNlinEquality = 2;
+constexpr int16_t kNlinLower = 1;
+constexpr int16_t kNlinUpper = -1;
+constexpr int16_t kNlinRange = -2;
 
 HostAllocator* pool_of(ProcContext* ctx) {
     return ctx->runPool[0] ? ctx->runPool[0] : v_global_gcb_anchor->stepAllocator;
+}
+
+// `count` zeroed objects of T from the constraints' pool; null (with the
+// memory message and level) when it cannot give them.
+template <typename T>
+T* zeroed(ProcContext* ctx, int64_t count) {
+    HostAllocator* pool = pool_of(ctx);
+    const size_t bytes = sizeof(T) * static_cast<size_t>(count > 0 ? count : 1);
+    void* block = pool->allocate(pool, bytes, alignof(T) > 4 ? alignof(T) : 4);
+    if (block == nullptr) {
+        xmemmsg(static_cast<int64_t>(bytes));
+        raise_error_level(ctx, kLevelNoMemory);
+        return nullptr;
+    }
+    std::memset(block, 0, bytes);
+    return static_cast<T*>(block);
 }
 
 // 0-based index of the independent parameter `name`, -1 when none.
@@ -72,15 +98,8 @@ void read_lincon(ProcContext* ctx, NlpProblem* nlp) {
     }
     if (count == 0) return;
     const int64_t n = nlp->nParams;
-    HostAllocator* pool = pool_of(ctx);
-    const size_t bytes = sizeof(double) * static_cast<size_t>((n + 1) * count);
-    auto* block = static_cast<double*>(pool->allocate(pool, bytes, alignof(double)));
-    if (block == nullptr) {
-        xmemmsg(static_cast<int64_t>(bytes));
-        raise_error_level(ctx, kLevelNoMemory);
-        return;
-    }
-    std::memset(block, 0, bytes);
+    auto* block = zeroed<double>(ctx, (n + 1) * count);
+    if (block == nullptr) return;
     nlp->linRows = block;
     nlp->linRhs = block + n * count;
     int32_t nextEq = 0, nextIneq = equalities;
@@ -108,6 +127,101 @@ void read_lincon(ProcContext* ctx, NlpProblem* nlp) {
     nlp->nLinEq = equalities;
 }
 
+// The kind of a nonlinear constraint from its limits.
+int16_t nlin_kind(const NonlinearConstraint& c) {
+    if (c.hasLower && c.hasUpper) return c.lower == c.upper ? kNlinEquality : kNlinRange;
+    return c.hasLower ? kNlinLower : kNlinUpper;
+}
+
+// Calls visit(constraint) for every constraint of every NLINCON statement.
+template <typename Visit>
+void for_each_nlincon(const ProcContext* ctx, Visit&& visit) {
+    for (const StatementNode* s = find_statement(ctx->stmtList, "NLINCON "); s;
+         s = find_statement(s->next, "NLINCON ")) {
+        const auto* l = static_cast<const NlinconPayload*>(s->payload);
+        for (int32_t c = 0; c < l->nConstraints; ++c) visit(l->constraints[c]);
+    }
+}
+
+// The arrays of the nonlinear constraints: the table the objective reads
+// (kind, rows and value cell of each constraint), the list of their
+// program symbols whose derivatives the statement compiler derives, and
+// the right-hand sides.  Rows: the equalities 0 .. E-1 in statement order,
+// then the inequality rows E + firstRow (a lower limit, or the lower row
+// of a range) and E + secondRow (an upper limit, or the upper row of a
+// range), row base 0.
+struct NlinArrays {
+    NlinConTable* table = nullptr;
+    int16_t* kind = nullptr;
+    int32_t *first = nullptr, *second = nullptr;
+    double** cells = nullptr;
+    CmpSymbol** symbols = nullptr;
+    double* rhs = nullptr;
+};
+
+bool allocate_nlin(ProcContext* ctx, int32_t count, int32_t rows, NlinArrays* a) {
+    a->table = zeroed<NlinConTable>(ctx, 1);
+    a->kind = zeroed<int16_t>(ctx, count);
+    a->first = zeroed<int32_t>(ctx, count);
+    a->second = zeroed<int32_t>(ctx, count);
+    a->cells = zeroed<double*>(ctx, count);
+    a->symbols = zeroed<CmpSymbol*>(ctx, count);
+    a->rhs = zeroed<double>(ctx, rows);
+    return a->table && a->kind && a->first && a->second && a->cells && a->symbols && a->rhs;
+}
+
+// NLINCON: each name must be a numeric variable of the programming
+// statements; the rows as NlinArrays says.
+void read_nlincon(ProcContext* ctx, NlpProblem* nlp) {
+    int32_t count = 0, equalities = 0, inequalities = 0;
+    for_each_nlincon(ctx, [&](const NonlinearConstraint& c) {
+        const int16_t k = nlin_kind(c);
+        ++count;
+        equalities += k == kNlinEquality;
+        inequalities += k == kNlinRange ? 2 : k == kNlinEquality ? 0 : 1;
+    });
+    if (count == 0) return;
+    NlinArrays a;
+    if (!allocate_nlin(ctx, count, equalities + inequalities, &a)) return;
+    int32_t i = 0, nextEq = 0, nextIneq = 0;
+    bool unknown = false;
+    for_each_nlincon(ctx, [&](const NonlinearConstraint& c) {
+        CmpSymbol* sym = ctx->cmpWork ? cmpsyms(c.name.text, c.name.length, ctx->cmpWork) : nullptr;
+        if (sym == nullptr || sym->valueType != 'n' || sym->value == nullptr) {
+            xpmlog(kMsgProc, kMsgNotAProgramVariable, static_cast<int32_t>(c.name.length), c.name.text, c.line);
+            raise_error_level(ctx, kLevelInputError);
+            unknown = true;
+            return;
+        }
+        const int16_t k = nlin_kind(c);
+        a.kind[i] = k;
+        a.symbols[i] = sym;
+        a.cells[i] = sym->value;
+        if (k == kNlinEquality) {
+            a.first[i] = nextEq;
+            a.rhs[nextEq++] = c.lower;
+        } else {
+            if (k != kNlinUpper) {
+                a.first[i] = nextIneq;
+                a.rhs[equalities + nextIneq++] = c.lower;
+            }
+            if (k != kNlinLower) {
+                a.second[i] = nextIneq;
+                a.rhs[equalities + nextIneq++] = c.upper;
+            }
+        }
+        ++i;
+    });
+    if (unknown) return;
+    *a.table = NlinConTable{count, a.kind, a.first, a.second, 0, a.cells};
+    ctx->eval.nlinCon = a.table;
+    ctx->program.nlcList = CmpList{count, a.symbols};
+    nlp->nlcRhs = a.rhs;
+    nlp->hasNlinCon = 1;
+    nlp->nNlinCon = equalities + inequalities;
+    nlp->nNlinEq = equalities;
+}
+
 }  // namespace
 
 void cosop21(ProcContext* ctx, NlpProblem* nlp, HostFile* /*constraintFile*/) {
@@ -123,14 +237,9 @@ void cosop21(ProcContext* ctx, NlpProblem* nlp, HostFile* /*constraintFile*/) {
     nlp->hasLinCon = 0;
     nlp->nLinCon = nlp->nLinEq = 0;
     read_lincon(ctx, nlp);
-    if (nlp->hasNlinCon && ctx->eval.nlinCon == nullptr) {
-        // The constraint table of the program's variables is not laid out
-        // yet: say so rather than let the statement pass for one that holds.
-        xpmlog(kMsgProc, kMsgNlinconPending);
-        raise_error_level(ctx, kLevelWarning);
-        nlp->hasNlinCon = 0;
-        nlp->nNlinCon = nlp->nNlinEq = 0;
-    }
+    nlp->hasNlinCon = 0;
+    nlp->nNlinCon = nlp->nNlinEq = 0;
+    read_nlincon(ctx, nlp);
     nlp->nEqTotal = nlp->nLinEq + nlp->nNlinEq;
     nlp->nConTotal = nlp->nLinCon + nlp->nNlinCon;
     nlp->conRowFn = cosaget;

@@ -20,8 +20,13 @@
 // parameters 11 calls in 0.37 s of CPU for the whole program (NRRIDG 18 in
 // 0.46 s, TRUREG 11 in 0.57 s); with a binding bound it converges where
 // TRUREG stops at its iteration limit.  With general linear constraints it
-// is NRLINS, the Newton-type technique that takes them.
-int32_t default_technique(const NlpProblem* nlp) { return nlp->hasLinCon ? kTechNrlins : kTechLevmar; }
+// is NRLINS, the Newton-type technique that takes them; with nonlinear
+// constraints the dual quasi-Newton method, the one technique of the
+// estimation that takes them.
+int32_t default_technique(const NlpProblem* nlp) {
+    if (nlp->hasNlinCon) return kTechDualQuanew;
+    return nlp->hasLinCon ? kTechNrlins : kTechLevmar;
+}
 
 int32_t cosop12(ProcContext* ctx, NlpProblem* nlp) {
     if (nlp->technique <= 0) nlp->technique = default_technique(nlp);

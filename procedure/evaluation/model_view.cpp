@@ -166,9 +166,13 @@ void evaluation_setup(ProcContext* ctx) {
 void evaluation_release(ProcContext* ctx) {
     EvaluationState& st = ctx->eval;
     if (st.pool != nullptr) xmpoold(st.pool);
+    // The data's diagonal and the constraint set-up's table of nonlinear
+    // constraints belong to the step, not to the arrays released here.
     const int16_t diag = st.diagFromData;
+    const NlinConTable* nlinCon = st.nlinCon;
     st = EvaluationState();
     st.diagFromData = diag;
+    st.nlinCon = nlinCon;
 }
 
 namespace velix::detail {
