@@ -1,9 +1,7 @@
 // The constraints of the optimizer from the statements: BOUNDS as lower and
 // upper bounds of the named parameters, LINCON as dense linear rows of the
 // parameters (equalities first, every inequality turned into a x >= b),
-// NLINCON as rows of program variables (equalities first, then one row per
-// limit, each c(x) - b >= 0 or b - c(x) >= 0), and the constraint-row slot
-// through which the optimizer reads them.
+// and the constraint-row slot through which the optimizer reads them.
 #include <cfloat>
 #include <cstring>
 
@@ -86,47 +84,6 @@ void read_bounds(ProcContext* ctx, NlpProblem* nlp) {
     }
 }
 
-// LINCON: one dense row per constraint, equalities first; a <= row is
-// negated into a >= row.
-void read_lincon(ProcContext* ctx, NlpProblem* nlp) {
-    int32_t count = 0, equalities = 0;
-    for (const StatementNode* s = find_statement(ctx->stmtList, "LINCON  "); s;
-         s = find_statement(s->next, "LINCON  ")) {
-        const auto* l = static_cast<const LinconPayload*>(s->payload);
-        count += l->nConstraints;
-        for (int32_t c = 0; c < l->nConstraints; ++c) equalities += l->constraints[c].relation == kRelEq;
-    }
-    if (count == 0) return;
-    const int64_t n = nlp->nParams;
-    auto* block = zeroed<double>(ctx, (n + 1) * count);
-    if (block == nullptr) return;
-    nlp->linRows = block;
-    nlp->linRhs = block + n * count;
-    int32_t nextEq = 0, nextIneq = equalities;
-    for (const StatementNode* s = find_statement(ctx->stmtList, "LINCON  "); s;
-         s = find_statement(s->next, "LINCON  ")) {
-        const auto* l = static_cast<const LinconPayload*>(s->payload);
-        for (int32_t c = 0; c < l->nConstraints; ++c) {
-            const LinearConstraint& lc = l->constraints[c];
-            const int32_t row = lc.relation == kRelEq ? nextEq++ : nextIneq++;
-            const double sign = lc.relation == kRelLe ? -1.0 : 1.0;
-            double* a = nlp->linRows + n * row;
-            for (int32_t t = 0; t < lc.nTerms; ++t) {
-                const int32_t j = parameter_index(nlp, lc.names[t]);
-                if (j < 0) {
-                    unknown_name(ctx, lc.names[t], lc.line);
-                    continue;
-                }
-                a[j] += sign * lc.coefs[t];
-            }
-            nlp->linRhs[row] = sign * lc.rhs;
-        }
-    }
-    nlp->hasLinCon = 1;
-    nlp->nLinCon = count;
-    nlp->nLinEq = equalities;
-}
-
 // The kind of a nonlinear constraint from its limits.
 int16_t nlin_kind(const NonlinearConstraint& c) {
     if (c.hasLower && c.hasUpper) return c.lower == c.upper ? kNlinEquality : kNlinRange;
@@ -170,8 +127,9 @@ bool allocate_nlin(ProcContext* ctx, int32_t count, int32_t rows, NlinArrays* a)
     return a->table && a->kind && a->first && a->second && a->cells && a->symbols && a->rhs;
 }
 
-// NLINCON: each name must be a numeric variable of the programming
-// statements; the rows as NlinArrays says.
+// NLINCON as rows of program variables: each name must be a numeric
+// variable of the programming statements, its rows c(x) - b >= 0 or
+// b - c(x) >= 0 (= 0 for an equality) laid out as NlinArrays says.
 void read_nlincon(ProcContext* ctx, NlpProblem* nlp) {
     int32_t count = 0, equalities = 0, inequalities = 0;
     for_each_nlincon(ctx, [&](const NonlinearConstraint& c) {
@@ -220,6 +178,54 @@ void read_nlincon(ProcContext* ctx, NlpProblem* nlp) {
     nlp->hasNlinCon = 1;
     nlp->nNlinCon = equalities + inequalities;
     nlp->nNlinEq = equalities;
+}
+
+// LINCON: one dense row per constraint, equalities first; a <= row is
+// negated into a >= row.
+void read_lincon(ProcContext* ctx, NlpProblem* nlp) {
+    int32_t count = 0, equalities = 0;
+    for (const StatementNode* s = find_statement(ctx->stmtList, "LINCON  "); s;
+         s = find_statement(s->next, "LINCON  ")) {
+        const auto* l = static_cast<const LinconPayload*>(s->payload);
+        count += l->nConstraints;
+        for (int32_t c = 0; c < l->nConstraints; ++c) equalities += l->constraints[c].relation == kRelEq;
+    }
+    if (count == 0) return;
+    const int64_t n = nlp->nParams;
+    HostAllocator* pool = pool_of(ctx);
+    const size_t bytes = sizeof(double) * static_cast<size_t>((n + 1) * count);
+    auto* block = static_cast<double*>(pool->allocate(pool, bytes, alignof(double)));
+    if (block == nullptr) {
+        xmemmsg(static_cast<int64_t>(bytes));
+        raise_error_level(ctx, kLevelNoMemory);
+        return;
+    }
+    std::memset(block, 0, bytes);
+    nlp->linRows = block;
+    nlp->linRhs = block + n * count;
+    int32_t nextEq = 0, nextIneq = equalities;
+    for (const StatementNode* s = find_statement(ctx->stmtList, "LINCON  "); s;
+         s = find_statement(s->next, "LINCON  ")) {
+        const auto* l = static_cast<const LinconPayload*>(s->payload);
+        for (int32_t c = 0; c < l->nConstraints; ++c) {
+            const LinearConstraint& lc = l->constraints[c];
+            const int32_t row = lc.relation == kRelEq ? nextEq++ : nextIneq++;
+            const double sign = lc.relation == kRelLe ? -1.0 : 1.0;
+            double* a = nlp->linRows + n * row;
+            for (int32_t t = 0; t < lc.nTerms; ++t) {
+                const int32_t j = parameter_index(nlp, lc.names[t]);
+                if (j < 0) {
+                    unknown_name(ctx, lc.names[t], lc.line);
+                    continue;
+                }
+                a[j] += sign * lc.coefs[t];
+            }
+            nlp->linRhs[row] = sign * lc.rhs;
+        }
+    }
+    nlp->hasLinCon = 1;
+    nlp->nLinCon = count;
+    nlp->nLinEq = equalities;
 }
 
 }  // namespace
