@@ -332,8 +332,8 @@ int32_t znlpnrl(NlpProblem* p) {
         } else {
             p->gconvMeasure = HUGE_VAL;
         }
-        // The GCONV2 test reads the scaled measure: left at 0 it would
-        // stop the run after its first step at the default GCONV2 of 0.
+        // The least-squares GCONV2 test of the Newton-type techniques reads
+        // the same measure.
         p->scaledGradMax = p->gconvMeasure;
         p->iteration += 1;
         p->iterSinceStart += 1;
