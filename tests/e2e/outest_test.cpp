@@ -32,6 +32,22 @@ const char* kModel =
 struct Rows {
     std::vector<std::string> header;
     std::vector<std::vector<std::string>> cells;
+    // The cells of the first row of _TYPE_ `type` (empty when none).
+    std::vector<std::string> row(const std::string& type) const {
+        for (const auto& r : cells)
+            if (r[0] == type) return r;
+        return {};
+    }
+    // The rows of the linear constraints (_TYPE_ EQ, GE or LE), _NAME_ left out.
+    std::vector<std::vector<std::string>> constraint_rows() const {
+        std::vector<std::vector<std::string>> out;
+        for (auto r : cells)
+            if (r[0] == "EQ" || r[0] == "GE" || r[0] == "LE") {
+                r.erase(r.begin() + 1);
+                out.push_back(r);
+            }
+        return out;
+    }
     std::vector<std::string> types() const {
         std::vector<std::string> t;
         for (const auto& r : cells) t.push_back(r[0]);
@@ -138,6 +154,62 @@ TEST_F(Outest, DependentParameterStandardErrorStaysInItsVector) {
     const Rows rows = read_rows(dir_ + "/est.csv");
     EXPECT_EQ(rows.column("l3"), rows.header.size()) << "a dependent parameter has no OUTEST= variable";
     EXPECT_NE(rows.column("l2"), rows.header.size());
+}
+
+}  // namespace
+
+namespace {
+
+// Values of a row from column `first` on, as numbers (missing as NaN).
+std::vector<double> numbers(const std::vector<std::string>& row, size_t first) {
+    std::vector<double> v;
+    for (size_t j = first; j < row.size(); ++j) v.push_back(row[j] == "." ? NAN : std::stod(row[j]));
+    return v;
+}
+
+double iterations(const RunResult& r) {
+    const velix::test::JsonValue* stop = r.items(0, "factoid", "IterStop").at(0);
+    return (*stop)["entries"][0]["value"].number();
+}
+
+// OUTEST= of a bounded fit read back as INEST= by a program without the
+// BOUNDS statement: the run starts at the estimates under the same bound
+// and stops at once at the same minimum.
+TEST_F(Outest, InestStartsAtTheEstimatesWithTheirBounds) {
+    const RunResult first = run("outest=est", "bounds ve1 <= 0.5;\n");
+    ASSERT_EQ(first.exitStatus, 0) << first.log;
+    const RunResult second = run("inest=est outest=est2", "");
+    ASSERT_EQ(second.exitStatus, 0) << second.log;
+    const Rows a = read_rows(dir_ + "/est.csv"), b = read_rows(dir_ + "/est2.csv");
+    const size_t firstValue = a.column("_ITER_") + 1;
+    ASSERT_FALSE(a.row("PARMS").empty());
+    ASSERT_FALSE(b.row("INITIAL").empty());
+    const std::vector<double> estimate = numbers(a.row("PARMS"), firstValue);
+    const std::vector<double> start = numbers(b.row("INITIAL"), firstValue);
+    ASSERT_EQ(start.size(), estimate.size());
+    for (size_t j = 0; j < start.size(); ++j) EXPECT_DOUBLE_EQ(start[j], estimate[j]) << a.header[firstValue + j];
+    EXPECT_EQ(b.row("UPPERBD"), a.row("UPPERBD"));
+    EXPECT_EQ(b.row("ACTBC"), a.row("ACTBC")) << "the bound is active again";
+    EXPECT_GT(iterations(first), 1.0);
+    EXPECT_LE(iterations(second), 1.0);
+    const double f1 = std::stod(a.row("PARMS")[2]), f2 = std::stod(b.row("PARMS")[2]);
+    EXPECT_NEAR(f2, f1, 1e-8 * f1);
+}
+
+// The linear constraints of OUTEST= come back through INEST=: without the
+// LINCON statement the second run holds the same rows; with it, a row that
+// the statement gives again is not doubled.
+TEST_F(Outest, InestReproducesTheLinearConstraints) {
+    const std::string lincon = "lincon l2 - l3 = 0, l5 + l6 <= 2;\n";
+    ASSERT_EQ(run("outest=est", lincon).exitStatus, 0);
+    const RunResult without = run("inest=est outest=est2", "");
+    ASSERT_EQ(without.exitStatus, 0) << without.log;
+    const RunResult with = run("inest=est outest=est3", lincon);
+    ASSERT_EQ(with.exitStatus, 0) << with.log;
+    const Rows a = read_rows(dir_ + "/est.csv");
+    ASSERT_EQ(a.constraint_rows().size(), 2u);
+    EXPECT_EQ(read_rows(dir_ + "/est2.csv").constraint_rows(), a.constraint_rows());
+    EXPECT_EQ(read_rows(dir_ + "/est3.csv").constraint_rows(), a.constraint_rows());
 }
 
 }  // namespace
