@@ -44,6 +44,10 @@ enum MatrixKind : int32_t {
     kKindCrossProduct = 3,
     kKindProjCrossProduct = 4,
     kKindCovariance = 5,
+    kKindLagHessian = 6,
+    kKindProjLagHessian = 7,
+    kKindLagCrossProduct = 8,
+    kKindProjLagCrossProduct = 9,
 };
 
 // OUTEST= row kinds of the hook.
@@ -189,6 +193,13 @@ void primat(NlpProblem* p, int32_t kind, int32_t phase, const double* values) {
         case kKindProjHessian: publish(p, kind, "HessianMat", values, nullptr, 195, 718); break;
         case kKindCrossProduct: publish(p, kind, "CrossJacobian", values, p->paramNames, 196, 196); break;
         case kKindProjCrossProduct: publish(p, kind, "CrossJacobian", values, nullptr, 197, 197); break;
+        // The Lagrange function's matrices; a projection is over the null
+        // space of the active constraints, whose coordinates are no
+        // parameters, so it is labelled as the other projections are.
+        case kKindLagHessian: publish(p, kind, "HessianMat", values, p->paramNames, 225, 718); break;
+        case kKindProjLagHessian: publish(p, kind, "HessianMat", values, nullptr, 249, 718); break;
+        case kKindLagCrossProduct: publish(p, kind, "HessianMat", values, p->paramNames, 250, 717); break;
+        case kKindProjLagCrossProduct: publish(p, kind, "HessianMat", values, nullptr, 251, 717); break;
         default: {
             const std::vector<double> copy(values, values + kind_length(p, kind));
             print_covariance(p, phase, copy);
@@ -348,17 +359,27 @@ void znlppma(NlpProblem* p, int32_t phase) {
         if (print && r.printConJacobian != 0) prijnc(p);
         if (r.outestConJacobian != 0 && h->outestHook != nullptr) h->outestHook(p, kRowConJacobian, nullptr);
     }
-    const bool printCp = print && h->printCrossProduct != 0, outCp = r.outestCrossProduct != 0;
-    if (r.wantCrossProduct != 0 && (printCp || outCp)) {
-        if (dir[kDirCrossProduct] > 0) handle(p, kKindCrossProduct, phase, dir[kDirCrossProduct], printCp, outCp, 2);
-        if (projections && dir[kDirProjCrossProduct] > 0)
-            handle(p, kKindProjCrossProduct, phase, dir[kDirProjCrossProduct], printCp, outCp, 4);
-    }
-    const bool printH = print && h->printHessian != 0, outH = r.outestHessian != 0;
-    if (r.wantHessian != 0 && (printH || outH)) {
-        if (dir[kDirHessian] > 0) handle(p, kKindHessian, phase, dir[kDirHessian], printH, outH, 3);
-        if (projections && dir[kDirProjHessian] > 0)
-            handle(p, kKindProjHessian, phase, dir[kDirProjHessian], printH, outH, 5);
+    // Each family: the matrix, its projection, the Lagrange function's
+    // matrix and its projection, with their OUTEST= row kinds.
+    struct Family {
+        bool wanted, print, outest;
+        int32_t words[4], kinds[4], rows[4];
+    };
+    const Family families[] = {
+        {r.wantCrossProduct != 0, print && h->printCrossProduct != 0, r.outestCrossProduct != 0,
+         {kDirCrossProduct, kDirProjCrossProduct, kDirLagCrossProduct, kDirProjLagCrossProduct},
+         {kKindCrossProduct, kKindProjCrossProduct, kKindLagCrossProduct, kKindProjLagCrossProduct},
+         {2, 4, 11, 12}},
+        {r.wantHessian != 0, print && h->printHessian != 0, r.outestHessian != 0,
+         {kDirHessian, kDirProjHessian, kDirLagHessian, kDirProjLagHessian},
+         {kKindHessian, kKindProjHessian, kKindLagHessian, kKindProjLagHessian},
+         {3, 5, 7, 8}},
+    };
+    for (const Family& f : families) {
+        if (!f.wanted || !(f.print || f.outest)) continue;
+        for (int k = 0; k < 4; ++k)
+            if (dir[f.words[k]] > 0 && (projections || !projected_kind(f.kinds[k])))
+                handle(p, f.kinds[k], phase, dir[f.words[k]], f.print, f.outest, f.rows[k]);
     }
     const bool printCov = print && h->printCovariance != 0, outCov = h->outestHook != nullptr;
     if (phase == 1 && h->wantCovariance != 0 && dir[kDirCovariance] > 0 && (printCov || outCov))
