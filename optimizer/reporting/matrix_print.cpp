@@ -1,8 +1,9 @@
 // The matrix printing hook: after the start point and after the run it
 // shows the matrices that the covariance hook left on the matrix file (the
 // cross-product Jacobian, the Hessian, their projections onto the null
-// space of the active constraints, the covariance matrix of the estimates
-// and its correlation matrix) with notes on the determinant and on the
+// space of the active constraints, the same for the Lagrange function, the
+// covariance matrix of the estimates and its correlation matrix; a sparse
+// Hessian as a table of its rows) with notes on the determinant and on the
 // signs of the eigenvalues (the inertia, from the UDU' factors: Sylvester's
 // law of inertia, Golub and Van Loan, "Matrix Computations", 4th ed.,
 // sec. 8.1.5), and hands each to the OUTEST= hook when one is installed.
@@ -27,6 +28,7 @@
 #include "host/output_table.h"
 #include "numerics/covcorr.h"
 #include "optimizer/core/pending.h"
+#include "optimizer/core/reduced_space.h"
 #include "optimizer/reporting/report_table.h"
 #include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
@@ -256,21 +258,32 @@ void prijac(NlpProblem* p, bool print, bool outest) {
 }
 
 // "Jacobian": the gradient rows of the nonlinear constraints, each labelled.
+// One double column "Mat" per variable of a matrix table, named by the
+// parameters (names[count][33], filled here) or, with `generated`, "X1" ...
+void variable_columns(NlpProblem* p, velix::report::ReportTable* table, int32_t count, bool generated,
+                      std::vector<std::vector<char>>* names, std::vector<double>* row) {
+    names->assign(static_cast<size_t>(count), std::vector<char>(33, '\0'));
+    row->assign(static_cast<size_t>(count), 0.0);
+    for (int32_t j = 0; j < count; ++j) {
+        char* name = (*names)[static_cast<size_t>(j)].data();
+        if (generated)
+            std::snprintf(name, 33, "X%d", j + 1);
+        else
+            velix::report::parameter_label(p, j, name, 32);
+        for (int32_t k = 31; k >= 0 && name[k] == ' '; --k) name[k] = '\0';
+        table->real(name, &(*row)[static_cast<size_t>(j)], "Mat");
+    }
+}
+
 void prijnc(NlpProblem* p) {
     const int32_t n = p->nParams, width = std::max(p->conLabelWidth, 8);
-    std::vector<double> row(static_cast<size_t>(n));
+    std::vector<double> row;
     std::vector<char> label(static_cast<size_t>(width) + 1, '\0');
-    std::vector<std::vector<char>> names(static_cast<size_t>(n), std::vector<char>(33, '\0'));
+    std::vector<std::vector<char>> names;
     velix::report::ReportTable table(p->out.kyrObject, "Jacobian", 717);
     table.title_variable("TitleText", kyrmsg(kMsgNlp, 224));
     table.chars("Variable", label.data(), width);
-    for (int32_t j = 0; j < n; ++j) {
-        velix::report::parameter_label(p, j, names[static_cast<size_t>(j)].data(), 32);
-        std::string name(names[static_cast<size_t>(j)].data());
-        while (!name.empty() && name.back() == ' ') name.pop_back();
-        std::snprintf(names[static_cast<size_t>(j)].data(), 33, "%s", name.c_str());
-        table.real(names[static_cast<size_t>(j)].data(), &row[static_cast<size_t>(j)], "Mat");
-    }
+    variable_columns(p, &table, n, false, &names, &row);
     table.bind();
     for (int32_t k = 0; k < p->nNlinCon && table.ok() && p->conRowFn != nullptr; ++k) {
         std::fill(label.begin(), label.end(), '\0');
@@ -384,4 +397,41 @@ void znlppma(NlpProblem* p, int32_t phase) {
     const bool printCov = print && h->printCovariance != 0, outCov = h->outestHook != nullptr;
     if (phase == 1 && h->wantCovariance != 0 && dir[kDirCovariance] > 0 && (printCov || outCov))
         handle(p, kKindCovariance, phase, dir[kDirCovariance], printCov, outCov, 6);
+}
+
+void znlpsph(NlpProblem* p, int32_t kind, const double* values) {
+    if (kind < kKindHessian || kind > kKindProjCrossProduct || p->hessianStorage != 1 || p->hessianPattern == nullptr)
+        nlp_internal_error("znlpsph: not a sparse matrix of kinds 1 to 4");
+    const int32_t n = p->nParams, dim = kind_dimension(p, kind);
+    if (dim < 1) return;
+    // The strictly lower part by columns: column j's entries at positions
+    // start[j] .. start[j + 1] - 1 of the values after the diagonal, in the
+    // rows rowIndex[position].
+    const int32_t* start = p->hessianPattern;
+    const int32_t* rowIndex = p->hessianPattern + n + 1;
+    const bool generated = projected_kind(kind) || p->paramNames == nullptr;
+    const int32_t width = generated ? 8 : std::max(p->paramNameWidth, 1);
+    std::vector<char> label(static_cast<size_t>(std::max(width, 32)) + 1, '\0');
+    std::vector<std::vector<char>> names;
+    std::vector<double> row;
+    velix::report::ReportTable table(p->out.kyrObject, "Hessian", 718);
+    static const int32_t kTitles[] = {194, 195, 196, 197};  // by kind 1..4
+    table.title_variable("TitleText", kyrmsg(kMsgNlp, kTitles[kind - 1]));
+    table.chars("Variable", label.data(), width);
+    variable_columns(p, &table, dim, generated, &names, &row);
+    table.bind();
+    for (int32_t i = 0; i < dim && table.ok(); ++i) {
+        std::fill(row.begin(), row.end(), 0.0);
+        row[static_cast<size_t>(i)] = values[i];
+        for (int32_t j = 0; j < std::min(dim, n); ++j)
+            for (int32_t k = start[j]; k < start[j + 1]; ++k) {
+                const int32_t r = rowIndex[k];
+                const double v = values[n + k];
+                if (j == i && r < dim) row[static_cast<size_t>(r)] = v;  // (r, i) below the diagonal
+                if (r == i) row[static_cast<size_t>(j)] = v;             // (i, j) in an earlier column
+            }
+        std::snprintf(label.data(), label.size(), "%s", names[static_cast<size_t>(i)].data());
+        table.row();
+    }
+    table.deliver();
 }

@@ -204,5 +204,27 @@ TEST_F(MatrixPrint, LagrangeFunctionMatricesFollowThePlainOnes) {
     EXPECT_EQ(rows, (std::vector<int32_t>{0, 3, 5, 7, 8, 6}));
 }
 
+// A sparse Hessian of three parameters, the diagonal then the strictly
+// lower part by columns, is shown as the dense symmetric matrix.
+TEST_F(MatrixPrint, SparseHessianRowsAreTheDenseMatrix) {
+    TestProblem t({0.0, 0.0, 0.0}, [](const double*) { return 0.0; });
+    t.p.out.kyrObject = manager_;
+    t.p.hooks = &t.hooks;
+    // (1, 0) = 4 and (2, 0) = 5 in column 0, (2, 1) = 6 in column 1.
+    std::vector<int32_t> pattern = {0, 2, 3, 3, 1, 2, 2};
+    const double values[] = {1.0, 2.0, 3.0, 4.0, 5.0, 6.0};
+    const double dense[3][3] = {{1, 4, 5}, {4, 2, 6}, {5, 6, 3}};
+    t.p.hessianStorage = 1;
+    t.p.hessianPattern = pattern.data();
+    znlpsph(&t.p, 1, values);
+    const JsonValue h = item("Hessian");
+    ASSERT_FALSE(h.is_null());
+    ASSERT_EQ(h["rows"].size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(h["rows"][i][0].str(), "X" + std::to_string(i + 1));
+        for (size_t j = 0; j < 3; ++j) EXPECT_EQ(h["rows"][i][j + 1].number(), dense[i][j]) << i << "," << j;
+    }
+}
+
 }  // namespace
 }  // namespace velix::test
