@@ -18,6 +18,8 @@
 using velix::test::own_folder;
 using velix::test::run_velix;
 using velix::test::RunResult;
+using velix::test::Rows;
+using velix::test::read_rows;
 
 namespace {
 
@@ -28,54 +30,22 @@ const char* kModel =
     "std Fvis Ftxt Fspd = vvis vtxt vspd, E1-E9 = ve1-ve9;\n"
     "cov Fvis Ftxt = cvt, Fvis Fspd = cvs, Ftxt Fspd = cts;\n";
 
-// The rows of a CSV data set: the first column and all cells.
-struct Rows {
-    std::vector<std::string> header;
-    std::vector<std::vector<std::string>> cells;
-    // The cells of the first row of _TYPE_ `type` (empty when none).
-    std::vector<std::string> row(const std::string& type) const {
-        for (const auto& r : cells)
-            if (r[0] == type) return r;
-        return {};
-    }
-    // The rows of the linear constraints (_TYPE_ EQ, GE or LE), _NAME_ left out.
-    std::vector<std::vector<std::string>> constraint_rows() const {
-        std::vector<std::vector<std::string>> out;
-        for (auto r : cells)
-            if (r[0] == "EQ" || r[0] == "GE" || r[0] == "LE") {
-                r.erase(r.begin() + 1);
-                out.push_back(r);
-            }
-        return out;
-    }
-    std::vector<std::string> types() const {
-        std::vector<std::string> t;
-        for (const auto& r : cells) t.push_back(r[0]);
-        return t;
-    }
-    size_t column(const std::string& name) const {
-        for (size_t j = 0; j < header.size(); ++j)
-            if (header[j] == name) return j;
-        return header.size();
-    }
-};
+// The cells of the first row of _TYPE_ `type` (empty when none).
+std::vector<std::string> first_row(const Rows& rows, const std::string& type) {
+    for (const auto& r : rows.cells)
+        if (r[0] == type) return r;
+    return {};
+}
 
-Rows read_rows(const std::string& path) {
-    Rows r;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> cells;
-        std::stringstream s(line);
-        std::string c;
-        while (std::getline(s, c, ',')) cells.push_back(c);
-        if (r.header.empty())
-            r.header = cells;
-        else
-            r.cells.push_back(cells);
-    }
-    return r;
+// The rows of the linear constraints (_TYPE_ EQ, GE or LE), _NAME_ left out.
+std::vector<std::vector<std::string>> constraint_rows(const Rows& rows) {
+    std::vector<std::vector<std::string>> out;
+    for (auto r : rows.cells)
+        if (r[0] == "EQ" || r[0] == "GE" || r[0] == "LE") {
+            r.erase(r.begin() + 1);
+            out.push_back(r);
+        }
+    return out;
 }
 
 class Outest : public ::testing::Test {
@@ -182,17 +152,17 @@ TEST_F(Outest, InestStartsAtTheEstimatesWithTheirBounds) {
     ASSERT_EQ(second.exitStatus, 0) << second.log;
     const Rows a = read_rows(dir_ + "/est.csv"), b = read_rows(dir_ + "/est2.csv");
     const size_t firstValue = a.column("_ITER_") + 1;
-    ASSERT_FALSE(a.row("PARMS").empty());
-    ASSERT_FALSE(b.row("INITIAL").empty());
-    const std::vector<double> estimate = numbers(a.row("PARMS"), firstValue);
-    const std::vector<double> start = numbers(b.row("INITIAL"), firstValue);
+    ASSERT_FALSE(first_row(a, "PARMS").empty());
+    ASSERT_FALSE(first_row(b, "INITIAL").empty());
+    const std::vector<double> estimate = numbers(first_row(a, "PARMS"), firstValue);
+    const std::vector<double> start = numbers(first_row(b, "INITIAL"), firstValue);
     ASSERT_EQ(start.size(), estimate.size());
     for (size_t j = 0; j < start.size(); ++j) EXPECT_DOUBLE_EQ(start[j], estimate[j]) << a.header[firstValue + j];
-    EXPECT_EQ(b.row("UPPERBD"), a.row("UPPERBD"));
-    EXPECT_EQ(b.row("ACTBC"), a.row("ACTBC")) << "the bound is active again";
+    EXPECT_EQ(first_row(b, "UPPERBD"), first_row(a, "UPPERBD"));
+    EXPECT_EQ(first_row(b, "ACTBC"), first_row(a, "ACTBC")) << "the bound is active again";
     EXPECT_GT(iterations(first), 1.0);
     EXPECT_LE(iterations(second), 1.0);
-    const double f1 = std::stod(a.row("PARMS")[2]), f2 = std::stod(b.row("PARMS")[2]);
+    const double f1 = std::stod(first_row(a, "PARMS")[2]), f2 = std::stod(first_row(b, "PARMS")[2]);
     EXPECT_NEAR(f2, f1, 1e-8 * f1);
 }
 
@@ -207,9 +177,9 @@ TEST_F(Outest, InestReproducesTheLinearConstraints) {
     const RunResult with = run("inest=est outest=est3", lincon);
     ASSERT_EQ(with.exitStatus, 0) << with.log;
     const Rows a = read_rows(dir_ + "/est.csv");
-    ASSERT_EQ(a.constraint_rows().size(), 2u);
-    EXPECT_EQ(read_rows(dir_ + "/est2.csv").constraint_rows(), a.constraint_rows());
-    EXPECT_EQ(read_rows(dir_ + "/est3.csv").constraint_rows(), a.constraint_rows());
+    ASSERT_EQ(constraint_rows(a).size(), 2u);
+    EXPECT_EQ(constraint_rows(read_rows(dir_ + "/est2.csv")), constraint_rows(a));
+    EXPECT_EQ(constraint_rows(read_rows(dir_ + "/est3.csv")), constraint_rows(a));
 }
 
 }  // namespace
