@@ -174,6 +174,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 178, "ERROR: Matrix %s is matrix %i with %i rows and %i columns and matrix %i with %i rows and %i columns; every occurrence of a matrix needs the same shape."},
     {kMsgProc, 179, "NOTE: The PARAMETERS statement is ignored: the default FACTOR model has no added parameters."},
     {kMsgProc, 180, "NOTE: The STRUCTEQ statement is ignored: the default FACTOR model has no structural equations."},
+    {kMsgProc, 185, "NOTE: The information of a released equality constraint is singular; its row shows no statistic."},
     {kMsgProc, 186, "NOTE: A matrix of the stepwise Wald test is singular; the parameters that needed it were not tested."},
     {kMsgProc, 187, "Each * Represents %i Residuals"},
     {kMsgProc, 188, "NOTE: The covariance matrix of the estimates is a generalized inverse; the residuals are normalized instead of asymptotically standardized."},

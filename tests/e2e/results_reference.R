@@ -19,15 +19,15 @@ estimates <- function(case, fit) {
   pe <- pe[pe$label != "" & !duplicated(pe$label), ]
   for (i in seq_len(nrow(pe))) put(case, paste0("est:", pe$label[i]), pe$est[i])
 }
-hs_model <- function(loading3 = "l3", fix9 = FALSE) paste0('
-  Fvis =~ 1*x1 + l2*x2 + ', loading3, '*x3
-  Ftxt =~ 1*x4 + l5*x5 + l6*x6
+hs_model <- function(loading3 = "l3", fix9 = FALSE, loading2 = "l2", loading6 = "l6", extra = "") paste0('
+  Fvis =~ 1*x1 + ', loading2, '*x2 + ', loading3, '*x3
+  Ftxt =~ 1*x4 + l5*x5 + ', loading6, '*x6
   Fspd =~ 1*x7 + l8*x8 + l9*x9
   Fvis ~~ vvis*Fvis; Ftxt ~~ vtxt*Ftxt; Fspd ~~ vspd*Fspd
   Fvis ~~ cvt*Ftxt; Fvis ~~ cvs*Fspd; Ftxt ~~ cts*Fspd
   x1 ~~ ve1*x1; x2 ~~ ve2*x2; x3 ~~ ve3*x3; x4 ~~ ve4*x4; x5 ~~ ve5*x5
   x6 ~~ ve6*x6; x7 ~~ ve7*x7; x8 ~~ ve8*x8; x9 ~~ ve9*x9',
-  if (fix9) '\n  l9 == 0.9' else '')
+  if (fix9) '\n  l9 == 0.9' else '', extra)
 scale <- (N - 1) / N
 
 # Stepwise Wald test: drop the parameter whose joint statistic with those
@@ -79,6 +79,19 @@ stepwise_wald("hs", fit)
 tied <- cfa(hs_model(loading3 = "l2"), data = hs, likelihood = "wishart")
 estimates("hs_tied", tied)
 put("hs_tied", "score", lavTestScore(tied)$uni$X2[1] * scale)
+
+# A tie of three loadings (x2, x3, x6): releasing one from the two others
+# is the score test of a == b with the other two still tied.
+tie3 <- cfa(hs_model(loading3 = "l2", loading6 = "l2"), data = hs, likelihood = "wishart")
+estimates("hs_tie3", tie3)
+one <- function(x2, x3, x6) {
+  fit <- cfa(hs_model(loading2 = x2, loading3 = x3, loading6 = x6, extra = "\n  a == b"),
+             data = hs, likelihood = "wishart")
+  lavTestScore(fit)$uni$X2[1] * scale
+}
+put("hs_tie3", "release:x2", one("a", "b", "b"))
+put("hs_tie3", "release:x3", one("b", "a", "b"))
+put("hs_tie3", "release:x6", one("b", "b", "a"))
 
 # The loading of x9 held at 0.9 (the active upper bound 0 <= l9 <= 0.9).
 held <- cfa(hs_model(fix9 = TRUE), data = hs, likelihood = "wishart")

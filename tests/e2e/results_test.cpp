@@ -45,14 +45,14 @@ std::string start(const Reference& r, const std::string& name) {
     return s.str();
 }
 
-// The three-factor program at the estimates of `ref`; loading3 names the
-// loading of x3 (l2 ties it to x2's).
-std::string hs_program(const Reference& ref, const std::string& options, const std::string& loading3 = "l3",
+// The three-factor program at the estimates of `ref`; `tied` renames
+// loadings (l3 as l2 ties x3's loading to x2's), `extra` adds statements.
+std::string hs_program(const Reference& ref, const std::string& options, const std::map<std::string, std::string>& tied = {},
                        const std::string& extra = "", const std::string& method = "ml") {
-    auto v = [&](const std::string& n) { return start(ref, n); };
+    auto v = [&](const std::string& n) { return start(ref, tied.count(n) ? tied.at(n) : n); };
     std::ostringstream p;
     p << "proc velix data=hs method=" << method << " covariance maxiter=0 " << options << ";\n lineqs\n"
-      << "  x1 = 1.0 Fvis + E1, x2 = " << v("l2") << " Fvis + E2, x3 = " << v(loading3) << " Fvis + E3,\n"
+      << "  x1 = 1.0 Fvis + E1, x2 = " << v("l2") << " Fvis + E2, x3 = " << v("l3") << " Fvis + E3,\n"
       << "  x4 = 1.0 Ftxt + E4, x5 = " << v("l5") << " Ftxt + E5, x6 = " << v("l6") << " Ftxt + E6,\n"
       << "  x7 = 1.0 Fspd + E7, x8 = " << v("l8") << " Fspd + E8, x9 = " << v("l9") << " Fspd + E9;\n"
       << " std Fvis = " << v("vvis") << ", Ftxt = " << v("vtxt") << ", Fspd = " << v("vspd");
@@ -217,15 +217,18 @@ TEST_F(Results, ModificationIndicesEqualTheReference) {
     EXPECT_EQ(at(phi, "E8", "E7").number(), at(phi, "E7", "E8").number());
 }
 
+// Distinct names, no bounds, every parameter significant: none of the
+// other tables.
 TEST_F(Results, AllSignificantParametersGiveNoWaldTable) {
     EXPECT_TRUE(run_->items(0, "table", "WaldTest").empty());
+    EXPECT_TRUE(run_->items(0, "table", "LagrangeEquality").empty());
     EXPECT_TRUE(run_->items(0, "table", "LagrangeBoundary").empty());
     EXPECT_EQ(groups_opened(*run_, 0, "ModificationIndex"), 1u);
 }
 
 TEST(ResultsRuns, ActiveUpperBoundHasTheReferenceScoreStatistic) {
     const Reference ref = reference("hs_bound");
-    const RunResult r = run_velix(hs_program(ref, "modification", "l3", " bounds 0 <= l9 <= 0.9;\n"), {"hs.csv"});
+    const RunResult r = run_velix(hs_program(ref, "modification", {}, " bounds 0 <= l9 <= 0.9;\n"), {"hs.csv"});
     ASSERT_EQ(r.exitStatus, 0) << r.log;
     const JsonValue& t = r.table(0, "LagrangeBoundary");
     ASSERT_EQ(t["rows"].size(), 1u);
@@ -233,6 +236,27 @@ TEST(ResultsRuns, ActiveUpperBoundHasTheReferenceScoreStatistic) {
     EXPECT_EQ(cell(t, 0, "Estimate").number(), 0.9);
     expect_close(cell(t, 0, "ChiSq").number(), ref.at("score"), 1e-4, "bound LM");
     EXPECT_GT(cell(t, 0, "Change").number(), 0.0);
+}
+
+// A tie of two elements gives one row; of three, one row per element
+// released from the two others.
+TEST(ResultsRuns, ReleasedEqualityConstraintsHaveTheReferenceScoreStatistics) {
+    const Reference two = reference("hs_tied");
+    const RunResult r2 = run_velix(hs_program(two, "modification", {{"l3", "l2"}}), {"hs.csv"});
+    ASSERT_EQ(r2.exitStatus, 0) << r2.log;
+    const JsonValue& t2 = r2.table(0, "LagrangeEquality");
+    ASSERT_EQ(t2["rows"].size(), 1u);
+    EXPECT_EQ(cell(t2, 0, "EqCons").str(), "[x2:Fvis] = [x3:Fvis]");
+    expect_close(cell(t2, 0, "ChiSq").number(), two.at("score"), 1e-5, "two-element tie");
+    const Reference three = reference("hs_tie3");
+    const RunResult r3 = run_velix(hs_program(three, "modification", {{"l3", "l2"}, {"l6", "l2"}}), {"hs.csv"});
+    ASSERT_EQ(r3.exitStatus, 0) << r3.log;
+    const JsonValue& t3 = r3.table(0, "LagrangeEquality");
+    ASSERT_EQ(t3["rows"].size(), 3u);
+    for (size_t k = 0; k < 3; ++k) {
+        const std::string released = cell(t3, k, "Parameter1").str();  // "[x2:Fvis]"
+        expect_close(cell(t3, k, "ChiSq").number(), three.at("release:" + released.substr(1, 2)), 1e-5, released);
+    }
 }
 
 TEST(ResultsRuns, StepwiseWaldTestFollowsTheReferenceSearch) {
@@ -306,7 +330,7 @@ TEST(ResultsRuns, NothingAskedGivesNoResidualsAndUlsNoIndices) {
     const RunResult plain = run_velix(hs_program(ref, ""), {"hs.csv"});
     ASSERT_EQ(plain.exitStatus, 0) << plain.log;
     EXPECT_EQ(groups_opened(plain, 0, "Residuals"), 0u);
-    const RunResult uls = run_velix(hs_program(ref, "modification", "l3", "", "uls"), {"hs.csv"});
+    const RunResult uls = run_velix(hs_program(ref, "modification", {}, "", "uls"), {"hs.csv"});
     ASSERT_EQ(uls.exitStatus, 0) << uls.log;
     EXPECT_TRUE(matrices(uls, "ModIndices").empty());
 }
