@@ -357,6 +357,25 @@ std::vector<double> hs_covariance() {
     return cov;
 }
 
+// Every parameter fixed at lavaan's estimates (q = 0): indices are still
+// computed, and a fixed variance at its optimum has an index of about 0.
+TEST(ResultsRuns, NoFreeParameterStillGivesIndices) {
+    const Reference ref = reference("hs");
+    std::string program = hs_program(ref, "modification");
+    // "name (value)" -> "value": every parameter fixed.
+    for (size_t at; (at = program.find(" (")) != std::string::npos;) {
+        size_t begin = program.rfind(' ', at - 1) + 1;
+        program.erase(begin, at + 2 - begin);
+        program.erase(program.find(')', begin), 1);
+    }
+    const RunResult r = run_velix(program, {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const std::vector<const JsonValue*> mi = matrices(r, "ModIndices");
+    ASSERT_EQ(mi.size(), 2u);
+    EXPECT_LT(at(*mi[0], "E3", "E3").number(), 1e-6);
+    EXPECT_GT(at(*mi[1], "x9", "Fvis").number(), 1.0);
+}
+
 // Without a covariance of the estimates the asymptotic residuals give way
 // to the normalized ones, r / sqrt((sigma_ii sigma_jj + sigma_ij^2) /
 // (N - 1)), Sigma = S - r.
