@@ -115,5 +115,53 @@ pd <- sem('
 estimates("poldem", pd)
 stepwise_wald("poldem", pd)
 
+# The same model by R's sem package as a RAM list: its estimates and its
+# total and indirect effects.
+suppressMessages(library(sem))
+ram_model <- specifyModel(text = "
+Find60 -> x1, NA, 1
+Find60 -> x2, l2, NA
+Find60 -> x3, l3, NA
+Fdem60 -> y1, NA, 1
+Fdem60 -> y2, l5, NA
+Fdem60 -> y3, l6, NA
+Fdem60 -> y4, l7, NA
+Fdem65 -> y5, NA, 1
+Fdem65 -> y6, l9, NA
+Fdem65 -> y7, l10, NA
+Fdem65 -> y8, l11, NA
+Find60 -> Fdem60, b1, NA
+Find60 -> Fdem65, b2, NA
+Fdem60 -> Fdem65, b3, NA
+Find60 <-> Find60, vind60, NA
+Fdem60 <-> Fdem60, vd1, NA
+Fdem65 <-> Fdem65, vd2, NA
+x1 <-> x1, ve1, NA
+x2 <-> x2, ve2, NA
+x3 <-> x3, ve3, NA
+y1 <-> y1, ve4, NA
+y2 <-> y2, ve5, NA
+y3 <-> y3, ve6, NA
+y4 <-> y4, ve7, NA
+y5 <-> y5, ve8, NA
+y6 <-> y6, ve9, NA
+y7 <-> y7, ve10, NA
+y8 <-> y8, ve11, NA
+y1 <-> y5, c15, NA
+y2 <-> y4, c24, NA
+y2 <-> y6, c26, NA
+y3 <-> y7, c37, NA
+y4 <-> y8, c48, NA
+y6 <-> y8, c68, NA
+", quiet=TRUE)
+ram_fit <- sem(ram_model, S = cov(poldem), N = nrow(poldem))
+for (n in names(coef(ram_fit))) put("poldem_ram", paste0("est:", n), coef(ram_fit)[[n]])
+eff <- effects(ram_fit)
+for (kind in c("Total", "Indirect")) {
+  m <- eff[[kind]]
+  for (i in rownames(m)) for (j in colnames(m))
+    if (m[i, j] != 0) put("poldem_ram", paste0(tolower(kind), ":", i, ":", j), m[i, j])
+}
+
 out <- do.call(rbind, rows)
 write.csv(out, file.path(fixtures, "results_reference.csv"), row.names = FALSE, quote = FALSE)

@@ -304,6 +304,42 @@ TEST(ResultsRuns, EffectsAndStabilityOfTheRecursiveModel) {
     expect_close(cell(r.table(0, "Stability"), 0, "Stability").number(), std::max(dem60, dem65), 1e-12, "stability");
 }
 
+// The RAM list of the same model (1-8 y1-y8, 9-11 x1-x3, 12-14 the
+// latent Find60, Fdem60, Fdem65, labelled F1-F3): its total and indirect
+// effects are those of R's sem package at sem's estimates.
+TEST(ResultsRuns, RamEffectsEqualTheSemPackage) {
+    const Reference ref = reference("poldem_ram");
+    auto v = [&](const std::string& n) { return start(ref, n); };
+    std::ostringstream p;
+    p << "proc velix data=poldem method=ml covariance maxiter=0 toteff;\n ram\n"
+      << "  1 9 12 1.0, 1 10 12 " << v("l2") << ", 1 11 12 " << v("l3") << ",\n"
+      << "  1 1 13 1.0, 1 2 13 " << v("l5") << ", 1 3 13 " << v("l6") << ", 1 4 13 " << v("l7") << ",\n"
+      << "  1 5 14 1.0, 1 6 14 " << v("l9") << ", 1 7 14 " << v("l10") << ", 1 8 14 " << v("l11") << ",\n"
+      << "  1 13 12 " << v("b1") << ", 1 14 12 " << v("b2") << ", 1 14 13 " << v("b3") << ",\n"
+      << "  2 12 12 " << v("vind60") << ", 2 13 13 " << v("vd1") << ", 2 14 14 " << v("vd2") << ",\n";
+    const int error[11] = {9, 10, 11, 1, 2, 3, 4, 5, 6, 7, 8};  // ve1-ve11: x1-x3, y1-y8
+    for (int i = 0; i < 11; ++i)
+        p << "  2 " << error[i] << " " << error[i] << " " << v("ve" + std::to_string(i + 1)) << ",\n";
+    p << "  2 5 1 " << v("c15") << ", 2 4 2 " << v("c24") << ", 2 6 2 " << v("c26") << ", 2 7 3 " << v("c37")
+      << ", 2 8 4 " << v("c48") << ", 2 8 6 " << v("c68") << ";\nrun;\n";
+    const RunResult r = run_velix(p.str(), {"poldem.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const std::map<std::string, std::string> label = {{"Find60", "F1"}, {"Fdem60", "F2"}, {"Fdem65", "F3"}};
+    auto ours = [&](const std::string& n) { return label.count(n) ? label.at(n) : n; };
+    int checked = 0;
+    for (const char* kind : {"total", "indirect"}) {
+        const JsonValue& m = *matrices(r, kind == std::string("total") ? "TotalEffects" : "IndirectEffects").at(0);
+        for (const auto& [key, value] : ref) {
+            if (key.rfind(std::string(kind) + ":", 0) != 0) continue;
+            const size_t a = key.find(':'), b = key.find(':', a + 1);
+            const std::string row = key.substr(a + 1, b - a - 1), column = key.substr(b + 1);
+            expect_close(at(m, ours(row), ours(column)).number(), value, 1e-12, key);
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 30);
+}
+
 // Two reciprocal paths and a third variable that receives from both: the
 // stability value is the largest eigenvalue of D D'.
 TEST(ResultsRuns, StabilityOfANonrecursiveModel) {
@@ -355,6 +391,42 @@ std::vector<double> hs_covariance() {
         for (size_t i = 0; i < 9; ++i)
             for (size_t j = 0; j < 9; ++j) cov[i * 9 + j] += (r[i] - mean[i]) * (r[j] - mean[j]) / (n - 1.0);
     return cov;
+}
+
+// A dependent parameter's cell shows "<name>" and its Wald statistic from
+// the delta-method standard error: l3 = 0.5 l2 has the statistic of l2.
+TEST(ResultsRuns, DependentParameterCellUsesTheDeltaMethod) {
+    const Reference ref = reference("hs");
+    const RunResult r = run_velix(hs_program(ref, "modification", {}, "l3 = 0.5 * l2;\n"), {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const JsonValue& gamma = *matrices(r, "ModIndices").at(1);
+    EXPECT_EQ(at(gamma, "x3", "Fvis", "N").str(), "<l3>");
+    expect_close(at(gamma, "x3", "Fvis").number(), at(gamma, "x2", "Fvis").number(), 1e-9, "dependent");
+}
+
+// OUTSTAT= receives the standardized residuals, one row per variable.
+TEST(ResultsRuns, OutstatRowsHoldTheStandardizedResiduals) {
+    const Reference ref = reference("hs");
+    const std::string dir = own_folder("results_outstat");
+    std::ifstream hs(data_path("hs.csv"));
+    std::ofstream(dir + "/hs.csv") << hs.rdbuf();
+    const RunResult r = run_velix(hs_program(ref, "outstat=st residual asystand"), {}, {"--lib", dir});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const JsonValue& asym = *matrices(r, "AsymStdRes").at(0);
+    std::ifstream in(dir + "/st.csv");
+    size_t row = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("MAXASRES,", 0) != 0) continue;
+        std::stringstream cells(line);
+        std::string type, name, x;
+        std::getline(cells, type, ',');
+        std::getline(cells, name, ',');
+        EXPECT_EQ(name, "x" + std::to_string(row + 1));
+        for (size_t j = 0; std::getline(cells, x, ','); ++j)
+            expect_close(std::stod(x), asym["values"][row][j].number(), 1e-9, "row " + name);
+        ++row;
+    }
+    EXPECT_EQ(row, 9u);
 }
 
 // Every parameter fixed at lavaan's estimates (q = 0): indices are still
