@@ -62,7 +62,7 @@ std::string hs_program(const Reference& ref, const std::string& options, const s
     return p.str();
 }
 
-std::string poldem_program(const Reference& ref, const std::string& options) {
+std::string poldem_program(const Reference& ref, const std::string& options, const std::string& extra = "") {
     auto v = [&](const std::string& n) { return start(ref, n); };
     std::ostringstream p;
     p << "proc velix data=poldem method=ml covariance maxiter=0 " << options << ";\n lineqs\n"
@@ -75,7 +75,8 @@ std::string poldem_program(const Reference& ref, const std::string& options) {
       << " std Find60 = " << v("vind60") << ", D1 = " << v("vd1") << ", D2 = " << v("vd2");
     for (int i = 1; i <= 11; ++i) p << ", E" << i << " = " << v("ve" + std::to_string(i));
     p << ";\n cov E4 E8 = " << v("c15") << ", E5 E7 = " << v("c24") << ", E5 E9 = " << v("c26")
-      << ", E6 E10 = " << v("c37") << ", E7 E11 = " << v("c48") << ", E9 E11 = " << v("c68") << ";\nrun;\n";
+      << ", E6 E10 = " << v("c37") << ", E7 E11 = " << v("c48") << ", E9 E11 = " << v("c68") << ";\n"
+      << extra << "run;\n";
     return p.str();
 }
 
@@ -302,6 +303,10 @@ TEST(ResultsRuns, EffectsAndStabilityOfTheRecursiveModel) {
     auto sq = [&](const char* n) { return ref.at(std::string("est:") + n) * ref.at(std::string("est:") + n); };
     const double dem60 = 1.0 + sq("l5") + sq("l6") + sq("l7") + b3 * b3, dem65 = 1.0 + sq("l9") + sq("l10") + sq("l11");
     expect_close(cell(r.table(0, "Stability"), 0, "Stability").number(), std::max(dem60, dem65), 1e-12, "stability");
+    // STRUCTEQ names the structural variables (in any case): D = [0 0; b3 0].
+    const RunResult named = run_velix(poldem_program(ref, "pdeterm", " structeq fdem60 FDEM65;\n"), {"poldem.csv"});
+    ASSERT_EQ(named.exitStatus, 0) << named.log;
+    expect_close(cell(named.table(0, "Stability"), 0, "Stability").number(), b3 * b3, 1e-12, "structeq");
 }
 
 // The RAM list of the same model (1-8 y1-y8, 9-11 x1-x3, 12-14 the
