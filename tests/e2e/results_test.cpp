@@ -398,6 +398,58 @@ std::vector<double> hs_covariance() {
     return cov;
 }
 
+// The value under `name` of the OUTEST= row of _TYPE_ `type` (and, when
+// given, _NAME_ `row`) in `path`.
+double outest_value(const std::string& path, const std::string& type, const std::string& name,
+                    const std::string& row = "") {
+    std::ifstream in(path);
+    std::vector<std::string> header;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> cells;
+        std::stringstream s(line);
+        for (std::string c; std::getline(s, c, ',');) cells.push_back(c);
+        if (header.empty()) {
+            header = cells;
+        } else if (cells[0] == type && (row.empty() || cells[1] == row)) {
+            const size_t at = static_cast<size_t>(std::find(header.begin(), header.end(), name) - header.begin());
+            return std::stod(cells.at(at));
+        }
+    }
+    ADD_FAILURE() << "no row " << type;
+    return 0.0;
+}
+
+// For each method with indices: a free cell's Wald statistic is
+// x^2 / (kappa V) with V the covariance step's inverse information (its
+// COV rows) and kappa = 2 / (N - 1) for every method, and a fixed cell's index
+// equals the bound test of the same element freed and held at its value by
+// equal bounds, which reads the covariance step's own inverse of the larger
+// model.
+TEST(ResultsRuns, IndicesAgreeWithTheCovarianceStepForEveryMethod) {
+    const Reference ref = reference("hs");
+    const std::string dir = own_folder("results_methods");
+    std::ifstream hs(data_path("hs.csv"));
+    std::ofstream(dir + "/hs.csv") << hs.rdbuf();
+    for (const char* method : {"ml", "gls", "wls"}) {
+        SCOPED_TRACE(method);
+        const RunResult a = run_velix(hs_program(ref, "modification outest=est", {}, "", method), {}, {"--lib", dir});
+        ASSERT_EQ(a.exitStatus, 0) << a.log;
+        const JsonValue& gamma = *matrices(a, "ModIndices").at(1);
+        const double x = outest_value(dir + "/est.csv", "PARMS", "l9");
+        const double v = outest_value(dir + "/est.csv", "COV", "l9", "l9");
+        expect_close(at(gamma, "x9", "Fspd").number(), x * x / (2.0 / 300.0 * v), 1e-9, "Wald l9");
+        std::string freed = hs_program(ref, "modification", {}, " bounds 0 <= n9 <= 0;\n", method);
+        freed.replace(freed.find(" Fspd + E9"), 10, " Fspd + n9 (0) Fvis + E9");
+        const RunResult b = run_velix(freed, {"hs.csv"});
+        ASSERT_EQ(b.exitStatus, 0) << b.log;
+        const JsonValue& bound = b.table(0, "LagrangeBoundary");
+        ASSERT_EQ(bound["rows"].size(), 1u);
+        expect_close(cell(bound, 0, "ChiSq").number(), at(gamma, "x9", "Fvis").number(), 1e-8, "freed x9 on Fvis");
+        expect_close(cell(bound, 0, "Change").number(), at(gamma, "x9", "Fvis", "C").number(), 1e-8, "change");
+    }
+}
+
 // A dependent parameter's cell shows "<name>" and its Wald statistic from
 // the delta-method standard error: l3 = 0.5 l2 has the statistic of l2.
 TEST(ResultsRuns, DependentParameterCellUsesTheDeltaMethod) {
