@@ -55,12 +55,14 @@ stepwise_wald <- function(case, fit) {
 fit <- cfa(hs_model(), data = hs, likelihood = "wishart", std.lv = FALSE)
 estimates("hs", fit)
 vars <- paste0("x", 1:9)
-raw <- lavInspect(fit, "sampstat")$cov - fitted(fit)$cov
+sigma <- fitted(fit)$cov
+raw <- lavInspect(fit, "sampstat")$cov - sigma
 bentler <- resid(fit, type = "cor.bentler")$cov
 asym <- lavResiduals(fit, type = "raw", zstat = TRUE, h1.acov = "structured")$cov.z * sqrt(scale)
 for (i in 1:9) for (j in 1:i) {
   cellname <- paste0(vars[i], ":", vars[j])
   put("hs", paste0("raw:", cellname), raw[i, j])
+  put("hs", paste0("sigma:", cellname), sigma[i, j])
   put("hs", paste0("varstd:", cellname), bentler[i, j])
   if (i != j) put("hs", paste0("asym:", cellname), asym[i, j])
 }
