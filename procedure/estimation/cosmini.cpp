@@ -252,8 +252,9 @@ int32_t cosmini(ProcContext* ctx) {
     }
     after_usable_run(ctx, nlp);
     end_if_fatal(ctx);
-    // The result printers in their order: the residuals of the solution,
-    // then the effects of an equation model.
+    // The result printers in their order: the residuals of the solution
+    // (after the fit summary), then, after the printers of the model kind,
+    // the effects of an equation model.
     if (residual_store_fill(ctx) == 0) (void)cosnore(ctx);
     costeff(ctx);
     return 0;
