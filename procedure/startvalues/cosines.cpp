@@ -1,0 +1,136 @@
+// The start-value cascades: for a LINEQS or RAM model (cosines) and for a
+// FACTOR model (cosinfa), a fixed order of non-iterative estimators, each
+// filling some of the element values that the model statements left
+// missing, until none is missing.  The latent moments come first
+// (instrumental variables, then composites), so that the later estimators
+// can treat the latent variables as observed; then the coefficients (pooled
+// least squares when parameters are shared, else two-stage least squares,
+// then least squares per equation) and last the error variances.  Whatever
+// stays missing is left to the default start step that follows.
+#include <cmath>
+
+#include "host/fields.h"
+#include "procedure/procedure.h"
+#include "procedure/startvalues/factor_starts.h"
+#include "procedure/startvalues/start_moments.h"
+#include "velix/codes.h"
+
+namespace {
+
+using velix::detail::StartWork;
+
+// Notes of the start values (group 352).
+constexpr int32_t kNoteInstrumental = 64;   // latent variables by instrumental variables
+constexpr int32_t kNoteLeastSquares = 58;   // coefficients by least squares
+constexpr int32_t kNoteTwoStage = 67;       // coefficients by two-stage least squares
+constexpr int32_t kNoteStillMissing = 68;   // some start values are left to the default
+constexpr int32_t kNoteInconsistent = 59;   // the tables do not allow estimated starts
+
+bool any_missing(const ProcContext* ctx) {
+    for (int32_t e = 0; e < ctx->nElements; ++e)
+        if (wzmis(ctx->elements.value[e])) return true;
+    return false;
+}
+
+// The coefficients, once the latent moments are as known as they get.
+// False when a note call failed.
+bool coefficient_steps(StartWork* w) {
+    using namespace velix::detail;
+    ProcContext* ctx = w->ctx;
+    if (parmis(w, 1) == 0) return true;
+    const int32_t pairs = equality_pairs(w, w->range[1][0], w->range[1][1]);
+    bool allComplete = true;
+    for (int32_t i = 0; i < w->order; ++i) allComplete = allComplete && w->complete[i] == 1;
+    if (pairs > 0 && allComplete) {
+        if (cosinda(w) == 0 && !start_note(ctx, kNoteLeastSquares)) return false;
+    } else if (cosin2s(w) == 0 && !start_note(ctx, kNoteTwoStage)) {
+        return false;
+    }
+    if (parmis(w, 1) > 0 && cosindb(w) == 0 && !start_note(ctx, kNoteLeastSquares)) return false;
+    return true;
+}
+
+// The error variances and the note on what is left.
+void variance_steps(StartWork* w) {
+    using namespace velix::detail;
+    if (parmis(w, 2) == 0) return;
+    cosindp(w);
+    if (parmis(w, 0) > 0) start_note(w->ctx, kNoteStillMissing);
+}
+
+// The cascade's tables do not fit the model: the default start step takes
+// every value, and the log says so.
+void inconsistent(ProcContext* ctx) {
+    xpmlog(kMsgProc, kNoteInconsistent);
+}
+
+}  // namespace
+
+void cosines(ProcContext* ctx) {
+    using namespace velix::detail;
+    //   1. nothing to do: INEST=, not an equation model, nothing missing
+    //   2. start moments and maps; latent rows by the equations
+    //   3. latent moments: instrumental variables, composites
+    //   4. coefficients: pooled or two-stage, then per equation
+    //   5. error variances; the values reach the start vector
+    if (ctx->input.inestUsed || !ctx->readers.equationModel || !any_missing(ctx)) return;
+    StartWork w;
+    if (!build_start_work(ctx, &w)) {
+        inconsistent(ctx);
+        return;
+    }
+    getcov(&w);
+    bool notesOk = true;
+    if (w.order > w.n) {
+        int32_t jo = 0;
+        if (parmis(&w, 1) > 0) {
+            jo = cosinjo(&w);
+            getcov(&w);
+            if (jo == 0) notesOk = start_note(ctx, kNoteInstrumental);
+        }
+        if (notesOk) cosindc(&w);
+    }
+    if (notesOk && coefficient_steps(&w)) variance_steps(&w);
+    values_to_start_vector(ctx);
+}
+
+void cosinfa(ProcContext* ctx) {
+    using namespace velix::detail;
+    if (ctx->input.inestUsed || !ctx->readers.factorModel || !any_missing(ctx)) return;
+    if (ctx->readers.nFactors == 0) {
+        unique_only_starts(ctx);
+        values_to_start_vector(ctx);
+        return;
+    }
+    StartWork w;
+    if (!build_start_work(ctx, &w)) {
+        inconsistent(ctx);
+        return;
+    }
+    if (ctx->readers.factorIdentity && !ctx->readers.factorNoUnique) {
+        w.sdElements[0] = ctx->model.firstElement[3];
+        w.sdElements[1] = ctx->model.firstElement[3] + ctx->model.elementCount[3];
+    }
+    if (ctx->readers.matrixSpec == 0) {
+        if (parmis(&w, 0) > 0) cosinf3(&w);
+        values_to_start_vector(ctx);
+        return;
+    }
+    cosindc(&w);
+    bool notesOk = true;
+    if (parmis(&w, 1) > 0) {
+        const int32_t pairs = equality_pairs(&w, w.range[1][0], w.range[1][1]);
+        bool allComplete = true;
+        for (int32_t i = 0; i < w.order; ++i) allComplete = allComplete && w.complete[i] == 1;
+        bool pooled = false;
+        if (pairs > 0 && allComplete) {
+            const int32_t rc = cosinda(&w);
+            pooled = parmis(&w, 1) == 0;
+            if (pooled && rc == 0) notesOk = start_note(ctx, kNoteLeastSquares);
+        }
+        if (!pooled && cosindb(&w) == 0) notesOk = start_note(ctx, kNoteLeastSquares);
+    }
+    if (notesOk && parmis(&w, 2) > 0) cosindp(&w);
+    if (notesOk && parmis(&w, 0) > 0) cosinf3(&w);
+    values_to_start_vector(ctx);
+}

@@ -1,0 +1,92 @@
+// Test support for the start values: a step that reads a model and the
+// moments of its first BY group (the start values then run inside the
+// moment step), the same start computed from the default constants alone
+// for comparison, and the estimation from either start.
+#pragma once
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/model_step.h"
+#include "host/host_support.h"
+#include "platform/output.h"
+#include "procedure/procedure.h"
+#include "procedure/startvalues/start_moments.h"
+#include "velix/packed_index.h"
+
+namespace velix::testing {
+
+inline std::string fixture_text(const std::string& name) {
+    std::ifstream in(std::string(VELIX_SOURCE_DIR) + "/tests/fixtures/" + name);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A model step through the moment step of its first BY group.  The
+// element values and the start vector the readers left are kept, so that
+// the start from the default constants alone can be made again.
+struct StartValueStep : ModelStep {
+    explicit StartValueStep(const std::string& text) : ModelStep(text) {
+        if (exitCode != -1) return;
+        if (xobinit(&ctx.kyrAnchor, 0) == 0) {
+            KyrArg args[] = {kyr_counted(143, "kyr", 3), kyr_counted(146, "manager", 7),
+                             kyr_object(144, nullptr), kyr_int(383, 352)};
+            if (wobmth(ctx.kyrAnchor, nullptr, 147, 4, args) >= 0) ctx.kyrManager = args[2].object;
+        }
+        readValues.assign(ctx.elements.value, ctx.elements.value + ctx.nElements);
+        readStart.assign(nlp.x, nlp.x + ctx.nParmAll);
+        df = ctx.moments.modelDf;
+        try {
+            if (xbynext(ctx.dataSetHandle[kRoleData]) == 0 || coscorr(&ctx) != 0) return;
+            ready = true;
+        } catch (const velix::platform::StepExit& e) {
+            exitCode = e.code;
+        }
+    }
+
+    // The start the default step alone makes: the values the readers left,
+    // the sample covariances of the exogenous manifest variables, then the
+    // start constant.
+    void constant_start() {
+        std::copy(readValues.begin(), readValues.end(), ctx.elements.value);
+        std::copy(readStart.begin(), readStart.end(), nlp.x);
+        ctx.moments.modelDf = df;
+        cosiset(&ctx);
+        cosinst(&ctx);
+    }
+    // The estimation from the current start; the iterations it took (-1
+    // when it did not reach a usable solution).
+    int32_t iterations_to_converge() {
+        int32_t rc = -1;
+        try {
+            rc = cosmini(&ctx);
+        } catch (const velix::platform::StepExit& e) {
+            exitCode = e.code;
+        }
+        return rc == 0 ? static_cast<int32_t>(nlp.iteration) : -1;
+    }
+    // The value of the element of matrix k at (row, column).
+    double value_at(int32_t k, int32_t row, int32_t column) const {
+        const int32_t e = element_at(k, row, column);
+        EXPECT_GE(e, 0) << "matrix " << k << " (" << row << ", " << column << ")";
+        return e < 0 ? 0.0 : ctx.elements.value[e];
+    }
+    double start(const std::string& name) const {
+        const auto names = parameters();
+        for (size_t p = 0; p < names.size(); ++p)
+            if (names[p] == name) return nlp.x[p];
+        ADD_FAILURE() << "no parameter " << name;
+        return 0.0;
+    }
+    double sample(int32_t i, int32_t j) const { return ctx.momentMatrix[velix::pk(i, j)]; }
+
+    bool ready = false;
+    std::vector<double> readValues, readStart;
+    int32_t df = 0;
+};
+
+}  // namespace velix::testing
