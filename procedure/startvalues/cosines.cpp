@@ -21,6 +21,7 @@ using velix::detail::StartWork;
 
 // Notes of the start values (group 352).
 constexpr int32_t kNoteInstrumental = 64;   // latent variables by instrumental variables
+constexpr int32_t kNotePrincipal = 65;      // latent variables by principal factors
 constexpr int32_t kNoteLeastSquares = 58;   // coefficients by least squares
 constexpr int32_t kNoteTwoStage = 67;       // coefficients by two-stage least squares
 constexpr int32_t kNoteStillMissing = 68;   // some start values are left to the default
@@ -47,6 +48,31 @@ bool coefficient_steps(StartWork* w) {
         return false;
     }
     if (parmis(w, 1) > 0 && cosindb(w) == 0 && !start_note(ctx, kNoteLeastSquares)) return false;
+    return true;
+}
+
+// The latent moments: instrumental variables, else (moments about the
+// means only) principal factors, then composites for what is left.  False
+// when a note call failed.
+bool latent_steps(StartWork* w) {
+    using namespace velix::detail;
+    ProcContext* ctx = w->ctx;
+    int32_t jo = 0;
+    if (parmis(w, 1) > 0) {
+        jo = cosinjo(w);
+        getcov(w);
+        if (jo == 0 && !start_note(ctx, kNoteInstrumental)) return false;
+    }
+    if (jo != 0 && ctx->moments.momentOrigin != 1) {
+        if (parmis(w, 1) == 0) {
+            w->skipCoefficients = true;
+            return true;
+        }
+        const int32_t pf = cosinf2(w);
+        getcov(w);
+        if (pf == 0 && !start_note(ctx, kNotePrincipal)) return false;
+    }
+    cosindc(w);
     return true;
 }
 
@@ -80,17 +106,15 @@ void cosines(ProcContext* ctx) {
         return;
     }
     getcov(&w);
-    bool notesOk = true;
-    if (w.order > w.n) {
-        int32_t jo = 0;
-        if (parmis(&w, 1) > 0) {
-            jo = cosinjo(&w);
-            getcov(&w);
-            if (jo == 0) notesOk = start_note(ctx, kNoteInstrumental);
-        }
-        if (notesOk) cosindc(&w);
+    if (w.order > w.n && !latent_steps(&w)) {
+        values_to_start_vector(ctx);
+        return;
     }
-    if (notesOk && coefficient_steps(&w)) variance_steps(&w);
+    if (!w.skipCoefficients && !coefficient_steps(&w)) {
+        values_to_start_vector(ctx);
+        return;
+    }
+    variance_steps(&w);
     values_to_start_vector(ctx);
 }
 

@@ -38,20 +38,6 @@ bool eigen_failed(int32_t rc) {
     return rc == kZeigen2DependentCluster || rc == kZeigen2BisectionShort || rc == kZeigen2InvalidCall;
 }
 
-// The k leading eigenpairs of the packed matrix a (order n); false when
-// the decomposition fails or the k-th eigenvalue is not above `floor`.
-// lastOut receives the k-th eigenvalue when one was computed.
-bool leading_pairs(int32_t n, int32_t k, std::vector<double> a, double floor, std::vector<double>* ev,
-                   std::vector<double>* z, double* lastOut) {
-    ev->assign(static_cast<size_t>(n), 0.0);
-    z->assign(static_cast<size_t>(n) * k, 0.0);
-    std::vector<double> work(static_cast<size_t>(9) * n);
-    const int32_t rc = zeigen2(n, a.data(), ev->data(), k, z->data(), work.data());
-    if (eigen_failed(rc)) return false;
-    *lastOut = (*ev)[static_cast<size_t>(k - 1)];
-    return *lastOut > floor;
-}
-
 // Rotates L (n x k, row-major) into the echelon form of the exploratory
 // model: L := R' of the QR decomposition of L'.  False when QR fails.
 bool echelon(int32_t n, int32_t k, std::vector<double>* L) {
@@ -114,36 +100,43 @@ std::vector<double> start_uniques(const StartWork* w, int32_t k) {
     return psi;
 }
 
-// The principal factors of S - diag(psi), with the fallbacks to S itself
-// and to a ridged S; false when every decomposition fails.
-bool principal_factors(const StartWork* w, int32_t k, std::vector<double>* psi, std::vector<double>* L) {
-    const int32_t n = w->n;
-    const bool noUnique = w->ctx->readers.factorNoUnique != 0;
-    std::vector<double> s(w->s.begin(), w->s.begin() + pk_lower(n, 0)), reduced = s, ev, z;
+}  // namespace
+
+bool leading_pairs(int32_t n, int32_t k, std::vector<double> a, double floor, std::vector<double>* ev,
+                   std::vector<double>* z, double* lastOut) {
+    ev->assign(static_cast<size_t>(n), 0.0);
+    z->assign(static_cast<size_t>(n) * k, 0.0);
+    std::vector<double> work(static_cast<size_t>(9) * n);
+    const int32_t rc = zeigen2(n, a.data(), ev->data(), k, z->data(), work.data());
+    if (eigen_failed(rc)) return false;
+    *lastOut = (*ev)[static_cast<size_t>(k - 1)];
+    return *lastOut > floor;
+}
+
+bool principal_factors(int32_t n, int32_t k, std::vector<double> s, std::vector<double>* psi, bool noUnique,
+                       double retryFloor, std::vector<double>* L) {
+    std::vector<double> reduced = s, ev, z;
     if (!noUnique)
         for (int32_t i = 0; i < n; ++i) reduced[static_cast<size_t>(pk(i, i))] -= (*psi)[static_cast<size_t>(i)];
     double last = 0.0;
     bool ok = leading_pairs(n, k, reduced, kStartTiny, &ev, &z, &last);
     if (!ok) {
         psi->assign(psi->size(), 0.0);
-        if (!noUnique) ok = leading_pairs(n, k, s, DBL_MIN, &ev, &z, &last);
+        if (!noUnique) ok = leading_pairs(n, k, s, retryFloor, &ev, &z, &last);
         if (!ok) {
             const double c = last < 0.0 ? kRidge - last : kRidge;
             for (int32_t i = 0; i < n; ++i) s[static_cast<size_t>(pk(i, i))] += c;
-            ok = leading_pairs(n, k, s, DBL_MIN, &ev, &z, &last);
+            ok = leading_pairs(n, k, s, retryFloor, &ev, &z, &last);
         }
     }
     if (!ok) return false;
     L->assign(static_cast<size_t>(n) * k, 0.0);
     for (int32_t f = 0; f < k; ++f) {
         const double root = std::sqrt(ev[static_cast<size_t>(f)]);
-        for (int32_t i = 0; i < n; ++i)
-            (*L)[static_cast<size_t>(i) * k + f] = z[static_cast<size_t>(f) * n + i] * root;
+        for (int32_t i = 0; i < n; ++i) (*L)[static_cast<size_t>(i) * k + f] = z[static_cast<size_t>(f) * n + i] * root;
     }
     return true;
 }
-
-}  // namespace
 
 void unique_only_starts(ProcContext* ctx) {
     // Without factors matrix 1 is the unique part.
@@ -170,7 +163,8 @@ void cosinf3(StartWork* w) {
     const int32_t n = w->n, k = ctx->readers.nFactors;
     if (ctx->readers.matrixSpec > 1 || k < 1 || k > n) return;
     std::vector<double> psi = start_uniques(w, k), L;
-    if (!principal_factors(w, k, &psi, &L)) return;
+    const std::vector<double> s(w->s.begin(), w->s.begin() + pk_lower(n, 0));
+    if (!principal_factors(n, k, s, &psi, ctx->readers.factorNoUnique != 0, DBL_MIN, &L)) return;
     if (ctx->readers.matrixSpec == 0) {
         bool upper = false;
         for (int32_t i = 0; i < k && i < n; ++i)

@@ -4,10 +4,25 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "procedure/startvalues/start_moments.h"
 
 namespace velix::detail {
+
+// The k leading eigenpairs of the packed matrix a (order n): eigenvalues
+// descending in ev, vector f at z[f*n]; false when the decomposition fails
+// or the k-th eigenvalue is not above `floor`.  lastOut receives the k-th
+// eigenvalue when one was computed.
+bool leading_pairs(int32_t n, int32_t k, std::vector<double> a, double floor, std::vector<double>* ev,
+                   std::vector<double>* z, double* lastOut);
+
+// The k leading principal factors of s - diag(psi) (packed, order n) into
+// L (n x k, row-major); when they fail, of s itself (psi := 0, unless
+// noUnique), then of s with a ridge.  retryFloor bounds the k-th
+// eigenvalue of the retries.  False when every decomposition fails.
+bool principal_factors(int32_t n, int32_t k, std::vector<double> s, std::vector<double>* psi, bool noUnique,
+                       double retryFloor, std::vector<double>* L);
 
 // Start values of a FACTOR model without factors: the unique variances
 // start at the sample variances.

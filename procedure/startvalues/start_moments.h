@@ -66,6 +66,9 @@ struct StartWork {
     // variances (the FACTOR unique part entered as _U_ _I_ _U_'): a variance
     // estimate is written there as its square root.
     int32_t sdElements[2] = {0, 0};
+    // Set by the cascade when the latent step leaves no coefficient
+    // missing: it goes on to the variances at once.
+    bool skipCoefficients = false;
 
     double& at(int32_t i, int32_t j);
     double get(int32_t i, int32_t j) const;
@@ -112,5 +115,6 @@ int32_t cosindb(StartWork* w);  // least squares equation by equation
 int32_t cosindp(StartWork* w);  // error variances and covariances
 int32_t cosin2s(StartWork* w);  // two-stage least squares
 int32_t cosinjo(StartWork* w);  // latent moments by instrumental variables
+int32_t cosinf2(StartWork* w);  // latent moments by principal factors
 
 }  // namespace velix::detail
