@@ -27,11 +27,13 @@ constexpr double kResidualFloor = 0.001;
 constexpr double kVarianceFloor = 0.01;
 
 // The indicators of each latent position (the rows of the paths whose
-// column it is), in element order.
+// column it is), in element order.  A loading fixed at zero (a FACTOR
+// pattern writes them out) makes no indicator: a composite of variables
+// the factor does not explain would not measure it.
 std::vector<std::vector<int32_t>> indicators_of(const StartWork* w) {
     std::vector<std::vector<int32_t>> out(static_cast<size_t>(w->order));
     for (const StartPath& p : w->paths)
-        if (p.col >= w->n) out[static_cast<size_t>(p.col)].push_back(p.row);
+        if (p.col >= w->n && (w->parameter(p.e) != 0 || w->value(p.e) != 0.0)) out[static_cast<size_t>(p.col)].push_back(p.row);
     return out;
 }
 

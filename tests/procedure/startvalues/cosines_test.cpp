@@ -51,6 +51,17 @@ const char* kRamCfa =
     "    2 7 7 ve7, 2 8 8 ve8, 2 9 9 ve9, 2 10 10 vvis, 2 11 11 vtxt, 2 12 12 vspd,\n"
     "    2 11 10 cvt, 2 12 10 cvs, 2 12 11 cts;\nrun;\n";
 const char* kFactor = "proc velix data=hs method=ml covariance;\nvar x1-x9;\nfactor n=3;\nrun;\n";
+const char* kConfirmatoryFactor =
+    "proc velix data=ability method=ml covariance;\nfactor n=2;\n"
+    "matrix _F_ [ ,1] = a1-a3, [ ,2] = 0 0 0 b4-b6;\nmatrix _P_ [1,1] = 1.0 1.0, [2,1] = r;\nrun;\n";
+// The three factors of the reference model explained by one general factor.
+const char* kSecondOrder =
+    "proc velix data=hs method=ml covariance;\nvar x1-x9;\n"
+    "lineqs x1 = 1.0 Fvis + e1, x2 = l2 Fvis + e2, x3 = l3 Fvis + e3,\n"
+    "       x4 = 1.0 Ftxt + e4, x5 = l5 Ftxt + e5, x6 = l6 Ftxt + e6,\n"
+    "       x7 = 1.0 Fspd + e7, x8 = l8 Fspd + e8, x9 = l9 Fspd + e9,\n"
+    "       Fvis = 1.0 Fg + d1, Ftxt = g2 Fg + d2, Fspd = g3 Fg + d3;\n"
+    "std Fg = vg, e1-e9 = ve1-ve9, d1-d3 = vd1-vd3;\nrun;\n";
 
 TEST(StartValueCascade, EveryReferenceModelConvergesFasterFromTheEstimatedStart) {
     const struct {
@@ -60,7 +71,9 @@ TEST(StartValueCascade, EveryReferenceModelConvergesFasterFromTheEstimatedStart)
                   {"poldem_ml (correlated errors)", fixture_text("poldem_ml.vx")},
                   {"ability_ml", fixture_text("ability_ml.vx")},
                   {"hs confirmatory model as a RAM list", kRamCfa},
-                  {"hs exploratory FACTOR model", kFactor}};
+                  {"hs exploratory FACTOR model", kFactor},
+                  {"ability confirmatory FACTOR model", kConfirmatoryFactor},
+                  {"hs second-order factor model", kSecondOrder}};
     for (const auto& m : models) {
         SCOPED_TRACE(m.name);
         const IterationCounts c = count_iterations(m.program);
@@ -72,24 +85,6 @@ TEST(StartValueCascade, EveryReferenceModelConvergesFasterFromTheEstimatedStart)
         // A constant start that does not converge at all is the worse one.
         EXPECT_TRUE(c.constant < 0 || c.estimated < c.constant) << c.estimated << " vs " << c.constant;
     }
-}
-
-// Solves the symmetric system a x = b by Gaussian elimination.
-std::vector<double> solve(std::vector<std::vector<double>> a, std::vector<double> b) {
-    const size_t n = b.size();
-    for (size_t c = 0; c < n; ++c)
-        for (size_t r = c + 1; r < n; ++r) {
-            const double f = a[r][c] / a[c][c];
-            for (size_t j = c; j < n; ++j) a[r][j] -= f * a[c][j];
-            b[r] -= f * b[c];
-        }
-    std::vector<double> x(n);
-    for (size_t i = n; i-- > 0;) {
-        double v = b[i];
-        for (size_t j = i + 1; j < n; ++j) v -= a[i][j] * x[j];
-        x[i] = v / a[i][i];
-    }
-    return x;
 }
 
 // x3 and x4 explained recursively by x1 and x2; the equations are given in

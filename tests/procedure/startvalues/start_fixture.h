@@ -26,6 +26,24 @@ inline std::string fixture_text(const std::string& name) {
     return s.str();
 }
 
+// Solves a x = b (a square, well conditioned) by Gaussian elimination.
+inline std::vector<double> solve(std::vector<std::vector<double>> a, std::vector<double> b) {
+    const size_t n = b.size();
+    for (size_t c = 0; c < n; ++c)
+        for (size_t r = c + 1; r < n; ++r) {
+            const double f = a[r][c] / a[c][c];
+            for (size_t j = c; j < n; ++j) a[r][j] -= f * a[c][j];
+            b[r] -= f * b[c];
+        }
+    std::vector<double> x(n);
+    for (size_t i = n; i-- > 0;) {
+        double v = b[i];
+        for (size_t j = i + 1; j < n; ++j) v -= a[i][j] * x[j];
+        x[i] = v / a[i][i];
+    }
+    return x;
+}
+
 // A model step through the moment step of its first BY group.  The
 // element values and the start vector the readers left are kept, so that
 // the start from the default constants alone can be made again.
@@ -83,6 +101,21 @@ struct StartValueStep : ModelStep {
         return 0.0;
     }
     double sample(int32_t i, int32_t j) const { return ctx.momentMatrix[velix::pk(i, j)]; }
+    // The sample moments of the manifest variables in `rows` with those in
+    // `cols`.
+    std::vector<std::vector<double>> block(const std::vector<int32_t>& rows, const std::vector<int32_t>& cols) const {
+        std::vector<std::vector<double>> out;
+        for (int32_t r : rows) {
+            out.emplace_back();
+            for (int32_t c : cols) out.back().push_back(sample(r, c));
+        }
+        return out;
+    }
+    // The element values back to what the readers left.
+    void reset_values() {
+        std::copy(readValues.begin(), readValues.end(), ctx.elements.value);
+        std::copy(readStart.begin(), readStart.end(), nlp.x);
+    }
 
     bool ready = false;
     std::vector<double> readValues, readStart;
