@@ -146,6 +146,28 @@ TEST(StartValueCascade, AOneFactorModelStartsAtItsInstrumentalVariableSolution) 
     for (const auto& e : expected) EXPECT_NEAR(s.start(e.name), e.expected, 1e-9 * std::fabs(e.expected)) << e.name;
 }
 
+// With PINITIAL each estimator that assigned values says so in the listing.
+TEST(StartValueCascade, EachEstimatorThatAssignsValuesLeavesItsNote) {
+    auto with_notes = [](std::string program) {
+        program.replace(program.find("covariance"), 10, "covariance pinitial");
+        return program;
+    };
+    {
+        // The loadings by instrumental variables leave no coefficient to
+        // the least-squares estimators.
+        StartValueStep s(with_notes(fixture_text("hs_cfa_ml.vx")));
+        ASSERT_TRUE(s.ready) << s.log.str();
+        EXPECT_EQ(s.notes(), std::vector<int32_t>{64});
+    }
+    {
+        // Two-stage least squares for x3, ordinary least squares for x4,
+        // whose projected x3 is collinear with its instruments.
+        StartValueStep s(with_notes(kRecursive));
+        ASSERT_TRUE(s.ready) << s.log.str();
+        EXPECT_EQ(s.notes(), (std::vector<int32_t>{67, 58}));
+    }
+}
+
 TEST(StartValueCascade, AModelTheEstimatorsCannotReadKeepsItsValuesForTheDefaultStep) {
     StartValueStep s(kRecursive);
     ASSERT_TRUE(s.ready) << s.log.str();

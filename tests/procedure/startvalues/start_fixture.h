@@ -111,6 +111,15 @@ struct StartValueStep : ModelStep {
         }
         return out;
     }
+    // The numbers of the notes of group 352 in the listing of the step.
+    std::vector<int32_t> notes() const {
+        std::vector<int32_t> out;
+        const auto& doc = velix::platform::current_step();
+        for (size_t i = &doc == DocumentMarks::step ? DocumentMarks::items : 0; i < doc.items.size(); ++i)
+            if (const auto& it = doc.items[i]; it.type == velix::platform::OutItem::Type::Note && it.title.messageGroup == 352)
+                out.push_back(it.title.messageNumber);
+        return out;
+    }
     // The element values back to what the readers left.
     void reset_values() {
         std::copy(readValues.begin(), readValues.end(), ctx.elements.value);
