@@ -49,6 +49,12 @@ inline std::vector<double> solve(std::vector<std::vector<double>> a, std::vector
 // the start from the default constants alone can be made again.
 struct StartValueStep : ModelStep {
     explicit StartValueStep(const std::string& text) : ModelStep(text) {
+        // The listing and the log of the step stay with the test.
+        auto& session = velix::platform::session();
+        savedListing = session.listing;
+        savedLog = session.log;
+        session.listing = &listing;
+        session.log = &log;
         if (exitCode != -1) return;
         if (xobinit(&ctx.kyrAnchor, 0) == 0) {
             KyrArg args[] = {kyr_counted(143, "kyr", 3), kyr_counted(146, "manager", 7),
@@ -64,6 +70,11 @@ struct StartValueStep : ModelStep {
         } catch (const velix::platform::StepExit& e) {
             exitCode = e.code;
         }
+    }
+
+    ~StartValueStep() {
+        velix::platform::session().listing = savedListing;
+        velix::platform::session().log = savedLog;
     }
 
     // The start the default step alone makes: the values the readers left,
@@ -127,6 +138,9 @@ struct StartValueStep : ModelStep {
     }
 
     bool ready = false;
+    std::ostringstream listing;
+    std::ostream* savedListing = nullptr;
+    std::ostream* savedLog = nullptr;
     std::vector<double> readValues, readStart;
     int32_t df = 0;
 };
