@@ -84,10 +84,14 @@ void variance_steps(StartWork* w) {
     if (parmis(w, 0) > 0) start_note(w->ctx, kNoteStillMissing);
 }
 
-// The cascade's tables do not fit the model: the default start step takes
-// every value, and the log says so.
-void inconsistent(ProcContext* ctx) {
-    xpmlog(kMsgProc, kNoteInconsistent);
+// The work of the cascade; false when it cannot be had.  Tables that do
+// not fit the model are an inconsistency of ours: the default start step
+// takes every value, and the log says so (a memory shortage has logged its
+// own messages).
+bool start_work(ProcContext* ctx, StartWork* w) {
+    const velix::detail::StartWorkStatus status = velix::detail::build_start_work(ctx, w);
+    if (status == velix::detail::kStartWorkInconsistent) xpmlog(kMsgProc, kNoteInconsistent);
+    return status == velix::detail::kStartWorkReady;
 }
 
 }  // namespace
@@ -101,10 +105,7 @@ void cosines(ProcContext* ctx) {
     //   5. error variances; the values reach the start vector
     if (ctx->input.inestUsed || !ctx->readers.equationModel || !any_missing(ctx)) return;
     StartWork w;
-    if (!build_start_work(ctx, &w)) {
-        inconsistent(ctx);
-        return;
-    }
+    if (!start_work(ctx, &w)) return;
     getcov(&w);
     if (w.order > w.n && !latent_steps(&w)) {
         values_to_start_vector(ctx);
@@ -127,10 +128,7 @@ void cosinfa(ProcContext* ctx) {
         return;
     }
     StartWork w;
-    if (!build_start_work(ctx, &w)) {
-        inconsistent(ctx);
-        return;
-    }
+    if (!start_work(ctx, &w)) return;
     if (ctx->readers.factorIdentity && !ctx->readers.factorNoUnique) {
         w.sdElements[0] = ctx->model.firstElement[3];
         w.sdElements[1] = ctx->model.firstElement[3] + ctx->model.elementCount[3];

@@ -163,7 +163,7 @@ void cosinf3(StartWork* w) {
     const int32_t n = w->n, k = ctx->readers.nFactors;
     if (ctx->readers.matrixSpec > 1 || k < 1 || k > n) return;
     std::vector<double> psi = start_uniques(w, k), L;
-    const std::vector<double> s(w->s.begin(), w->s.begin() + pk_lower(n, 0));
+    const std::vector<double> s(w->s, w->s + pk_lower(n, 0));
     if (!principal_factors(n, k, s, &psi, ctx->readers.factorNoUnique != 0, DBL_MIN, &L)) return;
     if (ctx->readers.matrixSpec == 0) {
         bool upper = false;

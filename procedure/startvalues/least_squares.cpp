@@ -192,8 +192,8 @@ int32_t cosindc(StartWork* w) {
             if (f != 1.0) scale_row(w, i, f);
         }
     if (w->kind != StartKind::kFactor) getcov(w);
-    for (double x : w->s)
-        if (wzmis(x)) return -1;
+    for (int64_t i = 0; i < w->sCount; ++i)
+        if (wzmis(w->s[i])) return -1;
     return 0;
 }
 

@@ -27,6 +27,8 @@ namespace {
 constexpr int32_t kRamA = 2, kRamP = 3;
 constexpr int32_t kBeta = 2, kGamma = 3, kPhi = 4;
 constexpr int32_t kFacF = 1, kFacP = 2, kFacU = 3;
+// The memory of the start values cannot be had (group 352).
+constexpr int32_t kMsgStartNoMemory = 63;
 
 int32_t first_of(const ProcContext* ctx, int32_t m) { return ctx->model.firstElement[m]; }
 int32_t end_of(const ProcContext* ctx, int32_t m) {
@@ -123,11 +125,12 @@ bool factor_maps(ProcContext* ctx, StartWork* w) {
 
 }  // namespace
 
-double& StartWork::at(int32_t i, int32_t j) { return s[static_cast<size_t>(pk(i, j))]; }
-double StartWork::get(int32_t i, int32_t j) const { return s[static_cast<size_t>(pk(i, j))]; }
+StartWork::~StartWork() { xmpoold(pool); }
+double& StartWork::at(int32_t i, int32_t j) { return s[pk(i, j)]; }
+double StartWork::get(int32_t i, int32_t j) const { return s[pk(i, j)]; }
 int32_t StartWork::parameter(int32_t e) const { return std::abs(ctx->elements.parameter[e]); }
 
-bool build_start_work(ProcContext* ctx, StartWork* w) {
+StartWorkStatus build_start_work(ProcContext* ctx, StartWork* w) {
     w->ctx = ctx;
     w->n = ctx->nManifest;
     w->kind = ctx->readers.factorModel ? StartKind::kFactor
@@ -136,23 +139,37 @@ bool build_start_work(ProcContext* ctx, StartWork* w) {
     const bool ok = w->kind == StartKind::kRam      ? ram_maps(ctx, w)
                     : w->kind == StartKind::kLineqs ? lineqs_maps(ctx, w)
                                                     : factor_maps(ctx, w);
-    if (!ok || w->order < w->n || ctx->momentMatrix == nullptr) return false;
+    if (!ok || w->order < w->n || ctx->momentMatrix == nullptr) return kStartWorkInconsistent;
     w->range[0][0] = w->range[1][0];
     w->range[0][1] = w->range[2][1] = ctx->nElements;
-    const double missing = host_missing_value();
+    // The start moments and the maps: 8 bytes per moment, 20 per variable.
     const int64_t manifest = pk_lower(w->n, 0), all = pk_lower(w->order, 0);
-    w->s.assign(static_cast<size_t>(all), missing);
-    std::copy(ctx->momentMatrix, ctx->momentMatrix + manifest, w->s.begin());
+    const int64_t estimate = 8 * all + 20 * int64_t{w->order};
+    w->pool = xmpoolc(estimate, 1024, 4096);
+    if (w->pool == nullptr) {
+        xmemmsg(estimate);
+        xpmlog(kMsgProc, kMsgStartNoMemory);
+        return kStartWorkNoMemory;
+    }
+    w->s = static_cast<double*>(w->pool->allocate(w->pool, static_cast<size_t>(8 * all), 4096));
+    if (const int32_t code = xmemdef(w->s)) {
+        xmemmsg(code + 20000);
+        xpmlog(kMsgProc, kMsgStartNoMemory);
+        return kStartWorkNoMemory;
+    }
+    w->sCount = all;
+    vzfdl(host_missing_value(), w->s, static_cast<int32_t>(all));
+    std::copy(ctx->momentMatrix, ctx->momentMatrix + manifest, w->s);
     w->complete.assign(static_cast<size_t>(w->order), 0);
     w->equation.assign(static_cast<size_t>(w->order), {});
     for (size_t p = 0; p < w->paths.size(); ++p) {
         const StartPath& a = w->paths[p];
-        if (a.row < 0 || a.row >= w->order || a.col < 0 || a.col >= w->order) return false;
+        if (a.row < 0 || a.row >= w->order || a.col < 0 || a.col >= w->order) return kStartWorkInconsistent;
         w->equation[static_cast<size_t>(a.row)].push_back(static_cast<int32_t>(p));
     }
     for (const StartVariance& v : w->variances)
-        if (v.r < 0 || v.r >= w->order || v.c < 0 || v.c >= w->order) return false;
-    return true;
+        if (v.r < 0 || v.r >= w->order || v.c < 0 || v.c >= w->order) return kStartWorkInconsistent;
+    return kStartWorkReady;
 }
 
 int32_t parmis(StartWork* w, int32_t mode) {

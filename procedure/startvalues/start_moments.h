@@ -52,7 +52,9 @@ struct StartWork {
     StartKind kind = StartKind::kRam;
     int32_t n = 0;                 // manifest variables (positions 0..n-1)
     int32_t order = 0;             // N: all positions, latent after the manifest
-    std::vector<double> s;         // PackedSym[N(N+1)/2]; missing = not yet known
+    HostAllocator* pool = nullptr; // the call's memory pool, deleted with the work
+    double* s = nullptr;           // PackedSym[N(N+1)/2] from the pool; missing = not yet known
+    int64_t sCount = 0;            // N(N+1)/2
     std::vector<int32_t> complete; // [N] 1 when row i of s has no missing entry
     std::vector<int32_t> varCode;  // [N] LINEQS variable code of each position
     std::vector<int32_t> endoMap;  // [endogenous indices] position, -1 none
@@ -70,16 +72,27 @@ struct StartWork {
     // missing: it goes on to the variances at once.
     bool skipCoefficients = false;
 
+    StartWork() = default;
+    StartWork(const StartWork&) = delete;
+    StartWork& operator=(const StartWork&) = delete;
+    ~StartWork();
+
     double& at(int32_t i, int32_t j);
     double get(int32_t i, int32_t j) const;
     double& value(int32_t e) const { return ctx->elements.value[e]; }
     int32_t parameter(int32_t e) const;  // |parameter number|
 };
 
+// Results of build_start_work.
+enum StartWorkStatus : int32_t {
+    kStartWorkReady = 0,
+    kStartWorkInconsistent = 1,  // the model's tables do not allow it: reported by the caller
+    kStartWorkNoMemory = 2,      // the pool failed: the memory messages are logged
+};
+
 // Builds the work of an equation model (RAM or LINEQS) or of a FACTOR model
-// with k factors; false when the model's tables do not allow it (an
-// inconsistency the cascade reports and survives).
-bool build_start_work(ProcContext* ctx, StartWork* w);
+// with k factors.
+StartWorkStatus build_start_work(ProcContext* ctx, StartWork* w);
 
 // The number of missing element values in the range of `mode`, after
 // writing `complete` and spreading known values over equal parameters.

@@ -10,6 +10,7 @@
 
 #include <iostream>
 
+#include "platform/memory.h"
 #include "procedure/evaluation/model_view.h"
 #include "start_fixture.h"
 
@@ -168,16 +169,25 @@ TEST(StartValueCascade, EachEstimatorThatAssignsValuesLeavesItsNote) {
     }
 }
 
+// Without the estimators' memory, or with tables they cannot read, the
+// values stay as the readers left them for the default step, with a
+// message and without ending the step.
 TEST(StartValueCascade, AModelTheEstimatorsCannotReadKeepsItsValuesForTheDefaultStep) {
-    StartValueStep s(kRecursive);
-    ASSERT_TRUE(s.ready) << s.log.str();
-    std::copy(s.readValues.begin(), s.readValues.end(), s.ctx.elements.value);
-    s.ctx.readers.varPosition = nullptr;
-    const size_t from = messages_now();
-    cosines(&s.ctx);
-    EXPECT_EQ(messages_since(from), std::vector<int32_t>{59});
-    for (int32_t e = 0; e < s.ctx.nElements; ++e)
-        EXPECT_EQ(wzmis(s.ctx.elements.value[e]), wzmis(s.readValues[static_cast<size_t>(e)])) << e;
+    for (const bool memory : {true, false}) {
+        SCOPED_TRACE(memory ? "no memory" : "tables that do not fit");
+        StartValueStep s(kRecursive);
+        ASSERT_TRUE(s.ready) << s.log.str();
+        s.reset_values();
+        if (memory) velix::platform::fail_nth_pool_creation(1);
+        else s.ctx.readers.varPosition = nullptr;
+        const size_t from = messages_now();
+        cosines(&s.ctx);
+        velix::platform::fail_nth_pool_creation(0);
+        const std::vector<int32_t> messages = messages_since(from);
+        EXPECT_EQ(messages.back(), memory ? 63 : 59);
+        for (int32_t e = 0; e < s.ctx.nElements; ++e)
+            EXPECT_EQ(wzmis(s.ctx.elements.value[e]), wzmis(s.readValues[static_cast<size_t>(e)])) << e;
+    }
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ TEST(PrincipalFactors, LoadingsSolveTheReducedEigenEquationAndTheFixedVarianceHo
     // Without a usable inverse of S the unique variances start at 0.36 s_jj.
     s.ctx.moments.logDetMoments = host_missing_value();
     velix::detail::StartWork w;
-    ASSERT_TRUE(velix::detail::build_start_work(&s.ctx, &w));
+    ASSERT_EQ(velix::detail::build_start_work(&s.ctx, &w), velix::detail::kStartWorkReady);
     velix::detail::parmis(&w, 1);
     EXPECT_EQ(velix::detail::cosinf2(&w), 0);
     std::vector<double> l;

@@ -23,7 +23,7 @@ TEST(Composites, OneIndicatorGivesItsScaledMomentsAndAVanishingCompositeStaysUnk
     StartValueStep s(kTwoFactors);
     ASSERT_TRUE(s.ready) << s.log.str();
     StartWork w;
-    ASSERT_TRUE(velix::detail::build_start_work(&s.ctx, &w));
+    ASSERT_EQ(velix::detail::build_start_work(&s.ctx, &w), velix::detail::kStartWorkReady);
     ASSERT_EQ(w.order, 5);
     // x1 and x2 perfectly opposed: their sum has no variance.
     w.at(0, 0) = w.at(1, 1) = 1.0;
@@ -43,7 +43,7 @@ TEST(ResidualMoments, SmallResidualsKeepTheirFloors) {
     ASSERT_TRUE(s.ready) << s.log.str();
     std::copy(s.readValues.begin(), s.readValues.end(), s.ctx.elements.value);
     StartWork w;
-    ASSERT_TRUE(velix::detail::build_start_work(&s.ctx, &w));
+    ASSERT_EQ(velix::detail::build_start_work(&s.ctx, &w), velix::detail::kStartWorkReady);
     // x2 = 0.5 F1 + e2 with residual variance 0.0004: raised to 0.01.
     // _GAMMA_ columns: F1, F2, e1, e2, e3.
     const int32_t f1 = 3;
