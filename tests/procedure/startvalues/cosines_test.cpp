@@ -1,11 +1,14 @@
 // The start-value cascade on whole models: every reference model and the
-// held-out forms (the confirmatory model as a RAM list, an exploratory
-// FACTOR model) converge in fewer iterations from the estimated start than
-// from the start constant; a recursive path model of manifest variables
-// starts at its least-squares estimates and a one-factor model with three
-// indicators at its instrumental-variable solution, both computed here
-// from the sample moments; a model the estimators cannot read keeps its
-// values for the default step.
+// held-out forms (the confirmatory model as a RAM list, exploratory and
+// confirmatory FACTOR models, a second-order model) converge in fewer
+// iterations from the estimated start than from the start constant; a
+// recursive path model of manifest variables starts at its least-squares
+// estimates, a one-factor model with three indicators at its
+// instrumental-variable solution and a model of moments about zero at its
+// two-stage estimates with the constant as an instrument, all computed
+// here from the sample moments; each estimator that assigns values leaves
+// its note; a model the estimators cannot read keeps its values for the
+// default step.
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -188,6 +191,27 @@ TEST(StartValueCascade, AModelTheEstimatorsCannotReadKeepsItsValuesForTheDefault
         for (int32_t e = 0; e < s.ctx.nElements; ++e)
             EXPECT_EQ(wzmis(s.ctx.elements.value[e]), wzmis(s.readValues[static_cast<size_t>(e)])) << e;
     }
+}
+
+// Moments about zero: the constant is one more instrument, so that x3 on
+// x2 is estimated by two-stage least squares with the instruments x1 and
+// the constant (computed here from the raw moments and the means).
+TEST(TwoStageLeastSquares, MomentsAboutZeroTakeTheConstantAsAnInstrument) {
+    StartValueStep s(
+        "proc velix data=hs method=none covariance noint;\nvar x1-x3;\n"
+        "lineqs x2 = b2 x1 + e2, x3 = b3 x2 + e3;\nstd x1 = v1, e2 = v2, e3 = v3;\nrun;\n");
+    ASSERT_TRUE(s.ready) << s.log.str();
+    ASSERT_EQ(s.ctx.moments.momentOrigin, 1);
+    const double* mean = s.ctx.moments.means;
+    // Instruments z = (x1, 1): S_zz, S_z2, S_z3.
+    const std::vector<std::vector<double>> szz = {{s.sample(0, 0), mean[0]}, {mean[0], 1.0}};
+    const std::vector<double> sz2 = {s.sample(0, 1), mean[1]}, sz3 = {s.sample(0, 2), mean[2]};
+    const std::vector<double> g = solve(szz, sz2);  // the first stage of x2
+    const double b3 = (g[0] * sz3[0] + g[1] * sz3[1]) / (g[0] * sz2[0] + g[1] * sz2[1]);
+    EXPECT_NEAR(s.start("b3"), b3, 1e-10 * std::fabs(b3));
+    // x2 on the instrument x1 is its own projection: S_12 / S_11.
+    const double b2 = s.sample(0, 1) / s.sample(0, 0);
+    EXPECT_NEAR(s.start("b2"), b2, 1e-10 * std::fabs(b2));
 }
 
 }  // namespace
