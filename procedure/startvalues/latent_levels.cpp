@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "host/fields.h"
+#include "host/scratch_file.h"
 #include "numerics/packed.h"
 #include "numerics/udu.h"
 #include "velix/codes.h"
@@ -17,6 +18,58 @@
 
 namespace velix::detail {
 namespace {
+
+// A scratch file of the call's own, written and read in order.
+constexpr uint32_t kFileSequential = 0x84000008u;
+
+// The level store: per level, its classification (levelCode, factorNo, N
+// 32-bit integers each) and its loadings after the scale step (m x k
+// doubles, row-major), one record after the other, so that a higher level
+// can carry its factors' moments down through every earlier level.  A
+// failed scratch-file call ends the step (host failure).
+struct LevelStore {
+    HostFile* file = nullptr;
+    int32_t order = 0;
+    std::vector<int32_t> m, k;  // per record
+    std::vector<int64_t> at;    // byte position of each record
+    int64_t end = 0;
+
+    explicit LevelStore(int32_t n) : order(n) {
+        ScratchFileRequest request;
+        request.attributeWord = kFileSequential;
+        scratch_check(xcopen(&file, &request));
+        scratch_check(xcpoint(file, 0));
+    }
+    ~LevelStore() {
+        if (file != nullptr) xcclose(file, 1);
+    }
+    size_t size() const { return at.size(); }
+    void write(const Level& lv) {
+        m.push_back(lv.m);
+        k.push_back(lv.k);
+        at.push_back(end);
+        const int64_t ints = 4 * int64_t{order}, loads = 8 * int64_t{lv.m} * lv.k;
+        scratch_check(xcpoint(file, end));
+        scratch_check(xcwrite(file, lv.levelCode.data(), ints));
+        scratch_check(xcwrite(file, lv.factorNo.data(), ints));
+        scratch_check(xcwrite(file, lv.L.data(), loads));
+        end += 2 * ints + loads;
+    }
+    Level read(size_t q) const {
+        Level lv;
+        lv.m = m[q];
+        lv.k = k[q];
+        lv.levelCode.resize(static_cast<size_t>(order));
+        lv.factorNo.resize(static_cast<size_t>(order));
+        lv.L.resize(static_cast<size_t>(lv.m) * lv.k);
+        const int64_t ints = 4 * int64_t{order};
+        scratch_check(xcpoint(file, at[q]));
+        scratch_check(xcread(file, lv.levelCode.data(), ints));
+        scratch_check(xcread(file, lv.factorNo.data(), ints));
+        scratch_check(xcread(file, lv.L.data(), 8 * int64_t{lv.m} * lv.k));
+        return lv;
+    }
+};
 
 // A factor whose estimated variance is not positive starts uncorrelated
 // with this variance; unique variances start here when the loadings
@@ -239,16 +292,17 @@ void latent_rows(StartWork* w, Level* lv) {
 // Carries the moments of this level's factors with its indicators down
 // through the loadings of the earlier levels to their indicators.  False
 // when the levels do not link (an inconsistency; the level stops).
-bool earlier_levels(StartWork* w, const std::vector<Level>& done, const Level& cur) {
+bool earlier_levels(StartWork* w, const LevelStore& done, const Level& cur) {
     std::vector<double> H(static_cast<size_t>(cur.m) * cur.k);
     for (int32_t j = 0; j < cur.m; ++j)
         for (int32_t i = 0; i < w->order; ++i)
             if (cur.factorNo[static_cast<size_t>(i)] >= 1)
                 H[static_cast<size_t>(j) * cur.k + cur.factorNo[static_cast<size_t>(i)] - 1] = w->get(cur.position[static_cast<size_t>(j)], i);
     const std::vector<int32_t>* codes = &cur.levelCode;
+    std::vector<int32_t> codesBelow;
     int32_t rows = cur.m;
     for (size_t q = done.size(); q-- > 0;) {
-        const Level& lq = done[q];
+        const Level lq = done.read(q);
         std::vector<int32_t> t(static_cast<size_t>(rows), -1);
         for (int32_t b = 0; b < rows; ++b) {
             for (int32_t p = 0; p < w->order; ++p)
@@ -270,13 +324,14 @@ bool earlier_levels(StartWork* w, const std::vector<Level>& done, const Level& c
         }
         H = next;
         rows = lq.m;
-        codes = &lq.levelCode;
+        codesBelow = lq.levelCode;
+        codes = &codesBelow;
     }
     return true;
 }
 
 // One level; 0 when it ran through, else the code that stops the levels.
-int32_t run_level(StartWork* w, const LevelMethod& method, std::vector<Level>* done, Level* lv, int32_t* written) {
+int32_t run_level(StartWork* w, const LevelMethod& method, LevelStore* done, Level* lv, int32_t* written) {
     loadings_of(w, lv);
     Solver sv{w, lv, {}};
     if (const int32_t rc = method.loadings(&sv)) return rc;
@@ -288,13 +343,13 @@ int32_t run_level(StartWork* w, const LevelMethod& method, std::vector<Level>* d
     scale_factors(&sv, method.scaleToPhi);
     *written += write_loadings(w, lv);
     latent_rows(w, lv);
-    if (!done->empty() && !earlier_levels(w, *done, *lv)) {
+    if (done->size() > 0 && !earlier_levels(w, *done, *lv)) {
         // The levels do not link: an inconsistency of ours; what is left
         // goes to the default start step.
         xpmlog(kMsgProc, 59);
         return -1;
     }
-    done->push_back(*lv);
+    done->write(*lv);
     return 0;
 }
 
@@ -350,12 +405,12 @@ bool inverse_cross_product(Solver* sv) {
 }
 
 int32_t run_levels(StartWork* w, const LevelMethod& method) {
-    std::vector<Level> done;
+    LevelStore done(w->order);
     int32_t written = 0, code = 0, m0 = 0, k0 = 0;
     for (;;) {
         Level lv;
         if (!classify(w, &lv)) break;
-        if (done.empty()) m0 = lv.m, k0 = lv.k;
+        if (done.size() == 0) m0 = lv.m, k0 = lv.k;
         if (lv.k > lv.m || lv.m > m0 || lv.k > k0) {
             code = method.sizeCode;
             break;

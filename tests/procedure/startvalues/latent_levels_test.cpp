@@ -61,5 +61,44 @@ TEST(PrincipalFactors, LoadingsSolveTheReducedEigenEquationAndTheFixedVarianceHo
     EXPECT_NEAR(w.get(4, 4), 1.0, 1e-12);
 }
 
+// A second-order factor: the moments of the general factor with the
+// manifest variables go down through the first-order loadings,
+// cov(x, G) = l_x cov(F, G) for the first-order factor F of x.
+TEST(InstrumentalVariables, SecondOrderMomentsReachTheManifestVariablesThroughTheLoadings) {
+    StartValueStep s(
+        "proc velix data=hs method=none covariance;\nvar x1-x9;\n"
+        "lineqs x1 = 1.0 Fvis + e1, x2 = l2 Fvis + e2, x3 = l3 Fvis + e3,\n"
+        "       x4 = 1.0 Ftxt + e4, x5 = l5 Ftxt + e5, x6 = l6 Ftxt + e6,\n"
+        "       x7 = 1.0 Fspd + e7, x8 = l8 Fspd + e8, x9 = l9 Fspd + e9,\n"
+        "       Fvis = 1.0 Fg + d1, Ftxt = g2 Fg + d2, Fspd = g3 Fg + d3;\n"
+        "std Fg = vg, e1-e9 = ve1-ve9, d1-d3 = vd1-vd3;\nrun;\n");
+    ASSERT_TRUE(s.ready) << s.log.str();
+    s.reset_values();
+    velix::detail::StartWork w;
+    ASSERT_EQ(velix::detail::build_start_work(&s.ctx, &w), velix::detail::kStartWorkReady);
+    velix::detail::parmis(&w, 1);
+    ASSERT_EQ(velix::detail::cosinjo(&w), 0);
+    auto position = [&](const std::string& name) {
+        const auto names = s.column_names();
+        for (int32_t p = 0; p < w.order; ++p)
+            if (names[static_cast<size_t>(w.varCode[static_cast<size_t>(p)])] == name) return p;
+        ADD_FAILURE() << name;
+        return 0;
+    };
+    const int32_t g = position("Fg");
+    const struct {
+        int32_t x;
+        const char* factor;
+        const char* loading;
+    } cases[] = {{0, "Fvis", ""}, {1, "Fvis", "l2"}, {5, "Ftxt", "l6"}, {8, "Fspd", "l9"}};
+    for (const auto& c : cases) {
+        double l = 1.0;
+        for (int32_t e = 0; e < s.ctx.nElements && *c.loading; ++e)
+            if (s.parameter_of(e) == c.loading) l = s.ctx.elements.value[e];
+        const double expected = l * w.get(position(c.factor), g);
+        EXPECT_NEAR(w.get(c.x, g), expected, 1e-12 * std::fabs(expected)) << "x" << c.x + 1;
+    }
+}
+
 }  // namespace
 }  // namespace velix::testing
