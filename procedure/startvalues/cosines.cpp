@@ -2,7 +2,7 @@
 // FACTOR model (cosinfa), a fixed order of non-iterative estimators, each
 // filling some of the element values that the model statements left
 // missing, until none is missing.  The latent moments come first
-// (instrumental variables, then composites), so that the later estimators
+// (instrumental variables, else principal factors, then composites), so that the later estimators
 // can treat the latent variables as observed; then the coefficients (pooled
 // least squares when parameters are shared, else two-stage least squares,
 // then least squares per equation) and last the error variances.  Whatever
@@ -22,10 +22,20 @@ using velix::detail::StartWork;
 // Notes of the start values (group 352).
 constexpr int32_t kNoteInstrumental = 64;   // latent variables by instrumental variables
 constexpr int32_t kNotePrincipal = 65;      // latent variables by principal factors
-constexpr int32_t kNoteLeastSquares = 58;   // coefficients by least squares
+constexpr int32_t kNoteLeastSquares = 58;   // coefficients by least squares (66 is the
+                                            // model evaluation's product-rule error)
 constexpr int32_t kNoteTwoStage = 67;       // coefficients by two-stage least squares
 constexpr int32_t kNoteStillMissing = 68;   // some start values are left to the default
 constexpr int32_t kNoteInconsistent = 59;   // the tables do not allow estimated starts
+// The unique part _U_ of a FACTOR model with factors.
+constexpr int32_t kFactorUnique = 3;
+
+// Every row of the start moments is known.
+bool all_complete(const StartWork* w) {
+    for (int32_t i = 0; i < w->order; ++i)
+        if (w->complete[i] != 1) return false;
+    return true;
+}
 
 bool any_missing(const ProcContext* ctx) {
     for (int32_t e = 0; e < ctx->nElements; ++e)
@@ -39,10 +49,7 @@ bool coefficient_steps(StartWork* w) {
     using namespace velix::detail;
     ProcContext* ctx = w->ctx;
     if (parmis(w, 1) == 0) return true;
-    const int32_t pairs = equality_pairs(w, w->range[1][0], w->range[1][1]);
-    bool allComplete = true;
-    for (int32_t i = 0; i < w->order; ++i) allComplete = allComplete && w->complete[i] == 1;
-    if (pairs > 0 && allComplete) {
+    if (equality_pairs(w, w->range[1][0], w->range[1][1]) > 0 && all_complete(w)) {
         if (cosinda(w) == 0 && !start_note(ctx, kNoteLeastSquares)) return false;
     } else if (cosin2s(w) == 0 && !start_note(ctx, kNoteTwoStage)) {
         return false;
@@ -100,22 +107,16 @@ void cosines(ProcContext* ctx) {
     using namespace velix::detail;
     //   1. nothing to do: INEST=, not an equation model, nothing missing
     //   2. start moments and maps; latent rows by the equations
-    //   3. latent moments: instrumental variables, composites
+    //   3. latent moments: instrumental variables (else principal factors), composites
     //   4. coefficients: pooled or two-stage, then per equation
     //   5. error variances; the values reach the start vector
     if (ctx->input.inestUsed || !ctx->readers.equationModel || !any_missing(ctx)) return;
     StartWork w;
     if (!start_work(ctx, &w)) return;
     getcov(&w);
-    if (w.order > w.n && !latent_steps(&w)) {
-        values_to_start_vector(ctx);
-        return;
-    }
-    if (!w.skipCoefficients && !coefficient_steps(&w)) {
-        values_to_start_vector(ctx);
-        return;
-    }
-    variance_steps(&w);
+    // A failed note call stops the cascade where it stands.
+    const bool notesOk = (w.order == w.n || latent_steps(&w)) && (w.skipCoefficients || coefficient_steps(&w));
+    if (notesOk) variance_steps(&w);
     values_to_start_vector(ctx);
 }
 
@@ -130,8 +131,8 @@ void cosinfa(ProcContext* ctx) {
     StartWork w;
     if (!start_work(ctx, &w)) return;
     if (ctx->readers.factorIdentity && !ctx->readers.factorNoUnique) {
-        w.sdElements[0] = ctx->model.firstElement[3];
-        w.sdElements[1] = ctx->model.firstElement[3] + ctx->model.elementCount[3];
+        w.sdElements[0] = ctx->model.firstElement[kFactorUnique];
+        w.sdElements[1] = ctx->model.firstElement[kFactorUnique] + ctx->model.elementCount[kFactorUnique];
     }
     if (ctx->readers.matrixSpec == 0) {
         if (parmis(&w, 0) > 0) cosinf3(&w);
@@ -141,11 +142,8 @@ void cosinfa(ProcContext* ctx) {
     cosindc(&w);
     bool notesOk = true;
     if (parmis(&w, 1) > 0) {
-        const int32_t pairs = equality_pairs(&w, w.range[1][0], w.range[1][1]);
-        bool allComplete = true;
-        for (int32_t i = 0; i < w.order; ++i) allComplete = allComplete && w.complete[i] == 1;
         bool pooled = false;
-        if (pairs > 0 && allComplete) {
+        if (equality_pairs(&w, w.range[1][0], w.range[1][1]) > 0 && all_complete(&w)) {
             const int32_t rc = cosinda(&w);
             pooled = parmis(&w, 1) == 0;
             if (pooled && rc == 0) notesOk = start_note(ctx, kNoteLeastSquares);
