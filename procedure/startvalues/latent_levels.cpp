@@ -94,11 +94,17 @@ int32_t ivfauv1(Solver* sv) {
             if (wzmis(u)) u = kFallbackVariance;
         return 0;
     }
+    // SP = S P once, so that each p_j' S p_j is an inner product.
+    std::vector<double> sp(static_cast<size_t>(m) * m, 0.0);
+    for (int32_t a = 0; a < m; ++a)
+        for (int32_t b = 0; b < m; ++b) {
+            const double sab = sv->s(a, b);
+            for (int32_t j = 0; j < m; ++j) sp[static_cast<size_t>(a) * m + j] += sab * P[static_cast<size_t>(pk(b, j))];
+        }
     std::vector<double> r(static_cast<size_t>(m)), Q(P.size());
     for (int32_t j = 0; j < m; ++j) {
         double v = sv->s(j, j);
-        for (int32_t a = 0; a < m; ++a)
-            for (int32_t b = 0; b < m; ++b) v -= P[static_cast<size_t>(pk(j, a))] * sv->s(a, b) * P[static_cast<size_t>(pk(b, j))];
+        for (int32_t a = 0; a < m; ++a) v -= P[static_cast<size_t>(pk(j, a))] * sp[static_cast<size_t>(a) * m + j];
         r[static_cast<size_t>(j)] = v;
         for (int32_t a = 0; a <= j; ++a) {
             const double p = P[static_cast<size_t>(pk(j, a))];
