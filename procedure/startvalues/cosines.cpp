@@ -70,7 +70,9 @@ bool latent_steps(StartWork* w) {
         getcov(w);
         if (jo == 0 && !start_note(ctx, kNoteInstrumental)) return false;
     }
-    if (jo != 0 && ctx->moments.momentOrigin != 1) {
+    // Principal factors need moments about the means (an intercept
+    // variable or NOINT takes them about zero).
+    if (jo != 0 && ctx->moments.momentOrigin == 0) {
         if (parmis(w, 1) == 0) {
             w->skipCoefficients = true;
             return true;
