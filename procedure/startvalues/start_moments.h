@@ -92,14 +92,19 @@ enum StartWorkStatus : int32_t {
 
 // Builds the work of an equation model (RAM or LINEQS) or of a FACTOR model
 // with k factors.
+//   ctx in      the model, its reader results and the moments of the group
+//   w   out     the start moments (manifest part from the sample, latent rows
+//               missing), the maps, paths and variance elements
 StartWorkStatus build_start_work(ProcContext* ctx, StartWork* w);
 
-// The number of missing element values in the range of `mode`, after
-// writing `complete` and spreading known values over equal parameters.
+// The number of missing element values in the range of `mode` (0 all, 1
+// the coefficients, 2 the variances and covariances), after writing
+// `complete` (out) and spreading known values over equal parameters
+// (in-out: the element values).
 int32_t parmis(StartWork* w, int32_t mode);
 
-// Fills missing latent entries of s from the model equations, pass by pass
-// until a pass fills nothing.
+// Fills missing latent entries of s (in-out) from the model equations and
+// the known coefficients, pass by pass until a pass fills nothing.
 void getcov(StartWork* w);
 
 // The count of pairs of missing elements in [first, last) that share a
@@ -116,12 +121,17 @@ bool start_note(ProcContext* ctx, int32_t number);
 // Copies every known element value to the optimizer's start vector.
 void values_to_start_vector(ProcContext* ctx);
 
-// Solves the symmetric positive semi-definite system a x = b (a packed,
-// order k) by Cholesky with the singularity tolerance; false on failure.
+// Solves the symmetric positive definite system a x = b by Cholesky.
+//   a  in      PackedSym[k(k+1)/2] (a copy)
+//   b  in-out  k doubles: the right-hand side, replaced by x
+// False when a pivot is not above tol.
 bool cholesky_solve(int32_t k, double tol, std::vector<double> a, std::vector<double>* b);
 
-// The estimators of the cascade, each on the shared work.  Results as the
-// cascade reads them: 0 success, nonzero nothing assigned or a failure.
+// The estimators of the cascade, each on the shared work (in-out: the
+// missing element values of free parameters and the entries of s).
+// Results as the cascade reads them: 0 success, nonzero nothing assigned or
+// a failure (cosindp: the number of variances whose equation still lacks a
+// coefficient).
 int32_t cosindc(StartWork* w);  // composites for the latent moments
 int32_t cosinda(StartWork* w);  // pooled least squares of all coefficients
 int32_t cosindb(StartWork* w);  // least squares equation by equation
