@@ -2,7 +2,8 @@
 // read from its statements: a latent variable with one indicator takes that
 // indicator's moments scaled to unit variance, one whose composite has no
 // variance is left unknown (its moments are never divided by a zero or
-// negative scale), and the residual moments keep their floors.
+// negative scale), the residual moments keep their floors, and a
+// coefficient shared by two equations is pooled over both.
 #include <gtest/gtest.h>
 
 #include "host/fields.h"
@@ -56,6 +57,19 @@ TEST(ResidualMoments, SmallResidualsKeepTheirFloors) {
     EXPECT_EQ(velix::detail::away_from_zero(0.0005, 0.001), 0.001);
     EXPECT_EQ(velix::detail::away_from_zero(-0.0005, 0.001), -0.001);
     EXPECT_EQ(velix::detail::away_from_zero(0.0, 0.01), 0.01);
+}
+
+// Two equations that share their coefficient give it one pooled estimate:
+// the least-squares solution of s11 b = s12 and s44 b = s43 (not the mean
+// of the two separate estimates).
+TEST(PooledLeastSquares, ASharedCoefficientIsEstimatedFromEveryEquation) {
+    StartValueStep s(
+        "proc velix data=hs method=none covariance;\nvar x1-x4;\n"
+        "lineqs x2 = b x1 + e2, x3 = b x4 + e3;\nstd x1 = v1, x4 = v4, e2 = v2, e3 = v3;\nrun;\n");
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const double s11 = s.sample(0, 0), s44 = s.sample(3, 3);
+    const double b = (s11 * s.sample(0, 1) + s44 * s.sample(3, 2)) / (s11 * s11 + s44 * s44);
+    EXPECT_NEAR(s.start("b"), b, 1e-12 * std::fabs(b));
 }
 
 }  // namespace
