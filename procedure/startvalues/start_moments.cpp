@@ -246,8 +246,12 @@ bool start_note(ProcContext* ctx, int32_t number) {
 }
 
 void values_to_start_vector(ProcContext* ctx) {
-    if (ctx->nlp == nullptr || ctx->nlp->x == nullptr) return;
     const ElementPattern& el = ctx->elements;
+    // An estimate that overflowed or lost its value (a near-singular system
+    // met by no tolerance) is no start: the default step takes it.
+    for (int32_t e = 0; e < ctx->nElements; ++e)
+        if (!wzmis(el.value[e]) && !std::isfinite(el.value[e])) el.value[e] = host_missing_value();
+    if (ctx->nlp == nullptr || ctx->nlp->x == nullptr) return;
     std::vector<double> sum(static_cast<size_t>(ctx->nParmAll), 0.0);
     std::vector<int32_t> count(sum.size(), 0);
     for (int32_t e = 0; e < ctx->nElements; ++e) {

@@ -118,7 +118,9 @@ double away_from_zero(double v, double floor);
 // wanted; false when the note call failed (the caller stops).
 bool start_note(ProcContext* ctx, int32_t number);
 
-// Copies every known element value to the optimizer's start vector.
+// Copies every known element value to the optimizer's start vector (the
+// mean over the elements of a parameter); a value that is not finite is set
+// back to missing first.
 void values_to_start_vector(ProcContext* ctx);
 
 // Solves the symmetric positive definite system a x = b by Cholesky.

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <limits>
 
 #include "platform/memory.h"
 #include "procedure/evaluation/model_view.h"
@@ -191,6 +192,22 @@ TEST(StartValueCascade, AModelTheEstimatorsCannotReadKeepsItsValuesForTheDefault
         for (int32_t e = 0; e < s.ctx.nElements; ++e)
             EXPECT_EQ(wzmis(s.ctx.elements.value[e]), wzmis(s.readValues[static_cast<size_t>(e)])) << e;
     }
+}
+
+// An estimate that is not finite never reaches the optimizer: the default
+// step takes the element.
+TEST(StartValueCascade, AnEstimateThatIsNotFiniteIsLeftToTheDefaultStep) {
+    StartValueStep s(kRecursive);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    s.reset_values();
+    for (int32_t e = 0; e < s.ctx.nElements; ++e) s.ctx.elements.value[e] = 0.25;
+    const int32_t e = s.element_at(3, 0, 0);  // b31: x3 on x1
+    ASSERT_EQ(s.parameter_of(e), "b31");
+    s.ctx.elements.value[e] = std::numeric_limits<double>::infinity();
+    velix::detail::values_to_start_vector(&s.ctx);
+    EXPECT_TRUE(wzmis(s.ctx.elements.value[e]));
+    EXPECT_TRUE(wzmis(s.start("b31")));
+    EXPECT_EQ(s.start("b32"), 0.25);
 }
 
 // Moments about zero: the constant is one more instrument, so that x3 on
