@@ -7,8 +7,9 @@
 // instrumental-variable solution and a model of moments about zero at its
 // two-stage estimates with the constant as an instrument, all computed
 // here from the sample moments; each estimator that assigns values leaves
-// its note; a model the estimators cannot read keeps its values for the
-// default step.
+// its note; a model the estimators cannot read (or cannot have memory for)
+// and an estimate that is not finite keep their values for the default
+// step.
 #include <gtest/gtest.h>
 
 #include <iostream>
