@@ -324,11 +324,11 @@ DispatchEntry gDispatch[] = {
     {"znlpnrr", znlpnrr}, {"znlpnrl", znlpnrl},
     {"znlpgan", znlpgan}, {"znlplma", znlplma},
     {"znlpddl", znlpddl}, {"znlpqun", znlpqun},
-    {"znlpdq2", znlp_technique_pending}, {"znlpdqn", znlpdqn},
+    {"znlpdq2", znlpdq2}, {"znlpdqn", znlpdqn},
     {"znlphqn", znlphqn}, {"znlpcog", znlpcog},
-    {"znlpcob", znlp_technique_pending}, {"znlpnms", znlpnms},
+    {"znlpcob", znlpcob}, {"znlpnms", znlpnms},
     {"znlpnm2", znlpnm2}, {"znlpqar", znlp_technique_pending},
-    {"znlpqas", znlpqas}, {"znlpvmc", znlp_technique_pending},
+    {"znlpqas", znlpqas}, {"znlpvmc", znlpvmc},
 };
 
 // The dispatch name of a technique code for this problem, null for codes

@@ -43,14 +43,17 @@ int32_t znlpnms(NlpProblem* p);  // NMSIMP: Nelder-Mead with bounds by projectio
 int32_t znlpnm2(NlpProblem* p);  // NMSIM2: Nelder-Mead with a restart check
 int32_t znlpqas(NlpProblem* p);  // QUADAS: primal active-set quadratic programming, dense rows
 
+// ---- the techniques for nonlinear constraints (bounds, linear rows dense or compressed) ----
+int32_t znlpdq2(NlpProblem* p);  // QUANEW dual: SQP, damped BFGS, L1 merit line search
+int32_t znlpvmc(NlpProblem* p);  // VMCWD: the same SQP with the watchdog
+int32_t znlpcob(NlpProblem* p);  // NMSIMP: constrained simplex, linear models in a trust region
+
 // ---- around the techniques ----
 // Declared with the core's other routines in optimizer/core/pending.h and
 // built here: the ratio test along a direction (znlpstl, support.cpp), the
 // post-convergence steps (znlpnoi, znlpdnc, post_convergence.cpp) and the
 // least-squares Jacobian store (znlpjwt, znlpjdt, znlpjve,
-// jacobian_store.cpp).  The slots of the techniques for nonlinear
-// constraints (znlpdq2, znlpcob, znlpvmc) and of the sparse QUADAS
-// (znlpqar) stay pending until the constraint machinery is built.
+// jacobian_store.cpp).
 
 // Rebuilds freeList from boundState: free parameters first in index
 // order, then those held at a bound; with reset set and resetFn installed
