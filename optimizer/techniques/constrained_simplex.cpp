@@ -8,7 +8,7 @@
 //   2. solves min g'd + mu t over |d_j| <= rho, the bounds and the linear
 //      rows (kept exactly), c_i + a_i'd + t >= 0 (both signs for an
 //      equality) and t >= 0, with the small proximal terms
-//      (|g| / rho) |d|^2 / 2 + t^2 / 2 * 1e-8 that make it a strictly
+//      1e-3 (|g| / rho) |d|^2 / 2 and 1e-8 of that for t that make it a strictly
 //      convex program (dual_qp.h): the elastic t makes it solvable even
 //      where the linearised constraints are not;
 //   3. raises the weight mu of the merit function
@@ -48,6 +48,10 @@ constexpr double kShortStep = 0.1;
 // A simplex edge whose part outside the span of the edges before it is
 // below this share of its length makes the simplex flat.
 constexpr double kFlat = 0.05;
+// The proximal weight of d against |g| / rho: small, so that the step is
+// nearly that of the linear program and reaches the region's edge along
+// the active constraints.
+constexpr double kProximal = 1e-3;
 // The elastic variable's proximal weight against that of d.
 constexpr double kElasticProximal = 1e-8;
 
@@ -150,7 +154,7 @@ struct Cob {
     int32_t program() {
         const int32_t nt = n + 1;
         const double gn = norm2(n, model);
-        const double sigma = std::fmax(gn, 1e-8 * (1.0 + std::fabs(fv[0]))) / rho;
+        const double sigma = kProximal * std::fmax(gn, 1e-8 * (1.0 + std::fabs(fv[0]))) / rho;
         for (int32_t i = 0; i < nt; ++i)
             for (int32_t j = 0; j <= i; ++j) g[pk_lower(i, j)] = i != j ? 0.0 : i < n ? sigma : kElasticProximal * sigma;
         copy(n, model, c);
