@@ -1,5 +1,5 @@
-// QUANEW with nonlinear constraints (znlpdq2): sequential quadratic
-// programming with a damped BFGS approximation of the Lagrange function's
+// QUANEW with nonlinear constraints (znlpdq2; both QUANEW forms given any
+// general constraints): sequential quadratic programming with a damped BFGS approximation of the Lagrange function's
 // Hessian and a line search on the L1 merit function (Han, 1977; Powell,
 // A fast algorithm for nonlinearly constrained optimization calculations,
 // 1978; Nocedal and Wright, Numerical Optimization, 2nd ed., 2006, sec.
@@ -19,6 +19,9 @@
 //      stays positive definite (Powell, 1978);
 //   5. solves the next program, whose multipliers and step give the
 //      measures the termination test reads.
+//
+// The same programs with G = H + ridge I serve NRRIDG, TRUREG and LEVMAR
+// given linear rows (ridged_newton_run, see sqp.h).
 //
 // Reads: x, f, gradient, conValues, conJacobian (slots), bounds, linRows
 // (dense or compressed; equalities first), linRhs, nNlinEq, inHessian,
@@ -59,6 +62,9 @@ constexpr double kShrinkFloor = 0.1;
 // Halvings of the violated nonlinear constraints' values before the
 // program is given up as inconsistent.
 constexpr int32_t kMaxRelaxations = 6;
+// Ridges tried, each four times the last: the last is far beyond any
+// Gerschgorin bound of a finite matrix.
+constexpr int32_t kMaxRidges = 80;
 
 enum RowKind : int32_t { kNonlinear = 0, kLinear = 1, kLower = 2, kUpper = 3 };
 
@@ -418,60 +424,97 @@ int32_t watchdog_try(Sqp* q, const Saved& sv) {
 
 }  // namespace
 
+namespace {
+
+// The rows of every constraint kind the problem has.
+int64_t rows_max(const NlpProblem* p) {
+    return (p->hasNlinCon ? p->nNlinCon : 0) + (p->hasLinCon ? p->nLinCon : 0) + 2 * static_cast<int64_t>(p->nParams);
+}
+
+// The work space of the program and its rows, with `extra` doubles more;
+// the rows laid out.  False without work space.
+bool set_up(Frame* fr, Sqp* q, int64_t extra) {
+    NlpProblem* p = fr->p;
+    const int64_t n = p->nParams, rowsMax = rows_max(p);
+    const int64_t mAll = rowsMax > n ? rowsMax : n;
+    if (!fr->reserve(n * (n + 1) / 2 + rowsMax * n + 3 * rowsMax + 6 * n + 2 * mAll + 3 * (rowsMax / 2 + 1) +
+                     DualQp::doubles(static_cast<int32_t>(n), static_cast<int32_t>(rowsMax)) + extra))
+        return false;
+    q->fr = fr;
+    q->p = p;
+    q->n = p->nParams;
+    q->hess = fr->take(n * (n + 1) / 2);
+    q->rows = fr->take(rowsMax * n);
+    q->b = fr->take(rowsMax);
+    q->lam = fr->take(rowsMax);
+    q->mu = fr->take(rowsMax);
+    q->d = fr->take(n);
+    q->gl = fr->take(n);
+    q->s = fr->take(4 * n);
+    q->y = fr->take(mAll);
+    q->bs = fr->take(mAll);
+    q->kind = reinterpret_cast<int32_t*>(fr->take(rowsMax / 2 + 1));
+    q->src = reinterpret_cast<int32_t*>(fr->take(rowsMax / 2 + 1));
+    q->act = reinterpret_cast<int32_t*>(fr->take(rowsMax / 2 + 1));
+    q->qpWork = fr->take(DualQp::doubles(q->n, static_cast<int32_t>(rowsMax)));
+    q->layout();
+    return true;
+}
+
+// The start test after the first program.
+int32_t start_test(Sqp* q) {
+    q->publish();
+    q->p->iterSinceStart = 0;
+    q->fr->set_base();
+    return q->p->terminationFn(q->p, 10);
+}
+
+void note_restart(NlpProblem* p) {
+    p->nRestarts += 1;
+    p->iterSinceStart = 0;
+}
+
+// The test after an iteration.
+int32_t iteration_test(NlpProblem* p) {
+    p->iteration += 1;
+    p->iterSinceStart += 1;
+    return p->terminationFn(p, 1);
+}
+
+// The program's step vanished: x is a stationary point of the program and
+// nothing moves it; a test that goes on ends the run.  True when so, the
+// status in *rc.
+bool stationary(Sqp* q, int32_t* rc) {
+    if (max_abs(q->n, q->d) > 1e-14 * (1.0 + max_abs(q->n, q->p->x))) return false;
+    *rc = iteration_test(q->p);
+    if (*rc == 0 || *rc == kNlpRestart) *rc = q->fr->stop(kNlpTechniqueStop6);
+    return true;
+}
+
+}  // namespace
+
 int32_t sqp_run(NlpProblem* p, bool watchdog) {
     Frame fr(p);
-    const int64_t n = p->nParams;
-    const int64_t rowsMax = (p->hasNlinCon ? p->nNlinCon : 0) + (p->hasLinCon ? p->nLinCon : 0) + 2 * n;
-    const int64_t mAll = rowsMax > n ? rowsMax : n;
-    if (!fr.reserve(n * (n + 1) / 2 + rowsMax * n + 5 * rowsMax + 9 * n + 2 * mAll + 3 * (rowsMax / 2 + 1) +
-                    DualQp::doubles(static_cast<int32_t>(n), static_cast<int32_t>(rowsMax))))
-        return kNlpNotUsable;
     Sqp q;
-    q.fr = &fr;
-    q.p = p;
-    q.n = p->nParams;
-    q.hess = fr.take(n * (n + 1) / 2);
-    q.rows = fr.take(rowsMax * n);
-    q.b = fr.take(rowsMax);
-    q.lam = fr.take(rowsMax);
-    q.mu = fr.take(rowsMax);
-    q.d = fr.take(n);
-    q.gl = fr.take(n);
-    q.s = fr.take(4 * n);
-    q.y = fr.take(mAll);
-    q.bs = fr.take(mAll);
-    q.kind = reinterpret_cast<int32_t*>(fr.take(rowsMax / 2 + 1));
-    q.src = reinterpret_cast<int32_t*>(fr.take(rowsMax / 2 + 1));
-    q.act = reinterpret_cast<int32_t*>(fr.take(rowsMax / 2 + 1));
-    q.qpWork = fr.take(DualQp::doubles(q.n, static_cast<int32_t>(rowsMax)));
-    q.layout();
+    const int64_t n = p->nParams, rowsMax = rows_max(p);
+    if (!set_up(&fr, &q, 2 * rowsMax + 3 * n)) return kNlpNotUsable;
     Saved sv{fr.take(n), fr.take(rowsMax), fr.take(rowsMax), fr.take(n), 1.0};
     double* yOld = fr.take(n);
     q.reset_matrix();
     if (!q.constraint_values() || !q.constraint_jacobian()) return kNlpFinalFunction;
     q.build(true);
     if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
-    q.publish();
-    p->iterSinceStart = 0;
-    fr.set_base();
-    int32_t rc = p->terminationFn(p, 10);
+    int32_t rc = start_test(&q);
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
-            p->nRestarts += 1;
-            p->iterSinceStart = 0;
+            note_restart(p);
             if (!q.point() || !q.derivatives()) return kNlpFinalFunction;
             q.reset_matrix();
             if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
         }
         fr.set_base();
         copy(q.n, q.d, p->direction);
-        if (max_abs(q.n, q.d) <= 1e-14 * (1.0 + max_abs(q.n, p->x))) {
-            // The program's step vanished: x is a stationary point of the
-            // program, nothing moves it; a test that goes on ends the run.
-            p->iteration += 1;
-            rc = p->terminationFn(p, 1);
-            return rc == 0 || rc == kNlpRestart ? fr.stop(kNlpTechniqueStop6) : rc;
-        }
+        if (stationary(&q, &rc)) return rc;
         copy(q.n, q.d, sv.d);
         copy(q.m, q.mu, sv.mu);
         copy(q.m, q.lam, sv.lam);
@@ -497,9 +540,92 @@ int32_t sqp_run(NlpProblem* p, bool watchdog) {
         if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
         q.publish();
         p->expectedReduction = p->fPrev - p->f;
-        p->iteration += 1;
-        p->iterSinceStart += 1;
-        rc = p->terminationFn(p, 1);
+        rc = iteration_test(p);
+    }
+    return rc;
+}
+
+namespace {
+
+// The ridged Newton program: G = H + ridge I, the ridge raised (from
+// 1e-8 of H's largest diagonal, by four) until G is positive definite.
+int32_t ridged_program(Sqp* q, const double* h, double* ridge) {
+    const int32_t n = q->n;
+    double big = 0.0;
+    for (int32_t i = 0; i < n; ++i) big = std::fmax(big, std::fabs(h[pk_lower(i, i)]));
+    const double start = 1e-8 * (big > 0.0 ? big : 1.0);
+    for (int32_t t = 0; t < kMaxRidges; ++t) {
+        for (int64_t e = 0; e < static_cast<int64_t>(n) * (n + 1) / 2; ++e) q->hess[e] = h[e];
+        for (int32_t i = 0; i < n; ++i) q->hess[pk_lower(i, i)] += *ridge;
+        const int32_t status = q->program();
+        if (status != kQpNotConvex) return status;
+        *ridge = std::fmax(start, 4.0 * *ridge);
+    }
+    return kQpNotConvex;
+}
+
+// The reduction the program predicts for its step with G.
+double predicted(const Sqp* q, double* work) {
+    sym_mul(q->n, q->hess, q->d, work);
+    return -(dot(q->n, q->p->gradient, q->d) + 0.5 * dot(q->n, q->d, work));
+}
+
+}  // namespace
+
+int32_t ridged_newton_run(NlpProblem* p) {
+    Frame fr(p);
+    Sqp q;
+    const int64_t n = p->nParams;
+    if (!set_up(&fr, &q, n * (n + 1) / 2 + n)) return kNlpNotUsable;
+    double* h = fr.take(n * (n + 1) / 2);
+    double* work = fr.take(n);
+    double ridge = 0.0;
+    q.build(true);
+    if (!fr.hessian()) return kNlpFinalFunction;
+    fr.gather_hessian(h, true);
+    if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+    int32_t rc = start_test(&q);
+    while (rc == 0 || rc == kNlpRestart) {
+        if (rc == kNlpRestart) {
+            note_restart(p);
+            if (!q.point() || !q.derivatives() || !fr.hessian()) return kNlpFinalFunction;
+            fr.gather_hessian(h, true);
+            if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+        }
+        fr.set_base();
+        if (stationary(&q, &rc)) return rc;
+        // The full step of the program, the ridge raised until f falls by
+        // a share of the predicted reduction (the points stay feasible: the
+        // program keeps the rows and bounds exactly).
+        bool accepted = false;
+        double pred = 0.0;
+        for (int32_t t = 0; t < kMaxRidges && !accepted; ++t) {
+            pred = predicted(&q, work);
+            q.move(p->xBase, 1.0, q.d);
+            copy(q.n, q.d, p->direction);
+            accepted = pred > 0.0 && q.point() && p->fPrev - p->f >= kArmijo * 1e-3 * pred;
+            if (accepted) break;
+            copy(q.n, p->xBase, p->x);
+            p->f = p->fPrev;
+            q.values();
+            ridge = std::fmax(1e-8 * (1.0 + max_abs(q.n, p->gradient)), 4.0 * ridge);
+            if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+        }
+        if (!accepted) return fr.stop(kNlpTechniqueStop7);
+        p->rho = (p->fPrev - p->f) / pred;
+        p->lastStep = 1.0;
+        p->radius = norm2(q.n, q.d);
+        if (!q.derivatives() || !fr.hessian()) return kNlpFinalFunction;
+        fr.gather_hessian(h, true);
+        // A good model lets the ridge fall again.
+        if (p->rho > 0.75) ridge *= 0.25;
+        if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+        q.publish();
+        p->ridge = ridge;
+        p->lambda = ridge;
+        p->gconvMeasure = predicted(&q, work);
+        p->iterMark = ridge > 0.0 ? 1 : 0;
+        rc = iteration_test(p);
     }
     return rc;
 }

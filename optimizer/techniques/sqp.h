@@ -1,5 +1,7 @@
 // The sequential quadratic programming iteration shared by QUANEW with
-// nonlinear constraints (znlpdq2) and VMCWD (znlpvmc, with the watchdog).
+// general constraints (znlpdq2, and znlpqun and znlpdqn given linear rows)
+// and VMCWD (znlpvmc, with the watchdog), and the ridged Newton iteration
+// over the same programs.
 // Internal to the technique units.
 #pragma once
 
@@ -10,5 +12,18 @@
 namespace velix::detail {
 
 int32_t sqp_run(NlpProblem* p, bool watchdog);
+
+// Newton with a ridge under bounds and linear rows (NRRIDG, TRUREG and
+// LEVMAR given linear rows): each step is the program's with G = H + ridge
+// I over the rows and bounds, the ridge raised until f falls by a share of
+// the predicted reduction and lowered after a good prediction; the points
+// stay feasible.  Reads the Hessian slot (or its cross product); leaves
+// ridge, lambda (the ridge), radius (the step's length), rho and the
+// fields of sqp_run.
+int32_t ridged_newton_run(NlpProblem* p);
+
+// The techniques that take linear rows through ridged_newton_run: linear
+// rows and no nonlinear constraints.
+inline bool linear_rows_only(const NlpProblem* p) { return p->hasLinCon != 0 && p->hasNlinCon == 0; }
 
 }  // namespace velix::detail

@@ -14,8 +14,9 @@
 //                       (the memory message is logged); estimation control
 //                       repeats the run with a less demanding technique.
 //                       Also, with message 902, a technique that keeps
-//                       bounds only given general constraints (all but
-//                       NRLINS and QUADAS)
+//                       bounds only given general constraints (NEWRAP,
+//                       GAUNEW, DBLDOG, HYQUAN, CONGRA, NMSIM2; NRRIDG,
+//                       TRUREG and LEVMAR given nonlinear constraints)
 //   kNlpFinalFunction   an evaluation failed at an accepted point
 #pragma once
 
@@ -27,7 +28,9 @@
 // bounds only and refuses general linear or nonlinear constraints.
 constexpr int32_t kMsgTechniqueNoConstraints = 902;
 
-// ---- the techniques: bounds (all), dense linear rows (NRLINS, QUADAS) ----
+// ---- the techniques: bounds (all), dense linear rows (NRLINS, QUADAS),
+// linear rows dense or compressed (QUANEW, NRRIDG, TRUREG, LEVMAR: the
+// programs of sqp.h), nonlinear constraints (QUANEW, VMCWD, NMSIMP) ----
 int32_t znlptre(NlpProblem* p);  // TRUREG: trust region, More-Sorensen step
 int32_t znlpnra(NlpProblem* p);  // NEWRAP: Newton with modified Cholesky and line search
 int32_t znlpnrr(NlpProblem* p);  // NRRIDG: Newton with a ridge raised until f decreases

@@ -22,16 +22,6 @@ const Standard& named(const std::vector<Standard>& all, const std::string& name)
     throw std::runtime_error(name);
 }
 
-double hs35(const double* x) {
-    return 9 - 8 * x[0] - 6 * x[1] - 4 * x[2] + 2 * x[0] * x[0] + 2 * x[1] * x[1] + x[2] * x[2] + 2 * x[0] * x[1] +
-           2 * x[0] * x[2];
-}
-void hs35_g(const double* x, double* g) {
-    g[0] = -8 + 4 * x[0] + 2 * x[1] + 2 * x[2];
-    g[1] = -6 + 4 * x[1] + 2 * x[0];
-    g[2] = -4 + 2 * x[2] + 2 * x[0];
-}
-
 struct ConstrainedRuns : NlpStep {};
 
 TEST_F(ConstrainedRuns, BoundedProblemsThroughTheDriver) {
@@ -75,9 +65,7 @@ TEST_F(ConstrainedRuns, QuadasFromAnInfeasibleStartAndWithItsRowMultiplier) {
     EXPECT_NEAR(t.x[1], 0.0, 1e-5);
     EXPECT_NEAR(t.p.f, -99.96, 1e-8);
     // HS35: x >= 0 and x1 + x2 + 2 x3 <= 3, from (0.5, 0.5, 0.5).
-    const double inf = DBL_MAX;
-    const Standard s35{"HS35", {0.5, 0.5, 0.5}, 0, nullptr, nullptr, -1, {0, 0, 0}, {inf, inf, inf}, hs35, hs35_g,
-                       1.0 / 9.0, false, {-1, -1, -2}, {-3}, 0};
+    const Standard& s35 = named(linear_problems(), "HS35");
     TechniqueProblem u(s35, kTechQuadas, false);
     ActiveSetArrays arrays35(&u.p);
     status = run_driver(&u);

@@ -43,6 +43,30 @@ TEST_F(Sqp, SolvesTheBoundAndLinearProblems) {
     }
 }
 
+// Linear rows in QUANEW (both forms: the quasi-Newton program) and in
+// NRRIDG, TRUREG and LEVMAR (the ridged Newton program): the optimum of
+// each problem, every tested point feasible, f never rising.
+TEST_F(Sqp, LinearRowsInTheQuasiNewtonAndNewtonTechniques) {
+    for (int32_t technique : {kTechQuanew, kTechDualQuanew, kTechNrridg, kTechTrureg, kTechLevmar})
+        for (const Standard& s : linear_problems()) EXPECT_TRUE(minimises(technique, s, false, 1e-8));
+}
+
+// HS35's row multiplier 2/9, the bounds free at the solution.
+TEST_F(Sqp, LinearRowMultiplier) {
+    for (int32_t technique : {kTechQuanew, kTechNrridg}) {
+        TechniqueProblem t(linear_problems()[3], technique, false);
+        std::vector<double> mult(8, -1.0);
+        std::vector<int32_t> active(8, -1);
+        t.p.multipliers = mult.data();
+        t.p.activeList = active.data();
+        ASSERT_GE(run_direct(&t), kNlpAbsConv);
+        ASSERT_EQ(t.p.nActiveBounds, 0);
+        ASSERT_EQ(t.p.nActiveLin, 1);
+        EXPECT_EQ(active[0], 0);
+        EXPECT_NEAR(mult[0], 2.0 / 9, 1e-6);
+    }
+}
+
 TEST_F(Sqp, VmcwdMinimisesTheStandardProblems) {
     for (const Standard& s : standard_problems()) EXPECT_TRUE(minimises(kTechVmcwd, s, false));
 }

@@ -116,6 +116,23 @@ void nw164_g(const double* x, double* g) {
     g[1] = 2 * (x[1] - 2.5);
 }
 
+double hs35(const double* x) {
+    return 9 - 8 * x[0] - 6 * x[1] - 4 * x[2] + 2 * x[0] * x[0] + 2 * x[1] * x[1] + x[2] * x[2] + 2 * x[0] * x[1] +
+           2 * x[0] * x[2];
+}
+void hs35_g(const double* x, double* g) {
+    g[0] = -8 + 4 * x[0] + 2 * x[1] + 2 * x[2];
+    g[1] = -6 + 4 * x[1] + 2 * x[0];
+    g[2] = -4 + 2 * x[2] + 2 * x[0];
+}
+double hs48(const double* x) {
+    return (x[0] - 1) * (x[0] - 1) + (x[1] - x[2]) * (x[1] - x[2]) + (x[3] - x[4]) * (x[3] - x[4]);
+}
+void hs48_g(const double* x, double* g) {
+    const double v[] = {2 * (x[0] - 1), 2 * (x[1] - x[2]), -2 * (x[1] - x[2]), 2 * (x[3] - x[4]), -2 * (x[3] - x[4])};
+    std::copy(v, v + 5, g);
+}
+
 double hs3(const double* x) { return x[1] + 1e-5 * (x[1] - x[0]) * (x[1] - x[0]); }
 void hs3_g(const double* x, double* g) {
     g[0] = -2e-5 * (x[1] - x[0]);
@@ -238,6 +255,10 @@ const std::vector<Standard>& linear_problems() {
         {"HS28", {-4, 1, 1}, 0, nullptr, nullptr, -1, {}, {}, hs28, hs28_g, 0.0, false, {1, 2, 3}, {1}, 1},
         {"NW16.4", {2, 0}, 0, nullptr, nullptr, -1, {0, 0}, {inf, inf}, nw164, nw164_g, 0.8, false,
          {1, -2, -1, -2, -1, 2}, {-2, -6, -2}, 0},
+        {"HS35", {0.5, 0.5, 0.5}, 0, nullptr, nullptr, -1, {0, 0, 0}, {inf, inf, inf}, hs35, hs35_g, 1.0 / 9, false,
+         {-1, -1, -2}, {-3}, 0, 0, 0, nullptr, nullptr, {4.0 / 3, 7.0 / 9, 4.0 / 9}},
+        {"HS48", {3, 5, -3, 2, -2}, 0, nullptr, nullptr, -1, {}, {}, hs48, hs48_g, 0.0, false,
+         {1, 1, 1, 1, 1, 0, 0, 1, -2, -2}, {5, -3}, 2, 0, 0, nullptr, nullptr, {1, 1, 1, 1, 1}},
     };
     return all;
 }

@@ -49,8 +49,8 @@ const Standard& ellipse();
 // for Nonlinear Programming Codes, 1981).
 const std::vector<Standard>& bounded_problems();
 // Problems with linear rows from feasible starts: Hock-Schittkowski 21
-// (from (10, 10); its standard start is infeasible) and 28, and the
-// quadratic of Nocedal and Wright's example 16.4.
+// (from (10, 10); its standard start is infeasible), 28, 35 and 48, and
+// the quadratic of Nocedal and Wright's example 16.4.
 const std::vector<Standard>& linear_problems();
 
 // Hock-Schittkowski 6 (from its infeasible start), 43 and 71: nonlinear
