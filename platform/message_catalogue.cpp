@@ -204,6 +204,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 226, "ERROR: An entry of lower triangular matrix %s must start on or below its diagonal, not at [%g,%g]."},
     // 352/227: matrix, row, column.
     {kMsgProc, 227, "ERROR: An entry of upper triangular matrix %s must start on or above its diagonal, not at [%g,%g]."},
+    {kMsgProc, 228, "PARAMETERS statement"},
     {kMsgProc, 229, "ERROR: Only one STRUCTEQ statement is allowed."},
     {kMsgProc, 230, "ERROR: A PARAMETERS statement has too many names."},
     {kMsgProc, 231, "NOTE: A PARAMETERS statement has more values than names; the surplus is ignored."},
