@@ -79,3 +79,40 @@ TEST_F(ConstrainedRuns, QuadasFromAnInfeasibleStartAndWithItsRowMultiplier) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs s through the driver with `technique` and checks the solution: a
+// criterion met, f to 1e-8, x to 1e-5, every tested point inside the
+// bounds and linear rows, the nonlinear constraints met to 1e-6.
+void solves_through_the_driver(const Standard& s, int32_t technique) {
+    TechniqueProblem t(s, technique, false);
+    ActiveSetArrays arrays(&t.p);
+    const int32_t status = run_driver(&t);
+    SCOPED_TRACE(s.name + " technique " + std::to_string(technique) + " status " + std::to_string(status));
+    EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpAllFixed);
+    EXPECT_NEAR(t.p.f, s.fMin, 1e-8 * (1 + std::fabs(s.fMin)));
+    for (size_t j = 0; j < s.xStar.size(); ++j) EXPECT_NEAR(t.x[j], s.xStar[j], 1e-5);
+    EXPECT_EQ(t.infeasible, 0);
+    EXPECT_LE(t.p.maxConViolation, 1e-6);
+}
+
+// The techniques that take linear rows: HS21 from its infeasible standard
+// start and HS28, HS48 with their equalities.
+TEST_F(ConstrainedRuns, LinearRowsWithTheNewtonAndQuasiNewtonTechniques) {
+    for (int32_t technique : {kTechQuanew, kTechDualQuanew, kTechNrridg, kTechTrureg, kTechLevmar, kTechVmcwd})
+        for (const char* name : {"HS21", "HS28", "HS48"}) {
+            Standard s = named(linear_problems(), name);
+            if (s.name == "HS21") s.x0 = {-1.0, -1.0};
+            solves_through_the_driver(s, technique);
+        }
+}
+
+// HS6 and HS71 from their infeasible starts (the driver's start phase
+// reaches the constraints first, the SQP keeps them) and HS43.
+TEST_F(ConstrainedRuns, NonlinearConstraintsThroughTheDriver) {
+    for (int32_t technique : {kTechDualQuanew, kTechVmcwd})
+        for (const Standard& s : nonlinear_problems()) solves_through_the_driver(s, technique);
+}
+
+}  // namespace

@@ -349,6 +349,8 @@ TechniqueProblem::TechniqueProblem(const Standard& s, int32_t technique, bool cr
     if (s.mc > 0) {
         conValues.assign(static_cast<size_t>(s.mc), 0.0);
         conJacobian.assign(static_cast<size_t>(s.mc) * s.x0.size(), 0.0);
+        lagrangeGradient.assign(s.x0.size(), 0.0);
+        p.lagrangeGradient = lagrangeGradient.data();
         p.hasNlinCon = 1;
         p.nNlinCon = s.mc;
         p.nNlinEq = s.mcEq;

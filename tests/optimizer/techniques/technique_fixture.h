@@ -78,7 +78,7 @@ struct TechniqueProblem : TestProblem {
     int infeasible = 0;        // termination tests at a point outside the bounds
     std::vector<double> work;  // residuals and Jacobian
     std::vector<double> functions, column;  // the store's function values and a column
-    std::vector<double> conValues, conJacobian;
+    std::vector<double> conValues, conJacobian, lagrangeGradient;
 };
 
 // Runs the start phase and the technique through the driver; the status.
