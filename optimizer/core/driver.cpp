@@ -317,8 +317,8 @@ struct DispatchEntry {
     NlpTechniqueFn fn;
 };
 
-// The technique routines by dispatch name.  Slots of techniques that are
-// not built hold znlp_technique_pending.
+// The technique routines by dispatch name.  A slot may be given
+// znlp_technique_pending, which reports the technique as not available.
 DispatchEntry gDispatch[] = {
     {"znlptre", znlptre}, {"znlpnra", znlpnra},
     {"znlpnrr", znlpnrr}, {"znlpnrl", znlpnrl},
@@ -327,7 +327,7 @@ DispatchEntry gDispatch[] = {
     {"znlpdq2", znlpdq2}, {"znlpdqn", znlpdqn},
     {"znlphqn", znlphqn}, {"znlpcog", znlpcog},
     {"znlpcob", znlpcob}, {"znlpnms", znlpnms},
-    {"znlpnm2", znlpnm2}, {"znlpqar", znlp_technique_pending},
+    {"znlpnm2", znlpnm2}, {"znlpqar", znlpqar},
     {"znlpqas", znlpqas}, {"znlpvmc", znlpvmc},
 };
 

@@ -45,6 +45,7 @@ int32_t znlpcog(NlpProblem* p);  // CONGRA: nonlinear conjugate gradient
 int32_t znlpnms(NlpProblem* p);  // NMSIMP: Nelder-Mead with bounds by projection
 int32_t znlpnm2(NlpProblem* p);  // NMSIM2: Nelder-Mead with a restart check
 int32_t znlpqas(NlpProblem* p);  // QUADAS: primal active-set quadratic programming, dense rows
+int32_t znlpqar(NlpProblem* p);  // QUADAS first form: the same on the sparse active set
 
 // ---- the techniques for nonlinear constraints (bounds, linear rows dense or compressed) ----
 int32_t znlpdq2(NlpProblem* p);  // QUANEW dual: SQP, damped BFGS, L1 merit line search
