@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench/large_reference.h"
 #include "platform/runner/runner.h"
 
 namespace {
@@ -22,17 +23,8 @@ namespace fs = std::filesystem;
 
 const char* const kTechniques[] = {"TRUREG", "NEWRAP", "NRRIDG", "LEVMAR", "DBLDOG", "QUANEW", "CONGRA"};
 
-std::string large_dir() {
-    if (const char* env = std::getenv("VELIX_REFERENCE_LARGE")) return env;
-    return std::string(VELIX_SOURCE_DIR) + "/../shared/reference/large";
-}
-
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using velix::bench::large_dir;
+using velix::bench::read_file;
 
 // The value of the entry `label` of the last "IterStop" factoid (the run
 // after any preliminary one) in a JSON text
