@@ -111,6 +111,12 @@ double znlphs2(NlpProblem* p, int32_t storage, double* out);
 // coefficients, *norm the norm of v before normalization.  0, -1 (m < k),
 // -2 (v is zero), -3 (no convergence in 10 passes).
 int32_t znlpgso(int32_t m, int32_t k, int32_t stride, const double* q, double* v, double* coef, double* norm);
+// The same with the columns read one by one from a utility file (record j
+// of recordLength doubles at byte j * recordLength * 8, its first m
+// entries the column) into work (recordLength doubles); a failed read is
+// reported to the host and ends the step.
+int32_t znlpgso_file(HostFile* file, int32_t m, int32_t k, int32_t recordLength, double* v, double* coef,
+                     double* norm, double* work);
 
 // Ends the step as an internal error of the optimizer (logged with `what`).
 [[noreturn]] void nlp_internal_error(const char* what);
