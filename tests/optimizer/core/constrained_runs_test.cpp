@@ -25,7 +25,7 @@ const Standard& named(const std::vector<Standard>& all, const std::string& name)
 struct ConstrainedRuns : NlpStep {};
 
 TEST_F(ConstrainedRuns, BoundedProblemsThroughTheDriver) {
-    for (int32_t technique : {kTechQuanew, kTechNrridg, kTechTrureg}) {
+    for (int32_t technique : {kTechQuanew, kTechNrridg, kTechTrureg, kTechLevmar, kTechDualQuanew, kTechVmcwd}) {
         for (const Standard& s : bounded_problems()) {
             TechniqueProblem t(s, technique, false);
             ActiveSetArrays arrays(&t.p);
