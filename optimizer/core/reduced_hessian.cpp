@@ -277,3 +277,20 @@ int32_t znlpgso_file(HostFile* file, int32_t m, int32_t k, int32_t recordLength,
     };
     return gram_schmidt(m, k, column, v, coef, norm);
 }
+
+void znlpqf3(int32_t add, int32_t n, const double* a, const double* b, double* e) {
+    // T = A B column by column, then E_ij = sum_k B_ik T_kj.
+    std::vector<double> t(static_cast<size_t>(n) * n);
+    for (int32_t k = 0; k < n; ++k)
+        for (int32_t j = 0; j < n; ++j) {
+            double s = 0.0;
+            for (int32_t m = 0; m < n; ++m) s += a[pk(k, m)] * b[pk(m, j)];
+            t[static_cast<size_t>(k) * n + j] = s;
+        }
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            double s = 0.0;
+            for (int32_t k = 0; k < n; ++k) s += b[pk(i, k)] * t[static_cast<size_t>(k) * n + j];
+            e[pk(i, j)] = add != 0 ? e[pk(i, j)] + s : s;
+        }
+}

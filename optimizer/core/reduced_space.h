@@ -80,6 +80,10 @@ double znlpsp2(NlpProblem* p, int32_t kind, double* step, double* out);
 // Edits a packed symmetric matrix (modes 1..6 of the active-set changes).
 void znlpsym(int32_t mode, int32_t n, int32_t k, const int32_t* flags, const double* v, double* a);
 
+// E := B A B, plus the old E when add is nonzero; A, B and E PackedSym of
+// order n (E may not share storage with A or B).
+void znlpqf3(int32_t add, int32_t n, const double* a, const double* b, double* e);
+
 // ---- Hessians in the reduced space (reduced_hessian.cpp) ----
 // Storage: 2 diagonal (n entries), 1 sparse (not built: reported), else
 // PackedSym.

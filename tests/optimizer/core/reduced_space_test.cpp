@@ -136,4 +136,16 @@ TEST(ReducedSpace, GramSchmidtFromAFileAgreesWithMemory) {
     EXPECT_NEAR(normA, std::sqrt(0.5), 1e-15);  // (1, 2, 3) less its part along the columns: (-0.5, 0.5, 0)
 }
 
+// B A B for A = diag(1, 2) and B = [2 1; 1 3]: [6 8; 8 19], and added to E.
+TEST(ReducedSpace, CongruenceOfPackedMatrices) {
+    const double a[] = {1, 0, 2}, b[] = {2, 1, 3};
+    double e[] = {1, 1, 1};
+    znlpqf3(1, 2, a, b, e);
+    EXPECT_EQ(e[0], 7.0);
+    EXPECT_EQ(e[1], 9.0);
+    EXPECT_EQ(e[2], 20.0);
+    znlpqf3(0, 2, a, b, e);
+    EXPECT_EQ(e[2], 19.0);
+}
+
 }  // namespace
