@@ -617,13 +617,21 @@ int32_t ridged_newton_run(NlpProblem* p) {
         p->radius = norm2(q.n, q.d);
         if (!q.derivatives() || !fr.hessian()) return kNlpFinalFunction;
         fr.gather_hessian(h, true);
-        // A good model lets the ridge fall again.
-        if (p->rho > 0.75) ridge *= 0.25;
+        // A good model lets the ridge go (the next step starts as Newton's),
+        // a fair one lets it fall.
+        if (p->rho > 0.75)
+            ridge = 0.0;
+        else if (p->rho > 0.25)
+            ridge *= 0.25;
         if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
         q.publish();
         p->ridge = ridge;
         p->lambda = ridge;
+        // The measure of the GCONV tests of every Newton-type layout
+        // (LEVMAR's and the least-squares GCONV2 read their own fields).
         p->gconvMeasure = predicted(&q, work);
+        p->lmGconvMeasure = p->gconvMeasure;
+        p->scaledGradMax = p->gconvMeasure;
         p->iterMark = ridge > 0.0 ? 1 : 0;
         rc = iteration_test(p);
     }

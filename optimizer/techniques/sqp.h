@@ -16,10 +16,11 @@ int32_t sqp_run(NlpProblem* p, bool watchdog);
 // Newton with a ridge under bounds and linear rows (NRRIDG, TRUREG and
 // LEVMAR given linear rows): each step is the program's with G = H + ridge
 // I over the rows and bounds, the ridge raised until f falls by a share of
-// the predicted reduction and lowered after a good prediction; the points
-// stay feasible.  Reads the Hessian slot (or its cross product); leaves
-// ridge, lambda (the ridge), radius (the step's length), rho and the
-// fields of sqp_run.
+// the predicted reduction, dropped after a good prediction and lowered
+// after a fair one; the points stay feasible.  Reads the Hessian slot (or
+// its cross product); leaves ridge, lambda (the ridge), radius (the step's
+// length), rho, gconvMeasure, lmGconvMeasure and scaledGradMax (the
+// predicted reduction) and the fields of sqp_run.
 int32_t ridged_newton_run(NlpProblem* p);
 
 // The techniques that take linear rows through ridged_newton_run: linear
