@@ -132,8 +132,29 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 98, "WARNING: The INEST= data set is not of TYPE=EST."},
     {kMsgProc, 99, "NOTE: TECHNIQUE=GAUNEW is not available here; the default technique is used."},
     {kMsgProc, 100, "NOTE: With nonlinear constraints the dual quasi-Newton technique is used."},
+    // 352/101: the row kind.
+    {kMsgProc, 101, "NOTE: The INRAM= data set has a row of _TYPE_ %s, which is ignored."},
+    {kMsgProc, 102, "ERROR: The MODEL rows of the INRAM= data set do not number the matrices 1, 2, ... term by term."},
+    {kMsgProc, 103, "ERROR: The model of the INRAM= data set cannot be read."},
+    // 352/104: the matrix.
+    {kMsgProc, 104, "ERROR: Matrix %s of the INRAM= data set has a type, form or shape that its model does not allow."},
+    {kMsgProc, 105, "ERROR: The INRAM= data set holds no valid LINEQS model."},
+    // 352/106: the matrix, the names given, its rows.
+    {kMsgProc, 106, "ERROR: Matrix %s of the INRAM= data set has %i column names for %i rows."},
+    {kMsgProc, 107, "ERROR: The INRAM= data set holds no valid RAM model."},
+    {kMsgProc, 108, "ERROR: The INRAM= data set holds no valid FACTOR model."},
     // 352/109: the matrix number.
     {kMsgProc, 109, "WARNING: An ESTIM row of the INRAM= data set names matrix %i, which the model does not have; the row is ignored."},
+    // 352/110: the column name.
+    {kMsgProc, 110, "ERROR: Column %s of the INRAM= model is no analysis variable."},
+    // 352/111: the matrix, its rows, the rows it takes.
+    {kMsgProc, 111, "WARNING: Matrix %s of the INRAM= model has %i rows; it takes %i."},
+    // 352/112: the central matrix, its columns, the columns it takes.
+    {kMsgProc, 112, "WARNING: Central matrix %s of the INRAM= model has %i columns; it takes %i."},
+    // 352/113: the central matrix, its type code, the term.
+    {kMsgProc, 113, "WARNING: Central matrix %s of the INRAM= model has type %i in term %i; it is taken as SYMMETRIC."},
+    // 352/114: the number of corrections.
+    {kMsgProc, 114, "WARNING: %i corrections were made to the matrices of the INRAM= model."},
     // 352/116: bytes.
     {kMsgProc, 116, "NOTE: Laying out the stored inverses term by term would save %i bytes."},
     // 352/117: matrix, row and column.
@@ -149,6 +170,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 123, "Error"},
     {kMsgProc, 124, "Number of Exogenous Variables = %i"},
     // 352/128: name.
+    {kMsgProc, 125, "NOTE: The FACTOR statement does not change the factor model of the INRAM= data set."},
     {kMsgProc, 128, "NOTE: No matrix of the model is named %s; its MATRIX statement is not used."},
     {kMsgProc, 131, "NOTE: The covariance of exogenous variable %.*s is not set from the sample."},
     {kMsgProc, 132, "ERROR: The option value of the covariance of the estimates is not valid."},
@@ -158,12 +180,14 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 138, "ERROR: internal error: matrix %s needs a stored inverse but belongs to no term."},
     // 352/139: matrix name, row, column.
     {kMsgProc, 139, "ERROR: The fixed element of matrix %s at row %i, column %i has a missing value."},
+    {kMsgProc, 151, "WARNING: The covariance matrix of the estimates is not available; no Lagrange multiplier or Wald tests are computed."},
     {kMsgProc, 152, "the matrix has no elements and becomes the identity."},
     {kMsgProc, 154, "its elements are diagonal."},
     {kMsgProc, 155, "its elements lie on a shifted diagonal."},
     {kMsgProc, 156, "its elements lie in the lower triangle."},
     {kMsgProc, 157, "its elements lie in the upper triangle."},
     {kMsgProc, 159, "its elements do not fit the declared type; it becomes GENERAL."},
+    {kMsgProc, 166, "Rank Order of the %i Largest Lagrange Multipliers in %s"},
     // 352/176: number, item, largest.
     {kMsgProc, 176, "ERROR: The variable number %g of RAM item %i is not a whole number from 1 to %i."},
     // 352/177: matrix, largest, number.
@@ -172,6 +196,12 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 178, "ERROR: Matrix %s is matrix %i with %i rows and %i columns and matrix %i with %i rows and %i columns; every occurrence of a matrix needs the same shape."},
     {kMsgProc, 179, "NOTE: The PARAMETERS statement is ignored: the default FACTOR model has no added parameters."},
     {kMsgProc, 180, "NOTE: The STRUCTEQ statement is ignored: the default FACTOR model has no structural equations."},
+    {kMsgProc, 185, "NOTE: The information of a released equality constraint is singular; its row shows no statistic."},
+    {kMsgProc, 186, "NOTE: A matrix of the stepwise Wald test is singular; the parameters that needed it were not tested."},
+    {kMsgProc, 187, "Each * Represents %i Residuals"},
+    {kMsgProc, 188, "NOTE: The covariance matrix of the estimates is a generalized inverse; the residuals are normalized instead of asymptotically standardized."},
+    {kMsgProc, 189, "NOTE: The covariance matrix of the estimates is not available; the residuals are normalized instead of asymptotically standardized."},
+    {kMsgProc, 197, "WARNING: The largest absolute diagonal residual of the correlation matrix is %g."},
     {kMsgProc, 206, "ERROR: Variable %.*s is not in the INEST= data set."},
     {kMsgProc, 207, "ERROR: Variable %.*s of the INEST= data set has the wrong type."},
     {kMsgProc, 208, "ERROR: The BY variables of the INEST= data set differ from those of DATA=."},
@@ -391,6 +421,13 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 539, "The VELIX Procedure"},
     {kMsgProc, 601, "Natural Log"},
     {kMsgProc, 606, "Determinant of the Matrix"},
+    {kMsgProc, 610, "Average Absolute Residual"},
+    {kMsgProc, 611, "Average Absolute Normalized Residual"},
+    {kMsgProc, 612, "Average Absolute Standardized Residual"},
+    {kMsgProc, 613, "Average Off-diagonal Absolute Residual"},
+    {kMsgProc, 614, "Average Off-diagonal Absolute Normalized Residual"},
+    {kMsgProc, 615, "Average Off-diagonal Absolute Standardized Residual"},
+    {kMsgProc, 616, "Stability Coefficient"},
     {kMsgProc, 700, "Model Specification"},
     {kMsgProc, 701, "Variable Selection"},
     {kMsgProc, 702, "Model Statement"},
@@ -413,7 +450,32 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 744, "Sum of Squared Differences"},
     {kMsgProc, 750, "Fit Summary"},
     {kMsgProc, 751, "Fit Summary"},
+    {kMsgProc, 760, "Residuals"},
+    {kMsgProc, 761, "Raw Residual Matrix"},
+    {kMsgProc, 762, "Averages of the Raw Residuals"},
+    {kMsgProc, 763, "Rank Order of the %i Largest Raw Residuals"},
+    {kMsgProc, 764, "Distribution of the Raw Residuals"},
+    {kMsgProc, 765, "Normalized Residual Matrix"},
+    {kMsgProc, 766, "Averages of the Normalized Residuals"},
+    {kMsgProc, 767, "Rank Order of the %i Largest Normalized Residuals"},
+    {kMsgProc, 768, "Distribution of the Normalized Residuals"},
+    {kMsgProc, 769, "Variance Standardized Residual Matrix"},
+    {kMsgProc, 770, "Averages of the Variance Standardized Residuals"},
+    {kMsgProc, 771, "Rank Order of the %i Largest Variance Standardized Residuals"},
+    {kMsgProc, 772, "Distribution of the Variance Standardized Residuals"},
+    {kMsgProc, 773, "Asymptotically Standardized Residual Matrix"},
+    {kMsgProc, 774, "Averages of the Asymptotically Standardized Residuals"},
+    {kMsgProc, 775, "Rank Order of the %i Largest Asymptotically Standardized Residuals"},
+    {kMsgProc, 776, "Distribution of the Asymptotically Standardized Residuals"},
+    {kMsgProc, 823, "Stability Coefficient of Reciprocal Causation"},
+    {kMsgProc, 824, "Total Effects"},
+    {kMsgProc, 825, "Indirect Effects"},
     {kMsgProc, 860, "Modification Indices"},
+    {kMsgProc, 861, "Lagrange Multiplier and Wald Test Indices for %s"},
+    {kMsgProc, 862, "Rank Order of the Largest Lagrange Multipliers"},
+    {kMsgProc, 863, "Lagrange Multiplier Tests for Releasing Equality Constraints"},
+    {kMsgProc, 864, "Lagrange Multiplier Tests for Active Boundary Constraints"},
+    {kMsgProc, 865, "Stepwise Multivariate Wald Test"},
 
     // The optimizer library.  549/202: the count of eigenvalues treated as
     // zero; 549/204: a parameter name (length, text).

@@ -27,6 +27,9 @@
 #include "procedure/evaluation/information.h"
 #include "procedure/evaluation/model_view.h"
 #include "procedure/procedure.h"
+#include "procedure/results/effects.h"
+#include "procedure/results/residual_store.h"
+#include "procedure/results/residuals.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 
@@ -249,9 +252,10 @@ int32_t cosmini(ProcContext* ctx) {
     }
     after_usable_run(ctx, nlp);
     end_if_fatal(ctx);
-    // Here the procedure's result printers follow in their order (fit
-    // summary, residuals, the printers of the model kind, effects); they
-    // are not built yet, and the optimizer's own tables are what the run
-    // shows.
+    // The result printers in their order: the residuals of the solution
+    // (after the fit summary), then, after the printers of the model kind,
+    // the effects of an equation model.
+    if (residual_store_fill(ctx) == 0) (void)cosnore(ctx);
+    costeff(ctx);
     return 0;
 }
