@@ -146,7 +146,6 @@ int32_t DualQp::solve(double* work) {
         }
     }
     for (int32_t s = 0; s < q; ++s) lambda[v.idx[s]] = v.sgn[v.idx[s]] * v.u[s];
-    for (int32_t i = 0; i < m; ++i) active[i] = active[i] != 0 ? 1 : 0;
     return kQpSolved;
 }
 

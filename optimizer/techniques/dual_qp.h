@@ -33,7 +33,8 @@ struct DualQp {
     // out
     double* d = nullptr;        // n: the solution
     double* lambda = nullptr;   // m: multipliers (zero for the inactive constraints)
-    int32_t* active = nullptr;  // m: 1 for the constraints active at the solution
+    int32_t* active = nullptr;  // m: 1 for the constraints active at the solution, 2 for an
+                                // equality the active ones imply (held, no multiplier), else 0
 
     // The doubles of work solve() needs.
     static int64_t doubles(int32_t n, int32_t m);

@@ -297,8 +297,10 @@ struct Sqp {
         p->gconvMeasure = pred;
         for (int32_t j = 0; j < n; ++j) p->boundState[j] = 0;
         int32_t nb = 0;
+        // Equalities the active rows imply (act 2) stay out of the lists,
+        // as a dependent row does.
         for (int32_t i = 0; i < m; ++i)
-            if (act[i] != 0 && kind[i] >= kLower) {
+            if (act[i] == 1 && kind[i] >= kLower) {
                 const int32_t j = src[i];
                 p->boundState[j] = p->lower[j] == p->upper[j] ? 2 : kind[i] == kLower ? 1 : -1;
                 ++nb;
@@ -308,10 +310,10 @@ struct Sqp {
         int32_t* held = p->freeList + (n - nb);
         for (int32_t k = 0; p->multipliers != nullptr && k < nb; ++k)
             for (int32_t i = 0; i < m; ++i)
-                if (act[i] != 0 && kind[i] >= kLower && src[i] == held[k]) p->multipliers[k] = lam[i];
+                if (act[i] == 1 && kind[i] >= kLower && src[i] == held[k]) p->multipliers[k] = lam[i];
         int32_t nl = 0, nn = 0;
         for (int32_t i = 0; i < m; ++i) {
-            if (act[i] == 0 || kind[i] >= kLower) continue;
+            if (act[i] != 1 || kind[i] >= kLower) continue;
             if (p->activeList != nullptr) p->activeList[nl] = kind[i] == kLinear ? src[i] : p->nLinCon + src[i];
             if (p->multipliers != nullptr) p->multipliers[nb + nl] = lam[i];
             ++nl;

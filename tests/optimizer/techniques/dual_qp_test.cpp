@@ -1,6 +1,6 @@
 // The dual quadratic programming method: Nocedal and Wright's example 16.4
 // (solution (1.4, 1.7), multiplier 0.8 of the first row), an empty feasible
-// set, and random strictly convex programs whose solutions must meet the
+// set, a repeated equality, and random strictly convex programs whose solutions must meet the
 // KKT conditions (stationarity, feasibility, non-negative multipliers,
 // complementarity) with dependent and repeated rows among them.
 #include "optimizer/techniques/dual_qp.h"
@@ -72,6 +72,22 @@ TEST(DualQp, FindsAnEmptyFeasibleSet) {
     q.a = {1, 1, -1, -1};
     q.b = {-3, 1};  // x1 + x2 >= 3 and x1 + x2 <= 1
     EXPECT_EQ(q.solve(), kQpInfeasible);
+}
+
+// A repeated equality (the first row doubled) is held without a
+// multiplier of its own: min |d|^2 / 2 with d1 + d2 = 1 gives (1/2, 1/2).
+TEST(DualQp, ImpliedEqualityIsHeldWithoutMultiplier) {
+    Program q(2, 2, 2);
+    q.g = {1, 0, 1};
+    q.c = {0, 0};
+    q.a = {1, 1, 2, 2};
+    q.b = {-1, -2};
+    ASSERT_EQ(q.solve(), kQpSolved);
+    EXPECT_NEAR(q.d[0], 0.5, 1e-14);
+    EXPECT_NEAR(q.d[1], 0.5, 1e-14);
+    EXPECT_EQ(q.active, (std::vector<int32_t>{1, 2}));
+    EXPECT_NEAR(q.lambda[0], 0.5, 1e-14);
+    EXPECT_EQ(q.lambda[1], 0.0);
 }
 
 TEST(DualQp, RandomProgramsMeetTheKktConditions) {
