@@ -1,6 +1,7 @@
 // QUANEW with nonlinear constraints (sequential quadratic programming) and
 // VMCWD (the same with the watchdog) on the Hock-Schittkowski problems with
-// nonlinear, linear and bound constraints, and VMCWD without constraints.
+// nonlinear and linear constraints, and VMCWD without constraints; the
+// ridged Newton program of NRRIDG, TRUREG and LEVMAR under linear rows.
 #include "tests/optimizer/techniques/technique_fixture.h"
 
 namespace {
@@ -36,18 +37,12 @@ TEST_F(Sqp, LeavesTheMultipliers) {
     }
 }
 
-TEST_F(Sqp, SolvesTheBoundAndLinearProblems) {
-    for (int32_t technique : {kTechVmcwd}) {
-        for (const Standard& s : bounded_problems()) EXPECT_TRUE(minimises(technique, s, false));
-        for (const Standard& s : linear_problems()) EXPECT_TRUE(minimises(technique, s, false));
-    }
-}
-
-// Linear rows in QUANEW (both forms: the quasi-Newton program) and in
-// NRRIDG, TRUREG and LEVMAR (the ridged Newton program): the optimum of
-// each problem, every tested point feasible, f never rising.
+// Linear rows in QUANEW (both forms) and VMCWD (the quasi-Newton program)
+// and in NRRIDG, TRUREG and LEVMAR (the ridged Newton program): the optimum
+// of each problem, every tested point feasible, f never rising (but with
+// the watchdog).
 TEST_F(Sqp, LinearRowsInTheQuasiNewtonAndNewtonTechniques) {
-    for (int32_t technique : {kTechQuanew, kTechDualQuanew, kTechNrridg, kTechTrureg, kTechLevmar})
+    for (int32_t technique : {kTechQuanew, kTechDualQuanew, kTechVmcwd, kTechNrridg, kTechTrureg, kTechLevmar})
         for (const Standard& s : linear_problems()) EXPECT_TRUE(minimises(technique, s, false, 1e-8));
 }
 
