@@ -15,8 +15,9 @@
 //                       repeats the run with a less demanding technique.
 //                       Also, with message 902, a technique that keeps
 //                       bounds only given general constraints (NEWRAP,
-//                       GAUNEW, DBLDOG, HYQUAN, CONGRA, NMSIM2; NRRIDG,
-//                       TRUREG and LEVMAR given nonlinear constraints)
+//                       GAUNEW, DBLDOG, HYQUAN, CONGRA, NMSIM2; NMSIMP
+//                       given linear rows alone; NRRIDG, TRUREG and LEVMAR
+//                       given nonlinear constraints)
 //   kNlpFinalFunction   an evaluation failed at an accepted point
 #pragma once
 
@@ -47,7 +48,8 @@ int32_t znlpnm2(NlpProblem* p);  // NMSIM2: Nelder-Mead with a restart check
 int32_t znlpqas(NlpProblem* p);  // QUADAS: primal active-set quadratic programming, dense rows
 int32_t znlpqar(NlpProblem* p);  // QUADAS first form: the same on the sparse active set
 
-// ---- the techniques for nonlinear constraints (bounds, linear rows dense or compressed) ----
+// ---- the techniques for nonlinear constraints (with bounds and linear
+// rows: dense or compressed for the SQP, dense for the simplex) ----
 int32_t znlpdq2(NlpProblem* p);  // QUANEW dual: SQP, damped BFGS, L1 merit line search
 int32_t znlpvmc(NlpProblem* p);  // VMCWD: the same SQP with the watchdog
 int32_t znlpcob(NlpProblem* p);  // NMSIMP: constrained simplex, linear models in a trust region
