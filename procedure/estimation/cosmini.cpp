@@ -91,6 +91,16 @@ void reset_run_state(NlpProblem* nlp) {
     if (nlp->critCounts != nullptr) std::memset(nlp->critCounts + 10, 0, 10 * sizeof(int32_t));
 }
 
+// The optimizer's own covariance of the estimates (the standard errors of
+// its "ParameterEstimates" table and of the OUTEST= rows) scales the
+// inverse cross product by the stage's sigma^2, as the procedure's own
+// covariance does.  ULS has none: the optimizer's least-squares estimate
+// of sigma^2 stands.
+void stage_covariance_scale(ProcContext* ctx) {
+    if (ctx->hooks == nullptr) return;
+    ctx->hooks->matrices.sigmaSqGiven = estimate_covariance_scale(ctx->methodStage, ctx->moments.divisor);
+}
+
 // Start phase and run of the current technique.  *memoryShort (out) is set
 // when the run could not have its work space.
 int32_t drive(NlpProblem* nlp, bool* memoryShort) {
@@ -233,6 +243,7 @@ int32_t cosmini(ProcContext* ctx) {
         ctx->methodStage = stages[s];
         ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         evaluation_setup(ctx);
+        stage_covariance_scale(ctx);
         status = run_stage(ctx, nlp);
         end_if_fatal(ctx);
         if (status == kEstimationNoMemory) {
