@@ -14,8 +14,9 @@
 // Without TECHNIQUE= the estimation runs Levenberg-Marquardt on the
 // procedure's cross product J'WJ, with the exact Hessian for its last steps
 // where scoring is slow (estimation_hessian).  Measured (function calls to
-// convergence) on the reference models, against the other techniques that
-// take second derivatives: nine variables 16 (NRRIDG 25, TRUREG 14), eleven
+// convergence, from the constant start values) on the reference models,
+// against the other techniques that take second derivatives: nine
+// variables 16 (NRRIDG 25, TRUREG 14), eleven
 // 15 (31, 18), six 17 (19, 17), and the 120-variable model with 306
 // parameters 11 calls in 0.37 s of CPU for the whole program (NRRIDG 18 in
 // 0.46 s, TRUREG 11 in 0.57 s); with a binding bound it converges where

@@ -55,4 +55,13 @@ inline std::string hs_with_method(const char* method) {
     return program;
 }
 
+// `program` with termination tight enough to reach the minimum: the
+// defaults (ABSGCONV=1e-5, GCONV=1e-8) stop the reference models up to
+// 3e-5 (relative) from it, where a weakly determined direction still has a
+// gradient of 1e-6.
+inline std::string tight_termination(std::string program) {
+    program.insert(program.find(';') + 1, "\n   nloptions absgconv=1e-9 gconv=1e-12;");
+    return program;
+}
+
 }  // namespace velix::testing

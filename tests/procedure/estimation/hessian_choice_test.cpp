@@ -75,8 +75,8 @@ TEST(HessianChoice, TheExactHessianAtTheMinimumLeavesTheStateAtThePoint) {
     EXPECT_EQ(packed(p), cross);
 }
 
-// Far from the minimum, at the default start of the nine-variable model,
-// the exact Hessian is not positive definite: the iteration gets J'WJ.
+// Far from the minimum of the nine-variable model the exact Hessian is
+// not positive definite: the iteration gets J'WJ.
 TEST(HessianChoice, AnIndefiniteExactHessianGivesWayToTheCrossProduct) {
     std::string program = hs_with_method("ml");
     program.insert(program.find(";"), " technique=newrap maxiter=0");
@@ -84,6 +84,9 @@ TEST(HessianChoice, AnIndefiniteExactHessianGivesWayToTheCrossProduct) {
     ASSERT_TRUE(start.ran) << start.log.str();
     ASSERT_EQ(start.nlp.iteration, 0.0);
     NlpProblem& p = start.nlp;
+    // Loadings and factor variances at 0.5, error variances at 30: far from
+    // the minimum, where the misfit term of the Hessian dominates.
+    for (int32_t j = 0; j < p.nParams; ++j) p.x[j] = name_of(p.paramNames[j]).rfind("ve", 0) == 0 ? 30.0 : 0.5;
     p.evalPhase = kPhaseRun;
     ASSERT_EQ(p.objectiveFn(&p), 0);
     ASSERT_EQ(coshess(&p), 0);
