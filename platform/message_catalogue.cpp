@@ -412,6 +412,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 744, "Sum of Squared Differences"},
     {kMsgProc, 750, "Fit Summary"},
     {kMsgProc, 751, "Fit Summary"},
+    {kMsgProc, 752, "Predicted Model Matrix"},
     {kMsgProc, 860, "Modification Indices"},
 
     // The optimizer library.  549/202: the count of eigenvalues treated as

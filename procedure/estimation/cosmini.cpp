@@ -27,6 +27,7 @@
 #include "procedure/evaluation/information.h"
 #include "procedure/evaluation/model_view.h"
 #include "procedure/procedure.h"
+#include "procedure/results/results.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 
@@ -249,9 +250,8 @@ int32_t cosmini(ProcContext* ctx) {
     }
     after_usable_run(ctx, nlp);
     end_if_fatal(ctx);
-    // Here the procedure's result printers follow in their order (fit
-    // summary, residuals, the printers of the model kind, effects); they
-    // are not built yet, and the optimizer's own tables are what the run
-    // shows.
+    // The result printers in their order: the fit summary, then (still to
+    // come) the residuals, the printers of the model kind and the effects.
+    cosresi(ctx);
     return 0;
 }
