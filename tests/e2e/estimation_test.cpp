@@ -31,6 +31,14 @@ std::string file_text(const std::string& name) {
     return text.str();
 }
 
+// The program with the method `method` (when not empty) and convergence
+// criteria at the limits of double precision.
+std::string tightened_program(std::string program, const std::string& method = "") {
+    if (!method.empty()) program.replace(program.find("method=ml"), 9, "method=" + method);
+    const size_t end = program.find("covariance;") + std::string("covariance;").size();
+    return program.insert(end, "\n   nloptions gconv=1e-14 absgconv=1e-12;");
+}
+
 // A reference program and its run.
 struct ReferenceRun {
     const char* stem;
@@ -53,10 +61,7 @@ const std::vector<ReferenceRun>& reference_runs(bool tight = false) {
         std::vector<ReferenceRun> out;
         for (const auto& c : cases) {
             std::string program = file_text(std::string(c.stem) + ".vx");
-            if (tightened) {
-                const size_t end = program.find("covariance;") + std::string("covariance;").size();
-                program.insert(end, "\n   nloptions gconv=1e-14 absgconv=1e-12;");
-            }
+            if (tightened) program = tightened_program(program);
             out.push_back({c.stem, JsonValue::parse(file_text(std::string(c.stem) + ".expected.json")),
                            run_velix(program, {c.data})});
         }
@@ -120,6 +125,35 @@ TEST(Estimation, FitSummaryAgreesWithTheReferencePackage) {
         expect_relative(fit, "Bentler & Bonett's (1980) Non-normed Index", e["tli"].number(), kTol);
         expect_relative(fit, "Bentler & Bonett's (1980) NFI", e["nfi"].number(), kTol);
     }
+}
+
+// GLS and ULS fit summaries of hs_cfa_ml against lavaan 0.6.14
+// (tests/e2e/fit_summary_methods.R): the GLS independence model is fitted
+// by GLS, its GFI denominator is n; a ULS stage has no chi-square family,
+// and its GFI is the trace form 1 - tr((S - C)^2) / tr(S^2).
+TEST(Estimation, FitSummaryOfOtherMethods) {
+    const std::string program = file_text("hs_cfa_ml.vx");
+    const RunResult gls = run_velix(tightened_program(program, "gls"), {"hs.csv"});
+    ASSERT_EQ(gls.exitStatus, 0) << gls.log;
+    const JsonValue& g = *gls.items(0, "factoid", "Fit").at(0);
+    constexpr double kTol = 1e-6;
+    expect_relative(g, "Chi-Square", 77.4707268390394, kTol);
+    expect_relative(g, "Independence Model Chi-Square", 277.991191423229, kTol);
+    expect_relative(g, "Bentler's Comparative Fit Index", 0.779038540516452, kTol);
+    expect_relative(g, "Bentler & Bonett's (1980) Non-normed Index", 0.668557810774678, kTol);
+    expect_relative(g, "Bentler & Bonett's (1980) NFI", 0.721319490583809, kTol);
+    expect_relative(g, "RMSEA Estimate", 0.0861770841857362, kTol);
+    expect_relative(g, "RMSEA 90% Lower Confidence Limit", 0.0651560764314845, kTol);
+    expect_relative(g, "RMSEA 90% Upper Confidence Limit", 0.108003121313441, kTol);
+    expect_relative(g, "Goodness of Fit Index (GFI)", 0.942614276415526, kTol);
+    expect_relative(g, "GFI Adjusted for Degrees of Freedom (AGFI)", 0.892401768279112, kTol);
+
+    const RunResult uls = run_velix(tightened_program(program, "uls"), {"hs.csv"});
+    ASSERT_EQ(uls.exitStatus, 0) << uls.log;
+    const JsonValue& u = *uls.items(0, "factoid", "Fit").at(0);
+    EXPECT_EQ(u["entries"].size(), 5u);  // F, GFI, AGFI, RMR and PGFI only
+    expect_relative(u, "Goodness of Fit Index (GFI)", 0.982520587435913, kTol);
+    expect_relative(u, "GFI Adjusted for Degrees of Freedom (AGFI)", 0.967226101442338, kTol);
 }
 
 TEST(Estimation, FitSummaryStatisticsFollowTheirFormulas) {
