@@ -28,6 +28,8 @@ enum KyrGroupIndex : int {
     kGroupModelSpec = 0,
     kGroupModelingStat = 1,
     kGroupOptimization = 2,
+    kGroupEstimationResults = 4,  // opened by the model-kind printers, closed by them
+    kGroupSupplementary = 5,      // opened by the model-kind printers, closed by cosmini
     kGroupModificationIndex = 8,
     kGroupCount = 9
 };

@@ -173,6 +173,25 @@ void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
     if (!ctx->options.noDfAdjust) ctx->moments.modelDf += ctx->est.nActive;
 }
 
+// The printers of the model kind after a usable run: the estimates (with
+// their standard errors when the covariance of the estimates is there),
+// then the standardized solution; the "SupplementaryResults" group they
+// leave open is closed here.
+void model_printers(ProcContext* ctx) {
+    const int32_t m = ctx->methodStage == kMethodNone || ctx->methodStage == kMethodUls ||
+                              ctx->methodStage == kMethodDwls || ctx->eval.covStatus < 1 ||
+                              ctx->eval.covStatus > 2
+                          ? 1
+                          : 2;
+    const bool wanted = ctx->options.printEnabled || ctx->dataSetHandle[kRoleOutstat] != nullptr;
+    if (ctx->readers.lineqsModel && wanted) {
+        cospeqs(ctx, m);
+        cospeqs(ctx, 3);
+    }
+    close_output_group(ctx->kyrGroups[kGroupSupplementary]);
+    ctx->kyrGroups[kGroupSupplementary] = nullptr;
+}
+
 }  // namespace
 
 int32_t estimation_stages(int32_t method, int32_t stages[2]) {
@@ -227,6 +246,7 @@ int32_t cosmini(ProcContext* ctx) {
     ctx->est = EstimationState{};
     ctx->est.stagePool = lastPool;
     ctx->est.covarianceStatus = -2;
+    cosvout(ctx, kVectorInitial);
     for (int32_t s = 0; s < nStages; ++s) {
         ctx->methodStage = stages[s];
         ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
@@ -251,7 +271,9 @@ int32_t cosmini(ProcContext* ctx) {
     after_usable_run(ctx, nlp);
     end_if_fatal(ctx);
     // The result printers in their order: the fit summary, then (still to
-    // come) the residuals, the printers of the model kind and the effects.
+    // come) the residuals, the printers of the model kind and (still to
+    // come) the effects.
     cosresi(ctx);
+    model_printers(ctx);
     return 0;
 }

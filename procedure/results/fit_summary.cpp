@@ -22,9 +22,9 @@
 #include "host/output_table.h"
 #include "numerics/discrepancy.h"
 #include "numerics/packed.h"
+#include "procedure/data/data.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/model_view.h"
-#include "procedure/proc_options.h"
 #include "procedure/results/results.h"
 #include "velix/codes.h"
 #include "velix/types.h"
@@ -198,16 +198,10 @@ FitInputs fit_inputs(const ProcContext* ctx) {
 
 // "PredModel", Sigma with the manifest names, and its determinant.
 int32_t print_predicted_moments(ProcContext* ctx) {
-    MatrixTable m;
-    m.templatePath = kyrtxt("Tesk.Velix.PredModel", -1);
-    m.name = kyrtxt("PredModel", -1);
-    m.title = kyrmsg(kMsgProc, kMsgPredModelTitle);
-    m.values = ctx->eval.implied;
-    m.rows = m.columns = ctx->nManifest;
-    m.rowLabels = m.columnLabels = ctx->input.manifestNames;
-    m.storage = "sc";
-    m.labelStyle = ctx->options.covAnalysis || ctx->input.dataType[0] != ' ' ? 0 : 7;
-    const int32_t rc = kyr_publish_matrix(ctx->kyrManager, m);
+    const int32_t style = ctx->options.covAnalysis || ctx->input.dataType[0] != ' ' ? 0 : 7;
+    const int32_t rc = velix::detail::publish_matrix(ctx, "PredModel", kMsgPredModelTitle, ctx->eval.implied,
+                                                     ctx->nManifest, ctx->nManifest, ctx->input.manifestNames,
+                                                     ctx->input.manifestNames, "sc", style);
     if (rc < 0) return rc;
     cosdet(ctx, kyrtxt("PredModelDet", -1), kMsgDeterminantTitle, ctx->results.logDetModel,
            kMsgDeterminantRow, kyrtxt("Tesk.Velix.PredModelDet", -1));
@@ -260,8 +254,7 @@ int32_t cosresi(ProcContext* ctx) {
     HostObject* group = open_output_group(ctx->kyrManager, "FitSummary", kyrmsg(kMsgProc, kMsgFitSummaryGroup));
     if (group == nullptr) return -1;
     int32_t rc = 0;
-    const uint32_t pf = ctx->options.printFlags;
-    if (pf & (kPrintPredet | kPrintPall)) rc = print_predicted_moments(ctx);
+    if (result_switches(&ctx->options).printPredModel) rc = print_predicted_moments(ctx);
     if (rc >= 0) rc = print_fit_factoid(ctx->kyrManager, &ctx->results.fitStats, &in, &notes);
     close_output_group(group);
     return rc;

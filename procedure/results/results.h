@@ -24,3 +24,58 @@ void fnulmod(ProcContext* ctx);
 // Error level of a stage whose solution cannot be evaluated for its fit
 // summary.
 constexpr int32_t kLevelNoFinalEvaluation = 108;
+
+// The print switches of the results, from the PROC statement's print
+// options: the equations and exogenous tables print unless NOPRINT; the
+// parameter-vector tables with PESTIM (or PALL); the predicted latent
+// moments and score coefficients with PLATCOV (or PALL); the coefficients
+// of determination with PDETERM (or PALL); the predicted model matrix with
+// PREDET (or PALL).
+struct ResultSwitches {
+    bool printModel = false;
+    bool printParmVectors = false;
+    bool printPredictedLatent = false;
+    bool printDetermination = false;
+    bool printPredModel = false;
+};
+ResultSwitches result_switches(const StatementOptions* options);
+
+// The kinds of parameter-vector tables.
+enum ParameterVectorKind : int32_t {
+    kVectorInitial = 0,   // "InitEstimates": the start values
+    kVectorEstimates = 1, // "Estimates"
+    kVectorStdErrs = 2,   // "StdErrs"
+    kVectorTValues = 3,   // "tValues"
+    kVectorFirstDer = 4,  // "FirstDer": the gradient
+    kVectorGradient = 5,  // "Gradient"
+};
+
+// Prints the parameter-vector table of `kind` (and, for kinds 0 to 3, the
+// dependent parameters' table "DependParms").
+void cosvout(ProcContext* ctx, int32_t kind);
+
+// Prints the table "AddParms" of the additional parameters: mode 1 the
+// estimates, modes 2 and 3 with standard errors and t values.
+void costout(ProcContext* ctx, int32_t mode);
+
+// The 1-based number of the model matrix that holds the first element
+// e >= e0 of parameter p (0-based), negated when the element's parameter
+// number is negative; *next := e + 1, or 0 when none.  0 when none is found
+// and p is an additional or dependent parameter or e0 > 0; a model
+// parameter without any element ends the step (message 397).
+int32_t xcheck(const ProcContext* ctx, int32_t p, int32_t e0, int32_t* next);
+
+// The LINEQS printer: mode 0 the input model, 1 the estimates, 2 the
+// estimates with standard errors and t values, 3 the standardized solution,
+// the squared multiple correlations and the derived statistics of the
+// latent variables.
+void cospeqs(ProcContext* ctx, int32_t mode);
+
+// The implied covariance of all N model variables of a LINEQS model at the
+// current element values (E exogenous, nEndo = N - E endogenous first).
+//   cov     out  packed N: T Phi T'
+//   t       out  N x E row-major: [(I - B)^-1 Gamma ; I]
+//   endoVar out  nEndo: the implied variances of the endogenous variables
+//   exoVar  out  E: the diagonal of Phi (0 where it has no element)
+// Returns false when I - B is singular (the outputs are then undefined).
+bool getvar(const ProcContext* ctx, double* cov, double* t, double* endoVar, double* exoVar);

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "harness.h"
@@ -186,6 +187,109 @@ TEST(Estimation, FitSummaryStatisticsFollowTheirFormulas) {
         EXPECT_NEAR(entry(fit, "Bollen (1988) Non-normed Index Delta2"), (t0 - t) / (t0 - df), tol);
         EXPECT_NEAR(entry(fit, "James, Mulaik, & Brett (1982) Parsimonious NFI"), df / df0 * (t0 - t) / t0, tol);
     }
+}
+
+// The estimates (and standard errors) of every free parameter of the
+// equation and exogenous tables of a run, by parameter name.
+struct TableEstimates {
+    std::map<std::string, double> est, se;
+};
+
+TableEstimates table_estimates(const RunResult& r, const char* prefix) {
+    TableEstimates out;
+    for (const char* suffix : {"ManifestEq", "LatentEq"}) {
+        const JsonValue& t = r.table(0, std::string(prefix) + suffix);
+        const JsonValue& cols = t["columns"];
+        for (size_t row = 0; row < t["rows"].size(); ++row) {
+            if (cell(t, row, "Control").str() != "b") continue;
+            for (size_t c = 0; c < cols.size(); ++c) {
+                const std::string name = cols[c]["name"].str();
+                if (name.rfind("Coefficient", 0) != 0) continue;
+                const std::string k = name.substr(11);
+                if (cell(t, row, "Asterisk" + k).str() != "*") continue;
+                const std::string parm = cell(t, row + 1, "Parameter" + k).str();
+                out.est[parm] = cell(t, row, name).number();
+                if (row + 1 < t["rows"].size() && cell(t, row + 1, "Variable").str() == "Std Err")
+                    out.se[parm] = cell(t, row + 1, name).number();
+            }
+        }
+    }
+    for (const char* name : {"VarExog", "CovExog"}) {
+        const JsonValue& t = r.table(0, std::string(prefix) + name);
+        for (size_t row = 0; row < t["rows"].size(); ++row) {
+            const std::string parm = cell(t, row, "Parameter").str();
+            out.est[parm] = cell(t, row, "Estimate").number();
+            if (!cell(t, row, "StdErr").is_null()) out.se[parm] = cell(t, row, "StdErr").number();
+        }
+    }
+    return out;
+}
+
+// The value in column `column` of the row of `table` whose Variable is
+// `variable` (its first row).
+double row_value(const JsonValue& table, const std::string& variable, const std::string& column) {
+    for (size_t row = 0; row < table["rows"].size(); ++row)
+        if (cell(table, row, "Variable").str() == variable) return cell(table, row, column).number();
+    ADD_FAILURE() << "no row " << variable;
+    return 0.0;
+}
+
+// poldem_ml: the equations and exogenous tables show the reference
+// estimates and standard errors; the standardized equations equal the
+// estimates rescaled by implied standard deviations computed here from the
+// structural equations themselves; R^2 = 1 - error variance / implied
+// variance.
+TEST(Estimation, EquationResultsOfThePoliticalDemocracyModel) {
+    const ReferenceRun& c = reference_runs(true)[1];
+    ASSERT_EQ(c.run.exitStatus, 0) << c.run.log;
+    const TableEstimates t = table_estimates(c.run, "Est");
+    const JsonValue& params = c.expected["params"];
+    size_t compared = 0;
+    for (const auto& [name, est] : t.est) {
+        SCOPED_TRACE(name);
+        const double ref = params[name]["est"].number(), refSe = params[name]["se"].number();
+        // The reference package stops at its own criterion: its estimates
+        // hold about 5 digits.
+        EXPECT_NEAR(est, ref, 1e-5 * std::fabs(ref));
+        ASSERT_TRUE(t.se.count(name));
+        EXPECT_NEAR(t.se.at(name), refSe, 1e-5 * refSe);
+        ++compared;
+    }
+    EXPECT_EQ(compared, params.size());
+
+    // Implied variances: Find60 = xi; Fdem60 = b1 xi + D1;
+    // Fdem65 = b2 xi + b3 Fdem60 + D2; each indicator = l F + E.
+    auto e = [&](const char* n) { return t.est.at(n); };
+    const double vInd = e("vind60");
+    const double v60 = e("b1") * e("b1") * vInd + e("vd1");
+    const double c60 = e("b1") * vInd;  // cov(Find60, Fdem60)
+    const double v65 = e("b2") * e("b2") * vInd + e("b3") * e("b3") * v60 + 2 * e("b2") * e("b3") * c60 + e("vd2");
+    const struct {
+        const char* y;
+        const char* loading;  // empty: fixed at 1
+        double factorVar;
+        const char* error;
+    } indicators[] = {{"y2", "l5", v60, "ve5"}, {"y6", "l9", v65, "ve9"}, {"x2", "l2", vInd, "ve2"},
+                      {"y1", "", v60, "ve4"}};
+    const JsonValue& stdManifest = c.run.table(0, "StdManifestEq");
+    const JsonValue& smc = c.run.table(0, "SqMultCorr");
+    for (const auto& i : indicators) {
+        SCOPED_TRACE(i.y);
+        const double l = *i.loading ? e(i.loading) : 1.0;
+        const double vy = l * l * i.factorVar + e(i.error);
+        EXPECT_NEAR(row_value(stdManifest, i.y, "Coefficient1"), l * std::sqrt(i.factorVar / vy), 1e-12);
+        EXPECT_NEAR(row_value(stdManifest, i.y, "Coefficient2"), std::sqrt(e(i.error) / vy), 1e-12);
+        EXPECT_NEAR(row_value(smc, i.y, "TotalVar"), vy, 1e-10 * vy);
+        EXPECT_NEAR(row_value(smc, i.y, "RSquare"), 1.0 - e(i.error) / vy, 1e-12);
+    }
+    const JsonValue& stdLatent = c.run.table(0, "StdLatentEq");
+    EXPECT_NEAR(row_value(stdLatent, "Fdem60", "Coefficient1"), e("b1") * std::sqrt(vInd / v60), 1e-12);
+    EXPECT_NEAR(row_value(stdLatent, "Fdem65", "Coefficient1"), e("b3") * std::sqrt(v60 / v65), 1e-12);
+    EXPECT_NEAR(row_value(stdLatent, "Fdem65", "Coefficient2"), e("b2") * std::sqrt(vInd / v65), 1e-12);
+    EXPECT_NEAR(row_value(smc, "Fdem65", "RSquare"), 1.0 - e("vd2") / v65, 1e-12);
+    // The exogenous correlations: c24 / sqrt(ve5 ve7).
+    const JsonValue& corr = c.run.table(0, "CorrExog");
+    EXPECT_NEAR(cell(corr, 0, "Estimate").number(), e("c24") / std::sqrt(e("ve5") * e("ve7")), 1e-12);
 }
 
 }  // namespace

@@ -1,0 +1,120 @@
+// The implied moments of all variables of a LINEQS model against the
+// evaluation's implied moments of the manifest ones, the latent score
+// coefficients against their defining equations, the parameter places
+// that the vector tables list, and the standardized tables of the printer
+// on a model with a structural path.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "../evaluation/evaluation_fixture.h"
+#include "procedure/results/latent_moments.h"
+#include "procedure/results/results.h"
+
+namespace velix::testing {
+namespace {
+
+// Two factors with a path between them; l2 stands in two equations.
+const char* const kProgram =
+    "proc velix data=hs method=ml covariance;\n"
+    "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l2 F1 + E3,\n"
+    "       x4 = 1.0 F2 + E4, x5 = l5 F2 + E5, x6 = l6 F2 + E6, F2 = b F1 + D2;\n"
+    "std F1 = vf, E1-E6 = ve1-ve6, D2 = vd;\n";
+
+struct ImpliedAll {
+    std::vector<double> cov, t, endoVar, exoVar;
+    bool ok = false;
+    explicit ImpliedAll(const ProcContext* ctx) {
+        const size_t nAll = static_cast<size_t>(ctx->model.rows[2]), nExo = static_cast<size_t>(ctx->model.rows[4]);
+        cov.resize(nAll * (nAll + 1) / 2);
+        t.resize(nAll * nExo);
+        endoVar.resize(nAll - nExo);
+        exoVar.resize(nExo);
+        ok = getvar(ctx, cov.data(), t.data(), endoVar.data(), exoVar.data());
+    }
+};
+
+// At a point away from the start, S Cov S' (S the selection of the
+// manifest variables) is the implied matrix of the evaluation, and the
+// implied variance of F2 is b^2 vf + vd.
+TEST(EquationResults, ImpliedMomentsOfAllVariablesContainTheModelMoments) {
+    EvalStep s(kProgram, kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    s.perturb(7, 0.2);
+    ASSERT_FALSE(std::isnan(s.objective()));
+    const ImpliedAll all(&s.ctx);
+    ASSERT_TRUE(all.ok);
+    double worst = 0.0;
+    for (int32_t i = 0; i < s.ctx.nManifest; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            const int32_t a = s.ctx.readers.varPosition[i], b = s.ctx.readers.varPosition[j];
+            worst = std::max(worst, std::fabs(all.cov[velix::pk(a, b)] - s.ctx.eval.implied[velix::pk_lower(i, j)]));
+        }
+    EXPECT_LT(worst, 1e-12);
+    const auto x = [&](const char* name) { return s.nlp.x[parameter_index(s, name)]; };
+    const std::vector<std::string> names = s.column_names();
+    const size_t f2 = static_cast<size_t>(std::find(names.begin(), names.end(), "F2") - names.begin());
+    ASSERT_LT(f2, all.endoVar.size());
+    EXPECT_NEAR(all.endoVar[f2], x("b") * x("b") * x("vf") + x("vd"), 1e-12);
+}
+
+// W = Sigma^-1 M solves Sigma W = M; a singular Sigma has none.
+TEST(EquationResults, ScoreCoefficientsSolveTheirNormalEquations) {
+    const double sigma[] = {4, 1, 3, 0.5, -0.2, 2};  // packed order 3
+    const double m[] = {1, 0.5, 0.8, 0.1, 0.3, 0.9};  // 3 x 2 by rows
+    std::vector<double> w;
+    ASSERT_TRUE(latent_score_coefficients(sigma, 3, m, 2, 1e-12, &w));
+    for (int j = 0; j < 2; ++j)
+        for (int a = 0; a < 3; ++a) {
+            double row = 0.0;
+            for (int b = 0; b < 3; ++b) row += sigma[velix::pk(a, b)] * w[static_cast<size_t>(j * 3 + b)];
+            EXPECT_NEAR(row, m[a * 2 + j], 1e-12);
+        }
+    const double singular[] = {1, 1, 1};
+    EXPECT_FALSE(latent_score_coefficients(singular, 2, m, 1, 1e-12, &w));
+}
+
+// xcheck walks the places of a parameter in element order: l2 stands in
+// two elements of _GAMMA_.
+TEST(EquationResults, ParameterPlacesAreFoundInElementOrder) {
+    ModelStep s(kProgram);
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    const int32_t l2 = parameter_index(s, "l2");
+    int32_t next = 0, places = 0, matrix = 0;
+    for (int32_t e0 = 0; (matrix = xcheck(&s.ctx, l2, e0, &next)) != 0; e0 = next) {
+        ++places;
+        EXPECT_EQ(std::abs(s.ctx.elements.parameter[next - 1]), l2 + 1);
+        EXPECT_GE(next - 1, s.ctx.model.firstElement[matrix]);
+    }
+    EXPECT_EQ(places, 2);
+}
+
+// The standardized solution of the printer: an equation's coefficients are
+// its estimates times the standard deviation of the cause over that of the
+// effect, and R^2 = 1 - error variance / implied variance.
+TEST(EquationResults, StandardizedTablesFollowTheImpliedVariances) {
+    EvalStep s(kProgram, kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    ASSERT_FALSE(std::isnan(s.objective()));
+    cospeqs(&s.ctx, 3);
+    const auto& doc = velix::platform::current_step();
+    const velix::platform::OutItem* latent = nullptr;
+    const velix::platform::OutItem* smc = nullptr;
+    for (const auto& it : doc.items) {
+        if (it.name == "StdLatentEq") latent = &it;
+        if (it.name == "SqMultCorr") smc = &it;
+    }
+    ASSERT_NE(latent, nullptr);
+    ASSERT_NE(smc, nullptr);
+    const auto x = [&](const char* name) { return s.nlp.x[parameter_index(s, name)]; };
+    const double v2 = x("b") * x("b") * x("vf") + x("vd");
+    EXPECT_NEAR(latent->rows[0][3].real, x("b") * std::sqrt(x("vf") / v2), 1e-12);
+    const auto& last = smc->rows.back();  // F2, the last endogenous variable
+    EXPECT_NEAR(last[3].real, v2, 1e-12);
+    EXPECT_NEAR(last[4].real, 1.0 - x("vd") / v2, 1e-12);
+}
+
+}  // namespace
+}  // namespace velix::testing
