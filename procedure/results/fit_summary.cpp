@@ -25,7 +25,9 @@
 #include "procedure/data/data.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/model_view.h"
+#include "procedure/results/latent_moments.h"
 #include "procedure/results/results.h"
+#include "velix/packed_index.h"
 #include "velix/codes.h"
 #include "velix/types.h"
 
@@ -208,6 +210,16 @@ int32_t print_predicted_moments(ProcContext* ctx) {
     return 0;
 }
 
+// One OUTSTAT= row per manifest variable: its row of Sigma.
+void predicted_moment_rows(ProcContext* ctx) {
+    const int32_t n = ctx->nManifest;
+    std::vector<double> row(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) {
+        for (int32_t j = 0; j < n; ++j) row[static_cast<size_t>(j)] = ctx->eval.implied[velix::pk(i, j)];
+        outstat_row(ctx, predicted_row_type(ctx->methodStage), ctx->input.manifestNames[i], row.data(), n);
+    }
+}
+
 }  // namespace
 
 void fnulmod(ProcContext* ctx) {
@@ -244,6 +256,7 @@ int32_t cosresi(ProcContext* ctx) {
         return 0;
     }
     fnulmod(ctx);
+    if (ctx->dataSetHandle[kRoleOutstat] != nullptr) predicted_moment_rows(ctx);
     ctx->results.logDetModel = log_det_model(ctx);
     const FitInputs in = fit_inputs(ctx);
     FitNotes notes;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -157,6 +158,26 @@ TEST(Estimation, FitSummaryOfOtherMethods) {
     expect_relative(u, "GFI Adjusted for Degrees of Freedom (AGFI)", 0.967226101442338, kTol);
 }
 
+// GLS weights given by INWGT= measure the model and its independence model
+// in their own metric: the weight matrix that the default GLS run writes,
+// read back, gives the default run's fit summary.
+TEST(Estimation, GlsFitSummaryWithInwgtWeightsOfTheMoments) {
+    const std::string w = own_folder("fit_inwgt") + "/w.csv";
+    std::remove(w.c_str());
+    const std::string program = file_text("hs_cfa_ml.vx");
+    std::string first = tightened_program(program, "gls"), second = first;
+    first.replace(first.find("covariance;"), 11, "covariance outwgt='" + w + "';");
+    second.replace(second.find("covariance;"), 11, "covariance inwgt='" + w + "';");
+    const RunResult r = run_velix(first + second, {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const JsonValue& a = *r.items(0, "factoid", "Fit").at(0);
+    const JsonValue& b = *r.items(1, "factoid", "Fit").at(0);
+    for (const char* label : {"Chi-Square", "Independence Model Chi-Square", "Goodness of Fit Index (GFI)",
+                              "GFI Adjusted for Degrees of Freedom (AGFI)", "Bentler's Comparative Fit Index",
+                              "Bentler & Bonett's (1980) NFI"})
+        expect_relative(b, label, entry(a, label), 1e-6);
+}
+
 TEST(Estimation, FitSummaryStatisticsFollowTheirFormulas) {
     // The 95% chi-square quantiles of each program's df, from R 4
     // (EDITOR=vi Rscript -e 'print(qchisq(0.95, c(24, 35, 8)), digits = 17)').
@@ -290,6 +311,75 @@ TEST(Estimation, EquationResultsOfThePoliticalDemocracyModel) {
     // The exogenous correlations: c24 / sqrt(ve5 ve7).
     const JsonValue& corr = c.run.table(0, "CorrExog");
     EXPECT_NEAR(cell(corr, 0, "Estimate").number(), e("c24") / std::sqrt(e("ve5") * e("ve7")), 1e-12);
+}
+
+// The rows of a data set written by the program: _TYPE_, _NAME_ and the
+// numbers.
+struct DataRow {
+    std::string type, name;
+    std::vector<double> values;
+};
+
+std::vector<DataRow> read_rows(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<DataRow> rows;
+    std::string line;
+    bool header = true;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        if (header) {
+            header = false;
+            continue;
+        }
+        std::stringstream fields(line);
+        DataRow r;
+        std::string f;
+        std::getline(fields, r.type, ',');
+        std::getline(fields, r.name, ',');
+        while (std::getline(fields, f, ',')) r.values.push_back(std::stod(f));
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+// OUTSTAT= of poldem_ml: the predicted moments of the manifest variables
+// (their variances are the implied variances of the squared multiple
+// correlations, found through the equations), of the latent variables with
+// the manifest ones, and the score coefficients W with Sigma W_j = M_j.
+TEST(Estimation, PredictedMomentsAndScoresOnOutstat) {
+    const std::string path = own_folder("fit_outstat") + "/os.csv";
+    std::remove(path.c_str());
+    std::string program = file_text("poldem_ml.vx");
+    program.replace(program.find("covariance;"), 11, "covariance outstat='" + path + "';");
+    const RunResult r = run_velix(program, {"poldem.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    // The fit summary writes one MAXPRED row per manifest variable; the
+    // latent results then add one per latent variable and the SCORE rows.
+    std::vector<DataRow> predicted;
+    std::map<std::string, std::vector<double>> manifest, latent, score;
+    std::vector<std::string> order;
+    for (const DataRow& row : read_rows(path)) {
+        if (row.type == "SCORE") score[row.name] = row.values;
+        if (row.type == "MAXPRED") predicted.push_back(row);
+    }
+    ASSERT_EQ(predicted.size(), 14u);
+    for (size_t i = 0; i < predicted.size(); ++i) {
+        (i < 11 ? manifest : latent)[predicted[i].name] = predicted[i].values;
+        if (i < 11) order.push_back(predicted[i].name);
+    }
+    ASSERT_EQ(score.size(), 3u);
+    const JsonValue& smc = r.table(0, "SqMultCorr");
+    for (size_t i = 0; i < order.size(); ++i)
+        EXPECT_NEAR(manifest[order[i]][i], row_value(smc, order[i], "TotalVar"), 1e-10 * manifest[order[i]][i])
+            << order[i];
+    for (const auto& [name, w] : score) {
+        SCOPED_TRACE(name);
+        for (size_t a = 0; a < order.size(); ++a) {
+            double sw = 0.0;
+            for (size_t b = 0; b < order.size(); ++b) sw += manifest[order[a]][b] * w[b];
+            EXPECT_NEAR(sw, latent[name][a], 1e-9 * std::fabs(latent[name][a]) + 1e-12);
+        }
+    }
 }
 
 }  // namespace

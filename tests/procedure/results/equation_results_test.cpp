@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../evaluation/evaluation_fixture.h"
+#include "procedure/proc_options.h"
 #include "procedure/results/latent_moments.h"
 #include "procedure/results/results.h"
 
@@ -89,6 +90,38 @@ TEST(EquationResults, ParameterPlacesAreFoundInElementOrder) {
         EXPECT_GE(next - 1, s.ctx.model.firstElement[matrix]);
     }
     EXPECT_EQ(places, 2);
+}
+
+// The vector tables list each parameter's places ("l2" in two equations)
+// and give no t value where the standard error is 0 or missing.
+TEST(EquationResults, ParameterVectorTables) {
+    EvalStep s(kProgram, kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    s.ctx.options.printFlags |= kPrintPestim;
+    const size_t l2 = parameter_index(s, "l2"), b = parameter_index(s, "b");
+    std::vector<double> se(static_cast<size_t>(s.ctx.nParmAll), 0.5);
+    se[l2] = 0.0;
+    se[b] = host_missing_value();
+    s.nlp.stdErrors = se.data();
+    cosvout(&s.ctx, kVectorEstimates);
+    cosvout(&s.ctx, kVectorTValues);
+    s.nlp.stdErrors = nullptr;
+    const auto& doc = velix::platform::current_step();
+    const velix::platform::OutItem* estimates = nullptr;
+    const velix::platform::OutItem* tValues = nullptr;
+    for (const auto& it : doc.items) {
+        if (it.name == "Estimates") estimates = &it;
+        if (it.name == "tValues") tValues = &it;
+    }
+    ASSERT_NE(estimates, nullptr);
+    ASSERT_NE(tValues, nullptr);
+    const std::string type = estimates->rows[l2][3].text;
+    EXPECT_NE(type.find("_GAMMA_[2:"), std::string::npos) << type;
+    EXPECT_NE(type.find("_GAMMA_[3:"), std::string::npos) << type;
+    EXPECT_TRUE(host_is_missing(tValues->rows[l2][2].real));
+    EXPECT_TRUE(host_is_missing(tValues->rows[b][2].real));
+    const size_t vf = parameter_index(s, "vf");
+    EXPECT_DOUBLE_EQ(tValues->rows[vf][2].real, s.nlp.x[vf] / 0.5);
 }
 
 // The standardized solution of the printer: an equation's coefficients are
