@@ -24,6 +24,14 @@ const char* const kProgram =
     "       x4 = 1.0 F2 + E4, x5 = l5 F2 + E5, x6 = l6 F2 + E6, F2 = b F1 + D2;\n"
     "std F1 = vf, E1-E6 = ve1-ve6, D2 = vd;\n";
 
+// The last output item of the step with the name; null when none.
+const velix::platform::OutItem* last_item(const std::string& name) {
+    const velix::platform::OutItem* found = nullptr;
+    for (const auto& it : velix::platform::current_step().items)
+        if (it.name == name) found = &it;
+    return found;
+}
+
 struct ImpliedAll {
     std::vector<double> cov, t, endoVar, exoVar;
     bool ok = false;
@@ -106,13 +114,8 @@ TEST(EquationResults, ParameterVectorTables) {
     cosvout(&s.ctx, kVectorEstimates);
     cosvout(&s.ctx, kVectorTValues);
     s.nlp.stdErrors = nullptr;
-    const auto& doc = velix::platform::current_step();
-    const velix::platform::OutItem* estimates = nullptr;
-    const velix::platform::OutItem* tValues = nullptr;
-    for (const auto& it : doc.items) {
-        if (it.name == "Estimates") estimates = &it;
-        if (it.name == "tValues") tValues = &it;
-    }
+    const velix::platform::OutItem* estimates = last_item("Estimates");
+    const velix::platform::OutItem* tValues = last_item("tValues");
     ASSERT_NE(estimates, nullptr);
     ASSERT_NE(tValues, nullptr);
     const std::string type = estimates->rows[l2][3].text;
@@ -132,13 +135,8 @@ TEST(EquationResults, StandardizedTablesFollowTheImpliedVariances) {
     ASSERT_TRUE(s.ready) << s.log.str();
     ASSERT_FALSE(std::isnan(s.objective()));
     cospeqs(&s.ctx, 3);
-    const auto& doc = velix::platform::current_step();
-    const velix::platform::OutItem* latent = nullptr;
-    const velix::platform::OutItem* smc = nullptr;
-    for (const auto& it : doc.items) {
-        if (it.name == "StdLatentEq") latent = &it;
-        if (it.name == "SqMultCorr") smc = &it;
-    }
+    const velix::platform::OutItem* latent = last_item("StdLatentEq");
+    const velix::platform::OutItem* smc = last_item("SqMultCorr");
     ASSERT_NE(latent, nullptr);
     ASSERT_NE(smc, nullptr);
     const auto x = [&](const char* name) { return s.nlp.x[parameter_index(s, name)]; };
