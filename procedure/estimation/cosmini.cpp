@@ -246,6 +246,8 @@ int32_t cosmini(ProcContext* ctx) {
     ctx->est = EstimationState{};
     ctx->est.stagePool = lastPool;
     ctx->est.covarianceStatus = -2;
+    // The fit statistics of an earlier BY group must not stand for this one.
+    ctx->results.fitStatsValid = 0;
     cosvout(ctx, kVectorInitial);
     for (int32_t s = 0; s < nStages; ++s) {
         ctx->methodStage = stages[s];
