@@ -313,6 +313,22 @@ TEST(Estimation, EquationResultsOfThePoliticalDemocracyModel) {
     EXPECT_NEAR(cell(corr, 0, "Estimate").number(), e("c24") / std::sqrt(e("ve5") * e("ve7")), 1e-12);
 }
 
+// ln det of a symmetric positive definite matrix by a Cholesky
+// factorization written here.
+double log_det(const std::vector<std::vector<double>>& a) {
+    const size_t n = a.size();
+    std::vector<std::vector<double>> l(n, std::vector<double>(n, 0.0));
+    double sum = 0.0;
+    for (size_t i = 0; i < n; ++i)
+        for (size_t j = 0; j <= i; ++j) {
+            double v = a[i][j];
+            for (size_t k = 0; k < j; ++k) v -= l[i][k] * l[j][k];
+            l[i][j] = i == j ? std::sqrt(v) : v / l[j][j];
+            if (i == j) sum += 2.0 * std::log(l[i][i]);
+        }
+    return sum;
+}
+
 // The rows of a data set written by the program: _TYPE_, _NAME_ and the
 // numbers.
 struct DataRow {
@@ -344,13 +360,14 @@ std::vector<DataRow> read_rows(const std::string& path) {
 
 // OUTSTAT= of poldem_ml: the predicted moments of the manifest variables
 // (their variances are the implied variances of the squared multiple
-// correlations, found through the equations), of the latent variables with
-// the manifest ones, and the score coefficients W with Sigma W_j = M_j.
+// correlations, found through the equations; their log-determinant is the
+// one PredModelDet shows), of the latent variables with the manifest ones,
+// and the score coefficients W with Sigma W_j = M_j.
 TEST(Estimation, PredictedMomentsAndScoresOnOutstat) {
     const std::string path = own_folder("fit_outstat") + "/os.csv";
     std::remove(path.c_str());
     std::string program = file_text("poldem_ml.vx");
-    program.replace(program.find("covariance;"), 11, "covariance outstat='" + path + "';");
+    program.replace(program.find("covariance;"), 11, "covariance predet pdeterm outstat='" + path + "';");
     const RunResult r = run_velix(program, {"poldem.csv"});
     ASSERT_EQ(r.exitStatus, 0) << r.log;
     // The fit summary writes one MAXPRED row per manifest variable; the
@@ -372,6 +389,31 @@ TEST(Estimation, PredictedMomentsAndScoresOnOutstat) {
     for (size_t i = 0; i < order.size(); ++i)
         EXPECT_NEAR(manifest[order[i]][i], row_value(smc, order[i], "TotalVar"), 1e-10 * manifest[order[i]][i])
             << order[i];
+    std::vector<std::vector<double>> sigma, s;
+    for (const std::string& v : order) sigma.push_back(manifest[v]);
+    const double logDet = log_det(sigma);
+    EXPECT_NEAR(cell(r.table(0, "PredModelDet"), 0, "LogDet").number(), logDet, 1e-10 * std::fabs(logDet));
+    // The determination of the manifest variables, 1 - |Theta| / |S|, with
+    // Theta the covariance of their error terms (y1-y8: E4-E11, x1-x3:
+    // E1-E3) from the estimates.
+    for (const DataRow& row : read_rows(path))
+        if (row.type == "COV") s.push_back(row.values);
+    const TableEstimates t = table_estimates(r, "Est");
+    std::vector<std::vector<double>> theta(11, std::vector<double>(11, 0.0));
+    const int error[] = {4, 5, 6, 7, 8, 9, 10, 11, 1, 2, 3};  // E number of each manifest variable
+    for (int i = 0; i < 11; ++i) theta[i][i] = t.est.at("ve" + std::to_string(error[i]));
+    const struct {
+        int a, b;  // error numbers
+        const char* parm;
+    } covs[] = {{4, 8, "c15"}, {5, 7, "c24"}, {5, 9, "c26"}, {6, 10, "c37"}, {7, 11, "c48"}, {9, 11, "c68"}};
+    for (const auto& c : covs) {
+        const int i = c.a - 4, j = c.b - 4;
+        theta[i][j] = theta[j][i] = t.est.at(c.parm);
+    }
+    const double d = 1.0 - std::exp(log_det(theta) - log_det(s));
+    const JsonValue& det = r.table(0, "Determination");
+    ASSERT_EQ(cell(det, 2, "Label").str(), "Manifest Variables");
+    EXPECT_NEAR(cell(det, 2, "Determination").number(), d, 1e-10);
     for (const auto& [name, w] : score) {
         SCOPED_TRACE(name);
         for (size_t a = 0; a < order.size(); ++a) {
