@@ -1,11 +1,13 @@
 // Whole programs that estimate: the three reference programs run with
 // METHOD=ML to return code 0 inside one "Optimization" group and stop at a
 // convergence criterion at the minimum of F of R's lavaan 0.6.14 (the
-// *.expected.json files beside the programs in tests/fixtures); their fit
-// summary agrees with the same package's fit measures, and the statistics
-// it does not give agree with their formulas computed here.
+// *.expected.json files beside the programs in tests/fixtures), print
+// the estimates with the reference standard errors, and their fit summary
+// agrees with the same package's fit measures, and the statistics it does
+// not give agree with their formulas computed here.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -421,6 +423,41 @@ TEST(Estimation, PredictedMomentsAndScoresOnOutstat) {
             for (size_t b = 0; b < order.size(); ++b) sw += manifest[order[a]][b] * w[b];
             EXPECT_NEAR(sw, latent[name][a], 1e-9 * std::fabs(latent[name][a]) + 1e-12);
         }
+    }
+}
+
+// Estimates and standard errors of the optimizer's result table agree with
+// the reference to this relative tolerance: both programs stop at their
+// own convergence criteria, F agrees to 1e-5, the estimates and standard
+// errors to about 1e-4.
+constexpr double kEstimateTolerance = 3e-4;
+
+// The start and the result table "ParameterEstimates" are printed by
+// default; the result table holds every reference parameter with its
+// estimate, the reference standard error (the inverse expected information
+// scaled by 2/(N-1)) and t = estimate / standard error.
+TEST(Estimation, ResultTableShowsTheReferenceStandardErrors) {
+    for (const ReferenceRun& c : reference_runs()) {
+        SCOPED_TRACE(c.stem);
+        const RunResult& r = c.run;
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const auto tables = r.items(0, "table", "ParameterEstimates");
+        ASSERT_EQ(tables.size(), 2u) << "a start and a result table";
+        const JsonValue& t = *tables[1];
+        const JsonValue& params = c.expected["params"];
+        size_t matched = 0;
+        for (size_t i = 0; i < t["rows"].size(); ++i) {
+            const std::string name = cell(t, i, "Parameter").str();
+            const JsonValue& ref = params[name];
+            if (ref.is_null()) continue;
+            ++matched;
+            const double est = cell(t, i, "Estimate").number(), se = cell(t, i, "AppStdErr").number();
+            const double refEst = ref["est"].number(), refSe = ref["se"].number();
+            EXPECT_NEAR(est, refEst, kEstimateTolerance * std::max(1.0, std::fabs(refEst))) << name;
+            EXPECT_NEAR(se, refSe, kEstimateTolerance * refSe) << name;
+            EXPECT_NEAR(cell(t, i, "tValue").number(), est / se, 1e-9 * std::fabs(est / se)) << name;
+        }
+        EXPECT_EQ(matched, params.size());
     }
 }
 
