@@ -40,6 +40,8 @@ namespace {
 constexpr double kSubAbsConv = 1e-12;
 constexpr double kSubAbsGConv = 1e-9;
 constexpr double kSubGConv = 1e-12;
+// Solves of one level, its continuation steps included.
+constexpr int32_t kMaxContinuation = 30;
 // A solution is accepted when 1/2 |r|^2 is at most this (|D f - t| below
 // 1.4e-5 on the chi-square scale).
 constexpr double kAccept = 1e-10;
@@ -61,9 +63,10 @@ struct OuterSwap {
     double* funValues;
     int32_t nFunctions, leastSquares, maximize, derivDigits;
     double phase;
+    double f;
     OuterSwap(NlpProblem* sub, const NlpProblem* o)
         : p(sub), funValues(sub->funValues), nFunctions(sub->nFunctions), leastSquares(sub->leastSquares),
-          maximize(sub->maximize), derivDigits(sub->derivDigits), phase(sub->evalPhase) {
+          maximize(sub->maximize), derivDigits(sub->derivDigits), phase(sub->evalPhase), f(sub->f) {
         p->funValues = o->funValues;
         p->nFunctions = o->nFunctions;
         p->leastSquares = o->leastSquares;
@@ -79,10 +82,12 @@ struct OuterSwap {
         p->maximize = maximize;
         p->derivDigits = derivDigits;
         p->evalPhase = phase;
+        p->f = f;
     }
 };
 
 // The outer objective and gradient at x: f into *f, the gradient into g.
+// The sub-problem's own f is kept.
 bool outer_values(NlpProblem* p, LimitWork* w, double* f, double* g) {
     OuterSwap swap(p, w->outer);
     p->lastEval = kLastObjective;
@@ -179,7 +184,8 @@ int32_t hplc(NlpProblem* p) {
     return 0;
 }
 
-// The start: the stored point nearest above t, else nearest below; else a
+// The start: the stored point (or the last solution of the side) nearest
+// above t, else nearest below; else a
 // Wald step (0.1 max(|est|, 1) without a standard error) from the estimate
 // grown until the profile value at it passes t.  false when none is found.
 bool gtinit(NlpProblem* p, LimitWork* w, double t) {
@@ -195,6 +201,9 @@ bool gtinit(NlpProblem* p, LimitWork* w, double t) {
         if (r.value >= t && r.value < above) above = r.value, best = x;
         if (r.value < t && r.value > below) below = r.value, bestBelow = x;
     }
+    // The last solution of this side counts as a point of the trace.
+    if (!w->solved.empty() && w->solvedValue >= t && w->solvedValue < above) best = w->solved;
+    if (!w->solved.empty() && w->solvedValue < t && w->solvedValue > below) bestBelow = w->solved;
     if (best.empty()) best = bestBelow;
     if (!best.empty()) {
         std::copy(best.begin(), best.end(), p->x);
@@ -254,36 +263,77 @@ void sub_problem(NlpProblem* p, LimitWork* w) {
 
 }  // namespace
 
-int32_t znlpplc(NlpProblem* p) {
-    LimitWork* w = work_of(p);
-    const int32_t n = p->nParams, k = w->k;
-    w->r.assign(static_cast<size_t>(n), 0.0);
-    w->funWork.assign(static_cast<size_t>(3 * n), 0.0);
-    w->gOuter.assign(static_cast<size_t>(n), 0.0);
-    const NlpProblem before = *p;
+namespace {
+
+// One solve of the augmented system for target t from the best start.
+// true when its residual is small; the solution is then w->solved.  The
+// problem is given back as `before` (and x as it was).
+bool solve(NlpProblem* p, LimitWork* w, double t, const NlpProblem& before) {
+    const int32_t k = w->k;
     const int32_t lsqStorage = p->hooks->lsqHessStorage;
     std::vector<int32_t> counts;
     if (p->critCounts != nullptr) counts.assign(p->critCounts, p->critCounts + 20);
+    w->target = t;
+    sub_problem(p, w);
+    p->hooks->lsqHessStorage = 0;
+    // Parameter k stays on the searched side of its estimate.
+    if (w->side == 0)
+        p->upper[k] = w->xEst[static_cast<size_t>(k)];
+    else
+        p->lower[k] = w->xEst[static_cast<size_t>(k)];
+    bool ok = false;
+    if (gtinit(p, w, t)) {
+        w->callsF = w->callsG = w->callsH = 0;
+        ok = doopt(p, 0, k) >= 0 && p->f <= kAccept;
+        if (ok) {
+            w->solved.assign(p->x, p->x + p->nParams);
+            w->solvedValue = t;
+        }
+    }
+    *p = before;
+    p->hooks->lsqHessStorage = lsqStorage;
+    if (!counts.empty()) std::copy(counts.begin(), counts.end(), p->critCounts);
+    restore_point(p, w);
+    return ok;
+}
+
+}  // namespace
+
+int32_t znlpplc(NlpProblem* p) {
+    LimitWork* w = work_of(p);
+    const size_t n = static_cast<size_t>(p->nParams);
+    w->r.assign(n, 0.0);
+    w->funWork.assign(3 * n, 0.0);
+    w->gOuter.assign(n, 0.0);
+    w->solved.clear();
+    double solvedAlpha = 1.0;  // the estimate
+    const NlpProblem before = *p;
     return each_open_level(p, w, [&](size_t l, double t) {
-        sub_problem(p, w);
-        p->hooks->lsqHessStorage = 0;
-        // Parameter k stays on the searched side of its estimate.
-        if (w->side == 0)
-            p->upper[k] = w->xEst[static_cast<size_t>(k)];
-        else
-            p->lower[k] = w->xEst[static_cast<size_t>(k)];
-        if (gtinit(p, w, t)) {
-            w->callsF = w->callsG = w->callsH = 0;
-            const int32_t status = doopt(p, 0, k);
-            if (status >= 0 && p->f <= kAccept) {
-                // The point itself; its objective on the deviance scale is t.
-                write_limit(w, p, kLimitFound, static_cast<int32_t>(l), p->x[k], t, p->x);
-                limit_found_row(p, w, w->levels[l]);
+        // A level that fails is approached by continuation: the midpoint
+        // of it and the last solved level is solved first.
+        const double alpha = w->levels[l].alpha;
+        double current = alpha, target = t;
+        for (int32_t attempt = 0; attempt < kMaxContinuation; ++attempt) {
+            if (solve(p, w, target, before)) {
+                solvedAlpha = current;
+                if (current == alpha) {
+                    std::copy(w->solved.begin(), w->solved.end(), p->x);
+                    write_limit(w, p, kLimitFound, static_cast<int32_t>(l), p->x[w->k], t, p->x);
+                    limit_found_row(p, w, w->levels[l]);
+                    return 0;
+                }
+                current = alpha;
+            } else if (solvedAlpha - current > 0.01) {
+                current = 0.5 * (solvedAlpha + current);
+            } else {
+                return 0;
+            }
+            if (current == alpha) {
+                target = t;
+            } else if (!level_target(w, current, &target)) {
+                return -2;
             }
         }
-        *p = before;
-        p->hooks->lsqHessStorage = lsqStorage;
-        if (!counts.empty()) std::copy(counts.begin(), counts.end(), p->critCounts);
         return 0;
     });
 }

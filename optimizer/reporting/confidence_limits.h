@@ -83,6 +83,8 @@ struct LimitWork {
     std::vector<int32_t> stateSaved;
     std::vector<double> r, gOuter, funWork;  // the augmented system's vectors
     std::vector<double> jac, jacX;      // its Jacobian and the point it belongs to
+    std::vector<double> solved;         // its last solution on the side in hand (empty: none)
+    double solvedValue = 0.0;           // the target that solution met
 };
 
 // Messages of the limits (group kMsgNlp).
