@@ -45,6 +45,18 @@ size_t groups_opened(const RunResult& r, size_t step, const std::string& name);
 // tests write; created when missing.
 std::string own_folder(const std::string& name);
 
+// The rows of a CSV data set (lines starting with '#' skipped): the
+// header and all cells.
+struct Rows {
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> cells;
+    // The first cell of every row.
+    std::vector<std::string> types() const;
+    // The index of a column, header.size() when absent.
+    size_t column(const std::string& name) const;
+};
+Rows read_rows(const std::string& path);
+
 // A cell of a table row by column name.
 const JsonValue& cell(const JsonValue& table, size_t row, const std::string& column);
 
