@@ -289,8 +289,8 @@ void fill_work(NlpProblem* p, LimitWork* w, const ProfileSettings* ps, double de
     } else {
         for (int32_t j = 0; j < p->nParams; ++j) w->selected.push_back(j);
     }
-    // Parameters without names in a group take all levels requested; a
-    // PROFILE without levels takes the default set.
+    // Without requested levels (or in the default set) the default levels
+    // are profiled.
     if (ps->useDefaults == kProfileDefaultSet || ps->nAlpha <= 0 || ps->alphas == nullptr)
         w->levels = merge_levels(kDefaultLevels, 4);
     else
@@ -419,14 +419,9 @@ double wald_limit(const NlpProblem* p, const LimitWork* w, int32_t j, int32_t si
     const double se = w->stdErrors[static_cast<size_t>(j)];
     if (!w->haveStdErrors || wzmis(se)) return missing();
     const double est = w->xEst[static_cast<size_t>(j)], z = wald_z(alpha);
-    if (side == 0) {
-        const double v = est - z * se;
-        return p->hasBounds || w->lowerSaved[static_cast<size_t>(j)] > -DBL_MAX
-                   ? std::fmax(v, w->lowerSaved[static_cast<size_t>(j)])
-                   : v;
-    }
-    const double v = est + z * se;
-    return std::fmin(v, w->upperSaved[static_cast<size_t>(j)]);
+    // An absent bound is -+DBL_MAX and clamps nothing.
+    return side == 0 ? std::fmax(est - z * se, w->lowerSaved[static_cast<size_t>(j)])
+                     : std::fmin(est + z * se, w->upperSaved[static_cast<size_t>(j)]);
 }
 
 bool level_target(const LimitWork* w, double alpha, double* target) {

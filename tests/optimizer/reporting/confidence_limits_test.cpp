@@ -308,6 +308,21 @@ TEST_F(ConfidenceLimits, WaldOnlyGivesTheWaldTableAtTheRequestedLevels) {
     EXPECT_EQ(s.rows.size(), 4u);  // 2 levels x 2 sides
 }
 
+TEST_F(ConfidenceLimits, TheDefaultSetProfilesEveryParameterAtFourLevels) {
+    NormalSample s;
+    s.hooks.settings.useDefaults = kProfileDefaultSet;
+    s.hooks.settings.nAlpha = 0;
+    s.hooks.settings.nSelected = 0;
+    ASSERT_EQ(s.limits(manager_), 0);
+    expect_profile(1, NormalSample::mu_limit, 1e-5);
+    expect_profile(2, NormalSample::v_limit, 1e-5);
+    const JsonValue t = item("WaldPLLimits");
+    ASSERT_EQ(t["rows"].size(), 8u);
+    for (size_t r = 0; r < 4; ++r) EXPECT_EQ(cell(t, r, "Alpha").number(), kLevels[r]);
+    // The default set shows no Wald columns.
+    for (size_t c = 0; c < t["columns"].size(); ++c) EXPECT_NE(t["columns"][c]["name"].str(), "LowerWald");
+}
+
 TEST(LevelGrid, RequestedLevelsAreMarkedOrInsertedAndCloseGridLevelsDropped) {
     const double requested[] = {0.05, 0.03, 0.5};
     const std::vector<velix::limits::LevelSlot> l = velix::limits::merge_levels(requested, 3);
