@@ -119,9 +119,17 @@ std::string own_folder(const std::string& name) {
     return dir.string();
 }
 
+const JsonValue& cell(const JsonValue& table, size_t row, const std::string& column) {
+    const JsonValue& cols = table["columns"];
+    for (size_t c = 0; c < cols.size(); ++c)
+        if (cols[c]["name"].str() == column) return table["rows"][row][c];
+    static const JsonValue null;
+    return null;
+}
+
 std::vector<std::string> Rows::types() const {
     std::vector<std::string> t;
-    for (const auto& r : cells) t.push_back(r[0]);
+    for (const auto& r : cells) t.push_back(r.empty() ? std::string() : r[0]);
     return t;
 }
 
@@ -147,14 +155,6 @@ Rows read_rows(const std::string& path) {
             r.cells.push_back(cells);
     }
     return r;
-}
-
-const JsonValue& cell(const JsonValue& table, size_t row, const std::string& column) {
-    const JsonValue& cols = table["columns"];
-    for (size_t c = 0; c < cols.size(); ++c)
-        if (cols[c]["name"].str() == column) return table["rows"][row][c];
-    static const JsonValue null;
-    return null;
 }
 
 }  // namespace velix::test

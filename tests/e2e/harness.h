@@ -45,14 +45,13 @@ size_t groups_opened(const RunResult& r, size_t step, const std::string& name);
 // tests write; created when missing.
 std::string own_folder(const std::string& name);
 
-// The rows of a CSV data set (lines starting with '#' skipped): the
-// header and all cells.
+// The rows of a CSV data set: its header and every cell as text.
 struct Rows {
     std::vector<std::string> header;
     std::vector<std::vector<std::string>> cells;
-    // The first cell of every row.
+    // The first cell of each row (_TYPE_ of the data sets that have it).
     std::vector<std::string> types() const;
-    // The index of a column, header.size() when absent.
+    // The index of the named column; header.size() when there is none.
     size_t column(const std::string& name) const;
 };
 Rows read_rows(const std::string& path);
