@@ -152,7 +152,6 @@ int32_t fplc(NlpProblem* p) {
 // The sub-problem's gradient J'r.
 int32_t gplc(NlpProblem* p) {
     LimitWork* w = work_of(p);
-    w->callsG += 1;
     if (!jacobian(p, w)) {
         p->f = DBL_MAX;
         return -3;
@@ -169,7 +168,6 @@ int32_t gplc(NlpProblem* p) {
 // The sub-problem's Gauss-Newton matrix J'J, packed.
 int32_t hplc(NlpProblem* p) {
     LimitWork* w = work_of(p);
-    w->callsH += 1;
     if (!jacobian(p, w)) {
         p->f = DBL_MAX;
         return -3;
@@ -184,11 +182,12 @@ int32_t hplc(NlpProblem* p) {
     return 0;
 }
 
-// The start: the stored point (or the last solution of the side) nearest
-// above t, else nearest below; else a
-// Wald step (0.1 max(|est|, 1) without a standard error) from the estimate
-// grown until the profile value at it passes t.  false when none is found.
-bool gtinit(NlpProblem* p, LimitWork* w, double t) {
+// The start into x: the stored point (or the last solution of the side)
+// nearest above t, else nearest below; else the estimate with parameter k
+// moved by the Wald step of the smallest level (0.1 max(|est|, 1) standing
+// for a missing standard error), at most three quarters of the way to its
+// bound.
+void gtinit(NlpProblem* p, LimitWork* w, double t) {
     const RecordRange& range = w->points[static_cast<size_t>(2 * w->k + w->side)];
     const int32_t n = p->nParams;
     std::vector<double> x(static_cast<size_t>(n)), best;
@@ -207,7 +206,7 @@ bool gtinit(NlpProblem* p, LimitWork* w, double t) {
     if (best.empty()) best = bestBelow;
     if (!best.empty()) {
         std::copy(best.begin(), best.end(), p->x);
-        return true;
+        return;
     }
     const int32_t k = w->k;
     const double est = w->xEst[static_cast<size_t>(k)], sign = w->side == 0 ? -1.0 : 1.0;
@@ -216,7 +215,6 @@ bool gtinit(NlpProblem* p, LimitWork* w, double t) {
     p->x[k] = est + sign * zprobit(1.0 - 0.5 * w->levels.back().alpha) * se;
     const double bound = w->side == 0 ? w->lowerSaved[static_cast<size_t>(k)] : w->upperSaved[static_cast<size_t>(k)];
     if (sign * (p->x[k] - bound) > 0.0) p->x[k] = est + 0.75 * (bound - est);
-    return true;
 }
 
 // The sub-problem's fields over the outer problem (the driver restores it).
@@ -281,14 +279,12 @@ bool solve(NlpProblem* p, LimitWork* w, double t, const NlpProblem& before) {
         p->upper[k] = w->xEst[static_cast<size_t>(k)];
     else
         p->lower[k] = w->xEst[static_cast<size_t>(k)];
-    bool ok = false;
-    if (gtinit(p, w, t)) {
-        w->callsF = w->callsG = w->callsH = 0;
-        ok = doopt(p, 0, k) >= 0 && p->f <= kAccept;
-        if (ok) {
-            w->solved.assign(p->x, p->x + p->nParams);
-            w->solvedValue = t;
-        }
+    gtinit(p, w, t);
+    w->callsF = 0;
+    const bool ok = doopt(p, 0, k) >= 0 && p->f <= kAccept;
+    if (ok) {
+        w->solved.assign(p->x, p->x + p->nParams);
+        w->solvedValue = t;
     }
     *p = before;
     p->hooks->lsqHessStorage = lsqStorage;

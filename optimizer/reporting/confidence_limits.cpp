@@ -10,7 +10,8 @@
 // same on return as on entry.
 //
 //   checks; copy the problem; bounds on (limits are found by fixing them)
-//   standard errors (given, or from the diagonal of a difference Hessian)
+//   standard errors (given, or from the diagonal of a difference Hessian
+//       of the deviance)
 //   Wald limits only: tables and rows, done
 //   level grid with the requested levels; targets up to T = F + c q(alpha_min)
 //   per parameter, lower side then upper side:
@@ -106,7 +107,10 @@ void standard_errors(NlpProblem* p, LimitWork* w) {
             w->stdErrors.assign(static_cast<size_t>(n), missing());
             return;
         } else {
-            w->stdErrors[i] = std::sqrt(1.0 / h[i]);
+            // The curvature of the deviance D f is D h: its inverse times 2
+            // is the variance (for D = 2, f a negative log-likelihood,
+            // 1/h).
+            w->stdErrors[i] = std::sqrt(2.0 / (w->devianceScale * h[i]));
         }
     }
     w->haveStdErrors = true;

@@ -63,7 +63,7 @@ struct LevelSlot {
 struct LimitWork {
     NlpProblem* outer = nullptr;        // the saved copy of the whole outer problem
     int32_t technique = 0;              // technique of the augmented system
-    int32_t callsF = 0, callsG = 0, callsH = 0;
+    int32_t callsF = 0;                 // objective calls of the augmented system
     int32_t k = 0;                      // the profiled parameter
     int32_t side = 0;                   // 0 lower, 1 upper
     double target = 0.0;                // the level's target on the deviance scale
@@ -71,7 +71,6 @@ struct LimitWork {
     double c = 1.0;                     // factor of the quantiles
     double devianceScale = 2.0;         // ProfileSettings::devianceScale or its default
     double maxIter = 0.0;               // of each sub-optimization
-    int32_t method = 0;                 // the rewritten ProfileSettings::method
     bool haveStdErrors = false;
     std::vector<double> stdErrors;      // used for the Wald limits and the planned points
     std::vector<LevelSlot> levels;      // the merged level list (descending alpha)

@@ -87,7 +87,7 @@ bool refine(NlpProblem* p, LimitWork* w, double t, std::vector<double> xIn, doub
         if (bounded && den != 0.0) theta = thetaIn - num / den;
         trial_point(p, k, theta, xIn, thetaIn, xOut, thetaOut);
         p->lower[k] = p->upper[k] = theta;
-        w->callsF = w->callsG = w->callsH = 0;
+        w->callsF = 0;
         const int32_t status = doopt(p, 1, k);
         if (status == -2) {
             xpmlog(kMsgNlp, kMsgCannotProfile);

@@ -253,13 +253,17 @@ TEST_F(ConfidenceLimits, ABoundMetFirstIsTheLimitAndClampsTheWaldLimit) {
 }
 
 TEST_F(ConfidenceLimits, ALevelNeverReachedStaysMissingInTableAndRows) {
-    // 2a = 5: the targets of 0.05 (3.84) are reached, those of 0.01 (6.63) not.
+    // 2a = 5: the targets of 0.05 (3.84) are reached, those of 0.01 (6.63)
+    // not.  Without standard errors the Wald limits take the curvature of
+    // the deviance, 2 f'' = 4a: se = 1/sqrt(2a).
     Plateau s(2.5);
+    s.se.clear();
     ASSERT_EQ(s.limits(manager_), 0);
     const JsonValue t = item("WaldPLLimits");
     ASSERT_EQ(t["rows"].size(), 4u);
     for (size_t r = 0; r < 4; ++r) {
         const double alpha = cell(t, r, "Alpha").number(), q = q_of(alpha);
+        EXPECT_NEAR(cell(t, r, "UpperWald").number(), zprobit(1.0 - 0.5 * alpha) / std::sqrt(5.0), 1e-6) << alpha;
         if (q < 5.0) {
             EXPECT_NEAR(cell(t, r, "UpperPLI").number(), std::sqrt(-std::log(1.0 - q / 5.0)), 1e-6) << alpha;
         } else {
