@@ -113,6 +113,23 @@ TEST_F(ProfileLimits, OutestHasTheLimitPointsAndTheProfileTrace) {
     EXPECT_DOUBLE_EQ(outest(rows, "PROFILE", "THETA", "l2"), outest(rows, "PARMS", "", "l2"));
 }
 
+TEST_F(ProfileLimits, TheAugmentedSystemReachesWhatTheTraceDoesNot) {
+    // FEASRATIO=0.05 plans the trace over a twentieth of the Wald reach of
+    // the 99% level: the far levels are solved by the augmented system.
+    const RunResult r = run("profile l2 ve1 / 50 95 99 feasratio=0.05;\n");
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const auto ref = reference();
+    const velix::test::JsonValue& t = r.table(0, "WaldPLLimits");
+    ASSERT_EQ(t["rows"].size(), 6u);
+    for (size_t i = 0; i < 6; ++i) {
+        const std::string param = i < 3 ? "l2" : "ve1";
+        const double alpha = cell(t, i, "Alpha").number();
+        const auto want = ref.at({param, std::round(alpha * 100.0) / 100.0});
+        EXPECT_NEAR(cell(t, i, "LowerPLI").number(), want.first, kProfileTol) << param << " " << alpha;
+        EXPECT_NEAR(cell(t, i, "UpperPLI").number(), want.second, kProfileTol) << param << " " << alpha;
+    }
+}
+
 TEST_F(ProfileLimits, ABoundMetFirstIsTheLimit) {
     // ve1's lower limits at 0.5 and 0.1 lie above 0.3, those at 0.05 and
     // 0.01 below it: the bound takes their place, and clamps the Wald limit.
