@@ -6,13 +6,13 @@
 library(lavaan)
 args <- commandArgs(trailingOnly = TRUE)
 hs <- read.csv(if (length(args) > 0) args[1] else "../fixtures/hs.csv")
-spec <- c(
+statements <- c(
   "Fvis =~ 1*x1 + l2*x2 + l3*x3", "Ftxt =~ 1*x4 + l5*x5 + l6*x6", "Fspd =~ 1*x7 + l8*x8 + l9*x9",
   "Fvis ~~ vvis*Fvis", "Ftxt ~~ vtxt*Ftxt", "Fspd ~~ vspd*Fspd",
   "Fvis ~~ cvt*Ftxt", "Fvis ~~ cvs*Fspd", "Ftxt ~~ cts*Fspd",
   sprintf("x%d ~~ ve%d*x%d", 1:9, 1:9, 1:9))
 model <- function(fixed = NULL, value = 0) {
-  s <- spec
+  s <- statements
   if (!is.null(fixed)) s <- gsub(paste0("\\b", fixed, "\\*"), sprintf("%.17g*", value), s, perl = TRUE)
   paste(s, collapse = "\n")
 }
