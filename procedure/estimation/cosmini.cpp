@@ -188,6 +188,7 @@ void model_printers(ProcContext* ctx) {
         cospeqs(ctx, m);
         cospeqs(ctx, 3);
     }
+    if (ctx->readers.factorModel && wanted) cospfac(ctx);
     close_output_group(ctx->kyrGroups[kGroupSupplementary]);
     ctx->kyrGroups[kGroupSupplementary] = nullptr;
 }

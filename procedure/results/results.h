@@ -79,3 +79,9 @@ void cospeqs(ProcContext* ctx, int32_t mode);
 //   exoVar  out  E: the diagonal of Phi (0 where it has no element)
 // Returns false when I - B is singular (the outputs are then undefined).
 bool getvar(const ProcContext* ctx, double* cov, double* t, double* endoVar, double* exoVar);
+
+// The results of a FACTOR model: the loadings (rotated as ROTATE= asks),
+// the standardized loadings, squared multiple correlations, factor
+// correlations, determination and score coefficients, with their OUTSTAT=
+// rows.  Leaves the "SupplementaryResults" group open for the caller.
+void cospfac(ProcContext* ctx);
