@@ -162,7 +162,7 @@ const MessageRow kMessageCatalogue[] = {
     // 352/118: the matrix.
     {kMsgProc, 118, "ERROR: Matrix %s has no elements."},
     // 352/119: the matrix (length, text) and the reason.
-    {kMsgProc, 119, "NOTE: The type of matrix %.*s is changed: %s"},
+    {kMsgProc, 119, "NOTE: The type of matrix %.*s is changed to %s."},
     // 352/120, 124: the number of equations, of exogenous variables.
     {kMsgProc, 120, "Number of Endogenous Variables = %i"},
     {kMsgProc, 121, "Manifest"},
@@ -180,12 +180,21 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 138, "ERROR: internal error: matrix %s needs a stored inverse but belongs to no term."},
     // 352/139: matrix name, row, column.
     {kMsgProc, 139, "ERROR: The fixed element of matrix %s at row %i, column %i has a missing value."},
-    {kMsgProc, 152, "the matrix has no elements and becomes the identity."},
-    {kMsgProc, 154, "its elements are diagonal."},
-    {kMsgProc, 155, "its elements lie on a shifted diagonal."},
-    {kMsgProc, 156, "its elements lie in the lower triangle."},
-    {kMsgProc, 157, "its elements lie in the upper triangle."},
-    {kMsgProc, 159, "its elements do not fit the declared type; it becomes GENERAL."},
+    // 352/152 to 164: the type of a model matrix and its form, in the notes
+    // of a changed type and the captions of the model-matrix tables.
+    {kMsgProc, 152, "Identity"},
+    {kMsgProc, 153, "Zero-Identity"},
+    {kMsgProc, 154, "Diagonal"},
+    {kMsgProc, 155, "Zero-Diagonal"},
+    {kMsgProc, 156, "Lower Triangular"},
+    {kMsgProc, 157, "Upper Triangular"},
+    {kMsgProc, 158, "Symmetric"},
+    {kMsgProc, 159, "General"},
+    {kMsgProc, 160, "Inverse Form"},
+    {kMsgProc, 161, "Constant Matrix"},
+    {kMsgProc, 162, "Inverse Form of a Constant Matrix"},
+    {kMsgProc, 163, "I Minus Inverse Form"},
+    {kMsgProc, 164, "I Minus Inverse Form of a Constant Matrix"},
     // 352/176: number, item, largest.
     {kMsgProc, 176, "ERROR: The variable number %g of RAM item %i is not a whole number from 1 to %i."},
     // 352/177: matrix, largest, number.
@@ -396,6 +405,11 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 427, "NOTE: Matrix %i repeats matrix %i (%s) with other columns, type or form; the earlier definition is used."},
     // 352/428: name.
     {kMsgProc, 428, "ERROR: Matrix %s has a type that a COSAN statement cannot use."},
+    // 352/429, 430: matrix name.
+    {kMsgProc, 429, "Initial Values of Matrix %s"},
+    {kMsgProc, 430, "Estimates of Matrix %s"},
+    {kMsgProc, 431, "The matrix has no parameter and is not shown."},
+    {kMsgProc, 432, "with Standard Errors and t Values"},
     {kMsgProc, 434, "ERROR: The objective function cannot be evaluated at the start point; the estimation stops."},
     {kMsgProc, 435, "WARNING: Technique %i cannot have its work space; the estimation is repeated with technique %i."},
     {kMsgProc, 436, "ERROR: No optimization technique can have its work space; the BY group is not estimated."},
@@ -453,6 +467,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 706, "Latent Variable Equations"},
     {kMsgProc, 707, "Variances of Exogenous Variables"},
     {kMsgProc, 708, "Covariances among Exogenous Variables"},
+    {kMsgProc, 709, "RAM List"},
+    // 352/710, 791: matrix name.
+    {kMsgProc, 710, "Initial Matrix %s"},
     {kMsgProc, 720, "Modeling Statistics"},
     {kMsgProc, 721, "Simple Statistics"},
     {kMsgProc, 723, "Contributions to Kurtosis"},
@@ -479,10 +496,12 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 784, "t Values"},
     {kMsgProc, 785, "Standard Errors"},
     {kMsgProc, 786, "Parameter Estimates"},
+    {kMsgProc, 791, "Estimated Matrix %s"},
     {kMsgProc, 792, "Additional Parameters"},
     {kMsgProc, 793, "Rotation Matrix"},
     {kMsgProc, 794, "Rotated Factor Loadings"},
     {kMsgProc, 800, "Supplementary Results"},
+    {kMsgProc, 803, "Standardized Path Coefficients"},
     {kMsgProc, 804, "Squared Multiple Correlations"},
     {kMsgProc, 805, "Correlations among Exogenous Variables"},
     {kMsgProc, 806, "Correlations Among Factors"},
