@@ -24,12 +24,11 @@
 #include "velix/host.h"
 #include "velix/model_echo.h"
 
+using velix::detail::blank_missing;
 using velix::detail::record_text;
 
 namespace {
 
-// Code of the host's missing value '_': a cell without a value.
-constexpr int kMissingBlank = 1;
 // The width of the generated row and column labels.
 constexpr int32_t kLabelWidth = 8;
 // Label widths of the tables: at least 9, and never above 17.
@@ -50,7 +49,6 @@ constexpr int32_t kMsgTypeIdentity = 152, kMsgTypeSymmetric = 158, kMsgTypeOther
 constexpr int32_t kMsgFormInverse = 160, kMsgFormConstant = 161, kMsgFormConstantInverse = 162,
                   kMsgFormIMinusInverse = 163, kMsgFormConstantIMinusInverse = 164;
 
-double blank_value() { return host_special_missing(kMissingBlank); }
 bool is_missing(double x) { return host_is_missing(x) || std::isnan(x); }
 
 // The work arrays of one call, L cells and K names.
@@ -143,8 +141,8 @@ void fill(const ProcContext* ctx, MatrixView* v, int32_t stage, Grid* g) {
     const int32_t r = v->rows, c = v->columns;
     const size_t cells = static_cast<size_t>(std::max(r, 0)) * static_cast<size_t>(std::max(c, 0));
     std::fill(g->values, g->values + cells, 0.0);
-    std::fill(g->stdErrs, g->stdErrs + cells, blank_value());
-    std::fill(g->tValues, g->tValues + cells, blank_value());
+    std::fill(g->stdErrs, g->stdErrs + cells, blank_missing());
+    std::fill(g->tValues, g->tValues + cells, blank_missing());
     std::fill(g->labels, g->labels + cells, nullptr);
     auto at = [&](int32_t i, int32_t j) { return static_cast<size_t>(i) * static_cast<size_t>(c) + static_cast<size_t>(j); };
     const int32_t type = mt.type[v->k];

@@ -77,6 +77,13 @@ private:
 //   cov out  packed n: T S T', formed as (T S)_i . T_j
 void implied_covariance(const double* t, const double* s, size_t n, size_t k, double* ts, double* cov);
 
+// The host's missing value '_': a cell that carries no value (a fixed
+// element's standard error).
+inline double blank_missing() {
+    constexpr int kMissingBlank = 1;  // code of '_' among the special missing values
+    return host_special_missing(kMissingBlank);
+}
+
 // The name without trailing blanks.
 inline std::string record_text(const NameRecord& r) {
     int32_t l = std::clamp<int32_t>(r.length, 0, 32);

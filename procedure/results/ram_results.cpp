@@ -34,21 +34,19 @@
 
 using velix::detail::close_estimation_group;
 using velix::detail::open_results_group;
+using velix::detail::blank_missing;
 using velix::detail::record_text;
 
 namespace {
 
 // The matrices of a RAM model, by number.
 constexpr int32_t kIde = 1, kPaths = 2, kResiduals = 3;
-// Code of the host's missing value '_': a cell without a value.
-constexpr int kMissingBlank = 1;
 // The Parameter cell of a fixed element.
 const char* const kFixedMarker = ".       ";
 
 constexpr int32_t kMsgEstimationGroup = 780, kMsgSupplementaryGroup = 800;
 constexpr int32_t kMsgList = 709, kMsgStdPaths = 803, kMsgSqMultCorr = 804, kMsgCorr = 805;
 
-double blank_value() { return host_special_missing(kMissingBlank); }
 double missing() { return host_missing_value(); }
 bool is_missing(double x) { return host_is_missing(x) || std::isnan(x); }
 
@@ -130,10 +128,10 @@ bool element_list(HostObject* manager, const RamModel& m, int32_t mode) {
                 t.set_double(7, m.value(e));
                 if (mode == 2) {
                     const bool free = m.parameter(e) > 0;
-                    const double se = free ? m.std_error(e) : blank_value();
+                    const double se = free ? m.std_error(e) : blank_missing();
                     const double x = m.value(e);
                     t.set_double(8, se);
-                    t.set_double(9, !free ? blank_value()
+                    t.set_double(9, !free ? blank_missing()
                                           : !is_missing(se) && se > 0.0 && !is_missing(x) ? x / se : missing());
                 }
                 if (!t.add_row()) return false;

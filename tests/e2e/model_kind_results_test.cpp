@@ -26,11 +26,11 @@ std::string text_of(const std::string& path) {
 }
 
 // The program estimated by ML to the limits of double precision, with the
-// parameter-vector tables.
+// parameter-vector tables, the latent moments and the determination.
 std::string estimated(std::string program) {
     for (const char* method : {"method=none", "method=ml"})
         if (const size_t at = program.find(method); at != std::string::npos)
-            program.replace(at, std::string(method).size(), "method=ml pestim");
+            program.replace(at, std::string(method).size(), "method=ml pestim platcov pdeterm");
     const size_t end = program.find("covariance;") + std::string("covariance;").size();
     return program.insert(end, "\n   nloptions gconv=1e-14 absgconv=1e-12;");
 }
@@ -78,6 +78,8 @@ TEST(ModelKindResults, RamListEqualsTheLineqsEstimates) {
     const Runs& r = runs();
     ASSERT_EQ(r.lineqs.exitStatus, 0) << r.lineqs.log;
     ASSERT_EQ(r.ram.exitStatus, 0) << r.ram.log;
+    // The readers echo the list as read.
+    EXPECT_EQ(r.ram.table(0, "InitRAMEstimates")["rows"].size(), 24u);
     const auto est = by_parameter(r.lineqs, "Estimates"), se = by_parameter(r.lineqs, "StdErrs");
     const JsonValue& list = r.ram.table(0, "RAMEstimates");
     const JsonValue& params = r.expected["params"];
@@ -148,6 +150,29 @@ TEST(ModelKindResults, RamStandardizedSolutionEqualsTheLineqsOne) {
         EXPECT_NEAR(got, est.at(p.c) / std::sqrt(est.at(p.v1) * est.at(p.v2)), 1e-12) << p.c;
         EXPECT_NEAR(got, cell(corrLineqs, row_where(corrLineqs, "Parameter", p.c), "Estimate").number(), 1e-6);
     }
+}
+
+// The statistics of the latent variables (their predicted moments, score
+// coefficients and the coefficients of determination) do not depend on the
+// form the model is written in.
+TEST(ModelKindResults, RamLatentStatisticsEqualTheLineqsOnes) {
+    const Runs& r = runs();
+    ASSERT_EQ(r.ram.exitStatus, 0) << r.ram.log;
+    for (const char* name : {"PredMomentLatent", "PredMomentManLat", "LatentScoreCoef"}) {
+        SCOPED_TRACE(name);
+        const auto ram = r.ram.items(0, "matrix", name), lineqs = r.lineqs.items(0, "matrix", name);
+        ASSERT_EQ(ram.size(), 1u);
+        ASSERT_EQ(lineqs.size(), 1u);
+        const JsonValue &a = (*ram[0])["values"], &b = (*lineqs[0])["values"];
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i)
+            for (size_t j = 0; j < a[i].size(); ++j)
+                EXPECT_NEAR(a[i][j].number(), b[i][j].number(), 1e-6 * (std::fabs(b[i][j].number()) + 1e-3));
+    }
+    const JsonValue &a = r.ram.table(0, "Determination"), &b = r.lineqs.table(0, "Determination");
+    ASSERT_EQ(a["rows"].size(), 2u);  // all equations and the manifest variables
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_NEAR(cell(a, i, "Determination").number(), cell(b, i, "Determination").number(), 1e-8);
 }
 
 // The COSAN form: the readers echo each matrix once ("InitParms"); after
