@@ -17,6 +17,7 @@
 #include "velix/host_compiler.h"
 #include "velix/model.h"
 #include "velix/nlp.h"
+#include "velix/residual_store.h"
 #include "velix/results_state.h"
 #include "velix/types.h"
 
@@ -382,6 +383,7 @@ struct ProcContext {
     EvaluationState eval;           // model evaluation (procedure/evaluation/)
     EstimationState est;            // the estimation run (cosmini)
     ResultsState results;           // fit statistics for the OUTRAM= STAT rows (the fit summary)
+    ResidualStore residualStore;    // residuals of the last stage (the residual writer)
 };
 
 // Raises the error level (the larger value wins).

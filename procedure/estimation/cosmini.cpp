@@ -27,6 +27,9 @@
 #include "procedure/evaluation/information.h"
 #include "procedure/evaluation/model_view.h"
 #include "procedure/procedure.h"
+#include "procedure/results/effects.h"
+#include "procedure/results/residual_store.h"
+#include "procedure/results/residuals.h"
 #include "procedure/results/results.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -87,6 +90,16 @@ void reset_run_state(NlpProblem* nlp) {
     nlp->nActiveBounds = nlp->nActiveLin = nlp->nActiveNlin = 0;
     nlp->nDepLin = nlp->nDepBounds = 0;
     if (nlp->critCounts != nullptr) std::memset(nlp->critCounts + 10, 0, 10 * sizeof(int32_t));
+}
+
+// The optimizer's own covariance of the estimates (the standard errors of
+// its "ParameterEstimates" table and of the OUTEST= rows) scales the
+// inverse cross product by the stage's sigma^2, as the procedure's own
+// covariance does.  ULS has none: the optimizer's least-squares estimate
+// of sigma^2 stands.
+void stage_covariance_scale(ProcContext* ctx) {
+    if (ctx->hooks == nullptr) return;
+    ctx->hooks->matrices.sigmaSqGiven = estimate_covariance_scale(ctx->methodStage, ctx->moments.divisor);
 }
 
 // Start phase and run of the current technique.  *memoryShort (out) is set
@@ -175,8 +188,7 @@ void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
 
 // The printers of the model kind after a usable run: the estimates (with
 // their standard errors when the covariance of the estimates is there),
-// then the standardized solution; the "SupplementaryResults" group they
-// leave open is closed here.
+// then the standardized solution.
 void model_printers(ProcContext* ctx) {
     const int32_t m = ctx->methodStage == kMethodNone || ctx->methodStage == kMethodUls ||
                               ctx->methodStage == kMethodDwls || ctx->eval.covStatus < 1 ||
@@ -191,8 +203,6 @@ void model_printers(ProcContext* ctx) {
         cospeqs(ctx, 3);
     }
     if (ctx->readers.factorModel && wanted) cospfac(ctx);
-    close_output_group(ctx->kyrGroups[kGroupSupplementary]);
-    ctx->kyrGroups[kGroupSupplementary] = nullptr;
 }
 
 }  // namespace
@@ -249,11 +259,14 @@ int32_t cosmini(ProcContext* ctx) {
     ctx->est = EstimationState{};
     ctx->est.stagePool = lastPool;
     ctx->est.covarianceStatus = -2;
+    // The fit statistics of an earlier BY group must not stand for this one.
+    ctx->results.fitStatsValid = 0;
     cosvout(ctx, kVectorInitial);
     for (int32_t s = 0; s < nStages; ++s) {
         ctx->methodStage = stages[s];
         ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         evaluation_setup(ctx);
+        stage_covariance_scale(ctx);
         status = run_stage(ctx, nlp);
         end_if_fatal(ctx);
         if (status == kEstimationNoMemory) {
@@ -273,10 +286,15 @@ int32_t cosmini(ProcContext* ctx) {
     }
     after_usable_run(ctx, nlp);
     end_if_fatal(ctx);
-    // The result printers in their order: the fit summary, then (still to
-    // come) the residuals, the printers of the model kind and (still to
-    // come) the effects.
+    // The result printers in their order: the fit summary, the residuals
+    // of the solution, the printers of the model kind and the effects of
+    // an equation model; the "SupplementaryResults" group they leave open
+    // is closed after them.
     cosresi(ctx);
+    if (residual_store_fill(ctx) == 0) (void)cosnore(ctx);
     model_printers(ctx);
+    costeff(ctx);
+    close_output_group(ctx->kyrGroups[kGroupSupplementary]);
+    ctx->kyrGroups[kGroupSupplementary] = nullptr;
     return 0;
 }

@@ -25,6 +25,7 @@
 #include "procedure/data/data.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/model_view.h"
+#include "procedure/results/fit_state.h"
 #include "procedure/results/latent_moments.h"
 #include "procedure/results/results.h"
 #include "velix/packed_index.h"
@@ -125,12 +126,6 @@ std::vector<double> diagonal(const double* a, int32_t n) {
     return d;
 }
 
-// Moments about zero: the sample-size multiplier is N, not N - 1.
-bool moments_uncorrected(const ProcContext* ctx) {
-    return ctx->moments.momentOrigin != 0 || ctx->options.uncorrectedCov ||
-           ctx->options.uncorrectedCorr;
-}
-
 double alpha_or_default(double alpha) {
     return is_missing(alpha) || !(alpha > 0.0) || alpha >= 0.5 ? kDefaultAlpha : alpha;
 }
@@ -184,7 +179,7 @@ FitInputs fit_inputs(const ProcContext* ctx) {
     in.nManifest = n;
     in.df0 = in.nMoments - n;
     in.nObs = ctx->nObs;
-    in.nn = moments_uncorrected(ctx) ? ctx->nObs : ctx->nObs - 1.0;
+    in.nn = results_sample_multiplier(ctx);
     // An active constraint takes a parameter out of the count as it gives
     // a degree of freedom back.
     in.nParm = ctx->nParmFree - (ctx->options.noDfAdjust ? 0 : ctx->est.nActive);

@@ -1,11 +1,13 @@
 // Whole programs that estimate: the three reference programs run with
 // METHOD=ML to return code 0 inside one "Optimization" group and stop at a
 // convergence criterion at the minimum of F of R's lavaan 0.6.14 (the
-// *.expected.json files beside the programs in tests/fixtures); their fit
-// summary agrees with the same package's fit measures, and the statistics
-// it does not give agree with their formulas computed here.
+// *.expected.json files beside the programs in tests/fixtures), print
+// the estimates with the reference standard errors, and their fit summary
+// agrees with the same package's fit measures, and the statistics it does
+// not give agree with their formulas computed here.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -313,6 +315,22 @@ TEST(Estimation, EquationResultsOfThePoliticalDemocracyModel) {
     EXPECT_NEAR(cell(corr, 0, "Estimate").number(), e("c24") / std::sqrt(e("ve5") * e("ve7")), 1e-12);
 }
 
+// ln det of a symmetric positive definite matrix by a Cholesky
+// factorization written here.
+double log_det(const std::vector<std::vector<double>>& a) {
+    const size_t n = a.size();
+    std::vector<std::vector<double>> l(n, std::vector<double>(n, 0.0));
+    double sum = 0.0;
+    for (size_t i = 0; i < n; ++i)
+        for (size_t j = 0; j <= i; ++j) {
+            double v = a[i][j];
+            for (size_t k = 0; k < j; ++k) v -= l[i][k] * l[j][k];
+            l[i][j] = i == j ? std::sqrt(v) : v / l[j][j];
+            if (i == j) sum += 2.0 * std::log(l[i][i]);
+        }
+    return sum;
+}
+
 // The rows of a data set written by the program: _TYPE_, _NAME_ and the
 // numbers.
 struct DataRow {
@@ -344,13 +362,14 @@ std::vector<DataRow> read_rows(const std::string& path) {
 
 // OUTSTAT= of poldem_ml: the predicted moments of the manifest variables
 // (their variances are the implied variances of the squared multiple
-// correlations, found through the equations), of the latent variables with
-// the manifest ones, and the score coefficients W with Sigma W_j = M_j.
+// correlations, found through the equations; their log-determinant is the
+// one PredModelDet shows), of the latent variables with the manifest ones,
+// and the score coefficients W with Sigma W_j = M_j.
 TEST(Estimation, PredictedMomentsAndScoresOnOutstat) {
     const std::string path = own_folder("fit_outstat") + "/os.csv";
     std::remove(path.c_str());
     std::string program = file_text("poldem_ml.vx");
-    program.replace(program.find("covariance;"), 11, "covariance outstat='" + path + "';");
+    program.replace(program.find("covariance;"), 11, "covariance predet pdeterm outstat='" + path + "';");
     const RunResult r = run_velix(program, {"poldem.csv"});
     ASSERT_EQ(r.exitStatus, 0) << r.log;
     // The fit summary writes one MAXPRED row per manifest variable; the
@@ -372,6 +391,31 @@ TEST(Estimation, PredictedMomentsAndScoresOnOutstat) {
     for (size_t i = 0; i < order.size(); ++i)
         EXPECT_NEAR(manifest[order[i]][i], row_value(smc, order[i], "TotalVar"), 1e-10 * manifest[order[i]][i])
             << order[i];
+    std::vector<std::vector<double>> sigma, s;
+    for (const std::string& v : order) sigma.push_back(manifest[v]);
+    const double logDet = log_det(sigma);
+    EXPECT_NEAR(cell(r.table(0, "PredModelDet"), 0, "LogDet").number(), logDet, 1e-10 * std::fabs(logDet));
+    // The determination of the manifest variables, 1 - |Theta| / |S|, with
+    // Theta the covariance of their error terms (y1-y8: E4-E11, x1-x3:
+    // E1-E3) from the estimates.
+    for (const DataRow& row : read_rows(path))
+        if (row.type == "COV") s.push_back(row.values);
+    const TableEstimates t = table_estimates(r, "Est");
+    std::vector<std::vector<double>> theta(11, std::vector<double>(11, 0.0));
+    const int error[] = {4, 5, 6, 7, 8, 9, 10, 11, 1, 2, 3};  // E number of each manifest variable
+    for (int i = 0; i < 11; ++i) theta[i][i] = t.est.at("ve" + std::to_string(error[i]));
+    const struct {
+        int a, b;  // error numbers
+        const char* parm;
+    } covs[] = {{4, 8, "c15"}, {5, 7, "c24"}, {5, 9, "c26"}, {6, 10, "c37"}, {7, 11, "c48"}, {9, 11, "c68"}};
+    for (const auto& c : covs) {
+        const int i = c.a - 4, j = c.b - 4;
+        theta[i][j] = theta[j][i] = t.est.at(c.parm);
+    }
+    const double d = 1.0 - std::exp(log_det(theta) - log_det(s));
+    const JsonValue& det = r.table(0, "Determination");
+    ASSERT_EQ(cell(det, 2, "Label").str(), "Manifest Variables");
+    EXPECT_NEAR(cell(det, 2, "Determination").number(), d, 1e-10);
     for (const auto& [name, w] : score) {
         SCOPED_TRACE(name);
         for (size_t a = 0; a < order.size(); ++a) {
@@ -379,6 +423,41 @@ TEST(Estimation, PredictedMomentsAndScoresOnOutstat) {
             for (size_t b = 0; b < order.size(); ++b) sw += manifest[order[a]][b] * w[b];
             EXPECT_NEAR(sw, latent[name][a], 1e-9 * std::fabs(latent[name][a]) + 1e-12);
         }
+    }
+}
+
+// Estimates and standard errors of the optimizer's result table agree with
+// the reference to this relative tolerance: both programs stop at their
+// own convergence criteria, F agrees to 1e-5, the estimates and standard
+// errors to about 1e-4.
+constexpr double kEstimateTolerance = 3e-4;
+
+// The start and the result table "ParameterEstimates" are printed by
+// default; the result table holds every reference parameter with its
+// estimate, the reference standard error (the inverse expected information
+// scaled by 2/(N-1)) and t = estimate / standard error.
+TEST(Estimation, ResultTableShowsTheReferenceStandardErrors) {
+    for (const ReferenceRun& c : reference_runs()) {
+        SCOPED_TRACE(c.stem);
+        const RunResult& r = c.run;
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const auto tables = r.items(0, "table", "ParameterEstimates");
+        ASSERT_EQ(tables.size(), 2u) << "a start and a result table";
+        const JsonValue& t = *tables[1];
+        const JsonValue& params = c.expected["params"];
+        size_t matched = 0;
+        for (size_t i = 0; i < t["rows"].size(); ++i) {
+            const std::string name = cell(t, i, "Parameter").str();
+            const JsonValue& ref = params[name];
+            if (ref.is_null()) continue;
+            ++matched;
+            const double est = cell(t, i, "Estimate").number(), se = cell(t, i, "AppStdErr").number();
+            const double refEst = ref["est"].number(), refSe = ref["se"].number();
+            EXPECT_NEAR(est, refEst, kEstimateTolerance * std::max(1.0, std::fabs(refEst))) << name;
+            EXPECT_NEAR(se, refSe, kEstimateTolerance * refSe) << name;
+            EXPECT_NEAR(cell(t, i, "tValue").number(), est / se, 1e-9 * std::fabs(est / se)) << name;
+        }
+        EXPECT_EQ(matched, params.size());
     }
 }
 

@@ -1,8 +1,7 @@
 // The implied moments of all variables of a LINEQS model against the
-// evaluation's implied moments of the manifest ones, the latent score
-// coefficients against their defining equations, the parameter places
-// that the vector tables list, and the standardized tables of the printer
-// on a model with a structural path.
+// evaluation's implied moments of the manifest ones, the parameter places
+// and t values of the vector tables, and the standardized tables of the
+// printer on a model with a structural path.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,7 +10,6 @@
 
 #include "../evaluation/evaluation_fixture.h"
 #include "procedure/proc_options.h"
-#include "procedure/results/latent_moments.h"
 #include "procedure/results/results.h"
 
 namespace velix::testing {
@@ -67,37 +65,6 @@ TEST(EquationResults, ImpliedMomentsOfAllVariablesContainTheModelMoments) {
     const size_t f2 = static_cast<size_t>(std::find(names.begin(), names.end(), "F2") - names.begin());
     ASSERT_LT(f2, all.endoVar.size());
     EXPECT_NEAR(all.endoVar[f2], x("b") * x("b") * x("vf") + x("vd"), 1e-12);
-}
-
-// W = Sigma^-1 M solves Sigma W = M; a singular Sigma has none.
-TEST(EquationResults, ScoreCoefficientsSolveTheirNormalEquations) {
-    const double sigma[] = {4, 1, 3, 0.5, -0.2, 2};  // packed order 3
-    const double m[] = {1, 0.5, 0.8, 0.1, 0.3, 0.9};  // 3 x 2 by rows
-    std::vector<double> w;
-    ASSERT_TRUE(latent_score_coefficients(sigma, 3, m, 2, 1e-12, &w));
-    for (int j = 0; j < 2; ++j)
-        for (int a = 0; a < 3; ++a) {
-            double row = 0.0;
-            for (int b = 0; b < 3; ++b) row += sigma[velix::pk(a, b)] * w[static_cast<size_t>(j * 3 + b)];
-            EXPECT_NEAR(row, m[a * 2 + j], 1e-12);
-        }
-    const double singular[] = {1, 1, 1};
-    EXPECT_FALSE(latent_score_coefficients(singular, 2, m, 1, 1e-12, &w));
-}
-
-// xcheck walks the places of a parameter in element order: l2 stands in
-// two elements of _GAMMA_.
-TEST(EquationResults, ParameterPlacesAreFoundInElementOrder) {
-    ModelStep s(kProgram);
-    ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    const int32_t l2 = parameter_index(s, "l2");
-    int32_t next = 0, places = 0, matrix = 0;
-    for (int32_t e0 = 0; (matrix = xcheck(&s.ctx, l2, e0, &next)) != 0; e0 = next) {
-        ++places;
-        EXPECT_EQ(std::abs(s.ctx.elements.parameter[next - 1]), l2 + 1);
-        EXPECT_GE(next - 1, s.ctx.model.firstElement[matrix]);
-    }
-    EXPECT_EQ(places, 2);
 }
 
 // The vector tables list each parameter's places ("l2" in two equations)
