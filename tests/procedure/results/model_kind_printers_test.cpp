@@ -59,7 +59,8 @@ TEST(ModelKindPrinters, RamImpliedMomentsOfAllVariables) {
 }
 
 // Stage 2 tables: a zero or missing standard error and every fixed cell
-// show no standard error and no t value; a usable one gives est / se.
+// show no standard error and no t value; a usable one gives est / se.  The
+// RAM list marks a fixed path with "." and '_'.
 TEST(ModelKindPrinters, MatrixTablesShowNoInferenceWithoutAStandardError) {
     EvalStep s(kRam, kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
@@ -69,7 +70,14 @@ TEST(ModelKindPrinters, MatrixTablesShowNoInferenceWithoutAStandardError) {
     s.nlp.stdErrors = se.data();
     const size_t before = count("EstParms");
     cospout(&s.ctx, 2);
+    cospram(&s.ctx, 2);
     s.nlp.stdErrors = nullptr;
+    const velix::platform::OutItem* list = last_item("RAMEstimates");
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->rows[0][6].text, ".       ");
+    EXPECT_TRUE(same_bits(list->rows[0][8].real, host_special_missing(1)));
+    EXPECT_TRUE(same_bits(list->rows[0][9].real, host_special_missing(1)));
+    EXPECT_TRUE(same_bits(list->rows[1][9].real, host_missing_value()));  // l2: standard error 0
     // _IDE_ is constant: a note; _P_ and _A_ are tables, the central first.
     ASSERT_EQ(count("EstParms"), before + 2);
     const velix::platform::OutItem* a = last_item("EstParms");
