@@ -380,8 +380,8 @@ void determination(ProcContext* ctx, const FactorWork& w) {
 bool score_coefficients(ProcContext* ctx, FactorWork* w, bool printModel) {
     const int32_t n = w->n, m = w->m;
     std::vector<double> inverse(ctx->eval.implied, ctx->eval.implied + ctx->nMoments);
-    double det = 0.0;
-    if (coschin(n, ctx->options.singular, &det, inverse.data()) != 0) {
+    double det[2] = {};  // mantissa and power of ten
+    if (coschin(n, ctx->options.singular, det, inverse.data()) != 0) {
         xpmlog(kMsgProc, kMsgNoFactorEvaluation);
         if (ctx->options.printEnabled && ctx->kyrManager != nullptr)
             kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, kMsgNoFactorEvaluation), 'l');
