@@ -150,7 +150,8 @@ struct ModelReaderState {
     int32_t nEndoManifest = 0;      // endogenous manifest variables
     int32_t nEndo = 0;              // endogenous variables
     int32_t nExoNonError = 0;       // exogenous variables that are not error terms
-    int32_t* errorTermOfEq = nullptr;   // per equation: 1-based exogenous index of its E/D term
+    int32_t* errorTermOfEq = nullptr;   // per endogenous variable: 1-based exogenous index of its
+                                        // E/D term, 0 none
     int32_t* varPosition = nullptr;     // per DATA= variable: model position or -1
     int32_t nUnusedVars = 0;        // DATA= variables the model does not name
     int32_t* latentStart = nullptr;     // latent variables that need start values [nLatentStart]
