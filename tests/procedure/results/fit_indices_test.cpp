@@ -15,6 +15,7 @@
 
 #include "numerics/packed.h"
 #include "procedure/results/fit_indices.h"
+#include "procedure/results/fit_state.h"
 #include "procedure/results/fit_summary.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/json_reader.h"
@@ -386,6 +387,19 @@ TEST(FitIndices, WeightedLeastSquaresDenominatorAndNullModel) {
     EXPECT_NEAR(f0, fit_null_uls(c.s, 3), 1e-12);
     unit[20] = 0.0;  // a negligible diagonal of the factor
     EXPECT_FALSE(fit_gfi_denominator_wls(unit, c.s, 6, 1e-12, &d));
+}
+
+// The chi-square multiplier is N - 1 for moments about the means and N
+// for moments about zero, whether the origin or UCOV / UCORR put them there.
+TEST(FitIndices, SampleMultiplierFollowsTheMomentOrigin) {
+    ProcContext ctx;
+    ctx.nObs = 10.0;
+    EXPECT_EQ(results_sample_multiplier(&ctx), 9.0);
+    ctx.options.uncorrectedCov = 1;
+    EXPECT_EQ(results_sample_multiplier(&ctx), 10.0);
+    ctx.options.uncorrectedCov = 0;
+    ctx.options.uncorrectedCorr = 1;
+    EXPECT_EQ(results_sample_multiplier(&ctx), 10.0);
 }
 
 }  // namespace
