@@ -99,6 +99,8 @@ struct StatementOptions {
                                     // not read yet
     int32_t asycovKind = 0;         // ASYCOV: 1 biased, 2 unbiased, 3 correlations
     int32_t randomSeed = 0;         // SEED=: random start values, 0 = none
+    int32_t rotation = 1;           // ROTATE=: 1 none, 2 quartimax, 3 varimax, 4 equamax,
+                                    // 5 parsimax, 10 principal axes; negated with NORM
 };
 
 // The input data and the variables in use.  Owner: cosinit (the data-set

@@ -197,10 +197,13 @@ void model_printers(ProcContext* ctx) {
                           ? 1
                           : 2;
     const bool wanted = ctx->options.printEnabled || ctx->dataSetHandle[kRoleOutstat] != nullptr;
+    if (ctx->options.matrixForm && ctx->options.printEnabled) cospout(ctx, m);
+    if (ctx->readers.ramModel && wanted) cospram(ctx, m);
     if (ctx->readers.lineqsModel && wanted) {
         cospeqs(ctx, m);
         cospeqs(ctx, 3);
     }
+    if (ctx->readers.factorModel && wanted) cospfac(ctx);
 }
 
 }  // namespace

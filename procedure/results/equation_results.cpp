@@ -25,11 +25,15 @@
 #include "numerics/lu.h"
 #include "procedure/results/equation_statistics.h"
 #include "procedure/results/latent_moments.h"
+#include "procedure/results/printer_support.h"
 #include "procedure/results/results.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/model_echo.h"
 #include "velix/packed_index.h"
+
+using velix::detail::close_estimation_group;
+using velix::detail::open_results_group;
 
 namespace {
 
@@ -397,24 +401,11 @@ bool covariance_table(HostObject* manager, const EquationModel& m, int32_t mode,
     return t.deliver();
 }
 
-HostObject* open_group(ProcContext* ctx, int32_t index, const char* name, int32_t label) {
-    if (ctx->kyrGroups[index] == nullptr)
-        ctx->kyrGroups[index] = open_output_group(ctx->kyrManager, name, kyrmsg(kMsgProc, label));
-    return ctx->kyrGroups[index];
-}
-
-void close_estimation_group(ProcContext* ctx) {
-    close_output_group(ctx->kyrGroups[kGroupEstimationResults]);
-    ctx->kyrGroups[kGroupEstimationResults] = nullptr;
-}
-
 // The printed part of cospeqs; false after a failed output call.
 bool print_tables(ProcContext* ctx, const EquationModel& m, int32_t mode, const Standardized* std,
                   const ResultSwitches& sw) {
     HostObject* manager = ctx->kyrManager;
-    if (mode == 1 && sw.printParmVectors) cosvout(ctx, kVectorEstimates);
-    if (mode == 2 && sw.printParmVectors)
-        for (int32_t kind : {kVectorEstimates, kVectorStdErrs, kVectorTValues, kVectorGradient}) cosvout(ctx, kind);
+    velix::detail::print_parameter_vectors(ctx, mode, sw);
     if (!sw.printModel) return true;
     if (m.nEndo > 0 && !(mode <= 2 && ctx->options.matrixForm) && !equation_tables(manager, m, mode, std))
         return false;
@@ -430,6 +421,7 @@ const bool kEchoRegistered = [] {
 }  // namespace
 
 bool getvar(const ProcContext* ctx, double* cov, double* t, double* endoVar, double* exoVar) {
+    if (ctx->readers.ramModel) return velix::detail::ram_getvar(ctx, cov, t, endoVar, exoVar);
     const EquationModel m(ctx);
     const size_t nAll = static_cast<size_t>(m.nAll), nExo = static_cast<size_t>(m.nExo),
                  nEndo = static_cast<size_t>(m.nEndo);
@@ -467,19 +459,8 @@ bool getvar(const ProcContext* ctx, double* cov, double* t, double* endoVar, dou
         }
     for (size_t x = 0; x < nExo; ++x) t[(nEndo + x) * nExo + x] = 1.0;
     // Cov = (T Phi) T'.
-    std::vector<double> tp(nAll * nExo, 0.0);
-    for (size_t i = 0; i < nAll; ++i)
-        for (size_t k = 0; k < nExo; ++k) {
-            const double tik = t[i * nExo + k];
-            if (tik == 0.0) continue;
-            for (size_t x = 0; x < nExo; ++x) tp[i * nExo + x] += tik * phi[k * nExo + x];
-        }
-    for (size_t i = 0; i < nAll; ++i)
-        for (size_t j = 0; j <= i; ++j) {
-            double sum = 0.0;
-            for (size_t x = 0; x < nExo; ++x) sum += tp[i * nExo + x] * t[j * nExo + x];
-            cov[velix::pk_lower(static_cast<int32_t>(i), static_cast<int32_t>(j))] = sum;
-        }
+    std::vector<double> tp(nAll * nExo);
+    velix::detail::implied_covariance(t, phi.data(), nAll, nExo, tp.data(), cov);
     for (size_t i = 0; i < nEndo; ++i) endoVar[i] = cov[velix::pk_lower(static_cast<int32_t>(i), static_cast<int32_t>(i))];
     return true;
 }
@@ -501,9 +482,9 @@ void cospeqs(ProcContext* ctx, int32_t mode) {
     }
     if (ctx->kyrManager != nullptr && ctx->options.printEnabled) {
         if (mode == 3)
-            open_group(ctx, kGroupSupplementary, "SupplementaryResults", kMsgSupplementaryGroup);
+            open_results_group(ctx, kGroupSupplementary, "SupplementaryResults", kMsgSupplementaryGroup);
         else if (mode > 0)
-            open_group(ctx, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
+            open_results_group(ctx, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
         const bool printed = print_tables(ctx, m, mode, &std, sw);
         close_estimation_group(ctx);
         if (!printed) return;

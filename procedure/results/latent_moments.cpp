@@ -1,5 +1,5 @@
 // Predicted latent moments, latent score coefficients and coefficients of
-// determination of a LINEQS model (see latent_moments.h).
+// determination of a LINEQS or RAM model (see latent_moments.h).
 //
 //   latent block L and cross block M of the implied covariance; print, and
 //       one OUTSTAT= row per latent variable
@@ -29,6 +29,8 @@ using velix::pk;
 namespace {
 
 constexpr int32_t kPhi = 4;
+// The matrices of a RAM model: paths and residual covariances.
+constexpr int32_t kRamA = 2, kRamP = 3;
 constexpr int32_t kMsgDetManifest = 347, kMsgNoScores = 354, kMsgDetEquations = 358, kMsgDetStructural = 359;
 constexpr int32_t kMsgRowEquations = 603, kMsgRowStructural = 604, kMsgRowManifest = 605;
 constexpr int32_t kMsgDeterminationTitle = 821, kMsgStructEqTitle = 822, kMsgScoreTitle = 826;
@@ -46,11 +48,13 @@ void note(ProcContext* ctx, int32_t number) {
     if (ctx->options.printEnabled && ctx->kyrManager != nullptr) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, number));
 }
 
-// The _PHI_ element at (a, b) in either orientation; 0 when the matrix has
-// none there.
-double phi_value(const ProcContext* ctx, int32_t a, int32_t b) {
-    const int32_t first = ctx->model.firstElement[kPhi];
-    for (int32_t e = first; e < first + ctx->model.elementCount[kPhi]; ++e) {
+// The residual covariance at (a, b) in either orientation: the _PHI_
+// element of a LINEQS model, the _P_ element of a RAM model; 0 when the
+// matrix has none there.
+double residual_value(const ProcContext* ctx, const LatentMomentsInput* in, int32_t a, int32_t b) {
+    const int32_t k = in->ram ? kRamP : kPhi;
+    const int32_t first = ctx->model.firstElement[k];
+    for (int32_t e = first; e < first + ctx->model.elementCount[k]; ++e) {
         const int32_t r = ctx->elements.row[e], c = ctx->elements.column[e];
         if ((r == a && c == b) || (r == b && c == a)) return ctx->elements.value[e];
     }
@@ -67,13 +71,14 @@ double log_det(std::vector<double> a, int32_t n, double tol) {
 
 // Theta over the variables whose exogenous residual index is u (u < 0: no
 // residual part, its row and column zero).
-std::vector<double> residual_covariance(const ProcContext* ctx, const std::vector<int32_t>& u) {
+std::vector<double> residual_covariance(const ProcContext* ctx, const LatentMomentsInput* in,
+                                        const std::vector<int32_t>& u) {
     const int32_t n = static_cast<int32_t>(u.size());
     std::vector<double> theta(static_cast<size_t>(n) * (n + 1) / 2, 0.0);
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
             if (u[static_cast<size_t>(i)] >= 0 && u[static_cast<size_t>(j)] >= 0)
-                theta[pk(i, j)] = phi_value(ctx, u[static_cast<size_t>(i)], u[static_cast<size_t>(j)]);
+                theta[pk(i, j)] = residual_value(ctx, in, u[static_cast<size_t>(i)], u[static_cast<size_t>(j)]);
     return theta;
 }
 
@@ -84,15 +89,16 @@ double determination(ProcContext* ctx, const LatentMomentsInput* in, const std::
     const int32_t n = static_cast<int32_t>(idx.size());
     const double tol = ctx->options.singular;
     const double logSigma = log_det(packed_submatrix(in->cov, idx), n, tol);
-    const double logTheta = host_is_missing(logSigma) ? logSigma : log_det(residual_covariance(ctx, u), n, tol);
+    const double logTheta = host_is_missing(logSigma) ? logSigma : log_det(residual_covariance(ctx, in, u), n, tol);
     const double d = determination_coefficient(logTheta, logSigma);
     if (host_is_missing(d)) note(ctx, message);
     return d;
 }
 
-// The endogenous variables of the structural equations: those named by
-// STRUCTEQ, else those that a _BETA_ element joins to another endogenous
-// variable.
+// The variables of the structural equations: those named by STRUCTEQ,
+// else, in a LINEQS model, those that a _BETA_ element joins to another
+// endogenous variable, and in a RAM model those with a path in and a path
+// out, or with a path in from a variable that has a path in itself.
 std::vector<int32_t> structural_variables(const ProcContext* ctx, const LatentMomentsInput* in) {
     std::vector<int32_t> s;
     std::vector<bool> in_set(static_cast<size_t>(in->nAll), false);
@@ -105,6 +111,17 @@ std::vector<int32_t> structural_variables(const ProcContext* ctx, const LatentMo
                     }))
                     in_set[static_cast<size_t>(v)] = true;
             }
+    } else if (in->ram) {
+        const int32_t first = ctx->model.firstElement[kRamA], count = ctx->model.elementCount[kRamA];
+        std::vector<bool> pathIn(static_cast<size_t>(in->nAll), false), pathOut(pathIn);
+        for (int32_t e = first; e < first + count; ++e) {
+            pathIn[static_cast<size_t>(ctx->elements.row[e])] = true;
+            pathOut[static_cast<size_t>(ctx->elements.column[e])] = true;
+        }
+        for (int32_t e = first; e < first + count; ++e) {
+            const size_t r = static_cast<size_t>(ctx->elements.row[e]);
+            if (pathOut[r] || pathIn[static_cast<size_t>(ctx->elements.column[e])]) in_set[r] = true;
+        }
     } else {
         constexpr int32_t kBeta = 2;
         const int32_t first = ctx->model.firstElement[kBeta];
@@ -119,11 +136,13 @@ std::vector<int32_t> structural_variables(const ProcContext* ctx, const LatentMo
 }
 
 // The residual index of each variable of idx: an endogenous variable's
-// error term, an exogenous variable itself.  *complete (out) is false when
-// an endogenous variable has no error term.
+// error term, an exogenous variable itself (in a RAM model every variable
+// itself).  *complete (out) is false when an endogenous variable has no
+// error term.
 std::vector<int32_t> residual_indices(const LatentMomentsInput* in, const std::vector<int32_t>& idx, bool* complete) {
     std::vector<int32_t> u;
     *complete = true;
+    if (in->ram) return idx;
     for (int32_t v : idx) {
         const int32_t r = v < in->nEndo ? in->errorTerm[v] : v - in->nEndo;
         if (r < 0) *complete = false;
@@ -136,10 +155,11 @@ void print_determination(ProcContext* ctx, const LatentMomentsInput* in, int32_t
                          const std::vector<int32_t>& manifest) {
     std::vector<double> values;
     std::vector<int32_t> labels;
-    std::vector<int32_t> endo(static_cast<size_t>(in->nEndo));
-    for (int32_t i = 0; i < in->nEndo; ++i) endo[static_cast<size_t>(i)] = i;
+    std::vector<int32_t> endo;
+    for (int32_t i = 0; i < (in->ram ? in->nAll : in->nEndo); ++i)
+        if (!in->ram || ctx->readers.incomingPaths[i] > 0) endo.push_back(i);
     bool complete = true;
-    if (in->nEndo > 0) {
+    if (!endo.empty()) {
         const std::vector<int32_t> u = residual_indices(in, endo, &complete);
         values.push_back(determination(ctx, in, endo, u, kMsgDetEquations));
         labels.push_back(kMsgRowEquations);
@@ -155,7 +175,7 @@ void print_determination(ProcContext* ctx, const LatentMomentsInput* in, int32_t
         double d = host_missing_value();
         if (complete) {
             const int32_t n = static_cast<int32_t>(manifest.size());
-            const double logTheta = log_det(residual_covariance(ctx, u), n, ctx->options.singular);
+            const double logTheta = log_det(residual_covariance(ctx, in, u), n, ctx->options.singular);
             d = determination_coefficient(logTheta, ctx->moments.logDetMoments);
             if (host_is_missing(d)) note(ctx, kMsgDetManifest);
         }
@@ -244,7 +264,11 @@ void outstat_row(ProcContext* ctx, const char* type, const NameRecord& name, con
 
 void latent_results(ProcContext* ctx, const LatentMomentsInput* in, const ResultSwitches& sw) {
     std::vector<int32_t> latent, manifest;
-    lineqs_variable_indices(ctx, &latent, &manifest);
+    if (in->ram) {
+        for (int32_t v = 0; v < in->nAll; ++v) (v < ctx->nManifest ? manifest : latent).push_back(v);
+    } else {
+        lineqs_variable_indices(ctx, &latent, &manifest);
+    }
     const int32_t k = static_cast<int32_t>(latent.size()), n = static_cast<int32_t>(manifest.size());
     const bool outstat = ctx->dataSetHandle[kRoleOutstat] != nullptr;
     const bool print = sw.printPredictedLatent && ctx->options.printEnabled && ctx->kyrManager != nullptr;

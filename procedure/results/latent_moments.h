@@ -20,6 +20,11 @@ struct LatentMomentsInput {
     int32_t nAll = 0;                    // N
     int32_t nEndo = 0;                   // endogenous variables, model variables 0 .. nEndo - 1
     const int32_t* errorTerm = nullptr;  // per endogenous variable: its error's exogenous index, -1 none
+    // The RAM form: the manifest variables are model variables 0 .. n - 1
+    // and the latent ones follow; a variable is endogenous when a path of
+    // _A_ leads to it (nEndo and errorTerm are then not read); residual
+    // covariances are the _P_ elements of the variables themselves.
+    bool ram = false;
 };
 
 // The model-variable indices of the latent variables of a LINEQS model (the

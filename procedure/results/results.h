@@ -78,4 +78,33 @@ void cospeqs(ProcContext* ctx, int32_t mode);
 //   endoVar out  nEndo: the implied variances of the endogenous variables
 //   exoVar  out  E: the diagonal of Phi (0 where it has no element)
 // Returns false when I - B is singular (the outputs are then undefined).
+// For a RAM model (N variables, paths A, residual covariances P) the same
+// call gives
+//   cov     out  packed N: T P T' with T = (I - A)^-1
+//   t       out  N x N row-major: T P
+//   endoVar out  N: the implied variances of all variables
+//   exoVar  out  N: the diagonal of P (0 where it has no element)
+// and returns false when I - A is singular.
 bool getvar(const ProcContext* ctx, double* cov, double* t, double* endoVar, double* exoVar);
+namespace velix::detail {
+bool ram_getvar(const ProcContext* ctx, double* cov, double* work, double* var, double* pDiag);
+}  // namespace velix::detail
+
+// The RAM printer: mode 0 the input model as a list of its elements; 1 the
+// estimates, 2 with standard errors and t values, each followed by the
+// standardized paths, squared multiple correlations, residual correlations
+// and the derived statistics of the latent variables.  Leaves the
+// "SupplementaryResults" group open for the caller.
+void cospram(ProcContext* ctx, int32_t mode);
+
+// The model matrices, one table each: stage 0 the initial values
+// ("InitParms"), 1 the estimates, 2 with standard errors and t values
+// ("EstParms").  A matrix used by several terms is shown once; a constant
+// matrix gets a note in place of its table after the estimation.
+void cospout(ProcContext* ctx, int32_t stage);
+
+// The results of a FACTOR model: the loadings (rotated as ROTATE= asks),
+// the standardized loadings, squared multiple correlations, factor
+// correlations, determination and score coefficients, with their OUTSTAT=
+// rows.  Leaves the "SupplementaryResults" group open for the caller.
+void cospfac(ProcContext* ctx);
