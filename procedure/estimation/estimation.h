@@ -52,5 +52,5 @@ int32_t estimation_hessian(NlpProblem* nlp);
 // True when a run whose previous relative Newton decrement was
 // `lastDecrement` turns to the exact Hessian at this call of a Newton-type
 // technique: the decrement of its last termination test is small, and
-// scoring reduced it by less than a factor of 20.
+// scoring reduced it by less than a factor of 10.
 bool estimation_turns_exact(const NlpProblem* nlp, double lastDecrement);

@@ -17,7 +17,9 @@
 //   cross product J'WJ at x (and the gradient)
 //   first call of a run: scoring
 //   Newton-type technique, relative decrement m at most kExactHessianSwitch
-//   and above kSlowScoring times the previous one: exact from now on
+//   and above kSlowScoring times the previous one, J'WJ positive definite
+//   on the free parameters: exact from now on, unless an exact step too
+//   leaves more than kSlowScoring of the decrement: scoring to the end
 //   exact: Hessian at x by differences; the evaluation state back at x;
 //          not positive definite on the free parameters: J'WJ
 #include <algorithm>
@@ -42,8 +44,11 @@ constexpr double kExactHessianSwitch = 1e-3;
 // Scoring is slow when a step leaves more than this share of the
 // decrement: the n gradients of one exact Hessian then cost less than the
 // scoring steps they save (measured: the reference models that do not fit
-// closely keep 0.1 to 0.5 per step, the 120-variable model 0.002).
-constexpr double kSlowScoring = 0.05;
+// closely keep 0.1 to 0.5 per step near the minimum, the 120-variable
+// model 0.002).  A share of 0.05 also turned a four-factor ML solution of
+// 24 variables (TYPE=CORR) to exact steps that crept along a flat valley
+// and stopped on ABSGCONV farther from the minimum than scoring does.
+constexpr double kSlowScoring = 0.1;
 // Relative pivot below which a matrix is not taken as positive definite.
 constexpr double kPivotTolerance = 1e-12;
 
@@ -116,8 +121,18 @@ bool estimation_turns_exact(const NlpProblem* nlp, double lastDecrement) {
 int32_t estimation_hessian(NlpProblem* nlp) {
     if (const int32_t r = coscrpj(nlp)) return r;
     EstimationState& est = nlp->procContext->est;
-    if (nlp->iteration < 1.0) est.exactHessian = 0;
-    if (!est.exactHessian) est.exactHessian = estimation_turns_exact(nlp, est.lastDecrement);
-    est.lastDecrement = nlp->iteration < 1.0 ? HUGE_VAL : relative_decrement(nlp);
-    return est.exactHessian ? exact_hessian(nlp) : 0;
+    const double m = nlp->iteration < 1.0 ? HUGE_VAL : relative_decrement(nlp);
+    if (nlp->iteration < 1.0) {
+        est.exactHessian = 0;
+    } else if (est.exactHessian == 0) {
+        // A singular J'WJ (parameters not identified) leaves the exact
+        // Hessian's null space to rounding: scoring goes on there.
+        if (estimation_turns_exact(nlp, est.lastDecrement) && positive_definite_on_free(nlp)) est.exactHessian = 1;
+    } else if (est.exactHessian == 1 && m > kSlowScoring * est.lastDecrement) {
+        // Exact steps that do not converge fast either (a flat, nearly
+        // singular valley): scoring for the rest of the run.
+        est.exactHessian = -1;
+    }
+    est.lastDecrement = m;
+    return est.exactHessian == 1 ? exact_hessian(nlp) : 0;
 }

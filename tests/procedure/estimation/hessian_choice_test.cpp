@@ -17,7 +17,7 @@ namespace velix::testing {
 namespace {
 
 // A run turns exact when the decrement of its last test is at most 1e-3
-// and scoring left more than a twentieth of the one before; not at the
+// and scoring left more than a tenth of the one before; not at the
 // first call, not for techniques without a Hessian of their own.
 TEST(HessianChoice, TurnsExactNearTheMinimumWhenScoringIsSlow) {
     NlpProblem p;
