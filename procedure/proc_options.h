@@ -45,7 +45,7 @@ enum ProcCell : int16_t {
     kProcRidge,          // RIDGE=
     kProcWRidge,         // WRIDGE=
     kProcAsycov,         // ASYCOV=
-    kProcReservedA,      // no keyword fills it; the record keeps its place
+    kProcRotate,         // ROTATE=
     kProcWPenalty,       // WPENALTY=
     kProcNobs,           // NOBS=
     kProcAlphaEcv,       // ALPHAECV=
@@ -138,7 +138,8 @@ inline constexpr ProcCellRow kProcCellRows[kProcCellCount] = {
     {kProcRidge, "RIDGE", CellDefault::kMissing, 0.0, kAnyBelow, kAnyAbove, false},
     {kProcWRidge, "WRIDGE", CellDefault::kValue, 0.0, kAnyBelow, kAnyAbove, false},
     {kProcAsycov, "ASYCOV", CellDefault::kValue, 0.0, 0.0, 3.0, false},
-    {kProcReservedA, "", CellDefault::kValue, 0.0, kAnyBelow, kAnyAbove, false},
+    // ROTATE=: 1 (no rotation) when not given.
+    {kProcRotate, "ROTATE", CellDefault::kValue, 1.0, 1.0, 10.0, false},
     // WPENALTY=: missing when not given; a given value not positive is 0.
     {kProcWPenalty, "WPENALTY", CellDefault::kMissing, 0.0, kTinyPositive, kAnyAbove, true},
     {kProcNobs, "NOBS", CellDefault::kMissing, 0.0, kAnyBelow, kAnyAbove, false},
@@ -220,6 +221,7 @@ constexpr NodeFlag kFlagBiasKur{16, 0x01};      // BIASKUR
 constexpr NodeFlag kFlagVarStand{17, 0x80};     // VARSTAND
 constexpr NodeFlag kFlagPhessian{17, 0x40};     // PHESSIAN
 constexpr NodeFlag kFlagAsyStand{17, 0x20};     // ASYSTAND
+constexpr NodeFlag kFlagNorm{17, 0x10};         // NORM: rotate the rows normalized
 
 // FACTOR statement.
 constexpr NodeFlag kFactorFlagNegated{12, 0x40};  // the second number is negated (no keyword sets it)

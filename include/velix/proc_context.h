@@ -29,6 +29,8 @@ enum KyrGroupIndex : int {
     kGroupModelSpec = 0,
     kGroupModelingStat = 1,
     kGroupOptimization = 2,
+    kGroupEstimationResults = 4,  // opened by the model-kind printers, closed by them
+    kGroupSupplementary = 5,      // opened by the model-kind printers, closed by cosmini
     kGroupModificationIndex = 8,
     kGroupCount = 9
 };
@@ -97,6 +99,8 @@ struct StatementOptions {
                                     // not read yet
     int32_t asycovKind = 0;         // ASYCOV: 1 biased, 2 unbiased, 3 correlations
     int32_t randomSeed = 0;         // SEED=: random start values, 0 = none
+    int32_t rotation = 1;           // ROTATE=: 1 none, 2 quartimax, 3 varimax, 4 equamax,
+                                    // 5 parsimax, 10 principal axes; negated with NORM
 };
 
 // The input data and the variables in use.  Owner: cosinit (the data-set
@@ -216,6 +220,8 @@ struct OptimizerSetup {
     double nObsCell = 0.0;          // "_NOBS_": the number of observations for the program
     double sigsqScale = 1.0;        // scale copied from the hook block; not read yet
     int16_t profileWanted = 0;      // a PROFILE statement asks for profile likelihoods
+    int16_t profileScaleGiven = 0;  // PROFILE FFACTOR= gave the deviance factor (else N')
+    int32_t profileMethod = 0;      // the ProfileSettings method of the last stage
     int64_t saveEnd[3] = {};        // end offset of the optimizer state record
 };
 

@@ -87,4 +87,7 @@ inline double fit_stat_value(const FitStatistics* stats, std::string_view key, b
 struct ResultsState {
     FitStatistics fitStats{};   // the statistics of the last fit summary
     int32_t fitStatsValid = 0;  // 1 once a fit summary has filled fitStats
+    double nullFitValue = 0.0;  // F0 of the independence model of the last fit (missing when
+                                // it has none)
+    double logDetModel = 0.0;   // ln det Sigma at the estimates; -DBL_MAX when Sigma is singular
 };

@@ -188,6 +188,8 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
         ctx->options.ridgeCell = flag(proc, kFlagRidge) ? missing : 0.0;
     ctx->options.wRidge = cell_value(r, kProcWRidge);
     ctx->options.asycovKind = option_int(cell_value(r, kProcAsycov));
+    ctx->options.rotation = option_int(cell_value(r, kProcRotate));
+    if (flag(proc, kFlagNorm)) ctx->options.rotation = -ctx->options.rotation;
     ctx->options.wPenalty = cell_value(r, kProcWPenalty);
     if (!wzmis(ctx->options.wPenalty) &&
         !in_range(proc_cell_row(kProcWPenalty), ctx->options.wPenalty))

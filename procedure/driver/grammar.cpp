@@ -137,6 +137,13 @@ const OptionWord kAsycovWords[] = {
     {"BIASED", 1}, {"UNBIASED", 2}, {"CORR", 3},
 };
 
+// Rotations of the FACTOR loadings: the orthomax family and the principal
+// axes of L'L.
+const OptionWord kRotateWords[] = {
+    {"NONE", 1},     {"QUARTIMAX", 2}, {"VARIMAX", 3},
+    {"EQUAMAX", 4},  {"PARSIMAX", 5},  {"PRINCIPAL", 10},
+};
+
 const OptionWord kFdWords[] = {
     {"FORWARD", 1}, {"CENTRAL", 2}, {"FAST", 1},
 };
@@ -188,6 +195,7 @@ const OptionSpec kProcOptions[] = {
     {"RIDGE", OptionKind::kFlagNumber, kFlagRidge.byte, kFlagRidge.bit, kProcRidge, -1, NOWORDS},
     {"WRIDGE", OptionKind::kNumber, 0, 0, kProcWRidge, -1, NOWORDS},
     {"ASYCOV", OptionKind::kWord, 0, 0, kProcAsycov, -1, WORDS(kAsycovWords)},
+    {"ROTATE", OptionKind::kWord, 0, 0, kProcRotate, -1, WORDS(kRotateWords)},
     {"WPENALTY", OptionKind::kNumber, 0, 0, kProcWPenalty, -1, NOWORDS},
     // tests and confidence levels
     {"SLMW", OptionKind::kNumber, 0, 0, kProcSlmw, -1, NOWORDS},
@@ -237,6 +245,7 @@ const OptionSpec kProcOptions[] = {
     flag("VARSTAND", kFlagVarStand),
     flag("PHESSIAN", kFlagPhessian),
     flag("ASYSTAND", kFlagAsyStand),
+    flag("NORM", kFlagNorm),
 };
 
 // NLOPTIONS: the optimizer's options.

@@ -9,6 +9,7 @@
 
 #include "procedure/proc_options.h"
 #include "velix/codes.h"
+#include "velix/model_echo.h"
 #include "velix/proc_context.h"
 #include "velix/statements.h"
 
@@ -20,17 +21,6 @@ void cospari(ProcContext* ctx);
 void cosiram(ProcContext* ctx);
 // Prints the "ModelStatement" table (when printing is enabled).
 void cosmcon(ProcContext* ctx);
-
-// The printers that echo the input model once it is read: in matrix form,
-// as a RAM list, or as equations (`mode` 0: the model as the user wrote it).  They
-// belong to the results printers, which register them here; a printer not
-// registered prints nothing.
-struct InputModelEcho {
-    void (*matrixForm)(ProcContext* ctx, int32_t mode) = nullptr;  // cospout
-    void (*ramList)(ProcContext* ctx, int32_t mode) = nullptr;     // cospram
-    void (*equations)(ProcContext* ctx, int32_t mode) = nullptr;   // cospeqs
-};
-InputModelEcho& input_model_echo();
 
 // Writes the element pattern of matrix k (in: names[npos], values[npos],
 // row by row) as PatternRecords to the scratch file, counts the elements and

@@ -24,12 +24,14 @@
 #include "optimizer/core/core.h"
 #include "optimizer/core/options.h"
 #include "procedure/estimation/estimation.h"
+#include "procedure/estimation/options.h"
 #include "procedure/evaluation/information.h"
 #include "procedure/evaluation/model_view.h"
 #include "procedure/procedure.h"
 #include "procedure/results/effects.h"
 #include "procedure/results/residual_store.h"
 #include "procedure/results/residuals.h"
+#include "procedure/results/results.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 
@@ -185,6 +187,25 @@ void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
     if (!ctx->options.noDfAdjust) ctx->moments.modelDf += ctx->est.nActive;
 }
 
+// The printers of the model kind after a usable run: the estimates (with
+// their standard errors when the covariance of the estimates is there),
+// then the standardized solution.
+void model_printers(ProcContext* ctx) {
+    const int32_t m = ctx->methodStage == kMethodNone || ctx->methodStage == kMethodUls ||
+                              ctx->methodStage == kMethodDwls || ctx->eval.covStatus < 1 ||
+                              ctx->eval.covStatus > 2
+                          ? 1
+                          : 2;
+    const bool wanted = ctx->options.printEnabled || ctx->dataSetHandle[kRoleOutstat] != nullptr;
+    if (ctx->options.matrixForm && ctx->options.printEnabled) cospout(ctx, m);
+    if (ctx->readers.ramModel && wanted) cospram(ctx, m);
+    if (ctx->readers.lineqsModel && wanted) {
+        cospeqs(ctx, m);
+        cospeqs(ctx, 3);
+    }
+    if (ctx->readers.factorModel && wanted) cospfac(ctx);
+}
+
 }  // namespace
 
 int32_t estimation_stages(int32_t method, int32_t stages[2]) {
@@ -239,11 +260,15 @@ int32_t cosmini(ProcContext* ctx) {
     ctx->est = EstimationState{};
     ctx->est.stagePool = lastPool;
     ctx->est.covarianceStatus = -2;
+    // The fit statistics of an earlier BY group must not stand for this one.
+    ctx->results.fitStatsValid = 0;
+    cosvout(ctx, kVectorInitial);
     for (int32_t s = 0; s < nStages; ++s) {
         ctx->methodStage = stages[s];
         ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         evaluation_setup(ctx);
         stage_covariance_scale(ctx);
+        cosop_profile_stage(ctx, s == nStages - 1);
         status = run_stage(ctx, nlp);
         end_if_fatal(ctx);
         if (status == kEstimationNoMemory) {
@@ -263,10 +288,15 @@ int32_t cosmini(ProcContext* ctx) {
     }
     after_usable_run(ctx, nlp);
     end_if_fatal(ctx);
-    // The result printers in their order: the residuals of the solution
-    // (after the fit summary), then, after the printers of the model kind,
-    // the effects of an equation model.
+    // The result printers in their order: the fit summary, the residuals
+    // of the solution, the printers of the model kind and the effects of
+    // an equation model; the "SupplementaryResults" group they leave open
+    // is closed after them.
+    cosresi(ctx);
     if (residual_store_fill(ctx) == 0) (void)cosnore(ctx);
+    model_printers(ctx);
     costeff(ctx);
+    close_output_group(ctx->kyrGroups[kGroupSupplementary]);
+    ctx->kyrGroups[kGroupSupplementary] = nullptr;
     return 0;
 }

@@ -31,7 +31,7 @@ double t_value(double estimate, double standardError) {
 }
 
 double standardized_coefficient(double b, double varFrom, double varTo) {
-    if (unusable(b) || unusable(varFrom) || unusable(varTo) || varFrom <= 0.0 || varTo <= 0.0)
+    if (unusable(b) || unusable(varFrom) || unusable(varTo) || varFrom < 0.0 || varTo <= 0.0)
         return host_missing_value();
     return b * std::sqrt(varFrom) / std::sqrt(varTo);
 }

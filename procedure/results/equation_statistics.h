@@ -10,8 +10,9 @@
 double t_value(double estimate, double standardError);
 
 // The coefficient of an effect of x on y in the metric of standard
-// deviations: b sqrt(var x) / sqrt(var y); missing when a variance is not
-// positive or missing.
+// deviations: b sqrt(var x) / sqrt(var y); missing when var y is not
+// positive, var x negative or either missing (an x of variance 0, a
+// variable without its variance element, gives 0).
 double standardized_coefficient(double b, double varFrom, double varTo);
 
 // R^2 = 1 - error variance / implied variance; missing when the implied

@@ -11,8 +11,11 @@
 #include "procedure/results/fit_indices.h"
 
 #include <cmath>
+#include <vector>
 
 #include "numerics/distributions.h"
+#include "numerics/packed.h"
+#include "numerics/udu.h"
 #include "numerics/noncentral_chisq.h"
 #include "velix/host.h"
 #include "velix/types.h"
@@ -352,4 +355,126 @@ double fit_null_dwls(const double* s, const double* w, int32_t n) {
         for (int32_t j = 0; j <= i; ++j, ++k)
             if (j < i) sum += (w[k] * s[k]) * (w[k] * s[k]);
     return sum;
+}
+
+double fit_trace_square(const double* m, int32_t n) {
+    double t = 0.0;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j < n; ++j) t += m[int64_t{i} * n + j] * m[int64_t{j} * n + i];
+    return t;
+}
+
+namespace {
+
+// Element (i, j) of a packed symmetric matrix of order n, either triangle.
+double sym(const double* a, int32_t i, int32_t j) {
+    return i >= j ? a[int64_t{i} * (i + 1) / 2 + j] : a[int64_t{j} * (j + 1) / 2 + i];
+}
+
+// Dense row-major A B of two packed symmetric matrices of order n.
+std::vector<double> sym_product(const double* a, const double* b, int32_t n) {
+    std::vector<double> m(static_cast<size_t>(n) * n, 0.0);
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t k = 0; k < n; ++k) {
+            const double aik = sym(a, i, k);
+            if (aik == 0.0) continue;
+            for (int32_t j = 0; j < n; ++j) m[static_cast<size_t>(i) * n + j] += aik * sym(b, k, j);
+        }
+    return m;
+}
+
+// Solves the packed symmetric system A d = b (A destroyed) of the null
+// models; false when A is singular.
+bool solve_null_system(std::vector<double>* a, std::vector<double>* b, int32_t n) {
+    std::vector<int32_t> pivots(static_cast<size_t>(n));
+    if (zududec(n, 0.0, nullptr, a->data(), pivots.data()) != 0) return false;
+    zudusol(n, 1, 1, a->data(), b->data(), pivots.data());
+    return true;
+}
+
+}  // namespace
+
+double fit_gfi_denominator_gls(const double* w, const double* s, int32_t n) {
+    return fit_trace_square(sym_product(w, s, n).data(), n);
+}
+
+double fit_gfi_denominator_dwls(const double* s, const double* w, int32_t nMoments) {
+    double sum = 0.0;
+    for (int32_t k = 0; k < nMoments; ++k) sum += (w[k] * s[k]) * (w[k] * s[k]);
+    return sum;
+}
+
+bool fit_gfi_denominator_wls(const double* l, const double* s, int32_t nMoments, double tol,
+                             double* d) {
+    std::vector<double> y(s, s + nMoments);
+    if (cosfsub(nMoments, 1, tol, l, y.data()) != 0) return false;
+    double sum = 0.0;
+    for (double v : y) sum += v * v;
+    *d = sum;
+    return true;
+}
+
+//   A = W o W, b = diag(W S W) (diag W when W S = I)
+//   solve A d = b; singular: d = diag S
+//   F0 = 0.5 tr((W D - W S)^2)
+double fit_null_gls(const double* w, const double* s, const double* diagS, int32_t n,
+                    bool* solved) {
+    const size_t nn = static_cast<size_t>(n);
+    std::vector<double> a(nn * (nn + 1) / 2), d(nn);
+    for (size_t k = 0; k < a.size(); ++k) a[k] = w[k] * w[k];
+    // W S, the identity when W inverts S.
+    std::vector<double> ws(nn * nn, 0.0);
+    if (s != nullptr)
+        ws = sym_product(w, s, n);
+    else
+        for (size_t i = 0; i < nn; ++i) ws[i * nn + i] = 1.0;
+    for (int32_t i = 0; i < n; ++i) {
+        double b = 0.0;  // (W S W)_ii
+        for (int32_t k = 0; k < n; ++k) b += ws[static_cast<size_t>(i) * nn + k] * sym(w, k, i);
+        d[static_cast<size_t>(i)] = b;
+    }
+    *solved = solve_null_system(&a, &d, n);
+    if (!*solved) d.assign(diagS, diagS + n);
+    // M = W D - W S; F0 = 0.5 tr(M M).
+    std::vector<double> m(nn * nn);
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j < n; ++j)
+            m[static_cast<size_t>(i) * nn + j] =
+                sym(w, i, j) * d[static_cast<size_t>(j)] - ws[static_cast<size_t>(i) * nn + j];
+    return 0.5 * fit_trace_square(m.data(), n);
+}
+
+//   U = L^-1 [e_00 .. e_(n-1)(n-1)], z = L^-1 s (n + 1 substitutions)
+//   A_ij = u_i . u_j, b_i = u_i . z; solve; singular: d = diag S
+//   F0 = |z - U d|^2
+bool fit_null_wls(const double* l, const double* s, int32_t n, double tol, double* f0,
+                  bool* solved) {
+    const int32_t p = n * (n + 1) / 2;
+    const size_t pp = static_cast<size_t>(p), nn = static_cast<size_t>(n);
+    std::vector<double> u((nn + 1) * pp, 0.0);
+    for (int32_t i = 0; i < n; ++i) u[static_cast<size_t>(i) * pp + static_cast<size_t>(i) * (i + 3) / 2] = 1.0;
+    std::copy(s, s + p, u.begin() + static_cast<std::ptrdiff_t>(nn * pp));
+    if (cosfsub(p, n + 1, tol, l, u.data()) != 0) return false;
+    const double* z = u.data() + nn * pp;
+    auto dot = [&](const double* x, const double* y) {
+        double t = 0.0;
+        for (size_t k = 0; k < pp; ++k) t += x[k] * y[k];
+        return t;
+    };
+    std::vector<double> a(nn * (nn + 1) / 2), d(nn);
+    for (size_t i = 0, k = 0; i < nn; ++i) {
+        for (size_t j = 0; j <= i; ++j, ++k) a[k] = dot(&u[i * pp], &u[j * pp]);
+        d[i] = dot(&u[i * pp], z);
+    }
+    *solved = solve_null_system(&a, &d, n);
+    if (!*solved)
+        for (int32_t i = 0; i < n; ++i) d[static_cast<size_t>(i)] = s[int64_t{i} * (i + 3) / 2];
+    double sum = 0.0;
+    for (size_t k = 0; k < pp; ++k) {
+        double r = z[k];
+        for (size_t i = 0; i < nn; ++i) r -= d[i] * u[i * pp + k];
+        sum += r * r;
+    }
+    *f0 = sum;
+    return true;
 }

@@ -93,3 +93,36 @@ double fit_null_uls(const double* s, int32_t n);
 // The DWLS independence model: the squared norm of the off-diagonal moments
 // each times its weight (in: S and the weights w, both p* long, packed).
 double fit_null_dwls(const double* s, const double* w, int32_t n);
+
+// tr(M M) of a dense row-major n x n matrix: the ML GFI denominator
+// tr((Sigma^-1 S)^2) from the product Sigma^-1 S.
+double fit_trace_square(const double* m, int32_t n);
+
+// GLS with INWGT= weights: D = tr((W S)^2) (in: W and S packed of order n).
+double fit_gfi_denominator_gls(const double* w, const double* s, int32_t n);
+
+// DWLS: D = sum_k (w_k s_k)^2 over the p* moments.
+double fit_gfi_denominator_dwls(const double* s, const double* w, int32_t nMoments);
+
+// WLS: D = |L^-1 s|^2, L the lower Cholesky factor of the weight store
+// (packed of order p*), forward-substituted at tolerance `tol`.  Returns
+// false when the substitution met a negligible diagonal.
+bool fit_gfi_denominator_wls(const double* l, const double* s, int32_t nMoments, double tol,
+                             double* d);
+
+// The GLS independence model Sigma0 = diag(d) minimising
+// 0.5 tr((W (D - S))^2): the normal equations (W o W) d = diag(W S W) (o the
+// element-wise product), solved by a symmetric indefinite decomposition.
+// Without INWGT= weights W inverts S, so that W S = I (pass s = null), b =
+// diag W and F0 = 0.5 tr((W D - I)^2).  *solved (out) is false when the
+// system was singular; d is then the diagonal of `diagS` (the n variances).
+double fit_null_gls(const double* w, const double* s, const double* diagS, int32_t n,
+                    bool* solved);
+
+// The WLS independence model: diag(d) minimising (s - sigma0)' (L L')^-1
+// (s - sigma0), L the weight store's lower factor (packed of order p*).
+// With u_i = L^-1 e_(ii) and z = L^-1 s, the normal equations are
+// (u_i . u_j) d = (u_i . z) and F0 = |z - sum_i d_i u_i|^2.  *solved as for
+// GLS; false return: a negligible diagonal in the substitution.
+bool fit_null_wls(const double* l, const double* s, int32_t n, double tol, double* f0,
+                  bool* solved);

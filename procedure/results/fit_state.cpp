@@ -4,7 +4,11 @@
 #include <cfloat>
 
 double results_sample_multiplier(const ProcContext* ctx) {
-    return ctx->moments.momentOrigin != 0 ? ctx->nObs : ctx->nObs - 1.0;
+    // UCOV and UCORR take the moments about zero with the origin option
+    // unchanged.
+    const bool aboutZero =
+        ctx->moments.momentOrigin != 0 || ctx->options.uncorrectedCov || ctx->options.uncorrectedCorr;
+    return aboutZero ? ctx->nObs : ctx->nObs - 1.0;
 }
 
 double results_model_chisq(const ProcContext* ctx) {

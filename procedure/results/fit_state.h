@@ -8,7 +8,8 @@
 
 #include "velix/proc_context.h"
 
-// N' = N - 1 for moments about the means, N for moments about zero.
+// N' = N - 1 for moments about the means, N for moments about zero
+// (an origin at zero, UCOV or UCORR).
 double results_sample_multiplier(const ProcContext* ctx);
 
 // T = N' F: the chi-square of the fit summary when it ran for this fit,

@@ -1,9 +1,34 @@
-// The fit summary table: the factoid "Fit" of labelled statistics, built
-// through the output-table toolkit; labels are messages of the procedure's
-// group, the confidence limits' labels carry the interval's percent.
+// The fit summary of an estimation stage: the final evaluation at the
+// estimates, the independence model diag(d) fitted by the stage's method,
+// the GFI denominators, the fit statistics (fit_indices.h) stored for the
+// OUTRAM= STAT rows, and the group "FitSummary" with the predicted moment
+// matrix, its determinant and the factoid "Fit" of labelled statistics
+// (labels are messages of the procedure's group; the confidence limits'
+// labels carry the interval's percent).  Joreskog and Sorbom (1984),
+// LISREL VI; Bollen (1989), Structural Equations with Latent Variables,
+// ch. 7.
+//
+//   cosresi: final evaluation (failure: message, level, stop)
+//            ln det Sigma; group; PredModel and its determinant
+//            RMR; GFI denominator by method; independence model
+//            statistics into the results' state; the factoid "Fit"
+//            close the group
 #include "procedure/results/fit_summary.h"
 
+#include <cfloat>
+#include <cmath>
+#include <vector>
+
 #include "host/output_table.h"
+#include "numerics/discrepancy.h"
+#include "numerics/packed.h"
+#include "procedure/data/data.h"
+#include "procedure/evaluation/discrepancy_functions.h"
+#include "procedure/evaluation/model_view.h"
+#include "procedure/results/fit_state.h"
+#include "procedure/results/latent_moments.h"
+#include "procedure/results/results.h"
+#include "velix/packed_index.h"
 #include "velix/codes.h"
 #include "velix/types.h"
 
@@ -73,4 +98,172 @@ int32_t print_fit_factoid(HostObject* manager, const FitStatistics* s, const Fit
     if (!host_is_missing(s->pgfi)) stat(&t, 369, s->pgfi);
     if (notes->chisqFamily) chisq_block(&t, s, in);
     return t.end() ? 0 : -1;
+}
+
+namespace {
+
+constexpr int32_t kMsgNoFinalEvaluation = 363;
+constexpr int32_t kMsgNoCriticalN = 520;
+constexpr int32_t kMsgNullModelSingular = 521;
+constexpr int32_t kMsgFitSummaryGroup = 750;
+constexpr int32_t kMsgPredModelTitle = 752;
+constexpr int32_t kMsgDeterminantTitle = 728;
+constexpr int32_t kMsgDeterminantRow = 606;
+constexpr double kLn10 = 2.302585092994046;
+// The phase of the final evaluation: a plain objective call at the
+// estimates, without perturbation retries.
+constexpr double kFinalEvaluationPhase = -1.0;
+// The tail of each side of the RMSEA and ECVI intervals when the option
+// does not give it (90% intervals).
+constexpr double kDefaultAlpha = 0.05;
+
+bool is_missing(double x) { return host_is_missing(x) || std::isnan(x); }
+
+// The diagonal of a packed symmetric matrix of order n.
+std::vector<double> diagonal(const double* a, int32_t n) {
+    std::vector<double> d(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) d[static_cast<size_t>(i)] = a[int64_t{i} * (i + 3) / 2];
+    return d;
+}
+
+double alpha_or_default(double alpha) {
+    return is_missing(alpha) || !(alpha > 0.0) || alpha >= 0.5 ? kDefaultAlpha : alpha;
+}
+
+// ln det Sigma: the ML objective leaves it; for the other methods Sigma is
+// factored here (-DBL_MAX when it is not positive definite).
+double log_det_model(const ProcContext* ctx) {
+    if (ctx->methodStage == kMethodMl) return ctx->eval.logDetC;
+    std::vector<double> c(ctx->eval.implied, ctx->eval.implied + ctx->nMoments);
+    double det[2] = {};
+    if (coschin(ctx->nManifest, ctx->options.singular, det, c.data()) != 0) return -DBL_MAX;
+    return std::log(det[0]) + det[1] * kLn10;
+}
+
+// The GFI denominator D of the stage's method: the weighted norm of the
+// moments alone, in the metric of the numerator G the objective left.
+double gfi_denominator(const ProcContext* ctx) {
+    const int32_t n = ctx->nManifest;
+    const double* s = ctx->momentMatrix;
+    switch (ctx->methodStage) {
+        case kMethodUls: return fit_gfi_denominator_uls(s, n);
+        case kMethodGls:
+            // Without INWGT= the weight inverts S: tr((W S)^2) = n.
+            return ctx->input.inwgtUsed ? fit_gfi_denominator_gls(ctx->weightMatrix, s, n) : n;
+        case kMethodMl: return fit_trace_square(ctx->eval.product, n);
+        case kMethodWls: {
+            double d = 0.0;
+            // The factor served every evaluation of the run: it is checked
+            // as the discrepancy checks it.
+            if (!fit_gfi_denominator_wls(ctx->weightMatrix, s, ctx->nMoments, velix::detail::kCheckedFactorBound,
+                                         &d))
+                velix::detail::wls_factor_fault();
+            return d;
+        }
+        default: return fit_gfi_denominator_dwls(s, ctx->weightMatrix, ctx->nMoments);
+    }
+}
+
+FitInputs fit_inputs(const ProcContext* ctx) {
+    FitInputs in;
+    const double n = ctx->nManifest;
+    in.f = ctx->eval.discrepancy;
+    in.f0 = ctx->results.nullFitValue;
+    in.gfiNumerator = ctx->eval.discrepancyRaw;
+    in.gfiDenominator = gfi_denominator(ctx);
+    // The moments less the independent parameters, with the corrections
+    // the start values (exogenous covariances set to the sample's) and the
+    // run (active constraints) keep in modelDf.
+    in.df = ctx->nMoments - ctx->nParmFree + ctx->moments.modelDf;
+    in.nMoments = ctx->nMoments;
+    in.nManifest = n;
+    in.df0 = in.nMoments - n;
+    in.nObs = ctx->nObs;
+    in.nn = results_sample_multiplier(ctx);
+    // An active constraint takes a parameter out of the count as it gives
+    // a degree of freedom back.
+    in.nParm = ctx->nParmFree - (ctx->options.noDfAdjust ? 0 : ctx->est.nActive);
+    in.rmr = fit_rmr(ctx->momentMatrix, ctx->eval.implied, ctx->nMoments);
+    // The relative multivariate kurtosis of the moment step, when computed.
+    in.kurtosis = ctx->options.kurtosisWanted ? ctx->moments.kurtosisCells[2] : host_missing_value();
+    in.alphaRmsea = alpha_or_default(ctx->options.alphaRms);
+    in.alphaEcvi = alpha_or_default(ctx->options.alphaEcv);
+    in.method = ctx->methodStage;
+    in.wantAll = ctx->options.printEnabled || ctx->dataSetHandle[kRoleOutram] != nullptr;
+    return in;
+}
+
+// "PredModel", Sigma with the manifest names, and its determinant.
+int32_t print_predicted_moments(ProcContext* ctx) {
+    const int32_t style = ctx->options.covAnalysis || ctx->input.dataType[0] != ' ' ? 0 : 7;
+    const int32_t rc = velix::detail::publish_matrix(ctx, "PredModel", kMsgPredModelTitle, ctx->eval.implied,
+                                                     ctx->nManifest, ctx->nManifest, ctx->input.manifestNames,
+                                                     ctx->input.manifestNames, "sc", style);
+    if (rc < 0) return rc;
+    cosdet(ctx, kyrtxt("PredModelDet", -1), kMsgDeterminantTitle, ctx->results.logDetModel,
+           kMsgDeterminantRow, kyrtxt("Tesk.Velix.PredModelDet", -1));
+    return 0;
+}
+
+// One OUTSTAT= row per manifest variable: its row of Sigma.
+void predicted_moment_rows(ProcContext* ctx) {
+    const int32_t n = ctx->nManifest;
+    std::vector<double> row(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) {
+        for (int32_t j = 0; j < n; ++j) row[static_cast<size_t>(j)] = ctx->eval.implied[velix::pk(i, j)];
+        outstat_row(ctx, predicted_row_type(ctx->methodStage), ctx->input.manifestNames[i], row.data(), n);
+    }
+}
+
+}  // namespace
+
+void fnulmod(ProcContext* ctx) {
+    const int32_t n = ctx->nManifest;
+    const double* s = ctx->momentMatrix;
+    const std::vector<double> diagS = diagonal(s, n);
+    double f0 = host_missing_value();
+    bool solved = true;
+    switch (ctx->methodStage) {
+        case kMethodUls: f0 = fit_null_uls(s, n); break;
+        case kMethodGls:
+            // INWGT= weights measure Sigma0 - S in their own metric; the
+            // default weight inverts S.
+            f0 = fit_null_gls(ctx->weightMatrix, ctx->input.inwgtUsed ? s : nullptr, diagS.data(), n,
+                              &solved);
+            break;
+        case kMethodMl: f0 = fit_null_ml(diagS.data(), n, ctx->moments.logDetMoments); break;
+        case kMethodWls:
+            if (!fit_null_wls(ctx->weightMatrix, s, n, velix::detail::kCheckedFactorBound, &f0, &solved))
+                velix::detail::wls_factor_fault();
+            break;
+        default: f0 = fit_null_dwls(s, ctx->weightMatrix, n); break;
+    }
+    if (!solved) xpmlog(kMsgProc, kMsgNullModelSingular);
+    ctx->results.nullFitValue = f0;
+}
+
+int32_t cosresi(ProcContext* ctx) {
+    NlpProblem* nlp = ctx->nlp;
+    nlp->evalPhase = kFinalEvaluationPhase;
+    if (cosfunc(nlp) != 0 || !ctx->eval.valid) {
+        xpmlog(kMsgProc, kMsgNoFinalEvaluation);
+        raise_error_level(ctx, kLevelNoFinalEvaluation);
+        return 0;
+    }
+    fnulmod(ctx);
+    if (ctx->dataSetHandle[kRoleOutstat] != nullptr) predicted_moment_rows(ctx);
+    ctx->results.logDetModel = log_det_model(ctx);
+    const FitInputs in = fit_inputs(ctx);
+    FitNotes notes;
+    store_fit_statistics(&ctx->results, &in, &notes);
+    if (notes.criticalNFailed) xpmlog(kMsgProc, kMsgNoCriticalN);
+
+    if (ctx->kyrManager == nullptr || !ctx->options.printEnabled) return 0;
+    HostObject* group = open_output_group(ctx->kyrManager, "FitSummary", kyrmsg(kMsgProc, kMsgFitSummaryGroup));
+    if (group == nullptr) return -1;
+    int32_t rc = 0;
+    if (result_switches(&ctx->options).printPredModel) rc = print_predicted_moments(ctx);
+    if (rc >= 0) rc = print_fit_factoid(ctx->kyrManager, &ctx->results.fitStats, &in, &notes);
+    close_output_group(group);
+    return rc;
 }

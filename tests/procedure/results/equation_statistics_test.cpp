@@ -35,6 +35,8 @@ TEST(EquationStatistics, SimpleRegressionStandardizesToItsCorrelation) {
     EXPECT_DOUBLE_EQ(squared_multiple_correlation(varE, varY), corr * corr);
     EXPECT_TRUE(host_is_missing(squared_multiple_correlation(varE, 0.0)));
     EXPECT_TRUE(host_is_missing(standardized_coefficient(b, varX, -1.0)));
+    EXPECT_TRUE(host_is_missing(standardized_coefficient(b, -1.0, varY)));
+    EXPECT_EQ(standardized_coefficient(b, 0.0, varY), 0.0);  // an x without variance
 }
 
 // Twenty variables of variance 1e40 (each determinant 1e800, beyond a

@@ -8,10 +8,14 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "numerics/packed.h"
 #include "procedure/results/fit_indices.h"
+#include "procedure/results/fit_state.h"
 #include "procedure/results/fit_summary.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/json_reader.h"
@@ -261,6 +265,141 @@ TEST(FitIndices, UnweightedDenominatorsAndNullModels) {
     const double ones[] = {1, 1, 1, 1, 1, 1}, twos[] = {2, 2, 2, 2, 2, 2};
     EXPECT_DOUBLE_EQ(fit_null_dwls(packed, ones, 3), fit_null_uls(packed, 3));
     EXPECT_DOUBLE_EQ(fit_null_dwls(packed, twos, 3), 4 * fit_null_uls(packed, 3));
+}
+
+// Dense n x n of a packed symmetric matrix.
+std::vector<double> dense_of(const double* packed, int n) {
+    std::vector<double> m(static_cast<size_t>(n * n));
+    for (int i = 0, k = 0; i < n; ++i)
+        for (int j = 0; j <= i; ++j, ++k) m[i * n + j] = m[j * n + i] = packed[k];
+    return m;
+}
+
+// The minimum of a convex quadratic q(d) over d in R^n by exact coordinate
+// descent (each coordinate's parabola from three values): an independent
+// route to the independence models' minima.
+double minimise_quadratic(const std::function<double(const std::vector<double>&)>& q, int n) {
+    std::vector<double> d(static_cast<size_t>(n), 1.0);
+    for (int sweep = 0; sweep < 400; ++sweep)
+        for (int i = 0; i < n; ++i) {
+            const double c = q(d);
+            d[i] += 1.0;
+            const double up = q(d);
+            d[i] -= 2.0;
+            const double down = q(d);
+            d[i] += 1.0;
+            const double a = 0.5 * (up + down) - c, b = 0.5 * (up - down);
+            if (a > 0.0) d[i] -= b / (2.0 * a);
+        }
+    return q(d);
+}
+
+// A positive definite S, its inverse and a second weight of order 3.
+struct WeightedCase {
+    const double s[6] = {4, 1, 3, 0.5, -0.2, 2};
+    const double w[6] = {1.5, 0.3, 0.8, -0.2, 0.1, 1.1};
+    double sInv[6] = {};
+    WeightedCase() {
+        std::copy(s, s + 6, sInv);
+        double det[2];
+        coschin(3, 1e-12, det, sInv);
+    }
+};
+
+// GLS: tr((W S)^2) from dense products, n when W inverts S and tr(S^2) for
+// W = I; the independence model's F0 is the minimum over diagonal D of
+// 0.5 tr((W (D - S))^2) (with W = S^-1: 0.5 tr((W D - I)^2)), for W = I
+// the ULS null model.
+TEST(FitIndices, GeneralizedLeastSquaresDenominatorAndNullModel) {
+    const WeightedCase c;
+    const std::vector<double> w = dense_of(c.w, 3), s = dense_of(c.s, 3);
+    std::vector<double> ws(9, 0.0);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k) ws[i * 3 + j] += w[i * 3 + k] * s[k * 3 + j];
+    EXPECT_NEAR(fit_gfi_denominator_gls(c.w, c.s, 3), fit_trace_square(ws.data(), 3), 1e-12);
+    EXPECT_NEAR(fit_gfi_denominator_gls(c.sInv, c.s, 3), 3.0, 1e-12);
+    const double identity[6] = {1, 0, 1, 0, 0, 1};
+    EXPECT_NEAR(fit_gfi_denominator_gls(identity, c.s, 3), fit_gfi_denominator_uls(c.s, 3), 1e-12);
+
+    const double diagS[3] = {4, 3, 2};
+    auto null_f = [&](const double* wp, bool inverts) {
+        const std::vector<double> wd = dense_of(wp, 3);
+        return [=](const std::vector<double>& d) {
+            std::vector<double> m(9, 0.0);  // W (D - S), or W D - I
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j) {
+                    m[i * 3 + j] = wd[i * 3 + j] * d[j];
+                    for (int k = 0; k < 3; ++k) m[i * 3 + j] -= inverts ? 0.0 : wd[i * 3 + k] * s[k * 3 + j];
+                    if (inverts && i == j) m[i * 3 + j] -= 1.0;
+                }
+            return 0.5 * fit_trace_square(m.data(), 3);
+        };
+    };
+    bool solved = false;
+    EXPECT_NEAR(fit_null_gls(c.w, c.s, diagS, 3, &solved), minimise_quadratic(null_f(c.w, false), 3), 1e-10);
+    EXPECT_TRUE(solved);
+    EXPECT_NEAR(fit_null_gls(c.sInv, nullptr, diagS, 3, &solved), minimise_quadratic(null_f(c.sInv, true), 3),
+                1e-10);
+    EXPECT_NEAR(fit_null_gls(identity, c.s, diagS, 3, &solved), fit_null_uls(c.s, 3), 1e-12);
+    // A singular system (a zero weight row) falls back to diag S, said so.
+    const double singular[6] = {0, 0, 1, 0, 0, 1};
+    fit_null_gls(singular, c.s, diagS, 3, &solved);
+    EXPECT_FALSE(solved);
+}
+
+// WLS: with the weight factor L = I the denominator is |s|^2 and the null
+// model the off-diagonal squares; with a general L the null model is the
+// minimum over d of |L^-1 (s - diag moments d)|^2, and the denominator
+// |L^-1 s|^2 (substitution written here).
+TEST(FitIndices, WeightedLeastSquaresDenominatorAndNullModel) {
+    const WeightedCase c;
+    double l[21] = {};
+    for (int i = 0, k = 0; i < 6; ++i)
+        for (int j = 0; j <= i; ++j, ++k) l[k] = i == j ? 1.0 + 0.25 * i : 0.1 * (i - 2 * j);
+    auto solve_l = [&](std::vector<double> y) {
+        for (int i = 0; i < 6; ++i) {
+            for (int j = 0; j < i; ++j) y[i] -= l[i * (i + 1) / 2 + j] * y[j];
+            y[i] /= l[i * (i + 1) / 2 + i];
+        }
+        double t = 0.0;
+        for (double v : y) t += v * v;
+        return t;
+    };
+    double d = 0.0, f0 = 0.0;
+    bool solved = false;
+    ASSERT_TRUE(fit_gfi_denominator_wls(l, c.s, 6, 1e-12, &d));
+    EXPECT_NEAR(d, solve_l(std::vector<double>(c.s, c.s + 6)), 1e-12);
+    ASSERT_TRUE(fit_null_wls(l, c.s, 3, 1e-12, &f0, &solved));
+    EXPECT_TRUE(solved);
+    const double minimum = minimise_quadratic(
+        [&](const std::vector<double>& dd) {
+            std::vector<double> r(c.s, c.s + 6);
+            for (int i = 0; i < 3; ++i) r[i * (i + 3) / 2] -= dd[i];
+            return solve_l(r);
+        },
+        3);
+    EXPECT_NEAR(f0, minimum, 1e-10);
+
+    double unit[21] = {};
+    for (int i = 0; i < 6; ++i) unit[i * (i + 3) / 2] = 1.0;
+    ASSERT_TRUE(fit_null_wls(unit, c.s, 3, 1e-12, &f0, &solved));
+    EXPECT_NEAR(f0, fit_null_uls(c.s, 3), 1e-12);
+    unit[20] = 0.0;  // a negligible diagonal of the factor
+    EXPECT_FALSE(fit_gfi_denominator_wls(unit, c.s, 6, 1e-12, &d));
+}
+
+// The chi-square multiplier is N - 1 for moments about the means and N
+// for moments about zero, whether the origin or UCOV / UCORR put them there.
+TEST(FitIndices, SampleMultiplierFollowsTheMomentOrigin) {
+    ProcContext ctx;
+    ctx.nObs = 10.0;
+    EXPECT_EQ(results_sample_multiplier(&ctx), 9.0);
+    ctx.options.uncorrectedCov = 1;
+    EXPECT_EQ(results_sample_multiplier(&ctx), 10.0);
+    ctx.options.uncorrectedCov = 0;
+    ctx.options.uncorrectedCorr = 1;
+    EXPECT_EQ(results_sample_multiplier(&ctx), 10.0);
 }
 
 }  // namespace

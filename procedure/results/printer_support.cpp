@@ -1,0 +1,46 @@
+// What the model-kind printers share (see printer_support.h).
+#include "procedure/results/printer_support.h"
+
+#include <algorithm>
+
+#include "host/output_table.h"
+#include "velix/codes.h"
+#include "velix/packed_index.h"
+
+namespace velix::detail {
+
+HostObject* open_results_group(ProcContext* ctx, int32_t index, const char* name, int32_t label) {
+    if (ctx->kyrGroups[index] == nullptr)
+        ctx->kyrGroups[index] = open_output_group(ctx->kyrManager, name, kyrmsg(kMsgProc, label));
+    return ctx->kyrGroups[index];
+}
+
+void close_estimation_group(ProcContext* ctx) {
+    close_output_group(ctx->kyrGroups[kGroupEstimationResults]);
+    ctx->kyrGroups[kGroupEstimationResults] = nullptr;
+}
+
+void print_parameter_vectors(ProcContext* ctx, int32_t mode, const ResultSwitches& sw) {
+    if (!sw.printParmVectors) return;
+    if (mode == 1) cosvout(ctx, kVectorEstimates);
+    if (mode == 2)
+        for (int32_t kind : {kVectorEstimates, kVectorStdErrs, kVectorTValues, kVectorGradient}) cosvout(ctx, kind);
+}
+
+void implied_covariance(const double* t, const double* s, size_t n, size_t k, double* ts, double* cov) {
+    std::fill(ts, ts + n * k, 0.0);
+    for (size_t i = 0; i < n; ++i)
+        for (size_t a = 0; a < k; ++a) {
+            const double tia = t[i * k + a];
+            if (tia == 0.0) continue;
+            for (size_t b = 0; b < k; ++b) ts[i * k + b] += tia * s[a * k + b];
+        }
+    for (size_t i = 0; i < n; ++i)
+        for (size_t j = 0; j <= i; ++j) {
+            double sum = 0.0;
+            for (size_t a = 0; a < k; ++a) sum += ts[i * k + a] * t[j * k + a];
+            cov[velix::pk_lower(static_cast<int32_t>(i), static_cast<int32_t>(j))] = sum;
+        }
+}
+
+}  // namespace velix::detail

@@ -1,0 +1,331 @@
+// The results of a RAM model (McArdle and McDonald 1984: the variables v
+// = A v + u with Cov(u) = P, so that the implied covariance of all model
+// variables is (I - A)^-1 P (I - A)^-T): the list of the model's matrix
+// elements with their estimates, standard errors and t values, then the
+// paths in the metric of standard deviations, the squared multiple
+// correlations and the correlations of the residual parts (Bollen 1989,
+// Structural Equations with Latent Variables, ch. 4 and 8), and the
+// derived statistics of the latent variables.
+//
+//   cospram: modes 1, 2 open the estimation group
+//            unless in matrix form: parameter vectors, the element list
+//            close the estimation group; modes 1, 2 open the supplementary
+//            group; mode 0 or a model of another kind ends here
+//            implied moments of all variables; standardized paths, squared
+//            multiple correlations, residual correlations
+//            latent moments, scores, determination; added parameters
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "host/message_text.h"
+#include "host/object_dispatch.h"
+#include "host/output_table.h"
+#include "numerics/lu.h"
+#include "procedure/results/equation_statistics.h"
+#include "procedure/results/latent_moments.h"
+#include "procedure/results/printer_support.h"
+#include "procedure/results/results.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+#include "velix/model_echo.h"
+#include "velix/packed_index.h"
+
+using velix::detail::close_estimation_group;
+using velix::detail::open_results_group;
+using velix::detail::blank_missing;
+using velix::detail::record_text;
+
+namespace {
+
+// The matrices of a RAM model, by number.
+constexpr int32_t kIde = 1, kPaths = 2, kResiduals = 3;
+// The Parameter cell of a fixed element.
+const char* const kFixedMarker = ".       ";
+
+constexpr int32_t kMsgEstimationGroup = 780, kMsgSupplementaryGroup = 800;
+constexpr int32_t kMsgList = 709, kMsgStdPaths = 803, kMsgSqMultCorr = 804, kMsgCorr = 805;
+
+double missing() { return host_missing_value(); }
+bool is_missing(double x) { return host_is_missing(x) || std::isnan(x); }
+
+// The model as the printer reads it.
+struct RamModel {
+    const ProcContext* ctx = nullptr;
+    int32_t nAll = 0;
+    int32_t varWidth = 1, parmWidth = 0;
+
+    explicit RamModel(const ProcContext* c) : ctx(c) {
+        nAll = c->model.rows[kResiduals];
+        varWidth = std::max(c->readers.colNameWidth, 1);
+        parmWidth = c->readers.parmNameWidth;
+    }
+    const ModelMatrixTable& mt() const { return ctx->model; }
+    int32_t parameter(int32_t e) const { return std::abs(ctx->elements.parameter[e]); }
+    double value(int32_t e) const { return ctx->elements.value[e]; }
+    std::string parameter_cell(int32_t e) const {
+        const int32_t p = parameter(e);
+        return p > 0 ? record_text(ctx->nlp->paramNames[p - 1]) : kFixedMarker;
+    }
+    double std_error(int32_t e) const {
+        const int32_t p = parameter(e);
+        return p > 0 && ctx->nlp->stdErrors != nullptr ? ctx->nlp->stdErrors[p - 1] : missing();
+    }
+    // Entry i of the column names of matrix k; empty when it has none.
+    std::string column_name(int32_t k, int32_t i) const {
+        const int32_t first = mt().firstColumnName != nullptr ? mt().firstColumnName[k] : 0;
+        if (first <= 0 || first - 1 + i >= ctx->readers.nColumnNames) return {};
+        return record_text(ctx->readers.columnNames[first - 1 + i]);
+    }
+    bool has_column_names(int32_t k) const { return mt().firstColumnName != nullptr && mt().firstColumnName[k] > 0; }
+    bool endogenous(int32_t v) const { return ctx->readers.incomingPaths[v] > 0; }
+};
+
+// The row name of an element of matrix k, the first..last matrix of its
+// term: the manifest name for the first matrix, the matrix's own column
+// names for a symmetric or the last matrix, else those of the matrix before.
+std::string row_name(const RamModel& m, int32_t k, int32_t first, int32_t last, int32_t row) {
+    if (k == first) return row < m.ctx->nManifest ? record_text(m.ctx->input.manifestNames[row]) : std::string();
+    const int16_t type = m.mt().type[k];
+    if (type == kMatPosDefinit || type == kMatSymmetric || k == last) return m.column_name(k, row);
+    return m.column_name(k - 1, row);
+}
+
+// The element list ("InitRAMEstimates" or "RAMEstimates"); false after a
+// failed output call.
+bool element_list(HostObject* manager, const RamModel& m, int32_t mode) {
+    const ProcContext* ctx = m.ctx;
+    if (kyr_failed(wobmth(manager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return false;
+    const std::string name = mode == 0 ? "InitRAMEstimates" : "RAMEstimates";
+    OutputTable t(manager, name, kyrmsg(kMsgProc, kMsgList), "Tesk.Velix." + name);
+    t.int_column("Term");
+    t.int_column("Matrix");
+    t.text_column("RowName", m.varWidth);
+    t.int_column("Row");
+    t.text_column("ColName", m.varWidth);
+    t.int_column("Col");
+    t.text_column("Parameter", std::max(m.parmWidth, 8));
+    t.double_column("Estimate");
+    if (mode == 2) {
+        t.double_column("StdErr");
+        t.double_column("tValue");
+    }
+    if (!t.end_columns()) return false;
+    for (int32_t term = 1; term <= ctx->nTerms; ++term) {
+        const int32_t first = m.mt().termTable[term - 1], last = m.mt().termTable[term] - 1;
+        for (int32_t k = first; k <= last; ++k)
+            for (int32_t e = m.mt().firstElement[k]; e < m.mt().firstElement[k] + m.mt().elementCount[k]; ++e) {
+                const int32_t r = ctx->elements.row[e], c = ctx->elements.column[e];
+                const bool named = m.has_column_names(k);
+                t.set_int(0, term);
+                t.set_int(1, k);
+                t.set_text(2, named ? row_name(m, k, first, last, r) : std::string());
+                t.set_int(3, r + 1);
+                t.set_text(4, named ? m.column_name(k, c) : std::string());
+                t.set_int(5, c + 1);
+                t.set_text(6, m.parameter_cell(e));
+                t.set_double(7, m.value(e));
+                if (mode == 2) {
+                    const bool free = m.parameter(e) > 0;
+                    const double se = free ? m.std_error(e) : blank_missing();
+                    const double x = m.value(e);
+                    t.set_double(8, se);
+                    t.set_double(9, !free ? blank_missing()
+                                          : !is_missing(se) && se > 0.0 && !is_missing(x) ? x / se : missing());
+                }
+                if (!t.add_row()) return false;
+            }
+    }
+    return t.deliver();
+}
+
+// The implied moments of all variables at the estimates.
+struct Implied {
+    double* cov = nullptr;   // packed N
+    double* work = nullptr;  // N x N: (I - A)^-1 P
+    double* var = nullptr;   // N: implied variances
+    double* pDiag = nullptr; // N: the diagonal of P (0 where it has none)
+};
+
+// The paths in the metric of standard deviations: a_ij sqrt(w_j) /
+// sqrt(v_i) with w_j the implied variance of an endogenous cause and its
+// _P_ variance otherwise.
+bool standardized_paths(HostObject* manager, const RamModel& m, const Implied& im) {
+    const ProcContext* ctx = m.ctx;
+    const bool names = m.has_column_names(kIde) && m.has_column_names(kPaths);
+    const bool parms = m.parmWidth > 0;
+    OutputTable t(manager, "RAMStdEstimates", kyrmsg(kMsgProc, kMsgStdPaths), "Tesk.Velix.RAMStdEstimates");
+    if (names) t.text_column("RowName", m.varWidth);
+    t.int_column("Row");
+    if (names) t.text_column("ColName", m.varWidth);
+    t.int_column("Col");
+    if (parms) t.text_column("Parameter", std::max(m.parmWidth, 8));
+    t.double_column("Estimate");
+    if (!t.end_columns()) return false;
+    for (int32_t e = m.mt().firstElement[kPaths]; e < m.mt().firstElement[kPaths] + m.mt().elementCount[kPaths]; ++e) {
+        const int32_t i = ctx->elements.row[e], j = ctx->elements.column[e];
+        const double w = m.endogenous(j) ? im.var[j] : im.pDiag[j];
+        size_t col = 0;
+        if (names) t.set_text(col++, m.column_name(kIde, i));
+        t.set_int(col++, i + 1);
+        if (names) t.set_text(col++, m.column_name(kPaths, j));
+        t.set_int(col++, j + 1);
+        if (parms) t.set_text(col++, m.parameter_cell(e));
+        t.set_double(col, standardized_coefficient(m.value(e), w, im.var[i]));
+        if (!t.add_row()) return false;
+    }
+    return t.deliver();
+}
+
+// R^2 = 1 - p_i / v_i of every endogenous variable.
+bool squared_multiple_correlations(HostObject* manager, const RamModel& m, const Implied& im) {
+    const bool names = m.has_column_names(kIde);
+    OutputTable t(manager, "SqMultCorr", kyrmsg(kMsgProc, kMsgSqMultCorr), "Tesk.Velix.SqMultCorr");
+    t.int_column("Index");
+    if (names) t.text_column("Variable", m.varWidth);
+    t.double_column("ErrorVar");
+    t.double_column("TotalVar");
+    t.double_column("RSquare");
+    if (!t.end_columns()) return false;
+    for (int32_t i = 0; i < m.nAll; ++i) {
+        if (!m.endogenous(i)) continue;
+        size_t col = 0;
+        t.set_int(col++, i + 1);
+        if (names) t.set_text(col++, m.column_name(kIde, i));
+        t.set_double(col++, im.pDiag[i]);
+        t.set_double(col++, im.var[i]);
+        t.set_double(col, squared_multiple_correlation(im.pDiag[i], im.var[i]));
+        if (!t.add_row()) return false;
+    }
+    return t.deliver();
+}
+
+// p_rc / sqrt(p_r p_c) of every off-diagonal _P_ element.
+bool residual_correlations(HostObject* manager, const RamModel& m, const Implied& im) {
+    const ProcContext* ctx = m.ctx;
+    const bool names = m.has_column_names(kResiduals);
+    const bool parms = m.parmWidth > 0;
+    OutputTable t(manager, "RAMCorrExog", kyrmsg(kMsgProc, kMsgCorr), "Tesk.Velix.RAMCorrExog");
+    t.int_column("Row");
+    t.int_column("Col");
+    if (names) {
+        t.text_column("RowName", m.varWidth);
+        t.text_column("ColName", m.varWidth);
+    }
+    if (parms) t.text_column("Parameter", std::max(m.parmWidth, 8));
+    t.double_column("Estimate");
+    if (!t.end_columns()) return false;
+    const int32_t first = m.mt().firstElement[kResiduals];
+    for (int32_t e = first; e < first + m.mt().elementCount[kResiduals]; ++e) {
+        const int32_t r = ctx->elements.row[e], c = ctx->elements.column[e];
+        if (r == c) continue;
+        const double pr = im.pDiag[r], pc = im.pDiag[c], x = m.value(e);
+        size_t col = 0;
+        t.set_int(col++, r + 1);
+        t.set_int(col++, c + 1);
+        if (names) {
+            t.set_text(col++, m.column_name(kResiduals, r));
+            t.set_text(col++, m.column_name(kResiduals, c));
+        }
+        if (parms) t.set_text(col++, m.parameter_cell(e));
+        t.set_double(col, is_missing(x) || is_missing(pr) || is_missing(pc) || !(pr > 0.0) || !(pc > 0.0)
+                              ? missing()
+                              : x / (std::sqrt(pr) * std::sqrt(pc)));
+        if (!t.add_row()) return false;
+    }
+    return t.deliver();
+}
+
+// Steps up to the closing of the estimation group; false after a failed
+// output call.
+bool estimates(ProcContext* ctx, const RamModel& m, int32_t mode, const ResultSwitches& sw) {
+    if (ctx->options.matrixForm) return true;
+    velix::detail::print_parameter_vectors(ctx, mode, sw);
+    return !sw.printModel || element_list(ctx->kyrManager, m, mode);
+}
+
+// The standardized part and the derived statistics.  A pool that cannot be
+// had ends the printer after the memory message, not the step: the
+// estimates are printed and kept.  False when the printer ends here.
+bool supplementary(ProcContext* ctx, const RamModel& m, const ResultSwitches& sw) {
+    const int64_t n = m.nAll, cols = std::max(ctx->nCols, m.nAll);
+    velix::detail::PrinterPool pool((n * cols + n) * 16 + n * 34 + n * 4 + 1024);
+    Implied im;
+    im.cov = pool.take<double>(n * (n + 1) / 2);
+    im.work = pool.take<double>(n * n);
+    im.var = pool.take<double>(n);
+    im.pDiag = pool.take<double>(n);
+    if (!pool.check()) return false;
+    // A singular I - A has no implied moments: nothing is standardized.
+    if (!getvar(ctx, im.cov, im.work, im.var, im.pDiag)) return true;
+    if (sw.printModel && ctx->kyrManager != nullptr) {
+        HostObject* manager = ctx->kyrManager;
+        if (!standardized_paths(manager, m, im) ||
+            kyr_failed(wobmth(manager, nullptr, kKyrMethodBeginOutput, 0, nullptr)) ||
+            !squared_multiple_correlations(manager, m, im) || !residual_correlations(manager, m, im))
+            return false;
+    }
+    LatentMomentsInput in;
+    in.cov = im.cov;
+    in.nAll = m.nAll;
+    in.ram = true;
+    latent_results(ctx, &in, sw);
+    return true;
+}
+
+// The model readers echo a RAM model through this printer (mode 0).
+const bool kEchoRegistered = [] {
+    input_model_echo().ramList = cospram;
+    return true;
+}();
+
+}  // namespace
+
+namespace velix::detail {
+
+bool ram_getvar(const ProcContext* ctx, double* cov, double* work, double* var, double* pDiag) {
+    const ModelMatrixTable& mt = ctx->model;
+    const int32_t n = mt.rows[kResiduals];
+    const size_t nn = static_cast<size_t>(n);
+    // T = (I - A)^-1.
+    std::vector<double> t(nn * nn, 0.0), p(nn * nn, 0.0), scratch(nn);
+    std::vector<int32_t> pivots(nn);
+    for (size_t i = 0; i < nn; ++i) t[i * nn + i] = 1.0;
+    for (int32_t e = mt.firstElement[kPaths]; e < mt.firstElement[kPaths] + mt.elementCount[kPaths]; ++e)
+        t[static_cast<size_t>(ctx->elements.row[e]) * nn + static_cast<size_t>(ctx->elements.column[e])] -=
+            ctx->elements.value[e];
+    if (n > 0) {
+        if (zludec(n, n, 0.0, nullptr, t.data(), pivots.data()) != 0) return false;
+        zluinv(n, n, t.data(), pivots.data(), scratch.data());
+    }
+    std::fill(pDiag, pDiag + nn, 0.0);
+    for (int32_t e = mt.firstElement[kResiduals]; e < mt.firstElement[kResiduals] + mt.elementCount[kResiduals];
+         ++e) {
+        const size_t r = static_cast<size_t>(ctx->elements.row[e]), c = static_cast<size_t>(ctx->elements.column[e]);
+        p[r * nn + c] = p[c * nn + r] = ctx->elements.value[e];
+        if (r == c) pDiag[r] = ctx->elements.value[e];
+    }
+    implied_covariance(t.data(), p.data(), nn, nn, work, cov);
+    for (size_t i = 0; i < nn; ++i) var[i] = cov[velix::pk_lower(static_cast<int32_t>(i), static_cast<int32_t>(i))];
+    return true;
+}
+
+}  // namespace velix::detail
+
+void cospram(ProcContext* ctx, int32_t mode) {
+    if (ctx->nMatrices < kResiduals) return;
+    const ResultSwitches sw = result_switches(&ctx->options);
+    const RamModel m(ctx);
+    const bool output = ctx->kyrManager != nullptr && ctx->options.printEnabled;
+    if (output) {
+        if (mode > 0) open_results_group(ctx, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
+        const bool printed = estimates(ctx, m, mode, sw);
+        close_estimation_group(ctx);
+        if (!printed) return;
+        if (mode > 0) open_results_group(ctx, kGroupSupplementary, "SupplementaryResults", kMsgSupplementaryGroup);
+    }
+    if (mode > 0 && ctx->readers.ramModel && !supplementary(ctx, m, sw)) return;
+    if (mode > 0 && ctx->nParmAdded > 0 && output) costout(ctx, mode);
+    zmsgsav(0, 0, nullptr, 0);
+}

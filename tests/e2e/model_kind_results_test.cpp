@@ -1,0 +1,237 @@
+// The results of the RAM and COSAN forms of the reference confirmatory
+// factor model (examples/hs_cfa_ram.vx, examples/hs_cfa_cosan.vx) against
+// its LINEQS form (tests/fixtures/hs_cfa_ml.vx) run the same way, and
+// against the reference estimates and standard errors of R's lavaan 0.6.14
+// (tests/fixtures/hs_cfa_ml.expected.json).  The three forms have one
+// minimum, so their estimates agree to the optimizer's stop; at the
+// tightened stop they agree with the reference to about 3e-6.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "harness.h"
+
+namespace velix::test {
+namespace {
+
+std::string text_of(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The program estimated by ML to the limits of double precision, with the
+// parameter-vector tables, the latent moments and the determination.
+std::string estimated(std::string program) {
+    for (const char* method : {"method=none", "method=ml"})
+        if (const size_t at = program.find(method); at != std::string::npos)
+            program.replace(at, std::string(method).size(), "method=ml pestim platcov pdeterm");
+    const size_t end = program.find("covariance;") + std::string("covariance;").size();
+    return program.insert(end, "\n   nloptions gconv=1e-14 absgconv=1e-12;");
+}
+
+std::string example(const std::string& stem) {
+    return text_of(std::string(VELIX_SOURCE_DIR) + "/examples/" + stem + ".vx");
+}
+
+struct Runs {
+    RunResult lineqs, ram, cosan;
+    JsonValue expected = JsonValue::parse(text_of(data_path("hs_cfa_ml.expected.json")));
+};
+
+const Runs& runs() {
+    static const Runs r = [] {
+        Runs out;
+        out.lineqs = run_velix(estimated(text_of(data_path("hs_cfa_ml.vx"))), {"hs.csv"});
+        out.ram = run_velix(estimated(example("hs_cfa_ram")), {"hs.csv"});
+        out.cosan = run_velix(estimated(example("hs_cfa_cosan")), {"hs.csv"});
+        return out;
+    }();
+    return r;
+}
+
+// A parameter-vector table by parameter name.
+std::map<std::string, double> by_parameter(const RunResult& r, const std::string& table) {
+    std::map<std::string, double> out;
+    const JsonValue& t = r.table(0, table);
+    for (size_t i = 0; i < t["rows"].size(); ++i) out[cell(t, i, "Parameter").str()] = cell(t, i, "Estimate").number();
+    return out;
+}
+
+// The row of `table` whose column `key` holds `value`; rows().size() when none.
+size_t row_where(const JsonValue& table, const std::string& key, const std::string& value) {
+    for (size_t i = 0; i < table["rows"].size(); ++i)
+        if (cell(table, i, key).str() == value) return i;
+    ADD_FAILURE() << "no row with " << key << " = " << value;
+    return 0;
+}
+
+// The same model estimated as RAM: every element of the list carries the
+// LINEQS estimate and standard error (and so the reference's) with t =
+// estimate / standard error; fixed paths show the marker and no inference.
+TEST(ModelKindResults, RamListEqualsTheLineqsEstimates) {
+    const Runs& r = runs();
+    ASSERT_EQ(r.lineqs.exitStatus, 0) << r.lineqs.log;
+    ASSERT_EQ(r.ram.exitStatus, 0) << r.ram.log;
+    // The readers echo the list as read.
+    EXPECT_EQ(r.ram.table(0, "InitRAMEstimates")["rows"].size(), 24u);
+    const auto est = by_parameter(r.lineqs, "Estimates"), se = by_parameter(r.lineqs, "StdErrs");
+    const JsonValue& list = r.ram.table(0, "RAMEstimates");
+    const JsonValue& params = r.expected["params"];
+    size_t free = 0, fixed = 0;
+    for (size_t i = 0; i < list["rows"].size(); ++i) {
+        const std::string p = cell(list, i, "Parameter").str();
+        if (p == ".       ") {  // the fixed-element marker
+            EXPECT_EQ(cell(list, i, "Estimate").number(), 1.0);
+            EXPECT_TRUE(cell(list, i, "StdErr").is_null());
+            EXPECT_TRUE(cell(list, i, "tValue").is_null());
+            ++fixed;
+            continue;
+        }
+        SCOPED_TRACE(p);
+        ++free;
+        const double x = cell(list, i, "Estimate").number(), s = cell(list, i, "StdErr").number();
+        EXPECT_NEAR(x, est.at(p), 1e-6 * std::fabs(est.at(p)));
+        EXPECT_NEAR(s, se.at(p), 1e-5 * se.at(p));
+        EXPECT_NEAR(cell(list, i, "tValue").number(), x / s, 1e-12 * std::fabs(x / s));
+        EXPECT_NEAR(x, params[p]["est"].number(), 1e-5 * std::fabs(params[p]["est"].number()));
+        EXPECT_NEAR(s, params[p]["se"].number(), 1e-5 * params[p]["se"].number());
+    }
+    EXPECT_EQ(free, 21u);
+    EXPECT_EQ(fixed, 3u);
+    // Matrix 1 rows are named by the variables, matrix 2 by the residuals.
+    EXPECT_EQ(cell(list, 0, "RowName").str(), "x1");
+    EXPECT_EQ(cell(list, 0, "ColName").str(), "Fvis");
+    EXPECT_EQ(cell(list, row_where(list, "Parameter", "cvt"), "RowName").str(), "Dtxt");
+}
+
+// The standardized paths, squared multiple correlations and factor
+// correlations of the RAM form are those of the LINEQS form, and follow
+// their definitions from the estimates: l sqrt(v_F) / sqrt(v_x) with
+// v_x = l^2 v_F + v_E, and c / sqrt(v_F1 v_F2).
+TEST(ModelKindResults, RamStandardizedSolutionEqualsTheLineqsOne) {
+    const Runs& r = runs();
+    ASSERT_EQ(r.ram.exitStatus, 0) << r.ram.log;
+    const auto est = by_parameter(r.ram, "Estimates");
+    const JsonValue& stdRam = r.ram.table(0, "RAMStdEstimates");
+    const JsonValue& stdLineqs = r.lineqs.table(0, "StdManifestEq");
+    const JsonValue& smcRam = r.ram.table(0, "SqMultCorr");
+    const JsonValue& smcLineqs = r.lineqs.table(0, "SqMultCorr");
+    ASSERT_EQ(stdRam["rows"].size(), 9u);
+    ASSERT_EQ(smcRam["rows"].size(), 9u);
+    const char* factorVar[] = {"vvis", "vtxt", "vspd"};
+    for (size_t i = 0; i < 9; ++i) {
+        const std::string x = "x" + std::to_string(i + 1);
+        SCOPED_TRACE(x);
+        const size_t row = row_where(stdRam, "RowName", x);
+        const std::string p = cell(stdRam, row, "Parameter").str();
+        const double l = p == ".       " ? 1.0 : est.at(p), vf = est.at(factorVar[i / 3]);
+        const double vx = l * l * vf + est.at("ve" + std::to_string(i + 1));
+        const double got = cell(stdRam, row, "Estimate").number();
+        EXPECT_NEAR(got, l * std::sqrt(vf / vx), 1e-12);
+        EXPECT_NEAR(got, cell(stdLineqs, row_where(stdLineqs, "Variable", x), "Coefficient1").number(), 1e-6);
+        const size_t a = row_where(smcRam, "Variable", x), b = row_where(smcLineqs, "Variable", x);
+        EXPECT_NEAR(cell(smcRam, a, "TotalVar").number(), vx, 1e-10 * vx);
+        EXPECT_NEAR(cell(smcRam, a, "RSquare").number(), cell(smcLineqs, b, "RSquare").number(), 1e-6);
+    }
+    const JsonValue& corr = r.ram.table(0, "RAMCorrExog");
+    const JsonValue& corrLineqs = r.lineqs.table(0, "CorrExog");
+    ASSERT_EQ(corr["rows"].size(), 3u);
+    const struct {
+        const char *c, *v1, *v2;
+    } pairs[] = {{"cvt", "vvis", "vtxt"}, {"cvs", "vvis", "vspd"}, {"cts", "vtxt", "vspd"}};
+    for (const auto& p : pairs) {
+        const double got = cell(corr, row_where(corr, "Parameter", p.c), "Estimate").number();
+        EXPECT_NEAR(got, est.at(p.c) / std::sqrt(est.at(p.v1) * est.at(p.v2)), 1e-12) << p.c;
+        EXPECT_NEAR(got, cell(corrLineqs, row_where(corrLineqs, "Parameter", p.c), "Estimate").number(), 1e-6);
+    }
+}
+
+// The statistics of the latent variables (their predicted moments, score
+// coefficients and the coefficients of determination) do not depend on the
+// form the model is written in.
+TEST(ModelKindResults, RamLatentStatisticsEqualTheLineqsOnes) {
+    const Runs& r = runs();
+    ASSERT_EQ(r.ram.exitStatus, 0) << r.ram.log;
+    for (const char* name : {"PredMomentLatent", "PredMomentManLat", "LatentScoreCoef"}) {
+        SCOPED_TRACE(name);
+        const auto ram = r.ram.items(0, "matrix", name), lineqs = r.lineqs.items(0, "matrix", name);
+        ASSERT_EQ(ram.size(), 1u);
+        ASSERT_EQ(lineqs.size(), 1u);
+        const JsonValue &a = (*ram[0])["values"], &b = (*lineqs[0])["values"];
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i)
+            for (size_t j = 0; j < a[i].size(); ++j)
+                EXPECT_NEAR(a[i][j].number(), b[i][j].number(), 1e-6 * (std::fabs(b[i][j].number()) + 1e-3));
+    }
+    const JsonValue &a = r.ram.table(0, "Determination"), &b = r.lineqs.table(0, "Determination");
+    ASSERT_EQ(a["rows"].size(), 2u);  // all equations and the manifest variables
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_NEAR(cell(a, i, "Determination").number(), cell(b, i, "Determination").number(), 1e-8);
+}
+
+// The COSAN form: the readers echo each matrix once ("InitParms"); after
+// the estimation each matrix is one "EstParms" table whose pieces hold the
+// estimates, standard errors, t values and parameter names in place.
+TEST(ModelKindResults, CosanMatricesShowEstimatesWithTheirInference) {
+    const Runs& r = runs();
+    ASSERT_EQ(r.cosan.exitStatus, 0) << r.cosan.log;
+    EXPECT_EQ(r.cosan.items(0, "matrix", "InitParms").size(), 3u);
+    const auto tables = r.cosan.items(0, "matrix", "EstParms");
+    ASSERT_EQ(tables.size(), 3u);
+    const auto est = by_parameter(r.lineqs, "Estimates"), se = by_parameter(r.lineqs, "StdErrs");
+    size_t compared = 0;
+    for (const JsonValue* t : tables) {
+        const JsonValue& m = *t;
+        ASSERT_EQ(m["pieces"].size(), 3u);
+        const JsonValue &s = m["pieces"][0], &tv = m["pieces"][1], &names = m["pieces"][2];
+        EXPECT_EQ(s["label"].str(), "S");
+        EXPECT_EQ(tv["label"].str(), "T");
+        EXPECT_EQ(names["label"].str(), "N");
+        for (size_t i = 0; i < m["values"].size(); ++i)
+            for (size_t j = 0; j < m["values"][i].size(); ++j) {
+                const JsonValue& label = names["values"][i][j];
+                if (label.is_null()) {
+                    EXPECT_TRUE(s["values"][i][j].is_null() && tv["values"][i][j].is_null()) << i << "," << j;
+                    continue;
+                }
+                const std::string p = label.str().substr(1, label.str().size() - 2);
+                SCOPED_TRACE(p);
+                const double x = m["values"][i][j].number(), sx = s["values"][i][j].number();
+                EXPECT_NEAR(x, est.at(p), 1e-6 * std::fabs(est.at(p)));
+                EXPECT_NEAR(sx, se.at(p), 1e-5 * se.at(p));
+                EXPECT_NEAR(tv["values"][i][j].number(), x / sx, 1e-12 * std::fabs(x / sx));
+                EXPECT_NEAR(sx, r.expected["params"][p]["se"].number(), 1e-5 * sx);
+                ++compared;
+            }
+    }
+    // 6 loadings, the symmetric P in full (its 3 covariances twice), 9
+    // unique variances.
+    EXPECT_EQ(compared, 6u + 9u + 9u);
+    EXPECT_EQ((*tables[0])["rowLabels"][0].str(), "Fvis");  // P, the central matrix, first
+    EXPECT_EQ((*tables[1])["rowLabels"][0].str(), "x1");    // F, the first matrix of its term
+}
+
+// A matrix used by two terms is shown once; a constant one is a table
+// before the estimation and only a note after it.
+TEST(ModelKindResults, SharedAndConstantCosanMatrices) {
+    std::string program = example("hs_cfa_cosan");
+    program.replace(program.find("cosan F(3, GEN) * P(3, SYM) + U(9, SYM);"), 40,
+                    "cosan J(9, IDE) * F(3, GEN) * P(3, SYM) + J(9, IDE) * U(9, SYM);");
+    const RunResult r = run_velix(estimated(program), {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_EQ(r.items(0, "matrix", "InitParms").size(), 4u);
+    EXPECT_EQ(r.items(0, "matrix", "EstParms").size(), 3u);
+    size_t notes = 0;
+    for (const JsonValue* n : r.items(0, "note"))
+        notes += (*n)["text"].str().find("has no parameter") != std::string::npos;
+    EXPECT_EQ(notes, 1u);
+}
+
+}  // namespace
+}  // namespace velix::test
