@@ -24,6 +24,7 @@
 #include "optimizer/core/core.h"
 #include "optimizer/core/options.h"
 #include "procedure/estimation/estimation.h"
+#include "procedure/estimation/options.h"
 #include "procedure/evaluation/information.h"
 #include "procedure/evaluation/model_view.h"
 #include "procedure/procedure.h"
@@ -244,6 +245,7 @@ int32_t cosmini(ProcContext* ctx) {
         ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         evaluation_setup(ctx);
         stage_covariance_scale(ctx);
+        cosop_profile_stage(ctx, s == nStages - 1);
         status = run_stage(ctx, nlp);
         end_if_fatal(ctx);
         if (status == kEstimationNoMemory) {
