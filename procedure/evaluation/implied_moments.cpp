@@ -160,9 +160,12 @@ int32_t left_product(const EvalView& v, int32_t first, int32_t last, double* wor
 }  // namespace velix::detail
 
 int32_t cosimpl(const EvalView* view) {
+    return implied_moments(view, view->st->implied);
+}
+
+int32_t implied_moments(const EvalView* view, double* c) {
     const EvalView& v = *view;
     EvaluationState& st = *v.st;
-    double* c = st.implied;
     std::fill(c, c + v.pstar, 0.0);
     const int32_t ld = v.ld;
     for (int32_t t = 1; t <= v.nTerms; ++t) {

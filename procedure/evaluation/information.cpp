@@ -207,7 +207,7 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 2;
     }
     if (cosfdcj(nlp) != 0) return -1;
-    if (eval_cross_product(&v) != 0) {
+    if (cross_product_by_mode(&v) != 0) {
         xpmlog(kMsgProc, kMsgNoInformation);
         return 3;
     }

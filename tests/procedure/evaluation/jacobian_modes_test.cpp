@@ -1,0 +1,133 @@
+// The Jacobian storage modes against the in-memory mode 1 at random points:
+// the cross product and gradient of every mode, the columns that the
+// term-wise records (summed by tag), the column files and the sparse values
+// hold, and the pattern covering every nonzero of J.
+#include <gtest/gtest.h>
+
+#include "evaluation_fixture.h"
+#include "procedure/evaluation/column_jacobian.h"
+#include "procedure/evaluation/cross_product.h"
+#include "procedure/evaluation/fd_jacobian.h"
+#include "procedure/evaluation/finite_differences.h"
+#include "procedure/evaluation/jacobian.h"
+#include "procedure/evaluation/jacobian_pattern.h"
+#include "procedure/evaluation/sparse_jacobian.h"
+#include "velix/host.h"
+
+namespace velix::testing {
+namespace {
+
+using Vec = std::vector<double>;
+
+// Largest |a - b| over the largest |b| (at least 1e-300).
+double relative_gap(const Vec& a, const Vec& b) {
+    double gap = 0.0, scale = 1e-300;
+    for (size_t i = 0; i < b.size(); ++i) {
+        gap = std::max(gap, std::fabs(a[i] - b[i]));
+        scale = std::max(scale, std::fabs(b[i]));
+    }
+    return gap / scale;
+}
+
+struct ModeCase {
+    const char* name;
+    std::string (*program)(const char*);
+    const char* method;
+    int32_t code;
+    bool diagonalFromData = false;
+};
+
+class JacobianModes : public ::testing::TestWithParam<ModeCase> {
+   protected:
+    void SetUp() override {
+        const ModeCase& c = GetParam();
+        s = std::make_unique<EvalStep>(c.program(c.method), c.code);
+        ASSERT_TRUE(s->ready) << s->log.str();
+        s->ctx.eval.diagFromData = c.diagonalFromData ? 1 : 0;
+        view = eval_view(&s->ctx);
+        ASSERT_EQ(cosjamv(&view, 0), 0) << s->log.str();
+    }
+    // H and g of the mode at the point of the last objective.
+    std::pair<Vec, Vec> cross(int32_t mode) {
+        s->ctx.eval.jacobianMode = mode;
+        EXPECT_EQ(cross_product_by_mode(&view), 0) << "mode " << mode;
+        const EvaluationState& st = s->ctx.eval;
+        return {Vec(st.cross, st.cross + s->q() * (s->q() + 1) / 2),
+                Vec(st.gradient, st.gradient + s->q())};
+    }
+    // The q p* doubles of a column file.
+    Vec columns(HostFile* file) {
+        Vec all(static_cast<size_t>(s->q()) * view.pstar);
+        velix::detail::file_get(file, 0, all.data(), static_cast<int32_t>(all.size()));
+        return all;
+    }
+    Vec weighted(Vec j) {
+        for (int32_t k = 0; k < s->q(); ++k)
+            EXPECT_EQ(velix::detail::weigh_column(view, j.data() + int64_t{k} * view.pstar), 0);
+        return j;
+    }
+    std::unique_ptr<EvalStep> s;
+    EvalView view;
+};
+
+TEST_P(JacobianModes, AgreeWithTheInMemoryJacobian) {
+    const bool weightedMethod = GetParam().code == kMethodWls || GetParam().code == kMethodDwls;
+    const int32_t p = view.pstar, q = s->q();
+    for (uint32_t seed = 1; seed <= 3; ++seed) {
+        s->perturb(seed, 0.1);
+        ASSERT_FALSE(std::isnan(s->objective())) << s->log.str();
+        ASSERT_EQ(cosfdcj(&s->nlp), 0);  // the cross-product callback forms it first
+        ASSERT_EQ(jacobian_walk(&view), 0);
+        const Vec j1(s->ctx.eval.jacobian, s->ctx.eval.jacobian + int64_t{q} * p);
+        for (int32_t k = 0; k < q && s->ctx.eval.diagFromData; ++k)
+            for (int32_t i = 0; i < view.n; ++i)
+                ASSERT_EQ(j1[int64_t{k} * p + velix::pk_lower(i, i)], 0.0) << "diagonal row";
+        const auto [h1, g1] = cross(1);
+        const Vec plainOrWeighted = weightedMethod ? weighted(j1) : j1;
+        for (const int32_t mode : {2, 3, 4, 11, 12, 5, 6}) {
+            const double tol = mode == 5 || mode == 6 ? 1e-6 : 1e-12;
+            const auto [h, g] = cross(mode);
+            EXPECT_LT(relative_gap(h, h1), tol) << "cross product, mode " << mode;
+            EXPECT_LT(relative_gap(g, g1), tol) << "gradient, mode " << mode;
+            if (mode == 2 || mode == 3) {
+                EXPECT_LT(relative_gap(columns(view.columnFile), j1), 1e-12) << "mode " << mode;
+            }
+            if (mode == 3 && weightedMethod) {
+                EXPECT_LT(relative_gap(columns(view.weightedFile), plainOrWeighted), 1e-12);
+            }
+            if (mode == 6) {
+                HostFile* file = weightedMethod ? view.weightedFile : view.columnFile;
+                EXPECT_LT(relative_gap(columns(file), plainOrWeighted), 1e-6);
+            }
+        }
+        // The sparse values (before any weighting) at the pattern and zero
+        // off it; every nonzero of J is in the pattern.
+        ASSERT_EQ(cosjasp(&view), 0);
+        Vec sparse(static_cast<size_t>(q) * p);
+        for (int32_t k = 0; k < q; ++k) spfill(&view, k, sparse.data() + int64_t{k} * p);
+        EXPECT_LT(relative_gap(sparse, j1), 1e-12);
+        for (size_t m = 0; m < j1.size(); ++m)
+            ASSERT_TRUE(j1[m] == 0.0 || sparse[m] != 0.0 || std::fabs(j1[m]) < 1e-300)
+                << "moment " << m % p << " of parameter " << m / p << " is off the pattern";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    KindsAndMethods, JacobianModes,
+    ::testing::Values(ModeCase{"lineqs_ml", lineqs_program, "ml", kMethodMl},
+                      ModeCase{"ram_ml", ram_program, "ml", kMethodMl},
+                      ModeCase{"factor_ml", factor_program, "ml", kMethodMl},
+                      ModeCase{"typed_ml", typed_program, "ml", kMethodMl},
+                      ModeCase{"dependent_gls", dependent_program, "gls", kMethodGls},
+                      ModeCase{"dependent_fdcode", dependent_program, "ml fdcode", kMethodMl},
+                      ModeCase{"cosan_uls", cosan_program, "uls", kMethodUls},
+                      ModeCase{"cosan_gls", cosan_program, "gls", kMethodGls},
+                      ModeCase{"cosan_ml", cosan_program, "ml", kMethodMl},
+                      ModeCase{"cosan_wls", cosan_program, "wls", kMethodWls},
+                      ModeCase{"cosan_dwls", cosan_program, "dwls", kMethodDwls},
+                      ModeCase{"diagonal_uls", cosan_program, "uls", kMethodUls, true},
+                      ModeCase{"diagonal_wls", cosan_program, "wls", kMethodWls, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace velix::testing
