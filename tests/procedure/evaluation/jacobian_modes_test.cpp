@@ -4,6 +4,8 @@
 // hold, and the pattern covering every nonzero of J.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "evaluation_fixture.h"
 #include "procedure/evaluation/column_jacobian.h"
 #include "procedure/evaluation/cross_product.h"
@@ -128,6 +130,64 @@ INSTANTIATE_TEST_SUITE_P(
                       ModeCase{"diagonal_uls", cosan_program, "uls", kMethodUls, true},
                       ModeCase{"diagonal_wls", cosan_program, "wls", kMethodWls, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Two records of one parameter merge into its distinct moments, ascending
+// (row before column); the other parameters stay empty.
+TEST(JacobianPattern, CompressMergesTheRecordsOfAParameter) {
+    EvalStep s(cosan_program("ml"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const EvalView v = eval_view(&s.ctx);
+    JacobianStorage& jac = s.ctx.eval.jac;
+    jac.recordCount = 2;
+    jac.recordTags[0] = jac.recordTags[1] = 1;
+    jac.rowEnd[0] = jac.rowEnd[1] = 2;
+    const int32_t pairs[] = {2, 1, 0, 0, 2, 2, 2, 1};
+    ASSERT_TRUE(compress(&v, pairs));
+    ASSERT_EQ(jac.nonzeros, 3);
+    EXPECT_EQ(jac.rowEnd[0], 0);
+    EXPECT_EQ(jac.rowEnd[1], 3);
+    EXPECT_EQ(jac.rowEnd[s.q() - 1], 3);
+    EXPECT_EQ(std::vector<int32_t>(jac.nzRow, jac.nzRow + 3), (std::vector<int32_t>{0, 2, 2}));
+    EXPECT_EQ(std::vector<int32_t>(jac.nzCol, jac.nzCol + 3), (std::vector<int32_t>{0, 1, 2}));
+}
+
+// A program that fails at the point leaves no pattern: the request falls
+// back to a dense mode (11 to 1, 0 and 12 to forward differences).
+TEST(JacobianPattern, AFailedAnalysisFallsBackToADenseMode) {
+    std::string text = ram_program("ml");
+    EvalStep s(text.insert(text.rfind("run;"), "l3 = log(l2);\n"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    s.nlp.x[parameter_index(s, "l2")] = -1.0;
+    const EvalView v = eval_view(&s.ctx);
+    for (const auto& [request, fallback] : {std::pair{11, 1}, {12, 5}, {0, 5}}) {
+        const size_t mark = messages_now();
+        EXPECT_EQ(jacobian_pattern_request(&v, request, 0), fallback);
+        // The program's missing-value warning, then the fallback.
+        EXPECT_EQ(messages_since(mark), (std::vector<int32_t>{45, 35}));
+    }
+    s.nlp.x[parameter_index(s, "l2")] = 1.0;
+    EXPECT_EQ(jacobian_pattern_request(&v, 0, 0), 0);
+    EXPECT_GT(s.ctx.eval.jac.nonzeros, 0);
+}
+
+// The 120-variable model of the shared reference cases: its pattern holds
+// the 20340 nonzeros that lavaan's delta matrix has at the estimates
+// (0.92% of 7260 x 306), so the system chooses the sparse form.
+TEST(JacobianPattern, TheLargeModelHasTheReferenceNonzeros) {
+    const char* env = std::getenv("VELIX_REFERENCE_LARGE");
+    const std::string dir = env ? env : std::string(VELIX_SOURCE_DIR) + "/../shared/reference/large";
+    std::ifstream in(dir + "/large_cfa_ml.vx");
+    if (!in) GTEST_SKIP() << "no large reference model in " << dir;
+    std::string program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    program.replace(program.find("data=large"), 10, "data='" + dir + "/large.csv'");
+    EvalStep s(program, kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const EvalView v = eval_view(&s.ctx);
+    ASSERT_EQ(cosjamv(&v, 0), 0);
+    EXPECT_EQ(s.ctx.eval.jac.nonzeros, 20340);
+    EXPECT_NEAR(jacobian_density(&v), 0.92, 0.005);
+    EXPECT_TRUE(sparse_pattern_pays(s.ctx.eval.jac.nonzeros, v.pstar, v.nParmFree));
+}
 
 }  // namespace
 }  // namespace velix::testing
