@@ -165,20 +165,24 @@ void fill_weight_dense(const EvalView& v) {
             st.kDense[int64_t{i} * n + j] = k ? k[velix::pk(i, j)] : (i == j ? 1.0 : 0.0);
 }
 
+void add_rank_two(int32_t n, double x, const double* __restrict kr, const double* __restrict kc,
+                  double* __restrict out) {
+    for (int32_t a = 0; a < n; ++a) {
+        double* __restrict row = out + pk_lower(a, 0);
+        const double xr = x * kr[a], xc = x * kc[a];
+        for (int32_t b = 0; b <= a; ++b) row[b] += xr * kc[b] + xc * kr[b];
+    }
+}
+
 void kron_weight(const EvalView& v, const double* column, double* out) {
-    const EvaluationState& st = *v.st;
-    const int32_t n = v.n, ld = v.ld;
-    double* t = st.work3;  // K D, row length ld
-    for (int32_t i = 0; i < n; ++i)
-        for (int32_t c = 0; c < n; ++c) {
-            double s = 0.0;
-            for (int32_t m = 0; m < n; ++m)
-                s += st.kDense[int64_t{i} * n + m] * column[velix::pk(m, c)];
-            t[int64_t{i} * ld + c] = s;
-        }
-    for (int32_t i = 0; i < n; ++i)
-        for (int32_t c = 0; c <= i; ++c)
-            out[pk_lower(i, c)] = dot(n, t + int64_t{i} * ld, st.kDense + int64_t{c} * n);
+    const double* k = v.st->kDense;
+    const int32_t n = v.n;
+    std::fill(out, out + v.pstar, 0.0);
+    // A Jacobian column is mostly zero: one rank-two share per nonzero.
+    for (int32_t r = 0; r < n; ++r)
+        for (int32_t c = 0; c <= r; ++c)
+            if (const double x = column[pk_lower(r, c)]; x != 0.0)
+                add_rank_two(n, r == c ? 0.5 * x : x, k + int64_t{r} * n, k + int64_t{c} * n, out);
 }
 
 bool weighted_method(const EvalView& v) {

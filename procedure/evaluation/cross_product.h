@@ -46,8 +46,14 @@ namespace velix::detail {
 // K of the Kronecker weight (I for ULS, W for GLS, C^-1 for ML) densely
 // into view.st->kDense.
 void fill_weight_dense(const EvalView& v);
-// out (packed p*) := K D K for a packed symmetric D; uses work3.
+// out (packed p*) := K D K for a packed symmetric D, one rank-two update
+// per nonzero of D.
 void kron_weight(const EvalView& v, const double* column, double* out);
+// out (packed order n) += x (k_r k_c' + k_c k_r'), lower triangle: the
+// weighted share K (e_r e_c' + e_c e_r') K of one moment (x halved by the
+// caller for a diagonal moment).
+void add_rank_two(int32_t n, double x, const double* __restrict kr, const double* __restrict kc,
+                  double* __restrict out);
 // WLS or DWLS: the columns of the cross product are weighted ones.
 bool weighted_method(const EvalView& v);
 // g_k from column k (weighted for WLS and DWLS) and the objective's terms.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "procedure/evaluation/cross_product.h"
 #include "procedure/evaluation/gradient.h"
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/term_walker.h"
@@ -62,18 +63,8 @@ int32_t spkron(const EvalView* view, int32_t k, double* out) {
         const int32_t r = jac.nzRow[t], c = jac.nzCol[t];
         const double x = jac.nzValue[t];
         if (x == 0.0) continue;
-        const double* kr = K + int64_t{r} * n;
-        const double* kc = K + int64_t{c} * n;
-        for (int32_t a = 0; a < n; ++a) {
-            double* row = out + pk_lower(a, 0);
-            if (r == c) {
-                const double xa = x * kr[a];
-                for (int32_t b = 0; b <= a; ++b) row[b] += xa * kr[b];
-            } else {
-                const double xr = x * kr[a], xc = x * kc[a];
-                for (int32_t b = 0; b <= a; ++b) row[b] += xr * kc[b] + xc * kr[b];
-            }
-        }
+        // A diagonal moment stands once: half of the symmetric share.
+        velix::detail::add_rank_two(n, r == c ? 0.5 * x : x, K + int64_t{r} * n, K + int64_t{c} * n, out);
     }
     return jac.rowEnd[k];
 }
