@@ -83,5 +83,25 @@ TEST(JacobianModes, ReferenceProgramsGiveTheReferenceFit) {
     }
 }
 
+// PJACPAT shows one pattern table per parameter and model matrix (the 21
+// parameters of the nine-variable model each sit in one matrix) and the
+// density; the sparse form is chosen; OUTJAC writes the p* = 45 rows of
+// the Jacobian to OUTEST=.
+TEST(JacobianModes, PatternTablesAndJacobianRows) {
+    const std::string dir = own_folder("jacobian_pattern");
+    std::ofstream(dir + "/hs.csv") << text_of(data_path("hs.csv"));
+    std::string program = text_of(data_path("hs_cfa_ml.vx"));
+    program.insert(program.find("proc velix") + 10, " pjacpat outjac outest=est");
+    const RunResult r = run_velix(program, {}, {"--lib", dir});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_EQ(r.items(0, "matrix", "Jacobian").size(), 21u);
+    EXPECT_NE(r.log.find("11.4286 percent of the Jacobian"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("sparse: 108 of its 945 entries"), std::string::npos) << r.log;
+    std::ifstream est(dir + "/est.csv");
+    int rows = 0;
+    for (std::string line; std::getline(est, line);) rows += line.rfind("JACOBIAN,ML", 0) == 0;
+    EXPECT_EQ(rows, 45);
+}
+
 }  // namespace
 }  // namespace velix::test
