@@ -256,18 +256,19 @@ void read_file_cross_product(const EvalView& v) {
 }
 
 // Modes 11 and 12: the sparse kernels; WLS goes through the weighted file.
-void sparse_cross_product(const EvalView& v) {
+// Returns 0, or 1 with a singular WLS factor.
+int32_t sparse_cross_product(const EvalView& v) {
     EvaluationState& st = *v.st;
     const int32_t q = v.nParmFree;
     if (v.method == kMethodWls) {
         for (int32_t k = 0; k < q; ++k) {
             spfill(&v, k, st.jac.column);
-            if (velix::detail::weigh_column(v, st.jac.column) != 0)
-                velix::detail::wls_factor_fault();
+            if (velix::detail::weigh_column(v, st.jac.column) != 0) return 1;
             velix::detail::file_put(v.weightedFile, 8 * int64_t{v.pstar} * k, st.jac.column,
                                     v.pstar);
         }
-        return file_cross_product(v);
+        file_cross_product(v);
+        return 0;
     }
     if (v.method == kMethodDwls) {
         for (int32_t k = 0; k < q; ++k) {
@@ -275,19 +276,20 @@ void sparse_cross_product(const EvalView& v) {
             st.gradient[k] = 2.0 * spinn1(&v, 0, k, st.residual);
             for (int32_t l = 0; l <= k; ++l) st.cross[pk_lower(k, l)] = 2.0 * spinn2(&v, 0, k, l);
         }
-        return;
+        return 0;
     }
     for (int32_t k = 0; k < q; ++k) st.gradient[k] = spinn1(&v, 1, k, st.dFdC);
     if (v.method == kMethodUls) {
         for (int32_t k = 0; k < q; ++k)
             for (int32_t l = 0; l <= k; ++l) st.cross[pk_lower(k, l)] = spinn2(&v, 1, k, l);
-        return;
+        return 0;
     }
     velix::detail::fill_weight_dense(v);
     for (int32_t l = 0; l < q; ++l) {
         spkron(&v, l, st.jac.weighted);
         for (int32_t k = l; k < q; ++k) st.cross[pk_lower(k, l)] = spinn1(&v, 1, k, st.jac.weighted);
     }
+    return 0;
 }
 
 // The cross product of the storage modes other than the in-memory one.
@@ -319,8 +321,7 @@ int32_t stored_cross_product(const EvalView& v, int32_t mode) {
         default:  // 11, 12
             if (st.jac.nonzeros == 0) return 1;
             if (const int32_t rc = cosjasp(&v)) return rc;
-            sparse_cross_product(v);
-            return 0;
+            return sparse_cross_product(v);
     }
 }
 

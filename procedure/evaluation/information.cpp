@@ -24,6 +24,7 @@
 #include "procedure/evaluation/finite_differences.h"
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/model_view.h"
+#include "velix/evaluation_state.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/nlp.h"
@@ -133,6 +134,50 @@ void standard_errors(const EvalView& v, const double* cov, double* se) {
     }
 }
 
+// The variance g' C g of a dependent parameter from the covariance the
+// optimizer's covariance code saved: a diagonal (storage 2) gives the sum
+// of g_k^2 C_kk, a packed matrix the full quadratic form.
+double saved_variance(const EvalView& v, const double* g, const double* cov) {
+    const int32_t q = v.nParmFree;
+    double var = 0.0;
+    for (int32_t k = 0; k < q; ++k) {
+        if (v.hooks->covStorage == 2) {
+            var += g[k] * g[k] * cov[k];
+            continue;
+        }
+        for (int32_t l = 0; l < q; ++l) var += g[k] * g[l] * cov[pk(k, l)];
+    }
+    return var;
+}
+
+// With dependent standard errors from the saved covariance: the record
+// whose position the matrix directory keeps (word 11, byte 44), its
+// summary and then q (diagonal) or q(q+1)/2 doubles, read into cov.
+// Returns false when no covariance was saved.
+bool read_saved_covariance(const EvalView& v, double* cov) {
+    HostFile* file = v.hooks->utilityFile;
+    constexpr int64_t kCovariancePosition = 44;
+    int32_t at = -1;
+    if (file == nullptr || xcpoint(file, kCovariancePosition) != 0 || xcread(file, &at, 4) != 0 || at <= 0)
+        return false;
+    DeterminantRecord summary;
+    const int32_t q = v.nParmFree;
+    velix::detail::file_get(file, at, &summary.mantissa, sizeof summary / 8);
+    velix::detail::file_get(file, at + static_cast<int64_t>(sizeof summary), cov,
+                            v.hooks->covStorage == 2 ? q : q * (q + 1) / 2);
+    return true;
+}
+
+void saved_standard_errors(const EvalView& v, double* cov, double* se) {
+    if (!read_saved_covariance(v, cov)) return;
+    for (int32_t e = 0; e < v.nElements; ++e) {
+        const int32_t p = v.el->parameter[e];
+        if (p >= 0 || -p - 1 >= v.nParmAll) continue;
+        const double var = saved_variance(v, velix::detail::dependent_derivatives(v, p), cov);
+        se[-p - 1] = var >= 0.0 ? std::sqrt(var) : host_missing_value();
+    }
+}
+
 // Writes `count` OUTEST= rows of _TYPE_ `type`; fill(row, name, values)
 // gives row's _NAME_ and its value for every independent parameter.  The
 // other numeric variables are missing.
@@ -226,5 +271,6 @@ int32_t cosicrp(NlpProblem* nlp) {
     if (st.covStatus == kCovFailed) return 0;
     if (h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
     if (nlp->stdErrors) standard_errors(v, st.covariance, nlp->stdErrors);
+    if (nlp->stdErrors && v.hooks->depStdErr) saved_standard_errors(v, h, nlp->stdErrors);
     return 0;
 }

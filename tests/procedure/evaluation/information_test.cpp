@@ -72,6 +72,23 @@ TEST(Information, DependentParameterByTheDeltaMethod) {
     std::vector<double> hessian;
     const std::vector<double> se = standard_errors(s, &hessian);
     EXPECT_NEAR(se[l3], 2.0 * std::fabs(s.nlp.x[l2]) * se[l2], 1e-12 * se[l3]);
+
+    // From a saved diagonal covariance C_kk = k + 1 (the directory word at
+    // byte 44 points to its record): sqrt(sum of g_k^2 C_kk) = 2 |l2|
+    // sqrt(C_l2), whatever the off-diagonal entries a packed read would take.
+    s.hooks.depStdErr = 1;
+    s.hooks.covStorage = 2;
+    const int32_t at = 80;
+    ASSERT_EQ(xcpoint(s.hooks.utilityFile, 44), 0);
+    ASSERT_EQ(xcwrite(s.hooks.utilityFile, &at, 4), 0);
+    DeterminantRecord summary;
+    std::vector<double> diagonal(static_cast<size_t>(s.q()));
+    for (size_t k = 0; k < diagonal.size(); ++k) diagonal[k] = static_cast<double>(k + 1);
+    velix::detail::file_put(s.hooks.utilityFile, at, &summary.mantissa, sizeof summary / 8);
+    velix::detail::file_put(s.hooks.utilityFile, at + static_cast<int64_t>(sizeof summary),
+                            diagonal.data(), s.q());
+    const std::vector<double> saved = standard_errors(s, &hessian);
+    EXPECT_NEAR(saved[l3], 2.0 * std::fabs(s.nlp.x[l2]) * std::sqrt(l2 + 1.0), 1e-12 * saved[l3]);
 }
 
 // PCRPJAC shows the information matrix as the "Information" table, labelled

@@ -39,6 +39,12 @@ struct ModeCase {
     bool diagonalFromData = false;
 };
 
+// The factor model with the unique part U I U' (standard deviations).
+std::string heywood_program(const char* method) {
+    std::string text = factor_program(method);
+    return text.insert(text.find("n=2") + 3, " heywood");
+}
+
 class JacobianModes : public ::testing::TestWithParam<ModeCase> {
    protected:
     void SetUp() override {
@@ -119,6 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ModeCase{"lineqs_ml", lineqs_program, "ml", kMethodMl},
                       ModeCase{"ram_ml", ram_program, "ml", kMethodMl},
                       ModeCase{"factor_ml", factor_program, "ml", kMethodMl},
+                      ModeCase{"factor_heywood", heywood_program, "ml", kMethodMl},
                       ModeCase{"typed_ml", typed_program, "ml", kMethodMl},
                       ModeCase{"dependent_gls", dependent_program, "gls", kMethodGls},
                       ModeCase{"dependent_fdcode", dependent_program, "ml fdcode", kMethodMl},
@@ -168,6 +175,27 @@ TEST(JacobianPattern, AFailedAnalysisFallsBackToADenseMode) {
     s.nlp.x[parameter_index(s, "l2")] = 1.0;
     EXPECT_EQ(jacobian_pattern_request(&v, 0, 0), 0);
     EXPECT_GT(s.ctx.eval.jac.nonzeros, 0);
+}
+
+// A program that fails just above the point: the forward difference of l2
+// is a failure (never a column from the failed run), and the elements are
+// those of x again; a second failure at x itself is a failure too.
+TEST(JacobianPattern, AFailedPerturbedRunIsAFailure) {
+    std::string text = ram_program("ml");
+    EvalStep s(text.insert(text.rfind("run;"), "l3 = log(1.000000005 - l2);\n"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const size_t l2 = parameter_index(s, "l2");
+    s.nlp.x[l2] = 1.0;
+    ASSERT_FALSE(std::isnan(s.objective())) << s.log.str();
+    const Vec elements(s.ctx.elements.value, s.ctx.elements.value + s.ctx.nElements);
+    const EvalView v = eval_view(&s.ctx);
+    for (const int32_t mode : {5, 6}) {
+        s.ctx.eval.jacobianMode = mode;
+        EXPECT_EQ(cosjafd(&v), 1) << "mode " << mode;
+        EXPECT_EQ(Vec(s.ctx.elements.value, s.ctx.elements.value + s.ctx.nElements), elements);
+    }
+    s.nlp.x[l2] = 2.0;
+    EXPECT_EQ(cosjafd(&v), 1);
 }
 
 // The 120-variable model of the shared reference cases: its pattern holds
