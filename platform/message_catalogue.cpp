@@ -133,8 +133,29 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 98, "WARNING: The INEST= data set is not of TYPE=EST."},
     {kMsgProc, 99, "NOTE: TECHNIQUE=GAUNEW is not available here; the default technique is used."},
     {kMsgProc, 100, "NOTE: With nonlinear constraints the dual quasi-Newton technique is used."},
+    // 352/101: the row kind.
+    {kMsgProc, 101, "NOTE: The INRAM= data set has a row of _TYPE_ %s, which is ignored."},
+    {kMsgProc, 102, "ERROR: The MODEL rows of the INRAM= data set do not number the matrices 1, 2, ... term by term."},
+    {kMsgProc, 103, "ERROR: The model of the INRAM= data set cannot be read."},
+    // 352/104: the matrix.
+    {kMsgProc, 104, "ERROR: Matrix %s of the INRAM= data set has a type, form or shape that its model does not allow."},
+    {kMsgProc, 105, "ERROR: The INRAM= data set holds no valid LINEQS model."},
+    // 352/106: the matrix, the names given, its rows.
+    {kMsgProc, 106, "ERROR: Matrix %s of the INRAM= data set has %i column names for %i rows."},
+    {kMsgProc, 107, "ERROR: The INRAM= data set holds no valid RAM model."},
+    {kMsgProc, 108, "ERROR: The INRAM= data set holds no valid FACTOR model."},
     // 352/109: the matrix number.
     {kMsgProc, 109, "WARNING: An ESTIM row of the INRAM= data set names matrix %i, which the model does not have; the row is ignored."},
+    // 352/110: the column name.
+    {kMsgProc, 110, "ERROR: Column %s of the INRAM= model is no analysis variable."},
+    // 352/111: the matrix, its rows, the rows it takes.
+    {kMsgProc, 111, "WARNING: Matrix %s of the INRAM= model has %i rows; it takes %i."},
+    // 352/112: the central matrix, its columns, the columns it takes.
+    {kMsgProc, 112, "WARNING: Central matrix %s of the INRAM= model has %i columns; it takes %i."},
+    // 352/113: the central matrix, its type code, the term.
+    {kMsgProc, 113, "WARNING: Central matrix %s of the INRAM= model has type %i in term %i; it is taken as SYMMETRIC."},
+    // 352/114: the number of corrections.
+    {kMsgProc, 114, "WARNING: %i corrections were made to the matrices of the INRAM= model."},
     // 352/116: bytes.
     {kMsgProc, 116, "NOTE: Laying out the stored inverses term by term would save %i bytes."},
     // 352/117: matrix, row and column.
@@ -150,6 +171,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 123, "Error"},
     {kMsgProc, 124, "Number of Exogenous Variables = %i"},
     // 352/128: name.
+    {kMsgProc, 125, "NOTE: The FACTOR statement does not change the factor model of the INRAM= data set."},
     {kMsgProc, 128, "NOTE: No matrix of the model is named %s; its MATRIX statement is not used."},
     {kMsgProc, 131, "NOTE: The covariance of exogenous variable %.*s is not set from the sample."},
     {kMsgProc, 132, "ERROR: The option value of the covariance of the estimates is not valid."},
@@ -207,6 +229,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 226, "ERROR: An entry of lower triangular matrix %s must start on or below its diagonal, not at [%g,%g]."},
     // 352/227: matrix, row, column.
     {kMsgProc, 227, "ERROR: An entry of upper triangular matrix %s must start on or above its diagonal, not at [%g,%g]."},
+    {kMsgProc, 228, "PARAMETERS statement"},
     {kMsgProc, 229, "ERROR: Only one STRUCTEQ statement is allowed."},
     {kMsgProc, 230, "ERROR: A PARAMETERS statement has too many names."},
     {kMsgProc, 231, "NOTE: A PARAMETERS statement has more values than names; the surplus is ignored."},

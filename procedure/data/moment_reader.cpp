@@ -15,6 +15,7 @@
 // STD rows is read the same way.  SSCP data give their means through the
 // intercept row.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -41,6 +42,15 @@ std::string field(const char* p, size_t width) {
     while (k < width && p[k] != '\0') ++k;
     while (k > 0 && p[k - 1] == ' ') --k;
     return std::string(p, k);
+}
+
+// A variable name: 1 to 32 characters, a letter or underscore first, then
+// letters, digits and underscores.
+bool znamver(const std::string& name) {
+    if (name.empty() || name.size() > 32) return false;
+    if (!std::isalpha(static_cast<unsigned char>(name[0])) && name[0] != '_') return false;
+    return std::all_of(name.begin(), name.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
 }
 
 std::string upper(std::string s) {
@@ -165,7 +175,7 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
                     // The intercept row of SSCP data holds the weighted sums;
                     // it is a matrix row too when the intercept is analysed.
                     if (sscp && (un == "INTERCEPT" || un == "INTERCEP")) g.icpt = row;
-                    if (name.empty() && !invalidNote) {
+                    if (!znamver(name) && !invalidNote) {
                         xpmlog(kMsgReader, 13);
                         level = std::max(level, kLevelWarning);
                         invalidNote = true;

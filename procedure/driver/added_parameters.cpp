@@ -6,11 +6,15 @@
 
 #include "host/scratch_file.h"
 #include "host/internal_error.h"
+#include "host/message_text.h"
 #include "numerics/uniform_random.h"
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
 
 void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int32_t capacity) {
+    // The statement's name stays at hand in the message pool while the
+    // statements are read; the pool is emptied again below.
+    zmsgsav(kMsgProc, 228, nullptr, 0);
     ctx->nStructEq = 0;
     int32_t total = 0;
     // A second statement is refused also after an empty first one, whose
@@ -72,6 +76,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
         }
     }
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
+    zmsgsav(0, 0, nullptr, 0);
     ctx->nParmAdded = total;
 }
 

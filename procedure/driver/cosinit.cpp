@@ -576,7 +576,10 @@ void cosinit(ProcContext* ctx) {
 
     // 19-20. The model.
     if (ctx->input.inramUsed || ctx->input.symatrixInput) cosfop1(ctx);
-    cospari(ctx);
+    if (ctx->input.inramUsed)
+        cosiram(ctx);
+    else
+        cospari(ctx);
     ctx->nCols = std::max(ctx->nManifest, ctx->readers.leadingDim);
 
     // 21. Variables of INWGT= and INEST=, and of the output data sets.

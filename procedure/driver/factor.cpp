@@ -71,8 +71,10 @@ bool check_factor_varnames(ProcContext* ctx, const StatementNode* node) {
     }
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         int32_t matrix = 0, second = 0;
-        velix::detail::varnames_kind(ctx, pl->groups[g], &matrix, &second);
+        const auto kind = velix::detail::varnames_kind(ctx, pl->groups[g], &matrix, &second);
         if (matrix == 0) xpmlog(kMsgProc, 273, name_text(pl->groups[g].matrixName).c_str());
+        if (kind == velix::detail::VarnamesKind::kCopy && second == 0)
+            xpmlog(kMsgProc, 273, name_text(pl->groups[g].names.names[0]).c_str());
     }
     return false;
 }

@@ -315,7 +315,7 @@ void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t tot
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         int32_t k = 0, second = 0;
         if (velix::detail::varnames_kind(ctx, pl->groups[g], &k, &second) != velix::detail::VarnamesKind::kCopy ||
-            k == 0)
+            k == 0 || second == 0)
             continue;
         if (mt.firstColumnName[k] == 0 && mt.firstColumnName[second] == 0)
             xpmlog(kMsgProc, 278, name_text(mt.name[k]).c_str(), name_text(mt.name[second]).c_str());
@@ -416,6 +416,8 @@ void cosparm(ProcContext* ctx) {
             otherKind = true;
         } else if (k == 0) {
             xpmlog(kMsgProc, 273, name_text(vpl->groups[g].matrixName).c_str());
+        } else if (kind == velix::detail::VarnamesKind::kCopy && second == 0) {
+            xpmlog(kMsgProc, 273, name_text(vpl->groups[g].names.names[0]).c_str());
         } else if (kind == velix::detail::VarnamesKind::kList) {
             total += mt.columns[k];
         }

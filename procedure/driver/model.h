@@ -15,6 +15,9 @@
 // Chooses the model kind from the statements, sizes and allocates the model
 // tables and calls the reader of that kind.
 void cospari(ProcContext* ctx);
+// Reads the model stored in the first BY group of INRAM= and builds it as
+// the dispatcher builds a model from its statements.
+void cosiram(ProcContext* ctx);
 // Prints the "ModelStatement" table (when printing is enabled).
 void cosmcon(ProcContext* ctx);
 

@@ -118,10 +118,9 @@ void cosparr(ProcContext* ctx) {
     // 3. Positions of the manifest variables: endogenous first, then
     // exogenous; unused ones are dropped from the model.
     ctx->readers.varPosition = velix::detail::table_array<int32_t>(ctx, n0);
-    int32_t nEndo = 0, nExo = 0, unused = 0;
+    int32_t nEndo = 0, unused = 0;
     for (int16_t mk : mark) {
         nEndo += mk == kMarkEndogenous;
-        nExo += mk == kMarkExogenous;
         unused += mk == kMarkUnused;
     }
     {

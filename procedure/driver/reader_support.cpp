@@ -126,6 +126,13 @@ VarnamesKind varnames_kind(const ProcContext* ctx, const VarnamesGroup& g, int32
             *second = s;
             return VarnamesKind::kCopy;
         }
+        // The four matrix names of a FACTOR model are reserved: a group
+        // naming one the model lacks copies from a missing matrix, it does
+        // not give a column that name.
+        if (ctx->readers.factorModel != 0) {
+            for (const char* reserved : {"_F_", "_P_", "_U_", "_I_"})
+                if (same_name(g.names.names[0], make_name(reserved))) return VarnamesKind::kCopy;
+        }
     }
     return VarnamesKind::kList;
 }

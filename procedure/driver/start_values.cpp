@@ -101,6 +101,26 @@ void cosiset(ProcContext* ctx) {
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
 }
 
+namespace {
+
+// The nonzero derivatives of an element held by dependent parameter p (its
+// negative number): the entries of the analytic derivative structure that
+// belong to p.  When the matrices are rebuilt before the derivatives, or
+// the derivatives are taken by differences, no structure is known and p
+// may depend on every independent parameter the program references.
+int32_t dependent_entries(const ProcContext* ctx, int32_t p) {
+    const ProgramState& pg = ctx->program;
+    if (ctx->options.rebuildBeforeDerivs || pg.fdDepDerivs || pg.depDerivParm == nullptr ||
+        pg.depParmNumbers == nullptr)
+        return pg.nDepRef;
+    int32_t count = 0;
+    for (int32_t t = 0; t < pg.nDepDerivs; ++t)
+        if (pg.depParmNumbers[pg.depDerivParm[t]] == p) ++count;
+    return count;
+}
+
+}  // namespace
+
 void cosinst(ProcContext* ctx) {
     NlpProblem* nlp = ctx->nlp;
     const int32_t nAll = ctx->nParmAll;
@@ -210,10 +230,8 @@ void cosinst(ProcContext* ctx) {
     ctx->nJacEntries = 0;
     for (int32_t e = 0; e < nE; ++e) {
         const int32_t p = el.parameter[e];
-        // A dependent parameter depends on the independent ones the
-        // program references.
         if (p > 0) ++ctx->nJacEntries;
         else if (p < 0)
-            ctx->nJacEntries += ctx->program.nDepRef;
+            ctx->nJacEntries += dependent_entries(ctx, p);
     }
 }

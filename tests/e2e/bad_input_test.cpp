@@ -148,12 +148,13 @@ TEST_F(BadInput, PartialNumericBesideAVarListReadsEachVariableOnce) {
 }
 
 TEST_F(BadInput, OutputsWithoutObservationsLeaveTheExistingFileAlone) {
-    // Nothing is estimated (METHOD=NONE), so OUTEST= and OUTRAM= have no
-    // observation; the step succeeds and OUTSTAT= alone is replaced.
+    // Nothing is estimated (METHOD=NONE), so OUTEST= has no observation;
+    // the step succeeds and OUTSTAT= and OUTRAM= (the model with its start
+    // values) are replaced.
     std::ofstream(dir_ + "/est.csv") << kKept;
     const RunResult r = run(step("data=hs method=none outest=est outram=keep outstat=stat", ""));
     EXPECT_EQ(r.exitStatus, 0) << r.log;
-    EXPECT_EQ(text_of(), kKept);
+    EXPECT_EQ(text_of().rfind("# TYPE=RAM\n", 0), 0u);
     EXPECT_EQ(text_of("est"), kKept);
     EXPECT_NE(r.log.find("Output data set est has no observations and was not written"), std::string::npos);
     EXPECT_EQ(text_of("stat").rfind("# TYPE=CORR\n", 0), 0u);

@@ -127,4 +127,34 @@ const JsonValue& cell(const JsonValue& table, size_t row, const std::string& col
     return null;
 }
 
+std::vector<std::string> Rows::types() const {
+    std::vector<std::string> t;
+    for (const auto& r : cells) t.push_back(r.empty() ? std::string() : r[0]);
+    return t;
+}
+
+size_t Rows::column(const std::string& name) const {
+    for (size_t j = 0; j < header.size(); ++j)
+        if (header[j] == name) return j;
+    return header.size();
+}
+
+Rows read_rows(const std::string& path) {
+    Rows r;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> cells;
+        std::stringstream s(line);
+        std::string c;
+        while (std::getline(s, c, ',')) cells.push_back(c);
+        if (r.header.empty())
+            r.header = cells;
+        else
+            r.cells.push_back(cells);
+    }
+    return r;
+}
+
 }  // namespace velix::test

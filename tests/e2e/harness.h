@@ -45,6 +45,17 @@ size_t groups_opened(const RunResult& r, size_t step, const std::string& name);
 // tests write; created when missing.
 std::string own_folder(const std::string& name);
 
+// The rows of a CSV data set: its header and every cell as text.
+struct Rows {
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> cells;
+    // The first cell of each row (_TYPE_ of the data sets that have it).
+    std::vector<std::string> types() const;
+    // The index of the named column; header.size() when there is none.
+    size_t column(const std::string& name) const;
+};
+Rows read_rows(const std::string& path);
+
 // A cell of a table row by column name.
 const JsonValue& cell(const JsonValue& table, size_t row, const std::string& column);
 

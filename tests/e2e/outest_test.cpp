@@ -16,6 +16,8 @@
 using velix::test::own_folder;
 using velix::test::run_velix;
 using velix::test::RunResult;
+using velix::test::Rows;
+using velix::test::read_rows;
 
 namespace {
 
@@ -25,40 +27,6 @@ const char* kModel =
     "       x7 = 1.0 Fspd + E7, x8 = l8 Fspd + E8, x9 = l9 Fspd + E9;\n"
     "std Fvis Ftxt Fspd = vvis vtxt vspd, E1-E9 = ve1-ve9;\n"
     "cov Fvis Ftxt = cvt, Fvis Fspd = cvs, Ftxt Fspd = cts;\n";
-
-// The rows of a CSV data set: the first column and all cells.
-struct Rows {
-    std::vector<std::string> header;
-    std::vector<std::vector<std::string>> cells;
-    std::vector<std::string> types() const {
-        std::vector<std::string> t;
-        for (const auto& r : cells) t.push_back(r[0]);
-        return t;
-    }
-    size_t column(const std::string& name) const {
-        for (size_t j = 0; j < header.size(); ++j)
-            if (header[j] == name) return j;
-        return header.size();
-    }
-};
-
-Rows read_rows(const std::string& path) {
-    Rows r;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> cells;
-        std::stringstream s(line);
-        std::string c;
-        while (std::getline(s, c, ',')) cells.push_back(c);
-        if (r.header.empty())
-            r.header = cells;
-        else
-            r.cells.push_back(cells);
-    }
-    return r;
-}
 
 class Outest : public ::testing::Test {
 protected:

@@ -224,6 +224,31 @@ TEST(MomentData, SscpAndEstDataGiveTheMomentsOfTheRawData) {
     }
 }
 
+TEST(MomentData, InvalidRowNamesAreNotedOnceAndTheValidRowsStillRead) {
+    // Two rows named by no variable name ("1x", "x-1") give one note and
+    // are skipped; the matrix of the valid rows is read unchanged.
+    const Data d = columns(read_csv("hs.csv"), 3);
+    const Matrix s = cov_of(d, static_cast<double>(d.rows.size()) - 1.0);
+    const std::string dir = scratch_dir("mi_badname");
+    {
+        std::ofstream out(dir + "/cov.csv");
+        out << "# TYPE=COV\n_TYPE_,_NAME_,x1,x2,x3\nN,,301,301,301\n";
+        for (const char* bad : {"1x", "x-1"}) out << "COV," << bad << ",9,9,9\n";
+        for (int i = 0; i < 3; ++i) {
+            out << "COV," << kX123[i];
+            for (int j = 0; j < 3; ++j) out << "," << number_text(s[i][j]);
+            out << "\n";
+        }
+    }
+    auto r = run_velix("proc velix data='" + dir + "/cov.csv' method=none covariance pcorr;\nvar x1 x2 x3;\n" +
+                           one_factor(kX123) + "run;\n",
+                       {});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const auto m = r.messages(0, 230);
+    EXPECT_EQ(std::count(m.begin(), m.end(), 13), 1) << r.log;
+    expect_matrix_near(matrix_of(r, 0, "InCov"), s, kTol, "valid rows");
+}
+
 // ---- numerical decisions ----
 
 TEST(MomentNumerics, DataInSmallUnitsAreNotDeclaredSingular) {

@@ -115,6 +115,12 @@ TEST(FactorModel, NotesOnTheDefaultModel) {
     EXPECT_EQ(names[1], "Fb");
     EXPECT_EQ(names[2], "Fx");
     EXPECT_EQ(names[3], "FCOR2");
+    // The default model has no _I_: copying from it is an unknown matrix
+    // (273), not one name too few (276), and the names stay as they were.
+    ModelStep c("proc velix data=ability method=none; factor n=2;\nvarnames _P_ = _I_;\n");
+    EXPECT_EQ(c.count(273), 1);
+    EXPECT_EQ(c.count(276), 0);
+    EXPECT_EQ(c.column_names()[2], "FCOR1");
     // Programming statements have no place without MATRIX statements.
     ModelStep p("proc velix data=ability method=none; factor n=1; parameters a; b = 2 * a;\n");
     EXPECT_EQ(p.count(272), 1);

@@ -37,9 +37,7 @@ int32_t parameter_index(const NlpProblem& nlp, int32_t n, const std::string& nam
 
 TEST(OptimizerState, InramEstimatesOfTheGroupReplaceTheStartValues) {
     velix::testing::CosinitStep s(
-        "proc velix data=hs inram=ram_estimates method=none;\n"
-        "lineqs x1 = b (0.3) F1 + E1, x2 = b F1 + E2, x3 = c (0.2) F1 + E3;\n"
-        "std F1 = 1.0, E1-E3 = ve1-ve3 (1 2 3);\n");
+        "proc velix data=hs_by inram=ram_estimates method=none;\nvar x1-x3;\nby school;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     ASSERT_EQ(s.ctx.input.inramUsed, 1);
     s.ctx.nByVars = 1;  // behave as with BY groups
@@ -47,9 +45,12 @@ TEST(OptimizerState, InramEstimatesOfTheGroupReplaceTheStartValues) {
     std::vector<double> x(s.nlp.x, s.nlp.x + nP);
     cosxinp(&s.ctx, 0);
 
-    // The INRAM= data set stands on the group of DATA= (one group here).
+    // The first group of INRAM= holds the model (the lines of
+    // x1 = b F1 + E1, x2 = b F1 + E2, x3 = c F1 + E3); the second group's
+    // rows are those of the test, on the second group of DATA=.
     HostDataSet* data = s.ctx.dataSetHandle[kRoleData];
     HostDataSet* inram = s.ctx.dataSetHandle[kRoleInram];
+    ASSERT_EQ(xbynext(data), 1);
     ASSERT_EQ(xbynext(data), 1);
     ASSERT_EQ(xbysync(data, inram), 0);
     const size_t before = velix::testing::messages_now();

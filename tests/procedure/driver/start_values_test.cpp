@@ -212,4 +212,32 @@ TEST(StartValues, AParameterAtTwoElementsStartsAtTheMeanOfTheirValues) {
     }
 }
 
+TEST(StartValues, DependentElementsCountTheDerivativesTheyHave) {
+    // b2 depends on b1 alone and ve on v1 and c12: with analytic
+    // derivatives they add 1 and 2 entries; rebuilt under FDCODE each may
+    // depend on all three parameters the program reads.
+    const std::string rest = "std x1 = v1, x2 = 0.7, e3 = ve;\ncov x1 x2 = c12;\nb2 = 2 * b1;\nve = v1 + c12;\n";
+    for (const bool fdcode : {false, true}) {
+        StartStep s(fdcode ? "proc velix data=hs method=none covariance fdcode;\nvar x1 x2 x3;\n"
+                             "lineqs x3 = b1 x1 + b2 x2 + e3;\n" + rest + "run;\n"
+                           : regression(rest));
+        ASSERT_EQ(s.exitCode, -1) << s.log.str();
+        s.exogenous(1.0, 0.5, 2.0);
+        s.ctx.options.printInputModel = 0;
+        cosiset(&s.ctx);
+        try {
+            cosinst(&s.ctx);
+        } catch (const velix::platform::StepExit& e) {
+            FAIL() << "step ended with " << e.code;
+        }
+        int32_t independent = 0, dependent = 0;
+        for (int32_t e = 0; e < s.ctx.nElements; ++e) {
+            independent += s.ctx.elements.parameter[e] > 0;
+            dependent += s.ctx.elements.parameter[e] < 0;
+        }
+        ASSERT_EQ(dependent, 2);
+        EXPECT_EQ(s.ctx.nJacEntries, independent + (fdcode ? 2 * 3 : 1 + 2)) << "fdcode " << fdcode;
+    }
+}
+
 }  // namespace

@@ -1,0 +1,229 @@
+// Stored models: the OUTRAM= data set of a fit, read back with INRAM= on
+// the same data, is the same model (kind, matrices, element rows, column
+// names) and refits to the same estimates; the rows of OUTRAM= come in the
+// order of their kinds with their keys; hand-written INRAM= sets that break
+// the layout give their messages and levels.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "tests/e2e/harness.h"
+#include "tests/support/fixtures.h"
+
+using velix::test::own_folder;
+using velix::test::read_rows;
+using velix::test::Rows;
+using velix::test::run_velix;
+using velix::test::RunResult;
+
+namespace {
+
+// The refit starts at the stored estimates; it moves them no further than
+// the fit's own convergence tolerance.
+constexpr double kRefitTolerance = 5e-4;
+
+std::string text_of(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// `program` with `options` added to its PROC statement and ML estimation.
+std::string with_options(std::string program, const std::string& options) {
+    const size_t at = program.find("method=");
+    if (at != std::string::npos) program.replace(at, program.find_first_of(" ;", at) - at, "method=ml");
+    const size_t proc = program.find("proc velix") + std::string("proc velix").size();
+    return program.insert(proc, " " + options);
+}
+
+class StoredModel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = own_folder("stored_model");
+        for (const char* f : {"hs.csv", "hs_by.csv", "poldem.csv"})
+            std::ofstream(dir_ + "/" + f) << text_of(velix::test::data_path(f));
+    }
+    RunResult run(const std::string& program) { return run_velix(program, {}, {"--lib", dir_}); }
+    Rows rows(const std::string& name) const { return read_rows(dir_ + "/" + name + ".csv"); }
+    // Writes an INRAM= data set from its rows (without the header).
+    void write_ram(const std::string& name, const std::string& body) const {
+        std::ofstream(dir_ + "/" + name + ".csv")
+            << "# TYPE=RAM\n# CHAR=_TYPE_:8,_NAME_:32\n_TYPE_,_NAME_,_MATNR_,_ROW_,_COL_,_ESTIM_,_STDERR_\n" << body;
+    }
+    std::string dir_;
+};
+
+std::string source_file(const std::string& path) { return text_of(std::string(VELIX_SOURCE_DIR) + "/" + path); }
+
+// A COSAN model of two terms with an INVERSE, an IMINUSINV and a
+// ZERIDENTITY matrix and a BETA matrix without form elements elsewhere.
+const char* kTwoTerms =
+    "proc velix data=hs method=ml covariance;\nvar x1-x6;\n"
+    "cosan F(2, GEN) * B(2, BET, IMI) * P(2, SYM) + Z(6, ZID) * U(6, DIA, INV);\n"
+    "matrix F [ , 1] = 1.0 l2 l3, [ , 2] = 0 0 0 1.0 l5 l6;\nmatrix B [2, 1] = b21;\n"
+    "matrix P [1, 1] = v1 v2;\nmatrix U [1, 1] = u1-u6;\nrun;\n";
+// A parameter that the programming statements define, and one they read
+// that no element carries (its ADD_PARM row); the refit repeats them.
+const char* kProgram = "parameters a = 1.0;\nl3 = l2 * a;\n";
+const std::string kDefined =
+    std::string("proc velix data=hs method=ml covariance;\nvar x1-x6;\n"
+                "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3,\n"
+                "x4 = 1.0 F2 + E4, x5 = l5 F2 + E5, x6 = l6 F2 + E6;\n"
+                "std F1 F2 = v1 v2, E1-E6 = ve1-ve6;\ncov F1 F2 = c12;\n") +
+    kProgram + "run;\n";
+
+TEST_F(StoredModel, EveryKindRefitsFromItsStoredModel) {
+    struct Case {
+        std::string program;
+        const char* data;
+        std::string refit;  // the statements of the refit step
+    } cases[] = {{source_file("tests/fixtures/hs_cfa_ml.vx"), "hs", ""},
+                 {source_file("tests/fixtures/poldem_ml.vx"), "poldem", ""},
+                 {source_file("examples/hs_cfa_ram.vx"), "hs", ""},
+                 {source_file("examples/hs_cfa_cosan.vx"), "hs", ""},
+                 {source_file("examples/hs_cfa_factor.vx"), "hs", ""},
+                 {source_file("examples/hs_efa.vx"), "hs", ""},
+                 {kTwoTerms, "hs", "var x1-x6;\n"},
+                 {kDefined, "hs", std::string("var x1-x6;\n") + kProgram}};
+    for (const Case& c : cases) {
+        const std::string program = with_options(c.program, "outram=first") + "proc velix data=" + c.data +
+                                    " method=ml covariance inram=first outram=second;\n" + c.refit + "run;\n";
+        const RunResult r = run(program);
+        ASSERT_EQ(r.exitStatus, 0) << c.program << "\n" << r.log;
+        const Rows a = rows("first"), b = rows("second");
+        ASSERT_EQ(a.cells.size(), b.cells.size()) << c.program;
+        ASSERT_FALSE(a.cells.empty()) << c.program;
+        // Kind, name, matrix number, row and column: the same model.  The
+        // elements are compared by position (a default exploratory model
+        // lists its loadings by column, the stored one by row).
+        auto keyed = [](const Rows& r) {
+            std::vector<std::vector<std::string>> out = r.cells;
+            std::stable_sort(out.begin(), out.end(), [](const auto& x, const auto& y) {
+                if (x[0] != "ESTIM" || y[0] != "ESTIM") return false;
+                return std::make_tuple(std::stod(x[2]), std::stod(x[3]), std::stod(x[4])) <
+                       std::make_tuple(std::stod(y[2]), std::stod(y[3]), std::stod(y[4]));
+            });
+            return out;
+        };
+        const auto x = keyed(a), y = keyed(b);
+        for (size_t i = 0; i < x.size(); ++i) {
+            ASSERT_EQ(x[i].size(), 7u);
+            EXPECT_EQ(std::vector<std::string>(x[i].begin(), x[i].begin() + 5),
+                      std::vector<std::string>(y[i].begin(), y[i].begin() + 5))
+                << c.program << " row " << i;
+            if (x[i][0] != "ESTIM" || x[i][5] == ".") continue;
+            const double u = std::stod(x[i][5]), v = std::stod(y[i][5]);
+            EXPECT_NEAR(v, u, kRefitTolerance * std::max(1.0, std::fabs(u))) << c.program << " " << x[i][1];
+        }
+    }
+}
+
+TEST_F(StoredModel, RowsComeInTheOrderOfTheirKinds) {
+    const std::string cosan =
+        "cosan F(3, GEN) * P(3, SYM) + U(9, SYM);\n"
+        "matrix F [ , 1] = 1.0 l2 l3, [ , 2] = 0 0 0 1.0 l5 l6, [ , 3] = 0 0 0 0 0 0 1.0 l8 l9;\n"
+        "matrix P [1, 1] = vvis vtxt vspd, [2, 1] = cvt cts, [3, 1] = cvs;\n"
+        "matrix U [1, 1] = v v v ve4-ve9;\n";
+    struct Case {
+        const char* method;
+        size_t stats;
+    } cases[] = {{"ml", 34}, {"uls", 9}, {"none", 0}};
+    for (const Case& c : cases) {
+        const RunResult r = run(std::string("proc velix data=hs_by covariance outram=o method=") + c.method +
+                                ";\nvar x1-x9;\nby school;\n" + cosan + "run;\n");
+        ASSERT_EQ(r.exitStatus, 0) << c.method << "\n" << r.log;
+        const Rows o = rows("o");
+        // The BY variable comes first; _TYPE_ after it.
+        const size_t type = o.column("_TYPE_"), off = type;
+        std::vector<std::string> t;
+        for (const auto& row : o.cells) t.push_back(row[type]);
+        // Two BY groups: the second starts at its METHOD row.
+        const auto first = std::find(t.begin(), t.end(), "METHOD");
+        const auto second = std::find(first + 1, t.end(), "METHOD");
+        ASSERT_NE(second, t.end()) << c.method;
+        std::vector<std::string> kinds;
+        for (auto it = t.begin(); it != second; ++it)
+            if (kinds.empty() || kinds.back() != *it) kinds.push_back(*it);
+        std::vector<std::string> want = {"MODEL", "METHOD", "STAT", "ESTIM"};
+        if (c.stats == 0) want.erase(want.begin() + 2);
+        EXPECT_EQ(kinds, want) << c.method;
+        EXPECT_EQ(static_cast<size_t>(std::count(t.begin(), second, "STAT")), c.stats) << c.method;
+        EXPECT_EQ(std::count(t.begin(), t.end(), "MODEL"), 3) << c.method;
+        // Two terms: matrices 10001, 10002 and 20003; the shared variance
+        // v at three elements gives three equal rows.
+        std::vector<std::string> numbers, vRows;
+        for (size_t i = 0; i < 3; ++i) numbers.push_back(o.cells[i][off + 2]);
+        EXPECT_EQ(numbers, (std::vector<std::string>{"10001", "10002", "20003"}));
+        for (auto it = t.begin(); it != second; ++it) {
+            const auto& row = o.cells[static_cast<size_t>(it - t.begin())];
+            if (*it == "ESTIM" && row[off + 1] == "v") vRows.push_back(row[off + 5] + "/" + row[off + 6]);
+        }
+        ASSERT_EQ(vRows.size(), 3u) << c.method;
+        EXPECT_EQ(vRows[0], vRows[1]);
+        EXPECT_EQ(vRows[0], vRows[2]);
+    }
+}
+
+TEST_F(StoredModel, ABrokenLayoutGivesItsMessage) {
+    const std::string model = "MODEL,_F_,1,9,3,9,0\nMODEL,_P_,2,3,3,1,0\n";
+    struct Case {
+        const char* name;
+        std::string body;
+        std::vector<int> messages;
+        bool stepEnds;
+    } cases[] = {
+        {"unknown", "MODEL,A,1,9,9,8,0\nESTIM,a,1,1,1,1,0\nODD,x,.,.,.,.,.\nODD,y,.,.,.,.,.\n", {101, 101}, false},
+        {"numbering", "MODEL,A,1,9,9,8,0\nMODEL,B,1,9,9,8,0\nMODEL,C,3,9,9,8,0\n", {102, 103}, true},
+        {"form", "MODEL,A,1,9,9,8,3\nESTIM,a,1,1,1,1,0\n", {104, 103}, true},
+        {"outside", "MODEL,A,1,9,9,8,0\nESTIM,a,1,1,1,1,0\nESTIM,b,1,10,1,1,0\n", {117}, true},
+        {"selection", "MODEL,A,1,9,9,12,0\nESTIM,a,1,1,1,1,0\n", {104, 105}, true},
+        {"ide", "MODEL,_IDE_,1,9,9,9,0\nMODEL,_A_,2,9,9,9,2\nMODEL,_P_,3,9,9,8,0\n", {104, 107}, true},
+        {"factor", model + "MODEL,_Q_,3,9,9,8,0\n", {104, 108}, true},
+        {"conformity", "MODEL,A,1,8,9,9,0\nMODEL,B,2,9,3,8,0\nESTIM,a,1,1,1,1,0\nESTIM,b,2,1,1,1,0\n",
+         {111, 112, 114}, false},
+    };
+    for (const Case& c : cases) {
+        write_ram(c.name, c.body);
+        const RunResult r = run(std::string("proc velix data=hs method=none covariance inram=") + c.name +
+                                ";\nvar x1-x9;\nrun;\n");
+        std::vector<int> got;
+        for (int m : r.messages(0, 352))
+            if ((m >= 101 && m <= 117) || m == 60) got.push_back(m);
+        EXPECT_EQ(got, c.messages) << c.name << "\n" << r.log;
+        EXPECT_EQ(r.exitStatus != 0, c.stepEnds) << c.name << "\n" << r.log;
+    }
+}
+
+TEST_F(StoredModel, AStoredPathModelLeavesItsMissingCovariancesToTheSample) {
+    // x1 and x2 predict x3; the stored model has no row for the covariances
+    // of x1 and x2, which then start at their sample values as in the
+    // statement model.
+    write_ram("path",
+              "MODEL,_IDE_,1,3,3,1,0\nMODEL,_A_,2,3,3,6,2\nMODEL,_P_,3,3,3,8,0\n"
+              "VARNAME,x3,2,.,1,.,.\nVARNAME,x1,2,.,2,.,.\nVARNAME,x2,2,.,3,.,.\n"
+              "VARNAME,E3,3,.,1,.,.\nVARNAME,E1,3,.,2,.,.\nVARNAME,E2,3,.,3,.,.\n"
+              "ESTIM,b1,2,1,2,.,.\nESTIM,b2,2,1,3,.,.\nESTIM,ve,3,1,1,.,.\n");
+    const RunResult stored = run("proc velix data=hs method=ml covariance inram=path outram=a;\nvar x1-x3;\nrun;\n");
+    const RunResult statements =
+        run("proc velix data=hs method=ml covariance outram=b;\nvar x1-x3;\n"
+            "ram 1 3 1 b1, 1 3 2 b2, 2 3 3 ve;\nrun;\n");
+    ASSERT_EQ(stored.exitStatus, 0) << stored.log;
+    ASSERT_EQ(statements.exitStatus, 0) << statements.log;
+    const Rows a = rows("a"), b = rows("b");
+    std::vector<std::string> ea, eb;
+    for (const auto& row : a.cells)
+        if (row[0] == "ESTIM") ea.push_back(row[1] + ":" + row[5]);
+    for (const auto& row : b.cells)
+        if (row[0] == "ESTIM") eb.push_back(row[1] + ":" + row[5]);
+    EXPECT_FALSE(ea.empty());
+    EXPECT_EQ(ea, eb);
+}
+
+}  // namespace
