@@ -296,3 +296,28 @@ int32_t cosposm(const EvalView* view, int32_t transpose, int32_t j, int32_t nRow
     }
     return opCols;
 }
+
+int32_t cosprem(const EvalView* view, int32_t transpose, int32_t j, int32_t nRows, int32_t nCols,
+                double* work, double* colBuf) {
+    const EvalView& v = *view;
+    int32_t opRows, opCols;
+    velix::detail::op_shape(v, transpose, j, &opRows, &opCols);
+    if (nRows != opCols) velix::detail::eval_fault(v, kMsgNoConformity, j);
+    const int16_t type = v.mt->type[j];
+    const bool unitType = type == kMatIdentity || type == kMatZerIdentity;
+    if (!unitType && (type < kMatDiagonal || type > kMatBeta))
+        velix::detail::eval_fault(v, kMsgBadForm, j);
+    for (int32_t c = 0; c < nCols; ++c) {
+        for (int32_t r = 0; r < nRows; ++r) colBuf[r] = work[int64_t{r} * v.ld + c];
+        for (int32_t r = 0; r < opRows; ++r) work[int64_t{r} * v.ld + c] = 0.0;
+        // An entry (a, b) of M adds x col[b] to new[a], or x col[a] to
+        // new[b] when transposed.
+        auto put = [&](int32_t a, int32_t b, double x) {
+            if (transpose) std::swap(a, b);
+            work[int64_t{a} * v.ld + c] += x * colBuf[b];
+        };
+        if (unitType ? !for_each_unit(v, j, put) : !for_each_entry(v, j, put))
+            velix::detail::eval_fault(v, kMsgBadForm, j);
+    }
+    return opRows;
+}

@@ -112,6 +112,36 @@ TEST(CosanKernels, IdentityLikeTypesAndBeta) {
               (std::vector<double>{0, 0, 3, 4}));
 }
 
+// op(M) * W from the left equals the dense product with cosunpa's op(M),
+// for a ZERIDENTITY, a diagonal entered as its inverse and I - B, plain
+// and transposed.
+TEST(CosanKernels, PremultiplicationMatchesTheDenseProduct) {
+    SmallModel m;
+    const int32_t tall = m.add(kMatZerIdentity, 4, 2, {});
+    const int32_t diag = m.add(kMatDiagonal, 2, 2, {{0, 0, 2.0}, {1, 1, 4.0}});
+    const int32_t beta = m.add(kMatBeta, 2, 2, {{1, 0, 0.25}});
+    m.form[diag] = kFormInverse;
+    const EvalView* v = m.bind();
+    std::vector<double> colBuf(8);
+    for (const int32_t j : {tall, diag, beta})
+        for (const int32_t t : {0, 1}) {
+            const Rows op = unpack(v, t, j);
+            const int32_t inner = static_cast<int32_t>(op[0].size());
+            std::vector<double> work(64, 0.0);
+            for (int32_t r = 0; r < inner; ++r)
+                for (int32_t c = 0; c < 3; ++c) work[r * 8 + c] = 1.0 + r - 0.5 * c;
+            Rows expected(op.size(), std::vector<double>(3, 0.0));
+            for (size_t a = 0; a < op.size(); ++a)
+                for (int32_t b = 0; b < inner; ++b)
+                    for (int32_t c = 0; c < 3; ++c) expected[a][c] += op[a][b] * work[b * 8 + c];
+            ASSERT_EQ(cosprem(v, t, j, inner, 3, work.data(), colBuf.data()),
+                      static_cast<int32_t>(op.size()));
+            for (size_t a = 0; a < op.size(); ++a)
+                EXPECT_EQ(std::vector<double>(work.begin() + a * 8, work.begin() + a * 8 + 3), expected[a])
+                    << "matrix " << j << " transposed " << t << " row " << a;
+        }
+}
+
 TEST(CosanKernels, FaultsEndTheStep) {
     ensure_step_allocator();
     velix::platform::begin_step();
