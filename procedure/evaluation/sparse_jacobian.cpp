@@ -55,18 +55,44 @@ int32_t cosjasp(const EvalView* view) {
 
 int32_t spkron(const EvalView* view, int32_t k, double* out) {
     const EvalView& v = *view;
-    const JacobianStorage& jac = v.st->jac;
-    const double* K = v.st->kDense;
-    const int32_t n = v.n;
+    EvaluationState& st = *v.st;
+    const JacobianStorage& jac = st.jac;
+    const double* K = st.kDense;
+    const int32_t n = v.n, t0 = row_begin(jac, k), t1 = jac.rowEnd[k];
     std::fill(out, out + v.pstar, 0.0);
-    for (int32_t t = row_begin(jac, k); t < jac.rowEnd[k]; ++t) {
-        const int32_t r = jac.nzRow[t], c = jac.nzCol[t];
-        const double x = jac.nzValue[t];
-        if (x == 0.0) continue;
-        // A diagonal moment stands once: half of the symmetric share.
-        velix::detail::add_rank_two(n, r == c ? 0.5 * x : x, K + int64_t{r} * n, K + int64_t{c} * n, out);
+    // The nonzeros that share a variable i sum to e_i a' + a e_i', whose
+    // weighted form is k_i w' + w k_i' with w = K a: one rank-two update
+    // of the p* moments per such group instead of one per nonzero.  The
+    // variable in most of the remaining nonzeros is taken first.
+    int32_t* done = st.nzIndex;   // per nonzero of the row (at most p* <= n ld)
+    int32_t* count = st.pivots;   // per variable (ld >= n)
+    double* a = st.work3;         // n
+    double* w = st.rowBuf;        // n (ld >= n)
+    for (int32_t t = t0; t < t1; ++t) done[t - t0] = jac.nzValue[t] == 0.0;
+    for (;;) {
+        std::fill(count, count + n, 0);
+        for (int32_t t = t0; t < t1; ++t) {
+            if (done[t - t0]) continue;
+            ++count[jac.nzRow[t]];
+            if (jac.nzCol[t] != jac.nzRow[t]) ++count[jac.nzCol[t]];
+        }
+        const int32_t i = static_cast<int32_t>(std::max_element(count, count + n) - count);
+        if (count[i] == 0) break;
+        std::fill(a, a + n, 0.0);
+        for (int32_t t = t0; t < t1; ++t) {
+            const int32_t r = jac.nzRow[t], c = jac.nzCol[t];
+            if (done[t - t0] || (r != i && c != i)) continue;
+            // A diagonal moment stands once: half of the symmetric share.
+            a[r == i ? c : r] += r == c ? 0.5 * jac.nzValue[t] : jac.nzValue[t];
+            done[t - t0] = 1;
+        }
+        std::fill(w, w + n, 0.0);
+        for (int32_t m = 0; m < n; ++m)
+            if (a[m] != 0.0)
+                for (int32_t b = 0; b < n; ++b) w[b] += a[m] * K[int64_t{m} * n + b];
+        velix::detail::add_rank_two(n, 1.0, K + int64_t{i} * n, w, out);
     }
-    return jac.rowEnd[k];
+    return t1;
 }
 
 double spinn1(const EvalView* view, int32_t twice, int32_t k, const double* vec) {
