@@ -24,6 +24,7 @@
 #include "procedure/evaluation/finite_differences.h"
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/model_view.h"
+#include "procedure/evaluation/sparse_jacobian.h"
 #include "velix/evaluation_state.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -211,16 +212,65 @@ const char* method_name(int32_t method) {
     }
 }
 
+// J(m, k) of the mode in force, moment by moment: the walk in memory
+// (mode 1), the sparse values (mode 11; formed again, DWLS weighted them)
+// or the column file read in passes of as many moments as fit in a buffer
+// of max(p*, q(q+1)/2) doubles (modes 2 and 3).
+class JacobianReader {
+   public:
+    explicit JacobianReader(const EvalView& v) : v_(v), mode_(*v.jacobianMode) {
+        if (mode_ == 11 && cosjasp(&v) != 0) mode_ = 1;
+        if (mode_ == 2 || mode_ == 3) {
+            const bool wide = pk_lower(v.nParmFree, 0) > v.pstar;
+            buffer_ = wide ? v.st->cross : v.st->jac.other;
+            pass_ = std::max<int64_t>(1, (wide ? pk_lower(v.nParmFree, 0) : v.pstar) / v.nParmFree);
+        } else if (mode_ != 11) {
+            mode_ = jacobian_walk(&v) == 0 ? 1 : -1;
+        }
+    }
+    bool usable() const { return mode_ > 0; }
+    double at(int32_t m, int32_t k) {
+        const int64_t p = v_.pstar;
+        if (mode_ == 1) return v_.st->jacobian[k * p + m];
+        if (mode_ == 11) return sparse_at(m, k);
+        if (first_ < 0 || m < first_ || m >= first_ + pass_) load(m);
+        return buffer_[k * pass_ + (m - first_)];
+    }
+
+   private:
+    void load(int32_t m) {
+        first_ = m;
+        const int64_t len = std::min<int64_t>(pass_, v_.pstar - m);
+        for (int32_t k = 0; k < v_.nParmFree; ++k)
+            velix::detail::file_get(v_.columnFile, 8 * (int64_t{v_.pstar} * k + m),
+                                    buffer_ + k * pass_, static_cast<int32_t>(len));
+    }
+    double sparse_at(int32_t m, int32_t k) const {
+        const JacobianStorage& jac = v_.st->jac;
+        int32_t lo = k == 0 ? 0 : jac.rowEnd[k - 1], hi = jac.rowEnd[k];
+        while (lo < hi) {  // the moments of a row ascend
+            const int32_t mid = (lo + hi) / 2;
+            if (pk_lower(jac.nzRow[mid], jac.nzCol[mid]) < m) lo = mid + 1;
+            else hi = mid;
+        }
+        return lo < jac.rowEnd[k] && pk_lower(jac.nzRow[lo], jac.nzCol[lo]) == m ? jac.nzValue[lo] : 0.0;
+    }
+    const EvalView& v_;
+    int32_t mode_;
+    double* buffer_ = nullptr;
+    int64_t pass_ = 0;
+    int32_t first_ = -1;
+};
+
 // The JACOBIAN rows: row m holds dC_m/dtheta_k in the column of parameter
-// k, always the plain Jacobian (formed again: the WLS and DWLS cross
-// product weighted its rows).
+// k, always the plain Jacobian.
 void jacobian_rows(const EvalView& v) {
-    if (jacobian_walk(&v) != 0) return;
+    JacobianReader reader(v);
+    if (!reader.usable()) return;
     const char* name = method_name(v.method);
     outest_rows(v, "JACOBIAN", v.pstar, [&](int32_t m, char* text, double* values) {
         std::memcpy(text, name, std::strlen(name));
-        for (int32_t k = 0; k < v.nParmFree; ++k)
-            values[k] = v.st->jacobian[int64_t{k} * v.pstar + m];
+        for (int32_t k = 0; k < v.nParmFree; ++k) values[k] = reader.at(m, k);
     });
 }
 
