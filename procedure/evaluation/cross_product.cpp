@@ -3,7 +3,10 @@
 // Psychometrika 44, 1979): for ULS, GLS and ML the Kronecker weight K (x) K
 // is applied through K u and K v of each rank-two share of the walk, so the
 // work is (shares)^2 n instead of q^2 p*; for WLS and DWLS the Jacobian
-// columns are weighted by the stored factor.
+// columns are weighted by the stored factor.  The other storage modes give
+// the Jacobian column by column (files, forward differences: H(k, l) from
+// column k weighted once and column l read again) or as sparse rows (the
+// kernels of sparse_jacobian.h); all give the same H and g.
 #include "procedure/evaluation/cross_product.h"
 
 #include <algorithm>
