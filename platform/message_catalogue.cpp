@@ -99,6 +99,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 54, "WARNING: The generalized inverse of the information matrix cannot be computed."},
     // 352/60: name.
     {kMsgProc, 60, "ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square."},
+    // 352/61: name.
+    {kMsgProc, 61, "NOTE: The sparse inverse of matrix %s cannot be formed; its dense inverse is used from now on."},
     // 352/62, 352/66: name.
     {kMsgProc, 62, "ERROR: internal error: matrix %s has a form or type the model evaluation cannot apply."},
     {kMsgProc, 66, "ERROR: internal error: matrix %s has no product rule without a form."},

@@ -66,6 +66,23 @@ struct JacobianStorage {
     double* other = nullptr;        // p*: a second column read back
 };
 
+// The inverse of I - M of the one IMINUSINV matrix whose inverse is kept in
+// sparse rows on the pattern of its fill-in (owner: model evaluation; set
+// up once per stage).  Row r holds entries rowEnd[r-1] .. rowEnd[r]-1 (from
+// 0 for r = 0), columns ascending.  source: e+1 an off-diagonal element e
+// (start -v), -(e+1) a diagonal element (start 1 - v), kUnitSource a unit
+// diagonal without element, 0 a fill-in position.
+struct SparseInverse {
+    static constexpr int32_t kUnitSource = 2147483647;
+    int32_t matrix = 0;  // the matrix number; 0 none (or after a failed inversion)
+    int32_t order = 0;   // its order (EQSBETA: the endogenous block)
+    int32_t* rowEnd = nullptr;
+    int32_t* col = nullptr;
+    double* val = nullptr;
+    int32_t* source = nullptr;
+    int32_t* pivotOrder = nullptr;  // the rows in the order they are pivoted
+};
+
 // Owner: model evaluation (procedure/evaluation/).
 struct EvaluationState {
     HostAllocator* pool = nullptr;  // holds every array below; 0 before set-up
@@ -123,6 +140,7 @@ struct EvaluationState {
     // to when the pattern cannot be found: 1 and 5).
     int32_t jacobianMode = 0;
     JacobianStorage jac;
+    SparseInverse sparseInv;
 
     // Options and results of the covariance step.
     int16_t diagFromData = 0;      // the diagonal of C is taken from S (PROC option)

@@ -27,6 +27,7 @@
 #include "procedure/evaluation/information.h"
 #include "procedure/evaluation/jacobian_pattern.h"
 #include "procedure/evaluation/matrix_check.h"
+#include "procedure/evaluation/sparse_inverse.h"
 #include "procedure/evaluation/model_view.h"
 #include "procedure/procedure.h"
 #include "velix/codes.h"
@@ -234,6 +235,7 @@ int32_t cosmini(ProcContext* ctx) {
         ctx->methodStage = stages[s];
         evaluation_setup(ctx);
         const EvalView view = eval_view(ctx);
+        cosimsp(&view);
         ctx->jacobianModeRequested = jacobian_pattern_request(&view, ctx->jacobianModeRequested,
                                                               ctx->eval.printJacPattern);
         ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);

@@ -248,8 +248,12 @@ int32_t cosjamv(const EvalView* view, int32_t printPattern) {
     }
     std::vector<double> values(v.el->value, v.el->value + v.nElements);
     set_markers(v, values.data());
+    // The structural inverses go to the dense store, the sparse one's too.
+    const int32_t sparseInverse = st.sparseInv.matrix;
+    st.sparseInv.matrix = 0;
     StructuralVisitor visitor(values.data(), printPattern);
     const int32_t failed = walk_terms(view, &visitor);
+    st.sparseInv.matrix = sparseInverse;
     std::copy(values.begin(), values.end(), v.el->value);
     std::fill(st.invDone, st.invDone + v.nMatrices + 1, int16_t{0});
     if (v.invertOnce) cosimat(view, 0, 0);
