@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/large_reference.h"
 #include "platform/session.h"
 #include "platform/step_exit.h"
 #include "procedure/evaluation/column_jacobian.h"
@@ -38,17 +39,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string large_dir() {
-    if (const char* env = std::getenv("VELIX_REFERENCE_LARGE")) return env;
-    return std::string(VELIX_SOURCE_DIR) + "/../shared/reference/large";
-}
-
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using velix::bench::large_dir;
+using velix::bench::read_file;
 
 // The value of `"key": number` after position `from` of a JSON text.
 double json_number(const std::string& text, size_t from, const std::string& key) {

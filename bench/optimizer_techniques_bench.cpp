@@ -3,7 +3,7 @@
 // 1981, problem 21: sum over pairs of 100 (x_{2i+1} - x_{2i}^2)^2 +
 // (1 - x_{2i})^2, from (-1.2, 1, -1.2, 1, ...)), run through the driver
 // with the default options of the technique: iterations, function calls,
-// the final objective and the time of a run.  The Newton-type techniques
+// the final objective, the status and the time of a run.  The Newton-type techniques
 // get the exact Hessian, the least-squares ones the cross product 2 J'J
 // (both 2x2 blocks); the simplex stops at its call limit.  It stands in for the 120-variable model until
 // model evaluation can run one.
@@ -74,7 +74,7 @@ void Technique(benchmark::State& state) {
     const int32_t technique = static_cast<int32_t>(state.range(0));
     const bool leastSquares = technique == kTechGaunew || technique == kTechLevmar || technique == kTechHyquan;
     velix::bench::NlpWork work(kParams);
-    double iterations = 0, calls = 0, f = 0;
+    double iterations = 0, calls = 0, f = 0, status = 0;
     velix::bench::QuietLog quiet;
     for (auto _ : state) {
         NlpProblem p;
@@ -103,17 +103,20 @@ void Technique(benchmark::State& state) {
         iterations += p.iteration;
         calls += p.nFun;
         f = p.f;
+        status = p.lastStatus;
         quiet.clear();
     }
     state.counters["iterations"] = benchmark::Counter(iterations, benchmark::Counter::kAvgIterations);
     state.counters["calls"] = benchmark::Counter(calls, benchmark::Counter::kAvgIterations);
     state.counters["f"] = f;
+    state.counters["status"] = status;
 }
 
 BENCHMARK(Technique)
     ->ArgName("technique")
     ->DenseRange(kTechTrureg, kTechNrlins)
     ->DenseRange(kTechGaunew, kTechNmsim2)
+    ->Arg(kTechVmcwd)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -25,6 +25,14 @@ int32_t coscorr(ProcContext* ctx);
 void cosiset(ProcContext* ctx);
 void cosinst(ProcContext* ctx);
 
+// Reads the rows of the current BY group of INEST= (in-out: nlp, the
+// element values): the last "PARMS" row gives the start values (and the
+// statement variables' values), "UPPERBD" and "LOWERBD" the bounds, and
+// rows of _TYPE_ "EQ", "GE" and "LE" linear constraints a x (=, >=, <=)
+// _RHS_ beside those of the LINCON statements.  A missing value leaves
+// the start value or bound as it was.  Nothing without INEST=.
+void cosop22(ProcContext* ctx, NlpProblem* nlp);
+
 // Start-value estimators: factor-analytic for a FACTOR model, instrumental
 // variables and least squares for an equation-type model; they fill the
 // missing element values and the optimizer's parameter vector.

@@ -389,7 +389,9 @@ struct NlpProblem {
     int16_t hessianInPacked = 0; // which of hessian, reducedHessian, hessianFactor holds the
     int16_t hessianInReduced = 0;//   Hessian
     int16_t hessianInFactor = 0;
-    int32_t* hessianPattern = nullptr;  // sparse Hessian: row ends, then column indices
+    int32_t* hessianPattern = nullptr;  // sparse Hessian: n + 1 column starts of the strictly
+                                        // lower part, then its row indices (the values hold
+                                        // the diagonal, then those entries)
     int32_t* hessianPerm = nullptr;     // its fill-reducing permutation
 
     // Active set.  Owner: the active-set routines; read by techniques.

@@ -17,6 +17,7 @@
 #include "velix/host_compiler.h"
 #include "velix/model.h"
 #include "velix/nlp.h"
+#include "velix/residual_store.h"
 #include "velix/results_state.h"
 #include "velix/types.h"
 
@@ -145,7 +146,8 @@ struct ModelReaderState {
     int32_t nEndoManifest = 0;      // endogenous manifest variables
     int32_t nEndo = 0;              // endogenous variables
     int32_t nExoNonError = 0;       // exogenous variables that are not error terms
-    int32_t* errorTermOfEq = nullptr;   // per equation: 1-based exogenous index of its E/D term
+    int32_t* errorTermOfEq = nullptr;   // per endogenous variable: 1-based exogenous index of its
+                                        // E/D term, 0 none
     int32_t* varPosition = nullptr;     // per DATA= variable: model position or -1
     int32_t nUnusedVars = 0;        // DATA= variables the model does not name
     int32_t* latentStart = nullptr;     // latent variables that need start values [nLatentStart]
@@ -378,6 +380,7 @@ struct ProcContext {
     EvaluationState eval;           // model evaluation (procedure/evaluation/)
     EstimationState est;            // the estimation run (cosmini)
     ResultsState results;           // fit statistics for the OUTRAM= STAT rows (the fit summary)
+    ResidualStore residualStore;    // residuals of the last stage (the residual writer)
 };
 
 // Raises the error level (the larger value wins).

@@ -317,18 +317,18 @@ struct DispatchEntry {
     NlpTechniqueFn fn;
 };
 
-// The technique routines by dispatch name.  Slots of techniques that are
-// not built hold znlp_technique_pending.
+// The technique routines by dispatch name.  A slot may be given
+// znlp_technique_pending, which reports the technique as not available.
 DispatchEntry gDispatch[] = {
     {"znlptre", znlptre}, {"znlpnra", znlpnra},
     {"znlpnrr", znlpnrr}, {"znlpnrl", znlpnrl},
     {"znlpgan", znlpgan}, {"znlplma", znlplma},
     {"znlpddl", znlpddl}, {"znlpqun", znlpqun},
-    {"znlpdq2", znlp_technique_pending}, {"znlpdqn", znlpdqn},
+    {"znlpdq2", znlpdq2}, {"znlpdqn", znlpdqn},
     {"znlphqn", znlphqn}, {"znlpcog", znlpcog},
-    {"znlpcob", znlp_technique_pending}, {"znlpnms", znlpnms},
-    {"znlpnm2", znlpnm2}, {"znlpqar", znlp_technique_pending},
-    {"znlpqas", znlpqas}, {"znlpvmc", znlp_technique_pending},
+    {"znlpcob", znlpcob}, {"znlpnms", znlpnms},
+    {"znlpnm2", znlpnm2}, {"znlpqar", znlpqar},
+    {"znlpqas", znlpqas}, {"znlpvmc", znlpvmc},
 };
 
 // The dispatch name of a technique code for this problem, null for codes

@@ -7,6 +7,7 @@
 // position; the technique chooses what follows (ridge, steepest descent).
 #include "optimizer/core/factor_kinds.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <utility>
@@ -413,4 +414,49 @@ void znlpprm(int32_t direction, int32_t n, int32_t* perm, double* v) {
             v[start] = carry;
         }
     }
+}
+
+int32_t znlpsbs(int32_t n, int32_t k, int32_t* perm, const double* l, double* out) {
+    for (int32_t i = 0; i < n; ++i) out[i] = 0.0;
+    if (k < 1 || k > n) return 0;
+    out[k - 1] = 1.0;
+    for (int32_t i = k - 2; i >= 0; --i) {
+        const double d = l[pk(i, i)];
+        if (std::fabs(d) <= DBL_MIN) return 1;
+        double s = 0.0;
+        for (int32_t j = i + 1; j < k; ++j) s += l[pk(j, i)] * out[j];
+        out[i] = -s / d;
+    }
+    if (perm != nullptr) znlpprm(1, n, perm, out);
+    return 0;
+}
+
+double znlptrc(int32_t upper, int32_t n, const double* t, double* work) {
+    if (n <= 0) return 0.0;
+    // Entry (i, j) of the lower triangle of T (upper: of T', the same store).
+    auto at = [&](int32_t i, int32_t j) { return t[pk(i, j)]; };
+    double tnorm = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        double row = 0.0;
+        for (int32_t j = 0; j < n; ++j)
+            if (upper == 0 ? j <= i : j >= i) row += std::fabs(at(std::max(i, j), std::min(i, j)));
+        tnorm = std::fmax(tnorm, row);
+    }
+    // Forward substitution for lower T, backward for upper; the sign of
+    // b_i is that of the partial sum, so that |y_i| grows.
+    double ynorm = 0.0;
+    for (int32_t step = 0; step < n; ++step) {
+        const int32_t i = upper == 0 ? step : n - 1 - step;
+        double s = 0.0;
+        for (int32_t q = 0; q < step; ++q) {
+            const int32_t j = upper == 0 ? q : n - 1 - q;
+            s += at(std::max(i, j), std::min(i, j)) * work[j];
+        }
+        const double d = at(i, i);
+        if (d == 0.0) return DBL_MAX;
+        const double b = s > 0.0 ? -1.0 : 1.0;
+        work[i] = (b - s) / d;
+        ynorm = std::fmax(ynorm, std::fabs(work[i]));
+    }
+    return tnorm * ynorm;
 }

@@ -47,3 +47,18 @@ int32_t znlpcd3(int32_t n, double tol, const double* d, const double* e, double*
 int32_t znlpcs3(int32_t n, const double* l, const double* c, const double* b, double* x);
 // Permutes v into pivot order (direction 0: v'[i] = v[perm[i]]) or back (1).
 void znlpprm(int32_t direction, int32_t n, int32_t* perm, double* v);
+
+// The null vector of a packed lower factor L (L L' = P A P') that is
+// singular at its 1-based pivot k: out (n) is zero but for its first k
+// entries, entry k-1 is 1 and the others solve the leading triangular
+// system of order k-1 backwards (L' z = 0 over the first k rows), scattered
+// back with perm (null: no permutation).  0, or 1 when a pivot before k is
+// at most DBL_MIN.
+int32_t znlpsbs(int32_t n, int32_t k, int32_t* perm, const double* l, double* out);
+// An estimate of the infinity-norm condition number of the packed
+// triangular matrix T (lower when upper is 0, else its transpose):
+// ||T|| ||y|| with T y = b, each b_i = +1 or -1 chosen against the running
+// solution to enlarge y (the sign-choosing estimator of Cline, Moler,
+// Stewart and Wilkinson, 1979); work n doubles.  0 for n = 0, DBL_MAX for
+// a zero on the diagonal.
+double znlptrc(int32_t upper, int32_t n, const double* t, double* work);

@@ -198,7 +198,12 @@ double znlphs2(NlpProblem* p, int32_t storage, double* out) {
     return std::sqrt(norm);
 }
 
-int32_t znlpgso(int32_t m, int32_t k, int32_t stride, const double* q, double* v, double* coef, double* norm) {
+namespace {
+
+// Gram-Schmidt with reorthogonalization against k orthonormal columns that
+// column(j) delivers (each m long), from memory or read from a file.
+template <typename Column>
+int32_t gram_schmidt(int32_t m, int32_t k, Column column, double* v, double* coef, double* norm) {
     if (m < k) return -1;
     auto nrm = [&]() {
         double s = 0.0;
@@ -216,7 +221,7 @@ int32_t znlpgso(int32_t m, int32_t k, int32_t stride, const double* q, double* v
         if (pass >= 10) return -3;
         double sum = 0.0;
         for (int32_t j = 0; j < k; ++j) {
-            const double* col = q + static_cast<size_t>(j) * stride;
+            const double* col = column(j);
             double r = 0.0;
             for (int32_t i = 0; i < m; ++i) r += col[i] * v[i];
             for (int32_t i = 0; i < m; ++i) v[i] -= r * col[i];
@@ -234,13 +239,15 @@ int32_t znlpgso(int32_t m, int32_t k, int32_t stride, const double* q, double* v
             // columns cover least, and start again.
             replaced = true;
             accumulate = false;
+            std::vector<double> cover(static_cast<size_t>(m), 0.0);
+            for (int32_t j = 0; j < k; ++j) {
+                const double* col = column(j);
+                for (int32_t i = 0; i < m; ++i) cover[static_cast<size_t>(i)] += col[i] * col[i];
+            }
             int32_t best = 0;
             double least = DBL_MAX;
-            for (int32_t i = 0; i < m; ++i) {
-                double s = 0.0;
-                for (int32_t j = 0; j < k; ++j) s += q[static_cast<size_t>(j) * stride + i] * q[static_cast<size_t>(j) * stride + i];
-                if (s <= least) least = s, best = i;
-            }
+            for (int32_t i = 0; i < m; ++i)
+                if (cover[static_cast<size_t>(i)] <= least) least = cover[static_cast<size_t>(i)], best = i;
             const double scale = after <= DBL_MIN ? 1.0 : after;
             for (int32_t i = 0; i < m; ++i) v[i] = i == best ? scale : 0.0;
             before = scale;
@@ -249,4 +256,41 @@ int32_t znlpgso(int32_t m, int32_t k, int32_t stride, const double* q, double* v
         }
         before = after;
     }
+}
+
+}  // namespace
+
+int32_t znlpgso(int32_t m, int32_t k, int32_t stride, const double* q, double* v, double* coef, double* norm) {
+    return gram_schmidt(m, k, [&](int32_t j) { return q + static_cast<size_t>(j) * stride; }, v, coef, norm);
+}
+
+int32_t znlpgso_file(HostFile* file, int32_t m, int32_t k, int32_t recordLength, double* v, double* coef,
+                     double* norm, double* work) {
+    auto column = [&](int32_t j) {
+        int32_t r = xcpoint(file, static_cast<int64_t>(j) * recordLength * 8);
+        if (r == 0) r = xcread(file, work, static_cast<int64_t>(recordLength) * 8);
+        if (r != 0) {
+            xprrlog(0, r);
+            xexit(kLevelHostFailure, 0);
+        }
+        return static_cast<const double*>(work);
+    };
+    return gram_schmidt(m, k, column, v, coef, norm);
+}
+
+void znlpqf3(int32_t add, int32_t n, const double* a, const double* b, double* e) {
+    // T = A B column by column, then E_ij = sum_k B_ik T_kj.
+    std::vector<double> t(static_cast<size_t>(n) * n);
+    for (int32_t k = 0; k < n; ++k)
+        for (int32_t j = 0; j < n; ++j) {
+            double s = 0.0;
+            for (int32_t m = 0; m < n; ++m) s += a[pk(k, m)] * b[pk(m, j)];
+            t[static_cast<size_t>(k) * n + j] = s;
+        }
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            double s = 0.0;
+            for (int32_t k = 0; k < n; ++k) s += b[pk(i, k)] * t[static_cast<size_t>(k) * n + j];
+            e[pk(i, j)] = add != 0 ? e[pk(i, j)] + s : s;
+        }
 }

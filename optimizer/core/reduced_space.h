@@ -80,6 +80,10 @@ double znlpsp2(NlpProblem* p, int32_t kind, double* step, double* out);
 // Edits a packed symmetric matrix (modes 1..6 of the active-set changes).
 void znlpsym(int32_t mode, int32_t n, int32_t k, const int32_t* flags, const double* v, double* a);
 
+// E := B A B, plus the old E when add is nonzero; A, B and E PackedSym of
+// order n (E may not share storage with A or B).
+void znlpqf3(int32_t add, int32_t n, const double* a, const double* b, double* e);
+
 // ---- Hessians in the reduced space (reduced_hessian.cpp) ----
 // Storage: 2 diagonal (n entries), 1 sparse (not built: reported), else
 // PackedSym.
@@ -111,6 +115,12 @@ double znlphs2(NlpProblem* p, int32_t storage, double* out);
 // coefficients, *norm the norm of v before normalization.  0, -1 (m < k),
 // -2 (v is zero), -3 (no convergence in 10 passes).
 int32_t znlpgso(int32_t m, int32_t k, int32_t stride, const double* q, double* v, double* coef, double* norm);
+// The same with the columns read one by one from a utility file (record j
+// of recordLength doubles at byte j * recordLength * 8, its first m
+// entries the column) into work (recordLength doubles); a failed read is
+// reported to the host and ends the step.
+int32_t znlpgso_file(HostFile* file, int32_t m, int32_t k, int32_t recordLength, double* v, double* coef,
+                     double* norm, double* work);
 
 // Ends the step as an internal error of the optimizer (logged with `what`).
 [[noreturn]] void nlp_internal_error(const char* what);

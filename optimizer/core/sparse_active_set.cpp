@@ -89,11 +89,6 @@ void write_column(NlpProblem* p, int32_t j, const double* in) {
     if (r == 0) r = xcwrite(p->conFactorFile, in, static_cast<int64_t>(n) * 8);
     if (r != 0) file_failed(r);
 }
-std::vector<double> all_columns(NlpProblem* p, int32_t count) {
-    std::vector<double> q(sz(count) * p->nParams);
-    for (int32_t j = 0; j < count; ++j) sparse_read_column(p, j, &q[sz(j) * p->nParams]);
-    return q;
-}
 
 // The caller's Hessian factor over the free positions: PackedSym lower L,
 // or its diagonal (hessianStorage 2).
@@ -208,9 +203,17 @@ bool column_of_row(NlpProblem* p, const HessianFactor& hf, int32_t row, bool sto
     // than giving it a zero component.
     if (!hf.solve(nf, c.data())) return false;
     const double size = zvenorm(nf, 1, c.data());
-    const std::vector<double> q = all_columns(p, nl);
     double rho = 0.0;
-    if (znlpgso(nf, nl, n, q.data(), c.data(), coef.data(), &rho) != 0) return false;
+    // On a utility file the columns are read one at a time, never all held.
+    int32_t r;
+    if (p->conFactorFile != nullptr) {
+        std::vector<double> own(p->columnBuffer == nullptr ? sz(n) : 0);
+        r = znlpgso_file(p->conFactorFile, nf, nl, n, c.data(), coef.data(), &rho,
+                         p->columnBuffer != nullptr ? p->columnBuffer : own.data());
+    } else {
+        r = znlpgso(nf, nl, n, p->nullBasis, c.data(), coef.data(), &rho);
+    }
+    if (r != 0) return false;
     if (!(rho > std::fmax(DBL_MIN, p->linDepTol * size))) return false;
     if (!store) return true;
     for (int32_t k = 0; k < nl; ++k) p->activeFactor[pk(nl, k)] = coef[k];

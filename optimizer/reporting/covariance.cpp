@@ -30,6 +30,7 @@
 #include "host/scratch_file.h"
 #include "numerics/covcorr.h"
 #include "numerics/ginv.h"
+#include "optimizer/core/finite_differences.h"
 #include "optimizer/core/reduced_space.h"
 #include "optimizer/reporting/report_table.h"
 #include "optimizer/reporting/reporting.h"
@@ -52,6 +53,11 @@ constexpr int32_t kMsgGinvFailed = 190;
 constexpr int32_t kMsgGinvUsed = 191;
 constexpr int32_t kMsgJacobianFailed = 192;  // also the cross-product matrices
 constexpr int32_t kMsgHessianFailed = 193;
+constexpr int32_t kMsgLagrangianFailed = 229;
+// The closing notes on a covariance formed from Lagrangian matrices.
+constexpr int32_t kMsgLagHessianUsed = 185;
+constexpr int32_t kMsgLagCrossProductUsed = 255;
+constexpr int32_t kMsgLagBothUsed = 256;
 constexpr int32_t kMsgNoMatrixFile = 905;
 
 constexpr int64_t kHeaderBytes = sizeof(DeterminantRecord);
@@ -91,6 +97,7 @@ void log_and_note(const NlpProblem* p, int32_t number) {
 struct Requests {
     bool jacobian = false, crossProduct = false, hessian = false, crossProduct2 = false;
     bool project = false;
+    bool lagrangian = false;  // H and K1 also as Hessians of the Lagrange function
 };
 
 Requests requests_of(const NlpProblem* p, int32_t flag, int32_t covType) {
@@ -125,6 +132,11 @@ Requests requests_of(const NlpProblem* p, int32_t flag, int32_t covType) {
     const int32_t nActive = p->nActiveBounds + p->nActiveLin;
     q.project = p->conFactorForm != 2 && nActive > 0 && nActive < p->nParams &&
                 (p->nActiveLin == 0 || p->conFactorForm == 1);
+    // At a point on active nonlinear constraints the curvature of the
+    // estimates' surface is that of the Lagrange function; after the start
+    // phase only at a feasible start.
+    q.lagrangian = q.project && p->hasNlinCon && p->nActiveLin > 0 && p->conFactorForm == 1 &&
+                   (flag == 1 || p->maxConViolation < p->feasTol);
     return q;
 }
 
@@ -136,23 +148,64 @@ int32_t objective(NlpProblem* p) {
     return call_slot(p, p->hooks->objectiveFn != nullptr ? p->hooks->objectiveFn : p->objectiveFn);
 }
 
-// Evaluates one matrix into p->hessian with the slot and stores it (and
-// its projection) in the directory words `plain` and `plain + 1`.
-void store_matrix(NlpProblem* p, NlpCallback slot, int32_t form, bool project, int32_t failMessage,
-                  int32_t plain, int32_t* dir, int64_t* next, std::vector<double>& projected) {
+// Where a matrix and its Lagrangian form go: the directory words of the
+// plain record and of the Lagrangian one (each followed by its
+// projection), the storage form and the failure messages.
+struct MatrixSlot {
+    NlpCallback fn;
+    int32_t form;
+    int32_t failMessage;
+    int32_t plain;
+    int32_t lagrangian;  // -1: the matrix has no Lagrangian form
+};
+
+// Appends the projection of the packed or diagonal matrix m (form) onto
+// the null space of the active constraints at directory word `word`.
+void store_projection(NlpProblem* p, int32_t form, double* m, int32_t word, int32_t* dir, int64_t* next,
+                      std::vector<double>& projected) {
+    znlphpr(p, 2, 1, form, nullptr, m, projected.data());
+    const int32_t dim = p->nParams - p->nActiveBounds - p->nActiveLin;
+    const int32_t pform = p->nActiveLin > 0 ? 0 : form;
+    dir[word] = append_record(p->hooks, next, DeterminantRecord{}, projected.data(), form_length(pform, dim));
+}
+
+// The Lagrangian form of the stored record at dir[slot.plain]: read back
+// (packed), the objective evaluated again and the constraint curvature
+// subtracted; stored always packed, with its projection.
+void store_lagrangian(NlpProblem* p, const MatrixSlot& slot, int32_t* dir, int64_t* next,
+                      std::vector<double>& projected) {
     const NlpHookBlock* h = p->hooks;
     const int32_t n = p->nParams;
-    if (objective(p) != 0 || (p->lastEval = kLastHessian, call_slot(p, slot)) != 0 || form == 1) {
-        xpmlog(kMsgNlp, failMessage);
+    std::vector<double> lag(static_cast<size_t>(packed(n)), 0.0);
+    DeterminantRecord header;
+    if (slot.form == 2) {
+        std::vector<double> diag(static_cast<size_t>(n));
+        znlp_read_record(h, dir[slot.plain], &header, diag.data(), n);
+        for (int32_t i = 0; i < n; ++i) lag[pk(i, i)] = diag[static_cast<size_t>(i)];
+    } else {
+        znlp_read_record(h, dir[slot.plain], &header, lag.data(), packed(n));
+    }
+    if (objective(p) != 0 || (p->lastEval = kLastHessian, znlphlf(p, lag.data(), *next)) != 0) {
+        xpmlog(kMsgNlp, kMsgLagrangianFailed);
         return;
     }
-    const DeterminantRecord fresh;
-    dir[plain] = append_record(h, next, fresh, p->hessian, form_length(form, n));
-    if (!project) return;
-    znlphpr(p, 2, 1, form, nullptr, p->hessian, projected.data());
-    const int32_t dim = n - p->nActiveBounds - p->nActiveLin;
-    const int32_t pform = p->nActiveLin > 0 ? 0 : form;
-    dir[plain + 1] = append_record(h, next, fresh, projected.data(), form_length(pform, dim));
+    dir[slot.lagrangian] = append_record(h, next, DeterminantRecord{}, lag.data(), packed(n));
+    store_projection(p, 0, lag.data(), slot.lagrangian + 1, dir, next, projected);
+}
+
+// Evaluates one matrix into p->hessian with the slot and stores it (and
+// its projection, and with `lagrangian` its Lagrangian form) in the
+// directory.
+void store_matrix(NlpProblem* p, const MatrixSlot& slot, const Requests& q, int32_t* dir, int64_t* next,
+                  std::vector<double>& projected) {
+    const int32_t n = p->nParams;
+    if (objective(p) != 0 || (p->lastEval = kLastHessian, call_slot(p, slot.fn)) != 0 || slot.form == 1) {
+        xpmlog(kMsgNlp, slot.failMessage);
+        return;
+    }
+    dir[slot.plain] = append_record(p->hooks, next, DeterminantRecord{}, p->hessian, form_length(slot.form, n));
+    if (q.project) store_projection(p, slot.form, p->hessian, slot.plain + 1, dir, next, projected);
+    if (q.lagrangian && slot.lagrangian >= 0) store_lagrangian(p, slot, dir, next, projected);
 }
 
 }  // namespace
@@ -205,16 +258,17 @@ void znlpcma(NlpProblem* p, int32_t flag) {
         else
             dir[kDirJacobian] = 0;
     }
+    const int32_t kpForm = znlp_cross_product_form(p);
     if (q.crossProduct)
-        store_matrix(p, h->crossProductFn, znlp_cross_product_form(p), q.project, kMsgJacobianFailed,
-                     kDirCrossProduct, dir, &next, projected);
+        store_matrix(p, {h->crossProductFn, kpForm, kMsgJacobianFailed, kDirCrossProduct, kDirLagCrossProduct}, q,
+                     dir, &next, projected);
     if (q.hessian)
-        store_matrix(p, h->hessianFn, znlp_hessian_form(p), q.project, kMsgHessianFailed, kDirHessian, dir,
+        store_matrix(p, {h->hessianFn, znlp_hessian_form(p), kMsgHessianFailed, kDirHessian, kDirLagHessian}, q, dir,
                      &next, projected);
     if (q.crossProduct2) {
         p->report.crossProductVariant = 1;
-        store_matrix(p, h->crossProductFn, znlp_cross_product_form(p), q.project, kMsgJacobianFailed,
-                     kDirCrossProduct2, dir, &next, projected);
+        store_matrix(p, {h->crossProductFn, kpForm, kMsgJacobianFailed, kDirCrossProduct2, -1}, q, dir, &next,
+                     projected);
         p->report.crossProductVariant = 0;
     }
     write_directory(h, dir);
@@ -277,6 +331,7 @@ struct Matrix {
     int32_t form = 0;  // 2 diagonal, else packed
     DeterminantRecord header;
     int32_t position = -1;
+    bool lagrangian = false;  // read from a Lagrangian record
     std::vector<double> v;
 };
 
@@ -287,12 +342,21 @@ struct CovRun {
     int32_t n, nActive, dim;
     bool projected;  // the first attempt works on the projected records
 
+    // H and K1 stand in their Lagrangian form when it was stored (and the
+    // plain matrices are not asked for); K2 has none.
+    bool lagrangian(Mat m, bool proj) const {
+        if (m == kK2 || h->matrices.plainMatrices != 0) return false;
+        return dir[(m == kH ? kDirLagHessian : kDirLagCrossProduct) + (proj ? 1 : 0)] >= 0;
+    }
     int32_t word(Mat m, bool proj) const {
-        const int32_t base = m == kH ? kDirHessian : m == kK1 ? kDirCrossProduct : kDirCrossProduct2;
+        const bool lag = lagrangian(m, proj);
+        const int32_t base = m == kH    ? (lag ? kDirLagHessian : kDirHessian)
+                             : m == kK1 ? (lag ? kDirLagCrossProduct : kDirCrossProduct)
+                                        : kDirCrossProduct2;
         return base + (proj ? 1 : 0);
     }
     int32_t form_of(Mat m, bool proj) const {
-        if (proj && p->nActiveLin > 0) return 0;
+        if ((proj && p->nActiveLin > 0) || lagrangian(m, proj)) return 0;
         return m == kH ? znlp_hessian_form(p) : znlp_cross_product_form(p);
     }
     // Reads matrix m; false when it was not stored.
@@ -301,6 +365,7 @@ struct CovRun {
         if (at < 0) return false;
         out->dim = proj ? dim : n;
         out->form = form_of(m, proj);
+        out->lagrangian = lagrangian(m, proj);
         out->position = at;
         out->v.assign(static_cast<size_t>(form_length(out->form, out->dim)), 0.0);
         znlp_read_record(h, at, &out->header, out->v.data(), static_cast<int64_t>(out->v.size()));
@@ -498,6 +563,18 @@ DeterminantRecord covariance_record(const CovRun& run, const Matrix& c) {
     return {info[0], info[1], info[2], info[3], info[4]};
 }
 
+// Says when the covariance came from Lagrangian matrices: the Hessian of
+// the Lagrange function inverted, a Lagrangian cross product instead, or
+// both in one sandwich.
+void lagrangian_note(const NlpProblem* p, const TypeForm& tf, bool outerLag, bool innerLag) {
+    if (outerLag && innerLag)
+        log_and_note(p, kMsgLagBothUsed);
+    else if (outerLag && tf.outer == kH)
+        log_and_note(p, kMsgLagHessianUsed);
+    else if (outerLag || innerLag)
+        log_and_note(p, kMsgLagCrossProductUsed);
+}
+
 }  // namespace
 
 int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
@@ -561,6 +638,7 @@ int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
     p->report.matrixHeader = header;
     znlp_write_header(h, run.dir[kDirCovariance], &header);
     if (header.nZero > 0.0 && h->matrices.ginvDetail != 0) list_dependencies(run, c);
+    lagrangian_note(p, tf, a.lagrangian, tf.inner != kNone && b.lagrangian);
     return 0;
 }
 

@@ -1,8 +1,9 @@
 // The matrix printing hook: after the start point and after the run it
 // shows the matrices that the covariance hook left on the matrix file (the
 // cross-product Jacobian, the Hessian, their projections onto the null
-// space of the active constraints, the covariance matrix of the estimates
-// and its correlation matrix) with notes on the determinant and on the
+// space of the active constraints, the same for the Lagrange function, the
+// covariance matrix of the estimates and its correlation matrix; a sparse
+// Hessian as a table of its rows) with notes on the determinant and on the
 // signs of the eigenvalues (the inertia, from the UDU' factors: Sylvester's
 // law of inertia, Golub and Van Loan, "Matrix Computations", 4th ed.,
 // sec. 8.1.5), and hands each to the OUTEST= hook when one is installed.
@@ -27,6 +28,7 @@
 #include "host/output_table.h"
 #include "numerics/covcorr.h"
 #include "optimizer/core/pending.h"
+#include "optimizer/core/reduced_space.h"
 #include "optimizer/reporting/report_table.h"
 #include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
@@ -44,6 +46,10 @@ enum MatrixKind : int32_t {
     kKindCrossProduct = 3,
     kKindProjCrossProduct = 4,
     kKindCovariance = 5,
+    kKindLagHessian = 6,
+    kKindProjLagHessian = 7,
+    kKindLagCrossProduct = 8,
+    kKindProjLagCrossProduct = 9,
 };
 
 // OUTEST= row kinds of the hook.
@@ -189,6 +195,13 @@ void primat(NlpProblem* p, int32_t kind, int32_t phase, const double* values) {
         case kKindProjHessian: publish(p, kind, "HessianMat", values, nullptr, 195, 718); break;
         case kKindCrossProduct: publish(p, kind, "CrossJacobian", values, p->paramNames, 196, 196); break;
         case kKindProjCrossProduct: publish(p, kind, "CrossJacobian", values, nullptr, 197, 197); break;
+        // The Lagrange function's matrices; a projection is over the null
+        // space of the active constraints, whose coordinates are no
+        // parameters, so it is labelled as the other projections are.
+        case kKindLagHessian: publish(p, kind, "HessianMat", values, p->paramNames, 225, 718); break;
+        case kKindProjLagHessian: publish(p, kind, "HessianMat", values, nullptr, 249, 718); break;
+        case kKindLagCrossProduct: publish(p, kind, "HessianMat", values, p->paramNames, 250, 717); break;
+        case kKindProjLagCrossProduct: publish(p, kind, "HessianMat", values, nullptr, 251, 717); break;
         default: {
             const std::vector<double> copy(values, values + kind_length(p, kind));
             print_covariance(p, phase, copy);
@@ -245,21 +258,32 @@ void prijac(NlpProblem* p, bool print, bool outest) {
 }
 
 // "Jacobian": the gradient rows of the nonlinear constraints, each labelled.
+// One double column "Mat" per variable of a matrix table, named by the
+// parameters (names[count][33], filled here) or, with `generated`, "X1" ...
+void variable_columns(NlpProblem* p, velix::report::ReportTable* table, int32_t count, bool generated,
+                      std::vector<std::vector<char>>* names, std::vector<double>* row) {
+    names->assign(static_cast<size_t>(count), std::vector<char>(33, '\0'));
+    row->assign(static_cast<size_t>(count), 0.0);
+    for (int32_t j = 0; j < count; ++j) {
+        char* name = (*names)[static_cast<size_t>(j)].data();
+        if (generated)
+            std::snprintf(name, 33, "X%d", j + 1);
+        else
+            velix::report::parameter_label(p, j, name, 32);
+        for (int32_t k = 31; k >= 0 && name[k] == ' '; --k) name[k] = '\0';
+        table->real(name, &(*row)[static_cast<size_t>(j)], "Mat");
+    }
+}
+
 void prijnc(NlpProblem* p) {
     const int32_t n = p->nParams, width = std::max(p->conLabelWidth, 8);
-    std::vector<double> row(static_cast<size_t>(n));
+    std::vector<double> row;
     std::vector<char> label(static_cast<size_t>(width) + 1, '\0');
-    std::vector<std::vector<char>> names(static_cast<size_t>(n), std::vector<char>(33, '\0'));
+    std::vector<std::vector<char>> names;
     velix::report::ReportTable table(p->out.kyrObject, "Jacobian", 717);
     table.title_variable("TitleText", kyrmsg(kMsgNlp, 224));
     table.chars("Variable", label.data(), width);
-    for (int32_t j = 0; j < n; ++j) {
-        velix::report::parameter_label(p, j, names[static_cast<size_t>(j)].data(), 32);
-        std::string name(names[static_cast<size_t>(j)].data());
-        while (!name.empty() && name.back() == ' ') name.pop_back();
-        std::snprintf(names[static_cast<size_t>(j)].data(), 33, "%s", name.c_str());
-        table.real(names[static_cast<size_t>(j)].data(), &row[static_cast<size_t>(j)], "Mat");
-    }
+    variable_columns(p, &table, n, false, &names, &row);
     table.bind();
     for (int32_t k = 0; k < p->nNlinCon && table.ok() && p->conRowFn != nullptr; ++k) {
         std::fill(label.begin(), label.end(), '\0');
@@ -348,19 +372,66 @@ void znlppma(NlpProblem* p, int32_t phase) {
         if (print && r.printConJacobian != 0) prijnc(p);
         if (r.outestConJacobian != 0 && h->outestHook != nullptr) h->outestHook(p, kRowConJacobian, nullptr);
     }
-    const bool printCp = print && h->printCrossProduct != 0, outCp = r.outestCrossProduct != 0;
-    if (r.wantCrossProduct != 0 && (printCp || outCp)) {
-        if (dir[kDirCrossProduct] > 0) handle(p, kKindCrossProduct, phase, dir[kDirCrossProduct], printCp, outCp, 2);
-        if (projections && dir[kDirProjCrossProduct] > 0)
-            handle(p, kKindProjCrossProduct, phase, dir[kDirProjCrossProduct], printCp, outCp, 4);
-    }
-    const bool printH = print && h->printHessian != 0, outH = r.outestHessian != 0;
-    if (r.wantHessian != 0 && (printH || outH)) {
-        if (dir[kDirHessian] > 0) handle(p, kKindHessian, phase, dir[kDirHessian], printH, outH, 3);
-        if (projections && dir[kDirProjHessian] > 0)
-            handle(p, kKindProjHessian, phase, dir[kDirProjHessian], printH, outH, 5);
+    // Each family: the matrix, its projection, the Lagrange function's
+    // matrix and its projection, with their OUTEST= row kinds.
+    struct Family {
+        bool wanted, print, outest;
+        int32_t words[4], kinds[4], rows[4];
+    };
+    const Family families[] = {
+        {r.wantCrossProduct != 0, print && h->printCrossProduct != 0, r.outestCrossProduct != 0,
+         {kDirCrossProduct, kDirProjCrossProduct, kDirLagCrossProduct, kDirProjLagCrossProduct},
+         {kKindCrossProduct, kKindProjCrossProduct, kKindLagCrossProduct, kKindProjLagCrossProduct},
+         {2, 4, 11, 12}},
+        {r.wantHessian != 0, print && h->printHessian != 0, r.outestHessian != 0,
+         {kDirHessian, kDirProjHessian, kDirLagHessian, kDirProjLagHessian},
+         {kKindHessian, kKindProjHessian, kKindLagHessian, kKindProjLagHessian},
+         {3, 5, 7, 8}},
+    };
+    for (const Family& f : families) {
+        if (!f.wanted || !(f.print || f.outest)) continue;
+        for (int k = 0; k < 4; ++k)
+            if (dir[f.words[k]] > 0 && (projections || !projected_kind(f.kinds[k])))
+                handle(p, f.kinds[k], phase, dir[f.words[k]], f.print, f.outest, f.rows[k]);
     }
     const bool printCov = print && h->printCovariance != 0, outCov = h->outestHook != nullptr;
     if (phase == 1 && h->wantCovariance != 0 && dir[kDirCovariance] > 0 && (printCov || outCov))
         handle(p, kKindCovariance, phase, dir[kDirCovariance], printCov, outCov, 6);
+}
+
+void znlpsph(NlpProblem* p, int32_t kind, const double* values) {
+    if (kind < kKindHessian || kind > kKindProjCrossProduct || p->hessianStorage != 1 || p->hessianPattern == nullptr)
+        nlp_internal_error("znlpsph: not a sparse matrix of kinds 1 to 4");
+    const int32_t n = p->nParams, dim = kind_dimension(p, kind);
+    if (dim < 1) return;
+    // The strictly lower part by columns: column j's entries at positions
+    // start[j] .. start[j + 1] - 1 of the values after the diagonal, in the
+    // rows rowIndex[position].
+    const int32_t* start = p->hessianPattern;
+    const int32_t* rowIndex = p->hessianPattern + n + 1;
+    const bool generated = projected_kind(kind) || p->paramNames == nullptr;
+    const int32_t width = generated ? 8 : std::max(p->paramNameWidth, 1);
+    std::vector<char> label(static_cast<size_t>(std::max(width, 32)) + 1, '\0');
+    std::vector<std::vector<char>> names;
+    std::vector<double> row;
+    velix::report::ReportTable table(p->out.kyrObject, "Hessian", 718);
+    static const int32_t kTitles[] = {194, 195, 196, 197};  // by kind 1..4
+    table.title_variable("TitleText", kyrmsg(kMsgNlp, kTitles[kind - 1]));
+    table.chars("Variable", label.data(), width);
+    variable_columns(p, &table, dim, generated, &names, &row);
+    table.bind();
+    for (int32_t i = 0; i < dim && table.ok(); ++i) {
+        std::fill(row.begin(), row.end(), 0.0);
+        row[static_cast<size_t>(i)] = values[i];
+        for (int32_t j = 0; j < std::min(dim, n); ++j)
+            for (int32_t k = start[j]; k < start[j + 1]; ++k) {
+                const int32_t r = rowIndex[k];
+                const double v = values[n + k];
+                if (j == i && r < dim) row[static_cast<size_t>(r)] = v;  // (r, i) below the diagonal
+                if (r == i) row[static_cast<size_t>(j)] = v;             // (i, j) in an earlier column
+            }
+        std::snprintf(label.data(), label.size(), "%s", names[static_cast<size_t>(i)].data());
+        table.row();
+    }
+    table.deliver();
 }

@@ -84,6 +84,12 @@ void znlppma(NlpProblem* p, int32_t phase);
 // determinant and eigenvalue-sign notes.
 void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const double* matrix);
 
+// The table "Hessian" of a sparse Hessian (storage 1) or cross product of
+// kind 1..4: values hold the diagonal, then the strictly lower part in the
+// order of NlpProblem::hessianPattern.  A kind outside 1..4 or another
+// storage is an internal error.
+void znlpsph(NlpProblem* p, int32_t kind, const double* values);
+
 // ---- start and result tables (start_result.cpp) ----
 // level -1..-3 after the start (-10 the start failed), 1..3 after the run;
 // functionSwitch nonzero adds the function values.  Nothing when

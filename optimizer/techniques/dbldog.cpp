@@ -7,7 +7,9 @@
 // function and gradient values", JOTA 28, 1979; Dennis and Schnabel, 1983,
 // sec. 6.4.2).
 //
-// The start matrix and its restarts are QUANEW's (see quanew.cpp).
+// The start matrix and its restarts are QUANEW's (see quanew.cpp).  Before
+// a DFP update B is scaled by s'y / s'Bs (Oren and Luenberger,
+// Self-scaling variable metric algorithms, Management Science 20, 1974).
 //
 // Reads: x, f, gradient, update, inHessian, startFromHessian, restart,
 // inStep (the first radius).  Leaves: x, f,
@@ -41,10 +43,17 @@ public:
         return true;
     }
     double step(Frame* fr, const double* g, double radius, double* s) override;
-    void accepted(Frame* fr) override { qn_.update(fr); }
+    void accepted(Frame* fr) override {
+        if (fr->p->update == kUpdateDfp) self_scale(fr);
+        qn_.update(fr);
+    }
     double measure(Frame* fr, const double* g, double* tmp) override { return qn_.measure(*fr, g, tmp); }
 
 private:
+    // B := B s'y / s'Bs before a DFP update (Oren and Luenberger's self
+    // scaling): without a line search DFP does not correct a B that is too
+    // large along the step, and the trust region would shrink to crawl.
+    void self_scale(Frame* fr);
     // out := B v = L L' v.
     void times_b(int32_t k, const double* v, double* out) const;
 
@@ -66,6 +75,22 @@ void DoglegModel::times_b(int32_t k, const double* v, double* out) const {
         for (int32_t j = 0; j <= i; ++j) t += l[pk_lower(i, j)] * bs_[j];
         out[i] = t;
     }
+}
+
+void DoglegModel::self_scale(Frame* fr) {
+    const int32_t k = fr->k;
+    NlpProblem* p = fr->p;
+    double sy = 0.0;
+    for (int32_t i = 0; i < k; ++i) {
+        const int32_t j = fr->idx[i];
+        newton_[i] = p->x[j] - p->xBase[j];
+        sy += newton_[i] * (p->gradient[j] - p->gradBase[j]);
+    }
+    times_b(k, newton_, cauchy_);
+    const double sbs = dot(k, newton_, cauchy_);
+    if (!(sy > 0.0 && sbs > 0.0)) return;
+    const double root = std::sqrt(sy / sbs);
+    for (int64_t e = 0; e < static_cast<int64_t>(k) * (k + 1) / 2; ++e) qn_.m[e] *= root;
 }
 
 double DoglegModel::step(Frame* fr, const double* g, double radius, double* s) {

@@ -17,7 +17,8 @@
 // x, f, gradient, hessian, xBase, gradBase, fPrev, direction, lastStep,
 // ridge, rho (actual over predicted reduction), boundState, nActiveBounds, nActiveLin, activeChange, dropCode,
 // multipliers (when given: bounds first, then rows), maxProjGrad (the
-// reduced gradient, or a negative multiplier when larger), gconvMeasure,
+// reduced gradient, or a negative multiplier when larger), gconvMeasure
+// and scaledGradMax,
 // iteration and the counters.  Statuses: those of the termination test,
 // kNlpTechniqueStop7 after a failed line search, kNlpFinalFunction after a
 // failed evaluation, kNlpNotUsable without work space or for sparse rows.
@@ -331,6 +332,9 @@ int32_t znlpnrl(NlpProblem* p) {
         } else {
             p->gconvMeasure = HUGE_VAL;
         }
+        // The least-squares GCONV2 test of the Newton-type techniques reads
+        // the same measure.
+        p->scaledGradMax = p->gconvMeasure;
         p->iteration += 1;
         p->iterSinceStart += 1;
         rc = p->terminationFn(p, 1);

@@ -16,6 +16,7 @@
 #include <cmath>
 
 #include "optimizer/techniques/newton.h"
+#include "optimizer/techniques/sqp.h"
 #include "optimizer/techniques/techniques.h"
 
 using namespace velix::detail;
@@ -64,6 +65,7 @@ bool ridged_step(Frame* fr, NewtonStep* step, const double* hF, double* mu, bool
 }  // namespace
 
 int32_t znlpnrr(NlpProblem* p) {
+    if (linear_rows_only(p)) return ridged_newton_run(p);
     if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->nParams;

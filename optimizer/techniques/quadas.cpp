@@ -80,37 +80,9 @@ struct Qp {
             }
             rhs[n + k] = 0.0;
         }
-        if (!gauss_solve(m, kkt, rhs)) return false;
+        if (!lu_solve(m, kkt, rhs)) return false;
         copy(n, rhs, pvec);
         copy(nw, rhs + n, lambda);
-        return true;
-    }
-
-    // Gaussian elimination with partial pivoting, a (m x m) destroyed.
-    static bool gauss_solve(int32_t m, double* a, double* b) {
-        double big = 0.0;
-        for (int64_t i = 0; i < static_cast<int64_t>(m) * m; ++i) big = std::fmax(big, std::fabs(a[i]));
-        const double tol = 1e-13 * (big > 0.0 ? big : 1.0);
-        for (int32_t k = 0; k < m; ++k) {
-            int32_t piv = k;
-            for (int32_t i = k + 1; i < m; ++i)
-                if (std::fabs(a[i * m + k]) > std::fabs(a[piv * m + k])) piv = i;
-            if (std::fabs(a[piv * m + k]) <= tol) return false;
-            if (piv != k) {
-                for (int32_t j = 0; j < m; ++j) std::swap(a[k * m + j], a[piv * m + j]);
-                std::swap(b[k], b[piv]);
-            }
-            for (int32_t i = k + 1; i < m; ++i) {
-                const double f = a[i * m + k] / a[k * m + k];
-                for (int32_t j = k; j < m; ++j) a[i * m + j] -= f * a[k * m + j];
-                b[i] -= f * b[k];
-            }
-        }
-        for (int32_t k = m - 1; k >= 0; --k) {
-            double s = b[k];
-            for (int32_t j = k + 1; j < m; ++j) s -= a[k * m + j] * b[j];
-            b[k] = s / a[k * m + k];
-        }
         return true;
     }
 

@@ -1,9 +1,11 @@
 // The quasi-Newton matrix and the QUANEW iteration (see quasi_newton.h and
 // quanew.cpp).
 #include "optimizer/techniques/quasi_newton.h"
+#include "optimizer/techniques/sqp.h"
 
 #include "optimizer/core/core.h"
 #include "optimizer/core/multipliers.h"
+#include "optimizer/core/reduced_space.h"
 #include "optimizer/techniques/techniques.h"
 #include "velix/packed_index.h"
 
@@ -72,7 +74,9 @@ void QuasiNewton::update(Frame* fr) {
 }
 
 int32_t quasi_newton_run(NlpProblem* p, QuasiNewtonForm form) {
-    if (refuses_general_constraints(p)) return kNlpNotUsable;
+    // General constraints: the quasi-Newton matrix of the Lagrange
+    // function in the sequential quadratic programming iteration.
+    if (has_general(p)) return sqp_run(p, false);
     Frame fr(p);
     const int32_t n = p->nParams;
     QuasiNewton qn{form};

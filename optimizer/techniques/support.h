@@ -120,6 +120,11 @@ void sym_mul(int32_t n, const double* h, const double* x, double* y);
 // Packed identity of order n times `scale`.
 void set_identity(int32_t n, double scale, double* h);
 
+// Solves A x = b in place by Gaussian elimination with partial pivoting (A,
+// m x m row-major, is destroyed); false when a pivot is not above 1e-13
+// times A's largest element.
+bool lu_solve(int32_t m, double* a, double* b);
+
 // ---- Cholesky on packed matrices ----
 // L L' = A + shift I into l (packed); false when a pivot is not above
 // `tol` times the largest diagonal of A.

@@ -14,8 +14,10 @@
 //                       (the memory message is logged); estimation control
 //                       repeats the run with a less demanding technique.
 //                       Also, with message 902, a technique that keeps
-//                       bounds only given general constraints (all but
-//                       NRLINS and QUADAS)
+//                       bounds only given general constraints (NEWRAP,
+//                       GAUNEW, DBLDOG, HYQUAN, CONGRA, NMSIM2; NMSIMP
+//                       given linear rows alone; NRRIDG, TRUREG and LEVMAR
+//                       given nonlinear constraints)
 //   kNlpFinalFunction   an evaluation failed at an accepted point
 #pragma once
 
@@ -27,7 +29,9 @@
 // bounds only and refuses general linear or nonlinear constraints.
 constexpr int32_t kMsgTechniqueNoConstraints = 902;
 
-// ---- the techniques: bounds (all), dense linear rows (NRLINS, QUADAS) ----
+// ---- the techniques: bounds (all), dense linear rows (NRLINS, QUADAS),
+// linear rows dense or compressed (QUANEW, NRRIDG, TRUREG, LEVMAR: the
+// programs of sqp.h), nonlinear constraints (QUANEW, VMCWD, NMSIMP) ----
 int32_t znlptre(NlpProblem* p);  // TRUREG: trust region, More-Sorensen step
 int32_t znlpnra(NlpProblem* p);  // NEWRAP: Newton with modified Cholesky and line search
 int32_t znlpnrr(NlpProblem* p);  // NRRIDG: Newton with a ridge raised until f decreases
@@ -42,15 +46,20 @@ int32_t znlpcog(NlpProblem* p);  // CONGRA: nonlinear conjugate gradient
 int32_t znlpnms(NlpProblem* p);  // NMSIMP: Nelder-Mead with bounds by projection
 int32_t znlpnm2(NlpProblem* p);  // NMSIM2: Nelder-Mead with a restart check
 int32_t znlpqas(NlpProblem* p);  // QUADAS: primal active-set quadratic programming, dense rows
+int32_t znlpqar(NlpProblem* p);  // QUADAS first form: the same on the sparse active set
+
+// ---- the techniques for nonlinear constraints (with bounds and linear
+// rows: dense or compressed for the SQP, dense for the simplex) ----
+int32_t znlpdq2(NlpProblem* p);  // QUANEW dual: SQP, damped BFGS, L1 merit line search
+int32_t znlpvmc(NlpProblem* p);  // VMCWD: the same SQP with the watchdog
+int32_t znlpcob(NlpProblem* p);  // NMSIMP: constrained simplex, linear models in a trust region
 
 // ---- around the techniques ----
 // Declared with the core's other routines in optimizer/core/pending.h and
 // built here: the ratio test along a direction (znlpstl, support.cpp), the
 // post-convergence steps (znlpnoi, znlpdnc, post_convergence.cpp) and the
 // least-squares Jacobian store (znlpjwt, znlpjdt, znlpjve,
-// jacobian_store.cpp).  The slots of the techniques for nonlinear
-// constraints (znlpdq2, znlpcob, znlpvmc) and of the sparse QUADAS
-// (znlpqar) stay pending until the constraint machinery is built.
+// jacobian_store.cpp).
 
 // Rebuilds freeList from boundState: free parameters first in index
 // order, then those held at a bound; with reset set and resetFn installed

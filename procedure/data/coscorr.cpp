@@ -656,7 +656,8 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         }
     }
 
-    // 23. Start values.
+    // 23. Start values: INEST= first, so that its values are kept.
+    cosop22(ctx, ctx->nlp);
     if (ctx->readers.equationModel) cosiset(ctx);
     bool anyMissing = false;
     for (int32_t e = 0; e < ctx->nElements && !anyMissing; ++e) anyMissing = wzmis(ctx->elements.value[e]);

@@ -527,15 +527,17 @@ void cospare(ProcContext* ctx) {
             if (varPos[static_cast<size_t>(v)] >= 0)
                 ctx->readers.varPosition[kept++] = varPos[static_cast<size_t>(v)];
     }
-    ctx->readers.errorTermOfEq = from_pool<int32_t>(ctx, eq.nEquations);
-    for (int32_t e = 0; e < eq.nEquations; ++e) {
+    // Indexed by endogenous variable (the order of _BETA_'s rows), not by
+    // equation: the start values map each error variance to its variable.
+    ctx->readers.errorTermOfEq = from_pool<int32_t>(ctx, std::max(nEndo, eq.nEquations));
+    for (int32_t i = 0; i < nEndo; ++i) {
         int32_t b, end;
-        term_range(e, &b, &end);
+        term_range(endoEq[static_cast<size_t>(i)], &b, &end);
         for (int32_t t = b; t < end; ++t) {
             int32_t x = index_in(exo, term_var(t));
             char c0 = first_upper(term_var(t));
             if (x >= 0 && (c0 == 'E' || c0 == 'D') && x >= ctx->readers.nExoNonError)
-                ctx->readers.errorTermOfEq[e] = x + 1;
+                ctx->readers.errorTermOfEq[i] = x + 1;
         }
     }
     const size_t cap = std::max<size_t>(static_cast<size_t>(ctx->readers.largestProduct), 64);

@@ -1,12 +1,18 @@
 // The constraints of the optimizer from the statements: BOUNDS as lower and
 // upper bounds of the named parameters, LINCON as dense linear rows of the
 // parameters (equalities first, every inequality turned into a x >= b),
-// and the constraint-row slot through which the optimizer reads them.
+// and the constraint-row slot through which the optimizer reads them; and
+// the start values, bounds and linear rows of an INEST= data set (the
+// rows that OUTEST= writes), so that a run can start where another ended.
 #include <cfloat>
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "host/fields.h"
+#include "procedure/data/data.h"
 #include "procedure/proc_options.h"
+#include "procedure/procedure.h"
 #include "procedure/estimation/estimation.h"
 #include "procedure/estimation/options.h"
 #include "velix/codes.h"
@@ -28,6 +34,21 @@ int32_t parameter_index(const NlpProblem* nlp, const NameRecord& name) {
     for (int32_t i = 0; i < nlp->nParams; ++i)
         if (same_name(nlp->paramNames[i], name)) return i;
     return -1;
+}
+
+// A zeroed block of `count` rows of n coefficients and their `count`
+// right-hand sides; null (and the error level raised) when it cannot be had.
+double* row_block(ProcContext* ctx, int64_t n, int32_t count) {
+    HostAllocator* pool = pool_of(ctx);
+    const size_t bytes = sizeof(double) * static_cast<size_t>((n + 1) * count);
+    auto* block = static_cast<double*>(pool->allocate(pool, bytes, alignof(double)));
+    if (block == nullptr) {
+        xmemmsg(static_cast<int64_t>(bytes));
+        raise_error_level(ctx, kLevelNoMemory);
+        return nullptr;
+    }
+    std::memset(block, 0, bytes);
+    return block;
 }
 
 void unknown_name(ProcContext* ctx, const NameRecord& name, int32_t line) {
@@ -72,15 +93,8 @@ void read_lincon(ProcContext* ctx, NlpProblem* nlp) {
     }
     if (count == 0) return;
     const int64_t n = nlp->nParams;
-    HostAllocator* pool = pool_of(ctx);
-    const size_t bytes = sizeof(double) * static_cast<size_t>((n + 1) * count);
-    auto* block = static_cast<double*>(pool->allocate(pool, bytes, alignof(double)));
-    if (block == nullptr) {
-        xmemmsg(static_cast<int64_t>(bytes));
-        raise_error_level(ctx, kLevelNoMemory);
-        return;
-    }
-    std::memset(block, 0, bytes);
+    double* block = row_block(ctx, n, count);
+    if (block == nullptr) return;
     nlp->linRows = block;
     nlp->linRhs = block + n * count;
     int32_t nextEq = 0, nextIneq = equalities;
@@ -108,7 +122,147 @@ void read_lincon(ProcContext* ctx, NlpProblem* nlp) {
     nlp->nLinEq = equalities;
 }
 
+// ---- INEST= ----
+
+// A linear row a x >= b (or = b) of INEST=.
+struct InestRow {
+    bool equality = false;
+    double rhs = 0.0;
+    std::vector<double> a;
+};
+
+// What the INEST= rows of a BY group give; missing where they say nothing.
+struct InestRows {
+    std::vector<double> start, lower, upper, stmtValues;
+    std::vector<InestRow> rows;
+};
+
+bool type_is(const ProcContext* ctx, const char* type) {
+    char padded[8];
+    std::memset(padded, ' ', sizeof padded);
+    std::memcpy(padded, type, std::strlen(type));
+    return std::memcmp(ctx->outRow.type, padded, sizeof padded) == 0;
+}
+
+InestRows read_inest_rows(ProcContext* ctx, const NlpProblem* nlp) {
+    const size_t n = static_cast<size_t>(nlp->nParams);
+    const double missing = host_missing_value();
+    InestRows r{std::vector<double>(n, missing), std::vector<double>(n, missing), std::vector<double>(n, missing),
+                {}, {}};
+    const int32_t nStmt = ctx->program.stmtVars != nullptr ? ctx->program.nStmtVars : 0;
+    r.stmtValues.assign(static_cast<size_t>(nStmt), missing);
+    const double* row = nlp->paramRow;
+    while (cos_read_row(ctx, kRoleInest)) {
+        if (type_is(ctx, "PARMS")) {
+            r.start.assign(row, row + n);
+            for (int32_t k = 0; k < nStmt; ++k) r.stmtValues[static_cast<size_t>(k)] = ctx->program.stmtVars[k].cell;
+        } else if (type_is(ctx, "UPPERBD")) {
+            r.upper.assign(row, row + n);
+        } else if (type_is(ctx, "LOWERBD")) {
+            r.lower.assign(row, row + n);
+        } else if (type_is(ctx, "EQ") || type_is(ctx, "GE") || type_is(ctx, "LE")) {
+            // A <= row is turned into a >= row, as LINCON's are; a missing
+            // coefficient is 0.
+            const double sign = type_is(ctx, "LE") ? -1.0 : 1.0;
+            InestRow c{type_is(ctx, "EQ"), sign * ctx->cells.rhsCell, std::vector<double>(n, 0.0)};
+            if (wzmis(ctx->cells.rhsCell)) continue;
+            for (size_t j = 0; j < n; ++j) c.a[j] = wzmis(row[j]) ? 0.0 : sign * row[j];
+            r.rows.push_back(std::move(c));
+        }
+    }
+    return r;
+}
+
+// Start values: the parameter and every element that carries it.
+void apply_start_values(ProcContext* ctx, NlpProblem* nlp, const InestRows& r) {
+    for (int32_t i = 0; i < nlp->nParams; ++i) {
+        const double v = r.start[static_cast<size_t>(i)];
+        if (wzmis(v)) continue;
+        nlp->x[i] = v;
+        for (int32_t e = 0; e < ctx->nElements; ++e)
+            if (std::abs(ctx->elements.parameter[e]) == i + 1) ctx->elements.value[e] = v;
+    }
+    for (int32_t k = 0; k < static_cast<int32_t>(r.stmtValues.size()); ++k)
+        if (!wzmis(r.stmtValues[static_cast<size_t>(k)])) ctx->program.stmtVars[k].value = r.stmtValues[static_cast<size_t>(k)];
+}
+
+void apply_bounds(NlpProblem* nlp, const InestRows& r) {
+    for (int32_t j = 0; j < nlp->nParams; ++j) {
+        const size_t k = static_cast<size_t>(j);
+        if (!wzmis(r.lower[k])) nlp->lower[j] = r.lower[k];
+        if (!wzmis(r.upper[k])) nlp->upper[j] = r.upper[k];
+        nlp->hasBounds |= nlp->lower[j] > -DBL_MAX || nlp->upper[j] < DBL_MAX;
+    }
+}
+
+// True when row c is already one of the problem's rows (the same
+// constraint given by LINCON and read back from an earlier OUTEST=).
+bool known_row(const NlpProblem* nlp, const InestRow& c) {
+    constexpr double kSameRow = 1e-12;  // relative agreement of a written and a given row
+    const int64_t n = nlp->nParams;
+    for (int32_t i = 0; i < nlp->nLinCon; ++i) {
+        if ((i < nlp->nLinEq) != c.equality) continue;
+        const double* a = nlp->linRows + n * i;
+        bool same = std::fabs(nlp->linRhs[i] - c.rhs) <= kSameRow * (1.0 + std::fabs(c.rhs));
+        for (int64_t j = 0; j < n && same; ++j)
+            same = std::fabs(a[j] - c.a[static_cast<size_t>(j)]) <= kSameRow * (1.0 + std::fabs(a[j]));
+        if (same) return true;
+    }
+    return false;
+}
+
+// The problem's rows and the new rows of INEST= in one block, equalities
+// first.  Raises the error level when the block cannot be had.
+void add_linear_rows(ProcContext* ctx, NlpProblem* nlp, const InestRows& r) {
+    std::vector<const InestRow*> added;
+    for (const InestRow& c : r.rows)
+        if (!known_row(nlp, c)) added.push_back(&c);
+    if (added.empty()) return;
+    const int64_t n = nlp->nParams;
+    const int32_t count = nlp->nLinCon + static_cast<int32_t>(added.size());
+    double* block = row_block(ctx, n, count);
+    if (block == nullptr) return;
+    double* rows = block;
+    double* rhs = block + n * count;
+    int32_t next = 0;
+    auto put = [&](const double* a, double b) {
+        std::memcpy(rows + n * next, a, sizeof(double) * static_cast<size_t>(n));
+        rhs[next++] = b;
+    };
+    int32_t equalities = nlp->nLinEq;
+    for (int32_t i = 0; i < nlp->nLinEq; ++i) put(nlp->linRows + n * i, nlp->linRhs[i]);
+    for (const InestRow* c : added)
+        if (c->equality) {
+            put(c->a.data(), c->rhs);
+            ++equalities;
+        }
+    for (int32_t i = nlp->nLinEq; i < nlp->nLinCon; ++i) put(nlp->linRows + n * i, nlp->linRhs[i]);
+    for (const InestRow* c : added)
+        if (!c->equality) put(c->a.data(), c->rhs);
+    nlp->linRows = rows;
+    nlp->linRhs = rhs;
+    nlp->nLinCon = count;
+    nlp->nLinEq = equalities;
+    nlp->nEqTotal = nlp->nLinEq + nlp->nNlinEq;
+    nlp->nConTotal = nlp->nLinCon + nlp->nNlinCon;
+    if (!nlp->hasLinCon) {
+        // The statements had no linear constraints: the problem now needs
+        // the dense active-set factor and a technique that takes them.
+        nlp->hasLinCon = 1;
+        if (nlp->conFactorForm == 0) nlp->conFactorForm = 1;
+        if (nlp->technique == kTechLevmar) nlp->technique = default_technique(nlp);
+    }
+}
+
 }  // namespace
+
+void cosop22(ProcContext* ctx, NlpProblem* nlp) {
+    if (!ctx->input.inestUsed || nlp->paramRow == nullptr) return;
+    const InestRows r = read_inest_rows(ctx, nlp);
+    apply_bounds(nlp, r);
+    apply_start_values(ctx, nlp, r);
+    add_linear_rows(ctx, nlp, r);
+}
 
 void cosop21(ProcContext* ctx, NlpProblem* nlp, HostFile* /*constraintFile*/) {
     // A bound not given is absent.

@@ -30,6 +30,9 @@
 #include "procedure/evaluation/sparse_inverse.h"
 #include "procedure/evaluation/model_view.h"
 #include "procedure/procedure.h"
+#include "procedure/results/effects.h"
+#include "procedure/results/residual_store.h"
+#include "procedure/results/residuals.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 
@@ -89,6 +92,16 @@ void reset_run_state(NlpProblem* nlp) {
     nlp->nActiveBounds = nlp->nActiveLin = nlp->nActiveNlin = 0;
     nlp->nDepLin = nlp->nDepBounds = 0;
     if (nlp->critCounts != nullptr) std::memset(nlp->critCounts + 10, 0, 10 * sizeof(int32_t));
+}
+
+// The optimizer's own covariance of the estimates (the standard errors of
+// its "ParameterEstimates" table and of the OUTEST= rows) scales the
+// inverse cross product by the stage's sigma^2, as the procedure's own
+// covariance does.  ULS has none: the optimizer's least-squares estimate
+// of sigma^2 stands.
+void stage_covariance_scale(ProcContext* ctx) {
+    if (ctx->hooks == nullptr) return;
+    ctx->hooks->matrices.sigmaSqGiven = estimate_covariance_scale(ctx->methodStage, ctx->moments.divisor);
 }
 
 // Start phase and run of the current technique.  *memoryShort (out) is set
@@ -239,6 +252,7 @@ int32_t cosmini(ProcContext* ctx) {
         ctx->jacobianModeRequested = jacobian_pattern_request(&view, ctx->jacobianModeRequested,
                                                               ctx->eval.printJacPattern);
         ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
+        stage_covariance_scale(ctx);
         status = run_stage(ctx, nlp);
         end_if_fatal(ctx);
         if (status == kEstimationNoMemory) {
@@ -258,9 +272,10 @@ int32_t cosmini(ProcContext* ctx) {
     }
     after_usable_run(ctx, nlp);
     end_if_fatal(ctx);
-    // Here the procedure's result printers follow in their order (fit
-    // summary, residuals, the printers of the model kind, effects); they
-    // are not built yet, and the optimizer's own tables are what the run
-    // shows.
+    // The result printers in their order: the residuals of the solution
+    // (after the fit summary), then, after the printers of the model kind,
+    // the effects of an equation model.
+    if (residual_store_fill(ctx) == 0) (void)cosnore(ctx);
+    costeff(ctx);
     return 0;
 }

@@ -39,6 +39,10 @@ int32_t cosop12(ProcContext* ctx, NlpProblem* nlp) {
         ctx->hooks->outestHook = cosfoes;
         nlp->iterOutputHook = cosfoit;
     }
+    // The start and result tables of each stage ("ParameterEstimates" with
+    // the standard errors) are part of the procedure's printed output.
+    const int16_t print = ctx->options.printEnabled && nlp->printLevel != 0.0 ? 1 : 0;
+    ctx->hooks->printStart = ctx->hooks->forceResultPrint = print;
     // Its covariance inverts the cross product J'WJ, which it must store.
     if (ctx->hooks->wantCovariance) ctx->hooks->matrices.wantCrossProduct = 1;
     return kLevelNone;

@@ -13,6 +13,9 @@ void cosop11(ProcContext* ctx, NlpProblem* nlp);
 // Completes and checks the options and installs the termination, update
 // and line-search slots; returns an error level (0 when fine).
 int32_t cosop12(ProcContext* ctx, NlpProblem* nlp);
+// The technique of a problem whose statements name none: NRLINS with
+// general linear constraints, else LEVMAR.
+int32_t default_technique(const NlpProblem* nlp);
 // Counts and assembles the bounds, linear and nonlinear constraints.
 void cosop21(ProcContext* ctx, NlpProblem* nlp, HostFile* constraintFile);
 // Allocates the per-parameter arrays for `nParmAll` parameters (names, x,

@@ -117,7 +117,7 @@ int32_t invert_information(const EvalView& v, double* h) {
 // ones by the delta method over the program's derivatives.
 void standard_errors(const EvalView& v, const double* cov, double* se) {
     const int32_t q = v.nParmFree;
-    const double scale = v.divisor > 0.0 ? 2.0 / v.divisor : 0.0;
+    const double scale = estimate_covariance_scale(v.method, v.divisor);
     for (int32_t k = 0; k < q; ++k) {
         const double d = cov[pk_lower(k, k)];
         se[k] = d >= 0.0 ? std::sqrt(scale * d) : host_missing_value();
@@ -284,6 +284,17 @@ void information_rows(const EvalView& v, const double* h) {
 }
 
 }  // namespace
+
+double estimate_covariance_scale(int32_t method, double divisor) {
+    if (!(divisor > 0.0)) return 0.0;
+    switch (method) {
+        case kMethodGls:
+        case kMethodMl:
+        case kMethodWls:
+        case kMethodDwls: return 2.0 / divisor;
+        default: return 0.0;
+    }
+}
 
 int32_t cosicrp(NlpProblem* nlp) {
     const EvalView v = eval_view(nlp->procContext);

@@ -6,16 +6,26 @@
 // when it is singular) into the covariance of the estimates, and the
 // standard errors of the independent and the dependent parameters.
 //
-// Scale: H is the expected second derivative of F, so the covariance of the
-// estimates is 2 / (N - 1) H^-1 with N - 1 the variance divisor of the
-// moments; nlp->hessian holds H and then the unscaled inverse H^-1
-// (packed, q = number of independent parameters), EvaluationState::
-// covariance the same inverse, nlp->stdErrors the scaled standard errors.
+// Scale: the covariance of the estimates is sigma^2 H^-1 with sigma^2 of
+// estimate_covariance_scale; nlp->hessian holds H and then the unscaled
+// inverse H^-1 (packed, q = number of independent parameters),
+// EvaluationState::covariance the same inverse, nlp->stdErrors the scaled
+// standard errors.
 #pragma once
 
 #include <cstdint>
 
 struct NlpProblem;
+
+// The factor sigma^2 that turns the inverse of the cross product H of a
+// method stage into the covariance of the estimates, for the variance
+// divisor d of the moments (N - 1 by default): H is the expected second
+// derivative of F for GLS and ML (Browne 1974; Bollen 1989, ch. 4) and
+// the second derivative 2 J'WJ of F = r'Wr for WLS and DWLS, with W the
+// inverse asymptotic covariance of sqrt(N) s (Browne 1984, eq. 2.12), so
+// sigma^2 = 2/d for all four.  ULS, or d <= 0: 0 (the inverse alone is no
+// covariance).
+double estimate_covariance_scale(int32_t method, double divisor);
 
 // Returns 0; 1 for METHOD=NONE; 2 when the Jacobian mode is negative or F
 // cannot be evaluated at the solution (352/52); 3 when no covariance is

@@ -179,15 +179,25 @@ TEST_F(StoredModel, ABrokenLayoutGivesItsMessage) {
         std::vector<int> messages;
         bool stepEnds;
     } cases[] = {
-        {"unknown", "MODEL,A,1,9,9,8,0\nESTIM,a,1,1,1,1,0\nODD,x,.,.,.,.,.\nODD,y,.,.,.,.,.\n", {101, 101}, false},
+        // A SYMMETRIC matrix with diagonal rows only becomes DIAGONAL (119).
+        {"unknown", "MODEL,A,1,9,9,8,0\nESTIM,a,1,1,1,1,0\nODD,x,.,.,.,.,.\nODD,y,.,.,.,.,.\n", {101, 101, 119}, false},
         {"numbering", "MODEL,A,1,9,9,8,0\nMODEL,B,1,9,9,8,0\nMODEL,C,3,9,9,8,0\n", {102, 103}, true},
-        {"form", "MODEL,A,1,9,9,8,3\nESTIM,a,1,1,1,1,0\n", {104, 103}, true},
+        {"badform", "MODEL,A,1,9,9,8,3\nESTIM,a,1,1,1,1,0\n", {104, 103}, true},
         {"outside", "MODEL,A,1,9,9,8,0\nESTIM,a,1,1,1,1,0\nESTIM,b,1,10,1,1,0\n", {117}, true},
         {"selection", "MODEL,A,1,9,9,12,0\nESTIM,a,1,1,1,1,0\n", {104, 105}, true},
         {"ide", "MODEL,_IDE_,1,9,9,9,0\nMODEL,_A_,2,9,9,9,2\nMODEL,_P_,3,9,9,8,0\n", {104, 107}, true},
         {"factor", model + "MODEL,_Q_,3,9,9,8,0\n", {104, 108}, true},
         {"conformity", "MODEL,A,1,8,9,9,0\nMODEL,B,2,9,3,8,0\nESTIM,a,1,1,1,1,0\nESTIM,b,2,1,1,1,0\n",
-         {111, 112, 114}, false},
+         {111, 112, 114, 119, 119}, false},
+        {"lineqs", "MODEL,_SEL_,1,3,4,12,0\nMODEL,_BETA_,2,4,4,13,2\nMODEL,_GAMMA_,3,4,1,14,0\n"
+                   "MODEL,_PHI_,4,1,1,8,0\nVARNAME,x1,1,.,1,.,.\nVARNAME,x2,1,.,2,.,.\nVARNAME,x3,1,.,3,.,.\n",
+         {106, 105}, true},
+        {"ramrows", "MODEL,_IDE_,1,3,4,1,0\nMODEL,_A_,2,4,4,6,2\nMODEL,_P_,3,4,4,8,0\n"
+                    "VARNAME,x1,2,.,1,.,.\nVARNAME,x2,2,.,2,.,.\nVARNAME,x3,2,.,3,.,.\nVARNAME,F1,2,.,4,.,.\n"
+                    "VARNAME,E1,3,.,1,.,.\nVARNAME,E2,3,.,2,.,.\nVARNAME,E3,3,.,3,.,.\nVARNAME,D1,3,.,4,.,.\n"
+                    "ESTIM,a,2,0,4,1,0\nESTIM,b,2,1000000,4,1,0\n",
+         {117, 117}, true},
+        {"form", "MODEL,A,1,9,3,9,1\nMODEL,B,2,3,3,8,0\nESTIM,a,1,1,1,1,0\nESTIM,b,2,1,1,1,0\n", {60}, true},
     };
     for (const Case& c : cases) {
         write_ram(c.name, c.body);
@@ -195,10 +205,18 @@ TEST_F(StoredModel, ABrokenLayoutGivesItsMessage) {
                                 ";\nvar x1-x9;\nrun;\n");
         std::vector<int> got;
         for (int m : r.messages(0, 352))
-            if ((m >= 101 && m <= 117) || m == 60) got.push_back(m);
+            if ((m >= 101 && m <= 119) || m == 60) got.push_back(m);
         EXPECT_EQ(got, c.messages) << c.name << "\n" << r.log;
         EXPECT_EQ(r.exitStatus != 0, c.stepEnds) << c.name << "\n" << r.log;
     }
+    // A FACTOR statement beside a stored factor model is noted (125); the
+    // stored shape stays.
+    const RunResult r = run("proc velix data=hs method=none outram=efa;\nvar x1-x6;\nfactor n=2;\nrun;\n"
+                            "proc velix data=hs method=none inram=efa outram=again;\nvar x1-x6;\nfactor n=3;\nrun;\n");
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const auto m = r.messages(1, 352);
+    EXPECT_EQ(std::count(m.begin(), m.end(), 125), 1) << r.log;
+    EXPECT_EQ(rows("efa").cells.size(), rows("again").cells.size());
 }
 
 TEST_F(StoredModel, AStoredPathModelLeavesItsMissingCovariancesToTheSample) {

@@ -22,20 +22,10 @@ const Standard& named(const std::vector<Standard>& all, const std::string& name)
     throw std::runtime_error(name);
 }
 
-double hs35(const double* x) {
-    return 9 - 8 * x[0] - 6 * x[1] - 4 * x[2] + 2 * x[0] * x[0] + 2 * x[1] * x[1] + x[2] * x[2] + 2 * x[0] * x[1] +
-           2 * x[0] * x[2];
-}
-void hs35_g(const double* x, double* g) {
-    g[0] = -8 + 4 * x[0] + 2 * x[1] + 2 * x[2];
-    g[1] = -6 + 4 * x[1] + 2 * x[0];
-    g[2] = -4 + 2 * x[2] + 2 * x[0];
-}
-
 struct ConstrainedRuns : NlpStep {};
 
 TEST_F(ConstrainedRuns, BoundedProblemsThroughTheDriver) {
-    for (int32_t technique : {kTechQuanew, kTechNrridg, kTechTrureg}) {
+    for (int32_t technique : {kTechQuanew, kTechNrridg, kTechTrureg, kTechLevmar, kTechDualQuanew, kTechVmcwd}) {
         for (const Standard& s : bounded_problems()) {
             TechniqueProblem t(s, technique, false);
             ActiveSetArrays arrays(&t.p);
@@ -75,9 +65,7 @@ TEST_F(ConstrainedRuns, QuadasFromAnInfeasibleStartAndWithItsRowMultiplier) {
     EXPECT_NEAR(t.x[1], 0.0, 1e-5);
     EXPECT_NEAR(t.p.f, -99.96, 1e-8);
     // HS35: x >= 0 and x1 + x2 + 2 x3 <= 3, from (0.5, 0.5, 0.5).
-    const double inf = DBL_MAX;
-    const Standard s35{"HS35", {0.5, 0.5, 0.5}, 0, nullptr, nullptr, -1, {0, 0, 0}, {inf, inf, inf}, hs35, hs35_g,
-                       1.0 / 9.0, false, {-1, -1, -2}, {-3}, 0};
+    const Standard& s35 = named(linear_problems(), "HS35");
     TechniqueProblem u(s35, kTechQuadas, false);
     ActiveSetArrays arrays35(&u.p);
     status = run_driver(&u);
@@ -88,6 +76,43 @@ TEST_F(ConstrainedRuns, QuadasFromAnInfeasibleStartAndWithItsRowMultiplier) {
     EXPECT_NEAR(u.p.f, 1.0 / 9.0, 1e-8);
     ASSERT_EQ(u.p.nActiveLin, 1);
     EXPECT_NEAR(arrays35.mult[u.p.nActiveBounds], 2.0 / 9.0, 1e-6);
+}
+
+}  // namespace
+
+namespace {
+
+// Runs s through the driver with `technique` and checks the solution: a
+// criterion met, f to 1e-8, x to 1e-5, every tested point inside the
+// bounds and linear rows, the nonlinear constraints met to 1e-6.
+void solves_through_the_driver(const Standard& s, int32_t technique) {
+    TechniqueProblem t(s, technique, false);
+    ActiveSetArrays arrays(&t.p);
+    const int32_t status = run_driver(&t);
+    SCOPED_TRACE(s.name + " technique " + std::to_string(technique) + " status " + std::to_string(status));
+    EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpAllFixed);
+    EXPECT_NEAR(t.p.f, s.fMin, 1e-8 * (1 + std::fabs(s.fMin)));
+    for (size_t j = 0; j < s.xStar.size(); ++j) EXPECT_NEAR(t.x[j], s.xStar[j], 1e-5);
+    EXPECT_EQ(t.infeasible, 0);
+    EXPECT_LE(t.p.maxConViolation, 1e-6);
+}
+
+// The techniques that take linear rows: HS21 from its infeasible standard
+// start and HS28, HS48 with their equalities.
+TEST_F(ConstrainedRuns, LinearRowsWithTheNewtonAndQuasiNewtonTechniques) {
+    for (int32_t technique : {kTechQuanew, kTechDualQuanew, kTechNrridg, kTechTrureg, kTechLevmar, kTechVmcwd})
+        for (const char* name : {"HS21", "HS28", "HS48"}) {
+            Standard s = named(linear_problems(), name);
+            if (s.name == "HS21") s.x0 = {-1.0, -1.0};
+            solves_through_the_driver(s, technique);
+        }
+}
+
+// HS6 and HS71 from their infeasible starts (the driver's start phase
+// reaches the constraints first, the SQP keeps them) and HS43.
+TEST_F(ConstrainedRuns, NonlinearConstraintsThroughTheDriver) {
+    for (int32_t technique : {kTechDualQuanew, kTechVmcwd})
+        for (const Standard& s : nonlinear_problems()) solves_through_the_driver(s, technique);
 }
 
 }  // namespace

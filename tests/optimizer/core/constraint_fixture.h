@@ -18,13 +18,16 @@
 namespace velix::test {
 
 // The active-set arrays a problem's owner provides (sized for the rows
-// the problem has), and the row slot over its dense rows.
+// the problem has), and the row slot over its dense rows and the
+// nonlinear constraints' Jacobian.
 struct ActiveSetArrays {
     std::vector<double> nullBasis, factor, mult, rowBuf, reduced, givens, sparse;
     std::vector<int32_t> state, freeList, active, work, pivots;
 
+    // Rows past the linear ones are the nonlinear constraints' gradients.
     static int32_t dense_row(NlpProblem* p, int32_t k, double* out) {
-        const double* r = p->linRows + static_cast<size_t>(k) * p->nParams;
+        const double* r = k < p->nLinCon ? p->linRows + static_cast<size_t>(k) * p->nParams
+                                         : p->conJacobian + static_cast<size_t>(k - p->nLinCon) * p->nParams;
         std::copy(r, r + p->nParams, out);
         return 0;
     }

@@ -9,6 +9,7 @@
 
 #include "host/fields.h"
 #include "optimizer/core/line_search.h"
+#include "optimizer/core/pending.h"
 #include "tests/optimizer/core/nlp_fixture.h"
 
 namespace {
@@ -99,14 +100,21 @@ TEST_F(Driver, UnbuiltTechniqueIsReportedAndNotUsable) {
     TestProblem t({0.0, 0.0}, quadratic, quadratic_gradient);
     with_hooks(&t);
     ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
-    t.p.technique = kTechVmcwd;
+    // A slot that holds the routine of a technique not available.
+    NlpTechniqueFn* slot = znlp_dispatch_slot("znlpqar");
+    const NlpTechniqueFn built = *slot;
+    *slot = znlp_technique_pending;
+    t.p.technique = kTechQuadas;
+    t.p.techVariant = 1;
     const int32_t before = t.p.nFun;
     EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), kNlpNotUsable);
     EXPECT_EQ(t.p.nFun, before);  // no final evaluation
     EXPECT_EQ(hookCalls[1], 0);   // no covariance after an unusable run
-    EXPECT_NE(log().find("Technique 21 of the optimizer is not available"), std::string::npos) << log();
+    EXPECT_NE(log().find("Technique 16 of the optimizer is not available"), std::string::npos) << log();
+    *slot = built;
     // An unknown code runs nothing, and the final point is still evaluated.
     t.p.technique = 6;
+    t.p.techVariant = 2;
     EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), 0);
     EXPECT_EQ(t.p.nFun, before + 1);
 }

@@ -12,6 +12,7 @@
 #include "optimizer/core/factor_kinds.h"
 #include "platform/step_exit.h"
 #include "tests/optimizer/core/nlp_fixture.h"
+#include "velix/packed_index.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ Vec times(const Vec& a, const Vec& x) {
     return y;
 }
 
-TEST(FactorKinds, SpecExamplesOfTheKernels) {
+TEST(FactorKinds, WorkedExamplesOfTheKernels) {
     double logdet = 0;
     Vec f(3);
     ASSERT_EQ(lltdec(2, 0.0, &logdet, Vec{4, 2, 5}.data(), f.data()), 0);
@@ -112,6 +113,46 @@ TEST(FactorKinds, PermutationThereAndBack) {
     znlpprm(1, 4, perm.data(), v.data());
     EXPECT_EQ(v, (Vec{10, 11, 12, 13}));
     EXPECT_EQ(perm, (std::vector<int32_t>{2, 0, 3, 1}));
+}
+
+// A singular A = a a' + b b' (rank 2 of 3): the factor fails at pivot 3,
+// with and without pivoting, and the null vector from it satisfies A z = 0.
+TEST(FactorKinds, NullVectorOfASingularFactor) {
+    const double a[] = {1, 2, 3}, b[] = {0, 1, 1};
+    Vec m(6);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j <= i; ++j) m[velix::pk(i, j)] = a[i] * a[j] + b[i] * b[j];
+    for (bool pivoted : {false, true}) {
+        Vec f(6), z(3);
+        std::vector<int32_t> perm(3);
+        double logdet = 0.0;
+        if (pivoted) {
+            f = m;
+            ASSERT_EQ(lltde2(3, 1e-10, perm.data(), &logdet, f.data()), 3);
+        } else {
+            ASSERT_EQ(lltdec(3, 1e-10, &logdet, m.data(), f.data()), 3);
+        }
+        ASSERT_EQ(znlpsbs(3, 3, pivoted ? perm.data() : nullptr, f.data(), z.data()), 0);
+        double worst = 0.0;
+        for (int i = 0; i < 3; ++i) {
+            double r = 0.0;
+            for (int j = 0; j < 3; ++j) r += m[velix::pk(i, j)] * z[j];
+            worst = std::fmax(worst, std::fabs(r));
+        }
+        EXPECT_LE(worst, 1e-12) << pivoted;
+        EXPECT_GE(std::fabs(z[0]) + std::fabs(z[1]) + std::fabs(z[2]), 1.0) << pivoted;
+    }
+}
+
+// The estimate is exact for a diagonal and for the unit bidiagonal with
+// -1 below the diagonal (T^-1 has ones on and below it: condition 2 x 2).
+TEST(FactorKinds, ConditionEstimateOfATriangularFactor) {
+    double work[2];
+    const double diag[] = {1.0, 0.0, 1e-3}, bidiag[] = {1.0, -1.0, 1.0};
+    EXPECT_DOUBLE_EQ(znlptrc(0, 2, diag, work), 1000.0);
+    EXPECT_DOUBLE_EQ(znlptrc(0, 2, bidiag, work), 4.0);
+    EXPECT_DOUBLE_EQ(znlptrc(1, 2, bidiag, work), 4.0);
+    EXPECT_EQ(znlptrc(0, 0, diag, work), 0.0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "optimizer/core/reduced_space.h"
+#include "velix/host.h"
 #include "tests/optimizer/core/nlp_fixture.h"
 
 namespace {
@@ -113,6 +114,38 @@ TEST(ReducedSpace, GramSchmidtGivesAnOrthonormalComplement) {
     EXPECT_EQ(norm, 0.0);
     double zero3[] = {0.0, 0.0, 0.0};
     EXPECT_EQ(znlpgso(3, 1, 3, q, zero3, coef, &norm), -2);
+}
+
+// The columns read one by one from a utility file (records of 4 doubles,
+// 3 significant) give what the same columns in memory give.
+TEST(ReducedSpace, GramSchmidtFromAFileAgreesWithMemory) {
+    const double s = std::sqrt(0.5);
+    const double q[] = {s, s, 0.0, 9.0, 0.0, 0.0, 1.0, 9.0};  // two orthonormal columns, stride 4
+    HostFile* file = nullptr;
+    ScratchFileRequest request;
+    request.attributeWord = 0x82000008;
+    ASSERT_EQ(xcopen(&file, &request), 0);
+    ASSERT_EQ(xcwrite(file, q, sizeof q), 0);
+    double a[] = {1.0, 2.0, 3.0}, b[] = {1.0, 2.0, 3.0}, coefA[2], coefB[2], normA, normB, work[4];
+    ASSERT_EQ(znlpgso(3, 2, 4, q, a, coefA, &normA), 0);
+    ASSERT_EQ(znlpgso_file(file, 3, 2, 4, b, coefB, &normB, work), 0);
+    xcclose(file, 1);
+    EXPECT_DOUBLE_EQ(normA, normB);
+    for (int i = 0; i < 2; ++i) EXPECT_DOUBLE_EQ(coefA[i], coefB[i]);
+    for (int i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(a[i], b[i]);
+    EXPECT_NEAR(normA, std::sqrt(0.5), 1e-15);  // (1, 2, 3) less its part along the columns: (-0.5, 0.5, 0)
+}
+
+// B A B for A = diag(1, 2) and B = [2 1; 1 3]: [6 8; 8 19], and added to E.
+TEST(ReducedSpace, CongruenceOfPackedMatrices) {
+    const double a[] = {1, 0, 2}, b[] = {2, 1, 3};
+    double e[] = {1, 1, 1};
+    znlpqf3(1, 2, a, b, e);
+    EXPECT_EQ(e[0], 7.0);
+    EXPECT_EQ(e[1], 9.0);
+    EXPECT_EQ(e[2], 20.0);
+    znlpqf3(0, 2, a, b, e);
+    EXPECT_EQ(e[2], 19.0);
 }
 
 }  // namespace

@@ -2,10 +2,14 @@
 // formulas (inverse Hessian, inverse cross products, sandwich forms) on the
 // exponential least-squares model, for a least-squares and for a general
 // objective; the variance divisor and factor; the projection onto the free
-// parameters of an active bound; singular and indefinite matrices.
+// parameters of an active bound; singular and indefinite matrices; the
+// Lagrange function's matrices at an active nonlinear constraint.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "host/fields.h"
 #include "platform/messages.h"
@@ -182,6 +186,33 @@ TEST_F(Covariance, StartPhaseAndMissingSlots) {
     EXPECT_EQ(dir[kDirJacobian], -1);
     EXPECT_GE(dir[kDirCovariance], 0);
     EXPECT_NE(log().find(velix::platform::message_text(549, 192)), std::string::npos) << log();
+}
+
+TEST_F(Covariance, ActiveNonlinearConstraintUsesTheLagrangeHessian) {
+    CircleProblem t;
+    znlpcma(&t.p, 1);
+    Mat2 lag = ExpModel::hessian(t.p.x);
+    lag[0] -= 2.0 * CircleProblem::kLambda;
+    lag[3] -= 2.0 * CircleProblem::kLambda;
+    const auto want = t.expected(lag), got = t.stored_covariance();
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[i], want[i], 1e-6 * std::fabs(want[0])) << i;
+    EXPECT_NE(log().find(velix::platform::message_text(549, 185)), std::string::npos) << log();
+
+    // With the plain matrices asked for: the objective's Hessian, no note.
+    CircleProblem u;
+    u.hooks.matrices.plainMatrices = 1;
+    const std::string before = log();
+    znlpcma(&u.p, 1);
+    const auto plain = u.expected(ExpModel::hessian(u.p.x)), gotPlain = u.stored_covariance();
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(gotPlain[i], plain[i], 1e-10 * std::fabs(plain[0])) << i;
+    EXPECT_EQ(log().substr(before.size()).find(velix::platform::message_text(549, 185)), std::string::npos);
+
+    // Type 1 of a general objective, H^-1 K1 H^-1: both in their Lagrangian
+    // form, said by the note of both.
+    CircleProblem v;
+    v.hooks.covKind = 1;
+    znlpcma(&v.p, 1);
+    EXPECT_NE(log().find(velix::platform::message_text(549, 256)), std::string::npos) << log();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The matrix printing hook on the stored matrices of the exponential
 // model ("CrossJacobian", "HessianMat", "CovMat", "CorrParm" with their
-// determinant notes), the signs when maximising, the OUTEST= hook calls,
+// determinant notes), the Lagrange function's matrices, the signs when
+// maximising, the OUTEST= hook calls,
 // and the generic matrix table's shapes and generated labels.
 #include <gtest/gtest.h>
 
@@ -174,6 +175,55 @@ TEST_F(MatrixPrint, GenericTableShapes) {
     EXPECT_EQ(s["storage"].str(), "sb");
     EXPECT_EQ(s["rowLabels"][1].str(), "X2");
     EXPECT_EQ(s["values"][0][2].number(), 4.0);  // packed (2, 0)
+}
+
+// At an active nonlinear constraint the Hessian comes with its projection,
+// the Hessian of the Lagrange function and that one's projection, in this
+// order, each handed to OUTEST= with its row kind.
+TEST_F(MatrixPrint, LagrangeFunctionMatricesFollowThePlainOnes) {
+    CircleProblem t;
+    t.p.out.kyrObject = manager_;
+    t.p.printLevel = 1.0;
+    t.hooks.printHessian = 1;
+    t.hooks.matrices.outestHessian = 1;
+    static std::vector<int32_t> rows;
+    rows.clear();
+    t.hooks.outestHook = [](NlpProblem*, int32_t kind, const double*) -> int32_t {
+        rows.push_back(kind);
+        return 0;
+    };
+    znlpcma(&t.p, 1);
+    znlppma(&t.p, 1);
+    std::vector<std::string> descriptions, expected;
+    const JsonValue items = document()["steps"][0]["output"];
+    for (size_t i = 0; i < items.size(); ++i)
+        if (items[i]["name"].is_string() && items[i]["name"].str() == "HessianMat")
+            descriptions.push_back(items[i]["description"].str());
+    for (int number : {194, 195, 225, 249}) expected.push_back(velix::platform::message_text(549, number));
+    EXPECT_EQ(descriptions, expected);
+    EXPECT_EQ(rows, (std::vector<int32_t>{0, 3, 5, 7, 8, 6}));
+}
+
+// A sparse Hessian of three parameters, the diagonal then the strictly
+// lower part by columns, is shown as the dense symmetric matrix.
+TEST_F(MatrixPrint, SparseHessianRowsAreTheDenseMatrix) {
+    TestProblem t({0.0, 0.0, 0.0}, [](const double*) { return 0.0; });
+    t.p.out.kyrObject = manager_;
+    t.p.hooks = &t.hooks;
+    // (1, 0) = 4 and (2, 0) = 5 in column 0, (2, 1) = 6 in column 1.
+    std::vector<int32_t> pattern = {0, 2, 3, 3, 1, 2, 2};
+    const double values[] = {1.0, 2.0, 3.0, 4.0, 5.0, 6.0};
+    const double dense[3][3] = {{1, 4, 5}, {4, 2, 6}, {5, 6, 3}};
+    t.p.hessianStorage = 1;
+    t.p.hessianPattern = pattern.data();
+    znlpsph(&t.p, 1, values);
+    const JsonValue h = item("Hessian");
+    ASSERT_FALSE(h.is_null());
+    ASSERT_EQ(h["rows"].size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(h["rows"][i][0].str(), "X" + std::to_string(i + 1));
+        for (size_t j = 0; j < 3; ++j) EXPECT_EQ(h["rows"][i][j + 1].number(), dense[i][j]) << i << "," << j;
+    }
 }
 
 }  // namespace

@@ -133,4 +133,49 @@ struct ReportingProblem : TestProblem {
     }
 };
 
+// The exponential model on the circle a^2 + b^2 = rho through its point,
+// the constraint active with multiplier lambda: the Hessian of the
+// Lagrange function is H - 2 lambda I, and the covariance of type 2 is
+// z z' / (z' H_L z) with z the unit tangent (-b, a) / |x|, the null space
+// of the constraint row (a sandwich-free form of Gallant 1987, ch. 3.6).
+struct CircleProblem : ReportingProblem {
+    static constexpr double kLambda = 0.3;
+    std::vector<double> conValues = std::vector<double>(1), conJacobian = std::vector<double>(2);
+    std::vector<double> multipliers = {kLambda}, nullBasis;
+    std::vector<int32_t> activeList = {0};
+    double rho = 0.0;
+
+    static int32_t jacobian(NlpProblem* p) {
+        p->conJacobian[0] = 2.0 * p->x[0];
+        p->conJacobian[1] = 2.0 * p->x[1];
+        return 0;
+    }
+    CircleProblem() {
+        const double a = x[0], b = x[1], r = std::hypot(a, b);
+        rho = r * r;
+        nullBasis = {-b / r, a / r, a / r, b / r};  // row i: Z[i], Y[i]
+        p.leastSquares = 0;
+        hooks.covKind = 2;
+        hooks.matrices.sigmaSqGiven = 1.0;
+        p.hasNlinCon = 1;
+        p.nNlinCon = p.nNlinEq = 1;
+        p.nActiveLin = 1;
+        p.conFactorForm = 1;
+        p.cDigits = 15;
+        p.conValues = conValues.data();
+        p.conJacobian = conJacobian.data();
+        p.multipliers = multipliers.data();
+        p.activeList = activeList.data();
+        p.nullBasis = nullBasis.data();
+        p.conJacobianFn = jacobian;
+        jacobian(&p);
+    }
+    // z z' / (z' M z) for the Hessian M, packed.
+    std::array<double, 3> expected(const Mat2& m) const {
+        const double z0 = nullBasis[0], z1 = nullBasis[2];
+        const double q = z0 * z0 * m[0] + 2.0 * z0 * z1 * m[1] + z1 * z1 * m[3];
+        return {z0 * z0 / q, z1 * z0 / q, z1 * z1 / q};
+    }
+};
+
 }  // namespace velix::test

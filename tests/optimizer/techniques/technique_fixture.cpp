@@ -116,6 +116,23 @@ void nw164_g(const double* x, double* g) {
     g[1] = 2 * (x[1] - 2.5);
 }
 
+double hs35(const double* x) {
+    return 9 - 8 * x[0] - 6 * x[1] - 4 * x[2] + 2 * x[0] * x[0] + 2 * x[1] * x[1] + x[2] * x[2] + 2 * x[0] * x[1] +
+           2 * x[0] * x[2];
+}
+void hs35_g(const double* x, double* g) {
+    g[0] = -8 + 4 * x[0] + 2 * x[1] + 2 * x[2];
+    g[1] = -6 + 4 * x[1] + 2 * x[0];
+    g[2] = -4 + 2 * x[2] + 2 * x[0];
+}
+double hs48(const double* x) {
+    return (x[0] - 1) * (x[0] - 1) + (x[1] - x[2]) * (x[1] - x[2]) + (x[3] - x[4]) * (x[3] - x[4]);
+}
+void hs48_g(const double* x, double* g) {
+    const double v[] = {2 * (x[0] - 1), 2 * (x[1] - x[2]), -2 * (x[1] - x[2]), 2 * (x[3] - x[4]), -2 * (x[3] - x[4])};
+    std::copy(v, v + 5, g);
+}
+
 double hs3(const double* x) { return x[1] + 1e-5 * (x[1] - x[0]) * (x[1] - x[0]); }
 void hs3_g(const double* x, double* g) {
     g[0] = -2e-5 * (x[1] - x[0]);
@@ -131,6 +148,64 @@ void hs5_g(const double* x, double* g) {
     const double c = std::cos(x[0] + x[1]), d = 2 * (x[0] - x[1]);
     g[0] = c + d - 1.5;
     g[1] = c - d + 2.5;
+}
+
+void hs6_c(const double* x, double* c) { c[0] = 10 * (x[1] - x[0] * x[0]); }
+void hs6_j(const double* x, double* j) {
+    j[0] = -20 * x[0];
+    j[1] = 10;
+}
+double hs6(const double* x) { return (1 - x[0]) * (1 - x[0]); }
+void hs6_g(const double* x, double* g) {
+    g[0] = -2 * (1 - x[0]);
+    g[1] = 0;
+}
+
+double hs43(const double* x) {
+    return x[0] * x[0] + x[1] * x[1] + 2 * x[2] * x[2] + x[3] * x[3] - 5 * x[0] - 5 * x[1] - 21 * x[2] + 7 * x[3];
+}
+void hs43_g(const double* x, double* g) {
+    const double v[] = {2 * x[0] - 5, 2 * x[1] - 5, 4 * x[2] - 21, 2 * x[3] + 7};
+    std::copy(v, v + 4, g);
+}
+void hs43_c(const double* x, double* c) {
+    const double a = x[0] * x[0], b = x[1] * x[1], d = x[2] * x[2], e = x[3] * x[3];
+    c[0] = 8 - a - b - d - e - x[0] + x[1] - x[2] + x[3];
+    c[1] = 10 - a - 2 * b - d - 2 * e + x[0] + x[3];
+    c[2] = 5 - 2 * a - b - d - 2 * x[0] + x[1] + x[3];
+}
+void hs43_j(const double* x, double* j) {
+    const double v[] = {-2 * x[0] - 1, -2 * x[1] + 1, -2 * x[2] - 1, -2 * x[3] + 1,
+                        -2 * x[0] + 1, -4 * x[1],     -2 * x[2],     -4 * x[3] + 1,
+                        -4 * x[0] - 2, -2 * x[1] + 1, -2 * x[2],     1};
+    std::copy(v, v + 12, j);
+}
+
+double hs71(const double* x) { return x[0] * x[3] * (x[0] + x[1] + x[2]) + x[2]; }
+void hs71_g(const double* x, double* g) {
+    const double s = x[0] + x[1] + x[2];
+    const double v[] = {x[3] * s + x[0] * x[3], x[0] * x[3], x[0] * x[3] + 1, x[0] * s};
+    std::copy(v, v + 4, g);
+}
+void hs71_c(const double* x, double* c) {
+    c[0] = x[0] * x[0] + x[1] * x[1] + x[2] * x[2] + x[3] * x[3] - 40;
+    c[1] = x[0] * x[1] * x[2] * x[3] - 25;
+}
+void hs71_j(const double* x, double* j) {
+    const double v[] = {2 * x[0],        2 * x[1],        2 * x[2],        2 * x[3],
+                        x[1] * x[2] * x[3], x[0] * x[2] * x[3], x[0] * x[1] * x[3], x[0] * x[1] * x[2]};
+    std::copy(v, v + 8, j);
+}
+
+int32_t con_values(NlpProblem* p) {
+    p->nConEval += 1;
+    TechniqueProblem::of(p)->problem.con(p->x, p->conValues);
+    return 0;
+}
+int32_t con_jacobian(NlpProblem* p) {
+    p->nConJac += 1;
+    TechniqueProblem::of(p)->problem.conJac(p->x, p->conJacobian);
+    return 0;
 }
 
 void set_missing(std::initializer_list<double*> fields) {
@@ -180,6 +255,23 @@ const std::vector<Standard>& linear_problems() {
         {"HS28", {-4, 1, 1}, 0, nullptr, nullptr, -1, {}, {}, hs28, hs28_g, 0.0, false, {1, 2, 3}, {1}, 1},
         {"NW16.4", {2, 0}, 0, nullptr, nullptr, -1, {0, 0}, {inf, inf}, nw164, nw164_g, 0.8, false,
          {1, -2, -1, -2, -1, 2}, {-2, -6, -2}, 0},
+        {"HS35", {0.5, 0.5, 0.5}, 0, nullptr, nullptr, -1, {0, 0, 0}, {inf, inf, inf}, hs35, hs35_g, 1.0 / 9, false,
+         {-1, -1, -2}, {-3}, 0, 0, 0, nullptr, nullptr, {4.0 / 3, 7.0 / 9, 4.0 / 9}},
+        {"HS48", {3, 5, -3, 2, -2}, 0, nullptr, nullptr, -1, {}, {}, hs48, hs48_g, 0.0, false,
+         {1, 1, 1, 1, 1, 0, 0, 1, -2, -2}, {5, -3}, 2, 0, 0, nullptr, nullptr, {1, 1, 1, 1, 1}},
+    };
+    return all;
+}
+
+const std::vector<Standard>& nonlinear_problems() {
+    // Hock and Schittkowski, Test Examples for Nonlinear Programming Codes, 1981.
+    static const std::vector<Standard> all = {
+        {"HS6", {-1.2, 1}, 0, nullptr, nullptr, -1, {}, {}, hs6, hs6_g, 0.0, false, {}, {}, 0, 1, 1, hs6_c, hs6_j,
+         {1, 1}},
+        {"HS43", {0, 0, 0, 0}, 0, nullptr, nullptr, -1, {}, {}, hs43, hs43_g, -44.0, false, {}, {}, 0, 3, 0, hs43_c,
+         hs43_j, {0, 1, 2, -1}},
+        {"HS71", {1, 5, 5, 1}, 0, nullptr, nullptr, -1, {1, 1, 1, 1}, {5, 5, 5, 5}, hs71, hs71_g, 17.0140173, false,
+         {}, {}, 0, 2, 1, hs71_c, hs71_j, {1, 4.7429996, 3.8211499, 1.3794082}},
     };
     return all;
 }
@@ -254,6 +346,19 @@ TechniqueProblem::TechniqueProblem(const Standard& s, int32_t technique, bool cr
         p.linRows = const_cast<double*>(s.rows.data());
         p.linRhs = const_cast<double*>(s.rhs.data());
     }
+    if (s.mc > 0) {
+        conValues.assign(static_cast<size_t>(s.mc), 0.0);
+        conJacobian.assign(static_cast<size_t>(s.mc) * s.x0.size(), 0.0);
+        lagrangeGradient.assign(s.x0.size(), 0.0);
+        p.lagrangeGradient = lagrangeGradient.data();
+        p.hasNlinCon = 1;
+        p.nNlinCon = s.mc;
+        p.nNlinEq = s.mcEq;
+        p.conValues = conValues.data();
+        p.conJacobian = conJacobian.data();
+        p.conValuesFn = con_values;
+        p.conJacobianFn = con_jacobian;
+    }
     // What the option set-up leaves to the defaults of the technique.
     set_missing({&p.maxIter, &p.maxFunc, &p.absGConv, &p.gConv, &p.absXConv, &p.xConv, &p.fConv2,
                  &p.gConv2, &p.absFConv, &p.fSize, &p.xSize, &p.restart, &p.lsPrecision, &p.inStep});
@@ -284,7 +389,7 @@ namespace velix::test {
 ::testing::AssertionResult minimises(int32_t technique, const Standard& s, bool crossProduct, double tol,
                                      int32_t update) {
     TechniqueProblem t(s, technique, crossProduct, update);
-    const int32_t status = s.lower.empty() && s.rhs.empty() ? run_driver(&t) : run_direct(&t);
+    const int32_t status = s.lower.empty() && s.rhs.empty() && s.mc == 0 ? run_driver(&t) : run_direct(&t);
     std::ostringstream why;
     if (status < kNlpAbsConv || status > kNlpAllFixed) why << " no convergence criterion met;";
     // The simplex has no gradient to hold a parameter by.
@@ -294,9 +399,19 @@ namespace velix::test {
     const double allowed = tol * (1 + std::fabs(target));
     if (!(std::fabs(t.p.f - target) <= allowed))
         why << " f " << t.p.f << " differs from " << target << " by more than " << allowed << ";";
-    if (t.infeasible != 0) why << " " << t.infeasible << " tested points outside the bounds;";
+    for (size_t j = 0; j < s.xStar.size(); ++j)
+        if (!(std::fabs(t.x[j] - s.xStar[j]) <= 1e-5 * (1 + std::fabs(s.xStar[j]))))
+            why << " x" << j + 1 << " " << t.x[j] << " differs from " << s.xStar[j] << ";";
+    if (s.mc > 0) {
+        s.con(t.x.data(), t.conValues.data());
+        for (int32_t k = 0; k < s.mc; ++k)
+            if (k < s.mcEq ? std::fabs(t.conValues[k]) > 1e-6 : t.conValues[k] < -1e-6)
+                why << " constraint " << k + 1 << " is " << t.conValues[k] << ";";
+    }
+    if (t.infeasible != 0) why << " " << t.infeasible << " tested points outside the bounds or linear rows;";
     if (t.path.size() < 2) why << " fewer than two termination tests;";
-    for (size_t i = 1; i < t.path.size(); ++i)
+    const bool monotone = s.mc == 0 && technique != kTechVmcwd;
+    for (size_t i = 1; monotone && i < t.path.size(); ++i)
         if (t.path[i] > t.path[i - 1] + 1e-13 * std::fabs(t.path[i - 1])) why << " f rose at test " << i << ";";
     if (why.str().empty()) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << s.name << " technique " << technique << " update " << update

@@ -31,6 +31,11 @@ struct Standard {
     bool allHeld = false;                          // every parameter ends at a bound (status 10)
     std::vector<double> rows = {}, rhs = {};       // dense linear rows a x >= b (row-major)
     int32_t nEq = 0;                               // the first nEq rows are equalities
+    int32_t mc = 0;                                // nonlinear constraints c(x) >= 0, the first
+    int32_t mcEq = 0;                              //   mcEq of them equalities
+    void (*con)(const double* x, double* c) = nullptr;
+    void (*conJac)(const double* x, double* jac) = nullptr;  // mc x n, row-major
+    std::vector<double> xStar = {};                // the solution, when the test checks it
 };
 
 // Rosenbrock with x1 <= 0.5: the minimum (0.5, 0.25), f 0.25, on the bound.
@@ -44,9 +49,13 @@ const Standard& ellipse();
 // for Nonlinear Programming Codes, 1981).
 const std::vector<Standard>& bounded_problems();
 // Problems with linear rows from feasible starts: Hock-Schittkowski 21
-// (from (10, 10); its standard start is infeasible) and 28, and the
-// quadratic of Nocedal and Wright's example 16.4.
+// (from (10, 10); its standard start is infeasible), 28, 35 and 48, and
+// the quadratic of Nocedal and Wright's example 16.4.
 const std::vector<Standard>& linear_problems();
+
+// Hock-Schittkowski 6 (from its infeasible start), 43 and 71: nonlinear
+// equalities and inequalities.
+const std::vector<Standard>& nonlinear_problems();
 
 // Rosenbrock, Powell singular, helical valley, Wood, Freudenstein-Roth.
 const std::vector<Standard>& standard_problems();
@@ -69,6 +78,7 @@ struct TechniqueProblem : TestProblem {
     int infeasible = 0;        // termination tests at a point outside the bounds
     std::vector<double> work;  // residuals and Jacobian
     std::vector<double> functions, column;  // the store's function values and a column
+    std::vector<double> conValues, conJacobian, lagrangeGradient;
 };
 
 // Runs the start phase and the technique through the driver; the status.
@@ -83,11 +93,14 @@ int32_t run_direct(TechniqueProblem* t);
 namespace velix::test {
 
 // Runs `technique` on s from its standard start (through the driver; with
-// bounds directly) and judges the end, naming every broken condition: a convergence criterion (or all
+// constraints directly) and judges the end, naming every broken condition: a convergence criterion (or all
 // parameters held) met, f at fMin or at the named local minimum within
-// `tol` (1 + |f*|), every tested point inside the bounds, and, when the
-// method promises it, objective values that never rose between
-// termination tests.
+// `tol` (1 + |f*|), x at xStar within 1e-5 when given, the nonlinear
+// constraints met within 1e-6, every tested point inside the bounds and
+// linear rows, and, when the method promises it (not with nonlinear
+// constraints, whose merit function falls instead, nor VMCWD, whose
+// watchdog lets it rise for a step), objective values that never rose
+// between termination tests.
 // update: the UpdateCode (0 the technique's default).
 ::testing::AssertionResult minimises(int32_t technique, const Standard& s, bool crossProduct,
                                      double tol = 1e-6, int32_t update = 0);

@@ -1,12 +1,15 @@
 // Standard errors from the information matrix: the ability model at the
 // reference estimates of an independent package, and a saturated model of
-// two variables whose standard errors have a closed form.
+// two variables whose standard errors have a closed form by ML and by WLS.
 #include "procedure/evaluation/information.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
+#include <string>
+
+#include "tests/support/fixtures.h"
 
 #include "evaluation_fixture.h"
 #include "procedure/evaluation/jacobian_pattern.h"
@@ -27,6 +30,21 @@ std::vector<double> standard_errors(EvalStep& s, std::vector<double>* hessian) {
     return se;
 }
 
+// The saturated model C = (c11; c21 c22) of x1 and x2 by a method.
+std::string saturated_program(const std::string& method) {
+    return "proc velix data=hs method=" + method +
+           " covariance;\nvar x1 x2;\ncosan C(2, SYM);\nmatrix C [1, ] = c11, [2, ] = c21 c22;\nrun;\n";
+}
+
+// Standard errors of the saturated model at its solution C = S.
+std::vector<double> saturated_standard_errors(EvalStep& s) {
+    const double* S = s.ctx.momentMatrix;
+    for (int32_t e = 0; e < s.ctx.nElements; ++e)
+        s.nlp.x[s.ctx.elements.parameter[e] - 1] = S[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
+    std::vector<double> hessian;
+    return standard_errors(s, &hessian);
+}
+
 TEST(Information, StandardErrorsOfTheAbilityModelMatchTheReference) {
     EvalStep s(ability_program(), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
@@ -42,17 +60,10 @@ TEST(Information, StandardErrorsOfTheAbilityModelMatchTheReference) {
 // variances are sqrt(2 s_ii^2 / (N-1)), that of the covariance
 // sqrt((s_11 s_22 + s_21^2) / (N-1)) (the Wishart moments of S).
 TEST(Information, SaturatedModelHasTheTextbookStandardErrors) {
-    EvalStep s(
-        "proc velix data=hs method=ml covariance;\nvar x1 x2;\ncosan C(2, SYM);\n"
-        "matrix C [1, ] = c11, [2, ] = c21 c22;\nrun;\n",
-        kMethodMl);
+    EvalStep s(saturated_program("ml"), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
+    const std::vector<double> se = saturated_standard_errors(s);
     const double* S = s.ctx.momentMatrix;
-    for (int32_t e = 0; e < s.ctx.nElements; ++e)
-        s.nlp.x[s.ctx.elements.parameter[e] - 1] =
-            S[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
-    std::vector<double> hessian;
-    const std::vector<double> se = standard_errors(s, &hessian);
     const double n1 = s.ctx.moments.divisor;
     const auto names = s.parameters();
     for (size_t p = 0; p < names.size(); ++p) {
@@ -60,6 +71,46 @@ TEST(Information, SaturatedModelHasTheTextbookStandardErrors) {
                                 : names[p] == "c22" ? std::sqrt(2.0 * S[2] * S[2] / n1)
                                                     : std::sqrt((S[0] * S[2] + S[1] * S[1]) / n1);
         EXPECT_NEAR(se[p], expected, 1e-10 * expected) << names[p];
+    }
+}
+
+// The same model by WLS with the fourth-moment weights (ASYCOV=BIASED): the
+// Jacobian is the identity, so the covariance is Gamma/(N-1) with Gamma of
+// the raw data, Gamma_(ij)(ij) = mean((x_i - m_i)^2 (x_j - m_j)^2) -
+// s_ij^2 (moments with divisor N; Browne 1984, eq. 2.12 and 3.1), computed
+// here from the file.
+TEST(Information, SaturatedWlsModelHasTheFourthMomentStandardErrors) {
+    EvalStep s(saturated_program("wls asycov=biased"), kMethodWls);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    std::vector<double> x1, x2;
+    std::ifstream in(velix::test::fixture_path("hs.csv"));
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        double a = 0.0, b = 0.0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf", &a, &b), 2);
+        x1.push_back(a);
+        x2.push_back(b);
+    }
+    const double n = static_cast<double>(x1.size());
+    auto mean = [&](auto f) {
+        double t = 0.0;
+        for (size_t i = 0; i < x1.size(); ++i) t += f(i);
+        return t / n;
+    };
+    const double m1 = mean([&](size_t i) { return x1[i]; }), m2 = mean([&](size_t i) { return x2[i]; });
+    auto moment = [&](int a, int b) {  // mean of (x1 - m1)^a (x2 - m2)^b
+        return mean([&](size_t i) { return std::pow(x1[i] - m1, a) * std::pow(x2[i] - m2, b); });
+    };
+    const double gamma11 = moment(4, 0) - std::pow(moment(2, 0), 2);
+    const double gamma21 = moment(2, 2) - std::pow(moment(1, 1), 2);
+    const double gamma22 = moment(0, 4) - std::pow(moment(0, 2), 2);
+    const std::vector<double> se = saturated_standard_errors(s);
+    const double n1 = n - 1.0;
+    const auto names = s.parameters();
+    for (size_t p = 0; p < names.size(); ++p) {
+        const double g = names[p] == "c11" ? gamma11 : names[p] == "c22" ? gamma22 : gamma21;
+        EXPECT_NEAR(se[p], std::sqrt(g / n1), 1e-8 * std::sqrt(g / n1)) << names[p];
     }
 }
 

@@ -1,0 +1,645 @@
+// QUANEW with nonlinear constraints (znlpdq2; both QUANEW forms given any
+// general constraints): sequential quadratic programming with a damped BFGS approximation of the Lagrange function's
+// Hessian and a line search on the L1 merit function (Han, 1977; Powell,
+// A fast algorithm for nonlinearly constrained optimization calculations,
+// 1978; Nocedal and Wright, Numerical Optimization, 2nd ed., 2006, sec.
+// 18.3 and 18.4).  Each iteration
+//   1. linearises the nonlinear constraints, the linear rows and the bounds
+//      at x and solves the quadratic program min g'd + d'B d / 2 over them
+//      (the dual method of dual_qp.h); inconsistent linearisations of the
+//      violated nonlinear constraints are relaxed towards x (their values
+//      halved, at most six times);
+//   2. raises the penalty weights mu_i >= |lambda_i| (Powell's rule
+//      mu_i = max(|lambda_i|, (mu_i + |lambda_i|) / 2));
+//   3. searches along d for a sufficient decrease of
+//      phi(x) = f(x) + sum mu_i violation_i(x) by backtracking with
+//      quadratic interpolation (the watchdog of vmcwd.cpp first tries the
+//      full step);
+//   4. updates B with the change of the Lagrange gradient, damped so that B
+//      stays positive definite (Powell, 1978);
+//   5. solves the next program, whose multipliers and step give the
+//      measures the termination test reads.
+//
+// The same programs with G = H + ridge I serve NRRIDG, TRUREG and LEVMAR
+// given linear rows (ridged_newton_run, see sqp.h).
+//
+// Reads: x, f, gradient, conValues, conJacobian (slots), bounds, linRows
+// (dense or compressed; equalities first), linRhs, nNlinEq, inHessian,
+// stepLimit.  Leaves: x, f, gradient, conValues, conJacobian, xBase,
+// gradBase, fPrev, direction, lastStep, lagrangeGradient (when given),
+// lagrangeGradMax and maxProjGrad (its largest element), lagrangeValue,
+// maxConViolation, gconvMeasure (the merit's predicted reduction by the
+// next step), boundState, freeList, activeList, nActiveBounds, nActiveLin
+// (the active linear and nonlinear constraints), nActiveNlin,
+// multipliers (bounds first, then the active rows), iteration and the
+// counters.  Statuses: those of the termination test, kNlpTechniqueStop6
+// when the quadratic program has no solution even relaxed,
+// kNlpTechniqueStop7 after a failed line search, kNlpFinalFunction after a
+// failed evaluation, kNlpNotUsable without work space.
+#include "optimizer/techniques/sqp.h"
+
+#include <cfloat>
+#include <cmath>
+
+#include "host/fields.h"
+#include "optimizer/core/finite_differences.h"
+#include "optimizer/techniques/dual_qp.h"
+#include "optimizer/techniques/support.h"
+#include "optimizer/techniques/techniques.h"
+#include "velix/packed_index.h"
+
+namespace velix::detail {
+
+namespace {
+
+// Share of the merit's slope a step must gain (Armijo).
+constexpr double kArmijo = 0.1;
+// Powell's damping: s'y is kept at least this share of s'Bs.
+constexpr double kDamping = 0.2;
+// Backtracking: at most this many trials, each at least this share of the last.
+constexpr int32_t kMaxTrials = 40;
+constexpr double kShrinkFloor = 0.1;
+// Halvings of the violated nonlinear constraints' values before the
+// program is given up as inconsistent.
+constexpr int32_t kMaxRelaxations = 6;
+// Ridges tried, each four times the last: the last is far beyond any
+// Gerschgorin bound of a finite matrix.
+constexpr int32_t kMaxRidges = 80;
+
+enum RowKind : int32_t { kNonlinear = 0, kLinear = 1, kLower = 2, kUpper = 3 };
+
+struct Sqp {
+    Frame* fr = nullptr;
+    NlpProblem* p = nullptr;
+    int32_t n = 0, m = 0, meq = 0;
+    double* hess = nullptr;   // B, packed
+    double* rows = nullptr;   // the linearised constraints (m x n)
+    double* b = nullptr;      // their values at x
+    double* lam = nullptr;    // multipliers of the last program
+    double* mu = nullptr;     // penalty weights
+    double* d = nullptr;      // the last program's step
+    double* gl = nullptr;     // g - A'lambda at x
+    double* qpWork = nullptr;
+    double* s = nullptr;      // update pair and work
+    double* y = nullptr;
+    double* bs = nullptr;
+    int32_t* kind = nullptr;  // RowKind of each row
+    int32_t* src = nullptr;   // its constraint, linear row or parameter
+    int32_t* act = nullptr;   // active at the program's solution
+    double relax = 1.0;       // the factor of the violated nonlinear values in the last program
+    bool fresh = true;        // B is the start matrix
+
+    const double* row(int32_t i) const { return rows + static_cast<int64_t>(i) * n; }
+
+    void add_row(int32_t k, int32_t source) {
+        kind[m] = k;
+        src[m] = source;
+        ++m;
+    }
+
+    // Equalities first (nonlinear, then linear), then the inequalities and
+    // the finite bounds.
+    void layout() {
+        m = 0;
+        for (int32_t j = 0; p->hasNlinCon && j < p->nNlinEq; ++j) add_row(kNonlinear, j);
+        for (int32_t k = 0; p->hasLinCon && k < p->nLinEq; ++k) add_row(kLinear, k);
+        meq = m;
+        for (int32_t j = p->nNlinEq; p->hasNlinCon && j < p->nNlinCon; ++j) add_row(kNonlinear, j);
+        for (int32_t k = p->nLinEq; p->hasLinCon && k < p->nLinCon; ++k) add_row(kLinear, k);
+        for (int32_t j = 0; fr->bounded && j < n; ++j) {
+            if (p->lower[j] > -DBL_MAX) add_row(kLower, j);
+            if (p->upper[j] < DBL_MAX) add_row(kUpper, j);
+        }
+    }
+
+    void linear_row(int32_t k, double* out) const {
+        if (p->linRowsSparse == 0) {
+            copy(n, p->linRows + static_cast<int64_t>(k) * n, out);
+            return;
+        }
+        for (int32_t j = 0; j < n; ++j) out[j] = 0.0;
+        for (int32_t e = k == 0 ? 0 : p->linRowEnd[k - 1]; e < p->linRowEnd[k]; ++e) out[p->linColIndex[e]] = p->linRows[e];
+    }
+
+    // The rows at x: the nonlinear ones from conJacobian (the others do not
+    // change) and every value.
+    void build(bool all) {
+        for (int32_t i = 0; i < m; ++i) {
+            double* r = rows + static_cast<int64_t>(i) * n;
+            const int32_t j = src[i];
+            switch (kind[i]) {
+                case kNonlinear:
+                    copy(n, p->conJacobian + static_cast<int64_t>(j) * n, r);
+                    break;
+                case kLinear:
+                    if (all) linear_row(j, r);
+                    break;
+                default:
+                    if (all)
+                        for (int32_t e = 0; e < n; ++e) r[e] = e == j ? (kind[i] == kLower ? 1.0 : -1.0) : 0.0;
+            }
+        }
+        values();
+    }
+
+    void values() {
+        for (int32_t i = 0; i < m; ++i) {
+            const int32_t j = src[i];
+            switch (kind[i]) {
+                case kNonlinear: b[i] = p->conValues[j]; break;
+                case kLinear: b[i] = dot(n, row(i), p->x) - p->linRhs[j]; break;
+                case kLower: b[i] = p->x[j] - p->lower[j]; break;
+                default: b[i] = p->upper[j] - p->x[j];
+            }
+        }
+    }
+
+    // x := base + alpha d, kept within the bounds against rounding (the
+    // program's step meets them to its tolerance only).
+    void move(const double* base, double alpha, const double* dir) {
+        for (int32_t j = 0; j < n; ++j) {
+            double v = base[j] + alpha * dir[j];
+            if (fr->bounded) v = std::fmin(std::fmax(v, p->lower[j]), p->upper[j]);
+            p->x[j] = v;
+        }
+    }
+
+    double violation(int32_t i) const { return i < meq ? std::fabs(b[i]) : std::fmax(0.0, -b[i]); }
+
+    double merit(const double* weights) const {
+        double phi = p->f;
+        for (int32_t i = 0; i < m; ++i) phi += weights[i] * violation(i);
+        return phi;
+    }
+
+    // ---- evaluations (phase 4) ----
+    bool constraint_values() {
+        if (!p->hasNlinCon || p->conValuesFn == nullptr) return true;
+        p->evalPhase = kPhaseRun;
+        p->evalStatus = 0.0;
+        return p->conValuesFn(p) == 0 && p->evalStatus == 0.0;
+    }
+    bool constraint_jacobian() {
+        if (!p->hasNlinCon) return true;
+        p->evalPhase = kPhaseRun;
+        p->evalStatus = 0.0;
+        const int32_t r = p->conJacobianFn != nullptr ? p->conJacobianFn(p) : znlpfcj(p);
+        p->evalPhase = kPhaseRun;
+        return r == 0 && p->evalStatus == 0.0;
+    }
+    // f and the constraint values at x, with the rows' values.
+    bool point() {
+        if (!fr->objective() || !constraint_values()) return false;
+        values();
+        return true;
+    }
+    bool derivatives() {
+        if (!fr->gradient() || !constraint_jacobian()) return false;
+        build(false);
+        return true;
+    }
+
+    // out := g - A' weights.
+    void lagrange_gradient(const double* weights, double* out) const {
+        copy(n, p->gradient, out);
+        for (int32_t i = 0; i < m; ++i)
+            if (weights[i] != 0.0) axpy(n, -weights[i], row(i), out);
+    }
+
+    // Step 1 and 2: the program at x, the penalty weights and g - A'lambda.
+    int32_t program() {
+        DualQp qp;
+        qp.n = n;
+        qp.m = m;
+        qp.meq = meq;
+        qp.g = hess;
+        qp.c = p->gradient;
+        qp.a = rows;
+        qp.d = d;
+        qp.lambda = lam;
+        qp.active = act;
+        // The relaxed values go into a copy.
+        double* relaxed = y;
+        qp.b = relaxed;
+        relax = 1.0;
+        int32_t status = kQpInfeasible;
+        for (int32_t round = 0; round <= kMaxRelaxations; ++round) {
+            for (int32_t i = 0; i < m; ++i)
+                relaxed[i] = kind[i] == kNonlinear && violation(i) > 0.0 ? relax * b[i] : b[i];
+            status = qp.solve(qpWork);
+            if (status != kQpInfeasible) break;
+            relax *= 0.5;
+        }
+        if (status != kQpSolved) return status;
+        for (int32_t i = 0; i < m; ++i) {
+            const double l = std::fabs(lam[i]);
+            mu[i] = std::fmax(l, 0.5 * (mu[i] + l));
+        }
+        lagrange_gradient(lam, gl);
+        return kQpSolved;
+    }
+
+    // The merit's directional derivative along d (each violation falls at
+    // the rate its linearisation promises: relaxed ones by `relax`).
+    double slope(const double* weights) const {
+        double D = dot(n, p->gradient, d);
+        for (int32_t i = 0; i < m; ++i) D -= weights[i] * (kind[i] == kNonlinear ? relax : 1.0) * violation(i);
+        return D;
+    }
+
+    // Step 4: the damped BFGS update with s = x - xBase and y given.
+    void update(double* yv) {
+        for (int32_t j = 0; j < n; ++j) s[j] = p->x[j] - p->xBase[j];
+        double sy = dot(n, s, yv);
+        if (fresh) {
+            // The first update scales the start matrix to the curvature seen.
+            const double yy = dot(n, yv, yv);
+            if (sy > 0.0 && yy > 0.0 && (wzmis(p->inHessian) || !(p->inHessian > 0.0))) set_identity(n, yy / sy, hess);
+        }
+        sym_mul(n, hess, s, bs);
+        const double sbs = dot(n, s, bs);
+        if (!(sbs > 0.0)) return;
+        if (sy < kDamping * sbs) {
+            const double theta = (1.0 - kDamping) * sbs / (sbs - sy);
+            for (int32_t j = 0; j < n; ++j) yv[j] = theta * yv[j] + (1.0 - theta) * bs[j];
+            sy = dot(n, s, yv);
+        }
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) hess[pk_lower(i, j)] += yv[i] * yv[j] / sy - bs[i] * bs[j] / sbs;
+        fresh = false;
+        p->nUpdates += 1;
+    }
+
+    void reset_matrix() {
+        const double h = wzmis(p->inHessian) || !(p->inHessian > 0.0) ? 1.0 : p->inHessian;
+        set_identity(n, h, hess);
+        fresh = true;
+    }
+
+    // The measures the termination test and the history read, and the
+    // active set the results print.
+    void publish() {
+        double lv = p->f, viol = 0.0;
+        for (int32_t i = 0; i < m; ++i) {
+            lv -= lam[i] * b[i];
+            viol = std::fmax(viol, violation(i));
+        }
+        p->lagrangeValue = lv;
+        p->lagrangeGradMax = max_abs(n, gl);
+        p->maxProjGrad = p->lagrangeGradMax;
+        if (p->lagrangeGradient != nullptr) copy(n, gl, p->lagrangeGradient);
+        p->maxConViolation = viol;
+        // The predicted change: the objective's along d and the violations
+        // weighted by at least 1 (apart, so that they cannot cancel, and
+        // counted where a multiplier vanishes).
+        double pred = std::fabs(dot(n, p->gradient, d));
+        for (int32_t i = 0; i < m; ++i) pred += std::fmax(mu[i], 1.0) * violation(i);
+        p->gconvMeasure = pred;
+        for (int32_t j = 0; j < n; ++j) p->boundState[j] = 0;
+        int32_t nb = 0;
+        // Equalities the active rows imply (act 2) stay out of the lists,
+        // as a dependent row does.
+        for (int32_t i = 0; i < m; ++i)
+            if (act[i] == 1 && kind[i] >= kLower) {
+                const int32_t j = src[i];
+                p->boundState[j] = p->lower[j] == p->upper[j] ? 2 : kind[i] == kLower ? 1 : -1;
+                ++nb;
+            }
+        p->nActiveBounds = nb;
+        znlpinc(p, 0);
+        int32_t* held = p->freeList + (n - nb);
+        for (int32_t k = 0; p->multipliers != nullptr && k < nb; ++k)
+            for (int32_t i = 0; i < m; ++i)
+                if (act[i] == 1 && kind[i] >= kLower && src[i] == held[k]) p->multipliers[k] = lam[i];
+        int32_t nl = 0, nn = 0;
+        for (int32_t i = 0; i < m; ++i) {
+            if (act[i] != 1 || kind[i] >= kLower) continue;
+            if (p->activeList != nullptr) p->activeList[nl] = kind[i] == kLinear ? src[i] : p->nLinCon + src[i];
+            if (p->multipliers != nullptr) p->multipliers[nb + nl] = lam[i];
+            ++nl;
+            if (kind[i] == kNonlinear) ++nn;
+        }
+        p->nActiveLin = nl;
+        p->nActiveNlin = nn;
+    }
+};
+
+// Step 3: backtracking on the merit function from xBase along d.  0, 1
+// when no step gained, -1 when the derivatives failed at the new point.
+int32_t merit_search(Sqp* q) {
+    NlpProblem* p = q->p;
+    const int32_t n = q->n;
+    const double phi0 = q->merit(q->mu), D = q->slope(q->mu);
+    if (!(D < 0.0)) return 1;
+    const double dn = max_abs(n, q->d);
+    double alpha = 1.0;
+    if (!wzmis(p->stepLimit) && p->stepLimit > 0.0 && dn * alpha > p->stepLimit) alpha = p->stepLimit / dn;
+    p->nLineSearches += 1;
+    for (int32_t trial = 0; trial < kMaxTrials; ++trial) {
+        q->move(p->xBase, alpha, q->d);
+        const bool ok = q->point();
+        const double phi = ok ? q->merit(q->mu) : HUGE_VAL;
+        if (ok && phi <= phi0 + kArmijo * alpha * D) {
+            p->lastStep = alpha;
+            return q->derivatives() ? 0 : -1;
+        }
+        // The minimum of the quadratic through phi0, D and phi(alpha), kept
+        // within [0.1, 0.5] of alpha (a failed evaluation: a tenth).
+        double next = kShrinkFloor * alpha;
+        if (ok) {
+            const double curv = phi - phi0 - alpha * D;
+            if (curv > 0.0) next = std::fmax(next, std::fmin(0.5 * alpha, -D * alpha * alpha / (2.0 * curv)));
+        }
+        alpha = next;
+        if (alpha * dn <= 1e-15 * (1.0 + max_abs(n, p->xBase))) break;
+    }
+    copy(n, p->xBase, p->x);
+    p->f = p->fPrev;
+    if (!q->point()) return -1;
+    return 1;
+}
+
+// The saved state of an iteration's start for the watchdog's way back.
+struct Saved {
+    double *d, *mu, *lam, *gl;
+    double relax;
+};
+
+// The watchdog's try: the full step and, when it raises the merit, one
+// more full step from there.  1 when the try was kept (its point
+// evaluated, the program solved and B updated), 0 when the run goes back
+// to xBase (everything there restored, the line search follows), -1 after
+// failed derivatives.
+int32_t watchdog_try(Sqp* q, const Saved& sv) {
+    NlpProblem* p = q->p;
+    const int32_t n = q->n;
+    const double phi0 = q->merit(q->mu), D = q->slope(q->mu);
+    q->move(p->xBase, 1.0, q->d);
+    if (!q->point()) return 0;
+    if (q->merit(q->mu) <= phi0 + kArmijo * D) {
+        p->lastStep = 1.0;
+        if (!q->derivatives()) return -1;
+        return 2;
+    }
+    // The relaxed step: a second full step must bring the merit (with the
+    // first weights) below the first step's sufficient decrease.
+    if (!q->derivatives()) return -1;
+    q->lagrange_gradient(sv.lam, q->bs);
+    for (int32_t j = 0; j < n; ++j) q->bs[j] -= sv.gl[j];
+    copy(n, q->bs, q->s + n);  // s has 2n doubles: y of the first step behind it
+    if (q->program() == kQpSolved) {
+        double* x1 = q->s + 2 * n;
+        copy(n, p->x, x1);
+        const double f1 = p->f;
+        q->move(x1, 1.0, q->d);
+        if (q->point() && q->merit(sv.mu) <= phi0 + kArmijo * D) {
+            // Kept: B learns both steps.
+            double* x2 = q->s + 3 * n;
+            copy(n, p->x, x2);
+            copy(n, x1, p->x);
+            q->update(q->s + n);
+            copy(n, x2, p->x);
+            copy(n, x1, p->xBase);
+            copy(n, p->gradient, p->gradBase);
+            p->fPrev = f1;
+            if (!q->derivatives()) return -1;
+            q->lagrange_gradient(q->lam, q->bs);
+            for (int32_t j = 0; j < n; ++j) q->y[j] = q->bs[j] - q->gl[j];
+            q->update(q->y);
+            p->lastStep = 1.0;
+            return 1;
+        }
+    }
+    // Back to xBase with its step, multipliers and weights.
+    copy(n, p->xBase, p->x);
+    copy(n, p->gradBase, p->gradient);
+    p->f = p->fPrev;
+    if (!q->constraint_values() || !q->constraint_jacobian()) return -1;
+    q->build(false);
+    copy(n, sv.d, q->d);
+    copy(q->m, sv.mu, q->mu);
+    copy(q->m, sv.lam, q->lam);
+    copy(n, sv.gl, q->gl);
+    q->relax = sv.relax;
+    return 0;
+}
+
+}  // namespace
+
+namespace {
+
+// The rows of every constraint kind the problem has.
+int64_t rows_max(const NlpProblem* p) {
+    return (p->hasNlinCon ? p->nNlinCon : 0) + (p->hasLinCon ? p->nLinCon : 0) + 2 * static_cast<int64_t>(p->nParams);
+}
+
+// The work space of the program and its rows, with `extra` doubles more;
+// the rows laid out.  False without work space.
+bool set_up(Frame* fr, Sqp* q, int64_t extra) {
+    NlpProblem* p = fr->p;
+    const int64_t n = p->nParams, rowsMax = rows_max(p);
+    const int64_t mAll = rowsMax > n ? rowsMax : n;
+    if (!fr->reserve(n * (n + 1) / 2 + rowsMax * n + 3 * rowsMax + 6 * n + 2 * mAll + 3 * (rowsMax / 2 + 1) +
+                     DualQp::doubles(static_cast<int32_t>(n), static_cast<int32_t>(rowsMax)) + extra))
+        return false;
+    q->fr = fr;
+    q->p = p;
+    q->n = p->nParams;
+    q->hess = fr->take(n * (n + 1) / 2);
+    q->rows = fr->take(rowsMax * n);
+    q->b = fr->take(rowsMax);
+    q->lam = fr->take(rowsMax);
+    q->mu = fr->take(rowsMax);
+    q->d = fr->take(n);
+    q->gl = fr->take(n);
+    q->s = fr->take(4 * n);
+    q->y = fr->take(mAll);
+    q->bs = fr->take(mAll);
+    q->kind = reinterpret_cast<int32_t*>(fr->take(rowsMax / 2 + 1));
+    q->src = reinterpret_cast<int32_t*>(fr->take(rowsMax / 2 + 1));
+    q->act = reinterpret_cast<int32_t*>(fr->take(rowsMax / 2 + 1));
+    q->qpWork = fr->take(DualQp::doubles(q->n, static_cast<int32_t>(rowsMax)));
+    q->layout();
+    return true;
+}
+
+// The start test after the first program.
+int32_t start_test(Sqp* q) {
+    q->publish();
+    q->p->iterSinceStart = 0;
+    q->fr->set_base();
+    return q->p->terminationFn(q->p, 10);
+}
+
+void note_restart(NlpProblem* p) {
+    p->nRestarts += 1;
+    p->iterSinceStart = 0;
+}
+
+// The test after an iteration.
+int32_t iteration_test(NlpProblem* p) {
+    p->iteration += 1;
+    p->iterSinceStart += 1;
+    return p->terminationFn(p, 1);
+}
+
+// The program's step vanished: x is a stationary point of the program and
+// nothing moves it; a test that goes on ends the run.  True when so, the
+// status in *rc.
+bool stationary(Sqp* q, int32_t* rc) {
+    if (max_abs(q->n, q->d) > 1e-14 * (1.0 + max_abs(q->n, q->p->x))) return false;
+    *rc = iteration_test(q->p);
+    if (*rc == 0 || *rc == kNlpRestart) *rc = q->fr->stop(kNlpTechniqueStop6);
+    return true;
+}
+
+}  // namespace
+
+int32_t sqp_run(NlpProblem* p, bool watchdog) {
+    Frame fr(p);
+    Sqp q;
+    const int64_t n = p->nParams, rowsMax = rows_max(p);
+    if (!set_up(&fr, &q, 2 * rowsMax + 3 * n)) return kNlpNotUsable;
+    Saved sv{fr.take(n), fr.take(rowsMax), fr.take(rowsMax), fr.take(n), 1.0};
+    double* yOld = fr.take(n);
+    q.reset_matrix();
+    if (!q.constraint_values() || !q.constraint_jacobian()) return kNlpFinalFunction;
+    q.build(true);
+    if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+    int32_t rc = start_test(&q);
+    while (rc == 0 || rc == kNlpRestart) {
+        if (rc == kNlpRestart) {
+            note_restart(p);
+            if (!q.point() || !q.derivatives()) return kNlpFinalFunction;
+            q.reset_matrix();
+            if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+        }
+        fr.set_base();
+        copy(q.n, q.d, p->direction);
+        if (stationary(&q, &rc)) return rc;
+        copy(q.n, q.d, sv.d);
+        copy(q.m, q.mu, sv.mu);
+        copy(q.m, q.lam, sv.lam);
+        copy(q.n, q.gl, sv.gl);
+        sv.relax = q.relax;
+        int32_t tried = watchdog ? watchdog_try(&q, sv) : 0;
+        if (tried < 0) return kNlpFinalFunction;
+        if (tried != 1) {
+            const int32_t ls = tried == 2 ? 0 : merit_search(&q);
+            if (ls < 0) return kNlpFinalFunction;
+            if (ls > 0) {
+                // Along a learnt matrix's step: once more from the start matrix.
+                if (q.fresh) return fr.stop(kNlpTechniqueStop7);
+                q.reset_matrix();
+                if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+                continue;
+            }
+            // y = the change of g - A'lambda with the step's multipliers.
+            q.lagrange_gradient(sv.lam, yOld);
+            for (int32_t j = 0; j < q.n; ++j) yOld[j] -= sv.gl[j];
+            q.update(yOld);
+        }
+        if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+        q.publish();
+        p->expectedReduction = p->fPrev - p->f;
+        rc = iteration_test(p);
+    }
+    return rc;
+}
+
+namespace {
+
+// The ridged Newton program: G = H + ridge I, the ridge raised (from
+// 1e-8 of H's largest diagonal, by four) until G is positive definite.
+int32_t ridged_program(Sqp* q, const double* h, double* ridge) {
+    const int32_t n = q->n;
+    double big = 0.0;
+    for (int32_t i = 0; i < n; ++i) big = std::fmax(big, std::fabs(h[pk_lower(i, i)]));
+    const double start = 1e-8 * (big > 0.0 ? big : 1.0);
+    for (int32_t t = 0; t < kMaxRidges; ++t) {
+        for (int64_t e = 0; e < static_cast<int64_t>(n) * (n + 1) / 2; ++e) q->hess[e] = h[e];
+        for (int32_t i = 0; i < n; ++i) q->hess[pk_lower(i, i)] += *ridge;
+        const int32_t status = q->program();
+        if (status != kQpNotConvex) return status;
+        *ridge = std::fmax(start, 4.0 * *ridge);
+    }
+    return kQpNotConvex;
+}
+
+// The reduction the program predicts for its step with G.
+double predicted(const Sqp* q, double* work) {
+    sym_mul(q->n, q->hess, q->d, work);
+    return -(dot(q->n, q->p->gradient, q->d) + 0.5 * dot(q->n, q->d, work));
+}
+
+}  // namespace
+
+int32_t ridged_newton_run(NlpProblem* p) {
+    Frame fr(p);
+    Sqp q;
+    const int64_t n = p->nParams;
+    if (!set_up(&fr, &q, n * (n + 1) / 2 + n)) return kNlpNotUsable;
+    double* h = fr.take(n * (n + 1) / 2);
+    double* work = fr.take(n);
+    double ridge = 0.0;
+    q.build(true);
+    if (!fr.hessian()) return kNlpFinalFunction;
+    fr.gather_hessian(h, true);
+    if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+    int32_t rc = start_test(&q);
+    while (rc == 0 || rc == kNlpRestart) {
+        if (rc == kNlpRestart) {
+            note_restart(p);
+            if (!q.point() || !q.derivatives() || !fr.hessian()) return kNlpFinalFunction;
+            fr.gather_hessian(h, true);
+            if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+        }
+        fr.set_base();
+        if (stationary(&q, &rc)) return rc;
+        // The full step of the program, the ridge raised until f falls by
+        // a share of the predicted reduction (the points stay feasible: the
+        // program keeps the rows and bounds exactly).
+        bool accepted = false;
+        double pred = 0.0;
+        for (int32_t t = 0; t < kMaxRidges && !accepted; ++t) {
+            pred = predicted(&q, work);
+            q.move(p->xBase, 1.0, q.d);
+            copy(q.n, q.d, p->direction);
+            accepted = pred > 0.0 && q.point() && p->fPrev - p->f >= kArmijo * 1e-3 * pred;
+            if (accepted) break;
+            copy(q.n, p->xBase, p->x);
+            p->f = p->fPrev;
+            q.values();
+            ridge = std::fmax(1e-8 * (1.0 + max_abs(q.n, p->gradient)), 4.0 * ridge);
+            if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+        }
+        if (!accepted) return fr.stop(kNlpTechniqueStop7);
+        p->rho = (p->fPrev - p->f) / pred;
+        p->lastStep = 1.0;
+        p->radius = norm2(q.n, q.d);
+        if (!q.derivatives() || !fr.hessian()) return kNlpFinalFunction;
+        fr.gather_hessian(h, true);
+        // A good model lets the ridge go (the next step starts as Newton's),
+        // a fair one lets it fall.
+        if (p->rho > 0.75)
+            ridge = 0.0;
+        else if (p->rho > 0.25)
+            ridge *= 0.25;
+        if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+        q.publish();
+        p->ridge = ridge;
+        p->lambda = ridge;
+        // The measure of the GCONV tests of every Newton-type layout
+        // (LEVMAR's and the least-squares GCONV2 read their own fields).
+        p->gconvMeasure = predicted(&q, work);
+        p->lmGconvMeasure = p->gconvMeasure;
+        p->scaledGradMax = p->gconvMeasure;
+        p->iterMark = ridge > 0.0 ? 1 : 0;
+        rc = iteration_test(p);
+    }
+    return rc;
+}
+
+}  // namespace velix::detail
+
+int32_t znlpdq2(NlpProblem* p) { return velix::detail::sqp_run(p, false); }

@@ -1,0 +1,19 @@
+// The fit's own numbers that the results read (see fit_state.h).
+#include "procedure/results/fit_state.h"
+
+#include <cfloat>
+
+double results_sample_multiplier(const ProcContext* ctx) {
+    return ctx->moments.momentOrigin != 0 ? ctx->nObs : ctx->nObs - 1.0;
+}
+
+double results_model_chisq(const ProcContext* ctx) {
+    if (ctx->results.fitStatsValid && !host_is_missing(ctx->results.fitStats.chisq))
+        return ctx->results.fitStats.chisq;
+    return results_sample_multiplier(ctx) * ctx->eval.discrepancy;
+}
+
+double results_kappa(const ProcContext* ctx) {
+    const double nn = results_sample_multiplier(ctx);
+    return nn > DBL_MIN ? 2.0 / nn : 0.0;
+}

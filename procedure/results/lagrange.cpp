@@ -1,0 +1,231 @@
+// The shared machinery of the Lagrange multiplier and Wald tests (see
+// lagrange.h).  The weighting of a derivative dC by the method:
+//   GLS, ML:  w = K dC K (K = S^-1 or C^-1); <w, x> the trace inner product
+//   WLS:      y = L^-1 dC; w = 2 y (F = r' (L L')^-1 r carries the factor 2);
+//             <w, L^-1 x> the plain dot product
+// so that <w(dC_i), J_j> is the information that the covariance step
+// inverted (cross_product.h).
+#include "procedure/results/lagrange.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "numerics/packed.h"
+#include "procedure/evaluation/discrepancy_functions.h"
+#include "procedure/evaluation/jacobian.h"
+#include "procedure/evaluation/term_walker.h"
+#include "procedure/results/fit_state.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+#include "velix/packed_index.h"
+#include "velix/types.h"
+
+namespace velix::detail {
+
+namespace {
+
+constexpr double kFinalPhase = -1.0;
+constexpr int32_t kMsgNoCovariance = 151;  // the tests are not available
+// A pivot of the WLS factor: it was checked when the weights were formed.
+constexpr double kFactorBound = 2.2250738585072014e-308;
+
+// y := L^-1 y (p* entries); the factor was checked when it was formed.
+void forward(const LmSetup& s, double* y) {
+    (void)cosfsub(s.pstar, 1, kFactorBound, s.factor, y);
+}
+
+}  // namespace
+
+double trace_inner(const double* x, const double* y, int32_t n) {
+    double diag = 0.0, off = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        const double* xi = x + pk_lower(i, 0);
+        const double* yi = y + pk_lower(i, 0);
+        for (int32_t j = 0; j < i; ++j) off += xi[j] * yi[j];
+        diag += xi[i] * yi[i];
+    }
+    return diag + 2.0 * off;
+}
+
+void lm_unavailable() {
+    xpmlog(kMsgProc, kMsgNoCovariance);
+}
+
+bool lm_begin(ProcContext* ctx, bool needCovariance, LmSetup* s) {
+    if (ctx->methodRequested == kMethodNone || !ctx->options.modIndices) return false;
+    if ((needCovariance && !lm_covariance_usable(ctx)) || !lm_setup(ctx, s)) {
+        lm_unavailable();
+        return false;
+    }
+    return true;
+}
+
+bool lm_covariance_usable(const ProcContext* ctx) {
+    return ctx->eval.covStatus == 1 || ctx->eval.covStatus == 2;
+}
+
+bool lm_setup(ProcContext* ctx, LmSetup* s) {
+    s->ctx = ctx;
+    s->view = eval_view(ctx);
+    s->method = ctx->methodStage;
+    s->n = ctx->nManifest;
+    s->pstar = ctx->nMoments;
+    s->q = ctx->nParmFree;
+    s->kappa = results_kappa(ctx);
+    NlpProblem* nlp = ctx->nlp;
+    const double phase = nlp->evalPhase;
+    nlp->evalPhase = kFinalPhase;
+    const int32_t rc = cosfunc(nlp);
+    nlp->evalPhase = phase;
+    if (rc != 0) return false;
+    s->chisq = results_model_chisq(ctx);
+    eval_dfdc(&s->view);
+    s->dFdC.assign(ctx->eval.dFdC, ctx->eval.dFdC + s->pstar);
+    if (s->method == kMethodMl) s->K = ctx->eval.impliedInv;
+    if (s->method == kMethodGls) s->K = ctx->weightMatrix;
+    if (s->method == kMethodWls) s->factor = ctx->weightMatrix;
+    const int64_t cells = int64_t{s->q} * s->pstar;
+    s->Jx.assign(static_cast<size_t>(cells), 0.0);
+    s->g.assign(static_cast<size_t>(s->q), 0.0);
+    s->V.assign(static_cast<size_t>(pk_lower(s->q, 0)), 0.0);
+    if (s->q == 0) return true;
+    if (jacobian_walk(&s->view) != 0) return false;
+    std::copy(ctx->eval.jacobian, ctx->eval.jacobian + cells, s->Jx.begin());
+    for (int32_t i = 0; i < s->q; ++i) {
+        double* col = s->Jx.data() + int64_t{i} * s->pstar;
+        s->g[static_cast<size_t>(i)] = trace_inner(col, s->dFdC.data(), s->n);
+        if (s->factor != nullptr) forward(*s, col);
+    }
+    std::copy(ctx->eval.covariance, ctx->eval.covariance + pk_lower(s->q, 0), s->V.begin());
+    return true;
+}
+
+void lm_weigh(const LmSetup& s, LmDerivative* d) {
+    const int32_t n = s.n, pstar = s.pstar;
+    d->gamma = trace_inner(d->dC.data(), s.dFdC.data(), n);
+    d->wx.assign(static_cast<size_t>(pstar), 0.0);
+    if (s.factor != nullptr) {
+        d->dCx = d->dC;
+        forward(s, d->dCx.data());
+        for (int32_t k = 0; k < pstar; ++k) d->wx[static_cast<size_t>(k)] = 2.0 * d->dCx[static_cast<size_t>(k)];
+        d->delta = lm_cross(s, *d, *d);
+        return;
+    }
+    d->dCx = d->dC;
+    // w = K dC K through the dense product K dC (n x n).
+    std::vector<double> kd(static_cast<size_t>(n) * static_cast<size_t>(n), 0.0);
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j < n; ++j) {
+            double x = 0.0;
+            for (int32_t k = 0; k < n; ++k) x += s.K[pk(i, k)] * d->dC[static_cast<size_t>(pk(k, j))];
+            kd[static_cast<size_t>(i * n + j)] = x;
+        }
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            double x = 0.0;
+            for (int32_t k = 0; k < n; ++k) x += kd[static_cast<size_t>(i * n + k)] * s.K[pk(k, j)];
+            d->wx[static_cast<size_t>(pk_lower(i, j))] = x;
+        }
+    d->delta = lm_cross(s, *d, *d);
+}
+
+void lm_derivative(const LmSetup& s, const RankTwo* parts, int32_t count, LmDerivative* d) {
+    const int32_t n = s.n;
+    d->dC.assign(static_cast<size_t>(s.pstar), 0.0);
+    for (int32_t p = 0; p < count; ++p) {
+        const RankTwo& t = parts[p];
+        for (int32_t i = 0; i < n; ++i) {
+            const double ui = t.U[int64_t{i} * t.ld + t.r], vi = t.V[int64_t{i} * t.ld + t.c];
+            if (ui == 0.0 && vi == 0.0) continue;
+            double* row = d->dC.data() + pk_lower(i, 0);
+            for (int32_t j = 0; j <= i; ++j)
+                row[j] += t.scale * (ui * t.V[int64_t{j} * t.ld + t.c] + t.U[int64_t{j} * t.ld + t.r] * vi);
+        }
+    }
+    if (s.K == nullptr) return lm_weigh(s, d);
+    // K dC K of a sum of rank-two terms s (u v' + v u') is the sum of
+    // s (Ku (Kv)' + Kv (Ku)'): O(n^2) per term instead of O(n^3).
+    d->gamma = trace_inner(d->dC.data(), s.dFdC.data(), n);
+    d->dCx = d->dC;
+    d->wx.assign(static_cast<size_t>(s.pstar), 0.0);
+    std::vector<double> ku(static_cast<size_t>(n)), kv(static_cast<size_t>(n));
+    for (int32_t p = 0; p < count; ++p) {
+        const RankTwo& t = parts[p];
+        for (int32_t i = 0; i < n; ++i) {
+            double a = 0.0, b = 0.0;
+            for (int32_t k = 0; k < n; ++k) {
+                a += s.K[pk(i, k)] * t.U[int64_t{k} * t.ld + t.r];
+                b += s.K[pk(i, k)] * t.V[int64_t{k} * t.ld + t.c];
+            }
+            ku[static_cast<size_t>(i)] = a;
+            kv[static_cast<size_t>(i)] = b;
+        }
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j)
+                d->wx[static_cast<size_t>(pk_lower(i, j))] +=
+                    t.scale * (ku[static_cast<size_t>(i)] * kv[static_cast<size_t>(j)] + kv[static_cast<size_t>(i)] * ku[static_cast<size_t>(j)]);
+    }
+    d->delta = lm_cross(s, *d, *d);
+}
+
+double lm_information(const LmSetup& s, const LmDerivative& d, int32_t i) {
+    const double* col = s.Jx.data() + int64_t{i} * s.pstar;
+    if (s.factor != nullptr) {
+        double x = 0.0;
+        for (int32_t k = 0; k < s.pstar; ++k) x += d.wx[static_cast<size_t>(k)] * col[k];
+        return x;
+    }
+    return trace_inner(d.wx.data(), col, s.n);
+}
+
+double lm_cross(const LmSetup& s, const LmDerivative& a, const LmDerivative& b) {
+    if (s.factor != nullptr) {
+        double x = 0.0;
+        for (int32_t k = 0; k < s.pstar; ++k) x += a.wx[static_cast<size_t>(k)] * b.dCx[static_cast<size_t>(k)];
+        return x;
+    }
+    return trace_inner(a.wx.data(), b.dC.data(), s.n);
+}
+
+}  // namespace velix::detail
+
+int32_t sinvex(int32_t q, double tol, double* V, double* b, double* work) {
+    if (q < 0) return -2;
+    if (q == 0) {
+        if (std::fabs(b[0]) <= tol) {
+            b[0] = 0.0;
+            return -1;
+        }
+        b[0] = 1.0 / b[0];
+        return 0;
+    }
+    for (int32_t i = 0; i < q; ++i) {
+        double x = 0.0;
+        for (int32_t j = 0; j < q; ++j) x += V[velix::pk(i, j)] * b[j];
+        work[i] = x;
+    }
+    double sigma = b[q];
+    for (int32_t i = 0; i < q; ++i) sigma -= work[i] * b[i];
+    if (sigma <= tol * std::fabs(b[q]) * q) return -1;
+    const double rho = 1.0 / sigma;
+    for (int32_t i = 0; i < q; ++i)
+        for (int32_t j = 0; j <= i; ++j) V[velix::pk_lower(i, j)] += rho * work[i] * work[j];
+    for (int32_t i = 0; i < q; ++i) b[i] = -rho * work[i];
+    b[q] = rho;
+    return 0;
+}
+
+int32_t sinvre(int32_t k, int32_t q, double tol, double* V, double* work) {
+    for (int32_t i = 0; i < q; ++i) work[i] = V[velix::pk(i, k)];
+    const double vkk = work[k];
+    if (std::fabs(vkk) <= tol) return -1;
+    int64_t out = 0;
+    for (int32_t i = 0; i < q; ++i) {
+        if (i == k) continue;
+        for (int32_t j = 0; j <= i; ++j) {
+            if (j == k) continue;
+            V[out++] = V[velix::pk_lower(i, j)] - work[i] * work[j] / vkk;
+        }
+    }
+    return 0;
+}

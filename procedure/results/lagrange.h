@@ -1,0 +1,106 @@
+// The machinery that the Lagrange multiplier and Wald tests share: the
+// state at the solution (information, gradient, Jacobian, the method's
+// weight), the derivative of the implied moments with respect to one model
+// element with its weighting, and the bordered inverse that adds one
+// parameter to an inverse information matrix.  Sorbom (1989), Model
+// modification, Psychometrika 54; Bentler (1986) for the multivariate
+// Lagrange multiplier and Wald tests.
+//
+// Conventions: the trace inner product of two packed symmetric matrices
+// counts an off-diagonal product twice; F's gradient dF/dC is in that
+// convention for every method.  The information is the expected second
+// derivative of F, V its inverse, kappa V the covariance of the estimates
+// (fit_state.h), and an index is LM = gamma^2 rho / kappa with gamma the
+// derivative of F along the element and 1/rho the element's information
+// less what the free parameters explain of it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "procedure/evaluation/model_view.h"
+#include "velix/proc_context.h"
+
+// The state at the solution.  Owner: the routine that builds it; it lives
+// for one call of a test routine.
+struct LmSetup {
+    ProcContext* ctx = nullptr;
+    EvalView view;
+    int32_t method = 0, n = 0, pstar = 0, q = 0;
+    double kappa = 0.0;   // kappa V = covariance of the estimates; 0: statistics undefined
+    double chisq = 0.0;   // T, which bounds the reported statistics
+    const double* K = nullptr;       // GLS W, ML C^-1 (packed n); WLS: none
+    const double* factor = nullptr;  // WLS: Cholesky factor of the weight matrix (packed p*)
+    std::vector<double> dFdC;        // p*
+    std::vector<double> V;           // packed q: the inverse information
+    std::vector<double> g;           // q: the gradient
+    std::vector<double> Jx;          // q x p*: the Jacobian, weighted by L^-1 for WLS
+};
+
+// One position of an element in the derivative: scale (u v' + v u') with
+// u = column r of U, v = column c of V (the term walker's products, rows
+// of length ld over the n manifest variables).
+struct RankTwo {
+    const double* U = nullptr;
+    const double* V = nullptr;
+    int32_t ld = 0, r = 0, c = 0;
+    double scale = 0.0;
+};
+
+// The derivative of an element and what the tests take of it: dC (p*),
+// wx (p*) the weighted derivative for the inner products, gamma and delta.
+struct LmDerivative {
+    std::vector<double> dC, dCx, wx;
+    double gamma = 0.0, delta = 0.0;
+};
+
+namespace velix::detail {
+
+// The common entry of the tests: nothing unless modification indices are
+// asked for and a method ran; the covariance of the estimates when
+// `needCovariance`; the state at the solution into *s.  false (after the
+// note that the tests are not available, where one is due) when a test
+// routine has nothing to do.
+bool lm_begin(ProcContext* ctx, bool needCovariance, LmSetup* s);
+// The note that the tests are not available.
+void lm_unavailable();
+
+// The covariance step left an inverse (regular or generalized) of the
+// information; after a failed inversion its array is stale.
+bool lm_covariance_usable(const ProcContext* ctx);
+
+// Builds the state at the current parameters: F (final phase), dF/dC, the
+// Jacobian and the gradient, V from the covariance step.  false when F or
+// the Jacobian cannot be had.
+bool lm_setup(ProcContext* ctx, LmSetup* s);
+
+// dC of the positions parts[0..count), weighted: gamma = <dC, dF/dC>,
+// delta = the element's information.
+void lm_derivative(const LmSetup& s, const RankTwo* parts, int32_t count, LmDerivative* d);
+
+// The same for a given dC (d->dC filled by the caller).
+void lm_weigh(const LmSetup& s, LmDerivative* d);
+
+// The information between the weighted derivative and free parameter i.
+double lm_information(const LmSetup& s, const LmDerivative& d, int32_t i);
+// The information between two weighted derivatives.
+double lm_cross(const LmSetup& s, const LmDerivative& a, const LmDerivative& b);
+
+// The trace inner product of two packed symmetric matrices of order n.
+double trace_inner(const double* x, const double* y, int32_t n);
+
+}  // namespace velix::detail
+
+// Bordered inverse: V (packed, order q) is the inverse of a matrix A;
+// b (q + 1) holds the new row of A with its diagonal last.  On success V
+// and b hold the inverse of the bordered matrix [[A, b], [b', b_q]] (V its
+// leading block, b its last row) and the result is 0; -1 when the Schur
+// complement sigma = b_q - b'V b is not above tol |b_q| q (V and b then
+// unchanged), -2 when q < 0.  work: q doubles.  With q = 0, b_0 := 1/b_0.
+int32_t sinvex(int32_t q, double tol, double* V, double* b, double* work);
+
+// Removes parameter k from an inverse information matrix V (packed, order
+// q): compacted in place to order q - 1, V := V - u u' / V_kk with u the
+// removed row (into work, q doubles); the result is the inverse of the
+// information of the other parameters.  0, or -1 when |V_kk| <= tol.
+int32_t sinvre(int32_t k, int32_t q, double tol, double* V, double* work);

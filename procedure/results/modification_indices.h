@@ -1,0 +1,43 @@
+// The modification indices of the fixed model-matrix elements and the Wald
+// statistics of the free ones: cosmod1 (declared in procedure.h) prints a
+// "ModIndices" matrix table and a "RankLagrange" table per model matrix.
+// The pieces below are its steps that carry logic.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "procedure/results/lagrange.h"
+
+// A computed index in a matrix's rank list.
+struct LmRanked {
+    int32_t row = 0, column = 0;
+    double lm = 0.0;
+};
+
+// The outcome of a fixed element.
+struct LmCell {
+    enum State { kMissing, kIndex, kSingular, kLarge };
+    State state = kMissing;  // kMissing: kappa is 0, nothing is defined
+    double lm = 0.0, change = 0.0;
+};
+
+namespace velix::detail {
+
+// The rank list's length for a matrix of `fixedCells` cells without a
+// parameter: 10 from 20 cells, half of them from 10, else at most 5.
+int32_t lm_rank_length(int32_t fixedCells);
+// Offers an index: it goes before the first listed one that is not above
+// it (so of two equal indices the later computed ranks first); the list
+// keeps `length` entries.
+void lm_rank_offer(std::vector<LmRanked>* list, size_t length, LmRanked e);
+// Cuts the list at the first index not above 1.053671212772351e-08 or
+// below that times the first.
+void lm_rank_cut(std::vector<LmRanked>* list);
+
+// The index and expected change of a fixed element with derivative d;
+// V, b and work are scratch.
+LmCell lm_fixed_cell(const LmSetup& s, const LmDerivative& d, std::vector<double>* V, std::vector<double>* b,
+                     std::vector<double>* work);
+
+}  // namespace velix::detail

@@ -1,0 +1,42 @@
+// Factor-analytic start values: principal factors of the reduced moment
+// matrix turned toward the model's loading pattern, and the orthogonal
+// Procrustes rotation they use.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "procedure/startvalues/start_moments.h"
+
+namespace velix::detail {
+
+// The k leading eigenpairs of the packed matrix a (order n): eigenvalues
+// descending in ev, vector f at z[f*n]; false when the decomposition fails
+// or the k-th eigenvalue is not above `floor`.  lastOut receives the k-th
+// eigenvalue when one was computed.
+bool leading_pairs(int32_t n, int32_t k, std::vector<double> a, double floor, std::vector<double>* ev,
+                   std::vector<double>* z, double* lastOut);
+
+// The k leading principal factors of s - diag(psi) (packed, order n) into
+// L (n x k, row-major); when they fail, of s itself (psi := 0, unless
+// noUnique), then of s with a ridge.  retryFloor bounds the k-th
+// eigenvalue of the retries.  False when every decomposition fails.
+bool principal_factors(int32_t n, int32_t k, std::vector<double> s, std::vector<double>* psi, bool noUnique,
+                       double retryFloor, std::vector<double>* L);
+
+// Start values of a FACTOR model without factors: the unique variances
+// start at the sample variances.
+void unique_only_starts(ProcContext* ctx);
+
+// Principal-factor loadings and unique variances for the missing elements
+// of a FACTOR model whose factor covariances are a fixed identity.
+void cosinf3(StartWork* w);
+
+// Orthogonal Procrustes rotation R (k x k, row-major, out) that turns the
+// n x k loadings a (row-major, in) toward the target b (row-major, in):
+// R = M (M'M)^(-1/2) with M = a'b.  trace (out) is the sum of the roots of
+// the kept eigenvalues of M'M.  0, 1 when the eigen decomposition fails or
+// M'M vanishes, 2 when no eigenvalue is kept.
+int32_t orproc(int32_t n, int32_t k, const double* a, const double* b, double* r, double* trace);
+
+}  // namespace velix::detail

@@ -1,0 +1,169 @@
+# Reference numbers of results_test.cpp: residuals, modification indices,
+# score tests of an equality and of a bound, and a stepwise Wald test, made
+# with R's lavaan 0.6.14 (likelihood = "wishart", so S and the covariance of
+# the estimates use N - 1).  lavaan scales its score statistics by N even
+# under "wishart"; the rows below carry them times (N - 1) / N, the scale of
+# the chi-square T = (N - 1) F.
+#
+#   Rscript tests/e2e/results_reference.R      (writes tests/fixtures/results_reference.csv)
+suppressMessages(library(lavaan))
+args <- commandArgs(FALSE)
+here <- dirname(normalizePath(sub("--file=", "", args[grep("--file=", args)])))
+fixtures <- file.path(here, "..", "fixtures")
+hs <- read.csv(file.path(fixtures, "hs.csv"))
+N <- nrow(hs)
+rows <- list()
+put <- function(case, key, value) rows[[length(rows) + 1]] <<- data.frame(case = case, key = key, value = value)
+estimates <- function(case, fit) {
+  pe <- parameterEstimates(fit)
+  pe <- pe[pe$label != "" & !duplicated(pe$label), ]
+  for (i in seq_len(nrow(pe))) put(case, paste0("est:", pe$label[i]), pe$est[i])
+}
+hs_model <- function(loading3 = "l3", fix9 = FALSE, loading2 = "l2", loading6 = "l6", extra = "") paste0('
+  Fvis =~ 1*x1 + ', loading2, '*x2 + ', loading3, '*x3
+  Ftxt =~ 1*x4 + l5*x5 + ', loading6, '*x6
+  Fspd =~ 1*x7 + l8*x8 + l9*x9
+  Fvis ~~ vvis*Fvis; Ftxt ~~ vtxt*Ftxt; Fspd ~~ vspd*Fspd
+  Fvis ~~ cvt*Ftxt; Fvis ~~ cvs*Fspd; Ftxt ~~ cts*Fspd
+  x1 ~~ ve1*x1; x2 ~~ ve2*x2; x3 ~~ ve3*x3; x4 ~~ ve4*x4; x5 ~~ ve5*x5
+  x6 ~~ ve6*x6; x7 ~~ ve7*x7; x8 ~~ ve8*x8; x9 ~~ ve9*x9',
+  if (fix9) '\n  l9 == 0.9' else '', extra)
+scale <- (N - 1) / N
+
+# Stepwise Wald test: drop the parameter whose joint statistic with those
+# dropped is smallest; stop at the first increase with p below 0.05.
+stepwise_wald <- function(case, fit) {
+  pe <- parameterEstimates(fit)
+  labels <- unique(pe$label[pe$label != ""])
+  dropped <- character(0)
+  previous <- 0
+  for (step in seq_along(labels)) {
+    best <- NA; bestW <- Inf
+    for (l in setdiff(labels, dropped)) {
+      w <- lavTestWald(fit, constraints = paste(paste0(c(dropped, l), " == 0"), collapse = "\n"))$stat
+      if (w < bestW) { bestW <- w; best <- l }
+    }
+    inc <- max(bestW - previous, 0)
+    if (pchisq(inc, 1, lower.tail = FALSE) < 0.05) break
+    put(case, paste0("waldstep:", step, ":", best), bestW)
+    dropped <- c(dropped, best)
+    previous <- bestW
+  }
+}
+
+# The three-factor model: residuals, indices, Wald statistics.
+fit <- cfa(hs_model(), data = hs, likelihood = "wishart", std.lv = FALSE)
+estimates("hs", fit)
+vars <- paste0("x", 1:9)
+sigma <- fitted(fit)$cov
+raw <- lavInspect(fit, "sampstat")$cov - sigma
+bentler <- resid(fit, type = "cor.bentler")$cov
+asym <- lavResiduals(fit, type = "raw", zstat = TRUE, h1.acov = "structured")$cov.z * sqrt(scale)
+for (i in 1:9) for (j in 1:i) {
+  cellname <- paste0(vars[i], ":", vars[j])
+  put("hs", paste0("raw:", cellname), raw[i, j])
+  put("hs", paste0("sigma:", cellname), sigma[i, j])
+  put("hs", paste0("varstd:", cellname), bentler[i, j])
+  if (i != j) put("hs", paste0("asym:", cellname), asym[i, j])
+}
+mi <- modindices(fit)
+for (i in seq_len(nrow(mi))) {
+  key <- paste0(mi$lhs[i], mi$op[i], mi$rhs[i])
+  put("hs", paste0("mi:", key), mi$mi[i] * scale)
+  put("hs", paste0("epc:", key), mi$epc[i])
+}
+pe <- parameterEstimates(fit)
+pe <- pe[pe$label != "", ]
+for (i in seq_len(nrow(pe))) put("hs", paste0("wald:", pe$label[i]), (pe$est[i] / pe$se[i])^2)
+stepwise_wald("hs", fit)
+
+# An equality tie of the loadings of x2 and x3.
+tied <- cfa(hs_model(loading3 = "l2"), data = hs, likelihood = "wishart")
+estimates("hs_tied", tied)
+put("hs_tied", "score", lavTestScore(tied)$uni$X2[1] * scale)
+
+# A tie of three loadings (x2, x3, x6): releasing one from the two others
+# is the score test of a == b with the other two still tied.
+tie3 <- cfa(hs_model(loading3 = "l2", loading6 = "l2"), data = hs, likelihood = "wishart")
+estimates("hs_tie3", tie3)
+one <- function(x2, x3, x6) {
+  fit <- cfa(hs_model(loading2 = x2, loading3 = x3, loading6 = x6, extra = "\n  a == b"),
+             data = hs, likelihood = "wishart")
+  lavTestScore(fit)$uni$X2[1] * scale
+}
+put("hs_tie3", "release:x2", one("a", "b", "b"))
+put("hs_tie3", "release:x3", one("b", "a", "b"))
+put("hs_tie3", "release:x6", one("b", "b", "a"))
+
+# The loading of x9 held at 0.9 (the active upper bound 0 <= l9 <= 0.9).
+held <- cfa(hs_model(fix9 = TRUE), data = hs, likelihood = "wishart")
+estimates("hs_bound", held)
+put("hs_bound", "score", lavTestScore(held)$uni$X2[1] * scale)
+
+# Political democracy: its stepwise Wald test drops parameters.
+poldem <- read.csv(file.path(fixtures, "poldem.csv"))
+pd <- sem('
+  Find60 =~ 1*x1 + l2*x2 + l3*x3
+  Fdem60 =~ 1*y1 + l5*y2 + l6*y3 + l7*y4
+  Fdem65 =~ 1*y5 + l9*y6 + l10*y7 + l11*y8
+  Fdem60 ~ b1*Find60
+  Fdem65 ~ b2*Find60 + b3*Fdem60
+  Find60 ~~ vind60*Find60; Fdem60 ~~ vd1*Fdem60; Fdem65 ~~ vd2*Fdem65
+  x1 ~~ ve1*x1; x2 ~~ ve2*x2; x3 ~~ ve3*x3
+  y1 ~~ ve4*y1; y2 ~~ ve5*y2; y3 ~~ ve6*y3; y4 ~~ ve7*y4
+  y5 ~~ ve8*y5; y6 ~~ ve9*y6; y7 ~~ ve10*y7; y8 ~~ ve11*y8
+  y1 ~~ c15*y5; y2 ~~ c24*y4; y2 ~~ c26*y6; y3 ~~ c37*y7; y4 ~~ c48*y8; y6 ~~ c68*y8',
+  data = poldem, likelihood = "wishart")
+estimates("poldem", pd)
+stepwise_wald("poldem", pd)
+
+# The same model by R's sem package as a RAM list: its estimates and its
+# total and indirect effects.
+suppressMessages(library(sem))
+ram_model <- specifyModel(text = "
+Find60 -> x1, NA, 1
+Find60 -> x2, l2, NA
+Find60 -> x3, l3, NA
+Fdem60 -> y1, NA, 1
+Fdem60 -> y2, l5, NA
+Fdem60 -> y3, l6, NA
+Fdem60 -> y4, l7, NA
+Fdem65 -> y5, NA, 1
+Fdem65 -> y6, l9, NA
+Fdem65 -> y7, l10, NA
+Fdem65 -> y8, l11, NA
+Find60 -> Fdem60, b1, NA
+Find60 -> Fdem65, b2, NA
+Fdem60 -> Fdem65, b3, NA
+Find60 <-> Find60, vind60, NA
+Fdem60 <-> Fdem60, vd1, NA
+Fdem65 <-> Fdem65, vd2, NA
+x1 <-> x1, ve1, NA
+x2 <-> x2, ve2, NA
+x3 <-> x3, ve3, NA
+y1 <-> y1, ve4, NA
+y2 <-> y2, ve5, NA
+y3 <-> y3, ve6, NA
+y4 <-> y4, ve7, NA
+y5 <-> y5, ve8, NA
+y6 <-> y6, ve9, NA
+y7 <-> y7, ve10, NA
+y8 <-> y8, ve11, NA
+y1 <-> y5, c15, NA
+y2 <-> y4, c24, NA
+y2 <-> y6, c26, NA
+y3 <-> y7, c37, NA
+y4 <-> y8, c48, NA
+y6 <-> y8, c68, NA
+", quiet=TRUE)
+ram_fit <- sem(ram_model, S = cov(poldem), N = nrow(poldem))
+for (n in names(coef(ram_fit))) put("poldem_ram", paste0("est:", n), coef(ram_fit)[[n]])
+eff <- effects(ram_fit)
+for (kind in c("Total", "Indirect")) {
+  m <- eff[[kind]]
+  for (i in rownames(m)) for (j in colnames(m))
+    if (m[i, j] != 0) put("poldem_ram", paste0(tolower(kind), ":", i, ":", j), m[i, j])
+}
+
+out <- do.call(rbind, rows)
+write.csv(out, file.path(fixtures, "results_reference.csv"), row.names = FALSE, quote = FALSE)

@@ -1,0 +1,509 @@
+// Whole programs for the results after a fit: residuals, modification
+// indices, the boundary and stepwise Wald tests, effects and stability.
+// The reference numbers come from R's lavaan 0.6.14 (likelihood =
+// "wishart") through results_reference.R beside this file, written to
+// tests/fixtures/results_reference.csv.  The programs start at lavaan's
+// estimates and run no iteration (MAXITER=0), so that every statistic is
+// computed at the reference solution; the statistics then agree to about
+// 1e-6 relative, and the tolerances below are 1e-5 unless said.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "harness.h"
+
+namespace velix::test {
+namespace {
+
+using Reference = std::map<std::string, double>;
+
+// The rows of results_reference.csv for one case, by key.
+Reference reference(const std::string& wanted) {
+    std::ifstream in(data_path("results_reference.csv"));
+    std::string line;
+    Reference out;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::stringstream s(line);
+        std::string c, key, value;
+        std::getline(s, c, ',');
+        std::getline(s, key, ',');
+        std::getline(s, value, ',');
+        if (c == wanted) out[key] = std::stod(value);
+    }
+    return out;
+}
+
+std::string start(const Reference& r, const std::string& name) {
+    std::ostringstream s;
+    s.precision(17);
+    s << name << " (" << r.at("est:" + name) << ")";
+    return s.str();
+}
+
+// The three-factor program at the estimates of `ref`; `tied` renames
+// loadings (l3 as l2 ties x3's loading to x2's), `extra` adds statements.
+std::string hs_program(const Reference& ref, const std::string& options, const std::map<std::string, std::string>& tied = {},
+                       const std::string& extra = "", const std::string& method = "ml") {
+    auto v = [&](const std::string& n) { return start(ref, tied.count(n) ? tied.at(n) : n); };
+    std::ostringstream p;
+    p << "proc velix data=hs method=" << method << " covariance maxiter=0 " << options << ";\n lineqs\n"
+      << "  x1 = 1.0 Fvis + E1, x2 = " << v("l2") << " Fvis + E2, x3 = " << v("l3") << " Fvis + E3,\n"
+      << "  x4 = 1.0 Ftxt + E4, x5 = " << v("l5") << " Ftxt + E5, x6 = " << v("l6") << " Ftxt + E6,\n"
+      << "  x7 = 1.0 Fspd + E7, x8 = " << v("l8") << " Fspd + E8, x9 = " << v("l9") << " Fspd + E9;\n"
+      << " std Fvis = " << v("vvis") << ", Ftxt = " << v("vtxt") << ", Fspd = " << v("vspd");
+    for (int i = 1; i <= 9; ++i) p << ", E" << i << " = " << v("ve" + std::to_string(i));
+    p << ";\n cov Fvis Ftxt = " << v("cvt") << ", Fvis Fspd = " << v("cvs") << ", Ftxt Fspd = " << v("cts")
+      << ";\n" << extra << "run;\n";
+    return p.str();
+}
+
+std::string poldem_program(const Reference& ref, const std::string& options, const std::string& extra = "") {
+    auto v = [&](const std::string& n) { return start(ref, n); };
+    std::ostringstream p;
+    p << "proc velix data=poldem method=ml covariance maxiter=0 " << options << ";\n lineqs\n"
+      << "  x1 = 1.0 Find60 + E1, x2 = " << v("l2") << " Find60 + E2, x3 = " << v("l3") << " Find60 + E3,\n"
+      << "  y1 = 1.0 Fdem60 + E4, y2 = " << v("l5") << " Fdem60 + E5, y3 = " << v("l6") << " Fdem60 + E6,\n"
+      << "  y4 = " << v("l7") << " Fdem60 + E7, y5 = 1.0 Fdem65 + E8, y6 = " << v("l9") << " Fdem65 + E9,\n"
+      << "  y7 = " << v("l10") << " Fdem65 + E10, y8 = " << v("l11") << " Fdem65 + E11,\n"
+      << "  Fdem60 = " << v("b1") << " Find60 + D1,\n"
+      << "  Fdem65 = " << v("b2") << " Find60 + " << v("b3") << " Fdem60 + D2;\n"
+      << " std Find60 = " << v("vind60") << ", D1 = " << v("vd1") << ", D2 = " << v("vd2");
+    for (int i = 1; i <= 11; ++i) p << ", E" << i << " = " << v("ve" + std::to_string(i));
+    p << ";\n cov E4 E8 = " << v("c15") << ", E5 E7 = " << v("c24") << ", E5 E9 = " << v("c26")
+      << ", E6 E10 = " << v("c37") << ", E7 E11 = " << v("c48") << ", E9 E11 = " << v("c68") << ";\n"
+      << extra << "run;\n";
+    return p.str();
+}
+
+void expect_close(double got, double want, double rel, const std::string& what) {
+    EXPECT_NEAR(got, want, rel * std::max(1.0, std::fabs(want))) << what;
+}
+
+// The matrix items of step 0 named `name`, in order.
+std::vector<const JsonValue*> matrices(const RunResult& r, const std::string& name) {
+    return r.items(0, "matrix", name);
+}
+
+size_t index_of(const JsonValue& labels, const std::string& label) {
+    for (size_t i = 0; i < labels.size(); ++i)
+        if (labels[i].str() == label) return i;
+    ADD_FAILURE() << "no label " << label;
+    return 0;
+}
+
+// Cell (row, column) of a matrix item by its labels; `piece` "" the values.
+const JsonValue& at(const JsonValue& m, const std::string& row, const std::string& column,
+                    const std::string& piece = "") {
+    const size_t i = index_of(m["rowLabels"], row), j = index_of(m["columnLabels"], column);
+    if (piece.empty()) return m["values"][i][j];
+    const JsonValue& pieces = m["pieces"];
+    for (size_t p = 0; p < pieces.size(); ++p)
+        if (pieces[p]["label"].str() == piece) return pieces[p]["values"][i][j];
+    ADD_FAILURE() << "no piece " << piece;
+    return m["values"][i][j];
+}
+
+class Results : public ::testing::Test {
+   protected:
+    static void SetUpTestSuite() {
+        hs_ = new Reference(reference("hs"));
+        run_ = new RunResult(run_velix(hs_program(*hs_, "modification residual varstand asystand"), {"hs.csv"}));
+    }
+    static void TearDownTestSuite() {
+        delete hs_;
+        delete run_;
+    }
+    static Reference* hs_;
+    static RunResult* run_;
+};
+Reference* Results::hs_ = nullptr;
+RunResult* Results::run_ = nullptr;
+
+TEST_F(Results, ResidualsEqualTheReferenceResiduals) {
+    ASSERT_EQ(run_->exitStatus, 0) << run_->log;
+    const JsonValue& raw = *matrices(*run_, "RawRes").at(0);
+    const JsonValue& varStd = *matrices(*run_, "VarStdRes").at(0);
+    const JsonValue& asym = *matrices(*run_, "AsymStdRes").at(0);
+    for (int i = 1; i <= 9; ++i)
+        for (int j = 1; j <= i; ++j) {
+            const std::string xi = "x" + std::to_string(i), xj = "x" + std::to_string(j), cell = xi + ":" + xj;
+            expect_close(at(raw, xi, xj).number(), hs_->at("raw:" + cell), 1e-6, "raw " + cell);
+            expect_close(at(varStd, xi, xj).number(), hs_->at("varstd:" + cell), 1e-6, "varstd " + cell);
+            if (i != j)
+                expect_close(at(asym, xi, xj).number(), hs_->at("asym:" + cell), 1e-5, "asym " + cell);
+            else
+                EXPECT_EQ(at(asym, xi, xj).number(), 0.0) << "free variance " << xi;
+        }
+}
+
+// Averages, ranking and distribution recomputed from the matrix shown.
+TEST_F(Results, AveragesRankingAndBinsFollowTheResiduals) {
+    const JsonValue& raw = *matrices(*run_, "RawRes").at(0);
+    double sum = 0.0, off = 0.0;
+    std::vector<double> values;
+    for (int i = 0; i < 9; ++i)
+        for (int j = 0; j <= i; ++j) {
+            const double x = raw["values"][static_cast<size_t>(i)][static_cast<size_t>(j)].number();
+            sum += std::fabs(x);
+            if (i != j) off += std::fabs(x);
+            values.push_back(x);
+        }
+    const JsonValue& ave = run_->table(0, "AveRawRes");
+    EXPECT_NEAR(cell(ave, 0, "AveResValue").number(), sum / 45.0, 1e-12);
+    EXPECT_NEAR(cell(ave, 1, "AveResValue").number(), off / 36.0, 1e-12);
+    // K = min(45 / 2, 10) largest by absolute value, falling.
+    std::vector<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end(), [](double a, double b) { return std::fabs(a) > std::fabs(b); });
+    const JsonValue& rank = run_->table(0, "RankRawRes");
+    ASSERT_EQ(rank["rows"].size(), 10u);
+    for (size_t k = 0; k < 10; ++k) EXPECT_EQ(cell(rank, k, "Residual").number(), sorted[k]) << k;
+    // Raw residuals that were ranked get no distribution; the others one
+    // whose counts add up to p*, every residual in its bin.
+    EXPECT_TRUE(run_->items(0, "table", "DistRawRes").empty());
+    const JsonValue& dist = run_->table(0, "DistVarStdRes");
+    const JsonValue& varStd = *matrices(*run_, "VarStdRes").at(0);
+    double total = 0.0;
+    for (size_t b = 0; b < dist["rows"].size(); ++b) {
+        const double lo = cell(dist, b, "Lower").number(), hi = cell(dist, b, "Upper").number();
+        double count = 0;
+        for (int i = 0; i < 9; ++i)
+            for (int j = 0; j <= i; ++j) {
+                const double x = varStd["values"][static_cast<size_t>(i)][static_cast<size_t>(j)].number();
+                const bool last = b + 1 == dist["rows"].size();
+                if ((b == 0 || x >= lo) && (x < hi || last)) ++count;
+            }
+        EXPECT_EQ(cell(dist, b, "Freq").number(), count) << "bin " << b;
+        EXPECT_LE(cell(dist, b, "Bar").str().size(), 27u) << "bin " << b;
+        total += count;
+    }
+    EXPECT_EQ(total, 45.0);
+}
+
+// lavaan's modification index of a fixed parameter is freeing one cell:
+// =~ a GAMMA cell, ~~ between two variables the PHI cell of their errors.
+TEST_F(Results, ModificationIndicesEqualTheReference) {
+    const std::vector<const JsonValue*> mi = matrices(*run_, "ModIndices");
+    ASSERT_EQ(mi.size(), 2u);
+    const JsonValue& phi = *mi[0];
+    const JsonValue& gamma = *mi[1];
+    int checked = 0;
+    for (const auto& [key, value] : *hs_) {
+        if (key.rfind("mi:", 0) != 0) continue;
+        const std::string rel = key.substr(3);
+        const size_t op = rel.find_first_of("=~");
+        const std::string lhs = rel.substr(0, op), rhs = rel.substr(op + 2);
+        const bool loading = rel.compare(op, 2, "=~") == 0;
+        const JsonValue& m = loading ? gamma : phi;
+        const std::string row = loading ? rhs : "E" + rhs.substr(1), column = loading ? lhs : "E" + lhs.substr(1);
+        if (!loading && lhs[0] != 'x') continue;  // factor (co)variances are all free
+        expect_close(at(m, row, column).number(), value, 1e-5, key);
+        expect_close(at(m, row, column, "C").number(), hs_->at("epc:" + rel), 1e-4, "epc " + rel);
+        ++checked;
+    }
+    EXPECT_GT(checked, 40);
+    // Free cells: (estimate / standard error)^2 with their labels.
+    expect_close(at(gamma, "x9", "Fspd").number(), hs_->at("wald:l9"), 1e-5, "wald l9");
+    expect_close(at(phi, "E3", "E3").number(), hs_->at("wald:ve3"), 1e-5, "wald ve3");
+    expect_close(at(phi, "Fspd", "Ftxt").number(), hs_->at("wald:cts"), 1e-5, "wald cts");
+    EXPECT_EQ(at(gamma, "x9", "Fspd", "N").str(), "[l9]");
+    EXPECT_EQ(at(phi, "Ftxt", "Fspd", "N").str(), "[cts]");
+    // The fixed unit path of an error term duplicates its variance.
+    EXPECT_EQ(at(gamma, "x1", "E1", "N").str(), "Sing");
+    // A fixed cell of a symmetric matrix is shown in both places.
+    EXPECT_EQ(at(phi, "E8", "E7").number(), at(phi, "E7", "E8").number());
+}
+
+// Distinct names, no bounds, every parameter significant: none of the
+// other tables.
+TEST_F(Results, AllSignificantParametersGiveNoWaldTable) {
+    EXPECT_TRUE(run_->items(0, "table", "WaldTest").empty());
+    EXPECT_TRUE(run_->items(0, "table", "LagrangeEquality").empty());
+    EXPECT_TRUE(run_->items(0, "table", "LagrangeBoundary").empty());
+    EXPECT_EQ(groups_opened(*run_, 0, "ModificationIndex"), 1u);
+}
+
+TEST(ResultsRuns, ActiveUpperBoundHasTheReferenceScoreStatistic) {
+    const Reference ref = reference("hs_bound");
+    const RunResult r = run_velix(hs_program(ref, "modification", {}, " bounds 0 <= l9 <= 0.9;\n"), {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const JsonValue& t = r.table(0, "LagrangeBoundary");
+    ASSERT_EQ(t["rows"].size(), 1u);
+    EXPECT_EQ(cell(t, 0, "Parameter").str(), "l9");
+    EXPECT_EQ(cell(t, 0, "Estimate").number(), 0.9);
+    expect_close(cell(t, 0, "ChiSq").number(), ref.at("score"), 1e-4, "bound LM");
+    EXPECT_GT(cell(t, 0, "Change").number(), 0.0);
+}
+
+// A tie of two elements gives one row; of three, one row per element
+// released from the two others.
+TEST(ResultsRuns, ReleasedEqualityConstraintsHaveTheReferenceScoreStatistics) {
+    const Reference two = reference("hs_tied");
+    const RunResult r2 = run_velix(hs_program(two, "modification", {{"l3", "l2"}}), {"hs.csv"});
+    ASSERT_EQ(r2.exitStatus, 0) << r2.log;
+    const JsonValue& t2 = r2.table(0, "LagrangeEquality");
+    ASSERT_EQ(t2["rows"].size(), 1u);
+    EXPECT_EQ(cell(t2, 0, "EqCons").str(), "[x2:Fvis] = [x3:Fvis]");
+    expect_close(cell(t2, 0, "ChiSq").number(), two.at("score"), 1e-5, "two-element tie");
+    const Reference three = reference("hs_tie3");
+    const RunResult r3 = run_velix(hs_program(three, "modification", {{"l3", "l2"}, {"l6", "l2"}}), {"hs.csv"});
+    ASSERT_EQ(r3.exitStatus, 0) << r3.log;
+    const JsonValue& t3 = r3.table(0, "LagrangeEquality");
+    ASSERT_EQ(t3["rows"].size(), 3u);
+    for (size_t k = 0; k < 3; ++k) {
+        const std::string released = cell(t3, k, "Parameter1").str();  // "[x2:Fvis]"
+        expect_close(cell(t3, k, "ChiSq").number(), three.at("release:" + released.substr(1, 2)), 1e-5, released);
+    }
+}
+
+TEST(ResultsRuns, StepwiseWaldTestFollowsTheReferenceSearch) {
+    const Reference ref = reference("poldem");
+    const RunResult r = run_velix(poldem_program(ref, "modification"), {"poldem.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const JsonValue& t = r.table(0, "WaldTest");
+    std::vector<std::pair<std::string, double>> want;
+    for (int step = 1;; ++step) {
+        const std::string prefix = "waldstep:" + std::to_string(step) + ":";
+        auto it = std::find_if(ref.begin(), ref.end(), [&](const auto& e) { return e.first.rfind(prefix, 0) == 0; });
+        if (it == ref.end()) break;
+        want.emplace_back(it->first.substr(prefix.size()), it->second);
+    }
+    ASSERT_EQ(t["rows"].size(), want.size());
+    double previous = 0.0;
+    for (size_t k = 0; k < want.size(); ++k) {
+        EXPECT_EQ(cell(t, k, "Parameter").str(), want[k].first) << k;
+        expect_close(cell(t, k, "ChiSq").number(), want[k].second, 1e-5, want[k].first);
+        EXPECT_EQ(cell(t, k, "DF").number(), static_cast<double>(k + 1));
+        expect_close(cell(t, k, "IncChiSq").number(), want[k].second - previous, 1e-5, "increase");
+        previous = want[k].second;
+    }
+}
+
+// Total effect of Find60 on Fdem65: the direct b2 and through Fdem60 b1 b3.
+TEST(ResultsRuns, EffectsAndStabilityOfTheRecursiveModel) {
+    const Reference ref = reference("poldem");
+    const RunResult r = run_velix(poldem_program(ref, "toteff pdeterm"), {"poldem.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const double b1 = ref.at("est:b1"), b2 = ref.at("est:b2"), b3 = ref.at("est:b3");
+    const JsonValue& total = *matrices(r, "TotalEffects").at(0);
+    const JsonValue& indirect = *matrices(r, "IndirectEffects").at(0);
+    expect_close(at(total, "Fdem65", "Find60").number(), b2 + b1 * b3, 1e-12, "total");
+    expect_close(at(indirect, "Fdem65", "Find60").number(), b1 * b3, 1e-12, "indirect");
+    // The error-term column of Fdem60 is its own total effect: b3 on Fdem65.
+    expect_close(at(total, "Fdem65", "Fdem60").number(), b3, 1e-12, "effect of Fdem60");
+    expect_close(at(total, "y6", "Find60").number(), ref.at("est:l9") * (b2 + b1 * b3), 1e-12, "y6");
+    // Every variable that sends or receives a direct effect among the
+    // dependent ones enters D: the loadings of y1-y8 on Fdem60 and Fdem65
+    // and b3.  D'D is diagonal here (no row holds two of them), so the
+    // largest eigenvalue of D D' is the larger column sum of squares.
+    auto sq = [&](const char* n) { return ref.at(std::string("est:") + n) * ref.at(std::string("est:") + n); };
+    const double dem60 = 1.0 + sq("l5") + sq("l6") + sq("l7") + b3 * b3, dem65 = 1.0 + sq("l9") + sq("l10") + sq("l11");
+    expect_close(cell(r.table(0, "Stability"), 0, "Stability").number(), std::max(dem60, dem65), 1e-12, "stability");
+    // STRUCTEQ names the structural variables (in any case): D = [0 0; b3 0].
+    const RunResult named = run_velix(poldem_program(ref, "pdeterm", " structeq fdem60 FDEM65;\n"), {"poldem.csv"});
+    ASSERT_EQ(named.exitStatus, 0) << named.log;
+    expect_close(cell(named.table(0, "Stability"), 0, "Stability").number(), b3 * b3, 1e-12, "structeq");
+}
+
+// The RAM list of the same model (1-8 y1-y8, 9-11 x1-x3, 12-14 the
+// latent Find60, Fdem60, Fdem65, labelled F1-F3): its total and indirect
+// effects are those of R's sem package at sem's estimates.
+TEST(ResultsRuns, RamEffectsEqualTheSemPackage) {
+    const Reference ref = reference("poldem_ram");
+    auto v = [&](const std::string& n) { return start(ref, n); };
+    std::ostringstream p;
+    p << "proc velix data=poldem method=ml covariance maxiter=0 toteff;\n ram\n"
+      << "  1 9 12 1.0, 1 10 12 " << v("l2") << ", 1 11 12 " << v("l3") << ",\n"
+      << "  1 1 13 1.0, 1 2 13 " << v("l5") << ", 1 3 13 " << v("l6") << ", 1 4 13 " << v("l7") << ",\n"
+      << "  1 5 14 1.0, 1 6 14 " << v("l9") << ", 1 7 14 " << v("l10") << ", 1 8 14 " << v("l11") << ",\n"
+      << "  1 13 12 " << v("b1") << ", 1 14 12 " << v("b2") << ", 1 14 13 " << v("b3") << ",\n"
+      << "  2 12 12 " << v("vind60") << ", 2 13 13 " << v("vd1") << ", 2 14 14 " << v("vd2") << ",\n";
+    const int error[11] = {9, 10, 11, 1, 2, 3, 4, 5, 6, 7, 8};  // ve1-ve11: x1-x3, y1-y8
+    for (int i = 0; i < 11; ++i)
+        p << "  2 " << error[i] << " " << error[i] << " " << v("ve" + std::to_string(i + 1)) << ",\n";
+    p << "  2 5 1 " << v("c15") << ", 2 4 2 " << v("c24") << ", 2 6 2 " << v("c26") << ", 2 7 3 " << v("c37")
+      << ", 2 8 4 " << v("c48") << ", 2 8 6 " << v("c68") << ";\nrun;\n";
+    const RunResult r = run_velix(p.str(), {"poldem.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const std::map<std::string, std::string> label = {{"Find60", "F1"}, {"Fdem60", "F2"}, {"Fdem65", "F3"}};
+    auto ours = [&](const std::string& n) { return label.count(n) ? label.at(n) : n; };
+    int checked = 0;
+    for (const char* kind : {"total", "indirect"}) {
+        const JsonValue& m = *matrices(r, kind == std::string("total") ? "TotalEffects" : "IndirectEffects").at(0);
+        for (const auto& [key, value] : ref) {
+            if (key.rfind(std::string(kind) + ":", 0) != 0) continue;
+            const size_t a = key.find(':'), b = key.find(':', a + 1);
+            const std::string row = key.substr(a + 1, b - a - 1), column = key.substr(b + 1);
+            expect_close(at(m, ours(row), ours(column)).number(), value, 1e-12, key);
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 30);
+}
+
+// Two reciprocal paths and a third variable that receives from both: the
+// stability value is the largest eigenvalue of D D'.
+TEST(ResultsRuns, StabilityOfANonrecursiveModel) {
+    const RunResult r = run_velix(
+        "proc velix data=hs method=ml covariance pdeterm;\n lineqs x1 = 0.5 x2 + E1, x2 = 0.4 x1 + E2,\n"
+        "  x3 = 0.3 x1 + 0.2 x2 + E3;\n std E1-E3 = v1-v3;\n cov E1 E2 = c12;\nrun;\n",
+        {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    // D = [0 .5 0; .4 0 0; .3 .2 0]: D D' = [.25 0 .1; 0 .16 .12; .1 .12 .13].
+    const double a[3][3] = {{0.25, 0, 0.1}, {0, 0.16, 0.12}, {0.1, 0.12, 0.13}};
+    double v[3] = {1, 1, 1}, lambda = 0;
+    for (int it = 0; it < 500; ++it) {
+        double w[3] = {};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) w[i] += a[i][j] * v[j];
+        lambda = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
+        for (int i = 0; i < 3; ++i) v[i] = w[i] / lambda;
+    }
+    expect_close(cell(r.table(0, "Stability"), 0, "Stability").number(), lambda, 1e-10, "stability");
+}
+
+TEST(ResultsRuns, NothingAskedGivesNoResidualsAndUlsNoIndices) {
+    const Reference ref = reference("hs");
+    const RunResult plain = run_velix(hs_program(ref, ""), {"hs.csv"});
+    ASSERT_EQ(plain.exitStatus, 0) << plain.log;
+    EXPECT_EQ(groups_opened(plain, 0, "Residuals"), 0u);
+    const RunResult uls = run_velix(hs_program(ref, "modification", {}, "", "uls"), {"hs.csv"});
+    ASSERT_EQ(uls.exitStatus, 0) << uls.log;
+    EXPECT_TRUE(matrices(uls, "ModIndices").empty());
+}
+
+// The value under `name` of the OUTEST= row of _TYPE_ `type` (and, when
+// given, _NAME_ `row`) in `path`.
+double outest_value(const std::string& path, const std::string& type, const std::string& name,
+                    const std::string& row = "") {
+    std::ifstream in(path);
+    std::vector<std::string> header;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> cells;
+        std::stringstream s(line);
+        for (std::string c; std::getline(s, c, ',');) cells.push_back(c);
+        if (header.empty()) {
+            header = cells;
+        } else if (cells[0] == type && (row.empty() || cells[1] == row)) {
+            const size_t at = static_cast<size_t>(std::find(header.begin(), header.end(), name) - header.begin());
+            return std::stod(cells.at(at));
+        }
+    }
+    ADD_FAILURE() << "no row " << type;
+    return 0.0;
+}
+
+// For each method with indices: a free cell's Wald statistic is x^2 / V
+// with V the covariance of the estimates (the COV rows: the covariance
+// step's inverse information scaled by 2 / (N - 1) for every method), and
+// a fixed cell's index equals the bound test of the same element freed and
+// held at its value by equal bounds, which reads the covariance step's own
+// inverse of the larger model.
+TEST(ResultsRuns, IndicesAgreeWithTheCovarianceStepForEveryMethod) {
+    const Reference ref = reference("hs");
+    const std::string dir = own_folder("results_methods");
+    std::ifstream hs(data_path("hs.csv"));
+    std::ofstream(dir + "/hs.csv") << hs.rdbuf();
+    for (const char* method : {"ml", "gls", "wls"}) {
+        SCOPED_TRACE(method);
+        const RunResult a = run_velix(hs_program(ref, "modification outest=est", {}, "", method), {}, {"--lib", dir});
+        ASSERT_EQ(a.exitStatus, 0) << a.log;
+        const JsonValue& gamma = *matrices(a, "ModIndices").at(1);
+        const double x = outest_value(dir + "/est.csv", "PARMS", "l9");
+        const double v = outest_value(dir + "/est.csv", "COV", "l9", "l9");
+        expect_close(at(gamma, "x9", "Fspd").number(), x * x / v, 1e-9, "Wald l9");
+        std::string freed = hs_program(ref, "modification", {}, " bounds 0 <= n9 <= 0;\n", method);
+        freed.replace(freed.find(" Fspd + E9"), 10, " Fspd + n9 (0) Fvis + E9");
+        const RunResult b = run_velix(freed, {"hs.csv"});
+        ASSERT_EQ(b.exitStatus, 0) << b.log;
+        const JsonValue& bound = b.table(0, "LagrangeBoundary");
+        ASSERT_EQ(bound["rows"].size(), 1u);
+        expect_close(cell(bound, 0, "ChiSq").number(), at(gamma, "x9", "Fvis").number(), 1e-8, "freed x9 on Fvis");
+        expect_close(cell(bound, 0, "Change").number(), at(gamma, "x9", "Fvis", "C").number(), 1e-8, "change");
+    }
+}
+
+// A dependent parameter's cell shows "<name>" and its Wald statistic from
+// the delta-method standard error: l3 = 0.5 l2 has the statistic of l2.
+TEST(ResultsRuns, DependentParameterCellUsesTheDeltaMethod) {
+    const Reference ref = reference("hs");
+    const RunResult r = run_velix(hs_program(ref, "modification", {}, "l3 = 0.5 * l2;\n"), {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const JsonValue& gamma = *matrices(r, "ModIndices").at(1);
+    EXPECT_EQ(at(gamma, "x3", "Fvis", "N").str(), "<l3>");
+    expect_close(at(gamma, "x3", "Fvis").number(), at(gamma, "x2", "Fvis").number(), 1e-9, "dependent");
+}
+
+// OUTSTAT= receives the standardized residuals, one row per variable.
+TEST(ResultsRuns, OutstatRowsHoldTheStandardizedResiduals) {
+    const Reference ref = reference("hs");
+    const std::string dir = own_folder("results_outstat");
+    std::ifstream hs(data_path("hs.csv"));
+    std::ofstream(dir + "/hs.csv") << hs.rdbuf();
+    const RunResult r = run_velix(hs_program(ref, "outstat=st residual asystand"), {}, {"--lib", dir});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const JsonValue& asym = *matrices(r, "AsymStdRes").at(0);
+    std::ifstream in(dir + "/st.csv");
+    size_t row = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("MAXASRES,", 0) != 0) continue;
+        std::stringstream cells(line);
+        std::string type, name, x;
+        std::getline(cells, type, ',');
+        std::getline(cells, name, ',');
+        EXPECT_EQ(name, "x" + std::to_string(row + 1));
+        for (size_t j = 0; std::getline(cells, x, ','); ++j)
+            expect_close(std::stod(x), asym["values"][row][j].number(), 1e-9, "row " + name);
+        ++row;
+    }
+    EXPECT_EQ(row, 9u);
+}
+
+// Every parameter fixed at lavaan's estimates (q = 0): indices are still
+// computed, and a fixed variance at its optimum has an index of about 0.
+TEST(ResultsRuns, NoFreeParameterStillGivesIndices) {
+    const Reference ref = reference("hs");
+    std::string program = hs_program(ref, "modification");
+    // "name (value)" -> "value": every parameter fixed.
+    for (size_t at; (at = program.find(" (")) != std::string::npos;) {
+        size_t begin = program.rfind(' ', at - 1) + 1;
+        program.erase(begin, at + 2 - begin);
+        program.erase(program.find(')', begin), 1);
+    }
+    const RunResult r = run_velix(program, {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const std::vector<const JsonValue*> mi = matrices(r, "ModIndices");
+    ASSERT_EQ(mi.size(), 2u);
+    EXPECT_LT(at(*mi[0], "E3", "E3").number(), 1e-6);
+    EXPECT_GT(at(*mi[1], "x9", "Fvis").number(), 1.0);
+}
+
+// Without a covariance of the estimates the asymptotic residuals give way
+// to the normalized ones, r / sqrt((sigma_ii sigma_jj + sigma_ij^2) /
+// (N - 1)).
+TEST(ResultsRuns, NormalizedResidualsWithoutCovariance) {
+    const Reference ref = reference("hs");
+    const RunResult r = run_velix(hs_program(ref, "nostderr residual asystand"), {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const JsonValue& norm = *matrices(r, "NormRes").at(0);
+    auto sigma = [&](int i, int j) {
+        return ref.at("sigma:x" + std::to_string(std::max(i, j)) + ":x" + std::to_string(std::min(i, j)));
+    };
+    for (int i = 1; i <= 9; ++i)
+        for (int j = 1; j < i; ++j) {
+            const std::string cellname = "x" + std::to_string(i) + ":x" + std::to_string(j);
+            const double v = (sigma(i, i) * sigma(j, j) + sigma(i, j) * sigma(i, j)) / 300.0;
+            expect_close(at(norm, "x" + std::to_string(i), "x" + std::to_string(j)).number(),
+                         ref.at("raw:" + cellname) / std::sqrt(v), 1e-6, "normalized " + cellname);
+        }
+    const std::vector<int> notes = r.messages(0, 352);
+    EXPECT_NE(std::find(notes.begin(), notes.end(), 189), notes.end());
+}
+
+}  // namespace
+}  // namespace velix::test

@@ -1,0 +1,104 @@
+// The latent-variable estimators on two-factor and one-factor models of the
+// reference data: the instrumental-variable loading of a non-reference
+// indicator is its two-stage least squares coefficient on the reference
+// indicator with the other non-reference indicators as instruments
+// (computed here from the sample moments), and the principal-factor
+// loadings of a factor with a fixed unit variance satisfy the eigen
+// equation of the reduced moment matrix.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "start_fixture.h"
+
+namespace velix::testing {
+namespace {
+
+TEST(InstrumentalVariables, ANonReferenceLoadingIsItsTwoStageCoefficient) {
+    StartValueStep s(
+        "proc velix data=hs method=none covariance;\nvar x1-x6;\n"
+        "lineqs x1 = 1.0 F1 + e1, x2 = l2 F1 + e2, x3 = l3 F1 + e3,\n"
+        "       x4 = 1.0 F2 + e4, x5 = l5 F2 + e5, x6 = l6 F2 + e6;\n"
+        "std F1 = v1, F2 = v2, e1-e6 = ve1-ve6;\ncov F1 F2 = c;\nrun;\n");
+    ASSERT_TRUE(s.ready) << s.log.str();
+    // The reference indicators are x1 and x4 (their loadings are fixed);
+    // x2 is instrumented by x3, x5 and x6: l2 = g'S(I, x2) / g'S(I, x1) with
+    // g = S_II^-1 S(I, x1).
+    const std::vector<int32_t> inst = {2, 4, 5};
+    const auto sII = s.block(inst, inst);
+    std::vector<double> sI1, sI2;
+    for (int32_t i : inst) sI1.push_back(s.sample(i, 0)), sI2.push_back(s.sample(i, 1));
+    const std::vector<double> g = solve(sII, sI1);
+    double num = 0.0, den = 0.0;
+    for (size_t a = 0; a < g.size(); ++a) num += g[a] * sI2[a], den += g[a] * sI1[a];
+    EXPECT_NEAR(s.start("l2"), num / den, 1e-10 * std::fabs(num / den));
+}
+
+TEST(PrincipalFactors, LoadingsSolveTheReducedEigenEquationAndTheFixedVarianceHolds) {
+    StartValueStep s(
+        "proc velix data=hs method=none covariance;\nvar x1-x4;\n"
+        "lineqs x1 = l1 F + e1, x2 = l2 F + e2, x3 = l3 F + e3, x4 = l4 F + e4;\n"
+        "std F = 1.0, e1-e4 = ve1-ve4;\nrun;\n");
+    ASSERT_TRUE(s.ready) << s.log.str();
+    s.reset_values();
+    // Without a usable inverse of S the unique variances start at 0.36 s_jj.
+    s.ctx.moments.logDetMoments = host_missing_value();
+    velix::detail::StartWork w;
+    ASSERT_EQ(velix::detail::build_start_work(&s.ctx, &w), velix::detail::kStartWorkReady);
+    velix::detail::parmis(&w, 1);
+    EXPECT_EQ(velix::detail::cosinf2(&w), 0);
+    std::vector<double> l;
+    for (int32_t i = 0; i < 4; ++i) l.push_back(s.value_at(3, i, 0));
+    // (S - 0.36 diag S) l = theta l: the ratios agree.
+    std::vector<double> ratio;
+    for (int32_t i = 0; i < 4; ++i) {
+        double v = -0.36 * s.sample(i, i) * l[static_cast<size_t>(i)];
+        for (int32_t j = 0; j < 4; ++j) v += s.sample(i, j) * l[static_cast<size_t>(j)];
+        ratio.push_back(v / l[static_cast<size_t>(i)]);
+    }
+    for (double r : ratio) EXPECT_NEAR(r, ratio[0], 1e-9 * std::fabs(ratio[0]));
+    // The factor keeps its fixed variance in the start moments.
+    EXPECT_NEAR(w.get(4, 4), 1.0, 1e-12);
+}
+
+// A second-order factor: the moments of the general factor with the
+// manifest variables go down through the first-order loadings,
+// cov(x, G) = l_x cov(F, G) for the first-order factor F of x.
+TEST(InstrumentalVariables, SecondOrderMomentsReachTheManifestVariablesThroughTheLoadings) {
+    StartValueStep s(
+        "proc velix data=hs method=none covariance;\nvar x1-x9;\n"
+        "lineqs x1 = 1.0 Fvis + e1, x2 = l2 Fvis + e2, x3 = l3 Fvis + e3,\n"
+        "       x4 = 1.0 Ftxt + e4, x5 = l5 Ftxt + e5, x6 = l6 Ftxt + e6,\n"
+        "       x7 = 1.0 Fspd + e7, x8 = l8 Fspd + e8, x9 = l9 Fspd + e9,\n"
+        "       Fvis = 1.0 Fg + d1, Ftxt = g2 Fg + d2, Fspd = g3 Fg + d3;\n"
+        "std Fg = vg, e1-e9 = ve1-ve9, d1-d3 = vd1-vd3;\nrun;\n");
+    ASSERT_TRUE(s.ready) << s.log.str();
+    s.reset_values();
+    velix::detail::StartWork w;
+    ASSERT_EQ(velix::detail::build_start_work(&s.ctx, &w), velix::detail::kStartWorkReady);
+    velix::detail::parmis(&w, 1);
+    ASSERT_EQ(velix::detail::cosinjo(&w), 0);
+    auto position = [&](const std::string& name) {
+        const auto names = s.column_names();
+        for (int32_t p = 0; p < w.order; ++p)
+            if (names[static_cast<size_t>(w.varCode[static_cast<size_t>(p)])] == name) return p;
+        ADD_FAILURE() << name;
+        return 0;
+    };
+    const int32_t g = position("Fg");
+    const struct {
+        int32_t x;
+        const char* factor;
+        const char* loading;
+    } cases[] = {{0, "Fvis", ""}, {1, "Fvis", "l2"}, {5, "Ftxt", "l6"}, {8, "Fspd", "l9"}};
+    for (const auto& c : cases) {
+        double l = 1.0;
+        for (int32_t e = 0; e < s.ctx.nElements && *c.loading; ++e)
+            if (s.parameter_of(e) == c.loading) l = s.ctx.elements.value[e];
+        const double expected = l * w.get(position(c.factor), g);
+        EXPECT_NEAR(w.get(c.x, g), expected, 1e-12 * std::fabs(expected)) << "x" << c.x + 1;
+    }
+}
+
+}  // namespace
+}  // namespace velix::testing
