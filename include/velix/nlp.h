@@ -123,21 +123,48 @@ using NlpTechniqueFn = int32_t (*)(NlpProblem* p);
 
 // ---------------------------------------------------------------------------
 // Profile-limit settings (the PROFILE statement), reached through the hook
-// block.  Filled by the procedure's option reader and problem set-up; read
-// by the confidence-limit code of the optimizer's reporting.
+// block.  Filled by the procedure's option reader and problem set-up (the
+// owner); read by the confidence-limit code of the optimizer's reporting,
+// which keeps its work record in `record` for the duration of one call.
 struct ProfileSettings {
-    void* link = nullptr;          // the confidence-limit code's saved callback record
-    int32_t method = 0;            // 0 none, 1 parameters, 2 default set, 3 parameters with levels;
-                                   // nonzero runs the limits after a successful run
-    int32_t countOption = 0;       // MAX= (2 in the default set)
-    int32_t defaultSet = 0;        // set by the option reader: use the default set instead of PROFILE
-    int32_t nLevels = 0;           // number of confidence levels
-    int32_t outTable = 0;          // OUTTABLE: 2 when given, else 0
-    int32_t outAll = 0;            // OUTALL: 1 when given, else 0
-    int32_t nProfiled = 0;         // number of profiled parameters
-    int32_t* indexList = nullptr;  // 0-based indices of the profiled parameters
-    double options[3] = {};        // FFACTOR=, FEASRATIO=, ALPHA= (missing when not given)
-    double* levels = nullptr;      // confidence levels, each in (0, 100)
+    void* record = nullptr;        // the confidence-limit driver's work record while it runs
+    int32_t method = 0;            // 0 none; nonzero runs the limits after a successful run.  The
+                                   // owner writes 1 parameters, 2 default set, 3 parameters with
+                                   // levels; the driver rewrites it (2 with useDefaults, else 3 with
+                                   // levels, else 1) and computes profile limits from 2 on
+    int32_t targetScaleKind = 0;   // 1 (0 is taken as 1): quantiles times sigma2 and reported
+                                   // targets divided by devianceScale; any other value: quantile
+                                   // factor 1.  The procedure writes 2 unless PROFILE MAX= is given
+    int32_t useDefaults = 0;       // ProfileDefaults: 0 as requested, 1 the default set with
+                                   // profile limits, 2 Wald limits only
+    int32_t nAlpha = 0;            // number of requested levels in alphas
+    int32_t printLimits = 0;       // 0 no tables, 1 tables, 2 also the sub-optimizations' output
+    int32_t outestLimitRows = 0;   // write each limit point found as an OUTEST= row (-11)
+    int32_t outestRows = 0;        // write the Wald, profile-limit and profile rows (-12, -13)
+    int32_t nSelected = 0;         // number of parameters to treat; 0 all n
+    int32_t* selected = nullptr;   // their 0-based indices (sorted ascending before use)
+    double maxIter = 0.0;          // iteration limit of each sub-optimization; missing: 100
+                                   // LEVMAR, 400 QUANEW, 1000 CONGRA (> 0)
+    double startScale = 0.0;       // factor on the Wald reach of the planned profile points;
+                                   // missing: the points are the Wald limits themselves (> 0)
+    double devianceScale = 0.0;    // factor that turns the objective into the deviance scale;
+                                   // missing: 2.0 (> DBL_MIN); the procedure writes N'
+    double* alphas = nullptr;      // the requested levels alpha, each in (0, 1)
+    HostFile* limitsFile = nullptr;// the driver's scratch file of profile points and limits
+};
+
+// ProfileSettings::useDefaults.
+enum ProfileDefaults : int32_t { kProfileAsRequested = 0, kProfileDefaultSet = 1, kProfileWaldOnly = 2 };
+
+// What a confidence-limit row hands to the OUTEST= hook (kinds -11, -12,
+// -13) besides its vector.  Owner: the confidence-limit code; cleared after
+// each row.
+struct NlpLimitRow {
+    int32_t side = 0;     // -11: 0 lower, 1 upper; -12: 1 Wald lower, 2 Wald upper, 3 profile
+                          // lower, 4 profile upper; -13: -1 the estimates, 1, 2, ... the points
+    int32_t param = 0;    // -11: the profiled parameter (0-based)
+    double alpha = 0.0;   // the level alpha of the row
+    double target = 0.0;  // -11, -12: the target objective of the level
 };
 
 // ---------------------------------------------------------------------------
@@ -470,6 +497,7 @@ struct NlpProblem {
     // The covariance and matrix reporting (owner: optimizer/reporting; the
     // evaluation callbacks read crossProductVariant).
     NlpReportState report;
+    NlpLimitRow limitRow;       // the confidence-limit row in hand (owner: optimizer/reporting)
 
     // Output (owner: the driver and the printers).
     NlpOutputState out;

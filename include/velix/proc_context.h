@@ -216,6 +216,8 @@ struct OptimizerSetup {
     double nObsCell = 0.0;          // "_NOBS_": the number of observations for the program
     double sigsqScale = 1.0;        // scale copied from the hook block; not read yet
     int16_t profileWanted = 0;      // a PROFILE statement asks for profile likelihoods
+    int16_t profileScaleGiven = 0;  // PROFILE FFACTOR= gave the deviance factor (else N')
+    int32_t profileMethod = 0;      // the ProfileSettings method of the last stage
     int64_t saveEnd[3] = {};        // end offset of the optimizer state record
 };
 

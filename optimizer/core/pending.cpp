@@ -7,18 +7,6 @@
 #include "velix/codes.h"
 #include "velix/host.h"
 
-namespace {
-
-int32_t pending(const char* routine) {
-    xpmlog(kMsgNlp, kMsgRoutinePending, routine);
-    return kNlpRoutinePending;
-}
-
-}  // namespace
-
-
-void znlppli(NlpProblem*) { pending("znlppli"); }
-
 int32_t znlp_technique_pending(NlpProblem* p) {
     xpmlog(kMsgNlp, kMsgTechniquePending, p->technique);
     return kNlpNotUsable;

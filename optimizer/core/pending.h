@@ -35,8 +35,10 @@ void znlppre(NlpProblem* p, int32_t level, int32_t extra);
 // row labels and label messages (both may be null).
 void znlppmt(HostObject* kyr, const char* name, int32_t shape, int32_t n, const double* values,
              const NameRecord* labels, const int32_t* labelMessages);
-// Wald and profile-likelihood confidence limits after a successful run.
-void znlppli(NlpProblem* p);
+// Wald and profile-likelihood confidence limits after a successful run
+// (built in optimizer/reporting).  0 done, 1 nothing to compute, -1 or -2
+// failure; the problem is the same on return as on entry.
+int32_t znlppli(NlpProblem* p);
 
 // ---- the ratio test of the techniques ----
 // The largest feasible step factor from `base` along `direction` for the

@@ -336,8 +336,8 @@ void cosfop3(ProcContext* ctx) {
     if (HostDataSet* out = ctx->dataSetHandle[kRoleOutest]) {
         set_type_and_label(out, "EST");
         NlpProblem* nlp = ctx->nlp;
-        const bool alpha = nlp->hooks && nlp->hooks->plSettings &&
-                           (nlp->hooks->plSettings->outTable != 0 || nlp->hooks->plSettings->outAll != 0);
+        // The confidence-limit rows carry their level.
+        const bool alpha = nlp->hooks && nlp->hooks->plSettings && nlp->hooks->plSettings->method != 0;
         OutputList list(ctx, kRoleOutest, ctx->nByVars + ctx->nParmFree + ctx->program.nStmtVars + (alpha ? 5 : 4));
         list.define("_TYPE_", 410, ctx->outRow.type, 8);
         list.define("_NAME_", 411, ctx->outRow.name.text, 32);

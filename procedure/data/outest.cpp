@@ -28,6 +28,9 @@ constexpr int32_t kRowFinal = 0;
 constexpr int32_t kRowFailedStart = 10;
 constexpr int32_t kRowConJacobian = 9;
 constexpr int32_t kRowCovariance = 6;
+constexpr int32_t kRowLimitPoint = -11;
+constexpr int32_t kRowLimit = -12;
+constexpr int32_t kRowProfile = -13;
 
 double missing() { return host_missing_value(); }
 
@@ -421,6 +424,40 @@ void constraint_jacobian_rows(Row& r) {
     r.method_name();
 }
 
+// Kinds -11, -12 and -13: a limit point found by the profile search, a
+// confidence limit (Wald sides 1 and 2, profile sides 3 and 4, lower
+// first) and a profile point (side -1 the estimates).  The optimizer leaves
+// side, parameter, level and target in NlpProblem::limitRow; a profile
+// point's data are x, then the objective entries of "L(THETA)".
+void limit_rows(Row& r, int32_t kind, const double* data) {
+    const NlpLimitRow& l = r.p->limitRow;
+    r.ctx->cells.iterCell = missing();
+    r.ctx->cells.alphaCell = l.alpha;
+    r.ctx->cells.rhsCell = l.target;
+    if (kind == kRowLimitPoint) {
+        r.type(l.side == 0 ? "PLCL_LOW" : "PLCL_UPP");
+        if (r.p->paramNames != nullptr) r.name_record(r.p->paramNames[l.param]);
+        r.values(data, false);
+        r.write();
+    } else if (kind == kRowLimit) {
+        r.type(l.side <= 2 ? "WALD_CL" : "PL_CL");
+        r.name(l.side == 1 || l.side == 3 ? "LOWER" : "UPPER");
+        r.values(data, false);
+        r.write();
+    } else {
+        r.ctx->cells.rhsCell = missing();
+        r.ctx->cells.alphaCell = l.side < 0 ? 1.0 : missing();
+        r.type("PROFILE");
+        r.name("L(THETA)");
+        r.values(data + r.n, false);
+        r.write();
+        r.name("THETA");
+        r.values(data, false);
+        r.write();
+    }
+    r.method_name();
+}
+
 }  // namespace
 
 int32_t cosfoes(NlpProblem* p, int32_t kind, const double* data) {
@@ -448,6 +485,7 @@ int32_t cosfoes(NlpProblem* p, int32_t kind, const double* data) {
             break;
         case kRowFinal: final_rows(r); break;
         case kRowConJacobian: constraint_jacobian_rows(r); break;
+        case kRowLimitPoint: case kRowLimit: case kRowProfile: limit_rows(r, kind, data); break;
         case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 11: case 12:
             matrix_rows(r, kind, data);
             break;

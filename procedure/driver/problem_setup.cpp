@@ -86,14 +86,14 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
     ProfileSettings* ps = profile_of(ctx);
     ctx->optSetup.profileWanted = find_statement(ctx->stmtList, "PROFILE ") != nullptr;
-    if (ps->defaultSet) {
+    if (ps->useDefaults) {
         if (ctx->optSetup.profileWanted) xpmlog(kMsgProc, 442);
         xpmlog(kMsgProc, 444);
         ctx->optSetup.profileWanted = 0;
         ps->method = 2;
-        ps->nLevels = 4;
-        ps->countOption = 2;
-        ps->options[2] = host_missing_value();
+        ps->nAlpha = 4;
+        ps->targetScaleKind = 2;
+        ps->devianceScale = host_missing_value();
         xpmlog(kMsgProc, 450);
     }
     if (ctx->optSetup.profileWanted) {
@@ -104,9 +104,10 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     cosop32(ctx, nlp, &block);
     if (ctx->optSetup.profileWanted) {
         parclpl(ctx, 1);
-        ps->method = ps->nProfiled == 0 ? 0 : (ps->nLevels > 0 ? 3 : 1);
-        if (ps->nProfiled == 0) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 443));
+        ps->method = ps->nSelected == 0 ? 0 : (ps->nAlpha > 0 ? 3 : 1);
+        if (ps->nSelected == 0) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 443));
     }
+    cosop_profile(ctx);
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
     return 4096;
 }
@@ -121,25 +122,26 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
         return -1;
     };
     if (mode == 0) {
-        ps->nProfiled = ps->nLevels = 0;
-        ps->outTable = ps->outAll = 0;
-        for (double& d : ps->options) d = host_missing_value();
+        ps->nSelected = ps->nAlpha = 0;
+        ps->printLimits = ps->outestLimitRows = 0;
+        ps->maxIter = ps->startScale = ps->devianceScale = host_missing_value();
     }
-    int32_t counted = ps->nProfiled, countedLevels = ps->nLevels;
-    if (mode == 1) ps->nProfiled = ps->nLevels = 0;
+    int32_t counted = ps->nSelected, countedLevels = ps->nAlpha;
+    if (mode == 1) ps->nSelected = ps->nAlpha = 0;
     for (const StatementNode* node = find_statement(ctx->stmtList, "PROFILE "); node;
          node = find_statement(node->next, "PROFILE ")) {
         const auto* pl = static_cast<const ProfilePayload*>(node->payload);
         if (mode == 0) {
-            if (node_flag(node, kProfileFlagOutTable)) ps->outTable = 2;
-            if (node_flag(node, kProfileFlagOutAll)) ps->outAll = 1;
-            for (int k = 0; k < 3; ++k)
-                if (pl->cells[k].given) ps->options[k] = pl->cells[k].value;
-            if (pl->cells[3].given) ps->countOption = static_cast<int32_t>(pl->cells[3].value);
+            if (node_flag(node, kProfileFlagOutTable)) ps->printLimits = 2;
+            if (node_flag(node, kProfileFlagOutAll)) ps->outestLimitRows = 1;
+            // FFACTOR=, FEASRATIO= and MAX= (ALPHA= sets nothing).
+            if (pl->cells[0].given) ps->devianceScale = pl->cells[0].value;
+            if (pl->cells[1].given) ps->startScale = pl->cells[1].value;
+            if (pl->cells[3].given) ps->maxIter = std::trunc(pl->cells[3].value);
             for (int32_t i = 0; i < pl->names.count; ++i) {
                 bool repeat = false;
                 for (int32_t j = 0; j < i; ++j) repeat |= same_name(pl->names.names[j], pl->names.names[i]);
-                if (!repeat && parameter_index(pl->names.names[i]) >= 0) ++ps->nProfiled;
+                if (!repeat && parameter_index(pl->names.names[i]) >= 0) ++ps->nSelected;
             }
             // A level repeats only an earlier level that was itself kept, as
             // in the filling pass below: comparing with a rejected level too
@@ -153,13 +155,13 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
                     const double u = pl->levels[j];
                     repeat |= u > 0.0 && u < 100.0 && std::fabs(u - v) <= kLevelTolerance;
                 }
-                if (!repeat) ++ps->nLevels;
+                if (!repeat) ++ps->nAlpha;
             }
             continue;
         }
         if (counted == 0) {
-            for (int32_t i = 0; i < n; ++i) ps->indexList[i] = i;
-            ps->nProfiled = n;
+            for (int32_t i = 0; i < n; ++i) ps->selected[i] = i;
+            ps->nSelected = n;
             xpmlog(kMsgProc, 444);
         } else {
             for (int32_t i = 0; i < pl->names.count; ++i) {
@@ -169,13 +171,13 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
                     continue;
                 }
                 bool listed = false;
-                for (int32_t j = 0; j < ps->nProfiled; ++j) listed |= ps->indexList[j] == p;
+                for (int32_t j = 0; j < ps->nSelected; ++j) listed |= ps->selected[j] == p;
                 if (listed) {
                     xpmlog(kMsgProc, 446, static_cast<int32_t>(pl->names.names[i].length), pl->names.names[i].text);
                     continue;
                 }
-                if (ps->nProfiled >= counted) internal_error("PROFILE names more parameters than were counted");
-                ps->indexList[ps->nProfiled++] = p;
+                if (ps->nSelected >= counted) internal_error("PROFILE names more parameters than were counted");
+                ps->selected[ps->nSelected++] = p;
             }
         }
         for (int32_t i = 0; i < pl->nLevels; ++i) {
@@ -185,13 +187,13 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
                 continue;
             }
             bool repeat = false;
-            for (int32_t j = 0; j < ps->nLevels; ++j) repeat |= std::fabs(ps->levels[j] - v) <= kLevelTolerance;
+            for (int32_t j = 0; j < ps->nAlpha; ++j) repeat |= std::fabs(ps->alphas[j] - v) <= kLevelTolerance;
             if (repeat) {
                 xpmlog(kMsgProc, 445, v);
                 continue;
             }
-            if (ps->nLevels >= countedLevels) internal_error("PROFILE gives more levels than were counted");
-            ps->levels[ps->nLevels++] = v;
+            if (ps->nAlpha >= countedLevels) internal_error("PROFILE gives more levels than were counted");
+            ps->alphas[ps->nAlpha++] = v;
         }
     }
     return 0;

@@ -24,6 +24,7 @@
 #include "optimizer/core/core.h"
 #include "optimizer/core/options.h"
 #include "procedure/estimation/estimation.h"
+#include "procedure/estimation/options.h"
 #include "procedure/evaluation/information.h"
 #include "procedure/evaluation/jacobian_pattern.h"
 #include "procedure/evaluation/matrix_check.h"
@@ -253,6 +254,7 @@ int32_t cosmini(ProcContext* ctx) {
                                                               ctx->eval.printJacPattern);
         ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         stage_covariance_scale(ctx);
+        cosop_profile_stage(ctx, s == nStages - 1);
         status = run_stage(ctx, nlp);
         end_if_fatal(ctx);
         if (status == kEstimationNoMemory) {

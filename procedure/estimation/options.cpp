@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "host/fields.h"
 #include "procedure/proc_options.h"
 #include "velix/statements.h"
 
@@ -136,8 +137,8 @@ void cosop31(ProcContext* ctx, NlpProblem* nlp, ParameterArrays* arrays, int32_t
 void cosop32(ProcContext* ctx, NlpProblem* nlp, void** block) {
     ProfileSettings* ps = ctx->hooks->plSettings ? ctx->hooks->plSettings : &ctx->hooks->settings;
     // With no profiled name the list takes every parameter.
-    const size_t np = static_cast<size_t>(std::max(std::max(ps->nProfiled, nlp->nParams), 0));
-    const size_t nl = ps->nLevels > 0 ? static_cast<size_t>(ps->nLevels) : 0;
+    const size_t np = static_cast<size_t>(std::max(std::max(ps->nSelected, nlp->nParams), 0));
+    const size_t nl = ps->nAlpha > 0 ? static_cast<size_t>(ps->nAlpha) : 0;
     const size_t bytes = np * sizeof(int32_t) + nl * sizeof(double) + sizeof(double);
     unsigned char* p = static_cast<unsigned char*>(allocate(run_pool(ctx), bytes));
     if (p == nullptr) {
@@ -147,6 +148,25 @@ void cosop32(ProcContext* ctx, NlpProblem* nlp, void** block) {
         return;
     }
     *block = p;
-    ps->levels = reinterpret_cast<double*>(p);
-    ps->indexList = reinterpret_cast<int32_t*>(p + (nl + 1) * sizeof(double));
+    ps->alphas = reinterpret_cast<double*>(p);
+    ps->selected = reinterpret_cast<int32_t*>(p + (nl + 1) * sizeof(double));
+}
+
+void cosop_profile(ProcContext* ctx) {
+    ProfileSettings* ps = ctx->hooks->plSettings ? ctx->hooks->plSettings : &ctx->hooks->settings;
+    // The default set brings its own levels.
+    for (int32_t i = 0; !ps->useDefaults && i < ps->nAlpha && ps->alphas != nullptr; ++i)
+        ps->alphas[i] = (100.0 - ps->alphas[i]) / 100.0;
+    ps->targetScaleKind = 2;
+    ctx->optSetup.profileScaleGiven = ps->method != 0 && !wzmis(ps->devianceScale) && ps->devianceScale != 0.0;
+    ctx->optSetup.profileMethod = ps->method;
+    if (ps->method == 0) return;
+    ps->printLimits = ctx->options.printEnabled ? std::max(ps->printLimits, 1) : 0;
+    ps->outestRows = ctx->hooks->outestHook != nullptr ? 1 : 0;
+}
+
+void cosop_profile_stage(ProcContext* ctx, bool last) {
+    ProfileSettings* ps = ctx->hooks->plSettings ? ctx->hooks->plSettings : &ctx->hooks->settings;
+    ps->method = last ? ctx->optSetup.profileMethod : 0;
+    if (!ctx->optSetup.profileScaleGiven) ps->devianceScale = ctx->moments.momentOrigin == 0 ? ctx->nObs - 1.0 : ctx->nObs;
 }

@@ -26,3 +26,12 @@ void cosop31(ProcContext* ctx, NlpProblem* nlp, ParameterArrays* arrays, int32_t
 // Allocates the PROFILE arrays (index list and level list, sized by the
 // counts of parclpl mode 0); *block (out) receives them.
 void cosop32(ProcContext* ctx, NlpProblem* nlp, void** block);
+// Completes the ProfileSettings after the PROFILE statements are read: the
+// confidence percentages v become levels alpha = 1 - v/100, the quantile
+// factor is 1 (targetScaleKind 2: chi-square targets on the deviance
+// scale), tables when printing is on, OUTEST= rows with OUTEST=.
+void cosop_profile(ProcContext* ctx);
+// The deviance factor of the BY group in hand: N' (N - 1, or N for
+// moments about zero) unless PROFILE FFACTOR= gave one; the limits run
+// after the last stage only (`last`).
+void cosop_profile_stage(ProcContext* ctx, bool last);

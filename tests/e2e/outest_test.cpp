@@ -13,22 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/harness.h"
+#include "tests/e2e/hs_fixture.h"
 
-using velix::test::own_folder;
-using velix::test::run_velix;
-using velix::test::RunResult;
-using velix::test::Rows;
 using velix::test::read_rows;
+using velix::test::Rows;
+using velix::test::RunResult;
 
 namespace {
 
-const char* kModel =
-    "lineqs x1 = 1.0 Fvis + E1, x2 = l2 Fvis + E2, x3 = l3 Fvis + E3,\n"
-    "       x4 = 1.0 Ftxt + E4, x5 = l5 Ftxt + E5, x6 = l6 Ftxt + E6,\n"
-    "       x7 = 1.0 Fspd + E7, x8 = l8 Fspd + E8, x9 = l9 Fspd + E9;\n"
-    "std Fvis Ftxt Fspd = vvis vtxt vspd, E1-E9 = ve1-ve9;\n"
-    "cov Fvis Ftxt = cvt, Fvis Fspd = cvs, Ftxt Fspd = cts;\n";
+using Outest = velix::test::HsProgram;
 
 // The cells of the first row of _TYPE_ `type` (empty when none).
 std::vector<std::string> first_row(const Rows& rows, const std::string& type) {
@@ -47,21 +40,6 @@ std::vector<std::vector<std::string>> constraint_rows(const Rows& rows) {
         }
     return out;
 }
-
-class Outest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = own_folder("outest");
-        std::ifstream hs(velix::test::data_path("hs.csv"));
-        std::ofstream(dir_ + "/hs.csv") << hs.rdbuf();
-    }
-    RunResult run(const std::string& options, const std::string& statements) {
-        const std::string program = "proc velix data=hs method=ml covariance " + options + ";\n" + kModel +
-                                    statements + "run;\n";
-        return run_velix(program, {}, {"--lib", dir_});
-    }
-    std::string dir_;
-};
 
 TEST_F(Outest, FitRowsInOrder) {
     const RunResult r = run("outest=est", "");

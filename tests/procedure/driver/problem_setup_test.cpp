@@ -93,16 +93,18 @@ TEST(ProblemSetup, ProfileKeepsValidNamesAndLevels) {
         program("", "profile l2 l3 zz l2 / 0 95 100 95.000000001 90 ffactor=2 outtable outall;"));
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     const ProfileSettings& ps = *s.hooks.plSettings;
-    ASSERT_EQ(ps.nProfiled, 2);
-    EXPECT_EQ(ps.indexList[0], parameter_index(s, "l2"));
-    EXPECT_EQ(ps.indexList[1], parameter_index(s, "l3"));
-    ASSERT_EQ(ps.nLevels, 2);
-    EXPECT_EQ(ps.levels[0], 95.0);
-    EXPECT_EQ(ps.levels[1], 90.0);
+    ASSERT_EQ(ps.nSelected, 2);
+    EXPECT_EQ(ps.selected[0], parameter_index(s, "l2"));
+    EXPECT_EQ(ps.selected[1], parameter_index(s, "l3"));
+    ASSERT_EQ(ps.nAlpha, 2);
+    // Confidence percentages become levels alpha = 1 - v/100.
+    EXPECT_DOUBLE_EQ(ps.alphas[0], 0.05);
+    EXPECT_DOUBLE_EQ(ps.alphas[1], 0.10);
     EXPECT_EQ(ps.method, 3);  // parameters with levels
-    EXPECT_EQ(ps.options[0], 2.0);
-    EXPECT_EQ(ps.outTable, 2);
-    EXPECT_EQ(ps.outAll, 1);
+    EXPECT_EQ(ps.devianceScale, 2.0);  // FFACTOR=
+    EXPECT_EQ(ps.targetScaleKind, 2);  // quantile factor 1
+    EXPECT_EQ(ps.printLimits, 2);
+    EXPECT_EQ(ps.outestLimitRows, 1);
     const auto m = messages_since(from);
     EXPECT_EQ(count(m, 447), 1);  // zz is no parameter
     EXPECT_EQ(count(m, 446), 1);  // l2 again
@@ -117,9 +119,9 @@ TEST(ProblemSetup, ARejectedLevelNeverHidesAValidLevelNextToIt) {
     Step s(program("", "profile l2 / -1e-9 1e-9 1.5e-9 90;"));
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     const ProfileSettings& ps = *s.hooks.plSettings;
-    ASSERT_EQ(ps.nLevels, 2);
-    EXPECT_EQ(ps.levels[0], 1e-9);
-    EXPECT_EQ(ps.levels[1], 90.0);
+    ASSERT_EQ(ps.nAlpha, 2);
+    EXPECT_DOUBLE_EQ(ps.alphas[0], 1.0 - 1e-11);
+    EXPECT_DOUBLE_EQ(ps.alphas[1], 0.10);
     const auto m = messages_since(from);
     EXPECT_EQ(count(m, 448), 1);  // -1e-9
     EXPECT_EQ(count(m, 445), 1);  // 1.5e-9 repeats 1e-9
@@ -130,9 +132,9 @@ TEST(ProblemSetup, ProfileWithoutValidNamesTakesEveryParameter) {
     Step s(program("", "profile zz;"));
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     const ProfileSettings& ps = *s.hooks.plSettings;
-    ASSERT_EQ(ps.nProfiled, s.nlp.nParams);
-    for (int32_t k = 0; k < ps.nProfiled; ++k) EXPECT_EQ(ps.indexList[k], k);
-    EXPECT_EQ(ps.nLevels, 0);
+    ASSERT_EQ(ps.nSelected, s.nlp.nParams);
+    for (int32_t k = 0; k < ps.nSelected; ++k) EXPECT_EQ(ps.selected[k], k);
+    EXPECT_EQ(ps.nAlpha, 0);
     EXPECT_EQ(ps.method, 1);
     EXPECT_EQ(count(messages_since(from), 444), 1);
 }
