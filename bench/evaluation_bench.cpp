@@ -21,7 +21,12 @@
 #include "bench/large_reference.h"
 #include "platform/session.h"
 #include "platform/step_exit.h"
+#include "procedure/evaluation/column_jacobian.h"
 #include "procedure/evaluation/cross_product.h"
+#include "procedure/evaluation/fd_jacobian.h"
+#include "procedure/evaluation/jacobian.h"
+#include "procedure/evaluation/jacobian_pattern.h"
+#include "procedure/evaluation/sparse_jacobian.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/gradient.h"
 #include "procedure/evaluation/information.h"
@@ -158,6 +163,62 @@ void BM_InformationAndStandardErrors(benchmark::State& state) {
     state.counters["se_rel_err"] = worst;
 }
 
+// The Jacobian of one storage mode at the estimates, as the cross product
+// forms it, and the bytes it holds in memory (mode 1: q x p* doubles; the
+// file modes: their column buffers; mode 11: the nonzeros with their
+// positions).
+int32_t jacobian_in_mode(LargeModel* m, int32_t mode) {
+    const EvalView v = eval_view(&m->ctx);
+    switch (mode) {
+        case 1: return jacobian_walk(&v);
+        case 2: return cosjac1(&v);
+        case 3: return cosjac3(&v);
+        case 5: return cosjafd(&v);
+        default: return cosjasp(&v);
+    }
+}
+
+int64_t bytes_held(const LargeModel* m, int32_t mode) {
+    const int64_t p = m->ctx.nMoments, q = m->ctx.nParmFree;
+    switch (mode) {
+        case 1:
+        case 5: return 8 * p * q;
+        case 11: return 16 * int64_t{m->ctx.eval.jac.nonzeros};
+        default: return 8 * 3 * p;
+    }
+}
+
+// Sets the mode (and for mode 11 the pattern) before a benchmark.
+LargeModel* in_mode(benchmark::State& state, int32_t mode) {
+    LargeModel* m = require_model(state);
+    if (m == nullptr) return nullptr;
+    const EvalView v = eval_view(&m->ctx);
+    if (mode == 11 && m->ctx.eval.jac.nonzeros == 0) cosjamv(&v, 0);
+    m->ctx.eval.jacobianMode = mode;
+    cosfunc(&m->nlp);
+    state.counters["bytes"] = static_cast<double>(bytes_held(m, mode));
+    return m;
+}
+
+void BM_Jacobian(benchmark::State& state) {
+    const int32_t mode = static_cast<int32_t>(state.range(0));
+    LargeModel* m = in_mode(state, mode);
+    if (m == nullptr) return;
+    for (auto _ : state) benchmark::DoNotOptimize(jacobian_in_mode(m, mode));
+}
+
+void BM_CrossProductInMode(benchmark::State& state) {
+    const int32_t mode = static_cast<int32_t>(state.range(0));
+    LargeModel* m = in_mode(state, mode);
+    if (m == nullptr) return;
+    for (auto _ : state) benchmark::DoNotOptimize(coscrpj(&m->nlp));
+    m->ctx.eval.jacobianMode = 1;
+}
+
+BENCHMARK(BM_Jacobian)->Arg(1)->Arg(2)->Arg(3)->Arg(5)->Arg(11)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CrossProductInMode)->Arg(1)->Arg(2)->Arg(3)->Arg(5)->Arg(11)->Unit(benchmark::kMillisecond);
+// Mode 4 forms q (q + 1) / 2 columns for one cross product.
+BENCHMARK(BM_CrossProductInMode)->Arg(4)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Objective)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ObjectiveAndGradient)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CrossProduct)->Unit(benchmark::kMillisecond);

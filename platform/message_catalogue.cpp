@@ -79,6 +79,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 32, "WARNING: The symmetric matrix has more rows than variables; the rest is ignored."},
     {kMsgProc, 33, "NOTE: A row of _TYPE_ %.*s is ignored."},
     {kMsgProc, 34, "WARNING: Elements of the symmetric matrix are missing; they are set to 0."},
+    {kMsgProc, 35, "NOTE: The pattern of the Jacobian cannot be found; the Jacobian is formed densely."},
     {kMsgProc, 36, "ERROR: The weight matrix of INWGT= data set %s is incomplete."},
     {kMsgProc, 37, "ERROR: INWGT= data set %s has no WEIGHT rows."},
     {kMsgProc, 38, "WARNING: %i WEIGHT rows of INWGT= data set %s match the variables; %i are expected."},
@@ -101,6 +102,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 59, "NOTE: The start-value estimators cannot read this model (an inconsistency of the procedure); the default start values are used."},
     // 352/60: name.
     {kMsgProc, 60, "ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square."},
+    // 352/61: name.
+    {kMsgProc, 61, "NOTE: The sparse inverse of matrix %s cannot be formed; its dense inverse is used from now on."},
     // 352/62, 352/66: name.
     {kMsgProc, 62, "ERROR: internal error: matrix %s has a form or type the model evaluation cannot apply."},
     {kMsgProc, 63, "WARNING: The memory for the start-value estimators is not available; the default start values are used."},
@@ -183,6 +186,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 131, "NOTE: The covariance of exogenous variable %.*s is not set from the sample."},
     {kMsgProc, 132, "ERROR: The option value of the covariance of the estimates is not valid."},
     // 352/137: name.
+    // 352/134: the density in percent.
+    {kMsgProc, 134, "NOTE: %g percent of the Jacobian of the moments can be nonzero."},
     {kMsgProc, 137, "ERROR: internal error: a product with matrix %s does not conform."},
     // 352/138: name.
     {kMsgProc, 138, "ERROR: internal error: matrix %s needs a stored inverse but belongs to no term."},
@@ -444,6 +449,10 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 450, "NOTE: Profile-likelihood confidence limits are computed."},
     {kMsgProc, 488, "WARNING: The programming statements stopped with an execution fault in this evaluation."},
     {kMsgProc, 489, "ERROR: An ABORT statement of the programming statements ends the step."},
+    // 352/491-493: the name of the central matrix.
+    {kMsgProc, 491, "WARNING: Matrix %s has negative and negligible pivots: it is not positive definite."},
+    {kMsgProc, 492, "WARNING: Matrix %s has negative pivots: it is not positive definite."},
+    {kMsgProc, 493, "WARNING: Matrix %s has negligible pivots: it is singular."},
     {kMsgProc, 510, "Relative Multivariate Kurtosis"},
     {kMsgProc, 511, "Normalized Multivariate Kurtosis"},
     {kMsgProc, 512, "Mardia Based Kappa"},
@@ -509,6 +518,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 741, "Information Matrix"},
     {kMsgProc, 742, "Initial Estimates"},
     {kMsgProc, 744, "Sum of Squared Differences"},
+    // 352/745: the name of the model matrix.
+    {kMsgProc, 745, "Jacobian Pattern of Matrix %s"},
     {kMsgProc, 750, "Fit Summary"},
     {kMsgProc, 751, "Fit Summary"},
     {kMsgProc, 752, "Predicted Model Matrix"},

@@ -215,6 +215,8 @@ constexpr NodeFlag kFlagPlatcov{15, 0x02};      // PLATCOV
 constexpr NodeFlag kFlagPdeterm{15, 0x01};      // PDETERM
 constexpr NodeFlag kFlagPinitial{16, 0x80};     // PINITIAL
 constexpr NodeFlag kFlagPcrpjac{16, 0x40};      // PCRPJAC
+constexpr NodeFlag kFlagPjacpat{16, 0x20};      // PJACPAT: show the Jacobian pattern
+constexpr NodeFlag kFlagOutjac{16, 0x10};       // OUTJAC: the Jacobian rows of OUTEST=
 constexpr NodeFlag kFlagRidge{16, 0x08};        // RIDGE without a value
 constexpr NodeFlag kFlagNoDiag{16, 0x02};       // NODIAG
 constexpr NodeFlag kFlagBiasKur{16, 0x01};      // BIASKUR

@@ -43,6 +43,46 @@ struct NlinConTable {
     double* const* cells = nullptr;
 };
 
+// The Jacobian of the implied moments in the storage forms other than the
+// in-memory one (owner: model evaluation).  Mode 2 keeps term-wise records
+// on the term file, one per parameter reaching one matrix of one term,
+// tagged by the parameter; modes 3 and 6 keep columns on the column files
+// (record k at byte 8 p* k); modes 11 and 12 keep the structural nonzeros
+// of each parameter's column: parameter k owns entries rowEnd[k-1] ..
+// rowEnd[k]-1 (from 0 for k = 0), each a moment (nzRow >= nzCol) in
+// ascending order and its value.
+struct JacobianStorage {
+    int32_t* recordTags = nullptr;  // recordMax: 0-based parameter of each term-wise record
+    int32_t recordCount = 0;        // records of the last walk
+    int32_t recordMax = 0;          // capacity, counted from the element pattern
+    int32_t* rowEnd = nullptr;      // max(recordMax, q): per record while the pattern is
+                                    // analysed, then the cumulative ends per parameter
+    int32_t* nzRow = nullptr;       // nonzeros: moment row i
+    int32_t* nzCol = nullptr;       // nonzeros: moment column j <= i
+    double* nzValue = nullptr;      // nonzeros: the value at the current point
+    int32_t nonzeros = 0;           // structural nonzeros of the pattern (0: no pattern)
+    double* column = nullptr;       // p*: one column being built or read
+    double* weighted = nullptr;     // p*: a weighted column, the moments of a perturbed point
+    double* other = nullptr;        // p*: a second column read back
+};
+
+// The inverse of I - M of the one IMINUSINV matrix whose inverse is kept in
+// sparse rows on the pattern of its fill-in (owner: model evaluation; set
+// up once per stage).  Row r holds entries rowEnd[r-1] .. rowEnd[r]-1 (from
+// 0 for r = 0), columns ascending.  source: e+1 an off-diagonal element e
+// (start -v), -(e+1) a diagonal element (start 1 - v), kUnitSource a unit
+// diagonal without element, 0 a fill-in position.
+struct SparseInverse {
+    static constexpr int32_t kUnitSource = 2147483647;
+    int32_t matrix = 0;  // the matrix number; 0 none (or after a failed inversion)
+    int32_t order = 0;   // its order (EQSBETA: the endogenous block)
+    int32_t* rowEnd = nullptr;
+    int32_t* col = nullptr;
+    double* val = nullptr;
+    int32_t* source = nullptr;
+    int32_t* pivotOrder = nullptr;  // the rows in the order they are pivoted
+};
+
 // Owner: model evaluation (procedure/evaluation/).
 struct EvaluationState {
     HostAllocator* pool = nullptr;  // holds every array below; 0 before set-up
@@ -93,12 +133,18 @@ struct EvaluationState {
     const NlinConTable* nlinCon = nullptr;
 
     // Jacobian storage mode of the running stage: set by the estimation for
-    // each stage, rewritten by the covariance step (every mode is served in
-    // memory).
+    // each stage, rewritten by the covariance step.  1 in memory; 2 term-wise
+    // records; 3 columns on files; 4 the cross product on a file; 5 and 6
+    // forward differences in memory and on files; 11 and 12 the structural
+    // nonzeros (the two differ only in the mode the estimation falls back
+    // to when the pattern cannot be found: 1 and 5).
     int32_t jacobianMode = 0;
+    JacobianStorage jac;
+    SparseInverse sparseInv;
 
     // Options and results of the covariance step.
     int16_t diagFromData = 0;      // the diagonal of C is taken from S (PROC option)
+    int16_t printJacPattern = 0;   // PJACPAT: show the Jacobian pattern (PROC option)
     int32_t covStatus = 0;         // 0 none, 1 regular inverse, 2 generalized, 3 failed
     double* covariance = nullptr;  // packed order q: the inverse of the information matrix
 };

@@ -416,10 +416,13 @@ struct NlpProblem {
     int16_t hessianInPacked = 0; // which of hessian, reducedHessian, hessianFactor holds the
     int16_t hessianInReduced = 0;//   Hessian
     int16_t hessianInFactor = 0;
-    int32_t* hessianPattern = nullptr;  // sparse Hessian: n + 1 column starts of the strictly
-                                        // lower part, then its row indices (the values hold
-                                        // the diagonal, then those entries)
-    int32_t* hessianPerm = nullptr;     // its fill-reducing permutation
+    int32_t* hessianPattern = nullptr;  // sparse Hessian: the SparseLLt index array of its lower
+                                        // triangle (hessian holds the matching values)
+    int32_t* hessianFactorPattern = nullptr; // the SparseLLt index array of its factor, fill
+                                        // included (factor kinds 6 and 7)
+    int32_t* hessianPerm = nullptr;     // kind 6: the factor position of each parameter (a
+                                        // permutation); kind 7 and the bounds-only reduction:
+                                        // the free-list position, negative when held at a bound
 
     // Active set.  Owner: the active-set routines; read by techniques.
     int32_t* boundState = nullptr;   // n: 0 free, 1 at lower, -1 at upper, 2 fixed

@@ -2,7 +2,9 @@
 // Cholesky factorizations with a relative pivot test, outer-product
 // Cholesky with diagonal pivoting (Golub and Van Loan, Matrix Computations,
 // 4th ed., 2013, sec. 4.2.8), diagonal factors, the triangular solves and
-// products, the inverse from the factor, and the ridged tridiagonal factor.
+// products, the inverse from the factor, the ridged tridiagonal factor, and
+// the sparse Cholesky factor of a sparse Hessian through the numerics
+// library's SparseLLt kernels.
 // A failing pivot is marked negative in the factor and reported by its
 // position; the technique chooses what follows (ridge, steepest descent).
 #include "optimizer/core/factor_kinds.h"
@@ -11,9 +13,10 @@
 #include <cfloat>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include "numerics/qr.h"
-#include "optimizer/core/pending.h"
+#include "numerics/sparse_llt.h"
 #include "optimizer/core/reduced_space.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -37,11 +40,47 @@ int32_t resolve(const NlpProblem* p, int32_t kind) {
 
 [[noreturn]] void refuse(const char* what) { nlp_internal_error(what); }
 
-// The sparse kinds need the sparse Hessian's structures, which no caller
-// of this library builds yet.
-int32_t sparse_pending() {
-    xpmlog(kMsgNlp, kMsgRoutinePending, "sparse factor kinds");
-    return 1;
+// The sparse kinds work on the Hessian's SparseLLt structures, which the
+// caller installs in the problem with the values.
+struct SparseFactor {
+    const int32_t* matrix;  // pattern of A
+    const int32_t* factor;  // pattern of L, fill included
+    int32_t* perm;          // kind 6 permutation, kind 7 position map
+};
+
+SparseFactor sparse_factor(const NlpProblem* p) {
+    if (p->hessianPattern == nullptr || p->hessianFactorPattern == nullptr || p->hessianPerm == nullptr)
+        refuse("factor kinds: the sparse Hessian structures are not installed");
+    return {p->hessianPattern, p->hessianFactorPattern, p->hessianPerm};
+}
+
+// log det A = -2 sum log sa_i from the reciprocal factor diagonal; rows
+// left out of a kind 7 factor do not count.  A vanished entry makes the
+// sum meaningless: 0.
+double sparse_logdet(int32_t kind, int32_t n, const int32_t* perm, const double* f) {
+    double s = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        if (kind == 7 && perm[i] < 0) continue;
+        if (f[i] <= DBL_MIN) return 0.0;
+        s -= 2.0 * std::log(f[i]);
+    }
+    return s;
+}
+
+int32_t sparse_decompose(NlpProblem* p, int32_t kind, int32_t n, double tol, double* logdet, const double* a,
+                         double* f) {
+    const SparseFactor s = sparse_factor(p);
+    int32_t r = 0;
+    if (kind == 6) {
+        r = zslltnf(1, 0, n, tol, s.matrix, s.factor, s.perm, a, f);
+    } else {
+        // The factor keeps the parameters' own order; the position map
+        // masks the parameters held at a bound.
+        std::vector<int32_t> maskperm(static_cast<size_t>(n));
+        r = zslltf2(1, s.perm, maskperm.data(), 0, n, tol, s.matrix, s.factor, nullptr, a, f);
+    }
+    if (r == 0 && logdet != nullptr) *logdet = sparse_logdet(kind, n, s.perm, f);
+    return r;
 }
 
 // Row-oriented decomposition shared by LDL' (ldl) and LL'.
@@ -118,9 +157,34 @@ void times_lower(int32_t n, const double* f, double* v, bool unit) {
 // permutation of kinds 4 and 5 around them.
 enum class Op { SolveL, SolveU, TimesU, TimesL, TimesA };
 
+// Kind 6 in the parameters' order (the kernels permute and restore).
+int32_t apply_sparse(NlpProblem* p, int32_t n, const double* f, double* v, Op op) {
+    const SparseFactor s = sparse_factor(p);
+    std::vector<double> y;
+    auto times = [&](bool upper) {
+        y.assign(static_cast<size_t>(n), 0.0);
+        if (upper)
+            zslltmu(0, n, s.perm, s.factor, f, v, y.data());
+        else
+            zslltml(0, n, s.perm, s.factor, f, v, y.data());
+        std::copy(y.begin(), y.end(), v);
+    };
+    switch (op) {
+        case Op::SolveL: zslltli(0, n, s.perm, s.factor, f, v); break;
+        case Op::SolveU: zslltui(0, n, s.perm, s.factor, f, v); break;
+        case Op::TimesU: times(true); break;
+        case Op::TimesL: times(false); break;
+        case Op::TimesA:
+            times(true);
+            times(false);
+            break;
+    }
+    return 0;
+}
+
 int32_t apply(NlpProblem* p, int32_t kind, int32_t n, const double* f, double* v, Op op) {
     kind = resolve(p, kind);
-    if (kind == 6 || kind == 7) return sparse_pending();
+    if (kind == 6) return apply_sparse(p, n, f, v, op);
     if (kind < 1 || kind > 5) refuse("factor kinds: unsupported kind");
     const bool permuted = kind == 4 || kind == 5;
     if (permuted) znlpprm(0, n, p->pivotOrder, v);
@@ -301,7 +365,7 @@ int32_t znlpcde(NlpProblem* p, int32_t kind, int32_t n, double tol, double* logd
         }
         case 5: return lltcd2(n, p->pivotOrder, tol, a, f);
         case 6:
-        case 7: return sparse_pending();
+        case 7: return sparse_decompose(p, kind, n, tol, logdet, a, f);
         default: refuse("znlpcde: unsupported factor kind");
     }
 }
@@ -314,6 +378,16 @@ int32_t znlpcso(NlpProblem* p, int32_t kind, int32_t n, const double* f, double*
         const int32_t r = lltsol(n, 1, f, b);
         znlpprm(1, n, p->pivotOrder, b);
         return r;
+    }
+    if (k == 6) {
+        const SparseFactor s = sparse_factor(p);
+        zslltso(n, s.perm, s.factor, f, b);
+        return 0;
+    }
+    if (k == 7) {
+        const SparseFactor s = sparse_factor(p);
+        zsllts2(n, s.perm, s.factor, f, b);
+        return 0;
     }
     if (k == 3 || k == 5) {
         const int32_t r1 = apply(p, k, n, f, b, Op::SolveL);

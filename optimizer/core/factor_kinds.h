@@ -8,7 +8,15 @@
 //   3 diagonal LL' (n square roots)
 //   4 LL' with diagonal pivoting, in place (order in pivotOrder)
 //   5 diagonal LL' in decreasing order (order in pivotOrder)
-//   6, 7 sparse LL' (not built in this library yet: reported, failure)
+//   6 sparse LL' (SparseLLt values in the pattern hessianFactorPattern,
+//     P A P' = L L' with P from the permutation hessianPerm); A is the
+//     sparse Hessian's values in the pattern hessianPattern
+//   7 sparse LL' over the free parameters: the factor keeps the
+//     parameters' order, hessianPerm is the free-list position of each
+//     parameter (negative when held at a bound) and vectors are in
+//     free-list order; decompose and solve only
+// A sparse decomposition's failure is the SparseLLt kernel's (a singular
+// pivot i+1, an indefinite one -(i+1)); the sparse solves always give 0.
 // An unsupported kind for an operation is an internal error (9999).
 #pragma once
 
@@ -31,7 +39,7 @@ void znlpmmu(NlpProblem* p, int32_t kind, int32_t n, const double* f, double* v)
 void znlpumu(NlpProblem* p, int32_t kind, int32_t n, const double* f, double* v);
 void znlplmu(NlpProblem* p, int32_t kind, int32_t n, const double* f, double* v);
 // The inverse of A into out (may be A); kinds 1, 2, 3 (and 0 resolving to
-// 2 or 3).  0, or nonzero on failure.
+// 2 or 3); the pivoted and sparse kinds are refused.  0, or nonzero on failure.
 int32_t znlpcin(NlpProblem* p, int32_t kind, int32_t n, double tol, double* a, double* out);
 
 // Kernels.

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <vector>
 
+#include "numerics/sparse_llt.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/core/reduced_space.h"
 #include "velix/codes.h"
@@ -26,13 +27,35 @@ double entry(int32_t storage, const double* h, int32_t a, int32_t b) {
     return h[pk(a, b)];
 }
 
+// The sparse Hessian keeps its pattern: bounds only mark the parameters
+// held at a bound in hessianPerm (free-list positions, negative for the
+// others) and a copy is the scatter into the factor's pattern.  Under
+// general constraints the reduced matrix is dense, which the sparse
+// storage does not serve.
+void sparse_reduce(NlpProblem* p, int32_t mode, const double* h, double* out) {
+    if (has_general(p)) {
+        sparse_pending();
+        return;
+    }
+    const int32_t n = p->nParams;
+    if (p->hasBounds) {
+        znlp_free_list(p);
+        for (int32_t k = 0; k < n; ++k) p->hessianPerm[p->freeList[k]] = k < n_free(p) ? k : -(k + 1);
+        if (mode == 1) return;
+        std::vector<int32_t> maskperm(static_cast<size_t>(n));
+        zslltiu(p->hessianPerm, maskperm.data(), 0, n, p->hessianPattern, p->hessianFactorPattern, nullptr, h, out);
+        return;
+    }
+    if (mode == 2) zslltiu(nullptr, nullptr, 0, n, p->hessianPattern, p->hessianFactorPattern, p->hessianPerm, h, out);
+}
+
 }  // namespace
 
 void znlpmul(NlpProblem* p, int32_t storage, int32_t n, const int32_t* idx, const double* h, const double* x,
              double* y) {
     if (storage == 1) {
-        sparse_pending();
-        for (int32_t i = 0; i < n; ++i) y[i] = 0.0;
+        if (idx != nullptr || n != p->nParams) nlp_internal_error("znlpmul: a sparse Hessian over an index list");
+        zslltma(nullptr, n, p->hessianPattern, h, x, y);
         return;
     }
     if (storage == 2) {
@@ -110,7 +133,7 @@ void znlpexp(NlpProblem* p, const double* m, double* out) {
 void znlphpr(NlpProblem* p, int32_t mode, int32_t useQ, int32_t storage, double*, double* h, double* out) {
     if (p->conFactorForm == 2) nlp_internal_error("znlphpr: sparse active-set form");
     if (storage == 1) {
-        sparse_pending();
+        sparse_reduce(p, mode, h, out);
         return;
     }
     double* target = mode == 1 ? h : out;
@@ -147,11 +170,13 @@ void znlphgp(NlpProblem* p, int32_t mode, int32_t storage, double* gout, double*
     // The scaled gradient criterion: |g_i| / sqrt(|h_ii f|) over the
     // reduced space.
     const bool reduced = has_general(p) || p->hasBounds;
-    const double* diag = reduced ? rout : h;
-    const bool packed = has_general(p) || storage != 2;
+    const bool sparse = storage == 1 && !has_general(p);
+    const double* diag = reduced && !sparse ? rout : h;
+    const bool packed = has_general(p) || storage > 2 || storage < 1;
     double worst = 0.0;
     for (int32_t i = 0; i < n_reduced(p); ++i) {
-        const double hii = packed ? diag[pk(i, i)] : diag[i];
+        const int32_t at = sparse && p->hasBounds ? p->freeList[i] : i;
+        const double hii = packed ? diag[pk(i, i)] : diag[at];
         const double hf = std::fabs(hii * p->f);
         if (hii > 0.0 && hf > DBL_MIN) worst = std::fmax(worst, std::fabs(gout[i]) / std::sqrt(hf));
     }

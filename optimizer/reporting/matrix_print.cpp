@@ -404,11 +404,10 @@ void znlpsph(NlpProblem* p, int32_t kind, const double* values) {
         nlp_internal_error("znlpsph: not a sparse matrix of kinds 1 to 4");
     const int32_t n = p->nParams, dim = kind_dimension(p, kind);
     if (dim < 1) return;
-    // The strictly lower part by columns: column j's entries at positions
-    // start[j] .. start[j + 1] - 1 of the values after the diagonal, in the
-    // rows rowIndex[position].
-    const int32_t* start = p->hessianPattern;
-    const int32_t* rowIndex = p->hessianPattern + n + 1;
+    // The SparseLLt index array of the lower triangle: row r's entries at
+    // positions ija[r] .. ija[r + 1] - 1, in the columns ija[position],
+    // their values at the same positions after the diagonal.
+    const int32_t* ija = p->hessianPattern;
     const bool generated = projected_kind(kind) || p->paramNames == nullptr;
     const int32_t width = generated ? 8 : std::max(p->paramNameWidth, 1);
     std::vector<char> label(static_cast<size_t>(std::max(width, 32)) + 1, '\0');
@@ -423,12 +422,11 @@ void znlpsph(NlpProblem* p, int32_t kind, const double* values) {
     for (int32_t i = 0; i < dim && table.ok(); ++i) {
         std::fill(row.begin(), row.end(), 0.0);
         row[static_cast<size_t>(i)] = values[i];
-        for (int32_t j = 0; j < std::min(dim, n); ++j)
-            for (int32_t k = start[j]; k < start[j + 1]; ++k) {
-                const int32_t r = rowIndex[k];
-                const double v = values[n + k];
-                if (j == i && r < dim) row[static_cast<size_t>(r)] = v;  // (r, i) below the diagonal
-                if (r == i) row[static_cast<size_t>(j)] = v;             // (i, j) in an earlier column
+        for (int32_t r = 0; r < n; ++r)
+            for (int32_t k = ija[r]; k < ija[r + 1]; ++k) {
+                const int32_t c = ija[k];
+                if (r == i && c < dim) row[static_cast<size_t>(c)] = values[k];  // (i, c) left of the diagonal
+                if (c == i && r < dim) row[static_cast<size_t>(r)] = values[k];  // (r, i) below it
             }
         std::snprintf(label.data(), label.size(), "%s", names[static_cast<size_t>(i)].data());
         table.row();

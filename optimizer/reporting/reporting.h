@@ -85,8 +85,8 @@ void znlppma(NlpProblem* p, int32_t phase);
 void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const double* matrix);
 
 // The table "Hessian" of a sparse Hessian (storage 1) or cross product of
-// kind 1..4: values hold the diagonal, then the strictly lower part in the
-// order of NlpProblem::hessianPattern.  A kind outside 1..4 or another
+// kind 1..4: values is the SparseLLt value array that goes with
+// NlpProblem::hessianPattern (the diagonal, then the strictly lower part).  A kind outside 1..4 or another
 // storage is an internal error.
 void znlpsph(NlpProblem* p, int32_t kind, const double* values);
 

@@ -1,5 +1,9 @@
-// CONGRA: nonlinear conjugate gradients with a line search.  The direction
-// is d = -g + beta d_prev with beta by the update code: 1 (and the
+// CONGRA: nonlinear conjugate gradients with a line search, preconditioned
+// by the diagonal P of squared typical parameter sizes (Nocedal and
+// Wright, Numerical Optimization, 2nd ed., 2006, sec. 5.2; P is fixed
+// between restarts so that the directions stay conjugate).  The direction
+// is d = -P g + beta d_prev with beta, its products taken in P, by the
+// update code: 1 (and the
 // default) Powell-Beale, the Polak-Ribiere beta (kept >= 0) with a restart
 // when successive gradients are far from orthogonal (|g'g_prev| >= 0.2 g'g;
 // Powell, "Restart procedures for the conjugate gradient method", Math.
@@ -11,7 +15,7 @@
 //
 // Reads: x, f, gradient, update, restart, lineSearch and its options.
 // Leaves: x, f, gradient, xBase, gradBase, fPrev, direction, lastStep,
-// maxProjGrad, scaledGradMax and gconvMeasure (g'g), iteration and the
+// maxProjGrad, scaledGradMax and gconvMeasure (g'P g), iteration and the
 // counters.  Statuses: those of the termination test, kNlpTechniqueStop7
 // after a failed line search along steepest descent, kNlpFinalFunction
 // after a failed evaluation, kNlpNotUsable without work space.
@@ -27,8 +31,15 @@ namespace {
 
 constexpr double kPowellRestart = 0.2;  // |g'g_prev| / g'g that restarts PB
 
-double beta(int32_t update, int32_t k, const double* g, const double* gPrev, const double* dPrev) {
-    const double gg = dot(k, g, g), gp = dot(k, g, gPrev), pp = dot(k, gPrev, gPrev);
+// The dot product a'P b with the diagonal preconditioner P.
+double pdot(int32_t k, const double* a, const double* b, const double* pc) {
+    double s = 0.0;
+    for (int32_t i = 0; i < k; ++i) s += a[i] * pc[i] * b[i];
+    return s;
+}
+
+double beta(int32_t update, int32_t k, const double* g, const double* gPrev, const double* dPrev, const double* pc) {
+    const double gg = pdot(k, g, g, pc), gp = pdot(k, g, gPrev, pc), pp = pdot(k, gPrev, gPrev, pc);
     if (!(pp > 0.0)) return 0.0;
     switch (update) {
         case 2: return gg / pp;
@@ -49,10 +60,11 @@ int32_t znlpcog(NlpProblem* p) {
     if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->nParams;
-    if (!fr.reserve(3 * static_cast<int64_t>(n))) return kNlpNotUsable;
+    if (!fr.reserve(4 * static_cast<int64_t>(n))) return kNlpNotUsable;
     double* gF = fr.take(n);
     double* gPrev = fr.take(n);
     double* dF = fr.take(n);
+    double* pc = fr.take(n);  // the diagonal preconditioner, fixed between restarts
     const int32_t every = !wzmis(p->restart) && p->restart >= 1.0 && p->restart < n ? static_cast<int32_t>(p->restart) : n;
     int32_t since = 0;  // iterations since the last steepest-descent start
     int32_t rc = fr.start();
@@ -60,11 +72,13 @@ int32_t znlpcog(NlpProblem* p) {
         if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
         fr.gather(p->gradient, gF);
         double b = 0.0;
-        if (!fr.changed && since > 0 && since < every) b = beta(p->update, fr.k, gF, gPrev, dF);
-        for (int32_t i = 0; i < fr.k; ++i) dF[i] = -gF[i] + b * dF[i];
+        if (!fr.changed && since > 0 && since < every) b = beta(p->update, fr.k, gF, gPrev, dF, pc);
+        if (b == 0.0) typical_scale(fr, pc);
+        for (int32_t i = 0; i < fr.k; ++i) dF[i] = -pc[i] * gF[i] + b * dF[i];
         if (b != 0.0 && dot(fr.k, gF, dF) >= 0.0) {
             b = 0.0;
-            for (int32_t i = 0; i < fr.k; ++i) dF[i] = -gF[i];
+            typical_scale(fr, pc);
+            for (int32_t i = 0; i < fr.k; ++i) dF[i] = -pc[i] * gF[i];
         }
         since = b == 0.0 ? 1 : since + 1;
         fr.scatter(dF, p->direction);
@@ -82,7 +96,7 @@ int32_t znlpcog(NlpProblem* p) {
         }
         copy(fr.k, gF, gPrev);
         fr.gather(p->gradient, gF);
-        p->gconvMeasure = dot(fr.k, gF, gF);
+        p->gconvMeasure = pdot(fr.k, gF, gF, pc);
         p->scaledGradMax = p->gconvMeasure;
         rc = fr.next();
     }

@@ -6,8 +6,10 @@
 // update slot (Broyden, Fletcher, Goldfarb and Shanno, 1970; Davidon,
 // Fletcher and Powell, 1963; the factored forms of Gill and Murray, 1972;
 // Dennis and Schnabel, 1983, sec. 9.2).  The start matrix is INHESSIAN
-// times the identity, an automatic multiple of it from the gradient, or
-// with startFromHessian the Hessian at x; the first update rescales it.
+// times the identity, or with startFromHessian the Hessian at x, or
+// automatically a multiple of the identity from the gradient scaled by the
+// squared typical sizes of the parameters (Dennis and Schnabel, sec. 7.1);
+// the first update rescales it.
 // The matrix starts again every RESTART iterations and, with bounds (where
 // it lives on the free set), whenever the free set changes.
 //

@@ -3,6 +3,9 @@
 #include "optimizer/techniques/quasi_newton.h"
 #include "optimizer/techniques/sqp.h"
 
+#include <cmath>
+
+#include "host/fields.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/multipliers.h"
 #include "optimizer/core/reduced_space.h"
@@ -40,6 +43,16 @@ void QuasiNewton::reset(Frame* fr) {
     const int32_t kind = form == QuasiNewtonForm::kInverse ? 0 : 2;
     if (full == 0) znlphin(p, 1, 0, 0, kind, m);
     if (znlphin(p, 2, full, 0, kind, m) != 0) set_identity(fr->k, 1.0, m);
+    // The automatic start d I over free parameters (no rows mix them)
+    // becomes d times the diagonal of squared typical sizes (H) or its
+    // inverse (B); the first update then rescales it as a whole.
+    if (full == 0 && wzmis(p->inHessian) && p->hasLinCon == 0) {
+        typical_scale(*fr, w1);
+        for (int32_t i = 0; i < fr->k; ++i) {
+            double& e = m[pk_lower(i, i)];
+            e = form == QuasiNewtonForm::kInverse ? e * w1[i] : e / std::sqrt(w1[i]);
+        }
+    }
 }
 
 void QuasiNewton::direction(const Frame& fr, const double* g, double* out) const {

@@ -101,6 +101,14 @@ private:
     double* end_ = nullptr;
 };
 
+// The squared typical sizes of the free parameters, max(|x_i|, 0.1)^2,
+// into out (k): the diagonal that scales a quasi-Newton start matrix and
+// preconditions the conjugate gradients, so that a variance of 60 and a
+// loading of 0.4 move on their own scales (Dennis and Schnabel, 1983, sec.
+// 7.1).  Without it the curvature of models with such parameters spans
+// several orders of magnitude.
+void typical_scale(const Frame& fr, double* out);
+
 // A technique that keeps bounds only refuses general linear and nonlinear
 // constraints (it would step across them): true after the message.
 bool refuses_general_constraints(const NlpProblem* p);

@@ -230,6 +230,8 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     ctx->options.startNotes = flag(proc, kFlagPinitial);
     hooks->printCrossProduct = flag(proc, kFlagPcrpjac);
     hooks->printHessian = flag(proc, kFlagPhessian);
+    hooks->outestJacobian = flag(proc, kFlagOutjac);
+    ctx->eval.printJacPattern = static_cast<int16_t>(flag(proc, kFlagPjacpat));
     ctx->options.printEffects = flag(proc, kFlagTotEff);
     // The remaining print and option bits are kept whole for their readers.
     constexpr NodeFlag kKeptPrint[] = {kFlagPall,    kFlagPrint,  kFlagPshort,   kFlagPsummary, kFlagTotEff,

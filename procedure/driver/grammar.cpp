@@ -240,6 +240,8 @@ const OptionSpec kProcOptions[] = {
     flag("PDETERM", kFlagPdeterm),
     flag("PINITIAL", kFlagPinitial),
     flag("PCRPJAC", kFlagPcrpjac),
+    flag("PJACPAT", kFlagPjacpat),
+    flag("OUTJAC", kFlagOutjac),
     flag("NODIAG", kFlagNoDiag),
     flag("BIASKUR", kFlagBiasKur),
     flag("VARSTAND", kFlagVarStand),

@@ -26,6 +26,9 @@
 #include "procedure/estimation/estimation.h"
 #include "procedure/estimation/options.h"
 #include "procedure/evaluation/information.h"
+#include "procedure/evaluation/jacobian_pattern.h"
+#include "procedure/evaluation/matrix_check.h"
+#include "procedure/evaluation/sparse_inverse.h"
 #include "procedure/evaluation/model_view.h"
 #include "procedure/procedure.h"
 #include "procedure/results/effects.h"
@@ -181,6 +184,8 @@ int32_t run_stage(ProcContext* ctx, NlpProblem* nlp) {
 // after a usable last stage.
 void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
     ctx->est.covarianceStatus = cosicrp(nlp);
+    const EvalView view = eval_view(ctx);
+    coscmat(&view);
     ctx->est.nActive = nlp->nActiveLin + nlp->nActiveBounds;
     // An active constraint fixes one direction of the parameter space, as
     // a fixed parameter would: it gives one degree of freedom back.
@@ -242,8 +247,8 @@ int32_t estimation_jacobian_mode(const ProcContext* ctx, const NlpProblem* nlp) 
     if (ctx->methodStage == kMethodNone || !wanted) return -1;
     if (ctx->jacobianModeRequested != 0) return ctx->jacobianModeRequested;
     const int64_t dense = static_cast<int64_t>(ctx->nMoments) * ctx->nParmFree;
-    if (ctx->nJacEntries > 0 && 4 * static_cast<int64_t>(ctx->nJacEntries) <= dense) {
-        xpmlog(kMsgProc, kMsgSparseJacobian, ctx->nJacEntries, static_cast<double>(dense));
+    if (sparse_pattern_pays(ctx->eval.jac.nonzeros, ctx->nMoments, ctx->nParmFree)) {
+        xpmlog(kMsgProc, kMsgSparseJacobian, ctx->eval.jac.nonzeros, static_cast<double>(dense));
         return 11;
     }
     return nlp->nRestarts > 1 ? 1 : 2;
@@ -265,8 +270,12 @@ int32_t cosmini(ProcContext* ctx) {
     cosvout(ctx, kVectorInitial);
     for (int32_t s = 0; s < nStages; ++s) {
         ctx->methodStage = stages[s];
-        ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         evaluation_setup(ctx);
+        const EvalView view = eval_view(ctx);
+        cosimsp(&view);
+        ctx->jacobianModeRequested = jacobian_pattern_request(&view, ctx->jacobianModeRequested,
+                                                              ctx->eval.printJacPattern);
+        ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         stage_covariance_scale(ctx);
         cosop_profile_stage(ctx, s == nStages - 1);
         status = run_stage(ctx, nlp);

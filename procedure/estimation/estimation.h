@@ -29,7 +29,7 @@ int32_t estimation_fallback_technique(int32_t technique, int32_t nonlinearConstr
 // run needs the Jacobian), else the requested mode; a request of 0 is the
 // term-wise mode 2 (1, in memory, after more than one restart), and the
 // sparse mode 11 when at most a quarter of the nMoments x nParmFree
-// entries can be nonzero (nJacEntries counts them).
+// entries can be nonzero (the pattern analysis counted them).
 int32_t estimation_jacobian_mode(const ProcContext* ctx, const NlpProblem* nlp);
 
 // The optimizer's vectors and matrices for one run, from `pool`; false

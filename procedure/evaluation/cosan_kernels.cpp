@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "procedure/evaluation/sparse_inverse.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"
@@ -75,6 +76,12 @@ bool for_each_entry(const EvalView& v, int32_t j, Put&& put) {
             default:
                 return false;
         }
+    }
+    if (const SparseInverse& sp = v.st->sparseInv; sp.matrix != 0 && sp.matrix == j) {
+        // The full pattern of (I - M)^-1, symmetric types included.
+        for (int32_t r = 0; r < sp.order; ++r)
+            for (int32_t t = r == 0 ? 0 : sp.rowEnd[r - 1]; t < sp.rowEnd[r]; ++t) put(r, sp.col[t], sp.val[t]);
+        return true;
     }
     const double* inv = velix::detail::stored_inverse(v, j);
     const int32_t order = inverse_order(v, j);
@@ -271,7 +278,9 @@ int32_t cosposm(const EvalView* view, int32_t transpose, int32_t j, int32_t nRow
         if (unitType) {
             multiply_entries(transpose, row, rowBuf, [&](auto put) { for_each_unit(v, j, put); });
         } else if (type == kMatEqsBeta) {
-            if (form != kFormNone) {
+            if (form != kFormNone && j == v.st->sparseInv.matrix) {
+                multiply_sparse_inverse(v, transpose, row, rowBuf);
+            } else if (form != kFormNone) {
                 multiply_dense_inverse(transpose, endo, velix::detail::stored_inverse(v, j), row,
                                        rowBuf);
             } else {
@@ -286,6 +295,8 @@ int32_t cosposm(const EvalView* view, int32_t transpose, int32_t j, int32_t nRow
                     put(v.el->row[e], v.el->column[e], v.el->value[e]);
                 for (int32_t k = 0; k < v.nExogenous; ++k) put(endo + k, k, 1.0);
             });
+        } else if (form != kFormNone && j == v.st->sparseInv.matrix && type == kMatGeneral) {
+            multiply_sparse_inverse(v, transpose, row, rowBuf);
         } else if (form != kFormNone && (type == kMatGeneral || type == kMatBeta)) {
             multiply_dense_inverse(transpose, mt.rows[j], velix::detail::stored_inverse(v, j), row,
                                    rowBuf);
@@ -295,4 +306,29 @@ int32_t cosposm(const EvalView* view, int32_t transpose, int32_t j, int32_t nRow
         std::copy(rowBuf, rowBuf + opCols, row);
     }
     return opCols;
+}
+
+int32_t cosprem(const EvalView* view, int32_t transpose, int32_t j, int32_t nRows, int32_t nCols,
+                double* work, double* colBuf) {
+    const EvalView& v = *view;
+    int32_t opRows, opCols;
+    velix::detail::op_shape(v, transpose, j, &opRows, &opCols);
+    if (nRows != opCols) velix::detail::eval_fault(v, kMsgNoConformity, j);
+    const int16_t type = v.mt->type[j];
+    const bool unitType = type == kMatIdentity || type == kMatZerIdentity;
+    if (!unitType && (type < kMatDiagonal || type > kMatBeta))
+        velix::detail::eval_fault(v, kMsgBadForm, j);
+    for (int32_t c = 0; c < nCols; ++c) {
+        for (int32_t r = 0; r < nRows; ++r) colBuf[r] = work[int64_t{r} * v.ld + c];
+        for (int32_t r = 0; r < opRows; ++r) work[int64_t{r} * v.ld + c] = 0.0;
+        // An entry (a, b) of M adds x col[b] to new[a], or x col[a] to
+        // new[b] when transposed.
+        auto put = [&](int32_t a, int32_t b, double x) {
+            if (transpose) std::swap(a, b);
+            work[int64_t{a} * v.ld + c] += x * colBuf[b];
+        };
+        if (unitType ? !for_each_unit(v, j, put) : !for_each_entry(v, j, put))
+            velix::detail::eval_fault(v, kMsgBadForm, j);
+    }
+    return opRows;
 }

@@ -28,6 +28,14 @@ void cosunpa(const EvalView* view, int32_t transpose, int32_t j, int32_t* rows /
 int32_t cosposm(const EvalView* view, int32_t transpose, int32_t j, int32_t nRows, int32_t nCols,
                 double* work /* in-out */, double* rowBuf /* scratch */);
 
+// work (nRows x nCols) := op(M_j) * work in place, one column at a time
+// through colBuf (at least nRows doubles); nRows must equal the column count
+// of op(M_j).  For the identity-like, diagonal and element-list types (with
+// or without a form), not the selection, LINEQS or sparse-inverse ones.
+// Returns the new row count.
+int32_t cosprem(const EvalView* view, int32_t transpose, int32_t j, int32_t nRows, int32_t nCols,
+                double* work /* in-out */, double* colBuf /* scratch */);
+
 namespace velix::detail {
 // Shape of op(M_j) as the term products see it (full LINEQS shapes).
 void op_shape(const EvalView& v, int32_t transpose, int32_t j, int32_t* rows, int32_t* cols);

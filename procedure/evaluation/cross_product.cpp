@@ -3,7 +3,10 @@
 // Psychometrika 44, 1979): for ULS, GLS and ML the Kronecker weight K (x) K
 // is applied through K u and K v of each rank-two share of the walk, so the
 // work is (shares)^2 n instead of q^2 p*; for WLS and DWLS the Jacobian
-// columns are weighted by the stored factor.
+// columns are weighted by the stored factor.  The other storage modes give
+// the Jacobian column by column (files, forward differences: H(k, l) from
+// column k weighted once and column l read again) or as sparse rows (the
+// kernels of sparse_jacobian.h); all give the same H and g.
 #include "procedure/evaluation/cross_product.h"
 
 #include <algorithm>
@@ -12,7 +15,10 @@
 #include "host/internal_error.h"
 #include "numerics/packed.h"
 #include "optimizer/core/finite_differences.h"
+#include "procedure/evaluation/column_jacobian.h"
+#include "procedure/evaluation/fd_jacobian.h"
 #include "procedure/evaluation/finite_differences.h"
+#include "procedure/evaluation/sparse_jacobian.h"
 #include "procedure/evaluation/gradient.h"
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/term_walker.h"
@@ -82,23 +88,11 @@ double dot(int32_t n, const double* a, const double* b) {
 int32_t dense_kronecker_cross_product(const EvalView& v) {
     EvaluationState& st = *v.st;
     if (const int32_t m = jacobian_walk(&v)) return m;
-    const int32_t n = v.n, q = v.nParmFree, p = v.pstar, ld = v.ld;
-    double* t = st.work3;  // K D_j, row length ld
-    double* w = st.work1;  // K D_j K, packed
+    const int32_t q = v.nParmFree, p = v.pstar;
     for (int32_t j = 0; j < q; ++j) {
-        const double* dj = st.jacobian + int64_t{j} * p;
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t c = 0; c < n; ++c) {
-                double s = 0.0;
-                for (int32_t m = 0; m < n; ++m)
-                    s += st.kDense[int64_t{i} * n + m] * dj[velix::pk(m, c)];
-                t[int64_t{i} * ld + c] = s;
-            }
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t c = 0; c <= i; ++c)
-                w[pk_lower(i, c)] = dot(n, t + int64_t{i} * ld, st.kDense + int64_t{c} * n);
+        velix::detail::kron_weight(v, st.jacobian + int64_t{j} * p, st.jac.weighted);
         for (int32_t i = j; i < q; ++i)
-            st.cross[pk_lower(i, j)] = cosinnc(n, st.jacobian + int64_t{i} * p, w);
+            st.cross[pk_lower(i, j)] = cosinnc(v.n, st.jacobian + int64_t{i} * p, st.jac.weighted);
     }
     return 0;
 }
@@ -106,12 +100,7 @@ int32_t dense_kronecker_cross_product(const EvalView& v) {
 int32_t kronecker_cross_product(const EvalView& v) {
     EvaluationState& st = *v.st;
     const int32_t n = v.n;
-    const double* k = v.method == kMethodMl    ? st.impliedInv
-                      : v.method == kMethodGls ? v.weights
-                                               : nullptr;
-    for (int32_t i = 0; i < n; ++i)
-        for (int32_t j = 0; j < n; ++j)
-            st.kDense[int64_t{i} * n + j] = k ? k[velix::pk(i, j)] : (i == j ? 1.0 : 0.0);
+    velix::detail::fill_weight_dense(v);
     if (st.diagFromData) return dense_kronecker_cross_product(v);
     st.nContrib = 0;
     st.contribVectorsUsed = 0;
@@ -166,6 +155,198 @@ int32_t fd_hessian(NlpProblem* nlp, int32_t digit) {
 
 }  // namespace
 
+namespace velix::detail {
+
+void fill_weight_dense(const EvalView& v) {
+    const EvaluationState& st = *v.st;
+    const int32_t n = v.n;
+    const double* k = v.method == kMethodMl    ? st.impliedInv
+                      : v.method == kMethodGls ? v.weights
+                                               : nullptr;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j < n; ++j)
+            st.kDense[int64_t{i} * n + j] = k ? k[velix::pk(i, j)] : (i == j ? 1.0 : 0.0);
+}
+
+void add_rank_two(int32_t n, double x, const double* __restrict kr, const double* __restrict kc,
+                  double* __restrict out) {
+    for (int32_t a = 0; a < n; ++a) {
+        double* __restrict row = out + pk_lower(a, 0);
+        const double xr = x * kr[a], xc = x * kc[a];
+        for (int32_t b = 0; b <= a; ++b) row[b] += xr * kc[b] + xc * kr[b];
+    }
+}
+
+void kron_weight(const EvalView& v, const double* column, double* out) {
+    const double* k = v.st->kDense;
+    const int32_t n = v.n;
+    std::fill(out, out + v.pstar, 0.0);
+    // A Jacobian column is mostly zero: one rank-two share per nonzero.
+    for (int32_t r = 0; r < n; ++r)
+        for (int32_t c = 0; c <= r; ++c)
+            if (const double x = column[pk_lower(r, c)]; x != 0.0)
+                add_rank_two(n, r == c ? 0.5 * x : x, k + int64_t{r} * n, k + int64_t{c} * n, out);
+}
+
+bool weighted_method(const EvalView& v) {
+    return v.method == kMethodWls || v.method == kMethodDwls;
+}
+
+double column_gradient(const EvalView& v, const double* column) {
+    if (weighted_method(v)) return 2.0 * dot(v.pstar, column, v.st->residual);
+    return cosinnc(v.n, column, v.st->dFdC);
+}
+
+double column_product(const EvalView& v, const double* a, const double* wb) {
+    if (weighted_method(v)) return 2.0 * dot(v.pstar, a, wb);
+    return cosinnc(v.n, a, wb);
+}
+
+}  // namespace velix::detail
+
+namespace {
+
+// H and g from the columns (weighted ones for WLS and DWLS) that
+// read(k, buffer) yields, two at a time: column k weighted once, columns
+// l <= k read again.
+template <typename Read>
+void columns_cross_product(const EvalView& v, Read&& read) {
+    EvaluationState& st = *v.st;
+    JacobianStorage& jac = st.jac;
+    const bool kron = v.method != kMethodUls && !velix::detail::weighted_method(v);
+    if (kron) velix::detail::fill_weight_dense(v);
+    for (int32_t k = 0; k < v.nParmFree; ++k) {
+        const double* a = read(k, jac.column);
+        st.gradient[k] = velix::detail::column_gradient(v, a);
+        const double* wa = a;
+        if (kron) {
+            velix::detail::kron_weight(v, a, jac.weighted);
+            wa = jac.weighted;
+        }
+        for (int32_t l = 0; l <= k; ++l)
+            st.cross[pk_lower(k, l)] =
+                velix::detail::column_product(v, l == k ? a : read(l, jac.other), wa);
+    }
+}
+
+void file_cross_product(const EvalView& v) {
+    HostFile* file = velix::detail::weighted_method(v) ? v.weightedFile : v.columnFile;
+    columns_cross_product(v, [&](int32_t k, double* buffer) {
+        velix::detail::file_get(file, 8 * int64_t{v.pstar} * k, buffer, v.pstar);
+        return static_cast<const double*>(buffer);
+    });
+}
+
+// Mode 5: the columns in memory, weighted in place for WLS and DWLS.
+int32_t memory_cross_product(const EvalView& v) {
+    double* jacobian = velix::detail::jacobian_store(v);
+    const int32_t p = v.pstar;
+    if (velix::detail::weighted_method(v))
+        for (int32_t k = 0; k < v.nParmFree; ++k)
+            if (velix::detail::weigh_column(v, jacobian + int64_t{k} * p) != 0) return 1;
+    columns_cross_product(v, [&](int32_t k, double*) {
+        return static_cast<const double*>(jacobian + int64_t{k} * p);
+    });
+    return 0;
+}
+
+// Mode 4: H read back from the rows of its upper triangle.
+void read_file_cross_product(const EvalView& v) {
+    int64_t position = 0;
+    for (int32_t k = 0; k < v.nParmFree; ++k)
+        for (int32_t l = k; l < v.nParmFree; ++l, position += 8)
+            velix::detail::file_get(v.columnFile, position, v.st->cross + pk_lower(l, k), 1);
+}
+
+// Modes 11 and 12: the sparse kernels; WLS goes through the weighted file.
+// Returns 0, or 1 with a singular WLS factor.
+int32_t sparse_cross_product(const EvalView& v) {
+    EvaluationState& st = *v.st;
+    const int32_t q = v.nParmFree;
+    if (v.method == kMethodWls) {
+        for (int32_t k = 0; k < q; ++k) {
+            spfill(&v, k, st.jac.column);
+            if (velix::detail::weigh_column(v, st.jac.column) != 0) return 1;
+            velix::detail::file_put(v.weightedFile, 8 * int64_t{v.pstar} * k, st.jac.column,
+                                    v.pstar);
+        }
+        file_cross_product(v);
+        return 0;
+    }
+    if (v.method == kMethodDwls) {
+        for (int32_t k = 0; k < q; ++k) {
+            spvmul(&v, k, v.weights);
+            st.gradient[k] = 2.0 * spinn1(&v, 0, k, st.residual);
+            for (int32_t l = 0; l <= k; ++l) st.cross[pk_lower(k, l)] = 2.0 * spinn2(&v, 0, k, l);
+        }
+        return 0;
+    }
+    for (int32_t k = 0; k < q; ++k) st.gradient[k] = spinn1(&v, 1, k, st.dFdC);
+    if (v.method == kMethodUls) {
+        for (int32_t k = 0; k < q; ++k)
+            for (int32_t l = 0; l <= k; ++l) st.cross[pk_lower(k, l)] = spinn2(&v, 1, k, l);
+        return 0;
+    }
+    velix::detail::fill_weight_dense(v);
+    for (int32_t l = 0; l < q; ++l) {
+        spkron(&v, l, st.jac.weighted);
+        for (int32_t k = l; k < q; ++k) st.cross[pk_lower(k, l)] = spinn1(&v, 1, k, st.jac.weighted);
+    }
+    return 0;
+}
+
+// The cross product of the storage modes other than the in-memory one.
+// Returns 0 or the failure of the Jacobian routine (messages written).
+int32_t stored_cross_product(const EvalView& v, int32_t mode) {
+    EvaluationState& st = *v.st;
+    eval_dfdc(&v);
+    switch (mode) {
+        case 2:
+            if (const int32_t rc = cosjac1(&v)) return rc;
+            if (velix::detail::records_to_columns(v) != 0) return 1;
+            file_cross_product(v);
+            return 0;
+        case 3:
+            if (const int32_t rc = cosjac3(&v)) return rc;
+            file_cross_product(v);
+            return 0;
+        case 4:
+            if (const int32_t rc = cosjac4(&v)) return rc;
+            read_file_cross_product(v);
+            return 0;
+        case 5:
+            if (const int32_t rc = cosjafd(&v)) return rc;
+            return memory_cross_product(v);
+        case 6:
+            if (const int32_t rc = cosjafd(&v)) return rc;
+            file_cross_product(v);
+            return 0;
+        default:  // 11, 12
+            if (st.jac.nonzeros == 0) return 1;
+            if (const int32_t rc = cosjasp(&v)) return rc;
+            return sparse_cross_product(v);
+    }
+}
+
+bool stored_mode(int32_t mode) {
+    return (mode >= 2 && mode <= 6) || mode == 11 || mode == 12;
+}
+
+}  // namespace
+
+int32_t cross_product_by_mode(const EvalView* view) {
+    const EvalView& v = *view;
+    EvaluationState& st = *v.st;
+    std::fill(st.cross, st.cross + pk_lower(v.nParmFree, 0), 0.0);
+    std::fill(st.gradient, st.gradient + v.nParmFree, 0.0);
+    if (stored_mode(*v.jacobianMode)) return stored_cross_product(v, *v.jacobianMode);
+    if (const int32_t k = eval_cross_product(view)) {
+        velix::detail::report_inversion_failure(v, k);
+        return 1;
+    }
+    return 0;
+}
+
 int32_t eval_cross_product(const EvalView* view) {
     const EvalView& v = *view;
     EvaluationState& st = *v.st;
@@ -186,10 +367,7 @@ int32_t coscrpj(NlpProblem* nlp) {
     EvaluationState& st = *v.st;
     if (!st.valid) return -1;
     if (cosfdcj(nlp) != 0) return -1;
-    if (const int32_t k = eval_cross_product(&v)) {
-        velix::detail::report_inversion_failure(v, k);
-        return 1;
-    }
+    if (const int32_t rc = cross_product_by_mode(&v)) return rc;
     const int32_t q = v.nParmFree;
     for (int32_t j = 0; j < q; ++j) {
         double& d = st.cross[pk_lower(j, j)];

@@ -31,7 +31,34 @@ int32_t coscrpj(NlpProblem* nlp);
 // forward differences of the gradient).  Returns that routine's result.
 int32_t coshess(NlpProblem* nlp);
 
+// H and g at the point of the last objective, from the Jacobian in the
+// storage form of view.st->jacobianMode (1 and the modes without storage:
+// the in-memory walk below).  Returns 0, or the nonzero result of the
+// Jacobian routine (its messages written).
+int32_t cross_product_by_mode(const EvalView* view);
+
 // H and g at the point of the last objective into view.st->cross and
 // view.st->gradient.  Returns 0, or the number of a matrix that could not
 // be inverted.
 int32_t eval_cross_product(const EvalView* view);
+
+namespace velix::detail {
+// K of the Kronecker weight (I for ULS, W for GLS, C^-1 for ML) densely
+// into view.st->kDense.
+void fill_weight_dense(const EvalView& v);
+// out (packed p*) := K D K for a packed symmetric D, one rank-two update
+// per nonzero of D.
+void kron_weight(const EvalView& v, const double* column, double* out);
+// out (packed order n) += x (k_r k_c' + k_c k_r'), lower triangle: the
+// weighted share K (e_r e_c' + e_c e_r') K of one moment (x halved by the
+// caller for a diagonal moment).
+void add_rank_two(int32_t n, double x, const double* __restrict kr, const double* __restrict kc,
+                  double* __restrict out);
+// WLS or DWLS: the columns of the cross product are weighted ones.
+bool weighted_method(const EvalView& v);
+// g_k from column k (weighted for WLS and DWLS) and the objective's terms.
+double column_gradient(const EvalView& v, const double* column);
+// H(k, l) from column k and the weighted column l: the trace product with
+// K J_l K, or 2 y_k' y_l for WLS and DWLS.
+double column_product(const EvalView& v, const double* a, const double* wb);
+}  // namespace velix::detail

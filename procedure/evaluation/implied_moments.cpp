@@ -15,6 +15,9 @@
 #include "numerics/packed.h"
 #include "numerics/udu.h"
 #include "procedure/evaluation/cosan_kernels.h"
+#include "procedure/evaluation/sparse_inverse.h"
+#include "velix/codes.h"
+#include "velix/host.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"
 
@@ -24,6 +27,7 @@ namespace {
 
 constexpr int32_t kMsgNotSquare = 60;
 constexpr int32_t kMsgBadForm = 62;
+constexpr int32_t kMsgSparseInverseFailed = 61;
 
 // Fills the packed triangle (or dense square) of s M (+ I for IMINUSINV)
 // into `a` and factors it; returns true when the inverse was formed.
@@ -137,6 +141,15 @@ int32_t cosimat(const EvalView* view, int32_t constantOnly, int32_t term) {
             if (mt.form[k] == kFormNone || (constantOnly && !mt.constant[k]) || v.st->invDone[k])
                 continue;
             if (mt.rows[k] != mt.columns[k]) velix::detail::eval_fault(v, kMsgNotSquare, k);
+            if (k == v.st->sparseInv.matrix) {
+                if (cosinsp(view, k) == 0) {
+                    mark_done(v, k);
+                    continue;
+                }
+                // Once failed, the matrix takes the dense inverse for good.
+                v.st->sparseInv.matrix = 0;
+                xpmlog(kMsgProc, kMsgSparseInverseFailed, velix::detail::matrix_name(v, k).c_str());
+            }
             int32_t order = mt.rows[k];
             if (mt.type[k] == kMatEqsBeta) order -= v.nExogenous;
             double* a = mt.type[k] == kMatDiagonal ? nullptr : velix::detail::stored_inverse(v, k);
@@ -160,9 +173,12 @@ int32_t left_product(const EvalView& v, int32_t first, int32_t last, double* wor
 }  // namespace velix::detail
 
 int32_t cosimpl(const EvalView* view) {
+    return implied_moments(view, view->st->implied);
+}
+
+int32_t implied_moments(const EvalView* view, double* c) {
     const EvalView& v = *view;
     EvaluationState& st = *v.st;
-    double* c = st.implied;
     std::fill(c, c + v.pstar, 0.0);
     const int32_t ld = v.ld;
     for (int32_t t = 1; t <= v.nTerms; ++t) {

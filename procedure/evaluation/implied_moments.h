@@ -25,6 +25,8 @@ int32_t cosimat(const EvalView* view, int32_t constantOnly, int32_t term);
 // each term's inverses first unless they are formed once for all terms.
 // Returns 0, or the number of a matrix that could not be inverted.
 int32_t cosimpl(const EvalView* view);
+// The same into c (packed p*), leaving the objective's arrays alone.
+int32_t implied_moments(const EvalView* view, double* c);
 
 namespace velix::detail {
 // work (n x cols) := F_first ... F_last of term matrices first..last, each

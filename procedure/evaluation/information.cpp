@@ -24,6 +24,8 @@
 #include "procedure/evaluation/finite_differences.h"
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/model_view.h"
+#include "procedure/evaluation/sparse_jacobian.h"
+#include "velix/evaluation_state.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/nlp.h"
@@ -133,6 +135,50 @@ void standard_errors(const EvalView& v, const double* cov, double* se) {
     }
 }
 
+// The variance g' C g of a dependent parameter from the covariance the
+// optimizer's covariance code saved: a diagonal (storage 2) gives the sum
+// of g_k^2 C_kk, a packed matrix the full quadratic form.
+double saved_variance(const EvalView& v, const double* g, const double* cov) {
+    const int32_t q = v.nParmFree;
+    double var = 0.0;
+    for (int32_t k = 0; k < q; ++k) {
+        if (v.hooks->covStorage == 2) {
+            var += g[k] * g[k] * cov[k];
+            continue;
+        }
+        for (int32_t l = 0; l < q; ++l) var += g[k] * g[l] * cov[pk(k, l)];
+    }
+    return var;
+}
+
+// With dependent standard errors from the saved covariance: the record
+// whose position the matrix directory keeps (word 11, byte 44), its
+// summary and then q (diagonal) or q(q+1)/2 doubles, read into cov.
+// Returns false when no covariance was saved.
+bool read_saved_covariance(const EvalView& v, double* cov) {
+    HostFile* file = v.hooks->utilityFile;
+    constexpr int64_t kCovariancePosition = 44;
+    int32_t at = -1;
+    if (file == nullptr || xcpoint(file, kCovariancePosition) != 0 || xcread(file, &at, 4) != 0 || at <= 0)
+        return false;
+    DeterminantRecord summary;
+    const int32_t q = v.nParmFree;
+    velix::detail::file_get(file, at, &summary.mantissa, sizeof summary / 8);
+    velix::detail::file_get(file, at + static_cast<int64_t>(sizeof summary), cov,
+                            v.hooks->covStorage == 2 ? q : q * (q + 1) / 2);
+    return true;
+}
+
+void saved_standard_errors(const EvalView& v, double* cov, double* se) {
+    if (!read_saved_covariance(v, cov)) return;
+    for (int32_t e = 0; e < v.nElements; ++e) {
+        const int32_t p = v.el->parameter[e];
+        if (p >= 0 || -p - 1 >= v.nParmAll) continue;
+        const double var = saved_variance(v, velix::detail::dependent_derivatives(v, p), cov);
+        se[-p - 1] = var >= 0.0 ? std::sqrt(var) : host_missing_value();
+    }
+}
+
 // Writes `count` OUTEST= rows of _TYPE_ `type`; fill(row, name, values)
 // gives row's _NAME_ and its value for every independent parameter.  The
 // other numeric variables are missing.
@@ -166,16 +212,65 @@ const char* method_name(int32_t method) {
     }
 }
 
+// J(m, k) of the mode in force, moment by moment: the walk in memory
+// (mode 1), the sparse values (mode 11; formed again, DWLS weighted them)
+// or the column file read in passes of as many moments as fit in a buffer
+// of max(p*, q(q+1)/2) doubles (modes 2 and 3).
+class JacobianReader {
+   public:
+    explicit JacobianReader(const EvalView& v) : v_(v), mode_(*v.jacobianMode) {
+        if (mode_ == 11 && cosjasp(&v) != 0) mode_ = 1;
+        if (mode_ == 2 || mode_ == 3) {
+            const bool wide = pk_lower(v.nParmFree, 0) > v.pstar;
+            buffer_ = wide ? v.st->cross : v.st->jac.other;
+            pass_ = std::max<int64_t>(1, (wide ? pk_lower(v.nParmFree, 0) : v.pstar) / v.nParmFree);
+        } else if (mode_ != 11) {
+            mode_ = jacobian_walk(&v) == 0 ? 1 : -1;
+        }
+    }
+    bool usable() const { return mode_ > 0; }
+    double at(int32_t m, int32_t k) {
+        const int64_t p = v_.pstar;
+        if (mode_ == 1) return v_.st->jacobian[k * p + m];
+        if (mode_ == 11) return sparse_at(m, k);
+        if (first_ < 0 || m < first_ || m >= first_ + pass_) load(m);
+        return buffer_[k * pass_ + (m - first_)];
+    }
+
+   private:
+    void load(int32_t m) {
+        first_ = m;
+        const int64_t len = std::min<int64_t>(pass_, v_.pstar - m);
+        for (int32_t k = 0; k < v_.nParmFree; ++k)
+            velix::detail::file_get(v_.columnFile, 8 * (int64_t{v_.pstar} * k + m),
+                                    buffer_ + k * pass_, static_cast<int32_t>(len));
+    }
+    double sparse_at(int32_t m, int32_t k) const {
+        const JacobianStorage& jac = v_.st->jac;
+        int32_t lo = k == 0 ? 0 : jac.rowEnd[k - 1], hi = jac.rowEnd[k];
+        while (lo < hi) {  // the moments of a row ascend
+            const int32_t mid = (lo + hi) / 2;
+            if (pk_lower(jac.nzRow[mid], jac.nzCol[mid]) < m) lo = mid + 1;
+            else hi = mid;
+        }
+        return lo < jac.rowEnd[k] && pk_lower(jac.nzRow[lo], jac.nzCol[lo]) == m ? jac.nzValue[lo] : 0.0;
+    }
+    const EvalView& v_;
+    int32_t mode_;
+    double* buffer_ = nullptr;
+    int64_t pass_ = 0;
+    int32_t first_ = -1;
+};
+
 // The JACOBIAN rows: row m holds dC_m/dtheta_k in the column of parameter
-// k, always the plain Jacobian (formed again: the WLS and DWLS cross
-// product weighted its rows).
+// k, always the plain Jacobian.
 void jacobian_rows(const EvalView& v) {
-    if (jacobian_walk(&v) != 0) return;
+    JacobianReader reader(v);
+    if (!reader.usable()) return;
     const char* name = method_name(v.method);
     outest_rows(v, "JACOBIAN", v.pstar, [&](int32_t m, char* text, double* values) {
         std::memcpy(text, name, std::strlen(name));
-        for (int32_t k = 0; k < v.nParmFree; ++k)
-            values[k] = v.st->jacobian[int64_t{k} * v.pstar + m];
+        for (int32_t k = 0; k < v.nParmFree; ++k) values[k] = reader.at(m, k);
     });
 }
 
@@ -218,7 +313,7 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 2;
     }
     if (cosfdcj(nlp) != 0) return -1;
-    if (eval_cross_product(&v) != 0) {
+    if (cross_product_by_mode(&v) != 0) {
         xpmlog(kMsgProc, kMsgNoInformation);
         return 3;
     }
@@ -237,5 +332,6 @@ int32_t cosicrp(NlpProblem* nlp) {
     if (st.covStatus == kCovFailed) return 0;
     if (h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
     if (nlp->stdErrors) standard_errors(v, st.covariance, nlp->stdErrors);
+    if (nlp->stdErrors && v.hooks->depStdErr) saved_standard_errors(v, h, nlp->stdErrors);
     return 0;
 }

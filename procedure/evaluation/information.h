@@ -33,4 +33,7 @@ double estimate_covariance_scale(int32_t method, double divisor);
 // differences of the dependent parameters fail.
 // EvaluationState::covStatus: 1 regular inverse, 2 generalized inverse,
 // 3 no covariance, 0 no inversion (ULS, DWLS: information only).
+// With NlpHookBlock::depStdErr the dependent parameters' standard errors
+// come from the covariance the optimizer's covariance code saved on its
+// utility file instead (unscaled; diagonal storage: sum of g_k^2 C_kk).
 int32_t cosicrp(NlpProblem* nlp);

@@ -65,6 +65,9 @@ EvalView eval_view(ProcContext* ctx) {
     v.outestCells[2] = &ctx->cells.alphaCell;
     v.outestGiven = ctx->dataSetHandle[kRoleOutest] != nullptr;
     v.errorLevel = &ctx->errorLevel;
+    v.termFile = ctx->jacTermFile;
+    v.columnFile = ctx->jacColFile;
+    v.weightedFile = ctx->wJacColFile;
     v.nlp = ctx->nlp;
     v.hooks = ctx->hooks;
     v.st = &ctx->eval;
@@ -89,6 +92,25 @@ int32_t contribution_capacity(const EvalView& v) {
     return static_cast<int32_t>(std::max<int64_t>(count, 1));
 }
 
+// Term-wise Jacobian records one walk can write: one per independent
+// parameter element, one per derivative entry (or program input) of a
+// dependent one.
+int32_t record_capacity(const EvalView& v) {
+    int64_t count = 0;
+    for (int32_t e = 0; e < v.nElements; ++e) {
+        const int32_t p = v.el->parameter[e];
+        if (p > 0) {
+            ++count;
+        } else if (p < 0 && v.fdDepDerivs) {
+            count += v.nDepInputs;
+        } else if (p < 0) {
+            for (int32_t t = 0; t < v.nDepDerivs; ++t)
+                if (v.depParmNumbers[v.depDerivParm[t]] == p) ++count;
+        }
+    }
+    return static_cast<int32_t>(count);
+}
+
 template <typename T>
 T* carve(HostAllocator* pool, int64_t count) {
     void* p =
@@ -106,7 +128,7 @@ void evaluation_setup(ProcContext* ctx) {
     const int32_t maxContrib = contribution_capacity(v);
     if (st.pool != nullptr && st.n == v.n && st.q == v.nParmFree && st.ld == v.ld &&
         st.nMatrices == v.nMatrices && st.maxContrib == maxContrib && st.nDep == v.nParmDep &&
-        st.nDepInputs == v.nDepInputs) {
+        st.nDepInputs == v.nDepInputs && st.jac.recordMax == record_capacity(v)) {
         st.valid = 0;
         return;
     }
@@ -115,7 +137,9 @@ void evaluation_setup(ProcContext* ctx) {
     const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 4 * n * ld + ld + 3 * n * n + ld * ld +
                             q * (q + 1) + 3 * q + 4 * n * int64_t{maxContrib} +
                             int64_t{v.nParmDep} * (v.nDepInputs + 1) + v.nlp->nNlinCon + 64;
-    const int64_t bytes = 8 * doubles + 4 * ld + 2 * (v.nMatrices + 1) +
+    const int32_t records = record_capacity(v);
+    const int64_t bytes = 8 * (doubles + 3 * p) + 4 * (ld + 2 * int64_t{records} + q) +
+                          2 * (v.nMatrices + 1) +
                           int64_t{maxContrib} * static_cast<int64_t>(sizeof(EvalContribution)) +
                           4096;
     HostAllocator* pool = xmpoolc(bytes, 1024, 4096);
@@ -156,6 +180,13 @@ void evaluation_setup(ProcContext* ctx) {
     st.conBase = carve<double>(pool, v.nlp->nNlinCon);
     st.contrib = carve<EvalContribution>(pool, maxContrib);
     st.contribVectors = carve<double>(pool, 4 * n * int64_t{maxContrib});
+    st.jac.recordMax = records;
+    st.jac.recordTags = carve<int32_t>(pool, records);
+    // Indexed by record while the pattern is analysed, by parameter after.
+    st.jac.rowEnd = carve<int32_t>(pool, std::max<int64_t>(records, q));
+    st.jac.column = carve<double>(pool, p);
+    st.jac.weighted = carve<double>(pool, p);
+    st.jac.other = carve<double>(pool, p);
     if (const int32_t c = xmemdef(st.contribVectors)) {
         xmemmsg(c + 20000);
         xexit(std::max(kLevelNoMemory, ctx->errorLevel), 0);
@@ -166,12 +197,14 @@ void evaluation_setup(ProcContext* ctx) {
 void evaluation_release(ProcContext* ctx) {
     EvaluationState& st = ctx->eval;
     if (st.pool != nullptr) xmpoold(st.pool);
-    // The data's diagonal and the constraint set-up's table of nonlinear
-    // constraints belong to the step, not to the arrays released here.
-    const int16_t diag = st.diagFromData;
+    // The data's diagonal, the Jacobian-pattern request and the constraint
+    // set-up's table of nonlinear constraints belong to the step, not to
+    // the arrays released here.
+    const int16_t diag = st.diagFromData, pattern = st.printJacPattern;
     const NlinConTable* nlinCon = st.nlinCon;
     st = EvaluationState();
     st.diagFromData = diag;
+    st.printJacPattern = pattern;
     st.nlinCon = nlinCon;
 }
 
@@ -210,16 +243,36 @@ const double* dependent_derivatives(const EvalView& v, int32_t p) {
     return g;
 }
 
+void file_put(HostFile* file, int64_t position, const double* data, int32_t count) {
+    int32_t rc = xcpoint(file, position);
+    if (rc == 0) rc = xcwrite(file, data, 8 * int64_t{count});
+    if (rc != 0) {
+        xprrlog(0, rc);
+        xexit(kLevelHostFailure, 0);
+    }
+}
+
+void file_get(HostFile* file, int64_t position, double* data, int32_t count) {
+    int32_t rc = xcpoint(file, position);
+    if (rc == 0) rc = xcread(file, data, 8 * int64_t{count});
+    if (rc != 0) {
+        xprrlog(0, rc);
+        xexit(kLevelHostFailure, 0);
+    }
+}
+
 void wls_factor_fault() {
     internal_error("the WLS weight factor is singular");
 }
 
+std::string matrix_name(const EvalView& v, int32_t k) {
+    const NameRecord& n = v.mt->name[k];
+    return std::string(n.text, static_cast<size_t>(std::clamp<int16_t>(n.length, 0, 32)));
+}
+
 void eval_fault(const EvalView& v, int32_t number, int32_t matrix) {
     if (matrix > 0) {
-        const NameRecord& name = v.mt->name[matrix];
-        char text[40] = {};
-        std::memcpy(text, name.text, static_cast<size_t>(std::clamp<int16_t>(name.length, 0, 32)));
-        xpmlog(kMsgProc, number, text);
+        xpmlog(kMsgProc, number, matrix_name(v, matrix).c_str());
     } else {
         xpmlog(kMsgProc, number);
     }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "velix/evaluation_state.h"
 #include "velix/model.h"
@@ -20,6 +21,7 @@ struct NlpHookBlock;
 struct CmpWork;
 struct HostObject;
 struct OutputRowBuffer;
+struct HostFile;
 
 struct EvalView {
     // Model (read only but for the element values).
@@ -75,6 +77,10 @@ struct EvalView {
     double* outestCells[3] = {};        // the other numeric OUTEST= cells (_RHS_, _ITER_, _ALPHA_)
     int32_t outestGiven = 0;            // OUTEST= is written
     int32_t* errorLevel = nullptr;
+    // Utility files of the Jacobian storage forms (opened by the step).
+    HostFile* termFile = nullptr;      // term-wise records (mode 2)
+    HostFile* columnFile = nullptr;    // columns (modes 2, 3, 6), the cross product (mode 4)
+    HostFile* weightedFile = nullptr;  // WLS and DWLS weighted columns
     NlpProblem* nlp = nullptr;
     NlpHookBlock* hooks = nullptr;
     EvaluationState* st = nullptr;
@@ -121,6 +127,12 @@ const double* dependent_derivatives(const EvalView& v, int32_t p);
 // Ends the step as an internal fault: the WLS weight factor, checked when
 // the moments were formed, is singular.
 [[noreturn]] void wls_factor_fault();
+// Reads or writes a utility-file record at a byte position; a failed
+// transfer is reported and ends the step (1020).
+void file_put(HostFile* file, int64_t position, const double* data, int32_t count);
+void file_get(HostFile* file, int64_t position, double* data, int32_t count);
+// The name of model matrix k, without trailing padding.
+std::string matrix_name(const EvalView& v, int32_t k);
 // Ends the step as an internal fault after numbered message 352/number.
 [[noreturn]] void eval_fault(const EvalView& v, int32_t number, int32_t matrix);
 }  // namespace velix::detail

@@ -76,7 +76,7 @@ void walk_product(const EvalView& v, int32_t first, int32_t p, TermVisitor* visi
     copy_rows(v, st.work1, s.uCols, st.work2);
     s.vCols = s.uCols;
     bool vHoldsP = false;
-    if (!mt.constant[p]) {
+    if (!mt.constant[p] && visitor->wants(v, p)) {
         if (mt.form[p] != kFormNone) {
             s.vCols = cosposm(&v, 0, p, v.n, s.vCols, st.work2, st.rowBuf);
             copy_rows(v, st.work2, s.vCols, st.work1);
@@ -91,6 +91,7 @@ void walk_product(const EvalView& v, int32_t first, int32_t p, TermVisitor* visi
     int32_t next = p - 1;  // the next factor to apply transposed to V
     for (int32_t m = p - 1; m >= first; --m) {
         if (mt.constant[m]) continue;
+        if (!visitor->wants(v, m)) continue;
         const bool withForm = mt.form[m] != kFormNone;
         for (; next >= (withForm ? m : m + 1); --next)
             s.vCols = cosposm(&v, 1, next, v.n, s.vCols, st.work2, st.rowBuf);
@@ -111,15 +112,18 @@ void walk_product(const EvalView& v, int32_t first, int32_t p, TermVisitor* visi
 
 }  // namespace
 
+int32_t TermVisitor::prepare(const EvalView& v, int32_t t) {
+    return v.invertOnce ? 0 : cosimat(&v, 0, t);
+}
+
 int32_t walk_terms(const EvalView* view, TermVisitor* visitor) {
     const EvalView& v = *view;
     for (int32_t t = 1; t <= v.nTerms; ++t) {
-        if (!v.invertOnce)
-            if (const int32_t k = cosimat(view, 0, t)) return k;
+        if (const int32_t k = visitor->prepare(v, t)) return k;
         const int32_t first = velix::detail::term_first(v, t),
                       p = velix::detail::term_central(v, t);
         if (first == p) {
-            if (!v.mt->constant[p]) walk_single(v, p, visitor);
+            if (!v.mt->constant[p] && visitor->wants(v, p)) walk_single(v, p, visitor);
         } else {
             walk_product(v, first, p, visitor);
         }

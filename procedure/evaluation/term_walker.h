@@ -31,6 +31,13 @@ struct WalkStep {
 class TermVisitor {
    public:
     virtual void visit(const EvalView& v, const WalkStep& step) = 0;
+    // Whether matrix k is to be visited: the left product of a matrix that
+    // is not is never formed.
+    virtual bool wants(const EvalView&, int32_t) { return true; }
+    // Forms the inverse forms of term t before its products (the objective's
+    // inverses unless they are formed once); returns 0 or the matrix that
+    // could not be inverted.
+    virtual int32_t prepare(const EvalView& v, int32_t t);
 
    protected:
     ~TermVisitor() = default;

@@ -185,4 +185,62 @@ TEST_F(Harman, AMissingRotationLeavesTheLoadingsAsEstimated) {
         for (int i = 0; i < j; ++i) EXPECT_EQ(un[j][i], 0.0);
 }
 
+TEST(ConfirmatoryFactor, StandardizedSolutionOfTheReferenceFit) {
+    // The confirmatory FACTOR form of hs_cfa_ml: its standardized loadings
+    // lambda sqrt(phi) / sqrt(lambda^2 phi + theta) and factor correlations
+    // c / sqrt(phi phi'), computed from the reference estimates; the
+    // OUTSTAT= kinds in order, with LSSCORE under ULS.
+    const std::string dir = own_folder("confirmatory_factor");
+    std::ifstream in(velix::test::data_path("hs.csv"));
+    std::ofstream(dir + "/hs.csv") << in.rdbuf();
+    std::ifstream prog(std::string(VELIX_SOURCE_DIR) + "/examples/hs_cfa_factor.vx");
+    std::stringstream text;
+    text << prog.rdbuf();
+    std::string program = text.str();
+    const size_t at = program.find("method=none");
+    ASSERT_NE(at, std::string::npos);
+    const velix::test::JsonValue ref =
+        velix::test::JsonValue::parse([] {
+            std::ifstream f(velix::test::data_path("hs_cfa_ml.expected.json"));
+            std::stringstream s;
+            s << f.rdbuf();
+            return s.str();
+        }())["params"];
+    auto est = [&](const std::string& name) { return ref[name]["est"].number(); };
+    for (const char* method : {"ml", "uls"}) {
+        std::string p = program;
+        p.replace(at, 11, std::string("method=") + method + " gconv=1e-14 outstat=st");
+        p.replace(p.rfind("run;"), 4, "nloptions absgconv=1e-12;\nrun;");
+        const RunResult r = run_velix(p, {}, {"--lib", dir});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const Rows stat = read_rows(dir + "/st.csv");
+        std::vector<std::string> kinds;
+        for (const auto& row : stat.cells)
+            if (kinds.empty() || kinds.back() != row[0]) kinds.push_back(row[0]);
+        const std::string score = std::string(method) == "uls" ? "LSSCORE" : "SCORE";
+        const std::vector<std::string> tail(kinds.end() - 5, kinds.end());
+        EXPECT_EQ(tail, (std::vector<std::string>{"UNROTATE", "FCORR", "UNIQUE_V", "STD_LOAD", score})) << method;
+        if (std::string(method) != "ml") continue;
+        const Matrix std = rows_of(stat, "STD_LOAD");
+        ASSERT_EQ(std.size(), 3u);
+        const char* loading[9] = {"", "l2", "l3", "", "l5", "l6", "", "l8", "l9"};
+        const char* variance[3] = {"vvis", "vtxt", "vspd"};
+        for (int i = 0; i < 9; ++i) {
+            const int f = i / 3;
+            const double l = loading[i][0] ? est(loading[i]) : 1.0, phi = est(variance[f]);
+            const double theta = est("ve" + std::to_string(i + 1));
+            const double want = l * std::sqrt(phi) / std::sqrt(l * l * phi + theta);
+            EXPECT_NEAR(std[f][i], want, 1e-5) << "x" << i + 1;
+        }
+        const auto& corr = r.table(0, "FactCorrExog");
+        ASSERT_EQ(corr["rows"].size(), 3u);
+        for (size_t k = 0; k < 3; ++k) {
+            const std::string name = velix::test::cell(corr, k, "Parameter").str();
+            const size_t a = name == "cts" ? 1 : 0, b = name == "cvt" ? 1 : 2;
+            const double want = est(name) / std::sqrt(est(variance[a]) * est(variance[b]));
+            EXPECT_NEAR(velix::test::cell(corr, k, "Estimate").number(), want, 1e-5) << name;
+        }
+    }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -16,6 +17,7 @@
 #include "tests/e2e/harness.h"
 #include "tests/support/fixtures.h"
 
+using velix::test::JsonValue;
 using velix::test::own_folder;
 using velix::test::read_rows;
 using velix::test::Rows;
@@ -99,6 +101,17 @@ TEST_F(StoredModel, EveryKindRefitsFromItsStoredModel) {
         ASSERT_EQ(r.exitStatus, 0) << c.program << "\n" << r.log;
         const Rows a = rows("first"), b = rows("second");
         ASSERT_EQ(a.cells.size(), b.cells.size()) << c.program;
+        if (&c == &cases[0]) {
+            // The STAT rows carry the fit summary: the reference chi-square
+            // and degrees of freedom of hs_cfa_ml.
+            const JsonValue ref = JsonValue::parse(text_of(velix::test::data_path("hs_cfa_ml.expected.json")));
+            std::map<std::string, double> stat;
+            for (const auto& row : a.cells)
+                if (row[0] == "STAT") stat[row[1]] = row[5] == "." ? NAN : std::stod(row[5]);
+            EXPECT_NEAR(stat["CHISQUAR"], ref["chisq"].number(), 1e-6 * ref["chisq"].number());
+            EXPECT_EQ(stat["DF"], ref["df"].number());
+            EXPECT_EQ(stat.size(), 34u);
+        }
         ASSERT_FALSE(a.cells.empty()) << c.program;
         // Kind, name, matrix number, row and column: the same model.  The
         // elements are compared by position (a default exploratory model

@@ -103,6 +103,8 @@ TEST_F(FactorKindsStep, AutomaticKindAndRefusedInverse) {
     t.p.hasBounds = 1;
     EXPECT_THROW(znlpcin(&t.p, 0, 2, 0.0, a.data(), f.data()), velix::platform::StepExit);
     EXPECT_NE(log().find("internal error: znlpcin"), std::string::npos);
+    // The free-parameter sparse kind only decomposes and solves.
+    EXPECT_THROW(znlpilm(&t.p, 7, 2, f.data(), a.data()), velix::platform::StepExit);
 }
 
 TEST(FactorKinds, PermutationThereAndBack) {

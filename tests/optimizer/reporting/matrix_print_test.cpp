@@ -204,15 +204,16 @@ TEST_F(MatrixPrint, LagrangeFunctionMatricesFollowThePlainOnes) {
     EXPECT_EQ(rows, (std::vector<int32_t>{0, 3, 5, 7, 8, 6}));
 }
 
-// A sparse Hessian of three parameters, the diagonal then the strictly
-// lower part by columns, is shown as the dense symmetric matrix.
+// A sparse Hessian of three parameters in SparseLLt storage (the diagonal,
+// then the strictly lower part by rows) is shown as the dense symmetric
+// matrix.
 TEST_F(MatrixPrint, SparseHessianRowsAreTheDenseMatrix) {
     TestProblem t({0.0, 0.0, 0.0}, [](const double*) { return 0.0; });
     t.p.out.kyrObject = manager_;
     t.p.hooks = &t.hooks;
-    // (1, 0) = 4 and (2, 0) = 5 in column 0, (2, 1) = 6 in column 1.
-    std::vector<int32_t> pattern = {0, 2, 3, 3, 1, 2, 2};
-    const double values[] = {1.0, 2.0, 3.0, 4.0, 5.0, 6.0};
+    // (1, 0) = 4 in row 1, (2, 0) = 5 and (2, 1) = 6 in row 2.
+    std::vector<int32_t> pattern = {4, 4, 5, 7, 0, 0, 1};
+    const double values[] = {1.0, 2.0, 3.0, 3.0, 4.0, 5.0, 6.0};
     const double dense[3][3] = {{1, 4, 5}, {4, 2, 6}, {5, 6, 3}};
     t.p.hessianStorage = 1;
     t.p.hessianPattern = pattern.data();

@@ -39,11 +39,14 @@ TEST_F(Quanew, StartMatrixOptions) {
 
 // RESTART 1 starts the matrix again every iteration: on x^2 + 100 y^2 the
 // method falls back to scaled steepest descent and needs many more
-// iterations than the two or three quasi-Newton needs.
+// iterations than the two or three quasi-Newton needs.  INHESSIAN keeps
+// the start matrix a multiple of the identity (the automatic one, scaled
+// by the sizes of x, would itself approach the Newton step here).
 TEST_F(Quanew, RestartOptionStartsTheMatrixAgain) {
     double iterations[2];
     for (int32_t k : {0, 1}) {
         TechniqueProblem t(ellipse(), kTechQuanew, false);
+        t.p.inHessian = 1.0;
         if (k == 1) t.p.restart = 1.0;
         EXPECT_GE(run_driver(&t), kNlpAbsConv);
         EXPECT_NEAR(t.p.f, 0.0, 1e-6);

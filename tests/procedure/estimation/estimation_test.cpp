@@ -269,9 +269,9 @@ TEST(Estimation, JacobianModeFollowsTheRequestAndTheShareOfNonzeros) {
     ctx.nParmFree = 20;  // 900 entries
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), -1);
     hooks.wantCovariance = 1;
-    ctx.nJacEntries = 225;
+    ctx.eval.jac.nonzeros = 225;
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 11);
-    ctx.nJacEntries = 226;
+    ctx.eval.jac.nonzeros = 226;
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 2);
     nlp.nRestarts = 2;
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 1);

@@ -8,6 +8,10 @@
 #include <array>
 #include <vector>
 
+#include "evaluation_fixture.h"
+#include "procedure/evaluation/cross_product.h"
+#include "procedure/evaluation/implied_moments.h"
+#include "procedure/evaluation/sparse_inverse.h"
 #include "tests/support/statement_fixture.h"
 #include "platform/step_exit.h"
 #include "velix/codes.h"
@@ -112,6 +116,36 @@ TEST(CosanKernels, IdentityLikeTypesAndBeta) {
               (std::vector<double>{0, 0, 3, 4}));
 }
 
+// op(M) * W from the left equals the dense product with cosunpa's op(M),
+// for a ZERIDENTITY, a diagonal entered as its inverse and I - B, plain
+// and transposed.
+TEST(CosanKernels, PremultiplicationMatchesTheDenseProduct) {
+    SmallModel m;
+    const int32_t tall = m.add(kMatZerIdentity, 4, 2, {});
+    const int32_t diag = m.add(kMatDiagonal, 2, 2, {{0, 0, 2.0}, {1, 1, 4.0}});
+    const int32_t beta = m.add(kMatBeta, 2, 2, {{1, 0, 0.25}});
+    m.form[diag] = kFormInverse;
+    const EvalView* v = m.bind();
+    std::vector<double> colBuf(8);
+    for (const int32_t j : {tall, diag, beta})
+        for (const int32_t t : {0, 1}) {
+            const Rows op = unpack(v, t, j);
+            const int32_t inner = static_cast<int32_t>(op[0].size());
+            std::vector<double> work(64, 0.0);
+            for (int32_t r = 0; r < inner; ++r)
+                for (int32_t c = 0; c < 3; ++c) work[r * 8 + c] = 1.0 + r - 0.5 * c;
+            Rows expected(op.size(), std::vector<double>(3, 0.0));
+            for (size_t a = 0; a < op.size(); ++a)
+                for (int32_t b = 0; b < inner; ++b)
+                    for (int32_t c = 0; c < 3; ++c) expected[a][c] += op[a][b] * work[b * 8 + c];
+            ASSERT_EQ(cosprem(v, t, j, inner, 3, work.data(), colBuf.data()),
+                      static_cast<int32_t>(op.size()));
+            for (size_t a = 0; a < op.size(); ++a)
+                EXPECT_EQ(std::vector<double>(work.begin() + a * 8, work.begin() + a * 8 + 3), expected[a])
+                    << "matrix " << j << " transposed " << t << " row " << a;
+        }
+}
+
 TEST(CosanKernels, FaultsEndTheStep) {
     ensure_step_allocator();
     velix::platform::begin_step();
@@ -137,6 +171,58 @@ TEST(CosanKernels, FaultsEndTheStep) {
     EXPECT_EQ(code(perm, 2, &message), kLevelInternal);
     EXPECT_EQ(message, 66);
     velix::platform::end_step();
+}
+
+}  // namespace
+}  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// The RAM model's path matrix kept as a sparse inverse of I - A: the same
+// F, gradient and cross product as the dense inverse at a random point, its
+// rows those of the dense inverse, and a singular pivot falls back to the
+// dense inverse for good (message 61).
+TEST(SparseInverse, MatchesTheDenseInverse) {
+    EvalStep s(ram_program("ml"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const int32_t q = s.q();
+    std::vector<double> g(q), h(q * (q + 1) / 2);
+    s.nlp.gradient = g.data();
+    s.nlp.hessian = h.data();
+    s.perturb(3, 0.2);
+    auto evaluate = [&] {
+        std::vector<double> out{s.objective()};
+        EXPECT_EQ(coscrpj(&s.nlp), 0);
+        out.insert(out.end(), g.begin(), g.end());
+        out.insert(out.end(), h.begin(), h.end());
+        return out;
+    };
+    const std::vector<double> dense = evaluate();
+    const int32_t a = 2;  // the path matrix A of J (I - A)^-1 P (I - A)^-1' J'
+    const double* inverse = velix::detail::stored_inverse(eval_view(&s.ctx), a);
+    const int32_t m = s.ctx.model.rows[a];
+    const std::vector<double> denseInverse(inverse, inverse + m * m);
+    const EvalView v = eval_view(&s.ctx);
+    cosimsp(&v);
+    ASSERT_EQ(s.ctx.eval.sparseInv.matrix, a);
+    const std::vector<double> sparse = evaluate();
+    for (size_t i = 0; i < dense.size(); ++i)
+        EXPECT_NEAR(sparse[i], dense[i], 1e-12 * (1.0 + std::fabs(dense[i]))) << "value " << i;
+    std::vector<double> row(m);
+    for (int32_t r = 0; r < m; ++r) {
+        getarow(&v, a, r, row.data());
+        for (int32_t c = 0; c < m; ++c) EXPECT_NEAR(row[c], denseInverse[r * m + c], 1e-14) << r << "," << c;
+    }
+    // A zero pivot: the unit diagonal (0, 0) made a fill-in position.
+    const size_t mark = messages_now();
+    EXPECT_EQ(cosinsp(&v, a), 0);
+    s.ctx.eval.sparseInv.source[0] = 0;
+    EXPECT_EQ(cosinsp(&v, a), 1);
+    std::fill(s.ctx.eval.invDone, s.ctx.eval.invDone + s.ctx.nMatrices + 1, int16_t{0});
+    EXPECT_EQ(cosimat(&v, 0, 0), 0);
+    EXPECT_EQ(s.ctx.eval.sparseInv.matrix, 0);
+    EXPECT_EQ(messages_since(mark), std::vector<int32_t>{61});
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "tests/support/fixtures.h"
 
 #include "evaluation_fixture.h"
+#include "procedure/evaluation/jacobian_pattern.h"
 #include "platform/dataset.h"
 
 namespace velix::testing {
@@ -123,6 +124,23 @@ TEST(Information, DependentParameterByTheDeltaMethod) {
     std::vector<double> hessian;
     const std::vector<double> se = standard_errors(s, &hessian);
     EXPECT_NEAR(se[l3], 2.0 * std::fabs(s.nlp.x[l2]) * se[l2], 1e-12 * se[l3]);
+
+    // From a saved diagonal covariance C_kk = k + 1 (the directory word at
+    // byte 44 points to its record): sqrt(sum of g_k^2 C_kk) = 2 |l2|
+    // sqrt(C_l2), whatever the off-diagonal entries a packed read would take.
+    s.hooks.depStdErr = 1;
+    s.hooks.covStorage = 2;
+    const int32_t at = 80;
+    ASSERT_EQ(xcpoint(s.hooks.utilityFile, 44), 0);
+    ASSERT_EQ(xcwrite(s.hooks.utilityFile, &at, 4), 0);
+    DeterminantRecord summary;
+    std::vector<double> diagonal(static_cast<size_t>(s.q()));
+    for (size_t k = 0; k < diagonal.size(); ++k) diagonal[k] = static_cast<double>(k + 1);
+    velix::detail::file_put(s.hooks.utilityFile, at, &summary.mantissa, sizeof summary / 8);
+    velix::detail::file_put(s.hooks.utilityFile, at + static_cast<int64_t>(sizeof summary),
+                            diagonal.data(), s.q());
+    const std::vector<double> saved = standard_errors(s, &hessian);
+    EXPECT_NEAR(saved[l3], 2.0 * std::fabs(s.nlp.x[l2]) * std::sqrt(l2 + 1.0), 1e-12 * saved[l3]);
 }
 
 // PCRPJAC shows the information matrix as the "Information" table, labelled
@@ -160,36 +178,47 @@ namespace velix::testing {
 namespace {
 
 // The OUTEST= rows: INFORMAT rows of the information matrix and, on
-// request, JACOBIAN rows of the plain Jacobian of the moments.
+// request, JACOBIAN rows of the plain Jacobian of the moments, the same
+// from memory, the term-wise records, the column file and the sparse form.
 TEST(Information, OutestRows) {
     const std::string path = std::string(VELIX_BINARY_DIR) + "/information_outest_" +
                              std::to_string(::getpid()) + ".csv";
     std::string program = ability_program();
     program.insert(program.find(" covariance;"), " outest='" + path + "'");
-    int32_t q = 0, pstar = 0;
-    std::vector<double> hessian;
-    {
-        EvalStep s(program, kMethodMl);
-        ASSERT_TRUE(s.ready) << s.log.str();
-        s.hooks.outestJacobian = 1;
-        for (const ReferenceEstimate& r : kAbilityReference)
-            s.nlp.x[parameter_index(s, r.name)] = r.est;
-        standard_errors(s, &hessian);
-        q = s.q();
-        pstar = s.ctx.nMoments;
-        // The host puts the output data sets in place at the step's end.
-        EXPECT_TRUE(velix::platform::dataset_commit_outputs(0));
+    std::vector<std::string> firstRows;
+    for (const int32_t mode : {1, 2, 3, 11}) {
+        int32_t q = 0, pstar = 0;
+        std::vector<double> hessian;
+        {
+            EvalStep s(program, kMethodMl);
+            ASSERT_TRUE(s.ready) << s.log.str();
+            s.hooks.outestJacobian = 1;
+            for (const ReferenceEstimate& r : kAbilityReference)
+                s.nlp.x[parameter_index(s, r.name)] = r.est;
+            const EvalView v = eval_view(&s.ctx);
+            if (mode == 11) {
+                ASSERT_EQ(cosjamv(&v, 0), 0);
+            }
+            s.ctx.eval.jacobianMode = mode;
+            standard_errors(s, &hessian);
+            q = s.q();
+            pstar = s.ctx.nMoments;
+            // The host puts the output data sets in place at the step's end.
+            EXPECT_TRUE(velix::platform::dataset_commit_outputs(0));
+        }
+        std::ifstream in(path);
+        std::vector<std::string> jacobianRows;
+        int32_t informationRows = 0;
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("JACOBIAN,ML,", 0) == 0) jacobianRows.push_back(line);
+            informationRows += line.rfind("INFORMAT,", 0) == 0;
+        }
+        EXPECT_EQ(jacobianRows.size(), static_cast<size_t>(pstar));
+        EXPECT_EQ(informationRows, q);
+        if (mode == 1) firstRows = jacobianRows;
+        EXPECT_EQ(jacobianRows, firstRows) << "mode " << mode;
+        std::remove(path.c_str());
     }
-    std::ifstream in(path);
-    std::string line;
-    int32_t jacobianRows = 0, informationRows = 0;
-    while (std::getline(in, line)) {
-        jacobianRows += line.rfind("JACOBIAN,ML,", 0) == 0;
-        informationRows += line.rfind("INFORMAT,", 0) == 0;
-    }
-    EXPECT_EQ(jacobianRows, pstar);
-    EXPECT_EQ(informationRows, q);
-    std::remove(path.c_str());
 }
 
 }  // namespace

@@ -1,0 +1,283 @@
+// Structural analysis of the Jacobian of the implied moments (the pattern
+// of the sparse Jacobian modes; Coleman and More, "Estimation of sparse
+// Jacobian matrices", SIAM J. Numer. Anal. 20, 1983, for why a pattern
+// pays): the term walk on non-negative markers, one record per parameter
+// reaching one matrix, then a merge per parameter.
+//
+//   markers into the element values; structural inverse forms per term
+//   walk: for each parameter of a visited matrix and each independent
+//     parameter it stands for: record the positive moments
+//   values and inverse forms back; merge (sort, drop duplicates)
+#include "procedure/evaluation/jacobian_pattern.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "host/internal_error.h"
+#include "host/output_table.h"
+#include "procedure/evaluation/discrepancy_functions.h"
+#include "procedure/evaluation/implied_moments.h"
+#include "procedure/evaluation/jacobian.h"
+#include "procedure/evaluation/term_walker.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+#include "velix/nlp.h"
+#include "velix/packed_index.h"
+#include "velix/types.h"
+
+using velix::pk_lower;
+
+namespace {
+
+constexpr int32_t kMsgNoInverse = 40;
+constexpr int32_t kMsgDensity = 134;
+constexpr int32_t kMsgPatternFailed = 35;
+constexpr int32_t kTitleJacobian = 745;
+
+bool diagonal_type(int16_t type) {
+    return type == kMatDiagonal || type == kMatZerDiagonal;
+}
+
+// The marker of one element: positive for a structural nonzero as the
+// kernels will read it (BETA without a form enters negated; a diagonal
+// form divides, so it gets a value whose form is positive).
+double marker(const ModelMatrixTable& mt, int32_t k, bool nonzero) {
+    if (diagonal_type(mt.type[k]) && mt.form[k] == kFormIMinusInverse) return 0.5;
+    if (diagonal_type(mt.type[k]) && mt.form[k] == kFormInverse) return 1.0;
+    if (!nonzero) return 0.0;
+    return mt.type[k] == kMatBeta && mt.form[k] == kFormNone ? -1.0 : 1.0;
+}
+
+class StructuralVisitor final : public TermVisitor {
+   public:
+    StructuralVisitor(const double* values, int32_t print) : values_(values), print_(print) {}
+
+    // The closure of every inverse form of term t into the inverse store.
+    int32_t prepare(const EvalView& v, int32_t t) override {
+        for (int32_t k = velix::detail::term_first(v, t); k <= velix::detail::term_central(v, t);
+             ++k)
+            if (v.mt->form[k] != kFormNone && !diagonal_type(v.mt->type[k]))
+                if (!closure(v, k)) return k;
+        return 0;
+    }
+
+    void visit(const EvalView& v, const WalkStep& s) override {
+        const ModelMatrixTable& mt = *v.mt;
+        const int32_t e0 = mt.firstElement[s.matrix], e1 = e0 + mt.elementCount[s.matrix];
+        for (int32_t e = e0; e < e1; ++e) {
+            const int32_t p = v.el->parameter[e];
+            bool first = p != 0 && p <= v.nParmFree;
+            for (int32_t f = e0; f < e && first; ++f) first = v.el->parameter[f] != p;
+            if (!first) continue;
+            if (p > 0) {
+                record(v, s, e, p - 1);
+            } else if (v.fdDepDerivs) {
+                for (int32_t j = 0; j < v.nDepInputs; ++j) record(v, s, e, v.depInputParms[j] - 1);
+            } else {
+                // Every derivative entry, whatever its value at this point.
+                for (int32_t t = 0; t < v.nDepDerivs; ++t)
+                    if (v.depParmNumbers[v.depDerivParm[t]] == p)
+                        record(v, s, e, v.depInputParms[v.depDerivInput[t]] - 1);
+            }
+        }
+    }
+
+    std::vector<int32_t> pairs;  // (i, j) of every record in turn
+    int32_t printed = 0;
+
+   private:
+    bool closure(const EvalView& v, int32_t k) const;
+    void record(const EvalView& v, const WalkStep& s, int32_t e, int32_t tag);
+    void show(const EvalView& v, int32_t matrix, int32_t tag, double* column);
+    const double* values_;  // the element values of the point
+    int32_t print_;
+};
+
+// R := reflexive-transitive closure of the graph of the matrix's order
+// (Warshall), written where the kernels read the stored inverse.
+bool StructuralVisitor::closure(const EvalView& v, int32_t k) const {
+    const ModelMatrixTable& mt = *v.mt;
+    const int16_t type = mt.type[k];
+    int32_t m = mt.rows[k];
+    if (type == kMatEqsBeta) m -= v.nExogenous;
+    if (m <= 0 || mt.rows[k] != mt.columns[k]) return false;
+    std::vector<char> r(static_cast<size_t>(m) * m, 0);
+    auto at = [&](int32_t i, int32_t j) -> char& { return r[static_cast<size_t>(i) * m + j]; };
+    for (int32_t i = 0; i < m; ++i) at(i, i) = 1;
+    const bool symmetric = type == kMatSymmetric || type == kMatPosDefinit;
+    const int32_t e0 = mt.firstElement[k], e1 = e0 + mt.elementCount[k];
+    for (int32_t e = e0; e < e1; ++e) {
+        if (v.el->parameter[e] == 0 && values_[e] == 0.0) continue;
+        int32_t i = v.el->row[e], j = v.el->column[e];
+        if (i >= m || j >= m) continue;
+        if (type == kMatUpper) std::swap(i, j);  // stored as its transpose
+        at(i, j) = 1;
+        if (symmetric) at(j, i) = 1;
+    }
+    for (int32_t p = 0; p < m; ++p)
+        for (int32_t i = 0; i < m; ++i)
+            if (at(i, p))
+                for (int32_t j = 0; j < m; ++j) at(i, j) |= at(p, j);
+    double* a = velix::detail::stored_inverse(v, k);
+    const bool packed = type == kMatLower || type == kMatUpper || symmetric;
+    for (int32_t i = 0; i < m; ++i)
+        for (int32_t j = 0; j < (packed ? i + 1 : m); ++j)
+            a[packed ? pk_lower(i, j) : int64_t{i} * m + j] = at(i, j) ? 1.0 : 0.0;
+    return true;
+}
+
+void StructuralVisitor::record(const EvalView& v, const WalkStep& s, int32_t e, int32_t tag) {
+    JacobianStorage& jac = v.st->jac;
+    const ModelMatrixTable& mt = *v.mt;
+    const bool symmetric = mt.type[s.matrix] == kMatPosDefinit || mt.type[s.matrix] == kMatSymmetric;
+    if (jac.recordCount >= jac.recordMax)
+        internal_error("more Jacobian pattern records than counted");
+    std::fill(jac.column, jac.column + v.pstar, 0.0);
+    const int32_t e1 = mt.firstElement[s.matrix] + mt.elementCount[s.matrix];
+    for (int32_t f = e; f < e1; ++f) {
+        if (v.el->parameter[f] != v.el->parameter[e]) continue;
+        const int32_t r = v.el->row[f], c = v.el->column[f];
+        velix::detail::add_share(v, s, 1.0, r, c, jac.column);
+        if (symmetric && r != c) velix::detail::add_share(v, s, 1.0, c, r, jac.column);
+    }
+    velix::detail::zero_diagonal_moments(v, jac.column);
+    int32_t count = 0;
+    for (int32_t i = 0; i < v.n; ++i)
+        for (int32_t j = 0; j <= i; ++j)
+            if (jac.column[pk_lower(i, j)] > 0.0) {
+                pairs.push_back(i);
+                pairs.push_back(j);
+                ++count;
+            }
+    jac.rowEnd[jac.recordCount] = count;
+    jac.recordTags[jac.recordCount++] = tag;
+    if (print_) show(v, s.matrix, tag, jac.column);
+}
+
+// One record as a "Jacobian" table: missing at a structural nonzero.
+void StructuralVisitor::show(const EvalView& v, int32_t matrix, int32_t tag, double* column) {
+    ++printed;
+    for (int32_t m = 0; m < v.pstar; ++m)
+        column[m] = column[m] > 0.0 ? host_missing_value() : 0.0;
+    MatrixTable t;
+    t.templatePath = kyrtxt("Tesk.Velix.Jacobian", -1);
+    t.name = kyrtxt("Jacobian", -1);
+    t.title = kyrmsgs(kMsgProc, kTitleJacobian, velix::detail::matrix_name(v, matrix).c_str());
+    t.values = column;
+    t.rows = 1;
+    t.columns = v.pstar;
+    t.rowLabels = v.nlp->paramNames ? v.nlp->paramNames + tag : nullptr;
+    t.storage = "r";
+    kyr_publish_matrix(v.kyrManager, t);
+}
+
+// Markers into the element values from the saved values.
+void set_markers(const EvalView& v, const double* values) {
+    const ModelMatrixTable& mt = *v.mt;
+    for (int32_t k = 1; k <= v.nMatrices; ++k)
+        for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
+            v.el->value[e] = marker(mt, k, v.el->parameter[e] != 0 || values[e] != 0.0);
+}
+
+// An array of the evaluation pool, or 0 after the memory message.
+template <typename T>
+T* take(const EvalView& v, int64_t count) {
+    const size_t bytes = static_cast<size_t>(std::max<int64_t>(count, 1)) * sizeof(T);
+    void* p = v.st->pool->allocate(v.st->pool, bytes, 4096);
+    if (p == nullptr || xmemdef(p) != 0) {
+        xmemmsg(static_cast<int64_t>(bytes));
+        return nullptr;
+    }
+    return static_cast<T*>(p);
+}
+
+}  // namespace
+
+bool compress(const EvalView* view, const int32_t* pairs) {
+    const EvalView& v = *view;
+    JacobianStorage& jac = v.st->jac;
+    const int32_t q = v.nParmFree;
+    // Packed moment indices per parameter, sorted with the duplicates
+    // dropped: the same pattern as a search per pair, in n log n.
+    std::vector<std::vector<int64_t>> lists(static_cast<size_t>(q));
+    int64_t at = 0;
+    for (int32_t r = 0; r < jac.recordCount; ++r) {
+        std::vector<int64_t>& list = lists[static_cast<size_t>(jac.recordTags[r])];
+        for (int32_t t = 0; t < jac.rowEnd[r]; ++t, at += 2)
+            list.push_back(pk_lower(pairs[at], pairs[at + 1]));
+    }
+    int64_t total = 0;
+    for (auto& list : lists) {
+        std::sort(list.begin(), list.end());
+        list.erase(std::unique(list.begin(), list.end()), list.end());
+        total += static_cast<int64_t>(list.size());
+    }
+    jac.nzRow = take<int32_t>(v, total);
+    jac.nzCol = jac.nzRow ? take<int32_t>(v, total) : nullptr;
+    jac.nzValue = jac.nzCol ? take<double>(v, total) : nullptr;
+    if (jac.nzValue == nullptr) return false;
+    jac.nonzeros = static_cast<int32_t>(total);
+    int32_t t = 0;
+    for (int32_t k = 0; k < q; ++k) {
+        for (const int64_t m : lists[static_cast<size_t>(k)]) {
+            int32_t i = 0;
+            while (pk_lower(i + 1, 0) <= m) ++i;
+            jac.nzRow[t] = i;
+            jac.nzCol[t++] = static_cast<int32_t>(m - pk_lower(i, 0));
+        }
+        jac.rowEnd[k] = t;
+    }
+    return true;
+}
+
+double jacobian_density(const EvalView* view) {
+    const double cells = static_cast<double>(view->pstar) * view->nParmFree;
+    return cells > 0.0 ? 100.0 * view->st->jac.nonzeros / cells : 0.0;
+}
+
+int32_t cosjamv(const EvalView* view, int32_t printPattern) {
+    const EvalView& v = *view;
+    EvaluationState& st = *v.st;
+    st.jac.recordCount = 0;
+    st.jac.nonzeros = 0;
+    // The values of the point: a failed program leaves none to mark.
+    if (cosresv(view, 0) != 0) {
+        st.valid = 0;
+        return 1;
+    }
+    std::vector<double> values(v.el->value, v.el->value + v.nElements);
+    set_markers(v, values.data());
+    // The structural inverses go to the dense store, the sparse one's too.
+    const int32_t sparseInverse = st.sparseInv.matrix;
+    st.sparseInv.matrix = 0;
+    StructuralVisitor visitor(values.data(), printPattern);
+    const int32_t failed = walk_terms(view, &visitor);
+    st.sparseInv.matrix = sparseInverse;
+    std::copy(values.begin(), values.end(), v.el->value);
+    std::fill(st.invDone, st.invDone + v.nMatrices + 1, int16_t{0});
+    if (v.invertOnce) cosimat(view, 0, 0);
+    st.valid = 0;  // the objective's inverse forms were overwritten
+    if (failed) {
+        xpmlog(kMsgProc, kMsgNoInverse);
+        return 1;
+    }
+    // Without room for the pattern the Jacobian is formed densely.
+    if (!compress(view, visitor.pairs.data())) return 1;
+    if (printPattern) xpmlog(kMsgProc, kMsgDensity, jacobian_density(view));
+    return 0;
+}
+
+bool sparse_pattern_pays(int64_t nonzeros, int32_t pstar, int32_t q) {
+    return nonzeros > 0 && 4 * nonzeros <= int64_t{pstar} * q;
+}
+
+int32_t jacobian_pattern_request(const EvalView* view, int32_t request, int32_t printPattern) {
+    view->st->jac.nonzeros = 0;
+    if (request != 0 && request != 11 && request != 12) return request;
+    if (view->nParmFree > 0 && cosjamv(view, printPattern) != 0) {
+        xpmlog(kMsgProc, kMsgPatternFailed);
+        return request == 11 ? 1 : 5;
+    }
+    return request;
+}

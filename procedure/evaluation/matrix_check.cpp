@@ -1,0 +1,145 @@
+// Definiteness of the central matrices by the inertia of a symmetric
+// indefinite factorization (Bunch and Kaufman, "Some stable methods for
+// calculating inertia and solving symmetric linear systems", Math. Comp.
+// 31, 1977): the signs of D in U D U' count the negative eigenvalues, its
+// negligible pivots the (near) zero ones.  A diagonal matrix is counted
+// directly.
+//
+//   clear the counts; size the largest packed central matrix; pool
+//   for each term: skip constant, non-square, other types
+//     count a (negative) and b (negligible); record 100 a + min(b, 99)
+//     note 491, 492 or 493 when printing and a or b
+#include "procedure/evaluation/matrix_check.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "host/output_table.h"
+#include "numerics/udu.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+#include "velix/packed_index.h"
+#include "velix/types.h"
+
+namespace {
+
+constexpr int32_t kMsgNotSquare = 60;
+constexpr int32_t kMsgBadType = 62;
+constexpr int32_t kMsgNegativeAndNegligible = 491;
+constexpr int32_t kMsgNegative = 492;
+constexpr int32_t kMsgNegligible = 493;
+constexpr int32_t kMaxNegligible = 99;  // the count's two low digits
+constexpr int32_t kInfoNegative = 3, kInfoNegligible = 4;  // entries of the UDU' info block
+
+struct Counts {
+    int32_t negative = 0, negligible = 0;
+    bool inspected = false;
+};
+
+bool symmetric_type(int16_t type) {
+    return type == kMatPosDefinit || type == kMatSymmetric;
+}
+
+Counts diagonal_counts(const EvalView& v, int32_t k) {
+    const ModelMatrixTable& mt = *v.mt;
+    double* d = v.st->work3;
+    const int32_t order = mt.rows[k];
+    std::fill(d, d + order, 0.0);
+    for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
+        if (v.el->row[e] == v.el->column[e]) d[v.el->row[e]] = v.el->value[e];
+    Counts c;
+    c.inspected = true;
+    for (int32_t i = 0; i < order; ++i) {
+        const double x = mt.form[k] == kFormIMinusInverse ? 1.0 - d[i] : d[i];
+        if (x < -v.singular) ++c.negative;
+        else if (std::fabs(x) <= v.singular) ++c.negligible;
+    }
+    return c;
+}
+
+Counts factored_counts(const EvalView& v, int32_t k, double* buffer) {
+    const ModelMatrixTable& mt = *v.mt;
+    const int32_t order = mt.rows[k];
+    const bool iminus = mt.form[k] == kFormIMinusInverse;
+    Counts c;
+    if (iminus && mt.elementCount[k] == 0) return c;  // the identity
+    const double s = iminus ? -1.0 : 1.0;
+    std::fill(buffer, buffer + velix::pk_lower(order, 0), 0.0);
+    for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
+        buffer[velix::pk(v.el->row[e], v.el->column[e])] = s * v.el->value[e];
+    if (iminus)
+        for (int32_t i = 0; i < order; ++i) buffer[velix::pk_lower(i, i)] += 1.0;
+    double info[5] = {};
+    zududec(order, v.singular, info, buffer, v.st->pivots);
+    c.negative = static_cast<int32_t>(info[kInfoNegative]);
+    c.negligible = static_cast<int32_t>(info[kInfoNegligible]);
+    c.inspected = true;
+    return c;
+}
+
+// The central matrix of term t when it is inspected, else 0; logs the
+// shape and type faults once (sizing pass).
+int32_t inspected_matrix(const EvalView& v, int32_t t, bool log) {
+    const ModelMatrixTable& mt = *v.mt;
+    const int32_t k = mt.termTable[t] - 1;
+    if (mt.constant[k]) return 0;
+    if (mt.rows[k] != mt.columns[k]) {
+        if (log) xpmlog(kMsgProc, kMsgNotSquare, velix::detail::matrix_name(v, k).c_str());
+        return 0;
+    }
+    if (mt.type[k] < 1 || mt.type[k] > 14) {
+        if (log) xpmlog(kMsgProc, kMsgBadType, velix::detail::matrix_name(v, k).c_str());
+        return 0;
+    }
+    return mt.type[k] == kMatDiagonal || symmetric_type(mt.type[k]) ? k : 0;
+}
+
+// Note and log line; false when the note could not be delivered.
+bool note(const EvalView& v, int32_t k, const Counts& c) {
+    const int32_t number = c.negative > 0 ? (c.negligible > 0 ? kMsgNegativeAndNegligible : kMsgNegative)
+                                          : kMsgNegligible;
+    const std::string name = velix::detail::matrix_name(v, k);
+    const int32_t rc = kyr_note(v.kyrManager, kyrmsgs(kMsgProc, number, name.c_str()), 'l');
+    if (rc < 0) {
+        xprrlog(0, rc);
+        return false;
+    }
+    xpmlog(kMsgProc, number, name.c_str());
+    return true;
+}
+
+}  // namespace
+
+int32_t coscmat(const EvalView* view) {
+    const EvalView& v = *view;
+    const ModelMatrixTable& mt = *v.mt;
+    std::fill(mt.termDefiniteness, mt.termDefiniteness + v.nTerms, 0);
+    int64_t largest = 0;
+    for (int32_t t = 1; t <= v.nTerms; ++t)
+        if (const int32_t k = inspected_matrix(v, t, true); k && symmetric_type(mt.type[k]))
+            largest = std::max<int64_t>(largest, velix::pk_lower(mt.rows[k], 0));
+    HostAllocator* pool = nullptr;
+    double* buffer = nullptr;
+    if (largest > 0) {
+        pool = xmpoolc(8 * largest + 4096, 1024, 4096);
+        if (pool != nullptr) buffer = static_cast<double*>(pool->allocate(pool, 8 * static_cast<size_t>(largest), 4096));
+        if (buffer == nullptr) {
+            xmemmsg(8 * largest);
+            xmpoold(pool);
+            return 0;
+        }
+    }
+    bool notes = v.printEnabled != 0;
+    for (int32_t t = 1; t <= v.nTerms; ++t) {
+        const int32_t k = inspected_matrix(v, t, false);
+        if (k == 0) continue;
+        const Counts c = mt.type[k] == kMatDiagonal ? diagonal_counts(v, k) : factored_counts(v, k, buffer);
+        if (!c.inspected) continue;
+        mt.termDefiniteness[t - 1] = 100 * c.negative + std::min(c.negligible, kMaxNegligible);
+        if (notes && (c.negative > 0 || c.negligible > 0)) notes = note(v, k, c);
+    }
+    xmpoold(pool);
+    return 0;
+}

@@ -1,0 +1,140 @@
+// Sparse Jacobian of the implied moments: the term walk's rank-two shares
+// u v' + v u' evaluated at the pattern's positions only, so that the work
+// and memory follow the structural nonzeros (Duff, Erisman and Reid,
+// "Direct Methods for Sparse Matrices", ch. 2, for the compressed rows and
+// the merge of two sorted rows).
+#include "procedure/evaluation/sparse_jacobian.h"
+
+#include <algorithm>
+
+#include "procedure/evaluation/cross_product.h"
+#include "procedure/evaluation/gradient.h"
+#include "procedure/evaluation/jacobian.h"
+#include "procedure/evaluation/term_walker.h"
+#include "velix/packed_index.h"
+
+using velix::pk_lower;
+
+namespace {
+
+int32_t row_begin(const JacobianStorage& jac, int32_t k) {
+    return k == 0 ? 0 : jac.rowEnd[k - 1];
+}
+
+class SparseVisitor final : public TermVisitor {
+   public:
+    void visit(const EvalView& v, const WalkStep& s) override {
+        JacobianStorage& jac = v.st->jac;
+        const int32_t ld = v.ld;
+        for_each_share(v, s.matrix, s.scale, [&](int32_t k, double w, int32_t r, int32_t c) {
+            for (int32_t t = row_begin(jac, k); t < jac.rowEnd[k]; ++t) {
+                const int64_t i = jac.nzRow[t], j = jac.nzCol[t];
+                jac.nzValue[t] += w * (s.U[i * ld + r] * s.V[j * ld + c] +
+                                       s.U[j * ld + r] * s.V[i * ld + c]);
+            }
+        });
+    }
+};
+
+}  // namespace
+
+int32_t cosjasp(const EvalView* view) {
+    const EvalView& v = *view;
+    JacobianStorage& jac = v.st->jac;
+    std::fill(jac.nzValue, jac.nzValue + jac.nonzeros, 0.0);
+    SparseVisitor visitor;
+    if (const int32_t m = walk_terms(view, &visitor)) {
+        velix::detail::report_inversion_failure(v, m);
+        return 1;
+    }
+    if (v.st->diagFromData)
+        for (int32_t t = 0; t < jac.nonzeros; ++t)
+            if (jac.nzRow[t] == jac.nzCol[t]) jac.nzValue[t] = 0.0;
+    return 0;
+}
+
+int32_t spkron(const EvalView* view, int32_t k, double* out) {
+    const EvalView& v = *view;
+    EvaluationState& st = *v.st;
+    const JacobianStorage& jac = st.jac;
+    const double* K = st.kDense;
+    const int32_t n = v.n, t0 = row_begin(jac, k), t1 = jac.rowEnd[k];
+    std::fill(out, out + v.pstar, 0.0);
+    // The nonzeros that share a variable i sum to e_i a' + a e_i', whose
+    // weighted form is k_i w' + w k_i' with w = K a: one rank-two update
+    // of the p* moments per such group instead of one per nonzero.  The
+    // variable in most of the remaining nonzeros is taken first.
+    int32_t* done = st.nzIndex;   // per nonzero of the row (at most p* <= n ld)
+    int32_t* count = st.pivots;   // per variable (ld >= n)
+    double* a = st.work3;         // n
+    double* w = st.rowBuf;        // n (ld >= n)
+    for (int32_t t = t0; t < t1; ++t) done[t - t0] = jac.nzValue[t] == 0.0;
+    for (;;) {
+        std::fill(count, count + n, 0);
+        for (int32_t t = t0; t < t1; ++t) {
+            if (done[t - t0]) continue;
+            ++count[jac.nzRow[t]];
+            if (jac.nzCol[t] != jac.nzRow[t]) ++count[jac.nzCol[t]];
+        }
+        const int32_t i = static_cast<int32_t>(std::max_element(count, count + n) - count);
+        if (count[i] == 0) break;
+        std::fill(a, a + n, 0.0);
+        for (int32_t t = t0; t < t1; ++t) {
+            const int32_t r = jac.nzRow[t], c = jac.nzCol[t];
+            if (done[t - t0] || (r != i && c != i)) continue;
+            // A diagonal moment stands once: half of the symmetric share.
+            a[r == i ? c : r] += r == c ? 0.5 * jac.nzValue[t] : jac.nzValue[t];
+            done[t - t0] = 1;
+        }
+        std::fill(w, w + n, 0.0);
+        for (int32_t m = 0; m < n; ++m)
+            if (a[m] != 0.0)
+                for (int32_t b = 0; b < n; ++b) w[b] += a[m] * K[int64_t{m} * n + b];
+        velix::detail::add_rank_two(n, 1.0, K + int64_t{i} * n, w, out);
+    }
+    return t1;
+}
+
+double spinn1(const EvalView* view, int32_t twice, int32_t k, const double* vec) {
+    const JacobianStorage& jac = view->st->jac;
+    double s = 0.0;
+    for (int32_t t = row_begin(jac, k); t < jac.rowEnd[k]; ++t) {
+        const double x = jac.nzValue[t] * vec[pk_lower(jac.nzRow[t], jac.nzCol[t])];
+        s += twice && jac.nzRow[t] != jac.nzCol[t] ? 2.0 * x : x;
+    }
+    return s;
+}
+
+double spinn2(const EvalView* view, int32_t twice, int32_t i, int32_t j) {
+    const JacobianStorage& jac = view->st->jac;
+    int32_t a = row_begin(jac, i), b = row_begin(jac, j);
+    double s = 0.0;
+    while (a < jac.rowEnd[i] && b < jac.rowEnd[j]) {
+        const int64_t pa = pk_lower(jac.nzRow[a], jac.nzCol[a]);
+        const int64_t pb = pk_lower(jac.nzRow[b], jac.nzCol[b]);
+        if (pa < pb) {
+            ++a;
+        } else if (pb < pa) {
+            ++b;
+        } else {
+            const double x = jac.nzValue[a] * jac.nzValue[b];
+            s += twice && jac.nzRow[a] != jac.nzCol[a] ? 2.0 * x : x;
+            ++a;
+            ++b;
+        }
+    }
+    return s;
+}
+
+void spfill(const EvalView* view, int32_t k, double* out) {
+    const JacobianStorage& jac = view->st->jac;
+    std::fill(out, out + view->pstar, 0.0);
+    for (int32_t t = row_begin(jac, k); t < jac.rowEnd[k]; ++t)
+        out[pk_lower(jac.nzRow[t], jac.nzCol[t])] = jac.nzValue[t];
+}
+
+void spvmul(const EvalView* view, int32_t k, const double* w) {
+    JacobianStorage& jac = view->st->jac;
+    for (int32_t t = row_begin(jac, k); t < jac.rowEnd[k]; ++t)
+        jac.nzValue[t] *= w[pk_lower(jac.nzRow[t], jac.nzCol[t])];
+}

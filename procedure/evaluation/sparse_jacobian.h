@@ -1,0 +1,29 @@
+// The Jacobian of the implied moments at its structural nonzeros only
+// (modes 11 and 12), in the compressed rows of EvaluationState::jac that
+// the pattern analysis laid out (jacobian_pattern.h), and the sparse-column
+// kernels of the cross product.  Column k of the Jacobian is "sparse row k":
+// entries jac.rowEnd[k-1] .. jac.rowEnd[k]-1, ascending in the packed
+// index i(i+1)/2 + j of their moments.
+#pragma once
+
+#include <cstdint>
+
+#include "procedure/evaluation/model_view.h"
+
+// The values at the current point into jac.nzValue.  Returns 0, or 1 when
+// a term's inverse forms fail (messages 352/40, 352/41).
+int32_t cosjasp(const EvalView* view);
+
+// out (packed p*) := K J_k K for sparse row k, K the dense weight in
+// view.st->kDense (fill_weight_dense); positions without a contribution get
+// 0.  Returns the end of row k's range.
+int32_t spkron(const EvalView* view, int32_t k, double* out);
+// Sum over the nonzeros of row k of value times vec at the moment;
+// off-diagonal moments count twice when `twice` is set (the trace product).
+double spinn1(const EvalView* view, int32_t twice, int32_t k, const double* vec);
+// Inner product of sparse rows i and j over their common moments.
+double spinn2(const EvalView* view, int32_t twice, int32_t i, int32_t j);
+// out (p*) := sparse row k expanded.
+void spfill(const EvalView* view, int32_t k, double* out);
+// Multiplies each nonzero of row k by w at its moment.
+void spvmul(const EvalView* view, int32_t k, const double* w);

@@ -1,0 +1,105 @@
+// The three reference programs under every Jacobian storage mode
+// (HESSALG=): the minimum of F, the estimates and the standard errors of
+// the OUTEST= data set equal those of R's lavaan 0.6.14 (the
+// *.expected.json files beside the programs in tests/fixtures), with the
+// gradient criterion tightened so that the estimates settle to 1e-5.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "harness.h"
+
+namespace velix::test {
+namespace {
+
+std::string text_of(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The row of OUTEST= `path` whose _TYPE_ is `type`, by variable name.
+std::map<std::string, std::string> outest_row(const std::string& path, const std::string& type) {
+    std::ifstream in(path);
+    std::string line;
+    std::vector<std::string> header;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> cells;
+        std::stringstream s(line);
+        for (std::string c; std::getline(s, c, ',');) cells.push_back(c);
+        if (header.empty()) {
+            header = cells;
+        } else if (!cells.empty() && cells[0] == type) {
+            std::map<std::string, std::string> row;
+            for (size_t j = 0; j < cells.size() && j < header.size(); ++j) row[header[j]] = cells[j];
+            return row;
+        }
+    }
+    return {};
+}
+
+TEST(JacobianModes, ReferenceProgramsGiveTheReferenceFit) {
+    const struct {
+        const char* stem;
+        const char* data;
+    } cases[] = {{"hs_cfa_ml", "hs.csv"}, {"poldem_ml", "poldem.csv"}, {"ability_ml", "ability.csv"}};
+    const std::string dir = own_folder("jacobian_modes");
+    for (const auto& c : cases) {
+        std::ofstream(dir + "/" + c.data) << text_of(data_path(c.data));
+        const JsonValue ref =
+            JsonValue::parse(text_of(data_path(std::string(c.stem) + ".expected.json")));
+        const double fmin = ref["fmin"].number();
+        for (const int mode : {1, 2, 3, 4, 5, 6, 11, 12}) {
+            SCOPED_TRACE(std::string(c.stem) + " HESSALG=" + std::to_string(mode));
+            std::string program = text_of(data_path(std::string(c.stem) + ".vx"));
+            program.insert(program.find("proc velix") + 10,
+                           " hessalg=" + std::to_string(mode) + " outest=est");
+            program.insert(program.rfind("run;"), "nloptions absgconv=1e-9 gconv=1e-14;\n");
+            const RunResult r = run_velix(program, {}, {"--lib", dir});
+            ASSERT_EQ(r.exitStatus, 0) << r.log;
+            const JsonValue* stop = r.items(0, "factoid", "IterStop").at(0);
+            const JsonValue& entries = (*stop)["entries"];
+            for (size_t i = 0; i < entries.size(); ++i)
+                if (entries[i]["label"].str() == "Objective Function") {
+                    EXPECT_NEAR(entries[i]["value"].number(), fmin, 1e-5 * fmin);
+                }
+            auto parms = outest_row(dir + "/est.csv", "PARMS");
+            auto se = outest_row(dir + "/est.csv", "STDERR");
+            const JsonValue& params = ref["params"];
+            for (const std::string& name : params.keys()) {
+                ASSERT_EQ(parms.count(name), 1u) << name;
+                const double est = params[name]["est"].number(), s = params[name]["se"].number();
+                EXPECT_NEAR(std::stod(parms[name]), est, 1e-5 * std::fabs(est)) << name;
+                EXPECT_NEAR(std::stod(se[name]), s, 1e-5 * s) << name;
+            }
+        }
+    }
+}
+
+// PJACPAT shows one pattern table per parameter and model matrix (the 21
+// parameters of the nine-variable model each sit in one matrix) and the
+// density; the sparse form is chosen; OUTJAC writes the p* = 45 rows of
+// the Jacobian to OUTEST=.
+TEST(JacobianModes, PatternTablesAndJacobianRows) {
+    const std::string dir = own_folder("jacobian_pattern");
+    std::ofstream(dir + "/hs.csv") << text_of(data_path("hs.csv"));
+    std::string program = text_of(data_path("hs_cfa_ml.vx"));
+    program.insert(program.find("proc velix") + 10, " pjacpat outjac outest=est");
+    const RunResult r = run_velix(program, {}, {"--lib", dir});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_EQ(r.items(0, "matrix", "Jacobian").size(), 21u);
+    EXPECT_NE(r.log.find("11.4286 percent of the Jacobian"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("sparse: 108 of its 945 entries"), std::string::npos) << r.log;
+    std::ifstream est(dir + "/est.csv");
+    int rows = 0;
+    for (std::string line; std::getline(est, line);) rows += line.rfind("JACOBIAN,ML", 0) == 0;
+    EXPECT_EQ(rows, 45);
+}
+
+}  // namespace
+}  // namespace velix::test

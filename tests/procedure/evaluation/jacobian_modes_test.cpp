@@ -1,0 +1,221 @@
+// The Jacobian storage modes against the in-memory mode 1 at random points:
+// the cross product and gradient of every mode, the columns that the
+// term-wise records (summed by tag), the column files and the sparse values
+// hold, and the pattern covering every nonzero of J.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "evaluation_fixture.h"
+#include "procedure/evaluation/column_jacobian.h"
+#include "procedure/evaluation/cross_product.h"
+#include "procedure/evaluation/fd_jacobian.h"
+#include "procedure/evaluation/finite_differences.h"
+#include "procedure/evaluation/jacobian.h"
+#include "procedure/evaluation/jacobian_pattern.h"
+#include "procedure/evaluation/sparse_jacobian.h"
+#include "velix/host.h"
+
+namespace velix::testing {
+namespace {
+
+using Vec = std::vector<double>;
+
+// Largest |a - b| over the largest |b| (at least 1e-300).
+double relative_gap(const Vec& a, const Vec& b) {
+    double gap = 0.0, scale = 1e-300;
+    for (size_t i = 0; i < b.size(); ++i) {
+        gap = std::max(gap, std::fabs(a[i] - b[i]));
+        scale = std::max(scale, std::fabs(b[i]));
+    }
+    return gap / scale;
+}
+
+struct ModeCase {
+    const char* name;
+    std::string (*program)(const char*);
+    const char* method;
+    int32_t code;
+    bool diagonalFromData = false;
+};
+
+// The factor model with the unique part U I U' (standard deviations).
+std::string heywood_program(const char* method) {
+    std::string text = factor_program(method);
+    return text.insert(text.find("n=2") + 3, " heywood");
+}
+
+class JacobianModes : public ::testing::TestWithParam<ModeCase> {
+   protected:
+    void SetUp() override {
+        const ModeCase& c = GetParam();
+        s = std::make_unique<EvalStep>(c.program(c.method), c.code);
+        ASSERT_TRUE(s->ready) << s->log.str();
+        s->ctx.eval.diagFromData = c.diagonalFromData ? 1 : 0;
+        view = eval_view(&s->ctx);
+        ASSERT_EQ(cosjamv(&view, 0), 0) << s->log.str();
+    }
+    // H and g of the mode at the point of the last objective.
+    std::pair<Vec, Vec> cross(int32_t mode) {
+        s->ctx.eval.jacobianMode = mode;
+        EXPECT_EQ(cross_product_by_mode(&view), 0) << "mode " << mode;
+        const EvaluationState& st = s->ctx.eval;
+        return {Vec(st.cross, st.cross + s->q() * (s->q() + 1) / 2),
+                Vec(st.gradient, st.gradient + s->q())};
+    }
+    // The q p* doubles of a column file.
+    Vec columns(HostFile* file) {
+        Vec all(static_cast<size_t>(s->q()) * view.pstar);
+        velix::detail::file_get(file, 0, all.data(), static_cast<int32_t>(all.size()));
+        return all;
+    }
+    Vec weighted(Vec j) {
+        for (int32_t k = 0; k < s->q(); ++k)
+            EXPECT_EQ(velix::detail::weigh_column(view, j.data() + int64_t{k} * view.pstar), 0);
+        return j;
+    }
+    std::unique_ptr<EvalStep> s;
+    EvalView view;
+};
+
+TEST_P(JacobianModes, AgreeWithTheInMemoryJacobian) {
+    const bool weightedMethod = GetParam().code == kMethodWls || GetParam().code == kMethodDwls;
+    const int32_t p = view.pstar, q = s->q();
+    for (uint32_t seed = 1; seed <= 3; ++seed) {
+        s->perturb(seed, 0.1);
+        ASSERT_FALSE(std::isnan(s->objective())) << s->log.str();
+        ASSERT_EQ(cosfdcj(&s->nlp), 0);  // the cross-product callback forms it first
+        ASSERT_EQ(jacobian_walk(&view), 0);
+        const Vec j1(s->ctx.eval.jacobian, s->ctx.eval.jacobian + int64_t{q} * p);
+        for (int32_t k = 0; k < q && s->ctx.eval.diagFromData; ++k)
+            for (int32_t i = 0; i < view.n; ++i)
+                ASSERT_EQ(j1[int64_t{k} * p + velix::pk_lower(i, i)], 0.0) << "diagonal row";
+        const auto [h1, g1] = cross(1);
+        const Vec plainOrWeighted = weightedMethod ? weighted(j1) : j1;
+        for (const int32_t mode : {2, 3, 4, 11, 12, 5, 6}) {
+            const double tol = mode == 5 || mode == 6 ? 1e-6 : 1e-12;
+            const auto [h, g] = cross(mode);
+            EXPECT_LT(relative_gap(h, h1), tol) << "cross product, mode " << mode;
+            EXPECT_LT(relative_gap(g, g1), tol) << "gradient, mode " << mode;
+            if (mode == 2 || mode == 3) {
+                EXPECT_LT(relative_gap(columns(view.columnFile), j1), 1e-12) << "mode " << mode;
+            }
+            if (mode == 3 && weightedMethod) {
+                EXPECT_LT(relative_gap(columns(view.weightedFile), plainOrWeighted), 1e-12);
+            }
+            if (mode == 6) {
+                HostFile* file = weightedMethod ? view.weightedFile : view.columnFile;
+                EXPECT_LT(relative_gap(columns(file), plainOrWeighted), 1e-6);
+            }
+        }
+        // The sparse values (before any weighting) at the pattern and zero
+        // off it; every nonzero of J is in the pattern.
+        ASSERT_EQ(cosjasp(&view), 0);
+        Vec sparse(static_cast<size_t>(q) * p);
+        for (int32_t k = 0; k < q; ++k) spfill(&view, k, sparse.data() + int64_t{k} * p);
+        EXPECT_LT(relative_gap(sparse, j1), 1e-12);
+        for (size_t m = 0; m < j1.size(); ++m)
+            ASSERT_TRUE(j1[m] == 0.0 || sparse[m] != 0.0 || std::fabs(j1[m]) < 1e-300)
+                << "moment " << m % p << " of parameter " << m / p << " is off the pattern";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    KindsAndMethods, JacobianModes,
+    ::testing::Values(ModeCase{"lineqs_ml", lineqs_program, "ml", kMethodMl},
+                      ModeCase{"ram_ml", ram_program, "ml", kMethodMl},
+                      ModeCase{"factor_ml", factor_program, "ml", kMethodMl},
+                      ModeCase{"factor_heywood", heywood_program, "ml", kMethodMl},
+                      ModeCase{"typed_ml", typed_program, "ml", kMethodMl},
+                      ModeCase{"dependent_gls", dependent_program, "gls", kMethodGls},
+                      ModeCase{"dependent_fdcode", dependent_program, "ml fdcode", kMethodMl},
+                      ModeCase{"cosan_uls", cosan_program, "uls", kMethodUls},
+                      ModeCase{"cosan_gls", cosan_program, "gls", kMethodGls},
+                      ModeCase{"cosan_ml", cosan_program, "ml", kMethodMl},
+                      ModeCase{"cosan_wls", cosan_program, "wls", kMethodWls},
+                      ModeCase{"cosan_dwls", cosan_program, "dwls", kMethodDwls},
+                      ModeCase{"diagonal_uls", cosan_program, "uls", kMethodUls, true},
+                      ModeCase{"diagonal_wls", cosan_program, "wls", kMethodWls, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Two records of one parameter merge into its distinct moments, ascending
+// (row before column); the other parameters stay empty.
+TEST(JacobianPattern, CompressMergesTheRecordsOfAParameter) {
+    EvalStep s(cosan_program("ml"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const EvalView v = eval_view(&s.ctx);
+    JacobianStorage& jac = s.ctx.eval.jac;
+    jac.recordCount = 2;
+    jac.recordTags[0] = jac.recordTags[1] = 1;
+    jac.rowEnd[0] = jac.rowEnd[1] = 2;
+    const int32_t pairs[] = {2, 1, 0, 0, 2, 2, 2, 1};
+    ASSERT_TRUE(compress(&v, pairs));
+    ASSERT_EQ(jac.nonzeros, 3);
+    EXPECT_EQ(jac.rowEnd[0], 0);
+    EXPECT_EQ(jac.rowEnd[1], 3);
+    EXPECT_EQ(jac.rowEnd[s.q() - 1], 3);
+    EXPECT_EQ(std::vector<int32_t>(jac.nzRow, jac.nzRow + 3), (std::vector<int32_t>{0, 2, 2}));
+    EXPECT_EQ(std::vector<int32_t>(jac.nzCol, jac.nzCol + 3), (std::vector<int32_t>{0, 1, 2}));
+}
+
+// A program that fails at the point leaves no pattern: the request falls
+// back to a dense mode (11 to 1, 0 and 12 to forward differences).
+TEST(JacobianPattern, AFailedAnalysisFallsBackToADenseMode) {
+    std::string text = ram_program("ml");
+    EvalStep s(text.insert(text.rfind("run;"), "l3 = log(l2);\n"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    s.nlp.x[parameter_index(s, "l2")] = -1.0;
+    const EvalView v = eval_view(&s.ctx);
+    for (const auto& [request, fallback] : {std::pair{11, 1}, {12, 5}, {0, 5}}) {
+        const size_t mark = messages_now();
+        EXPECT_EQ(jacobian_pattern_request(&v, request, 0), fallback);
+        // The program's missing-value warning, then the fallback.
+        EXPECT_EQ(messages_since(mark), (std::vector<int32_t>{45, 35}));
+    }
+    s.nlp.x[parameter_index(s, "l2")] = 1.0;
+    EXPECT_EQ(jacobian_pattern_request(&v, 0, 0), 0);
+    EXPECT_GT(s.ctx.eval.jac.nonzeros, 0);
+}
+
+// A program that fails just above the point: the forward difference of l2
+// is a failure (never a column from the failed run), and the elements are
+// those of x again; a second failure at x itself is a failure too.
+TEST(JacobianPattern, AFailedPerturbedRunIsAFailure) {
+    std::string text = ram_program("ml");
+    EvalStep s(text.insert(text.rfind("run;"), "l3 = log(1.000000005 - l2);\n"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const size_t l2 = parameter_index(s, "l2");
+    s.nlp.x[l2] = 1.0;
+    ASSERT_FALSE(std::isnan(s.objective())) << s.log.str();
+    const Vec elements(s.ctx.elements.value, s.ctx.elements.value + s.ctx.nElements);
+    const EvalView v = eval_view(&s.ctx);
+    for (const int32_t mode : {5, 6}) {
+        s.ctx.eval.jacobianMode = mode;
+        EXPECT_EQ(cosjafd(&v), 1) << "mode " << mode;
+        EXPECT_EQ(Vec(s.ctx.elements.value, s.ctx.elements.value + s.ctx.nElements), elements);
+    }
+    s.nlp.x[l2] = 2.0;
+    EXPECT_EQ(cosjafd(&v), 1);
+}
+
+// The 120-variable model of the shared reference cases: its pattern holds
+// the 20340 nonzeros that lavaan's delta matrix has at the estimates
+// (0.92% of 7260 x 306), so the system chooses the sparse form.
+TEST(JacobianPattern, TheLargeModelHasTheReferenceNonzeros) {
+    const char* env = std::getenv("VELIX_REFERENCE_LARGE");
+    const std::string dir = env ? env : std::string(VELIX_SOURCE_DIR) + "/../shared/reference/large";
+    std::ifstream in(dir + "/large_cfa_ml.vx");
+    if (!in) GTEST_SKIP() << "no large reference model in " << dir;
+    std::string program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    program.replace(program.find("data=large"), 10, "data='" + dir + "/large.csv'");
+    EvalStep s(program, kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    const EvalView v = eval_view(&s.ctx);
+    ASSERT_EQ(cosjamv(&v, 0), 0);
+    EXPECT_EQ(s.ctx.eval.jac.nonzeros, 20340);
+    EXPECT_NEAR(jacobian_density(&v), 0.92, 0.005);
+    EXPECT_TRUE(sparse_pattern_pays(s.ctx.eval.jac.nonzeros, v.pstar, v.nParmFree));
+}
+
+}  // namespace
+}  // namespace velix::testing
