@@ -300,7 +300,8 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
         xpmlog(kMsgNlp, m);
         r.value = 1;
     } else if (status == kNlpLimit) {
-        r.text = p->iterMsgLevel == 3 ? msg(606) : msg(605);
+        r.text = p->iterMsgLevel == 3 ? msg(606)
+                                      : kyrmsgs(kMsgNlp, 605, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
         xpmlog(kMsgNlp, 605, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
         r.value = 2;
     } else if (status == kNlpTimeLimit) {
@@ -316,8 +317,9 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
         r.text = msg(early ? 602 : 6);
         xpmlog(kMsgNlp, early ? 601 : 6);
         r.value = 1;
-    } else if (status >= 1 && status <= 8) {
-        const int32_t need = status >= 2 && p->critCounts ? p->critCounts[status - 1] : 1;
+    } else if (status >= kNlpAbsConv && status <= kNlpGConv2) {
+        // A criterion without a count (0) is met by one iteration.
+        const int32_t need = status >= 2 && p->critCounts ? std::max(1, p->critCounts[status - 1]) : 1;
         r.text = kyrmsgs(kMsgNlp, 612, nlp_criterion_name(status), need);
         xpmlog(kMsgNlp, 611, nlp_criterion_name(status), need);
         r.value = 0;
@@ -555,20 +557,20 @@ void set_marks(NlpProblem* p, int32_t first) {
 
 // After a row at printLevel > 4: end and deliver this piece, print the
 // parameters (shape -3), with the gradient after them (shape -2), as the
-// matrix table "Grad", and bind a new piece so the history continues below.
-void parameters_after_row(NlpProblem* p, int32_t first) {
+// matrix table "Grad", and open a new piece so the history continues below.
+// A delivered table takes no further bind or rows, so each piece is a table
+// of its own with the same columns.
+void parameters_after_row(NlpProblem* p, int32_t first, int32_t last) {
     HostObject* m = p->out.kyrObject;
     HostObject* table = p->out.iterHistTable;
-    if (kyr_failed(kyr_table_end_rows(table)) || kyr_failed(kyr_table_deliver(m, p->out.iterHistOut))) {
-        p->out.iterHistTable = nullptr;
-        return;
-    }
+    p->out.iterHistTable = nullptr;
+    if (kyr_failed(kyr_table_end_rows(table)) || kyr_failed(kyr_table_deliver(m, p->out.iterHistOut))) return;
     const bool withGradient = p->printLevel > 5.0 && first != 26 && first != 29 && p->gradient != nullptr;
     const size_t n = static_cast<size_t>(p->nParams);
     std::vector<double> values(p->x, p->x + n);
     if (withGradient) values.insert(values.end(), p->gradient, p->gradient + n);
     znlppmt(m, "Grad", withGradient ? -2 : -3, p->nParams, values.data(), p->paramNames, 0, 885);
-    if (!bind_history(p)) p->out.iterHistTable = nullptr;
+    history_table(p, last);
 }
 
 }  // namespace
@@ -584,7 +586,7 @@ void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
     set_marks(p, first);
     if (last == 15 || last == 23) p->iterRecord.extra = -p->iterRecord.extra;
     if (kyr_failed(kyr_table_add_row(p->out.iterHistTable))) return;
-    if (p->printLevel > 4.0) parameters_after_row(p, first);
+    if (p->printLevel > 4.0) parameters_after_row(p, first, last);
 }
 
 // ---- the derivative checks' tables ----

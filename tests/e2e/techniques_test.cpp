@@ -138,5 +138,41 @@ TEST(Techniques, LinearConstraintWithEachTechniqueThatTakesIt) {
     }
 }
 
+// A run stopped by MAXITER= says so in its status row with the limits
+// filled in, and the full history of constrained runs (linear rows with the
+// projected Newton technique, a nonlinear constraint with the dual
+// quasi-Newton form) prints a history piece after each row's parameters
+// without a host error.
+TEST(Techniques, IterationLimitAndFullHistoryOfConstrainedRuns) {
+    const Reference ref = reference("hs_cfa_ml");
+    const auto with = [&](const std::string& options, const std::string& statements) {
+        std::string text = ref.program;
+        text.insert(text.find("run;"), statements);
+        text.insert(text.find("covariance") + 10, " " + options);
+        return run_velix(text, {"hs.csv"});
+    };
+    const RunResult limited = with("technique=quanew maxiter=3", "");
+    ASSERT_EQ(limited.exitStatus, 0) << limited.log;
+    const JsonValue& status = limited.table(0, "ConvergenceStatus");
+    EXPECT_EQ(cell(status, 0, "Status").number(), 2.0);
+    const std::string reason = cell(status, 0, "Reason").str();
+    EXPECT_NE(reason.find("reached: 3 iterations"), std::string::npos) << reason;
+    EXPECT_EQ(reason.find('%'), std::string::npos) << reason;
+
+    const std::string pall = "   nloptions pall;\n";
+    for (const auto& [options, statements] :
+         {std::pair<std::string, std::string>{"maxiter=3", "   lincon l2 - l3 = 0;\n"},
+          {"technique=quanew maxiter=3", "   c1 = l2 * l3;\n   nlincon c1 >= 0.6;\n"}}) {
+        SCOPED_TRACE(statements);
+        const RunResult r = with(options, statements + pall);
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        EXPECT_EQ(r.log.find("out of order"), std::string::npos) << r.log;
+        // Three iterations: a piece of one row before each parameter table.
+        const auto pieces = r.items(0, "table", "IterHist");
+        ASSERT_GE(pieces.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) EXPECT_EQ((*pieces[i])["rows"].size(), 1u) << "piece " << i;
+    }
+}
+
 }  // namespace
 }  // namespace velix::test

@@ -161,14 +161,36 @@ TEST_F(Termination, SummaryReportsTheReasonOfTheStop) {
     t.p.printLevel = 2;
     t.p.technique = kTechQuanew;
     t.p.iteration = 5;
+    t.p.maxIter = 37;
+    t.p.maxFunc = 91;
     t.p.f = 1.5;
     znlpptm(&t.p, kNlpLimit, 0);
     EXPECT_TRUE(item("IterStop").is_object());
     const JsonValue conv = item("ConvergenceStatus");
     ASSERT_TRUE(conv.is_object());
     EXPECT_EQ(conv["rows"][0][0].number(), 2.0);
+    // The row carries the limits, not the bare message pattern.
+    const std::string reason = conv["rows"][0][1].str();
+    EXPECT_NE(reason.find("37 iterations, 91 function calls"), std::string::npos) << reason;
+    EXPECT_EQ(reason.find('%'), std::string::npos) << reason;
     EXPECT_NE(log().find("Maximum number of iterations"), std::string::npos) << log();
     EXPECT_NE(log().find("did not converge"), std::string::npos) << log();
+}
+
+// Every counted criterion, GCONV2 the last of them, names itself and its
+// required count in the status row.
+TEST_F(Termination, SummaryNamesEachConvergenceCriterion) {
+    t.p.out.kyrObject = manager_;
+    t.p.printLevel = 2;
+    t.p.technique = kTechNrlins;
+    t.critCounts[8] = 2;
+    znlpptm(&t.p, kNlpGConv2, 0);
+    const JsonValue conv = item("ConvergenceStatus");
+    ASSERT_TRUE(conv.is_object());
+    EXPECT_EQ(conv["rows"][0][0].number(), 0.0);
+    const std::string reason = conv["rows"][0][1].str();
+    EXPECT_NE(reason.find("GCONV2"), std::string::npos) << reason;
+    EXPECT_NE(reason.find("(2)"), std::string::npos) << reason;
 }
 
 TEST_F(Termination, SummaryAfterAnInfeasibleStartHasNoIterStop) {
