@@ -292,7 +292,10 @@ int32_t cosmini(ProcContext* ctx) {
     ctx->est.usable = nlp_status_usable(status);
     close_optimization_group(ctx);
     if (!ctx->est.usable) {
+        // A fit that failed (no feasible start, failed evaluations) is not
+        // a successful step: the return code says so; later BY groups run.
         xpmlog(kMsgProc, kMsgNotUsable, status);
+        raise_error_level(ctx, kLevelNoEstimate);
         return 1;
     }
     after_usable_run(ctx, nlp);

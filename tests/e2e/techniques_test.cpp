@@ -138,5 +138,16 @@ TEST(Techniques, LinearConstraintWithEachTechniqueThatTakesIt) {
     }
 }
 
+// Contradicting linear equalities have no feasible point: the step says so
+// and ends with a return code, it does not report success.
+TEST(Techniques, InfeasibleLinearConstraintsEndWithACode) {
+    std::string program = reference("hs_cfa_ml").program;
+    program.insert(program.find("run;"), "   lincon l2 + l3 = 1, 2 l2 + 2 l3 = 4;\n");
+    const RunResult r = run_velix(program, {"hs.csv"});
+    EXPECT_EQ(r.exitStatus, 1) << r.log;
+    EXPECT_NE(r.log.find("infeasible"), std::string::npos) << r.log;
+    EXPECT_EQ(r.log.find("internal error"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace velix::test
