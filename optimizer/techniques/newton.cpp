@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "numerics/cholesky.h"
+#include "numerics/eigen.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/techniques/techniques.h"
 #include "velix/packed_index.h"
@@ -21,6 +22,11 @@ namespace {
 // 1e-8 of the largest diagonal, so the last is far beyond any Gerschgorin
 // bound of a finite matrix.
 constexpr int32_t kRidgeTries = 80;
+
+// The computed eigenvalues of a symmetric matrix of order k are exact to
+// about k eps times the largest (Wilkinson); this many times that is
+// taken as zero.
+constexpr double kEigenNoise = 10.0;
 
 bool uses_store(const NlpProblem* p) {
     return p->residualJacobianFn != nullptr && p->jacobianFile != nullptr && p->funValues != nullptr &&
@@ -43,9 +49,9 @@ bool store_cross_product(Frame* fr, double* col, double* out) {
 
 }  // namespace
 
-int64_t NewtonStep::doubles(int32_t n) {
+int64_t NewtonStep::doubles(int32_t n, NewtonFactor kind) {
     const int64_t nn = n;
-    return nn * (nn + 1) + nn + 4 * nn;
+    return nn * (nn + 1) + nn + 4 * nn + (kind == NewtonFactor::kMinimumNorm ? nn * nn + 10 * nn : 0);
 }
 
 void NewtonStep::take(Frame* fr) {
@@ -55,6 +61,23 @@ void NewtonStep::take(Frame* fr) {
     gF = fr->take(n);
     dF = fr->take(n);
     work = fr->take(2 * static_cast<int64_t>(n));
+    if (kind != NewtonFactor::kMinimumNorm) return;
+    vectors = fr->take(static_cast<int64_t>(n) * n);
+    values = fr->take(n);
+    eigenWork = fr->take(9 * static_cast<int64_t>(n));
+}
+
+bool NewtonStep::truncated_eigen(int32_t k, const double* h, double tol) {
+    for (int64_t i = 0; i < static_cast<int64_t>(k) * (k + 1) / 2; ++i) l[i] = h[i];
+    const int32_t rc = zeigen2(k, l, values, k, vectors, eigenWork);
+    if (rc == kZeigen2DependentCluster || rc == kZeigen2BisectionShort || rc == kZeigen2InvalidCall) return false;
+    // The eigenvalues are squared singular values of J: a singular value
+    // below tol times the largest counts as zero, and so does an eigenvalue
+    // within the rounding error of the decomposition.
+    cut = std::fmax(tol * tol, kEigenNoise * k * DBL_EPSILON) * values[0];
+    kept = 0;
+    while (kept < k && values[kept] > cut) ++kept;
+    return kept > 0;
 }
 
 double ridge_factor(int32_t k, const double* h, double tol, double mu, double* l) {
@@ -75,6 +98,11 @@ void NewtonStep::factor(Frame* fr, double* h) {
     const int32_t k = fr->k;
     permuted = false;
     double mu = 0.0;
+    spectral = kind == NewtonFactor::kMinimumNorm && k > 0 && truncated_eigen(k, h, p->singularTol);
+    if (spectral) {
+        p->ridge = 0.0;
+        return;
+    }
     if (kind == NewtonFactor::kModifiedCholesky) {
         for (int64_t i = 0; i < static_cast<int64_t>(k) * (k + 1) / 2; ++i) l[i] = h[i];
         mu = zmchol(k, perm, 0.0, 0.0, l, nullptr, work);
@@ -92,12 +120,36 @@ void NewtonStep::factor(Frame* fr, double* h) {
 }
 
 void NewtonStep::solve(const Frame& fr, const double* g, double* out) const {
+    if (spectral) {
+        // -sum over the kept eigenpairs of v (v'g) / lambda.
+        const int32_t k = fr.k;
+        for (int32_t i = 0; i < k; ++i) out[i] = 0.0;
+        for (int32_t r = 0; r < kept; ++r) {
+            const double* v = vectors + static_cast<int64_t>(r) * k;
+            const double c = -dot(k, v, g) / values[r];
+            for (int32_t i = 0; i < k; ++i) out[i] += c * v[i];
+        }
+        return;
+    }
     copy(fr.k, g, out);
     if (permuted)
         mchol_solve(fr.k, l, perm, out, work);
     else
         chol_solve(fr.k, l, out);
     for (int32_t i = 0; i < fr.k; ++i) out[i] = -out[i];
+}
+
+double NewtonStep::measure(const Frame& fr, const double* g, const double* d) const {
+    double m = -dot(fr.k, g, d);
+    // The gradient along a dropped eigenvector is charged as though its
+    // curvature were the cut, so that a point where the cross product is
+    // singular does not pass the relative gradient test while the
+    // gradient along the dropped direction is still large.
+    for (int32_t r = kept; spectral && r < fr.k; ++r) {
+        const double c = dot(fr.k, vectors + static_cast<int64_t>(r) * fr.k, g);
+        m += c * c / cut;
+    }
+    return m;
 }
 
 int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
@@ -108,7 +160,7 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
     NewtonStep step{kind};
     const int64_t m = store ? p->nFunctions : 0;
     const int64_t packed = static_cast<int64_t>(n) * (n + 1) / 2;
-    if (!fr.reserve(NewtonStep::doubles(n) + packed + (store ? m + packed : 0))) return kNlpNotUsable;
+    if (!fr.reserve(NewtonStep::doubles(n, kind) + packed + (store ? m + packed : 0))) return kNlpNotUsable;
     step.take(&fr);
     double* hF = fr.take(packed);
     double* col = store ? fr.take(m) : nullptr;
@@ -139,7 +191,7 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
         // last Hessian.
         fr.gather(p->gradient, step.gF);
         step.solve(fr, step.gF, step.dF);
-        p->gconvMeasure = -dot(fr.k, step.gF, step.dF);
+        p->gconvMeasure = step.measure(fr, step.gF, step.dF);
         p->scaledGradMax = p->gconvMeasure;
         rc = fr.next();
     }

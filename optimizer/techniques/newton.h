@@ -11,7 +11,10 @@
 
 namespace velix::detail {
 
-enum class NewtonFactor { kModifiedCholesky, kRidge };
+// kMinimumNorm: the truncated eigen (minimum-norm) solution of a positive
+// semidefinite cross product J'J, eigenvalues below the square of the
+// singularity tolerance relative to the largest counting as zero.
+enum class NewtonFactor { kModifiedCholesky, kRidge, kMinimumNorm };
 // Where the matrix comes from: the Hessian slot, or for Gauss-Newton the
 // cross product of the least-squares Jacobian store when the problem has
 // one (its Jacobian slot, a store file and function values), else the
@@ -26,14 +29,30 @@ struct NewtonStep {
     double* dF = nullptr;
     double* work = nullptr;    // 2n doubles
     bool permuted = false;     // l is the modified factor in pivot order
+    // The minimum-norm form: eigenvectors by columns (k x k), eigenvalues
+    // (descending), the number kept, and the eigen work space.
+    double* vectors = nullptr;
+    double* values = nullptr;
+    double* eigenWork = nullptr;
+    int32_t kept = 0;
+    double cut = 0.0;          // eigenvalues at or below it are dropped
+    bool spectral = false;     // the last factor is the truncated eigen form
 
-    static int64_t doubles(int32_t n);
+    static int64_t doubles(int32_t n, NewtonFactor kind = NewtonFactor::kRidge);
     void take(Frame* fr);
     // Factors the packed free-set Hessian h (order fr.k, overwritten for
     // the modified form); the ridge lands in p->ridge.
     void factor(Frame* fr, double* h);
-    // out := -(factored matrix)^-1 g over the free set.
+    // The minimum-norm form of h (order k) with eigenvalues at or below
+    // tol^2 times the largest dropped; false when no eigenvalue is kept or
+    // the decomposition failed.
+    bool truncated_eigen(int32_t k, const double* h, double tol);
+    // out := -(factored matrix)^-1 g over the free set (the pseudo-inverse
+    // of the truncated eigen form).
     void solve(const Frame& fr, const double* g, double* out) const;
+    // The predicted reduction -g'd of the direction d = solve(g), with the
+    // gradient along dropped eigenvectors charged at the cut.
+    double measure(const Frame& fr, const double* g, const double* d) const;
 };
 
 // Raises the ridge mu (from *mu) until H + mu I factors into l; the ridge
