@@ -168,6 +168,15 @@ void bound_rows(Row& r) {
 
 // Position of constraint c in the active list: below nActiveLin active,
 // after it dependent, -1 absent.
+// The owner's label of nonlinear constraint k (at most 32 characters).
+NameRecord constraint_label(const NlpProblem* p, int32_t k) {
+    NameRecord label;
+    label.length = static_cast<int16_t>(std::min(p->conLabelWidth, 32));
+    std::memcpy(label.text, p->conLabels + static_cast<size_t>(k) * p->conLabelWidth,
+                static_cast<size_t>(label.length));
+    return label;
+}
+
 int32_t active_position(const NlpProblem* p, int32_t c) {
     for (int32_t k = 0; k < p->nActiveLin + p->nDepLin; ++k)
         if (p->activeList[k] == c) return k;
@@ -262,10 +271,7 @@ void nonlinear_rows(Row& r) {
         const int16_t kind = described ? static_cast<int16_t>(p->conKinds[k]) : 0;
         r.type(at < 0 ? "NLC" : at < p->nActiveLin ? "NLCACT" : "NLCACTLD");
         if (labels) {
-            NameRecord label;
-            label.length = static_cast<int16_t>(std::min(p->conLabelWidth, 32));
-            std::memcpy(label.text, p->conLabels + static_cast<size_t>(k) * p->conLabelWidth,
-                        static_cast<size_t>(label.length));
+            const NameRecord label = constraint_label(p, k);
             r.name_record(label);
             r.ctx->outRow.name.length = label.length;
         } else if (described) {
@@ -404,10 +410,7 @@ void constraint_jacobian_rows(Row& r) {
         p->conRowFn(p, c, p->paramRow);
         const int32_t length = std::max(labels ? p->conLabelWidth : 0, 8);
         if (labels) {
-            NameRecord label;
-            label.length = static_cast<int16_t>(std::min(p->conLabelWidth, 32));
-            std::memcpy(label.text, p->conLabels + static_cast<size_t>(k) * p->conLabelWidth,
-                        static_cast<size_t>(label.length));
+            const NameRecord label = constraint_label(p, k);
             r.name_record(label);
         } else {
             r.name(at < 0 ? "" : at < p->nActiveLin ? "ACTIVE" : "LDACTIVE");

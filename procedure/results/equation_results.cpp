@@ -330,11 +330,7 @@ bool variance_table(HostObject* manager, const EquationModel& m, int32_t mode, c
     OutputTable t(manager, name, kyrmsg(kMsgProc, kMsgVarExog), "Tesk.Velix." + name, kyrmsg(kMsgProc, kMsgVarExog));
     t.text_column("Variable", m.varWidth);
     t.text_column("Parameter", std::max(m.parmWidth, 8));
-    t.double_column("Estimate");
-    if (mode == 2) {
-        t.double_column("StdErr");
-        t.double_column("tValue");
-    }
+    velix::detail::estimate_columns(t, mode == 2);
     if (!t.end_columns()) return false;
     const ModelMatrixTable& mt = ctx->model;
     for (int32_t x = 0; x < m.nExo; ++x)
@@ -370,11 +366,7 @@ bool covariance_table(HostObject* manager, const EquationModel& m, int32_t mode,
     t.text_column("Var2", m.varWidth);
     const bool parms = m.parmWidth > 0;
     if (parms) t.text_column("Parameter", std::max(m.parmWidth, 8));
-    t.double_column("Estimate");
-    if (mode == 2) {
-        t.double_column("StdErr");
-        t.double_column("tValue");
-    }
+    velix::detail::estimate_columns(t, mode == 2);
     if (!t.end_columns()) return false;
     const size_t at = parms ? 3 : 2;
     for (int32_t x = 0; x < m.nExo; ++x)

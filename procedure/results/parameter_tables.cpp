@@ -11,6 +11,7 @@
 
 #include "host/output_table.h"
 #include "procedure/proc_options.h"
+#include "procedure/results/printer_support.h"
 #include "procedure/results/results.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -158,12 +159,8 @@ void costout(ProcContext* ctx, int32_t mode) {
         last > ctx->nParmFree ? kyrmsgs(kMsgProc, kMsgDependentCount, last - ctx->nParmFree) : nullptr;
     OutputTable t(ctx->kyrManager, "AddParms", kyrmsg(kMsgProc, kMsgAddTitle), "Tesk.Velix.AddParms", titleText);
     t.text_column("Parameter", width);
-    t.double_column("Estimate");
     const bool inference = mode > 1;
-    if (inference) {
-        t.double_column("StdErr");
-        t.double_column("tValue");
-    }
+    velix::detail::estimate_columns(t, inference);
     if (!t.end_columns()) return;
     for (int32_t p = first; p < last; ++p) {
         const NameRecord& r = ctx->nlp->paramNames[p];

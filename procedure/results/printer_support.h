@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/output_table.h"
 #include "procedure/results/results.h"
 #include "velix/host.h"
 #include "velix/types.h"
@@ -79,6 +80,15 @@ void implied_covariance(const double* t, const double* s, size_t n, size_t k, do
 
 // The host's missing value '_': a cell that carries no value (a fixed
 // element's standard error).
+// The "Estimate" column of a table of estimates, with "StdErr" and
+// "tValue" after it when the standard errors are shown.
+inline void estimate_columns(OutputTable& t, bool inference) {
+    t.double_column("Estimate");
+    if (!inference) return;
+    t.double_column("StdErr");
+    t.double_column("tValue");
+}
+
 inline double blank_missing() {
     constexpr int kMissingBlank = 1;  // code of '_' among the special missing values
     return host_special_missing(kMissingBlank);

@@ -106,11 +106,7 @@ bool element_list(HostObject* manager, const RamModel& m, int32_t mode) {
     t.text_column("ColName", m.varWidth);
     t.int_column("Col");
     t.text_column("Parameter", std::max(m.parmWidth, 8));
-    t.double_column("Estimate");
-    if (mode == 2) {
-        t.double_column("StdErr");
-        t.double_column("tValue");
-    }
+    velix::detail::estimate_columns(t, mode == 2);
     if (!t.end_columns()) return false;
     for (int32_t term = 1; term <= ctx->nTerms; ++term) {
         const int32_t first = m.mt().termTable[term - 1], last = m.mt().termTable[term] - 1;

@@ -28,13 +28,6 @@ double entry(const JsonValue& factoid, const std::string& label) {
     return 0.0;
 }
 
-std::string file_text(const std::string& name) {
-    std::ifstream in(data_path(name));
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The program with the method `method` (when not empty) and convergence
 // criteria at the limits of double precision.
 std::string tightened_program(std::string program, const std::string& method = "") {
@@ -64,9 +57,9 @@ const std::vector<ReferenceRun>& reference_runs(bool tight = false) {
         } cases[] = {{"hs_cfa_ml", "hs.csv"}, {"poldem_ml", "poldem.csv"}, {"ability_ml", "ability.csv"}};
         std::vector<ReferenceRun> out;
         for (const auto& c : cases) {
-            std::string program = file_text(std::string(c.stem) + ".vx");
+            std::string program = read_text(data_path(std::string(c.stem) + ".vx"));
             if (tightened) program = tightened_program(program);
-            out.push_back({c.stem, JsonValue::parse(file_text(std::string(c.stem) + ".expected.json")),
+            out.push_back({c.stem, JsonValue::parse(read_text(data_path(std::string(c.stem) + ".expected.json"))),
                            run_velix(program, {c.data})});
         }
         return out;
@@ -136,7 +129,7 @@ TEST(Estimation, FitSummaryAgreesWithTheReferencePackage) {
 // by GLS, its GFI denominator is n; a ULS stage has no chi-square family,
 // and its GFI is the trace form 1 - tr((S - C)^2) / tr(S^2).
 TEST(Estimation, FitSummaryOfOtherMethods) {
-    const std::string program = file_text("hs_cfa_ml.vx");
+    const std::string program = read_text(data_path("hs_cfa_ml.vx"));
     const RunResult gls = run_velix(tightened_program(program, "gls"), {"hs.csv"});
     ASSERT_EQ(gls.exitStatus, 0) << gls.log;
     const JsonValue& g = *gls.items(0, "factoid", "Fit").at(0);
@@ -166,7 +159,7 @@ TEST(Estimation, FitSummaryOfOtherMethods) {
 TEST(Estimation, GlsFitSummaryWithInwgtWeightsOfTheMoments) {
     const std::string w = own_folder("fit_inwgt") + "/w.csv";
     std::remove(w.c_str());
-    const std::string program = file_text("hs_cfa_ml.vx");
+    const std::string program = read_text(data_path("hs_cfa_ml.vx"));
     std::string first = tightened_program(program, "gls"), second = first;
     first.replace(first.find("covariance;"), 11, "covariance outwgt='" + w + "';");
     second.replace(second.find("covariance;"), 11, "covariance inwgt='" + w + "';");
@@ -368,7 +361,7 @@ std::vector<DataRow> read_rows(const std::string& path) {
 TEST(Estimation, PredictedMomentsAndScoresOnOutstat) {
     const std::string path = own_folder("fit_outstat") + "/os.csv";
     std::remove(path.c_str());
-    std::string program = file_text("poldem_ml.vx");
+    std::string program = read_text(data_path("poldem_ml.vx"));
     program.replace(program.find("covariance;"), 11, "covariance predet pdeterm outstat='" + path + "';");
     const RunResult r = run_velix(program, {"poldem.csv"});
     ASSERT_EQ(r.exitStatus, 0) << r.log;

@@ -193,19 +193,11 @@ TEST(ConfirmatoryFactor, StandardizedSolutionOfTheReferenceFit) {
     const std::string dir = own_folder("confirmatory_factor");
     std::ifstream in(velix::test::data_path("hs.csv"));
     std::ofstream(dir + "/hs.csv") << in.rdbuf();
-    std::ifstream prog(std::string(VELIX_SOURCE_DIR) + "/examples/hs_cfa_factor.vx");
-    std::stringstream text;
-    text << prog.rdbuf();
-    std::string program = text.str();
+    std::string program = velix::test::read_text(std::string(VELIX_SOURCE_DIR) + "/examples/hs_cfa_factor.vx");
     const size_t at = program.find("method=none");
     ASSERT_NE(at, std::string::npos);
     const velix::test::JsonValue ref =
-        velix::test::JsonValue::parse([] {
-            std::ifstream f(velix::test::data_path("hs_cfa_ml.expected.json"));
-            std::stringstream s;
-            s << f.rdbuf();
-            return s.str();
-        }())["params"];
+        velix::test::JsonValue::parse(velix::test::read_text(velix::test::data_path("hs_cfa_ml.expected.json")))["params"];
     auto est = [&](const std::string& name) { return ref[name]["est"].number(); };
     for (const char* method : {"ml", "uls"}) {
         std::string p = program;

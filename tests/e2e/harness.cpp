@@ -15,13 +15,6 @@ namespace fs = std::filesystem;
 namespace velix::test {
 namespace {
 
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::string quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {
@@ -59,10 +52,10 @@ RunResult run_velix(const std::string& program, const std::vector<std::string>& 
 
     RunResult r;
     r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.listing = read_file(dir / "listing.txt");
-    r.log = read_file(dir / "log.txt");
+    r.listing = read_text(dir / "listing.txt");
+    r.log = read_text(dir / "log.txt");
     if (fs::exists(dir / "out.json")) {
-        r.jsonText = read_file(dir / "out.json");
+        r.jsonText = read_text(dir / "out.json");
         r.json = JsonValue::parse(r.jsonText);
     }
     fs::remove_all(dir);
@@ -125,6 +118,13 @@ const JsonValue& cell(const JsonValue& table, size_t row, const std::string& col
         if (cols[c]["name"].str() == column) return table["rows"][row][c];
     static const JsonValue null;
     return null;
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 std::vector<std::string> Rows::types() const {

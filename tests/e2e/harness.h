@@ -26,6 +26,9 @@ struct RunResult {
     std::vector<int> messages(size_t step, int group) const;
 };
 
+// The whole text of a file (empty when it cannot be read).
+std::string read_text(const std::string& path);
+
 // Path of a file in tests/fixtures.
 std::string data_path(const std::string& file);
 

@@ -15,13 +15,6 @@
 namespace velix::test {
 namespace {
 
-std::string text_of(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // The row of OUTEST= `path` whose _TYPE_ is `type`, by variable name.
 std::map<std::string, std::string> outest_row(const std::string& path, const std::string& type) {
     std::ifstream in(path);
@@ -50,13 +43,13 @@ TEST(JacobianModes, ReferenceProgramsGiveTheReferenceFit) {
     } cases[] = {{"hs_cfa_ml", "hs.csv"}, {"poldem_ml", "poldem.csv"}, {"ability_ml", "ability.csv"}};
     const std::string dir = own_folder("jacobian_modes");
     for (const auto& c : cases) {
-        std::ofstream(dir + "/" + c.data) << text_of(data_path(c.data));
+        std::ofstream(dir + "/" + c.data) << read_text(data_path(c.data));
         const JsonValue ref =
-            JsonValue::parse(text_of(data_path(std::string(c.stem) + ".expected.json")));
+            JsonValue::parse(read_text(data_path(std::string(c.stem) + ".expected.json")));
         const double fmin = ref["fmin"].number();
         for (const int mode : {1, 2, 3, 4, 5, 6, 11, 12}) {
             SCOPED_TRACE(std::string(c.stem) + " HESSALG=" + std::to_string(mode));
-            std::string program = text_of(data_path(std::string(c.stem) + ".vx"));
+            std::string program = read_text(data_path(std::string(c.stem) + ".vx"));
             program.insert(program.find("proc velix") + 10,
                            " hessalg=" + std::to_string(mode) + " outest=est");
             program.insert(program.rfind("run;"), "nloptions absgconv=1e-9 gconv=1e-14;\n");
@@ -87,8 +80,8 @@ TEST(JacobianModes, ReferenceProgramsGiveTheReferenceFit) {
 // the Jacobian to OUTEST=.
 TEST(JacobianModes, PatternTablesAndJacobianRows) {
     const std::string dir = own_folder("jacobian_pattern");
-    std::ofstream(dir + "/hs.csv") << text_of(data_path("hs.csv"));
-    std::string program = text_of(data_path("hs_cfa_ml.vx"));
+    std::ofstream(dir + "/hs.csv") << read_text(data_path("hs.csv"));
+    std::string program = read_text(data_path("hs_cfa_ml.vx"));
     program.insert(program.find("proc velix") + 10, " pjacpat outjac outest=est");
     const RunResult r = run_velix(program, {}, {"--lib", dir});
     ASSERT_EQ(r.exitStatus, 0) << r.log;

@@ -18,13 +18,6 @@
 namespace velix::test {
 namespace {
 
-std::string text_of(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // The program estimated by ML to the limits of double precision, with the
 // parameter-vector tables, the latent moments and the determination.
 std::string estimated(std::string program) {
@@ -36,18 +29,18 @@ std::string estimated(std::string program) {
 }
 
 std::string example(const std::string& stem) {
-    return text_of(std::string(VELIX_SOURCE_DIR) + "/examples/" + stem + ".vx");
+    return read_text(std::string(VELIX_SOURCE_DIR) + "/examples/" + stem + ".vx");
 }
 
 struct Runs {
     RunResult lineqs, ram, cosan;
-    JsonValue expected = JsonValue::parse(text_of(data_path("hs_cfa_ml.expected.json")));
+    JsonValue expected = JsonValue::parse(read_text(data_path("hs_cfa_ml.expected.json")));
 };
 
 const Runs& runs() {
     static const Runs r = [] {
         Runs out;
-        out.lineqs = run_velix(estimated(text_of(data_path("hs_cfa_ml.vx"))), {"hs.csv"});
+        out.lineqs = run_velix(estimated(read_text(data_path("hs_cfa_ml.vx"))), {"hs.csv"});
         out.ram = run_velix(estimated(example("hs_cfa_ram")), {"hs.csv"});
         out.cosan = run_velix(estimated(example("hs_cfa_cosan")), {"hs.csv"});
         return out;

@@ -19,6 +19,7 @@
 
 using velix::test::JsonValue;
 using velix::test::own_folder;
+using velix::test::read_text;
 using velix::test::read_rows;
 using velix::test::Rows;
 using velix::test::run_velix;
@@ -30,13 +31,6 @@ namespace {
 // and ends at them.
 constexpr double kRefitTolerance = 1e-6;
 const char* kTight = "nloptions gconv=1e-14 absgconv=1e-12;\n";
-
-std::string text_of(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // `program` with `options` added to its PROC statement and ML estimation.
 std::string with_options(std::string program, const std::string& options) {
@@ -51,7 +45,7 @@ protected:
     void SetUp() override {
         dir_ = own_folder("stored_model");
         for (const char* f : {"hs.csv", "hs_by.csv", "poldem.csv"})
-            std::ofstream(dir_ + "/" + f) << text_of(velix::test::data_path(f));
+            std::ofstream(dir_ + "/" + f) << read_text(velix::test::data_path(f));
     }
     RunResult run(const std::string& program) { return run_velix(program, {}, {"--lib", dir_}); }
     Rows rows(const std::string& name) const { return read_rows(dir_ + "/" + name + ".csv"); }
@@ -63,7 +57,7 @@ protected:
     std::string dir_;
 };
 
-std::string source_file(const std::string& path) { return text_of(std::string(VELIX_SOURCE_DIR) + "/" + path); }
+std::string source_file(const std::string& path) { return read_text(std::string(VELIX_SOURCE_DIR) + "/" + path); }
 
 // A COSAN model of two terms with an INVERSE, an IMINUSINV and a
 // ZERIDENTITY matrix and a BETA matrix without form elements elsewhere.
@@ -107,7 +101,7 @@ TEST_F(StoredModel, EveryKindRefitsFromItsStoredModel) {
         if (&c == &cases[0]) {
             // The STAT rows carry the fit summary: the reference chi-square
             // and degrees of freedom of hs_cfa_ml.
-            const JsonValue ref = JsonValue::parse(text_of(velix::test::data_path("hs_cfa_ml.expected.json")));
+            const JsonValue ref = JsonValue::parse(read_text(velix::test::data_path("hs_cfa_ml.expected.json")));
             std::map<std::string, double> stat;
             for (const auto& row : a.cells)
                 if (row[0] == "STAT") stat[row[1]] = row[5] == "." ? NAN : std::stod(row[5]);
