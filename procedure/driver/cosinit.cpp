@@ -124,8 +124,8 @@ int32_t option_int(double v) {
     return static_cast<int32_t>(v);
 }
 
-// Reads the option cells and flag bits of the PROC statement.
-void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionRecord* r) {
+// Reads the option cells of the PROC statement.
+void read_option_cells(ProcContext* ctx, const StatementNode* proc, const ProcOptionRecord* r) {
     NlpProblem* nlp = ctx->nlp;
     NlpHookBlock* hooks = ctx->hooks;
     const double missing = host_missing_value();
@@ -202,8 +202,12 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     store_given(r, kProcMSingular, &hooks->covSingRel);
     store_given(r, kProcVSingular, &hooks->covSingVar);
     store_given(r, kProcCovSing, &hooks->ginvTol);
+}
 
-    // Flag bits.
+// Reads the flag bits of the PROC statement.
+void read_flag_bits(ProcContext* ctx, const StatementNode* proc) {
+    NlpProblem* nlp = ctx->nlp;
+    NlpHookBlock* hooks = ctx->hooks;
     ctx->options.covAnalysis = flag(proc, kFlagCovariance);
     ctx->options.uncorrectedCorr = flag(proc, kFlagUcorr);
     ctx->options.uncorrectedCov = flag(proc, kFlagUcov);
@@ -213,8 +217,6 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
         xpmlog(kMsgProc, 75);
     }
     if (flag(proc, kFlagGradCheck) && nlp->derivCheckMode == 0) nlp->derivCheckMode = 3;
-    const bool noStdErr = flag(proc, kFlagNoStdErr);
-    const bool noMod = flag(proc, kFlagNoMod);
     ctx->options.noDfAdjust = flag(proc, kFlagNoAdjDf);
     ctx->options.printEnabled = !flag(proc, kFlagNoPrint);
     hooks->printCovariance = flag(proc, kFlagPcoves);
@@ -243,10 +245,15 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
         if (flag(proc, f)) ctx->options.printFlags |= kept_bit(f, kPrintFlagsFirstByte);
     for (NodeFlag f : kKeptOption)
         if (flag(proc, f)) ctx->options.optionFlags |= kept_bit(f, kOptionFlagsFirstByte);
+}
 
-    // Print settings: NOPRINT clears everything; otherwise the print level
-    // switches the lower levels' output on (PALL > PRINT > default > PSHORT
-    // > PSUMMARY).
+// Print settings: NOPRINT clears everything; otherwise the print level
+// switches the lower levels' output on (PALL > PRINT > default > PSHORT
+// > PSUMMARY).  Then whether the covariance of the estimates is wanted.
+void settle_print_level(ProcContext* ctx, const StatementNode* proc, const ProcOptionRecord* r) {
+    NlpHookBlock* hooks = ctx->hooks;
+    const bool noStdErr = flag(proc, kFlagNoStdErr);
+    const bool noMod = flag(proc, kFlagNoMod);
     if (!ctx->options.printEnabled) {
         ctx->options.printFlags = 0;
         ctx->program.programListing = 0;
@@ -283,6 +290,13 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
         ctx->options.modIndices = 0;
         hooks->printCovariance = hooks->printCrossProduct = 0;
     }
+}
+
+// Reads the option cells and flag bits of the PROC statement.
+void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionRecord* r) {
+    read_option_cells(ctx, proc, r);
+    read_flag_bits(ctx, proc);
+    settle_print_level(ctx, proc, r);
 }
 
 // A copy of the variable lists in step memory, for cospar4 to define them
@@ -410,12 +424,9 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     }
 }
 
-}  // namespace
-
-void cosinit(ProcContext* ctx) {
-    NlpProblem* nlp = ctx->nlp;
-
-    // 1-2. Statements.
+// Parses the statements of the step; the option record of the PROC
+// statement.
+ProcOptionRecord* parse_statements(ProcContext* ctx) {
     auto* result = new (v_global_gcb_anchor->stepAllocator->allocate(
         v_global_gcb_anchor->stepAllocator, sizeof(ParseResult), 4)) ParseResult();
     auto* area2 = new (v_global_gcb_anchor->stepAllocator->allocate(
@@ -427,11 +438,13 @@ void cosinit(ProcContext* ctx) {
     if (area2->nProgramStatements > 0) xpmlog(kMsgProc, 70, area2->nProgramStatements);
     auto* rec = static_cast<ProcOptionRecord*>(ctx->stmtList->payload);
     ctx->options.procOptions = rec;
+    return rec;
+}
 
-    // 3. Optimizer options.
-    cosop11(ctx, nlp);
-
-    // 4. Role slots.
+// Makes the role slots and binds the data sets of the PROC statement to
+// their roles; a step without DATA= ends here, before any data-set service
+// is called.
+void bind_data_sets(ProcContext* ctx, const ProcOptionRecord* rec) {
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     for (int k = 0; k < kRoleCount; ++k) {
         void* p = a->allocate(a, sizeof(DataSetSlot), 4);
@@ -442,9 +455,6 @@ void cosinit(ProcContext* ctx) {
         ctx->dataSetHandle[role] = rec->dataSets[cellIndex].handle;
         ctx->dataSetSlot[role]->handle = rec->dataSets[cellIndex].handle;
     };
-
-    // 5. DATA=: a step without it cannot read anything, so it ends here,
-    // before any data-set service is called.
     if (rec->dataSets[kCellData].handle == nullptr) {
         xpmlog(kMsgProc, 71);
         raise_error_level(ctx, kLevelInputError);
@@ -456,7 +466,6 @@ void cosinit(ProcContext* ctx) {
     std::memcpy(ctx->input.dataType, info.type, 8);
     ctx->bySyncState = 0;
 
-    // 6. The other roles.
     if (rec->dataSets[kCellInram].handle) {
         bind(kRoleInram, kCellInram);
         ctx->input.inramUsed = 1;
@@ -474,12 +483,11 @@ void cosinit(ProcContext* ctx) {
         xoinfo(ctx->dataSetHandle[kRoleInest], kInfoDescription, &info);
         if (!type_is(info.type, "EST")) xpmlog(kMsgProc, 98);
     }
-    nlp->refreshFBeforeConJac = 1;
+}
 
-    // 7. Option cells and flag bits.
-    read_options(ctx, ctx->stmtList, rec);
-
-    // 8. Input kind.
+// The kind of input DATA= holds (raw data, moments or a symmetric matrix)
+// and its special variables.
+void classify_input(ProcContext* ctx, HostDataSet* data) {
     if (type_is(ctx->input.dataType, "RAM")) {
         // Its rows are model elements, not observations.
         xpmlog(kMsgProc, 78);
@@ -492,14 +500,11 @@ void cosinit(ProcContext* ctx) {
         if (type_is(ctx->input.dataType, t)) ctx->input.rawData = 0;
     ctx->input.symatrixInput = type_is(ctx->input.dataType, "SYMATRIX");
 
-    // 9. Special variables of DATA=.
-    HostDataSet* data = ctx->dataSetHandle[kRoleData];
     xvfind(data, "_TYPE_", 6, &ctx->input.typeVar, 0);
     if (xvfind(data, "Intercept", 9, &ctx->input.interceptVarNumber, 0) != 0)
         xvfind(data, "Intercep", 8, &ctx->input.interceptVarNumber, 0);
     xvfind(data, "_NAME_", 6, &ctx->input.nameVar, 0);
 
-    // 10. Moment input.
     if (!ctx->input.rawData) ctx->options.kurtosisWanted = 0;
     if (ctx->input.symatrixInput) {
         xpmlog(kMsgProc, 79);
@@ -507,8 +512,11 @@ void cosinit(ProcContext* ctx) {
         ctx->options.asycovKind = 0;
         ctx->moments.momentOrigin = 0;
     }
+}
 
-    // 11-12. Weight matrices.
+// Whether the method uses a weight matrix, and INWGT= and OUTWGT= against
+// it.
+void check_weight_data_sets(ProcContext* ctx, const ProcOptionRecord* rec) {
     const int32_t m = ctx->methodRequested;
     ctx->useWeightMatrix = m == 3 || m == 5 || m == 7 || m == 8 || m == 9 || m == 10;
     ctx->fourthOrder = m == 7 || m == 8 || m == 9 || m == 10;
@@ -529,6 +537,7 @@ void cosinit(ProcContext* ctx) {
     }
     if (ctx->dataSetHandle[kRoleInwgt]) {
         ctx->input.inwgtUsed = 1;
+        DataSetInfo info;
         xoinfo(ctx->dataSetHandle[kRoleInwgt], kInfoDescription, &info);
         if (std::memcmp(info.type, "WEIGHT", 6) != 0) xpmlog(kMsgProc, 82);
     }
@@ -537,17 +546,10 @@ void cosinit(ProcContext* ctx) {
         ctx->dataSetHandle[kRoleOutwgt] = nullptr;
         ctx->dataSetSlot[kRoleOutwgt]->handle = nullptr;
     }
+}
 
-    // 13-14. Variable lists.
-    define_variables(ctx, data, rec);
-
-    // 15. Sizes.
-    const int64_t n = ctx->nManifest;
-    ctx->nMoments = static_cast<int32_t>(n * (n + 1) / 2);
-    ctx->nWeights = static_cast<int32_t>(static_cast<int64_t>(ctx->nMoments) * (ctx->nMoments + 1) / 2);
-    step_exit_above(ctx, kLevelStepEnds);
-
-    // 16. Utility files.
+// The utility files of the step.
+void open_work_files(ProcContext* ctx) {
     open_file(&ctx->workFile2, kFileSequential);
     open_file(&ctx->workFile3, kFileSequential);
     open_file(&ctx->scratchFile, kFileDirect);
@@ -556,9 +558,13 @@ void cosinit(ProcContext* ctx) {
     open_file(&ctx->wJacColFile, kFileDirect);
     // The optimizer's matrix file: the covariance hook keeps its matrices there.
     open_file(&ctx->hooks->utilityFile, kFileDirect);
+}
 
-    // 18. The first step pool, sized from the variable counts and, for
-    // weight-using methods, the weights.
+// The first step pool, sized from the variable counts and, for
+// weight-using methods, the weights.
+void allocate_first_pool(ProcContext* ctx) {
+    const int64_t n = ctx->nManifest;
+    const int32_t m = ctx->methodRequested;
     const int64_t weights = (m == 7 || m == 9) ? ctx->nWeights : (ctx->useWeightMatrix ? ctx->nMoments : 0);
     const int64_t estimate = 8 * (n * n * 6 + ctx->nMoments * 4 + weights) + 20000;
     // A trial pool tells what one allocation may take; a step whose moments
@@ -575,8 +581,30 @@ void cosinit(ProcContext* ctx) {
         xmemmsg(estimate);
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
+}
 
-    // 19-20. The model.
+}  // namespace
+
+void cosinit(ProcContext* ctx) {
+    NlpProblem* nlp = ctx->nlp;
+    ProcOptionRecord* rec = parse_statements(ctx);
+    cosop11(ctx, nlp);
+    bind_data_sets(ctx, rec);
+    nlp->refreshFBeforeConJac = 1;
+    read_options(ctx, ctx->stmtList, rec);
+    HostDataSet* data = ctx->dataSetHandle[kRoleData];
+    classify_input(ctx, data);
+    check_weight_data_sets(ctx, rec);
+    define_variables(ctx, data, rec);
+
+    const int64_t n = ctx->nManifest;
+    ctx->nMoments = static_cast<int32_t>(n * (n + 1) / 2);
+    ctx->nWeights = static_cast<int32_t>(static_cast<int64_t>(ctx->nMoments) * (ctx->nMoments + 1) / 2);
+    step_exit_above(ctx, kLevelStepEnds);
+    open_work_files(ctx);
+    allocate_first_pool(ctx);
+
+    // The model.
     if (ctx->input.inramUsed || ctx->input.symatrixInput) cosfop1(ctx);
     if (ctx->input.inramUsed)
         cosiram(ctx);
@@ -584,13 +612,13 @@ void cosinit(ProcContext* ctx) {
         cospari(ctx);
     ctx->nCols = std::max(ctx->nManifest, ctx->readers.leadingDim);
 
-    // 21. Variables of INWGT= and INEST=, and of the output data sets.
+    // Variables of INWGT= and INEST=, and of the output data sets.
     if (ctx->input.inwgtUsed || ctx->input.inestUsed) cosfop2(ctx);
     if (ctx->dataSetHandle[kRoleOutstat] || ctx->dataSetHandle[kRoleOutram] ||
         ctx->dataSetHandle[kRoleOutwgt] || ctx->dataSetHandle[kRoleOutest])
         cosfop3(ctx);
 
-    // 22-23. DATA= must be readable and keep variables in use.
+    // DATA= must be readable and keep variables in use.
     if (xvsele(data) != 0) xexit(kLevelBadVariables, 0);
     int32_t readable = 0;
     xoinfo(data, kInfoReadable, &readable);
