@@ -399,21 +399,18 @@ void setfac(ProcContext* ctx, int32_t k, NameRecord* names, double* values) {
     }
 }
 
-void cosparm(ProcContext* ctx) {
-    ModelMatrixTable& mt = ctx->model;
-    const int32_t m = ctx->nMatrices;
-    const bool factor = ctx->readers.factorModel != 0;
+namespace {
 
-    // VARNAMES, first pass: how many column names.
-    const StatementNode* vnode = find_statement(ctx->stmtList, "VARNAMES");
-    const VarnamesPayload* vpl = vnode ? static_cast<const VarnamesPayload*>(vnode->payload) : nullptr;
+// VARNAMES, first pass: how many column names the lists give; a group of
+// another kind (*otherKind) leaves them all out.
+int32_t count_column_names(ProcContext* ctx, const VarnamesPayload* vpl, bool* otherKind) {
+    const ModelMatrixTable& mt = ctx->model;
     int32_t total = 0;
-    bool otherKind = false;
     for (int32_t g = 0; vpl != nullptr && g < vpl->nGroups; ++g) {
         int32_t k = 0, second = 0;
         const velix::detail::VarnamesKind kind = velix::detail::varnames_kind(ctx, vpl->groups[g], &k, &second);
         if (kind == velix::detail::VarnamesKind::kOther) {
-            otherKind = true;
+            *otherKind = true;
         } else if (k == 0) {
             xpmlog(kMsgProc, 273, name_text(vpl->groups[g].matrixName).c_str());
         } else if (kind == velix::detail::VarnamesKind::kCopy && second == 0) {
@@ -422,11 +419,50 @@ void cosparm(ProcContext* ctx) {
             total += mt.columns[k];
         }
     }
-    if (otherKind) {
+    if (*otherKind) {
         xpmlog(kMsgProc, 274);
         total = 0;
         raise_error_level(ctx, kLevelWarning);
     }
+    return total;
+}
+
+// Matrices without elements: an empty (I - B) becomes an identity, any other
+// that needs elements is an error; a namesake follows its first occurrence.
+void correct_empty_matrices(ProcContext* ctx) {
+    ModelMatrixTable& mt = ctx->model;
+    const int32_t m = ctx->nMatrices;
+    for (int32_t k = 1; k <= m; ++k) {
+        if (mt.sameName[k] > 0 || mt.elementCount[k] > 0) continue;
+        const int16_t t = mt.type[k];
+        if (t == kMatBeta || t == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
+            mt.type[k] = kMatIdentity;
+            mt.form[k] = kFormNone;
+            velix::detail::type_change_note(ctx, k, 152);
+        } else if (t != kMatIdentity && t != kMatZerIdentity && t != kMatZerDiagonal && t != kMatSelection &&
+                   t != kMatPermutation) {
+            xpmlog(kMsgProc, 118, name_text(mt.name[k]).c_str());
+            raise_error_level(ctx, kLevelBadVariables);
+        }
+    }
+    for (int32_t k = 1; k <= m; ++k)
+        if (mt.sameName[k] > 0) {
+            mt.type[k] = mt.type[mt.sameName[k]];
+            mt.form[k] = mt.form[mt.sameName[k]];
+        }
+}
+
+}  // namespace
+
+void cosparm(ProcContext* ctx) {
+    ModelMatrixTable& mt = ctx->model;
+    const int32_t m = ctx->nMatrices;
+    const bool factor = ctx->readers.factorModel != 0;
+
+    const StatementNode* vnode = find_statement(ctx->stmtList, "VARNAMES");
+    const VarnamesPayload* vpl = vnode ? static_cast<const VarnamesPayload*>(vnode->payload) : nullptr;
+    bool otherKind = false;
+    const int32_t total = count_column_names(ctx, vpl, &otherKind);
 
     // Scratch: the dense pattern and the item buffers.
     int64_t largest = 2 * static_cast<int64_t>(m);
@@ -500,25 +536,7 @@ void cosparm(ProcContext* ctx) {
         patwrt(text80, ctx, k, names, values);
     }
 
-    // Matrices without elements; a namesake follows its first occurrence.
-    for (int32_t k = 1; k <= m; ++k) {
-        if (mt.sameName[k] > 0 || mt.elementCount[k] > 0) continue;
-        const int16_t t = mt.type[k];
-        if (t == kMatBeta || t == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
-            mt.type[k] = kMatIdentity;
-            mt.form[k] = kFormNone;
-            velix::detail::type_change_note(ctx, k, 152);
-        } else if (t != kMatIdentity && t != kMatZerIdentity && t != kMatZerDiagonal && t != kMatSelection &&
-                   t != kMatPermutation) {
-            xpmlog(kMsgProc, 118, name_text(mt.name[k]).c_str());
-            raise_error_level(ctx, kLevelBadVariables);
-        }
-    }
-    for (int32_t k = 1; k <= m; ++k)
-        if (mt.sameName[k] > 0) {
-            mt.type[k] = mt.type[mt.sameName[k]];
-            mt.form[k] = mt.form[mt.sameName[k]];
-        }
+    correct_empty_matrices(ctx);
     velix::detail::exit_above(ctx, 4);
 
     // Column names.
