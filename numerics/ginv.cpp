@@ -25,6 +25,7 @@
 #include "numerics/tridiag.h"
 #include "velix/codes.h"
 #include "velix/host_vector.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 namespace {
@@ -210,7 +211,7 @@ void evprit(int32_t print, int32_t n, int32_t count, double tol, const double* e
         if (kyr_failed(kyr_table_add_row(data))) return;
     }
     if (!finish_table(mgr, data, output)) return;
-    if (marked > 0) note(mgr, kyrmsgs(kMsgNlp, 202, count), 'c');
+    if (marked > 0) note(mgr, kyrmsgs(kMsgNlp, kMsgNlpZeroEigenvalues, count), 'c');
 }
 
 int32_t dodiag(int32_t print, int32_t n, char* flags, double tol1, double tol2,
@@ -231,7 +232,7 @@ int32_t dodiag(int32_t print, int32_t n, char* flags, double tol1, double tol2,
         }
     }
     if (print && mgr != nullptr && count >= 1) {
-        if (!note(mgr, kyrmsg(kMsgNlp, 340), 'l')) return count;
+        if (!note(mgr, kyrmsg(kMsgNlp, kMsgNlpDependentParameters), 'l')) return count;
         for (int32_t i = 0; i < n; ++i)
             if (flags[i] == '0') note_name(mgr, 204, names, i);
     }
@@ -262,8 +263,8 @@ int32_t zcovlid(int32_t print, int32_t mode, int32_t n, double tol1, double tol2
         smin = std::min(smin, s[i]);
     }
     if (dmax <= kSqrtDblMin) {
-        xpmlog(kMsgNlp, 205);
-        if (print && mgr != nullptr) note(mgr, kyrmsg(kMsgNlp, 205), 'l');
+        xpmlog(kMsgNlp, kMsgNlpZeroDiagonal);
+        if (print && mgr != nullptr) note(mgr, kyrmsg(kMsgNlp, kMsgNlpZeroDiagonal), 'l');
         std::fill(a, a + static_cast<int64_t>(n) * (n + 1) / 2, 0.0);
         return 0;
     }
@@ -338,7 +339,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
              const double* x, const double* s, const double* a, double* coef, HostObject* mgr,
              HostObject** table) {
     if (!print || mgr == nullptr) return;
-    if (!note(mgr, kyrmsg(kMsgNlp, 340), 'l')) return;
+    if (!note(mgr, kyrmsg(kMsgNlp, kMsgNlpDependentParameters), 'l')) return;
     int32_t pivoted = 0;
     for (int32_t j = 0; j < n; ++j) pivoted += flags[j] == '1' ? 1 : 0;
 
@@ -373,7 +374,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
         maxTerms = std::max(maxTerms, terms);
     }
 
-    if (maxTerms > 0 && note(mgr, kyrmsg(kMsgNlp, 206), 'l')) {
+    if (maxTerms > 0 && note(mgr, kyrmsg(kMsgNlp, kMsgNlpDependencyRows), 'l')) {
         HostAllocator* pool = xmpoolc(0, 1024, 4096);
         if (pool == nullptr) {
             xmemmsg(0);

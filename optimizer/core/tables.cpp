@@ -21,6 +21,7 @@
 #include "optimizer/core/pending.h"
 #include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -157,7 +158,7 @@ bool method_notes(NlpProblem* p) {
     if (t == kTechCongra) notes[n++] = 79 + p->update;
     for (int32_t i = 0; i < n; ++i)
         if (nlp_note(p, msg(notes[i]), 'c')) return false;
-    if (t == kTechHyquan && nlp_note(p, kyrmsgs(kMsgNlp, 89, p->techVariant), 'c')) return false;
+    if (t == kTechHyquan && nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpHybridUpdateForm, p->techVariant), 'c')) return false;
     n = 0;
     if (p->hasNlinCon && is_quanew(t)) notes[n++] = p->techVariant == 1 ? 98 : 99;
     if (t == kTechTrureg || t == kTechNewrap || t == kTechNrridg || t == kTechLevmar ||
@@ -301,43 +302,43 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
         r.value = 1;
     } else if (status == kNlpLimit) {
         r.text = p->iterMsgLevel == 3 ? msg(606)
-                                      : kyrmsgs(kMsgNlp, 605, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
-        xpmlog(kMsgNlp, 605, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
+                                      : kyrmsgs(kMsgNlp, kMsgNlpMaxIterations, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
+        xpmlog(kMsgNlp, kMsgNlpMaxIterations, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
         r.value = 2;
     } else if (status == kNlpTimeLimit) {
-        r.text = p->iterMsgLevel == 3 ? kyrmsgs(kMsgNlp, 604, p->maxTime)
-                                      : kyrmsgs(kMsgNlp, 603, p->iterMsgLevel, p->maxTime);
-        xpmlog(kMsgNlp, 2, p->maxTime);
+        r.text = p->iterMsgLevel == 3 ? kyrmsgs(kMsgNlp, kMsgNlpMaxTime, p->maxTime)
+                                      : kyrmsgs(kMsgNlp, kMsgNlpMaxTimeNumbered, p->iterMsgLevel, p->maxTime);
+        xpmlog(kMsgNlp, kMsgNlpTimeLimitStop, p->maxTime);
         r.value = 2;
     } else if (status == kNlpInfeasible) {
         r.text = msg(130);
-        xpmlog(kMsgNlp, 130);
+        xpmlog(kMsgNlp, kMsgNlpNoFeasibleStart);
         r.value = 2;
     } else if (status < 0) {
         r.text = msg(early ? 602 : 6);
-        xpmlog(kMsgNlp, early ? 601 : 6);
+        xpmlog(kMsgNlp, early ? kMsgNlpBeforeMinIterations : kMsgNlpNoCriterionMet);
         r.value = 1;
     } else if (status >= kNlpAbsConv && status <= kNlpGConv2) {
         // A criterion without a count (0) is met by one iteration.
         const int32_t need = status >= 2 && p->critCounts ? std::max(1, p->critCounts[status - 1]) : 1;
-        r.text = kyrmsgs(kMsgNlp, 612, nlp_criterion_name(status), need);
-        xpmlog(kMsgNlp, 611, nlp_criterion_name(status), need);
+        r.text = kyrmsgs(kMsgNlp, kMsgNlpCriterionSatisfiedTitle, nlp_criterion_name(status), need);
+        xpmlog(kMsgNlp, kMsgNlpCriterionSatisfied, nlp_criterion_name(status), need);
         r.value = 0;
     } else if (status >= 101 && status <= 109) {
-        r.text = kyrmsgs(kMsgNlp, 608, nlp_criterion_name(status - 100));
-        xpmlog(kMsgNlp, 607, nlp_criterion_name(status - 100));
+        r.text = kyrmsgs(kMsgNlp, kMsgNlpStoppedCountingTitle, nlp_criterion_name(status - 100));
+        xpmlog(kMsgNlp, kMsgNlpStoppedWhileCounting, nlp_criterion_name(status - 100));
         r.value = 0;
     } else if (status == kNlpAllFixed) {
         r.text = msg(610);
-        xpmlog(kMsgNlp, 609);
+        xpmlog(kMsgNlp, kMsgNlpAllParametersFixed);
         r.value = 1;
     } else if (p->iteration == 0.0) {
         r.text = msg(59);
-        xpmlog(kMsgNlp, 613);
+        xpmlog(kMsgNlp, kMsgNlpNoOptimization);
         r.value = 0;
     } else {
         r.text = msg(614);
-        xpmlog(kMsgNlp, 614);
+        xpmlog(kMsgNlp, kMsgNlpNoStatus);
         r.value = host_missing_value();
     }
     return r;
@@ -409,8 +410,8 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
         const int32_t number = status == kNlpLimit                      ? p->iterMsgLevel
                                : status == kNlpRose && p->iteration < p->minIter ? 3
                                                                                  : 1;
-        xpmlog(kMsgNlp, 4, number, tech);
-        if (print) nlp_note(p, kyrmsgs(kMsgNlp, 4, number, tech), 'l');
+        xpmlog(kMsgNlp, kMsgNlpNotConverged, number, tech);
+        if (print) nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpNotConverged, number, tech), 'l');
     }
     const Reason reason = status_reason(p, status, tech);
     if (print) convergence_status(p, reason);
@@ -419,13 +420,13 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
             note_and_log(p, msg(253), 253);
         } else {
             const double t = std::fmax(p->feasTol, 2.2250738585072018e-304) * std::pow(10.0, p->feasRound);
-            xpmlog(kMsgNlp, 137, t);
-            if (print) nlp_note(p, kyrmsgs(kMsgNlp, 137, t), 'l');
+            xpmlog(kMsgNlp, kMsgNlpFeasTolRaised, t);
+            if (print) nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpFeasTolRaised, t), 'l');
         }
     }
     if (afterStart == 0) {
         if (p->maxProjGrad > 0.001 && status >= 0) note_and_log(p, msg(136), 136);
-        if (p->dropCode != 0) xpmlog(kMsgNlp, 138);
+        if (p->dropCode != 0) xpmlog(kMsgNlp, kMsgNlpActiveSetChanged);
     }
 }
 
@@ -685,7 +686,7 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
     t.column(kColInt, "Cast", &cast);
     if (!t.bind("Orvo.NLP.ResDistr")) return;
     if (t.table != nullptr) {
-        KyrArg title[] = {kyr_text(kAttrVariableName, kyrtxt("TitleText2", -1)), kyr_text(kAttrValue, kyrmsgs(kMsgNlp, 268, scale))};
+        KyrArg title[] = {kyr_text(kAttrVariableName, kyrtxt("TitleText2", -1)), kyr_text(kAttrValue, kyrmsgs(kMsgNlp, kMsgNlpAsymmetryBarUnit, scale))};
         kyr_failed(wobmth(t.table, nullptr, kKyrMethodDynamicVariable, 2, title));
     }
     for (int32_t i = 0; i < b.count; ++i) {
@@ -742,7 +743,7 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
                      kyr_address(kAttrRowNames, kKyrNames, labels.data()),
                      kyr_int(kAttrRowNameWidth, static_cast<int32_t>(2 * w + 1))};
     if (kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodPublishMatrix, 9, args))) return;
-    nlp_note(p, kyrmsgs(kMsgNlp, 265, static_cast<int32_t>(listed)), 'l');
+    nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpAsymmetriesListed, static_cast<int32_t>(listed)), 'l');
 }
 
 // The asymmetries at or above a threshold from their ordered values: the
@@ -761,7 +762,7 @@ void symmetric_difference(NlpProblem* p, const double* asym, std::vector<double>
     for (double& x : shown)
         if (x < t) x = host_missing_value();
     znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->paramNames, 264, 803);
-    nlp_note(p, kyrmsgs(kMsgNlp, 267, t), 'l');
+    nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpAsymmetriesHidden, t), 'l');
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 
 using namespace velix::report;
 
@@ -219,7 +220,7 @@ bool dependent_bounds(NlpProblem* p) {
             width = std::max<int32_t>(width, p->paramNames[j].length);
     }
     char pieces[36];
-    zmsgtxa(kMsgNlp, 171, pieces, 12, 3);
+    zmsgtxa(kMsgNlp, kMsgNlpConstraintKinds, pieces, 12, 3);
     std::vector<char> name(static_cast<size_t>(width) + 1);
     int32_t number = 0;
     char kind[13] = {};
@@ -252,9 +253,9 @@ void prinlc(NlpProblem* p, int32_t level) {
     const bool values = p->nlcRhs != nullptr && p->conKinds != nullptr;
     const bool lagrange = p->conFactorForm != 0;
     char open[2] = {}, close[2] = {}, pieces[49] = {};
-    xpmstr(open, 1, kMsgNlp, 381);
-    xpmstr(close, 1, kMsgNlp, 382);
-    zmsgtxa(kMsgNlp, 174, pieces, 12, 4);
+    xpmstr(open, 1, kMsgNlp, kMsgNlpOpenBracket);
+    xpmstr(close, 1, kMsgNlp, kMsgNlpCloseBracket);
+    zmsgtxa(kMsgNlp, kMsgNlpConstraintStates, pieces, 12, 4);
     int32_t number = 0, nearly = 0;
     double value = 0, residual = 0, multiplier = 0;
     std::vector<char> label(static_cast<size_t>(std::max(p->conLabelWidth, 1)) + 1);
@@ -302,7 +303,7 @@ void prinlc(NlpProblem* p, int32_t level) {
     }
     table.deliver();
     if (!table.ok()) return;
-    if (nearly != 0 && !centred_note(p->out.kyrObject, kyrmsgs(kMsgNlp, 228, nearly))) return;
+    if (nearly != 0 && !centred_note(p->out.kyrObject, kyrmsgs(kMsgNlp, kMsgNlpNearlyViolated, nearly))) return;
     if (level != -10 && (p->nDepLin != 0 || p->nDepBounds != 0)) pricon3(p);
 }
 

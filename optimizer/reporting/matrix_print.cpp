@@ -33,6 +33,7 @@
 #include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 using velix::pk;
@@ -114,10 +115,10 @@ void note(const NlpProblem* p, HostText* text) { velix::report::centred_note(p->
 void sign_note(const NlpProblem* p, int32_t kind, const DeterminantRecord& r) {
     double pos = r.nPositive, neg = r.nNegative, zero = r.nZero;
     if (p->maximize != 0 && kind != kKindCrossProduct && kind != kKindProjCrossProduct) {
-        if (pos > 0 && zero > 0) note(p, kyrmsgs(kMsgNlp, 215, static_cast<int32_t>(pos), static_cast<int32_t>(zero)));
-        else if (pos > 0) note(p, kyrmsgs(kMsgNlp, 217, static_cast<int32_t>(pos)));
-        else if (zero > 0) note(p, kyrmsgs(kMsgNlp, 218, static_cast<int32_t>(zero)));
-        else note(p, kyrmsg(kMsgNlp, 219));
+        if (pos > 0 && zero > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpPositiveAndZeroEigen, static_cast<int32_t>(pos), static_cast<int32_t>(zero)));
+        else if (pos > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpPositiveEigen, static_cast<int32_t>(pos)));
+        else if (zero > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpZeroEigen, static_cast<int32_t>(zero)));
+        else note(p, kyrmsg(kMsgNlp, kMsgNlpOnlyNegativeEigen));
         return;
     }
     if (kind == kKindCrossProduct || kind == kKindProjCrossProduct) {
@@ -125,10 +126,10 @@ void sign_note(const NlpProblem* p, int32_t kind, const DeterminantRecord& r) {
         zero += neg;
         neg = 0;
     }
-    if (neg > 0 && zero > 0) note(p, kyrmsgs(kMsgNlp, 214, static_cast<int32_t>(neg), static_cast<int32_t>(zero)));
-    else if (neg > 0) note(p, kyrmsgs(kMsgNlp, 216, static_cast<int32_t>(neg)));
-    else if (zero > 0) note(p, kyrmsgs(kMsgNlp, 218, static_cast<int32_t>(zero)));
-    else note(p, kyrmsg(kMsgNlp, 220));
+    if (neg > 0 && zero > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpNegativeAndZeroEigen, static_cast<int32_t>(neg), static_cast<int32_t>(zero)));
+    else if (neg > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpNegativeEigen, static_cast<int32_t>(neg)));
+    else if (zero > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpZeroEigen, static_cast<int32_t>(zero)));
+    else note(p, kyrmsg(kMsgNlp, kMsgNlpOnlyPositiveEigen));
 }
 
 // A diagonal matrix as a dense one for the dense shape.
@@ -163,7 +164,7 @@ int32_t covariance_label(const NlpProblem* p) {
 // correlation matrix (packed form only) with its own notes.
 void print_covariance(NlpProblem* p, int32_t phase, std::vector<double> values) {
     publish(p, kKindCovariance, "CovMat", values.data(), p->paramNames, covariance_label(p), 867);
-    note(p, kyrmsgs(kMsgNlp, 210, p->hooks->sigmaSq));
+    note(p, kyrmsgs(kMsgNlp, kMsgNlpFactorSigma, p->hooks->sigmaSq));
     pridetm(p, kKindCovariance, phase, 1, values.data());
     if (kind_form(p, kKindCovariance) == 2) return;
     const DeterminantRecord covariance = p->report.matrixHeader;
@@ -281,7 +282,7 @@ void prijnc(NlpProblem* p) {
     std::vector<char> label(static_cast<size_t>(width) + 1, '\0');
     std::vector<std::vector<char>> names;
     velix::report::ReportTable table(p->out.kyrObject, "Jacobian", 717);
-    table.title_variable("TitleText", kyrmsg(kMsgNlp, 224));
+    table.title_variable("TitleText", kyrmsg(kMsgNlp, kMsgNlpConstraintJacobian));
     table.chars("Variable", label.data(), width);
     variable_columns(p, &table, n, false, &names, &row);
     table.bind();
@@ -328,17 +329,17 @@ void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const do
     if (print == 0) return;
     const double det = r.nZero > 0.0 ? 0.0 : r.mantissa * std::pow(10.0, r.exponent);
     if (r.exponent < kLargestExponent) {
-        KyrArg args[] = {kyr_text(kAttrText, kyrmsgs(kMsgNlp, 212, det)), kyr_int(kAttrSwitch371, 1), kyr_char(kAttrJustify, 'c')};
+        KyrArg args[] = {kyr_text(kAttrText, kyrmsgs(kMsgNlp, kMsgNlpDeterminant, det)), kyr_int(kAttrSwitch371, 1), kyr_char(kAttrJustify, 'c')};
         const int32_t rc = wobmth(p->out.kyrObject, nullptr, kKyrMethodNote, 3, args);
         if (kyr_failed(rc)) xprrlog(0, rc);
     } else {
-        note(p, kyrmsgs(kMsgNlp, 213, r.mantissa));
+        note(p, kyrmsgs(kMsgNlp, kMsgNlpDeterminantMantissa, r.mantissa));
     }
     sign_note(p, kind, r);
     const bool checked = p->hasNlinCon == 0 &&
                          (kind == kKindProjHessian || (kind == kKindHessian && p->nActiveBounds + p->nActiveLin == 0));
     const double wrong = p->maximize != 0 ? r.nPositive : r.nNegative;
-    if (checked && wrong >= 1.0) note(p, kyrmsg(kMsgNlp, phase == 0 ? 252 : 221));
+    if (checked && wrong >= 1.0) note(p, kyrmsg(kMsgNlp, phase == 0 ? kMsgNlpStartHessianIndefinite : kMsgNlpSecondOrderViolated));
 }
 
 void znlppma(NlpProblem* p, int32_t phase) {

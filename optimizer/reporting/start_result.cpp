@@ -31,6 +31,7 @@
 #include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 
 using namespace velix::report;
 
@@ -156,9 +157,9 @@ bool parameter_estimates(NlpProblem* p, int32_t level) {
 // set, the Lagrange function note.
 bool objective_notes(NlpProblem* p) {
     HostObject* m = p->out.kyrObject;
-    if (!centred_note(m, kyrmsgs(kMsgNlp, 150, shown(p, p->f)))) return false;
+    if (!centred_note(m, kyrmsgs(kMsgNlp, kMsgNlpObjectiveValue, shown(p, p->f)))) return false;
     if (p->conFactorForm != 0 && p->hasNlinCon != 0)
-        return centred_note(m, kyrmsgs(kMsgNlp, 175, shown(p, p->lagrangeValue)), 2);
+        return centred_note(m, kyrmsgs(kMsgNlp, kMsgNlpLagrangeValue, shown(p, p->lagrangeValue)), 2);
     return true;
 }
 
@@ -166,8 +167,8 @@ bool objective_notes(NlpProblem* p) {
 // around its number, as "[3]".
 void constraint_label(int32_t c, char* out, int32_t width) {
     char open[2] = {' ', '\0'}, close[2] = {' ', '\0'};
-    xpmstr(open, 1, kMsgNlp, 381);
-    xpmstr(close, 1, kMsgNlp, 382);
+    xpmstr(open, 1, kMsgNlp, kMsgNlpOpenBracket);
+    xpmstr(close, 1, kMsgNlp, kMsgNlpCloseBracket);
     std::snprintf(out, static_cast<size_t>(width) + 1, "%c%d%c", open[0], c + 1, close[0]);
 }
 

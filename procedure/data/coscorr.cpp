@@ -40,6 +40,7 @@
 #include "procedure/proc_options.h"
 #include "velix/codes.h"
 #include "velix/host_vector.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/statements.h"
 
@@ -283,7 +284,7 @@ int32_t wls_factor(ProcContext* ctx, bool penalised, bool printWeights, bool pri
         if (ok) velix::detail::putin(ctx, penalty_value(ctx));
     }
     if (!ok) {
-        xpmlog(kMsgProc, 12);
+        xpmlog(kMsgProc, kMsgWeightsSingular);
         return kWlsSingular;
     }
     if (ctx->moments.weightFactorStart == 0)
@@ -315,15 +316,15 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     const bool wls = is_wls(method);
     const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
     if (!ctx->input.inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
-        xpmlog(kMsgProc, 9, g->n);
+        xpmlog(kMsgProc, kMsgTooFewForKurtosis, g->n);
         ctx->options.kurtosisWanted = 0;
         if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
-        xpmlog(kMsgProc, 15, g->n);
+        xpmlog(kMsgProc, kMsgTooFewForWeights, g->n);
         return kTooFewForWeights;
     }
     const int32_t level = wls ? cosfiw1(ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(ctx, 1, 5, 6, inverse, &g->list);
     if (level >= 5 || level < 0) {
-        xpmlog(kMsgProc, 10);
+        xpmlog(kMsgProc, kMsgWeightsNotFormed);
         if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
         return kWeightRoutineFailed;
     }
@@ -337,7 +338,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     double* w = ctx->weightMatrix;
     if (intercept >= 0) w[wls ? pk(pk(intercept, intercept), pk(intercept, intercept)) : pk(intercept, intercept)] = 1.0;
     if (std::fabs(ctx->options.wRidge) > kTiny) {
-        xpmlog(kMsgProc, 11, ctx->options.wRidge);
+        xpmlog(kMsgProc, kMsgWeightsRidged, ctx->options.wRidge);
         if (wls)
             for (int32_t a = 0; a < pstar; ++a) w[pk(a, a)] += ctx->options.wRidge * w[pk(a, a)];
         else
@@ -472,7 +473,7 @@ void sweep_partials(ProcContext* ctx, Group* g) {
     const char* kind = ctx->options.vardefKind;
     const int32_t q = ctx->moments.nPartial;
     if (g->n <= q) {
-        xpmlog(kMsgProc, 17, q, g->n);
+        xpmlog(kMsgProc, kMsgTooManyPartials, q, g->n);
         g->n = q;
     }
     std::vector<char> flags(m, '0');
@@ -516,7 +517,7 @@ int32_t check_variances(ProcContext* ctx, const Group* g) {
     if (ctx->moments.momentOrigin < 0) {
         const double wold = ctx->moments.divisor;
         ctx->moments.divisor = zvardiv(ctx->options.vardefKind, g->n, 1.0, ctx->moments.sumWeights);
-        if (std::fabs(ctx->moments.divisor - wold) > velix::kMachEpsWritten) xpmlog(kMsgProc, 18, ctx->moments.divisor);
+        if (std::fabs(ctx->moments.divisor - wold) > velix::kMachEpsWritten) xpmlog(kMsgProc, kMsgInterceptDivisor, ctx->moments.divisor);
         const double f =
             ctx->moments.divisor > velix::kMachEpsWritten ? std::sqrt(wold / ctx->moments.divisor) : 0.0;
         for (int32_t i = 0; i < m; ++i) ctx->moments.stdDevs[i] *= f;
@@ -527,11 +528,11 @@ int32_t check_variances(ProcContext* ctx, const Group* g) {
         trace += ctx->options.covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
         if (!(sd > 0.0)) {
             const NameRecord& r = velix::detail::moment_names(ctx)[i];
-            xpmlog(kMsgProc, 19, static_cast<int32_t>(r.length), r.text);
+            xpmlog(kMsgProc, kMsgNoPositiveVariance, static_cast<int32_t>(r.length), r.text);
         }
     }
     if (!(trace > 0.0)) {
-        xpmlog(kMsgProc, 20);
+        xpmlog(kMsgProc, kMsgNoVariableVaries);
         return kNoVariance;
     }
     return kGoOn;
@@ -545,7 +546,7 @@ void apply_ridge(ProcContext* ctx) {
     double r = ctx->options.ridgeCell;
     if (!wzmis(r)) {
         if (std::fabs(r) > kTiny) {
-            xpmlog(kMsgProc, 22, r);
+            xpmlog(kMsgProc, kMsgMomentsRidged, r);
             for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += r * s[pk(i, i)];
         }
         return;
@@ -568,7 +569,7 @@ void apply_ridge(ProcContext* ctx) {
             inc = r2;
         }
     }
-    if (applied) xpmlog(kMsgProc, 21);
+    if (applied) xpmlog(kMsgProc, kMsgMomentsRidgedAuto);
 }
 
 // Inverts the analysed matrix into momentInverse with its log-determinant;
@@ -588,9 +589,9 @@ int32_t invert_moments(ProcContext* ctx, bool printInput, bool* invertible) {
     const int32_t method = ctx->methodGroup;
     if (method == kMethodUlsGls || method == kMethodUlsMl) {
         ctx->methodGroup = kMethodUls;
-        xpmlog(kMsgProc, 24);
+        xpmlog(kMsgProc, kMsgSingularUlsOnly);
     } else if (method == kMethodGls || method == kMethodMl) {
-        xpmlog(kMsgProc, 25);
+        xpmlog(kMsgProc, kMsgSingularMethod);
         return kSingular;
     }
     return kGoOn;
@@ -604,14 +605,14 @@ int32_t gls_weights(ProcContext* ctx, bool invertible, bool printWeights) {
     double* w = ctx->weightMatrix;
     if (ctx->input.inwgtUsed) {
         if (cosfiwt(ctx, 1) != 0) {
-            xpmlog(kMsgProc, 10);
+            xpmlog(kMsgProc, kMsgWeightsNotFormed);
             return kInwgtNotRead;
         }
     } else {
         std::copy(s, s + ctx->nMoments, w);
     }
     if (std::fabs(ctx->options.wRidge) > kTiny) {
-        xpmlog(kMsgProc, 11, ctx->options.wRidge);
+        xpmlog(kMsgProc, kMsgWeightsRidged, ctx->options.wRidge);
         for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->options.wRidge * w[pk(i, i)];
     }
     const NameRecord* names = velix::detail::moment_names(ctx);
@@ -644,9 +645,9 @@ int32_t gls_weights(ProcContext* ctx, bool invertible, bool printWeights) {
         }
         return kGoOn;
     }
-    xpmlog(kMsgProc, 12);
+    xpmlog(kMsgProc, kMsgWeightsSingular);
     if (ctx->methodGroup == kMethodGls) {
-        xpmlog(kMsgProc, 25);
+        xpmlog(kMsgProc, kMsgSingularMethod);
         return kSingular;
     }
     // ULS then GLS: the group is analysed by ULS only; the matrix stays as
@@ -729,7 +730,7 @@ bool moments_finite(ProcContext* ctx, const double* cov) {
         for (int32_t j = 0; j <= i && finite; ++j) finite = std::isfinite(cov[pk(i, j)]);
         if (!finite) {
             const NameRecord& r = velix::detail::moment_names(ctx)[i];
-            xpmlog(kMsgProc, 27, static_cast<int32_t>(r.length), r.text);
+            xpmlog(kMsgProc, kMsgMomentsOverflow, static_cast<int32_t>(r.length), r.text);
             return false;
         }
     }
@@ -809,9 +810,9 @@ int32_t check_sample_size(ProcContext* ctx, double N, double nd, double w0) {
     const int32_t n = ctx->nManifest;
     if (!(N > n && ctx->moments.divisor > velix::kMachEpsWritten)) {
         if (wzmis(ctx->options.edfGiven) && wzmis(ctx->options.dfReduce))
-            xpmlog(kMsgProc, 5, N, n);
+            xpmlog(kMsgProc, kMsgTooFewObservations, N, n);
         else
-            xpmlog(kMsgProc, 6, N, n, nd, ctx->options.edfGiven, ctx->options.dfReduce);
+            xpmlog(kMsgProc, kMsgTooFewObservationsDf, N, n, nd, ctx->options.edfGiven, ctx->options.dfReduce);
         if (N < 1.0) return kTooFewObservations;
     }
     if (ctx->moments.divisor != w0) {
@@ -834,7 +835,7 @@ void find_constant_variables(ProcContext* ctx, const double* cov, double sw) {
             ctx->moments.momentOrigin = -(i + 1);
             if (!(ctx->options.interceptVar && i == ctx->nVar)) {
                 const NameRecord& r = velix::detail::moment_names(ctx)[i];
-                xpmlog(kMsgProc, 7, static_cast<int32_t>(r.length), r.text);
+                xpmlog(kMsgProc, kMsgConstantIsIntercept, static_cast<int32_t>(r.length), r.text);
             }
         }
     }
@@ -866,7 +867,7 @@ void invert_covariance(ProcContext* ctx, Group* g, double* cov, double sw) {
     if (g->inverse) {
         std::copy(c.begin(), c.end(), cov);
     } else if (ctx->input.rawData) {
-        xpmlog(kMsgProc, 8);
+        xpmlog(kMsgProc, kMsgCovNotPositiveDefinite);
     }
 }
 
@@ -936,7 +937,7 @@ int32_t run(ProcContext* ctx, Group* g) {
         int32_t lv = 0;
         if (!kurtosisDone) lv = coskurt(ctx, 1, 5, 6, inverse, &g->list);
         if (lv >= 5 || lv < 0) {
-            xpmlog(kMsgProc, 16);
+            xpmlog(kMsgProc, kMsgKurtosisNotComputed);
             ctx->options.kurtosisWanted = 0;
         } else {
             g->kurtosisStatus =
@@ -973,7 +974,7 @@ int32_t coscorr(ProcContext* ctx) {
     const int32_t result = run(ctx, &g);
 
     // 24. Exit.  Too few observations was only a note so far.
-    if (result == kTooFewObservations) xpmlog(kMsgProc, 14, ctx->nObs);
+    if (result == kTooFewObservations) xpmlog(kMsgProc, kMsgTooFewForAnalysis, ctx->nObs);
     if (result != 0) raise_error_level(ctx, kLevelNoMoments);
     zmsgsav(0, 0, nullptr, 0);
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);

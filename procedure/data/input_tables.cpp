@@ -14,6 +14,7 @@
 #include "procedure/data/data.h"
 #include "procedure/proc_options.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/statements.h"
 
@@ -114,7 +115,7 @@ bool method_title(ProcContext* ctx) {
     char method[81];
     xpmstr(method, -1 - 80, kMsgProc, number);
     KyrArg args[] = {KyrArg{}, kyr_int(kAttrTitleKind, 2), kyr_int(kAttrParent, -1),
-                     kyr_text(kAttrText, kyrmsgs(kMsgProc, 77, method))};
+                     kyr_text(kAttrText, kyrmsgs(kMsgProc, kMsgMethodTitle, method))};
     args[0].type = kKyrCounted;
     return !kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 4, args));
 }
@@ -141,7 +142,7 @@ bool model_information(ProcContext* ctx, int32_t partialUsed, int32_t n) {
 bool simple_statistics(ProcContext* ctx) {
     const int32_t nStat = ctx->moments.nRead;
     HostObject* table = nullptr;
-    HostText* title = kyrmsg(kMsgProc, 721);
+    HostText* title = kyrmsg(kMsgProc, kMsgSimpleStatistics);
     if (kyr_failed(kyr_table_create(ctx->kyrManager, "SimpleStatistics", title, &table)))
         return false;
     int32_t width = 2;
@@ -161,7 +162,7 @@ bool simple_statistics(ProcContext* ctx) {
     {
         KyrArg args[] = {
             kyr_counted(kAttrVariableName, "title", 5),
-            kyr_text(kAttrValue, kyrmsg(kMsgProc, ctx->moments.momentOrigin != 0 ? 309 : 311))};
+            kyr_text(kAttrValue, kyrmsg(kMsgProc, ctx->moments.momentOrigin != 0 ? kMsgMomentsAboutZeroTitle : kMsgMeansStdDevsTitle))};
         if (kyr_failed(wobmth(table, nullptr, kKyrMethodDynamicVariable, 2, args))) return false;
     }
     if (kyr_failed(kyr_table_end_columns(table))) return false;
@@ -189,7 +190,7 @@ bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisLis
     for (int32_t i = 0; i < ctx->nVar; ++i) {
         if (!wzmis(ctx->moments.uniKurtosis[i])) continue;
         const NameRecord r = statistic_name(ctx, i);
-        if (!note_text(ctx, kyrmsgs(kMsgProc, 312, static_cast<int32_t>(r.length), r.text))) return false;
+        if (!note_text(ctx, kyrmsgs(kMsgProc, kMsgNoKurtosis, static_cast<int32_t>(r.length), r.text))) return false;
     }
     const double* cells = ctx->moments.kurtosisCells;
     InputFactoid kt(ctx, "Kurtosis", 721);
@@ -206,8 +207,8 @@ bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisLis
     if (!kt.end()) return false;
     const int32_t p = ctx->nVar - (dropIntercept ? 1 : 0);
     const double b = -2.0 / (p + 2);
-    if (!wzmis(cells[1]) && cells[1] < b && !note_text(ctx, kyrmsgs(kMsgProc, 316, b))) return false;
-    if (!wzmis(cells[4]) && cells[4] < b && !note_text(ctx, kyrmsgs(kMsgProc, 317, b))) return false;
+    if (!wzmis(cells[1]) && cells[1] < b && !note_text(ctx, kyrmsgs(kMsgProc, kMsgPlatykurtic, b))) return false;
+    if (!wzmis(cells[4]) && cells[4] < b && !note_text(ctx, kyrmsgs(kMsgProc, kMsgLowUnivariateKurtosis, b))) return false;
 
     if (kurtosisStatus > 0) {
         std::vector<char> labels(static_cast<size_t>(kurtosisStatus) * 8, ' ');
@@ -219,7 +220,7 @@ bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisLis
         MatrixTable m;
         m.templatePath = kyrtxts("Tesk.Velix.%s", -1, "ContKurtosis");
         m.name = kyrtxt("ContKurtosis", 12);
-        m.title = kyrmsg(kMsgProc, 723);
+        m.title = kyrmsg(kMsgProc, kMsgKurtosisContributions);
         m.values = list->contribution;
         m.rows = kurtosisStatus;
         m.columns = 1;

@@ -19,6 +19,7 @@
 #include "procedure/data/observations.h"
 #include "procedure/proc_options.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ int32_t kurtosis_numbering(ProcContext* ctx, int32_t* numbered) {
     *numbered = 0;
     xoinfo(ctx->dataSetHandle[kRoleData], kInfoObsNumbers, numbered);
     if (!ctx->options.kurtosisWanted || *numbered != 0) return 0;
-    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, 39), 'l');
+    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, kMsgKurtosisNumbered), 'l');
     if (rc < 0) xprrlog(0, rc);
     return rc;
 }

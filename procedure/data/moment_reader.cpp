@@ -25,6 +25,7 @@
 #include "numerics/covcorr.h"
 #include "procedure/data/data.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 namespace {
@@ -96,23 +97,23 @@ struct RowCells {
 // kLevelBadVariables when one has the wrong type.
 int32_t find_special_variables(HostDataSet* data, bool sscp, RowCells* rc, int16_t* interceptVar) {
     const HostVariableDescriptor* d = nullptr;
-    if (xvfind(data, "_TYPE_", 6, &rc->typeVar, 0) != 0) xpmlog(kMsgReader, 9);
-    if (xvfind(data, "_NAME_", 6, &rc->nameVar, 0) != 0) xpmlog(kMsgReader, 10);
+    if (xvfind(data, "_TYPE_", 6, &rc->typeVar, 0) != 0) xpmlog(kMsgReader, kMsgReaderNoTypeVariable);
+    if (xvfind(data, "_NAME_", 6, &rc->nameVar, 0) != 0) xpmlog(kMsgReader, kMsgReaderNoNameVariable);
     if ((rc->typeVar && xvname(data, rc->typeVar, &d) == 0 && d->type != kVarCharacter) ||
         (rc->nameVar && xvname(data, rc->nameVar, &d) == 0 && d->type != kVarCharacter)) {
-        xpmlog(kMsgReader, 33);
+        xpmlog(kMsgReader, kMsgReaderSpecialNotCharacter);
         return kLevelBadVariables;
     }
     *interceptVar = 0;
     if (sscp && xvfind(data, "INTERCEPT", 9, interceptVar, 0) != 0 &&
         xvfind(data, "INTERCEP", 8, interceptVar, 0) != 0) {
         *interceptVar = 0;
-        xpmlog(kMsgReader, 31);
+        xpmlog(kMsgReader, kMsgReaderNoInterceptRow);
     }
     // The intercept's row and column carry sums: a character variable of
     // that name cannot hold them.
     if (*interceptVar && xvname(data, *interceptVar, &d) == 0 && d->type == kVarCharacter) {
-        xpmlog(kMsgReader, 32);
+        xpmlog(kMsgReader, kMsgReaderInterceptNotNumeric);
         return kLevelBadVariables;
     }
     return 0;
@@ -173,10 +174,10 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const Pr
             g->ustds = row;
         } else if (t == "N") {
             g->n = same(row, &conflict);
-            if (conflict) xpmlog(kMsgReader, 12);
+            if (conflict) xpmlog(kMsgReader, kMsgReaderNConflict);
         } else if (t == "SUMWGT") {
             g->sumw = same(row, &conflict);
-            if (conflict) xpmlog(kMsgReader, 11);
+            if (conflict) xpmlog(kMsgReader, kMsgReaderSumwgtConflict);
         } else if (t.compare(0, cl, kind.rowType, 0, cl) == 0 && t.size() >= std::min(cl, kind.rowType.size())) {
             g->anyMatrix = true;
             int32_t r = -1;
@@ -187,7 +188,7 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const Pr
                 // it is a matrix row too when the intercept is analysed.
                 if (kind.sscp && (un == "INTERCEPT" || un == "INTERCEP")) g->icpt = row;
                 if (!znamver(name) && !invalidNote) {
-                    xpmlog(kMsgReader, 13);
+                    xpmlog(kMsgReader, kMsgReaderInvalidName);
                     *level = std::max(*level, kLevelWarning);
                     invalidNote = true;
                 }
@@ -197,7 +198,7 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const Pr
                 if (r < 0) continue;
             } else {
                 if (order >= n) {
-                    xpmlog(kMsgReader, 21);
+                    xpmlog(kMsgReader, kMsgReaderTooManyRows);
                     g->tooMany = true;
                     break;
                 }
@@ -208,7 +209,7 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const Pr
                 if (wzmis(row[c])) continue;
                 double& e = g->matrix[pk(r, c)];
                 if (!wzmis(e) && std::fabs(e - row[c]) >= kConflict && !g->conflictNote) {
-                    xpmlog(kMsgReader, 23);
+                    xpmlog(kMsgReader, kMsgReaderElementConflict);
                     g->conflictNote = true;
                 }
                 e = row[c];
@@ -230,13 +231,13 @@ int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const Proc
             return kLevelNoMoments;
         }
         if (!g->anyRow) {
-            xpmlog(kMsgReader, 5);
+            xpmlog(kMsgReader, kMsgReaderNoObservations);
             xvgett(rc->b);
             return kLevelNoMoments;
         }
         bool complete = g->anyMatrix;
         if (complete && std::any_of(g->matrix.begin(), g->matrix.end(), [](double x) { return wzmis(x) != 0; })) {
-            xpmlog(kMsgReader, 16);
+            xpmlog(kMsgReader, kMsgReaderMissingElements);
             complete = false;
         }
         if (complete) break;
@@ -251,11 +252,11 @@ int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const Proc
         const bool inList = std::find_if(std::begin(kFallback), std::end(kFallback),
                                          [&](const char* f) { return kind->rowType == f; }) != std::end(kFallback);
         if (next.empty() || !inList || attempt == 4) {
-            xpmlog(kMsgReader, 15);
+            xpmlog(kMsgReader, kMsgReaderNoCompleteMatrix);
             xvgett(rc->b);
             return kLevelNoMoments;
         }
-        xpmlog(kMsgReader, 28, next.c_str());
+        xpmlog(kMsgReader, kMsgReaderFallbackRows, next.c_str());
         kind->rowType = next;
         kind->compareLength = 8;
     }
@@ -271,14 +272,14 @@ int32_t check_matrix(int32_t n, bool corrClass, const ProcContext* ctx, std::vec
     for (int32_t i = 0; i < n; ++i) {
         const double dii = a[pk(i, i)];
         if (dii < 0.0) {
-            xpmlog(kMsgReader, 27, static_cast<int32_t>(ctx->input.manifestNames[i].length),
+            xpmlog(kMsgReader, kMsgReaderNegativeVariance, static_cast<int32_t>(ctx->input.manifestNames[i].length),
                    ctx->input.manifestNames[i].text);
             return kLevelNoMoments;
         }
         if (dii == 0.0)
             for (int32_t j = 0; j < n; ++j)
                 if (j != i && a[pk(i, j)] != 0.0) {
-                    xpmlog(kMsgReader, 26);
+                    xpmlog(kMsgReader, kMsgReaderZeroVarianceCovaries);
                     return kLevelNoMoments;
                 }
     }
@@ -291,12 +292,12 @@ int32_t check_matrix(int32_t n, bool corrClass, const ProcContext* ctx, std::vec
             if (i != j && std::fabs(v) > 1.0 + kCorrTolerance) offDiagonal = true;
         }
     if (offDiagonal) {
-        xpmlog(kMsgReader, 25);
+        xpmlog(kMsgReader, kMsgReaderCorrelationAboveOne);
         *level = std::max(*level, kLevelWarning);
     }
     if (diagonal) {
-        xpmlog(kMsgReader, 22);
-        xpmlog(kMsgReader, 18);
+        xpmlog(kMsgReader, kMsgReaderDiagonalNotOne);
+        xpmlog(kMsgReader, kMsgReaderNormalised);
         *level = std::max(*level, kLevelWarning);
         std::vector<double> sd(n);
         zcovcor(n, a.data(), sd.data());
@@ -312,7 +313,7 @@ bool all_given(const std::vector<double>& v) {
 // means are needed and not given.
 int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t origin, int32_t n, GroupRows* g) {
     if (wzmis(g->n)) {
-        if (kind.dataType != "EST") xpmlog(kMsgReader, 17);
+        if (kind.dataType != "EST") xpmlog(kMsgReader, kMsgReaderNoNRow);
         g->n = kDefaultN;
     }
     if (wzmis(g->sumw)) g->sumw = g->n;
@@ -322,11 +323,11 @@ int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t ori
     const bool meansNeeded = (inputAboutZero != (origin != 0)) || kind.dataType == "EST";
     const bool haveMeans = all_given(g->means);
     if (meansNeeded && !haveMeans) {
-        xpmlog(kMsgReader, kind.sscp ? 34 : kind.dataType == "EST" ? 35 : 36);
+        xpmlog(kMsgReader, kind.sscp ? kMsgReaderSscpNoMeans : kind.dataType == "EST" ? kMsgReaderEstNoMeans : kMsgReaderNoMeanRow);
         return kLevelNoMoments;
     }
     if (!haveMeans) {
-        xpmlog(kMsgReader, 38);
+        xpmlog(kMsgReader, kMsgReaderMeansZero);
         std::fill(g->means.begin(), g->means.end(), 0.0);
     }
     return 0;
@@ -344,7 +345,7 @@ std::vector<double> cross_products(const MomentKind& kind, bool corrClass, bool 
     if (corrClass) {
         std::vector<double>& sd = kind.rowType == "UCORR" ? g->ustds : g->stds;
         if (!all_given(sd)) {
-            xpmlog(kMsgReader, 39);
+            xpmlog(kMsgReader, kMsgReaderStdDevsOne);
             for (double& x : sd)
                 if (wzmis(x)) x = 1.0;
         }
@@ -362,7 +363,7 @@ std::vector<double> cross_products(const MomentKind& kind, bool corrClass, bool 
             for (int32_t j = 0; j <= i; ++j) c[pk(i, j)] -= sw * g->means[i] * g->means[j];
         for (int32_t i = 0; i < n; ++i)
             if (!(c[pk(i, i)] > 0.0)) {
-                xpmlog(kMsgReader, 24);
+                xpmlog(kMsgReader, kMsgReaderVarianceNotPositive);
                 *level = std::max(*level, kLevelWarning);
                 for (int32_t j = 0; j < n; ++j) c[pk(i, j)] = 0.0;
             }

@@ -16,6 +16,7 @@
 
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ void link_namesakes(ProcContext* ctx, const CosanPayload* pl, int32_t j, std::ve
         const bool typeDropped = types[l] == 0 && small_code(pl->types[j - 1], 14) != 0;
         if (types[l] == 0) types[l] = types[j];
         if (typeDropped || cols[l] != cols[j] || types[l] != types[j] || forms[l] != forms[j]) {
-            xpmlog(kMsgProc, 427, l, j, name.c_str());
+            xpmlog(kMsgProc, kMsgNamesakeDiffers, l, j, name.c_str());
             cols[l] = cols[j];
             types[l] = types[j];
             forms[l] = forms[j];
@@ -79,7 +80,7 @@ int32_t check_shapes(ProcContext* ctx, const std::vector<int32_t>& types, const 
     for (int32_t k = 1; k <= m; ++k) {
         const int32_t j = mt.sameName[k];
         if (j > 0 && (mt.rows[k] != mt.rows[j] || mt.columns[k] != mt.columns[j] || mt.type[k] != mt.type[j])) {
-            xpmlog(kMsgProc, 178, name_text(mt.name[k]).c_str(), k, mt.rows[k], mt.columns[k], j, mt.rows[j],
+            xpmlog(kMsgProc, kMsgNamesakeShapes, name_text(mt.name[k]).c_str(), k, mt.rows[k], mt.columns[k], j, mt.rows[j],
                    mt.columns[j]);
             raise_error_level(ctx, kLevelInputError);
         }
@@ -90,11 +91,11 @@ int32_t check_shapes(ProcContext* ctx, const std::vector<int32_t>& types, const 
         const std::string name = name_text(mt.name[k]);
         if (mt.type[k] == kMatSelection || mt.type[k] == kMatEqsBeta || mt.type[k] == kMatEqsGamma ||
             types[k] < 0) {
-            xpmlog(kMsgProc, 428, name.c_str());
+            xpmlog(kMsgProc, kMsgCosanBadType, name.c_str());
             raise_error_level(ctx, kLevelInputError);
         }
         if (forms[k] < 0 || (mt.form[k] != kFormNone && mt.rows[k] != mt.columns[k])) {
-            xpmlog(kMsgProc, 60, name.c_str());
+            xpmlog(kMsgProc, kMsgInverseNotSquare, name.c_str());
             raise_error_level(ctx, kLevelInputError);
         }
         largest = std::max<int64_t>(largest, static_cast<int64_t>(mt.rows[k]) * mt.columns[k]);
@@ -107,7 +108,7 @@ int32_t check_shapes(ProcContext* ctx, const std::vector<int32_t>& types, const 
 void cosparc(ProcContext* ctx) {
     const StatementNode* node = find_statement(ctx->stmtList, "COSAN   ");
     if (node == nullptr) {
-        xpmlog(kMsgProc, 423);
+        xpmlog(kMsgProc, kMsgNoCosanStatement);
         raise_error_level(ctx, kLevelBadVariables);
         xexit(ctx->errorLevel, 0);
     }
@@ -135,7 +136,7 @@ void cosparc(ProcContext* ctx) {
     for (int32_t t = 1; t <= ctx->nTerms; ++t) {
         const int32_t e = pl->termEnds[t - 1];
         if (e <= previousEnd || e > m) {
-            xpmlog(kMsgProc, 424, t);
+            xpmlog(kMsgProc, kMsgTermNoMatrix, t);
             raise_error_level(ctx, kLevelInputError);
             mt.termTable[t] = static_cast<int16_t>(previousEnd + 1);
             continue;
@@ -147,11 +148,11 @@ void cosparc(ProcContext* ctx) {
         // term, the n manifest variables.
         const int32_t square = e - previousEnd > 1 ? cols[central - 1] : n;
         if (cols[central] != square && cols[central] >= 0 && square > 0) {
-            xpmlog(kMsgProc, 425, centralName.c_str());
+            xpmlog(kMsgProc, kMsgCentralNotSquare, centralName.c_str());
             cols[central] = square;
         }
         if (!is_central_type(types[central])) {
-            xpmlog(kMsgProc, 426, centralName.c_str(), t);
+            xpmlog(kMsgProc, kMsgCentralType, centralName.c_str(), t);
             types[central] = kMatSymmetric;
             raise_error_level(ctx, kLevelWarning);
         }
@@ -159,7 +160,7 @@ void cosparc(ProcContext* ctx) {
             if (types[j] == 0) types[j] = kMatGeneral;
             const std::string name = name_text(pl->names.names[j - 1]);
             if (cols[j] <= 0) {
-                xpmlog(kMsgProc, 177, name.c_str(), kMaxModelOrder, pl->columns[j - 1]);
+                xpmlog(kMsgProc, kMsgBadColumnCount, name.c_str(), kMaxModelOrder, pl->columns[j - 1]);
                 raise_error_level(ctx, kLevelInputError);
                 cols[j] = 0;
             }
@@ -185,7 +186,7 @@ void cosparc(ProcContext* ctx) {
     for (const StatementNode* s = find_statement(ctx->stmtList, "MATRIX  "); s;
          s = find_statement(s->next, "MATRIX  ")) {
         const NameRecord& name = static_cast<const MatrixPayload*>(s->payload)->name;
-        if (velix::detail::matrix_number(ctx, name) == 0) xpmlog(kMsgProc, 128, name_text(name).c_str());
+        if (velix::detail::matrix_number(ctx, name) == 0) xpmlog(kMsgProc, kMsgMatrixNotInModel, name_text(name).c_str());
     }
     ctx->readers.matrixSpec = 1;
     velix::detail::exit_above(ctx, 4);

@@ -24,6 +24,7 @@
 #include "procedure/data/data.h"
 #include "procedure/procedure.h"
 #include "velix/host_dataset.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -89,13 +90,13 @@ std::vector<int16_t> resolve_list(ProcContext* ctx, HostDataSet* data, const Nam
         }
         int16_t number = 0;
         if (xvfind(data, n.data(), static_cast<int32_t>(n.size()), &number, 0) != 0) {
-            xpmlog(kMsgProc, 86, n.c_str());
+            xpmlog(kMsgProc, kMsgVariableNotInData, n.c_str());
             raise_error_level(ctx, kLevelInputError);
             continue;
         }
         const HostVariableDescriptor* d = nullptr;
         if (xvname(data, number, &d) == 0 && d->type != kVarNumeric) {
-            xpmlog(kMsgProc, 87, n.c_str());
+            xpmlog(kMsgProc, kMsgVariableNotNumeric, n.c_str());
             raise_error_level(ctx, kLevelInputError);
             continue;
         }
@@ -157,7 +158,7 @@ void read_option_cells(ProcContext* ctx, const StatementNode* proc, const ProcOp
     ctx->jacobianModeRequested = option_int(cell_value(r, kProcHessAlg));
     if (!in_range(proc_cell_row(kProcHessAlg), ctx->jacobianModeRequested) ||
         (ctx->jacobianModeRequested >= 7 && ctx->jacobianModeRequested <= 10)) {
-        xpmlog(kMsgProc, 73, ctx->jacobianModeRequested);
+        xpmlog(kMsgProc, kMsgBadJacobianMode, ctx->jacobianModeRequested);
         ctx->jacobianModeRequested = static_cast<int32_t>(proc_cell_row(kProcHessAlg).value);
     }
 
@@ -173,7 +174,7 @@ void read_option_cells(ProcContext* ctx, const StatementNode* proc, const ProcOp
     // A missing START= counts as 0, as for the integer options: no model
     // element may be left without a start value.
     if (start.given && (start.value == 0.0 || wzmis(start.value))) {
-        xpmlog(kMsgProc, 74);
+        xpmlog(kMsgProc, kMsgBadStartConstant);
         ctx->options.startConst = startDefault;
     }
     ctx->options.waldAlpha = cell_value(r, kProcSlmw);
@@ -214,7 +215,7 @@ void read_flag_bits(ProcContext* ctx, const StatementNode* proc) {
     ctx->options.interceptVar = flag(proc, kFlagAug);
     if (flag(proc, kFlagNoint)) {
         ctx->moments.momentOrigin = 1;
-        xpmlog(kMsgProc, 75);
+        xpmlog(kMsgProc, kMsgMomentsAboutZero);
     }
     if (flag(proc, kFlagGradCheck) && nlp->derivCheckMode == 0) nlp->derivCheckMode = 3;
     ctx->options.noDfAdjust = flag(proc, kFlagNoAdjDf);
@@ -330,7 +331,7 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     store[kHostListWeight] = resolve_list(ctx, data, r->lists[kListWeight]);
     store[kHostListFreq] = resolve_list(ctx, data, r->lists[kListFreq]);
     if (store[kHostListWeight].size() > 1 || store[kHostListFreq].size() > 1) {
-        xpmlog(kMsgProc, 88);
+        xpmlog(kMsgProc, kMsgWeightFreqOne);
         raise_error_level(ctx, kLevelInputError);
     }
 
@@ -340,10 +341,10 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
         std::vector<int16_t>& v = store[kHostListVar];
         if (v.empty() && !ctx->options.interceptVar) {
             v.push_back(ctx->input.interceptVarNumber);
-            xpmlog(kMsgProc, 85);
+            xpmlog(kMsgProc, kMsgInterceptIsList);
         } else if (std::find(v.begin(), v.end(), ctx->input.interceptVarNumber) != v.end()) {
             ctx->moments.momentOrigin = 1;
-            xpmlog(kMsgProc, 84);
+            xpmlog(kMsgProc, kMsgInterceptListed);
         }
     }
     bool removed = false;
@@ -359,14 +360,14 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     const size_t partialGiven = partial.size();
     partial.erase(std::remove_if(partial.begin(), partial.end(), analysed), partial.end());
     removed |= partial.size() != partialGiven;
-    if (removed) xpmlog(kMsgProc, 69);
+    if (removed) xpmlog(kMsgProc, kMsgRepeatedVariables);
 
     for (int k = 0; k < kHostListCount; ++k) {
         lists.entry[k].count = static_cast<int16_t>(store[k].size());
         lists.entry[k].numbers = store[k].empty() ? nullptr : store[k].data();
     }
     if (ctx->errorLevel <= kLevelStepEnds && xvdflst(data, &lists) != 0) {
-        xpmlog(kMsgProc, 89);
+        xpmlog(kMsgProc, kMsgListsDoNotFit);
         raise_error_level(ctx, kLevelInputError);
     }
     ctx->input.hostLists = keep_lists(lists);
@@ -381,7 +382,7 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
             var.numbers + var.count) {
         ctx->options.interceptVar = 0;
         ctx->moments.momentOrigin = 1;
-        xpmlog(kMsgProc, 76);
+        xpmlog(kMsgProc, kMsgInterceptAnalysed);
     }
     ctx->nManifest = ctx->nVar = var.count;
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
@@ -419,7 +420,7 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     ctx->input.varNameWidth = width;
     ctx->input.labelWidth = labelWidth > 0 ? std::max(labelWidth, 40) : 0;
     if (var.count == 0 && ctx->errorLevel <= kLevelStepEnds) {
-        xpmlog(kMsgProc, 97);
+        xpmlog(kMsgProc, kMsgNoVariablesLeft);
         raise_error_level(ctx, kLevelBadVariables);
     }
 }
@@ -435,7 +436,7 @@ ProcOptionRecord* parse_statements(ProcContext* ctx) {
     ctx->stmtList = result->root;
     ctx->program.statements = area2;
     ctx->program.hasProgram = area2->nProgramStatements != 0;
-    if (area2->nProgramStatements > 0) xpmlog(kMsgProc, 70, area2->nProgramStatements);
+    if (area2->nProgramStatements > 0) xpmlog(kMsgProc, kMsgProgramStatements, area2->nProgramStatements);
     auto* rec = static_cast<ProcOptionRecord*>(ctx->stmtList->payload);
     ctx->options.procOptions = rec;
     return rec;
@@ -456,7 +457,7 @@ void bind_data_sets(ProcContext* ctx, const ProcOptionRecord* rec) {
         ctx->dataSetSlot[role]->handle = rec->dataSets[cellIndex].handle;
     };
     if (rec->dataSets[kCellData].handle == nullptr) {
-        xpmlog(kMsgProc, 71);
+        xpmlog(kMsgProc, kMsgNoData);
         raise_error_level(ctx, kLevelInputError);
         xexit(ctx->errorLevel, 0);
     }
@@ -470,7 +471,7 @@ void bind_data_sets(ProcContext* ctx, const ProcOptionRecord* rec) {
         bind(kRoleInram, kCellInram);
         ctx->input.inramUsed = 1;
         xoinfo(ctx->dataSetHandle[kRoleInram], kInfoDescription, &info);
-        if (std::memcmp(info.type, "RAM", 3) != 0) xpmlog(kMsgProc, 72);
+        if (std::memcmp(info.type, "RAM", 3) != 0) xpmlog(kMsgProc, kMsgInramNotRam);
     }
     bind(kRoleOutstat, kCellOutstat);
     bind(kRoleOutram, kCellOutram);
@@ -481,7 +482,7 @@ void bind_data_sets(ProcContext* ctx, const ProcOptionRecord* rec) {
         bind(kRoleInest, kCellInest);
         ctx->input.inestUsed = 1;
         xoinfo(ctx->dataSetHandle[kRoleInest], kInfoDescription, &info);
-        if (!type_is(info.type, "EST")) xpmlog(kMsgProc, 98);
+        if (!type_is(info.type, "EST")) xpmlog(kMsgProc, kMsgInestNotEst);
     }
 }
 
@@ -490,7 +491,7 @@ void bind_data_sets(ProcContext* ctx, const ProcOptionRecord* rec) {
 void classify_input(ProcContext* ctx, HostDataSet* data) {
     if (type_is(ctx->input.dataType, "RAM")) {
         // Its rows are model elements, not observations.
-        xpmlog(kMsgProc, 78);
+        xpmlog(kMsgProc, kMsgDataIsRam);
         raise_error_level(ctx, kLevelInputError);
     }
     static const char* const kMomentTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV",
@@ -507,7 +508,7 @@ void classify_input(ProcContext* ctx, HostDataSet* data) {
 
     if (!ctx->input.rawData) ctx->options.kurtosisWanted = 0;
     if (ctx->input.symatrixInput) {
-        xpmlog(kMsgProc, 79);
+        xpmlog(kMsgProc, kMsgSymmetricInput);
         ctx->options.interceptVar = ctx->options.uncorrectedCov = ctx->options.uncorrectedCorr = 0;
         ctx->options.asycovKind = 0;
         ctx->moments.momentOrigin = 0;
@@ -521,7 +522,7 @@ void check_weight_data_sets(ProcContext* ctx, const ProcOptionRecord* rec) {
     ctx->useWeightMatrix = m == 3 || m == 5 || m == 7 || m == 8 || m == 9 || m == 10;
     ctx->fourthOrder = m == 7 || m == 8 || m == 9 || m == 10;
     if (rec->dataSets[kCellInwgt].handle && !ctx->useWeightMatrix) {
-        xpmlog(kMsgProc, 80);
+        xpmlog(kMsgProc, kMsgInwgtIgnored);
         ctx->dataSetHandle[kRoleInwgt] = nullptr;
         ctx->dataSetSlot[kRoleInwgt]->handle = nullptr;
     }
@@ -532,17 +533,17 @@ void check_weight_data_sets(ProcContext* ctx, const ProcOptionRecord* rec) {
     const bool needsFourth = ctx->fourthOrder && !ctx->input.rawData;
     if (ctx->dataSetHandle[kRoleInwgt] == nullptr &&
         ((ctx->input.symatrixInput && ctx->useWeightMatrix) || needsFourth)) {
-        xpmlog(kMsgProc, 81);
+        xpmlog(kMsgProc, kMsgWeightsNeedInwgt);
         xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     }
     if (ctx->dataSetHandle[kRoleInwgt]) {
         ctx->input.inwgtUsed = 1;
         DataSetInfo info;
         xoinfo(ctx->dataSetHandle[kRoleInwgt], kInfoDescription, &info);
-        if (std::memcmp(info.type, "WEIGHT", 6) != 0) xpmlog(kMsgProc, 82);
+        if (std::memcmp(info.type, "WEIGHT", 6) != 0) xpmlog(kMsgProc, kMsgInwgtNotWeight);
     }
     if (ctx->dataSetHandle[kRoleOutwgt] && !ctx->useWeightMatrix) {
-        xpmlog(kMsgProc, 83);
+        xpmlog(kMsgProc, kMsgOutwgtNotWritten);
         ctx->dataSetHandle[kRoleOutwgt] = nullptr;
         ctx->dataSetSlot[kRoleOutwgt]->handle = nullptr;
     }
@@ -573,7 +574,7 @@ void allocate_first_pool(ProcContext* ctx) {
     const int64_t available = trial != nullptr ? xmsize(trial) : 0;
     xmpoold(trial);
     if (estimate - 8 * weights > available - 20000) {
-        xpmlog(kMsgProc, 94, static_cast<double>(estimate - 8 * weights), static_cast<double>(available));
+        xpmlog(kMsgProc, kMsgNotEnoughMemory, static_cast<double>(estimate - 8 * weights), static_cast<double>(available));
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
     ctx->runPool[0] = xmpoolc(estimate, 1024, 4096);
@@ -625,7 +626,7 @@ void cosinit(ProcContext* ctx) {
     if (readable != 1) xexit(kLevelBadVariables, 0);
     if (ctx->nManifest == 0) {
         raise_error_level(ctx, kLevelBadVariables);
-        xpmlog(kMsgProc, 97);
+        xpmlog(kMsgProc, kMsgNoVariablesLeft);
     }
     step_exit_above(ctx, kLevelStepEnds);
 }

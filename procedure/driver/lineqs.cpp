@@ -21,6 +21,7 @@
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ int32_t lfind(ProcContext* ctx, const VarianceGroup& g, int32_t mode, Prefixes* 
                 // Values belong to the names just given, counted backwards.
                 int32_t k = item.count;
                 if (k > lastNames) {
-                    xpmlog(kMsgProc, 263);
+                    xpmlog(kMsgProc, kMsgVarianceSurplusValues);
                     k = lastNames;
                 }
                 for (int32_t i = 0; i < k; ++i) (*values)[next - k + i] = g.values[item.first + i];
@@ -142,7 +143,7 @@ int32_t lfind(ProcContext* ctx, const VarianceGroup& g, int32_t mode, Prefixes* 
                 break;
         }
     }
-    if (cut) xpmlog(kMsgProc, 262);
+    if (cut) xpmlog(kMsgProc, kMsgVarianceEntryCut);
     if (next < slots && next > 0) {
         for (; next < slots; ++next) {
             if (lastCode == kItemPrefix)
@@ -151,7 +152,7 @@ int32_t lfind(ProcContext* ctx, const VarianceGroup& g, int32_t mode, Prefixes* 
                 (*names)[next] = lastName;
             (*values)[next] = lastValue;
         }
-        xpmlog(kMsgProc, mode == 0 ? 265 : 264);
+        xpmlog(kMsgProc, mode == 0 ? kMsgStdLastRepeated : kMsgCovLastRepeated);
     }
     (void)ctx;
     return slots;
@@ -262,7 +263,7 @@ void check_dependents(ProcContext* ctx, const LineqsPayload& eq, std::vector<int
         const NameRecord& d = eq.dependents[e];
         for (int32_t o = 0; o < eq.nEquations; ++o)
             if (o != e && same_name(eq.dependents[o], d) && o < e) {
-                xpmlog(kMsgProc, 252, str(d).c_str());
+                xpmlog(kMsgProc, kMsgDependentTwice, str(d).c_str());
                 raise_error_level(ctx, kLevelInputError);
             }
         int32_t mi = manifest_index(ctx, ctx->nManifest, d);
@@ -271,7 +272,7 @@ void check_dependents(ProcContext* ctx, const LineqsPayload& eq, std::vector<int
         } else if (first_upper(d) == 'F') {
             latentEndoEq->insert(latentEndoEq->begin(), e);
         } else {
-            xpmlog(kMsgProc, 253, str(d).c_str());
+            xpmlog(kMsgProc, kMsgBadDependent, str(d).c_str());
             raise_error_level(ctx, kLevelInputError);
         }
         int32_t b, end;
@@ -280,19 +281,19 @@ void check_dependents(ProcContext* ctx, const LineqsPayload& eq, std::vector<int
         for (int32_t t = b; t < end; ++t) {
             const NameRecord& v = term_var(eq, t);
             if (same_name(v, d)) {
-                xpmlog(kMsgProc, 254, str(d).c_str());
+                xpmlog(kMsgProc, kMsgOwnDependent, str(d).c_str());
                 raise_error_level(ctx, kLevelInputError);
             }
             char c0 = first_upper(v);
             if ((c0 == 'E' || c0 == 'D') && manifest_index(ctx, ctx->nManifest, v) < 0) ++nErr;
             for (int32_t u = b; u < t; ++u)
                 if (same_name(term_var(eq, u), v)) {
-                    xpmlog(kMsgProc, 256, str(v).c_str(), str(d).c_str());
+                    xpmlog(kMsgProc, kMsgTermTwice, str(v).c_str(), str(d).c_str());
                     raise_error_level(ctx, kLevelInputError);
                 }
         }
         if (nErr > 1) {
-            xpmlog(kMsgProc, 255, str(d).c_str());
+            xpmlog(kMsgProc, kMsgTwoErrorTerms, str(d).c_str());
             raise_error_level(ctx, kLevelInputError);
         }
     }
@@ -341,7 +342,7 @@ void classify_variables(ProcContext* ctx, const LineqsPayload& eq, const Varianc
         char c0 = first_upper(r);
         std::vector<NameRecord>* grp = c0 == 'F' ? &v->exoF : c0 == 'E' ? &v->exoE : c0 == 'D' ? &v->exoD : nullptr;
         if (grp == nullptr) {
-            xpmlog(kMsgProc, 257, str(r).c_str());
+            xpmlog(kMsgProc, kMsgBadLatentName, str(r).c_str());
             raise_error_level(ctx, kLevelInputError);
             continue;
         }
@@ -438,7 +439,7 @@ void write_coefficient_patterns(ProcContext* ctx, const LineqsPayload& eq, const
                         const bool starts = cs.size() > ps.size() && strncasecmp(cs.c_str(), ps.c_str(), ps.size()) == 0 &&
                                             std::isdigit(static_cast<unsigned char>(cs[ps.size()]));
                         if ((pass == 0 && starts) || (pass == 1 && same_name(p, coefName)))
-                            xpmlog(kMsgProc, 258, cs.c_str());
+                            xpmlog(kMsgProc, kMsgPrefixLookalike, cs.c_str());
                     }
                 }
             }
@@ -475,14 +476,14 @@ void write_phi_pattern(ProcContext* ctx, const LineqsVariables& v, const Varianc
                 for (int32_t k = 0; k < a.count; ++k) {
                     int32_t x = index_in(v.exo, a.names[k]);
                     if (x < 0) {
-                        xpmlog(kMsgProc, mode == 0 ? 260 : 261, str(a.names[k]).c_str());
+                        xpmlog(kMsgProc, mode == 0 ? kMsgStdNotExogenous : kMsgCovNotExogenous, str(a.names[k]).c_str());
                         raise_error_level(ctx, kLevelInputError);
                         bad = true;
                         continue;
                     }
                     if (mode == 0) {
                         if (std::find(stdSeen.begin(), stdSeen.end(), x) != stdSeen.end()) {
-                            xpmlog(kMsgProc, 259, str(a.names[k]).c_str());
+                            xpmlog(kMsgProc, kMsgStdTwice, str(a.names[k]).c_str());
                             raise_error_level(ctx, kLevelInputError);
                             bad = true;
                         }
@@ -526,7 +527,7 @@ void correct_empty_matrices(ProcContext* ctx, char* text80) {
             velix::detail::type_change_note(ctx, k, 152, text80);
         } else if (mt.type[k] != kMatEqsGamma && mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal &&
                    mt.type[k] != kMatSelection) {
-            xpmlog(kMsgProc, 118, str(mt.name[k]).c_str());
+            xpmlog(kMsgProc, kMsgMatrixEmpty, str(mt.name[k]).c_str());
             raise_error_level(ctx, kLevelBadVariables);
         }
     }
@@ -615,7 +616,7 @@ void cospare(ProcContext* ctx) {
     const LineqsPayload& eq = lq ? *static_cast<const LineqsPayload*>(lq->payload) : kNoEquations;
     const StatementNode* stdNode = find_statement(ctx->stmtList, "STD     ");
     const StatementNode* covNode = find_statement(ctx->stmtList, "COV     ");
-    if (stdNode == nullptr) xpmlog(kMsgProc, 251);
+    if (stdNode == nullptr) xpmlog(kMsgProc, kMsgNoStd);
     const VariancePayload* stdP = stdNode ? static_cast<const VariancePayload*>(stdNode->payload) : nullptr;
     const VariancePayload* covP = covNode ? static_cast<const VariancePayload*>(covNode->payload) : nullptr;
 

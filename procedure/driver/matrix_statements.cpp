@@ -20,6 +20,7 @@
 #include "host/internal_error.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ struct Entry {
         const size_t at = static_cast<size_t>(r) * cols + c;
         if (names[at].length > 0 && !same_name(names[at], name)) {
             const std::string before = name_text(names[at]), now = name_text(name);
-            xpmlog(kMsgProc, 220, before.c_str(), now.empty() ? "a fixed value" : now.c_str());
+            xpmlog(kMsgProc, kMsgPositionRepeated, before.c_str(), now.empty() ? "a fixed value" : now.c_str());
         }
         names[at] = name;
         values[at] = value;
@@ -118,7 +119,7 @@ bool buffer_items(ProcContext* ctx, const MatrixGroup& g, int32_t capacity, Entr
                 lastNames = 0;
                 for (int32_t i = 0; i < n; ++i) {
                     if (en->count >= capacity) {
-                        xpmlog(kMsgProc, 218, capacity);
+                        xpmlog(kMsgProc, kMsgEntryTooLong, capacity);
                         raise_error_level(ctx, kLevelInputError);
                         return false;
                     }
@@ -132,12 +133,12 @@ bool buffer_items(ProcContext* ctx, const MatrixGroup& g, int32_t capacity, Entr
             }
             case kItemNameValues: {
                 if (previous == kItemValues) {
-                    xpmlog(kMsgProc, 216);
+                    xpmlog(kMsgProc, kMsgStartAfterFixed);
                     raise_error_level(ctx, kLevelInputError);
                 }
                 int32_t m = item.count;
                 if (m > lastNames) {
-                    xpmlog(kMsgProc, 217);
+                    xpmlog(kMsgProc, kMsgSurplusStartValues);
                     m = lastNames;
                 }
                 for (int32_t i = 0; i < m; ++i) en->bufValues[en->count - m + i] = g.values[item.first + i];
@@ -147,7 +148,7 @@ bool buffer_items(ProcContext* ctx, const MatrixGroup& g, int32_t capacity, Entr
             case kItemValues:
                 for (int32_t i = 0; i < item.count; ++i) {
                     if (en->count >= capacity) {
-                        xpmlog(kMsgProc, 218, capacity);
+                        xpmlog(kMsgProc, kMsgEntryTooLong, capacity);
                         raise_error_level(ctx, kLevelInputError);
                         return false;
                     }
@@ -259,7 +260,7 @@ void every_row(Entry* en) {
             if (free_position(en->type, i, j, en->rows, en->cols)) runs[i].push_back({i, j});
         widest = std::max(widest, runs[i].size());
     }
-    if (static_cast<size_t>(en->count) > widest) xpmlog(kMsgProc, 221);
+    if (static_cast<size_t>(en->count) > widest) xpmlog(kMsgProc, kMsgEntryOverflow);
     for (const auto& run : runs) en->lay_out(run, false);
 }
 
@@ -295,8 +296,8 @@ void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t tot
         const NameArray& given = pl->groups[g].names;
         const int32_t cols = mt.columns[k];
         const std::string name = name_text(mt.name[k]);
-        if (given.count < cols) xpmlog(kMsgProc, 276, name.c_str(), given.count, cols);
-        if (given.count > cols) xpmlog(kMsgProc, 277, name.c_str(), given.count, cols);
+        if (given.count < cols) xpmlog(kMsgProc, kMsgVarnamesFewer, name.c_str(), given.count, cols);
+        if (given.count > cols) xpmlog(kMsgProc, kMsgVarnamesMore, name.c_str(), given.count, cols);
         share(k, next + 1);
         for (int32_t c = 0; c < cols && next < total; ++c) {
             if (c < given.count) {
@@ -318,7 +319,7 @@ void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t tot
             k == 0 || second == 0)
             continue;
         if (mt.firstColumnName[k] == 0 && mt.firstColumnName[second] == 0)
-            xpmlog(kMsgProc, 278, name_text(mt.name[k]).c_str(), name_text(mt.name[second]).c_str());
+            xpmlog(kMsgProc, kMsgNoSharedNames, name_text(mt.name[k]).c_str(), name_text(mt.name[second]).c_str());
         else if (mt.firstColumnName[second] == 0)
             share(second, mt.firstColumnName[k]);
         else
@@ -334,7 +335,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
     const ModelMatrixTable& mt = ctx->model;
     const auto* pl = static_cast<const MatrixPayload*>(node->payload);
     if (mt.type[k] == kMatIdentity || mt.type[k] == kMatZerIdentity) {
-        xpmlog(kMsgProc, 215, name_text(mt.name[k]).c_str());
+        xpmlog(kMsgProc, kMsgIdentityElements, name_text(mt.name[k]).c_str());
         raise_error_level(ctx, kLevelInputError);
         return 0;
     }
@@ -342,7 +343,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
     for (int32_t gi = 0; gi < pl->nGroups; ++gi) {
         const MatrixGroup& g = pl->groups[gi];
         if (g.nItems == 0) {
-            xpmlog(kMsgProc, 219, name_text(mt.name[k]).c_str());
+            xpmlog(kMsgProc, kMsgEntryEmpty, name_text(mt.name[k]).c_str());
             continue;
         }
         Entry en{ctx, k, mt.rows[k], mt.columns[k], mt.type[k], names, values, nameBuffer, valueBuffer, {}, 0,
@@ -412,15 +413,15 @@ int32_t count_column_names(ProcContext* ctx, const VarnamesPayload* vpl, bool* o
         if (kind == velix::detail::VarnamesKind::kOther) {
             *otherKind = true;
         } else if (k == 0) {
-            xpmlog(kMsgProc, 273, name_text(vpl->groups[g].matrixName).c_str());
+            xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(vpl->groups[g].matrixName).c_str());
         } else if (kind == velix::detail::VarnamesKind::kCopy && second == 0) {
-            xpmlog(kMsgProc, 273, name_text(vpl->groups[g].names.names[0]).c_str());
+            xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(vpl->groups[g].names.names[0]).c_str());
         } else if (kind == velix::detail::VarnamesKind::kList) {
             total += mt.columns[k];
         }
     }
     if (*otherKind) {
-        xpmlog(kMsgProc, 274);
+        xpmlog(kMsgProc, kMsgVarnamesOtherKind);
         total = 0;
         raise_error_level(ctx, kLevelWarning);
     }
@@ -441,7 +442,7 @@ void correct_empty_matrices(ProcContext* ctx) {
             velix::detail::type_change_note(ctx, k, 152);
         } else if (t != kMatIdentity && t != kMatZerIdentity && t != kMatZerDiagonal && t != kMatSelection &&
                    t != kMatPermutation) {
-            xpmlog(kMsgProc, 118, name_text(mt.name[k]).c_str());
+            xpmlog(kMsgProc, kMsgMatrixEmpty, name_text(mt.name[k]).c_str());
             raise_error_level(ctx, kLevelBadVariables);
         }
     }
@@ -521,7 +522,7 @@ void cosparm(ProcContext* ctx) {
                 const size_t at = static_cast<size_t>(i) * cols + i;
                 const bool occupied = names[at].length > 0 || (!wzmis(values[at]) && values[at] != 0.0);
                 if (occupied && !reported) {
-                    xpmlog(kMsgProc, 275, name_text(mt.name[k]).c_str());
+                    xpmlog(kMsgProc, kMsgDiagonalRemoved, name_text(mt.name[k]).c_str());
                     reported = true;
                 }
                 names[at] = NameRecord();

@@ -14,6 +14,7 @@
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ const StatementNode* find_model_kind(ProcContext* ctx) {
                              keyword_is(n, "RAM     ") || keyword_is(n, "FACTOR  ");
         if (isModel) {
             if (found || (stdOrCov && !keyword_is(n, "LINEQS  "))) {
-                xpmlog(kMsgProc, 267);
+                xpmlog(kMsgProc, kMsgSecondModelKind);
                 break;
             }
             found = true;
@@ -177,7 +178,7 @@ void name_widths(ProcContext* ctx) {
 void cospari(ProcContext* ctx) {
     // The "ModelSpec" group.
     if (ctx->kyrGroups[kGroupModelSpec] == nullptr)
-        ctx->kyrGroups[kGroupModelSpec] = open_output_group(ctx->kyrManager, "ModelSpec", kyrmsg(kMsgProc, 700));
+        ctx->kyrGroups[kGroupModelSpec] = open_output_group(ctx->kyrManager, "ModelSpec", kyrmsg(kMsgProc, kMsgModelSpecification));
 
     const StatementNode* model = find_model_kind(ctx);
 
@@ -193,13 +194,13 @@ void cospari(ProcContext* ctx) {
             nCov += keyword_is(n, "COV     ");
         }
         if (nStd > 1 || nCov > 1) {
-            xpmlog(kMsgProc, 268);
+            xpmlog(kMsgProc, kMsgStdCovOnce);
             xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
         }
     } else if (ctx->readers.ramModel || ctx->readers.cosanModel || ctx->readers.factorModel) {
         model_kind_sizes(ctx, model);
     } else {
-        xpmlog(kMsgProc, 271);
+        xpmlog(kMsgProc, kMsgNoModel);
         xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     }
 
@@ -229,7 +230,7 @@ void cosmcon(ProcContext* ctx) {
                               : ctx->readers.lineqsModel ? 419
                               : ctx->readers.ramModel    ? 420
                                                          : 421;
-    OutputTable table(ctx->kyrManager, "ModelStatement", kyrmsg(kMsgProc, 702), "Tesk.Velix.ModelStatement",
+    OutputTable table(ctx->kyrManager, "ModelStatement", kyrmsg(kMsgProc, kMsgModelStatement), "Tesk.Velix.ModelStatement",
                       kyrmsg(kMsgProc, titleText));
     table.text_column("Term", 10);
     table.int_column("Index");

@@ -14,6 +14,7 @@
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/program_statements.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ int32_t collect_names(ProcContext* ctx, int32_t nAdded, std::vector<NameRecord>*
         read_or_exit(ctx->scratchFile, &add, sizeof add);
         NameRecord r = record_name(add.nameLength, add.name);
         if (add.nameLength == 0 || find_name(*table, table->size(), r) >= 0) {
-            xpmlog(kMsgProc, 210, static_cast<int32_t>(r.length), r.text);
+            xpmlog(kMsgProc, kMsgAddedRepeated, static_cast<int32_t>(r.length), r.text);
             continue;
         }
         table->push_back(r);
@@ -116,7 +117,7 @@ void report_unreached(ProcContext* ctx) {
                 if (ctx->elements.row[e] == j) reached = true;
         }
         if (!reached)
-            xpmlog(kMsgProc, 213, static_cast<int32_t>(ctx->input.manifestNames[j].length),
+            xpmlog(kMsgProc, kMsgManifestUnreached, static_cast<int32_t>(ctx->input.manifestNames[j].length),
                    ctx->input.manifestNames[j].text);
     }
 }
@@ -193,13 +194,13 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     // ones.
     const int32_t nEstimated = ctx->nParmFree;
     if (nEstimated < 1) {
-        xpmlog(kMsgProc, 211);
+        xpmlog(kMsgProc, kMsgNoFreeParameter);
         if (ctx->options.printEnabled && ctx->kyrManager &&
-            !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 211)))
+            !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, kMsgNoFreeParameter)))
             return;
     }
     if (nEstimated > ctx->nMoments) {
-        xpmlog(kMsgProc, 212, nEstimated, ctx->nMoments);
+        xpmlog(kMsgProc, kMsgTooManyParameters, nEstimated, ctx->nMoments);
         raise_error_level(ctx, kLevelWarning);
     }
 

@@ -17,6 +17,7 @@
 
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -48,13 +49,13 @@ const VarnamesPayload* ram_varnames(ProcContext* ctx) {
     const auto* pl = static_cast<const VarnamesPayload*>(node->payload);
     for (int32_t g = 0; g < pl->nGroups; ++g)
         if (pl->groups[g].matrixNumber == 0.0) {
-            xpmlog(kMsgProc, 283);
+            xpmlog(kMsgProc, kMsgRamVarnamesNumbers);
             raise_error_level(ctx, kLevelWarning);
             return nullptr;
         }
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         const double m = pl->groups[g].matrixNumber;
-        if (m != 1.0 && m != 2.0) xpmlog(kMsgProc, 282, m);
+        if (m != 1.0 && m != 2.0) xpmlog(kMsgProc, kMsgRamVarnamesMatrix, m);
     }
     return pl;
 }
@@ -82,13 +83,13 @@ void read_items(ProcContext* ctx, const RamPayload* pl, RamItems* items) {
         const RamEntry& it = pl->entries[i];
         const double internal = it.matrix + 1.0;
         if (internal != 2.0 && internal != 3.0) {
-            xpmlog(kMsgProc, 281, it.matrix, i + 1);
+            xpmlog(kMsgProc, kMsgRamBadMatrix, it.matrix, i + 1);
             raise_error_level(ctx, kLevelBadVariables);
             continue;
         }
         const int32_t r = variable_number(it.row), c = variable_number(it.column);
         if (r < 0 || c < 0) {
-            xpmlog(kMsgProc, 176, r < 0 ? it.row : it.column, i + 1, kMaxModelOrder);
+            xpmlog(kMsgProc, kMsgRamBadVariable, r < 0 ? it.row : it.column, i + 1, kMaxModelOrder);
             raise_error_level(ctx, kLevelInputError);
             continue;
         }
@@ -203,7 +204,7 @@ void write_patterns(ProcContext* ctx, const RamPayload* pl, const RamItems& item
             }
             if (names[at].length > 0 && !same_name(names[at], name)) {
                 const std::string before = name_text(names[at]), now = name_text(name);
-                xpmlog(kMsgProc, 220, before.c_str(), now.empty() ? "a fixed value" : now.c_str());
+                xpmlog(kMsgProc, kMsgPositionRepeated, before.c_str(), now.empty() ? "a fixed value" : now.c_str());
             }
             names[at] = name;
             values[at] = it.hasValue ? it.value : (it.nameKind != 0 ? missing : 1.0);
@@ -222,7 +223,7 @@ void correct_empty_matrices(ProcContext* ctx) {
             mt.form[k] = kFormNone;
             velix::detail::type_change_note(ctx, k, 152);
         } else if (mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal && mt.type[k] != kMatSelection) {
-            xpmlog(kMsgProc, 118, name_text(mt.name[k]).c_str());
+            xpmlog(kMsgProc, kMsgMatrixEmpty, name_text(mt.name[k]).c_str());
             raise_error_level(ctx, kLevelBadVariables);
         }
     }
@@ -268,8 +269,8 @@ void name_columns(ProcContext* ctx, const VarnamesPayload* varnames, const RamIt
         if (grp.matrixNumber != 1.0 && grp.matrixNumber != 2.0) continue;
         const bool latent = grp.matrixNumber == 1.0;
         const int32_t room = latent ? items.largest - n0 : items.largest;
-        if (grp.names.count < room) xpmlog(kMsgProc, 284, grp.names.count, room);
-        if (grp.names.count > room) xpmlog(kMsgProc, 285, grp.names.count, room);
+        if (grp.names.count < room) xpmlog(kMsgProc, kMsgRamVarnamesFewer, grp.names.count, room);
+        if (grp.names.count > room) xpmlog(kMsgProc, kMsgRamVarnamesMore, grp.names.count, room);
         for (int32_t l = 1; l <= std::min(grp.names.count, room); ++l) {
             const int32_t v = latent ? n0 + l : l;
             if (position[v] < 0) continue;
@@ -290,7 +291,7 @@ void cosparr(ProcContext* ctx) {
     mt.termTable[1] = 4;
     const StatementNode* node = find_statement(ctx->stmtList, "RAM     ");
     if (node == nullptr) {
-        xpmlog(kMsgProc, 280);
+        xpmlog(kMsgProc, kMsgNoRamStatement);
         raise_error_level(ctx, kLevelBadVariables);
         xexit(ctx->errorLevel, 0);
     }

@@ -28,6 +28,7 @@
 #include "procedure/results/fit_state.h"
 #include "procedure/results/latent_moments.h"
 #include "procedure/results/results.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/codes.h"
 #include "velix/types.h"
@@ -54,21 +55,21 @@ void limit(FactoidTable* t, int32_t number, double alpha, double value) {
 
 void chisq_block(FactoidTable* t, const FitStatistics* s, const FitInputs* in) {
     stat(t, 530, s->chisq);
-    t->entry(kyrmsg(kMsgProc, 531), in->df, kDfWidth, kDfDecimals);
-    t->probability_entry(kyrmsg(kMsgProc, 532), s->pChisq);
-    t->entry(kyrmsg(kMsgProc, 370), s->chisqNull, kNullWidth, kNullDecimals);
-    t->entry(kyrmsg(kMsgProc, 371), in->df0, kDfWidth, kDfDecimals);
+    t->entry(kyrmsg(kMsgProc, kMsgChiSquareDf), in->df, kDfWidth, kDfDecimals);
+    t->probability_entry(kyrmsg(kMsgProc, kMsgChiSquareProb), s->pChisq);
+    t->entry(kyrmsg(kMsgProc, kMsgIndependenceChiSq), s->chisqNull, kNullWidth, kNullDecimals);
+    t->entry(kyrmsg(kMsgProc, kMsgIndependenceDf), in->df0, kDfWidth, kDfDecimals);
     stat(t, 533, s->rmsea);
     limit(t, 534, in->alphaRmsea, s->rmseaLower);
     limit(t, 535, in->alphaRmsea, s->rmseaUpper);
     stat(t, 536, s->ecvi);
     limit(t, 537, in->alphaEcvi, s->ecviLower);
     limit(t, 538, in->alphaEcvi, s->ecviUpper);
-    t->probability_entry(kyrmsg(kMsgProc, 374), s->pClose);
+    t->probability_entry(kyrmsg(kMsgProc, kMsgCloseFitProb), s->pClose);
     stat(t, 375, s->cfi);
     if (!host_is_missing(s->adjChisq)) {
         stat(t, 372, s->adjChisq);
-        t->probability_entry(kyrmsg(kMsgProc, 373), s->pAdjChisq);
+        t->probability_entry(kyrmsg(kMsgProc, kMsgKurtosisAdjustedProb), s->pAdjChisq);
     }
     if (!host_is_missing(s->rlsChisq)) stat(t, 377, s->rlsChisq);
     const struct {
@@ -78,7 +79,7 @@ void chisq_block(FactoidTable* t, const FitStatistics* s, const FitInputs* in) {
                    {523, s->nnfi}, {524, s->nfi},  {525, s->pnfi}, {526, s->zWilsonHilferty},
                    {527, s->rho1}, {528, s->delta2}};
     for (const auto& e : indices) stat(t, e.number, e.value);
-    t->entry(kyrmsg(kMsgProc, 529), s->hoelter, kCountWidth, kCountDecimals);
+    t->entry(kyrmsg(kMsgProc, kMsgCriticalN), s->hoelter, kCountWidth, kCountDecimals);
 }
 
 }  // namespace
@@ -90,7 +91,7 @@ void store_fit_statistics(ResultsState* results, const FitInputs* in, FitNotes* 
 
 int32_t print_fit_factoid(HostObject* manager, const FitStatistics* s, const FitInputs* in,
                           const FitNotes* notes) {
-    FactoidTable t(manager, "Fit", "Tesk.Velix.Fit", kyrmsg(kMsgProc, 751));
+    FactoidTable t(manager, "Fit", "Tesk.Velix.Fit", kyrmsg(kMsgProc, kMsgFitSummary));
     stat(&t, 365, s->fit);
     stat(&t, 366, s->gfi);
     stat(&t, 367, s->agfi);
