@@ -230,9 +230,22 @@ constexpr NodeFlag kFactorFlagNegated{12, 0x40};  // the second number is negate
 constexpr NodeFlag kFactorFlagHeywood{12, 0x20};  // HEY: identity for the unique variances
 constexpr NodeFlag kFactorFlagComponent{12, 0x10};// COMP: no unique variances
 
+// FACTOR statement: its one option cell.
+enum FactorCell : int16_t {
+    kFactorN = 0,  // N=: the number of factors
+};
+
 // PROFILE statement.
 constexpr NodeFlag kProfileFlagOutAll{12, 0x20};    // OUTALL
 constexpr NodeFlag kProfileFlagOutTable{12, 0x10};  // OUTTABLE
+
+// PROFILE statement: its option cells, three numbers and then the count.
+enum ProfileCell : int16_t {
+    kProfileFFactor = 0,    // FFACTOR=: the deviance scale of the limits
+    kProfileFeasRatio = 1,  // FEASRATIO=: the scale of the start steps
+    kProfileAlpha = 2,      // ALPHA=: read, sets nothing
+    kProfileMaxIter = 3,    // MAX=: iterations of each sub-optimization
+};
 
 // The switches cosinit keeps whole in ProcContext::printFlags (node bytes
 // 13, 14 and 15 at bits 0, 8 and 16) and optionFlags (bytes 16 and 17 at

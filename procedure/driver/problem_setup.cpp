@@ -136,9 +136,9 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
             if (node_flag(node, kProfileFlagOutTable)) ps->printLimits = 2;
             if (node_flag(node, kProfileFlagOutAll)) ps->outestLimitRows = 1;
             // FFACTOR=, FEASRATIO= and MAX= (ALPHA= sets nothing).
-            if (pl->cells[0].given) ps->devianceScale = pl->cells[0].value;
-            if (pl->cells[1].given) ps->startScale = pl->cells[1].value;
-            if (pl->cells[3].given) ps->maxIter = std::trunc(pl->cells[3].value);
+            if (pl->cells[kProfileFFactor].given) ps->devianceScale = pl->cells[kProfileFFactor].value;
+            if (pl->cells[kProfileFeasRatio].given) ps->startScale = pl->cells[kProfileFeasRatio].value;
+            if (pl->cells[kProfileMaxIter].given) ps->maxIter = std::trunc(pl->cells[kProfileMaxIter].value);
             for (int32_t i = 0; i < pl->names.count; ++i) {
                 bool repeat = false;
                 for (int32_t j = 0; j < i; ++j) repeat |= same_name(pl->names.names[j], pl->names.names[i]);
