@@ -87,8 +87,8 @@ void kurtosis_ratios(ProcContext* ctx) {
                     if (std::fabs(g) > kDblMin) s3 += m / g;
                 }
     const double pp = static_cast<double>(p);
-    ctx->moments.kurtosisCells[6] = 24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
-    if (s2 > kDblMin * s1) ctx->moments.kurtosisCells[7] = s1 / s2 - 1.0;
+    ctx->moments.kurtosisCells[kKurtFourthRatio] = 24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
+    if (s2 > kDblMin * s1) ctx->moments.kurtosisCells[kKurtFourthMoments] = s1 / s2 - 1.0;
 }
 
 // Kinds 1 and 2: Gamma = m - s s', and for kind 2 its unbiased form.
@@ -203,7 +203,7 @@ void cosasco(ProcContext* ctx, int32_t kind) {
     const bool wls = ctx->methodGroup == kMethodWls || ctx->methodGroup == kMethodUlsWls ||
                      ctx->methodRequested == kMethodWls || ctx->methodRequested == kMethodUlsWls;
     const double d0 = scaled_moments(ctx, kind, wls);
-    ctx->moments.kurtosisCells[6] = ctx->moments.kurtosisCells[7] = host_missing_value();
+    ctx->moments.kurtosisCells[kKurtFourthRatio] = ctx->moments.kurtosisCells[kKurtFourthMoments] = host_missing_value();
     if (ctx->options.kurtosisWanted && wls) kurtosis_ratios(ctx);
     if (kind != 3)
         covariance_gamma(ctx, kind, wls, d0);

@@ -915,7 +915,7 @@ int32_t run(ProcContext* ctx, Group* g) {
                                                            ctx->moments.stdDevs[j];
     if (!moments_finite(ctx, cov)) return kNotFinite;
     if (!ctx->input.symatrixInput && ctx->moments.momentOrigin != 0) find_constant_variables(ctx, cov, sw);
-    vzfdl(missing, ctx->moments.kurtosisCells, 8);
+    vzfdl(missing, ctx->moments.kurtosisCells, kKurtCellCount);
 
     const bool outstat = ctx->dataSetHandle[kRoleOutstat] != nullptr;
     if (wlsType || ctx->options.kurtosisWanted || outstat) invert_covariance(ctx, g, cov, sw);

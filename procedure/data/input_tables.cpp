@@ -194,21 +194,21 @@ bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisLis
     }
     const double* cells = ctx->moments.kurtosisCells;
     InputFactoid kt(ctx, "Kurtosis", 721);
-    kt.value(313, cells[0]);
-    kt.value(510, cells[2]);
-    kt.value(511, cells[3]);
-    kt.value(512, cells[1]);
-    kt.value(314, cells[4]);
-    kt.value(513, cells[5]);
-    if (!wzmis(cells[6]) && !wzmis(cells[7])) {
-        kt.value(315, cells[6]);
-        kt.value(514, cells[7]);
+    kt.value(313, cells[kKurtMardia]);
+    kt.value(510, cells[kKurtRelativeMulti]);
+    kt.value(511, cells[kKurtNormalized]);
+    kt.value(512, cells[kKurtRelative]);
+    kt.value(314, cells[kKurtMeanScaled]);
+    kt.value(513, cells[kKurtAdjustedScaled]);
+    if (!wzmis(cells[kKurtFourthRatio]) && !wzmis(cells[kKurtFourthMoments])) {
+        kt.value(315, cells[kKurtFourthRatio]);
+        kt.value(514, cells[kKurtFourthMoments]);
     }
     if (!kt.end()) return false;
     const int32_t p = ctx->nVar - (dropIntercept ? 1 : 0);
     const double b = -2.0 / (p + 2);
-    if (!wzmis(cells[1]) && cells[1] < b && !note_text(ctx, kyrmsgs(kMsgProc, kMsgPlatykurtic, b))) return false;
-    if (!wzmis(cells[4]) && cells[4] < b && !note_text(ctx, kyrmsgs(kMsgProc, kMsgLowUnivariateKurtosis, b))) return false;
+    if (!wzmis(cells[kKurtRelative]) && cells[kKurtRelative] < b && !note_text(ctx, kyrmsgs(kMsgProc, kMsgPlatykurtic, b))) return false;
+    if (!wzmis(cells[kKurtMeanScaled]) && cells[kKurtMeanScaled] < b && !note_text(ctx, kyrmsgs(kMsgProc, kMsgLowUnivariateKurtosis, b))) return false;
 
     if (kurtosisStatus > 0) {
         std::vector<char> labels(static_cast<size_t>(kurtosisStatus) * 8, ' ');
