@@ -11,6 +11,7 @@
 
 #include "host/fields.h"
 #include "host/message_text.h"
+#include "numerics/kernel_support.h"
 #include "numerics/sweep_solve.h"
 #include "velix/host.h"
 #include "velix/host_vector.h"
@@ -20,7 +21,7 @@ namespace {
 
 constexpr int kMaxTitleLines = 10;
 // Relative pivot tolerance of the normal-equations solve.
-constexpr double kNormalEquationsTol = 1.053671212772351e-08;
+constexpr double kNormalEquationsTol = velix::kSqrtMachEpsWritten;
 
 TitleLines& stored_lines() {
     static TitleLines lines;

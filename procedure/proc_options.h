@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "numerics/kernel_support.h"
 #include "velix/statements.h"
 #include "velix/types.h"
 
@@ -85,12 +86,12 @@ struct ProcCellRow {
 // (values not above it count as zero).
 constexpr double kAnyBelow = -std::numeric_limits<double>::infinity();
 constexpr double kAnyAbove = std::numeric_limits<double>::infinity();
-constexpr double kTinyPositive = 2.225073858507202e-308;
+constexpr double kTinyPositive = velix::detail::kMinPos;
 
 // The singularity tolerance when SINGULAR= is not given or not positive
 // (about 1e-8: the square root of the double precision's relative accuracy
 // squared over 2^10).
-constexpr double kDefaultSingular = 1.053671212772351e-08;
+constexpr double kDefaultSingular = velix::kSqrtMachEpsWritten;
 
 // VARDEF= when not given: the divisor of the degrees of freedom (an
 // 8-character name).

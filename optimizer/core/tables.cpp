@@ -17,6 +17,7 @@
 #include "host/fields.h"
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/reporting/reporting.h"
@@ -419,7 +420,7 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
         if (p->feasRound >= 10) {
             note_and_log(p, msg(253), 253);
         } else {
-            const double t = std::fmax(p->feasTol, 2.2250738585072018e-304) * std::pow(10.0, p->feasRound);
+            const double t = std::fmax(p->feasTol, velix::kDblMinE4Written) * std::pow(10.0, p->feasRound);
             xpmlog(kMsgNlp, kMsgNlpFeasTolRaised, t);
             if (print) nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpFeasTolRaised, t), 'l');
         }
@@ -593,7 +594,7 @@ void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
 // ---- the derivative checks' tables ----
 namespace {
 
-constexpr double kEta = 1.110223024625157e-16;
+constexpr double kEta = velix::kMachEpsWritten;
 
 // A data table on the library's object with its columns bound to cells;
 // rows are added by the caller.  Null after a failure (reported).
@@ -657,7 +658,7 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
     Bins b = make_bins(lo, hi, 0.25);
     if (b.count < 6 || b.count > 50) {
         const double w = (hi - lo) / (b.count < 6 ? 6.0 : 50.0);
-        if (w <= 2.225073858507202e-308) return;
+        if (w <= velix::detail::kMinPos) return;
         b = make_bins(lo, hi, w);
     }
     std::vector<int32_t> counts(static_cast<size_t>(b.count), 0);
@@ -714,7 +715,7 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
     std::partial_sort(all.begin(), all.begin() + std::min(keep, all.size()), all.end(),
                       [](const Entry& a, const Entry& b) { return a.v > b.v; });
     all.resize(std::min(keep, all.size()));
-    const double root = 1.053671212772351e-08;
+    const double root = velix::kSqrtMachEpsWritten;
     size_t listed = 0;
     while (listed < all.size() && all[listed].v > root && all[listed].v >= root * all[0].v) ++listed;
     if (listed == 0) return;

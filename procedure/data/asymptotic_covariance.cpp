@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "host/host_support.h"
+#include "numerics/kernel_support.h"
 #include "procedure/data/data.h"
 
 namespace {
 
-constexpr double kDblMin = 2.225073858507202e-308;
+constexpr double kDblMin = velix::detail::kMinPos;
 constexpr uint32_t kFileSequential = 0x84000008u;
 
 inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }

@@ -47,8 +47,8 @@
 namespace {
 
 // Square root of the smallest normal double.
-constexpr double kTiny = 1.491668147e-154;
-constexpr double kDblMin = 2.225073858507202e-308;
+constexpr double kTiny = velix::kSqrtDblMinWritten;
+constexpr double kDblMin = velix::detail::kMinPos;
 constexpr double kLn10 = 2.302585092994046;
 // Smallest eigenvalue the automatic ridge aims at.
 constexpr double kRidgeTarget = 0.001;

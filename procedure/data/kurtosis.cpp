@@ -25,7 +25,7 @@ namespace {
 
 // Square root of the smallest normal double: sums of squares at or below
 // it are treated as zero.
-constexpr double kTiny = 1.491668147e-154;
+constexpr double kTiny = velix::kSqrtDblMinWritten;
 
 }  // namespace
 

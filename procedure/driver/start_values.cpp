@@ -26,7 +26,7 @@ namespace {
 
 // Relative difference of a fixed covariance from the sample one that is
 // worth a note (the square root of the double precision, about 1e-8).
-constexpr double kFixedDifference = 1.053671212772351e-08;
+constexpr double kFixedDifference = velix::kSqrtMachEpsWritten;
 // Matrices of the exogenous covariances: _PHI_ of LINEQS, _P_ of RAM.
 constexpr int32_t kPhiMatrix = 4;
 constexpr int32_t kRamP = 3;

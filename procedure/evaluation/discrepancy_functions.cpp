@@ -20,6 +20,7 @@
 
 #include "host/fields.h"
 #include "host/output_table.h"
+#include "numerics/kernel_support.h"
 #include "numerics/packed.h"
 #include "numerics/uniform_random.h"
 #include "procedure/evaluation/implied_moments.h"
@@ -37,9 +38,9 @@ using velix::pk_lower;
 
 namespace {
 
-constexpr double kNormLimit = 1.3407807929943e+154;    // sqrt(DBL_MAX): norms beyond overflow F
+constexpr double kNormLimit = velix::kSqrtDblMaxWritten;  // norms beyond overflow F
 constexpr double kNegativeF = -1.053671212772351e-07;  // ten times sqrt(machine epsilon)
-constexpr double kRetryStep = 1.053671212772351e-08;   // sqrt(machine epsilon)
+constexpr double kRetryStep = velix::kSqrtMachEpsWritten;  // sqrt(machine epsilon)
 constexpr double kLn10 = 2.302585092994046;
 constexpr double kCountedPhase = 7.0;  // phases below count as evaluations
 constexpr int32_t kErrorPlaces = 999;  // places of invalid operations a failed run reports
