@@ -187,7 +187,7 @@ int32_t evzero(int32_t print, int32_t n, int32_t nzero, double tol, const double
 void evprit(int32_t print, int32_t n, int32_t count, double tol, const double* ev,
             const double* out, HostObject* mgr, HostObject** table) {
     if (!print || mgr == nullptr) return;
-    HostObject* data = create_table(mgr, "Eigenvalues", 700);
+    HostObject* data = create_table(mgr, "Eigenvalues", kMsgNlpEigenvaluesTable);
     if (data == nullptr) return;
     int32_t numberCell = 0;
     char starCell[2] = {' ', ' '};
@@ -234,7 +234,7 @@ int32_t dodiag(int32_t print, int32_t n, char* flags, double tol1, double tol2,
     if (print && mgr != nullptr && count >= 1) {
         if (!note(mgr, kyrmsg(kMsgNlp, kMsgNlpDependentParameters), 'l')) return count;
         for (int32_t i = 0; i < n; ++i)
-            if (flags[i] == '0') note_name(mgr, 204, names, i);
+            if (flags[i] == '0') note_name(mgr, kMsgNlpZeroVarianceParameter, names, i);
     }
     return count;
 }
@@ -396,7 +396,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
         auto star_cell = [&](int32_t t) { return sign_cell(t) + 3; };
         auto param_cell = [&](int32_t t) { return sign_cell(t) + 6; };
 
-        HostObject* data = create_table(mgr, "LinDep", 701);
+        HostObject* data = create_table(mgr, "LinDep", kMsgNlpLinearDependenciesTable);
         bool ok = data != nullptr && column(data, 20, "Variable", variable, width) &&
                   column(data, 20, "Equal", equal, 3) && column(data, 5, "Constant", values);
         for (int32_t t = 0; ok && t < maxTerms; ++t) {
@@ -439,5 +439,5 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
         xmpoold(pool);
     }
     for (int32_t i = 0; i < n; ++i)
-        if (flags[i] == '0' && s[i] < kTinyStdDev) note_name(mgr, 204, names, i);
+        if (flags[i] == '0' && s[i] < kTinyStdDev) note_name(mgr, kMsgNlpZeroVarianceParameter, names, i);
 }

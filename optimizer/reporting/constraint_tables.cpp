@@ -138,8 +138,8 @@ void linear_table(NlpProblem* p, bool start) {
     int32_t number = 0;
     double residual = 0, left = 0;
     char colon[2] = ":", restriction[4] = {}, relation[5] = {};
-    ReportTable table(p->out.kyrObject, start ? "LinCon" : "LinConSol", start ? 163 : 724);
-    table.title_variable("TitleText", msg(start ? 163 : 164));
+    ReportTable table(p->out.kyrObject, start ? "LinCon" : "LinConSol", start ? kMsgNlpLinearConstraintsTitle : kMsgNlpLinearAtSolutionTable);
+    table.title_variable("TitleText", msg(start ? kMsgNlpLinearConstraintsTitle : kMsgNlpLinearAtSolutionTitle));
     table.integer("Number", &number, number_digits(p->nLinCon));
     if (start) {
         table.real("Residual", &residual);
@@ -224,7 +224,7 @@ bool dependent_bounds(NlpProblem* p) {
     std::vector<char> name(static_cast<size_t>(width) + 1);
     int32_t number = 0;
     char kind[13] = {};
-    ReportTable table(p->out.kyrObject, "DepBoundCons", 725);
+    ReportTable table(p->out.kyrObject, "DepBoundCons", kMsgNlpDependentBoundsTable);
     table.chars("Parameter", name.data(), width);
     table.integer("Number", &number, number_digits(n));
     table.chars("Kind", kind, 12);
@@ -260,7 +260,7 @@ void prinlc(NlpProblem* p, int32_t level) {
     double value = 0, residual = 0, multiplier = 0;
     std::vector<char> label(static_cast<size_t>(std::max(p->conLabelWidth, 1)) + 1);
     char restriction[13] = {}, linDep[9] = {};
-    ReportTable table(p->out.kyrObject, "NonLinCons", 727);
+    ReportTable table(p->out.kyrObject, "NonLinCons", kMsgNlpNonlinearConstraintsTable);
     table.chars("lbr", open, 1);
     table.integer("Number", &number, number_digits(p->nLinCon + p->nNlinCon));
     table.chars("rbr", close, 1);
@@ -322,16 +322,16 @@ void pricon3(NlpProblem* p) {
             nonlinearEntries.push_back(c);
         }
     }
-    if (!linear.empty()) dependency_matrix(p, "LinDepLinCon", 730, 165, linear);
+    if (!linear.empty()) dependency_matrix(p, "LinDepLinCon", kMsgNlpDependentLinearTable, kMsgNlpDependentActiveLinear, linear);
     if (nonlinear.empty()) return;
     if (p->conLabels == nullptr || p->conLabelWidth <= 0) {
-        dependency_matrix(p, "LinDepGradNonLin", 731, 140, nonlinear);
+        dependency_matrix(p, "LinDepGradNonLin", kMsgNlpDependentNlcGradTable, kMsgNlpDependentNlcGradients, nonlinear);
         return;
     }
     // Each dependent nonlinear constraint with its own label.
     std::vector<char> label(static_cast<size_t>(p->conLabelWidth) + 1);
     int32_t number = 0;
-    ReportTable table(p->out.kyrObject, "DepNonlinCon", 726);
+    ReportTable table(p->out.kyrObject, "DepNonlinCon", kMsgNlpDependentNlcTable);
     table.chars("Parameter", label.data(), p->conLabelWidth);
     table.integer("Number", &number, number_digits(p->nLinCon + p->nNlinCon));
     table.bind();

@@ -180,7 +180,7 @@ void print_covariance(NlpProblem* p, int32_t phase, std::vector<double> values) 
         values[pk(i, i)] = 1.0;
     }
     p->report.matrixHeader = DeterminantRecord{0.0, 0.0, 0.0, -1.0, 0.0};
-    znlppmt(p->out.kyrObject, "CorrParm", 0, n, values.data(), p->paramNames, 248, 884);
+    znlppmt(p->out.kyrObject, "CorrParm", 0, n, values.data(), p->paramNames, kMsgNlpApproxCorrelation, kMsgNlpCorrelationTable);
     pridetm(p, kKindCovariance, phase, 1, values.data());
     p->report.matrixHeader = covariance;
 }
@@ -191,7 +191,7 @@ void primat(NlpProblem* p, int32_t kind, int32_t phase, const double* values) {
         case kKindHessian:
             publish(p, kind, "HessianMat", values, p->paramNames, 194, 718);
             if (p->quadraticOnFile == 2 && p->linearTerm != nullptr)
-                znlppmt(p->out.kyrObject, "LinearTerm", 1, p->nParams, p->linearTerm, p->paramNames, 211, 211);
+                znlppmt(p->out.kyrObject, "LinearTerm", 1, p->nParams, p->linearTerm, p->paramNames, kMsgNlpLinearTerm, kMsgNlpLinearTerm);
             break;
         case kKindProjHessian: publish(p, kind, "HessianMat", values, nullptr, 195, 718); break;
         case kKindCrossProduct: publish(p, kind, "CrossJacobian", values, p->paramNames, 196, 196); break;
@@ -254,7 +254,7 @@ void prijac(NlpProblem* p, bool print, bool outest) {
         const double sign = p->maximize != 0 ? -1.0 : 1.0;
         for (int32_t i = 0; i < m; ++i) jac[static_cast<size_t>(i) * n + j] = sign * column[static_cast<size_t>(i)];
     }
-    if (print) znlppmt(p->out.kyrObject, "JacobianMat", m, n, jac.data(), p->paramNames, 223, 717);
+    if (print) znlppmt(p->out.kyrObject, "JacobianMat", m, n, jac.data(), p->paramNames, kMsgNlpFunctionJacobian, kMsgNlpJacobianTable);
     if (outest && p->hooks->outestHook != nullptr) p->hooks->outestHook(p, kRowJacobian, jac.data());
 }
 
@@ -281,7 +281,7 @@ void prijnc(NlpProblem* p) {
     std::vector<double> row;
     std::vector<char> label(static_cast<size_t>(width) + 1, '\0');
     std::vector<std::vector<char>> names;
-    velix::report::ReportTable table(p->out.kyrObject, "Jacobian", 717);
+    velix::report::ReportTable table(p->out.kyrObject, "Jacobian", kMsgNlpJacobianTable);
     table.title_variable("TitleText", kyrmsg(kMsgNlp, kMsgNlpConstraintJacobian));
     table.chars("Variable", label.data(), width);
     variable_columns(p, &table, n, false, &names, &row);
@@ -414,9 +414,9 @@ void znlpsph(NlpProblem* p, int32_t kind, const double* values) {
     std::vector<char> label(static_cast<size_t>(std::max(width, 32)) + 1, '\0');
     std::vector<std::vector<char>> names;
     std::vector<double> row;
-    velix::report::ReportTable table(p->out.kyrObject, "Hessian", 718);
-    static const int32_t kTitles[] = {194, 195, 196, 197};  // by kind 1..4
-    table.title_variable("TitleText", kyrmsg(kMsgNlp, kTitles[kind - 1]));
+    velix::report::ReportTable table(p->out.kyrObject, "Hessian", kMsgNlpHessianTable);
+    constexpr int32_t kTitleOfKind1 = kMsgNlpHessianTitle;  // the titles follow it by kind 1..4
+    table.title_variable("TitleText", kyrmsg(kMsgNlp, kTitleOfKind1 + (kind - 1)));
     table.chars("Variable", label.data(), width);
     variable_columns(p, &table, dim, generated, &names, &row);
     table.bind();

@@ -115,8 +115,8 @@ bool parameter_estimates(NlpProblem* p, int32_t level) {
     std::vector<char> name(static_cast<size_t>(width) + 1);
     double est = 0, se = 0, t = 0, probt = 0, grad = 0, lag = 0, lo = 0, up = 0;
     char mark[13] = {}, linDep[9] = {};
-    ReportTable table(p->out.kyrObject, "ParameterEstimates", level < 0 ? 719 : 720);
-    table.title_variable("TitleText1", msg(level < 0 ? 147 : 148));
+    ReportTable table(p->out.kyrObject, "ParameterEstimates", level < 0 ? kMsgNlpStartTable : kMsgNlpResultsTable);
+    table.title_variable("TitleText1", msg(level < 0 ? kMsgNlpStartTitle : kMsgNlpResultsTitle));
     table.integer("Number", &number, number_digits(n));
     table.chars("Parameter", name.data(), width);
     table.real("Estimate", &est);
@@ -181,8 +181,8 @@ bool lagrange_table(NlpProblem* p) {
     char kind[13] = {};
     std::vector<char> name(static_cast<size_t>(width) + 1);
     double value = 0, value2 = 0;
-    ReportTable table(p->out.kyrObject, "Lagrange", 721);
-    table.title_variable("TitleText", msg(second ? 155 : 156));
+    ReportTable table(p->out.kyrObject, "Lagrange", kMsgNlpMultipliersTable);
+    table.title_variable("TitleText", msg(second ? kMsgNlpSecondOrderMultipliersTitle : kMsgNlpFirstOrderMultipliersTitle));
     table.chars("Parameter1", kind, 12);
     table.chars("Parameter2", name.data(), width);
     table.real("Lagrange", &value);
@@ -220,8 +220,8 @@ bool projected_gradient(NlpProblem* p, int32_t freeDim) {
     znlpgmx(p, 1, pg.data());
     int32_t k = 0;
     double value = 0;
-    ReportTable table(p->out.kyrObject, "ProjGrad", 722);
-    table.title_variable("TitleText", msg(159));
+    ReportTable table(p->out.kyrObject, "ProjGrad", kMsgNlpProjectedGradientTable);
+    table.title_variable("TitleText", msg(kMsgNlpProjectedGradientTitle));
     table.integer("FreeDimension", &k, number_digits(freeDim));
     table.real("ProjGrad", &value);
     table.bind();
@@ -241,8 +241,8 @@ bool function_values(NlpProblem* p, int32_t level) {
     int32_t number = 0;
     double value = 0;
     std::vector<char> name(static_cast<size_t>(width) + 1);
-    ReportTable table(p->out.kyrObject, "OptStartRes", level < 0 ? 719 : 720);
-    table.title_variable("TitleText1", msg(level < 0 ? 147 : 148));
+    ReportTable table(p->out.kyrObject, "OptStartRes", level < 0 ? kMsgNlpStartTable : kMsgNlpResultsTable);
+    table.title_variable("TitleText1", msg(level < 0 ? kMsgNlpStartTitle : kMsgNlpResultsTitle));
     table.integer("Number", &number, number_digits(m));
     table.chars("Function", name.data(), width);
     table.real("Value", &value);
@@ -278,7 +278,7 @@ bool detail_three(NlpProblem* p) {
     if (wzmis(p->f)) return false;
     const bool general = p->hasLinCon != 0 || p->hasNlinCon != 0;
     if (!general) {
-        if (p->nActiveBounds >= 1) return centred_note(p->out.kyrObject, msg(170));
+        if (p->nActiveBounds >= 1) return centred_note(p->out.kyrObject, msg(kMsgNlpActiveBoundsNote));
         return true;
     }
     if (p->conFactorForm == 0) return true;
@@ -332,8 +332,8 @@ void prifdh(NlpProblem* p) {
     double est = 0, fwd = 0, cen = 0;
     char constant[13] = {};
     std::vector<char> name(static_cast<size_t>(width) + 1);
-    ReportTable table(p->out.kyrObject, "FiniteDiff", 723);
-    table.title_variable("TitleText2", msg(233 + p->fdIntervalMode));
+    ReportTable table(p->out.kyrObject, "FiniteDiff", kMsgNlpFdIntervalsTable);
+    table.title_variable("TitleText2", msg(kMsgNlpIntervalsObjective - 1 + p->fdIntervalMode));
     table.integer("Number", &number, number_digits(n));
     table.chars("Parameter", name.data(), width);
     table.real("Estimate", &est);

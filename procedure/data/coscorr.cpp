@@ -262,9 +262,9 @@ void dwls_roots(ProcContext* ctx, bool penalised, bool printWeights, bool printD
         w[a] = w[a] >= kDblMin ? 1.0 / std::sqrt(w[a]) : 0.0;
     }
     if (singular) logdet = host_special_missing(kMissingM);
-    if (printWeights) determinant_table(ctx, "WeightsDet", 728, logdet, 13);
+    if (printWeights) determinant_table(ctx, "WeightsDet", kMsgDeterminantTable, logdet, kMsgWeightsDetLabel);
     const NameRecord* names = velix::detail::moment_names(ctx);
-    if (printDetail) velix::detail::publish_matrix(ctx, "InvDiagWeights", 730, w, n, n, names, names, "sc", 8);
+    if (printDetail) velix::detail::publish_matrix(ctx, "InvDiagWeights", kMsgInverseDiagonalTable, w, n, n, names, names, "sc", 8);
 }
 
 // WLS: the Cholesky factor of the weight matrix (without the variance
@@ -300,8 +300,8 @@ int32_t wls_factor(ProcContext* ctx, bool penalised, bool printWeights, bool pri
         const double v = penalty_value(ctx);
         logdet = v == 0.0 ? host_special_missing(kMissingM) : logdet + n * std::log(v);
     }
-    if (printWeights) determinant_table(ctx, "WeightsDet", 728, logdet, 13);
-    if (printDetail) velix::detail::publish_matrix(ctx, "CholeskyWeights", 729, w, pstar, pstar, labels,
+    if (printWeights) determinant_table(ctx, "WeightsDet", kMsgDeterminantTable, logdet, kMsgWeightsDetLabel);
+    if (printDetail) velix::detail::publish_matrix(ctx, "CholeskyWeights", kMsgWeightsFactorTable, w, pstar, pstar, labels,
                                                    labels, "sc", 8);
     return -1;
 }
@@ -318,14 +318,14 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     if (!ctx->input.inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
         xpmlog(kMsgProc, kMsgTooFewForKurtosis, g->n);
         ctx->options.kurtosisWanted = 0;
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
+        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, kMsgWeightsUlsOnly);
         xpmlog(kMsgProc, kMsgTooFewForWeights, g->n);
         return kTooFewForWeights;
     }
     const int32_t level = wls ? cosfiw1(ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(ctx, 1, 5, 6, inverse, &g->list);
     if (level >= 5 || level < 0) {
         xpmlog(kMsgProc, kMsgWeightsNotFormed);
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
+        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, kMsgWeightsUlsOnly);
         return kWeightRoutineFailed;
     }
     if (!ctx->input.inwgtUsed) {
@@ -362,9 +362,9 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     }
     if (printWeights) {
         if (wls)
-            velix::detail::publish_matrix(ctx, "Weights", 727, w, pstar, pstar, labels.data(), labels.data(), "sc", 8);
+            velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, pstar, pstar, labels.data(), labels.data(), "sc", 8);
         else
-            velix::detail::publish_matrix(ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
+            velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, n, n, names, names, "sc", 8);
     }
     ctx->moments.weightsOnFile = 1;
     point_file(ctx->workFile3, 0);
@@ -583,8 +583,8 @@ int32_t invert_moments(ProcContext* ctx, bool printInput, bool* invertible) {
     *invertible = scaled_inverse(n, ctx->options.singular, ctx->momentInverse, &logdet);
     ctx->moments.logDetMoments = *invertible ? logdet : host_special_missing(kMissingM);
     if (printInput && ctx->options.printEnabled)
-        determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet", 728, ctx->moments.logDetMoments,
-                          606);
+        determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet", kMsgDeterminantTable, ctx->moments.logDetMoments,
+                          kMsgMomentsDetLabel);
     if (*invertible) return kGoOn;
     const int32_t method = ctx->methodGroup;
     if (method == kMethodUlsGls || method == kMethodUlsMl) {
@@ -616,7 +616,7 @@ int32_t gls_weights(ProcContext* ctx, bool invertible, bool printWeights) {
         for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->options.wRidge * w[pk(i, i)];
     }
     const NameRecord* names = velix::detail::moment_names(ctx);
-    if (printWeights) velix::detail::publish_matrix(ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
+    if (printWeights) velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, n, n, names, names, "sc", 8);
     ctx->moments.weightsOnFile = 1;
     point_file(ctx->workFile3, 0);
     for (int32_t i = 0; i < n; ++i)
@@ -634,7 +634,7 @@ int32_t gls_weights(ProcContext* ctx, bool invertible, bool printWeights) {
         ok = true;
     } else {
         ok = scaled_inverse(n, ctx->options.singular, w, &wlogdet);
-        if (ok && printWeights) determinant_table(ctx, "WeightsDet", 728, wlogdet, 13);
+        if (ok && printWeights) determinant_table(ctx, "WeightsDet", kMsgDeterminantTable, wlogdet, kMsgWeightsDetLabel);
     }
     if (ok) {
         if (ctx->dataSetHandle[kRoleOutwgt] != nullptr) {
@@ -652,7 +652,7 @@ int32_t gls_weights(ProcContext* ctx, bool invertible, bool printWeights) {
     }
     // ULS then GLS: the group is analysed by ULS only; the matrix stays as
     // formed, nothing is converted again.
-    uls_only(ctx, 24);
+    uls_only(ctx, kMsgSingularUlsOnly);
     return kGoOn;
 }
 

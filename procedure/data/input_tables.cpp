@@ -106,7 +106,7 @@ namespace {
 
 // The title line naming the estimation method.
 bool method_title(ProcContext* ctx) {
-    int32_t number = 285 + ctx->methodRequested;
+    int32_t number = kMsgPatternTitle + (ctx->methodRequested - kMethodNone);
     if (ctx->options.covAnalysis && !ctx->input.inwgtUsed && ctx->methodRequested == kMethodWls)
         number = 296;
     if (ctx->options.covAnalysis && !ctx->input.inwgtUsed &&
@@ -122,18 +122,18 @@ bool method_title(ProcContext* ctx) {
 
 // "GenModInfo": the observations, variables, moments and parameters.
 bool model_information(ProcContext* ctx, int32_t partialUsed, int32_t n) {
-    InputFactoid info(ctx, "GenModInfo", 731);
+    InputFactoid info(ctx, "GenModInfo", kMsgModelInfoTable);
     // The observations behind the divisor: N before the partial variables
     // took their degrees of freedom, for every divisor kind.
     const bool dfKind = std::memcmp(ctx->options.vardefKind, kVardefDefault, 8) == 0;
-    info.count(300, ctx->nObs + (dfKind ? partialUsed : 0));
-    info.count(301, n);
-    if (ctx->moments.nPartial > 0) info.count(302, ctx->moments.nPartial);
-    info.count(303, ctx->nMoments);
-    info.count(304, ctx->nTerms, true);
-    info.count(305, ctx->nMatrices, true);
-    if (ctx->moments.nPartial > 0) info.count(306, ctx->nObs, true);
-    info.count(307, ctx->nParmFree, true);
+    info.count(kMsgObservationsLabel, ctx->nObs + (dfKind ? partialUsed : 0));
+    info.count(kMsgManifestLabel, n);
+    if (ctx->moments.nPartial > 0) info.count(kMsgPartialLabel, ctx->moments.nPartial);
+    info.count(kMsgMomentsLabel, ctx->nMoments);
+    info.count(kMsgTermsLabel, ctx->nTerms, true);
+    info.count(kMsgMatricesLabel, ctx->nMatrices, true);
+    if (ctx->moments.nPartial > 0) info.count(kMsgPartialObservationsLabel, ctx->nObs, true);
+    info.count(kMsgFreeParametersLabel, ctx->nParmFree, true);
     return info.end();
 }
 
@@ -193,16 +193,16 @@ bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisLis
         if (!note_text(ctx, kyrmsgs(kMsgProc, kMsgNoKurtosis, static_cast<int32_t>(r.length), r.text))) return false;
     }
     const double* cells = ctx->moments.kurtosisCells;
-    InputFactoid kt(ctx, "Kurtosis", 721);
-    kt.value(313, cells[kKurtMardia]);
-    kt.value(510, cells[kKurtRelativeMulti]);
-    kt.value(511, cells[kKurtNormalized]);
-    kt.value(512, cells[kKurtRelative]);
-    kt.value(314, cells[kKurtMeanScaled]);
-    kt.value(513, cells[kKurtAdjustedScaled]);
+    InputFactoid kt(ctx, "Kurtosis", kMsgSimpleStatistics);
+    kt.value(kMsgMardiaLabel, cells[kKurtMardia]);
+    kt.value(kMsgRelativeMultiLabel, cells[kKurtRelativeMulti]);
+    kt.value(kMsgNormalizedMultiLabel, cells[kKurtNormalized]);
+    kt.value(kMsgKappaLabel, cells[kKurtRelative]);
+    kt.value(kMsgMeanScaledLabel, cells[kKurtMeanScaled]);
+    kt.value(kMsgAdjustedScaledLabel, cells[kKurtAdjustedScaled]);
     if (!wzmis(cells[kKurtFourthRatio]) && !wzmis(cells[kKurtFourthMoments])) {
-        kt.value(315, cells[kKurtFourthRatio]);
-        kt.value(514, cells[kKurtFourthMoments]);
+        kt.value(kMsgFourthRatioLabel, cells[kKurtFourthRatio]);
+        kt.value(kMsgFourthMomentsLabel, cells[kKurtFourthMoments]);
     }
     if (!kt.end()) return false;
     const int32_t p = ctx->nVar - (dropIntercept ? 1 : 0);

@@ -60,7 +60,7 @@ DataSetName inwgt_name(ProcContext* ctx) {
 void print_weights(ProcContext* ctx, int32_t n) {
     if (!ctx->options.printEnabled) return;
     const NameRecord* names = velix::detail::moment_names(ctx);
-    velix::detail::publish_matrix(ctx, "Weights", 727, ctx->weightMatrix, n, n, names, names, "sc", 8);
+    velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, ctx->weightMatrix, n, n, names, names, "sc", 8);
 }
 
 // Matrix form from INWGT=: element (i, j) from row i, value j.  Result:
@@ -170,7 +170,7 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
             if (wzmis(w[q])) {
                 xpmlog(kMsgProc, kMsgInwgtIncomplete, name.text);
                 if (ctx->options.printEnabled) {
-                    const int32_t rc = velix::detail::publish_matrix(ctx, "Weights", 727, w, pstar, pstar, nullptr,
+                    const int32_t rc = velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, pstar, pstar, nullptr,
                                                                      nullptr, "sc", 8);
                     if (rc < 0) return rc;
                 }

@@ -148,14 +148,14 @@ void cosfacm(ProcContext* ctx) {
     // 1. Default types.
     if (ctx->readers.nFactors > 0) {
         mt.type[1] = kMatLower;
-        velix::detail::type_change_note(ctx, 1, 156);
+        velix::detail::type_change_note(ctx, 1, kMsgTypeLowerTriangular);
         mt.type[2] = kMatIdentity;
         mt.constant[2] = 1;
-        velix::detail::type_change_note(ctx, 2, 152);
+        velix::detail::type_change_note(ctx, 2, kMsgTypeIdentity);
     }
     if (u > 0) {
         mt.type[u] = kMatDiagonal;
-        velix::detail::type_change_note(ctx, u, 154);
+        velix::detail::type_change_note(ctx, u, kMsgTypeDiagonal);
     }
     // 2. No more factors than manifest variables.
     int32_t k = ctx->readers.nFactors;

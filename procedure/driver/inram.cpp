@@ -192,7 +192,7 @@ Kind model_kind(ProcContext* ctx, const std::vector<StoredMatrix>& mats) {
         if (mats[3].type != kMatEqsGamma) kind_fails(ctx, mats[3], 105);
         StoredMatrix sel = mats[1];
         sel.rows = mats[2].rows;
-        column_names_per_row(ctx, sel, 105);
+        column_names_per_row(ctx, sel, kMsgInramNoLineqs);
         return Kind::kLineqs;
     }
     // SELECTION, EQSBETA and EQSGAMMA belong to equation models.
@@ -202,8 +202,8 @@ Kind model_kind(ProcContext* ctx, const std::vector<StoredMatrix>& mats) {
         if (mats[1].type != kMatIdentity || mats[1].cols != mats[2].cols || mats[2].cols != mats[3].cols ||
             mats[2].rows != mats[2].cols || mats[3].rows != mats[3].cols || mats[1].rows > mats[1].cols)
             kind_fails(ctx, mats[1], 107);
-        column_names_per_row(ctx, mats[2], 107);
-        column_names_per_row(ctx, mats[3], 107);
+        column_names_per_row(ctx, mats[2], kMsgInramNoModel);
+        column_names_per_row(ctx, mats[3], kMsgInramNoModel);
         return Kind::kRam;
     }
     if (!is(1, "_F_") || !is(2, "_P_")) return Kind::kCosan;

@@ -396,10 +396,10 @@ void list_variables(ProcContext* ctx, const LineqsPayload& eq, const LineqsVaria
     std::vector<NameRecord> endoManifest(v.endo.begin(), v.endo.begin() + ctx->readers.nEndoManifest);
     std::vector<NameRecord> errors = v.exoE;
     errors.insert(errors.end(), v.exoD.begin(), v.exoD.end());
-    variable_table(ctx, "EndogenousVar", 703, "Tesk.Velix.EndogenousVar", 120, eq.nEquations,
-                   {{121, endoManifest}, {122, endoLatent}}, longest);
-    variable_table(ctx, "ExogenousVar", 704, "Tesk.Velix.ExogenousVar", 124, v.E,
-                   {{121, v.exoManifest}, {122, v.exoF}, {123, errors}}, longest);
+    variable_table(ctx, "EndogenousVar", kMsgEndogenousTable, "Tesk.Velix.EndogenousVar", kMsgEndogenousCount, eq.nEquations,
+                   {{kMsgManifestKind, endoManifest}, {kMsgLatentKind, endoLatent}}, longest);
+    variable_table(ctx, "ExogenousVar", kMsgExogenousTable, "Tesk.Velix.ExogenousVar", kMsgExogenousCount, v.E,
+                   {{kMsgManifestKind, v.exoManifest}, {kMsgLatentKind, v.exoF}, {kMsgErrorKind, errors}}, longest);
 }
 
 // Writes the patterns of _BETA_ (pass 0) and _GAMMA_ (pass 1) from the
@@ -524,7 +524,7 @@ void correct_empty_matrices(ProcContext* ctx, char* text80) {
         if (mt.type[k] == kMatBeta || mt.type[k] == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
             mt.type[k] = kMatIdentity;
             mt.form[k] = kFormNone;
-            velix::detail::type_change_note(ctx, k, 152, text80);
+            velix::detail::type_change_note(ctx, k, kMsgTypeIdentity, text80);
         } else if (mt.type[k] != kMatEqsGamma && mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal &&
                    mt.type[k] != kMatSelection) {
             xpmlog(kMsgProc, kMsgMatrixEmpty, str(mt.name[k]).c_str());

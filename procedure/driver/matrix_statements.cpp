@@ -380,7 +380,7 @@ void setfac(ProcContext* ctx, int32_t k, NameRecord* names, double* values) {
     if (ctx->readers.nFactors > 0 && k == 2) {
         mt.type[k] = kMatIdentity;
         mt.constant[k] = 1;
-        velix::detail::type_change_note(ctx, k, 152);
+        velix::detail::type_change_note(ctx, k, kMsgTypeIdentity);
         return;
     }
     int32_t number = 0;
@@ -439,7 +439,7 @@ void correct_empty_matrices(ProcContext* ctx) {
         if (t == kMatBeta || t == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
             mt.type[k] = kMatIdentity;
             mt.form[k] = kFormNone;
-            velix::detail::type_change_note(ctx, k, 152);
+            velix::detail::type_change_note(ctx, k, kMsgTypeIdentity);
         } else if (t != kMatIdentity && t != kMatZerIdentity && t != kMatZerDiagonal && t != kMatSelection &&
                    t != kMatPermutation) {
             xpmlog(kMsgProc, kMsgMatrixEmpty, name_text(mt.name[k]).c_str());

@@ -62,11 +62,11 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
         ctx->optSetup.sigsqScale = hooks->sigsqFactor;
         hooks->ownerSetUp = hooks->ownerCallbacks = 1;
         if (nlp->derivDigits != 0) {
-            log_and_listing(ctx, 209);
+            log_and_listing(ctx, kMsgAnalyticDerivatives);
             nlp->derivDigits = 0;
         }
         if (hooks->optionWord != 0 && hooks->optionWord != 2 && hooks->optionWord != 3) {
-            log_and_listing(ctx, 132);
+            log_and_listing(ctx, kMsgBadCovarianceOption);
             xexit(kLevelBadHookOption, 0);
         }
         if (nlp->technique == kTechGaunew) {

@@ -150,7 +150,7 @@ void mode1(ProcContext* ctx, NameRecord* table) {
     if (cmplstb(&ind, 1, -1, work) != 0 || cmplstb(&dep, 2, -1, work) != 0)
         internal_error("the symbol lists of the program cannot be built");
     if (ctx->program.programListing) {
-        xpsout("%n%s%n", message(241).c_str());
+        xpsout("%n%s%n", message(kMsgProgramWithDependents).c_str());
         cmpplst(&ind, "  Independent:", 0, 1, 1, 0, 1, work);
         cmpplst(&dep, "    Dependent:", 0, 1, 1, 0, 1, work);
     }
@@ -313,16 +313,16 @@ void mode2(ProcContext* ctx) {
     ctx->program.conDerivInput = ctx->program.derivArea[1].varIndex;
 
     if (ctx->program.programListing) {
-        cmppsts(message(248).c_str(), work);
+        cmppsts(message(kMsgProgramTitle).c_str(), work);
         if (ctx->program.depDerivRequest)
-            cmppder(&ctx->program.derivArea[0], message(249).c_str(), work);
+            cmppder(&ctx->program.derivArea[0], message(kMsgDependentDerivatives).c_str(), work);
     }
 
     int32_t notes = 0, faults = 0;
     cmpchck(1, &notes, &faults, 0, work);
     if (faults > 0) {
         xpmlog(kMsgProc, kMsgProgramFaults, faults);
-        if (ctx->options.printEnabled) xpsout((message(250) + "%n").c_str(), faults);
+        if (ctx->options.printEnabled) xpsout((message(kMsgProgramFaults) + "%n").c_str(), faults);
         xexit(kLevelInputError, 0);
     }
     if (cmppdv(0, nullptr, 0, work) != 0 || cmpgen(work) != 0) xexit(kLevelNoMemory, 0);

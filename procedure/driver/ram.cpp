@@ -221,7 +221,7 @@ void correct_empty_matrices(ProcContext* ctx) {
         if (mt.type[k] == kMatBeta || mt.type[k] == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
             mt.type[k] = kMatIdentity;
             mt.form[k] = kFormNone;
-            velix::detail::type_change_note(ctx, k, 152);
+            velix::detail::type_change_note(ctx, k, kMsgTypeIdentity);
         } else if (mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal && mt.type[k] != kMatSelection) {
             xpmlog(kMsgProc, kMsgMatrixEmpty, name_text(mt.name[k]).c_str());
             raise_error_level(ctx, kLevelBadVariables);

@@ -54,24 +54,24 @@ void limit(FactoidTable* t, int32_t number, double alpha, double value) {
 }
 
 void chisq_block(FactoidTable* t, const FitStatistics* s, const FitInputs* in) {
-    stat(t, 530, s->chisq);
+    stat(t, kMsgChiSquare, s->chisq);
     t->entry(kyrmsg(kMsgProc, kMsgChiSquareDf), in->df, kDfWidth, kDfDecimals);
     t->probability_entry(kyrmsg(kMsgProc, kMsgChiSquareProb), s->pChisq);
     t->entry(kyrmsg(kMsgProc, kMsgIndependenceChiSq), s->chisqNull, kNullWidth, kNullDecimals);
     t->entry(kyrmsg(kMsgProc, kMsgIndependenceDf), in->df0, kDfWidth, kDfDecimals);
-    stat(t, 533, s->rmsea);
-    limit(t, 534, in->alphaRmsea, s->rmseaLower);
-    limit(t, 535, in->alphaRmsea, s->rmseaUpper);
-    stat(t, 536, s->ecvi);
-    limit(t, 537, in->alphaEcvi, s->ecviLower);
-    limit(t, 538, in->alphaEcvi, s->ecviUpper);
+    stat(t, kMsgRmsea, s->rmsea);
+    limit(t, kMsgRmseaLower, in->alphaRmsea, s->rmseaLower);
+    limit(t, kMsgRmseaUpper, in->alphaRmsea, s->rmseaUpper);
+    stat(t, kMsgEcvi, s->ecvi);
+    limit(t, kMsgEcviLower, in->alphaEcvi, s->ecviLower);
+    limit(t, kMsgEcviUpper, in->alphaEcvi, s->ecviUpper);
     t->probability_entry(kyrmsg(kMsgProc, kMsgCloseFitProb), s->pClose);
-    stat(t, 375, s->cfi);
+    stat(t, kMsgCfi, s->cfi);
     if (!host_is_missing(s->adjChisq)) {
-        stat(t, 372, s->adjChisq);
+        stat(t, kMsgReweightedAdjustedChiSq, s->adjChisq);
         t->probability_entry(kyrmsg(kMsgProc, kMsgKurtosisAdjustedProb), s->pAdjChisq);
     }
-    if (!host_is_missing(s->rlsChisq)) stat(t, 377, s->rlsChisq);
+    if (!host_is_missing(s->rlsChisq)) stat(t, kMsgReweightedChiSq, s->rlsChisq);
     const struct {
         int32_t number;
         double value;
@@ -92,11 +92,11 @@ void store_fit_statistics(ResultsState* results, const FitInputs* in, FitNotes* 
 int32_t print_fit_factoid(HostObject* manager, const FitStatistics* s, const FitInputs* in,
                           const FitNotes* notes) {
     FactoidTable t(manager, "Fit", "Tesk.Velix.Fit", kyrmsg(kMsgProc, kMsgFitSummary));
-    stat(&t, 365, s->fit);
-    stat(&t, 366, s->gfi);
-    stat(&t, 367, s->agfi);
-    stat(&t, 368, s->rmr);
-    if (!host_is_missing(s->pgfi)) stat(&t, 369, s->pgfi);
+    stat(&t, kMsgFitFunction, s->fit);
+    stat(&t, kMsgGfi, s->gfi);
+    stat(&t, kMsgAgfi, s->agfi);
+    stat(&t, kMsgRmr, s->rmr);
+    if (!host_is_missing(s->pgfi)) stat(&t, kMsgPgfi, s->pgfi);
     if (notes->chisqFamily) chisq_block(&t, s, in);
     return t.end() ? 0 : -1;
 }
