@@ -130,6 +130,7 @@ TEST_F(Results, ResidualsEqualTheReferenceResiduals) {
     const JsonValue& raw = *matrices(*run_, "RawRes").at(0);
     const JsonValue& varStd = *matrices(*run_, "VarStdRes").at(0);
     const JsonValue& asym = *matrices(*run_, "AsymStdRes").at(0);
+    for (const JsonValue* m : {&raw, &varStd, &asym}) EXPECT_EQ((*m)["storage"].str(), "sf");
     for (int i = 1; i <= 9; ++i)
         for (int j = 1; j <= i; ++j) {
             const std::string xi = "x" + std::to_string(i), xj = "x" + std::to_string(j), cell = xi + ":" + xj;
