@@ -216,10 +216,10 @@ constexpr int32_t kMsgBadColumnCount = 177;
 // ERROR: Matrix %s is matrix %i with %i rows and %i columns and matrix %i with %i rows and %i
 // columns; every occurrence of a matrix needs the same shape.
 constexpr int32_t kMsgNamesakeShapes = 178;
-// NOTE: The PARAMETERS statement is ignored: the default FACTOR model has no added parameters.
-constexpr int32_t kMsgFactorNoParameters = 179;
 // NOTE: The STRUCTEQ statement is ignored: the default FACTOR model has no structural equations.
 constexpr int32_t kMsgFactorNoStructeq = 180;
+// NOTE: The PARAMETERS statement is ignored: the default FACTOR model has no added parameters.
+constexpr int32_t kMsgFactorNoParameters = 181;
 // NOTE: Derivatives are computed analytically; the finite-difference options are ignored.
 constexpr int32_t kMsgAnalyticDerivatives = 209;
 // WARNING: The added parameter %.*s is empty or repeats a parameter name and is ignored.
@@ -410,8 +410,8 @@ constexpr int32_t kMsgPgfi = 369;
 constexpr int32_t kMsgIndependenceChiSq = 370;
 // Independence Model Chi-Square DF
 constexpr int32_t kMsgIndependenceDf = 371;
-// Normal Theory Reweighted LS Chi-Square Adjusted for Kurtosis
-constexpr int32_t kMsgReweightedAdjustedChiSq = 372;
+// Kurtosis-Adjusted Chi-Square
+constexpr int32_t kMsgKurtosisAdjustedChiSq = 372;
 // Prob > Kurtosis-Adjusted Chi-Square
 constexpr int32_t kMsgKurtosisAdjustedProb = 373;
 // Probability of Close Fit

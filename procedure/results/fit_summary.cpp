@@ -68,7 +68,7 @@ void chisq_block(FactoidTable* t, const FitStatistics* s, const FitInputs* in) {
     t->probability_entry(kyrmsg(kMsgProc, kMsgCloseFitProb), s->pClose);
     stat(t, kMsgCfi, s->cfi);
     if (!host_is_missing(s->adjChisq)) {
-        stat(t, kMsgReweightedAdjustedChiSq, s->adjChisq);
+        stat(t, kMsgKurtosisAdjustedChiSq, s->adjChisq);
         t->probability_entry(kyrmsg(kMsgProc, kMsgKurtosisAdjustedProb), s->pAdjChisq);
     }
     if (!host_is_missing(s->rlsChisq)) stat(t, kMsgReweightedChiSq, s->rlsChisq);
