@@ -86,7 +86,7 @@ constexpr int32_t kMsgProgramMissing = 45;
 // default start values are used.
 constexpr int32_t kMsgStartEstimatorsUnusable = 59;
 // ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square.
-constexpr int32_t kMsgInverseNotSquare = 60;
+constexpr int32_t kMsgNotSquare = 60;
 // NOTE: Repeated variables were removed from a variable list.
 constexpr int32_t kMsgRepeatedVariables = 69;
 // NOTE: %i programming statements are present.
@@ -493,7 +493,7 @@ constexpr int32_t kMsgEcviLower = 537;
 // ECVI %g%% Upper Confidence Limit
 constexpr int32_t kMsgEcviUpper = 538;
 // Determinant of the Matrix
-constexpr int32_t kMsgMomentsDetLabel = 606;
+constexpr int32_t kMsgDeterminantRow = 606;
 // Model Specification
 constexpr int32_t kMsgModelSpecification = 700;
 // Variable Selection
@@ -513,7 +513,7 @@ constexpr int32_t kMsgSymmetricInputTable = 724;
 // Weight Matrix
 constexpr int32_t kMsgWeightsTable = 727;
 // Determinant
-constexpr int32_t kMsgDeterminantTable = 728;
+constexpr int32_t kMsgDeterminantTitle = 728;
 // Cholesky Factor of the Weights
 constexpr int32_t kMsgWeightsFactorTable = 729;
 // Inverse Diagonal Weights

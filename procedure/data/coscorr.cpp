@@ -262,7 +262,7 @@ void dwls_roots(ProcContext* ctx, bool penalised, bool printWeights, bool printD
         w[a] = w[a] >= kDblMin ? 1.0 / std::sqrt(w[a]) : 0.0;
     }
     if (singular) logdet = host_special_missing(kMissingM);
-    if (printWeights) determinant_table(ctx, "WeightsDet", kMsgDeterminantTable, logdet, kMsgWeightsDetLabel);
+    if (printWeights) determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
     const NameRecord* names = velix::detail::moment_names(ctx);
     if (printDetail) velix::detail::publish_matrix(ctx, "InvDiagWeights", kMsgInverseDiagonalTable, w, n, n, names, names, "sc", 8);
 }
@@ -300,7 +300,7 @@ int32_t wls_factor(ProcContext* ctx, bool penalised, bool printWeights, bool pri
         const double v = penalty_value(ctx);
         logdet = v == 0.0 ? host_special_missing(kMissingM) : logdet + n * std::log(v);
     }
-    if (printWeights) determinant_table(ctx, "WeightsDet", kMsgDeterminantTable, logdet, kMsgWeightsDetLabel);
+    if (printWeights) determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
     if (printDetail) velix::detail::publish_matrix(ctx, "CholeskyWeights", kMsgWeightsFactorTable, w, pstar, pstar, labels,
                                                    labels, "sc", 8);
     return -1;
@@ -583,8 +583,8 @@ int32_t invert_moments(ProcContext* ctx, bool printInput, bool* invertible) {
     *invertible = scaled_inverse(n, ctx->options.singular, ctx->momentInverse, &logdet);
     ctx->moments.logDetMoments = *invertible ? logdet : host_special_missing(kMissingM);
     if (printInput && ctx->options.printEnabled)
-        determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet", kMsgDeterminantTable, ctx->moments.logDetMoments,
-                          kMsgMomentsDetLabel);
+        determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet", kMsgDeterminantTitle, ctx->moments.logDetMoments,
+                          kMsgDeterminantRow);
     if (*invertible) return kGoOn;
     const int32_t method = ctx->methodGroup;
     if (method == kMethodUlsGls || method == kMethodUlsMl) {
@@ -634,7 +634,7 @@ int32_t gls_weights(ProcContext* ctx, bool invertible, bool printWeights) {
         ok = true;
     } else {
         ok = scaled_inverse(n, ctx->options.singular, w, &wlogdet);
-        if (ok && printWeights) determinant_table(ctx, "WeightsDet", kMsgDeterminantTable, wlogdet, kMsgWeightsDetLabel);
+        if (ok && printWeights) determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, wlogdet, kMsgWeightsDetLabel);
     }
     if (ok) {
         if (ctx->dataSetHandle[kRoleOutwgt] != nullptr) {

@@ -95,7 +95,7 @@ int32_t check_shapes(ProcContext* ctx, const std::vector<int32_t>& types, const 
             raise_error_level(ctx, kLevelInputError);
         }
         if (forms[k] < 0 || (mt.form[k] != kFormNone && mt.rows[k] != mt.columns[k])) {
-            xpmlog(kMsgProc, kMsgInverseNotSquare, name.c_str());
+            xpmlog(kMsgProc, kMsgNotSquare, name.c_str());
             raise_error_level(ctx, kLevelInputError);
         }
         largest = std::max<int64_t>(largest, static_cast<int64_t>(mt.rows[k]) * mt.columns[k]);

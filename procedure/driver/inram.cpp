@@ -242,7 +242,7 @@ void conformity(ProcContext* ctx, std::vector<StoredMatrix>& mats) {
             ++corrections;
         }
         if (s.form != kFormNone && s.rows != s.cols) {
-            xpmlog(kMsgProc, kMsgInverseNotSquare, name_text(s.name).c_str());
+            xpmlog(kMsgProc, kMsgNotSquare, name_text(s.name).c_str());
             raise_error_level(ctx, kLevelInputError);
         }
     }

@@ -28,6 +28,7 @@
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/host_compiler.h"
+#include "velix/messages.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
 #include "velix/proc_context.h"
@@ -54,8 +55,7 @@ constexpr int32_t kPerturbSeed = 3;    // every perturbation draws the same stre
 constexpr int32_t kPhaseImpliedOnly = 20;
 
 constexpr int32_t kMsgNotInvertible = 40, kMsgMlNotPd1 = 42, kMsgMlNotPd2 = 43, kMsgNegativeF = 44,
-                  kMsgProgramFailed = 45, kMsgPerturbed = 46, kMsgNotPerturbed = 47,
-                  kMsgRunFault = 488, kMsgRunAbort = 489;
+                  kMsgPerturbed = 46, kMsgNotPerturbed = 47;
 
 enum Outcome : int32_t { kOk = 0, kRetry = 1, kOverflow = 5 };
 
@@ -279,21 +279,21 @@ int32_t cosresv(const EvalView* view, int32_t conFlag) {
         if (!quiet) {
             if (rc != 0) cmppxrc(rc, v.cmpWork);
             if (errors != 0) {
-                xpmlog(kMsgProc, kMsgProgramFailed);
+                xpmlog(kMsgProc, kMsgProgramMissing);
                 cmpperr(1, kErrorPlaces, v.cmpWork);
             }
             if (missing != 0) {
-                xpmlog(kMsgProc, kMsgProgramFailed);
+                xpmlog(kMsgProc, kMsgProgramMissing);
                 cmppmis(v.cmpWork);
             }
         }
         if (rc == kCmpRunFault) {
-            xpmlog(kMsgProc, kMsgRunFault);
+            xpmlog(kMsgProc, kMsgProgramFault);
             ++v.st->nEvalFail;
             return -12;
         }
         if (rc == kCmpRunAbort) {
-            xpmlog(kMsgProc, kMsgRunAbort);
+            xpmlog(kMsgProc, kMsgProgramAbort);
             xexit(kLevelProgramFailed, 0);
         }
         if (nlp->evalStatus != 0.0 || errors != 0 || rc >= kCmpRunFault) {

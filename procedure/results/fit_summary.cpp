@@ -108,8 +108,6 @@ constexpr int32_t kMsgNoCriticalN = 520;
 constexpr int32_t kMsgNullModelSingular = 521;
 constexpr int32_t kMsgFitSummaryGroup = 750;
 constexpr int32_t kMsgPredModelTitle = 752;
-constexpr int32_t kMsgDeterminantTitle = 728;
-constexpr int32_t kMsgDeterminantRow = 606;
 constexpr double kLn10 = 2.302585092994046;
 // The phase of the final evaluation: a plain objective call at the
 // estimates, without perturbation retries.
