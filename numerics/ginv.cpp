@@ -439,5 +439,6 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
         xmpoold(pool);
     }
     for (int32_t i = 0; i < n; ++i)
-        if (flags[i] == '0' && s[i] < kTinyStdDev) note_name(mgr, kMsgNlpZeroVarianceParameter, names, i);
+        if (flags[i] == '0' && s[i] < kTinyStdDev)
+            note_name(mgr, kMsgNlpZeroVarianceParameter, names, i);
 }

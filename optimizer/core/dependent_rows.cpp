@@ -46,7 +46,9 @@ struct Storage {
     double* values;
 };
 
-double tau(double v) { return std::fmax(10.0 * DBL_MIN, 10.0 * velix::kMachEpsWritten * std::fabs(v)); }
+double tau(double v) {
+    return std::fmax(10.0 * DBL_MIN, 10.0 * velix::kMachEpsWritten * std::fabs(v));
+}
 
 int32_t mark_repeats(NlpProblem* p) {
     const int32_t n = p->nParams, m = p->nLinCon;

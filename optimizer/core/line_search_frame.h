@@ -19,7 +19,7 @@ namespace velix::detail {
 constexpr double kTiny = kDblMinE4Written;
 constexpr double kEps = kMachEpsWritten;     // 2^-53
 constexpr double kRelTol = 100.0 * kMachEpsWritten;  // 100 eps
-constexpr double kSqrtMin = kSqrtDblMinWritten;      // square root of the smallest normalised double
+constexpr double kSqrtMin = kSqrtDblMinWritten;  // square root of the smallest normalised double
 constexpr double kMinNormal = kMinPos;
 // The most trials one search makes; every rule ends a search sooner, this
 // bounds a search on a pathological function.

@@ -96,8 +96,10 @@ int32_t technique_title(const NlpProblem* p) {
 // The title and, with nonlinear constraints, the note on the technique's form.
 bool title_notes(NlpProblem* p) {
     if (nlp_note(p, msg(technique_title(p)), 'c')) return false;
-    if (p->hasNlinCon && p->technique == kTechNmsimp) return !nlp_note(p, msg(kMsgNlpNmsimpNonlinearTitle), 'c');
-    if (p->hasNlinCon && p->technique == kTechDualQuanew) return !nlp_note(p, msg(kMsgNlpQuanewSqpTitle), 'c');
+    if (p->hasNlinCon && p->technique == kTechNmsimp)
+        return !nlp_note(p, msg(kMsgNlpNmsimpNonlinearTitle), 'c');
+    if (p->hasNlinCon && p->technique == kTechDualQuanew)
+        return !nlp_note(p, msg(kMsgNlpQuanewSqpTitle), 'c');
     return true;
 }
 
@@ -155,13 +157,18 @@ bool method_notes(NlpProblem* p) {
     int32_t notes[8];
     int32_t n = 0;
     if (t == kTechQuanew) notes[n++] = kMsgNlpBfgsUpdate - 1 + p->update;
-    if (t == kTechDualQuanew || t == kTechHyquan || t == kTechDbldog) notes[n++] = kMsgNlpDualBfgsUpdate - 1 + p->update;
+    if (t == kTechDualQuanew || t == kTechHyquan || t == kTechDbldog)
+        notes[n++] = kMsgNlpDualBfgsUpdate - 1 + p->update;
     if (t == kTechCongra) notes[n++] = kMsgNlpPowellBealeUpdate - 1 + p->update;
     for (int32_t i = 0; i < n; ++i)
         if (nlp_note(p, msg(notes[i]), 'c')) return false;
-    if (t == kTechHyquan && nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpHybridUpdateForm, p->techVariant), 'c')) return false;
+    if (t == kTechHyquan &&
+        nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpHybridUpdateForm, p->techVariant), 'c'))
+        return false;
     n = 0;
-    if (p->hasNlinCon && is_quanew(t)) notes[n++] = p->techVariant == 1 ? kMsgNlpMultiplierUpdateFirst : kMsgNlpMultiplierUpdateSecond;
+    if (p->hasNlinCon && is_quanew(t))
+        notes[n++] =
+            p->techVariant == 1 ? kMsgNlpMultiplierUpdateFirst : kMsgNlpMultiplierUpdateSecond;
     if (t == kTechTrureg || t == kTechNewrap || t == kTechNrridg || t == kTechLevmar ||
         t == kTechGaunew || t == kTechDbldog)
         notes[n++] = kMsgNlpNoScaling + p->scalingKind;
@@ -259,7 +266,9 @@ void iteration_stop(NlpProblem* p) {
     if (in(l, "GHJKL")) fa.integer(kMsgNlpGradientCallsLabel, p->nGrad);
     if (in(l, "ACE")) fa.integer(kMsgNlpHessianCallsLabel, p->nHess);
     if (in(l, "MN")) fa.integer(kMsgNlpRestartsLabel, p->nRestarts);
-    if (l != 'N') fa.integer(p->dropCode >= 1 ? kMsgNlpActiveChangedLabel : kMsgNlpActiveLabel, p->nActiveLin + p->nActiveBounds);
+    if (l != 'N')
+        fa.integer(p->dropCode >= 1 ? kMsgNlpActiveChangedLabel : kMsgNlpActiveLabel,
+                   p->nActiveLin + p->nActiveBounds);
     if (!wzmis(p->f)) fa.value(kMsgNlpObjectiveLabel, p->maximize ? -p->f : p->f);
     if (in(l, "ABCDEFGJK")) fa.value(kMsgNlpMaxGradientLabel, p->maxProjGrad);
     if (in(l, "HN")) fa.value(kMsgNlpMaxViolationLabel, p->maxConViolation);
@@ -303,12 +312,14 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
         r.value = 1;
     } else if (status == kNlpLimit) {
         r.text = p->iterMsgLevel == 3 ? msg(kMsgNlpMaxIterStatus)
-                                      : kyrmsgs(kMsgNlp, kMsgNlpMaxIterations, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
+                                      : kyrmsgs(kMsgNlp, kMsgNlpMaxIterations, p->iterMsgLevel,
+                                                tech, p->maxIter, p->maxFunc);
         xpmlog(kMsgNlp, kMsgNlpMaxIterations, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
         r.value = 2;
     } else if (status == kNlpTimeLimit) {
-        r.text = p->iterMsgLevel == 3 ? kyrmsgs(kMsgNlp, kMsgNlpMaxTime, p->maxTime)
-                                      : kyrmsgs(kMsgNlp, kMsgNlpMaxTimeNumbered, p->iterMsgLevel, p->maxTime);
+        r.text = p->iterMsgLevel == 3
+                     ? kyrmsgs(kMsgNlp, kMsgNlpMaxTime, p->maxTime)
+                     : kyrmsgs(kMsgNlp, kMsgNlpMaxTimeNumbered, p->iterMsgLevel, p->maxTime);
         xpmlog(kMsgNlp, kMsgNlpTimeLimitStop, p->maxTime);
         r.value = 2;
     } else if (status == kNlpInfeasible) {
@@ -351,7 +362,8 @@ void convergence_status(NlpProblem* p, const Reason& reason) {
     HostText* text = reason.text;
     const double value = reason.value;
     HostObject* m = p->out.kyrObject;
-    if (kyr_failed(kyr_table_create(m, "ConvergenceStatus", msg(kMsgNlpConvergenceStatus), &table))) return;
+    if (kyr_failed(kyr_table_create(m, "ConvergenceStatus", msg(kMsgNlpConvergenceStatus), &table)))
+        return;
     if (kyr_failed(kyr_table_column(table, kColDouble, "Status", &value))) return;
     if (kyr_failed(kyr_table_column(table, 66, "Reason", &text))) return;
     if (kyr_failed(kyr_table_end_columns(table))) return;
@@ -420,13 +432,15 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
         if (p->feasRound >= 10) {
             note_and_log(p, msg(kMsgNlpInfeasibleAtLargestTol), kMsgNlpInfeasibleAtLargestTol);
         } else {
-            const double t = std::fmax(p->feasTol, velix::kDblMinE4Written) * std::pow(10.0, p->feasRound);
+            const double t =
+                std::fmax(p->feasTol, velix::kDblMinE4Written) * std::pow(10.0, p->feasRound);
             xpmlog(kMsgNlp, kMsgNlpFeasTolRaised, t);
             if (print) nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpFeasTolRaised, t), 'l');
         }
     }
     if (afterStart == 0) {
-        if (p->maxProjGrad > 0.001 && status >= 0) note_and_log(p, msg(kMsgNlpLargeFinalGradient), kMsgNlpLargeFinalGradient);
+        if (p->maxProjGrad > 0.001 && status >= 0)
+            note_and_log(p, msg(kMsgNlpLargeFinalGradient), kMsgNlpLargeFinalGradient);
         if (p->dropCode != 0) xpmlog(kMsgNlp, kMsgNlpActiveSetChanged);
     }
 }
@@ -516,7 +530,9 @@ bool bind_history(NlpProblem* p) {
 
 void history_table(NlpProblem* p, int32_t last) {
     HostObject* table = nullptr;
-    if (kyr_failed(kyr_table_create(p->out.kyrObject, "IterHist", msg(kMsgNlpIterationHistory), &table))) return;
+    if (kyr_failed(
+            kyr_table_create(p->out.kyrObject, "IterHist", msg(kMsgNlpIterationHistory), &table)))
+        return;
     Column cols[16];
     const int32_t n = history_columns(p, last, cols);
     const KyrArg oneChar = kyr_int(kAttrWidth, 1);
@@ -571,7 +587,8 @@ void parameters_after_row(NlpProblem* p, int32_t first, int32_t last) {
     const size_t n = static_cast<size_t>(p->nParams);
     std::vector<double> values(p->x, p->x + n);
     if (withGradient) values.insert(values.end(), p->gradient, p->gradient + n);
-    znlppmt(m, "Grad", withGradient ? -2 : -3, p->nParams, values.data(), p->paramNames, 0, kMsgNlpGradientTable);
+    znlppmt(m, "Grad", withGradient ? -2 : -3, p->nParams, values.data(), p->paramNames, 0,
+            kMsgNlpGradientTable);
     history_table(p, last);
 }
 
@@ -687,7 +704,8 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
     t.column(kColInt, "Cast", &cast);
     if (!t.bind("Orvo.NLP.ResDistr")) return;
     if (t.table != nullptr) {
-        KyrArg title[] = {kyr_text(kAttrVariableName, kyrtxt("TitleText2", -1)), kyr_text(kAttrValue, kyrmsgs(kMsgNlp, kMsgNlpAsymmetryBarUnit, scale))};
+        KyrArg title[] = {kyr_text(kAttrVariableName, kyrtxt("TitleText2", -1)),
+                          kyr_text(kAttrValue, kyrmsgs(kMsgNlp, kMsgNlpAsymmetryBarUnit, scale))};
         kyr_failed(wobmth(t.table, nullptr, kKyrMethodDynamicVariable, 2, title));
     }
     for (int32_t i = 0; i < b.count; ++i) {
@@ -762,7 +780,8 @@ void symmetric_difference(NlpProblem* p, const double* asym, std::vector<double>
     std::vector<double> shown(asym, asym + len);
     for (double& x : shown)
         if (x < t) x = host_missing_value();
-    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->paramNames, kMsgNlpHessianAsymmetry, kMsgNlpHessianSymmetryTable);
+    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->paramNames, kMsgNlpHessianAsymmetry,
+            kMsgNlpHessianSymmetryTable);
     nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpAsymmetriesHidden, t), 'l');
 }
 

@@ -138,8 +138,10 @@ void linear_table(NlpProblem* p, bool start) {
     int32_t number = 0;
     double residual = 0, left = 0;
     char colon[2] = ":", restriction[4] = {}, relation[5] = {};
-    ReportTable table(p->out.kyrObject, start ? "LinCon" : "LinConSol", start ? kMsgNlpLinearConstraintsTitle : kMsgNlpLinearAtSolutionTable);
-    table.title_variable("TitleText", msg(start ? kMsgNlpLinearConstraintsTitle : kMsgNlpLinearAtSolutionTitle));
+    ReportTable table(p->out.kyrObject, start ? "LinCon" : "LinConSol",
+                      start ? kMsgNlpLinearConstraintsTitle : kMsgNlpLinearAtSolutionTable);
+    table.title_variable("TitleText",
+                         msg(start ? kMsgNlpLinearConstraintsTitle : kMsgNlpLinearAtSolutionTitle));
     table.integer("Number", &number, number_digits(p->nLinCon));
     if (start) {
         table.real("Residual", &residual);
@@ -303,7 +305,9 @@ void prinlc(NlpProblem* p, int32_t level) {
     }
     table.deliver();
     if (!table.ok()) return;
-    if (nearly != 0 && !centred_note(p->out.kyrObject, kyrmsgs(kMsgNlp, kMsgNlpNearlyViolated, nearly))) return;
+    if (nearly != 0 &&
+        !centred_note(p->out.kyrObject, kyrmsgs(kMsgNlp, kMsgNlpNearlyViolated, nearly)))
+        return;
     if (level != -10 && (p->nDepLin != 0 || p->nDepBounds != 0)) pricon3(p);
 }
 
@@ -322,10 +326,13 @@ void pricon3(NlpProblem* p) {
             nonlinearEntries.push_back(c);
         }
     }
-    if (!linear.empty()) dependency_matrix(p, "LinDepLinCon", kMsgNlpDependentLinearTable, kMsgNlpDependentActiveLinear, linear);
+    if (!linear.empty())
+        dependency_matrix(p, "LinDepLinCon", kMsgNlpDependentLinearTable,
+                          kMsgNlpDependentActiveLinear, linear);
     if (nonlinear.empty()) return;
     if (p->conLabels == nullptr || p->conLabelWidth <= 0) {
-        dependency_matrix(p, "LinDepGradNonLin", kMsgNlpDependentNlcGradTable, kMsgNlpDependentNlcGradients, nonlinear);
+        dependency_matrix(p, "LinDepGradNonLin", kMsgNlpDependentNlcGradTable,
+                          kMsgNlpDependentNlcGradients, nonlinear);
         return;
     }
     // Each dependent nonlinear constraint with its own label.

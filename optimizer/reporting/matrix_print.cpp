@@ -115,8 +115,11 @@ void note(const NlpProblem* p, HostText* text) { velix::report::centred_note(p->
 void sign_note(const NlpProblem* p, int32_t kind, const DeterminantRecord& r) {
     double pos = r.nPositive, neg = r.nNegative, zero = r.nZero;
     if (p->maximize != 0 && kind != kKindCrossProduct && kind != kKindProjCrossProduct) {
-        if (pos > 0 && zero > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpPositiveAndZeroEigen, static_cast<int32_t>(pos), static_cast<int32_t>(zero)));
-        else if (pos > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpPositiveEigen, static_cast<int32_t>(pos)));
+        if (pos > 0 && zero > 0)
+            note(p, kyrmsgs(kMsgNlp, kMsgNlpPositiveAndZeroEigen, static_cast<int32_t>(pos),
+                            static_cast<int32_t>(zero)));
+        else if (pos > 0)
+            note(p, kyrmsgs(kMsgNlp, kMsgNlpPositiveEigen, static_cast<int32_t>(pos)));
         else if (zero > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpZeroEigen, static_cast<int32_t>(zero)));
         else note(p, kyrmsg(kMsgNlp, kMsgNlpOnlyNegativeEigen));
         return;
@@ -126,7 +129,9 @@ void sign_note(const NlpProblem* p, int32_t kind, const DeterminantRecord& r) {
         zero += neg;
         neg = 0;
     }
-    if (neg > 0 && zero > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpNegativeAndZeroEigen, static_cast<int32_t>(neg), static_cast<int32_t>(zero)));
+    if (neg > 0 && zero > 0)
+        note(p, kyrmsgs(kMsgNlp, kMsgNlpNegativeAndZeroEigen, static_cast<int32_t>(neg),
+                        static_cast<int32_t>(zero)));
     else if (neg > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpNegativeEigen, static_cast<int32_t>(neg)));
     else if (zero > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpZeroEigen, static_cast<int32_t>(zero)));
     else note(p, kyrmsg(kMsgNlp, kMsgNlpOnlyPositiveEigen));
@@ -180,7 +185,8 @@ void print_covariance(NlpProblem* p, int32_t phase, std::vector<double> values) 
         values[pk(i, i)] = 1.0;
     }
     p->report.matrixHeader = DeterminantRecord{0.0, 0.0, 0.0, -1.0, 0.0};
-    znlppmt(p->out.kyrObject, "CorrParm", 0, n, values.data(), p->paramNames, kMsgNlpApproxCorrelation, kMsgNlpCorrelationTable);
+    znlppmt(p->out.kyrObject, "CorrParm", 0, n, values.data(), p->paramNames,
+            kMsgNlpApproxCorrelation, kMsgNlpCorrelationTable);
     pridetm(p, kKindCovariance, phase, 1, values.data());
     p->report.matrixHeader = covariance;
 }
@@ -191,7 +197,8 @@ void primat(NlpProblem* p, int32_t kind, int32_t phase, const double* values) {
         case kKindHessian:
             publish(p, kind, "HessianMat", values, p->paramNames, 194, 718);
             if (p->quadraticOnFile == 2 && p->linearTerm != nullptr)
-                znlppmt(p->out.kyrObject, "LinearTerm", 1, p->nParams, p->linearTerm, p->paramNames, kMsgNlpLinearTerm, kMsgNlpLinearTerm);
+                znlppmt(p->out.kyrObject, "LinearTerm", 1, p->nParams, p->linearTerm, p->paramNames,
+                        kMsgNlpLinearTerm, kMsgNlpLinearTerm);
             break;
         case kKindProjHessian: publish(p, kind, "HessianMat", values, nullptr, 195, 718); break;
         case kKindCrossProduct: publish(p, kind, "CrossJacobian", values, p->paramNames, 196, 196); break;
@@ -254,7 +261,9 @@ void prijac(NlpProblem* p, bool print, bool outest) {
         const double sign = p->maximize != 0 ? -1.0 : 1.0;
         for (int32_t i = 0; i < m; ++i) jac[static_cast<size_t>(i) * n + j] = sign * column[static_cast<size_t>(i)];
     }
-    if (print) znlppmt(p->out.kyrObject, "JacobianMat", m, n, jac.data(), p->paramNames, kMsgNlpFunctionJacobian, kMsgNlpJacobianTable);
+    if (print)
+        znlppmt(p->out.kyrObject, "JacobianMat", m, n, jac.data(), p->paramNames,
+                kMsgNlpFunctionJacobian, kMsgNlpJacobianTable);
     if (outest && p->hooks->outestHook != nullptr) p->hooks->outestHook(p, kRowJacobian, jac.data());
 }
 
@@ -329,7 +338,8 @@ void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const do
     if (print == 0) return;
     const double det = r.nZero > 0.0 ? 0.0 : r.mantissa * std::pow(10.0, r.exponent);
     if (r.exponent < kLargestExponent) {
-        KyrArg args[] = {kyr_text(kAttrText, kyrmsgs(kMsgNlp, kMsgNlpDeterminant, det)), kyr_int(kAttrSwitch371, 1), kyr_char(kAttrJustify, 'c')};
+        KyrArg args[] = {kyr_text(kAttrText, kyrmsgs(kMsgNlp, kMsgNlpDeterminant, det)),
+                         kyr_int(kAttrSwitch371, 1), kyr_char(kAttrJustify, 'c')};
         const int32_t rc = wobmth(p->out.kyrObject, nullptr, kKyrMethodNote, 3, args);
         if (kyr_failed(rc)) xprrlog(0, rc);
     } else {
@@ -339,7 +349,9 @@ void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const do
     const bool checked = p->hasNlinCon == 0 &&
                          (kind == kKindProjHessian || (kind == kKindHessian && p->nActiveBounds + p->nActiveLin == 0));
     const double wrong = p->maximize != 0 ? r.nPositive : r.nNegative;
-    if (checked && wrong >= 1.0) note(p, kyrmsg(kMsgNlp, phase == 0 ? kMsgNlpStartHessianIndefinite : kMsgNlpSecondOrderViolated));
+    if (checked && wrong >= 1.0)
+        note(p, kyrmsg(kMsgNlp,
+                       phase == 0 ? kMsgNlpStartHessianIndefinite : kMsgNlpSecondOrderViolated));
 }
 
 void znlppma(NlpProblem* p, int32_t phase) {

@@ -97,7 +97,8 @@ bool refine(NlpProblem* p, LimitWork* w, double t, std::vector<double> xIn, doub
         }
         if (status < 0) return false;
         const double f = w->devianceScale * p->f;
-        if (std::fabs(t) + std::fabs(f) <= velix::kMachEpsWritten || std::fabs(f - t) <= tol) return true;
+        if (std::fabs(t) + std::fabs(f) <= velix::kMachEpsWritten || std::fabs(f - t) <= tol)
+            return true;
         // False position stalls when one end stays put: the Illinois step
         // halves the stale end's distance from the target.
         const int32_t end = f < t ? 1 : 2;

@@ -115,7 +115,8 @@ bool parameter_estimates(NlpProblem* p, int32_t level) {
     std::vector<char> name(static_cast<size_t>(width) + 1);
     double est = 0, se = 0, t = 0, probt = 0, grad = 0, lag = 0, lo = 0, up = 0;
     char mark[13] = {}, linDep[9] = {};
-    ReportTable table(p->out.kyrObject, "ParameterEstimates", level < 0 ? kMsgNlpStartTable : kMsgNlpResultsTable);
+    ReportTable table(p->out.kyrObject, "ParameterEstimates",
+                      level < 0 ? kMsgNlpStartTable : kMsgNlpResultsTable);
     table.title_variable("TitleText1", msg(level < 0 ? kMsgNlpStartTitle : kMsgNlpResultsTitle));
     table.integer("Number", &number, number_digits(n));
     table.chars("Parameter", name.data(), width);
@@ -159,7 +160,8 @@ bool objective_notes(NlpProblem* p) {
     HostObject* m = p->out.kyrObject;
     if (!centred_note(m, kyrmsgs(kMsgNlp, kMsgNlpObjectiveValue, shown(p, p->f)))) return false;
     if (p->conFactorForm != 0 && p->hasNlinCon != 0)
-        return centred_note(m, kyrmsgs(kMsgNlp, kMsgNlpLagrangeValue, shown(p, p->lagrangeValue)), 2);
+        return centred_note(m, kyrmsgs(kMsgNlp, kMsgNlpLagrangeValue, shown(p, p->lagrangeValue)),
+                            2);
     return true;
 }
 
@@ -182,7 +184,8 @@ bool lagrange_table(NlpProblem* p) {
     std::vector<char> name(static_cast<size_t>(width) + 1);
     double value = 0, value2 = 0;
     ReportTable table(p->out.kyrObject, "Lagrange", kMsgNlpMultipliersTable);
-    table.title_variable("TitleText", msg(second ? kMsgNlpSecondOrderMultipliersTitle : kMsgNlpFirstOrderMultipliersTitle));
+    table.title_variable("TitleText", msg(second ? kMsgNlpSecondOrderMultipliersTitle
+                                                 : kMsgNlpFirstOrderMultipliersTitle));
     table.chars("Parameter1", kind, 12);
     table.chars("Parameter2", name.data(), width);
     table.real("Lagrange", &value);
@@ -241,7 +244,8 @@ bool function_values(NlpProblem* p, int32_t level) {
     int32_t number = 0;
     double value = 0;
     std::vector<char> name(static_cast<size_t>(width) + 1);
-    ReportTable table(p->out.kyrObject, "OptStartRes", level < 0 ? kMsgNlpStartTable : kMsgNlpResultsTable);
+    ReportTable table(p->out.kyrObject, "OptStartRes",
+                      level < 0 ? kMsgNlpStartTable : kMsgNlpResultsTable);
     table.title_variable("TitleText1", msg(level < 0 ? kMsgNlpStartTitle : kMsgNlpResultsTitle));
     table.integer("Number", &number, number_digits(m));
     table.chars("Function", name.data(), width);
@@ -278,7 +282,8 @@ bool detail_three(NlpProblem* p) {
     if (wzmis(p->f)) return false;
     const bool general = p->hasLinCon != 0 || p->hasNlinCon != 0;
     if (!general) {
-        if (p->nActiveBounds >= 1) return centred_note(p->out.kyrObject, msg(kMsgNlpActiveBoundsNote));
+        if (p->nActiveBounds >= 1)
+            return centred_note(p->out.kyrObject, msg(kMsgNlpActiveBoundsNote));
         return true;
     }
     if (p->conFactorForm == 0) return true;

@@ -88,7 +88,8 @@ void kurtosis_ratios(ProcContext* ctx) {
                     if (std::fabs(g) > kDblMin) s3 += m / g;
                 }
     const double pp = static_cast<double>(p);
-    ctx->moments.kurtosisCells[kKurtFourthRatio] = 24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
+    ctx->moments.kurtosisCells[kKurtFourthRatio] =
+        24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
     if (s2 > kDblMin * s1) ctx->moments.kurtosisCells[kKurtFourthMoments] = s1 / s2 - 1.0;
 }
 
@@ -115,14 +116,15 @@ void covariance_gamma(ProcContext* ctx, int32_t kind, bool wls, double d0) {
             for (int32_t j = 0; j <= i; ++j)
                 for (int32_t k = 0; k <= i; ++k)
                     for (int32_t l = 0; l <= (k < i ? k : j); ++l, ++q)
-                        w[q] = c1 * w[q] - c2 * (s[pk(i, k)] * s[pk(j, l)] + s[pk(i, l)] * s[pk(j, k)] -
-                                                 (2.0 / (N - 1.0)) * s[pk(i, j)] * s[pk(k, l)]);
+                        w[q] = c1 * w[q] -
+                               c2 * (s[pk(i, k)] * s[pk(j, l)] + s[pk(i, l)] * s[pk(j, k)] -
+                                     (2.0 / (N - 1.0)) * s[pk(i, j)] * s[pk(k, l)]);
     } else {
         for (int32_t i = 0; i < n; ++i)
             for (int32_t j = 0; j <= i; ++j) {
                 const double sij = s[pk(i, j)];
-                w[pk(i, j)] = c1 * w[pk(i, j)] -
-                              c2 * (s[pk(i, i)] * s[pk(j, j)] + ((N - 3.0) / (N - 1.0)) * sij * sij);
+                w[pk(i, j)] = c1 * w[pk(i, j)] - c2 * (s[pk(i, i)] * s[pk(j, j)] +
+                                                       ((N - 3.0) / (N - 1.0)) * sij * sij);
             }
     }
 }

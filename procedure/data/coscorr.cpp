@@ -262,9 +262,12 @@ void dwls_roots(ProcContext* ctx, bool penalised, bool printWeights, bool printD
         w[a] = w[a] >= kDblMin ? 1.0 / std::sqrt(w[a]) : 0.0;
     }
     if (singular) logdet = host_special_missing(kMissingM);
-    if (printWeights) determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
+    if (printWeights)
+        determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
     const NameRecord* names = velix::detail::moment_names(ctx);
-    if (printDetail) velix::detail::publish_matrix(ctx, "InvDiagWeights", kMsgInverseDiagonalTable, w, n, n, names, names, "sc", 8);
+    if (printDetail)
+        velix::detail::publish_matrix(ctx, "InvDiagWeights", kMsgInverseDiagonalTable, w, n, n,
+                                      names, names, "sc", 8);
 }
 
 // WLS: the Cholesky factor of the weight matrix (without the variance
@@ -300,7 +303,8 @@ int32_t wls_factor(ProcContext* ctx, bool penalised, bool printWeights, bool pri
         const double v = penalty_value(ctx);
         logdet = v == 0.0 ? host_special_missing(kMissingM) : logdet + n * std::log(v);
     }
-    if (printWeights) determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
+    if (printWeights)
+        determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
     if (printDetail) velix::detail::publish_matrix(ctx, "CholeskyWeights", kMsgWeightsFactorTable, w, pstar, pstar, labels,
                                                    labels, "sc", 8);
     return -1;
@@ -318,14 +322,16 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     if (!ctx->input.inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
         xpmlog(kMsgProc, kMsgTooFewForKurtosis, g->n);
         ctx->options.kurtosisWanted = 0;
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, kMsgWeightsUlsOnly);
+        if (method == kMethodUlsWls || method == kMethodUlsDwls)
+            return uls_only(ctx, kMsgWeightsUlsOnly);
         xpmlog(kMsgProc, kMsgTooFewForWeights, g->n);
         return kTooFewForWeights;
     }
     const int32_t level = wls ? cosfiw1(ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(ctx, 1, 5, 6, inverse, &g->list);
     if (level >= 5 || level < 0) {
         xpmlog(kMsgProc, kMsgWeightsNotFormed);
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, kMsgWeightsUlsOnly);
+        if (method == kMethodUlsWls || method == kMethodUlsDwls)
+            return uls_only(ctx, kMsgWeightsUlsOnly);
         return kWeightRoutineFailed;
     }
     if (!ctx->input.inwgtUsed) {
@@ -362,9 +368,11 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     }
     if (printWeights) {
         if (wls)
-            velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, pstar, pstar, labels.data(), labels.data(), "sc", 8);
+            velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, pstar, pstar,
+                                          labels.data(), labels.data(), "sc", 8);
         else
-            velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, n, n, names, names, "sc", 8);
+            velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, n, n, names, names,
+                                          "sc", 8);
     }
     ctx->moments.weightsOnFile = 1;
     point_file(ctx->workFile3, 0);
@@ -490,7 +498,8 @@ void sweep_partials(ProcContext* ctx, Group* g) {
     }
     g->partialUsed = used;
     double df = used;
-    if (ctx->moments.momentOrigin <= 0 && (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0))
+    if (ctx->moments.momentOrigin <= 0 &&
+        (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0))
         df += 1.0;
     const double wold = ctx->moments.divisor;
     ctx->moments.divisor = zvardiv(kind, g->nd, df, ctx->moments.sumWeights);
@@ -517,9 +526,11 @@ int32_t check_variances(ProcContext* ctx, const Group* g) {
     if (ctx->moments.momentOrigin < 0) {
         const double wold = ctx->moments.divisor;
         ctx->moments.divisor = zvardiv(ctx->options.vardefKind, g->n, 1.0, ctx->moments.sumWeights);
-        if (std::fabs(ctx->moments.divisor - wold) > velix::kMachEpsWritten) xpmlog(kMsgProc, kMsgInterceptDivisor, ctx->moments.divisor);
-        const double f =
-            ctx->moments.divisor > velix::kMachEpsWritten ? std::sqrt(wold / ctx->moments.divisor) : 0.0;
+        if (std::fabs(ctx->moments.divisor - wold) > velix::kMachEpsWritten)
+            xpmlog(kMsgProc, kMsgInterceptDivisor, ctx->moments.divisor);
+        const double f = ctx->moments.divisor > velix::kMachEpsWritten
+                             ? std::sqrt(wold / ctx->moments.divisor)
+                             : 0.0;
         for (int32_t i = 0; i < m; ++i) ctx->moments.stdDevs[i] *= f;
     }
     double trace = 0.0;
@@ -556,7 +567,8 @@ void apply_ridge(ProcContext* ctx) {
     std::copy(s, s + ctx->nMoments, ctx->momentInverse);
     r = host_missing_value();
     bool applied = false;
-    if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r) == 0 && r > 0.0) {
+    if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r) == 0 &&
+        r > 0.0) {
         double inc = r;
         for (int pass = 1; pass <= kRidgePasses; ++pass) {
             const double t = inc * 1e-08;  // keeps a zero diagonal from staying zero
@@ -565,7 +577,9 @@ void apply_ridge(ProcContext* ctx) {
             if (pass == kRidgePasses) break;
             std::copy(s, s + ctx->nMoments, ctx->momentInverse);
             double r2 = host_missing_value();
-            if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r2) != 0 || r2 <= 0.0) break;
+            if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r2) != 0 ||
+                r2 <= 0.0)
+                break;
             inc = r2;
         }
     }
@@ -583,8 +597,8 @@ int32_t invert_moments(ProcContext* ctx, bool printInput, bool* invertible) {
     *invertible = scaled_inverse(n, ctx->options.singular, ctx->momentInverse, &logdet);
     ctx->moments.logDetMoments = *invertible ? logdet : host_special_missing(kMissingM);
     if (printInput && ctx->options.printEnabled)
-        determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet", kMsgDeterminantTitle, ctx->moments.logDetMoments,
-                          kMsgDeterminantRow);
+        determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet",
+                          kMsgDeterminantTitle, ctx->moments.logDetMoments, kMsgDeterminantRow);
     if (*invertible) return kGoOn;
     const int32_t method = ctx->methodGroup;
     if (method == kMethodUlsGls || method == kMethodUlsMl) {
@@ -616,7 +630,9 @@ int32_t gls_weights(ProcContext* ctx, bool invertible, bool printWeights) {
         for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->options.wRidge * w[pk(i, i)];
     }
     const NameRecord* names = velix::detail::moment_names(ctx);
-    if (printWeights) velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, n, n, names, names, "sc", 8);
+    if (printWeights)
+        velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, n, n, names, names, "sc",
+                                      8);
     ctx->moments.weightsOnFile = 1;
     point_file(ctx->workFile3, 0);
     for (int32_t i = 0; i < n; ++i)
@@ -634,7 +650,9 @@ int32_t gls_weights(ProcContext* ctx, bool invertible, bool printWeights) {
         ok = true;
     } else {
         ok = scaled_inverse(n, ctx->options.singular, w, &wlogdet);
-        if (ok && printWeights) determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, wlogdet, kMsgWeightsDetLabel);
+        if (ok && printWeights)
+            determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, wlogdet,
+                              kMsgWeightsDetLabel);
     }
     if (ok) {
         if (ctx->dataSetHandle[kRoleOutwgt] != nullptr) {
@@ -665,8 +683,8 @@ void allocate_inverse_store(ProcContext* ctx) {
         xmemmsg(bytes);
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
-    ctx->moments.invStore =
-        static_cast<double*>(ctx->invPool->allocate(ctx->invPool, static_cast<size_t>(bytes), 4096));
+    ctx->moments.invStore = static_cast<double*>(
+        ctx->invPool->allocate(ctx->invPool, static_cast<size_t>(bytes), 4096));
     if (const int32_t c = xmemdef(ctx->moments.invStore)) {
         xmemmsg(c + 20000);
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
@@ -741,7 +759,8 @@ bool moments_finite(ProcContext* ctx, const double* cov) {
 // less DFREDUCE=; missing when none is given.
 double requested_n(const ProcContext* ctx) {
     double N = ctx->options.nobsGiven;
-    const int a = (ctx->moments.momentOrigin == 0 && !ctx->options.uncorrectedCov && !ctx->options.uncorrectedCorr) ||
+    const int a = (ctx->moments.momentOrigin == 0 && !ctx->options.uncorrectedCov &&
+                   !ctx->options.uncorrectedCorr) ||
                           ctx->options.interceptVar
                       ? 1
                       : 0;
@@ -763,12 +782,14 @@ int32_t read_moments(ProcContext* ctx, double* nd) {
         return level;
     }
     if (ctx->input.rawData)
-        return zacorr(ctx->dataSetHandle[kRoleData], ctx->stmtList, kHostListRead, kHostListWeight, kHostListFreq,
-                      ctx->moments.momentOrigin, ctx->momentMatrix, ctx->moments.means, ctx->moments.stdDevs,
-                      work.data(), kind, &ctx->moments.divisor, &ctx->moments.sumWeights, nd);
-    return zrcorr(ctx->dataSetHandle[kRoleData], 'R', ctx->stmtList, kHostListRead, ctx->moments.momentOrigin,
-                  ctx->input.dataType, ctx->momentMatrix, ctx->moments.means, ctx->moments.stdDevs, work.data(),
-                  kind, &ctx->moments.divisor, &ctx->moments.sumWeights, nd, ctx);
+        return zacorr(ctx->dataSetHandle[kRoleData], ctx->stmtList, kHostListRead, kHostListWeight,
+                      kHostListFreq, ctx->moments.momentOrigin, ctx->momentMatrix,
+                      ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
+                      &ctx->moments.divisor, &ctx->moments.sumWeights, nd);
+    return zrcorr(ctx->dataSetHandle[kRoleData], 'R', ctx->stmtList, kHostListRead,
+                  ctx->moments.momentOrigin, ctx->input.dataType, ctx->momentMatrix,
+                  ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
+                  &ctx->moments.divisor, &ctx->moments.sumWeights, nd, ctx);
 }
 
 // Places the intercept variable after the manifest ones, with mean 1 and
@@ -785,7 +806,9 @@ void place_intercept(ProcContext* ctx, double scale0) {
     ctx->moments.stdDevs[k] = scale0;
     std::vector<double> row(m);
     for (int32_t i = 0; i < m; ++i)
-        row[i] = ctx->moments.stdDevs[i] == 0.0 ? 0.0 : scale0 * ctx->moments.means[i] / ctx->moments.stdDevs[i];
+        row[i] = ctx->moments.stdDevs[i] == 0.0
+                     ? 0.0
+                     : scale0 * ctx->moments.means[i] / ctx->moments.stdDevs[i];
     widen(ctx->momentMatrix, mRead + 1, k, row.data());
 }
 
@@ -812,7 +835,8 @@ int32_t check_sample_size(ProcContext* ctx, double N, double nd, double w0) {
         if (wzmis(ctx->options.edfGiven) && wzmis(ctx->options.dfReduce))
             xpmlog(kMsgProc, kMsgTooFewObservations, N, n);
         else
-            xpmlog(kMsgProc, kMsgTooFewObservationsDf, N, n, nd, ctx->options.edfGiven, ctx->options.dfReduce);
+            xpmlog(kMsgProc, kMsgTooFewObservationsDf, N, n, nd, ctx->options.edfGiven,
+                   ctx->options.dfReduce);
         if (N < 1.0) return kTooFewObservations;
     }
     if (ctx->moments.divisor != w0) {
@@ -847,7 +871,8 @@ void find_constant_variables(ProcContext* ctx, const double* cov, double sw) {
 void invert_covariance(ProcContext* ctx, Group* g, double* cov, double sw) {
     const int32_t n = ctx->nManifest;
     const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
-    const double f = ctx->moments.divisor != g->d0 && g->d0 > 0.0 ? ctx->moments.divisor / g->d0 : 1.0;
+    const double f =
+        ctx->moments.divisor != g->d0 && g->d0 > 0.0 ? ctx->moments.divisor / g->d0 : 1.0;
     // Moments about zero with divisor d0 less (SW / d0) m_i m_j are the
     // weighted cross-products about the means over d0.
     const double meanFactor = g->d0 > 0.0 ? sw / g->d0 : 1.0;
@@ -857,7 +882,8 @@ void invert_covariance(ProcContext* ctx, Group* g, double* cov, double sw) {
         for (int32_t j = 0; j <= i; ++j) {
             if (j == intercept) continue;
             double v = cov[pk(i, j)] * f;
-            if (ctx->moments.momentOrigin != 0) v -= meanFactor * ctx->moments.means[i] * ctx->moments.means[j];
+            if (ctx->moments.momentOrigin != 0)
+                v -= meanFactor * ctx->moments.means[i] * ctx->moments.means[j];
             c.push_back(v);
         }
     }

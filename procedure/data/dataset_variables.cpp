@@ -163,7 +163,8 @@ void set_type_and_label(HostDataSet* out, const char* type) {
     std::memcpy(t, type, std::strlen(type));
     xoinfo(out, kInfoSetType, t);
     DataSetLabel label;
-    label.length = static_cast<int16_t>(std::max(0, xpmstr(label.text, -1 - 40, kMsgProc, kMsgOutputLabel)));
+    label.length =
+        static_cast<int16_t>(std::max(0, xpmstr(label.text, -1 - 40, kMsgProc, kMsgOutputLabel)));
     xoinfo(out, kInfoSetLabel, &label);
 }
 

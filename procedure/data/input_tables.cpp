@@ -186,7 +186,8 @@ bool simple_statistics(ProcContext* ctx) {
 
 // "Kurtosis" with its notes and "ContKurtosis", the observations that
 // contribute most.
-bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisList* list, bool dropIntercept) {
+bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisList* list,
+                     bool dropIntercept) {
     for (int32_t i = 0; i < ctx->nVar; ++i) {
         if (!wzmis(ctx->moments.uniKurtosis[i])) continue;
         const NameRecord r = statistic_name(ctx, i);
@@ -240,7 +241,8 @@ void input_matrix(ProcContext* ctx, int32_t intercept, bool dropIntercept, int32
                        : ctx->options.covAnalysis ? "InCov"
                                                   : "InCorr";
     const int32_t title = ctx->input.symatrixInput ? 724 : ctx->options.covAnalysis ? 726 : 725;
-    const std::vector<double> m = without(ctx->momentMatrix, ctx->nManifest, dropIntercept ? intercept : -1);
+    const std::vector<double> m =
+        without(ctx->momentMatrix, ctx->nManifest, dropIntercept ? intercept : -1);
     std::vector<NameRecord> labels;
     const NameRecord* names = velix::detail::moment_names(ctx);
     for (int32_t i = 0; i < ctx->nManifest; ++i)
@@ -267,7 +269,9 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
     if (printSimple) {
         if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
         if (!model_information(ctx, partialUsed, n) || !simple_statistics(ctx)) return;
-        if (ctx->options.kurtosisWanted && !kurtosis_tables(ctx, kurtosisStatus, list, dropIntercept)) return;
+        if (ctx->options.kurtosisWanted &&
+            !kurtosis_tables(ctx, kurtosisStatus, list, dropIntercept))
+            return;
     }
     if (printInput) input_matrix(ctx, intercept, dropIntercept, n);
 }

@@ -97,8 +97,10 @@ struct RowCells {
 // kLevelBadVariables when one has the wrong type.
 int32_t find_special_variables(HostDataSet* data, bool sscp, RowCells* rc, int16_t* interceptVar) {
     const HostVariableDescriptor* d = nullptr;
-    if (xvfind(data, "_TYPE_", 6, &rc->typeVar, 0) != 0) xpmlog(kMsgReader, kMsgReaderNoTypeVariable);
-    if (xvfind(data, "_NAME_", 6, &rc->nameVar, 0) != 0) xpmlog(kMsgReader, kMsgReaderNoNameVariable);
+    if (xvfind(data, "_TYPE_", 6, &rc->typeVar, 0) != 0)
+        xpmlog(kMsgReader, kMsgReaderNoTypeVariable);
+    if (xvfind(data, "_NAME_", 6, &rc->nameVar, 0) != 0)
+        xpmlog(kMsgReader, kMsgReaderNoNameVariable);
     if ((rc->typeVar && xvname(data, rc->typeVar, &d) == 0 && d->type != kVarCharacter) ||
         (rc->nameVar && xvname(data, rc->nameVar, &d) == 0 && d->type != kVarCharacter)) {
         xpmlog(kMsgReader, kMsgReaderSpecialNotCharacter);
@@ -193,7 +195,8 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const Pr
                     invalidNote = true;
                 }
                 for (int32_t v = 0; v < n && r < 0; ++v)
-                    if (upper(std::string(ctx->input.manifestNames[v].text, ctx->input.manifestNames[v].length)) == un)
+                    if (upper(std::string(ctx->input.manifestNames[v].text,
+                                          ctx->input.manifestNames[v].length)) == un)
                         r = v;
                 if (r < 0) continue;
             } else {
@@ -236,7 +239,8 @@ int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const Proc
             return kLevelNoMoments;
         }
         bool complete = g->anyMatrix;
-        if (complete && std::any_of(g->matrix.begin(), g->matrix.end(), [](double x) { return wzmis(x) != 0; })) {
+        if (complete && std::any_of(g->matrix.begin(), g->matrix.end(),
+                                    [](double x) { return wzmis(x) != 0; })) {
             xpmlog(kMsgReader, kMsgReaderMissingElements);
             complete = false;
         }
@@ -249,8 +253,9 @@ int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const Proc
                 break;
             }
         }
-        const bool inList = std::find_if(std::begin(kFallback), std::end(kFallback),
-                                         [&](const char* f) { return kind->rowType == f; }) != std::end(kFallback);
+        const bool inList =
+            std::find_if(std::begin(kFallback), std::end(kFallback),
+                         [&](const char* f) { return kind->rowType == f; }) != std::end(kFallback);
         if (next.empty() || !inList || attempt == 4) {
             xpmlog(kMsgReader, kMsgReaderNoCompleteMatrix);
             xvgett(rc->b);
@@ -272,7 +277,8 @@ int32_t check_matrix(int32_t n, bool corrClass, const ProcContext* ctx, std::vec
     for (int32_t i = 0; i < n; ++i) {
         const double dii = a[pk(i, i)];
         if (dii < 0.0) {
-            xpmlog(kMsgReader, kMsgReaderNegativeVariance, static_cast<int32_t>(ctx->input.manifestNames[i].length),
+            xpmlog(kMsgReader, kMsgReaderNegativeVariance,
+                   static_cast<int32_t>(ctx->input.manifestNames[i].length),
                    ctx->input.manifestNames[i].text);
             return kLevelNoMoments;
         }
@@ -323,7 +329,9 @@ int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t ori
     const bool meansNeeded = (inputAboutZero != (origin != 0)) || kind.dataType == "EST";
     const bool haveMeans = all_given(g->means);
     if (meansNeeded && !haveMeans) {
-        xpmlog(kMsgReader, kind.sscp ? kMsgReaderSscpNoMeans : kind.dataType == "EST" ? kMsgReaderEstNoMeans : kMsgReaderNoMeanRow);
+        xpmlog(kMsgReader, kind.sscp                ? kMsgReaderSscpNoMeans
+                           : kind.dataType == "EST" ? kMsgReaderEstNoMeans
+                                                    : kMsgReaderNoMeanRow);
         return kLevelNoMoments;
     }
     if (!haveMeans) {
@@ -337,8 +345,9 @@ int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t ori
 // input's variances carry the divisor of the same VARDEF kind (N - 1 and
 // N about zero under the default), so that moments written by one
 // analysis read back unchanged under its kind.
-std::vector<double> cross_products(const MomentKind& kind, bool corrClass, bool inputAboutZero, int32_t origin,
-                                   const char* vardefKind, int32_t n, GroupRows* g, int32_t* level) {
+std::vector<double> cross_products(const MomentKind& kind, bool corrClass, bool inputAboutZero,
+                                   int32_t origin, const char* vardefKind, int32_t n, GroupRows* g,
+                                   int32_t* level) {
     const std::vector<double>& a = g->matrix;
     const double inputDivisor = zvardiv(vardefKind, g->n, inputAboutZero ? 0.0 : 1.0, g->sumw);
     std::vector<double> c(a.size());
@@ -376,8 +385,8 @@ std::vector<double> cross_products(const MomentKind& kind, bool corrClass, bool 
 
 // Divides the cross-products by the divisor into the covariance (form 'C')
 // or the correlation matrix (form 'R'), with means and standard deviations.
-void divide(const std::vector<double>& c, const std::vector<double>& groupMeans, int32_t form, int32_t n,
-            double divisor, double* matrix, double* means, double* stdDevs) {
+void divide(const std::vector<double>& c, const std::vector<double>& groupMeans, int32_t form,
+            int32_t n, double divisor, double* matrix, double* means, double* stdDevs) {
     std::vector<double> root(n);
     for (int32_t i = 0; i < n; ++i) {
         const double cii = c[pk(i, i)];
@@ -398,9 +407,10 @@ void divide(const std::vector<double>& c, const std::vector<double>& groupMeans,
 
 }  // namespace
 
-int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*/, int32_t /*listEntry*/,
-               int32_t origin, const char* type, double* matrix, double* means, double* stdDevs, double* /*work*/,
-               const char* vardefKind, double* divisor, double* sumWeights, double* nObs, const ProcContext* ctx) {
+int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*/,
+               int32_t /*listEntry*/, int32_t origin, const char* type, double* matrix,
+               double* means, double* stdDevs, double* /*work*/, const char* vardefKind,
+               double* divisor, double* sumWeights, double* nObs, const ProcContext* ctx) {
     const int32_t n = ctx->nVar;
     int32_t level = 0;
     MomentKind kind;

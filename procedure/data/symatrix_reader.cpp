@@ -112,8 +112,9 @@ int32_t cosfico(ProcContext* ctx) {
             // A failed table is reported by the publisher and the reader
             // stops; the step then ends, so the matrix that still holds
             // missing values never reaches a factor.
-            if (velix::detail::publish_matrix(ctx, "InSymmetric", kMsgSymmetricInputTable, shown.data(), ctx->nManifest,
-                                              ctx->nManifest, names, names, "sc", 0) < 0)
+            if (velix::detail::publish_matrix(ctx, "InSymmetric", kMsgSymmetricInputTable,
+                                              shown.data(), ctx->nManifest, ctx->nManifest, names,
+                                              names, "sc", 0) < 0)
                 return kLevelHostFailure;
         }
         for (int32_t k = 0; k < pstar; ++k)

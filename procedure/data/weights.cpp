@@ -60,7 +60,8 @@ DataSetName inwgt_name(ProcContext* ctx) {
 void print_weights(ProcContext* ctx, int32_t n) {
     if (!ctx->options.printEnabled) return;
     const NameRecord* names = velix::detail::moment_names(ctx);
-    velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, ctx->weightMatrix, n, n, names, names, "sc", 8);
+    velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, ctx->weightMatrix, n, n, names,
+                                  names, "sc", 8);
 }
 
 // Matrix form from INWGT=: element (i, j) from row i, value j.  Result:
@@ -164,14 +165,16 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
             return kLevelNoMoments;
         }
         const int64_t expected = int64_t{n} * (n + 1) * (2 * n + 1) / 6;
-        if (matched != expected) xpmlog(kMsgProc, kMsgInwgtRowCount, static_cast<int32_t>(matched), name.text,
-                                        static_cast<int32_t>(expected));
+        if (matched != expected)
+            xpmlog(kMsgProc, kMsgInwgtRowCount, static_cast<int32_t>(matched), name.text,
+                   static_cast<int32_t>(expected));
         for (int64_t q = 0; q < total; ++q)
             if (wzmis(w[q])) {
                 xpmlog(kMsgProc, kMsgInwgtIncomplete, name.text);
                 if (ctx->options.printEnabled) {
-                    const int32_t rc = velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, pstar, pstar, nullptr,
-                                                                     nullptr, "sc", 8);
+                    const int32_t rc =
+                        velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, pstar,
+                                                      pstar, nullptr, nullptr, "sc", 8);
                     if (rc < 0) return rc;
                 }
                 return kLevelNoMoments;

@@ -110,11 +110,14 @@ void cospar4(ProcContext* ctx) {
         if (ctx->readers.varPosition[i] < 0) unused.push_back(i);
     // 1. The "VarSelection" table: one column per unreferenced variable.
     if (ctx->options.printEnabled && ctx->kyrManager && !unused.empty()) {
-        OutputTable t(ctx->kyrManager, "VarSelection", kyrmsg(kMsgProc, kMsgVariableSelection), "Tesk.Velix.VarSelection");
+        OutputTable t(ctx->kyrManager, "VarSelection", kyrmsg(kMsgProc, kMsgVariableSelection),
+                      "Tesk.Velix.VarSelection");
         for (int32_t i : unused)
             t.name_column(std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length));
         if (!t.end_columns()) return;
-        if (!t.add_row() || !t.deliver() || !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, kMsgUnusedRemoved))) return;
+        if (!t.add_row() || !t.deliver() ||
+            !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, kMsgUnusedRemoved)))
+            return;
     }
     // 2. Move the used variables down over the removed ones.
     int32_t kept = 0;

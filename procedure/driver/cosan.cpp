@@ -43,8 +43,9 @@ int32_t small_code(double c, int32_t largest) {
 // Links every later namesake of matrix j to j (since j runs forward, each
 // ends linked to its nearest earlier namesake); what the later occurrence
 // does not give, it inherits, and a disagreement is corrected and noted.
-void link_namesakes(ProcContext* ctx, const CosanPayload* pl, int32_t j, std::vector<int32_t>* colsOut,
-                    std::vector<int32_t>* typesOut, std::vector<int32_t>* formsOut) {
+void link_namesakes(ProcContext* ctx, const CosanPayload* pl, int32_t j,
+                    std::vector<int32_t>* colsOut, std::vector<int32_t>* typesOut,
+                    std::vector<int32_t>* formsOut) {
     ModelMatrixTable& mt = ctx->model;
     const int32_t m = ctx->nMatrices;
     std::vector<int32_t>& cols = *colsOut;
@@ -79,7 +80,8 @@ int32_t check_shapes(ProcContext* ctx, const std::vector<int32_t>& types, const 
     // make them differ.
     for (int32_t k = 1; k <= m; ++k) {
         const int32_t j = mt.sameName[k];
-        if (j > 0 && (mt.rows[k] != mt.rows[j] || mt.columns[k] != mt.columns[j] || mt.type[k] != mt.type[j])) {
+        if (j > 0 && (mt.rows[k] != mt.rows[j] || mt.columns[k] != mt.columns[j] ||
+                      mt.type[k] != mt.type[j])) {
             xpmlog(kMsgProc, kMsgNamesakeShapes, name_text(mt.name[k]).c_str(), k, mt.rows[k], mt.columns[k], j, mt.rows[j],
                    mt.columns[j]);
             raise_error_level(ctx, kLevelInputError);
@@ -160,7 +162,8 @@ void cosparc(ProcContext* ctx) {
             if (types[j] == 0) types[j] = kMatGeneral;
             const std::string name = name_text(pl->names.names[j - 1]);
             if (cols[j] <= 0) {
-                xpmlog(kMsgProc, kMsgBadColumnCount, name.c_str(), kMaxModelOrder, pl->columns[j - 1]);
+                xpmlog(kMsgProc, kMsgBadColumnCount, name.c_str(), kMaxModelOrder,
+                       pl->columns[j - 1]);
                 raise_error_level(ctx, kLevelInputError);
                 cols[j] = 0;
             }
@@ -186,7 +189,8 @@ void cosparc(ProcContext* ctx) {
     for (const StatementNode* s = find_statement(ctx->stmtList, "MATRIX  "); s;
          s = find_statement(s->next, "MATRIX  ")) {
         const NameRecord& name = static_cast<const MatrixPayload*>(s->payload)->name;
-        if (velix::detail::matrix_number(ctx, name) == 0) xpmlog(kMsgProc, kMsgMatrixNotInModel, name_text(name).c_str());
+        if (velix::detail::matrix_number(ctx, name) == 0)
+            xpmlog(kMsgProc, kMsgMatrixNotInModel, name_text(name).c_str());
     }
     ctx->readers.matrixSpec = 1;
     velix::detail::exit_above(ctx, 4);

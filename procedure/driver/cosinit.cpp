@@ -439,7 +439,8 @@ ProcOptionRecord* parse_statements(ProcContext* ctx) {
     ctx->stmtList = result->root;
     ctx->program.statements = area2;
     ctx->program.hasProgram = area2->nProgramStatements != 0;
-    if (area2->nProgramStatements > 0) xpmlog(kMsgProc, kMsgProgramStatements, area2->nProgramStatements);
+    if (area2->nProgramStatements > 0)
+        xpmlog(kMsgProc, kMsgProgramStatements, area2->nProgramStatements);
     auto* rec = static_cast<ProcOptionRecord*>(ctx->stmtList->payload);
     ctx->options.procOptions = rec;
     return rec;
@@ -577,7 +578,8 @@ void allocate_first_pool(ProcContext* ctx) {
     const int64_t available = trial != nullptr ? xmsize(trial) : 0;
     xmpoold(trial);
     if (estimate - 8 * weights > available - 20000) {
-        xpmlog(kMsgProc, kMsgNotEnoughMemory, static_cast<double>(estimate - 8 * weights), static_cast<double>(available));
+        xpmlog(kMsgProc, kMsgNotEnoughMemory, static_cast<double>(estimate - 8 * weights),
+               static_cast<double>(available));
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
     ctx->runPool[0] = xmpoolc(estimate, 1024, 4096);

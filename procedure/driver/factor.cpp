@@ -73,7 +73,8 @@ bool check_factor_varnames(ProcContext* ctx, const StatementNode* node) {
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         int32_t matrix = 0, second = 0;
         const auto kind = velix::detail::varnames_kind(ctx, pl->groups[g], &matrix, &second);
-        if (matrix == 0) xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(pl->groups[g].matrixName).c_str());
+        if (matrix == 0)
+            xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(pl->groups[g].matrixName).c_str());
         if (kind == velix::detail::VarnamesKind::kCopy && second == 0)
             xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(pl->groups[g].names.names[0]).c_str());
     }
@@ -185,8 +186,10 @@ void cosfacm(ProcContext* ctx) {
     // 4. VARNAMES; PARAMETERS and STRUCTEQ have no place in this model.
     const StatementNode* varnames = find_statement(ctx->stmtList, "VARNAMES");
     const bool ignoreNames = check_factor_varnames(ctx, varnames);
-    if (find_statement(ctx->stmtList, "PARAMETE") != nullptr) xpmlog(kMsgProc, kMsgFactorNoParameters);
-    if (find_statement(ctx->stmtList, "STRUCTEQ") != nullptr) xpmlog(kMsgProc, kMsgFactorNoStructeq);
+    if (find_statement(ctx->stmtList, "PARAMETE") != nullptr)
+        xpmlog(kMsgProc, kMsgFactorNoParameters);
+    if (find_statement(ctx->stmtList, "STRUCTEQ") != nullptr)
+        xpmlog(kMsgProc, kMsgFactorNoStructeq);
 
     // 6. Optimizer sizes and per-parameter arrays.
     cospopt(1, ctx, ctx->nlp);
@@ -248,8 +251,12 @@ void factor_column_names(ProcContext* ctx, const StatementNode* varnames, bool i
         // A matrix without column names of its own (_I_) has no room.
         const int32_t first = mt.firstColumnName[matrix];
         const int32_t room = first > 0 ? mt.columns[matrix] : 0;
-        if (names.count < room) xpmlog(kMsgProc, kMsgVarnamesFewer, name_text(mt.name[matrix]).c_str(), names.count, room);
-        if (names.count > room) xpmlog(kMsgProc, kMsgVarnamesMore, name_text(mt.name[matrix]).c_str(), names.count, room);
+        if (names.count < room)
+            xpmlog(kMsgProc, kMsgVarnamesFewer, name_text(mt.name[matrix]).c_str(), names.count,
+                   room);
+        if (names.count > room)
+            xpmlog(kMsgProc, kMsgVarnamesMore, name_text(mt.name[matrix]).c_str(), names.count,
+                   room);
         for (int32_t i = 0; i < std::min(names.count, room); ++i)
             ctx->readers.columnNames[first - 1 + i] = padded8(names.names[i]);
     }

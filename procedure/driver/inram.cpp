@@ -263,7 +263,8 @@ void drop_outside(ProcContext* ctx, std::vector<StoredMatrix>& mats, Extent exte
         rows.erase(std::remove_if(rows.begin(), rows.end(),
                                   [&](const RamRow* e) {
                                       if (e->row >= 1 && e->row <= r && e->col >= 1 && e->col <= c) return false;
-                                      xpmlog(kMsgProc, kMsgInramNoElement, static_cast<int32_t>(k), e->row, e->col);
+                                      xpmlog(kMsgProc, kMsgInramNoElement, static_cast<int32_t>(k),
+                                             e->row, e->col);
                                       raise_error_level(ctx, kLevelBadVariables);
                                       return true;
                                   }),

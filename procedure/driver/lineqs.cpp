@@ -333,14 +333,18 @@ void classify_variables(ProcContext* ctx, const LineqsPayload& eq, const Varianc
     }
     for (int32_t i = 0; i < n; ++i)
         if (depManifest[static_cast<size_t>(i)] < 0 &&
-            (occurs_rhs(ctx->input.manifestNames[i]) || occurs_in_lists(ctx->input.manifestNames[i])))
+            (occurs_rhs(ctx->input.manifestNames[i]) ||
+             occurs_in_lists(ctx->input.manifestNames[i])))
             v->exoManifest.push_back(ctx->input.manifestNames[i]);
 
     for (int32_t t = 0; t < eq.nTerms; ++t) {
         const NameRecord& r = term_var(eq, t);
         if (manifest_index(ctx, n, r) >= 0 || index_in(v->endo, r) >= 0) continue;
         char c0 = first_upper(r);
-        std::vector<NameRecord>* grp = c0 == 'F' ? &v->exoF : c0 == 'E' ? &v->exoE : c0 == 'D' ? &v->exoD : nullptr;
+        std::vector<NameRecord>* grp = c0 == 'F'   ? &v->exoF
+                                       : c0 == 'E' ? &v->exoE
+                                       : c0 == 'D' ? &v->exoD
+                                                   : nullptr;
         if (grp == nullptr) {
             xpmlog(kMsgProc, kMsgBadLatentName, str(r).c_str());
             raise_error_level(ctx, kLevelInputError);
@@ -390,16 +394,22 @@ void size_matrices(ProcContext* ctx, const LineqsVariables& v) {
 void list_variables(ProcContext* ctx, const LineqsPayload& eq, const LineqsVariables& v) {
     cosmcon(ctx);
     int32_t longest = 1;
-    for (const NameRecord& r : v.endo) longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
-    for (const NameRecord& r : v.exo) longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
+    for (const NameRecord& r : v.endo)
+        longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
+    for (const NameRecord& r : v.exo)
+        longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
     std::vector<NameRecord> endoLatent(v.endo.begin() + ctx->readers.nEndoManifest, v.endo.end());
-    std::vector<NameRecord> endoManifest(v.endo.begin(), v.endo.begin() + ctx->readers.nEndoManifest);
+    std::vector<NameRecord> endoManifest(v.endo.begin(),
+                                         v.endo.begin() + ctx->readers.nEndoManifest);
     std::vector<NameRecord> errors = v.exoE;
     errors.insert(errors.end(), v.exoD.begin(), v.exoD.end());
-    variable_table(ctx, "EndogenousVar", kMsgEndogenousTable, "Tesk.Velix.EndogenousVar", kMsgEndogenousCount, eq.nEquations,
+    variable_table(ctx, "EndogenousVar", kMsgEndogenousTable, "Tesk.Velix.EndogenousVar",
+                   kMsgEndogenousCount, eq.nEquations,
                    {{kMsgManifestKind, endoManifest}, {kMsgLatentKind, endoLatent}}, longest);
-    variable_table(ctx, "ExogenousVar", kMsgExogenousTable, "Tesk.Velix.ExogenousVar", kMsgExogenousCount, v.E,
-                   {{kMsgManifestKind, v.exoManifest}, {kMsgLatentKind, v.exoF}, {kMsgErrorKind, errors}}, longest);
+    variable_table(
+        ctx, "ExogenousVar", kMsgExogenousTable, "Tesk.Velix.ExogenousVar", kMsgExogenousCount, v.E,
+        {{kMsgManifestKind, v.exoManifest}, {kMsgLatentKind, v.exoF}, {kMsgErrorKind, errors}},
+        longest);
 }
 
 // Writes the patterns of _BETA_ (pass 0) and _GAMMA_ (pass 1) from the
@@ -412,7 +422,8 @@ void write_coefficient_patterns(ProcContext* ctx, const LineqsPayload& eq, const
     ctx->nElements = 0;
     ctx->readers.nNamedPositions = 0;
     for (int32_t t = 0; t < eq.nTerms; ++t)
-        if (eq.nameKind[t] == kNameKindPrefix && eq.kind[t] != kTermPlain) prefixes->index(eq.names[eq.nameStart[t]]);
+        if (eq.nameKind[t] == kNameKindPrefix && eq.kind[t] != kTermPlain)
+            prefixes->index(eq.names[eq.nameStart[t]]);
     std::vector<NameRecord> beta(static_cast<size_t>(nEndo) * nEndo), gamma(static_cast<size_t>(nEndo) * E);
     std::vector<double> betaV(beta.size(), 0.0), gammaV(gamma.size(), 0.0);
     for (int pass = 0; pass < 2; ++pass) {
@@ -460,7 +471,8 @@ void write_phi_pattern(ProcContext* ctx, const LineqsVariables& v, const Varianc
     std::vector<double> phiV(phi.size(), 0.0);
     const int32_t em = static_cast<int32_t>(v.exoManifest.size());
     for (int32_t i = 0; i < em; ++i)
-        for (int32_t j = 0; j <= i; ++j) phiV[static_cast<size_t>(i) * E + j] = host_missing_value();
+        for (int32_t j = 0; j <= i; ++j)
+            phiV[static_cast<size_t>(i) * E + j] = host_missing_value();
     std::vector<NameRecord> slotNames;
     std::vector<double> slotValues;
     std::vector<int32_t> stdSeen;
@@ -476,7 +488,8 @@ void write_phi_pattern(ProcContext* ctx, const LineqsVariables& v, const Varianc
                 for (int32_t k = 0; k < a.count; ++k) {
                     int32_t x = index_in(v.exo, a.names[k]);
                     if (x < 0) {
-                        xpmlog(kMsgProc, mode == 0 ? kMsgStdNotExogenous : kMsgCovNotExogenous, str(a.names[k]).c_str());
+                        xpmlog(kMsgProc, mode == 0 ? kMsgStdNotExogenous : kMsgCovNotExogenous,
+                               str(a.names[k]).c_str());
                         raise_error_level(ctx, kLevelInputError);
                         bad = true;
                         continue;
@@ -584,7 +597,8 @@ void build_parameter_table(ProcContext* ctx, const LineqsPayload& eq, const Line
 void mark_latent_starts(ProcContext* ctx, const LineqsVariables& v) {
     const ModelMatrixTable& mt = ctx->model;
     const int32_t nEndo = v.nEndo;
-    const int32_t n = static_cast<int32_t>(v.varPos.size());  // the DATA= variables before any were dropped
+    const int32_t n =
+        static_cast<int32_t>(v.varPos.size());  // the DATA= variables before any were dropped
     ctx->readers.latentStart = from_pool<int32_t>(ctx, v.N);
     ctx->readers.nLatentStart = 0;
     for (int32_t k = 0; k < v.N; ++k) {

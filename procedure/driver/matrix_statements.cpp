@@ -63,7 +63,8 @@ struct Entry {
         const size_t at = static_cast<size_t>(r) * cols + c;
         if (names[at].length > 0 && !same_name(names[at], name)) {
             const std::string before = name_text(names[at]), now = name_text(name);
-            xpmlog(kMsgProc, kMsgPositionRepeated, before.c_str(), now.empty() ? "a fixed value" : now.c_str());
+            xpmlog(kMsgProc, kMsgPositionRepeated, before.c_str(),
+                   now.empty() ? "a fixed value" : now.c_str());
         }
         names[at] = name;
         values[at] = value;
@@ -296,7 +297,8 @@ void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t tot
         const NameArray& given = pl->groups[g].names;
         const int32_t cols = mt.columns[k];
         const std::string name = name_text(mt.name[k]);
-        if (given.count < cols) xpmlog(kMsgProc, kMsgVarnamesFewer, name.c_str(), given.count, cols);
+        if (given.count < cols)
+            xpmlog(kMsgProc, kMsgVarnamesFewer, name.c_str(), given.count, cols);
         if (given.count > cols) xpmlog(kMsgProc, kMsgVarnamesMore, name.c_str(), given.count, cols);
         share(k, next + 1);
         for (int32_t c = 0; c < cols && next < total; ++c) {
@@ -319,7 +321,8 @@ void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t tot
             k == 0 || second == 0)
             continue;
         if (mt.firstColumnName[k] == 0 && mt.firstColumnName[second] == 0)
-            xpmlog(kMsgProc, kMsgNoSharedNames, name_text(mt.name[k]).c_str(), name_text(mt.name[second]).c_str());
+            xpmlog(kMsgProc, kMsgNoSharedNames, name_text(mt.name[k]).c_str(),
+                   name_text(mt.name[second]).c_str());
         else if (mt.firstColumnName[second] == 0)
             share(second, mt.firstColumnName[k]);
         else
@@ -415,7 +418,8 @@ int32_t count_column_names(ProcContext* ctx, const VarnamesPayload* vpl, bool* o
         } else if (k == 0) {
             xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(vpl->groups[g].matrixName).c_str());
         } else if (kind == velix::detail::VarnamesKind::kCopy && second == 0) {
-            xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(vpl->groups[g].names.names[0]).c_str());
+            xpmlog(kMsgProc, kMsgVarnamesNoMatrix,
+                   name_text(vpl->groups[g].names.names[0]).c_str());
         } else if (kind == velix::detail::VarnamesKind::kList) {
             total += mt.columns[k];
         }

@@ -230,8 +230,8 @@ void cosmcon(ProcContext* ctx) {
                               : ctx->readers.lineqsModel ? 419
                               : ctx->readers.ramModel    ? 420
                                                          : 421;
-    OutputTable table(ctx->kyrManager, "ModelStatement", kyrmsg(kMsgProc, kMsgModelStatement), "Tesk.Velix.ModelStatement",
-                      kyrmsg(kMsgProc, titleText));
+    OutputTable table(ctx->kyrManager, "ModelStatement", kyrmsg(kMsgProc, kMsgModelStatement),
+                      "Tesk.Velix.ModelStatement", kyrmsg(kMsgProc, titleText));
     table.text_column("Term", 10);
     table.int_column("Index");
     table.text_column("Matrix", width);

@@ -106,7 +106,8 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     if (ctx->optSetup.profileWanted) {
         parclpl(ctx, 1);
         ps->method = ps->nSelected == 0 ? 0 : (ps->nAlpha > 0 ? 3 : 1);
-        if (ps->nSelected == 0) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, kMsgNothingProfiled));
+        if (ps->nSelected == 0)
+            listing_line(ctx->kyrManager, kyrmsg(kMsgProc, kMsgNothingProfiled));
     }
     cosop_profile(ctx);
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
@@ -136,9 +137,12 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
             if (node_flag(node, kProfileFlagOutTable)) ps->printLimits = 2;
             if (node_flag(node, kProfileFlagOutAll)) ps->outestLimitRows = 1;
             // FFACTOR=, FEASRATIO= and MAX= (ALPHA= sets nothing).
-            if (pl->cells[kProfileFFactor].given) ps->devianceScale = pl->cells[kProfileFFactor].value;
-            if (pl->cells[kProfileFeasRatio].given) ps->startScale = pl->cells[kProfileFeasRatio].value;
-            if (pl->cells[kProfileMaxIter].given) ps->maxIter = std::trunc(pl->cells[kProfileMaxIter].value);
+            if (pl->cells[kProfileFFactor].given)
+                ps->devianceScale = pl->cells[kProfileFFactor].value;
+            if (pl->cells[kProfileFeasRatio].given)
+                ps->startScale = pl->cells[kProfileFeasRatio].value;
+            if (pl->cells[kProfileMaxIter].given)
+                ps->maxIter = std::trunc(pl->cells[kProfileMaxIter].value);
             for (int32_t i = 0; i < pl->names.count; ++i) {
                 bool repeat = false;
                 for (int32_t j = 0; j < i; ++j) repeat |= same_name(pl->names.names[j], pl->names.names[i]);
@@ -168,13 +172,17 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
             for (int32_t i = 0; i < pl->names.count; ++i) {
                 int32_t p = parameter_index(pl->names.names[i]);
                 if (p < 0) {
-                    xpmlog(kMsgProc, kMsgNotAParameter, static_cast<int32_t>(pl->names.names[i].length), pl->names.names[i].text);
+                    xpmlog(kMsgProc, kMsgNotAParameter,
+                           static_cast<int32_t>(pl->names.names[i].length),
+                           pl->names.names[i].text);
                     continue;
                 }
                 bool listed = false;
                 for (int32_t j = 0; j < ps->nSelected; ++j) listed |= ps->selected[j] == p;
                 if (listed) {
-                    xpmlog(kMsgProc, kMsgProfiledTwice, static_cast<int32_t>(pl->names.names[i].length), pl->names.names[i].text);
+                    xpmlog(kMsgProc, kMsgProfiledTwice,
+                           static_cast<int32_t>(pl->names.names[i].length),
+                           pl->names.names[i].text);
                     continue;
                 }
                 if (ps->nSelected >= counted) internal_error("PROFILE names more parameters than were counted");

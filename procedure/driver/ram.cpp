@@ -134,7 +134,8 @@ int32_t place_manifest(ProcContext* ctx, const RamItems& items) {
         // The classes follow the manifest variables that stay in the model.
         int32_t kept = 0;
         for (int32_t v = 0; v < n0; ++v)
-            if (ctx->readers.varPosition[v] >= 0) ctx->readers.varPosition[kept++] = ctx->readers.varPosition[v];
+            if (ctx->readers.varPosition[v] >= 0)
+                ctx->readers.varPosition[kept++] = ctx->readers.varPosition[v];
     }
     const int32_t provisional = items.largest - unused;
     ctx->readers.leadingDim = std::max(ctx->nManifest, provisional);
@@ -162,10 +163,12 @@ std::vector<int32_t> place_variables(const RamItems& items, int32_t n0, int32_t 
 // and values; unnamed exogenous manifest covariances are left missing for
 // the per-group defaults.
 void write_patterns(ProcContext* ctx, const RamPayload* pl, const RamItems& items,
-                    const std::vector<int32_t>& position, int32_t N, NameRecord* names, double* values) {
+                    const std::vector<int32_t>& position, int32_t N, NameRecord* names,
+                    double* values) {
     ModelMatrixTable& mt = ctx->model;
     const double missing = host_missing_value();
-    const int32_t n0 = static_cast<int32_t>(items.mark.size());  // the DATA= variables before any were dropped
+    const int32_t n0 =
+        static_cast<int32_t>(items.mark.size());  // the DATA= variables before any were dropped
     const size_t cells = static_cast<size_t>(N) * N;
     velix::detail::rewind_scratch(ctx);
     ctx->nElements = 0;
@@ -184,7 +187,8 @@ void write_patterns(ProcContext* ctx, const RamPayload* pl, const RamItems& item
             // BY group unless an item gives them.
             for (int32_t a = 1; a <= n0; ++a)
                 for (int32_t b = 1; b <= a; ++b)
-                    if (items.mark[a - 1] == kMarkExogenous && items.mark[b - 1] == kMarkExogenous) {
+                    if (items.mark[a - 1] == kMarkExogenous &&
+                        items.mark[b - 1] == kMarkExogenous) {
                         const int32_t r = std::max(position[a], position[b]), c = std::min(position[a], position[b]);
                         values[static_cast<size_t>(r) * N + c] = missing;
                     }
@@ -204,7 +208,8 @@ void write_patterns(ProcContext* ctx, const RamPayload* pl, const RamItems& item
             }
             if (names[at].length > 0 && !same_name(names[at], name)) {
                 const std::string before = name_text(names[at]), now = name_text(name);
-                xpmlog(kMsgProc, kMsgPositionRepeated, before.c_str(), now.empty() ? "a fixed value" : now.c_str());
+                xpmlog(kMsgProc, kMsgPositionRepeated, before.c_str(),
+                       now.empty() ? "a fixed value" : now.c_str());
             }
             names[at] = name;
             values[at] = it.hasValue ? it.value : (it.nameKind != 0 ? missing : 1.0);
@@ -254,7 +259,8 @@ void count_incoming_paths(ProcContext* ctx, int32_t N, int32_t nEndo) {
 void name_columns(ProcContext* ctx, const VarnamesPayload* varnames, const RamItems& items,
                   const std::vector<int32_t>& position, int32_t N) {
     const int32_t n = ctx->nManifest;
-    const int32_t n0 = static_cast<int32_t>(items.mark.size());  // the DATA= variables before any were dropped
+    const int32_t n0 =
+        static_cast<int32_t>(items.mark.size());  // the DATA= variables before any were dropped
     NameRecord* cn = ctx->readers.columnNames;
     for (int32_t i = 0; i < n; ++i) {
         cn[i] = velix::detail::padded8(ctx->input.manifestNames[i]);

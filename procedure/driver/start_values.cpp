@@ -49,7 +49,8 @@ void cosiset(ProcContext* ctx) {
     // The variables whose covariances are set, one column each; a failed
     // call leaves the covariances as they are.
     if (ctx->options.printInputModel && ctx->kyrManager != nullptr) {
-        OutputTable t(ctx->kyrManager, "SetCovExog", kyrmsg(kMsgProc, kMsgExogenousCovariances), "Tesk.Velix.SetCovExog");
+        OutputTable t(ctx->kyrManager, "SetCovExog", kyrmsg(kMsgProc, kMsgExogenousCovariances),
+                      "Tesk.Velix.SetCovExog");
         for (int32_t i : exo)
             t.name_column(std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length));
         if (!t.end_columns()) return;
@@ -95,7 +96,9 @@ void cosiset(ProcContext* ctx) {
                 // A fixed value that differs from the sample is kept and
                 // noted in the listing beside the model.
                 const NameRecord& nm = ctx->input.manifestNames[i];
-                kyr_failed(kyr_note(ctx->kyrManager, kyrmsgs(kMsgProc, kMsgExogenousNotSet, static_cast<int32_t>(nm.length), nm.text),
+                kyr_failed(kyr_note(ctx->kyrManager,
+                                    kyrmsgs(kMsgProc, kMsgExogenousNotSet,
+                                            static_cast<int32_t>(nm.length), nm.text),
                                     'l'));
             }
         }
@@ -188,8 +191,8 @@ void cosinst(ProcContext* ctx) {
         if (t.sameName != nullptr && t.sameName[mat] != 0) continue;
         for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e)
             if (el.parameter[e] == 0 && wzmis(el.value[e])) {
-                xpmlog(kMsgProc, kMsgFixedMissing, velix::detail::name_text(t.name[mat]).c_str(), el.row[e] + 1,
-                       el.column[e] + 1);
+                xpmlog(kMsgProc, kMsgFixedMissing, velix::detail::name_text(t.name[mat]).c_str(),
+                       el.row[e] + 1, el.column[e] + 1);
                 fixedMissing = true;
             }
     }

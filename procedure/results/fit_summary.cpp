@@ -184,7 +184,8 @@ FitInputs fit_inputs(const ProcContext* ctx) {
     in.nParm = ctx->nParmFree - (ctx->options.noDfAdjust ? 0 : ctx->est.nActive);
     in.rmr = fit_rmr(ctx->momentMatrix, ctx->eval.implied, ctx->nMoments);
     // The relative multivariate kurtosis of the moment step, when computed.
-    in.kurtosis = ctx->options.kurtosisWanted ? ctx->moments.kurtosisCells[kKurtRelativeMulti] : host_missing_value();
+    in.kurtosis = ctx->options.kurtosisWanted ? ctx->moments.kurtosisCells[kKurtRelativeMulti]
+                                              : host_missing_value();
     in.alphaRmsea = alpha_or_default(ctx->options.alphaRms);
     in.alphaEcvi = alpha_or_default(ctx->options.alphaEcv);
     in.method = ctx->methodStage;

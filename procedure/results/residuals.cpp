@@ -40,7 +40,8 @@ constexpr double kNegligibleRel = 1e-08;      // a residual negligible against i
 constexpr double kVarianceFloor = 1e-12;      // a variance too small to divide by
 constexpr double kCancelRel = 100.0 * velix::kMachEpsWritten;  // 100 eps: cancellation in w
 constexpr double kRankRel = velix::kSqrtMachEpsWritten;   // a ranked residual still worth showing
-constexpr double kBoundZero = 100.0 * velix::kMachEpsWritten;  // a bin bound that is 0 within rounding
+constexpr double kBoundZero =
+    100.0 * velix::kMachEpsWritten;                        // a bin bound that is 0 within rounding
 constexpr double kSmallWidth = velix::kSqrtDblMinWritten;  // no usable bin width
 constexpr int32_t kMaxRanked = 10;
 constexpr double kBinWidth = 0.25;

@@ -99,7 +99,8 @@ void variance_steps(StartWork* w) {
 // own messages).
 bool start_work(ProcContext* ctx, StartWork* w) {
     const velix::detail::StartWorkStatus status = velix::detail::build_start_work(ctx, w);
-    if (status == velix::detail::kStartWorkInconsistent) xpmlog(kMsgProc, kMsgStartEstimatorsUnusable);
+    if (status == velix::detail::kStartWorkInconsistent)
+        xpmlog(kMsgProc, kMsgStartEstimatorsUnusable);
     return status == velix::detail::kStartWorkReady;
 }
 
