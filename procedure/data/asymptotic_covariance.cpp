@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr double kDblMin = velix::detail::kMinPos;
 constexpr uint32_t kFileSequential = 0x84000008u;
 
 inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
@@ -85,12 +84,12 @@ void kurtosis_ratios(ProcContext* ctx) {
                                      s[pk(i, l)] * s[pk(j, k)];
                     s1 += m * g;
                     s2 += g * g;
-                    if (std::fabs(g) > kDblMin) s3 += m / g;
+                    if (std::fabs(g) > velix::detail::kMinPos) s3 += m / g;
                 }
     const double pp = static_cast<double>(p);
     ctx->moments.kurtosisCells[kKurtFourthRatio] =
         24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
-    if (s2 > kDblMin * s1) ctx->moments.kurtosisCells[kKurtFourthMoments] = s1 / s2 - 1.0;
+    if (s2 > velix::detail::kMinPos * s1) ctx->moments.kurtosisCells[kKurtFourthMoments] = s1 / s2 - 1.0;
 }
 
 // Kinds 1 and 2: Gamma = m - s s', and for kind 2 its unbiased form.
@@ -140,7 +139,7 @@ void correlation_gamma(ProcContext* ctx, bool wls) {
     for (int32_t i = 0; i < n; ++i) sd[i] = s[pk(i, i)] > 0.0 ? std::sqrt(s[pk(i, i)]) : 0.0;
     auto scaled = [&](double m, int32_t i, int32_t j, int32_t k, int32_t l) {
         const double d = sd[i] * sd[j] * sd[k] * sd[l];
-        return d < kDblMin ? 0.0 : m / d;
+        return d < velix::detail::kMinPos ? 0.0 : m / d;
     };
     const double* r = ctx->momentMatrix;
     const double v = wzmis(ctx->options.wPenalty)   ? 0.01

@@ -46,9 +46,9 @@
 
 namespace {
 
-// Square root of the smallest normal double.
+// Square root of the smallest normal double, as the ridge and weight tests
+// were written from it.
 constexpr double kTiny = velix::kSqrtDblMinWritten;
-constexpr double kDblMin = velix::detail::kMinPos;
 constexpr double kLn10 = 2.302585092994046;
 // Smallest eigenvalue the automatic ridge aims at.
 constexpr double kRidgeTarget = 0.001;
@@ -259,7 +259,7 @@ void dwls_roots(ProcContext* ctx, bool penalised, bool printWeights, bool printD
             else
                 logdet += std::log(w[a]);
         }
-        w[a] = w[a] >= kDblMin ? 1.0 / std::sqrt(w[a]) : 0.0;
+        w[a] = w[a] >= velix::detail::kMinPos ? 1.0 / std::sqrt(w[a]) : 0.0;
     }
     if (singular) logdet = host_special_missing(kMissingM);
     if (printWeights)
@@ -840,7 +840,7 @@ int32_t check_sample_size(ProcContext* ctx, double N, double nd, double w0) {
         if (N < 1.0) return kTooFewObservations;
     }
     if (ctx->moments.divisor != w0) {
-        if (ctx->moments.divisor <= kDblMin) return kTooFewObservations;
+        if (ctx->moments.divisor <= velix::detail::kMinPos) return kTooFewObservations;
         const double f = std::sqrt(w0 / ctx->moments.divisor);
         for (int32_t i = 0; i < ctx->moments.nRead; ++i) ctx->moments.stdDevs[i] *= f;
     }
@@ -922,7 +922,7 @@ int32_t run(ProcContext* ctx, Group* g) {
     // The intercept's second moment about zero is (sum of weights) / W0, so
     // its standard deviation under the reader's divisor is sqrt(SW / W0); it
     // is sqrt(N / W0) when every weight is 1 (frequencies count in both).
-    const double scale0 = w0 > kDblMin ? std::sqrt(sw / w0) : 0.0;
+    const double scale0 = w0 > velix::detail::kMinPos ? std::sqrt(sw / w0) : 0.0;
     if (wzmis(N)) {
         N = nd;
         if (!wzmis(ctx->options.dfReduce)) N -= ctx->options.dfReduce;
