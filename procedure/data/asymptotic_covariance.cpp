@@ -89,7 +89,8 @@ void kurtosis_ratios(ProcContext* ctx) {
     const double pp = static_cast<double>(p);
     ctx->moments.kurtosisCells[kKurtFourthRatio] =
         24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
-    if (s2 > velix::detail::kMinPos * s1) ctx->moments.kurtosisCells[kKurtFourthMoments] = s1 / s2 - 1.0;
+    if (s2 > velix::detail::kMinPos * s1)
+        ctx->moments.kurtosisCells[kKurtFourthMoments] = s1 / s2 - 1.0;
 }
 
 // Kinds 1 and 2: Gamma = m - s s', and for kind 2 its unbiased form.

@@ -57,7 +57,7 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* stmtList, i
 // measures of the raw data (missing where they cannot be formed).
 enum KurtosisCell : int32_t {
     kKurtMardia = 0,          // Mardia's multivariate kurtosis (first the sum it is formed from)
-    kKurtRelative = 1,        // Mardia based kappa: Mardia over p(p+2)
+    kKurtMardiaKappa = 1,     // Mardia based kappa: Mardia over p(p+2)
     kKurtRelativeMulti = 2,   // relative multivariate kurtosis: (Mardia + p(p+2)) / p(p+2)
     kKurtNormalized = 3,      // normalized multivariate kurtosis: Mardia over its standard error
     kKurtMeanScaled = 4,      // mean scaled univariate kurtosis

@@ -160,9 +160,10 @@ bool simple_statistics(ProcContext* ctx) {
         (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
         return false;
     {
-        KyrArg args[] = {
-            kyr_counted(kAttrVariableName, "title", 5),
-            kyr_text(kAttrValue, kyrmsg(kMsgProc, ctx->moments.momentOrigin != 0 ? kMsgMomentsAboutZeroTitle : kMsgMeansStdDevsTitle))};
+        KyrArg args[] = {kyr_counted(kAttrVariableName, "title", 5),
+                         kyr_text(kAttrValue, kyrmsg(kMsgProc, ctx->moments.momentOrigin != 0
+                                                                   ? kMsgMomentsAboutZeroTitle
+                                                                   : kMsgMeansStdDevsTitle))};
         if (kyr_failed(wobmth(table, nullptr, kKyrMethodDynamicVariable, 2, args))) return false;
     }
     if (kyr_failed(kyr_table_end_columns(table))) return false;
@@ -198,7 +199,7 @@ bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisLis
     kt.value(kMsgMardiaLabel, cells[kKurtMardia]);
     kt.value(kMsgRelativeMultiLabel, cells[kKurtRelativeMulti]);
     kt.value(kMsgNormalizedMultiLabel, cells[kKurtNormalized]);
-    kt.value(kMsgKappaLabel, cells[kKurtRelative]);
+    kt.value(kMsgKappaLabel, cells[kKurtMardiaKappa]);
     kt.value(kMsgMeanScaledLabel, cells[kKurtMeanScaled]);
     kt.value(kMsgAdjustedScaledLabel, cells[kKurtAdjustedScaled]);
     if (!wzmis(cells[kKurtFourthRatio]) && !wzmis(cells[kKurtFourthMoments])) {
@@ -208,8 +209,12 @@ bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisLis
     if (!kt.end()) return false;
     const int32_t p = ctx->nVar - (dropIntercept ? 1 : 0);
     const double b = -2.0 / (p + 2);
-    if (!wzmis(cells[kKurtRelative]) && cells[kKurtRelative] < b && !note_text(ctx, kyrmsgs(kMsgProc, kMsgPlatykurtic, b))) return false;
-    if (!wzmis(cells[kKurtMeanScaled]) && cells[kKurtMeanScaled] < b && !note_text(ctx, kyrmsgs(kMsgProc, kMsgLowUnivariateKurtosis, b))) return false;
+    if (!wzmis(cells[kKurtMardiaKappa]) && cells[kKurtMardiaKappa] < b &&
+        !note_text(ctx, kyrmsgs(kMsgProc, kMsgPlatykurtic, b)))
+        return false;
+    if (!wzmis(cells[kKurtMeanScaled]) && cells[kKurtMeanScaled] < b &&
+        !note_text(ctx, kyrmsgs(kMsgProc, kMsgLowUnivariateKurtosis, b)))
+        return false;
 
     if (kurtosisStatus > 0) {
         std::vector<char> labels(static_cast<size_t>(kurtosisStatus) * 8, ' ');

@@ -158,7 +158,7 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
         const double mm = static_cast<double>(p) * (p + 2);
         const double mardia = ctx->moments.kurtosisCells[kKurtMardia] * perCount / d0 - mm;
         ctx->moments.kurtosisCells[kKurtMardia] = mardia;
-        ctx->moments.kurtosisCells[kKurtRelative] = mardia / mm;
+        ctx->moments.kurtosisCells[kKurtMardiaKappa] = mardia / mm;
         ctx->moments.kurtosisCells[kKurtRelativeMulti] = (mardia + mm) / mm;
         if (ctx->nObs > 0.0) {
             const double sigma = std::sqrt(8.0 * mm / d0);
