@@ -7,7 +7,18 @@
 
 #include <cstdint>
 
+// ---- BY-group synchronisation of two data sets (kMsgSync) ----
+// WARNING: The BY groups of data set %.8s %.*s do not match those of data set %.8s %.*s.
+constexpr int32_t kMsgSyncMismatch = 5;
+
 // ---- the procedure (kMsgProc) ----
+// WARNING: The BY groups of the %s data set are out of step with DATA=; the %s data set is used as
+// it is.
+constexpr int32_t kMsgBySync = 1;
+// NOTE: The VELIX procedure used %.2f seconds.
+constexpr int32_t kMsgElapsed = 3;
+// ERROR: The DATA= data set has no observations.
+constexpr int32_t kMsgNoObservations = 4;
 // NOTE: The number of observations %g is not greater than the number of variables %i.
 constexpr int32_t kMsgTooFewObservations = 5;
 // NOTE: The number of observations %g is not greater than the number of variables %i (observations
@@ -492,6 +503,10 @@ constexpr int32_t kMsgEcvi = 536;
 constexpr int32_t kMsgEcviLower = 537;
 // ECVI %g%% Upper Confidence Limit
 constexpr int32_t kMsgEcviUpper = 538;
+// The VELIX Procedure
+constexpr int32_t kMsgProcTitle = 539;
+// Natural Log
+constexpr int32_t kMsgLogDetLabel = 601;
 // Determinant of the Matrix
 constexpr int32_t kMsgDeterminantRow = 606;
 // Model Specification
@@ -504,6 +519,8 @@ constexpr int32_t kMsgModelStatement = 702;
 constexpr int32_t kMsgEndogenousTable = 703;
 // Exogenous Variables
 constexpr int32_t kMsgExogenousTable = 704;
+// Modeling Statistics
+constexpr int32_t kMsgModelingStat = 720;
 // Simple Statistics
 constexpr int32_t kMsgSimpleStatistics = 721;
 // Contributions to Kurtosis
@@ -524,6 +541,8 @@ constexpr int32_t kMsgModelInfoTable = 731;
 constexpr int32_t kMsgExogenousCovariances = 732;
 // Fit Summary
 constexpr int32_t kMsgFitSummary = 751;
+// Modification Indices
+constexpr int32_t kMsgModificationIndex = 860;
 
 // ---- the moment-data reader (kMsgReader) ----
 // ERROR: The BY group of the moment data set has no observations.

@@ -26,6 +26,7 @@
 #include "velix/host_compiler.h"
 #include "velix/host_dataset.h"
 #include "velix/image_info.h"
+#include "velix/messages.h"
 
 unsigned char mcn_pcns[8] = {};
 
@@ -47,14 +48,6 @@ const ImageInfo* mcn_main(HostControlBlock* gcb, void* pidb) {
 }
 
 namespace {
-
-// Messages of the step driver (group kMsgProc).
-constexpr int32_t kMsgProcTitle = 539;
-constexpr int32_t kMsgModelingStat = 720;
-constexpr int32_t kMsgModificationIndex = 860;
-constexpr int32_t kMsgBySync = 1;
-constexpr int32_t kMsgElapsed = 3;
-constexpr int32_t kMsgNoObservations = 4;
 
 // A negative method result ends the step.  Deliberate deviation: the step
 // does not end with the error level reached so far (often 0) nor with the
