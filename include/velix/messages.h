@@ -772,7 +772,7 @@ constexpr int32_t kMsgNlpGConv2Label = 308;
 // first of eight criteria, ABSFCONV to ABSCONV: ABSFCONV Function Criterion
 constexpr int32_t kMsgNlpAbsFConvLabel = 309;
 // Initial Simplex Size (INSTEP)
-constexpr int32_t kMsgNlpSimplexSizeLabel = 317;
+constexpr int32_t kMsgNlpInitialSimplexLabel = 317;
 // Singularity Tolerance (SINGULAR)
 constexpr int32_t kMsgNlpSingularLabel = 318;
 // Line Search Method
@@ -844,13 +844,13 @@ constexpr int32_t kMsgNlpLagrangeValueLabel = 582;
 // Actual Over Predicted Change (Lambda)
 constexpr int32_t kMsgNlpLambdaLabel = 584;
 // Simplex Size
-constexpr int32_t kMsgNlpSimplexSizeStopLabel = 585;
+constexpr int32_t kMsgNlpNlcSimplexSizeLabel = 585;
 // Standard Deviation of the Simplex Values
 constexpr int32_t kMsgNlpSimplexStdDevLabel = 586;
 // Simplex Size
-constexpr int32_t kMsgNlpSimplexSizeCongraLabel = 587;
+constexpr int32_t kMsgNlpSimplexSizeLabel = 587;
 // Max Abs Gradient Element
-constexpr int32_t kMsgNlpMaxGradientCongraLabel = 588;
+constexpr int32_t kMsgNlpSimplexMaxGradientLabel = 588;
 // Slope of Search Direction
 constexpr int32_t kMsgNlpSlopeLabel = 589;
 // Ridge

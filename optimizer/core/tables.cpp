@@ -122,7 +122,7 @@ void input_options(NlpProblem* p) {
                              p->absXConv, p->xConv, p->xSize,  p->absConv};
     for (int32_t i = 0; i < 8; ++i) fa.value(kMsgNlpAbsFConvLabel + i, always[i]);
     if (is_simplex(t)) {
-        fa.value(kMsgNlpSimplexSizeLabel, p->stepCap);
+        fa.value(kMsgNlpInitialSimplexLabel, p->stepCap);
         fa.value(kMsgNlpSingularLabel, p->singularTol);
     } else {
         if (t == kTechNewrap || t == kTechGaunew || is_quanew(t) || t == kTechHyquan ||
@@ -278,11 +278,11 @@ void iteration_stop(NlpProblem* p) {
         fa.value(kMsgNlpMaxLagrangeGradLabel, p->lagrangeGradMax);
     }
     if (in(l, "AB")) fa.value(kMsgNlpLambdaLabel, p->lambda);
-    if (l == 'N') fa.value(kMsgNlpSimplexSizeStopLabel, p->gconvMeasure);
+    if (l == 'N') fa.value(kMsgNlpNlcSimplexSizeLabel, p->gconvMeasure);
     if (l == 'M') {
         fa.value(kMsgNlpSimplexStdDevLabel, p->gconvMeasure);
-        fa.value(kMsgNlpSimplexSizeCongraLabel, p->lastStep);
-        fa.value(kMsgNlpMaxGradientCongraLabel, p->maxProjGrad);
+        fa.value(kMsgNlpSimplexSizeLabel, p->lastStep);
+        fa.value(kMsgNlpSimplexMaxGradientLabel, p->maxProjGrad);
     }
     if (in(l, "EFGHJKL")) fa.value(kMsgNlpSlopeLabel, p->gconvMeasure);
     if (in(l, "CDEF")) fa.value(kMsgNlpRidgeLabel, p->ridge);
