@@ -257,6 +257,20 @@ constexpr int32_t kMsgEntryEmpty = 219;
 constexpr int32_t kMsgPositionRepeated = 220;
 // WARNING: A MATRIX entry lists more items than its positions take; the rest is not placed.
 constexpr int32_t kMsgEntryOverflow = 221;
+// ERROR: Matrix %s has no column %g that this entry can fill.
+constexpr int32_t kMsgNoSuchColumn = 222;
+// ERROR: Matrix %s has no row %g that this entry can fill.
+constexpr int32_t kMsgNoSuchRow = 223;
+// WARNING: A diagonal run of a MATRIX entry passes the edge of the matrix and is cut there.
+constexpr int32_t kMsgDiagonalRunCut = 224;
+// ERROR: An entry of diagonal matrix %s must start on its diagonal, not at [%g,%g].
+constexpr int32_t kMsgDiagonalStartOff = 225;
+// ERROR: An entry of lower triangular matrix %s must start on or below its diagonal, not at
+// [%g,%g].
+constexpr int32_t kMsgLowerStartAbove = 226;
+// ERROR: An entry of upper triangular matrix %s must start on or above its diagonal, not at
+// [%g,%g].
+constexpr int32_t kMsgUpperStartBelow = 227;
 // PARAMETERS statement
 constexpr int32_t kMsgParametersStatement = 228;
 // ERROR: Only one STRUCTEQ statement is allowed.

@@ -181,7 +181,7 @@ int32_t index_of(double v, int32_t extent) {
 // position of the line is (line, x) for a row and (x, line) for a column.
 bool line_run(Entry* en, double given, bool isColumn) {
     const int32_t rows = en->rows, cols = en->cols, shift = cols - rows;
-    const int32_t outOfRange = isColumn ? 222 : 223;
+    const int32_t outOfRange = isColumn ? kMsgNoSuchColumn : kMsgNoSuchRow;
     const int32_t line = index_of(given, isColumn ? cols : rows);
     if (line < 0) {
         en->error(outOfRange, given);
@@ -209,7 +209,7 @@ bool line_run(Entry* en, double given, bool isColumn) {
     } else {
         for (int32_t x = 0; x < extent; ++x) run.push_back(at(x));
     }
-    en->fill(run, 221);
+    en->fill(run, kMsgEntryOverflow);
     return true;
 }
 
@@ -218,37 +218,37 @@ bool diagonal_run(Entry* en, double givenRow, double givenColumn) {
     const int32_t rows = en->rows, cols = en->cols;
     int32_t i = index_of(givenRow, rows), j = index_of(givenColumn, cols);
     if (i < 0) {
-        en->error(223, givenRow);
+        en->error(kMsgNoSuchRow, givenRow);
         return false;
     }
     if (j < 0) {
-        en->error(222, givenColumn);
+        en->error(kMsgNoSuchColumn, givenColumn);
         return false;
     }
     const int16_t t = en->type;
     if ((t == kMatDiagonal || t == kMatZerDiagonal) && i != j) {
-        en->error(225, givenRow, givenColumn);
+        en->error(kMsgDiagonalStartOff, givenRow, givenColumn);
         return false;
     }
     if (t == kMatLower && i < j) {
-        en->error(226, givenRow, givenColumn);
+        en->error(kMsgLowerStartAbove, givenRow, givenColumn);
         return false;
     }
     if (t == kMatUpper && i > j) {
-        en->error(227, givenRow, givenColumn);
+        en->error(kMsgUpperStartBelow, givenRow, givenColumn);
         return false;
     }
     if ((t == kMatSymmetric || t == kMatPosDefinit) && i < j) std::swap(i, j);
     if (t == kMatZerDiagonal) {
         j += cols - rows;
         if (j < 0 || j >= cols) {
-            en->error(222, givenColumn);
+            en->error(kMsgNoSuchColumn, givenColumn);
             return false;
         }
     }
     std::vector<Position> run;
     for (int32_t r = i, c = j; r < rows && c < cols; ++r, ++c) run.push_back({r, c});
-    en->fill(run, 224);
+    en->fill(run, kMsgDiagonalRunCut);
     return true;
 }
 
@@ -498,7 +498,7 @@ void cosparm(ProcContext* ctx) {
         mt.elementCount[k] = 0;
         const size_t n = static_cast<size_t>(mt.rows[k]) * mt.columns[k];
         if (is_structured(mt.type[k])) {
-            // No elements; a statement for an identity is refused (215).
+            // No elements; a statement for an identity is refused (kMsgIdentityElements).
             mt.constant[k] = 1;
             for (const StatementNode* s = find_statement(ctx->stmtList, "MATRIX  "); s;
                  s = find_statement(s->next, "MATRIX  "))
