@@ -206,7 +206,8 @@ void cosasco(ProcContext* ctx, int32_t kind) {
     const bool wls = ctx->methodGroup == kMethodWls || ctx->methodGroup == kMethodUlsWls ||
                      ctx->methodRequested == kMethodWls || ctx->methodRequested == kMethodUlsWls;
     const double d0 = scaled_moments(ctx, kind, wls);
-    ctx->moments.kurtosisCells[kKurtFourthRatio] = ctx->moments.kurtosisCells[kKurtFourthMoments] = host_missing_value();
+    ctx->moments.kurtosisCells[kKurtFourthRatio] = ctx->moments.kurtosisCells[kKurtFourthMoments] =
+        host_missing_value();
     if (ctx->options.kurtosisWanted && wls) kurtosis_ratios(ctx);
     if (kind != 3)
         covariance_gamma(ctx, kind, wls, d0);

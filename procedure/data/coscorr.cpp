@@ -305,8 +305,9 @@ int32_t wls_factor(ProcContext* ctx, bool penalised, bool printWeights, bool pri
     }
     if (printWeights)
         determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
-    if (printDetail) velix::detail::publish_matrix(ctx, "CholeskyWeights", kMsgWeightsFactorTable, w, pstar, pstar, labels,
-                                                   labels, "sc", 8);
+    if (printDetail)
+        velix::detail::publish_matrix(ctx, "CholeskyWeights", kMsgWeightsFactorTable, w, pstar,
+                                      pstar, labels, labels, "sc", 8);
     return -1;
 }
 

@@ -82,8 +82,8 @@ int32_t check_shapes(ProcContext* ctx, const std::vector<int32_t>& types, const 
         const int32_t j = mt.sameName[k];
         if (j > 0 && (mt.rows[k] != mt.rows[j] || mt.columns[k] != mt.columns[j] ||
                       mt.type[k] != mt.type[j])) {
-            xpmlog(kMsgProc, kMsgNamesakeShapes, name_text(mt.name[k]).c_str(), k, mt.rows[k], mt.columns[k], j, mt.rows[j],
-                   mt.columns[j]);
+            xpmlog(kMsgProc, kMsgNamesakeShapes, name_text(mt.name[k]).c_str(), k, mt.rows[k],
+                   mt.columns[k], j, mt.rows[j], mt.columns[j]);
             raise_error_level(ctx, kLevelInputError);
         }
     }

@@ -178,7 +178,8 @@ void name_widths(ProcContext* ctx) {
 void cospari(ProcContext* ctx) {
     // The "ModelSpec" group.
     if (ctx->kyrGroups[kGroupModelSpec] == nullptr)
-        ctx->kyrGroups[kGroupModelSpec] = open_output_group(ctx->kyrManager, "ModelSpec", kyrmsg(kMsgProc, kMsgModelSpecification));
+        ctx->kyrGroups[kGroupModelSpec] = open_output_group(
+            ctx->kyrManager, "ModelSpec", kyrmsg(kMsgProc, kMsgModelSpecification));
 
     const StatementNode* model = find_model_kind(ctx);
 
