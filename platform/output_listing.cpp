@@ -13,22 +13,12 @@
 #include <vector>
 
 #include "platform/output_document.h"
+#include "platform/output_listing.h"
 #include "platform/print.h"
 #include "velix/host.h"
 
 namespace velix::platform {
-namespace {
-
-constexpr int kGap = 2;  // blanks between columns
-
-// How a set of doubles prints: as integers, in fixed notation with 4
-// decimals, or in E notation with 4 decimals when the magnitudes do not suit
-// a fixed field (1e8 or more, or all below 1e-4).
-struct NumberFormat {
-    enum class Style { Integer, Fixed, Exponent };
-    Style style = Style::Fixed;
-    int decimals = 4;
-};
+namespace listing {
 
 NumberFormat choose_format(const std::vector<double>& values) {
     constexpr double kIntegerLimit = 1e9;   // larger integral values print in E notation
@@ -110,24 +100,42 @@ void put_centred(const std::string& text) {
     }
 }
 
+// A text without its leading and trailing blanks.
+std::string trimmed(const std::string& s) {
+    const size_t b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return "";
+    return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
 // The title and, under it, the texts of the dynamic title variables
 // ("TitleText", "titletext1", ...), which the module sets as subtitles.
+// Many tables set their title text to the title itself; a text the reader
+// has just read is not printed again.
 void put_heading(const OutItem& item) {
     write_listing("");
-    bool any = false;
-    if (!item.title.text.empty()) {
+    std::vector<std::string> printed;
+    if (!trimmed(item.title.text).empty()) {
         put_centred(item.title.text);
-        any = true;
+        printed.push_back(trimmed(item.title.text));
     }
     for (const auto& [name, value] : item.dynamic) {
-        if (value.kind != OutValue::Kind::Text || value.text.empty() || name.size() < 5 ||
+        if (value.kind != OutValue::Kind::Text || trimmed(value.text).empty() || name.size() < 5 ||
             strncasecmp(name.c_str(), "title", 5) != 0)
             continue;
+        if (std::find(printed.begin(), printed.end(), trimmed(value.text)) != printed.end()) continue;
         put_centred(value.text);
-        any = true;
+        printed.push_back(trimmed(value.text));
     }
-    if (any) write_listing("");
+    if (!printed.empty()) write_listing("");
 }
+
+bool numeric_kind(int32_t kind) { return kind == 5 || kind == 1 || kind == 3 || kind == 4; }
+
+}  // namespace listing
+
+namespace {
+
+using namespace listing;
 
 // A grid of cells with row labels down the side and column labels across,
 // in blocks of as many columns as fit on the line.
@@ -165,8 +173,6 @@ void put_grid(const std::vector<std::string>& rowLabels, const std::vector<std::
         }
     }
 }
-
-bool numeric_kind(int32_t kind) { return kind == 5 || kind == 1 || kind == 3 || kind == 4; }
 
 void put_table(const OutItem& t) {
     put_heading(t);
@@ -308,7 +314,12 @@ void render_listing(const OutItem& item) {
             break;
         case OutItem::Type::GroupOpen: put_group(item); break;
         case OutItem::Type::GroupClose: break;
-        case OutItem::Type::Table: put_table(item); break;
+        case OutItem::Type::Table:
+            if (is_equation_table(item))
+                put_equation_table(item);
+            else
+                put_table(item);
+            break;
         case OutItem::Type::Matrix: put_matrix(item); break;
         case OutItem::Type::Factoid: put_factoid(item); break;
         case OutItem::Type::Note: put_note(item); break;
