@@ -257,6 +257,30 @@ std::vector<std::string> side_labels(const std::vector<std::string>& given, int3
     return numbers;
 }
 
+// What the pieces of a matrix table hold, by table and piece label (the
+// first piece has none); a piece of another table shows its label.
+std::string piece_name(const std::string& table, const std::string& label) {
+    struct Named {
+        const char* table;
+        const char* label;
+        const char* name;
+    };
+    static const Named kNames[] = {
+        {"ModIndices", "", "Lagrange Multiplier or Wald Statistic"},
+        {"ModIndices", "P", "Probability"},
+        {"ModIndices", "C", "Expected Change"},
+        {"ModIndices", "N", "Free Parameters [name] and Singular Cells (Sing)"},
+        {"InitParms", "N", "Parameter Names"},
+        {"EstParms", "", "Estimates"},
+        {"EstParms", "S", "Standard Errors"},
+        {"EstParms", "T", "t Values"},
+        {"EstParms", "N", "Parameter Names"},
+    };
+    for (const Named& n : kNames)
+        if (table == n.table && label == n.label) return n.name;
+    return label.empty() ? "" : "(" + label + ")";
+}
+
 void put_matrix(const OutItem& m) {
     put_heading(m);
     if (m.secondTitle.kind == OutValue::Kind::Text && !m.secondTitle.text.empty()) {
@@ -276,9 +300,12 @@ void put_matrix(const OutItem& m) {
         std::vector<std::string> cells;
         cells.reserve(values.size());
         for (const auto& v : values) cells.push_back(value_text(v, f));
-        if (p > 0) {
+        // The first grid is named only beside named pieces.
+        const std::string name = piece_name(m.name, m.pieces[p].label);
+        if (p > 0 || (m.pieces.size() > 1 && !name.empty())) {
+            if (p > 0) write_listing("");
+            put_centred(name);
             write_listing("");
-            write_listing("(" + m.pieces[p].label + ")");
         }
         put_grid(rowLabels, colLabels, cells, rows, cols, !doubles.empty());
     }

@@ -182,4 +182,24 @@ TEST_F(Listing, AWideEquationContinuesUnderItsFirstTerm) {
     EXPECT_GE(continued, 2u) << l;
 }
 
+// The pieces of a modification-index matrix print under what they hold,
+// in delivery order, not under their one-letter labels.
+TEST_F(Listing, MatrixPiecesPrintUnderTheirNames) {
+    OutItem m;
+    m.type = OutItem::Type::Matrix;
+    m.name = "ModIndices";
+    m.nRows = m.nColumns = 1;
+    m.pieces = {{"", {num(3.5)}}, {"P", {num(0.06)}}, {"C", {num(-0.2)}}, {"N", {txt("Sing")}}};
+    velix::platform::render_listing(m);
+    const std::string l = listing();
+    const size_t statistic = line_of("Lagrange Multiplier or Wald Statistic"), probability = line_of("Probability"),
+                 change = line_of("Expected Change"), labels = line_of("Free Parameters [name] and Singular Cells (Sing)");
+    EXPECT_LT(statistic, probability) << l;
+    EXPECT_LT(probability, change) << l;
+    EXPECT_LT(change, labels) << l;
+    EXPECT_LT(labels, lines().size()) << l;
+    EXPECT_LT(l.find("3.5000"), l.find("0.0600")) << l;
+    EXPECT_EQ(l.find("(P)"), std::string::npos) << l;
+}
+
 }  // namespace
