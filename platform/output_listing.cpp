@@ -174,6 +174,51 @@ void put_grid(const std::vector<std::string>& rowLabels, const std::vector<std::
     }
 }
 
+// The columns that name a row, repeated in each block of a table wider
+// than the line: the leading columns up to the first text column that is
+// not all blank when that is one of the first three (a number and a
+// parameter name, say), else the first column; the first column alone when
+// they would take half the line.
+size_t label_columns(const OutItem& t, const std::vector<size_t>& widths,
+                     const std::vector<std::vector<std::string>>& cells) {
+    constexpr size_t kMaxLabelColumns = 3;
+    size_t n = 1, width = 0;
+    for (size_t j = 0; j < std::min(kMaxLabelColumns, t.columns.size()); ++j) {
+        const bool anyText = std::any_of(cells.begin(), cells.end(), [&](const auto& row) { return !row[j].empty(); });
+        if (!numeric_kind(t.columns[j].kind) && anyText) {
+            n = j + 1;
+            break;
+        }
+    }
+    for (size_t j = 0; j < n && j < widths.size(); ++j) width += widths[j] + kGap;
+    return width * 2 > line_size() ? 1 : n;
+}
+
+// The columns of each block: all of them when they fit the line, else the
+// label columns and then as many of the others as fit beside them, at least
+// one per block.
+std::vector<std::vector<size_t>> column_blocks(const std::vector<size_t>& widths, size_t labels) {
+    size_t total = 0;
+    for (size_t w : widths) total += w + kGap;
+    std::vector<size_t> all(widths.size());
+    for (size_t j = 0; j < all.size(); ++j) all[j] = j;
+    if (total <= line_size() || labels >= widths.size()) return {all};
+    const std::vector<size_t> lead(all.begin(), all.begin() + static_cast<long>(labels));
+    size_t leadWidth = 0;
+    for (size_t j : lead) leadWidth += widths[j] + kGap;
+    std::vector<std::vector<size_t>> blocks;
+    size_t used = line_size();
+    for (size_t j = labels; j < widths.size(); ++j) {
+        if (used + widths[j] + kGap > line_size() && (blocks.empty() || blocks.back().size() > labels)) {
+            blocks.push_back(lead);
+            used = leadWidth;
+        }
+        blocks.back().push_back(j);
+        used += widths[j] + kGap;
+    }
+    return blocks;
+}
+
 void put_table(const OutItem& t) {
     put_heading(t);
     const size_t nc = t.columns.size();
@@ -195,26 +240,32 @@ void put_table(const OutItem& t) {
         }
         cells.push_back(std::move(line));
     }
-    size_t total = 0;
-    for (size_t w : widths) total += w + kGap;
-    const size_t indent = total < line_size() ? (line_size() - total) / 2 : 0;
-    auto compose = [&](const std::vector<std::string>& parts) {
-        std::string line(indent, ' ');
-        for (size_t j = 0; j < nc; ++j) {
-            if (j) line += std::string(kGap, ' ');
-            line += numeric_kind(t.columns[j].kind) ? pad_left(parts[j], widths[j]) : pad_right(parts[j], widths[j]);
-        }
-        while (!line.empty() && line.back() == ' ') line.pop_back();
-        return line;
-    };
     std::vector<std::string> header(nc), rule(nc);
     for (size_t j = 0; j < nc; ++j) {
         header[j] = t.columns[j].name;
         rule[j] = std::string(widths[j], rule_character());
     }
-    write_listing(compose(header));
-    write_listing(compose(rule));
-    for (const auto& line : cells) write_listing(compose(line));
+    const auto blocks = column_blocks(widths, label_columns(t, widths, cells));
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        const std::vector<size_t>& block = blocks[b];
+        size_t total = 0;
+        for (size_t j : block) total += widths[j] + kGap;
+        const size_t indent = total < line_size() ? (line_size() - total) / 2 : 0;
+        auto compose = [&](const std::vector<std::string>& parts) {
+            std::string line(indent, ' ');
+            for (size_t k = 0; k < block.size(); ++k) {
+                const size_t j = block[k];
+                if (k) line += std::string(kGap, ' ');
+                line += numeric_kind(t.columns[j].kind) ? pad_left(parts[j], widths[j]) : pad_right(parts[j], widths[j]);
+            }
+            while (!line.empty() && line.back() == ' ') line.pop_back();
+            return line;
+        };
+        if (b > 0) write_listing("");
+        write_listing(compose(header));
+        write_listing(compose(rule));
+        for (const auto& line : cells) write_listing(compose(line));
+    }
 }
 
 void put_factoid(const OutItem& f) {

@@ -182,6 +182,43 @@ TEST_F(Listing, AWideEquationContinuesUnderItsFirstTerm) {
     EXPECT_GE(continued, 2u) << l;
 }
 
+// A table of twelve value columns on a line of 64 characters continues in
+// blocks below, each headed and led by the number and name of the row.
+TEST_F(Listing, AWideTableContinuesWithItsRowLabels) {
+    velix::platform::session().options["LINESIZE"] = "64";
+    OutItem t;
+    t.type = OutItem::Type::Table;
+    t.columns = {column("Number", kInteger), column("Parameter", kText)};
+    for (int k = 1; k <= 12; ++k) t.columns.push_back(column(("Value" + std::to_string(k)).c_str(), kDouble));
+    for (int i = 1; i <= 2; ++i) {
+        std::vector<OutValue> row = {OutValue::make_int(i), txt(i == 1 ? "alpha" : "beta")};
+        for (int k = 1; k <= 12; ++k) row.push_back(num(1000.0 * i + k + 0.5));
+        t.rows.push_back(row);
+    }
+    velix::platform::render_listing(t);
+    const std::string l = listing();
+    size_t blocks = 0, alphaRows = 0;
+    for (const auto& line : lines()) {
+        EXPECT_LE(line.size(), 64u) << line;
+        if (line.find("Value") != std::string::npos) {
+            ++blocks;
+            EXPECT_LT(line.find("Number"), line.find("Parameter")) << line;
+            EXPECT_LT(line.find("Parameter"), line.find("Value")) << line;
+        }
+        if (line.find("alpha") != std::string::npos) ++alphaRows;
+    }
+    EXPECT_GE(blocks, 2u) << l;
+    EXPECT_EQ(alphaRows, blocks) << l;
+    // Every column once, in its order: the header words after the labels.
+    std::string headers;
+    for (const auto& w : words())
+        if (w.rfind("Number Parameter ", 0) == 0) headers += w.substr(17) + " ";
+    std::string expected;
+    for (int k = 1; k <= 12; ++k) expected += "Value" + std::to_string(k) + " ";
+    EXPECT_EQ(headers, expected) << l;
+    EXPECT_NE(l.find("2012.5000"), std::string::npos) << l;
+}
+
 // The pieces of a modification-index matrix print under what they hold,
 // in delivery order, not under their one-letter labels.
 TEST_F(Listing, MatrixPiecesPrintUnderTheirNames) {
