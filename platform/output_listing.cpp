@@ -1,8 +1,12 @@
 // The listing rendering of delivered output: plain-text tables centred on
-// the print line (LINESIZE), a title over each, column headers ruled with the
-// FORMCHAR rule character, numbers right-aligned with one format per column,
-// matrices in column blocks that fit the line, factoids as label and value
-// lines, notes as lines, and each group opening a section headed by its label.
+// the print line (LINESIZE), a title over each (a title text that repeats
+// it is not printed again), column headers ruled with the FORMCHAR rule
+// character, numbers right-aligned with one format per column, tables and
+// matrices wider than the line continued in blocks below with their row
+// labels repeated, matrix pieces under the names of what they hold,
+// equation templates as equations (output_equations.cpp), factoids as label
+// and value lines, notes as lines, and each group opening a section headed
+// by its label.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
