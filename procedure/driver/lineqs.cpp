@@ -336,6 +336,8 @@ void cospare(ProcContext* ctx) {
         std::vector<NameRecord>* grp = c0 == 'F' ? &exoF : c0 == 'E' ? &exoE : c0 == 'D' ? &exoD : nullptr;
         if (grp == nullptr) {
             xpmlog(kMsgProc, 257, str(v).c_str());
+            const auto e = std::upper_bound(eq.termEnd, eq.termEnd + eq.nEquations, t) - eq.termEnd;
+            xpmplace(line_of(static_cast<int32_t>(e)), str(v).c_str());
             raise_error_level(ctx, kLevelInputError);
             continue;
         }
