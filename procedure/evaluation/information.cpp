@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "host/fields.h"
 #include "numerics/covcorr.h"
@@ -40,7 +42,7 @@ namespace {
 constexpr int32_t kMsgNoInformation = 52;
 constexpr int32_t kTitleInformation = 741;
 constexpr int32_t kMsgNoGeneralizedInverse = 54;
-constexpr int32_t kDefaultGinvMax = 60;  // largest parameter count for a generalized inverse
+constexpr int32_t kMsgNotIdentified = 53;
 constexpr double kFinalPhase = -1.0;
 constexpr int32_t kInfoDoubles = 5;  // the inversion's info block
 
@@ -55,12 +57,44 @@ int32_t remapped_mode(int32_t mode) {
     return mode;
 }
 
+// What a generalized inverse left undetermined: the null basis of
+// ginv_null_basis and the diagonal it was scaled by; count 0 after a
+// regular inverse.
+struct NullSpace {
+    int32_t count = 0;
+    std::vector<double> basis, diag;
+    bool holds(int32_t q, const double* g) const {
+        return count > 0 && ginv_null_leaning(q, count, basis.data(), diag.data(), g) > kNullLeaningTol;
+    }
+    bool holds_parameter(int32_t q, int32_t k) const {
+        std::vector<double> e(static_cast<size_t>(q), 0.0);
+        e[static_cast<size_t>(k)] = 1.0;
+        return holds(q, e.data());
+    }
+};
+
+// The WARNING of a singular information matrix: the parameters whose
+// direction lies in the null space, by name.
+void warn_not_identified(const EvalView& v, const NullSpace& ns) {
+    std::string names;
+    for (int32_t k = 0; k < v.nParmFree; ++k) {
+        if (!ns.holds_parameter(v.nParmFree, k)) continue;
+        const NameRecord& n = v.nlp->paramNames[k];
+        if (!names.empty()) names += ' ';
+        size_t length = static_cast<size_t>(std::clamp<int16_t>(n.length, 0, 32));
+        while (length > 0 && n.text[length - 1] == ' ') --length;
+        names.append(n.text, length);
+    }
+    xpmlog(kMsgProc, kMsgNotIdentified, names.c_str());
+}
+
 // Inverts H (packed, order q) in place; returns the covariance status.
 //   regular inverse (UDU', the three singularity criteria of the options)
 //   singular: list the linear dependencies among the parameters, then a
 //   generalized inverse with the tolerance of the options, or dropping as
-//   many eigenvalues as the decomposition found negligible pivots
-int32_t invert_information(const EvalView& v, double* h) {
+//   many eigenvalues as the decomposition found negligible pivots; *ns
+//   (out) receives the null space it dropped
+int32_t invert_information(const EvalView& v, double* h, NullSpace* ns) {
     const int32_t q = v.nParmFree;
     const NlpHookBlock& hooks = *v.hooks;
     const int64_t packed = pk_lower(q, 0);
@@ -93,18 +127,19 @@ int32_t invert_information(const EvalView& v, double* h) {
             zcovlid(v.printEnabled ? 4 : 0, 4, q, hooks.covSingAbs, hooks.covSingRel,
                     hooks.covSingVar, v.nlp->paramNames, v.nlp->x, swept, work[0], work[1], work[2],
                     flags, v.kyrManager, nullptr);
-            const int32_t limit = hooks.ginvMaxParams > 0 ? hooks.ginvMaxParams : kDefaultGinvMax;
-            if (q <= limit) {
+            if (q <= hooks.ginvMaxParams) {
                 std::copy(copy, copy + packed, h);
-                const double tol = hooks.ginvTol > 0.0 && !wzmis(hooks.ginvTol)
-                                       ? hooks.ginvTol
-                                       : host_missing_value();
                 const int32_t negligible = static_cast<int32_t>(info[4]);
-                if (zcovgiv(0, 0, q, negligible, tol, h, work[0], z, work[1], v.kyrManager,
-                            nullptr) >= 0)
+                if (zcovgiv(0, 0, q, negligible, hooks.ginvTol, h, work[0], z, work[1], v.kyrManager,
+                            nullptr) >= 0) {
                     status = kCovGeneralized;
-                else
+                    ns->diag.resize(static_cast<size_t>(q));
+                    for (int32_t k = 0; k < q; ++k) ns->diag[static_cast<size_t>(k)] = copy[pk_lower(k, k)];
+                    ns->basis.resize(static_cast<size_t>(q) * static_cast<size_t>(q));
+                    ns->count = ginv_null_basis(q, z, work[0], ns->diag.data(), ns->basis.data());
+                } else {
                     xpmlog(kMsgProc, kMsgNoGeneralizedInverse);
+                }
             }
         }
     }
@@ -114,13 +149,14 @@ int32_t invert_information(const EvalView& v, double* h) {
 }
 
 // Standard errors: independent parameters from the diagonal, dependent
-// ones by the delta method over the program's derivatives.
-void standard_errors(const EvalView& v, const double* cov, double* se) {
+// ones by the delta method over the program's derivatives; missing for
+// what is not estimable.
+void standard_errors(const EvalView& v, const NullSpace& ns, const double* cov, double* se) {
     const int32_t q = v.nParmFree;
     const double scale = estimate_covariance_scale(v.method, v.divisor);
     for (int32_t k = 0; k < q; ++k) {
         const double d = cov[pk_lower(k, k)];
-        se[k] = d >= 0.0 ? std::sqrt(scale * d) : host_missing_value();
+        se[k] = d >= 0.0 && !ns.holds_parameter(q, k) ? std::sqrt(scale * d) : host_missing_value();
     }
     for (int32_t e = 0; e < v.nElements; ++e) {
         const int32_t p = v.el->parameter[e];
@@ -131,7 +167,7 @@ void standard_errors(const EvalView& v, const double* cov, double* se) {
         double var = 0.0;
         for (int32_t k = 0; k < q; ++k)
             for (int32_t l = 0; l < q; ++l) var += g[k] * g[l] * cov[pk(k, l)];
-        se[-p - 1] = var >= 0.0 ? std::sqrt(scale * var) : host_missing_value();
+        se[-p - 1] = var >= 0.0 && !ns.holds(q, g) ? std::sqrt(scale * var) : host_missing_value();
     }
 }
 
@@ -169,13 +205,14 @@ bool read_saved_covariance(const EvalView& v, double* cov) {
     return true;
 }
 
-void saved_standard_errors(const EvalView& v, double* cov, double* se) {
+void saved_standard_errors(const EvalView& v, const NullSpace& ns, double* cov, double* se) {
     if (!read_saved_covariance(v, cov)) return;
     for (int32_t e = 0; e < v.nElements; ++e) {
         const int32_t p = v.el->parameter[e];
         if (p >= 0 || -p - 1 >= v.nParmAll) continue;
-        const double var = saved_variance(v, velix::detail::dependent_derivatives(v, p), cov);
-        se[-p - 1] = var >= 0.0 ? std::sqrt(var) : host_missing_value();
+        const double* g = velix::detail::dependent_derivatives(v, p);
+        const double var = saved_variance(v, g, cov);
+        se[-p - 1] = var >= 0.0 && !ns.holds(v.nParmFree, g) ? std::sqrt(var) : host_missing_value();
     }
 }
 
@@ -328,10 +365,12 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 0;
     if (v.method == kMethodUls || v.method == kMethodDwls) return 0;
     if (rows) information_rows(v, h);
-    st.covStatus = invert_information(v, h);
+    NullSpace ns;
+    st.covStatus = invert_information(v, h, &ns);
+    if (ns.count > 0) warn_not_identified(v, ns);
     if (st.covStatus == kCovFailed) return 0;
     if (h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
-    if (nlp->stdErrors) standard_errors(v, st.covariance, nlp->stdErrors);
-    if (nlp->stdErrors && v.hooks->depStdErr) saved_standard_errors(v, h, nlp->stdErrors);
+    if (nlp->stdErrors) standard_errors(v, ns, st.covariance, nlp->stdErrors);
+    if (nlp->stdErrors && v.hooks->depStdErr) saved_standard_errors(v, ns, h, nlp->stdErrors);
     return 0;
 }
