@@ -359,12 +359,19 @@ int32_t cosicrp(NlpProblem* nlp) {
     std::copy(st.cross, st.cross + pk_lower(q, 0), h);
     const bool rows = v.outestGiven && nlp->paramRow != nullptr;
     if (rows && v.hooks->outestJacobian) jacobian_rows(v);
+    // The cross product of a weighted objective r'Wr is the optimizer's
+    // Gauss-Newton Hessian 2 J'WJ, which the covariance scale 2/(N-1)
+    // expects; the information shown is J'WJ, as for the other methods.
+    const bool weighted = v.method == kMethodWls || v.method == kMethodDwls;
+    std::vector<double> shown(h, h + pk_lower(q, 0));
+    if (weighted)
+        for (double& x : shown) x *= 0.5;
     if (v.hooks->printCrossProduct && v.printEnabled &&
-        velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, h, q, q,
+        velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, shown.data(), q, q,
                                       nlp->paramNames, nlp->paramNames, "sb", 8) < 0)
         return 0;
     if (v.method == kMethodUls || v.method == kMethodDwls) return 0;
-    if (rows) information_rows(v, h);
+    if (rows) information_rows(v, shown.data());
     NullSpace ns;
     st.covStatus = invert_information(v, h, &ns);
     if (ns.count > 0) warn_not_identified(v, ns);

@@ -1,0 +1,95 @@
+// The scales of the covariance of the estimates in OUTEST= against their
+// formulas: the information J'WJ (INFORMAT rows) of every method whose
+// covariance is inverted gives the standard errors as (c/(N-1)) (J'WJ)^-1
+// with c = 2 for ML (the discrepancy is half a deviance) and c = 1 for WLS
+// (Browne 1984, eq. 2.12); a least-squares fit has the variance factor
+// sigma^2 = |2 f / N| of its objective f.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace velix::test {
+namespace {
+
+// hs_cfa_ml with the method and further options, its OUTEST= rows.
+Rows outest_of(const std::string& options) {
+    const std::string est = own_folder("stderr_scales") + "/est.csv";
+    std::remove(est.c_str());
+    std::string program = read_text(data_path("hs_cfa_ml.vx"));
+    program.replace(program.find("method=ml covariance"), 20, options + " covariance outest='" + est + "'");
+    const RunResult r = run_velix(program, {"hs.csv"});
+    EXPECT_EQ(r.exitStatus, 0) << r.log;
+    return read_rows(est);
+}
+
+// The parameter cells of the rows of _TYPE_ `type`, as numbers.
+std::vector<std::vector<double>> numbers(const Rows& rows, const std::string& type) {
+    const size_t first = rows.column("_ITER_") + 1;
+    std::vector<std::vector<double>> out;
+    for (const auto& r : rows.cells) {
+        if (r[0] != type) continue;
+        out.emplace_back();
+        for (size_t c = first; c < r.size(); ++c) out.back().push_back(std::stod(r[c]));
+    }
+    return out;
+}
+
+double rhs(const Rows& rows, const std::string& type) {
+    for (const auto& r : rows.cells)
+        if (r[0] == type) return std::stod(r[rows.column("_RHS_")]);
+    return std::nan("");
+}
+
+// The diagonal of the inverse of a symmetric positive definite matrix
+// (Gauss-Jordan without pivoting).
+std::vector<double> inverse_diagonal(std::vector<std::vector<double>> a) {
+    const size_t n = a.size();
+    std::vector<std::vector<double>> b(n, std::vector<double>(n, 0.0));
+    for (size_t i = 0; i < n; ++i) b[i][i] = 1.0;
+    for (size_t k = 0; k < n; ++k) {
+        const double p = a[k][k];
+        for (size_t j = 0; j < n; ++j) a[k][j] /= p, b[k][j] /= p;
+        for (size_t i = 0; i < n; ++i) {
+            if (i == k) continue;
+            const double f = a[i][k];
+            for (size_t j = 0; j < n; ++j) a[i][j] -= f * a[k][j], b[i][j] -= f * b[k][j];
+        }
+    }
+    std::vector<double> d(n);
+    for (size_t i = 0; i < n; ++i) d[i] = b[i][i];
+    return d;
+}
+
+TEST(CovarianceScales, StandardErrorsFromTheInformationMatrix) {
+    constexpr double kNm1 = 300.0;  // N - 1 of hs.csv
+    for (const auto& [method, c] : {std::pair<std::string, double>{"ml", 2.0}, {"wls", 1.0}}) {
+        SCOPED_TRACE(method);
+        const Rows rows = outest_of("method=" + method);
+        const std::vector<double> inverse = inverse_diagonal(numbers(rows, "INFORMAT"));
+        const std::vector<std::vector<double>> se = numbers(rows, "STDERR");
+        ASSERT_EQ(se.size(), 1u);
+        ASSERT_EQ(se[0].size(), inverse.size());
+        for (size_t k = 0; k < inverse.size(); ++k) {
+            const double expected = std::sqrt(c / kNm1 * inverse[k]);
+            EXPECT_NEAR(se[0][k], expected, 1e-8 * expected) << "parameter " << k;
+        }
+    }
+}
+
+TEST(CovarianceScales, LeastSquaresVarianceFactorIsTwiceTheObjectiveOverN) {
+    const Rows rows = outest_of("method=uls");
+    const double f = rhs(rows, "PARMS"), n = numbers(rows, "_NOBS_").at(0).at(0);
+    EXPECT_NEAR(rhs(rows, "SIGSQ"), 2.0 * f / n, 1e-12 * f);
+    const std::vector<std::vector<double>> cov = numbers(rows, "LSCOV");
+    const std::vector<double> se = numbers(rows, "STDERR").at(0);
+    ASSERT_EQ(cov.size(), se.size());
+    for (size_t k = 0; k < se.size(); ++k) EXPECT_NEAR(se[k], std::sqrt(cov[k][k]), 1e-12 * se[k]);
+}
+
+}  // namespace
+}  // namespace velix::test
