@@ -109,7 +109,10 @@ Requests requests_of(const NlpProblem* p, int32_t flag, int32_t covType) {
         q.crossProduct = r.wantCrossProduct != 0;
         q.hessian = r.wantHessian != 0;
     } else if (p->technique != kTechNone) {
-        q.jacobian = r.printJacobian != 0 || h->outestJacobian != 0;
+        // The start-phase switches are the owner's print and OUTEST=
+        // switches too: an owner that installs no Jacobian slot writes its
+        // Jacobian itself and asks nothing of the optimizer here.
+        q.jacobian = (r.printJacobian != 0 || h->outestJacobian != 0) && h->jacobianFn != nullptr;
         q.crossProduct = h->printCrossProduct != 0 || r.outestCrossProduct != 0;
         q.hessian = h->printHessian != 0 || r.outestHessian != 0;
     }

@@ -91,5 +91,19 @@ TEST(CovarianceScales, LeastSquaresVarianceFactorIsTwiceTheObjectiveOverN) {
     for (size_t k = 0; k < se.size(); ++k) EXPECT_NEAR(se[k], std::sqrt(cov[k][k]), 1e-12 * se[k]);
 }
 
+// OUTJAC: the JACOBIAN rows, one per moment, come from the procedure's own
+// Jacobian; the optimizer's empty Jacobian slot is not called and nothing
+// is reported as failed.
+TEST(CovarianceScales, JacobianRowsWithoutAFalseWarning) {
+    const std::string est = own_folder("stderr_scales") + "/jac.csv";
+    std::remove(est.c_str());
+    std::string program = read_text(data_path("hs_cfa_ml.vx"));
+    program.replace(program.find("covariance"), 10, "covariance outjac outest='" + est + "'");
+    const RunResult r = run_velix(program, {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_EQ(r.log.find("WARNING"), std::string::npos) << r.log;
+    EXPECT_EQ(numbers(read_rows(est), "JACOBIAN").size(), 45u);  // 9 * 10 / 2 moments
+}
+
 }  // namespace
 }  // namespace velix::test
