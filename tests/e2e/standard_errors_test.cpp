@@ -3,7 +3,8 @@
 // covariance is inverted gives the standard errors as (c/(N-1)) (J'WJ)^-1
 // with c = 2 for ML (the discrepancy is half a deviance) and c = 1 for WLS
 // (Browne 1984, eq. 2.12); a least-squares fit has the variance factor
-// sigma^2 = |2 f / N| of its objective f.
+// sigma^2 = |2 f / N| of its objective f; a dependent parameter has the
+// delta-method variance g' V g.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -89,6 +90,42 @@ TEST(CovarianceScales, LeastSquaresVarianceFactorIsTwiceTheObjectiveOverN) {
     const std::vector<double> se = numbers(rows, "STDERR").at(0);
     ASSERT_EQ(cov.size(), se.size());
     for (size_t k = 0; k < se.size(); ++k) EXPECT_NEAR(se[k], std::sqrt(cov[k][k]), 1e-12 * se[k]);
+}
+
+// The cell of the row of _TYPE_ `type` and _NAME_ `name` in column `column`.
+double cell_of(const Rows& rows, const std::string& type, const std::string& name, const std::string& column) {
+    for (const auto& r : rows.cells)
+        if (r[0] == type && r[1] == name) return std::stod(r[rows.column(column)]);
+    ADD_FAILURE() << "no " << type << " row " << name;
+    return std::nan("");
+}
+
+// Dependent parameters: c = b1 l2, carried by a model element, has the
+// delta-method standard error sqrt(g' V g), g = (l2, b1), from the
+// covariance of the estimates in OUTEST=; ind = b1 b2, which no element
+// carries, has none: missing, not 0.
+TEST(DependentParameters, DeltaMethodInTheModelMissingOutside) {
+    const std::string est = own_folder("stderr_scales") + "/dep.csv";
+    std::remove(est.c_str());
+    std::string program = read_text(data_path("poldem_ml.vx"));
+    program.replace(program.find("covariance;"), 11, "covariance pestim outest='" + est + "';");
+    program.replace(program.find("b3 Fdem60"), 9, "c Fdem60");
+    program.replace(program.find("run;"), 4, "parameters ind;\nc = b1 * l2;\nind = b1 * b2;\nrun;");
+    const RunResult r = run_velix(program, {"poldem.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const Rows rows = read_rows(est);
+    const double b1 = cell_of(rows, "PARMS", "ML", "b1"), l2 = cell_of(rows, "PARMS", "ML", "l2");
+    const double var = l2 * l2 * cell_of(rows, "COV", "b1", "b1") + b1 * b1 * cell_of(rows, "COV", "l2", "l2") +
+                       2.0 * b1 * l2 * cell_of(rows, "COV", "b1", "l2");
+    // The dependent parameters' vectors in print order: start values,
+    // estimates, standard errors, t values.
+    const std::vector<const JsonValue*> tables = r.items(0, "table", "DependParms");
+    ASSERT_GE(tables.size(), 3u);
+    const JsonValue& se = *tables[2];
+    ASSERT_EQ(cell(se, 0, "Parameter").str(), "c");
+    EXPECT_NEAR(cell(se, 0, "Estimate").number(), std::sqrt(var), 1e-8 * std::sqrt(var));
+    ASSERT_EQ(cell(se, 1, "Parameter").str(), "ind");
+    EXPECT_TRUE(cell(se, 1, "Estimate").is_null());
 }
 
 // OUTJAC: the JACOBIAN rows, one per moment, come from the procedure's own
