@@ -59,7 +59,7 @@ bool estimation_workspace(NlpProblem* nlp, HostAllocator* pool) {
     nlp->stdErrors = c.doubles(nAll);
     // Missing until computed: a dependent parameter that no model element
     // carries never gets one.
-    std::fill(nlp->stdErrors, nlp->stdErrors + nAll, host_missing_value());
+    if (nlp->stdErrors != nullptr) std::fill(nlp->stdErrors, nlp->stdErrors + nAll, host_missing_value());
     nlp->lagrangeGradient = c.doubles(n);
     nlp->multipliers = c.doubles(n + rows);
     nlp->rowBuffer = c.doubles(n);
