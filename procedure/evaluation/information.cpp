@@ -94,8 +94,17 @@ void warn_not_identified(const EvalView& v, const NullSpace& ns) {
 //   generalized inverse with the tolerance of the options, or dropping as
 //   many eigenvalues as the decomposition found negligible pivots; *ns
 //   (out) receives the null space it dropped
-int32_t invert_information(const EvalView& v, double* h, NullSpace* ns) {
-    const int32_t q = v.nParmFree;
+// The parameters whose information is inverted: their count, names and
+// values (those of the dependency listing).
+struct Block {
+    int32_t q;
+    const NameRecord* names;
+    const double* x;
+    bool listing;  // list the dependencies of a singular matrix
+};
+
+int32_t invert_information(const EvalView& v, const Block& b, double* h, NullSpace* ns) {
+    const int32_t q = b.q;
     const NlpHookBlock& hooks = *v.hooks;
     const int64_t packed = pk_lower(q, 0);
     const int64_t bytes = 8 * (int64_t{q} * q + 2 * packed + 6 * int64_t{q} + kInfoDoubles) +
@@ -124,8 +133,8 @@ int32_t invert_information(const EvalView& v, double* h, NullSpace* ns) {
             status = kCovRegular;
         } else {
             std::copy(copy, copy + packed, swept);
-            zcovlid(v.printEnabled ? 4 : 0, 4, q, hooks.covSingAbs, hooks.covSingRel,
-                    hooks.covSingVar, v.nlp->paramNames, v.nlp->x, swept, work[0], work[1], work[2],
+            zcovlid(v.printEnabled && b.listing ? 4 : 0, 4, q, hooks.covSingAbs, hooks.covSingRel,
+                    hooks.covSingVar, b.names, b.x, swept, work[0], work[1], work[2],
                     flags, v.kyrManager, nullptr);
             if (q <= hooks.ginvMaxParams) {
                 std::copy(copy, copy + packed, h);
@@ -145,6 +154,54 @@ int32_t invert_information(const EvalView& v, double* h, NullSpace* ns) {
     }
     if (status == kCovFailed) std::copy(copy, copy + packed, h);
     xmpoold(pool);
+    return status;
+}
+
+// The number of parameters the optimizer holds on active bounds: the last
+// nActiveBounds entries of its free list.
+int32_t held_count(const EvalView& v) {
+    return v.nlp->freeList != nullptr ? std::clamp(v.nlp->nActiveBounds, 0, v.nParmFree) : 0;
+}
+
+// Parameters held on active bounds are not estimated: their standard
+// errors come from the inverse of the information of the free ones, with 0
+// in the rows and columns of the held ones, as the optimizer widens its
+// covariance of the projected problem.  Returns the status of that
+// inversion.
+//   info  in   the information of all q parameters (packed)
+//   cov   out  q(q+1)/2 doubles
+//   ns    out  the null space of the free block, placed among all q
+int32_t invert_free_block(const EvalView& v, const double* info, double* cov, NullSpace* ns) {
+    const NlpProblem& nlp = *v.nlp;
+    const int32_t q = v.nParmFree, held = held_count(v);
+    std::fill(cov, cov + pk_lower(q, 0), 0.0);
+    if (held == q) return kCovFailed;
+    std::vector<char> isHeld(static_cast<size_t>(q), 0);
+    for (int32_t k = q - held; k < q; ++k) isHeld[static_cast<size_t>(nlp.freeList[k])] = 1;
+    std::vector<int32_t> free;
+    for (int32_t k = 0; k < q; ++k)
+        if (!isHeld[static_cast<size_t>(k)]) free.push_back(k);
+    const int32_t r = static_cast<int32_t>(free.size());
+    std::vector<NameRecord> names(static_cast<size_t>(r));
+    std::vector<double> x(static_cast<size_t>(r)), block(static_cast<size_t>(pk_lower(r, 0)));
+    for (int32_t i = 0; i < r; ++i) {
+        names[static_cast<size_t>(i)] = nlp.paramNames[free[static_cast<size_t>(i)]];
+        x[static_cast<size_t>(i)] = nlp.x[free[static_cast<size_t>(i)]];
+        for (int32_t j = 0; j <= i; ++j) block[static_cast<size_t>(pk_lower(i, j))] = info[pk(free[i], free[j])];
+    }
+    NullSpace reduced;
+    const int32_t status = invert_information(v, {r, names.data(), x.data(), true}, block.data(), &reduced);
+    for (int32_t i = 0; i < r; ++i)
+        for (int32_t j = 0; j <= i; ++j) cov[pk(free[i], free[j])] = block[static_cast<size_t>(pk_lower(i, j))];
+    ns->count = reduced.count;
+    if (ns->count == 0) return status;
+    ns->diag.assign(static_cast<size_t>(q), 1.0);
+    ns->basis.assign(static_cast<size_t>(q) * static_cast<size_t>(q), 0.0);
+    for (int32_t i = 0; i < r; ++i) {
+        ns->diag[static_cast<size_t>(free[i])] = reduced.diag[static_cast<size_t>(i)];
+        for (int32_t k = 0; k < ns->count; ++k)
+            ns->basis[static_cast<size_t>(k) * q + free[i]] = reduced.basis[static_cast<size_t>(k) * r + i];
+    }
     return status;
 }
 
@@ -372,12 +429,24 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 0;
     if (v.method == kMethodUls || v.method == kMethodDwls) return 0;
     if (rows) information_rows(v, shown.data());
+    // The covariance of the estimates kept for the later results is the
+    // inverse of the whole information (the score tests of the held
+    // parameters need it); the standard errors are those of the free
+    // parameters alone, and so are the dependencies listed and warned of.
+    const int32_t held = held_count(v);
+    std::vector<double> info(h, h + pk_lower(q, 0)), freeCov;
     NullSpace ns;
-    st.covStatus = invert_information(v, h, &ns);
+    st.covStatus = invert_information(v, {q, nlp->paramNames, nlp->x, held == 0}, h, &ns);
+    int32_t seStatus = st.covStatus;
+    if (held > 0) {
+        freeCov.resize(info.size());
+        ns = NullSpace{};
+        seStatus = invert_free_block(v, info.data(), freeCov.data(), &ns);
+    }
     if (ns.count > 0) warn_not_identified(v, ns);
-    if (st.covStatus == kCovFailed) return 0;
-    if (h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
-    if (nlp->stdErrors) standard_errors(v, ns, st.covariance, nlp->stdErrors);
+    if (st.covStatus != kCovFailed && h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
+    if (seStatus == kCovFailed) return 0;
+    if (nlp->stdErrors) standard_errors(v, ns, held > 0 ? freeCov.data() : st.covariance, nlp->stdErrors);
     if (nlp->stdErrors && v.hooks->depStdErr) saved_standard_errors(v, ns, h, nlp->stdErrors);
     return 0;
 }

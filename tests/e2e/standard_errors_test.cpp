@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,45 @@ TEST(DependentParameters, DeltaMethodInTheModelMissingOutside) {
     EXPECT_NEAR(cell(se, 0, "Estimate").number(), std::sqrt(var), 1e-8 * std::sqrt(var));
     ASSERT_EQ(cell(se, 1, "Parameter").str(), "ind");
     EXPECT_TRUE(cell(se, 1, "Estimate").is_null());
+}
+
+// A parameter held at an active bound is not estimated: the covariance is
+// that of the free parameters, whose standard errors are those of the
+// model with the parameter fixed at the bound (lavaan 0.6.14,
+// bound_reference.R), and the held one has the standard error 0 in the
+// optimizer's table, the OUTEST= STDERR row and OUTRAM= alike.
+TEST(CovarianceScales, HeldParameterHasOneStandardError) {
+    const std::string folder = own_folder("stderr_scales");
+    std::remove((folder + "/est.csv").c_str());
+    std::remove((folder + "/ram.csv").c_str());
+    std::string program = read_text(data_path("ability_ml.vx"));
+    program.replace(program.find("covariance;"), 11,
+                    "covariance outest='" + folder + "/est.csv' outram='" + folder + "/ram.csv';");
+    program.replace(program.find("run;"), 4, "bounds 3.8 <= ve2, vv <= 60, l4 <= 0.35;\nrun;");
+    const RunResult r = run_velix(program, {"ability.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const std::map<std::string, double> reference = {
+        {"l2", 0.0658179857}, {"l3", 0.319272242}, {"l6", 0.186045262},  {"vg", 3.43448993},
+        {"vv", 8.40037607},   {"cgv", 3.62844578}, {"ve1", 2.07689377},  {"ve2", 0.650831916},
+        {"ve3", 12.9243423},  {"ve4", 1.43169323}, {"ve5", 4.80826075},  {"ve6", 11.5676126}, {"l4", 0.0}};
+    const Rows est = read_rows(folder + "/est.csv");
+    const JsonValue& t = *r.items(0, "table", "ParameterEstimates").at(1);
+    for (size_t i = 0; i < t["rows"].size(); ++i) {
+        const std::string name = cell(t, i, "Parameter").str();
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(reference.count(name));
+        const double ref = reference.at(name);
+        EXPECT_NEAR(cell(t, i, "AppStdErr").number(), ref, 1e-5 * ref);
+        EXPECT_NEAR(cell_of(est, "STDERR", "ML", name), ref, 1e-5 * ref);
+    }
+    const Rows ram = read_rows(folder + "/ram.csv");
+    size_t seen = 0;
+    for (const auto& row : ram.cells) {
+        if (row[1] != "l4") continue;
+        EXPECT_EQ(std::stod(row[ram.column("_STDERR_")]), 0.0);
+        ++seen;
+    }
+    EXPECT_EQ(seen, 1u);
 }
 
 // OUTJAC: the JACOBIAN rows, one per moment, come from the procedure's own
