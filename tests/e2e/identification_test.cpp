@@ -119,14 +119,22 @@ TEST(Identification, FactorWithTwoIndicators) {
     expect_not_identified(r, {"l2", "vvis", "ve1", "ve2"}, reference);
 }
 
-// No alarm where the model is identified: a Heywood case (four factors of
-// hs.csv, one unique standard deviation near 0) and the 306 parameters of
-// the large reference model (skipped when its folder is absent).  The
-// reference programs are checked in estimation_test.cpp.
+// No alarm where the model is identified: Heywood cases (four factors of
+// hs.csv, one unique standard deviation near 0, or held at its bound 0,
+// where its information vanishes: it is not estimated and its standard
+// error is 0) and the 306 parameters of the large reference model
+// (skipped when its folder is absent).  The reference programs are
+// checked in estimation_test.cpp.
 TEST(Identification, NoWarningOnIdentifiedModels) {
-    const RunResult heywood = run_velix("proc velix data=hs covariance;\n factor n=4 heywood;\nrun;\n", {"hs.csv"});
-    ASSERT_EQ(heywood.exitStatus, 0) << heywood.log;
-    EXPECT_EQ(heywood.log.find("singular"), std::string::npos) << heywood.log;
+    for (const char* bounds : {"", " bounds 0 <= _U5;\n"}) {
+        const RunResult heywood = run_velix(
+            std::string("proc velix data=hs covariance;\n factor n=4 heywood;\n") + bounds + "run;\n", {"hs.csv"});
+        ASSERT_EQ(heywood.exitStatus, 0) << heywood.log;
+        EXPECT_EQ(heywood.log.find("singular"), std::string::npos) << heywood.log;
+        if (*bounds) {
+            EXPECT_EQ(std_errs(heywood).optimizer.at("_U5"), 0.0);
+        }
+    }
 
     const char* env = std::getenv("VELIX_REFERENCE_LARGE");
     const std::string dir = env ? env : std::string(VELIX_SOURCE_DIR) + "/../shared/reference/large";
