@@ -8,7 +8,9 @@
 //
 //   checks; F at x (phase -1); H; "Information" table; ULS, DWLS: stop
 //   regular inverse, else generalized inverse (at most G4 parameters)
-//   standard errors
+//   standard errors from the free parameters' block when some are held on
+//   active bounds; missing, with a WARNING, for what a generalized
+//   inverse leaves undetermined
 #include "procedure/evaluation/information.h"
 
 #include <algorithm>
@@ -88,12 +90,6 @@ void warn_not_identified(const EvalView& v, const NullSpace& ns) {
     xpmlog(kMsgProc, kMsgNotIdentified, names.c_str());
 }
 
-// Inverts H (packed, order q) in place; returns the covariance status.
-//   regular inverse (UDU', the three singularity criteria of the options)
-//   singular: list the linear dependencies among the parameters, then a
-//   generalized inverse with the tolerance of the options, or dropping as
-//   many eigenvalues as the decomposition found negligible pivots; *ns
-//   (out) receives the null space it dropped
 // The parameters whose information is inverted: their count, names and
 // values (those of the dependency listing).
 struct Block {
@@ -103,6 +99,12 @@ struct Block {
     bool listing;  // list the dependencies of a singular matrix
 };
 
+// Inverts H (packed, order b.q) in place; returns the covariance status.
+//   regular inverse (UDU', the three singularity criteria of the options)
+//   singular: list the linear dependencies among the parameters, then a
+//   generalized inverse with the tolerance of the options, or dropping as
+//   many eigenvalues as the decomposition found negligible pivots; *ns
+//   (out) receives the null space it dropped
 int32_t invert_information(const EvalView& v, const Block& b, double* h, NullSpace* ns) {
     const int32_t q = b.q;
     const NlpHookBlock& hooks = *v.hooks;
