@@ -96,6 +96,14 @@ TEST(Identification, FreedMarkerLoading) {
         reference[name] = expected["params"][name]["se"].number();
     const RunResult r = run_velix(hs_program("x1 = 1.0 Fvis", "x1 = l1 Fvis"), {"hs.csv"});
     expect_not_identified(r, {"l1", "l2", "l3", "vvis", "cvt", "cvs"}, reference);
+
+    // G4= below the 22 parameters: no generalized inverse, no standard error.
+    std::string small = hs_program("x1 = 1.0 Fvis", "x1 = l1 Fvis");
+    small.replace(small.find("covariance"), 10, "covariance g4=21");
+    const RunResult s = run_velix(small, {"hs.csv"});
+    ASSERT_EQ(s.exitStatus, 0) << s.log;
+    EXPECT_NE(s.log.find("too large for a generalized inverse"), std::string::npos) << s.log;
+    for (const auto& [name, value] : std_errs(s).optimizer) EXPECT_TRUE(std::isnan(value)) << name;
 }
 
 // A factor with two indicators and nothing else: Fvis measured by x1 and
