@@ -207,6 +207,16 @@ int32_t invert_free_block(const EvalView& v, const double* info, double* cov, Nu
     return status;
 }
 
+// The inverse behind the standard errors, into *cov: of the information of
+// the free parameters when some are held on active bounds, else of all;
+// the dependencies of a singular one are listed.  Returns the status.
+int32_t standard_error_inverse(const EvalView& v, const double* info, std::vector<double>* cov, NullSpace* ns) {
+    const int32_t q = v.nParmFree;
+    cov->assign(info, info + pk_lower(q, 0));
+    if (held_count(v) > 0) return invert_free_block(v, info, cov->data(), ns);
+    return invert_information(v, {q, v.nlp->paramNames, v.nlp->x, true}, cov->data(), ns);
+}
+
 // Standard errors: independent parameters from the diagonal, dependent
 // ones by the delta method over the program's derivatives; missing for
 // what is not estimable.
@@ -429,26 +439,30 @@ int32_t cosicrp(NlpProblem* nlp) {
         velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, shown.data(), q, q,
                                       nlp->paramNames, nlp->paramNames, "sb", 8) < 0)
         return 0;
-    if (v.method == kMethodUls || v.method == kMethodDwls) return 0;
-    if (rows) information_rows(v, shown.data());
-    // The covariance of the estimates kept for the later results is the
-    // inverse of the whole information (the score tests of the held
-    // parameters need it); the standard errors are those of the free
-    // parameters alone, and so are the dependencies listed and warned of.
-    const int32_t held = held_count(v);
-    std::vector<double> info(h, h + pk_lower(q, 0)), freeCov;
+    // The standard errors, and the dependencies listed and warned of, are
+    // those of the free parameters; a least-squares information gives no
+    // covariance here but names a model that is not identified all the
+    // same.
+    std::vector<double> seCov;
     NullSpace ns;
-    st.covStatus = invert_information(v, {q, nlp->paramNames, nlp->x, held == 0}, h, &ns);
-    int32_t seStatus = st.covStatus;
-    if (held > 0) {
-        freeCov.resize(info.size());
-        ns = NullSpace{};
-        seStatus = invert_free_block(v, info.data(), freeCov.data(), &ns);
-    }
+    const bool leastSquares = v.method == kMethodUls || v.method == kMethodDwls;
+    const int32_t seStatus = standard_error_inverse(v, h, &seCov, &ns);
     if (ns.count > 0) warn_not_identified(v, ns);
+    if (leastSquares) return 0;
+    if (rows) information_rows(v, shown.data());
+    // The covariance kept for the later results is the inverse of the
+    // whole information: the score tests of held parameters need it.
+    const int32_t held = held_count(v);
+    if (held == 0) {
+        st.covStatus = seStatus;
+        std::copy(seCov.begin(), seCov.end(), h);
+    } else {
+        NullSpace whole;
+        st.covStatus = invert_information(v, {q, nlp->paramNames, nlp->x, false}, h, &whole);
+    }
     if (st.covStatus != kCovFailed && h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
     if (seStatus == kCovFailed) return 0;
-    if (nlp->stdErrors) standard_errors(v, ns, held > 0 ? freeCov.data() : st.covariance, nlp->stdErrors);
+    if (nlp->stdErrors) standard_errors(v, ns, seCov.data(), nlp->stdErrors);
     if (nlp->stdErrors && v.hooks->depStdErr) saved_standard_errors(v, ns, h, nlp->stdErrors);
     return 0;
 }

@@ -97,6 +97,12 @@ TEST(Identification, FreedMarkerLoading) {
     const RunResult r = run_velix(hs_program("x1 = 1.0 Fvis", "x1 = l1 Fvis"), {"hs.csv"});
     expect_not_identified(r, {"l1", "l2", "l3", "vvis", "cvt", "cvs"}, reference);
 
+    // ULS forms no covariance from its information but warns all the same.
+    std::string uls = hs_program("x1 = 1.0 Fvis", "x1 = l1 Fvis");
+    uls.replace(uls.find("method=ml"), 9, "method=uls");
+    const RunResult u = run_velix(uls, {"hs.csv"});
+    EXPECT_NE(u.log.find("The standard errors of l1 l2 l3 vvis cvt cvs are missing"), std::string::npos) << u.log;
+
     // G4= below the 22 parameters: no generalized inverse, no standard error.
     std::string small = hs_program("x1 = 1.0 Fvis", "x1 = l1 Fvis");
     small.replace(small.find("covariance"), 10, "covariance g4=21");
