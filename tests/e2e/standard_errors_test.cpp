@@ -4,7 +4,9 @@
 // with c = 2 for ML (the discrepancy is half a deviance) and c = 1 for WLS
 // (Browne 1984, eq. 2.12); a least-squares fit has the variance factor
 // sigma^2 = |2 f / N| of its objective f; a dependent parameter has the
-// delta-method variance g' V g.
+// delta-method variance g' V g; a parameter held at an active bound has
+// the one standard error 0 and leaves the others those of the model with
+// it fixed (lavaan 0.6.14); OUTJAC alone reports no failure.
 #include <gtest/gtest.h>
 
 #include <cmath>
