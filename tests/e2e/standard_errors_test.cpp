@@ -49,38 +49,23 @@ double rhs(const Rows& rows, const std::string& type) {
     return std::nan("");
 }
 
-// The diagonal of the inverse of a symmetric positive definite matrix
-// (Gauss-Jordan without pivoting).
-std::vector<double> inverse_diagonal(std::vector<std::vector<double>> a) {
-    const size_t n = a.size();
-    std::vector<std::vector<double>> b(n, std::vector<double>(n, 0.0));
-    for (size_t i = 0; i < n; ++i) b[i][i] = 1.0;
-    for (size_t k = 0; k < n; ++k) {
-        const double p = a[k][k];
-        for (size_t j = 0; j < n; ++j) a[k][j] /= p, b[k][j] /= p;
-        for (size_t i = 0; i < n; ++i) {
-            if (i == k) continue;
-            const double f = a[i][k];
-            for (size_t j = 0; j < n; ++j) a[i][j] -= f * a[k][j], b[i][j] -= f * b[k][j];
-        }
-    }
-    std::vector<double> d(n);
-    for (size_t i = 0; i < n; ++i) d[i] = b[i][i];
-    return d;
-}
-
 TEST(CovarianceScales, StandardErrorsFromTheInformationMatrix) {
     constexpr double kNm1 = 300.0;  // N - 1 of hs.csv
     for (const auto& [method, c] : {std::pair<std::string, double>{"ml", 2.0}, {"wls", 1.0}}) {
         SCOPED_TRACE(method);
         const Rows rows = outest_of("method=" + method);
-        const std::vector<double> inverse = inverse_diagonal(numbers(rows, "INFORMAT"));
-        const std::vector<std::vector<double>> se = numbers(rows, "STDERR");
-        ASSERT_EQ(se.size(), 1u);
-        ASSERT_EQ(se[0].size(), inverse.size());
-        for (size_t k = 0; k < inverse.size(); ++k) {
-            const double expected = std::sqrt(c / kNm1 * inverse[k]);
-            EXPECT_NEAR(se[0][k], expected, 1e-8 * expected) << "parameter " << k;
+        const std::vector<std::vector<double>> info = numbers(rows, "INFORMAT"), cov = numbers(rows, "COV");
+        const std::vector<double> se = numbers(rows, "STDERR").at(0);
+        ASSERT_EQ(info.size(), se.size());
+        ASSERT_EQ(cov.size(), se.size());
+        // COV INFORMAT = c/(N-1) I, and STDERR the root of COV's diagonal.
+        for (size_t i = 0; i < se.size(); ++i) {
+            EXPECT_NEAR(se[i], std::sqrt(cov[i][i]), 1e-12 * se[i]) << i;
+            for (size_t j = 0; j < se.size(); ++j) {
+                double product = 0.0;
+                for (size_t k = 0; k < se.size(); ++k) product += cov[i][k] * info[k][j];
+                EXPECT_NEAR(product, i == j ? c / kNm1 : 0.0, 1e-9 * c / kNm1) << i << ", " << j;
+            }
         }
     }
 }
