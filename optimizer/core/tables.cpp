@@ -20,7 +20,6 @@
 #include "numerics/kernel_support.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/pending.h"
-#include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
 #include "velix/messages.h"
 

@@ -182,6 +182,7 @@ void read_option_cells(ProcContext* ctx, const StatementNode* proc, const ProcOp
         ctx->options.waldAlpha = proc_cell_row(kProcSlmw).value;
 
     keep_preset(kProcG4, &hooks->ginvMaxParams);
+    if (hooks->ginvMaxParams < 0) hooks->ginvMaxParams = kDefaultGinvMax;
 
     ctx->options.varStartScale = cell_value(r, kProcDemphas);
     ctx->options.ridgeCell = cell_value(r, kProcRidge);

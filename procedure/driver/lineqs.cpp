@@ -252,6 +252,9 @@ void name_matrices(ModelMatrixTable* mt) {
     mt->termTable[1] = 5;
 }
 
+// The program line of equation e, for the messages (0: none known).
+int32_t line_of(const LineqsPayload& eq, int32_t e) { return eq.line != nullptr ? eq.line[e] : 0; }
+
 // Checks the dependent variables and their right-hand sides, and finds the
 // equation of each DATA= dependent (*depManifest) and the equations of the
 // latent F dependents in order (*latentEndoEq).
@@ -264,6 +267,7 @@ void check_dependents(ProcContext* ctx, const LineqsPayload& eq, std::vector<int
         for (int32_t o = 0; o < eq.nEquations; ++o)
             if (o != e && same_name(eq.dependents[o], d) && o < e) {
                 xpmlog(kMsgProc, kMsgDependentTwice, str(d).c_str());
+                xpmplace(line_of(eq, e), str(d).c_str());
                 raise_error_level(ctx, kLevelInputError);
             }
         int32_t mi = manifest_index(ctx, ctx->nManifest, d);
@@ -273,6 +277,7 @@ void check_dependents(ProcContext* ctx, const LineqsPayload& eq, std::vector<int
             latentEndoEq->insert(latentEndoEq->begin(), e);
         } else {
             xpmlog(kMsgProc, kMsgBadDependent, str(d).c_str());
+            xpmplace(line_of(eq, e), str(d).c_str());
             raise_error_level(ctx, kLevelInputError);
         }
         int32_t b, end;
@@ -282,6 +287,7 @@ void check_dependents(ProcContext* ctx, const LineqsPayload& eq, std::vector<int
             const NameRecord& v = term_var(eq, t);
             if (same_name(v, d)) {
                 xpmlog(kMsgProc, kMsgOwnDependent, str(d).c_str());
+                xpmplace(line_of(eq, e), str(d).c_str());
                 raise_error_level(ctx, kLevelInputError);
             }
             char c0 = first_upper(v);
@@ -289,11 +295,13 @@ void check_dependents(ProcContext* ctx, const LineqsPayload& eq, std::vector<int
             for (int32_t u = b; u < t; ++u)
                 if (same_name(term_var(eq, u), v)) {
                     xpmlog(kMsgProc, kMsgTermTwice, str(v).c_str(), str(d).c_str());
+                    xpmplace(line_of(eq, e), str(v).c_str());
                     raise_error_level(ctx, kLevelInputError);
                 }
         }
         if (nErr > 1) {
             xpmlog(kMsgProc, kMsgTwoErrorTerms, str(d).c_str());
+            xpmplace(line_of(eq, e), str(d).c_str());
             raise_error_level(ctx, kLevelInputError);
         }
     }
@@ -347,6 +355,8 @@ void classify_variables(ProcContext* ctx, const LineqsPayload& eq, const Varianc
                                                    : nullptr;
         if (grp == nullptr) {
             xpmlog(kMsgProc, kMsgBadLatentName, str(r).c_str());
+            const auto e = std::upper_bound(eq.termEnd, eq.termEnd + eq.nEquations, t) - eq.termEnd;
+            xpmplace(line_of(eq, static_cast<int32_t>(e)), str(r).c_str());
             raise_error_level(ctx, kLevelInputError);
             continue;
         }
@@ -490,6 +500,7 @@ void write_phi_pattern(ProcContext* ctx, const LineqsVariables& v, const Varianc
                     if (x < 0) {
                         xpmlog(kMsgProc, mode == 0 ? kMsgStdNotExogenous : kMsgCovNotExogenous,
                                str(a.names[k]).c_str());
+                        xpmplace(g.line, str(a.names[k]).c_str());
                         raise_error_level(ctx, kLevelInputError);
                         bad = true;
                         continue;
@@ -497,6 +508,7 @@ void write_phi_pattern(ProcContext* ctx, const LineqsVariables& v, const Varianc
                     if (mode == 0) {
                         if (std::find(stdSeen.begin(), stdSeen.end(), x) != stdSeen.end()) {
                             xpmlog(kMsgProc, kMsgStdTwice, str(a.names[k]).c_str());
+                            xpmplace(g.line, str(a.names[k]).c_str());
                             raise_error_level(ctx, kLevelInputError);
                             bad = true;
                         }

@@ -339,6 +339,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
     const auto* pl = static_cast<const MatrixPayload*>(node->payload);
     if (mt.type[k] == kMatIdentity || mt.type[k] == kMatZerIdentity) {
         xpmlog(kMsgProc, kMsgIdentityElements, name_text(mt.name[k]).c_str());
+        xpmplace(node->line, name_text(mt.name[k]).c_str());
         raise_error_level(ctx, kLevelInputError);
         return 0;
     }
@@ -347,6 +348,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
         const MatrixGroup& g = pl->groups[gi];
         if (g.nItems == 0) {
             xpmlog(kMsgProc, kMsgEntryEmpty, name_text(mt.name[k]).c_str());
+            xpmplace(node->line, name_text(mt.name[k]).c_str());
             continue;
         }
         Entry en{ctx, k, mt.rows[k], mt.columns[k], mt.type[k], names, values, nameBuffer, valueBuffer, {}, 0,
@@ -406,8 +408,10 @@ void setfac(ProcContext* ctx, int32_t k, NameRecord* names, double* values) {
 namespace {
 
 // VARNAMES, first pass: how many column names the lists give; a group of
-// another kind (*otherKind) leaves them all out.
-int32_t count_column_names(ProcContext* ctx, const VarnamesPayload* vpl, bool* otherKind) {
+// another kind (*otherKind) leaves them all out.  `line` is the statement's
+// program line, for the messages.
+int32_t count_column_names(ProcContext* ctx, const VarnamesPayload* vpl, int32_t line,
+                           bool* otherKind) {
     const ModelMatrixTable& mt = ctx->model;
     int32_t total = 0;
     for (int32_t g = 0; vpl != nullptr && g < vpl->nGroups; ++g) {
@@ -417,9 +421,11 @@ int32_t count_column_names(ProcContext* ctx, const VarnamesPayload* vpl, bool* o
             *otherKind = true;
         } else if (k == 0) {
             xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(vpl->groups[g].matrixName).c_str());
+            xpmplace(line, name_text(vpl->groups[g].matrixName).c_str());
         } else if (kind == velix::detail::VarnamesKind::kCopy && second == 0) {
             xpmlog(kMsgProc, kMsgVarnamesNoMatrix,
                    name_text(vpl->groups[g].names.names[0]).c_str());
+            xpmplace(line, name_text(vpl->groups[g].names.names[0]).c_str());
         } else if (kind == velix::detail::VarnamesKind::kList) {
             total += mt.columns[k];
         }
@@ -467,7 +473,8 @@ void cosparm(ProcContext* ctx) {
     const StatementNode* vnode = find_statement(ctx->stmtList, "VARNAMES");
     const VarnamesPayload* vpl = vnode ? static_cast<const VarnamesPayload*>(vnode->payload) : nullptr;
     bool otherKind = false;
-    const int32_t total = count_column_names(ctx, vpl, &otherKind);
+    const int32_t line = vnode != nullptr ? vnode->line : 0;
+    const int32_t total = count_column_names(ctx, vpl, line, &otherKind);
 
     // Scratch: the dense pattern and the item buffers.
     int64_t largest = 2 * static_cast<int64_t>(m);

@@ -84,12 +84,14 @@ void read_items(ProcContext* ctx, const RamPayload* pl, RamItems* items) {
         const double internal = it.matrix + 1.0;
         if (internal != 2.0 && internal != 3.0) {
             xpmlog(kMsgProc, kMsgRamBadMatrix, it.matrix, i + 1);
+            xpmplace(it.line, nullptr);
             raise_error_level(ctx, kLevelBadVariables);
             continue;
         }
         const int32_t r = variable_number(it.row), c = variable_number(it.column);
         if (r < 0 || c < 0) {
             xpmlog(kMsgProc, kMsgRamBadVariable, r < 0 ? it.row : it.column, i + 1, kMaxModelOrder);
+            xpmplace(it.line, nullptr);
             raise_error_level(ctx, kLevelInputError);
             continue;
         }
