@@ -112,6 +112,20 @@ enum KyrValueType : uint16_t {
     kKyrTextHandle = 66  // text handle in `text`
 };
 
+// Column kinds of a data table (entry 103 of a column definition): what the
+// column's cell holds.  The three integer kinds read the same signed 32-bit
+// cell and the two character kinds the same characters; the output records
+// the kind a table declared, so each table keeps its own.
+enum KyrColumnKind : int32_t {
+    kColumnShort = 1,     // an integer (the optimizer's iteration counters)
+    kColumnInt = 3,       // an integer
+    kColumnUnsigned = 4,  // an integer (the optimizer's numbered rows)
+    kColumnDouble = 5,    // a double
+    kColumnName = 6,      // characters: a name
+    kColumnChars = 20,    // fixed-width characters (width entry 289)
+    kColumnText = 66,     // a text handle (HostText*)
+};
+
 struct KyrArg {
     uint16_t attribute = 0;  // what the entry says
     uint16_t type = 0;       // KyrValueType
@@ -150,50 +164,50 @@ enum KyrMethod : uint32_t {
 // (270, 272, 278, 280, 366, 371, 376, 393, 2558) are passed as the host's
 // templates ask; what they do is the host's.
 enum KyrAttribute : uint16_t {
-    kAttrPositional = 0,          // an entry known by its place in the list
-    kAttrColumnKind = 103,        // a column's kind (a KyrValueType, or 20 fixed characters)
-    kAttrStorage = 105,           // a matrix's storage code ("sc", "rb", ...)
-    kAttrName = 138,              // the name of a table, column or group
-    kAttrFamily = 143,            // class family of a new object ("kyr")
-    kAttrHandle = 144,            // the new object (out)
-    kAttrClass = 146,             // class name of a new object ("manager", "data", ...)
-    kAttrParent = 148,            // -1: no parent object
-    kAttrDescription = 267,       // a matrix's description
-    kAttrDisplayDecimals = 270,   // a value's decimals
-    kAttrDisplayWidth = 272,      // a value's display width
-    kAttrJustify = 273,           // a note's justification, 'l' or 'c'
-    kAttrLabelWidth = 278,        // a matrix's label style
-    kAttrSwitch280 = 280,         // display switch of notes and matrices
-    kAttrValueCell = 285,         // a column's cell, read at each row
-    kAttrValue = 287,             // a value (factoid entry, template variable)
-    kAttrWidth = 289,             // a text column's width
-    kAttrLabel = 296,             // the title or label text
-    kAttrSecondTitle = 310,       // a matrix's second title
-    kAttrVariableName = 311,      // a template variable's name
-    kAttrTemplatePath = 339,      // a template path, or a column's template
-    kAttrFormatName = 340,        // a value's display format by name ("pvalue6.4")
-    kAttrIndirectCell = 343,      // a cell that holds the value's address
-    kAttrSwitch366 = 366,         // display switch of matrices
-    kAttrSwitch371 = 371,         // display switch of notes and matrices
-    kAttrEntryStyle = 376,        // a factoid entry's display style
-    kAttrMessageGroup = 383,      // a manager's message group
-    kAttrValues = 389,            // a matrix's values
-    kAttrRows = 390,              // a matrix's rows
-    kAttrColumns = 391,           // a matrix's columns
-    kAttrPieceStyle = 393,        // a matrix piece's display style
-    kAttrColumnNames = 399,       // fixed-width column names ...
-    kAttrColumnNameWidth = 400,   // ... and their width
-    kAttrColumnLabels = 402,      // column labels (NameRecords)
-    kAttrRowNames = 409,          // fixed-width row names ...
-    kAttrRowNameWidth = 410,      // ... and their width
-    kAttrRowLabels = 412,         // row labels (NameRecords)
-    kAttrCompiling = 433,         // 1 while the step compiles
-    kAttrGroupWord = 435,         // a group's option word
-    kAttrTitleKind = 440,         // 1 procedure title, 2 section title
-    kAttrCellTexts = 464,         // a matrix piece's cell texts
-    kAttrPieceLabel = 471,        // a matrix piece's label
-    kAttrText = 577,              // a note's or title's text
-    kAttrProcedureTitle = 2558,   // 1 on the procedure title
+    kAttrPositional = 0,         // an entry known by its place in the list
+    kAttrColumnKind = 103,       // a column's kind (a KyrColumnKind)
+    kAttrStorage = 105,          // a matrix's storage code ("sc", "rb", ...)
+    kAttrName = 138,             // the name of a table, column or group
+    kAttrFamily = 143,           // class family of a new object ("kyr")
+    kAttrHandle = 144,           // the new object (out)
+    kAttrClass = 146,            // class name of a new object ("manager", "data", ...)
+    kAttrParent = 148,           // -1: no parent object
+    kAttrDescription = 267,      // a matrix's description
+    kAttrDisplayDecimals = 270,  // a value's decimals
+    kAttrDisplayWidth = 272,     // a value's display width
+    kAttrJustify = 273,          // a note's justification, 'l' or 'c'
+    kAttrLabelWidth = 278,       // a matrix's label style
+    kAttrSwitch280 = 280,        // display switch of notes and matrices
+    kAttrValueCell = 285,        // a column's cell, read at each row
+    kAttrValue = 287,            // a value (factoid entry, template variable)
+    kAttrWidth = 289,            // a text column's width
+    kAttrLabel = 296,            // the title or label text
+    kAttrSecondTitle = 310,      // a matrix's second title
+    kAttrVariableName = 311,     // a template variable's name
+    kAttrTemplatePath = 339,     // a template path, or a column's template
+    kAttrFormatName = 340,       // a value's display format by name ("pvalue6.4")
+    kAttrIndirectCell = 343,     // a cell that holds the value's address
+    kAttrSwitch366 = 366,        // display switch of matrices
+    kAttrSwitch371 = 371,        // display switch of notes and matrices
+    kAttrEntryStyle = 376,       // a factoid entry's display style
+    kAttrMessageGroup = 383,     // a manager's message group
+    kAttrValues = 389,           // a matrix's values
+    kAttrRows = 390,             // a matrix's rows
+    kAttrColumns = 391,          // a matrix's columns
+    kAttrPieceStyle = 393,       // a matrix piece's display style
+    kAttrColumnNames = 399,      // fixed-width column names ...
+    kAttrColumnNameWidth = 400,  // ... and their width
+    kAttrColumnLabels = 402,     // column labels (NameRecords)
+    kAttrRowNames = 409,         // fixed-width row names ...
+    kAttrRowNameWidth = 410,     // ... and their width
+    kAttrRowLabels = 412,        // row labels (NameRecords)
+    kAttrCompiling = 433,        // 1 while the step compiles
+    kAttrGroupWord = 435,        // a group's option word
+    kAttrTitleKind = 440,        // 1 procedure title, 2 section title
+    kAttrCellTexts = 464,        // a matrix piece's cell texts
+    kAttrPieceLabel = 471,       // a matrix piece's label
+    kAttrText = 577,             // a note's or title's text
+    kAttrProcedureTitle = 2558,  // 1 on the procedure title
 };
 
 // Entry builders (the module fills arrays of these on its stack).

@@ -24,47 +24,21 @@
 
 namespace {
 
-constexpr int32_t kColInt = 1;      // column kinds: a 32-bit integer cell
-constexpr int32_t kColDouble = 5;   //   a double cell
-constexpr int32_t kColChars = 20;   //   characters (width entry 289)
-
 HostText* msg(int32_t number) { return kyrmsg(kMsgNlp, number); }
 
 bool is_simplex(int32_t t) { return t == kTechNmsimp || t == kTechNmsim2; }
 bool is_quanew(int32_t t) { return t == kTechQuanew || t == kTechDualQuanew; }
 
 // A factoid table of labelled values under "Orvo.NLP.<name>".
-struct Factoid {
-    HostObject* table = nullptr;
-    bool ok = false;
-
-    Factoid(NlpProblem* p, const char* name, int32_t title) {
-        char path[64] = "Orvo.NLP.";
-        std::strncat(path, name, sizeof path - std::strlen(path) - 1);
-        KyrArg args[] = {
-            kyr_counted(kAttrFamily, "kyr", 3),
-            kyr_counted(kAttrClass, "factoid", 7),
-            kyr_object(kAttrHandle, nullptr),
-            kyr_int(kAttrParent, -1),
-            kyr_counted(kAttrTemplatePath, path, static_cast<int32_t>(std::strlen(path))),
-            kyr_counted(kAttrName, name, static_cast<int32_t>(std::strlen(name))),
-            kyr_text(kAttrLabel, msg(title)),
-        };
-        ok = !kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodCreate, 7, args));
-        table = args[2].object;
-    }
-    void add(int32_t label, KyrArg value, int32_t width, int32_t format) {
-        if (!ok) return;
-        KyrArg args[] = {kyr_text(kAttrLabel, msg(label)), value, kyr_int(kAttrDisplayWidth, width), kyr_int(kAttrDisplayDecimals, format)};
-        ok = !kyr_failed(wobmth(table, nullptr, kKyrMethodFactoidEntry, 4, args));
-    }
+struct Factoid : FactoidTable {
+    Factoid(NlpProblem* p, const char* name, int32_t title)
+        : FactoidTable(p->out.kyrObject, name, std::string("Orvo.NLP.") + name, msg(title)) {}
     // A count or limit: width 10, format 0.
-    void count(int32_t label, double v) { add(label, kyr_double(kAttrValue, v), 10, 0); }
+    void count(int32_t label, double v) { entry(msg(label), v, 10, 0); }
     // Any other value: width 12, format 99.
-    void value(int32_t label, double v) { add(label, kyr_double(kAttrValue, v), 12, 99); }
+    void value(int32_t label, double v) { entry(msg(label), v, 12, 99); }
     // An integer of width 12.
-    void integer(int32_t label, int32_t v) { add(label, kyr_int(kAttrValue, v), 12, 0); }
-    bool end() { return ok && !kyr_failed(kyr_table_end_rows(table)); }
+    void integer(int32_t label, int32_t v) { int_entry(msg(label), v, 12, 0); }
 };
 
 // ---- pritech ----
@@ -344,19 +318,12 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
 }
 
 void convergence_status(NlpProblem* p, const Reason& reason) {
-    HostObject* table = nullptr;
-    HostObject* output = nullptr;
     HostText* text = reason.text;
     const double value = reason.value;
-    HostObject* m = p->out.kyrObject;
-    if (kyr_failed(kyr_table_create(m, "ConvergenceStatus", msg(600), &table))) return;
-    if (kyr_failed(kyr_table_column(table, kColDouble, "Status", &value))) return;
-    if (kyr_failed(kyr_table_column(table, 66, "Reason", &text))) return;
-    if (kyr_failed(kyr_table_end_columns(table))) return;
-    if (kyr_failed(kyr_table_bind(m, table, "Orvo.NLP.ConvergenceStatus", &output))) return;
-    if (kyr_failed(kyr_table_add_row(table))) return;
-    if (kyr_failed(kyr_table_end_rows(table))) return;
-    kyr_failed(kyr_table_deliver(m, output));
+    OutputTable t(p->out.kyrObject, "ConvergenceStatus", msg(600), "Orvo.NLP.ConvergenceStatus");
+    t.cell_column(kColumnDouble, "Status", &value);
+    t.cell_column(kColumnText, "Reason", &text);
+    if (t.end_columns() && t.add_row()) t.deliver();
 }
 
 // A note in the listing and the same message in the log.
@@ -385,7 +352,7 @@ void pritech(NlpProblem* p) {
         if (p->lower != nullptr && p->lower[i] > -DBL_MAX) ++nLower;
         if (p->upper != nullptr && p->upper[i] < DBL_MAX) ++nUpper;
     }
-    if (kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
+    if (!begin_output(p->out.kyrObject)) return;
     if (!title_notes(p)) return;
     if (p->printLevel > 3.0) {
         input_options(p);
@@ -400,7 +367,7 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
     if (p->out.iterHistTable != nullptr) {
         HostObject* table = p->out.iterHistTable;
         p->out.iterHistTable = nullptr;
-        if (!kyr_failed(kyr_table_end_rows(table))) kyr_failed(kyr_table_deliver(m, p->out.iterHistOut));
+        OutputTable::resume(m, table, p->out.iterHistOut).deliver();
     }
     const char* tech = technique_name(p->technique);
     const bool print = p->printLevel != 0.0 && m != nullptr;
@@ -463,7 +430,7 @@ void iteration_start(NlpProblem* p, int32_t first) {
 
 struct Column {
     const char* name;
-    int32_t kind;
+    KyrColumnKind kind;
     const void* cell;
 };
 
@@ -471,62 +438,52 @@ struct Column {
 int32_t history_columns(NlpProblem* p, int32_t last, Column* c) {
     NlpIterRecord& r = p->iterRecord;
     int32_t n = 0;
-    c[n++] = {"Iter", kColInt, &r.iteration};
-    c[n++] = {"Ac1", kColChars, &p->out.mark1};
-    c[n++] = {"Rest", kColInt, &p->nRestarts};
-    c[n++] = {"NFun", kColInt, &p->nFun};
+    c[n++] = {"Iter", kColumnShort, &r.iteration};
+    c[n++] = {"Ac1", kColumnChars, &p->out.mark1};
+    c[n++] = {"Rest", kColumnShort, &p->nRestarts};
+    c[n++] = {"NFun", kColumnShort, &p->nFun};
     if (last < 38) {
-        c[n++] = {"Act", kColInt, &r.activeCount};
-        c[n++] = {"Ac2", kColChars, &p->out.mark2};
+        c[n++] = {"Act", kColumnShort, &r.activeCount};
+        c[n++] = {"Ac2", kColumnChars, &p->out.mark2};
     }
-    c[n++] = {"OptCrit", kColDouble, &r.objective};
+    c[n++] = {"OptCrit", kColumnDouble, &r.objective};
     if (last == 38 || last == 39) {
-        c[n++] = {"ConMax", kColDouble, &p->maxConViolation};
-        c[n++] = {last == 38 ? "Pred" : "MeritF", kColDouble, &r.extra};
+        c[n++] = {"ConMax", kColumnDouble, &p->maxConViolation};
+        c[n++] = {last == 38 ? "Pred" : "MeritF", kColumnDouble, &r.extra};
     } else {
-        c[n++] = {"DifCrit", kColDouble, &r.change};
+        c[n++] = {"DifCrit", kColumnDouble, &r.change};
         if (last == 28)
-            c[n++] = {"StdDev", kColDouble, &r.extra};
+            c[n++] = {"StdDev", kColumnDouble, &r.extra};
         else
-            c[n++] = {"MaxGrad", kColDouble, &p->maxProjGrad};
+            c[n++] = {"MaxGrad", kColumnDouble, &p->maxProjGrad};
     }
-    if (last == 13 || last == 15 || last == 31) c[n++] = {"Lambda", kColDouble, &p->lambda};
-    if (last == 18) c[n++] = {"Ridge", kColDouble, &p->ridge};
-    if (last == 23 || last == 38) c[n++] = {"Alpha", kColDouble, &p->lastStep};
-    if (last == 28) c[n++] = {"Delta", kColDouble, &p->lastStep};
-    if (last == 39) c[n++] = {"DifMerit", kColDouble, &r.change};
-    if (last == 13 || last == 18 || last == 39) c[n++] = {"Rho", kColDouble, &p->rho};
-    if (last == 15 || last == 23) c[n++] = {"Slope", kColDouble, &r.extra};
-    if (last == 28) c[n++] = {"Size", kColDouble, &r.gradient};
-    if (last == 31) c[n++] = {"Radius", kColDouble, &p->radius};
-    if (last == 38) c[n++] = {"LFGMax", kColDouble, &r.gradient};
+    if (last == 13 || last == 15 || last == 31) c[n++] = {"Lambda", kColumnDouble, &p->lambda};
+    if (last == 18) c[n++] = {"Ridge", kColumnDouble, &p->ridge};
+    if (last == 23 || last == 38) c[n++] = {"Alpha", kColumnDouble, &p->lastStep};
+    if (last == 28) c[n++] = {"Delta", kColumnDouble, &p->lastStep};
+    if (last == 39) c[n++] = {"DifMerit", kColumnDouble, &r.change};
+    if (last == 13 || last == 18 || last == 39) c[n++] = {"Rho", kColumnDouble, &p->rho};
+    if (last == 15 || last == 23) c[n++] = {"Slope", kColumnDouble, &r.extra};
+    if (last == 28) c[n++] = {"Size", kColumnDouble, &r.gradient};
+    if (last == 31) c[n++] = {"Radius", kColumnDouble, &p->radius};
+    if (last == 38) c[n++] = {"LFGMax", kColumnDouble, &r.gradient};
     return n;
 }
 
-// Binds a (new piece of the) history table to its template.
-bool bind_history(NlpProblem* p) {
-    HostObject* out = nullptr;
-    if (kyr_failed(kyr_table_bind(p->out.kyrObject, p->out.iterHistTable, "Orvo.NLP.IterHist", &out)))
-        return false;
-    p->out.iterHistOut = out;
-    return true;
-}
-
+// Creates a (new piece of the) history table and binds it to its template;
+// its cells are fields of the problem.
 void history_table(NlpProblem* p, int32_t last) {
-    HostObject* table = nullptr;
-    if (kyr_failed(kyr_table_create(p->out.kyrObject, "IterHist", msg(550), &table))) return;
+    OutputTable t(p->out.kyrObject, "IterHist", msg(550), "Orvo.NLP.IterHist");
     Column cols[16];
     const int32_t n = history_columns(p, last, cols);
-    const KyrArg oneChar = kyr_int(kAttrWidth, 1);
     for (int32_t i = 0; i < n; ++i) {
-        const bool chars = cols[i].kind == kColChars;
-        if (kyr_failed(kyr_table_column(table, cols[i].kind, cols[i].name, cols[i].cell,
-                                        chars ? &oneChar : nullptr, chars ? 1 : 0)))
-            return;
+        const bool chars = cols[i].kind == kColumnChars;
+        t.cell_column(cols[i].kind, cols[i].name, cols[i].cell,
+                      chars ? ColumnFormat{.width = 1} : ColumnFormat{});
     }
-    if (kyr_failed(kyr_table_end_columns(table))) return;
-    p->out.iterHistTable = table;
-    if (!bind_history(p)) p->out.iterHistTable = nullptr;
+    if (!t.end_columns()) return;
+    p->out.iterHistTable = t.table();
+    p->out.iterHistOut = t.output();
 }
 
 // The action marks of the row.
@@ -564,7 +521,7 @@ void parameters_after_row(NlpProblem* p, int32_t first, int32_t last) {
     HostObject* m = p->out.kyrObject;
     HostObject* table = p->out.iterHistTable;
     p->out.iterHistTable = nullptr;
-    if (kyr_failed(kyr_table_end_rows(table)) || kyr_failed(kyr_table_deliver(m, p->out.iterHistOut))) return;
+    if (!OutputTable::resume(m, table, p->out.iterHistOut).deliver()) return;
     const bool withGradient = p->printLevel > 5.0 && first != 26 && first != 29 && p->gradient != nullptr;
     const size_t n = static_cast<size_t>(p->nParams);
     std::vector<double> values(p->x, p->x + n);
@@ -585,7 +542,8 @@ void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
     if (p->printLevel <= 1.0 || !(code < 0 || code % 2 == 1) || p->out.iterHistTable == nullptr) return;
     set_marks(p, first);
     if (last == 15 || last == 23) p->iterRecord.extra = -p->iterRecord.extra;
-    if (kyr_failed(kyr_table_add_row(p->out.iterHistTable))) return;
+    if (!OutputTable::resume(p->out.kyrObject, p->out.iterHistTable, p->out.iterHistOut).add_row())
+        return;
     if (p->printLevel > 4.0) parameters_after_row(p, first, last);
 }
 
@@ -593,43 +551,6 @@ void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
 namespace {
 
 constexpr double kEta = 1.110223024625157e-16;
-
-// A data table on the library's object with its columns bound to cells;
-// rows are added by the caller.  Null after a failure (reported).
-struct DataTable {
-    HostObject* table = nullptr;
-    HostObject* output = nullptr;
-    NlpProblem* p;
-
-    DataTable(NlpProblem* problem, const char* name, int32_t title) : p(problem) {
-        if (kyr_failed(kyr_table_create(p->out.kyrObject, name, msg(title), &table))) table = nullptr;
-    }
-    bool column(int32_t kind, const char* name, const void* cell, int32_t width = 0) {
-        if (table == nullptr) return false;
-        const KyrArg w = kyr_int(kAttrWidth, width);
-        if (!kyr_failed(kyr_table_column(table, kind, name, cell, width > 0 ? &w : nullptr, width > 0 ? 1 : 0)))
-            return true;
-        table = nullptr;
-        return false;
-    }
-    bool bind(const char* path) {
-        if (table == nullptr) return false;
-        if (!kyr_failed(kyr_table_end_columns(table)) &&
-            !kyr_failed(kyr_table_bind(p->out.kyrObject, table, path, &output)))
-            return true;
-        table = nullptr;
-        return false;
-    }
-    bool row() {
-        if (table != nullptr && !kyr_failed(kyr_table_add_row(table))) return true;
-        table = nullptr;
-        return false;
-    }
-    void deliver() {
-        if (table != nullptr && !kyr_failed(kyr_table_end_rows(table)))
-            kyr_failed(kyr_table_deliver(p->out.kyrObject, output));
-    }
-};
 
 // The distribution of the asymmetries in bins of width w from `start`.
 struct Bins {
@@ -675,26 +596,23 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
     int32_t number = 0, cast = 0;
     HostText* dash = kyrtxt("-", 1);
     HostText* bar = msg(257);
-    DataTable t(p, "ResDistr", 711);
-    t.column(kColDouble, "LowerB", &lower);
-    t.column(66, "Dash", &dash);
-    t.column(kColDouble, "UpperB", &upper);
-    t.column(kColInt, "Number", &number);
-    t.column(kColDouble, "Pct", &pct);
-    t.column(66, "Bar", &bar);
-    t.column(kColInt, "Cast", &cast);
-    if (!t.bind("Orvo.NLP.ResDistr")) return;
-    if (t.table != nullptr) {
-        KyrArg title[] = {kyr_text(kAttrVariableName, kyrtxt("TitleText2", -1)), kyr_text(kAttrValue, kyrmsgs(kMsgNlp, 268, scale))};
-        kyr_failed(wobmth(t.table, nullptr, kKyrMethodDynamicVariable, 2, title));
-    }
+    OutputTable t(p->out.kyrObject, "ResDistr", msg(711), "Orvo.NLP.ResDistr");
+    t.cell_column(kColumnDouble, "LowerB", &lower);
+    t.cell_column(kColumnText, "Dash", &dash);
+    t.cell_column(kColumnDouble, "UpperB", &upper);
+    t.cell_column(kColumnShort, "Number", &number);
+    t.cell_column(kColumnDouble, "Pct", &pct);
+    t.cell_column(kColumnText, "Bar", &bar);
+    t.cell_column(kColumnShort, "Cast", &cast);
+    if (!t.end_columns()) return;
+    t.variable("TitleText2", kyrmsgs(kMsgNlp, 268, scale));
     for (int32_t i = 0; i < b.count; ++i) {
         lower = edge(i);
         upper = edge(i + 1);
         number = counts[i];
         pct = 100.0 * number / static_cast<double>(v.size());
         cast = number / scale;
-        if (!t.row()) return;
+        if (!t.add_row()) return;
     }
     t.deliver();
 }
@@ -772,11 +690,12 @@ void nlp_grad_test_table(NlpProblem* p) {
     int32_t number = 0;
     double test = 0.0;
     char name[33] = {};
-    DataTable t(p, "GradTest", 710);
-    t.column(kColInt, "Number", &number, n < 999 ? 3 : n < 9999 ? 4 : 5);
-    if (p->paramNameWidth != 0 && p->paramNames != nullptr) t.column(kColChars, "Variable", name, p->paramNameWidth);
-    t.column(kColDouble, "Test", &test);
-    if (!t.bind("Orvo.NLP.GradTest")) return;
+    OutputTable t(p->out.kyrObject, "GradTest", msg(710), "Orvo.NLP.GradTest");
+    t.cell_column(kColumnShort, "Number", &number, {.width = n < 999 ? 3 : n < 9999 ? 4 : 5});
+    if (p->paramNameWidth != 0 && p->paramNames != nullptr)
+        t.cell_column(kColumnChars, "Variable", name, {.width = p->paramNameWidth});
+    t.cell_column(kColumnDouble, "Test", &test);
+    if (!t.end_columns()) return;
     for (int32_t j = 0; j < n; ++j) {
         number = j + 1;
         test = p->gradBase[j];
@@ -784,7 +703,7 @@ void nlp_grad_test_table(NlpProblem* p) {
             std::memset(name, ' ', sizeof name - 1);
             std::memcpy(name, p->paramNames[j].text, static_cast<size_t>(std::min<int32_t>(p->paramNames[j].length, 32)));
         }
-        if (!t.row()) return;
+        if (!t.add_row()) return;
     }
     t.deliver();
 }

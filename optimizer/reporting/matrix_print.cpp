@@ -260,7 +260,7 @@ void prijac(NlpProblem* p, bool print, bool outest) {
 // "Jacobian": the gradient rows of the nonlinear constraints, each labelled.
 // One double column "Mat" per variable of a matrix table, named by the
 // parameters (names[count][33], filled here) or, with `generated`, "X1" ...
-void variable_columns(NlpProblem* p, velix::report::ReportTable* table, int32_t count, bool generated,
+void variable_columns(NlpProblem* p, OutputTable* table, int32_t count, bool generated,
                       std::vector<std::vector<char>>* names, std::vector<double>* row) {
     names->assign(static_cast<size_t>(count), std::vector<char>(33, '\0'));
     row->assign(static_cast<size_t>(count), 0.0);
@@ -271,7 +271,8 @@ void variable_columns(NlpProblem* p, velix::report::ReportTable* table, int32_t 
         else
             velix::report::parameter_label(p, j, name, 32);
         for (int32_t k = 31; k >= 0 && name[k] == ' '; --k) name[k] = '\0';
-        table->real(name, &(*row)[static_cast<size_t>(j)], "Mat");
+        table->cell_column(kColumnDouble, name, &(*row)[static_cast<size_t>(j)],
+                           velix::report::template_format("Mat"));
     }
 }
 
@@ -280,11 +281,11 @@ void prijnc(NlpProblem* p) {
     std::vector<double> row;
     std::vector<char> label(static_cast<size_t>(width) + 1, '\0');
     std::vector<std::vector<char>> names;
-    velix::report::ReportTable table(p->out.kyrObject, "Jacobian", 717);
-    table.title_variable("TitleText", kyrmsg(kMsgNlp, 224));
-    table.chars("Variable", label.data(), width);
+    OutputTable table = velix::report::report_table(p->out.kyrObject, "Jacobian", 717);
+    table.variable("TitleText", kyrmsg(kMsgNlp, 224));
+    table.cell_column(kColumnChars, "Variable", label.data(), velix::report::chars_format(width));
     variable_columns(p, &table, n, false, &names, &row);
-    table.bind();
+    table.end_columns();
     for (int32_t k = 0; k < p->nNlinCon && table.ok() && p->conRowFn != nullptr; ++k) {
         std::fill(label.begin(), label.end(), '\0');
         if (p->conLabels != nullptr && p->conLabelWidth > 0)
@@ -293,7 +294,7 @@ void prijnc(NlpProblem* p) {
         p->conRowFn(p, p->nLinCon + k, row.data());
         if (p->conKinds != nullptr && static_cast<int16_t>(p->conKinds[k]) < 0)
             for (double& v : row) v = -v;
-        table.row();
+        table.add_row();
     }
     table.deliver();
 }
@@ -413,12 +414,12 @@ void znlpsph(NlpProblem* p, int32_t kind, const double* values) {
     std::vector<char> label(static_cast<size_t>(std::max(width, 32)) + 1, '\0');
     std::vector<std::vector<char>> names;
     std::vector<double> row;
-    velix::report::ReportTable table(p->out.kyrObject, "Hessian", 718);
+    OutputTable table = velix::report::report_table(p->out.kyrObject, "Hessian", 718);
     static const int32_t kTitles[] = {194, 195, 196, 197};  // by kind 1..4
-    table.title_variable("TitleText", kyrmsg(kMsgNlp, kTitles[kind - 1]));
-    table.chars("Variable", label.data(), width);
+    table.variable("TitleText", kyrmsg(kMsgNlp, kTitles[kind - 1]));
+    table.cell_column(kColumnChars, "Variable", label.data(), velix::report::chars_format(width));
     variable_columns(p, &table, dim, generated, &names, &row);
-    table.bind();
+    table.end_columns();
     for (int32_t i = 0; i < dim && table.ok(); ++i) {
         std::fill(row.begin(), row.end(), 0.0);
         row[static_cast<size_t>(i)] = values[i];
@@ -429,7 +430,7 @@ void znlpsph(NlpProblem* p, int32_t kind, const double* values) {
                 if (c == i && r < dim) row[static_cast<size_t>(r)] = values[k];  // (r, i) below it
             }
         std::snprintf(label.data(), label.size(), "%s", names[static_cast<size_t>(i)].data());
-        table.row();
+        table.add_row();
     }
     table.deliver();
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "host/host_support.h"
@@ -19,24 +20,26 @@
 
 namespace {
 
-
 bool note_text(ProcContext* ctx, HostText* text) {
     return !kyr_failed(kyr_note(ctx->kyrManager, text, 'l'));
 }
 
 // A factoid of the input statistics: template "Tesk.Velix.<name>", title
 // and labels messages of the procedure.
-struct InputFactoid : FactoidTable {
-    InputFactoid(ProcContext* ctx, const char* name, int32_t title)
-        : FactoidTable(ctx->kyrManager, name, std::string("Tesk.Velix.") + name, kyrmsg(kMsgProc, title)) {}
-    // A count: display width 8 without decimals; `styled` adds the entry
-    // style 2.
-    void count(int32_t label, double value, bool styled = false) {
-        entry(kyrmsg(kMsgProc, label), value, 8, 0, styled ? 2 : -1);
-    }
-    // A measured value in the host's default number format.
-    void value(int32_t label, double v) { entry(kyrmsg(kMsgProc, label), v); }
-};
+FactoidTable input_factoid(ProcContext* ctx, const char* name, int32_t title) {
+    return FactoidTable(ctx->kyrManager, name, std::string("Tesk.Velix.") + name,
+                        kyrmsg(kMsgProc, title));
+}
+
+// A count: display width 8 without decimals; `styled` adds the entry style 2.
+void count_entry(FactoidTable* t, int32_t label, double value, bool styled = false) {
+    t->entry(kyrmsg(kMsgProc, label), value, 8, 0, styled ? 2 : -1);
+}
+
+// A measured value in the host's default number format.
+void value_entry(FactoidTable* t, int32_t label, double v) {
+    t->entry(kyrmsg(kMsgProc, label), v);
+}
 
 // A packed copy of a without row and column k (k < 0: a plain copy).
 std::vector<double> without(const double* a, int32_t n, int32_t k) {
@@ -130,51 +133,38 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
     }
 
     if (printSimple) {
-        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
-        InputFactoid info(ctx, "GenModInfo", 731);
+        if (!begin_output(ctx->kyrManager)) return;
+        FactoidTable info = input_factoid(ctx, "GenModInfo", 731);
         // The observations behind the divisor: N before the partial variables
         // took their degrees of freedom, for every divisor kind.
         const bool dfKind = std::memcmp(ctx->options.vardefKind, kVardefDefault, 8) == 0;
-        info.count(300, ctx->nObs + (dfKind ? partialUsed : 0));
-        info.count(301, n);
-        if (ctx->moments.nPartial > 0) info.count(302, ctx->moments.nPartial);
-        info.count(303, ctx->nMoments);
-        info.count(304, ctx->nTerms, true);
-        info.count(305, ctx->nMatrices, true);
-        if (ctx->moments.nPartial > 0) info.count(306, ctx->nObs, true);
-        info.count(307, ctx->nParmFree, true);
+        count_entry(&info, 300, ctx->nObs + (dfKind ? partialUsed : 0));
+        count_entry(&info, 301, n);
+        if (ctx->moments.nPartial > 0) count_entry(&info, 302, ctx->moments.nPartial);
+        count_entry(&info, 303, ctx->nMoments);
+        count_entry(&info, 304, ctx->nTerms, true);
+        count_entry(&info, 305, ctx->nMatrices, true);
+        if (ctx->moments.nPartial > 0) count_entry(&info, 306, ctx->nObs, true);
+        count_entry(&info, 307, ctx->nParmFree, true);
         if (!info.end()) return;
 
         // SimpleStatistics.
-        HostObject* table = nullptr;
-        HostText* title = kyrmsg(kMsgProc, 721);
-        if (kyr_failed(kyr_table_create(ctx->kyrManager, "SimpleStatistics", title, &table)))
-            return;
+        OutputTable table(ctx->kyrManager, "SimpleStatistics", kyrmsg(kMsgProc, 721),
+                          "Tesk.Velix.SimpleStatistics");
         int32_t width = 2;
         for (int32_t i = 0; i < nStat; ++i) width = std::max<int32_t>(width, statistic_name(ctx, i).length);
         char nameCell[33] = {};
         double mean = 0, sd = 0, skew = 0, kurt = 0;
-        auto column = [&](int32_t kind, const char* name, void* cell, int32_t w) {
-            const KyrArg extra[] = {kyr_int(kAttrWidth, w)};
-            return !kyr_failed(kyr_table_column(table, kind, name, cell, extra, w > 0 ? 1 : 0));
-        };
-        if (!column(20, "Variable", nameCell, width) || !column(5, "Mean", &mean, 0) ||
-            !column(5, "StD", &sd, 0))
-            return;
-        if (ctx->options.kurtosisWanted &&
-            (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
-            return;
-        {
-            KyrArg args[] = {
-                kyr_counted(kAttrVariableName, "title", 5),
-                kyr_text(kAttrValue, kyrmsg(kMsgProc, ctx->moments.momentOrigin != 0 ? 309 : 311))};
-            if (kyr_failed(wobmth(table, nullptr, kKyrMethodDynamicVariable, 2, args))) return;
+        table.cell_column(kColumnChars, "Variable", nameCell, {.width = width});
+        table.cell_column(kColumnDouble, "Mean", &mean);
+        table.cell_column(kColumnDouble, "StD", &sd);
+        if (ctx->options.kurtosisWanted) {
+            table.cell_column(kColumnDouble, "Skewness", &skew);
+            table.cell_column(kColumnDouble, "Kurtosis", &kurt);
         }
-        if (kyr_failed(kyr_table_end_columns(table))) return;
-        HostObject* output = nullptr;
-        const char* path = "Tesk.Velix.SimpleStatistics";
-        if (kyr_failed(kyr_table_bind(ctx->kyrManager, table, path, &output))) return;
-        ctx->kyrTable = output;
+        table.variable("title", kyrmsg(kMsgProc, ctx->moments.momentOrigin != 0 ? 309 : 311));
+        if (!table.end_columns()) return;
+        ctx->kyrTable = table.output();
         for (int32_t i = 0; i < nStat; ++i) {
             const NameRecord r = statistic_name(ctx, i);
             std::memset(nameCell, ' ', 32);
@@ -183,10 +173,9 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
             sd = ctx->moments.stdDevs[i];
             skew = ctx->moments.skewness[i];
             kurt = ctx->moments.uniKurtosis[i];
-            if (kyr_failed(kyr_table_add_row(table))) return;
+            if (!table.add_row()) return;
         }
-        if (kyr_failed(kyr_table_end_rows(table))) return;
-        if (kyr_failed(kyr_table_deliver(ctx->kyrManager, output))) return;
+        if (!table.deliver()) return;
 
         if (ctx->options.kurtosisWanted) {
             for (int32_t i = 0; i < ctx->nVar; ++i) {
@@ -195,16 +184,16 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
                 if (!note_text(ctx, kyrmsgs(kMsgProc, 312, static_cast<int32_t>(r.length), r.text))) return;
             }
             const double* cells = ctx->moments.kurtosisCells;
-            InputFactoid kt(ctx, "Kurtosis", 721);
-            kt.value(313, cells[0]);
-            kt.value(510, cells[2]);
-            kt.value(511, cells[3]);
-            kt.value(512, cells[1]);
-            kt.value(314, cells[4]);
-            kt.value(513, cells[5]);
+            FactoidTable kt = input_factoid(ctx, "Kurtosis", 721);
+            value_entry(&kt, 313, cells[0]);
+            value_entry(&kt, 510, cells[2]);
+            value_entry(&kt, 511, cells[3]);
+            value_entry(&kt, 512, cells[1]);
+            value_entry(&kt, 314, cells[4]);
+            value_entry(&kt, 513, cells[5]);
             if (!wzmis(cells[6]) && !wzmis(cells[7])) {
-                kt.value(315, cells[6]);
-                kt.value(514, cells[7]);
+                value_entry(&kt, 315, cells[6]);
+                value_entry(&kt, 514, cells[7]);
             }
             if (!kt.end()) return;
             const int32_t p = ctx->nVar - (dropIntercept ? 1 : 0);
