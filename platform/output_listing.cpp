@@ -166,7 +166,10 @@ void put_grid(const std::vector<std::string>& rowLabels, const std::vector<std::
     }
 }
 
-bool numeric_kind(int32_t kind) { return kind == 5 || kind == 1 || kind == 3 || kind == 4; }
+bool numeric_kind(int32_t kind) {
+    return kind == kColumnDouble || kind == kColumnShort || kind == kColumnInt ||
+           kind == kColumnUnsigned;
+}
 
 void put_table(const OutItem& t) {
     put_heading(t);

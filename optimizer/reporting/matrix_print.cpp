@@ -329,9 +329,7 @@ void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const do
     if (print == 0) return;
     const double det = r.nZero > 0.0 ? 0.0 : r.mantissa * std::pow(10.0, r.exponent);
     if (r.exponent < kLargestExponent) {
-        KyrArg args[] = {kyr_text(kAttrText, kyrmsgs(kMsgNlp, 212, det)), kyr_int(kAttrSwitch371, 1), kyr_char(kAttrJustify, 'c')};
-        const int32_t rc = wobmth(p->out.kyrObject, nullptr, kKyrMethodNote, 3, args);
-        if (kyr_failed(rc)) xprrlog(0, rc);
+        note(p, kyrmsgs(kMsgNlp, 212, det));
     } else {
         note(p, kyrmsgs(kMsgNlp, 213, r.mantissa));
     }

@@ -275,7 +275,7 @@ int32_t publish(HostObject* matrix, const MatrixView& v, int32_t stage) {
 // reported and abandons the table.
 void matrix_table(ProcContext* ctx, const MatrixView& v, const Grid& g, int32_t stage) {
     HostObject* manager = ctx->kyrManager;
-    if (kyr_failed(wobmth(manager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
+    if (!begin_output(manager)) return;
     KyrArg create[] = {kyr_counted(kAttrFamily, "kyr", 3), kyr_counted(kAttrClass, "matrix", 6),
                        kyr_object(kAttrHandle, nullptr)};
     if (kyr_failed(wobmth(manager, nullptr, kKyrMethodCreate, 3, create))) return;
