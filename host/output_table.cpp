@@ -328,11 +328,12 @@ void FactoidTable::probability_entry(HostText* label, double value) {
 bool FactoidTable::end() { return ok_ && check(kyr_table_end_rows(table_)); }
 
 int32_t kyr_publish_matrix(HostObject* manager, const MatrixTable& m) {
-    KyrArg args[13];
+    KyrArg args[16];
     int32_t k = 0;
     args[k++] = kyr_text(kAttrTemplatePath, m.templatePath);
     args[k++] = kyr_text(kAttrName, m.name);
     args[k++] = kyr_text(kAttrLabel, m.title);
+    if (m.description != nullptr) args[k++] = kyr_text(kAttrDescription, m.description);
     args[k++] = kyr_address(kAttrValues, kKyrDoubles, m.values);
     args[k++] = kyr_int(kAttrRows, m.rows);
     args[k++] = kyr_int(kAttrColumns, m.columns);
@@ -343,8 +344,12 @@ int32_t kyr_publish_matrix(HostObject* manager, const MatrixTable& m) {
         args[k++] = kyr_int(kAttrRowNameWidth, m.rowNameWidth);
     }
     args[k++] = kyr_counted(kAttrStorage, m.storage, static_cast<int32_t>(std::strlen(m.storage)));
-    args[k++] = kyr_int(kAttrLabelWidth, m.labelStyle);
+    if (m.labelStyle >= 0) args[k++] = kyr_int(kAttrLabelWidth, m.labelStyle);
     if (m.pieceStyle >= 0) args[k++] = kyr_int(kAttrPieceStyle, m.pieceStyle);
+    if (m.listingSwitches) {
+        args[k++] = kyr_int(kAttrSwitch280, 1);
+        args[k++] = kyr_int(kAttrSwitch371, 1);
+    }
     const int32_t rc = wobmth(manager, nullptr, kKyrMethodPublishMatrix, k, args);
     kyr_failed(rc);
     return rc;

@@ -224,8 +224,10 @@ struct MatrixTable {
     const char* rowNames = nullptr;            // fixed-width row names, or 0 ...
     int32_t rowNameWidth = 0;                  // ... and their width
     const char* storage = "sc";                // "sc" packed symmetric, "c" by columns, ...
-    int32_t labelStyle = 0;                    // entry 278
+    int32_t labelStyle = 0;                    // entry 278 when not negative
     int32_t pieceStyle = -1;                   // entry 393 when not negative
+    HostText* description = nullptr;           // entry 267 when not 0
+    bool listingSwitches = false;              // entries 280 and 371, both 1
 };
 
 // Publishes the matrix table; a failure is reported.  Returns the status.

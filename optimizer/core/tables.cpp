@@ -650,16 +650,18 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
         labels += a + "," + b;
         values.push_back(all[k].v);
     }
-    KyrArg args[] = {kyr_counted(kAttrName, "SymDifRO", 8),
-                     kyr_counted(kAttrTemplatePath, "Orvo.NLP.SymDifRO", 17),
-                     kyr_text(kAttrLabel, msg(729)),
-                     kyr_address(kAttrValues, kKyrDoubles, values.data()),
-                     kyr_int(kAttrRows, static_cast<int32_t>(listed)),
-                     kyr_int(kAttrColumns, 1),
-                     kyr_counted(kAttrStorage, "r", 1),
-                     kyr_address(kAttrRowNames, kKyrNames, labels.data()),
-                     kyr_int(kAttrRowNameWidth, static_cast<int32_t>(2 * w + 1))};
-    if (kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodPublishMatrix, 9, args))) return;
+    MatrixTable m;
+    m.templatePath = kyrtxt("Orvo.NLP.SymDifRO", -1);
+    m.name = kyrtxt("SymDifRO", -1);
+    m.title = msg(729);
+    m.values = values.data();
+    m.rows = static_cast<int32_t>(listed);
+    m.columns = 1;
+    m.storage = "r";
+    m.rowNames = labels.data();
+    m.rowNameWidth = static_cast<int32_t>(2 * w + 1);
+    m.labelStyle = -1;
+    if (kyr_publish_matrix(p->out.kyrObject, m) < 0) return;
     nlp_note(p, kyrmsgs(kMsgNlp, 265, static_cast<int32_t>(listed)), 'l');
 }
 

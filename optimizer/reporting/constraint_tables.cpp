@@ -199,15 +199,19 @@ std::string constraint_name(const NlpProblem* p, int32_t k) {
 // One row of numbers (the dependent constraints) as a matrix table.
 void dependency_matrix(NlpProblem* p, const char* name, int32_t title, int32_t description,
                        const std::vector<double>& numbers) {
-    const int32_t zero = 0;
     const std::string path = std::string("Orvo.NLP.") + name;
-    KyrArg args[] = {
-        kyr_text(kAttrTemplatePath, kyrtxt(path.c_str(), -1)), kyr_text(kAttrName, kyrtxt(name, -1)), kyr_text(kAttrDescription, msg(description)),
-        kyr_text(kAttrLabel, msg(title)), kyr_address(kAttrValues, kKyrDoubles, numbers.data()), kyr_int(kAttrRows, 1),
-        kyr_int(kAttrColumns, static_cast<int32_t>(numbers.size())), kyr_counted(kAttrStorage, "rf", 2), kyr_int(kAttrLabelWidth, 0),
-        kyr_int(kAttrSwitch280, 1), kyr_int(kAttrSwitch371, 1), kyr_address(kAttrPieceStyle, kKyrCell, &zero)};
-    const int32_t rc = wobmth(p->out.kyrObject, nullptr, kKyrMethodPublishMatrix, 12, args);
-    if (kyr_failed(rc)) xprrlog(0, rc);
+    MatrixTable m;
+    m.templatePath = kyrtxt(path.c_str(), -1);
+    m.name = kyrtxt(name, -1);
+    m.title = msg(title);
+    m.description = msg(description);
+    m.values = numbers.data();
+    m.rows = 1;
+    m.columns = static_cast<int32_t>(numbers.size());
+    m.storage = "rf";
+    m.pieceStyle = 0;
+    m.listingSwitches = true;
+    kyr_publish_matrix(p->out.kyrObject, m);
 }
 
 // "DepBoundCons": the parameters whose bounds are dependent.
