@@ -354,3 +354,33 @@ int32_t kyr_publish_matrix(HostObject* manager, const MatrixTable& m) {
     kyr_failed(rc);
     return rc;
 }
+
+MatrixPieces::MatrixPieces(HostObject* manager) {
+    KyrArg create[] = {kyr_counted(kAttrFamily, "kyr", 3), kyr_counted(kAttrClass, "matrix", 6),
+                       kyr_object(kAttrHandle, nullptr)};
+    ok_ = !kyr_failed(wobmth(manager, nullptr, kKyrMethodCreate, 3, create));
+    if (ok_) matrix_ = create[2].object;
+}
+
+MatrixPieces::~MatrixPieces() {
+    close();
+}
+
+void MatrixPieces::close() {
+    if (matrix_ != nullptr) kyr_failed(kyr_group_close(matrix_));
+    matrix_ = nullptr;
+    ok_ = false;
+}
+
+bool MatrixPieces::check(int32_t status) {
+    if (kyr_failed(status)) ok_ = false;
+    return ok_;
+}
+
+bool MatrixPieces::piece(KyrArg* entries, int32_t n) {
+    return ok_ && check(wobmth(matrix_, nullptr, kKyrMethodMatrixData, n, entries));
+}
+
+bool MatrixPieces::publish(KyrArg* entries, int32_t n) {
+    return ok_ && check(wobmth(matrix_, nullptr, kKyrMethodPublishMatrix, n, entries));
+}

@@ -232,3 +232,30 @@ struct MatrixTable {
 
 // Publishes the matrix table; a failure is reported.  Returns the status.
 int32_t kyr_publish_matrix(HostObject* manager, const MatrixTable& m);
+
+// ---------------------------------------------------------------------------
+// A matrix table of several pieces (values, standard errors, cell texts),
+// published as one: the matrix object is created on the manager, takes its
+// pieces, is published and is closed.  The first failed call is reported
+// and abandons the table; the object is closed in any case.
+
+class MatrixPieces {
+   public:
+    explicit MatrixPieces(HostObject* manager);
+    ~MatrixPieces();
+    MatrixPieces(const MatrixPieces&) = delete;
+    MatrixPieces& operator=(const MatrixPieces&) = delete;
+    // Adds one piece: the entries[n] of its values, shape, storage and labels.
+    bool piece(KyrArg* entries, int32_t n);
+    // Publishes the pieces under the entries[n] of names, titles and formats.
+    bool publish(KyrArg* entries, int32_t n);
+    // Closes the object (a failure is reported); the destructor closes it
+    // when this was not called.
+    void close();
+    bool ok() const { return ok_; }
+
+   private:
+    bool check(int32_t status);
+    HostObject* matrix_ = nullptr;
+    bool ok_ = false;
+};
