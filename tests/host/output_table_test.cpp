@@ -51,7 +51,8 @@ class OutputTableCalls : public HostStep {
             kKyrMethodCreate,        kKyrMethodColumn,    kKyrMethodEndColumns,
             kKyrMethodBind,          kKyrMethodAddRow,    kKyrMethodEndRows,
             kKyrMethodDeliver,       kKyrMethodNote,      kKyrMethodFactoidEntry,
-            kKyrMethodPublishMatrix, kKyrMethodOpenGroup, kKyrMethodDynamicVariable};
+            kKyrMethodPublishMatrix, kKyrMethodOpenGroup, kKyrMethodDynamicVariable,
+            kKyrMethodMatrixData};
         entries_.resize(std::size(numbers));
         methodNumbers_.assign(std::begin(numbers), std::end(numbers));
         heads_.assign(1, nullptr);
@@ -415,4 +416,20 @@ TEST_F(OutputTableCalls, AnIntegerFactoidEntryCarriesAnInteger) {
     EXPECT_EQ(e[1].word, 42);
     EXPECT_EQ(e[2].word, 12);
     EXPECT_EQ(e[3].word, 0);
+}
+
+TEST_F(OutputTableCalls, MatrixPiecesGoToTheCreatedMatrixUntilAFailure) {
+    KyrArg entries[] = {kyr_int(kAttrRows, 2)};
+    MatrixPieces m(&manager_);
+    EXPECT_TRUE(m.piece(entries, 1) && m.publish(entries, 1));
+    failingCall = 3;
+    EXPECT_FALSE(m.piece(entries, 1));
+    EXPECT_FALSE(m.publish(entries, 1)) << "the failure abandons the table";
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(counted_text(calls[0].args[1]), "matrix");
+    const uint32_t methods[] = {147, 462, 388, 462};
+    for (size_t i = 0; i < calls.size(); ++i)
+        EXPECT_EQ(calls[i].method, methods[i]) << "call " << i;
+    for (size_t i = 1; i < calls.size(); ++i) EXPECT_EQ(calls[i].object, &createdTable);
+    EXPECT_FALSE(log().empty());
 }
