@@ -126,6 +126,36 @@ int32_t kyr_note(HostObject* manager, HostText* text, char justify, int32_t leve
     return wobmth(manager, nullptr, kKyrMethodNote, 4, args);
 }
 
+int32_t kyr_lines_note(HostObject* manager, HostText* text, int32_t lines) {
+    KyrArg args[] = {kyr_text(kAttrText, text), kyr_int(kAttrLineCount, lines),
+                     kyr_int(kAttrSwitch280, 1), kyr_char(kAttrJustify, 'c')};
+    return wobmth(manager, nullptr, kKyrMethodNote, 4, args);
+}
+
+int32_t kyr_manager_create(HostObject* anchor, int32_t messageGroup, HostObject** manager) {
+    KyrArg args[] = {kyr_counted(kAttrFamily, "kyr", 3), kyr_counted(kAttrClass, "manager", 7),
+                     kyr_object(kAttrHandle, nullptr), kyr_int(kAttrMessageGroup, messageGroup)};
+    const int32_t rc = wobmth(anchor, nullptr, kKyrMethodCreate, 4, args);
+    if (rc >= 0) *manager = args[2].object;
+    return rc;
+}
+
+int32_t kyr_title(HostObject* manager, HostText* text, int32_t kind) {
+    KyrArg args[5];
+    int32_t k = 0;
+    args[k++] = kyr_counted(kAttrPositional, nullptr, 0);
+    args[k++] = kyr_int(kAttrTitleKind, kind);
+    if (kind == 1) args[k++] = kyr_word2(kAttrProcedureTitle, 1);
+    args[k++] = kyr_int(kAttrParent, -1);
+    args[k++] = kyr_text(kAttrText, text);
+    return wobmth(manager, nullptr, kKyrMethodTitle, k, args);
+}
+
+int32_t kyr_compile_state(HostObject* manager, int32_t state) {
+    KyrArg args[] = {kyr_int(kAttrCompiling, state)};
+    return wobmth(manager, nullptr, kKyrMethodCompileState, 1, args);
+}
+
 int32_t kyr_group_open(HostObject* manager, std::string_view name, HostText* label, HostObject** group) {
     KyrArg args[] = {
         kyr_object(kAttrHandle, nullptr),
@@ -151,8 +181,12 @@ HostObject* open_output_group(HostObject* manager, std::string_view name, HostTe
 
 void close_output_group(HostObject* group) { kyr_failed(kyr_group_close(group)); }
 
+int32_t kyr_begin_output(HostObject* manager) {
+    return wobmth(manager, nullptr, kKyrMethodBeginOutput, 0, nullptr);
+}
+
 bool begin_output(HostObject* manager) {
-    return !kyr_failed(wobmth(manager, nullptr, kKyrMethodBeginOutput, 0, nullptr));
+    return !kyr_failed(kyr_begin_output(manager));
 }
 
 bool listing_line(HostObject* manager, HostText* text) {

@@ -76,11 +76,31 @@ int32_t kyr_table_deliver(HostObject* manager, HostObject* output);
 // justify.
 int32_t kyr_note(HostObject* manager, HostText* text, char justify, int32_t level = 1);
 
+// Writes `text` of `lines` lines (joined by line breaks) as one centred
+// note: entries 577 text, 619 lines, 280 1, 273 'c'.
+int32_t kyr_lines_note(HostObject* manager, HostText* text, int32_t lines);
+
+// Creates on `anchor` an output manager whose messages are of the group
+// `messageGroup`: entries 143 "kyr", 146 "manager", 144 (out: the
+// manager), 383 messageGroup.  out: *manager.
+int32_t kyr_manager_create(HostObject* anchor, int32_t messageGroup, HostObject** manager);
+
+// Writes `text` as a title of kind `kind` (1 the procedure's title, 2 a
+// section's): entries an empty counted one, 440 kind, 2558 1 for the
+// procedure's title, 148 -1, 577 text.
+int32_t kyr_title(HostObject* manager, HostText* text, int32_t kind);
+
+// Tells the manager whether the step is compiling (1) or not (0): entry
+// 433 state.
+int32_t kyr_compile_state(HostObject* manager, int32_t state);
+
 // ---------------------------------------------------------------------------
 // Groups and listing lines.
 
 // Begins an output on the manager (a section of tables, or before a matrix
-// table); false (after xprrlog) when the call fails.
+// table): method 435 without entries.
+int32_t kyr_begin_output(HostObject* manager);
+// The same with the failure rule: false (after xprrlog) when it fails.
 bool begin_output(HostObject* manager);
 
 // Opens an output group named `name` with the label `label`: entries 144

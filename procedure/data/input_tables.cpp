@@ -126,10 +126,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
             number = 297;
         char method[81];
         xpmstr(method, -1 - 80, kMsgProc, number);
-        KyrArg args[] = {KyrArg{}, kyr_int(kAttrTitleKind, 2), kyr_int(kAttrParent, -1),
-                         kyr_text(kAttrText, kyrmsgs(kMsgProc, 77, method))};
-        args[0].type = kKyrCounted;
-        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 4, args))) return;
+        if (kyr_failed(kyr_title(ctx->kyrManager, kyrmsgs(kMsgProc, 77, method), 2))) return;
     }
 
     if (printSimple) {

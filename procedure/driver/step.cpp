@@ -70,8 +70,7 @@ void check_method(ProcContext* /*ctx*/, int32_t rc) {
 }
 
 void set_compile_state(ProcContext* ctx, int32_t state) {
-    KyrArg args[] = {kyr_int(kAttrCompiling, state)};
-    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodCompileState, 1, args));
+    check_method(ctx, kyr_compile_state(ctx->kyrManager, state));
 }
 
 // Opens a group of tables unless it is open already.
@@ -136,28 +135,9 @@ int32_t zavvelix() {
     frame->cmpHandle.resultArea2 = &ctx->compilerResult[1];
     xobinit(&ctx->kyrAnchor, 0);
 
-    {
-        KyrArg args[] = {
-            kyr_counted(kAttrFamily, "kyr", 3),
-            kyr_counted(kAttrClass, "manager", 7),
-            kyr_object(kAttrHandle, nullptr),
-            kyr_int(kAttrMessageGroup, kMsgProc),
-        };
-        check_method(ctx, wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, args));
-        ctx->kyrManager = args[2].object;
-    }
-    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr));
-    {
-        // The first entry is counted but left unset.
-        KyrArg args[] = {
-            KyrArg{},
-            kyr_int(kAttrTitleKind, 1),
-            kyr_word2(kAttrProcedureTitle, 1),
-            kyr_int(kAttrParent, -1),
-            kyr_text(kAttrText, kyrmsg(kMsgProc, kMsgProcTitle)),
-        };
-        check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 5, args));
-    }
+    check_method(ctx, kyr_manager_create(ctx->kyrAnchor, kMsgProc, &ctx->kyrManager));
+    check_method(ctx, kyr_begin_output(ctx->kyrManager));
+    check_method(ctx, kyr_title(ctx->kyrManager, kyrmsg(kMsgProc, kMsgProcTitle), 1));
 
     frame->cmpHandle.manager = ctx->kyrManager;
     cmpinit(&frame->cmpHandle, &frame->cmpWork);

@@ -55,9 +55,7 @@ void end_if_fatal(ProcContext* ctx) {
 void library_manager(ProcContext* ctx, NlpProblem* nlp) {
     if (nlp->out.kyrObject != nullptr || ctx->kyrAnchor == nullptr) return;
     // The optimizer library's messages and tables go through its own manager.
-    KyrArg a[] = {kyr_counted(kAttrFamily, "kyr", 3), kyr_counted(kAttrClass, "manager", 7),
-                  kyr_object(kAttrHandle, nullptr), kyr_int(kAttrMessageGroup, kMsgNlp)};
-    if (wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, a) >= 0) nlp->out.kyrObject = a[2].object;
+    kyr_manager_create(ctx->kyrAnchor, kMsgNlp, &nlp->out.kyrObject);
 }
 
 // The "Optimization" group around the optimizer's output of the BY group.

@@ -226,10 +226,7 @@ void constant_note(ProcContext* ctx, const MatrixView& v) {
     std::copy(v.captions, v.captions + v.nCaptions, lines);
     lines[v.nCaptions] = kyrmsg(kMsgProc, kMsgConstantNote);
     const int32_t n = v.nCaptions + 1;
-    constexpr uint16_t kAttrLineCount = 619;
-    KyrArg args[] = {kyr_text(kAttrText, joined(lines, n, "%n", false)), kyr_int(kAttrLineCount, n),
-                     kyr_int(kAttrSwitch280, 1), kyr_char(kAttrJustify, 'c')};
-    kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodNote, 4, args));
+    kyr_failed(kyr_lines_note(ctx->kyrManager, joined(lines, n, "%n", false), n));
 }
 
 // One piece of the matrix object: its values or cell texts with their
