@@ -52,7 +52,7 @@ class OutputTableCalls : public HostStep {
             kKyrMethodBind,          kKyrMethodAddRow,    kKyrMethodEndRows,
             kKyrMethodDeliver,       kKyrMethodNote,      kKyrMethodFactoidEntry,
             kKyrMethodPublishMatrix, kKyrMethodOpenGroup, kKyrMethodDynamicVariable,
-            kKyrMethodMatrixData};
+            kKyrMethodMatrixData,    kKyrMethodTitle};
         entries_.resize(std::size(numbers));
         methodNumbers_.assign(std::begin(numbers), std::end(numbers));
         heads_.assign(1, nullptr);
@@ -432,4 +432,20 @@ TEST_F(OutputTableCalls, MatrixPiecesGoToTheCreatedMatrixUntilAFailure) {
         EXPECT_EQ(calls[i].method, methods[i]) << "call " << i;
     for (size_t i = 1; i < calls.size(); ++i) EXPECT_EQ(calls[i].object, &createdTable);
     EXPECT_FALSE(log().empty());
+}
+
+TEST_F(OutputTableCalls, OnlyTheProcedureTitleCarriesItsMark) {
+    EXPECT_EQ(kyr_title(&manager_, title_, 1), 0);
+    EXPECT_EQ(kyr_title(&manager_, title_, 2), 0);
+    ASSERT_EQ(calls.size(), 2u);
+    const uint16_t procedure[] = {0, 440, 2558, 148, 577};
+    const uint16_t section[] = {0, 440, 148, 577};
+    ASSERT_EQ(calls[0].args.size(), std::size(procedure));
+    ASSERT_EQ(calls[1].args.size(), std::size(section));
+    for (size_t i = 0; i < std::size(procedure); ++i)
+        EXPECT_EQ(calls[0].args[i].attribute, procedure[i]);
+    for (size_t i = 0; i < std::size(section); ++i)
+        EXPECT_EQ(calls[1].args[i].attribute, section[i]);
+    EXPECT_EQ(calls[1].args[1].word, 2);
+    EXPECT_EQ(calls[1].args[3].text, title_);
 }
