@@ -30,16 +30,21 @@ bool is_simplex(int32_t t) { return t == kTechNmsimp || t == kTechNmsim2; }
 bool is_quanew(int32_t t) { return t == kTechQuanew || t == kTechDualQuanew; }
 
 // A factoid table of labelled values under "Orvo.NLP.<name>".
-struct Factoid : FactoidTable {
-    Factoid(NlpProblem* p, const char* name, int32_t title)
-        : FactoidTable(p->out.kyrObject, name, std::string("Orvo.NLP.") + name, msg(title)) {}
-    // A count or limit: width 10, format 0.
-    void count(int32_t label, double v) { entry(msg(label), v, 10, 0); }
-    // Any other value: width 12, format 99.
-    void value(int32_t label, double v) { entry(msg(label), v, 12, 99); }
-    // An integer of width 12.
-    void integer(int32_t label, int32_t v) { int_entry(msg(label), v, 12, 0); }
-};
+FactoidTable nlp_factoid(NlpProblem* p, const char* name, int32_t title) {
+    return FactoidTable(p->out.kyrObject, name, std::string("Orvo.NLP.") + name, msg(title));
+}
+// A count or limit: width 10, format 0.
+void count_entry(FactoidTable* t, int32_t label, double v) {
+    t->entry(msg(label), v, 10, 0);
+}
+// Any other value: width 12, format 99.
+void value_entry(FactoidTable* t, int32_t label, double v) {
+    t->entry(msg(label), v, 12, 99);
+}
+// An integer of width 12.
+void integer_entry(FactoidTable* t, int32_t label, int32_t v) {
+    t->int_entry(msg(label), v, 12, 0);
+}
 
 // ---- pritech ----
 
@@ -75,48 +80,48 @@ bool title_notes(NlpProblem* p) {
 
 void input_options(NlpProblem* p) {
     const int32_t t = p->technique;
-    Factoid fa(p, "InputOpts", 712);
-    fa.count(301, p->minIter);
-    fa.count(302, p->maxIter);
-    fa.count(303, p->maxFunc);
-    if (p->hasNlinCon) fa.count(304, p->nlcIterLimit);
-    if (p->maxTime < DBL_MAX) fa.count(305, p->maxTime);
+    FactoidTable fa = nlp_factoid(p, "InputOpts", 712);
+    count_entry(&fa, 301, p->minIter);
+    count_entry(&fa, 302, p->maxIter);
+    count_entry(&fa, 303, p->maxFunc);
+    if (p->hasNlinCon) count_entry(&fa, 304, p->nlcIterLimit);
+    if (p->maxTime < DBL_MAX) count_entry(&fa, 305, p->maxTime);
     if (!is_simplex(t)) {
-        fa.value(306, p->absGConv);
-        fa.value(307, p->gConv);
+        value_entry(&fa, 306, p->absGConv);
+        value_entry(&fa, 307, p->gConv);
     }
     if (t == kTechTrureg || t == kTechLevmar || t == kTechNewrap || t == kTechNrridg ||
         t == kTechGaunew || t == kTechNrlins || t == kTechOldrap)
-        fa.value(308, p->gConv2);
+        value_entry(&fa, 308, p->gConv2);
     const double always[] = {p->absFConv, p->fConv, p->fConv2, p->fSize,
                              p->absXConv, p->xConv, p->xSize,  p->absConv};
-    for (int32_t i = 0; i < 8; ++i) fa.value(309 + i, always[i]);
+    for (int32_t i = 0; i < 8; ++i) value_entry(&fa, 309 + i, always[i]);
     if (is_simplex(t)) {
-        fa.value(317, p->stepCap);
-        fa.value(318, p->singularTol);
+        value_entry(&fa, 317, p->stepCap);
+        value_entry(&fa, 318, p->singularTol);
     } else {
         if (t == kTechNewrap || t == kTechGaunew || is_quanew(t) || t == kTechHyquan ||
             t == kTechCongra) {
-            fa.count(319, p->lineSearch);
-            fa.value(320, p->stepCap);
-            fa.value(321, p->lsPrecision);
-            fa.value(322, p->inStep);
-            if (p->earlyStepCap < DBL_MAX) fa.value(323, p->earlyStepCap);
+            count_entry(&fa, 319, p->lineSearch);
+            value_entry(&fa, 320, p->stepCap);
+            value_entry(&fa, 321, p->lsPrecision);
+            value_entry(&fa, 322, p->inStep);
+            if (p->earlyStepCap < DBL_MAX) value_entry(&fa, 323, p->earlyStepCap);
         } else if (t == kTechTrureg || t == kTechLevmar || t == kTechDbldog) {
-            fa.value(324, p->stepCap);
+            value_entry(&fa, 324, p->stepCap);
         }
         if ((t == kTechHyquan || is_quanew(t) || t == kTechCongra) && !wzmis(p->inHessian))
-            fa.value(325, p->stepCap);
+            value_entry(&fa, 325, p->stepCap);
         if (p->derivDigits != 0) {
-            fa.value(326, p->fDigits);
-            if (p->hasNlinCon) fa.value(327, p->cDigits);
+            value_entry(&fa, 326, p->fDigits);
+            if (p->hasNlinCon) value_entry(&fa, 327, p->cDigits);
         }
-        fa.value(318, p->singularTol);
+        value_entry(&fa, 318, p->singularTol);
     }
     if (p->hasBounds || p->hasLinCon || p->hasNlinCon) {
-        fa.value(329, p->feasTol);
-        fa.value(330, p->linDepTol);
-        fa.value(331, p->lagMultTol);
+        value_entry(&fa, 329, p->feasTol);
+        value_entry(&fa, 330, p->linDepTol);
+        value_entry(&fa, 331, p->lagMultTol);
     }
     fa.end();
 }
@@ -154,23 +159,23 @@ bool method_notes(NlpProblem* p) {
 }
 
 void problem_description(NlpProblem* p, int32_t nLower, int32_t nUpper) {
-    Factoid fa(p, "ProblemDescription", 713);
-    fa.integer(620, p->nParams);
-    if (p->nFunctions >= 2) fa.integer(621, p->nFunctions);
+    FactoidTable fa = nlp_factoid(p, "ProblemDescription", 713);
+    integer_entry(&fa, 620, p->nParams);
+    if (p->nFunctions >= 2) integer_entry(&fa, 621, p->nFunctions);
     if (p->hasBounds) {
-        fa.integer(622, nLower);
-        fa.integer(623, nUpper);
+        integer_entry(&fa, 622, nLower);
+        integer_entry(&fa, 623, nUpper);
     }
-    if (p->nLinCon != 0) fa.integer(624, p->nLinCon);
+    if (p->nLinCon != 0) integer_entry(&fa, 624, p->nLinCon);
     if (p->nNlinCon != 0) {
-        fa.integer(625, p->nNlinCon);
-        if (p->nNlinEq != 0) fa.integer(626, p->nNlinEq);
+        integer_entry(&fa, 625, p->nNlinCon);
+        if (p->nNlinEq != 0) integer_entry(&fa, 626, p->nNlinEq);
     }
     // The sparse and diagonal Hessian storages name their count of stored
     // elements.
     if (p->hessianStorage == 1 && p->hessianPattern != nullptr)
-        fa.integer(627, p->hessianPattern[p->nParams]);
-    if (p->hessianStorage == 2) fa.integer(628, p->nParams);
+        integer_entry(&fa, 627, p->hessianPattern[p->nParams]);
+    if (p->hessianStorage == 2) integer_entry(&fa, 628, p->nParams);
     fa.end();
 }
 
@@ -224,33 +229,34 @@ bool in(char layout, const char* set) { return std::strchr(set, layout) != nullp
 
 void iteration_stop(NlpProblem* p) {
     const char l = stop_layout(p);
-    Factoid fa(p, "IterStop", 569);
-    fa.integer(570, static_cast<int32_t>(p->iteration));
-    fa.integer(571, p->nFun);
-    if (in(l, "BDFK")) fa.integer(572, p->nHess);
-    if (in(l, "GHJKL")) fa.integer(573, p->nGrad);
-    if (in(l, "ACE")) fa.integer(574, p->nHess);
-    if (in(l, "MN")) fa.integer(575, p->nRestarts);
-    if (l != 'N') fa.integer(p->dropCode >= 1 ? 553 : 552, p->nActiveLin + p->nActiveBounds);
-    if (!wzmis(p->f)) fa.value(554, p->maximize ? -p->f : p->f);
-    if (in(l, "ABCDEFGJK")) fa.value(555, p->maxProjGrad);
-    if (in(l, "HN")) fa.value(558, p->maxConViolation);
+    FactoidTable fa = nlp_factoid(p, "IterStop", 569);
+    integer_entry(&fa, 570, static_cast<int32_t>(p->iteration));
+    integer_entry(&fa, 571, p->nFun);
+    if (in(l, "BDFK")) integer_entry(&fa, 572, p->nHess);
+    if (in(l, "GHJKL")) integer_entry(&fa, 573, p->nGrad);
+    if (in(l, "ACE")) integer_entry(&fa, 574, p->nHess);
+    if (in(l, "MN")) integer_entry(&fa, 575, p->nRestarts);
+    if (l != 'N')
+        integer_entry(&fa, p->dropCode >= 1 ? 553 : 552, p->nActiveLin + p->nActiveBounds);
+    if (!wzmis(p->f)) value_entry(&fa, 554, p->maximize ? -p->f : p->f);
+    if (in(l, "ABCDEFGJK")) value_entry(&fa, 555, p->maxProjGrad);
+    if (in(l, "HN")) value_entry(&fa, 558, p->maxConViolation);
     if (l == 'H') {
-        fa.value(581, p->maxProjGrad);
-        fa.value(582, p->lagrangeValue);
-        fa.value(559, p->lagrangeGradMax);
+        value_entry(&fa, 581, p->maxProjGrad);
+        value_entry(&fa, 582, p->lagrangeValue);
+        value_entry(&fa, 559, p->lagrangeGradMax);
     }
-    if (in(l, "AB")) fa.value(584, p->lambda);
-    if (l == 'N') fa.value(585, p->gconvMeasure);
+    if (in(l, "AB")) value_entry(&fa, 584, p->lambda);
+    if (l == 'N') value_entry(&fa, 585, p->gconvMeasure);
     if (l == 'M') {
-        fa.value(586, p->gconvMeasure);
-        fa.value(587, p->lastStep);
-        fa.value(588, p->maxProjGrad);
+        value_entry(&fa, 586, p->gconvMeasure);
+        value_entry(&fa, 587, p->lastStep);
+        value_entry(&fa, 588, p->maxProjGrad);
     }
-    if (in(l, "EFGHJKL")) fa.value(589, p->gconvMeasure);
-    if (in(l, "CDEF")) fa.value(590, p->ridge);
-    if (in(l, "ABCDN")) fa.value(591, p->rho);
-    if (in(l, "ABJ")) fa.value(556, p->radius);
+    if (in(l, "EFGHJKL")) value_entry(&fa, 589, p->gconvMeasure);
+    if (in(l, "CDEF")) value_entry(&fa, 590, p->ridge);
+    if (in(l, "ABCDN")) value_entry(&fa, 591, p->rho);
+    if (in(l, "ABJ")) value_entry(&fa, 556, p->radius);
     fa.end();
 }
 
@@ -411,20 +417,20 @@ void fill_record(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
 
 void iteration_start(NlpProblem* p, int32_t first) {
     const NlpIterRecord& r = p->iterRecord;
-    Factoid fa(p, "IterStart", 551);
+    FactoidTable fa = nlp_factoid(p, "IterStart", 551);
     // Entries go alternately to the first and second column; the factoid
     // keeps their order.
     if (first == 11 || first == 16 || first == 21 || first == 26) {
-        fa.integer(p->dropCode > 0 ? 553 : 552, r.activeCount);
-        fa.value(554, r.objective);
+        integer_entry(&fa, p->dropCode > 0 ? 553 : 552, r.activeCount);
+        value_entry(&fa, 554, r.objective);
     }
-    if (first == 11 || first == 16 || first == 21) fa.value(555, r.gradient);
-    if (first == 11) fa.value(556, p->radius);
+    if (first == 11 || first == 16 || first == 21) value_entry(&fa, 555, r.gradient);
+    if (first == 11) value_entry(&fa, 556, p->radius);
     if (first == 29 || first == 37) {
-        fa.value(554, r.objective);
-        fa.value(558, p->maxConViolation);
+        value_entry(&fa, 554, r.objective);
+        value_entry(&fa, 558, p->maxConViolation);
     }
-    if (first == 37) fa.value(559, r.gradient);
+    if (first == 37) value_entry(&fa, 559, r.gradient);
     fa.end();
 }
 
