@@ -1,14 +1,15 @@
-// The output-table toolkit: every table, group and listing line the module
-// writes goes through it.
+// The output-table toolkit: every table, group, title and listing line the
+// module writes goes through it.
 //
 // The protocol of the host's output manager, one call per step: create a
 // data table, define its columns on the caller's cells, end the columns,
 // bind the table to its template (which gives the output handle), add the
 // rows (the host reads the cells at each row), end the rows, deliver the
-// output; and a note line of the listing.  Over it, the builders a routine
-// uses: OutputTable (a data table of text, integer and double columns),
-// FactoidTable (labelled values), kyr_publish_matrix (a matrix table in one
-// call), the output groups and listing_line.  Their one failure rule: the
+// output; and a note line of the listing, a title, the manager itself.
+// Over it, the builders a routine uses: OutputTable (a data table of
+// owned or caller's cells of any column kind), FactoidTable (labelled
+// values), kyr_publish_matrix (a matrix table in one call), MatrixPieces
+// (a matrix table of several pieces), the output groups and listing_line.  Their one failure rule: the
 // first failed call is reported (xprrlog) and abandons the table; the
 // numbers the routine computed are kept.
 //
