@@ -149,6 +149,11 @@ public:
     // (`table` and its `output` handle): rows and the delivery.  A null
     // table is not ok.
     static OutputTable resume(HostObject* manager, HostObject* table, HostObject* output);
+    // The host holds the addresses of the owned cells: a table moves (its
+    // cells stay where they are) but is never copied.
+    OutputTable(OutputTable&&) = default;
+    OutputTable(const OutputTable&) = delete;
+    OutputTable& operator=(const OutputTable&) = delete;
     void text_column(const std::string& name, int32_t width);
     // A character column named by a variable and holding its name: as wide
     // as the name, with the template variable "Width" set to that width and
