@@ -33,23 +33,23 @@ void file_check(int32_t rc) {
 }  // namespace
 
 void cosasco(ProcContext* ctx, int32_t kind) {
-    const int32_t n = ctx->nManifest;
-    const int32_t p = ctx->nVar;
-    const bool wls = ctx->methodGroup == kMethodWls || ctx->methodGroup == kMethodUlsWls ||
-                     ctx->methodRequested == kMethodWls || ctx->methodRequested == kMethodUlsWls;
-    double* w = ctx->weightMatrix;
+    const int32_t n = ctx->sizes.nManifest;
+    const int32_t p = ctx->sizes.nVar;
+    const bool wls = ctx->methods.methodGroup == kMethodWls || ctx->methods.methodGroup == kMethodUlsWls ||
+                     ctx->methods.methodRequested == kMethodWls || ctx->methods.methodRequested == kMethodUlsWls;
+    double* w = ctx->arrays.weightMatrix;
     const double missing = host_missing_value();
 
     // 1. The covariances with divisor N.  The fourth moments are about the
     // same origin as the moments (about zero with an uncorrected analysis),
     // so s stays about that origin too.
-    const double d0 = zvardiv(ctx->options.vardefKind, ctx->nObs, 0.0, ctx->moments.sumWeights);
+    const double d0 = zvardiv(ctx->options.vardefKind, ctx->moments.nObs, 0.0, ctx->moments.sumWeights);
     const double f = d0 > 0.0 ? ctx->moments.divisor / d0 : 0.0;
-    double* s = ctx->momentInverse;
+    double* s = ctx->arrays.momentInverse;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
             s[pk(i, j)] =
-                f * ctx->momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
+                f * ctx->arrays.momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
 
     // The weight pass left m_ijkl = sum w x_i x_j x_k x_l / d0 and s is
     // sum w x_i x_j / d0.  When the weights do not sum to d0 (kinds N and
@@ -133,7 +133,7 @@ void cosasco(ProcContext* ctx, int32_t kind) {
         const double d = sd[i] * sd[j] * sd[k] * sd[l];
         return d < kDblMin ? 0.0 : m / d;
     };
-    const double* r = ctx->momentMatrix;
+    const double* r = ctx->arrays.momentMatrix;
     const double v = wzmis(ctx->options.wPenalty)   ? 0.01
                      : ctx->options.wPenalty == 0.0 ? 0.0
                                                     : 1.0 / ctx->options.wPenalty;

@@ -95,9 +95,9 @@ void allocate_moment_arrays(ProcContext* ctx) {
     // after the analysis variables.
     if (ctx->moments.nRead == 0)
         ctx->moments.nRead =
-            ctx->nVar + ctx->moments.nPartial + (ctx->options.interceptVar ? 1 : 0);
+            ctx->sizes.nVar + ctx->moments.nPartial + (ctx->options.interceptVar ? 1 : 0);
     const int64_t m = ctx->moments.nRead + 1;
-    const int64_t n = ctx->nManifest;
+    const int64_t n = ctx->sizes.nManifest;
     const int64_t pstar = n * (n + 1) / 2;
     double* block = allocate(4 * m);
     ctx->moments.means = block;
@@ -106,10 +106,10 @@ void allocate_moment_arrays(ProcContext* ctx) {
     ctx->moments.uniKurtosis = block + 3 * m;
     ctx->moments.stdDevsN = allocate(m);
     ctx->cells.rowValues = allocate(m + 1);
-    ctx->momentMatrix = allocate(m * (m + 1) / 2);
-    ctx->momentInverse = allocate(std::max(m * (m + 1) / 2, n * n));
-    const int32_t method = ctx->methodRequested;
-    ctx->weightMatrix = allocate(is_wls(method) ? pstar * (pstar + 1) / 2 : pstar);
+    ctx->arrays.momentMatrix = allocate(m * (m + 1) / 2);
+    ctx->arrays.momentInverse = allocate(std::max(m * (m + 1) / 2, n * n));
+    const int32_t method = ctx->methods.methodRequested;
+    ctx->arrays.weightMatrix = allocate(is_wls(method) ? pstar * (pstar + 1) / 2 : pstar);
     if (is_dwls(method)) {
         ctx->moments.dwlsAsycov[0] = allocate(pstar);
         ctx->moments.dwlsAsycov[1] = allocate(pstar);
@@ -190,10 +190,10 @@ double penalty_value(const ProcContext* ctx) {
 // Variance moments of a correlation analysis carry no information: their
 // weights become the penalty structure (v on the variance diagonal).
 void apply_penalty(ProcContext* ctx) {
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
     const double v = penalty_value(ctx);
-    double* w = ctx->weightMatrix;
-    if (is_wls(ctx->methodGroup) || is_wls(ctx->methodRequested)) {
+    double* w = ctx->arrays.weightMatrix;
+    if (is_wls(ctx->methods.methodGroup) || is_wls(ctx->methods.methodRequested)) {
         for (int32_t i = 0; i < n; ++i) {
             const int64_t a = pk(i, i);
             for (int64_t b = 0; b < n * (n + 1) / 2; ++b) w[pk(a, b)] = 0.0;
@@ -233,7 +233,7 @@ void widen(double* a, int32_t m, int32_t k, const double* row) {
 // says so (as the plain method's would) and message `number` says why.
 // Returns -1 (go on).
 int32_t uls_only(ProcContext* ctx, int32_t number) {
-    ctx->methodGroup = kMethodUls;
+    ctx->methods.methodGroup = kMethodUls;
     xpmlog(kMsgProc, number);
     raise_error_level(ctx, kLevelNoMoments);
     return -1;
@@ -242,9 +242,9 @@ int32_t uls_only(ProcContext* ctx, int32_t number) {
 // Steps 13: the weights of the WLS-type methods.  Returns a result code,
 // or -1 to go on (possibly switched to ULS).
 int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
-    const int32_t method = ctx->methodGroup;
-    const int32_t n = ctx->nManifest;
-    const int32_t pstar = ctx->nMoments;
+    const int32_t method = ctx->methods.methodGroup;
+    const int32_t n = ctx->sizes.nManifest;
+    const int32_t pstar = ctx->sizes.nMoments;
     const bool wls = is_wls(method);
     const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
     if (!ctx->input.inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
@@ -267,7 +267,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
         if (kind < 1 || kind > 3) kind = ctx->options.covAnalysis ? 1 : 3;
         cosasco(ctx, kind);
     }
-    double* w = ctx->weightMatrix;
+    double* w = ctx->arrays.weightMatrix;
     if (intercept >= 0) w[wls ? pk(pk(intercept, intercept), pk(intercept, intercept)) : pk(intercept, intercept)] = 1.0;
     if (std::fabs(ctx->options.wRidge) > kTiny) {
         xpmlog(kMsgProc, 11, ctx->options.wRidge);
@@ -299,12 +299,12 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
             velix::detail::publish_matrix(ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
     }
     ctx->moments.weightsOnFile = 1;
-    point_file(ctx->workFile3, 0);
+    point_file(ctx->files.workFile3, 0);
     for (int32_t a = 0; a < pstar; ++a) {
         const double d = wls ? w[pk(a, a)] : w[a];
-        write_file(ctx->workFile3, &d, sizeof d);
+        write_file(ctx->files.workFile3, &d, sizeof d);
     }
-    if (ctx->dataSetHandle[kRoleOutwgt] != nullptr) cosfout(ctx, 0);
+    if (ctx->dataSets.dataSetHandle[kRoleOutwgt] != nullptr) cosfout(ctx, 0);
 
     const bool printDetail = ctx->options.printDetail && printWeights;
     if (!wls) {
@@ -347,10 +347,10 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     }
     if (ctx->moments.weightFactorStart == 0)
         ctx->moments.weightFactorStart = ctx->optSetup.saveEnd[0];
-    point_file(ctx->scratchFile, ctx->moments.weightFactorStart);
+    point_file(ctx->files.scratchFile, ctx->moments.weightFactorStart);
     ctx->moments.weightFactorPos = ctx->moments.weightFactorStart;
     for (int32_t a = 0; a < pstar; ++a) {
-        write_file(ctx->scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
+        write_file(ctx->files.scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
         ctx->moments.weightFactorPos += 8 * int64_t{a + 1};
     }
     ctx->moments.weightFactorEnd = ctx->moments.weightFactorPos;
@@ -374,8 +374,8 @@ int32_t finish_group(ProcContext* ctx, Group* g);
 namespace velix::detail {
 
 void takout(ProcContext* ctx) {
-    const int32_t n = ctx->nManifest;
-    double* w = ctx->weightMatrix;
+    const int32_t n = ctx->sizes.nManifest;
+    double* w = ctx->arrays.weightMatrix;
     int64_t q = 0, out = 0;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
@@ -385,9 +385,9 @@ void takout(ProcContext* ctx) {
 }
 
 void putin(ProcContext* ctx, double penalty) {
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
     const int64_t pstar = int64_t{n} * (n + 1) / 2;
-    double* w = ctx->weightMatrix;
+    double* w = ctx->arrays.weightMatrix;
     int64_t q = pstar * (pstar + 1) / 2;
     int64_t in = (pstar - n) * (pstar - n + 1) / 2;
     const double root = std::sqrt(penalty);
@@ -423,7 +423,7 @@ void setini(ProcContext* ctx) {
                          : ctx->options.covAnalysis ? 100.0
                                                     : 10.0;
     const ModelMatrixTable& t = ctx->model;
-    for (int32_t term = 0; term < ctx->nTerms; ++term) {
+    for (int32_t term = 0; term < ctx->sizes.nTerms; ++term) {
         const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
         for (int32_t mat = first; mat <= last; ++mat) {
             for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e) {
@@ -447,10 +447,10 @@ void setini(ProcContext* ctx) {
 namespace {
 
 int32_t finish_group(ProcContext* ctx, Group* g) {
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
     const int32_t m = ctx->moments.nRead;
     const double missing = host_missing_value();
-    double* s = ctx->momentMatrix;
+    double* s = ctx->arrays.momentMatrix;
     const char* kind = ctx->options.vardefKind;
 
     // 15. Partial variables: sweep them out of the correlation matrix.
@@ -485,7 +485,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         if (std::memcmp(kind, "WDF     ", 8) == 0) ctx->moments.sumWeights -= used;
         const double scale =
             ctx->moments.divisor > 0.0 ? std::sqrt(wold / ctx->moments.divisor) : 0.0;
-        ctx->nObs = ctx->optSetup.nObsCell = g->n;
+        ctx->moments.nObs = ctx->optSetup.nObsCell = g->n;
         for (int32_t i = 0; i < n; ++i)
             if (s[pk(i, i)] <= velix::kMachEpsWritten * 10000.0)
                 for (int32_t j = 0; j < n; ++j) s[pk(i, j)] = 0.0;
@@ -532,7 +532,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
 
     // 18. Printing and OUTSTAT=.
     if (ctx->options.printEnabled) cospcor(ctx, g->partialUsed, g->kurtosisStatus, &g->list);
-    if (ctx->dataSetHandle[kRoleOutstat] != nullptr) cosfout(ctx, 1);
+    if (ctx->dataSets.dataSetHandle[kRoleOutstat] != nullptr) cosfout(ctx, 1);
 
     // 19. Ridge.
     double r = ctx->options.ridgeCell;
@@ -544,19 +544,19 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     } else {
         std::vector<double> work(6 * std::max(n, 1));
         std::vector<int16_t> index(std::max(n, 1));
-        std::copy(s, s + ctx->nMoments, ctx->momentInverse);
+        std::copy(s, s + ctx->sizes.nMoments, ctx->arrays.momentInverse);
         r = missing;
         bool applied = false;
-        if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r) == 0 && r > 0.0) {
+        if (velix::detail::ridge(n, ctx->arrays.momentInverse, work.data(), index.data(), &r) == 0 && r > 0.0) {
             double inc = r;
             for (int pass = 1; pass <= kRidgePasses; ++pass) {
                 const double t = inc * 1e-08;  // keeps a zero diagonal from staying zero
                 for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += inc * (std::fabs(s[pk(i, i)]) + t);
                 applied = true;
                 if (pass == kRidgePasses) break;
-                std::copy(s, s + ctx->nMoments, ctx->momentInverse);
+                std::copy(s, s + ctx->sizes.nMoments, ctx->arrays.momentInverse);
                 double r2 = missing;
-                if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r2) != 0 || r2 <= 0.0) break;
+                if (velix::detail::ridge(n, ctx->arrays.momentInverse, work.data(), index.data(), &r2) != 0 || r2 <= 0.0) break;
                 inc = r2;
             }
         }
@@ -567,17 +567,17 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     const uint32_t pf = ctx->options.printFlags;
     const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
     const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
-    std::copy(s, s + ctx->nMoments, ctx->momentInverse);
+    std::copy(s, s + ctx->sizes.nMoments, ctx->arrays.momentInverse);
     double logdet = 0.0;
-    const bool invertible = scaled_inverse(n, ctx->options.singular, ctx->momentInverse, &logdet);
+    const bool invertible = scaled_inverse(n, ctx->options.singular, ctx->arrays.momentInverse, &logdet);
     ctx->moments.logDetMoments = invertible ? logdet : host_special_missing(kMissingM);
     if (printInput && ctx->options.printEnabled)
         determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet", 728,
                           ctx->moments.logDetMoments, 606);
     if (!invertible) {
-        const int32_t method = ctx->methodGroup;
+        const int32_t method = ctx->methods.methodGroup;
         if (method == kMethodUlsGls || method == kMethodUlsMl) {
-            ctx->methodGroup = kMethodUls;
+            ctx->methods.methodGroup = kMethodUls;
             xpmlog(kMsgProc, 24);
         } else if (method == kMethodGls || method == kMethodMl) {
             xpmlog(kMsgProc, 25);
@@ -586,15 +586,15 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     }
 
     // 21. GLS weights.
-    if (ctx->methodGroup == kMethodGls || ctx->methodGroup == kMethodUlsGls) {
-        double* w = ctx->weightMatrix;
+    if (ctx->methods.methodGroup == kMethodGls || ctx->methods.methodGroup == kMethodUlsGls) {
+        double* w = ctx->arrays.weightMatrix;
         if (ctx->input.inwgtUsed) {
             if (cosfiwt(ctx, 1) != 0) {
                 xpmlog(kMsgProc, 10);
                 return kInwgtNotRead;
             }
         } else {
-            std::copy(s, s + ctx->nMoments, w);
+            std::copy(s, s + ctx->sizes.nMoments, w);
         }
         if (std::fabs(ctx->options.wRidge) > kTiny) {
             xpmlog(kMsgProc, 11, ctx->options.wRidge);
@@ -603,34 +603,34 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         const NameRecord* names = velix::detail::moment_names(ctx);
         if (printWeights) velix::detail::publish_matrix(ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
         ctx->moments.weightsOnFile = 1;
-        point_file(ctx->workFile3, 0);
+        point_file(ctx->files.workFile3, 0);
         for (int32_t i = 0; i < n; ++i)
             for (int32_t j = 0; j <= i; ++j) {
                 const double d = w[pk(i, i)] * w[pk(j, j)] + w[pk(i, j)] * w[pk(i, j)];
-                write_file(ctx->workFile3, &d, sizeof d);
+                write_file(ctx->files.workFile3, &d, sizeof d);
             }
         // The weights themselves are kept in momentInverse's place only when
         // they can be inverted, so no output comes from a failed factor.
-        std::vector<double> weights(w, w + ctx->nMoments);
+        std::vector<double> weights(w, w + ctx->sizes.nMoments);
         bool ok;
         double wlogdet = ctx->moments.logDetMoments;
         if (std::fabs(ctx->options.wRidge) <= kTiny && !ctx->input.inwgtUsed && invertible) {
-            std::copy(ctx->momentInverse, ctx->momentInverse + ctx->nMoments, w);
+            std::copy(ctx->arrays.momentInverse, ctx->arrays.momentInverse + ctx->sizes.nMoments, w);
             ok = true;
         } else {
             ok = scaled_inverse(n, ctx->options.singular, w, &wlogdet);
             if (ok && printWeights) determinant_table(ctx, "WeightsDet", 728, wlogdet, 13);
         }
         if (ok) {
-            if (ctx->dataSetHandle[kRoleOutwgt] != nullptr) {
-                std::vector<double> inverse(w, w + ctx->nMoments);
+            if (ctx->dataSets.dataSetHandle[kRoleOutwgt] != nullptr) {
+                std::vector<double> inverse(w, w + ctx->sizes.nMoments);
                 std::copy(weights.begin(), weights.end(), w);
                 cosfout(ctx, 0);
                 std::copy(inverse.begin(), inverse.end(), w);
             }
         } else {
             xpmlog(kMsgProc, 12);
-            if (ctx->methodGroup == kMethodGls) {
+            if (ctx->methods.methodGroup == kMethodGls) {
                 xpmlog(kMsgProc, 25);
                 return kSingular;
             }
@@ -641,15 +641,15 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     }
 
     // 22. Inverse store.
-    if (ctx->invStoreLen > 0) {
-        const int64_t bytes = 8 * int64_t{ctx->invStoreLen};
-        ctx->invPool = xmpoolc(bytes, 1024, 4096);
-        if (ctx->invPool == nullptr) {
+    if (ctx->sizes.invStoreLen > 0) {
+        const int64_t bytes = 8 * int64_t{ctx->sizes.invStoreLen};
+        ctx->pools.invPool = xmpoolc(bytes, 1024, 4096);
+        if (ctx->pools.invPool == nullptr) {
             xmemmsg(bytes);
             xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
         }
         ctx->moments.invStore = static_cast<double*>(
-            ctx->invPool->allocate(ctx->invPool, static_cast<size_t>(bytes), 4096));
+            ctx->pools.invPool->allocate(ctx->pools.invPool, static_cast<size_t>(bytes), 4096));
         if (const int32_t c = xmemdef(ctx->moments.invStore)) {
             xmemmsg(c + 20000);
             xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
@@ -660,7 +660,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     cosop22(ctx, ctx->nlp);
     if (ctx->readers.equationModel) cosiset(ctx);
     bool anyMissing = false;
-    for (int32_t e = 0; e < ctx->nElements && !anyMissing; ++e) anyMissing = wzmis(ctx->elements.value[e]);
+    for (int32_t e = 0; e < ctx->sizes.nElements && !anyMissing; ++e) anyMissing = wzmis(ctx->elements.value[e]);
     if (anyMissing) {
         if (ctx->options.randomSeed != 0) velix::detail::setini(ctx);
         if (ctx->readers.factorModel) cosinfa(ctx);
@@ -675,7 +675,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
 // with message 27 naming the first such variable, when the means or the
 // packed covariances cov of the manifest variables are not finite.
 bool moments_finite(ProcContext* ctx, const double* cov) {
-    for (int32_t i = 0; i < ctx->nManifest; ++i) {
+    for (int32_t i = 0; i < ctx->sizes.nManifest; ++i) {
         bool finite = std::isfinite(ctx->moments.means[i]) || wzmis(ctx->moments.means[i]);
         for (int32_t j = 0; j <= i && finite; ++j) finite = std::isfinite(cov[pk(i, j)]);
         if (!finite) {
@@ -689,17 +689,17 @@ bool moments_finite(ProcContext* ctx, const double* cov) {
 
 int32_t run(ProcContext* ctx, Group* g) {
     const double missing = host_missing_value();
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
     const int32_t m = ctx->moments.nRead;
     const char* kind = ctx->options.vardefKind;
-    const int32_t method = ctx->methodGroup;
+    const int32_t method = ctx->methods.methodGroup;
     const bool wlsType = method >= kMethodWls && method <= kMethodUlsDwls;
 
     vzfdl(missing, ctx->moments.means, 4 * (m + 1));
-    vzfdl(missing, ctx->momentMatrix, m * (m + 1) / 2);
-    const int64_t pstar = ctx->nMoments;
-    if (is_wls(ctx->methodRequested)) vzfdl(missing, ctx->weightMatrix, static_cast<int32_t>(pstar * (pstar + 1) / 2));
-    else if (is_dwls(ctx->methodRequested)) vzfdl(missing, ctx->weightMatrix, static_cast<int32_t>(pstar));
+    vzfdl(missing, ctx->arrays.momentMatrix, m * (m + 1) / 2);
+    const int64_t pstar = ctx->sizes.nMoments;
+    if (is_wls(ctx->methods.methodRequested)) vzfdl(missing, ctx->arrays.weightMatrix, static_cast<int32_t>(pstar * (pstar + 1) / 2));
+    else if (is_dwls(ctx->methods.methodRequested)) vzfdl(missing, ctx->arrays.weightMatrix, static_cast<int32_t>(pstar));
 
     // 2. N before reading.
     double N = ctx->options.nobsGiven;
@@ -718,15 +718,15 @@ int32_t run(ProcContext* ctx, Group* g) {
     const int32_t mRead = m - (ctx->options.interceptVar ? 1 : 0);
     if (ctx->input.symatrixInput) {
         level = cosfico(ctx);
-        nd = ctx->nObs;
+        nd = ctx->moments.nObs;
     } else if (ctx->input.rawData) {
-        level = zacorr(ctx->dataSetHandle[kRoleData], ctx->stmtList, kHostListRead, kHostListWeight,
-                       kHostListFreq, ctx->moments.momentOrigin, ctx->momentMatrix,
+        level = zacorr(ctx->dataSets.dataSetHandle[kRoleData], ctx->stmtList, kHostListRead, kHostListWeight,
+                       kHostListFreq, ctx->moments.momentOrigin, ctx->arrays.momentMatrix,
                        ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
                        &ctx->moments.divisor, &ctx->moments.sumWeights, &nd);
     } else {
-        level = zrcorr(ctx->dataSetHandle[kRoleData], 'R', ctx->stmtList, kHostListRead,
-                       ctx->moments.momentOrigin, ctx->input.dataType, ctx->momentMatrix,
+        level = zrcorr(ctx->dataSets.dataSetHandle[kRoleData], 'R', ctx->stmtList, kHostListRead,
+                       ctx->moments.momentOrigin, ctx->input.dataType, ctx->arrays.momentMatrix,
                        ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
                        &ctx->moments.divisor, &ctx->moments.sumWeights, &nd, ctx);
     }
@@ -747,7 +747,7 @@ int32_t run(ProcContext* ctx, Group* g) {
 
     // 5. Intercept variable after the manifest ones.
     if (ctx->options.interceptVar) {
-        const int32_t k = ctx->nVar;
+        const int32_t k = ctx->sizes.nVar;
         for (int32_t i = m - 1; i > k; --i) {
             ctx->moments.means[i] = ctx->moments.means[i - 1];
             ctx->moments.stdDevs[i] = ctx->moments.stdDevs[i - 1];
@@ -759,7 +759,7 @@ int32_t run(ProcContext* ctx, Group* g) {
             row[i] = ctx->moments.stdDevs[i] == 0.0
                          ? 0.0
                          : scale0 * ctx->moments.means[i] / ctx->moments.stdDevs[i];
-        widen(ctx->momentMatrix, mRead + 1, k, row.data());
+        widen(ctx->arrays.momentMatrix, mRead + 1, k, row.data());
     }
 
     // 6. Divisors.
@@ -769,7 +769,7 @@ int32_t run(ProcContext* ctx, Group* g) {
     g->dm1 = zvardiv(kind, N, -df, sw);
     g->d2 = zvardiv(kind, N, 2.0 * df, sw);
     g->d3 = zvardiv(kind, N, 3.0 * df, sw);
-    ctx->nObs = ctx->optSetup.nObsCell = N;
+    ctx->moments.nObs = ctx->optSetup.nObsCell = N;
     g->n = N;
     g->nd = nd;
 
@@ -790,12 +790,12 @@ int32_t run(ProcContext* ctx, Group* g) {
     }
 
     // 9. Covariance work matrix (order n).
-    double* cov = ctx->momentInverse;
+    double* cov = ctx->arrays.momentInverse;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
             cov[pk(i, j)] = ctx->input.symatrixInput
-                                ? ctx->momentMatrix[pk(i, j)]
-                                : ctx->momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] *
+                                ? ctx->arrays.momentMatrix[pk(i, j)]
+                                : ctx->arrays.momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] *
                                       ctx->moments.stdDevs[j];
 
     if (!moments_finite(ctx, cov)) return kNotFinite;
@@ -809,20 +809,20 @@ int32_t run(ProcContext* ctx, Group* g) {
             const double sii = cov[pk(i, i)], mean = ctx->moments.means[i];
             if (std::fabs(sii - f * mean * mean) <= velix::kMachEpsWritten * sii && mean != 0.0) {
                 ctx->moments.momentOrigin = -(i + 1);
-                if (!(ctx->options.interceptVar && i == ctx->nVar)) {
+                if (!(ctx->options.interceptVar && i == ctx->sizes.nVar)) {
                     const NameRecord& r = velix::detail::moment_names(ctx)[i];
                     xpmlog(kMsgProc, 7, static_cast<int32_t>(r.length), r.text);
                 }
             }
         }
-        if (ctx->options.interceptVar) ctx->moments.momentOrigin = -(ctx->nVar + 1);
+        if (ctx->options.interceptVar) ctx->moments.momentOrigin = -(ctx->sizes.nVar + 1);
     }
 
     // 11.
     vzfdl(missing, ctx->moments.kurtosisCells, 8);
 
     // 12. Covariance with divisor N and its inverse.
-    const bool outstat = ctx->dataSetHandle[kRoleOutstat] != nullptr;
+    const bool outstat = ctx->dataSets.dataSetHandle[kRoleOutstat] != nullptr;
     const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
     if (wlsType || ctx->options.kurtosisWanted || outstat) {
         const double f =
@@ -850,10 +850,10 @@ int32_t run(ProcContext* ctx, Group* g) {
             xpmlog(kMsgProc, 8);
         }
     }
-    const double* inverse = g->inverse ? ctx->momentInverse : nullptr;
+    const double* inverse = g->inverse ? ctx->arrays.momentInverse : nullptr;
     std::vector<double> inverseCopy;
     if (inverse != nullptr) {
-        inverseCopy.assign(inverse, inverse + ctx->nMoments);
+        inverseCopy.assign(inverse, inverse + ctx->sizes.nMoments);
         inverse = inverseCopy.data();
     }
 
@@ -862,7 +862,7 @@ int32_t run(ProcContext* ctx, Group* g) {
     if (wlsType) {
         const int32_t r = wls_weights(ctx, g, inverse);
         if (r >= 0) return r;
-        kurtosisDone = !ctx->input.inwgtUsed && (ctx->methodGroup == method);
+        kurtosisDone = !ctx->input.inwgtUsed && (ctx->methods.methodGroup == method);
     }
 
     // 14. Kurtosis (raw data).
@@ -884,7 +884,7 @@ int32_t run(ProcContext* ctx, Group* g) {
 
 int32_t coscorr(ProcContext* ctx) {
     // 1. Entry.
-    ctx->methodGroup = ctx->methodRequested;
+    ctx->methods.methodGroup = ctx->methods.methodRequested;
     ctx->moments.weightsOnFile = 0;
     ctx->moments.varianceBlockWritten = 0;
     ctx->moments.weightFactorPos = ctx->moments.weightFactorEnd = ctx->moments.weightFactorStart;
@@ -907,7 +907,7 @@ int32_t coscorr(ProcContext* ctx) {
     const int32_t result = run(ctx, &g);
 
     // 24. Exit.  Too few observations was only a note so far.
-    if (result == kTooFewObservations) xpmlog(kMsgProc, 14, ctx->nObs);
+    if (result == kTooFewObservations) xpmlog(kMsgProc, 14, ctx->moments.nObs);
     if (result != 0) raise_error_level(ctx, kLevelNoMoments);
     zmsgsav(0, 0, nullptr, 0);
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);

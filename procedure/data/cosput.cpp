@@ -22,18 +22,18 @@ void cosput(ProcContext* ctx, HostText* tableName, int32_t titleNumber, HostText
             HostText* templatePath) {
     HostObject* table = nullptr;
     HostText* title = kyrmsg(kMsgProc, titleNumber);
-    if (kyr_failed(kyr_table_create(ctx->kyrManager, tableName, title, &table))) return;
+    if (kyr_failed(kyr_table_create(ctx->output.kyrManager, tableName, title, &table))) return;
     HostText* labelCell = nullptr;
     const double* valueCell = values;  // the cell that holds the current value's address
     if (kyr_failed(kyr_table_column(table, 66, "Label", &labelCell))) return;
     if (kyr_failed(kyr_table_column_at(table, 5, valueColumn, &valueCell))) return;
     if (kyr_failed(kyr_table_end_columns(table))) return;
-    if (kyr_failed(kyr_table_bind(ctx->kyrManager, table, templatePath, &ctx->kyrTable))) return;
+    if (kyr_failed(kyr_table_bind(ctx->output.kyrManager, table, templatePath, &ctx->output.kyrTable))) return;
     for (int32_t i = 0; i < n; ++i) {
         labelCell = kyrmsg(kMsgProc, labelNumbers[i]);
         if (kyr_failed(kyr_table_add_row(table))) return;
         ++valueCell;
     }
     if (kyr_failed(kyr_table_end_rows(table))) return;
-    kyr_failed(kyr_table_deliver(ctx->kyrManager, ctx->kyrTable));
+    kyr_failed(kyr_table_deliver(ctx->output.kyrManager, ctx->output.kyrTable));
 }

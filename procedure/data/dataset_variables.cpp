@@ -42,9 +42,9 @@ struct ReadList {
     bool failed = false;
 
     ReadList(ProcContext* c, int role, int32_t count, BindMessages m)
-        : ctx(c), data(c->dataSetHandle[role]), messages(m) {
+        : ctx(c), data(c->dataSets.dataSetHandle[role]), messages(m) {
         xvgeti(data, count, 0, &binding);
-        ctx->dataSetBinding[role] = binding;
+        ctx->dataSets.dataSetBinding[role] = binding;
     }
 
     // Binds variable `name` (length) to cell; optional variables may be absent.
@@ -74,8 +74,8 @@ struct ReadList {
 };
 
 void check_by(ProcContext* ctx, int role, int32_t message) {
-    if (ctx->nByVars > 0 &&
-        xbylist(ctx->dataSetHandle[kRoleData], ctx->dataSetHandle[role]) != 0) {
+    if (ctx->sizes.nByVars > 0 &&
+        xbylist(ctx->dataSets.dataSetHandle[kRoleData], ctx->dataSets.dataSetHandle[role]) != 0) {
         xpmlog(kMsgProc, message);
         raise_error_level(ctx, kLevelInputError);
     }
@@ -100,11 +100,11 @@ struct OutputList {
     HostVariableDescriptor d;
 
     OutputList(ProcContext* c, int role, int32_t count) : ctx(c) {
-        HostDataSet* out = ctx->dataSetHandle[role];
+        HostDataSet* out = ctx->dataSets.dataSetHandle[role];
         xvputi(out, count, 0, &binding);
-        ctx->dataSetBinding[role] = binding;
-        if (ctx->nByVars > 0) {
-            HostDataSet* data = ctx->dataSetHandle[kRoleData];
+        ctx->dataSets.dataSetBinding[role] = binding;
+        if (ctx->sizes.nByVars > 0) {
+            HostDataSet* data = ctx->dataSets.dataSetHandle[kRoleData];
             // The BY variables of DATA= come first in every output data set.
             const NameArray& by = ctx->options.procOptions->lists[kListBy];
             int16_t numbers[256];
@@ -136,8 +136,8 @@ struct OutputList {
     }
     // The numeric variables of DATA= in use: name and label pass over.
     void define_data_variables() {
-        HostDataSet* data = ctx->dataSetHandle[kRoleData];
-        for (int32_t i = 0; i < ctx->nVar; ++i) {
+        HostDataSet* data = ctx->dataSets.dataSetHandle[kRoleData];
+        for (int32_t i = 0; i < ctx->sizes.nVar; ++i) {
             const HostVariableDescriptor* src = nullptr;
             reset();
             if (xvname(data, ctx->input.manifestNumbers[i], &src) == 0 && src != nullptr) {
@@ -179,22 +179,22 @@ bool wls_form(int32_t method) { return method == kMethodWls || method == kMethod
 
 void cosfop1(ProcContext* ctx) {
     velix::detail::allocate_moment_arrays(ctx);
-    ctx->outRow.name.length = 32;
+    ctx->dataSets.outRow.name.length = 32;
     if (ctx->input.symatrixInput) {
-        ReadList list(ctx, kRoleData, ctx->nByVars + ctx->nVar + 2, kSymatrixMessages);
-        if (ctx->input.typeVar > 0) list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
-        if (ctx->input.nameVar > 0) list.bind_special("_NAME_", ctx->outRow.name.text, true, 32);
-        bind_analysis(&list, ctx, ctx->nVar);
+        ReadList list(ctx, kRoleData, ctx->sizes.nByVars + ctx->sizes.nVar + 2, kSymatrixMessages);
+        if (ctx->input.typeVar > 0) list.bind_special("_TYPE_", ctx->dataSets.outRow.type, true, 8);
+        if (ctx->input.nameVar > 0) list.bind_special("_NAME_", ctx->dataSets.outRow.name.text, true, 32);
+        bind_analysis(&list, ctx, ctx->sizes.nVar);
         xvgete(list.binding);
     }
     if (ctx->input.inramUsed) {
         check_by(ctx, kRoleInram, kInramMessages.byMismatch);
-        ReadList list(ctx, kRoleInram, ctx->nByVars + 7, kInramMessages);
-        list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
-        list.bind_special("_NAME_", ctx->outRow.name.text, true, 32);
+        ReadList list(ctx, kRoleInram, ctx->sizes.nByVars + 7, kInramMessages);
+        list.bind_special("_TYPE_", ctx->dataSets.outRow.type, true, 8);
+        list.bind_special("_NAME_", ctx->dataSets.outRow.name.text, true, 32);
         static const char* const kRam[] = {"_MATNR_", "_ROW_", "_COL_", "_ESTIM_", "_STDERR_"};
         for (int k = 0; k < 5; ++k) list.bind_special(kRam[k], &ctx->cells.ramRow[k], false, 8);
-        xvsele(ctx->dataSetHandle[kRoleInram]);
+        xvsele(ctx->dataSets.dataSetHandle[kRoleInram]);
         xvgete(list.binding);
     }
     exit_above_999(ctx);
@@ -211,7 +211,7 @@ bool same_name(const char* a, int32_t la, const char* b, int32_t lb) {
 // Their number was counted with the program; any other number now is an
 // internal inconsistency.
 void record_statement_variables(ProcContext* ctx) {
-    HostDataSet* inest = ctx->dataSetHandle[kRoleInest];
+    HostDataSet* inest = ctx->dataSets.dataSetHandle[kRoleInest];
     const NlpProblem* nlp = ctx->nlp;
     if (ctx->cmpWork == nullptr || inest == nullptr) return;
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
@@ -231,7 +231,7 @@ void record_statement_variables(ProcContext* ctx) {
         bool skip = s->kind == 1;
         for (const char* special : {"_TYPE_", "_ITER_", "_RHS_"})
             skip = skip || wzsteqn(s->name, s->nameLength, special, static_cast<int32_t>(std::strlen(special))) != 0;
-        for (int32_t i = 0; i < ctx->nParmFree && nlp != nullptr && nlp->paramNames != nullptr && !skip; ++i)
+        for (int32_t i = 0; i < ctx->sizes.nParmFree && nlp != nullptr && nlp->paramNames != nullptr && !skip; ++i)
             skip = same_name(s->name, s->nameLength, nlp->paramNames[i].text, nlp->paramNames[i].length);
         if (skip) continue;
         if (k >= ctx->program.nStmtVars) xexit(kLevelInternal, 0);
@@ -245,7 +245,7 @@ void record_statement_variables(ProcContext* ctx) {
 
 void cosfop2(ProcContext* ctx) {
     velix::detail::allocate_moment_arrays(ctx);
-    ctx->outRow.name.length = 32;
+    ctx->dataSets.outRow.name.length = 32;
     if (!ctx->input.inestUsed && !ctx->input.inwgtUsed) return;
     if (ctx->input.inestUsed) {
         // The parameters of INEST=; statement variables come with the
@@ -253,42 +253,42 @@ void cosfop2(ProcContext* ctx) {
         record_statement_variables(ctx);
         check_by(ctx, kRoleInest, kInestMessages.byMismatch);
         NlpProblem* nlp = ctx->nlp;
-        ReadList list(ctx, kRoleInest, ctx->nByVars + ctx->nParmFree + ctx->program.nStmtVars + 3, kInestMessages);
-        list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
+        ReadList list(ctx, kRoleInest, ctx->sizes.nByVars + ctx->sizes.nParmFree + ctx->program.nStmtVars + 3, kInestMessages);
+        list.bind_special("_TYPE_", ctx->dataSets.outRow.type, true, 8);
         list.bind_special("_RHS_", &ctx->cells.rhsCell, false, 8, true);
         list.bind_special("_ITER_", &ctx->cells.iterCell, false, 8, true);
         for (int32_t k = 0; k < ctx->program.nStmtVars && ctx->program.stmtVars != nullptr; ++k) {
             const CmpSymbol* s = ctx->program.stmtVars[k].symbol;
             list.bind(s->name, s->nameLength, &ctx->program.stmtVars[k].cell, false, 8);
         }
-        for (int32_t i = 0; i < ctx->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
+        for (int32_t i = 0; i < ctx->sizes.nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
             const NameRecord& n = nlp->paramNames[i];
             list.bind(n.text, n.length, &nlp->paramRow[i], false, 8);
         }
-        xvsele(ctx->dataSetHandle[kRoleInest]);
+        xvsele(ctx->dataSets.dataSetHandle[kRoleInest]);
         xvgete(list.binding);
         exit_above_999(ctx);
     }
     if (ctx->input.inwgtUsed) {
         check_by(ctx, kRoleInwgt, kInwgtMessages.byMismatch);
-        const bool wls = wls_form(ctx->methodRequested);
+        const bool wls = wls_form(ctx->methods.methodRequested);
         // Weights over pairs of moments (the WLS form, with _NAM2_) read as
         // a matrix over the variables would be silently misread: refused.
         int16_t pairNames = 0;
-        if (!wls && xvfind(ctx->dataSetHandle[kRoleInwgt], "_NAM2_", 6, &pairNames, 0) == 0) {
+        if (!wls && xvfind(ctx->dataSets.dataSetHandle[kRoleInwgt], "_NAM2_", 6, &pairNames, 0) == 0) {
             xpmlog(kMsgProc, 415);
             raise_error_level(ctx, kLevelBadVariables);
             exit_above_999(ctx);
         }
-        ReadList list(ctx, kRoleInwgt, ctx->nByVars + (wls ? 4 : 2) + ctx->nManifest, kInwgtMessages);
-        list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
-        list.bind_special("_NAME_", ctx->outRow.name.text, true, 32);
+        ReadList list(ctx, kRoleInwgt, ctx->sizes.nByVars + (wls ? 4 : 2) + ctx->sizes.nManifest, kInwgtMessages);
+        list.bind_special("_TYPE_", ctx->dataSets.outRow.type, true, 8);
+        list.bind_special("_NAME_", ctx->dataSets.outRow.name.text, true, 32);
         if (wls) {
-            list.bind_special("_NAM2_", ctx->outRow.name2.text, true, 32);
-            list.bind_special("_NAM3_", ctx->outRow.name3.text, true, 32);
+            list.bind_special("_NAM2_", ctx->dataSets.outRow.name2.text, true, 32);
+            list.bind_special("_NAM3_", ctx->dataSets.outRow.name3.text, true, 32);
         }
-        bind_analysis(&list, ctx, ctx->nManifest);
-        xvsele(ctx->dataSetHandle[kRoleInwgt]);
+        bind_analysis(&list, ctx, ctx->sizes.nManifest);
+        xvsele(ctx->dataSets.dataSetHandle[kRoleInwgt]);
         xvgete(list.binding);
         exit_above_999(ctx);
     }
@@ -296,19 +296,19 @@ void cosfop2(ProcContext* ctx) {
 
 void cosfop3(ProcContext* ctx) {
     velix::detail::allocate_moment_arrays(ctx);
-    if (HostDataSet* out = ctx->dataSetHandle[kRoleOutstat]) {
+    if (HostDataSet* out = ctx->dataSets.dataSetHandle[kRoleOutstat]) {
         set_type_and_label(out, matrix_type(ctx));
-        OutputList list(ctx, kRoleOutstat, ctx->nByVars + ctx->nVar + 2);
-        list.define("_TYPE_", 410, ctx->outRow.type, 8);
-        list.define("_NAME_", 411, ctx->outRow.name.text, 32);
+        OutputList list(ctx, kRoleOutstat, ctx->sizes.nByVars + ctx->sizes.nVar + 2);
+        list.define("_TYPE_", 410, ctx->dataSets.outRow.type, 8);
+        list.define("_NAME_", 411, ctx->dataSets.outRow.name.text, 32);
         list.define_data_variables();
         xvpute(list.binding);
     }
-    if (HostDataSet* out = ctx->dataSetHandle[kRoleOutram]) {
+    if (HostDataSet* out = ctx->dataSets.dataSetHandle[kRoleOutram]) {
         set_type_and_label(out, "RAM");
-        OutputList list(ctx, kRoleOutram, ctx->nByVars + 7);
-        list.define("_TYPE_", 410, ctx->outRow.type, 8);
-        list.define("_NAME_", 411, ctx->outRow.name.text, 32);
+        OutputList list(ctx, kRoleOutram, ctx->sizes.nByVars + 7);
+        list.define("_TYPE_", 410, ctx->dataSets.outRow.type, 8);
+        list.define("_NAME_", 411, ctx->dataSets.outRow.name.text, 32);
         static const char* const kRam[] = {"_MATNR_", "_ROW_", "_COL_", "_ESTIM_", "_STDERR_"};
         for (int k = 0; k < 5; ++k) {
             list.reset();
@@ -320,28 +320,28 @@ void cosfop3(ProcContext* ctx) {
         }
         xvpute(list.binding);
     }
-    if (HostDataSet* out = ctx->dataSetHandle[kRoleOutwgt]) {
+    if (HostDataSet* out = ctx->dataSets.dataSetHandle[kRoleOutwgt]) {
         set_type_and_label(out, "WEIGHT");
-        const bool wls = wls_form(ctx->methodRequested);
-        OutputList list(ctx, kRoleOutwgt, ctx->nByVars + ctx->nVar + (wls ? 4 : 2));
-        list.define("_TYPE_", 410, ctx->outRow.type, 8);
-        list.define("_NAME_", 412, ctx->outRow.name.text, 32);
+        const bool wls = wls_form(ctx->methods.methodRequested);
+        OutputList list(ctx, kRoleOutwgt, ctx->sizes.nByVars + ctx->sizes.nVar + (wls ? 4 : 2));
+        list.define("_TYPE_", 410, ctx->dataSets.outRow.type, 8);
+        list.define("_NAME_", 412, ctx->dataSets.outRow.name.text, 32);
         if (wls) {
-            list.define("_NAM2_", 413, ctx->outRow.name2.text, 32);
-            list.define("_NAM3_", 414, ctx->outRow.name3.text, 32);
+            list.define("_NAM2_", 413, ctx->dataSets.outRow.name2.text, 32);
+            list.define("_NAM3_", 414, ctx->dataSets.outRow.name3.text, 32);
         }
         list.define_data_variables();
         xvpute(list.binding);
     }
-    if (HostDataSet* out = ctx->dataSetHandle[kRoleOutest]) {
+    if (HostDataSet* out = ctx->dataSets.dataSetHandle[kRoleOutest]) {
         set_type_and_label(out, "EST");
         NlpProblem* nlp = ctx->nlp;
         // The confidence-limit rows carry their level.
         const bool alpha = nlp->hooks && nlp->hooks->plSettings && nlp->hooks->plSettings->method != 0;
-        OutputList list(ctx, kRoleOutest, ctx->nByVars + ctx->nParmFree + ctx->program.nStmtVars + (alpha ? 5 : 4));
-        list.define("_TYPE_", 410, ctx->outRow.type, 8);
-        list.define("_NAME_", 411, ctx->outRow.name.text, 32);
-        ctx->outRow.name.length = 32;
+        OutputList list(ctx, kRoleOutest, ctx->sizes.nByVars + ctx->sizes.nParmFree + ctx->program.nStmtVars + (alpha ? 5 : 4));
+        list.define("_TYPE_", 410, ctx->dataSets.outRow.type, 8);
+        list.define("_NAME_", 411, ctx->dataSets.outRow.name.text, 32);
+        ctx->dataSets.outRow.name.length = 32;
         list.define("_RHS_", 0, &ctx->cells.rhsCell, 0);
         list.reset();
         list.d.name = "_ITER_";
@@ -357,8 +357,8 @@ void cosfop3(ProcContext* ctx) {
             list.d.labelLength = 20;
             xvputd(list.binding, &list.d, 0, &ctx->cells.alphaCell, 0, 0, 0);
         }
-        HostDataSet* inest = ctx->input.inestUsed ? ctx->dataSetHandle[kRoleInest] : nullptr;
-        for (int32_t i = 0; i < ctx->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
+        HostDataSet* inest = ctx->input.inestUsed ? ctx->dataSets.dataSetHandle[kRoleInest] : nullptr;
+        for (int32_t i = 0; i < ctx->sizes.nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
             const NameRecord& n = nlp->paramNames[i];
             list.reset();
             int16_t number = 0;
@@ -387,8 +387,8 @@ void cosfop3(ProcContext* ctx) {
 }
 
 void cos_write_row(ProcContext* ctx, int32_t role) {
-    HostBinding* b = ctx->dataSetBinding[role];
-    DataSetSlot* s = ctx->dataSetSlot[role];
+    HostBinding* b = ctx->dataSets.dataSetBinding[role];
+    DataSetSlot* s = ctx->dataSets.dataSetSlot[role];
     if (b == nullptr) return;
     const int32_t rc = xyvput(b, 0);
     if (rc != 0 && s != nullptr) {
@@ -398,10 +398,10 @@ void cos_write_row(ProcContext* ctx, int32_t role) {
 }
 
 int32_t cos_read_row(ProcContext* ctx, int32_t role) {
-    DataSetSlot* s = ctx->dataSetSlot[role];
+    DataSetSlot* s = ctx->dataSets.dataSetSlot[role];
     if (s == nullptr || s->handle == nullptr) return 0;
     if (xybyget(s) == 0) return 0;
-    const int32_t rc = xyvget(ctx->dataSetBinding[role], 0);
+    const int32_t rc = xyvget(ctx->dataSets.dataSetBinding[role], 0);
     if (rc != 0) {
         xofprc(s, rc, 1);
         return 0;

@@ -21,14 +21,14 @@ namespace {
 
 
 bool note_text(ProcContext* ctx, HostText* text) {
-    return !kyr_failed(kyr_note(ctx->kyrManager, text, 'l'));
+    return !kyr_failed(kyr_note(ctx->output.kyrManager, text, 'l'));
 }
 
 // A factoid of the input statistics: template "Tesk.Velix.<name>", title
 // and labels messages of the procedure.
 struct InputFactoid : FactoidTable {
     InputFactoid(ProcContext* ctx, const char* name, int32_t title)
-        : FactoidTable(ctx->kyrManager, name, std::string("Tesk.Velix.") + name, kyrmsg(kMsgProc, title)) {}
+        : FactoidTable(ctx->output.kyrManager, name, std::string("Tesk.Velix.") + name, kyrmsg(kMsgProc, title)) {}
     // A count: display width 8 without decimals; `styled` adds the entry
     // style 2.
     void count(int32_t label, double value, bool styled = false) {
@@ -52,15 +52,15 @@ std::vector<double> without(const double* a, int32_t n, int32_t k) {
 // The name of variable i of the statistics (analysis, intercept, partial).
 NameRecord statistic_name(ProcContext* ctx, int32_t i) {
     const NameRecord* names = velix::detail::moment_names(ctx);
-    if (i < ctx->nManifest) return names[i];
+    if (i < ctx->sizes.nManifest) return names[i];
     // The partial variables as resolved on DATA= (PARTIAL _NUMERIC_ names
     // no variable itself).
     NameRecord r;
-    const int32_t k = i - ctx->nManifest;
+    const int32_t k = i - ctx->sizes.nManifest;
     const HostVariableDescriptor* d = nullptr;
     if (ctx->input.hostLists == nullptr) return r;
     const VariableList& partial = ctx->input.hostLists->entry[kHostListPartial];
-    if (k < partial.count && xvname(ctx->dataSetHandle[kRoleData], partial.numbers[k], &d) == 0) {
+    if (k < partial.count && xvname(ctx->dataSets.dataSetHandle[kRoleData], partial.numbers[k], &d) == 0) {
         r.length = static_cast<int16_t>(std::min<int>(d->nameLength, sizeof r.text));
         std::memset(r.text, ' ', sizeof r.text);
         std::memcpy(r.text, d->name, r.length);
@@ -73,8 +73,8 @@ NameRecord statistic_name(ProcContext* ctx, int32_t i) {
 namespace velix::detail {
 
 const NameRecord* moment_names(ProcContext* ctx) {
-    if (ctx->options.interceptVar && ctx->nManifest > ctx->nVar) {
-        NameRecord& r = ctx->input.manifestNames[ctx->nVar];
+    if (ctx->options.interceptVar && ctx->sizes.nManifest > ctx->sizes.nVar) {
+        NameRecord& r = ctx->input.manifestNames[ctx->sizes.nVar];
         std::memset(r.text, ' ', sizeof r.text);
         std::memcpy(r.text, "Intercept", 9);
         r.length = 9;
@@ -96,15 +96,15 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
     m.columnLabels = columnLabels;
     m.storage = storage;
     m.labelStyle = style;
-    return kyr_publish_matrix(ctx->kyrManager, m);
+    return kyr_publish_matrix(ctx->output.kyrManager, m);
 }
 
 }  // namespace velix::detail
 
 void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, const KurtosisList* list) {
     const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
-    int32_t n = ctx->nManifest;
-    const bool dropIntercept = intercept >= 0 && intercept < ctx->nVar;
+    int32_t n = ctx->sizes.nManifest;
+    const bool dropIntercept = intercept >= 0 && intercept < ctx->sizes.nVar;
     if (dropIntercept) --n;
     const int32_t nStat = ctx->moments.nRead;
     const uint32_t pf = ctx->options.printFlags;
@@ -115,40 +115,40 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
 
     // Title line naming the method.
     {
-        int32_t number = 285 + ctx->methodRequested;
-        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed && ctx->methodRequested == kMethodWls)
+        int32_t number = 285 + ctx->methods.methodRequested;
+        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed && ctx->methods.methodRequested == kMethodWls)
             number = 296;
         if (ctx->options.covAnalysis && !ctx->input.inwgtUsed &&
-            ctx->methodRequested == kMethodUlsWls)
+            ctx->methods.methodRequested == kMethodUlsWls)
             number = 297;
         char method[81];
         xpmstr(method, -1 - 80, kMsgProc, number);
         KyrArg args[] = {KyrArg{}, kyr_int(kAttrTitleKind, 2), kyr_int(kAttrParent, -1),
                          kyr_text(kAttrText, kyrmsgs(kMsgProc, 77, method))};
         args[0].type = kKyrCounted;
-        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 4, args))) return;
+        if (kyr_failed(wobmth(ctx->output.kyrManager, nullptr, kKyrMethodTitle, 4, args))) return;
     }
 
     if (printSimple) {
-        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
+        if (kyr_failed(wobmth(ctx->output.kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
         InputFactoid info(ctx, "GenModInfo", 731);
         // The observations behind the divisor: N before the partial variables
         // took their degrees of freedom, for every divisor kind.
         const bool dfKind = std::memcmp(ctx->options.vardefKind, kVardefDefault, 8) == 0;
-        info.count(300, ctx->nObs + (dfKind ? partialUsed : 0));
+        info.count(300, ctx->moments.nObs + (dfKind ? partialUsed : 0));
         info.count(301, n);
         if (ctx->moments.nPartial > 0) info.count(302, ctx->moments.nPartial);
-        info.count(303, ctx->nMoments);
-        info.count(304, ctx->nTerms, true);
-        info.count(305, ctx->nMatrices, true);
-        if (ctx->moments.nPartial > 0) info.count(306, ctx->nObs, true);
-        info.count(307, ctx->nParmFree, true);
+        info.count(303, ctx->sizes.nMoments);
+        info.count(304, ctx->sizes.nTerms, true);
+        info.count(305, ctx->sizes.nMatrices, true);
+        if (ctx->moments.nPartial > 0) info.count(306, ctx->moments.nObs, true);
+        info.count(307, ctx->sizes.nParmFree, true);
         if (!info.end()) return;
 
         // SimpleStatistics.
         HostObject* table = nullptr;
         HostText* title = kyrmsg(kMsgProc, 721);
-        if (kyr_failed(kyr_table_create(ctx->kyrManager, "SimpleStatistics", title, &table)))
+        if (kyr_failed(kyr_table_create(ctx->output.kyrManager, "SimpleStatistics", title, &table)))
             return;
         int32_t width = 2;
         for (int32_t i = 0; i < nStat; ++i) width = std::max<int32_t>(width, statistic_name(ctx, i).length);
@@ -173,8 +173,8 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         if (kyr_failed(kyr_table_end_columns(table))) return;
         HostObject* output = nullptr;
         const char* path = "Tesk.Velix.SimpleStatistics";
-        if (kyr_failed(kyr_table_bind(ctx->kyrManager, table, path, &output))) return;
-        ctx->kyrTable = output;
+        if (kyr_failed(kyr_table_bind(ctx->output.kyrManager, table, path, &output))) return;
+        ctx->output.kyrTable = output;
         for (int32_t i = 0; i < nStat; ++i) {
             const NameRecord r = statistic_name(ctx, i);
             std::memset(nameCell, ' ', 32);
@@ -186,10 +186,10 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
             if (kyr_failed(kyr_table_add_row(table))) return;
         }
         if (kyr_failed(kyr_table_end_rows(table))) return;
-        if (kyr_failed(kyr_table_deliver(ctx->kyrManager, output))) return;
+        if (kyr_failed(kyr_table_deliver(ctx->output.kyrManager, output))) return;
 
         if (ctx->options.kurtosisWanted) {
-            for (int32_t i = 0; i < ctx->nVar; ++i) {
+            for (int32_t i = 0; i < ctx->sizes.nVar; ++i) {
                 if (!wzmis(ctx->moments.uniKurtosis[i])) continue;
                 const NameRecord r = statistic_name(ctx, i);
                 if (!note_text(ctx, kyrmsgs(kMsgProc, 312, static_cast<int32_t>(r.length), r.text))) return;
@@ -207,7 +207,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
                 kt.value(514, cells[7]);
             }
             if (!kt.end()) return;
-            const int32_t p = ctx->nVar - (dropIntercept ? 1 : 0);
+            const int32_t p = ctx->sizes.nVar - (dropIntercept ? 1 : 0);
             const double b = -2.0 / (p + 2);
             if (!wzmis(cells[1]) && cells[1] < b && !note_text(ctx, kyrmsgs(kMsgProc, 316, b))) return;
             if (!wzmis(cells[4]) && cells[4] < b && !note_text(ctx, kyrmsgs(kMsgProc, 317, b))) return;
@@ -231,7 +231,7 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
                 m.storage = "c";  // a one-column matrix is stored by columns
                 m.labelStyle = 9;
                 m.pieceStyle = 98;
-                if (kyr_publish_matrix(ctx->kyrManager, m) < 0) return;
+                if (kyr_publish_matrix(ctx->output.kyrManager, m) < 0) return;
             }
         }
     }
@@ -241,10 +241,10 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
                            : ctx->options.covAnalysis ? "InCov"
                                                       : "InCorr";
         const int32_t title = ctx->input.symatrixInput ? 724 : ctx->options.covAnalysis ? 726 : 725;
-        const std::vector<double> m = without(ctx->momentMatrix, ctx->nManifest, dropIntercept ? intercept : -1);
+        const std::vector<double> m = without(ctx->arrays.momentMatrix, ctx->sizes.nManifest, dropIntercept ? intercept : -1);
         std::vector<NameRecord> labels;
         const NameRecord* names = velix::detail::moment_names(ctx);
-        for (int32_t i = 0; i < ctx->nManifest; ++i)
+        for (int32_t i = 0; i < ctx->sizes.nManifest; ++i)
             if (!(dropIntercept && i == intercept)) labels.push_back(names[i]);
         const int32_t style = !ctx->options.covAnalysis && !ctx->input.symatrixInput ? 7 : 0;
         velix::detail::publish_matrix(ctx, name, title, m.data(), n, n, labels.data(), labels.data(), "sc",

@@ -31,7 +31,7 @@ constexpr double kTiny = 1.491668147e-154;
 namespace velix::detail {
 
 void kurtosis_reset(ProcContext* ctx, const double* inverse, KurtosisList* list) {
-    const int32_t nv = ctx->nVar;
+    const int32_t nv = ctx->sizes.nVar;
     if (inverse != nullptr) ctx->moments.kurtosisCells[0] = 0.0;
     *list = KurtosisList{};
     std::fill(ctx->moments.skewness, ctx->moments.skewness + nv, 0.0);
@@ -40,16 +40,16 @@ void kurtosis_reset(ProcContext* ctx, const double* inverse, KurtosisList* list)
 
 int32_t kurtosis_numbering(ProcContext* ctx, int32_t* numbered) {
     *numbered = 0;
-    xoinfo(ctx->dataSetHandle[kRoleData], kInfoObsNumbers, numbered);
+    xoinfo(ctx->dataSets.dataSetHandle[kRoleData], kInfoObsNumbers, numbered);
     if (!ctx->options.kurtosisWanted || *numbered != 0) return 0;
-    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, 39), 'l');
+    const int32_t rc = kyr_note(ctx->output.kyrManager, kyrmsg(kMsgProc, 39), 'l');
     if (rc < 0) xprrlog(0, rc);
     return rc;
 }
 
 void kurtosis_add(ProcContext* ctx, const double* d, double w, const double* inverse,
                   KurtosisList* list, int32_t observation) {
-    const int32_t nv = ctx->nVar;
+    const int32_t nv = ctx->sizes.nVar;
     for (int32_t i = 0; i < nv; ++i) {
         const double d2 = d[i] * d[i];
         ctx->moments.skewness[i] += w * d2 * d[i];
@@ -79,8 +79,8 @@ double mardia_term(const double* d, int32_t m, int32_t skip, const double* inver
 
 int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2, double d3,
                               bool haveInverse, KurtosisList* list) {
-    const int32_t nv = ctx->nVar;
-    const int32_t slots = ctx->nVar + (ctx->options.interceptVar ? 1 : 0);
+    const int32_t nv = ctx->sizes.nVar;
+    const int32_t slots = ctx->sizes.nVar + (ctx->options.interceptVar ? 1 : 0);
     const double w = ctx->moments.divisor;
     const double missing = host_missing_value();
     const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
@@ -159,7 +159,7 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
         ctx->moments.kurtosisCells[0] = mardia;
         ctx->moments.kurtosisCells[1] = mardia / mm;
         ctx->moments.kurtosisCells[2] = (mardia + mm) / mm;
-        if (ctx->nObs > 0.0) {
+        if (ctx->moments.nObs > 0.0) {
             const double sigma = std::sqrt(8.0 * mm / d0);
             for (int k = 0; k < 5 && list->observation[k] != 0; ++k) {
                 list->contribution[k] = (list->contribution[k] * perCount - mm) / sigma;
@@ -189,7 +189,7 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
 
 int32_t coskurt(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/,
                 int32_t /*freqEntry*/, const double* inverse, KurtosisList* list) {
-    const int32_t nv = ctx->nVar;
+    const int32_t nv = ctx->sizes.nVar;
     velix::detail::kurtosis_reset(ctx, inverse, list);
     int32_t numbered = 0;
     const int32_t rc = velix::detail::kurtosis_numbering(ctx, &numbered);

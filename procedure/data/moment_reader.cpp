@@ -88,7 +88,7 @@ struct GroupRows {
 int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*/, int32_t /*listEntry*/,
                int32_t origin, const char* type, double* matrix, double* means, double* stdDevs, double* /*work*/,
                const char* vardefKind, double* divisor, double* sumWeights, double* nObs, const ProcContext* ctx) {
-    const int32_t n = ctx->nVar;
+    const int32_t n = ctx->sizes.nVar;
     const double missing = host_missing_value();
     int32_t level = 0;
     const std::string dataType = upper(field(type, 8));

@@ -21,13 +21,13 @@ int16_t list_variable(const ProcContext* ctx, int32_t list, int32_t index) {
     const NameArray& a = ctx->options.procOptions->lists[list];
     if (index >= a.count) return 0;
     int16_t number = 0;
-    if (xvfind(ctx->dataSetHandle[kRoleData], a.names[index].text, a.names[index].length, &number, 0) != 0)
+    if (xvfind(ctx->dataSets.dataSetHandle[kRoleData], a.names[index].text, a.names[index].length, &number, 0) != 0)
         return 0;
     return number;
 }
 
 RawPass::RawPass(ProcContext* ctx, int32_t count) : ctx_(ctx), count_(count) {
-    HostDataSet* data = ctx->dataSetHandle[kRoleData];
+    HostDataSet* data = ctx->dataSets.dataSetHandle[kRoleData];
     xvgeti(data, count + 2, 0, &binding_);
     for (int32_t i = 0; i < count; ++i)
         xvgetd(binding_, ctx->input.manifestNumbers[i], 0, &ctx->cells.rowValues[i], 8,
@@ -47,7 +47,7 @@ RawPass::RawPass(ProcContext* ctx, int32_t count) : ctx_(ctx), count_(count) {
 RawPass::~RawPass() { xvgett(binding_); }
 
 bool RawPass::next(double* weight, double* frequency) {
-    DataSetSlot* slot = ctx_->dataSetSlot[kRoleData];
+    DataSetSlot* slot = ctx_->dataSets.dataSetSlot[kRoleData];
     while (xybyget(slot) != 0) {
         freq_ = weight_ = 1.0;
         if (xyvget(binding_, 0) != 0) continue;
@@ -71,7 +71,7 @@ bool RawPass::next(double* weight, double* frequency) {
 
 int32_t RawPass::observation() const {
     int32_t number = 0;
-    xoinfo(ctx_->dataSetHandle[kRoleData], kInfoObsNumber, &number);
+    xoinfo(ctx_->dataSets.dataSetHandle[kRoleData], kInfoObsNumber, &number);
     return number;
 }
 

@@ -41,24 +41,24 @@ struct Row {
     int32_t n;
 
     void type(const char* t) {
-        std::memset(ctx->outRow.type, ' ', sizeof ctx->outRow.type);
-        std::memcpy(ctx->outRow.type, t, std::min(std::strlen(t), sizeof ctx->outRow.type));
+        std::memset(ctx->dataSets.outRow.type, ' ', sizeof ctx->dataSets.outRow.type);
+        std::memcpy(ctx->dataSets.outRow.type, t, std::min(std::strlen(t), sizeof ctx->dataSets.outRow.type));
     }
     // _NAME_ := text, its length `length` (8 for the fixed names).
     void name(const char* text, int32_t length = 8) {
-        NameRecord& r = ctx->outRow.name;
+        NameRecord& r = ctx->dataSets.outRow.name;
         std::memset(r.text, ' ', sizeof r.text);
         std::memcpy(r.text, text, std::min<size_t>(std::strlen(text), sizeof r.text));
         r.length = static_cast<int16_t>(length);
     }
     void name_record(const NameRecord& record) {
-        NameRecord& r = ctx->outRow.name;
+        NameRecord& r = ctx->dataSets.outRow.name;
         std::memset(r.text, ' ', sizeof r.text);
         std::memcpy(r.text, record.text, static_cast<size_t>(std::min<int16_t>(record.length, 32)));
         r.length = 32;
     }
     void method_name() {
-        switch (ctx->methodStage) {
+        switch (ctx->methods.methodStage) {
             case kMethodUls: name("ULS"); break;
             case kMethodGls: name("GLS"); break;
             case kMethodMl: name("ML"); break;
@@ -273,7 +273,7 @@ void nonlinear_rows(Row& r) {
         if (labels) {
             const NameRecord label = constraint_label(p, k);
             r.name_record(label);
-            r.ctx->outRow.name.length = label.length;
+            r.ctx->dataSets.outRow.name.length = label.length;
         } else if (described) {
             r.name(k < p->nNlinEq ? "NLC_EQ" : kind >= 0 ? "NLC_LE" : "NLC_GE");
         } else {
@@ -312,7 +312,7 @@ void final_rows(Row& r) {
         r.write();
     }
     r.type("_NOBS_");
-    r.all(r.ctx->nObs);
+    r.all(r.ctx->moments.nObs);
     r.write();
     if (p->hasBounds != 0) bound_rows(r);
     bool factored = true;
@@ -334,7 +334,7 @@ const char* matrix_type(const ProcContext* ctx, int32_t kind) {
         case 3: return "HESSIAN";
         case 4: return "PROJCRPJ";
         case 5: return "PROJHESS";
-        case 6: return ctx->methodStage == kMethodUls ? "LSCOV" : "COV";
+        case 6: return ctx->methods.methodStage == kMethodUls ? "LSCOV" : "COV";
         case 7: return "HESS_LF";
         case 8: return "PHESS_LF";
         case 11: return "CRPJ_LF";
@@ -379,7 +379,7 @@ void matrix_rows(Row& r, int32_t kind, const double* data) {
     }
     r.all(missing());
     const DeterminantRecord& s = p->report.matrixHeader;
-    const int16_t length = r.ctx->outRow.name.length;
+    const int16_t length = r.ctx->dataSets.outRow.name.length;
     auto summary = [&](const char* type, double rhs) {
         r.type(type);
         r.ctx->cells.rhsCell = rhs;
@@ -415,7 +415,7 @@ void constraint_jacobian_rows(Row& r) {
         } else {
             r.name(at < 0 ? "" : at < p->nActiveLin ? "ACTIVE" : "LDACTIVE");
         }
-        r.ctx->outRow.name.length = static_cast<int16_t>(std::min(length, 32));
+        r.ctx->dataSets.outRow.name.length = static_cast<int16_t>(std::min(length, 32));
         double v = p->conValues != nullptr ? p->conValues[k] : missing();
         if (p->conKinds != nullptr && static_cast<int16_t>(p->conKinds[k]) < 0) {
             v = wzmis(v) ? v : -v;
@@ -465,7 +465,7 @@ void limit_rows(Row& r, int32_t kind, const double* data) {
 
 int32_t cosfoes(NlpProblem* p, int32_t kind, const double* data) {
     ProcContext* ctx = p->procContext;
-    if (ctx == nullptr || ctx->dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return 0;
+    if (ctx == nullptr || ctx->dataSets.dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return 0;
     Row r{ctx, p, p->nParams};
     // Only the confidence-limit rows carry an alpha.
     ctx->cells.alphaCell = missing();
@@ -499,7 +499,7 @@ int32_t cosfoes(NlpProblem* p, int32_t kind, const double* data) {
 
 void cosfoit(NlpProblem* p) {
     ProcContext* ctx = p->procContext;
-    if (ctx == nullptr || ctx->dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return;
+    if (ctx == nullptr || ctx->dataSets.dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return;
     if (p->hooks == nullptr || p->hooks->matrices.outestIterations == 0 || p->nParams == 0) return;
     Row r{ctx, p, p->nParams};
     ctx->cells.alphaCell = missing();

@@ -27,13 +27,13 @@ struct RamWriter {
     double missing = host_missing_value();
 
     void type(const char* t) {
-        std::memset(ctx->outRow.type, ' ', 8);
-        std::memcpy(ctx->outRow.type, t, std::strlen(t));
+        std::memset(ctx->dataSets.outRow.type, ' ', 8);
+        std::memcpy(ctx->dataSets.outRow.type, t, std::strlen(t));
     }
     void name(const char* text, size_t length) {
-        std::memset(ctx->outRow.name.text, ' ', 32);
-        std::memcpy(ctx->outRow.name.text, text, std::min<size_t>(length, 32));
-        ctx->outRow.name.length = 32;
+        std::memset(ctx->dataSets.outRow.name.text, ' ', 32);
+        std::memcpy(ctx->dataSets.outRow.name.text, text, std::min<size_t>(length, 32));
+        ctx->dataSets.outRow.name.length = 32;
     }
     void name(const std::string& text) { name(text.data(), text.size()); }
     void name(const NameRecord& r) { name(r.text, static_cast<size_t>(std::max<int16_t>(r.length, 0))); }
@@ -50,7 +50,7 @@ struct RamWriter {
 
 // Matrix k of term t (both 1-based) as _MATNR_: k alone in a one-term model.
 double matrix_number(const ProcContext* ctx, int32_t term, int32_t k) {
-    return ctx->nTerms > 1 ? static_cast<double>(kTermMultiplier) * term + k : k;
+    return ctx->sizes.nTerms > 1 ? static_cast<double>(kTermMultiplier) * term + k : k;
 }
 
 const char* method_name(int32_t method) {
@@ -76,7 +76,7 @@ void model_rows(RamWriter& w) {
     const ProcContext* ctx = w.ctx;
     const ModelMatrixTable& mt = ctx->model;
     w.type("MODEL");
-    for (int32_t t = 1; t <= ctx->nTerms; ++t)
+    for (int32_t t = 1; t <= ctx->sizes.nTerms; ++t)
         for (int32_t k = mt.termTable[t - 1]; k < mt.termTable[t]; ++k) {
             w.name(mt.name[k]);
             w.cells(matrix_number(ctx, t, k), mt.rows[k], mt.columns[k], mt.type[k], mt.form[k]);
@@ -84,7 +84,7 @@ void model_rows(RamWriter& w) {
         }
     if (ctx->readers.nColumnNames <= 0 || ctx->readers.columnNames == nullptr) return;
     w.type("VARNAME");
-    for (int32_t t = 1; t <= ctx->nTerms; ++t)
+    for (int32_t t = 1; t <= ctx->sizes.nTerms; ++t)
         for (int32_t k = mt.termTable[t - 1]; k < mt.termTable[t]; ++k) {
             if (!names_written(ctx, k) || mt.firstColumnName[k] == 0 || mt.columns[k] <= 0) continue;
             for (int32_t c = 1; c <= mt.columns[k]; ++c) {
@@ -112,12 +112,12 @@ void stat_rows(RamWriter& w, int32_t method) {
         return stats != nullptr && found ? v : w.missing;
     };
     w.type("STAT");
-    stat("N", ctx->nObs);
+    stat("N", ctx->moments.nObs);
     for (const char* key : {"FIT", "GFI", "AGFI", "RMR", "PGFI"}) stat(key, fitted(key));
-    stat("NPARM", ctx->nParmFree);
+    stat("NPARM", ctx->sizes.nParmFree);
     // The corrections of the defaults and the active bounds apply to the
     // moments less the free parameters.
-    stat("DF", ctx->nMoments - ctx->nParmFree + ctx->moments.modelDf);
+    stat("DF", ctx->sizes.nMoments - ctx->sizes.nParmFree + ctx->moments.modelDf);
     stat("N_ACT", ctx->est.nActive);
     if (few) return;
     for (const FitStatKey& k : kFitStatKeys) {
@@ -133,8 +133,8 @@ void stat_rows(RamWriter& w, int32_t method) {
 // error is missing where none was computed.
 void parameter_cells(const ProcContext* ctx, int32_t p, double missing, double* value, double* se) {
     const NlpProblem* nlp = ctx->nlp;
-    *value = p <= ctx->nParmAll ? nlp->x[p - 1] : missing;
-    *se = nlp->stdErrors != nullptr && p <= ctx->nParmAll ? nlp->stdErrors[p - 1] : missing;
+    *value = p <= ctx->sizes.nParmAll ? nlp->x[p - 1] : missing;
+    *se = nlp->stdErrors != nullptr && p <= ctx->sizes.nParmAll ? nlp->stdErrors[p - 1] : missing;
 }
 
 void estim_rows(RamWriter& w) {
@@ -142,7 +142,7 @@ void estim_rows(RamWriter& w) {
     const ModelMatrixTable& mt = ctx->model;
     const ElementPattern& el = ctx->elements;
     w.type("ESTIM");
-    for (int32_t t = 1; t <= ctx->nTerms; ++t)
+    for (int32_t t = 1; t <= ctx->sizes.nTerms; ++t)
         for (int32_t k = mt.termTable[t - 1]; k < mt.termTable[t]; ++k) {
             for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
                 const int32_t p = std::abs(el.parameter[e]);
@@ -166,9 +166,9 @@ void added_rows(RamWriter& w) {
     w.type("ADD_PARM");
     for (int32_t i = 0; i < pg.nDepInputs; ++i) {
         const int32_t p = pg.depInputParms[i];
-        if (p < 1 || p > ctx->nParmAll) continue;
+        if (p < 1 || p > ctx->sizes.nParmAll) continue;
         bool carried = false;
-        for (int32_t e = 0; e < ctx->nElements && !carried; ++e) carried = ctx->elements.parameter[e] == p;
+        for (int32_t e = 0; e < ctx->sizes.nElements && !carried; ++e) carried = ctx->elements.parameter[e] == p;
         if (carried) continue;
         double value = 0.0, se = 0.0;
         parameter_cells(ctx, p, w.missing, &value, &se);
@@ -181,11 +181,11 @@ void added_rows(RamWriter& w) {
 }  // namespace
 
 void cosoram(ProcContext* ctx, int32_t first) {
-    if (ctx->dataSetHandle[kRoleOutram] == nullptr || ctx->dataSetBinding[kRoleOutram] == nullptr) return;
+    if (ctx->dataSets.dataSetHandle[kRoleOutram] == nullptr || ctx->dataSets.dataSetBinding[kRoleOutram] == nullptr) return;
     RamWriter w{ctx};
     w.name("", 0);
     if (first != 0) model_rows(w);
-    const int32_t method = ctx->methodStage;
+    const int32_t method = ctx->methods.methodStage;
     w.type("METHOD");
     w.name(method_name(method), std::strlen(method_name(method)));
     w.cells(w.missing, w.missing, w.missing, w.missing, w.missing);

@@ -19,8 +19,8 @@
 namespace {
 
 void set_type(ProcContext* ctx, const char* type) {
-    std::memset(ctx->outRow.type, ' ', 8);
-    std::memcpy(ctx->outRow.type, type, std::strlen(type));
+    std::memset(ctx->dataSets.outRow.type, ' ', 8);
+    std::memcpy(ctx->dataSets.outRow.type, type, std::strlen(type));
 }
 
 void set_name(NameRecord* target, const NameRecord* source) {
@@ -42,7 +42,7 @@ void full_row(const double* a, int32_t n, int32_t i, double* out) {
 // The name of moment-matrix variable i (the intercept slot is "Intercept").
 NameRecord variable_name(const ProcContext* ctx, int32_t i) {
     NameRecord r;
-    if (i < ctx->nVar) return ctx->input.manifestNames[i];
+    if (i < ctx->sizes.nVar) return ctx->input.manifestNames[i];
     std::memset(r.text, ' ', sizeof r.text);
     std::memcpy(r.text, "Intercept", 9);
     r.length = 9;
@@ -56,7 +56,7 @@ void matrix_rows(ProcContext* ctx, int32_t role, const double* a, int32_t n, int
     std::vector<double> row(n);
     for (int32_t i = 0; i < n; ++i) {
         const NameRecord name = variable_name(ctx, i);
-        set_name(&ctx->outRow.name, &name);
+        set_name(&ctx->dataSets.outRow.name, &name);
         full_row(a, n, i, row.data());
         std::copy(row.begin(), row.begin() + nv, v);
         cos_write_row(ctx, role);
@@ -66,10 +66,10 @@ void matrix_rows(ProcContext* ctx, int32_t role, const double* a, int32_t n, int
 }  // namespace
 
 void cosfout(ProcContext* ctx, int32_t mode) {
-    const int32_t n = ctx->nManifest;
-    const int32_t nv = ctx->nVar;
+    const int32_t n = ctx->sizes.nManifest;
+    const int32_t nv = ctx->sizes.nVar;
     double* v = ctx->cells.rowValues;
-    set_name(&ctx->outRow.name, nullptr);
+    set_name(&ctx->dataSets.outRow.name, nullptr);
     const int32_t role = mode == 1 ? kRoleOutstat : kRoleOutwgt;
     if (mode == 1) {
         auto stat_row = [&](const char* type, const double* values) {
@@ -85,9 +85,9 @@ void cosfout(ProcContext* ctx, int32_t mode) {
             stat_row("KURTOSIS", ctx->moments.uniKurtosis);
         }
         set_type(ctx, "N");
-        std::fill(v, v + nv, ctx->nObs);
+        std::fill(v, v + nv, ctx->moments.nObs);
         cos_write_row(ctx, role);
-        if (ctx->moments.sumWeights != ctx->nObs) {
+        if (ctx->moments.sumWeights != ctx->moments.nObs) {
             set_type(ctx, "SUMWGT");
             std::fill(v, v + nv, ctx->moments.sumWeights);
             cos_write_row(ctx, role);
@@ -98,15 +98,15 @@ void cosfout(ProcContext* ctx, int32_t mode) {
                            : ctx->options.covAnalysis     ? "COV"
                                                           : "CORR";
         set_type(ctx, type);
-        matrix_rows(ctx, role, ctx->momentMatrix, n, nv, v);
+        matrix_rows(ctx, role, ctx->arrays.momentMatrix, n, nv, v);
         return;
     }
 
-    const int32_t method = ctx->methodRequested;
+    const int32_t method = ctx->methods.methodRequested;
     set_type(ctx, "WEIGHT");
     if (method == kMethodGls || method == kMethodUlsGls || method == kMethodDwls ||
         method == kMethodUlsDwls) {
-        matrix_rows(ctx, role, ctx->weightMatrix, n, nv, v);
+        matrix_rows(ctx, role, ctx->arrays.weightMatrix, n, nv, v);
     } else if (method == kMethodWls || method == kMethodUlsWls) {
         int64_t q = 0;
         for (int32_t i = 0; i < n; ++i) {
@@ -114,13 +114,13 @@ void cosfout(ProcContext* ctx, int32_t mode) {
                 for (int32_t k = 0; k <= i; ++k) {
                     const NameRecord ni = variable_name(ctx, i), nj = variable_name(ctx, j),
                                      nk = variable_name(ctx, k);
-                    set_name(&ctx->outRow.name, &ni);
-                    set_name(&ctx->outRow.name2, &nj);
-                    set_name(&ctx->outRow.name3, &nk);
+                    set_name(&ctx->dataSets.outRow.name, &ni);
+                    set_name(&ctx->dataSets.outRow.name2, &nj);
+                    set_name(&ctx->dataSets.outRow.name3, &nk);
                     vzfdl(host_missing_value(), v, nv);
                     const int32_t last = k < i ? k : j;
                     for (int32_t l = 0; l <= last; ++l, ++q)
-                        if (l < nv) v[l] = ctx->weightMatrix[q];
+                        if (l < nv) v[l] = ctx->arrays.weightMatrix[q];
                     cos_write_row(ctx, role);
                 }
             }

@@ -43,24 +43,24 @@ double same(const double* values, int32_t count, bool* conflict) {
 }  // namespace
 
 int32_t cosfico(ProcContext* ctx) {
-    const int32_t n = ctx->nVar;
+    const int32_t n = ctx->sizes.nVar;
     DataSetInfo info;
-    xoinfo(ctx->dataSetHandle[kRoleData], kInfoDescription, &info);
-    if (ctx->dataSetBinding[kRoleData] == nullptr) {
+    xoinfo(ctx->dataSets.dataSetHandle[kRoleData], kInfoDescription, &info);
+    if (ctx->dataSets.dataSetBinding[kRoleData] == nullptr) {
         xpmlog(kMsgProc, 29);
         xexit(kLevelBadVariables, 0);
     }
     const double missing = host_missing_value();
-    vzfdl(missing, ctx->momentMatrix, n * (n + 1) / 2);
+    vzfdl(missing, ctx->arrays.momentMatrix, n * (n + 1) / 2);
     std::fill(ctx->moments.stdDevs, ctx->moments.stdDevs + n, 1.0);
     std::fill(ctx->moments.means, ctx->moments.means + n, 0.0);
     double N = missing, sumw = missing;
     int32_t order = 0;
-    xbyrwnd(ctx->dataSetHandle[kRoleData], kRewindGroup);
-    std::memset(ctx->outRow.type, ' ', 8);
+    xbyrwnd(ctx->dataSets.dataSetHandle[kRoleData], kRewindGroup);
+    std::memset(ctx->dataSets.outRow.type, ' ', 8);
     while (cos_read_row(ctx, kRoleData)) {
         char type[8];
-        wztxxlt(2, ctx->outRow.type, type, 8);
+        wztxxlt(2, ctx->dataSets.outRow.type, type, 8);
         const double* v = ctx->cells.rowValues;
         bool conflict = false;
         if (ctx->input.typeVar > 0 && type_is(type, "MEAN")) {
@@ -76,10 +76,10 @@ int32_t cosfico(ProcContext* ctx) {
         } else if (ctx->input.typeVar == 0 || type_is(type, "SYMATRIX")) {
             int32_t r = -1;
             if (ctx->input.nameVar > 0) {
-                const int32_t len = wzstrip(ctx->outRow.name.text, 32);
+                const int32_t len = wzstrip(ctx->dataSets.outRow.name.text, 32);
                 for (int32_t k = 0; k < n && r < 0; ++k) {
                     const NameRecord& nm = ctx->input.manifestNames[k];
-                    if (wzstrip(nm.text, nm.length) == len && std::memcmp(nm.text, ctx->outRow.name.text, len) == 0)
+                    if (wzstrip(nm.text, nm.length) == len && std::memcmp(nm.text, ctx->dataSets.outRow.name.text, len) == 0)
                         r = k;
                 }
                 if (r < 0) continue;
@@ -91,32 +91,32 @@ int32_t cosfico(ProcContext* ctx) {
                 r = order++;
             }
             for (int32_t c = 0; c < n; ++c)
-                if (!wzmis(v[c])) ctx->momentMatrix[pk(r, c)] = v[c];
+                if (!wzmis(v[c])) ctx->arrays.momentMatrix[pk(r, c)] = v[c];
         } else {
-            xpmlog(kMsgProc, 33, 8, ctx->outRow.type);
+            xpmlog(kMsgProc, 33, 8, ctx->dataSets.outRow.type);
         }
     }
     if (wzmis(N)) N = kDefaultN;
     if (wzmis(sumw)) sumw = N;
-    ctx->nObs = N;
+    ctx->moments.nObs = N;
     ctx->moments.sumWeights = sumw;
     ctx->moments.divisor =
         zvardiv(ctx->options.vardefKind, N, 1.0 - ctx->moments.momentOrigin, sumw);
     const int32_t pstar = n * (n + 1) / 2;
-    if (wzmisn(ctx->momentMatrix, pstar)) {
+    if (wzmisn(ctx->arrays.momentMatrix, pstar)) {
         xpmlog(kMsgProc, 34);
         if (ctx->options.printEnabled) {
             const NameRecord* names = velix::detail::moment_names(ctx);
-            std::vector<double> shown(ctx->momentMatrix, ctx->momentMatrix + pstar);
+            std::vector<double> shown(ctx->arrays.momentMatrix, ctx->arrays.momentMatrix + pstar);
             // A failed table is reported by the publisher and the reader
             // stops; the step then ends, so the matrix that still holds
             // missing values never reaches a factor.
-            if (velix::detail::publish_matrix(ctx, "InSymmetric", 724, shown.data(), ctx->nManifest,
-                                              ctx->nManifest, names, names, "sc", 0) < 0)
+            if (velix::detail::publish_matrix(ctx, "InSymmetric", 724, shown.data(), ctx->sizes.nManifest,
+                                              ctx->sizes.nManifest, names, names, "sc", 0) < 0)
                 return kLevelHostFailure;
         }
         for (int32_t k = 0; k < pstar; ++k)
-            if (wzmis(ctx->momentMatrix[k])) ctx->momentMatrix[k] = 0.0;
+            if (wzmis(ctx->arrays.momentMatrix[k])) ctx->arrays.momentMatrix[k] = 0.0;
     }
     zmsgsav(0, 0, nullptr, 0);
     return 0;

@@ -39,7 +39,7 @@ int32_t find_variable(ProcContext* ctx, const char* text32, int32_t n) {
 
 bool weight_row(ProcContext* ctx) {
     char type[8];
-    wztxxlt(2, ctx->outRow.type, type, 8);
+    wztxxlt(2, ctx->dataSets.outRow.type, type, 8);
     return std::memcmp(type, "WEIGHT  ", 8) == 0;
 }
 
@@ -50,7 +50,7 @@ struct DataSetName {
 };
 DataSetName inwgt_name(ProcContext* ctx) {
     DataSetName d;
-    xoinfo(ctx->dataSetHandle[kRoleInwgt], kInfoName, d.text);
+    xoinfo(ctx->dataSets.dataSetHandle[kRoleInwgt], kInfoName, d.text);
     d.text[8] = '\0';
     for (int k = 7; k >= 0 && (d.text[k] == ' ' || d.text[k] == '\0'); --k) d.text[k] = '\0';
     return d;
@@ -59,23 +59,23 @@ DataSetName inwgt_name(ProcContext* ctx) {
 void print_weights(ProcContext* ctx, int32_t n) {
     if (!ctx->options.printEnabled) return;
     const NameRecord* names = velix::detail::moment_names(ctx);
-    velix::detail::publish_matrix(ctx, "Weights", 727, ctx->weightMatrix, n, n, names, names, "sc", 8);
+    velix::detail::publish_matrix(ctx, "Weights", 727, ctx->arrays.weightMatrix, n, n, names, names, "sc", 8);
 }
 
 // Matrix form from INWGT=: element (i, j) from row i, value j.  Result:
 // false when no WEIGHT row was found.
 bool read_matrix_form(ProcContext* ctx, int32_t n) {
-    vzfdl(host_missing_value(), ctx->weightMatrix, n * (n + 1) / 2);
-    xbyrwnd(ctx->dataSetHandle[kRoleInwgt], kRewindGroup);
+    vzfdl(host_missing_value(), ctx->arrays.weightMatrix, n * (n + 1) / 2);
+    xbyrwnd(ctx->dataSets.dataSetHandle[kRoleInwgt], kRewindGroup);
     bool any = false;
     while (cos_read_row(ctx, kRoleInwgt)) {
         if (!weight_row(ctx)) continue;
         any = true;
-        const int32_t i = find_variable(ctx, ctx->outRow.name.text, n);
+        const int32_t i = find_variable(ctx, ctx->dataSets.outRow.name.text, n);
         if (i < 0) continue;
         for (int32_t j = 0; j < n; ++j)
             if (!wzmis(ctx->cells.rowValues[j]))
-                ctx->weightMatrix[pk(i, j)] = ctx->cells.rowValues[j];
+                ctx->arrays.weightMatrix[pk(i, j)] = ctx->cells.rowValues[j];
     }
     return any;
 }
@@ -84,12 +84,12 @@ bool read_matrix_form(ProcContext* ctx, int32_t n) {
 // centred observation x (weight w, divisor d) to the weight sums.
 template <typename Accumulate>
 int32_t raw_pass(ProcContext* ctx, const double* inverse, KurtosisList* list, Accumulate accumulate) {
-    const int32_t nv = ctx->nVar;
-    const int32_t m = ctx->nManifest;
+    const int32_t nv = ctx->sizes.nVar;
+    const int32_t m = ctx->sizes.nManifest;
     const bool kurtosis =
-        ctx->options.kurtosisWanted || ctx->dataSetHandle[kRoleOutstat] != nullptr;
+        ctx->options.kurtosisWanted || ctx->dataSets.dataSetHandle[kRoleOutstat] != nullptr;
     if (kurtosis) velix::detail::kurtosis_reset(ctx, inverse, list);
-    const double d = zvardiv(ctx->options.vardefKind, ctx->nObs, 0.0, ctx->moments.sumWeights);
+    const double d = zvardiv(ctx->options.vardefKind, ctx->moments.nObs, 0.0, ctx->moments.sumWeights);
     int32_t numbered = 0;
     const int32_t rc = velix::detail::kurtosis_numbering(ctx, &numbered);
     if (rc < 0) return rc;
@@ -117,11 +117,11 @@ int32_t raw_pass(ProcContext* ctx, const double* inverse, KurtosisList* list, Ac
 }  // namespace
 
 int32_t cosfiwt(ProcContext* ctx, int32_t /*listEntry*/) {
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
     read_matrix_form(ctx, n);
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
-            if (wzmis(ctx->weightMatrix[pk(i, j)])) {
+            if (wzmis(ctx->arrays.weightMatrix[pk(i, j)])) {
                 xpmlog(kMsgProc, 36, inwgt_name(ctx).text);
                 // The step ends also when the table cannot be shown (the
                 // publisher reports that): an incomplete matrix is never
@@ -135,19 +135,19 @@ int32_t cosfiwt(ProcContext* ctx, int32_t /*listEntry*/) {
 
 int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/, int32_t /*freqEntry*/,
                 const double* inverse, KurtosisList* list) {
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
     const int32_t pstar = n * (n + 1) / 2;
     const int64_t total = int64_t{pstar} * (pstar + 1) / 2;
-    double* w = ctx->weightMatrix;
+    double* w = ctx->arrays.weightMatrix;
     if (ctx->input.inwgtUsed) {
         vzfdl(host_missing_value(), w, static_cast<int32_t>(total));
         int64_t weightRows = 0, matched = 0;
         while (cos_read_row(ctx, kRoleInwgt)) {
             if (!weight_row(ctx)) continue;
             ++weightRows;
-            int32_t i = find_variable(ctx, ctx->outRow.name.text, n);
-            int32_t j = find_variable(ctx, ctx->outRow.name2.text, n);
-            const int32_t k = find_variable(ctx, ctx->outRow.name3.text, n);
+            int32_t i = find_variable(ctx, ctx->dataSets.outRow.name.text, n);
+            int32_t j = find_variable(ctx, ctx->dataSets.outRow.name2.text, n);
+            const int32_t k = find_variable(ctx, ctx->dataSets.outRow.name3.text, n);
             if (i < 0 || j < 0 || k < 0) continue;
             ++matched;
             const int64_t a = pk(i, j);
@@ -191,9 +191,9 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
 
 int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/, int32_t /*freqEntry*/,
                 const double* inverse, KurtosisList* list) {
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
     const int32_t pstar = n * (n + 1) / 2;
-    double* w = ctx->weightMatrix;
+    double* w = ctx->arrays.weightMatrix;
     if (ctx->input.inwgtUsed) {
         const bool any = read_matrix_form(ctx, n);
         const DataSetName name = inwgt_name(ctx);

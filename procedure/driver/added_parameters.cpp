@@ -15,7 +15,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
     // The statement's name stays at hand in the message pool while the
     // statements are read; the pool is emptied again below.
     zmsgsav(kMsgProc, 228, nullptr, 0);
-    ctx->nStructEq = 0;
+    ctx->sizes.nStructEq = 0;
     int32_t total = 0;
     // A second statement is refused also after an empty first one, whose
     // count of zero would otherwise let it through.
@@ -63,7 +63,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
                 std::memset(r.name, ' ', sizeof r.name);
                 std::memcpy(r.name, nameBuffer[i].text, std::min<size_t>(32, nameBuffer[i].length));
                 r.value = valueBuffer[i];
-                scratch_check(xcwrite(ctx->scratchFile, &r, sizeof r));
+                scratch_check(xcwrite(ctx->files.scratchFile, &r, sizeof r));
             }
             total += p;
         } else if (std::memcmp(n->keyword, "STRUCTEQ", 8) == 0) {
@@ -72,23 +72,23 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
                 raise_error_level(ctx, kLevelInputError);
             }
             structEqSeen = true;
-            ctx->nStructEq = static_cast<const NameListPayload*>(n->payload)->names.count;
+            ctx->sizes.nStructEq = static_cast<const NameListPayload*>(n->payload)->names.count;
         }
     }
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
     zmsgsav(0, 0, nullptr, 0);
-    ctx->nParmAdded = total;
+    ctx->sizes.nParmAdded = total;
 }
 
 void cosparb(ProcContext* ctx) {
-    HostAllocator* a = ctx->runPool[2] ? ctx->runPool[2] : v_global_gcb_anchor->stepAllocator;
+    HostAllocator* a = ctx->pools.runPool[2] ? ctx->pools.runPool[2] : v_global_gcb_anchor->stepAllocator;
     ctx->readers.structEqNames = static_cast<NameRecord*>(
-        a->allocate(a, sizeof(NameRecord) * std::max(ctx->nStructEq, 1), 4));
+        a->allocate(a, sizeof(NameRecord) * std::max(ctx->sizes.nStructEq, 1), 4));
     if (ctx->readers.structEqNames == nullptr) xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     for (const StatementNode* n = find_statement(ctx->stmtList, "STRUCTEQ"); n;
          n = find_statement(n->next, "STRUCTEQ")) {
         const auto* pl = static_cast<const NameListPayload*>(n->payload);
-        if (pl->names.count != ctx->nStructEq) {
+        if (pl->names.count != ctx->sizes.nStructEq) {
             xebug("the STRUCTEQ names were counted differently", 0);
             raise_error_level(ctx, kLevelInternal);
             continue;
@@ -100,7 +100,7 @@ void cosparb(ProcContext* ctx) {
 
 void cospar4(ProcContext* ctx) {
     if (!ctx->readers.equationModel || ctx->readers.nUnusedVars == 0) return;
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
     // The DATA= variables come first; the intercept slot of the augmented
     // moment matrix, when in use, follows them.
     const int32_t nData = ctx->options.interceptVar ? n - 1 : n;
@@ -108,12 +108,12 @@ void cospar4(ProcContext* ctx) {
     for (int32_t i = 0; i < nData; ++i)
         if (ctx->readers.varPosition[i] < 0) unused.push_back(i);
     // 1. The "VarSelection" table: one column per unreferenced variable.
-    if (ctx->options.printEnabled && ctx->kyrManager && !unused.empty()) {
-        OutputTable t(ctx->kyrManager, "VarSelection", kyrmsg(kMsgProc, 701), "Tesk.Velix.VarSelection");
+    if (ctx->options.printEnabled && ctx->output.kyrManager && !unused.empty()) {
+        OutputTable t(ctx->output.kyrManager, "VarSelection", kyrmsg(kMsgProc, 701), "Tesk.Velix.VarSelection");
         for (int32_t i : unused)
             t.name_column(std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length));
         if (!t.end_columns()) return;
-        if (!t.add_row() || !t.deliver() || !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 237))) return;
+        if (!t.add_row() || !t.deliver() || !listing_line(ctx->output.kyrManager, kyrmsg(kMsgProc, 237))) return;
     }
     // 2. Move the used variables down over the removed ones.
     int32_t kept = 0;
@@ -141,22 +141,22 @@ void cospar4(ProcContext* ctx) {
         xpmlog(kMsgProc, 238);
         raise_error_level(ctx, kLevelInternal);
     }
-    ctx->nVar = keptData;
-    ctx->nManifest = kept;
+    ctx->sizes.nVar = keptData;
+    ctx->sizes.nManifest = kept;
     ctx->model.rows[1] = kept;
     if (ctx->moments.nRead != 0)
         ctx->moments.nRead =
-            ctx->nVar + ctx->moments.nPartial + (ctx->options.interceptVar ? 1 : 0);
+            ctx->sizes.nVar + ctx->moments.nPartial + (ctx->options.interceptVar ? 1 : 0);
     // The host reads its own copy of the lists: define them again so that
     // the moments are accumulated over the kept variables only.
     if (keptData > 0 && ctx->input.hostLists != nullptr) {
         ctx->input.hostLists->entry[kHostListVar].count = static_cast<int16_t>(keptData);
         ctx->input.hostLists->entry[kHostListVar].numbers = ctx->input.manifestNumbers;
-        if (xvdflst(ctx->dataSetHandle[kRoleData], ctx->input.hostLists) != 0) {
+        if (xvdflst(ctx->dataSets.dataSetHandle[kRoleData], ctx->input.hostLists) != 0) {
             internal_error("the kept variables cannot be defined again");
         }
     }
-    ctx->nMoments = kept * (kept + 1) / 2;
+    ctx->sizes.nMoments = kept * (kept + 1) / 2;
     int32_t width = 8;
     for (int32_t i = 0; i < kept; ++i)
         width = std::max<int32_t>(width, ctx->input.manifestNames[i].length);

@@ -49,7 +49,7 @@ void cosparc(ProcContext* ctx) {
         xexit(ctx->errorLevel, 0);
     }
     const auto* pl = static_cast<const CosanPayload*>(node->payload);
-    const int32_t m = ctx->nMatrices;
+    const int32_t m = ctx->sizes.nMatrices;
     // The dispatcher has reported lists of different lengths (269); they
     // cannot be read together.
     if (pl->names.count != m || pl->nColumns != m || pl->nTypes != m || pl->nForms != m) {
@@ -57,7 +57,7 @@ void cosparc(ProcContext* ctx) {
         xexit(ctx->errorLevel, 0);
     }
     ModelMatrixTable& mt = ctx->model;
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
 
     // Working copies: the checks below correct them.
     std::vector<int32_t> cols(m + 1), types(m + 1), forms(m + 1);
@@ -69,7 +69,7 @@ void cosparc(ProcContext* ctx) {
 
     mt.termTable[0] = 1;
     int32_t previousEnd = 0;
-    for (int32_t t = 1; t <= ctx->nTerms; ++t) {
+    for (int32_t t = 1; t <= ctx->sizes.nTerms; ++t) {
         const int32_t e = pl->termEnds[t - 1];
         if (e <= previousEnd || e > m) {
             xpmlog(kMsgProc, 424, t);
@@ -128,7 +128,7 @@ void cosparc(ProcContext* ctx) {
     }
 
     // Rows chained through each term.
-    for (int32_t t = 1; t <= ctx->nTerms; ++t)
+    for (int32_t t = 1; t <= ctx->sizes.nTerms; ++t)
         for (int32_t k = mt.termTable[t - 1]; k < mt.termTable[t] && k <= m; ++k)
             mt.rows[k] = k == mt.termTable[t - 1] ? n : mt.columns[k - 1];
 

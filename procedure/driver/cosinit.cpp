@@ -130,7 +130,7 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     NlpHookBlock* hooks = ctx->hooks;
     const double missing = host_missing_value();
 
-    ctx->methodRequested = option_int(cell_value(r, kProcMethod));
+    ctx->methods.methodRequested = option_int(cell_value(r, kProcMethod));
     // TECHNIQUE=, UPDATE=, LINESEARCH=, G4=: 0 keeps the preset.
     auto keep_preset = [&](ProcCell c, int32_t* target) {
         const OptionCell& oc = cell(r, c);
@@ -154,11 +154,11 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     ctx->options.singular =
         sing.given && in_range(singRow, sing.value) ? sing.value : singRow.value;
 
-    ctx->jacobianModeRequested = option_int(cell_value(r, kProcHessAlg));
-    if (!in_range(proc_cell_row(kProcHessAlg), ctx->jacobianModeRequested) ||
-        (ctx->jacobianModeRequested >= 7 && ctx->jacobianModeRequested <= 10)) {
-        xpmlog(kMsgProc, 73, ctx->jacobianModeRequested);
-        ctx->jacobianModeRequested = static_cast<int32_t>(proc_cell_row(kProcHessAlg).value);
+    ctx->methods.jacobianModeRequested = option_int(cell_value(r, kProcHessAlg));
+    if (!in_range(proc_cell_row(kProcHessAlg), ctx->methods.jacobianModeRequested) ||
+        (ctx->methods.jacobianModeRequested >= 7 && ctx->methods.jacobianModeRequested <= 10)) {
+        xpmlog(kMsgProc, 73, ctx->methods.jacobianModeRequested);
+        ctx->methods.jacobianModeRequested = static_cast<int32_t>(proc_cell_row(kProcHessAlg).value);
     }
 
     ctx->options.edfGiven = cell_value(r, kProcEdf);
@@ -356,7 +356,7 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
         raise_error_level(ctx, kLevelInputError);
     }
     ctx->input.hostLists = keep_lists(lists);
-    ctx->nByVars = lists.entry[kHostListBy].count;
+    ctx->sizes.nByVars = lists.entry[kHostListBy].count;
     ctx->moments.nPartial = lists.entry[kHostListPartial].count;
     const VariableList& var = lists.entry[kHostListVar];
     // An Intercept variable of DATA= among the analysis variables is the
@@ -369,14 +369,14 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
         ctx->moments.momentOrigin = 1;
         xpmlog(kMsgProc, 76);
     }
-    ctx->nManifest = ctx->nVar = var.count;
+    ctx->sizes.nManifest = ctx->sizes.nVar = var.count;
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     ctx->input.manifestNames =
         static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * (var.count + 1), 4));
     ctx->input.manifestNumbers =
         static_cast<int16_t*>(a->allocate(a, sizeof(int16_t) * (var.count + 1), 4));
     if (!ctx->input.manifestNames || !ctx->input.manifestNumbers) xexit(kLevelNoMemory, 0);
-    int32_t width = 8, labelWidth = 0;
+    int32_t width = 8;
     for (int32_t i = 0; i < var.count; ++i) {
         const HostVariableDescriptor* d = nullptr;
         ctx->input.manifestNumbers[i] = var.numbers[i];
@@ -387,7 +387,6 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
         std::memset(n.text, ' ', sizeof n.text);
         std::memcpy(n.text, d->name, n.length);
         width = std::max<int32_t>(width, n.length);
-        labelWidth = std::max<int32_t>(labelWidth, d->labelLength);
     }
     // The augmented moment matrix: the constant 1 joins the analysis
     // variables after them as the variable "Intercept", which the model may
@@ -399,11 +398,10 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
         std::memcpy(n.text, "Intercept", 9);
         n.length = 9;
         ctx->input.manifestNumbers[var.count] = 0;
-        ctx->nManifest = var.count + 1;
+        ctx->sizes.nManifest = var.count + 1;
         width = std::max<int32_t>(width, n.length);
     }
     ctx->input.varNameWidth = width;
-    ctx->input.labelWidth = labelWidth > 0 ? std::max(labelWidth, 40) : 0;
     if (var.count == 0 && ctx->errorLevel <= kLevelStepEnds) {
         xpmlog(kMsgProc, 97);
         raise_error_level(ctx, kLevelBadVariables);
@@ -436,11 +434,11 @@ void cosinit(ProcContext* ctx) {
     for (int k = 0; k < kRoleCount; ++k) {
         void* p = a->allocate(a, sizeof(DataSetSlot), 4);
         if (p == nullptr) xexit(kLevelNoMemory, 0);
-        ctx->dataSetSlot[k] = new (p) DataSetSlot();
+        ctx->dataSets.dataSetSlot[k] = new (p) DataSetSlot();
     }
     auto bind = [&](int role, int cellIndex) {
-        ctx->dataSetHandle[role] = rec->dataSets[cellIndex].handle;
-        ctx->dataSetSlot[role]->handle = rec->dataSets[cellIndex].handle;
+        ctx->dataSets.dataSetHandle[role] = rec->dataSets[cellIndex].handle;
+        ctx->dataSets.dataSetSlot[role]->handle = rec->dataSets[cellIndex].handle;
     };
 
     // 5. DATA=: a step without it cannot read anything, so it ends here,
@@ -452,15 +450,15 @@ void cosinit(ProcContext* ctx) {
     }
     bind(kRoleData, kCellData);
     DataSetInfo info;
-    xoinfo(ctx->dataSetHandle[kRoleData], kInfoDescription, &info);
+    xoinfo(ctx->dataSets.dataSetHandle[kRoleData], kInfoDescription, &info);
     std::memcpy(ctx->input.dataType, info.type, 8);
-    ctx->bySyncState = 0;
+    ctx->step.bySyncState = 0;
 
     // 6. The other roles.
     if (rec->dataSets[kCellInram].handle) {
         bind(kRoleInram, kCellInram);
         ctx->input.inramUsed = 1;
-        xoinfo(ctx->dataSetHandle[kRoleInram], kInfoDescription, &info);
+        xoinfo(ctx->dataSets.dataSetHandle[kRoleInram], kInfoDescription, &info);
         if (std::memcmp(info.type, "RAM", 3) != 0) xpmlog(kMsgProc, 72);
     }
     bind(kRoleOutstat, kCellOutstat);
@@ -471,7 +469,7 @@ void cosinit(ProcContext* ctx) {
     if (rec->dataSets[kCellInest].handle) {
         bind(kRoleInest, kCellInest);
         ctx->input.inestUsed = 1;
-        xoinfo(ctx->dataSetHandle[kRoleInest], kInfoDescription, &info);
+        xoinfo(ctx->dataSets.dataSetHandle[kRoleInest], kInfoDescription, &info);
         if (!type_is(info.type, "EST")) xpmlog(kMsgProc, 98);
     }
     nlp->refreshFBeforeConJac = 1;
@@ -493,7 +491,7 @@ void cosinit(ProcContext* ctx) {
     ctx->input.symatrixInput = type_is(ctx->input.dataType, "SYMATRIX");
 
     // 9. Special variables of DATA=.
-    HostDataSet* data = ctx->dataSetHandle[kRoleData];
+    HostDataSet* data = ctx->dataSets.dataSetHandle[kRoleData];
     xvfind(data, "_TYPE_", 6, &ctx->input.typeVar, 0);
     if (xvfind(data, "Intercept", 9, &ctx->input.interceptVarNumber, 0) != 0)
         xvfind(data, "Intercep", 8, &ctx->input.interceptVarNumber, 0);
@@ -509,58 +507,58 @@ void cosinit(ProcContext* ctx) {
     }
 
     // 11-12. Weight matrices.
-    const int32_t m = ctx->methodRequested;
-    ctx->useWeightMatrix = m == 3 || m == 5 || m == 7 || m == 8 || m == 9 || m == 10;
-    ctx->fourthOrder = m == 7 || m == 8 || m == 9 || m == 10;
-    if (rec->dataSets[kCellInwgt].handle && !ctx->useWeightMatrix) {
+    const int32_t m = ctx->methods.methodRequested;
+    ctx->methods.useWeightMatrix = m == 3 || m == 5 || m == 7 || m == 8 || m == 9 || m == 10;
+    ctx->methods.fourthOrder = m == 7 || m == 8 || m == 9 || m == 10;
+    if (rec->dataSets[kCellInwgt].handle && !ctx->methods.useWeightMatrix) {
         xpmlog(kMsgProc, 80);
-        ctx->dataSetHandle[kRoleInwgt] = nullptr;
-        ctx->dataSetSlot[kRoleInwgt]->handle = nullptr;
+        ctx->dataSets.dataSetHandle[kRoleInwgt] = nullptr;
+        ctx->dataSets.dataSetSlot[kRoleInwgt]->handle = nullptr;
     }
     // Without INWGT= the weights come from the data: a symmetric matrix
     // gives no weights at all, and any moment input lacks the fourth-order
     // moments that WLS and DWLS need.  (GLS on TYPE=COV or CORR data is
     // valid: its weights are the moments themselves.)
-    const bool needsFourth = ctx->fourthOrder && !ctx->input.rawData;
-    if (ctx->dataSetHandle[kRoleInwgt] == nullptr &&
-        ((ctx->input.symatrixInput && ctx->useWeightMatrix) || needsFourth)) {
+    const bool needsFourth = ctx->methods.fourthOrder && !ctx->input.rawData;
+    if (ctx->dataSets.dataSetHandle[kRoleInwgt] == nullptr &&
+        ((ctx->input.symatrixInput && ctx->methods.useWeightMatrix) || needsFourth)) {
         xpmlog(kMsgProc, 81);
         xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     }
-    if (ctx->dataSetHandle[kRoleInwgt]) {
+    if (ctx->dataSets.dataSetHandle[kRoleInwgt]) {
         ctx->input.inwgtUsed = 1;
-        xoinfo(ctx->dataSetHandle[kRoleInwgt], kInfoDescription, &info);
+        xoinfo(ctx->dataSets.dataSetHandle[kRoleInwgt], kInfoDescription, &info);
         if (std::memcmp(info.type, "WEIGHT", 6) != 0) xpmlog(kMsgProc, 82);
     }
-    if (ctx->dataSetHandle[kRoleOutwgt] && !ctx->useWeightMatrix) {
+    if (ctx->dataSets.dataSetHandle[kRoleOutwgt] && !ctx->methods.useWeightMatrix) {
         xpmlog(kMsgProc, 83);
-        ctx->dataSetHandle[kRoleOutwgt] = nullptr;
-        ctx->dataSetSlot[kRoleOutwgt]->handle = nullptr;
+        ctx->dataSets.dataSetHandle[kRoleOutwgt] = nullptr;
+        ctx->dataSets.dataSetSlot[kRoleOutwgt]->handle = nullptr;
     }
 
     // 13-14. Variable lists.
     define_variables(ctx, data, rec);
 
     // 15. Sizes.
-    const int64_t n = ctx->nManifest;
-    ctx->nMoments = static_cast<int32_t>(n * (n + 1) / 2);
-    ctx->nWeights = static_cast<int32_t>(static_cast<int64_t>(ctx->nMoments) * (ctx->nMoments + 1) / 2);
+    const int64_t n = ctx->sizes.nManifest;
+    ctx->sizes.nMoments = static_cast<int32_t>(n * (n + 1) / 2);
+    ctx->sizes.nWeights = static_cast<int32_t>(static_cast<int64_t>(ctx->sizes.nMoments) * (ctx->sizes.nMoments + 1) / 2);
     step_exit_above(ctx, kLevelStepEnds);
 
     // 16. Utility files.
-    open_file(&ctx->workFile2, kFileSequential);
-    open_file(&ctx->workFile3, kFileSequential);
-    open_file(&ctx->scratchFile, kFileDirect);
-    open_file(&ctx->jacColFile, kFileDirect);
-    open_file(&ctx->jacTermFile, kFileSequential);
-    open_file(&ctx->wJacColFile, kFileDirect);
+    open_file(&ctx->files.workFile2, kFileSequential);
+    open_file(&ctx->files.workFile3, kFileSequential);
+    open_file(&ctx->files.scratchFile, kFileDirect);
+    open_file(&ctx->files.jacColFile, kFileDirect);
+    open_file(&ctx->files.jacTermFile, kFileSequential);
+    open_file(&ctx->files.wJacColFile, kFileDirect);
     // The optimizer's matrix file: the covariance hook keeps its matrices there.
     open_file(&ctx->hooks->utilityFile, kFileDirect);
 
     // 18. The first step pool, sized from the variable counts and, for
     // weight-using methods, the weights.
-    const int64_t weights = (m == 7 || m == 9) ? ctx->nWeights : (ctx->useWeightMatrix ? ctx->nMoments : 0);
-    const int64_t estimate = 8 * (n * n * 6 + ctx->nMoments * 4 + weights) + 20000;
+    const int64_t weights = (m == 7 || m == 9) ? ctx->sizes.nWeights : (ctx->methods.useWeightMatrix ? ctx->sizes.nMoments : 0);
+    const int64_t estimate = 8 * (n * n * 6 + ctx->sizes.nMoments * 4 + weights) + 20000;
     // A trial pool tells what one allocation may take; a step whose moments
     // alone cannot fit stops here rather than at some later allocation.
     HostAllocator* trial = xmpoolc(1024, 1024, 4096);
@@ -570,8 +568,8 @@ void cosinit(ProcContext* ctx) {
         xpmlog(kMsgProc, 94, static_cast<double>(estimate - 8 * weights), static_cast<double>(available));
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
-    ctx->runPool[0] = xmpoolc(estimate, 1024, 4096);
-    if (ctx->runPool[0] == nullptr) {
+    ctx->pools.runPool[0] = xmpoolc(estimate, 1024, 4096);
+    if (ctx->pools.runPool[0] == nullptr) {
         xmemmsg(estimate);
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
@@ -582,12 +580,12 @@ void cosinit(ProcContext* ctx) {
         cosiram(ctx);
     else
         cospari(ctx);
-    ctx->nCols = std::max(ctx->nManifest, ctx->readers.leadingDim);
+    ctx->sizes.nCols = std::max(ctx->sizes.nManifest, ctx->readers.leadingDim);
 
     // 21. Variables of INWGT= and INEST=, and of the output data sets.
     if (ctx->input.inwgtUsed || ctx->input.inestUsed) cosfop2(ctx);
-    if (ctx->dataSetHandle[kRoleOutstat] || ctx->dataSetHandle[kRoleOutram] ||
-        ctx->dataSetHandle[kRoleOutwgt] || ctx->dataSetHandle[kRoleOutest])
+    if (ctx->dataSets.dataSetHandle[kRoleOutstat] || ctx->dataSets.dataSetHandle[kRoleOutram] ||
+        ctx->dataSets.dataSetHandle[kRoleOutwgt] || ctx->dataSets.dataSetHandle[kRoleOutest])
         cosfop3(ctx);
 
     // 22-23. DATA= must be readable and keep variables in use.
@@ -595,7 +593,7 @@ void cosinit(ProcContext* ctx) {
     int32_t readable = 0;
     xoinfo(data, kInfoReadable, &readable);
     if (readable != 1) xexit(kLevelBadVariables, 0);
-    if (ctx->nManifest == 0) {
+    if (ctx->sizes.nManifest == 0) {
         raise_error_level(ctx, kLevelBadVariables);
         xpmlog(kMsgProc, 97);
     }

@@ -83,7 +83,7 @@ bool check_factor_varnames(ProcContext* ctx, const StatementNode* node) {
 
 int32_t cosfaci(ProcContext* ctx) {
     ModelMatrixTable& mt = ctx->model;
-    const int32_t n = ctx->nManifest, k = ctx->readers.nFactors;
+    const int32_t n = ctx->sizes.nManifest, k = ctx->readers.nFactors;
     mt.termTable[0] = 1;
     if (k > 0) {
         set_matrix(mt, 1, "_F_", kMatGeneral, k);
@@ -101,7 +101,7 @@ int32_t cosfaci(ProcContext* ctx) {
         mt.termTable[1] = static_cast<int16_t>(ctx->readers.factorIdentity ? 3 : 2);
     }
     int64_t largest = 1;
-    for (int32_t t = 1; t <= ctx->nTerms; ++t)
+    for (int32_t t = 1; t <= ctx->sizes.nTerms; ++t)
         for (int32_t j = mt.termTable[t - 1]; j < mt.termTable[t]; ++j) {
             mt.rows[j] = j == mt.termTable[t - 1] ? n : mt.columns[j - 1];
             largest = std::max<int64_t>(largest, static_cast<int64_t>(mt.rows[j]) * mt.columns[j]);
@@ -142,7 +142,7 @@ void setload(int32_t* counter, ProcContext* ctx, int32_t mode1, int32_t mode2) {
 
 void cosfacm(ProcContext* ctx) {
     ModelMatrixTable& mt = ctx->model;
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
     const int32_t u = unique_matrix(ctx);
     // 1. Default types.
     if (ctx->readers.nFactors > 0) {
@@ -167,18 +167,18 @@ void cosfacm(ProcContext* ctx) {
     // 3. Element counts: loadings, then the unique variances.
     const int32_t loadings = k > 0 ? n * k - k * (k - 1) / 2 : 0;
     const int32_t total = loadings + (u > 0 ? n : 0);
-    for (int32_t j = 1; j <= ctx->nMatrices; ++j) {
+    for (int32_t j = 1; j <= ctx->sizes.nMatrices; ++j) {
         mt.firstElement[j] = j == 1 ? 0 : mt.firstElement[j - 1] + mt.elementCount[j - 1];
         mt.elementCount[j] = j == u ? n : (j == 1 && k > 0 ? loadings : 0);
         mt.constant[j] = mt.elementCount[j] == 0 ? 1 : 0;
     }
-    if (total > ctx->nMoments) {
-        xpmlog(kMsgProc, 212, total, ctx->nMoments);
+    if (total > ctx->sizes.nMoments) {
+        xpmlog(kMsgProc, 212, total, ctx->sizes.nMoments);
         raise_error_level(ctx, kLevelWarning);
     }
-    ctx->nParmAll = ctx->nParmFree = ctx->nElements = ctx->readers.nNamedPositions = total;
-    ctx->nParmAdded = ctx->nParmDep = 0;
-    ctx->invStoreLen = 0;
+    ctx->sizes.nParmAll = ctx->sizes.nParmFree = ctx->sizes.nElements = ctx->readers.nNamedPositions = total;
+    ctx->sizes.nParmAdded = ctx->sizes.nParmDep = 0;
+    ctx->sizes.invStoreLen = 0;
     velix::detail::exit_above(ctx, kLevelStepEnds);
 
     // 4. VARNAMES; PARAMETERS and STRUCTEQ have no place in this model.

@@ -62,15 +62,15 @@ bool named(const NameRecord& n, const char* text) { return same_name(n, make_nam
 
 std::vector<RamRow> read_rows(ProcContext* ctx) {
     std::vector<RamRow> rows;
-    HostDataSet* inram = ctx->dataSetHandle[kRoleInram];
+    HostDataSet* inram = ctx->dataSets.dataSetHandle[kRoleInram];
     if (inram == nullptr || xbynext(inram) == 0) return rows;
     while (cos_read_row(ctx, kRoleInram)) {
         RamRow r;
-        std::string t(ctx->outRow.type, 8);
+        std::string t(ctx->dataSets.outRow.type, 8);
         while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.pop_back();
         for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         r.type = t;
-        std::string n(ctx->outRow.name.text, 32);
+        std::string n(ctx->dataSets.outRow.name.text, 32);
         while (!n.empty() && (n.back() == ' ' || n.back() == '\0')) n.pop_back();
         r.name = make_name(n);
         const double* c = ctx->cells.ramRow;
@@ -223,7 +223,7 @@ void conformity(ProcContext* ctx, std::vector<StoredMatrix>& mats) {
         StoredMatrix& s = mats[k];
         const bool first = k == 1 || mats[k - 1].term != s.term;
         const bool central = k == m || mats[k + 1].term != s.term;
-        const int32_t want = first ? ctx->nManifest : mats[k - 1].cols;
+        const int32_t want = first ? ctx->sizes.nManifest : mats[k - 1].cols;
         if (s.rows != want) {
             xpmlog(kMsgProc, 111, name_text(s.name).c_str(), s.rows, want);
             s.rows = want;
@@ -425,7 +425,7 @@ void factor_statements(Statements* st, const std::vector<StoredMatrix>& mats) {
 // The position of manifest variable `name` among the analysis variables,
 // -1 when it is none of them.
 int32_t manifest_index(const ProcContext* ctx, const NameRecord& name) {
-    for (int32_t v = 0; v < ctx->nManifest; ++v)
+    for (int32_t v = 0; v < ctx->sizes.nManifest; ++v)
         if (same_name(ctx->input.manifestNames[v], name)) return v;
     return -1;
 }
@@ -436,7 +436,7 @@ int32_t manifest_index(const ProcContext* ctx, const NameRecord& name) {
 // number of the RAM list: a manifest variable its DATA= number, a latent
 // one the next number after the manifest variables.
 void ram_statements(ProcContext* ctx, Statements* st, const std::vector<StoredMatrix>& mats) {
-    const int32_t N = mats[2].cols, nStored = mats[1].rows, n0 = ctx->nManifest;
+    const int32_t N = mats[2].cols, nStored = mats[1].rows, n0 = ctx->sizes.nManifest;
     std::vector<int32_t> number(static_cast<size_t>(N), 0);
     std::vector<NameRecord> latentNames;
     for (int32_t c = 0; c < N; ++c) {

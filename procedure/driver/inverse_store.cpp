@@ -70,12 +70,12 @@ struct Layout {
 
 int32_t cosimal(ProcContext* ctx, int32_t* work) {
     ModelMatrixTable& mt = ctx->model;
-    const int32_t m = ctx->nMatrices;
+    const int32_t m = ctx->sizes.nMatrices;
     for (int32_t k = 0; k <= m; ++k) {
         mt.inverseOffset[k] = 0;
         mt.inverseReuse[k] = 0;
     }
-    ctx->invStoreLen = 0;
+    ctx->sizes.invStoreLen = 0;
     Layout lay{mt, m};
 
     if (ctx->readers.perTermInverse != 0) {
@@ -85,7 +85,7 @@ int32_t cosimal(ProcContext* ctx, int32_t* work) {
                 lay.assign(k);
                 any = true;
             }
-        if (any) ctx->invStoreLen = lay.offset;
+        if (any) ctx->sizes.invStoreLen = lay.offset;
         return 0;
     }
 
@@ -102,10 +102,10 @@ int32_t cosimal(ProcContext* ctx, int32_t* work) {
             lay.assign(k);
         }
     const int32_t permanent = depth;
-    if (permanent > 0) ctx->invStoreLen = lay.offset;
+    if (permanent > 0) ctx->sizes.invStoreLen = lay.offset;
 
     int32_t released = 0;
-    for (int32_t t = 1; t <= ctx->nTerms; ++t) {
+    for (int32_t t = 1; t <= ctx->sizes.nTerms; ++t) {
         const int32_t f = mt.termTable[t - 1], e = std::min<int32_t>(mt.termTable[t], m + 1);
         auto lacking = [&](int32_t k) { return needs_slot(mt, k) && mt.inverseOffset[k] == 0; };
         bool any = false;
@@ -129,7 +129,7 @@ int32_t cosimal(ProcContext* ctx, int32_t* work) {
             if (best == 0) break;
             push(best);
             lay.assign(best);
-            ctx->invStoreLen = std::max(ctx->invStoreLen, lay.offset);
+            ctx->sizes.invStoreLen = std::max(ctx->sizes.invStoreLen, lay.offset);
         }
     }
 

@@ -164,7 +164,7 @@ void variable_table(ProcContext* ctx, const char* name, int32_t title, const cha
     size_t widest = 1;
     for (const auto& g : groups) widest = std::max(widest, g.second.size());
     HostText* heading = titleArg >= 0 ? kyrmsgs(kMsgProc, titleText, titleArg) : kyrmsg(kMsgProc, titleText);
-    OutputTable t(ctx->kyrManager, name, kyrmsg(kMsgProc, title), path, heading);
+    OutputTable t(ctx->output.kyrManager, name, kyrmsg(kMsgProc, title), path, heading);
     t.text_column("Type", 12);
     t.text_column("Variables", static_cast<int32_t>(widest) * (longest + 2));
     if (!t.end_columns()) return;
@@ -189,7 +189,7 @@ void variable_table(ProcContext* ctx, const char* name, int32_t title, const cha
 
 template <typename T>
 T* from_pool(ProcContext* ctx, size_t n) {
-    HostAllocator* a = ctx->runPool[1];
+    HostAllocator* a = ctx->pools.runPool[1];
     void* p = a->allocate(a, sizeof(T) * (n == 0 ? 1 : n), 4);
     if (p == nullptr) xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     std::memset(p, 0, sizeof(T) * (n == 0 ? 1 : n));
@@ -226,7 +226,7 @@ void cospare(ProcContext* ctx) {
     const VariancePayload* stdP = stdNode ? static_cast<const VariancePayload*>(stdNode->payload) : nullptr;
     const VariancePayload* covP = covNode ? static_cast<const VariancePayload*>(covNode->payload) : nullptr;
 
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
     auto manifest_index = [&](const NameRecord& r) {
         for (int32_t i = 0; i < n; ++i)
             if (same_name(ctx->input.manifestNames[i], r)) return i;
@@ -369,7 +369,7 @@ void cospare(ProcContext* ctx) {
     mt.rows[4] = mt.columns[4] = E;
     ctx->readers.leadingDim = std::max(n, N);
     ctx->readers.largestProduct = std::max({nEndo * nEndo, nEndo * E, E * E, 1});
-    ctx->invStoreLen = nEndo * nEndo;
+    ctx->sizes.invStoreLen = nEndo * nEndo;
 
     // 6. Model tables.
     if (ctx->options.modelListing && ctx->options.printEnabled) {
@@ -389,8 +389,8 @@ void cospare(ProcContext* ctx) {
     }
 
     // 7-8. _BETA_ and _GAMMA_.
-    scratch_check(xcpoint(ctx->scratchFile, 0));
-    ctx->nElements = 0;
+    scratch_check(xcpoint(ctx->files.scratchFile, 0));
+    ctx->sizes.nElements = 0;
     ctx->readers.nNamedPositions = 0;
     Prefixes prefixes;
     for (int32_t t = 0; t < eq.nTerms; ++t)
@@ -506,7 +506,7 @@ void cospare(ProcContext* ctx) {
             raise_error_level(ctx, kLevelBadVariables);
         }
     }
-    if (mt.type[2] == kMatIdentity) ctx->invStoreLen = 0;
+    if (mt.type[2] == kMatIdentity) ctx->sizes.invStoreLen = 0;
 
     // 11. Column names, added parameters, parameter table.
     if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
@@ -544,9 +544,9 @@ void cospare(ProcContext* ctx) {
     std::vector<NameRecord> nameBuf(cap);
     std::vector<double> valueBuf(cap);
     cospar3(ctx, nameBuf.data(), valueBuf.data(), static_cast<int32_t>(cap));
-    ctx->nParmAll = ctx->readers.nNamedPositions + ctx->nParmAdded;
+    ctx->sizes.nParmAll = ctx->readers.nNamedPositions + ctx->sizes.nParmAdded;
     if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
-    cospar1(ctx, ctx->nParmAdded);
+    cospar1(ctx, ctx->sizes.nParmAdded);
 
     // 12. Latent variables that need start values: every F variable, and
     // every error with a free element in its _GAMMA_ column.

@@ -283,7 +283,7 @@ void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t tot
         velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(total));
     ctx->readers.nColumnNames = total;
     auto share = [&](int32_t k, int32_t first) {
-        for (int32_t l = 1; l <= ctx->nMatrices; ++l)
+        for (int32_t l = 1; l <= ctx->sizes.nMatrices; ++l)
             if (same_name(mt.name[l], mt.name[k])) mt.firstColumnName[l] = first;
     };
     int32_t next = 0;
@@ -401,7 +401,7 @@ void setfac(ProcContext* ctx, int32_t k, NameRecord* names, double* values) {
 
 void cosparm(ProcContext* ctx) {
     ModelMatrixTable& mt = ctx->model;
-    const int32_t m = ctx->nMatrices;
+    const int32_t m = ctx->sizes.nMatrices;
     const bool factor = ctx->readers.factorModel != 0;
 
     // VARNAMES, first pass: how many column names.
@@ -440,7 +440,7 @@ void cosparm(ProcContext* ctx) {
     const int32_t capacity = static_cast<int32_t>(cells);
 
     velix::detail::rewind_scratch(ctx);
-    ctx->nElements = 0;
+    ctx->sizes.nElements = 0;
     ctx->readers.nNamedPositions = 0;
     velix::detail::PrefixTable prefixes;
     char text80[81] = {};
@@ -453,7 +453,7 @@ void cosparm(ProcContext* ctx) {
             mt.constant[k] = mt.constant[root];
             continue;
         }
-        mt.firstElement[k] = ctx->nElements;
+        mt.firstElement[k] = ctx->sizes.nElements;
         mt.elementCount[k] = 0;
         const size_t n = static_cast<size_t>(mt.rows[k]) * mt.columns[k];
         if (is_structured(mt.type[k])) {
@@ -530,7 +530,7 @@ void cosparm(ProcContext* ctx) {
 
     // Added parameters and the parameter table.
     cospar3(ctx, nameBuffer, valueBuffer, capacity);
-    ctx->nParmAll = ctx->readers.nNamedPositions + ctx->nParmAdded;
+    ctx->sizes.nParmAll = ctx->readers.nNamedPositions + ctx->sizes.nParmAdded;
     velix::detail::exit_above(ctx, 4);
-    cospar1(ctx, ctx->nParmAdded);
+    cospar1(ctx, ctx->sizes.nParmAdded);
 }

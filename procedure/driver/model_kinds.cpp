@@ -30,9 +30,9 @@ bool is_model_keyword(const StatementNode* n) {
 void cosan_sizes(ProcContext* ctx, const CosanPayload* pl) {
     ctx->readers.equationModel = 0;
     ctx->options.matrixForm = 1;
-    ctx->nTerms = pl->nTerms;
-    ctx->nMatrices = pl->names.count;
-    int32_t lead = ctx->nManifest;
+    ctx->sizes.nTerms = pl->nTerms;
+    ctx->sizes.nMatrices = pl->names.count;
+    int32_t lead = ctx->sizes.nManifest;
     for (int32_t j = 0; j < pl->nColumns; ++j) {
         const double c = pl->columns[j];
         if (c >= 1.0 && c <= kMaxModelOrder) lead = std::max(lead, static_cast<int32_t>(c));
@@ -69,17 +69,17 @@ void factor_sizes(ProcContext* ctx, const StatementNode* node) {
     if (node_flag(node, kFactorFlagNegated)) ctx->readers.factorSecond = -ctx->readers.factorSecond;
     ctx->readers.factorIdentity = node_flag(node, kFactorFlagHeywood) ? 1 : 0;
     ctx->readers.factorNoUnique = node_flag(node, kFactorFlagComponent) ? 1 : 0;
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
     if (ctx->readers.nFactors > 0) {
         if (ctx->readers.factorNoUnique) ctx->readers.factorIdentity = 0;
-        ctx->nTerms = ctx->readers.factorNoUnique ? 1 : 2;
-        ctx->nMatrices = ctx->readers.factorNoUnique ? 2 : (ctx->readers.factorIdentity ? 4 : 3);
+        ctx->sizes.nTerms = ctx->readers.factorNoUnique ? 1 : 2;
+        ctx->sizes.nMatrices = ctx->readers.factorNoUnique ? 2 : (ctx->readers.factorIdentity ? 4 : 3);
         ctx->readers.leadingDim = std::max(n, ctx->readers.nFactors);
     } else {
         ctx->readers.factorSecond = 1.0;
         ctx->readers.factorNoUnique = 0;
-        ctx->nTerms = 1;
-        ctx->nMatrices = ctx->readers.factorIdentity ? 2 : 1;
+        ctx->sizes.nTerms = 1;
+        ctx->sizes.nMatrices = ctx->readers.factorIdentity ? 2 : 1;
         ctx->readers.leadingDim = n;
     }
 }
@@ -125,8 +125,8 @@ void settle_factor_matrix_spec(ProcContext* ctx) {
 // save (message 116, written once the COSAN statement is read, before the
 // element readers speak); the layout kept has every slot at once.
 void lay_out_inverses(ProcContext* ctx, bool reportSaving) {
-    velix::detail::TempPool pool(ctx, 8 * (static_cast<int64_t>(ctx->nMatrices) + 1) + 64);
-    int32_t* work = pool.allocate<int32_t>(2 * static_cast<size_t>(ctx->nMatrices) + 2);
+    velix::detail::TempPool pool(ctx, 8 * (static_cast<int64_t>(ctx->sizes.nMatrices) + 1) + 64);
+    int32_t* work = pool.allocate<int32_t>(2 * static_cast<size_t>(ctx->sizes.nMatrices) + 2);
     if (reportSaving) {
         ctx->readers.perTermInverse = 0;
         const int32_t released = cosimal(ctx, work);
@@ -141,8 +141,8 @@ void lay_out_inverses(ProcContext* ctx, bool reportSaving) {
 void model_kind_sizes(ProcContext* ctx, const StatementNode* model) {
     if (ctx->readers.ramModel) {
         ctx->readers.equationModel = 1;
-        ctx->nTerms = 1;
-        ctx->nMatrices = 3;
+        ctx->sizes.nTerms = 1;
+        ctx->sizes.nMatrices = 3;
         ctx->readers.leadingDim = 0;
     } else if (ctx->readers.cosanModel) {
         cosan_sizes(ctx, static_cast<const CosanPayload*>(model->payload));

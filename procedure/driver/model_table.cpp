@@ -77,8 +77,8 @@ const char* matrix_form_name(int32_t form) { return form >= 0 && form <= 2 ? kFo
 
 void cospari(ProcContext* ctx) {
     // 1. The "ModelSpec" group.
-    if (ctx->kyrGroups[kGroupModelSpec] == nullptr)
-        ctx->kyrGroups[kGroupModelSpec] = open_output_group(ctx->kyrManager, "ModelSpec", kyrmsg(kMsgProc, 700));
+    if (ctx->output.kyrGroups[kGroupModelSpec] == nullptr)
+        ctx->output.kyrGroups[kGroupModelSpec] = open_output_group(ctx->output.kyrManager, "ModelSpec", kyrmsg(kMsgProc, 700));
 
     // 2. The first model statement decides the kind.  STD and COV before
     // any model statement make a LINEQS model; a later COSAN, RAM or FACTOR
@@ -111,8 +111,8 @@ void cospari(ProcContext* ctx) {
     // 3. Sizes by kind.
     if (ctx->readers.lineqsModel) {
         ctx->readers.equationModel = 1;
-        ctx->nTerms = 1;
-        ctx->nMatrices = 4;
+        ctx->sizes.nTerms = 1;
+        ctx->sizes.nMatrices = 4;
         ctx->readers.leadingDim = 0;
         int nStd = 0, nCov = 0;
         for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
@@ -131,14 +131,14 @@ void cospari(ProcContext* ctx) {
     }
 
     // 4. The table pool and its arrays.
-    const int64_t m = ctx->nMatrices, t = ctx->nTerms;
+    const int64_t m = ctx->sizes.nMatrices, t = ctx->sizes.nTerms;
     const int64_t estimate = 6 * (t + 1) + 72 * (m + 1) + sizeof(NameRecord) * (m + 1) + 4096;
     HostAllocator* pool = xmpoolc(estimate, 1024, 4096);
     if (pool == nullptr) {
         xmemmsg(estimate);
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
-    ctx->runPool[1] = pool;
+    ctx->pools.runPool[1] = pool;
     ModelMatrixTable& mt = ctx->model;
     mt.termTable = carve<int16_t>(pool, t + 1);
     mt.termDefiniteness = carve<int32_t>(pool, t + 1);
@@ -175,9 +175,8 @@ void cospari(ProcContext* ctx) {
     for (int32_t i = 0; i < ctx->readers.nColumnNames; ++i)
         colWidth = std::max<int32_t>(colWidth, ctx->readers.columnNames[i].length);
     ctx->readers.colNameWidth = colWidth;
-    int32_t matWidth = 0, parmWidth = 0;
-    for (int32_t k = 1; k <= ctx->nMatrices; ++k) {
-        matWidth = std::max<int32_t>(matWidth, mt.name[k].length);
+    int32_t parmWidth = 0;
+    for (int32_t k = 1; k <= ctx->sizes.nMatrices; ++k) {
         int32_t w = 0;
         for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
             int32_t p = std::abs(ctx->elements.parameter[e]);
@@ -186,18 +185,17 @@ void cospari(ProcContext* ctx) {
         mt.parmNameWidth[k] = static_cast<int16_t>(w);
         parmWidth = std::max(parmWidth, w);
     }
-    for (int32_t p = 0; p < ctx->nParmAll && ctx->nlp->paramNames; ++p)
+    for (int32_t p = 0; p < ctx->sizes.nParmAll && ctx->nlp->paramNames; ++p)
         parmWidth = std::max<int32_t>(parmWidth, ctx->nlp->paramNames[p].length);
-    ctx->readers.matNameWidth = matWidth;
     ctx->readers.parmNameWidth = parmWidth;
 
     // 8. The input model as read, in the form that suits it.
     if (ctx->options.printInputModel) echo_input_model(ctx);
 
     // 9. Close the group.
-    if (ctx->kyrGroups[kGroupModelSpec]) {
-        close_output_group(ctx->kyrGroups[kGroupModelSpec]);
-        ctx->kyrGroups[kGroupModelSpec] = nullptr;
+    if (ctx->output.kyrGroups[kGroupModelSpec]) {
+        close_output_group(ctx->output.kyrGroups[kGroupModelSpec]);
+        ctx->output.kyrGroups[kGroupModelSpec] = nullptr;
     }
 }
 
@@ -205,12 +203,12 @@ void cosmcon(ProcContext* ctx) {
     if (!ctx->options.printEnabled) return;
     const ModelMatrixTable& mt = ctx->model;
     int32_t width = 1;
-    for (int32_t k = 1; k <= ctx->nMatrices; ++k) width = std::max<int32_t>(width, mt.name[k].length);
+    for (int32_t k = 1; k <= ctx->sizes.nMatrices; ++k) width = std::max<int32_t>(width, mt.name[k].length);
     const int32_t titleText = ctx->readers.cosanModel    ? 418
                               : ctx->readers.lineqsModel ? 419
                               : ctx->readers.ramModel    ? 420
                                                          : 421;
-    OutputTable table(ctx->kyrManager, "ModelStatement", kyrmsg(kMsgProc, 702), "Tesk.Velix.ModelStatement",
+    OutputTable table(ctx->output.kyrManager, "ModelStatement", kyrmsg(kMsgProc, 702), "Tesk.Velix.ModelStatement",
                       kyrmsg(kMsgProc, titleText));
     table.text_column("Term", 10);
     table.int_column("Index");
@@ -220,7 +218,7 @@ void cosmcon(ProcContext* ctx) {
     table.text_column("Type1", 11);
     table.text_column("Type2", 9);
     if (!table.end_columns()) return;
-    for (int32_t term = 1; term <= ctx->nTerms; ++term) {
+    for (int32_t term = 1; term <= ctx->sizes.nTerms; ++term) {
         for (int32_t k = mt.termTable[term - 1]; k < mt.termTable[term]; ++k) {
             std::string label = k == mt.termTable[term - 1] ? "Term " + std::to_string(term) : "";
             table.set_text(0, label);

@@ -36,10 +36,10 @@ void apply_inram_estimates(ProcContext* ctx) {
     const ElementPattern& el = ctx->elements;
     double* x = ctx->nlp->x;
     while (cos_read_row(ctx, kRoleInram)) {
-        if (std::memcmp(ctx->outRow.type, "ESTIM   ", 8) != 0) continue;
+        if (std::memcmp(ctx->dataSets.outRow.type, "ESTIM   ", 8) != 0) continue;
         int32_t k = 0;
         if (integer_part(ctx->cells.ramRow[0], &k)) k %= kTermMultiplier;
-        if (k < 1 || k > ctx->nMatrices) {
+        if (k < 1 || k > ctx->sizes.nMatrices) {
             xpmlog(kMsgProc, 109, k);
             raise_error_level(ctx, kLevelWarning);
             continue;
@@ -68,25 +68,25 @@ void apply_inram_estimates(ProcContext* ctx) {
 }  // namespace
 
 void cosxinp(ProcContext* ctx, int32_t mode) {
-    if (ctx->nByVars == 0) return;
+    if (ctx->sizes.nByVars == 0) return;
     NlpProblem* nlp = ctx->nlp;
     NlpHookBlock* hooks = nlp->hooks ? nlp->hooks : ctx->hooks;
-    const int64_t nE = ctx->nElements, nP = ctx->nParmAll;
-    scratch_check(xcpoint(ctx->scratchFile, 0));
+    const int64_t nE = ctx->sizes.nElements, nP = ctx->sizes.nParmAll;
+    scratch_check(xcpoint(ctx->files.scratchFile, 0));
     if (mode == 0) {
-        scratch_check(xcwrite(ctx->scratchFile, nlp, sizeof *nlp));
-        scratch_check(xcwrite(ctx->scratchFile, hooks, sizeof *hooks));
-        if (nE > 0) scratch_check(xcwrite(ctx->scratchFile, ctx->elements.value, 8 * nE));
-        if (nP > 0) scratch_check(xcwrite(ctx->scratchFile, nlp->x, 8 * nP));
+        scratch_check(xcwrite(ctx->files.scratchFile, nlp, sizeof *nlp));
+        scratch_check(xcwrite(ctx->files.scratchFile, hooks, sizeof *hooks));
+        if (nE > 0) scratch_check(xcwrite(ctx->files.scratchFile, ctx->elements.value, 8 * nE));
+        if (nP > 0) scratch_check(xcwrite(ctx->files.scratchFile, nlp->x, 8 * nP));
         const int64_t end = static_cast<int64_t>(sizeof *nlp + sizeof *hooks) + 8 * (nE + nP);
         ctx->optSetup.saveEnd[0] = ctx->optSetup.saveEnd[1] = ctx->optSetup.saveEnd[2] = end;
         return;
     }
-    scratch_check(xcread(ctx->scratchFile, nlp, sizeof *nlp));
-    scratch_check(xcread(ctx->scratchFile, hooks, sizeof *hooks));
+    scratch_check(xcread(ctx->files.scratchFile, nlp, sizeof *nlp));
+    scratch_check(xcread(ctx->files.scratchFile, hooks, sizeof *hooks));
     if (!ctx->input.inramUsed) {
-        if (nE > 0) scratch_check(xcread(ctx->scratchFile, ctx->elements.value, 8 * nE));
-        if (nP > 0) scratch_check(xcread(ctx->scratchFile, nlp->x, 8 * nP));
+        if (nE > 0) scratch_check(xcread(ctx->files.scratchFile, ctx->elements.value, 8 * nE));
+        if (nP > 0) scratch_check(xcread(ctx->files.scratchFile, nlp->x, 8 * nP));
         for (int64_t e = 0; e < nE; ++e) {
             const int32_t p = ctx->elements.parameter[e];
             if (p != 0) ctx->elements.value[e] = nlp->x[std::abs(p) - 1];

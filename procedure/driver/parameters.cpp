@@ -53,7 +53,7 @@ void create_element_pattern(ProcContext* ctx, int64_t estimate, int64_t nElement
         xmemmsg(estimate);
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
-    ctx->runPool[2] = pool;
+    ctx->pools.runPool[2] = pool;
     const size_t E = static_cast<size_t>(nElements);
     ctx->elements.parameter = carve<int32_t>(ctx, pool, E);
     ctx->elements.row = carve<int32_t>(ctx, pool, E);
@@ -64,13 +64,13 @@ void create_element_pattern(ProcContext* ctx, int64_t estimate, int64_t nElement
 void cospar1(ProcContext* ctx, int32_t nAdded) {
     NlpProblem* nlp = ctx->nlp;
     std::vector<NameRecord> table;  // scratch name table: model, then added parameters
-    table.reserve(static_cast<size_t>(std::max(ctx->nParmAll, 1)));
-    scratch_check(xcpoint(ctx->scratchFile, 0));
+    table.reserve(static_cast<size_t>(std::max(ctx->sizes.nParmAll, 1)));
+    scratch_check(xcpoint(ctx->files.scratchFile, 0));
 
     // Pass 1.
     PatternRecord rec;
-    for (int32_t e = 0; e < ctx->nElements; ++e) {
-        read_or_exit(ctx->scratchFile, &rec, sizeof rec);
+    for (int32_t e = 0; e < ctx->sizes.nElements; ++e) {
+        read_or_exit(ctx->files.scratchFile, &rec, sizeof rec);
         if (rec.nameLength == 0) continue;
         NameRecord r = record_name(rec.nameLength, rec.name);
         if (find_name(table, table.size(), r) < 0) table.push_back(r);
@@ -80,7 +80,7 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     // Added parameters.
     AddedParameterRecord add;
     for (int32_t a = 0; a < nAdded; ++a) {
-        read_or_exit(ctx->scratchFile, &add, sizeof add);
+        read_or_exit(ctx->files.scratchFile, &add, sizeof add);
         NameRecord r = record_name(add.nameLength, add.name);
         if (add.nameLength == 0 || find_name(table, table.size(), r) >= 0) {
             xpmlog(kMsgProc, 210, static_cast<int32_t>(r.length), r.text);
@@ -88,13 +88,13 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
         }
         table.push_back(r);
     }
-    ctx->nParmFree = nModel;
-    ctx->nParmAll = static_cast<int32_t>(table.size());
-    ctx->nParmAdded = ctx->nParmAll - nModel;
+    ctx->sizes.nParmFree = nModel;
+    ctx->sizes.nParmAll = static_cast<int32_t>(table.size());
+    ctx->sizes.nParmAdded = ctx->sizes.nParmAll - nModel;
     if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
-    ctx->nParmDep = 0;
+    ctx->sizes.nParmDep = 0;
     ctx->program.nDepRef = 0;
-    const bool programPasses = ctx->program.hasProgram || ctx->nParmAdded > 0;
+    const bool programPasses = ctx->program.hasProgram || ctx->sizes.nParmAdded > 0;
     if (programPasses) {
         cospar5(ctx, 0, table.data());
         if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
@@ -104,15 +104,15 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     cospopt(1, ctx, nlp);
 
     // 6. The model pool and the element pattern.
-    const int64_t E = ctx->nElements;
-    const int64_t estimate = 20 * E + 3 * ctx->nParmAll + 34 * ctx->readers.nColumnNames + 4096;
+    const int64_t E = ctx->sizes.nElements;
+    const int64_t estimate = 20 * E + 3 * ctx->sizes.nParmAll + 34 * ctx->readers.nColumnNames + 4096;
     create_element_pattern(ctx, estimate, E);
     nlp->paramNameWidth = 0;
 
     // 7. Pass 2.
-    scratch_check(xcpoint(ctx->scratchFile, 0));
-    for (int32_t e = 0; e < ctx->nElements; ++e) {
-        read_or_exit(ctx->scratchFile, &rec, sizeof rec);
+    scratch_check(xcpoint(ctx->files.scratchFile, 0));
+    for (int32_t e = 0; e < ctx->sizes.nElements; ++e) {
+        read_or_exit(ctx->files.scratchFile, &rec, sizeof rec);
         int32_t p = 0;
         if (rec.nameLength > 0) {
             NameRecord r = record_name(rec.nameLength, rec.name);
@@ -134,7 +134,7 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     // 8. Added parameters again, behind the model parameters.
     int32_t next = nModel;
     for (int32_t a = 0; a < nAdded; ++a) {
-        read_or_exit(ctx->scratchFile, &add, sizeof add);
+        read_or_exit(ctx->files.scratchFile, &add, sizeof add);
         NameRecord r = record_name(add.nameLength, add.name);
         if (add.nameLength == 0 || find_name(table, static_cast<size_t>(next), r) >= 0) continue;
         nlp->x[next] = add.value;
@@ -142,43 +142,43 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
         table[static_cast<size_t>(next)] = r;
         ++next;
     }
-    ctx->nParmAll = next;
-    ctx->nParmAdded = next - nModel;
+    ctx->sizes.nParmAll = next;
+    ctx->sizes.nParmAdded = next - nModel;
 
     // 9. Programming statements, constraints and PROFILE; STRUCTEQ.
     if (programPasses) cospar5(ctx, 1, table.data());
     cospopt(2, ctx, nlp);
     if (programPasses) cospar5(ctx, 2, table.data());
-    if (ctx->nStructEq != 0) cosparb(ctx);
+    if (ctx->sizes.nStructEq != 0) cosparb(ctx);
 
     // 10-11. Too few or too many parameters: the count the optimizer
     // estimates, after the programming statements took out the dependent
     // ones.
-    const int32_t nEstimated = ctx->nParmFree;
+    const int32_t nEstimated = ctx->sizes.nParmFree;
     if (nEstimated < 1) {
         xpmlog(kMsgProc, 211);
-        if (ctx->options.printEnabled && ctx->kyrManager &&
-            !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 211)))
+        if (ctx->options.printEnabled && ctx->output.kyrManager &&
+            !listing_line(ctx->output.kyrManager, kyrmsg(kMsgProc, 211)))
             return;
     }
-    if (nEstimated > ctx->nMoments) {
-        xpmlog(kMsgProc, 212, nEstimated, ctx->nMoments);
+    if (nEstimated > ctx->sizes.nMoments) {
+        xpmlog(kMsgProc, 212, nEstimated, ctx->sizes.nMoments);
         raise_error_level(ctx, kLevelWarning);
     }
 
     // 13. Manifest variables no first matrix reaches.
     int32_t K = 0;
     const ModelMatrixTable& mt = ctx->model;
-    for (int32_t t = 0; t < ctx->nTerms; ++t) {
+    for (int32_t t = 0; t < ctx->sizes.nTerms; ++t) {
         int32_t k = mt.termTable[t];
         int16_t ty = mt.type[k];
         if (ty == kMatIdentity || ty == kMatZerIdentity || ty == kMatZerDiagonal || ty == kMatSelection ||
             ty == kMatBeta || mt.form[k] == kFormIMinusInverse)
             K = std::max(K, mt.columns[k]);
     }
-    for (int32_t j = K; j < ctx->nManifest; ++j) {
+    for (int32_t j = K; j < ctx->sizes.nManifest; ++j) {
         bool reached = false;
-        for (int32_t t = 0; t < ctx->nTerms && !reached; ++t) {
+        for (int32_t t = 0; t < ctx->sizes.nTerms && !reached; ++t) {
             int32_t k = mt.termTable[t];
             for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
                 if (ctx->elements.row[e] == j) reached = true;

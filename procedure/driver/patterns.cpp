@@ -22,7 +22,7 @@ void write_record(ProcContext* ctx, int32_t row, int32_t col, const NameRecord& 
     std::memset(r.name, ' ', sizeof r.name);
     if (name.length > 0) std::memcpy(r.name, name.text, std::min<size_t>(32, sizeof name.text));
     r.value = value;
-    scratch_check(xcwrite(ctx->scratchFile, &r, sizeof r));
+    scratch_check(xcwrite(ctx->files.scratchFile, &r, sizeof r));
 }
 
 }  // namespace
@@ -35,7 +35,7 @@ int32_t patwrt(char* text80, ProcContext* ctx, int32_t k, const NameRecord* name
         rows -= e;
         if (k == 2) cols -= e;
     }
-    mt.firstElement[k] = ctx->nElements;
+    mt.firstElement[k] = ctx->sizes.nElements;
     bool diag = true, shifted = true, lower = true, upper = true, constant = true;
     const int32_t shift = cols - rows;
     const int16_t t0 = mt.type[k];
@@ -54,7 +54,7 @@ int32_t patwrt(char* text80, ProcContext* ctx, int32_t k, const NameRecord* name
             shifted &= j - i == shift;
             lower &= !(i < j);
             upper &= !(i > j);
-            ++ctx->nElements;
+            ++ctx->sizes.nElements;
             if (sym && i < j)
                 write_record(ctx, j, i, n, v);
             else
@@ -105,6 +105,6 @@ int32_t patwrt(char* text80, ProcContext* ctx, int32_t k, const NameRecord* name
         }
     }
     mt.constant[k] = constant ? 1 : 0;
-    mt.elementCount[k] = ctx->nElements - mt.firstElement[k];
+    mt.elementCount[k] = ctx->sizes.nElements - mt.firstElement[k];
     return text;
 }

@@ -27,7 +27,7 @@ ProfileSettings* profile_of(ProcContext* ctx) {
 // A message to the log and, when printing is enabled, as a listing line.
 void log_and_listing(ProcContext* ctx, int32_t number) {
     xpmlog(kMsgProc, number);
-    if (ctx->options.printEnabled) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, number));
+    if (ctx->options.printEnabled) listing_line(ctx->output.kyrManager, kyrmsg(kMsgProc, number));
 }
 
 // The procedure's side of the optimizer callbacks: objective, gradient,
@@ -44,21 +44,20 @@ void install_evaluation_callbacks(NlpProblem* nlp, NlpHookBlock* hooks) {
 }  // namespace
 
 int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
-    nlp->nParams = ctx->nParmFree;
-    nlp->packedLen = ctx->nParmFree * (ctx->nParmFree + 1) / 2;
-    nlp->nFunctions = ctx->nMoments;
+    nlp->nParams = ctx->sizes.nParmFree;
+    nlp->packedLen = ctx->sizes.nParmFree * (ctx->sizes.nParmFree + 1) / 2;
+    nlp->nFunctions = ctx->sizes.nMoments;
     NlpHookBlock* hooks = ctx->hooks;
     if (mode == 1) {
         install_evaluation_callbacks(nlp, hooks);
         nlp->leastSquares = 1;
-        ctx->optSetup.nObsCell = ctx->nObs;
+        ctx->optSetup.nObsCell = ctx->moments.nObs;
         hooks->nObsRef = &ctx->optSetup.nObsCell;
         hooks->nParamsForDf = nlp->nParams;
-        cosop31(ctx, nlp, &ctx->optSetup.parms, ctx->nParmAll);
+        cosop31(ctx, nlp, &ctx->optSetup.parms, ctx->sizes.nParmAll);
         if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
         if (nlp->derivCheckMode == 0 && !ctx->program.hasProgram) nlp->derivCheckMode = 1;
         nlp->noSave = 1;
-        ctx->optSetup.sigsqScale = hooks->sigsqFactor;
         hooks->ownerSetUp = hooks->ownerCallbacks = 1;
         if (nlp->derivDigits != 0) {
             log_and_listing(ctx, 209);
@@ -105,7 +104,7 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     if (ctx->optSetup.profileWanted) {
         parclpl(ctx, 1);
         ps->method = ps->nSelected == 0 ? 0 : (ps->nAlpha > 0 ? 3 : 1);
-        if (ps->nSelected == 0) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 443));
+        if (ps->nSelected == 0) listing_line(ctx->output.kyrManager, kyrmsg(kMsgProc, 443));
     }
     cosop_profile(ctx);
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);

@@ -62,7 +62,7 @@ NameRecord symbol_name(const CmpSymbol* s) {
 // The 1-based number of the parameter named like the symbol, 0 when none.
 int32_t parameter_number(const ProcContext* ctx, const CmpSymbol* s) {
     NameRecord r = symbol_name(s);
-    for (int32_t k = 0; k < ctx->nParmAll; ++k)
+    for (int32_t k = 0; k < ctx->sizes.nParmAll; ++k)
         if (same_name(ctx->nlp->paramNames[k], r)) return k + 1;
     return 0;
 }
@@ -105,7 +105,7 @@ void mode0(ProcContext* ctx, NameRecord* table) {
     if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
 
     int32_t dep = 0, ind = 0;
-    for (int32_t k = 0; k < ctx->nParmAll; ++k) {
+    for (int32_t k = 0; k < ctx->sizes.nParmAll; ++k) {
         CmpSymbol* s = cmpsyms(table[k].text, table[k].length, work);
         if (!s) continue;
         s->binding = 'a';
@@ -117,7 +117,7 @@ void mode0(ProcContext* ctx, NameRecord* table) {
             ++ind;
         }
     }
-    ctx->nParmDep = dep;
+    ctx->sizes.nParmDep = dep;
     ctx->program.nDepRef = ind;
 }
 
@@ -127,14 +127,14 @@ void drop_added(ProcContext* ctx, NameRecord* table, int32_t q, int32_t* depNumb
                 int32_t* indNumbers, int32_t nInd) {
     NlpProblem* nlp = ctx->nlp;
     xpmlog(kMsgProc, 245, static_cast<int32_t>(table[q - 1].length), table[q - 1].text);
-    for (int32_t k = q; k < ctx->nParmAll; ++k) {
+    for (int32_t k = q; k < ctx->sizes.nParmAll; ++k) {
         table[k - 1] = table[k];
         nlp->paramNames[k - 1] = nlp->paramNames[k];
         nlp->x[k - 1] = nlp->x[k];
     }
-    --ctx->nParmAll;
-    --ctx->nParmAdded;
-    for (int32_t e = 0; e < ctx->nElements; ++e)
+    --ctx->sizes.nParmAll;
+    --ctx->sizes.nParmAdded;
+    for (int32_t e = 0; e < ctx->sizes.nElements; ++e)
         if (ctx->elements.parameter[e] > q) --ctx->elements.parameter[e];
     for (int32_t k = 0; k < nDep; ++k)
         if (depNumbers[k] > q) --depNumbers[k];
@@ -153,7 +153,7 @@ void mode1(ProcContext* ctx, NameRecord* table) {
         cmpplst(&ind, "  Independent:", 0, 1, 1, 0, 1, work);
         cmpplst(&dep, "    Dependent:", 0, 1, 1, 0, 1, work);
     }
-    if (dep.count != ctx->nParmDep || ind.count != ctx->program.nDepRef) {
+    if (dep.count != ctx->sizes.nParmDep || ind.count != ctx->program.nDepRef) {
         xpmlog(kMsgProc, 242);
         xexit(kLevelInternal, 0);
     }
@@ -171,15 +171,15 @@ void mode1(ProcContext* ctx, NameRecord* table) {
 
     // Added parameters the program does not mention, from the last one so
     // that the numbers still to be tested do not move.
-    const int32_t nModel = ctx->nParmAll - ctx->nParmAdded;
-    for (int32_t q = ctx->nParmAll; q > nModel; --q) {
+    const int32_t nModel = ctx->sizes.nParmAll - ctx->sizes.nParmAdded;
+    for (int32_t q = ctx->sizes.nParmAll; q > nModel; --q) {
         bool used = std::find(depNumbers, depNumbers + dep.count, q) != depNumbers + dep.count ||
                     std::find(indNumbers, indNumbers + ind.count, q) != indNumbers + ind.count;
         if (!used) drop_added(ctx, table, q, depNumbers, dep.count, indNumbers, ind.count);
     }
 
     // New positions: independent parameters first, dependent ones last.
-    const int32_t total = ctx->nParmAll;
+    const int32_t total = ctx->sizes.nParmAll;
     const int32_t D = dep.count;
     const int32_t I = total - D;
     std::vector<int32_t> position(static_cast<size_t>(total));
@@ -201,7 +201,7 @@ void mode1(ProcContext* ctx, NameRecord* table) {
             position[static_cast<size_t>(k)] = pos;
             newNumber[static_cast<size_t>(q)] = -(pos + 1);
             depNumbers[d] = -(pos + 1);
-            if (q > nModel) --ctx->nParmAdded;
+            if (q > nModel) --ctx->sizes.nParmAdded;
             // Bound after the sort below: the slot then holds this parameter.
             bind(dep.symbols[d], pos);
         } else {
@@ -223,11 +223,11 @@ void mode1(ProcContext* ctx, NameRecord* table) {
         xpmlog(kMsgProc, 247, nextInd, I);
         xexit(kLevelInternal, 0);
     }
-    for (int32_t e = 0; e < ctx->nElements; ++e) {
+    for (int32_t e = 0; e < ctx->sizes.nElements; ++e) {
         int32_t p = ctx->elements.parameter[e];
         if (p > 0) ctx->elements.parameter[e] = newNumber[static_cast<size_t>(p)];
     }
-    ctx->nParmFree = I;
+    ctx->sizes.nParmFree = I;
 
     // Sort names and start values by their new positions.
     for (int32_t gap = total / 2; gap > 0; gap /= 2) {
@@ -244,7 +244,7 @@ void mode1(ProcContext* ctx, NameRecord* table) {
 
     // Program variables that INEST= supplies.
     ctx->program.nStmtVars = 0;
-    HostDataSet* inest = ctx->dataSetHandle[kRoleInest];
+    HostDataSet* inest = ctx->dataSets.dataSetHandle[kRoleInest];
     if (ctx->input.inestUsed && inest) {
         for (CmpSymbol* s = cmplstv(work); s; s = s->next) {
             if (!(s->flags & kCmpReferenced) || s->kind == 1 || is_reserved_name(s)) continue;
@@ -266,7 +266,7 @@ void mode2(ProcContext* ctx) {
     CmpWork* work = ctx->cmpWork;
     NlpProblem* nlp = ctx->nlp;
     const bool nlincon = nlp->hasNlinCon != 0;
-    if (ctx->nParmDep == 0 && !nlincon) {
+    if (ctx->sizes.nParmDep == 0 && !nlincon) {
         xpmlog(kMsgProc, 240);
         ctx->program.hasProgram = 0;
         return;
@@ -292,7 +292,7 @@ void mode2(ProcContext* ctx) {
     ctx->program.derivArea[0] = CmpDerivArea();
     ctx->program.derivArea[1] = CmpDerivArea();
     if (ctx->program.indList.count > 0) {
-        if (ctx->program.depDerivRequest && ctx->nParmDep >= 1 &&
+        if (ctx->program.depDerivRequest && ctx->sizes.nParmDep >= 1 &&
             cmpder(&ctx->program.derivArea[0], &ctx->program.depList, &ctx->program.indList, 101,
                    101, 0, 0, work) != 0)
             xexit(kLevelNoMemory, 0);
@@ -327,7 +327,7 @@ void mode2(ProcContext* ctx) {
     if (cmppdv(0, nullptr, 0, work) != 0 || cmpgen(work) != 0) xexit(kLevelNoMemory, 0);
     // MAXTIME= bounds the step's time, the statements' loops included.
     cmptime(nlp->maxTime, work);
-    std::copy(ctx->program.xCopy, ctx->program.xCopy + ctx->nParmAll, nlp->x);
+    std::copy(ctx->program.xCopy, ctx->program.xCopy + ctx->sizes.nParmAll, nlp->x);
 }
 
 }  // namespace

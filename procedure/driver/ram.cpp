@@ -77,7 +77,7 @@ void cosparr(ProcContext* ctx) {
         xexit(ctx->errorLevel, 0);
     }
     const auto* pl = static_cast<const RamPayload*>(node->payload);
-    const int32_t n0 = ctx->nManifest;  // variable numbers 1..n0 are the DATA= variables
+    const int32_t n0 = ctx->sizes.nManifest;  // variable numbers 1..n0 are the DATA= variables
 
     // 2. Items: matrix and variable numbers, marks of the manifest variables.
     std::vector<int16_t> mark(static_cast<size_t>(n0), kMarkUnused);
@@ -141,16 +141,16 @@ void cosparr(ProcContext* ctx) {
                 ctx->readers.varPosition[kept++] = ctx->readers.varPosition[v];
     }
     const int32_t provisional = largest - unused;
-    ctx->readers.leadingDim = std::max(ctx->nManifest, provisional);
+    ctx->readers.leadingDim = std::max(ctx->sizes.nManifest, provisional);
     ctx->readers.largestProduct = std::max(provisional * provisional, 1);
-    ctx->invStoreLen = provisional * provisional;
+    ctx->sizes.invStoreLen = provisional * provisional;
 
     // 4. VARNAMES.
     const VarnamesPayload* varnames = ram_varnames(ctx);
 
     // 5. Model positions: the used manifest variables in DATA= order, then
     // the latent numbers that occur, in increasing order.
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
     std::vector<int32_t> position(static_cast<size_t>(largest) + 1, -1);
     {
         int32_t p = 0;
@@ -176,7 +176,7 @@ void cosparr(ProcContext* ctx) {
     NameRecord* names = pool.allocate<NameRecord>(cells);
     double* values = pool.allocate<double>(cells);
     velix::detail::rewind_scratch(ctx);
-    ctx->nElements = 0;
+    ctx->sizes.nElements = 0;
     ctx->readers.nNamedPositions = 0;
     velix::detail::PrefixTable prefixes;
     char text80[81] = {};
@@ -232,21 +232,21 @@ void cosparr(ProcContext* ctx) {
             raise_error_level(ctx, kLevelBadVariables);
         }
     }
-    if (mt.type[2] == kMatIdentity) ctx->invStoreLen = 0;
+    if (mt.type[2] == kMatIdentity) ctx->sizes.invStoreLen = 0;
     velix::detail::exit_above(ctx, 4);
 
     // 8. Added parameters and the parameter table.
     if (ctx->options.modelListing) cosmcon(ctx);
     const int32_t capacity = static_cast<int32_t>(std::max<size_t>(cells, 1));
     cospar3(ctx, names, values, capacity);
-    ctx->nParmAll = ctx->readers.nNamedPositions + ctx->nParmAdded;
+    ctx->sizes.nParmAll = ctx->readers.nNamedPositions + ctx->sizes.nParmAdded;
     velix::detail::exit_above(ctx, 4);
     mt.firstColumnName[1] = mt.firstColumnName[2] = 1;
     mt.firstColumnName[3] = N + 1;
     ctx->readers.nColumnNames = 2 * N;
     ctx->readers.columnNames =
         velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(2 * N));
-    cospar1(ctx, ctx->nParmAdded);
+    cospar1(ctx, ctx->sizes.nParmAdded);
     velix::detail::exit_above(ctx, 4);
 
     // 9. Incoming paths; manifest positions past the endogenous latent

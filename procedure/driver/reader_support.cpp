@@ -84,7 +84,7 @@ void* TempPool::allocate_bytes(size_t bytes) {
 }
 
 void* table_bytes(ProcContext* ctx, size_t bytes) {
-    HostAllocator* a = ctx->runPool[1];
+    HostAllocator* a = ctx->pools.runPool[1];
     void* p = a != nullptr ? a->allocate(a, bytes, 4) : nullptr;
     if (p == nullptr || xmemdef(p) != 0) {
         xmemmsg(static_cast<int64_t>(bytes));
@@ -107,11 +107,11 @@ void exit_above(ProcContext* ctx, int32_t limit) {
 }
 
 void rewind_scratch(ProcContext* ctx) {
-    scratch_check(xcpoint(ctx->scratchFile, 0));
+    scratch_check(xcpoint(ctx->files.scratchFile, 0));
 }
 
 int32_t matrix_number(const ProcContext* ctx, const NameRecord& name) {
-    for (int32_t k = 1; k <= ctx->nMatrices; ++k)
+    for (int32_t k = 1; k <= ctx->sizes.nMatrices; ++k)
         if (same_name(ctx->model.name[k], name)) return k;
     return 0;
 }

@@ -40,15 +40,15 @@ void cosiset(ProcContext* ctx) {
     std::vector<int32_t> exo;
     // The manifest variables include the intercept of the augmented moment
     // matrix, whose moments with the other exogenous variables are known too.
-    for (int32_t i = 0; i < ctx->nManifest; ++i)
+    for (int32_t i = 0; i < ctx->sizes.nManifest; ++i)
         if (ctx->readers.varPosition[i] >= e) exo.push_back(i);
     const int32_t m = static_cast<int32_t>(exo.size());
     if (m == 0) return;
     ctx->moments.modelDf -= m * (m + 1) / 2;
     // The variables whose covariances are set, one column each; a failed
     // call leaves the covariances as they are.
-    if (ctx->options.printInputModel && ctx->kyrManager != nullptr) {
-        OutputTable t(ctx->kyrManager, "SetCovExog", kyrmsg(kMsgProc, 732), "Tesk.Velix.SetCovExog");
+    if (ctx->options.printInputModel && ctx->output.kyrManager != nullptr) {
+        OutputTable t(ctx->output.kyrManager, "SetCovExog", kyrmsg(kMsgProc, 732), "Tesk.Velix.SetCovExog");
         for (int32_t i : exo)
             t.name_column(std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length));
         if (!t.end_columns()) return;
@@ -57,12 +57,12 @@ void cosiset(ProcContext* ctx) {
     const bool ram = ctx->readers.ramModel != 0;
     const int32_t mat = ram ? kRamP : kPhiMatrix;
     const ModelMatrixTable& t = ctx->model;
-    if (mat > ctx->nMatrices) return;
+    if (mat > ctx->sizes.nMatrices) return;
     const int32_t first = t.firstElement[mat], count = t.elementCount[mat];
     for (int32_t a = 0; a < m; ++a)
         for (int32_t b = 0; b <= a; ++b) {
             const int32_t i = exo[a], j = exo[b];
-            const double s = ctx->momentMatrix[pk(i, j)];
+            const double s = ctx->arrays.momentMatrix[pk(i, j)];
             // A RAM model keeps the manifest variables first, in their
             // order, so variable i is row i of _P_; its class only says
             // whether it is exogenous.
@@ -90,11 +90,11 @@ void cosiset(ProcContext* ctx) {
                 v = s;
             } else if (std::fabs(v - s) / std::max({1.0, std::fabs(v), std::fabs(s)}) >
                            kFixedDifference &&
-                       ctx->options.printEnabled && ctx->kyrManager != nullptr) {
+                       ctx->options.printEnabled && ctx->output.kyrManager != nullptr) {
                 // A fixed value that differs from the sample is kept and
                 // noted in the listing beside the model.
                 const NameRecord& nm = ctx->input.manifestNames[i];
-                kyr_failed(kyr_note(ctx->kyrManager, kyrmsgs(kMsgProc, 131, static_cast<int32_t>(nm.length), nm.text),
+                kyr_failed(kyr_note(ctx->output.kyrManager, kyrmsgs(kMsgProc, 131, static_cast<int32_t>(nm.length), nm.text),
                                     'l'));
             }
         }
@@ -123,8 +123,8 @@ int32_t dependent_entries(const ProcContext* ctx, int32_t p) {
 
 void cosinst(ProcContext* ctx) {
     NlpProblem* nlp = ctx->nlp;
-    const int32_t nAll = ctx->nParmAll;
-    const int32_t nE = ctx->nElements;
+    const int32_t nAll = ctx->sizes.nParmAll;
+    const int32_t nE = ctx->sizes.nElements;
     const ElementPattern& el = ctx->elements;
     const ModelMatrixTable& t = ctx->model;
 
@@ -138,7 +138,7 @@ void cosinst(ProcContext* ctx) {
                     ++k;
                 }
             double v = k > 0 ? sum / k : nlp->x[p - 1];
-            if (!wzmis(v) && nlp->hasBounds && p <= ctx->nParmFree) {
+            if (!wzmis(v) && nlp->hasBounds && p <= ctx->sizes.nParmFree) {
                 if (nlp->lower && !wzmis(nlp->lower[p - 1])) v = std::max(v, nlp->lower[p - 1]);
                 if (nlp->upper && !wzmis(nlp->upper[p - 1])) v = std::min(v, nlp->upper[p - 1]);
             }
@@ -155,7 +155,7 @@ void cosinst(ProcContext* ctx) {
                          : ctx->options.covAnalysis ? 100.0
                                                     : 10.0;
     int32_t changed = 0;
-    for (int32_t term = 0; term < ctx->nTerms; ++term) {
+    for (int32_t term = 0; term < ctx->sizes.nTerms; ++term) {
         const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
         for (int32_t mat = first; mat <= last; ++mat)
             for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e) {
@@ -183,7 +183,7 @@ void cosinst(ProcContext* ctx) {
     // A fixed element whose value the user gave as missing, and that no
     // sample covariance filled, is an error of the model, not of this step.
     bool fixedMissing = false;
-    for (int32_t mat = 1; mat <= ctx->nMatrices; ++mat) {
+    for (int32_t mat = 1; mat <= ctx->sizes.nMatrices; ++mat) {
         if (t.sameName != nullptr && t.sameName[mat] != 0) continue;
         for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e)
             if (el.parameter[e] == 0 && wzmis(el.value[e])) {
@@ -200,7 +200,7 @@ void cosinst(ProcContext* ctx) {
         const int32_t p = std::abs(el.parameter[e]);
         if (p != 0) nlp->x[p - 1] = el.value[e];
     }
-    for (int32_t p = 0; p < ctx->nParmFree; ++p)
+    for (int32_t p = 0; p < ctx->sizes.nParmFree; ++p)
         if (wzmis(nlp->x[p])) {
             internal_error("a parameter has no start value");
         }
@@ -227,11 +227,11 @@ void cosinst(ProcContext* ctx) {
         }
     }
 
-    ctx->nJacEntries = 0;
+    ctx->sizes.nJacEntries = 0;
     for (int32_t e = 0; e < nE; ++e) {
         const int32_t p = el.parameter[e];
-        if (p > 0) ++ctx->nJacEntries;
+        if (p > 0) ++ctx->sizes.nJacEntries;
         else if (p < 0)
-            ctx->nJacEntries += dependent_entries(ctx, p);
+            ctx->sizes.nJacEntries += dependent_entries(ctx, p);
     }
 }

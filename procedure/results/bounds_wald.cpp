@@ -180,7 +180,7 @@ void boundary_table(const LmSetup& s) {
     for (int32_t i = 0; i < s.q; ++i)
         if (bound_state(nlp->x[i], nlp->lower[i], nlp->upper[i]) != 0) listed.push_back(i);
     if (listed.empty()) return;
-    OutputTable t(s.ctx->kyrManager, "LagrangeBoundary", kyrmsg(kMsgProc, kTitleBoundary),
+    OutputTable t(s.ctx->output.kyrManager, "LagrangeBoundary", kyrmsg(kMsgProc, kTitleBoundary),
                   "Tesk.Velix.LagrangeBoundary");
     t.text_column("Parameter", name_width(nlp, s.q));
     for (const char* c : {"ChiSq", "ProbChiSq", "Estimate", "Change"}) t.double_column(c);
@@ -204,7 +204,7 @@ void wald_table(const LmSetup& s) {
     const std::vector<WaldStep> steps =
         stepwise_wald(s.V, nlp->x, s.kappa, s.ctx->options.waldAlpha, s.ctx->options.singular, &singular);
     if (!steps.empty()) {
-        OutputTable t(s.ctx->kyrManager, "WaldTest", kyrmsg(kMsgProc, kTitleWald), "Tesk.Velix.WaldTest");
+        OutputTable t(s.ctx->output.kyrManager, "WaldTest", kyrmsg(kMsgProc, kTitleWald), "Tesk.Velix.WaldTest");
         t.text_column("Parameter", name_width(nlp, s.q));
         t.double_column("ChiSq");
         t.int_column("DF");

@@ -74,10 +74,10 @@ std::vector<int32_t> structural_variables(const ProcContext* ctx, int32_t nY) {
     std::vector<int32_t> chosen;
     for (int32_t i = 0; i < nY; ++i) {
         bool in;
-        if (ctx->nStructEq > 0) {
+        if (ctx->sizes.nStructEq > 0) {
             in = false;
             const int32_t li = wzstrip(names[i].text, names[i].length);
-            for (int32_t s = 0; s < ctx->nStructEq && !in; ++s) {
+            for (int32_t s = 0; s < ctx->sizes.nStructEq && !in; ++s) {
                 const NameRecord& n = ctx->readers.structEqNames[s];
                 in = wzsteqn(names[i].text, li, n.text, wzstrip(n.text, n.length)) != 0;
             }

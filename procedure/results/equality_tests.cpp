@@ -115,7 +115,7 @@ class TiedColumns final : public TermVisitor {
 std::string element_label(const ProcContext* ctx, int32_t e, bool byNames) {
     const ModelMatrixTable& mt = ctx->model;
     int32_t k = 1;
-    while (k < ctx->nMatrices && e >= mt.firstElement[k] + mt.elementCount[k]) ++k;
+    while (k < ctx->sizes.nMatrices && e >= mt.firstElement[k] + mt.elementCount[k]) ++k;
     const int32_t r = ctx->elements.row[e], c = ctx->elements.column[e];
     const NameRecord* names = ctx->readers.columnNames;
     if (byNames && k > 1 && mt.firstColumnName[k - 1] > 0 && mt.firstColumnName[k] > 0)
@@ -165,7 +165,7 @@ void equality_table(const LmSetup& s, const std::vector<EqualityRow>& rows) {
         w1 = std::max(w1, r.released.size());
         w2 = std::max(w2, r.others.size());
     }
-    OutputTable t(s.ctx->kyrManager, "LagrangeEquality", kyrmsg(kMsgProc, kTitleEquality),
+    OutputTable t(s.ctx->output.kyrManager, "LagrangeEquality", kyrmsg(kMsgProc, kTitleEquality),
                   "Tesk.Velix.LagrangeEquality");
     for (const char* c : {"ChiSq", "ProbChiSq", "Change1", "Change2"}) t.double_column(c);
     t.text_column("Parameter1", static_cast<int32_t>(w1));
@@ -190,15 +190,15 @@ void equality_table(const LmSetup& s, const std::vector<EqualityRow>& rows) {
 
 void cosmod2(ProcContext* ctx) {
     LmSetup s;
-    if (ctx->nParmFree < 1 || !lm_begin(ctx, true, &s)) return;
+    if (ctx->sizes.nParmFree < 1 || !lm_begin(ctx, true, &s)) return;
     // The groups: the elements of each independent parameter that stands
     // at two or more of them, in parameter and then element order.
     std::vector<std::vector<int32_t>> groups(static_cast<size_t>(s.q));
-    for (int32_t e = 0; e < ctx->nElements; ++e) {
+    for (int32_t e = 0; e < ctx->sizes.nElements; ++e) {
         const int32_t p = ctx->elements.parameter[e];
         if (p > 0 && p <= s.q) groups[static_cast<size_t>(p - 1)].push_back(e);
     }
-    std::vector<char> tied(static_cast<size_t>(ctx->nElements), 0);
+    std::vector<char> tied(static_cast<size_t>(ctx->sizes.nElements), 0);
     bool any = false;
     for (const auto& g : groups)
         if (g.size() >= 2) {

@@ -93,7 +93,7 @@ struct EquationModel {
             }
         // The error term of an equation is its E or D variable: latent, so
         // past the exogenous manifest variables.
-        const int32_t nExoManifest = c->nManifest - nManEndo;
+        const int32_t nExoManifest = c->sizes.nManifest - nManEndo;
         for (int32_t i = 0; i < nEndo; ++i)
             for (const Term& t : terms[static_cast<size_t>(i)]) {
                 if (t.beta || t.variable < nExoManifest) continue;
@@ -101,7 +101,7 @@ struct EquationModel {
                 if (c0 == 'E' || c0 == 'D') errorTerm[static_cast<size_t>(i)] = t.variable;
             }
         for (int32_t v = 0; v < nAll; ++v) varWidth = std::max<int32_t>(varWidth, static_cast<int32_t>(name(v).size()));
-        for (int32_t p = 0; p < c->nParmAll; ++p)
+        for (int32_t p = 0; p < c->sizes.nParmAll; ++p)
             parmWidth = std::max<int32_t>(parmWidth, static_cast<int32_t>(trimmed(c->nlp->paramNames[p]).size()));
     }
     std::string name(int32_t v) const { return trimmed(ctx->readers.columnNames[v]); }
@@ -396,7 +396,7 @@ bool covariance_table(HostObject* manager, const EquationModel& m, int32_t mode,
 // The printed part of cospeqs; false after a failed output call.
 bool print_tables(ProcContext* ctx, const EquationModel& m, int32_t mode, const Standardized* std,
                   const ResultSwitches& sw) {
-    HostObject* manager = ctx->kyrManager;
+    HostObject* manager = ctx->output.kyrManager;
     velix::detail::print_parameter_vectors(ctx, mode, sw);
     if (!sw.printModel) return true;
     if (m.nEndo > 0 && !(mode <= 2 && ctx->options.matrixForm) && !equation_tables(manager, m, mode, std))
@@ -458,7 +458,7 @@ bool getvar(const ProcContext* ctx, double* cov, double* t, double* endoVar, dou
 }
 
 void cospeqs(ProcContext* ctx, int32_t mode) {
-    if (!ctx->readers.lineqsModel || ctx->nMatrices < kPhi) return;
+    if (!ctx->readers.lineqsModel || ctx->sizes.nMatrices < kPhi) return;
     const ResultSwitches sw = result_switches(&ctx->options);
     const EquationModel m(ctx);
     Standardized std;
@@ -472,7 +472,7 @@ void cospeqs(ProcContext* ctx, int32_t mode) {
         // A singular I - B has no implied moments: nothing is standardized.
         if (!std.ok) return;
     }
-    if (ctx->kyrManager != nullptr && ctx->options.printEnabled) {
+    if (ctx->output.kyrManager != nullptr && ctx->options.printEnabled) {
         if (mode == 3)
             open_results_group(ctx, kGroupSupplementary, "SupplementaryResults", kMsgSupplementaryGroup);
         else if (mode > 0)
@@ -488,7 +488,7 @@ void cospeqs(ProcContext* ctx, int32_t mode) {
         in.nEndo = m.nEndo;
         in.errorTerm = m.errorTerm.data();
         latent_results(ctx, &in, sw);
-        if (ctx->nParmAdded > 0 && ctx->options.printEnabled) costout(ctx, 3);
+        if (ctx->sizes.nParmAdded > 0 && ctx->options.printEnabled) costout(ctx, 3);
     }
     zmsgsav(0, 0, nullptr, 0);
 }

@@ -129,7 +129,7 @@ void factor_rows(ProcContext* ctx, const FactorWork& w, const char* type, int32_
     }
 }
 
-bool outstat_given(const ProcContext* ctx) { return ctx->dataSetHandle[kRoleOutstat] != nullptr; }
+bool outstat_given(const ProcContext* ctx) { return ctx->dataSets.dataSetHandle[kRoleOutstat] != nullptr; }
 
 void unrotated_rows(ProcContext* ctx, const FactorWork& w) {
     if (!outstat_given(ctx)) return;
@@ -236,7 +236,7 @@ bool rotation_step(ProcContext* ctx, FactorWork* w, bool printModel) {
         return false;
     }
     reflect(w);
-    if (printModel && ctx->kyrManager != nullptr) {
+    if (printModel && ctx->output.kyrManager != nullptr) {
         if (!publish(ctx, "RotatedLoadings", kMsgRotatedLoadings, w->loadings.data(), w->n, w->m,
                      ctx->input.manifestNames, w->names.data(), "cc", manifest_style(ctx)) ||
             !publish(ctx, "Rotation", kMsgRotation, w->rotation.data(), w->m, w->m, w->names.data(),
@@ -261,8 +261,8 @@ bool evaluate(ProcContext* ctx, FactorWork* w) {
     nlp->evalPhase = -1.0;
     if (rc != 0) {
         xpmlog(kMsgProc, kMsgNoFactorEvaluation);
-        if (ctx->options.printEnabled && ctx->kyrManager != nullptr)
-            kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, kMsgNoFactorEvaluation), 'l');
+        if (ctx->options.printEnabled && ctx->output.kyrManager != nullptr)
+            kyr_note(ctx->output.kyrManager, kyrmsg(kMsgProc, kMsgNoFactorEvaluation), 'l');
         return false;
     }
     w->modelVar.resize(static_cast<size_t>(w->n));
@@ -291,7 +291,7 @@ void standardize(FactorWork* w) {
 }
 
 bool squared_multiple_correlations(ProcContext* ctx, const FactorWork& w) {
-    OutputTable t(ctx->kyrManager, "SqMultCorr", kyrmsg(kMsgProc, kMsgSqMultCorr), "Tesk.Velix.SqMultCorr");
+    OutputTable t(ctx->output.kyrManager, "SqMultCorr", kyrmsg(kMsgProc, kMsgSqMultCorr), "Tesk.Velix.SqMultCorr");
     t.int_column("Index");
     t.text_column("Variable", std::max<int32_t>(ctx->input.varNameWidth, 1));
     t.double_column("ErrorVar");
@@ -316,7 +316,7 @@ bool factor_correlations(ProcContext* ctx, const FactorWork& w) {
     const ModelMatrixTable& mt = ctx->model;
     const int32_t type = mt.type[w.pMatrix];
     if (w.m == 0 || type == kMatDiagonal || type == kMatIdentity) return true;
-    OutputTable t(ctx->kyrManager, "FactCorrExog", kyrmsg(kMsgProc, kMsgFactCorr), "Tesk.Velix.FactCorrExog");
+    OutputTable t(ctx->output.kyrManager, "FactCorrExog", kyrmsg(kMsgProc, kMsgFactCorr), "Tesk.Velix.FactCorrExog");
     const int32_t nameWidth = std::max<int32_t>(ctx->readers.colNameWidth, 1);
     t.int_column("Row");
     t.int_column("Col");
@@ -370,7 +370,7 @@ void determination(ProcContext* ctx, const FactorWork& w) {
     };
     const double values[2] = {one_minus(logDetModel), one_minus(logDetData)};
     const int32_t labels[2] = {kMsgRowModel, kMsgRowData};
-    if (!ctx->options.printEnabled || ctx->kyrManager == nullptr) return;
+    if (!ctx->options.printEnabled || ctx->output.kyrManager == nullptr) return;
     cosput(ctx, kyrtxt("Determination", -1), kMsgDeterminationTitle, kyrtxt("Determination", -1), 2, values,
            labels, kyrtxt("Tesk.Velix.Determination", -1));
 }
@@ -379,12 +379,12 @@ void determination(ProcContext* ctx, const FactorWork& w) {
 // rotation ran); false after a singular Sigma (message 354).
 bool score_coefficients(ProcContext* ctx, FactorWork* w, bool printModel) {
     const int32_t n = w->n, m = w->m;
-    std::vector<double> inverse(ctx->eval.implied, ctx->eval.implied + ctx->nMoments);
+    std::vector<double> inverse(ctx->eval.implied, ctx->eval.implied + ctx->sizes.nMoments);
     double det[2] = {};  // mantissa and power of ten
     if (coschin(n, ctx->options.singular, det, inverse.data()) != 0) {
         xpmlog(kMsgProc, kMsgNoFactorEvaluation);
-        if (ctx->options.printEnabled && ctx->kyrManager != nullptr)
-            kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, kMsgNoFactorEvaluation), 'l');
+        if (ctx->options.printEnabled && ctx->output.kyrManager != nullptr)
+            kyr_note(ctx->output.kyrManager, kyrmsg(kMsgProc, kMsgNoFactorEvaluation), 'l');
         return false;
     }
     std::vector<double> sl(static_cast<size_t>(n) * m, 0.0), b(sl.size(), 0.0);
@@ -400,25 +400,25 @@ bool score_coefficients(ProcContext* ctx, FactorWork* w, bool printModel) {
             for (int32_t k = 0; k < m; ++k) s += sl[static_cast<size_t>(k) * n + i] * w->factorCov[velix::pk(k, j)];
             b[static_cast<size_t>(j) * n + i] = s;
         }
-    if (printModel && ctx->kyrManager != nullptr &&
+    if (printModel && ctx->output.kyrManager != nullptr &&
         !publish(ctx, "FactScoreCoef", kMsgScoreCoef, b.data(), n, m, ctx->input.manifestNames, w->names.data(),
                  "cc", manifest_style(ctx)))
         return false;
     if (outstat_given(ctx))
-        factor_rows(ctx, *w, ctx->methodStage == kMethodUls ? "LSSCORE" : "SCORE", n,
+        factor_rows(ctx, *w, ctx->methods.methodStage == kMethodUls ? "LSSCORE" : "SCORE", n,
                     [&](int32_t j) { return &b[static_cast<size_t>(j) * n]; });
     return true;
 }
 
 void supplementary(ProcContext* ctx, FactorWork* w, const ResultSwitches& sw) {
     if (!evaluate(ctx, w)) return;
-    HostObject*& estimation = ctx->kyrGroups[kGroupEstimationResults];
+    HostObject*& estimation = ctx->output.kyrGroups[kGroupEstimationResults];
     close_output_group(estimation);
     estimation = nullptr;
-    if (ctx->kyrGroups[kGroupSupplementary] == nullptr && ctx->kyrManager != nullptr && ctx->options.printEnabled)
-        ctx->kyrGroups[kGroupSupplementary] =
-            open_output_group(ctx->kyrManager, "SupplementaryResults", kyrmsg(kMsgProc, kMsgSupplementaryGroup));
-    const bool printModel = sw.printModel && ctx->kyrManager != nullptr;
+    if (ctx->output.kyrGroups[kGroupSupplementary] == nullptr && ctx->output.kyrManager != nullptr && ctx->options.printEnabled)
+        ctx->output.kyrGroups[kGroupSupplementary] =
+            open_output_group(ctx->output.kyrManager, "SupplementaryResults", kyrmsg(kMsgProc, kMsgSupplementaryGroup));
+    const bool printModel = sw.printModel && ctx->output.kyrManager != nullptr;
     if (w->m > 0) {
         standardize(w);
         if (printModel && !publish(ctx, "StdLoadings", kMsgStdLoadings, w->loadings.data(), w->n, w->m,
@@ -437,7 +437,7 @@ void supplementary(ProcContext* ctx, FactorWork* w, const ResultSwitches& sw) {
 
 void cospfac(ProcContext* ctx) {
     FactorWork w;
-    w.n = ctx->nManifest;
+    w.n = ctx->sizes.nManifest;
     w.m = ctx->readers.nFactors;
     const bool unique = !ctx->readers.factorNoUnique;
     if (w.m > 0) {
@@ -448,9 +448,9 @@ void cospfac(ProcContext* ctx) {
         w.uMatrix = 1;
     }
     const ResultSwitches sw = result_switches(&ctx->options);
-    if (ctx->kyrGroups[kGroupEstimationResults] == nullptr && ctx->kyrManager != nullptr && ctx->options.printEnabled)
-        ctx->kyrGroups[kGroupEstimationResults] =
-            open_output_group(ctx->kyrManager, "EstimationResults", kyrmsg(kMsgProc, kMsgEstimationGroup));
+    if (ctx->output.kyrGroups[kGroupEstimationResults] == nullptr && ctx->output.kyrManager != nullptr && ctx->options.printEnabled)
+        ctx->output.kyrGroups[kGroupEstimationResults] =
+            open_output_group(ctx->output.kyrManager, "EstimationResults", kyrmsg(kMsgProc, kMsgEstimationGroup));
     unique_variances(ctx, &w);
     if (w.m > 0) {
         factor_names(ctx, &w);

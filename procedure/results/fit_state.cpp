@@ -8,7 +8,7 @@ double results_sample_multiplier(const ProcContext* ctx) {
     // unchanged.
     const bool aboutZero =
         ctx->moments.momentOrigin != 0 || ctx->options.uncorrectedCov || ctx->options.uncorrectedCorr;
-    return aboutZero ? ctx->nObs : ctx->nObs - 1.0;
+    return aboutZero ? ctx->moments.nObs : ctx->moments.nObs - 1.0;
 }
 
 double results_model_chisq(const ProcContext* ctx) {

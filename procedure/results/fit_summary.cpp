@@ -133,40 +133,40 @@ double alpha_or_default(double alpha) {
 // ln det Sigma: the ML objective leaves it; for the other methods Sigma is
 // factored here (-DBL_MAX when it is not positive definite).
 double log_det_model(const ProcContext* ctx) {
-    if (ctx->methodStage == kMethodMl) return ctx->eval.logDetC;
-    std::vector<double> c(ctx->eval.implied, ctx->eval.implied + ctx->nMoments);
+    if (ctx->methods.methodStage == kMethodMl) return ctx->eval.logDetC;
+    std::vector<double> c(ctx->eval.implied, ctx->eval.implied + ctx->sizes.nMoments);
     double det[2] = {};
-    if (coschin(ctx->nManifest, ctx->options.singular, det, c.data()) != 0) return -DBL_MAX;
+    if (coschin(ctx->sizes.nManifest, ctx->options.singular, det, c.data()) != 0) return -DBL_MAX;
     return std::log(det[0]) + det[1] * kLn10;
 }
 
 // The GFI denominator D of the stage's method: the weighted norm of the
 // moments alone, in the metric of the numerator G the objective left.
 double gfi_denominator(const ProcContext* ctx) {
-    const int32_t n = ctx->nManifest;
-    const double* s = ctx->momentMatrix;
-    switch (ctx->methodStage) {
+    const int32_t n = ctx->sizes.nManifest;
+    const double* s = ctx->arrays.momentMatrix;
+    switch (ctx->methods.methodStage) {
         case kMethodUls: return fit_gfi_denominator_uls(s, n);
         case kMethodGls:
             // Without INWGT= the weight inverts S: tr((W S)^2) = n.
-            return ctx->input.inwgtUsed ? fit_gfi_denominator_gls(ctx->weightMatrix, s, n) : n;
+            return ctx->input.inwgtUsed ? fit_gfi_denominator_gls(ctx->arrays.weightMatrix, s, n) : n;
         case kMethodMl: return fit_trace_square(ctx->eval.product, n);
         case kMethodWls: {
             double d = 0.0;
             // The factor served every evaluation of the run: it is checked
             // as the discrepancy checks it.
-            if (!fit_gfi_denominator_wls(ctx->weightMatrix, s, ctx->nMoments, velix::detail::kCheckedFactorBound,
+            if (!fit_gfi_denominator_wls(ctx->arrays.weightMatrix, s, ctx->sizes.nMoments, velix::detail::kCheckedFactorBound,
                                          &d))
                 velix::detail::wls_factor_fault();
             return d;
         }
-        default: return fit_gfi_denominator_dwls(s, ctx->weightMatrix, ctx->nMoments);
+        default: return fit_gfi_denominator_dwls(s, ctx->arrays.weightMatrix, ctx->sizes.nMoments);
     }
 }
 
 FitInputs fit_inputs(const ProcContext* ctx) {
     FitInputs in;
-    const double n = ctx->nManifest;
+    const double n = ctx->sizes.nManifest;
     in.f = ctx->eval.discrepancy;
     in.f0 = ctx->results.nullFitValue;
     in.gfiNumerator = ctx->eval.discrepancyRaw;
@@ -174,22 +174,22 @@ FitInputs fit_inputs(const ProcContext* ctx) {
     // The moments less the independent parameters, with the corrections
     // the start values (exogenous covariances set to the sample's) and the
     // run (active constraints) keep in modelDf.
-    in.df = ctx->nMoments - ctx->nParmFree + ctx->moments.modelDf;
-    in.nMoments = ctx->nMoments;
+    in.df = ctx->sizes.nMoments - ctx->sizes.nParmFree + ctx->moments.modelDf;
+    in.nMoments = ctx->sizes.nMoments;
     in.nManifest = n;
     in.df0 = in.nMoments - n;
-    in.nObs = ctx->nObs;
+    in.nObs = ctx->moments.nObs;
     in.nn = results_sample_multiplier(ctx);
     // An active constraint takes a parameter out of the count as it gives
     // a degree of freedom back.
-    in.nParm = ctx->nParmFree - (ctx->options.noDfAdjust ? 0 : ctx->est.nActive);
-    in.rmr = fit_rmr(ctx->momentMatrix, ctx->eval.implied, ctx->nMoments);
+    in.nParm = ctx->sizes.nParmFree - (ctx->options.noDfAdjust ? 0 : ctx->est.nActive);
+    in.rmr = fit_rmr(ctx->arrays.momentMatrix, ctx->eval.implied, ctx->sizes.nMoments);
     // The relative multivariate kurtosis of the moment step, when computed.
     in.kurtosis = ctx->options.kurtosisWanted ? ctx->moments.kurtosisCells[2] : host_missing_value();
     in.alphaRmsea = alpha_or_default(ctx->options.alphaRms);
     in.alphaEcvi = alpha_or_default(ctx->options.alphaEcv);
-    in.method = ctx->methodStage;
-    in.wantAll = ctx->options.printEnabled || ctx->dataSetHandle[kRoleOutram] != nullptr;
+    in.method = ctx->methods.methodStage;
+    in.wantAll = ctx->options.printEnabled || ctx->dataSets.dataSetHandle[kRoleOutram] != nullptr;
     return in;
 }
 
@@ -197,7 +197,7 @@ FitInputs fit_inputs(const ProcContext* ctx) {
 int32_t print_predicted_moments(ProcContext* ctx) {
     const int32_t style = ctx->options.covAnalysis || ctx->input.dataType[0] != ' ' ? 0 : 7;
     const int32_t rc = velix::detail::publish_matrix(ctx, "PredModel", kMsgPredModelTitle, ctx->eval.implied,
-                                                     ctx->nManifest, ctx->nManifest, ctx->input.manifestNames,
+                                                     ctx->sizes.nManifest, ctx->sizes.nManifest, ctx->input.manifestNames,
                                                      ctx->input.manifestNames, "sc", style);
     if (rc < 0) return rc;
     cosdet(ctx, kyrtxt("PredModelDet", -1), kMsgDeterminantTitle, ctx->results.logDetModel,
@@ -207,36 +207,36 @@ int32_t print_predicted_moments(ProcContext* ctx) {
 
 // One OUTSTAT= row per manifest variable: its row of Sigma.
 void predicted_moment_rows(ProcContext* ctx) {
-    const int32_t n = ctx->nManifest;
+    const int32_t n = ctx->sizes.nManifest;
     std::vector<double> row(static_cast<size_t>(n));
     for (int32_t i = 0; i < n; ++i) {
         for (int32_t j = 0; j < n; ++j) row[static_cast<size_t>(j)] = ctx->eval.implied[velix::pk(i, j)];
-        outstat_row(ctx, predicted_row_type(ctx->methodStage), ctx->input.manifestNames[i], row.data(), n);
+        outstat_row(ctx, predicted_row_type(ctx->methods.methodStage), ctx->input.manifestNames[i], row.data(), n);
     }
 }
 
 }  // namespace
 
 void fnulmod(ProcContext* ctx) {
-    const int32_t n = ctx->nManifest;
-    const double* s = ctx->momentMatrix;
+    const int32_t n = ctx->sizes.nManifest;
+    const double* s = ctx->arrays.momentMatrix;
     const std::vector<double> diagS = diagonal(s, n);
     double f0 = host_missing_value();
     bool solved = true;
-    switch (ctx->methodStage) {
+    switch (ctx->methods.methodStage) {
         case kMethodUls: f0 = fit_null_uls(s, n); break;
         case kMethodGls:
             // INWGT= weights measure Sigma0 - S in their own metric; the
             // default weight inverts S.
-            f0 = fit_null_gls(ctx->weightMatrix, ctx->input.inwgtUsed ? s : nullptr, diagS.data(), n,
+            f0 = fit_null_gls(ctx->arrays.weightMatrix, ctx->input.inwgtUsed ? s : nullptr, diagS.data(), n,
                               &solved);
             break;
         case kMethodMl: f0 = fit_null_ml(diagS.data(), n, ctx->moments.logDetMoments); break;
         case kMethodWls:
-            if (!fit_null_wls(ctx->weightMatrix, s, n, velix::detail::kCheckedFactorBound, &f0, &solved))
+            if (!fit_null_wls(ctx->arrays.weightMatrix, s, n, velix::detail::kCheckedFactorBound, &f0, &solved))
                 velix::detail::wls_factor_fault();
             break;
-        default: f0 = fit_null_dwls(s, ctx->weightMatrix, n); break;
+        default: f0 = fit_null_dwls(s, ctx->arrays.weightMatrix, n); break;
     }
     if (!solved) xpmlog(kMsgProc, kMsgNullModelSingular);
     ctx->results.nullFitValue = f0;
@@ -251,19 +251,19 @@ int32_t cosresi(ProcContext* ctx) {
         return 0;
     }
     fnulmod(ctx);
-    if (ctx->dataSetHandle[kRoleOutstat] != nullptr) predicted_moment_rows(ctx);
+    if (ctx->dataSets.dataSetHandle[kRoleOutstat] != nullptr) predicted_moment_rows(ctx);
     ctx->results.logDetModel = log_det_model(ctx);
     const FitInputs in = fit_inputs(ctx);
     FitNotes notes;
     store_fit_statistics(&ctx->results, &in, &notes);
     if (notes.criticalNFailed) xpmlog(kMsgProc, kMsgNoCriticalN);
 
-    if (ctx->kyrManager == nullptr || !ctx->options.printEnabled) return 0;
-    HostObject* group = open_output_group(ctx->kyrManager, "FitSummary", kyrmsg(kMsgProc, kMsgFitSummaryGroup));
+    if (ctx->output.kyrManager == nullptr || !ctx->options.printEnabled) return 0;
+    HostObject* group = open_output_group(ctx->output.kyrManager, "FitSummary", kyrmsg(kMsgProc, kMsgFitSummaryGroup));
     if (group == nullptr) return -1;
     int32_t rc = 0;
     if (result_switches(&ctx->options).printPredModel) rc = print_predicted_moments(ctx);
-    if (rc >= 0) rc = print_fit_factoid(ctx->kyrManager, &ctx->results.fitStats, &in, &notes);
+    if (rc >= 0) rc = print_fit_factoid(ctx->output.kyrManager, &ctx->results.fitStats, &in, &notes);
     close_output_group(group);
     return rc;
 }

@@ -52,7 +52,7 @@ void lm_unavailable() {
 }
 
 bool lm_begin(ProcContext* ctx, bool needCovariance, LmSetup* s) {
-    if (ctx->methodRequested == kMethodNone || !ctx->options.modIndices) return false;
+    if (ctx->methods.methodRequested == kMethodNone || !ctx->options.modIndices) return false;
     if ((needCovariance && !lm_covariance_usable(ctx)) || !lm_setup(ctx, s)) {
         lm_unavailable();
         return false;
@@ -67,10 +67,10 @@ bool lm_covariance_usable(const ProcContext* ctx) {
 bool lm_setup(ProcContext* ctx, LmSetup* s) {
     s->ctx = ctx;
     s->view = eval_view(ctx);
-    s->method = ctx->methodStage;
-    s->n = ctx->nManifest;
-    s->pstar = ctx->nMoments;
-    s->q = ctx->nParmFree;
+    s->method = ctx->methods.methodStage;
+    s->n = ctx->sizes.nManifest;
+    s->pstar = ctx->sizes.nMoments;
+    s->q = ctx->sizes.nParmFree;
     s->kappa = results_kappa(ctx);
     NlpProblem* nlp = ctx->nlp;
     const double phase = nlp->evalPhase;
@@ -82,8 +82,8 @@ bool lm_setup(ProcContext* ctx, LmSetup* s) {
     eval_dfdc(&s->view);
     s->dFdC.assign(ctx->eval.dFdC, ctx->eval.dFdC + s->pstar);
     if (s->method == kMethodMl) s->K = ctx->eval.impliedInv;
-    if (s->method == kMethodGls) s->K = ctx->weightMatrix;
-    if (s->method == kMethodWls) s->factor = ctx->weightMatrix;
+    if (s->method == kMethodGls) s->K = ctx->arrays.weightMatrix;
+    if (s->method == kMethodWls) s->factor = ctx->arrays.weightMatrix;
     const int64_t cells = int64_t{s->q} * s->pstar;
     s->Jx.assign(static_cast<size_t>(cells), 0.0);
     s->g.assign(static_cast<size_t>(s->q), 0.0);

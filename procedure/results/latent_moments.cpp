@@ -45,7 +45,7 @@ std::string trimmed(const NameRecord& r) {
 // A numbered note in the log and, when printing, in the listing.
 void note(ProcContext* ctx, int32_t number) {
     xpmlog(kMsgProc, number);
-    if (ctx->options.printEnabled && ctx->kyrManager != nullptr) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, number));
+    if (ctx->options.printEnabled && ctx->output.kyrManager != nullptr) listing_line(ctx->output.kyrManager, kyrmsg(kMsgProc, number));
 }
 
 // The residual covariance at (a, b) in either orientation: the _PHI_
@@ -102,9 +102,9 @@ double determination(ProcContext* ctx, const LatentMomentsInput* in, const std::
 std::vector<int32_t> structural_variables(const ProcContext* ctx, const LatentMomentsInput* in) {
     std::vector<int32_t> s;
     std::vector<bool> in_set(static_cast<size_t>(in->nAll), false);
-    if (ctx->nStructEq > 0) {
+    if (ctx->sizes.nStructEq > 0) {
         for (int32_t v = 0; v < in->nAll; ++v)
-            for (int32_t k = 0; k < ctx->nStructEq; ++k) {
+            for (int32_t k = 0; k < ctx->sizes.nStructEq; ++k) {
                 const std::string a = trimmed(ctx->readers.columnNames[v]), b = trimmed(ctx->readers.structEqNames[k]);
                 if (a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                         return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
@@ -182,11 +182,11 @@ void print_determination(ProcContext* ctx, const LatentMomentsInput* in, int32_t
         values.push_back(d);
         labels.push_back(kMsgRowManifest);
     }
-    if (!ctx->options.printEnabled || ctx->kyrManager == nullptr || values.empty()) return;
+    if (!ctx->options.printEnabled || ctx->output.kyrManager == nullptr || values.empty()) return;
     cosput(ctx, kyrtxt("Determination", -1), kMsgDeterminationTitle, kyrtxt("Determination", -1),
            static_cast<int32_t>(values.size()), values.data(), labels.data(), kyrtxt("Tesk.Velix.Determination", -1));
     if (s.empty()) return;
-    OutputTable t(ctx->kyrManager, "StructEq", kyrmsg(kMsgProc, kMsgStructEqTitle), "Tesk.Velix.StructEq");
+    OutputTable t(ctx->output.kyrManager, "StructEq", kyrmsg(kMsgProc, kMsgStructEqTitle), "Tesk.Velix.StructEq");
     for (int32_t v : s) t.name_column(trimmed(ctx->readers.columnNames[v]));
     if (t.end_columns() && t.add_row()) t.deliver();
 }
@@ -207,7 +207,7 @@ void lineqs_variable_indices(const ProcContext* ctx, std::vector<int32_t>* laten
     manifest->clear();
     const int32_t nAll = ctx->readers.nColumnNames;
     std::vector<bool> isManifest(static_cast<size_t>(nAll), false);
-    for (int32_t m = 0; m < ctx->nManifest; ++m) {
+    for (int32_t m = 0; m < ctx->sizes.nManifest; ++m) {
         const int32_t v = ctx->readers.varPosition[m];
         manifest->push_back(v);
         if (v >= 0 && v < nAll) isManifest[static_cast<size_t>(v)] = true;
@@ -253,25 +253,25 @@ const char* predicted_row_type(int32_t method) {
 }
 
 void outstat_row(ProcContext* ctx, const char* type, const NameRecord& name, const double* values, int32_t n) {
-    std::memset(ctx->outRow.type, ' ', sizeof ctx->outRow.type);
-    std::memcpy(ctx->outRow.type, type, std::min(std::strlen(type), sizeof ctx->outRow.type));
-    std::memset(ctx->outRow.name.text, ' ', sizeof ctx->outRow.name.text);
-    std::memcpy(ctx->outRow.name.text, name.text, static_cast<size_t>(std::clamp<int16_t>(name.length, 0, 32)));
-    ctx->outRow.name.length = 32;
-    std::copy(values, values + std::min(n, ctx->nVar), ctx->cells.rowValues);
+    std::memset(ctx->dataSets.outRow.type, ' ', sizeof ctx->dataSets.outRow.type);
+    std::memcpy(ctx->dataSets.outRow.type, type, std::min(std::strlen(type), sizeof ctx->dataSets.outRow.type));
+    std::memset(ctx->dataSets.outRow.name.text, ' ', sizeof ctx->dataSets.outRow.name.text);
+    std::memcpy(ctx->dataSets.outRow.name.text, name.text, static_cast<size_t>(std::clamp<int16_t>(name.length, 0, 32)));
+    ctx->dataSets.outRow.name.length = 32;
+    std::copy(values, values + std::min(n, ctx->sizes.nVar), ctx->cells.rowValues);
     cos_write_row(ctx, kRoleOutstat);
 }
 
 void latent_results(ProcContext* ctx, const LatentMomentsInput* in, const ResultSwitches& sw) {
     std::vector<int32_t> latent, manifest;
     if (in->ram) {
-        for (int32_t v = 0; v < in->nAll; ++v) (v < ctx->nManifest ? manifest : latent).push_back(v);
+        for (int32_t v = 0; v < in->nAll; ++v) (v < ctx->sizes.nManifest ? manifest : latent).push_back(v);
     } else {
         lineqs_variable_indices(ctx, &latent, &manifest);
     }
     const int32_t k = static_cast<int32_t>(latent.size()), n = static_cast<int32_t>(manifest.size());
-    const bool outstat = ctx->dataSetHandle[kRoleOutstat] != nullptr;
-    const bool print = sw.printPredictedLatent && ctx->options.printEnabled && ctx->kyrManager != nullptr;
+    const bool outstat = ctx->dataSets.dataSetHandle[kRoleOutstat] != nullptr;
+    const bool print = sw.printPredictedLatent && ctx->options.printEnabled && ctx->output.kyrManager != nullptr;
     if (k > 0 && (print || outstat)) {
         std::vector<NameRecord> names;
         for (int32_t v : latent) names.push_back(ctx->readers.columnNames[v]);
@@ -289,7 +289,7 @@ void latent_results(ProcContext* ctx, const LatentMomentsInput* in, const Result
         if (outstat)
             for (int32_t j = 0; j < k; ++j) {
                 for (int32_t a = 0; a < n; ++a) column[static_cast<size_t>(a)] = m[static_cast<size_t>(a) * k + j];
-                outstat_row(ctx, predicted_row_type(ctx->methodStage), names[static_cast<size_t>(j)], column.data(), n);
+                outstat_row(ctx, predicted_row_type(ctx->methods.methodStage), names[static_cast<size_t>(j)], column.data(), n);
             }
         const std::vector<double> sigma = packed_submatrix(in->cov, manifest);
         std::vector<double> w;
@@ -301,7 +301,7 @@ void latent_results(ProcContext* ctx, const LatentMomentsInput* in, const Result
                         "cc");
             if (outstat)
                 for (int32_t j = 0; j < k; ++j)
-                    outstat_row(ctx, ctx->methodStage == kMethodUls ? "LSSCORE" : "SCORE", names[static_cast<size_t>(j)],
+                    outstat_row(ctx, ctx->methods.methodStage == kMethodUls ? "LSSCORE" : "SCORE", names[static_cast<size_t>(j)],
                                 w.data() + static_cast<size_t>(j) * n, n);
         }
     }

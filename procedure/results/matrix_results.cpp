@@ -125,7 +125,7 @@ MatrixView describe(const ProcContext* ctx, int32_t k, int32_t first, int32_t la
     v.title = kyrmsgs(kMsgProc, stage == 0 ? kMsgTitleInitial : kMsgTitleEstimates, name.c_str());
     // The LINEQS coefficient matrices are shown over the endogenous rows
     // (and _BETA_ over the endogenous columns) only.
-    if (ctx->readers.lineqsModel && ctx->nMatrices >= kPhi && (k == kBeta || k == kGamma)) {
+    if (ctx->readers.lineqsModel && ctx->sizes.nMatrices >= kPhi && (k == kBeta || k == kGamma)) {
         v.rows -= mt.rows[kPhi];
         if (k == kBeta) v.columns -= mt.rows[kPhi];
     }
@@ -229,7 +229,7 @@ void constant_note(ProcContext* ctx, const MatrixView& v) {
     constexpr uint16_t kAttrLineCount = 619;
     KyrArg args[] = {kyr_text(kAttrText, joined(lines, n, "%n", false)), kyr_int(kAttrLineCount, n),
                      kyr_int(kAttrSwitch280, 1), kyr_char(kAttrJustify, 'c')};
-    kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodNote, 4, args));
+    kyr_failed(wobmth(ctx->output.kyrManager, nullptr, kKyrMethodNote, 4, args));
 }
 
 // One piece of the matrix object: its values or cell texts with their
@@ -274,7 +274,7 @@ int32_t publish(HostObject* matrix, const MatrixView& v, int32_t stage) {
 // The table of one matrix.  Every call is tested: the first that fails is
 // reported and abandons the table.
 void matrix_table(ProcContext* ctx, const MatrixView& v, const Grid& g, int32_t stage) {
-    HostObject* manager = ctx->kyrManager;
+    HostObject* manager = ctx->output.kyrManager;
     if (kyr_failed(wobmth(manager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
     KyrArg create[] = {kyr_counted(kAttrFamily, "kyr", 3), kyr_counted(kAttrClass, "matrix", 6),
                        kyr_object(kAttrHandle, nullptr)};
@@ -292,7 +292,7 @@ void matrix_table(ProcContext* ctx, const MatrixView& v, const Grid& g, int32_t 
 // down to its first.
 void matrix_tables(ProcContext* ctx, int32_t stage, Grid* g) {
     const ModelMatrixTable& mt = ctx->model;
-    for (int32_t term = 1; term <= ctx->nTerms; ++term) {
+    for (int32_t term = 1; term <= ctx->sizes.nTerms; ++term) {
         const int32_t first = mt.termTable[term - 1], last = mt.termTable[term] - 1;
         for (int32_t k = last; k >= first; --k) {
             if (mt.sameName[k] != 0) continue;
@@ -318,7 +318,7 @@ const bool kEchoRegistered = [] {
 }  // namespace
 
 void cospout(ProcContext* ctx, int32_t stage) {
-    if (ctx->kyrManager == nullptr) return;
+    if (ctx->output.kyrManager == nullptr) return;
     const ResultSwitches sw = result_switches(&ctx->options);
     if (stage > 0)
         velix::detail::open_results_group(ctx, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
@@ -326,9 +326,9 @@ void cospout(ProcContext* ctx, int32_t stage) {
     // A pool that cannot be had ends the printer after the memory message,
     // not the step.
     int64_t cells = 1;
-    for (int32_t k = 1; k <= ctx->nMatrices; ++k)
+    for (int32_t k = 1; k <= ctx->sizes.nMatrices; ++k)
         cells = std::max(cells, int64_t{ctx->model.rows[k]} * ctx->model.columns[k]);
-    const int64_t names = std::max({ctx->nCols, ctx->nManifest, 1});
+    const int64_t names = std::max({ctx->sizes.nCols, ctx->sizes.nManifest, 1});
     bool ok = false;
     {
         velix::detail::PrinterPool pool(cells * static_cast<int64_t>(3 * sizeof(double) + sizeof(HostText*)) +
@@ -350,6 +350,6 @@ void cospout(ProcContext* ctx, int32_t stage) {
         }
     }
     zmsgsav(0, 0, nullptr, 0);
-    if (ok && stage > 0 && ctx->nParmAdded != 0) costout(ctx, stage);
+    if (ok && stage > 0 && ctx->sizes.nParmAdded != 0) costout(ctx, stage);
     velix::detail::close_estimation_group(ctx);
 }

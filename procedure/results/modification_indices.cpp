@@ -187,7 +187,7 @@ void IndexVisitor::wald_cell(int32_t p, MatrixCells* m, size_t at) {
     if (p > 0 && p <= s.q) {
         const double v = s.V[static_cast<size_t>(velix::pk_lower(index, index))];
         if (v >= 0.0 && s.kappa > 0.0) se = std::sqrt(s.kappa * v);
-    } else if (p < 0 && index < s.ctx->nParmAll && nlp->stdErrors != nullptr) {
+    } else if (p < 0 && index < s.ctx->sizes.nParmAll && nlp->stdErrors != nullptr) {
         se = nlp->stdErrors[index];
     }
     const std::string name = trimmed(nlp->paramNames[index]);
@@ -289,7 +289,7 @@ void rank_table(const LmSetup& s, const std::string& matrixName, const MatrixCel
     for (const LmRanked& e : m.rank)
         width = std::max({width, static_cast<int32_t>(trimmed(rowLabels[static_cast<size_t>(e.row)]).size()),
                           static_cast<int32_t>(trimmed(colLabels[static_cast<size_t>(e.column)]).size())});
-    OutputTable t(s.ctx->kyrManager, "RankLagrange", kyrmsg(kMsgProc, kTitleRank), "Tesk.Velix.RankLagrange",
+    OutputTable t(s.ctx->output.kyrManager, "RankLagrange", kyrmsg(kMsgProc, kTitleRank), "Tesk.Velix.RankLagrange",
                   kyrmsgs(kMsgProc, kTitleRankText, static_cast<int32_t>(m.rank.size()), matrixName.c_str()));
     t.text_column("Row", width);
     t.text_column("Column", width);
@@ -311,7 +311,7 @@ void IndexVisitor::publish(int32_t k, bool firstOfTerm, MatrixCells* m) {
     std::vector<NameRecord> rowLabels, colLabels;
     labels(s, k, firstOfTerm, m->rows, m->cols, &rowLabels, &colLabels);
     const std::string name = trimmed(s.ctx->model.name[k]);
-    HostObject* manager = s.ctx->kyrManager;
+    HostObject* manager = s.ctx->output.kyrManager;
     if (manager == nullptr) return;
     KyrArg create[] = {kyr_counted(kAttrFamily, "kyr", 3), kyr_counted(kAttrClass, "matrix", 6),
                        kyr_object(kAttrHandle, nullptr)};
@@ -334,12 +334,12 @@ void IndexVisitor::publish(int32_t k, bool firstOfTerm, MatrixCells* m) {
 
 void cosmod1(ProcContext* ctx) {
     LmSetup s;
-    if (!lm_begin(ctx, ctx->nParmFree > 0, &s)) return;
+    if (!lm_begin(ctx, ctx->sizes.nParmFree > 0, &s)) return;
     // Every matrix that can hold an element is walked, also those whose
     // elements are all fixed (the walk of the derivatives passes them by).
     ModelMatrixTable& mt = ctx->model;
-    std::vector<int16_t> constant(mt.constant, mt.constant + ctx->nMatrices + 1);
-    for (int32_t k = 1; k <= ctx->nMatrices; ++k)
+    std::vector<int16_t> constant(mt.constant, mt.constant + ctx->sizes.nMatrices + 1);
+    for (int32_t k = 1; k <= ctx->sizes.nMatrices; ++k)
         if (!skipped_type(mt.type[k])) mt.constant[k] = 0;
     IndexVisitor visitor(&s);
     const int32_t failed = walk_terms(&s.view, &visitor);

@@ -65,7 +65,7 @@ std::string type_text(const ProcContext* ctx, int32_t p) {
                   std::to_string(ctx->elements.row[e] + 1) + ":" + std::to_string(ctx->elements.column[e] + 1) + "]";
         e0 = next;
     }
-    if (count == 0) return message_text(p < ctx->nParmFree ? kMsgAdditional : kMsgDependent);
+    if (count == 0) return message_text(p < ctx->sizes.nParmFree ? kMsgAdditional : kMsgDependent);
     return message_text(negative ? kMsgNegativeEntry : kMsgMatrixEntry) + " " + labels;
 }
 
@@ -90,7 +90,7 @@ void vector_table(ProcContext* ctx, int32_t kind, const char* name, int32_t titl
         typeWidth = std::max(typeWidth, static_cast<int32_t>(types.back().size()));
         nameWidth = std::max<int32_t>(nameWidth, ctx->nlp->paramNames[p].length);
     }
-    OutputTable t(ctx->kyrManager, name, kyrmsg(kMsgProc, title), std::string("Tesk.Velix.") + name, titleText);
+    OutputTable t(ctx->output.kyrManager, name, kyrmsg(kMsgProc, title), std::string("Tesk.Velix.") + name, titleText);
     t.text_column("Parameter", nameWidth);
     t.int_column("Index");
     t.double_column("Estimate");
@@ -123,41 +123,41 @@ ResultSwitches result_switches(const StatementOptions* options) {
 
 int32_t xcheck(const ProcContext* ctx, int32_t p, int32_t e0, int32_t* next) {
     *next = 0;
-    for (int32_t e = std::max(e0, 0); e < ctx->nElements; ++e) {
+    for (int32_t e = std::max(e0, 0); e < ctx->sizes.nElements; ++e) {
         if (std::abs(ctx->elements.parameter[e]) != p + 1) continue;
         *next = e + 1;
-        for (int32_t k = 1; k <= ctx->nMatrices; ++k)
+        for (int32_t k = 1; k <= ctx->sizes.nMatrices; ++k)
             if (e >= ctx->model.firstElement[k] && e < ctx->model.firstElement[k] + ctx->model.elementCount[k])
                 return ctx->elements.parameter[e] < 0 ? -k : k;
         break;
     }
-    if (p >= ctx->nParmFree - ctx->nParmAdded || e0 > 0) return 0;
+    if (p >= ctx->sizes.nParmFree - ctx->sizes.nParmAdded || e0 > 0) return 0;
     xpmlog(kMsgProc, kMsgNoElement, p + 1);
     xexit(std::max(ctx->errorLevel, kLevelInternal), 0);
 }
 
 void cosvout(ProcContext* ctx, int32_t kind) {
-    if (ctx->nParmAll == 0 || kind < kVectorInitial || kind > kVectorGradient || ctx->kyrManager == nullptr) return;
+    if (ctx->sizes.nParmAll == 0 || kind < kVectorInitial || kind > kVectorGradient || ctx->output.kyrManager == nullptr) return;
     const bool initialListing = kind == kVectorInitial && ctx->options.startNotes;
     const bool vectors = result_switches(&ctx->options).printParmVectors || initialListing;
     const bool gradient = kind == kVectorFirstDer || kind == kVectorGradient;
     if (!vectors && !(gradient && ctx->options.printEnabled)) return;
     const VectorTable& v = kVectorTables[kind];
-    vector_table(ctx, kind, v.name, v.title, kyrmsg(kMsgProc, v.titleText), 0, ctx->nParmFree);
-    if (kind <= kVectorTValues && ctx->nParmAll > ctx->nParmFree)
+    vector_table(ctx, kind, v.name, v.title, kyrmsg(kMsgProc, v.titleText), 0, ctx->sizes.nParmFree);
+    if (kind <= kVectorTValues && ctx->sizes.nParmAll > ctx->sizes.nParmFree)
         vector_table(ctx, kind, "DependParms", kMsgDependTitle,
-                     kyrmsgs(kMsgProc, kMsgDependentCount, ctx->nParmAll - ctx->nParmFree), ctx->nParmFree,
-                     ctx->nParmAll);
+                     kyrmsgs(kMsgProc, kMsgDependentCount, ctx->sizes.nParmAll - ctx->sizes.nParmFree), ctx->sizes.nParmFree,
+                     ctx->sizes.nParmAll);
 }
 
 void costout(ProcContext* ctx, int32_t mode) {
-    if (ctx->kyrManager == nullptr) return;
-    const int32_t first = ctx->nParmFree - ctx->nParmAdded, last = ctx->nParmAll;
+    if (ctx->output.kyrManager == nullptr) return;
+    const int32_t first = ctx->sizes.nParmFree - ctx->sizes.nParmAdded, last = ctx->sizes.nParmAll;
     int32_t width = 1;
     for (int32_t p = first; p < last; ++p) width = std::max<int32_t>(width, ctx->nlp->paramNames[p].length);
     HostText* titleText =
-        last > ctx->nParmFree ? kyrmsgs(kMsgProc, kMsgDependentCount, last - ctx->nParmFree) : nullptr;
-    OutputTable t(ctx->kyrManager, "AddParms", kyrmsg(kMsgProc, kMsgAddTitle), "Tesk.Velix.AddParms", titleText);
+        last > ctx->sizes.nParmFree ? kyrmsgs(kMsgProc, kMsgDependentCount, last - ctx->sizes.nParmFree) : nullptr;
+    OutputTable t(ctx->output.kyrManager, "AddParms", kyrmsg(kMsgProc, kMsgAddTitle), "Tesk.Velix.AddParms", titleText);
     t.text_column("Parameter", width);
     const bool inference = mode > 1;
     velix::detail::estimate_columns(t, inference);

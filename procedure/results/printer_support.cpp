@@ -10,14 +10,14 @@
 namespace velix::detail {
 
 HostObject* open_results_group(ProcContext* ctx, int32_t index, const char* name, int32_t label) {
-    if (ctx->kyrGroups[index] == nullptr)
-        ctx->kyrGroups[index] = open_output_group(ctx->kyrManager, name, kyrmsg(kMsgProc, label));
-    return ctx->kyrGroups[index];
+    if (ctx->output.kyrGroups[index] == nullptr)
+        ctx->output.kyrGroups[index] = open_output_group(ctx->output.kyrManager, name, kyrmsg(kMsgProc, label));
+    return ctx->output.kyrGroups[index];
 }
 
 void close_estimation_group(ProcContext* ctx) {
-    close_output_group(ctx->kyrGroups[kGroupEstimationResults]);
-    ctx->kyrGroups[kGroupEstimationResults] = nullptr;
+    close_output_group(ctx->output.kyrGroups[kGroupEstimationResults]);
+    ctx->output.kyrGroups[kGroupEstimationResults] = nullptr;
 }
 
 void print_parameter_vectors(ProcContext* ctx, int32_t mode, const ResultSwitches& sw) {

@@ -86,7 +86,7 @@ struct RamModel {
 // term: the manifest name for the first matrix, the matrix's own column
 // names for a symmetric or the last matrix, else those of the matrix before.
 std::string row_name(const RamModel& m, int32_t k, int32_t first, int32_t last, int32_t row) {
-    if (k == first) return row < m.ctx->nManifest ? record_text(m.ctx->input.manifestNames[row]) : std::string();
+    if (k == first) return row < m.ctx->sizes.nManifest ? record_text(m.ctx->input.manifestNames[row]) : std::string();
     const int16_t type = m.mt().type[k];
     if (type == kMatPosDefinit || type == kMatSymmetric || k == last) return m.column_name(k, row);
     return m.column_name(k - 1, row);
@@ -108,7 +108,7 @@ bool element_list(HostObject* manager, const RamModel& m, int32_t mode) {
     t.text_column("Parameter", std::max(m.parmWidth, 8));
     velix::detail::estimate_columns(t, mode == 2);
     if (!t.end_columns()) return false;
-    for (int32_t term = 1; term <= ctx->nTerms; ++term) {
+    for (int32_t term = 1; term <= ctx->sizes.nTerms; ++term) {
         const int32_t first = m.mt().termTable[term - 1], last = m.mt().termTable[term] - 1;
         for (int32_t k = first; k <= last; ++k)
             for (int32_t e = m.mt().firstElement[k]; e < m.mt().firstElement[k] + m.mt().elementCount[k]; ++e) {
@@ -238,14 +238,14 @@ bool residual_correlations(HostObject* manager, const RamModel& m, const Implied
 bool estimates(ProcContext* ctx, const RamModel& m, int32_t mode, const ResultSwitches& sw) {
     if (ctx->options.matrixForm) return true;
     velix::detail::print_parameter_vectors(ctx, mode, sw);
-    return !sw.printModel || element_list(ctx->kyrManager, m, mode);
+    return !sw.printModel || element_list(ctx->output.kyrManager, m, mode);
 }
 
 // The standardized part and the derived statistics.  A pool that cannot be
 // had ends the printer after the memory message, not the step: the
 // estimates are printed and kept.  False when the printer ends here.
 bool supplementary(ProcContext* ctx, const RamModel& m, const ResultSwitches& sw) {
-    const int64_t n = m.nAll, cols = std::max(ctx->nCols, m.nAll);
+    const int64_t n = m.nAll, cols = std::max(ctx->sizes.nCols, m.nAll);
     velix::detail::PrinterPool pool((n * cols + n) * 16 + n * 34 + n * 4 + 1024);
     Implied im;
     im.cov = pool.take<double>(n * (n + 1) / 2);
@@ -255,8 +255,8 @@ bool supplementary(ProcContext* ctx, const RamModel& m, const ResultSwitches& sw
     if (!pool.check()) return false;
     // A singular I - A has no implied moments: nothing is standardized.
     if (!getvar(ctx, im.cov, im.work, im.var, im.pDiag)) return true;
-    if (sw.printModel && ctx->kyrManager != nullptr) {
-        HostObject* manager = ctx->kyrManager;
+    if (sw.printModel && ctx->output.kyrManager != nullptr) {
+        HostObject* manager = ctx->output.kyrManager;
         if (!standardized_paths(manager, m, im) ||
             kyr_failed(wobmth(manager, nullptr, kKyrMethodBeginOutput, 0, nullptr)) ||
             !squared_multiple_correlations(manager, m, im) || !residual_correlations(manager, m, im))
@@ -310,10 +310,10 @@ bool ram_getvar(const ProcContext* ctx, double* cov, double* work, double* var, 
 }  // namespace velix::detail
 
 void cospram(ProcContext* ctx, int32_t mode) {
-    if (ctx->nMatrices < kResiduals) return;
+    if (ctx->sizes.nMatrices < kResiduals) return;
     const ResultSwitches sw = result_switches(&ctx->options);
     const RamModel m(ctx);
-    const bool output = ctx->kyrManager != nullptr && ctx->options.printEnabled;
+    const bool output = ctx->output.kyrManager != nullptr && ctx->options.printEnabled;
     if (output) {
         if (mode > 0) open_results_group(ctx, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
         const bool printed = estimates(ctx, m, mode, sw);
@@ -322,6 +322,6 @@ void cospram(ProcContext* ctx, int32_t mode) {
         if (mode > 0) open_results_group(ctx, kGroupSupplementary, "SupplementaryResults", kMsgSupplementaryGroup);
     }
     if (mode > 0 && ctx->readers.ramModel && !supplementary(ctx, m, sw)) return;
-    if (mode > 0 && ctx->nParmAdded > 0 && output) costout(ctx, mode);
+    if (mode > 0 && ctx->sizes.nParmAdded > 0 && output) costout(ctx, mode);
     zmsgsav(0, 0, nullptr, 0);
 }

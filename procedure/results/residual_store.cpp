@@ -42,7 +42,7 @@ int32_t residual_store_fill(ProcContext* ctx) {
     const int32_t rc = cosfunc(nlp);
     nlp->evalPhase = phase;
     if (rc != 0) return 1;
-    residual_store_write(&ctx->residualStore, ctx->momentMatrix, ctx->eval.implied, ctx->nManifest);
+    residual_store_write(&ctx->residualStore, ctx->arrays.momentMatrix, ctx->eval.implied, ctx->sizes.nManifest);
     ctx->moments.varianceBlockWritten = 1;
     return 0;
 }

@@ -229,7 +229,7 @@ bool printing(const ProcContext* ctx) {
 }
 
 bool outstat_given(const ProcContext* ctx) {
-    return ctx->dataSetHandle[kRoleOutstat] != nullptr;
+    return ctx->dataSets.dataSetHandle[kRoleOutstat] != nullptr;
 }
 
 void rank_table(ProcContext* ctx, const KindInfo& info, const std::vector<RankedResidual>& ranked) {
@@ -238,7 +238,7 @@ void rank_table(ProcContext* ctx, const KindInfo& info, const std::vector<Ranked
     for (const RankedResidual& e : ranked)
         width = std::max({width, static_cast<int32_t>(names[e.row].length), static_cast<int32_t>(names[e.column].length)});
     HostText* title = kyrmsgs(kMsgProc, info.rankTitle, static_cast<int32_t>(ranked.size()));
-    OutputTable t(ctx->kyrManager, std::string("Rank") + info.name, title,
+    OutputTable t(ctx->output.kyrManager, std::string("Rank") + info.name, title,
                   std::string("Tesk.Velix.Rank") + info.name, title);
     t.text_column("Row", width);
     t.text_column("Column", width);
@@ -258,7 +258,7 @@ void distribution_table(ProcContext* ctx, const KindInfo& info, const ResidualBi
     const int32_t digits = static_cast<int32_t>(std::trunc(std::log10(static_cast<double>(most))));
     const int32_t width = kBarColumns - digits;
     const int32_t perStar = (most - 1) / width + 1;
-    OutputTable t(ctx->kyrManager, std::string("Dist") + info.name, kyrmsg(kMsgProc, info.distTitle),
+    OutputTable t(ctx->output.kyrManager, std::string("Dist") + info.name, kyrmsg(kMsgProc, info.distTitle),
                   std::string("Tesk.Velix.Dist") + info.name, kyrmsgs(kMsgProc, kMsgPerStar, perStar));
     t.double_column("Lower");
     t.double_column("Upper");
@@ -284,20 +284,20 @@ void distribution_table(ProcContext* ctx, const KindInfo& info, const ResidualBi
 // distribution.
 void disresi(ProcContext* ctx, int32_t kind, const double* r) {
     const KindInfo& info = kind_info(kind);
-    const std::vector<RankedResidual> ranked = residual_ranking(r, ctx->nManifest);
+    const std::vector<RankedResidual> ranked = residual_ranking(r, ctx->sizes.nManifest);
     if (!ranked.empty()) rank_table(ctx, info, ranked);
     if (kind == kResidualRaw && !ranked.empty()) return;
-    const ResidualBins bins = residual_bins(r, ctx->nMoments);
-    if (!bins.counts.empty()) distribution_table(ctx, info, bins, ctx->nMoments);
+    const ResidualBins bins = residual_bins(r, ctx->sizes.nMoments);
+    if (!bins.counts.empty()) distribution_table(ctx, info, bins, ctx->sizes.nMoments);
 }
 
 void outstat_rows(ProcContext* ctx, const KindInfo& info, const double* r) {
-    const char* type = outstat_type(info, ctx->methodStage);
-    std::memset(ctx->outRow.type, ' ', sizeof ctx->outRow.type);
-    std::memcpy(ctx->outRow.type, type, std::strlen(type));
-    const int32_t nv = std::min(ctx->nVar, ctx->nManifest);
-    for (int32_t i = 0; i < ctx->nManifest; ++i) {
-        NameRecord& name = ctx->outRow.name;
+    const char* type = outstat_type(info, ctx->methods.methodStage);
+    std::memset(ctx->dataSets.outRow.type, ' ', sizeof ctx->dataSets.outRow.type);
+    std::memcpy(ctx->dataSets.outRow.type, type, std::strlen(type));
+    const int32_t nv = std::min(ctx->sizes.nVar, ctx->sizes.nManifest);
+    for (int32_t i = 0; i < ctx->sizes.nManifest; ++i) {
+        NameRecord& name = ctx->dataSets.outRow.name;
         std::memset(name.text, ' ', sizeof name.text);
         const NameRecord& from = ctx->input.manifestNames[i];
         std::memcpy(name.text, from.text, static_cast<size_t>(std::clamp<int16_t>(from.length, 0, 32)));
@@ -308,22 +308,22 @@ void outstat_rows(ProcContext* ctx, const KindInfo& info, const double* r) {
 }
 
 void diagonal_note(ProcContext* ctx, double largest) {
-    const int32_t m = ctx->methodStage;
+    const int32_t m = ctx->methods.methodStage;
     if (ctx->options.covAnalysis || largest <= kDiagonalLimit ||
         (m != kMethodGls && m != kMethodMl && m != kMethodWls))
         return;
     xpmlog(kMsgProc, kMsgDiagonal, largest);
-    if (ctx->options.printEnabled) kyr_failed(kyr_note(ctx->kyrManager, kyrmsgs(kMsgProc, kMsgDiagonal, largest), 'l'));
+    if (ctx->options.printEnabled) kyr_failed(kyr_note(ctx->output.kyrManager, kyrmsgs(kMsgProc, kMsgDiagonal, largest), 'l'));
 }
 
 // priresi: one residual matrix of a kind with its averages, notes,
 // ranking, distribution and OUTSTAT= rows.
 void priresi(ProcContext* ctx, int32_t kind, const double* r) {
     const KindInfo& info = kind_info(kind);
-    const ResidualAverages ave = residual_averages(r, ctx->nManifest);
+    const ResidualAverages ave = residual_averages(r, ctx->sizes.nManifest);
     if (printing(ctx)) {
         const int32_t style = ctx->options.covAnalysis || ctx->input.symatrixInput ? 0 : 7;
-        if (publish_matrix(ctx, info.name, info.matrixTitle, r, ctx->nManifest, ctx->nManifest,
+        if (publish_matrix(ctx, info.name, info.matrixTitle, r, ctx->sizes.nManifest, ctx->sizes.nManifest,
                            ctx->input.manifestNames, ctx->input.manifestNames, "sc", style) < 0)
             return;
         const double values[2] = {ave.meanAbs, ave.meanAbsOff};
@@ -352,7 +352,7 @@ std::vector<int32_t> chosen_kinds(const ProcContext* ctx) {
     }
     if (!kinds.empty()) return kinds;
     if (status > 1) xpmlog(kMsgProc, kMsgGeneralized);
-    const int32_t m = ctx->methodStage;
+    const int32_t m = ctx->methods.methodStage;
     if (m == kMethodNone || m == kMethodUls || m == kMethodDwls)
         kinds.push_back(kResidualVarStandardized);
     else
@@ -364,8 +364,8 @@ std::vector<int32_t> chosen_kinds(const ProcContext* ctx) {
 // has no values here.
 bool standardized(ProcContext* ctx, int32_t kind, std::vector<double>* out) {
     const ResidualStore& st = ctx->residualStore;
-    const int32_t n = ctx->nManifest, pstar = ctx->nMoments;
-    const double* s = ctx->momentMatrix;
+    const int32_t n = ctx->sizes.nManifest, pstar = ctx->sizes.nMoments;
+    const double* s = ctx->arrays.momentMatrix;
     out->assign(static_cast<size_t>(pstar), 0.0);
     if (kind == kResidualVarStandardized) {
         residuals_variance_standardized(s, st.residual.data(), n, out->data());
@@ -380,7 +380,7 @@ bool standardized(ProcContext* ctx, int32_t kind, std::vector<double>* out) {
         const EvalView view = eval_view(ctx);
         if (jacobian_walk(&view) != 0) return false;
         residual_asymptotic_variances(st.variance.data(), nn, ctx->eval.jacobian, ctx->eval.covariance,
-                                      results_kappa(ctx), ctx->nParmFree, pstar, w.data());
+                                      results_kappa(ctx), ctx->sizes.nParmFree, pstar, w.data());
     }
     for (int32_t k = 0; k < pstar; ++k)
         (*out)[static_cast<size_t>(k)] = residual_standardize(st.residual[static_cast<size_t>(k)], s[k], w[static_cast<size_t>(k)]);
@@ -391,9 +391,9 @@ bool standardized(ProcContext* ctx, int32_t kind, std::vector<double>* out) {
 
 int32_t cosnore(ProcContext* ctx) {
     if (!printing(ctx) && !outstat_given(ctx)) return 0;
-    if (!ctx->moments.varianceBlockWritten || ctx->residualStore.nMoments != ctx->nMoments) return 1;
+    if (!ctx->moments.varianceBlockWritten || ctx->residualStore.nMoments != ctx->sizes.nMoments) return 1;
     HostObject* group =
-        open_output_group(ctx->kyrManager, "Residuals", kyrmsg(kMsgProc, kMsgResidualsGroup));
+        open_output_group(ctx->output.kyrManager, "Residuals", kyrmsg(kMsgProc, kMsgResidualsGroup));
     priresi(ctx, kResidualRaw, ctx->residualStore.residual.data());
     std::vector<double> values;
     for (int32_t kind : chosen_kinds(ctx))

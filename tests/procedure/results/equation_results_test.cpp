@@ -54,7 +54,7 @@ TEST(EquationResults, ImpliedMomentsOfAllVariablesContainTheModelMoments) {
     const ImpliedAll all(&s.ctx);
     ASSERT_TRUE(all.ok);
     double worst = 0.0;
-    for (int32_t i = 0; i < s.ctx.nManifest; ++i)
+    for (int32_t i = 0; i < s.ctx.sizes.nManifest; ++i)
         for (int32_t j = 0; j <= i; ++j) {
             const int32_t a = s.ctx.readers.varPosition[i], b = s.ctx.readers.varPosition[j];
             worst = std::max(worst, std::fabs(all.cov[velix::pk(a, b)] - s.ctx.eval.implied[velix::pk_lower(i, j)]));
@@ -74,7 +74,7 @@ TEST(EquationResults, ParameterVectorTables) {
     ASSERT_TRUE(s.ready) << s.log.str();
     s.ctx.options.printFlags |= kPrintPestim;
     const size_t l2 = parameter_index(s, "l2"), b = parameter_index(s, "b");
-    std::vector<double> se(static_cast<size_t>(s.ctx.nParmAll), 0.5);
+    std::vector<double> se(static_cast<size_t>(s.ctx.sizes.nParmAll), 0.5);
     se[l2] = 0.0;
     se[b] = host_missing_value();
     s.nlp.stdErrors = se.data();
