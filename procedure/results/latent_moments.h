@@ -30,7 +30,7 @@ struct LatentMomentsInput {
 // The model-variable indices of the latent variables of a LINEQS model (the
 // F variables, in model order) and of the manifest variables (in data
 // order).
-void lineqs_variable_indices(const ProcContext* ctx, std::vector<int32_t>* latent,
+void lineqs_variable_indices(const ResultsView& rv, std::vector<int32_t>* latent,
                              std::vector<int32_t>* manifest);
 
 // The principal submatrix of the packed matrix `cov` over the variables

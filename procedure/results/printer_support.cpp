@@ -1,5 +1,6 @@
 // What the model-kind printers share (see printer_support.h).
 #include "procedure/results/printer_support.h"
+#include "procedure/results/results_view.h"
 
 #include <algorithm>
 
@@ -10,21 +11,24 @@
 namespace velix::detail {
 
 HostObject* open_results_group(ProcContext* ctx, int32_t index, const char* name, int32_t label) {
-    if (ctx->output.kyrGroups[index] == nullptr)
-        ctx->output.kyrGroups[index] = open_output_group(ctx->output.kyrManager, name, kyrmsg(kMsgProc, label));
-    return ctx->output.kyrGroups[index];
+    const ResultsView rv = results_view(ctx);
+    if (rv.output->kyrGroups[index] == nullptr)
+        rv.output->kyrGroups[index] = open_output_group(rv.output->kyrManager, name, kyrmsg(kMsgProc, label));
+    return rv.output->kyrGroups[index];
 }
 
 void close_estimation_group(ProcContext* ctx) {
-    close_output_group(ctx->output.kyrGroups[kGroupEstimationResults]);
-    ctx->output.kyrGroups[kGroupEstimationResults] = nullptr;
+    const ResultsView rv = results_view(ctx);
+    close_output_group(rv.output->kyrGroups[kGroupEstimationResults]);
+    rv.output->kyrGroups[kGroupEstimationResults] = nullptr;
 }
 
 void print_parameter_vectors(ProcContext* ctx, int32_t mode, const ResultSwitches& sw) {
+    const ResultsView rv = results_view(ctx);
     if (!sw.printParmVectors) return;
-    if (mode == 1) cosvout(ctx, kVectorEstimates);
+    if (mode == 1) cosvout(rv.ctx, kVectorEstimates);
     if (mode == 2)
-        for (int32_t kind : {kVectorEstimates, kVectorStdErrs, kVectorTValues, kVectorGradient}) cosvout(ctx, kind);
+        for (int32_t kind : {kVectorEstimates, kVectorStdErrs, kVectorTValues, kVectorGradient}) cosvout(rv.ctx, kind);
 }
 
 void implied_covariance(const double* t, const double* s, size_t n, size_t k, double* ts, double* cov) {

@@ -4,6 +4,7 @@
 // since a second stage moves Sigma and an earlier stage's terms would
 // standardize the later residuals wrongly.
 #include "procedure/results/residual_store.h"
+#include "procedure/results/results_view.h"
 
 #include <cmath>
 
@@ -36,13 +37,14 @@ void residual_store_write(ResidualStore* store, const double* s, const double* s
 }
 
 int32_t residual_store_fill(ProcContext* ctx) {
-    NlpProblem* nlp = ctx->nlp;
+    const ResultsView rv = results_view(ctx);
+    NlpProblem* nlp = rv.nlp;
     const double phase = nlp->evalPhase;
     nlp->evalPhase = kFinalPhase;
     const int32_t rc = cosfunc(nlp);
     nlp->evalPhase = phase;
     if (rc != 0) return 1;
-    residual_store_write(&ctx->residualStore, ctx->arrays.momentMatrix, ctx->eval.implied, ctx->sizes.nManifest);
-    ctx->moments.varianceBlockWritten = 1;
+    residual_store_write(rv.residualStore, rv.arrays->momentMatrix, rv.eval->implied, rv.sizes->nManifest);
+    rv.moments->varianceBlockWritten = 1;
     return 0;
 }

@@ -33,13 +33,13 @@ const velix::platform::OutItem* last_item(const std::string& name) {
 struct ImpliedAll {
     std::vector<double> cov, t, endoVar, exoVar;
     bool ok = false;
-    explicit ImpliedAll(const ProcContext* ctx) {
+    explicit ImpliedAll(ProcContext* ctx) {
         const size_t nAll = static_cast<size_t>(ctx->model.rows[2]), nExo = static_cast<size_t>(ctx->model.rows[4]);
         cov.resize(nAll * (nAll + 1) / 2);
         t.resize(nAll * nExo);
         endoVar.resize(nAll - nExo);
         exoVar.resize(nExo);
-        ok = getvar(ctx, cov.data(), t.data(), endoVar.data(), exoVar.data());
+        ok = getvar(results_view(ctx), cov.data(), t.data(), endoVar.data(), exoVar.data());
     }
 };
 

@@ -46,7 +46,7 @@ TEST(ModelKindPrinters, RamImpliedMomentsOfAllVariables) {
     const int32_t n = s.ctx.model.rows[3];
     ASSERT_EQ(n, 4);
     std::vector<double> cov(10), work(16), var(4), pDiag(4);
-    ASSERT_TRUE(getvar(&s.ctx, cov.data(), work.data(), var.data(), pDiag.data()));
+    ASSERT_TRUE(getvar(results_view(&s.ctx), cov.data(), work.data(), var.data(), pDiag.data()));
     const auto x = [&](const char* name) { return s.nlp.x[parameter_index(s, name)]; };
     const double l[3] = {1.0, x("l2"), x("l3")}, vf = x("vf");
     for (int32_t i = 0; i < 3; ++i) {
