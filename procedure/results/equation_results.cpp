@@ -398,7 +398,7 @@ bool covariance_table(HostObject* manager, const EquationModel& m, int32_t mode,
 bool print_tables(const ResultsView& rv, const EquationModel& m, int32_t mode, const Standardized* std,
                   const ResultSwitches& sw) {
     HostObject* manager = rv.output->kyrManager;
-    velix::detail::print_parameter_vectors(rv.ctx, mode, sw);
+    velix::detail::print_parameter_vectors(rv, mode, sw);
     if (!sw.printModel) return true;
     if (m.nEndo > 0 && !(mode <= 2 && rv.options->matrixForm) && !equation_tables(manager, m, mode, std))
         return false;
@@ -476,11 +476,11 @@ void cospeqs(ProcContext* ctx, int32_t mode) {
     }
     if (rv.output->kyrManager != nullptr && rv.options->printEnabled) {
         if (mode == 3)
-            open_results_group(rv.ctx, kGroupSupplementary, "SupplementaryResults", kMsgSupplementaryGroup);
+            open_results_group(rv, kGroupSupplementary, "SupplementaryResults", kMsgSupplementaryGroup);
         else if (mode > 0)
-            open_results_group(rv.ctx, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
+            open_results_group(rv, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
         const bool printed = print_tables(rv, m, mode, &std, sw);
-        close_estimation_group(rv.ctx);
+        close_estimation_group(rv);
         if (!printed) return;
     }
     if (mode == 3) {
@@ -489,7 +489,7 @@ void cospeqs(ProcContext* ctx, int32_t mode) {
         in.nAll = m.nAll;
         in.nEndo = m.nEndo;
         in.errorTerm = m.errorTerm.data();
-        latent_results(rv.ctx, &in, sw);
+        latent_results(rv, &in, sw);
         if (rv.sizes->nParmAdded > 0 && rv.options->printEnabled) costout(rv.ctx, 3);
     }
     zmsgsav(0, 0, nullptr, 0);

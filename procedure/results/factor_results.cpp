@@ -126,7 +126,7 @@ void factor_rows(const ResultsView& rv, const FactorWork& w, const char* type, i
     for (int32_t j = 0; j < w.m; ++j) {
         const double* values = columnOf(j);
         std::copy(values, values + width, row.begin());
-        outstat_row(rv.ctx, type, w.names[j], row.data(), w.n);
+        outstat_row(rv, type, w.names[j], row.data(), w.n);
     }
 }
 
@@ -148,7 +148,7 @@ void unrotated_rows(const ResultsView& rv, const FactorWork& w) {
     NameRecord blank;
     std::memset(blank.text, ' ', 8);
     blank.length = 8;
-    outstat_row(rv.ctx, "UNIQUE_V", blank, w.uniqueVar.data(), w.n);
+    outstat_row(rv, "UNIQUE_V", blank, w.uniqueVar.data(), w.n);
 }
 
 // The orthomax weight gamma of a rotation code.
@@ -356,8 +356,7 @@ bool factor_correlations(const ResultsView& rv, const FactorWork& w) {
 // 1 - |U| / |Sigma| and 1 - |U| / |S|, from log-determinants; missing where
 // a determinant is missing.  No table when a unique variance is not
 // positive.
-void determination(ProcContext* ctx, const FactorWork& w) {
-    const ResultsView rv = results_view(ctx);
+void determination(const ResultsView& rv, const FactorWork& w) {
     double sumLog = 0.0;
     for (double u : w.uniqueVar) {
         if (!(u > DBL_MIN)) return;
@@ -431,7 +430,7 @@ void supplementary(const ResultsView& rv, FactorWork* w, const ResultSwitches& s
     }
     if (printModel && !squared_multiple_correlations(rv, *w)) return;
     if (printModel && !factor_correlations(rv, *w)) return;
-    if (sw.printDetermination) determination(rv.ctx, *w);
+    if (sw.printDetermination) determination(rv, *w);
     if (w->m > 0 && (outstat_given(rv) || printModel)) score_coefficients(rv, w, printModel);
 }
 

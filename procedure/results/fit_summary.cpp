@@ -212,7 +212,7 @@ void predicted_moment_rows(const ResultsView& rv) {
     std::vector<double> row(static_cast<size_t>(n));
     for (int32_t i = 0; i < n; ++i) {
         for (int32_t j = 0; j < n; ++j) row[static_cast<size_t>(j)] = rv.eval->implied[velix::pk(i, j)];
-        outstat_row(rv.ctx, predicted_row_type(rv.methods->methodStage), rv.input->manifestNames[i], row.data(), n);
+        outstat_row(rv, predicted_row_type(rv.methods->methodStage), rv.input->manifestNames[i], row.data(), n);
     }
 }
 

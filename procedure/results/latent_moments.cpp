@@ -85,9 +85,8 @@ std::vector<double> residual_covariance(const ResultsView& rv, const LatentMomen
 
 // D = 1 - |Theta| / |Sigma_XX| over the variables idx with residual indices
 // u; '.' with the message when either determinant is missing.
-double determination(ProcContext* ctx, const LatentMomentsInput* in, const std::vector<int32_t>& idx,
+double determination(const ResultsView& rv, const LatentMomentsInput* in, const std::vector<int32_t>& idx,
                      const std::vector<int32_t>& u, int32_t message) {
-    const ResultsView rv = results_view(ctx);
     const int32_t n = static_cast<int32_t>(idx.size());
     const double tol = rv.options->singular;
     const double logSigma = log_det(packed_submatrix(in->cov, idx), n, tol);
@@ -163,13 +162,13 @@ void print_determination(const ResultsView& rv, const LatentMomentsInput* in, in
     bool complete = true;
     if (!endo.empty()) {
         const std::vector<int32_t> u = residual_indices(in, endo, &complete);
-        values.push_back(determination(rv.ctx, in, endo, u, kMsgDetEquations));
+        values.push_back(determination(rv, in, endo, u, kMsgDetEquations));
         labels.push_back(kMsgRowEquations);
     }
     const std::vector<int32_t> s = structural_variables(rv, in);
     if (!s.empty()) {
         const std::vector<int32_t> u = residual_indices(in, s, &complete);
-        values.push_back(determination(rv.ctx, in, s, u, kMsgDetStructural));
+        values.push_back(determination(rv, in, s, u, kMsgDetStructural));
         labels.push_back(kMsgRowStructural);
     }
     if (nLatent > 0) {
@@ -254,8 +253,7 @@ const char* predicted_row_type(int32_t method) {
     }
 }
 
-void outstat_row(ProcContext* ctx, const char* type, const NameRecord& name, const double* values, int32_t n) {
-    const ResultsView rv = results_view(ctx);
+void outstat_row(const ResultsView& rv, const char* type, const NameRecord& name, const double* values, int32_t n) {
     std::memset(rv.dataSets->outRow.type, ' ', sizeof rv.dataSets->outRow.type);
     std::memcpy(rv.dataSets->outRow.type, type, std::min(std::strlen(type), sizeof rv.dataSets->outRow.type));
     std::memset(rv.dataSets->outRow.name.text, ' ', sizeof rv.dataSets->outRow.name.text);
@@ -265,8 +263,7 @@ void outstat_row(ProcContext* ctx, const char* type, const NameRecord& name, con
     cos_write_row(rv.ctx, kRoleOutstat);
 }
 
-void latent_results(ProcContext* ctx, const LatentMomentsInput* in, const ResultSwitches& sw) {
-    const ResultsView rv = results_view(ctx);
+void latent_results(const ResultsView& rv, const LatentMomentsInput* in, const ResultSwitches& sw) {
     std::vector<int32_t> latent, manifest;
     if (in->ram) {
         for (int32_t v = 0; v < in->nAll; ++v) (v < rv.sizes->nManifest ? manifest : latent).push_back(v);
@@ -293,7 +290,7 @@ void latent_results(ProcContext* ctx, const LatentMomentsInput* in, const Result
         if (outstat)
             for (int32_t j = 0; j < k; ++j) {
                 for (int32_t a = 0; a < n; ++a) column[static_cast<size_t>(a)] = m[static_cast<size_t>(a) * k + j];
-                outstat_row(rv.ctx, predicted_row_type(rv.methods->methodStage), names[static_cast<size_t>(j)], column.data(), n);
+                outstat_row(rv, predicted_row_type(rv.methods->methodStage), names[static_cast<size_t>(j)], column.data(), n);
             }
         const std::vector<double> sigma = packed_submatrix(in->cov, manifest);
         std::vector<double> w;
@@ -305,7 +302,7 @@ void latent_results(ProcContext* ctx, const LatentMomentsInput* in, const Result
                         "cc");
             if (outstat)
                 for (int32_t j = 0; j < k; ++j)
-                    outstat_row(rv.ctx, rv.methods->methodStage == kMethodUls ? "LSSCORE" : "SCORE", names[static_cast<size_t>(j)],
+                    outstat_row(rv, rv.methods->methodStage == kMethodUls ? "LSSCORE" : "SCORE", names[static_cast<size_t>(j)],
                                 w.data() + static_cast<size_t>(j) * n, n);
         }
     }

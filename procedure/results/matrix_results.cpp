@@ -323,8 +323,8 @@ void cospout(ProcContext* ctx, int32_t stage) {
     if (rv.output->kyrManager == nullptr) return;
     const ResultSwitches sw = result_switches(rv.options);
     if (stage > 0)
-        velix::detail::open_results_group(rv.ctx, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
-    velix::detail::print_parameter_vectors(rv.ctx, stage, sw);
+        velix::detail::open_results_group(rv, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
+    velix::detail::print_parameter_vectors(rv, stage, sw);
     // A pool that cannot be had ends the printer after the memory message,
     // not the step.
     int64_t cells = 1;
@@ -353,5 +353,5 @@ void cospout(ProcContext* ctx, int32_t stage) {
     }
     zmsgsav(0, 0, nullptr, 0);
     if (ok && stage > 0 && rv.sizes->nParmAdded != 0) costout(rv.ctx, stage);
-    velix::detail::close_estimation_group(rv.ctx);
+    velix::detail::close_estimation_group(rv);
 }

@@ -10,21 +10,18 @@
 
 namespace velix::detail {
 
-HostObject* open_results_group(ProcContext* ctx, int32_t index, const char* name, int32_t label) {
-    const ResultsView rv = results_view(ctx);
+HostObject* open_results_group(const ResultsView& rv, int32_t index, const char* name, int32_t label) {
     if (rv.output->kyrGroups[index] == nullptr)
         rv.output->kyrGroups[index] = open_output_group(rv.output->kyrManager, name, kyrmsg(kMsgProc, label));
     return rv.output->kyrGroups[index];
 }
 
-void close_estimation_group(ProcContext* ctx) {
-    const ResultsView rv = results_view(ctx);
+void close_estimation_group(const ResultsView& rv) {
     close_output_group(rv.output->kyrGroups[kGroupEstimationResults]);
     rv.output->kyrGroups[kGroupEstimationResults] = nullptr;
 }
 
-void print_parameter_vectors(ProcContext* ctx, int32_t mode, const ResultSwitches& sw) {
-    const ResultsView rv = results_view(ctx);
+void print_parameter_vectors(const ResultsView& rv, int32_t mode, const ResultSwitches& sw) {
     if (!sw.printParmVectors) return;
     if (mode == 1) cosvout(rv.ctx, kVectorEstimates);
     if (mode == 2)

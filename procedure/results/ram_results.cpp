@@ -236,10 +236,9 @@ bool residual_correlations(HostObject* manager, const RamModel& m, const Implied
 
 // Steps up to the closing of the estimation group; false after a failed
 // output call.
-bool estimates(ProcContext* ctx, const RamModel& m, int32_t mode, const ResultSwitches& sw) {
-    const ResultsView rv = results_view(ctx);
+bool estimates(const ResultsView& rv, const RamModel& m, int32_t mode, const ResultSwitches& sw) {
     if (rv.options->matrixForm) return true;
-    velix::detail::print_parameter_vectors(rv.ctx, mode, sw);
+    velix::detail::print_parameter_vectors(rv, mode, sw);
     return !sw.printModel || element_list(rv.output->kyrManager, m, mode);
 }
 
@@ -268,7 +267,7 @@ bool supplementary(const ResultsView& rv, const RamModel& m, const ResultSwitche
     in.cov = im.cov;
     in.nAll = m.nAll;
     in.ram = true;
-    latent_results(rv.ctx, &in, sw);
+    latent_results(rv, &in, sw);
     return true;
 }
 
@@ -318,11 +317,11 @@ void cospram(ProcContext* ctx, int32_t mode) {
     const RamModel m(rv);
     const bool output = rv.output->kyrManager != nullptr && rv.options->printEnabled;
     if (output) {
-        if (mode > 0) open_results_group(rv.ctx, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
-        const bool printed = estimates(rv.ctx, m, mode, sw);
-        close_estimation_group(rv.ctx);
+        if (mode > 0) open_results_group(rv, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
+        const bool printed = estimates(rv, m, mode, sw);
+        close_estimation_group(rv);
         if (!printed) return;
-        if (mode > 0) open_results_group(rv.ctx, kGroupSupplementary, "SupplementaryResults", kMsgSupplementaryGroup);
+        if (mode > 0) open_results_group(rv, kGroupSupplementary, "SupplementaryResults", kMsgSupplementaryGroup);
     }
     if (mode > 0 && rv.readers->ramModel && !supplementary(rv, m, sw)) return;
     if (mode > 0 && rv.sizes->nParmAdded > 0 && output) costout(rv.ctx, mode);
