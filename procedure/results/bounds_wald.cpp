@@ -10,7 +10,6 @@
 //            "LagrangeBoundary" when the problem has bounds;
 //            "WaldTest" from its first row on; note on singular matrices
 #include <algorithm>
-#include "procedure/results/results_view.h"
 #include <cfloat>
 #include <cmath>
 #include <string>
@@ -22,6 +21,7 @@
 #include "procedure/procedure.h"
 #include "procedure/results/bounds_wald.h"
 #include "procedure/results/lagrange.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 

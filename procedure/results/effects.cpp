@@ -12,7 +12,6 @@
 // effects of y_k, so it is labelled with y_k's name, and the direct effect
 // of y_k on another variable (a BETA element) is subtracted in that column.
 #include "procedure/results/effects.h"
-#include "procedure/results/results_view.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -26,6 +25,7 @@
 #include "procedure/evaluation/model_view.h"
 #include "procedure/proc_options.h"
 #include "procedure/procedure.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 

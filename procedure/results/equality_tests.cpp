@@ -12,7 +12,6 @@
 //            their derivative columns by the term walk; per group its
 //            rows (a group of two: one row); "LagrangeEquality"
 #include <algorithm>
-#include "procedure/results/results_view.h"
 #include <cmath>
 #include <string>
 #include <vector>
@@ -22,6 +21,7 @@
 #include "procedure/evaluation/term_walker.h"
 #include "procedure/procedure.h"
 #include "procedure/results/equality_tests.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"

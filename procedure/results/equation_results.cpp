@@ -15,7 +15,6 @@
 //            close the estimation group; mode 3: latent moments, scores,
 //            determination; added parameters
 #include <algorithm>
-#include "procedure/results/results_view.h"
 #include <cmath>
 #include <string>
 #include <vector>
@@ -28,6 +27,7 @@
 #include "procedure/results/latent_moments.h"
 #include "procedure/results/printer_support.h"
 #include "procedure/results/results.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/model_echo.h"

@@ -13,7 +13,6 @@
 //   the estimates -> standardized loadings -> SqMultCorr -> FactCorrExog
 //   -> Determination -> score coefficients
 #include <algorithm>
-#include "procedure/results/results_view.h"
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -32,6 +31,7 @@
 #include "procedure/procedure.h"
 #include "procedure/results/latent_moments.h"
 #include "procedure/results/results.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 

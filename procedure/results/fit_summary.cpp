@@ -14,7 +14,6 @@
 //            statistics into the results' state; the factoid "Fit"
 //            close the group
 #include "procedure/results/fit_summary.h"
-#include "procedure/results/results_view.h"
 
 #include <cfloat>
 #include <cmath>
@@ -29,6 +28,7 @@
 #include "procedure/results/fit_state.h"
 #include "procedure/results/latent_moments.h"
 #include "procedure/results/results.h"
+#include "procedure/results/results_view.h"
 #include "velix/packed_index.h"
 #include "velix/codes.h"
 #include "velix/types.h"

@@ -6,7 +6,6 @@
 // so that <w(dC_i), J_j> is the information that the covariance step
 // inverted (cross_product.h).
 #include "procedure/results/lagrange.h"
-#include "procedure/results/results_view.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,6 +15,7 @@
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/term_walker.h"
 #include "procedure/results/fit_state.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/packed_index.h"

@@ -7,7 +7,6 @@
 //   determination of all equations, of the structural equations and of
 //       the manifest variables from log-determinants
 #include "procedure/results/latent_moments.h"
-#include "procedure/results/results_view.h"
 
 #include <algorithm>
 #include <cctype>
@@ -20,6 +19,7 @@
 #include "procedure/data/data.h"
 #include "procedure/procedure.h"
 #include "procedure/results/equation_statistics.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/packed_index.h"

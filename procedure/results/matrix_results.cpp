@@ -12,7 +12,6 @@
 //                fill the grid by the type; publish the pieces
 //            release the pool; added parameters; close the group
 #include <algorithm>
-#include "procedure/results/results_view.h"
 #include <cmath>
 #include <string>
 
@@ -21,6 +20,7 @@
 #include "host/message_text.h"
 #include "procedure/results/printer_support.h"
 #include "procedure/results/results.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/model_echo.h"

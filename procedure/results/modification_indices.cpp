@@ -17,7 +17,6 @@
 // an index says that the model misfits far beyond what freeing one element
 // measures reliably).
 #include <algorithm>
-#include "procedure/results/results_view.h"
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -30,6 +29,7 @@
 #include "procedure/procedure.h"
 #include "procedure/results/lagrange.h"
 #include "procedure/results/modification_indices.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"

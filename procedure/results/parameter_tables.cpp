@@ -5,7 +5,6 @@
 // the additional parameters of the PARAMETERS statement.  Also the print
 // switches of the results.
 #include <algorithm>
-#include "procedure/results/results_view.h"
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "procedure/proc_options.h"
 #include "procedure/results/printer_support.h"
 #include "procedure/results/results.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 

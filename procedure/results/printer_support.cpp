@@ -1,10 +1,10 @@
 // What the model-kind printers share (see printer_support.h).
 #include "procedure/results/printer_support.h"
-#include "procedure/results/results_view.h"
 
 #include <algorithm>
 
 #include "host/output_table.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 

@@ -4,11 +4,11 @@
 // since a second stage moves Sigma and an earlier stage's terms would
 // standardize the later residuals wrongly.
 #include "procedure/results/residual_store.h"
-#include "procedure/results/results_view.h"
 
 #include <cmath>
 
 #include "procedure/evaluation/discrepancy_functions.h"
+#include "procedure/results/results_view.h"
 #include "velix/packed_index.h"
 
 namespace {

@@ -12,7 +12,6 @@
 //            OUTSTAT= rows
 //   disresi: ranking; distribution (raw residuals only without a ranking)
 #include "procedure/results/residuals.h"
-#include "procedure/results/results_view.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -28,6 +27,7 @@
 #include "procedure/proc_options.h"
 #include "procedure/procedure.h"
 #include "procedure/results/fit_state.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"
