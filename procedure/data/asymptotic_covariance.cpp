@@ -15,6 +15,7 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 
 namespace {
 
@@ -33,23 +34,24 @@ void file_check(int32_t rc) {
 }  // namespace
 
 void cosasco(ProcContext* ctx, int32_t kind) {
-    const int32_t n = ctx->sizes.nManifest;
-    const int32_t p = ctx->sizes.nVar;
-    const bool wls = ctx->methods.methodGroup == kMethodWls || ctx->methods.methodGroup == kMethodUlsWls ||
-                     ctx->methods.methodRequested == kMethodWls || ctx->methods.methodRequested == kMethodUlsWls;
-    double* w = ctx->arrays.weightMatrix;
+    const DataView dv = data_view(ctx);
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t p = dv.sizes->nVar;
+    const bool wls = dv.methods->methodGroup == kMethodWls || dv.methods->methodGroup == kMethodUlsWls ||
+                     dv.methods->methodRequested == kMethodWls || dv.methods->methodRequested == kMethodUlsWls;
+    double* w = dv.arrays->weightMatrix;
     const double missing = host_missing_value();
 
     // 1. The covariances with divisor N.  The fourth moments are about the
     // same origin as the moments (about zero with an uncorrected analysis),
     // so s stays about that origin too.
-    const double d0 = zvardiv(ctx->options.vardefKind, ctx->moments.nObs, 0.0, ctx->moments.sumWeights);
-    const double f = d0 > 0.0 ? ctx->moments.divisor / d0 : 0.0;
-    double* s = ctx->arrays.momentInverse;
+    const double d0 = zvardiv(dv.options->vardefKind, dv.moments->nObs, 0.0, dv.moments->sumWeights);
+    const double f = d0 > 0.0 ? dv.moments->divisor / d0 : 0.0;
+    double* s = dv.arrays->momentInverse;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
             s[pk(i, j)] =
-                f * ctx->arrays.momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
+                f * dv.arrays->momentMatrix[pk(i, j)] * dv.moments->stdDevs[i] * dv.moments->stdDevs[j];
 
     // The weight pass left m_ijkl = sum w x_i x_j x_k x_l / d0 and s is
     // sum w x_i x_j / d0.  When the weights do not sum to d0 (kinds N and
@@ -62,19 +64,19 @@ void cosasco(ProcContext* ctx, int32_t kind) {
     // kurtosis ratios and the correlation form lose the scale of the
     // weights.  The factor is 1 without weights and for the WDF and WGT
     // kinds, whose d0 is SW.
-    const double scale = d0 > 0.0 ? ctx->moments.sumWeights / d0 : 1.0;
+    const double scale = d0 > 0.0 ? dv.moments->sumWeights / d0 : 1.0;
     if (scale != 1.0) {
         const int64_t pairs = int64_t{n} * (n + 1) / 2;
         const int64_t cells = wls ? pairs * (pairs + 1) / 2 : pairs;
         for (int64_t q = 0; q < cells; ++q) w[q] *= scale;
         if (!wls && kind == 3)
-            for (double* extra : {ctx->moments.dwlsAsycov[0], ctx->moments.dwlsAsycov[1]})
+            for (double* extra : {dv.moments->dwlsAsycov[0], dv.moments->dwlsAsycov[1]})
                 for (int64_t q = 0; q < pairs; ++q) extra[q] *= scale;
     }
 
     // 2. Kurtosis from the ratios of the fourth moments to their normal values.
-    ctx->moments.kurtosisCells[6] = ctx->moments.kurtosisCells[7] = missing;
-    if (ctx->options.kurtosisWanted && wls) {
+    dv.moments->kurtosisCells[6] = dv.moments->kurtosisCells[7] = missing;
+    if (dv.options->kurtosisWanted && wls) {
         double s1 = 0.0, s2 = 0.0, s3 = 0.0;
         for (int32_t i = 0; i < p; ++i)
             for (int32_t j = 0; j <= i; ++j)
@@ -88,8 +90,8 @@ void cosasco(ProcContext* ctx, int32_t kind) {
                         if (std::fabs(g) > kDblMin) s3 += m / g;
                     }
         const double pp = static_cast<double>(p);
-        ctx->moments.kurtosisCells[6] = 24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
-        if (s2 > kDblMin * s1) ctx->moments.kurtosisCells[7] = s1 / s2 - 1.0;
+        dv.moments->kurtosisCells[6] = 24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
+        if (s2 > kDblMin * s1) dv.moments->kurtosisCells[7] = s1 / s2 - 1.0;
     }
 
     const int32_t pstar = n * (n + 1) / 2;
@@ -133,14 +135,14 @@ void cosasco(ProcContext* ctx, int32_t kind) {
         const double d = sd[i] * sd[j] * sd[k] * sd[l];
         return d < kDblMin ? 0.0 : m / d;
     };
-    const double* r = ctx->arrays.momentMatrix;
-    const double v = wzmis(ctx->options.wPenalty)   ? 0.01
-                     : ctx->options.wPenalty == 0.0 ? 0.0
-                                                    : 1.0 / ctx->options.wPenalty;
+    const double* r = dv.arrays->momentMatrix;
+    const double v = wzmis(dv.options->wPenalty)   ? 0.01
+                     : dv.options->wPenalty == 0.0 ? 0.0
+                                                    : 1.0 / dv.options->wPenalty;
     if (!wls) {
         // DWLS: rho_ijij - r (rho_iiij + rho_ijjj) + r^2 (rho_iiii/4 + rho_iijj/2 + rho_jjjj/4).
-        const double* m3a = ctx->moments.dwlsAsycov[0];  // m_iiij
-        const double* m3b = ctx->moments.dwlsAsycov[1];  // m_ijjj
+        const double* m3a = dv.moments->dwlsAsycov[0];  // m_iiij
+        const double* m3b = dv.moments->dwlsAsycov[1];  // m_ijjj
         std::vector<double> out(pstar);
         for (int32_t i = 0; i < n; ++i)
             for (int32_t j = 0; j <= i; ++j) {

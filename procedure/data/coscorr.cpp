@@ -35,6 +35,7 @@
 #include "numerics/uniform_random.h"
 #include "numerics/kernel_support.h"
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 #include "procedure/data/observations.h"
 #include "procedure/procedure.h"
 #include "procedure/proc_options.h"
@@ -90,29 +91,30 @@ double* allocate(int64_t count) {
 namespace velix::detail {
 
 void allocate_moment_arrays(ProcContext* ctx) {
-    if (ctx->moments.means != nullptr) return;
+    const DataView dv = data_view(ctx);
+    if (dv.moments->means != nullptr) return;
     // nPartial is the PARTIAL list as resolved on DATA=, which the host reads
     // after the analysis variables.
-    if (ctx->moments.nRead == 0)
-        ctx->moments.nRead =
-            ctx->sizes.nVar + ctx->moments.nPartial + (ctx->options.interceptVar ? 1 : 0);
-    const int64_t m = ctx->moments.nRead + 1;
-    const int64_t n = ctx->sizes.nManifest;
+    if (dv.moments->nRead == 0)
+        dv.moments->nRead =
+            dv.sizes->nVar + dv.moments->nPartial + (dv.options->interceptVar ? 1 : 0);
+    const int64_t m = dv.moments->nRead + 1;
+    const int64_t n = dv.sizes->nManifest;
     const int64_t pstar = n * (n + 1) / 2;
     double* block = allocate(4 * m);
-    ctx->moments.means = block;
-    ctx->moments.stdDevs = block + m;
-    ctx->moments.skewness = block + 2 * m;
-    ctx->moments.uniKurtosis = block + 3 * m;
-    ctx->moments.stdDevsN = allocate(m);
-    ctx->cells.rowValues = allocate(m + 1);
-    ctx->arrays.momentMatrix = allocate(m * (m + 1) / 2);
-    ctx->arrays.momentInverse = allocate(std::max(m * (m + 1) / 2, n * n));
-    const int32_t method = ctx->methods.methodRequested;
-    ctx->arrays.weightMatrix = allocate(is_wls(method) ? pstar * (pstar + 1) / 2 : pstar);
+    dv.moments->means = block;
+    dv.moments->stdDevs = block + m;
+    dv.moments->skewness = block + 2 * m;
+    dv.moments->uniKurtosis = block + 3 * m;
+    dv.moments->stdDevsN = allocate(m);
+    dv.cells->rowValues = allocate(m + 1);
+    dv.arrays->momentMatrix = allocate(m * (m + 1) / 2);
+    dv.arrays->momentInverse = allocate(std::max(m * (m + 1) / 2, n * n));
+    const int32_t method = dv.methods->methodRequested;
+    dv.arrays->weightMatrix = allocate(is_wls(method) ? pstar * (pstar + 1) / 2 : pstar);
     if (is_dwls(method)) {
-        ctx->moments.dwlsAsycov[0] = allocate(pstar);
-        ctx->moments.dwlsAsycov[1] = allocate(pstar);
+        dv.moments->dwlsAsycov[0] = allocate(pstar);
+        dv.moments->dwlsAsycov[1] = allocate(pstar);
     }
 }
 
@@ -178,22 +180,22 @@ void point_file(HostFile* file, int64_t position) {
     scratch_check(xcpoint(file, position));
 }
 
-void determinant_table(ProcContext* ctx, const char* name, int32_t title, double logdet, int32_t label) {
-    cosdet(ctx, kyrtxts("%s", -1, name), title, logdet, label, kyrtxts("Tesk.Velix.%s", -1, name));
+void determinant_table(const DataView& dv, const char* name, int32_t title, double logdet, int32_t label) {
+    cosdet(dv.ctx, kyrtxts("%s", -1, name), title, logdet, label, kyrtxts("Tesk.Velix.%s", -1, name));
 }
 
-double penalty_value(const ProcContext* ctx) {
-    if (wzmis(ctx->options.wPenalty)) return 0.01;  // 1/100 when no penalty is given
-    return ctx->options.wPenalty == 0.0 ? 0.0 : 1.0 / ctx->options.wPenalty;
+double penalty_value(const DataView& dv) {
+    if (wzmis(dv.options->wPenalty)) return 0.01;  // 1/100 when no penalty is given
+    return dv.options->wPenalty == 0.0 ? 0.0 : 1.0 / dv.options->wPenalty;
 }
 
 // Variance moments of a correlation analysis carry no information: their
 // weights become the penalty structure (v on the variance diagonal).
-void apply_penalty(ProcContext* ctx) {
-    const int32_t n = ctx->sizes.nManifest;
-    const double v = penalty_value(ctx);
-    double* w = ctx->arrays.weightMatrix;
-    if (is_wls(ctx->methods.methodGroup) || is_wls(ctx->methods.methodRequested)) {
+void apply_penalty(const DataView& dv) {
+    const int32_t n = dv.sizes->nManifest;
+    const double v = penalty_value(dv);
+    double* w = dv.arrays->weightMatrix;
+    if (is_wls(dv.methods->methodGroup) || is_wls(dv.methods->methodRequested)) {
         for (int32_t i = 0; i < n; ++i) {
             const int64_t a = pk(i, i);
             for (int64_t b = 0; b < n * (n + 1) / 2; ++b) w[pk(a, b)] = 0.0;
@@ -232,56 +234,56 @@ void widen(double* a, int32_t m, int32_t k, const double* row) {
 // only.  Its results are not those asked for, so the step's return code
 // says so (as the plain method's would) and message `number` says why.
 // Returns -1 (go on).
-int32_t uls_only(ProcContext* ctx, int32_t number) {
-    ctx->methods.methodGroup = kMethodUls;
+int32_t uls_only(const DataView& dv, int32_t number) {
+    dv.methods->methodGroup = kMethodUls;
     xpmlog(kMsgProc, number);
-    raise_error_level(ctx, kLevelNoMoments);
+    raise_error_level(dv.ctx, kLevelNoMoments);
     return -1;
 }
 
 // Steps 13: the weights of the WLS-type methods.  Returns a result code,
 // or -1 to go on (possibly switched to ULS).
-int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
-    const int32_t method = ctx->methods.methodGroup;
-    const int32_t n = ctx->sizes.nManifest;
-    const int32_t pstar = ctx->sizes.nMoments;
+int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
+    const int32_t method = dv.methods->methodGroup;
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t pstar = dv.sizes->nMoments;
     const bool wls = is_wls(method);
-    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
-    if (!ctx->input.inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
+    const int32_t intercept = dv.moments->momentOrigin < 0 ? -(dv.moments->momentOrigin + 1) : -1;
+    if (!dv.input->inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
         xpmlog(kMsgProc, 9, g->n);
-        ctx->options.kurtosisWanted = 0;
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
+        dv.options->kurtosisWanted = 0;
+        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(dv, 23);
         xpmlog(kMsgProc, 15, g->n);
         return kTooFewForWeights;
     }
-    const int32_t level = wls ? cosfiw1(ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(ctx, 1, 5, 6, inverse, &g->list);
+    const int32_t level = wls ? cosfiw1(dv.ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(dv.ctx, 1, 5, 6, inverse, &g->list);
     if (level >= 5 || level < 0) {
         xpmlog(kMsgProc, 10);
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
+        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(dv, 23);
         return kWeightRoutineFailed;
     }
-    if (!ctx->input.inwgtUsed) {
-        int32_t kind = ctx->options.asycovKind;
+    if (!dv.input->inwgtUsed) {
+        int32_t kind = dv.options->asycovKind;
         // Without ASYCOV= the covariances of the moments of the analysed
         // matrix: of covariances, or of correlations in correlation analysis.
-        if (kind < 1 || kind > 3) kind = ctx->options.covAnalysis ? 1 : 3;
-        cosasco(ctx, kind);
+        if (kind < 1 || kind > 3) kind = dv.options->covAnalysis ? 1 : 3;
+        cosasco(dv.ctx, kind);
     }
-    double* w = ctx->arrays.weightMatrix;
+    double* w = dv.arrays->weightMatrix;
     if (intercept >= 0) w[wls ? pk(pk(intercept, intercept), pk(intercept, intercept)) : pk(intercept, intercept)] = 1.0;
-    if (std::fabs(ctx->options.wRidge) > kTiny) {
-        xpmlog(kMsgProc, 11, ctx->options.wRidge);
+    if (std::fabs(dv.options->wRidge) > kTiny) {
+        xpmlog(kMsgProc, 11, dv.options->wRidge);
         if (wls)
-            for (int32_t a = 0; a < pstar; ++a) w[pk(a, a)] += ctx->options.wRidge * w[pk(a, a)];
+            for (int32_t a = 0; a < pstar; ++a) w[pk(a, a)] += dv.options->wRidge * w[pk(a, a)];
         else
-            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->options.wRidge * w[pk(i, i)];
+            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += dv.options->wRidge * w[pk(i, i)];
     }
     const bool penalised =
-        !ctx->options.covAnalysis && !(ctx->input.inwgtUsed && wzmis(ctx->options.wPenalty));
-    if (penalised) apply_penalty(ctx);
-    const uint32_t pf = ctx->options.printFlags;
+        !dv.options->covAnalysis && !(dv.input->inwgtUsed && wzmis(dv.options->wPenalty));
+    if (penalised) apply_penalty(dv);
+    const uint32_t pf = dv.options->printFlags;
     const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
-    const NameRecord* names = velix::detail::moment_names(ctx);
+    const NameRecord* names = velix::detail::moment_names(dv.ctx);
     std::vector<NameRecord> labels;
     if (printWeights && wls) {
         labels.resize(pstar);
@@ -294,28 +296,28 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     }
     if (printWeights) {
         if (wls)
-            velix::detail::publish_matrix(ctx, "Weights", 727, w, pstar, pstar, labels.data(), labels.data(), "sc", 8);
+            velix::detail::publish_matrix(dv.ctx, "Weights", 727, w, pstar, pstar, labels.data(), labels.data(), "sc", 8);
         else
-            velix::detail::publish_matrix(ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
+            velix::detail::publish_matrix(dv.ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
     }
-    ctx->moments.weightsOnFile = 1;
-    point_file(ctx->files.workFile3, 0);
+    dv.moments->weightsOnFile = 1;
+    point_file(dv.files->workFile3, 0);
     for (int32_t a = 0; a < pstar; ++a) {
         const double d = wls ? w[pk(a, a)] : w[a];
-        write_file(ctx->files.workFile3, &d, sizeof d);
+        write_file(dv.files->workFile3, &d, sizeof d);
     }
-    if (ctx->dataSets.dataSetHandle[kRoleOutwgt] != nullptr) cosfout(ctx, 0);
+    if (dv.dataSets->dataSetHandle[kRoleOutwgt] != nullptr) cosfout(dv.ctx, 0);
 
-    const bool printDetail = ctx->options.printDetail && printWeights;
+    const bool printDetail = dv.options->printDetail && printWeights;
     if (!wls) {
         // DWLS: the weights are the inverse square roots of the variances of
         // the moments.  The singularity test is relative to the largest.
-        if (penalised) apply_penalty(ctx);
+        if (penalised) apply_penalty(dv);
         double largest = 0.0;
         for (int32_t a = 0; a < pstar; ++a) largest = std::max(largest, w[a]);
         double logdet = 0.0;
         bool singular = false;
-        const double tol = ctx->options.singular * ctx->options.singular * largest;
+        const double tol = dv.options->singular * dv.options->singular * largest;
         for (int32_t a = 0; a < pstar; ++a) {
             if (!singular) {
                 if (w[a] < tol || !(w[a] > 0.0))
@@ -326,8 +328,8 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
             w[a] = w[a] >= kDblMin ? 1.0 / std::sqrt(w[a]) : 0.0;
         }
         if (singular) logdet = host_special_missing(kMissingM);
-        if (printWeights) determinant_table(ctx, "WeightsDet", 728, logdet, 13);
-        if (printDetail) velix::detail::publish_matrix(ctx, "InvDiagWeights", 730, w, n, n, names, names, "sc", 8);
+        if (printWeights) determinant_table(dv, "WeightsDet", 728, logdet, 13);
+        if (printDetail) velix::detail::publish_matrix(dv.ctx, "InvDiagWeights", 730, w, n, n, names, names, "sc", 8);
         return -1;
     }
     // WLS: Cholesky factor of the weight matrix (without the variance
@@ -335,31 +337,31 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     double logdet = 0.0;
     bool ok;
     if (!penalised) {
-        ok = scaled_factor(pstar, ctx->options.singular, w, &logdet);
+        ok = scaled_factor(pstar, dv.options->singular, w, &logdet);
     } else {
-        velix::detail::takout(ctx);
-        ok = scaled_factor(pstar - n, ctx->options.singular, w, &logdet);
-        if (ok) velix::detail::putin(ctx, penalty_value(ctx));
+        velix::detail::takout(dv.ctx);
+        ok = scaled_factor(pstar - n, dv.options->singular, w, &logdet);
+        if (ok) velix::detail::putin(dv.ctx, penalty_value(dv));
     }
     if (!ok) {
         xpmlog(kMsgProc, 12);
         return kWlsSingular;
     }
-    if (ctx->moments.weightFactorStart == 0)
-        ctx->moments.weightFactorStart = ctx->optSetup.saveEnd[0];
-    point_file(ctx->files.scratchFile, ctx->moments.weightFactorStart);
-    ctx->moments.weightFactorPos = ctx->moments.weightFactorStart;
+    if (dv.moments->weightFactorStart == 0)
+        dv.moments->weightFactorStart = dv.optSetup->saveEnd[0];
+    point_file(dv.files->scratchFile, dv.moments->weightFactorStart);
+    dv.moments->weightFactorPos = dv.moments->weightFactorStart;
     for (int32_t a = 0; a < pstar; ++a) {
-        write_file(ctx->files.scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
-        ctx->moments.weightFactorPos += 8 * int64_t{a + 1};
+        write_file(dv.files->scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
+        dv.moments->weightFactorPos += 8 * int64_t{a + 1};
     }
-    ctx->moments.weightFactorEnd = ctx->moments.weightFactorPos;
+    dv.moments->weightFactorEnd = dv.moments->weightFactorPos;
     if (penalised) {
-        const double v = penalty_value(ctx);
+        const double v = penalty_value(dv);
         logdet = v == 0.0 ? host_special_missing(kMissingM) : logdet + n * std::log(v);
     }
-    if (printWeights) determinant_table(ctx, "WeightsDet", 728, logdet, 13);
-    if (printDetail) velix::detail::publish_matrix(ctx, "CholeskyWeights", 729, w, pstar, pstar, labels.data(),
+    if (printWeights) determinant_table(dv, "WeightsDet", 728, logdet, 13);
+    if (printDetail) velix::detail::publish_matrix(dv.ctx, "CholeskyWeights", 729, w, pstar, pstar, labels.data(),
                                                    labels.data(), "sc", 8);
     return -1;
 }
@@ -374,8 +376,9 @@ int32_t finish_group(ProcContext* ctx, Group* g);
 namespace velix::detail {
 
 void takout(ProcContext* ctx) {
-    const int32_t n = ctx->sizes.nManifest;
-    double* w = ctx->arrays.weightMatrix;
+    const DataView dv = data_view(ctx);
+    const int32_t n = dv.sizes->nManifest;
+    double* w = dv.arrays->weightMatrix;
     int64_t q = 0, out = 0;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
@@ -385,9 +388,10 @@ void takout(ProcContext* ctx) {
 }
 
 void putin(ProcContext* ctx, double penalty) {
-    const int32_t n = ctx->sizes.nManifest;
+    const DataView dv = data_view(ctx);
+    const int32_t n = dv.sizes->nManifest;
     const int64_t pstar = int64_t{n} * (n + 1) / 2;
-    double* w = ctx->arrays.weightMatrix;
+    double* w = dv.arrays->weightMatrix;
     int64_t q = pstar * (pstar + 1) / 2;
     int64_t in = (pstar - n) * (pstar - n + 1) / 2;
     const double root = std::sqrt(penalty);
@@ -418,25 +422,26 @@ int32_t ridge(int32_t n, double* a, double* work, int16_t* index, double* r) {
 }
 
 void setini(ProcContext* ctx) {
-    const bool scaleGiven = !wzmis(ctx->options.varStartScale);
-    const double scale = scaleGiven                 ? ctx->options.varStartScale
-                         : ctx->options.covAnalysis ? 100.0
+    const DataView dv = data_view(ctx);
+    const bool scaleGiven = !wzmis(dv.options->varStartScale);
+    const double scale = scaleGiven                 ? dv.options->varStartScale
+                         : dv.options->covAnalysis ? 100.0
                                                     : 10.0;
-    const ModelMatrixTable& t = ctx->model;
-    for (int32_t term = 0; term < ctx->sizes.nTerms; ++term) {
+    const ModelMatrixTable& t = *dv.model;
+    for (int32_t term = 0; term < dv.sizes->nTerms; ++term) {
         const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
         for (int32_t mat = first; mat <= last; ++mat) {
             for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e) {
-                if (!wzmis(ctx->elements.value[e])) continue;
-                const int32_t p = std::abs(ctx->elements.parameter[e]);
+                if (!wzmis(dv.elements->value[e])) continue;
+                const int32_t p = std::abs(dv.elements->parameter[e]);
                 if (p == 0) internal_error("a fixed element has a missing value at the start values");
-                double v = ctx->options.randomSeed != 0 ? zranuni(&ctx->options.randomSeed)
-                                                        : ctx->options.startConst;
-                if (mat == last && ctx->elements.row[e] == ctx->elements.column[e])
-                    v = scaleGiven ? (std::fabs(v) + 1.0) * ctx->options.varStartScale
+                double v = dv.options->randomSeed != 0 ? zranuni(&dv.options->randomSeed)
+                                                        : dv.options->startConst;
+                if (mat == last && dv.elements->row[e] == dv.elements->column[e])
+                    v = scaleGiven ? (std::fabs(v) + 1.0) * dv.options->varStartScale
                                    : std::fabs(v) * scale;
-                ctx->elements.value[e] = v;
-                ctx->nlp->x[p - 1] = v;
+                dv.elements->value[e] = v;
+                dv.nlp->x[p - 1] = v;
             }
         }
     }
@@ -446,15 +451,15 @@ void setini(ProcContext* ctx) {
 
 namespace {
 
-int32_t finish_group(ProcContext* ctx, Group* g) {
-    const int32_t n = ctx->sizes.nManifest;
-    const int32_t m = ctx->moments.nRead;
+int32_t finish_group(const DataView& dv, Group* g) {
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t m = dv.moments->nRead;
     const double missing = host_missing_value();
-    double* s = ctx->arrays.momentMatrix;
-    const char* kind = ctx->options.vardefKind;
+    double* s = dv.arrays->momentMatrix;
+    const char* kind = dv.options->vardefKind;
 
     // 15. Partial variables: sweep them out of the correlation matrix.
-    const int32_t q = ctx->moments.nPartial;
+    const int32_t q = dv.moments->nPartial;
     g->partialUsed = 0;
     if (q > 0) {
         if (g->n <= q) {
@@ -468,7 +473,7 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
             const int32_t pivot = n + k;
             // Relative pivot test: the residual variance against the original.
             zsweep(s, pivot, m, flags.data(), work.data(),
-                   ctx->options.singular * s[pk(pivot, pivot)]);
+                   dv.options->singular * s[pk(pivot, pivot)]);
             if (flags[pivot] == '0') {
                 --used;
                 for (int32_t j = 0; j < m; ++j) s[pk(pivot, j)] = 0.0;
@@ -476,45 +481,45 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         }
         g->partialUsed = used;
         double df = used;
-        if (ctx->moments.momentOrigin <= 0 &&
+        if (dv.moments->momentOrigin <= 0 &&
             (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0))
             df += 1.0;
-        const double wold = ctx->moments.divisor;
-        ctx->moments.divisor = zvardiv(kind, g->nd, df, ctx->moments.sumWeights);
+        const double wold = dv.moments->divisor;
+        dv.moments->divisor = zvardiv(kind, g->nd, df, dv.moments->sumWeights);
         if (std::memcmp(kind, kVardefDefault, 8) == 0) g->n -= used;
-        if (std::memcmp(kind, "WDF     ", 8) == 0) ctx->moments.sumWeights -= used;
+        if (std::memcmp(kind, "WDF     ", 8) == 0) dv.moments->sumWeights -= used;
         const double scale =
-            ctx->moments.divisor > 0.0 ? std::sqrt(wold / ctx->moments.divisor) : 0.0;
-        ctx->moments.nObs = ctx->optSetup.nObsCell = g->n;
+            dv.moments->divisor > 0.0 ? std::sqrt(wold / dv.moments->divisor) : 0.0;
+        dv.moments->nObs = dv.optSetup->nObsCell = g->n;
         for (int32_t i = 0; i < n; ++i)
             if (s[pk(i, i)] <= velix::kMachEpsWritten * 10000.0)
                 for (int32_t j = 0; j < n; ++j) s[pk(i, j)] = 0.0;
         std::vector<double> sd(n);
         zcovcor(n, s, sd.data());
         for (int32_t i = 0; i < n; ++i) {
-            ctx->moments.stdDevs[i] *= scale * sd[i];
+            dv.moments->stdDevs[i] *= scale * sd[i];
             if (s[pk(i, i)] <= velix::kMachEpsWritten * 1000.0) s[pk(i, i)] = 0.0;
         }
     }
 
     // 16. Checks.
-    if (!ctx->input.symatrixInput) {
-        if (ctx->moments.momentOrigin < 0) {
-            const double wold = ctx->moments.divisor;
-            ctx->moments.divisor = zvardiv(kind, g->n, 1.0, ctx->moments.sumWeights);
-            if (std::fabs(ctx->moments.divisor - wold) > velix::kMachEpsWritten)
-                xpmlog(kMsgProc, 18, ctx->moments.divisor);
-            const double f = ctx->moments.divisor > velix::kMachEpsWritten
-                                 ? std::sqrt(wold / ctx->moments.divisor)
+    if (!dv.input->symatrixInput) {
+        if (dv.moments->momentOrigin < 0) {
+            const double wold = dv.moments->divisor;
+            dv.moments->divisor = zvardiv(kind, g->n, 1.0, dv.moments->sumWeights);
+            if (std::fabs(dv.moments->divisor - wold) > velix::kMachEpsWritten)
+                xpmlog(kMsgProc, 18, dv.moments->divisor);
+            const double f = dv.moments->divisor > velix::kMachEpsWritten
+                                 ? std::sqrt(wold / dv.moments->divisor)
                                  : 0.0;
-            for (int32_t i = 0; i < m; ++i) ctx->moments.stdDevs[i] *= f;
+            for (int32_t i = 0; i < m; ++i) dv.moments->stdDevs[i] *= f;
         }
         double trace = 0.0;
         for (int32_t i = 0; i < n; ++i) {
-            const double sd = ctx->moments.stdDevs[i];
-            trace += ctx->options.covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
+            const double sd = dv.moments->stdDevs[i];
+            trace += dv.options->covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
             if (!(sd > 0.0)) {
-                const NameRecord& r = velix::detail::moment_names(ctx)[i];
+                const NameRecord& r = velix::detail::moment_names(dv.ctx)[i];
                 xpmlog(kMsgProc, 19, static_cast<int32_t>(r.length), r.text);
             }
         }
@@ -525,17 +530,17 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     }
 
     // 17. Covariance analysis.
-    if (ctx->options.covAnalysis)
+    if (dv.options->covAnalysis)
         for (int32_t i = 0; i < n; ++i)
             for (int32_t j = 0; j <= i; ++j)
-                s[pk(i, j)] *= ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
+                s[pk(i, j)] *= dv.moments->stdDevs[i] * dv.moments->stdDevs[j];
 
     // 18. Printing and OUTSTAT=.
-    if (ctx->options.printEnabled) cospcor(ctx, g->partialUsed, g->kurtosisStatus, &g->list);
-    if (ctx->dataSets.dataSetHandle[kRoleOutstat] != nullptr) cosfout(ctx, 1);
+    if (dv.options->printEnabled) cospcor(dv.ctx, g->partialUsed, g->kurtosisStatus, &g->list);
+    if (dv.dataSets->dataSetHandle[kRoleOutstat] != nullptr) cosfout(dv.ctx, 1);
 
     // 19. Ridge.
-    double r = ctx->options.ridgeCell;
+    double r = dv.options->ridgeCell;
     if (!wzmis(r)) {
         if (std::fabs(r) > kTiny) {
             xpmlog(kMsgProc, 22, r);
@@ -544,19 +549,19 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     } else {
         std::vector<double> work(6 * std::max(n, 1));
         std::vector<int16_t> index(std::max(n, 1));
-        std::copy(s, s + ctx->sizes.nMoments, ctx->arrays.momentInverse);
+        std::copy(s, s + dv.sizes->nMoments, dv.arrays->momentInverse);
         r = missing;
         bool applied = false;
-        if (velix::detail::ridge(n, ctx->arrays.momentInverse, work.data(), index.data(), &r) == 0 && r > 0.0) {
+        if (velix::detail::ridge(n, dv.arrays->momentInverse, work.data(), index.data(), &r) == 0 && r > 0.0) {
             double inc = r;
             for (int pass = 1; pass <= kRidgePasses; ++pass) {
                 const double t = inc * 1e-08;  // keeps a zero diagonal from staying zero
                 for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += inc * (std::fabs(s[pk(i, i)]) + t);
                 applied = true;
                 if (pass == kRidgePasses) break;
-                std::copy(s, s + ctx->sizes.nMoments, ctx->arrays.momentInverse);
+                std::copy(s, s + dv.sizes->nMoments, dv.arrays->momentInverse);
                 double r2 = missing;
-                if (velix::detail::ridge(n, ctx->arrays.momentInverse, work.data(), index.data(), &r2) != 0 || r2 <= 0.0) break;
+                if (velix::detail::ridge(n, dv.arrays->momentInverse, work.data(), index.data(), &r2) != 0 || r2 <= 0.0) break;
                 inc = r2;
             }
         }
@@ -564,20 +569,20 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     }
 
     // 20. Inverse and log-determinant of the analysed matrix.
-    const uint32_t pf = ctx->options.printFlags;
+    const uint32_t pf = dv.options->printFlags;
     const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
     const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
-    std::copy(s, s + ctx->sizes.nMoments, ctx->arrays.momentInverse);
+    std::copy(s, s + dv.sizes->nMoments, dv.arrays->momentInverse);
     double logdet = 0.0;
-    const bool invertible = scaled_inverse(n, ctx->options.singular, ctx->arrays.momentInverse, &logdet);
-    ctx->moments.logDetMoments = invertible ? logdet : host_special_missing(kMissingM);
-    if (printInput && ctx->options.printEnabled)
-        determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet", 728,
-                          ctx->moments.logDetMoments, 606);
+    const bool invertible = scaled_inverse(n, dv.options->singular, dv.arrays->momentInverse, &logdet);
+    dv.moments->logDetMoments = invertible ? logdet : host_special_missing(kMissingM);
+    if (printInput && dv.options->printEnabled)
+        determinant_table(dv, dv.options->covAnalysis ? "InCovDet" : "InCorrDet", 728,
+                          dv.moments->logDetMoments, 606);
     if (!invertible) {
-        const int32_t method = ctx->methods.methodGroup;
+        const int32_t method = dv.methods->methodGroup;
         if (method == kMethodUlsGls || method == kMethodUlsMl) {
-            ctx->methods.methodGroup = kMethodUls;
+            dv.methods->methodGroup = kMethodUls;
             xpmlog(kMsgProc, 24);
         } else if (method == kMethodGls || method == kMethodMl) {
             xpmlog(kMsgProc, 25);
@@ -586,87 +591,87 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
     }
 
     // 21. GLS weights.
-    if (ctx->methods.methodGroup == kMethodGls || ctx->methods.methodGroup == kMethodUlsGls) {
-        double* w = ctx->arrays.weightMatrix;
-        if (ctx->input.inwgtUsed) {
-            if (cosfiwt(ctx, 1) != 0) {
+    if (dv.methods->methodGroup == kMethodGls || dv.methods->methodGroup == kMethodUlsGls) {
+        double* w = dv.arrays->weightMatrix;
+        if (dv.input->inwgtUsed) {
+            if (cosfiwt(dv.ctx, 1) != 0) {
                 xpmlog(kMsgProc, 10);
                 return kInwgtNotRead;
             }
         } else {
-            std::copy(s, s + ctx->sizes.nMoments, w);
+            std::copy(s, s + dv.sizes->nMoments, w);
         }
-        if (std::fabs(ctx->options.wRidge) > kTiny) {
-            xpmlog(kMsgProc, 11, ctx->options.wRidge);
-            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->options.wRidge * w[pk(i, i)];
+        if (std::fabs(dv.options->wRidge) > kTiny) {
+            xpmlog(kMsgProc, 11, dv.options->wRidge);
+            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += dv.options->wRidge * w[pk(i, i)];
         }
-        const NameRecord* names = velix::detail::moment_names(ctx);
-        if (printWeights) velix::detail::publish_matrix(ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
-        ctx->moments.weightsOnFile = 1;
-        point_file(ctx->files.workFile3, 0);
+        const NameRecord* names = velix::detail::moment_names(dv.ctx);
+        if (printWeights) velix::detail::publish_matrix(dv.ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
+        dv.moments->weightsOnFile = 1;
+        point_file(dv.files->workFile3, 0);
         for (int32_t i = 0; i < n; ++i)
             for (int32_t j = 0; j <= i; ++j) {
                 const double d = w[pk(i, i)] * w[pk(j, j)] + w[pk(i, j)] * w[pk(i, j)];
-                write_file(ctx->files.workFile3, &d, sizeof d);
+                write_file(dv.files->workFile3, &d, sizeof d);
             }
         // The weights themselves are kept in momentInverse's place only when
         // they can be inverted, so no output comes from a failed factor.
-        std::vector<double> weights(w, w + ctx->sizes.nMoments);
+        std::vector<double> weights(w, w + dv.sizes->nMoments);
         bool ok;
-        double wlogdet = ctx->moments.logDetMoments;
-        if (std::fabs(ctx->options.wRidge) <= kTiny && !ctx->input.inwgtUsed && invertible) {
-            std::copy(ctx->arrays.momentInverse, ctx->arrays.momentInverse + ctx->sizes.nMoments, w);
+        double wlogdet = dv.moments->logDetMoments;
+        if (std::fabs(dv.options->wRidge) <= kTiny && !dv.input->inwgtUsed && invertible) {
+            std::copy(dv.arrays->momentInverse, dv.arrays->momentInverse + dv.sizes->nMoments, w);
             ok = true;
         } else {
-            ok = scaled_inverse(n, ctx->options.singular, w, &wlogdet);
-            if (ok && printWeights) determinant_table(ctx, "WeightsDet", 728, wlogdet, 13);
+            ok = scaled_inverse(n, dv.options->singular, w, &wlogdet);
+            if (ok && printWeights) determinant_table(dv, "WeightsDet", 728, wlogdet, 13);
         }
         if (ok) {
-            if (ctx->dataSets.dataSetHandle[kRoleOutwgt] != nullptr) {
-                std::vector<double> inverse(w, w + ctx->sizes.nMoments);
+            if (dv.dataSets->dataSetHandle[kRoleOutwgt] != nullptr) {
+                std::vector<double> inverse(w, w + dv.sizes->nMoments);
                 std::copy(weights.begin(), weights.end(), w);
-                cosfout(ctx, 0);
+                cosfout(dv.ctx, 0);
                 std::copy(inverse.begin(), inverse.end(), w);
             }
         } else {
             xpmlog(kMsgProc, 12);
-            if (ctx->methods.methodGroup == kMethodGls) {
+            if (dv.methods->methodGroup == kMethodGls) {
                 xpmlog(kMsgProc, 25);
                 return kSingular;
             }
             // ULS then GLS: the group is analysed by ULS only; the matrix
             // stays as formed, nothing is converted again.
-            uls_only(ctx, 24);
+            uls_only(dv, 24);
         }
     }
 
     // 22. Inverse store.
-    if (ctx->sizes.invStoreLen > 0) {
-        const int64_t bytes = 8 * int64_t{ctx->sizes.invStoreLen};
-        ctx->pools.invPool = xmpoolc(bytes, 1024, 4096);
-        if (ctx->pools.invPool == nullptr) {
+    if (dv.sizes->invStoreLen > 0) {
+        const int64_t bytes = 8 * int64_t{dv.sizes->invStoreLen};
+        dv.pools->invPool = xmpoolc(bytes, 1024, 4096);
+        if (dv.pools->invPool == nullptr) {
             xmemmsg(bytes);
-            xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+            xexit(std::max(*dv.errorLevel, kLevelNoMemory), 0);
         }
-        ctx->moments.invStore = static_cast<double*>(
-            ctx->pools.invPool->allocate(ctx->pools.invPool, static_cast<size_t>(bytes), 4096));
-        if (const int32_t c = xmemdef(ctx->moments.invStore)) {
+        dv.moments->invStore = static_cast<double*>(
+            dv.pools->invPool->allocate(dv.pools->invPool, static_cast<size_t>(bytes), 4096));
+        if (const int32_t c = xmemdef(dv.moments->invStore)) {
             xmemmsg(c + 20000);
-            xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+            xexit(std::max(*dv.errorLevel, kLevelNoMemory), 0);
         }
     }
 
     // 23. Start values: INEST= first, so that its values are kept.
-    cosop22(ctx, ctx->nlp);
-    if (ctx->readers.equationModel) cosiset(ctx);
+    cosop22(dv.ctx, dv.nlp);
+    if (dv.readers->equationModel) cosiset(dv.ctx);
     bool anyMissing = false;
-    for (int32_t e = 0; e < ctx->sizes.nElements && !anyMissing; ++e) anyMissing = wzmis(ctx->elements.value[e]);
+    for (int32_t e = 0; e < dv.sizes->nElements && !anyMissing; ++e) anyMissing = wzmis(dv.elements->value[e]);
     if (anyMissing) {
-        if (ctx->options.randomSeed != 0) velix::detail::setini(ctx);
-        if (ctx->readers.factorModel) cosinfa(ctx);
-        if (ctx->readers.equationModel) cosines(ctx);
+        if (dv.options->randomSeed != 0) velix::detail::setini(dv.ctx);
+        if (dv.readers->factorModel) cosinfa(dv.ctx);
+        if (dv.readers->equationModel) cosines(dv.ctx);
     }
-    cosinst(ctx);
+    cosinst(dv.ctx);
     return kGoOn;
 }
 
@@ -674,12 +679,12 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
 // correlation matrix) would carry Infinity and NaN into every result: false,
 // with message 27 naming the first such variable, when the means or the
 // packed covariances cov of the manifest variables are not finite.
-bool moments_finite(ProcContext* ctx, const double* cov) {
-    for (int32_t i = 0; i < ctx->sizes.nManifest; ++i) {
-        bool finite = std::isfinite(ctx->moments.means[i]) || wzmis(ctx->moments.means[i]);
+bool moments_finite(const DataView& dv, const double* cov) {
+    for (int32_t i = 0; i < dv.sizes->nManifest; ++i) {
+        bool finite = std::isfinite(dv.moments->means[i]) || wzmis(dv.moments->means[i]);
         for (int32_t j = 0; j <= i && finite; ++j) finite = std::isfinite(cov[pk(i, j)]);
         if (!finite) {
-            const NameRecord& r = velix::detail::moment_names(ctx)[i];
+            const NameRecord& r = velix::detail::moment_names(dv.ctx)[i];
             xpmlog(kMsgProc, 27, static_cast<int32_t>(r.length), r.text);
             return false;
         }
@@ -687,146 +692,146 @@ bool moments_finite(ProcContext* ctx, const double* cov) {
     return true;
 }
 
-int32_t run(ProcContext* ctx, Group* g) {
+int32_t run(const DataView& dv, Group* g) {
     const double missing = host_missing_value();
-    const int32_t n = ctx->sizes.nManifest;
-    const int32_t m = ctx->moments.nRead;
-    const char* kind = ctx->options.vardefKind;
-    const int32_t method = ctx->methods.methodGroup;
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t m = dv.moments->nRead;
+    const char* kind = dv.options->vardefKind;
+    const int32_t method = dv.methods->methodGroup;
     const bool wlsType = method >= kMethodWls && method <= kMethodUlsDwls;
 
-    vzfdl(missing, ctx->moments.means, 4 * (m + 1));
-    vzfdl(missing, ctx->arrays.momentMatrix, m * (m + 1) / 2);
-    const int64_t pstar = ctx->sizes.nMoments;
-    if (is_wls(ctx->methods.methodRequested)) vzfdl(missing, ctx->arrays.weightMatrix, static_cast<int32_t>(pstar * (pstar + 1) / 2));
-    else if (is_dwls(ctx->methods.methodRequested)) vzfdl(missing, ctx->arrays.weightMatrix, static_cast<int32_t>(pstar));
+    vzfdl(missing, dv.moments->means, 4 * (m + 1));
+    vzfdl(missing, dv.arrays->momentMatrix, m * (m + 1) / 2);
+    const int64_t pstar = dv.sizes->nMoments;
+    if (is_wls(dv.methods->methodRequested)) vzfdl(missing, dv.arrays->weightMatrix, static_cast<int32_t>(pstar * (pstar + 1) / 2));
+    else if (is_dwls(dv.methods->methodRequested)) vzfdl(missing, dv.arrays->weightMatrix, static_cast<int32_t>(pstar));
 
     // 2. N before reading.
-    double N = ctx->options.nobsGiven;
-    const int a = (ctx->moments.momentOrigin == 0 && !ctx->options.uncorrectedCov &&
-                   !ctx->options.uncorrectedCorr) ||
-                          ctx->options.interceptVar
+    double N = dv.options->nobsGiven;
+    const int a = (dv.moments->momentOrigin == 0 && !dv.options->uncorrectedCov &&
+                   !dv.options->uncorrectedCorr) ||
+                          dv.options->interceptVar
                       ? 1
                       : 0;
-    if (!wzmis(ctx->options.edfGiven)) N = ctx->options.edfGiven + a;
-    if (!wzmis(ctx->options.dfReduce) && !wzmis(N)) N -= ctx->options.dfReduce;
+    if (!wzmis(dv.options->edfGiven)) N = dv.options->edfGiven + a;
+    if (!wzmis(dv.options->dfReduce) && !wzmis(N)) N -= dv.options->dfReduce;
     double nd = N;
 
     // 3. Reading.
     int32_t level;
     std::vector<double> work(std::max(m, 1) + 5 * std::max(n, 1));
-    const int32_t mRead = m - (ctx->options.interceptVar ? 1 : 0);
-    if (ctx->input.symatrixInput) {
-        level = cosfico(ctx);
-        nd = ctx->moments.nObs;
-    } else if (ctx->input.rawData) {
-        level = zacorr(ctx->dataSets.dataSetHandle[kRoleData], ctx->stmtList, kHostListRead, kHostListWeight,
-                       kHostListFreq, ctx->moments.momentOrigin, ctx->arrays.momentMatrix,
-                       ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
-                       &ctx->moments.divisor, &ctx->moments.sumWeights, &nd);
+    const int32_t mRead = m - (dv.options->interceptVar ? 1 : 0);
+    if (dv.input->symatrixInput) {
+        level = cosfico(dv.ctx);
+        nd = dv.moments->nObs;
+    } else if (dv.input->rawData) {
+        level = zacorr(dv.dataSets->dataSetHandle[kRoleData], dv.stmtList, kHostListRead, kHostListWeight,
+                       kHostListFreq, dv.moments->momentOrigin, dv.arrays->momentMatrix,
+                       dv.moments->means, dv.moments->stdDevs, work.data(), kind,
+                       &dv.moments->divisor, &dv.moments->sumWeights, &nd);
     } else {
-        level = zrcorr(ctx->dataSets.dataSetHandle[kRoleData], 'R', ctx->stmtList, kHostListRead,
-                       ctx->moments.momentOrigin, ctx->input.dataType, ctx->arrays.momentMatrix,
-                       ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
-                       &ctx->moments.divisor, &ctx->moments.sumWeights, &nd, ctx);
+        level = zrcorr(dv.dataSets->dataSetHandle[kRoleData], 'R', dv.stmtList, kHostListRead,
+                       dv.moments->momentOrigin, dv.input->dataType, dv.arrays->momentMatrix,
+                       dv.moments->means, dv.moments->stdDevs, work.data(), kind,
+                       &dv.moments->divisor, &dv.moments->sumWeights, &nd, dv.ctx);
     }
-    raise_error_level(ctx, level);
+    raise_error_level(dv.ctx, level);
     if (level >= 5) return kReaderFailed;
 
     // 4. The reader's divisor.
-    const double w0 = ctx->moments.divisor;
-    const double sw = ctx->moments.sumWeights;
+    const double w0 = dv.moments->divisor;
+    const double sw = dv.moments->sumWeights;
     // The intercept's second moment about zero is (sum of weights) / W0, so
     // its standard deviation under the reader's divisor is sqrt(SW / W0); it
     // is sqrt(N / W0) when every weight is 1 (frequencies count in both).
     const double scale0 = w0 > kDblMin ? std::sqrt(sw / w0) : 0.0;
     if (wzmis(N)) {
         N = nd;
-        if (!wzmis(ctx->options.dfReduce)) N -= ctx->options.dfReduce;
+        if (!wzmis(dv.options->dfReduce)) N -= dv.options->dfReduce;
     }
 
     // 5. Intercept variable after the manifest ones.
-    if (ctx->options.interceptVar) {
-        const int32_t k = ctx->sizes.nVar;
+    if (dv.options->interceptVar) {
+        const int32_t k = dv.sizes->nVar;
         for (int32_t i = m - 1; i > k; --i) {
-            ctx->moments.means[i] = ctx->moments.means[i - 1];
-            ctx->moments.stdDevs[i] = ctx->moments.stdDevs[i - 1];
+            dv.moments->means[i] = dv.moments->means[i - 1];
+            dv.moments->stdDevs[i] = dv.moments->stdDevs[i - 1];
         }
-        ctx->moments.means[k] = 1.0;
-        ctx->moments.stdDevs[k] = scale0;
+        dv.moments->means[k] = 1.0;
+        dv.moments->stdDevs[k] = scale0;
         std::vector<double> row(m);
         for (int32_t i = 0; i < m; ++i)
-            row[i] = ctx->moments.stdDevs[i] == 0.0
+            row[i] = dv.moments->stdDevs[i] == 0.0
                          ? 0.0
-                         : scale0 * ctx->moments.means[i] / ctx->moments.stdDevs[i];
-        widen(ctx->arrays.momentMatrix, mRead + 1, k, row.data());
+                         : scale0 * dv.moments->means[i] / dv.moments->stdDevs[i];
+        widen(dv.arrays->momentMatrix, mRead + 1, k, row.data());
     }
 
     // 6. Divisors.
-    const double df = 1.0 - ctx->moments.momentOrigin;
-    ctx->moments.divisor = zvardiv(kind, N, df, sw);
+    const double df = 1.0 - dv.moments->momentOrigin;
+    dv.moments->divisor = zvardiv(kind, N, df, sw);
     g->d0 = zvardiv(kind, N, 0.0, sw);
     g->dm1 = zvardiv(kind, N, -df, sw);
     g->d2 = zvardiv(kind, N, 2.0 * df, sw);
     g->d3 = zvardiv(kind, N, 3.0 * df, sw);
-    ctx->moments.nObs = ctx->optSetup.nObsCell = N;
+    dv.moments->nObs = dv.optSetup->nObsCell = N;
     g->n = N;
     g->nd = nd;
 
     // 7. Sample size.
-    if (!(N > n && ctx->moments.divisor > velix::kMachEpsWritten)) {
-        if (wzmis(ctx->options.edfGiven) && wzmis(ctx->options.dfReduce))
+    if (!(N > n && dv.moments->divisor > velix::kMachEpsWritten)) {
+        if (wzmis(dv.options->edfGiven) && wzmis(dv.options->dfReduce))
             xpmlog(kMsgProc, 5, N, n);
         else
-            xpmlog(kMsgProc, 6, N, n, nd, ctx->options.edfGiven, ctx->options.dfReduce);
+            xpmlog(kMsgProc, 6, N, n, nd, dv.options->edfGiven, dv.options->dfReduce);
         if (N < 1.0) return kTooFewObservations;
     }
 
     // 8. Rescaling to the divisor in force.
-    if (ctx->moments.divisor != w0) {
-        if (ctx->moments.divisor <= kDblMin) return kTooFewObservations;
-        const double f = std::sqrt(w0 / ctx->moments.divisor);
-        for (int32_t i = 0; i < m; ++i) ctx->moments.stdDevs[i] *= f;
+    if (dv.moments->divisor != w0) {
+        if (dv.moments->divisor <= kDblMin) return kTooFewObservations;
+        const double f = std::sqrt(w0 / dv.moments->divisor);
+        for (int32_t i = 0; i < m; ++i) dv.moments->stdDevs[i] *= f;
     }
 
     // 9. Covariance work matrix (order n).
-    double* cov = ctx->arrays.momentInverse;
+    double* cov = dv.arrays->momentInverse;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
-            cov[pk(i, j)] = ctx->input.symatrixInput
-                                ? ctx->arrays.momentMatrix[pk(i, j)]
-                                : ctx->arrays.momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] *
-                                      ctx->moments.stdDevs[j];
+            cov[pk(i, j)] = dv.input->symatrixInput
+                                ? dv.arrays->momentMatrix[pk(i, j)]
+                                : dv.arrays->momentMatrix[pk(i, j)] * dv.moments->stdDevs[i] *
+                                      dv.moments->stdDevs[j];
 
-    if (!moments_finite(ctx, cov)) return kNotFinite;
+    if (!moments_finite(dv, cov)) return kNotFinite;
 
     // 10. Constant variables among moments about zero: such a variable is an
     // intercept.  Its weighted second moment about zero is (sum of weights /
     // divisor) times its squared mean.
-    if (!ctx->input.symatrixInput && ctx->moments.momentOrigin != 0) {
-        const double f = ctx->moments.divisor > 0.0 ? sw / ctx->moments.divisor : 0.0;
+    if (!dv.input->symatrixInput && dv.moments->momentOrigin != 0) {
+        const double f = dv.moments->divisor > 0.0 ? sw / dv.moments->divisor : 0.0;
         for (int32_t i = 0; i < n; ++i) {
-            const double sii = cov[pk(i, i)], mean = ctx->moments.means[i];
+            const double sii = cov[pk(i, i)], mean = dv.moments->means[i];
             if (std::fabs(sii - f * mean * mean) <= velix::kMachEpsWritten * sii && mean != 0.0) {
-                ctx->moments.momentOrigin = -(i + 1);
-                if (!(ctx->options.interceptVar && i == ctx->sizes.nVar)) {
-                    const NameRecord& r = velix::detail::moment_names(ctx)[i];
+                dv.moments->momentOrigin = -(i + 1);
+                if (!(dv.options->interceptVar && i == dv.sizes->nVar)) {
+                    const NameRecord& r = velix::detail::moment_names(dv.ctx)[i];
                     xpmlog(kMsgProc, 7, static_cast<int32_t>(r.length), r.text);
                 }
             }
         }
-        if (ctx->options.interceptVar) ctx->moments.momentOrigin = -(ctx->sizes.nVar + 1);
+        if (dv.options->interceptVar) dv.moments->momentOrigin = -(dv.sizes->nVar + 1);
     }
 
     // 11.
-    vzfdl(missing, ctx->moments.kurtosisCells, 8);
+    vzfdl(missing, dv.moments->kurtosisCells, 8);
 
     // 12. Covariance with divisor N and its inverse.
-    const bool outstat = ctx->dataSets.dataSetHandle[kRoleOutstat] != nullptr;
-    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
-    if (wlsType || ctx->options.kurtosisWanted || outstat) {
+    const bool outstat = dv.dataSets->dataSetHandle[kRoleOutstat] != nullptr;
+    const int32_t intercept = dv.moments->momentOrigin < 0 ? -(dv.moments->momentOrigin + 1) : -1;
+    if (wlsType || dv.options->kurtosisWanted || outstat) {
         const double f =
-            ctx->moments.divisor != g->d0 && g->d0 > 0.0 ? ctx->moments.divisor / g->d0 : 1.0;
+            dv.moments->divisor != g->d0 && g->d0 > 0.0 ? dv.moments->divisor / g->d0 : 1.0;
         // Moments about zero with divisor d0 less (SW / d0) m_i m_j are the
         // weighted cross-products about the means over d0.
         const double meanFactor = g->d0 > 0.0 ? sw / g->d0 : 1.0;
@@ -836,80 +841,81 @@ int32_t run(ProcContext* ctx, Group* g) {
             for (int32_t j = 0; j <= i; ++j) {
                 if (j == intercept) continue;
                 double v = cov[pk(i, j)] * f;
-                if (ctx->moments.momentOrigin != 0)
-                    v -= meanFactor * ctx->moments.means[i] * ctx->moments.means[j];
+                if (dv.moments->momentOrigin != 0)
+                    v -= meanFactor * dv.moments->means[i] * dv.moments->means[j];
                 c.push_back(v);
             }
         }
         const int32_t order = n - (intercept >= 0 ? 1 : 0);
         double ld = 0.0;
-        g->inverse = scaled_inverse(order, ctx->options.singular, c.data(), &ld);
+        g->inverse = scaled_inverse(order, dv.options->singular, c.data(), &ld);
         if (g->inverse) {
             std::copy(c.begin(), c.end(), cov);
-        } else if (ctx->input.rawData) {
+        } else if (dv.input->rawData) {
             xpmlog(kMsgProc, 8);
         }
     }
-    const double* inverse = g->inverse ? ctx->arrays.momentInverse : nullptr;
+    const double* inverse = g->inverse ? dv.arrays->momentInverse : nullptr;
     std::vector<double> inverseCopy;
     if (inverse != nullptr) {
-        inverseCopy.assign(inverse, inverse + ctx->sizes.nMoments);
+        inverseCopy.assign(inverse, inverse + dv.sizes->nMoments);
         inverse = inverseCopy.data();
     }
 
     // 13. WLS-type weights.
     bool kurtosisDone = false;
     if (wlsType) {
-        const int32_t r = wls_weights(ctx, g, inverse);
+        const int32_t r = wls_weights(dv, g, inverse);
         if (r >= 0) return r;
-        kurtosisDone = !ctx->input.inwgtUsed && (ctx->methods.methodGroup == method);
+        kurtosisDone = !dv.input->inwgtUsed && (dv.methods->methodGroup == method);
     }
 
     // 14. Kurtosis (raw data).
-    if (ctx->input.rawData && (ctx->options.kurtosisWanted || outstat)) {
+    if (dv.input->rawData && (dv.options->kurtosisWanted || outstat)) {
         int32_t lv = 0;
-        if (!kurtosisDone) lv = coskurt(ctx, 1, 5, 6, inverse, &g->list);
+        if (!kurtosisDone) lv = coskurt(dv.ctx, 1, 5, 6, inverse, &g->list);
         if (lv >= 5 || lv < 0) {
             xpmlog(kMsgProc, 16);
-            ctx->options.kurtosisWanted = 0;
+            dv.options->kurtosisWanted = 0;
         } else {
             g->kurtosisStatus =
-                velix::detail::kurtosis_coefficients(ctx, g->d0, g->dm1, g->d2, g->d3, inverse != nullptr, &g->list);
+                velix::detail::kurtosis_coefficients(dv.ctx, g->d0, g->dm1, g->d2, g->d3, inverse != nullptr, &g->list);
         }
     }
-    return finish_group(ctx, g);
+    return finish_group(dv, g);
 }
 
 }  // namespace
 
 int32_t coscorr(ProcContext* ctx) {
+    const DataView dv = data_view(ctx);
     // 1. Entry.
-    ctx->methods.methodGroup = ctx->methods.methodRequested;
-    ctx->moments.weightsOnFile = 0;
-    ctx->moments.varianceBlockWritten = 0;
-    ctx->moments.weightFactorPos = ctx->moments.weightFactorEnd = ctx->moments.weightFactorStart;
+    dv.methods->methodGroup = dv.methods->methodRequested;
+    dv.moments->weightsOnFile = 0;
+    dv.moments->varianceBlockWritten = 0;
+    dv.moments->weightFactorPos = dv.moments->weightFactorEnd = dv.moments->weightFactorStart;
     // The origin of the moments is the option's for every BY group: an
     // intercept found in an earlier group does not carry over.
-    if (!ctx->moments.momentOriginKept) {
-        ctx->moments.momentOriginOption =
-            ctx->moments.momentOrigin < 0 ? 1 : ctx->moments.momentOrigin;
+    if (!dv.moments->momentOriginKept) {
+        dv.moments->momentOriginOption =
+            dv.moments->momentOrigin < 0 ? 1 : dv.moments->momentOrigin;
         // The augmented moment matrix is a matrix of moments about zero: the
         // intercept carries the means.
-        if (ctx->options.uncorrectedCov || ctx->options.uncorrectedCorr ||
-            ctx->options.interceptVar)
-            ctx->moments.momentOriginOption = 1;
-        ctx->moments.momentOriginKept = 1;
+        if (dv.options->uncorrectedCov || dv.options->uncorrectedCorr ||
+            dv.options->interceptVar)
+            dv.moments->momentOriginOption = 1;
+        dv.moments->momentOriginKept = 1;
     }
-    ctx->moments.momentOrigin = ctx->moments.momentOriginOption;
-    velix::detail::allocate_moment_arrays(ctx);
+    dv.moments->momentOrigin = dv.moments->momentOriginOption;
+    velix::detail::allocate_moment_arrays(dv.ctx);
 
     Group g;
-    const int32_t result = run(ctx, &g);
+    const int32_t result = run(dv, &g);
 
     // 24. Exit.  Too few observations was only a note so far.
-    if (result == kTooFewObservations) xpmlog(kMsgProc, 14, ctx->moments.nObs);
-    if (result != 0) raise_error_level(ctx, kLevelNoMoments);
+    if (result == kTooFewObservations) xpmlog(kMsgProc, 14, dv.moments->nObs);
+    if (result != 0) raise_error_level(dv.ctx, kLevelNoMoments);
     zmsgsav(0, 0, nullptr, 0);
-    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
+    if (*dv.errorLevel > kLevelStepEnds) xexit(*dv.errorLevel, 0);
     return result;
 }

@@ -12,14 +12,12 @@
 struct DataView {
     // Read.
     const ModelSizes* sizes = nullptr;
-    const StatementOptions* options = nullptr;
     const InputState* input = nullptr;
     const ModelReaderState* readers = nullptr;
     const ModelMatrixTable* model = nullptr;
     const ElementPattern* elements = nullptr;
     const EstimationState* est = nullptr;
     const ResultsState* results = nullptr;
-    const OptimizerSetup* optSetup = nullptr;
     const StatementNode* stmtList = nullptr;
     // Owned and filled by the moment step and the data-set variable set-up.
     MomentState* moments = nullptr;
@@ -30,7 +28,12 @@ struct DataView {
     StepPools* pools = nullptr;
     UtilityFiles* files = nullptr;
     // Written: the program variables that INEST= supplies, the output
-    // handles of the tables being built, the optimizer's point (OUTEST=).
+    // handles of the tables being built, the optimizer's point (OUTEST=),
+    // the "_NOBS_" cell of the optimizer set-up; the moment step clears
+    // KURTOSIS for moment input and draws the random start values from
+    // the SEED= option's stream.
+    StatementOptions* options = nullptr;
+    OptimizerSetup* optSetup = nullptr;
     ProgramState* program = nullptr;
     OutputHandles* output = nullptr;
     NlpProblem* nlp = nullptr;

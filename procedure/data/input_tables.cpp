@@ -12,6 +12,7 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 #include "procedure/proc_options.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
@@ -20,15 +21,15 @@
 namespace {
 
 
-bool note_text(ProcContext* ctx, HostText* text) {
-    return !kyr_failed(kyr_note(ctx->output.kyrManager, text, 'l'));
+bool note_text(const DataView& dv, HostText* text) {
+    return !kyr_failed(kyr_note(dv.output->kyrManager, text, 'l'));
 }
 
 // A factoid of the input statistics: template "Tesk.Velix.<name>", title
 // and labels messages of the procedure.
 struct InputFactoid : FactoidTable {
-    InputFactoid(ProcContext* ctx, const char* name, int32_t title)
-        : FactoidTable(ctx->output.kyrManager, name, std::string("Tesk.Velix.") + name, kyrmsg(kMsgProc, title)) {}
+    InputFactoid(const DataView& dv, const char* name, int32_t title)
+        : FactoidTable(dv.output->kyrManager, name, std::string("Tesk.Velix.") + name, kyrmsg(kMsgProc, title)) {}
     // A count: display width 8 without decimals; `styled` adds the entry
     // style 2.
     void count(int32_t label, double value, bool styled = false) {
@@ -50,17 +51,17 @@ std::vector<double> without(const double* a, int32_t n, int32_t k) {
 }
 
 // The name of variable i of the statistics (analysis, intercept, partial).
-NameRecord statistic_name(ProcContext* ctx, int32_t i) {
-    const NameRecord* names = velix::detail::moment_names(ctx);
-    if (i < ctx->sizes.nManifest) return names[i];
+NameRecord statistic_name(const DataView& dv, int32_t i) {
+    const NameRecord* names = velix::detail::moment_names(dv.ctx);
+    if (i < dv.sizes->nManifest) return names[i];
     // The partial variables as resolved on DATA= (PARTIAL _NUMERIC_ names
     // no variable itself).
     NameRecord r;
-    const int32_t k = i - ctx->sizes.nManifest;
+    const int32_t k = i - dv.sizes->nManifest;
     const HostVariableDescriptor* d = nullptr;
-    if (ctx->input.hostLists == nullptr) return r;
-    const VariableList& partial = ctx->input.hostLists->entry[kHostListPartial];
-    if (k < partial.count && xvname(ctx->dataSets.dataSetHandle[kRoleData], partial.numbers[k], &d) == 0) {
+    if (dv.input->hostLists == nullptr) return r;
+    const VariableList& partial = dv.input->hostLists->entry[kHostListPartial];
+    if (k < partial.count && xvname(dv.dataSets->dataSetHandle[kRoleData], partial.numbers[k], &d) == 0) {
         r.length = static_cast<int16_t>(std::min<int>(d->nameLength, sizeof r.text));
         std::memset(r.text, ' ', sizeof r.text);
         std::memcpy(r.text, d->name, r.length);
@@ -73,18 +74,20 @@ NameRecord statistic_name(ProcContext* ctx, int32_t i) {
 namespace velix::detail {
 
 const NameRecord* moment_names(ProcContext* ctx) {
-    if (ctx->options.interceptVar && ctx->sizes.nManifest > ctx->sizes.nVar) {
-        NameRecord& r = ctx->input.manifestNames[ctx->sizes.nVar];
+    const DataView dv = data_view(ctx);
+    if (dv.options->interceptVar && dv.sizes->nManifest > dv.sizes->nVar) {
+        NameRecord& r = dv.input->manifestNames[dv.sizes->nVar];
         std::memset(r.text, ' ', sizeof r.text);
         std::memcpy(r.text, "Intercept", 9);
         r.length = 9;
     }
-    return ctx->input.manifestNames;
+    return dv.input->manifestNames;
 }
 
 int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const double* values,
                        int32_t rows, int32_t columns, const NameRecord* rowLabels,
                        const NameRecord* columnLabels, const char* storage, int32_t style) {
+    const DataView dv = data_view(ctx);
     MatrixTable m;
     m.templatePath = kyrtxts("Tesk.Velix.%s", -1, name);
     m.name = kyrtxts("%s", -1, name);
@@ -96,18 +99,19 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
     m.columnLabels = columnLabels;
     m.storage = storage;
     m.labelStyle = style;
-    return kyr_publish_matrix(ctx->output.kyrManager, m);
+    return kyr_publish_matrix(dv.output->kyrManager, m);
 }
 
 }  // namespace velix::detail
 
 void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, const KurtosisList* list) {
-    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
-    int32_t n = ctx->sizes.nManifest;
-    const bool dropIntercept = intercept >= 0 && intercept < ctx->sizes.nVar;
+    const DataView dv = data_view(ctx);
+    const int32_t intercept = dv.moments->momentOrigin < 0 ? -(dv.moments->momentOrigin + 1) : -1;
+    int32_t n = dv.sizes->nManifest;
+    const bool dropIntercept = intercept >= 0 && intercept < dv.sizes->nVar;
     if (dropIntercept) --n;
-    const int32_t nStat = ctx->moments.nRead;
-    const uint32_t pf = ctx->options.printFlags;
+    const int32_t nStat = dv.moments->nRead;
+    const uint32_t pf = dv.options->printFlags;
     // PSUMMARY alone leaves the statistics out; PALL and PRINT keep them.
     const bool printSimple = (pf & kPrintPsummary) == 0 || (pf & (kPrintPall | kPrintPrint)) != 0;
     // PCORR and the print levels PALL and PRINT print the input matrix.
@@ -115,43 +119,43 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
 
     // Title line naming the method.
     {
-        int32_t number = 285 + ctx->methods.methodRequested;
-        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed && ctx->methods.methodRequested == kMethodWls)
+        int32_t number = 285 + dv.methods->methodRequested;
+        if (dv.options->covAnalysis && !dv.input->inwgtUsed && dv.methods->methodRequested == kMethodWls)
             number = 296;
-        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed &&
-            ctx->methods.methodRequested == kMethodUlsWls)
+        if (dv.options->covAnalysis && !dv.input->inwgtUsed &&
+            dv.methods->methodRequested == kMethodUlsWls)
             number = 297;
         char method[81];
         xpmstr(method, -1 - 80, kMsgProc, number);
         KyrArg args[] = {KyrArg{}, kyr_int(kAttrTitleKind, 2), kyr_int(kAttrParent, -1),
                          kyr_text(kAttrText, kyrmsgs(kMsgProc, 77, method))};
         args[0].type = kKyrCounted;
-        if (kyr_failed(wobmth(ctx->output.kyrManager, nullptr, kKyrMethodTitle, 4, args))) return;
+        if (kyr_failed(wobmth(dv.output->kyrManager, nullptr, kKyrMethodTitle, 4, args))) return;
     }
 
     if (printSimple) {
-        if (kyr_failed(wobmth(ctx->output.kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
-        InputFactoid info(ctx, "GenModInfo", 731);
+        if (kyr_failed(wobmth(dv.output->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
+        InputFactoid info(dv, "GenModInfo", 731);
         // The observations behind the divisor: N before the partial variables
         // took their degrees of freedom, for every divisor kind.
-        const bool dfKind = std::memcmp(ctx->options.vardefKind, kVardefDefault, 8) == 0;
-        info.count(300, ctx->moments.nObs + (dfKind ? partialUsed : 0));
+        const bool dfKind = std::memcmp(dv.options->vardefKind, kVardefDefault, 8) == 0;
+        info.count(300, dv.moments->nObs + (dfKind ? partialUsed : 0));
         info.count(301, n);
-        if (ctx->moments.nPartial > 0) info.count(302, ctx->moments.nPartial);
-        info.count(303, ctx->sizes.nMoments);
-        info.count(304, ctx->sizes.nTerms, true);
-        info.count(305, ctx->sizes.nMatrices, true);
-        if (ctx->moments.nPartial > 0) info.count(306, ctx->moments.nObs, true);
-        info.count(307, ctx->sizes.nParmFree, true);
+        if (dv.moments->nPartial > 0) info.count(302, dv.moments->nPartial);
+        info.count(303, dv.sizes->nMoments);
+        info.count(304, dv.sizes->nTerms, true);
+        info.count(305, dv.sizes->nMatrices, true);
+        if (dv.moments->nPartial > 0) info.count(306, dv.moments->nObs, true);
+        info.count(307, dv.sizes->nParmFree, true);
         if (!info.end()) return;
 
         // SimpleStatistics.
         HostObject* table = nullptr;
         HostText* title = kyrmsg(kMsgProc, 721);
-        if (kyr_failed(kyr_table_create(ctx->output.kyrManager, "SimpleStatistics", title, &table)))
+        if (kyr_failed(kyr_table_create(dv.output->kyrManager, "SimpleStatistics", title, &table)))
             return;
         int32_t width = 2;
-        for (int32_t i = 0; i < nStat; ++i) width = std::max<int32_t>(width, statistic_name(ctx, i).length);
+        for (int32_t i = 0; i < nStat; ++i) width = std::max<int32_t>(width, statistic_name(dv, i).length);
         char nameCell[33] = {};
         double mean = 0, sd = 0, skew = 0, kurt = 0;
         auto column = [&](int32_t kind, const char* name, void* cell, int32_t w) {
@@ -161,41 +165,41 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
         if (!column(20, "Variable", nameCell, width) || !column(5, "Mean", &mean, 0) ||
             !column(5, "StD", &sd, 0))
             return;
-        if (ctx->options.kurtosisWanted &&
+        if (dv.options->kurtosisWanted &&
             (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
             return;
         {
             KyrArg args[] = {
                 kyr_counted(kAttrVariableName, "title", 5),
-                kyr_text(kAttrValue, kyrmsg(kMsgProc, ctx->moments.momentOrigin != 0 ? 309 : 311))};
+                kyr_text(kAttrValue, kyrmsg(kMsgProc, dv.moments->momentOrigin != 0 ? 309 : 311))};
             if (kyr_failed(wobmth(table, nullptr, kKyrMethodDynamicVariable, 2, args))) return;
         }
         if (kyr_failed(kyr_table_end_columns(table))) return;
         HostObject* output = nullptr;
         const char* path = "Tesk.Velix.SimpleStatistics";
-        if (kyr_failed(kyr_table_bind(ctx->output.kyrManager, table, path, &output))) return;
-        ctx->output.kyrTable = output;
+        if (kyr_failed(kyr_table_bind(dv.output->kyrManager, table, path, &output))) return;
+        dv.output->kyrTable = output;
         for (int32_t i = 0; i < nStat; ++i) {
-            const NameRecord r = statistic_name(ctx, i);
+            const NameRecord r = statistic_name(dv, i);
             std::memset(nameCell, ' ', 32);
             std::memcpy(nameCell, r.text, static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32)));
-            mean = ctx->moments.means[i];
-            sd = ctx->moments.stdDevs[i];
-            skew = ctx->moments.skewness[i];
-            kurt = ctx->moments.uniKurtosis[i];
+            mean = dv.moments->means[i];
+            sd = dv.moments->stdDevs[i];
+            skew = dv.moments->skewness[i];
+            kurt = dv.moments->uniKurtosis[i];
             if (kyr_failed(kyr_table_add_row(table))) return;
         }
         if (kyr_failed(kyr_table_end_rows(table))) return;
-        if (kyr_failed(kyr_table_deliver(ctx->output.kyrManager, output))) return;
+        if (kyr_failed(kyr_table_deliver(dv.output->kyrManager, output))) return;
 
-        if (ctx->options.kurtosisWanted) {
-            for (int32_t i = 0; i < ctx->sizes.nVar; ++i) {
-                if (!wzmis(ctx->moments.uniKurtosis[i])) continue;
-                const NameRecord r = statistic_name(ctx, i);
-                if (!note_text(ctx, kyrmsgs(kMsgProc, 312, static_cast<int32_t>(r.length), r.text))) return;
+        if (dv.options->kurtosisWanted) {
+            for (int32_t i = 0; i < dv.sizes->nVar; ++i) {
+                if (!wzmis(dv.moments->uniKurtosis[i])) continue;
+                const NameRecord r = statistic_name(dv, i);
+                if (!note_text(dv, kyrmsgs(kMsgProc, 312, static_cast<int32_t>(r.length), r.text))) return;
             }
-            const double* cells = ctx->moments.kurtosisCells;
-            InputFactoid kt(ctx, "Kurtosis", 721);
+            const double* cells = dv.moments->kurtosisCells;
+            InputFactoid kt(dv, "Kurtosis", 721);
             kt.value(313, cells[0]);
             kt.value(510, cells[2]);
             kt.value(511, cells[3]);
@@ -207,10 +211,10 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
                 kt.value(514, cells[7]);
             }
             if (!kt.end()) return;
-            const int32_t p = ctx->sizes.nVar - (dropIntercept ? 1 : 0);
+            const int32_t p = dv.sizes->nVar - (dropIntercept ? 1 : 0);
             const double b = -2.0 / (p + 2);
-            if (!wzmis(cells[1]) && cells[1] < b && !note_text(ctx, kyrmsgs(kMsgProc, 316, b))) return;
-            if (!wzmis(cells[4]) && cells[4] < b && !note_text(ctx, kyrmsgs(kMsgProc, 317, b))) return;
+            if (!wzmis(cells[1]) && cells[1] < b && !note_text(dv, kyrmsgs(kMsgProc, 316, b))) return;
+            if (!wzmis(cells[4]) && cells[4] < b && !note_text(dv, kyrmsgs(kMsgProc, 317, b))) return;
 
             if (kurtosisStatus > 0) {
                 std::vector<char> labels(static_cast<size_t>(kurtosisStatus) * 8, ' ');
@@ -231,23 +235,23 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
                 m.storage = "c";  // a one-column matrix is stored by columns
                 m.labelStyle = 9;
                 m.pieceStyle = 98;
-                if (kyr_publish_matrix(ctx->output.kyrManager, m) < 0) return;
+                if (kyr_publish_matrix(dv.output->kyrManager, m) < 0) return;
             }
         }
     }
 
     if (printInput) {
-        const char* name = ctx->input.symatrixInput   ? "InSymmetric"
-                           : ctx->options.covAnalysis ? "InCov"
+        const char* name = dv.input->symatrixInput   ? "InSymmetric"
+                           : dv.options->covAnalysis ? "InCov"
                                                       : "InCorr";
-        const int32_t title = ctx->input.symatrixInput ? 724 : ctx->options.covAnalysis ? 726 : 725;
-        const std::vector<double> m = without(ctx->arrays.momentMatrix, ctx->sizes.nManifest, dropIntercept ? intercept : -1);
+        const int32_t title = dv.input->symatrixInput ? 724 : dv.options->covAnalysis ? 726 : 725;
+        const std::vector<double> m = without(dv.arrays->momentMatrix, dv.sizes->nManifest, dropIntercept ? intercept : -1);
         std::vector<NameRecord> labels;
-        const NameRecord* names = velix::detail::moment_names(ctx);
-        for (int32_t i = 0; i < ctx->sizes.nManifest; ++i)
+        const NameRecord* names = velix::detail::moment_names(dv.ctx);
+        for (int32_t i = 0; i < dv.sizes->nManifest; ++i)
             if (!(dropIntercept && i == intercept)) labels.push_back(names[i]);
-        const int32_t style = !ctx->options.covAnalysis && !ctx->input.symatrixInput ? 7 : 0;
-        velix::detail::publish_matrix(ctx, name, title, m.data(), n, n, labels.data(), labels.data(), "sc",
+        const int32_t style = !dv.options->covAnalysis && !dv.input->symatrixInput ? 7 : 0;
+        velix::detail::publish_matrix(dv.ctx, name, title, m.data(), n, n, labels.data(), labels.data(), "sc",
                                       style);
     }
 }

@@ -16,6 +16,7 @@
 
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 
 namespace {
 
@@ -42,22 +43,23 @@ int32_t small_code(double c, int32_t largest) {
 }  // namespace
 
 void cosparc(ProcContext* ctx) {
-    const StatementNode* node = find_statement(ctx->stmtList, "COSAN   ");
+    const StepView sv = step_view(ctx);
+    const StatementNode* node = find_statement(sv.ctx->stmtList, "COSAN   ");
     if (node == nullptr) {
         xpmlog(kMsgProc, 423);
-        raise_error_level(ctx, kLevelBadVariables);
-        xexit(ctx->errorLevel, 0);
+        raise_error_level(sv.ctx, kLevelBadVariables);
+        xexit(*sv.errorLevel, 0);
     }
     const auto* pl = static_cast<const CosanPayload*>(node->payload);
-    const int32_t m = ctx->sizes.nMatrices;
+    const int32_t m = sv.sizes->nMatrices;
     // The dispatcher has reported lists of different lengths (269); they
     // cannot be read together.
     if (pl->names.count != m || pl->nColumns != m || pl->nTypes != m || pl->nForms != m) {
-        raise_error_level(ctx, kLevelInternal);
-        xexit(ctx->errorLevel, 0);
+        raise_error_level(sv.ctx, kLevelInternal);
+        xexit(*sv.errorLevel, 0);
     }
-    ModelMatrixTable& mt = ctx->model;
-    const int32_t n = ctx->sizes.nManifest;
+    ModelMatrixTable& mt = *sv.model;
+    const int32_t n = sv.sizes->nManifest;
 
     // Working copies: the checks below correct them.
     std::vector<int32_t> cols(m + 1), types(m + 1), forms(m + 1);
@@ -69,11 +71,11 @@ void cosparc(ProcContext* ctx) {
 
     mt.termTable[0] = 1;
     int32_t previousEnd = 0;
-    for (int32_t t = 1; t <= ctx->sizes.nTerms; ++t) {
+    for (int32_t t = 1; t <= sv.sizes->nTerms; ++t) {
         const int32_t e = pl->termEnds[t - 1];
         if (e <= previousEnd || e > m) {
             xpmlog(kMsgProc, 424, t);
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
             mt.termTable[t] = static_cast<int16_t>(previousEnd + 1);
             continue;
         }
@@ -90,14 +92,14 @@ void cosparc(ProcContext* ctx) {
         if (!is_central_type(types[central])) {
             xpmlog(kMsgProc, 426, centralName.c_str(), t);
             types[central] = kMatSymmetric;
-            raise_error_level(ctx, kLevelWarning);
+            raise_error_level(sv.ctx, kLevelWarning);
         }
         for (int32_t j = previousEnd + 1; j <= e; ++j) {
             if (types[j] == 0) types[j] = kMatGeneral;
             const std::string name = name_text(pl->names.names[j - 1]);
             if (cols[j] <= 0) {
                 xpmlog(kMsgProc, 177, name.c_str(), kMaxModelOrder, pl->columns[j - 1]);
-                raise_error_level(ctx, kLevelInputError);
+                raise_error_level(sv.ctx, kLevelInputError);
                 cols[j] = 0;
             }
             mt.name[j] = pl->names.names[j - 1];
@@ -128,7 +130,7 @@ void cosparc(ProcContext* ctx) {
     }
 
     // Rows chained through each term.
-    for (int32_t t = 1; t <= ctx->sizes.nTerms; ++t)
+    for (int32_t t = 1; t <= sv.sizes->nTerms; ++t)
         for (int32_t k = mt.termTable[t - 1]; k < mt.termTable[t] && k <= m; ++k)
             mt.rows[k] = k == mt.termTable[t - 1] ? n : mt.columns[k - 1];
 
@@ -141,7 +143,7 @@ void cosparc(ProcContext* ctx) {
         if (j > 0 && (mt.rows[k] != mt.rows[j] || mt.columns[k] != mt.columns[j] || mt.type[k] != mt.type[j])) {
             xpmlog(kMsgProc, 178, name_text(mt.name[k]).c_str(), k, mt.rows[k], mt.columns[k], j, mt.rows[j],
                    mt.columns[j]);
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
         }
     }
 
@@ -151,23 +153,23 @@ void cosparc(ProcContext* ctx) {
         if (mt.type[k] == kMatSelection || mt.type[k] == kMatEqsBeta || mt.type[k] == kMatEqsGamma ||
             types[k] < 0) {
             xpmlog(kMsgProc, 428, name.c_str());
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
         }
         if (forms[k] < 0 || (mt.form[k] != kFormNone && mt.rows[k] != mt.columns[k])) {
             xpmlog(kMsgProc, 60, name.c_str());
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
         }
         largest = std::max<int64_t>(largest, static_cast<int64_t>(mt.rows[k]) * mt.columns[k]);
     }
-    ctx->readers.largestProduct = static_cast<int32_t>(largest);
+    sv.readers->largestProduct = static_cast<int32_t>(largest);
 
-    cosmcon(ctx);
+    cosmcon(sv.ctx);
 
-    for (const StatementNode* s = find_statement(ctx->stmtList, "MATRIX  "); s;
+    for (const StatementNode* s = find_statement(sv.ctx->stmtList, "MATRIX  "); s;
          s = find_statement(s->next, "MATRIX  ")) {
         const NameRecord& name = static_cast<const MatrixPayload*>(s->payload)->name;
-        if (velix::detail::matrix_number(ctx, name) == 0) xpmlog(kMsgProc, 128, name_text(name).c_str());
+        if (velix::detail::matrix_number(sv.ctx, name) == 0) xpmlog(kMsgProc, 128, name_text(name).c_str());
     }
-    ctx->readers.matrixSpec = 1;
-    velix::detail::exit_above(ctx, 4);
+    sv.readers->matrixSpec = 1;
+    velix::detail::exit_above(sv.ctx, 4);
 }

@@ -21,6 +21,7 @@
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ struct Prefixes {
 
 // Expands one STD (mode 0) or COV (mode 1) entry group into one (name,
 // value) slot per variance or covariance.
-int32_t lfind(ProcContext* ctx, const VarianceGroup& g, int32_t mode, Prefixes* prefixes,
+int32_t lfind(const StepView& sv, const VarianceGroup& g, int32_t mode, Prefixes* prefixes,
               std::vector<NameRecord>* names, std::vector<double>* values) {
     const int32_t m1 = g.vars1.count, m2 = g.vars2.count;
     const int32_t slots = mode == 0 ? m1 : (m2 > 0 ? m1 * m2 : m1 * (m1 - 1) / 2);
@@ -153,18 +154,18 @@ int32_t lfind(ProcContext* ctx, const VarianceGroup& g, int32_t mode, Prefixes* 
         }
         xpmlog(kMsgProc, mode == 0 ? 265 : 264);
     }
-    (void)ctx;
+    (void)sv.ctx;
     return slots;
 }
 
 // Writes the rows of one group of variables: "Type" and the names.
-void variable_table(ProcContext* ctx, const char* name, int32_t title, const char* path, int32_t titleText,
+void variable_table(const StepView& sv, const char* name, int32_t title, const char* path, int32_t titleText,
                     int32_t titleArg, const std::vector<std::pair<int32_t, std::vector<NameRecord>>>& groups,
                     int32_t longest) {
     size_t widest = 1;
     for (const auto& g : groups) widest = std::max(widest, g.second.size());
     HostText* heading = titleArg >= 0 ? kyrmsgs(kMsgProc, titleText, titleArg) : kyrmsg(kMsgProc, titleText);
-    OutputTable t(ctx->output.kyrManager, name, kyrmsg(kMsgProc, title), path, heading);
+    OutputTable t(sv.output->kyrManager, name, kyrmsg(kMsgProc, title), path, heading);
     t.text_column("Type", 12);
     t.text_column("Variables", static_cast<int32_t>(widest) * (longest + 2));
     if (!t.end_columns()) return;
@@ -188,10 +189,10 @@ void variable_table(ProcContext* ctx, const char* name, int32_t title, const cha
 }
 
 template <typename T>
-T* from_pool(ProcContext* ctx, size_t n) {
-    HostAllocator* a = ctx->pools.runPool[1];
+T* from_pool(const StepView& sv, size_t n) {
+    HostAllocator* a = sv.pools->runPool[1];
     void* p = a->allocate(a, sizeof(T) * (n == 0 ? 1 : n), 4);
-    if (p == nullptr) xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+    if (p == nullptr) xexit(std::max(*sv.errorLevel, kLevelNoMemory), 0);
     std::memset(p, 0, sizeof(T) * (n == 0 ? 1 : n));
     return static_cast<T*>(p);
 }
@@ -199,7 +200,8 @@ T* from_pool(ProcContext* ctx, size_t n) {
 }  // namespace
 
 void cospare(ProcContext* ctx) {
-    ModelMatrixTable& mt = ctx->model;
+    const StepView sv = step_view(ctx);
+    ModelMatrixTable& mt = *sv.model;
     const double missing = host_missing_value();
     auto name_matrix = [&](int k, const char* n, int16_t type, int16_t form) {
         mt.name[k] = NameRecord();
@@ -217,19 +219,19 @@ void cospare(ProcContext* ctx) {
     mt.constant[1] = 1;
     mt.termTable[0] = 1;
     mt.termTable[1] = 5;
-    const StatementNode* lq = find_statement(ctx->stmtList, "LINEQS  ");
+    const StatementNode* lq = find_statement(sv.ctx->stmtList, "LINEQS  ");
     static const LineqsPayload kNoEquations;
     const LineqsPayload& eq = lq ? *static_cast<const LineqsPayload*>(lq->payload) : kNoEquations;
-    const StatementNode* stdNode = find_statement(ctx->stmtList, "STD     ");
-    const StatementNode* covNode = find_statement(ctx->stmtList, "COV     ");
+    const StatementNode* stdNode = find_statement(sv.ctx->stmtList, "STD     ");
+    const StatementNode* covNode = find_statement(sv.ctx->stmtList, "COV     ");
     if (stdNode == nullptr) xpmlog(kMsgProc, 251);
     const VariancePayload* stdP = stdNode ? static_cast<const VariancePayload*>(stdNode->payload) : nullptr;
     const VariancePayload* covP = covNode ? static_cast<const VariancePayload*>(covNode->payload) : nullptr;
 
-    const int32_t n = ctx->sizes.nManifest;
+    const int32_t n = sv.sizes->nManifest;
     auto manifest_index = [&](const NameRecord& r) {
         for (int32_t i = 0; i < n; ++i)
-            if (same_name(ctx->input.manifestNames[i], r)) return i;
+            if (same_name(sv.input->manifestNames[i], r)) return i;
         return -1;
     };
     auto term_var = [&](int32_t t) -> const NameRecord& {
@@ -248,7 +250,7 @@ void cospare(ProcContext* ctx) {
         for (int32_t o = 0; o < eq.nEquations; ++o)
             if (o != e && same_name(eq.dependents[o], d) && o < e) {
                 xpmlog(kMsgProc, 252, str(d).c_str());
-                raise_error_level(ctx, kLevelInputError);
+                raise_error_level(sv.ctx, kLevelInputError);
             }
         int32_t mi = manifest_index(d);
         if (mi >= 0) {
@@ -257,7 +259,7 @@ void cospare(ProcContext* ctx) {
             latentEndoEq.insert(latentEndoEq.begin(), e);
         } else {
             xpmlog(kMsgProc, 253, str(d).c_str());
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
         }
         int32_t b, end;
         term_range(e, &b, &end);
@@ -266,19 +268,19 @@ void cospare(ProcContext* ctx) {
             const NameRecord& v = term_var(t);
             if (same_name(v, d)) {
                 xpmlog(kMsgProc, 254, str(d).c_str());
-                raise_error_level(ctx, kLevelInputError);
+                raise_error_level(sv.ctx, kLevelInputError);
             }
             char c0 = first_upper(v);
             if ((c0 == 'E' || c0 == 'D') && manifest_index(v) < 0) ++nErr;
             for (int32_t u = b; u < t; ++u)
                 if (same_name(term_var(u), v)) {
                     xpmlog(kMsgProc, 256, str(v).c_str(), str(d).c_str());
-                    raise_error_level(ctx, kLevelInputError);
+                    raise_error_level(sv.ctx, kLevelInputError);
                 }
         }
         if (nErr > 1) {
             xpmlog(kMsgProc, 255, str(d).c_str());
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
         }
     }
 
@@ -303,18 +305,18 @@ void cospare(ProcContext* ctx) {
     std::vector<int32_t> varPos(n, -1);
     for (int32_t i = 0; i < n; ++i)
         if (depManifest[i] >= 0) {
-            endo.push_back(ctx->input.manifestNames[i]);
+            endo.push_back(sv.input->manifestNames[i]);
             endoEq.push_back(depManifest[i]);
         }
-    ctx->readers.nEndoManifest = static_cast<int32_t>(endo.size());
+    sv.readers->nEndoManifest = static_cast<int32_t>(endo.size());
     for (int32_t e : latentEndoEq) {
         endo.push_back(eq.dependents[e]);
         endoEq.push_back(e);
     }
     for (int32_t i = 0; i < n; ++i)
-        if (depManifest[i] < 0 && (occurs_rhs(ctx->input.manifestNames[i]) ||
-                                   occurs_in_lists(ctx->input.manifestNames[i])))
-            exoManifest.push_back(ctx->input.manifestNames[i]);
+        if (depManifest[i] < 0 && (occurs_rhs(sv.input->manifestNames[i]) ||
+                                   occurs_in_lists(sv.input->manifestNames[i])))
+            exoManifest.push_back(sv.input->manifestNames[i]);
 
     // 4. Right-hand side latent variables in order of first occurrence.
     auto contains = [](const std::vector<NameRecord>& v, const NameRecord& r) {
@@ -329,7 +331,7 @@ void cospare(ProcContext* ctx) {
         std::vector<NameRecord>* grp = c0 == 'F' ? &exoF : c0 == 'E' ? &exoE : c0 == 'D' ? &exoD : nullptr;
         if (grp == nullptr) {
             xpmlog(kMsgProc, 257, str(v).c_str());
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
             continue;
         }
         if (!contains(*grp, v)) grp->push_back(v);
@@ -340,8 +342,8 @@ void cospare(ProcContext* ctx) {
     exo.insert(exo.end(), exoD.begin(), exoD.end());
     const int32_t nEndo = static_cast<int32_t>(endo.size()), E = static_cast<int32_t>(exo.size());
     const int32_t N = nEndo + E;
-    ctx->readers.nEndo = nEndo;
-    ctx->readers.nExoNonError = static_cast<int32_t>(exoManifest.size() + exoF.size());
+    sv.readers->nEndo = nEndo;
+    sv.readers->nExoNonError = static_cast<int32_t>(exoManifest.size() + exoF.size());
     auto index_in = [](const std::vector<NameRecord>& v, const NameRecord& r) {
         for (size_t i = 0; i < v.size(); ++i)
             if (same_name(v[i], r)) return static_cast<int32_t>(i);
@@ -350,15 +352,15 @@ void cospare(ProcContext* ctx) {
     // Model position of each DATA= variable.
     int32_t unused = 0;
     for (int32_t i = 0; i < n; ++i) {
-        int32_t p = index_in(endo, ctx->input.manifestNames[i]);
+        int32_t p = index_in(endo, sv.input->manifestNames[i]);
         if (p < 0) {
-            p = index_in(exo, ctx->input.manifestNames[i]);
+            p = index_in(exo, sv.input->manifestNames[i]);
             if (p >= 0) p += nEndo;
         }
         varPos[i] = p;
         if (p < 0) ++unused;
     }
-    ctx->readers.nUnusedVars = unused;
+    sv.readers->nUnusedVars = unused;
 
     // 5. Sizes.
     mt.rows[1] = n;
@@ -367,31 +369,31 @@ void cospare(ProcContext* ctx) {
     mt.rows[3] = N;
     mt.columns[3] = E;
     mt.rows[4] = mt.columns[4] = E;
-    ctx->readers.leadingDim = std::max(n, N);
-    ctx->readers.largestProduct = std::max({nEndo * nEndo, nEndo * E, E * E, 1});
-    ctx->sizes.invStoreLen = nEndo * nEndo;
+    sv.readers->leadingDim = std::max(n, N);
+    sv.readers->largestProduct = std::max({nEndo * nEndo, nEndo * E, E * E, 1});
+    sv.sizes->invStoreLen = nEndo * nEndo;
 
     // 6. Model tables.
-    if (ctx->options.modelListing && ctx->options.printEnabled) {
-        cosmcon(ctx);
+    if (sv.options->modelListing && sv.options->printEnabled) {
+        cosmcon(sv.ctx);
         int32_t longest = 1;
         for (const NameRecord& r : endo) longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
         for (const NameRecord& r : exo) longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
-        std::vector<NameRecord> endoLatent(endo.begin() + ctx->readers.nEndoManifest, endo.end());
+        std::vector<NameRecord> endoLatent(endo.begin() + sv.readers->nEndoManifest, endo.end());
         std::vector<NameRecord> endoManifest(endo.begin(),
-                                             endo.begin() + ctx->readers.nEndoManifest);
+                                             endo.begin() + sv.readers->nEndoManifest);
         std::vector<NameRecord> errors = exoE;
         errors.insert(errors.end(), exoD.begin(), exoD.end());
-        variable_table(ctx, "EndogenousVar", 703, "Tesk.Velix.EndogenousVar", 120, eq.nEquations,
+        variable_table(sv, "EndogenousVar", 703, "Tesk.Velix.EndogenousVar", 120, eq.nEquations,
                        {{121, endoManifest}, {122, endoLatent}}, longest);
-        variable_table(ctx, "ExogenousVar", 704, "Tesk.Velix.ExogenousVar", 124, E,
+        variable_table(sv, "ExogenousVar", 704, "Tesk.Velix.ExogenousVar", 124, E,
                        {{121, exoManifest}, {122, exoF}, {123, errors}}, longest);
     }
 
     // 7-8. _BETA_ and _GAMMA_.
-    scratch_check(xcpoint(ctx->files.scratchFile, 0));
-    ctx->sizes.nElements = 0;
-    ctx->readers.nNamedPositions = 0;
+    scratch_check(xcpoint(sv.files->scratchFile, 0));
+    sv.sizes->nElements = 0;
+    sv.readers->nNamedPositions = 0;
     Prefixes prefixes;
     for (int32_t t = 0; t < eq.nTerms; ++t)
         if (eq.nameKind[t] == kNameKindPrefix && eq.kind[t] != kTermPlain) prefixes.index(eq.names[eq.nameStart[t]]);
@@ -428,9 +430,9 @@ void cospare(ProcContext* ctx) {
             }
         }
         if (pass == 0)
-            patwrt(text80, ctx, 2, beta.data(), betaV.data());
+            patwrt(text80, sv.ctx, 2, beta.data(), betaV.data());
         else
-            patwrt(text80, ctx, 3, gamma.data(), gammaV.data());
+            patwrt(text80, sv.ctx, 3, gamma.data(), gammaV.data());
     }
 
     // 9. _PHI_: exogenous manifest pairs start free-valued (missing), then
@@ -456,14 +458,14 @@ void cospare(ProcContext* ctx) {
                     int32_t x = index_in(exo, a.names[k]);
                     if (x < 0) {
                         xpmlog(kMsgProc, mode == 0 ? 260 : 261, str(a.names[k]).c_str());
-                        raise_error_level(ctx, kLevelInputError);
+                        raise_error_level(sv.ctx, kLevelInputError);
                         bad = true;
                         continue;
                     }
                     if (mode == 0) {
                         if (std::find(stdSeen.begin(), stdSeen.end(), x) != stdSeen.end()) {
                             xpmlog(kMsgProc, 259, str(a.names[k]).c_str());
-                            raise_error_level(ctx, kLevelInputError);
+                            raise_error_level(sv.ctx, kLevelInputError);
                             bad = true;
                         }
                         stdSeen.push_back(x);
@@ -472,7 +474,7 @@ void cospare(ProcContext* ctx) {
                 }
             }
             if (bad) continue;
-            lfind(ctx, g, mode, &prefixes, &slotNames, &slotValues);
+            lfind(sv, g, mode, &prefixes, &slotNames, &slotValues);
             size_t s = 0;
             auto put = [&](int32_t a, int32_t b) {
                 const int32_t r = std::max(a, b), c = std::min(a, b);
@@ -491,7 +493,7 @@ void cospare(ProcContext* ctx) {
             }
         }
     }
-    patwrt(text80, ctx, 4, phi.data(), phiV.data());
+    patwrt(text80, sv.ctx, 4, phi.data(), phiV.data());
 
     // 10. Matrices left without elements.
     for (int32_t k = 2; k <= 4; ++k) {
@@ -499,76 +501,76 @@ void cospare(ProcContext* ctx) {
         if (mt.type[k] == kMatBeta || mt.type[k] == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
             mt.type[k] = kMatIdentity;
             mt.form[k] = kFormNone;
-            velix::detail::type_change_note(ctx, k, 152, text80);
+            velix::detail::type_change_note(sv.ctx, k, 152, text80);
         } else if (mt.type[k] != kMatEqsGamma && mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal &&
                    mt.type[k] != kMatSelection) {
             xpmlog(kMsgProc, 118, str(mt.name[k]).c_str());
-            raise_error_level(ctx, kLevelBadVariables);
+            raise_error_level(sv.ctx, kLevelBadVariables);
         }
     }
-    if (mt.type[2] == kMatIdentity) ctx->sizes.invStoreLen = 0;
+    if (mt.type[2] == kMatIdentity) sv.sizes->invStoreLen = 0;
 
     // 11. Column names, added parameters, parameter table.
-    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
-    ctx->readers.columnNames = from_pool<NameRecord>(ctx, N);
-    ctx->readers.nColumnNames = N;
+    if (*sv.errorLevel > kLevelWarning) xexit(*sv.errorLevel, 0);
+    sv.readers->columnNames = from_pool<NameRecord>(sv, N);
+    sv.readers->nColumnNames = N;
     for (int32_t i = 0; i < N; ++i)
-        ctx->readers.columnNames[i] = padded8(i < nEndo ? endo[i] : exo[i - nEndo]);
+        sv.readers->columnNames[i] = padded8(i < nEndo ? endo[i] : exo[i - nEndo]);
     mt.firstColumnName[1] = mt.firstColumnName[2] = 1;
     mt.firstColumnName[3] = mt.firstColumnName[4] = N - E + 1;
-    ctx->readers.varPosition = from_pool<int32_t>(ctx, n);
-    std::copy(varPos.begin(), varPos.end(), ctx->readers.varPosition);
+    sv.readers->varPosition = from_pool<int32_t>(sv, n);
+    std::copy(varPos.begin(), varPos.end(), sv.readers->varPosition);
     // Unused variables leave before the parameter table is built, so that
     // the moment counts of the optimizer set-up are those of the kept ones.
-    if (ctx->readers.nUnusedVars > 0) {
-        cospar4(ctx);
+    if (sv.readers->nUnusedVars > 0) {
+        cospar4(sv.ctx);
         int32_t kept = 0;
         for (int32_t v = 0; v < n; ++v)
             if (varPos[static_cast<size_t>(v)] >= 0)
-                ctx->readers.varPosition[kept++] = varPos[static_cast<size_t>(v)];
+                sv.readers->varPosition[kept++] = varPos[static_cast<size_t>(v)];
     }
     // Indexed by endogenous variable (the order of _BETA_'s rows), not by
     // equation: the start values map each error variance to its variable.
-    ctx->readers.errorTermOfEq = from_pool<int32_t>(ctx, std::max(nEndo, eq.nEquations));
+    sv.readers->errorTermOfEq = from_pool<int32_t>(sv, std::max(nEndo, eq.nEquations));
     for (int32_t i = 0; i < nEndo; ++i) {
         int32_t b, end;
         term_range(endoEq[static_cast<size_t>(i)], &b, &end);
         for (int32_t t = b; t < end; ++t) {
             int32_t x = index_in(exo, term_var(t));
             char c0 = first_upper(term_var(t));
-            if (x >= 0 && (c0 == 'E' || c0 == 'D') && x >= ctx->readers.nExoNonError)
-                ctx->readers.errorTermOfEq[i] = x + 1;
+            if (x >= 0 && (c0 == 'E' || c0 == 'D') && x >= sv.readers->nExoNonError)
+                sv.readers->errorTermOfEq[i] = x + 1;
         }
     }
-    const size_t cap = std::max<size_t>(static_cast<size_t>(ctx->readers.largestProduct), 64);
+    const size_t cap = std::max<size_t>(static_cast<size_t>(sv.readers->largestProduct), 64);
     std::vector<NameRecord> nameBuf(cap);
     std::vector<double> valueBuf(cap);
-    cospar3(ctx, nameBuf.data(), valueBuf.data(), static_cast<int32_t>(cap));
-    ctx->sizes.nParmAll = ctx->readers.nNamedPositions + ctx->sizes.nParmAdded;
-    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
-    cospar1(ctx, ctx->sizes.nParmAdded);
+    cospar3(sv.ctx, nameBuf.data(), valueBuf.data(), static_cast<int32_t>(cap));
+    sv.sizes->nParmAll = sv.readers->nNamedPositions + sv.sizes->nParmAdded;
+    if (*sv.errorLevel > kLevelWarning) xexit(*sv.errorLevel, 0);
+    cospar1(sv.ctx, sv.sizes->nParmAdded);
 
     // 12. Latent variables that need start values: every F variable, and
     // every error with a free element in its _GAMMA_ column.
-    ctx->readers.latentStart = from_pool<int32_t>(ctx, N);
-    ctx->readers.nLatentStart = 0;
+    sv.readers->latentStart = from_pool<int32_t>(sv, N);
+    sv.readers->nLatentStart = 0;
     for (int32_t v = 0; v < N; ++v) {
         const NameRecord& r = v < nEndo ? endo[v] : exo[v - nEndo];
         if (manifest_index(r) >= 0) continue;
         char c0 = first_upper(r);
         if (c0 == 'F') {
-            ctx->readers.latentStart[ctx->readers.nLatentStart++] = v;
+            sv.readers->latentStart[sv.readers->nLatentStart++] = v;
             continue;
         }
         if (v < nEndo) internal_error("a latent dependent variable is not a factor");
         const int32_t x = v - nEndo;
         bool freeElement = false;
         for (int32_t e = mt.firstElement[3]; e < mt.firstElement[3] + mt.elementCount[3]; ++e)
-            if (ctx->elements.column[e] == x && ctx->elements.parameter[e] != 0) freeElement = true;
+            if (sv.elements->column[e] == x && sv.elements->parameter[e] != 0) freeElement = true;
         if (freeElement) {
-            ctx->readers.latentStart[ctx->readers.nLatentStart++] = v;
-            ctx->readers.nExoNonError = std::max(ctx->readers.nExoNonError, x + 1);
+            sv.readers->latentStart[sv.readers->nLatentStart++] = v;
+            sv.readers->nExoNonError = std::max(sv.readers->nExoNonError, x + 1);
         }
     }
-    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
+    if (*sv.errorLevel > kLevelWarning) xexit(*sv.errorLevel, 0);
 }

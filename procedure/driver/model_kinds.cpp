@@ -48,7 +48,7 @@ void cosan_sizes(const StepView& sv, const CosanPayload* pl) {
 void factor_sizes(const StepView& sv, const StatementNode* node) {
     // BOUNDS and MATRIX statements up to a second model statement.
     bool bounds = false, matrix = false, seenModel = false;
-    for (const StatementNode* n = sv.stmtList; n; n = n->next) {
+    for (const StatementNode* n = sv.ctx->stmtList; n; n = n->next) {
         if (is_model_keyword(n)) {
             if (seenModel) break;
             seenModel = true;

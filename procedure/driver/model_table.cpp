@@ -14,6 +14,7 @@
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 
 namespace {
 
@@ -35,13 +36,13 @@ T* carve(HostAllocator* pool, size_t n) {
 
 // The input-model echo: matrix form when asked for, else the RAM list or
 // the equations; other models are shown in matrix form only.
-void echo_input_model(ProcContext* ctx) {
+void echo_input_model(const StepView& sv) {
     const InputModelEcho& echo = input_model_echo();
-    void (*printer)(ProcContext*, int32_t) = ctx->options.matrixForm ? echo.matrixForm
-                                             : ctx->readers.ramModel  ? echo.ramList
-                                             : ctx->readers.lineqsModel ? echo.equations
+    void (*printer)(ProcContext*, int32_t) = sv.options->matrixForm ? echo.matrixForm
+                                             : sv.readers->ramModel  ? echo.ramList
+                                             : sv.readers->lineqsModel ? echo.equations
                                                                         : nullptr;
-    if (printer != nullptr) printer(ctx, 0);
+    if (printer != nullptr) printer(sv.ctx, 0);
 }
 
 }  // namespace
@@ -76,19 +77,20 @@ const char* matrix_type_name(int32_t type) { return type >= 0 && type <= 14 ? kT
 const char* matrix_form_name(int32_t form) { return form >= 0 && form <= 2 ? kFormNames[form] : ""; }
 
 void cospari(ProcContext* ctx) {
+    const StepView sv = step_view(ctx);
     // 1. The "ModelSpec" group.
-    if (ctx->output.kyrGroups[kGroupModelSpec] == nullptr)
-        ctx->output.kyrGroups[kGroupModelSpec] = open_output_group(ctx->output.kyrManager, "ModelSpec", kyrmsg(kMsgProc, 700));
+    if (sv.output->kyrGroups[kGroupModelSpec] == nullptr)
+        sv.output->kyrGroups[kGroupModelSpec] = open_output_group(sv.output->kyrManager, "ModelSpec", kyrmsg(kMsgProc, 700));
 
     // 2. The first model statement decides the kind.  STD and COV before
     // any model statement make a LINEQS model; a later COSAN, RAM or FACTOR
     // statement is then a second model kind and is reported as such.
-    ctx->readers.perTermInverse = 1;
-    ctx->readers.lineqsModel = ctx->readers.cosanModel = ctx->readers.ramModel =
-        ctx->readers.factorModel = 0;
+    sv.readers->perTermInverse = 1;
+    sv.readers->lineqsModel = sv.readers->cosanModel = sv.readers->ramModel =
+        sv.readers->factorModel = 0;
     const StatementNode* model = nullptr;
     bool found = false, stdOrCov = false;
-    for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
+    for (const StatementNode* n = sv.ctx->stmtList; n; n = n->next) {
         const bool isModel = keyword_is(n, "LINEQS  ") || keyword_is(n, "COSAN   ") ||
                              keyword_is(n, "RAM     ") || keyword_is(n, "FACTOR  ");
         if (isModel) {
@@ -98,48 +100,48 @@ void cospari(ProcContext* ctx) {
             }
             found = true;
             model = n;
-            if (keyword_is(n, "LINEQS  ")) ctx->readers.lineqsModel = 1;
-            if (keyword_is(n, "COSAN   ")) ctx->readers.cosanModel = 1;
-            if (keyword_is(n, "RAM     ")) ctx->readers.ramModel = 1;
-            if (keyword_is(n, "FACTOR  ")) ctx->readers.factorModel = 1;
+            if (keyword_is(n, "LINEQS  ")) sv.readers->lineqsModel = 1;
+            if (keyword_is(n, "COSAN   ")) sv.readers->cosanModel = 1;
+            if (keyword_is(n, "RAM     ")) sv.readers->ramModel = 1;
+            if (keyword_is(n, "FACTOR  ")) sv.readers->factorModel = 1;
         } else if ((keyword_is(n, "STD     ") || keyword_is(n, "COV     ")) && !found) {
-            ctx->readers.lineqsModel = 1;
+            sv.readers->lineqsModel = 1;
             stdOrCov = true;
         }
     }
 
     // 3. Sizes by kind.
-    if (ctx->readers.lineqsModel) {
-        ctx->readers.equationModel = 1;
-        ctx->sizes.nTerms = 1;
-        ctx->sizes.nMatrices = 4;
-        ctx->readers.leadingDim = 0;
+    if (sv.readers->lineqsModel) {
+        sv.readers->equationModel = 1;
+        sv.sizes->nTerms = 1;
+        sv.sizes->nMatrices = 4;
+        sv.readers->leadingDim = 0;
         int nStd = 0, nCov = 0;
-        for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
+        for (const StatementNode* n = sv.ctx->stmtList; n; n = n->next) {
             nStd += keyword_is(n, "STD     ");
             nCov += keyword_is(n, "COV     ");
         }
         if (nStd > 1 || nCov > 1) {
             xpmlog(kMsgProc, 268);
-            xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
+            xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
         }
-    } else if (ctx->readers.ramModel || ctx->readers.cosanModel || ctx->readers.factorModel) {
-        model_kind_sizes(ctx, model);
+    } else if (sv.readers->ramModel || sv.readers->cosanModel || sv.readers->factorModel) {
+        model_kind_sizes(sv.ctx, model);
     } else {
         xpmlog(kMsgProc, 271);
-        xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
+        xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
     }
 
     // 4. The table pool and its arrays.
-    const int64_t m = ctx->sizes.nMatrices, t = ctx->sizes.nTerms;
+    const int64_t m = sv.sizes->nMatrices, t = sv.sizes->nTerms;
     const int64_t estimate = 6 * (t + 1) + 72 * (m + 1) + sizeof(NameRecord) * (m + 1) + 4096;
     HostAllocator* pool = xmpoolc(estimate, 1024, 4096);
     if (pool == nullptr) {
         xmemmsg(estimate);
-        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+        xexit(std::max(*sv.errorLevel, kLevelNoMemory), 0);
     }
-    ctx->pools.runPool[1] = pool;
-    ModelMatrixTable& mt = ctx->model;
+    sv.pools->runPool[1] = pool;
+    ModelMatrixTable& mt = *sv.model;
     mt.termTable = carve<int16_t>(pool, t + 1);
     mt.termDefiniteness = carve<int32_t>(pool, t + 1);
     mt.parmNameWidth = carve<int16_t>(pool, m + 1);
@@ -163,52 +165,53 @@ void cospari(ProcContext* ctx) {
     // Any array the pool could not give ends the step, not only the last.
     if (std::find(std::begin(arrays), std::end(arrays), nullptr) != std::end(arrays)) {
         xmemmsg(20000 + 1);
-        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+        xexit(std::max(*sv.errorLevel, kLevelNoMemory), 0);
     }
-    ctx->readers.matrixSpec = 0;
+    sv.readers->matrixSpec = 0;
 
     // 5. The reader.
-    read_model_kind(ctx);
+    read_model_kind(sv.ctx);
 
     // 7. Name widths.
-    int32_t colWidth = ctx->input.varNameWidth;
-    for (int32_t i = 0; i < ctx->readers.nColumnNames; ++i)
-        colWidth = std::max<int32_t>(colWidth, ctx->readers.columnNames[i].length);
-    ctx->readers.colNameWidth = colWidth;
+    int32_t colWidth = sv.input->varNameWidth;
+    for (int32_t i = 0; i < sv.readers->nColumnNames; ++i)
+        colWidth = std::max<int32_t>(colWidth, sv.readers->columnNames[i].length);
+    sv.readers->colNameWidth = colWidth;
     int32_t parmWidth = 0;
-    for (int32_t k = 1; k <= ctx->sizes.nMatrices; ++k) {
+    for (int32_t k = 1; k <= sv.sizes->nMatrices; ++k) {
         int32_t w = 0;
         for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
-            int32_t p = std::abs(ctx->elements.parameter[e]);
-            if (p > 0 && ctx->nlp->paramNames) w = std::max<int32_t>(w, ctx->nlp->paramNames[p - 1].length);
+            int32_t p = std::abs(sv.elements->parameter[e]);
+            if (p > 0 && sv.nlp->paramNames) w = std::max<int32_t>(w, sv.nlp->paramNames[p - 1].length);
         }
         mt.parmNameWidth[k] = static_cast<int16_t>(w);
         parmWidth = std::max(parmWidth, w);
     }
-    for (int32_t p = 0; p < ctx->sizes.nParmAll && ctx->nlp->paramNames; ++p)
-        parmWidth = std::max<int32_t>(parmWidth, ctx->nlp->paramNames[p].length);
-    ctx->readers.parmNameWidth = parmWidth;
+    for (int32_t p = 0; p < sv.sizes->nParmAll && sv.nlp->paramNames; ++p)
+        parmWidth = std::max<int32_t>(parmWidth, sv.nlp->paramNames[p].length);
+    sv.readers->parmNameWidth = parmWidth;
 
     // 8. The input model as read, in the form that suits it.
-    if (ctx->options.printInputModel) echo_input_model(ctx);
+    if (sv.options->printInputModel) echo_input_model(sv);
 
     // 9. Close the group.
-    if (ctx->output.kyrGroups[kGroupModelSpec]) {
-        close_output_group(ctx->output.kyrGroups[kGroupModelSpec]);
-        ctx->output.kyrGroups[kGroupModelSpec] = nullptr;
+    if (sv.output->kyrGroups[kGroupModelSpec]) {
+        close_output_group(sv.output->kyrGroups[kGroupModelSpec]);
+        sv.output->kyrGroups[kGroupModelSpec] = nullptr;
     }
 }
 
 void cosmcon(ProcContext* ctx) {
-    if (!ctx->options.printEnabled) return;
-    const ModelMatrixTable& mt = ctx->model;
+    const StepView sv = step_view(ctx);
+    if (!sv.options->printEnabled) return;
+    const ModelMatrixTable& mt = *sv.model;
     int32_t width = 1;
-    for (int32_t k = 1; k <= ctx->sizes.nMatrices; ++k) width = std::max<int32_t>(width, mt.name[k].length);
-    const int32_t titleText = ctx->readers.cosanModel    ? 418
-                              : ctx->readers.lineqsModel ? 419
-                              : ctx->readers.ramModel    ? 420
+    for (int32_t k = 1; k <= sv.sizes->nMatrices; ++k) width = std::max<int32_t>(width, mt.name[k].length);
+    const int32_t titleText = sv.readers->cosanModel    ? 418
+                              : sv.readers->lineqsModel ? 419
+                              : sv.readers->ramModel    ? 420
                                                          : 421;
-    OutputTable table(ctx->output.kyrManager, "ModelStatement", kyrmsg(kMsgProc, 702), "Tesk.Velix.ModelStatement",
+    OutputTable table(sv.output->kyrManager, "ModelStatement", kyrmsg(kMsgProc, 702), "Tesk.Velix.ModelStatement",
                       kyrmsg(kMsgProc, titleText));
     table.text_column("Term", 10);
     table.int_column("Index");
@@ -218,7 +221,7 @@ void cosmcon(ProcContext* ctx) {
     table.text_column("Type1", 11);
     table.text_column("Type2", 9);
     if (!table.end_columns()) return;
-    for (int32_t term = 1; term <= ctx->sizes.nTerms; ++term) {
+    for (int32_t term = 1; term <= sv.sizes->nTerms; ++term) {
         for (int32_t k = mt.termTable[term - 1]; k < mt.termTable[term]; ++k) {
             std::string label = k == mt.termTable[term - 1] ? "Term " + std::to_string(term) : "";
             table.set_text(0, label);

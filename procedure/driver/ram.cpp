@@ -17,6 +17,7 @@
 
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 
 namespace {
 
@@ -42,14 +43,14 @@ void name_matrix(ModelMatrixTable& mt, int32_t k, const char* name, int16_t type
 
 // VARNAMES of a RAM model: group 1 names latent variables, group 2 the
 // columns of _P_; a group given by matrix name is an item of another kind.
-const VarnamesPayload* ram_varnames(ProcContext* ctx) {
-    const StatementNode* node = find_statement(ctx->stmtList, "VARNAMES");
+const VarnamesPayload* ram_varnames(const StepView& sv) {
+    const StatementNode* node = find_statement(sv.ctx->stmtList, "VARNAMES");
     if (node == nullptr) return nullptr;
     const auto* pl = static_cast<const VarnamesPayload*>(node->payload);
     for (int32_t g = 0; g < pl->nGroups; ++g)
         if (pl->groups[g].matrixNumber == 0.0) {
             xpmlog(kMsgProc, 283);
-            raise_error_level(ctx, kLevelWarning);
+            raise_error_level(sv.ctx, kLevelWarning);
             return nullptr;
         }
     for (int32_t g = 0; g < pl->nGroups; ++g) {
@@ -62,7 +63,8 @@ const VarnamesPayload* ram_varnames(ProcContext* ctx) {
 }  // namespace
 
 void cosparr(ProcContext* ctx) {
-    ModelMatrixTable& mt = ctx->model;
+    const StepView sv = step_view(ctx);
+    ModelMatrixTable& mt = *sv.model;
     const double missing = host_missing_value();
     // 1.
     name_matrix(mt, 1, "_IDE_", kMatIdentity, kFormNone);
@@ -70,14 +72,14 @@ void cosparr(ProcContext* ctx) {
     name_matrix(mt, 3, "_P_", kMatSymmetric, kFormNone);
     mt.termTable[0] = 1;
     mt.termTable[1] = 4;
-    const StatementNode* node = find_statement(ctx->stmtList, "RAM     ");
+    const StatementNode* node = find_statement(sv.ctx->stmtList, "RAM     ");
     if (node == nullptr) {
         xpmlog(kMsgProc, 280);
-        raise_error_level(ctx, kLevelBadVariables);
-        xexit(ctx->errorLevel, 0);
+        raise_error_level(sv.ctx, kLevelBadVariables);
+        xexit(*sv.errorLevel, 0);
     }
     const auto* pl = static_cast<const RamPayload*>(node->payload);
-    const int32_t n0 = ctx->sizes.nManifest;  // variable numbers 1..n0 are the DATA= variables
+    const int32_t n0 = sv.sizes->nManifest;  // variable numbers 1..n0 are the DATA= variables
 
     // 2. Items: matrix and variable numbers, marks of the manifest variables.
     std::vector<int16_t> mark(static_cast<size_t>(n0), kMarkUnused);
@@ -89,16 +91,16 @@ void cosparr(ProcContext* ctx) {
         const double internal = it.matrix + 1.0;
         if (internal != 2.0 && internal != 3.0) {
             xpmlog(kMsgProc, 281, it.matrix, i + 1);
-            raise_error_level(ctx, kLevelBadVariables);
+            raise_error_level(sv.ctx, kLevelBadVariables);
             continue;
         }
         const int32_t r = variable_number(it.row), c = variable_number(it.column);
         if (r < 0 || c < 0) {
             xpmlog(kMsgProc, 176, r < 0 ? it.row : it.column, i + 1, kMaxModelOrder);
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
             continue;
         }
-        if (ctx->errorLevel > kLevelWarning) continue;
+        if (*sv.errorLevel > kLevelWarning) continue;
         matrixOf[i] = static_cast<int32_t>(internal);
         rowVar[i] = r;
         colVar[i] = c;
@@ -113,11 +115,11 @@ void cosparr(ProcContext* ctx) {
         }
         if (c <= n0 && mark[c - 1] == kMarkUnused) mark[c - 1] = kMarkExogenous;
     }
-    velix::detail::exit_above(ctx, 4);
+    velix::detail::exit_above(sv.ctx, 4);
 
     // 3. Positions of the manifest variables: endogenous first, then
     // exogenous; unused ones are dropped from the model.
-    ctx->readers.varPosition = velix::detail::table_array<int32_t>(ctx, n0);
+    sv.readers->varPosition = velix::detail::table_array<int32_t>(sv.ctx, n0);
     int32_t nEndo = 0, unused = 0;
     for (int16_t mk : mark) {
         nEndo += mk == kMarkEndogenous;
@@ -126,31 +128,31 @@ void cosparr(ProcContext* ctx) {
     {
         int32_t endo = 0, exo = nEndo;
         for (int32_t v = 0; v < n0; ++v)
-            ctx->readers.varPosition[v] = mark[v] == kMarkEndogenous  ? endo++
+            sv.readers->varPosition[v] = mark[v] == kMarkEndogenous  ? endo++
                                           : mark[v] == kMarkExogenous ? exo++
                                                                       : -1;
     }
-    ctx->readers.nEndoManifest = nEndo;
-    ctx->readers.nUnusedVars = unused;
+    sv.readers->nEndoManifest = nEndo;
+    sv.readers->nUnusedVars = unused;
     if (unused > 0) {
-        cospar4(ctx);
+        cospar4(sv.ctx);
         // The classes follow the manifest variables that stay in the model.
         int32_t kept = 0;
         for (int32_t v = 0; v < n0; ++v)
-            if (ctx->readers.varPosition[v] >= 0)
-                ctx->readers.varPosition[kept++] = ctx->readers.varPosition[v];
+            if (sv.readers->varPosition[v] >= 0)
+                sv.readers->varPosition[kept++] = sv.readers->varPosition[v];
     }
     const int32_t provisional = largest - unused;
-    ctx->readers.leadingDim = std::max(ctx->sizes.nManifest, provisional);
-    ctx->readers.largestProduct = std::max(provisional * provisional, 1);
-    ctx->sizes.invStoreLen = provisional * provisional;
+    sv.readers->leadingDim = std::max(sv.sizes->nManifest, provisional);
+    sv.readers->largestProduct = std::max(provisional * provisional, 1);
+    sv.sizes->invStoreLen = provisional * provisional;
 
     // 4. VARNAMES.
-    const VarnamesPayload* varnames = ram_varnames(ctx);
+    const VarnamesPayload* varnames = ram_varnames(sv);
 
     // 5. Model positions: the used manifest variables in DATA= order, then
     // the latent numbers that occur, in increasing order.
-    const int32_t n = ctx->sizes.nManifest;
+    const int32_t n = sv.sizes->nManifest;
     std::vector<int32_t> position(static_cast<size_t>(largest) + 1, -1);
     {
         int32_t p = 0;
@@ -164,7 +166,7 @@ void cosparr(ProcContext* ctx) {
     }
     int32_t N = n;
     for (int32_t v = n0 + 1; v <= largest; ++v) N += position[v] >= 0;
-    ctx->readers.nLatent = N - n;
+    sv.readers->nLatent = N - n;
     mt.rows[1] = n;
     mt.columns[1] = N;
     mt.rows[2] = mt.columns[2] = N;
@@ -172,12 +174,12 @@ void cosparr(ProcContext* ctx) {
 
     // 6. Patterns of _A_ and _P_.
     const size_t cells = static_cast<size_t>(N) * N;
-    velix::detail::TempPool pool(ctx, static_cast<int64_t>(cells) * (sizeof(NameRecord) + sizeof(double)) + 4096);
+    velix::detail::TempPool pool(sv.ctx, static_cast<int64_t>(cells) * (sizeof(NameRecord) + sizeof(double)) + 4096);
     NameRecord* names = pool.allocate<NameRecord>(cells);
     double* values = pool.allocate<double>(cells);
-    velix::detail::rewind_scratch(ctx);
-    ctx->sizes.nElements = 0;
-    ctx->readers.nNamedPositions = 0;
+    velix::detail::rewind_scratch(sv.ctx);
+    sv.sizes->nElements = 0;
+    sv.readers->nNamedPositions = 0;
     velix::detail::PrefixTable prefixes;
     char text80[81] = {};
     mt.firstElement[1] = 0;
@@ -217,7 +219,7 @@ void cosparr(ProcContext* ctx) {
             names[at] = name;
             values[at] = it.hasValue ? it.value : (it.nameKind != 0 ? missing : 1.0);
         }
-        patwrt(text80, ctx, k, names, values);
+        patwrt(text80, sv.ctx, k, names, values);
     }
 
     // 7. Matrices without elements.
@@ -226,47 +228,47 @@ void cosparr(ProcContext* ctx) {
         if (mt.type[k] == kMatBeta || mt.type[k] == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
             mt.type[k] = kMatIdentity;
             mt.form[k] = kFormNone;
-            velix::detail::type_change_note(ctx, k, 152);
+            velix::detail::type_change_note(sv.ctx, k, 152);
         } else if (mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal && mt.type[k] != kMatSelection) {
             xpmlog(kMsgProc, 118, name_text(mt.name[k]).c_str());
-            raise_error_level(ctx, kLevelBadVariables);
+            raise_error_level(sv.ctx, kLevelBadVariables);
         }
     }
-    if (mt.type[2] == kMatIdentity) ctx->sizes.invStoreLen = 0;
-    velix::detail::exit_above(ctx, 4);
+    if (mt.type[2] == kMatIdentity) sv.sizes->invStoreLen = 0;
+    velix::detail::exit_above(sv.ctx, 4);
 
     // 8. Added parameters and the parameter table.
-    if (ctx->options.modelListing) cosmcon(ctx);
+    if (sv.options->modelListing) cosmcon(sv.ctx);
     const int32_t capacity = static_cast<int32_t>(std::max<size_t>(cells, 1));
-    cospar3(ctx, names, values, capacity);
-    ctx->sizes.nParmAll = ctx->readers.nNamedPositions + ctx->sizes.nParmAdded;
-    velix::detail::exit_above(ctx, 4);
+    cospar3(sv.ctx, names, values, capacity);
+    sv.sizes->nParmAll = sv.readers->nNamedPositions + sv.sizes->nParmAdded;
+    velix::detail::exit_above(sv.ctx, 4);
     mt.firstColumnName[1] = mt.firstColumnName[2] = 1;
     mt.firstColumnName[3] = N + 1;
-    ctx->readers.nColumnNames = 2 * N;
-    ctx->readers.columnNames =
-        velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(2 * N));
-    cospar1(ctx, ctx->sizes.nParmAdded);
-    velix::detail::exit_above(ctx, 4);
+    sv.readers->nColumnNames = 2 * N;
+    sv.readers->columnNames =
+        velix::detail::table_array<NameRecord>(sv.ctx, static_cast<size_t>(2 * N));
+    cospar1(sv.ctx, sv.sizes->nParmAdded);
+    velix::detail::exit_above(sv.ctx, 4);
 
     // 9. Incoming paths; manifest positions past the endogenous latent
     // variables; column names.
-    ctx->readers.incomingPaths = velix::detail::table_array<int32_t>(ctx, static_cast<size_t>(N));
+    sv.readers->incomingPaths = velix::detail::table_array<int32_t>(sv.ctx, static_cast<size_t>(N));
     for (int32_t e = mt.firstElement[2]; e < mt.firstElement[2] + mt.elementCount[2]; ++e)
-        ++ctx->readers.incomingPaths[ctx->elements.row[e]];
+        ++sv.readers->incomingPaths[sv.elements->row[e]];
     int32_t endoLatent = 0;
-    ctx->readers.nWithIncoming = 0;
+    sv.readers->nWithIncoming = 0;
     for (int32_t v = 0; v < N; ++v) {
-        ctx->readers.nWithIncoming += ctx->readers.incomingPaths[v] > 0;
-        if (v >= n) endoLatent += ctx->readers.incomingPaths[v] > 0;
+        sv.readers->nWithIncoming += sv.readers->incomingPaths[v] > 0;
+        if (v >= n) endoLatent += sv.readers->incomingPaths[v] > 0;
     }
     for (int32_t v = 0; v < n; ++v)
-        if (ctx->readers.varPosition[v] >= nEndo) ctx->readers.varPosition[v] += endoLatent;
-    ctx->readers.nEndo = nEndo + endoLatent;
+        if (sv.readers->varPosition[v] >= nEndo) sv.readers->varPosition[v] += endoLatent;
+    sv.readers->nEndo = nEndo + endoLatent;
 
-    NameRecord* cn = ctx->readers.columnNames;
+    NameRecord* cn = sv.readers->columnNames;
     for (int32_t i = 0; i < n; ++i) {
-        cn[i] = velix::detail::padded8(ctx->input.manifestNames[i]);
+        cn[i] = velix::detail::padded8(sv.input->manifestNames[i]);
         cn[N + i] = velix::detail::padded8(velix::detail::generated_name(velix::detail::make_name("E"), i + 1));
     }
     for (int32_t l = 1; l <= N - n; ++l) {
@@ -287,5 +289,5 @@ void cosparr(ProcContext* ctx) {
             cn[latent ? position[v] : N + position[v]] = name;
         }
     }
-    velix::detail::exit_above(ctx, 4);
+    velix::detail::exit_above(sv.ctx, 4);
 }

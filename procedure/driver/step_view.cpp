@@ -4,7 +4,6 @@
 
 StepView step_view(ProcContext* ctx) {
     StepView v;
-    v.stmtList = ctx->stmtList;
     v.options = &ctx->options;
     v.input = &ctx->input;
     v.sizes = &ctx->sizes;

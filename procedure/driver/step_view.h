@@ -4,7 +4,9 @@
 // its elements, the programming statements and the optimizer set-up; they
 // read the moments and write the data-set cells, the pools, the files and
 // the output handles.  It is bound from the ProcContext in one place
-// (step_view), so that the driver's routines name no ProcContext field.
+// (step_view), so that the driver's routines name no part of it.  The
+// parse root stays the context's own (ctx->stmtList): the option reader
+// sets it and the INRAM= reader reorders it while views are bound.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +14,6 @@
 #include "velix/proc_context.h"
 
 struct StepView {
-    StatementNode* stmtList = nullptr;  // the parse root
     // Owned: filled by the option reader and the model readers.
     StatementOptions* options = nullptr;
     InputState* input = nullptr;
