@@ -188,8 +188,6 @@ struct MomentState {
     double* dwlsAsycov[2] = {};     // [p*] each: DWLS fourth moments for ASYCOV=CORR
     double* invStore = nullptr;     // the inverse store of the BY group (invPool)
     int64_t weightFactorStart = 0;  // byte position of the WLS weight factor on scratchFile
-    int64_t weightFactorPos = 0;    // running position while it is written
-    int64_t weightFactorEnd = 0;    // its end
     int16_t weightsOnFile = 0;      // workFile3 holds the p* diagonal weights of this group
     int16_t varianceBlockWritten = 0;  // the residual store holds this group's variances:
                                        // cleared by the moment step, set by the residual
@@ -263,7 +261,6 @@ struct EstimationState {
     int32_t nActive = 0;          // active constraints at the solution ("N_ACT" of OUTRAM=)
     int32_t status = 0;           // the optimizer's status of the last stage
     int32_t usable = 0;           // the last stage gave a usable solution
-    int32_t covarianceStatus = 0; // cosicrp's result after the last stage (-2: not run)
     int32_t techniqueRun = 0;     // the technique of the last stage (after any fallback)
     HostAllocator* stagePool = nullptr; // the optimizer's work arrays of the last stage
     // The Hessian the Newton-type techniques iterate with (estimation_hessian),

@@ -350,12 +350,7 @@ int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
     if (dv.moments->weightFactorStart == 0)
         dv.moments->weightFactorStart = dv.optSetup->saveEnd[0];
     point_file(dv.files->scratchFile, dv.moments->weightFactorStart);
-    dv.moments->weightFactorPos = dv.moments->weightFactorStart;
-    for (int32_t a = 0; a < pstar; ++a) {
-        write_file(dv.files->scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
-        dv.moments->weightFactorPos += 8 * int64_t{a + 1};
-    }
-    dv.moments->weightFactorEnd = dv.moments->weightFactorPos;
+    for (int32_t a = 0; a < pstar; ++a) write_file(dv.files->scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
     if (penalised) {
         const double v = penalty_value(dv);
         logdet = v == 0.0 ? host_special_missing(kMissingM) : logdet + n * std::log(v);
@@ -369,7 +364,7 @@ int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
 // Steps 15 to 24 of the group from the partial variables on; a GLS weight
 // matrix of ULS-then-GLS that cannot be inverted leaves the group to ULS
 // with the matrix as formed.  Returns the result.
-int32_t finish_group(ProcContext* ctx, Group* g);
+int32_t finish_group(const DataView& dv, Group* g);
 
 }  // namespace
 
@@ -893,7 +888,6 @@ int32_t coscorr(ProcContext* ctx) {
     dv.methods->methodGroup = dv.methods->methodRequested;
     dv.moments->weightsOnFile = 0;
     dv.moments->varianceBlockWritten = 0;
-    dv.moments->weightFactorPos = dv.moments->weightFactorEnd = dv.moments->weightFactorStart;
     // The origin of the moments is the option's for every BY group: an
     // intercept found in an earlier group does not carry over.
     if (!dv.moments->momentOriginKept) {

@@ -183,7 +183,7 @@ int32_t run_stage(ProcContext* ctx, NlpProblem* nlp) {
 // Covariance of the estimates, active constraints and degrees of freedom
 // after a usable last stage.
 void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
-    ctx->est.covarianceStatus = cosicrp(nlp);
+    cosicrp(nlp);
     const EvalView view = eval_view(ctx);
     coscmat(&view);
     ctx->est.nActive = nlp->nActiveLin + nlp->nActiveBounds;
@@ -264,7 +264,6 @@ int32_t cosmini(ProcContext* ctx) {
     HostAllocator* const lastPool = ctx->est.stagePool;
     ctx->est = EstimationState{};
     ctx->est.stagePool = lastPool;
-    ctx->est.covarianceStatus = -2;
     // The fit statistics of an earlier BY group must not stand for this one.
     ctx->results.fitStatsValid = 0;
     cosvout(ctx, kVectorInitial);
