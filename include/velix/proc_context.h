@@ -3,10 +3,13 @@
 // procedure routine.  Only the parse root, the links to the other blocks
 // and the error level sit at the top level; everything else is one named
 // sub-struct per family whose comment names its owner, the family that
-// fills it (every other family only reads it).  A routine that needs one part may take that part
-// (`const MomentState*`), so that its test builds only what it reads.  One
-// name per field: where the subsystems' own vocabularies differ, the other
-// spellings are listed in the field's comment so that a search finds it.
+// fills it (every other family only reads it).  The families read it
+// through a view bound in one place (model evaluation EvalView, the
+// results ResultsView, the data sets DataView, the driver StepView); a
+// routine that needs one part may take that part (`const MomentState*`),
+// so that its test builds only what it reads.  One name per field: where
+// the subsystems' own vocabularies differ, the other spellings are listed
+// in the field's comment so that a search finds it.
 #pragma once
 
 #include <cstdint>
