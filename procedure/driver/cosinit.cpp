@@ -233,6 +233,9 @@ void read_options(const StepView& sv, const StatementNode* proc, const ProcOptio
     hooks->printHessian = flag(proc, kFlagPhessian);
     hooks->outestJacobian = flag(proc, kFlagOutjac);
     sv.ctx->eval.printJacPattern = static_cast<int16_t>(flag(proc, kFlagPjacpat));
+    // NODIAG: the model's variances are those of the data, so only the
+    // covariances enter the fit.
+    sv.ctx->eval.diagFromData = static_cast<int16_t>(flag(proc, kFlagNoDiag));
     sv.options->printEffects = flag(proc, kFlagTotEff);
     // The remaining print and option bits are kept whole for their readers.
     constexpr NodeFlag kKeptPrint[] = {kFlagPall,    kFlagPrint,  kFlagPshort,   kFlagPsummary, kFlagTotEff,

@@ -188,7 +188,7 @@ void cosfacm(ProcContext* ctx) {
     // 4. VARNAMES; PARAMETERS and STRUCTEQ have no place in this model.
     const StatementNode* varnames = find_statement(sv.ctx->stmtList, "VARNAMES");
     const bool ignoreNames = check_factor_varnames(sv, varnames);
-    if (find_statement(sv.ctx->stmtList, "PARAMETE") != nullptr) xpmlog(kMsgProc, 179);
+    if (find_statement(sv.ctx->stmtList, "PARAMETE") != nullptr) xpmlog(kMsgProc, 181);
     if (find_statement(sv.ctx->stmtList, "STRUCTEQ") != nullptr) xpmlog(kMsgProc, 180);
 
     // 6. Optimizer sizes and per-parameter arrays.

@@ -325,7 +325,7 @@ void priresi(const ResultsView& rv, int32_t kind, const double* r) {
     if (printing(rv)) {
         const int32_t style = rv.options->covAnalysis || rv.input->symatrixInput ? 0 : 7;
         if (publish_matrix(rv.ctx, info.name, info.matrixTitle, r, rv.sizes->nManifest, rv.sizes->nManifest,
-                           rv.input->manifestNames, rv.input->manifestNames, "sc", style) < 0)
+                           rv.input->manifestNames, rv.input->manifestNames, "sf", style) < 0)
             return;
         const double values[2] = {ave.meanAbs, ave.meanAbsOff};
         cosput(rv.ctx, kyrtxts("Ave%s", -1, info.name), info.aveTitle, kyrtxt("AveResValue", -1), 2, values,
