@@ -182,6 +182,7 @@ void read_options(const StepView& sv, const StatementNode* proc, const ProcOptio
         sv.options->waldAlpha = proc_cell_row(kProcSlmw).value;
 
     keep_preset(kProcG4, &hooks->ginvMaxParams);
+    if (hooks->ginvMaxParams < 0) hooks->ginvMaxParams = kDefaultGinvMax;
 
     sv.options->varStartScale = cell_value(r, kProcDemphas);
     sv.options->ridgeCell = cell_value(r, kProcRidge);

@@ -1,0 +1,85 @@
+// The one-row determinant table of a moment matrix or of the predicted
+// model matrix: the determinant, its logarithm and a 12-character text
+// form that stays readable when the determinant is beyond the range of a
+// double.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "host/object_dispatch.h"
+#include "host/output_table.h"
+#include "numerics/kernel_support.h"
+#include "procedure/data/data.h"
+#include "velix/codes.h"
+#include "velix/host.h"
+#include "velix/types.h"
+
+namespace {
+
+constexpr int32_t kLabelLogDet = 601;  // message of the Label2 column
+// Host code of the special missing value ".M" (0 ".", 1 "._", 2 ".A").
+constexpr int kMissingKindM = 2 + ('M' - 'A');
+// log(DBL_MAX): a larger log-determinant has no double determinant.
+constexpr double kLogDblMax = 709.78271289339;
+constexpr double kLn10 = 2.302585092994046;
+constexpr int32_t kCharDetWidth = 12;
+
+bool is_missing_kind_m(double d) {
+    const double m = host_special_missing(kMissingKindM);
+    uint64_t a, b;
+    std::memcpy(&a, &d, sizeof a);
+    std::memcpy(&b, &m, sizeof b);
+    return (a >> 48) == 0xFFFFu && a == b;
+}
+
+}  // namespace
+
+void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double logDet,
+            int32_t rowLabelNumber, HostText* templatePath) {
+    //   decide the cells: missing 'M' -> 0; beyond the double range -> the
+    //   decimal exponent; otherwise exp(logDet) in a readable 12-character form
+    //   create, define five columns, end columns, bind, one row, end, deliver
+    double determinant = 0.0;
+    char text[kCharDetWidth + 20] = {};
+    if (is_missing_kind_m(logDet)) {
+        std::snprintf(text, sizeof text, "0");
+    } else if (logDet >= kLogDblMax) {
+        // "1.0E" and an exponent of up to 8 digits fill the 12 characters;
+        // a larger (or infinite) log-determinant reads "Infinity" rather
+        // than a cut exponent.
+        const double exponent = logDet / kLn10;
+        if (exponent < 1e8)
+            std::snprintf(text, sizeof text, "1.0E%-8d", static_cast<int32_t>(exponent));
+        else
+            std::snprintf(text, sizeof text, "Infinity");
+        determinant = velix::kDblMax;
+    } else {
+        determinant = std::exp(logDet);
+        // Six significant digits fit 12 characters for every positive
+        // double, from 4.94066e-324 to 1.79769e+308.
+        std::snprintf(text, sizeof text, "%12.6g", determinant);
+    }
+    char charDet[kCharDetWidth];
+    std::memset(charDet, ' ', sizeof charDet);
+    const int32_t charLen = static_cast<int32_t>(std::min<size_t>(std::strlen(text), kCharDetWidth));
+    std::memcpy(charDet, text, charLen);
+
+    HostObject* table = nullptr;
+    HostText* title = kyrmsg(kMsgProc, titleNumber);
+    if (kyr_failed(kyr_table_create(ctx->output.kyrManager, tableName, title, &table))) return;
+    HostText* label1 = kyrmsg(kMsgProc, rowLabelNumber);
+    HostText* label2 = kyrmsg(kMsgProc, kLabelLogDet);
+    double logCell = logDet;
+    const KyrArg charWidth[] = {kyr_int(kAttrWidth, charLen)};
+    if (kyr_failed(kyr_table_column(table, 66, "Label1", &label1))) return;
+    if (kyr_failed(kyr_table_column(table, 5, "Determinant", &determinant))) return;
+    if (kyr_failed(kyr_table_column(table, 20, "CharDet", charDet, charWidth, 1))) return;
+    if (kyr_failed(kyr_table_column(table, 66, "Label2", &label2))) return;
+    if (kyr_failed(kyr_table_column(table, 5, "LogDet", &logCell))) return;
+    if (kyr_failed(kyr_table_end_columns(table))) return;
+    if (kyr_failed(kyr_table_bind(ctx->output.kyrManager, table, templatePath, &ctx->output.kyrTable))) return;
+    if (kyr_failed(kyr_table_add_row(table))) return;
+    if (kyr_failed(kyr_table_end_rows(table))) return;
+    kyr_failed(kyr_table_deliver(ctx->output.kyrManager, ctx->output.kyrTable));
+}
