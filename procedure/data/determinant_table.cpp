@@ -11,6 +11,7 @@
 #include "host/output_table.h"
 #include "numerics/kernel_support.h"
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/types.h"
@@ -37,6 +38,7 @@ bool is_missing_kind_m(double d) {
 
 void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double logDet,
             int32_t rowLabelNumber, HostText* templatePath) {
+    const DataView dv = data_view(ctx);
     //   decide the cells: missing 'M' -> 0; beyond the double range -> the
     //   decimal exponent; otherwise exp(logDet) in a readable 12-character form
     //   create, define five columns, end columns, bind, one row, end, deliver
@@ -67,7 +69,7 @@ void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double l
 
     HostObject* table = nullptr;
     HostText* title = kyrmsg(kMsgProc, titleNumber);
-    if (kyr_failed(kyr_table_create(ctx->output.kyrManager, tableName, title, &table))) return;
+    if (kyr_failed(kyr_table_create(dv.output->kyrManager, tableName, title, &table))) return;
     HostText* label1 = kyrmsg(kMsgProc, rowLabelNumber);
     HostText* label2 = kyrmsg(kMsgProc, kLabelLogDet);
     double logCell = logDet;
@@ -78,8 +80,8 @@ void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double l
     if (kyr_failed(kyr_table_column(table, 66, "Label2", &label2))) return;
     if (kyr_failed(kyr_table_column(table, 5, "LogDet", &logCell))) return;
     if (kyr_failed(kyr_table_end_columns(table))) return;
-    if (kyr_failed(kyr_table_bind(ctx->output.kyrManager, table, templatePath, &ctx->output.kyrTable))) return;
+    if (kyr_failed(kyr_table_bind(dv.output->kyrManager, table, templatePath, &dv.output->kyrTable))) return;
     if (kyr_failed(kyr_table_add_row(table))) return;
     if (kyr_failed(kyr_table_end_rows(table))) return;
-    kyr_failed(kyr_table_deliver(ctx->output.kyrManager, ctx->output.kyrTable));
+    kyr_failed(kyr_table_deliver(dv.output->kyrManager, dv.output->kyrTable));
 }
