@@ -40,14 +40,15 @@
 #include "procedure/proc_options.h"
 #include "velix/codes.h"
 #include "velix/host_vector.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/statements.h"
 
 namespace {
 
-// Square root of the smallest normal double.
-constexpr double kTiny = 1.491668147e-154;
-constexpr double kDblMin = 2.225073858507202e-308;
+// Square root of the smallest normal double, as the ridge and weight tests
+// were written from it.
+constexpr double kTiny = velix::kSqrtDblMinWritten;
 constexpr double kLn10 = 2.302585092994046;
 // Smallest eigenvalue the automatic ridge aims at.
 constexpr double kRidgeTarget = 0.001;
@@ -240,6 +241,73 @@ int32_t uls_only(const DataView& dv, int32_t number) {
     return -1;
 }
 
+// DWLS: the weights are the inverse square roots of the variances of the
+// moments.  The singularity test is relative to the largest.
+void dwls_roots(const DataView& dv, bool penalised, bool printWeights, bool printDetail) {
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t pstar = dv.sizes->nMoments;
+    double* w = dv.arrays->weightMatrix;
+    if (penalised) apply_penalty(dv);
+    double largest = 0.0;
+    for (int32_t a = 0; a < pstar; ++a) largest = std::max(largest, w[a]);
+    double logdet = 0.0;
+    bool singular = false;
+    const double tol = dv.options->singular * dv.options->singular * largest;
+    for (int32_t a = 0; a < pstar; ++a) {
+        if (!singular) {
+            if (w[a] < tol || !(w[a] > 0.0))
+                singular = true;
+            else
+                logdet += std::log(w[a]);
+        }
+        w[a] = w[a] >= velix::detail::kMinPos ? 1.0 / std::sqrt(w[a]) : 0.0;
+    }
+    if (singular) logdet = host_special_missing(kMissingM);
+    if (printWeights)
+        determinant_table(dv, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
+    const NameRecord* names = velix::detail::moment_names(dv.ctx);
+    if (printDetail)
+        velix::detail::publish_matrix(dv.ctx, "InvDiagWeights", kMsgInverseDiagonalTable, w, n, n,
+                                      names, names, "sc", 8);
+}
+
+// WLS: the Cholesky factor of the weight matrix (without the variance
+// moments in penalised correlation analysis), kept on the scratch file.
+// Returns kWlsSingular when it fails, else -1 (go on).
+int32_t wls_factor(const DataView& dv, bool penalised, bool printWeights, bool printDetail, const NameRecord* labels) {
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t pstar = dv.sizes->nMoments;
+    double* w = dv.arrays->weightMatrix;
+    double logdet = 0.0;
+    bool ok;
+    if (!penalised) {
+        ok = scaled_factor(pstar, dv.options->singular, w, &logdet);
+    } else {
+        velix::detail::takout(dv.ctx);
+        ok = scaled_factor(pstar - n, dv.options->singular, w, &logdet);
+        if (ok) velix::detail::putin(dv.ctx, penalty_value(dv));
+    }
+    if (!ok) {
+        xpmlog(kMsgProc, kMsgWeightsSingular);
+        return kWlsSingular;
+    }
+    if (dv.moments->weightFactorStart == 0)
+        dv.moments->weightFactorStart = dv.optSetup->saveEnd[0];
+    point_file(dv.files->scratchFile, dv.moments->weightFactorStart);
+    for (int32_t a = 0; a < pstar; ++a) write_file(dv.files->scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
+    if (penalised) {
+        const double v = penalty_value(dv);
+        logdet = v == 0.0 ? host_special_missing(kMissingM) : logdet + n * std::log(v);
+    }
+    if (printWeights)
+        determinant_table(dv, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
+    if (printDetail)
+        velix::detail::publish_matrix(dv.ctx, "CholeskyWeights", kMsgWeightsFactorTable, w, pstar,
+                                      pstar, labels, labels, "sc", 8);
+    return -1;
+}
+
+
 // Steps 13: the weights of the WLS-type methods.  Returns a result code,
 // or -1 to go on (possibly switched to ULS).
 int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
@@ -249,16 +317,18 @@ int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
     const bool wls = is_wls(method);
     const int32_t intercept = dv.moments->momentOrigin < 0 ? -(dv.moments->momentOrigin + 1) : -1;
     if (!dv.input->inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
-        xpmlog(kMsgProc, 9, g->n);
+        xpmlog(kMsgProc, kMsgTooFewForKurtosis, g->n);
         dv.options->kurtosisWanted = 0;
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(dv, 23);
-        xpmlog(kMsgProc, 15, g->n);
+        if (method == kMethodUlsWls || method == kMethodUlsDwls)
+            return uls_only(dv, kMsgWeightsUlsOnly);
+        xpmlog(kMsgProc, kMsgTooFewForWeights, g->n);
         return kTooFewForWeights;
     }
     const int32_t level = wls ? cosfiw1(dv.ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(dv.ctx, 1, 5, 6, inverse, &g->list);
     if (level >= 5 || level < 0) {
-        xpmlog(kMsgProc, 10);
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(dv, 23);
+        xpmlog(kMsgProc, kMsgWeightsNotFormed);
+        if (method == kMethodUlsWls || method == kMethodUlsDwls)
+            return uls_only(dv, kMsgWeightsUlsOnly);
         return kWeightRoutineFailed;
     }
     if (!dv.input->inwgtUsed) {
@@ -271,7 +341,7 @@ int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
     double* w = dv.arrays->weightMatrix;
     if (intercept >= 0) w[wls ? pk(pk(intercept, intercept), pk(intercept, intercept)) : pk(intercept, intercept)] = 1.0;
     if (std::fabs(dv.options->wRidge) > kTiny) {
-        xpmlog(kMsgProc, 11, dv.options->wRidge);
+        xpmlog(kMsgProc, kMsgWeightsRidged, dv.options->wRidge);
         if (wls)
             for (int32_t a = 0; a < pstar; ++a) w[pk(a, a)] += dv.options->wRidge * w[pk(a, a)];
         else
@@ -295,9 +365,11 @@ int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
     }
     if (printWeights) {
         if (wls)
-            velix::detail::publish_matrix(dv.ctx, "Weights", 727, w, pstar, pstar, labels.data(), labels.data(), "sc", 8);
+            velix::detail::publish_matrix(dv.ctx, "Weights", kMsgWeightsTable, w, pstar, pstar,
+                                          labels.data(), labels.data(), "sc", 8);
         else
-            velix::detail::publish_matrix(dv.ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
+            velix::detail::publish_matrix(dv.ctx, "Weights", kMsgWeightsTable, w, n, n, names, names,
+                                          "sc", 8);
     }
     dv.moments->weightsOnFile = 1;
     point_file(dv.files->workFile3, 0);
@@ -309,55 +381,10 @@ int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
 
     const bool printDetail = dv.options->printDetail && printWeights;
     if (!wls) {
-        // DWLS: the weights are the inverse square roots of the variances of
-        // the moments.  The singularity test is relative to the largest.
-        if (penalised) apply_penalty(dv);
-        double largest = 0.0;
-        for (int32_t a = 0; a < pstar; ++a) largest = std::max(largest, w[a]);
-        double logdet = 0.0;
-        bool singular = false;
-        const double tol = dv.options->singular * dv.options->singular * largest;
-        for (int32_t a = 0; a < pstar; ++a) {
-            if (!singular) {
-                if (w[a] < tol || !(w[a] > 0.0))
-                    singular = true;
-                else
-                    logdet += std::log(w[a]);
-            }
-            w[a] = w[a] >= kDblMin ? 1.0 / std::sqrt(w[a]) : 0.0;
-        }
-        if (singular) logdet = host_special_missing(kMissingM);
-        if (printWeights) determinant_table(dv, "WeightsDet", 728, logdet, 13);
-        if (printDetail) velix::detail::publish_matrix(dv.ctx, "InvDiagWeights", 730, w, n, n, names, names, "sc", 8);
+        dwls_roots(dv, penalised, printWeights, printDetail);
         return -1;
     }
-    // WLS: Cholesky factor of the weight matrix (without the variance
-    // moments in penalised correlation analysis).
-    double logdet = 0.0;
-    bool ok;
-    if (!penalised) {
-        ok = scaled_factor(pstar, dv.options->singular, w, &logdet);
-    } else {
-        velix::detail::takout(dv.ctx);
-        ok = scaled_factor(pstar - n, dv.options->singular, w, &logdet);
-        if (ok) velix::detail::putin(dv.ctx, penalty_value(dv));
-    }
-    if (!ok) {
-        xpmlog(kMsgProc, 12);
-        return kWlsSingular;
-    }
-    if (dv.moments->weightFactorStart == 0)
-        dv.moments->weightFactorStart = dv.optSetup->saveEnd[0];
-    point_file(dv.files->scratchFile, dv.moments->weightFactorStart);
-    for (int32_t a = 0; a < pstar; ++a) write_file(dv.files->scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
-    if (penalised) {
-        const double v = penalty_value(dv);
-        logdet = v == 0.0 ? host_special_missing(kMissingM) : logdet + n * std::log(v);
-    }
-    if (printWeights) determinant_table(dv, "WeightsDet", 728, logdet, 13);
-    if (printDetail) velix::detail::publish_matrix(dv.ctx, "CholeskyWeights", 729, w, pstar, pstar, labels.data(),
-                                                   labels.data(), "sc", 8);
-    return -1;
+    return wls_factor(dv, penalised, printWeights, printDetail, labels.data());
 }
 
 // Steps 15 to 24 of the group from the partial variables on; a GLS weight
@@ -445,217 +472,228 @@ void setini(ProcContext* ctx) {
 
 namespace {
 
-int32_t finish_group(const DataView& dv, Group* g) {
+// Sweeps the partial variables out of the correlation matrix and moves N,
+// the divisor and the standard deviations to the partial moments.
+void sweep_partials(const DataView& dv, Group* g) {
     const int32_t n = dv.sizes->nManifest;
     const int32_t m = dv.moments->nRead;
-    const double missing = host_missing_value();
     double* s = dv.arrays->momentMatrix;
     const char* kind = dv.options->vardefKind;
-
-    // 15. Partial variables: sweep them out of the correlation matrix.
     const int32_t q = dv.moments->nPartial;
-    g->partialUsed = 0;
-    if (q > 0) {
-        if (g->n <= q) {
-            xpmlog(kMsgProc, 17, q, g->n);
-            g->n = q;
+    if (g->n <= q) {
+        xpmlog(kMsgProc, kMsgTooManyPartials, q, g->n);
+        g->n = q;
+    }
+    std::vector<char> flags(m, '0');
+    std::vector<double> work(m);
+    int32_t used = q;
+    for (int32_t k = 0; k < q; ++k) {
+        const int32_t pivot = n + k;
+        // Relative pivot test: the residual variance against the original.
+        zsweep(s, pivot, m, flags.data(), work.data(), dv.options->singular * s[pk(pivot, pivot)]);
+        if (flags[pivot] == '0') {
+            --used;
+            for (int32_t j = 0; j < m; ++j) s[pk(pivot, j)] = 0.0;
         }
-        std::vector<char> flags(m, '0');
-        std::vector<double> work(m);
-        int32_t used = q;
-        for (int32_t k = 0; k < q; ++k) {
-            const int32_t pivot = n + k;
-            // Relative pivot test: the residual variance against the original.
-            zsweep(s, pivot, m, flags.data(), work.data(),
-                   dv.options->singular * s[pk(pivot, pivot)]);
-            if (flags[pivot] == '0') {
-                --used;
-                for (int32_t j = 0; j < m; ++j) s[pk(pivot, j)] = 0.0;
-            }
-        }
-        g->partialUsed = used;
-        double df = used;
-        if (dv.moments->momentOrigin <= 0 &&
-            (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0))
-            df += 1.0;
+    }
+    g->partialUsed = used;
+    double df = used;
+    if (dv.moments->momentOrigin <= 0 &&
+        (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0))
+        df += 1.0;
+    const double wold = dv.moments->divisor;
+    dv.moments->divisor = zvardiv(kind, g->nd, df, dv.moments->sumWeights);
+    if (std::memcmp(kind, kVardefDefault, 8) == 0) g->n -= used;
+    if (std::memcmp(kind, "WDF     ", 8) == 0) dv.moments->sumWeights -= used;
+    const double scale = dv.moments->divisor > 0.0 ? std::sqrt(wold / dv.moments->divisor) : 0.0;
+    dv.moments->nObs = dv.optSetup->nObsCell = g->n;
+    for (int32_t i = 0; i < n; ++i)
+        if (s[pk(i, i)] <= velix::kMachEpsWritten * 10000.0)
+            for (int32_t j = 0; j < n; ++j) s[pk(i, j)] = 0.0;
+    std::vector<double> sd(n);
+    zcovcor(n, s, sd.data());
+    for (int32_t i = 0; i < n; ++i) {
+        dv.moments->stdDevs[i] *= scale * sd[i];
+        if (s[pk(i, i)] <= velix::kMachEpsWritten * 1000.0) s[pk(i, i)] = 0.0;
+    }
+}
+
+// Moves the standard deviations of moments with an intercept to the divisor
+// about the means and checks that some variable varies; kNoVariance if none.
+int32_t check_variances(const DataView& dv, const Group* g) {
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t m = dv.moments->nRead;
+    if (dv.moments->momentOrigin < 0) {
         const double wold = dv.moments->divisor;
-        dv.moments->divisor = zvardiv(kind, g->nd, df, dv.moments->sumWeights);
-        if (std::memcmp(kind, kVardefDefault, 8) == 0) g->n -= used;
-        if (std::memcmp(kind, "WDF     ", 8) == 0) dv.moments->sumWeights -= used;
-        const double scale =
-            dv.moments->divisor > 0.0 ? std::sqrt(wold / dv.moments->divisor) : 0.0;
-        dv.moments->nObs = dv.optSetup->nObsCell = g->n;
-        for (int32_t i = 0; i < n; ++i)
-            if (s[pk(i, i)] <= velix::kMachEpsWritten * 10000.0)
-                for (int32_t j = 0; j < n; ++j) s[pk(i, j)] = 0.0;
-        std::vector<double> sd(n);
-        zcovcor(n, s, sd.data());
-        for (int32_t i = 0; i < n; ++i) {
-            dv.moments->stdDevs[i] *= scale * sd[i];
-            if (s[pk(i, i)] <= velix::kMachEpsWritten * 1000.0) s[pk(i, i)] = 0.0;
+        dv.moments->divisor = zvardiv(dv.options->vardefKind, g->n, 1.0, dv.moments->sumWeights);
+        if (std::fabs(dv.moments->divisor - wold) > velix::kMachEpsWritten)
+            xpmlog(kMsgProc, kMsgInterceptDivisor, dv.moments->divisor);
+        const double f = dv.moments->divisor > velix::kMachEpsWritten
+                             ? std::sqrt(wold / dv.moments->divisor)
+                             : 0.0;
+        for (int32_t i = 0; i < m; ++i) dv.moments->stdDevs[i] *= f;
+    }
+    double trace = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        const double sd = dv.moments->stdDevs[i];
+        trace += dv.options->covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
+        if (!(sd > 0.0)) {
+            const NameRecord& r = velix::detail::moment_names(dv.ctx)[i];
+            xpmlog(kMsgProc, kMsgNoPositiveVariance, static_cast<int32_t>(r.length), r.text);
         }
     }
-
-    // 16. Checks.
-    if (!dv.input->symatrixInput) {
-        if (dv.moments->momentOrigin < 0) {
-            const double wold = dv.moments->divisor;
-            dv.moments->divisor = zvardiv(kind, g->n, 1.0, dv.moments->sumWeights);
-            if (std::fabs(dv.moments->divisor - wold) > velix::kMachEpsWritten)
-                xpmlog(kMsgProc, 18, dv.moments->divisor);
-            const double f = dv.moments->divisor > velix::kMachEpsWritten
-                                 ? std::sqrt(wold / dv.moments->divisor)
-                                 : 0.0;
-            for (int32_t i = 0; i < m; ++i) dv.moments->stdDevs[i] *= f;
-        }
-        double trace = 0.0;
-        for (int32_t i = 0; i < n; ++i) {
-            const double sd = dv.moments->stdDevs[i];
-            trace += dv.options->covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
-            if (!(sd > 0.0)) {
-                const NameRecord& r = velix::detail::moment_names(dv.ctx)[i];
-                xpmlog(kMsgProc, 19, static_cast<int32_t>(r.length), r.text);
-            }
-        }
-        if (!(trace > 0.0)) {
-            xpmlog(kMsgProc, 20);
-            return kNoVariance;
-        }
+    if (!(trace > 0.0)) {
+        xpmlog(kMsgProc, kMsgNoVariableVaries);
+        return kNoVariance;
     }
+    return kGoOn;
+}
 
-    // 17. Covariance analysis.
-    if (dv.options->covAnalysis)
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j)
-                s[pk(i, j)] *= dv.moments->stdDevs[i] * dv.moments->stdDevs[j];
-
-    // 18. Printing and OUTSTAT=.
-    if (dv.options->printEnabled) cospcor(dv.ctx, g->partialUsed, g->kurtosisStatus, &g->list);
-    if (dv.dataSets->dataSetHandle[kRoleOutstat] != nullptr) cosfout(dv.ctx, 1);
-
-    // 19. Ridge.
+// Adds the RIDGE= ridge, or the automatic one (ridge missing) that lifts
+// the smallest eigenvalue to kRidgeTarget in at most kRidgePasses passes.
+void apply_ridge(const DataView& dv) {
+    const int32_t n = dv.sizes->nManifest;
+    double* s = dv.arrays->momentMatrix;
     double r = dv.options->ridgeCell;
     if (!wzmis(r)) {
         if (std::fabs(r) > kTiny) {
-            xpmlog(kMsgProc, 22, r);
+            xpmlog(kMsgProc, kMsgMomentsRidged, r);
             for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += r * s[pk(i, i)];
         }
-    } else {
-        std::vector<double> work(6 * std::max(n, 1));
-        std::vector<int16_t> index(std::max(n, 1));
-        std::copy(s, s + dv.sizes->nMoments, dv.arrays->momentInverse);
-        r = missing;
-        bool applied = false;
-        if (velix::detail::ridge(n, dv.arrays->momentInverse, work.data(), index.data(), &r) == 0 && r > 0.0) {
-            double inc = r;
-            for (int pass = 1; pass <= kRidgePasses; ++pass) {
-                const double t = inc * 1e-08;  // keeps a zero diagonal from staying zero
-                for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += inc * (std::fabs(s[pk(i, i)]) + t);
-                applied = true;
-                if (pass == kRidgePasses) break;
-                std::copy(s, s + dv.sizes->nMoments, dv.arrays->momentInverse);
-                double r2 = missing;
-                if (velix::detail::ridge(n, dv.arrays->momentInverse, work.data(), index.data(), &r2) != 0 || r2 <= 0.0) break;
-                inc = r2;
-            }
-        }
-        if (applied) xpmlog(kMsgProc, 21);
+        return;
     }
+    std::vector<double> work(6 * std::max(n, 1));
+    std::vector<int16_t> index(std::max(n, 1));
+    std::copy(s, s + dv.sizes->nMoments, dv.arrays->momentInverse);
+    r = host_missing_value();
+    bool applied = false;
+    if (velix::detail::ridge(n, dv.arrays->momentInverse, work.data(), index.data(), &r) == 0 &&
+        r > 0.0) {
+        double inc = r;
+        for (int pass = 1; pass <= kRidgePasses; ++pass) {
+            const double t = inc * 1e-08;  // keeps a zero diagonal from staying zero
+            for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += inc * (std::fabs(s[pk(i, i)]) + t);
+            applied = true;
+            if (pass == kRidgePasses) break;
+            std::copy(s, s + dv.sizes->nMoments, dv.arrays->momentInverse);
+            double r2 = host_missing_value();
+            if (velix::detail::ridge(n, dv.arrays->momentInverse, work.data(), index.data(), &r2) != 0 ||
+                r2 <= 0.0)
+                break;
+            inc = r2;
+        }
+    }
+    if (applied) xpmlog(kMsgProc, kMsgMomentsRidgedAuto);
+}
 
-    // 20. Inverse and log-determinant of the analysed matrix.
-    const uint32_t pf = dv.options->printFlags;
-    const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
-    const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
+// Inverts the analysed matrix into momentInverse with its log-determinant;
+// a singular one leaves ULS-then-GLS/ML to ULS and ends GLS and ML with
+// kSingular.
+int32_t invert_moments(const DataView& dv, bool printInput, bool* invertible) {
+    const int32_t n = dv.sizes->nManifest;
+    const double* s = dv.arrays->momentMatrix;
     std::copy(s, s + dv.sizes->nMoments, dv.arrays->momentInverse);
     double logdet = 0.0;
-    const bool invertible = scaled_inverse(n, dv.options->singular, dv.arrays->momentInverse, &logdet);
-    dv.moments->logDetMoments = invertible ? logdet : host_special_missing(kMissingM);
+    *invertible = scaled_inverse(n, dv.options->singular, dv.arrays->momentInverse, &logdet);
+    dv.moments->logDetMoments = *invertible ? logdet : host_special_missing(kMissingM);
     if (printInput && dv.options->printEnabled)
-        determinant_table(dv, dv.options->covAnalysis ? "InCovDet" : "InCorrDet", 728,
-                          dv.moments->logDetMoments, 606);
-    if (!invertible) {
-        const int32_t method = dv.methods->methodGroup;
-        if (method == kMethodUlsGls || method == kMethodUlsMl) {
-            dv.methods->methodGroup = kMethodUls;
-            xpmlog(kMsgProc, 24);
-        } else if (method == kMethodGls || method == kMethodMl) {
-            xpmlog(kMsgProc, 25);
-            return kSingular;
-        }
+        determinant_table(dv, dv.options->covAnalysis ? "InCovDet" : "InCorrDet",
+                          kMsgDeterminantTitle, dv.moments->logDetMoments, kMsgDeterminantRow);
+    if (*invertible) return kGoOn;
+    const int32_t method = dv.methods->methodGroup;
+    if (method == kMethodUlsGls || method == kMethodUlsMl) {
+        dv.methods->methodGroup = kMethodUls;
+        xpmlog(kMsgProc, kMsgSingularUlsOnly);
+    } else if (method == kMethodGls || method == kMethodMl) {
+        xpmlog(kMsgProc, kMsgSingularMethod);
+        return kSingular;
     }
+    return kGoOn;
+}
 
-    // 21. GLS weights.
-    if (dv.methods->methodGroup == kMethodGls || dv.methods->methodGroup == kMethodUlsGls) {
-        double* w = dv.arrays->weightMatrix;
-        if (dv.input->inwgtUsed) {
-            if (cosfiwt(dv.ctx, 1) != 0) {
-                xpmlog(kMsgProc, 10);
-                return kInwgtNotRead;
-            }
-        } else {
-            std::copy(s, s + dv.sizes->nMoments, w);
+// The GLS weights: the analysed matrix (or INWGT=), its variances of the
+// moments on the work file and its inverse in the weight matrix.
+int32_t gls_weights(const DataView& dv, bool invertible, bool printWeights) {
+    const int32_t n = dv.sizes->nManifest;
+    const double* s = dv.arrays->momentMatrix;
+    double* w = dv.arrays->weightMatrix;
+    if (dv.input->inwgtUsed) {
+        if (cosfiwt(dv.ctx, 1) != 0) {
+            xpmlog(kMsgProc, kMsgWeightsNotFormed);
+            return kInwgtNotRead;
         }
-        if (std::fabs(dv.options->wRidge) > kTiny) {
-            xpmlog(kMsgProc, 11, dv.options->wRidge);
-            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += dv.options->wRidge * w[pk(i, i)];
-        }
-        const NameRecord* names = velix::detail::moment_names(dv.ctx);
-        if (printWeights) velix::detail::publish_matrix(dv.ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
-        dv.moments->weightsOnFile = 1;
-        point_file(dv.files->workFile3, 0);
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j) {
-                const double d = w[pk(i, i)] * w[pk(j, j)] + w[pk(i, j)] * w[pk(i, j)];
-                write_file(dv.files->workFile3, &d, sizeof d);
-            }
-        // The weights themselves are kept in momentInverse's place only when
-        // they can be inverted, so no output comes from a failed factor.
-        std::vector<double> weights(w, w + dv.sizes->nMoments);
-        bool ok;
-        double wlogdet = dv.moments->logDetMoments;
-        if (std::fabs(dv.options->wRidge) <= kTiny && !dv.input->inwgtUsed && invertible) {
-            std::copy(dv.arrays->momentInverse, dv.arrays->momentInverse + dv.sizes->nMoments, w);
-            ok = true;
-        } else {
-            ok = scaled_inverse(n, dv.options->singular, w, &wlogdet);
-            if (ok && printWeights) determinant_table(dv, "WeightsDet", 728, wlogdet, 13);
-        }
-        if (ok) {
-            if (dv.dataSets->dataSetHandle[kRoleOutwgt] != nullptr) {
-                std::vector<double> inverse(w, w + dv.sizes->nMoments);
-                std::copy(weights.begin(), weights.end(), w);
-                cosfout(dv.ctx, 0);
-                std::copy(inverse.begin(), inverse.end(), w);
-            }
-        } else {
-            xpmlog(kMsgProc, 12);
-            if (dv.methods->methodGroup == kMethodGls) {
-                xpmlog(kMsgProc, 25);
-                return kSingular;
-            }
-            // ULS then GLS: the group is analysed by ULS only; the matrix
-            // stays as formed, nothing is converted again.
-            uls_only(dv, 24);
-        }
+    } else {
+        std::copy(s, s + dv.sizes->nMoments, w);
     }
-
-    // 22. Inverse store.
-    if (dv.sizes->invStoreLen > 0) {
-        const int64_t bytes = 8 * int64_t{dv.sizes->invStoreLen};
-        dv.pools->invPool = xmpoolc(bytes, 1024, 4096);
-        if (dv.pools->invPool == nullptr) {
-            xmemmsg(bytes);
-            xexit(std::max(*dv.errorLevel, kLevelNoMemory), 0);
-        }
-        dv.moments->invStore = static_cast<double*>(
-            dv.pools->invPool->allocate(dv.pools->invPool, static_cast<size_t>(bytes), 4096));
-        if (const int32_t c = xmemdef(dv.moments->invStore)) {
-            xmemmsg(c + 20000);
-            xexit(std::max(*dv.errorLevel, kLevelNoMemory), 0);
-        }
+    if (std::fabs(dv.options->wRidge) > kTiny) {
+        xpmlog(kMsgProc, kMsgWeightsRidged, dv.options->wRidge);
+        for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += dv.options->wRidge * w[pk(i, i)];
     }
+    const NameRecord* names = velix::detail::moment_names(dv.ctx);
+    if (printWeights)
+        velix::detail::publish_matrix(dv.ctx, "Weights", kMsgWeightsTable, w, n, n, names, names, "sc",
+                                      8);
+    dv.moments->weightsOnFile = 1;
+    point_file(dv.files->workFile3, 0);
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            const double d = w[pk(i, i)] * w[pk(j, j)] + w[pk(i, j)] * w[pk(i, j)];
+            write_file(dv.files->workFile3, &d, sizeof d);
+        }
+    // The weights themselves are kept in momentInverse's place only when
+    // they can be inverted, so no output comes from a failed factor.
+    std::vector<double> weights(w, w + dv.sizes->nMoments);
+    bool ok;
+    double wlogdet = dv.moments->logDetMoments;
+    if (std::fabs(dv.options->wRidge) <= kTiny && !dv.input->inwgtUsed && invertible) {
+        std::copy(dv.arrays->momentInverse, dv.arrays->momentInverse + dv.sizes->nMoments, w);
+        ok = true;
+    } else {
+        ok = scaled_inverse(n, dv.options->singular, w, &wlogdet);
+        if (ok && printWeights)
+            determinant_table(dv, "WeightsDet", kMsgDeterminantTitle, wlogdet,
+                              kMsgWeightsDetLabel);
+    }
+    if (ok) {
+        if (dv.dataSets->dataSetHandle[kRoleOutwgt] != nullptr) {
+            std::vector<double> inverse(w, w + dv.sizes->nMoments);
+            std::copy(weights.begin(), weights.end(), w);
+            cosfout(dv.ctx, 0);
+            std::copy(inverse.begin(), inverse.end(), w);
+        }
+        return kGoOn;
+    }
+    xpmlog(kMsgProc, kMsgWeightsSingular);
+    if (dv.methods->methodGroup == kMethodGls) {
+        xpmlog(kMsgProc, kMsgSingularMethod);
+        return kSingular;
+    }
+    // ULS then GLS: the group is analysed by ULS only; the matrix stays as
+    // formed, nothing is converted again.
+    uls_only(dv, kMsgSingularUlsOnly);
+    return kGoOn;
+}
 
-    // 23. Start values: INEST= first, so that its values are kept.
+// Allocates the store of the (I - B) inverses, if the model has one.
+void allocate_inverse_store(const DataView& dv) {
+    if (dv.sizes->invStoreLen <= 0) return;
+    const int64_t bytes = 8 * int64_t{dv.sizes->invStoreLen};
+    dv.pools->invPool = xmpoolc(bytes, 1024, 4096);
+    if (dv.pools->invPool == nullptr) {
+        xmemmsg(bytes);
+        xexit(std::max(*dv.errorLevel, kLevelNoMemory), 0);
+    }
+    dv.moments->invStore = static_cast<double*>(
+        dv.pools->invPool->allocate(dv.pools->invPool, static_cast<size_t>(bytes), 4096));
+    if (const int32_t c = xmemdef(dv.moments->invStore)) {
+        xmemmsg(c + 20000);
+        xexit(std::max(*dv.errorLevel, kLevelNoMemory), 0);
+    }
+}
+
+// Start values: INEST= first, so that its values are kept, then the
+// model's own for the elements still missing.
+void start_values(const DataView& dv) {
     cosop22(dv.ctx, dv.nlp);
     if (dv.readers->equationModel) cosiset(dv.ctx);
     bool anyMissing = false;
@@ -666,6 +704,37 @@ int32_t finish_group(const DataView& dv, Group* g) {
         if (dv.readers->equationModel) cosines(dv.ctx);
     }
     cosinst(dv.ctx);
+}
+
+int32_t finish_group(const DataView& dv, Group* g) {
+    const int32_t n = dv.sizes->nManifest;
+    double* s = dv.arrays->momentMatrix;
+    g->partialUsed = 0;
+    if (dv.moments->nPartial > 0) sweep_partials(dv, g);
+    if (!dv.input->symatrixInput) {
+        const int32_t r = check_variances(dv, g);
+        if (r != kGoOn) return r;
+    }
+    // Covariance analysis: the correlations back to covariances.
+    if (dv.options->covAnalysis)
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) s[pk(i, j)] *= dv.moments->stdDevs[i] * dv.moments->stdDevs[j];
+    if (dv.options->printEnabled) cospcor(dv.ctx, g->partialUsed, g->kurtosisStatus, &g->list);
+    if (dv.dataSets->dataSetHandle[kRoleOutstat] != nullptr) cosfout(dv.ctx, 1);
+    apply_ridge(dv);
+
+    const uint32_t pf = dv.options->printFlags;
+    const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
+    const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
+    bool invertible = false;
+    int32_t r = invert_moments(dv, printInput, &invertible);
+    if (r != kGoOn) return r;
+    if (dv.methods->methodGroup == kMethodGls || dv.methods->methodGroup == kMethodUlsGls) {
+        r = gls_weights(dv, invertible, printWeights);
+        if (r != kGoOn) return r;
+    }
+    allocate_inverse_store(dv);
+    start_values(dv);
     return kGoOn;
 }
 
@@ -679,28 +748,16 @@ bool moments_finite(const DataView& dv, const double* cov) {
         for (int32_t j = 0; j <= i && finite; ++j) finite = std::isfinite(cov[pk(i, j)]);
         if (!finite) {
             const NameRecord& r = velix::detail::moment_names(dv.ctx)[i];
-            xpmlog(kMsgProc, 27, static_cast<int32_t>(r.length), r.text);
+            xpmlog(kMsgProc, kMsgMomentsOverflow, static_cast<int32_t>(r.length), r.text);
             return false;
         }
     }
     return true;
 }
 
-int32_t run(const DataView& dv, Group* g) {
-    const double missing = host_missing_value();
-    const int32_t n = dv.sizes->nManifest;
-    const int32_t m = dv.moments->nRead;
-    const char* kind = dv.options->vardefKind;
-    const int32_t method = dv.methods->methodGroup;
-    const bool wlsType = method >= kMethodWls && method <= kMethodUlsDwls;
-
-    vzfdl(missing, dv.moments->means, 4 * (m + 1));
-    vzfdl(missing, dv.arrays->momentMatrix, m * (m + 1) / 2);
-    const int64_t pstar = dv.sizes->nMoments;
-    if (is_wls(dv.methods->methodRequested)) vzfdl(missing, dv.arrays->weightMatrix, static_cast<int32_t>(pstar * (pstar + 1) / 2));
-    else if (is_dwls(dv.methods->methodRequested)) vzfdl(missing, dv.arrays->weightMatrix, static_cast<int32_t>(pstar));
-
-    // 2. N before reading.
+// N before reading: NOBS=, or EDF= plus one for moments about the means,
+// less DFREDUCE=; missing when none is given.
+double requested_n(const DataView& dv) {
     double N = dv.options->nobsGiven;
     const int a = (dv.moments->momentOrigin == 0 && !dv.options->uncorrectedCov &&
                    !dv.options->uncorrectedCorr) ||
@@ -709,59 +766,55 @@ int32_t run(const DataView& dv, Group* g) {
                       : 0;
     if (!wzmis(dv.options->edfGiven)) N = dv.options->edfGiven + a;
     if (!wzmis(dv.options->dfReduce) && !wzmis(N)) N -= dv.options->dfReduce;
-    double nd = N;
+    return N;
+}
 
-    // 3. Reading.
-    int32_t level;
+// Reads the moments of the group from SYMATRIX input, raw data or a moment
+// data set; *nd is the reader's N.  Returns the reader's level.
+int32_t read_moments(const DataView& dv, double* nd) {
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t m = dv.moments->nRead;
+    const char* kind = dv.options->vardefKind;
     std::vector<double> work(std::max(m, 1) + 5 * std::max(n, 1));
-    const int32_t mRead = m - (dv.options->interceptVar ? 1 : 0);
     if (dv.input->symatrixInput) {
-        level = cosfico(dv.ctx);
-        nd = dv.moments->nObs;
-    } else if (dv.input->rawData) {
-        level = zacorr(dv.dataSets->dataSetHandle[kRoleData], dv.stmtList, kHostListRead, kHostListWeight,
-                       kHostListFreq, dv.moments->momentOrigin, dv.arrays->momentMatrix,
-                       dv.moments->means, dv.moments->stdDevs, work.data(), kind,
-                       &dv.moments->divisor, &dv.moments->sumWeights, &nd);
-    } else {
-        level = zrcorr(dv.dataSets->dataSetHandle[kRoleData], 'R', dv.stmtList, kHostListRead,
-                       dv.moments->momentOrigin, dv.input->dataType, dv.arrays->momentMatrix,
-                       dv.moments->means, dv.moments->stdDevs, work.data(), kind,
-                       &dv.moments->divisor, &dv.moments->sumWeights, &nd, dv.ctx);
+        const int32_t level = cosfico(dv.ctx);
+        *nd = dv.moments->nObs;
+        return level;
     }
-    raise_error_level(dv.ctx, level);
-    if (level >= 5) return kReaderFailed;
+    if (dv.input->rawData)
+        return zacorr(dv.dataSets->dataSetHandle[kRoleData], dv.stmtList, kHostListRead, kHostListWeight,
+                      kHostListFreq, dv.moments->momentOrigin, dv.arrays->momentMatrix,
+                      dv.moments->means, dv.moments->stdDevs, work.data(), kind,
+                      &dv.moments->divisor, &dv.moments->sumWeights, nd);
+    return zrcorr(dv.dataSets->dataSetHandle[kRoleData], 'R', dv.stmtList, kHostListRead,
+                  dv.moments->momentOrigin, dv.input->dataType, dv.arrays->momentMatrix,
+                  dv.moments->means, dv.moments->stdDevs, work.data(), kind,
+                  &dv.moments->divisor, &dv.moments->sumWeights, nd, dv.ctx);
+}
 
-    // 4. The reader's divisor.
-    const double w0 = dv.moments->divisor;
-    const double sw = dv.moments->sumWeights;
-    // The intercept's second moment about zero is (sum of weights) / W0, so
-    // its standard deviation under the reader's divisor is sqrt(SW / W0); it
-    // is sqrt(N / W0) when every weight is 1 (frequencies count in both).
-    const double scale0 = w0 > kDblMin ? std::sqrt(sw / w0) : 0.0;
-    if (wzmis(N)) {
-        N = nd;
-        if (!wzmis(dv.options->dfReduce)) N -= dv.options->dfReduce;
+// Places the intercept variable after the manifest ones, with mean 1 and
+// standard deviation scale0.
+void place_intercept(const DataView& dv, double scale0) {
+    const int32_t m = dv.moments->nRead;
+    const int32_t mRead = m - 1;
+    const int32_t k = dv.sizes->nVar;
+    for (int32_t i = m - 1; i > k; --i) {
+        dv.moments->means[i] = dv.moments->means[i - 1];
+        dv.moments->stdDevs[i] = dv.moments->stdDevs[i - 1];
     }
+    dv.moments->means[k] = 1.0;
+    dv.moments->stdDevs[k] = scale0;
+    std::vector<double> row(m);
+    for (int32_t i = 0; i < m; ++i)
+        row[i] = dv.moments->stdDevs[i] == 0.0
+                     ? 0.0
+                     : scale0 * dv.moments->means[i] / dv.moments->stdDevs[i];
+    widen(dv.arrays->momentMatrix, mRead + 1, k, row.data());
+}
 
-    // 5. Intercept variable after the manifest ones.
-    if (dv.options->interceptVar) {
-        const int32_t k = dv.sizes->nVar;
-        for (int32_t i = m - 1; i > k; --i) {
-            dv.moments->means[i] = dv.moments->means[i - 1];
-            dv.moments->stdDevs[i] = dv.moments->stdDevs[i - 1];
-        }
-        dv.moments->means[k] = 1.0;
-        dv.moments->stdDevs[k] = scale0;
-        std::vector<double> row(m);
-        for (int32_t i = 0; i < m; ++i)
-            row[i] = dv.moments->stdDevs[i] == 0.0
-                         ? 0.0
-                         : scale0 * dv.moments->means[i] / dv.moments->stdDevs[i];
-        widen(dv.arrays->momentMatrix, mRead + 1, k, row.data());
-    }
-
-    // 6. Divisors.
+// The divisor in force and those of the kurtosis and weight formulas.
+void set_divisors(const DataView& dv, Group* g, double N, double nd, double sw) {
+    const char* kind = dv.options->vardefKind;
     const double df = 1.0 - dv.moments->momentOrigin;
     dv.moments->divisor = zvardiv(kind, N, df, sw);
     g->d0 = zvardiv(kind, N, 0.0, sw);
@@ -771,84 +824,127 @@ int32_t run(const DataView& dv, Group* g) {
     dv.moments->nObs = dv.optSetup->nObsCell = N;
     g->n = N;
     g->nd = nd;
+}
 
-    // 7. Sample size.
+// Reports a sample too small for the model and rescales the standard
+// deviations from the reader's divisor w0 to the one in force;
+// kTooFewObservations when nothing can be analysed.
+int32_t check_sample_size(const DataView& dv, double N, double nd, double w0) {
+    const int32_t n = dv.sizes->nManifest;
     if (!(N > n && dv.moments->divisor > velix::kMachEpsWritten)) {
         if (wzmis(dv.options->edfGiven) && wzmis(dv.options->dfReduce))
-            xpmlog(kMsgProc, 5, N, n);
+            xpmlog(kMsgProc, kMsgTooFewObservations, N, n);
         else
-            xpmlog(kMsgProc, 6, N, n, nd, dv.options->edfGiven, dv.options->dfReduce);
+            xpmlog(kMsgProc, kMsgTooFewObservationsDf, N, n, nd, dv.options->edfGiven,
+                   dv.options->dfReduce);
         if (N < 1.0) return kTooFewObservations;
     }
-
-    // 8. Rescaling to the divisor in force.
     if (dv.moments->divisor != w0) {
-        if (dv.moments->divisor <= kDblMin) return kTooFewObservations;
+        if (dv.moments->divisor <= velix::detail::kMinPos) return kTooFewObservations;
         const double f = std::sqrt(w0 / dv.moments->divisor);
-        for (int32_t i = 0; i < m; ++i) dv.moments->stdDevs[i] *= f;
+        for (int32_t i = 0; i < dv.moments->nRead; ++i) dv.moments->stdDevs[i] *= f;
     }
+    return kGoOn;
+}
 
-    // 9. Covariance work matrix (order n).
+// Constant variables among moments about zero: such a variable is an
+// intercept.  Its weighted second moment about zero is (sum of weights /
+// divisor) times its squared mean.
+void find_constant_variables(const DataView& dv, const double* cov, double sw) {
+    const int32_t n = dv.sizes->nManifest;
+    const double f = dv.moments->divisor > 0.0 ? sw / dv.moments->divisor : 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        const double sii = cov[pk(i, i)], mean = dv.moments->means[i];
+        if (std::fabs(sii - f * mean * mean) <= velix::kMachEpsWritten * sii && mean != 0.0) {
+            dv.moments->momentOrigin = -(i + 1);
+            if (!(dv.options->interceptVar && i == dv.sizes->nVar)) {
+                const NameRecord& r = velix::detail::moment_names(dv.ctx)[i];
+                xpmlog(kMsgProc, kMsgConstantIsIntercept, static_cast<int32_t>(r.length), r.text);
+            }
+        }
+    }
+    if (dv.options->interceptVar) dv.moments->momentOrigin = -(dv.sizes->nVar + 1);
+}
+
+// The covariance matrix with divisor d0 about the means, without the
+// intercept, and its inverse in cov (g->inverse when it exists).
+void invert_covariance(const DataView& dv, Group* g, double* cov, double sw) {
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t intercept = dv.moments->momentOrigin < 0 ? -(dv.moments->momentOrigin + 1) : -1;
+    const double f =
+        dv.moments->divisor != g->d0 && g->d0 > 0.0 ? dv.moments->divisor / g->d0 : 1.0;
+    // Moments about zero with divisor d0 less (SW / d0) m_i m_j are the
+    // weighted cross-products about the means over d0.
+    const double meanFactor = g->d0 > 0.0 ? sw / g->d0 : 1.0;
+    std::vector<double> c;
+    for (int32_t i = 0; i < n; ++i) {
+        if (i == intercept) continue;
+        for (int32_t j = 0; j <= i; ++j) {
+            if (j == intercept) continue;
+            double v = cov[pk(i, j)] * f;
+            if (dv.moments->momentOrigin != 0)
+                v -= meanFactor * dv.moments->means[i] * dv.moments->means[j];
+            c.push_back(v);
+        }
+    }
+    const int32_t order = n - (intercept >= 0 ? 1 : 0);
+    double ld = 0.0;
+    g->inverse = scaled_inverse(order, dv.options->singular, c.data(), &ld);
+    if (g->inverse) {
+        std::copy(c.begin(), c.end(), cov);
+    } else if (dv.input->rawData) {
+        xpmlog(kMsgProc, kMsgCovNotPositiveDefinite);
+    }
+}
+
+int32_t run(const DataView& dv, Group* g) {
+    const double missing = host_missing_value();
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t m = dv.moments->nRead;
+    const int32_t method = dv.methods->methodGroup;
+    const bool wlsType = method >= kMethodWls && method <= kMethodUlsDwls;
+
+    vzfdl(missing, dv.moments->means, 4 * (m + 1));
+    vzfdl(missing, dv.arrays->momentMatrix, m * (m + 1) / 2);
+    const int64_t pstar = dv.sizes->nMoments;
+    if (is_wls(dv.methods->methodRequested)) vzfdl(missing, dv.arrays->weightMatrix, static_cast<int32_t>(pstar * (pstar + 1) / 2));
+    else if (is_dwls(dv.methods->methodRequested)) vzfdl(missing, dv.arrays->weightMatrix, static_cast<int32_t>(pstar));
+
+    double N = requested_n(dv);
+    double nd = N;
+    const int32_t level = read_moments(dv, &nd);
+    raise_error_level(dv.ctx, level);
+    if (level >= 5) return kReaderFailed;
+
+    // The reader's divisor.
+    const double w0 = dv.moments->divisor;
+    const double sw = dv.moments->sumWeights;
+    // The intercept's second moment about zero is (sum of weights) / W0, so
+    // its standard deviation under the reader's divisor is sqrt(SW / W0); it
+    // is sqrt(N / W0) when every weight is 1 (frequencies count in both).
+    const double scale0 = w0 > velix::detail::kMinPos ? std::sqrt(sw / w0) : 0.0;
+    if (wzmis(N)) {
+        N = nd;
+        if (!wzmis(dv.options->dfReduce)) N -= dv.options->dfReduce;
+    }
+    if (dv.options->interceptVar) place_intercept(dv, scale0);
+    set_divisors(dv, g, N, nd, sw);
+    const int32_t sized = check_sample_size(dv, N, nd, w0);
+    if (sized != kGoOn) return sized;
+
+    // The covariance work matrix (order n).
     double* cov = dv.arrays->momentInverse;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
-            cov[pk(i, j)] = dv.input->symatrixInput
-                                ? dv.arrays->momentMatrix[pk(i, j)]
-                                : dv.arrays->momentMatrix[pk(i, j)] * dv.moments->stdDevs[i] *
-                                      dv.moments->stdDevs[j];
-
+            cov[pk(i, j)] = dv.input->symatrixInput ? dv.arrays->momentMatrix[pk(i, j)]
+                                                     : dv.arrays->momentMatrix[pk(i, j)] * dv.moments->stdDevs[i] *
+                                                           dv.moments->stdDevs[j];
     if (!moments_finite(dv, cov)) return kNotFinite;
+    if (!dv.input->symatrixInput && dv.moments->momentOrigin != 0) find_constant_variables(dv, cov, sw);
+    vzfdl(missing, dv.moments->kurtosisCells, kKurtCellCount);
 
-    // 10. Constant variables among moments about zero: such a variable is an
-    // intercept.  Its weighted second moment about zero is (sum of weights /
-    // divisor) times its squared mean.
-    if (!dv.input->symatrixInput && dv.moments->momentOrigin != 0) {
-        const double f = dv.moments->divisor > 0.0 ? sw / dv.moments->divisor : 0.0;
-        for (int32_t i = 0; i < n; ++i) {
-            const double sii = cov[pk(i, i)], mean = dv.moments->means[i];
-            if (std::fabs(sii - f * mean * mean) <= velix::kMachEpsWritten * sii && mean != 0.0) {
-                dv.moments->momentOrigin = -(i + 1);
-                if (!(dv.options->interceptVar && i == dv.sizes->nVar)) {
-                    const NameRecord& r = velix::detail::moment_names(dv.ctx)[i];
-                    xpmlog(kMsgProc, 7, static_cast<int32_t>(r.length), r.text);
-                }
-            }
-        }
-        if (dv.options->interceptVar) dv.moments->momentOrigin = -(dv.sizes->nVar + 1);
-    }
-
-    // 11.
-    vzfdl(missing, dv.moments->kurtosisCells, 8);
-
-    // 12. Covariance with divisor N and its inverse.
     const bool outstat = dv.dataSets->dataSetHandle[kRoleOutstat] != nullptr;
-    const int32_t intercept = dv.moments->momentOrigin < 0 ? -(dv.moments->momentOrigin + 1) : -1;
-    if (wlsType || dv.options->kurtosisWanted || outstat) {
-        const double f =
-            dv.moments->divisor != g->d0 && g->d0 > 0.0 ? dv.moments->divisor / g->d0 : 1.0;
-        // Moments about zero with divisor d0 less (SW / d0) m_i m_j are the
-        // weighted cross-products about the means over d0.
-        const double meanFactor = g->d0 > 0.0 ? sw / g->d0 : 1.0;
-        std::vector<double> c;
-        for (int32_t i = 0; i < n; ++i) {
-            if (i == intercept) continue;
-            for (int32_t j = 0; j <= i; ++j) {
-                if (j == intercept) continue;
-                double v = cov[pk(i, j)] * f;
-                if (dv.moments->momentOrigin != 0)
-                    v -= meanFactor * dv.moments->means[i] * dv.moments->means[j];
-                c.push_back(v);
-            }
-        }
-        const int32_t order = n - (intercept >= 0 ? 1 : 0);
-        double ld = 0.0;
-        g->inverse = scaled_inverse(order, dv.options->singular, c.data(), &ld);
-        if (g->inverse) {
-            std::copy(c.begin(), c.end(), cov);
-        } else if (dv.input->rawData) {
-            xpmlog(kMsgProc, 8);
-        }
-    }
+    if (wlsType || dv.options->kurtosisWanted || outstat) invert_covariance(dv, g, cov, sw);
     const double* inverse = g->inverse ? dv.arrays->momentInverse : nullptr;
     std::vector<double> inverseCopy;
     if (inverse != nullptr) {
@@ -856,20 +952,18 @@ int32_t run(const DataView& dv, Group* g) {
         inverse = inverseCopy.data();
     }
 
-    // 13. WLS-type weights.
     bool kurtosisDone = false;
     if (wlsType) {
         const int32_t r = wls_weights(dv, g, inverse);
         if (r >= 0) return r;
         kurtosisDone = !dv.input->inwgtUsed && (dv.methods->methodGroup == method);
     }
-
-    // 14. Kurtosis (raw data).
+    // Kurtosis of raw data.
     if (dv.input->rawData && (dv.options->kurtosisWanted || outstat)) {
         int32_t lv = 0;
         if (!kurtosisDone) lv = coskurt(dv.ctx, 1, 5, 6, inverse, &g->list);
         if (lv >= 5 || lv < 0) {
-            xpmlog(kMsgProc, 16);
+            xpmlog(kMsgProc, kMsgKurtosisNotComputed);
             dv.options->kurtosisWanted = 0;
         } else {
             g->kurtosisStatus =
@@ -906,7 +1000,7 @@ int32_t coscorr(ProcContext* ctx) {
     const int32_t result = run(dv, &g);
 
     // 24. Exit.  Too few observations was only a note so far.
-    if (result == kTooFewObservations) xpmlog(kMsgProc, 14, dv.moments->nObs);
+    if (result == kTooFewObservations) xpmlog(kMsgProc, kMsgTooFewForAnalysis, dv.moments->nObs);
     if (result != 0) raise_error_level(dv.ctx, kLevelNoMoments);
     zmsgsav(0, 0, nullptr, 0);
     if (*dv.errorLevel > kLevelStepEnds) xexit(*dv.errorLevel, 0);

@@ -16,6 +16,7 @@
 #include "procedure/data/data_view.h"
 #include "velix/codes.h"
 #include "velix/host_dataset.h"
+#include "velix/messages.h"
 #include "velix/statements.h"
 
 namespace {
@@ -163,7 +164,8 @@ void set_type_and_label(HostDataSet* out, const char* type) {
     std::memcpy(t, type, std::strlen(type));
     xoinfo(out, kInfoSetType, t);
     DataSetLabel label;
-    label.length = static_cast<int16_t>(std::max(0, xpmstr(label.text, -1 - 40, kMsgProc, 409)));
+    label.length =
+        static_cast<int16_t>(std::max(0, xpmstr(label.text, -1 - 40, kMsgProc, kMsgOutputLabel)));
     xoinfo(out, kInfoSetLabel, &label);
 }
 
@@ -279,7 +281,7 @@ void cosfop2(ProcContext* ctx) {
         // a matrix over the variables would be silently misread: refused.
         int16_t pairNames = 0;
         if (!wls && xvfind(dv.dataSets->dataSetHandle[kRoleInwgt], "_NAM2_", 6, &pairNames, 0) == 0) {
-            xpmlog(kMsgProc, 415);
+            xpmlog(kMsgProc, kMsgInwgtPairWeights);
             raise_error_level(dv.ctx, kLevelBadVariables);
             exit_above_999(dv);
         }

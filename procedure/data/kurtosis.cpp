@@ -20,12 +20,13 @@
 #include "procedure/data/observations.h"
 #include "procedure/proc_options.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 
 namespace {
 
 // Square root of the smallest normal double: sums of squares at or below
 // it are treated as zero.
-constexpr double kTiny = 1.491668147e-154;
+constexpr double kTiny = velix::kSqrtDblMinWritten;
 
 }  // namespace
 
@@ -33,7 +34,7 @@ namespace velix::detail {
 
 void kurtosis_reset(const DataView& dv, const double* inverse, KurtosisList* list) {
     const int32_t nv = dv.sizes->nVar;
-    if (inverse != nullptr) dv.moments->kurtosisCells[0] = 0.0;
+    if (inverse != nullptr) dv.moments->kurtosisCells[kKurtMardia] = 0.0;
     *list = KurtosisList{};
     std::fill(dv.moments->skewness, dv.moments->skewness + nv, 0.0);
     std::fill(dv.moments->uniKurtosis, dv.moments->uniKurtosis + nv, 0.0);
@@ -43,7 +44,7 @@ int32_t kurtosis_numbering(const DataView& dv, int32_t* numbered) {
     *numbered = 0;
     xoinfo(dv.dataSets->dataSetHandle[kRoleData], kInfoObsNumbers, numbered);
     if (!dv.options->kurtosisWanted || *numbered != 0) return 0;
-    const int32_t rc = kyr_note(dv.output->kyrManager, kyrmsg(kMsgProc, 39), 'l');
+    const int32_t rc = kyr_note(dv.output->kyrManager, kyrmsg(kMsgProc, kMsgKurtosisNumbered), 'l');
     if (rc < 0) xprrlog(0, rc);
     return rc;
 }
@@ -60,7 +61,7 @@ void kurtosis_add(const DataView& dv, const double* d, double w, const double* i
     const int32_t intercept = dv.moments->momentOrigin < 0 ? -(dv.moments->momentOrigin + 1) : -1;
     const double q = mardia_term(d, nv, intercept, inverse);
     const double c = w * q * q;
-    dv.moments->kurtosisCells[0] += c;
+    dv.moments->kurtosisCells[kKurtMardia] += c;
     enter_contribution(list, c, observation, w);
 }
 
@@ -157,17 +158,17 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
     int32_t status = 0;
     if (haveInverse && p > 0) {
         const double mm = static_cast<double>(p) * (p + 2);
-        const double mardia = dv.moments->kurtosisCells[0] * perCount / d0 - mm;
-        dv.moments->kurtosisCells[0] = mardia;
-        dv.moments->kurtosisCells[1] = mardia / mm;
-        dv.moments->kurtosisCells[2] = (mardia + mm) / mm;
+        const double mardia = dv.moments->kurtosisCells[kKurtMardia] * perCount / d0 - mm;
+        dv.moments->kurtosisCells[kKurtMardia] = mardia;
+        dv.moments->kurtosisCells[kKurtMardiaKappa] = mardia / mm;
+        dv.moments->kurtosisCells[kKurtRelativeMulti] = (mardia + mm) / mm;
         if (dv.moments->nObs > 0.0) {
             const double sigma = std::sqrt(8.0 * mm / d0);
             for (int k = 0; k < 5 && list->observation[k] != 0; ++k) {
                 list->contribution[k] = (list->contribution[k] * perCount - mm) / sigma;
                 ++status;
             }
-            dv.moments->kurtosisCells[3] = mardia / sigma;
+            dv.moments->kurtosisCells[kKurtNormalized] = mardia / sigma;
         }
     }
 
@@ -182,8 +183,8 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
         sum += k;
         adjusted += std::max(k, bound);
     }
-    dv.moments->kurtosisCells[4] = complete ? sum / (3.0 * p) : missing;
-    dv.moments->kurtosisCells[5] = complete ? adjusted / (3.0 * p) : missing;
+    dv.moments->kurtosisCells[kKurtMeanScaled] = complete ? sum / (3.0 * p) : missing;
+    dv.moments->kurtosisCells[kKurtAdjustedScaled] = complete ? adjusted / (3.0 * p) : missing;
     return status;
 }
 

@@ -9,6 +9,7 @@
 #include "procedure/data/data.h"
 #include "procedure/data/data_view.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 namespace {
@@ -49,7 +50,7 @@ int32_t cosfico(ProcContext* ctx) {
     DataSetInfo info;
     xoinfo(dv.dataSets->dataSetHandle[kRoleData], kInfoDescription, &info);
     if (dv.dataSets->dataSetBinding[kRoleData] == nullptr) {
-        xpmlog(kMsgProc, 29);
+        xpmlog(kMsgProc, kMsgSymatrixVariables);
         xexit(kLevelBadVariables, 0);
     }
     const double missing = host_missing_value();
@@ -71,10 +72,10 @@ int32_t cosfico(ProcContext* ctx) {
             std::copy(v, v + n, dv.moments->stdDevs);
         } else if (dv.input->typeVar > 0 && type_is(type, "N")) {
             N = same(v, n, &conflict);
-            if (conflict) xpmlog(kMsgProc, 30);
+            if (conflict) xpmlog(kMsgProc, kMsgSymatrixNConflict);
         } else if (dv.input->typeVar > 0 && type_is(type, "SUMWGT")) {
             sumw = same(v, n, &conflict);
-            if (conflict) xpmlog(kMsgProc, 31);
+            if (conflict) xpmlog(kMsgProc, kMsgSymatrixSumwgtConflict);
         } else if (dv.input->typeVar == 0 || type_is(type, "SYMATRIX")) {
             int32_t r = -1;
             if (dv.input->nameVar > 0) {
@@ -87,7 +88,7 @@ int32_t cosfico(ProcContext* ctx) {
                 if (r < 0) continue;
             } else {
                 if (order >= n) {
-                    xpmlog(kMsgProc, 32);
+                    xpmlog(kMsgProc, kMsgSymatrixTooManyRows);
                     break;
                 }
                 r = order++;
@@ -95,7 +96,7 @@ int32_t cosfico(ProcContext* ctx) {
             for (int32_t c = 0; c < n; ++c)
                 if (!wzmis(v[c])) dv.arrays->momentMatrix[pk(r, c)] = v[c];
         } else {
-            xpmlog(kMsgProc, 33, 8, dv.dataSets->outRow.type);
+            xpmlog(kMsgProc, kMsgSymatrixRowIgnored, 8, dv.dataSets->outRow.type);
         }
     }
     if (wzmis(N)) N = kDefaultN;
@@ -106,15 +107,16 @@ int32_t cosfico(ProcContext* ctx) {
         zvardiv(dv.options->vardefKind, N, 1.0 - dv.moments->momentOrigin, sumw);
     const int32_t pstar = n * (n + 1) / 2;
     if (wzmisn(dv.arrays->momentMatrix, pstar)) {
-        xpmlog(kMsgProc, 34);
+        xpmlog(kMsgProc, kMsgSymatrixMissing);
         if (dv.options->printEnabled) {
             const NameRecord* names = velix::detail::moment_names(dv.ctx);
             std::vector<double> shown(dv.arrays->momentMatrix, dv.arrays->momentMatrix + pstar);
             // A failed table is reported by the publisher and the reader
             // stops; the step then ends, so the matrix that still holds
             // missing values never reaches a factor.
-            if (velix::detail::publish_matrix(dv.ctx, "InSymmetric", 724, shown.data(), dv.sizes->nManifest,
-                                              dv.sizes->nManifest, names, names, "sc", 0) < 0)
+            if (velix::detail::publish_matrix(dv.ctx, "InSymmetric", kMsgSymmetricInputTable,
+                                              shown.data(), dv.sizes->nManifest, dv.sizes->nManifest, names,
+                                              names, "sc", 0) < 0)
                 return kLevelHostFailure;
         }
         for (int32_t k = 0; k < pstar; ++k)

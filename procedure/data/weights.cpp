@@ -15,6 +15,7 @@
 #include "procedure/data/data_view.h"
 #include "procedure/data/observations.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 namespace {
@@ -60,7 +61,8 @@ DataSetName inwgt_name(const DataView& dv) {
 void print_weights(const DataView& dv, int32_t n) {
     if (!dv.options->printEnabled) return;
     const NameRecord* names = velix::detail::moment_names(dv.ctx);
-    velix::detail::publish_matrix(dv.ctx, "Weights", 727, dv.arrays->weightMatrix, n, n, names, names, "sc", 8);
+    velix::detail::publish_matrix(dv.ctx, "Weights", kMsgWeightsTable, dv.arrays->weightMatrix, n, n, names,
+                                  names, "sc", 8);
 }
 
 // Matrix form from INWGT=: element (i, j) from row i, value j.  Result:
@@ -124,7 +126,7 @@ int32_t cosfiwt(ProcContext* ctx, int32_t /*listEntry*/) {
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
             if (wzmis(dv.arrays->weightMatrix[pk(i, j)])) {
-                xpmlog(kMsgProc, 36, inwgt_name(dv).text);
+                xpmlog(kMsgProc, kMsgInwgtIncomplete, inwgt_name(dv).text);
                 // The step ends also when the table cannot be shown (the
                 // publisher reports that): an incomplete matrix is never
                 // handed on as read.
@@ -162,18 +164,20 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         }
         const DataSetName name = inwgt_name(dv);
         if (weightRows == 0) {
-            xpmlog(kMsgProc, 37, name.text);
+            xpmlog(kMsgProc, kMsgInwgtNoWeightRows, name.text);
             return kLevelNoMoments;
         }
         const int64_t expected = int64_t{n} * (n + 1) * (2 * n + 1) / 6;
-        if (matched != expected) xpmlog(kMsgProc, 38, static_cast<int32_t>(matched), name.text,
-                                        static_cast<int32_t>(expected));
+        if (matched != expected)
+            xpmlog(kMsgProc, kMsgInwgtRowCount, static_cast<int32_t>(matched), name.text,
+                   static_cast<int32_t>(expected));
         for (int64_t q = 0; q < total; ++q)
             if (wzmis(w[q])) {
-                xpmlog(kMsgProc, 36, name.text);
+                xpmlog(kMsgProc, kMsgInwgtIncomplete, name.text);
                 if (dv.options->printEnabled) {
-                    const int32_t rc = velix::detail::publish_matrix(dv.ctx, "Weights", 727, w, pstar, pstar, nullptr,
-                                                                     nullptr, "sc", 8);
+                    const int32_t rc =
+                        velix::detail::publish_matrix(dv.ctx, "Weights", kMsgWeightsTable, w, pstar,
+                                                      pstar, nullptr, nullptr, "sc", 8);
                     if (rc < 0) return rc;
                 }
                 return kLevelNoMoments;
@@ -202,12 +206,12 @@ int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         const bool any = read_matrix_form(dv, n);
         const DataSetName name = inwgt_name(dv);
         if (!any) {
-            xpmlog(kMsgProc, 37, name.text);
+            xpmlog(kMsgProc, kMsgInwgtNoWeightRows, name.text);
             return kLevelNoMoments;
         }
         for (int32_t q = 0; q < pstar; ++q)
             if (wzmis(w[q])) {
-                xpmlog(kMsgProc, 36, name.text);
+                xpmlog(kMsgProc, kMsgInwgtIncomplete, name.text);
                 print_weights(dv, n);
                 return kLevelNoMoments;
             }

@@ -11,12 +11,13 @@
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/step_view.h"
+#include "velix/messages.h"
 
 void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int32_t capacity) {
     const StepView sv = step_view(ctx);
     // The statement's name stays at hand in the message pool while the
     // statements are read; the pool is emptied again below.
-    zmsgsav(kMsgProc, 228, nullptr, 0);
+    zmsgsav(kMsgProc, kMsgParametersStatement, nullptr, 0);
     sv.sizes->nStructEq = 0;
     int32_t total = 0;
     // A second statement is refused also after an empty first one, whose
@@ -32,7 +33,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
                 if (item.kind == -1) {
                     for (int32_t i = item.first; i < item.end; ++i) {
                         if (p >= capacity) {
-                            xpmlog(kMsgProc, 230);
+                            xpmlog(kMsgProc, kMsgParametersTooMany);
                             raise_error_level(sv.ctx, kLevelInputError);
                             full = true;
                             break;
@@ -47,7 +48,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
                     const int32_t k = item.end - item.first;
                     q -= k;
                     if (q < 0) {
-                        xpmlog(kMsgProc, 231);
+                        xpmlog(kMsgProc, kMsgParametersSurplusValues);
                         q = 0;
                     }
                     for (int32_t i = item.first; i < item.end && q < p; ++i) valueBuffer[q++] = pl->values[i];
@@ -56,7 +57,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
             // An empty statement is reported; the later statements are
             // still read.
             if (p == 0) {
-                xpmlog(kMsgProc, 232);
+                xpmlog(kMsgProc, kMsgParametersEmpty);
                 continue;
             }
             for (int32_t i = 0; i < p; ++i) {
@@ -70,7 +71,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
             total += p;
         } else if (std::memcmp(n->keyword, "STRUCTEQ", 8) == 0) {
             if (structEqSeen) {
-                xpmlog(kMsgProc, 229);
+                xpmlog(kMsgProc, kMsgOneStructeq);
                 raise_error_level(sv.ctx, kLevelInputError);
             }
             structEqSeen = true;
@@ -113,11 +114,14 @@ void cospar4(ProcContext* ctx) {
         if (sv.readers->varPosition[i] < 0) unused.push_back(i);
     // 1. The "VarSelection" table: one column per unreferenced variable.
     if (sv.options->printEnabled && sv.output->kyrManager && !unused.empty()) {
-        OutputTable t(sv.output->kyrManager, "VarSelection", kyrmsg(kMsgProc, 701), "Tesk.Velix.VarSelection");
+        OutputTable t(sv.output->kyrManager, "VarSelection", kyrmsg(kMsgProc, kMsgVariableSelection),
+                      "Tesk.Velix.VarSelection");
         for (int32_t i : unused)
             t.name_column(std::string(sv.input->manifestNames[i].text, sv.input->manifestNames[i].length));
         if (!t.end_columns()) return;
-        if (!t.add_row() || !t.deliver() || !listing_line(sv.output->kyrManager, kyrmsg(kMsgProc, 237))) return;
+        if (!t.add_row() || !t.deliver() ||
+            !listing_line(sv.output->kyrManager, kyrmsg(kMsgProc, kMsgUnusedRemoved)))
+            return;
     }
     // 2. Move the used variables down over the removed ones.
     int32_t kept = 0;
@@ -137,12 +141,12 @@ void cospar4(ProcContext* ctx) {
             ++kept;
         } else {
             sv.options->interceptVar = 0;
-            xpmlog(kMsgProc, 235);
+            xpmlog(kMsgProc, kMsgInterceptRemoved);
         }
     }
     const int32_t removed = n - kept;
     if (removed != sv.readers->nUnusedVars) {
-        xpmlog(kMsgProc, 238);
+        xpmlog(kMsgProc, kMsgRemovedCountWrong);
         raise_error_level(sv.ctx, kLevelInternal);
     }
     sv.sizes->nVar = keptData;
@@ -166,7 +170,7 @@ void cospar4(ProcContext* ctx) {
         width = std::max<int32_t>(width, sv.input->manifestNames[i].length);
     sv.input->varNameWidth = width;
     if (keptData == 0) {
-        xpmlog(kMsgProc, 97);
+        xpmlog(kMsgProc, kMsgNoVariablesLeft);
         raise_error_level(sv.ctx, kLevelInputError);
     }
     if (*sv.errorLevel > kLevelStepEnds) xexit(*sv.errorLevel, 0);

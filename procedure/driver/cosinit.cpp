@@ -25,6 +25,7 @@
 #include "procedure/data/data.h"
 #include "procedure/procedure.h"
 #include "velix/host_dataset.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -90,13 +91,13 @@ std::vector<int16_t> resolve_list(const StepView& sv, HostDataSet* data, const N
         }
         int16_t number = 0;
         if (xvfind(data, n.data(), static_cast<int32_t>(n.size()), &number, 0) != 0) {
-            xpmlog(kMsgProc, 86, n.c_str());
+            xpmlog(kMsgProc, kMsgVariableNotInData, n.c_str());
             raise_error_level(sv.ctx, kLevelInputError);
             continue;
         }
         const HostVariableDescriptor* d = nullptr;
         if (xvname(data, number, &d) == 0 && d->type != kVarNumeric) {
-            xpmlog(kMsgProc, 87, n.c_str());
+            xpmlog(kMsgProc, kMsgVariableNotNumeric, n.c_str());
             raise_error_level(sv.ctx, kLevelInputError);
             continue;
         }
@@ -125,8 +126,8 @@ int32_t option_int(double v) {
     return static_cast<int32_t>(v);
 }
 
-// Reads the option cells and flag bits of the PROC statement.
-void read_options(const StepView& sv, const StatementNode* proc, const ProcOptionRecord* r) {
+// Reads the option cells of the PROC statement.
+void read_option_cells(const StepView& sv, const StatementNode* proc, const ProcOptionRecord* r) {
     NlpProblem* nlp = sv.nlp;
     NlpHookBlock* hooks = sv.hooks;
     const double missing = host_missing_value();
@@ -158,7 +159,7 @@ void read_options(const StepView& sv, const StatementNode* proc, const ProcOptio
     sv.methods->jacobianModeRequested = option_int(cell_value(r, kProcHessAlg));
     if (!in_range(proc_cell_row(kProcHessAlg), sv.methods->jacobianModeRequested) ||
         (sv.methods->jacobianModeRequested >= 7 && sv.methods->jacobianModeRequested <= 10)) {
-        xpmlog(kMsgProc, 73, sv.methods->jacobianModeRequested);
+        xpmlog(kMsgProc, kMsgBadJacobianMode, sv.methods->jacobianModeRequested);
         sv.methods->jacobianModeRequested = static_cast<int32_t>(proc_cell_row(kProcHessAlg).value);
     }
 
@@ -174,7 +175,7 @@ void read_options(const StepView& sv, const StatementNode* proc, const ProcOptio
     // A missing START= counts as 0, as for the integer options: no model
     // element may be left without a start value.
     if (start.given && (start.value == 0.0 || wzmis(start.value))) {
-        xpmlog(kMsgProc, 74);
+        xpmlog(kMsgProc, kMsgBadStartConstant);
         sv.options->startConst = startDefault;
     }
     sv.options->waldAlpha = cell_value(r, kProcSlmw);
@@ -204,19 +205,21 @@ void read_options(const StepView& sv, const StatementNode* proc, const ProcOptio
     store_given(r, kProcMSingular, &hooks->covSingRel);
     store_given(r, kProcVSingular, &hooks->covSingVar);
     store_given(r, kProcCovSing, &hooks->ginvTol);
+}
 
-    // Flag bits.
+// Reads the flag bits of the PROC statement.
+void read_flag_bits(const StepView& sv, const StatementNode* proc) {
+    NlpProblem* nlp = sv.nlp;
+    NlpHookBlock* hooks = sv.hooks;
     sv.options->covAnalysis = flag(proc, kFlagCovariance);
     sv.options->uncorrectedCorr = flag(proc, kFlagUcorr);
     sv.options->uncorrectedCov = flag(proc, kFlagUcov);
     sv.options->interceptVar = flag(proc, kFlagAug);
     if (flag(proc, kFlagNoint)) {
         sv.moments->momentOrigin = 1;
-        xpmlog(kMsgProc, 75);
+        xpmlog(kMsgProc, kMsgMomentsAboutZero);
     }
     if (flag(proc, kFlagGradCheck) && nlp->derivCheckMode == 0) nlp->derivCheckMode = 3;
-    const bool noStdErr = flag(proc, kFlagNoStdErr);
-    const bool noMod = flag(proc, kFlagNoMod);
     sv.options->noDfAdjust = flag(proc, kFlagNoAdjDf);
     sv.options->printEnabled = !flag(proc, kFlagNoPrint);
     hooks->printCovariance = flag(proc, kFlagPcoves);
@@ -248,10 +251,15 @@ void read_options(const StepView& sv, const StatementNode* proc, const ProcOptio
         if (flag(proc, f)) sv.options->printFlags |= kept_bit(f, kPrintFlagsFirstByte);
     for (NodeFlag f : kKeptOption)
         if (flag(proc, f)) sv.options->optionFlags |= kept_bit(f, kOptionFlagsFirstByte);
+}
 
-    // Print settings: NOPRINT clears everything; otherwise the print level
-    // switches the lower levels' output on (PALL > PRINT > default > PSHORT
-    // > PSUMMARY).
+// Print settings: NOPRINT clears everything; otherwise the print level
+// switches the lower levels' output on (PALL > PRINT > default > PSHORT
+// > PSUMMARY).  Then whether the covariance of the estimates is wanted.
+void settle_print_level(const StepView& sv, const StatementNode* proc, const ProcOptionRecord* r) {
+    NlpHookBlock* hooks = sv.hooks;
+    const bool noStdErr = flag(proc, kFlagNoStdErr);
+    const bool noMod = flag(proc, kFlagNoMod);
     if (!sv.options->printEnabled) {
         sv.options->printFlags = 0;
         sv.program->programListing = 0;
@@ -290,6 +298,13 @@ void read_options(const StepView& sv, const StatementNode* proc, const ProcOptio
     }
 }
 
+// Reads the option cells and flag bits of the PROC statement.
+void read_options(const StepView& sv, const StatementNode* proc, const ProcOptionRecord* r) {
+    read_option_cells(sv, proc, r);
+    read_flag_bits(sv, proc);
+    settle_print_level(sv, proc, r);
+}
+
 // A copy of the variable lists in step memory, for cospar4 to define them
 // again (the read list is left out: xvdflst makes it).
 VariableListRecord* keep_lists(const VariableListRecord& lists) {
@@ -321,7 +336,7 @@ void define_variables(const StepView& sv, HostDataSet* data, const ProcOptionRec
     store[kHostListWeight] = resolve_list(sv, data, r->lists[kListWeight]);
     store[kHostListFreq] = resolve_list(sv, data, r->lists[kListFreq]);
     if (store[kHostListWeight].size() > 1 || store[kHostListFreq].size() > 1) {
-        xpmlog(kMsgProc, 88);
+        xpmlog(kMsgProc, kMsgWeightFreqOne);
         raise_error_level(sv.ctx, kLevelInputError);
     }
 
@@ -331,10 +346,10 @@ void define_variables(const StepView& sv, HostDataSet* data, const ProcOptionRec
         std::vector<int16_t>& v = store[kHostListVar];
         if (v.empty() && !sv.options->interceptVar) {
             v.push_back(sv.input->interceptVarNumber);
-            xpmlog(kMsgProc, 85);
+            xpmlog(kMsgProc, kMsgInterceptIsList);
         } else if (std::find(v.begin(), v.end(), sv.input->interceptVarNumber) != v.end()) {
             sv.moments->momentOrigin = 1;
-            xpmlog(kMsgProc, 84);
+            xpmlog(kMsgProc, kMsgInterceptListed);
         }
     }
     bool removed = false;
@@ -350,14 +365,14 @@ void define_variables(const StepView& sv, HostDataSet* data, const ProcOptionRec
     const size_t partialGiven = partial.size();
     partial.erase(std::remove_if(partial.begin(), partial.end(), analysed), partial.end());
     removed |= partial.size() != partialGiven;
-    if (removed) xpmlog(kMsgProc, 69);
+    if (removed) xpmlog(kMsgProc, kMsgRepeatedVariables);
 
     for (int k = 0; k < kHostListCount; ++k) {
         lists.entry[k].count = static_cast<int16_t>(store[k].size());
         lists.entry[k].numbers = store[k].empty() ? nullptr : store[k].data();
     }
     if (*sv.errorLevel <= kLevelStepEnds && xvdflst(data, &lists) != 0) {
-        xpmlog(kMsgProc, 89);
+        xpmlog(kMsgProc, kMsgListsDoNotFit);
         raise_error_level(sv.ctx, kLevelInputError);
     }
     sv.input->hostLists = keep_lists(lists);
@@ -372,7 +387,7 @@ void define_variables(const StepView& sv, HostDataSet* data, const ProcOptionRec
             var.numbers + var.count) {
         sv.options->interceptVar = 0;
         sv.moments->momentOrigin = 1;
-        xpmlog(kMsgProc, 76);
+        xpmlog(kMsgProc, kMsgInterceptAnalysed);
     }
     sv.sizes->nManifest = sv.sizes->nVar = var.count;
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
@@ -408,18 +423,14 @@ void define_variables(const StepView& sv, HostDataSet* data, const ProcOptionRec
     }
     sv.input->varNameWidth = width;
     if (var.count == 0 && *sv.errorLevel <= kLevelStepEnds) {
-        xpmlog(kMsgProc, 97);
+        xpmlog(kMsgProc, kMsgNoVariablesLeft);
         raise_error_level(sv.ctx, kLevelBadVariables);
     }
 }
 
-}  // namespace
-
-void cosinit(ProcContext* ctx) {
-    const StepView sv = step_view(ctx);
-    NlpProblem* nlp = sv.nlp;
-
-    // 1-2. Statements.
+// Parses the statements of the step; the option record of the PROC
+// statement.
+ProcOptionRecord* parse_statements(const StepView& sv) {
     auto* result = new (v_global_gcb_anchor->stepAllocator->allocate(
         v_global_gcb_anchor->stepAllocator, sizeof(ParseResult), 4)) ParseResult();
     auto* area2 = new (v_global_gcb_anchor->stepAllocator->allocate(
@@ -428,14 +439,17 @@ void cosinit(ProcContext* ctx) {
     sv.ctx->stmtList = result->root;
     sv.program->statements = area2;
     sv.program->hasProgram = area2->nProgramStatements != 0;
-    if (area2->nProgramStatements > 0) xpmlog(kMsgProc, 70, area2->nProgramStatements);
+    if (area2->nProgramStatements > 0)
+        xpmlog(kMsgProc, kMsgProgramStatements, area2->nProgramStatements);
     auto* rec = static_cast<ProcOptionRecord*>(sv.ctx->stmtList->payload);
     sv.options->procOptions = rec;
+    return rec;
+}
 
-    // 3. Optimizer options.
-    cosop11(sv.ctx, nlp);
-
-    // 4. Role slots.
+// Makes the role slots and binds the data sets of the PROC statement to
+// their roles; a step without DATA= ends here, before any data-set service
+// is called.
+void bind_data_sets(const StepView& sv, const ProcOptionRecord* rec) {
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     for (int k = 0; k < kRoleCount; ++k) {
         void* p = a->allocate(a, sizeof(DataSetSlot), 4);
@@ -446,11 +460,8 @@ void cosinit(ProcContext* ctx) {
         sv.dataSets->dataSetHandle[role] = rec->dataSets[cellIndex].handle;
         sv.dataSets->dataSetSlot[role]->handle = rec->dataSets[cellIndex].handle;
     };
-
-    // 5. DATA=: a step without it cannot read anything, so it ends here,
-    // before any data-set service is called.
     if (rec->dataSets[kCellData].handle == nullptr) {
-        xpmlog(kMsgProc, 71);
+        xpmlog(kMsgProc, kMsgNoData);
         raise_error_level(sv.ctx, kLevelInputError);
         xexit(*sv.errorLevel, 0);
     }
@@ -460,12 +471,11 @@ void cosinit(ProcContext* ctx) {
     std::memcpy(sv.input->dataType, info.type, 8);
     sv.step->bySyncState = 0;
 
-    // 6. The other roles.
     if (rec->dataSets[kCellInram].handle) {
         bind(kRoleInram, kCellInram);
         sv.input->inramUsed = 1;
         xoinfo(sv.dataSets->dataSetHandle[kRoleInram], kInfoDescription, &info);
-        if (std::memcmp(info.type, "RAM", 3) != 0) xpmlog(kMsgProc, 72);
+        if (std::memcmp(info.type, "RAM", 3) != 0) xpmlog(kMsgProc, kMsgInramNotRam);
     }
     bind(kRoleOutstat, kCellOutstat);
     bind(kRoleOutram, kCellOutram);
@@ -476,17 +486,16 @@ void cosinit(ProcContext* ctx) {
         bind(kRoleInest, kCellInest);
         sv.input->inestUsed = 1;
         xoinfo(sv.dataSets->dataSetHandle[kRoleInest], kInfoDescription, &info);
-        if (!type_is(info.type, "EST")) xpmlog(kMsgProc, 98);
+        if (!type_is(info.type, "EST")) xpmlog(kMsgProc, kMsgInestNotEst);
     }
-    nlp->refreshFBeforeConJac = 1;
+}
 
-    // 7. Option cells and flag bits.
-    read_options(sv, sv.ctx->stmtList, rec);
-
-    // 8. Input kind.
+// The kind of input DATA= holds (raw data, moments or a symmetric matrix)
+// and its special variables.
+void classify_input(const StepView& sv, HostDataSet* data) {
     if (type_is(sv.input->dataType, "RAM")) {
         // Its rows are model elements, not observations.
-        xpmlog(kMsgProc, 78);
+        xpmlog(kMsgProc, kMsgDataIsRam);
         raise_error_level(sv.ctx, kLevelInputError);
     }
     static const char* const kMomentTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV",
@@ -496,28 +505,28 @@ void cosinit(ProcContext* ctx) {
         if (type_is(sv.input->dataType, t)) sv.input->rawData = 0;
     sv.input->symatrixInput = type_is(sv.input->dataType, "SYMATRIX");
 
-    // 9. Special variables of DATA=.
-    HostDataSet* data = sv.dataSets->dataSetHandle[kRoleData];
     xvfind(data, "_TYPE_", 6, &sv.input->typeVar, 0);
     if (xvfind(data, "Intercept", 9, &sv.input->interceptVarNumber, 0) != 0)
         xvfind(data, "Intercep", 8, &sv.input->interceptVarNumber, 0);
     xvfind(data, "_NAME_", 6, &sv.input->nameVar, 0);
 
-    // 10. Moment input.
     if (!sv.input->rawData) sv.options->kurtosisWanted = 0;
     if (sv.input->symatrixInput) {
-        xpmlog(kMsgProc, 79);
+        xpmlog(kMsgProc, kMsgSymmetricInput);
         sv.options->interceptVar = sv.options->uncorrectedCov = sv.options->uncorrectedCorr = 0;
         sv.options->asycovKind = 0;
         sv.moments->momentOrigin = 0;
     }
+}
 
-    // 11-12. Weight matrices.
+// Whether the method uses a weight matrix, and INWGT= and OUTWGT= against
+// it.
+void check_weight_data_sets(const StepView& sv, const ProcOptionRecord* rec) {
     const int32_t m = sv.methods->methodRequested;
     sv.methods->useWeightMatrix = m == 3 || m == 5 || m == 7 || m == 8 || m == 9 || m == 10;
     sv.methods->fourthOrder = m == 7 || m == 8 || m == 9 || m == 10;
     if (rec->dataSets[kCellInwgt].handle && !sv.methods->useWeightMatrix) {
-        xpmlog(kMsgProc, 80);
+        xpmlog(kMsgProc, kMsgInwgtIgnored);
         sv.dataSets->dataSetHandle[kRoleInwgt] = nullptr;
         sv.dataSets->dataSetSlot[kRoleInwgt]->handle = nullptr;
     }
@@ -528,30 +537,24 @@ void cosinit(ProcContext* ctx) {
     const bool needsFourth = sv.methods->fourthOrder && !sv.input->rawData;
     if (sv.dataSets->dataSetHandle[kRoleInwgt] == nullptr &&
         ((sv.input->symatrixInput && sv.methods->useWeightMatrix) || needsFourth)) {
-        xpmlog(kMsgProc, 81);
+        xpmlog(kMsgProc, kMsgWeightsNeedInwgt);
         xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
     }
     if (sv.dataSets->dataSetHandle[kRoleInwgt]) {
         sv.input->inwgtUsed = 1;
+        DataSetInfo info;
         xoinfo(sv.dataSets->dataSetHandle[kRoleInwgt], kInfoDescription, &info);
-        if (std::memcmp(info.type, "WEIGHT", 6) != 0) xpmlog(kMsgProc, 82);
+        if (std::memcmp(info.type, "WEIGHT", 6) != 0) xpmlog(kMsgProc, kMsgInwgtNotWeight);
     }
     if (sv.dataSets->dataSetHandle[kRoleOutwgt] && !sv.methods->useWeightMatrix) {
-        xpmlog(kMsgProc, 83);
+        xpmlog(kMsgProc, kMsgOutwgtNotWritten);
         sv.dataSets->dataSetHandle[kRoleOutwgt] = nullptr;
         sv.dataSets->dataSetSlot[kRoleOutwgt]->handle = nullptr;
     }
+}
 
-    // 13-14. Variable lists.
-    define_variables(sv, data, rec);
-
-    // 15. Sizes.
-    const int64_t n = sv.sizes->nManifest;
-    sv.sizes->nMoments = static_cast<int32_t>(n * (n + 1) / 2);
-    sv.sizes->nWeights = static_cast<int32_t>(static_cast<int64_t>(sv.sizes->nMoments) * (sv.sizes->nMoments + 1) / 2);
-    step_exit_above(sv, kLevelStepEnds);
-
-    // 16. Utility files.
+// The utility files of the step.
+void open_work_files(const StepView& sv) {
     open_file(&sv.files->workFile2, kFileSequential);
     open_file(&sv.files->workFile3, kFileSequential);
     open_file(&sv.files->scratchFile, kFileDirect);
@@ -560,9 +563,13 @@ void cosinit(ProcContext* ctx) {
     open_file(&sv.files->wJacColFile, kFileDirect);
     // The optimizer's matrix file: the covariance hook keeps its matrices there.
     open_file(&sv.hooks->utilityFile, kFileDirect);
+}
 
-    // 18. The first step pool, sized from the variable counts and, for
-    // weight-using methods, the weights.
+// The first step pool, sized from the variable counts and, for
+// weight-using methods, the weights.
+void allocate_first_pool(const StepView& sv) {
+    const int64_t n = sv.sizes->nManifest;
+    const int32_t m = sv.methods->methodRequested;
     const int64_t weights = (m == 7 || m == 9) ? sv.sizes->nWeights : (sv.methods->useWeightMatrix ? sv.sizes->nMoments : 0);
     const int64_t estimate = 8 * (n * n * 6 + sv.sizes->nMoments * 4 + weights) + 20000;
     // A trial pool tells what one allocation may take; a step whose moments
@@ -571,7 +578,8 @@ void cosinit(ProcContext* ctx) {
     const int64_t available = trial != nullptr ? xmsize(trial) : 0;
     xmpoold(trial);
     if (estimate - 8 * weights > available - 20000) {
-        xpmlog(kMsgProc, 94, static_cast<double>(estimate - 8 * weights), static_cast<double>(available));
+        xpmlog(kMsgProc, kMsgNotEnoughMemory, static_cast<double>(estimate - 8 * weights),
+               static_cast<double>(available));
         xexit(std::max(*sv.errorLevel, kLevelNoMemory), 0);
     }
     sv.pools->runPool[0] = xmpoolc(estimate, 1024, 4096);
@@ -579,8 +587,31 @@ void cosinit(ProcContext* ctx) {
         xmemmsg(estimate);
         xexit(std::max(*sv.errorLevel, kLevelNoMemory), 0);
     }
+}
 
-    // 19-20. The model.
+}  // namespace
+
+void cosinit(ProcContext* ctx) {
+    const StepView sv = step_view(ctx);
+    NlpProblem* nlp = sv.nlp;
+    ProcOptionRecord* rec = parse_statements(sv);
+    cosop11(sv.ctx, nlp);
+    bind_data_sets(sv, rec);
+    nlp->refreshFBeforeConJac = 1;
+    read_options(sv, sv.ctx->stmtList, rec);
+    HostDataSet* data = sv.dataSets->dataSetHandle[kRoleData];
+    classify_input(sv, data);
+    check_weight_data_sets(sv, rec);
+    define_variables(sv, data, rec);
+
+    const int64_t n = sv.sizes->nManifest;
+    sv.sizes->nMoments = static_cast<int32_t>(n * (n + 1) / 2);
+    sv.sizes->nWeights = static_cast<int32_t>(static_cast<int64_t>(sv.sizes->nMoments) * (sv.sizes->nMoments + 1) / 2);
+    step_exit_above(sv, kLevelStepEnds);
+    open_work_files(sv);
+    allocate_first_pool(sv);
+
+    // The model.
     if (sv.input->inramUsed || sv.input->symatrixInput) cosfop1(sv.ctx);
     if (sv.input->inramUsed)
         cosiram(sv.ctx);
@@ -588,20 +619,20 @@ void cosinit(ProcContext* ctx) {
         cospari(sv.ctx);
     sv.sizes->nCols = std::max(sv.sizes->nManifest, sv.readers->leadingDim);
 
-    // 21. Variables of INWGT= and INEST=, and of the output data sets.
+    // Variables of INWGT= and INEST=, and of the output data sets.
     if (sv.input->inwgtUsed || sv.input->inestUsed) cosfop2(sv.ctx);
     if (sv.dataSets->dataSetHandle[kRoleOutstat] || sv.dataSets->dataSetHandle[kRoleOutram] ||
         sv.dataSets->dataSetHandle[kRoleOutwgt] || sv.dataSets->dataSetHandle[kRoleOutest])
         cosfop3(sv.ctx);
 
-    // 22-23. DATA= must be readable and keep variables in use.
+    // DATA= must be readable and keep variables in use.
     if (xvsele(data) != 0) xexit(kLevelBadVariables, 0);
     int32_t readable = 0;
     xoinfo(data, kInfoReadable, &readable);
     if (readable != 1) xexit(kLevelBadVariables, 0);
     if (sv.sizes->nManifest == 0) {
         raise_error_level(sv.ctx, kLevelBadVariables);
-        xpmlog(kMsgProc, 97);
+        xpmlog(kMsgProc, kMsgNoVariablesLeft);
     }
     step_exit_above(sv, kLevelStepEnds);
 }

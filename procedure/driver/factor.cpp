@@ -18,6 +18,7 @@
 #include "host/internal_error.h"
 #include "procedure/driver/model_readers.h"
 #include "procedure/driver/step_view.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ bool check_factor_varnames(const StepView& sv, const StatementNode* node) {
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         int32_t matrix = 0, second = 0;
         if (velix::detail::varnames_kind(sv.ctx, pl->groups[g], &matrix, &second) == velix::detail::VarnamesKind::kOther) {
-            xpmlog(kMsgProc, 274);
+            xpmlog(kMsgProc, kMsgVarnamesOtherKind);
             raise_error_level(sv.ctx, kLevelWarning);
             return true;
         }
@@ -73,9 +74,10 @@ bool check_factor_varnames(const StepView& sv, const StatementNode* node) {
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         int32_t matrix = 0, second = 0;
         const auto kind = velix::detail::varnames_kind(sv.ctx, pl->groups[g], &matrix, &second);
-        if (matrix == 0) xpmlog(kMsgProc, 273, name_text(pl->groups[g].matrixName).c_str());
+        if (matrix == 0)
+            xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(pl->groups[g].matrixName).c_str());
         if (kind == velix::detail::VarnamesKind::kCopy && second == 0)
-            xpmlog(kMsgProc, 273, name_text(pl->groups[g].names.names[0]).c_str());
+            xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(pl->groups[g].names.names[0]).c_str());
     }
     return false;
 }
@@ -121,7 +123,7 @@ int32_t cosfaci(ProcContext* ctx) {
         const NameRecord& name = static_cast<const MatrixPayload*>(s->payload)->name;
         const int32_t j = velix::detail::matrix_number(sv.ctx, name);
         if (j == 0) {
-            xpmlog(kMsgProc, 128, name_text(name).c_str());
+            xpmlog(kMsgProc, kMsgMatrixNotInModel, name_text(name).c_str());
             continue;
         }
         sv.readers->matrixSpec = 1;
@@ -151,19 +153,19 @@ void cosfacm(ProcContext* ctx) {
     // 1. Default types.
     if (sv.readers->nFactors > 0) {
         mt.type[1] = kMatLower;
-        velix::detail::type_change_note(sv.ctx, 1, 156);
+        velix::detail::type_change_note(sv.ctx, 1, kMsgTypeLowerTriangular);
         mt.type[2] = kMatIdentity;
         mt.constant[2] = 1;
-        velix::detail::type_change_note(sv.ctx, 2, 152);
+        velix::detail::type_change_note(sv.ctx, 2, kMsgTypeIdentity);
     }
     if (u > 0) {
         mt.type[u] = kMatDiagonal;
-        velix::detail::type_change_note(sv.ctx, u, 154);
+        velix::detail::type_change_note(sv.ctx, u, kMsgTypeDiagonal);
     }
     // 2. No more factors than manifest variables.
     int32_t k = sv.readers->nFactors;
     if (k > n) {
-        xpmlog(kMsgProc, 400, k, n);
+        xpmlog(kMsgProc, kMsgTooManyFactors, k, n);
         k = n;
         sv.readers->nFactors = k;
         mt.columns[1] = mt.columns[2] = mt.rows[2] = k;
@@ -177,7 +179,7 @@ void cosfacm(ProcContext* ctx) {
         mt.constant[j] = mt.elementCount[j] == 0 ? 1 : 0;
     }
     if (total > sv.sizes->nMoments) {
-        xpmlog(kMsgProc, 212, total, sv.sizes->nMoments);
+        xpmlog(kMsgProc, kMsgTooManyParameters, total, sv.sizes->nMoments);
         raise_error_level(sv.ctx, kLevelWarning);
     }
     sv.sizes->nParmAll = sv.sizes->nParmFree = sv.sizes->nElements = sv.readers->nNamedPositions = total;
@@ -188,8 +190,10 @@ void cosfacm(ProcContext* ctx) {
     // 4. VARNAMES; PARAMETERS and STRUCTEQ have no place in this model.
     const StatementNode* varnames = find_statement(sv.ctx->stmtList, "VARNAMES");
     const bool ignoreNames = check_factor_varnames(sv, varnames);
-    if (find_statement(sv.ctx->stmtList, "PARAMETE") != nullptr) xpmlog(kMsgProc, 181);
-    if (find_statement(sv.ctx->stmtList, "STRUCTEQ") != nullptr) xpmlog(kMsgProc, 180);
+    if (find_statement(sv.ctx->stmtList, "PARAMETE") != nullptr)
+        xpmlog(kMsgProc, kMsgFactorNoParameters);
+    if (find_statement(sv.ctx->stmtList, "STRUCTEQ") != nullptr)
+        xpmlog(kMsgProc, kMsgFactorNoStructeq);
 
     // 6. Optimizer sizes and per-parameter arrays.
     cospopt(1, sv.ctx, sv.nlp);
@@ -252,8 +256,12 @@ void factor_column_names(ProcContext* ctx, const StatementNode* varnames, bool i
         // A matrix without column names of its own (_I_) has no room.
         const int32_t first = mt.firstColumnName[matrix];
         const int32_t room = first > 0 ? mt.columns[matrix] : 0;
-        if (names.count < room) xpmlog(kMsgProc, 276, name_text(mt.name[matrix]).c_str(), names.count, room);
-        if (names.count > room) xpmlog(kMsgProc, 277, name_text(mt.name[matrix]).c_str(), names.count, room);
+        if (names.count < room)
+            xpmlog(kMsgProc, kMsgVarnamesFewer, name_text(mt.name[matrix]).c_str(), names.count,
+                   room);
+        if (names.count > room)
+            xpmlog(kMsgProc, kMsgVarnamesMore, name_text(mt.name[matrix]).c_str(), names.count,
+                   room);
         for (int32_t i = 0; i < std::min(names.count, room); ++i)
             sv.readers->columnNames[first - 1 + i] = padded8(names.names[i]);
     }

@@ -25,6 +25,7 @@
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
 #include "procedure/driver/step_view.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ std::vector<RamRow> read_rows(const StepView& sv) {
         r.stderr = c[4];
         if (r.type != "MODEL" && r.type != "VARNAME" && r.type != "ESTIM" && r.type != "METHOD" &&
             r.type != "STAT" && r.type != "ADD_PARM") {
-            xpmlog(kMsgProc, 101, r.type.c_str());
+            xpmlog(kMsgProc, kMsgInramRowIgnored, r.type.c_str());
             continue;
         }
         rows.push_back(r);
@@ -123,17 +124,17 @@ std::vector<StoredMatrix> model_matrices(const StepView& sv, const std::vector<R
         ordered = seen[k] == 1 && mats[k].term >= std::max(before, 1) && mats[k].term <= before + 1;
     }
     if (!ordered) {
-        xpmlog(kMsgProc, 102);
+        xpmlog(kMsgProc, kMsgInramBadNumbering);
         raise_error_level(sv.ctx, kLevelBadVariables);
     }
     if (*sv.errorLevel > kLevelStepEnds) {
-        xpmlog(kMsgProc, 103);
+        xpmlog(kMsgProc, kMsgInramUnreadable);
         xexit(*sv.errorLevel, 0);
     }
     for (int32_t k = 1; k <= m; ++k) {
         StoredMatrix& s = mats[k];
         if (s.form < 0 || s.form > kMaxForm || s.type < 0 || s.type > kMaxType) {
-            xpmlog(kMsgProc, 104, name_text(s.name).c_str());
+            xpmlog(kMsgProc, kMsgInramBadMatrix, name_text(s.name).c_str());
             raise_error_level(sv.ctx, kLevelBadVariables);
         }
     }
@@ -145,7 +146,7 @@ std::vector<StoredMatrix> model_matrices(const StepView& sv, const std::vector<R
         }
         if (r.type == "ESTIM") {
             if (r.matrix < 1 || r.matrix > m) {
-                xpmlog(kMsgProc, 109, r.matrix);
+                xpmlog(kMsgProc, kMsgInramUnknownMatrix, r.matrix);
                 raise_error_level(sv.ctx, kLevelBadVariables);
                 continue;
             }
@@ -153,7 +154,7 @@ std::vector<StoredMatrix> model_matrices(const StepView& sv, const std::vector<R
         }
     }
     if (*sv.errorLevel > kLevelStepEnds) {
-        xpmlog(kMsgProc, 103);
+        xpmlog(kMsgProc, kMsgInramUnreadable);
         xexit(*sv.errorLevel, 0);
     }
     return mats;
@@ -162,7 +163,7 @@ std::vector<StoredMatrix> model_matrices(const StepView& sv, const std::vector<R
 // ---- the kind and its shape ----
 
 [[noreturn]] void kind_fails(const StepView& sv, const StoredMatrix& s, int32_t second) {
-    xpmlog(kMsgProc, 104, name_text(s.name).c_str());
+    xpmlog(kMsgProc, kMsgInramBadMatrix, name_text(s.name).c_str());
     xpmlog(kMsgProc, second);
     xexit(std::max(*sv.errorLevel, kLevelBadVariables), 0);
 }
@@ -172,7 +173,7 @@ void column_names_per_row(const StepView& sv, const StoredMatrix& s, int32_t sec
     int32_t count = 0;
     for (const NameRecord& n : s.columnNames) count += n.length > 0;
     if (count == s.rows) return;
-    xpmlog(kMsgProc, 106, name_text(s.name).c_str(), count, s.rows);
+    xpmlog(kMsgProc, kMsgInramColumnNames, name_text(s.name).c_str(), count, s.rows);
     xpmlog(kMsgProc, second);
     xexit(std::max(*sv.errorLevel, kLevelBadVariables), 0);
 }
@@ -192,7 +193,7 @@ Kind model_kind(const StepView& sv, const std::vector<StoredMatrix>& mats) {
         if (mats[3].type != kMatEqsGamma) kind_fails(sv, mats[3], 105);
         StoredMatrix sel = mats[1];
         sel.rows = mats[2].rows;
-        column_names_per_row(sv, sel, 105);
+        column_names_per_row(sv, sel, kMsgInramNoLineqs);
         return Kind::kLineqs;
     }
     // SELECTION, EQSBETA and EQSGAMMA belong to equation models.
@@ -202,8 +203,8 @@ Kind model_kind(const StepView& sv, const std::vector<StoredMatrix>& mats) {
         if (mats[1].type != kMatIdentity || mats[1].cols != mats[2].cols || mats[2].cols != mats[3].cols ||
             mats[2].rows != mats[2].cols || mats[3].rows != mats[3].cols || mats[1].rows > mats[1].cols)
             kind_fails(sv, mats[1], 107);
-        column_names_per_row(sv, mats[2], 107);
-        column_names_per_row(sv, mats[3], 107);
+        column_names_per_row(sv, mats[2], kMsgInramNoModel);
+        column_names_per_row(sv, mats[3], kMsgInramNoModel);
         return Kind::kRam;
     }
     if (!is(1, "_F_") || !is(2, "_P_")) return Kind::kCosan;
@@ -226,28 +227,28 @@ void conformity(const StepView& sv, std::vector<StoredMatrix>& mats) {
         const bool central = k == m || mats[k + 1].term != s.term;
         const int32_t want = first ? sv.sizes->nManifest : mats[k - 1].cols;
         if (s.rows != want) {
-            xpmlog(kMsgProc, 111, name_text(s.name).c_str(), s.rows, want);
+            xpmlog(kMsgProc, kMsgInramRowsCorrected, name_text(s.name).c_str(), s.rows, want);
             s.rows = want;
             ++corrections;
         }
         if (central && s.cols != s.rows) {
-            xpmlog(kMsgProc, 112, name_text(s.name).c_str(), s.cols, s.rows);
+            xpmlog(kMsgProc, kMsgInramColumnsCorrected, name_text(s.name).c_str(), s.cols, s.rows);
             s.cols = s.rows;
             ++corrections;
         }
         if (central && s.type != kMatIdentity && s.type != kMatDiagonal && s.type != kMatPosDefinit &&
             s.type != kMatSymmetric) {
-            xpmlog(kMsgProc, 113, name_text(s.name).c_str(), s.type, s.term);
+            xpmlog(kMsgProc, kMsgInramCentralType, name_text(s.name).c_str(), s.type, s.term);
             s.type = kMatSymmetric;
             ++corrections;
         }
         if (s.form != kFormNone && s.rows != s.cols) {
-            xpmlog(kMsgProc, 60, name_text(s.name).c_str());
+            xpmlog(kMsgProc, kMsgNotSquare, name_text(s.name).c_str());
             raise_error_level(sv.ctx, kLevelInputError);
         }
     }
     if (corrections > 0) {
-        xpmlog(kMsgProc, 114, corrections);
+        xpmlog(kMsgProc, kMsgInramCorrections, corrections);
         raise_error_level(sv.ctx, kLevelWarning);
     }
 }
@@ -263,7 +264,8 @@ void drop_outside(const StepView& sv, std::vector<StoredMatrix>& mats, Extent ex
         rows.erase(std::remove_if(rows.begin(), rows.end(),
                                   [&](const RamRow* e) {
                                       if (e->row >= 1 && e->row <= r && e->col >= 1 && e->col <= c) return false;
-                                      xpmlog(kMsgProc, 117, static_cast<int32_t>(k), e->row, e->col);
+                                      xpmlog(kMsgProc, kMsgInramNoElement, static_cast<int32_t>(k),
+                                             e->row, e->col);
                                       raise_error_level(sv.ctx, kLevelBadVariables);
                                       return true;
                                   }),
@@ -445,7 +447,7 @@ void ram_statements(const StepView& sv, Statements* st, const std::vector<Stored
         const int32_t v = manifest_index(sv, name);
         if (c < nStored) {
             if (v < 0) {
-                xpmlog(kMsgProc, 110, name_text(name).c_str());
+                xpmlog(kMsgProc, kMsgInramColumnNotAnalysed, name_text(name).c_str());
                 raise_error_level(sv.ctx, kLevelBadVariables);
             }
             number[c] = v + 1;
@@ -455,7 +457,7 @@ void ram_statements(const StepView& sv, Statements* st, const std::vector<Stored
         }
     }
     if (*sv.errorLevel > kLevelStepEnds) {
-        xpmlog(kMsgProc, 107);
+        xpmlog(kMsgProc, kMsgInramNoModel);
         xexit(*sv.errorLevel, 0);
     }
     std::vector<RamEntry> entries;
@@ -638,7 +640,7 @@ void replace_model_statements(const StepView& sv, Statements* st, Kind kind) {
         if (kind == Kind::kFactor && std::memcmp(n->keyword, "FACTOR  ", 8) == 0) {
             const auto* pl = static_cast<const FactorPayload*>(n->payload);
             if (pl->hasFactors || node_flag(n, kFactorFlagHeywood) || node_flag(n, kFactorFlagComponent))
-                xpmlog(kMsgProc, 125);
+                xpmlog(kMsgProc, kMsgFactorKeepsInram);
         }
     }
     std::vector<StatementNode*> order;
@@ -665,7 +667,7 @@ void report_empty_matrices(const StepView& sv, const std::vector<StoredMatrix>& 
             case kMatZerDiagonal: case kMatSelection: case kMatPermutation:
                 continue;
             default:
-                xpmlog(kMsgProc, 118, name_text(m.name).c_str());
+                xpmlog(kMsgProc, kMsgMatrixEmpty, name_text(m.name).c_str());
                 raise_error_level(sv.ctx, kLevelBadVariables);
         }
     }

@@ -18,6 +18,7 @@
 #include "host/internal_error.h"
 #include "procedure/driver/model_readers.h"
 #include "procedure/driver/step_view.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -138,7 +139,7 @@ int32_t cosimal(ProcContext* ctx, int32_t* work) {
     for (int32_t k = 1; k <= m; ++k)
         if (needs_slot(mt, k) && mt.inverseOffset[k] == 0) {
             const std::string name = velix::detail::name_text(mt.name[k]);
-            xpmlog(kMsgProc, 138, name.c_str());
+            xpmlog(kMsgProc, kMsgInverseNoTerm, name.c_str());
             internal_error("a matrix that needs a stored inverse belongs to no term");
         }
     if (released == 0) sv.readers->perTermInverse = 1;

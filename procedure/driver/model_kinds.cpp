@@ -16,6 +16,7 @@
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
 #include "procedure/driver/step_view.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ void cosan_sizes(const StepView& sv, const CosanPayload* pl) {
     }
     sv.readers->leadingDim = lead;
     if (pl->names.count != pl->nColumns || pl->names.count != pl->nTypes || pl->names.count != pl->nForms) {
-        xpmlog(kMsgProc, 269);
+        xpmlog(kMsgProc, kMsgCosanListLengths);
         raise_error_level(sv.ctx, kLevelInternal);
     }
 }
@@ -56,13 +57,13 @@ void factor_sizes(const StepView& sv, const StatementNode* node) {
         bounds = bounds || keyword_is(n, "BOUNDS  ");
         matrix = matrix || keyword_is(n, "MATRIX  ");
     }
-    if (bounds && !matrix) xpmlog(kMsgProc, 270);
+    if (bounds && !matrix) xpmlog(kMsgProc, kMsgFactorBoundsNames);
     sv.readers->equationModel = 0;
     sv.options->matrixForm = 1;
     const auto* pl = static_cast<const FactorPayload*>(node->payload);
     double k = pl->hasFactors ? pl->nFactors : 1.0;
     if (!(k >= 0.0) || k > kMaxModelOrder) {
-        xpmlog(kMsgProc, 177, "_F_", kMaxModelOrder, k);
+        xpmlog(kMsgProc, kMsgBadColumnCount, "_F_", kMaxModelOrder, k);
         xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
     }
     sv.readers->nFactors = static_cast<int32_t>(k);
@@ -131,7 +132,7 @@ void lay_out_inverses(const StepView& sv, bool reportSaving) {
     if (reportSaving) {
         sv.readers->perTermInverse = 0;
         const int32_t released = cosimal(sv.ctx, work);
-        if (released != 0) xpmlog(kMsgProc, 116, 8 * released);
+        if (released != 0) xpmlog(kMsgProc, kMsgInverseLayoutSaving, 8 * released);
     }
     sv.readers->perTermInverse = 1;
     cosimal(sv.ctx, work);
@@ -168,7 +169,7 @@ void read_model_kind(ProcContext* ctx) {
         cosparm(sv.ctx);
     } else if (sv.readers->factorModel) {
         if (sv.program->hasProgram) {
-            xpmlog(kMsgProc, 272);
+            xpmlog(kMsgProc, kMsgFactorNoProgram);
             sv.program->hasProgram = 0;
         }
         cosfacm(sv.ctx);

@@ -15,6 +15,7 @@
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
 #include "procedure/driver/step_view.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -55,15 +56,13 @@ InputModelEcho& input_model_echo() {
 const char* matrix_type_name(int32_t type) { return type >= 0 && type <= 14 ? kTypeNames[type] : kTypeNames[14]; }
 const char* matrix_form_name(int32_t form) { return form >= 0 && form <= 2 ? kFormNames[form] : ""; }
 
-void cospari(ProcContext* ctx) {
-    const StepView sv = step_view(ctx);
-    // 1. The "ModelSpec" group.
-    if (sv.output->kyrGroups[kGroupModelSpec] == nullptr)
-        sv.output->kyrGroups[kGroupModelSpec] = open_output_group(sv.output->kyrManager, "ModelSpec", kyrmsg(kMsgProc, 700));
+namespace {
 
-    // 2. The first model statement decides the kind.  STD and COV before
-    // any model statement make a LINEQS model; a later COSAN, RAM or FACTOR
-    // statement is then a second model kind and is reported as such.
+// The first model statement decides the kind.  STD and COV before any model
+// statement make a LINEQS model; a later COSAN, RAM or FACTOR statement is
+// then a second model kind and is reported as such.  Returns the model
+// statement (none for a LINEQS model made by STD and COV alone).
+const StatementNode* find_model_kind(const StepView& sv) {
     sv.readers->perTermInverse = 1;
     sv.readers->lineqsModel = sv.readers->cosanModel = sv.readers->ramModel =
         sv.readers->factorModel = 0;
@@ -74,7 +73,7 @@ void cospari(ProcContext* ctx) {
                              keyword_is(n, "RAM     ") || keyword_is(n, "FACTOR  ");
         if (isModel) {
             if (found || (stdOrCov && !keyword_is(n, "LINEQS  "))) {
-                xpmlog(kMsgProc, 267);
+                xpmlog(kMsgProc, kMsgSecondModelKind);
                 break;
             }
             found = true;
@@ -88,30 +87,11 @@ void cospari(ProcContext* ctx) {
             stdOrCov = true;
         }
     }
+    return model;
+}
 
-    // 3. Sizes by kind.
-    if (sv.readers->lineqsModel) {
-        sv.readers->equationModel = 1;
-        sv.sizes->nTerms = 1;
-        sv.sizes->nMatrices = 4;
-        sv.readers->leadingDim = 0;
-        int nStd = 0, nCov = 0;
-        for (const StatementNode* n = sv.ctx->stmtList; n; n = n->next) {
-            nStd += keyword_is(n, "STD     ");
-            nCov += keyword_is(n, "COV     ");
-        }
-        if (nStd > 1 || nCov > 1) {
-            xpmlog(kMsgProc, 268);
-            xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
-        }
-    } else if (sv.readers->ramModel || sv.readers->cosanModel || sv.readers->factorModel) {
-        model_kind_sizes(sv.ctx, model);
-    } else {
-        xpmlog(kMsgProc, 271);
-        xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
-    }
-
-    // 4. The table pool and its arrays.
+// The table pool and the per-term and per-matrix arrays of the model table.
+void allocate_model_table(const StepView& sv) {
     const int64_t m = sv.sizes->nMatrices, t = sv.sizes->nTerms;
     const int64_t estimate = 6 * (t + 1) + 72 * (m + 1) + sizeof(NameRecord) * (m + 1) + 4096;
     HostAllocator* pool = xmpoolc(estimate, 1024, 4096);
@@ -147,11 +127,11 @@ void cospari(ProcContext* ctx) {
         xexit(std::max(*sv.errorLevel, kLevelNoMemory), 0);
     }
     sv.readers->matrixSpec = 0;
+}
 
-    // 5. The reader.
-    read_model_kind(sv.ctx);
-
-    // 7. Name widths.
+// The widths of the column, matrix and parameter names.
+void name_widths(const StepView& sv) {
+    ModelMatrixTable& mt = *sv.model;
     int32_t colWidth = sv.input->varNameWidth;
     for (int32_t i = 0; i < sv.readers->nColumnNames; ++i)
         colWidth = std::max<int32_t>(colWidth, sv.readers->columnNames[i].length);
@@ -169,11 +149,52 @@ void cospari(ProcContext* ctx) {
     for (int32_t p = 0; p < sv.sizes->nParmAll && sv.nlp->paramNames; ++p)
         parmWidth = std::max<int32_t>(parmWidth, sv.nlp->paramNames[p].length);
     sv.readers->parmNameWidth = parmWidth;
+}
 
-    // 8. The input model as read, in the form that suits it.
+}  // namespace
+
+void cospari(ProcContext* ctx) {
+    const StepView sv = step_view(ctx);
+    // The "ModelSpec" group.
+    if (sv.output->kyrGroups[kGroupModelSpec] == nullptr)
+        sv.output->kyrGroups[kGroupModelSpec] = open_output_group(
+            sv.output->kyrManager, "ModelSpec", kyrmsg(kMsgProc, kMsgModelSpecification));
+
+    const StatementNode* model = find_model_kind(sv);
+
+    // Sizes by kind.
+    if (sv.readers->lineqsModel) {
+        sv.readers->equationModel = 1;
+        sv.sizes->nTerms = 1;
+        sv.sizes->nMatrices = 4;
+        sv.readers->leadingDim = 0;
+        int nStd = 0, nCov = 0;
+        for (const StatementNode* n = sv.ctx->stmtList; n; n = n->next) {
+            nStd += keyword_is(n, "STD     ");
+            nCov += keyword_is(n, "COV     ");
+        }
+        if (nStd > 1 || nCov > 1) {
+            xpmlog(kMsgProc, kMsgStdCovOnce);
+            xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
+        }
+    } else if (sv.readers->ramModel || sv.readers->cosanModel || sv.readers->factorModel) {
+        model_kind_sizes(sv.ctx, model);
+    } else {
+        xpmlog(kMsgProc, kMsgNoModel);
+        xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
+    }
+
+    allocate_model_table(sv);
+
+    // The reader.
+    read_model_kind(sv.ctx);
+
+    name_widths(sv);
+
+    // The input model as read, in the form that suits it.
     if (sv.options->printInputModel) echo_input_model(sv);
 
-    // 9. Close the group.
+    // Close the group.
     if (sv.output->kyrGroups[kGroupModelSpec]) {
         close_output_group(sv.output->kyrGroups[kGroupModelSpec]);
         sv.output->kyrGroups[kGroupModelSpec] = nullptr;
@@ -190,8 +211,8 @@ void cosmcon(ProcContext* ctx) {
                               : sv.readers->lineqsModel ? 419
                               : sv.readers->ramModel    ? 420
                                                          : 421;
-    OutputTable table(sv.output->kyrManager, "ModelStatement", kyrmsg(kMsgProc, 702), "Tesk.Velix.ModelStatement",
-                      kyrmsg(kMsgProc, titleText));
+    OutputTable table(sv.output->kyrManager, "ModelStatement", kyrmsg(kMsgProc, kMsgModelStatement),
+                      "Tesk.Velix.ModelStatement", kyrmsg(kMsgProc, titleText));
     table.text_column("Term", 10);
     table.int_column("Index");
     table.text_column("Matrix", width);

@@ -15,6 +15,7 @@
 #include "procedure/driver/model.h"
 #include "procedure/driver/step_view.h"
 #include "procedure/procedure.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ void apply_inram_estimates(const StepView& sv) {
         int32_t k = 0;
         if (integer_part(sv.cells->ramRow[0], &k)) k %= kTermMultiplier;
         if (k < 1 || k > sv.sizes->nMatrices) {
-            xpmlog(kMsgProc, 109, k);
+            xpmlog(kMsgProc, kMsgInramUnknownMatrix, k);
             raise_error_level(sv.ctx, kLevelWarning);
             continue;
         }
@@ -55,7 +56,7 @@ void apply_inram_estimates(const StepView& sv) {
                 break;
             }
         if (found < 0) {
-            xpmlog(kMsgProc, 117, k, row + 1, col + 1);
+            xpmlog(kMsgProc, kMsgInramNoElement, k, row + 1, col + 1);
             raise_error_level(sv.ctx, kLevelBadVariables);
             continue;
         }

@@ -22,6 +22,7 @@
 #include "procedure/driver/step_view.h"
 #include "velix/host.h"
 #include "velix/host_dataset.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ T* step_array(size_t n) {
 // A symbol bound by this routine must be numeric: message 243 otherwise.
 void check_numeric(const StepView& sv, const CmpSymbol* s) {
     if (s->valueType == 'n') return;
-    xpmlog(kMsgProc, 243, static_cast<int32_t>(s->nameLength), s->name);
+    xpmlog(kMsgProc, kMsgProgramVariableNotNumeric, static_cast<int32_t>(s->nameLength), s->name);
     raise_error_level(sv.ctx, kLevelInputError);
 }
 
@@ -127,7 +128,7 @@ void mode0(const StepView& sv, NameRecord* table) {
 void drop_added(const StepView& sv, NameRecord* table, int32_t q, int32_t* depNumbers, int32_t nDep,
                 int32_t* indNumbers, int32_t nInd) {
     NlpProblem* nlp = sv.nlp;
-    xpmlog(kMsgProc, 245, static_cast<int32_t>(table[q - 1].length), table[q - 1].text);
+    xpmlog(kMsgProc, kMsgAddedUnused, static_cast<int32_t>(table[q - 1].length), table[q - 1].text);
     for (int32_t k = q; k < sv.sizes->nParmAll; ++k) {
         table[k - 1] = table[k];
         nlp->paramNames[k - 1] = nlp->paramNames[k];
@@ -150,12 +151,12 @@ void mode1(const StepView& sv, NameRecord* table) {
     if (cmplstb(&ind, 1, -1, work) != 0 || cmplstb(&dep, 2, -1, work) != 0)
         internal_error("the symbol lists of the program cannot be built");
     if (sv.program->programListing) {
-        xpsout("%n%s%n", message(241).c_str());
+        xpsout("%n%s%n", message(kMsgProgramWithDependents).c_str());
         cmpplst(&ind, "  Independent:", 0, 1, 1, 0, 1, work);
         cmpplst(&dep, "    Dependent:", 0, 1, 1, 0, 1, work);
     }
     if (dep.count != sv.sizes->nParmDep || ind.count != sv.program->nDepRef) {
-        xpmlog(kMsgProc, 242);
+        xpmlog(kMsgProc, kMsgProgramParametersChanged);
         xexit(kLevelInternal, 0);
     }
     sv.program->dprocCell = 0.0;
@@ -217,11 +218,11 @@ void mode1(const StepView& sv, NameRecord* table) {
     }
     if (*sv.errorLevel > kLevelWarning) xexit(*sv.errorLevel, 0);
     if (nextDep != total) {
-        xpmlog(kMsgProc, 246, nextDep - I, D);
+        xpmlog(kMsgProc, kMsgDependentPositions, nextDep - I, D);
         xexit(kLevelInternal, 0);
     }
     if (nextInd != I) {
-        xpmlog(kMsgProc, 247, nextInd, I);
+        xpmlog(kMsgProc, kMsgIndependentPositions, nextInd, I);
         xexit(kLevelInternal, 0);
     }
     for (int32_t e = 0; e < sv.sizes->nElements; ++e) {
@@ -268,7 +269,7 @@ void mode2(const StepView& sv) {
     NlpProblem* nlp = sv.nlp;
     const bool nlincon = nlp->hasNlinCon != 0;
     if (sv.sizes->nParmDep == 0 && !nlincon) {
-        xpmlog(kMsgProc, 240);
+        xpmlog(kMsgProc, kMsgProgramNotRun);
         sv.program->hasProgram = 0;
         return;
     }
@@ -313,16 +314,16 @@ void mode2(const StepView& sv) {
     sv.program->conDerivInput = sv.program->derivArea[1].varIndex;
 
     if (sv.program->programListing) {
-        cmppsts(message(248).c_str(), work);
+        cmppsts(message(kMsgProgramTitle).c_str(), work);
         if (sv.program->depDerivRequest)
-            cmppder(&sv.program->derivArea[0], message(249).c_str(), work);
+            cmppder(&sv.program->derivArea[0], message(kMsgDependentDerivatives).c_str(), work);
     }
 
     int32_t notes = 0, faults = 0;
     cmpchck(1, &notes, &faults, 0, work);
     if (faults > 0) {
-        xpmlog(kMsgProc, 250, faults);
-        if (sv.options->printEnabled) xpsout((message(250) + "%n").c_str(), faults);
+        xpmlog(kMsgProc, kMsgProgramFaults, faults);
+        if (sv.options->printEnabled) xpsout((message(kMsgProgramFaults) + "%n").c_str(), faults);
         xexit(kLevelInputError, 0);
     }
     if (cmppdv(0, nullptr, 0, work) != 0 || cmpgen(work) != 0) xexit(kLevelNoMemory, 0);

@@ -7,6 +7,7 @@
 
 #include <cmath>
 
+#include "numerics/kernel_support.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/results/results_view.h"
 #include "velix/packed_index.h"
@@ -14,7 +15,7 @@
 namespace {
 
 // The relative precision below which a residual counts as exactly zero.
-constexpr double kResidualRelTol = 1.053671212772351e-08;
+constexpr double kResidualRelTol = velix::kSqrtMachEpsWritten;
 // The final evaluation of the objective: it may not move the point.
 constexpr double kFinalPhase = -1.0;
 
