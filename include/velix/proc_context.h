@@ -399,3 +399,8 @@ struct ProcContext {
 inline void raise_error_level(ProcContext* ctx, int32_t level) {
     if (level > ctx->errorLevel) ctx->errorLevel = level;
 }
+
+// The run context behind an optimizer problem block: the step driver hands
+// its context to the library as the block's opaque user pointer, and the
+// procedure's callbacks take it back here.
+inline ProcContext* proc_context(const NlpProblem* nlp) { return static_cast<ProcContext*>(nlp->user); }

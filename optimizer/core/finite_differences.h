@@ -35,7 +35,7 @@ int32_t znlpfh3(NlpProblem* p);  // Hessian from gradients, forward, symmetrised
 int32_t znlpfh4(NlpProblem* p);  // Hessian from gradients, central, symmetrised
 // Subtracts the multiplier-weighted curvature of the active nonlinear
 // constraints from the packed Hessian h; the base Jacobian and gradient
-// are parked on hooks->utilityFile at `position`.
+// are parked on hooks->cov.utilityFile at `position`.
 int32_t znlphlf(NlpProblem* p, double* h, int64_t position);
 
 // ---- intervals ----

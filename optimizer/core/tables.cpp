@@ -70,7 +70,7 @@ struct Factoid {
 // ---- pritech ----
 
 int32_t technique_title(const NlpProblem* p) {
-    switch (p->technique) {
+    switch (p->opt.technique) {
         case kTechTrureg: return 60;
         case kTechNrridg: return 61;
         case kTechNewrap: return 62;
@@ -85,7 +85,7 @@ int32_t technique_title(const NlpProblem* p) {
         case kTechCongra: return 70;
         case kTechNmsimp: return 71;
         case kTechNmsim2: return 72;
-        case kTechQuadas: return p->conFactorForm == 2 ? 75 : 73;
+        case kTechQuadas: return p->opt.conFactorForm == 2 ? 75 : 73;
         case kTechVmcwd: return 56;
         default: return 59;
     }
@@ -94,109 +94,109 @@ int32_t technique_title(const NlpProblem* p) {
 // The title and, with nonlinear constraints, the note on the technique's form.
 bool title_notes(NlpProblem* p) {
     if (nlp_note(p, msg(technique_title(p)), 'c')) return false;
-    if (p->hasNlinCon && p->technique == kTechNmsimp) return !nlp_note(p, msg(55), 'c');
-    if (p->hasNlinCon && p->technique == kTechDualQuanew) return !nlp_note(p, msg(56), 'c');
+    if (p->shape.hasNlinCon && p->opt.technique == kTechNmsimp) return !nlp_note(p, msg(55), 'c');
+    if (p->shape.hasNlinCon && p->opt.technique == kTechDualQuanew) return !nlp_note(p, msg(56), 'c');
     return true;
 }
 
 void input_options(NlpProblem* p) {
-    const int32_t t = p->technique;
+    const int32_t t = p->opt.technique;
     Factoid fa(p, "InputOpts", 712);
-    fa.count(301, p->minIter);
-    fa.count(302, p->maxIter);
-    fa.count(303, p->maxFunc);
-    if (p->hasNlinCon) fa.count(304, p->nlcIterLimit);
-    if (p->maxTime < DBL_MAX) fa.count(305, p->maxTime);
+    fa.count(301, p->opt.minIter);
+    fa.count(302, p->opt.maxIter);
+    fa.count(303, p->opt.maxFunc);
+    if (p->shape.hasNlinCon) fa.count(304, p->opt.nlcIterLimit);
+    if (p->opt.maxTime < DBL_MAX) fa.count(305, p->opt.maxTime);
     if (!is_simplex(t)) {
-        fa.value(306, p->absGConv);
-        fa.value(307, p->gConv);
+        fa.value(306, p->opt.absGConv);
+        fa.value(307, p->opt.gConv);
     }
     if (t == kTechTrureg || t == kTechLevmar || t == kTechNewrap || t == kTechNrridg ||
         t == kTechGaunew || t == kTechNrlins || t == kTechOldrap)
-        fa.value(308, p->gConv2);
-    const double always[] = {p->absFConv, p->fConv, p->fConv2, p->fSize,
-                             p->absXConv, p->xConv, p->xSize,  p->absConv};
+        fa.value(308, p->opt.gConv2);
+    const double always[] = {p->opt.absFConv, p->opt.fConv, p->opt.fConv2, p->opt.fSize,
+                             p->opt.absXConv, p->opt.xConv, p->opt.xSize,  p->opt.absConv};
     for (int32_t i = 0; i < 8; ++i) fa.value(309 + i, always[i]);
     if (is_simplex(t)) {
-        fa.value(317, p->stepCap);
-        fa.value(318, p->singularTol);
+        fa.value(317, p->opt.stepCap);
+        fa.value(318, p->opt.singularTol);
     } else {
         if (t == kTechNewrap || t == kTechGaunew || is_quanew(t) || t == kTechHyquan ||
             t == kTechCongra) {
-            fa.count(319, p->lineSearch);
-            fa.value(320, p->stepCap);
-            fa.value(321, p->lsPrecision);
-            fa.value(322, p->inStep);
-            if (p->earlyStepCap < DBL_MAX) fa.value(323, p->earlyStepCap);
+            fa.count(319, p->opt.lineSearch);
+            fa.value(320, p->opt.stepCap);
+            fa.value(321, p->opt.lsPrecision);
+            fa.value(322, p->opt.inStep);
+            if (p->opt.earlyStepCap < DBL_MAX) fa.value(323, p->opt.earlyStepCap);
         } else if (t == kTechTrureg || t == kTechLevmar || t == kTechDbldog) {
-            fa.value(324, p->stepCap);
+            fa.value(324, p->opt.stepCap);
         }
-        if ((t == kTechHyquan || is_quanew(t) || t == kTechCongra) && !wzmis(p->inHessian))
-            fa.value(325, p->stepCap);
-        if (p->derivDigits != 0) {
-            fa.value(326, p->fDigits);
-            if (p->hasNlinCon) fa.value(327, p->cDigits);
+        if ((t == kTechHyquan || is_quanew(t) || t == kTechCongra) && !wzmis(p->opt.inHessian))
+            fa.value(325, p->opt.stepCap);
+        if (p->opt.derivDigits != 0) {
+            fa.value(326, p->opt.fDigits);
+            if (p->shape.hasNlinCon) fa.value(327, p->opt.cDigits);
         }
-        fa.value(318, p->singularTol);
+        fa.value(318, p->opt.singularTol);
     }
-    if (p->hasBounds || p->hasLinCon || p->hasNlinCon) {
-        fa.value(329, p->feasTol);
-        fa.value(330, p->linDepTol);
-        fa.value(331, p->lagMultTol);
+    if (p->shape.hasBounds || p->shape.hasLinCon || p->shape.hasNlinCon) {
+        fa.value(329, p->opt.feasTol);
+        fa.value(330, p->opt.linDepTol);
+        fa.value(331, p->opt.lagMultTol);
     }
     fa.end();
 }
 
 // Notes on the update, the scaling and the finite differences.
 bool method_notes(NlpProblem* p) {
-    const int32_t t = p->technique;
+    const int32_t t = p->opt.technique;
     int32_t notes[8];
     int32_t n = 0;
-    if (t == kTechQuanew) notes[n++] = 75 + p->update;
-    if (t == kTechDualQuanew || t == kTechHyquan || t == kTechDbldog) notes[n++] = 77 + p->update;
-    if (t == kTechCongra) notes[n++] = 79 + p->update;
+    if (t == kTechQuanew) notes[n++] = 75 + p->opt.update;
+    if (t == kTechDualQuanew || t == kTechHyquan || t == kTechDbldog) notes[n++] = 77 + p->opt.update;
+    if (t == kTechCongra) notes[n++] = 79 + p->opt.update;
     for (int32_t i = 0; i < n; ++i)
         if (nlp_note(p, msg(notes[i]), 'c')) return false;
-    if (t == kTechHyquan && nlp_note(p, kyrmsgs(kMsgNlp, 89, p->techVariant), 'c')) return false;
+    if (t == kTechHyquan && nlp_note(p, kyrmsgs(kMsgNlp, 89, p->opt.techVariant), 'c')) return false;
     n = 0;
-    if (p->hasNlinCon && is_quanew(t)) notes[n++] = p->techVariant == 1 ? 98 : 99;
+    if (p->shape.hasNlinCon && is_quanew(t)) notes[n++] = p->opt.techVariant == 1 ? 98 : 99;
     if (t == kTechTrureg || t == kTechNewrap || t == kTechNrridg || t == kTechLevmar ||
         t == kTechGaunew || t == kTechDbldog)
-        notes[n++] = 90 + p->scalingKind;
-    const int32_t d = p->derivDigits;
-    const int32_t level = p->derivLevel;
+        notes[n++] = 90 + p->opt.scalingKind;
+    const int32_t d = p->opt.derivDigits;
+    const int32_t level = p->opt.derivLevel;
     if (level > 0 && d % 10 != 0) notes[n++] = 125;
     if (level == 2 && d / 10 % 10 != 0) notes[n++] = 126;
     if (level == 3 && d / 100 % 10 != 0) notes[n++] = 127;
     const int32_t th = d / 1000 % 10;
     if (level == 4 && (th == 1 || th == 2)) notes[n++] = 128;
     if (level == 4 && (th == 3 || th == 4)) notes[n++] = 129;
-    if (p->hasNlinCon && d / 10000 % 10 != 0) notes[n++] = 180;
+    if (p->shape.hasNlinCon && d / 10000 % 10 != 0) notes[n++] = 180;
     for (int32_t i = 0; i < n; ++i)
         if (nlp_note(p, msg(notes[i]), 'c')) return false;
-    if (d != 0 && p->fdIntervalMode >= 1 && p->fdIntervalMode <= 3)
-        return !nlp_note(p, msg(206 + p->fdIntervalMode), 'c');
+    if (d != 0 && p->opt.fdIntervalMode >= 1 && p->opt.fdIntervalMode <= 3)
+        return !nlp_note(p, msg(206 + p->opt.fdIntervalMode), 'c');
     return true;
 }
 
 void problem_description(NlpProblem* p, int32_t nLower, int32_t nUpper) {
     Factoid fa(p, "ProblemDescription", 713);
-    fa.integer(620, p->nParams);
-    if (p->nFunctions >= 2) fa.integer(621, p->nFunctions);
-    if (p->hasBounds) {
+    fa.integer(620, p->shape.nParams);
+    if (p->shape.nFunctions >= 2) fa.integer(621, p->shape.nFunctions);
+    if (p->shape.hasBounds) {
         fa.integer(622, nLower);
         fa.integer(623, nUpper);
     }
-    if (p->nLinCon != 0) fa.integer(624, p->nLinCon);
-    if (p->nNlinCon != 0) {
-        fa.integer(625, p->nNlinCon);
-        if (p->nNlinEq != 0) fa.integer(626, p->nNlinEq);
+    if (p->shape.nLinCon != 0) fa.integer(624, p->shape.nLinCon);
+    if (p->shape.nNlinCon != 0) {
+        fa.integer(625, p->shape.nNlinCon);
+        if (p->shape.nNlinEq != 0) fa.integer(626, p->shape.nNlinEq);
     }
     // The sparse and diagonal Hessian storages name their count of stored
     // elements.
-    if (p->hessianStorage == 1 && p->hessianPattern != nullptr)
-        fa.integer(627, p->hessianPattern[p->nParams]);
-    if (p->hessianStorage == 2) fa.integer(628, p->nParams);
+    if (p->opt.hessianStorage == 1 && p->hess.hessianPattern != nullptr)
+        fa.integer(627, p->hess.hessianPattern[p->shape.nParams]);
+    if (p->opt.hessianStorage == 2) fa.integer(628, p->shape.nParams);
     fa.end();
 }
 
@@ -226,8 +226,8 @@ const char* technique_name(int32_t t) {
 
 // The "IterStop" layout letter of the technique ('G' for those without one).
 char stop_layout(const NlpProblem* p) {
-    const bool ls = p->leastSquares != 0, nlc = p->hasNlinCon != 0;
-    switch (p->technique) {
+    const bool ls = p->shape.leastSquares != 0, nlc = p->shape.hasNlinCon != 0;
+    switch (p->opt.technique) {
         case kTechTrureg: return ls ? 'B' : 'A';
         case kTechLevmar: return 'B';
         case kTechNrridg:
@@ -239,7 +239,7 @@ char stop_layout(const NlpProblem* p) {
         case kTechDualQuanew: return nlc ? 'H' : 'G';
         case kTechDbldog: return 'J';
         case kTechHyquan: return 'K';
-        case kTechQuadas: return p->conFactorForm == 2 ? 'L' : 'G';
+        case kTechQuadas: return p->opt.conFactorForm == 2 ? 'L' : 'G';
         case kTechNmsimp:
         case kTechNmsim2: return nlc ? 'N' : 'M';
         default: return 'G';
@@ -251,32 +251,32 @@ bool in(char layout, const char* set) { return std::strchr(set, layout) != nullp
 void iteration_stop(NlpProblem* p) {
     const char l = stop_layout(p);
     Factoid fa(p, "IterStop", 569);
-    fa.integer(570, static_cast<int32_t>(p->iteration));
-    fa.integer(571, p->nFun);
-    if (in(l, "BDFK")) fa.integer(572, p->nHess);
-    if (in(l, "GHJKL")) fa.integer(573, p->nGrad);
-    if (in(l, "ACE")) fa.integer(574, p->nHess);
-    if (in(l, "MN")) fa.integer(575, p->nRestarts);
-    if (l != 'N') fa.integer(p->dropCode >= 1 ? 553 : 552, p->nActiveLin + p->nActiveBounds);
-    if (!wzmis(p->f)) fa.value(554, p->maximize ? -p->f : p->f);
-    if (in(l, "ABCDEFGJK")) fa.value(555, p->maxProjGrad);
-    if (in(l, "HN")) fa.value(558, p->maxConViolation);
+    fa.integer(570, static_cast<int32_t>(p->run.iteration));
+    fa.integer(571, p->run.nFun);
+    if (in(l, "BDFK")) fa.integer(572, p->run.nHess);
+    if (in(l, "GHJKL")) fa.integer(573, p->run.nGrad);
+    if (in(l, "ACE")) fa.integer(574, p->run.nHess);
+    if (in(l, "MN")) fa.integer(575, p->run.nRestarts);
+    if (l != 'N') fa.integer(p->active.dropCode >= 1 ? 553 : 552, p->active.nActiveLin + p->active.nActiveBounds);
+    if (!wzmis(p->iter.f)) fa.value(554, p->shape.maximize ? -p->iter.f : p->iter.f);
+    if (in(l, "ABCDEFGJK")) fa.value(555, p->iter.maxProjGrad);
+    if (in(l, "HN")) fa.value(558, p->iter.maxConViolation);
     if (l == 'H') {
-        fa.value(581, p->maxProjGrad);
-        fa.value(582, p->lagrangeValue);
-        fa.value(559, p->lagrangeGradMax);
+        fa.value(581, p->iter.maxProjGrad);
+        fa.value(582, p->iter.lagrangeValue);
+        fa.value(559, p->iter.lagrangeGradMax);
     }
-    if (in(l, "AB")) fa.value(584, p->lambda);
-    if (l == 'N') fa.value(585, p->gconvMeasure);
+    if (in(l, "AB")) fa.value(584, p->iter.lambda);
+    if (l == 'N') fa.value(585, p->iter.gconvMeasure);
     if (l == 'M') {
-        fa.value(586, p->gconvMeasure);
-        fa.value(587, p->lastStep);
-        fa.value(588, p->maxProjGrad);
+        fa.value(586, p->iter.gconvMeasure);
+        fa.value(587, p->iter.lastStep);
+        fa.value(588, p->iter.maxProjGrad);
     }
-    if (in(l, "EFGHJKL")) fa.value(589, p->gconvMeasure);
-    if (in(l, "CDEF")) fa.value(590, p->ridge);
-    if (in(l, "ABCDN")) fa.value(591, p->rho);
-    if (in(l, "ABJ")) fa.value(556, p->radius);
+    if (in(l, "EFGHJKL")) fa.value(589, p->iter.gconvMeasure);
+    if (in(l, "CDEF")) fa.value(590, p->iter.ridge);
+    if (in(l, "ABCDN")) fa.value(591, p->iter.rho);
+    if (in(l, "ABJ")) fa.value(556, p->iter.radius);
     fa.end();
 }
 
@@ -288,7 +288,7 @@ struct Reason {
 };
 
 Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
-    const bool early = p->iteration < p->minIter;
+    const bool early = p->run.iteration < p->opt.minIter;
     Reason r;
     if (status <= -1 && status >= -4) {
         r.text = msg(130 - status);
@@ -300,14 +300,14 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
         xpmlog(kMsgNlp, m);
         r.value = 1;
     } else if (status == kNlpLimit) {
-        r.text = p->iterMsgLevel == 3 ? msg(606)
-                                      : kyrmsgs(kMsgNlp, 605, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
-        xpmlog(kMsgNlp, 605, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
+        r.text = p->run.iterMsgLevel == 3 ? msg(606)
+                                      : kyrmsgs(kMsgNlp, 605, p->run.iterMsgLevel, tech, p->opt.maxIter, p->opt.maxFunc);
+        xpmlog(kMsgNlp, 605, p->run.iterMsgLevel, tech, p->opt.maxIter, p->opt.maxFunc);
         r.value = 2;
     } else if (status == kNlpTimeLimit) {
-        r.text = p->iterMsgLevel == 3 ? kyrmsgs(kMsgNlp, 604, p->maxTime)
-                                      : kyrmsgs(kMsgNlp, 603, p->iterMsgLevel, p->maxTime);
-        xpmlog(kMsgNlp, 2, p->maxTime);
+        r.text = p->run.iterMsgLevel == 3 ? kyrmsgs(kMsgNlp, 604, p->opt.maxTime)
+                                      : kyrmsgs(kMsgNlp, 603, p->run.iterMsgLevel, p->opt.maxTime);
+        xpmlog(kMsgNlp, 2, p->opt.maxTime);
         r.value = 2;
     } else if (status == kNlpInfeasible) {
         r.text = msg(130);
@@ -319,7 +319,7 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
         r.value = 1;
     } else if (status >= kNlpAbsConv && status <= kNlpGConv2) {
         // A criterion without a count (0) is met by one iteration.
-        const int32_t need = status >= 2 && p->critCounts ? std::max(1, p->critCounts[status - 1]) : 1;
+        const int32_t need = status >= 2 && p->opt.critCounts ? std::max(1, p->opt.critCounts[status - 1]) : 1;
         r.text = kyrmsgs(kMsgNlp, 612, nlp_criterion_name(status), need);
         xpmlog(kMsgNlp, 611, nlp_criterion_name(status), need);
         r.value = 0;
@@ -331,7 +331,7 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
         r.text = msg(610);
         xpmlog(kMsgNlp, 609);
         r.value = 1;
-    } else if (p->iteration == 0.0) {
+    } else if (p->run.iteration == 0.0) {
         r.text = msg(59);
         xpmlog(kMsgNlp, 613);
         r.value = 0;
@@ -362,7 +362,7 @@ void convergence_status(NlpProblem* p, const Reason& reason) {
 // A note in the listing and the same message in the log.
 void note_and_log(NlpProblem* p, HostText* text, int32_t number) {
     xpmlog(kMsgNlp, number);
-    if (p->printLevel != 0.0 && p->out.kyrObject != nullptr) nlp_note(p, text, 'l');
+    if (p->opt.printLevel != 0.0 && p->out.kyrObject != nullptr) nlp_note(p, text, 'l');
 }
 
 }  // namespace
@@ -379,15 +379,15 @@ bool nlp_note(NlpProblem* p, HostText* text, char justify) {
 }
 
 void pritech(NlpProblem* p) {
-    if (p->printLevel == 0.0 || p->out.kyrObject == nullptr) return;
+    if (p->opt.printLevel == 0.0 || p->out.kyrObject == nullptr) return;
     int32_t nLower = 0, nUpper = 0;
-    for (int32_t i = 0; p->hasBounds && i < p->nParams; ++i) {
-        if (p->lower != nullptr && p->lower[i] > -DBL_MAX) ++nLower;
-        if (p->upper != nullptr && p->upper[i] < DBL_MAX) ++nUpper;
+    for (int32_t i = 0; p->shape.hasBounds && i < p->shape.nParams; ++i) {
+        if (p->param.lower != nullptr && p->param.lower[i] > -DBL_MAX) ++nLower;
+        if (p->param.upper != nullptr && p->param.upper[i] < DBL_MAX) ++nUpper;
     }
     if (kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
     if (!title_notes(p)) return;
-    if (p->printLevel > 3.0) {
+    if (p->opt.printLevel > 3.0) {
         input_options(p);
         if (!title_notes(p)) return;
     }
@@ -402,30 +402,30 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
         p->out.iterHistTable = nullptr;
         if (!kyr_failed(kyr_table_end_rows(table))) kyr_failed(kyr_table_deliver(m, p->out.iterHistOut));
     }
-    const char* tech = technique_name(p->technique);
-    const bool print = p->printLevel != 0.0 && m != nullptr;
+    const char* tech = technique_name(p->opt.technique);
+    const bool print = p->opt.printLevel != 0.0 && m != nullptr;
     if (print && afterStart == 0) iteration_stop(p);
-    if (status < 0 && p->technique != kTechNone) {
-        const int32_t number = status == kNlpLimit                      ? p->iterMsgLevel
-                               : status == kNlpRose && p->iteration < p->minIter ? 3
+    if (status < 0 && p->opt.technique != kTechNone) {
+        const int32_t number = status == kNlpLimit                      ? p->run.iterMsgLevel
+                               : status == kNlpRose && p->run.iteration < p->opt.minIter ? 3
                                                                                  : 1;
         xpmlog(kMsgNlp, 4, number, tech);
         if (print) nlp_note(p, kyrmsgs(kMsgNlp, 4, number, tech), 'l');
     }
     const Reason reason = status_reason(p, status, tech);
     if (print) convergence_status(p, reason);
-    if (p->feasRound != 0) {
-        if (p->feasRound >= 10) {
+    if (p->run.feasRound != 0) {
+        if (p->run.feasRound >= 10) {
             note_and_log(p, msg(253), 253);
         } else {
-            const double t = std::fmax(p->feasTol, 2.2250738585072018e-304) * std::pow(10.0, p->feasRound);
+            const double t = std::fmax(p->opt.feasTol, 2.2250738585072018e-304) * std::pow(10.0, p->run.feasRound);
             xpmlog(kMsgNlp, 137, t);
             if (print) nlp_note(p, kyrmsgs(kMsgNlp, 137, t), 'l');
         }
     }
     if (afterStart == 0) {
-        if (p->maxProjGrad > 0.001 && status >= 0) note_and_log(p, msg(136), 136);
-        if (p->dropCode != 0) xpmlog(kMsgNlp, 138);
+        if (p->iter.maxProjGrad > 0.001 && status >= 0) note_and_log(p, msg(136), 136);
+        if (p->active.dropCode != 0) xpmlog(kMsgNlp, 138);
     }
 }
 
@@ -434,12 +434,12 @@ namespace {
 
 void fill_record(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
     NlpIterRecord& r = p->iterRecord;
-    r.activeCount = p->nActiveLin + p->nActiveBounds;
-    r.iteration = static_cast<int32_t>(p->iteration);
-    r.objective = p->maximize ? -p->f : p->f;
-    r.change = code == 10 ? DBL_MAX : last == 39 ? p->fPrev - p->gconvMeasure : p->fPrev - p->f;
-    r.gradient = first == 37 ? p->lagrangeGradMax : p->maxProjGrad;
-    r.extra = p->gconvMeasure;
+    r.activeCount = p->active.nActiveLin + p->active.nActiveBounds;
+    r.iteration = static_cast<int32_t>(p->run.iteration);
+    r.objective = p->shape.maximize ? -p->iter.f : p->iter.f;
+    r.change = code == 10 ? DBL_MAX : last == 39 ? p->iter.fPrev - p->iter.gconvMeasure : p->iter.fPrev - p->iter.f;
+    r.gradient = first == 37 ? p->iter.lagrangeGradMax : p->iter.maxProjGrad;
+    r.extra = p->iter.gconvMeasure;
 }
 
 void iteration_start(NlpProblem* p, int32_t first) {
@@ -448,14 +448,14 @@ void iteration_start(NlpProblem* p, int32_t first) {
     // Entries go alternately to the first and second column; the factoid
     // keeps their order.
     if (first == 11 || first == 16 || first == 21 || first == 26) {
-        fa.integer(p->dropCode > 0 ? 553 : 552, r.activeCount);
+        fa.integer(p->active.dropCode > 0 ? 553 : 552, r.activeCount);
         fa.value(554, r.objective);
     }
     if (first == 11 || first == 16 || first == 21) fa.value(555, r.gradient);
-    if (first == 11) fa.value(556, p->radius);
+    if (first == 11) fa.value(556, p->iter.radius);
     if (first == 29 || first == 37) {
         fa.value(554, r.objective);
-        fa.value(558, p->maxConViolation);
+        fa.value(558, p->iter.maxConViolation);
     }
     if (first == 37) fa.value(559, r.gradient);
     fa.end();
@@ -473,32 +473,32 @@ int32_t history_columns(NlpProblem* p, int32_t last, Column* c) {
     int32_t n = 0;
     c[n++] = {"Iter", kColInt, &r.iteration};
     c[n++] = {"Ac1", kColChars, &p->out.mark1};
-    c[n++] = {"Rest", kColInt, &p->nRestarts};
-    c[n++] = {"NFun", kColInt, &p->nFun};
+    c[n++] = {"Rest", kColInt, &p->run.nRestarts};
+    c[n++] = {"NFun", kColInt, &p->run.nFun};
     if (last < 38) {
         c[n++] = {"Act", kColInt, &r.activeCount};
         c[n++] = {"Ac2", kColChars, &p->out.mark2};
     }
     c[n++] = {"OptCrit", kColDouble, &r.objective};
     if (last == 38 || last == 39) {
-        c[n++] = {"ConMax", kColDouble, &p->maxConViolation};
+        c[n++] = {"ConMax", kColDouble, &p->iter.maxConViolation};
         c[n++] = {last == 38 ? "Pred" : "MeritF", kColDouble, &r.extra};
     } else {
         c[n++] = {"DifCrit", kColDouble, &r.change};
         if (last == 28)
             c[n++] = {"StdDev", kColDouble, &r.extra};
         else
-            c[n++] = {"MaxGrad", kColDouble, &p->maxProjGrad};
+            c[n++] = {"MaxGrad", kColDouble, &p->iter.maxProjGrad};
     }
-    if (last == 13 || last == 15 || last == 31) c[n++] = {"Lambda", kColDouble, &p->lambda};
-    if (last == 18) c[n++] = {"Ridge", kColDouble, &p->ridge};
-    if (last == 23 || last == 38) c[n++] = {"Alpha", kColDouble, &p->lastStep};
-    if (last == 28) c[n++] = {"Delta", kColDouble, &p->lastStep};
+    if (last == 13 || last == 15 || last == 31) c[n++] = {"Lambda", kColDouble, &p->iter.lambda};
+    if (last == 18) c[n++] = {"Ridge", kColDouble, &p->iter.ridge};
+    if (last == 23 || last == 38) c[n++] = {"Alpha", kColDouble, &p->iter.lastStep};
+    if (last == 28) c[n++] = {"Delta", kColDouble, &p->iter.lastStep};
     if (last == 39) c[n++] = {"DifMerit", kColDouble, &r.change};
-    if (last == 13 || last == 18 || last == 39) c[n++] = {"Rho", kColDouble, &p->rho};
+    if (last == 13 || last == 18 || last == 39) c[n++] = {"Rho", kColDouble, &p->iter.rho};
     if (last == 15 || last == 23) c[n++] = {"Slope", kColDouble, &r.extra};
     if (last == 28) c[n++] = {"Size", kColDouble, &r.gradient};
-    if (last == 31) c[n++] = {"Radius", kColDouble, &p->radius};
+    if (last == 31) c[n++] = {"Radius", kColDouble, &p->iter.radius};
     if (last == 38) c[n++] = {"LFGMax", kColDouble, &r.gradient};
     return n;
 }
@@ -537,19 +537,19 @@ void set_marks(NlpProblem* p, int32_t first) {
         return len > 0 ? t[0] : ' ';
     };
     char m1 = ' ';
-    if (first == 11 || ((first == 16 || first == 21) && p->technique != kTechCongra)) {
-        m1 = p->iterMark > 0 ? '*' : ' ';
+    if (first == 11 || ((first == 16 || first == 21) && p->opt.technique != kTechCongra)) {
+        m1 = p->run.iterMark > 0 ? '*' : ' ';
     } else if (first == 37) {
-        m1 = p->iterMark == 1 ? '*' : p->iterMark == 2 ? text_char(42) : p->iterMark == 3 ? '\'' : ' ';
+        m1 = p->run.iterMark == 1 ? '*' : p->run.iterMark == 2 ? text_char(42) : p->run.iterMark == 3 ? '\'' : ' ';
     }
     p->out.mark1 = m1;
     char m2 = ' ';
     if (first != 29 && first != 37) {
-        if (p->dropCode == 2147483647)
+        if (p->active.dropCode == 2147483647)
             m2 = text_char(42);
-        else if (p->dropCode < 0)
+        else if (p->active.dropCode < 0)
             m2 = text_char(43);
-        else if (p->dropCode > 0)
+        else if (p->active.dropCode > 0)
             m2 = '\'';
     }
     p->out.mark2 = m2;
@@ -565,11 +565,11 @@ void parameters_after_row(NlpProblem* p, int32_t first, int32_t last) {
     HostObject* table = p->out.iterHistTable;
     p->out.iterHistTable = nullptr;
     if (kyr_failed(kyr_table_end_rows(table)) || kyr_failed(kyr_table_deliver(m, p->out.iterHistOut))) return;
-    const bool withGradient = p->printLevel > 5.0 && first != 26 && first != 29 && p->gradient != nullptr;
-    const size_t n = static_cast<size_t>(p->nParams);
-    std::vector<double> values(p->x, p->x + n);
-    if (withGradient) values.insert(values.end(), p->gradient, p->gradient + n);
-    znlppmt(m, "Grad", withGradient ? -2 : -3, p->nParams, values.data(), p->paramNames, 0, 885);
+    const bool withGradient = p->opt.printLevel > 5.0 && first != 26 && first != 29 && p->work.gradient != nullptr;
+    const size_t n = static_cast<size_t>(p->shape.nParams);
+    std::vector<double> values(p->param.x, p->param.x + n);
+    if (withGradient) values.insert(values.end(), p->work.gradient, p->work.gradient + n);
+    znlppmt(m, "Grad", withGradient ? -2 : -3, p->shape.nParams, values.data(), p->param.paramNames, 0, 885);
     history_table(p, last);
 }
 
@@ -578,15 +578,15 @@ void parameters_after_row(NlpProblem* p, int32_t first, int32_t last) {
 void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
     fill_record(p, code, first, last);
     if (p->out.kyrObject == nullptr) return;
-    if (p->iteration == 0.0 && code == 10) {
+    if (p->run.iteration == 0.0 && code == 10) {
         iteration_start(p, first);
         history_table(p, last);
     }
-    if (p->printLevel <= 1.0 || !(code < 0 || code % 2 == 1) || p->out.iterHistTable == nullptr) return;
+    if (p->opt.printLevel <= 1.0 || !(code < 0 || code % 2 == 1) || p->out.iterHistTable == nullptr) return;
     set_marks(p, first);
     if (last == 15 || last == 23) p->iterRecord.extra = -p->iterRecord.extra;
     if (kyr_failed(kyr_table_add_row(p->out.iterHistTable))) return;
-    if (p->printLevel > 4.0) parameters_after_row(p, first, last);
+    if (p->opt.printLevel > 4.0) parameters_after_row(p, first, last);
 }
 
 // ---- the derivative checks' tables ----
@@ -701,7 +701,7 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
 
 // The largest asymmetries by parameter pair, as a one-column matrix.
 void largest_asymmetries(NlpProblem* p, const double* asym) {
-    const int32_t n = p->nParams, len = p->packedLen;
+    const int32_t n = p->shape.nParams, len = p->shape.packedLen;
     struct Entry {
         double v;
         int32_t i, j;
@@ -718,7 +718,7 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
     while (listed < all.size() && all[listed].v > root && all[listed].v >= root * all[0].v) ++listed;
     if (listed == 0) return;
     auto name = [p](int32_t k) {
-        if (p->paramNames != nullptr) return std::string(p->paramNames[k].text, static_cast<size_t>(p->paramNames[k].length));
+        if (p->param.paramNames != nullptr) return std::string(p->param.paramNames[k].text, static_cast<size_t>(p->param.paramNames[k].length));
         return std::to_string(k + 1);
     };
     size_t w = 6;
@@ -748,7 +748,7 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
 // The asymmetries at or above a threshold from their ordered values: the
 // tenth largest, lowered towards the median plus the median deviation.
 void symmetric_difference(NlpProblem* p, const double* asym, std::vector<double> w) {
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     const size_t len = w.size();
     std::sort(w.begin(), w.end());
     const size_t mid = (len - static_cast<size_t>(n)) / 2;
@@ -760,7 +760,7 @@ void symmetric_difference(NlpProblem* p, const double* asym, std::vector<double>
     std::vector<double> shown(asym, asym + len);
     for (double& x : shown)
         if (x < t) x = host_missing_value();
-    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->paramNames, 264, 803);
+    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->param.paramNames, 264, 803);
     nlp_note(p, kyrmsgs(kMsgNlp, 267, t), 'l');
 }
 
@@ -768,21 +768,21 @@ void symmetric_difference(NlpProblem* p, const double* asym, std::vector<double>
 
 void nlp_grad_test_table(NlpProblem* p) {
     if (p->out.kyrObject == nullptr) return;
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     int32_t number = 0;
     double test = 0.0;
     char name[33] = {};
     DataTable t(p, "GradTest", 710);
     t.column(kColInt, "Number", &number, n < 999 ? 3 : n < 9999 ? 4 : 5);
-    if (p->paramNameWidth != 0 && p->paramNames != nullptr) t.column(kColChars, "Variable", name, p->paramNameWidth);
+    if (p->param.paramNameWidth != 0 && p->param.paramNames != nullptr) t.column(kColChars, "Variable", name, p->param.paramNameWidth);
     t.column(kColDouble, "Test", &test);
     if (!t.bind("Orvo.NLP.GradTest")) return;
     for (int32_t j = 0; j < n; ++j) {
         number = j + 1;
-        test = p->gradBase[j];
-        if (p->paramNames != nullptr) {
+        test = p->work.gradBase[j];
+        if (p->param.paramNames != nullptr) {
             std::memset(name, ' ', sizeof name - 1);
-            std::memcpy(name, p->paramNames[j].text, static_cast<size_t>(std::min<int32_t>(p->paramNames[j].length, 32)));
+            std::memcpy(name, p->param.paramNames[j].text, static_cast<size_t>(std::min<int32_t>(p->param.paramNames[j].length, 32)));
         }
         if (!t.row()) return;
     }
@@ -790,8 +790,8 @@ void nlp_grad_test_table(NlpProblem* p) {
 }
 
 void nlp_asymmetry_tables(NlpProblem* p, const double* asym) {
-    if (p->out.kyrObject == nullptr || p->packedLen <= 0) return;
-    std::vector<double> w(asym, asym + p->packedLen);
+    if (p->out.kyrObject == nullptr || p->shape.packedLen <= 0) return;
+    std::vector<double> w(asym, asym + p->shape.packedLen);
     residual_distribution(p, w);
     symmetric_difference(p, asym, w);
     largest_asymmetries(p, asym);

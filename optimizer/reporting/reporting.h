@@ -13,7 +13,7 @@
 
 // ---- the matrix file of the covariance hook ----
 // Directory words (i32 byte offsets, -1 absent) at offset 0 of
-// NlpHookBlock::utilityFile; the records start at kMatrixRecordsStart, each a
+// NlpHookBlock::cov.utilityFile; the records start at kMatrixRecordsStart, each a
 // DeterminantRecord followed by the values (PackedSym, or n values in
 // diagonal form).
 enum MatrixDirectoryWord : int32_t {
@@ -46,7 +46,7 @@ void znlp_read_record(const NlpHookBlock* hooks, int64_t position, DeterminantRe
 void znlp_write_header(const NlpHookBlock* hooks, int64_t position, const DeterminantRecord* header);
 
 // ---- covariance (covariance.cpp) ----
-// The covariance hook (installed in NlpHookBlock::covarianceHook): flag 1
+// The covariance hook (installed in NlpHookBlock::post.covarianceHook): flag 1
 // after a usable run, 0 after a successful start phase.  Evaluates and
 // stores the requested Jacobian, cross-product matrices and Hessian at x
 // and, with flag 1 and a COV type, forms the covariance of the estimates.
@@ -75,9 +75,9 @@ int32_t znlppmt(HostObject* manager, const char* name, int32_t shape, int32_t co
                 int32_t titleMessage);
 
 // ---- matrix printing hook (matrix_print.cpp) ----
-// Installed in NlpHookBlock::matrixPrintHook: phase 0 after a successful
+// Installed in NlpHookBlock::post.matrixPrintHook: phase 0 after a successful
 // start, 1 after a usable run, -1 after a failed start.  Prints the stored
-// matrices as switched on and hands them to NlpHookBlock::outestHook.
+// matrices as switched on and hands them to NlpHookBlock::post.outestHook.
 void znlppma(NlpProblem* p, int32_t phase);
 // Completes the determinant record `*header` of matrix kind `kind` (1..9)
 // from its values when it is not computed yet and, with print, writes the

@@ -436,7 +436,7 @@ void setini(ProcContext* ctx) {
                     v = scaleGiven ? (std::fabs(v) + 1.0) * ctx->options.varStartScale
                                    : std::fabs(v) * scale;
                 ctx->elements.value[e] = v;
-                ctx->nlp->x[p - 1] = v;
+                ctx->nlp->param.x[p - 1] = v;
             }
         }
     }

@@ -231,8 +231,8 @@ void record_statement_variables(ProcContext* ctx) {
         bool skip = s->kind == 1;
         for (const char* special : {"_TYPE_", "_ITER_", "_RHS_"})
             skip = skip || wzsteqn(s->name, s->nameLength, special, static_cast<int32_t>(std::strlen(special))) != 0;
-        for (int32_t i = 0; i < ctx->nParmFree && nlp != nullptr && nlp->paramNames != nullptr && !skip; ++i)
-            skip = same_name(s->name, s->nameLength, nlp->paramNames[i].text, nlp->paramNames[i].length);
+        for (int32_t i = 0; i < ctx->nParmFree && nlp != nullptr && nlp->param.paramNames != nullptr && !skip; ++i)
+            skip = same_name(s->name, s->nameLength, nlp->param.paramNames[i].text, nlp->param.paramNames[i].length);
         if (skip) continue;
         if (k >= ctx->program.nStmtVars) xexit(kLevelInternal, 0);
         records[k] = StatementVariable{number, s, host_missing_value(), host_missing_value()};
@@ -261,9 +261,9 @@ void cosfop2(ProcContext* ctx) {
             const CmpSymbol* s = ctx->program.stmtVars[k].symbol;
             list.bind(s->name, s->nameLength, &ctx->program.stmtVars[k].cell, false, 8);
         }
-        for (int32_t i = 0; i < ctx->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
-            const NameRecord& n = nlp->paramNames[i];
-            list.bind(n.text, n.length, &nlp->paramRow[i], false, 8);
+        for (int32_t i = 0; i < ctx->nParmFree && nlp->param.paramNames && nlp->param.paramRow; ++i) {
+            const NameRecord& n = nlp->param.paramNames[i];
+            list.bind(n.text, n.length, &nlp->param.paramRow[i], false, 8);
         }
         xvsele(ctx->dataSetHandle[kRoleInest]);
         xvgete(list.binding);
@@ -358,8 +358,8 @@ void cosfop3(ProcContext* ctx) {
             xvputd(list.binding, &list.d, 0, &ctx->cells.alphaCell, 0, 0, 0);
         }
         HostDataSet* inest = ctx->input.inestUsed ? ctx->dataSetHandle[kRoleInest] : nullptr;
-        for (int32_t i = 0; i < ctx->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
-            const NameRecord& n = nlp->paramNames[i];
+        for (int32_t i = 0; i < ctx->nParmFree && nlp->param.paramNames && nlp->param.paramRow; ++i) {
+            const NameRecord& n = nlp->param.paramNames[i];
             list.reset();
             int16_t number = 0;
             const HostVariableDescriptor* src = nullptr;
@@ -372,7 +372,7 @@ void cosfop3(ProcContext* ctx) {
                 list.d.label = n.text;
                 list.d.labelLength = n.length;
             }
-            xvputd(list.binding, &list.d, 0, &nlp->paramRow[i], 0, 0, 0);
+            xvputd(list.binding, &list.d, 0, &nlp->param.paramRow[i], 0, 0, 0);
         }
         // The program variables, described as INEST= describes them.
         for (int32_t k = 0; k < ctx->program.nStmtVars && ctx->program.stmtVars != nullptr && inest != nullptr; ++k) {

@@ -136,20 +136,20 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
         const OptionCell& oc = cell(r, c);
         if (oc.given && option_int(oc.value) != 0) *target = option_int(oc.value);
     };
-    keep_preset(kProcTechnique, &nlp->technique);
-    keep_preset(kProcUpdate, &nlp->update);
-    keep_preset(kProcLineSearch, &nlp->lineSearch);
-    store_given(r, kProcInStep, &nlp->inStep);
-    store_given(r, kProcLsPrecision, &nlp->lsPrecision);
-    store_given(r, kProcMaxTime, &nlp->maxTime);
-    store_given(r, kProcMaxIter, &nlp->maxIter);
-    store_given(r, kProcMaxIterNlc, &nlp->nlcIterLimit);
-    store_given(r, kProcMaxFunc, &nlp->maxFunc);
-    store_given(r, kProcFConv, &nlp->fConv);
-    store_given(r, kProcGConv, &nlp->gConv);
+    keep_preset(kProcTechnique, &nlp->opt.technique);
+    keep_preset(kProcUpdate, &nlp->opt.update);
+    keep_preset(kProcLineSearch, &nlp->opt.lineSearch);
+    store_given(r, kProcInStep, &nlp->opt.inStep);
+    store_given(r, kProcLsPrecision, &nlp->opt.lsPrecision);
+    store_given(r, kProcMaxTime, &nlp->opt.maxTime);
+    store_given(r, kProcMaxIter, &nlp->opt.maxIter);
+    store_given(r, kProcMaxIterNlc, &nlp->opt.nlcIterLimit);
+    store_given(r, kProcMaxFunc, &nlp->opt.maxFunc);
+    store_given(r, kProcFConv, &nlp->opt.fConv);
+    store_given(r, kProcGConv, &nlp->opt.gConv);
 
     const OptionCell& sing = cell(r, kProcSingular);
-    if (sing.given) nlp->singularTol = sing.value;
+    if (sing.given) nlp->opt.singularTol = sing.value;
     const ProcCellRow& singRow = proc_cell_row(kProcSingular);
     ctx->options.singular =
         sing.given && in_range(singRow, sing.value) ? sing.value : singRow.value;
@@ -180,7 +180,7 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     if (!in_range(proc_cell_row(kProcSlmw), ctx->options.waldAlpha))
         ctx->options.waldAlpha = proc_cell_row(kProcSlmw).value;
 
-    keep_preset(kProcG4, &hooks->ginvMaxParams);
+    keep_preset(kProcG4, &hooks->cov.ginvMaxParams);
 
     ctx->options.varStartScale = cell_value(r, kProcDemphas);
     ctx->options.ridgeCell = cell_value(r, kProcRidge);
@@ -198,10 +198,10 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     // Confidence levels are stored as the probability of each tail.
     ctx->options.alphaEcv = 0.5 * cell_value(r, kProcAlphaEcv);
     ctx->options.alphaRms = 0.5 * cell_value(r, kProcAlphaRms);
-    store_given(r, kProcASingular, &hooks->covSingAbs);
-    store_given(r, kProcMSingular, &hooks->covSingRel);
-    store_given(r, kProcVSingular, &hooks->covSingVar);
-    store_given(r, kProcCovSing, &hooks->ginvTol);
+    store_given(r, kProcASingular, &hooks->cov.covSingAbs);
+    store_given(r, kProcMSingular, &hooks->cov.covSingRel);
+    store_given(r, kProcVSingular, &hooks->cov.covSingVar);
+    store_given(r, kProcCovSing, &hooks->cov.ginvTol);
 
     // Flag bits.
     ctx->options.covAnalysis = flag(proc, kFlagCovariance);
@@ -212,12 +212,12 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
         ctx->moments.momentOrigin = 1;
         xpmlog(kMsgProc, 75);
     }
-    if (flag(proc, kFlagGradCheck) && nlp->derivCheckMode == 0) nlp->derivCheckMode = 3;
+    if (flag(proc, kFlagGradCheck) && nlp->opt.derivCheckMode == 0) nlp->opt.derivCheckMode = 3;
     const bool noStdErr = flag(proc, kFlagNoStdErr);
     const bool noMod = flag(proc, kFlagNoMod);
     ctx->options.noDfAdjust = flag(proc, kFlagNoAdjDf);
     ctx->options.printEnabled = !flag(proc, kFlagNoPrint);
-    hooks->printCovariance = flag(proc, kFlagPcoves);
+    hooks->cov.printCovariance = flag(proc, kFlagPcoves);
     ctx->options.modIndices = flag(proc, kFlagModification);
     ctx->options.kurtosisWanted = flag(proc, kFlagKurtosis);
     ctx->options.printDetail = flag(proc, kFlagDetail);
@@ -228,9 +228,9 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     ctx->program.fdDepDerivs = ctx->options.rebuildBeforeDerivs;
     ctx->program.programListing = flag(proc, kFlagList);
     ctx->options.startNotes = flag(proc, kFlagPinitial);
-    hooks->printCrossProduct = flag(proc, kFlagPcrpjac);
-    hooks->printHessian = flag(proc, kFlagPhessian);
-    hooks->outestJacobian = flag(proc, kFlagOutjac);
+    hooks->cov.printCrossProduct = flag(proc, kFlagPcrpjac);
+    hooks->cov.printHessian = flag(proc, kFlagPhessian);
+    hooks->cov.outestJacobian = flag(proc, kFlagOutjac);
     ctx->eval.printJacPattern = static_cast<int16_t>(flag(proc, kFlagPjacpat));
     ctx->options.printEffects = flag(proc, kFlagTotEff);
     // The remaining print and option bits are kept whole for their readers.
@@ -253,7 +253,7 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
         ctx->options.modIndices = 0;
         ctx->options.kurtosisWanted = 0;
         ctx->options.printDetail = 0;
-        hooks->printCovariance = hooks->printCrossProduct = hooks->printHessian = 0;
+        hooks->cov.printCovariance = hooks->cov.printCrossProduct = hooks->cov.printHessian = 0;
     } else {
         const bool pall = flag(proc, kFlagPall), print = flag(proc, kFlagPrint);
         const bool pshort = flag(proc, kFlagPshort), psummary = flag(proc, kFlagPsummary);
@@ -264,24 +264,24 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
             ctx->options.modIndices = 1;
             ctx->options.printDetail = 1;
             ctx->options.printEffects = 1;
-            hooks->printCovariance = 1;
+            hooks->cov.printCovariance = 1;
         }
         if (noMod) ctx->options.modIndices = 0;
     }
     // The estimation results (covariance of the estimates) are wanted
     // unless neither standard errors nor modification indices are.
-    if (noStdErr) hooks->printCovariance = hooks->printCrossProduct = 0;
+    if (noStdErr) hooks->cov.printCovariance = hooks->cov.printCrossProduct = 0;
     if (noStdErr && noMod) {
-        hooks->wantCovariance = 0;
+        hooks->cov.wantCovariance = 0;
     } else {
-        hooks->wantCovariance = r->dataSets[kCellOutest].handle || r->dataSets[kCellOutram].handle ||
-                                        hooks->printCovariance || hooks->printCrossProduct || !noStdErr
+        hooks->cov.wantCovariance = r->dataSets[kCellOutest].handle || r->dataSets[kCellOutram].handle ||
+                                        hooks->cov.printCovariance || hooks->cov.printCrossProduct || !noStdErr
                                     ? 1
                                     : 0;
     }
-    if (hooks->wantCovariance == 0) {
+    if (hooks->cov.wantCovariance == 0) {
         ctx->options.modIndices = 0;
-        hooks->printCovariance = hooks->printCrossProduct = 0;
+        hooks->cov.printCovariance = hooks->cov.printCrossProduct = 0;
     }
 }
 
@@ -474,7 +474,7 @@ void cosinit(ProcContext* ctx) {
         xoinfo(ctx->dataSetHandle[kRoleInest], kInfoDescription, &info);
         if (!type_is(info.type, "EST")) xpmlog(kMsgProc, 98);
     }
-    nlp->refreshFBeforeConJac = 1;
+    nlp->opt.refreshFBeforeConJac = 1;
 
     // 7. Option cells and flag bits.
     read_options(ctx, ctx->stmtList, rec);
@@ -555,7 +555,7 @@ void cosinit(ProcContext* ctx) {
     open_file(&ctx->jacTermFile, kFileSequential);
     open_file(&ctx->wJacColFile, kFileDirect);
     // The optimizer's matrix file: the covariance hook keeps its matrices there.
-    open_file(&ctx->hooks->utilityFile, kFileDirect);
+    open_file(&ctx->hooks->cov.utilityFile, kFileDirect);
 
     // 18. The first step pool, sized from the variable counts and, for
     // weight-using methods, the weights.

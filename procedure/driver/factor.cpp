@@ -51,9 +51,9 @@ void set_element(ProcContext* ctx, int32_t e, int32_t row, int32_t column, const
     ctx->elements.row[e] = row;
     ctx->elements.column[e] = column;
     ctx->elements.value[e] = missing;
-    ctx->nlp->x[e] = missing;
-    ctx->nlp->paramNames[e] = default_parameter_name(prefix, number);
-    ctx->nlp->paramNameWidth = std::max<int32_t>(ctx->nlp->paramNameWidth, 8);
+    ctx->nlp->param.x[e] = missing;
+    ctx->nlp->param.paramNames[e] = default_parameter_name(prefix, number);
+    ctx->nlp->param.paramNameWidth = std::max<int32_t>(ctx->nlp->param.paramNameWidth, 8);
 }
 
 // Checks the VARNAMES statement of the default model (messages 273, 274);
@@ -192,7 +192,7 @@ void cosfacm(ProcContext* ctx) {
 
     // 7. The model pool and the element pattern.
     create_element_pattern(ctx, 20 * static_cast<int64_t>(total) + 4096, total);
-    ctx->nlp->paramNameWidth = 0;
+    ctx->nlp->param.paramNameWidth = 0;
 
     // 8. Loadings, then the unique variances on the diagonal of _U_.
     int32_t e = 0;

@@ -181,13 +181,13 @@ void cospari(ProcContext* ctx) {
         int32_t w = 0;
         for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
             int32_t p = std::abs(ctx->elements.parameter[e]);
-            if (p > 0 && ctx->nlp->paramNames) w = std::max<int32_t>(w, ctx->nlp->paramNames[p - 1].length);
+            if (p > 0 && ctx->nlp->param.paramNames) w = std::max<int32_t>(w, ctx->nlp->param.paramNames[p - 1].length);
         }
         mt.parmNameWidth[k] = static_cast<int16_t>(w);
         parmWidth = std::max(parmWidth, w);
     }
-    for (int32_t p = 0; p < ctx->nParmAll && ctx->nlp->paramNames; ++p)
-        parmWidth = std::max<int32_t>(parmWidth, ctx->nlp->paramNames[p].length);
+    for (int32_t p = 0; p < ctx->nParmAll && ctx->nlp->param.paramNames; ++p)
+        parmWidth = std::max<int32_t>(parmWidth, ctx->nlp->param.paramNames[p].length);
     ctx->readers.matNameWidth = matWidth;
     ctx->readers.parmNameWidth = parmWidth;
 

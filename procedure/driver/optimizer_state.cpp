@@ -34,7 +34,7 @@ constexpr int32_t kTermMultiplier = 10000;
 void apply_inram_estimates(ProcContext* ctx) {
     const ModelMatrixTable& mt = ctx->model;
     const ElementPattern& el = ctx->elements;
-    double* x = ctx->nlp->x;
+    double* x = ctx->nlp->param.x;
     while (cos_read_row(ctx, kRoleInram)) {
         if (std::memcmp(ctx->outRow.type, "ESTIM   ", 8) != 0) continue;
         int32_t k = 0;
@@ -77,7 +77,7 @@ void cosxinp(ProcContext* ctx, int32_t mode) {
         scratch_check(xcwrite(ctx->scratchFile, nlp, sizeof *nlp));
         scratch_check(xcwrite(ctx->scratchFile, hooks, sizeof *hooks));
         if (nE > 0) scratch_check(xcwrite(ctx->scratchFile, ctx->elements.value, 8 * nE));
-        if (nP > 0) scratch_check(xcwrite(ctx->scratchFile, nlp->x, 8 * nP));
+        if (nP > 0) scratch_check(xcwrite(ctx->scratchFile, nlp->param.x, 8 * nP));
         const int64_t end = static_cast<int64_t>(sizeof *nlp + sizeof *hooks) + 8 * (nE + nP);
         ctx->optSetup.saveEnd[0] = ctx->optSetup.saveEnd[1] = ctx->optSetup.saveEnd[2] = end;
         return;
@@ -86,10 +86,10 @@ void cosxinp(ProcContext* ctx, int32_t mode) {
     scratch_check(xcread(ctx->scratchFile, hooks, sizeof *hooks));
     if (!ctx->input.inramUsed) {
         if (nE > 0) scratch_check(xcread(ctx->scratchFile, ctx->elements.value, 8 * nE));
-        if (nP > 0) scratch_check(xcread(ctx->scratchFile, nlp->x, 8 * nP));
+        if (nP > 0) scratch_check(xcread(ctx->scratchFile, nlp->param.x, 8 * nP));
         for (int64_t e = 0; e < nE; ++e) {
             const int32_t p = ctx->elements.parameter[e];
-            if (p != 0) ctx->elements.value[e] = nlp->x[std::abs(p) - 1];
+            if (p != 0) ctx->elements.value[e] = nlp->param.x[std::abs(p) - 1];
         }
     } else {
         apply_inram_estimates(ctx);

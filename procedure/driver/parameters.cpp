@@ -107,7 +107,7 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     const int64_t E = ctx->nElements;
     const int64_t estimate = 20 * E + 3 * ctx->nParmAll + 34 * ctx->readers.nColumnNames + 4096;
     create_element_pattern(ctx, estimate, E);
-    nlp->paramNameWidth = 0;
+    nlp->param.paramNameWidth = 0;
 
     // 7. Pass 2.
     scratch_check(xcpoint(ctx->scratchFile, 0));
@@ -121,9 +121,9 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
                 internal_error("an element names no parameter");
             }
             p = i + 1;
-            nlp->x[i] = rec.value;
-            nlp->paramNames[i] = r;
-            nlp->paramNameWidth = std::max<int32_t>(nlp->paramNameWidth, r.length);
+            nlp->param.x[i] = rec.value;
+            nlp->param.paramNames[i] = r;
+            nlp->param.paramNameWidth = std::max<int32_t>(nlp->param.paramNameWidth, r.length);
         }
         ctx->elements.parameter[e] = p;
         ctx->elements.row[e] = rec.row;
@@ -137,8 +137,8 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
         read_or_exit(ctx->scratchFile, &add, sizeof add);
         NameRecord r = record_name(add.nameLength, add.name);
         if (add.nameLength == 0 || find_name(table, static_cast<size_t>(next), r) >= 0) continue;
-        nlp->x[next] = add.value;
-        nlp->paramNames[next] = r;
+        nlp->param.x[next] = add.value;
+        nlp->param.paramNames[next] = r;
         table[static_cast<size_t>(next)] = r;
         ++next;
     }

@@ -34,50 +34,47 @@ void log_and_listing(ProcContext* ctx, int32_t number) {
 // the cross product and the nonlinear-constraint Jacobian, in the problem
 // block and the hook block.
 void install_evaluation_callbacks(NlpProblem* nlp, NlpHookBlock* hooks) {
-    nlp->objectiveFn = hooks->objectiveFn = cosfunc;
-    nlp->gradientFn = hooks->gradientFn = cosgrad;
-    nlp->hessianFn = hooks->crossProductFn = coscrpj;
-    hooks->hessianFn = coshess;
-    nlp->conJacobianFn = hooks->conJacobianFn = cosjnlc;
+    nlp->cb.objectiveFn = hooks->eval.objectiveFn = cosfunc;
+    nlp->cb.gradientFn = hooks->eval.gradientFn = cosgrad;
+    nlp->cb.hessianFn = hooks->eval.crossProductFn = coscrpj;
+    hooks->eval.hessianFn = coshess;
+    nlp->cb.conJacobianFn = hooks->eval.conJacobianFn = cosjnlc;
 }
 
 }  // namespace
 
 int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
-    nlp->nParams = ctx->nParmFree;
-    nlp->packedLen = ctx->nParmFree * (ctx->nParmFree + 1) / 2;
-    nlp->nFunctions = ctx->nMoments;
+    nlp->shape.nParams = ctx->nParmFree;
+    nlp->shape.packedLen = ctx->nParmFree * (ctx->nParmFree + 1) / 2;
+    nlp->shape.nFunctions = ctx->nMoments;
     NlpHookBlock* hooks = ctx->hooks;
     if (mode == 1) {
         install_evaluation_callbacks(nlp, hooks);
-        nlp->leastSquares = 1;
+        nlp->shape.leastSquares = 1;
         ctx->optSetup.nObsCell = ctx->nObs;
-        hooks->nObsRef = &ctx->optSetup.nObsCell;
-        hooks->nParamsForDf = nlp->nParams;
+        hooks->cov.nObsRef = &ctx->optSetup.nObsCell;
+        hooks->cov.nParamsForDf = nlp->shape.nParams;
         cosop31(ctx, nlp, &ctx->optSetup.parms, ctx->nParmAll);
         if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
-        if (nlp->derivCheckMode == 0 && !ctx->program.hasProgram) nlp->derivCheckMode = 1;
-        nlp->noSave = 1;
-        ctx->optSetup.sigsqScale = hooks->sigsqFactor;
-        hooks->ownerSetUp = hooks->ownerCallbacks = 1;
-        if (nlp->derivDigits != 0) {
+        if (nlp->opt.derivCheckMode == 0 && !ctx->program.hasProgram) nlp->opt.derivCheckMode = 1;
+        ctx->optSetup.sigsqScale = hooks->cov.sigsqFactor;
+        if (nlp->opt.derivDigits != 0) {
             log_and_listing(ctx, 209);
-            nlp->derivDigits = 0;
+            nlp->opt.derivDigits = 0;
         }
-        if (hooks->optionWord != 0 && hooks->optionWord != 2 && hooks->optionWord != 3) {
+        if (hooks->cov.optionWord != 0 && hooks->cov.optionWord != 2 && hooks->cov.optionWord != 3) {
             log_and_listing(ctx, 132);
             xexit(kLevelBadHookOption, 0);
         }
-        if (nlp->technique == kTechGaunew) {
+        if (nlp->opt.technique == kTechGaunew) {
             xpmlog(kMsgProc, 99);
-            nlp->technique = 0;
+            nlp->opt.technique = 0;
         }
-        if (nlp->nParams >= 1 && nlp->technique > 0 && nlp->hasNlinCon) {
-            if (nlp->technique != kTechQuanew) xpmlog(kMsgProc, 100);
-            nlp->technique = kTechDualQuanew;
+        if (nlp->shape.nParams >= 1 && nlp->opt.technique > 0 && nlp->shape.hasNlinCon) {
+            if (nlp->opt.technique != kTechQuanew) xpmlog(kMsgProc, 100);
+            nlp->opt.technique = kTechDualQuanew;
         }
         raise_error_level(ctx, cosop12(ctx, nlp));
-        hooks->optionsPending = 0;
         if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
         return 1;
     }
@@ -115,10 +112,10 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
 int32_t parclpl(ProcContext* ctx, int32_t mode) {
     ProfileSettings* ps = profile_of(ctx);
     NlpProblem* nlp = ctx->nlp;
-    const int32_t n = nlp->nParams;
+    const int32_t n = nlp->shape.nParams;
     auto parameter_index = [&](const NameRecord& r) {
         for (int32_t i = 0; i < n; ++i)
-            if (same_name(nlp->paramNames[i], r)) return i;
+            if (same_name(nlp->param.paramNames[i], r)) return i;
         return -1;
     };
     if (mode == 0) {

@@ -63,7 +63,7 @@ NameRecord symbol_name(const CmpSymbol* s) {
 int32_t parameter_number(const ProcContext* ctx, const CmpSymbol* s) {
     NameRecord r = symbol_name(s);
     for (int32_t k = 0; k < ctx->nParmAll; ++k)
-        if (same_name(ctx->nlp->paramNames[k], r)) return k + 1;
+        if (same_name(ctx->nlp->param.paramNames[k], r)) return k + 1;
     return 0;
 }
 
@@ -89,9 +89,9 @@ void mode0(ProcContext* ctx, NameRecord* table) {
         uint8_t kind;
     };
     const Special specials[] = {
-        {"_DF_", &ctx->hooks->nParamsForDf, 0},  {"_NOBS_", &ctx->optSetup.nObsCell, 0},
-        {"_INDF_", &nlp->evalPhase, 0},          {"_ITER_", &nlp->iteration, 0},
-        {"_LIST_", &nlp->printLevel, 0},         {"_TOOBIG_", &nlp->evalStatus, 0},
+        {"_DF_", &ctx->hooks->cov.nParamsForDf, 0},  {"_NOBS_", &ctx->optSetup.nObsCell, 0},
+        {"_INDF_", &nlp->run.evalPhase, 0},          {"_ITER_", &nlp->run.iteration, 0},
+        {"_LIST_", &nlp->opt.printLevel, 0},         {"_TOOBIG_", &nlp->run.evalStatus, 0},
         {"_DPROC_", &ctx->program.dprocCell, 19}};
     for (const Special& sp : specials) {
         int32_t len = static_cast<int32_t>(std::strlen(sp.name));
@@ -129,8 +129,8 @@ void drop_added(ProcContext* ctx, NameRecord* table, int32_t q, int32_t* depNumb
     xpmlog(kMsgProc, 245, static_cast<int32_t>(table[q - 1].length), table[q - 1].text);
     for (int32_t k = q; k < ctx->nParmAll; ++k) {
         table[k - 1] = table[k];
-        nlp->paramNames[k - 1] = nlp->paramNames[k];
-        nlp->x[k - 1] = nlp->x[k];
+        nlp->param.paramNames[k - 1] = nlp->param.paramNames[k];
+        nlp->param.x[k - 1] = nlp->param.x[k];
     }
     --ctx->nParmAll;
     --ctx->nParmAdded;
@@ -186,7 +186,7 @@ void mode1(ProcContext* ctx, NameRecord* table) {
     std::vector<int32_t> newNumber(static_cast<size_t>(total) + 1, 0);  // by old number
     int32_t nextDep = I, nextInd = 0;
     auto bind = [&](CmpSymbol* s, int32_t pos) {
-        s->value = &nlp->x[pos];
+        s->value = &nlp->param.x[pos];
         s->storageClass = 'v';
         s->binding = 'a';
         s->flags |= kBindFlags;
@@ -234,13 +234,13 @@ void mode1(ProcContext* ctx, NameRecord* table) {
         for (int32_t k = gap; k < total; ++k) {
             for (int32_t j = k - gap; j >= 0 && position[static_cast<size_t>(j)] > position[static_cast<size_t>(j + gap)]; j -= gap) {
                 std::swap(position[static_cast<size_t>(j)], position[static_cast<size_t>(j + gap)]);
-                std::swap(nlp->paramNames[j], nlp->paramNames[j + gap]);
-                std::swap(nlp->x[j], nlp->x[j + gap]);
+                std::swap(nlp->param.paramNames[j], nlp->param.paramNames[j + gap]);
+                std::swap(nlp->param.x[j], nlp->param.x[j + gap]);
             }
         }
     }
     ctx->program.xCopy = step_array<double>(static_cast<size_t>(total));
-    std::copy(nlp->x, nlp->x + total, ctx->program.xCopy);
+    std::copy(nlp->param.x, nlp->param.x + total, ctx->program.xCopy);
 
     // Program variables that INEST= supplies.
     ctx->program.nStmtVars = 0;
@@ -265,7 +265,7 @@ void mode1(ProcContext* ctx, NameRecord* table) {
 void mode2(ProcContext* ctx) {
     CmpWork* work = ctx->cmpWork;
     NlpProblem* nlp = ctx->nlp;
-    const bool nlincon = nlp->hasNlinCon != 0;
+    const bool nlincon = nlp->shape.hasNlinCon != 0;
     if (ctx->nParmDep == 0 && !nlincon) {
         xpmlog(kMsgProc, 240);
         ctx->program.hasProgram = 0;
@@ -326,8 +326,8 @@ void mode2(ProcContext* ctx) {
     }
     if (cmppdv(0, nullptr, 0, work) != 0 || cmpgen(work) != 0) xexit(kLevelNoMemory, 0);
     // MAXTIME= bounds the step's time, the statements' loops included.
-    cmptime(nlp->maxTime, work);
-    std::copy(ctx->program.xCopy, ctx->program.xCopy + ctx->nParmAll, nlp->x);
+    cmptime(nlp->opt.maxTime, work);
+    std::copy(ctx->program.xCopy, ctx->program.xCopy + ctx->nParmAll, nlp->param.x);
 }
 
 }  // namespace

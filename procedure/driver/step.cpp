@@ -121,7 +121,7 @@ int32_t zavvelix() {
     ctx->nlp = &frame->nlp;
     ctx->hooks = &frame->hooks;
     ctx->cmpWork = &frame->cmpWork;
-    frame->nlp.procContext = ctx;
+    frame->nlp.user = ctx;
     frame->nlp.hooks = &frame->hooks;
     frame->hooks.plSettings = &frame->hooks.settings;
 
@@ -218,7 +218,6 @@ int32_t zavvelix() {
 
     // End of the step.
     ctx->elapsed = wzdttme() - ctx->elapsed;
-    close_file(frame->nlp.utilityFile);
     close_file(ctx->workFile2);
     close_file(ctx->workFile3);
     close_file(ctx->scratchFile);

@@ -85,19 +85,19 @@ int32_t invert_information(const EvalView& v, double* h) {
     int32_t status = kCovFailed;
     if (xmemdef(flags) == 0) {
         std::copy(h, h + packed, copy);
-        if (zcovinv(0, 0, q, hooks.covSingAbs, hooks.covSingRel, hooks.covSingVar, h, info, work[0],
+        if (zcovinv(0, 0, q, hooks.cov.covSingAbs, hooks.cov.covSingRel, hooks.cov.covSingVar, h, info, work[0],
                     work[1], kpvt) >= 0) {
             status = kCovRegular;
         } else {
             std::copy(copy, copy + packed, swept);
-            zcovlid(v.printEnabled ? 4 : 0, 4, q, hooks.covSingAbs, hooks.covSingRel,
-                    hooks.covSingVar, v.nlp->paramNames, v.nlp->x, swept, work[0], work[1], work[2],
+            zcovlid(v.printEnabled ? 4 : 0, 4, q, hooks.cov.covSingAbs, hooks.cov.covSingRel,
+                    hooks.cov.covSingVar, v.nlp->param.paramNames, v.nlp->param.x, swept, work[0], work[1], work[2],
                     flags, v.kyrManager, nullptr);
-            const int32_t limit = hooks.ginvMaxParams > 0 ? hooks.ginvMaxParams : kDefaultGinvMax;
+            const int32_t limit = hooks.cov.ginvMaxParams > 0 ? hooks.cov.ginvMaxParams : kDefaultGinvMax;
             if (q <= limit) {
                 std::copy(copy, copy + packed, h);
-                const double tol = hooks.ginvTol > 0.0 && !wzmis(hooks.ginvTol)
-                                       ? hooks.ginvTol
+                const double tol = hooks.cov.ginvTol > 0.0 && !wzmis(hooks.cov.ginvTol)
+                                       ? hooks.cov.ginvTol
                                        : host_missing_value();
                 const int32_t negligible = static_cast<int32_t>(info[4]);
                 if (zcovgiv(0, 0, q, negligible, tol, h, work[0], z, work[1], v.kyrManager,
@@ -142,7 +142,7 @@ double saved_variance(const EvalView& v, const double* g, const double* cov) {
     const int32_t q = v.nParmFree;
     double var = 0.0;
     for (int32_t k = 0; k < q; ++k) {
-        if (v.hooks->covStorage == 2) {
+        if (v.hooks->cov.covStorage == 2) {
             var += g[k] * g[k] * cov[k];
             continue;
         }
@@ -156,7 +156,7 @@ double saved_variance(const EvalView& v, const double* g, const double* cov) {
 // summary and then q (diagonal) or q(q+1)/2 doubles, read into cov.
 // Returns false when no covariance was saved.
 bool read_saved_covariance(const EvalView& v, double* cov) {
-    HostFile* file = v.hooks->utilityFile;
+    HostFile* file = v.hooks->cov.utilityFile;
     constexpr int64_t kCovariancePosition = 44;
     int32_t at = -1;
     if (file == nullptr || xcpoint(file, kCovariancePosition) != 0 || xcread(file, &at, 4) != 0 || at <= 0)
@@ -165,7 +165,7 @@ bool read_saved_covariance(const EvalView& v, double* cov) {
     const int32_t q = v.nParmFree;
     velix::detail::file_get(file, at, &summary.mantissa, sizeof summary / 8);
     velix::detail::file_get(file, at + static_cast<int64_t>(sizeof summary), cov,
-                            v.hooks->covStorage == 2 ? q : q * (q + 1) / 2);
+                            v.hooks->cov.covStorage == 2 ? q : q * (q + 1) / 2);
     return true;
 }
 
@@ -191,7 +191,7 @@ void outest_rows(const EvalView& v, const char* type, int32_t count, Fill&& fill
     for (int32_t r = 0; r < count; ++r) {
         NameRecord& name = row.name;
         std::memset(name.text, ' ', sizeof name.text);
-        fill(r, name.text, v.nlp->paramRow);
+        fill(r, name.text, v.nlp->param.paramRow);
         name.length = static_cast<int16_t>(sizeof name.text);
         cos_write_row(v.ctx, kRoleOutest);
     }
@@ -277,7 +277,7 @@ void jacobian_rows(const EvalView& v) {
 // The INFORMAT rows: row k of the information matrix h, named by parameter k.
 void information_rows(const EvalView& v, const double* h) {
     outest_rows(v, "INFORMAT", v.nParmFree, [&](int32_t k, char* text, double* values) {
-        const NameRecord& n = v.nlp->paramNames[k];
+        const NameRecord& n = v.nlp->param.paramNames[k];
         std::memcpy(text, n.text, static_cast<size_t>(std::clamp<int16_t>(n.length, 0, 32)));
         for (int32_t l = 0; l < v.nParmFree; ++l) values[l] = h[pk(k, l)];
     });
@@ -297,17 +297,17 @@ double estimate_covariance_scale(int32_t method, double divisor) {
 }
 
 int32_t cosicrp(NlpProblem* nlp) {
-    const EvalView v = eval_view(nlp->procContext);
+    const EvalView v = eval_view(proc_context(nlp));
     EvaluationState& st = *v.st;
     st.covStatus = kCovNone;
     if (v.methodRequested == kMethodNone) return 1;
     if (*v.jacobianMode < 0) return 2;
-    if (v.hooks == nullptr || v.hooks->wantCovariance == 0) return 3;
+    if (v.hooks == nullptr || v.hooks->cov.wantCovariance == 0) return 3;
     *v.jacobianMode = remapped_mode(*v.jacobianMode);
-    const double phase = nlp->evalPhase;
-    nlp->evalPhase = kFinalPhase;
+    const double phase = nlp->run.evalPhase;
+    nlp->run.evalPhase = kFinalPhase;
     const int32_t rc = cosfunc(nlp);
-    nlp->evalPhase = phase;
+    nlp->run.evalPhase = phase;
     if (rc != 0) {
         xpmlog(kMsgProc, kMsgNoInformation);
         return 2;
@@ -318,20 +318,20 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 3;
     }
     const int32_t q = v.nParmFree;
-    double* h = nlp->hessian ? nlp->hessian : st.covariance;
+    double* h = nlp->hess.hessian ? nlp->hess.hessian : st.covariance;
     std::copy(st.cross, st.cross + pk_lower(q, 0), h);
-    const bool rows = v.outestGiven && nlp->paramRow != nullptr;
-    if (rows && v.hooks->outestJacobian) jacobian_rows(v);
-    if (v.hooks->printCrossProduct && v.printEnabled &&
+    const bool rows = v.outestGiven && nlp->param.paramRow != nullptr;
+    if (rows && v.hooks->cov.outestJacobian) jacobian_rows(v);
+    if (v.hooks->cov.printCrossProduct && v.printEnabled &&
         velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, h, q, q,
-                                      nlp->paramNames, nlp->paramNames, "sb", 8) < 0)
+                                      nlp->param.paramNames, nlp->param.paramNames, "sb", 8) < 0)
         return 0;
     if (v.method == kMethodUls || v.method == kMethodDwls) return 0;
     if (rows) information_rows(v, h);
     st.covStatus = invert_information(v, h);
     if (st.covStatus == kCovFailed) return 0;
     if (h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
-    if (nlp->stdErrors) standard_errors(v, st.covariance, nlp->stdErrors);
-    if (nlp->stdErrors && v.hooks->depStdErr) saved_standard_errors(v, h, nlp->stdErrors);
+    if (nlp->work.stdErrors) standard_errors(v, st.covariance, nlp->work.stdErrors);
+    if (nlp->work.stdErrors && v.hooks->cov.depStdErr) saved_standard_errors(v, h, nlp->work.stdErrors);
     return 0;
 }

@@ -102,18 +102,18 @@ struct EquationModel {
             }
         for (int32_t v = 0; v < nAll; ++v) varWidth = std::max<int32_t>(varWidth, static_cast<int32_t>(name(v).size()));
         for (int32_t p = 0; p < c->nParmAll; ++p)
-            parmWidth = std::max<int32_t>(parmWidth, static_cast<int32_t>(trimmed(c->nlp->paramNames[p]).size()));
+            parmWidth = std::max<int32_t>(parmWidth, static_cast<int32_t>(trimmed(c->nlp->param.paramNames[p]).size()));
     }
     std::string name(int32_t v) const { return trimmed(ctx->readers.columnNames[v]); }
     double value(int32_t e) const { return ctx->elements.value[e]; }
     int32_t parameter(int32_t e) const { return std::abs(ctx->elements.parameter[e]); }
     std::string parameter_name(int32_t e) const {
         const int32_t p = parameter(e);
-        return p > 0 ? trimmed(ctx->nlp->paramNames[p - 1]) : std::string();
+        return p > 0 ? trimmed(ctx->nlp->param.paramNames[p - 1]) : std::string();
     }
     double std_error(int32_t e) const {
         const int32_t p = parameter(e);
-        return p > 0 && ctx->nlp->stdErrors != nullptr ? ctx->nlp->stdErrors[p - 1] : missing();
+        return p > 0 && ctx->nlp->work.stdErrors != nullptr ? ctx->nlp->work.stdErrors[p - 1] : missing();
     }
     std::string term_name(const Term& t) const { return name(t.beta ? t.variable : nEndo + t.variable); }
 };

@@ -244,7 +244,7 @@ void fnulmod(ProcContext* ctx) {
 
 int32_t cosresi(ProcContext* ctx) {
     NlpProblem* nlp = ctx->nlp;
-    nlp->evalPhase = kFinalEvaluationPhase;
+    nlp->run.evalPhase = kFinalEvaluationPhase;
     if (cosfunc(nlp) != 0 || !ctx->eval.valid) {
         xpmlog(kMsgProc, kMsgNoFinalEvaluation);
         raise_error_level(ctx, kLevelNoFinalEvaluation);

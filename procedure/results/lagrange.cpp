@@ -73,10 +73,10 @@ bool lm_setup(ProcContext* ctx, LmSetup* s) {
     s->q = ctx->nParmFree;
     s->kappa = results_kappa(ctx);
     NlpProblem* nlp = ctx->nlp;
-    const double phase = nlp->evalPhase;
-    nlp->evalPhase = kFinalPhase;
+    const double phase = nlp->run.evalPhase;
+    nlp->run.evalPhase = kFinalPhase;
     const int32_t rc = cosfunc(nlp);
-    nlp->evalPhase = phase;
+    nlp->run.evalPhase = phase;
     if (rc != 0) return false;
     s->chisq = results_model_chisq(ctx);
     eval_dfdc(&s->view);

@@ -70,13 +70,13 @@ std::string type_text(const ProcContext* ctx, int32_t p) {
 }
 
 double vector_value(const NlpProblem* nlp, int32_t kind, int32_t p) {
-    const double se = nlp->stdErrors != nullptr ? nlp->stdErrors[p] : host_missing_value();
+    const double se = nlp->work.stdErrors != nullptr ? nlp->work.stdErrors[p] : host_missing_value();
     switch (kind) {
         case kVectorStdErrs: return se;
-        case kVectorTValues: return !host_is_missing(se) && se > 0.0 ? nlp->x[p] / se : host_missing_value();
+        case kVectorTValues: return !host_is_missing(se) && se > 0.0 ? nlp->param.x[p] / se : host_missing_value();
         case kVectorFirstDer:
-        case kVectorGradient: return nlp->gradient != nullptr ? nlp->gradient[p] : host_missing_value();
-        default: return nlp->x[p];
+        case kVectorGradient: return nlp->work.gradient != nullptr ? nlp->work.gradient[p] : host_missing_value();
+        default: return nlp->param.x[p];
     }
 }
 
@@ -88,7 +88,7 @@ void vector_table(ProcContext* ctx, int32_t kind, const char* name, int32_t titl
     for (int32_t p = first; p < last; ++p) {
         types.push_back(type_text(ctx, p));
         typeWidth = std::max(typeWidth, static_cast<int32_t>(types.back().size()));
-        nameWidth = std::max<int32_t>(nameWidth, ctx->nlp->paramNames[p].length);
+        nameWidth = std::max<int32_t>(nameWidth, ctx->nlp->param.paramNames[p].length);
     }
     OutputTable t(ctx->kyrManager, name, kyrmsg(kMsgProc, title), std::string("Tesk.Velix.") + name, titleText);
     t.text_column("Parameter", nameWidth);
@@ -97,7 +97,7 @@ void vector_table(ProcContext* ctx, int32_t kind, const char* name, int32_t titl
     t.text_column("Type", typeWidth);
     if (!t.end_columns()) return;
     for (int32_t p = first; p < last; ++p) {
-        const NameRecord& r = ctx->nlp->paramNames[p];
+        const NameRecord& r = ctx->nlp->param.paramNames[p];
         t.set_text(0, trimmed(r.text, r.length));
         t.set_int(1, p + 1);
         t.set_double(2, vector_value(ctx->nlp, kind, p));
@@ -154,7 +154,7 @@ void costout(ProcContext* ctx, int32_t mode) {
     if (ctx->kyrManager == nullptr) return;
     const int32_t first = ctx->nParmFree - ctx->nParmAdded, last = ctx->nParmAll;
     int32_t width = 1;
-    for (int32_t p = first; p < last; ++p) width = std::max<int32_t>(width, ctx->nlp->paramNames[p].length);
+    for (int32_t p = first; p < last; ++p) width = std::max<int32_t>(width, ctx->nlp->param.paramNames[p].length);
     HostText* titleText =
         last > ctx->nParmFree ? kyrmsgs(kMsgProc, kMsgDependentCount, last - ctx->nParmFree) : nullptr;
     OutputTable t(ctx->kyrManager, "AddParms", kyrmsg(kMsgProc, kMsgAddTitle), "Tesk.Velix.AddParms", titleText);
@@ -163,9 +163,9 @@ void costout(ProcContext* ctx, int32_t mode) {
     velix::detail::estimate_columns(t, inference);
     if (!t.end_columns()) return;
     for (int32_t p = first; p < last; ++p) {
-        const NameRecord& r = ctx->nlp->paramNames[p];
-        const double x = ctx->nlp->x[p];
-        const double se = ctx->nlp->stdErrors != nullptr ? ctx->nlp->stdErrors[p] : host_missing_value();
+        const NameRecord& r = ctx->nlp->param.paramNames[p];
+        const double x = ctx->nlp->param.x[p];
+        const double se = ctx->nlp->work.stdErrors != nullptr ? ctx->nlp->work.stdErrors[p] : host_missing_value();
         t.set_text(0, trimmed(r.text, r.length));
         t.set_double(1, x);
         if (inference) {

@@ -37,10 +37,10 @@ void residual_store_write(ResidualStore* store, const double* s, const double* s
 
 int32_t residual_store_fill(ProcContext* ctx) {
     NlpProblem* nlp = ctx->nlp;
-    const double phase = nlp->evalPhase;
-    nlp->evalPhase = kFinalPhase;
+    const double phase = nlp->run.evalPhase;
+    nlp->run.evalPhase = kFinalPhase;
     const int32_t rc = cosfunc(nlp);
-    nlp->evalPhase = phase;
+    nlp->run.evalPhase = phase;
     if (rc != 0) return 1;
     residual_store_write(&ctx->residualStore, ctx->momentMatrix, ctx->eval.implied, ctx->nManifest);
     ctx->moments.varianceBlockWritten = 1;
