@@ -50,13 +50,13 @@ struct StatementVariable {
 // into them.
 struct ParameterArrays {
     int32_t count = 0;              // parameters the arrays hold (nParmAll)
-    NameRecord* names = nullptr;    // [count] parameter names (NlpProblem.paramNames)
-    double* x = nullptr;            // [count] the current point (NlpProblem.x)
-    double* lower = nullptr;        // [count] lower bounds, missing = none (NlpProblem.lower)
-    double* upper = nullptr;        // [count] upper bounds, missing = none (NlpProblem.upper)
-    double* scale = nullptr;        // [count] scaling of each parameter (NlpProblem.scale)
+    NameRecord* names = nullptr;    // [count] parameter names (NlpProblem.param.paramNames)
+    double* x = nullptr;            // [count] the current point (NlpProblem.param.x)
+    double* lower = nullptr;        // [count] lower bounds, missing = none (NlpProblem.param.lower)
+    double* upper = nullptr;        // [count] upper bounds, missing = none (NlpProblem.param.upper)
+    double* scale = nullptr;        // [count] scaling of each parameter (NlpProblem.param.scale)
     double* row = nullptr;          // [count] cells bound to the parameter variables of OUTEST=
-                                    // and INEST= (NlpProblem.paramRow)
+                                    // and INEST= (NlpProblem.param.paramRow)
 };
 
 // Statements and PROC options.  Owner: cosinit (read_options and its
