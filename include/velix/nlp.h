@@ -198,11 +198,11 @@ struct NlpOutputState {
 // eigenvalues marks a record not yet computed.  Kept on the matrix file in
 // front of each matrix.
 struct DeterminantRecord {
-    double mantissa = 0.0;
-    double exponent = 0.0;
-    double nPositive = 0.0;
-    double nNegative = -1.0;
-    double nZero = 0.0;
+    double mantissa = 0.0;    // 1 <= |mantissa| < 10, the determinant's sign included
+    double exponent = 0.0;    // the power of ten
+    double nPositive = 0.0;   // positive eigenvalues
+    double nNegative = -1.0;  // negative eigenvalues; negative: not yet computed
+    double nZero = 0.0;       // zero eigenvalues
 };
 
 // State of the covariance and matrix reporting.  Owner: optimizer/reporting.
@@ -245,17 +245,22 @@ struct NlpShape {
 };
 
 // The options.  Owner: the option set-up (the procedure's, or the caller's),
-// which reads the user's values, validates them and completes the rest by
-// znlp_default_options.  Doubles are the host missing value until given or
-// completed; the defaults below are those the set-up writes.
+// which stores the user's values, validates them and then calls
+// znlp_default_options.  Doubles are the host missing value until given.
+// "Default" below is the value znlp_default_options writes over a missing
+// (or, for the step controls, out-of-range) value, by technique where
+// said; an option without one keeps the value its owner wrote (the field's
+// initial value unless said).
 struct NlpOptions {
     // Print and technique.
-    double printLevel = 0.0;    // 0 nothing; >1 iteration history; >3 option table; >4 the
+    double printLevel = 0.0;    // >= 0: 0 nothing; >1 iteration history; >3 option table; >4 the
                                 // parameters after each history row; 3, >=4 more detailed start
                                 // and result tables.  Enters: driver, termination test, printers
     int32_t technique = 0;      // TechniqueCode; 0 keeps the preset.  Enters: driver dispatch
-    int32_t techVariant = 2;    // 1..3; QUADAS with 1 runs its first form.  Enters: driver
-    int32_t update = 0;         // UpdateCode.  Enters: the option set-up's update slot choice
+    int32_t techVariant = 2;    // 1..3, default 2; QUADAS with 1 runs its first form.  Enters:
+                                // driver, znlp_default_options (conFactorForm)
+    int32_t update = 0;         // UpdateCode, 0 the technique's own.  Enters: the option set-up's
+                                // update slot choice, the lsPrecision default
     int32_t lineSearch = 0;     // LINESEARCH 1..8 (others: 2); not given: 11 GAUNEW, 12 HYQUAN,
                                 // 2 CONGRA, QUANEW, NEWRAP, else 0.  Enters: the line-search slot
     int32_t scalingKind = 0;    // Newton-type parameter scaling: 0 none, 1 running maximum,
@@ -264,7 +269,8 @@ struct NlpOptions {
     int32_t startFromHessian = 0; // quasi-Newton start matrix from the Hessian
     double inHessian = 0.0;     // INHESSIAN; missing = automatic start matrix (Hessian start)
     double restart = 0.0;       // RESTART; missing: 0 CONGRA, 60 LEVMAR, 2147483647 others
-    int32_t activeSetOption = 0;// nonzero: the final factor reset keeps the active set (k = 2)
+    int32_t activeSetOption = 0;// nonzero: the final factor reset keeps the active set (k = 2).
+                                // Enters: driver
 
     // Constraints and factors.
     double feasTol = 0.0;       // LCEPS, base feasibility tolerance (> 0); the working one is
@@ -274,17 +280,21 @@ struct NlpOptions {
     double lagMultTol = 0.0;    // LCDEACT, multiplier threshold of the active set; missing or
                                 // <= 0: automatic.  Enters: multipliers and dropping
     int32_t conFactorForm = 0;  // 0 no general constraints, 1 dense active-set factor in memory,
-                                // 2 sparse on conFactorFile (every other value is treated as 1)
+                                // 2 sparse on conFactorFile (every other value is treated as 1).
+                                // Always written: 0 without general constraints, 2 for the first
+                                // form of QUADAS, else 1.  Enters: active set, techniques
     HostFile* conFactorFile = nullptr; // utility file of the sparse form, 0 for memory
     double singularTol = 0.0;   // SINGULAR, singularity tolerance of the factorizations (> 0).
-                                // Default 1e-8.  Enters: factor kinds, reduced-space operations
+                                // Default 1.053671212772351e-08.  Enters: factor kinds,
+                                // reduced-space operations
 
     // Line search.
     double stepCap = 0.0;       // MAXSTEP, largest step factor (> 0).  Default 1 (0.5 NMSIMP with
                                 // nonlinear constraints).  Enters: line searches
     double earlyStepCap = 0.0;  // DAMPSTEP, cap of the first earlyStepSearches steps (> 0);
                                 // default DBL_MAX (off).  Enters: line searches
-    int32_t earlyStepSearches = 0; // number of line searches the early cap applies to
+    int32_t earlyStepSearches = 0; // number of line searches the early cap applies to (>= 0;
+                                // 0 turns the cap off)
     double inStep = 0.0;        // INSTEP, first trial step (> 0); missing: automatic (NEWRAP 4).
                                 // Also the PROC step parameter.  Enters: line searches
     double lsPrecision = 0.0;   // LSPRECISION in (0, 1): 0.9 NEWRAP, 0.06 quasi-Newton with DFP,
@@ -312,7 +322,10 @@ struct NlpOptions {
                                 // -log10(2 eps).  Enters: finite-difference intervals, fConv
     double cDigits = 0.0;       // CDIGITS, accurate digits of the constraints (> 0); default as
                                 // fDigits.  Enters: finite-difference intervals
-    int32_t crossProductForm = 0; // form of the cross-product terms
+    int32_t crossProductForm = 0; // form of the cross-product terms: 0 plain J'J; else least
+                                // squares weighs them by the squared function value, another
+                                // composite objective divides them by the function value.
+                                // Enters: Jacobian store, finite-difference cross products
     int32_t hessianStorage = 0; // storage of hessian: 1 sparse (hessianPattern), 2 diagonal,
                                 // else PackedSym
     HostFile* jacobianFile = nullptr; // utility file of the least-squares Jacobian store
@@ -326,8 +339,10 @@ struct NlpOptions {
                                 // end the run (>= 0); default 0
     double maxIter = 0.0;       // MAXITER; default by technique (200 Newton-type, 500
                                 // quasi-Newton and CONGRA, 1000 simplex)
-    double nlcIterLimit = 0.0;  // the second MAXITER number (nonlinear constraints)
-    double maxFunc = 0.0;       // MAXFUNC, function calls; default by technique (500, 1000, 3000)
+    double nlcIterLimit = 0.0;  // the second MAXITER number (nonlinear constraints); default
+                                // maxIter
+    double maxFunc = 0.0;       // MAXFUNC, function calls; default 500 Newton-type, 3000
+                                // simplex, else 1000
 
     // Termination thresholds (>= 0 unless said), in the order of the
     // criteria 1 to 9; defaults by the option set-up.  Enters: termination test.
@@ -561,12 +576,12 @@ struct NlpMatrixRequests {
     int32_t wantHessian = 0;        // evaluate and store the Hessian
     int32_t wantCrossProduct = 0;   // evaluate and store the cross-product matrix
     int32_t storedConJacobian = 0;  // the constraint Jacobian is held (nonlinear constraints)
-    int16_t printJacobian = 0;      // print switches (also the start-phase requests)
-    int16_t printConJacobian = 0;
+    int16_t printJacobian = 0;      // print the least-squares Jacobian (also a start-phase request)
+    int16_t printConJacobian = 0;   // print the constraint Jacobian (also a start-phase request)
     int16_t noDeterminant = 0;      // no determinant and eigenvalue-sign notes
-    int16_t outestCrossProduct = 0; // OUTEST= switches
-    int16_t outestHessian = 0;
-    int16_t outestConJacobian = 0;
+    int16_t outestCrossProduct = 0; // the cross-product matrix reaches OUTEST=
+    int16_t outestHessian = 0;      // the Hessian reaches OUTEST=
+    int16_t outestConJacobian = 0;  // the constraint Jacobian reaches OUTEST=
     int16_t outestGradient = 0;     // "GRAD" rows with the parameter rows
     int16_t outestIterations = 0;   // rows of every iteration
     int16_t outestTime = 0;         // "_TIME_" rows
@@ -657,7 +672,7 @@ struct NlpCovResults {
 struct NlpHookBlock {
     ProfileSettings* plSettings = nullptr; // the profile-limit settings; the owner points it at
                                            // `settings`, null runs no confidence limits
-    ProfileSettings settings;
+    ProfileSettings settings;              // the settings themselves (owner: the procedure)
 
     NlpEvalOverrides eval;          // evaluation overrides
     NlpPostRunHooks post;           // post-run hooks
