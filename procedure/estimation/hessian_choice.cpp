@@ -32,6 +32,7 @@
 #include "velix/codes.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
+#include "velix/proc_context.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "procedure/estimation/estimation.h"
 #include "velix/host.h"
+#include "velix/proc_context.h"
 
 namespace {
 

@@ -30,6 +30,7 @@
 #include "velix/host.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
+#include "velix/proc_context.h"
 #include "velix/types.h"
 
 using velix::pk;
