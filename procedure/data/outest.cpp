@@ -19,6 +19,7 @@
 #include "procedure/data/data.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
+#include "velix/proc_context.h"
 
 namespace {
 
