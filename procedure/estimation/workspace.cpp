@@ -58,6 +58,9 @@ bool estimation_workspace(NlpProblem* nlp, HostAllocator* pool) {
     // independent ones.
     const int64_t nAll = proc_context(nlp) != nullptr ? std::max<int64_t>(n, proc_context(nlp)->nParmAll) : n;
     nlp->work.stdErrors = c.doubles(nAll);
+    // Missing until computed: a dependent parameter that no model element
+    // carries never gets one.
+    if (nlp->work.stdErrors != nullptr) std::fill(nlp->work.stdErrors, nlp->work.stdErrors + nAll, host_missing_value());
     nlp->work.lagrangeGradient = c.doubles(n);
     nlp->active.multipliers = c.doubles(n + rows);
     nlp->active.rowBuffer = c.doubles(n);
