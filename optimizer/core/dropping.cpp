@@ -10,6 +10,7 @@
 #include <cmath>
 #include <vector>
 
+#include "numerics/kernel_support.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/active_set_detail.h"
 #include "optimizer/core/multipliers.h"
@@ -189,7 +190,7 @@ double gtres(const NlpProblem* p) {
     if (!wzmis(p->opt.lagMultTol) && p->opt.lagMultTol > 0.0)
         theta = p->opt.lagMultTol;
     else
-        theta = n_free(p) != p->active.nActiveLin ? 0.001 * p->iter.maxProjGrad : 1.110223024625157e-16;
+        theta = n_free(p) != p->active.nActiveLin ? 0.001 * p->iter.maxProjGrad : velix::kMachEpsWritten;
     theta = std::fmax(theta, 0.1 * p->opt.absGConv);
     return std::fmin(theta, 0.001);
 }

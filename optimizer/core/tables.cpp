@@ -17,9 +17,11 @@
 #include "host/fields.h"
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/pending.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -93,55 +95,57 @@ int32_t technique_title(const NlpProblem* p) {
 // The title and, with nonlinear constraints, the note on the technique's form.
 bool title_notes(NlpProblem* p) {
     if (nlp_note(p, msg(technique_title(p)), 'c')) return false;
-    if (p->shape.hasNlinCon && p->opt.technique == kTechNmsimp) return !nlp_note(p, msg(55), 'c');
-    if (p->shape.hasNlinCon && p->opt.technique == kTechDualQuanew) return !nlp_note(p, msg(56), 'c');
+    if (p->shape.hasNlinCon && p->opt.technique == kTechNmsimp)
+        return !nlp_note(p, msg(kMsgNlpNmsimpNonlinearTitle), 'c');
+    if (p->shape.hasNlinCon && p->opt.technique == kTechDualQuanew)
+        return !nlp_note(p, msg(kMsgNlpQuanewSqpTitle), 'c');
     return true;
 }
 
 void input_options(NlpProblem* p) {
     const int32_t t = p->opt.technique;
-    Factoid fa(p, "InputOpts", 712);
-    fa.count(301, p->opt.minIter);
-    fa.count(302, p->opt.maxIter);
-    fa.count(303, p->opt.maxFunc);
-    if (p->shape.hasNlinCon) fa.count(304, p->opt.nlcIterLimit);
-    if (p->opt.maxTime < DBL_MAX) fa.count(305, p->opt.maxTime);
+    Factoid fa(p, "InputOpts", kMsgNlpOptionsTable);
+    fa.count(kMsgNlpMinIterLabel, p->opt.minIter);
+    fa.count(kMsgNlpMaxIterLabel, p->opt.maxIter);
+    fa.count(kMsgNlpMaxFuncLabel, p->opt.maxFunc);
+    if (p->shape.hasNlinCon) fa.count(kMsgNlpNlcIterLabel, p->opt.nlcIterLimit);
+    if (p->opt.maxTime < DBL_MAX) fa.count(kMsgNlpMaxTimeLabel, p->opt.maxTime);
     if (!is_simplex(t)) {
-        fa.value(306, p->opt.absGConv);
-        fa.value(307, p->opt.gConv);
+        fa.value(kMsgNlpAbsGConvLabel, p->opt.absGConv);
+        fa.value(kMsgNlpGConvLabel, p->opt.gConv);
     }
     if (t == kTechTrureg || t == kTechLevmar || t == kTechNewrap || t == kTechNrridg ||
         t == kTechGaunew || t == kTechNrlins || t == kTechOldrap)
-        fa.value(308, p->opt.gConv2);
+        fa.value(kMsgNlpGConv2Label, p->opt.gConv2);
     const double always[] = {p->opt.absFConv, p->opt.fConv, p->opt.fConv2, p->opt.fSize,
                              p->opt.absXConv, p->opt.xConv, p->opt.xSize,  p->opt.absConv};
-    for (int32_t i = 0; i < 8; ++i) fa.value(309 + i, always[i]);
+    for (int32_t i = 0; i < 8; ++i) fa.value(kMsgNlpAbsFConvLabel + i, always[i]);
     if (is_simplex(t)) {
-        fa.value(317, p->opt.stepCap);
-        fa.value(318, p->opt.singularTol);
+        fa.value(kMsgNlpInitialSimplexLabel, p->opt.stepCap);
+        fa.value(kMsgNlpSingularLabel, p->opt.singularTol);
     } else {
         if (t == kTechNewrap || t == kTechGaunew || is_quanew(t) || t == kTechHyquan ||
             t == kTechCongra) {
-            fa.count(319, p->opt.lineSearch);
-            fa.value(320, p->opt.stepCap);
-            fa.value(321, p->opt.lsPrecision);
-            fa.value(322, p->opt.inStep);
-            if (p->opt.earlyStepCap < DBL_MAX) fa.value(323, p->opt.earlyStepCap);
+            fa.count(kMsgNlpLineSearchLabel, p->opt.lineSearch);
+            fa.value(kMsgNlpMaxStepLabel, p->opt.stepCap);
+            fa.value(kMsgNlpLsPrecisionLabel, p->opt.lsPrecision);
+            fa.value(kMsgNlpInStepLabel, p->opt.inStep);
+            if (p->opt.earlyStepCap < DBL_MAX) fa.value(kMsgNlpDampStepLabel, p->opt.earlyStepCap);
         } else if (t == kTechTrureg || t == kTechLevmar || t == kTechDbldog) {
-            fa.value(324, p->opt.stepCap);
+            fa.value(kMsgNlpRadiusFactorLabel, p->opt.stepCap);
         }
         if ((t == kTechHyquan || is_quanew(t) || t == kTechCongra) && !wzmis(p->opt.inHessian))
-            fa.value(325, p->opt.stepCap);
+            fa.value(kMsgNlpHessianFactorLabel, p->opt.stepCap);
         if (p->opt.derivDigits != 0) {
-            fa.value(326, p->opt.fDigits);
-            if (p->shape.hasNlinCon) fa.value(327, p->opt.cDigits);
+            fa.value(kMsgNlpFDigitsLabel, p->opt.fDigits);
+            if (p->shape.hasNlinCon) fa.value(kMsgNlpCDigitsLabel, p->opt.cDigits);
         }
-        fa.value(318, p->opt.singularTol);
+        fa.value(kMsgNlpSingularLabel, p->opt.singularTol);
     }
     if (p->shape.hasBounds || p->shape.hasLinCon || p->shape.hasNlinCon) {
-        fa.value(329, p->opt.feasTol);
-        fa.value(330, p->opt.linDepTol);
-        fa.value(331, p->opt.lagMultTol);
+        fa.value(kMsgNlpFeasTolLabel, p->opt.feasTol);
+        fa.value(kMsgNlpLinDepTolLabel, p->opt.linDepTol);
+        fa.value(kMsgNlpMultiplierLabel, p->opt.lagMultTol);
     }
     fa.end();
 }
@@ -151,51 +155,56 @@ bool method_notes(NlpProblem* p) {
     const int32_t t = p->opt.technique;
     int32_t notes[8];
     int32_t n = 0;
-    if (t == kTechQuanew) notes[n++] = 75 + p->opt.update;
-    if (t == kTechDualQuanew || t == kTechHyquan || t == kTechDbldog) notes[n++] = 77 + p->opt.update;
-    if (t == kTechCongra) notes[n++] = 79 + p->opt.update;
+    if (t == kTechQuanew) notes[n++] = kMsgNlpBfgsUpdate - 1 + p->opt.update;
+    if (t == kTechDualQuanew || t == kTechHyquan || t == kTechDbldog)
+        notes[n++] = kMsgNlpDualBfgsUpdate - 1 + p->opt.update;
+    if (t == kTechCongra) notes[n++] = kMsgNlpPowellBealeUpdate - 1 + p->opt.update;
     for (int32_t i = 0; i < n; ++i)
         if (nlp_note(p, msg(notes[i]), 'c')) return false;
-    if (t == kTechHyquan && nlp_note(p, kyrmsgs(kMsgNlp, 89, p->opt.techVariant), 'c')) return false;
+    if (t == kTechHyquan &&
+        nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpHybridUpdateForm, p->opt.techVariant), 'c'))
+        return false;
     n = 0;
-    if (p->shape.hasNlinCon && is_quanew(t)) notes[n++] = p->opt.techVariant == 1 ? 98 : 99;
+    if (p->shape.hasNlinCon && is_quanew(t))
+        notes[n++] =
+            p->opt.techVariant == 1 ? kMsgNlpMultiplierUpdateFirst : kMsgNlpMultiplierUpdateSecond;
     if (t == kTechTrureg || t == kTechNewrap || t == kTechNrridg || t == kTechLevmar ||
         t == kTechGaunew || t == kTechDbldog)
-        notes[n++] = 90 + p->opt.scalingKind;
+        notes[n++] = kMsgNlpNoScaling + p->opt.scalingKind;
     const int32_t d = p->opt.derivDigits;
     const int32_t level = p->opt.derivLevel;
-    if (level > 0 && d % 10 != 0) notes[n++] = 125;
-    if (level == 2 && d / 10 % 10 != 0) notes[n++] = 126;
-    if (level == 3 && d / 100 % 10 != 0) notes[n++] = 127;
+    if (level > 0 && d % 10 != 0) notes[n++] = kMsgNlpFdGradient;
+    if (level == 2 && d / 10 % 10 != 0) notes[n++] = kMsgNlpFdJacobian;
+    if (level == 3 && d / 100 % 10 != 0) notes[n++] = kMsgNlpFdCrossProduct;
     const int32_t th = d / 1000 % 10;
-    if (level == 4 && (th == 1 || th == 2)) notes[n++] = 128;
-    if (level == 4 && (th == 3 || th == 4)) notes[n++] = 129;
-    if (p->shape.hasNlinCon && d / 10000 % 10 != 0) notes[n++] = 180;
+    if (level == 4 && (th == 1 || th == 2)) notes[n++] = kMsgNlpFdHessianValues;
+    if (level == 4 && (th == 3 || th == 4)) notes[n++] = kMsgNlpFdHessianGradients;
+    if (p->shape.hasNlinCon && d / 10000 % 10 != 0) notes[n++] = kMsgNlpFdConstraintJacobian;
     for (int32_t i = 0; i < n; ++i)
         if (nlp_note(p, msg(notes[i]), 'c')) return false;
     if (d != 0 && p->opt.fdIntervalMode >= 1 && p->opt.fdIntervalMode <= 3)
-        return !nlp_note(p, msg(206 + p->opt.fdIntervalMode), 'c');
+        return !nlp_note(p, msg(kMsgNlpFdIntervalsObjective - 1 + p->opt.fdIntervalMode), 'c');
     return true;
 }
 
 void problem_description(NlpProblem* p, int32_t nLower, int32_t nUpper) {
-    Factoid fa(p, "ProblemDescription", 713);
-    fa.integer(620, p->shape.nParams);
-    if (p->shape.nFunctions >= 2) fa.integer(621, p->shape.nFunctions);
+    Factoid fa(p, "ProblemDescription", kMsgNlpProblemTable);
+    fa.integer(kMsgNlpParametersLabel, p->shape.nParams);
+    if (p->shape.nFunctions >= 2) fa.integer(kMsgNlpFunctionsLabel, p->shape.nFunctions);
     if (p->shape.hasBounds) {
-        fa.integer(622, nLower);
-        fa.integer(623, nUpper);
+        fa.integer(kMsgNlpLowerBoundsLabel, nLower);
+        fa.integer(kMsgNlpUpperBoundsLabel, nUpper);
     }
-    if (p->shape.nLinCon != 0) fa.integer(624, p->shape.nLinCon);
+    if (p->shape.nLinCon != 0) fa.integer(kMsgNlpLinearConstraintsLabel, p->shape.nLinCon);
     if (p->shape.nNlinCon != 0) {
-        fa.integer(625, p->shape.nNlinCon);
-        if (p->shape.nNlinEq != 0) fa.integer(626, p->shape.nNlinEq);
+        fa.integer(kMsgNlpNonlinearConstraintsLabel, p->shape.nNlinCon);
+        if (p->shape.nNlinEq != 0) fa.integer(kMsgNlpNonlinearEqualitiesLabel, p->shape.nNlinEq);
     }
     // The sparse and diagonal Hessian storages name their count of stored
     // elements.
     if (p->opt.hessianStorage == 1 && p->hess.hessianPattern != nullptr)
-        fa.integer(627, p->hess.hessianPattern[p->shape.nParams]);
-    if (p->opt.hessianStorage == 2) fa.integer(628, p->shape.nParams);
+        fa.integer(kMsgNlpSparseHessianLabel, p->hess.hessianPattern[p->shape.nParams]);
+    if (p->opt.hessianStorage == 2) fa.integer(kMsgNlpDiagonalHessianLabel, p->shape.nParams);
     fa.end();
 }
 
@@ -249,33 +258,35 @@ bool in(char layout, const char* set) { return std::strchr(set, layout) != nullp
 
 void iteration_stop(NlpProblem* p) {
     const char l = stop_layout(p);
-    Factoid fa(p, "IterStop", 569);
-    fa.integer(570, static_cast<int32_t>(p->run.iteration));
-    fa.integer(571, p->run.nFun);
-    if (in(l, "BDFK")) fa.integer(572, p->run.nHess);
-    if (in(l, "GHJKL")) fa.integer(573, p->run.nGrad);
-    if (in(l, "ACE")) fa.integer(574, p->run.nHess);
-    if (in(l, "MN")) fa.integer(575, p->run.nRestarts);
-    if (l != 'N') fa.integer(p->active.dropCode >= 1 ? 553 : 552, p->active.nActiveLin + p->active.nActiveBounds);
-    if (!wzmis(p->iter.f)) fa.value(554, p->shape.maximize ? -p->iter.f : p->iter.f);
-    if (in(l, "ABCDEFGJK")) fa.value(555, p->iter.maxProjGrad);
-    if (in(l, "HN")) fa.value(558, p->iter.maxConViolation);
+    Factoid fa(p, "IterStop", kMsgNlpIterStopTable);
+    fa.integer(kMsgNlpIterationsLabel, static_cast<int32_t>(p->run.iteration));
+    fa.integer(kMsgNlpFunctionCallsLabel, p->run.nFun);
+    if (in(l, "BDFK")) fa.integer(kMsgNlpJacobianCallsLabel, p->run.nHess);
+    if (in(l, "GHJKL")) fa.integer(kMsgNlpGradientCallsLabel, p->run.nGrad);
+    if (in(l, "ACE")) fa.integer(kMsgNlpHessianCallsLabel, p->run.nHess);
+    if (in(l, "MN")) fa.integer(kMsgNlpRestartsLabel, p->run.nRestarts);
+    if (l != 'N')
+        fa.integer(p->active.dropCode >= 1 ? kMsgNlpActiveChangedLabel : kMsgNlpActiveLabel,
+                   p->active.nActiveLin + p->active.nActiveBounds);
+    if (!wzmis(p->iter.f)) fa.value(kMsgNlpObjectiveLabel, p->shape.maximize ? -p->iter.f : p->iter.f);
+    if (in(l, "ABCDEFGJK")) fa.value(kMsgNlpMaxGradientLabel, p->iter.maxProjGrad);
+    if (in(l, "HN")) fa.value(kMsgNlpMaxViolationLabel, p->iter.maxConViolation);
     if (l == 'H') {
-        fa.value(581, p->iter.maxProjGrad);
-        fa.value(582, p->iter.lagrangeValue);
-        fa.value(559, p->iter.lagrangeGradMax);
+        fa.value(kMsgNlpMaxProjGradLabel, p->iter.maxProjGrad);
+        fa.value(kMsgNlpLagrangeValueLabel, p->iter.lagrangeValue);
+        fa.value(kMsgNlpMaxLagrangeGradLabel, p->iter.lagrangeGradMax);
     }
-    if (in(l, "AB")) fa.value(584, p->iter.lambda);
-    if (l == 'N') fa.value(585, p->iter.gconvMeasure);
+    if (in(l, "AB")) fa.value(kMsgNlpLambdaLabel, p->iter.lambda);
+    if (l == 'N') fa.value(kMsgNlpNlcSimplexSizeLabel, p->iter.gconvMeasure);
     if (l == 'M') {
-        fa.value(586, p->iter.gconvMeasure);
-        fa.value(587, p->iter.lastStep);
-        fa.value(588, p->iter.maxProjGrad);
+        fa.value(kMsgNlpSimplexStdDevLabel, p->iter.gconvMeasure);
+        fa.value(kMsgNlpSimplexSizeLabel, p->iter.lastStep);
+        fa.value(kMsgNlpSimplexMaxGradientLabel, p->iter.maxProjGrad);
     }
-    if (in(l, "EFGHJKL")) fa.value(589, p->iter.gconvMeasure);
-    if (in(l, "CDEF")) fa.value(590, p->iter.ridge);
-    if (in(l, "ABCDN")) fa.value(591, p->iter.rho);
-    if (in(l, "ABJ")) fa.value(556, p->iter.radius);
+    if (in(l, "EFGHJKL")) fa.value(kMsgNlpSlopeLabel, p->iter.gconvMeasure);
+    if (in(l, "CDEF")) fa.value(kMsgNlpRidgeLabel, p->iter.ridge);
+    if (in(l, "ABCDN")) fa.value(kMsgNlpRhoLabel, p->iter.rho);
+    if (in(l, "ABJ")) fa.value(kMsgNlpRadiusLabel, p->iter.radius);
     fa.end();
 }
 
@@ -290,53 +301,55 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
     const bool early = p->run.iteration < p->opt.minIter;
     Reason r;
     if (status <= -1 && status >= -4) {
-        r.text = msg(130 - status);
-        xpmlog(kMsgNlp, 130 - status);
+        r.text = msg(kMsgNlpStartValuesFailed - 1 - status);
+        xpmlog(kMsgNlp, kMsgNlpStartValuesFailed - 1 - status);
         r.value = 3;
     } else if (status == -6 || status == -7) {
-        const int32_t m = status == -6 ? 8 : 9;
+        const int32_t m = status == -6 ? kMsgNlpStepNoReduction : kMsgNlpModelBrokeDown;
         r.text = msg(m);
         xpmlog(kMsgNlp, m);
         r.value = 1;
     } else if (status == kNlpLimit) {
-        r.text = p->run.iterMsgLevel == 3 ? msg(606)
-                                      : kyrmsgs(kMsgNlp, 605, p->run.iterMsgLevel, tech, p->opt.maxIter, p->opt.maxFunc);
-        xpmlog(kMsgNlp, 605, p->run.iterMsgLevel, tech, p->opt.maxIter, p->opt.maxFunc);
+        r.text = p->run.iterMsgLevel == 3 ? msg(kMsgNlpMaxIterStatus)
+                                      : kyrmsgs(kMsgNlp, kMsgNlpMaxIterations, p->run.iterMsgLevel,
+                                                tech, p->opt.maxIter, p->opt.maxFunc);
+        xpmlog(kMsgNlp, kMsgNlpMaxIterations, p->run.iterMsgLevel, tech, p->opt.maxIter, p->opt.maxFunc);
         r.value = 2;
     } else if (status == kNlpTimeLimit) {
-        r.text = p->run.iterMsgLevel == 3 ? kyrmsgs(kMsgNlp, 604, p->opt.maxTime)
-                                      : kyrmsgs(kMsgNlp, 603, p->run.iterMsgLevel, p->opt.maxTime);
-        xpmlog(kMsgNlp, 2, p->opt.maxTime);
+        r.text = p->run.iterMsgLevel == 3
+                     ? kyrmsgs(kMsgNlp, kMsgNlpMaxTime, p->opt.maxTime)
+                     : kyrmsgs(kMsgNlp, kMsgNlpMaxTimeNumbered, p->run.iterMsgLevel, p->opt.maxTime);
+        xpmlog(kMsgNlp, kMsgNlpTimeLimitStop, p->opt.maxTime);
         r.value = 2;
     } else if (status == kNlpInfeasible) {
-        r.text = msg(130);
-        xpmlog(kMsgNlp, 130);
+        r.text = msg(kMsgNlpNoFeasibleStart);
+        xpmlog(kMsgNlp, kMsgNlpNoFeasibleStart);
         r.value = 2;
     } else if (status < 0) {
-        r.text = msg(early ? 602 : 6);
-        xpmlog(kMsgNlp, early ? 601 : 6);
+        r.text = msg(early ? kMsgNlpBeforeMinIterStatus : kMsgNlpNoCriterionMet);
+        xpmlog(kMsgNlp, early ? kMsgNlpBeforeMinIterations : kMsgNlpNoCriterionMet);
         r.value = 1;
     } else if (status >= kNlpAbsConv && status <= kNlpGConv2) {
         // A criterion without a count (0) is met by one iteration.
         const int32_t need = status >= 2 && p->opt.critCounts ? std::max(1, p->opt.critCounts[status - 1]) : 1;
-        r.text = kyrmsgs(kMsgNlp, 612, nlp_criterion_name(status), need);
-        xpmlog(kMsgNlp, 611, nlp_criterion_name(status), need);
+        r.text = kyrmsgs(kMsgNlp, kMsgNlpCriterionSatisfiedTitle, nlp_criterion_name(status), need);
+        xpmlog(kMsgNlp, kMsgNlpCriterionSatisfied, nlp_criterion_name(status), need);
         r.value = 0;
     } else if (status >= 101 && status <= 109) {
-        r.text = kyrmsgs(kMsgNlp, 608, nlp_criterion_name(status - 100));
-        xpmlog(kMsgNlp, 607, nlp_criterion_name(status - 100));
+        r.text = kyrmsgs(kMsgNlp, kMsgNlpStoppedCountingTitle, nlp_criterion_name(status - 100));
+        xpmlog(kMsgNlp, kMsgNlpStoppedWhileCounting, nlp_criterion_name(status - 100));
         r.value = 0;
     } else if (status == kNlpAllFixed) {
-        r.text = msg(610);
-        xpmlog(kMsgNlp, 609);
+        r.text = msg(kMsgNlpAllFixedStatus);
+        xpmlog(kMsgNlp, kMsgNlpAllParametersFixed);
         r.value = 1;
     } else if (p->run.iteration == 0.0) {
-        r.text = msg(59);
-        xpmlog(kMsgNlp, 613);
+        r.text = msg(kMsgNlpNoOptimizationStatus);
+        xpmlog(kMsgNlp, kMsgNlpNoOptimization);
         r.value = 0;
     } else {
-        r.text = msg(614);
-        xpmlog(kMsgNlp, 614);
+        r.text = msg(kMsgNlpNoStatus);
+        xpmlog(kMsgNlp, kMsgNlpNoStatus);
         r.value = host_missing_value();
     }
     return r;
@@ -348,7 +361,8 @@ void convergence_status(NlpProblem* p, const Reason& reason) {
     HostText* text = reason.text;
     const double value = reason.value;
     HostObject* m = p->out.kyrObject;
-    if (kyr_failed(kyr_table_create(m, "ConvergenceStatus", msg(600), &table))) return;
+    if (kyr_failed(kyr_table_create(m, "ConvergenceStatus", msg(kMsgNlpConvergenceStatus), &table)))
+        return;
     if (kyr_failed(kyr_table_column(table, kColDouble, "Status", &value))) return;
     if (kyr_failed(kyr_table_column(table, 66, "Reason", &text))) return;
     if (kyr_failed(kyr_table_end_columns(table))) return;
@@ -408,23 +422,25 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
         const int32_t number = status == kNlpLimit                      ? p->run.iterMsgLevel
                                : status == kNlpRose && p->run.iteration < p->opt.minIter ? 3
                                                                                  : 1;
-        xpmlog(kMsgNlp, 4, number, tech);
-        if (print) nlp_note(p, kyrmsgs(kMsgNlp, 4, number, tech), 'l');
+        xpmlog(kMsgNlp, kMsgNlpNotConverged, number, tech);
+        if (print) nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpNotConverged, number, tech), 'l');
     }
     const Reason reason = status_reason(p, status, tech);
     if (print) convergence_status(p, reason);
     if (p->run.feasRound != 0) {
         if (p->run.feasRound >= 10) {
-            note_and_log(p, msg(253), 253);
+            note_and_log(p, msg(kMsgNlpInfeasibleAtLargestTol), kMsgNlpInfeasibleAtLargestTol);
         } else {
-            const double t = std::fmax(p->opt.feasTol, 2.2250738585072018e-304) * std::pow(10.0, p->run.feasRound);
-            xpmlog(kMsgNlp, 137, t);
-            if (print) nlp_note(p, kyrmsgs(kMsgNlp, 137, t), 'l');
+            const double t =
+                std::fmax(p->opt.feasTol, velix::kDblMinE4Written) * std::pow(10.0, p->run.feasRound);
+            xpmlog(kMsgNlp, kMsgNlpFeasTolRaised, t);
+            if (print) nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpFeasTolRaised, t), 'l');
         }
     }
     if (afterStart == 0) {
-        if (p->iter.maxProjGrad > 0.001 && status >= 0) note_and_log(p, msg(136), 136);
-        if (p->active.dropCode != 0) xpmlog(kMsgNlp, 138);
+        if (p->iter.maxProjGrad > 0.001 && status >= 0)
+            note_and_log(p, msg(kMsgNlpLargeFinalGradient), kMsgNlpLargeFinalGradient);
+        if (p->active.dropCode != 0) xpmlog(kMsgNlp, kMsgNlpActiveSetChanged);
     }
 }
 
@@ -443,20 +459,20 @@ void fill_record(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
 
 void iteration_start(NlpProblem* p, int32_t first) {
     const NlpIterRecord& r = p->iterRecord;
-    Factoid fa(p, "IterStart", 551);
+    Factoid fa(p, "IterStart", kMsgNlpIterStartTable);
     // Entries go alternately to the first and second column; the factoid
     // keeps their order.
     if (first == 11 || first == 16 || first == 21 || first == 26) {
-        fa.integer(p->active.dropCode > 0 ? 553 : 552, r.activeCount);
-        fa.value(554, r.objective);
+        fa.integer(p->active.dropCode > 0 ? kMsgNlpActiveChangedLabel : kMsgNlpActiveLabel, r.activeCount);
+        fa.value(kMsgNlpObjectiveLabel, r.objective);
     }
-    if (first == 11 || first == 16 || first == 21) fa.value(555, r.gradient);
-    if (first == 11) fa.value(556, p->iter.radius);
+    if (first == 11 || first == 16 || first == 21) fa.value(kMsgNlpMaxGradientLabel, r.gradient);
+    if (first == 11) fa.value(kMsgNlpRadiusLabel, p->iter.radius);
     if (first == 29 || first == 37) {
-        fa.value(554, r.objective);
-        fa.value(558, p->iter.maxConViolation);
+        fa.value(kMsgNlpObjectiveLabel, r.objective);
+        fa.value(kMsgNlpMaxViolationLabel, p->iter.maxConViolation);
     }
-    if (first == 37) fa.value(559, r.gradient);
+    if (first == 37) fa.value(kMsgNlpMaxLagrangeGradLabel, r.gradient);
     fa.end();
 }
 
@@ -513,7 +529,9 @@ bool bind_history(NlpProblem* p) {
 
 void history_table(NlpProblem* p, int32_t last) {
     HostObject* table = nullptr;
-    if (kyr_failed(kyr_table_create(p->out.kyrObject, "IterHist", msg(550), &table))) return;
+    if (kyr_failed(
+            kyr_table_create(p->out.kyrObject, "IterHist", msg(kMsgNlpIterationHistory), &table)))
+        return;
     Column cols[16];
     const int32_t n = history_columns(p, last, cols);
     const KyrArg oneChar = kyr_int(kAttrWidth, 1);
@@ -568,7 +586,8 @@ void parameters_after_row(NlpProblem* p, int32_t first, int32_t last) {
     const size_t n = static_cast<size_t>(p->shape.nParams);
     std::vector<double> values(p->param.x, p->param.x + n);
     if (withGradient) values.insert(values.end(), p->work.gradient, p->work.gradient + n);
-    znlppmt(m, "Grad", withGradient ? -2 : -3, p->shape.nParams, values.data(), p->param.paramNames, 0, 885);
+    znlppmt(m, "Grad", withGradient ? -2 : -3, p->shape.nParams, values.data(), p->param.paramNames, 0,
+            kMsgNlpGradientTable);
     history_table(p, last);
 }
 
@@ -591,7 +610,7 @@ void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
 // ---- the derivative checks' tables ----
 namespace {
 
-constexpr double kEta = 1.110223024625157e-16;
+constexpr double kEta = velix::kMachEpsWritten;
 
 // A data table on the library's object with its columns bound to cells;
 // rows are added by the caller.  Null after a failure (reported).
@@ -655,7 +674,7 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
     Bins b = make_bins(lo, hi, 0.25);
     if (b.count < 6 || b.count > 50) {
         const double w = (hi - lo) / (b.count < 6 ? 6.0 : 50.0);
-        if (w <= 2.225073858507202e-308) return;
+        if (w <= velix::detail::kMinPos) return;
         b = make_bins(lo, hi, w);
     }
     std::vector<int32_t> counts(static_cast<size_t>(b.count), 0);
@@ -673,8 +692,8 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
     double lower = 0, upper = 0, pct = 0;
     int32_t number = 0, cast = 0;
     HostText* dash = kyrtxt("-", 1);
-    HostText* bar = msg(257);
-    DataTable t(p, "ResDistr", 711);
+    HostText* bar = msg(kMsgNlpBarMark);
+    DataTable t(p, "ResDistr", kMsgNlpAsymmetryDistributionTable);
     t.column(kColDouble, "LowerB", &lower);
     t.column(66, "Dash", &dash);
     t.column(kColDouble, "UpperB", &upper);
@@ -684,7 +703,8 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
     t.column(kColInt, "Cast", &cast);
     if (!t.bind("Orvo.NLP.ResDistr")) return;
     if (t.table != nullptr) {
-        KyrArg title[] = {kyr_text(kAttrVariableName, kyrtxt("TitleText2", -1)), kyr_text(kAttrValue, kyrmsgs(kMsgNlp, 268, scale))};
+        KyrArg title[] = {kyr_text(kAttrVariableName, kyrtxt("TitleText2", -1)),
+                          kyr_text(kAttrValue, kyrmsgs(kMsgNlp, kMsgNlpAsymmetryBarUnit, scale))};
         kyr_failed(wobmth(t.table, nullptr, kKyrMethodDynamicVariable, 2, title));
     }
     for (int32_t i = 0; i < b.count; ++i) {
@@ -712,7 +732,7 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
     std::partial_sort(all.begin(), all.begin() + std::min(keep, all.size()), all.end(),
                       [](const Entry& a, const Entry& b) { return a.v > b.v; });
     all.resize(std::min(keep, all.size()));
-    const double root = 1.053671212772351e-08;
+    const double root = velix::kSqrtMachEpsWritten;
     size_t listed = 0;
     while (listed < all.size() && all[listed].v > root && all[listed].v >= root * all[0].v) ++listed;
     if (listed == 0) return;
@@ -733,7 +753,7 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
     }
     KyrArg args[] = {kyr_counted(kAttrName, "SymDifRO", 8),
                      kyr_counted(kAttrTemplatePath, "Orvo.NLP.SymDifRO", 17),
-                     kyr_text(kAttrLabel, msg(729)),
+                     kyr_text(kAttrLabel, msg(kMsgNlpLargestAsymmetriesTable)),
                      kyr_address(kAttrValues, kKyrDoubles, values.data()),
                      kyr_int(kAttrRows, static_cast<int32_t>(listed)),
                      kyr_int(kAttrColumns, 1),
@@ -741,7 +761,7 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
                      kyr_address(kAttrRowNames, kKyrNames, labels.data()),
                      kyr_int(kAttrRowNameWidth, static_cast<int32_t>(2 * w + 1))};
     if (kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodPublishMatrix, 9, args))) return;
-    nlp_note(p, kyrmsgs(kMsgNlp, 265, static_cast<int32_t>(listed)), 'l');
+    nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpAsymmetriesListed, static_cast<int32_t>(listed)), 'l');
 }
 
 // The asymmetries at or above a threshold from their ordered values: the
@@ -759,8 +779,9 @@ void symmetric_difference(NlpProblem* p, const double* asym, std::vector<double>
     std::vector<double> shown(asym, asym + len);
     for (double& x : shown)
         if (x < t) x = host_missing_value();
-    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->param.paramNames, 264, 803);
-    nlp_note(p, kyrmsgs(kMsgNlp, 267, t), 'l');
+    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->param.paramNames, kMsgNlpHessianAsymmetry,
+            kMsgNlpHessianSymmetryTable);
+    nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpAsymmetriesHidden, t), 'l');
 }
 
 }  // namespace
@@ -771,7 +792,7 @@ void nlp_grad_test_table(NlpProblem* p) {
     int32_t number = 0;
     double test = 0.0;
     char name[33] = {};
-    DataTable t(p, "GradTest", 710);
+    DataTable t(p, "GradTest", kMsgNlpGradientTestTable);
     t.column(kColInt, "Number", &number, n < 999 ? 3 : n < 9999 ? 4 : 5);
     if (p->param.paramNameWidth != 0 && p->param.paramNames != nullptr) t.column(kColChars, "Variable", name, p->param.paramNameWidth);
     t.column(kColDouble, "Test", &test);
