@@ -82,7 +82,7 @@ struct LargeModel {
         ctx.nlp = &nlp;
         ctx.hooks = &hooks;
         ctx.cmpWork = &work;
-        nlp.procContext = &ctx;
+        nlp.user = &ctx;
         nlp.hooks = &hooks;
         hooks.plSettings = &hooks.settings;
         cmpinit(&handle, &work);
@@ -97,22 +97,22 @@ struct LargeModel {
         const std::string expected = read_file(dir / "large_cfa_ml.expected.json");
         referenceSe.assign(static_cast<size_t>(ctx.sizes.nParmAll), NAN);
         for (int32_t p = 0; p < ctx.sizes.nParmAll; ++p) {
-            std::string name(nlp.paramNames[p].text, static_cast<size_t>(nlp.paramNames[p].length));
+            std::string name(nlp.param.paramNames[p].text, static_cast<size_t>(nlp.param.paramNames[p].length));
             while (!name.empty() && name.back() == ' ') name.pop_back();
             const size_t at = expected.find("\"" + name + "\": {");
             if (at == std::string::npos) return;
-            nlp.x[p] = json_number(expected, at, "est");
+            nlp.param.x[p] = json_number(expected, at, "est");
             referenceSe[static_cast<size_t>(p)] = json_number(expected, at, "se");
         }
         const int32_t q = ctx.sizes.nParmFree;
         gradient.assign(static_cast<size_t>(q), 0.0);
         hessian.assign(static_cast<size_t>(q) * (q + 1) / 2, 0.0);
         se.assign(static_cast<size_t>(ctx.sizes.nParmAll), 0.0);
-        nlp.gradient = gradient.data();
-        nlp.hessian = hessian.data();
-        nlp.stdErrors = se.data();
-        hooks.wantCovariance = 1;
-        nlp.evalPhase = 4.0;
+        nlp.work.gradient = gradient.data();
+        nlp.hess.hessian = hessian.data();
+        nlp.work.stdErrors = se.data();
+        hooks.cov.wantCovariance = 1;
+        nlp.run.evalPhase = 4.0;
         ready = cosfunc(&nlp) == 0;
     }
 };
@@ -134,7 +134,7 @@ void BM_Objective(benchmark::State& state) {
     LargeModel* m = require_model(state);
     if (m == nullptr) return;
     for (auto _ : state) benchmark::DoNotOptimize(cosfunc(&m->nlp));
-    state.counters["fmin"] = m->nlp.f;
+    state.counters["fmin"] = m->nlp.iter.f;
 }
 
 void BM_ObjectiveAndGradient(benchmark::State& state) {

@@ -21,16 +21,16 @@ struct NlpWork {
     // work and the Hessian are the caller's to attach when it wants them.
     void attach(NlpProblem* p) {
         const auto n = static_cast<int32_t>(x.size());
-        p->nParams = n;
-        p->packedLen = n * (n + 1) / 2;
-        p->x = x.data();
-        p->xBase = xBase.data();
-        p->gradient = gradient.data();
-        p->gradBase = gradBase.data();
-        p->direction = direction.data();
-        p->workN = work.data();
-        p->workN2 = work2.data();
-        p->critCounts = counts.data();
+        p->shape.nParams = n;
+        p->shape.packedLen = n * (n + 1) / 2;
+        p->param.x = x.data();
+        p->work.xBase = xBase.data();
+        p->work.gradient = gradient.data();
+        p->work.gradBase = gradBase.data();
+        p->work.direction = direction.data();
+        p->work.workN = work.data();
+        p->work.workN2 = work2.data();
+        p->opt.critCounts = counts.data();
     }
 
     std::vector<double> x, xBase, gradient, gradBase, direction, work, work2, check, hessian;

@@ -22,15 +22,15 @@ namespace {
 
 int32_t objective(NlpProblem* p) {
     double f = 0.0;
-    for (int32_t i = 0; i < p->nParams; ++i) f += 0.5 * (i + 1) * (p->x[i] - 1.0) * (p->x[i] - 1.0);
-    p->f = f;
-    p->nFun += 1;
+    for (int32_t i = 0; i < p->shape.nParams; ++i) f += 0.5 * (i + 1) * (p->param.x[i] - 1.0) * (p->param.x[i] - 1.0);
+    p->iter.f = f;
+    p->run.nFun += 1;
     return 0;
 }
 
 int32_t gradient(NlpProblem* p) {
-    for (int32_t i = 0; i < p->nParams; ++i) p->gradient[i] = (i + 1) * (p->x[i] - 1.0);
-    p->nGrad += 1;
+    for (int32_t i = 0; i < p->shape.nParams; ++i) p->work.gradient[i] = (i + 1) * (p->param.x[i] - 1.0);
+    p->run.nGrad += 1;
     return 0;
 }
 
@@ -46,28 +46,28 @@ void CoreOverheadPerIteration(benchmark::State& state) {
         NlpProblem p;
         std::fill(work.x.begin(), work.x.end(), 0.0);
         work.attach(&p);
-        p.objectiveFn = objective;
-        p.gradientFn = gradient;
-        p.terminationFn = znlptrm;
-        p.updateFn = znlpbfg;
-        p.lineSearchFn = znlpls2;
-        p.technique = kTechQuanew;
-        p.maxIter = 5000;
-        p.maxFunc = 50000;
-        p.maxTime = DBL_MAX;
-        p.absConv = -1e154;
-        p.fConv = 1e-15;
-        p.absGConv = 1e-6;
-        p.gConv = 1e-12;
-        p.stepCap = 1.0;
-        p.earlyStepCap = DBL_MAX;
-        p.stepLimit = 1e20;
-        p.lsPrecision = 0.4;
-        p.inStep = p.perturbSize = p.inHessian = host_missing_value();
+        p.cb.objectiveFn = objective;
+        p.cb.gradientFn = gradient;
+        p.cb.terminationFn = znlptrm;
+        p.cb.updateFn = znlpbfg;
+        p.cb.lineSearchFn = znlpls2;
+        p.opt.technique = kTechQuanew;
+        p.opt.maxIter = 5000;
+        p.opt.maxFunc = 50000;
+        p.opt.maxTime = DBL_MAX;
+        p.opt.absConv = -1e154;
+        p.opt.fConv = 1e-15;
+        p.opt.absGConv = 1e-6;
+        p.opt.gConv = 1e-12;
+        p.opt.stepCap = 1.0;
+        p.opt.earlyStepCap = DBL_MAX;
+        p.opt.stepLimit = 1e20;
+        p.opt.lsPrecision = 0.4;
+        p.opt.inStep = p.opt.perturbSize = p.opt.inHessian = host_missing_value();
         znlpdrv(&p, 1, 0, 0, 0);
         znlpdrv(&p, 2, 0, 0, 0);
-        iterations += p.iteration;
-        calls += p.nFun;
+        iterations += p.run.iteration;
+        calls += p.run.nFun;
         quiet.clear();
     }
     state.counters["iterations"] = benchmark::Counter(iterations, benchmark::Counter::kAvgIterations);

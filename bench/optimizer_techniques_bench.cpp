@@ -27,45 +27,45 @@ constexpr int32_t kParams = 120;
 
 int32_t objective(NlpProblem* p) {
     double f = 0.0;
-    for (int32_t i = 0; i + 1 < p->nParams; i += 2) {
-        const double a = 10.0 * (p->x[i + 1] - p->x[i] * p->x[i]), b = 1.0 - p->x[i];
+    for (int32_t i = 0; i + 1 < p->shape.nParams; i += 2) {
+        const double a = 10.0 * (p->param.x[i + 1] - p->param.x[i] * p->param.x[i]), b = 1.0 - p->param.x[i];
         f += a * a + b * b;
     }
-    p->f = f;
-    p->nFun += 1;
+    p->iter.f = f;
+    p->run.nFun += 1;
     return 0;
 }
 
 int32_t gradient(NlpProblem* p) {
-    for (int32_t i = 0; i + 1 < p->nParams; i += 2) {
-        const double a = p->x[i + 1] - p->x[i] * p->x[i];
-        p->gradient[i] = -400.0 * a * p->x[i] - 2.0 * (1.0 - p->x[i]);
-        p->gradient[i + 1] = 200.0 * a;
+    for (int32_t i = 0; i + 1 < p->shape.nParams; i += 2) {
+        const double a = p->param.x[i + 1] - p->param.x[i] * p->param.x[i];
+        p->work.gradient[i] = -400.0 * a * p->param.x[i] - 2.0 * (1.0 - p->param.x[i]);
+        p->work.gradient[i + 1] = 200.0 * a;
     }
-    p->nGrad += 1;
+    p->run.nGrad += 1;
     return 0;
 }
 
 // 2 J'J of the residuals (10 (x_{2i+1} - x_{2i}^2), 1 - x_{2i}): 2x2 blocks.
 int32_t cross_product(NlpProblem* p) {
-    for (int32_t k = 0; k < p->packedLen; ++k) p->hessian[k] = 0.0;
-    for (int32_t i = 0; i + 1 < p->nParams; i += 2) {
-        const double d = -20.0 * p->x[i];
-        p->hessian[velix::pk_lower(i, i)] = 2.0 * (d * d + 1.0);
-        p->hessian[velix::pk_lower(i + 1, i)] = 2.0 * d * 10.0;
-        p->hessian[velix::pk_lower(i + 1, i + 1)] = 200.0;
+    for (int32_t k = 0; k < p->shape.packedLen; ++k) p->hess.hessian[k] = 0.0;
+    for (int32_t i = 0; i + 1 < p->shape.nParams; i += 2) {
+        const double d = -20.0 * p->param.x[i];
+        p->hess.hessian[velix::pk_lower(i, i)] = 2.0 * (d * d + 1.0);
+        p->hess.hessian[velix::pk_lower(i + 1, i)] = 2.0 * d * 10.0;
+        p->hess.hessian[velix::pk_lower(i + 1, i + 1)] = 200.0;
     }
     return 0;
 }
 
 // The exact Hessian: 2x2 blocks.
 int32_t hessian(NlpProblem* p) {
-    for (int32_t k = 0; k < p->packedLen; ++k) p->hessian[k] = 0.0;
-    for (int32_t i = 0; i + 1 < p->nParams; i += 2) {
-        const double u = p->x[i], v = p->x[i + 1];
-        p->hessian[velix::pk_lower(i, i)] = 1200.0 * u * u - 400.0 * v + 2.0;
-        p->hessian[velix::pk_lower(i + 1, i)] = -400.0 * u;
-        p->hessian[velix::pk_lower(i + 1, i + 1)] = 200.0;
+    for (int32_t k = 0; k < p->shape.packedLen; ++k) p->hess.hessian[k] = 0.0;
+    for (int32_t i = 0; i + 1 < p->shape.nParams; i += 2) {
+        const double u = p->param.x[i], v = p->param.x[i + 1];
+        p->hess.hessian[velix::pk_lower(i, i)] = 1200.0 * u * u - 400.0 * v + 2.0;
+        p->hess.hessian[velix::pk_lower(i + 1, i)] = -400.0 * u;
+        p->hess.hessian[velix::pk_lower(i + 1, i + 1)] = 200.0;
     }
     return 0;
 }
@@ -80,30 +80,30 @@ void Technique(benchmark::State& state) {
         NlpProblem p;
         for (size_t i = 0; i < work.x.size(); ++i) work.x[i] = i % 2 == 0 ? -1.2 : 1.0;
         work.attach(&p);
-        p.checkWork = work.check.data();
-        p.hessian = work.hessian.data();
-        p.objectiveFn = objective;
-        p.gradientFn = gradient;
-        p.hessianFn = leastSquares ? cross_product : hessian;
-        p.terminationFn = znlptrm;
-        p.technique = technique;
+        p.fd.checkWork = work.check.data();
+        p.hess.hessian = work.hessian.data();
+        p.cb.objectiveFn = objective;
+        p.cb.gradientFn = gradient;
+        p.cb.hessianFn = leastSquares ? cross_product : hessian;
+        p.cb.terminationFn = znlptrm;
+        p.opt.technique = technique;
         // What the option set-up leaves to the technique's defaults.
         const double missing = host_missing_value();
-        for (double* o : {&p.maxIter, &p.maxFunc, &p.maxTime, &p.absConv, &p.absFConv, &p.absGConv, &p.absXConv,
-                          &p.fConv, &p.fConv2, &p.gConv, &p.gConv2, &p.xConv, &p.fSize, &p.xSize, &p.fDigits,
-                          &p.cDigits, &p.feasTol, &p.linDepTol, &p.singularTol, &p.restart, &p.nlcIterLimit,
-                          &p.stepLimit, &p.stepCap, &p.earlyStepCap, &p.inStep, &p.lsPrecision, &p.perturbSize,
-                          &p.inHessian})
+        for (double* o : {&p.opt.maxIter, &p.opt.maxFunc, &p.opt.maxTime, &p.opt.absConv, &p.opt.absFConv, &p.opt.absGConv, &p.opt.absXConv,
+                          &p.opt.fConv, &p.opt.fConv2, &p.opt.gConv, &p.opt.gConv2, &p.opt.xConv, &p.opt.fSize, &p.opt.xSize, &p.opt.fDigits,
+                          &p.opt.cDigits, &p.opt.feasTol, &p.opt.linDepTol, &p.opt.singularTol, &p.opt.restart, &p.opt.nlcIterLimit,
+                          &p.opt.stepLimit, &p.opt.stepCap, &p.opt.earlyStepCap, &p.opt.inStep, &p.opt.lsPrecision, &p.opt.perturbSize,
+                          &p.opt.inHessian})
             *o = missing;
         znlp_default_options(&p);
-        p.updateFn = znlpbfg;
-        p.lineSearchFn = znlp_line_search(p.lineSearch);
+        p.cb.updateFn = znlpbfg;
+        p.cb.lineSearchFn = znlp_line_search(p.opt.lineSearch);
         znlpdrv(&p, 1, 0, 0, 0);
         znlpdrv(&p, 2, 0, 0, 0);
-        iterations += p.iteration;
-        calls += p.nFun;
-        f = p.f;
-        status = p.lastStatus;
+        iterations += p.run.iteration;
+        calls += p.run.nFun;
+        f = p.iter.f;
+        status = p.run.lastStatus;
         quiet.clear();
     }
     state.counters["iterations"] = benchmark::Counter(iterations, benchmark::Counter::kAvgIterations);

@@ -46,14 +46,14 @@ int32_t znlpdfp(NlpProblem* p, int32_t storage, int32_t scale, int32_t n, double
                 double* matrix, double* work1, double* work2, double* work3);
 int32_t znlpbfg(NlpProblem* p, int32_t storage, int32_t scale, int32_t n, double* s, double* y,
                 double* matrix, double* work1, double* work2, double* work3);
-// The covariance hook (installed in NlpHookBlock::covarianceHook): flag 1
+// The covariance hook (installed in NlpHookBlock::post.covarianceHook): flag 1
 // after a usable run, 0 after a successful start phase.  Evaluates and
 // stores the requested Jacobian, cross-product matrices and Hessian at x
 // and, with flag 1 and a COV type, forms the covariance of the estimates.
 void znlpcma(NlpProblem* p, int32_t flag);
-// Installed in NlpHookBlock::matrixPrintHook: phase 0 after a successful
+// Installed in NlpHookBlock::post.matrixPrintHook: phase 0 after a successful
 // start, 1 after a usable run, -1 after a failed start.  Prints the stored
-// matrices as switched on and hands them to NlpHookBlock::outestHook.
+// matrices as switched on and hands them to NlpHookBlock::post.outestHook.
 void znlppma(NlpProblem* p, int32_t phase);
 
 // ---- finite-difference derivatives (results as the evaluation slots) ----

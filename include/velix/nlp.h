@@ -1,13 +1,16 @@
 // The optimizer library's problem block, its hook block and the profile
 // settings, with the codes the library shares with its callers.
 //
-// NlpProblem is the first argument of every optimizer routine.  It is laid
-// out in three parts: the options (each with its meaning, default, valid
-// range and the routine where it enters), the callbacks through which the
-// library reaches its user, and the state of a run.  The state is grouped by
-// the unit of the optimizer core that owns it; other units read it.  The
+// NlpProblem is the first argument of every optimizer routine.  It is made
+// of owned parts: the sizes and problem kind, the options (each with its
+// meaning, default, valid range and the routine where it enters), the
+// callbacks through which the library reaches its user, and the state of a
+// run, grouped by the unit of the optimizer that owns it (the active set,
+// the run's counters, the iteration's values, the work vectors, the finite
+// differences, the reporting and the output); other units read a part.  The
 // owner of the blocks (the procedure, or a test) clears them, links them,
 // fills sizes, options and callbacks, and may save and restore them whole.
+// The library knows its user only as the opaque pointer `user`.
 //
 // Conventions: counts and codes are 32-bit integers, real values doubles; a
 // value that failed to be computed holds the host's missing value.  Vectors
@@ -27,7 +30,6 @@
 
 #include "velix/types.h"
 
-struct ProcContext;
 struct HostFile;
 struct HostObject;
 struct NlpProblem;
@@ -72,11 +74,11 @@ constexpr bool nlp_status_usable(int32_t status) {
     return status >= 0 || (status <= kNlpRose && status != kNlpInfeasible && status != kNlpNotUsable);
 }
 
-// UpdateCode (NlpProblem::update): primal QUANEW 2 DFP, else BFGS; dual
+// UpdateCode (NlpProblem::opt.update): primal QUANEW 2 DFP, else BFGS; dual
 // QUANEW, DBLDOG, HYQUAN 1 DBFGS, 2 DDFP; CONGRA 1 PB, 2 FR, 3 PR, 4 CD.
 enum UpdateCode : int32_t { kUpdateBfgs = 1, kUpdateDfp = 2 };
 
-// Evaluation phases (NlpProblem::evalPhase): why the callbacks are called.
+// Evaluation phases (NlpProblem::run.evalPhase): why the callbacks are called.
 enum NlpEvalPhase : int32_t {
     kPhaseFinal = -1,           // final evaluation after a run
     kPhaseStart = 2,            // start point
@@ -90,12 +92,12 @@ enum NlpEvalPhase : int32_t {
     kPhaseFdConJacobian = 11    // finite-difference constraint Jacobian
 };
 
-// What was evaluated last at the current point (NlpProblem::lastEval).
+// What was evaluated last at the current point (NlpProblem::run.lastEval).
 enum NlpLastEval : int32_t { kLastObjective = 1, kLastGradient = 2, kLastHessian = 3 };
 
 // ---------------------------------------------------------------------------
 // Callback types.  Every slot takes its block first; evaluation callbacks
-// read the point from NlpProblem::x and return 0 for success, anything else
+// read the point from NlpProblem::param.x and return 0 for success, anything else
 // for failure.
 
 using NlpCallback = int32_t (*)(NlpProblem* p);
@@ -190,27 +192,17 @@ struct NlpOutputState {
     char mark2 = ' ';                     // "Ac2": the active-set change (iterMark2Cell)
 };
 
-// The factorization results of the active-set and Hessian factors.  Owner:
-// the factor-kind routines.
-struct NlpFactorInfo {
-    double logDet = 0.0;      // log of the determinant's absolute value
-    int32_t nPositive = 0;    // positive pivots
-    int32_t nNegative = 0;    // negative pivots
-    int32_t nZero = 0;        // pivots below the singularity tolerance
-    int32_t rank = 0;         // the numerical rank
-};
-
 // The determinant record of a stored matrix: the determinant is
 // mantissa x 10^exponent (1 <= |mantissa| < 10), then the numbers of
 // positive, negative and zero eigenvalues; a negative count of negative
 // eigenvalues marks a record not yet computed.  Kept on the matrix file in
 // front of each matrix.
 struct DeterminantRecord {
-    double mantissa = 0.0;
-    double exponent = 0.0;
-    double nPositive = 0.0;
-    double nNegative = -1.0;
-    double nZero = 0.0;
+    double mantissa = 0.0;    // 1 <= |mantissa| < 10, the determinant's sign included
+    double exponent = 0.0;    // the power of ten
+    double nPositive = 0.0;   // positive eigenvalues
+    double nNegative = -1.0;  // negative eigenvalues; negative: not yet computed
+    double nZero = 0.0;       // zero eigenvalues
 };
 
 // State of the covariance and matrix reporting.  Owner: optimizer/reporting.
@@ -222,9 +214,13 @@ struct NlpReportState {
 };
 
 // ---------------------------------------------------------------------------
-struct NlpProblem {
-    // ======================= Sizes and problem kind ========================
-    // Set by the owner before the driver runs.
+// The parts of NlpProblem.  Each is one named member of the block; its
+// comment names the owner that fills it.  Other units only read a part.
+
+// Sizes and problem kind.  Owner: the library's user, before the driver
+// runs (nEqTotal and nConTotal are then lowered by the active set for each
+// dependent row).
+struct NlpShape {
     int32_t nParams = 0;        // n, number of parameters (>= 0)
     int32_t packedLen = 0;      // n(n+1)/2
     int32_t nFunctions = 0;     // m, functions of a least-squares objective: length of funValues,
@@ -234,12 +230,8 @@ struct NlpProblem {
     int32_t leastSquares = 0;   // the objective is a sum of squares of the nFunctions functions
     int32_t sumAbsolute = 0;    // the objective is the sum of absolute values of the functions
     int32_t scalarObjective = 0;// the objective has no function vector
-    int32_t quadraticOnFile = 0;// a quadratic whose linear term and Hessian lie on hessianFile;
-                                // derivative checks are skipped then
-    int32_t hasLinearTerm = 0;  // the quadratic objective has linearTerm
-    HostFile* hessianFile = nullptr;  // utility file of the quadratic objective
-    int32_t noSave = 0;         // 1: the library keeps no copy of the problem
-    HostFile* utilityFile = nullptr;  // the library's own utility file (closed by the owner)
+    int32_t quadraticOnFile = 0;// a quadratic objective kept on a utility file (2: with its
+                                // linearTerm); derivative checks are skipped then
     int32_t hasBounds = 0;      // bounds present (lower, upper)
     int32_t hasLinCon = 0;      // general linear constraints present
     int32_t hasNlinCon = 0;     // nonlinear constraints present
@@ -250,20 +242,25 @@ struct NlpProblem {
     int32_t nEqTotal = 0;       // equality constraints of every kind (lowered per dependent row)
     int32_t nConTotal = 0;      // constraints of every kind (lowered per dependent row)
     int32_t linRowsSparse = 0;  // linRows holds compressed rows (linColIndex, linRowEnd)
+};
 
-    // =============================== Options ===============================
-    // Doubles are the host missing value until given or completed by the
-    // option set-up (the procedure's, or the caller's); the defaults below
-    // are those the option set-up writes.  Validation of user values is the
-    // option reader's.
-
+// The options.  Owner: the option set-up (the procedure's, or the caller's),
+// which stores the user's values, validates them and then calls
+// znlp_default_options.  Doubles are the host missing value until given.
+// "Default" below is the value znlp_default_options writes over a missing
+// (or, for the step controls, out-of-range) value, by technique where
+// said; an option without one keeps the value its owner wrote (the field's
+// initial value unless said).
+struct NlpOptions {
     // Print and technique.
-    double printLevel = 0.0;    // 0 nothing; >1 iteration history; >3 option table; >4 the
+    double printLevel = 0.0;    // >= 0: 0 nothing; >1 iteration history; >3 option table; >4 the
                                 // parameters after each history row; 3, >=4 more detailed start
                                 // and result tables.  Enters: driver, termination test, printers
     int32_t technique = 0;      // TechniqueCode; 0 keeps the preset.  Enters: driver dispatch
-    int32_t techVariant = 2;    // 1..3; QUADAS with 1 runs its first form.  Enters: driver
-    int32_t update = 0;         // UpdateCode.  Enters: the option set-up's update slot choice
+    int32_t techVariant = 2;    // 1..3, default 2; QUADAS with 1 runs its first form.  Enters:
+                                // driver, znlp_default_options (conFactorForm)
+    int32_t update = 0;         // UpdateCode, 0 the technique's own.  Enters: the option set-up's
+                                // update slot choice, the lsPrecision default
     int32_t lineSearch = 0;     // LINESEARCH 1..8 (others: 2); not given: 11 GAUNEW, 12 HYQUAN,
                                 // 2 CONGRA, QUANEW, NEWRAP, else 0.  Enters: the line-search slot
     int32_t scalingKind = 0;    // Newton-type parameter scaling: 0 none, 1 running maximum,
@@ -272,7 +269,8 @@ struct NlpProblem {
     int32_t startFromHessian = 0; // quasi-Newton start matrix from the Hessian
     double inHessian = 0.0;     // INHESSIAN; missing = automatic start matrix (Hessian start)
     double restart = 0.0;       // RESTART; missing: 0 CONGRA, 60 LEVMAR, 2147483647 others
-    int32_t activeSetOption = 0;// nonzero: the final factor reset keeps the active set (k = 2)
+    int32_t activeSetOption = 0;// nonzero: the final factor reset keeps the active set (k = 2).
+                                // Enters: driver
 
     // Constraints and factors.
     double feasTol = 0.0;       // LCEPS, base feasibility tolerance (> 0); the working one is
@@ -282,17 +280,21 @@ struct NlpProblem {
     double lagMultTol = 0.0;    // LCDEACT, multiplier threshold of the active set; missing or
                                 // <= 0: automatic.  Enters: multipliers and dropping
     int32_t conFactorForm = 0;  // 0 no general constraints, 1 dense active-set factor in memory,
-                                // 2 sparse on conFactorFile (every other value is treated as 1)
+                                // 2 sparse on conFactorFile (every other value is treated as 1).
+                                // Always written: 0 without general constraints, 2 for the first
+                                // form of QUADAS, else 1.  Enters: active set, techniques
     HostFile* conFactorFile = nullptr; // utility file of the sparse form, 0 for memory
     double singularTol = 0.0;   // SINGULAR, singularity tolerance of the factorizations (> 0).
-                                // Default 1e-8.  Enters: factor kinds, reduced-space operations
+                                // Default 1.053671212772351e-08.  Enters: factor kinds,
+                                // reduced-space operations
 
     // Line search.
     double stepCap = 0.0;       // MAXSTEP, largest step factor (> 0).  Default 1 (0.5 NMSIMP with
                                 // nonlinear constraints).  Enters: line searches
     double earlyStepCap = 0.0;  // DAMPSTEP, cap of the first earlyStepSearches steps (> 0);
                                 // default DBL_MAX (off).  Enters: line searches
-    int32_t earlyStepSearches = 0; // number of line searches the early cap applies to
+    int32_t earlyStepSearches = 0; // number of line searches the early cap applies to (>= 0;
+                                // 0 turns the cap off)
     double inStep = 0.0;        // INSTEP, first trial step (> 0); missing: automatic (NEWRAP 4).
                                 // Also the PROC step parameter.  Enters: line searches
     double lsPrecision = 0.0;   // LSPRECISION in (0, 1): 0.9 NEWRAP, 0.06 quasi-Newton with DFP,
@@ -320,7 +322,10 @@ struct NlpProblem {
                                 // -log10(2 eps).  Enters: finite-difference intervals, fConv
     double cDigits = 0.0;       // CDIGITS, accurate digits of the constraints (> 0); default as
                                 // fDigits.  Enters: finite-difference intervals
-    int32_t crossProductForm = 0; // form of the cross-product terms
+    int32_t crossProductForm = 0; // form of the cross-product terms: 0 plain J'J; else least
+                                // squares weighs them by the squared function value, another
+                                // composite objective divides them by the function value.
+                                // Enters: Jacobian store, finite-difference cross products
     int32_t hessianStorage = 0; // storage of hessian: 1 sparse (hessianPattern), 2 diagonal,
                                 // else PackedSym
     HostFile* jacobianFile = nullptr; // utility file of the least-squares Jacobian store
@@ -334,8 +339,10 @@ struct NlpProblem {
                                 // end the run (>= 0); default 0
     double maxIter = 0.0;       // MAXITER; default by technique (200 Newton-type, 500
                                 // quasi-Newton and CONGRA, 1000 simplex)
-    double nlcIterLimit = 0.0;  // the second MAXITER number (nonlinear constraints)
-    double maxFunc = 0.0;       // MAXFUNC, function calls; default by technique (500, 1000, 3000)
+    double nlcIterLimit = 0.0;  // the second MAXITER number (nonlinear constraints); default
+                                // maxIter
+    double maxFunc = 0.0;       // MAXFUNC, function calls; default 500 Newton-type, 3000
+                                // simplex, else 1000
 
     // Termination thresholds (>= 0 unless said), in the order of the
     // criteria 1 to 9; defaults by the option set-up.  Enters: termination test.
@@ -352,11 +359,13 @@ struct NlpProblem {
     double xSize = 0.0;         // XSIZE: 0, floor of |x| in the relative tests
     int32_t* critCounts = nullptr; // [20]: entry k-1 the successive iterations criterion k (2..9)
                                 // must hold (0 not counted), entry k+9 how many it has held
+};
 
-    // ============================== Callbacks ==============================
-    // Installed by the owner (evaluation) and by the option set-up (the
-    // library's own routines).  An empty gradient, constraint-value or
-    // constraint-Jacobian slot counts as success; the objective must be set.
+// The callback slots.  Owner: the library's user (evaluation) and the
+// option set-up (the library's own routines).  An empty gradient,
+// constraint-value or constraint-Jacobian slot counts as success; the
+// objective must be set.
+struct NlpCallbacks {
     NlpCallback objectiveFn = nullptr;       // f at x into f; counts nFun
     NlpCallback gradientFn = nullptr;        // the gradient at x into gradient
     NlpCallback residualJacobianFn = nullptr;// the m x n least-squares Jacobian to its store
@@ -369,12 +378,12 @@ struct NlpProblem {
     NlpRowCallback conRowFn = nullptr;       // row k of the combined constraint matrix
     NlpUpdateFn updateFn = nullptr;          // quasi-Newton update (znlpdfp or znlpbfg)
     NlpCallback lineSearchFn = nullptr;      // line search from xBase along direction
-    ProcContext* procContext = nullptr;      // back link to the owner; callbacks reach their data
-    NlpHookBlock* hooks = nullptr;           // the hook block (may be null)
-    void* techniqueBlock = nullptr;          // the running technique's private block
+};
 
-    // ================================ State ================================
-    // Names and the parameter arrays (filled by the owner).
+// The parameters: their names, the point, its bounds and scaling.  Owner:
+// the library's user, which fills the arrays (n entries each) and reads the
+// solution from x; the driver measures the name widths at the start.
+struct NlpParams {
     NameRecord* paramNames = nullptr;     // n names, may be null
     NameRecord* functionNames = nullptr;  // m names, may be null
     int32_t paramNameWidth = 0;           // longest parameter name (driver start phase)
@@ -384,77 +393,61 @@ struct NlpProblem {
     double* upper = nullptr;     // upper bounds, DBL_MAX when absent (upperBounds in reporting)
     double* scale = nullptr;     // parameter scaling
     double* paramRow = nullptr;  // cells bound to the parameter variables of OUTEST= and INEST=
+};
 
-    // Values and vectors of the run (owner of the arrays: the caller).
-    double* xBase = nullptr;     // the point the current step is taken from
-    double* gradient = nullptr;  // gradient at x
-    double* gradBase = nullptr;  // gradient at xBase
-    double* direction = nullptr; // search direction
-    double* funValues = nullptr; // m function values (funcValues in reporting)
-    double* residualVector = nullptr; // m doubles
-    double* funWork = nullptr;   // m doubles of finite-difference work
-    double* workN = nullptr;     // n doubles of work
-    double* workN2 = nullptr;    // n doubles of work (multipliers2 in reporting)
-    double* checkWork = nullptr; // max(2n, m, 2 nNlinCon) doubles for the derivative checks
-    double* hessian = nullptr;   // the Hessian or its approximation (hessianStorage)
-    double* hessianFactor = nullptr; // its factor
-    double* linearTerm = nullptr;// the quadratic objective's linear term
-    int16_t* constantFlags = nullptr; // per parameter: the objective does not depend on it
-    double* fdForward = nullptr; // forward-difference intervals
-    double* fdCentral = nullptr; // central-difference intervals
-    double* stdErrors = nullptr; // standard errors
-    double* conValues = nullptr; // nNlinCon constraint values
-    double* conJacobian = nullptr; // nNlinCon rows of n doubles
-    double* lagrangeGradient = nullptr;
-    double* nlcRhs = nullptr;    // right-hand sides of the owner's nonlinear constraints
-                                 // (conBase in reporting)
-    const char* conLabels = nullptr; // nNlinCon labels of conLabelWidth characters, or null
-    int32_t conLabelWidth = 0;   // 0: no labels
-    void* lsWork = nullptr;      // line-search work area
-    int32_t* pivotOrder = nullptr;
-    int32_t* indexList = nullptr;
-    int16_t hessianInPacked = 0; // which of hessian, reducedHessian, hessianFactor holds the
-    int16_t hessianInReduced = 0;//   Hessian
-    int16_t hessianInFactor = 0;
-    int32_t* hessianPattern = nullptr;  // sparse Hessian: the SparseLLt index array of its lower
-                                        // triangle (hessian holds the matching values)
-    int32_t* hessianFactorPattern = nullptr; // the SparseLLt index array of its factor, fill
-                                        // included (factor kinds 6 and 7)
-    int32_t* hessianPerm = nullptr;     // kind 6: the factor position of each parameter (a
-                                        // permutation); kind 7 and the bounds-only reduction:
-                                        // the free-list position, negative when held at a bound
-
-    // Active set.  Owner: the active-set routines; read by techniques.
-    int32_t* boundState = nullptr;   // n: 0 free, 1 at lower, -1 at upper, 2 fixed
-    int32_t* freeList = nullptr;     // n: free parameters first (freeIndex elsewhere)
-    int32_t* activeList = nullptr;   // active rows
-    int32_t* workList = nullptr;
+// The constraints: the linear rows and the nonlinear constraints' values.
+// Owner: the library's user for the rows, labels and right-hand sides; the
+// driver's evaluation wrappers for conValues and conJacobian.
+struct NlpConstraints {
     double* linRows = nullptr;       // linear rows, dense (nLinCon x n) or compressed nonzeros
     double* linRhs = nullptr;        // their right-hand sides
     int32_t* linColIndex = nullptr;  // compressed rows: column of each nonzero
     int32_t* linRowEnd = nullptr;    // compressed rows: one past the last nonzero of each row
-    uint16_t* conKinds = nullptr;    // kind of each constraint row
-    double* reducedHessian = nullptr;
-    double* reducedGradient = nullptr;
+    uint16_t* conKinds = nullptr;    // kind of each nonlinear constraint, read as int16_t: from
+                                     // 0 its value is body - nlcRhs, negative nlcRhs - body
+    double* nlcRhs = nullptr;        // right-hand sides of the owner's nonlinear constraints
+                                     // (conBase in reporting)
+    const char* conLabels = nullptr; // nNlinCon labels of conLabelWidth characters, or null
+    int32_t conLabelWidth = 0;       // 0: no labels
+    double* conValues = nullptr;     // nNlinCon constraint values at x
+    double* conJacobian = nullptr;   // nNlinCon rows of n doubles at x
+};
+
+// The active set: which bounds and rows hold with equality, the factor of
+// the active rows and the multipliers.  Owner: the active-set routines
+// (adding, dropping, factor updates, multipliers); techniques read it.
+struct NlpActiveSet {
+    int32_t* boundState = nullptr;   // n: 0 free, 1 at lower, -1 at upper, 2 fixed
+    int32_t* freeList = nullptr;     // n: free parameters first (freeIndex elsewhere)
+    int32_t* activeList = nullptr;   // active rows
+    int32_t* workList = nullptr;     // n + rows + 1 indices of scratch: the rows and bounds being
+                                     // sorted for dropping, saved or re-entered active lists
+    int32_t* pivotOrder = nullptr;   // n: the pivot order of the active rows' factor when it is
+                                     // built with pivoting (the multipliers undo it)
+    double* reducedHessian = nullptr;// packed Z'HZ on the null space of the active rows
+    double* reducedGradient = nullptr;// Z'g, the gradient in the null space of the active rows
     double* multipliers = nullptr;   // bounds first, then active rows; an upper bound's negated
     double* rowBuffer = nullptr;     // n doubles: one constraint row
     double* givensWork = nullptr;    // 2n doubles
     double* nullBasis = nullptr;     // n x n: basis of the null space of the active rows
     double* activeFactor = nullptr;  // factor of the active rows
-    double* columnBuffer = nullptr;
-    double* sparseWork = nullptr;
+    double* columnBuffer = nullptr;  // n doubles: one column of the sparse form's factor
+    double* sparseWork = nullptr;    // n + rows doubles of the sparse form (and of sparse QUADAS):
+                                     // free-space vectors and the rows' multipliers
     int32_t nActiveNlin = 0;         // active nonlinear constraints
     int32_t nActiveLin = 0;          // active general rows
     int32_t nActiveBounds = 0;       // active bounds
     int32_t nDepLin = 0;             // dependent linear rows (nDepCon elsewhere)
-    int32_t nDepBounds = 0;
+    int32_t nDepBounds = 0;          // bounds dependent on the active rows (dropped from the set)
     int32_t activeChange = 0;        // the last step changed the active set (< 0 dropped)
     int32_t dropCode = 0;            // what the active set did: 0 nothing, > 0 added,
                                      // < 0 dropped, 2147483647 both
-    NlpFactorInfo factorInfo;        // results of the last factorization
+};
 
-    // Run state (owner: the driver and the termination test; techniques
-    // write the measures).  The first three are bound to program symbols.
+// The state of a run and its counters.  Owner: the driver, the evaluation
+// wrappers and the termination test; techniques count their line searches,
+// updates and restarts.  The first three are bound to program symbols.
+struct NlpRunState {
     double evalStatus = 0.0;    // "_TOOBIG_": 0 before an evaluation, any other value: unusable
     double iteration = 0.0;     // "_ITER_": iteration counter
     double evalPhase = 0.0;     // "_INDF_": NlpEvalPhase
@@ -465,37 +458,104 @@ struct NlpProblem {
     int32_t feasRound = 0;      // times the feasibility tolerance was raised tenfold, 0..10
                                 // (retryRound elsewhere)
     int32_t iterMsgLevel = 1;   // 1..3 from the host debug keyword "-nlpitermsg"
+    double timeUsed = 0.0;      // start time of the run, then the elapsed seconds
 
-    // Counters.
     int32_t nFun = 0;           // objective evaluations
     int32_t nGrad = 0;          // gradient evaluations
     int32_t nHess = 0;          // Hessian evaluations
     int32_t nConEval = 0;       // constraint evaluations
     int32_t nConJac = 0;        // constraint-Jacobian evaluations
     int32_t nUpdates = 0;       // quasi-Newton updates carried out
-    int32_t nLineSearches = 0;
-    int32_t iterSinceStart = 0;
-    int32_t nRestarts = 0;
+    int32_t nLineSearches = 0;  // line searches of the run (the early step cap counts them)
+    int32_t iterSinceStart = 0; // iterations since the technique's last restart
+    int32_t nRestarts = 0;      // restarts of the technique
     int32_t iterMark = 0;       // the technique's action mark of the iteration ("Ac1")
+};
 
-    // Values of the current iteration.
+// The values of the current iteration.  Owner: the techniques (and the
+// multiplier routines for the Lagrange values); read by the termination
+// test and the history printer.
+struct NlpIterValues {
     double f = 0.0;             // objective at x
     double fPrev = 0.0;         // objective at xBase
     double maxProjGrad = 0.0;   // largest projected gradient element
     double gconvMeasure = 0.0;  // the GCONV measure (predicted reduction)
-    double ridge = 0.0;
+    double ridge = 0.0;         // ridge added to the Hessian's diagonal by the last Newton-type
+                                // step (0: none); the history marks such a step
     double radius = 0.0;        // trust-region radius
-    double lambda = 0.0;
-    double rho = 0.0;
+    double lambda = 0.0;        // the step's Levenberg-Marquardt or trust-region parameter (the
+                                // history's "Lambda")
+    double rho = 0.0;           // ratio of the actual to the predicted reduction of the last
+                                // step (the simplex: its current radius)
     double scaledGradMax = 0.0; // the CONGRA and GCONV2 measure
     double lmGconvMeasure = 0.0;// the LEVMAR GCONV measure
-    double timeUsed = 0.0;      // start time of the run, then the elapsed seconds
     double expectedReduction = 0.0; // missing when unknown
     double lastStep = 0.0;      // step length of the last line search
     double stepBound = 0.0;     // largest feasible step factor along direction
-    double lagrangeValue = 0.0;
-    double lagrangeGradMax = 0.0;
-    double maxConViolation = 0.0;
+    double lagrangeValue = 0.0; // the Lagrange function at x (nonlinear constraints)
+    double lagrangeGradMax = 0.0; // largest element of the Lagrange gradient
+    double maxConViolation = 0.0; // largest violation of a nonlinear constraint at x
+};
+
+// The vectors of a run.  Owner of the arrays: the library's user, which
+// allocates them; the driver and techniques fill them.
+struct NlpWork {
+    double* xBase = nullptr;     // the point the current step is taken from
+    double* gradient = nullptr;  // gradient at x
+    double* gradBase = nullptr;  // gradient at xBase
+    double* direction = nullptr; // search direction
+    double* funValues = nullptr; // m function values (funcValues in reporting)
+    double* residualVector = nullptr; // m doubles: the residuals of the Jacobian check
+    double* workN = nullptr;     // n doubles of work
+    double* workN2 = nullptr;    // n doubles of work (multipliers2 in reporting)
+    double* lagrangeGradient = nullptr; // n doubles: the gradient of the Lagrange function
+    double* linearTerm = nullptr;// the quadratic objective's linear term
+    double* stdErrors = nullptr; // standard errors
+};
+
+// The Hessian and its factor.  Owner: the library's user allocates them;
+// the techniques and the factor kinds fill them.
+struct NlpHessian {
+    double* hessian = nullptr;   // the Hessian or its approximation (opt.hessianStorage)
+    double* hessianFactor = nullptr; // its factor
+    int32_t* hessianPattern = nullptr;  // sparse Hessian: the SparseLLt index array of its lower
+                                        // triangle (hessian holds the matching values)
+    int32_t* hessianFactorPattern = nullptr; // the SparseLLt index array of its factor, fill
+                                        // included (factor kinds 6 and 7)
+    int32_t* hessianPerm = nullptr;     // kind 6: the factor position of each parameter (a
+                                        // permutation); kind 7 and the bounds-only reduction:
+                                        // the free-list position, negative when held at a bound
+};
+
+// Finite differences and the derivative checks.  Owner: the
+// finite-difference and derivative-check routines (arrays allocated by
+// the library's user).
+struct NlpFdState {
+    double* fdForward = nullptr; // forward-difference intervals
+    double* fdCentral = nullptr; // central-difference intervals
+    double* funWork = nullptr;   // m doubles of finite-difference work
+    double* checkWork = nullptr; // max(2n, m, 2 nNlinCon) doubles for the derivative checks
+    int32_t* indexList = nullptr;// n ints: the derivative checks' per-parameter counters
+    int16_t* constantFlags = nullptr; // per parameter: the objective does not depend on it
+};
+
+// ---------------------------------------------------------------------------
+struct NlpProblem {
+    NlpShape shape;             // sizes and problem kind
+    NlpOptions opt;             // options
+    NlpCallbacks cb;            // callback slots
+    void* user = nullptr;       // the library's user: opaque to the library, which hands it
+                                // back through the block; callbacks cast it to their data
+    NlpHookBlock* hooks = nullptr; // the hook block (may be null)
+
+    NlpParams param;            // names, point, bounds, scaling
+    NlpConstraints con;         // linear rows, nonlinear constraint values
+    NlpActiveSet active;        // the active set
+    NlpRunState run;            // status and counters of the run
+    NlpIterValues iter;         // values of the current iteration
+    NlpWork work;               // vectors of the run
+    NlpHessian hess;            // the Hessian and its factor
+    NlpFdState fd;              // finite differences and derivative checks
 
     // The covariance and matrix reporting (owner: optimizer/reporting; the
     // evaluation callbacks read crossProductVariant).
@@ -516,12 +576,12 @@ struct NlpMatrixRequests {
     int32_t wantHessian = 0;        // evaluate and store the Hessian
     int32_t wantCrossProduct = 0;   // evaluate and store the cross-product matrix
     int32_t storedConJacobian = 0;  // the constraint Jacobian is held (nonlinear constraints)
-    int16_t printJacobian = 0;      // print switches (also the start-phase requests)
-    int16_t printConJacobian = 0;
+    int16_t printJacobian = 0;      // print the least-squares Jacobian (also a start-phase request)
+    int16_t printConJacobian = 0;   // print the constraint Jacobian (also a start-phase request)
     int16_t noDeterminant = 0;      // no determinant and eigenvalue-sign notes
-    int16_t outestCrossProduct = 0; // OUTEST= switches
-    int16_t outestHessian = 0;
-    int16_t outestConJacobian = 0;
+    int16_t outestCrossProduct = 0; // the cross-product matrix reaches OUTEST=
+    int16_t outestHessian = 0;      // the Hessian reaches OUTEST=
+    int16_t outestConJacobian = 0;  // the constraint Jacobian reaches OUTEST=
     int16_t outestGradient = 0;     // "GRAD" rows with the parameter rows
     int16_t outestIterations = 0;   // rows of every iteration
     int16_t outestTime = 0;         // "_TIME_" rows
@@ -533,46 +593,52 @@ struct NlpMatrixRequests {
 };
 
 // ---------------------------------------------------------------------------
-// Optional user hooks: they override the evaluation callbacks in the driver
-// and add the post-run hooks.  Saved and restored with NlpProblem.
-struct NlpHookBlock {
-    ProfileSettings* plSettings = nullptr; // the profile-limit settings; the owner points it at
-                                           // `settings`, null runs no confidence limits
-    ProfileSettings settings;
+// The parts of NlpHookBlock.
 
-    // Evaluation overrides: when set, the driver calls these instead of the
-    // problem's slots.  crossProductFn and hessianFn serve the covariance code.
-    NlpCallback objectiveFn = nullptr;
-    NlpCallback gradientFn = nullptr;
+// Evaluation overrides: when set, the driver calls these instead of the
+// problem's slots; crossProductFn and hessianFn serve the covariance code.
+// Owner: the library's user.
+struct NlpEvalOverrides {
+    NlpCallback objectiveFn = nullptr;     // f at x
+    NlpCallback gradientFn = nullptr;      // the gradient at x
     NlpCallback jacobianFn = nullptr;      // the least-squares Jacobian at the final point; may
                                            // stay null (a Jacobian request then fails, 549/192)
-    NlpCallback crossProductFn = nullptr;
-    NlpCallback hessianFn = nullptr;
-    NlpCallback conValuesFn = nullptr;
-    NlpCallback conJacobianFn = nullptr;
-    NlpPostRunHook covarianceHook = nullptr;
-    NlpPostRunHook matrixPrintHook = nullptr;
-    NlpOutestHook outestHook = nullptr;
+    NlpCallback crossProductFn = nullptr;  // the cross-product matrix (J'J or its second variant)
+    NlpCallback hessianFn = nullptr;       // the Hessian at x
+    NlpCallback conValuesFn = nullptr;     // the nonlinear constraints' values at x
+    NlpCallback conJacobianFn = nullptr;   // their Jacobian at x
+};
 
-    // Print switches of the driver and the derivative checks.
+// The post-run hooks the driver calls after the start phase and after a
+// run.  Owner: the library's user.
+struct NlpPostRunHooks {
+    NlpPostRunHook covarianceHook = nullptr;   // evaluates and stores the final matrices
+    NlpPostRunHook matrixPrintHook = nullptr;  // prints them and hands them to OUTEST=
+    NlpOutestHook outestHook = nullptr;        // writes OUTEST= rows
+};
+
+// Print switches of the driver and the derivative checks.  Owner: the
+// library's user.
+struct NlpPrintSwitches {
     int16_t printStart = 0;        // print the start phase
     int16_t printExtra = 0;        // second switch handed to the start and result printer
     int16_t forceResultPrint = 0;  // result print at level 1 even when printLevel asks for none;
                                    // also skips the asymmetry tables of the Hessian check
     int16_t suppressGradTest = 0;  // no "GradTest" table
-    int16_t printSymDif = 0;       // print the "SymDif" tables
-    int16_t printInfoMatrix = 0;
+};
 
-    // Set by the procedure's option reader and problem set-up; read by the
-    // covariance and reporting code.
+// Covariance settings.  Owner: the procedure's option reader and problem
+// set-up; read by the covariance and reporting code.  The COV type in
+// force is lsCovKind for a least-squares objective and covKind otherwise;
+// the singularity criteria are covSingAbs, covSingRel and covSingVar; the
+// matrices lie on utilityFile (opened and closed by the owner).
+struct NlpCovSettings {
     int32_t optionWord = 0;         // 0, 2 or 3 accepted (another value ends the step with 3000)
     double nParamsForDf = 0.0;      // n as a double, "_DF_"
     double sigsqFactor = 1.0;       // factor of the variance estimate of least-squares COV types
-                                    // 2-4 (missing: 2f/d is used)
+                                    // 2-4 (missing: 2f/d is used); copied into the procedure's
+                                    // sigsqScale
     double* nObsRef = nullptr;      // the owner's "_NOBS_" cell
-    int32_t ownerSetUp = 0;         // 1 once the procedure has filled the blocks
-    int32_t ownerCallbacks = 0;     // 1 once the procedure's callbacks are installed
-    int32_t optionsPending = 0;     // cleared once the options are completed
     int32_t wantCovariance = 0;     // the estimation results are wanted
     int32_t printCovariance = 0;    // PCOVES
     int32_t printCrossProduct = 0;  // PCRPJAC
@@ -583,32 +649,38 @@ struct NlpHookBlock {
     double ginvTol = 0.0;           // COVSING: eigenvalue tolerance of a generalized inverse
     int32_t ginvMaxParams = 0;      // G4: largest order of a generalized inverse
     HostFile* utilityFile = nullptr;// the matrices saved for the covariance and reporting code
-    // Storage kinds (2 diagonal, else PackedSym) of the saved covariance and
-    // of finite-difference second derivatives of a least-squares objective
-    // (lsqHessStorage) and of the cross product of a general composite
-    // objective (crossProductStorage); the covariance kinds of a general
-    // and a least-squares objective (0 none).  Read by the finite
-    // differences and the covariance code.
-    int32_t covStorage = 0;
-    int32_t lsqHessStorage = 0;
-    int32_t crossProductStorage = 0;
-    int32_t covKind = 0;
-    int32_t lsCovKind = 0;
-    int32_t depStdErr = 0;
-    int16_t outestJacobian = 0;
+    // Storage kinds: 2 diagonal, else PackedSym.
+    int32_t covStorage = 0;         // of the saved covariance
+    int32_t lsqHessStorage = 0;     // of the finite-difference second derivatives of a
+                                    // least-squares objective (else the problem's hessianStorage)
+    int32_t crossProductStorage = 0;// of the cross product of a general composite objective
+    int32_t covKind = 0;            // COV type of a general objective (0 none)
+    int32_t lsCovKind = 0;          // COV type of a least-squares objective (0 none)
+    int32_t depStdErr = 0;          // also the standard errors of the dependent parameters
+    int16_t outestJacobian = 0;     // the least-squares Jacobian reaches OUTEST=
+};
 
-    // Requests, print and OUTEST= switches of the covariance and matrix
-    // reporting.  Owner: the option set-up of the library's user; read by
-    // optimizer/reporting.  The COV type in force is lsCovKind for a
-    // least-squares objective and covKind otherwise; the singularity
-    // criteria are covSingAbs, covSingRel and covSingVar; the matrices lie
-    // on utilityFile (opened and closed by the owner); the storage forms
-    // (2 diagonal, else PackedSym) are lsqHessStorage (least squares) or the
-    // problem's hessianStorage for the Hessian, crossProductStorage for the
-    // cross product and covStorage for the covariance.
-    NlpMatrixRequests matrices;
-
-    // Results of the covariance code.  Owner: optimizer/reporting (znlpcov).
+// Results of the covariance code.  Owner: optimizer/reporting (znlpcov).
+struct NlpCovResults {
     double sigmaSq = 0.0;           // the variance factor actually used
     double errorDf = 0.0;           // the variance divisor d actually used (the t tests' df)
+};
+
+// ---------------------------------------------------------------------------
+// Optional user hooks: they override the evaluation callbacks in the driver
+// and add the post-run hooks.  Saved and restored with NlpProblem.
+struct NlpHookBlock {
+    ProfileSettings* plSettings = nullptr; // the profile-limit settings; the owner points it at
+                                           // `settings`, null runs no confidence limits
+    ProfileSettings settings;              // the settings themselves (owner: the procedure)
+
+    NlpEvalOverrides eval;          // evaluation overrides
+    NlpPostRunHooks post;           // post-run hooks
+    NlpPrintSwitches print;         // print switches
+    NlpCovSettings cov;             // covariance settings
+    // Requests, print and OUTEST= switches of the covariance and matrix
+    // reporting.  Owner: the option set-up of the library's user; read by
+    // optimizer/reporting.
+    NlpMatrixRequests matrices;
+    NlpCovResults result;           // results of the covariance code
 };

@@ -52,13 +52,13 @@ struct StatementVariable {
 // into them.
 struct ParameterArrays {
     int32_t count = 0;              // parameters the arrays hold (nParmAll)
-    NameRecord* names = nullptr;    // [count] parameter names (NlpProblem.paramNames)
-    double* x = nullptr;            // [count] the current point (NlpProblem.x)
-    double* lower = nullptr;        // [count] lower bounds, missing = none (NlpProblem.lower)
-    double* upper = nullptr;        // [count] upper bounds, missing = none (NlpProblem.upper)
-    double* scale = nullptr;        // [count] scaling of each parameter (NlpProblem.scale)
+    NameRecord* names = nullptr;    // [count] parameter names (NlpProblem.param.paramNames)
+    double* x = nullptr;            // [count] the current point (NlpProblem.param.x)
+    double* lower = nullptr;        // [count] lower bounds, missing = none (NlpProblem.param.lower)
+    double* upper = nullptr;        // [count] upper bounds, missing = none (NlpProblem.param.upper)
+    double* scale = nullptr;        // [count] scaling of each parameter (NlpProblem.param.scale)
     double* row = nullptr;          // [count] cells bound to the parameter variables of OUTEST=
-                                    // and INEST= (NlpProblem.paramRow)
+                                    // and INEST= (NlpProblem.param.paramRow)
 };
 
 // Statements and PROC options.  Owner: cosinit (read_options and its
@@ -415,3 +415,8 @@ struct ProcContext {
 inline void raise_error_level(ProcContext* ctx, int32_t level) {
     if (level > ctx->errorLevel) ctx->errorLevel = level;
 }
+
+// The run context behind an optimizer problem block: the step driver hands
+// its context to the library as the block's opaque user pointer, and the
+// procedure's callbacks take it back here.
+inline ProcContext* proc_context(const NlpProblem* nlp) { return static_cast<ProcContext*>(nlp->user); }

@@ -29,29 +29,29 @@ using velix::pk;
 namespace velix::detail {
 
 double working_tolerance(const NlpProblem* p, int32_t round) {
-    double t = p->feasTol;
+    double t = p->opt.feasTol;
     for (int32_t i = 0; i < round; ++i) t *= 10.0;
     return t;
 }
 
 double row_residual(NlpProblem* p, int32_t k) {
-    p->conRowFn(p, k, p->rowBuffer);
+    p->cb.conRowFn(p, k, p->active.rowBuffer);
     double s = 0.0;
-    for (int32_t i = 0; i < p->nParams; ++i) s += p->rowBuffer[i] * p->x[i];
-    return s - p->linRhs[k];
+    for (int32_t i = 0; i < p->shape.nParams; ++i) s += p->active.rowBuffer[i] * p->param.x[i];
+    return s - p->con.linRhs[k];
 }
 
 double row_threshold(double t, double rhs) { return std::fmax(t * (1.0 + std::fabs(rhs)), t); }
 
-bool q_is_identity(const NlpProblem* p) { return p->nActiveLin == 0 && !keeps_basis(p->technique); }
+bool q_is_identity(const NlpProblem* p) { return p->active.nActiveLin == 0 && !keeps_basis(p->opt.technique); }
 
 void refuse_rows_form(const NlpProblem* p, const char* routine) {
-    if (p->conFactorForm == 2) nlp_internal_error(routine);
+    if (p->opt.conFactorForm == 2) nlp_internal_error(routine);
 }
 
 int32_t free_position(const NlpProblem* p, int32_t param) {
     for (int32_t i = 0; i < n_free(p); ++i)
-        if (p->freeList[i] == param) return i;
+        if (p->active.freeList[i] == param) return i;
     return -1;
 }
 
@@ -100,8 +100,8 @@ void retriangularize(int32_t m, double* r, double* packed) {
 }
 
 void Carried::identity_pivots(NlpProblem* p) const {
-    if (mode != 2 || order == nullptr || p->pivotOrder == nullptr) return;
-    for (int32_t r = 0; r < *order; ++r) p->pivotOrder[r] = r;
+    if (mode != 2 || order == nullptr || p->active.pivotOrder == nullptr) return;
+    for (int32_t r = 0; r < *order; ++r) p->active.pivotOrder[r] = r;
 }
 
 void Carried::drop_last() {
@@ -112,7 +112,7 @@ int32_t Carried::extend(NlpProblem* p, const double* z, const double* hessian) {
     // The new null direction z (n entries by parameter) joins the carried
     // matrix as its last row and column.
     if (matrix == nullptr || order == nullptr) return 0;
-    const int32_t m = *order, n = p->nParams;
+    const int32_t m = *order, n = p->shape.nParams;
     for (int32_t k = 0; k < m; ++k) matrix[pk(k, m)] = 0.0;
     *order = m + 1;
     if (mode == 0 || hessian == nullptr) {
@@ -120,7 +120,7 @@ int32_t Carried::extend(NlpProblem* p, const double* z, const double* hessian) {
         return 1;
     }
     std::vector<double> h(static_cast<size_t>(n), 0.0);
-    if (p->hessianStorage == 2)
+    if (p->opt.hessianStorage == 2)
         for (int32_t i = 0; i < n; ++i) h[i] = hessian[i] * z[i];
     else
         znlpsmv(n, nullptr, hessian, z, h.data());
@@ -128,16 +128,16 @@ int32_t Carried::extend(NlpProblem* p, const double* z, const double* hessian) {
     for (int32_t i = 0; i < n; ++i) delta += z[i] * h[i];
     // Z'h over the old null columns, then R'y = Z'h.
     std::vector<double> zh(static_cast<size_t>(m), 0.0), y(static_cast<size_t>(m), 0.0);
-    const bool identity = p->nullBasis == nullptr;
+    const bool identity = p->active.nullBasis == nullptr;
     for (int32_t k = 0; k < m; ++k) {
         // Row k of the factor belongs to null column c.
-        const int32_t c = mode == 2 ? p->pivotOrder[k] : k;
+        const int32_t c = mode == 2 ? p->active.pivotOrder[k] : k;
         if (identity) {
-            zh[k] = h[p->freeList[c]];
+            zh[k] = h[p->active.freeList[c]];
             continue;
         }
         double s = 0.0;
-        for (int32_t i = 0; i < n_free(p); ++i) s += p->nullBasis[i * n + c] * h[p->freeList[i]];
+        for (int32_t i = 0; i < n_free(p); ++i) s += p->active.nullBasis[i * n + c] * h[p->active.freeList[i]];
         zh[k] = s;
     }
     if (m > 0) zqrsol(8, m, 1, 0, m, m, nullptr, matrix, zh.data(), y.data(), nullptr, nullptr);
@@ -159,7 +159,7 @@ int32_t Carried::extend(NlpProblem* p, const double* z, const double* hessian) {
 
 namespace {
 
-double& q_at(NlpProblem* p, int32_t i, int32_t k) { return p->nullBasis[static_cast<size_t>(i) * p->nParams + k]; }
+double& q_at(NlpProblem* p, int32_t i, int32_t k) { return p->active.nullBasis[static_cast<size_t>(i) * p->shape.nParams + k]; }
 
 // Columns i and j of Q (over the first nf rows): col_j := c col_j + s
 // col_i, col_i := c col_i - s col_j.
@@ -176,36 +176,36 @@ void set_identity(NlpProblem* p, int32_t order) {
 
 // T as nl rows of Q coordinates (nf entries each), and back.
 std::vector<double> expand_t(const NlpProblem* p, int32_t nf) {
-    const int32_t nl = p->nActiveLin;
+    const int32_t nl = p->active.nActiveLin;
     std::vector<double> rows(static_cast<size_t>(nl) * nf, 0.0);
     for (int32_t j = 0; j < nl; ++j)
-        for (int32_t c = 0; c <= j; ++c) rows[static_cast<size_t>(j) * nf + nf - 1 - j + c] = p->activeFactor[pk(j, c)];
+        for (int32_t c = 0; c <= j; ++c) rows[static_cast<size_t>(j) * nf + nf - 1 - j + c] = p->active.activeFactor[pk(j, c)];
     return rows;
 }
 
 void pack_t(NlpProblem* p, int32_t nl, int32_t nf, const std::vector<double>& rows, int32_t stride) {
     for (int32_t j = 0; j < nl; ++j)
-        for (int32_t c = 0; c <= j; ++c) p->activeFactor[pk(j, c)] = rows[static_cast<size_t>(j) * stride + nf - 1 - j + c];
+        for (int32_t c = 0; c <= j; ++c) p->active.activeFactor[pk(j, c)] = rows[static_cast<size_t>(j) * stride + nf - 1 - j + c];
 }
 
 // Moves the parameter at free position pos to the end of the free part and
 // counts it held.
 void hold_parameter(NlpProblem* p, int32_t pos, int32_t status) {
-    const int32_t nf = n_free(p), q = p->freeList[pos];
-    for (int32_t i = pos; i < nf - 1; ++i) p->freeList[i] = p->freeList[i + 1];
-    p->freeList[nf - 1] = q;
-    p->boundState[q] = status;
-    p->nActiveBounds += 1;
+    const int32_t nf = n_free(p), q = p->active.freeList[pos];
+    for (int32_t i = pos; i < nf - 1; ++i) p->active.freeList[i] = p->active.freeList[i + 1];
+    p->active.freeList[nf - 1] = q;
+    p->active.boundState[q] = status;
+    p->active.nActiveBounds += 1;
 }
 
 // Mode 2: free position pos leaves the pivot order (those above move down).
 void drop_pivot_position(const Carried& cm, NlpProblem* p, int32_t pos) {
-    if (cm.mode != 2 || cm.order == nullptr || p->pivotOrder == nullptr) return;
+    if (cm.mode != 2 || cm.order == nullptr || p->active.pivotOrder == nullptr) return;
     int32_t w = 0;
     for (int32_t r = 0; r < *cm.order; ++r) {
-        const int32_t v = p->pivotOrder[r];
+        const int32_t v = p->active.pivotOrder[r];
         if (v == pos) continue;
-        p->pivotOrder[w++] = v > pos ? v - 1 : v;
+        p->active.pivotOrder[w++] = v > pos ? v - 1 : v;
     }
 }
 
@@ -221,7 +221,7 @@ void carried_remove_position(Carried& cm, NlpProblem* p, int32_t pos, int32_t la
     if (cm.mode == 2) {
         k = -1;
         for (int32_t r = 0; r < *cm.order; ++r)
-            if (p->pivotOrder[r] == pos) k = r;
+            if (p->active.pivotOrder[r] == pos) k = r;
         drop_pivot_position(cm, p, pos);
         if (k < 0) return;
     }
@@ -236,7 +236,7 @@ void carried_remove_position(Carried& cm, NlpProblem* p, int32_t pos, int32_t la
 }
 
 int32_t enter_bound(NlpProblem* p, int32_t testOnly, int32_t skipDep, int32_t status, int32_t param, Carried& cm) {
-    const int32_t nf = n_free(p), nl = p->nActiveLin, nz = nf - nl;
+    const int32_t nf = n_free(p), nl = p->active.nActiveLin, nz = nf - nl;
     if (nz == 0) return -1;
     if (testOnly && nl == 0) return 0;
     const int32_t pos = free_position(p, param);
@@ -259,7 +259,7 @@ int32_t enter_bound(NlpProblem* p, int32_t testOnly, int32_t skipDep, int32_t st
             rotate_pair(t[static_cast<size_t>(j) * nf + i + 1], t[static_cast<size_t>(j) * nf + i], cs[i], cs[nf + i]);
     if (!skipDep)
         for (int32_t j = 0; j < nl; ++j)
-            if (std::fabs(t[static_cast<size_t>(j) * nf + nf - 2 - j]) <= p->linDepTol) return -1;
+            if (std::fabs(t[static_cast<size_t>(j) * nf + nf - 2 - j]) <= p->opt.linDepTol) return -1;
     if (testOnly) return 0;
     for (int32_t i = 0; i + 1 < nf; ++i) {
         rotate_q(p, nf, i, i + 1, cs[i], cs[nf + i]);
@@ -275,36 +275,36 @@ int32_t enter_bound(NlpProblem* p, int32_t testOnly, int32_t skipDep, int32_t st
 }
 
 int32_t enter_row(NlpProblem* p, int32_t testOnly, int32_t skipDep, int32_t row, Carried& cm) {
-    const int32_t nf = n_free(p), nl = p->nActiveLin, nz = nf - nl, n = p->nParams;
+    const int32_t nf = n_free(p), nl = p->active.nActiveLin, nz = nf - nl, n = p->shape.nParams;
     if (nz == 0) return -1;
-    p->conRowFn(p, row, p->rowBuffer);
-    const double norm = zvenorm(n, 1, p->rowBuffer);
+    p->cb.conRowFn(p, row, p->active.rowBuffer);
+    const double norm = zvenorm(n, 1, p->active.rowBuffer);
     std::vector<double> w(static_cast<size_t>(nf), 0.0), cs(static_cast<size_t>(2 * nf), 0.0);
     const bool identity = q_is_identity(p);
     for (int32_t k = 0; k < nf; ++k) {
         if (identity) {
-            w[k] = p->rowBuffer[p->freeList[k]];
+            w[k] = p->active.rowBuffer[p->active.freeList[k]];
             continue;
         }
         double s = 0.0;
-        for (int32_t i = 0; i < nf; ++i) s += q_at(p, i, k) * p->rowBuffer[p->freeList[i]];
+        for (int32_t i = 0; i < nf; ++i) s += q_at(p, i, k) * p->active.rowBuffer[p->active.freeList[i]];
         w[k] = s;
     }
-    const double tau = skipDep ? 0.0 : norm * p->linDepTol;
+    const double tau = skipDep ? 0.0 : norm * p->opt.linDepTol;
     for (int32_t i = 0; i + 1 < nz; ++i) zgivcon(&w[i + 1], &w[i], &cs[i], &cs[nf + i]);
     if (std::fabs(w[nz - 1]) <= tau) return -1;
     if (testOnly) return 0;
-    for (int32_t c = 0; c <= nl; ++c) p->activeFactor[pk(nl, c)] = w[nz - 1 + c];
+    for (int32_t c = 0; c <= nl; ++c) p->active.activeFactor[pk(nl, c)] = w[nz - 1 + c];
     for (int32_t i = 0; i + 1 < nz; ++i) {
         rotate_q(p, nf, i, i + 1, cs[i], cs[nf + i]);
         cm.rotate(i, i + 1, cs[i], cs[nf + i]);
     }
     cm.drop_last();
     cm.identity_pivots(p);
-    for (int32_t k = nl + p->nDepLin; k > nl; --k) p->activeList[k] = p->activeList[k - 1];
-    p->activeList[nl] = row;
-    p->nActiveLin += 1;
-    if (row >= p->nLinCon) p->nActiveNlin += 1;
+    for (int32_t k = nl + p->active.nDepLin; k > nl; --k) p->active.activeList[k] = p->active.activeList[k - 1];
+    p->active.activeList[nl] = row;
+    p->active.nActiveLin += 1;
+    if (row >= p->shape.nLinCon) p->active.nActiveNlin += 1;
     return 0;
 }
 
@@ -312,8 +312,8 @@ int32_t enter_row(NlpProblem* p, int32_t testOnly, int32_t skipDep, int32_t row,
 // parameter.
 std::vector<double> last_null_column(NlpProblem* p) {
     const int32_t nz = n_reduced(p);
-    std::vector<double> z(static_cast<size_t>(p->nParams), 0.0);
-    for (int32_t i = 0; i < n_free(p); ++i) z[p->freeList[i]] = q_at(p, i, nz - 1);
+    std::vector<double> z(static_cast<size_t>(p->shape.nParams), 0.0);
+    for (int32_t i = 0; i < n_free(p); ++i) z[p->active.freeList[i]] = q_at(p, i, nz - 1);
     return z;
 }
 
@@ -322,25 +322,25 @@ void gain_null_direction(NlpProblem* p, Carried& cm, const double* hessian, int3
     const int32_t nz = n_reduced(p);
     if (cm.vector != nullptr) {
         double s = 0.0;
-        for (int32_t i = 0; i < p->nParams; ++i) s += z[i] * p->gradient[i];
+        for (int32_t i = 0; i < p->shape.nParams; ++i) s += z[i] * p->work.gradient[i];
         cm.vector[nz - 1] = s;
     }
-    if (cm.mode == 2 && cm.order != nullptr && cm.matrix != nullptr) p->pivotOrder[*cm.order] = nz - 1;
+    if (cm.mode == 2 && cm.order != nullptr && cm.matrix != nullptr) p->active.pivotOrder[*cm.order] = nz - 1;
     const int32_t r = cm.extend(p, z.data(), hessian);
     if (*result == 0) *result = r;
 }
 
 int32_t drop_bound(NlpProblem* p, int32_t param, Carried& cm, const double* hessian) {
-    const int32_t n = p->nParams, nf = n_free(p), nl = p->nActiveLin, nz = nf - nl;
+    const int32_t n = p->shape.nParams, nf = n_free(p), nl = p->active.nActiveLin, nz = nf - nl;
     int32_t pos = -1;
     for (int32_t i = nf; i < n; ++i)
-        if (p->freeList[i] == param) pos = i;
+        if (p->active.freeList[i] == param) pos = i;
     if (pos < 0) nlp_internal_error("znlpdod: a held parameter is not in the tail of the free list");
-    for (int32_t i = pos; i > nf; --i) p->freeList[i] = p->freeList[i - 1];
-    p->freeList[nf] = param;
+    for (int32_t i = pos; i > nf; --i) p->active.freeList[i] = p->active.freeList[i - 1];
+    p->active.freeList[nf] = param;
     std::vector<double> t = expand_t(p, nf);
-    p->boundState[param] = 0;
-    p->nActiveBounds -= 1;
+    p->active.boundState[param] = 0;
+    p->active.nActiveBounds -= 1;
     // Q grows by row nf and a unit column placed at nz, ahead of the range.
     for (int32_t i = 0; i <= nf; ++i) {
         for (int32_t k = nf; k > nz; --k) q_at(p, i, k) = i < nf ? q_at(p, i, k - 1) : 0.0;
@@ -352,8 +352,8 @@ int32_t drop_bound(NlpProblem* p, int32_t param, Carried& cm, const double* hess
     const int32_t nf1 = nf + 1;
     std::vector<double> rows(static_cast<size_t>(nl) * nf1, 0.0);
     for (int32_t j = 0; j < nl; ++j) {
-        p->conRowFn(p, p->activeList[j], p->rowBuffer);
-        rows[static_cast<size_t>(j) * nf1 + nz] = p->rowBuffer[param];
+        p->cb.conRowFn(p, p->active.activeList[j], p->active.rowBuffer);
+        rows[static_cast<size_t>(j) * nf1 + nz] = p->active.rowBuffer[param];
         for (int32_t k = nz; k < nf; ++k) rows[static_cast<size_t>(j) * nf1 + k + 1] = t[static_cast<size_t>(j) * nf + k];
     }
     for (int32_t j = 0; j < nl; ++j) {
@@ -373,10 +373,10 @@ int32_t drop_bound(NlpProblem* p, int32_t param, Carried& cm, const double* hess
 }
 
 int32_t drop_row(NlpProblem* p, int32_t row, Carried& cm, const double* hessian) {
-    const int32_t nf = n_free(p), nl = p->nActiveLin;
+    const int32_t nf = n_free(p), nl = p->active.nActiveLin;
     int32_t j = -1;
     for (int32_t k = 0; k < nl; ++k)
-        if (p->activeList[k] == row) j = k;
+        if (p->active.activeList[k] == row) j = k;
     if (j < 0) return 1;
     std::vector<double> t = expand_t(p, nf);
     for (int32_t k = j + 1; k < nl; ++k) {
@@ -395,13 +395,13 @@ int32_t drop_row(NlpProblem* p, int32_t row, Carried& cm, const double* hessian)
     rest.reserve(static_cast<size_t>(nl - 1) * nf);
     for (int32_t k = 0; k < nl; ++k)
         if (k != j) rest.insert(rest.end(), t.begin() + static_cast<ptrdiff_t>(k) * nf, t.begin() + static_cast<ptrdiff_t>(k + 1) * nf);
-    for (int32_t k = j; k + 1 < nl + p->nDepLin; ++k) p->activeList[k] = p->activeList[k + 1];
-    p->nActiveLin -= 1;
-    if (row >= p->nLinCon) p->nActiveNlin -= 1;
+    for (int32_t k = j; k + 1 < nl + p->active.nDepLin; ++k) p->active.activeList[k] = p->active.activeList[k + 1];
+    p->active.nActiveLin -= 1;
+    if (row >= p->shape.nLinCon) p->active.nActiveNlin -= 1;
     pack_t(p, nl - 1, nf, rest, nf);
     int32_t result = 0;
     gain_null_direction(p, cm, hessian, &result);
-    if (nl == 1 && !keeps_basis(p->technique)) {
+    if (nl == 1 && !keeps_basis(p->opt.technique)) {
         // The last active row left: Q is the identity again, and the
         // carried vector and matrix follow the change of basis.
         std::vector<double> q(static_cast<size_t>(nf) * nf);
@@ -409,8 +409,8 @@ int32_t drop_row(NlpProblem* p, int32_t row, Carried& cm, const double* hessian)
             for (int32_t k = 0; k < nf; ++k) q[static_cast<size_t>(i) * nf + k] = q_at(p, i, k);
         set_identity(p, nf);
         cm.rebase(q.data(), nf);
-        if (cm.mode == 2 && p->pivotOrder != nullptr)
-            for (int32_t i = 0; i < nf; ++i) p->pivotOrder[i] = i;
+        if (cm.mode == 2 && p->active.pivotOrder != nullptr)
+            for (int32_t i = 0; i < nf; ++i) p->active.pivotOrder[i] = i;
     }
     return result;
 }
@@ -472,11 +472,11 @@ int32_t znlpupd(NlpProblem* p, int32_t testOnly, int32_t mode, int32_t skipDepTe
     if (testOnly) return 1;
     // Dependent: held apart until the dependent ones are offered again.
     if (status != 0) {
-        p->boundState[index] = status;
-        p->nDepBounds += 1;
+        p->active.boundState[index] = status;
+        p->active.nDepBounds += 1;
     } else {
-        p->activeList[p->nActiveLin + p->nDepLin] = index;
-        p->nDepLin += 1;
+        p->active.activeList[p->active.nActiveLin + p->active.nDepLin] = index;
+        p->active.nDepLin += 1;
     }
     return 1;
 }
@@ -501,8 +501,8 @@ void bcupd(int32_t k, int32_t m, double* r, double* work) {
 
 int32_t znlpfch(NlpProblem* p, int32_t setActive, int32_t withNonlinear, int32_t round) {
     // The check reads rows and bounds only: it serves both factor forms.
-    if (!p->hasBounds && !p->hasLinCon && !p->hasNlinCon) return 0;
-    const int32_t n = p->nParams;
+    if (!p->shape.hasBounds && !p->shape.hasLinCon && !p->shape.hasNlinCon) return 0;
+    const int32_t n = p->shape.nParams;
     const double tol = working_tolerance(p, round);
     double maxViol = 0.0;
     int32_t violations = 0, active = 0, nlinActive = 0;
@@ -510,84 +510,84 @@ int32_t znlpfch(NlpProblem* p, int32_t setActive, int32_t withNonlinear, int32_t
         maxViol = std::fmax(maxViol, v);
         if (violated) violations += 1;
     };
-    if (p->hasBounds) {
+    if (p->shape.hasBounds) {
         for (int32_t i = 0; i < n; ++i) {
-            const double l = p->lower[i], u = p->upper[i], x = p->x[i];
-            if (setActive && l > -DBL_MAX && u < DBL_MAX && l + (1.0 + std::fabs(l)) * p->feasTol >= u)
-                p->boundState[i] = 2;
-            if (p->boundState[i] == 2) {
+            const double l = p->param.lower[i], u = p->param.upper[i], x = p->param.x[i];
+            if (setActive && l > -DBL_MAX && u < DBL_MAX && l + (1.0 + std::fabs(l)) * p->opt.feasTol >= u)
+                p->active.boundState[i] = 2;
+            if (p->active.boundState[i] == 2) {
                 // A fixed parameter is met within (1 + |l|) t, so a bound of
                 // 0 does not demand exact equality.
                 note(std::fabs(x - l), std::fabs(x - l) > (1.0 + std::fabs(l)) * tol);
                 continue;
             }
-            if (setActive) p->boundState[i] = 0;
+            if (setActive) p->active.boundState[i] = 0;
             if (l > -DBL_MAX) {
                 const double d = x - l, t = (1.0 + std::fabs(l)) * tol;
                 note(-d, d < -t);
-                if (setActive && d <= t) p->boundState[i] = 1;
+                if (setActive && d <= t) p->active.boundState[i] = 1;
             }
             if (u < DBL_MAX) {
                 const double d = u - x, t = (1.0 + std::fabs(u)) * tol;
                 note(-d, d < -t);
-                if (setActive && d <= t) p->boundState[i] = -1;
+                if (setActive && d <= t) p->active.boundState[i] = -1;
             }
         }
         if (setActive) {
-            p->nActiveBounds = 0;
+            p->active.nActiveBounds = 0;
             for (int32_t i = 0; i < n; ++i)
-                if (p->boundState[i] != 0) p->nActiveBounds += 1;
+                if (p->active.boundState[i] != 0) p->active.nActiveBounds += 1;
         }
     }
     auto append = [&](int32_t row, bool nonlinear) {
-        if (setActive) p->activeList[active] = row;
+        if (setActive) p->active.activeList[active] = row;
         active += 1;
         if (nonlinear) nlinActive += 1;
     };
-    if (p->hasLinCon)
-        for (int32_t k = 0; k < p->nLinEq; ++k) {
+    if (p->shape.hasLinCon)
+        for (int32_t k = 0; k < p->shape.nLinEq; ++k) {
             const double r = row_residual(p, k);
-            note(std::fabs(r), std::fabs(r) > row_threshold(tol, p->linRhs[k]));
+            note(std::fabs(r), std::fabs(r) > row_threshold(tol, p->con.linRhs[k]));
             append(k, false);
         }
-    const bool nonlinear = withNonlinear && p->hasNlinCon;
+    const bool nonlinear = withNonlinear && p->shape.hasNlinCon;
     if (nonlinear)
-        for (int32_t j = 0; j < p->nNlinEq; ++j) {
-            note(std::fabs(p->conValues[j]), std::fabs(p->conValues[j]) > tol);
-            append(p->nLinCon + j, true);
+        for (int32_t j = 0; j < p->shape.nNlinEq; ++j) {
+            note(std::fabs(p->con.conValues[j]), std::fabs(p->con.conValues[j]) > tol);
+            append(p->shape.nLinCon + j, true);
         }
-    if (p->hasLinCon)
-        for (int32_t k = p->nLinEq; k < p->nLinCon; ++k) {
-            const double r = row_residual(p, k), t = row_threshold(tol, p->linRhs[k]);
+    if (p->shape.hasLinCon)
+        for (int32_t k = p->shape.nLinEq; k < p->shape.nLinCon; ++k) {
+            const double r = row_residual(p, k), t = row_threshold(tol, p->con.linRhs[k]);
             note(-r, r < -t);
             if (r <= t) append(k, false);
         }
     if (nonlinear)
-        for (int32_t j = p->nNlinEq; j < p->nNlinCon; ++j) {
-            const double c = p->conValues[j];
+        for (int32_t j = p->shape.nNlinEq; j < p->shape.nNlinCon; ++j) {
+            const double c = p->con.conValues[j];
             note(-c, c < -tol);
-            if (c <= tol) append(p->nLinCon + j, true);
+            if (c <= tol) append(p->shape.nLinCon + j, true);
         }
     if (setActive) {
-        p->nActiveLin = active;
-        p->nActiveNlin = nlinActive;
-        p->maxConViolation = maxViol;
+        p->active.nActiveLin = active;
+        p->active.nActiveNlin = nlinActive;
+        p->iter.maxConViolation = maxViol;
     }
     return violations > 0 ? -1 : 0;
 }
 
 int32_t znlpact(NlpProblem* p, int32_t mode, int32_t countViolations, int32_t* order, double* vector,
                 double* matrix) {
-    if (!p->hasBounds && !p->hasLinCon) return 0;
+    if (!p->shape.hasBounds && !p->shape.hasLinCon) return 0;
     refuse_rows_form(p, "znlpact: sparse active-set form");
-    const int32_t n = p->nParams, nb0 = p->nActiveBounds, nl0 = p->nActiveLin;
-    const double tol = working_tolerance(p, p->feasRound);
+    const int32_t n = p->shape.nParams, nb0 = p->active.nActiveBounds, nl0 = p->active.nActiveLin;
+    const double tol = working_tolerance(p, p->run.feasRound);
     int32_t violations = 0;
-    if (p->hasBounds)
+    if (p->shape.hasBounds)
         for (int32_t i = 0; i < n; ++i) {
-            if (p->boundState[i] != 0) continue;
+            if (p->active.boundState[i] != 0) continue;
             int32_t state = 0;
-            const double l = p->lower[i], u = p->upper[i], x = p->x[i];
+            const double l = p->param.lower[i], u = p->param.upper[i], x = p->param.x[i];
             if (l > -DBL_MAX) {
                 const double d = x - l, s = 1.0 + std::fabs(l);
                 if (d < -tol * s && countViolations) violations += 1;
@@ -600,35 +600,35 @@ int32_t znlpact(NlpProblem* p, int32_t mode, int32_t countViolations, int32_t* o
             }
             if (state != 0) znlpupd(p, 0, mode, 0, state, i, order, vector, matrix);
         }
-    if (p->hasLinCon)
-        for (int32_t k = 0; k < p->nLinCon; ++k) {
+    if (p->shape.hasLinCon)
+        for (int32_t k = 0; k < p->shape.nLinCon; ++k) {
             bool listed = false;
-            for (int32_t j = 0; j < p->nActiveLin + p->nDepLin && !listed; ++j) listed = p->activeList[j] == k;
+            for (int32_t j = 0; j < p->active.nActiveLin + p->active.nDepLin && !listed; ++j) listed = p->active.activeList[j] == k;
             if (listed) continue;
-            const double r = row_residual(p, k), t = row_threshold(tol, p->linRhs[k]);
+            const double r = row_residual(p, k), t = row_threshold(tol, p->con.linRhs[k]);
             if (r < -t && countViolations) violations += 1;
             if (std::fabs(r) <= t) znlpupd(p, 0, mode, 0, 0, k, order, vector, matrix);
         }
-    p->activeChange = std::max(0, p->nActiveBounds - nb0) + std::max(0, p->nActiveLin - nl0);
+    p->active.activeChange = std::max(0, p->active.nActiveBounds - nb0) + std::max(0, p->active.nActiveLin - nl0);
     return -violations;
 }
 
 int32_t znlpfta(NlpProblem* p, int32_t rebuild, int32_t multMode, int32_t mode, int32_t* order,
                 double* vector, double* matrix, const double* hessian) {
-    if (!p->hasBounds && !p->hasLinCon && !p->hasNlinCon) return 0;
+    if (!p->shape.hasBounds && !p->shape.hasLinCon && !p->shape.hasNlinCon) return 0;
     refuse_rows_form(p, "znlpfta: sparse active-set form");
-    const int32_t n = p->nParams;
-    p->nActiveNlin = 0;
-    p->nDepLin = 0;
-    p->nDepBounds = 0;
-    p->activeChange = 0;
+    const int32_t n = p->shape.nParams;
+    p->active.nActiveNlin = 0;
+    p->active.nDepLin = 0;
+    p->active.nDepBounds = 0;
+    p->active.activeChange = 0;
     const int32_t dropMode = matrix != nullptr ? 1 : 0;
     if (!has_general(p)) {
         int32_t w = 0;
         for (int32_t i = 0; i < n; ++i)
-            if (p->boundState[i] == 0) p->freeList[w++] = i;
+            if (p->active.boundState[i] == 0) p->active.freeList[w++] = i;
         for (int32_t i = 0; i < n; ++i)
-            if (p->boundState[i] != 0) p->freeList[w++] = i;
+            if (p->active.boundState[i] != 0) p->active.freeList[w++] = i;
         if (matrix != nullptr && order != nullptr) {
             // The carried factor was over all parameters in index order.
             std::vector<double> work(static_cast<size_t>(n));
@@ -636,7 +636,7 @@ int32_t znlpfta(NlpProblem* p, int32_t rebuild, int32_t multMode, int32_t mode, 
             for (int32_t i = 0; i < n; ++i) pos[i] = i;
             int32_t m = *order;
             for (int32_t i = 0; i < n; ++i) {
-                if (p->boundState[i] == 0) continue;
+                if (p->active.boundState[i] == 0) continue;
                 int32_t k = -1;
                 for (int32_t r = 0; r < m; ++r)
                     if (pos[r] == i) k = r;
@@ -647,62 +647,62 @@ int32_t znlpfta(NlpProblem* p, int32_t rebuild, int32_t multMode, int32_t mode, 
             }
             *order = m;
         }
-        if (rebuild && p->nActiveBounds > 0) znlpdac(p, dropMode, 0, order, matrix, hessian);
+        if (rebuild && p->active.nActiveBounds > 0) znlpdac(p, dropMode, 0, order, matrix, hessian);
     } else {
         set_identity(p, n);
-        for (int32_t i = 0; i < p->packedLen; ++i) p->activeFactor[i] = 0.0;
-        for (int32_t i = 0; i < n; ++i) p->freeList[i] = i;
-        const std::vector<int32_t> saved(p->activeList, p->activeList + p->nActiveLin);
-        for (size_t k = 0; k < saved.size(); ++k) p->workList[k] = saved[k];
-        const int32_t oldBounds = p->nActiveBounds;
-        std::vector<int32_t> states(p->boundState, p->boundState + n);
-        p->nActiveLin = 0;
-        p->nActiveBounds = 0;
+        for (int32_t i = 0; i < p->shape.packedLen; ++i) p->active.activeFactor[i] = 0.0;
+        for (int32_t i = 0; i < n; ++i) p->active.freeList[i] = i;
+        const std::vector<int32_t> saved(p->active.activeList, p->active.activeList + p->active.nActiveLin);
+        for (size_t k = 0; k < saved.size(); ++k) p->active.workList[k] = saved[k];
+        const int32_t oldBounds = p->active.nActiveBounds;
+        std::vector<int32_t> states(p->active.boundState, p->active.boundState + n);
+        p->active.nActiveLin = 0;
+        p->active.nActiveBounds = 0;
         for (int32_t i = 0; i < n; ++i)
-            if (states[i] != 0) p->boundState[i] = 0;
+            if (states[i] != 0) p->active.boundState[i] = 0;
         auto enter = [&](int32_t status, int32_t index) { znlpupd(p, 0, mode, 0, status, index, order, vector, matrix); };
         for (int32_t i = 0; i < n; ++i)
             if (states[i] == 2) enter(2, i);
-        const int32_t nLin = p->nLinCon;
-        auto equality = [&](int32_t row) { return row < nLin ? row < p->nLinEq : row - nLin < p->nNlinEq; };
+        const int32_t nLin = p->shape.nLinCon;
+        auto equality = [&](int32_t row) { return row < nLin ? row < p->shape.nLinEq : row - nLin < p->shape.nNlinEq; };
         for (int32_t row : saved)
             if (equality(row)) enter(0, row);
-        if (oldBounds > p->nActiveBounds)
+        if (oldBounds > p->active.nActiveBounds)
             for (int32_t i = 0; i < n; ++i)
                 if (states[i] == 1 || states[i] == -1) enter(states[i], i);
         for (int32_t row : saved)
             if (!equality(row)) enter(0, row);
-        if (rebuild && p->nActiveBounds + p->nActiveLin > 0)
+        if (rebuild && p->active.nActiveBounds + p->active.nActiveLin > 0)
             znlpdac(p, dropMode, multMode == 2 ? 1 : 0, order, matrix, hessian);
     }
-    const int32_t nb = p->nActiveBounds, nl = p->nActiveLin;
+    const int32_t nb = p->active.nActiveBounds, nl = p->active.nActiveLin;
     if (multMode != 0 && nb + nl > 0) {
         if (multMode == 2 && has_general(p)) znlplm2(p);
         if (has_general(p)) {
-            znlpglm(p, 0, p->gradient, p->multipliers);
+            znlpglm(p, 0, p->work.gradient, p->active.multipliers);
         } else {
             // Bounds alone: the multipliers are the gradient components,
             // negated at an upper bound.
             const int32_t nf = n_free(p);
             for (int32_t j = 0; j < nb; ++j) {
-                const int32_t q = p->freeList[nf + j];
-                p->multipliers[j] = p->boundState[q] < 0 ? -p->gradient[q] : p->gradient[q];
+                const int32_t q = p->active.freeList[nf + j];
+                p->active.multipliers[j] = p->active.boundState[q] < 0 ? -p->work.gradient[q] : p->work.gradient[q];
             }
         }
         if (!rebuild) {
             const double theta = gtres(p);
-            p->dropCode = 0;
+            p->active.dropCode = 0;
             const int32_t nf = n_free(p);
             for (int32_t j = 0; j < nb; ++j)
-                if (p->boundState[p->freeList[nf + j]] != 2 && p->multipliers[j] < -theta) p->dropCode = -1;
+                if (p->active.boundState[p->active.freeList[nf + j]] != 2 && p->active.multipliers[j] < -theta) p->active.dropCode = -1;
             for (int32_t k = 0; k < nl; ++k) {
-                const int32_t row = p->activeList[k];
-                const bool inequality = row < p->nLinCon ? row >= p->nLinEq : row - p->nLinCon >= p->nNlinEq;
-                if (inequality && p->multipliers[nb + k] < -theta) p->dropCode = -1;
+                const int32_t row = p->active.activeList[k];
+                const bool inequality = row < p->shape.nLinCon ? row >= p->shape.nLinEq : row - p->shape.nLinCon >= p->shape.nNlinEq;
+                if (inequality && p->active.multipliers[nb + k] < -theta) p->active.dropCode = -1;
             }
         }
     }
     znlpgmx(p, 0, nullptr);
-    if (p->hasNlinCon) znlplfg(p, 1);
+    if (p->shape.hasNlinCon) znlplfg(p, 1);
     return 0;
 }

@@ -40,7 +40,7 @@ inline void rotate_pair(double& x, double& y, double c, double s) {
 // pivot).
 bool range_part(NlpProblem* p, std::vector<double>& xr);
 // The bound a held parameter sits on (lower for states 1 and 2).
-inline double held_bound(const NlpProblem* p, int32_t q) { return p->boundState[q] > 0 ? p->lower[q] : p->upper[q]; }
+inline double held_bound(const NlpProblem* p, int32_t q) { return p->active.boundState[q] > 0 ? p->param.lower[q] : p->param.upper[q]; }
 
 // Column j of the sparse form's store (n doubles, the first nFree
 // significant), from memory or the utility file.

@@ -49,19 +49,19 @@ double tau(double v) {
 }
 
 int32_t mark_repeats(NlpProblem* p) {
-    const int32_t n = p->nParams, m = p->nLinCon;
-    int32_t* mark = p->workList;
+    const int32_t n = p->shape.nParams, m = p->shape.nLinCon;
+    int32_t* mark = p->active.workList;
     int32_t count = 0;
     for (int32_t k = 0; k < m; ++k) mark[k] = 0;
     for (int32_t i = 0; i + 1 < m; ++i) {
         if (mark[i] != 0) continue;
-        p->conRowFn(p, i, p->xBase);
-        const double bi = p->linRhs[i];
+        p->cb.conRowFn(p, i, p->work.xBase);
+        const double bi = p->con.linRhs[i];
         for (int32_t j = i + 1; j < m; ++j) {
-            if (mark[j] != 0 || std::fabs(p->linRhs[j] - bi) > tau(bi)) continue;
-            p->conRowFn(p, j, p->rowBuffer);
+            if (mark[j] != 0 || std::fabs(p->con.linRhs[j] - bi) > tau(bi)) continue;
+            p->cb.conRowFn(p, j, p->active.rowBuffer);
             bool same = true;
-            for (int32_t q = 0; q < n && same; ++q) same = std::fabs(p->rowBuffer[q] - p->xBase[q]) <= tau(p->xBase[q]);
+            for (int32_t q = 0; q < n && same; ++q) same = std::fabs(p->active.rowBuffer[q] - p->work.xBase[q]) <= tau(p->work.xBase[q]);
             if (same) {
                 mark[j] = -1;
                 count += 1;
@@ -73,15 +73,15 @@ int32_t mark_repeats(NlpProblem* p) {
 
 // Removes the rows marked -1 from the storage and the counts.
 void remove_marked(NlpProblem* p, const Storage& s) {
-    const int32_t n = p->nParams, m = p->nLinCon;
-    const int32_t* mark = p->workList;
+    const int32_t n = p->shape.nParams, m = p->shape.nLinCon;
+    const int32_t* mark = p->active.workList;
     int32_t kept = 0, keptEq = 0, removed = 0, out = 0, start = 0;
     for (int32_t k = 0; k < m; ++k) {
         const int32_t end = s.compressed ? s.rowEnd[k] : 0;
         if (mark[k] == -1) {
             removed += 1;
-            p->nConTotal -= 1;
-            if (k < p->nLinEq) p->nEqTotal -= 1;
+            p->shape.nConTotal -= 1;
+            if (k < p->shape.nLinEq) p->shape.nEqTotal -= 1;
         } else {
             if (s.compressed) {
                 for (int32_t e = start; e < end; ++e, ++out) {
@@ -92,45 +92,45 @@ void remove_marked(NlpProblem* p, const Storage& s) {
             } else if (kept != k) {
                 std::memmove(s.values + sz(kept) * n, s.values + sz(k) * n, sizeof(double) * sz(n));
             }
-            p->linRhs[kept] = p->linRhs[k];
-            if (k < p->nLinEq) keptEq += 1;
+            p->con.linRhs[kept] = p->con.linRhs[k];
+            if (k < p->shape.nLinEq) keptEq += 1;
             kept += 1;
         }
         start = end;
     }
     if (kept != m - removed) nlp_internal_error("znlpldc: the rows left disagree with the marks");
-    p->nLinCon = kept;
-    p->nLinEq = keptEq;
+    p->shape.nLinCon = kept;
+    p->shape.nLinEq = keptEq;
 }
 
 // Fixes the parameters whose bounds coincide (at the back of freeList).
 // The number of free parameters, or -1 when a lower bound lies above its
 // upper bound (reported).
 int32_t fix_coinciding(NlpProblem* p) {
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     int32_t front = 0, back = n;
     for (int32_t i = 0; i < n; ++i) {
-        if (!p->hasBounds) {
-            p->freeList[front++] = i;
+        if (!p->shape.hasBounds) {
+            p->active.freeList[front++] = i;
             continue;
         }
-        double& l = p->lower[i];
-        double& u = p->upper[i];
+        double& l = p->param.lower[i];
+        double& u = p->param.upper[i];
         if (l > u) {
             xpmlog(kMsgNlp, kMsgBoundsCrossed, l, i + 1, u);
             return -1;
         }
-        p->boundState[i] = 0;
-        if (l > -DBL_MAX && u < DBL_MAX && l + (1.0 + std::fabs(l)) * p->feasTol >= u) {
+        p->active.boundState[i] = 0;
+        if (l > -DBL_MAX && u < DBL_MAX && l + (1.0 + std::fabs(l)) * p->opt.feasTol >= u) {
             u = l;
-            p->boundState[i] = 2;
-            p->freeList[--back] = i;
+            p->active.boundState[i] = 2;
+            p->active.freeList[--back] = i;
         } else {
-            p->freeList[front++] = i;
+            p->active.freeList[front++] = i;
         }
     }
     // Fixed parameters were filled from the end: put them in index order.
-    std::reverse(p->freeList + back, p->freeList + n);
+    std::reverse(p->active.freeList + back, p->active.freeList + n);
     return front;
 }
 
@@ -139,76 +139,76 @@ int32_t fix_coinciding(NlpProblem* p) {
 // dependent row must agree with the kept ones at any point that meets
 // them; *conflict receives the first that does not (or -1).
 int32_t mark_dependent(NlpProblem* p, int32_t nFree, int32_t* conflict) {
-    const int32_t n = p->nParams, m = p->nLinCon;
+    const int32_t n = p->shape.nParams, m = p->shape.nLinCon;
     NlpProblem& q = *p;
     // The reduction's own work space: the caller's active-set arrays may
     // belong to the sparse form or be absent.
     std::vector<double> basis(sz(n) * n, 0.0), factor(sz(n) * (n + 1) / 2 + 1, 0.0);
     std::vector<int32_t> active(sz(m) + 1, 0);
-    double* const savedBasis = q.nullBasis;
-    double* const savedFactor = q.activeFactor;
-    int32_t* const savedActive = q.activeList;
-    const int32_t savedForm = q.conFactorForm, savedTech = q.technique;
-    q.nullBasis = basis.data();
-    q.activeFactor = factor.data();
-    q.activeList = active.data();
-    q.conFactorForm = 1;
-    q.technique = kTechQuanew;  // keeps its basis: no identity shortcut
-    q.nActiveBounds = n - nFree;
-    q.nActiveLin = 0;
-    q.nDepLin = 0;
+    double* const savedBasis = q.active.nullBasis;
+    double* const savedFactor = q.active.activeFactor;
+    int32_t* const savedActive = q.active.activeList;
+    const int32_t savedForm = q.opt.conFactorForm, savedTech = q.opt.technique;
+    q.active.nullBasis = basis.data();
+    q.active.activeFactor = factor.data();
+    q.active.activeList = active.data();
+    q.opt.conFactorForm = 1;
+    q.opt.technique = kTechQuanew;  // keeps its basis: no identity shortcut
+    q.active.nActiveBounds = n - nFree;
+    q.active.nActiveLin = 0;
+    q.active.nDepLin = 0;
     for (int32_t i = 0; i < n; ++i) basis[sz(i) * n + i] = 1.0;
     int32_t d = 0;
-    for (int32_t k = 0; k < m; ++k) p->workList[k] = 0;
-    for (int32_t k = 0; k < p->nLinEq; ++k) {
+    for (int32_t k = 0; k < m; ++k) p->active.workList[k] = 0;
+    for (int32_t k = 0; k < p->shape.nLinEq; ++k) {
         if (znlpupd(p, 0, 0, 0, 0, k, nullptr, nullptr, nullptr) != 0) {
-            p->workList[k] = -1;
+            p->active.workList[k] = -1;
             d += 1;
         }
     }
     *conflict = -1;
     if (d > 0) {
         std::vector<double> xr(sz(nFree), 0.0), x(sz(n), 0.0);
-        const bool solved = q.nActiveLin == 0 || range_part(p, xr);
-        for (int32_t i = nFree; i < n; ++i) x[p->freeList[i]] = p->lower[p->freeList[i]];
-        for (int32_t i = 0; i < nFree; ++i) x[p->freeList[i]] = xr[i];
-        const double t = p->feasTol;
-        for (int32_t k = 0; k < p->nLinEq && *conflict < 0; ++k) {
-            if (p->workList[k] != -1) continue;
-            p->conRowFn(p, k, p->rowBuffer);
-            double r = -p->linRhs[k];
-            for (int32_t i = 0; i < n; ++i) r += p->rowBuffer[i] * x[i];
-            if (!solved || std::fabs(r) > row_threshold(t, p->linRhs[k])) *conflict = k;
+        const bool solved = q.active.nActiveLin == 0 || range_part(p, xr);
+        for (int32_t i = nFree; i < n; ++i) x[p->active.freeList[i]] = p->param.lower[p->active.freeList[i]];
+        for (int32_t i = 0; i < nFree; ++i) x[p->active.freeList[i]] = xr[i];
+        const double t = p->opt.feasTol;
+        for (int32_t k = 0; k < p->shape.nLinEq && *conflict < 0; ++k) {
+            if (p->active.workList[k] != -1) continue;
+            p->cb.conRowFn(p, k, p->active.rowBuffer);
+            double r = -p->con.linRhs[k];
+            for (int32_t i = 0; i < n; ++i) r += p->active.rowBuffer[i] * x[i];
+            if (!solved || std::fabs(r) > row_threshold(t, p->con.linRhs[k])) *conflict = k;
         }
     }
-    q.nullBasis = savedBasis;
-    q.activeFactor = savedFactor;
-    q.activeList = savedActive;
-    q.conFactorForm = savedForm;
-    q.technique = savedTech;
-    q.nActiveLin = 0;
-    q.nDepLin = 0;
+    q.active.nullBasis = savedBasis;
+    q.active.activeFactor = savedFactor;
+    q.active.activeList = savedActive;
+    q.opt.conFactorForm = savedForm;
+    q.opt.technique = savedTech;
+    q.active.nActiveLin = 0;
+    q.active.nDepLin = 0;
     return d;
 }
 
 // ---- the table of removed rows ----
 
 std::string parameter_name(const NlpProblem* p, int32_t i) {
-    if (p->paramNames != nullptr) return std::string(p->paramNames[i].text, sz(p->paramNames[i].length));
+    if (p->param.paramNames != nullptr) return std::string(p->param.paramNames[i].text, sz(p->param.paramNames[i].length));
     return "X" + std::to_string(i + 1);
 }
 
 void pricon(NlpProblem* p, int32_t kind) {
     HostObject* m = p->out.kyrObject;
     if (m == nullptr) return;
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     int32_t width = 8, terms = 0;
     for (int32_t i = 0; i < n; ++i) width = std::max(width, static_cast<int32_t>(parameter_name(p, i).size()));
-    for (int32_t k = 0; k < p->nLinCon; ++k) {
-        if (p->workList[k] != -1) continue;
-        p->conRowFn(p, k, p->rowBuffer);
+    for (int32_t k = 0; k < p->shape.nLinCon; ++k) {
+        if (p->active.workList[k] != -1) continue;
+        p->cb.conRowFn(p, k, p->active.rowBuffer);
         int32_t t = 0;
-        for (int32_t i = 0; i < n; ++i) t += std::fabs(p->rowBuffer[i]) > DBL_MIN ? 1 : 0;
+        for (int32_t i = 0; i < n; ++i) t += std::fabs(p->active.rowBuffer[i]) > DBL_MIN ? 1 : 0;
         terms = std::max(terms, t);
     }
     // The cells the columns read at each row.
@@ -229,22 +229,22 @@ void pricon(NlpProblem* p, int32_t kind) {
         table.cell_column(kColumnChars, "C4_" + s, &name[sz(t) * (width + 1)], {.width = width});
     }
     if (!table.end_columns()) return;
-    for (int32_t k = 0; k < p->nLinCon; ++k) {
-        if (p->workList[k] != -1) continue;
-        p->conRowFn(p, k, p->rowBuffer);
+    for (int32_t k = 0; k < p->shape.nLinCon; ++k) {
+        if (p->active.workList[k] != -1) continue;
+        p->cb.conRowFn(p, k, p->active.rowBuffer);
         // Printed negated when most of its numbers are negative.
-        int32_t balance = p->linRhs[k] > DBL_MIN ? 1 : (p->linRhs[k] < -DBL_MIN ? -1 : 0);
-        for (int32_t i = 0; i < n; ++i) balance += p->rowBuffer[i] > DBL_MIN ? 1 : (p->rowBuffer[i] < -DBL_MIN ? -1 : 0);
+        int32_t balance = p->con.linRhs[k] > DBL_MIN ? 1 : (p->con.linRhs[k] < -DBL_MIN ? -1 : 0);
+        for (int32_t i = 0; i < n; ++i) balance += p->active.rowBuffer[i] > DBL_MIN ? 1 : (p->active.rowBuffer[i] < -DBL_MIN ? -1 : 0);
         const double f = balance < 0 ? -1.0 : 1.0;
-        left = f * p->linRhs[k];
-        std::strcpy(relation, k < p->nLinEq ? " == " : (f < 0 ? " >= " : " <= "));
+        left = f * p->con.linRhs[k];
+        std::strcpy(relation, k < p->shape.nLinEq ? " == " : (f < 0 ? " >= " : " <= "));
         int32_t t = 0;
         std::fill(sign.begin(), sign.end(), '\0');
         std::fill(star.begin(), star.end(), '\0');
         std::fill(name.begin(), name.end(), '\0');
         std::fill(coef.begin(), coef.end(), 0.0);
         for (int32_t i = 0; i < n && t < terms; ++i) {
-            const double a = f * p->rowBuffer[i];
+            const double a = f * p->active.rowBuffer[i];
             if (std::fabs(a) <= DBL_MIN) continue;
             std::strcpy(&sign[sz(t) * 4], a < 0 ? " - " : " + ");
             coef[t] = std::fabs(a);
@@ -263,22 +263,22 @@ void pricon(NlpProblem* p, int32_t kind) {
 int32_t znlpldc(NlpProblem* p, int32_t form, int32_t compressed, int32_t* columnIndex, int32_t* rowEnd,
                 double* values) {
     (void)form;  // both forms use the dense reduction
-    if (!p->hasLinCon) return 0;
+    if (!p->shape.hasLinCon) return 0;
     const Storage s{compressed, columnIndex, rowEnd, values};
     const int32_t r = mark_repeats(p);
     if (r >= 1) {
         xpmlog(kMsgNlp, kMsgRepeatedRows, r);
-        if (p->printLevel > 2.0) pricon(p, 1);
+        if (p->opt.printLevel > 2.0) pricon(p, 1);
         remove_marked(p, s);
     }
     const int32_t nFree = fix_coinciding(p);
     if (nFree < 0) return -1;
-    if (p->nLinEq == 0) return 0;
+    if (p->shape.nLinEq == 0) return 0;
     int32_t conflict = -1;
     const int32_t d = mark_dependent(p, nFree, &conflict);
     if (d < 1) return 0;
     xpmlog(kMsgNlp, kMsgDependentRows, d);
-    if (p->printLevel > 2.0) pricon(p, 2);
+    if (p->opt.printLevel > 2.0) pricon(p, 2);
     if (conflict >= 0) {
         // Dropping a row the kept ones contradict would hide an infeasible
         // problem: report it and keep the rows.

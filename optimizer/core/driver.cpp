@@ -42,12 +42,12 @@ struct Slots {
 
 Slots slots_of(const NlpProblem* p) {
     const NlpHookBlock* h = p->hooks;
-    Slots s{p->objectiveFn, p->gradientFn, p->conValuesFn, p->conJacobianFn};
+    Slots s{p->cb.objectiveFn, p->cb.gradientFn, p->cb.conValuesFn, p->cb.conJacobianFn};
     if (h != nullptr) {
-        if (h->objectiveFn) s.objective = h->objectiveFn;
-        if (h->gradientFn) s.gradient = h->gradientFn;
-        if (h->conValuesFn) s.conValues = h->conValuesFn;
-        if (h->conJacobianFn) s.conJacobian = h->conJacobianFn;
+        if (h->eval.objectiveFn) s.objective = h->eval.objectiveFn;
+        if (h->eval.gradientFn) s.gradient = h->eval.gradientFn;
+        if (h->eval.conValuesFn) s.conValues = h->eval.conValuesFn;
+        if (h->eval.conJacobianFn) s.conJacobian = h->eval.conJacobianFn;
     }
     return s;
 }
@@ -58,7 +58,7 @@ bool call_ok(NlpCallback fn, NlpProblem* p, bool required) {
     return fn(p) == 0;
 }
 
-bool constrained(const NlpProblem* p) { return p->hasNlinCon != 0 || p->hasLinCon != 0; }
+bool constrained(const NlpProblem* p) { return p->shape.hasNlinCon != 0 || p->shape.hasLinCon != 0; }
 
 void set_missing(double* v, int32_t count) {
     if (v != nullptr) vzfdl(host_missing_value(), v, count);
@@ -67,13 +67,13 @@ void set_missing(double* v, int32_t count) {
 // The values that a failed start evaluation leaves missing.
 void missing_after_failed_start(NlpProblem* p, bool objective, bool gradient) {
     const double missing = host_missing_value();
-    if (objective) p->f = missing;
-    if (gradient) set_missing(p->gradient, p->nParams);
-    if (p->hasNlinCon) {
-        p->lagrangeValue = missing;
-        set_missing(p->conValues, p->nNlinCon);
-        if (p->hooks != nullptr && p->hooks->conJacobianFn != nullptr)
-            set_missing(p->conJacobian, p->nNlinCon * p->nParams);
+    if (objective) p->iter.f = missing;
+    if (gradient) set_missing(p->work.gradient, p->shape.nParams);
+    if (p->shape.hasNlinCon) {
+        p->iter.lagrangeValue = missing;
+        set_missing(p->con.conValues, p->shape.nNlinCon);
+        if (p->hooks != nullptr && p->hooks->eval.conJacobianFn != nullptr)
+            set_missing(p->con.conJacobian, p->shape.nNlinCon * p->shape.nParams);
     }
 }
 
@@ -87,8 +87,8 @@ int32_t longest_name(const NameRecord* names, int32_t count) {
 // Evaluates the objective again before the constraint Jacobian when the
 // owner asks for it (its Jacobian reads what the objective left).
 void refresh_objective(NlpProblem* p, const Slots& s) {
-    if (p->refreshFBeforeConJac != 0 && p->lastEval >= kLastGradient) {
-        p->lastEval = kLastObjective;
+    if (p->opt.refreshFBeforeConJac != 0 && p->run.lastEval >= kLastGradient) {
+        p->run.lastEval = kLastObjective;
         call_ok(s.objective, p, true);
     }
 }
@@ -99,25 +99,25 @@ void refresh_objective(NlpProblem* p, const Slots& s) {
 // evaluation leaves the objective marked.  False after a failure, with the
 // failed values missing.
 bool derivatives(NlpProblem* p, const Slots& s, bool atStart) {
-    if (p->fdIntervalMode != 0) znlpfdh(p, p->fdIntervalMode);
-    p->lastEval = kLastGradient;
+    if (p->opt.fdIntervalMode != 0) znlpfdh(p, p->opt.fdIntervalMode);
+    p->run.lastEval = kLastGradient;
     if (!call_ok(s.gradient, p, false)) {
-        set_missing(p->gradient, p->nParams);
+        set_missing(p->work.gradient, p->shape.nParams);
         return false;
     }
-    if (p->hasNlinCon) {
+    if (p->shape.hasNlinCon) {
         refresh_objective(p, s);
-        if (atStart) p->lastEval = kLastGradient;
+        if (atStart) p->run.lastEval = kLastGradient;
         if (!call_ok(s.conJacobian, p, false)) {
-            set_missing(p->conJacobian, p->nNlinCon * p->nParams);
+            set_missing(p->con.conJacobian, p->shape.nNlinCon * p->shape.nParams);
             return false;
         }
     }
     return true;
 }
 
-void post_run_hook(NlpProblem* p, NlpPostRunHook NlpHookBlock::*slot, int32_t flag) {
-    if (p->hooks != nullptr && p->hooks->*slot != nullptr) (p->hooks->*slot)(p, flag);
+void post_run_hook(NlpProblem* p, NlpPostRunHook NlpPostRunHooks::*slot, int32_t flag) {
+    if (p->hooks != nullptr && p->hooks->post.*slot != nullptr) (p->hooks->post.*slot)(p, flag);
 }
 
 // ---- start phase ----
@@ -126,23 +126,23 @@ void post_run_hook(NlpProblem* p, NlpPostRunHook NlpHookBlock::*slot, int32_t fl
 // refreshing xBase (the nonlinear search rescued the point), or a negative
 // status.  A failed note is reported and the start evaluation still runs.
 int32_t feasible_start(NlpProblem* p) {
-    const int32_t n = p->nParams;
-    std::memcpy(p->xBase, p->x, sizeof(double) * static_cast<size_t>(n));
-    const int32_t r = p->conFactorForm == 2 ? znlpfer(p) : znlpfea(p, 2);
+    const int32_t n = p->shape.nParams;
+    std::memcpy(p->work.xBase, p->param.x, sizeof(double) * static_cast<size_t>(n));
+    const int32_t r = p->opt.conFactorForm == 2 ? znlpfer(p) : znlpfea(p, 2);
     if (r == kNlpRoutinePending) return kNlpNotUsable;
     if (r > 0) {
         xpmlog(kMsgNlp, kMsgMovedFeasible);
-        if (p->printLevel != 0.0) nlp_note(p, kyrmsg(kMsgNlp, kMsgMovedFeasible), 'c');
+        if (p->opt.printLevel != 0.0) nlp_note(p, kyrmsg(kMsgNlp, kMsgMovedFeasible), 'c');
     }
     if (r >= 0) {
-        std::memcpy(p->xBase, p->x, sizeof(double) * static_cast<size_t>(n));
+        std::memcpy(p->work.xBase, p->param.x, sizeof(double) * static_cast<size_t>(n));
         return 0;
     }
-    if (p->conFactorForm == 2) return kNlpInfeasible;
-    if (p->hasNlinCon && znlpfnc(p, 1) == 0) return 1;
-    xpmlog(kMsgNlp, kMsgNoFeasible, p->feasTol);
-    std::memcpy(p->x, p->xBase, sizeof(double) * static_cast<size_t>(n));
-    p->feasRound = 0;
+    if (p->opt.conFactorForm == 2) return kNlpInfeasible;
+    if (p->shape.hasNlinCon && znlpfnc(p, 1) == 0) return 1;
+    xpmlog(kMsgNlp, kMsgNoFeasible, p->opt.feasTol);
+    std::memcpy(p->param.x, p->work.xBase, sizeof(double) * static_cast<size_t>(n));
+    p->run.feasRound = 0;
     znlpfch(p, 1, 1, 0);
     missing_after_failed_start(p, true, true);
     return kNlpInfeasible;
@@ -150,25 +150,25 @@ int32_t feasible_start(NlpProblem* p) {
 
 // Steps 3 to 8: the start evaluations.  Result: 0 or a negative status.
 int32_t start_evaluations(NlpProblem* p, const Slots& s) {
-    set_missing(p->gradient, p->nParams);
-    if (p->hasNlinCon) set_missing(p->conValues, p->nNlinCon);
-    p->lastEval = kLastObjective;
-    p->evalPhase = kPhaseStart;
+    set_missing(p->work.gradient, p->shape.nParams);
+    if (p->shape.hasNlinCon) set_missing(p->con.conValues, p->shape.nNlinCon);
+    p->run.lastEval = kLastObjective;
+    p->run.evalPhase = kPhaseStart;
     const bool fOk = call_ok(s.objective, p, true);
-    p->fPrev = p->f;
+    p->iter.fPrev = p->iter.f;
     if (!fOk) {
         missing_after_failed_start(p, true, true);
         return kNlpStartFunction;
     }
-    p->expectedReduction = p->leastSquares ? std::abs(p->f) / 20.0 : host_missing_value();
-    if (p->hasNlinCon && !call_ok(s.conValues, p, false)) {
+    p->iter.expectedReduction = p->shape.leastSquares ? std::abs(p->iter.f) / 20.0 : host_missing_value();
+    if (p->shape.hasNlinCon && !call_ok(s.conValues, p, false)) {
         missing_after_failed_start(p, false, true);
         return kNlpStartFunction;
     }
     if (!derivatives(p, s, true)) return kNlpStartDerivative;
-    if (constrained(p) || p->hasBounds) {
-        znlpfch(p, 1, 1, p->feasRound);
-        if (p->conFactorForm == 2)
+    if (constrained(p) || p->shape.hasBounds) {
+        znlpfch(p, 1, 1, p->run.feasRound);
+        if (p->opt.conFactorForm == 2)
             znlpftr(p, 0, 1, nullptr);
         else
             znlpfta(p, 0, 1, 0, nullptr, nullptr, nullptr, nullptr);
@@ -179,39 +179,35 @@ int32_t start_evaluations(NlpProblem* p, const Slots& s) {
 // Step 9: the start print.
 void start_print(NlpProblem* p, int32_t status, int32_t secondSwitch) {
     int32_t level = -1;
-    if (status < 0 && p->printLevel >= 3.0)
+    if (status < 0 && p->opt.printLevel >= 3.0)
         level = -10;
-    else if (p->printLevel >= 4.0)
+    else if (p->opt.printLevel >= 4.0)
         level = -3;
-    else if (p->printLevel == 3.0)
+    else if (p->opt.printLevel == 3.0)
         level = -2;
-    if (status == kNlpInfeasible && !wzmis(p->f)) znlpptm(p, kNlpInfeasible, 1);
+    if (status == kNlpInfeasible && !wzmis(p->iter.f)) znlpptm(p, kNlpInfeasible, 1);
     znlppre(p, level, secondSwitch);
-    if (status < 0) post_run_hook(p, &NlpHookBlock::matrixPrintHook, -1);
+    if (status < 0) post_run_hook(p, &NlpPostRunHooks::matrixPrintHook, -1);
 }
 
 // Steps 11 and 12: the derivative checks.  Result 0 or kNlpStartDerivative.
 int32_t start_checks(NlpProblem* p, int32_t derivCheck, int32_t conCheck) {
-    if (p->derivCheckMode != 0 && p->quadraticOnFile == 0) {
+    if (p->opt.derivCheckMode != 0 && p->shape.quadraticOnFile == 0) {
         int32_t r = 0;
         if (derivCheck == 1) {
             r = znlpchd(p, 0, nullptr);
             if (r != 0 && r != kNlpRoutinePending) xpmlog(kMsgNlp, kMsgGradCheck);
         } else if (derivCheck == 2) {
-            r = znlpchd(p, 1, p->checkWork);
+            r = znlpchd(p, 1, p->fd.checkWork);
             if (r != 0 && r != kNlpRoutinePending) xpmlog(kMsgNlp, kMsgJacCheck);
         }
         if (r < 0 && r != kNlpRoutinePending) return kNlpStartDerivative;
-        if (derivCheck != 0 && p->derivCheckMode == 2) {
-            double* h = p->hessianInPacked     ? p->hessian
-                        : p->hessianInReduced ? p->reducedHessian
-                        : p->hessianInFactor  ? p->hessianFactor
-                                              : nullptr;
-            znlpchg(p, 1, h);
+        if (derivCheck != 0 && p->opt.derivCheckMode == 2) {
+            znlpchg(p, 1, nullptr);
         }
     }
     if (conCheck != 0) {
-        const int32_t r = znlpchc(p, p->checkWork, p->checkWork ? p->checkWork + p->nParams : nullptr);
+        const int32_t r = znlpchc(p, p->fd.checkWork, p->fd.checkWork ? p->fd.checkWork + p->shape.nParams : nullptr);
         if (r != 0 && r != kNlpRoutinePending) xpmlog(kMsgNlp, kMsgConJacCheck);
         if (r < 0 && r != kNlpRoutinePending) return kNlpStartDerivative;
     }
@@ -220,22 +216,22 @@ int32_t start_checks(NlpProblem* p, int32_t derivCheck, int32_t conCheck) {
 
 int32_t start_phase(NlpProblem* p, int32_t startPrint, int32_t secondSwitch, int32_t derivCheck,
                     int32_t conCheck) {
-    p->paramNameWidth = longest_name(p->paramNames, p->nParams);
-    p->functionNameWidth = longest_name(p->functionNames, p->nFunctions);
+    p->param.paramNameWidth = longest_name(p->param.paramNames, p->shape.nParams);
+    p->param.functionNameWidth = longest_name(p->param.functionNames, p->shape.nFunctions);
     const Slots s = slots_of(p);
     int32_t status = 0;
-    if (p->hasBounds || p->hasLinCon) {
+    if (p->shape.hasBounds || p->shape.hasLinCon) {
         const int32_t r = feasible_start(p);
         if (r < 0) status = r;
     }
     if (status == 0) status = start_evaluations(p, s);
     if (startPrint) start_print(p, status, secondSwitch);
-    if (status < 0) return p->lastStatus = status;
+    if (status < 0) return p->run.lastStatus = status;
     status = start_checks(p, derivCheck, conCheck);
-    if (status < 0) return p->lastStatus = status;
-    post_run_hook(p, &NlpHookBlock::covarianceHook, 0);
-    post_run_hook(p, &NlpHookBlock::matrixPrintHook, 0);
-    return p->lastStatus = 0;
+    if (status < 0) return p->run.lastStatus = status;
+    post_run_hook(p, &NlpPostRunHooks::covarianceHook, 0);
+    post_run_hook(p, &NlpPostRunHooks::matrixPrintHook, 0);
+    return p->run.lastStatus = 0;
 }
 
 // ---- run ----
@@ -243,67 +239,67 @@ int32_t start_phase(NlpProblem* p, int32_t startPrint, int32_t secondSwitch, int
 // Steps 6a to 6g: the final evaluation.  Result: status unchanged or the
 // failure of the final point.
 int32_t final_evaluation(NlpProblem* p, const Slots& s, int32_t status) {
-    set_missing(p->gradient, p->nParams);
-    if (p->hasNlinCon) set_missing(p->conValues, p->nNlinCon);
-    p->evalPhase = kPhaseFinal;
-    p->lastEval = kLastObjective;
+    set_missing(p->work.gradient, p->shape.nParams);
+    if (p->shape.hasNlinCon) set_missing(p->con.conValues, p->shape.nNlinCon);
+    p->run.evalPhase = kPhaseFinal;
+    p->run.lastEval = kLastObjective;
     const bool fOk = call_ok(s.objective, p, true);
-    p->fPrev = p->f;
+    p->iter.fPrev = p->iter.f;
     if (!fOk) {
-        p->f = host_missing_value();
+        p->iter.f = host_missing_value();
         return kNlpFinalFunction;
     }
-    if (p->hasNlinCon && !call_ok(s.conValues, p, false)) {
-        set_missing(p->conValues, p->nNlinCon);
+    if (p->shape.hasNlinCon && !call_ok(s.conValues, p, false)) {
+        set_missing(p->con.conValues, p->shape.nNlinCon);
         return kNlpFinalFunction;
     }
     if (!derivatives(p, s, false)) return kNlpFinalDerivative;
-    if (constrained(p) || p->hasBounds) {
+    if (constrained(p) || p->shape.hasBounds) {
         // Feasibility rounds: raise the tolerance tenfold until the final
         // point passes, at most ten times.
-        double t = p->feasTol < kTinyTol ? kTinyTol : p->feasTol;
-        p->feasRound = 0;
+        double t = p->opt.feasTol < kTinyTol ? kTinyTol : p->opt.feasTol;
+        p->run.feasRound = 0;
         int32_t r = znlpfch(p, 1, 1, 0);
-        while (r != 0 && r != kNlpRoutinePending && p->feasRound < 10 && t <= 1e-10 * DBL_MAX) {
-            p->feasRound += 1;
+        while (r != 0 && r != kNlpRoutinePending && p->run.feasRound < 10 && t <= 1e-10 * DBL_MAX) {
+            p->run.feasRound += 1;
             t *= 10.0;
-            r = znlpfch(p, 1, 1, p->feasRound);
+            r = znlpfch(p, 1, 1, p->run.feasRound);
         }
-        if (p->conFactorForm == 2)
+        if (p->opt.conFactorForm == 2)
             znlpftr(p, 0, 1, nullptr);
         else
-            znlpfta(p, 0, p->activeSetOption ? 2 : 1, 0, nullptr, nullptr, nullptr, nullptr);
+            znlpfta(p, 0, p->opt.activeSetOption ? 2 : 1, 0, nullptr, nullptr, nullptr, nullptr);
     }
     return status;
 }
 
 int32_t run_technique(NlpProblem* p) {
-    if (p->technique == kTechNone) return 0;
+    if (p->opt.technique == kTechNone) return 0;
     // A missing limit passes these tests (a missing value is a NaN).
-    if (p->maxIter <= 0.0 || p->maxFunc <= 0.0) return kNlpLimit;
-    if (p->maxTime <= 0.0) return kNlpTimeLimit;
+    if (p->opt.maxIter <= 0.0 || p->opt.maxFunc <= 0.0) return kNlpLimit;
+    if (p->opt.maxTime <= 0.0) return kNlpTimeLimit;
     const NlpTechniqueFn fn = znlp_technique_for(p);
     return fn != nullptr ? fn(p) : 0;
 }
 
 int32_t run_phase(NlpProblem* p, int32_t secondSwitch) {
     const Slots s = slots_of(p);
-    p->evalPhase = kPhaseRun;
-    if (p->printLevel != 0.0) pritech(p);
-    p->timeUsed = wzdttme();
+    p->run.evalPhase = kPhaseRun;
+    if (p->opt.printLevel != 0.0) pritech(p);
+    p->run.timeUsed = wzdttme();
     int32_t status = run_technique(p);
-    p->timeUsed = wzdttme() - p->timeUsed;
+    p->run.timeUsed = wzdttme() - p->run.timeUsed;
     const bool usable = nlp_status_usable(status);
     if (usable) status = final_evaluation(p, s, status);
     const bool stillUsable = usable && nlp_status_usable(status);
-    p->lastStatus = status;
-    if (!wzmis(p->f)) znlpptm(p, status, 0);
-    if (stillUsable) post_run_hook(p, &NlpHookBlock::covarianceHook, 1);
-    int32_t level = p->printLevel >= 4.0 ? 3 : p->printLevel == 3.0 ? 2 : 0;
-    if (level == 0 && p->hooks != nullptr && p->hooks->forceResultPrint != 0) level = 1;
+    p->run.lastStatus = status;
+    if (!wzmis(p->iter.f)) znlpptm(p, status, 0);
+    if (stillUsable) post_run_hook(p, &NlpPostRunHooks::covarianceHook, 1);
+    int32_t level = p->opt.printLevel >= 4.0 ? 3 : p->opt.printLevel == 3.0 ? 2 : 0;
+    if (level == 0 && p->hooks != nullptr && p->hooks->print.forceResultPrint != 0) level = 1;
     if (!stillUsable && level > 1) level = 1;
     if (level != 0) znlppre(p, level, secondSwitch);
-    if (stillUsable) post_run_hook(p, &NlpHookBlock::matrixPrintHook, 1);
+    if (stillUsable) post_run_hook(p, &NlpPostRunHooks::matrixPrintHook, 1);
     if (status >= 0 && p->hooks != nullptr && p->hooks->plSettings != nullptr &&
         p->hooks->plSettings->method != 0)
         znlppli(p);
@@ -314,8 +310,8 @@ int32_t run_phase(NlpProblem* p, int32_t secondSwitch) {
 // The dispatch name of a technique code for this problem, null for codes
 // that run nothing (NONE, OLDRAP and unknown codes).
 const char* dispatch_name(const NlpProblem* p) {
-    const bool nlc = p->hasNlinCon != 0;
-    switch (p->technique) {
+    const bool nlc = p->shape.hasNlinCon != 0;
+    switch (p->opt.technique) {
         case kTechTrureg: return "znlptre";
         case kTechNewrap: return "znlpnra";
         case kTechNrridg: return "znlpnrr";
@@ -329,7 +325,7 @@ const char* dispatch_name(const NlpProblem* p) {
         case kTechCongra: return "znlpcog";
         case kTechNmsimp: return nlc ? "znlpcob" : "znlpnms";
         case kTechNmsim2: return "znlpnm2";
-        case kTechQuadas: return p->techVariant == 1 ? "znlpqar" : "znlpqas";
+        case kTechQuadas: return p->opt.techVariant == 1 ? "znlpqar" : "znlpqas";
         case kTechVmcwd: return "znlpvmc";
         default: return nullptr;
     }
@@ -346,12 +342,12 @@ NlpTechniqueFn znlp_technique_for(const NlpProblem* p) {
 int32_t znlpdrv(NlpProblem* p, int32_t mode, int32_t printSwitches, int32_t derivCheck,
                 int32_t conCheck) {
     const int32_t level = zbugi("-nlpitermsg");
-    p->iterMsgLevel = level < 1 ? 1 : level > 3 ? 3 : level;
+    p->run.iterMsgLevel = level < 1 ? 1 : level > 3 ? 3 : level;
     int32_t startPrint = printSwitches % 2;
     int32_t secondSwitch = printSwitches / 2;
     if (p->hooks != nullptr) {
-        startPrint = p->hooks->printStart;
-        secondSwitch = p->hooks->printExtra;
+        startPrint = p->hooks->print.printStart;
+        secondSwitch = p->hooks->print.printExtra;
     }
     if (mode == 2) return run_phase(p, secondSwitch);
     return start_phase(p, startPrint, secondSwitch, derivCheck, conCheck);

@@ -25,7 +25,7 @@ namespace {
 constexpr int32_t kSeveralDropped = INT32_MAX;
 
 bool is_inequality(const NlpProblem* p, int32_t row) {
-    return row < p->nLinCon ? row >= p->nLinEq : row - p->nLinCon >= p->nNlinEq;
+    return row < p->shape.nLinCon ? row >= p->shape.nLinEq : row - p->shape.nLinCon >= p->shape.nNlinEq;
 }
 
 // Shell's sort of idx by key, ascending; an exchange only when the earlier
@@ -42,15 +42,15 @@ void shell_sort(int32_t c, int32_t* idx, double* key) {
 // Z'g over the null space (the gradient's free components when Q is the
 // identity).
 std::vector<double> reduced_gradient(NlpProblem* p) {
-    const int32_t nz = n_reduced(p), nf = n_free(p), n = p->nParams;
+    const int32_t nz = n_reduced(p), nf = n_free(p), n = p->shape.nParams;
     std::vector<double> r(static_cast<size_t>(std::max(nz, 0)), 0.0);
     for (int32_t k = 0; k < nz; ++k) {
         if (q_is_identity(p)) {
-            r[k] = p->gradient[p->freeList[k]];
+            r[k] = p->work.gradient[p->active.freeList[k]];
             continue;
         }
         double s = 0.0;
-        for (int32_t i = 0; i < nf; ++i) s += p->nullBasis[static_cast<size_t>(i) * n + k] * p->gradient[p->freeList[i]];
+        for (int32_t i = 0; i < nf; ++i) s += p->active.nullBasis[static_cast<size_t>(i) * n + k] * p->work.gradient[p->active.freeList[i]];
         r[k] = s;
     }
     return r;
@@ -65,23 +65,23 @@ bool direction_blocked(NlpProblem* p, int32_t* blocking) {
 
 bool anything_to_drop(const NlpProblem* p) {
     const int32_t nf = n_free(p);
-    for (int32_t j = 0; j < p->nActiveBounds; ++j)
-        if (p->boundState[p->freeList[nf + j]] != 2) return true;
-    for (int32_t k = 0; k < p->nActiveLin; ++k)
-        if (is_inequality(p, p->activeList[k])) return true;
+    for (int32_t j = 0; j < p->active.nActiveBounds; ++j)
+        if (p->active.boundState[p->active.freeList[nf + j]] != 2) return true;
+    for (int32_t k = 0; k < p->active.nActiveLin; ++k)
+        if (is_inequality(p, p->active.activeList[k])) return true;
     return false;
 }
 
 // Bounds only: the bound whose gradient component is most wrong-signed.
 int32_t drop_bound_only(NlpProblem* p, int32_t mode, int32_t* order, double* matrix, const double* hessian,
                         double theta) {
-    const int32_t n = p->nParams, nf = n_free(p);
+    const int32_t n = p->shape.nParams, nf = n_free(p);
     int32_t best = -1;
     double bestG = 0.0;
     for (int32_t i = 0; i < n; ++i) {
-        const int32_t s = p->boundState[i];
+        const int32_t s = p->active.boundState[i];
         if (s != 1 && s != -1) continue;
-        const double g = -s * p->gradient[i];
+        const double g = -s * p->work.gradient[i];
         if (g > theta && g > bestG) {
             bestG = g;
             best = i;
@@ -90,26 +90,26 @@ int32_t drop_bound_only(NlpProblem* p, int32_t mode, int32_t* order, double* mat
     if (best < 0) return 0;
     int32_t pos = -1;
     for (int32_t i = nf; i < n; ++i)
-        if (p->freeList[i] == best) pos = i;
+        if (p->active.freeList[i] == best) pos = i;
     if (pos < 0) nlp_internal_error("znlpdac: a held parameter is not in the tail of the free list");
-    std::swap(p->freeList[pos], p->freeList[nf]);
+    std::swap(p->active.freeList[pos], p->active.freeList[nf]);
     int32_t result = best + 1;
     if (matrix != nullptr && order != nullptr) {
         std::vector<double> z(static_cast<size_t>(n), 0.0);
         z[best] = 1.0;
-        if (mode == 2) p->pivotOrder[*order] = nf;
+        if (mode == 2) p->active.pivotOrder[*order] = nf;
         // With bounds alone the null space is the free space itself.
         Carried cm{mode == 0 ? 1 : mode, order, nullptr, matrix};
-        double* basis = p->nullBasis;
-        p->nullBasis = nullptr;
+        double* basis = p->active.nullBasis;
+        p->active.nullBasis = nullptr;
         const int32_t r = cm.extend(p, z.data(), hessian);
-        p->nullBasis = basis;
-        if (r == 2) result = p->hessianStorage == 2 ? -1 : -2;
+        p->active.nullBasis = basis;
+        if (r == 2) result = p->opt.hessianStorage == 2 ? -1 : -2;
     }
-    p->boundState[best] = 0;
-    p->nActiveBounds -= 1;
-    p->activeChange = -(p->activeChange + 1);
-    p->dropCode = best + 1;
+    p->active.boundState[best] = 0;
+    p->active.nActiveBounds -= 1;
+    p->active.activeChange = -(p->active.activeChange + 1);
+    p->active.dropCode = best + 1;
     return result;
 }
 
@@ -119,27 +119,27 @@ struct Candidate {
 };
 
 Candidate decode(const NlpProblem* p, int32_t code) {
-    if (code < p->nParams) return {p->boundState[code], code};
-    return {0, code - p->nParams};
+    if (code < p->shape.nParams) return {p->active.boundState[code], code};
+    return {0, code - p->shape.nParams};
 }
 
 int32_t drop_code_of(const NlpProblem* p, Candidate c) {
-    return c.status != 0 ? c.index + 1 : p->nParams + c.index + 1;
+    return c.status != 0 ? c.index + 1 : p->shape.nParams + c.index + 1;
 }
 
 // Fresh multipliers and the sorted candidates.
 int32_t candidates(NlpProblem* p, int32_t useSecondOrder, double theta, std::vector<Candidate>* out) {
     bool second = false;
     if (useSecondOrder) second = znlplm2(p) == 0;
-    znlpglm(p, 0, p->gradient, p->multipliers);
+    znlpglm(p, 0, p->work.gradient, p->active.multipliers);
     const int32_t c = sortlm(p, second ? 1 : 0, theta);
     out->clear();
-    for (int32_t k = 0; k < c; ++k) out->push_back(decode(p, p->workList[k]));
+    for (int32_t k = 0; k < c; ++k) out->push_back(decode(p, p->active.workList[k]));
     return c;
 }
 
 void enter_blocker(NlpProblem* p, int32_t mode, int32_t* order, double* matrix, int32_t code) {
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     if (code < n)
         znlpupd(p, 0, mode, 0, 1, code, order, nullptr, matrix);
     else if (code < 2 * n)
@@ -149,10 +149,10 @@ void enter_blocker(NlpProblem* p, int32_t mode, int32_t* order, double* matrix, 
 }
 
 bool is_active(const NlpProblem* p, int32_t code) {
-    const int32_t n = p->nParams;
-    if (code < 2 * n) return p->boundState[code % n] != 0;
-    for (int32_t k = 0; k < p->nActiveLin + p->nDepLin; ++k)
-        if (p->activeList[k] == code - 2 * n) return true;
+    const int32_t n = p->shape.nParams;
+    if (code < 2 * n) return p->active.boundState[code % n] != 0;
+    for (int32_t k = 0; k < p->active.nActiveLin + p->active.nDepLin; ++k)
+        if (p->active.activeList[k] == code - 2 * n) return true;
     return false;
 }
 
@@ -163,7 +163,7 @@ void multiple_drop(NlpProblem* p, int32_t mode, int32_t useSecondOrder, int32_t*
     int32_t c = candidates(p, useSecondOrder, theta, &list);
     if (theta < 1e-6)
         for (int32_t k = 0; k < c; ++k)
-            if (p->multipliers[k] > -1e-6) {
+            if (p->active.multipliers[k] > -1e-6) {
                 c = k + 1;
                 break;
             }
@@ -172,66 +172,66 @@ void multiple_drop(NlpProblem* p, int32_t mode, int32_t useSecondOrder, int32_t*
         if (znlpdod(p, mode, list[k].status, list[k].index, order, nullptr, matrix, hessian) == 2) *failure = true;
     znlpcld(p, mode, order, nullptr, matrix);
     int32_t blocking = -1;
-    while (p->nActiveBounds + p->nActiveLin < p->nParams) {
+    while (p->active.nActiveBounds + p->active.nActiveLin < p->shape.nParams) {
         if (!direction_blocked(p, &blocking)) {
-            p->dropCode = kSeveralDropped;
+            p->active.dropCode = kSeveralDropped;
             return;
         }
         if (blocking < 0 || is_active(p, blocking)) break;
         enter_blocker(p, mode, order, matrix, blocking);
     }
-    p->dropCode = -c;
+    p->active.dropCode = -c;
 }
 
 }  // namespace
 
 double gtres(const NlpProblem* p) {
     double theta;
-    if (!wzmis(p->lagMultTol) && p->lagMultTol > 0.0)
-        theta = p->lagMultTol;
+    if (!wzmis(p->opt.lagMultTol) && p->opt.lagMultTol > 0.0)
+        theta = p->opt.lagMultTol;
     else
-        theta = n_free(p) != p->nActiveLin ? 0.001 * p->maxProjGrad : velix::kMachEpsWritten;
-    theta = std::fmax(theta, 0.1 * p->absGConv);
+        theta = n_free(p) != p->active.nActiveLin ? 0.001 * p->iter.maxProjGrad : velix::kMachEpsWritten;
+    theta = std::fmax(theta, 0.1 * p->opt.absGConv);
     return std::fmin(theta, 0.001);
 }
 
 int32_t sortlm(NlpProblem* p, int32_t useSecondOrder, double threshold) {
-    const int32_t n = p->nParams, nf = n_free(p), nb = p->nActiveBounds;
-    const double* mult = useSecondOrder ? p->workN2 : p->multipliers;
+    const int32_t n = p->shape.nParams, nf = n_free(p), nb = p->active.nActiveBounds;
+    const double* mult = useSecondOrder ? p->work.workN2 : p->active.multipliers;
     std::vector<double> key;
     int32_t c = 0;
     for (int32_t j = 0; j < nb; ++j) {
-        const int32_t q = p->freeList[nf + j];
-        if (p->boundState[q] == 2 || !(mult[j] < -threshold)) continue;
-        p->workList[c++] = q;
+        const int32_t q = p->active.freeList[nf + j];
+        if (p->active.boundState[q] == 2 || !(mult[j] < -threshold)) continue;
+        p->active.workList[c++] = q;
         key.push_back(mult[j]);
     }
-    for (int32_t k = 0; k < p->nActiveLin; ++k) {
-        const int32_t row = p->activeList[k];
+    for (int32_t k = 0; k < p->active.nActiveLin; ++k) {
+        const int32_t row = p->active.activeList[k];
         if (!is_inequality(p, row) || !(mult[nb + k] < -threshold)) continue;
-        p->workList[c++] = n + row;
+        p->active.workList[c++] = n + row;
         key.push_back(mult[nb + k]);
     }
-    shell_sort(c, p->workList, key.data());
-    for (int32_t k = 0; k < c; ++k) p->multipliers[k] = key[k];
+    shell_sort(c, p->active.workList, key.data());
+    for (int32_t k = 0; k < c; ++k) p->active.multipliers[k] = key[k];
     return c;
 }
 
 int32_t znlpcld(NlpProblem* p, int32_t mode, int32_t* order, double* vector, double* matrix) {
     bool entered = false;
     const int32_t nf = n_free(p);
-    for (int32_t i = 0; i < nf && p->nDepBounds > 0; ++i) {
-        const int32_t q = p->freeList[i], s = p->boundState[q];
+    for (int32_t i = 0; i < nf && p->active.nDepBounds > 0; ++i) {
+        const int32_t q = p->active.freeList[i], s = p->active.boundState[q];
         if (s == 0) continue;
-        p->boundState[q] = 0;
-        p->nDepBounds -= 1;
+        p->active.boundState[q] = 0;
+        p->active.nDepBounds -= 1;
         if (znlpupd(p, 0, mode, 0, s, q, order, vector, matrix) == 0) {
             entered = true;
             i -= 1;  // the list moved up past position i
         }
     }
-    const std::vector<int32_t> tail(p->activeList + p->nActiveLin, p->activeList + p->nActiveLin + p->nDepLin);
-    p->nDepLin = 0;
+    const std::vector<int32_t> tail(p->active.activeList + p->active.nActiveLin, p->active.activeList + p->active.nActiveLin + p->active.nDepLin);
+    p->active.nDepLin = 0;
     for (int32_t row : tail)
         if (znlpupd(p, 0, mode, 0, 0, row, order, vector, matrix) == 0) entered = true;
     return entered ? 1 : 0;
@@ -241,14 +241,14 @@ int32_t znlpdac(NlpProblem* p, int32_t mode, int32_t useSecondOrder, int32_t* or
                 const double* hessian) {
     refuse_rows_form(p, "znlpdac: sparse active-set form");
     // Without derivatives there are no multipliers to judge by.
-    if (p->derivLevel == 0) return 0;
-    p->dropCode = 0;
+    if (p->opt.derivLevel == 0) return 0;
+    p->active.dropCode = 0;
     const double theta = gtres(p);
     if (!has_general(p)) return drop_bound_only(p, mode, order, matrix, hessian, theta);
     // Second-order multipliers need a technique with a Hessian.
-    const int32_t t = p->technique;
+    const int32_t t = p->opt.technique;
     if (t != kTechTrureg && t != kTechNewrap && t != kTechNrridg && t != kTechLevmar) useSecondOrder = 0;
-    const int32_t nb0 = p->nActiveBounds, nl0 = p->nActiveLin, change0 = p->activeChange;
+    const int32_t nb0 = p->active.nActiveBounds, nl0 = p->active.nActiveLin, change0 = p->active.activeChange;
     bool failure = false;
     for (bool restart = true; restart;) {
         restart = false;
@@ -258,34 +258,34 @@ int32_t znlpdac(NlpProblem* p, int32_t mode, int32_t useSecondOrder, int32_t* or
         if (c == 0) break;
         bool dropped = false;
         for (const Candidate& cand : list) {
-            const int32_t dep0 = p->nDepLin + p->nDepBounds;
+            const int32_t dep0 = p->active.nDepLin + p->active.nDepBounds;
             if (znlpdod(p, mode, cand.status, cand.index, order, nullptr, matrix, hessian) == 2) failure = true;
-            if (p->nDepLin + p->nDepBounds > 0 && znlpcld(p, mode, order, nullptr, matrix) != 0) {
+            if (p->active.nDepLin + p->active.nDepBounds > 0 && znlpcld(p, mode, order, nullptr, matrix) != 0) {
                 restart = true;
                 break;
             }
             int32_t blocking = -1;
             if (!direction_blocked(p, &blocking)) {
-                p->dropCode = drop_code_of(p, cand);
+                p->active.dropCode = drop_code_of(p, cand);
                 dropped = true;
                 break;
             }
             // Blocked at once: the candidate goes back.
             int32_t r;
-            if (p->nDepLin + p->nDepBounds != dep0)
+            if (p->active.nDepLin + p->active.nDepBounds != dep0)
                 r = znlpact(p, mode, 0, order, nullptr, matrix) == 0 ? 0 : 1;
             else
                 r = znlpupd(p, 0, mode, 1, cand.status, cand.index, order, nullptr, matrix);
             if (r != 0) nlp_internal_error("znlpdac: a released constraint cannot be put back");
         }
         if (restart || dropped) continue;
-        if ((p->activeChange != 0 && p->nActiveBounds + p->nActiveLin < p->nParams) || c == 1) {
-            p->dropCode = 0;
+        if ((p->active.activeChange != 0 && p->active.nActiveBounds + p->active.nActiveLin < p->shape.nParams) || c == 1) {
+            p->active.dropCode = 0;
             break;
         }
         multiple_drop(p, mode, useSecondOrder, order, matrix, hessian, theta, &failure);
     }
-    if (p->nActiveBounds < nb0 || p->nActiveLin < nl0) p->activeChange = -(change0 + 1);
-    if (failure) return p->dropCode > 0 ? -1 : (p->dropCode < 0 ? -2 : -3);
-    return p->dropCode > 0 ? 1 : (p->dropCode < 0 ? 2 : 0);
+    if (p->active.nActiveBounds < nb0 || p->active.nActiveLin < nl0) p->active.activeChange = -(change0 + 1);
+    if (failure) return p->active.dropCode > 0 ? -1 : (p->active.dropCode < 0 ? -2 : -3);
+    return p->active.dropCode > 0 ? 1 : (p->active.dropCode < 0 ? 2 : 0);
 }

@@ -33,8 +33,8 @@ double default_tol(double tol, double factor) { return tol < DBL_MIN ? factor * 
 
 int32_t resolve(const NlpProblem* p, int32_t kind) {
     if (kind != 0) return kind;
-    const bool diag = p->hessianStorage == 2;
-    if (!p->hasBounds && !p->hasLinCon) return diag ? 3 : 2;
+    const bool diag = p->opt.hessianStorage == 2;
+    if (!p->shape.hasBounds && !p->shape.hasLinCon) return diag ? 3 : 2;
     return diag ? 5 : 4;
 }
 
@@ -49,9 +49,9 @@ struct SparseFactor {
 };
 
 SparseFactor sparse_factor(const NlpProblem* p) {
-    if (p->hessianPattern == nullptr || p->hessianFactorPattern == nullptr || p->hessianPerm == nullptr)
+    if (p->hess.hessianPattern == nullptr || p->hess.hessianFactorPattern == nullptr || p->hess.hessianPerm == nullptr)
         refuse("factor kinds: the sparse Hessian structures are not installed");
-    return {p->hessianPattern, p->hessianFactorPattern, p->hessianPerm};
+    return {p->hess.hessianPattern, p->hess.hessianFactorPattern, p->hess.hessianPerm};
 }
 
 // log det A = -2 sum log sa_i from the reciprocal factor diagonal; rows
@@ -187,7 +187,7 @@ int32_t apply(NlpProblem* p, int32_t kind, int32_t n, const double* f, double* v
     if (kind == 6) return apply_sparse(p, n, f, v, op);
     if (kind < 1 || kind > 5) refuse("factor kinds: unsupported kind");
     const bool permuted = kind == 4 || kind == 5;
-    if (permuted) znlpprm(0, n, p->pivotOrder, v);
+    if (permuted) znlpprm(0, n, p->active.pivotOrder, v);
     int32_t r = 0;
     if (kind == 3 || kind == 5) {
         for (int32_t i = 0; i < n && r == 0; ++i) {
@@ -241,7 +241,7 @@ int32_t apply(NlpProblem* p, int32_t kind, int32_t n, const double* f, double* v
                 break;
         }
     }
-    if (permuted) znlpprm(1, n, p->pivotOrder, v);
+    if (permuted) znlpprm(1, n, p->active.pivotOrder, v);
     return r;
 }
 
@@ -361,9 +361,9 @@ int32_t znlpcde(NlpProblem* p, int32_t kind, int32_t n, double tol, double* logd
         case 3: return lltcd2(n, nullptr, tol, a, f);
         case 4: {
             for (size_t i = 0; f != a && i < static_cast<size_t>(n) * (n + 1) / 2; ++i) f[i] = a[i];
-            return lltde2(n, tol, p->pivotOrder, logdet, f);
+            return lltde2(n, tol, p->active.pivotOrder, logdet, f);
         }
-        case 5: return lltcd2(n, p->pivotOrder, tol, a, f);
+        case 5: return lltcd2(n, p->active.pivotOrder, tol, a, f);
         case 6:
         case 7: return sparse_decompose(p, kind, n, tol, logdet, a, f);
         default: refuse("znlpcde: unsupported factor kind");
@@ -374,9 +374,9 @@ int32_t znlpcso(NlpProblem* p, int32_t kind, int32_t n, const double* f, double*
     const int32_t k = resolve(p, kind);
     if (k == 1 || k == 2) return k == 1 ? ldusol(n, 1, f, b) : lltsol(n, 1, f, b);
     if (k == 4) {
-        znlpprm(0, n, p->pivotOrder, b);
+        znlpprm(0, n, p->active.pivotOrder, b);
         const int32_t r = lltsol(n, 1, f, b);
-        znlpprm(1, n, p->pivotOrder, b);
+        znlpprm(1, n, p->active.pivotOrder, b);
         return r;
     }
     if (k == 6) {

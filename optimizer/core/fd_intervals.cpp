@@ -61,23 +61,23 @@ struct Estimate {
 // False when an evaluation failed.
 bool values(FdRun& run, int32_t k, int32_t j, double h, double* fp, double* fpp) {
     NlpProblem* p = run.p;
-    const double x = p->x[j];
+    const double x = p->param.x[j];
     bool ok = true;
     for (int32_t t = 1; t <= 2 && ok; ++t) {
-        p->x[j] = x + t * h;
-        const double phase = p->evalPhase;
+        p->param.x[j] = x + t * h;
+        const double phase = p->run.evalPhase;
         if (k < 0) {
-            p->evalPhase = kPhaseFdHessianF;
+            p->run.evalPhase = kPhaseFdHessianF;
             ok = run.objective();
-            (t == 1 ? *fp : *fpp) = p->f;
+            (t == 1 ? *fp : *fpp) = p->iter.f;
         } else {
-            p->evalPhase = kPhaseFdConJacobian;
-            ok = run.constraints() && p->evalStatus == 0.0;
-            (t == 1 ? *fp : *fpp) = p->conValues[k];
+            p->run.evalPhase = kPhaseFdConJacobian;
+            ok = run.constraints() && p->run.evalStatus == 0.0;
+            (t == 1 ? *fp : *fpp) = p->con.conValues[k];
         }
-        p->evalPhase = phase;
+        p->run.evalPhase = phase;
     }
-    p->x[j] = x;
+    p->param.x[j] = x;
     return ok;
 }
 
@@ -85,10 +85,10 @@ bool values(FdRun& run, int32_t k, int32_t j, double h, double* fp, double* fpp)
 // evaluation failed.
 bool estimate(FdRun& run, int32_t k, int32_t j, double s, double base, Estimate* e) {
     NlpProblem* p = run.p;
-    const double digits = k < 0 ? p->fDigits : p->cDigits;
+    const double digits = k < 0 ? p->opt.fDigits : p->opt.cDigits;
     const double eps = digits > 0.0 && !wzmis(digits) ? std::pow(10.0, -digits) : 2.0 * kEta;
     e->epsA = eps * (1.0 + std::fabs(base));
-    const double hbar = 2.0 * (1.0 + std::fabs(p->x[j])) * std::sqrt(eps);
+    const double hbar = 2.0 * (1.0 + std::fabs(p->param.x[j])) * std::sqrt(eps);
     const double factor = 0.25 * std::pow(eps, -0.16);
     double h = 10.0 * s * hbar;
     bool increasing = false, haveBest = false, accepted = false;
@@ -161,41 +161,41 @@ bool estimate(FdRun& run, int32_t k, int32_t j, double s, double base, Estimate*
 int32_t chconst(FdRun& run, int32_t* count) {
     NlpProblem* p = run.p;
     const int32_t n = run.n;
-    std::memcpy(p->xBase, p->x, sizeof(double) * static_cast<size_t>(n));
+    std::memcpy(p->work.xBase, p->param.x, sizeof(double) * static_cast<size_t>(n));
     double s = 1.0 / n;
     for (int32_t j = 0; j < n; ++j, s *= 0.97) {
-        if (!p->hasBounds) {
-            p->x[j] += s;
+        if (!p->shape.hasBounds) {
+            p->param.x[j] += s;
             continue;
         }
-        const double below = p->lower[j] > -DBL_MAX ? std::fmax(-1.0, p->lower[j] - p->x[j]) : -1.0;
-        const double above = p->upper[j] < DBL_MAX && p->upper[j] > p->lower[j] ? std::fmin(1.0, p->upper[j] - p->x[j]) : 1.0;
-        p->x[j] += below + above < 0.0 ? s * below : s * above;
+        const double below = p->param.lower[j] > -DBL_MAX ? std::fmax(-1.0, p->param.lower[j] - p->param.x[j]) : -1.0;
+        const double above = p->param.upper[j] < DBL_MAX && p->param.upper[j] > p->param.lower[j] ? std::fmin(1.0, p->param.upper[j] - p->param.x[j]) : 1.0;
+        p->param.x[j] += below + above < 0.0 ? s * below : s * above;
     }
     int32_t r = 0;
     if (!run.objective()) {
         r = -1;
     } else {
-        const double d0 = p->f;
+        const double d0 = p->iter.f;
         for (int32_t j = 0; j < n && r == 0; ++j) {
-            if (p->constantFlags[j] == 0) continue;
-            const double moved = p->x[j];
-            const double t = (p->xBase[j] - moved) * 0.5;
-            p->x[j] = moved + t;
+            if (p->fd.constantFlags[j] == 0) continue;
+            const double moved = p->param.x[j];
+            const double t = (p->work.xBase[j] - moved) * 0.5;
+            p->param.x[j] = moved + t;
             if (!run.objective()) {
                 r = -2;
             } else {
-                const double slope = (p->f - d0) / t, g = p->gradient[j];
-                const double tol = std::fmin(1e-8, std::fabs(p->fdForward[j]));
+                const double slope = (p->iter.f - d0) / t, g = p->work.gradient[j];
+                const double tol = std::fmin(1e-8, std::fabs(p->fd.fdForward[j]));
                 if (std::fabs(slope - g) > tol * (std::fabs(slope) + std::fabs(g))) {
-                    p->constantFlags[j] = 0;
+                    p->fd.constantFlags[j] = 0;
                     *count -= 1;
                 }
             }
-            p->x[j] = moved;
+            p->param.x[j] = moved;
         }
     }
-    std::memcpy(p->x, p->xBase, sizeof(double) * static_cast<size_t>(n));
+    std::memcpy(p->param.x, p->work.xBase, sizeof(double) * static_cast<size_t>(n));
     return r;
 }
 
@@ -203,23 +203,23 @@ int32_t chconst(FdRun& run, int32_t* count) {
 
 int32_t znlpfdh(NlpProblem* p, int32_t mode) {
     if (mode == 0) return 0;
-    FdRun run(p, p->evalPhase, nullptr);
-    const int32_t n = p->nParams;
-    const int32_t mc = p->hasNlinCon ? p->nNlinCon : 0;
+    FdRun run(p, p->run.evalPhase, nullptr);
+    const int32_t n = p->shape.nParams;
+    const int32_t mc = p->shape.hasNlinCon ? p->shape.nNlinCon : 0;
     const int32_t first = mode == 2 ? 0 : -1, last = mode == 1 ? -1 : mc - 1;
-    for (int32_t j = 0; j < n; ++j) p->constantFlags[j] = 0;
-    vzfdl(host_missing_value(), p->fdForward, n);
-    vzfdl(host_missing_value(), p->fdCentral, n);
-    std::vector<double> c0(p->conValues != nullptr ? p->conValues : nullptr,
-                           p->conValues != nullptr ? p->conValues + mc : nullptr);
+    for (int32_t j = 0; j < n; ++j) p->fd.constantFlags[j] = 0;
+    vzfdl(host_missing_value(), p->fd.fdForward, n);
+    vzfdl(host_missing_value(), p->fd.fdCentral, n);
+    std::vector<double> c0(p->con.conValues != nullptr ? p->con.conValues : nullptr,
+                           p->con.conValues != nullptr ? p->con.conValues + mc : nullptr);
     int32_t flagged = 0;
     bool failed = false;
     for (int32_t j = 0; j < n && !failed; ++j) {
-        const double xj = p->x[j];
+        const double xj = p->param.x[j];
         double s = 1.0;
-        if (p->hasBounds) {
-            const double l = p->lower[j] > -DBL_MAX ? p->lower[j] - xj : -DBL_MAX;
-            const double u = p->upper[j] < DBL_MAX ? p->upper[j] - xj : DBL_MAX;
+        if (p->shape.hasBounds) {
+            const double l = p->param.lower[j] > -DBL_MAX ? p->param.lower[j] - xj : -DBL_MAX;
+            const double u = p->param.upper[j] < DBL_MAX ? p->param.upper[j] - xj : DBL_MAX;
             if ((l + u) / 2.0 < 0.0) s = -1.0;
         }
         double sumEps = 0.0, sumPhi2 = 0.0, hMax = 0.0, hMin = 1.0 / std::pow(kEta, 0.333), hcMax = 0.0;
@@ -232,14 +232,14 @@ int32_t znlpfdh(NlpProblem* p, int32_t mode) {
                 break;
             }
             if (k < 0) {
-                p->gradient[j] = e.phi1;
+                p->work.gradient[j] = e.phi1;
                 if (e.code == 1 || e.code == 2) {
-                    p->constantFlags[j] = 1;
+                    p->fd.constantFlags[j] = 1;
                     ++flagged;
                 }
                 objective = e;
             } else {
-                p->conJacobian[static_cast<size_t>(k) * n + j] = e.phi1;
+                p->con.conJacobian[static_cast<size_t>(k) * n + j] = e.phi1;
             }
             sumEps += e.epsA;
             sumPhi2 += std::fabs(e.phi2);
@@ -250,7 +250,7 @@ int32_t znlpfdh(NlpProblem* p, int32_t mode) {
         if (failed) break;
         double hF, hC;
         if (mode == 1) {
-            const double eps = p->fDigits > 0.0 && !wzmis(p->fDigits) ? std::pow(10.0, -p->fDigits) : 2.0 * kEta;
+            const double eps = p->opt.fDigits > 0.0 && !wzmis(p->opt.fDigits) ? std::pow(10.0, -p->opt.fDigits) : 2.0 * kEta;
             hF = objective.code == 0 ? objective.hF : 2.0 * (1.0 + std::fabs(xj)) * std::sqrt(eps);
             hC = objective.code == 0 ? objective.hC : 10.0 * hF;
         } else {
@@ -263,21 +263,21 @@ int32_t znlpfdh(NlpProblem* p, int32_t mode) {
                 hF = 2.0 * std::sqrt(sumEps / sumPhi2);
             hC = hcMax > 0.0 ? hcMax : 10.0 * hF;
         }
-        p->fdForward[j] = hF / (1.0 + std::fabs(xj));
-        p->fdCentral[j] = hC / (1.0 + std::fabs(xj));
-        p->x[j] = xj;
+        p->fd.fdForward[j] = hF / (1.0 + std::fabs(xj));
+        p->fd.fdCentral[j] = hC / (1.0 + std::fabs(xj));
+        p->param.x[j] = xj;
     }
     if (!failed && flagged > 0 && chconst(run, &flagged) != 0) {
-        for (int32_t j = 0; j < n; ++j) p->constantFlags[j] = 0;
+        for (int32_t j = 0; j < n; ++j) p->fd.constantFlags[j] = 0;
     }
     // The final evaluation restores f and the constraint values at x; its
     // failure is the routine's failure.
-    p->evalPhase = mc > 0 && mode != 1 ? kPhaseConstraintsOnly : kPhaseFdHessianF;
+    p->run.evalPhase = mc > 0 && mode != 1 ? kPhaseConstraintsOnly : kPhaseFdHessianF;
     bool ok = run.objective();
-    if (ok && mc > 0 && mode != 1 && p->conValuesFn != nullptr) {
-        p->evalPhase = kPhaseLagrangeHessian;
-        ok = p->conValuesFn(p) == 0;
+    if (ok && mc > 0 && mode != 1 && p->cb.conValuesFn != nullptr) {
+        p->run.evalPhase = kPhaseLagrangeHessian;
+        ok = p->cb.conValuesFn(p) == 0;
     }
-    p->evalPhase = run.phase0;
+    p->run.evalPhase = run.phase0;
     return ok ? 0 : -1;
 }

@@ -50,13 +50,13 @@ int32_t guarded_product_add(double* s, double a, double b) {
 }
 
 FdRun::FdRun(NlpProblem* problem, double phase, int32_t* counter)
-    : p(problem), n(problem->nParams), f0(problem->f), phase0(problem->evalPhase) {
-    p->evalPhase = phase;
+    : p(problem), n(problem->shape.nParams), f0(problem->iter.f), phase0(problem->run.evalPhase) {
+    p->run.evalPhase = phase;
     if (counter != nullptr) *counter += 1;
 }
 
 double FdRun::step(int32_t j, double hj, bool absolute) const {
-    const double x = p->x[j];
+    const double x = p->param.x[j];
     const double d = absolute ? hj : hj * (1.0 + std::fabs(x));
     const double taken = (x + d) - x;
     const double floor = 10.0 * kEta * std::fabs(x);
@@ -64,45 +64,45 @@ double FdRun::step(int32_t j, double hj, bool absolute) const {
 }
 
 bool FdRun::can_halve(double d, int32_t j) const {
-    return std::fabs(d) > 10.0 * kEta * std::fmax(1.0, std::fabs(p->x[j]));
+    return std::fabs(d) > 10.0 * kEta * std::fmax(1.0, std::fabs(p->param.x[j]));
 }
 
 bool FdRun::objective() {
-    p->lastEval = kLastObjective;
-    p->evalStatus = 0.0;
-    return p->objectiveFn(p) == 0 && p->evalStatus == 0.0;
+    p->run.lastEval = kLastObjective;
+    p->run.evalStatus = 0.0;
+    return p->cb.objectiveFn(p) == 0 && p->run.evalStatus == 0.0;
 }
 
 bool FdRun::gradient() {
-    p->lastEval = kLastGradient;
-    p->evalStatus = 0.0;
-    return (p->gradientFn == nullptr || p->gradientFn(p) == 0) && p->evalStatus == 0.0;
+    p->run.lastEval = kLastGradient;
+    p->run.evalStatus = 0.0;
+    return (p->cb.gradientFn == nullptr || p->cb.gradientFn(p) == 0) && p->run.evalStatus == 0.0;
 }
 
 bool FdRun::constraints() {
-    p->evalStatus = 0.0;
-    if (p->conValuesFn != nullptr) return p->conValuesFn(p) == 0;
-    p->lastEval = kLastObjective;
-    return p->objectiveFn(p) == 0;
+    p->run.evalStatus = 0.0;
+    if (p->cb.conValuesFn != nullptr) return p->cb.conValuesFn(p) == 0;
+    p->run.lastEval = kLastObjective;
+    return p->cb.objectiveFn(p) == 0;
 }
 
 bool FdRun::objective_at(int32_t j, double d) {
-    const double x = p->x[j];
-    p->x[j] = x + d;
+    const double x = p->param.x[j];
+    p->param.x[j] = x + d;
     const bool ok = objective();
-    p->x[j] = x;
+    p->param.x[j] = x;
     return ok;
 }
 
 int32_t FdRun::move_off_bounds(bool reevaluate, bool central, const double* intervals, double h) {
-    if (!p->hasBounds) return 0;
-    std::memcpy(p->workN, p->x, sizeof(double) * static_cast<size_t>(n));
+    if (!p->shape.hasBounds) return 0;
+    std::memcpy(p->work.workN, p->param.x, sizeof(double) * static_cast<size_t>(n));
     for (int32_t j = 0; j < n; ++j) {
-        if (p->boundState != nullptr && p->boundState[j] == 2) continue;
+        if (p->active.boundState != nullptr && p->active.boundState[j] == 2) continue;
         const double hj = intervals != nullptr ? intervals[j] : h;
-        const double d = std::fabs(hj * (1.0 + std::fabs(p->x[j])));
-        const double l = p->lower[j], u = p->upper[j];
-        double& x = p->x[j];
+        const double d = std::fabs(hj * (1.0 + std::fabs(p->param.x[j])));
+        const double l = p->param.lower[j], u = p->param.upper[j];
+        double& x = p->param.x[j];
         if (x + d > u) {
             x = u - d;
             moved = true;
@@ -118,29 +118,29 @@ int32_t FdRun::move_off_bounds(bool reevaluate, bool central, const double* inte
 
 int32_t FdRun::restore(int32_t code) {
     if (moved) {
-        std::memcpy(p->x, p->workN, sizeof(double) * static_cast<size_t>(n));
+        std::memcpy(p->param.x, p->work.workN, sizeof(double) * static_cast<size_t>(n));
         if (!objective() && code == 0) code = -10;
-    } else if (!p->scalarObjective && p->funValues != nullptr && p->funWork != nullptr) {
-        std::memcpy(p->funValues, p->funWork, sizeof(double) * static_cast<size_t>(p->nFunctions));
+    } else if (!p->shape.scalarObjective && p->work.funValues != nullptr && p->fd.funWork != nullptr) {
+        std::memcpy(p->work.funValues, p->fd.funWork, sizeof(double) * static_cast<size_t>(p->shape.nFunctions));
     }
-    p->f = f0;
-    p->evalPhase = phase0;
+    p->iter.f = f0;
+    p->run.evalPhase = phase0;
     return code;
 }
 
 const double* intervals_for(const NlpProblem* p, bool constraints, bool central) {
-    const int32_t mode = p->fdIntervalMode;
+    const int32_t mode = p->opt.fdIntervalMode;
     const bool use = constraints ? (mode == 2 || mode == 3) : (mode == 1 || mode == 3);
     if (!use) return nullptr;
-    return central ? p->fdCentral : p->fdForward;
+    return central ? p->fd.fdCentral : p->fd.fdForward;
 }
 
 namespace {
 
 // The composite objective's term of function i for derivative dij.
 double composite_term(const NlpProblem* p, double dij, double fi) {
-    if (p->leastSquares) return dij * fi;
-    if (p->sumAbsolute) return fi > 0.0 ? dij : fi < 0.0 ? -dij : 0.0;
+    if (p->shape.leastSquares) return dij * fi;
+    if (p->shape.sumAbsolute) return fi > 0.0 ? dij : fi < 0.0 ? -dij : 0.0;
     return dij;
 }
 
@@ -148,18 +148,18 @@ double composite_term(const NlpProblem* p, double dij, double fi) {
 
 int32_t dograd(FdRun& run, bool central, const double* intervals, double h, double f0) {
     NlpProblem* p = run.p;
-    const int32_t n = run.n, m = p->nFunctions;
-    const bool vector = !p->scalarObjective && p->funValues != nullptr && p->funWork != nullptr;
-    for (int32_t j = 0; j < n; ++j) p->gradient[j] = 0.0;
+    const int32_t n = run.n, m = p->shape.nFunctions;
+    const bool vector = !p->shape.scalarObjective && p->work.funValues != nullptr && p->fd.funWork != nullptr;
+    for (int32_t j = 0; j < n; ++j) p->work.gradient[j] = 0.0;
     for (int32_t j = 0; j < n; ++j) {
         double d = run.step(j, intervals != nullptr ? intervals[j] : h);
         double fPlus = 0.0, fMinus = 0.0;
         if (!central) {
             if (run.objective_at(j, d)) {
-                fPlus = p->f;
+                fPlus = p->iter.f;
             } else if (run.objective_at(j, -d)) {
                 d = -d;
-                fPlus = p->f;
+                fPlus = p->iter.f;
             } else {
                 return -2;
             }
@@ -167,25 +167,25 @@ int32_t dograd(FdRun& run, bool central, const double* intervals, double h, doub
             for (;;) {
                 const bool plus = run.objective_at(j, d);
                 if (plus) {
-                    fPlus = p->f;
-                    if (vector) std::memcpy(p->funWork + m, p->funValues, sizeof(double) * static_cast<size_t>(m));
+                    fPlus = p->iter.f;
+                    if (vector) std::memcpy(p->fd.funWork + m, p->work.funValues, sizeof(double) * static_cast<size_t>(m));
                 }
                 if (plus && run.objective_at(j, -d)) {
-                    fMinus = p->f;
+                    fMinus = p->iter.f;
                     break;
                 }
                 if (!run.can_halve(d, j)) return -2;
                 d *= 0.5;
             }
         }
-        double& g = p->gradient[j];
+        double& g = p->work.gradient[j];
         if (!vector) {
             if (guarded_add(&g, central ? (fPlus - fMinus) / (2.0 * d) : (fPlus - f0) / d) != 0) return -3;
             continue;
         }
         for (int32_t i = 0; i < m; ++i) {
-            const double fi = p->funWork[i];
-            const double dij = central ? (p->funWork[m + i] - p->funValues[i]) / (2.0 * d) : (p->funValues[i] - fi) / d;
+            const double fi = p->fd.funWork[i];
+            const double dij = central ? (p->fd.funWork[m + i] - p->work.funValues[i]) / (2.0 * d) : (p->work.funValues[i] - fi) / d;
             if (guarded_add(&g, composite_term(p, dij, fi)) != 0) return -3;
         }
     }
@@ -199,32 +199,32 @@ using namespace velix::detail;
 namespace {
 
 int32_t gradient_member(NlpProblem* p, bool central) {
-    if (p->nParams <= 0) return 0;
-    FdRun run(p, kPhaseFdGradient, &p->nGrad);
-    const double hf = base_interval(p->fDigits);
+    if (p->shape.nParams <= 0) return 0;
+    FdRun run(p, kPhaseFdGradient, &p->run.nGrad);
+    const double hf = base_interval(p->opt.fDigits);
     const double h = central ? two_thirds(hf) : hf;
     const double* intervals = intervals_for(p, false, central);
-    if (!p->scalarObjective && p->funValues != nullptr && p->funWork != nullptr)
-        std::memcpy(p->funWork, p->funValues, sizeof(double) * static_cast<size_t>(p->nFunctions));
+    if (!p->shape.scalarObjective && p->work.funValues != nullptr && p->fd.funWork != nullptr)
+        std::memcpy(p->fd.funWork, p->work.funValues, sizeof(double) * static_cast<size_t>(p->shape.nFunctions));
     const int32_t mv = run.move_off_bounds(true, central, intervals, h);
     if (mv < 0) return run.restore(-1);
-    if (mv > 0 && !p->scalarObjective && p->funValues != nullptr)
-        std::memcpy(p->funWork, p->funValues, sizeof(double) * static_cast<size_t>(p->nFunctions));
-    return run.restore(dograd(run, central, intervals, h, p->f));
+    if (mv > 0 && !p->shape.scalarObjective && p->work.funValues != nullptr)
+        std::memcpy(p->fd.funWork, p->work.funValues, sizeof(double) * static_cast<size_t>(p->shape.nFunctions));
+    return run.restore(dograd(run, central, intervals, h, p->iter.f));
 }
 
 // Adds the diagonal cross-product term of function i (derivative dij,
 // value fi) in the form crossProductForm asks for.  Nonzero on overflow.
 int32_t cross_product_term(const NlpProblem* p, double* h, double dij, double fi) {
     constexpr double kBig = 0.01 * DBL_MAX;
-    if (p->crossProductForm == 0) return guarded_product_add(h, dij, dij);
-    if (p->leastSquares) {
+    if (p->opt.crossProductForm == 0) return guarded_product_add(h, dij, dij);
+    if (p->shape.leastSquares) {
         const double t = dij * fi;
         return guarded_product_add(h, t, t);
     }
     // A value too small against f, or a term that would overflow, adds nothing.
-    const double v = p->maximize ? -fi : fi;
-    if (std::fabs(v) < 1.0 && std::fabs(v) <= std::fmax(100.0 * kEta * std::fabs(p->f), 10000.0 * DBL_MIN)) return 0;
+    const double v = p->shape.maximize ? -fi : fi;
+    if (std::fabs(v) < 1.0 && std::fabs(v) <= std::fmax(100.0 * kEta * std::fabs(p->iter.f), 10000.0 * DBL_MIN)) return 0;
     if (std::fabs(v) < 1.0 && dij * dij >= std::fabs(v) * kBig) return 0;
     return guarded_add(h, dij * dij / v);
 }
@@ -232,46 +232,46 @@ int32_t cross_product_term(const NlpProblem* p, double* h, double dij, double fi
 // The Jacobian of the function vector, column by column to the store, with
 // the gradient and (crossProduct) the cross-product Hessian.
 int32_t jacobian_member(NlpProblem* p, bool central, bool absolute, bool crossProduct) {
-    if (p->scalarObjective) nlp_internal_error("finite-difference Jacobian of an objective without functions");
-    if (p->nParams <= 0) return 0;
-    FdRun run(p, kPhaseFdGradient, &p->nHess);
-    const int32_t n = p->nParams, m = p->nFunctions;
-    const double hf = base_interval(p->fDigits);
+    if (p->shape.scalarObjective) nlp_internal_error("finite-difference Jacobian of an objective without functions");
+    if (p->shape.nParams <= 0) return 0;
+    FdRun run(p, kPhaseFdGradient, &p->run.nHess);
+    const int32_t n = p->shape.nParams, m = p->shape.nFunctions;
+    const double hf = base_interval(p->opt.fDigits);
     const double h = central ? two_thirds(hf) : hf;
     const double* intervals = intervals_for(p, false, central);
     const int32_t mv = run.move_off_bounds(true, central, intervals, h);
     if (mv < 0) return run.restore(-1);
-    std::memcpy(p->funWork, p->funValues, sizeof(double) * static_cast<size_t>(m));
-    const int32_t storage = p->leastSquares || p->hooks == nullptr ? p->hessianStorage : p->hooks->crossProductStorage;
+    std::memcpy(p->fd.funWork, p->work.funValues, sizeof(double) * static_cast<size_t>(m));
+    const int32_t storage = p->shape.leastSquares || p->hooks == nullptr ? p->opt.hessianStorage : p->hooks->cov.crossProductStorage;
     if (crossProduct) {
-        const int32_t len = storage == 2 ? n : p->packedLen;
-        for (int32_t i = 0; i < len; ++i) p->hessian[i] = 0.0;
+        const int32_t len = storage == 2 ? n : p->shape.packedLen;
+        for (int32_t i = 0; i < len; ++i) p->hess.hessian[i] = 0.0;
     }
     std::vector<double> column(static_cast<size_t>(m));
-    for (int32_t j = 0; j < n; ++j) p->gradient[j] = 0.0;
+    for (int32_t j = 0; j < n; ++j) p->work.gradient[j] = 0.0;
     for (int32_t j = 0; j < n; ++j) {
         double d = run.step(j, intervals != nullptr ? intervals[j] : h, absolute);
         for (;;) {
             const bool plus = run.objective_at(j, d);
             if (plus && !central) break;
             if (plus) {
-                std::memcpy(p->funWork + m, p->funValues, sizeof(double) * static_cast<size_t>(m));
+                std::memcpy(p->fd.funWork + m, p->work.funValues, sizeof(double) * static_cast<size_t>(m));
                 if (run.objective_at(j, -d)) break;
             }
             if (!run.can_halve(d, j)) return run.restore(central && !plus ? -3 : -2);
             d *= 0.5;
         }
         for (int32_t i = 0; i < m; ++i) {
-            column[i] = central ? (p->funWork[m + i] - p->funValues[i]) / (2.0 * d) : (p->funValues[i] - p->funWork[i]) / d;
-            if (guarded_add(&p->gradient[j], composite_term(p, column[i], p->funWork[i])) != 0) return run.restore(-3);
+            column[i] = central ? (p->fd.funWork[m + i] - p->work.funValues[i]) / (2.0 * d) : (p->work.funValues[i] - p->fd.funWork[i]) / d;
+            if (guarded_add(&p->work.gradient[j], composite_term(p, column[i], p->fd.funWork[i])) != 0) return run.restore(-3);
         }
-        std::memcpy(p->funValues, column.data(), sizeof(double) * static_cast<size_t>(m));
+        std::memcpy(p->work.funValues, column.data(), sizeof(double) * static_cast<size_t>(m));
         znlpjwt(p, 0, j, 1, column.data());
         if (!crossProduct) continue;
         if (storage == 2) {
             for (int32_t i = 0; i < m; ++i)
-                if (cross_product_term(p, &p->hessian[j], column[i], p->funWork[i]) != 0) return run.restore(-9);
-        } else if (znlpjdt(p, j, p->funWork, column.data(), p->hessian + static_cast<size_t>(j) * (j + 1) / 2) != 0) {
+                if (cross_product_term(p, &p->hess.hessian[j], column[i], p->fd.funWork[i]) != 0) return run.restore(-9);
+        } else if (znlpjdt(p, j, p->fd.funWork, column.data(), p->hess.hessian + static_cast<size_t>(j) * (j + 1) / 2) != 0) {
             return run.restore(-9);
         }
     }
@@ -280,40 +280,40 @@ int32_t jacobian_member(NlpProblem* p, bool central, bool absolute, bool crossPr
 
 // The constraint Jacobian, forward or central.
 int32_t constraint_member(NlpProblem* p, bool central) {
-    if (p->nParams <= 0 || p->nNlinCon <= 0) return 0;
-    FdRun run(p, kPhaseFdConJacobian, &p->nConJac);
-    const int32_t n = p->nParams, mc = p->nNlinCon;
-    const double hc = base_interval(p->cDigits);
+    if (p->shape.nParams <= 0 || p->shape.nNlinCon <= 0) return 0;
+    FdRun run(p, kPhaseFdConJacobian, &p->run.nConJac);
+    const int32_t n = p->shape.nParams, mc = p->shape.nNlinCon;
+    const double hc = base_interval(p->opt.cDigits);
     const double h = central ? two_thirds(hc) : hc;
     const double* intervals = intervals_for(p, true, central);
-    std::vector<double> saved(p->x, p->x + n);
+    std::vector<double> saved(p->param.x, p->param.x + n);
     run.move_off_bounds(false, central, intervals, h);
     run.moved = false;  // this member restores x itself
     auto finish = [&](int32_t code) {
-        std::copy(saved.begin(), saved.end(), p->x);
+        std::copy(saved.begin(), saved.end(), p->param.x);
         if (!run.constraints()) code = -10;
-        p->f = run.f0;
-        p->evalPhase = run.phase0;
+        p->iter.f = run.f0;
+        p->run.evalPhase = run.phase0;
         return code;
     };
     auto at = [&](int32_t j, double d) {
-        const double x = p->x[j];
-        p->x[j] = x + d;
+        const double x = p->param.x[j];
+        p->param.x[j] = x + d;
         const bool ok = run.constraints();
-        p->x[j] = x;
+        p->param.x[j] = x;
         return ok;
     };
-    double* jac = p->conJacobian;
+    double* jac = p->con.conJacobian;
     if (!central) {
-        if (!run.constraints() || p->evalStatus != 0.0) return finish(-1);
-        for (int32_t i = 0; i < mc; ++i) vzfdl(p->conValues[i], jac + static_cast<size_t>(i) * n, n);
+        if (!run.constraints() || p->run.evalStatus != 0.0) return finish(-1);
+        for (int32_t i = 0; i < mc; ++i) vzfdl(p->con.conValues[i], jac + static_cast<size_t>(i) * n, n);
     }
     for (int32_t j = 0; j < n; ++j) {
         double d = run.step(j, intervals != nullptr ? intervals[j] : h);
         for (;;) {
             bool ok = at(j, d);
             if (ok && central) {
-                for (int32_t i = 0; i < mc; ++i) jac[static_cast<size_t>(i) * n + j] = p->conValues[i];
+                for (int32_t i = 0; i < mc; ++i) jac[static_cast<size_t>(i) * n + j] = p->con.conValues[i];
                 ok = at(j, -d);
             }
             if (ok) break;
@@ -323,7 +323,7 @@ int32_t constraint_member(NlpProblem* p, bool central) {
         }
         for (int32_t i = 0; i < mc; ++i) {
             double& e = jac[static_cast<size_t>(i) * n + j];
-            e = central ? (e - p->conValues[i]) / (2.0 * d) : (p->conValues[i] - e) / d;
+            e = central ? (e - p->con.conValues[i]) / (2.0 * d) : (p->con.conValues[i] - e) / d;
         }
     }
     return finish(0);
@@ -378,20 +378,20 @@ double adaptive_interval(double g, double hj, double a, double t, double f0, boo
 }  // namespace
 
 int32_t znlpfg3(NlpProblem* p, double relAcc, const double* h, const double* scale) {
-    const int32_t n = p->nParams;
-    FdRun run(p, p->evalPhase, &p->nGrad);
-    const double f0 = p->f;
-    if (!p->scalarObjective && p->funValues != nullptr && p->funWork != nullptr)
-        std::memcpy(p->funWork, p->funValues, sizeof(double) * static_cast<size_t>(p->nFunctions));
+    const int32_t n = p->shape.nParams;
+    FdRun run(p, p->run.evalPhase, &p->run.nGrad);
+    const double f0 = p->iter.f;
+    if (!p->shape.scalarObjective && p->work.funValues != nullptr && p->fd.funWork != nullptr)
+        std::memcpy(p->fd.funWork, p->work.funValues, sizeof(double) * static_cast<size_t>(p->shape.nFunctions));
     const double acc = relAcc <= kMinNormal ? 10.0 * kEta : relAcc;
     double mean = 0.0;
-    for (int32_t i = 0; i < n; ++i) mean += std::fabs(p->x[i]) / n;
+    for (int32_t i = 0; i < n; ++i) mean += std::fabs(p->param.x[i]) / n;
     if (mean <= velix::kSqrtDblMinWritten) mean = 1.0;
     int32_t code = 0;
     for (int32_t j = 0; j < n && code == 0; ++j) {
-        double& g = p->gradient[j];
+        double& g = p->work.gradient[j];
         if (wzmis(g)) g = 0.0;
-        const double x = p->x[j];
+        const double x = p->param.x[j];
         const double t = std::fmax(std::fmax(std::fabs(x), scale != nullptr ? 1.0 / scale[j] : std::fabs(x) / mean), 1.0);
         double e = acc;
         if (std::fabs(f0) > kMinNormal) e = std::fmax(e, kEta * std::fabs(g) * std::fabs(x) / std::fabs(f0));
@@ -400,9 +400,9 @@ int32_t znlpfg3(NlpProblem* p, double relAcc, const double* h, const double* sca
         for (;;) {
             if (!forward) {
                 const bool plus = run.objective_at(j, d);
-                const double fp = p->f;
+                const double fp = p->iter.f;
                 if (plus && run.objective_at(j, -d)) {
-                    g = (fp - p->f) / (2.0 * d);
+                    g = (fp - p->iter.f) / (2.0 * d);
                     break;
                 }
                 if (d > kEta) {
@@ -416,11 +416,11 @@ int32_t znlpfg3(NlpProblem* p, double relAcc, const double* h, const double* sca
                 forward = true;  // the forward rule goes on from x - d
             }
             if (run.objective_at(j, d)) {
-                g = (p->f - f0) / d;
+                g = (p->iter.f - f0) / d;
                 break;
             }
             if (run.objective_at(j, -d)) {
-                g = (f0 - p->f) / d;
+                g = (f0 - p->iter.f) / d;
                 break;
             }
             if (!(d > kEta)) {

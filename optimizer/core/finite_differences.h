@@ -28,7 +28,7 @@ int32_t znlpfg3(NlpProblem* p, double relAcc, const double* h, const double* sca
 // ---- second derivatives ----
 // Subtracts the multiplier-weighted curvature of the active nonlinear
 // constraints from the packed Hessian h; the base Jacobian and gradient
-// are parked on hooks->utilityFile at `position`.
+// are parked on hooks->cov.utilityFile at `position`.
 int32_t znlphlf(NlpProblem* p, double* h, int64_t position);
 
 // ---- intervals ----

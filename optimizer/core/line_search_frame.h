@@ -51,7 +51,7 @@ public:
     // no room.
     bool no_room() {
         if (amax > kTiny) return false;
-        p->lastStep = 0.0;
+        p->iter.lastStep = 0.0;
         return true;
     }
     bool has_best(bool strict) const {

@@ -17,47 +17,47 @@
 
 namespace velix::detail {
 
-LineSearch::LineSearch(NlpProblem* problem) : p(problem), n(problem->nParams) {
-    p->nLineSearches += 1;
-    f0 = p->f;
+LineSearch::LineSearch(NlpProblem* problem) : p(problem), n(problem->shape.nParams) {
+    p->run.nLineSearches += 1;
+    f0 = p->iter.f;
     fBest = f0;
-    gmax0 = p->maxProjGrad;
-    amax = p->stepBound;
-    if (p->nLineSearches <= p->earlyStepSearches) amax = std::fmin(amax, p->earlyStepCap);
+    gmax0 = p->iter.maxProjGrad;
+    amax = p->iter.stepBound;
+    if (p->run.nLineSearches <= p->opt.earlyStepSearches) amax = std::fmin(amax, p->opt.earlyStepCap);
 }
 
 double LineSearch::slope(const double* g) {
-    if (p->hasLinCon || p->hasNlinCon) {
+    if (p->shape.hasLinCon || p->shape.hasNlinCon) {
         ra_.resize(static_cast<size_t>(n));
         rb_.resize(static_cast<size_t>(n));
         // Reduce a copy of g: znlpvre reads a full vector.
         znlpvre(p, g, ra_.data());
-        znlpvre(p, p->direction, rb_.data());
-        return znlpgs(p, ra_.data(), rb_.data(), g, p->direction);
+        znlpvre(p, p->work.direction, rb_.data());
+        return znlpgs(p, ra_.data(), rb_.data(), g, p->work.direction);
     }
-    return znlpgs(p, nullptr, nullptr, g, p->direction);
+    return znlpgs(p, nullptr, nullptr, g, p->work.direction);
 }
 
 void LineSearch::set_x(double alpha) {
-    for (int32_t i = 0; i < n; ++i) p->x[i] = p->xBase[i] + alpha * p->direction[i];
+    for (int32_t i = 0; i < n; ++i) p->param.x[i] = p->work.xBase[i] + alpha * p->work.direction[i];
 }
 
 bool LineSearch::objective_at(double alpha) {
     set_x(alpha);
-    p->lastEval = kLastObjective;
-    p->evalStatus = 0.0;
-    const bool ok = p->objectiveFn(p) == 0 && p->evalStatus == 0.0;
-    if (ok && p->f <= fBest) {
-        fBest = p->f;
+    p->run.lastEval = kLastObjective;
+    p->run.evalStatus = 0.0;
+    const bool ok = p->cb.objectiveFn(p) == 0 && p->run.evalStatus == 0.0;
+    if (ok && p->iter.f <= fBest) {
+        fBest = p->iter.f;
         aBest = alpha;
     }
     return ok;
 }
 
 bool LineSearch::gradient_now() {
-    p->lastEval = kLastGradient;
-    p->evalStatus = 0.0;
-    return (p->gradientFn == nullptr || p->gradientFn(p) == 0) && p->evalStatus == 0.0;
+    p->run.lastEval = kLastGradient;
+    p->run.evalStatus = 0.0;
+    return (p->cb.gradientFn == nullptr || p->cb.gradientFn(p) == 0) && p->run.evalStatus == 0.0;
 }
 
 bool LineSearch::evaluate_best() {
@@ -70,9 +70,9 @@ bool LineSearch::evaluate_best() {
 }
 
 int32_t LineSearch::accept(double alpha) {
-    if (alpha > kTiny && p->f <= f0) {
-        p->lastStep = alpha;
-        if (p->nLineSearches == 5) p->stepCap = 1.0;
+    if (alpha > kTiny && p->iter.f <= f0) {
+        p->iter.lastStep = alpha;
+        if (p->run.nLineSearches == 5) p->opt.stepCap = 1.0;
         return 0;
     }
     return -1;
@@ -80,9 +80,9 @@ int32_t LineSearch::accept(double alpha) {
 
 void LineSearch::restore() {
     set_x(0.0);
-    p->f = f0;
-    p->lastStep = 0.0;
-    p->maxProjGrad = gmax0;
+    p->iter.f = f0;
+    p->iter.lastStep = 0.0;
+    p->iter.maxProjGrad = gmax0;
 }
 
 double cubic_fraction(double a, double fa, double ga, double b, double fb, double gb, double lo,
@@ -166,15 +166,15 @@ struct MinStep {
     double alpha = DBL_MAX;
     int32_t k = -1;
     double width(const NlpProblem* p, double a) const {
-        const double dk = std::fabs(p->direction[k]);
-        return kRelTol * (std::fabs(p->xBase[k]) + a * dk) / dk;
+        const double dk = std::fabs(p->work.direction[k]);
+        return kRelTol * (std::fabs(p->work.xBase[k]) + a * dk) / dk;
     }
 };
 
 MinStep min_step(const NlpProblem* p) {
     MinStep m;
-    for (int32_t i = 0; i < p->nParams; ++i) {
-        const double d = std::fabs(p->direction[i]), x = std::fabs(p->xBase[i]);
+    for (int32_t i = 0; i < p->shape.nParams; ++i) {
+        const double d = std::fabs(p->work.direction[i]), x = std::fabs(p->work.xBase[i]);
         if (d <= std::fmax(kSqrtMin, kRelTol * x * kSqrtMin)) continue;
         const double a = kRelTol * x / d;
         if (a < m.alpha) {
@@ -187,14 +187,14 @@ MinStep min_step(const NlpProblem* p) {
 
 int32_t slope_search(NlpProblem* p, const Variant& v) {
     LineSearch s(p);
-    const double g0 = s.slope(p->gradBase);
+    const double g0 = s.slope(p->work.gradBase);
     if (g0 > kTiny) return fail(s, v);
     if (g0 > -kTiny || s.amax <= kTiny) return finish(s, v, 0.0, g0);
     const MinStep ms = min_step(p);
     if (ms.k < 0) return fail(s, v);
-    const double sigma = p->lsPrecision;
+    const double sigma = p->opt.lsPrecision;
     const double tolInt =
-        sigma >= 0.1 && p->derivDigits != 0 && p->fDigits < -std::log10(kRelTol) ? 1e-6 : 0.0;
+        sigma >= 0.1 && p->opt.derivDigits != 0 && p->opt.fDigits < -std::log10(kRelTol) ? 1e-6 : 0.0;
     const double theta = sigma > 0.2 ? 0.1 : sigma / 2.0;
     const double mu = theta;
     const double missing = host_missing_value();
@@ -206,7 +206,7 @@ int32_t slope_search(NlpProblem* p, const Variant& v) {
     for (int32_t trial = 0; trial < kMaxTrials; ++trial) {
         const double width = aHi > aLo ? aHi - aLo : alpha - aLo;
         bool usable = s.objective_at(alpha);
-        const double f = p->f;
+        const double f = p->iter.f;
         bool gradientOk = true;
         if (usable && v.gradientAlways) gradientOk = s.gradient_now();
         if (!usable || !gradientOk) {
@@ -232,7 +232,7 @@ int32_t slope_search(NlpProblem* p, const Variant& v) {
                 continue;
             }
             znlpgmx(p, 0, nullptr);
-            const double g = s.slope(p->gradient);
+            const double g = s.slope(p->work.gradient);
             if (g >= sigma * g0) {
                 if (v.code == 1 || sigma >= 0.1 || g <= -sigma * g0) return finish(s, v, alpha, g0);
                 aHi = alpha;
@@ -243,7 +243,7 @@ int32_t slope_search(NlpProblem* p, const Variant& v) {
                 continue;
             }
             // Still steep: move the low end up.
-            if (alpha >= p->stepLimit) return finish(s, v, alpha, g0);
+            if (alpha >= p->opt.stepLimit) return finish(s, v, alpha, g0);
             if (alpha + kTiny >= s.amax) return best_or_fallback(s, v, alpha, g0);
             aLo = alpha;
             fLo = f;
@@ -268,12 +268,12 @@ int32_t slope_search(NlpProblem* p, const Variant& v) {
         }
 
         // Not enough decrease: the trial is the high end.
-        const double gTrial = v.gradientAlways ? s.slope(p->gradient) : 0.0;
+        const double gTrial = v.gradientAlways ? s.slope(p->work.gradient) : 0.0;
         aHi = alpha;
         fHi = f;
         gHi = gTrial;
         if (alpha - aLo <= tolInt && s.fBest < s.f0) return best_or_fail(s, v, true, g0);
-        if (std::fabs(gLo * (alpha - aLo)) <= p->fConv * kRelTol) return best_or_fallback(s, v, alpha, g0);
+        if (std::fabs(gLo * (alpha - aLo)) <= p->opt.fConv * kRelTol) return best_or_fallback(s, v, alpha, g0);
         double r;
         if (v.gradientAlways)
             r = fLo == f && aLo == 0.0 ? theta : cubic_fraction(aLo, fLo, gLo, alpha, f, gTrial, theta, 1 - theta);
@@ -281,7 +281,7 @@ int32_t slope_search(NlpProblem* p, const Variant& v) {
             r = std::fmin(std::fmax(quadratic_fraction(aLo, fLo, gLo, alpha, f), theta), 1 - theta);
         else
             r = 0.25;
-        if (std::fabs(f - s.f0) <= kMinNormal && p->maxProjGrad > p->gConv) flat += 1;
+        if (std::fabs(f - s.f0) <= kMinNormal && p->iter.maxProjGrad > p->opt.gConv) flat += 1;
         alpha = aLo + r * (alpha - aLo);
     }
     return best_or_fail(s, v, false, g0);
@@ -292,7 +292,7 @@ int32_t slope_search(NlpProblem* p, const Variant& v) {
 int32_t extrapolating_search(NlpProblem* p, bool cubicExtrapolation) {
     const Variant v{cubicExtrapolation ? 4 : 5, 1e-4, 1, true};
     LineSearch s(p);
-    const double g0 = s.slope(p->gradBase);
+    const double g0 = s.slope(p->work.gradBase);
     if (g0 > kTiny) return best_or_fallback(s, v, s.amax, g0);
     if (g0 > -kTiny || s.amax <= kTiny) return finish(s, v, 0.0, g0);
     double alpha = znlpalf(p, g0);
@@ -305,10 +305,10 @@ int32_t extrapolating_search(NlpProblem* p, bool cubicExtrapolation) {
         alpha *= 0.1;
         if (!(alpha > 10.0 * kTiny)) return best_or_fallback(s, v, alpha, g0);
     }
-    double f = p->f, g = s.slope(p->gradient);
+    double f = p->iter.f, g = s.slope(p->work.gradient);
     // Extrapolation.
     for (int32_t t = 0; g < 0.0 && f <= s.f0 && t < kMaxTrials; ++t) {
-        if (alpha + kTiny >= s.amax || alpha >= p->stepLimit) {
+        if (alpha + kTiny >= s.amax || alpha >= p->opt.stepLimit) {
             znlpgmx(p, 0, nullptr);
             return finish(s, v, alpha, g0);
         }
@@ -327,8 +327,8 @@ int32_t extrapolating_search(NlpProblem* p, bool cubicExtrapolation) {
             return best_or_fallback(s, v, next, g0);
         }
         alpha = next;
-        f = p->f;
-        g = s.slope(p->gradient);
+        f = p->iter.f;
+        g = s.slope(p->work.gradient);
     }
     // Interpolation between (0, f0, g0) and the high end.
     double aHi = alpha, fHi = f, gHi = g;
@@ -340,7 +340,7 @@ int32_t extrapolating_search(NlpProblem* p, bool cubicExtrapolation) {
             if (trial < kRelTol) return fail(s, v);
             return best_or_fallback(s, v, trial, g0);
         }
-        if (p->f < fRef) {
+        if (p->iter.f < fRef) {
             znlpgmx(p, 0, nullptr);
             return finish(s, v, trial, g0);
         }
@@ -349,9 +349,9 @@ int32_t extrapolating_search(NlpProblem* p, bool cubicExtrapolation) {
             znlpgmx(p, 0, nullptr);
             return finish(s, v, aHi, g0);
         }
-        const double gt = s.slope(p->gradient);
+        const double gt = s.slope(p->work.gradient);
         aHi = trial;
-        fHi = p->f;
+        fHi = p->iter.f;
         gHi = gt;
         if (t >= 11 && gt < 0.0 && aHi < kRelTol) return best_or_fallback(s, v, aHi, g0);
     }
@@ -373,21 +373,21 @@ namespace {
 int32_t bisect_descent(LineSearch& s, double alpha, double fa, bool (*moves)(const LineSearch&, double)) {
     NlpProblem* p = s.p;
     if (!s.objective_at(2.0 * alpha)) return alpha <= 10.0 * kEps ? -3 : 1;
-    const double f2 = p->f;
+    const double f2 = p->iter.f;
     if (f2 < fa) return -2;
     const double second = s.f0 - 2.0 * fa + f2;
     if (std::fabs(second) > kTiny) {
         const double t = alpha * (3.0 * s.f0 - 4.0 * fa + f2) / (2.0 * second);
-        if (t > kTiny && t < 2.0 * alpha && moves(s, t) && s.objective_at(t) && p->f < fa && s.gradient_now()) {
+        if (t > kTiny && t < 2.0 * alpha && moves(s, t) && s.objective_at(t) && p->iter.f < fa && s.gradient_now()) {
             znlpgmx(p, 0, nullptr);
-            p->lastStep = t;
+            p->iter.lastStep = t;
             return 0;
         }
     }
     if (!s.objective_at(alpha)) return -1;
     if (!s.gradient_now()) return alpha <= 10.0 * kEps ? -3 : 1;
     znlpgmx(p, 0, nullptr);
-    p->lastStep = alpha;
+    p->iter.lastStep = alpha;
     return 0;
 }
 
@@ -400,22 +400,22 @@ int32_t bisect_flat(LineSearch& s, double alpha, double g0, double gmax0) {
         if (alpha <= kTiny) return -2;
     }
     znlpgmx(p, 0, nullptr);
-    double sl = s.slope(p->gradient);
+    double sl = s.slope(p->work.gradient);
     if (!(sl > g0)) return -2;
-    double best = p->maxProjGrad < gmax0 ? alpha : 0.0, bestGrad = std::fmin(p->maxProjGrad, gmax0);
-    if (p->maxProjGrad > p->absGConv && sl >= 0.0) {
+    double best = p->iter.maxProjGrad < gmax0 ? alpha : 0.0, bestGrad = std::fmin(p->iter.maxProjGrad, gmax0);
+    if (p->iter.maxProjGrad > p->opt.absGConv && sl >= 0.0) {
         double lo = 0.0, hi = alpha, sLo = g0, sHi = sl;
         for (int32_t t = 0; t < kMaxTrials; ++t) {
             const double mid = 0.5 * (lo + hi);
             if (hi - lo <= velix::kSqrtMachEpsWritten * mid) break;
-            if (!s.objective_at(mid) || p->f > s.f0 || !s.gradient_now()) return -2;
+            if (!s.objective_at(mid) || p->iter.f > s.f0 || !s.gradient_now()) return -2;
             znlpgmx(p, 0, nullptr);
-            const double sm = s.slope(p->gradient);
-            if (p->maxProjGrad < bestGrad) {
-                bestGrad = p->maxProjGrad;
+            const double sm = s.slope(p->work.gradient);
+            if (p->iter.maxProjGrad < bestGrad) {
+                bestGrad = p->iter.maxProjGrad;
                 best = mid;
             }
-            if (p->maxProjGrad <= p->absGConv || sm < sLo || sm > sHi) break;
+            if (p->iter.maxProjGrad <= p->opt.absGConv || sm < sLo || sm > sHi) break;
             if (sm >= 0.0) {
                 hi = mid;
                 sHi = sm;
@@ -426,20 +426,20 @@ int32_t bisect_flat(LineSearch& s, double alpha, double g0, double gmax0) {
         }
     }
     if (!(bestGrad < gmax0) || best <= 0.0) return -2;
-    p->lastStep = best;
+    p->iter.lastStep = best;
     if (!s.objective_at(best) || !s.gradient_now()) return -2;
     znlpgmx(p, 0, nullptr);
-    return p->f < s.f0 ? 0 : 1;
+    return p->iter.f < s.f0 ? 0 : 1;
 }
 
 bool moves_enough(const LineSearch& s, double alpha) {
     const NlpProblem* p = s.p;
     bool any = false;
     double largest = 0.0;
-    for (int32_t i = 0; i < p->nParams; ++i) {
-        const double step = std::fabs(alpha * p->direction[i]);
+    for (int32_t i = 0; i < p->shape.nParams; ++i) {
+        const double step = std::fabs(alpha * p->work.direction[i]);
         largest = std::fmax(largest, step);
-        if (step >= 10.0 * kEps * std::fabs(p->xBase[i]) && step > 0.0) any = true;
+        if (step >= 10.0 * kEps * std::fabs(p->work.xBase[i]) && step > 0.0) any = true;
     }
     return any && largest > kTiny && alpha > kTiny;
 }
@@ -449,7 +449,7 @@ bool moves_enough(const LineSearch& s, double alpha) {
 int32_t bisect(NlpProblem* p, double f0, double g0, double gmax0, double upper) {
     // A frame of its own that shares the caller's x0 and f0 (it does not
     // count as a search).
-    p->nLineSearches -= 1;
+    p->run.nLineSearches -= 1;
     LineSearch s(p);
     s.f0 = f0;
     s.fBest = f0;
@@ -464,7 +464,7 @@ int32_t bisect(NlpProblem* p, double f0, double g0, double gmax0, double upper) 
             if (alpha <= 10.0 * kEps) return -3;
             continue;
         }
-        const double fa = p->f;
+        const double fa = p->iter.f;
         if (fa > f0) {
             // The larger the rise, the smaller the next step: the strongest
             // test first, so that each factor can act.

@@ -31,16 +31,16 @@ int32_t failed(LineSearch& s) {
 // The slope part of the opening.
 int32_t slope_opening(LineSearch& s, double* g0, double* margin) {
     NlpProblem* p = s.p;
-    if (p->derivLevel == 0) return -1;
+    if (p->opt.derivLevel == 0) return -1;
     znlpgmx(p, 0, nullptr);
-    s.gmax0 = p->maxProjGrad;
-    *g0 = s.slope(p->gradient);
+    s.gmax0 = p->iter.maxProjGrad;
+    *g0 = s.slope(p->work.gradient);
     if (*g0 > kTiny) return failed(s);
     if (*g0 > -kTiny) {
-        p->lastStep = 0.0;
+        p->iter.lastStep = 0.0;
         return 0;
     }
-    const double sigma = p->lsPrecision;
+    const double sigma = p->opt.lsPrecision;
     const double mu = 0.2 > sigma ? sigma / 2.0 : 0.1;
     *margin = mu * std::fabs(*g0);
     return -1;
@@ -65,15 +65,15 @@ int32_t value_opening(LineSearch& s, double* g0, double* margin, double* alpha0)
 int32_t accept_value(LineSearch& s, double alpha, double fAlpha, bool atAlpha) {
     NlpProblem* p = s.p;
     if (fAlpha > s.f0) return failed(s);
-    if (!atAlpha || p->derivLevel != 0) {
+    if (!atAlpha || p->opt.derivLevel != 0) {
         if (!s.objective_at(alpha)) return failed(s);
     }
-    if (p->derivLevel != 0) {
+    if (p->opt.derivLevel != 0) {
         if (!s.gradient_now()) return failed(s);
         znlpgmx(p, 0, nullptr);
     }
-    p->lastStep = alpha;
-    if (p->nLineSearches == 5) p->stepCap = 1.0;
+    p->iter.lastStep = alpha;
+    if (p->run.nLineSearches == 5) p->opt.stepCap = 1.0;
     return 0;
 }
 
@@ -94,16 +94,16 @@ int32_t znlpls6(NlpProblem* p) {
     if (const int32_t r = value_opening(s, &g0, &margin, &alpha0); r >= 0) return r;
     double alpha = alpha0;
     if (!usable_value(s, &alpha)) return failed(s);
-    double f = p->f;
+    double f = p->iter.f;
     double a = 0.0, b = alpha;
     if (f < s.f0) {
         if (alpha >= 0.9 * s.amax) return accept_value(s, alpha, f, true);
         // Double while the value keeps falling.
         double prev = 0.0, fPrev = s.f0;
         for (int32_t k = 0; k < 9; ++k) {
-            const double next = std::fmin(2.0 * alpha, std::fmin(p->stepLimit, s.amax));
+            const double next = std::fmin(2.0 * alpha, std::fmin(p->opt.stepLimit, s.amax));
             if (next <= alpha) return accept_value(s, f <= fPrev ? alpha : prev, std::fmin(f, fPrev), false);
-            if (!s.objective_at(next) || p->f >= f) {
+            if (!s.objective_at(next) || p->iter.f >= f) {
                 a = prev;
                 b = next;
                 break;
@@ -111,7 +111,7 @@ int32_t znlpls6(NlpProblem* p) {
             prev = alpha;
             fPrev = f;
             alpha = next;
-            f = p->f;
+            f = p->iter.f;
             a = prev;
             b = 2.0 * alpha;
         }
@@ -120,14 +120,14 @@ int32_t znlpls6(NlpProblem* p) {
     double fa = a == 0.0 ? s.f0 : s.fBest, fb = DBL_MAX;
     double x1 = a + kC1 * (b - a), x2 = a + kC2 * (b - a);
     if (!s.objective_at(x1)) return failed(s);
-    double f1 = p->f;
+    double f1 = p->iter.f;
     if (!s.objective_at(x2)) return failed(s);
-    double f2 = p->f;
+    double f2 = p->iter.f;
     for (int32_t it = 1;; ++it) {
         const bool firstBetter = f1 <= f2;
         const double fBetter = firstBetter ? f1 : f2, xBetter = firstBetter ? x1 : x2;
         if (fBetter <= s.f0 && (b - a <= 0.001 * alpha0 || it >= 9)) break;
-        if (p->derivLevel != 0 ? fBetter < s.f0 - xBetter * margin : fBetter < s.f0 - 0.1 * std::fabs(s.f0)) break;
+        if (p->opt.derivLevel != 0 ? fBetter < s.f0 - xBetter * margin : fBetter < s.f0 - 0.1 * std::fabs(s.f0)) break;
         if (it > 16 || b - a < kEps * kEps) return failed(s);
         if (firstBetter) {
             b = x2;
@@ -136,7 +136,7 @@ int32_t znlpls6(NlpProblem* p) {
             f2 = f1;
             x1 = a + kC1 * (b - a);
             if (!s.objective_at(x1)) return failed(s);
-            f1 = p->f;
+            f1 = p->iter.f;
         } else {
             a = x1;
             fa = f1;
@@ -144,7 +144,7 @@ int32_t znlpls6(NlpProblem* p) {
             f1 = f2;
             x2 = a + kC2 * (b - a);
             if (!s.objective_at(x2)) return failed(s);
-            f2 = p->f;
+            f2 = p->iter.f;
         }
     }
     // A final parabola step through the better interior point and its two
@@ -155,9 +155,9 @@ int32_t znlpls6(NlpProblem* p) {
     const double hi = firstBetter ? x2 : b, fhi = firstBetter ? f2 : fb;
     if (fhi < DBL_MAX) {
         const double v = parabola_step(lo, flo, best, fBest, hi, fhi);
-        if (v > lo && v < hi && v != best && s.objective_at(v) && p->f <= fBest) {
+        if (v > lo && v < hi && v != best && s.objective_at(v) && p->iter.f <= fBest) {
             best = v;
-            fBest = p->f;
+            fBest = p->iter.f;
         }
     }
     return accept_value(s, best, fBest, false);
@@ -167,14 +167,14 @@ int32_t znlpls7(NlpProblem* p) {
     LineSearch s(p);
     if (s.no_room()) return 0;
     znlpgmx(p, 0, nullptr);
-    s.gmax0 = p->maxProjGrad;
-    const double g0 = s.slope(p->gradient);
+    s.gmax0 = p->iter.maxProjGrad;
+    const double g0 = s.slope(p->work.gradient);
     if (g0 > kTiny) return failed(s);
     if (g0 > -kTiny) {
-        p->lastStep = 0.0;
+        p->iter.lastStep = 0.0;
         return 0;
     }
-    const double sigma = p->lsPrecision;
+    const double sigma = p->opt.lsPrecision;
     const double mu = 0.2 > sigma ? sigma / 2.0 : 0.1;
     auto longEnough = [&](double a, double f) { return (s.f0 - f) + a * (1.0 - mu) * g0 <= 0.0; };
     auto shortEnough = [&](double a, double f) { return (s.f0 - f) + a * mu * g0 >= 0.0; };
@@ -184,7 +184,7 @@ int32_t znlpls7(NlpProblem* p) {
     double alpha = alpha0;
     if (!usable_value(s, &alpha)) return failed(s);
     double delta = alpha;
-    double f = p->f;
+    double f = p->iter.f;
     double lo = 0.0;
     while (!longEnough(alpha, f)) {
         if (alpha >= s.amax) break;
@@ -197,7 +197,7 @@ int32_t znlpls7(NlpProblem* p) {
         }
         delta = next - lo;
         alpha = next;
-        f = p->f;
+        f = p->iter.f;
     }
     if (longEnough(alpha, f) && !shortEnough(alpha, f)) {
         // Bisection between the last step that was too short and the
@@ -210,7 +210,7 @@ int32_t znlpls7(NlpProblem* p) {
                 continue;
             }
             alpha = mid;
-            f = p->f;
+            f = p->iter.f;
             const bool le = longEnough(mid, f), se = shortEnough(mid, f);
             if (le && se) break;
             if (f <= s.f0 && (hi - lo <= 0.001 * alpha0 || k > 8)) break;
@@ -222,11 +222,11 @@ int32_t znlpls7(NlpProblem* p) {
     }
     if (f > s.f0) return failed(s);
     s.set_x(alpha);
-    p->f = f;
+    p->iter.f = f;
     if (!s.gradient_now()) return failed(s);
     znlpgmx(p, 0, nullptr);
-    p->lastStep = alpha;
-    if (p->nLineSearches >= 5) p->stepCap = 1.0;
+    p->iter.lastStep = alpha;
+    if (p->run.nLineSearches >= 5) p->opt.stepCap = 1.0;
     return 0;
 }
 
@@ -245,10 +245,10 @@ int32_t backtrack(LineSearch& s, double alpha0, double margin, double alpha, dou
                 alpha *= 0.1;
                 if (alpha < kTiny) return failed(s);
             }
-            f = p->f;
+            f = p->iter.f;
         }
         known = false;
-        const bool enough = p->derivLevel == 0 ? f < s.f0 - 0.1 * std::fabs(s.f0) : s.f0 - f >= alpha * margin;
+        const bool enough = p->opt.derivLevel == 0 ? f < s.f0 - 0.1 * std::fabs(s.f0) : s.f0 - f >= alpha * margin;
         if (alpha <= 1e-8 * alpha0 || reductions > 8 || enough) break;
         prev = alpha;
         fPrev = f;
@@ -257,8 +257,8 @@ int32_t backtrack(LineSearch& s, double alpha0, double margin, double alpha, dou
     }
     if (reductions > 0 && f < s.f0 && f < fPrev && alpha < prev) {
         const double v = parabola_step(0.0, s.f0, alpha, f, prev, fPrev);
-        if (v > 0.0 && v < prev && v != alpha && s.objective_at(v) && p->f <= f)
-            return accept_value(s, v, p->f, true);
+        if (v > 0.0 && v < prev && v != alpha && s.objective_at(v) && p->iter.f <= f)
+            return accept_value(s, v, p->iter.f, true);
     }
     return accept_value(s, alpha, f, false);
 }
@@ -271,37 +271,37 @@ int32_t znlpls8(NlpProblem* p) {
     if (const int32_t r = value_opening(s, &g0, &margin, &alpha0); r >= 0) return r;
     double alpha = alpha0;
     if (!s.objective_at(alpha)) return backtrack(s, alpha0, margin, 0.1 * alpha, 0.0, false, alpha, s.f0);
-    double f = p->f;
+    double f = p->iter.f;
     if (f >= s.f0) return backtrack(s, alpha0, margin, alpha, f, true, alpha, f);
     if (alpha >= 0.9 * s.amax) return accept_value(s, alpha, f, true);
     // Expansion: increments alpha0, 2 alpha0, 4 alpha0, ...
     double inc = alpha0;
     for (int32_t k = 1;; ++k) {
-        if (k > 8 || alpha >= p->stepLimit || alpha >= s.amax) return accept_value(s, alpha, f, false);
+        if (k > 8 || alpha >= p->opt.stepLimit || alpha >= s.amax) return accept_value(s, alpha, f, false);
         inc *= 2.0;
         const double next = std::fmin(alpha + inc, s.amax);
         const bool ok = s.objective_at(next);
-        if (!ok || p->f >= f) return backtrack(s, alpha0, margin, alpha, f, false, next, ok ? p->f : DBL_MAX);
+        if (!ok || p->iter.f >= f) return backtrack(s, alpha0, margin, alpha, f, false, next, ok ? p->iter.f : DBL_MAX);
         alpha = next;
-        f = p->f;
+        f = p->iter.f;
     }
 }
 
 double gtcmx(NlpProblem* p) {
     double worst = 0.0;
-    if (p->hasLinCon && p->nLinCon > 0) {
-        for (int32_t k = 0; k < p->nLinCon; ++k) {
-            p->conRowFn(p, k, p->rowBuffer);
-            double r = -p->linRhs[k];
-            for (int32_t i = 0; i < p->nParams; ++i) r += p->rowBuffer[i] * p->x[i];
-            worst = std::fmax(worst, k < p->nLinEq ? std::fabs(r) : std::fmax(0.0, -r));
+    if (p->shape.hasLinCon && p->shape.nLinCon > 0) {
+        for (int32_t k = 0; k < p->shape.nLinCon; ++k) {
+            p->cb.conRowFn(p, k, p->active.rowBuffer);
+            double r = -p->con.linRhs[k];
+            for (int32_t i = 0; i < p->shape.nParams; ++i) r += p->active.rowBuffer[i] * p->param.x[i];
+            worst = std::fmax(worst, k < p->shape.nLinEq ? std::fabs(r) : std::fmax(0.0, -r));
         }
     }
-    if (p->hasNlinCon) {
-        if (p->conValuesFn != nullptr && p->conValuesFn(p) != 0) return DBL_MAX;
-        for (int32_t j = 0; j < p->nNlinCon; ++j) {
-            const double c = p->conValues[j];
-            worst = std::fmax(worst, j < p->nNlinEq ? std::fabs(c) : std::fmax(0.0, -c));
+    if (p->shape.hasNlinCon) {
+        if (p->cb.conValuesFn != nullptr && p->cb.conValuesFn(p) != 0) return DBL_MAX;
+        for (int32_t j = 0; j < p->shape.nNlinCon; ++j) {
+            const double c = p->con.conValues[j];
+            worst = std::fmax(worst, j < p->shape.nNlinEq ? std::fabs(c) : std::fmax(0.0, -c));
         }
     }
     return worst;
@@ -318,7 +318,7 @@ struct ValueSearch {
 
     bool at(double a) {
         if (!s.objective_at(a)) return false;
-        f = s.p->f;
+        f = s.p->iter.f;
         v = gtcmx(s.p);
         return true;
     }
@@ -351,7 +351,7 @@ struct ValueSearch {
             const double trial = std::fmin(prev + inc, s.amax);
             if (!at(trial)) return at(prev) && good() ? prev : -1.0;
             if (f >= fPrev || v > v0) return shrink(prev + kC2 * (trial - prev), alpha0);
-            if (k > 10 || trial >= p->stepLimit || trial >= s.amax) return trial;
+            if (k > 10 || trial >= p->opt.stepLimit || trial >= s.amax) return trial;
             prev = trial;
             fPrev = f;
         }
@@ -362,16 +362,16 @@ struct ValueSearch {
 
 int32_t znlpls9(NlpProblem* p) {
     LineSearch s(p);
-    const double v0 = p->maxConViolation;
+    const double v0 = p->iter.maxConViolation;
     if (s.no_room()) return 0;
     ValueSearch vs{s, v0};
     const double alpha = vs.step(znlpalf(p, 0.0));
     if (alpha < 0.0 || !vs.at(alpha) || !vs.good()) {
-        p->maxConViolation = v0;
+        p->iter.maxConViolation = v0;
         return failed(s);
     }
-    p->lastStep = alpha;
-    p->maxConViolation = vs.v;
-    if (p->nLineSearches >= 5) p->stepCap = 1.0;
+    p->iter.lastStep = alpha;
+    p->iter.maxConViolation = vs.v;
+    if (p->run.nLineSearches >= 5) p->opt.stepCap = 1.0;
     return 0;
 }

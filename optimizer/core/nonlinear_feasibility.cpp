@@ -36,9 +36,9 @@ struct Search {
     int32_t evals = 0;
     double v = 0.0, phi = 0.0;
     explicit Search(NlpProblem* problem)
-        : p(problem), n(problem->nParams), g(sz(n)), h(sz(problem->packedLen) + 1), w(h), d(sz(n)),
-          entry(problem->x, problem->x + problem->nParams), base(entry) {}
-    void set_x(const std::vector<double>& x) { std::copy(x.begin(), x.end(), p->x); }
+        : p(problem), n(problem->shape.nParams), g(sz(n)), h(sz(problem->shape.packedLen) + 1), w(h), d(sz(n)),
+          entry(problem->param.x, problem->param.x + problem->shape.nParams), base(entry) {}
+    void set_x(const std::vector<double>& x) { std::copy(x.begin(), x.end(), p->param.x); }
 };
 
 void add_violation(Search& s, double r, double v, bool deriv, const double* row) {
@@ -53,20 +53,20 @@ void add_violation(Search& s, double r, double v, bool deriv, const double* row)
 }
 
 int32_t nonlinear_values(NlpProblem* p) {
-    p->evalStatus = 0.0;
+    p->run.evalStatus = 0.0;
     int32_t r;
-    if (p->conValuesFn != nullptr) {
-        r = p->conValuesFn(p);
+    if (p->cb.conValuesFn != nullptr) {
+        r = p->cb.conValuesFn(p);
     } else {
-        p->lastEval = kLastObjective;
-        r = p->objectiveFn(p);
+        p->run.lastEval = kLastObjective;
+        r = p->cb.objectiveFn(p);
     }
-    return r != 0 || p->evalStatus != 0.0 ? -1 : 0;
+    return r != 0 || p->run.evalStatus != 0.0 ? -1 : 0;
 }
 
 int32_t nonlinear_jacobian(NlpProblem* p) {
-    NlpCallback fn = p->hooks != nullptr && p->hooks->conJacobianFn != nullptr ? p->hooks->conJacobianFn
-                                                                               : p->conJacobianFn;
+    NlpCallback fn = p->hooks != nullptr && p->hooks->eval.conJacobianFn != nullptr ? p->hooks->eval.conJacobianFn
+                                                                               : p->cb.conJacobianFn;
     return (fn != nullptr ? fn(p) : znlpfcj(p)) != 0 ? -2 : 0;
 }
 
@@ -75,8 +75,8 @@ int32_t nonlinear_jacobian(NlpProblem* p) {
 int32_t funhes(Search& s, bool deriv) {
     NlpProblem* p = s.p;
     const int32_t n = s.n;
-    const double tol = p->feasTol;
-    const double phase = p->evalPhase;
+    const double tol = p->opt.feasTol;
+    const double phase = p->run.evalPhase;
     s.evals += 1;
     s.v = 0.0;
     s.phi = 0.0;
@@ -85,11 +85,11 @@ int32_t funhes(Search& s, bool deriv) {
         std::fill(s.h.begin(), s.h.end(), 0.0);
     }
     std::vector<double> unit(sz(n), 0.0);
-    for (int32_t i = 0; p->hasBounds && i < n; ++i) {
-        const double l = p->lower[i], u = p->upper[i], x = p->x[i];
+    for (int32_t i = 0; p->shape.hasBounds && i < n; ++i) {
+        const double l = p->param.lower[i], u = p->param.upper[i], x = p->param.x[i];
         unit[i] = 1.0;
         // A fixed parameter is met within (1 + |l|) t, like any bound.
-        if (p->boundState[i] == 2) {
+        if (p->active.boundState[i] == 2) {
             if (std::fabs(x - l) > (1.0 + std::fabs(l)) * tol) add_violation(s, x - l, std::fabs(x - l), deriv, unit.data());
         } else if (l > -DBL_MAX && x - l < -(1.0 + std::fabs(l)) * tol) {
             add_violation(s, x - l, l - x, deriv, unit.data());
@@ -98,24 +98,24 @@ int32_t funhes(Search& s, bool deriv) {
         }
         unit[i] = 0.0;
     }
-    for (int32_t k = 0; p->hasLinCon && k < p->nLinCon; ++k) {
-        p->conRowFn(p, k, p->rowBuffer);
-        double r = -p->linRhs[k];
-        for (int32_t i = 0; i < n; ++i) r += p->rowBuffer[i] * p->x[i];
-        const double t = std::fmax(tol, tol * (1.0 + std::fabs(p->linRhs[k])));
-        const double v = k < p->nLinEq ? std::fabs(r) : std::fmax(0.0, -r);
-        if (v > t) add_violation(s, r, v, deriv, p->rowBuffer);
+    for (int32_t k = 0; p->shape.hasLinCon && k < p->shape.nLinCon; ++k) {
+        p->cb.conRowFn(p, k, p->active.rowBuffer);
+        double r = -p->con.linRhs[k];
+        for (int32_t i = 0; i < n; ++i) r += p->active.rowBuffer[i] * p->param.x[i];
+        const double t = std::fmax(tol, tol * (1.0 + std::fabs(p->con.linRhs[k])));
+        const double v = k < p->shape.nLinEq ? std::fabs(r) : std::fmax(0.0, -r);
+        if (v > t) add_violation(s, r, v, deriv, p->active.rowBuffer);
     }
-    if (p->hasNlinCon) {
-        p->evalPhase = deriv ? kPhaseLagrangeHessian : kPhaseFdConJacobian;
+    if (p->shape.hasNlinCon) {
+        p->run.evalPhase = deriv ? kPhaseLagrangeHessian : kPhaseFdConJacobian;
         int32_t r = nonlinear_values(p);
         if (r == 0 && deriv) r = nonlinear_jacobian(p);
-        p->evalPhase = phase;
+        p->run.evalPhase = phase;
         if (r != 0) return r;
-        for (int32_t j = 0; j < p->nNlinCon; ++j) {
-            const double c = p->conValues[j];
-            const double v = j < p->nNlinEq ? std::fabs(c) : std::fmax(0.0, -c);
-            if (v > tol) add_violation(s, c, v, deriv, p->conJacobian + sz(j) * n);
+        for (int32_t j = 0; j < p->shape.nNlinCon; ++j) {
+            const double c = p->con.conValues[j];
+            const double v = j < p->shape.nNlinEq ? std::fabs(c) : std::fmax(0.0, -c);
+            if (v > tol) add_violation(s, c, v, deriv, p->con.conJacobian + sz(j) * n);
         }
     }
     return s.phi > 0.0 ? 1 : 0;
@@ -131,7 +131,7 @@ int32_t armijo(Search& s, double alpha, double pref) {
             alphaMin = std::fmin(alphaMin, kRelTol * std::fabs(s.base[i]) / std::fabs(s.d[i]));
     if (alphaMin == DBL_MAX) return -1;
     auto at = [&](double a) {
-        for (int32_t i = 0; i < n; ++i) s.p->x[i] = s.base[i] + a * s.d[i];
+        for (int32_t i = 0; i < n; ++i) s.p->param.x[i] = s.base[i] + a * s.d[i];
         return funhes(s, false);
     };
     double best = -1.0, bestPhi = 0.0, ref = pref;
@@ -197,7 +197,7 @@ double chmod(int32_t n, double delta, double* a) {
 }  // namespace
 
 int32_t znlpfnc(NlpProblem* p, int32_t mode) {
-    if (!p->hasBounds && !p->hasLinCon && !p->hasNlinCon) return 0;
+    if (!p->shape.hasBounds && !p->shape.hasLinCon && !p->shape.hasNlinCon) return 0;
     Search s(p);
     const int32_t n = s.n;
     const int32_t maxEvals = mode != 0 ? 200 : 20, maxIter = mode != 0 ? 20 : 10;
@@ -217,7 +217,7 @@ int32_t znlpfnc(NlpProblem* p, int32_t mode) {
         return 3;
     };
     for (int32_t iter = 0;;) {
-        std::copy(p->x, p->x + n, s.base.begin());
+        std::copy(p->param.x, p->param.x + n, s.base.begin());
         vBase = s.v;
         double ridge = 0.0;
         bool newton = true;
@@ -226,7 +226,7 @@ int32_t znlpfnc(NlpProblem* p, int32_t mode) {
             std::copy(s.h.begin(), s.h.end(), s.w.begin());
             if (ridge > 0.0)
                 for (int32_t i = 0; i < n; ++i) s.w[pk(i, i)] += ridge;
-            ridge = std::fmax(ridge, chmod(n, p->singularTol, s.w.data()));
+            ridge = std::fmax(ridge, chmod(n, p->opt.singularTol, s.w.data()));
             for (int32_t i = 0; i < n; ++i) s.d[i] = -s.g[i];
             if (newton && znlpcso(p, 2, n, s.w.data(), s.d.data()) != 0) {
                 newton = false;
@@ -251,7 +251,7 @@ int32_t znlpfnc(NlpProblem* p, int32_t mode) {
                 continue;
             }
             double xmax = 1.0;
-            for (int32_t i = 0; i < n; ++i) xmax = std::fmax(xmax, std::fabs(p->x[i]));
+            for (int32_t i = 0; i < n; ++i) xmax = std::fmax(xmax, std::fabs(p->param.x[i]));
             if (norm / 10.0 > xmax)
                 for (int32_t i = 0; i < n; ++i) s.d[i] *= 10.0 / norm;
             const int32_t a = armijo(s, 1.0, phiBase);

@@ -26,61 +26,61 @@ bool newton_type(int32_t t) {
 }
 
 void thresholds(NlpProblem* p) {
-    const bool nlc = p->hasNlinCon != 0;
-    fill(&p->absConv, p->maximize ? kAbsConvBound : -kAbsConvBound);
-    fill(&p->fSize, 0.0);
-    fill(&p->xSize, 0.0);
+    const bool nlc = p->shape.hasNlinCon != 0;
+    fill(&p->opt.absConv, p->shape.maximize ? kAbsConvBound : -kAbsConvBound);
+    fill(&p->opt.fSize, 0.0);
+    fill(&p->opt.xSize, 0.0);
     // FDIGITS not given: the digits of twice the machine precision.
-    fill(&p->fDigits, -std::log10(4.0 * velix::kMachEps));
-    fill(&p->cDigits, p->fDigits);
-    fill(&p->fConv, std::pow(10.0, -p->fDigits));
-    fill(&p->absFConv, 0.0);
-    if (simplex(p->technique)) {
-        fill(&p->absXConv, nlc ? 1e-4 : 1e-8);
-        fill(&p->gConv2, 0.0);
-        fill(&p->gConv, 0.0);
-        fill(&p->absGConv, 0.0);
-        fill(&p->xConv, 1e-8);
-        fill(&p->fConv2, 1e-6);
+    fill(&p->opt.fDigits, -std::log10(4.0 * velix::kMachEps));
+    fill(&p->opt.cDigits, p->opt.fDigits);
+    fill(&p->opt.fConv, std::pow(10.0, -p->opt.fDigits));
+    fill(&p->opt.absFConv, 0.0);
+    if (simplex(p->opt.technique)) {
+        fill(&p->opt.absXConv, nlc ? 1e-4 : 1e-8);
+        fill(&p->opt.gConv2, 0.0);
+        fill(&p->opt.gConv, 0.0);
+        fill(&p->opt.absGConv, 0.0);
+        fill(&p->opt.xConv, 1e-8);
+        fill(&p->opt.fConv2, 1e-6);
     } else {
-        fill(&p->absGConv, 1e-5);
-        fill(&p->absXConv, 0.0);
-        fill(&p->gConv, 1e-8);
-        fill(&p->xConv, 0.0);
-        fill(&p->fConv2, nlc ? 1e-6 : 0.0);
-        fill(&p->gConv2, 0.0);
+        fill(&p->opt.absGConv, 1e-5);
+        fill(&p->opt.absXConv, 0.0);
+        fill(&p->opt.gConv, 1e-8);
+        fill(&p->opt.xConv, 0.0);
+        fill(&p->opt.fConv2, nlc ? 1e-6 : 0.0);
+        fill(&p->opt.gConv2, 0.0);
     }
 }
 
 void limits_and_tolerances(NlpProblem* p) {
-    const int32_t t = p->technique;
-    fill(&p->maxIter, newton_type(t) ? 200 : simplex(t) ? 1000 : 500);
-    fill(&p->maxFunc, newton_type(t) ? 500 : simplex(t) ? 3000 : 1000);
-    fill(&p->nlcIterLimit, p->maxIter);
-    fill(&p->maxTime, DBL_MAX);
-    fill(&p->feasTol, 1e-8);
-    fill(&p->linDepTol, 1e-8);
-    fill(&p->singularTol, velix::kSqrtMachEpsWritten);
-    fill(&p->restart, t == kTechCongra ? 0.0 : t == kTechLevmar ? 60.0 : 2147483647.0);
+    const int32_t t = p->opt.technique;
+    fill(&p->opt.maxIter, newton_type(t) ? 200 : simplex(t) ? 1000 : 500);
+    fill(&p->opt.maxFunc, newton_type(t) ? 500 : simplex(t) ? 3000 : 1000);
+    fill(&p->opt.nlcIterLimit, p->opt.maxIter);
+    fill(&p->opt.maxTime, DBL_MAX);
+    fill(&p->opt.feasTol, 1e-8);
+    fill(&p->opt.linDepTol, 1e-8);
+    fill(&p->opt.singularTol, velix::kSqrtMachEpsWritten);
+    fill(&p->opt.restart, t == kTechCongra ? 0.0 : t == kTechLevmar ? 60.0 : 2147483647.0);
 }
 
 void step_controls(NlpProblem* p) {
-    const int32_t t = p->technique;
-    if (wzmis(p->stepLimit) || !(p->stepLimit > 0.0)) p->stepLimit = 1e20;
-    if (wzmis(p->stepCap) || !(p->stepCap > 0.0)) p->stepCap = simplex(t) && p->hasNlinCon ? 0.5 : 1.0;
-    if (!(p->earlyStepSearches != 0 && !wzmis(p->earlyStepCap) && p->earlyStepCap > 0.0)) p->earlyStepCap = DBL_MAX;
-    if (!wzmis(p->inStep) && !(p->inStep > 0.0)) p->inStep = host_missing_value();
-    if (t == kTechNewrap && wzmis(p->inStep)) p->inStep = 4.0;
-    if (wzmis(p->lsPrecision) || !(p->lsPrecision > 0.0 && p->lsPrecision < 1.0)) {
+    const int32_t t = p->opt.technique;
+    if (wzmis(p->opt.stepLimit) || !(p->opt.stepLimit > 0.0)) p->opt.stepLimit = 1e20;
+    if (wzmis(p->opt.stepCap) || !(p->opt.stepCap > 0.0)) p->opt.stepCap = simplex(t) && p->shape.hasNlinCon ? 0.5 : 1.0;
+    if (!(p->opt.earlyStepSearches != 0 && !wzmis(p->opt.earlyStepCap) && p->opt.earlyStepCap > 0.0)) p->opt.earlyStepCap = DBL_MAX;
+    if (!wzmis(p->opt.inStep) && !(p->opt.inStep > 0.0)) p->opt.inStep = host_missing_value();
+    if (t == kTechNewrap && wzmis(p->opt.inStep)) p->opt.inStep = 4.0;
+    if (wzmis(p->opt.lsPrecision) || !(p->opt.lsPrecision > 0.0 && p->opt.lsPrecision < 1.0)) {
         const bool quasiNewton = t == kTechQuanew || t == kTechDualQuanew || t == kTechDbldog || t == kTechHyquan;
         if (t == kTechNewrap)
-            p->lsPrecision = 0.9;
-        else if (quasiNewton && p->update == kUpdateDfp)
-            p->lsPrecision = 0.06;
+            p->opt.lsPrecision = 0.9;
+        else if (quasiNewton && p->opt.update == kUpdateDfp)
+            p->opt.lsPrecision = 0.06;
         else if (t == kTechQuanew || t == kTechDualQuanew)
-            p->lsPrecision = 0.4;
+            p->opt.lsPrecision = 0.4;
         else
-            p->lsPrecision = 0.1;
+            p->opt.lsPrecision = 0.1;
     }
 }
 
@@ -90,8 +90,8 @@ void znlp_default_options(NlpProblem* p) {
     // General constraints are factored in the dense form, except for the
     // first form of QUADAS, which keeps its factor on a utility file;
     // without them there is no factor of rows.
-    const bool general = p->hasLinCon || p->hasNlinCon;
-    p->conFactorForm = !general ? 0 : (p->technique == kTechQuadas && p->techVariant == 1 ? 2 : 1);
+    const bool general = p->shape.hasLinCon || p->shape.hasNlinCon;
+    p->opt.conFactorForm = !general ? 0 : (p->opt.technique == kTechQuadas && p->opt.techVariant == 1 ? 2 : 1);
     thresholds(p);
     limits_and_tolerances(p);
     step_controls(p);

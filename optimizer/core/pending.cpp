@@ -8,6 +8,6 @@
 #include "velix/host.h"
 
 int32_t znlp_technique_pending(NlpProblem* p) {
-    xpmlog(kMsgNlp, kMsgTechniquePending, p->technique);
+    xpmlog(kMsgNlp, kMsgTechniquePending, p->opt.technique);
     return kNlpNotUsable;
 }

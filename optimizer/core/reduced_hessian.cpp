@@ -38,16 +38,16 @@ void sparse_reduce(NlpProblem* p, int32_t mode, const double* h, double* out) {
         sparse_pending();
         return;
     }
-    const int32_t n = p->nParams;
-    if (p->hasBounds) {
+    const int32_t n = p->shape.nParams;
+    if (p->shape.hasBounds) {
         znlp_free_list(p);
-        for (int32_t k = 0; k < n; ++k) p->hessianPerm[p->freeList[k]] = k < n_free(p) ? k : -(k + 1);
+        for (int32_t k = 0; k < n; ++k) p->hess.hessianPerm[p->active.freeList[k]] = k < n_free(p) ? k : -(k + 1);
         if (mode == 1) return;
         std::vector<int32_t> maskperm(static_cast<size_t>(n));
-        zslltiu(p->hessianPerm, maskperm.data(), 0, n, p->hessianPattern, p->hessianFactorPattern, nullptr, h, out);
+        zslltiu(p->hess.hessianPerm, maskperm.data(), 0, n, p->hess.hessianPattern, p->hess.hessianFactorPattern, nullptr, h, out);
         return;
     }
-    if (mode == 2) zslltiu(nullptr, nullptr, 0, n, p->hessianPattern, p->hessianFactorPattern, p->hessianPerm, h, out);
+    if (mode == 2) zslltiu(nullptr, nullptr, 0, n, p->hess.hessianPattern, p->hess.hessianFactorPattern, p->hess.hessianPerm, h, out);
 }
 
 }  // namespace
@@ -55,8 +55,8 @@ void sparse_reduce(NlpProblem* p, int32_t mode, const double* h, double* out) {
 void znlpmul(NlpProblem* p, int32_t storage, int32_t n, const int32_t* idx, const double* h, const double* x,
              double* y) {
     if (storage == 1) {
-        if (idx != nullptr || n != p->nParams) nlp_internal_error("znlpmul: a sparse Hessian over an index list");
-        zslltma(nullptr, n, p->hessianPattern, h, x, y);
+        if (idx != nullptr || n != p->shape.nParams) nlp_internal_error("znlpmul: a sparse Hessian over an index list");
+        zslltma(nullptr, n, p->hess.hessianPattern, h, x, y);
         return;
     }
     if (storage == 2) {
@@ -67,19 +67,19 @@ void znlpmul(NlpProblem* p, int32_t storage, int32_t n, const int32_t* idx, cons
 }
 
 void znlpred(NlpProblem* p, int32_t storage, const double* h, double* out) {
-    const int32_t n = p->nParams, nf = n_free(p), nr = n_reduced(p);
+    const int32_t n = p->shape.nParams, nf = n_free(p), nr = n_reduced(p);
     // HZ over the free rows, then Z'(HZ).
     std::vector<double> hz(static_cast<size_t>(nf) * nr, 0.0);
     for (int32_t i = 0; i < nf; ++i)
         for (int32_t j = 0; j < nf; ++j) {
-            const double hij = entry(storage, h, p->freeList[i], p->freeList[j]);
+            const double hij = entry(storage, h, p->active.freeList[i], p->active.freeList[j]);
             if (hij == 0.0) continue;
-            for (int32_t k = 0; k < nr; ++k) hz[static_cast<size_t>(i) * nr + k] += hij * p->nullBasis[j * n + k];
+            for (int32_t k = 0; k < nr; ++k) hz[static_cast<size_t>(i) * nr + k] += hij * p->active.nullBasis[j * n + k];
         }
     for (int32_t a = 0; a < nr; ++a)
         for (int32_t b = 0; b <= a; ++b) {
             double s = 0.0;
-            for (int32_t i = 0; i < nf; ++i) s += p->nullBasis[i * n + a] * hz[static_cast<size_t>(i) * nr + b];
+            for (int32_t i = 0; i < nf; ++i) s += p->active.nullBasis[i * n + a] * hz[static_cast<size_t>(i) * nr + b];
             out[pk(a, b)] = s;
         }
 }
@@ -92,54 +92,54 @@ void znlpre2(NlpProblem* p, int32_t storage, const double* h, double* out) {
     // are not below their positions.
     std::vector<double> copy;
     if (h == out) {
-        copy.assign(h, h + (storage == 2 ? p->nParams : p->packedLen));
+        copy.assign(h, h + (storage == 2 ? p->shape.nParams : p->shape.packedLen));
         h = copy.data();
     }
     for (int32_t i = 0; i < nf; ++i) {
         if (storage == 2) {
-            out[i] = h[p->freeList[i]];
+            out[i] = h[p->active.freeList[i]];
             continue;
         }
-        for (int32_t j = 0; j <= i; ++j) out[pk(i, j)] = h[pk(p->freeList[i], p->freeList[j])];
+        for (int32_t j = 0; j <= i; ++j) out[pk(i, j)] = h[pk(p->active.freeList[i], p->active.freeList[j])];
     }
 }
 
 void znlpre3(NlpProblem* p, double* h) {
-    const int32_t n = p->nParams, nf = n_free(p), nr = n_reduced(p);
+    const int32_t n = p->shape.nParams, nf = n_free(p), nr = n_reduced(p);
     std::vector<double> d(static_cast<size_t>(nf));
-    for (int32_t i = 0; i < nf; ++i) d[i] = h[pk(p->freeList[i], p->freeList[i])];
+    for (int32_t i = 0; i < nf; ++i) d[i] = h[pk(p->active.freeList[i], p->active.freeList[i])];
     for (int32_t a = 0; a < nr; ++a)
         for (int32_t b = 0; b <= a; ++b) {
             double s = 0.0;
-            for (int32_t i = 0; i < nf; ++i) s += p->nullBasis[i * n + a] * d[i] * p->nullBasis[i * n + b];
+            for (int32_t i = 0; i < nf; ++i) s += p->active.nullBasis[i * n + a] * d[i] * p->active.nullBasis[i * n + b];
             h[pk(a, b)] = s;
         }
 }
 
 void znlpexp(NlpProblem* p, const double* m, double* out) {
-    const int32_t n = p->nParams, nf = n_free(p), nr = n_reduced(p);
-    for (int32_t i = 0; i < p->packedLen; ++i) out[i] = 0.0;
+    const int32_t n = p->shape.nParams, nf = n_free(p), nr = n_reduced(p);
+    for (int32_t i = 0; i < p->shape.packedLen; ++i) out[i] = 0.0;
     std::vector<double> zm(static_cast<size_t>(nf) * nr, 0.0);
     for (int32_t i = 0; i < nf; ++i)
         for (int32_t k = 0; k < nr; ++k)
-            for (int32_t l = 0; l < nr; ++l) zm[static_cast<size_t>(i) * nr + l] += p->nullBasis[i * n + k] * m[pk(k, l)];
+            for (int32_t l = 0; l < nr; ++l) zm[static_cast<size_t>(i) * nr + l] += p->active.nullBasis[i * n + k] * m[pk(k, l)];
     for (int32_t i = 0; i < nf; ++i)
         for (int32_t j = 0; j <= i; ++j) {
             double s = 0.0;
-            for (int32_t l = 0; l < nr; ++l) s += zm[static_cast<size_t>(i) * nr + l] * p->nullBasis[j * n + l];
-            out[pk(p->freeList[i], p->freeList[j])] = s;
+            for (int32_t l = 0; l < nr; ++l) s += zm[static_cast<size_t>(i) * nr + l] * p->active.nullBasis[j * n + l];
+            out[pk(p->active.freeList[i], p->active.freeList[j])] = s;
         }
 }
 
 void znlphpr(NlpProblem* p, int32_t mode, int32_t useQ, int32_t storage, double*, double* h, double* out) {
-    if (p->conFactorForm == 2) nlp_internal_error("znlphpr: sparse active-set form");
+    if (p->opt.conFactorForm == 2) nlp_internal_error("znlphpr: sparse active-set form");
     if (storage == 1) {
         sparse_reduce(p, mode, h, out);
         return;
     }
     double* target = mode == 1 ? h : out;
     if (has_general(p)) {
-        const bool q = useQ != 0 && (p->nActiveLin > 0 || keeps_basis(p->technique));
+        const bool q = useQ != 0 && (p->active.nActiveLin > 0 || keeps_basis(p->opt.technique));
         if (q) {
             std::vector<double> r(static_cast<size_t>(n_reduced(p)) * (n_reduced(p) + 1) / 2);
             znlpred(p, storage, h, r.data());
@@ -149,77 +149,77 @@ void znlphpr(NlpProblem* p, int32_t mode, int32_t useQ, int32_t storage, double*
         }
         return;
     }
-    if (p->hasBounds) {
+    if (p->shape.hasBounds) {
         if (mode == 1) znlp_free_list(p);
         znlpre2(p, storage, h, target);
         return;
     }
     if (mode == 2) {
-        const int32_t len = storage == 2 ? p->nParams : p->packedLen;
+        const int32_t len = storage == 2 ? p->shape.nParams : p->shape.packedLen;
         for (int32_t i = 0; i < len; ++i) out[i] = h[i];
     }
 }
 
 void znlphgp(NlpProblem* p, int32_t mode, int32_t storage, double* gout, double* h, double* rout) {
     if (n_free(p) == 0) {
-        p->maxProjGrad = p->scaledGradMax = 0.0;
+        p->iter.maxProjGrad = p->iter.scaledGradMax = 0.0;
         return;
     }
-    znlphpr(p, mode == 0 ? 1 : 2, keeps_basis(p->technique) ? 0 : 1, storage, nullptr, h, rout);
-    if (mode == 0 || p->technique == kTechQuadas) return;
+    znlphpr(p, mode == 0 ? 1 : 2, keeps_basis(p->opt.technique) ? 0 : 1, storage, nullptr, h, rout);
+    if (mode == 0 || p->opt.technique == kTechQuadas) return;
     znlpgmx(p, 1, gout);
     // The scaled gradient criterion: |g_i| / sqrt(|h_ii f|) over the
     // reduced space.
-    const bool reduced = has_general(p) || p->hasBounds;
+    const bool reduced = has_general(p) || p->shape.hasBounds;
     const bool sparse = storage == 1 && !has_general(p);
     const double* diag = reduced && !sparse ? rout : h;
     const bool packed = has_general(p) || storage > 2 || storage < 1;
     double worst = 0.0;
     for (int32_t i = 0; i < n_reduced(p); ++i) {
-        const int32_t at = sparse && p->hasBounds ? p->freeList[i] : i;
+        const int32_t at = sparse && p->shape.hasBounds ? p->active.freeList[i] : i;
         const double hii = packed ? diag[pk(i, i)] : diag[at];
-        const double hf = std::fabs(hii * p->f);
+        const double hf = std::fabs(hii * p->iter.f);
         if (hii > 0.0 && hf > DBL_MIN) worst = std::fmax(worst, std::fabs(gout[i]) / std::sqrt(hf));
     }
-    p->scaledGradMax = worst;
+    p->iter.scaledGradMax = worst;
 }
 
 void znlphsc(NlpProblem* p, int32_t storage, int32_t count, const double* h) {
-    const bool first = p->iterSinceStart == 0 || (p->hasLinCon && p->activeChange != 0);
+    const bool first = p->run.iterSinceStart == 0 || (p->shape.hasLinCon && p->active.activeChange != 0);
     for (int32_t i = 0; i < count; ++i) {
         const double hii = storage == 1 || storage == 2 ? h[i] : h[pk(i, i)];
         const double v = std::fmax(std::sqrt(std::fabs(hii)), velix::kSqrtMachEpsWritten);
-        double& s = p->scale[i];
-        if (p->iterMark != 0 || p->scalingKind == 0)
+        double& s = p->param.scale[i];
+        if (p->run.iterMark != 0 || p->opt.scalingKind == 0)
             s = 1.0;
         else if (first)
             s = v;
-        else if (p->scalingKind == 1)
+        else if (p->opt.scalingKind == 1)
             s = std::fmax(s, v);
-        else if (p->scalingKind == 2)
+        else if (p->opt.scalingKind == 2)
             s = v >= 0.6 * s ? v : 0.6 * s;
-        else if (p->scalingKind == 3)
+        else if (p->opt.scalingKind == 3)
             s = v;
     }
 }
 
 double znlphs2(NlpProblem* p, int32_t storage, double* out) {
     const int32_t nr = n_reduced(p);
-    const bool linear = p->hasLinCon != 0;
-    double* h = linear ? p->reducedHessian : p->hessian;
+    const bool linear = p->shape.hasLinCon != 0;
+    double* h = linear ? p->active.reducedHessian : p->hess.hessian;
     const bool diagonal = !linear && storage == 2;
     double norm = 0.0;
     for (int32_t i = 0; i < nr; ++i) {
-        const double v = linear ? p->reducedGradient[i] : p->hasBounds ? p->gradient[p->freeList[i]] : p->gradient[i];
-        const double s = p->scalingKind != 0 ? p->scale[i] : 1.0;
+        const double v = linear ? p->active.reducedGradient[i] : p->shape.hasBounds ? p->work.gradient[p->active.freeList[i]] : p->work.gradient[i];
+        const double s = p->opt.scalingKind != 0 ? p->param.scale[i] : 1.0;
         out[i] = -v / s;
         norm += out[i] * out[i];
-        if (p->scalingKind == 0) continue;
+        if (p->opt.scalingKind == 0) continue;
         if (diagonal) {
             h[i] /= s * s;
             continue;
         }
-        for (int32_t j = 0; j <= i; ++j) h[pk(i, j)] /= s * p->scale[j];
+        for (int32_t j = 0; j <= i; ++j) h[pk(i, j)] /= s * p->param.scale[j];
     }
     return std::sqrt(norm);
 }

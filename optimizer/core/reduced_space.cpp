@@ -29,14 +29,14 @@ constexpr double kGuard = 10.0 * velix::kSqrtDblMinWritten;
 // Q is applied under general constraints when rows are active or the
 // technique accumulates its basis.
 bool applies_q(const NlpProblem* p) {
-    return has_general(p) && (p->nActiveLin > 0 || keeps_basis(p->technique));
+    return has_general(p) && (p->active.nActiveLin > 0 || keeps_basis(p->opt.technique));
 }
 
 void refuse_sparse(const NlpProblem* p, const char* routine) {
-    if (p->conFactorForm == 2) nlp_internal_error(routine);
+    if (p->opt.conFactorForm == 2) nlp_internal_error(routine);
 }
 
-double tolerance(const NlpProblem* p) { return p->feasTol * std::pow(10.0, p->feasRound); }
+double tolerance(const NlpProblem* p) { return p->opt.feasTol * std::pow(10.0, p->run.feasRound); }
 
 }  // namespace
 
@@ -57,68 +57,68 @@ double znlpgs(const NlpProblem* p, const double* a, const double* b, const doubl
     const int32_t nr = n_reduced(p);
     if (nr <= 0) return 0.0;
     if (has_general(p)) return dotprd(nr, a, b);
-    if (p->hasBounds) {
+    if (p->shape.hasBounds) {
         double sum = 0.0;
-        for (int32_t i = 0; i < n_free(p); ++i) sum += g[p->freeList[i]] * s[p->freeList[i]];
+        for (int32_t i = 0; i < n_free(p); ++i) sum += g[p->active.freeList[i]] * s[p->active.freeList[i]];
         return sum;
     }
-    return dotprd(p->nParams, g, s);
+    return dotprd(p->shape.nParams, g, s);
 }
 
 void znlpvre(NlpProblem* p, const double* v, double* out) {
     refuse_sparse(p, "znlpvre: sparse active-set form");
-    const int32_t n = p->nParams, nf = n_free(p), nr = n_reduced(p);
+    const int32_t n = p->shape.nParams, nf = n_free(p), nr = n_reduced(p);
     if (nr <= 0) return;
-    if (!has_general(p) && !p->hasBounds) {
+    if (!has_general(p) && !p->shape.hasBounds) {
         for (int32_t i = 0; i < n; ++i) out[i] = v[i];
     } else if (!has_general(p)) {
-        for (int32_t i = 0; i < nf; ++i) out[i] = v[p->freeList[i]];
+        for (int32_t i = 0; i < nf; ++i) out[i] = v[p->active.freeList[i]];
     } else if (applies_q(p)) {
         for (int32_t k = 0; k < nr; ++k) {
             double s = 0.0;
-            for (int32_t i = 0; i < nf; ++i) s += p->nullBasis[i * n + k] * v[p->freeList[i]];
+            for (int32_t i = 0; i < nf; ++i) s += p->active.nullBasis[i * n + k] * v[p->active.freeList[i]];
             out[k] = s;
         }
     } else {
-        for (int32_t i = 0; i < nr; ++i) out[i] = v[p->freeList[i]];
+        for (int32_t i = 0; i < nr; ++i) out[i] = v[p->active.freeList[i]];
     }
 }
 
 void znlpvex(NlpProblem* p, const double* r, double* out) {
     refuse_sparse(p, "znlpvex: sparse active-set form");
-    const int32_t n = p->nParams, nf = n_free(p), nr = n_reduced(p);
+    const int32_t n = p->shape.nParams, nf = n_free(p), nr = n_reduced(p);
     if (nr <= 0) return;
-    if (!has_general(p) && !p->hasBounds) {
+    if (!has_general(p) && !p->shape.hasBounds) {
         for (int32_t i = 0; i < n; ++i) out[i] = r[i];
         return;
     }
-    if (has_general(p) || p->nActiveBounds > 0)
+    if (has_general(p) || p->active.nActiveBounds > 0)
         for (int32_t i = 0; i < n; ++i) out[i] = 0.0;
     if (!has_general(p)) {
-        for (int32_t i = 0; i < nf; ++i) out[p->freeList[i]] = r[i];
+        for (int32_t i = 0; i < nf; ++i) out[p->active.freeList[i]] = r[i];
     } else if (applies_q(p)) {
         for (int32_t i = 0; i < nf; ++i) {
             double s = 0.0;
-            for (int32_t k = 0; k < nr; ++k) s += p->nullBasis[i * n + k] * r[k];
-            out[p->freeList[i]] = s;
+            for (int32_t k = 0; k < nr; ++k) s += p->active.nullBasis[i * n + k] * r[k];
+            out[p->active.freeList[i]] = s;
         }
     } else {
-        for (int32_t i = 0; i < nr; ++i) out[p->freeList[i]] = r[i];
+        for (int32_t i = 0; i < nr; ++i) out[p->active.freeList[i]] = r[i];
     }
 }
 
 void znlpgcs(NlpProblem* p, double* out) {
     refuse_sparse(p, "znlpgcs: sparse active-set form");
-    const int32_t n = p->nParams, nf = n_free(p);
-    const double* g = p->gradient;
+    const int32_t n = p->shape.nParams, nf = n_free(p);
+    const double* g = p->work.gradient;
     if (has_general(p) && applies_q(p)) {
         for (int32_t k = 0; k < nf; ++k) {
             double s = 0.0;
-            for (int32_t i = 0; i < nf; ++i) s += p->nullBasis[i * n + k] * g[p->freeList[i]];
+            for (int32_t i = 0; i < nf; ++i) s += p->active.nullBasis[i * n + k] * g[p->active.freeList[i]];
             out[k] = s;
         }
-    } else if (has_general(p) || p->hasBounds) {
-        for (int32_t i = 0; i < nf; ++i) out[i] = g[p->freeList[i]];
+    } else if (has_general(p) || p->shape.hasBounds) {
+        for (int32_t i = 0; i < nf; ++i) out[i] = g[p->active.freeList[i]];
     } else {
         for (int32_t i = 0; i < n; ++i) out[i] = g[i];
     }
@@ -126,31 +126,31 @@ void znlpgcs(NlpProblem* p, double* out) {
 
 void znlpgmx(NlpProblem* p, int32_t toGiven, double* out) {
     refuse_sparse(p, "znlpgmx: sparse active-set form");
-    const int32_t n = p->nParams, nf = n_free(p), nr = n_reduced(p);
-    double* v = toGiven ? out : p->reducedGradient;
-    const double* g = p->gradient;
+    const int32_t n = p->shape.nParams, nf = n_free(p), nr = n_reduced(p);
+    double* v = toGiven ? out : p->active.reducedGradient;
+    const double* g = p->work.gradient;
     double worst = 0.0;
     if (has_general(p)) {
         const int32_t len = applies_q(p) ? nr : nf;
         for (int32_t k = 0; k < len; ++k) {
             double s = 0.0;
             if (applies_q(p))
-                for (int32_t i = 0; i < nf; ++i) s += p->nullBasis[i * n + k] * g[p->freeList[i]];
+                for (int32_t i = 0; i < nf; ++i) s += p->active.nullBasis[i * n + k] * g[p->active.freeList[i]];
             else
-                s = g[p->freeList[k]];
+                s = g[p->active.freeList[k]];
             if (v != nullptr) v[k] = s;
             worst = std::fmax(worst, std::fabs(s));
         }
     } else {
-        const bool bounds = p->hasBounds != 0;
+        const bool bounds = p->shape.hasBounds != 0;
         const int32_t len = bounds ? nf : n;
         for (int32_t i = 0; i < len; ++i) {
-            const double s = g[bounds ? p->freeList[i] : i];
+            const double s = g[bounds ? p->active.freeList[i] : i];
             if (toGiven && out != nullptr) out[i] = s;
             worst = std::fmax(worst, std::fabs(s));
         }
     }
-    p->maxProjGrad = nf > 0 ? worst : 0.0;
+    p->iter.maxProjGrad = nf > 0 ? worst : 0.0;
 }
 
 void znlpsmv(int32_t n, const int32_t* idx, const double* a, const double* x, double* y) {
@@ -168,33 +168,33 @@ void znlpsmv(int32_t n, const int32_t* idx, const double* a, const double* x, do
 
 void znlp_free_list(NlpProblem* p) {
     int32_t k = 0;
-    for (int32_t i = 0; i < p->nParams; ++i)
-        if (p->boundState[i] == 0) p->freeList[k++] = i;
-    for (int32_t i = 0; i < p->nParams; ++i)
-        if (p->boundState[i] != 0) p->freeList[k++] = i;
+    for (int32_t i = 0; i < p->shape.nParams; ++i)
+        if (p->active.boundState[i] == 0) p->active.freeList[k++] = i;
+    for (int32_t i = 0; i < p->shape.nParams; ++i)
+        if (p->active.boundState[i] != 0) p->active.freeList[k++] = i;
 }
 
 int32_t znlpfbc(NlpProblem* p, int32_t push) {
-    if (!p->hasBounds) return 0;
+    if (!p->shape.hasBounds) return 0;
     const double tau = tolerance(p);
     const double delta = push == 1 ? 0.001 : 0.1;
     int32_t count = 0;
-    for (int32_t i = 0; i < p->nParams; ++i) {
-        const double l = p->lower[i], u = p->upper[i];
+    for (int32_t i = 0; i < p->shape.nParams; ++i) {
+        const double l = p->param.lower[i], u = p->param.upper[i];
         const bool lf = l > -DBL_MAX, uf = u < DBL_MAX;
-        double& x = p->x[i];
+        double& x = p->param.x[i];
         if (lf && uf && l + tau * (1 + std::fabs(l)) >= u) {
-            p->boundState[i] = 2;
-            p->upper[i] = x = l;
+            p->active.boundState[i] = 2;
+            p->param.upper[i] = x = l;
             ++count;
             continue;
         }
-        p->boundState[i] = 0;
+        p->active.boundState[i] = 0;
         if (lf && x <= l + tau * (1 + std::fabs(l))) {
             double v = l;
             if (push) v = uf ? (u - l < 4 ? l + 0.5 * (u - l) : l + delta * (u - l)) : l + std::fmax(1.0, delta * std::fabs(l));
             if (v <= l + tau * (1 + std::fabs(l))) {
-                p->boundState[i] = 1;
+                p->active.boundState[i] = 1;
                 ++count;
             }
             x = v;
@@ -203,8 +203,8 @@ int32_t znlpfbc(NlpProblem* p, int32_t push) {
             double v = u;
             if (push) v = lf ? (u - l < 4 ? u - 0.5 * (u - l) : u - delta * (u - l)) : u - std::fmax(1.0, delta * std::fabs(u));
             if (v >= u - tau * (1 + std::fabs(u))) {
-                if (p->boundState[i] == 0) ++count;
-                p->boundState[i] = -1;
+                if (p->active.boundState[i] == 0) ++count;
+                p->active.boundState[i] = -1;
             }
             x = v;
         }
@@ -234,23 +234,23 @@ int32_t znlpqts(int32_t mode, int32_t m, double tol, const double* t, const doub
 
 void znlpscd(NlpProblem* p, double* v) {
     const int32_t nr = n_reduced(p);
-    if (p->scalingKind == 0 || nr <= 0) return;
-    if (p->hasLinCon)
-        for (int32_t i = 0; i < nr; ++i) v[i] /= p->scale[i];
-    else if (p->hasBounds)
-        for (int32_t i = 0; i < n_free(p); ++i) v[i] /= p->scale[p->freeList[i]];
+    if (p->opt.scalingKind == 0 || nr <= 0) return;
+    if (p->shape.hasLinCon)
+        for (int32_t i = 0; i < nr; ++i) v[i] /= p->param.scale[i];
+    else if (p->shape.hasBounds)
+        for (int32_t i = 0; i < n_free(p); ++i) v[i] /= p->param.scale[p->active.freeList[i]];
     else
-        for (int32_t i = 0; i < p->nParams; ++i) v[i] /= p->scale[i];
+        for (int32_t i = 0; i < p->shape.nParams; ++i) v[i] /= p->param.scale[i];
 }
 
 double znlpsp2(NlpProblem* p, int32_t kind, double* step, double* out) {
     const int32_t nr = n_reduced(p);
     if (nr <= 0) return 0.0;
-    if (p->hasBounds && !has_general(p)) {
+    if (p->shape.hasBounds && !has_general(p)) {
         const double tau = tolerance(p);
         for (int32_t i = 0; i < n_free(p); ++i) {
-            const int32_t q = p->freeList[i];
-            const double l = p->lower[q], u = p->upper[q], x = p->xBase[q];
+            const int32_t q = p->active.freeList[i];
+            const double l = p->param.lower[q], u = p->param.upper[q], x = p->work.xBase[q];
             if (l > -DBL_MAX && x + step[i] - l <= tau * (1 + std::fabs(l))) step[i] = l - x;
             if (u < DBL_MAX && u - (x + step[i]) <= tau * (1 + std::fabs(u))) step[i] = u - x;
         }
@@ -259,16 +259,16 @@ double znlpsp2(NlpProblem* p, int32_t kind, double* step, double* out) {
     if (kind == 1) {
         double s = 0.0;
         for (int32_t i = 0; i < nr; ++i) {
-            const double v = p->scalingKind ? step[i] * p->scale[i] : step[i];
+            const double v = p->opt.scalingKind ? step[i] * p->param.scale[i] : step[i];
             s += v * v;
         }
         result = std::sqrt(s);
     } else if (kind == 2) {
         double s = 0.0;
         for (int32_t i = 0; i < nr; ++i) {
-            const double g = p->hasLinCon ? p->reducedGradient[i]
-                             : p->hasBounds ? p->gradient[p->freeList[i]]
-                                            : p->gradient[i];
+            const double g = p->shape.hasLinCon ? p->active.reducedGradient[i]
+                             : p->shape.hasBounds ? p->work.gradient[p->active.freeList[i]]
+                                            : p->work.gradient[i];
             s += g * step[i];
         }
         result = -0.5 * s;
@@ -331,8 +331,8 @@ void znlpsym(int32_t mode, int32_t n, int32_t k, const int32_t* flags, const dou
 
 int32_t znlptcs(NlpProblem* p, const double* r, int32_t* index, int32_t flag) {
     refuse_sparse(p, "znlptcs: sparse active-set form");
-    const int32_t n = p->nParams;
-    double* d = p->workN;
+    const int32_t n = p->shape.nParams;
+    double* d = p->work.workN;
     std::vector<double> negated(r, r + n_reduced(p));
     for (double& v : negated) v = -v;
     for (int32_t i = 0; i < n; ++i) d[i] = 0.0;
@@ -341,5 +341,5 @@ int32_t znlptcs(NlpProblem* p, const double* r, int32_t* index, int32_t flag) {
     if (norm > 10.0)
         for (int32_t i = 0; i < n; ++i) d[i] /= norm;
     *index = -1;
-    return znlpstl(p, 0, flag, p->x, d, index) < 0 ? 1 : 0;
+    return znlpstl(p, 0, flag, p->param.x, d, index) < 0 ? 1 : 0;
 }

@@ -22,9 +22,9 @@
 namespace velix::detail {
 
 // The active-set counts: free parameters nf, reduced dimension nr.
-inline int32_t n_free(const NlpProblem* p) { return p->nParams - p->nActiveBounds; }
-inline int32_t n_reduced(const NlpProblem* p) { return n_free(p) - p->nActiveLin; }
-inline bool has_general(const NlpProblem* p) { return p->hasLinCon != 0 || p->hasNlinCon != 0; }
+inline int32_t n_free(const NlpProblem* p) { return p->shape.nParams - p->active.nActiveBounds; }
+inline int32_t n_reduced(const NlpProblem* p) { return n_free(p) - p->active.nActiveLin; }
+inline bool has_general(const NlpProblem* p) { return p->shape.hasLinCon != 0 || p->shape.hasNlinCon != 0; }
 // The techniques that keep an accumulated null-space basis even without
 // active rows.
 inline bool keeps_basis(int32_t t) {

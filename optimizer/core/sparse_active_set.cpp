@@ -34,9 +34,9 @@ namespace {
 
 size_t sz(int32_t n) { return static_cast<size_t>(n); }
 
-double* work_u(NlpProblem* p) { return p->sparseWork; }
-double* work_v(NlpProblem* p) { return p->sparseWork + p->nParams; }
-double* work_w(NlpProblem* p) { return p->sparseWork + 2 * p->nParams; }
+double* work_u(NlpProblem* p) { return p->active.sparseWork; }
+double* work_v(NlpProblem* p) { return p->active.sparseWork + p->shape.nParams; }
+double* work_w(NlpProblem* p) { return p->active.sparseWork + 2 * p->shape.nParams; }
 
 void file_failed(int32_t status) {
     xprrlog(0, status);
@@ -48,25 +48,25 @@ void file_failed(int32_t status) {
 namespace velix::detail {
 
 void sparse_read_column(NlpProblem* p, int32_t j, double* out) {
-    const int32_t n = p->nParams;
-    if (p->conFactorFile == nullptr) {
-        std::copy(p->nullBasis + sz(j) * n, p->nullBasis + sz(j + 1) * n, out);
+    const int32_t n = p->shape.nParams;
+    if (p->opt.conFactorFile == nullptr) {
+        std::copy(p->active.nullBasis + sz(j) * n, p->active.nullBasis + sz(j + 1) * n, out);
         return;
     }
-    int32_t r = xcpoint(p->conFactorFile, static_cast<int64_t>(j) * n * 8);
-    if (r == 0) r = xcread(p->conFactorFile, out, static_cast<int64_t>(n) * 8);
+    int32_t r = xcpoint(p->opt.conFactorFile, static_cast<int64_t>(j) * n * 8);
+    if (r == 0) r = xcread(p->opt.conFactorFile, out, static_cast<int64_t>(n) * 8);
     if (r != 0) file_failed(r);
 }
 
 
 void sparse_project(NlpProblem* p) {
-    const int32_t nf = n_free(p), n = p->nParams;
+    const int32_t nf = n_free(p), n = p->shape.nParams;
     double* u = work_u(p);
     double* v = work_v(p);
     double* w = work_w(p);
     for (int32_t i = 0; i < nf; ++i) w[i] = -u[i];
     std::vector<double> q(sz(n));
-    for (int32_t j = 0; j < p->nActiveLin; ++j) {
+    for (int32_t j = 0; j < p->active.nActiveLin; ++j) {
         sparse_read_column(p, j, q.data());
         double s = 0.0;
         for (int32_t i = 0; i < nf; ++i) s += q[i] * u[i];
@@ -80,13 +80,13 @@ void sparse_project(NlpProblem* p) {
 namespace {
 
 void write_column(NlpProblem* p, int32_t j, const double* in) {
-    const int32_t n = p->nParams;
-    if (p->conFactorFile == nullptr) {
-        std::copy(in, in + n, p->nullBasis + sz(j) * n);
+    const int32_t n = p->shape.nParams;
+    if (p->opt.conFactorFile == nullptr) {
+        std::copy(in, in + n, p->active.nullBasis + sz(j) * n);
         return;
     }
-    int32_t r = xcpoint(p->conFactorFile, static_cast<int64_t>(j) * n * 8);
-    if (r == 0) r = xcwrite(p->conFactorFile, in, static_cast<int64_t>(n) * 8);
+    int32_t r = xcpoint(p->opt.conFactorFile, static_cast<int64_t>(j) * n * 8);
+    if (r == 0) r = xcwrite(p->opt.conFactorFile, in, static_cast<int64_t>(n) * 8);
     if (r != 0) file_failed(r);
 }
 
@@ -95,9 +95,9 @@ void write_column(NlpProblem* p, int32_t j, const double* in) {
 struct HessianFactor {
     NlpProblem* p;
     double* f;
-    bool diagonal() const { return p->hessianStorage == 2; }
+    bool diagonal() const { return p->opt.hessianStorage == 2; }
     void refuse_sparse() const {
-        if (f != nullptr && p->hessianStorage == 1)
+        if (f != nullptr && p->opt.hessianStorage == 1)
             nlp_internal_error("sparse active-set form: the sparse Hessian factor is not built");
     }
     // c := L^-1 c over nf positions; false at a divisor not above DBL_MIN.
@@ -142,14 +142,14 @@ struct HessianFactor {
     bool add(int32_t q, int32_t nf) const {
         if (f == nullptr) return true;
         refuse_sparse();
-        const double* h = p->hessian;
+        const double* h = p->hess.hessian;
         if (diagonal()) {
             if (!(h[q] > DBL_MIN)) return false;
             f[nf] = std::sqrt(h[q]);
             return true;
         }
         std::vector<double> y(sz(nf));
-        for (int32_t i = 0; i < nf; ++i) y[i] = h[pk(p->freeList[i], q)];
+        for (int32_t i = 0; i < nf; ++i) y[i] = h[pk(p->active.freeList[i], q)];
         if (!solve(nf, y.data())) return false;
         double d = h[pk(q, q)];
         for (int32_t i = 0; i < nf; ++i) {
@@ -175,16 +175,16 @@ void step_fraction(NlpProblem* p, double d) {
 // The gradient the work vectors stand for (L U at the free parameters,
 // the problem's gradient at the held ones).
 std::vector<double> current_gradient(NlpProblem* p, const HessianFactor& hf) {
-    const int32_t n = p->nParams, nf = n_free(p);
-    std::vector<double> g(p->gradient, p->gradient + n), u(work_u(p), work_u(p) + nf);
+    const int32_t n = p->shape.nParams, nf = n_free(p);
+    std::vector<double> g(p->work.gradient, p->work.gradient + n), u(work_u(p), work_u(p) + nf);
     hf.multiply(nf, u.data());
-    for (int32_t i = 0; i < nf; ++i) g[p->freeList[i]] = u[i];
+    for (int32_t i = 0; i < nf; ++i) g[p->active.freeList[i]] = u[i];
     return g;
 }
 void set_gradient(NlpProblem* p, const HessianFactor& hf, const std::vector<double>& g) {
     const int32_t nf = n_free(p);
     double* u = work_u(p);
-    for (int32_t i = 0; i < nf; ++i) u[i] = g[p->freeList[i]];
+    for (int32_t i = 0; i < nf; ++i) u[i] = g[p->active.freeList[i]];
     if (!hf.solve(nf, u))
         for (int32_t i = 0; i < nf; ++i) u[i] = 0.0;
     sparse_project(p);
@@ -194,11 +194,11 @@ void set_gradient(NlpProblem* p, const HessianFactor& hf, const std::vector<doub
 // nActiveLin stored ones into column nActiveLin; its coefficients and the
 // norm left go to the row factor.  false when the row is dependent.
 bool column_of_row(NlpProblem* p, const HessianFactor& hf, int32_t row, bool store) {
-    const int32_t n = p->nParams, nf = n_free(p), nl = p->nActiveLin;
+    const int32_t n = p->shape.nParams, nf = n_free(p), nl = p->active.nActiveLin;
     if (nf == nl) return false;
-    p->conRowFn(p, row, p->rowBuffer);
+    p->cb.conRowFn(p, row, p->active.rowBuffer);
     std::vector<double> c(sz(n), 0.0), coef(sz(nl) + 1, 0.0);
-    for (int32_t i = 0; i < nf; ++i) c[i] = p->rowBuffer[p->freeList[i]];
+    for (int32_t i = 0; i < nf; ++i) c[i] = p->active.rowBuffer[p->active.freeList[i]];
     // A negligible divisor of the factor makes the row dependent rather
     // than giving it a zero component.
     if (!hf.solve(nf, c.data())) return false;
@@ -206,49 +206,49 @@ bool column_of_row(NlpProblem* p, const HessianFactor& hf, int32_t row, bool sto
     double rho = 0.0;
     // On a utility file the columns are read one at a time, never all held.
     int32_t r;
-    if (p->conFactorFile != nullptr) {
-        std::vector<double> own(p->columnBuffer == nullptr ? sz(n) : 0);
-        r = znlpgso_file(p->conFactorFile, nf, nl, n, c.data(), coef.data(), &rho,
-                         p->columnBuffer != nullptr ? p->columnBuffer : own.data());
+    if (p->opt.conFactorFile != nullptr) {
+        std::vector<double> own(p->active.columnBuffer == nullptr ? sz(n) : 0);
+        r = znlpgso_file(p->opt.conFactorFile, nf, nl, n, c.data(), coef.data(), &rho,
+                         p->active.columnBuffer != nullptr ? p->active.columnBuffer : own.data());
     } else {
-        r = znlpgso(nf, nl, n, p->nullBasis, c.data(), coef.data(), &rho);
+        r = znlpgso(nf, nl, n, p->active.nullBasis, c.data(), coef.data(), &rho);
     }
     if (r != 0) return false;
-    if (!(rho > std::fmax(DBL_MIN, p->linDepTol * size))) return false;
+    if (!(rho > std::fmax(DBL_MIN, p->opt.linDepTol * size))) return false;
     if (!store) return true;
-    for (int32_t k = 0; k < nl; ++k) p->activeFactor[pk(nl, k)] = coef[k];
-    p->activeFactor[pk(nl, nl)] = rho;
+    for (int32_t k = 0; k < nl; ++k) p->active.activeFactor[pk(nl, k)] = coef[k];
+    p->active.activeFactor[pk(nl, nl)] = rho;
     write_column(p, nl, c.data());
     return true;
 }
 
 void insert_row(NlpProblem* p, int32_t row) {
-    const int32_t nl = p->nActiveLin;
-    for (int32_t k = nl + p->nDepLin; k > nl; --k) p->activeList[k] = p->activeList[k - 1];
-    p->activeList[nl] = row;
-    p->nActiveLin += 1;
-    if (row >= p->nLinCon) p->nActiveNlin += 1;
+    const int32_t nl = p->active.nActiveLin;
+    for (int32_t k = nl + p->active.nDepLin; k > nl; --k) p->active.activeList[k] = p->active.activeList[k - 1];
+    p->active.activeList[nl] = row;
+    p->active.nActiveLin += 1;
+    if (row >= p->shape.nLinCon) p->active.nActiveNlin += 1;
 }
 
 // Rebuilds the columns and the row factor from the active rows over the
 // current free positions; a row that turns dependent joins the tail.
 void rebuild_columns(NlpProblem* p, const HessianFactor& hf) {
-    const std::vector<int32_t> rows(p->activeList, p->activeList + p->nActiveLin);
-    const std::vector<int32_t> tail(p->activeList + p->nActiveLin, p->activeList + p->nActiveLin + p->nDepLin);
-    p->nActiveLin = 0;
-    p->nActiveNlin = 0;
-    p->nDepLin = 0;
+    const std::vector<int32_t> rows(p->active.activeList, p->active.activeList + p->active.nActiveLin);
+    const std::vector<int32_t> tail(p->active.activeList + p->active.nActiveLin, p->active.activeList + p->active.nActiveLin + p->active.nDepLin);
+    p->active.nActiveLin = 0;
+    p->active.nActiveNlin = 0;
+    p->active.nDepLin = 0;
     for (int32_t row : rows) {
         if (column_of_row(p, hf, row, true))
             insert_row(p, row);
         else
-            p->activeList[p->nActiveLin + p->nDepLin++] = row;
+            p->active.activeList[p->active.nActiveLin + p->active.nDepLin++] = row;
     }
-    for (int32_t row : tail) p->activeList[p->nActiveLin + p->nDepLin++] = row;
+    for (int32_t row : tail) p->active.activeList[p->active.nActiveLin + p->active.nDepLin++] = row;
 }
 
 int32_t enter_bound(NlpProblem* p, const HessianFactor& hf, int32_t testOnly, int32_t status, int32_t q, double d) {
-    const int32_t n = p->nParams, nf = n_free(p), nl = p->nActiveLin;
+    const int32_t n = p->shape.nParams, nf = n_free(p), nl = p->active.nActiveLin;
     bool dependent = nf == nl;
     if (!dependent && testOnly && nl == 0) return 0;
     const int32_t pos = free_position(p, q);
@@ -260,21 +260,21 @@ int32_t enter_bound(NlpProblem* p, const HessianFactor& hf, int32_t testOnly, in
             sparse_read_column(p, j, col.data());
             s += col[pos] * col[pos];
         }
-        dependent = 1.0 - s <= p->linDepTol;
+        dependent = 1.0 - s <= p->opt.linDepTol;
     }
     if (testOnly) return dependent ? 1 : 0;
     if (dependent) {
-        p->boundState[q] = status;
-        p->nDepBounds += 1;
+        p->active.boundState[q] = status;
+        p->active.nDepBounds += 1;
         return 1;
     }
     step_fraction(p, d);
     const std::vector<double> g = current_gradient(p, hf);
     hf.remove(pos, nf);
-    for (int32_t i = pos; i + 1 < nf; ++i) p->freeList[i] = p->freeList[i + 1];
-    p->freeList[nf - 1] = q;
-    p->boundState[q] = status;
-    p->nActiveBounds += 1;
+    for (int32_t i = pos; i + 1 < nf; ++i) p->active.freeList[i] = p->active.freeList[i + 1];
+    p->active.freeList[nf - 1] = q;
+    p->active.boundState[q] = status;
+    p->active.nActiveBounds += 1;
     rebuild_columns(p, hf);
     set_gradient(p, hf, g);
     return 0;
@@ -283,14 +283,14 @@ int32_t enter_bound(NlpProblem* p, const HessianFactor& hf, int32_t testOnly, in
 // The most wrong-signed candidate and its value (bounds only: state times
 // gradient; else the multipliers).
 bool drop_candidate(NlpProblem* p, int32_t* status, int32_t* index, double* value) {
-    const int32_t n = p->nParams, nf = n_free(p), nb = p->nActiveBounds;
+    const int32_t n = p->shape.nParams, nf = n_free(p), nb = p->active.nActiveBounds;
     *value = 0.0;
     bool found = false;
-    if (p->nActiveLin == 0) {
+    if (p->active.nActiveLin == 0) {
         for (int32_t i = 0; i < n; ++i) {
-            const int32_t s = p->boundState[i];
-            if ((s == 1 || s == -1) && s * p->gradient[i] < *value) {
-                *value = s * p->gradient[i];
+            const int32_t s = p->active.boundState[i];
+            if ((s == 1 || s == -1) && s * p->work.gradient[i] < *value) {
+                *value = s * p->work.gradient[i];
                 *status = s;
                 *index = i;
                 found = true;
@@ -298,20 +298,20 @@ bool drop_candidate(NlpProblem* p, int32_t* status, int32_t* index, double* valu
         }
         return found;
     }
-    znlpglm(p, 0, p->gradient, p->multipliers);
+    znlpglm(p, 0, p->work.gradient, p->active.multipliers);
     *value = DBL_MAX;
     for (int32_t j = 0; j < nb; ++j) {
-        const int32_t q = p->freeList[nf + j];
-        if (p->boundState[q] != 2 && p->multipliers[j] < *value) {
-            *value = p->multipliers[j];
-            *status = p->boundState[q];
+        const int32_t q = p->active.freeList[nf + j];
+        if (p->active.boundState[q] != 2 && p->active.multipliers[j] < *value) {
+            *value = p->active.multipliers[j];
+            *status = p->active.boundState[q];
             *index = q;
             found = true;
         }
     }
-    for (int32_t k = 0; k < p->nActiveLin; ++k)
-        if (p->activeList[k] >= p->nLinEq && p->multipliers[nb + k] < *value) {
-            *value = p->multipliers[nb + k];
+    for (int32_t k = 0; k < p->active.nActiveLin; ++k)
+        if (p->active.activeList[k] >= p->shape.nLinEq && p->active.multipliers[nb + k] < *value) {
+            *value = p->active.multipliers[nb + k];
             *status = 0;
             *index = k;
             found = true;
@@ -327,8 +327,8 @@ int32_t znlpupr(NlpProblem* p, int32_t testOnly, int32_t status, int32_t index, 
     const bool independent = column_of_row(p, hf, index, !testOnly);
     if (testOnly) return independent ? 0 : 1;
     if (!independent) {
-        p->activeList[p->nActiveLin + p->nDepLin] = index;
-        p->nDepLin += 1;
+        p->active.activeList[p->active.nActiveLin + p->active.nDepLin] = index;
+        p->active.nDepLin += 1;
         return 1;
     }
     step_fraction(p, d);
@@ -343,26 +343,26 @@ int32_t znlpdor(NlpProblem* p, int32_t status, int32_t index, double d, double* 
     const std::vector<double> g = current_gradient(p, hf);
     bool usable = true;
     if (status == 0) {
-        const int32_t row = p->activeList[index];
-        for (int32_t k = index; k + 1 < p->nActiveLin + p->nDepLin; ++k) p->activeList[k] = p->activeList[k + 1];
-        p->nActiveLin -= 1;
-        if (row >= p->nLinCon) p->nActiveNlin -= 1;
+        const int32_t row = p->active.activeList[index];
+        for (int32_t k = index; k + 1 < p->active.nActiveLin + p->active.nDepLin; ++k) p->active.activeList[k] = p->active.activeList[k + 1];
+        p->active.nActiveLin -= 1;
+        if (row >= p->shape.nLinCon) p->active.nActiveNlin -= 1;
     } else {
-        const int32_t n = p->nParams, nf = n_free(p);
+        const int32_t n = p->shape.nParams, nf = n_free(p);
         int32_t pos = -1;
         for (int32_t i = nf; i < n; ++i)
-            if (p->freeList[i] == index) pos = i;
+            if (p->active.freeList[i] == index) pos = i;
         if (pos < 0) nlp_internal_error("znlpdor: a held parameter is not in the tail of the free list");
-        for (int32_t i = pos; i > nf; --i) p->freeList[i] = p->freeList[i - 1];
-        p->freeList[nf] = index;
+        for (int32_t i = pos; i > nf; --i) p->active.freeList[i] = p->active.freeList[i - 1];
+        p->active.freeList[nf] = index;
         // A factor that cannot take the parameter is unusable: the
         // technique hears it and stops.
         if (!hf.add(index, nf)) {
             xpsout("Singular Cholesky decomposition");
             usable = false;
         }
-        p->boundState[index] = 0;
-        p->nActiveBounds -= 1;
+        p->active.boundState[index] = 0;
+        p->active.nActiveBounds -= 1;
     }
     rebuild_columns(p, hf);
     set_gradient(p, hf, g);
@@ -370,123 +370,123 @@ int32_t znlpdor(NlpProblem* p, int32_t status, int32_t index, double d, double* 
 }
 
 int32_t znlpldr(NlpProblem* p, double* factor) {
-    if (p->nDepLin + p->nDepBounds == 0) return 0;
+    if (p->active.nDepLin + p->active.nDepBounds == 0) return 0;
     bool entered = false;
-    for (int32_t i = 0; i < n_free(p) && p->nDepBounds > 0; ++i) {
-        const int32_t q = p->freeList[i], s = p->boundState[q];
+    for (int32_t i = 0; i < n_free(p) && p->active.nDepBounds > 0; ++i) {
+        const int32_t q = p->active.freeList[i], s = p->active.boundState[q];
         if (s == 0) continue;
-        p->boundState[q] = 0;
-        p->nDepBounds -= 1;
+        p->active.boundState[q] = 0;
+        p->active.nDepBounds -= 1;
         if (znlpupr(p, 0, s, q, 0.0, factor) == 0) {
             entered = true;
             i -= 1;
         }
     }
-    const std::vector<int32_t> tail(p->activeList + p->nActiveLin, p->activeList + p->nActiveLin + p->nDepLin);
-    p->nDepLin = 0;
+    const std::vector<int32_t> tail(p->active.activeList + p->active.nActiveLin, p->active.activeList + p->active.nActiveLin + p->active.nDepLin);
+    p->active.nDepLin = 0;
     for (int32_t row : tail)
         if (znlpupr(p, 0, 0, row, 0.0, factor) == 0) entered = true;
     return entered ? 1 : 0;
 }
 
 int32_t znlpdar(NlpProblem* p, double d, double* factor) {
-    double theta = wzmis(p->lagMultTol) ? std::sqrt(static_cast<double>(p->nParams)) * 1e-8
-                                        : std::fmax(p->lagMultTol, 1e-12);
-    const int32_t entry = p->nActiveBounds + p->nActiveLin;
+    double theta = wzmis(p->opt.lagMultTol) ? std::sqrt(static_cast<double>(p->shape.nParams)) * 1e-8
+                                        : std::fmax(p->opt.lagMultTol, 1e-12);
+    const int32_t entry = p->active.nActiveBounds + p->active.nActiveLin;
     int32_t dropped = 0;
     bool failed = false;
     for (;;) {
-        p->dropCode = 0;
-        if (p->nActiveBounds + p->nActiveLin == 0) break;
+        p->active.dropCode = 0;
+        if (p->active.nActiveBounds + p->active.nActiveLin == 0) break;
         int32_t status = 0, index = 0;
         double value = 0.0;
         if (!drop_candidate(p, &status, &index, &value) || !(value < -theta)) break;
         if (znlpdor(p, status, index, dropped == 0 ? d : 0.0, factor) != 0) {
-            p->dropCode = -1;
+            p->active.dropCode = -1;
             failed = true;
             break;
         }
         dropped += 1;
-        if (p->nDepLin + p->nDepBounds == 0 || znlpldr(p, factor) == 0) break;
+        if (p->active.nDepLin + p->active.nDepBounds == 0 || znlpldr(p, factor) == 0) break;
     }
-    if (p->nActiveBounds + p->nActiveLin < entry) {
-        p->dropCode = dropped;
-        p->activeChange = -(p->activeChange + 1);
+    if (p->active.nActiveBounds + p->active.nActiveLin < entry) {
+        p->active.dropCode = dropped;
+        p->active.activeChange = -(p->active.activeChange + 1);
         return failed ? -1 : 1;
     }
     return failed ? -1 : 0;
 }
 
 int32_t znlpacr(NlpProblem* p, double d, double* factor) {
-    const int32_t n = p->nParams, nb0 = p->nActiveBounds, nl0 = p->nActiveLin;
-    const double tol = working_tolerance(p, p->feasRound);
+    const int32_t n = p->shape.nParams, nb0 = p->active.nActiveBounds, nl0 = p->active.nActiveLin;
+    const double tol = working_tolerance(p, p->run.feasRound);
     int32_t entered = 0;
     auto offer = [&](int32_t status, int32_t index) {
         if (znlpupr(p, 0, status, index, entered == 0 ? d : 0.0, factor) == 0) entered += 1;
     };
-    for (int32_t i = 0; p->hasBounds && i < n; ++i) {
-        if (p->boundState[i] != 0) continue;
+    for (int32_t i = 0; p->shape.hasBounds && i < n; ++i) {
+        if (p->active.boundState[i] != 0) continue;
         int32_t state = 0;
-        const double l = p->lower[i], u = p->upper[i], x = p->x[i];
+        const double l = p->param.lower[i], u = p->param.upper[i], x = p->param.x[i];
         if (l > -DBL_MAX && std::fabs(x - l) <= tol * (1.0 + std::fabs(l))) state = 1;
         if (u < DBL_MAX && std::fabs(u - x) <= tol * (1.0 + std::fabs(u))) state = -1;
         if (state != 0) offer(state, i);
     }
-    for (int32_t k = 0; p->hasLinCon && k < p->nLinCon; ++k) {
+    for (int32_t k = 0; p->shape.hasLinCon && k < p->shape.nLinCon; ++k) {
         bool listed = false;
-        for (int32_t j = 0; j < p->nActiveLin + p->nDepLin && !listed; ++j) listed = p->activeList[j] == k;
-        if (!listed && std::fabs(row_residual(p, k)) <= row_threshold(tol, p->linRhs[k])) offer(0, k);
+        for (int32_t j = 0; j < p->active.nActiveLin + p->active.nDepLin && !listed; ++j) listed = p->active.activeList[j] == k;
+        if (!listed && std::fabs(row_residual(p, k)) <= row_threshold(tol, p->con.linRhs[k])) offer(0, k);
     }
-    p->activeChange = std::max(0, p->nActiveBounds - nb0) + std::max(0, p->nActiveLin - nl0);
-    if (p->activeChange != entered) nlp_internal_error("znlpacr: the entries disagree with the counts");
+    p->active.activeChange = std::max(0, p->active.nActiveBounds - nb0) + std::max(0, p->active.nActiveLin - nl0);
+    if (p->active.activeChange != entered) nlp_internal_error("znlpacr: the entries disagree with the counts");
     return entered > 0 ? 1 : 0;
 }
 
 int32_t znlpftr(NlpProblem* p, int32_t dropFlag, int32_t multFlag, double* factor) {
-    if (!p->hasBounds && !p->hasLinCon && !p->hasNlinCon) return 0;
-    const int32_t n = p->nParams;
-    std::copy(p->gradient, p->gradient + n, p->gradBase);
-    const std::vector<int32_t> saved(p->activeList, p->activeList + p->nActiveLin);
-    p->nActiveLin = p->nActiveBounds = p->nDepLin = p->nDepBounds = 0;
-    p->nActiveNlin = 0;
+    if (!p->shape.hasBounds && !p->shape.hasLinCon && !p->shape.hasNlinCon) return 0;
+    const int32_t n = p->shape.nParams;
+    std::copy(p->work.gradient, p->work.gradient + n, p->work.gradBase);
+    const std::vector<int32_t> saved(p->active.activeList, p->active.activeList + p->active.nActiveLin);
+    p->active.nActiveLin = p->active.nActiveBounds = p->active.nDepLin = p->active.nDepBounds = 0;
+    p->active.nActiveNlin = 0;
     // The bound states before the rebuild, in a vector of their own.
-    const std::vector<int32_t> old(p->boundState, p->boundState + n);
+    const std::vector<int32_t> old(p->active.boundState, p->active.boundState + n);
     std::vector<bool> restored(sz(n), false);
     int32_t fixed = 0, back = 0;
-    for (int32_t i = 0; p->hasBounds && i < n; ++i) {
+    for (int32_t i = 0; p->shape.hasBounds && i < n; ++i) {
         if (old[i] == 2)
             fixed += 1;
         else
-            p->boundState[i] = 0;
+            p->active.boundState[i] = 0;
     }
-    for (int32_t i = 0; p->hasBounds && i < n && fixed + p->nLinEq + back < n; ++i)
+    for (int32_t i = 0; p->shape.hasBounds && i < n && fixed + p->shape.nLinEq + back < n; ++i)
         if (old[i] == 1 || old[i] == -1) {
-            p->boundState[i] = old[i];
+            p->active.boundState[i] = old[i];
             restored[i] = true;
             back += 1;
         }
-    p->nActiveBounds = fixed + back;
+    p->active.nActiveBounds = fixed + back;
     znlp_free_list(p);
     // A technique that passes its factor is told of the restart, when it
     // installed a routine for that.
-    if (factor != nullptr && p->resetFn != nullptr) p->resetFn(p);
+    if (factor != nullptr && p->cb.resetFn != nullptr) p->cb.resetFn(p);
     const HessianFactor hf{p, factor};
     for (int32_t row : saved) {
-        if (row >= p->nLinEq) continue;
+        if (row >= p->shape.nLinEq) continue;
         if (column_of_row(p, hf, row, true))
             insert_row(p, row);
         else
-            p->activeList[p->nActiveLin + p->nDepLin++] = row;
+            p->active.activeList[p->active.nActiveLin + p->active.nDepLin++] = row;
     }
-    set_gradient(p, hf, std::vector<double>(p->gradient, p->gradient + n));
-    for (int32_t i = 0; p->hasBounds && i < n; ++i)
+    set_gradient(p, hf, std::vector<double>(p->work.gradient, p->work.gradient + n));
+    for (int32_t i = 0; p->shape.hasBounds && i < n; ++i)
         if ((old[i] == 1 || old[i] == -1) && !restored[i]) znlpupr(p, 0, old[i], i, 0.0, factor);
     for (int32_t row : saved)
-        if (row >= p->nLinEq) znlpupr(p, 0, 0, row, 0.0, factor);
-    if (dropFlag && p->nActiveBounds + p->nActiveLin > 0) {
+        if (row >= p->shape.nLinEq) znlpupr(p, 0, 0, row, 0.0, factor);
+    if (dropFlag && p->active.nActiveBounds + p->active.nActiveLin > 0) {
         znlpdar(p, 0.0, factor);
         return 0;
     }
-    if (multFlag && p->nActiveLin > 0) znlpglm(p, 0, p->gradient, p->multipliers);
+    if (multFlag && p->active.nActiveLin > 0) znlpglm(p, 0, p->work.gradient, p->active.multipliers);
     return 0;
 }

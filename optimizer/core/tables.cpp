@@ -50,7 +50,7 @@ void integer_entry(FactoidTable* t, int32_t label, int32_t v) {
 // ---- pritech ----
 
 int32_t technique_title(const NlpProblem* p) {
-    switch (p->technique) {
+    switch (p->opt.technique) {
         case kTechTrureg: return 60;
         case kTechNrridg: return 61;
         case kTechNewrap: return 62;
@@ -65,7 +65,7 @@ int32_t technique_title(const NlpProblem* p) {
         case kTechCongra: return 70;
         case kTechNmsimp: return 71;
         case kTechNmsim2: return 72;
-        case kTechQuadas: return p->conFactorForm == 2 ? 75 : 73;
+        case kTechQuadas: return p->opt.conFactorForm == 2 ? 75 : 73;
         case kTechVmcwd: return 56;
         default: return 59;
     }
@@ -74,116 +74,116 @@ int32_t technique_title(const NlpProblem* p) {
 // The title and, with nonlinear constraints, the note on the technique's form.
 bool title_notes(NlpProblem* p) {
     if (nlp_note(p, msg(technique_title(p)), 'c')) return false;
-    if (p->hasNlinCon && p->technique == kTechNmsimp)
+    if (p->shape.hasNlinCon && p->opt.technique == kTechNmsimp)
         return !nlp_note(p, msg(kMsgNlpNmsimpNonlinearTitle), 'c');
-    if (p->hasNlinCon && p->technique == kTechDualQuanew)
+    if (p->shape.hasNlinCon && p->opt.technique == kTechDualQuanew)
         return !nlp_note(p, msg(kMsgNlpQuanewSqpTitle), 'c');
     return true;
 }
 
 void input_options(NlpProblem* p) {
-    const int32_t t = p->technique;
+    const int32_t t = p->opt.technique;
     FactoidTable fa = nlp_factoid(p, "InputOpts", 712);
-    count_entry(&fa, 301, p->minIter);
-    count_entry(&fa, 302, p->maxIter);
-    count_entry(&fa, 303, p->maxFunc);
-    if (p->hasNlinCon) count_entry(&fa, 304, p->nlcIterLimit);
-    if (p->maxTime < DBL_MAX) count_entry(&fa, 305, p->maxTime);
+    count_entry(&fa, 301, p->opt.minIter);
+    count_entry(&fa, 302, p->opt.maxIter);
+    count_entry(&fa, 303, p->opt.maxFunc);
+    if (p->shape.hasNlinCon) count_entry(&fa, 304, p->opt.nlcIterLimit);
+    if (p->opt.maxTime < DBL_MAX) count_entry(&fa, 305, p->opt.maxTime);
     if (!is_simplex(t)) {
-        value_entry(&fa, 306, p->absGConv);
-        value_entry(&fa, 307, p->gConv);
+        value_entry(&fa, 306, p->opt.absGConv);
+        value_entry(&fa, 307, p->opt.gConv);
     }
     if (t == kTechTrureg || t == kTechLevmar || t == kTechNewrap || t == kTechNrridg ||
         t == kTechGaunew || t == kTechNrlins || t == kTechOldrap)
-        value_entry(&fa, 308, p->gConv2);
-    const double always[] = {p->absFConv, p->fConv, p->fConv2, p->fSize,
-                             p->absXConv, p->xConv, p->xSize,  p->absConv};
+        value_entry(&fa, 308, p->opt.gConv2);
+    const double always[] = {p->opt.absFConv, p->opt.fConv, p->opt.fConv2, p->opt.fSize,
+                             p->opt.absXConv, p->opt.xConv, p->opt.xSize,  p->opt.absConv};
     for (int32_t i = 0; i < 8; ++i) value_entry(&fa, 309 + i, always[i]);
     if (is_simplex(t)) {
-        value_entry(&fa, 317, p->stepCap);
-        value_entry(&fa, 318, p->singularTol);
+        value_entry(&fa, 317, p->opt.stepCap);
+        value_entry(&fa, 318, p->opt.singularTol);
     } else {
         if (t == kTechNewrap || t == kTechGaunew || is_quanew(t) || t == kTechHyquan ||
             t == kTechCongra) {
-            count_entry(&fa, 319, p->lineSearch);
-            value_entry(&fa, 320, p->stepCap);
-            value_entry(&fa, 321, p->lsPrecision);
-            value_entry(&fa, 322, p->inStep);
-            if (p->earlyStepCap < DBL_MAX) value_entry(&fa, 323, p->earlyStepCap);
+            count_entry(&fa, 319, p->opt.lineSearch);
+            value_entry(&fa, 320, p->opt.stepCap);
+            value_entry(&fa, 321, p->opt.lsPrecision);
+            value_entry(&fa, 322, p->opt.inStep);
+            if (p->opt.earlyStepCap < DBL_MAX) value_entry(&fa, 323, p->opt.earlyStepCap);
         } else if (t == kTechTrureg || t == kTechLevmar || t == kTechDbldog) {
-            value_entry(&fa, 324, p->stepCap);
+            value_entry(&fa, 324, p->opt.stepCap);
         }
-        if ((t == kTechHyquan || is_quanew(t) || t == kTechCongra) && !wzmis(p->inHessian))
-            value_entry(&fa, 325, p->stepCap);
-        if (p->derivDigits != 0) {
-            value_entry(&fa, 326, p->fDigits);
-            if (p->hasNlinCon) value_entry(&fa, 327, p->cDigits);
+        if ((t == kTechHyquan || is_quanew(t) || t == kTechCongra) && !wzmis(p->opt.inHessian))
+            value_entry(&fa, 325, p->opt.stepCap);
+        if (p->opt.derivDigits != 0) {
+            value_entry(&fa, 326, p->opt.fDigits);
+            if (p->shape.hasNlinCon) value_entry(&fa, 327, p->opt.cDigits);
         }
-        value_entry(&fa, 318, p->singularTol);
+        value_entry(&fa, 318, p->opt.singularTol);
     }
-    if (p->hasBounds || p->hasLinCon || p->hasNlinCon) {
-        value_entry(&fa, 329, p->feasTol);
-        value_entry(&fa, 330, p->linDepTol);
-        value_entry(&fa, 331, p->lagMultTol);
+    if (p->shape.hasBounds || p->shape.hasLinCon || p->shape.hasNlinCon) {
+        value_entry(&fa, 329, p->opt.feasTol);
+        value_entry(&fa, 330, p->opt.linDepTol);
+        value_entry(&fa, 331, p->opt.lagMultTol);
     }
     fa.end();
 }
 
 // Notes on the update, the scaling and the finite differences.
 bool method_notes(NlpProblem* p) {
-    const int32_t t = p->technique;
+    const int32_t t = p->opt.technique;
     int32_t notes[8];
     int32_t n = 0;
-    if (t == kTechQuanew) notes[n++] = kMsgNlpBfgsUpdate - 1 + p->update;
+    if (t == kTechQuanew) notes[n++] = kMsgNlpBfgsUpdate - 1 + p->opt.update;
     if (t == kTechDualQuanew || t == kTechHyquan || t == kTechDbldog)
-        notes[n++] = kMsgNlpDualBfgsUpdate - 1 + p->update;
-    if (t == kTechCongra) notes[n++] = kMsgNlpPowellBealeUpdate - 1 + p->update;
+        notes[n++] = kMsgNlpDualBfgsUpdate - 1 + p->opt.update;
+    if (t == kTechCongra) notes[n++] = kMsgNlpPowellBealeUpdate - 1 + p->opt.update;
     for (int32_t i = 0; i < n; ++i)
         if (nlp_note(p, msg(notes[i]), 'c')) return false;
     if (t == kTechHyquan &&
-        nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpHybridUpdateForm, p->techVariant), 'c'))
+        nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpHybridUpdateForm, p->opt.techVariant), 'c'))
         return false;
     n = 0;
-    if (p->hasNlinCon && is_quanew(t))
+    if (p->shape.hasNlinCon && is_quanew(t))
         notes[n++] =
-            p->techVariant == 1 ? kMsgNlpMultiplierUpdateFirst : kMsgNlpMultiplierUpdateSecond;
+            p->opt.techVariant == 1 ? kMsgNlpMultiplierUpdateFirst : kMsgNlpMultiplierUpdateSecond;
     if (t == kTechTrureg || t == kTechNewrap || t == kTechNrridg || t == kTechLevmar ||
         t == kTechGaunew || t == kTechDbldog)
-        notes[n++] = kMsgNlpNoScaling + p->scalingKind;
-    const int32_t d = p->derivDigits;
-    const int32_t level = p->derivLevel;
+        notes[n++] = kMsgNlpNoScaling + p->opt.scalingKind;
+    const int32_t d = p->opt.derivDigits;
+    const int32_t level = p->opt.derivLevel;
     if (level > 0 && d % 10 != 0) notes[n++] = kMsgNlpFdGradient;
     if (level == 2 && d / 10 % 10 != 0) notes[n++] = kMsgNlpFdJacobian;
     if (level == 3 && d / 100 % 10 != 0) notes[n++] = kMsgNlpFdCrossProduct;
     const int32_t th = d / 1000 % 10;
     if (level == 4 && (th == 1 || th == 2)) notes[n++] = kMsgNlpFdHessianValues;
     if (level == 4 && (th == 3 || th == 4)) notes[n++] = kMsgNlpFdHessianGradients;
-    if (p->hasNlinCon && d / 10000 % 10 != 0) notes[n++] = kMsgNlpFdConstraintJacobian;
+    if (p->shape.hasNlinCon && d / 10000 % 10 != 0) notes[n++] = kMsgNlpFdConstraintJacobian;
     for (int32_t i = 0; i < n; ++i)
         if (nlp_note(p, msg(notes[i]), 'c')) return false;
-    if (d != 0 && p->fdIntervalMode >= 1 && p->fdIntervalMode <= 3)
-        return !nlp_note(p, msg(kMsgNlpFdIntervalsObjective - 1 + p->fdIntervalMode), 'c');
+    if (d != 0 && p->opt.fdIntervalMode >= 1 && p->opt.fdIntervalMode <= 3)
+        return !nlp_note(p, msg(kMsgNlpFdIntervalsObjective - 1 + p->opt.fdIntervalMode), 'c');
     return true;
 }
 
 void problem_description(NlpProblem* p, int32_t nLower, int32_t nUpper) {
     FactoidTable fa = nlp_factoid(p, "ProblemDescription", 713);
-    integer_entry(&fa, 620, p->nParams);
-    if (p->nFunctions >= 2) integer_entry(&fa, 621, p->nFunctions);
-    if (p->hasBounds) {
+    integer_entry(&fa, 620, p->shape.nParams);
+    if (p->shape.nFunctions >= 2) integer_entry(&fa, 621, p->shape.nFunctions);
+    if (p->shape.hasBounds) {
         integer_entry(&fa, 622, nLower);
         integer_entry(&fa, 623, nUpper);
     }
-    if (p->nLinCon != 0) integer_entry(&fa, 624, p->nLinCon);
-    if (p->nNlinCon != 0) {
-        integer_entry(&fa, 625, p->nNlinCon);
-        if (p->nNlinEq != 0) integer_entry(&fa, 626, p->nNlinEq);
+    if (p->shape.nLinCon != 0) integer_entry(&fa, 624, p->shape.nLinCon);
+    if (p->shape.nNlinCon != 0) {
+        integer_entry(&fa, 625, p->shape.nNlinCon);
+        if (p->shape.nNlinEq != 0) integer_entry(&fa, 626, p->shape.nNlinEq);
     }
     // The sparse and diagonal Hessian storages name their count of stored
     // elements.
-    if (p->hessianStorage == 1 && p->hessianPattern != nullptr)
-        integer_entry(&fa, 627, p->hessianPattern[p->nParams]);
-    if (p->hessianStorage == 2) integer_entry(&fa, 628, p->nParams);
+    if (p->opt.hessianStorage == 1 && p->hess.hessianPattern != nullptr)
+        integer_entry(&fa, 627, p->hess.hessianPattern[p->shape.nParams]);
+    if (p->opt.hessianStorage == 2) integer_entry(&fa, 628, p->shape.nParams);
     fa.end();
 }
 
@@ -213,8 +213,8 @@ const char* technique_name(int32_t t) {
 
 // The "IterStop" layout letter of the technique ('G' for those without one).
 char stop_layout(const NlpProblem* p) {
-    const bool ls = p->leastSquares != 0, nlc = p->hasNlinCon != 0;
-    switch (p->technique) {
+    const bool ls = p->shape.leastSquares != 0, nlc = p->shape.hasNlinCon != 0;
+    switch (p->opt.technique) {
         case kTechTrureg: return ls ? 'B' : 'A';
         case kTechLevmar: return 'B';
         case kTechNrridg:
@@ -226,7 +226,7 @@ char stop_layout(const NlpProblem* p) {
         case kTechDualQuanew: return nlc ? 'H' : 'G';
         case kTechDbldog: return 'J';
         case kTechHyquan: return 'K';
-        case kTechQuadas: return p->conFactorForm == 2 ? 'L' : 'G';
+        case kTechQuadas: return p->opt.conFactorForm == 2 ? 'L' : 'G';
         case kTechNmsimp:
         case kTechNmsim2: return nlc ? 'N' : 'M';
         default: return 'G';
@@ -238,33 +238,33 @@ bool in(char layout, const char* set) { return std::strchr(set, layout) != nullp
 void iteration_stop(NlpProblem* p) {
     const char l = stop_layout(p);
     FactoidTable fa = nlp_factoid(p, "IterStop", 569);
-    integer_entry(&fa, 570, static_cast<int32_t>(p->iteration));
-    integer_entry(&fa, 571, p->nFun);
-    if (in(l, "BDFK")) integer_entry(&fa, 572, p->nHess);
-    if (in(l, "GHJKL")) integer_entry(&fa, 573, p->nGrad);
-    if (in(l, "ACE")) integer_entry(&fa, 574, p->nHess);
-    if (in(l, "MN")) integer_entry(&fa, 575, p->nRestarts);
+    integer_entry(&fa, 570, static_cast<int32_t>(p->run.iteration));
+    integer_entry(&fa, 571, p->run.nFun);
+    if (in(l, "BDFK")) integer_entry(&fa, 572, p->run.nHess);
+    if (in(l, "GHJKL")) integer_entry(&fa, 573, p->run.nGrad);
+    if (in(l, "ACE")) integer_entry(&fa, 574, p->run.nHess);
+    if (in(l, "MN")) integer_entry(&fa, 575, p->run.nRestarts);
     if (l != 'N')
-        integer_entry(&fa, p->dropCode >= 1 ? 553 : 552, p->nActiveLin + p->nActiveBounds);
-    if (!wzmis(p->f)) value_entry(&fa, 554, p->maximize ? -p->f : p->f);
-    if (in(l, "ABCDEFGJK")) value_entry(&fa, 555, p->maxProjGrad);
-    if (in(l, "HN")) value_entry(&fa, 558, p->maxConViolation);
+        integer_entry(&fa, p->active.dropCode >= 1 ? 553 : 552, p->active.nActiveLin + p->active.nActiveBounds);
+    if (!wzmis(p->iter.f)) value_entry(&fa, 554, p->shape.maximize ? -p->iter.f : p->iter.f);
+    if (in(l, "ABCDEFGJK")) value_entry(&fa, 555, p->iter.maxProjGrad);
+    if (in(l, "HN")) value_entry(&fa, 558, p->iter.maxConViolation);
     if (l == 'H') {
-        value_entry(&fa, 581, p->maxProjGrad);
-        value_entry(&fa, 582, p->lagrangeValue);
-        value_entry(&fa, 559, p->lagrangeGradMax);
+        value_entry(&fa, 581, p->iter.maxProjGrad);
+        value_entry(&fa, 582, p->iter.lagrangeValue);
+        value_entry(&fa, 559, p->iter.lagrangeGradMax);
     }
-    if (in(l, "AB")) value_entry(&fa, 584, p->lambda);
-    if (l == 'N') value_entry(&fa, 585, p->gconvMeasure);
+    if (in(l, "AB")) value_entry(&fa, 584, p->iter.lambda);
+    if (l == 'N') value_entry(&fa, 585, p->iter.gconvMeasure);
     if (l == 'M') {
-        value_entry(&fa, 586, p->gconvMeasure);
-        value_entry(&fa, 587, p->lastStep);
-        value_entry(&fa, 588, p->maxProjGrad);
+        value_entry(&fa, 586, p->iter.gconvMeasure);
+        value_entry(&fa, 587, p->iter.lastStep);
+        value_entry(&fa, 588, p->iter.maxProjGrad);
     }
-    if (in(l, "EFGHJKL")) value_entry(&fa, 589, p->gconvMeasure);
-    if (in(l, "CDEF")) value_entry(&fa, 590, p->ridge);
-    if (in(l, "ABCDN")) value_entry(&fa, 591, p->rho);
-    if (in(l, "ABJ")) value_entry(&fa, 556, p->radius);
+    if (in(l, "EFGHJKL")) value_entry(&fa, 589, p->iter.gconvMeasure);
+    if (in(l, "CDEF")) value_entry(&fa, 590, p->iter.ridge);
+    if (in(l, "ABCDN")) value_entry(&fa, 591, p->iter.rho);
+    if (in(l, "ABJ")) value_entry(&fa, 556, p->iter.radius);
     fa.end();
 }
 
@@ -276,7 +276,7 @@ struct Reason {
 };
 
 Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
-    const bool early = p->iteration < p->minIter;
+    const bool early = p->run.iteration < p->opt.minIter;
     Reason r;
     if (status <= -1 && status >= -4) {
         r.text = msg(kMsgNlpStartValuesFailed - 1 - status);
@@ -288,16 +288,16 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
         xpmlog(kMsgNlp, m);
         r.value = 1;
     } else if (status == kNlpLimit) {
-        r.text = p->iterMsgLevel == 3 ? msg(kMsgNlpMaxIterStatus)
-                                      : kyrmsgs(kMsgNlp, kMsgNlpMaxIterations, p->iterMsgLevel,
-                                                tech, p->maxIter, p->maxFunc);
-        xpmlog(kMsgNlp, kMsgNlpMaxIterations, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
+        r.text = p->run.iterMsgLevel == 3 ? msg(kMsgNlpMaxIterStatus)
+                                      : kyrmsgs(kMsgNlp, kMsgNlpMaxIterations, p->run.iterMsgLevel,
+                                                tech, p->opt.maxIter, p->opt.maxFunc);
+        xpmlog(kMsgNlp, kMsgNlpMaxIterations, p->run.iterMsgLevel, tech, p->opt.maxIter, p->opt.maxFunc);
         r.value = 2;
     } else if (status == kNlpTimeLimit) {
-        r.text = p->iterMsgLevel == 3
-                     ? kyrmsgs(kMsgNlp, kMsgNlpMaxTime, p->maxTime)
-                     : kyrmsgs(kMsgNlp, kMsgNlpMaxTimeNumbered, p->iterMsgLevel, p->maxTime);
-        xpmlog(kMsgNlp, kMsgNlpTimeLimitStop, p->maxTime);
+        r.text = p->run.iterMsgLevel == 3
+                     ? kyrmsgs(kMsgNlp, kMsgNlpMaxTime, p->opt.maxTime)
+                     : kyrmsgs(kMsgNlp, kMsgNlpMaxTimeNumbered, p->run.iterMsgLevel, p->opt.maxTime);
+        xpmlog(kMsgNlp, kMsgNlpTimeLimitStop, p->opt.maxTime);
         r.value = 2;
     } else if (status == kNlpInfeasible) {
         r.text = msg(kMsgNlpNoFeasibleStart);
@@ -309,7 +309,7 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
         r.value = 1;
     } else if (status >= kNlpAbsConv && status <= kNlpGConv2) {
         // A criterion without a count (0) is met by one iteration.
-        const int32_t need = status >= 2 && p->critCounts ? std::max(1, p->critCounts[status - 1]) : 1;
+        const int32_t need = status >= 2 && p->opt.critCounts ? std::max(1, p->opt.critCounts[status - 1]) : 1;
         r.text = kyrmsgs(kMsgNlp, kMsgNlpCriterionSatisfiedTitle, nlp_criterion_name(status), need);
         xpmlog(kMsgNlp, kMsgNlpCriterionSatisfied, nlp_criterion_name(status), need);
         r.value = 0;
@@ -321,7 +321,7 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
         r.text = msg(kMsgNlpAllFixedStatus);
         xpmlog(kMsgNlp, kMsgNlpAllParametersFixed);
         r.value = 1;
-    } else if (p->iteration == 0.0) {
+    } else if (p->run.iteration == 0.0) {
         r.text = msg(kMsgNlpNoOptimizationStatus);
         xpmlog(kMsgNlp, kMsgNlpNoOptimization);
         r.value = 0;
@@ -345,7 +345,7 @@ void convergence_status(NlpProblem* p, const Reason& reason) {
 // A note in the listing and the same message in the log.
 void note_and_log(NlpProblem* p, HostText* text, int32_t number) {
     xpmlog(kMsgNlp, number);
-    if (p->printLevel != 0.0 && p->out.kyrObject != nullptr) nlp_note(p, text, 'l');
+    if (p->opt.printLevel != 0.0 && p->out.kyrObject != nullptr) nlp_note(p, text, 'l');
 }
 
 }  // namespace
@@ -362,15 +362,15 @@ bool nlp_note(NlpProblem* p, HostText* text, char justify) {
 }
 
 void pritech(NlpProblem* p) {
-    if (p->printLevel == 0.0 || p->out.kyrObject == nullptr) return;
+    if (p->opt.printLevel == 0.0 || p->out.kyrObject == nullptr) return;
     int32_t nLower = 0, nUpper = 0;
-    for (int32_t i = 0; p->hasBounds && i < p->nParams; ++i) {
-        if (p->lower != nullptr && p->lower[i] > -DBL_MAX) ++nLower;
-        if (p->upper != nullptr && p->upper[i] < DBL_MAX) ++nUpper;
+    for (int32_t i = 0; p->shape.hasBounds && i < p->shape.nParams; ++i) {
+        if (p->param.lower != nullptr && p->param.lower[i] > -DBL_MAX) ++nLower;
+        if (p->param.upper != nullptr && p->param.upper[i] < DBL_MAX) ++nUpper;
     }
     if (!begin_output(p->out.kyrObject)) return;
     if (!title_notes(p)) return;
-    if (p->printLevel > 3.0) {
+    if (p->opt.printLevel > 3.0) {
         input_options(p);
         if (!title_notes(p)) return;
     }
@@ -385,32 +385,32 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
         p->out.iterHistTable = nullptr;
         OutputTable::resume(m, table, p->out.iterHistOut).deliver();
     }
-    const char* tech = technique_name(p->technique);
-    const bool print = p->printLevel != 0.0 && m != nullptr;
+    const char* tech = technique_name(p->opt.technique);
+    const bool print = p->opt.printLevel != 0.0 && m != nullptr;
     if (print && afterStart == 0) iteration_stop(p);
-    if (status < 0 && p->technique != kTechNone) {
-        const int32_t number = status == kNlpLimit                      ? p->iterMsgLevel
-                               : status == kNlpRose && p->iteration < p->minIter ? 3
+    if (status < 0 && p->opt.technique != kTechNone) {
+        const int32_t number = status == kNlpLimit                      ? p->run.iterMsgLevel
+                               : status == kNlpRose && p->run.iteration < p->opt.minIter ? 3
                                                                                  : 1;
         xpmlog(kMsgNlp, kMsgNlpNotConverged, number, tech);
         if (print) nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpNotConverged, number, tech), 'l');
     }
     const Reason reason = status_reason(p, status, tech);
     if (print) convergence_status(p, reason);
-    if (p->feasRound != 0) {
-        if (p->feasRound >= 10) {
+    if (p->run.feasRound != 0) {
+        if (p->run.feasRound >= 10) {
             note_and_log(p, msg(kMsgNlpInfeasibleAtLargestTol), kMsgNlpInfeasibleAtLargestTol);
         } else {
             const double t =
-                std::fmax(p->feasTol, velix::kDblMinE4Written) * std::pow(10.0, p->feasRound);
+                std::fmax(p->opt.feasTol, velix::kDblMinE4Written) * std::pow(10.0, p->run.feasRound);
             xpmlog(kMsgNlp, kMsgNlpFeasTolRaised, t);
             if (print) nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpFeasTolRaised, t), 'l');
         }
     }
     if (afterStart == 0) {
-        if (p->maxProjGrad > 0.001 && status >= 0)
+        if (p->iter.maxProjGrad > 0.001 && status >= 0)
             note_and_log(p, msg(kMsgNlpLargeFinalGradient), kMsgNlpLargeFinalGradient);
-        if (p->dropCode != 0) xpmlog(kMsgNlp, kMsgNlpActiveSetChanged);
+        if (p->active.dropCode != 0) xpmlog(kMsgNlp, kMsgNlpActiveSetChanged);
     }
 }
 
@@ -419,12 +419,12 @@ namespace {
 
 void fill_record(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
     NlpIterRecord& r = p->iterRecord;
-    r.activeCount = p->nActiveLin + p->nActiveBounds;
-    r.iteration = static_cast<int32_t>(p->iteration);
-    r.objective = p->maximize ? -p->f : p->f;
-    r.change = code == 10 ? DBL_MAX : last == 39 ? p->fPrev - p->gconvMeasure : p->fPrev - p->f;
-    r.gradient = first == 37 ? p->lagrangeGradMax : p->maxProjGrad;
-    r.extra = p->gconvMeasure;
+    r.activeCount = p->active.nActiveLin + p->active.nActiveBounds;
+    r.iteration = static_cast<int32_t>(p->run.iteration);
+    r.objective = p->shape.maximize ? -p->iter.f : p->iter.f;
+    r.change = code == 10 ? DBL_MAX : last == 39 ? p->iter.fPrev - p->iter.gconvMeasure : p->iter.fPrev - p->iter.f;
+    r.gradient = first == 37 ? p->iter.lagrangeGradMax : p->iter.maxProjGrad;
+    r.extra = p->iter.gconvMeasure;
 }
 
 void iteration_start(NlpProblem* p, int32_t first) {
@@ -433,14 +433,14 @@ void iteration_start(NlpProblem* p, int32_t first) {
     // Entries go alternately to the first and second column; the factoid
     // keeps their order.
     if (first == 11 || first == 16 || first == 21 || first == 26) {
-        integer_entry(&fa, p->dropCode > 0 ? 553 : 552, r.activeCount);
+        integer_entry(&fa, p->active.dropCode > 0 ? 553 : 552, r.activeCount);
         value_entry(&fa, 554, r.objective);
     }
     if (first == 11 || first == 16 || first == 21) value_entry(&fa, 555, r.gradient);
-    if (first == 11) value_entry(&fa, 556, p->radius);
+    if (first == 11) value_entry(&fa, 556, p->iter.radius);
     if (first == 29 || first == 37) {
         value_entry(&fa, 554, r.objective);
-        value_entry(&fa, 558, p->maxConViolation);
+        value_entry(&fa, 558, p->iter.maxConViolation);
     }
     if (first == 37) value_entry(&fa, 559, r.gradient);
     fa.end();
@@ -458,32 +458,32 @@ int32_t history_columns(NlpProblem* p, int32_t last, Column* c) {
     int32_t n = 0;
     c[n++] = {"Iter", kColumnShort, &r.iteration};
     c[n++] = {"Ac1", kColumnChars, &p->out.mark1};
-    c[n++] = {"Rest", kColumnShort, &p->nRestarts};
-    c[n++] = {"NFun", kColumnShort, &p->nFun};
+    c[n++] = {"Rest", kColumnShort, &p->run.nRestarts};
+    c[n++] = {"NFun", kColumnShort, &p->run.nFun};
     if (last < 38) {
         c[n++] = {"Act", kColumnShort, &r.activeCount};
         c[n++] = {"Ac2", kColumnChars, &p->out.mark2};
     }
     c[n++] = {"OptCrit", kColumnDouble, &r.objective};
     if (last == 38 || last == 39) {
-        c[n++] = {"ConMax", kColumnDouble, &p->maxConViolation};
+        c[n++] = {"ConMax", kColumnDouble, &p->iter.maxConViolation};
         c[n++] = {last == 38 ? "Pred" : "MeritF", kColumnDouble, &r.extra};
     } else {
         c[n++] = {"DifCrit", kColumnDouble, &r.change};
         if (last == 28)
             c[n++] = {"StdDev", kColumnDouble, &r.extra};
         else
-            c[n++] = {"MaxGrad", kColumnDouble, &p->maxProjGrad};
+            c[n++] = {"MaxGrad", kColumnDouble, &p->iter.maxProjGrad};
     }
-    if (last == 13 || last == 15 || last == 31) c[n++] = {"Lambda", kColumnDouble, &p->lambda};
-    if (last == 18) c[n++] = {"Ridge", kColumnDouble, &p->ridge};
-    if (last == 23 || last == 38) c[n++] = {"Alpha", kColumnDouble, &p->lastStep};
-    if (last == 28) c[n++] = {"Delta", kColumnDouble, &p->lastStep};
+    if (last == 13 || last == 15 || last == 31) c[n++] = {"Lambda", kColumnDouble, &p->iter.lambda};
+    if (last == 18) c[n++] = {"Ridge", kColumnDouble, &p->iter.ridge};
+    if (last == 23 || last == 38) c[n++] = {"Alpha", kColumnDouble, &p->iter.lastStep};
+    if (last == 28) c[n++] = {"Delta", kColumnDouble, &p->iter.lastStep};
     if (last == 39) c[n++] = {"DifMerit", kColumnDouble, &r.change};
-    if (last == 13 || last == 18 || last == 39) c[n++] = {"Rho", kColumnDouble, &p->rho};
+    if (last == 13 || last == 18 || last == 39) c[n++] = {"Rho", kColumnDouble, &p->iter.rho};
     if (last == 15 || last == 23) c[n++] = {"Slope", kColumnDouble, &r.extra};
     if (last == 28) c[n++] = {"Size", kColumnDouble, &r.gradient};
-    if (last == 31) c[n++] = {"Radius", kColumnDouble, &p->radius};
+    if (last == 31) c[n++] = {"Radius", kColumnDouble, &p->iter.radius};
     if (last == 38) c[n++] = {"LFGMax", kColumnDouble, &r.gradient};
     return n;
 }
@@ -512,19 +512,19 @@ void set_marks(NlpProblem* p, int32_t first) {
         return len > 0 ? t[0] : ' ';
     };
     char m1 = ' ';
-    if (first == 11 || ((first == 16 || first == 21) && p->technique != kTechCongra)) {
-        m1 = p->iterMark > 0 ? '*' : ' ';
+    if (first == 11 || ((first == 16 || first == 21) && p->opt.technique != kTechCongra)) {
+        m1 = p->run.iterMark > 0 ? '*' : ' ';
     } else if (first == 37) {
-        m1 = p->iterMark == 1 ? '*' : p->iterMark == 2 ? text_char(42) : p->iterMark == 3 ? '\'' : ' ';
+        m1 = p->run.iterMark == 1 ? '*' : p->run.iterMark == 2 ? text_char(42) : p->run.iterMark == 3 ? '\'' : ' ';
     }
     p->out.mark1 = m1;
     char m2 = ' ';
     if (first != 29 && first != 37) {
-        if (p->dropCode == 2147483647)
+        if (p->active.dropCode == 2147483647)
             m2 = text_char(42);
-        else if (p->dropCode < 0)
+        else if (p->active.dropCode < 0)
             m2 = text_char(43);
-        else if (p->dropCode > 0)
+        else if (p->active.dropCode > 0)
             m2 = '\'';
     }
     p->out.mark2 = m2;
@@ -540,11 +540,11 @@ void parameters_after_row(NlpProblem* p, int32_t first, int32_t last) {
     HostObject* table = p->out.iterHistTable;
     p->out.iterHistTable = nullptr;
     if (!OutputTable::resume(m, table, p->out.iterHistOut).deliver()) return;
-    const bool withGradient = p->printLevel > 5.0 && first != 26 && first != 29 && p->gradient != nullptr;
-    const size_t n = static_cast<size_t>(p->nParams);
-    std::vector<double> values(p->x, p->x + n);
-    if (withGradient) values.insert(values.end(), p->gradient, p->gradient + n);
-    znlppmt(m, "Grad", withGradient ? -2 : -3, p->nParams, values.data(), p->paramNames, 0,
+    const bool withGradient = p->opt.printLevel > 5.0 && first != 26 && first != 29 && p->work.gradient != nullptr;
+    const size_t n = static_cast<size_t>(p->shape.nParams);
+    std::vector<double> values(p->param.x, p->param.x + n);
+    if (withGradient) values.insert(values.end(), p->work.gradient, p->work.gradient + n);
+    znlppmt(m, "Grad", withGradient ? -2 : -3, p->shape.nParams, values.data(), p->param.paramNames, 0,
             kMsgNlpGradientTable);
     history_table(p, last);
 }
@@ -554,16 +554,16 @@ void parameters_after_row(NlpProblem* p, int32_t first, int32_t last) {
 void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
     fill_record(p, code, first, last);
     if (p->out.kyrObject == nullptr) return;
-    if (p->iteration == 0.0 && code == 10) {
+    if (p->run.iteration == 0.0 && code == 10) {
         iteration_start(p, first);
         history_table(p, last);
     }
-    if (p->printLevel <= 1.0 || !(code < 0 || code % 2 == 1) || p->out.iterHistTable == nullptr) return;
+    if (p->opt.printLevel <= 1.0 || !(code < 0 || code % 2 == 1) || p->out.iterHistTable == nullptr) return;
     set_marks(p, first);
     if (last == 15 || last == 23) p->iterRecord.extra = -p->iterRecord.extra;
     if (!OutputTable::resume(p->out.kyrObject, p->out.iterHistTable, p->out.iterHistOut).add_row())
         return;
-    if (p->printLevel > 4.0) parameters_after_row(p, first, last);
+    if (p->opt.printLevel > 4.0) parameters_after_row(p, first, last);
 }
 
 // ---- the derivative checks' tables ----
@@ -638,7 +638,7 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
 
 // The largest asymmetries by parameter pair, as a one-column matrix.
 void largest_asymmetries(NlpProblem* p, const double* asym) {
-    const int32_t n = p->nParams, len = p->packedLen;
+    const int32_t n = p->shape.nParams, len = p->shape.packedLen;
     struct Entry {
         double v;
         int32_t i, j;
@@ -655,7 +655,7 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
     while (listed < all.size() && all[listed].v > root && all[listed].v >= root * all[0].v) ++listed;
     if (listed == 0) return;
     auto name = [p](int32_t k) {
-        if (p->paramNames != nullptr) return std::string(p->paramNames[k].text, static_cast<size_t>(p->paramNames[k].length));
+        if (p->param.paramNames != nullptr) return std::string(p->param.paramNames[k].text, static_cast<size_t>(p->param.paramNames[k].length));
         return std::to_string(k + 1);
     };
     size_t w = 6;
@@ -687,7 +687,7 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
 // The asymmetries at or above a threshold from their ordered values: the
 // tenth largest, lowered towards the median plus the median deviation.
 void symmetric_difference(NlpProblem* p, const double* asym, std::vector<double> w) {
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     const size_t len = w.size();
     std::sort(w.begin(), w.end());
     const size_t mid = (len - static_cast<size_t>(n)) / 2;
@@ -699,7 +699,7 @@ void symmetric_difference(NlpProblem* p, const double* asym, std::vector<double>
     std::vector<double> shown(asym, asym + len);
     for (double& x : shown)
         if (x < t) x = host_missing_value();
-    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->paramNames, kMsgNlpHessianAsymmetry,
+    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->param.paramNames, kMsgNlpHessianAsymmetry,
             kMsgNlpHessianSymmetryTable);
     nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpAsymmetriesHidden, t), 'l');
 }
@@ -708,22 +708,22 @@ void symmetric_difference(NlpProblem* p, const double* asym, std::vector<double>
 
 void nlp_grad_test_table(NlpProblem* p) {
     if (p->out.kyrObject == nullptr) return;
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     int32_t number = 0;
     double test = 0.0;
     char name[33] = {};
     OutputTable t(p->out.kyrObject, "GradTest", msg(710), "Orvo.NLP.GradTest");
     t.cell_column(kColumnShort, "Number", &number, {.width = n < 999 ? 3 : n < 9999 ? 4 : 5});
-    if (p->paramNameWidth != 0 && p->paramNames != nullptr)
-        t.cell_column(kColumnChars, "Variable", name, {.width = p->paramNameWidth});
+    if (p->param.paramNameWidth != 0 && p->param.paramNames != nullptr)
+        t.cell_column(kColumnChars, "Variable", name, {.width = p->param.paramNameWidth});
     t.cell_column(kColumnDouble, "Test", &test);
     if (!t.end_columns()) return;
     for (int32_t j = 0; j < n; ++j) {
         number = j + 1;
-        test = p->gradBase[j];
-        if (p->paramNames != nullptr) {
+        test = p->work.gradBase[j];
+        if (p->param.paramNames != nullptr) {
             std::memset(name, ' ', sizeof name - 1);
-            std::memcpy(name, p->paramNames[j].text, static_cast<size_t>(std::min<int32_t>(p->paramNames[j].length, 32)));
+            std::memcpy(name, p->param.paramNames[j].text, static_cast<size_t>(std::min<int32_t>(p->param.paramNames[j].length, 32)));
         }
         if (!t.add_row()) return;
     }
@@ -731,8 +731,8 @@ void nlp_grad_test_table(NlpProblem* p) {
 }
 
 void nlp_asymmetry_tables(NlpProblem* p, const double* asym) {
-    if (p->out.kyrObject == nullptr || p->packedLen <= 0) return;
-    std::vector<double> w(asym, asym + p->packedLen);
+    if (p->out.kyrObject == nullptr || p->shape.packedLen <= 0) return;
+    std::vector<double> w(asym, asym + p->shape.packedLen);
     residual_distribution(p, w);
     symmetric_difference(p, asym, w);
     largest_asymmetries(p, asym);

@@ -1,5 +1,5 @@
 // The termination test of the optimizer: every technique calls it through
-// NlpProblem::terminationFn before its first iteration and after each one.
+// NlpProblem::cb.terminationFn before its first iteration and after each one.
 // It writes the per-iteration output, prints the history row, tests the
 // nine convergence criteria (each may be required to hold for several
 // successive iterations), applies the iteration, call and time limits, runs
@@ -30,10 +30,10 @@ constexpr double kSmallestRise = velix::detail::kMinPos;
 
 // The history layout (first, last) of a technique; first 0: no history.
 void history_layout(const NlpProblem* p, int32_t* first, int32_t* last) {
-    const bool nlc = p->hasNlinCon != 0;
+    const bool nlc = p->shape.hasNlinCon != 0;
     *first = 0;
     *last = 0;
-    switch (p->technique) {
+    switch (p->opt.technique) {
         case kTechTrureg: *first = 11; *last = 31; break;
         case kTechLevmar: *first = 11; *last = 13; break;
         case kTechGaunew: *first = 16; *last = 23; break;
@@ -65,18 +65,18 @@ struct Measures {
 };
 
 Measures measures_of(const NlpProblem* p, int32_t code) {
-    const bool nlc = p->hasNlinCon != 0;
+    const bool nlc = p->shape.hasNlinCon != 0;
     Measures m{};
-    m.fr = nlc || code == 10 ? p->f : p->fPrev;
-    m.d = !nlc && code != 10 ? p->fPrev - p->f : DBL_MAX;
-    if (p->maximize) m.fr = -m.fr;
-    const double fs = std::fmax(std::fabs(m.fr), p->fSize);
-    m.fconvBound = p->fConv * fs;
-    m.gconvBound = p->gConv * fs;
-    m.grad = nlc ? p->lagrangeGradMax : p->maxProjGrad;
-    m.gconv = code == 10 ? DBL_MAX : std::fabs(p->gconvMeasure);
-    m.congra = code == 10 ? DBL_MAX : p->scaledGradMax;
-    m.levmar = code == 10 ? DBL_MAX : p->lmGconvMeasure;
+    m.fr = nlc || code == 10 ? p->iter.f : p->iter.fPrev;
+    m.d = !nlc && code != 10 ? p->iter.fPrev - p->iter.f : DBL_MAX;
+    if (p->shape.maximize) m.fr = -m.fr;
+    const double fs = std::fmax(std::fabs(m.fr), p->opt.fSize);
+    m.fconvBound = p->opt.fConv * fs;
+    m.gconvBound = p->opt.gConv * fs;
+    m.grad = nlc ? p->iter.lagrangeGradMax : p->iter.maxProjGrad;
+    m.gconv = code == 10 ? DBL_MAX : std::fabs(p->iter.gconvMeasure);
+    m.congra = code == 10 ? DBL_MAX : p->iter.scaledGradMax;
+    m.levmar = code == 10 ? DBL_MAX : p->iter.lmGconvMeasure;
     return m;
 }
 
@@ -84,7 +84,7 @@ Measures measures_of(const NlpProblem* p, int32_t code) {
 // meets it when the counter reaches the required number; a failing test
 // resets the counter.  Without a counter array a test meets it at once.
 void criterion(NlpProblem* p, int32_t k, bool holds, int32_t* status) {
-    int32_t* c = p->critCounts;
+    int32_t* c = p->opt.critCounts;
     if (c == nullptr) {
         if (holds) *status = k;
         return;
@@ -104,46 +104,46 @@ bool is_least_squares_newton(int32_t t) {
 
 // Step 10: the criteria after ABSCONV.  Result: the status (0 none met).
 int32_t other_criteria(NlpProblem* p, int32_t code, const Measures& m, double t) {
-    const bool nlc = p->hasNlinCon != 0;
-    const bool simplex = p->technique == kTechNmsimp || p->technique == kTechNmsim2;
+    const bool nlc = p->shape.hasNlinCon != 0;
+    const bool simplex = p->opt.technique == kTechNmsimp || p->opt.technique == kTechNmsim2;
     int32_t s = 0;
     if (simplex && nlc) {
-        criterion(p, 4, p->rho <= p->absXConv, &s);
+        criterion(p, 4, p->iter.rho <= p->opt.absXConv, &s);
         return s;
     }
     if (simplex) {
-        if (m.d < -p->absFConv) return kNlpRose;
-        criterion(p, 2, m.d <= p->absFConv, &s);
+        if (m.d < -p->opt.absFConv) return kNlpRose;
+        criterion(p, 2, m.d <= p->opt.absFConv, &s);
         if (code != 10) {
-            criterion(p, 4, p->lastStep <= p->absXConv || m.grad <= p->absXConv, &s);
-            criterion(p, 7, reldx(p->nParams, p->xSize, p->x, p->xBase) <= p->xConv, &s);
+            criterion(p, 4, p->iter.lastStep <= p->opt.absXConv || m.grad <= p->opt.absXConv, &s);
+            criterion(p, 7, reldx(p->shape.nParams, p->opt.xSize, p->param.x, p->work.xBase) <= p->opt.xConv, &s);
         }
         criterion(p, 5, m.d <= m.fconvBound, &s);
-        criterion(p, 8, m.gconv <= p->fConv2, &s);
+        criterion(p, 8, m.gconv <= p->opt.fConv2, &s);
         return s;
     }
     if (nlc) {
-        criterion(p, 3, m.grad <= p->absGConv && p->maxConViolation <= t, &s);
+        criterion(p, 3, m.grad <= p->opt.absGConv && p->iter.maxConViolation <= t, &s);
         criterion(p, 6, m.gconv <= m.gconvBound, &s);
-        criterion(p, 8, m.gconv <= p->fConv2, &s);
+        criterion(p, 8, m.gconv <= p->opt.fConv2, &s);
         return s;
     }
-    if (m.d < -p->absFConv) return kNlpRose;
-    criterion(p, 2, m.d <= p->absFConv, &s);
-    criterion(p, 3, m.grad <= p->absGConv, &s);
-    if (code != 10) criterion(p, 4, xdif(p->nParams, p->x, p->xBase) <= p->absXConv, &s);
+    if (m.d < -p->opt.absFConv) return kNlpRose;
+    criterion(p, 2, m.d <= p->opt.absFConv, &s);
+    criterion(p, 3, m.grad <= p->opt.absGConv, &s);
+    if (code != 10) criterion(p, 4, xdif(p->shape.nParams, p->param.x, p->work.xBase) <= p->opt.absXConv, &s);
     criterion(p, 5, m.d <= m.fconvBound, &s);
     if (code != 10) {
-        const double g = p->technique == kTechCongra   ? m.congra
-                         : p->technique == kTechLevmar ? m.levmar
+        const double g = p->opt.technique == kTechCongra   ? m.congra
+                         : p->opt.technique == kTechLevmar ? m.levmar
                                                        : m.gconv;
         criterion(p, 6, g <= m.gconvBound, &s);
-        criterion(p, 7, reldx(p->nParams, p->xSize, p->x, p->xBase) <= p->xConv, &s);
+        criterion(p, 7, reldx(p->shape.nParams, p->opt.xSize, p->param.x, p->work.xBase) <= p->opt.xConv, &s);
     }
-    if (p->leastSquares) {
-        const double g = p->technique == kTechLevmar ? m.levmar : m.gconv;
-        criterion(p, 8, 0.5 * g <= p->fConv2, &s);
-        if (is_least_squares_newton(p->technique)) criterion(p, 9, m.congra <= p->gConv2, &s);
+    if (p->shape.leastSquares) {
+        const double g = p->opt.technique == kTechLevmar ? m.levmar : m.gconv;
+        criterion(p, 8, 0.5 * g <= p->opt.fConv2, &s);
+        if (is_least_squares_newton(p->opt.technique)) criterion(p, 9, m.congra <= p->opt.gConv2, &s);
     }
     return s;
 }
@@ -152,29 +152,29 @@ int32_t other_criteria(NlpProblem* p, int32_t code, const Measures& m, double t)
 // failed evaluation there is no point to move from) and only with a
 // perturbation size (a missing one means none).
 int32_t post_convergence(NlpProblem* p, int32_t code, int32_t status, double t) {
-    if (wzmis(p->perturbSize)) return status;
-    if (p->hasNlinCon && p->maxConViolation > 0.001) {
+    if (wzmis(p->opt.perturbSize)) return status;
+    if (p->shape.hasNlinCon && p->iter.maxConViolation > 0.001) {
         const int32_t r = znlpfnc(p, 1);
         if (r >= 0) return kNlpRestart;
         if (r == kNlpRoutinePending) return status;
     }
-    const double phase = p->evalPhase;
-    p->evalPhase = kPhasePostConvergence;
+    const double phase = p->run.evalPhase;
+    p->run.evalPhase = kPhasePostConvergence;
     int32_t s = status;
     if (znlpnoi(p, code == 10 ? 0 : 1) != 0)
         s = kNlpRestart;
-    else if (p->maxConViolation < t && znlpdnc(p, 1) == 0)
+    else if (p->iter.maxConViolation < t && znlpdnc(p, 1) == 0)
         s = kNlpRestart;
-    p->evalPhase = phase;
+    p->run.evalPhase = phase;
     return s;
 }
 
 // Step 13: the limits (a missing limit is a NaN and never compares true).
 int32_t limits(const NlpProblem* p, int32_t status) {
     if (status != 0 && status != kNlpRestart) return status;
-    if (p->iteration >= p->maxIter) return kNlpLimit;
-    if (p->nFun >= p->maxFunc) return kNlpLimit;
-    if (wzdttme() - p->timeUsed > p->maxTime) return kNlpTimeLimit;
+    if (p->run.iteration >= p->opt.maxIter) return kNlpLimit;
+    if (p->run.nFun >= p->opt.maxFunc) return kNlpLimit;
+    if (wzdttme() - p->run.timeUsed > p->opt.maxTime) return kNlpTimeLimit;
     return status;
 }
 
@@ -185,72 +185,72 @@ int32_t switch_digit(int32_t digits, int32_t place, int32_t from, int32_t to) {
 
 // Step 14: near the solution forward differences become central ones.
 void derivative_switch(NlpProblem* p, int32_t code, int32_t status, const Measures& m) {
-    const double s = p->fdSwitchFactor;
-    const int32_t t = p->technique;
-    if (p->derivDigits == 0 || !(s > 0.0) || status != 0 || code == 10 || t == kTechQuadas ||
+    const double s = p->opt.fdSwitchFactor;
+    const int32_t t = p->opt.technique;
+    if (p->opt.derivDigits == 0 || !(s > 0.0) || status != 0 || code == 10 || t == kTechQuadas ||
         t == kTechNmsimp || t == kTechNmsim2)
         return;
-    double b = t == kTechLevmar ? s * p->gConv : s * m.gconvBound;
+    double b = t == kTechLevmar ? s * p->opt.gConv : s * m.gconvBound;
     if (b < 1e-6) b = 1e-6;
-    if (!(m.grad <= s * p->absGConv || m.gconv <= b)) return;
-    int32_t d = p->derivDigits;
+    if (!(m.grad <= s * p->opt.absGConv || m.gconv <= b)) return;
+    int32_t d = p->opt.derivDigits;
     d = switch_digit(d, 1, 1, 2);
     d = switch_digit(d, 10, 1, 2);
     d = switch_digit(d, 100, 1, 2);
     d = switch_digit(d, 1000, 1, 2);
     d = switch_digit(d, 1000, 3, 4);
-    p->derivDigits = d;
+    p->opt.derivDigits = d;
 }
 
 }  // namespace
 
 int32_t znlptrm(NlpProblem* p, int32_t code) {
-    const double t = p->feasTol * std::pow(10.0, p->feasRound);
-    if (p->iterOutputHook != nullptr) p->iterOutputHook(p);
+    const double t = p->opt.feasTol * std::pow(10.0, p->run.feasRound);
+    if (p->cb.iterOutputHook != nullptr) p->cb.iterOutputHook(p);
     int32_t first = 0, last = 0;
     history_layout(p, &first, &last);
-    if (p->printLevel != 0.0 && first != 0) prihist(p, code, first, last);
+    if (p->opt.printLevel != 0.0 && first != 0) prihist(p, code, first, last);
     const Measures m = measures_of(p, code);
 
     int32_t status = 0;
     bool testCriteria = true;
-    if (p->nActiveLin + p->nActiveBounds == p->nParams && code != 10) {
+    if (p->active.nActiveLin + p->active.nActiveBounds == p->shape.nParams && code != 10) {
         status = kNlpAllFixed;
         testCriteria = false;
     } else if (code < 0) {
         status = code;
         if (code == kNlpRose || code == kNlpLimit || code == kNlpTimeLimit) {
-            for (int32_t k = 2; p->critCounts != nullptr && k <= 9; ++k)
-                if (p->critCounts[k - 1] != 0 && p->critCounts[k + 9] != 0) {
+            for (int32_t k = 2; p->opt.critCounts != nullptr && k <= 9; ++k)
+                if (p->opt.critCounts[k - 1] != 0 && p->opt.critCounts[k + 9] != 0) {
                     status = kNlpCountingBase + k;
                     break;
                 }
         }
         testCriteria = false;
-    } else if (p->evalStatus != 0.0) {
+    } else if (p->run.evalStatus != 0.0) {
         status = kNlpFinalFunction;
         testCriteria = false;
-    } else if (code == 0 || (p->technique == kTechQuadas && p->activeChange != 0) ||
-               (p->activeChange < 0 && m.d > kSmallestRise)) {
+    } else if (code == 0 || (p->opt.technique == kTechQuadas && p->active.activeChange != 0) ||
+               (p->active.activeChange < 0 && m.d > kSmallestRise)) {
         testCriteria = false;  // no criterion may end the run now
     }
     if (testCriteria) {
-        if (code > 0 && code != 10 && p->lastStep >= p->stepLimit)
-            xpmlog(kMsgNlp, p->maximize ? kMsgStepAtLimitMax : kMsgStepAtLimit);
+        if (code > 0 && code != 10 && p->iter.lastStep >= p->opt.stepLimit)
+            xpmlog(kMsgNlp, p->shape.maximize ? kMsgStepAtLimitMax : kMsgStepAtLimit);
         // f holds the negated objective of a maximisation.
-        if (p->maximize ? -p->f >= p->absConv : p->f <= p->absConv) {
+        if (p->shape.maximize ? -p->iter.f >= p->opt.absConv : p->iter.f <= p->opt.absConv) {
             status = kNlpAbsConv;
         } else {
             status = other_criteria(p, code, m, t);
-            if (status != kNlpRose && p->iteration < p->minIter) status = 0;
+            if (status != kNlpRose && p->run.iteration < p->opt.minIter) status = 0;
         }
     }
     if (status >= kNlpAbsConv && status <= kNlpGConv2 && std::abs(code) <= 10)
         status = post_convergence(p, code, status, t);
     status = limits(p, status);
     derivative_switch(p, code, status, m);
-    if (status == 0) p->dropCode = 0;
-    return p->lastStatus = status;
+    if (status == 0) p->active.dropCode = 0;
+    return p->run.lastStatus = status;
 }
 
 double reldx(int32_t n, double floor, const double* x, const double* y) {

@@ -66,11 +66,11 @@ int32_t common_tests(NlpProblem* p, int32_t k, const double* s, const double* y,
     if (d <= kTiny || c <= kTiny) return 3;
     if (c <= kTiny * d) return 2;
     if (d <= kOrthogonal * norm(k, s) * norm(k, y)) return 1;
-    p->nUpdates += 1;
+    p->run.nUpdates += 1;
     return 0;
 }
 
-int32_t free_dimension(const NlpProblem* p, int32_t n) { return n - p->nActiveBounds - p->nActiveLin; }
+int32_t free_dimension(const NlpProblem* p, int32_t n) { return n - p->active.nActiveBounds - p->active.nActiveLin; }
 
 void scale_diagonal(int32_t k, double* ldl, double g) {
     for (int32_t i = 0; i < k; ++i) ldl[static_cast<size_t>(i) * (i + 1) / 2 + i] *= g;
@@ -88,8 +88,8 @@ int32_t dfpupd(NlpProblem* p, int32_t scale, int32_t k, const double* s, const d
                double* w) {
     if (k <= 0) return 0;
     const size_t len = static_cast<size_t>(k) * (k + 1) / 2;
-    if (scale && p->lastStep > kRelTol) {
-        const double g = clamp_scale(p->lastStep);
+    if (scale && p->iter.lastStep > kRelTol) {
+        const double g = clamp_scale(p->iter.lastStep);
         for (size_t i = 0; i < len; ++i) h[i] *= g;
     }
     packed_times(k, h, y, w);
@@ -153,7 +153,7 @@ int32_t ldlupd(int32_t k, double alpha, double* ldl, double* z) {
 int32_t dudfpup(NlpProblem* p, int32_t scale, int32_t k, double* s, const double* y, double* ldl,
                 double* w, double* v) {
     if (k <= 0) return 0;
-    if (scale && p->lastStep > kRelTol) scale_diagonal(k, ldl, 1.0 / clamp_scale(p->lastStep));
+    if (scale && p->iter.lastStep > kRelTol) scale_diagonal(k, ldl, 1.0 / clamp_scale(p->iter.lastStep));
     ldl_times(k, ldl, s, w);
     const double c = dotprd(k, s, w), d = dotprd(k, s, y);
     if (const int32_t r = common_tests(p, k, s, y, d, c); r != 0) return r;
@@ -206,15 +206,15 @@ int32_t uvbfgs(NlpProblem* p, int32_t scale, int32_t k, const double* s, const d
         const double t = 0.9 * c / (c - d), r = std::sqrt(0.1);
         for (int32_t i = 0; i < k; ++i) b[i] = t / (c * r) * y[i] - ((t - 1.0) / r + 1.0) / c * z[i];
     }
-    p->nUpdates += 1;
+    p->run.nUpdates += 1;
     return 0;
 }
 
 int32_t uvdfp(NlpProblem* p, int32_t scale, int32_t k, const double* s, const double* y, double* l,
               double* a, double* b) {
     if (k <= 0) return 0;
-    if (scale && p->lastStep > kRelTol) {
-        const double g = 1.0 / std::sqrt(std::min(std::max(p->lastStep, 1e-4), 1e4));
+    if (scale && p->iter.lastStep > kRelTol) {
+        const double g = 1.0 / std::sqrt(std::min(std::max(p->iter.lastStep, 1e-4), 1e4));
         for (size_t i = 0; i < static_cast<size_t>(k) * (k + 1) / 2; ++i) l[i] *= g;
     }
     std::vector<double> w(static_cast<size_t>(k)), v(static_cast<size_t>(k));

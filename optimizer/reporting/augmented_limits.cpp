@@ -51,11 +51,11 @@ double missing() { return host_missing_value(); }
 
 NlpCallback outer_objective(const LimitWork* w) {
     const NlpProblem* o = w->outer;
-    return o->hooks != nullptr && o->hooks->objectiveFn != nullptr ? o->hooks->objectiveFn : o->objectiveFn;
+    return o->hooks != nullptr && o->hooks->eval.objectiveFn != nullptr ? o->hooks->eval.objectiveFn : o->cb.objectiveFn;
 }
 NlpCallback outer_gradient(const LimitWork* w) {
     const NlpProblem* o = w->outer;
-    return o->hooks != nullptr && o->hooks->gradientFn != nullptr ? o->hooks->gradientFn : o->gradientFn;
+    return o->hooks != nullptr && o->hooks->eval.gradientFn != nullptr ? o->hooks->eval.gradientFn : o->cb.gradientFn;
 }
 
 // The outer problem's fields around one of its evaluations.
@@ -66,24 +66,24 @@ struct OuterSwap {
     double phase;
     double f;
     OuterSwap(NlpProblem* sub, const NlpProblem* o)
-        : p(sub), funValues(sub->funValues), nFunctions(sub->nFunctions), leastSquares(sub->leastSquares),
-          maximize(sub->maximize), derivDigits(sub->derivDigits), phase(sub->evalPhase), f(sub->f) {
-        p->funValues = o->funValues;
-        p->nFunctions = o->nFunctions;
-        p->leastSquares = o->leastSquares;
-        p->maximize = o->maximize;
-        p->derivDigits = o->derivDigits;
-        p->evalPhase = kPhaseRun;
-        p->evalStatus = 0.0;
+        : p(sub), funValues(sub->work.funValues), nFunctions(sub->shape.nFunctions), leastSquares(sub->shape.leastSquares),
+          maximize(sub->shape.maximize), derivDigits(sub->opt.derivDigits), phase(sub->run.evalPhase), f(sub->iter.f) {
+        p->work.funValues = o->work.funValues;
+        p->shape.nFunctions = o->shape.nFunctions;
+        p->shape.leastSquares = o->shape.leastSquares;
+        p->shape.maximize = o->shape.maximize;
+        p->opt.derivDigits = o->opt.derivDigits;
+        p->run.evalPhase = kPhaseRun;
+        p->run.evalStatus = 0.0;
     }
     ~OuterSwap() {
-        p->funValues = funValues;
-        p->nFunctions = nFunctions;
-        p->leastSquares = leastSquares;
-        p->maximize = maximize;
-        p->derivDigits = derivDigits;
-        p->evalPhase = phase;
-        p->f = f;
+        p->work.funValues = funValues;
+        p->shape.nFunctions = nFunctions;
+        p->shape.leastSquares = leastSquares;
+        p->shape.maximize = maximize;
+        p->opt.derivDigits = derivDigits;
+        p->run.evalPhase = phase;
+        p->iter.f = f;
     }
 };
 
@@ -91,15 +91,15 @@ struct OuterSwap {
 // The sub-problem's own f is kept.
 bool outer_values(NlpProblem* p, LimitWork* w, double* f, double* g) {
     OuterSwap swap(p, w->outer);
-    p->lastEval = kLastObjective;
-    if (outer_objective(w)(p) != 0 || p->evalStatus != 0.0 || !std::isfinite(p->f)) return false;
-    *f = p->f;
-    double* keep = p->gradient;
-    p->gradient = g;
-    p->lastEval = kLastGradient;
+    p->run.lastEval = kLastObjective;
+    if (outer_objective(w)(p) != 0 || p->run.evalStatus != 0.0 || !std::isfinite(p->iter.f)) return false;
+    *f = p->iter.f;
+    double* keep = p->work.gradient;
+    p->work.gradient = g;
+    p->run.lastEval = kLastGradient;
     const NlpCallback grad = outer_gradient(w);
-    const bool ok = grad != nullptr && grad(p) == 0 && p->evalStatus == 0.0;
-    p->gradient = keep;
+    const bool ok = grad != nullptr && grad(p) == 0 && p->run.evalStatus == 0.0;
+    p->work.gradient = keep;
     return ok;
 }
 
@@ -108,45 +108,45 @@ bool outer_values(NlpProblem* p, LimitWork* w, double* f, double* g) {
 // differences of the outer gradient.  Kept for the Hessian call at the
 // same x.
 bool jacobian(NlpProblem* p, LimitWork* w) {
-    const int32_t n = p->nParams, k = w->k;
+    const int32_t n = p->shape.nParams, k = w->k;
     const size_t nn = static_cast<size_t>(n);
-    if (w->jacX.size() == nn && std::equal(w->jacX.begin(), w->jacX.end(), p->x)) return true;
+    if (w->jacX.size() == nn && std::equal(w->jacX.begin(), w->jacX.end(), p->param.x)) return true;
     const double d = w->devianceScale, eta = std::sqrt(2.0 * velix::kMachEps);
     w->jac.assign(nn * nn, 0.0);
     w->jacX.clear();
     std::vector<double> g(nn);
     double f = 0.0;
     for (int32_t j = 0; j < n; ++j) {
-        const double xj = p->x[j], h = eta * (1.0 + std::fabs(xj));
-        p->x[j] = xj + h;
+        const double xj = p->param.x[j], h = eta * (1.0 + std::fabs(xj));
+        p->param.x[j] = xj + h;
         const bool ok = outer_values(p, w, &f, g.data());
-        p->x[j] = xj;
+        p->param.x[j] = xj;
         if (!ok) return false;
         for (size_t i = 0; i < nn; ++i) w->jac[i * nn + static_cast<size_t>(j)] = d * (g[i] - w->gOuter[i]) / h;
     }
     for (size_t j = 0; j < nn; ++j) w->jac[static_cast<size_t>(k) * nn + j] = d * w->gOuter[j];
-    w->jacX.assign(p->x, p->x + n);
+    w->jacX.assign(p->param.x, p->param.x + n);
     return true;
 }
 
 // The sub-problem's objective: r and 1/2 |r|^2.
 int32_t fplc(NlpProblem* p) {
     LimitWork* w = work_of(p);
-    if (++w->callsF > p->maxFunc) return -1;
+    if (++w->callsF > p->opt.maxFunc) return -1;
     double f = 0.0;
     w->jacX.clear();
     if (!outer_values(p, w, &f, w->gOuter.data())) {
-        p->f = DBL_MAX;
+        p->iter.f = DBL_MAX;
         return -3;
     }
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     double s = 0.0;
     for (int32_t i = 0; i < n; ++i) {
         const double r = i == w->k ? w->devianceScale * f - w->target : w->devianceScale * w->gOuter[static_cast<size_t>(i)];
         w->r[static_cast<size_t>(i)] = r;
         s += r * r;
     }
-    p->f = 0.5 * s;
+    p->iter.f = 0.5 * s;
     return 0;
 }
 
@@ -154,14 +154,14 @@ int32_t fplc(NlpProblem* p) {
 int32_t gplc(NlpProblem* p) {
     LimitWork* w = work_of(p);
     if (!jacobian(p, w)) {
-        p->f = DBL_MAX;
+        p->iter.f = DBL_MAX;
         return -3;
     }
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     for (int32_t j = 0; j < n; ++j) {
         double s = 0.0;
         for (int32_t i = 0; i < n; ++i) s += w->jac[static_cast<size_t>(i) * n + j] * w->r[static_cast<size_t>(i)];
-        p->gradient[j] = s;
+        p->work.gradient[j] = s;
     }
     return 0;
 }
@@ -170,15 +170,15 @@ int32_t gplc(NlpProblem* p) {
 int32_t hplc(NlpProblem* p) {
     LimitWork* w = work_of(p);
     if (!jacobian(p, w)) {
-        p->f = DBL_MAX;
+        p->iter.f = DBL_MAX;
         return -3;
     }
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     for (int32_t a = 0; a < n; ++a)
         for (int32_t b = 0; b <= a; ++b) {
             double s = 0.0;
             for (int32_t i = 0; i < n; ++i) s += w->jac[static_cast<size_t>(i) * n + a] * w->jac[static_cast<size_t>(i) * n + b];
-            p->hessian[pk(a, b)] = s;
+            p->hess.hessian[pk(a, b)] = s;
         }
     return 0;
 }
@@ -190,7 +190,7 @@ int32_t hplc(NlpProblem* p) {
 // bound.
 void gtinit(NlpProblem* p, LimitWork* w, double t) {
     const RecordRange& range = w->points[static_cast<size_t>(2 * w->k + w->side)];
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     std::vector<double> x(static_cast<size_t>(n)), best;
     double above = DBL_MAX, below = -DBL_MAX;
     std::vector<double> bestBelow;
@@ -206,58 +206,58 @@ void gtinit(NlpProblem* p, LimitWork* w, double t) {
     if (!w->solved.empty() && w->solvedValue < t && w->solvedValue > below) bestBelow = w->solved;
     if (best.empty()) best = bestBelow;
     if (!best.empty()) {
-        std::copy(best.begin(), best.end(), p->x);
+        std::copy(best.begin(), best.end(), p->param.x);
         return;
     }
     const int32_t k = w->k;
     const double est = w->xEst[static_cast<size_t>(k)], sign = w->side == 0 ? -1.0 : 1.0;
     const double se = w->haveStdErrors ? w->stdErrors[static_cast<size_t>(k)] : 0.1 * std::fmax(std::fabs(est), 1.0);
-    std::copy(w->xEst.begin(), w->xEst.end(), p->x);
-    p->x[k] = est + sign * zprobit(1.0 - 0.5 * w->levels.back().alpha) * se;
+    std::copy(w->xEst.begin(), w->xEst.end(), p->param.x);
+    p->param.x[k] = est + sign * zprobit(1.0 - 0.5 * w->levels.back().alpha) * se;
     const double bound = w->side == 0 ? w->lowerSaved[static_cast<size_t>(k)] : w->upperSaved[static_cast<size_t>(k)];
-    if (sign * (p->x[k] - bound) > 0.0) p->x[k] = est + 0.75 * (bound - est);
+    if (sign * (p->param.x[k] - bound) > 0.0) p->param.x[k] = est + 0.75 * (bound - est);
 }
 
 // The sub-problem's fields over the outer problem (the driver restores it).
 void sub_problem(NlpProblem* p, LimitWork* w) {
     const ProfileSettings* ps = p->hooks->plSettings;
-    const int32_t n = p->nParams;
-    p->technique = w->technique;
-    p->nFunctions = n;
-    p->funValues = w->r.data();
-    p->funWork = w->funWork.data();
-    p->printLevel = ps->printLimits > 1 ? 2.0 : 0.0;
-    p->maximize = 0;
-    p->leastSquares = 1;
-    p->scalarObjective = 0;
-    p->update = kUpdateBfgs;
-    p->scalingKind = w->technique == kTechLevmar ? 1 : 0;
-    p->hasBounds = 1;
-    p->lineSearch = 2;
-    p->stepCap = 1.0;
-    p->earlyStepCap = DBL_MAX;
-    p->inStep = missing();
-    p->lsPrecision = 0.4;
-    p->singularTol = 1e-8;
-    p->perturbSize = missing();
-    p->derivDigits = 0;
-    p->fDigits = p->cDigits = -std::log10(2.0 * velix::kMachEpsWritten);
-    p->maxIter = w->maxIter;
-    p->maxFunc = 10.0 * w->maxIter * 2.0 * n;
-    p->absConv = kSubAbsConv;
-    p->absGConv = kSubAbsGConv;
-    p->gConv = kSubGConv;
-    p->absFConv = p->fConv = p->fConv2 = p->absXConv = p->xConv = p->gConv2 = p->fSize = p->xSize = 0.0;
-    p->minIter = 0;
-    p->objectiveFn = fplc;
-    p->gradientFn = gplc;
-    p->hessianFn = hplc;
-    p->hessianStorage = 0;
-    p->terminationFn = znlptrm;
-    p->updateFn = znlpbfg;
-    p->lineSearchFn = znlp_line_search(2);
-    p->iterOutputHook = nullptr;
-    p->residualJacobianFn = nullptr;
+    const int32_t n = p->shape.nParams;
+    p->opt.technique = w->technique;
+    p->shape.nFunctions = n;
+    p->work.funValues = w->r.data();
+    p->fd.funWork = w->funWork.data();
+    p->opt.printLevel = ps->printLimits > 1 ? 2.0 : 0.0;
+    p->shape.maximize = 0;
+    p->shape.leastSquares = 1;
+    p->shape.scalarObjective = 0;
+    p->opt.update = kUpdateBfgs;
+    p->opt.scalingKind = w->technique == kTechLevmar ? 1 : 0;
+    p->shape.hasBounds = 1;
+    p->opt.lineSearch = 2;
+    p->opt.stepCap = 1.0;
+    p->opt.earlyStepCap = DBL_MAX;
+    p->opt.inStep = missing();
+    p->opt.lsPrecision = 0.4;
+    p->opt.singularTol = 1e-8;
+    p->opt.perturbSize = missing();
+    p->opt.derivDigits = 0;
+    p->opt.fDigits = p->opt.cDigits = -std::log10(2.0 * velix::kMachEpsWritten);
+    p->opt.maxIter = w->maxIter;
+    p->opt.maxFunc = 10.0 * w->maxIter * 2.0 * n;
+    p->opt.absConv = kSubAbsConv;
+    p->opt.absGConv = kSubAbsGConv;
+    p->opt.gConv = kSubGConv;
+    p->opt.absFConv = p->opt.fConv = p->opt.fConv2 = p->opt.absXConv = p->opt.xConv = p->opt.gConv2 = p->opt.fSize = p->opt.xSize = 0.0;
+    p->opt.minIter = 0;
+    p->cb.objectiveFn = fplc;
+    p->cb.gradientFn = gplc;
+    p->cb.hessianFn = hplc;
+    p->opt.hessianStorage = 0;
+    p->cb.terminationFn = znlptrm;
+    p->cb.updateFn = znlpbfg;
+    p->cb.lineSearchFn = znlp_line_search(2);
+    p->cb.iterOutputHook = nullptr;
+    p->cb.residualJacobianFn = nullptr;
 }
 
 }  // namespace
@@ -269,27 +269,27 @@ namespace {
 // problem is given back as `before` (and x as it was).
 bool solve(NlpProblem* p, LimitWork* w, double t, const NlpProblem& before) {
     const int32_t k = w->k;
-    const int32_t lsqStorage = p->hooks->lsqHessStorage;
+    const int32_t lsqStorage = p->hooks->cov.lsqHessStorage;
     std::vector<int32_t> counts;
-    if (p->critCounts != nullptr) counts.assign(p->critCounts, p->critCounts + 20);
+    if (p->opt.critCounts != nullptr) counts.assign(p->opt.critCounts, p->opt.critCounts + 20);
     w->target = t;
     sub_problem(p, w);
-    p->hooks->lsqHessStorage = 0;
+    p->hooks->cov.lsqHessStorage = 0;
     // Parameter k stays on the searched side of its estimate.
     if (w->side == 0)
-        p->upper[k] = w->xEst[static_cast<size_t>(k)];
+        p->param.upper[k] = w->xEst[static_cast<size_t>(k)];
     else
-        p->lower[k] = w->xEst[static_cast<size_t>(k)];
+        p->param.lower[k] = w->xEst[static_cast<size_t>(k)];
     gtinit(p, w, t);
     w->callsF = 0;
-    const bool ok = doopt(p, 0, k) >= 0 && p->f <= kAccept;
+    const bool ok = doopt(p, 0, k) >= 0 && p->iter.f <= kAccept;
     if (ok) {
-        w->solved.assign(p->x, p->x + p->nParams);
+        w->solved.assign(p->param.x, p->param.x + p->shape.nParams);
         w->solvedValue = t;
     }
     *p = before;
-    p->hooks->lsqHessStorage = lsqStorage;
-    if (!counts.empty()) std::copy(counts.begin(), counts.end(), p->critCounts);
+    p->hooks->cov.lsqHessStorage = lsqStorage;
+    if (!counts.empty()) std::copy(counts.begin(), counts.end(), p->opt.critCounts);
     restore_point(p, w);
     return ok;
 }
@@ -298,7 +298,7 @@ bool solve(NlpProblem* p, LimitWork* w, double t, const NlpProblem& before) {
 
 int32_t znlpplc(NlpProblem* p) {
     LimitWork* w = work_of(p);
-    const size_t n = static_cast<size_t>(p->nParams);
+    const size_t n = static_cast<size_t>(p->shape.nParams);
     w->r.assign(n, 0.0);
     w->funWork.assign(3 * n, 0.0);
     w->gOuter.assign(n, 0.0);
@@ -314,8 +314,8 @@ int32_t znlpplc(NlpProblem* p) {
             if (solve(p, w, target, before)) {
                 solvedAlpha = current;
                 if (current == alpha) {
-                    std::copy(w->solved.begin(), w->solved.end(), p->x);
-                    write_limit(w, p, kLimitFound, static_cast<int32_t>(l), p->x[w->k], t, p->x);
+                    std::copy(w->solved.begin(), w->solved.end(), p->param.x);
+                    write_limit(w, p, kLimitFound, static_cast<int32_t>(l), p->param.x[w->k], t, p->param.x);
                     limit_found_row(p, w, w->levels[l]);
                     return 0;
                 }

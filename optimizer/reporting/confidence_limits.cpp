@@ -55,52 +55,52 @@ constexpr double kTraceHalving = 1e-3;
 
 double missing() { return host_missing_value(); }
 
-int64_t record_bytes(const NlpProblem* p) { return 8 * static_cast<int64_t>(p->nParams) + 28; }
+int64_t record_bytes(const NlpProblem* p) { return 8 * static_cast<int64_t>(p->shape.nParams) + 28; }
 
 // h_ii by the five-point formula with the step eta^(2/3) (1 + |x_i|).  0,
 // or -1 when an objective call fails.  x and f are restored.
 int32_t fih(NlpProblem* p, double* diag) {
-    const int32_t n = p->nParams;
-    const double eta = p->fDigits > 0.0 ? std::pow(10.0, -p->fDigits / 2.0) : 2.0 * 1.0536712127723509e-8;
-    const double f0 = p->f, phase = p->evalPhase;
-    p->evalPhase = kPhaseFdHessianF;
+    const int32_t n = p->shape.nParams;
+    const double eta = p->opt.fDigits > 0.0 ? std::pow(10.0, -p->opt.fDigits / 2.0) : 2.0 * 1.0536712127723509e-8;
+    const double f0 = p->iter.f, phase = p->run.evalPhase;
+    p->run.evalPhase = kPhaseFdHessianF;
     auto at = [&](int32_t i, double xi, double* f) {
-        p->x[i] = xi;
-        p->lastEval = kLastObjective;
-        const bool ok = p->objectiveFn(p) == 0 && std::isfinite(p->f);
-        *f = p->f;
+        p->param.x[i] = xi;
+        p->run.lastEval = kLastObjective;
+        const bool ok = p->cb.objectiveFn(p) == 0 && std::isfinite(p->iter.f);
+        *f = p->iter.f;
         return ok;
     };
     int32_t result = 0;
     for (int32_t i = 0; i < n && result == 0; ++i) {
-        const double xi = p->x[i], h = std::pow(eta, 2.0 / 3.0) * (1.0 + std::fabs(xi));
+        const double xi = p->param.x[i], h = std::pow(eta, 2.0 / 3.0) * (1.0 + std::fabs(xi));
         double fp, fm, fp2, fm2;
         if (!at(i, xi + h, &fp) || !at(i, xi - h, &fm) || !at(i, xi + 2 * h, &fp2) || !at(i, xi - 2 * h, &fm2))
             result = -1;
         else
             diag[i] = (16.0 * fp + 16.0 * fm - 30.0 * f0 - fp2 - fm2) / (12.0 * h * h);
-        p->x[i] = xi;
+        p->param.x[i] = xi;
     }
-    p->f = f0;
-    p->evalPhase = phase;
+    p->iter.f = f0;
+    p->run.evalPhase = phase;
     return result;
 }
 
 // Step 3: the standard errors of the Wald limits and the planned points.
 void standard_errors(NlpProblem* p, LimitWork* w) {
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     w->stdErrors.assign(static_cast<size_t>(n), missing());
-    bool all = p->stdErrors != nullptr;
-    for (int32_t i = 0; all && i < n; ++i) all = !wzmis(p->stdErrors[i]) && p->stdErrors[i] > kSmallStdError;
+    bool all = p->work.stdErrors != nullptr;
+    for (int32_t i = 0; all && i < n; ++i) all = !wzmis(p->work.stdErrors[i]) && p->work.stdErrors[i] > kSmallStdError;
     if (all) {
-        std::copy(p->stdErrors, p->stdErrors + n, w->stdErrors.begin());
+        std::copy(p->work.stdErrors, p->work.stdErrors + n, w->stdErrors.begin());
         w->haveStdErrors = true;
         return;
     }
     std::vector<double> h(static_cast<size_t>(n), 0.0);
     if (fih(p, h.data()) != 0) return;
     for (int32_t i = 0; i < n; ++i) {
-        const double given = p->stdErrors != nullptr ? p->stdErrors[i] : missing();
+        const double given = p->work.stdErrors != nullptr ? p->work.stdErrors[i] : missing();
         if (!wzmis(given) && given > 1e-4) {
             w->stdErrors[i] = given;
         } else if (h[i] < kSmallCurvature) {
@@ -152,7 +152,7 @@ std::vector<double> planned_points(const NlpProblem* p, const LimitWork* w, int3
 // Step 10: the trace of parameter k on side s.  false when a technique
 // that cannot be used ends the whole computation.
 bool trace_side(NlpProblem* p, LimitWork* w, int32_t k, int32_t s, double ceiling) {
-    const size_t n = static_cast<size_t>(p->nParams);
+    const size_t n = static_cast<size_t>(p->shape.nParams);
     const std::vector<double> pts = planned_points(p, w, k, s);
     std::vector<double> xLast(w->xEst);
     double thetaLast = w->xEst[static_cast<size_t>(k)];
@@ -162,8 +162,8 @@ bool trace_side(NlpProblem* p, LimitWork* w, int32_t k, int32_t s, double ceilin
     for (size_t i = 0; i < pts.size(); ++i) {
         double point = pts[i];
         for (;;) {
-            std::copy(xLast.begin(), xLast.end(), p->x);
-            p->x[k] = point;
+            std::copy(xLast.begin(), xLast.end(), p->param.x);
+            p->param.x[k] = point;
             const int32_t status = doopt(p, 1, k);
             if (status == -2) {
                 xpmlog(kMsgNlp, kMsgCannotProfile);
@@ -177,15 +177,15 @@ bool trace_side(NlpProblem* p, LimitWork* w, int32_t k, int32_t s, double ceilin
             }
             point = 0.5 * (point + thetaLast);
         }
-        std::copy(w->lowerSaved.begin(), w->lowerSaved.end(), p->lower);
-        std::copy(w->upperSaved.begin(), w->upperSaved.end(), p->upper);
-        std::copy(w->stateSaved.begin(), w->stateSaved.begin() + static_cast<std::ptrdiff_t>(n), p->boundState);
+        std::copy(w->lowerSaved.begin(), w->lowerSaved.end(), p->param.lower);
+        std::copy(w->upperSaved.begin(), w->upperSaved.end(), p->param.upper);
+        std::copy(w->stateSaved.begin(), w->stateSaved.begin() + static_cast<std::ptrdiff_t>(n), p->active.boundState);
         if (wzmis(point)) continue;
-        const double value = w->devianceScale * p->f;
+        const double value = w->devianceScale * p->iter.f;
         LimitRecord r{k, s, kPointKind, w->levels[i].alpha, value};
-        write_record(w, p, r, p->x);
+        write_record(w, p, r, p->param.x);
         range.count += 1;
-        std::copy(p->x, p->x + n, xLast.begin());
+        std::copy(p->param.x, p->param.x + n, xLast.begin());
         thetaLast = point;
         // Past 2T - F every target has been crossed: the trace stops early.
         if (value > ceiling) break;
@@ -202,7 +202,7 @@ bool known_limits(NlpProblem* p, LimitWork* w, int32_t k, int32_t s) {
     double limit = est;
     if (fixed_parameter(w, k)) {
         status = kLimitFixed;
-    } else if (finite_bound(bound) && std::fabs(est - bound) < 10.0 * (wzmis(p->feasTol) ? 1e-8 : p->feasTol)) {
+    } else if (finite_bound(bound) && std::fabs(est - bound) < 10.0 * (wzmis(p->opt.feasTol) ? 1e-8 : p->opt.feasTol)) {
         status = s == 0 ? kLimitOnLower : kLimitOnUpper;
         limit = bound;
     }
@@ -236,7 +236,7 @@ bool profile_all(NlpProblem* p, LimitWork* w, double ceiling) {
 // Its Jacobian comes from differences of the gradient, so that LEVMAR can
 // always be used up to 50 parameters; CONGRA stays CONGRA.
 void choose_technique(const NlpProblem* p, LimitWork* w) {
-    w->technique = p->technique == kTechCongra ? kTechCongra : (p->nParams <= 50 ? kTechLevmar : kTechQuanew);
+    w->technique = p->opt.technique == kTechCongra ? kTechCongra : (p->shape.nParams <= 50 ? kTechLevmar : kTechQuanew);
     const ProfileSettings* ps = p->hooks->plSettings;
     w->maxIter = !wzmis(ps->maxIter) && ps->maxIter > 0.0 ? ps->maxIter
                  : w->technique == kTechLevmar                ? 100.0
@@ -247,9 +247,9 @@ void choose_technique(const NlpProblem* p, LimitWork* w) {
 // Step 1: whether limits can and should be computed.  Result 0 to go on,
 // else the driver's result.
 int32_t entry_checks(NlpProblem* p, ProfileSettings* ps, double* devianceScale) {
-    const bool derivatives = p->gradientFn != nullptr || p->hooks->gradientFn != nullptr ||
-                             p->hessianFn != nullptr;
-    if (p->technique == kTechNone || !derivatives) {
+    const bool derivatives = p->cb.gradientFn != nullptr || p->hooks->eval.gradientFn != nullptr ||
+                             p->cb.hessianFn != nullptr;
+    if (p->opt.technique == kTechNone || !derivatives) {
         xpmlog(kMsgNlp, kMsgCannotProfile);
         return 1;
     }
@@ -261,22 +261,22 @@ int32_t entry_checks(NlpProblem* p, ProfileSettings* ps, double* devianceScale) 
         return -1;
     }
     if (ps->method == 0) return 1;
-    if (p->hooks->outestHook == nullptr) ps->outestRows = ps->outestLimitRows = 0;
+    if (p->hooks->post.outestHook == nullptr) ps->outestRows = ps->outestLimitRows = 0;
     if (ps->printLimits == 0 && ps->outestRows == 0 && ps->outestLimitRows == 0) return 1;
     return 0;
 }
 
 // The work record from the problem at the estimate.
 void fill_work(NlpProblem* p, LimitWork* w, const ProfileSettings* ps, double devianceScale) {
-    const size_t n = static_cast<size_t>(p->nParams);
+    const size_t n = static_cast<size_t>(p->shape.nParams);
     w->devianceScale = devianceScale;
-    w->scaledOptimum = devianceScale * p->f;
-    w->xEst.assign(p->x, p->x + n);
+    w->scaledOptimum = devianceScale * p->iter.f;
+    w->xEst.assign(p->param.x, p->param.x + n);
     w->gradEst.assign(n, 0.0);
-    if (p->gradient != nullptr) w->gradEst.assign(p->gradient, p->gradient + n);
-    w->lowerSaved.assign(p->lower, p->lower + n);
-    w->upperSaved.assign(p->upper, p->upper + n);
-    w->stateSaved.assign(p->boundState, p->boundState + n);
+    if (p->work.gradient != nullptr) w->gradEst.assign(p->work.gradient, p->work.gradient + n);
+    w->lowerSaved.assign(p->param.lower, p->param.lower + n);
+    w->upperSaved.assign(p->param.upper, p->param.upper + n);
+    w->stateSaved.assign(p->active.boundState, p->active.boundState + n);
     for (size_t i = 0; i < n; ++i) {
         if (wzmis(w->lowerSaved[i])) w->lowerSaved[i] = -DBL_MAX;
         if (wzmis(w->upperSaved[i])) w->upperSaved[i] = DBL_MAX;
@@ -286,12 +286,12 @@ void fill_work(NlpProblem* p, LimitWork* w, const ProfileSettings* ps, double de
     if (ps->nSelected > 0 && ps->selected != nullptr) {
         w->selected.assign(ps->selected, ps->selected + ps->nSelected);
         w->selected.erase(std::remove_if(w->selected.begin(), w->selected.end(),
-                                         [&](int32_t j) { return j < 0 || j >= p->nParams; }),
+                                         [&](int32_t j) { return j < 0 || j >= p->shape.nParams; }),
                           w->selected.end());
         std::sort(w->selected.begin(), w->selected.end());
         w->selected.erase(std::unique(w->selected.begin(), w->selected.end()), w->selected.end());
     } else {
-        for (int32_t j = 0; j < p->nParams; ++j) w->selected.push_back(j);
+        for (int32_t j = 0; j < p->shape.nParams; ++j) w->selected.push_back(j);
     }
     // Without requested levels (or in the default set) the default levels
     // are profiled.
@@ -299,7 +299,7 @@ void fill_work(NlpProblem* p, LimitWork* w, const ProfileSettings* ps, double de
         w->levels = merge_levels(kDefaultLevels, 4);
     else
         w->levels = merge_levels(ps->alphas, ps->nAlpha);
-    const double sigma2 = p->hooks->sigmaSq > 0.0 && !wzmis(p->hooks->sigmaSq) ? p->hooks->sigmaSq : 1.0;
+    const double sigma2 = p->hooks->result.sigmaSq > 0.0 && !wzmis(p->hooks->result.sigmaSq) ? p->hooks->result.sigmaSq : 1.0;
     w->c = ps->targetScaleKind == 0 || ps->targetScaleKind == 1 ? sigma2 : 1.0;
 }
 
@@ -308,14 +308,14 @@ struct LentArrays {
     std::vector<double> lower, upper;
     std::vector<int32_t> state, freeList;
     void lend(NlpProblem* p) {
-        const size_t n = static_cast<size_t>(p->nParams);
-        if (p->lower == nullptr) p->lower = (lower.assign(n, -DBL_MAX), lower.data());
-        if (p->upper == nullptr) p->upper = (upper.assign(n, DBL_MAX), upper.data());
-        if (p->boundState == nullptr) p->boundState = (state.assign(n, 0), state.data());
-        if (p->freeList == nullptr) {
+        const size_t n = static_cast<size_t>(p->shape.nParams);
+        if (p->param.lower == nullptr) p->param.lower = (lower.assign(n, -DBL_MAX), lower.data());
+        if (p->param.upper == nullptr) p->param.upper = (upper.assign(n, DBL_MAX), upper.data());
+        if (p->active.boundState == nullptr) p->active.boundState = (state.assign(n, 0), state.data());
+        if (p->active.freeList == nullptr) {
             freeList.resize(n);
             for (size_t i = 0; i < n; ++i) freeList[i] = static_cast<int32_t>(i);
-            p->freeList = freeList.data();
+            p->active.freeList = freeList.data();
         }
     }
 };
@@ -323,11 +323,11 @@ struct LentArrays {
 }  // namespace
 
 void restore_point(NlpProblem* p, const LimitWork* w) {
-    const size_t n = static_cast<size_t>(p->nParams);
-    std::copy(w->xEst.begin(), w->xEst.end(), p->x);
-    std::copy(w->lowerSaved.begin(), w->lowerSaved.end(), p->lower);
-    std::copy(w->upperSaved.begin(), w->upperSaved.end(), p->upper);
-    std::copy(w->stateSaved.begin(), w->stateSaved.begin() + static_cast<std::ptrdiff_t>(n), p->boundState);
+    const size_t n = static_cast<size_t>(p->shape.nParams);
+    std::copy(w->xEst.begin(), w->xEst.end(), p->param.x);
+    std::copy(w->lowerSaved.begin(), w->lowerSaved.end(), p->param.lower);
+    std::copy(w->upperSaved.begin(), w->upperSaved.end(), p->param.upper);
+    std::copy(w->stateSaved.begin(), w->stateSaved.begin() + static_cast<std::ptrdiff_t>(n), p->active.boundState);
 }
 
 LimitWork* work_of(const NlpProblem* p) { return static_cast<LimitWork*>(p->hooks->plSettings->record); }
@@ -340,7 +340,7 @@ int64_t write_record(LimitWork* w, const NlpProblem* p, const LimitRecord& r, co
     std::memcpy(b.data() + 8, &r.status, 4);
     std::memcpy(b.data() + 12, &r.level, 8);
     std::memcpy(b.data() + 20, &r.value, 8);
-    std::memcpy(b.data() + 28, x, 8 * static_cast<size_t>(p->nParams));
+    std::memcpy(b.data() + 28, x, 8 * static_cast<size_t>(p->shape.nParams));
     scratch_check(xcpoint(ps->limitsFile, w->nRecords * record_bytes(p)));
     scratch_check(xcwrite(ps->limitsFile, b.data(), record_bytes(p)));
     return w->nRecords++;
@@ -356,7 +356,7 @@ void read_record(const LimitWork*, const NlpProblem* p, int64_t index, LimitReco
     std::memcpy(&r->status, b.data() + 8, 4);
     std::memcpy(&r->level, b.data() + 12, 8);
     std::memcpy(&r->value, b.data() + 20, 8);
-    if (x != nullptr) std::memcpy(x, b.data() + 28, 8 * static_cast<size_t>(p->nParams));
+    if (x != nullptr) std::memcpy(x, b.data() + 28, 8 * static_cast<size_t>(p->shape.nParams));
 }
 
 void write_limit(LimitWork* w, NlpProblem* p, int32_t status, int32_t l, double limit, double target,
@@ -364,7 +364,7 @@ void write_limit(LimitWork* w, NlpProblem* p, int32_t status, int32_t l, double 
     LevelSlot& slot = w->levels[static_cast<size_t>(l)];
     slot.limit = limit;
     slot.target = target;
-    std::vector<double> point(x, x + p->nParams);
+    std::vector<double> point(x, x + p->shape.nParams);
     point[static_cast<size_t>(w->k)] = limit;
     const int64_t at = write_record(w, p, LimitRecord{w->k, w->side, status, slot.alpha, target}, point.data());
     RecordRange& range = w->limits[static_cast<size_t>(2 * w->k + w->side)];
@@ -375,13 +375,13 @@ void write_limit(LimitWork* w, NlpProblem* p, int32_t status, int32_t l, double 
 double reported(const NlpProblem* p, const LimitWork* w, double v) {
     const ProfileSettings* ps = p->hooks->plSettings;
     if (ps->targetScaleKind == 0 || ps->targetScaleKind == 1) v /= w->devianceScale;
-    return w->outer->maximize ? -v : v;
+    return w->outer->shape.maximize ? -v : v;
 }
 
 void limit_found_row(NlpProblem* p, const LimitWork* w, const LevelSlot& l) {
-    if (p->hooks->plSettings->outestLimitRows == 0 || p->hooks->outestHook == nullptr) return;
+    if (p->hooks->plSettings->outestLimitRows == 0 || p->hooks->post.outestHook == nullptr) return;
     p->limitRow = NlpLimitRow{w->side, w->k, l.alpha, reported(p, w, l.target)};
-    p->hooks->outestHook(p, -11, p->x);
+    p->hooks->post.outestHook(p, -11, p->param.x);
     p->limitRow = NlpLimitRow{};
 }
 
@@ -470,17 +470,17 @@ int32_t znlppli(NlpProblem* p) {
     const NlpProblem saved = *p;
     LentArrays lent;
     lent.lend(p);
-    const std::vector<double> originalLower(p->lower, p->lower + p->nParams),
-        originalUpper(p->upper, p->upper + p->nParams);
+    const std::vector<double> originalLower(p->param.lower, p->param.lower + p->shape.nParams),
+        originalUpper(p->param.upper, p->param.upper + p->shape.nParams);
     LimitWork w;
     NlpProblem outerCopy = saved;
     w.outer = &outerCopy;
     ps->record = &w;
     fill_work(p, &w, ps, devianceScale);
-    p->hasBounds = 1;
-    p->printLevel = ps->printLimits > 1 ? 2.0 : 0.0;
-    std::copy(w.lowerSaved.begin(), w.lowerSaved.end(), p->lower);
-    std::copy(w.upperSaved.begin(), w.upperSaved.end(), p->upper);
+    p->shape.hasBounds = 1;
+    p->opt.printLevel = ps->printLimits > 1 ? 2.0 : 0.0;
+    std::copy(w.lowerSaved.begin(), w.lowerSaved.end(), p->param.lower);
+    std::copy(w.upperSaved.begin(), w.upperSaved.end(), p->param.upper);
     standard_errors(p, &w);
 
     ScratchFileRequest request;
@@ -505,24 +505,24 @@ int32_t znlppli(NlpProblem* p) {
             if (ps->outestRows != 0) foplc(p, 2);
         }
     }
-    const size_t n = static_cast<size_t>(p->nParams);
-    std::copy(originalLower.begin(), originalLower.end(), p->lower);
-    std::copy(originalUpper.begin(), originalUpper.end(), p->upper);
-    std::copy(w.stateSaved.begin(), w.stateSaved.begin() + static_cast<std::ptrdiff_t>(n), p->boundState);
+    const size_t n = static_cast<size_t>(p->shape.nParams);
+    std::copy(originalLower.begin(), originalLower.end(), p->param.lower);
+    std::copy(originalUpper.begin(), originalUpper.end(), p->param.upper);
+    std::copy(w.stateSaved.begin(), w.stateSaved.begin() + static_cast<std::ptrdiff_t>(n), p->active.boundState);
     *p = saved;
-    std::copy(w.xEst.begin(), w.xEst.end(), p->x);
+    std::copy(w.xEst.begin(), w.xEst.end(), p->param.x);
     // The owner's evaluation state belongs to the last profile point: one
     // evaluation at the estimate gives it back; f and the gradient are then
     // the saved ones.
-    p->lastEval = kLastObjective;
-    (void)(p->hooks->objectiveFn != nullptr ? p->hooks->objectiveFn : p->objectiveFn)(p);
-    const NlpCallback gradient = p->hooks->gradientFn != nullptr ? p->hooks->gradientFn : p->gradientFn;
-    if (gradient != nullptr && p->gradient != nullptr) {
-        p->lastEval = kLastGradient;
+    p->run.lastEval = kLastObjective;
+    (void)(p->hooks->eval.objectiveFn != nullptr ? p->hooks->eval.objectiveFn : p->cb.objectiveFn)(p);
+    const NlpCallback gradient = p->hooks->eval.gradientFn != nullptr ? p->hooks->eval.gradientFn : p->cb.gradientFn;
+    if (gradient != nullptr && p->work.gradient != nullptr) {
+        p->run.lastEval = kLastGradient;
         (void)gradient(p);
     }
     *p = saved;
-    if (p->gradient != nullptr) std::copy(w.gradEst.begin(), w.gradEst.end(), p->gradient);
+    if (p->work.gradient != nullptr) std::copy(w.gradEst.begin(), w.gradEst.end(), p->work.gradient);
     scratch_check(xcclose(ps->limitsFile, 1));
     ps->limitsFile = nullptr;
     ps->record = nullptr;

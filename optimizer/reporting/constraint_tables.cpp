@@ -44,16 +44,16 @@ struct LinearRows {
 
 LinearRows read_rows(NlpProblem* p) {
     LinearRows lr;
-    const int32_t n = p->nParams;
-    lr.rows.assign(static_cast<size_t>(p->nLinCon), std::vector<double>(static_cast<size_t>(n), 0.0));
-    for (int32_t k = 0; k < p->nLinCon; ++k) {
-        p->conRowFn(p, k, lr.rows[static_cast<size_t>(k)].data());
+    const int32_t n = p->shape.nParams;
+    lr.rows.assign(static_cast<size_t>(p->shape.nLinCon), std::vector<double>(static_cast<size_t>(n), 0.0));
+    for (int32_t k = 0; k < p->shape.nLinCon; ++k) {
+        p->cb.conRowFn(p, k, lr.rows[static_cast<size_t>(k)].data());
         int32_t count = 0;
         for (int32_t i = 0; i < n; ++i) {
             if (std::fabs(lr.rows[static_cast<size_t>(k)][static_cast<size_t>(i)]) <= DBL_MIN) continue;
             ++count;
-            if (p->paramNameWidth > 0 && p->paramNames != nullptr)
-                lr.nameWidth = std::max<int32_t>(lr.nameWidth, p->paramNames[i].length);
+            if (p->param.paramNameWidth > 0 && p->param.paramNames != nullptr)
+                lr.nameWidth = std::max<int32_t>(lr.nameWidth, p->param.paramNames[i].length);
         }
         lr.maxTerms = std::max(lr.maxTerms, count);
     }
@@ -97,7 +97,7 @@ struct Terms {
     // The present terms of row a, each coefficient multiplied by factor.
     void fill(const NlpProblem* p, const std::vector<double>& a, double factor) {
         int32_t j = 0;
-        for (int32_t i = 0; i < p->nParams; ++i) {
+        for (int32_t i = 0; i < p->shape.nParams; ++i) {
             const double v = factor * a[static_cast<size_t>(i)];
             if (std::fabs(v) <= DBL_MIN) continue;
             if (j >= count) nlp_internal_error("constraint tables: a row has more terms than counted");
@@ -117,25 +117,25 @@ struct Terms {
 
 double dot(const NlpProblem* p, const std::vector<double>& a) {
     double s = 0.0;
-    for (int32_t i = 0; i < p->nParams; ++i) s += a[static_cast<size_t>(i)] * p->x[i];
+    for (int32_t i = 0; i < p->shape.nParams; ++i) s += a[static_cast<size_t>(i)] * p->param.x[i];
     return s;
 }
 
 // "VIO", "ACT" or blank for residual r of row k with right-hand side b.
 const char* linear_restriction(const NlpProblem* p, int32_t k, double r, double b) {
-    const double theta = p->feasTol * std::pow(10.0, p->feasRound) * (std::fabs(b) + 1.0);
-    if (k < p->nLinEq) return std::fabs(r) > theta ? "VIO" : "ACT";
+    const double theta = p->opt.feasTol * std::pow(10.0, p->run.feasRound) * (std::fabs(b) + 1.0);
+    if (k < p->shape.nLinEq) return std::fabs(r) > theta ? "VIO" : "ACT";
     return r < -theta ? "VIO" : r <= theta ? "ACT" : "";
 }
 
 void dependencies_after(NlpProblem* p) {
-    if (p->hasNlinCon != 0) return;
-    if (p->nDepLin != 0 || p->nDepBounds != 0) pricon3(p);
+    if (p->shape.hasNlinCon != 0) return;
+    if (p->active.nDepLin != 0 || p->active.nDepBounds != 0) pricon3(p);
 }
 
 // The common body of "LinCon" (start) and "LinConSol" (solution).
 void linear_table(NlpProblem* p, bool start) {
-    if (p->nLinCon == 0 || p->conRowFn == nullptr) return;
+    if (p->shape.nLinCon == 0 || p->cb.conRowFn == nullptr) return;
     const LinearRows lr = read_rows(p);
     Terms terms(lr.maxTerms, lr.nameWidth);
     int32_t number = 0;
@@ -144,7 +144,7 @@ void linear_table(NlpProblem* p, bool start) {
     OutputTable table =
         report_table(p->out.kyrObject, start ? "LinCon" : "LinConSol", start ? 163 : 724);
     table.variable("TitleText", msg(start ? 163 : 164));
-    table.cell_column(kColumnUnsigned, "Number", &number, number_format(number_digits(p->nLinCon)));
+    table.cell_column(kColumnUnsigned, "Number", &number, number_format(number_digits(p->shape.nLinCon)));
     if (start) {
         table.cell_column(kColumnDouble, "Residual", &residual);
         table.cell_column(kColumnChars, "Colon", colon, chars_format(1));
@@ -159,9 +159,9 @@ void linear_table(NlpProblem* p, bool start) {
     }
     terms.define(table);
     table.end_columns();
-    for (int32_t k = 0; k < p->nLinCon && table.ok(); ++k) {
+    for (int32_t k = 0; k < p->shape.nLinCon && table.ok(); ++k) {
         const std::vector<double>& a = lr.rows[static_cast<size_t>(k)];
-        const double b = p->linRhs[k];
+        const double b = p->con.linRhs[k];
         number = k + 1;
         residual = dot(p, a) - b;
         std::snprintf(restriction, sizeof restriction, "%s", linear_restriction(p, k, residual, b));
@@ -170,7 +170,7 @@ void linear_table(NlpProblem* p, bool start) {
             for (double v : a) s += sign_of(v);
             const bool turned = s < 0;
             left = turned ? -b : b;
-            std::snprintf(relation, sizeof relation, "%s", k < p->nLinEq ? " == " : turned ? " >= " : " <= ");
+            std::snprintf(relation, sizeof relation, "%s", k < p->shape.nLinEq ? " == " : turned ? " >= " : " <= ");
             terms.fill(p, a, turned ? -1.0 : 1.0);
         } else {
             left = -b;
@@ -185,14 +185,14 @@ void linear_table(NlpProblem* p, bool start) {
 }
 
 bool dependent_entry(const NlpProblem* p, int32_t c) {
-    for (int32_t k = p->nActiveLin; k < p->nActiveLin + p->nDepLin; ++k)
-        if (p->activeList[k] == c) return true;
+    for (int32_t k = p->active.nActiveLin; k < p->active.nActiveLin + p->active.nDepLin; ++k)
+        if (p->active.activeList[k] == c) return true;
     return false;
 }
 
 // The label of nonlinear constraint k without trailing blanks.
 std::string constraint_name(const NlpProblem* p, int32_t k) {
-    std::string s(p->conLabels + static_cast<size_t>(k) * p->conLabelWidth, static_cast<size_t>(p->conLabelWidth));
+    std::string s(p->con.conLabels + static_cast<size_t>(k) * p->con.conLabelWidth, static_cast<size_t>(p->con.conLabelWidth));
     while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
     return s;
 }
@@ -217,15 +217,15 @@ void dependency_matrix(NlpProblem* p, const char* name, int32_t title, int32_t d
 
 // "DepBoundCons": the parameters whose bounds are dependent.
 bool dependent_bounds(NlpProblem* p) {
-    const int32_t n = p->nParams, nf = n - p->nActiveBounds;
+    const int32_t n = p->shape.nParams, nf = n - p->active.nActiveBounds;
     std::vector<bool> listed(static_cast<size_t>(n), false);
     int32_t width = 8;
     for (int32_t k = 0; k < nf; ++k) {
-        const int32_t j = p->freeList[k];
-        if (p->boundState[j] == 0) continue;
+        const int32_t j = p->active.freeList[k];
+        if (p->active.boundState[j] == 0) continue;
         listed[static_cast<size_t>(j)] = true;
-        if (p->paramNameWidth > 0 && p->paramNames != nullptr)
-            width = std::max<int32_t>(width, p->paramNames[j].length);
+        if (p->param.paramNameWidth > 0 && p->param.paramNames != nullptr)
+            width = std::max<int32_t>(width, p->param.paramNames[j].length);
     }
     char pieces[36];
     zmsgtxa(kMsgNlp, kMsgNlpConstraintKinds, pieces, 12, 3);
@@ -241,7 +241,7 @@ bool dependent_bounds(NlpProblem* p) {
         if (!listed[static_cast<size_t>(j)]) continue;
         parameter_label(p, j, name.data(), width);
         number = j + 1;
-        const int32_t state = p->boundState[j], piece = state == 2 ? 0 : state == 1 ? 1 : 2;
+        const int32_t state = p->active.boundState[j], piece = state == 2 ? 0 : state == 1 ? 1 : 2;
         std::memcpy(kind, pieces + piece * 12, 12);
         table.add_row();
     }
@@ -256,46 +256,46 @@ void pricon1(NlpProblem* p, int32_t /*level*/) { linear_table(p, true); }
 void pricon2(NlpProblem* p) { linear_table(p, false); }
 
 void prinlc(NlpProblem* p, int32_t level) {
-    if (p->nNlinCon < 1) return;
-    const bool labels = p->conLabels != nullptr && p->conLabelWidth > 0;
-    const bool values = p->nlcRhs != nullptr && p->conKinds != nullptr;
-    const bool lagrange = p->conFactorForm != 0;
+    if (p->shape.nNlinCon < 1) return;
+    const bool labels = p->con.conLabels != nullptr && p->con.conLabelWidth > 0;
+    const bool values = p->con.nlcRhs != nullptr && p->con.conKinds != nullptr;
+    const bool lagrange = p->opt.conFactorForm != 0;
     char open[2] = {}, close[2] = {}, pieces[49] = {};
     xpmstr(open, 1, kMsgNlp, kMsgNlpOpenBracket);
     xpmstr(close, 1, kMsgNlp, kMsgNlpCloseBracket);
     zmsgtxa(kMsgNlp, kMsgNlpConstraintStates, pieces, 12, 4);
     int32_t number = 0, nearly = 0;
     double value = 0, residual = 0, multiplier = 0;
-    std::vector<char> label(static_cast<size_t>(std::max(p->conLabelWidth, 1)) + 1);
+    std::vector<char> label(static_cast<size_t>(std::max(p->con.conLabelWidth, 1)) + 1);
     char restriction[13] = {}, linDep[9] = {};
     OutputTable table = report_table(p->out.kyrObject, "NonLinCons", 727);
     table.cell_column(kColumnChars, "lbr", open, chars_format(1));
     table.cell_column(kColumnUnsigned, "Number", &number,
-                      number_format(number_digits(p->nLinCon + p->nNlinCon)));
+                      number_format(number_digits(p->shape.nLinCon + p->shape.nNlinCon)));
     table.cell_column(kColumnChars, "rbr", close, chars_format(1));
     if (labels)
-        table.cell_column(kColumnChars, "Parameter", label.data(), chars_format(p->conLabelWidth));
+        table.cell_column(kColumnChars, "Parameter", label.data(), chars_format(p->con.conLabelWidth));
     if (values) table.cell_column(kColumnDouble, "Value", &value);
     table.cell_column(kColumnDouble, "Residual", &residual);
     if (lagrange) table.cell_column(kColumnDouble, "Lagrange", &multiplier);
     table.cell_column(kColumnChars, "Restriction", restriction, chars_format(12));
     table.cell_column(kColumnChars, "LinDep", linDep, chars_format(8));
     table.end_columns();
-    const double missing = host_missing_value(), tol = p->feasTol;
-    for (int32_t k = 0; k < p->nNlinCon && table.ok(); ++k) {
-        const int32_t c = p->nLinCon + k;
+    const double missing = host_missing_value(), tol = p->opt.feasTol;
+    for (int32_t k = 0; k < p->shape.nNlinCon && table.ok(); ++k) {
+        const int32_t c = p->shape.nLinCon + k;
         number = c + 1;
         if (labels) std::snprintf(label.data(), label.size(), "%s", constraint_name(p, k).c_str());
-        const double v = p->conValues != nullptr ? p->conValues[k] : missing;
+        const double v = p->con.conValues != nullptr ? p->con.conValues[k] : missing;
         value = missing;
-        if (values && !wzmis(v) && !wzmis(p->nlcRhs[k]))
-            value = static_cast<int16_t>(p->conKinds[k]) >= 0 ? p->nlcRhs[k] + v : p->nlcRhs[k] - v;
-        const bool equality = k < p->nNlinEq;
+        if (values && !wzmis(v) && !wzmis(p->con.nlcRhs[k]))
+            value = static_cast<int16_t>(p->con.conKinds[k]) >= 0 ? p->con.nlcRhs[k] + v : p->con.nlcRhs[k] - v;
+        const bool equality = k < p->shape.nNlinEq;
         residual = wzmis(v) ? missing : equality ? std::fabs(v) : -v;
         multiplier = missing;
-        for (int32_t a = 0; a < p->nActiveLin; ++a)
-            if (p->activeList[a] == c) multiplier = shown(p, p->multipliers[p->nActiveBounds + a]);
-        std::snprintf(linDep, sizeof linDep, "%s", p->nDepLin > 0 && dependent_entry(p, c) ? " LinDep " : "");
+        for (int32_t a = 0; a < p->active.nActiveLin; ++a)
+            if (p->active.activeList[a] == c) multiplier = shown(p, p->active.multipliers[p->active.nActiveBounds + a]);
+        std::snprintf(linDep, sizeof linDep, "%s", p->active.nDepLin > 0 && dependent_entry(p, c) ? " LinDep " : "");
         const char* first = pieces + (equality ? 0 : 24);
         const char* second = first + 12;
         restriction[0] = '\0';
@@ -316,18 +316,18 @@ void prinlc(NlpProblem* p, int32_t level) {
     if (nearly != 0 &&
         !centred_note(p->out.kyrObject, kyrmsgs(kMsgNlp, kMsgNlpNearlyViolated, nearly)))
         return;
-    if (level != -10 && (p->nDepLin != 0 || p->nDepBounds != 0)) pricon3(p);
+    if (level != -10 && (p->active.nDepLin != 0 || p->active.nDepBounds != 0)) pricon3(p);
 }
 
 void pricon3(NlpProblem* p) {
-    if (p->nDepLin == 0 && p->nDepBounds == 0) return;
-    if (p->nDepBounds != 0 && !dependent_bounds(p)) return;
-    if (p->nDepLin == 0) return;
+    if (p->active.nDepLin == 0 && p->active.nDepBounds == 0) return;
+    if (p->active.nDepBounds != 0 && !dependent_bounds(p)) return;
+    if (p->active.nDepLin == 0) return;
     std::vector<double> linear, nonlinear;
     std::vector<int32_t> nonlinearEntries;
-    for (int32_t k = p->nActiveLin; k < p->nActiveLin + p->nDepLin; ++k) {
-        const int32_t c = p->activeList[k];
-        if (c < p->nLinCon) {
+    for (int32_t k = p->active.nActiveLin; k < p->active.nActiveLin + p->active.nDepLin; ++k) {
+        const int32_t c = p->active.activeList[k];
+        if (c < p->shape.nLinCon) {
             linear.push_back(c + 1.0);
         } else {
             nonlinear.push_back(c + 1.0);
@@ -338,22 +338,22 @@ void pricon3(NlpProblem* p) {
         dependency_matrix(p, "LinDepLinCon", kMsgNlpDependentLinearTable,
                           kMsgNlpDependentActiveLinear, linear);
     if (nonlinear.empty()) return;
-    if (p->conLabels == nullptr || p->conLabelWidth <= 0) {
+    if (p->con.conLabels == nullptr || p->con.conLabelWidth <= 0) {
         dependency_matrix(p, "LinDepGradNonLin", kMsgNlpDependentNlcGradTable,
                           kMsgNlpDependentNlcGradients, nonlinear);
         return;
     }
     // Each dependent nonlinear constraint with its own label.
-    std::vector<char> label(static_cast<size_t>(p->conLabelWidth) + 1);
+    std::vector<char> label(static_cast<size_t>(p->con.conLabelWidth) + 1);
     int32_t number = 0;
     OutputTable table = report_table(p->out.kyrObject, "DepNonlinCon", 726);
-    table.cell_column(kColumnChars, "Parameter", label.data(), chars_format(p->conLabelWidth));
+    table.cell_column(kColumnChars, "Parameter", label.data(), chars_format(p->con.conLabelWidth));
     table.cell_column(kColumnUnsigned, "Number", &number,
-                      number_format(number_digits(p->nLinCon + p->nNlinCon)));
+                      number_format(number_digits(p->shape.nLinCon + p->shape.nNlinCon)));
     table.end_columns();
     for (int32_t c : nonlinearEntries) {
         if (!table.ok()) break;
-        std::snprintf(label.data(), label.size(), "%s", constraint_name(p, c - p->nLinCon).c_str());
+        std::snprintf(label.data(), label.size(), "%s", constraint_name(p, c - p->shape.nLinCon).c_str());
         number = c + 1;
         table.add_row();
     }

@@ -67,11 +67,11 @@ int64_t form_length(int32_t form, int64_t n) { return form == 2 ? n : packed(n);
 
 // ---- the matrix file ----
 
-void file_at(const NlpHookBlock* h, int64_t position) { scratch_check(xcpoint(h->utilityFile, position)); }
+void file_at(const NlpHookBlock* h, int64_t position) { scratch_check(xcpoint(h->cov.utilityFile, position)); }
 
 void write_directory(const NlpHookBlock* h, const int32_t* dir) {
     file_at(h, 0);
-    scratch_check(xcwrite(h->utilityFile, dir, sizeof(int32_t) * kDirWords));
+    scratch_check(xcwrite(h->cov.utilityFile, dir, sizeof(int32_t) * kDirWords));
 }
 
 // Appends a record at *next: header, then count values.  Returns its offset.
@@ -79,8 +79,8 @@ int32_t append_record(const NlpHookBlock* h, int64_t* next, const DeterminantRec
                       const double* values, int64_t count) {
     const int64_t at = *next;
     file_at(h, at);
-    scratch_check(xcwrite(h->utilityFile, &header, kHeaderBytes));
-    scratch_check(xcwrite(h->utilityFile, values, count * static_cast<int64_t>(sizeof(double))));
+    scratch_check(xcwrite(h->cov.utilityFile, &header, kHeaderBytes));
+    scratch_check(xcwrite(h->cov.utilityFile, values, count * static_cast<int64_t>(sizeof(double))));
     *next = at + kHeaderBytes + count * static_cast<int64_t>(sizeof(double));
     return static_cast<int32_t>(at);
 }
@@ -88,7 +88,7 @@ int32_t append_record(const NlpHookBlock* h, int64_t* next, const DeterminantRec
 // A message in the log and, unless printing is off, as a centred note.
 void log_and_note(const NlpProblem* p, int32_t number) {
     xpmlog(kMsgNlp, number);
-    if (p->printLevel != 0.0 && p->out.kyrObject != nullptr)
+    if (p->opt.printLevel != 0.0 && p->out.kyrObject != nullptr)
         velix::report::centred_note(p->out.kyrObject, kyrmsg(kMsgNlp, number));
 }
 
@@ -108,17 +108,17 @@ Requests requests_of(const NlpProblem* p, int32_t flag, int32_t covType) {
         q.jacobian = r.wantJacobian != 0;
         q.crossProduct = r.wantCrossProduct != 0;
         q.hessian = r.wantHessian != 0;
-    } else if (p->technique != kTechNone) {
+    } else if (p->opt.technique != kTechNone) {
         // The start-phase switches are the owner's print and OUTEST=
         // switches too: an owner that installs no Jacobian slot writes its
         // Jacobian itself and asks nothing of the optimizer here.
-        q.jacobian = (r.printJacobian != 0 || h->outestJacobian != 0) && h->jacobianFn != nullptr;
-        q.crossProduct = h->printCrossProduct != 0 || r.outestCrossProduct != 0;
-        q.hessian = h->printHessian != 0 || r.outestHessian != 0;
+        q.jacobian = (r.printJacobian != 0 || h->cov.outestJacobian != 0) && h->eval.jacobianFn != nullptr;
+        q.crossProduct = h->cov.printCrossProduct != 0 || r.outestCrossProduct != 0;
+        q.hessian = h->cov.printHessian != 0 || r.outestHessian != 0;
     }
     // K2 enters the sandwich types 1 and 6 and the inverse type 5 of a
     // least-squares objective, the types 3, 4 and 6 of any other.
-    const bool k2Type = p->leastSquares ? (covType == 1 || covType == 5 || covType == 6)
+    const bool k2Type = p->shape.leastSquares ? (covType == 1 || covType == 5 || covType == 6)
                                         : (covType == 3 || covType == 4 || covType == 6);
     q.crossProduct2 = flag == 1 && r.wantCrossProduct != 0 && k2Type;
     if (flag == 1 && covType != 0) {
@@ -126,20 +126,20 @@ Requests requests_of(const NlpProblem* p, int32_t flag, int32_t covType) {
         // they were not asked for by name (and their slot is there): without
         // them the covariance could only fail.
         const bool hType = covType != 3 && covType != 5 && covType != 6;
-        const bool k1Type = p->leastSquares ? (covType == 3 || covType == 4 || covType == 6)
+        const bool k1Type = p->shape.leastSquares ? (covType == 3 || covType == 4 || covType == 6)
                                             : (covType == 1 || covType == 5 || covType == 6);
-        q.hessian = q.hessian || (hType && h->hessianFn != nullptr);
-        q.crossProduct = q.crossProduct || (k1Type && h->crossProductFn != nullptr);
-        q.crossProduct2 = q.crossProduct2 || (k2Type && h->crossProductFn != nullptr);
+        q.hessian = q.hessian || (hType && h->eval.hessianFn != nullptr);
+        q.crossProduct = q.crossProduct || (k1Type && h->eval.crossProductFn != nullptr);
+        q.crossProduct2 = q.crossProduct2 || (k2Type && h->eval.crossProductFn != nullptr);
     }
-    const int32_t nActive = p->nActiveBounds + p->nActiveLin;
-    q.project = p->conFactorForm != 2 && nActive > 0 && nActive < p->nParams &&
-                (p->nActiveLin == 0 || p->conFactorForm == 1);
+    const int32_t nActive = p->active.nActiveBounds + p->active.nActiveLin;
+    q.project = p->opt.conFactorForm != 2 && nActive > 0 && nActive < p->shape.nParams &&
+                (p->active.nActiveLin == 0 || p->opt.conFactorForm == 1);
     // At a point on active nonlinear constraints the curvature of the
     // estimates' surface is that of the Lagrange function; after the start
     // phase only at a feasible start.
-    q.lagrangian = q.project && p->hasNlinCon && p->nActiveLin > 0 && p->conFactorForm == 1 &&
-                   (flag == 1 || p->maxConViolation < p->feasTol);
+    q.lagrangian = q.project && p->shape.hasNlinCon && p->active.nActiveLin > 0 && p->opt.conFactorForm == 1 &&
+                   (flag == 1 || p->iter.maxConViolation < p->opt.feasTol);
     return q;
 }
 
@@ -147,8 +147,8 @@ int32_t call_slot(NlpProblem* p, NlpCallback slot) { return slot == nullptr ? 1 
 
 // The objective at x, through the hook block's override when set.
 int32_t objective(NlpProblem* p) {
-    p->lastEval = kLastObjective;
-    return call_slot(p, p->hooks->objectiveFn != nullptr ? p->hooks->objectiveFn : p->objectiveFn);
+    p->run.lastEval = kLastObjective;
+    return call_slot(p, p->hooks->eval.objectiveFn != nullptr ? p->hooks->eval.objectiveFn : p->cb.objectiveFn);
 }
 
 // Where a matrix and its Lagrangian form go: the directory words of the
@@ -167,8 +167,8 @@ struct MatrixSlot {
 void store_projection(NlpProblem* p, int32_t form, double* m, int32_t word, int32_t* dir, int64_t* next,
                       std::vector<double>& projected) {
     znlphpr(p, 2, 1, form, nullptr, m, projected.data());
-    const int32_t dim = p->nParams - p->nActiveBounds - p->nActiveLin;
-    const int32_t pform = p->nActiveLin > 0 ? 0 : form;
+    const int32_t dim = p->shape.nParams - p->active.nActiveBounds - p->active.nActiveLin;
+    const int32_t pform = p->active.nActiveLin > 0 ? 0 : form;
     dir[word] = append_record(p->hooks, next, DeterminantRecord{}, projected.data(), form_length(pform, dim));
 }
 
@@ -178,7 +178,7 @@ void store_projection(NlpProblem* p, int32_t form, double* m, int32_t word, int3
 void store_lagrangian(NlpProblem* p, const MatrixSlot& slot, int32_t* dir, int64_t* next,
                       std::vector<double>& projected) {
     const NlpHookBlock* h = p->hooks;
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     std::vector<double> lag(static_cast<size_t>(packed(n)), 0.0);
     DeterminantRecord header;
     if (slot.form == 2) {
@@ -188,7 +188,7 @@ void store_lagrangian(NlpProblem* p, const MatrixSlot& slot, int32_t* dir, int64
     } else {
         znlp_read_record(h, dir[slot.plain], &header, lag.data(), packed(n));
     }
-    if (objective(p) != 0 || (p->lastEval = kLastHessian, znlphlf(p, lag.data(), *next)) != 0) {
+    if (objective(p) != 0 || (p->run.lastEval = kLastHessian, znlphlf(p, lag.data(), *next)) != 0) {
         xpmlog(kMsgNlp, kMsgLagrangianFailed);
         return;
     }
@@ -196,18 +196,18 @@ void store_lagrangian(NlpProblem* p, const MatrixSlot& slot, int32_t* dir, int64
     store_projection(p, 0, lag.data(), slot.lagrangian + 1, dir, next, projected);
 }
 
-// Evaluates one matrix into p->hessian with the slot and stores it (and
+// Evaluates one matrix into p->hess.hessian with the slot and stores it (and
 // its projection, and with `lagrangian` its Lagrangian form) in the
 // directory.
 void store_matrix(NlpProblem* p, const MatrixSlot& slot, const Requests& q, int32_t* dir, int64_t* next,
                   std::vector<double>& projected) {
-    const int32_t n = p->nParams;
-    if (objective(p) != 0 || (p->lastEval = kLastHessian, call_slot(p, slot.fn)) != 0 || slot.form == 1) {
+    const int32_t n = p->shape.nParams;
+    if (objective(p) != 0 || (p->run.lastEval = kLastHessian, call_slot(p, slot.fn)) != 0 || slot.form == 1) {
         xpmlog(kMsgNlp, slot.failMessage);
         return;
     }
-    dir[slot.plain] = append_record(p->hooks, next, DeterminantRecord{}, p->hessian, form_length(slot.form, n));
-    if (q.project) store_projection(p, slot.form, p->hessian, slot.plain + 1, dir, next, projected);
+    dir[slot.plain] = append_record(p->hooks, next, DeterminantRecord{}, p->hess.hessian, form_length(slot.form, n));
+    if (q.project) store_projection(p, slot.form, p->hess.hessian, slot.plain + 1, dir, next, projected);
     if (q.lagrangian && slot.lagrangian >= 0) store_lagrangian(p, slot, dir, next, projected);
 }
 
@@ -216,25 +216,25 @@ void store_matrix(NlpProblem* p, const MatrixSlot& slot, const Requests& q, int3
 int32_t znlp_cov_type(const NlpProblem* p) {
     const NlpHookBlock* h = p->hooks;
     if (h == nullptr) return 0;
-    const int32_t given = p->leastSquares ? h->lsCovKind : h->covKind;
+    const int32_t given = p->shape.leastSquares ? h->cov.lsCovKind : h->cov.covKind;
     if (given != 0) return given;
-    return h->wantCovariance != 0 ? (p->leastSquares ? 3 : 2) : 0;
+    return h->cov.wantCovariance != 0 ? (p->shape.leastSquares ? 3 : 2) : 0;
 }
 
 int32_t znlp_hessian_form(const NlpProblem* p) {
-    return p->leastSquares && p->hooks != nullptr ? p->hooks->lsqHessStorage : p->hessianStorage;
+    return p->shape.leastSquares && p->hooks != nullptr ? p->hooks->cov.lsqHessStorage : p->opt.hessianStorage;
 }
 
 int32_t znlp_cross_product_form(const NlpProblem* p) {
-    return p->leastSquares || p->hooks == nullptr ? p->hessianStorage : p->hooks->crossProductStorage;
+    return p->shape.leastSquares || p->hooks == nullptr ? p->opt.hessianStorage : p->hooks->cov.crossProductStorage;
 }
 
 void znlpcma(NlpProblem* p, int32_t flag) {
     NlpHookBlock* h = p->hooks;
     if (h == nullptr) return;
     const NlpMatrixRequests& r = h->matrices;
-    if (r.wantJacobian == 0 && r.wantHessian == 0 && r.wantCrossProduct == 0 && h->wantCovariance == 0) return;
-    if (h->utilityFile == nullptr) {
+    if (r.wantJacobian == 0 && r.wantHessian == 0 && r.wantCrossProduct == 0 && h->cov.wantCovariance == 0) return;
+    if (h->cov.utilityFile == nullptr) {
         xpmlog(kMsgNlp, kMsgNoMatrixFile);
         return;
     }
@@ -246,45 +246,45 @@ void znlpcma(NlpProblem* p, int32_t flag) {
     if (!q.jacobian && !q.crossProduct && !q.hessian && !q.crossProduct2 && covType == 0) return;
 
     // The evaluations below must not disturb the run's own state.
-    const double f = p->f, phase = p->evalPhase;
-    double* const hessian = p->hessian;
-    const int32_t hasLin = p->hasLinCon, hasNlin = p->hasNlinCon;
-    if (!(q.project && p->nActiveLin > 0)) p->hasLinCon = p->hasNlinCon = 0;
-    p->evalPhase = flag == 1 ? kPhaseFinal : kPhaseStart;
-    std::vector<double> work(static_cast<size_t>(p->packedLen) + 1), projected(work.size());
-    p->hessian = work.data();
+    const double f = p->iter.f, phase = p->run.evalPhase;
+    double* const hessian = p->hess.hessian;
+    const int32_t hasLin = p->shape.hasLinCon, hasNlin = p->shape.hasNlinCon;
+    if (!(q.project && p->active.nActiveLin > 0)) p->shape.hasLinCon = p->shape.hasNlinCon = 0;
+    p->run.evalPhase = flag == 1 ? kPhaseFinal : kPhaseStart;
+    std::vector<double> work(static_cast<size_t>(p->shape.packedLen) + 1), projected(work.size());
+    p->hess.hessian = work.data();
     int64_t next = kMatrixRecordsStart;
 
     if (q.jacobian) {
-        if (objective(p) != 0 || (p->lastEval = kLastGradient, call_slot(p, h->jacobianFn)) != 0)
+        if (objective(p) != 0 || (p->run.lastEval = kLastGradient, call_slot(p, h->eval.jacobianFn)) != 0)
             xpmlog(kMsgNlp, kMsgJacobianFailed);
         else
             dir[kDirJacobian] = 0;
     }
     const int32_t kpForm = znlp_cross_product_form(p);
     if (q.crossProduct)
-        store_matrix(p, {h->crossProductFn, kpForm, kMsgJacobianFailed, kDirCrossProduct, kDirLagCrossProduct}, q,
+        store_matrix(p, {h->eval.crossProductFn, kpForm, kMsgJacobianFailed, kDirCrossProduct, kDirLagCrossProduct}, q,
                      dir, &next, projected);
     if (q.hessian)
-        store_matrix(p, {h->hessianFn, znlp_hessian_form(p), kMsgHessianFailed, kDirHessian, kDirLagHessian}, q, dir,
+        store_matrix(p, {h->eval.hessianFn, znlp_hessian_form(p), kMsgHessianFailed, kDirHessian, kDirLagHessian}, q, dir,
                      &next, projected);
     if (q.crossProduct2) {
         p->report.crossProductVariant = 1;
-        store_matrix(p, {h->crossProductFn, kpForm, kMsgJacobianFailed, kDirCrossProduct2, -1}, q, dir, &next,
+        store_matrix(p, {h->eval.crossProductFn, kpForm, kMsgJacobianFailed, kDirCrossProduct2, -1}, q, dir, &next,
                      projected);
         p->report.crossProductVariant = 0;
     }
     write_directory(h, dir);
 
-    p->hessian = hessian;
-    p->hasLinCon = hasLin;
-    p->hasNlinCon = hasNlin;
-    p->evalPhase = phase;
-    p->f = f;
+    p->hess.hessian = hessian;
+    p->shape.hasLinCon = hasLin;
+    p->shape.hasNlinCon = hasNlin;
+    p->run.evalPhase = phase;
+    p->iter.f = f;
     if (flag == 1 && covType != 0) {
-        vzfdl(host_missing_value(), p->stdErrors, p->nParams);
+        vzfdl(host_missing_value(), p->work.stdErrors, p->shape.nParams);
         znlpcov(p, next);
-        p->f = f;
+        p->iter.f = f;
     }
     if (flag == 1 && q.project) znlpgmx(p, 0, nullptr);
 }
@@ -317,14 +317,14 @@ double variance_factor(const NlpProblem* p, int32_t type, double nObs, double d)
     const NlpHookBlock* h = p->hooks;
     const double given = h->matrices.sigmaSqGiven;
     if (!wzmis(given) && given != 0.0) return given;
-    const bool factorGiven = !wzmis(h->sigsqFactor);
-    const bool byN = p->leastSquares ? (type == 1 || type == 6) : (type == 1 || type == 2 || type == 5 || type == 6);
-    const bool byOne = p->leastSquares ? type == 5 : (type == 3 || type == 4);
+    const bool factorGiven = !wzmis(h->cov.sigsqFactor);
+    const bool byN = p->shape.leastSquares ? (type == 1 || type == 6) : (type == 1 || type == 2 || type == 5 || type == 6);
+    const bool byOne = p->shape.leastSquares ? type == 5 : (type == 3 || type == 4);
     if (byN || byOne) {
-        if (factorGiven && p->leastSquares) xpmlog(kMsgNlp, kMsgSigsqFactorUnused);
+        if (factorGiven && p->shape.leastSquares) xpmlog(kMsgNlp, kMsgSigsqFactorUnused);
         return byN ? nObs / d : 1.0 / d;
     }
-    return factorGiven ? std::fabs(h->sigsqFactor * nObs / d) : std::fabs(2.0 * p->f / d);
+    return factorGiven ? std::fabs(h->cov.sigsqFactor * nObs / d) : std::fabs(2.0 * p->iter.f / d);
 }
 
 // One matrix read back from the file at dimension dim (n or the projected
@@ -362,7 +362,7 @@ struct CovRun {
         return base + (proj ? 1 : 0);
     }
     int32_t form_of(Mat m, bool proj) const {
-        if ((proj && p->nActiveLin > 0) || lagrangian(m, proj)) return 0;
+        if ((proj && p->active.nActiveLin > 0) || lagrangian(m, proj)) return 0;
         return m == kH ? znlp_hessian_form(p) : znlp_cross_product_form(p);
     }
     // Reads matrix m; false when it was not stored.
@@ -393,15 +393,15 @@ void to_packed(Matrix* m) {
 // general constraint.
 void border(NlpProblem* p, Matrix* a) {
     to_packed(a);
-    const int32_t n = p->nParams, nb = p->nActiveBounds, nl = p->nActiveLin, big = n + nb + nl;
+    const int32_t n = p->shape.nParams, nb = p->active.nActiveBounds, nl = p->active.nActiveLin, big = n + nb + nl;
     a->v.resize(static_cast<size_t>(packed(big)), 0.0);
     std::vector<double> row(static_cast<size_t>(n));
     for (int32_t k = 0; k < nb + nl; ++k) {
         std::fill(row.begin(), row.end(), 0.0);
         if (k < nb)
-            row[p->freeList[n - nb + k]] = 1.0;
-        else if (p->conRowFn != nullptr)
-            p->conRowFn(p, p->activeList[k - nb], row.data());
+            row[p->active.freeList[n - nb + k]] = 1.0;
+        else if (p->cb.conRowFn != nullptr)
+            p->cb.conRowFn(p, p->active.activeList[k - nb], row.data());
         for (int32_t j = 0; j < n; ++j) a->v[pk(n + k, j)] = row[j];
     }
     a->dim = big;
@@ -420,7 +420,7 @@ bool regular_inverse(CovRun& run, Matrix* a) {
     std::vector<double> sd(d), tolv(d);
     std::vector<int32_t> kpvt(d);
     double info[5] = {};
-    const int32_t rc = zcovinv(0, a->form, a->dim, h->covSingAbs, h->covSingRel, h->covSingVar, a->v.data(), info,
+    const int32_t rc = zcovinv(0, a->form, a->dim, h->cov.covSingAbs, h->cov.covSingRel, h->cov.covSingVar, a->v.data(), info,
                                sd.data(), tolv.data(), kpvt.data());
     a->header = {info[0], info[1], info[2], info[3], info[4]};
     if (a->position >= 0) znlp_write_header(h, a->position, &a->header);
@@ -435,8 +435,8 @@ bool generalized_inverse(CovRun& run, Matrix* a, int32_t deficiency) {
     std::vector<double> dd(d), e(d), z(d * d), diag(d);
     for (size_t i = 0; i < d; ++i) diag[i] = a->form == 2 ? a->v[i] : a->v[pk(i, i)];
     HostObject* table = nullptr;
-    const int32_t print = run.h->matrices.ginvDetail != 0 && p->printLevel != 0.0 ? 4 : 0;
-    const int32_t rc = zcovgiv(print, a->form == 2 ? 2 : 0, a->dim, deficiency, run.h->ginvTol, a->v.data(),
+    const int32_t print = run.h->matrices.ginvDetail != 0 && p->opt.printLevel != 0.0 ? 4 : 0;
+    const int32_t rc = zcovgiv(print, a->form == 2 ? 2 : 0, a->dim, deficiency, run.h->cov.ginvTol, a->v.data(),
                                dd.data(), z.data(), e.data(), p->out.kyrObject, &table);
     if (rc < 0) {
         log_and_note(p, kMsgGinvFailed);
@@ -469,9 +469,9 @@ void list_dependencies(CovRun& run, const Matrix& a) {
     std::vector<double> coef(d), s(d), tolv(d);
     std::vector<char> flags(d);
     HostObject* table = nullptr;
-    const int32_t print = p->printLevel != 0.0 ? 4 : 0;
-    zcovlid(print, c.form == 2 ? 2 : 0, c.dim, run.h->covSingAbs, run.h->covSingRel, run.h->covSingVar,
-            c.dim == run.n ? p->paramNames : nullptr, p->x, c.v.data(), coef.data(), s.data(), tolv.data(),
+    const int32_t print = p->opt.printLevel != 0.0 ? 4 : 0;
+    zcovlid(print, c.form == 2 ? 2 : 0, c.dim, run.h->cov.covSingAbs, run.h->cov.covSingRel, run.h->cov.covSingVar,
+            c.dim == run.n ? p->param.paramNames : nullptr, p->param.x, c.v.data(), coef.data(), s.data(), tolv.data(),
             flags.data(), p->out.kyrObject, &table);
 }
 
@@ -496,7 +496,7 @@ bool invert_outer(CovRun& run, Mat m, Matrix* a, bool* bordered) {
         *bordered = true;
         return true;
     }
-    if (run.n > run.h->ginvMaxParams && original.form != 2) {
+    if (run.n > run.h->cov.ginvMaxParams && original.form != 2) {
         // Too large for a generalized inverse: the dependencies are listed,
         // and as the factored matrix is not an inverse, no covariance is
         // formed from it.
@@ -541,21 +541,21 @@ void sandwich(const Matrix& ainv, Matrix b, double sigma2, Matrix* out) {
 // space basis with active general constraints, else by placing the free
 // entries and zeros in the rows and columns of the active bounds.
 void widen(NlpProblem* p, Matrix* c) {
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     std::vector<double> out(static_cast<size_t>(packed(n)), 0.0);
-    if (p->nActiveLin > 0) {
+    if (p->active.nActiveLin > 0) {
         to_packed(c);
         znlpexp(p, c->v.data(), out.data());
         c->v.swap(out);
         c->form = 0;
     } else if (c->form == 2) {
         std::vector<double> diag(static_cast<size_t>(n), 0.0);
-        for (int32_t i = 0; i < c->dim; ++i) diag[p->freeList[i]] = c->v[i];
+        for (int32_t i = 0; i < c->dim; ++i) diag[p->active.freeList[i]] = c->v[i];
         c->v.swap(diag);
     } else {
         for (int32_t i = 0; i < c->dim; ++i)
             for (int32_t j = 0; j <= i; ++j) {
-                const int32_t a = p->freeList[i], b = p->freeList[j];
+                const int32_t a = p->active.freeList[i], b = p->active.freeList[j];
                 out[pk(std::max(a, b), std::min(a, b))] = c->v[pk(i, j)];
             }
         c->v.swap(out);
@@ -567,10 +567,10 @@ void widen(NlpProblem* p, Matrix* c) {
 // generalized inverse left undetermined.
 void standard_errors(const CovRun& run, const Matrix& c) {
     NlpProblem* p = run.p;
-    for (int32_t i = 0; i < p->nParams; ++i) {
+    for (int32_t i = 0; i < p->shape.nParams; ++i) {
         const double v = c.form == 2 ? c.v[i] : c.v[pk(i, i)];
         const bool undetermined = !run.undetermined.empty() && run.undetermined[static_cast<size_t>(i)];
-        p->stdErrors[i] = v < 0.0 || undetermined ? host_missing_value() : std::sqrt(v);
+        p->work.stdErrors[i] = v < 0.0 || undetermined ? host_missing_value() : std::sqrt(v);
     }
 }
 
@@ -582,7 +582,7 @@ DeterminantRecord covariance_record(const CovRun& run, const Matrix& c) {
     std::vector<double> sd(d), tolv(d);
     std::vector<int32_t> kpvt(d);
     double info[5] = {};
-    zcovinv(1, c.form, c.dim, run.h->covSingAbs, run.h->covSingRel, run.h->covSingVar, copy.v.data(), info,
+    zcovinv(1, c.form, c.dim, run.h->cov.covSingAbs, run.h->cov.covSingRel, run.h->cov.covSingVar, copy.v.data(), info,
             sd.data(), tolv.data(), kpvt.data());
     return {info[0], info[1], info[2], info[3], info[4]};
 }
@@ -604,9 +604,9 @@ void lagrangian_note(const NlpProblem* p, const TypeForm& tf, bool outerLag, boo
 int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
     NlpHookBlock* h = p->hooks;
     const int32_t type = znlp_cov_type(p);
-    if (p->conFactorForm == 2) nlp_internal_error("znlpcov: sparse active-set form");
+    if (p->opt.conFactorForm == 2) nlp_internal_error("znlpcov: sparse active-set form");
     if (type < 1 || type > 6) nlp_internal_error("znlpcov: COV type outside 1..6");
-    CovRun run{p, h, {}, p->nParams, p->nActiveBounds + p->nActiveLin, 0, false, {}};
+    CovRun run{p, h, {}, p->shape.nParams, p->active.nActiveBounds + p->active.nActiveLin, 0, false, {}};
     run.dim = run.n - run.nActive;
     run.projected = run.nActive > 0;
     if (run.nActive >= run.n) {
@@ -616,17 +616,17 @@ int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
     znlp_read_directory(h, run.dir);
 
     // Divisor and variance factor.
-    const double nObs = h->nObsRef != nullptr ? *h->nObsRef : 0.0;
-    const double charged = wzmis(h->nParamsForDf) ? run.n - run.nActive : h->nParamsForDf - run.nActive;
+    const double nObs = h->cov.nObsRef != nullptr ? *h->cov.nObsRef : 0.0;
+    const double charged = wzmis(h->cov.nParamsForDf) ? run.n - run.nActive : h->cov.nParamsForDf - run.nActive;
     double d = 0.0;
     if (!velix::vardef_divisor(h->matrices.vardef, nObs, charged, nObs, &d))
         nlp_internal_error("znlpcov: unknown VARDEF kind");
     d = std::max(d, 1.0);
-    h->errorDf = d;
+    h->result.errorDf = d;
     const double sigma2 = variance_factor(p, type, nObs, d);
-    h->sigmaSq = sigma2;
+    h->result.sigmaSq = sigma2;
 
-    const TypeForm tf = type_form(type, p->leastSquares != 0);
+    const TypeForm tf = type_form(type, p->shape.leastSquares != 0);
     Matrix a, b, c;
     bool bordered = false;
     if (!invert_outer(run, tf.outer, &a, &bordered)) {
@@ -652,11 +652,11 @@ int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
     int64_t next = fileOffset;
     run.dir[kDirCovariance] = append_record(h, &next, header, c.v.data(), static_cast<int64_t>(c.v.size()));
     standard_errors(run, c);
-    run.dir[kDirStdErrors] = append_record(h, &next, header, p->stdErrors, run.n);
+    run.dir[kDirStdErrors] = append_record(h, &next, header, p->work.stdErrors, run.n);
     write_directory(h, run.dir);
     // The form of the saved covariance follows the matrices it came from;
     // its readers take it from here.
-    h->covStorage = c.form == 2 ? 2 : 0;
+    h->cov.covStorage = c.form == 2 ? 2 : 0;
 
     header = covariance_record(run, c);
     p->report.matrixHeader = header;
@@ -671,17 +671,17 @@ int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
 
 void znlp_read_directory(const NlpHookBlock* hooks, int32_t* dir) {
     file_at(hooks, 0);
-    scratch_check(xcread(hooks->utilityFile, dir, sizeof(int32_t) * kDirWords));
+    scratch_check(xcread(hooks->cov.utilityFile, dir, sizeof(int32_t) * kDirWords));
 }
 
 void znlp_read_record(const NlpHookBlock* hooks, int64_t position, DeterminantRecord* header, double* values,
                       int64_t count) {
     file_at(hooks, position);
-    scratch_check(xcread(hooks->utilityFile, header, kHeaderBytes));
-    scratch_check(xcread(hooks->utilityFile, values, count * static_cast<int64_t>(sizeof(double))));
+    scratch_check(xcread(hooks->cov.utilityFile, header, kHeaderBytes));
+    scratch_check(xcread(hooks->cov.utilityFile, values, count * static_cast<int64_t>(sizeof(double))));
 }
 
 void znlp_write_header(const NlpHookBlock* hooks, int64_t position, const DeterminantRecord* header) {
     file_at(hooks, position);
-    scratch_check(xcwrite(hooks->utilityFile, header, kHeaderBytes));
+    scratch_check(xcwrite(hooks->cov.utilityFile, header, kHeaderBytes));
 }

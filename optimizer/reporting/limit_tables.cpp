@@ -51,7 +51,7 @@ double profile_limit(const NlpProblem* p, const LimitWork* w, int32_t k, int32_t
     const RecordRange& range = w->limits[static_cast<size_t>(2 * k + s)];
     for (int32_t j = 0; range.first >= 0 && j < range.count; ++j) {
         LimitRecord r;
-        std::vector<double> x(static_cast<size_t>(p->nParams));
+        std::vector<double> x(static_cast<size_t>(p->shape.nParams));
         read_record(w, p, range.first + j, &r, x.data());
         if (r.param != k || r.side != s) internal_errorf(" Bad %s: k=%i kk=%i", s == 0 ? "lower" : "upper", k, r.param);
         if (r.status >= 0 && r.level == alpha) return x[static_cast<size_t>(k)];
@@ -61,7 +61,7 @@ double profile_limit(const NlpProblem* p, const LimitWork* w, int32_t k, int32_t
 
 void hand_row(NlpProblem* p, int32_t kind, int32_t side, double alpha, double target, const double* data) {
     p->limitRow = NlpLimitRow{side, 0, alpha, target};
-    p->hooks->outestHook(p, kind, data);
+    p->hooks->post.outestHook(p, kind, data);
     p->limitRow = NlpLimitRow{};
 }
 
@@ -69,7 +69,7 @@ void hand_row(NlpProblem* p, int32_t kind, int32_t side, double alpha, double ta
 // of "L(THETA)", then each stored point with its value in the entry of its
 // parameter.
 void profile_rows(NlpProblem* p, const LimitWork* w) {
-    const size_t n = static_cast<size_t>(p->nParams);
+    const size_t n = static_cast<size_t>(p->shape.nParams);
     std::vector<double> data(2 * n, missing());
     std::copy(w->xEst.begin(), w->xEst.end(), data.begin());
     for (int32_t k : w->selected) data[n + static_cast<size_t>(k)] = reported(p, w, w->scaledOptimum);
@@ -95,9 +95,9 @@ void priplc(NlpProblem* p, int32_t mode) {
     const LimitWork* w = work_of(p);
     const ProfileSettings* ps = p->hooks->plSettings;
     if (mode == 1 && !w->haveStdErrors) return;
-    const bool names = p->paramNames != nullptr && p->paramNameWidth > 0;
+    const bool names = p->param.paramNames != nullptr && p->param.paramNameWidth > 0;
     const bool wald = mode == 1 || (w->haveStdErrors && ps->useDefaults == kProfileAsRequested);
-    const int32_t width = std::max(1, p->paramNameWidth);
+    const int32_t width = std::max(1, p->param.paramNameWidth);
     int32_t number = 0;
     std::vector<char> name(static_cast<size_t>(width) + 1);
     double est = 0, alpha = 0, lowPl = 0, upPl = 0, lowWald = 0, upWald = 0;
@@ -106,7 +106,7 @@ void priplc(NlpProblem* p, int32_t mode) {
                                     mode == 1 ? kMsgWaldTitle : kMsgWaldPlTitle);
     if (mode == 2) table.variable("TitleText", kyrmsg(kMsgNlp, kMsgPlTitleText));
     table.cell_column(kColumnUnsigned, "Number", &number,
-                      velix::report::number_format(velix::report::number_digits(p->nParams)));
+                      velix::report::number_format(velix::report::number_digits(p->shape.nParams)));
     if (names)
         table.cell_column(kColumnChars, "Parameter", name.data(),
                           velix::report::chars_format(width));
@@ -142,7 +142,7 @@ void priplc(NlpProblem* p, int32_t mode) {
 
 void foplc(NlpProblem* p, int32_t mode) {
     const LimitWork* w = work_of(p);
-    const size_t n = static_cast<size_t>(p->nParams);
+    const size_t n = static_cast<size_t>(p->shape.nParams);
     std::vector<double> row(n);
     for (double alpha : mode_levels(p, w, mode)) {
         double target = 0.0;

@@ -65,8 +65,8 @@ constexpr int32_t kMsgJacobianUnavailable = 222;
 constexpr int32_t kMsgNoFreeDimension = 237;
 constexpr double kLargestExponent = 308.0;  // beyond it the determinant is shown as its mantissa
 
-int32_t free_dimension(const NlpProblem* p) { return p->nParams - p->nActiveBounds - p->nActiveLin; }
-bool general_constraints(const NlpProblem* p) { return p->hasLinCon != 0 || p->hasNlinCon != 0; }
+int32_t free_dimension(const NlpProblem* p) { return p->shape.nParams - p->active.nActiveBounds - p->active.nActiveLin; }
+bool general_constraints(const NlpProblem* p) { return p->shape.hasLinCon != 0 || p->shape.hasNlinCon != 0; }
 bool projected_kind(int32_t kind) { return kind == 2 || kind == 4 || kind == 7 || kind == 9; }
 
 // Storage form of a kind: 2 diagonal, else packed.
@@ -76,13 +76,13 @@ int32_t kind_form(const NlpProblem* p, int32_t kind) {
         case kKindProjHessian: return general_constraints(p) ? 0 : znlp_hessian_form(p);
         case kKindCrossProduct: return znlp_cross_product_form(p);
         case kKindProjCrossProduct: return general_constraints(p) ? 0 : znlp_cross_product_form(p);
-        case kKindCovariance: return p->hooks->covStorage == 2 ? 2 : 0;
+        case kKindCovariance: return p->hooks->cov.covStorage == 2 ? 2 : 0;
         default: return 0;
     }
 }
 
 int32_t kind_dimension(const NlpProblem* p, int32_t kind) {
-    return projected_kind(kind) ? free_dimension(p) : p->nParams;
+    return projected_kind(kind) ? free_dimension(p) : p->shape.nParams;
 }
 
 int64_t kind_length(const NlpProblem* p, int32_t kind) {
@@ -114,7 +114,7 @@ void note(const NlpProblem* p, HostText* text) { velix::report::centred_note(p->
 // The eigenvalue-sign note: positive, negative, zero counts.
 void sign_note(const NlpProblem* p, int32_t kind, const DeterminantRecord& r) {
     double pos = r.nPositive, neg = r.nNegative, zero = r.nZero;
-    if (p->maximize != 0 && kind != kKindCrossProduct && kind != kKindProjCrossProduct) {
+    if (p->shape.maximize != 0 && kind != kKindCrossProduct && kind != kKindProjCrossProduct) {
         if (pos > 0 && zero > 0)
             note(p, kyrmsgs(kMsgNlp, kMsgNlpPositiveAndZeroEigen, static_cast<int32_t>(pos),
                             static_cast<int32_t>(zero)));
@@ -158,7 +158,7 @@ void publish(NlpProblem* p, int32_t kind, const char* name, const double* values
 
 int32_t covariance_label(const NlpProblem* p) {
     const int32_t type = znlp_cov_type(p);
-    if (p->leastSquares != 0) {
+    if (p->shape.leastSquares != 0) {
         static const int32_t kLs[7] = {247, 198, 199, 200, 238, 239, 240};
         return type >= 1 && type <= 6 ? kLs[type] : 247;
     }
@@ -168,12 +168,12 @@ int32_t covariance_label(const NlpProblem* p) {
 // The covariance table, its note and determinant notes, then the
 // correlation matrix (packed form only) with its own notes.
 void print_covariance(NlpProblem* p, int32_t phase, std::vector<double> values) {
-    publish(p, kKindCovariance, "CovMat", values.data(), p->paramNames, covariance_label(p), 867);
-    note(p, kyrmsgs(kMsgNlp, kMsgNlpFactorSigma, p->hooks->sigmaSq));
+    publish(p, kKindCovariance, "CovMat", values.data(), p->param.paramNames, covariance_label(p), 867);
+    note(p, kyrmsgs(kMsgNlp, kMsgNlpFactorSigma, p->hooks->result.sigmaSq));
     pridetm(p, kKindCovariance, phase, 1, values.data());
     if (kind_form(p, kKindCovariance) == 2) return;
     const DeterminantRecord covariance = p->report.matrixHeader;
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     std::vector<double> d(static_cast<size_t>(n));
     for (int32_t i = 0; i < n; ++i) d[static_cast<size_t>(i)] = values[pk(i, i)];
     for (int32_t i = 0; i < n; ++i) {
@@ -185,7 +185,7 @@ void print_covariance(NlpProblem* p, int32_t phase, std::vector<double> values) 
         values[pk(i, i)] = 1.0;
     }
     p->report.matrixHeader = DeterminantRecord{0.0, 0.0, 0.0, -1.0, 0.0};
-    znlppmt(p->out.kyrObject, "CorrParm", 0, n, values.data(), p->paramNames,
+    znlppmt(p->out.kyrObject, "CorrParm", 0, n, values.data(), p->param.paramNames,
             kMsgNlpApproxCorrelation, kMsgNlpCorrelationTable);
     pridetm(p, kKindCovariance, phase, 1, values.data());
     p->report.matrixHeader = covariance;
@@ -195,20 +195,20 @@ void print_covariance(NlpProblem* p, int32_t phase, std::vector<double> values) 
 void primat(NlpProblem* p, int32_t kind, int32_t phase, const double* values) {
     switch (kind) {
         case kKindHessian:
-            publish(p, kind, "HessianMat", values, p->paramNames, 194, 718);
-            if (p->quadraticOnFile == 2 && p->linearTerm != nullptr)
-                znlppmt(p->out.kyrObject, "LinearTerm", 1, p->nParams, p->linearTerm, p->paramNames,
+            publish(p, kind, "HessianMat", values, p->param.paramNames, 194, 718);
+            if (p->shape.quadraticOnFile == 2 && p->work.linearTerm != nullptr)
+                znlppmt(p->out.kyrObject, "LinearTerm", 1, p->shape.nParams, p->work.linearTerm, p->param.paramNames,
                         kMsgNlpLinearTerm, kMsgNlpLinearTerm);
             break;
         case kKindProjHessian: publish(p, kind, "HessianMat", values, nullptr, 195, 718); break;
-        case kKindCrossProduct: publish(p, kind, "CrossJacobian", values, p->paramNames, 196, 196); break;
+        case kKindCrossProduct: publish(p, kind, "CrossJacobian", values, p->param.paramNames, 196, 196); break;
         case kKindProjCrossProduct: publish(p, kind, "CrossJacobian", values, nullptr, 197, 197); break;
         // The Lagrange function's matrices; a projection is over the null
         // space of the active constraints, whose coordinates are no
         // parameters, so it is labelled as the other projections are.
-        case kKindLagHessian: publish(p, kind, "HessianMat", values, p->paramNames, 225, 718); break;
+        case kKindLagHessian: publish(p, kind, "HessianMat", values, p->param.paramNames, 225, 718); break;
         case kKindProjLagHessian: publish(p, kind, "HessianMat", values, nullptr, 249, 718); break;
-        case kKindLagCrossProduct: publish(p, kind, "HessianMat", values, p->paramNames, 250, 717); break;
+        case kKindLagCrossProduct: publish(p, kind, "HessianMat", values, p->param.paramNames, 250, 717); break;
         case kKindProjLagCrossProduct: publish(p, kind, "HessianMat", values, nullptr, 251, 717); break;
         default: {
             const std::vector<double> copy(values, values + kind_length(p, kind));
@@ -231,7 +231,7 @@ void handle(NlpProblem* p, int32_t kind, int32_t phase, int32_t position, bool p
     DeterminantRecord& r = p->report.matrixHeader;
     znlp_read_record(h, position, &r, values.data(), static_cast<int64_t>(values.size()));
     const bool computed = r.nNegative >= 0.0;
-    const bool signed_ = p->maximize != 0 && (kind == kKindHessian || kind == kKindProjHessian);
+    const bool signed_ = p->shape.maximize != 0 && (kind == kKindHessian || kind == kKindProjHessian);
     if (signed_) {
         reverse(values);
         if (computed) std::swap(r.nPositive, r.nNegative);
@@ -243,13 +243,13 @@ void handle(NlpProblem* p, int32_t kind, int32_t phase, int32_t position, bool p
     DeterminantRecord stored = r;
     if (signed_ && stored.nNegative >= 0.0) std::swap(stored.nPositive, stored.nNegative);
     if (!computed) znlp_write_header(h, position, &stored);
-    if (outest && h->outestHook != nullptr) h->outestHook(p, rowKind, values.data());
+    if (outest && h->post.outestHook != nullptr) h->post.outestHook(p, rowKind, values.data());
 }
 
 // "JacobianMat": the m x n Jacobian of the least-squares functions, read
 // from the Jacobian store column by column (J e_j).
 void prijac(NlpProblem* p, bool print, bool outest) {
-    const int32_t m = p->nFunctions, n = p->nParams;
+    const int32_t m = p->shape.nFunctions, n = p->shape.nParams;
     std::vector<double> jac(static_cast<size_t>(m) * n), unit(static_cast<size_t>(n), 0.0), column(static_cast<size_t>(m));
     for (int32_t j = 0; j < n; ++j) {
         unit[static_cast<size_t>(j)] = 1.0;
@@ -258,13 +258,13 @@ void prijac(NlpProblem* p, bool print, bool outest) {
             return;
         }
         unit[static_cast<size_t>(j)] = 0.0;
-        const double sign = p->maximize != 0 ? -1.0 : 1.0;
+        const double sign = p->shape.maximize != 0 ? -1.0 : 1.0;
         for (int32_t i = 0; i < m; ++i) jac[static_cast<size_t>(i) * n + j] = sign * column[static_cast<size_t>(i)];
     }
     if (print)
-        znlppmt(p->out.kyrObject, "JacobianMat", m, n, jac.data(), p->paramNames,
+        znlppmt(p->out.kyrObject, "JacobianMat", m, n, jac.data(), p->param.paramNames,
                 kMsgNlpFunctionJacobian, kMsgNlpJacobianTable);
-    if (outest && p->hooks->outestHook != nullptr) p->hooks->outestHook(p, kRowJacobian, jac.data());
+    if (outest && p->hooks->post.outestHook != nullptr) p->hooks->post.outestHook(p, kRowJacobian, jac.data());
 }
 
 // "Jacobian": the gradient rows of the nonlinear constraints, each labelled.
@@ -287,7 +287,7 @@ void variable_columns(NlpProblem* p, OutputTable* table, int32_t count, bool gen
 }
 
 void prijnc(NlpProblem* p) {
-    const int32_t n = p->nParams, width = std::max(p->conLabelWidth, 8);
+    const int32_t n = p->shape.nParams, width = std::max(p->con.conLabelWidth, 8);
     std::vector<double> row;
     std::vector<char> label(static_cast<size_t>(width) + 1, '\0');
     std::vector<std::vector<char>> names;
@@ -296,13 +296,13 @@ void prijnc(NlpProblem* p) {
     table.cell_column(kColumnChars, "Variable", label.data(), velix::report::chars_format(width));
     variable_columns(p, &table, n, false, &names, &row);
     table.end_columns();
-    for (int32_t k = 0; k < p->nNlinCon && table.ok() && p->conRowFn != nullptr; ++k) {
+    for (int32_t k = 0; k < p->shape.nNlinCon && table.ok() && p->cb.conRowFn != nullptr; ++k) {
         std::fill(label.begin(), label.end(), '\0');
-        if (p->conLabels != nullptr && p->conLabelWidth > 0)
-            std::memcpy(label.data(), p->conLabels + static_cast<size_t>(k) * p->conLabelWidth,
-                        static_cast<size_t>(p->conLabelWidth));
-        p->conRowFn(p, p->nLinCon + k, row.data());
-        if (p->conKinds != nullptr && static_cast<int16_t>(p->conKinds[k]) < 0)
+        if (p->con.conLabels != nullptr && p->con.conLabelWidth > 0)
+            std::memcpy(label.data(), p->con.conLabels + static_cast<size_t>(k) * p->con.conLabelWidth,
+                        static_cast<size_t>(p->con.conLabelWidth));
+        p->cb.conRowFn(p, p->shape.nLinCon + k, row.data());
+        if (p->con.conKinds != nullptr && static_cast<int16_t>(p->con.conKinds[k]) < 0)
             for (double& v : row) v = -v;
         table.add_row();
     }
@@ -332,7 +332,7 @@ void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const do
         std::vector<double> sd(d), tolv(d);
         std::vector<int32_t> kpvt(d);
         double info[5] = {};
-        zcovinv(1, form, dim, h->covSingAbs, h->covSingRel, h->covSingVar, copy.data(), info, sd.data(), tolv.data(),
+        zcovinv(1, form, dim, h->cov.covSingAbs, h->cov.covSingRel, h->cov.covSingVar, copy.data(), info, sd.data(), tolv.data(),
                 kpvt.data());
         r = {info[0], info[1], info[2], info[3], info[4]};
     }
@@ -344,9 +344,9 @@ void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const do
         note(p, kyrmsgs(kMsgNlp, kMsgNlpDeterminantMantissa, r.mantissa));
     }
     sign_note(p, kind, r);
-    const bool checked = p->hasNlinCon == 0 &&
-                         (kind == kKindProjHessian || (kind == kKindHessian && p->nActiveBounds + p->nActiveLin == 0));
-    const double wrong = p->maximize != 0 ? r.nPositive : r.nNegative;
+    const bool checked = p->shape.hasNlinCon == 0 &&
+                         (kind == kKindProjHessian || (kind == kKindHessian && p->active.nActiveBounds + p->active.nActiveLin == 0));
+    const double wrong = p->shape.maximize != 0 ? r.nPositive : r.nNegative;
     if (checked && wrong >= 1.0)
         note(p, kyrmsg(kMsgNlp,
                        phase == 0 ? kMsgNlpStartHessianIndefinite : kMsgNlpSecondOrderViolated));
@@ -355,33 +355,33 @@ void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const do
 void znlppma(NlpProblem* p, int32_t phase) {
     NlpHookBlock* h = p->hooks;
     if (h == nullptr) return;
-    if (p->printLevel == 0.0 && h->outestHook == nullptr) return;
-    if (h->outestHook != nullptr) {
-        if (phase == 0 && p->technique != kTechNone) h->outestHook(p, kRowInitial, nullptr);
-        if (phase == 1) h->outestHook(p, kRowFinal, nullptr);
-        if (phase == -1) h->outestHook(p, kRowFailedStart, nullptr);
+    if (p->opt.printLevel == 0.0 && h->post.outestHook == nullptr) return;
+    if (h->post.outestHook != nullptr) {
+        if (phase == 0 && p->opt.technique != kTechNone) h->post.outestHook(p, kRowInitial, nullptr);
+        if (phase == 1) h->post.outestHook(p, kRowFinal, nullptr);
+        if (phase == -1) h->post.outestHook(p, kRowFailedStart, nullptr);
     }
     if (phase == -1) return;
     const NlpMatrixRequests& r = h->matrices;
     if (r.wantJacobian == 0 && r.wantHessian == 0 && r.wantCrossProduct == 0 && r.storedConJacobian == 0 &&
-        h->wantCovariance == 0)
+        h->cov.wantCovariance == 0)
         return;
-    if (h->utilityFile == nullptr || (phase == 0 && p->technique == kTechNone)) return;
+    if (h->cov.utilityFile == nullptr || (phase == 0 && p->opt.technique == kTechNone)) return;
     int32_t dir[kDirWords];
     znlp_read_directory(h, dir);
-    const bool print = p->printLevel != 0.0;
-    const int32_t nActive = p->nActiveBounds + p->nActiveLin;
+    const bool print = p->opt.printLevel != 0.0;
+    const int32_t nActive = p->active.nActiveBounds + p->active.nActiveLin;
     const bool projections =
-        nActive > 0 && nActive < p->nParams && (!general_constraints(p) || p->conFactorForm == 1);
-    if (nActive >= p->nParams && print) {
-        if (h->printHessian != 0) xpmlog(kMsgNlp, kMsgNoFreeDimension);
-        if (h->printCrossProduct != 0) xpmlog(kMsgNlp, kMsgNoFreeDimension);
+        nActive > 0 && nActive < p->shape.nParams && (!general_constraints(p) || p->opt.conFactorForm == 1);
+    if (nActive >= p->shape.nParams && print) {
+        if (h->cov.printHessian != 0) xpmlog(kMsgNlp, kMsgNoFreeDimension);
+        if (h->cov.printCrossProduct != 0) xpmlog(kMsgNlp, kMsgNoFreeDimension);
     }
-    if (r.wantJacobian != 0 && dir[kDirJacobian] == 0 && ((print && r.printJacobian != 0) || h->outestJacobian != 0))
-        prijac(p, print && r.printJacobian != 0, h->outestJacobian != 0);
-    if (p->hasNlinCon != 0 && r.storedConJacobian != 0) {
+    if (r.wantJacobian != 0 && dir[kDirJacobian] == 0 && ((print && r.printJacobian != 0) || h->cov.outestJacobian != 0))
+        prijac(p, print && r.printJacobian != 0, h->cov.outestJacobian != 0);
+    if (p->shape.hasNlinCon != 0 && r.storedConJacobian != 0) {
         if (print && r.printConJacobian != 0) prijnc(p);
-        if (r.outestConJacobian != 0 && h->outestHook != nullptr) h->outestHook(p, kRowConJacobian, nullptr);
+        if (r.outestConJacobian != 0 && h->post.outestHook != nullptr) h->post.outestHook(p, kRowConJacobian, nullptr);
     }
     // Each family: the matrix, its projection, the Lagrange function's
     // matrix and its projection, with their OUTEST= row kinds.
@@ -390,11 +390,11 @@ void znlppma(NlpProblem* p, int32_t phase) {
         int32_t words[4], kinds[4], rows[4];
     };
     const Family families[] = {
-        {r.wantCrossProduct != 0, print && h->printCrossProduct != 0, r.outestCrossProduct != 0,
+        {r.wantCrossProduct != 0, print && h->cov.printCrossProduct != 0, r.outestCrossProduct != 0,
          {kDirCrossProduct, kDirProjCrossProduct, kDirLagCrossProduct, kDirProjLagCrossProduct},
          {kKindCrossProduct, kKindProjCrossProduct, kKindLagCrossProduct, kKindProjLagCrossProduct},
          {2, 4, 11, 12}},
-        {r.wantHessian != 0, print && h->printHessian != 0, r.outestHessian != 0,
+        {r.wantHessian != 0, print && h->cov.printHessian != 0, r.outestHessian != 0,
          {kDirHessian, kDirProjHessian, kDirLagHessian, kDirProjLagHessian},
          {kKindHessian, kKindProjHessian, kKindLagHessian, kKindProjLagHessian},
          {3, 5, 7, 8}},
@@ -405,22 +405,22 @@ void znlppma(NlpProblem* p, int32_t phase) {
             if (dir[f.words[k]] > 0 && (projections || !projected_kind(f.kinds[k])))
                 handle(p, f.kinds[k], phase, dir[f.words[k]], f.print, f.outest, f.rows[k]);
     }
-    const bool printCov = print && h->printCovariance != 0, outCov = h->outestHook != nullptr;
-    if (phase == 1 && h->wantCovariance != 0 && dir[kDirCovariance] > 0 && (printCov || outCov))
+    const bool printCov = print && h->cov.printCovariance != 0, outCov = h->post.outestHook != nullptr;
+    if (phase == 1 && h->cov.wantCovariance != 0 && dir[kDirCovariance] > 0 && (printCov || outCov))
         handle(p, kKindCovariance, phase, dir[kDirCovariance], printCov, outCov, 6);
 }
 
 void znlpsph(NlpProblem* p, int32_t kind, const double* values) {
-    if (kind < kKindHessian || kind > kKindProjCrossProduct || p->hessianStorage != 1 || p->hessianPattern == nullptr)
+    if (kind < kKindHessian || kind > kKindProjCrossProduct || p->opt.hessianStorage != 1 || p->hess.hessianPattern == nullptr)
         nlp_internal_error("znlpsph: not a sparse matrix of kinds 1 to 4");
-    const int32_t n = p->nParams, dim = kind_dimension(p, kind);
+    const int32_t n = p->shape.nParams, dim = kind_dimension(p, kind);
     if (dim < 1) return;
     // The SparseLLt index array of the lower triangle: row r's entries at
     // positions ija[r] .. ija[r + 1] - 1, in the columns ija[position],
     // their values at the same positions after the diagonal.
-    const int32_t* ija = p->hessianPattern;
-    const bool generated = projected_kind(kind) || p->paramNames == nullptr;
-    const int32_t width = generated ? 8 : std::max(p->paramNameWidth, 1);
+    const int32_t* ija = p->hess.hessianPattern;
+    const bool generated = projected_kind(kind) || p->param.paramNames == nullptr;
+    const int32_t width = generated ? 8 : std::max(p->param.paramNameWidth, 1);
     std::vector<char> label(static_cast<size_t>(std::max(width, 32)) + 1, '\0');
     std::vector<std::vector<char>> names;
     std::vector<double> row;

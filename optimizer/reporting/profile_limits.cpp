@@ -49,9 +49,9 @@ double missing() { return host_missing_value(); }
 
 // A centred note with the parameter's name (print level 2 or more).
 void run_note(NlpProblem* p, int32_t number, int32_t k) {
-    if (p->printLevel < 2.0) return;
+    if (p->opt.printLevel < 2.0) return;
     char name[33];
-    const int32_t width = p->paramNameWidth > 0 && p->paramNameWidth <= 32 ? p->paramNameWidth : 8;
+    const int32_t width = p->param.paramNameWidth > 0 && p->param.paramNameWidth <= 32 ? p->param.paramNameWidth : 8;
     velix::report::parameter_label(p, k, name, width);
     velix::report::centred_note(p->out.kyrObject, kyrmsgs(kMsgNlp, number, width, name));
 }
@@ -61,9 +61,9 @@ void run_note(NlpProblem* p, int32_t number, int32_t k) {
 void trial_point(NlpProblem* p, int32_t k, double theta, const std::vector<double>& xIn, double thetaIn,
                  const std::vector<double>& xOut, double thetaOut) {
     const double s = std::fabs(theta - thetaIn) / std::fabs(thetaOut - thetaIn);
-    for (int32_t i = 0; i < p->nParams; ++i)
-        p->x[i] = xIn[static_cast<size_t>(i)] + s * (xOut[static_cast<size_t>(i)] - xIn[static_cast<size_t>(i)]);
-    p->x[k] = theta;
+    for (int32_t i = 0; i < p->shape.nParams; ++i)
+        p->param.x[i] = xIn[static_cast<size_t>(i)] + s * (xOut[static_cast<size_t>(i)] - xIn[static_cast<size_t>(i)]);
+    p->param.x[k] = theta;
 }
 
 // Steps 3 and 4: refines the crossing of target t between the inside and
@@ -78,7 +78,7 @@ bool refine(NlpProblem* p, LimitWork* w, double t, std::vector<double> xIn, doub
     for (int32_t step = 0; step < kMaxRefinements; ++step) {
         // Equal ends cannot be interpolated: the bracket has closed.
         if (thetaIn == thetaOut) {
-            std::copy(xIn.begin(), xIn.end(), p->x);
+            std::copy(xIn.begin(), xIn.end(), p->param.x);
             return true;
         }
         const double dIn = fIn - t, dOut = fOut - t, den = dIn - dOut;
@@ -87,7 +87,7 @@ bool refine(NlpProblem* p, LimitWork* w, double t, std::vector<double> xIn, doub
         const bool bounded = std::fabs(den) >= 1.0 ? std::fabs(num) < DBL_MAX : std::fabs(num) < DBL_MAX * std::fabs(den);
         if (bounded && den != 0.0) theta = thetaIn - num / den;
         trial_point(p, k, theta, xIn, thetaIn, xOut, thetaOut);
-        p->lower[k] = p->upper[k] = theta;
+        p->param.lower[k] = p->param.upper[k] = theta;
         w->callsF = 0;
         const int32_t status = doopt(p, 1, k);
         if (status == -2) {
@@ -96,19 +96,19 @@ bool refine(NlpProblem* p, LimitWork* w, double t, std::vector<double> xIn, doub
             return false;
         }
         if (status < 0) return false;
-        const double f = w->devianceScale * p->f;
+        const double f = w->devianceScale * p->iter.f;
         if (std::fabs(t) + std::fabs(f) <= velix::kMachEpsWritten || std::fabs(f - t) <= tol)
             return true;
         // False position stalls when one end stays put: the Illinois step
         // halves the stale end's distance from the target.
         const int32_t end = f < t ? 1 : 2;
         if (f < t) {
-            xIn.assign(p->x, p->x + p->nParams);
+            xIn.assign(p->param.x, p->param.x + p->shape.nParams);
             thetaIn = theta;
             fIn = f;
             if (end == lastEnd) fOut = t + 0.5 * (fOut - t);
         } else {
-            xOut.assign(p->x, p->x + p->nParams);
+            xOut.assign(p->param.x, p->param.x + p->shape.nParams);
             thetaOut = theta;
             fOut = f;
             if (end == lastEnd) fIn = t + 0.5 * (fIn - t);
@@ -122,26 +122,26 @@ bool refine(NlpProblem* p, LimitWork* w, double t, std::vector<double> xIn, doub
 
 int32_t doopt(NlpProblem* p, int32_t fix, int32_t k) {
     if (fix != 0) {
-        if (p->boundState != nullptr) p->boundState[k] = 2;
-        p->lower[k] = p->upper[k] = p->x[k];
+        if (p->active.boundState != nullptr) p->active.boundState[k] = 2;
+        p->param.lower[k] = p->param.upper[k] = p->param.x[k];
     }
-    if (p->critCounts != nullptr)
-        for (int32_t i = fix != 0 ? 10 : 0; i < 20; ++i) p->critCounts[i] = 0;
+    if (p->opt.critCounts != nullptr)
+        for (int32_t i = fix != 0 ? 10 : 0; i < 20; ++i) p->opt.critCounts[i] = 0;
     run_note(p, fix != 0 ? kMsgFixedRun : kMsgFreeRun, k);
-    if (fix != 0 || p->hasBounds || p->hasLinCon) {
-        std::vector<double> x0(p->x, p->x + p->nParams);
-        p->feasRound = 0;
+    if (fix != 0 || p->shape.hasBounds || p->shape.hasLinCon) {
+        std::vector<double> x0(p->param.x, p->param.x + p->shape.nParams);
+        p->run.feasRound = 0;
         int32_t retries = 0;
         while (znlpfea(p, -1) < 0) {
-            std::copy(x0.begin(), x0.end(), p->x);
-            if (p->hasNlinCon && znlpfnc(p, 1) == 0) break;
-            std::copy(x0.begin(), x0.end(), p->x);
+            std::copy(x0.begin(), x0.end(), p->param.x);
+            if (p->shape.hasNlinCon && znlpfnc(p, 1) == 0) break;
+            std::copy(x0.begin(), x0.end(), p->param.x);
             if (++retries >= kFeasibleRetries) {
                 xpslog(" Error computing feasible point");
-                p->f = DBL_MAX;
+                p->iter.f = DBL_MAX;
                 return -1;
             }
-            p->feasRound = retries;
+            p->run.feasRound = retries;
         }
     }
     const NlpTechniqueFn fn = znlp_technique_for(p);
@@ -150,22 +150,22 @@ int32_t doopt(NlpProblem* p, int32_t fix, int32_t k) {
         return -2;
     }
     // Each sub-optimization has its own iteration and call limits.
-    p->iteration = 0.0;
-    p->nFun = p->nGrad = p->nHess = p->nConEval = p->nConJac = 0;
-    p->nUpdates = p->nLineSearches = p->iterSinceStart = p->nRestarts = 0;
-    p->nActiveBounds = p->nActiveLin = 0;
+    p->run.iteration = 0.0;
+    p->run.nFun = p->run.nGrad = p->run.nHess = p->run.nConEval = p->run.nConJac = 0;
+    p->run.nUpdates = p->run.nLineSearches = p->run.iterSinceStart = p->run.nRestarts = 0;
+    p->active.nActiveBounds = p->active.nActiveLin = 0;
     // The techniques start from the objective and gradient at x, as the
     // driver's start phase leaves them.
-    p->evalPhase = kPhaseStart;
-    p->evalStatus = 0.0;
-    p->lastEval = kLastObjective;
-    if (p->objectiveFn(p) != 0 || p->evalStatus != 0.0 || !std::isfinite(p->f)) return kNlpStartFunction;
-    p->lastEval = kLastGradient;
-    if ((p->gradientFn != nullptr ? p->gradientFn(p) : znlpfig(p)) != 0 || p->evalStatus != 0.0)
+    p->run.evalPhase = kPhaseStart;
+    p->run.evalStatus = 0.0;
+    p->run.lastEval = kLastObjective;
+    if (p->cb.objectiveFn(p) != 0 || p->run.evalStatus != 0.0 || !std::isfinite(p->iter.f)) return kNlpStartFunction;
+    p->run.lastEval = kLastGradient;
+    if ((p->cb.gradientFn != nullptr ? p->cb.gradientFn(p) : znlpfig(p)) != 0 || p->run.evalStatus != 0.0)
         return kNlpStartDerivative;
-    p->evalPhase = kPhaseRun;
+    p->run.evalPhase = kPhaseRun;
     const int32_t status = fn(p);
-    if (p->printLevel >= 2.0) {
+    if (p->opt.printLevel >= 2.0) {
         znlpptm(p, status, 0);
         run_note(p, kMsgProfiled, k);
     }
@@ -177,7 +177,7 @@ namespace {
 // Steps 2 to 6 for level l with target t: bracket, refine, or the bound.
 // 0, or -2 when a technique that cannot be used ends the search.
 int32_t level_limit(NlpProblem* p, LimitWork* w, size_t l, double t) {
-    const int32_t k = w->k, n = p->nParams;
+    const int32_t k = w->k, n = p->shape.nParams;
     const size_t kk = static_cast<size_t>(k);
     const RecordRange& range = w->points[static_cast<size_t>(2 * k + w->side)];
     // Step 2: the first stored point at or above t after one at or below.
@@ -201,7 +201,7 @@ int32_t level_limit(NlpProblem* p, LimitWork* w, size_t l, double t) {
         if (sign * (xOut[kk] - xIn[kk]) < 0.0) internal_errorf(" Bad: gole=%i xl=%g xu=%g", w->side, xIn[kk], xOut[kk]);
         bool fatal = false;
         if (refine(p, w, t, xIn, fIn, xOut, fOut, &fatal)) {
-            write_limit(w, p, kLimitFound, static_cast<int32_t>(l), p->x[k], t, p->x);
+            write_limit(w, p, kLimitFound, static_cast<int32_t>(l), p->param.x[k], t, p->param.x);
             limit_found_row(p, w, w->levels[l]);
         }
         return fatal ? -2 : 0;
@@ -212,7 +212,7 @@ int32_t level_limit(NlpProblem* p, LimitWork* w, size_t l, double t) {
     if (range.count > 0 && !wzmis(lastValue) && bound > -DBL_MAX && bound < DBL_MAX &&
         std::fabs(xLast[kk] - bound) <= 1e-8 * (1.0 + std::fabs(bound))) {
         write_limit(w, p, kLimitAtBound, static_cast<int32_t>(l), bound, lastValue, xLast.data());
-        std::copy(xLast.begin(), xLast.end(), p->x);
+        std::copy(xLast.begin(), xLast.end(), p->param.x);
         limit_found_row(p, w, w->levels[l]);
     }
     return 0;

@@ -26,8 +26,8 @@ bool centred_note(HostObject* manager, HostText* text, int32_t level) {
 void parameter_label(const NlpProblem* p, int32_t i, char* out, int32_t width) {
     std::memset(out, ' ', static_cast<size_t>(width));
     out[width] = '\0';
-    if (p->paramNameWidth > 0 && p->paramNames != nullptr) {
-        const NameRecord& r = p->paramNames[i];
+    if (p->param.paramNameWidth > 0 && p->param.paramNames != nullptr) {
+        const NameRecord& r = p->param.paramNames[i];
         const int32_t len = r.length < width ? r.length : width;
         std::memcpy(out, r.text, static_cast<size_t>(len));
     } else {
@@ -35,6 +35,6 @@ void parameter_label(const NlpProblem* p, int32_t i, char* out, int32_t width) {
     }
 }
 
-double shown(const NlpProblem* p, double v) { return p->maximize != 0 && !wzmis(v) ? -v : v; }
+double shown(const NlpProblem* p, double v) { return p->shape.maximize != 0 && !wzmis(v) ? -v : v; }
 
 }  // namespace velix::report

@@ -15,7 +15,7 @@
 
 // ---- the matrix file of the covariance hook ----
 // Directory words (i32 byte offsets, -1 absent) at offset 0 of
-// NlpHookBlock::utilityFile; the records start at kMatrixRecordsStart, each a
+// NlpHookBlock::cov.utilityFile; the records start at kMatrixRecordsStart, each a
 // DeterminantRecord followed by the values (PackedSym, or n values in
 // diagonal form).
 enum MatrixDirectoryWord : int32_t {

@@ -42,18 +42,18 @@ constexpr double kTLimit = 9999.99;  // the t value is shown within +-9999.99
 HostText* msg(int32_t number) { return kyrmsg(kMsgNlp, number); }
 
 // The working feasibility tolerance: feasTol raised tenfold per retry round.
-double bound_tolerance(const NlpProblem* p) { return p->feasTol * std::pow(10.0, p->feasRound); }
+double bound_tolerance(const NlpProblem* p) { return p->opt.feasTol * std::pow(10.0, p->run.feasRound); }
 
 // The bound mark of parameter i (12 characters with the NUL), empty when none.
 const char* bound_mark(const NlpProblem* p, int32_t i, double tol) {
-    switch (p->boundState != nullptr ? p->boundState[i] : 0) {
+    switch (p->active.boundState != nullptr ? p->active.boundState[i] : 0) {
         case 2: return " Equal BC ";
         case 1: return " Lower BC ";
         case -1: return " Upper BC ";
         default: break;
     }
     const char* mark = "";
-    const double x = p->x[i], lo = p->lower[i], up = p->upper[i];
+    const double x = p->param.x[i], lo = p->param.lower[i], up = p->param.upper[i];
     if (lo > -DBL_MAX) {
         const double d = x - lo, th = (std::fabs(lo) + 1.0) * tol;
         if (d < -th) mark = "Violat. BC";
@@ -69,7 +69,7 @@ const char* bound_mark(const NlpProblem* p, int32_t i, double tol) {
 
 bool any_bound_mark(const NlpProblem* p) {
     const double tol = bound_tolerance(p);
-    for (int32_t i = 0; i < p->nParams; ++i)
+    for (int32_t i = 0; i < p->shape.nParams; ++i)
         if (*bound_mark(p, i, tol) != '\0') return true;
     return false;
 }
@@ -87,29 +87,29 @@ void t_test(double x, double se, int32_t df, double* t, double* probt) {
 // A parameter is among the dependent bounds when it is not free but is
 // listed among the free parameters.
 bool dependent_bound(const NlpProblem* p, int32_t i) {
-    if (p->boundState == nullptr || p->boundState[i] == 0 || p->freeList == nullptr) return false;
-    const int32_t nf = p->nParams - p->nActiveBounds;
+    if (p->active.boundState == nullptr || p->active.boundState[i] == 0 || p->active.freeList == nullptr) return false;
+    const int32_t nf = p->shape.nParams - p->active.nActiveBounds;
     for (int32_t k = 0; k < nf; ++k)
-        if (p->freeList[k] == i) return true;
+        if (p->active.freeList[k] == i) return true;
     return false;
 }
 
 bool gradient_slot(const NlpProblem* p) {
-    return p->gradientFn != nullptr || (p->hooks != nullptr && p->hooks->gradientFn != nullptr);
+    return p->cb.gradientFn != nullptr || (p->hooks != nullptr && p->hooks->eval.gradientFn != nullptr);
 }
 
 // "ParameterEstimates".  false when a host call failed.
 bool parameter_estimates(NlpProblem* p, int32_t level) {
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     const bool failed = level == -10;
-    const bool withSe = level >= 0 && p->stdErrors != nullptr;
-    const bool withGrad = !failed && gradient_slot(p) && p->gradient != nullptr;
-    const bool withLag = !failed && p->conFactorForm != 0 && p->hasNlinCon != 0 && p->lagrangeGradient != nullptr;
-    const bool bounds = p->hasBounds != 0;
+    const bool withSe = level >= 0 && p->work.stdErrors != nullptr;
+    const bool withGrad = !failed && gradient_slot(p) && p->work.gradient != nullptr;
+    const bool withLag = !failed && p->opt.conFactorForm != 0 && p->shape.hasNlinCon != 0 && p->work.lagrangeGradient != nullptr;
+    const bool bounds = p->shape.hasBounds != 0;
     const bool withMarks = bounds && any_bound_mark(p);
-    const bool withLinDep = bounds && level >= 0 && p->nDepBounds != 0;
-    const int32_t width = std::max(10, p->paramNameWidth);
-    const int32_t df = p->hooks != nullptr ? static_cast<int32_t>(std::trunc(p->hooks->errorDf)) : 0;
+    const bool withLinDep = bounds && level >= 0 && p->active.nDepBounds != 0;
+    const int32_t width = std::max(10, p->param.paramNameWidth);
+    const int32_t df = p->hooks != nullptr ? static_cast<int32_t>(std::trunc(p->hooks->result.errorDf)) : 0;
 
     int32_t number = 0;
     std::vector<char> name(static_cast<size_t>(width) + 1);
@@ -138,13 +138,13 @@ bool parameter_estimates(NlpProblem* p, int32_t level) {
     for (int32_t i = 0; i < n && table.ok(); ++i) {
         number = i + 1;
         parameter_label(p, i, name.data(), width);
-        est = p->x[i];
-        se = withSe ? p->stdErrors[i] : missing;
+        est = p->param.x[i];
+        se = withSe ? p->work.stdErrors[i] : missing;
         t_test(est, se, df, &t, &probt);
-        grad = withGrad ? shown(p, p->gradient[i]) : missing;
-        lag = withLag ? shown(p, p->lagrangeGradient[i]) : missing;
-        lo = bounds && p->lower[i] > -DBL_MAX ? p->lower[i] : missing;
-        up = bounds && p->upper[i] < DBL_MAX ? p->upper[i] : missing;
+        grad = withGrad ? shown(p, p->work.gradient[i]) : missing;
+        lag = withLag ? shown(p, p->work.lagrangeGradient[i]) : missing;
+        lo = bounds && p->param.lower[i] > -DBL_MAX ? p->param.lower[i] : missing;
+        up = bounds && p->param.upper[i] < DBL_MAX ? p->param.upper[i] : missing;
         std::snprintf(mark, sizeof mark, "%s", withMarks ? bound_mark(p, i, tol) : "");
         std::snprintf(linDep, sizeof linDep, "%s", dependent_bound(p, i) ? " LinDep " : "");
         table.add_row();
@@ -157,9 +157,9 @@ bool parameter_estimates(NlpProblem* p, int32_t level) {
 // set, the Lagrange function note.
 bool objective_notes(NlpProblem* p) {
     HostObject* m = p->out.kyrObject;
-    if (!centred_note(m, kyrmsgs(kMsgNlp, kMsgNlpObjectiveValue, shown(p, p->f)))) return false;
-    if (p->conFactorForm != 0 && p->hasNlinCon != 0)
-        return centred_note(m, kyrmsgs(kMsgNlp, kMsgNlpLagrangeValue, shown(p, p->lagrangeValue)),
+    if (!centred_note(m, kyrmsgs(kMsgNlp, kMsgNlpObjectiveValue, shown(p, p->iter.f)))) return false;
+    if (p->opt.conFactorForm != 0 && p->shape.hasNlinCon != 0)
+        return centred_note(m, kyrmsgs(kMsgNlp, kMsgNlpLagrangeValue, shown(p, p->iter.lagrangeValue)),
                             2);
     return true;
 }
@@ -176,9 +176,9 @@ void constraint_label(int32_t c, char* out, int32_t width) {
 // "Lagrange": the multipliers of the active bounds, then of the active
 // linear and nonlinear constraints.
 bool lagrange_table(NlpProblem* p) {
-    const int32_t n = p->nParams, nb = p->nActiveBounds;
-    const bool second = p->report.hasSecondOrder != 0 && p->workN2 != nullptr;
-    const int32_t width = std::max(10, p->paramNameWidth);
+    const int32_t n = p->shape.nParams, nb = p->active.nActiveBounds;
+    const bool second = p->report.hasSecondOrder != 0 && p->work.workN2 != nullptr;
+    const int32_t width = std::max(10, p->param.paramNameWidth);
     char kind[13] = {};
     std::vector<char> name(static_cast<size_t>(width) + 1);
     double value = 0, value2 = 0;
@@ -190,21 +190,21 @@ bool lagrange_table(NlpProblem* p) {
     if (second) table.cell_column(kColumnDouble, "SecondOrder", &value2);
     table.end_columns();
     auto add = [&](int32_t k) {
-        value = shown(p, p->multipliers[k]);
-        value2 = second ? shown(p, p->workN2[k]) : 0.0;
+        value = shown(p, p->active.multipliers[k]);
+        value2 = second ? shown(p, p->work.workN2[k]) : 0.0;
         table.add_row();
     };
-    for (int32_t k = 0; k < nb && p->hasBounds != 0 && table.ok(); ++k) {
-        const int32_t j = p->freeList[n - nb + k], state = p->boundState[j];
+    for (int32_t k = 0; k < nb && p->shape.hasBounds != 0 && table.ok(); ++k) {
+        const int32_t j = p->active.freeList[n - nb + k], state = p->active.boundState[j];
         std::snprintf(kind, sizeof kind, "%s", state == 2 ? " Equal BC " : state > 0 ? " Lower BC " : " Upper BC ");
         parameter_label(p, j, name.data(), width);
         add(k);
     }
-    for (int32_t k = 0; k < p->nActiveLin && table.ok(); ++k) {
-        const int32_t c = p->activeList[k];
-        const bool linear = c < p->nLinCon;
-        if (linear ? p->hasLinCon == 0 : p->hasNlinCon == 0) continue;
-        const bool equality = linear ? c < p->nLinEq : c - p->nLinCon < p->nNlinEq;
+    for (int32_t k = 0; k < p->active.nActiveLin && table.ok(); ++k) {
+        const int32_t c = p->active.activeList[k];
+        const bool linear = c < p->shape.nLinCon;
+        if (linear ? p->shape.hasLinCon == 0 : p->shape.hasNlinCon == 0) continue;
+        const bool equality = linear ? c < p->shape.nLinEq : c - p->shape.nLinCon < p->shape.nNlinEq;
         std::snprintf(kind, sizeof kind, "%s",
                       linear ? (equality ? " Linear EC" : " Linear IC") : (equality ? " Nonlin EC" : " Nonlin IC"));
         std::fill(name.begin(), name.end() - 1, ' ');
@@ -217,7 +217,7 @@ bool lagrange_table(NlpProblem* p) {
 
 // "ProjGrad": the projected gradient over the free dimension.
 bool projected_gradient(NlpProblem* p, int32_t freeDim) {
-    std::vector<double> pg(static_cast<size_t>(p->nParams), 0.0);
+    std::vector<double> pg(static_cast<size_t>(p->shape.nParams), 0.0);
     znlpgmx(p, 1, pg.data());
     int32_t k = 0;
     double value = 0;
@@ -237,8 +237,8 @@ bool projected_gradient(NlpProblem* p, int32_t freeDim) {
 
 // "OptStartRes": the function values of a least-squares objective.
 bool function_values(NlpProblem* p, int32_t level) {
-    const int32_t m = p->nFunctions;
-    const int32_t width = std::max(8, p->functionNameWidth);
+    const int32_t m = p->shape.nFunctions;
+    const int32_t width = std::max(8, p->param.functionNameWidth);
     int32_t number = 0;
     double value = 0;
     std::vector<char> name(static_cast<size_t>(width) + 1);
@@ -251,12 +251,12 @@ bool function_values(NlpProblem* p, int32_t level) {
     for (int32_t i = 0; i < m && table.ok(); ++i) {
         number = i + 1;
         std::fill(name.begin(), name.end() - 1, ' ');
-        if (p->functionNameWidth > 0 && p->functionNames != nullptr)
-            std::memcpy(name.data(), p->functionNames[i].text,
-                        static_cast<size_t>(std::min<int32_t>(p->functionNames[i].length, width)));
+        if (p->param.functionNameWidth > 0 && p->param.functionNames != nullptr)
+            std::memcpy(name.data(), p->param.functionNames[i].text,
+                        static_cast<size_t>(std::min<int32_t>(p->param.functionNames[i].length, width)));
         else
             znamfix(0, "F       ", 8, i + 1, 0, name.data(), 8);
-        value = shown(p, p->funValues[i]);
+        value = shown(p, p->work.funValues[i]);
         table.add_row();
     }
     table.deliver();
@@ -265,28 +265,28 @@ bool function_values(NlpProblem* p, int32_t level) {
 
 // The constraint tables of the start (level < 0) or the result.
 void constraint_tables(NlpProblem* p, int32_t level) {
-    if (p->nLinCon > 0) {
+    if (p->shape.nLinCon > 0) {
         if (level < 0)
             pricon1(p, level);
         else
             pricon2(p);
     }
-    if (p->hasNlinCon != 0) prinlc(p, level);
+    if (p->shape.hasNlinCon != 0) prinlc(p, level);
 }
 
 // Step 9 of the detail level 3: false when the report stops here.
 bool detail_three(NlpProblem* p) {
-    if (wzmis(p->f)) return false;
-    const bool general = p->hasLinCon != 0 || p->hasNlinCon != 0;
+    if (wzmis(p->iter.f)) return false;
+    const bool general = p->shape.hasLinCon != 0 || p->shape.hasNlinCon != 0;
     if (!general) {
-        if (p->nActiveBounds >= 1)
+        if (p->active.nActiveBounds >= 1)
             return centred_note(p->out.kyrObject, msg(kMsgNlpActiveBoundsNote));
         return true;
     }
-    if (p->conFactorForm == 0) return true;
-    if (p->nActiveBounds + p->nActiveLin > 0 && !lagrange_table(p)) return false;
-    if (p->conFactorForm == 2) return false;
-    const int32_t freeDim = p->nParams - p->nActiveBounds - p->nActiveLin;
+    if (p->opt.conFactorForm == 0) return true;
+    if (p->active.nActiveBounds + p->active.nActiveLin > 0 && !lagrange_table(p)) return false;
+    if (p->opt.conFactorForm == 2) return false;
+    const int32_t freeDim = p->shape.nParams - p->active.nActiveBounds - p->active.nActiveLin;
     return freeDim < 1 || projected_gradient(p, freeDim);
 }
 
@@ -294,7 +294,7 @@ bool detail_three(NlpProblem* p) {
 
 void znlppre(NlpProblem* p, int32_t level, int32_t functionSwitch) {
     HostObject* m = p->out.kyrObject;
-    if (p->printLevel == 0.0 || m == nullptr) return;
+    if (p->opt.printLevel == 0.0 || m == nullptr) return;
     if (p->out.iterHistTable != nullptr) {
         HostObject* open = p->out.iterHistTable;
         p->out.iterHistTable = nullptr;
@@ -303,28 +303,28 @@ void znlppre(NlpProblem* p, int32_t level, int32_t functionSwitch) {
     if (level != 0 && !begin_output(m)) return;
     if (!parameter_estimates(p, level) || !objective_notes(p)) return;
     if (level == -10) {
-        if (p->nLinCon > 0) pricon1(p, level);
-        if (p->hasNlinCon != 0) prinlc(p, level);
+        if (p->shape.nLinCon > 0) pricon1(p, level);
+        if (p->shape.hasNlinCon != 0) prinlc(p, level);
         return;
     }
-    if (p->fdIntervalMode != 0) prifdh(p);
+    if (p->opt.fdIntervalMode != 0) prifdh(p);
     const int32_t detail = std::abs(level);
     if (detail >= 2) constraint_tables(p, level);
     if (detail >= 3 && !detail_three(p)) return;
-    if (functionSwitch != 0 && p->nFunctions != 1 && p->funValues != nullptr) function_values(p, level);
+    if (functionSwitch != 0 && p->shape.nFunctions != 1 && p->work.funValues != nullptr) function_values(p, level);
 }
 
 void prifdh(NlpProblem* p) {
-    const int32_t n = p->nParams;
-    const int32_t width = std::max(8, p->paramNameWidth);
+    const int32_t n = p->shape.nParams;
+    const int32_t width = std::max(8, p->param.paramNameWidth);
     bool anyConstant = false;
-    for (int32_t i = 0; i < n && p->constantFlags != nullptr; ++i) anyConstant |= p->constantFlags[i] != 0;
+    for (int32_t i = 0; i < n && p->fd.constantFlags != nullptr; ++i) anyConstant |= p->fd.constantFlags[i] != 0;
     int32_t number = 0;
     double est = 0, fwd = 0, cen = 0;
     char constant[13] = {};
     std::vector<char> name(static_cast<size_t>(width) + 1);
     OutputTable table = report_table(p->out.kyrObject, "FiniteDiff", 723);
-    table.variable("TitleText2", msg(233 + p->fdIntervalMode));
+    table.variable("TitleText2", msg(233 + p->opt.fdIntervalMode));
     table.cell_column(kColumnUnsigned, "Number", &number, number_format(number_digits(n)));
     table.cell_column(kColumnChars, "Parameter", name.data(), chars_format(width));
     table.cell_column(kColumnDouble, "Estimate", &est);
@@ -336,10 +336,10 @@ void prifdh(NlpProblem* p) {
     for (int32_t i = 0; i < n && table.ok(); ++i) {
         number = i + 1;
         parameter_label(p, i, name.data(), width);
-        est = p->x[i];
-        fwd = p->fdForward != nullptr ? p->fdForward[i] : missing;
-        cen = p->fdCentral != nullptr ? p->fdCentral[i] : missing;
-        std::snprintf(constant, sizeof constant, "%s", anyConstant && p->constantFlags[i] != 0 ? "Constant Grd" : "");
+        est = p->param.x[i];
+        fwd = p->fd.fdForward != nullptr ? p->fd.fdForward[i] : missing;
+        cen = p->fd.fdCentral != nullptr ? p->fd.fdCentral[i] : missing;
+        std::snprintf(constant, sizeof constant, "%s", anyConstant && p->fd.constantFlags[i] != 0 ? "Constant Grd" : "");
         table.add_row();
     }
     table.deliver();

@@ -59,20 +59,20 @@ double beta(int32_t update, int32_t k, const double* g, const double* gPrev, con
 int32_t znlpcog(NlpProblem* p) {
     if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     if (!fr.reserve(4 * static_cast<int64_t>(n))) return kNlpNotUsable;
     double* gF = fr.take(n);
     double* gPrev = fr.take(n);
     double* dF = fr.take(n);
     double* pc = fr.take(n);  // the diagonal preconditioner, fixed between restarts
-    const int32_t every = !wzmis(p->restart) && p->restart >= 1.0 && p->restart < n ? static_cast<int32_t>(p->restart) : n;
+    const int32_t every = !wzmis(p->opt.restart) && p->opt.restart >= 1.0 && p->opt.restart < n ? static_cast<int32_t>(p->opt.restart) : n;
     int32_t since = 0;  // iterations since the last steepest-descent start
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
-        fr.gather(p->gradient, gF);
+        fr.gather(p->work.gradient, gF);
         double b = 0.0;
-        if (!fr.changed && since > 0 && since < every) b = beta(p->update, fr.k, gF, gPrev, dF, pc);
+        if (!fr.changed && since > 0 && since < every) b = beta(p->opt.update, fr.k, gF, gPrev, dF, pc);
         if (b == 0.0) typical_scale(fr, pc);
         for (int32_t i = 0; i < fr.k; ++i) dF[i] = -pc[i] * gF[i] + b * dF[i];
         if (b != 0.0 && dot(fr.k, gF, dF) >= 0.0) {
@@ -81,8 +81,8 @@ int32_t znlpcog(NlpProblem* p) {
             for (int32_t i = 0; i < fr.k; ++i) dF[i] = -pc[i] * gF[i];
         }
         since = b == 0.0 ? 1 : since + 1;
-        fr.scatter(dF, p->direction);
-        if (fr.hold_outward(p->direction)) {
+        fr.scatter(dF, p->work.direction);
+        if (fr.hold_outward(p->work.direction)) {
             rc = 0;
             continue;
         }
@@ -95,9 +95,9 @@ int32_t znlpcog(NlpProblem* p) {
             continue;
         }
         copy(fr.k, gF, gPrev);
-        fr.gather(p->gradient, gF);
-        p->gconvMeasure = pdot(fr.k, gF, gF, pc);
-        p->scaledGradMax = p->gconvMeasure;
+        fr.gather(p->work.gradient, gF);
+        p->iter.gconvMeasure = pdot(fr.k, gF, gF, pc);
+        p->iter.scaledGradMax = p->iter.gconvMeasure;
         rc = fr.next();
     }
     return rc;

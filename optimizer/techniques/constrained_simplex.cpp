@@ -80,20 +80,20 @@ struct Cob {
 
     double violation(const double* cval) const {
         double w = 0.0;
-        for (int32_t i = 0; i < mc; ++i) w = std::fmax(w, i < p->nNlinEq ? std::fabs(cval[i]) : -cval[i]);
+        for (int32_t i = 0; i < mc; ++i) w = std::fmax(w, i < p->shape.nNlinEq ? std::fabs(cval[i]) : -cval[i]);
         return w;
     }
     double merit(int32_t k) const { return fv[k] + mu * violation(values(k)); }
 
     // f and the constraint values at y into vertex k's records.
     bool evaluate(const double* y, int32_t k) {
-        copy(n, y, p->x);
+        copy(n, y, p->param.x);
         if (!fr->objective()) return false;
-        p->evalStatus = 0.0;
-        if (p->conValuesFn != nullptr && (p->conValuesFn(p) != 0 || p->evalStatus != 0.0)) return false;
+        p->run.evalStatus = 0.0;
+        if (p->cb.conValuesFn != nullptr && (p->cb.conValuesFn(p) != 0 || p->run.evalStatus != 0.0)) return false;
         copy(n, y, vertex(k));
-        fv[k] = p->f;
-        copy(mc, p->conValues, values(k));
+        fv[k] = p->iter.f;
+        copy(mc, p->con.conValues, values(k));
         return true;
     }
 
@@ -103,7 +103,7 @@ struct Cob {
         for (int32_t j = 0; j < n; ++j) {
             double* y = rhs;
             copy(n, vertex(0), y);
-            const double up = fr->bounded ? p->upper[j] : DBL_MAX;
+            const double up = fr->bounded ? p->param.upper[j] : DBL_MAX;
             y[j] += y[j] + rho <= up ? rho : -rho;
             if (!evaluate(y, j + 1)) return false;
         }
@@ -168,25 +168,25 @@ struct Cob {
         for (int32_t i = 0; i < mc; ++i) {
             const double* ai = model + static_cast<int64_t>(i + 1) * n;
             add(ai, 1.0, values(0)[i]);
-            if (i < p->nNlinEq) {
+            if (i < p->shape.nNlinEq) {
                 for (int32_t j = 0; j < n; ++j) coef[j] = -ai[j];
                 add(coef, 1.0, -values(0)[i]);
             }
         }
         add(nullptr, 1.0, 0.0);
-        for (int32_t k = 0; p->hasLinCon && k < p->nLinCon; ++k) {
-            const double* lr = p->linRows + static_cast<int64_t>(k) * n;
-            const double val = dot(n, lr, x0) - p->linRhs[k];
+        for (int32_t k = 0; p->shape.hasLinCon && k < p->shape.nLinCon; ++k) {
+            const double* lr = p->con.linRows + static_cast<int64_t>(k) * n;
+            const double val = dot(n, lr, x0) - p->con.linRhs[k];
             add(lr, 0.0, val);
-            if (k < p->nLinEq) {
+            if (k < p->shape.nLinEq) {
                 for (int32_t j = 0; j < n; ++j) coef[j] = -lr[j];
                 add(coef, 0.0, -val);
             }
         }
         for (int32_t j = 0; j < n; ++j) {
             for (int32_t e = 0; e < n; ++e) coef[e] = e == j ? 1.0 : 0.0;
-            const double lo = fr->bounded ? std::fmax(p->lower[j] - x0[j], -rho) : -rho;
-            const double up = fr->bounded ? std::fmin(p->upper[j] - x0[j], rho) : rho;
+            const double lo = fr->bounded ? std::fmax(p->param.lower[j] - x0[j], -rho) : -rho;
+            const double up = fr->bounded ? std::fmin(p->param.upper[j] - x0[j], rho) : rho;
             add(coef, 0.0, -std::fmin(lo, 0.0));
             coef[j] = -1.0;
             add(coef, 0.0, std::fmax(up, 0.0));
@@ -195,7 +195,7 @@ struct Cob {
         const int32_t status = qp.solve(qpWork);
         if (status != kQpSolved) return status;
         double big = 0.0;
-        for (int32_t i = 0; i < mc + p->nNlinEq; ++i) big = std::fmax(big, lam[i]);
+        for (int32_t i = 0; i < mc + p->shape.nNlinEq; ++i) big = std::fmax(big, lam[i]);
         if (big < 0.5 * weight) mu = std::fmax(mu, 2.0 * big);
         return kQpSolved;
     }
@@ -220,31 +220,31 @@ struct Cob {
 
     // The best vertex's point and values in the problem, and the measures.
     void publish(double meritBefore) {
-        copy(n, vertex(0), p->x);
-        p->f = fv[0];
-        copy(mc, values(0), p->conValues);
-        p->fPrev = meritBefore;
-        p->gconvMeasure = merit(0);
-        p->rho = rho;
-        p->maxConViolation = violation(values(0));
+        copy(n, vertex(0), p->param.x);
+        p->iter.f = fv[0];
+        copy(mc, values(0), p->con.conValues);
+        p->iter.fPrev = meritBefore;
+        p->iter.gconvMeasure = merit(0);
+        p->iter.rho = rho;
+        p->iter.maxConViolation = violation(values(0));
     }
 };
 
 }  // namespace
 
 int32_t znlpcob(NlpProblem* p) {
-    if (p->linRowsSparse != 0 || (p->hasLinCon && p->linRows == nullptr)) return kNlpNotUsable;
+    if (p->shape.linRowsSparse != 0 || (p->shape.hasLinCon && p->con.linRows == nullptr)) return kNlpNotUsable;
     Frame fr(p);
-    const int64_t n = p->nParams, mc = p->nNlinCon, nt = n + 1;
-    const int64_t rows = mc + p->nNlinEq + 1 + 2 * (p->hasLinCon ? p->nLinCon : 0) + 2 * n;
+    const int64_t n = p->shape.nParams, mc = p->shape.nNlinCon, nt = n + 1;
+    const int64_t rows = mc + p->shape.nNlinEq + 1 + 2 * (p->shape.hasLinCon ? p->shape.nLinCon : 0) + 2 * n;
     if (!fr.reserve((n + 1) * n + (n + 1) + (n + 1) * mc + n * n + n + (1 + mc) * n + nt * (nt + 1) / 2 + nt +
                     rows * nt + 2 * rows + nt + rows / 2 + 1 + DualQp::doubles(static_cast<int32_t>(nt), static_cast<int32_t>(rows))))
         return kNlpNotUsable;
     Cob q;
     q.fr = &fr;
     q.p = p;
-    q.n = p->nParams;
-    q.mc = p->nNlinCon;
+    q.n = p->shape.nParams;
+    q.mc = p->shape.nNlinCon;
     q.v = fr.take((n + 1) * n);
     q.fv = fr.take(n + 1);
     q.cv = fr.take((n + 1) * mc);
@@ -259,18 +259,18 @@ int32_t znlpcob(NlpProblem* p) {
     q.d = fr.take(nt);
     q.act = reinterpret_cast<int32_t*>(fr.take(rows / 2 + 1));
     q.qpWork = fr.take(DualQp::doubles(static_cast<int32_t>(nt), static_cast<int32_t>(rows)));
-    q.rho = wzmis(p->stepCap) || !(p->stepCap > 0.0) ? 0.5 : p->stepCap;
+    q.rho = wzmis(p->opt.stepCap) || !(p->opt.stepCap > 0.0) ? 0.5 : p->opt.stepCap;
     const double rhoBegin = q.rho;
-    copy(q.n, p->x, q.rhs);
+    copy(q.n, p->param.x, q.rhs);
     if (!q.evaluate(q.rhs, 0) || !q.rebuild()) return kNlpFinalFunction;
     q.publish(q.merit(0));
     fr.set_base();
-    p->iterSinceStart = 0;
-    int32_t rc = p->terminationFn(p, 10);
+    p->run.iterSinceStart = 0;
+    int32_t rc = p->cb.terminationFn(p, 10);
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
-            p->nRestarts += 1;
-            copy(q.n, p->x, q.rhs);
+            p->run.nRestarts += 1;
+            copy(q.n, p->param.x, q.rhs);
             if (!q.evaluate(q.rhs, 0) || !q.rebuild()) return kNlpFinalFunction;
         }
         const double before = q.merit(0);
@@ -279,7 +279,7 @@ int32_t znlpcob(NlpProblem* p) {
         if (q.interpolate()) {
             if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
             const double len = max_abs(q.n, q.d);
-            p->lastStep = len;
+            p->iter.lastStep = len;
             if (len >= kShortStep * q.rho) {
                 double* y = q.rhs;
                 for (int32_t j = 0; j < q.n; ++j) y[j] = q.vertex(0)[j] + q.d[j];
@@ -302,9 +302,9 @@ int32_t znlpcob(NlpProblem* p) {
             if (!q.rebuild()) return kNlpFinalFunction;
         }
         q.publish(before);
-        p->iteration += 1;
-        p->iterSinceStart += 1;
-        rc = p->terminationFn(p, 1);
+        p->run.iteration += 1;
+        p->run.iterSinceStart += 1;
+        rc = p->cb.terminationFn(p, 1);
     }
     return rc;
 }

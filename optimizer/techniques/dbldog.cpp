@@ -44,7 +44,7 @@ public:
     }
     double step(Frame* fr, const double* g, double radius, double* s) override;
     void accepted(Frame* fr) override {
-        if (fr->p->update == kUpdateDfp) self_scale(fr);
+        if (fr->p->opt.update == kUpdateDfp) self_scale(fr);
         qn_.update(fr);
     }
     double measure(Frame* fr, const double* g, double* tmp) override { return qn_.measure(*fr, g, tmp); }
@@ -83,8 +83,8 @@ void DoglegModel::self_scale(Frame* fr) {
     double sy = 0.0;
     for (int32_t i = 0; i < k; ++i) {
         const int32_t j = fr->idx[i];
-        newton_[i] = p->x[j] - p->xBase[j];
-        sy += newton_[i] * (p->gradient[j] - p->gradBase[j]);
+        newton_[i] = p->param.x[j] - p->work.xBase[j];
+        sy += newton_[i] * (p->work.gradient[j] - p->work.gradBase[j]);
     }
     times_b(k, newton_, cauchy_);
     const double sbs = dot(k, newton_, cauchy_);

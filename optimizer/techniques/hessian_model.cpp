@@ -49,9 +49,9 @@ double HessianModel::scale(const Frame* fr, int32_t i) const {
 double HessianModel::step(Frame* fr, const double* g, double radius, double* s) {
     const int32_t k = fr->k;
     for (int32_t i = 0; i < k; ++i) gs_[i] = g[i] / scale(fr, i);
-    const double pred = more_sorensen(k, h_, gs_, radius, fr->p->singularTol, &lambda_, l_, s, work_);
+    const double pred = more_sorensen(k, h_, gs_, radius, fr->p->opt.singularTol, &lambda_, l_, s, work_);
     for (int32_t i = 0; i < k; ++i) s[i] /= scale(fr, i);
-    fr->p->lambda = lambda_;
+    fr->p->iter.lambda = lambda_;
     return pred;
 }
 

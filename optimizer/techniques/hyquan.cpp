@@ -27,7 +27,7 @@ bool cross_product(Frame* fr, QuasiNewton* qn, double* hF) {
     NlpProblem* p = fr->p;
     if (!fr->hessian()) return false;
     fr->gather_hessian(hF);
-    p->ridge = ridge_factor(fr->k, hF, p->singularTol, 0.0, qn->m);
+    p->iter.ridge = ridge_factor(fr->k, hF, p->opt.singularTol, 0.0, qn->m);
     qn->fresh = false;
     return true;
 }
@@ -37,7 +37,7 @@ bool cross_product(Frame* fr, QuasiNewton* qn, double* hF) {
 int32_t znlphqn(NlpProblem* p) {
     if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     QuasiNewton qn{QuasiNewtonForm::kFactor};
     if (!fr.reserve(QuasiNewton::doubles(n) + static_cast<int64_t>(n) * (n + 1) / 2 + 2 * static_cast<int64_t>(n)))
         return kNlpNotUsable;
@@ -55,10 +55,10 @@ int32_t znlphqn(NlpProblem* p) {
         if ((fr.changed || gaussNewton || retry || fr.restart_due()) && !cross_product(&fr, &qn, hF))
             return kNlpFinalFunction;
         retry = false;
-        fr.gather(p->gradient, gF);
+        fr.gather(p->work.gradient, gF);
         qn.direction(fr, gF, dF);
-        fr.scatter(dF, p->direction);
-        if (fr.hold_outward(p->direction)) {
+        fr.scatter(dF, p->work.direction);
+        if (fr.hold_outward(p->work.direction)) {
             rc = 0;
             continue;
         }
@@ -70,10 +70,10 @@ int32_t znlphqn(NlpProblem* p) {
             rc = 0;
             continue;
         }
-        gaussNewton = p->fPrev - p->f >= kGaussNewtonShare * p->fPrev;
+        gaussNewton = p->iter.fPrev - p->iter.f >= kGaussNewtonShare * p->iter.fPrev;
         if (!gaussNewton) qn.update(&fr);
-        fr.gather(p->gradient, gF);
-        p->gconvMeasure = qn.measure(fr, gF, dF);
+        fr.gather(p->work.gradient, gF);
+        p->iter.gconvMeasure = qn.measure(fr, gF, dF);
         rc = fr.next();
     }
     return rc;

@@ -22,7 +22,7 @@ namespace {
 constexpr int64_t kHeaderBytes = 8;
 
 int64_t column_position(const NlpProblem* p, int32_t j) {
-    return kHeaderBytes + static_cast<int64_t>(sizeof(double)) * p->nFunctions * j;
+    return kHeaderBytes + static_cast<int64_t>(sizeof(double)) * p->shape.nFunctions * j;
 }
 
 void checked(int32_t status) {
@@ -37,11 +37,11 @@ void checked(int32_t status) {
 // composite objective divided by the function value (a value that is
 // negligible against f adds nothing).
 double term(const NlpProblem* p, double a, double b, double fi) {
-    if (p->crossProductForm == 0) return a * b;
-    if (p->leastSquares) return a * fi * b * fi;
-    const double v = p->maximize ? -fi : fi;
+    if (p->opt.crossProductForm == 0) return a * b;
+    if (p->shape.leastSquares) return a * fi * b * fi;
+    const double v = p->shape.maximize ? -fi : fi;
     if (std::fabs(v) <=
-        std::fmax(100.0 * velix::kMachEpsWritten * std::fabs(p->f), 10000.0 * DBL_MIN))
+        std::fmax(100.0 * velix::kMachEpsWritten * std::fabs(p->iter.f), 10000.0 * DBL_MIN))
         return 0.0;
     return a * b / v;
 }
@@ -51,8 +51,8 @@ double term(const NlpProblem* p, double a, double b, double fi) {
 namespace velix::detail {
 
 void read_column(NlpProblem* p, int32_t j, double* out) {
-    checked(xcpoint(p->jacobianFile, column_position(p, j)));
-    checked(xcread(p->jacobianFile, out, static_cast<int64_t>(sizeof(double)) * p->nFunctions));
+    checked(xcpoint(p->opt.jacobianFile, column_position(p, j)));
+    checked(xcread(p->opt.jacobianFile, out, static_cast<int64_t>(sizeof(double)) * p->shape.nFunctions));
 }
 
 }  // namespace velix::detail
@@ -60,20 +60,20 @@ void read_column(NlpProblem* p, int32_t j, double* out) {
 using velix::detail::read_column;
 
 int32_t znlpjwt(NlpProblem* p, int32_t zero, int32_t j, int32_t one, const double* column) {
-    if (p->jacobianFile == nullptr || p->nFunctions <= 0) return 1;
+    if (p->opt.jacobianFile == nullptr || p->shape.nFunctions <= 0) return 1;
     if (j == 0) {
         int32_t header[2] = {one, 0};
-        checked(xcpoint(p->jacobianFile, 0));
-        checked(xcwrite(p->jacobianFile, header, kHeaderBytes));
+        checked(xcpoint(p->opt.jacobianFile, 0));
+        checked(xcwrite(p->opt.jacobianFile, header, kHeaderBytes));
     }
-    checked(xcpoint(p->jacobianFile, column_position(p, j)));
-    checked(xcwrite(p->jacobianFile, column, static_cast<int64_t>(sizeof(double)) * p->nFunctions));
+    checked(xcpoint(p->opt.jacobianFile, column_position(p, j)));
+    checked(xcwrite(p->opt.jacobianFile, column, static_cast<int64_t>(sizeof(double)) * p->shape.nFunctions));
     return 0;
 }
 
 int32_t znlpjdt(NlpProblem* p, int32_t j, const double* base, const double* column, double* row) {
-    const int32_t m = p->nFunctions;
-    if (p->jacobianFile == nullptr || m <= 0) return 1;
+    const int32_t m = p->shape.nFunctions;
+    if (p->opt.jacobianFile == nullptr || m <= 0) return 1;
     velix::detail::Frame fr(p);
     if (!fr.reserve(m)) return 1;
     double* other = fr.take(m);
@@ -92,13 +92,13 @@ int32_t znlpjdt(NlpProblem* p, int32_t j, const double* base, const double* colu
 }
 
 int32_t znlpjve(NlpProblem* p, const double* u, double* out) {
-    const int32_t m = p->nFunctions;
-    if (p->jacobianFile == nullptr || m <= 0) return 1;
+    const int32_t m = p->shape.nFunctions;
+    if (p->opt.jacobianFile == nullptr || m <= 0) return 1;
     velix::detail::Frame fr(p);
     if (!fr.reserve(m)) return 1;
     double* col = fr.take(m);
     for (int32_t i = 0; i < m; ++i) out[i] = 0.0;
-    for (int32_t j = 0; j < p->nParams; ++j) {
+    for (int32_t j = 0; j < p->shape.nParams; ++j) {
         read_column(p, j, col);
         velix::detail::axpy(m, u[j], col, out);
     }

@@ -30,20 +30,20 @@ constexpr int32_t kRidgeTries = 80;
 constexpr double kEigenNoise = 10.0;
 
 bool uses_store(const NlpProblem* p) {
-    return p->residualJacobianFn != nullptr && p->jacobianFile != nullptr && p->funValues != nullptr &&
-           p->nFunctions > 0;
+    return p->cb.residualJacobianFn != nullptr && p->opt.jacobianFile != nullptr && p->work.funValues != nullptr &&
+           p->shape.nFunctions > 0;
 }
 
 // The cross product J'J (packed, all parameters) into out from the store,
 // after the Jacobian slot delivered the columns at x; col m doubles.
 bool store_cross_product(Frame* fr, double* col, double* out) {
     NlpProblem* p = fr->p;
-    p->evalPhase = fr->phase;
-    p->evalStatus = 0.0;
-    if (p->residualJacobianFn(p) != 0 || p->evalStatus != 0.0) return false;
+    p->run.evalPhase = fr->phase;
+    p->run.evalStatus = 0.0;
+    if (p->cb.residualJacobianFn(p) != 0 || p->run.evalStatus != 0.0) return false;
     for (int32_t j = 0; j < fr->n; ++j) {
         read_column(p, j, col);
-        if (znlpjdt(p, j, p->funValues, col, out + pk_lower(j, 0)) != 0) return false;
+        if (znlpjdt(p, j, p->work.funValues, col, out + pk_lower(j, 0)) != 0) return false;
     }
     return true;
 }
@@ -99,9 +99,9 @@ void NewtonStep::factor(Frame* fr, double* h) {
     const int32_t k = fr->k;
     permuted = false;
     double mu = 0.0;
-    spectral = kind == NewtonFactor::kMinimumNorm && k > 0 && truncated_eigen(k, h, p->singularTol);
+    spectral = kind == NewtonFactor::kMinimumNorm && k > 0 && truncated_eigen(k, h, p->opt.singularTol);
     if (spectral) {
-        p->ridge = 0.0;
+        p->iter.ridge = 0.0;
         return;
     }
     if (kind == NewtonFactor::kModifiedCholesky) {
@@ -109,7 +109,7 @@ void NewtonStep::factor(Frame* fr, double* h) {
         mu = zmchol(k, perm, 0.0, 0.0, l, nullptr, work);
         permuted = mu == 0.0;
         if (permuted) {
-            p->ridge = 0.0;
+            p->iter.ridge = 0.0;
             return;
         }
         // An indefinite H: its largest modified-Cholesky shift added to the
@@ -117,7 +117,7 @@ void NewtonStep::factor(Frame* fr, double* h) {
         // single diagonal positions alone can leave H + E nearly singular,
         // with a step far too long for the line search.
     }
-    p->ridge = ridge_factor(k, h, p->singularTol, mu, l);
+    p->iter.ridge = ridge_factor(k, h, p->opt.singularTol, mu, l);
 }
 
 void NewtonStep::solve(const Frame& fr, const double* g, double* out) const {
@@ -156,10 +156,10 @@ double NewtonStep::measure(const Frame& fr, const double* g, const double* d) co
 int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
     if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     const bool store = matrix == NewtonMatrix::kGaussNewton && uses_store(p);
     NewtonStep step{kind};
-    const int64_t m = store ? p->nFunctions : 0;
+    const int64_t m = store ? p->shape.nFunctions : 0;
     const int64_t packed = static_cast<int64_t>(n) * (n + 1) / 2;
     if (!fr.reserve(NewtonStep::doubles(n, kind) + packed + (store ? m + packed : 0))) return kNlpNotUsable;
     step.take(&fr);
@@ -177,11 +177,11 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
             fr.gather_hessian(hF);
         }
         step.factor(&fr, hF);
-        p->iterMark = p->ridge > 0.0 ? 1 : 0;  // the history marks a shifted Hessian
-        fr.gather(p->gradient, step.gF);
+        p->run.iterMark = p->iter.ridge > 0.0 ? 1 : 0;  // the history marks a shifted Hessian
+        fr.gather(p->work.gradient, step.gF);
         step.solve(fr, step.gF, step.dF);
-        fr.scatter(step.dF, p->direction);
-        if (fr.hold_outward(p->direction)) {
+        fr.scatter(step.dF, p->work.direction);
+        if (fr.hold_outward(p->work.direction)) {
             rc = 0;
             continue;
         }
@@ -190,10 +190,10 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
         if (ls > 0) return fr.stop(kNlpTechniqueStop7);
         // The predicted reduction at the new point with the factor of the
         // last Hessian.
-        fr.gather(p->gradient, step.gF);
+        fr.gather(p->work.gradient, step.gF);
         step.solve(fr, step.gF, step.dF);
-        p->gconvMeasure = step.measure(fr, step.gF, step.dF);
-        p->scaledGradMax = p->gconvMeasure;
+        p->iter.gconvMeasure = step.measure(fr, step.gF, step.dF);
+        p->iter.scaledGradMax = p->iter.gconvMeasure;
         rc = fr.next();
     }
     return rc;

@@ -41,7 +41,7 @@ struct NewtonStep {
     static int64_t doubles(int32_t n, NewtonFactor kind = NewtonFactor::kRidge);
     void take(Frame* fr);
     // Factors the packed free-set Hessian h (order fr.k, overwritten for
-    // the modified form); the ridge lands in p->ridge.
+    // the modified form); the ridge lands in p->iter.ridge.
     void factor(Frame* fr, double* h);
     // The minimum-norm form of h (order k) with eigenvalues at or below
     // tol^2 times the largest dropped; false when no eigenvalue is kept or

@@ -62,20 +62,20 @@ struct Projected {
     int32_t t() const { return blk.nact; }
     int32_t nz() const { return n - blk.nact; }
     const double* row(int32_t pos) const { return w.rows + static_cast<int64_t>(pos) * n; }
-    bool equality(int32_t id) const { return param[id] < 0 && id < p->nLinEq; }
+    bool equality(int32_t id) const { return param[id] < 0 && id < p->shape.nLinEq; }
 
     void build() {
         nRows = 0;
-        for (int32_t r = 0; r < p->nLinCon; ++r) {
-            copy(n, p->linRows + static_cast<int64_t>(r) * n, w.rows + static_cast<int64_t>(nRows) * n);
-            w.rowValue[nRows] = p->linRhs[r];
+        for (int32_t r = 0; r < p->shape.nLinCon; ++r) {
+            copy(n, p->con.linRows + static_cast<int64_t>(r) * n, w.rows + static_cast<int64_t>(nRows) * n);
+            w.rowValue[nRows] = p->con.linRhs[r];
             param[nRows] = -1;
             w.activeList[nRows] = nRows;
             ++nRows;
         }
         for (int32_t j = 0; fr->bounded && j < n; ++j)
             for (double sd : {1.0, -1.0}) {
-                const double b = sd > 0.0 ? p->lower[j] : p->upper[j];
+                const double b = sd > 0.0 ? p->param.lower[j] : p->param.upper[j];
                 if (sd > 0.0 ? b <= -DBL_MAX : b >= DBL_MAX) continue;
                 double* a = w.rows + static_cast<int64_t>(nRows) * n;
                 for (int32_t i = 0; i < n; ++i) a[i] = i == j ? sd : 0.0;
@@ -90,7 +90,7 @@ struct Projected {
         blk.boundsOnly = 0;
     }
 
-    double slack(int32_t pos) const { return dot(n, row(pos), p->x) - w.rowValue[pos]; }
+    double slack(int32_t pos) const { return dot(n, row(pos), p->param.x) - w.rowValue[pos]; }
 
     // Adds the row at position pos unless it depends on the active rows.
     bool add(int32_t pos) {
@@ -114,7 +114,7 @@ struct Projected {
     // The equalities and the inequalities tight at x.
     void initial_set() {
         blk.nact = 0;
-        const double tol = std::fmin(p->feasTol * std::pow(10.0, p->feasRound), 1e-3);
+        const double tol = std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3);
         for (int32_t pos = 0; pos < nRows; ++pos) {
             const int32_t id = w.activeList[pos];
             if (equality(id) || std::fabs(slack(pos)) <= tol * (1.0 + std::fabs(w.rowValue[pos]))) add(pos);
@@ -133,10 +133,10 @@ struct Projected {
             double* zc = z + static_cast<int64_t>(c) * n;
             for (int32_t i = 0; i < n; ++i) zc[i] = i == a + c ? 1.0 : 0.0;
             for (int32_t k = a - 1; k >= 0; --k) zhh2(zc, w.hhStore, k, w.hhBeta[k], 1, n);
-            zg[c] = dot(n, zc, p->gradient);
+            zg[c] = dot(n, zc, p->work.gradient);
         }
         // R lambda = (Q'g)_1 with column k of R the reflected row k.
-        copy(n, p->gradient, v);
+        copy(n, p->work.gradient, v);
         q_transpose(v);
         copy(a, v, lam);
         for (int32_t k = a - 1; k >= 0; --k) {
@@ -164,21 +164,21 @@ struct Projected {
         return v0;
     }
 
-    // The reduced Newton direction into p->direction; the ridge.
+    // The reduced Newton direction into p->work.direction; the ridge.
     void direction() {
         const int32_t m = nz();
         for (int32_t a = 0; a < m; ++a) {
             sym_mul(n, h, z + static_cast<int64_t>(a) * n, v);
             for (int32_t b = 0; b <= a; ++b) hz[pk_lower(a, b)] = dot(n, z + static_cast<int64_t>(b) * n, v);
         }
-        p->ridge = ridge_factor(m, hz, p->singularTol, 0.0, l);
+        p->iter.ridge = ridge_factor(m, hz, p->opt.singularTol, 0.0, l);
         for (int32_t c = 0; c < m; ++c) s[c] = -zg[c];
         chol_solve(m, l, s);
-        for (int32_t i = 0; i < n; ++i) p->direction[i] = 0.0;
-        for (int32_t c = 0; c < m; ++c) axpy(n, s[c], z + static_cast<int64_t>(c) * n, p->direction);
+        for (int32_t i = 0; i < n; ++i) p->work.direction[i] = 0.0;
+        for (int32_t c = 0; c < m; ++c) axpy(n, s[c], z + static_cast<int64_t>(c) * n, p->work.direction);
         // A parameter held at a bound does not move, not even by rounding.
         for (int32_t k = 0; k < t(); ++k)
-            if (param[w.activeList[k]] >= 0) p->direction[param[w.activeList[k]]] = 0.0;
+            if (param[w.activeList[k]] >= 0) p->work.direction[param[w.activeList[k]]] = 0.0;
     }
 
     // The largest step along the direction within the inactive rows; the
@@ -186,9 +186,9 @@ struct Projected {
     double ratio(int32_t* blocking) const {
         double best = DBL_MAX;
         *blocking = -1;
-        const double dn = norm2(n, p->direction);
+        const double dn = norm2(n, p->work.direction);
         for (int32_t pos = t(); pos < nRows; ++pos) {
-            const double ad = dot(n, row(pos), p->direction);
+            const double ad = dot(n, row(pos), p->work.direction);
             if (ad >= -1e-14 * norm2(n, row(pos)) * dn) continue;
             const double room = std::fmax(0.0, slack(pos)) / -ad;
             if (room < best) {
@@ -200,29 +200,29 @@ struct Projected {
     }
 
     void publish() {
-        p->nActiveLin = 0;
-        p->nActiveBounds = 0;
-        for (int32_t j = 0; j < n; ++j) p->boundState[j] = 0;
+        p->active.nActiveLin = 0;
+        p->active.nActiveBounds = 0;
+        for (int32_t j = 0; j < n; ++j) p->active.boundState[j] = 0;
         for (int32_t k = 0; k < t(); ++k) {
             const int32_t id = w.activeList[k];
             if (param[id] < 0) continue;
-            p->boundState[param[id]] = side[id] > 0.0 ? 1 : -1;
-            if (p->multipliers != nullptr) p->multipliers[p->nActiveBounds] = lam[k];
-            p->nActiveBounds += 1;
+            p->active.boundState[param[id]] = side[id] > 0.0 ? 1 : -1;
+            if (p->active.multipliers != nullptr) p->active.multipliers[p->active.nActiveBounds] = lam[k];
+            p->active.nActiveBounds += 1;
         }
         for (int32_t k = 0; k < t(); ++k) {
             if (param[w.activeList[k]] >= 0) continue;
-            if (p->multipliers != nullptr) p->multipliers[p->nActiveBounds + p->nActiveLin] = lam[k];
-            p->nActiveLin += 1;
+            if (p->active.multipliers != nullptr) p->active.multipliers[p->active.nActiveBounds + p->active.nActiveLin] = lam[k];
+            p->active.nActiveLin += 1;
         }
-        p->maxProjGrad = std::fmax(max_abs(nz(), zg), dual_violation());
+        p->iter.maxProjGrad = std::fmax(max_abs(nz(), zg), dual_violation());
         // The line searches reduce along the free list and, with active
         // rows, along the null-space basis over the free parameters: Z's
         // rows of the free parameters are that basis.
         znlpinc(p, 0);
-        const int32_t nf = n - p->nActiveBounds;
-        for (int32_t i = 0; p->nullBasis != nullptr && i < nf; ++i)
-            for (int32_t c = 0; c < nz(); ++c) p->nullBasis[i * n + c] = z[static_cast<int64_t>(c) * n + p->freeList[i]];
+        const int32_t nf = n - p->active.nActiveBounds;
+        for (int32_t i = 0; p->active.nullBasis != nullptr && i < nf; ++i)
+            for (int32_t c = 0; c < nz(); ++c) p->active.nullBasis[i * n + c] = z[static_cast<int64_t>(c) * n + p->active.freeList[i]];
     }
 
     // The point's reduced gradient; a vanished one drops the inequality
@@ -234,8 +234,8 @@ struct Projected {
         if (k < 0) return false;
         drop(k);
         reduce();
-        p->activeChange = -1;
-        p->dropCode = -1;
+        p->active.activeChange = -1;
+        p->active.dropCode = -1;
         return true;
     }
 };
@@ -245,24 +245,24 @@ struct LentBasis {
     NlpProblem* p;
     double* lent;
     ~LentBasis() {
-        if (p->nullBasis == lent) p->nullBasis = nullptr;
+        if (p->active.nullBasis == lent) p->active.nullBasis = nullptr;
     }
 };
 
 }  // namespace
 
 int32_t znlpnrl(NlpProblem* p) {
-    if (p->linRowsSparse != 0 || (p->hasLinCon && p->linRows == nullptr)) return kNlpNotUsable;
+    if (p->shape.linRowsSparse != 0 || (p->shape.hasLinCon && p->con.linRows == nullptr)) return kNlpNotUsable;
     Frame fr(p);
-    const int64_t n = p->nParams, rows = p->nLinCon + 2 * n;
+    const int64_t n = p->shape.nParams, rows = p->shape.nLinCon + 2 * n;
     const int64_t packed = n * (n + 1) / 2;
     if (!fr.reserve(rows * n + 3 * rows + 2 + 2 * n * n + 7 * n + 4 * packed)) return kNlpNotUsable;
-    LentBasis basis{p, p->nullBasis == nullptr ? fr.take(n * n) : nullptr};
-    if (basis.lent != nullptr) p->nullBasis = basis.lent;
+    LentBasis basis{p, p->active.nullBasis == nullptr ? fr.take(n * n) : nullptr};
+    if (basis.lent != nullptr) p->active.nullBasis = basis.lent;
     Projected q;
     q.fr = &fr;
     q.p = p;
-    q.n = p->nParams;
+    q.n = p->shape.nParams;
     q.w.rows = fr.take(rows * n);
     q.w.rowValue = fr.take(rows);
     q.w.scratch = fr.take(n);
@@ -279,20 +279,20 @@ int32_t znlpnrl(NlpProblem* p) {
     q.h = fr.take(packed);
     q.hz = fr.take(packed);
     q.l = fr.take(packed);
-    p->iterSinceStart = 0;
+    p->run.iterSinceStart = 0;
     q.build();
     q.initial_set();
-    const double tol = std::fmax(wzmis(p->absGConv) ? 0.0 : p->absGConv, 1e-8);
+    const double tol = std::fmax(wzmis(p->opt.absGConv) ? 0.0 : p->opt.absGConv, 1e-8);
     fr.set_base();
     q.reduce_and_drop(tol);
     q.publish();
-    p->activeChange = 0;
-    int32_t rc = p->terminationFn(p, 10);
+    p->active.activeChange = 0;
+    int32_t rc = p->cb.terminationFn(p, 10);
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
             // From the moved point: its values and active set anew.
-            p->nRestarts += 1;
-            p->iterSinceStart = 0;
+            p->run.nRestarts += 1;
+            p->run.iterSinceStart = 0;
             if (!fr.objective() || !fr.gradient()) return kNlpFinalFunction;
             fr.set_base();
             q.initial_set();
@@ -302,42 +302,42 @@ int32_t znlpnrl(NlpProblem* p) {
         if (!fr.hessian()) return kNlpFinalFunction;
         fr.gather_hessian(q.h, true);
         q.direction();
-        p->iterMark = p->ridge > 0.0 ? 1 : 0;
+        p->run.iterMark = p->iter.ridge > 0.0 ? 1 : 0;
         int32_t blocking = -1;
         const double room = q.ratio(&blocking);
         const int32_t ls = fr.line_search(room);
         if (ls < 0) return kNlpFinalFunction;
         if (ls > 0) return fr.stop(kNlpTechniqueStop7);
         // Actual over predicted reduction of the step taken.
-        const double a = p->lastStep, gd = dot(q.n, p->gradBase, p->direction);
-        sym_mul(q.n, q.h, p->direction, q.v);
-        const double pred = -(a * gd + 0.5 * a * a * dot(q.n, p->direction, q.v));
-        p->rho = pred > 0.0 ? (p->fPrev - p->f) / pred : 0.0;
-        p->activeChange = 0;
-        p->dropCode = 0;
-        if (blocking >= 0 && p->lastStep >= room * (1.0 - 1e-12)) {
+        const double a = p->iter.lastStep, gd = dot(q.n, p->work.gradBase, p->work.direction);
+        sym_mul(q.n, q.h, p->work.direction, q.v);
+        const double pred = -(a * gd + 0.5 * a * a * dot(q.n, p->work.direction, q.v));
+        p->iter.rho = pred > 0.0 ? (p->iter.fPrev - p->iter.f) / pred : 0.0;
+        p->active.activeChange = 0;
+        p->active.dropCode = 0;
+        if (blocking >= 0 && p->iter.lastStep >= room * (1.0 - 1e-12)) {
             // A blocking bound is met exactly.
             const int32_t id = q.w.activeList[blocking];
-            if (q.param[id] >= 0) p->x[q.param[id]] = q.side[id] > 0.0 ? p->lower[q.param[id]] : p->upper[q.param[id]];
-            if (q.add(blocking)) p->activeChange = p->dropCode = 1;
+            if (q.param[id] >= 0) p->param.x[q.param[id]] = q.side[id] > 0.0 ? p->param.lower[q.param[id]] : p->param.upper[q.param[id]];
+            if (q.add(blocking)) p->active.activeChange = p->active.dropCode = 1;
         }
         q.reduce_and_drop(tol);
         q.publish();
         // The predicted reduction of the next Newton step (g'Z (Z'HZ)^-1 Z'g
         // with the last factor while the active set stands).
-        if (p->activeChange == 0) {
+        if (p->active.activeChange == 0) {
             copy(q.nz(), q.zg, q.s);
             chol_solve(q.nz(), q.l, q.s);
-            p->gconvMeasure = dot(q.nz(), q.zg, q.s);
+            p->iter.gconvMeasure = dot(q.nz(), q.zg, q.s);
         } else {
-            p->gconvMeasure = HUGE_VAL;
+            p->iter.gconvMeasure = HUGE_VAL;
         }
         // The least-squares GCONV2 test of the Newton-type techniques reads
         // the same measure.
-        p->scaledGradMax = p->gconvMeasure;
-        p->iteration += 1;
-        p->iterSinceStart += 1;
-        rc = p->terminationFn(p, 1);
+        p->iter.scaledGradMax = p->iter.gconvMeasure;
+        p->run.iteration += 1;
+        p->run.iterSinceStart += 1;
+        rc = p->cb.terminationFn(p, 1);
     }
     return rc;
 }

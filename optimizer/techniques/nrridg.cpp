@@ -36,24 +36,24 @@ bool ridged_step(Frame* fr, NewtonStep* step, const double* hF, double* mu, bool
     for (int32_t i = 0; i < fr->k; ++i) big = std::fmax(big, std::fabs(hF[i * (i + 3) / 2]));
     const double start = 1e-8 * (big > 0.0 ? big : 1.0);
     for (int32_t t = 0; t < kTries; ++t) {
-        *mu = ridge_factor(fr->k, hF, p->singularTol, *mu, step->l);
+        *mu = ridge_factor(fr->k, hF, p->opt.singularTol, *mu, step->l);
         if (*mu == DBL_MAX) return false;
         step->solve(*fr, step->gF, step->dF);
-        fr->scatter(step->dF, p->direction);
-        if (fr->hold_outward(p->direction)) {
+        fr->scatter(step->dF, p->work.direction);
+        if (fr->hold_outward(p->work.direction)) {
             *held = true;
             return false;
         }
-        const double room = fr->step_bound(p->direction);
+        const double room = fr->step_bound(p->work.direction);
         const double a = room < 1.0 ? room : 1.0;
-        for (int32_t j = 0; j < n; ++j) p->x[j] = p->xBase[j] + a * p->direction[j];
-        if (fr->objective() && p->f < p->fPrev) {
-            p->ridge = *mu;
-            p->lastStep = a;
+        for (int32_t j = 0; j < n; ++j) p->param.x[j] = p->work.xBase[j] + a * p->work.direction[j];
+        if (fr->objective() && p->iter.f < p->iter.fPrev) {
+            p->iter.ridge = *mu;
+            p->iter.lastStep = a;
             // Actual over predicted reduction; with (H + mu I) s = -g the
             // model predicts -a g's (1 - a/2) for the step a s.
             const double pred = -a * dot(fr->k, step->gF, step->dF) * (1.0 - 0.5 * a);
-            p->rho = pred > 0.0 ? (p->fPrev - p->f) / pred : 0.0;
+            p->iter.rho = pred > 0.0 ? (p->iter.fPrev - p->iter.f) / pred : 0.0;
             if (!fr->gradient()) *failed = true;
             return true;
         }
@@ -68,7 +68,7 @@ int32_t znlpnrr(NlpProblem* p) {
     if (linear_rows_only(p)) return ridged_newton_run(p);
     if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     NewtonStep step{NewtonFactor::kRidge};
     if (!fr.reserve(NewtonStep::doubles(n) + static_cast<int64_t>(n) * (n + 1) / 2)) return kNlpNotUsable;
     step.take(&fr);
@@ -79,7 +79,7 @@ int32_t znlpnrr(NlpProblem* p) {
         if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
         if (!fr.hessian()) return kNlpFinalFunction;
         fr.gather_hessian(hF);
-        fr.gather(p->gradient, step.gF);
+        fr.gather(p->work.gradient, step.gF);
         fr.set_base();
         bool failed = false, held = false;
         const bool stepped = ridged_step(&fr, &step, hF, &mu, &failed, &held);
@@ -88,17 +88,17 @@ int32_t znlpnrr(NlpProblem* p) {
             continue;
         }
         if (!stepped) {
-            copy(n, p->xBase, p->x);
-            p->f = p->fPrev;
+            copy(n, p->work.xBase, p->param.x);
+            p->iter.f = p->iter.fPrev;
             return fr.stop(kNlpTechniqueStop6);
         }
         if (failed) return kNlpFinalFunction;
-        p->expectedReduction = p->fPrev - p->f;
-        p->iterMark = p->ridge > 0.0 ? 1 : 0;  // the history marks a ridged step
-        fr.gather(p->gradient, step.gF);
+        p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
+        p->run.iterMark = p->iter.ridge > 0.0 ? 1 : 0;  // the history marks a ridged step
+        fr.gather(p->work.gradient, step.gF);
         step.solve(fr, step.gF, step.dF);
-        p->gconvMeasure = -dot(fr.k, step.gF, step.dF);
-        p->scaledGradMax = p->gconvMeasure;
+        p->iter.gconvMeasure = -dot(fr.k, step.gF, step.dF);
+        p->iter.scaledGradMax = p->iter.gconvMeasure;
         mu *= 0.25;
         rc = fr.next();
     }

@@ -40,48 +40,48 @@ bool has_hessian(int32_t t) {
 }  // namespace
 
 int32_t znlpnoi(NlpProblem* p, int32_t flag) {
-    if (wzmis(p->perturbSize) || !(p->perturbSize > 0.0)) return 0;
+    if (wzmis(p->opt.perturbSize) || !(p->opt.perturbSize > 0.0)) return 0;
     Frame fr(p);
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     if (!fr.reserve(n)) return 0;
-    fr.phase = p->evalPhase;
+    fr.phase = p->run.evalPhase;
     double* saved = fr.take(n);
-    copy(n, p->x, saved);
-    const double f0 = p->f;
+    copy(n, p->param.x, saved);
+    const double f0 = p->iter.f;
     for (int32_t j = 0; j < n; ++j)
         for (double sign : {1.0, -1.0}) {
-            double y = saved[j] + sign * p->perturbSize * std::fmax(1.0, std::fabs(saved[j]));
-            if (fr.bounded) y = std::fmin(std::fmax(y, p->lower[j]), p->upper[j]);
+            double y = saved[j] + sign * p->opt.perturbSize * std::fmax(1.0, std::fabs(saved[j]));
+            if (fr.bounded) y = std::fmin(std::fmax(y, p->param.lower[j]), p->param.upper[j]);
             if (y == saved[j]) continue;
-            p->x[j] = y;
-            if (fr.objective() && lowers(p->f, f0)) {
+            p->param.x[j] = y;
+            if (fr.objective() && lowers(p->iter.f, f0)) {
                 if (fr.gradient()) return 1;
                 break;  // no gradient there: back to the converged point
             }
-            p->x[j] = saved[j];
+            p->param.x[j] = saved[j];
         }
-    copy(n, saved, p->x);
-    p->f = f0;
-    p->evalStatus = 0.0;
+    copy(n, saved, p->param.x);
+    p->iter.f = f0;
+    p->run.evalStatus = 0.0;
     return 0;
 }
 
 int32_t znlpdnc(NlpProblem* p, int32_t flag) {
-    const int32_t n = p->nParams;
-    if (!has_hessian(p->technique) || n < 1) return -1;
+    const int32_t n = p->shape.nParams;
+    if (!has_hessian(p->opt.technique) || n < 1) return -1;
     Frame fr(p);
     const int64_t packed = static_cast<int64_t>(n) * (n + 1) / 2;
     if (!fr.reserve(3 * packed + static_cast<int64_t>(n) * n + 12 * static_cast<int64_t>(n))) return -1;
-    fr.phase = p->evalPhase;
+    fr.phase = p->run.evalPhase;
     double* saved = fr.take(n);
     double* savedGrad = fr.take(n);
     double* h = fr.take(packed);
     double* ev = fr.take(n);
     double* z = fr.take(static_cast<int64_t>(n) * n);
     double* work = fr.take(9 * static_cast<int64_t>(n));
-    copy(n, p->x, saved);
-    copy(n, p->gradient, savedGrad);
-    const double f0 = p->f;
+    copy(n, p->param.x, saved);
+    copy(n, p->work.gradient, savedGrad);
+    const double f0 = p->iter.f;
     fr.hold_bounds();
     const int32_t k = fr.k;
     if (k < 1 || !fr.hessian()) return -1;
@@ -91,16 +91,16 @@ int32_t znlpdnc(NlpProblem* p, int32_t flag) {
     if (!(ev[k - 1] < -kNegativeShare * std::fmax(std::fabs(ev[0]), std::fabs(ev[k - 1])))) return -1;
     // Downhill along v (either sign is a direction of negative curvature).
     double slope = 0.0;
-    for (int32_t i = 0; i < k; ++i) slope += v[i] * p->gradient[fr.idx[i]];
-    fr.scatter(v, p->direction);
+    for (int32_t i = 0; i < k; ++i) slope += v[i] * p->work.gradient[fr.idx[i]];
+    fr.scatter(v, p->work.direction);
     if (slope > 0.0)
-        for (int32_t j = 0; j < n; ++j) p->direction[j] = -p->direction[j];
+        for (int32_t j = 0; j < n; ++j) p->work.direction[j] = -p->work.direction[j];
     fr.set_base();
-    fr.step_bound(p->direction);
-    if (znlpls9(p) == 0 && lowers(p->f, f0) && fr.gradient()) return 0;
-    copy(n, saved, p->x);
-    copy(n, savedGrad, p->gradient);
-    p->f = f0;
-    p->evalStatus = 0.0;
+    fr.step_bound(p->work.direction);
+    if (znlpls9(p) == 0 && lowers(p->iter.f, f0) && fr.gradient()) return 0;
+    copy(n, saved, p->param.x);
+    copy(n, savedGrad, p->work.gradient);
+    p->iter.f = f0;
+    p->run.evalStatus = 0.0;
     return -1;
 }

@@ -57,7 +57,7 @@ struct Qp {
     Active* w;        // the working set (at most n)
     int32_t nw = 0;
 
-    const double* row(int32_t r) const { return p->linRows + static_cast<int64_t>(r) * n; }
+    const double* row(int32_t r) const { return p->con.linRows + static_cast<int64_t>(r) * n; }
 
     // The coefficient of constraint a at parameter j (as a >= row).
     double coef(const Active& a, int32_t j) const {
@@ -71,7 +71,7 @@ struct Qp {
         for (int64_t i = 0; i < static_cast<int64_t>(m) * m; ++i) kkt[i] = 0.0;
         for (int32_t i = 0; i < n; ++i) {
             for (int32_t j = 0; j < n; ++j) kkt[i * m + j] = h[pk(i, j)];
-            rhs[i] = -p->gradient[i];
+            rhs[i] = -p->work.gradient[i];
         }
         for (int32_t k = 0; k < nw; ++k) {
             for (int32_t j = 0; j < n; ++j) {
@@ -88,21 +88,21 @@ struct Qp {
 
     // The equality rows and the tight inequalities and bounds at x.
     void initial_set() {
-        const double tol = std::fmin(p->feasTol * std::pow(10.0, p->feasRound), 1e-3);
+        const double tol = std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3);
         nw = 0;
-        for (int32_t r = 0; r < p->nLinCon && nw < n; ++r) {
-            const double slack = dot(n, row(r), p->x) - p->linRhs[r];
-            if (r < p->nLinEq || std::fabs(slack) <= tol * (1.0 + std::fabs(p->linRhs[r]))) w[nw++] = {r, -1, 0.0};
+        for (int32_t r = 0; r < p->shape.nLinCon && nw < n; ++r) {
+            const double slack = dot(n, row(r), p->param.x) - p->con.linRhs[r];
+            if (r < p->shape.nLinEq || std::fabs(slack) <= tol * (1.0 + std::fabs(p->con.linRhs[r]))) w[nw++] = {r, -1, 0.0};
         }
         for (int32_t j = 0; fr->bounded && j < n && nw < n; ++j) {
-            if (p->lower[j] > -DBL_MAX && p->x[j] <= p->lower[j] + tol * (1.0 + std::fabs(p->lower[j])))
+            if (p->param.lower[j] > -DBL_MAX && p->param.x[j] <= p->param.lower[j] + tol * (1.0 + std::fabs(p->param.lower[j])))
                 w[nw++] = {-1, j, 1.0};
-            else if (p->upper[j] < DBL_MAX && p->x[j] >= p->upper[j] - tol * (1.0 + std::fabs(p->upper[j])))
+            else if (p->param.upper[j] < DBL_MAX && p->param.x[j] >= p->param.upper[j] - tol * (1.0 + std::fabs(p->param.upper[j])))
                 w[nw++] = {-1, j, -1.0};
         }
     }
 
-    bool is_equality(const Active& a) const { return a.row >= 0 && a.row < p->nLinEq; }
+    bool is_equality(const Active& a) const { return a.row >= 0 && a.row < p->shape.nLinEq; }
 
     // The most negative multiplier of an inequality in W, -1 when none is.
     int32_t most_negative(double scale) const {
@@ -115,19 +115,19 @@ struct Qp {
     // The counts, bound states and multipliers (bounds first, then rows)
     // the termination test and the owner read.
     void publish() {
-        p->nActiveLin = 0;
-        p->nActiveBounds = 0;
-        for (int32_t j = 0; j < n; ++j) p->boundState[j] = 0;
+        p->active.nActiveLin = 0;
+        p->active.nActiveBounds = 0;
+        for (int32_t j = 0; j < n; ++j) p->active.boundState[j] = 0;
         for (int32_t k = 0; k < nw; ++k) {
             if (w[k].row >= 0) continue;
-            p->boundState[w[k].param] = w[k].side > 0.0 ? 1 : -1;
-            if (p->multipliers != nullptr) p->multipliers[p->nActiveBounds] = lambda[k];
-            p->nActiveBounds += 1;
+            p->active.boundState[w[k].param] = w[k].side > 0.0 ? 1 : -1;
+            if (p->active.multipliers != nullptr) p->active.multipliers[p->active.nActiveBounds] = lambda[k];
+            p->active.nActiveBounds += 1;
         }
         for (int32_t k = 0; k < nw; ++k) {
             if (w[k].row < 0) continue;
-            if (p->multipliers != nullptr) p->multipliers[p->nActiveBounds + p->nActiveLin] = lambda[k];
-            p->nActiveLin += 1;
+            if (p->active.multipliers != nullptr) p->active.multipliers[p->active.nActiveBounds + p->active.nActiveLin] = lambda[k];
+            p->active.nActiveLin += 1;
         }
     }
 
@@ -138,22 +138,22 @@ struct Qp {
         double dual = 0.0;
         for (int32_t k = 0; k < nw; ++k)
             if (!is_equality(w[k])) dual = std::fmax(dual, -lambda[k]);
-        p->maxProjGrad = std::fmax(max_abs(n, pvec) * std::fmax(1.0, max_abs(n, p->gradient)), dual);
+        p->iter.maxProjGrad = std::fmax(max_abs(n, pvec) * std::fmax(1.0, max_abs(n, p->work.gradient)), dual);
         double hp = 0.0;
         for (int32_t i = 0; i < n; ++i)
             for (int32_t j = 0; j < n; ++j) hp += pvec[i] * h[pk(i, j)] * pvec[j];
-        p->gconvMeasure = std::fmax(-(dot(n, p->gradient, pvec) + 0.5 * hp), dual);
+        p->iter.gconvMeasure = std::fmax(-(dot(n, p->work.gradient, pvec) + 0.5 * hp), dual);
     }
 
     // The largest step along pvec (at most 1) and the constraint that blocks it.
     double ratio(Active* blocking) const {
         double best = 1.0;
         blocking->row = -2;
-        for (int32_t r = p->nLinEq; r < p->nLinCon; ++r) {
+        for (int32_t r = p->shape.nLinEq; r < p->shape.nLinCon; ++r) {
             if (in_set(r, -1)) continue;
             const double ad = dot(n, row(r), pvec);
             if (ad >= 0.0) continue;
-            const double room = std::fmax(0.0, dot(n, row(r), p->x) - p->linRhs[r]) / -ad;
+            const double room = std::fmax(0.0, dot(n, row(r), p->param.x) - p->con.linRhs[r]) / -ad;
             if (room < best) {
                 best = room;
                 *blocking = {r, -1, 0.0};
@@ -161,11 +161,11 @@ struct Qp {
         }
         for (int32_t j = 0; fr->bounded && j < n; ++j) {
             if (in_set(-1, j)) continue;
-            if (pvec[j] < 0.0 && p->lower[j] > -DBL_MAX && (p->x[j] - p->lower[j]) / -pvec[j] < best) {
-                best = std::fmax(0.0, (p->x[j] - p->lower[j]) / -pvec[j]);
+            if (pvec[j] < 0.0 && p->param.lower[j] > -DBL_MAX && (p->param.x[j] - p->param.lower[j]) / -pvec[j] < best) {
+                best = std::fmax(0.0, (p->param.x[j] - p->param.lower[j]) / -pvec[j]);
                 *blocking = {-1, j, 1.0};
-            } else if (pvec[j] > 0.0 && p->upper[j] < DBL_MAX && (p->upper[j] - p->x[j]) / pvec[j] < best) {
-                best = std::fmax(0.0, (p->upper[j] - p->x[j]) / pvec[j]);
+            } else if (pvec[j] > 0.0 && p->param.upper[j] < DBL_MAX && (p->param.upper[j] - p->param.x[j]) / pvec[j] < best) {
+                best = std::fmax(0.0, (p->param.upper[j] - p->param.x[j]) / pvec[j]);
                 *blocking = {-1, j, -1.0};
             }
         }
@@ -187,15 +187,15 @@ bool move(Qp* q) {
     Active blocking{};
     const double alpha = q->ratio(&blocking);
     q->fr->set_base();
-    copy(q->n, q->pvec, p->direction);
-    for (int32_t j = 0; j < q->n; ++j) p->x[j] = p->xBase[j] + alpha * q->pvec[j];
+    copy(q->n, q->pvec, p->work.direction);
+    for (int32_t j = 0; j < q->n; ++j) p->param.x[j] = p->work.xBase[j] + alpha * q->pvec[j];
     // A bound that blocks is met exactly.
-    if (blocking.row == -1) p->x[blocking.param] = blocking.side > 0.0 ? p->lower[blocking.param] : p->upper[blocking.param];
-    p->lastStep = alpha;
-    p->activeChange = 0;
+    if (blocking.row == -1) p->param.x[blocking.param] = blocking.side > 0.0 ? p->param.lower[blocking.param] : p->param.upper[blocking.param];
+    p->iter.lastStep = alpha;
+    p->active.activeChange = 0;
     if (blocking.row != -2 && q->nw < q->n) {
         q->w[q->nw++] = blocking;
-        p->activeChange = 1;
+        p->active.activeChange = 1;
     }
     return q->fr->objective() && q->fr->gradient();
 }
@@ -203,9 +203,9 @@ bool move(Qp* q) {
 }  // namespace
 
 int32_t znlpqas(NlpProblem* p) {
-    if (p->linRowsSparse != 0 || (p->hasLinCon && p->linRows == nullptr)) return kNlpNotUsable;
+    if (p->shape.linRowsSparse != 0 || (p->shape.hasLinCon && p->con.linRows == nullptr)) return kNlpNotUsable;
     Frame fr(p);
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     const int64_t nn = n, m = 2 * nn;
     const int64_t activeDoubles = (nn * static_cast<int64_t>(sizeof(Active)) + 7) / 8;
     if (!fr.reserve(nn * (nn + 1) / 2 + 2 * nn + m * m + m + nn + activeDoubles)) return kNlpNotUsable;
@@ -214,34 +214,34 @@ int32_t znlpqas(NlpProblem* p) {
     if (!fr.hessian()) return kNlpFinalFunction;
     fr.gather_hessian(q.h, true);
     // c = g(x0) - H x0.
-    sym_mul(n, q.h, p->x, q.c);
-    for (int32_t j = 0; j < n; ++j) q.c[j] = p->gradient[j] - q.c[j];
+    sym_mul(n, q.h, p->param.x, q.c);
+    for (int32_t j = 0; j < n; ++j) q.c[j] = p->work.gradient[j] - q.c[j];
     q.initial_set();
     if (!q.solve()) return kNlpTechniqueStop6;
     q.measures();
     q.publish();
     fr.set_base();
-    int32_t rc = p->terminationFn(p, 10);
+    int32_t rc = p->cb.terminationFn(p, 10);
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
             if (!fr.objective() || !fr.gradient()) return kNlpFinalFunction;
             q.initial_set();
             if (!q.solve()) return kNlpTechniqueStop6;
         }
-        const double scale = std::fmax(1.0, max_abs(n, p->gradient));
-        if (max_abs(n, q.pvec) <= kZero * std::fmax(1.0, max_abs(n, p->x))) {
+        const double scale = std::fmax(1.0, max_abs(n, p->work.gradient));
+        if (max_abs(n, q.pvec) <= kZero * std::fmax(1.0, max_abs(n, p->param.x))) {
             const int32_t drop = q.most_negative(scale);
             if (drop < 0) {
                 // The working set's optimum with no negative multiplier: the
                 // solution.  A test that still goes on cannot move it.
                 q.measures();
                 q.publish();
-                p->iteration += 1;
-                rc = p->terminationFn(p, 1);
+                p->run.iteration += 1;
+                rc = p->cb.terminationFn(p, 1);
                 return rc == 0 || rc == kNlpRestart ? kNlpAbsGConv : rc;
             }
             q.w[drop] = q.w[--q.nw];
-            p->activeChange = -1;
+            p->active.activeChange = -1;
             if (!q.solve()) return kNlpTechniqueStop6;
             continue;  // no step: no test
         }
@@ -249,8 +249,8 @@ int32_t znlpqas(NlpProblem* p) {
         if (!q.solve()) return kNlpTechniqueStop6;
         q.measures();
         q.publish();
-        p->iteration += 1;
-        rc = p->terminationFn(p, 1);
+        p->run.iteration += 1;
+        rc = p->cb.terminationFn(p, 1);
     }
     return rc;
 }

@@ -58,16 +58,16 @@ struct SparseQp {
     double* step;  // n of work
 
     int32_t nf() const { return n_free(p); }
-    double* u() const { return p->sparseWork; }
-    double* w() const { return p->sparseWork + 2 * n; }
+    double* u() const { return p->active.sparseWork; }
+    double* w() const { return p->active.sparseWork + 2 * n; }
 
     // L over the current free positions; false when H is not positive
     // definite there.
     bool factor() {
         const int32_t k = nf();
         for (int32_t i = 0; i < k; ++i)
-            for (int32_t j = 0; j <= i; ++j) a[pk_lower(i, j)] = h[velix::pk(p->freeList[i], p->freeList[j])];
-        return cholesky(k, a, 0.0, p->singularTol, l);
+            for (int32_t j = 0; j <= i; ++j) a[pk_lower(i, j)] = h[velix::pk(p->active.freeList[i], p->active.freeList[j])];
+        return cholesky(k, a, 0.0, p->opt.singularTol, l);
     }
 
     // U = L^-1 g over the free positions; V and W follow.
@@ -75,7 +75,7 @@ struct SparseQp {
         const int32_t k = nf();
         double* uv = u();
         for (int32_t i = 0; i < k; ++i) {
-            double s = p->gradient[p->freeList[i]];
+            double s = p->work.gradient[p->active.freeList[i]];
             for (int32_t j = 0; j < i; ++j) s -= l[pk_lower(i, j)] * uv[j];
             uv[i] = s / l[pk_lower(i, i)];
         }
@@ -91,8 +91,8 @@ struct SparseQp {
             for (int32_t j = i + 1; j < k; ++j) s -= l[pk_lower(j, i)] * step[j];
             step[i] = s / l[pk_lower(i, i)];
         }
-        for (int32_t j = 0; j < n; ++j) p->direction[j] = 0.0;
-        for (int32_t i = 0; i < k; ++i) p->direction[p->freeList[i]] = step[i];
+        for (int32_t j = 0; j < n; ++j) p->work.direction[j] = 0.0;
+        for (int32_t i = 0; i < k; ++i) p->work.direction[p->active.freeList[i]] = step[i];
     }
 
     // The projected gradient L W and the reduction the step predicts; a
@@ -107,17 +107,17 @@ struct SparseQp {
             for (int32_t j = 0; j <= i; ++j) s += l[pk_lower(i, j)] * wv[j];
             big = std::fmax(big, std::fabs(s));
         }
-        const int32_t nb = p->nActiveBounds, nl = p->nActiveLin;
+        const int32_t nb = p->active.nActiveBounds, nl = p->active.nActiveLin;
         double dual = 0.0;
         if (nb + nl > 0) {
-            znlpglm(p, 0, p->gradient, p->multipliers);
+            znlpglm(p, 0, p->work.gradient, p->active.multipliers);
             for (int32_t j = 0; j < nb; ++j)
-                if (p->boundState[p->freeList[k + j]] != 2) dual = std::fmax(dual, -p->multipliers[j]);
+                if (p->active.boundState[p->active.freeList[k + j]] != 2) dual = std::fmax(dual, -p->active.multipliers[j]);
             for (int32_t r = 0; r < nl; ++r)
-                if (p->activeList[r] >= p->nLinEq) dual = std::fmax(dual, -p->multipliers[nb + r]);
+                if (p->active.activeList[r] >= p->shape.nLinEq) dual = std::fmax(dual, -p->active.multipliers[nb + r]);
         }
-        p->maxProjGrad = std::fmax(big, dual);
-        p->gconvMeasure = std::fmax(0.5 * dot(k, wv, wv), dual);
+        p->iter.maxProjGrad = std::fmax(big, dual);
+        p->iter.gconvMeasure = std::fmax(0.5 * dot(k, wv, wv), dual);
     }
 
     bool no_step() const { return max_abs(nf(), w()) <= kZeroStep * (1.0 + max_abs(nf(), u())); }
@@ -126,10 +126,10 @@ struct SparseQp {
 // The form's arrays, and the Hessian in packed storage (the factor the
 // sparse form keeps is then a packed triangle).
 bool has_sparse_arrays(const NlpProblem* p) {
-    return p->hessianStorage != 1 && p->hessianStorage != 2 && p->sparseWork != nullptr && p->activeFactor != nullptr && p->activeList != nullptr &&
-           p->workList != nullptr && p->rowBuffer != nullptr && p->multipliers != nullptr &&
-           p->gradBase != nullptr && (p->conFactorFile != nullptr || p->nullBasis != nullptr) &&
-           (!p->hasLinCon || p->conRowFn != nullptr) && p->boundState != nullptr && p->freeList != nullptr;
+    return p->opt.hessianStorage != 1 && p->opt.hessianStorage != 2 && p->active.sparseWork != nullptr && p->active.activeFactor != nullptr && p->active.activeList != nullptr &&
+           p->active.workList != nullptr && p->active.rowBuffer != nullptr && p->active.multipliers != nullptr &&
+           p->work.gradBase != nullptr && (p->opt.conFactorFile != nullptr || p->active.nullBasis != nullptr) &&
+           (!p->shape.hasLinCon || p->cb.conRowFn != nullptr) && p->active.boundState != nullptr && p->active.freeList != nullptr;
 }
 
 // Step 2: along the direction to 1 or the blocking constraint, which
@@ -139,22 +139,22 @@ bool move(SparseQp* q) {
     NlpProblem* p = q->p;
     const int32_t n = q->n;
     int32_t blocking = -1;
-    znlpstl(p, 0, 1, p->x, p->direction, &blocking);
-    const double alpha = p->stepBound;
+    znlpstl(p, 0, 1, p->param.x, p->work.direction, &blocking);
+    const double alpha = p->iter.stepBound;
     q->fr->set_base();
-    for (int32_t j = 0; j < n; ++j) p->x[j] = p->xBase[j] + alpha * p->direction[j];
-    p->lastStep = alpha;
-    p->activeChange = 0;
+    for (int32_t j = 0; j < n; ++j) p->param.x[j] = p->work.xBase[j] + alpha * p->work.direction[j];
+    p->iter.lastStep = alpha;
+    p->active.activeChange = 0;
     if (blocking >= 0 && blocking < 2 * n) {
         const int32_t j = blocking % n, side = blocking < n ? 1 : -1;
-        p->x[j] = side > 0 ? p->lower[j] : p->upper[j];
+        p->param.x[j] = side > 0 ? p->param.lower[j] : p->param.upper[j];
     }
     if (!q->fr->objective() || !q->fr->gradient()) return false;
     if (blocking >= 0) {
         const int32_t j = blocking % n;
         const int32_t status = blocking < n ? 1 : blocking < 2 * n ? -1 : 0;
         const int32_t index = blocking < 2 * n ? j : blocking - 2 * n;
-        if (znlpupr(p, 0, status, index, 0.0, q->l) == 0) p->activeChange = 1;
+        if (znlpupr(p, 0, status, index, 0.0, q->l) == 0) p->active.activeChange = 1;
     }
     q->refresh();
     return true;
@@ -165,18 +165,18 @@ bool move(SparseQp* q) {
 int32_t znlpqar(NlpProblem* p) {
     if (!has_sparse_arrays(p)) return kNlpNotUsable;
     Frame fr(p);
-    const int64_t n = p->nParams;
+    const int64_t n = p->shape.nParams;
     if (!fr.reserve(3 * (n * (n + 1) / 2) + n)) return kNlpNotUsable;
-    SparseQp q{&fr, p, p->nParams, fr.take(n * (n + 1) / 2), fr.take(n * (n + 1) / 2), fr.take(n * (n + 1) / 2),
+    SparseQp q{&fr, p, p->shape.nParams, fr.take(n * (n + 1) / 2), fr.take(n * (n + 1) / 2), fr.take(n * (n + 1) / 2),
                fr.take(n)};
     if (!fr.hessian()) return kNlpFinalFunction;
     fr.gather_hessian(q.h, true);
     // The active set from nothing but the fixed parameters, then every
     // bound and row tight at x, with the factor over the free positions.
-    p->nActiveLin = p->nDepLin = p->nActiveBounds = 0;
+    p->active.nActiveLin = p->active.nDepLin = p->active.nActiveBounds = 0;
     for (int32_t j = 0; j < q.n; ++j) {
-        if (p->boundState[j] != 2) p->boundState[j] = 0;
-        if (p->boundState[j] == 2) p->nActiveBounds += 1;
+        if (p->active.boundState[j] != 2) p->active.boundState[j] = 0;
+        if (p->active.boundState[j] == 2) p->active.nActiveBounds += 1;
     }
     znlpinc(p, 0);
     if (!q.factor()) return fr.stop(kNlpTechniqueStop6);
@@ -185,8 +185,8 @@ int32_t znlpqar(NlpProblem* p) {
     q.refresh();
     q.measures();
     fr.set_base();
-    p->iterSinceStart = 0;
-    int32_t rc = p->terminationFn(p, 10);
+    p->run.iterSinceStart = 0;
+    int32_t rc = p->cb.terminationFn(p, 10);
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
             if (!fr.objective() || !fr.gradient()) return kNlpFinalFunction;
@@ -199,8 +199,8 @@ int32_t znlpqar(NlpProblem* p) {
             if (dropped < 0) return fr.stop(kNlpTechniqueStop6);
             if (dropped == 0) {
                 q.measures();
-                p->iteration += 1;
-                rc = p->terminationFn(p, 1);
+                p->run.iteration += 1;
+                rc = p->cb.terminationFn(p, 1);
                 return rc == 0 || rc == kNlpRestart ? kNlpAbsGConv : rc;
             }
             q.refresh();
@@ -209,9 +209,9 @@ int32_t znlpqar(NlpProblem* p) {
         q.direction();
         if (!move(&q)) return kNlpFinalFunction;
         q.measures();
-        p->iteration += 1;
-        p->iterSinceStart += 1;
-        rc = p->terminationFn(p, 1);
+        p->run.iteration += 1;
+        p->run.iterSinceStart += 1;
+        rc = p->cb.terminationFn(p, 1);
     }
     return rc;
 }

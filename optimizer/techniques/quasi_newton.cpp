@@ -36,7 +36,7 @@ void QuasiNewton::reset(Frame* fr) {
     // multiple of I from the gradient), or the Hessian at x; reduced to the
     // free set and inverted or factored.  Without it, the identity.
     int32_t full = 0;
-    if (p->startFromHessian != 0 && fr->hessian()) {
+    if (p->opt.startFromHessian != 0 && fr->hessian()) {
         fr->gather_hessian(m, true);
         full = 1;
     }
@@ -46,7 +46,7 @@ void QuasiNewton::reset(Frame* fr) {
     // The automatic start d I over free parameters (no rows mix them)
     // becomes d times the diagonal of squared typical sizes (H) or its
     // inverse (B); the first update then rescales it as a whole.
-    if (full == 0 && wzmis(p->inHessian) && p->hasLinCon == 0) {
+    if (full == 0 && wzmis(p->opt.inHessian) && p->shape.hasLinCon == 0) {
         typical_scale(*fr, w1);
         for (int32_t i = 0; i < fr->k; ++i) {
             double& e = m[pk_lower(i, i)];
@@ -74,15 +74,15 @@ void QuasiNewton::update(Frame* fr) {
     NlpProblem* p = fr->p;
     for (int32_t i = 0; i < fr->k; ++i) {
         const int32_t j = fr->idx[i];
-        s[i] = p->x[j] - p->xBase[j];
-        y[i] = p->gradient[j] - p->gradBase[j];
+        s[i] = p->param.x[j] - p->work.xBase[j];
+        y[i] = p->work.gradient[j] - p->work.gradBase[j];
     }
-    const NlpUpdateFn fn = p->updateFn != nullptr ? p->updateFn : znlpbfg;
+    const NlpUpdateFn fn = p->cb.updateFn != nullptr ? p->cb.updateFn : znlpbfg;
     // A refused update (nearly orthogonal s and y, no curvature) keeps
     // the matrix; the next step tries again.
     // The history marks an iteration whose update was refused.
     const bool done = fn(p, static_cast<int32_t>(form), fresh ? 1 : 0, fr->n, s, y, m, w1, w2, w3) == 0;
-    p->iterMark = done ? 0 : 1;
+    p->run.iterMark = done ? 0 : 1;
     if (done) fresh = false;
 }
 
@@ -91,7 +91,7 @@ int32_t quasi_newton_run(NlpProblem* p, QuasiNewtonForm form) {
     // function in the sequential quadratic programming iteration.
     if (has_general(p)) return sqp_run(p, false);
     Frame fr(p);
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     QuasiNewton qn{form};
     if (!fr.reserve(QuasiNewton::doubles(n) + 2 * static_cast<int64_t>(n))) return kNlpNotUsable;
     qn.take(&fr);
@@ -101,15 +101,15 @@ int32_t quasi_newton_run(NlpProblem* p, QuasiNewtonForm form) {
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
         if (fr.changed || fr.restart_due()) qn.reset(&fr);
-        fr.gather(p->gradient, gF);
+        fr.gather(p->work.gradient, gF);
         qn.direction(fr, gF, dF);
         // An updated matrix that gives no descent is started again.
         if (dot(fr.k, gF, dF) >= 0.0 && !qn.fresh) {
             qn.reset(&fr);
             qn.direction(fr, gF, dF);
         }
-        fr.scatter(dF, p->direction);
-        if (fr.hold_outward(p->direction)) {
+        fr.scatter(dF, p->work.direction);
+        if (fr.hold_outward(p->work.direction)) {
             rc = 0;
             continue;
         }
@@ -124,8 +124,8 @@ int32_t quasi_newton_run(NlpProblem* p, QuasiNewtonForm form) {
             continue;
         }
         qn.update(&fr);
-        fr.gather(p->gradient, gF);
-        p->gconvMeasure = qn.measure(fr, gF, dF);
+        fr.gather(p->work.gradient, gF);
+        p->iter.gconvMeasure = qn.measure(fr, gF, dF);
         rc = fr.next();
     }
     return rc;

@@ -50,10 +50,10 @@ struct Simplex {
     bool value(double* y, double* f) {
         NlpProblem* p = fr->p;
         if (fr->bounded)
-            for (int32_t j = 0; j < n; ++j) y[j] = std::fmin(std::fmax(y[j], p->lower[j]), p->upper[j]);
-        copy(n, y, p->x);
+            for (int32_t j = 0; j < n; ++j) y[j] = std::fmin(std::fmax(y[j], p->param.lower[j]), p->param.upper[j]);
+        copy(n, y, p->param.x);
         const bool ok = fr->objective();
-        *f = ok ? p->f : DBL_MAX;
+        *f = ok ? p->iter.f : DBL_MAX;
         return ok;
     }
 
@@ -66,7 +66,7 @@ struct Simplex {
             const double xj = y[i - 1];
             double h = xj != 0.0 ? kStartStep * xj : kZeroStep;
             // Inside the box: the other way when the step would leave it.
-            if (fr->bounded && (xj + h > fr->p->upper[i - 1] || xj + h < fr->p->lower[i - 1])) h = -h;
+            if (fr->bounded && (xj + h > fr->p->param.upper[i - 1] || xj + h < fr->p->param.lower[i - 1])) h = -h;
             y[i - 1] = xj + h;
             if (!value(y, &fv[i])) fv[i] = DBL_MAX;
         }
@@ -143,11 +143,11 @@ struct Simplex {
 // Puts the best vertex and the measures into the problem.
 void publish(Simplex* s) {
     NlpProblem* p = s->fr->p;
-    copy(s->n, s->v, p->x);
-    p->f = s->fv[0];
-    p->lastStep = s->diameter();
-    p->maxProjGrad = p->lastStep;
-    p->gconvMeasure = s->fv[s->n] - s->fv[0];
+    copy(s->n, s->v, p->param.x);
+    p->iter.f = s->fv[0];
+    p->iter.lastStep = s->diameter();
+    p->iter.maxProjGrad = p->iter.lastStep;
+    p->iter.gconvMeasure = s->fv[s->n] - s->fv[0];
 }
 
 // NMSIM2's check of a converged simplex: a decrease along an axis from the
@@ -162,13 +162,13 @@ bool probe_axes(Simplex* s) {
             s->t1[j] += sign * kProbeStep * std::fmax(1.0, std::fabs(s->t1[j]));
             double f = 0.0;
             if (s->value(s->t1, &f) && f < fBest) {
-                copy(n, s->t1, p->x);
-                p->f = f;
+                copy(n, s->t1, p->param.x);
+                p->iter.f = f;
                 return true;
             }
         }
-    copy(n, s->v, p->x);
-    p->f = fBest;
+    copy(n, s->v, p->param.x);
+    p->iter.f = fBest;
     return false;
 }
 
@@ -177,50 +177,50 @@ bool probe_axes(Simplex* s) {
 int32_t simplex_run(NlpProblem* p, bool probe) {
     if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     const int64_t nn = n;
     if (!fr.reserve((nn + 1) * nn + (nn + 1) + 3 * nn)) return kNlpNotUsable;
     Simplex s{&fr, n, fr.take((nn + 1) * nn), fr.take(nn + 1), fr.take(nn), fr.take(nn), fr.take(nn)};
     int32_t restarts = 0;
-    s.build(p->x, p->f);
+    s.build(p->param.x, p->iter.f);
     publish(&s);
     fr.set_base();
     // The start test: the simplex measures are not yet known.
-    p->maxProjGrad = DBL_MAX;
-    int32_t rc = p->terminationFn(p, 10);
+    p->iter.maxProjGrad = DBL_MAX;
+    int32_t rc = p->cb.terminationFn(p, 10);
     for (;;) {
         while (rc == 0 || rc == kNlpRestart) {
             if (rc == kNlpRestart) {
                 // A new simplex around the moved point, valued anew.
-                p->nRestarts += 1;
+                p->run.nRestarts += 1;
                 if (!fr.objective()) return kNlpFinalFunction;
-                s.build(p->x, p->f);
+                s.build(p->param.x, p->iter.f);
                 rc = 0;
             }
-            copy(n, s.v, p->xBase);
-            p->fPrev = s.fv[0];
+            copy(n, s.v, p->work.xBase);
+            p->iter.fPrev = s.fv[0];
             const double best = s.fv[0];
             // Steps until the best vertex improves or the simplex converged.
             for (;;) {
-                if (p->nFun >= p->maxFunc) {
+                if (p->run.nFun >= p->opt.maxFunc) {
                     publish(&s);
                     return fr.stop(kNlpLimit);
                 }
                 s.step();
                 if (s.fv[0] < best) break;
                 const double d = s.diameter();
-                if (d <= p->absXConv || s.fv[n] - s.fv[0] <= p->fConv2) break;
+                if (d <= p->opt.absXConv || s.fv[n] - s.fv[0] <= p->opt.fConv2) break;
             }
             publish(&s);
-            p->iteration += 1;
-            rc = p->terminationFn(p, 1);
+            p->run.iteration += 1;
+            rc = p->cb.terminationFn(p, 1);
         }
         // NMSIM2: a met criterion is checked along the axes first.
         const bool converged = rc >= kNlpAbsConv && rc <= kNlpGConv2;
         if (!probe || !converged || restarts >= kMostProbeRestarts || !probe_axes(&s)) break;
         restarts += 1;
-        p->nRestarts += 1;
-        s.build(p->x, p->f);
+        p->run.nRestarts += 1;
+        s.build(p->param.x, p->iter.f);
         rc = 0;
     }
     return rc;

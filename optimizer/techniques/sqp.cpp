@@ -101,24 +101,24 @@ struct Sqp {
     // the finite bounds.
     void layout() {
         m = 0;
-        for (int32_t j = 0; p->hasNlinCon && j < p->nNlinEq; ++j) add_row(kNonlinear, j);
-        for (int32_t k = 0; p->hasLinCon && k < p->nLinEq; ++k) add_row(kLinear, k);
+        for (int32_t j = 0; p->shape.hasNlinCon && j < p->shape.nNlinEq; ++j) add_row(kNonlinear, j);
+        for (int32_t k = 0; p->shape.hasLinCon && k < p->shape.nLinEq; ++k) add_row(kLinear, k);
         meq = m;
-        for (int32_t j = p->nNlinEq; p->hasNlinCon && j < p->nNlinCon; ++j) add_row(kNonlinear, j);
-        for (int32_t k = p->nLinEq; p->hasLinCon && k < p->nLinCon; ++k) add_row(kLinear, k);
+        for (int32_t j = p->shape.nNlinEq; p->shape.hasNlinCon && j < p->shape.nNlinCon; ++j) add_row(kNonlinear, j);
+        for (int32_t k = p->shape.nLinEq; p->shape.hasLinCon && k < p->shape.nLinCon; ++k) add_row(kLinear, k);
         for (int32_t j = 0; fr->bounded && j < n; ++j) {
-            if (p->lower[j] > -DBL_MAX) add_row(kLower, j);
-            if (p->upper[j] < DBL_MAX) add_row(kUpper, j);
+            if (p->param.lower[j] > -DBL_MAX) add_row(kLower, j);
+            if (p->param.upper[j] < DBL_MAX) add_row(kUpper, j);
         }
     }
 
     void linear_row(int32_t k, double* out) const {
-        if (p->linRowsSparse == 0) {
-            copy(n, p->linRows + static_cast<int64_t>(k) * n, out);
+        if (p->shape.linRowsSparse == 0) {
+            copy(n, p->con.linRows + static_cast<int64_t>(k) * n, out);
             return;
         }
         for (int32_t j = 0; j < n; ++j) out[j] = 0.0;
-        for (int32_t e = k == 0 ? 0 : p->linRowEnd[k - 1]; e < p->linRowEnd[k]; ++e) out[p->linColIndex[e]] = p->linRows[e];
+        for (int32_t e = k == 0 ? 0 : p->con.linRowEnd[k - 1]; e < p->con.linRowEnd[k]; ++e) out[p->con.linColIndex[e]] = p->con.linRows[e];
     }
 
     // The rows at x: the nonlinear ones from conJacobian (the others do not
@@ -129,7 +129,7 @@ struct Sqp {
             const int32_t j = src[i];
             switch (kind[i]) {
                 case kNonlinear:
-                    copy(n, p->conJacobian + static_cast<int64_t>(j) * n, r);
+                    copy(n, p->con.conJacobian + static_cast<int64_t>(j) * n, r);
                     break;
                 case kLinear:
                     if (all) linear_row(j, r);
@@ -146,10 +146,10 @@ struct Sqp {
         for (int32_t i = 0; i < m; ++i) {
             const int32_t j = src[i];
             switch (kind[i]) {
-                case kNonlinear: b[i] = p->conValues[j]; break;
-                case kLinear: b[i] = dot(n, row(i), p->x) - p->linRhs[j]; break;
-                case kLower: b[i] = p->x[j] - p->lower[j]; break;
-                default: b[i] = p->upper[j] - p->x[j];
+                case kNonlinear: b[i] = p->con.conValues[j]; break;
+                case kLinear: b[i] = dot(n, row(i), p->param.x) - p->con.linRhs[j]; break;
+                case kLower: b[i] = p->param.x[j] - p->param.lower[j]; break;
+                default: b[i] = p->param.upper[j] - p->param.x[j];
             }
         }
     }
@@ -159,33 +159,33 @@ struct Sqp {
     void move(const double* base, double alpha, const double* dir) {
         for (int32_t j = 0; j < n; ++j) {
             double v = base[j] + alpha * dir[j];
-            if (fr->bounded) v = std::fmin(std::fmax(v, p->lower[j]), p->upper[j]);
-            p->x[j] = v;
+            if (fr->bounded) v = std::fmin(std::fmax(v, p->param.lower[j]), p->param.upper[j]);
+            p->param.x[j] = v;
         }
     }
 
     double violation(int32_t i) const { return i < meq ? std::fabs(b[i]) : std::fmax(0.0, -b[i]); }
 
     double merit(const double* weights) const {
-        double phi = p->f;
+        double phi = p->iter.f;
         for (int32_t i = 0; i < m; ++i) phi += weights[i] * violation(i);
         return phi;
     }
 
     // ---- evaluations (phase 4) ----
     bool constraint_values() {
-        if (!p->hasNlinCon || p->conValuesFn == nullptr) return true;
-        p->evalPhase = kPhaseRun;
-        p->evalStatus = 0.0;
-        return p->conValuesFn(p) == 0 && p->evalStatus == 0.0;
+        if (!p->shape.hasNlinCon || p->cb.conValuesFn == nullptr) return true;
+        p->run.evalPhase = kPhaseRun;
+        p->run.evalStatus = 0.0;
+        return p->cb.conValuesFn(p) == 0 && p->run.evalStatus == 0.0;
     }
     bool constraint_jacobian() {
-        if (!p->hasNlinCon) return true;
-        p->evalPhase = kPhaseRun;
-        p->evalStatus = 0.0;
-        const int32_t r = p->conJacobianFn != nullptr ? p->conJacobianFn(p) : znlpfcj(p);
-        p->evalPhase = kPhaseRun;
-        return r == 0 && p->evalStatus == 0.0;
+        if (!p->shape.hasNlinCon) return true;
+        p->run.evalPhase = kPhaseRun;
+        p->run.evalStatus = 0.0;
+        const int32_t r = p->cb.conJacobianFn != nullptr ? p->cb.conJacobianFn(p) : znlpfcj(p);
+        p->run.evalPhase = kPhaseRun;
+        return r == 0 && p->run.evalStatus == 0.0;
     }
     // f and the constraint values at x, with the rows' values.
     bool point() {
@@ -201,7 +201,7 @@ struct Sqp {
 
     // out := g - A' weights.
     void lagrange_gradient(const double* weights, double* out) const {
-        copy(n, p->gradient, out);
+        copy(n, p->work.gradient, out);
         for (int32_t i = 0; i < m; ++i)
             if (weights[i] != 0.0) axpy(n, -weights[i], row(i), out);
     }
@@ -213,7 +213,7 @@ struct Sqp {
         qp.m = m;
         qp.meq = meq;
         qp.g = hess;
-        qp.c = p->gradient;
+        qp.c = p->work.gradient;
         qp.a = rows;
         qp.d = d;
         qp.lambda = lam;
@@ -242,19 +242,19 @@ struct Sqp {
     // The merit's directional derivative along d (each violation falls at
     // the rate its linearisation promises: relaxed ones by `relax`).
     double slope(const double* weights) const {
-        double D = dot(n, p->gradient, d);
+        double D = dot(n, p->work.gradient, d);
         for (int32_t i = 0; i < m; ++i) D -= weights[i] * (kind[i] == kNonlinear ? relax : 1.0) * violation(i);
         return D;
     }
 
     // Step 4: the damped BFGS update with s = x - xBase and y given.
     void update(double* yv) {
-        for (int32_t j = 0; j < n; ++j) s[j] = p->x[j] - p->xBase[j];
+        for (int32_t j = 0; j < n; ++j) s[j] = p->param.x[j] - p->work.xBase[j];
         double sy = dot(n, s, yv);
         if (fresh) {
             // The first update scales the start matrix to the curvature seen.
             const double yy = dot(n, yv, yv);
-            if (sy > 0.0 && yy > 0.0 && (wzmis(p->inHessian) || !(p->inHessian > 0.0))) set_identity(n, yy / sy, hess);
+            if (sy > 0.0 && yy > 0.0 && (wzmis(p->opt.inHessian) || !(p->opt.inHessian > 0.0))) set_identity(n, yy / sy, hess);
         }
         sym_mul(n, hess, s, bs);
         const double sbs = dot(n, s, bs);
@@ -267,11 +267,11 @@ struct Sqp {
         for (int32_t i = 0; i < n; ++i)
             for (int32_t j = 0; j <= i; ++j) hess[pk_lower(i, j)] += yv[i] * yv[j] / sy - bs[i] * bs[j] / sbs;
         fresh = false;
-        p->nUpdates += 1;
+        p->run.nUpdates += 1;
     }
 
     void reset_matrix() {
-        const double h = wzmis(p->inHessian) || !(p->inHessian > 0.0) ? 1.0 : p->inHessian;
+        const double h = wzmis(p->opt.inHessian) || !(p->opt.inHessian > 0.0) ? 1.0 : p->opt.inHessian;
         set_identity(n, h, hess);
         fresh = true;
     }
@@ -279,48 +279,48 @@ struct Sqp {
     // The measures the termination test and the history read, and the
     // active set the results print.
     void publish() {
-        double lv = p->f, viol = 0.0;
+        double lv = p->iter.f, viol = 0.0;
         for (int32_t i = 0; i < m; ++i) {
             lv -= lam[i] * b[i];
             viol = std::fmax(viol, violation(i));
         }
-        p->lagrangeValue = lv;
-        p->lagrangeGradMax = max_abs(n, gl);
-        p->maxProjGrad = p->lagrangeGradMax;
-        if (p->lagrangeGradient != nullptr) copy(n, gl, p->lagrangeGradient);
-        p->maxConViolation = viol;
+        p->iter.lagrangeValue = lv;
+        p->iter.lagrangeGradMax = max_abs(n, gl);
+        p->iter.maxProjGrad = p->iter.lagrangeGradMax;
+        if (p->work.lagrangeGradient != nullptr) copy(n, gl, p->work.lagrangeGradient);
+        p->iter.maxConViolation = viol;
         // The predicted change: the objective's along d and the violations
         // weighted by at least 1 (apart, so that they cannot cancel, and
         // counted where a multiplier vanishes).
-        double pred = std::fabs(dot(n, p->gradient, d));
+        double pred = std::fabs(dot(n, p->work.gradient, d));
         for (int32_t i = 0; i < m; ++i) pred += std::fmax(mu[i], 1.0) * violation(i);
-        p->gconvMeasure = pred;
-        for (int32_t j = 0; j < n; ++j) p->boundState[j] = 0;
+        p->iter.gconvMeasure = pred;
+        for (int32_t j = 0; j < n; ++j) p->active.boundState[j] = 0;
         int32_t nb = 0;
         // Equalities the active rows imply (act 2) stay out of the lists,
         // as a dependent row does.
         for (int32_t i = 0; i < m; ++i)
             if (act[i] == 1 && kind[i] >= kLower) {
                 const int32_t j = src[i];
-                p->boundState[j] = p->lower[j] == p->upper[j] ? 2 : kind[i] == kLower ? 1 : -1;
+                p->active.boundState[j] = p->param.lower[j] == p->param.upper[j] ? 2 : kind[i] == kLower ? 1 : -1;
                 ++nb;
             }
-        p->nActiveBounds = nb;
+        p->active.nActiveBounds = nb;
         znlpinc(p, 0);
-        int32_t* held = p->freeList + (n - nb);
-        for (int32_t k = 0; p->multipliers != nullptr && k < nb; ++k)
+        int32_t* held = p->active.freeList + (n - nb);
+        for (int32_t k = 0; p->active.multipliers != nullptr && k < nb; ++k)
             for (int32_t i = 0; i < m; ++i)
-                if (act[i] == 1 && kind[i] >= kLower && src[i] == held[k]) p->multipliers[k] = lam[i];
+                if (act[i] == 1 && kind[i] >= kLower && src[i] == held[k]) p->active.multipliers[k] = lam[i];
         int32_t nl = 0, nn = 0;
         for (int32_t i = 0; i < m; ++i) {
             if (act[i] != 1 || kind[i] >= kLower) continue;
-            if (p->activeList != nullptr) p->activeList[nl] = kind[i] == kLinear ? src[i] : p->nLinCon + src[i];
-            if (p->multipliers != nullptr) p->multipliers[nb + nl] = lam[i];
+            if (p->active.activeList != nullptr) p->active.activeList[nl] = kind[i] == kLinear ? src[i] : p->shape.nLinCon + src[i];
+            if (p->active.multipliers != nullptr) p->active.multipliers[nb + nl] = lam[i];
             ++nl;
             if (kind[i] == kNonlinear) ++nn;
         }
-        p->nActiveLin = nl;
-        p->nActiveNlin = nn;
+        p->active.nActiveLin = nl;
+        p->active.nActiveNlin = nn;
     }
 };
 
@@ -333,14 +333,14 @@ int32_t merit_search(Sqp* q) {
     if (!(D < 0.0)) return 1;
     const double dn = max_abs(n, q->d);
     double alpha = 1.0;
-    if (!wzmis(p->stepLimit) && p->stepLimit > 0.0 && dn * alpha > p->stepLimit) alpha = p->stepLimit / dn;
-    p->nLineSearches += 1;
+    if (!wzmis(p->opt.stepLimit) && p->opt.stepLimit > 0.0 && dn * alpha > p->opt.stepLimit) alpha = p->opt.stepLimit / dn;
+    p->run.nLineSearches += 1;
     for (int32_t trial = 0; trial < kMaxTrials; ++trial) {
-        q->move(p->xBase, alpha, q->d);
+        q->move(p->work.xBase, alpha, q->d);
         const bool ok = q->point();
         const double phi = ok ? q->merit(q->mu) : HUGE_VAL;
         if (ok && phi <= phi0 + kArmijo * alpha * D) {
-            p->lastStep = alpha;
+            p->iter.lastStep = alpha;
             return q->derivatives() ? 0 : -1;
         }
         // The minimum of the quadratic through phi0, D and phi(alpha), kept
@@ -351,10 +351,10 @@ int32_t merit_search(Sqp* q) {
             if (curv > 0.0) next = std::fmax(next, std::fmin(0.5 * alpha, -D * alpha * alpha / (2.0 * curv)));
         }
         alpha = next;
-        if (alpha * dn <= 1e-15 * (1.0 + max_abs(n, p->xBase))) break;
+        if (alpha * dn <= 1e-15 * (1.0 + max_abs(n, p->work.xBase))) break;
     }
-    copy(n, p->xBase, p->x);
-    p->f = p->fPrev;
+    copy(n, p->work.xBase, p->param.x);
+    p->iter.f = p->iter.fPrev;
     if (!q->point()) return -1;
     return 1;
 }
@@ -374,10 +374,10 @@ int32_t watchdog_try(Sqp* q, const Saved& sv) {
     NlpProblem* p = q->p;
     const int32_t n = q->n;
     const double phi0 = q->merit(q->mu), D = q->slope(q->mu);
-    q->move(p->xBase, 1.0, q->d);
+    q->move(p->work.xBase, 1.0, q->d);
     if (!q->point()) return 0;
     if (q->merit(q->mu) <= phi0 + kArmijo * D) {
-        p->lastStep = 1.0;
+        p->iter.lastStep = 1.0;
         if (!q->derivatives()) return -1;
         return 2;
     }
@@ -389,31 +389,31 @@ int32_t watchdog_try(Sqp* q, const Saved& sv) {
     copy(n, q->bs, q->s + n);  // s has 2n doubles: y of the first step behind it
     if (q->program() == kQpSolved) {
         double* x1 = q->s + 2 * n;
-        copy(n, p->x, x1);
-        const double f1 = p->f;
+        copy(n, p->param.x, x1);
+        const double f1 = p->iter.f;
         q->move(x1, 1.0, q->d);
         if (q->point() && q->merit(sv.mu) <= phi0 + kArmijo * D) {
             // Kept: B learns both steps.
             double* x2 = q->s + 3 * n;
-            copy(n, p->x, x2);
-            copy(n, x1, p->x);
+            copy(n, p->param.x, x2);
+            copy(n, x1, p->param.x);
             q->update(q->s + n);
-            copy(n, x2, p->x);
-            copy(n, x1, p->xBase);
-            copy(n, p->gradient, p->gradBase);
-            p->fPrev = f1;
+            copy(n, x2, p->param.x);
+            copy(n, x1, p->work.xBase);
+            copy(n, p->work.gradient, p->work.gradBase);
+            p->iter.fPrev = f1;
             if (!q->derivatives()) return -1;
             q->lagrange_gradient(q->lam, q->bs);
             for (int32_t j = 0; j < n; ++j) q->y[j] = q->bs[j] - q->gl[j];
             q->update(q->y);
-            p->lastStep = 1.0;
+            p->iter.lastStep = 1.0;
             return 1;
         }
     }
     // Back to xBase with its step, multipliers and weights.
-    copy(n, p->xBase, p->x);
-    copy(n, p->gradBase, p->gradient);
-    p->f = p->fPrev;
+    copy(n, p->work.xBase, p->param.x);
+    copy(n, p->work.gradBase, p->work.gradient);
+    p->iter.f = p->iter.fPrev;
     if (!q->constraint_values() || !q->constraint_jacobian()) return -1;
     q->build(false);
     copy(n, sv.d, q->d);
@@ -430,21 +430,21 @@ namespace {
 
 // The rows of every constraint kind the problem has.
 int64_t rows_max(const NlpProblem* p) {
-    return (p->hasNlinCon ? p->nNlinCon : 0) + (p->hasLinCon ? p->nLinCon : 0) + 2 * static_cast<int64_t>(p->nParams);
+    return (p->shape.hasNlinCon ? p->shape.nNlinCon : 0) + (p->shape.hasLinCon ? p->shape.nLinCon : 0) + 2 * static_cast<int64_t>(p->shape.nParams);
 }
 
 // The work space of the program and its rows, with `extra` doubles more;
 // the rows laid out.  False without work space.
 bool set_up(Frame* fr, Sqp* q, int64_t extra) {
     NlpProblem* p = fr->p;
-    const int64_t n = p->nParams, rowsMax = rows_max(p);
+    const int64_t n = p->shape.nParams, rowsMax = rows_max(p);
     const int64_t mAll = rowsMax > n ? rowsMax : n;
     if (!fr->reserve(n * (n + 1) / 2 + rowsMax * n + 3 * rowsMax + 6 * n + 2 * mAll + 3 * (rowsMax / 2 + 1) +
                      DualQp::doubles(static_cast<int32_t>(n), static_cast<int32_t>(rowsMax)) + extra))
         return false;
     q->fr = fr;
     q->p = p;
-    q->n = p->nParams;
+    q->n = p->shape.nParams;
     q->hess = fr->take(n * (n + 1) / 2);
     q->rows = fr->take(rowsMax * n);
     q->b = fr->take(rowsMax);
@@ -466,28 +466,28 @@ bool set_up(Frame* fr, Sqp* q, int64_t extra) {
 // The start test after the first program.
 int32_t start_test(Sqp* q) {
     q->publish();
-    q->p->iterSinceStart = 0;
+    q->p->run.iterSinceStart = 0;
     q->fr->set_base();
-    return q->p->terminationFn(q->p, 10);
+    return q->p->cb.terminationFn(q->p, 10);
 }
 
 void note_restart(NlpProblem* p) {
-    p->nRestarts += 1;
-    p->iterSinceStart = 0;
+    p->run.nRestarts += 1;
+    p->run.iterSinceStart = 0;
 }
 
 // The test after an iteration.
 int32_t iteration_test(NlpProblem* p) {
-    p->iteration += 1;
-    p->iterSinceStart += 1;
-    return p->terminationFn(p, 1);
+    p->run.iteration += 1;
+    p->run.iterSinceStart += 1;
+    return p->cb.terminationFn(p, 1);
 }
 
 // The program's step vanished: x is a stationary point of the program and
 // nothing moves it; a test that goes on ends the run.  True when so, the
 // status in *rc.
 bool stationary(Sqp* q, int32_t* rc) {
-    if (max_abs(q->n, q->d) > 1e-14 * (1.0 + max_abs(q->n, q->p->x))) return false;
+    if (max_abs(q->n, q->d) > 1e-14 * (1.0 + max_abs(q->n, q->p->param.x))) return false;
     *rc = iteration_test(q->p);
     if (*rc == 0 || *rc == kNlpRestart) *rc = q->fr->stop(kNlpTechniqueStop6);
     return true;
@@ -498,7 +498,7 @@ bool stationary(Sqp* q, int32_t* rc) {
 int32_t sqp_run(NlpProblem* p, bool watchdog) {
     Frame fr(p);
     Sqp q;
-    const int64_t n = p->nParams, rowsMax = rows_max(p);
+    const int64_t n = p->shape.nParams, rowsMax = rows_max(p);
     if (!set_up(&fr, &q, 2 * rowsMax + 3 * n)) return kNlpNotUsable;
     Saved sv{fr.take(n), fr.take(rowsMax), fr.take(rowsMax), fr.take(n), 1.0};
     double* yOld = fr.take(n);
@@ -515,7 +515,7 @@ int32_t sqp_run(NlpProblem* p, bool watchdog) {
             if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
         }
         fr.set_base();
-        copy(q.n, q.d, p->direction);
+        copy(q.n, q.d, p->work.direction);
         if (stationary(&q, &rc)) return rc;
         copy(q.n, q.d, sv.d);
         copy(q.m, q.mu, sv.mu);
@@ -541,7 +541,7 @@ int32_t sqp_run(NlpProblem* p, bool watchdog) {
         }
         if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
         q.publish();
-        p->expectedReduction = p->fPrev - p->f;
+        p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
         rc = iteration_test(p);
     }
     return rc;
@@ -569,7 +569,7 @@ int32_t ridged_program(Sqp* q, const double* h, double* ridge) {
 // The reduction the program predicts for its step with G.
 double predicted(const Sqp* q, double* work) {
     sym_mul(q->n, q->hess, q->d, work);
-    return -(dot(q->n, q->p->gradient, q->d) + 0.5 * dot(q->n, q->d, work));
+    return -(dot(q->n, q->p->work.gradient, q->d) + 0.5 * dot(q->n, q->d, work));
 }
 
 }  // namespace
@@ -577,7 +577,7 @@ double predicted(const Sqp* q, double* work) {
 int32_t ridged_newton_run(NlpProblem* p) {
     Frame fr(p);
     Sqp q;
-    const int64_t n = p->nParams;
+    const int64_t n = p->shape.nParams;
     if (!set_up(&fr, &q, n * (n + 1) / 2 + n)) return kNlpNotUsable;
     double* h = fr.take(n * (n + 1) / 2);
     double* work = fr.take(n);
@@ -603,38 +603,38 @@ int32_t ridged_newton_run(NlpProblem* p) {
         double pred = 0.0;
         for (int32_t t = 0; t < kMaxRidges && !accepted; ++t) {
             pred = predicted(&q, work);
-            q.move(p->xBase, 1.0, q.d);
-            copy(q.n, q.d, p->direction);
-            accepted = pred > 0.0 && q.point() && p->fPrev - p->f >= kArmijo * 1e-3 * pred;
+            q.move(p->work.xBase, 1.0, q.d);
+            copy(q.n, q.d, p->work.direction);
+            accepted = pred > 0.0 && q.point() && p->iter.fPrev - p->iter.f >= kArmijo * 1e-3 * pred;
             if (accepted) break;
-            copy(q.n, p->xBase, p->x);
-            p->f = p->fPrev;
+            copy(q.n, p->work.xBase, p->param.x);
+            p->iter.f = p->iter.fPrev;
             q.values();
-            ridge = std::fmax(1e-8 * (1.0 + max_abs(q.n, p->gradient)), 4.0 * ridge);
+            ridge = std::fmax(1e-8 * (1.0 + max_abs(q.n, p->work.gradient)), 4.0 * ridge);
             if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
         }
         if (!accepted) return fr.stop(kNlpTechniqueStop7);
-        p->rho = (p->fPrev - p->f) / pred;
-        p->lastStep = 1.0;
-        p->radius = norm2(q.n, q.d);
+        p->iter.rho = (p->iter.fPrev - p->iter.f) / pred;
+        p->iter.lastStep = 1.0;
+        p->iter.radius = norm2(q.n, q.d);
         if (!q.derivatives() || !fr.hessian()) return kNlpFinalFunction;
         fr.gather_hessian(h, true);
         // A good model lets the ridge go (the next step starts as Newton's),
         // a fair one lets it fall.
-        if (p->rho > 0.75)
+        if (p->iter.rho > 0.75)
             ridge = 0.0;
-        else if (p->rho > 0.25)
+        else if (p->iter.rho > 0.25)
             ridge *= 0.25;
         if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
         q.publish();
-        p->ridge = ridge;
-        p->lambda = ridge;
+        p->iter.ridge = ridge;
+        p->iter.lambda = ridge;
         // The measure of the GCONV tests of every Newton-type layout
         // (LEVMAR's and the least-squares GCONV2 read their own fields).
-        p->gconvMeasure = predicted(&q, work);
-        p->lmGconvMeasure = p->gconvMeasure;
-        p->scaledGradMax = p->gconvMeasure;
-        p->iterMark = ridge > 0.0 ? 1 : 0;
+        p->iter.gconvMeasure = predicted(&q, work);
+        p->iter.lmGconvMeasure = p->iter.gconvMeasure;
+        p->iter.scaledGradMax = p->iter.gconvMeasure;
+        p->run.iterMark = ridge > 0.0 ? 1 : 0;
         rc = iteration_test(p);
     }
     return rc;

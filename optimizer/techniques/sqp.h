@@ -25,6 +25,6 @@ int32_t ridged_newton_run(NlpProblem* p);
 
 // The techniques that take linear rows through ridged_newton_run: linear
 // rows and no nonlinear constraints.
-inline bool linear_rows_only(const NlpProblem* p) { return p->hasLinCon != 0 && p->hasNlinCon == 0; }
+inline bool linear_rows_only(const NlpProblem* p) { return p->shape.hasLinCon != 0 && p->shape.hasNlinCon == 0; }
 
 }  // namespace velix::detail

@@ -27,21 +27,21 @@ namespace {
 
 // The feasibility tolerance of the current round, at most 0.001.
 double feasibility_tolerance(const NlpProblem* p) {
-    return std::fmin(p->feasTol * std::pow(10.0, p->feasRound), 1e-3);
+    return std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3);
 }
 
-bool usable(const NlpProblem* p, int32_t r) { return r == 0 && p->evalStatus == 0.0; }
+bool usable(const NlpProblem* p, int32_t r) { return r == 0 && p->run.evalStatus == 0.0; }
 
 }  // namespace
 
-Frame::Frame(NlpProblem* problem) : p(problem), n(problem->nParams) {
-    bounded = p->hasBounds != 0 && p->lower != nullptr && p->upper != nullptr;
+Frame::Frame(NlpProblem* problem) : p(problem), n(problem->shape.nParams) {
+    bounded = p->shape.hasBounds != 0 && p->param.lower != nullptr && p->param.upper != nullptr;
 }
 
 Frame::~Frame() {
     // Lists lent to the problem for the run go back with the pool.
-    if (p->freeList == lentFree_) p->freeList = nullptr;
-    if (p->boundState == lentState_) p->boundState = nullptr;
+    if (p->active.freeList == lentFree_) p->active.freeList = nullptr;
+    if (p->active.boundState == lentState_) p->active.boundState = nullptr;
     xmpoold(pool_);
 }
 
@@ -64,9 +64,9 @@ bool Frame::reserve(int64_t doubles) {
     int32_t* state = reinterpret_cast<int32_t*>(take(n / 2 + 1));
     // The line searches and the updates read the free list and the bound
     // states from the problem: an owner without them lends ours.
-    if (p->freeList == nullptr) p->freeList = lentFree_ = list;
-    if (p->boundState == nullptr) p->boundState = lentState_ = state;
-    idx = p->freeList;
+    if (p->active.freeList == nullptr) p->active.freeList = lentFree_ = list;
+    if (p->active.boundState == nullptr) p->active.boundState = lentState_ = state;
+    idx = p->active.freeList;
     return true;
 }
 
@@ -79,43 +79,43 @@ double* Frame::take(int64_t count) {
 }
 
 bool Frame::objective() {
-    p->evalPhase = phase;
-    p->lastEval = kLastObjective;
-    p->evalStatus = 0.0;
-    return usable(p, p->objectiveFn(p)) && std::isfinite(p->f);
+    p->run.evalPhase = phase;
+    p->run.lastEval = kLastObjective;
+    p->run.evalStatus = 0.0;
+    return usable(p, p->cb.objectiveFn(p)) && std::isfinite(p->iter.f);
 }
 
 bool Frame::gradient() {
-    p->evalPhase = phase;
-    p->lastEval = kLastGradient;
-    p->evalStatus = 0.0;
-    const int32_t r = p->gradientFn != nullptr ? p->gradientFn(p) : znlpfig(p);
+    p->run.evalPhase = phase;
+    p->run.lastEval = kLastGradient;
+    p->run.evalStatus = 0.0;
+    const int32_t r = p->cb.gradientFn != nullptr ? p->cb.gradientFn(p) : znlpfig(p);
     return usable(p, r);
 }
 
 bool Frame::hessian() {
-    p->evalPhase = phase;
-    p->lastEval = kLastHessian;
-    p->evalStatus = 0.0;
+    p->run.evalPhase = phase;
+    p->run.lastEval = kLastHessian;
+    p->run.evalStatus = 0.0;
     int32_t r;
-    if (p->hessianFn != nullptr) {
-        p->nHess += 1;
-        r = p->hessianFn(p);
+    if (p->cb.hessianFn != nullptr) {
+        p->run.nHess += 1;
+        r = p->cb.hessianFn(p);
     } else {
         r = znlpfh3(p);
     }
-    p->evalPhase = phase;
+    p->run.evalPhase = phase;
     return usable(p, r);
 }
 
 bool Frame::hold_bounds() {
-    int32_t* state = p->boundState;
+    int32_t* state = p->active.boundState;
     const double tol = feasibility_tolerance(p);
     int32_t held = 0, added = 0, dropped = 0;
     for (int32_t j = 0; j < n; ++j) {
         int32_t s = 0;
         if (bounded) {
-            const double lo = p->lower[j], up = p->upper[j], x = p->x[j], g = p->gradient[j];
+            const double lo = p->param.lower[j], up = p->param.upper[j], x = p->param.x[j], g = p->work.gradient[j];
             if (lo == up)
                 s = 2;
             else if (lo > -DBL_MAX && x <= lo + tol * (1.0 + std::fabs(lo)) && g > 0.0)
@@ -129,12 +129,12 @@ bool Frame::hold_bounds() {
         state[j] = s;
         if (s != 0) ++held;
     }
-    p->nActiveBounds = bounded ? held : 0;
+    p->active.nActiveBounds = bounded ? held : 0;
     // What the active set did, for the history's mark and for the
     // termination test, which lets no criterion end a run right after a
     // bound was dropped.
-    p->dropCode = added != 0 && dropped != 0 ? 2147483647 : added != 0 ? 1 : dropped != 0 ? -1 : 0;
-    p->activeChange = dropped != 0 ? -1 : added != 0 ? 1 : 0;
+    p->active.dropCode = added != 0 && dropped != 0 ? 2147483647 : added != 0 ? 1 : dropped != 0 ? -1 : 0;
+    p->active.activeChange = dropped != 0 ? -1 : added != 0 ? 1 : 0;
     znlpinc(p, 0);
     k = n - held;
     return added != 0 || dropped != 0;
@@ -146,18 +146,18 @@ bool Frame::hold_outward(const double* d) {
     int32_t held = 0;
     for (int32_t i = 0; i < k; ++i) {
         const int32_t j = idx[i];
-        const double lo = p->lower[j], up = p->upper[j], x = p->x[j];
+        const double lo = p->param.lower[j], up = p->param.upper[j], x = p->param.x[j];
         if (d[j] < 0.0 && lo > -DBL_MAX && x <= lo + tol * (1.0 + std::fabs(lo))) {
-            p->boundState[j] = 1;
+            p->active.boundState[j] = 1;
             ++held;
         } else if (d[j] > 0.0 && up < DBL_MAX && x >= up - tol * (1.0 + std::fabs(up))) {
-            p->boundState[j] = -1;
+            p->active.boundState[j] = -1;
             ++held;
         }
     }
     if (held == 0) return false;
-    p->nActiveBounds += held;
-    p->dropCode = p->dropCode < 0 ? 2147483647 : 1;
+    p->active.nActiveBounds += held;
+    p->active.dropCode = p->active.dropCode < 0 ? 2147483647 : 1;
     znlpinc(p, 0);
     k -= held;
     changed = true;
@@ -166,8 +166,8 @@ bool Frame::hold_outward(const double* d) {
 
 void Frame::projected_gradient() {
     double m = 0.0;
-    for (int32_t i = 0; i < k; ++i) m = std::fmax(m, std::fabs(p->gradient[idx[i]]));
-    p->maxProjGrad = m;
+    for (int32_t i = 0; i < k; ++i) m = std::fmax(m, std::fabs(p->work.gradient[idx[i]]));
+    p->iter.maxProjGrad = m;
 }
 
 void Frame::gather(const double* v, double* out) const {
@@ -185,44 +185,44 @@ void Frame::gather_packed(const double* h, double* out) const {
 }
 
 void Frame::gather_hessian(double* out, bool full) const {
-    const int32_t storage = p->leastSquares && p->hooks != nullptr ? p->hooks->lsqHessStorage : p->hessianStorage;
+    const int32_t storage = p->shape.leastSquares && p->hooks != nullptr ? p->hooks->cov.lsqHessStorage : p->opt.hessianStorage;
     const int32_t m = full ? n : k;
     for (int32_t i = 0; i < m; ++i)
         for (int32_t j = 0; j <= i; ++j) {
             const int32_t a = full ? i : idx[i], b = full ? j : idx[j];
-            out[pk_lower(i, j)] = storage == 2 ? (a == b ? p->hessian[a] : 0.0) : p->hessian[pk(a, b)];
+            out[pk_lower(i, j)] = storage == 2 ? (a == b ? p->hess.hessian[a] : 0.0) : p->hess.hessian[pk(a, b)];
         }
 }
 
 double Frame::step_bound(const double* d) {
     int32_t blocking = -1;
-    znlpstl(p, 1, 0, p->x, d, &blocking);
-    return p->stepBound;
+    znlpstl(p, 1, 0, p->param.x, d, &blocking);
+    return p->iter.stepBound;
 }
 
 int32_t Frame::start() {
-    p->iterSinceStart = 0;
+    p->run.iterSinceStart = 0;
     set_base();
     hold_bounds();
     changed = true;
-    p->activeChange = 0;
+    p->active.activeChange = 0;
     projected_gradient();
-    return p->terminationFn(p, 10);
+    return p->cb.terminationFn(p, 10);
 }
 
 int32_t Frame::next() {
-    p->iteration += 1;
-    p->iterSinceStart += 1;
+    p->run.iteration += 1;
+    p->run.iterSinceStart += 1;
     changed = hold_bounds();
     projected_gradient();
-    return p->terminationFn(p, 1);
+    return p->cb.terminationFn(p, 1);
 }
 
-int32_t Frame::stop(int32_t code) { return p->terminationFn(p, code); }
+int32_t Frame::stop(int32_t code) { return p->cb.terminationFn(p, code); }
 
 bool Frame::restart() {
-    p->nRestarts += 1;
-    p->iterSinceStart = 0;
+    p->run.nRestarts += 1;
+    p->run.iterSinceStart = 0;
     if (!objective() || !gradient()) return false;
     set_base();
     hold_bounds();
@@ -232,15 +232,15 @@ bool Frame::restart() {
 }
 
 bool Frame::restart_due() const {
-    const double r = p->restart;
+    const double r = p->opt.restart;
     if (wzmis(r) || !(r >= 1.0) || r >= 2147483647.0) return false;
-    return p->iterSinceStart > 0 && std::fmod(p->iterSinceStart, r) == 0.0;
+    return p->run.iterSinceStart > 0 && std::fmod(p->run.iterSinceStart, r) == 0.0;
 }
 
 void Frame::set_base() {
-    copy(n, p->x, p->xBase);
-    copy(n, p->gradient, p->gradBase);
-    p->fPrev = p->f;
+    copy(n, p->param.x, p->work.xBase);
+    copy(n, p->work.gradient, p->work.gradBase);
+    p->iter.fPrev = p->iter.f;
 }
 
 bool Frame::onto_bound() {
@@ -248,30 +248,30 @@ bool Frame::onto_bound() {
     // free because the tolerance did not reach it) leaves a search no room:
     // the step onto it is taken when it lowers f, and the next iteration
     // holds the constraint.
-    const double a = p->stepBound;
+    const double a = p->iter.stepBound;
     if (!(a > 0.0 && a < 1.0)) return false;
-    for (int32_t j = 0; j < n; ++j) p->x[j] = p->xBase[j] + a * p->direction[j];
-    if (!objective() || !(p->f < p->fPrev)) return false;
-    p->lastStep = a;
+    for (int32_t j = 0; j < n; ++j) p->param.x[j] = p->work.xBase[j] + a * p->work.direction[j];
+    if (!objective() || !(p->iter.f < p->iter.fPrev)) return false;
+    p->iter.lastStep = a;
     return true;
 }
 
 int32_t Frame::line_search(double bound) {
     set_base();
     if (bound >= 0.0)
-        p->stepBound = bound;
+        p->iter.stepBound = bound;
     else
-        step_bound(p->direction);
-    NlpCallback search = p->lineSearchFn != nullptr ? p->lineSearchFn : znlp_line_search(p->lineSearch);
-    p->evalPhase = phase;
+        step_bound(p->work.direction);
+    NlpCallback search = p->cb.lineSearchFn != nullptr ? p->cb.lineSearchFn : znlp_line_search(p->opt.lineSearch);
+    p->run.evalPhase = phase;
     if (search(p) != 0 && !onto_bound()) {
-        copy(n, p->xBase, p->x);
-        p->f = p->fPrev;
-        copy(n, p->gradBase, p->gradient);
+        copy(n, p->work.xBase, p->param.x);
+        p->iter.f = p->iter.fPrev;
+        copy(n, p->work.gradBase, p->work.gradient);
         return 1;
     }
-    if (p->lastEval != kLastGradient && !gradient()) return -1;
-    p->expectedReduction = p->fPrev - p->f;
+    if (p->run.lastEval != kLastGradient && !gradient()) return -1;
+    p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
     return 0;
 }
 
@@ -281,14 +281,14 @@ void typical_scale(const Frame& fr, double* out) {
     // error variances (by up to three times the iterations).
     constexpr double kTypicalFloor = 0.1;
     for (int32_t i = 0; i < fr.k; ++i) {
-        const double t = std::fmax(kTypicalFloor, std::fabs(fr.p->x[fr.idx[i]]));
+        const double t = std::fmax(kTypicalFloor, std::fabs(fr.p->param.x[fr.idx[i]]));
         out[i] = t * t;
     }
 }
 
 bool refuses_general_constraints(const NlpProblem* p) {
-    if (p->hasLinCon == 0 && p->hasNlinCon == 0) return false;
-    xpmlog(kMsgNlp, kMsgTechniqueNoConstraints, p->technique);
+    if (p->shape.hasLinCon == 0 && p->shape.hasNlinCon == 0) return false;
+    xpmlog(kMsgNlp, kMsgTechniqueNoConstraints, p->opt.technique);
     return true;
 }
 
@@ -416,22 +416,22 @@ void mchol_solve(int32_t n, const double* l, const int32_t* perm, double* b, dou
 // active, which a step of the free space does not move.  The tolerance is
 // feasTol times 10 per feasibility round, at most 0.001.
 int32_t znlpstl(NlpProblem* p, int32_t mode, int32_t flag, const double* base, const double* d, int32_t* blocking) {
-    const int32_t n = p->nParams;
-    const double tol = std::fmin(p->feasTol * std::pow(10.0, p->feasRound), 1e-3);
+    const int32_t n = p->shape.nParams;
+    const double tol = std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3);
     double best = mode == 0 ? 1.0 : DBL_MAX;
     *blocking = -1;
-    if (p->hasBounds && p->lower != nullptr && p->upper != nullptr) {
+    if (p->shape.hasBounds && p->param.lower != nullptr && p->param.upper != nullptr) {
         for (int32_t j = 0; j < n; ++j) {
-            if (flag != 0 && p->boundState != nullptr && p->boundState[j] != 0) continue;
+            if (flag != 0 && p->active.boundState != nullptr && p->active.boundState[j] != 0) continue;
             double room;
-            if (d[j] < 0.0 && p->lower[j] > -DBL_MAX) {
-                room = (base[j] - p->lower[j]) / -d[j];
+            if (d[j] < 0.0 && p->param.lower[j] > -DBL_MAX) {
+                room = (base[j] - p->param.lower[j]) / -d[j];
                 if (room < best) {
                     best = room;
                     *blocking = j;
                 }
-            } else if (d[j] > 0.0 && p->upper[j] < DBL_MAX) {
-                room = (p->upper[j] - base[j]) / d[j];
+            } else if (d[j] > 0.0 && p->param.upper[j] < DBL_MAX) {
+                room = (p->param.upper[j] - base[j]) / d[j];
                 if (room < best) {
                     best = room;
                     *blocking = n + j;
@@ -442,20 +442,20 @@ int32_t znlpstl(NlpProblem* p, int32_t mode, int32_t flag, const double* base, c
     // Inequality rows a x >= b that are not active (equalities and active
     // rows stay met along any step of the reduced space); a row comes from
     // the dense store, or through the row slot for any other storage.
-    if (p->hasLinCon && (p->conRowFn != nullptr || (p->linRows != nullptr && p->linRowsSparse == 0))) {
-        for (int32_t r = p->nLinEq; r < p->nLinCon; ++r) {
+    if (p->shape.hasLinCon && (p->cb.conRowFn != nullptr || (p->con.linRows != nullptr && p->shape.linRowsSparse == 0))) {
+        for (int32_t r = p->shape.nLinEq; r < p->shape.nLinCon; ++r) {
             bool active = false;
-            for (int32_t k = 0; p->activeList != nullptr && k < p->nActiveLin + p->nDepLin && !active; ++k)
-                active = p->activeList[k] == r;
+            for (int32_t k = 0; p->active.activeList != nullptr && k < p->active.nActiveLin + p->active.nDepLin && !active; ++k)
+                active = p->active.activeList[k] == r;
             if (active) continue;
-            const double* a = p->linRows + static_cast<int64_t>(r) * n;
-            if (p->conRowFn != nullptr && (p->linRows == nullptr || p->linRowsSparse != 0)) {
-                p->conRowFn(p, r, p->rowBuffer);
-                a = p->rowBuffer;
+            const double* a = p->con.linRows + static_cast<int64_t>(r) * n;
+            if (p->cb.conRowFn != nullptr && (p->con.linRows == nullptr || p->shape.linRowsSparse != 0)) {
+                p->cb.conRowFn(p, r, p->active.rowBuffer);
+                a = p->active.rowBuffer;
             }
             const double ad = velix::detail::dot(n, a, d);
             if (ad >= 0.0) continue;
-            const double room = (velix::detail::dot(n, a, base) - p->linRhs[r]) / -ad;
+            const double room = (velix::detail::dot(n, a, base) - p->con.linRhs[r]) / -ad;
             if (room < best) {
                 best = room;
                 *blocking = 2 * n + r;
@@ -463,17 +463,17 @@ int32_t znlpstl(NlpProblem* p, int32_t mode, int32_t flag, const double* base, c
         }
     }
     if (best < 0.0) best = 0.0;
-    p->stepBound = best;
+    p->iter.stepBound = best;
     return best * velix::detail::max_abs(n, d) > tol || best == DBL_MAX ? 0 : -1;
 }
 
 int32_t znlpinc(NlpProblem* p, int32_t reset) {
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     int32_t at = 0;
     for (int32_t j = 0; j < n; ++j)
-        if (p->boundState == nullptr || p->boundState[j] == 0) p->freeList[at++] = j;
-    for (int32_t j = 0; p->boundState != nullptr && j < n; ++j)
-        if (p->boundState[j] != 0) p->freeList[at++] = j;
-    if (reset != 0 && p->resetFn != nullptr) p->resetFn(p);
+        if (p->active.boundState == nullptr || p->active.boundState[j] == 0) p->active.freeList[at++] = j;
+    for (int32_t j = 0; p->active.boundState != nullptr && j < n; ++j)
+        if (p->active.boundState[j] != 0) p->active.freeList[at++] = j;
+    if (reset != 0 && p->cb.resetFn != nullptr) p->cb.resetFn(p);
     return 0;
 }

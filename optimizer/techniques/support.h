@@ -31,7 +31,7 @@ public:
     // ---- evaluations at x (phase 4); false when the value is unusable ----
     bool objective();
     bool gradient();
-    // The Hessian (or its cross-product approximation) into p->hessian,
+    // The Hessian (or its cross-product approximation) into p->hess.hessian,
     // packed; from differences of the gradient when no slot is installed.
     bool hessian();
 
@@ -52,7 +52,7 @@ public:
     void scatter(const double* in, double* v) const;
     // The packed submatrix of h over the free set into out.
     void gather_packed(const double* h, double* out) const;
-    // The same for the Hessian slot's matrix in p->hessian, packed or in
+    // The same for the Hessian slot's matrix in p->hess.hessian, packed or in
     // the diagonal storage (2) of hessianStorage (of lsqHessStorage for a
     // least-squares problem with a hook block); full: all n parameters.
     void gather_hessian(double* out, bool full = false) const;
@@ -74,7 +74,7 @@ public:
     bool restart_due() const;
     // xBase, gradBase and fPrev := the current point and values.
     void set_base();
-    // The line search along p->direction from the current point (protocol
+    // The line search along p->work.direction from the current point (protocol
     // of the core) within the bounds' ratio test, or within `bound` when it
     // is not negative; on success the gradient is current.  0, or 1 when
     // the search failed (x, f back at the base), -1 when the gradient

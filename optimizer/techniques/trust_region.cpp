@@ -93,7 +93,7 @@ double more_sorensen(int32_t k, const double* h, const double* g, double radius,
 int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
     if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     if (!fr.reserve(model->doubles(n) + 3 * static_cast<int64_t>(n))) return kNlpNotUsable;
     model->take(&fr);
     double* gF = fr.take(n);
@@ -101,7 +101,7 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
     double* tmp = fr.take(n);
     // The first radius (again after a restart): INSTEP when given, else the
     // size of x (at least 1).
-    auto first_radius = [&]() { return !wzmis(p->inStep) && p->inStep > 0.0 ? p->inStep : std::fmax(1.0, norm2(n, p->x)); };
+    auto first_radius = [&]() { return !wzmis(p->opt.inStep) && p->opt.inStep > 0.0 ? p->opt.inStep : std::fmax(1.0, norm2(n, p->param.x)); };
     double radius = first_radius();
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
@@ -111,51 +111,51 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
             model->restarted();
         }
         if (!model->prepare(&fr)) return kNlpFinalFunction;
-        fr.gather(p->gradient, gF);
+        fr.gather(p->work.gradient, gF);
         fr.set_base();
         bool accepted = false, held = false;
         for (int32_t t = 0; t < kShrinks && !accepted && !held; ++t) {
             double pred = model->step(&fr, gF, radius, sF);
-            fr.scatter(sF, p->direction);
-            held = fr.hold_outward(p->direction);
+            fr.scatter(sF, p->work.direction);
+            held = fr.hold_outward(p->work.direction);
             if (held) break;
-            const double room = fr.step_bound(p->direction);
+            const double room = fr.step_bound(p->work.direction);
             const double a = room < 1.0 ? room : 1.0;
             pred *= a;  // a lower bound of the shortened step's reduction for a convex model
-            for (int32_t j = 0; j < n; ++j) p->x[j] = p->xBase[j] + a * p->direction[j];
+            for (int32_t j = 0; j < n; ++j) p->param.x[j] = p->work.xBase[j] + a * p->work.direction[j];
             const double snorm = a * model->step_norm(&fr, sF);
             const bool ok = fr.objective();
-            const double actual = ok ? p->fPrev - p->f : -DBL_MAX;
-            p->rho = pred > 0.0 ? actual / pred : -1.0;
-            if (ok && actual > 0.0 && p->rho >= kAccept) {
+            const double actual = ok ? p->iter.fPrev - p->iter.f : -DBL_MAX;
+            p->iter.rho = pred > 0.0 ? actual / pred : -1.0;
+            if (ok && actual > 0.0 && p->iter.rho >= kAccept) {
                 accepted = true;
-                p->lastStep = a;
-                if (p->rho > 0.75 && snorm >= 0.99 * radius)
+                p->iter.lastStep = a;
+                if (p->iter.rho > 0.75 && snorm >= 0.99 * radius)
                     radius *= 2.0;
-                else if (p->rho < 0.25)
+                else if (p->iter.rho < 0.25)
                     radius = 0.25 * snorm;
             } else {
                 radius = 0.25 * (snorm > 0.0 ? snorm : radius);
                 if (radius <= 1e-300) break;
             }
         }
-        p->radius = radius;
+        p->iter.radius = radius;
         if (held) {  // the model again on the smaller free set
             rc = 0;
             continue;
         }
         if (!accepted) {
-            copy(n, p->xBase, p->x);
-            p->f = p->fPrev;
+            copy(n, p->work.xBase, p->param.x);
+            p->iter.f = p->iter.fPrev;
             return fr.stop(kNlpTechniqueStop6);
         }
         if (!fr.gradient()) return kNlpFinalFunction;
-        p->expectedReduction = p->fPrev - p->f;
+        p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
         model->accepted(&fr);
-        fr.gather(p->gradient, gF);
-        p->gconvMeasure = model->measure(&fr, gF, tmp);
-        p->lmGconvMeasure = p->gconvMeasure;
-        p->scaledGradMax = p->gconvMeasure;
+        fr.gather(p->work.gradient, gF);
+        p->iter.gconvMeasure = model->measure(&fr, gF, tmp);
+        p->iter.lmGconvMeasure = p->iter.gconvMeasure;
+        p->iter.scaledGradMax = p->iter.gconvMeasure;
         rc = fr.next();
     }
     return rc;

@@ -462,7 +462,7 @@ void setini(ProcContext* ctx) {
                     v = scaleGiven ? (std::fabs(v) + 1.0) * dv.options->varStartScale
                                    : std::fabs(v) * scale;
                 dv.elements->value[e] = v;
-                dv.nlp->x[p - 1] = v;
+                dv.nlp->param.x[p - 1] = v;
             }
         }
     }

@@ -235,8 +235,8 @@ void record_statement_variables(const DataView& dv) {
         bool skip = s->kind == 1;
         for (const char* special : {"_TYPE_", "_ITER_", "_RHS_"})
             skip = skip || wzsteqn(s->name, s->nameLength, special, static_cast<int32_t>(std::strlen(special))) != 0;
-        for (int32_t i = 0; i < dv.sizes->nParmFree && nlp != nullptr && nlp->paramNames != nullptr && !skip; ++i)
-            skip = same_name(s->name, s->nameLength, nlp->paramNames[i].text, nlp->paramNames[i].length);
+        for (int32_t i = 0; i < dv.sizes->nParmFree && nlp != nullptr && nlp->param.paramNames != nullptr && !skip; ++i)
+            skip = same_name(s->name, s->nameLength, nlp->param.paramNames[i].text, nlp->param.paramNames[i].length);
         if (skip) continue;
         if (k >= dv.program->nStmtVars) xexit(kLevelInternal, 0);
         records[k] = StatementVariable{number, s, host_missing_value(), host_missing_value()};
@@ -266,9 +266,9 @@ void cosfop2(ProcContext* ctx) {
             const CmpSymbol* s = dv.program->stmtVars[k].symbol;
             list.bind(s->name, s->nameLength, &dv.program->stmtVars[k].cell, false, 8);
         }
-        for (int32_t i = 0; i < dv.sizes->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
-            const NameRecord& n = nlp->paramNames[i];
-            list.bind(n.text, n.length, &nlp->paramRow[i], false, 8);
+        for (int32_t i = 0; i < dv.sizes->nParmFree && nlp->param.paramNames && nlp->param.paramRow; ++i) {
+            const NameRecord& n = nlp->param.paramNames[i];
+            list.bind(n.text, n.length, &nlp->param.paramRow[i], false, 8);
         }
         xvsele(dv.dataSets->dataSetHandle[kRoleInest]);
         xvgete(list.binding);
@@ -364,8 +364,8 @@ void cosfop3(ProcContext* ctx) {
             xvputd(list.binding, &list.d, 0, &dv.cells->alphaCell, 0, 0, 0);
         }
         HostDataSet* inest = dv.input->inestUsed ? dv.dataSets->dataSetHandle[kRoleInest] : nullptr;
-        for (int32_t i = 0; i < dv.sizes->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
-            const NameRecord& n = nlp->paramNames[i];
+        for (int32_t i = 0; i < dv.sizes->nParmFree && nlp->param.paramNames && nlp->param.paramRow; ++i) {
+            const NameRecord& n = nlp->param.paramNames[i];
             list.reset();
             int16_t number = 0;
             const HostVariableDescriptor* src = nullptr;
@@ -378,7 +378,7 @@ void cosfop3(ProcContext* ctx) {
                 list.d.label = n.text;
                 list.d.labelLength = n.length;
             }
-            xvputd(list.binding, &list.d, 0, &nlp->paramRow[i], 0, 0, 0);
+            xvputd(list.binding, &list.d, 0, &nlp->param.paramRow[i], 0, 0, 0);
         }
         // The program variables, described as INEST= describes them.
         for (int32_t k = 0; k < dv.program->nStmtVars && dv.program->stmtVars != nullptr && inest != nullptr; ++k) {

@@ -20,6 +20,7 @@
 #include "procedure/data/data_view.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
+#include "velix/proc_context.h"
 
 namespace {
 
@@ -67,12 +68,12 @@ struct Row {
             default: name("DWLS"); break;
         }
     }
-    double signed_(double v) const { return p->maximize != 0 && !wzmis(v) ? -v : v; }
+    double signed_(double v) const { return p->shape.maximize != 0 && !wzmis(v) ? -v : v; }
     void all(double v) {
-        for (int32_t i = 0; i < n; ++i) p->paramRow[i] = v;
+        for (int32_t i = 0; i < n; ++i) p->param.paramRow[i] = v;
     }
     void values(const double* v, bool sign) {
-        for (int32_t i = 0; i < n; ++i) p->paramRow[i] = sign ? signed_(v[i]) : v[i];
+        for (int32_t i = 0; i < n; ++i) p->param.paramRow[i] = sign ? signed_(v[i]) : v[i];
     }
     void write() { cos_write_row(dv.ctx, kRoleOutest); }
 
@@ -83,17 +84,17 @@ struct Row {
     }
     void parms() {
         type("PARMS");
-        dv.cells->rhsCell = signed_(p->f);
-        values(p->x, false);
+        dv.cells->rhsCell = signed_(p->iter.f);
+        values(p->param.x, false);
         statement_variables(true);
         write();
         statement_variables(false);
     }
     void grad() {
-        if (p->hooks == nullptr || p->hooks->matrices.outestGradient == 0 || p->gradient == nullptr) return;
+        if (p->hooks == nullptr || p->hooks->matrices.outestGradient == 0 || p->work.gradient == nullptr) return;
         type("GRAD");
         dv.cells->rhsCell = missing();
-        values(p->gradient, true);
+        values(p->work.gradient, true);
         write();
     }
 };
@@ -109,11 +110,11 @@ const char* criterion_name(int32_t s) {
 
 void terminat_row(Row& r) {
     NlpProblem* p = r.p;
-    if (!(p->evalPhase < 0.0) || p->lastStatus == 0) return;
+    if (!(p->run.evalPhase < 0.0) || p->run.lastStatus == 0) return;
     r.type("TERMINAT");
     r.all(missing());
-    r.dv.cells->rhsCell = p->lastStatus;
-    r.name(criterion_name(p->lastStatus));
+    r.dv.cells->rhsCell = p->run.lastStatus;
+    r.name(criterion_name(p->run.lastStatus));
     r.write();
     r.dv.cells->rhsCell = missing();
     r.method_name();
@@ -124,7 +125,7 @@ void bound_row(Row& r, const char* type, const double* bounds, bool upper) {
     int32_t present = 0;
     for (int32_t i = 0; i < r.n; ++i) {
         const bool absent = upper ? bounds[i] >= DBL_MAX : bounds[i] <= -DBL_MAX;
-        r.p->paramRow[i] = absent ? missing() : bounds[i];
+        r.p->param.paramRow[i] = absent ? missing() : bounds[i];
         present += absent ? 0 : 1;
     }
     if (present == 0) return;
@@ -147,17 +148,17 @@ void count_rows(Row& r, const char* activeType, int32_t active, const char* depe
 void bound_rows(Row& r) {
     NlpProblem* p = r.p;
     r.dv.cells->rhsCell = missing();
-    bound_row(r, "UPPERBD", p->upper, true);
-    bound_row(r, "LOWERBD", p->lower, false);
-    count_rows(r, "NACTBC", p->nActiveBounds, "NLDACTBC", p->nDepBounds);
-    if (p->nActiveBounds < 1) return;
+    bound_row(r, "UPPERBD", p->param.upper, true);
+    bound_row(r, "LOWERBD", p->param.lower, false);
+    count_rows(r, "NACTBC", p->active.nActiveBounds, "NLDACTBC", p->active.nDepBounds);
+    if (p->active.nActiveBounds < 1) return;
     r.type("ACTBC");
     const struct { int32_t state; const char* name; } kStates[] = {{1, "GE"}, {-1, "LE"}, {2, "EQ"}};
     for (const auto& s : kStates) {
         bool any = false;
         for (int32_t j = 0; j < r.n; ++j) {
-            const bool has = p->boundState[j] == s.state;
-            p->paramRow[j] = has ? 1.0 : 0.0;
+            const bool has = p->active.boundState[j] == s.state;
+            p->param.paramRow[j] = has ? 1.0 : 0.0;
             any = any || has;
         }
         if (!any) continue;
@@ -172,15 +173,15 @@ void bound_rows(Row& r) {
 // The owner's label of nonlinear constraint k (at most 32 characters).
 NameRecord constraint_label(const NlpProblem* p, int32_t k) {
     NameRecord label;
-    label.length = static_cast<int16_t>(std::min(p->conLabelWidth, 32));
-    std::memcpy(label.text, p->conLabels + static_cast<size_t>(k) * p->conLabelWidth,
+    label.length = static_cast<int16_t>(std::min(p->con.conLabelWidth, 32));
+    std::memcpy(label.text, p->con.conLabels + static_cast<size_t>(k) * p->con.conLabelWidth,
                 static_cast<size_t>(label.length));
     return label;
 }
 
 int32_t active_position(const NlpProblem* p, int32_t c) {
-    for (int32_t k = 0; k < p->nActiveLin + p->nDepLin; ++k)
-        if (p->activeList[k] == c) return k;
+    for (int32_t k = 0; k < p->active.nActiveLin + p->active.nDepLin; ++k)
+        if (p->active.activeList[k] == c) return k;
     return -1;
 }
 
@@ -189,27 +190,27 @@ int32_t active_position(const NlpProblem* p, int32_t c) {
 bool linear_rows(Row& r) {
     NlpProblem* p = r.p;
     r.dv.cells->rhsCell = missing();
-    count_rows(r, "NACTLC", p->nActiveLin, "NLDACTLC", p->nDepLin);
+    count_rows(r, "NACTLC", p->active.nActiveLin, "NLDACTLC", p->active.nDepLin);
     // The rows as the problem holds them (a x >= b); a row given as <= is
     // written turned, which INEST= reads back as the same constraint.
-    for (int32_t i = 0; i < p->nLinCon && p->conRowFn != nullptr; ++i) {
-        p->conRowFn(p, i, p->paramRow);
-        r.dv.cells->rhsCell = p->linRhs[i];
+    for (int32_t i = 0; i < p->shape.nLinCon && p->cb.conRowFn != nullptr; ++i) {
+        p->cb.conRowFn(p, i, p->param.paramRow);
+        r.dv.cells->rhsCell = p->con.linRhs[i];
         const int32_t at = active_position(p, i);
-        r.name(at < 0 ? "" : at < p->nActiveLin ? "ACTLC" : "LDACTLC");
-        r.type(i < p->nLinEq ? "EQ" : "GE");
+        r.name(at < 0 ? "" : at < p->active.nActiveLin ? "ACTLC" : "LDACTLC");
+        r.type(i < p->shape.nLinEq ? "EQ" : "GE");
         r.write();
     }
     r.method_name();
-    if (p->conFactorForm == 0) return false;
-    const int32_t m = p->nParams - p->nActiveBounds - p->nActiveLin;
+    if (p->opt.conFactorForm == 0) return false;
+    const int32_t m = p->shape.nParams - p->active.nActiveBounds - p->active.nActiveLin;
     if (m >= 1) {
-        std::vector<double> pg(static_cast<size_t>(p->nParams), 0.0);
+        std::vector<double> pg(static_cast<size_t>(p->shape.nParams), 0.0);
         znlpgmx(p, 1, pg.data());
         r.type("PROJGRAD");
         r.dv.cells->rhsCell = missing();
         r.all(missing());
-        for (int32_t i = 0; i < m; ++i) p->paramRow[i] = r.signed_(pg[static_cast<size_t>(i)]);
+        for (int32_t i = 0; i < m; ++i) p->param.paramRow[i] = r.signed_(pg[static_cast<size_t>(i)]);
         r.write();
     }
     return true;
@@ -221,32 +222,32 @@ template <class Take>
 void multiplier_pair(Row& r, const char* numName, const char* valName, Take take) {
     NlpProblem* p = r.p;
     std::vector<int32_t> at;
-    for (int32_t k = 0; k < p->nActiveLin; ++k)
-        if (take(p->activeList[k])) at.push_back(k);
+    for (int32_t k = 0; k < p->active.nActiveLin; ++k)
+        if (take(p->active.activeList[k])) at.push_back(k);
     if (at.empty()) return;
     r.all(missing());
-    for (size_t q = 0; q < at.size(); ++q) p->paramRow[q] = p->activeList[at[q]] + 1.0;
+    for (size_t q = 0; q < at.size(); ++q) p->param.paramRow[q] = p->active.activeList[at[q]] + 1.0;
     r.name(numName);
     r.write();
-    for (size_t q = 0; q < at.size(); ++q) p->paramRow[q] = r.signed_(p->multipliers[p->nActiveBounds + at[q]]);
+    for (size_t q = 0; q < at.size(); ++q) p->param.paramRow[q] = r.signed_(p->active.multipliers[p->active.nActiveBounds + at[q]]);
     r.name(valName);
     r.write();
 }
 
 void lagrange_rows(Row& r) {
     NlpProblem* p = r.p;
-    const int32_t n = p->nParams, nb = p->nActiveBounds, nl = p->nLinCon;
+    const int32_t n = p->shape.nParams, nb = p->active.nActiveBounds, nl = p->shape.nLinCon;
     r.dv.cells->rhsCell = missing();
-    if (p->hasBounds != 0 && nb > 0) {
+    if (p->shape.hasBounds != 0 && nb > 0) {
         r.type("LAGM BC");
         const struct { int32_t state; const char* name; } kStates[] = {{1, "GE"}, {-1, "LE"}, {2, "EQ"}};
         for (const auto& s : kStates) {
             bool any = false;
             r.all(missing());
             for (int32_t k = 0; k < nb; ++k) {
-                const int32_t j = p->freeList[n - nb + k];
-                if (p->boundState[j] != s.state) continue;
-                p->paramRow[j] = r.signed_(p->multipliers[k]);
+                const int32_t j = p->active.freeList[n - nb + k];
+                if (p->active.boundState[j] != s.state) continue;
+                p->param.paramRow[j] = r.signed_(p->active.multipliers[k]);
                 any = true;
             }
             if (!any) continue;
@@ -255,40 +256,40 @@ void lagrange_rows(Row& r) {
         }
     }
     r.type("LAGM LC");
-    multiplier_pair(r, "LEC_NUM", "LEC_VAL", [&](int32_t c) { return c < p->nLinEq; });
-    multiplier_pair(r, "LIC_NUM", "LIC_VAL", [&](int32_t c) { return c >= p->nLinEq && c < nl; });
+    multiplier_pair(r, "LEC_NUM", "LEC_VAL", [&](int32_t c) { return c < p->shape.nLinEq; });
+    multiplier_pair(r, "LIC_NUM", "LIC_VAL", [&](int32_t c) { return c >= p->shape.nLinEq && c < nl; });
     r.type("LAGM NLC");
-    multiplier_pair(r, "NLEC_NUM", "NLEC_VAL", [&](int32_t c) { return c >= nl && c < nl + p->nNlinEq; });
-    multiplier_pair(r, "NLIC_NUM", "NLIC_VAL", [&](int32_t c) { return c >= nl + p->nNlinEq; });
+    multiplier_pair(r, "NLEC_NUM", "NLEC_VAL", [&](int32_t c) { return c >= nl && c < nl + p->shape.nNlinEq; });
+    multiplier_pair(r, "NLIC_NUM", "NLIC_VAL", [&](int32_t c) { return c >= nl + p->shape.nNlinEq; });
     r.method_name();
 }
 
 void nonlinear_rows(Row& r) {
     NlpProblem* p = r.p;
-    const bool labels = p->conLabels != nullptr && p->conLabelWidth > 0;
-    const bool described = p->nlcRhs != nullptr && p->conKinds != nullptr;
-    for (int32_t k = 0; k < p->nNlinCon && r.n > 0; ++k) {
-        const int32_t c = p->nLinCon + k, at = active_position(p, c);
-        const int16_t kind = described ? static_cast<int16_t>(p->conKinds[k]) : 0;
-        r.type(at < 0 ? "NLC" : at < p->nActiveLin ? "NLCACT" : "NLCACTLD");
+    const bool labels = p->con.conLabels != nullptr && p->con.conLabelWidth > 0;
+    const bool described = p->con.nlcRhs != nullptr && p->con.conKinds != nullptr;
+    for (int32_t k = 0; k < p->shape.nNlinCon && r.n > 0; ++k) {
+        const int32_t c = p->shape.nLinCon + k, at = active_position(p, c);
+        const int16_t kind = described ? static_cast<int16_t>(p->con.conKinds[k]) : 0;
+        r.type(at < 0 ? "NLC" : at < p->active.nActiveLin ? "NLCACT" : "NLCACTLD");
         if (labels) {
             const NameRecord label = constraint_label(p, k);
             r.name_record(label);
             r.dv.dataSets->outRow.name.length = label.length;
         } else if (described) {
-            r.name(k < p->nNlinEq ? "NLC_EQ" : kind >= 0 ? "NLC_LE" : "NLC_GE");
+            r.name(k < p->shape.nNlinEq ? "NLC_EQ" : kind >= 0 ? "NLC_LE" : "NLC_GE");
         } else {
-            r.name(k < p->nNlinEq ? "NLC_EC" : "NLC_IC");
+            r.name(k < p->shape.nNlinEq ? "NLC_EC" : "NLC_IC");
         }
-        const double v = p->conValues != nullptr ? p->conValues[k] : missing();
+        const double v = p->con.conValues != nullptr ? p->con.conValues[k] : missing();
         r.dv.cells->rhsCell = v;
         r.all(missing());
         if (labels && described) {
-            const double base = p->nlcRhs[k];
-            p->paramRow[0] = wzmis(v) || wzmis(base) ? missing() : kind >= 0 ? base + v : base - v;
-            if (r.n > 1) p->paramRow[1] = c + 1.0;
+            const double base = p->con.nlcRhs[k];
+            p->param.paramRow[0] = wzmis(v) || wzmis(base) ? missing() : kind >= 0 ? base + v : base - v;
+            if (r.n > 1) p->param.paramRow[1] = c + 1.0;
         } else {
-            p->paramRow[0] = c + 1.0;
+            p->param.paramRow[0] = c + 1.0;
         }
         r.write();
     }
@@ -301,30 +302,30 @@ void final_rows(Row& r) {
     if (p->hooks != nullptr && p->hooks->matrices.outestTime != 0) {
         r.type("_TIME_");
         r.all(missing());
-        r.dv.cells->rhsCell = p->timeUsed;
+        r.dv.cells->rhsCell = p->run.timeUsed;
         r.write();
     }
     r.parms();
     r.grad();
     r.dv.cells->rhsCell = missing();
-    if (p->hooks != nullptr && p->hooks->wantCovariance != 0 && p->stdErrors != nullptr) {
+    if (p->hooks != nullptr && p->hooks->cov.wantCovariance != 0 && p->work.stdErrors != nullptr) {
         r.type("STDERR");
-        r.values(p->stdErrors, false);
+        r.values(p->work.stdErrors, false);
         r.write();
     }
     r.type("_NOBS_");
     r.all(r.dv.moments->nObs);
     r.write();
-    if (p->hasBounds != 0) bound_rows(r);
+    if (p->shape.hasBounds != 0) bound_rows(r);
     bool factored = true;
-    if (p->hasLinCon != 0) factored = linear_rows(r);
-    if (factored && (p->hasLinCon != 0 || p->hasNlinCon != 0) && p->nActiveBounds + p->nActiveLin > 0)
+    if (p->shape.hasLinCon != 0) factored = linear_rows(r);
+    if (factored && (p->shape.hasLinCon != 0 || p->shape.hasNlinCon != 0) && p->active.nActiveBounds + p->active.nActiveLin > 0)
         lagrange_rows(r);
-    if (p->hasNlinCon != 0) nonlinear_rows(r);
-    if (p->conFactorForm != 0 && p->lagrangeGradient != nullptr) {
+    if (p->shape.hasNlinCon != 0) nonlinear_rows(r);
+    if (p->opt.conFactorForm != 0 && p->work.lagrangeGradient != nullptr) {
         r.type("GRAD_LF");
-        r.dv.cells->rhsCell = r.signed_(p->lagrangeValue);
-        r.values(p->lagrangeGradient, true);
+        r.dv.cells->rhsCell = r.signed_(p->iter.lagrangeValue);
+        r.values(p->work.lagrangeGradient, true);
         r.write();
     }
 }
@@ -345,37 +346,37 @@ const char* matrix_type(const DataView& dv, int32_t kind) {
 
 int32_t matrix_storage(const NlpProblem* p, int32_t kind) {
     const NlpHookBlock* h = p->hooks;
-    const bool constrained = p->hasLinCon != 0 || p->hasNlinCon != 0;
-    const int32_t hess = p->leastSquares ? h->lsqHessStorage : p->hessianStorage;
-    const int32_t cross = p->leastSquares ? p->hessianStorage : h->crossProductStorage;
+    const bool constrained = p->shape.hasLinCon != 0 || p->shape.hasNlinCon != 0;
+    const int32_t hess = p->shape.leastSquares ? h->cov.lsqHessStorage : p->opt.hessianStorage;
+    const int32_t cross = p->shape.leastSquares ? p->opt.hessianStorage : h->cov.crossProductStorage;
     switch (kind) {
         case 3: return hess;
         case 5: return constrained ? 0 : hess;
         case 2: return cross;
         case 4: return constrained ? 0 : cross;
-        case 6: return h->covStorage == 2 ? 2 : 0;
+        case 6: return h->cov.covStorage == 2 ? 2 : 0;
         default: return 0;
     }
 }
 
 void matrix_rows(Row& r, int32_t kind, const double* data) {
     NlpProblem* p = r.p;
-    if (kind == kRowCovariance && (p->hooks == nullptr || p->hooks->wantCovariance == 0)) return;
+    if (kind == kRowCovariance && (p->hooks == nullptr || p->hooks->cov.wantCovariance == 0)) return;
     if (data == nullptr || p->hooks == nullptr) return;
     const bool projected = kind == 4 || kind == 5 || kind == 8 || kind == 12;
-    const int32_t m = projected ? r.n - p->nActiveBounds - p->nActiveLin : r.n;
+    const int32_t m = projected ? r.n - p->active.nActiveBounds - p->active.nActiveLin : r.n;
     if (m <= 0) return;
     const int32_t storage = matrix_storage(p, kind);
     r.type(matrix_type(r.dv, kind));
     for (int32_t i = 0; i < m; ++i) {
-        if (m == r.n && p->paramNames != nullptr)
-            r.name_record(p->paramNames[i]);
+        if (m == r.n && p->param.paramNames != nullptr)
+            r.name_record(p->param.paramNames[i]);
         else
             r.name("");
         r.dv.cells->rhsCell = i + 1.0;
         r.all(missing());
         for (int32_t j = 0; j < m; ++j)
-            p->paramRow[j] = storage == 2 ? (i == j ? data[i] : 0.0) : data[velix::pk(std::max(i, j), std::min(i, j))];
+            p->param.paramRow[j] = storage == 2 ? (i == j ? data[i] : 0.0) : data[velix::pk(std::max(i, j), std::min(i, j))];
         r.write();
     }
     r.all(missing());
@@ -389,11 +390,11 @@ void matrix_rows(Row& r, int32_t kind, const double* data) {
     r.name(matrix_type(r.dv, kind), length);
     if (kind == kRowCovariance) {
         summary("COVRANK", s.nPositive);
-        summary("SIGSQ", p->hooks->sigmaSq);
+        summary("SIGSQ", p->hooks->result.sigmaSq);
     } else if (s.nNegative >= 0.0) {
-        p->paramRow[0] = s.mantissa;
+        p->param.paramRow[0] = s.mantissa;
         summary("DETERMIN", s.exponent);
-        p->paramRow[0] = missing();
+        p->param.paramRow[0] = missing();
         summary("NEIGPOS", s.nPositive);
         summary("NEIGNEG", s.nNegative);
         summary("NEIGZERO", s.nZero);
@@ -403,24 +404,24 @@ void matrix_rows(Row& r, int32_t kind, const double* data) {
 
 void constraint_jacobian_rows(Row& r) {
     NlpProblem* p = r.p;
-    if (p->conRowFn == nullptr) return;
-    const bool labels = p->conLabels != nullptr && p->conLabelWidth > 0;
+    if (p->cb.conRowFn == nullptr) return;
+    const bool labels = p->con.conLabels != nullptr && p->con.conLabelWidth > 0;
     r.type("JACNLC");
-    for (int32_t k = 0; k < p->nNlinCon; ++k) {
-        const int32_t c = p->nLinCon + k, at = active_position(p, c);
-        p->conRowFn(p, c, p->paramRow);
-        const int32_t length = std::max(labels ? p->conLabelWidth : 0, 8);
+    for (int32_t k = 0; k < p->shape.nNlinCon; ++k) {
+        const int32_t c = p->shape.nLinCon + k, at = active_position(p, c);
+        p->cb.conRowFn(p, c, p->param.paramRow);
+        const int32_t length = std::max(labels ? p->con.conLabelWidth : 0, 8);
         if (labels) {
             const NameRecord label = constraint_label(p, k);
             r.name_record(label);
         } else {
-            r.name(at < 0 ? "" : at < p->nActiveLin ? "ACTIVE" : "LDACTIVE");
+            r.name(at < 0 ? "" : at < p->active.nActiveLin ? "ACTIVE" : "LDACTIVE");
         }
         r.dv.dataSets->outRow.name.length = static_cast<int16_t>(std::min(length, 32));
-        double v = p->conValues != nullptr ? p->conValues[k] : missing();
-        if (p->conKinds != nullptr && static_cast<int16_t>(p->conKinds[k]) < 0) {
+        double v = p->con.conValues != nullptr ? p->con.conValues[k] : missing();
+        if (p->con.conKinds != nullptr && static_cast<int16_t>(p->con.conKinds[k]) < 0) {
             v = wzmis(v) ? v : -v;
-            for (int32_t i = 0; i < r.n; ++i) p->paramRow[i] = -p->paramRow[i];
+            for (int32_t i = 0; i < r.n; ++i) p->param.paramRow[i] = -p->param.paramRow[i];
         }
         r.dv.cells->rhsCell = v;
         r.write();
@@ -440,7 +441,7 @@ void limit_rows(Row& r, int32_t kind, const double* data) {
     r.dv.cells->rhsCell = l.target;
     if (kind == kRowLimitPoint) {
         r.type(l.side == 0 ? "PLCL_LOW" : "PLCL_UPP");
-        if (r.p->paramNames != nullptr) r.name_record(r.p->paramNames[l.param]);
+        if (r.p->param.paramNames != nullptr) r.name_record(r.p->param.paramNames[l.param]);
         r.values(data, false);
         r.write();
     } else if (kind == kRowLimit) {
@@ -465,22 +466,22 @@ void limit_rows(Row& r, int32_t kind, const double* data) {
 }  // namespace
 
 int32_t cosfoes(NlpProblem* p, int32_t kind, const double* data) {
-    if (p->procContext == nullptr) return 0;
-    const DataView dv = data_view(p->procContext);
-    if (dv.dataSets->dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return 0;
-    Row r{dv, p, p->nParams};
+    if (proc_context(p) == nullptr) return 0;
+    const DataView dv = data_view(proc_context(p));
+    if (dv.dataSets->dataSetBinding[kRoleOutest] == nullptr || p->param.paramRow == nullptr) return 0;
+    Row r{dv, p, p->shape.nParams};
     // Only the confidence-limit rows carry an alpha.
     dv.cells->alphaCell = missing();
     r.method_name();
     dv.cells->rhsCell = missing();
-    dv.cells->iterCell = p->evalPhase < 0.0 && kind != kRowInitial ? missing() : 0.0;
+    dv.cells->iterCell = p->run.evalPhase < 0.0 && kind != kRowInitial ? missing() : 0.0;
     r.all(missing());
     r.statement_variables(false);
     switch (kind) {
         case kRowInitial:
             r.type("INITIAL");
-            dv.cells->rhsCell = r.signed_(p->f);
-            r.values(p->x, false);
+            dv.cells->rhsCell = r.signed_(p->iter.f);
+            r.values(p->param.x, false);
             r.write();
             r.grad();
             break;
@@ -500,19 +501,19 @@ int32_t cosfoes(NlpProblem* p, int32_t kind, const double* data) {
 }
 
 void cosfoit(NlpProblem* p) {
-    if (p->procContext == nullptr) return;
-    const DataView dv = data_view(p->procContext);
-    if (dv.dataSets->dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return;
-    if (p->hooks == nullptr || p->hooks->matrices.outestIterations == 0 || p->nParams == 0) return;
-    Row r{dv, p, p->nParams};
+    if (proc_context(p) == nullptr) return;
+    const DataView dv = data_view(proc_context(p));
+    if (dv.dataSets->dataSetBinding[kRoleOutest] == nullptr || p->param.paramRow == nullptr) return;
+    if (p->hooks == nullptr || p->hooks->matrices.outestIterations == 0 || p->shape.nParams == 0) return;
+    Row r{dv, p, p->shape.nParams};
     dv.cells->alphaCell = missing();
     r.method_name();
-    dv.cells->iterCell = p->iteration;
+    dv.cells->iterCell = p->run.iteration;
     r.parms();
     r.grad();
     if (p->hooks->matrices.outestTime != 0) {
         r.type("_TIME_");
-        dv.cells->rhsCell = wzdttme() - p->timeUsed;
+        dv.cells->rhsCell = wzdttme() - p->run.timeUsed;
         r.all(missing());
         r.write();
     }

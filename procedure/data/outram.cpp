@@ -134,8 +134,8 @@ void stat_rows(RamWriter& w, int32_t method) {
 // error is missing where none was computed.
 void parameter_cells(const DataView& dv, int32_t p, double missing, double* value, double* se) {
     const NlpProblem* nlp = dv.nlp;
-    *value = p <= dv.sizes->nParmAll ? nlp->x[p - 1] : missing;
-    *se = nlp->stdErrors != nullptr && p <= dv.sizes->nParmAll ? nlp->stdErrors[p - 1] : missing;
+    *value = p <= dv.sizes->nParmAll ? nlp->param.x[p - 1] : missing;
+    *se = nlp->work.stdErrors != nullptr && p <= dv.sizes->nParmAll ? nlp->work.stdErrors[p - 1] : missing;
 }
 
 void estim_rows(RamWriter& w) {
@@ -151,7 +151,7 @@ void estim_rows(RamWriter& w) {
                 if (p == 0) {
                     w.name("", 0);
                 } else {
-                    w.name(dv.nlp->paramNames[p - 1]);
+                    w.name(dv.nlp->param.paramNames[p - 1]);
                     parameter_cells(dv, p, w.missing, &value, &se);
                 }
                 w.cells(matrix_number(dv, t, k), el.row[e] + 1.0, el.column[e] + 1.0, value, se);
@@ -173,7 +173,7 @@ void added_rows(RamWriter& w) {
         if (carried) continue;
         double value = 0.0, se = 0.0;
         parameter_cells(dv, p, w.missing, &value, &se);
-        w.name(dv.nlp->paramNames[p - 1]);
+        w.name(dv.nlp->param.paramNames[p - 1]);
         w.cells(w.missing, w.missing, w.missing, value, se);
         w.write();
     }

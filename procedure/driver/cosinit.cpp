@@ -138,20 +138,20 @@ void read_option_cells(const StepView& sv, const StatementNode* proc, const Proc
         const OptionCell& oc = cell(r, c);
         if (oc.given && option_int(oc.value) != 0) *target = option_int(oc.value);
     };
-    keep_preset(kProcTechnique, &nlp->technique);
-    keep_preset(kProcUpdate, &nlp->update);
-    keep_preset(kProcLineSearch, &nlp->lineSearch);
-    store_given(r, kProcInStep, &nlp->inStep);
-    store_given(r, kProcLsPrecision, &nlp->lsPrecision);
-    store_given(r, kProcMaxTime, &nlp->maxTime);
-    store_given(r, kProcMaxIter, &nlp->maxIter);
-    store_given(r, kProcMaxIterNlc, &nlp->nlcIterLimit);
-    store_given(r, kProcMaxFunc, &nlp->maxFunc);
-    store_given(r, kProcFConv, &nlp->fConv);
-    store_given(r, kProcGConv, &nlp->gConv);
+    keep_preset(kProcTechnique, &nlp->opt.technique);
+    keep_preset(kProcUpdate, &nlp->opt.update);
+    keep_preset(kProcLineSearch, &nlp->opt.lineSearch);
+    store_given(r, kProcInStep, &nlp->opt.inStep);
+    store_given(r, kProcLsPrecision, &nlp->opt.lsPrecision);
+    store_given(r, kProcMaxTime, &nlp->opt.maxTime);
+    store_given(r, kProcMaxIter, &nlp->opt.maxIter);
+    store_given(r, kProcMaxIterNlc, &nlp->opt.nlcIterLimit);
+    store_given(r, kProcMaxFunc, &nlp->opt.maxFunc);
+    store_given(r, kProcFConv, &nlp->opt.fConv);
+    store_given(r, kProcGConv, &nlp->opt.gConv);
 
     const OptionCell& sing = cell(r, kProcSingular);
-    if (sing.given) nlp->singularTol = sing.value;
+    if (sing.given) nlp->opt.singularTol = sing.value;
     const ProcCellRow& singRow = proc_cell_row(kProcSingular);
     sv.options->singular =
         sing.given && in_range(singRow, sing.value) ? sing.value : singRow.value;
@@ -182,8 +182,8 @@ void read_option_cells(const StepView& sv, const StatementNode* proc, const Proc
     if (!in_range(proc_cell_row(kProcSlmw), sv.options->waldAlpha))
         sv.options->waldAlpha = proc_cell_row(kProcSlmw).value;
 
-    keep_preset(kProcG4, &hooks->ginvMaxParams);
-    if (hooks->ginvMaxParams < 0) hooks->ginvMaxParams = kDefaultGinvMax;
+    keep_preset(kProcG4, &hooks->cov.ginvMaxParams);
+    if (hooks->cov.ginvMaxParams < 0) hooks->cov.ginvMaxParams = kDefaultGinvMax;
 
     sv.options->varStartScale = cell_value(r, kProcDemphas);
     sv.options->ridgeCell = cell_value(r, kProcRidge);
@@ -201,10 +201,10 @@ void read_option_cells(const StepView& sv, const StatementNode* proc, const Proc
     // Confidence levels are stored as the probability of each tail.
     sv.options->alphaEcv = 0.5 * cell_value(r, kProcAlphaEcv);
     sv.options->alphaRms = 0.5 * cell_value(r, kProcAlphaRms);
-    store_given(r, kProcASingular, &hooks->covSingAbs);
-    store_given(r, kProcMSingular, &hooks->covSingRel);
-    store_given(r, kProcVSingular, &hooks->covSingVar);
-    store_given(r, kProcCovSing, &hooks->ginvTol);
+    store_given(r, kProcASingular, &hooks->cov.covSingAbs);
+    store_given(r, kProcMSingular, &hooks->cov.covSingRel);
+    store_given(r, kProcVSingular, &hooks->cov.covSingVar);
+    store_given(r, kProcCovSing, &hooks->cov.ginvTol);
 }
 
 // Reads the flag bits of the PROC statement.
@@ -219,10 +219,10 @@ void read_flag_bits(const StepView& sv, const StatementNode* proc) {
         sv.moments->momentOrigin = 1;
         xpmlog(kMsgProc, kMsgMomentsAboutZero);
     }
-    if (flag(proc, kFlagGradCheck) && nlp->derivCheckMode == 0) nlp->derivCheckMode = 3;
+    if (flag(proc, kFlagGradCheck) && nlp->opt.derivCheckMode == 0) nlp->opt.derivCheckMode = 3;
     sv.options->noDfAdjust = flag(proc, kFlagNoAdjDf);
     sv.options->printEnabled = !flag(proc, kFlagNoPrint);
-    hooks->printCovariance = flag(proc, kFlagPcoves);
+    hooks->cov.printCovariance = flag(proc, kFlagPcoves);
     sv.options->modIndices = flag(proc, kFlagModification);
     sv.options->kurtosisWanted = flag(proc, kFlagKurtosis);
     sv.options->printDetail = flag(proc, kFlagDetail);
@@ -233,9 +233,9 @@ void read_flag_bits(const StepView& sv, const StatementNode* proc) {
     sv.program->fdDepDerivs = sv.options->rebuildBeforeDerivs;
     sv.program->programListing = flag(proc, kFlagList);
     sv.options->startNotes = flag(proc, kFlagPinitial);
-    hooks->printCrossProduct = flag(proc, kFlagPcrpjac);
-    hooks->printHessian = flag(proc, kFlagPhessian);
-    hooks->outestJacobian = flag(proc, kFlagOutjac);
+    hooks->cov.printCrossProduct = flag(proc, kFlagPcrpjac);
+    hooks->cov.printHessian = flag(proc, kFlagPhessian);
+    hooks->cov.outestJacobian = flag(proc, kFlagOutjac);
     sv.ctx->eval.printJacPattern = static_cast<int16_t>(flag(proc, kFlagPjacpat));
     // NODIAG: the model's variances are those of the data, so only the
     // covariances enter the fit.
@@ -266,7 +266,7 @@ void settle_print_level(const StepView& sv, const StatementNode* proc, const Pro
         sv.options->modIndices = 0;
         sv.options->kurtosisWanted = 0;
         sv.options->printDetail = 0;
-        hooks->printCovariance = hooks->printCrossProduct = hooks->printHessian = 0;
+        hooks->cov.printCovariance = hooks->cov.printCrossProduct = hooks->cov.printHessian = 0;
     } else {
         const bool pall = flag(proc, kFlagPall), print = flag(proc, kFlagPrint);
         const bool pshort = flag(proc, kFlagPshort), psummary = flag(proc, kFlagPsummary);
@@ -277,24 +277,24 @@ void settle_print_level(const StepView& sv, const StatementNode* proc, const Pro
             sv.options->modIndices = 1;
             sv.options->printDetail = 1;
             sv.options->printEffects = 1;
-            hooks->printCovariance = 1;
+            hooks->cov.printCovariance = 1;
         }
         if (noMod) sv.options->modIndices = 0;
     }
     // The estimation results (covariance of the estimates) are wanted
     // unless neither standard errors nor modification indices are.
-    if (noStdErr) hooks->printCovariance = hooks->printCrossProduct = 0;
+    if (noStdErr) hooks->cov.printCovariance = hooks->cov.printCrossProduct = 0;
     if (noStdErr && noMod) {
-        hooks->wantCovariance = 0;
+        hooks->cov.wantCovariance = 0;
     } else {
-        hooks->wantCovariance = r->dataSets[kCellOutest].handle || r->dataSets[kCellOutram].handle ||
-                                        hooks->printCovariance || hooks->printCrossProduct || !noStdErr
+        hooks->cov.wantCovariance = r->dataSets[kCellOutest].handle || r->dataSets[kCellOutram].handle ||
+                                        hooks->cov.printCovariance || hooks->cov.printCrossProduct || !noStdErr
                                     ? 1
                                     : 0;
     }
-    if (hooks->wantCovariance == 0) {
+    if (hooks->cov.wantCovariance == 0) {
         sv.options->modIndices = 0;
-        hooks->printCovariance = hooks->printCrossProduct = 0;
+        hooks->cov.printCovariance = hooks->cov.printCrossProduct = 0;
     }
 }
 
@@ -562,7 +562,7 @@ void open_work_files(const StepView& sv) {
     open_file(&sv.files->jacTermFile, kFileSequential);
     open_file(&sv.files->wJacColFile, kFileDirect);
     // The optimizer's matrix file: the covariance hook keeps its matrices there.
-    open_file(&sv.hooks->utilityFile, kFileDirect);
+    open_file(&sv.hooks->cov.utilityFile, kFileDirect);
 }
 
 // The first step pool, sized from the variable counts and, for
@@ -597,7 +597,7 @@ void cosinit(ProcContext* ctx) {
     ProcOptionRecord* rec = parse_statements(sv);
     cosop11(sv.ctx, nlp);
     bind_data_sets(sv, rec);
-    nlp->refreshFBeforeConJac = 1;
+    nlp->opt.refreshFBeforeConJac = 1;
     read_options(sv, sv.ctx->stmtList, rec);
     HostDataSet* data = sv.dataSets->dataSetHandle[kRoleData];
     classify_input(sv, data);

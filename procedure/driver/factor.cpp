@@ -53,9 +53,9 @@ void set_element(const StepView& sv, int32_t e, int32_t row, int32_t column, con
     sv.elements->row[e] = row;
     sv.elements->column[e] = column;
     sv.elements->value[e] = missing;
-    sv.nlp->x[e] = missing;
-    sv.nlp->paramNames[e] = default_parameter_name(prefix, number);
-    sv.nlp->paramNameWidth = std::max<int32_t>(sv.nlp->paramNameWidth, 8);
+    sv.nlp->param.x[e] = missing;
+    sv.nlp->param.paramNames[e] = default_parameter_name(prefix, number);
+    sv.nlp->param.paramNameWidth = std::max<int32_t>(sv.nlp->param.paramNameWidth, 8);
 }
 
 // Checks the VARNAMES statement of the default model (messages 273, 274);
@@ -200,7 +200,7 @@ void cosfacm(ProcContext* ctx) {
 
     // 7. The model pool and the element pattern.
     create_element_pattern(sv.ctx, 20 * static_cast<int64_t>(total) + 4096, total);
-    sv.nlp->paramNameWidth = 0;
+    sv.nlp->param.paramNameWidth = 0;
 
     // 8. Loadings, then the unique variances on the diagonal of _U_.
     int32_t e = 0;

@@ -141,13 +141,13 @@ void name_widths(const StepView& sv) {
         int32_t w = 0;
         for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
             int32_t p = std::abs(sv.elements->parameter[e]);
-            if (p > 0 && sv.nlp->paramNames) w = std::max<int32_t>(w, sv.nlp->paramNames[p - 1].length);
+            if (p > 0 && sv.nlp->param.paramNames) w = std::max<int32_t>(w, sv.nlp->param.paramNames[p - 1].length);
         }
         mt.parmNameWidth[k] = static_cast<int16_t>(w);
         parmWidth = std::max(parmWidth, w);
     }
-    for (int32_t p = 0; p < sv.sizes->nParmAll && sv.nlp->paramNames; ++p)
-        parmWidth = std::max<int32_t>(parmWidth, sv.nlp->paramNames[p].length);
+    for (int32_t p = 0; p < sv.sizes->nParmAll && sv.nlp->param.paramNames; ++p)
+        parmWidth = std::max<int32_t>(parmWidth, sv.nlp->param.paramNames[p].length);
     sv.readers->parmNameWidth = parmWidth;
 }
 

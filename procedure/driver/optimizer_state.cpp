@@ -36,7 +36,7 @@ constexpr int32_t kTermMultiplier = 10000;
 void apply_inram_estimates(const StepView& sv) {
     const ModelMatrixTable& mt = *sv.model;
     const ElementPattern& el = *sv.elements;
-    double* x = sv.nlp->x;
+    double* x = sv.nlp->param.x;
     while (cos_read_row(sv.ctx, kRoleInram)) {
         if (std::memcmp(sv.dataSets->outRow.type, "ESTIM   ", 8) != 0) continue;
         int32_t k = 0;
@@ -80,7 +80,7 @@ void cosxinp(ProcContext* ctx, int32_t mode) {
         scratch_check(xcwrite(sv.files->scratchFile, nlp, sizeof *nlp));
         scratch_check(xcwrite(sv.files->scratchFile, hooks, sizeof *hooks));
         if (nE > 0) scratch_check(xcwrite(sv.files->scratchFile, sv.elements->value, 8 * nE));
-        if (nP > 0) scratch_check(xcwrite(sv.files->scratchFile, nlp->x, 8 * nP));
+        if (nP > 0) scratch_check(xcwrite(sv.files->scratchFile, nlp->param.x, 8 * nP));
         const int64_t end = static_cast<int64_t>(sizeof *nlp + sizeof *hooks) + 8 * (nE + nP);
         sv.optSetup->saveEnd[0] = sv.optSetup->saveEnd[1] = sv.optSetup->saveEnd[2] = end;
         return;
@@ -89,10 +89,10 @@ void cosxinp(ProcContext* ctx, int32_t mode) {
     scratch_check(xcread(sv.files->scratchFile, hooks, sizeof *hooks));
     if (!sv.input->inramUsed) {
         if (nE > 0) scratch_check(xcread(sv.files->scratchFile, sv.elements->value, 8 * nE));
-        if (nP > 0) scratch_check(xcread(sv.files->scratchFile, nlp->x, 8 * nP));
+        if (nP > 0) scratch_check(xcread(sv.files->scratchFile, nlp->param.x, 8 * nP));
         for (int64_t e = 0; e < nE; ++e) {
             const int32_t p = sv.elements->parameter[e];
-            if (p != 0) sv.elements->value[e] = nlp->x[std::abs(p) - 1];
+            if (p != 0) sv.elements->value[e] = nlp->param.x[std::abs(p) - 1];
         }
     } else {
         apply_inram_estimates(sv);

@@ -88,9 +88,9 @@ void fill_pattern(const StepView& sv, const std::vector<NameRecord>& table, int3
                 internal_error("an element names no parameter");
             }
             p = i + 1;
-            nlp->x[i] = rec.value;
-            nlp->paramNames[i] = r;
-            nlp->paramNameWidth = std::max<int32_t>(nlp->paramNameWidth, r.length);
+            nlp->param.x[i] = rec.value;
+            nlp->param.paramNames[i] = r;
+            nlp->param.paramNameWidth = std::max<int32_t>(nlp->param.paramNameWidth, r.length);
         }
         sv.elements->parameter[e] = p;
         sv.elements->row[e] = rec.row;
@@ -167,7 +167,7 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
     const int64_t E = sv.sizes->nElements;
     const int64_t estimate = 20 * E + 3 * sv.sizes->nParmAll + 34 * sv.readers->nColumnNames + 4096;
     create_element_pattern(sv.ctx, estimate, E);
-    nlp->paramNameWidth = 0;
+    nlp->param.paramNameWidth = 0;
 
     fill_pattern(sv, table, nModel);
 
@@ -178,8 +178,8 @@ void cospar1(ProcContext* ctx, int32_t nAdded) {
         read_or_exit(sv.files->scratchFile, &add, sizeof add);
         NameRecord r = record_name(add.nameLength, add.name);
         if (add.nameLength == 0 || find_name(table, static_cast<size_t>(next), r) >= 0) continue;
-        nlp->x[next] = add.value;
-        nlp->paramNames[next] = r;
+        nlp->param.x[next] = add.value;
+        nlp->param.paramNames[next] = r;
         table[static_cast<size_t>(next)] = r;
         ++next;
     }

@@ -36,50 +36,47 @@ void log_and_listing(const StepView& sv, int32_t number) {
 // the cross product and the nonlinear-constraint Jacobian, in the problem
 // block and the hook block.
 void install_evaluation_callbacks(NlpProblem* nlp, NlpHookBlock* hooks) {
-    nlp->objectiveFn = hooks->objectiveFn = cosfunc;
-    nlp->gradientFn = hooks->gradientFn = cosgrad;
-    nlp->hessianFn = hooks->crossProductFn = coscrpj;
-    hooks->hessianFn = coshess;
-    nlp->conJacobianFn = hooks->conJacobianFn = cosjnlc;
+    nlp->cb.objectiveFn = hooks->eval.objectiveFn = cosfunc;
+    nlp->cb.gradientFn = hooks->eval.gradientFn = cosgrad;
+    nlp->cb.hessianFn = hooks->eval.crossProductFn = coscrpj;
+    hooks->eval.hessianFn = coshess;
+    nlp->cb.conJacobianFn = hooks->eval.conJacobianFn = cosjnlc;
 }
 
 }  // namespace
 
 int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     const StepView sv = step_view(ctx);
-    nlp->nParams = sv.sizes->nParmFree;
-    nlp->packedLen = sv.sizes->nParmFree * (sv.sizes->nParmFree + 1) / 2;
-    nlp->nFunctions = sv.sizes->nMoments;
+    nlp->shape.nParams = sv.sizes->nParmFree;
+    nlp->shape.packedLen = sv.sizes->nParmFree * (sv.sizes->nParmFree + 1) / 2;
+    nlp->shape.nFunctions = sv.sizes->nMoments;
     NlpHookBlock* hooks = sv.hooks;
     if (mode == 1) {
         install_evaluation_callbacks(nlp, hooks);
-        nlp->leastSquares = 1;
+        nlp->shape.leastSquares = 1;
         sv.optSetup->nObsCell = sv.moments->nObs;
-        hooks->nObsRef = &sv.optSetup->nObsCell;
-        hooks->nParamsForDf = nlp->nParams;
+        hooks->cov.nObsRef = &sv.optSetup->nObsCell;
+        hooks->cov.nParamsForDf = nlp->shape.nParams;
         cosop31(sv.ctx, nlp, &sv.optSetup->parms, sv.sizes->nParmAll);
         if (*sv.errorLevel > kLevelStepEnds) xexit(*sv.errorLevel, 0);
-        if (nlp->derivCheckMode == 0 && !sv.program->hasProgram) nlp->derivCheckMode = 1;
-        nlp->noSave = 1;
-        hooks->ownerSetUp = hooks->ownerCallbacks = 1;
-        if (nlp->derivDigits != 0) {
+        if (nlp->opt.derivCheckMode == 0 && !sv.program->hasProgram) nlp->opt.derivCheckMode = 1;
+        if (nlp->opt.derivDigits != 0) {
             log_and_listing(sv, kMsgAnalyticDerivatives);
-            nlp->derivDigits = 0;
+            nlp->opt.derivDigits = 0;
         }
-        if (hooks->optionWord != 0 && hooks->optionWord != 2 && hooks->optionWord != 3) {
+        if (hooks->cov.optionWord != 0 && hooks->cov.optionWord != 2 && hooks->cov.optionWord != 3) {
             log_and_listing(sv, kMsgBadCovarianceOption);
             xexit(kLevelBadHookOption, 0);
         }
-        if (nlp->technique == kTechGaunew) {
+        if (nlp->opt.technique == kTechGaunew) {
             xpmlog(kMsgProc, kMsgGaunewUnavailable);
-            nlp->technique = 0;
+            nlp->opt.technique = 0;
         }
-        if (nlp->nParams >= 1 && nlp->technique > 0 && nlp->hasNlinCon) {
-            if (nlp->technique != kTechQuanew) xpmlog(kMsgProc, kMsgNlcUsesDualQuasiNewton);
-            nlp->technique = kTechDualQuanew;
+        if (nlp->shape.nParams >= 1 && nlp->opt.technique > 0 && nlp->shape.hasNlinCon) {
+            if (nlp->opt.technique != kTechQuanew) xpmlog(kMsgProc, kMsgNlcUsesDualQuasiNewton);
+            nlp->opt.technique = kTechDualQuanew;
         }
         raise_error_level(sv.ctx, cosop12(sv.ctx, nlp));
-        hooks->optionsPending = 0;
         if (*sv.errorLevel > kLevelStepEnds) xexit(*sv.errorLevel, 0);
         return 1;
     }
@@ -119,10 +116,10 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
     const StepView sv = step_view(ctx);
     ProfileSettings* ps = profile_of(sv);
     NlpProblem* nlp = sv.nlp;
-    const int32_t n = nlp->nParams;
+    const int32_t n = nlp->shape.nParams;
     auto parameter_index = [&](const NameRecord& r) {
         for (int32_t i = 0; i < n; ++i)
-            if (same_name(nlp->paramNames[i], r)) return i;
+            if (same_name(nlp->param.paramNames[i], r)) return i;
         return -1;
     };
     if (mode == 0) {

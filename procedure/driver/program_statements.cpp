@@ -65,7 +65,7 @@ NameRecord symbol_name(const CmpSymbol* s) {
 int32_t parameter_number(const StepView& sv, const CmpSymbol* s) {
     NameRecord r = symbol_name(s);
     for (int32_t k = 0; k < sv.sizes->nParmAll; ++k)
-        if (same_name(sv.nlp->paramNames[k], r)) return k + 1;
+        if (same_name(sv.nlp->param.paramNames[k], r)) return k + 1;
     return 0;
 }
 
@@ -91,9 +91,9 @@ void mode0(const StepView& sv, NameRecord* table) {
         uint8_t kind;
     };
     const Special specials[] = {
-        {"_DF_", &sv.hooks->nParamsForDf, 0},  {"_NOBS_", &sv.optSetup->nObsCell, 0},
-        {"_INDF_", &nlp->evalPhase, 0},          {"_ITER_", &nlp->iteration, 0},
-        {"_LIST_", &nlp->printLevel, 0},         {"_TOOBIG_", &nlp->evalStatus, 0},
+        {"_DF_", &sv.hooks->cov.nParamsForDf, 0},  {"_NOBS_", &sv.optSetup->nObsCell, 0},
+        {"_INDF_", &nlp->run.evalPhase, 0},          {"_ITER_", &nlp->run.iteration, 0},
+        {"_LIST_", &nlp->opt.printLevel, 0},         {"_TOOBIG_", &nlp->run.evalStatus, 0},
         {"_DPROC_", &sv.program->dprocCell, 19}};
     for (const Special& sp : specials) {
         int32_t len = static_cast<int32_t>(std::strlen(sp.name));
@@ -131,8 +131,8 @@ void drop_added(const StepView& sv, NameRecord* table, int32_t q, int32_t* depNu
     xpmlog(kMsgProc, kMsgAddedUnused, static_cast<int32_t>(table[q - 1].length), table[q - 1].text);
     for (int32_t k = q; k < sv.sizes->nParmAll; ++k) {
         table[k - 1] = table[k];
-        nlp->paramNames[k - 1] = nlp->paramNames[k];
-        nlp->x[k - 1] = nlp->x[k];
+        nlp->param.paramNames[k - 1] = nlp->param.paramNames[k];
+        nlp->param.x[k - 1] = nlp->param.x[k];
     }
     --sv.sizes->nParmAll;
     --sv.sizes->nParmAdded;
@@ -188,7 +188,7 @@ void mode1(const StepView& sv, NameRecord* table) {
     std::vector<int32_t> newNumber(static_cast<size_t>(total) + 1, 0);  // by old number
     int32_t nextDep = I, nextInd = 0;
     auto bind = [&](CmpSymbol* s, int32_t pos) {
-        s->value = &nlp->x[pos];
+        s->value = &nlp->param.x[pos];
         s->storageClass = 'v';
         s->binding = 'a';
         s->flags |= kBindFlags;
@@ -236,13 +236,13 @@ void mode1(const StepView& sv, NameRecord* table) {
         for (int32_t k = gap; k < total; ++k) {
             for (int32_t j = k - gap; j >= 0 && position[static_cast<size_t>(j)] > position[static_cast<size_t>(j + gap)]; j -= gap) {
                 std::swap(position[static_cast<size_t>(j)], position[static_cast<size_t>(j + gap)]);
-                std::swap(nlp->paramNames[j], nlp->paramNames[j + gap]);
-                std::swap(nlp->x[j], nlp->x[j + gap]);
+                std::swap(nlp->param.paramNames[j], nlp->param.paramNames[j + gap]);
+                std::swap(nlp->param.x[j], nlp->param.x[j + gap]);
             }
         }
     }
     sv.program->xCopy = step_array<double>(static_cast<size_t>(total));
-    std::copy(nlp->x, nlp->x + total, sv.program->xCopy);
+    std::copy(nlp->param.x, nlp->param.x + total, sv.program->xCopy);
 
     // Program variables that INEST= supplies.
     sv.program->nStmtVars = 0;
@@ -267,7 +267,7 @@ void mode1(const StepView& sv, NameRecord* table) {
 void mode2(const StepView& sv) {
     CmpWork* work = sv.cmpWork;
     NlpProblem* nlp = sv.nlp;
-    const bool nlincon = nlp->hasNlinCon != 0;
+    const bool nlincon = nlp->shape.hasNlinCon != 0;
     if (sv.sizes->nParmDep == 0 && !nlincon) {
         xpmlog(kMsgProc, kMsgProgramNotRun);
         sv.program->hasProgram = 0;
@@ -328,8 +328,8 @@ void mode2(const StepView& sv) {
     }
     if (cmppdv(0, nullptr, 0, work) != 0 || cmpgen(work) != 0) xexit(kLevelNoMemory, 0);
     // MAXTIME= bounds the step's time, the statements' loops included.
-    cmptime(nlp->maxTime, work);
-    std::copy(sv.program->xCopy, sv.program->xCopy + sv.sizes->nParmAll, nlp->x);
+    cmptime(nlp->opt.maxTime, work);
+    std::copy(sv.program->xCopy, sv.program->xCopy + sv.sizes->nParmAll, nlp->param.x);
 }
 
 }  // namespace

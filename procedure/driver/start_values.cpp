@@ -88,7 +88,7 @@ void cosiset(ProcContext* ctx) {
             double& v = sv.elements->value[found];
             if (p > 0) {
                 v = s;
-                sv.nlp->x[p - 1] = s;
+                sv.nlp->param.x[p - 1] = s;
                 ++sv.moments->modelDf;
             } else if (wzmis(v)) {
                 v = s;
@@ -144,12 +144,12 @@ void cosinst(ProcContext* ctx) {
                     sum += el.value[e];
                     ++k;
                 }
-            double v = k > 0 ? sum / k : nlp->x[p - 1];
-            if (!wzmis(v) && nlp->hasBounds && p <= sv.sizes->nParmFree) {
-                if (nlp->lower && !wzmis(nlp->lower[p - 1])) v = std::max(v, nlp->lower[p - 1]);
-                if (nlp->upper && !wzmis(nlp->upper[p - 1])) v = std::min(v, nlp->upper[p - 1]);
+            double v = k > 0 ? sum / k : nlp->param.x[p - 1];
+            if (!wzmis(v) && nlp->shape.hasBounds && p <= sv.sizes->nParmFree) {
+                if (nlp->param.lower && !wzmis(nlp->param.lower[p - 1])) v = std::max(v, nlp->param.lower[p - 1]);
+                if (nlp->param.upper && !wzmis(nlp->param.upper[p - 1])) v = std::min(v, nlp->param.upper[p - 1]);
             }
-            nlp->x[p - 1] = v;
+            nlp->param.x[p - 1] = v;
             if (!wzmis(v))
                 for (int32_t e = 0; e < nE; ++e)
                     if (std::abs(el.parameter[e]) == p) el.value[e] = v;
@@ -176,11 +176,11 @@ void cosinst(ProcContext* ctx) {
                         r = scaleGiven ? (std::fabs(r) + 1.0) * sv.options->varStartScale
                                        : std::fabs(r) * scale;
                     el.value[e] = r;
-                    nlp->x[p - 1] = r;
+                    nlp->param.x[p - 1] = r;
                     ++changed;
                 } else if (scaleGiven && variance) {
                     el.value[e] = sv.options->varStartScale * (std::fabs(el.value[e]) + 1.0);
-                    nlp->x[p - 1] = el.value[e];
+                    nlp->param.x[p - 1] = el.value[e];
                     ++changed;
                 }
             }
@@ -205,10 +205,10 @@ void cosinst(ProcContext* ctx) {
             internal_error("a model element has no start value");
         }
         const int32_t p = std::abs(el.parameter[e]);
-        if (p != 0) nlp->x[p - 1] = el.value[e];
+        if (p != 0) nlp->param.x[p - 1] = el.value[e];
     }
     for (int32_t p = 0; p < sv.sizes->nParmFree; ++p)
-        if (wzmis(nlp->x[p])) {
+        if (wzmis(nlp->param.x[p])) {
             internal_error("a parameter has no start value");
         }
 

@@ -164,7 +164,7 @@ int32_t zavvelix() {
     ctx->nlp = &frame->nlp;
     ctx->hooks = &frame->hooks;
     ctx->cmpWork = &frame->cmpWork;
-    frame->nlp.procContext = ctx;
+    frame->nlp.user = ctx;
     frame->nlp.hooks = &frame->hooks;
     frame->hooks.plSettings = &frame->hooks.settings;
 
@@ -220,7 +220,6 @@ int32_t zavvelix() {
 
     // End of the step.
     ctx->step.elapsed = wzdttme() - ctx->step.elapsed;
-    close_file(frame->nlp.utilityFile);
     close_file(ctx->files.workFile2);
     close_file(ctx->files.workFile3);
     close_file(ctx->files.scratchFile);

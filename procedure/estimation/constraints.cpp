@@ -55,8 +55,8 @@ T* zeroed(ProcContext* ctx, int64_t count) {
 
 // 0-based index of the independent parameter `name`, -1 when none.
 int32_t parameter_index(const NlpProblem* nlp, const NameRecord& name) {
-    for (int32_t i = 0; i < nlp->nParams; ++i)
-        if (same_name(nlp->paramNames[i], name)) return i;
+    for (int32_t i = 0; i < nlp->shape.nParams; ++i)
+        if (same_name(nlp->param.paramNames[i], name)) return i;
     return -1;
 }
 
@@ -93,11 +93,11 @@ void read_bounds(ProcContext* ctx, NlpProblem* nlp) {
                     unknown_name(ctx, entry.names.names[k], entry.line);
                     continue;
                 }
-                if (entry.hasLower) nlp->lower[j] = entry.lower;
-                if (entry.hasUpper) nlp->upper[j] = entry.upper;
-                if (nlp->lower[j] > nlp->upper[j]) {
+                if (entry.hasLower) nlp->param.lower[j] = entry.lower;
+                if (entry.hasUpper) nlp->param.upper[j] = entry.upper;
+                if (nlp->param.lower[j] > nlp->param.upper[j]) {
                     xpmlog(kMsgProc, kMsgEmptyBounds, static_cast<int32_t>(entry.names.names[k].length),
-                           entry.names.names[k].text, nlp->lower[j], nlp->upper[j]);
+                           entry.names.names[k].text, nlp->param.lower[j], nlp->param.upper[j]);
                     raise_error_level(ctx, kLevelInputError);
                 }
             }
@@ -195,10 +195,10 @@ void read_nlincon(ProcContext* ctx, NlpProblem* nlp) {
     *a.table = NlinConTable{count, a.kind, a.first, a.second, 0, a.cells};
     ctx->eval.nlinCon = a.table;
     ctx->program.nlcList = CmpList{count, a.symbols};
-    nlp->nlcRhs = a.rhs;
-    nlp->hasNlinCon = 1;
-    nlp->nNlinCon = equalities + inequalities;
-    nlp->nNlinEq = equalities;
+    nlp->con.nlcRhs = a.rhs;
+    nlp->shape.hasNlinCon = 1;
+    nlp->shape.nNlinCon = equalities + inequalities;
+    nlp->shape.nNlinEq = equalities;
 }
 
 // LINCON: one dense row per constraint, equalities first; a <= row is
@@ -212,11 +212,11 @@ void read_lincon(ProcContext* ctx, NlpProblem* nlp) {
         for (int32_t c = 0; c < l->nConstraints; ++c) equalities += l->constraints[c].relation == kRelEq;
     }
     if (count == 0) return;
-    const int64_t n = nlp->nParams;
+    const int64_t n = nlp->shape.nParams;
     double* block = row_block(ctx, n, count);
     if (block == nullptr) return;
-    nlp->linRows = block;
-    nlp->linRhs = block + n * count;
+    nlp->con.linRows = block;
+    nlp->con.linRhs = block + n * count;
     int32_t nextEq = 0, nextIneq = equalities;
     for (const StatementNode* s = find_statement(ctx->stmtList, "LINCON  "); s;
          s = find_statement(s->next, "LINCON  ")) {
@@ -225,7 +225,7 @@ void read_lincon(ProcContext* ctx, NlpProblem* nlp) {
             const LinearConstraint& lc = l->constraints[c];
             const int32_t row = lc.relation == kRelEq ? nextEq++ : nextIneq++;
             const double sign = lc.relation == kRelLe ? -1.0 : 1.0;
-            double* a = nlp->linRows + n * row;
+            double* a = nlp->con.linRows + n * row;
             for (int32_t t = 0; t < lc.nTerms; ++t) {
                 const int32_t j = parameter_index(nlp, lc.names[t]);
                 if (j < 0) {
@@ -234,12 +234,12 @@ void read_lincon(ProcContext* ctx, NlpProblem* nlp) {
                 }
                 a[j] += sign * lc.coefs[t];
             }
-            nlp->linRhs[row] = sign * lc.rhs;
+            nlp->con.linRhs[row] = sign * lc.rhs;
         }
     }
-    nlp->hasLinCon = 1;
-    nlp->nLinCon = count;
-    nlp->nLinEq = equalities;
+    nlp->shape.hasLinCon = 1;
+    nlp->shape.nLinCon = count;
+    nlp->shape.nLinEq = equalities;
 }
 
 // ---- INEST= ----
@@ -265,13 +265,13 @@ bool type_is(const ProcContext* ctx, const char* type) {
 }
 
 InestRows read_inest_rows(ProcContext* ctx, const NlpProblem* nlp) {
-    const size_t n = static_cast<size_t>(nlp->nParams);
+    const size_t n = static_cast<size_t>(nlp->shape.nParams);
     const double missing = host_missing_value();
     InestRows r{std::vector<double>(n, missing), std::vector<double>(n, missing), std::vector<double>(n, missing),
                 {}, {}};
     const int32_t nStmt = ctx->program.stmtVars != nullptr ? ctx->program.nStmtVars : 0;
     r.stmtValues.assign(static_cast<size_t>(nStmt), missing);
-    const double* row = nlp->paramRow;
+    const double* row = nlp->param.paramRow;
     while (cos_read_row(ctx, kRoleInest)) {
         if (type_is(ctx, "PARMS")) {
             r.start.assign(row, row + n);
@@ -295,10 +295,10 @@ InestRows read_inest_rows(ProcContext* ctx, const NlpProblem* nlp) {
 
 // Start values: the parameter and every element that carries it.
 void apply_start_values(ProcContext* ctx, NlpProblem* nlp, const InestRows& r) {
-    for (int32_t i = 0; i < nlp->nParams; ++i) {
+    for (int32_t i = 0; i < nlp->shape.nParams; ++i) {
         const double v = r.start[static_cast<size_t>(i)];
         if (wzmis(v)) continue;
-        nlp->x[i] = v;
+        nlp->param.x[i] = v;
         for (int32_t e = 0; e < ctx->sizes.nElements; ++e)
             if (std::abs(ctx->elements.parameter[e]) == i + 1) ctx->elements.value[e] = v;
     }
@@ -307,11 +307,11 @@ void apply_start_values(ProcContext* ctx, NlpProblem* nlp, const InestRows& r) {
 }
 
 void apply_bounds(NlpProblem* nlp, const InestRows& r) {
-    for (int32_t j = 0; j < nlp->nParams; ++j) {
+    for (int32_t j = 0; j < nlp->shape.nParams; ++j) {
         const size_t k = static_cast<size_t>(j);
-        if (!wzmis(r.lower[k])) nlp->lower[j] = r.lower[k];
-        if (!wzmis(r.upper[k])) nlp->upper[j] = r.upper[k];
-        nlp->hasBounds |= nlp->lower[j] > -DBL_MAX || nlp->upper[j] < DBL_MAX;
+        if (!wzmis(r.lower[k])) nlp->param.lower[j] = r.lower[k];
+        if (!wzmis(r.upper[k])) nlp->param.upper[j] = r.upper[k];
+        nlp->shape.hasBounds |= nlp->param.lower[j] > -DBL_MAX || nlp->param.upper[j] < DBL_MAX;
     }
 }
 
@@ -319,11 +319,11 @@ void apply_bounds(NlpProblem* nlp, const InestRows& r) {
 // constraint given by LINCON and read back from an earlier OUTEST=).
 bool known_row(const NlpProblem* nlp, const InestRow& c) {
     constexpr double kSameRow = 1e-12;  // relative agreement of a written and a given row
-    const int64_t n = nlp->nParams;
-    for (int32_t i = 0; i < nlp->nLinCon; ++i) {
-        if ((i < nlp->nLinEq) != c.equality) continue;
-        const double* a = nlp->linRows + n * i;
-        bool same = std::fabs(nlp->linRhs[i] - c.rhs) <= kSameRow * (1.0 + std::fabs(c.rhs));
+    const int64_t n = nlp->shape.nParams;
+    for (int32_t i = 0; i < nlp->shape.nLinCon; ++i) {
+        if ((i < nlp->shape.nLinEq) != c.equality) continue;
+        const double* a = nlp->con.linRows + n * i;
+        bool same = std::fabs(nlp->con.linRhs[i] - c.rhs) <= kSameRow * (1.0 + std::fabs(c.rhs));
         for (int64_t j = 0; j < n && same; ++j)
             same = std::fabs(a[j] - c.a[static_cast<size_t>(j)]) <= kSameRow * (1.0 + std::fabs(a[j]));
         if (same) return true;
@@ -338,8 +338,8 @@ void add_linear_rows(ProcContext* ctx, NlpProblem* nlp, const InestRows& r) {
     for (const InestRow& c : r.rows)
         if (!known_row(nlp, c)) added.push_back(&c);
     if (added.empty()) return;
-    const int64_t n = nlp->nParams;
-    const int32_t count = nlp->nLinCon + static_cast<int32_t>(added.size());
+    const int64_t n = nlp->shape.nParams;
+    const int32_t count = nlp->shape.nLinCon + static_cast<int32_t>(added.size());
     double* block = row_block(ctx, n, count);
     if (block == nullptr) return;
     double* rows = block;
@@ -349,35 +349,35 @@ void add_linear_rows(ProcContext* ctx, NlpProblem* nlp, const InestRows& r) {
         std::memcpy(rows + n * next, a, sizeof(double) * static_cast<size_t>(n));
         rhs[next++] = b;
     };
-    int32_t equalities = nlp->nLinEq;
-    for (int32_t i = 0; i < nlp->nLinEq; ++i) put(nlp->linRows + n * i, nlp->linRhs[i]);
+    int32_t equalities = nlp->shape.nLinEq;
+    for (int32_t i = 0; i < nlp->shape.nLinEq; ++i) put(nlp->con.linRows + n * i, nlp->con.linRhs[i]);
     for (const InestRow* c : added)
         if (c->equality) {
             put(c->a.data(), c->rhs);
             ++equalities;
         }
-    for (int32_t i = nlp->nLinEq; i < nlp->nLinCon; ++i) put(nlp->linRows + n * i, nlp->linRhs[i]);
+    for (int32_t i = nlp->shape.nLinEq; i < nlp->shape.nLinCon; ++i) put(nlp->con.linRows + n * i, nlp->con.linRhs[i]);
     for (const InestRow* c : added)
         if (!c->equality) put(c->a.data(), c->rhs);
-    nlp->linRows = rows;
-    nlp->linRhs = rhs;
-    nlp->nLinCon = count;
-    nlp->nLinEq = equalities;
-    nlp->nEqTotal = nlp->nLinEq + nlp->nNlinEq;
-    nlp->nConTotal = nlp->nLinCon + nlp->nNlinCon;
-    if (!nlp->hasLinCon) {
+    nlp->con.linRows = rows;
+    nlp->con.linRhs = rhs;
+    nlp->shape.nLinCon = count;
+    nlp->shape.nLinEq = equalities;
+    nlp->shape.nEqTotal = nlp->shape.nLinEq + nlp->shape.nNlinEq;
+    nlp->shape.nConTotal = nlp->shape.nLinCon + nlp->shape.nNlinCon;
+    if (!nlp->shape.hasLinCon) {
         // The statements had no linear constraints: the problem now needs
         // the dense active-set factor and a technique that takes them.
-        nlp->hasLinCon = 1;
-        if (nlp->conFactorForm == 0) nlp->conFactorForm = 1;
-        if (nlp->technique == kTechLevmar) nlp->technique = default_technique(nlp);
+        nlp->shape.hasLinCon = 1;
+        if (nlp->opt.conFactorForm == 0) nlp->opt.conFactorForm = 1;
+        if (nlp->opt.technique == kTechLevmar) nlp->opt.technique = default_technique(nlp);
     }
 }
 
 }  // namespace
 
 void cosop22(ProcContext* ctx, NlpProblem* nlp) {
-    if (!ctx->input.inestUsed || nlp->paramRow == nullptr) return;
+    if (!ctx->input.inestUsed || nlp->param.paramRow == nullptr) return;
     const InestRows r = read_inest_rows(ctx, nlp);
     apply_bounds(nlp, r);
     apply_start_values(ctx, nlp, r);
@@ -386,21 +386,21 @@ void cosop22(ProcContext* ctx, NlpProblem* nlp) {
 
 void cosop21(ProcContext* ctx, NlpProblem* nlp, HostFile* /*constraintFile*/) {
     // A bound not given is absent.
-    for (int32_t j = 0; j < nlp->nParams; ++j) {
-        if (wzmis(nlp->lower[j])) nlp->lower[j] = -DBL_MAX;
-        if (wzmis(nlp->upper[j])) nlp->upper[j] = DBL_MAX;
+    for (int32_t j = 0; j < nlp->shape.nParams; ++j) {
+        if (wzmis(nlp->param.lower[j])) nlp->param.lower[j] = -DBL_MAX;
+        if (wzmis(nlp->param.upper[j])) nlp->param.upper[j] = DBL_MAX;
     }
-    nlp->hasBounds = 0;
+    nlp->shape.hasBounds = 0;
     read_bounds(ctx, nlp);
-    for (int32_t j = 0; j < nlp->nParams; ++j)
-        nlp->hasBounds |= nlp->lower[j] > -DBL_MAX || nlp->upper[j] < DBL_MAX;
-    nlp->hasLinCon = 0;
-    nlp->nLinCon = nlp->nLinEq = 0;
+    for (int32_t j = 0; j < nlp->shape.nParams; ++j)
+        nlp->shape.hasBounds |= nlp->param.lower[j] > -DBL_MAX || nlp->param.upper[j] < DBL_MAX;
+    nlp->shape.hasLinCon = 0;
+    nlp->shape.nLinCon = nlp->shape.nLinEq = 0;
     read_lincon(ctx, nlp);
-    nlp->hasNlinCon = 0;
-    nlp->nNlinCon = nlp->nNlinEq = 0;
+    nlp->shape.hasNlinCon = 0;
+    nlp->shape.nNlinCon = nlp->shape.nNlinEq = 0;
     read_nlincon(ctx, nlp);
-    nlp->nEqTotal = nlp->nLinEq + nlp->nNlinEq;
-    nlp->nConTotal = nlp->nLinCon + nlp->nNlinCon;
-    nlp->conRowFn = cosaget;
+    nlp->shape.nEqTotal = nlp->shape.nLinEq + nlp->shape.nNlinEq;
+    nlp->shape.nConTotal = nlp->shape.nLinCon + nlp->shape.nNlinCon;
+    nlp->cb.conRowFn = cosaget;
 }

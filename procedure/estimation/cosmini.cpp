@@ -73,15 +73,15 @@ void close_optimization_group(ProcContext* ctx) {
 
 // The counters and run state a new stage starts from; the point stays.
 void reset_run_state(NlpProblem* nlp) {
-    nlp->nFun = nlp->nGrad = nlp->nHess = nlp->nConEval = nlp->nConJac = 0;
-    nlp->nUpdates = nlp->nLineSearches = nlp->iterSinceStart = nlp->nRestarts = 0;
-    nlp->iteration = 0.0;
-    nlp->evalStatus = 0.0;
-    nlp->lastStatus = 0;
-    nlp->feasRound = 0;
-    nlp->nActiveBounds = nlp->nActiveLin = nlp->nActiveNlin = 0;
-    nlp->nDepLin = nlp->nDepBounds = 0;
-    if (nlp->critCounts != nullptr) std::memset(nlp->critCounts + 10, 0, 10 * sizeof(int32_t));
+    nlp->run.nFun = nlp->run.nGrad = nlp->run.nHess = nlp->run.nConEval = nlp->run.nConJac = 0;
+    nlp->run.nUpdates = nlp->run.nLineSearches = nlp->run.iterSinceStart = nlp->run.nRestarts = 0;
+    nlp->run.iteration = 0.0;
+    nlp->run.evalStatus = 0.0;
+    nlp->run.lastStatus = 0;
+    nlp->run.feasRound = 0;
+    nlp->active.nActiveBounds = nlp->active.nActiveLin = nlp->active.nActiveNlin = 0;
+    nlp->active.nDepLin = nlp->active.nDepBounds = 0;
+    if (nlp->opt.critCounts != nullptr) std::memset(nlp->opt.critCounts + 10, 0, 10 * sizeof(int32_t));
 }
 
 // The optimizer's own covariance of the estimates (the standard errors of
@@ -101,10 +101,10 @@ int32_t drive(NlpProblem* nlp, bool* memoryShort) {
     reset_run_state(nlp);
     // Dependent linear rows would make the active-set factor singular; a
     // contradiction among them shows as an infeasible start below.
-    if (nlp->hasLinCon)
-        (void)znlpldc(nlp, nlp->conFactorForm, nlp->linRowsSparse, nlp->linColIndex, nlp->linRowEnd, nlp->linRows);
-    const int32_t derivCheck = nlp->derivCheckMode == 3 ? 1 : 0;
-    int32_t status = znlpdrv(nlp, 1, 0, derivCheck, nlp->hasNlinCon && derivCheck ? 1 : 0);
+    if (nlp->shape.hasLinCon)
+        (void)znlpldc(nlp, nlp->opt.conFactorForm, nlp->shape.linRowsSparse, nlp->con.linColIndex, nlp->con.linRowEnd, nlp->con.linRows);
+    const int32_t derivCheck = nlp->opt.derivCheckMode == 3 ? 1 : 0;
+    int32_t status = znlpdrv(nlp, 1, 0, derivCheck, nlp->shape.hasNlinCon && derivCheck ? 1 : 0);
     if (status == kNlpStartFunction) xpmlog(kMsgProc, kMsgStartFailed);
     if (status < 0) return status;
     status = znlpdrv(nlp, 2, 0, 0, 0);
@@ -112,7 +112,7 @@ int32_t drive(NlpProblem* nlp, bool* memoryShort) {
     // first iteration.  So does one that does not take general constraints
     // (it says so itself): with constraints the answer is not taken for a
     // memory shortage, since the less demanding techniques refuse them too.
-    *memoryShort = status == kNlpNotUsable && !nlp->hasLinCon && !nlp->hasNlinCon;
+    *memoryShort = status == kNlpNotUsable && !nlp->shape.hasLinCon && !nlp->shape.hasNlinCon;
     return status;
 }
 
@@ -122,14 +122,14 @@ struct TechniqueOptions {
     int32_t technique;
     double lsPrecision, maxIter, maxFunc, restart;
     explicit TechniqueOptions(const NlpProblem* p)
-        : technique(p->technique), lsPrecision(p->lsPrecision), maxIter(p->maxIter), maxFunc(p->maxFunc),
-          restart(p->restart) {}
+        : technique(p->opt.technique), lsPrecision(p->opt.lsPrecision), maxIter(p->opt.maxIter), maxFunc(p->opt.maxFunc),
+          restart(p->opt.restart) {}
     void restore(NlpProblem* p) const {
-        p->technique = technique;
-        p->lsPrecision = lsPrecision;
-        p->maxIter = maxIter;
-        p->maxFunc = maxFunc;
-        p->restart = restart;
+        p->opt.technique = technique;
+        p->opt.lsPrecision = lsPrecision;
+        p->opt.maxIter = maxIter;
+        p->opt.maxFunc = maxFunc;
+        p->opt.restart = restart;
     }
 };
 
@@ -148,11 +148,11 @@ int32_t run_stage(ProcContext* ctx, NlpProblem* nlp) {
     for (;;) {
         bool memoryShort = true;
         int32_t status = kNlpNotUsable;
-        HostAllocator* pool = xmpoolc(8 * (16 * static_cast<int64_t>(nlp->nParams) + 1024), 1024, 4096);
+        HostAllocator* pool = xmpoolc(8 * (16 * static_cast<int64_t>(nlp->shape.nParams) + 1024), 1024, 4096);
         if (pool != nullptr && estimation_workspace(nlp, pool)) status = drive(nlp, &memoryShort);
-        const int32_t next = memoryShort ? estimation_fallback_technique(nlp->technique, nlp->hasNlinCon) : 0;
+        const int32_t next = memoryShort ? estimation_fallback_technique(nlp->opt.technique, nlp->shape.hasNlinCon) : 0;
         if (!memoryShort || next == 0) {
-            ctx->est.techniqueRun = nlp->technique;
+            ctx->est.techniqueRun = nlp->opt.technique;
             requested.restore(nlp);
             keep_stage_pool(ctx, pool);
             if (!memoryShort) return status;
@@ -160,10 +160,10 @@ int32_t run_stage(ProcContext* ctx, NlpProblem* nlp) {
             return kEstimationNoMemory;
         }
         xmpoold(pool);
-        xpmlog(kMsgProc, kMsgFallback, nlp->technique, next);
-        nlp->technique = next;
+        xpmlog(kMsgProc, kMsgFallback, nlp->opt.technique, next);
+        nlp->opt.technique = next;
         // The new technique's own defaults (limits, line-search precision).
-        nlp->lsPrecision = nlp->maxIter = nlp->maxFunc = nlp->restart = host_missing_value();
+        nlp->opt.lsPrecision = nlp->opt.maxIter = nlp->opt.maxFunc = nlp->opt.restart = host_missing_value();
         znlp_default_options(nlp);
     }
 }
@@ -174,7 +174,7 @@ void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
     cosicrp(nlp);
     const EvalView view = eval_view(ctx);
     coscmat(&view);
-    ctx->est.nActive = nlp->nActiveLin + nlp->nActiveBounds;
+    ctx->est.nActive = nlp->active.nActiveLin + nlp->active.nActiveBounds;
     // An active constraint fixes one direction of the parameter space, as
     // a fixed parameter would: it gives one degree of freedom back.
     if (!ctx->options.noDfAdjust) ctx->moments.modelDf += ctx->est.nActive;
@@ -231,7 +231,7 @@ int32_t estimation_fallback_technique(int32_t technique, int32_t nonlinearConstr
 }
 
 int32_t estimation_jacobian_mode(const ProcContext* ctx, const NlpProblem* nlp) {
-    const bool wanted = ctx->options.modIndices || (ctx->hooks != nullptr && ctx->hooks->wantCovariance);
+    const bool wanted = ctx->options.modIndices || (ctx->hooks != nullptr && ctx->hooks->cov.wantCovariance);
     if (ctx->methods.methodStage == kMethodNone || !wanted) return -1;
     if (ctx->methods.jacobianModeRequested != 0) return ctx->methods.jacobianModeRequested;
     const int64_t dense = static_cast<int64_t>(ctx->sizes.nMoments) * ctx->sizes.nParmFree;
@@ -239,7 +239,7 @@ int32_t estimation_jacobian_mode(const ProcContext* ctx, const NlpProblem* nlp) 
         xpmlog(kMsgProc, kMsgSparseJacobian, ctx->eval.jac.nonzeros, static_cast<double>(dense));
         return 11;
     }
-    return nlp->nRestarts > 1 ? 1 : 2;
+    return nlp->run.nRestarts > 1 ? 1 : 2;
 }
 
 int32_t cosmini(ProcContext* ctx) {

@@ -22,37 +22,37 @@
 // constraints the dual quasi-Newton method, the one technique of the
 // estimation that takes them.
 int32_t default_technique(const NlpProblem* nlp) {
-    if (nlp->hasNlinCon) return kTechDualQuanew;
-    return nlp->hasLinCon ? kTechNrlins : kTechLevmar;
+    if (nlp->shape.hasNlinCon) return kTechDualQuanew;
+    return nlp->shape.hasLinCon ? kTechNrlins : kTechLevmar;
 }
 
 int32_t cosop12(ProcContext* ctx, NlpProblem* nlp) {
-    if (nlp->technique <= 0) nlp->technique = default_technique(nlp);
+    if (nlp->opt.technique <= 0) nlp->opt.technique = default_technique(nlp);
     znlp_default_options(nlp);
-    nlp->terminationFn = znlptrm;
-    nlp->updateFn = nlp->update == kUpdateDfp ? znlpdfp : znlpbfg;
-    nlp->lineSearchFn = znlp_line_search(nlp->lineSearch);
+    nlp->cb.terminationFn = znlptrm;
+    nlp->cb.updateFn = nlp->opt.update == kUpdateDfp ? znlpdfp : znlpbfg;
+    nlp->cb.lineSearchFn = znlp_line_search(nlp->opt.lineSearch);
     // The techniques iterate with J'WJ, and with the exact Hessian near the
     // minimum where that converges faster; the hook block keeps J'WJ for
     // the covariance of the estimates.
-    nlp->hessianFn = estimation_hessian;
+    nlp->cb.hessianFn = estimation_hessian;
     // The objective is evaluated before the constraint Jacobian, so that
     // the program's constraint values belong to the point.
-    nlp->refreshFBeforeConJac = 1;
+    nlp->opt.refreshFBeforeConJac = 1;
     // The library's covariance of the estimates and its matrix tables.
-    ctx->hooks->covarianceHook = znlpcma;
-    ctx->hooks->matrixPrintHook = znlppma;
+    ctx->hooks->post.covarianceHook = znlpcma;
+    ctx->hooks->post.matrixPrintHook = znlppma;
     // The OUTEST= rows of the start, the iterations, the solution and the
     // matrices.
     if (ctx->dataSets.dataSetHandle[kRoleOutest] != nullptr) {
-        ctx->hooks->outestHook = cosfoes;
-        nlp->iterOutputHook = cosfoit;
+        ctx->hooks->post.outestHook = cosfoes;
+        nlp->cb.iterOutputHook = cosfoit;
     }
     // The start and result tables of each stage ("ParameterEstimates" with
     // the standard errors) are part of the procedure's printed output.
-    const int16_t print = ctx->options.printEnabled && nlp->printLevel != 0.0 ? 1 : 0;
-    ctx->hooks->printStart = ctx->hooks->forceResultPrint = print;
+    const int16_t print = ctx->options.printEnabled && nlp->opt.printLevel != 0.0 ? 1 : 0;
+    ctx->hooks->print.printStart = ctx->hooks->print.forceResultPrint = print;
     // Its covariance inverts the cross product J'WJ, which it must store.
-    if (ctx->hooks->wantCovariance) ctx->hooks->matrices.wantCrossProduct = 1;
+    if (ctx->hooks->cov.wantCovariance) ctx->hooks->matrices.wantCrossProduct = 1;
     return kLevelNone;
 }

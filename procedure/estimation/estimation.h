@@ -38,15 +38,15 @@ bool estimation_workspace(NlpProblem* nlp, HostAllocator* pool);
 
 // Row k of the combined constraint matrix (linear rows, dense or
 // compressed, then the nonlinear constraints' Jacobian) into row[nParams];
-// installed in NlpProblem::conRowFn.  0.
+// installed in NlpProblem::cb.conRowFn.  0.
 int32_t cosaget(NlpProblem* nlp, int32_t k, double* row);
 
 // The Hessian callback of the Newton-type techniques: the cross product
 // J'WJ (coscrpj) until the run turns to the exact Hessian (coshess) near
 // the minimum when scoring converges slowly; an exact Hessian that is not
 // positive definite on the free parameters is replaced by J'WJ.  The
-// choice is kept in nlp->procContext->est.  out: nlp->hessian (packed),
-// nlp->gradient.  The result of coscrpj, or -1 when the point cannot be
+// choice is kept in proc_context(nlp)->est.  out: nlp->hess.hessian (packed),
+// nlp->work.gradient.  The result of coscrpj, or -1 when the point cannot be
 // evaluated again after the differences.
 int32_t estimation_hessian(NlpProblem* nlp);
 // True when a run whose previous relative Newton decrement was

@@ -32,6 +32,7 @@
 #include "velix/codes.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
+#include "velix/proc_context.h"
 
 namespace {
 
@@ -60,8 +61,8 @@ bool newton_type(int32_t technique) {
 // The measure of the technique's last termination test, relative as the
 // GCONV criterion takes it.
 double relative_decrement(const NlpProblem* nlp) {
-    const double measure = nlp->technique == kTechLevmar ? nlp->lmGconvMeasure : nlp->gconvMeasure;
-    const double scale = std::max(std::fabs(nlp->f), nlp->fSize);
+    const double measure = nlp->opt.technique == kTechLevmar ? nlp->iter.lmGconvMeasure : nlp->iter.gconvMeasure;
+    const double scale = std::max(std::fabs(nlp->iter.f), nlp->opt.fSize);
     return scale > 0.0 ? std::fabs(measure) / scale : HUGE_VAL;
 }
 
@@ -69,13 +70,13 @@ double relative_decrement(const NlpProblem* nlp) {
 // factor with pivots above kPivotTolerance times its largest diagonal.
 bool positive_definite_on_free(const NlpProblem* nlp) {
     std::vector<int32_t> free;
-    for (int32_t j = 0; j < nlp->nParams; ++j)
-        if (!nlp->hasBounds || nlp->boundState == nullptr || nlp->boundState[j] == 0) free.push_back(j);
+    for (int32_t j = 0; j < nlp->shape.nParams; ++j)
+        if (!nlp->shape.hasBounds || nlp->active.boundState == nullptr || nlp->active.boundState[j] == 0) free.push_back(j);
     const int32_t k = static_cast<int32_t>(free.size());
     std::vector<double> a(static_cast<size_t>(k) * (k + 1) / 2);
     double big = 0.0;
     for (int32_t i = 0; i < k; ++i) {
-        for (int32_t j = 0; j <= i; ++j) a[velix::pk_lower(i, j)] = nlp->hessian[velix::pk(free[i], free[j])];
+        for (int32_t j = 0; j <= i; ++j) a[velix::pk_lower(i, j)] = nlp->hess.hessian[velix::pk(free[i], free[j])];
         big = std::max(big, std::fabs(a[velix::pk_lower(i, i)]));
     }
     for (int32_t i = 0; i < k; ++i)
@@ -87,42 +88,42 @@ bool positive_definite_on_free(const NlpProblem* nlp) {
 // evaluation state the run reads next belongs to x and not to the last
 // displaced point of the differences.
 bool evaluate_at_x(NlpProblem* nlp) {
-    const double phase = nlp->evalPhase, f = nlp->f;
-    nlp->evalPhase = kPhaseFdHessianG;
-    nlp->evalStatus = 0.0;
-    bool ok = nlp->objectiveFn(nlp) == 0 && nlp->evalStatus == 0.0;
-    ok = ok && nlp->gradientFn(nlp) == 0 && nlp->evalStatus == 0.0;
-    nlp->evalPhase = phase;
-    nlp->f = f;
+    const double phase = nlp->run.evalPhase, f = nlp->iter.f;
+    nlp->run.evalPhase = kPhaseFdHessianG;
+    nlp->run.evalStatus = 0.0;
+    bool ok = nlp->cb.objectiveFn(nlp) == 0 && nlp->run.evalStatus == 0.0;
+    ok = ok && nlp->cb.gradientFn(nlp) == 0 && nlp->run.evalStatus == 0.0;
+    nlp->run.evalPhase = phase;
+    nlp->iter.f = f;
     return ok;
 }
 
-// The exact Hessian at x into nlp->hessian, J'WJ kept when it cannot be
+// The exact Hessian at x into nlp->hess.hessian, J'WJ kept when it cannot be
 // had or is not positive definite; the gradient as it was.  0, or -1 when
 // the point cannot be evaluated again.
 int32_t exact_hessian(NlpProblem* nlp) {
-    const std::vector<double> cross(nlp->hessian, nlp->hessian + nlp->packedLen),
-        g(nlp->gradient, nlp->gradient + nlp->nParams);
+    const std::vector<double> cross(nlp->hess.hessian, nlp->hess.hessian + nlp->shape.packedLen),
+        g(nlp->work.gradient, nlp->work.gradient + nlp->shape.nParams);
     const int32_t r = coshess(nlp);
     const bool restored = evaluate_at_x(nlp);
-    if (r != 0 || !restored || !positive_definite_on_free(nlp)) std::copy(cross.begin(), cross.end(), nlp->hessian);
-    std::copy(g.begin(), g.end(), nlp->gradient);
+    if (r != 0 || !restored || !positive_definite_on_free(nlp)) std::copy(cross.begin(), cross.end(), nlp->hess.hessian);
+    std::copy(g.begin(), g.end(), nlp->work.gradient);
     return restored ? 0 : -1;
 }
 
 }  // namespace
 
 bool estimation_turns_exact(const NlpProblem* nlp, double lastDecrement) {
-    if (!newton_type(nlp->technique) || nlp->hessianStorage != 0 || nlp->iteration < 1.0) return false;
+    if (!newton_type(nlp->opt.technique) || nlp->opt.hessianStorage != 0 || nlp->run.iteration < 1.0) return false;
     const double m = relative_decrement(nlp);
     return m <= kExactHessianSwitch && m > kSlowScoring * lastDecrement;
 }
 
 int32_t estimation_hessian(NlpProblem* nlp) {
     if (const int32_t r = coscrpj(nlp)) return r;
-    EstimationState& est = nlp->procContext->est;
-    const double m = nlp->iteration < 1.0 ? HUGE_VAL : relative_decrement(nlp);
-    if (nlp->iteration < 1.0) {
+    EstimationState& est = proc_context(nlp)->est;
+    const double m = nlp->run.iteration < 1.0 ? HUGE_VAL : relative_decrement(nlp);
+    if (nlp->run.iteration < 1.0) {
         est.exactHessian = 0;
     } else if (est.exactHessian == 0) {
         // A singular J'WJ (parameters not identified) leaves the exact

@@ -28,29 +28,29 @@ void cosop11(ProcContext* ctx, NlpProblem* nlp) {
     using namespace velix::detail;
     const double missing = host_missing_value();
     // Presets: every double option missing, codes 0 (choose by technique).
-    double* doubles[] = {&nlp->feasTol,  &nlp->linDepTol, &nlp->lagMultTol, &nlp->stepCap,
-                         &nlp->earlyStepCap, &nlp->inStep, &nlp->lsPrecision, &nlp->singularTol,
-                         &nlp->inHessian, &nlp->fDigits, &nlp->cDigits, &nlp->hesCal,
-                         &nlp->restart, &nlp->maxTime, &nlp->maxIter, &nlp->nlcIterLimit,
-                         &nlp->maxFunc, &nlp->absConv, &nlp->absFConv, &nlp->fConv,
-                         &nlp->fConv2, &nlp->absXConv, &nlp->xConv, &nlp->absGConv,
-                         &nlp->gConv, &nlp->gConv2, &nlp->fSize, &nlp->xSize};
+    double* doubles[] = {&nlp->opt.feasTol,  &nlp->opt.linDepTol, &nlp->opt.lagMultTol, &nlp->opt.stepCap,
+                         &nlp->opt.earlyStepCap, &nlp->opt.inStep, &nlp->opt.lsPrecision, &nlp->opt.singularTol,
+                         &nlp->opt.inHessian, &nlp->opt.fDigits, &nlp->opt.cDigits, &nlp->opt.hesCal,
+                         &nlp->opt.restart, &nlp->opt.maxTime, &nlp->opt.maxIter, &nlp->opt.nlcIterLimit,
+                         &nlp->opt.maxFunc, &nlp->opt.absConv, &nlp->opt.absFConv, &nlp->opt.fConv,
+                         &nlp->opt.fConv2, &nlp->opt.absXConv, &nlp->opt.xConv, &nlp->opt.absGConv,
+                         &nlp->opt.gConv, &nlp->opt.gConv2, &nlp->opt.fSize, &nlp->opt.xSize};
     for (double* d : doubles) *d = missing;
-    nlp->technique = nlp->update = nlp->lineSearch = 0;
-    nlp->techVariant = 2;
-    nlp->printLevel = kNlLevelShort;
-    ctx->hooks->optionWord = 0;
+    nlp->opt.technique = nlp->opt.update = nlp->opt.lineSearch = 0;
+    nlp->opt.techVariant = 2;
+    nlp->opt.printLevel = kNlLevelShort;
+    ctx->hooks->cov.optionWord = 0;
     // The covariance of the estimates: singularity criteria that detect a
     // model that is not identified, the generalized inverse's eigenvalue
     // rule and size limit, and no factor of the least-squares variance
     // (|2f/d| is used).  PROC options given replace them in cosinit.
     NlpHookBlock* hooks = ctx->hooks;
-    hooks->covSingAbs = proc_cell_row(kProcASingular).value;
-    hooks->covSingRel = proc_cell_row(kProcMSingular).value;
-    hooks->covSingVar = proc_cell_row(kProcVSingular).value;
-    hooks->ginvTol = missing;
-    hooks->ginvMaxParams = static_cast<int32_t>(proc_cell_row(kProcG4).value);
-    hooks->sigsqFactor = missing;
+    hooks->cov.covSingAbs = proc_cell_row(kProcASingular).value;
+    hooks->cov.covSingRel = proc_cell_row(kProcMSingular).value;
+    hooks->cov.covSingVar = proc_cell_row(kProcVSingular).value;
+    hooks->cov.ginvTol = missing;
+    hooks->cov.ginvMaxParams = static_cast<int32_t>(proc_cell_row(kProcG4).value);
+    hooks->cov.sigsqFactor = missing;
 
     // NLOPTIONS statements, later ones overriding earlier ones.
     for (const StatementNode* n = find_statement(ctx->stmtList, "NLOPTION"); n;
@@ -62,56 +62,56 @@ void cosop11(ProcContext* ctx, NlpProblem* nlp) {
         auto code = [&](int cellIndex, int32_t* target) {
             if (r->cells[cellIndex].given) *target = static_cast<int32_t>(r->cells[cellIndex].value);
         };
-        code(kNlTechnique, &nlp->technique);
-        code(kNlUpdate, &nlp->update);
-        code(kNlLineSearch, &nlp->lineSearch);
-        num(kNlMaxIter, &nlp->maxIter);
-        num(kNlMaxFunc, &nlp->maxFunc);
-        num(kNlMaxTime, &nlp->maxTime);
-        num(kNlAbsConv, &nlp->absConv);
-        num(kNlAbsFConv, &nlp->absFConv);
-        num(kNlFConv, &nlp->fConv);
-        num(kNlFConv2, &nlp->fConv2);
-        num(kNlAbsXConv, &nlp->absXConv);
-        num(kNlXConv, &nlp->xConv);
-        num(kNlAbsGConv, &nlp->absGConv);
-        num(kNlGConv, &nlp->gConv);
-        num(kNlGConv2, &nlp->gConv2);
-        num(kNlFSize, &nlp->fSize);
-        num(kNlXSize, &nlp->xSize);
-        num(kNlInStep, &nlp->inStep);
-        num(kNlLsPrecision, &nlp->lsPrecision);
-        code(kNlMinIter, &nlp->minIter);
-        num(kNlSingular, &nlp->singularTol);
-        num(kNlDampStep, &nlp->earlyStepCap);
-        num(kNlMaxStep, &nlp->stepCap);
-        num(kNlFDigits, &nlp->fDigits);
-        num(kNlCDigits, &nlp->cDigits);
-        num(kNlHesCal, &nlp->hesCal);
-        num(kNlRestart, &nlp->restart);
-        num(kNlInHessian, &nlp->inHessian);
-        num(kNlLcEpsilon, &nlp->feasTol);
-        num(kNlLcSingular, &nlp->linDepTol);
-        num(kNlLcDeact, &nlp->lagMultTol);
+        code(kNlTechnique, &nlp->opt.technique);
+        code(kNlUpdate, &nlp->opt.update);
+        code(kNlLineSearch, &nlp->opt.lineSearch);
+        num(kNlMaxIter, &nlp->opt.maxIter);
+        num(kNlMaxFunc, &nlp->opt.maxFunc);
+        num(kNlMaxTime, &nlp->opt.maxTime);
+        num(kNlAbsConv, &nlp->opt.absConv);
+        num(kNlAbsFConv, &nlp->opt.absFConv);
+        num(kNlFConv, &nlp->opt.fConv);
+        num(kNlFConv2, &nlp->opt.fConv2);
+        num(kNlAbsXConv, &nlp->opt.absXConv);
+        num(kNlXConv, &nlp->opt.xConv);
+        num(kNlAbsGConv, &nlp->opt.absGConv);
+        num(kNlGConv, &nlp->opt.gConv);
+        num(kNlGConv2, &nlp->opt.gConv2);
+        num(kNlFSize, &nlp->opt.fSize);
+        num(kNlXSize, &nlp->opt.xSize);
+        num(kNlInStep, &nlp->opt.inStep);
+        num(kNlLsPrecision, &nlp->opt.lsPrecision);
+        code(kNlMinIter, &nlp->opt.minIter);
+        num(kNlSingular, &nlp->opt.singularTol);
+        num(kNlDampStep, &nlp->opt.earlyStepCap);
+        num(kNlMaxStep, &nlp->opt.stepCap);
+        num(kNlFDigits, &nlp->opt.fDigits);
+        num(kNlCDigits, &nlp->opt.cDigits);
+        num(kNlHesCal, &nlp->opt.hesCal);
+        num(kNlRestart, &nlp->opt.restart);
+        num(kNlInHessian, &nlp->opt.inHessian);
+        num(kNlLcEpsilon, &nlp->opt.feasTol);
+        num(kNlLcSingular, &nlp->opt.linDepTol);
+        num(kNlLcDeact, &nlp->opt.lagMultTol);
         // FD= chooses the gradient's differences (units digit), FDHESSIAN=
         // the Hessian's (thousands digit).
         if (r->cells[kNlFd].given)
-            nlp->derivDigits = nlp->derivDigits / 10 * 10 + static_cast<int32_t>(r->cells[kNlFd].value);
+            nlp->opt.derivDigits = nlp->opt.derivDigits / 10 * 10 + static_cast<int32_t>(r->cells[kNlFd].value);
         if (r->cells[kNlFdHessian].given)
-            nlp->derivDigits = nlp->derivDigits % 1000 +
+            nlp->opt.derivDigits = nlp->opt.derivDigits % 1000 +
                                1000 * (2 + static_cast<int32_t>(r->cells[kNlFdHessian].value));
         const uint8_t f = n->flags[0];
-        if (f & kNlNoprint) nlp->printLevel = kNlLevelNoprint;
-        if (f & kNlPsummary) nlp->printLevel = kNlLevelSummary;
-        if (f & kNlPshort) nlp->printLevel = kNlLevelShort;
-        if (f & kNlPhistory) nlp->printLevel = kNlLevelHistory;
-        if (f & kNlPall) nlp->printLevel = kNlLevelAll;
+        if (f & kNlNoprint) nlp->opt.printLevel = kNlLevelNoprint;
+        if (f & kNlPsummary) nlp->opt.printLevel = kNlLevelSummary;
+        if (f & kNlPshort) nlp->opt.printLevel = kNlLevelShort;
+        if (f & kNlPhistory) nlp->opt.printLevel = kNlLevelHistory;
+        if (f & kNlPall) nlp->opt.printLevel = kNlLevelAll;
     }
 
     // Constraint statements present.
-    nlp->hasBounds = find_statement(ctx->stmtList, "BOUNDS  ") != nullptr;
-    nlp->hasLinCon = find_statement(ctx->stmtList, "LINCON  ") != nullptr;
-    nlp->hasNlinCon = find_statement(ctx->stmtList, "NLINCON ") != nullptr;
+    nlp->shape.hasBounds = find_statement(ctx->stmtList, "BOUNDS  ") != nullptr;
+    nlp->shape.hasLinCon = find_statement(ctx->stmtList, "LINCON  ") != nullptr;
+    nlp->shape.hasNlinCon = find_statement(ctx->stmtList, "NLINCON ") != nullptr;
 }
 
 void cosop31(ProcContext* ctx, NlpProblem* nlp, ParameterArrays* arrays, int32_t nParmAll) {
@@ -137,18 +137,18 @@ void cosop31(ProcContext* ctx, NlpProblem* nlp, ParameterArrays* arrays, int32_t
     arrays->row = d + 4 * n;
     const double missing = host_missing_value();
     for (size_t i = 0; i < 5 * n; ++i) d[i] = missing;
-    nlp->paramNames = arrays->names;
-    nlp->x = arrays->x;
-    nlp->lower = arrays->lower;
-    nlp->upper = arrays->upper;
-    nlp->scale = arrays->scale;
-    nlp->paramRow = arrays->row;
+    nlp->param.paramNames = arrays->names;
+    nlp->param.x = arrays->x;
+    nlp->param.lower = arrays->lower;
+    nlp->param.upper = arrays->upper;
+    nlp->param.scale = arrays->scale;
+    nlp->param.paramRow = arrays->row;
 }
 
 void cosop32(ProcContext* ctx, NlpProblem* nlp, void** block) {
     ProfileSettings* ps = ctx->hooks->plSettings ? ctx->hooks->plSettings : &ctx->hooks->settings;
     // With no profiled name the list takes every parameter.
-    const size_t np = static_cast<size_t>(std::max(std::max(ps->nSelected, nlp->nParams), 0));
+    const size_t np = static_cast<size_t>(std::max(std::max(ps->nSelected, nlp->shape.nParams), 0));
     const size_t nl = ps->nAlpha > 0 ? static_cast<size_t>(ps->nAlpha) : 0;
     const size_t bytes = np * sizeof(int32_t) + nl * sizeof(double) + sizeof(double);
     unsigned char* p = static_cast<unsigned char*>(allocate(run_pool(ctx), bytes));
@@ -173,7 +173,7 @@ void cosop_profile(ProcContext* ctx) {
     ctx->optSetup.profileMethod = ps->method;
     if (ps->method == 0) return;
     ps->printLimits = ctx->options.printEnabled ? std::max(ps->printLimits, 1) : 0;
-    ps->outestRows = ctx->hooks->outestHook != nullptr ? 1 : 0;
+    ps->outestRows = ctx->hooks->post.outestHook != nullptr ? 1 : 0;
 }
 
 void cosop_profile_stage(ProcContext* ctx, bool last) {

@@ -7,6 +7,7 @@
 
 #include "procedure/estimation/estimation.h"
 #include "velix/host.h"
+#include "velix/proc_context.h"
 
 namespace {
 
@@ -33,69 +34,69 @@ struct Carver {
 }  // namespace
 
 bool estimation_workspace(NlpProblem* nlp, HostAllocator* pool) {
-    const int64_t n = nlp->nParams, m = nlp->nFunctions, nc = nlp->nNlinCon, nl = nlp->nLinCon;
+    const int64_t n = nlp->shape.nParams, m = nlp->shape.nFunctions, nc = nlp->shape.nNlinCon, nl = nlp->shape.nLinCon;
     const int64_t packed = n * (n + 1) / 2, rows = nl + nc;
     Carver c{pool};
-    nlp->xBase = c.doubles(n);
-    nlp->gradient = c.doubles(n);
-    nlp->gradBase = c.doubles(n);
-    nlp->direction = c.doubles(n);
-    nlp->workN = c.doubles(n);
-    nlp->workN2 = c.doubles(n);
-    nlp->checkWork = c.doubles(2 * n + m + 2 * nc + 8);
-    nlp->funValues = c.doubles(m);
-    nlp->residualVector = c.doubles(m);
-    nlp->funWork = c.doubles(m);
-    nlp->hessian = c.doubles(packed);
-    nlp->hessianFactor = c.doubles(n * n);
-    nlp->reducedHessian = c.doubles(packed);
-    nlp->reducedGradient = c.doubles(n);
-    nlp->constantFlags = static_cast<int16_t*>(c.take(2 * n));
-    nlp->fdForward = c.doubles(n);
-    nlp->fdCentral = c.doubles(n);
+    nlp->work.xBase = c.doubles(n);
+    nlp->work.gradient = c.doubles(n);
+    nlp->work.gradBase = c.doubles(n);
+    nlp->work.direction = c.doubles(n);
+    nlp->work.workN = c.doubles(n);
+    nlp->work.workN2 = c.doubles(n);
+    nlp->fd.checkWork = c.doubles(2 * n + m + 2 * nc + 8);
+    nlp->work.funValues = c.doubles(m);
+    nlp->work.residualVector = c.doubles(m);
+    nlp->fd.funWork = c.doubles(m);
+    nlp->hess.hessian = c.doubles(packed);
+    nlp->hess.hessianFactor = c.doubles(n * n);
+    nlp->active.reducedHessian = c.doubles(packed);
+    nlp->active.reducedGradient = c.doubles(n);
+    nlp->fd.constantFlags = static_cast<int16_t*>(c.take(2 * n));
+    nlp->fd.fdForward = c.doubles(n);
+    nlp->fd.fdCentral = c.doubles(n);
     // The standard errors of the dependent parameters follow those of the
     // independent ones.
-    const int64_t nAll = nlp->procContext != nullptr ? std::max<int64_t>(n, nlp->procContext->sizes.nParmAll) : n;
-    nlp->stdErrors = c.doubles(nAll);
+    const int64_t nAll = proc_context(nlp) != nullptr ? std::max<int64_t>(n, proc_context(nlp)->sizes.nParmAll) : n;
+    nlp->work.stdErrors = c.doubles(nAll);
     // Missing until computed: a dependent parameter that no model element
     // carries never gets one.
-    if (nlp->stdErrors != nullptr) std::fill(nlp->stdErrors, nlp->stdErrors + nAll, host_missing_value());
-    nlp->lagrangeGradient = c.doubles(n);
-    nlp->multipliers = c.doubles(n + rows);
-    nlp->rowBuffer = c.doubles(n);
-    nlp->givensWork = c.doubles(2 * n);
-    nlp->nullBasis = c.doubles(n * n);
-    nlp->activeFactor = c.doubles(n * n);
-    nlp->columnBuffer = c.doubles(n);
-    nlp->sparseWork = c.doubles(n + rows);
-    nlp->pivotOrder = c.ints(n);
-    nlp->indexList = c.ints(n);
-    nlp->boundState = c.ints(n);
-    nlp->freeList = c.ints(n);
-    nlp->activeList = c.ints(rows + 1);
-    nlp->workList = c.ints(n + rows + 1);
-    nlp->critCounts = c.ints(20);
+    if (nlp->work.stdErrors != nullptr) std::fill(nlp->work.stdErrors, nlp->work.stdErrors + nAll, host_missing_value());
+    nlp->work.lagrangeGradient = c.doubles(n);
+    nlp->active.multipliers = c.doubles(n + rows);
+    nlp->active.rowBuffer = c.doubles(n);
+    nlp->active.givensWork = c.doubles(2 * n);
+    nlp->active.nullBasis = c.doubles(n * n);
+    nlp->active.activeFactor = c.doubles(n * n);
+    nlp->active.columnBuffer = c.doubles(n);
+    nlp->active.sparseWork = c.doubles(n + rows);
+    nlp->active.pivotOrder = c.ints(n);
+    nlp->fd.indexList = c.ints(n);
+    nlp->active.boundState = c.ints(n);
+    nlp->active.freeList = c.ints(n);
+    nlp->active.activeList = c.ints(rows + 1);
+    nlp->active.workList = c.ints(n + rows + 1);
+    nlp->opt.critCounts = c.ints(20);
     if (nc > 0) {
-        nlp->conValues = c.doubles(nc);
-        nlp->conJacobian = c.doubles(nc * n);
+        nlp->con.conValues = c.doubles(nc);
+        nlp->con.conJacobian = c.doubles(nc * n);
     }
     if (c.failed) return false;
-    for (int64_t j = 0; j < n; ++j) nlp->freeList[j] = static_cast<int32_t>(j);
+    for (int64_t j = 0; j < n; ++j) nlp->active.freeList[j] = static_cast<int32_t>(j);
     return true;
 }
 
 int32_t cosaget(NlpProblem* nlp, int32_t k, double* row) {
-    const int32_t n = nlp->nParams;
-    if (k >= nlp->nLinCon) {
-        std::memcpy(row, nlp->conJacobian + static_cast<int64_t>(k - nlp->nLinCon) * n, sizeof(double) * n);
+    const int32_t n = nlp->shape.nParams;
+    if (k >= nlp->shape.nLinCon) {
+        std::memcpy(row, nlp->con.conJacobian + static_cast<int64_t>(k - nlp->shape.nLinCon) * n, sizeof(double) * n);
         return 0;
     }
-    if (!nlp->linRowsSparse) {
-        std::memcpy(row, nlp->linRows + static_cast<int64_t>(k) * n, sizeof(double) * n);
+    if (!nlp->shape.linRowsSparse) {
+        std::memcpy(row, nlp->con.linRows + static_cast<int64_t>(k) * n, sizeof(double) * n);
         return 0;
     }
     std::memset(row, 0, sizeof(double) * n);
-    for (int32_t e = k == 0 ? 0 : nlp->linRowEnd[k - 1]; e < nlp->linRowEnd[k]; ++e)
-        row[nlp->linColIndex[e]] = nlp->linRows[e];
+    for (int32_t e = k == 0 ? 0 : nlp->con.linRowEnd[k - 1]; e < nlp->con.linRowEnd[k]; ++e)
+        row[nlp->con.linColIndex[e]] = nlp->con.linRows[e];
     return 0;
 }

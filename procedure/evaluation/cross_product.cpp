@@ -27,6 +27,7 @@
 #include "velix/host.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
+#include "velix/proc_context.h"
 #include "velix/types.h"
 
 using velix::pk_lower;
@@ -362,9 +363,9 @@ int32_t eval_cross_product(const EvalView* view) {
 }
 
 int32_t coscrpj(NlpProblem* nlp) {
-    ++nlp->nHess;
-    if (const int32_t digit = nlp->derivDigits % 1000 / 100) return fd_hessian(nlp, digit);
-    const EvalView v = eval_view(nlp->procContext);
+    ++nlp->run.nHess;
+    if (const int32_t digit = nlp->opt.derivDigits % 1000 / 100) return fd_hessian(nlp, digit);
+    const EvalView v = eval_view(proc_context(nlp));
     EvaluationState& st = *v.st;
     if (!st.valid) return -1;
     if (cosfdcj(nlp) != 0) return -1;
@@ -375,13 +376,13 @@ int32_t coscrpj(NlpProblem* nlp) {
         if (d < kNegativeDiagonal) return -3;
         if (d < kTinyDiagonal) d = 0.0;
     }
-    std::copy(st.cross, st.cross + pk_lower(q, 0), nlp->hessian);
-    std::copy(st.gradient, st.gradient + q, nlp->gradient);
+    std::copy(st.cross, st.cross + pk_lower(q, 0), nlp->hess.hessian);
+    std::copy(st.gradient, st.gradient + q, nlp->work.gradient);
     return 0;
 }
 
 int32_t coshess(NlpProblem* nlp) {
-    ++nlp->nHess;
-    const int32_t digit = nlp->derivDigits % 10000 / 1000;
+    ++nlp->run.nHess;
+    const int32_t digit = nlp->opt.derivDigits % 10000 / 1000;
     return fd_hessian(nlp, digit == 0 ? 3 : digit);
 }

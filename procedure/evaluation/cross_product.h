@@ -19,7 +19,7 @@
 
 struct NlpProblem;
 
-// Cross-product callback.  out: nlp->hessian (packed q), nlp->gradient.
+// Cross-product callback.  out: nlp->hess.hessian (packed q), nlp->work.gradient.
 // Returns 0; -1 without an objective at the point; 1 when a matrix cannot
 // be inverted; -3 when a diagonal element of H is clearly negative.  A
 // hundreds digit of FDHESSIAN= hands over to the optimizer's finite-

@@ -48,7 +48,7 @@ constexpr int32_t kErrorPlaces = 999;  // places of invalid operations a failed 
 constexpr int32_t kRetryLimit = 4;     // five perturbations: retries 0..4
 constexpr int32_t kPerturbSeed = 3;    // every perturbation draws the same stream
 
-// Evaluation phases (integer part of NlpProblem::evalPhase).
+// Evaluation phases (integer part of NlpProblem::run.evalPhase).
 // Evaluation phases beyond the optimizer's (NlpEvalPhase): the implied
 // moments alone, for the results code.  Phase 3 (constraints alone) has no
 // perturbation retries.
@@ -172,7 +172,7 @@ Outcome evaluate_method(const EvalView& v, double* f, double* raw) {
             return kOk;
         }
         default:
-            *f = v.nlp->f;
+            *f = v.nlp->iter.f;
             *raw = st.discrepancyRaw;
             return kOk;
     }
@@ -181,7 +181,7 @@ Outcome evaluate_method(const EvalView& v, double* f, double* raw) {
 int32_t failure_end(const EvalView& v) {
     v.st->discrepancy = v.st->discrepancyRaw = DBL_MAX;
     v.st->valid = 0;
-    v.nlp->f = host_missing_value();
+    v.nlp->iter.f = host_missing_value();
     return -1;
 }
 
@@ -205,33 +205,33 @@ Outcome evaluate_point(const EvalView& v, int32_t phase, int32_t* matrix) {
     }
     st.discrepancy = f;
     st.discrepancyRaw = std::max(raw, 0.0);
-    v.nlp->f = f;
+    v.nlp->iter.f = f;
     return kOk;
 }
 
 }  // namespace
 
 int32_t cosfunc(NlpProblem* nlp) {
-    const EvalView v = eval_view(nlp->procContext);
+    const EvalView v = eval_view(proc_context(nlp));
     EvaluationState& st = *v.st;
-    const int32_t phase = static_cast<int32_t>(nlp->evalPhase);
-    if (nlp->evalPhase < kCountedPhase) {
-        ++nlp->nFun;
-        if (nlp->hasNlinCon) ++nlp->nConEval;
+    const int32_t phase = static_cast<int32_t>(nlp->run.evalPhase);
+    if (nlp->run.evalPhase < kCountedPhase) {
+        ++nlp->run.nFun;
+        if (nlp->shape.hasNlinCon) ++nlp->run.nConEval;
     }
     const int32_t conFlag = phase >= kPhaseFdGradient && phase <= kPhaseFdHessianG ? 0 : 1;
     // A retry moves the point by a perturbation that general linear
     // constraints do not follow: while iterating on such a problem the
     // failure goes back to the technique, whose line search shortens the
     // step, rather than leave the feasible set.
-    const bool keepsFeasible = nlp->hasLinCon && phase >= kPhaseRun;
+    const bool keepsFeasible = nlp->shape.hasLinCon && phase >= kPhaseRun;
     const bool retries = phase >= 0 && phase < kPhaseFdGradient && phase != kPhaseConstraintsOnly && !keepsFeasible;
     const int32_t limit = retries ? kRetryLimit : -1;
     int32_t retry = 0;
     double scale = 0.0;
     st.valid = 0;
     st.pointMoved = 0;
-    nlp->pointMoved = 0;
+    nlp->run.pointMoved = 0;
     for (;;) {
         if (cosresv(&v, conFlag) != 0) return failure_end(v);
         if (phase == kPhaseLagrangeHessian || phase == kPhaseFdConJacobian) return 0;
@@ -261,7 +261,7 @@ int32_t cosfunc(NlpProblem* nlp) {
         // The point the caller asked for was moved: its value belongs to
         // the perturbed x, which the caller must take over or refuse.
         st.pointMoved = 1;
-        nlp->pointMoved = 1;
+        nlp->run.pointMoved = 1;
     }
 }
 
@@ -269,8 +269,8 @@ int32_t cosresv(const EvalView* view, int32_t conFlag) {
     const EvalView& v = *view;
     NlpProblem* nlp = v.nlp;
     if (v.hasProgram) {
-        const int32_t phase = static_cast<int32_t>(nlp->evalPhase);
-        nlp->evalStatus = 0.0;
+        const int32_t phase = static_cast<int32_t>(nlp->run.evalPhase);
+        nlp->run.evalStatus = 0.0;
         const bool quiet = v.quietPrograms && phase > kPhaseStart;
         cmpexi(1, 0, 0, v.cmpWork);
         int32_t errors = 0, missing = 0;
@@ -296,23 +296,23 @@ int32_t cosresv(const EvalView* view, int32_t conFlag) {
             xpmlog(kMsgProc, kMsgProgramAbort);
             xexit(kLevelProgramFailed, 0);
         }
-        if (nlp->evalStatus != 0.0 || errors != 0 || rc >= kCmpRunFault) {
+        if (nlp->run.evalStatus != 0.0 || errors != 0 || rc >= kCmpRunFault) {
             ++v.st->nEvalFail;
             return -1;
         }
         for (int32_t p = 0; p < v.nParmAll; ++p)
-            if (wzmis(nlp->x[p])) {
+            if (wzmis(nlp->param.x[p])) {
                 ++v.st->nEvalFail;
                 return -1;
             }
-        if (conFlag && nlp->hasNlinCon && cosresc(view) < 0) {
+        if (conFlag && nlp->shape.hasNlinCon && cosresc(view) < 0) {
             ++v.st->nEvalFail;
             return -2;
         }
     }
     for (int32_t e = 0; e < v.nElements; ++e) {
         const int32_t p = std::abs(v.el->parameter[e]);
-        if (p > 0) v.el->value[e] = nlp->x[p - 1];
+        if (p > 0) v.el->value[e] = nlp->param.x[p - 1];
     }
     return 0;
 }
@@ -335,7 +335,7 @@ int32_t cosinup(const EvalView* view, int32_t* retry, const int32_t* limit, int3
         for (int32_t e = mt.firstElement[m]; e < mt.firstElement[m] + mt.elementCount[m]; ++e) {
             const int32_t p = std::abs(v.el->parameter[e]);
             if (p == 0 || p > v.nParmFree) continue;
-            double& x = nlp->x[p - 1];
+            double& x = nlp->param.x[p - 1];
             if (isCentral && v.el->row[e] == v.el->column[e])
                 x = *retry == *limit ? 2.0 * std::fabs(x) : x + s;
             else
@@ -343,12 +343,12 @@ int32_t cosinup(const EvalView* view, int32_t* retry, const int32_t* limit, int3
             changed = true;
         }
     }
-    if (static_cast<int32_t>(nlp->evalPhase) != kPhaseRun && *retry == 0)
+    if (static_cast<int32_t>(nlp->run.evalPhase) != kPhaseRun && *retry == 0)
         xpmlog(kMsgProc, changed ? kMsgPerturbed : kMsgNotPerturbed);
     ++*retry;
     for (int32_t p = 0; p < v.nParmFree; ++p) {
-        if (nlp->lower) nlp->x[p] = std::max(nlp->x[p], nlp->lower[p]);
-        if (nlp->upper) nlp->x[p] = std::min(nlp->x[p], nlp->upper[p]);
+        if (nlp->param.lower) nlp->param.x[p] = std::max(nlp->param.x[p], nlp->param.lower[p]);
+        if (nlp->param.upper) nlp->param.x[p] = std::min(nlp->param.x[p], nlp->param.upper[p]);
     }
     return changed ? 0 : 1;
 }

@@ -18,8 +18,8 @@
 
 struct NlpProblem;
 
-// Objective callback.  in: nlp->x, nlp->evalPhase.  out: nlp->f (the host
-// missing value after a failure), nlp->pointMoved.  Returns 0, -1 for a
+// Objective callback.  in: nlp->param.x, nlp->run.evalPhase.  out: nlp->iter.f (the host
+// missing value after a failure), nlp->run.pointMoved.  Returns 0, -1 for a
 // failed evaluation (program, inversion, C not positive definite for ML
 // after the retries) or 5 when a residual norm overflows (f unchanged).
 int32_t cosfunc(NlpProblem* nlp);

@@ -50,7 +50,7 @@ int32_t base_moments(const EvalView& v) {
 
 // Column k into jac.weighted from the perturbed moments; 0 or 1.
 int32_t difference_column(const EvalView& v, int32_t k) {
-    double* x = v.nlp->x;
+    double* x = v.nlp->param.x;
     const double old = x[k];
     const double h = fd_jacobian_step(old);
     x[k] = old + h;

@@ -20,6 +20,7 @@
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/model_view.h"
 #include "velix/nlp.h"
+#include "velix/proc_context.h"
 
 namespace {
 
@@ -42,14 +43,14 @@ template <typename Out, typename Store>
 int32_t forward_differences(const EvalView& v, double digits, int32_t conFlag, int32_t count,
                             double* base, Out&& out, Store&& store) {
     NlpProblem* nlp = v.nlp;
-    const double f = nlp->f, phase = nlp->evalPhase;
-    nlp->evalPhase = kPhaseFdConJacobian;  // the objective runs only the program
+    const double f = nlp->iter.f, phase = nlp->run.evalPhase;
+    nlp->run.evalPhase = kPhaseFdConJacobian;  // the objective runs only the program
     const double h =
         digits > 0.0 && !wzmis(digits) ? std::exp(-0.5 * kLn10 * digits) : kDefaultStep;
     for (int32_t r = 0; r < count; ++r) base[r] = out(r);
     int32_t result = 0;
     for (int32_t j = 0; j < v.nDepInputs && result == 0; ++j) {
-        double* xq = nlp->x + v.depInputParms[j] - 1;
+        double* xq = nlp->param.x + v.depInputParms[j] - 1;
         const double x0 = *xq, a = std::fabs(x0);
         const double floor = std::max(kStepFloor * a, kStepFloor);
         double d = std::max((x0 + h * (1.0 + a)) - x0, floor);  // the step actually taken
@@ -64,8 +65,8 @@ int32_t forward_differences(const EvalView& v, double digits, int32_t conFlag, i
         }
         for (int32_t r = 0; r < count; ++r) store(j, r, (out(r) - base[r]) / d);
     }
-    nlp->f = f;
-    nlp->evalPhase = phase;
+    nlp->iter.f = f;
+    nlp->run.evalPhase = phase;
     return result;
 }
 
@@ -73,21 +74,21 @@ int32_t forward_differences(const EvalView& v, double digits, int32_t conFlag, i
 void restore_elements(const EvalView& v) {
     for (int32_t e = 0; e < v.nElements; ++e) {
         const int32_t p = std::abs(v.el->parameter[e]);
-        if (p > 0) v.el->value[e] = v.nlp->x[p - 1];
+        if (p > 0) v.el->value[e] = v.nlp->param.x[p - 1];
     }
 }
 
 }  // namespace
 
 int32_t cosfdcj(NlpProblem* nlp) {
-    const EvalView v = eval_view(nlp->procContext);
+    const EvalView v = eval_view(proc_context(nlp));
     if (!v.hasProgram || !v.fdDepDerivs || v.nParmDep < 1) return 0;
     EvaluationState& st = *v.st;
     // x of dependent parameter r (its code is -(index + 1)).
-    auto dependent = [&](int32_t r) -> double& { return nlp->x[-v.depParmNumbers[r] - 1]; };
+    auto dependent = [&](int32_t r) -> double& { return nlp->param.x[-v.depParmNumbers[r] - 1]; };
     std::fill(st.depFdJacobian, st.depFdJacobian + int64_t{v.nParmDep} * v.nDepInputs, 0.0);
     const int32_t result = forward_differences(
-        v, nlp->fDigits, 0, v.nParmDep, st.depBase, [&](int32_t r) { return dependent(r); },
+        v, nlp->opt.fDigits, 0, v.nParmDep, st.depBase, [&](int32_t r) { return dependent(r); },
         [&](int32_t j, int32_t r, double q) {
             st.depFdJacobian[int64_t{r} * v.nDepInputs + j] = q;
         });
@@ -97,17 +98,17 @@ int32_t cosfdcj(NlpProblem* nlp) {
 }
 
 int32_t cosfdcc(NlpProblem* nlp) {
-    const EvalView v = eval_view(nlp->procContext);
-    if (!v.hasProgram || !v.fdDepDerivs || !nlp->hasNlinCon) return 0;
-    const int32_t m = nlp->nNlinCon, n = nlp->nParams;
-    std::fill(nlp->conJacobian, nlp->conJacobian + int64_t{m} * n, 0.0);
+    const EvalView v = eval_view(proc_context(nlp));
+    if (!v.hasProgram || !v.fdDepDerivs || !nlp->shape.hasNlinCon) return 0;
+    const int32_t m = nlp->shape.nNlinCon, n = nlp->shape.nParams;
+    std::fill(nlp->con.conJacobian, nlp->con.conJacobian + int64_t{m} * n, 0.0);
     double* base = v.st->conBase;
     const int32_t result = forward_differences(
-        v, nlp->cDigits, 1, m, base, [&](int32_t r) { return nlp->conValues[r]; },
+        v, nlp->opt.cDigits, 1, m, base, [&](int32_t r) { return nlp->con.conValues[r]; },
         [&](int32_t j, int32_t r, double q) {
-            nlp->conJacobian[int64_t{r} * n + v.depInputParms[j] - 1] = q;
+            nlp->con.conJacobian[int64_t{r} * n + v.depInputParms[j] - 1] = q;
         });
-    std::copy(base, base + m, nlp->conValues);
+    std::copy(base, base + m, nlp->con.conValues);
     restore_elements(v);
     return result;
 }

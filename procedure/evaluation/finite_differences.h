@@ -11,7 +11,7 @@
 
 struct NlpProblem;
 
-// Fills the table at nlp->x.  Does nothing (0) without programming
+// Fills the table at nlp->param.x.  Does nothing (0) without programming
 // statements, without FDCODE or without dependent parameters.  Returns 0,
 // or -2 when the program fails at every step tried for some input.  x, f
 // and the element values are left as at the base point.

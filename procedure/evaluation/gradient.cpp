@@ -16,6 +16,7 @@
 #include "velix/host.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
+#include "velix/proc_context.h"
 
 namespace {
 
@@ -95,17 +96,17 @@ int32_t eval_gradient(const EvalView* view) {
 
 int32_t cosgrad(NlpProblem* nlp) {
     // FD= asks for the optimizer's finite differences instead.
-    const int32_t digit = nlp->derivDigits % 10;
+    const int32_t digit = nlp->opt.derivDigits % 10;
     if (digit == 1) return znlpfig(nlp);
     if (digit != 0) return znlpfg2(nlp);
-    const EvalView v = eval_view(nlp->procContext);
-    if (nlp->evalPhase < kCountedPhase) ++nlp->nGrad;
+    const EvalView v = eval_view(proc_context(nlp));
+    if (nlp->run.evalPhase < kCountedPhase) ++nlp->run.nGrad;
     if (!v.st->valid) return -1;
     if (cosfdcj(nlp) != 0) return -1;
     if (const int32_t k = eval_gradient(&v)) {
         velix::detail::report_inversion_failure(v, k);
         return 1;
     }
-    std::copy(v.st->gradient, v.st->gradient + v.nParmFree, nlp->gradient);
+    std::copy(v.st->gradient, v.st->gradient + v.nParmFree, nlp->work.gradient);
     return 0;
 }

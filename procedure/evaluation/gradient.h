@@ -10,7 +10,7 @@
 
 struct NlpProblem;
 
-// Gradient callback.  out: nlp->gradient[nParmFree].  Returns 0; -1 when
+// Gradient callback.  out: nlp->work.gradient[nParmFree].  Returns 0; -1 when
 // the objective has not been evaluated at the point (or failed there); 1
 // when a model matrix cannot be inverted (messages 352/40 and 352/41).  A
 // last digit of FD= hands over to the optimizer's forward (1) or central

@@ -34,6 +34,7 @@
 #include "velix/host.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
+#include "velix/proc_context.h"
 #include "velix/types.h"
 
 using velix::pk;
@@ -81,7 +82,7 @@ void warn_not_identified(const EvalView& v, const NullSpace& ns) {
     std::string names;
     for (int32_t k = 0; k < v.nParmFree; ++k) {
         if (!ns.holds_parameter(v.nParmFree, k)) continue;
-        const NameRecord& n = v.nlp->paramNames[k];
+        const NameRecord& n = v.nlp->param.paramNames[k];
         if (!names.empty()) names += ' ';
         size_t length = static_cast<size_t>(std::clamp<int16_t>(n.length, 0, 32));
         while (length > 0 && n.text[length - 1] == ' ') --length;
@@ -130,18 +131,18 @@ int32_t invert_information(const EvalView& v, const Block& b, double* h, NullSpa
     int32_t status = kCovFailed;
     if (xmemdef(flags) == 0) {
         std::copy(h, h + packed, copy);
-        if (zcovinv(0, 0, q, hooks.covSingAbs, hooks.covSingRel, hooks.covSingVar, h, info, work[0],
+        if (zcovinv(0, 0, q, hooks.cov.covSingAbs, hooks.cov.covSingRel, hooks.cov.covSingVar, h, info, work[0],
                     work[1], kpvt) >= 0) {
             status = kCovRegular;
         } else {
             std::copy(copy, copy + packed, swept);
-            zcovlid(v.printEnabled && b.listing ? 4 : 0, 4, q, hooks.covSingAbs, hooks.covSingRel,
-                    hooks.covSingVar, b.names, b.x, swept, work[0], work[1], work[2],
+            zcovlid(v.printEnabled && b.listing ? 4 : 0, 4, q, hooks.cov.covSingAbs, hooks.cov.covSingRel,
+                    hooks.cov.covSingVar, b.names, b.x, swept, work[0], work[1], work[2],
                     flags, v.kyrManager, nullptr);
-            if (q <= hooks.ginvMaxParams) {
+            if (q <= hooks.cov.ginvMaxParams) {
                 std::copy(copy, copy + packed, h);
                 const int32_t negligible = static_cast<int32_t>(info[4]);
-                if (zcovgiv(0, 0, q, negligible, hooks.ginvTol, h, work[0], z, work[1], v.kyrManager,
+                if (zcovgiv(0, 0, q, negligible, hooks.cov.ginvTol, h, work[0], z, work[1], v.kyrManager,
                             nullptr) >= 0) {
                     status = kCovGeneralized;
                     ns->diag.resize(static_cast<size_t>(q));
@@ -162,7 +163,7 @@ int32_t invert_information(const EvalView& v, const Block& b, double* h, NullSpa
 // The number of parameters the optimizer holds on active bounds: the last
 // nActiveBounds entries of its free list.
 int32_t held_count(const EvalView& v) {
-    return v.nlp->freeList != nullptr ? std::clamp(v.nlp->nActiveBounds, 0, v.nParmFree) : 0;
+    return v.nlp->active.freeList != nullptr ? std::clamp(v.nlp->active.nActiveBounds, 0, v.nParmFree) : 0;
 }
 
 // Parameters held on active bounds are not estimated: their standard
@@ -179,7 +180,7 @@ int32_t invert_free_block(const EvalView& v, const double* info, double* cov, Nu
     std::fill(cov, cov + pk_lower(q, 0), 0.0);
     if (held == q) return kCovFailed;
     std::vector<char> isHeld(static_cast<size_t>(q), 0);
-    for (int32_t k = q - held; k < q; ++k) isHeld[static_cast<size_t>(nlp.freeList[k])] = 1;
+    for (int32_t k = q - held; k < q; ++k) isHeld[static_cast<size_t>(nlp.active.freeList[k])] = 1;
     std::vector<int32_t> free;
     for (int32_t k = 0; k < q; ++k)
         if (!isHeld[static_cast<size_t>(k)]) free.push_back(k);
@@ -187,8 +188,8 @@ int32_t invert_free_block(const EvalView& v, const double* info, double* cov, Nu
     std::vector<NameRecord> names(static_cast<size_t>(r));
     std::vector<double> x(static_cast<size_t>(r)), block(static_cast<size_t>(pk_lower(r, 0)));
     for (int32_t i = 0; i < r; ++i) {
-        names[static_cast<size_t>(i)] = nlp.paramNames[free[static_cast<size_t>(i)]];
-        x[static_cast<size_t>(i)] = nlp.x[free[static_cast<size_t>(i)]];
+        names[static_cast<size_t>(i)] = nlp.param.paramNames[free[static_cast<size_t>(i)]];
+        x[static_cast<size_t>(i)] = nlp.param.x[free[static_cast<size_t>(i)]];
         for (int32_t j = 0; j <= i; ++j) block[static_cast<size_t>(pk_lower(i, j))] = info[pk(free[i], free[j])];
     }
     NullSpace reduced;
@@ -214,7 +215,7 @@ int32_t standard_error_inverse(const EvalView& v, const double* info, std::vecto
     const int32_t q = v.nParmFree;
     cov->assign(info, info + pk_lower(q, 0));
     if (held_count(v) > 0) return invert_free_block(v, info, cov->data(), ns);
-    return invert_information(v, {q, v.nlp->paramNames, v.nlp->x, true}, cov->data(), ns);
+    return invert_information(v, {q, v.nlp->param.paramNames, v.nlp->param.x, true}, cov->data(), ns);
 }
 
 // Standard errors: independent parameters from the diagonal, dependent
@@ -247,7 +248,7 @@ double saved_variance(const EvalView& v, const double* g, const double* cov) {
     const int32_t q = v.nParmFree;
     double var = 0.0;
     for (int32_t k = 0; k < q; ++k) {
-        if (v.hooks->covStorage == 2) {
+        if (v.hooks->cov.covStorage == 2) {
             var += g[k] * g[k] * cov[k];
             continue;
         }
@@ -261,7 +262,7 @@ double saved_variance(const EvalView& v, const double* g, const double* cov) {
 // summary and then q (diagonal) or q(q+1)/2 doubles, read into cov.
 // Returns false when no covariance was saved.
 bool read_saved_covariance(const EvalView& v, double* cov) {
-    HostFile* file = v.hooks->utilityFile;
+    HostFile* file = v.hooks->cov.utilityFile;
     constexpr int64_t kCovariancePosition = 44;
     int32_t at = -1;
     if (file == nullptr || xcpoint(file, kCovariancePosition) != 0 || xcread(file, &at, 4) != 0 || at <= 0)
@@ -270,7 +271,7 @@ bool read_saved_covariance(const EvalView& v, double* cov) {
     const int32_t q = v.nParmFree;
     velix::detail::file_get(file, at, &summary.mantissa, sizeof summary / 8);
     velix::detail::file_get(file, at + static_cast<int64_t>(sizeof summary), cov,
-                            v.hooks->covStorage == 2 ? q : q * (q + 1) / 2);
+                            v.hooks->cov.covStorage == 2 ? q : q * (q + 1) / 2);
     return true;
 }
 
@@ -297,7 +298,7 @@ void outest_rows(const EvalView& v, const char* type, int32_t count, Fill&& fill
     for (int32_t r = 0; r < count; ++r) {
         NameRecord& name = row.name;
         std::memset(name.text, ' ', sizeof name.text);
-        fill(r, name.text, v.nlp->paramRow);
+        fill(r, name.text, v.nlp->param.paramRow);
         name.length = static_cast<int16_t>(sizeof name.text);
         cos_write_row(v.ctx, kRoleOutest);
     }
@@ -383,7 +384,7 @@ void jacobian_rows(const EvalView& v) {
 // The INFORMAT rows: row k of the information matrix h, named by parameter k.
 void information_rows(const EvalView& v, const double* h) {
     outest_rows(v, "INFORMAT", v.nParmFree, [&](int32_t k, char* text, double* values) {
-        const NameRecord& n = v.nlp->paramNames[k];
+        const NameRecord& n = v.nlp->param.paramNames[k];
         std::memcpy(text, n.text, static_cast<size_t>(std::clamp<int16_t>(n.length, 0, 32)));
         for (int32_t l = 0; l < v.nParmFree; ++l) values[l] = h[pk(k, l)];
     });
@@ -403,17 +404,17 @@ double estimate_covariance_scale(int32_t method, double divisor) {
 }
 
 int32_t cosicrp(NlpProblem* nlp) {
-    const EvalView v = eval_view(nlp->procContext);
+    const EvalView v = eval_view(proc_context(nlp));
     EvaluationState& st = *v.st;
     st.covStatus = kCovNone;
     if (v.methodRequested == kMethodNone) return 1;
     if (*v.jacobianMode < 0) return 2;
-    if (v.hooks == nullptr || v.hooks->wantCovariance == 0) return 3;
+    if (v.hooks == nullptr || v.hooks->cov.wantCovariance == 0) return 3;
     *v.jacobianMode = remapped_mode(*v.jacobianMode);
-    const double phase = nlp->evalPhase;
-    nlp->evalPhase = kFinalPhase;
+    const double phase = nlp->run.evalPhase;
+    nlp->run.evalPhase = kFinalPhase;
     const int32_t rc = cosfunc(nlp);
-    nlp->evalPhase = phase;
+    nlp->run.evalPhase = phase;
     if (rc != 0) {
         xpmlog(kMsgProc, kMsgNoInformation);
         return 2;
@@ -424,10 +425,10 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 3;
     }
     const int32_t q = v.nParmFree;
-    double* h = nlp->hessian ? nlp->hessian : st.covariance;
+    double* h = nlp->hess.hessian ? nlp->hess.hessian : st.covariance;
     std::copy(st.cross, st.cross + pk_lower(q, 0), h);
-    const bool rows = v.outestGiven && nlp->paramRow != nullptr;
-    if (rows && v.hooks->outestJacobian) jacobian_rows(v);
+    const bool rows = v.outestGiven && nlp->param.paramRow != nullptr;
+    if (rows && v.hooks->cov.outestJacobian) jacobian_rows(v);
     // The cross product of a weighted objective r'Wr is the optimizer's
     // Gauss-Newton Hessian 2 J'WJ, which the covariance scale 2/(N-1)
     // expects; the information shown is J'WJ, as for the other methods.
@@ -435,9 +436,9 @@ int32_t cosicrp(NlpProblem* nlp) {
     std::vector<double> shown(h, h + pk_lower(q, 0));
     if (weighted)
         for (double& x : shown) x *= 0.5;
-    if (v.hooks->printCrossProduct && v.printEnabled &&
+    if (v.hooks->cov.printCrossProduct && v.printEnabled &&
         velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, shown.data(), q, q,
-                                      nlp->paramNames, nlp->paramNames, "sb", 8) < 0)
+                                      nlp->param.paramNames, nlp->param.paramNames, "sb", 8) < 0)
         return 0;
     // The standard errors, and the dependencies listed and warned of, are
     // those of the free parameters; a least-squares information gives no
@@ -458,11 +459,11 @@ int32_t cosicrp(NlpProblem* nlp) {
         std::copy(seCov.begin(), seCov.end(), h);
     } else {
         NullSpace whole;
-        st.covStatus = invert_information(v, {q, nlp->paramNames, nlp->x, false}, h, &whole);
+        st.covStatus = invert_information(v, {q, nlp->param.paramNames, nlp->param.x, false}, h, &whole);
     }
     if (st.covStatus != kCovFailed && h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
     if (seStatus == kCovFailed) return 0;
-    if (nlp->stdErrors) standard_errors(v, ns, seCov.data(), nlp->stdErrors);
-    if (nlp->stdErrors && v.hooks->depStdErr) saved_standard_errors(v, ns, h, nlp->stdErrors);
+    if (nlp->work.stdErrors) standard_errors(v, ns, seCov.data(), nlp->work.stdErrors);
+    if (nlp->work.stdErrors && v.hooks->cov.depStdErr) saved_standard_errors(v, ns, h, nlp->work.stdErrors);
     return 0;
 }

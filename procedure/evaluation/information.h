@@ -7,9 +7,9 @@
 // standard errors of the independent and the dependent parameters.
 //
 // Scale: the covariance of the estimates is sigma^2 H^-1 with sigma^2 of
-// estimate_covariance_scale; nlp->hessian holds H and then the unscaled
+// estimate_covariance_scale; nlp->hess.hessian holds H and then the unscaled
 // inverse H^-1 (packed, q = number of independent parameters),
-// EvaluationState::covariance the same inverse, nlp->stdErrors the scaled
+// EvaluationState::covariance the same inverse, nlp->work.stdErrors the scaled
 // standard errors.
 #pragma once
 
@@ -33,7 +33,7 @@ double estimate_covariance_scale(int32_t method, double divisor);
 // differences of the dependent parameters fail.
 // EvaluationState::covStatus: 1 regular inverse, 2 generalized inverse,
 // 3 no covariance, 0 no inversion (ULS, DWLS: information only).
-// With NlpHookBlock::depStdErr the dependent parameters' standard errors
+// With NlpHookBlock::cov.depStdErr the dependent parameters' standard errors
 // come from the covariance the optimizer's covariance code saved on its
 // utility file instead (unscaled; diagonal storage: sum of g_k^2 C_kk).
 int32_t cosicrp(NlpProblem* nlp);

@@ -167,7 +167,7 @@ void StructuralVisitor::show(const EvalView& v, int32_t matrix, int32_t tag, dou
     t.values = column;
     t.rows = 1;
     t.columns = v.pstar;
-    t.rowLabels = v.nlp->paramNames ? v.nlp->paramNames + tag : nullptr;
+    t.rowLabels = v.nlp->param.paramNames ? v.nlp->param.paramNames + tag : nullptr;
     t.storage = "r";
     kyr_publish_matrix(v.kyrManager, t);
 }

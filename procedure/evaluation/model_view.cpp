@@ -145,7 +145,7 @@ void evaluation_setup(ProcContext* ctx) {
     const int64_t n = v.n, p = v.pstar, q = v.nParmFree, ld = v.ld;
     const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 4 * n * ld + ld + 3 * n * n + ld * ld +
                             q * (q + 1) + 3 * q + 4 * n * int64_t{maxContrib} +
-                            int64_t{v.nParmDep} * (v.nDepInputs + 1) + v.nlp->nNlinCon + 64;
+                            int64_t{v.nParmDep} * (v.nDepInputs + 1) + v.nlp->shape.nNlinCon + 64;
     const int32_t records = record_capacity(v);
     const int64_t bytes = 8 * (doubles + 3 * p) + 4 * (ld + 2 * int64_t{records} + q) +
                           2 * (v.nMatrices + 1) +
@@ -186,7 +186,7 @@ void evaluation_setup(ProcContext* ctx) {
     st.depShare = carve<double>(pool, q);
     st.depFdJacobian = carve<double>(pool, int64_t{v.nParmDep} * v.nDepInputs);
     st.depBase = carve<double>(pool, v.nParmDep);
-    st.conBase = carve<double>(pool, v.nlp->nNlinCon);
+    st.conBase = carve<double>(pool, v.nlp->shape.nNlinCon);
     st.contrib = carve<EvalContribution>(pool, maxContrib);
     st.contribVectors = carve<double>(pool, 4 * n * int64_t{maxContrib});
     st.jac.recordMax = records;

@@ -11,6 +11,7 @@
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/finite_differences.h"
 #include "velix/nlp.h"
+#include "velix/proc_context.h"
 
 namespace {
 
@@ -39,18 +40,18 @@ Rows rows_of(const NlinConTable& t, int32_t i, int32_t nEq) {
 int32_t cosresc(const EvalView* view) {
     NlpProblem* nlp = view->nlp;
     const NlinConTable* t = view->st->nlinCon;
-    if (!nlp->hasNlinCon || t == nullptr) return 0;
-    std::fill(nlp->conValues, nlp->conValues + nlp->nNlinCon, 0.0);
+    if (!nlp->shape.hasNlinCon || t == nullptr) return 0;
+    std::fill(nlp->con.conValues, nlp->con.conValues + nlp->shape.nNlinCon, 0.0);
     for (int32_t i = 0; i < t->count; ++i) {
         const double v = *t->cells[i];
         if (wzmis(v)) return -5;
-        const Rows r = rows_of(*t, i, nlp->nNlinEq);
+        const Rows r = rows_of(*t, i, nlp->shape.nNlinEq);
         for (const auto& [row, value] : {std::pair{r.lower, v}, std::pair{r.upper, -v}}) {
             if (row < 0) continue;
-            const double d = row == r.lower ? value - nlp->nlcRhs[row] : nlp->nlcRhs[row] + value;
+            const double d = row == r.lower ? value - nlp->con.nlcRhs[row] : nlp->con.nlcRhs[row] + value;
             if (!r.accumulate)
-                nlp->conValues[row] = d;
-            else if (tstsum(&nlp->conValues[row], d) != 0)
+                nlp->con.conValues[row] = d;
+            else if (tstsum(&nlp->con.conValues[row], d) != 0)
                 return -6;
         }
     }
@@ -59,13 +60,13 @@ int32_t cosresc(const EvalView* view) {
 
 int32_t cosjnlc(NlpProblem* nlp) {
     // The ten-thousands digit of FD= asks for the optimizer's differences.
-    const int32_t digit = nlp->derivDigits % 100000 / 10000;
+    const int32_t digit = nlp->opt.derivDigits % 100000 / 10000;
     if (digit == 1) return znlpfcj(nlp);
     if (digit != 0) return znlpfcc(nlp);
-    const EvalView v = eval_view(nlp->procContext);
-    ++nlp->nConJac;
-    const int32_t n = nlp->nParams;
-    std::fill(nlp->conJacobian, nlp->conJacobian + int64_t{nlp->nNlinCon} * n, 0.0);
+    const EvalView v = eval_view(proc_context(nlp));
+    ++nlp->run.nConJac;
+    const int32_t n = nlp->shape.nParams;
+    std::fill(nlp->con.conJacobian, nlp->con.conJacobian + int64_t{nlp->shape.nNlinCon} * n, 0.0);
     if (v.fdDepDerivs) return cosfdcc(nlp);
     if (cosresv(&v, 1) != 0) return -1;
     const NlinConTable* t = v.st->nlinCon;
@@ -75,11 +76,11 @@ int32_t cosjnlc(NlpProblem* nlp) {
         if (wzmis(d)) return -1;
         if (d == 0.0) continue;
         const int32_t column = v.depInputParms[v.conDerivInput[e]] - 1;
-        const Rows r = rows_of(*t, v.conDerivStmt[e], nlp->nNlinEq);
+        const Rows r = rows_of(*t, v.conDerivStmt[e], nlp->shape.nNlinEq);
         // A range adds to both of its rows.
-        if (r.lower >= 0 && tstsum(&nlp->conJacobian[int64_t{r.lower} * n + column], d) != 0)
+        if (r.lower >= 0 && tstsum(&nlp->con.conJacobian[int64_t{r.lower} * n + column], d) != 0)
             return -1;
-        if (r.upper >= 0 && tstsum(&nlp->conJacobian[int64_t{r.upper} * n + column], -d) != 0)
+        if (r.upper >= 0 && tstsum(&nlp->con.conJacobian[int64_t{r.upper} * n + column], -d) != 0)
             return -1;
     }
     return 0;

@@ -15,16 +15,16 @@
 
 struct NlpProblem;
 
-// Fills nlp->conValues from the program variables.  Returns 0; -5 when a
+// Fills nlp->con.conValues from the program variables.  Returns 0; -5 when a
 // variable is missing; -6 when a sum overflowed.  0 without constraints.
 int32_t cosresc(const EvalView* view);
 
-// Constraint-Jacobian callback.  out: nlp->conJacobian.  Returns 0; -1 when
+// Constraint-Jacobian callback.  out: nlp->con.conJacobian.  Returns 0; -1 when
 // the program fails, a derivative is missing or a sum overflows; the result
 // of cosfdcc under FDCODE.
 int32_t cosjnlc(NlpProblem* nlp);
 
-// Forward differences of the constraint values into nlp->conJacobian, one
+// Forward differences of the constraint values into nlp->con.conJacobian, one
 // program run per input.  Returns 0, or -2 when the program fails at every
 // step tried for some input.  x, f and the values are left as at the base.
 int32_t cosfdcc(NlpProblem* nlp);

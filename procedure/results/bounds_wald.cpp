@@ -172,7 +172,7 @@ std::string name_of(const NameRecord& r) {
 
 int32_t name_width(const NlpProblem* nlp, int32_t q) {
     int32_t w = 1;
-    for (int32_t i = 0; i < q; ++i) w = std::max(w, static_cast<int32_t>(name_of(nlp->paramNames[i]).size()));
+    for (int32_t i = 0; i < q; ++i) w = std::max(w, static_cast<int32_t>(name_of(nlp->param.paramNames[i]).size()));
     return w;
 }
 
@@ -180,7 +180,7 @@ void boundary_table(const LmSetup& s) {
     const NlpProblem* nlp = s.rv.nlp;
     std::vector<int32_t> listed;
     for (int32_t i = 0; i < s.q; ++i)
-        if (bound_state(nlp->x[i], nlp->lower[i], nlp->upper[i]) != 0) listed.push_back(i);
+        if (bound_state(nlp->param.x[i], nlp->param.lower[i], nlp->param.upper[i]) != 0) listed.push_back(i);
     if (listed.empty()) return;
     OutputTable t(s.rv.output->kyrManager, "LagrangeBoundary", kyrmsg(kMsgProc, kTitleBoundary),
                   "Tesk.Velix.LagrangeBoundary");
@@ -190,10 +190,10 @@ void boundary_table(const LmSetup& s) {
     for (int32_t i : listed) {
         const BoundTest b = bound_test(s.V, s.g, i, s.kappa, s.chisq);
         const double missing = host_missing_value();
-        t.set_text(0, name_of(nlp->paramNames[i]));
+        t.set_text(0, name_of(nlp->param.paramNames[i]));
         t.set_double(1, b.valid ? b.lm : missing);
         t.set_double(2, b.valid ? zpgx2(b.lm, 1) : missing);
-        t.set_double(3, nlp->x[i]);
+        t.set_double(3, nlp->param.x[i]);
         t.set_double(4, b.valid ? b.change : missing);
         if (!t.add_row()) return;
     }
@@ -204,7 +204,7 @@ void wald_table(const LmSetup& s) {
     const NlpProblem* nlp = s.rv.nlp;
     int32_t singular = 0;
     const std::vector<WaldStep> steps =
-        stepwise_wald(s.V, nlp->x, s.kappa, s.rv.options->waldAlpha, s.rv.options->singular, &singular);
+        stepwise_wald(s.V, nlp->param.x, s.kappa, s.rv.options->waldAlpha, s.rv.options->singular, &singular);
     if (!steps.empty()) {
         OutputTable t(s.rv.output->kyrManager, "WaldTest", kyrmsg(kMsgProc, kTitleWald), "Tesk.Velix.WaldTest");
         t.text_column("Parameter", name_width(nlp, s.q));
@@ -213,7 +213,7 @@ void wald_table(const LmSetup& s) {
         for (const char* c : {"ProbChiSq", "IncChiSq", "IncProbChiSq"}) t.double_column(c);
         if (t.end_columns()) {
             for (const WaldStep& w : steps) {
-                t.set_text(0, name_of(nlp->paramNames[w.parameter]));
+                t.set_text(0, name_of(nlp->param.paramNames[w.parameter]));
                 t.set_double(1, w.chisq);
                 t.set_int(2, w.df);
                 t.set_double(3, w.prob);
@@ -233,6 +233,6 @@ void cosmod3(ProcContext* ctx) {
     const ResultsView rv = results_view(ctx);
     LmSetup s;
     if (!lm_begin(rv, true, &s)) return;
-    if (rv.nlp->hasBounds && rv.nlp->lower != nullptr && rv.nlp->upper != nullptr) boundary_table(s);
+    if (rv.nlp->shape.hasBounds && rv.nlp->param.lower != nullptr && rv.nlp->param.upper != nullptr) boundary_table(s);
     wald_table(s);
 }

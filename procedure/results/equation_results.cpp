@@ -104,18 +104,18 @@ struct EquationModel {
             }
         for (int32_t v = 0; v < nAll; ++v) varWidth = std::max<int32_t>(varWidth, static_cast<int32_t>(name(v).size()));
         for (int32_t p = 0; p < rv.sizes->nParmAll; ++p)
-            parmWidth = std::max<int32_t>(parmWidth, static_cast<int32_t>(trimmed(rv.nlp->paramNames[p]).size()));
+            parmWidth = std::max<int32_t>(parmWidth, static_cast<int32_t>(trimmed(rv.nlp->param.paramNames[p]).size()));
     }
     std::string name(int32_t v) const { return trimmed(rv.readers->columnNames[v]); }
     double value(int32_t e) const { return rv.elements->value[e]; }
     int32_t parameter(int32_t e) const { return std::abs(rv.elements->parameter[e]); }
     std::string parameter_name(int32_t e) const {
         const int32_t p = parameter(e);
-        return p > 0 ? trimmed(rv.nlp->paramNames[p - 1]) : std::string();
+        return p > 0 ? trimmed(rv.nlp->param.paramNames[p - 1]) : std::string();
     }
     double std_error(int32_t e) const {
         const int32_t p = parameter(e);
-        return p > 0 && rv.nlp->stdErrors != nullptr ? rv.nlp->stdErrors[p - 1] : missing();
+        return p > 0 && rv.nlp->work.stdErrors != nullptr ? rv.nlp->work.stdErrors[p - 1] : missing();
     }
     std::string term_name(const Term& t) const { return name(t.beta ? t.variable : nEndo + t.variable); }
 };

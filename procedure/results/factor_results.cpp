@@ -256,10 +256,10 @@ bool rotation_step(const ResultsView& rv, FactorWork* w, bool printModel) {
 // a failed evaluation (message 354, with a note when printing).
 bool evaluate(const ResultsView& rv, FactorWork* w) {
     NlpProblem* nlp = rv.nlp;
-    nlp->evalPhase = kEvaluationPhase;
+    nlp->run.evalPhase = kEvaluationPhase;
     // This phase forms the implied moments alone (no discrepancy).
     const int32_t rc = cosfunc(nlp);
-    nlp->evalPhase = -1.0;
+    nlp->run.evalPhase = -1.0;
     if (rc != 0) {
         xpmlog(kMsgProc, kMsgNoFactorEvaluation);
         if (rv.options->printEnabled && rv.output->kyrManager != nullptr)
@@ -344,8 +344,8 @@ bool factor_correlations(const ResultsView& rv, const FactorWork& w) {
         t.set_int(1, c + 1);
         t.set_text(2, column_name(r));
         t.set_text(3, column_name(c));
-        t.set_text(4, p != 0 ? std::string(rv.nlp->paramNames[p - 1].text,
-                                           static_cast<size_t>(std::clamp<int16_t>(rv.nlp->paramNames[p - 1].length, 0, 32)))
+        t.set_text(4, p != 0 ? std::string(rv.nlp->param.paramNames[p - 1].text,
+                                           static_cast<size_t>(std::clamp<int16_t>(rv.nlp->param.paramNames[p - 1].length, 0, 32)))
                              : std::string("    .   "));
         t.set_double(5, valid ? v / (std::sqrt(pr) * std::sqrt(pc)) : missing());
         ok = t.add_row();

@@ -246,7 +246,7 @@ void fnulmod(ProcContext* ctx) {
 int32_t cosresi(ProcContext* ctx) {
     const ResultsView rv = results_view(ctx);
     NlpProblem* nlp = rv.nlp;
-    nlp->evalPhase = kFinalEvaluationPhase;
+    nlp->run.evalPhase = kFinalEvaluationPhase;
     if (cosfunc(nlp) != 0 || !rv.eval->valid) {
         xpmlog(kMsgProc, kMsgNoFinalEvaluation);
         raise_error_level(rv.ctx, kLevelNoFinalEvaluation);

@@ -75,10 +75,10 @@ bool lm_setup(const ResultsView& rv, LmSetup* s) {
     s->q = rv.sizes->nParmFree;
     s->kappa = results_kappa(rv);
     NlpProblem* nlp = rv.nlp;
-    const double phase = nlp->evalPhase;
-    nlp->evalPhase = kFinalPhase;
+    const double phase = nlp->run.evalPhase;
+    nlp->run.evalPhase = kFinalPhase;
     const int32_t rc = cosfunc(nlp);
-    nlp->evalPhase = phase;
+    nlp->run.evalPhase = phase;
     if (rc != 0) return false;
     s->chisq = results_model_chisq(rv);
     eval_dfdc(&s->view);

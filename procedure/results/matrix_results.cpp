@@ -174,14 +174,14 @@ void fill(const ResultsView& rv, MatrixView* v, int32_t stage, Grid* g) {
         if (mirror) g->values[at(j, i)] = x;
         const int32_t p = rv.elements->parameter[e];
         if (p == 0) continue;
-        const std::string name = record_text(rv.nlp->paramNames[std::abs(p) - 1]);
+        const std::string name = record_text(rv.nlp->param.paramNames[std::abs(p) - 1]);
         HostText* label = kyrtxt((p > 0 ? "[" + name + "]" : "<" + name + ">").c_str(), -1);
         g->labels[at(i, j)] = label;
         if (mirror) g->labels[at(j, i)] = label;
         v->anyLabel = true;
         v->labelWidth = std::max(v->labelWidth, static_cast<int32_t>(name.size()) + 2);
         if (stage != 2) continue;
-        const double se = rv.nlp->stdErrors != nullptr ? rv.nlp->stdErrors[std::abs(p) - 1] : host_missing_value();
+        const double se = rv.nlp->work.stdErrors != nullptr ? rv.nlp->work.stdErrors[std::abs(p) - 1] : host_missing_value();
         const bool usable = !is_missing(se) && se > 0.0;
         const double t = usable && !is_missing(x) ? x / se : host_missing_value();
         const double shownSe = usable ? se : host_missing_value();

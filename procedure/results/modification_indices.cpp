@@ -200,13 +200,13 @@ void IndexVisitor::wald_cell(int32_t p, MatrixCells* m, size_t at) {
     if (p > 0 && p <= s.q) {
         const double v = s.V[static_cast<size_t>(velix::pk_lower(index, index))];
         if (v >= 0.0 && s.kappa > 0.0) se = std::sqrt(s.kappa * v);
-    } else if (p < 0 && index < s.rv.sizes->nParmAll && nlp->stdErrors != nullptr) {
-        se = nlp->stdErrors[index];
+    } else if (p < 0 && index < s.rv.sizes->nParmAll && nlp->work.stdErrors != nullptr) {
+        se = nlp->work.stdErrors[index];
     }
-    const std::string name = trimmed(nlp->paramNames[index]);
+    const std::string name = trimmed(nlp->param.paramNames[index]);
     m->label[at] = p > 0 ? "[" + name + "]" : "<" + name + ">";
     if (!host_is_missing(se) && se > 0.0) {
-        const double t = nlp->x[index] / se;
+        const double t = nlp->param.x[index] / se;
         m->stat[at] = t * t;
     }
 }

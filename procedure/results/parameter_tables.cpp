@@ -71,13 +71,13 @@ std::string type_text(const ResultsView& rv, int32_t p) {
 }
 
 double vector_value(const NlpProblem* nlp, int32_t kind, int32_t p) {
-    const double se = nlp->stdErrors != nullptr ? nlp->stdErrors[p] : host_missing_value();
+    const double se = nlp->work.stdErrors != nullptr ? nlp->work.stdErrors[p] : host_missing_value();
     switch (kind) {
         case kVectorStdErrs: return se;
-        case kVectorTValues: return !host_is_missing(se) && se > 0.0 ? nlp->x[p] / se : host_missing_value();
+        case kVectorTValues: return !host_is_missing(se) && se > 0.0 ? nlp->param.x[p] / se : host_missing_value();
         case kVectorFirstDer:
-        case kVectorGradient: return nlp->gradient != nullptr ? nlp->gradient[p] : host_missing_value();
-        default: return nlp->x[p];
+        case kVectorGradient: return nlp->work.gradient != nullptr ? nlp->work.gradient[p] : host_missing_value();
+        default: return nlp->param.x[p];
     }
 }
 
@@ -89,7 +89,7 @@ void vector_table(const ResultsView& rv, int32_t kind, const char* name, int32_t
     for (int32_t p = first; p < last; ++p) {
         types.push_back(type_text(rv, p));
         typeWidth = std::max(typeWidth, static_cast<int32_t>(types.back().size()));
-        nameWidth = std::max<int32_t>(nameWidth, rv.nlp->paramNames[p].length);
+        nameWidth = std::max<int32_t>(nameWidth, rv.nlp->param.paramNames[p].length);
     }
     OutputTable t(rv.output->kyrManager, name, kyrmsg(kMsgProc, title), std::string("Tesk.Velix.") + name, titleText);
     t.text_column("Parameter", nameWidth);
@@ -98,7 +98,7 @@ void vector_table(const ResultsView& rv, int32_t kind, const char* name, int32_t
     t.text_column("Type", typeWidth);
     if (!t.end_columns()) return;
     for (int32_t p = first; p < last; ++p) {
-        const NameRecord& r = rv.nlp->paramNames[p];
+        const NameRecord& r = rv.nlp->param.paramNames[p];
         t.set_text(0, trimmed(r.text, r.length));
         t.set_int(1, p + 1);
         t.set_double(2, vector_value(rv.nlp, kind, p));
@@ -157,7 +157,7 @@ void costout(ProcContext* ctx, int32_t mode) {
     if (rv.output->kyrManager == nullptr) return;
     const int32_t first = rv.sizes->nParmFree - rv.sizes->nParmAdded, last = rv.sizes->nParmAll;
     int32_t width = 1;
-    for (int32_t p = first; p < last; ++p) width = std::max<int32_t>(width, rv.nlp->paramNames[p].length);
+    for (int32_t p = first; p < last; ++p) width = std::max<int32_t>(width, rv.nlp->param.paramNames[p].length);
     HostText* titleText =
         last > rv.sizes->nParmFree ? kyrmsgs(kMsgProc, kMsgDependentCount, last - rv.sizes->nParmFree) : nullptr;
     OutputTable t(rv.output->kyrManager, "AddParms", kyrmsg(kMsgProc, kMsgAddTitle), "Tesk.Velix.AddParms", titleText);
@@ -166,9 +166,9 @@ void costout(ProcContext* ctx, int32_t mode) {
     velix::detail::estimate_columns(t, inference);
     if (!t.end_columns()) return;
     for (int32_t p = first; p < last; ++p) {
-        const NameRecord& r = rv.nlp->paramNames[p];
-        const double x = rv.nlp->x[p];
-        const double se = rv.nlp->stdErrors != nullptr ? rv.nlp->stdErrors[p] : host_missing_value();
+        const NameRecord& r = rv.nlp->param.paramNames[p];
+        const double x = rv.nlp->param.x[p];
+        const double se = rv.nlp->work.stdErrors != nullptr ? rv.nlp->work.stdErrors[p] : host_missing_value();
         t.set_text(0, trimmed(r.text, r.length));
         t.set_double(1, x);
         if (inference) {

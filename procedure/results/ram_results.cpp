@@ -67,11 +67,11 @@ struct RamModel {
     double value(int32_t e) const { return rv.elements->value[e]; }
     std::string parameter_cell(int32_t e) const {
         const int32_t p = parameter(e);
-        return p > 0 ? record_text(rv.nlp->paramNames[p - 1]) : kFixedMarker;
+        return p > 0 ? record_text(rv.nlp->param.paramNames[p - 1]) : kFixedMarker;
     }
     double std_error(int32_t e) const {
         const int32_t p = parameter(e);
-        return p > 0 && rv.nlp->stdErrors != nullptr ? rv.nlp->stdErrors[p - 1] : missing();
+        return p > 0 && rv.nlp->work.stdErrors != nullptr ? rv.nlp->work.stdErrors[p - 1] : missing();
     }
     // Entry i of the column names of matrix k; empty when it has none.
     std::string column_name(int32_t k, int32_t i) const {

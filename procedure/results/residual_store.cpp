@@ -40,10 +40,10 @@ void residual_store_write(ResidualStore* store, const double* s, const double* s
 int32_t residual_store_fill(ProcContext* ctx) {
     const ResultsView rv = results_view(ctx);
     NlpProblem* nlp = rv.nlp;
-    const double phase = nlp->evalPhase;
-    nlp->evalPhase = kFinalPhase;
+    const double phase = nlp->run.evalPhase;
+    nlp->run.evalPhase = kFinalPhase;
     const int32_t rc = cosfunc(nlp);
-    nlp->evalPhase = phase;
+    nlp->run.evalPhase = phase;
     if (rc != 0) return 1;
     residual_store_write(rv.residualStore, rv.arrays->momentMatrix, rv.eval->implied, rv.sizes->nManifest);
     rv.moments->varianceBlockWritten = 1;

@@ -268,9 +268,9 @@ int32_t write_loadings(StartWork* w, Level* lv) {
             if (std::abs(el.parameter[e]) == q && !wzmis(el.value[e])) sum += el.value[e], ++count;
         if (count == 0) continue;
         double mean = sum / count;
-        if (nlp != nullptr && nlp->hasBounds && q <= ctx->sizes.nParmFree) {
-            if (nlp->lower && !wzmis(nlp->lower[q - 1])) mean = std::max(mean, nlp->lower[q - 1]);
-            if (nlp->upper && !wzmis(nlp->upper[q - 1])) mean = std::min(mean, nlp->upper[q - 1]);
+        if (nlp != nullptr && nlp->shape.hasBounds && q <= ctx->sizes.nParmFree) {
+            if (nlp->param.lower && !wzmis(nlp->param.lower[q - 1])) mean = std::max(mean, nlp->param.lower[q - 1]);
+            if (nlp->param.upper && !wzmis(nlp->param.upper[q - 1])) mean = std::min(mean, nlp->param.upper[q - 1]);
         }
         for (int32_t e = 0; e < ctx->sizes.nElements; ++e)
             if (std::abs(el.parameter[e]) == q) el.value[e] = mean;

@@ -251,7 +251,7 @@ void values_to_start_vector(ProcContext* ctx) {
     // met by no tolerance) is no start: the default step takes it.
     for (int32_t e = 0; e < ctx->sizes.nElements; ++e)
         if (!wzmis(el.value[e]) && !std::isfinite(el.value[e])) el.value[e] = host_missing_value();
-    if (ctx->nlp == nullptr || ctx->nlp->x == nullptr) return;
+    if (ctx->nlp == nullptr || ctx->nlp->param.x == nullptr) return;
     std::vector<double> sum(static_cast<size_t>(ctx->sizes.nParmAll), 0.0);
     std::vector<int32_t> count(sum.size(), 0);
     for (int32_t e = 0; e < ctx->sizes.nElements; ++e) {
@@ -261,7 +261,7 @@ void values_to_start_vector(ProcContext* ctx) {
         ++count[static_cast<size_t>(p - 1)];
     }
     for (size_t p = 0; p < sum.size(); ++p)
-        if (count[p] > 0) ctx->nlp->x[p] = sum[p] / count[p];
+        if (count[p] > 0) ctx->nlp->param.x[p] = sum[p] / count[p];
 }
 
 bool cholesky_solve(int32_t k, double tol, std::vector<double> a, std::vector<double>* b) {

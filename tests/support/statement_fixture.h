@@ -121,7 +121,7 @@ struct CosinitStep {
         ctx.nlp = &nlp;
         ctx.hooks = &hooks;
         ctx.cmpWork = &work;
-        nlp.procContext = &ctx;
+        nlp.user = &ctx;
         nlp.hooks = &hooks;
         hooks.plSettings = &hooks.settings;
         cmpinit(&handle, &work);  // as the step driver does before cosinit

@@ -25,12 +25,12 @@ struct RandomActiveSet {
     RandomActiveSet(int32_t n, int32_t technique, uint32_t seed)
         : c(std::vector<double>(static_cast<size_t>(n), 0.0)), order(n), rng(seed) {
         random_rows_and_hessian(c, rng, 0, &h, &r);
-        c.p.technique = technique;
+        c.p.opt.technique = technique;
         vec.assign(c.grad.begin(), c.grad.end());
         vec.resize(static_cast<size_t>(n) + 1);
     }
 
-    int32_t nz() const { return c.nf() - c.p.nActiveLin; }
+    int32_t nz() const { return c.nf() - c.p.active.nActiveLin; }
     double zcol(int32_t k, int32_t param) const {
         for (int32_t i = 0; i < c.nf(); ++i)
             if (c.freeList[i] == param) return c.q(i, k);
@@ -64,14 +64,14 @@ struct RandomActiveSet {
     void step(int32_t mode, bool drops) {
         std::uniform_int_distribution<int32_t> pick(0, 1 << 20);
         const int32_t n = c.n();
-        if (drops && (nz() == 0 || pick(rng) % 2 == 0) && c.p.nActiveBounds + c.p.nActiveLin > 0) {
-            const int32_t k = pick(rng) % (c.p.nActiveBounds + c.p.nActiveLin);
+        if (drops && (nz() == 0 || pick(rng) % 2 == 0) && c.p.active.nActiveBounds + c.p.active.nActiveLin > 0) {
+            const int32_t k = pick(rng) % (c.p.active.nActiveBounds + c.p.active.nActiveLin);
             const int32_t nf = c.nf();
-            if (k < c.p.nActiveBounds) {
+            if (k < c.p.active.nActiveBounds) {
                 const int32_t q = c.freeList[nf + k];
                 ASSERT_LE(znlpdod(&c.p, mode, c.state[q], q, &order, vec.data(), r.data(), h.data()), 1);
             } else {
-                ASSERT_EQ(znlpdod(&c.p, mode, 0, c.active[k - c.p.nActiveBounds], &order, vec.data(), r.data(),
+                ASSERT_EQ(znlpdod(&c.p, mode, 0, c.active[k - c.p.active.nActiveBounds], &order, vec.data(), r.data(),
                                   h.data()),
                           0);
             }
@@ -83,7 +83,7 @@ struct RandomActiveSet {
             znlpupd(&c.p, 0, mode, 0, pick(rng) % 2 ? 1 : -1, q, &order, vec.data(), r.data());
         } else {
             const int32_t row = pick(rng) % n;
-            for (int32_t j = 0; j < c.p.nActiveLin + c.p.nDepLin; ++j)
+            for (int32_t j = 0; j < c.p.active.nActiveLin + c.p.active.nDepLin; ++j)
                 if (c.active[j] == row) return;
             znlpupd(&c.p, 0, mode, 0, 0, row, &order, vec.data(), r.data());
         }
@@ -99,7 +99,7 @@ TEST(ActiveSet, RandomAddsAndDropsKeepTheFactorsConsistent) {
         RandomActiveSet s(n, seed % 2 ? kTechNrridg : kTechQuanew, seed);
         for (int32_t k = 0; k < 40; ++k, ++changes) {
             s.step(1, true);
-            SCOPED_TRACE(testing::Message() << "step " << k << " nb " << s.c.p.nActiveBounds << " nl " << s.c.p.nActiveLin);
+            SCOPED_TRACE(testing::Message() << "step " << k << " nb " << s.c.p.active.nActiveBounds << " nl " << s.c.p.active.nActiveLin);
             ASSERT_NO_FATAL_FAILURE(expect_factor_consistent(s.c, 1e-12)) << "seed " << seed;
             ASSERT_NO_FATAL_FAILURE(s.expect_carried(true)) << "seed " << seed;
         }
@@ -122,13 +122,13 @@ TEST(ActiveSet, CarriedReducedHessianFollowsEntries) {
 TEST(ActiveSet, MultipleOfAnActiveRowJoinsTheDependentTail) {
     ConstrainedProblem c({0.0, 0.0, 0.0});
     c.set_rows({{1, 2, 3}, {-2, -4, -6}, {0, 1, 0}}, {0, 0, 0}, 0);
-    c.p.technique = kTechQuanew;
+    c.p.opt.technique = kTechQuanew;
     ASSERT_EQ(znlpupd(&c.p, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(znlpupd(&c.p, 1, 0, 0, 0, 1, nullptr, nullptr, nullptr), 1);  // test only: nothing held
-    EXPECT_EQ(c.p.nDepLin, 0);
+    EXPECT_EQ(c.p.active.nDepLin, 0);
     EXPECT_EQ(znlpupd(&c.p, 0, 0, 0, 0, 1, nullptr, nullptr, nullptr), 1);
-    EXPECT_EQ(c.p.nActiveLin, 1);
-    EXPECT_EQ(c.p.nDepLin, 1);
+    EXPECT_EQ(c.p.active.nActiveLin, 1);
+    EXPECT_EQ(c.p.active.nDepLin, 1);
     ASSERT_EQ(znlpupd(&c.p, 0, 0, 0, 0, 2, nullptr, nullptr, nullptr), 0);
     // The independent row enters ahead of the dependent tail.
     EXPECT_EQ((std::vector<int32_t>{c.active[0], c.active[1], c.active[2]}), (std::vector<int32_t>{0, 2, 1}));
@@ -136,10 +136,10 @@ TEST(ActiveSet, MultipleOfAnActiveRowJoinsTheDependentTail) {
     // With no freedom left every bound is dependent.
     c.set_bounds({-1, -1, -1}, {1, 1, 1});
     c.active = {0, 2, 1, 0, 0, 0};
-    c.p.activeList = c.active.data();
+    c.p.active.activeList = c.active.data();
     ASSERT_EQ(znlpupd(&c.p, 0, 0, 0, 1, 0, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(znlpupd(&c.p, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr), 1);
-    EXPECT_EQ(c.p.nDepBounds, 1);
+    EXPECT_EQ(c.p.active.nDepBounds, 1);
 }
 
 TEST(ActiveSet, FeasibilityCheckMarksTheActiveSet) {
@@ -151,13 +151,13 @@ TEST(ActiveSet, FeasibilityCheckMarksTheActiveSet) {
     c.set_rows({{1, 1, 0}, {0, 0, 1}}, {0.5, -2.0}, 1);
     EXPECT_EQ(znlpfch(&c.p, 1, 0, 0), -1);
     EXPECT_EQ(c.state, (std::vector<int32_t>{2, -1, 1}));
-    EXPECT_EQ(c.p.nActiveBounds, 3);
-    EXPECT_EQ(c.p.nActiveLin, 2);
-    EXPECT_DOUBLE_EQ(c.p.maxConViolation, 1.0);
+    EXPECT_EQ(c.p.active.nActiveBounds, 3);
+    EXPECT_EQ(c.p.active.nActiveLin, 2);
+    EXPECT_DOUBLE_EQ(c.p.iter.maxConViolation, 1.0);
     // A fixed parameter at 0 is met within the tolerance, not exactly.
     c.set_bounds({0.0, 0.0, -3.0}, {0.0, 1.5e-8, 3.0});
     c.x = {1e-9, 1e-9, -2.0};
-    c.p.x = c.x.data();
+    c.p.param.x = c.x.data();
     c.rhs = {1e-9 + 1e-9, -2.0};
     EXPECT_EQ(znlpfch(&c.p, 1, 0, 0), 0);
 }
@@ -172,7 +172,7 @@ TEST(ActiveSet, PivotOrderedFactorFollowsBoundChanges) {
     for (uint32_t seed = 1; seed < 20; ++seed) {
         const int32_t n = 4 + static_cast<int32_t>(seed % 5);
         RandomActiveSet s(n, kTechNrridg, seed);
-        s.c.p.hasLinCon = 0;
+        s.c.p.shape.hasLinCon = 0;
         std::vector<int32_t> perm(static_cast<size_t>(n));
         for (int32_t i = 0; i < n; ++i) perm[i] = i;
         std::shuffle(perm.begin(), perm.end(), s.rng);
@@ -185,10 +185,10 @@ TEST(ActiveSet, PivotOrderedFactorFollowsBoundChanges) {
         std::uniform_int_distribution<int32_t> pick(0, 1 << 20);
         for (int32_t k = 0; k < 30; ++k) {
             const int32_t nf = s.c.nf();
-            if (nf > 0 && (s.c.p.nActiveBounds == 0 || pick(s.rng) % 2)) {
+            if (nf > 0 && (s.c.p.active.nActiveBounds == 0 || pick(s.rng) % 2)) {
                 znlpupd(&s.c.p, 0, 2, 0, 1, s.c.freeList[pick(s.rng) % nf], &s.order, nullptr, s.r.data());
-            } else if (s.c.p.nActiveBounds > 0) {
-                const int32_t q = s.c.freeList[nf + pick(s.rng) % s.c.p.nActiveBounds];
+            } else if (s.c.p.active.nActiveBounds > 0) {
+                const int32_t q = s.c.freeList[nf + pick(s.rng) % s.c.p.active.nActiveBounds];
                 znlpdod(&s.c.p, 2, 1, q, &s.order, nullptr, s.r.data(), s.h.data());
             }
             ASSERT_EQ(s.order, s.c.nf());

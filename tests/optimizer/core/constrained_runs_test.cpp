@@ -30,24 +30,24 @@ TEST_F(ConstrainedRuns, BoundedProblemsThroughTheDriver) {
             TechniqueProblem t(s, technique, false);
             ActiveSetArrays arrays(&t.p);
             // HS5 is flat at its minimum: the default GCONV stops 1.5e-5 away.
-            t.p.gConv = 1e-12;
+            t.p.opt.gConv = 1e-12;
             const int32_t status = run_driver(&t);
             SCOPED_TRACE(s.name + " technique " + std::to_string(technique) + " status " + std::to_string(status));
             EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpAllFixed);
             if (s.name == "HS3") {
                 // x2 = 0 held with multiplier 1; x1 is nearly free.
-                EXPECT_LE(t.p.f, 2.5e-6);
-                EXPECT_EQ(t.p.nActiveBounds, 1);
+                EXPECT_LE(t.p.iter.f, 2.5e-6);
+                EXPECT_EQ(t.p.active.nActiveBounds, 1);
                 EXPECT_NEAR(arrays.mult[0], 1.0, 1e-4);
             } else if (s.name == "HS4") {
                 EXPECT_EQ(status, kNlpAllFixed);
                 EXPECT_NEAR(t.x[0], 1.0, 1e-5);
                 EXPECT_NEAR(t.x[1], 0.0, 1e-5);
-                EXPECT_NEAR(t.p.f, 8.0 / 3.0, 1e-8);
+                EXPECT_NEAR(t.p.iter.f, 8.0 / 3.0, 1e-8);
             } else {
                 EXPECT_NEAR(t.x[0], -M_PI / 3 + 0.5, 1e-5);
                 EXPECT_NEAR(t.x[1], -M_PI / 3 - 0.5, 1e-5);
-                EXPECT_NEAR(t.p.f, -std::sqrt(3.0) / 2 - M_PI / 3, 1e-8);
+                EXPECT_NEAR(t.p.iter.f, -std::sqrt(3.0) / 2 - M_PI / 3, 1e-8);
             }
         }
     }
@@ -63,7 +63,7 @@ TEST_F(ConstrainedRuns, QuadasFromAnInfeasibleStartAndWithItsRowMultiplier) {
     EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpAllFixed) << status;
     EXPECT_NEAR(t.x[0], 2.0, 1e-5);
     EXPECT_NEAR(t.x[1], 0.0, 1e-5);
-    EXPECT_NEAR(t.p.f, -99.96, 1e-8);
+    EXPECT_NEAR(t.p.iter.f, -99.96, 1e-8);
     // HS35: x >= 0 and x1 + x2 + 2 x3 <= 3, from (0.5, 0.5, 0.5).
     const Standard& s35 = named(linear_problems(), "HS35");
     TechniqueProblem u(s35, kTechQuadas, false);
@@ -73,9 +73,9 @@ TEST_F(ConstrainedRuns, QuadasFromAnInfeasibleStartAndWithItsRowMultiplier) {
     EXPECT_NEAR(u.x[0], 4.0 / 3.0, 1e-5);
     EXPECT_NEAR(u.x[1], 7.0 / 9.0, 1e-5);
     EXPECT_NEAR(u.x[2], 4.0 / 9.0, 1e-5);
-    EXPECT_NEAR(u.p.f, 1.0 / 9.0, 1e-8);
-    ASSERT_EQ(u.p.nActiveLin, 1);
-    EXPECT_NEAR(arrays35.mult[u.p.nActiveBounds], 2.0 / 9.0, 1e-6);
+    EXPECT_NEAR(u.p.iter.f, 1.0 / 9.0, 1e-8);
+    ASSERT_EQ(u.p.active.nActiveLin, 1);
+    EXPECT_NEAR(arrays35.mult[u.p.active.nActiveBounds], 2.0 / 9.0, 1e-6);
 }
 
 }  // namespace
@@ -91,10 +91,10 @@ void solves_through_the_driver(const Standard& s, int32_t technique) {
     const int32_t status = run_driver(&t);
     SCOPED_TRACE(s.name + " technique " + std::to_string(technique) + " status " + std::to_string(status));
     EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpAllFixed);
-    EXPECT_NEAR(t.p.f, s.fMin, 1e-8 * (1 + std::fabs(s.fMin)));
+    EXPECT_NEAR(t.p.iter.f, s.fMin, 1e-8 * (1 + std::fabs(s.fMin)));
     for (size_t j = 0; j < s.xStar.size(); ++j) EXPECT_NEAR(t.x[j], s.xStar[j], 1e-5);
     EXPECT_EQ(t.infeasible, 0);
-    EXPECT_LE(t.p.maxConViolation, 1e-6);
+    EXPECT_LE(t.p.iter.maxConViolation, 1e-6);
 }
 
 // The techniques that take linear rows: HS21 from its infeasible standard

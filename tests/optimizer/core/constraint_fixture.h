@@ -26,13 +26,13 @@ struct ActiveSetArrays {
 
     // Rows past the linear ones are the nonlinear constraints' gradients.
     static int32_t dense_row(NlpProblem* p, int32_t k, double* out) {
-        const double* r = k < p->nLinCon ? p->linRows + static_cast<size_t>(k) * p->nParams
-                                         : p->conJacobian + static_cast<size_t>(k - p->nLinCon) * p->nParams;
-        std::copy(r, r + p->nParams, out);
+        const double* r = k < p->shape.nLinCon ? p->con.linRows + static_cast<size_t>(k) * p->shape.nParams
+                                         : p->con.conJacobian + static_cast<size_t>(k - p->shape.nLinCon) * p->shape.nParams;
+        std::copy(r, r + p->shape.nParams, out);
         return 0;
     }
     explicit ActiveSetArrays(NlpProblem* p) {
-        const size_t n = static_cast<size_t>(p->nParams), m = static_cast<size_t>(p->nLinCon);
+        const size_t n = static_cast<size_t>(p->shape.nParams), m = static_cast<size_t>(p->shape.nLinCon);
         nullBasis.assign(n * n, 0.0);
         for (size_t i = 0; i < n; ++i) nullBasis[i * n + i] = 1.0;
         factor.assign(n * (n + 1) / 2 + 1, 0.0);
@@ -43,19 +43,19 @@ struct ActiveSetArrays {
         pivots.assign(n + 1, 0);
         active.assign(m + n + 2, 0);
         work.assign(m + 2 * n + 2, 0);
-        p->nullBasis = nullBasis.data();
-        p->activeFactor = factor.data();
-        p->multipliers = mult.data();
-        p->rowBuffer = rowBuf.data();
-        p->reducedGradient = reduced.data();
-        p->givensWork = givens.data();
-        p->sparseWork = sparse.data();
-        p->boundState = state.data();
-        p->freeList = freeList.data();
-        p->pivotOrder = pivots.data();
-        p->activeList = active.data();
-        p->workList = work.data();
-        p->conRowFn = dense_row;
+        p->active.nullBasis = nullBasis.data();
+        p->active.activeFactor = factor.data();
+        p->active.multipliers = mult.data();
+        p->active.rowBuffer = rowBuf.data();
+        p->active.reducedGradient = reduced.data();
+        p->active.givensWork = givens.data();
+        p->active.sparseWork = sparse.data();
+        p->active.boundState = state.data();
+        p->active.freeList = freeList.data();
+        p->active.pivotOrder = pivots.data();
+        p->active.activeList = active.data();
+        p->active.workList = work.data();
+        p->cb.conRowFn = dense_row;
     }
 };
 
@@ -66,8 +66,8 @@ struct ConstrainedProblem : TestProblem, ActiveSetArrays {
 
     explicit ConstrainedProblem(const std::vector<double>& x0, Objective fn = zero, Gradient gr = {})
         : TestProblem(x0, std::move(fn), std::move(gr)), ActiveSetArrays(&p) {
-        p.derivLevel = 1;
-        p.conFactorForm = 1;
+        p.opt.derivLevel = 1;
+        p.opt.conFactorForm = 1;
     }
     // Rows (nEq equalities first) with their right-hand sides.
     void set_rows(const std::vector<std::vector<double>>& a, const std::vector<double>& b, int32_t nEq) {
@@ -77,37 +77,37 @@ struct ConstrainedProblem : TestProblem, ActiveSetArrays {
         rhs = b;
         active.assign(a.size() + n + 2, 0);
         work.assign(a.size() + 2 * n + 2, 0);
-        p.activeList = active.data();
-        p.workList = work.data();
-        p.linRhs = rhs.data();
-        p.linRows = rows.data();
-        p.nLinCon = static_cast<int32_t>(a.size());
-        p.nLinEq = nEq;
-        p.hasLinCon = a.empty() ? 0 : 1;
+        p.active.activeList = active.data();
+        p.active.workList = work.data();
+        p.con.linRhs = rhs.data();
+        p.con.linRows = rows.data();
+        p.shape.nLinCon = static_cast<int32_t>(a.size());
+        p.shape.nLinEq = nEq;
+        p.shape.hasLinCon = a.empty() ? 0 : 1;
     }
     void set_bounds(const std::vector<double>& l, const std::vector<double>& u) {
         lower = l;
         upper = u;
-        p.lower = lower.data();
-        p.upper = upper.data();
-        p.hasBounds = 1;
+        p.param.lower = lower.data();
+        p.param.upper = upper.data();
+        p.shape.hasBounds = 1;
     }
-    int32_t n() const { return p.nParams; }
-    int32_t nf() const { return p.nParams - p.nActiveBounds; }
+    int32_t n() const { return p.shape.nParams; }
+    int32_t nf() const { return p.shape.nParams - p.active.nActiveBounds; }
     double q(int32_t i, int32_t k) const { return nullBasis[static_cast<size_t>(i) * n() + k]; }
     double a(int32_t k, int32_t i) const { return rows[static_cast<size_t>(k) * n() + i]; }
     // Bounds and rows met within tol.
     bool feasible(double tol) const {
         for (int32_t i = 0; i < n(); ++i) {
-            if (p.hasBounds && (x[i] < lower[i] - tol * (1 + std::fabs(lower[i])) ||
+            if (p.shape.hasBounds && (x[i] < lower[i] - tol * (1 + std::fabs(lower[i])) ||
                                 x[i] > upper[i] + tol * (1 + std::fabs(upper[i]))))
                 return false;
         }
-        for (int32_t k = 0; k < p.nLinCon; ++k) {
+        for (int32_t k = 0; k < p.shape.nLinCon; ++k) {
             double r = -rhs[k];
             for (int32_t i = 0; i < n(); ++i) r += a(k, i) * x[i];
             const double s = tol * (1 + std::fabs(rhs[k]));
-            if (k < p.nLinEq ? std::fabs(r) > s : r < -s) return false;
+            if (k < p.shape.nLinEq ? std::fabs(r) > s : r < -s) return false;
         }
         return true;
     }
@@ -142,7 +142,7 @@ inline void random_rows_and_hessian(ConstrainedProblem& c, std::mt19937& rng, in
 // Q orthogonal over the free block; every active row's free part in Q
 // coordinates is zero left of its pivot column and equals its T segment.
 inline void expect_factor_consistent(const ConstrainedProblem& c, double tol) {
-    const int32_t nf = c.nf(), nl = c.p.nActiveLin;
+    const int32_t nf = c.nf(), nl = c.p.active.nActiveLin;
     for (int32_t a = 0; a < nf; ++a)
         for (int32_t b = 0; b < nf; ++b) {
             double s = 0.0;
@@ -150,7 +150,7 @@ inline void expect_factor_consistent(const ConstrainedProblem& c, double tol) {
             ASSERT_NEAR(s, a == b ? 1.0 : 0.0, tol) << "Q'Q at " << a << "," << b;
         }
     for (int32_t j = 0; j < nl; ++j) {
-        const int32_t row = c.p.activeList[j];
+        const int32_t row = c.p.active.activeList[j];
         for (int32_t k = 0; k < nf; ++k) {
             double s = 0.0;
             for (int32_t i = 0; i < nf; ++i) s += c.q(i, k) * c.a(row, c.freeList[i]);

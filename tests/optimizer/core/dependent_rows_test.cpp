@@ -16,8 +16,8 @@ struct Hs28Rows : NlpStep {
     ConstrainedProblem c{{-4.0, 1.0, 1.0}};
     void rows(const std::vector<std::vector<double>>& a, const std::vector<double>& b, int32_t nEq) {
         c.set_rows(a, b, nEq);
-        c.p.nConTotal = c.p.nLinCon;
-        c.p.nEqTotal = nEq;
+        c.p.shape.nConTotal = c.p.shape.nLinCon;
+        c.p.shape.nEqTotal = nEq;
         c.p.out.kyrObject = manager_;
     }
     int32_t clean() { return znlpldc(&c.p, 1, 0, nullptr, nullptr, c.rows.data()); }
@@ -37,10 +37,10 @@ TEST_F(Hs28Rows, RepeatedRowIsRemoved) {
     EXPECT_EQ(clean(), 0);
     EXPECT_NE(log().find("NOTE: 2 linear constraint(s) repeating an earlier one were removed."), std::string::npos);
     // The row and its negation are not repeats; one equality remains.
-    EXPECT_EQ(c.p.nLinCon, 3);
-    EXPECT_EQ(c.p.nLinEq, 1);
-    EXPECT_EQ(c.p.nConTotal, 3);
-    EXPECT_EQ(c.p.nEqTotal, 1);
+    EXPECT_EQ(c.p.shape.nLinCon, 3);
+    EXPECT_EQ(c.p.shape.nLinEq, 1);
+    EXPECT_EQ(c.p.shape.nConTotal, 3);
+    EXPECT_EQ(c.p.shape.nEqTotal, 1);
     EXPECT_EQ(std::vector<double>(c.rows.begin(), c.rows.begin() + 9), (std::vector<double>{1, 2, 3, 1, 0, 0, -1, 0, 0}));
     EXPECT_EQ(c.rhs[2], 5.0);
     EXPECT_TRUE(item("LinConDel").is_null());
@@ -48,12 +48,12 @@ TEST_F(Hs28Rows, RepeatedRowIsRemoved) {
 
 TEST_F(Hs28Rows, DependentRowIsRemovedWithItsTable) {
     rows({{1, 2, 3}, {2, 4, 6}, {1, 0, 0}}, {1, 2, -9}, 2);
-    c.p.printLevel = 3.0;
+    c.p.opt.printLevel = 3.0;
     EXPECT_EQ(clean(), 0);
     EXPECT_NE(log().find("NOTE: 1 linear equality constraint(s) depending linearly on earlier ones were removed."),
               std::string::npos);
-    EXPECT_EQ(c.p.nLinCon, 2);
-    EXPECT_EQ(c.p.nLinEq, 1);
+    EXPECT_EQ(c.p.shape.nLinCon, 2);
+    EXPECT_EQ(c.p.shape.nLinEq, 1);
     const JsonValue table = item("LinConDel");
     ASSERT_FALSE(table.is_null());
     // Left, Relation and four columns for each of the three terms; the
@@ -73,7 +73,7 @@ TEST_F(Hs28Rows, ContradictingDependentRowIsInfeasible) {
     EXPECT_EQ(clean(), -2);
     EXPECT_NE(log().find("ERROR: The linear equality constraint 2 depends on earlier ones but contradicts them"),
               std::string::npos);
-    EXPECT_EQ(c.p.nLinCon, 2);
+    EXPECT_EQ(c.p.shape.nLinCon, 2);
 }
 
 TEST_F(Hs28Rows, FixedParametersAndInequalities) {
@@ -84,8 +84,8 @@ TEST_F(Hs28Rows, FixedParametersAndInequalities) {
     EXPECT_EQ(clean(), 0);
     EXPECT_EQ(c.state, (std::vector<int32_t>{0, 0, 2}));
     EXPECT_EQ(c.upper[2], 1.0);
-    EXPECT_EQ(c.p.nLinCon, 3);
-    EXPECT_EQ(c.p.nLinEq, 1);
+    EXPECT_EQ(c.p.shape.nLinCon, 3);
+    EXPECT_EQ(c.p.shape.nLinEq, 1);
     // Crossed bounds are an error, not fixed silently.
     c.set_bounds({-9, 2, 0}, {9, 1, 5});
     EXPECT_EQ(clean(), -1);

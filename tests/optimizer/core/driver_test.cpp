@@ -43,8 +43,8 @@ protected:
     }
     void with_hooks(TestProblem* t) {
         t->p.hooks = &t->hooks;
-        t->hooks.covarianceHook = covariance_hook;
-        t->hooks.matrixPrintHook = matrix_hook;
+        t->hooks.post.covarianceHook = covariance_hook;
+        t->hooks.post.matrixPrintHook = matrix_hook;
     }
     NlpTechniqueFn* slot_ = nullptr;
     NlpTechniqueFn saved_ = nullptr;
@@ -54,45 +54,45 @@ TEST_F(Driver, StartPhaseEvaluatesTheStartPoint) {
     TestProblem t({0.0, 0.0}, quadratic, quadratic_gradient);
     with_hooks(&t);
     EXPECT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
-    EXPECT_DOUBLE_EQ(t.p.f, 17.0);
-    EXPECT_DOUBLE_EQ(t.p.fPrev, 17.0);
+    EXPECT_DOUBLE_EQ(t.p.iter.f, 17.0);
+    EXPECT_DOUBLE_EQ(t.p.iter.fPrev, 17.0);
     EXPECT_DOUBLE_EQ(t.grad[1], 16.0);
-    EXPECT_TRUE(wzmis(t.p.expectedReduction));  // only least squares predict a reduction
-    EXPECT_EQ(t.p.evalPhase, kPhaseStart);
+    EXPECT_TRUE(wzmis(t.p.iter.expectedReduction));  // only least squares predict a reduction
+    EXPECT_EQ(t.p.run.evalPhase, kPhaseStart);
     EXPECT_EQ(hookCalls[0], 1);
-    t.p.leastSquares = 1;
+    t.p.shape.leastSquares = 1;
     EXPECT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
-    EXPECT_DOUBLE_EQ(t.p.expectedReduction, 17.0 / 20);
+    EXPECT_DOUBLE_EQ(t.p.iter.expectedReduction, 17.0 / 20);
 }
 
 TEST_F(Driver, FailedStartObjectiveLeavesValuesMissingAndSkipsTheChecks) {
     TestProblem t({0.0, 0.0}, quadratic, quadratic_gradient);
     with_hooks(&t);
-    t.hooks.printStart = 1;
-    t.p.printLevel = 3;
+    t.hooks.print.printStart = 1;
+    t.p.opt.printLevel = 3;
     t.failObjectiveAt = 1;
     EXPECT_EQ(znlpdrv(&t.p, 1, 0, 1, 0), kNlpStartFunction);
-    EXPECT_EQ(t.p.lastStatus, kNlpStartFunction);
-    EXPECT_TRUE(wzmis(t.p.f));
+    EXPECT_EQ(t.p.run.lastStatus, kNlpStartFunction);
+    EXPECT_TRUE(wzmis(t.p.iter.f));
     EXPECT_TRUE(wzmis(t.grad[0]) && wzmis(t.grad[1]));
     EXPECT_EQ(hookCalls[0], 0);
     EXPECT_EQ(hookCalls[2], 1);  // the matrix print of a failed start
-    EXPECT_EQ(t.p.nGrad, 0);
+    EXPECT_EQ(t.p.run.nGrad, 0);
 }
 
 TEST_F(Driver, LimitsAreTestedAfterTheTechniqueNone) {
     TestProblem t({0.0, 0.0}, quadratic, quadratic_gradient);
     ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
-    t.p.maxIter = 0;
-    t.p.technique = kTechNone;
+    t.p.opt.maxIter = 0;
+    t.p.opt.technique = kTechNone;
     EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), 0);
-    t.p.technique = kTechQuanew;
-    const int32_t before = t.p.nFun;
+    t.p.opt.technique = kTechQuanew;
+    const int32_t before = t.p.run.nFun;
     EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), kNlpLimit);
-    EXPECT_EQ(t.p.nFun, before + 1);  // -8 is usable: the final point is evaluated
-    EXPECT_EQ(t.p.evalPhase, kPhaseFinal);
-    t.p.maxIter = 10;
-    t.p.maxTime = 0;
+    EXPECT_EQ(t.p.run.nFun, before + 1);  // -8 is usable: the final point is evaluated
+    EXPECT_EQ(t.p.run.evalPhase, kPhaseFinal);
+    t.p.opt.maxIter = 10;
+    t.p.opt.maxTime = 0;
     EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), kNlpTimeLimit);
 }
 
@@ -104,37 +104,37 @@ TEST_F(Driver, UnbuiltTechniqueIsReportedAndNotUsable) {
     NlpTechniqueFn* slot = znlp_dispatch_slot("znlpqar");
     const NlpTechniqueFn built = *slot;
     *slot = znlp_technique_pending;
-    t.p.technique = kTechQuadas;
-    t.p.techVariant = 1;
-    const int32_t before = t.p.nFun;
+    t.p.opt.technique = kTechQuadas;
+    t.p.opt.techVariant = 1;
+    const int32_t before = t.p.run.nFun;
     EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), kNlpNotUsable);
-    EXPECT_EQ(t.p.nFun, before);  // no final evaluation
+    EXPECT_EQ(t.p.run.nFun, before);  // no final evaluation
     EXPECT_EQ(hookCalls[1], 0);   // no covariance after an unusable run
     EXPECT_NE(log().find("Technique 16 of the optimizer is not available"), std::string::npos) << log();
     *slot = built;
     // An unknown code runs nothing, and the final point is still evaluated.
-    t.p.technique = 6;
-    t.p.techVariant = 2;
+    t.p.opt.technique = 6;
+    t.p.opt.techVariant = 2;
     EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), 0);
-    EXPECT_EQ(t.p.nFun, before + 1);
+    EXPECT_EQ(t.p.run.nFun, before + 1);
 }
 
 TEST_F(Driver, HookSlotsOverrideTheProblemsSlots) {
     TestProblem t({0.0, 0.0}, quadratic, quadratic_gradient);
     t.p.hooks = &t.hooks;
-    t.hooks.objectiveFn = [](NlpProblem* p) {
-        p->f = -1.0;
+    t.hooks.eval.objectiveFn = [](NlpProblem* p) {
+        p->iter.f = -1.0;
         return 0;
     };
     EXPECT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
-    EXPECT_DOUBLE_EQ(t.p.f, -1.0);
-    EXPECT_EQ(t.p.nFun, 0);
+    EXPECT_DOUBLE_EQ(t.p.iter.f, -1.0);
+    EXPECT_EQ(t.p.run.nFun, 0);
 }
 
 TEST_F(Driver, StandInRunReachesTheOptimumAndPrintsItsTables) {
     TestProblem t({0.0, 0.0}, quadratic, quadratic_gradient);
     t.p.out.kyrObject = manager_;
-    t.p.printLevel = 4;
+    t.p.opt.printLevel = 4;
     t.critCounts[4] = 1;  // FCONV once
     ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
     const int32_t status = znlpdrv(&t.p, 2, 0, 0, 0);
@@ -151,7 +151,7 @@ TEST_F(Driver, StandInRunReachesTheOptimumAndPrintsItsTables) {
     ASSERT_EQ(hist["columns"].size(), std::size(columns));
     for (size_t i = 0; i < std::size(columns); ++i) EXPECT_EQ(hist["columns"][i]["name"].str(), columns[i]);
     // One row per iteration, the last one at the final objective.
-    ASSERT_EQ(hist["rows"].size(), static_cast<size_t>(t.p.iteration));
+    ASSERT_EQ(hist["rows"].size(), static_cast<size_t>(t.p.run.iteration));
     EXPECT_NEAR(hist["rows"][hist["rows"].size() - 1][6].number(), 0.0, 1e-8);
     const JsonValue conv = item("ConvergenceStatus");
     ASSERT_TRUE(conv.is_object());
@@ -197,22 +197,22 @@ TEST_F(Driver, StandInReachesTheOptimaOfTheStandardProblems) {
     };
     for (const Standard& s : problems) {
         TestProblem t(s.start, s.f, s.g);
-        t.p.updateFn = znlpbfg;
-        t.p.lineSearchFn = znlpls2;
-        t.p.maxIter = 2000;
-        t.p.maxFunc = 10000;
-        t.p.absGConv = 1e-9;
+        t.p.cb.updateFn = znlpbfg;
+        t.p.cb.lineSearchFn = znlpls2;
+        t.p.opt.maxIter = 2000;
+        t.p.opt.maxFunc = 10000;
+        t.p.opt.absGConv = 1e-9;
         for (int k = 2; k <= 9; ++k) t.critCounts[k - 1] = 1;
         ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0) << s.name;
-        double fPrev = t.p.f;
+        double fPrev = t.p.iter.f;
         const int32_t status = znlpdrv(&t.p, 2, 0, 0, 0);
         EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << s.name << ": status " << status;
         // Powell's singular function has a singular Hessian at its optimum:
         // the parameters converge only as the fourth root of f.
         const double tol = s.optimum[0] == 0.0 ? 2e-2 : 1e-4;
         for (size_t i = 0; i < s.start.size(); ++i) EXPECT_NEAR(t.x[i], s.optimum[i], tol) << s.name << " x" << i;
-        EXPECT_LT(t.p.f, 1e-8) << s.name;
-        EXPECT_LT(t.p.f, fPrev) << s.name;
+        EXPECT_LT(t.p.iter.f, 1e-8) << s.name;
+        EXPECT_LT(t.p.iter.f, fPrev) << s.name;
     }
 }
 

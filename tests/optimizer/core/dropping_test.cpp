@@ -21,8 +21,8 @@ void hold_all(ConstrainedProblem& c) {
         c.state[i] = 1;
         c.freeList[i] = i;
     }
-    c.p.nActiveBounds = n;
-    c.p.lagMultTol = 1e-6;
+    c.p.active.nActiveBounds = n;
+    c.p.opt.lagMultTol = 1e-6;
 }
 
 TEST(Dropping, BoundsOnlyReleasesTheLargestWrongSignedComponent) {
@@ -30,14 +30,14 @@ TEST(Dropping, BoundsOnlyReleasesTheLargestWrongSignedComponent) {
     hold_all(c);
     c.grad = {-1.0, -3.0, -3.0, 2.0};
     EXPECT_EQ(znlpdac(&c.p, 0, 0, nullptr, nullptr, nullptr), 2);
-    EXPECT_EQ(c.p.dropCode, 2);
+    EXPECT_EQ(c.p.active.dropCode, 2);
     EXPECT_EQ(c.state, (std::vector<int32_t>{1, 0, 1, 1}));
     EXPECT_EQ(c.freeList[0], 1);
-    EXPECT_EQ(c.p.nActiveBounds, 3);
+    EXPECT_EQ(c.p.active.nActiveBounds, 3);
     // Without derivatives nothing is dropped.
-    c.p.derivLevel = 0;
+    c.p.opt.derivLevel = 0;
     EXPECT_EQ(znlpdac(&c.p, 0, 0, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(c.p.nActiveBounds, 3);
+    EXPECT_EQ(c.p.active.nActiveBounds, 3);
 }
 
 TEST(Dropping, BlockedCandidateIsPutBackAndTheNextTried) {
@@ -49,10 +49,10 @@ TEST(Dropping, BlockedCandidateIsPutBackAndTheNextTried) {
     c.set_rows({{-1.0, 1.0}}, {0.0}, 0);
     c.grad = {-2.0, -1.0};
     EXPECT_EQ(znlpdac(&c.p, 0, 0, nullptr, nullptr, nullptr), 1);
-    EXPECT_EQ(c.p.dropCode, 2);
+    EXPECT_EQ(c.p.active.dropCode, 2);
     EXPECT_EQ(c.state, (std::vector<int32_t>{1, 0}));
-    EXPECT_EQ(c.p.nActiveBounds, 1);
-    EXPECT_LT(c.p.activeChange, 0);
+    EXPECT_EQ(c.p.active.nActiveBounds, 1);
+    EXPECT_LT(c.p.active.activeChange, 0);
     expect_factor_consistent(c, 1e-14);
 }
 
@@ -61,12 +61,12 @@ TEST(Dropping, EqualitiesAndFixedParametersAreNeverCandidates) {
     c.set_rows({{1, 0, 0}, {0, 1, 0}}, {0, 0}, 1);
     c.state = {2, -1, 0};
     c.freeList = {2, 0, 1};
-    c.p.nActiveBounds = 2;
-    c.p.nActiveLin = 2;
+    c.p.active.nActiveBounds = 2;
+    c.p.active.nActiveLin = 2;
     c.active = {0, 1, 0, 0, 0};
-    c.p.activeList = c.active.data();
+    c.p.active.activeList = c.active.data();
     c.mult = {-5.0, -1.0, -7.0, -3.0};
-    c.p.multipliers = c.mult.data();
+    c.p.active.multipliers = c.mult.data();
     ASSERT_EQ(sortlm(&c.p, 0, 1e-6), 2);
     EXPECT_EQ(c.work[0], 3 + 1);  // n + row 1
     EXPECT_EQ(c.work[1], 1);
@@ -76,12 +76,12 @@ TEST(Dropping, EqualitiesAndFixedParametersAreNeverCandidates) {
 
 TEST(Dropping, AutomaticThreshold) {
     ConstrainedProblem c({0.0, 0.0});
-    c.p.lagMultTol = host_missing_value();
-    c.p.maxProjGrad = 0.5;
+    c.p.opt.lagMultTol = host_missing_value();
+    c.p.iter.maxProjGrad = 0.5;
     EXPECT_DOUBLE_EQ(gtres(&c.p), 0.0005);  // 0.001 * maxProjGrad
-    c.p.nActiveBounds = 2;                  // empty null space
+    c.p.active.nActiveBounds = 2;                  // empty null space
     EXPECT_DOUBLE_EQ(gtres(&c.p), 1e-6);    // 0.1 * ABSGCONV
-    c.p.lagMultTol = 0.5;
+    c.p.opt.lagMultTol = 0.5;
     EXPECT_DOUBLE_EQ(gtres(&c.p), 0.001);   // capped
 }
 

@@ -57,7 +57,7 @@ TEST(FactorKinds, WorkedExamplesOfTheKernels) {
 TEST(FactorKinds, EveryDenseKindSolvesAndMultipliesConsistently) {
     velix::test::TestProblem t({0, 0, 0}, [](const double*) { return 0.0; });
     std::vector<int32_t> perm(3);
-    t.p.pivotOrder = perm.data();
+    t.p.active.pivotOrder = perm.data();
     const Vec b = {1.0, -2.0, 0.5};
     for (int32_t kind : {1, 2, 4}) {
         Vec a = kA, f(6);
@@ -99,8 +99,8 @@ TEST_F(FactorKindsStep, AutomaticKindAndRefusedInverse) {
     ASSERT_EQ(znlpcde(&t.p, 0, 2, 0.0, &logdet, a.data(), f.data()), 0);
     EXPECT_EQ(f, (Vec{2, 0, 3}));  // kind 2 without bounds or rows
     std::vector<int32_t> perm(2);
-    t.p.pivotOrder = perm.data();
-    t.p.hasBounds = 1;
+    t.p.active.pivotOrder = perm.data();
+    t.p.shape.hasBounds = 1;
     EXPECT_THROW(znlpcin(&t.p, 0, 2, 0.0, a.data(), f.data()), velix::platform::StepExit);
     EXPECT_NE(log().find("internal error: znlpcin"), std::string::npos);
     // The free-parameter sparse kind only decomposes and solves.

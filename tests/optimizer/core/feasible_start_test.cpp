@@ -50,29 +50,29 @@ int32_t random_starts(int32_t form, bool onFile) {
     for (int32_t trial = 0; trial < 200; ++trial) {
         const int32_t n = 2 + trial % 7;
         ConstrainedProblem c(std::vector<double>(static_cast<size_t>(n), 0.0));
-        c.p.technique = trial % 2 ? kTechQuanew : kTechNrridg;
+        c.p.opt.technique = trial % 2 ? kTechQuanew : kTechNrridg;
         random_problem(c, rng, trial % 4 == 0 ? 0 : 1 + trial % n, trial % 3 == 0 ? std::min(1, n - 1) : 0);
-        if (c.p.nLinCon == 0) c.p.hasLinCon = 0;
-        c.p.conFactorForm = form;
+        if (c.p.shape.nLinCon == 0) c.p.shape.hasLinCon = 0;
+        c.p.opt.conFactorForm = form;
         if (onFile) {
             ScratchFileRequest request;
             request.attributeWord = 0x82000008;
-            EXPECT_EQ(xcopen(&c.p.conFactorFile, &request), 0);
+            EXPECT_EQ(xcopen(&c.p.opt.conFactorFile, &request), 0);
         }
         const std::vector<double> start = c.x;
         const int32_t r = form == 2 ? znlpfer(&c.p) : znlpfea(&c.p, 2);
-        if (c.p.conFactorFile != nullptr) xcclose(c.p.conFactorFile, 1);
+        if (c.p.opt.conFactorFile != nullptr) xcclose(c.p.opt.conFactorFile, 1);
         if (r < 0) {
             EXPECT_EQ(std::memcmp(c.x.data(), start.data(), sizeof(double) * start.size()), 0);
             continue;
         }
         found += 1;
-        const double tol = c.p.feasTol * std::pow(10.0, c.p.feasRound);
+        const double tol = c.p.opt.feasTol * std::pow(10.0, c.p.run.feasRound);
         EXPECT_TRUE(c.feasible(tol)) << "trial " << trial << " result " << r;
         // A second call from the feasible point changes nothing (the rows
         // form checks at the tolerance it was left with).
         const std::vector<double> moved = c.x;
-        if (form != 2) c.p.feasRound = 0;
+        if (form != 2) c.p.run.feasRound = 0;
         if (r != 3) {
             EXPECT_EQ(form == 2 ? znlpfer(&c.p) : znlpfea(&c.p, 2), 0);
             EXPECT_EQ(c.x, moved);
@@ -98,7 +98,7 @@ TEST(FeasibleStart, EmptyPolytopeRestoresTheStartBitForBit) {
     for (int32_t form : {1, 2}) {
         ConstrainedProblem c({0.1 / 3.0, -7.25});
         c.set_rows({{1, 1}, {-1, -1}}, {3, -1}, 0);
-        c.p.conFactorForm = form;
+        c.p.opt.conFactorForm = form;
         const std::vector<double> start = c.x;
         EXPECT_EQ(form == 2 ? znlpfer(&c.p) : znlpfea(&c.p, 2), -2);
         EXPECT_EQ(std::memcmp(c.x.data(), start.data(), sizeof(double) * 2), 0);
@@ -181,14 +181,14 @@ TEST_F(DriverStart, InfeasibleStartMovedAndTheOwnersFactorRebuilt) {
     velix::test::ConstrainedProblem c({2.0, 2.0}, distance_to_three, distance_gradient);
     c.p.out.kyrObject = manager_;
     c.set_rows({{-1.0, -1.0}}, {-1.0}, 0);
-    c.p.conFactorForm = 0;
-    c.p.technique = kTechNone;
-    double* const basis = c.p.nullBasis;
+    c.p.opt.conFactorForm = 0;
+    c.p.opt.technique = kTechNone;
+    double* const basis = c.p.active.nullBasis;
     ASSERT_GE(znlpdrv(&c.p, 1, 0, 0, 0), 0);
     EXPECT_TRUE(c.feasible(1e-8));
     EXPECT_NE(log().find("moved"), std::string::npos) << log();
-    EXPECT_EQ(c.p.nullBasis, basis);
-    ASSERT_EQ(c.p.nActiveLin, 1);
+    EXPECT_EQ(c.p.active.nullBasis, basis);
+    ASSERT_EQ(c.p.active.nActiveLin, 1);
     // On the row the gradient is -lambda a: lambda = -2 (x1 - 3) > 0.
     EXPECT_NEAR(c.mult[0], -2.0 * (c.x[0] - 3.0), 1e-10);
     velix::test::expect_factor_consistent(c, 1e-14);

@@ -40,10 +40,10 @@ struct Fd : NlpStep {
     std::vector<double> exact = std::vector<double>(3), funWork = std::vector<double>(8);
     void SetUp() override {
         NlpStep::SetUp();
-        t.p.scalarObjective = 1;
-        t.p.funWork = funWork.data();
-        t.p.fDigits = 15;
-        t.p.f = smooth(t.x.data());
+        t.p.shape.scalarObjective = 1;
+        t.p.fd.funWork = funWork.data();
+        t.p.opt.fDigits = 15;
+        t.p.iter.f = smooth(t.x.data());
         smooth_gradient(t.x.data(), exact.data());
     }
     double worst_gradient_error() const {
@@ -53,7 +53,7 @@ struct Fd : NlpStep {
     }
     void expect_block_kept(const char* what) {
         EXPECT_EQ(t.x, (std::vector<double>{0.3, 0.7, -1.2})) << what;
-        EXPECT_DOUBLE_EQ(t.p.f, smooth(t.x.data())) << what;
+        EXPECT_DOUBLE_EQ(t.p.iter.f, smooth(t.x.data())) << what;
     }
 };
 
@@ -66,7 +66,7 @@ TEST_F(Fd, GradientsAgreeToTheAccuracyOfTheirIntervals) {
     ASSERT_EQ(znlpfg2(&t.p), 0);
     EXPECT_LT(worst_gradient_error(), 1e-9);
     expect_block_kept("central");
-    EXPECT_EQ(t.p.nGrad, 2);
+    EXPECT_EQ(t.p.run.nGrad, 2);
 }
 
 TEST_F(Fd, AdaptiveIntervalsFromTheCurvatureGiveTheGradient) {
@@ -97,19 +97,19 @@ TEST_F(Fd, HessiansFromValuesAndGradientsAgree) {
 TEST_F(Fd, FailedEvaluationIsAFailureAndTheBlockIsKept) {
     // The objective fails everywhere but at the point itself.
     t.f = [](const double* x) { return x[0] == 0.3 && x[1] == 0.7 && x[2] == -1.2 ? 1.0 : NAN; };
-    t.p.f = 1.0;
+    t.p.iter.f = 1.0;
     EXPECT_LT(znlpfig(&t.p), 0);
     EXPECT_LT(znlpfh4(&t.p), 0);
     EXPECT_EQ(t.x, (std::vector<double>{0.3, 0.7, -1.2}));
-    EXPECT_EQ(t.p.f, 1.0);
+    EXPECT_EQ(t.p.iter.f, 1.0);
 }
 
 TEST_F(Fd, DisplacedPointsStayInsideTheBounds) {
     // x2 sits on its upper bound: forward points would leave the box.
-    t.p.hasBounds = 1;
+    t.p.shape.hasBounds = 1;
     t.upper[2] = -1.2;
     std::vector<int32_t> state(3, 0);
-    t.p.boundState = state.data();
+    t.p.active.boundState = state.data();
     t.f = [](const double* x) { return x[2] > -1.2 ? NAN : smooth(x); };
     ASSERT_EQ(znlpfig(&t.p), 0);
     EXPECT_EQ(t.x[2], -1.2);
@@ -118,15 +118,15 @@ TEST_F(Fd, DisplacedPointsStayInsideTheBounds) {
 }
 
 TEST_F(Fd, ConstraintJacobianAgrees) {
-    t.p.hasNlinCon = 1;
-    t.p.nNlinCon = 2;
-    t.p.cDigits = 15;
+    t.p.shape.hasNlinCon = 1;
+    t.p.shape.nNlinCon = 2;
+    t.p.opt.cDigits = 15;
     std::vector<double> c(2), jac(6);
-    t.p.conValues = c.data();
-    t.p.conJacobian = jac.data();
-    t.p.conValuesFn = [](NlpProblem* p) {
-        p->conValues[0] = p->x[0] * p->x[1];
-        p->conValues[1] = std::sin(p->x[2]);
+    t.p.con.conValues = c.data();
+    t.p.con.conJacobian = jac.data();
+    t.p.cb.conValuesFn = [](NlpProblem* p) {
+        p->con.conValues[0] = p->param.x[0] * p->param.x[1];
+        p->con.conValues[1] = std::sin(p->param.x[2]);
         return 0;
     };
     const double want[] = {0.7, 0.3, 0, 0, 0, std::cos(-1.2)};
@@ -158,11 +158,11 @@ TEST_F(Fd, IntervalsOfALinearAndAQuadraticDirection) {
     TestProblem q({0.5, 0.0}, [](const double* x) { return 3 * x[0] + (x[1] - 1) * (x[1] - 1); });
     std::vector<double> fwd(2), cen(2);
     std::vector<int16_t> flags(2);
-    q.p.fdForward = fwd.data();
-    q.p.fdCentral = cen.data();
-    q.p.constantFlags = flags.data();
-    q.p.fDigits = 8;
-    q.p.f = 2.5;
+    q.p.fd.fdForward = fwd.data();
+    q.p.fd.fdCentral = cen.data();
+    q.p.fd.constantFlags = flags.data();
+    q.p.opt.fDigits = 8;
+    q.p.iter.f = 2.5;
     ASSERT_EQ(znlpfdh(&q.p, 1), 0);
     const double eps = 1e-8;
     EXPECT_NEAR(fwd[0] * 1.5, 2 * 1.5 * std::sqrt(eps), 1e-12);
@@ -171,12 +171,12 @@ TEST_F(Fd, IntervalsOfALinearAndAQuadraticDirection) {
     EXPECT_NEAR(q.grad[0], 3.0, 1e-6);   // the by-product derivative estimates
     EXPECT_NEAR(q.grad[1], -2.0, 1e-6);
     EXPECT_EQ(znlpfdh(&q.p, 0), 0);      // mode 0 changes nothing
-    EXPECT_EQ(q.p.f, 2.5);
+    EXPECT_EQ(q.p.iter.f, 2.5);
 }
 
 TEST_F(Fd, GradientCheckFindsAWrongComponentAndPassesACorrectOne) {
     t.p.out.kyrObject = manager_;
-    t.p.printLevel = 2;
+    t.p.opt.printLevel = 2;
     EXPECT_EQ(znlpchd(&t.p, 0, nullptr), 0);
     EXPECT_EQ(log().find("differs from its finite-difference"), std::string::npos) << log();
     expect_block_kept("correct gradient");

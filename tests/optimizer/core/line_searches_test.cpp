@@ -42,14 +42,14 @@ struct OneDim {
         : c(k), t({0.0}, [this](const double* x) { return x[0] > c.failBeyond ? NAN : c.f(x[0]); },
                   [this](const double* x, double* g) { g[0] = c.g(x[0]); }) {
         NlpProblem& p = t.p;
-        p.f = c.f(0.0);
+        p.iter.f = c.f(0.0);
         t.gradBase[0] = t.grad[0] = c.g(0.0);
         t.dir[0] = 1.0;
-        p.stepBound = DBL_MAX;
-        p.maxProjGrad = std::fabs(c.g(0.0));
-        p.derivLevel = 1;
-        p.expectedReduction = c.expectedReduction;
-        p.stepCap = 10.0;
+        p.iter.stepBound = DBL_MAX;
+        p.iter.maxProjGrad = std::fabs(c.g(0.0));
+        p.opt.derivLevel = 1;
+        p.iter.expectedReduction = c.expectedReduction;
+        p.opt.stepCap = 10.0;
     }
 };
 
@@ -61,14 +61,14 @@ TEST(LineSearches, EachFindsAnAcceptableStepOnEachFunction) {
     for (int s = 0; s < 9; ++s)
         for (const Case& c : kCases) {
             OneDim d(c);
-            const double f0 = d.t.p.f;
+            const double f0 = d.t.p.iter.f;
             const int32_t r = kSearches[s](&d.t.p);
             const std::string where = "search " + std::to_string(s + 1) + ", " + c.name;
             EXPECT_EQ(r, 0) << where;
-            EXPECT_GT(d.t.p.lastStep, 0.0) << where;
-            EXPECT_LT(d.t.p.f, f0) << where;
-            EXPECT_DOUBLE_EQ(d.t.x[0], d.t.p.lastStep) << where;
-            EXPECT_DOUBLE_EQ(d.t.p.f, c.f(d.t.x[0])) << where;
+            EXPECT_GT(d.t.p.iter.lastStep, 0.0) << where;
+            EXPECT_LT(d.t.p.iter.f, f0) << where;
+            EXPECT_DOUBLE_EQ(d.t.x[0], d.t.p.iter.lastStep) << where;
+            EXPECT_DOUBLE_EQ(d.t.p.iter.f, c.f(d.t.x[0])) << where;
             EXPECT_LE(d.t.x[0], c.failBeyond) << where;
         }
 }
@@ -78,10 +78,10 @@ TEST(LineSearches, SlopeSearchesMeetTheirSlopeTestOnTheQuadratic) {
     // Armijo test with mu = 0.1 and g >= 0.4 g0.
     for (Search s : {znlpls2, znlpls3}) {
         OneDim d(kCases[0]);
-        d.t.p.lsPrecision = 0.4;
+        d.t.p.opt.lsPrecision = 0.4;
         ASSERT_EQ(s(&d.t.p), 0);
-        const double a = d.t.p.lastStep, g0 = -2.0;
-        EXPECT_LE(d.t.p.f - 1.0, 0.1 * a * g0);
+        const double a = d.t.p.iter.lastStep, g0 = -2.0;
+        EXPECT_LE(d.t.p.iter.f - 1.0, 0.1 * a * g0);
         EXPECT_GE(d.t.grad[0], 0.4 * g0);
     }
 }
@@ -92,27 +92,27 @@ TEST(LineSearches, ZeroDirectionFailsWithTheStartPointKept) {
         d.t.dir[0] = 0.0;
         EXPECT_NE(s(&d.t.p), 0);
         EXPECT_EQ(d.t.x[0], 0.0);
-        EXPECT_EQ(d.t.p.f, 1.0);
-        EXPECT_EQ(d.t.p.lastStep, 0.0);
+        EXPECT_EQ(d.t.p.iter.f, 1.0);
+        EXPECT_EQ(d.t.p.iter.lastStep, 0.0);
     }
 }
 
 TEST(LineSearches, NoRoomToStepSucceedsWithoutMovingInTheValueSearches) {
     for (Search s : {znlpls6, znlpls7, znlpls8, znlpls9}) {
         OneDim d(kCases[0]);
-        d.t.p.stepBound = 0.0;
+        d.t.p.iter.stepBound = 0.0;
         EXPECT_EQ(s(&d.t.p), 0);
-        EXPECT_EQ(d.t.p.lastStep, 0.0);
+        EXPECT_EQ(d.t.p.iter.lastStep, 0.0);
         EXPECT_EQ(d.t.x[0], 0.0);
     }
 }
 
 TEST(LineSearches, FifthSuccessfulSearchResetsTheStepCap) {
     OneDim d(kCases[0]);
-    d.t.p.nLineSearches = 4;
-    d.t.p.stepCap = 0.3;
+    d.t.p.run.nLineSearches = 4;
+    d.t.p.opt.stepCap = 0.3;
     ASSERT_EQ(znlpls2(&d.t.p), 0);
-    EXPECT_EQ(d.t.p.stepCap, 1.0);
+    EXPECT_EQ(d.t.p.opt.stepCap, 1.0);
 }
 
 TEST(LineSearches, GoldsteinAcceptsAFirstTrialThatPassesBothTests) {
@@ -120,11 +120,11 @@ TEST(LineSearches, GoldsteinAcceptsAFirstTrialThatPassesBothTests) {
     // Goldstein lines (mu = 0.1).
     Case c{"", [](double x) { return (x - 0.1) * (x - 0.1); }, [](double x) { return 2 * (x - 0.1); }, DBL_MAX, 0};
     OneDim d(c);
-    d.t.p.stepCap = 1.0;
+    d.t.p.opt.stepCap = 1.0;
     ASSERT_EQ(znlpls7(&d.t.p), 0);
-    EXPECT_EQ(d.t.p.nFun, 1);
-    EXPECT_EQ(d.t.p.nGrad, 1);
-    EXPECT_DOUBLE_EQ(d.t.p.lastStep, 0.1);
+    EXPECT_EQ(d.t.p.run.nFun, 1);
+    EXPECT_EQ(d.t.p.run.nGrad, 1);
+    EXPECT_DOUBLE_EQ(d.t.p.iter.lastStep, 0.1);
 }
 
 TEST(LineSearches, GoldsteinBisectionEndsBetweenTheTwoLines) {
@@ -134,10 +134,10 @@ TEST(LineSearches, GoldsteinBisectionEndsBetweenTheTwoLines) {
     auto phi = [](double a) { return a <= 0.15 ? -a : -a + 100 * (a - 0.15) * (a - 0.15); };
     Case c{"", phi, [](double a) { return a <= 0.15 ? -1.0 : -1.0 + 200 * (a - 0.15); }, DBL_MAX, 0};
     OneDim d(c);
-    d.t.p.stepCap = 1.0;
-    d.t.p.lsPrecision = 0.4;  // mu = 0.1
+    d.t.p.opt.stepCap = 1.0;
+    d.t.p.opt.lsPrecision = 0.4;  // mu = 0.1
     ASSERT_EQ(znlpls7(&d.t.p), 0);
-    const double a = d.t.p.lastStep, decrease = -phi(a);
+    const double a = d.t.p.iter.lastStep, decrease = -phi(a);
     EXPECT_GE(decrease, 0.1 * a) << a;
     EXPECT_LE(decrease, 0.9 * a) << a;
 }
@@ -147,30 +147,30 @@ TEST(LineSearches, ValueSearchRejectsARisingViolation) {
     // -x >= -0.05: a step beyond 0.05 raises the violation above 0.
     OneDim d(kCases[0]);
     double row = -1.0, rhs = -0.05;
-    d.t.p.hasLinCon = 1;
-    d.t.p.nLinCon = 1;
-    d.t.p.linRhs = &rhs;
-    d.t.p.procContext = reinterpret_cast<ProcContext*>(&row);
-    d.t.p.rowBuffer = d.t.workN.data();
-    d.t.p.conRowFn = [](NlpProblem* p, int32_t, double* out) {
-        out[0] = *reinterpret_cast<double*>(p->procContext);
+    d.t.p.shape.hasLinCon = 1;
+    d.t.p.shape.nLinCon = 1;
+    d.t.p.con.linRhs = &rhs;
+    d.t.p.user = &row;
+    d.t.p.active.rowBuffer = d.t.workN.data();
+    d.t.p.cb.conRowFn = [](NlpProblem* p, int32_t, double* out) {
+        out[0] = *static_cast<double*>(p->user);
         return 0;
     };
-    d.t.p.objectiveFn = [](NlpProblem* p) {
-        p->f = (p->x[0] - 1) * (p->x[0] - 1);
+    d.t.p.cb.objectiveFn = [](NlpProblem* p) {
+        p->iter.f = (p->param.x[0] - 1) * (p->param.x[0] - 1);
         return 0;
     };
-    d.t.p.maxConViolation = 0.0;
+    d.t.p.iter.maxConViolation = 0.0;
     ASSERT_EQ(znlpls9(&d.t.p), 0);
     EXPECT_LE(d.t.x[0], 0.05 + 1e-12);
-    EXPECT_EQ(d.t.p.maxConViolation, 0.0);
+    EXPECT_EQ(d.t.p.iter.maxConViolation, 0.0);
 }
 
 TEST(LineSearches, ViolationOfNoConstraintsIsZeroAndOfAFailureHuge) {
     OneDim d(kCases[0]);
     EXPECT_EQ(gtcmx(&d.t.p), 0.0);
-    d.t.p.hasNlinCon = 1;
-    d.t.p.conValuesFn = [](NlpProblem*) { return 1; };
+    d.t.p.shape.hasNlinCon = 1;
+    d.t.p.cb.conValuesFn = [](NlpProblem*) { return 1; };
     EXPECT_EQ(gtcmx(&d.t.p), DBL_MAX);
 }
 

@@ -24,8 +24,8 @@ struct Multipliers : NlpStep {
         NlpStep::SetUp();
         t.dir = {1.0, 1.0};
         t.xBase = t.x;
-        t.p.stepBound = DBL_MAX;
-        t.p.expectedReduction = host_missing_value();
+        t.p.iter.stepBound = DBL_MAX;
+        t.p.iter.expectedReduction = host_missing_value();
     }
 };
 
@@ -33,21 +33,21 @@ TEST_F(Multipliers, FirstTrialStep) {
     // No INSTEP and no expected reduction: 0.1 (2.5 * 0 / |g's| is smaller).
     EXPECT_DOUBLE_EQ(znlpalf(&t.p, -3.0), 0.1);
     // An expected reduction of 6 along a slope of -3: 2.5 * 6 / 3 = 5, capped at MAXSTEP 1.
-    t.p.expectedReduction = 6.0;
+    t.p.iter.expectedReduction = 6.0;
     EXPECT_DOUBLE_EQ(znlpalf(&t.p, -3.0), 1.0);
-    t.p.stepCap = 10.0;
+    t.p.opt.stepCap = 10.0;
     EXPECT_DOUBLE_EQ(znlpalf(&t.p, -3.0), 5.0);
     // The step bound caps it; a zero direction returns the bound.
-    t.p.stepBound = 0.25;
+    t.p.iter.stepBound = 0.25;
     EXPECT_DOUBLE_EQ(znlpalf(&t.p, -3.0), 0.25);
     t.dir = {0.0, 0.0};
     EXPECT_DOUBLE_EQ(znlpalf(&t.p, -3.0), 0.25);
     // INSTEP times the last step after the first iteration.
     t.dir = {1.0, 1.0};
-    t.p.stepBound = DBL_MAX;
-    t.p.inStep = 0.5;
-    t.p.iterSinceStart = 3;
-    t.p.lastStep = 0.8;
+    t.p.iter.stepBound = DBL_MAX;
+    t.p.opt.inStep = 0.5;
+    t.p.run.iterSinceStart = 3;
+    t.p.iter.lastStep = 0.8;
     EXPECT_DOUBLE_EQ(znlpalf(&t.p, -3.0), 0.4);
 }
 
@@ -57,14 +57,14 @@ TEST_F(Multipliers, StartMatrixScaledToTheGradient) {
     ASSERT_EQ(znlphin(&t.p, 1, 0, 0, 0, h.data()), 0);
     EXPECT_EQ(h, (std::vector<double>{0.01, 0.0, 0.01}));
     t.grad = {1000.0, -3.0};
-    t.p.ridge = 0.5;
+    t.p.iter.ridge = 0.5;
     ASSERT_EQ(znlphin(&t.p, 1, 0, 0, 0, h.data()), 0);
     EXPECT_EQ(h[0], 100.5);
     // Phase 2, inverse form: the diagonal is inverted entry by entry.
     ASSERT_EQ(znlphin(&t.p, 2, 0, 0, 0, h.data()), 0);
     EXPECT_DOUBLE_EQ(h[0], 1.0 / 100.5);
     // Phase 2 with everything fixed leaves the matrix.
-    t.p.nActiveBounds = 2;
+    t.p.active.nActiveBounds = 2;
     h = {7, 0, 7};
     EXPECT_EQ(znlphin(&t.p, 2, 1, 0, 2, h.data()), 0);
     EXPECT_EQ(h[0], 7.0);
@@ -75,17 +75,17 @@ TEST_F(Multipliers, BoundMultipliersWithoutActiveRows) {
     // Parameter 0 at its upper bound, parameter 1 fixed: their multipliers
     // are the gradient components, the upper bound's negated.
     std::vector<int32_t> state = {-1, 2}, freeList = {0, 1};
-    t.p.boundState = state.data();
-    t.p.freeList = freeList.data();
-    t.p.hasLinCon = 1;
-    t.p.nActiveBounds = 2;
+    t.p.active.boundState = state.data();
+    t.p.active.freeList = freeList.data();
+    t.p.shape.hasLinCon = 1;
+    t.p.active.nActiveBounds = 2;
     const double g[] = {3.0, -4.0};
     double out[2];
     znlpglm(&t.p, 0, g, out);
     EXPECT_EQ(out[0], -3.0);
     EXPECT_EQ(out[1], -4.0);
     // Bounds alone: the same multipliers, not an internal error.
-    t.p.hasLinCon = 0;
+    t.p.shape.hasLinCon = 0;
     out[0] = out[1] = 0.0;
     znlpglm(&t.p, 0, g, out);
     EXPECT_EQ(out[0], -3.0);
@@ -96,17 +96,17 @@ TEST_F(Multipliers, SecondOrderMultipliersFallBackWhereTheyDoNotApply) {
     // A quasi-Newton technique has no Hessian: the first-order multipliers
     // of the gradient stand in, instead of an internal error.
     std::vector<int32_t> state = {1, 0}, freeList = {1, 0};
-    t.p.boundState = state.data();
-    t.p.freeList = freeList.data();
-    t.p.hasBounds = 1;
-    t.p.nActiveBounds = 1;
+    t.p.active.boundState = state.data();
+    t.p.active.freeList = freeList.data();
+    t.p.shape.hasBounds = 1;
+    t.p.active.nActiveBounds = 1;
     t.grad = {2.5, 0.0};
-    t.p.technique = kTechQuanew;
+    t.p.opt.technique = kTechQuanew;
     EXPECT_EQ(znlplm2(&t.p), 0);
     EXPECT_EQ(t.workN2[0], 2.5);
     // With the Hessian H = diag(1, 2): the Newton point of the free
     // parameter removes its gradient, the bound keeps g - H s.
-    t.p.technique = kTechNewrap;
+    t.p.opt.technique = kTechNewrap;
     t.grad = {2.5, 4.0};
     t.hessian = {1.0, 0.5, 2.0};  // H(1, 0) = 0.5 couples the two
     ASSERT_EQ(znlplm2(&t.p), 0);
@@ -117,10 +117,10 @@ TEST_F(Multipliers, SecondOrderMultipliersFallBackWhereTheyDoNotApply) {
 TEST_F(Multipliers, SteepestDescentDirectionOverTheFreeParameters) {
     std::vector<int32_t> state = {0, -1}, freeList = {0, 1};
     std::vector<double> work(2), out(2, 9.0);
-    t.p.boundState = state.data();
-    t.p.freeList = freeList.data();
-    t.p.hasBounds = 1;
-    t.p.nActiveBounds = 1;
+    t.p.active.boundState = state.data();
+    t.p.active.freeList = freeList.data();
+    t.p.shape.hasBounds = 1;
+    t.p.active.nActiveBounds = 1;
     t.grad = {3.0, -7.0};
     EXPECT_EQ(znlpsd2(&t.p, 0, 0, 2, 1, work.data(), out.data(), nullptr), 0);
     EXPECT_EQ(out, (std::vector<double>{-3.0, 0.0}));

@@ -25,7 +25,7 @@ namespace velix::test {
 using Objective = std::function<double(const double* x)>;
 using Gradient = std::function<void(const double* x, double* g)>;
 
-// A problem block and everything it points to.  The block's procContext
+// A problem block and everything it points to.  The block's user pointer
 // carries the address of its TestProblem (cast back by the callbacks).
 struct TestProblem {
     NlpProblem p;
@@ -36,18 +36,18 @@ struct TestProblem {
     std::vector<double> x, xBase, grad, gradBase, dir, workN, workN2, check, lower, upper, hessian;
     std::vector<int32_t> critCounts = std::vector<int32_t>(20, 0);
 
-    static TestProblem* of(NlpProblem* p) { return reinterpret_cast<TestProblem*>(p->procContext); }
+    static TestProblem* of(NlpProblem* p) { return static_cast<TestProblem*>(p->user); }
 
     static int32_t objective(NlpProblem* p) {
         TestProblem* t = of(p);
-        p->nFun += 1;
-        if (p->nFun == t->failObjectiveAt) return 1;
-        p->f = t->f(p->x);
-        return std::isfinite(p->f) ? 0 : 1;
+        p->run.nFun += 1;
+        if (p->run.nFun == t->failObjectiveAt) return 1;
+        p->iter.f = t->f(p->param.x);
+        return std::isfinite(p->iter.f) ? 0 : 1;
     }
     static int32_t gradient(NlpProblem* p) {
-        p->nGrad += 1;
-        of(p)->g(p->x, p->gradient);
+        p->run.nGrad += 1;
+        of(p)->g(p->param.x, p->work.gradient);
         return 0;
     }
 
@@ -62,45 +62,45 @@ struct TestProblem {
         lower.assign(n, -DBL_MAX);
         upper.assign(n, DBL_MAX);
         hessian.assign(n * (n + 1) / 2, 0.0);
-        p.nParams = static_cast<int32_t>(n);
-        p.packedLen = static_cast<int32_t>(n * (n + 1) / 2);
-        p.x = x.data();
-        p.xBase = xBase.data();
-        p.gradient = grad.data();
-        p.gradBase = gradBase.data();
-        p.direction = dir.data();
-        p.workN = workN.data();
-        p.workN2 = workN2.data();
-        p.checkWork = check.data();
-        p.lower = lower.data();
-        p.upper = upper.data();
-        p.hessian = hessian.data();
-        p.critCounts = critCounts.data();
-        p.procContext = reinterpret_cast<ProcContext*>(this);
-        p.objectiveFn = objective;
-        if (g) p.gradientFn = gradient;
-        p.terminationFn = znlptrm;
-        p.technique = kTechQuanew;
-        p.printLevel = 0.0;
-        p.feasTol = 1e-8;
-        p.linDepTol = 1e-8;
-        p.singularTol = 1e-8;
-        p.maxIter = 500;
-        p.maxFunc = 1000;
-        p.maxTime = DBL_MAX;
-        p.absConv = -1.3407807929943e+154;
-        p.fDigits = -std::log10(2 * DBL_EPSILON);
-        p.fConv = std::pow(10.0, -p.fDigits);
-        p.absGConv = 1e-5;
-        p.gConv = 1e-8;
-        p.stepCap = 1.0;
-        p.earlyStepCap = DBL_MAX;
-        p.stepLimit = 1e20;
-        p.inStep = host_missing_value();
-        p.lsPrecision = 0.4;
-        p.perturbSize = host_missing_value();
-        p.inHessian = host_missing_value();
-        p.fdSwitchFactor = 0.0;
+        p.shape.nParams = static_cast<int32_t>(n);
+        p.shape.packedLen = static_cast<int32_t>(n * (n + 1) / 2);
+        p.param.x = x.data();
+        p.work.xBase = xBase.data();
+        p.work.gradient = grad.data();
+        p.work.gradBase = gradBase.data();
+        p.work.direction = dir.data();
+        p.work.workN = workN.data();
+        p.work.workN2 = workN2.data();
+        p.fd.checkWork = check.data();
+        p.param.lower = lower.data();
+        p.param.upper = upper.data();
+        p.hess.hessian = hessian.data();
+        p.opt.critCounts = critCounts.data();
+        p.user = this;
+        p.cb.objectiveFn = objective;
+        if (g) p.cb.gradientFn = gradient;
+        p.cb.terminationFn = znlptrm;
+        p.opt.technique = kTechQuanew;
+        p.opt.printLevel = 0.0;
+        p.opt.feasTol = 1e-8;
+        p.opt.linDepTol = 1e-8;
+        p.opt.singularTol = 1e-8;
+        p.opt.maxIter = 500;
+        p.opt.maxFunc = 1000;
+        p.opt.maxTime = DBL_MAX;
+        p.opt.absConv = -1.3407807929943e+154;
+        p.opt.fDigits = -std::log10(2 * DBL_EPSILON);
+        p.opt.fConv = std::pow(10.0, -p.opt.fDigits);
+        p.opt.absGConv = 1e-5;
+        p.opt.gConv = 1e-8;
+        p.opt.stepCap = 1.0;
+        p.opt.earlyStepCap = DBL_MAX;
+        p.opt.stepLimit = 1e20;
+        p.opt.inStep = host_missing_value();
+        p.opt.lsPrecision = 0.4;
+        p.opt.perturbSize = host_missing_value();
+        p.opt.inHessian = host_missing_value();
+        p.opt.fdSwitchFactor = 0.0;
     }
     TestProblem(const TestProblem&) = delete;
 };

@@ -16,24 +16,24 @@ struct Hs6Constraint : ::testing::Test {
     std::vector<double> values = std::vector<double>(1), jacobian = std::vector<double>(2);
     std::vector<double> factor = std::vector<double>(3, 7.0);
     static int32_t value(NlpProblem* p) {
-        p->nConEval += 1;
-        p->conValues[0] = 10.0 * (p->x[1] - p->x[0] * p->x[0]);
+        p->run.nConEval += 1;
+        p->con.conValues[0] = 10.0 * (p->param.x[1] - p->param.x[0] * p->param.x[0]);
         return 0;
     }
     static int32_t jac(NlpProblem* p) {
-        p->conJacobian[0] = -20.0 * p->x[0];
-        p->conJacobian[1] = 10.0;
+        p->con.conJacobian[0] = -20.0 * p->param.x[0];
+        p->con.conJacobian[1] = 10.0;
         return 0;
     }
     void SetUp() override {
-        c.p.hasNlinCon = 1;
-        c.p.nNlinCon = 1;
-        c.p.nNlinEq = 1;
-        c.p.conValues = values.data();
-        c.p.conJacobian = jacobian.data();
-        c.p.conValuesFn = value;
-        c.p.conJacobianFn = jac;
-        c.p.hessianFactor = factor.data();
+        c.p.shape.hasNlinCon = 1;
+        c.p.shape.nNlinCon = 1;
+        c.p.shape.nNlinEq = 1;
+        c.p.con.conValues = values.data();
+        c.p.con.conJacobian = jacobian.data();
+        c.p.cb.conValuesFn = value;
+        c.p.cb.conJacobianFn = jac;
+        c.p.hess.hessianFactor = factor.data();
         c.hessian = {3.0, 1.0, 2.0};
         c.grad = {0.25, -0.5};
     }
@@ -50,12 +50,12 @@ TEST_F(Hs6Constraint, ReachesTheConstraintAndKeepsTheTechniquesState) {
 TEST_F(Hs6Constraint, FeasiblePointTakesOneEvaluation) {
     c.x = {2.0, 4.0};
     EXPECT_EQ(znlpfnc(&c.p, 0), 0);
-    EXPECT_EQ(c.p.nConEval, 1);
+    EXPECT_EQ(c.p.run.nConEval, 1);
     EXPECT_EQ(c.x, (std::vector<double>{2.0, 4.0}));
 }
 
 TEST_F(Hs6Constraint, BoundsAloneAreMetByTheFirstStep) {
-    c.p.hasNlinCon = 0;
+    c.p.shape.hasNlinCon = 0;
     c.set_bounds({0.0, -1.0}, {1.0, 0.5});
     EXPECT_EQ(znlpfnc(&c.p, 0), 0);
     EXPECT_NEAR(c.x[0], 0.0, 1e-8);
@@ -66,7 +66,7 @@ TEST_F(Hs6Constraint, ContradictoryConstraintsRestoreTheEntryPoint) {
     // x1 >= 2 by its bound and x1 <= 0 by a row: V cannot fall to 0; the
     // least-squares point halfway is better, so the result is 3 or a
     // failure with x restored.
-    c.p.hasNlinCon = 0;
+    c.p.shape.hasNlinCon = 0;
     c.set_bounds({2.0, -9.0}, {9.0, 9.0});
     c.set_rows({{-1.0, 0.0}}, {0.0}, 0);
     c.x = {5.0, 0.0};

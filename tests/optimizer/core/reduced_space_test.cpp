@@ -27,8 +27,8 @@ TEST(ReducedSpace, GuardedInnerProductSkipsNegligibleTerms) {
 TEST(ReducedSpace, BoundClassification) {
     TestProblem t({0.0, 0.0, 1.0}, zero);
     std::vector<int32_t> state(3);
-    t.p.boundState = state.data();
-    t.p.hasBounds = 1;
+    t.p.active.boundState = state.data();
+    t.p.shape.hasBounds = 1;
     t.lower = {0.0, 0.0, 1.0};
     t.upper = {10.0, DBL_MAX, 1.0};
     EXPECT_EQ(znlpfbc(&t.p, 0), 3);  // two at their lower bounds, one fixed
@@ -48,10 +48,10 @@ TEST(ReducedSpace, BoundClassification) {
 TEST(ReducedSpace, FreeSpaceVectorsAndTheProjectedGradient) {
     TestProblem t({1.0, 2.0, 3.0}, zero);
     std::vector<int32_t> state = {0, 1, 0}, freeList(3);
-    t.p.boundState = state.data();
-    t.p.freeList = freeList.data();
-    t.p.hasBounds = 1;
-    t.p.nActiveBounds = 1;
+    t.p.active.boundState = state.data();
+    t.p.active.freeList = freeList.data();
+    t.p.shape.hasBounds = 1;
+    t.p.active.nActiveBounds = 1;
     znlp_free_list(&t.p);
     EXPECT_EQ(freeList, (std::vector<int32_t>{0, 2, 1}));
     const double v[] = {5.0, 6.0, 7.0};
@@ -64,7 +64,7 @@ TEST(ReducedSpace, FreeSpaceVectorsAndTheProjectedGradient) {
     EXPECT_EQ(full[2], 7.0);
     t.grad = {-1.0, 100.0, 0.5};
     znlpgmx(&t.p, 0, nullptr);
-    EXPECT_EQ(t.p.maxProjGrad, 1.0);  // the bound parameter's element does not count
+    EXPECT_EQ(t.p.iter.maxProjGrad, 1.0);  // the bound parameter's element does not count
 }
 
 TEST(ReducedSpace, ReverseTriangularSolves) {
@@ -86,10 +86,10 @@ TEST(ReducedSpace, NullSpaceProjectionAndExpansion) {
     std::vector<int32_t> freeList = {0, 1};
     const double r = 1.0 / std::sqrt(2.0);
     std::vector<double> q = {r, r, -r, r};  // row i: Z[i], Y[i]
-    t.p.freeList = freeList.data();
-    t.p.nullBasis = q.data();
-    t.p.hasLinCon = 1;
-    t.p.nActiveLin = 1;
+    t.p.active.freeList = freeList.data();
+    t.p.active.nullBasis = q.data();
+    t.p.shape.hasLinCon = 1;
+    t.p.active.nActiveLin = 1;
     const double h[] = {2.0, 1.0, 4.0};
     double zhz = 0.0;
     znlpred(&t.p, 0, h, &zhz);

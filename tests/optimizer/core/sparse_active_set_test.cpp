@@ -24,34 +24,34 @@ struct SparseForm : NlpStep {
     void set_up(ConstrainedProblem& c, std::mt19937& rng, bool onFile) {
         const int32_t n = c.n();
         random_rows_and_hessian(c, rng, 1, &h, &l);
-        c.p.conFactorForm = 2;
+        c.p.opt.conFactorForm = 2;
         work.assign(static_cast<size_t>(4 * n), 0.0);
         gradBase.assign(static_cast<size_t>(n), 0.0);
-        c.p.sparseWork = work.data();
-        c.p.gradBase = gradBase.data();
+        c.p.active.sparseWork = work.data();
+        c.p.work.gradBase = gradBase.data();
         c.hessian = h;
-        c.p.hessian = c.hessian.data();
+        c.p.hess.hessian = c.hessian.data();
         if (onFile) {
             ScratchFileRequest request;
             request.attributeWord = 0x82000008;
-            ASSERT_EQ(xcopen(&c.p.conFactorFile, &request), 0);
+            ASSERT_EQ(xcopen(&c.p.opt.conFactorFile, &request), 0);
         }
         // The equality row is active from the start.
         c.active[0] = 0;
-        c.p.nActiveLin = 1;
+        c.p.active.nActiveLin = 1;
         ASSERT_EQ(znlpftr(&c.p, 0, 0, l.data()), 0);
     }
 
     std::vector<double> column(ConstrainedProblem& c, int32_t j) {
         std::vector<double> q(static_cast<size_t>(c.n()));
-        if (c.p.conFactorFile == nullptr) return std::vector<double>(c.nullBasis.begin() + j * c.n(), c.nullBasis.begin() + (j + 1) * c.n());
-        EXPECT_EQ(xcpoint(c.p.conFactorFile, static_cast<int64_t>(j) * c.n() * 8), 0);
-        EXPECT_EQ(xcread(c.p.conFactorFile, q.data(), static_cast<int64_t>(c.n()) * 8), 0);
+        if (c.p.opt.conFactorFile == nullptr) return std::vector<double>(c.nullBasis.begin() + j * c.n(), c.nullBasis.begin() + (j + 1) * c.n());
+        EXPECT_EQ(xcpoint(c.p.opt.conFactorFile, static_cast<int64_t>(j) * c.n() * 8), 0);
+        EXPECT_EQ(xcread(c.p.opt.conFactorFile, q.data(), static_cast<int64_t>(c.n()) * 8), 0);
         return q;
     }
 
     void expect_consistent(ConstrainedProblem& c) {
-        const int32_t nf = c.nf(), nl = c.p.nActiveLin;
+        const int32_t nf = c.nf(), nl = c.p.active.nActiveLin;
         // L L' is the free Hessian.
         for (int32_t a = 0; a < nf; ++a)
             for (int32_t b = 0; b <= a; ++b) {
@@ -88,14 +88,14 @@ TEST_F(SparseForm, RandomChangesInMemoryAndOnFile) {
         ConstrainedProblem c(std::vector<double>(static_cast<size_t>(n), 0.0));
         ASSERT_NO_FATAL_FAILURE(set_up(c, rng, trial % 2 == 1));
         for (int32_t k = 0; k < 25; ++k) {
-            const int32_t nf = c.nf(), held = c.p.nActiveBounds, nl = c.p.nActiveLin;
+            const int32_t nf = c.nf(), held = c.p.active.nActiveBounds, nl = c.p.active.nActiveLin;
             const int32_t what = pick(rng) % 4;
             if (what == 0 && nf > nl) {
                 znlpupr(&c.p, 0, 1, c.freeList[pick(rng) % nf], 0.0, l.data());
             } else if (what == 1 && nf > nl) {
                 const int32_t row = 1 + pick(rng) % (n - 1);
                 bool listed = false;
-                for (int32_t j = 0; j < nl + c.p.nDepLin; ++j) listed = listed || c.active[j] == row;
+                for (int32_t j = 0; j < nl + c.p.active.nDepLin; ++j) listed = listed || c.active[j] == row;
                 if (!listed) znlpupr(&c.p, 0, 0, row, 0.0, l.data());
             } else if (what == 2 && held > 0) {
                 const int32_t q = c.freeList[nf + pick(rng) % held];
@@ -108,7 +108,7 @@ TEST_F(SparseForm, RandomChangesInMemoryAndOnFile) {
         // A gradient made from known multipliers gives them back (after a
         // rebuild, which orders the held parameters by index).
         ASSERT_EQ(znlpftr(&c.p, 0, 0, l.data()), 0);
-        const int32_t nf = c.nf(), nb = c.p.nActiveBounds, nl = c.p.nActiveLin;
+        const int32_t nf = c.nf(), nb = c.p.active.nActiveBounds, nl = c.p.active.nActiveLin;
         std::vector<double> lambda(static_cast<size_t>(nb + nl));
         for (int32_t j = 0; j < nb + nl; ++j) lambda[j] = 0.5 + j;
         std::fill(c.grad.begin(), c.grad.end(), 0.0);
@@ -121,7 +121,7 @@ TEST_F(SparseForm, RandomChangesInMemoryAndOnFile) {
         ASSERT_EQ(znlpftr(&c.p, 0, 1, l.data()), 0);
         znlpglm(&c.p, 0, c.grad.data(), c.mult.data());
         for (int32_t j = 0; j < nb + nl; ++j) EXPECT_NEAR(c.mult[j], lambda[j], 1e-8) << "trial " << trial;
-        if (c.p.conFactorFile != nullptr) xcclose(c.p.conFactorFile, 1);
+        if (c.p.opt.conFactorFile != nullptr) xcclose(c.p.opt.conFactorFile, 1);
     }
 }
 
@@ -130,19 +130,19 @@ TEST_F(SparseForm, DroppingTheMostNegativeMultiplier) {
     // pushing x2 inside; lagMultTol missing: theta = sqrt(n) 1e-8.
     ConstrainedProblem c({-1.0, -1.0});
     c.set_bounds({-1.0, -1.0}, {1.0, 1.0});
-    c.p.conFactorForm = 2;
+    c.p.opt.conFactorForm = 2;
     work.assign(8, 0.0);
     gradBase.assign(2, 0.0);
-    c.p.sparseWork = work.data();
-    c.p.gradBase = gradBase.data();
-    c.p.lagMultTol = host_missing_value();
+    c.p.active.sparseWork = work.data();
+    c.p.work.gradBase = gradBase.data();
+    c.p.opt.lagMultTol = host_missing_value();
     c.state = {1, 1};
-    c.p.nActiveBounds = 2;
+    c.p.active.nActiveBounds = 2;
     c.freeList = {0, 1};
     c.grad = {1.0, -2.0};
     EXPECT_EQ(znlpdar(&c.p, 0.0, nullptr), 1);
     EXPECT_EQ(c.state, (std::vector<int32_t>{1, 0}));
-    EXPECT_EQ(c.p.dropCode, 1);
+    EXPECT_EQ(c.p.active.dropCode, 1);
     // A step fraction of 1 moves W into U before the change; the released
     // parameter brings its gradient component, and W is the new step.
     work[2 * 2] = 0.5;

@@ -70,10 +70,10 @@ struct SparseSystem {
                   0);
     }
     void install(NlpProblem* p) {
-        p->hessianStorage = 1;
-        p->hessianPattern = ijaA.data();
-        p->hessianFactorPattern = ijaL.data();
-        p->hessianPerm = perm.data();
+        p->opt.hessianStorage = 1;
+        p->hess.hessianPattern = ijaA.data();
+        p->hess.hessianFactorPattern = ijaL.data();
+        p->hess.hessianPerm = perm.data();
     }
     Vec times(const Vec& x) const {
         Vec y(n, 0.0);
@@ -167,10 +167,10 @@ TEST(SparseFactorKinds, FreeParameterKindMatchesTheDenseFreeSubmatrix) {
     SparseSystem s = random_system(&rng, n, true);  // kind 7 keeps the parameters' order
     s.install(&t.p);
     for (int32_t held : {1, 4, 8}) state[held] = 1;
-    t.p.hasBounds = 1;
-    t.p.boundState = state.data();
-    t.p.freeList = freeList.data();
-    t.p.nActiveBounds = 3;
+    t.p.shape.hasBounds = 1;
+    t.p.active.boundState = state.data();
+    t.p.active.freeList = freeList.data();
+    t.p.active.nActiveBounds = 3;
     znlphpr(&t.p, 1, 1, 1, nullptr, s.saA.data(), nullptr);
     EXPECT_EQ(s.perm, (Ints{0, -8, 1, 2, -9, 3, 4, 5, -10, 6}));
     const int32_t nf = n - 3;
@@ -209,7 +209,7 @@ TEST(SparseFactorKinds, NewtonWithTheSparseFactorSolvesExtendedRosenbrock) {
     Vec g(n), d(n), xt(n), rhs(n);
     int32_t iter = 0;
     for (; iter < 100; ++iter) {
-        double* x = t.p.x;
+        double* x = t.p.param.x;
         for (int32_t k = 0; k < n; k += 2) {
             const double a = x[k], b = x[k + 1];
             g[k] = -400.0 * a * (b - a * a) - 2.0 * (1.0 - a);
@@ -228,13 +228,13 @@ TEST(SparseFactorKinds, NewtonWithTheSparseFactorSolvesExtendedRosenbrock) {
         const double f0 = rosenbrock(x);
         double alpha = 1.0;
         for (int h = 0; h < 40; ++h, alpha *= 0.5) {
-            for (int32_t i = 0; i < n; ++i) xt[i] = x[i] + alpha * t.p.direction[i];
+            for (int32_t i = 0; i < n; ++i) xt[i] = x[i] + alpha * t.p.work.direction[i];
             if (rosenbrock(xt.data()) < f0) break;
         }
         std::copy(xt.begin(), xt.end(), x);
     }
     EXPECT_LT(iter, 40);
-    for (int32_t i = 0; i < n; ++i) EXPECT_NEAR(t.p.x[i], 1.0, 1e-8) << i;
+    for (int32_t i = 0; i < n; ++i) EXPECT_NEAR(t.p.param.x[i], 1.0, 1e-8) << i;
 }
 
 }  // namespace

@@ -38,52 +38,52 @@ double max_abs(const double* g, int32_t n) {
 
 // Halving until the Armijo test holds; 0 when a step was accepted.
 int32_t halving(NlpProblem* p) {
-    const int32_t n = p->nParams;
-    const double f0 = p->f, slope = dot(p->gradBase, p->direction, n);
+    const int32_t n = p->shape.nParams;
+    const double f0 = p->iter.f, slope = dot(p->work.gradBase, p->work.direction, n);
     for (double a = 1.0; a > 1e-20; a *= 0.5) {
-        for (int32_t i = 0; i < n; ++i) p->x[i] = p->xBase[i] + a * p->direction[i];
-        if (p->objectiveFn(p) == 0 && p->f <= f0 + 1e-4 * a * slope) {
-            p->lastStep = a;
-            return p->gradientFn(p);
+        for (int32_t i = 0; i < n; ++i) p->param.x[i] = p->work.xBase[i] + a * p->work.direction[i];
+        if (p->cb.objectiveFn(p) == 0 && p->iter.f <= f0 + 1e-4 * a * slope) {
+            p->iter.lastStep = a;
+            return p->cb.gradientFn(p);
         }
     }
-    std::copy(p->xBase, p->xBase + n, p->x);
-    p->f = f0;
+    std::copy(p->work.xBase, p->work.xBase + n, p->param.x);
+    p->iter.f = f0;
     return 1;
 }
 
 }  // namespace
 
 int32_t stand_in_technique(NlpProblem* p) {
-    const int32_t n = p->nParams;
+    const int32_t n = p->shape.nParams;
     std::vector<double> h(static_cast<size_t>(n) * (n + 1) / 2), s(n), y(n), w1(n), w2(n),
         w3(static_cast<size_t>(n) * n);
     identity(&h, n);
-    p->maxProjGrad = max_abs(p->gradient, n);
-    int32_t rc = p->terminationFn(p, 10);
+    p->iter.maxProjGrad = max_abs(p->work.gradient, n);
+    int32_t rc = p->cb.terminationFn(p, 10);
     while (rc == 0 || rc == kNlpRestart) {
-        direction(h, p->gradient, p->direction, n);
-        if (dot(p->direction, p->gradient, n) >= 0) {
+        direction(h, p->work.gradient, p->work.direction, n);
+        if (dot(p->work.direction, p->work.gradient, n) >= 0) {
             identity(&h, n);
-            direction(h, p->gradient, p->direction, n);
+            direction(h, p->work.gradient, p->work.direction, n);
         }
-        std::copy(p->x, p->x + n, p->xBase);
-        std::copy(p->gradient, p->gradient + n, p->gradBase);
-        p->fPrev = p->f;
-        p->stepBound = DBL_MAX;
-        const int32_t ls = p->lineSearchFn ? p->lineSearchFn(p) : halving(p);
-        if (ls != 0) return p->terminationFn(p, kNlpTechniqueStop7);
-        p->expectedReduction = p->fPrev - p->f;
+        std::copy(p->param.x, p->param.x + n, p->work.xBase);
+        std::copy(p->work.gradient, p->work.gradient + n, p->work.gradBase);
+        p->iter.fPrev = p->iter.f;
+        p->iter.stepBound = DBL_MAX;
+        const int32_t ls = p->cb.lineSearchFn ? p->cb.lineSearchFn(p) : halving(p);
+        if (ls != 0) return p->cb.terminationFn(p, kNlpTechniqueStop7);
+        p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
         for (int32_t i = 0; i < n; ++i) {
-            s[i] = p->x[i] - p->xBase[i];
-            y[i] = p->gradient[i] - p->gradBase[i];
+            s[i] = p->param.x[i] - p->work.xBase[i];
+            y[i] = p->work.gradient[i] - p->work.gradBase[i];
         }
-        if (p->updateFn) p->updateFn(p, 1, 0, n, s.data(), y.data(), h.data(), w1.data(), w2.data(), w3.data());
-        p->iteration += 1;
-        p->maxProjGrad = max_abs(p->gradient, n);
-        direction(h, p->gradient, w1.data(), n);
-        p->gconvMeasure = -dot(w1.data(), p->gradient, n);
-        rc = p->terminationFn(p, 1);
+        if (p->cb.updateFn) p->cb.updateFn(p, 1, 0, n, s.data(), y.data(), h.data(), w1.data(), w2.data(), w3.data());
+        p->run.iteration += 1;
+        p->iter.maxProjGrad = max_abs(p->work.gradient, n);
+        direction(h, p->work.gradient, w1.data(), n);
+        p->iter.gconvMeasure = -dot(w1.data(), p->work.gradient, n);
+        rc = p->cb.terminationFn(p, 1);
     }
     return rc;
 }

@@ -19,28 +19,28 @@ class Termination : public NlpStep {
 protected:
     // A problem between iterations: f fell from fPrev to f, x moved.
     void iterate(double fPrev, double f, double step = 1.0) {
-        t.p.fPrev = fPrev;
-        t.p.f = f;
+        t.p.iter.fPrev = fPrev;
+        t.p.iter.f = f;
         t.xBase = t.x;
         t.x[0] += step;
-        t.p.iteration += 1;
+        t.p.run.iteration += 1;
     }
     // Every criterion counts once, and no measure is small unless a test
     // says so.
     void SetUp() override {
         NlpStep::SetUp();
         for (int k = 2; k <= 9; ++k) t.critCounts[k - 1] = 1;
-        t.p.maxProjGrad = t.p.gconvMeasure = t.p.scaledGradMax = t.p.lmGconvMeasure = 1.0;
+        t.p.iter.maxProjGrad = t.p.iter.gconvMeasure = t.p.iter.scaledGradMax = t.p.iter.lmGconvMeasure = 1.0;
     }
     TestProblem t{{1.0, 2.0}, zero};
 };
 
 TEST_F(Termination, CountedCriterionNeedsSuccessiveIterations) {
-    t.p.gConv = 0;
-    t.p.absGConv = 0;
-    t.p.maxProjGrad = 1;
-    t.p.gconvMeasure = 1;
-    t.p.fConv = 1e-3;
+    t.p.opt.gConv = 0;
+    t.p.opt.absGConv = 0;
+    t.p.iter.maxProjGrad = 1;
+    t.p.iter.gconvMeasure = 1;
+    t.p.opt.fConv = 1e-3;
     t.critCounts[4] = 3;  // FCONV three times in a row
     const double f[] = {10, 9.999, 9.998, 5, 4.999, 4.998, 4.997};
     const int32_t want[] = {0, 0, 0, 0, 0, kNlpFConv};
@@ -51,7 +51,7 @@ TEST_F(Termination, CountedCriterionNeedsSuccessiveIterations) {
 }
 
 TEST_F(Termination, AllParametersFixedStopsAfterTheStartTest) {
-    t.p.nActiveBounds = 2;
+    t.p.active.nActiveBounds = 2;
     EXPECT_NE(znlptrm(&t.p, 10), kNlpAllFixed);
     iterate(1, 1);
     EXPECT_EQ(znlptrm(&t.p, 1), kNlpAllFixed);
@@ -67,81 +67,81 @@ TEST_F(Termination, StopWhileCountingNamesTheCriterion) {
 }
 
 TEST_F(Termination, AbsConvEndsBeforeMinIterOthersDoNot) {
-    t.p.minIter = 5;
-    t.p.absConv = -1.0;
+    t.p.opt.minIter = 5;
+    t.p.opt.absConv = -1.0;
     iterate(0, -2.0);
     EXPECT_EQ(znlptrm(&t.p, 1), kNlpAbsConv);
-    t.p.absConv = -100;
-    t.p.absFConv = 10;  // a reduction of 2 meets ABSFCONV
+    t.p.opt.absConv = -100;
+    t.p.opt.absFConv = 10;  // a reduction of 2 meets ABSFCONV
     iterate(-2, -4);
     EXPECT_EQ(znlptrm(&t.p, 1), 0);
-    t.p.minIter = 0;
+    t.p.opt.minIter = 0;
     iterate(-4, -6);
     EXPECT_EQ(znlptrm(&t.p, 1), kNlpAbsFConv);
     // Maximising: -f is compared with ABSCONV.
-    t.p.maximize = 1;
-    t.p.absConv = 3;
+    t.p.shape.maximize = 1;
+    t.p.opt.absConv = 3;
     iterate(-6, -4);
     EXPECT_EQ(znlptrm(&t.p, 1), kNlpAbsConv);
 }
 
 TEST_F(Termination, RiseAndFailedEvaluation) {
-    t.p.absFConv = 0.5;
+    t.p.opt.absFConv = 0.5;
     iterate(1.0, 2.0);
     EXPECT_EQ(znlptrm(&t.p, 1), kNlpRose);
-    t.p.evalStatus = 1;
+    t.p.run.evalStatus = 1;
     iterate(2.0, 1.0);
     EXPECT_EQ(znlptrm(&t.p, 1), kNlpFinalFunction);
 }
 
 TEST_F(Termination, LimitsApplyToGoOnAndRestart) {
-    t.p.absGConv = 0;
-    t.p.gConv = 0;
-    t.p.maxProjGrad = t.p.gconvMeasure = 1;
-    t.p.fConv = 0;
-    t.p.maxIter = 3;
+    t.p.opt.absGConv = 0;
+    t.p.opt.gConv = 0;
+    t.p.iter.maxProjGrad = t.p.iter.gconvMeasure = 1;
+    t.p.opt.fConv = 0;
+    t.p.opt.maxIter = 3;
     iterate(10, 5);
     EXPECT_EQ(znlptrm(&t.p, 1), 0);
-    t.p.iteration = 3;
+    t.p.run.iteration = 3;
     EXPECT_EQ(znlptrm(&t.p, 1), kNlpLimit);
-    t.p.iteration = 1;
-    t.p.maxFunc = 0;
+    t.p.run.iteration = 1;
+    t.p.opt.maxFunc = 0;
     EXPECT_EQ(znlptrm(&t.p, 0), kNlpLimit);
-    t.p.maxFunc = 100;
-    t.p.timeUsed = wzdttme() - 10;
-    t.p.maxTime = 1;
+    t.p.opt.maxFunc = 100;
+    t.p.run.timeUsed = wzdttme() - 10;
+    t.p.opt.maxTime = 1;
     EXPECT_EQ(znlptrm(&t.p, 0), kNlpTimeLimit);
 }
 
 TEST_F(Termination, MissingPerturbationSizeKeepsTheCriterion) {
-    t.p.absGConv = 1;
-    t.p.maxProjGrad = 0.5;
+    t.p.opt.absGConv = 1;
+    t.p.iter.maxProjGrad = 0.5;
     iterate(2, 1);
     EXPECT_EQ(znlptrm(&t.p, 1), kNlpAbsGConv);
     EXPECT_EQ(log().find("not available"), std::string::npos) << log();
 }
 
 TEST_F(Termination, ForwardDifferencesBecomeCentralNearTheSolution) {
-    t.p.absGConv = 1e-5;
-    t.p.gConv = 0;
-    t.p.fdSwitchFactor = 10;
-    t.p.derivDigits = 13111;
-    t.p.maxProjGrad = 1;
-    t.p.gconvMeasure = 1;
+    t.p.opt.absGConv = 1e-5;
+    t.p.opt.gConv = 0;
+    t.p.opt.fdSwitchFactor = 10;
+    t.p.opt.derivDigits = 13111;
+    t.p.iter.maxProjGrad = 1;
+    t.p.iter.gconvMeasure = 1;
     iterate(10, 5);
     EXPECT_EQ(znlptrm(&t.p, 1), 0);
-    EXPECT_EQ(t.p.derivDigits, 13111);  // still far away
-    t.p.maxProjGrad = 5e-5;             // within 10 ABSGCONV
+    EXPECT_EQ(t.p.opt.derivDigits, 13111);  // still far away
+    t.p.iter.maxProjGrad = 5e-5;             // within 10 ABSGCONV
     iterate(5, 4);
     EXPECT_EQ(znlptrm(&t.p, 1), 0);
-    EXPECT_EQ(t.p.derivDigits, 14222);  // the constraint digit stays
+    EXPECT_EQ(t.p.opt.derivDigits, 14222);  // the constraint digit stays
 }
 
 TEST_F(Termination, StartCallOpensTheHistoryWithoutARow) {
     t.p.out.kyrObject = manager_;
-    t.p.printLevel = 2;
-    t.p.technique = kTechTrureg;
-    t.p.f = 3.0;
+    t.p.opt.printLevel = 2;
+    t.p.opt.technique = kTechTrureg;
+    t.p.iter.f = 3.0;
     znlptrm(&t.p, 10);
     ASSERT_NE(t.p.out.iterHistTable, nullptr);
     iterate(3.0, 2.0);
@@ -158,12 +158,12 @@ TEST_F(Termination, StartCallOpensTheHistoryWithoutARow) {
 
 TEST_F(Termination, SummaryReportsTheReasonOfTheStop) {
     t.p.out.kyrObject = manager_;
-    t.p.printLevel = 2;
-    t.p.technique = kTechQuanew;
-    t.p.iteration = 5;
-    t.p.maxIter = 37;
-    t.p.maxFunc = 91;
-    t.p.f = 1.5;
+    t.p.opt.printLevel = 2;
+    t.p.opt.technique = kTechQuanew;
+    t.p.run.iteration = 5;
+    t.p.opt.maxIter = 37;
+    t.p.opt.maxFunc = 91;
+    t.p.iter.f = 1.5;
     znlpptm(&t.p, kNlpLimit, 0);
     EXPECT_TRUE(item("IterStop").is_object());
     const JsonValue conv = item("ConvergenceStatus");
@@ -181,8 +181,8 @@ TEST_F(Termination, SummaryReportsTheReasonOfTheStop) {
 // required count in the status row.
 TEST_F(Termination, SummaryNamesEachConvergenceCriterion) {
     t.p.out.kyrObject = manager_;
-    t.p.printLevel = 2;
-    t.p.technique = kTechNrlins;
+    t.p.opt.printLevel = 2;
+    t.p.opt.technique = kTechNrlins;
     t.critCounts[8] = 2;
     znlpptm(&t.p, kNlpGConv2, 0);
     const JsonValue conv = item("ConvergenceStatus");
@@ -195,8 +195,8 @@ TEST_F(Termination, SummaryNamesEachConvergenceCriterion) {
 
 TEST_F(Termination, SummaryAfterAnInfeasibleStartHasNoIterStop) {
     t.p.out.kyrObject = manager_;
-    t.p.printLevel = 2;
-    t.p.f = 1.0;
+    t.p.opt.printLevel = 2;
+    t.p.iter.f = 1.0;
     znlpptm(&t.p, kNlpInfeasible, 1);
     EXPECT_FALSE(item("IterStop").is_object());
     ASSERT_TRUE(item("ConvergenceStatus").is_object());
@@ -205,11 +205,11 @@ TEST_F(Termination, SummaryAfterAnInfeasibleStartHasNoIterStop) {
 
 TEST_F(Termination, OptionTableOnlyAbovePrintLevelThree) {
     t.p.out.kyrObject = manager_;
-    t.p.printLevel = 3;
+    t.p.opt.printLevel = 3;
     pritech(&t.p);
     EXPECT_TRUE(item("ProblemDescription").is_object());
     EXPECT_FALSE(item("InputOpts").is_object());
-    t.p.printLevel = 4;
+    t.p.opt.printLevel = 4;
     pritech(&t.p);
     EXPECT_TRUE(item("InputOpts").is_object());
 }

@@ -57,7 +57,7 @@ TEST_P(Updates, InverseAndFactorsStayConsistentOverRandomSteps) {
     const NlpUpdateFn update = dfp ? znlpdfp : znlpbfg;
     const int k = 6;
     NlpProblem p;
-    p.nParams = k;
+    p.shape.nParams = k;
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     // y = A s for a fixed A with eigenvalues in [1, 5]: the curvature s'y
@@ -84,14 +84,14 @@ TEST_P(Updates, InverseAndFactorsStayConsistentOverRandomSteps) {
         }
     }
     EXPECT_LT(worst, 1e-8) << "largest |H B - I| over 50 updates";
-    EXPECT_EQ(p.nUpdates, 150);
+    EXPECT_EQ(p.run.nUpdates, 150);
 }
 
 INSTANTIATE_TEST_SUITE_P(DfpAndBfgs, Updates, ::testing::Values(true, false));
 
 TEST(UpdateRefusals, LeaveTheMatrixAsItWas) {
     NlpProblem p;
-    p.nParams = 2;
+    p.shape.nParams = 2;
     Vec h = identity(2), w1(2), w2(2), w3(4);
     Vec s = {1.0, 0.0}, y = {0.0, 1.0};  // s'y = 0
     EXPECT_EQ(znlpbfg(&p, 1, 0, 2, s.data(), y.data(), h.data(), w1.data(), w2.data(), w3.data()), 3);
@@ -100,14 +100,14 @@ TEST(UpdateRefusals, LeaveTheMatrixAsItWas) {
     EXPECT_EQ(znlpdfp(&p, 1, 0, 2, s.data(), y2.data(), h.data(), w1.data(), w2.data(), w3.data()), 1);
     EXPECT_EQ(h, identity(2));
     // All parameters at bounds: nothing to update.
-    p.nActiveBounds = 2;
+    p.active.nActiveBounds = 2;
     EXPECT_EQ(znlpbfg(&p, 1, 0, 2, s.data(), s.data(), h.data(), w1.data(), w2.data(), w3.data()), 0);
-    EXPECT_EQ(p.nUpdates, 0);
+    EXPECT_EQ(p.run.nUpdates, 0);
 }
 
 TEST(UpdateScaling, DfpScalesByTheClampedLastStep) {
     NlpProblem p;
-    p.lastStep = 5000;  // clamped to 1000
+    p.iter.lastStep = 5000;  // clamped to 1000
     Vec h = identity(1), w(1);
     const double s = 2.0, y = 1.0;
     ASSERT_EQ(dfpupd(&p, 1, 1, &s, &y, h.data(), w.data()), 0);

@@ -56,21 +56,21 @@ struct LimitProblem : TestProblem {
     std::vector<HookRow> rows;
     std::vector<double> alphas, se;
     static int32_t hook(NlpProblem* p, int32_t kind, const double* data) {
-        const int32_t width = kind == -13 ? 2 * p->nParams : p->nParams;
+        const int32_t width = kind == -13 ? 2 * p->shape.nParams : p->shape.nParams;
         static_cast<LimitProblem*>(TestProblem::of(p))
             ->rows.push_back(HookRow{kind, p->limitRow, std::vector<double>(data, data + width)});
         return 0;
     }
     LimitProblem(const std::vector<double>& x0, Objective f, Gradient g) : TestProblem(x0, std::move(f), std::move(g)) {
-        for (double* v : {&p.maxIter, &p.maxFunc, &p.absGConv, &p.gConv, &p.absXConv, &p.xConv, &p.fConv2, &p.gConv2,
-                          &p.absFConv, &p.fSize, &p.xSize, &p.restart, &p.lsPrecision, &p.inStep})
+        for (double* v : {&p.opt.maxIter, &p.opt.maxFunc, &p.opt.absGConv, &p.opt.gConv, &p.opt.absXConv, &p.opt.xConv, &p.opt.fConv2, &p.opt.gConv2,
+                          &p.opt.absFConv, &p.opt.fSize, &p.opt.xSize, &p.opt.restart, &p.opt.lsPrecision, &p.opt.inStep})
             *v = host_missing_value();
         znlp_default_options(&p);
-        p.updateFn = znlpbfg;
-        p.lineSearchFn = znlp_line_search(p.lineSearch);
+        p.cb.updateFn = znlpbfg;
+        p.cb.lineSearchFn = znlp_line_search(p.opt.lineSearch);
         p.hooks = &hooks;
         hooks.plSettings = &hooks.settings;
-        hooks.outestHook = hook;
+        hooks.post.outestHook = hook;
         ProfileSettings& ps = hooks.settings;
         ps.method = 3;
         ps.targetScaleKind = 2;
@@ -83,9 +83,9 @@ struct LimitProblem : TestProblem {
     // Calls the driver at the estimate (f and gradient evaluated there).
     int32_t limits(HostObject* manager) {
         p.out.kyrObject = manager;
-        p.objectiveFn(&p);
-        if (p.gradientFn != nullptr) p.gradientFn(&p);
-        if (!se.empty()) p.stdErrors = se.data();
+        p.cb.objectiveFn(&p);
+        if (p.cb.gradientFn != nullptr) p.cb.gradientFn(&p);
+        if (!se.empty()) p.work.stdErrors = se.data();
         return znlppli(&p);
     }
 };
@@ -99,7 +99,7 @@ struct NormalSample : LimitProblem {
                            g[1] = 0.5 * kN / x[1] - ss(x[0]) / (2.0 * x[1] * x[1]);
                        }) {
         lower[1] = 1e-6;
-        p.hasBounds = 1;
+        p.shape.hasBounds = 1;
         const double v = x[1];
         se = {std::sqrt(v / kN), v * std::sqrt(2.0 / kN)};
     }
@@ -166,7 +166,7 @@ TEST_F(ConfidenceLimits, ProfileLimitsMatchTheClosedFormAndRootFinding) {
     EXPECT_EQ(s.x[0], mean());
     EXPECT_EQ(s.lower[1], 1e-6);
     EXPECT_EQ(s.upper[0], DBL_MAX);
-    EXPECT_DOUBLE_EQ(s.p.f, 0.5 * kN * std::log(s.x[1]) + 0.5 * kN);
+    EXPECT_DOUBLE_EQ(s.p.iter.f, 0.5 * kN * std::log(s.x[1]) + 0.5 * kN);
 }
 
 TEST_F(ConfidenceLimits, AugmentedSystemGivesTheSameLimits) {
@@ -189,7 +189,7 @@ TEST_F(ConfidenceLimits, OutestRowsCarryTheTablesLimitsAndTheTrace) {
             const double expect = r.limit.param == 0 ? NormalSample::mu_limit(r.limit.alpha, r.limit.side)
                                                      : NormalSample::v_limit(r.limit.alpha, r.limit.side);
             EXPECT_NEAR(r.data[static_cast<size_t>(r.limit.param)], expect, 1e-5);
-            EXPECT_NEAR(r.limit.target, 2.0 * s.p.f + q_of(r.limit.alpha), 1e-9);
+            EXPECT_NEAR(r.limit.target, 2.0 * s.p.iter.f + q_of(r.limit.alpha), 1e-9);
             ++found;
         } else if (r.kind == -12) {
             const int side = r.limit.side;
@@ -208,7 +208,7 @@ TEST_F(ConfidenceLimits, OutestRowsCarryTheTablesLimitsAndTheTrace) {
                 // The estimates, and the optimum on the deviance scale.
                 EXPECT_EQ(points, 0u);
                 EXPECT_EQ(r.data[0], s.x[0]);
-                EXPECT_DOUBLE_EQ(r.data[2], 2.0 * s.p.f);
+                EXPECT_DOUBLE_EQ(r.data[2], 2.0 * s.p.iter.f);
             } else {
                 // A trace point: its objective sits in one entry only.
                 EXPECT_EQ(r.limit.side, static_cast<int32_t>(points));
@@ -239,7 +239,7 @@ struct Plateau : LimitProblem {
 TEST_F(ConfidenceLimits, ABoundMetFirstIsTheLimitAndClampsTheWaldLimit) {
     Plateau s(50.0);
     s.lower[0] = -0.2;
-    s.p.hasBounds = 1;
+    s.p.shape.hasBounds = 1;
     ASSERT_EQ(s.limits(manager_), 0);
     const JsonValue t = item("WaldPLLimits");
     for (size_t r = 0; r < t["rows"].size(); ++r) {

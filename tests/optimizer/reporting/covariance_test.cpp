@@ -48,20 +48,20 @@ TEST_F(Covariance, EveryTypeMatchesItsDirectFormula) {
     for (int ls = 0; ls <= 1; ++ls)
         for (int type = 1; type <= 6; ++type) {
             ReportingProblem t;
-            t.p.leastSquares = ls;
-            (ls ? t.hooks.lsCovKind : t.hooks.covKind) = type;
+            t.p.shape.leastSquares = ls;
+            (ls ? t.hooks.cov.lsCovKind : t.hooks.cov.covKind) = type;
             znlpcma(&t.p, 1);
-            const double sigma2 = expected_sigma2(type, ls != 0, t.p.f);
-            EXPECT_NEAR(t.hooks.sigmaSq, sigma2, 1e-14) << "type " << type << " ls " << ls;
-            EXPECT_EQ(t.hooks.errorDf, 3.0);
-            const Mat2 c = expected(type, ls != 0, t.p.x, sigma2);
+            const double sigma2 = expected_sigma2(type, ls != 0, t.p.iter.f);
+            EXPECT_NEAR(t.hooks.result.sigmaSq, sigma2, 1e-14) << "type " << type << " ls " << ls;
+            EXPECT_EQ(t.hooks.result.errorDf, 3.0);
+            const Mat2 c = expected(type, ls != 0, t.p.param.x, sigma2);
             const auto stored = t.stored_covariance();
             const double scale = std::fabs(c[0]) + std::fabs(c[3]);
             EXPECT_NEAR(stored[0], c[0], 1e-10 * scale) << "type " << type << " ls " << ls;
             EXPECT_NEAR(stored[1], c[2], 1e-10 * scale) << "type " << type << " ls " << ls;
             EXPECT_NEAR(stored[2], c[3], 1e-10 * scale) << "type " << type << " ls " << ls;
-            EXPECT_NEAR(t.p.stdErrors[0], std::sqrt(c[0]), 1e-10 * std::sqrt(scale)) << type;
-            EXPECT_NEAR(t.p.stdErrors[1], std::sqrt(c[3]), 1e-10 * std::sqrt(scale)) << type;
+            EXPECT_NEAR(t.p.work.stdErrors[0], std::sqrt(c[0]), 1e-10 * std::sqrt(scale)) << type;
+            EXPECT_NEAR(t.p.work.stdErrors[1], std::sqrt(c[3]), 1e-10 * std::sqrt(scale)) << type;
         }
 }
 
@@ -70,83 +70,83 @@ TEST_F(Covariance, TypeEvaluatesTheMatricesItNeeds) {
     ReportingProblem t;
     t.hooks.matrices.wantCrossProduct = 0;
     t.hooks.matrices.wantHessian = 0;
-    t.hooks.lsCovKind = 1;
+    t.hooks.cov.lsCovKind = 1;
     znlpcma(&t.p, 1);
-    const Mat2 c = expected(1, true, t.p.x, 5.0 / 3.0);
+    const Mat2 c = expected(1, true, t.p.param.x, 5.0 / 3.0);
     EXPECT_NEAR(t.stored_covariance()[2], c[3], 1e-10 * c[3]);
 }
 
 TEST_F(Covariance, GivenFactorAndSmallDivisor) {
     ReportingProblem t;
-    t.hooks.lsCovKind = 2;
-    t.hooks.sigsqFactor = 2.0;  // |factor N / d| replaces |2f / d|
+    t.hooks.cov.lsCovKind = 2;
+    t.hooks.cov.sigsqFactor = 2.0;  // |factor N / d| replaces |2f / d|
     znlpcma(&t.p, 1);
-    EXPECT_DOUBLE_EQ(t.hooks.sigmaSq, 2.0 * 5.0 / 3.0);
+    EXPECT_DOUBLE_EQ(t.hooks.result.sigmaSq, 2.0 * 5.0 / 3.0);
 
     ReportingProblem u;
-    u.hooks.lsCovKind = 2;
+    u.hooks.cov.lsCovKind = 2;
     u.hooks.matrices.sigmaSqGiven = 0.0;  // 0 counts as not given
     u.nObs = 1.0;                          // d = max(1 - 2, 0) is raised to 1
     znlpcma(&u.p, 1);
-    EXPECT_EQ(u.hooks.errorDf, 1.0);
-    EXPECT_DOUBLE_EQ(u.hooks.sigmaSq, 2.0 * u.p.f);
+    EXPECT_EQ(u.hooks.result.errorDf, 1.0);
+    EXPECT_DOUBLE_EQ(u.hooks.result.sigmaSq, 2.0 * u.p.iter.f);
 
     ReportingProblem v;
-    v.hooks.lsCovKind = 2;
+    v.hooks.cov.lsCovKind = 2;
     v.hooks.matrices.sigmaSqGiven = 0.25;
     znlpcma(&v.p, 1);
-    EXPECT_EQ(v.hooks.sigmaSq, 0.25);
-    const Mat2 hi = inverse(ExpModel::hessian(v.p.x));
-    EXPECT_NEAR(v.p.stdErrors[0], std::sqrt(0.25 * hi[0]), 1e-12);
+    EXPECT_EQ(v.hooks.result.sigmaSq, 0.25);
+    const Mat2 hi = inverse(ExpModel::hessian(v.p.param.x));
+    EXPECT_NEAR(v.p.work.stdErrors[0], std::sqrt(0.25 * hi[0]), 1e-12);
 }
 
 TEST_F(Covariance, ActiveBoundLeavesTheFreeBlock) {
     // b on its lower bound: the covariance is sigma^2 / H_aa for a and zero
     // in the row and column of b (K1 inverse, type 3 of least squares).
     ReportingProblem t;
-    t.hooks.lsCovKind = 3;
-    t.p.hasBounds = 1;
+    t.hooks.cov.lsCovKind = 3;
+    t.p.shape.hasBounds = 1;
     t.lower[1] = t.x[1];
     t.boundState[1] = 1;
-    t.p.nActiveBounds = 1;
+    t.p.active.nActiveBounds = 1;
     znlpcma(&t.p, 1);
     const double d = 5.0 - (2.0 - 1.0);  // one parameter fewer charged
-    EXPECT_EQ(t.hooks.errorDf, d);
-    const double sigma2 = 2.0 * t.p.f / d;
+    EXPECT_EQ(t.hooks.result.errorDf, d);
+    const double sigma2 = 2.0 * t.p.iter.f / d;
     const auto c = t.stored_covariance();
-    EXPECT_NEAR(c[0], sigma2 / ExpModel::k1(t.p.x)[0], 1e-12);
+    EXPECT_NEAR(c[0], sigma2 / ExpModel::k1(t.p.param.x)[0], 1e-12);
     EXPECT_EQ(c[1], 0.0);
     EXPECT_EQ(c[2], 0.0);
-    EXPECT_EQ(t.p.stdErrors[1], 0.0);
+    EXPECT_EQ(t.p.work.stdErrors[1], 0.0);
 }
 
 TEST_F(Covariance, AllActiveGivesNoCovariance) {
     ReportingProblem t;
-    t.hooks.lsCovKind = 2;
-    t.p.nActiveBounds = 2;
+    t.hooks.cov.lsCovKind = 2;
+    t.p.active.nActiveBounds = 2;
     t.boundState = {2, 2};
     znlpcma(&t.p, 1);
-    EXPECT_TRUE(wzmis(t.p.stdErrors[0]) && wzmis(t.p.stdErrors[1]));
+    EXPECT_TRUE(wzmis(t.p.work.stdErrors[0]) && wzmis(t.p.work.stdErrors[1]));
     EXPECT_NE(log().find(velix::platform::message_text(549, 187)), std::string::npos) << log();
 }
 
 TEST_F(Covariance, NegativeVarianceIsMissingNotNan) {
     // An indefinite Hessian: the inverse has -0.5 on its second diagonal.
     ReportingProblem t;
-    t.p.leastSquares = 0;
-    t.hooks.covKind = 2;
+    t.p.shape.leastSquares = 0;
+    t.hooks.cov.covKind = 2;
     t.useFixed = true;
     t.fixedHessian = {1.0, 0.0, 0.0, -2.0};
     znlpcma(&t.p, 1);
-    EXPECT_NEAR(t.p.stdErrors[0], std::sqrt(5.0 / 3.0), 1e-12);
-    EXPECT_TRUE(wzmis(t.p.stdErrors[1]));
+    EXPECT_NEAR(t.p.work.stdErrors[0], std::sqrt(5.0 / 3.0), 1e-12);
+    EXPECT_TRUE(wzmis(t.p.work.stdErrors[1]));
 }
 
 TEST_F(Covariance, SingularHessianGetsTheGeneralizedInverse) {
     // H = [1 1; 1 1] has the Moore-Penrose inverse H / 4.
     ReportingProblem t;
-    t.p.leastSquares = 0;
-    t.hooks.covKind = 2;
+    t.p.shape.leastSquares = 0;
+    t.hooks.cov.covKind = 2;
     t.useFixed = true;
     t.fixedHessian = {1.0, 1.0, 1.0, 1.0};
     znlpcma(&t.p, 1);
@@ -157,22 +157,22 @@ TEST_F(Covariance, SingularHessianGetsTheGeneralizedInverse) {
 
     // Too large for a generalized inverse: no covariance from the factors.
     ReportingProblem u;
-    u.p.leastSquares = 0;
-    u.hooks.covKind = 2;
-    u.hooks.ginvMaxParams = 1;
+    u.p.shape.leastSquares = 0;
+    u.hooks.cov.covKind = 2;
+    u.hooks.cov.ginvMaxParams = 1;
     u.useFixed = true;
     u.fixedHessian = {1.0, 1.0, 1.0, 1.0};
     znlpcma(&u.p, 1);
-    EXPECT_TRUE(wzmis(u.p.stdErrors[0]) && wzmis(u.p.stdErrors[1]));
+    EXPECT_TRUE(wzmis(u.p.work.stdErrors[0]) && wzmis(u.p.work.stdErrors[1]));
 }
 
 TEST_F(Covariance, StartPhaseAndMissingSlots) {
     // Flag 0 with technique NONE evaluates nothing; a Jacobian request with
     // an empty slot is reported and leaves the marker at -1.
     ReportingProblem t;
-    t.p.technique = kTechNone;
-    t.hooks.printHessian = 1;
-    t.hooks.lsCovKind = 2;
+    t.p.opt.technique = kTechNone;
+    t.hooks.cov.printHessian = 1;
+    t.hooks.cov.lsCovKind = 2;
     znlpcma(&t.p, 0);
     int32_t dir[kDirWords];
     znlp_read_directory(&t.hooks, dir);
@@ -180,7 +180,7 @@ TEST_F(Covariance, StartPhaseAndMissingSlots) {
 
     ReportingProblem u;
     u.hooks.matrices.wantJacobian = 1;
-    u.hooks.lsCovKind = 2;
+    u.hooks.cov.lsCovKind = 2;
     znlpcma(&u.p, 1);
     znlp_read_directory(&u.hooks, dir);
     EXPECT_EQ(dir[kDirJacobian], -1);
@@ -191,7 +191,7 @@ TEST_F(Covariance, StartPhaseAndMissingSlots) {
 TEST_F(Covariance, ActiveNonlinearConstraintUsesTheLagrangeHessian) {
     CircleProblem t;
     znlpcma(&t.p, 1);
-    Mat2 lag = ExpModel::hessian(t.p.x);
+    Mat2 lag = ExpModel::hessian(t.p.param.x);
     lag[0] -= 2.0 * CircleProblem::kLambda;
     lag[3] -= 2.0 * CircleProblem::kLambda;
     const auto want = t.expected(lag), got = t.stored_covariance();
@@ -203,14 +203,14 @@ TEST_F(Covariance, ActiveNonlinearConstraintUsesTheLagrangeHessian) {
     u.hooks.matrices.plainMatrices = 1;
     const std::string before = log();
     znlpcma(&u.p, 1);
-    const auto plain = u.expected(ExpModel::hessian(u.p.x)), gotPlain = u.stored_covariance();
+    const auto plain = u.expected(ExpModel::hessian(u.p.param.x)), gotPlain = u.stored_covariance();
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(gotPlain[i], plain[i], 1e-10 * std::fabs(plain[0])) << i;
     EXPECT_EQ(log().substr(before.size()).find(velix::platform::message_text(549, 185)), std::string::npos);
 
     // Type 1 of a general objective, H^-1 K1 H^-1: both in their Lagrangian
     // form, said by the note of both.
     CircleProblem v;
-    v.hooks.covKind = 1;
+    v.hooks.cov.covKind = 1;
     znlpcma(&v.p, 1);
     EXPECT_NE(log().find(velix::platform::message_text(549, 256)), std::string::npos) << log();
 }

@@ -41,10 +41,10 @@ std::string formatted(double v) {
 
 void print_everything(ReportingProblem& t, HostObject* manager) {
     t.p.out.kyrObject = manager;
-    t.p.printLevel = 1.0;
-    t.hooks.printHessian = t.hooks.printCrossProduct = 1;
-    t.hooks.printCovariance = 1;
-    t.hooks.lsCovKind = 2;
+    t.p.opt.printLevel = 1.0;
+    t.hooks.cov.printHessian = t.hooks.cov.printCrossProduct = 1;
+    t.hooks.cov.printCovariance = 1;
+    t.hooks.cov.lsCovKind = 2;
     znlpcma(&t.p, 1);
     znlppma(&t.p, 1);
 }
@@ -52,7 +52,7 @@ void print_everything(ReportingProblem& t, HostObject* manager) {
 TEST_F(MatrixPrint, StoredMatricesWithDeterminantNotes) {
     ReportingProblem t;
     print_everything(t, manager_);
-    const Mat2 h = ExpModel::hessian(t.p.x), k1 = ExpModel::k1(t.p.x);
+    const Mat2 h = ExpModel::hessian(t.p.param.x), k1 = ExpModel::k1(t.p.param.x);
     const JsonValue hess = item("HessianMat"), cross = item("CrossJacobian");
     ASSERT_FALSE(hess.is_null());
     ASSERT_FALSE(cross.is_null());
@@ -71,7 +71,7 @@ TEST_F(MatrixPrint, StoredMatricesWithDeterminantNotes) {
     ASSERT_FALSE(cov.is_null());
     ASSERT_FALSE(corr.is_null());
     const Mat2 c = inverse(h);
-    const double s2 = t.hooks.sigmaSq;
+    const double s2 = t.hooks.result.sigmaSq;
     EXPECT_NEAR(cov["values"][1][0].number(), s2 * c[2], 1e-12);
     EXPECT_NEAR(corr["values"][1][0].number(), c[2] / std::sqrt(c[0] * c[3]), 1e-12);
     EXPECT_EQ(corr["values"][1][1].number(), 1.0);
@@ -80,10 +80,10 @@ TEST_F(MatrixPrint, StoredMatricesWithDeterminantNotes) {
 
 TEST_F(MatrixPrint, ZeroVarianceGivesZeroCorrelations) {
     ReportingProblem t;
-    t.hooks.lsCovKind = 3;
-    t.p.hasBounds = 1;
+    t.hooks.cov.lsCovKind = 3;
+    t.p.shape.hasBounds = 1;
     t.boundState[1] = 1;
-    t.p.nActiveBounds = 1;
+    t.p.active.nActiveBounds = 1;
     print_everything(t, manager_);
     const JsonValue corr = item("CorrParm");
     ASSERT_FALSE(corr.is_null());
@@ -94,9 +94,9 @@ TEST_F(MatrixPrint, ZeroVarianceGivesZeroCorrelations) {
 
 TEST_F(MatrixPrint, MaximisingReversesTheShownHessianOnly) {
     ReportingProblem t;
-    t.p.maximize = 1;
+    t.p.shape.maximize = 1;
     print_everything(t, manager_);
-    const Mat2 h = ExpModel::hessian(t.p.x);
+    const Mat2 h = ExpModel::hessian(t.p.param.x);
     EXPECT_NEAR(item("HessianMat")["values"][0][0].number(), -h[0], 1e-12);
     EXPECT_TRUE(has_note(velix::platform::message_text(549, 219)));  // only negative eigenvalues
     int32_t dir[kDirWords];
@@ -117,10 +117,10 @@ int32_t record_kind(NlpProblem*, int32_t kind, const double*) {
 
 TEST_F(MatrixPrint, OutestHookWithoutPrinting) {
     ReportingProblem t;
-    t.hooks.outestHook = record_kind;
+    t.hooks.post.outestHook = record_kind;
     t.hooks.matrices.outestHessian = 1;
     t.hooks.matrices.outestCrossProduct = 1;
-    t.hooks.lsCovKind = 2;
+    t.hooks.cov.lsCovKind = 2;
     znlpcma(&t.p, 1);
     g_rowKinds.clear();
     znlppma(&t.p, 1);
@@ -141,12 +141,12 @@ int32_t constraint_rows(NlpProblem*, int32_t k, double* row) {
 TEST_F(MatrixPrint, ConstraintJacobianTable) {
     ReportingProblem t;
     uint16_t kinds[2] = {0, static_cast<uint16_t>(-1)};
-    t.p.nNlinCon = 2;
-    t.p.hasNlinCon = 1;
-    t.p.conRowFn = constraint_rows;
-    t.p.conKinds = kinds;
-    t.p.conLabels = "c_sum   c_diff  ";
-    t.p.conLabelWidth = 8;
+    t.p.shape.nNlinCon = 2;
+    t.p.shape.hasNlinCon = 1;
+    t.p.cb.conRowFn = constraint_rows;
+    t.p.con.conKinds = kinds;
+    t.p.con.conLabels = "c_sum   c_diff  ";
+    t.p.con.conLabelWidth = 8;
     t.hooks.matrices.storedConJacobian = 1;
     t.hooks.matrices.printConJacobian = 1;
     print_everything(t, manager_);
@@ -183,12 +183,12 @@ TEST_F(MatrixPrint, GenericTableShapes) {
 TEST_F(MatrixPrint, LagrangeFunctionMatricesFollowThePlainOnes) {
     CircleProblem t;
     t.p.out.kyrObject = manager_;
-    t.p.printLevel = 1.0;
-    t.hooks.printHessian = 1;
+    t.p.opt.printLevel = 1.0;
+    t.hooks.cov.printHessian = 1;
     t.hooks.matrices.outestHessian = 1;
     static std::vector<int32_t> rows;
     rows.clear();
-    t.hooks.outestHook = [](NlpProblem*, int32_t kind, const double*) -> int32_t {
+    t.hooks.post.outestHook = [](NlpProblem*, int32_t kind, const double*) -> int32_t {
         rows.push_back(kind);
         return 0;
     };
@@ -215,8 +215,8 @@ TEST_F(MatrixPrint, SparseHessianRowsAreTheDenseMatrix) {
     std::vector<int32_t> pattern = {4, 4, 5, 7, 0, 0, 1};
     const double values[] = {1.0, 2.0, 3.0, 3.0, 4.0, 5.0, 6.0};
     const double dense[3][3] = {{1, 4, 5}, {4, 2, 6}, {5, 6, 3}};
-    t.p.hessianStorage = 1;
-    t.p.hessianPattern = pattern.data();
+    t.p.opt.hessianStorage = 1;
+    t.p.hess.hessianPattern = pattern.data();
     znlpsph(&t.p, 1, values);
     const JsonValue h = item("Hessian");
     ASSERT_FALSE(h.is_null());

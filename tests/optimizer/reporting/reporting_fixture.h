@@ -78,48 +78,48 @@ struct ReportingProblem : TestProblem {
 
     static ReportingProblem* of(NlpProblem* p) { return static_cast<ReportingProblem*>(TestProblem::of(p)); }
     static void put(NlpProblem* p, const Mat2& m) {
-        p->hessian[0] = m[0];
-        p->hessian[1] = m[2];
-        p->hessian[2] = m[3];
+        p->hess.hessian[0] = m[0];
+        p->hess.hessian[1] = m[2];
+        p->hess.hessian[2] = m[3];
     }
     static int32_t cross_product(NlpProblem* p) {
-        put(p, p->report.crossProductVariant == 1 ? ExpModel::k2(p->x) : ExpModel::k1(p->x));
+        put(p, p->report.crossProductVariant == 1 ? ExpModel::k2(p->param.x) : ExpModel::k1(p->param.x));
         return 0;
     }
     static int32_t hessian_fn(NlpProblem* p) {
-        put(p, of(p)->useFixed ? of(p)->fixedHessian : ExpModel::hessian(p->x));
+        put(p, of(p)->useFixed ? of(p)->fixedHessian : ExpModel::hessian(p->param.x));
         return 0;
     }
 
     ReportingProblem() : TestProblem({1.05, 0.66}, ExpModel::objective) {
         p.hooks = &hooks;
-        p.stdErrors = stdErrors.data();
-        p.boundState = boundState.data();
-        p.freeList = freeList.data();
-        p.leastSquares = 1;
-        p.nFunctions = 5;
-        p.f = ExpModel::objective(p.x);
-        hooks.crossProductFn = cross_product;
-        hooks.hessianFn = hessian_fn;
-        hooks.nObsRef = &nObs;
-        hooks.nParamsForDf = 2.0;
+        p.work.stdErrors = stdErrors.data();
+        p.active.boundState = boundState.data();
+        p.active.freeList = freeList.data();
+        p.shape.leastSquares = 1;
+        p.shape.nFunctions = 5;
+        p.iter.f = ExpModel::objective(p.param.x);
+        hooks.eval.crossProductFn = cross_product;
+        hooks.eval.hessianFn = hessian_fn;
+        hooks.cov.nObsRef = &nObs;
+        hooks.cov.nParamsForDf = 2.0;
         hooks.matrices.vardef[0] = 'D';
         hooks.matrices.vardef[1] = 'F';
         hooks.matrices.wantCrossProduct = 1;
         hooks.matrices.wantHessian = 1;
         hooks.matrices.sigmaSqGiven = host_missing_value();
-        hooks.sigsqFactor = host_missing_value();
-        hooks.wantCovariance = 1;
-        hooks.covSingAbs = 1e-12;
-        hooks.covSingRel = 1e-12;
-        hooks.covSingVar = 1e-12;
-        hooks.ginvTol = host_missing_value();
-        hooks.ginvMaxParams = 60;
+        hooks.cov.sigsqFactor = host_missing_value();
+        hooks.cov.wantCovariance = 1;
+        hooks.cov.covSingAbs = 1e-12;
+        hooks.cov.covSingRel = 1e-12;
+        hooks.cov.covSingVar = 1e-12;
+        hooks.cov.ginvTol = host_missing_value();
+        hooks.cov.ginvMaxParams = 60;
         ScratchFileRequest request;
         request.attributeWord = 0x84000008u;
-        EXPECT_EQ(xcopen(&hooks.utilityFile, &request), 0);
+        EXPECT_EQ(xcopen(&hooks.cov.utilityFile, &request), 0);
     }
-    ~ReportingProblem() { xcclose(hooks.utilityFile, 1); }
+    ~ReportingProblem() { xcclose(hooks.cov.utilityFile, 1); }
 
     // The stored covariance matrix (packed 2 x 2) from the matrix file.
     std::array<double, 3> stored_covariance() const {
@@ -146,28 +146,28 @@ struct CircleProblem : ReportingProblem {
     double rho = 0.0;
 
     static int32_t jacobian(NlpProblem* p) {
-        p->conJacobian[0] = 2.0 * p->x[0];
-        p->conJacobian[1] = 2.0 * p->x[1];
+        p->con.conJacobian[0] = 2.0 * p->param.x[0];
+        p->con.conJacobian[1] = 2.0 * p->param.x[1];
         return 0;
     }
     CircleProblem() {
         const double a = x[0], b = x[1], r = std::hypot(a, b);
         rho = r * r;
         nullBasis = {-b / r, a / r, a / r, b / r};  // row i: Z[i], Y[i]
-        p.leastSquares = 0;
-        hooks.covKind = 2;
+        p.shape.leastSquares = 0;
+        hooks.cov.covKind = 2;
         hooks.matrices.sigmaSqGiven = 1.0;
-        p.hasNlinCon = 1;
-        p.nNlinCon = p.nNlinEq = 1;
-        p.nActiveLin = 1;
-        p.conFactorForm = 1;
-        p.cDigits = 15;
-        p.conValues = conValues.data();
-        p.conJacobian = conJacobian.data();
-        p.multipliers = multipliers.data();
-        p.activeList = activeList.data();
-        p.nullBasis = nullBasis.data();
-        p.conJacobianFn = jacobian;
+        p.shape.hasNlinCon = 1;
+        p.shape.nNlinCon = p.shape.nNlinEq = 1;
+        p.active.nActiveLin = 1;
+        p.opt.conFactorForm = 1;
+        p.opt.cDigits = 15;
+        p.con.conValues = conValues.data();
+        p.con.conJacobian = conJacobian.data();
+        p.active.multipliers = multipliers.data();
+        p.active.activeList = activeList.data();
+        p.active.nullBasis = nullBasis.data();
+        p.cb.conJacobianFn = jacobian;
         jacobian(&p);
     }
     // z z' / (z' M z) for the Hessian M, packed.

@@ -37,11 +37,11 @@ protected:
 struct Printed : ReportingProblem {
     std::vector<double> residuals = std::vector<double>(5);
     explicit Printed(HostObject* manager) {
-        for (int i = 0; i < 5; ++i) residuals[static_cast<size_t>(i)] = ExpModel::residual(p.x, i);
-        p.funValues = residuals.data();
+        for (int i = 0; i < 5; ++i) residuals[static_cast<size_t>(i)] = ExpModel::residual(p.param.x, i);
+        p.work.funValues = residuals.data();
         p.out.kyrObject = manager;
-        p.printLevel = 1.0;
-        p.gradientFn = gradient;
+        p.opt.printLevel = 1.0;
+        p.cb.gradientFn = gradient;
         g = [](const double* x, double* out) {
             out[0] = out[1] = 0.0;
             for (int i = 0; i < 5; ++i) {
@@ -51,13 +51,13 @@ struct Printed : ReportingProblem {
                 out[1] += ExpModel::residual(x, i) * j[1];
             }
         };
-        g(p.x, p.gradient);
+        g(p.param.x, p.work.gradient);
     }
 };
 
 TEST_F(StartResult, StartColumnsWithBounds) {
     Printed t(manager_);
-    t.p.hasBounds = 1;
+    t.p.shape.hasBounds = 1;
     t.lower[0] = 0.0;
     t.upper[1] = 5.0;
     znlppre(&t.p, -1, 0);
@@ -75,9 +75,9 @@ TEST_F(StartResult, StartColumnsWithBounds) {
 
 TEST_F(StartResult, ResultTValuesAndMarks) {
     Printed t(manager_);
-    t.hooks.lsCovKind = 2;
+    t.hooks.cov.lsCovKind = 2;
     znlpcma(&t.p, 1);
-    t.p.hasBounds = 1;
+    t.p.shape.hasBounds = 1;
     t.lower[1] = t.x[1] - 1e-12;  // within the tolerance, not in the active set
     znlppre(&t.p, 1, 1);
     const JsonValue pe = item("ParameterEstimates");
@@ -99,7 +99,7 @@ TEST_F(StartResult, ResultTValuesAndMarks) {
 
 TEST_F(StartResult, TValueEdgesAndMissingDf) {
     Printed t(manager_);
-    t.hooks.errorDf = 3.0;
+    t.hooks.result.errorDf = 3.0;
     t.x = {0.0, 1.0};
     t.stdErrors = {0.5, 0.0};  // estimate 0: t 0; standard error 0: 9999.99
     znlppre(&t.p, 1, 0);
@@ -108,7 +108,7 @@ TEST_F(StartResult, TValueEdgesAndMissingDf) {
     EXPECT_EQ(pe["rows"][1][4].number(), 9999.99);
 
     Printed u(manager_);
-    u.hooks.errorDf = 0.0;
+    u.hooks.result.errorDf = 0.0;
     u.stdErrors = {0.5, 0.5};
     znlppre(&u.p, 1, 0);
     const JsonValue out = document()["steps"][0]["output"];
@@ -120,8 +120,8 @@ TEST_F(StartResult, TValueEdgesAndMissingDf) {
 
 TEST_F(StartResult, MaximisingReversesGradientsAndObjective) {
     Printed t(manager_);
-    t.p.maximize = 1;
-    t.p.f = 2.5;
+    t.p.shape.maximize = 1;
+    t.p.iter.f = 2.5;
     znlppre(&t.p, -1, 0);
     const JsonValue pe = item("ParameterEstimates");
     EXPECT_NEAR(pe["rows"][0][3].number(), -t.grad[0], 1e-15);
@@ -132,10 +132,10 @@ TEST_F(StartResult, MaximisingReversesGradientsAndObjective) {
 
 TEST_F(StartResult, DetailThreeWithActiveBoundsOnly) {
     Printed t(manager_);
-    t.p.hasBounds = 1;
+    t.p.shape.hasBounds = 1;
     t.boundState[1] = 1;
     t.lower[1] = t.x[1];
-    t.p.nActiveBounds = 1;
+    t.p.active.nActiveBounds = 1;
     znlppre(&t.p, 3, 0);
     EXPECT_TRUE(logged_note(170));
     EXPECT_TRUE(item("Lagrange").is_null());
@@ -144,7 +144,7 @@ TEST_F(StartResult, DetailThreeWithActiveBoundsOnly) {
 
 TEST_F(StartResult, NothingAtPrintLevelZero) {
     Printed t(manager_);
-    t.p.printLevel = 0.0;
+    t.p.opt.printLevel = 0.0;
     znlppre(&t.p, -1, 1);
     EXPECT_EQ(document()["steps"][0]["output"].size(), 0u);
 }
@@ -174,10 +174,10 @@ TEST_F(StartResult, LinearConstraintsAsEquations) {
     Printed t(manager_);
     double rhs[2] = {1.0, -3.0};
     t.x = {1.0, 1.0};  // row 0: residual 0 (ACT); row 1: residual 1 (blank)
-    t.p.nLinCon = 2;
-    t.p.hasLinCon = 1;
-    t.p.linRhs = rhs;
-    t.p.conRowFn = two_rows;
+    t.p.shape.nLinCon = 2;
+    t.p.shape.hasLinCon = 1;
+    t.p.con.linRhs = rhs;
+    t.p.cb.conRowFn = two_rows;
     pricon1(&t.p, -2);
     const JsonValue lc = item("LinCon");
     ASSERT_FALSE(lc.is_null());
@@ -213,9 +213,9 @@ TEST_F(StartResult, NonlinearConstraintMarks) {
     // "*?*" and counted in the note), one by 0.002 (violated).
     Printed t(manager_);
     double values[2] = {-0.0005, -0.002};
-    t.p.nNlinCon = 2;
-    t.p.hasNlinCon = 1;
-    t.p.conValues = values;
+    t.p.shape.nNlinCon = 2;
+    t.p.shape.hasNlinCon = 1;
+    t.p.con.conValues = values;
     prinlc(&t.p, 1);
     const JsonValue nl = item("NonLinCons");
     ASSERT_FALSE(nl.is_null());

@@ -15,13 +15,13 @@ TEST_F(ConstrainedSimplex, SolvesTheNonlinearlyConstrainedProblems) {
     for (const Standard& s : nonlinear_problems()) {
         for (double radius : {0.0, 1e-8}) {
             TechniqueProblem t(s, kTechNmsimp, false);
-            if (radius > 0.0) t.p.absXConv = radius;
+            if (radius > 0.0) t.p.opt.absXConv = radius;
             const double tol = radius > 0.0 ? 1e-8 : 1e-3, xTol = radius > 0.0 ? 1e-3 : 1e-2;
             EXPECT_EQ(run_direct(&t), kNlpAbsXConv) << s.name;
-            EXPECT_LE(t.p.rho, t.p.absXConv) << s.name;
-            EXPECT_NEAR(t.p.f, s.fMin, tol * (1 + std::fabs(s.fMin))) << s.name;
+            EXPECT_LE(t.p.iter.rho, t.p.opt.absXConv) << s.name;
+            EXPECT_NEAR(t.p.iter.f, s.fMin, tol * (1 + std::fabs(s.fMin))) << s.name;
             for (size_t j = 0; j < s.xStar.size(); ++j) EXPECT_NEAR(t.x[j], s.xStar[j], xTol) << s.name << " " << j;
-            EXPECT_LE(t.p.maxConViolation, tol) << s.name;
+            EXPECT_LE(t.p.iter.maxConViolation, tol) << s.name;
             EXPECT_EQ(t.infeasible, 0) << s.name;
         }
     }

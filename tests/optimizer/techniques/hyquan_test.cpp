@@ -21,11 +21,11 @@ int resets = 0;
 // announces it through the reset slot; the run still converges.
 TEST_F(Hyquan, RestartsAreAnnouncedThroughTheResetSlot) {
     TechniqueProblem t(standard_problems()[0], kTechHyquan, true);
-    t.p.restart = 2.0;
-    t.p.resetFn = [](NlpProblem*) { return ++resets, 0; };
+    t.p.opt.restart = 2.0;
+    t.p.cb.resetFn = [](NlpProblem*) { return ++resets, 0; };
     EXPECT_GE(run_driver(&t), kNlpAbsConv);
-    EXPECT_NEAR(t.p.f, 0.0, 1e-6);
-    EXPECT_GE(resets, static_cast<int>(t.p.iteration) / 2 - 1);
+    EXPECT_NEAR(t.p.iter.f, 0.0, 1e-6);
+    EXPECT_GE(resets, static_cast<int>(t.p.run.iteration) / 2 - 1);
 }
 
 }  // namespace

@@ -22,11 +22,11 @@ protected:
 
 TEST_F(JacobianStore, ColumnsGiveTheProductAndTheCrossProduct) {
     TestProblem t({0.0, 0.0}, [](const double*) { return 0.0; });
-    t.p.nFunctions = 3;
+    t.p.shape.nFunctions = 3;
     const double c0[] = {1, 2, 3}, c1[] = {-1, 0.5, 4}, u[] = {2, -1}, f[] = {1, -2, 0.5};
     double ju[3], row[2];
     EXPECT_NE(znlpjwt(&t.p, 0, 0, 1, c0), 0);  // no store file: nothing stored
-    t.p.jacobianFile = open();
+    t.p.opt.jacobianFile = open();
     ASSERT_EQ(znlpjwt(&t.p, 0, 0, 1, c0), 0);
     ASSERT_EQ(znlpjwt(&t.p, 0, 1, 1, c1), 0);
     ASSERT_EQ(znlpjve(&t.p, u, ju), 0);
@@ -35,8 +35,8 @@ TEST_F(JacobianStore, ColumnsGiveTheProductAndTheCrossProduct) {
     EXPECT_DOUBLE_EQ(row[0], -1 + 1 + 12);    // c0'c1
     EXPECT_DOUBLE_EQ(row[1], 1 + 0.25 + 16);  // c1'c1
     // The least-squares form weights each term by the squared function value.
-    t.p.crossProductForm = 1;
-    t.p.leastSquares = 1;
+    t.p.opt.crossProductForm = 1;
+    t.p.shape.leastSquares = 1;
     ASSERT_EQ(znlpjdt(&t.p, 1, f, c1, row), 0);
     EXPECT_DOUBLE_EQ(row[0], -1 * 1 + 1 * 4 + 12 * 0.25);
 }
@@ -48,10 +48,10 @@ TEST_F(JacobianStore, GaussNewtonMinimisesFromTheStore) {
         if (s.fLocal >= 0) continue;  // the large-residual minimum: see the GAUNEW tests
         TechniqueProblem t(s, kTechGaunew, false);
         t.use_store(open());
-        t.p.hessianFn = [](NlpProblem*) { return 1; };
+        t.p.cb.hessianFn = [](NlpProblem*) { return 1; };
         const int32_t status = run_driver(&t);
         EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << s.name << " " << status;
-        EXPECT_NEAR(t.p.f, 0.0, 1e-6) << s.name;
+        EXPECT_NEAR(t.p.iter.f, 0.0, 1e-6) << s.name;
         for (size_t i = 1; i < t.path.size(); ++i) EXPECT_LE(t.path[i], t.path[i - 1]) << s.name;
     }
 }

@@ -31,15 +31,15 @@ TEST_F(Newrap, ReadsADiagonalHessian) {
         for (int i = 0; i < 3; ++i) out[i] = 4 * std::pow(x[i] - i, 3) + 2 * (x[i] - i);
     };
     TestProblem t({5.0, -3.0, 8.0}, f, g);
-    t.p.technique = kTechNewrap;
-    t.p.hessianStorage = 2;
-    t.p.hessianFn = [](NlpProblem* p) {
-        for (int i = 0; i < 3; ++i) p->hessian[i] = 12 * (p->x[i] - i) * (p->x[i] - i) + 2;
+    t.p.opt.technique = kTechNewrap;
+    t.p.opt.hessianStorage = 2;
+    t.p.cb.hessianFn = [](NlpProblem* p) {
+        for (int i = 0; i < 3; ++i) p->hess.hessian[i] = 12 * (p->param.x[i] - i) * (p->param.x[i] - i) + 2;
         // What lies beyond the diagonal entries is not the Hessian's.
-        for (int i = 3; i < 6; ++i) p->hessian[i] = 1e6;
+        for (int i = 3; i < 6; ++i) p->hess.hessian[i] = 1e6;
         return 0;
     };
-    t.p.lineSearchFn = znlp_line_search(2);
+    t.p.cb.lineSearchFn = znlp_line_search(2);
     ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
     EXPECT_GE(znlpdrv(&t.p, 2, 0, 0, 0), kNlpAbsConv);
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(t.x[i], i, 1e-5);

@@ -28,7 +28,7 @@ TEST_F(Nrlins, SolvesLinearlyConstrainedProblems) {
 TEST_F(Nrlins, RatioOfReductionsIsOneOnAQuadratic) {
     TechniqueProblem t(ellipse(), kTechNrlins, true);
     EXPECT_GE(run_driver(&t), kNlpAbsConv);
-    EXPECT_NEAR(t.p.rho, 1.0, 1e-10);
+    EXPECT_NEAR(t.p.iter.rho, 1.0, 1e-10);
 }
 
 // The GCONV2 test of a least-squares objective (the procedure's) reads
@@ -38,11 +38,11 @@ TEST_F(Nrlins, RatioOfReductionsIsOneOnAQuadratic) {
 TEST_F(Nrlins, AScaledMeasureLeftAtZeroDoesNotEndTheRun) {
     for (const Standard& s : linear_problems()) {
         TechniqueProblem t(s, kTechNrlins, false);
-        t.p.scaledGradMax = 0.0;
-        t.p.leastSquares = 1;
+        t.p.iter.scaledGradMax = 0.0;
+        t.p.shape.leastSquares = 1;
         const int32_t status = run_direct(&t);
         EXPECT_NE(status, kNlpGConv2) << s.name;
-        EXPECT_NEAR(t.p.f, s.fMin, 1e-6 * (1.0 + std::fabs(s.fMin))) << s.name;
+        EXPECT_NEAR(t.p.iter.f, s.fMin, 1e-6 * (1.0 + std::fabs(s.fMin))) << s.name;
     }
 }
 

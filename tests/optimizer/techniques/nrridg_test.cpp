@@ -20,7 +20,7 @@ TEST_F(Nrridg, HoldsTheBounds) {
 TEST_F(Nrridg, RatioOfReductionsIsOneOnAQuadratic) {
     TechniqueProblem t(ellipse(), kTechNrridg, true);
     EXPECT_GE(run_driver(&t), kNlpAbsConv);
-    EXPECT_NEAR(t.p.rho, 1.0, 1e-10);
+    EXPECT_NEAR(t.p.iter.rho, 1.0, 1e-10);
 }
 
 }  // namespace

@@ -20,13 +20,13 @@ void saddle_gradient(const double* x, double* g) {
 class PostConvergence : public NlpStep {
 protected:
     void start(TestProblem* t, int32_t technique) {
-        t->p.technique = technique;
-        t->p.hessianFn = znlpfh4;
-        t->p.lineSearchFn = znlp_line_search(2);
-        t->p.updateFn = znlpbfg;
-        t->p.evalPhase = kPhasePostConvergence;
-        t->p.objectiveFn(&t->p);
-        t->p.gradientFn(&t->p);
+        t->p.opt.technique = technique;
+        t->p.cb.hessianFn = znlpfh4;
+        t->p.cb.lineSearchFn = znlp_line_search(2);
+        t->p.cb.updateFn = znlpbfg;
+        t->p.run.evalPhase = kPhasePostConvergence;
+        t->p.cb.objectiveFn(&t->p);
+        t->p.cb.gradientFn(&t->p);
     }
 };
 
@@ -34,9 +34,9 @@ TEST_F(PostConvergence, PerturbationFindsTheDescentFromASaddle) {
     TestProblem t({0.0, 0.0}, saddle, saddle_gradient);
     start(&t, kTechQuanew);
     EXPECT_EQ(znlpnoi(&t.p, 1), 0);  // no perturbation size: nothing
-    t.p.perturbSize = 1e-3;
+    t.p.opt.perturbSize = 1e-3;
     EXPECT_NE(znlpnoi(&t.p, 1), 0);
-    EXPECT_LT(t.p.f, 1.0);
+    EXPECT_LT(t.p.iter.f, 1.0);
     EXPECT_DOUBLE_EQ(t.x[0], 0.0);
     EXPECT_NEAR(std::fabs(t.x[1]), 1e-3, 1e-15);
     EXPECT_NEAR(t.grad[1], 4 * t.x[1] * (t.x[1] * t.x[1] - 1), 1e-15);  // the gradient is current
@@ -45,17 +45,17 @@ TEST_F(PostConvergence, PerturbationFindsTheDescentFromASaddle) {
 TEST_F(PostConvergence, PerturbationKeepsAMinimum) {
     TestProblem t({0.0, 1.0}, saddle, saddle_gradient);
     start(&t, kTechQuanew);
-    t.p.perturbSize = 1e-3;
+    t.p.opt.perturbSize = 1e-3;
     EXPECT_EQ(znlpnoi(&t.p, 1), 0);
     EXPECT_EQ(t.x[1], 1.0);
-    EXPECT_EQ(t.p.f, 0.0);
+    EXPECT_EQ(t.p.iter.f, 0.0);
 }
 
 TEST_F(PostConvergence, NegativeCurvatureStepLeavesTheSaddle) {
     TestProblem t({0.0, 0.0}, saddle, saddle_gradient);
     start(&t, kTechNewrap);
     EXPECT_EQ(znlpdnc(&t.p, 1), 0);
-    EXPECT_LT(t.p.f, 1.0);
+    EXPECT_LT(t.p.iter.f, 1.0);
     EXPECT_NEAR(t.dir[0], 0.0, 1e-6);  // along the eigenvector of -4
     EXPECT_NEAR(std::fabs(t.dir[1]), 1.0, 1e-6);
     // A quasi-Newton technique has no Hessian to take it from; at a
@@ -76,19 +76,19 @@ TEST_F(PostConvergence, RunLeavesTheSaddleOnlyWithAPerturbationSize) {
     for (int32_t technique : {kTechQuanew, kTechNewrap, kTechTrureg}) {
         for (bool perturb : {false, true}) {
             TestProblem t({0.0, 0.0}, saddle, saddle_gradient);
-            t.p.technique = technique;
-            t.p.hessianFn = znlpfh4;
-            t.p.lineSearchFn = znlp_line_search(2);
-            t.p.updateFn = znlpbfg;
-            if (perturb) t.p.perturbSize = 1e-3;
+            t.p.opt.technique = technique;
+            t.p.cb.hessianFn = znlpfh4;
+            t.p.cb.lineSearchFn = znlp_line_search(2);
+            t.p.cb.updateFn = znlpbfg;
+            if (perturb) t.p.opt.perturbSize = 1e-3;
             ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
             const int32_t status = znlpdrv(&t.p, 2, 0, 0, 0);
             EXPECT_GE(status, kNlpAbsConv) << technique;
             if (perturb) {
-                EXPECT_NEAR(t.p.f, 0.0, 1e-6) << technique;
-                EXPECT_GE(t.p.nRestarts, 1) << technique;
+                EXPECT_NEAR(t.p.iter.f, 0.0, 1e-6) << technique;
+                EXPECT_GE(t.p.run.nRestarts, 1) << technique;
             } else {
-                EXPECT_EQ(t.p.f, 1.0) << technique;  // stopped where the gradient vanishes
+                EXPECT_EQ(t.p.iter.f, 1.0) << technique;  // stopped where the gradient vanishes
             }
         }
     }

@@ -30,7 +30,7 @@ constexpr double kHs35[] = {4, 2, 4, 2, 0, 2};
 constexpr double kNw164[] = {2, 0, 2};
 template <const auto& H>
 int32_t exact_hessian(NlpProblem* p) {
-    std::copy(std::begin(H), std::end(H), p->hessian);
+    std::copy(std::begin(H), std::end(H), p->hess.hessian);
     return 0;
 }
 
@@ -75,7 +75,7 @@ struct RandomQp {
         }
     }
     static int32_t hessian(NlpProblem* p) {
-        std::copy(get().h.begin(), get().h.end(), p->hessian);
+        std::copy(get().h.begin(), get().h.end(), p->hess.hessian);
         return 0;
     }
     static Standard problem() {
@@ -90,9 +90,9 @@ class Quadas : public NlpStep {
 protected:
     // Runs QUADAS with the exact Hessian; the path checks of the fixture.
     int32_t run(TechniqueProblem* t, NlpCallback hessian) {
-        t->p.hessianFn = hessian;
-        multipliers_.assign(t->p.nParams, 0.0);
-        t->p.multipliers = multipliers_.data();
+        t->p.cb.hessianFn = hessian;
+        multipliers_.assign(t->p.shape.nParams, 0.0);
+        t->p.active.multipliers = multipliers_.data();
         const int32_t status = run_direct(t);
         EXPECT_EQ(t->infeasible, 0);
         for (size_t i = 1; i < t->path.size(); ++i) EXPECT_LE(t->path[i], t->path[i - 1] + 1e-14);
@@ -108,9 +108,9 @@ TEST_F(Quadas, SolvesAQuadraticWithBoundsAndRowsExactly) {
     EXPECT_GE(run(&t, exact_hessian<kNw164>), kNlpAbsConv);
     EXPECT_NEAR(t.x[0], 1.4, 1e-12);
     EXPECT_NEAR(t.x[1], 1.7, 1e-12);
-    EXPECT_NEAR(t.p.f, 0.8, 1e-12);
-    EXPECT_EQ(t.p.nActiveLin, 1);
-    EXPECT_EQ(t.p.nActiveBounds, 0);
+    EXPECT_NEAR(t.p.iter.f, 0.8, 1e-12);
+    EXPECT_EQ(t.p.active.nActiveLin, 1);
+    EXPECT_EQ(t.p.active.nActiveBounds, 0);
     EXPECT_NEAR(multipliers_[0], 0.8, 1e-12);
 }
 
@@ -120,7 +120,7 @@ TEST_F(Quadas, SolvesAnEqualityConstrainedQuadraticExactly) {
     EXPECT_NEAR(t.x[0], 0.5, 1e-12);
     EXPECT_NEAR(t.x[1], -0.5, 1e-12);
     EXPECT_NEAR(t.x[2], 0.5, 1e-12);
-    EXPECT_NEAR(t.p.f, 0.0, 1e-20);
+    EXPECT_NEAR(t.p.iter.f, 0.0, 1e-20);
 }
 
 // The Hessian from differences of the gradient, as without a Hessian slot.
@@ -145,15 +145,15 @@ TEST_F(Quadas, SparseFormTakesTheDenseFormsIterates) {
         for (int32_t form : {0, 1, 2}) {  // sparse in memory, sparse on file, dense
             TechniqueProblem t(c.s, kTechQuadas, false);
             ActiveSetArrays arrays(&t.p);
-            t.p.techVariant = form == 2 ? 2 : 1;
-            t.p.conFactorForm = form == 2 ? 1 : 2;
+            t.p.opt.techVariant = form == 2 ? 2 : 1;
+            t.p.opt.conFactorForm = form == 2 ? 1 : 2;
             if (form == 1) {
                 ScratchFileRequest request;
                 request.attributeWord = 0x82000008;
-                ASSERT_EQ(xcopen(&t.p.conFactorFile, &request), 0);
+                ASSERT_EQ(xcopen(&t.p.opt.conFactorFile, &request), 0);
             }
             EXPECT_GE(run(&t, c.hessian), kNlpAbsConv) << c.s.name << " form " << form;
-            if (t.p.conFactorFile != nullptr) xcclose(t.p.conFactorFile, 1);
+            if (t.p.opt.conFactorFile != nullptr) xcclose(t.p.opt.conFactorFile, 1);
             path[form] = t.path;
             x[form] = t.x;
         }

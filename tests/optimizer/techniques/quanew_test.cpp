@@ -24,16 +24,16 @@ TEST_F(Quanew, DfpUpdatesMinimiseTheStandardProblems) {
 TEST_F(Quanew, StartMatrixOptions) {
     for (int32_t technique : {kTechQuanew, kTechDualQuanew}) {
         TechniqueProblem fromHessian(standard_problems()[0], technique, false);
-        fromHessian.p.startFromHessian = 1;
+        fromHessian.p.opt.startFromHessian = 1;
         const int32_t status = run_driver(&fromHessian);
         EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << status;
-        EXPECT_NEAR(fromHessian.p.f, 0.0, 1e-6);
-        EXPECT_GE(fromHessian.p.nHess, 1);
+        EXPECT_NEAR(fromHessian.p.iter.f, 0.0, 1e-6);
+        EXPECT_GE(fromHessian.p.run.nHess, 1);
         TechniqueProblem given(standard_problems()[3], technique, false);
-        given.p.inHessian = 1000.0;
+        given.p.opt.inHessian = 1000.0;
         EXPECT_GE(run_driver(&given), kNlpAbsConv);
-        EXPECT_NEAR(given.p.f, 0.0, 1e-6);
-        EXPECT_EQ(given.p.nHess, 0);
+        EXPECT_NEAR(given.p.iter.f, 0.0, 1e-6);
+        EXPECT_EQ(given.p.run.nHess, 0);
     }
 }
 
@@ -46,11 +46,11 @@ TEST_F(Quanew, RestartOptionStartsTheMatrixAgain) {
     double iterations[2];
     for (int32_t k : {0, 1}) {
         TechniqueProblem t(ellipse(), kTechQuanew, false);
-        t.p.inHessian = 1.0;
-        if (k == 1) t.p.restart = 1.0;
+        t.p.opt.inHessian = 1.0;
+        if (k == 1) t.p.opt.restart = 1.0;
         EXPECT_GE(run_driver(&t), kNlpAbsConv);
-        EXPECT_NEAR(t.p.f, 0.0, 1e-6);
-        iterations[k] = t.p.iteration;
+        EXPECT_NEAR(t.p.iter.f, 0.0, 1e-6);
+        iterations[k] = t.p.run.iteration;
     }
     EXPECT_GT(iterations[1], 2 * iterations[0]);
 }

@@ -24,16 +24,16 @@ TEST_F(Sqp, LeavesTheMultipliers) {
         TechniqueProblem t(nonlinear_problems()[1], technique, false);
         std::vector<double> mult(8, -1.0);
         std::vector<int32_t> active(8, -1);
-        t.p.multipliers = mult.data();
-        t.p.activeList = active.data();
+        t.p.active.multipliers = mult.data();
+        t.p.active.activeList = active.data();
         ASSERT_GE(run_direct(&t), kNlpAbsConv);
         const double expected[] = {1, 0, 2};
-        for (int32_t k = 0; k < t.p.nActiveLin; ++k) EXPECT_NEAR(mult[k], expected[active[k]], 1e-5) << k;
-        EXPECT_EQ(t.p.nActiveNlin, t.p.nActiveLin);
-        EXPECT_GE(t.p.nActiveLin, 2);
+        for (int32_t k = 0; k < t.p.active.nActiveLin; ++k) EXPECT_NEAR(mult[k], expected[active[k]], 1e-5) << k;
+        EXPECT_EQ(t.p.active.nActiveNlin, t.p.active.nActiveLin);
+        EXPECT_GE(t.p.active.nActiveLin, 2);
         // FCONV2 ends the run on a predicted change below 1e-6: the Lagrange
         // gradient is then of the order of its square root times B.
-        EXPECT_LE(t.p.lagrangeGradMax, 1e-4);
+        EXPECT_LE(t.p.iter.lagrangeGradMax, 1e-4);
     }
 }
 
@@ -53,11 +53,11 @@ TEST_F(Sqp, LeastSquaresMeasuresAreTheRunsOwn) {
     for (int32_t technique : {kTechNrlins, kTechNrridg, kTechTrureg, kTechLevmar})
         for (const Standard& s : linear_problems()) {
             TechniqueProblem t(s, technique, false);
-            t.p.leastSquares = 1;
-            t.p.scaledGradMax = 0.0;
-            t.p.lmGconvMeasure = 0.0;
+            t.p.shape.leastSquares = 1;
+            t.p.iter.scaledGradMax = 0.0;
+            t.p.iter.lmGconvMeasure = 0.0;
             EXPECT_GE(run_direct(&t), kNlpAbsConv) << s.name << " " << technique;
-            EXPECT_NEAR(t.p.f, s.fMin, 1e-6 * (1 + std::fabs(s.fMin))) << s.name << " " << technique;
+            EXPECT_NEAR(t.p.iter.f, s.fMin, 1e-6 * (1 + std::fabs(s.fMin))) << s.name << " " << technique;
         }
 }
 
@@ -67,11 +67,11 @@ TEST_F(Sqp, LinearRowMultiplier) {
         TechniqueProblem t(linear_problems()[3], technique, false);
         std::vector<double> mult(8, -1.0);
         std::vector<int32_t> active(8, -1);
-        t.p.multipliers = mult.data();
-        t.p.activeList = active.data();
+        t.p.active.multipliers = mult.data();
+        t.p.active.activeList = active.data();
         ASSERT_GE(run_direct(&t), kNlpAbsConv);
-        ASSERT_EQ(t.p.nActiveBounds, 0);
-        ASSERT_EQ(t.p.nActiveLin, 1);
+        ASSERT_EQ(t.p.active.nActiveBounds, 0);
+        ASSERT_EQ(t.p.active.nActiveLin, 1);
         EXPECT_EQ(active[0], 0);
         EXPECT_NEAR(mult[0], 2.0 / 9, 1e-6);
     }

@@ -25,37 +25,37 @@ TEST_F(Support, RatioTestStopsAtTheNearestBoundOrRow) {
     TestProblem t({0.5, 0.0}, [](const double*) { return 0.0; });
     t.lower = {0.0, -DBL_MAX};
     t.upper = {1.0, 2.0};
-    t.p.hasBounds = 1;
+    t.p.shape.hasBounds = 1;
     int32_t blocking = 0;
     const double base[] = {0.5, 0.0}, up[] = {1.0, 1.0}, small[] = {0.1, 0.1}, out[] = {-1.0, 0.0};
     EXPECT_EQ(znlpstl(&t.p, 1, 0, base, up, &blocking), 0);
-    EXPECT_DOUBLE_EQ(t.p.stepBound, 0.5);
+    EXPECT_DOUBLE_EQ(t.p.iter.stepBound, 0.5);
     EXPECT_EQ(blocking, 2);  // the upper bound of parameter 0
     // flag 1 skips the bounds of a parameter held active.
     std::vector<int32_t> state = {1, 0};
-    t.p.boundState = state.data();
+    t.p.active.boundState = state.data();
     EXPECT_EQ(znlpstl(&t.p, 1, 1, base, up, &blocking), 0);
-    EXPECT_DOUBLE_EQ(t.p.stepBound, 2.0);
+    EXPECT_DOUBLE_EQ(t.p.iter.stepBound, 2.0);
     EXPECT_EQ(blocking, 3);
-    t.p.boundState = nullptr;
+    t.p.active.boundState = nullptr;
     EXPECT_EQ(znlpstl(&t.p, 0, 0, base, small, &blocking), 0);
-    EXPECT_DOUBLE_EQ(t.p.stepBound, 1.0);  // mode 0 caps at 1
+    EXPECT_DOUBLE_EQ(t.p.iter.stepBound, 1.0);  // mode 0 caps at 1
     EXPECT_EQ(blocking, -1);
     // A row x0 - x1 >= 0.4 blocks d = (-1, 1) after 0.05, before the bound.
     std::vector<double> row = {1.0, -1.0}, rhs = {0.4};
-    t.p.hasLinCon = 1;
-    t.p.nLinCon = 1;
-    t.p.linRows = row.data();
-    t.p.linRhs = rhs.data();
+    t.p.shape.hasLinCon = 1;
+    t.p.shape.nLinCon = 1;
+    t.p.con.linRows = row.data();
+    t.p.con.linRhs = rhs.data();
     const double across[] = {-1.0, 1.0};
     EXPECT_EQ(znlpstl(&t.p, 1, 0, base, across, &blocking), 0);
-    EXPECT_DOUBLE_EQ(t.p.stepBound, 0.05);
+    EXPECT_DOUBLE_EQ(t.p.iter.stepBound, 0.05);
     EXPECT_EQ(blocking, 4);
     // At the lower bound no step outward is possible.
     const double atBound[] = {0.0, 0.0};
-    t.p.hasLinCon = 0;
+    t.p.shape.hasLinCon = 0;
     EXPECT_EQ(znlpstl(&t.p, 1, 0, atBound, out, &blocking), -1);
-    EXPECT_EQ(t.p.stepBound, 0.0);
+    EXPECT_EQ(t.p.iter.stepBound, 0.0);
 }
 
 int resets = 0;
@@ -63,9 +63,9 @@ int resets = 0;
 TEST_F(Support, FreeListPutsTheHeldParametersLast) {
     TestProblem t({0, 0, 0, 0}, [](const double*) { return 0.0; });
     std::vector<int32_t> state = {1, 0, -1, 0}, list(4);
-    t.p.boundState = state.data();
-    t.p.freeList = list.data();
-    t.p.resetFn = [](NlpProblem*) { return ++resets, 0; };
+    t.p.active.boundState = state.data();
+    t.p.active.freeList = list.data();
+    t.p.cb.resetFn = [](NlpProblem*) { return ++resets, 0; };
     EXPECT_EQ(znlpinc(&t.p, 0), 0);
     EXPECT_EQ(list, (std::vector<int32_t>{1, 3, 0, 2}));
     EXPECT_EQ(resets, 0);
@@ -79,10 +79,10 @@ TEST_F(Support, TechniqueWithoutWorkSpaceIsNotUsable) {
     for (int32_t technique : kBuilt) {
         TechniqueProblem t(standard_problems()[0], technique, least_squares_only(technique));
         ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
-        const int32_t calls = t.p.nFun;
+        const int32_t calls = t.p.run.nFun;
         velix::platform::fail_nth_pool_creation(1);
         EXPECT_EQ(znlpdrv(&t.p, 2, 0, 0, 0), kNlpNotUsable) << technique;
-        EXPECT_EQ(t.p.nFun, calls) << technique;
+        EXPECT_EQ(t.p.run.nFun, calls) << technique;
     }
     EXPECT_NE(log().find("not enough memory"), std::string::npos) << log();
 }
@@ -97,7 +97,7 @@ TEST_F(Support, BoundsOnlyTechniquesRefuseLinearRows) {
             continue;
         TechniqueProblem t(linear_problems()[1], technique, false);
         EXPECT_EQ(run_direct(&t), kNlpNotUsable) << technique;
-        EXPECT_EQ(t.p.nFun, 1) << technique;  // the start evaluation alone
+        EXPECT_EQ(t.p.run.nFun, 1) << technique;  // the start evaluation alone
     }
     EXPECT_NE(log().find("does not take general linear or nonlinear constraints"), std::string::npos) << log();
 }
@@ -106,19 +106,19 @@ TEST_F(Support, BoundsOnlyTechniquesRefuseLinearRows) {
 // the technique starts again from there and converges anew.
 int32_t move_once(NlpProblem* p, int32_t code) {
     const int32_t status = znlptrm(p, code);
-    if (status < kNlpAbsConv || status > kNlpGConv2 || p->nRestarts > 0) return status;
-    p->x[0] += 0.5;
+    if (status < kNlpAbsConv || status > kNlpGConv2 || p->run.nRestarts > 0) return status;
+    p->param.x[0] += 0.5;
     return kNlpRestart;
 }
 
 TEST_F(Support, TechniquesRestartFromAMovedPoint) {
     for (int32_t technique : kBuilt) {
         TechniqueProblem t(standard_problems()[0], technique, least_squares_only(technique));
-        t.p.terminationFn = move_once;
+        t.p.cb.terminationFn = move_once;
         const int32_t status = run_driver(&t);
         EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << technique << " " << status;
-        EXPECT_EQ(t.p.nRestarts, 1) << technique;
-        EXPECT_NEAR(t.p.f, 0.0, 1e-4) << technique;
+        EXPECT_EQ(t.p.run.nRestarts, 1) << technique;
+        EXPECT_NEAR(t.p.iter.f, 0.0, 1e-4) << technique;
     }
 }
 
@@ -129,10 +129,10 @@ TEST_F(Support, TechniquesStepAroundAFailedEvaluation) {
     for (int32_t technique : kBuilt) {
         TechniqueProblem t(standard_problems()[0], technique, least_squares_only(technique));
         ASSERT_EQ(znlpdrv(&t.p, 1, 0, 0, 0), 0);
-        t.failObjectiveAt = t.p.nFun + 3;
+        t.failObjectiveAt = t.p.run.nFun + 3;
         const int32_t status = znlpdrv(&t.p, 2, 0, 0, 0);
         EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << technique << " " << status;
-        EXPECT_NEAR(t.p.f, 0.0, 1e-4) << technique;
+        EXPECT_NEAR(t.p.iter.f, 0.0, 1e-4) << technique;
     }
 }
 
@@ -170,9 +170,9 @@ TEST_F(Support, HistoryHasARowPerIteration) {
         shown.push_back(technique);
         TechniqueProblem t(standard_problems()[0], technique, least_squares_only(technique));
         t.p.out.kyrObject = manager_;
-        t.p.printLevel = 2;
+        t.p.opt.printLevel = 2;
         ASSERT_GE(run_driver(&t), kNlpAbsConv) << technique;
-        iterations.push_back(t.p.iteration);
+        iterations.push_back(t.p.run.iteration);
     }
     const JsonValue out = document()["steps"][0]["output"];
     size_t run = 0;
@@ -190,7 +190,7 @@ TEST_F(Support, HistoryHasARowPerIteration) {
 TEST_F(Support, HistoryMarksTheBoundsThatBecomeActive) {
     TechniqueProblem t(bounded_problems()[1], kTechQuanew, false);  // HS4: both bounds end active
     t.p.out.kyrObject = manager_;
-    t.p.printLevel = 2;
+    t.p.opt.printLevel = 2;
     EXPECT_EQ(run_direct(&t), kNlpAllFixed);
     znlpptm(&t.p, kNlpAllFixed, 0);  // closes and delivers the history
     const JsonValue out = document()["steps"][0]["output"];

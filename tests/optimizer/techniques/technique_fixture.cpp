@@ -75,27 +75,27 @@ void freudenstein_j(const double* x, double* j) {
 
 int32_t cross_product(NlpProblem* p) {
     TechniqueProblem* t = TechniqueProblem::of(p);
-    const int32_t n = p->nParams, m = t->problem.m;
+    const int32_t n = p->shape.nParams, m = t->problem.m;
     double* jac = t->work.data() + m;
-    t->problem.jac(p->x, jac);
+    t->problem.jac(p->param.x, jac);
     for (int32_t i = 0; i < n; ++i)
         for (int32_t k = 0; k <= i; ++k) {
             double s = 0;
             for (int32_t r = 0; r < m; ++r) s += jac[r * n + i] * jac[r * n + k];
-            p->hessian[pk_lower(i, k)] = 2 * s;
+            p->hess.hessian[pk_lower(i, k)] = 2 * s;
         }
     return 0;
 }
 
 void record(NlpProblem* p) {
     TechniqueProblem* t = TechniqueProblem::of(p);
-    t->path.push_back(p->f);
-    for (int32_t j = 0; p->hasBounds && j < p->nParams; ++j)
-        if (p->x[j] < p->lower[j] - 1e-12 || p->x[j] > p->upper[j] + 1e-12) t->infeasible += 1;
-    for (int32_t r = 0; r < p->nLinCon; ++r) {
-        double s = -p->linRhs[r];
-        for (int32_t j = 0; j < p->nParams; ++j) s += p->linRows[r * p->nParams + j] * p->x[j];
-        if (r < p->nLinEq ? std::fabs(s) > 1e-10 : s < -1e-10) t->infeasible += 1;
+    t->path.push_back(p->iter.f);
+    for (int32_t j = 0; p->shape.hasBounds && j < p->shape.nParams; ++j)
+        if (p->param.x[j] < p->param.lower[j] - 1e-12 || p->param.x[j] > p->param.upper[j] + 1e-12) t->infeasible += 1;
+    for (int32_t r = 0; r < p->shape.nLinCon; ++r) {
+        double s = -p->con.linRhs[r];
+        for (int32_t j = 0; j < p->shape.nParams; ++j) s += p->con.linRows[r * p->shape.nParams + j] * p->param.x[j];
+        if (r < p->shape.nLinEq ? std::fabs(s) > 1e-10 : s < -1e-10) t->infeasible += 1;
     }
 }
 
@@ -198,13 +198,13 @@ void hs71_j(const double* x, double* j) {
 }
 
 int32_t con_values(NlpProblem* p) {
-    p->nConEval += 1;
-    TechniqueProblem::of(p)->problem.con(p->x, p->conValues);
+    p->run.nConEval += 1;
+    TechniqueProblem::of(p)->problem.con(p->param.x, p->con.conValues);
     return 0;
 }
 int32_t con_jacobian(NlpProblem* p) {
-    p->nConJac += 1;
-    TechniqueProblem::of(p)->problem.conJac(p->x, p->conJacobian);
+    p->run.nConJac += 1;
+    TechniqueProblem::of(p)->problem.conJac(p->param.x, p->con.conJacobian);
     return 0;
 }
 
@@ -289,9 +289,9 @@ namespace {
 
 int32_t store_jacobian(NlpProblem* p) {
     TechniqueProblem* t = TechniqueProblem::of(p);
-    const int32_t n = p->nParams, m = t->problem.m;
+    const int32_t n = p->shape.nParams, m = t->problem.m;
     double* jac = t->work.data() + m;
-    t->problem.jac(p->x, jac);
+    t->problem.jac(p->param.x, jac);
     for (int32_t j = 0; j < n; ++j) {
         for (int32_t i = 0; i < m; ++i) t->column[i] = jac[i * n + j];
         if (znlpjwt(p, 0, j, 1, t->column.data()) != 0) return 1;
@@ -304,16 +304,16 @@ int32_t store_jacobian(NlpProblem* p) {
 void TechniqueProblem::use_store(HostFile* file) {
     functions.assign(problem.m, 0.0);
     column.assign(problem.m, 0.0);
-    p.leastSquares = 1;
-    p.nFunctions = problem.m;
-    p.funValues = functions.data();
-    p.jacobianFile = file;
-    p.residualJacobianFn = store_jacobian;
+    p.shape.leastSquares = 1;
+    p.shape.nFunctions = problem.m;
+    p.work.funValues = functions.data();
+    p.opt.jacobianFile = file;
+    p.cb.residualJacobianFn = store_jacobian;
 }
 
 void TechniqueProblem::gradient_value(const double* x, double* g) {
     if (problem.g != nullptr) return problem.g(x, g);
-    const int32_t n = p.nParams, m = problem.m;
+    const int32_t n = p.shape.nParams, m = problem.m;
     double* jac = work.data() + m;
     problem.r(x, work.data());
     problem.jac(x, jac);
@@ -330,41 +330,41 @@ TechniqueProblem::TechniqueProblem(const Standard& s, int32_t technique, bool cr
           [this](const double* x, double* g) { gradient_value(x, g); }),
       problem(s) {
     work.assign(static_cast<size_t>(s.m) * (1 + s.x0.size()), 0.0);
-    p.technique = technique;
-    p.update = update;
-    p.hessianFn = crossProduct ? cross_product : znlpfh3;
-    p.iterOutputHook = record;
+    p.opt.technique = technique;
+    p.opt.update = update;
+    p.cb.hessianFn = crossProduct ? cross_product : znlpfh3;
+    p.cb.iterOutputHook = record;
     if (!s.lower.empty()) {
         lower = s.lower;
         upper = s.upper;
-        p.hasBounds = 1;
+        p.shape.hasBounds = 1;
     }
     if (!s.rhs.empty()) {
-        p.hasLinCon = 1;
-        p.nLinCon = static_cast<int32_t>(s.rhs.size());
-        p.nLinEq = s.nEq;
-        p.linRows = const_cast<double*>(s.rows.data());
-        p.linRhs = const_cast<double*>(s.rhs.data());
+        p.shape.hasLinCon = 1;
+        p.shape.nLinCon = static_cast<int32_t>(s.rhs.size());
+        p.shape.nLinEq = s.nEq;
+        p.con.linRows = const_cast<double*>(s.rows.data());
+        p.con.linRhs = const_cast<double*>(s.rhs.data());
     }
     if (s.mc > 0) {
         conValues.assign(static_cast<size_t>(s.mc), 0.0);
         conJacobian.assign(static_cast<size_t>(s.mc) * s.x0.size(), 0.0);
         lagrangeGradient.assign(s.x0.size(), 0.0);
-        p.lagrangeGradient = lagrangeGradient.data();
-        p.hasNlinCon = 1;
-        p.nNlinCon = s.mc;
-        p.nNlinEq = s.mcEq;
-        p.conValues = conValues.data();
-        p.conJacobian = conJacobian.data();
-        p.conValuesFn = con_values;
-        p.conJacobianFn = con_jacobian;
+        p.work.lagrangeGradient = lagrangeGradient.data();
+        p.shape.hasNlinCon = 1;
+        p.shape.nNlinCon = s.mc;
+        p.shape.nNlinEq = s.mcEq;
+        p.con.conValues = conValues.data();
+        p.con.conJacobian = conJacobian.data();
+        p.cb.conValuesFn = con_values;
+        p.cb.conJacobianFn = con_jacobian;
     }
     // What the option set-up leaves to the defaults of the technique.
-    set_missing({&p.maxIter, &p.maxFunc, &p.absGConv, &p.gConv, &p.absXConv, &p.xConv, &p.fConv2,
-                 &p.gConv2, &p.absFConv, &p.fSize, &p.xSize, &p.restart, &p.lsPrecision, &p.inStep});
+    set_missing({&p.opt.maxIter, &p.opt.maxFunc, &p.opt.absGConv, &p.opt.gConv, &p.opt.absXConv, &p.opt.xConv, &p.opt.fConv2,
+                 &p.opt.gConv2, &p.opt.absFConv, &p.opt.fSize, &p.opt.xSize, &p.opt.restart, &p.opt.lsPrecision, &p.opt.inStep});
     znlp_default_options(&p);
-    p.updateFn = p.update == kUpdateDfp ? znlpdfp : znlpbfg;
-    p.lineSearchFn = znlp_line_search(p.lineSearch);
+    p.cb.updateFn = p.opt.update == kUpdateDfp ? znlpdfp : znlpbfg;
+    p.cb.lineSearchFn = znlp_line_search(p.opt.lineSearch);
 }
 
 int32_t run_driver(TechniqueProblem* t) {
@@ -374,10 +374,10 @@ int32_t run_driver(TechniqueProblem* t) {
 
 int32_t run_direct(TechniqueProblem* t) {
     NlpProblem* p = &t->p;
-    for (int32_t j = 0; j < p->nParams; ++j) p->x[j] = std::fmin(std::fmax(p->x[j], p->lower[j]), p->upper[j]);
-    if (p->objectiveFn(p) != 0 || p->gradientFn(p) != 0) return kNlpStartFunction;
-    p->fPrev = p->f;
-    p->evalPhase = kPhaseRun;
+    for (int32_t j = 0; j < p->shape.nParams; ++j) p->param.x[j] = std::fmin(std::fmax(p->param.x[j], p->param.lower[j]), p->param.upper[j]);
+    if (p->cb.objectiveFn(p) != 0 || p->cb.gradientFn(p) != 0) return kNlpStartFunction;
+    p->iter.fPrev = p->iter.f;
+    p->run.evalPhase = kPhaseRun;
     const NlpTechniqueFn fn = znlp_technique_for(p);
     return fn(p);
 }
@@ -395,10 +395,10 @@ namespace velix::test {
     // The simplex has no gradient to hold a parameter by.
     if (s.allHeld && technique != kTechNmsimp && technique != kTechNmsim2 && status != kNlpAllFixed)
         why << " not every parameter held;";
-    const double target = s.fLocal >= 0 && std::fabs(t.p.f - s.fLocal) < std::fabs(t.p.f) ? s.fLocal : s.fMin;
+    const double target = s.fLocal >= 0 && std::fabs(t.p.iter.f - s.fLocal) < std::fabs(t.p.iter.f) ? s.fLocal : s.fMin;
     const double allowed = tol * (1 + std::fabs(target));
-    if (!(std::fabs(t.p.f - target) <= allowed))
-        why << " f " << t.p.f << " differs from " << target << " by more than " << allowed << ";";
+    if (!(std::fabs(t.p.iter.f - target) <= allowed))
+        why << " f " << t.p.iter.f << " differs from " << target << " by more than " << allowed << ";";
     for (size_t j = 0; j < s.xStar.size(); ++j)
         if (!(std::fabs(t.x[j] - s.xStar[j]) <= 1e-5 * (1 + std::fabs(s.xStar[j]))))
             why << " x" << j + 1 << " " << t.x[j] << " differs from " << s.xStar[j] << ";";
@@ -415,8 +415,8 @@ namespace velix::test {
         if (t.path[i] > t.path[i - 1] + 1e-13 * std::fabs(t.path[i - 1])) why << " f rose at test " << i << ";";
     if (why.str().empty()) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << s.name << " technique " << technique << " update " << update
-                                         << " status " << status << " iterations " << t.p.iteration << " calls "
-                                         << t.p.nFun << ":" << why.str();
+                                         << " status " << status << " iterations " << t.p.run.iteration << " calls "
+                                         << t.p.run.nFun << ":" << why.str();
 }
 
 }  // namespace velix::test

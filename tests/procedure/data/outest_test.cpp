@@ -47,30 +47,30 @@ protected:
         std::memcpy(names_[0].text, "b1", 2);
         names_[1].length = 2;
         std::memcpy(names_[1].text, "b2", 2);
-        nlp_.nParams = 2;
-        nlp_.paramNames = names_;
-        nlp_.paramRow = row_;
-        nlp_.x = x_;
-        nlp_.gradient = g_;
-        nlp_.stdErrors = se_;
-        nlp_.lower = lower_;
-        nlp_.upper = upper_;
-        nlp_.boundState = state_;
-        nlp_.freeList = free_;
-        nlp_.activeList = active_;
-        nlp_.multipliers = mult_;
-        nlp_.linRhs = rhs_;
-        nlp_.conRowFn = one_row;
+        nlp_.shape.nParams = 2;
+        nlp_.param.paramNames = names_;
+        nlp_.param.paramRow = row_;
+        nlp_.param.x = x_;
+        nlp_.work.gradient = g_;
+        nlp_.work.stdErrors = se_;
+        nlp_.param.lower = lower_;
+        nlp_.param.upper = upper_;
+        nlp_.active.boundState = state_;
+        nlp_.active.freeList = free_;
+        nlp_.active.activeList = active_;
+        nlp_.active.multipliers = mult_;
+        nlp_.con.linRhs = rhs_;
+        nlp_.cb.conRowFn = one_row;
         nlp_.hooks = &hooks_;
-        nlp_.procContext = &ctx_;
-        nlp_.f = 0.75;
-        nlp_.hasBounds = 1;
-        nlp_.hasLinCon = 1;
-        nlp_.nLinCon = 1;
-        nlp_.nActiveLin = 1;
-        nlp_.nActiveBounds = 1;
-        nlp_.conFactorForm = 1;
-        hooks_.wantCovariance = 1;
+        nlp_.user = &ctx_;
+        nlp_.iter.f = 0.75;
+        nlp_.shape.hasBounds = 1;
+        nlp_.shape.hasLinCon = 1;
+        nlp_.shape.nLinCon = 1;
+        nlp_.active.nActiveLin = 1;
+        nlp_.active.nActiveBounds = 1;
+        nlp_.opt.conFactorForm = 1;
+        hooks_.cov.wantCovariance = 1;
         hooks_.matrices.outestGradient = 1;
         ctx_.nlp = &nlp_;
         ctx_.sizes.nParmFree = 2;
@@ -110,8 +110,8 @@ protected:
 };
 
 TEST_F(Outest, SolutionRowsInOrder) {
-    nlp_.evalPhase = -1.0;
-    nlp_.lastStatus = 3;
+    nlp_.run.evalPhase = -1.0;
+    nlp_.run.lastStatus = 3;
     cosfoes(&nlp_, 0, nullptr);
     const std::vector<std::string> r = rows();
     ASSERT_EQ(r.size(), 14u);
@@ -135,7 +135,7 @@ TEST_F(Outest, SolutionRowsInOrder) {
 }
 
 TEST_F(Outest, MaximisingSignsAndStart) {
-    nlp_.maximize = 1;
+    nlp_.shape.maximize = 1;
     cosfoes(&nlp_, -1, nullptr);
     const std::vector<std::string> r = rows();
     ASSERT_EQ(r.size(), 3u);
@@ -145,7 +145,7 @@ TEST_F(Outest, MaximisingSignsAndStart) {
 
 TEST_F(Outest, CovarianceMatrixWithSummary) {
     ctx_.methods.methodStage = kMethodUls;
-    hooks_.sigmaSq = 2.0;
+    hooks_.result.sigmaSq = 2.0;
     nlp_.report.matrixHeader = {1.5, -2.0, 2.0, 0.0, 0.0};
     const double cov[3] = {4.0, 1.0, 9.0};
     cosfoes(&nlp_, 6, cov);

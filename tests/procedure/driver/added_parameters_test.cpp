@@ -24,7 +24,7 @@ struct Step : velix::testing::CosinitStep {
     // The start value of a parameter by name; NaN when there is none.
     double start(const std::string& name) const {
         for (int32_t k = 0; k < ctx.sizes.nParmAll; ++k)
-            if (name_of(nlp.paramNames[k]) == name) return nlp.x[k];
+            if (name_of(nlp.param.paramNames[k]) == name) return nlp.param.x[k];
         ADD_FAILURE() << "no parameter " << name;
         return std::nan("");
     }

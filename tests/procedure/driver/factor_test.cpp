@@ -40,7 +40,7 @@ TEST(FactorModel, DefaultExploratoryPattern) {
             EXPECT_EQ(s.ctx.elements.column[e], j);
             EXPECT_EQ(s.ctx.elements.parameter[e], e + 1);
             EXPECT_EQ(s.parameter_of(e), "_F" + std::to_string(e + 1));
-            EXPECT_TRUE(host_is_missing(s.nlp.x[e]));
+            EXPECT_TRUE(host_is_missing(s.nlp.param.x[e]));
         }
     for (int32_t i = 0; i < 6; ++i, ++e) {
         EXPECT_EQ(s.element_at(3, i, i), e);

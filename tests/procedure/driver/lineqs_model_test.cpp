@@ -62,9 +62,9 @@ TEST(LineqsModel, ReferenceProgramsParameterCounts) {
         Step s(program(c.stem));
         ASSERT_EQ(s.exitCode, -1) << c.stem << "\n" << s.log.str();
         EXPECT_EQ(s.ctx.sizes.nParmFree, c.parameters) << c.stem;
-        EXPECT_EQ(s.nlp.nParams, c.parameters) << c.stem;
+        EXPECT_EQ(s.nlp.shape.nParams, c.parameters) << c.stem;
         EXPECT_EQ(s.ctx.sizes.nManifest, c.manifest) << c.stem;
-        EXPECT_EQ(s.nlp.nFunctions, c.manifest * (c.manifest + 1) / 2) << c.stem;
+        EXPECT_EQ(s.nlp.shape.nFunctions, c.manifest * (c.manifest + 1) / 2) << c.stem;
         EXPECT_EQ(s.ctx.methods.methodRequested, kMethodNone);
         // Every named element refers to a parameter whose name it carries.
         for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e)
@@ -100,8 +100,8 @@ TEST(LineqsModel, RepeatedNameIsOneParameterAndLastStartValueWins) {
     // b and B are one parameter, c another, ve one: 3 parameters.
     EXPECT_EQ(s.ctx.sizes.nParmFree, 3);
     // The name and start value come from the last element, in file order.
-    EXPECT_EQ(name_of(s.nlp.paramNames[0]), "B");
-    EXPECT_DOUBLE_EQ(s.nlp.x[0], 0.7);
+    EXPECT_EQ(name_of(s.nlp.param.paramNames[0]), "B");
+    EXPECT_DOUBLE_EQ(s.nlp.param.x[0], 0.7);
     int32_t shared = 0;
     for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e) shared += s.ctx.elements.parameter[e] == 1;
     EXPECT_EQ(shared, 2);
@@ -114,10 +114,10 @@ TEST(LineqsModel, GeneratedNamesFromPrefixes) {
         "std F1 = 1.0, E1-E3 = ve__;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     ASSERT_EQ(s.ctx.sizes.nParmFree, 6);
-    EXPECT_EQ(name_of(s.nlp.paramNames[0]), "l1");
-    EXPECT_EQ(name_of(s.nlp.paramNames[2]), "l3");
-    EXPECT_EQ(name_of(s.nlp.paramNames[3]), "ve1");
-    EXPECT_EQ(name_of(s.nlp.paramNames[5]), "ve3");
+    EXPECT_EQ(name_of(s.nlp.param.paramNames[0]), "l1");
+    EXPECT_EQ(name_of(s.nlp.param.paramNames[2]), "l3");
+    EXPECT_EQ(name_of(s.nlp.param.paramNames[3]), "ve1");
+    EXPECT_EQ(name_of(s.nlp.param.paramNames[5]), "ve3");
 }
 
 TEST(LineqsModel, AddedParametersAndUnusedVariables) {
@@ -158,7 +158,7 @@ TEST(LineqsModel, UnusedVariablesLeaveBeforeTheParameterTable) {
     EXPECT_EQ(s.ctx.model.rows[1], 3);
     // The optimizer sees the moments of the kept variables only.
     EXPECT_EQ(s.ctx.sizes.nMoments, 6);
-    EXPECT_EQ(s.nlp.nFunctions, 6);
+    EXPECT_EQ(s.nlp.shape.nFunctions, 6);
     // Each kept variable is reached by _SEL_: no coverage warning.
     EXPECT_FALSE(has(m.numbers(), 213));
 }
@@ -245,14 +245,14 @@ TEST(LineqsModel, OptionCellsTakeTheirDefaultsAndCorrections) {
     // Optimizer limits are stored only when given and not missing.
     Step given(text("method=none maxiter=50 edf=100 nobs=60 vardef=n alphaecv=0.2"));
     ASSERT_EQ(given.exitCode, -1) << given.log.str();
-    EXPECT_EQ(given.nlp.maxIter, 50.0);
+    EXPECT_EQ(given.nlp.opt.maxIter, 50.0);
     EXPECT_EQ(given.ctx.options.edfGiven, 100.0);
     EXPECT_EQ(given.ctx.options.nobsGiven, 60.0);
     EXPECT_EQ(std::string(given.ctx.options.vardefKind, 8), "N       ");
     EXPECT_EQ(given.ctx.options.alphaEcv, 0.1);
     Step unset(text("method=none maxiter=."));
     ASSERT_EQ(unset.exitCode, -1) << unset.log.str();
-    EXPECT_EQ(std::memcmp(&unset.nlp.maxIter, &plain.nlp.maxIter, sizeof(double)), 0);
+    EXPECT_EQ(std::memcmp(&unset.nlp.opt.maxIter, &plain.nlp.opt.maxIter, sizeof(double)), 0);
 }
 
 TEST(LineqsModel, InputErrorsEndTheStep) {
@@ -322,7 +322,7 @@ TEST(LineqsModel, ShortStdAndCovListsShareOrGenerateTheirParameters) {
         int32_t shared = 0;
         for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e)
             shared +=
-                name_of(s.nlp.paramNames[std::max(std::abs(s.ctx.elements.parameter[e]), 1) - 1]) ==
+                name_of(s.nlp.param.paramNames[std::max(std::abs(s.ctx.elements.parameter[e]), 1) - 1]) ==
                     "ve" &&
                 s.ctx.elements.parameter[e] != 0;
         EXPECT_EQ(shared, 3);
@@ -341,7 +341,7 @@ TEST(LineqsModel, ShortStdAndCovListsShareOrGenerateTheirParameters) {
             const std::string want = "r" + std::to_string(k);
             bool found = false;
             for (int32_t p = 0; p < s.ctx.sizes.nParmAll; ++p)
-                found |= name_of(s.nlp.paramNames[p]) == want;
+                found |= name_of(s.nlp.param.paramNames[p]) == want;
             EXPECT_TRUE(found) << want;
         }
         // Every covariance sits in the lower triangle of _PHI_.
@@ -366,22 +366,22 @@ TEST(OptimizerState, SaveAndRestoreAcrossByGroups) {
     s.ctx.sizes.nByVars = 1;  // behave as with BY groups
     const int32_t nE = s.ctx.sizes.nElements, nP = s.ctx.sizes.nParmAll;
     std::vector<double> elements(s.ctx.elements.value, s.ctx.elements.value + nE);
-    std::vector<double> x(s.nlp.x, s.nlp.x + nP);
-    const double maxIter = s.nlp.maxIter;
+    std::vector<double> x(s.nlp.param.x, s.nlp.param.x + nP);
+    const double maxIter = s.nlp.opt.maxIter;
     auto same_bits = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
     cosxinp(&s.ctx, 0);
     EXPECT_EQ(s.ctx.optSetup.saveEnd[0], static_cast<int64_t>(sizeof(NlpProblem) + sizeof(NlpHookBlock)) + 8 * (nE + nP));
     // A BY group changes everything.
-    for (int32_t i = 0; i < nP; ++i) s.nlp.x[i] = 100.0 + i;
+    for (int32_t i = 0; i < nP; ++i) s.nlp.param.x[i] = 100.0 + i;
     for (int32_t e = 0; e < nE; ++e) s.ctx.elements.value[e] = -1.0;
-    s.nlp.maxIter = 7.0;
+    s.nlp.opt.maxIter = 7.0;
     cosxinp(&s.ctx, 1);
-    for (int32_t i = 0; i < nP; ++i) EXPECT_TRUE(same_bits(s.nlp.x[i], x[i])) << "parameter " << i;
-    EXPECT_TRUE(same_bits(s.nlp.maxIter, maxIter));
+    for (int32_t i = 0; i < nP; ++i) EXPECT_TRUE(same_bits(s.nlp.param.x[i], x[i])) << "parameter " << i;
+    EXPECT_TRUE(same_bits(s.nlp.opt.maxIter, maxIter));
     // Every element of a parameter takes the parameter's value: b occurs
     // twice, and its last element has no start value, so b is missing.
     uint64_t bBits;
-    std::memcpy(&bBits, &s.nlp.x[0], 8);
+    std::memcpy(&bBits, &s.nlp.param.x[0], 8);
     EXPECT_EQ(bBits >> 48, 0xFFFFu);
     for (int32_t e = 0; e < nE; ++e) {
         const int32_t p = s.ctx.elements.parameter[e];

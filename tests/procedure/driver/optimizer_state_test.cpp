@@ -29,8 +29,8 @@ int32_t element_at(const ProcContext& ctx, int32_t k, int32_t row, int32_t colum
 
 int32_t parameter_index(const NlpProblem& nlp, int32_t n, const std::string& name) {
     for (int32_t p = 0; p < n; ++p)
-        if (name_of(nlp.paramNames[p]).substr(0, name.size()) == name &&
-            (nlp.paramNames[p].length == static_cast<int16_t>(name.size())))
+        if (name_of(nlp.param.paramNames[p]).substr(0, name.size()) == name &&
+            (nlp.param.paramNames[p].length == static_cast<int16_t>(name.size())))
             return p;
     return -1;
 }
@@ -42,7 +42,7 @@ TEST(OptimizerState, InramEstimatesOfTheGroupReplaceTheStartValues) {
     ASSERT_EQ(s.ctx.input.inramUsed, 1);
     s.ctx.sizes.nByVars = 1;  // behave as with BY groups
     const int32_t nP = s.ctx.sizes.nParmAll;
-    std::vector<double> x(s.nlp.x, s.nlp.x + nP);
+    std::vector<double> x(s.nlp.param.x, s.nlp.param.x + nP);
     cosxinp(&s.ctx, 0);
 
     // The first group of INRAM= holds the model (the lines of
@@ -82,18 +82,18 @@ TEST(OptimizerState, InramEstimatesOfTheGroupReplaceTheStartValues) {
     ASSERT_GE(b2, 0);
     EXPECT_EQ(s.ctx.elements.value[b1], 0.9);
     EXPECT_EQ(s.ctx.elements.value[b2], 0.8);
-    EXPECT_EQ(s.nlp.x[b], 0.8);
+    EXPECT_EQ(s.nlp.param.x[b], 0.8);
     // _MATNR_ 20003 is matrix 3 of its term.
-    EXPECT_EQ(s.nlp.x[c], 0.7);
+    EXPECT_EQ(s.nlp.param.x[c], 0.7);
     EXPECT_EQ(s.ctx.elements.value[element_at(s.ctx, 3, 2, 0)], 0.7);
     // A fixed element takes the estimate without touching a parameter.
     const int32_t fixed = element_at(s.ctx, 3, 0, 1);
     ASSERT_GE(fixed, 0);
     EXPECT_EQ(s.ctx.elements.parameter[fixed], 0);
     EXPECT_EQ(s.ctx.elements.value[fixed], 0.6);
-    EXPECT_EQ(s.nlp.x[ve1], 1.5);
+    EXPECT_EQ(s.nlp.param.x[ve1], 1.5);
     // A parameter that no row names keeps the value the group left.
-    EXPECT_EQ(s.nlp.x[ve2], x[ve2]);
+    EXPECT_EQ(s.nlp.param.x[ve2], x[ve2]);
 }
 
 }  // namespace

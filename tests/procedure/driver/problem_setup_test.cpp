@@ -33,8 +33,8 @@ int32_t count(const std::vector<int32_t>& v, int32_t n) {
 }
 
 int32_t parameter_index(const Step& s, const std::string& name) {
-    for (int32_t k = 0; k < s.nlp.nParams; ++k)
-        if (name_of(s.nlp.paramNames[k]) == name) return k;
+    for (int32_t k = 0; k < s.nlp.shape.nParams; ++k)
+        if (name_of(s.nlp.param.paramNames[k]) == name) return k;
     return -1;
 }
 
@@ -42,12 +42,12 @@ TEST(ProblemSetup, SizesFollowTheModel) {
     Step s(program("", ""));
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     const int32_t n = 8;  // l2-l4, vf, ve1-ve4
-    EXPECT_EQ(s.nlp.nParams, n);
-    EXPECT_EQ(s.nlp.packedLen, n * (n + 1) / 2);
-    EXPECT_EQ(s.nlp.nFunctions, 10);  // 4 variables: 4 * 5 / 2 moments
-    EXPECT_EQ(s.nlp.leastSquares, 1);
-    EXPECT_EQ(s.hooks.nParamsForDf, static_cast<double>(n));
-    EXPECT_EQ(s.hooks.nObsRef, &s.ctx.optSetup.nObsCell);
+    EXPECT_EQ(s.nlp.shape.nParams, n);
+    EXPECT_EQ(s.nlp.shape.packedLen, n * (n + 1) / 2);
+    EXPECT_EQ(s.nlp.shape.nFunctions, 10);  // 4 variables: 4 * 5 / 2 moments
+    EXPECT_EQ(s.nlp.shape.leastSquares, 1);
+    EXPECT_EQ(s.hooks.cov.nParamsForDf, static_cast<double>(n));
+    EXPECT_EQ(s.hooks.cov.nObsRef, &s.ctx.optSetup.nObsCell);
     EXPECT_EQ(s.ctx.optSetup.profileWanted, 0);
 }
 
@@ -58,12 +58,12 @@ TEST(ProblemSetup, ParameterArraysAreTheOptimizersArrays) {
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     const ParameterArrays& a = s.ctx.optSetup.parms;
     EXPECT_EQ(a.count, s.ctx.sizes.nParmAll);
-    EXPECT_EQ(s.nlp.x, a.x);
-    EXPECT_EQ(s.nlp.lower, a.lower);
-    EXPECT_EQ(s.nlp.upper, a.upper);
-    EXPECT_EQ(s.nlp.scale, a.scale);
-    EXPECT_EQ(s.nlp.paramRow, a.row);
-    EXPECT_EQ(s.nlp.paramNames, a.names);
+    EXPECT_EQ(s.nlp.param.x, a.x);
+    EXPECT_EQ(s.nlp.param.lower, a.lower);
+    EXPECT_EQ(s.nlp.param.upper, a.upper);
+    EXPECT_EQ(s.nlp.param.scale, a.scale);
+    EXPECT_EQ(s.nlp.param.paramRow, a.row);
+    EXPECT_EQ(s.nlp.param.paramNames, a.names);
     for (int32_t k = 0; k < a.count; ++k) {
         // Without BOUNDS no parameter has a bound: missing, or the
         // optimizer's -DBL_MAX and DBL_MAX once the constraints are set up.
@@ -82,7 +82,7 @@ TEST(ProblemSetup, NonlinearConstraintsNeedTheDualQuasiNewtonTechnique) {
         const size_t from = messages_now();
         Step s(program(std::string("tech=") + c.technique, "nlincon c >= 0;\nc = l2 - l3;"));
         ASSERT_EQ(s.exitCode, -1) << c.technique << "\n" << s.log.str();
-        EXPECT_EQ(s.nlp.technique, kTechDualQuanew) << c.technique;
+        EXPECT_EQ(s.nlp.opt.technique, kTechDualQuanew) << c.technique;
         EXPECT_EQ(count(messages_since(from), 100), c.message100) << c.technique;
     }
 }
@@ -132,7 +132,7 @@ TEST(ProblemSetup, ProfileWithoutValidNamesTakesEveryParameter) {
     Step s(program("", "profile zz;"));
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     const ProfileSettings& ps = *s.hooks.plSettings;
-    ASSERT_EQ(ps.nSelected, s.nlp.nParams);
+    ASSERT_EQ(ps.nSelected, s.nlp.shape.nParams);
     for (int32_t k = 0; k < ps.nSelected; ++k) EXPECT_EQ(ps.selected[k], k);
     EXPECT_EQ(ps.nAlpha, 0);
     EXPECT_EQ(ps.method, 1);

@@ -26,7 +26,7 @@ struct ProgramStep : velix::testing::CosinitStep {
 
     int32_t parameter(const std::string& name) const {
         for (int32_t k = 0; k < ctx.sizes.nParmAll; ++k)
-            if (name_of(nlp.paramNames[k]) == name) return k;
+            if (name_of(nlp.param.paramNames[k]) == name) return k;
         return -1;
     }
 };
@@ -48,7 +48,7 @@ TEST(ProgramStatements, TiedLoadingBecomesADependentParameter) {
     // One independent parameter fewer; l3 is the one dependent parameter and
     // stands behind all independent ones.
     EXPECT_EQ(tied.ctx.sizes.nParmFree, plain.ctx.sizes.nParmFree - 1);
-    EXPECT_EQ(tied.nlp.nParams, plain.nlp.nParams - 1);
+    EXPECT_EQ(tied.nlp.shape.nParams, plain.nlp.shape.nParams - 1);
     EXPECT_EQ(tied.ctx.sizes.nParmDep, 1);
     EXPECT_EQ(tied.ctx.sizes.nParmAll, plain.ctx.sizes.nParmAll);
     const int32_t l3 = tied.parameter("l3");
@@ -70,11 +70,11 @@ TEST(ProgramStatements, TiedLoadingBecomesADependentParameter) {
     }
     EXPECT_EQ(negative, 1);
     // The program runs on x and leaves l3 = 2 l2 with dl3/dl2 = 2.
-    tied.nlp.x[l2] = 0.8;
+    tied.nlp.param.x[l2] = 0.8;
     int32_t errors = 0, missing = 0;
     cmpexi(1, 0, 0, &tied.work);
     ASSERT_EQ(cmprun(0, 0, 0, 1, 1, 1, 0, 1, &errors, &missing, &tied.work), kCmpRunEnd);
-    EXPECT_EQ(tied.nlp.x[l3], 1.6);
+    EXPECT_EQ(tied.nlp.param.x[l3], 1.6);
     ASSERT_EQ(tied.ctx.program.nDepDerivs, 1);
     EXPECT_EQ(tied.ctx.program.depDerivCells[0], 2.0);
     EXPECT_EQ(tied.ctx.program.depDerivParm[0], 0);
@@ -98,7 +98,7 @@ TEST(ProgramStatements, DependentParametersMoveBehindAddedOnes) {
     EXPECT_LT(a, c);
     EXPECT_EQ(c, s.ctx.sizes.nParmAll - 2);
     EXPECT_EQ(b, s.ctx.sizes.nParmAll - 1);
-    EXPECT_EQ(s.nlp.x[c], 0.5);
+    EXPECT_EQ(s.nlp.param.x[c], 0.5);
     bool found = false;
     for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e) found |= s.ctx.elements.parameter[e] == -(b + 1);
     EXPECT_TRUE(found);

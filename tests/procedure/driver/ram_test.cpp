@@ -225,7 +225,7 @@ TEST(RamModel, ExogenousCovariancesStartFromTheSample) {
     const auto names = s.parameters();
     auto start = [&](const std::string& n) {
         for (size_t p = 0; p < names.size(); ++p)
-            if (names[p] == n) return s.nlp.x[p];
+            if (names[p] == n) return s.nlp.param.x[p];
         return -1.0;
     };
     const double tolerance = 1e-10;

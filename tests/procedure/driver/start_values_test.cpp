@@ -52,7 +52,7 @@ struct StartStep : ModelStep {
         const auto names = parameters();
         const auto at = std::find(names.begin(), names.end(), name);
         EXPECT_NE(at, names.end()) << name;
-        return at == names.end() ? 0.0 : nlp.x[at - names.begin()];
+        return at == names.end() ? 0.0 : nlp.param.x[at - names.begin()];
     }
     // Position of manifest variable i among the exogenous variables of
     // _PHI_ (matrix 4 of a LINEQS model).

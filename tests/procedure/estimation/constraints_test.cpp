@@ -29,24 +29,24 @@ TEST(NonlinearConstraints, RowsHoldTheProgramsValuesAndDerivatives) {
     EvalStep s(nlincon_program("nlincon c <= 0.3, d = 0, 0.5 <= r <= 2;"), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
     NlpProblem& p = s.nlp;
-    ASSERT_EQ(p.hasNlinCon, 1);
-    ASSERT_EQ(p.nNlinCon, 4);  // d = 0; c <= 0.3; r >= 0.5 and r <= 2
-    ASSERT_EQ(p.nNlinEq, 1);
-    EXPECT_EQ(p.nConTotal, 4);
-    EXPECT_EQ(p.technique, kTechDualQuanew);
-    const int32_t n = p.nParams;
+    ASSERT_EQ(p.shape.hasNlinCon, 1);
+    ASSERT_EQ(p.shape.nNlinCon, 4);  // d = 0; c <= 0.3; r >= 0.5 and r <= 2
+    ASSERT_EQ(p.shape.nNlinEq, 1);
+    EXPECT_EQ(p.shape.nConTotal, 4);
+    EXPECT_EQ(p.opt.technique, kTechDualQuanew);
+    const int32_t n = p.shape.nParams;
     std::vector<double> values(4), jacobian(4 * static_cast<size_t>(n));
-    p.conValues = values.data();
-    p.conJacobian = jacobian.data();
-    p.evalPhase = kPhaseRun;
-    ASSERT_EQ(p.objectiveFn(&p), 0);
-    const double l2 = s.nlp.x[parameter_index(s, "l2")], l3 = s.nlp.x[parameter_index(s, "l3")];
-    const double l5 = s.nlp.x[parameter_index(s, "l5")], l6 = s.nlp.x[parameter_index(s, "l6")];
+    p.con.conValues = values.data();
+    p.con.conJacobian = jacobian.data();
+    p.run.evalPhase = kPhaseRun;
+    ASSERT_EQ(p.cb.objectiveFn(&p), 0);
+    const double l2 = s.nlp.param.x[parameter_index(s, "l2")], l3 = s.nlp.param.x[parameter_index(s, "l3")];
+    const double l5 = s.nlp.param.x[parameter_index(s, "l5")], l6 = s.nlp.param.x[parameter_index(s, "l6")];
     EXPECT_DOUBLE_EQ(values[0], l2 - l3);
     EXPECT_DOUBLE_EQ(values[1], 0.3 - l2 * l3);
     EXPECT_DOUBLE_EQ(values[2], l5 / l6 - 0.5);
     EXPECT_DOUBLE_EQ(values[3], 2.0 - l5 / l6);
-    ASSERT_EQ(p.conJacobianFn(&p), 0);
+    ASSERT_EQ(p.cb.conJacobianFn(&p), 0);
     auto d = [&](int32_t row, const char* name) { return jacobian[row * static_cast<size_t>(n) + parameter_index(s, name)]; };
     EXPECT_DOUBLE_EQ(d(0, "l2"), 1.0);
     EXPECT_DOUBLE_EQ(d(0, "l3"), -1.0);
@@ -92,7 +92,7 @@ TEST(NonlinearConstraints, ANonlinearEqualityIsTheModelWithASharedName) {
     ASSERT_EQ(ref.result, 0) << ref.log.str();
     EXPECT_EQ(s.ctx.est.techniqueRun, kTechDualQuanew);
     EXPECT_NEAR(s.estimate("l2") / s.estimate("l3"), 1.0, 1e-10);
-    EXPECT_NEAR(s.nlp.f, ref.nlp.f, 1e-9 * ref.nlp.f);
+    EXPECT_NEAR(s.nlp.iter.f, ref.nlp.iter.f, 1e-9 * ref.nlp.iter.f);
     for (const char* name : {"l2", "l5", "l9", "vvis", "cvt", "ve3"})
         EXPECT_NEAR(s.estimate(name), ref.estimate(name), 1e-5 * std::fabs(ref.estimate(name))) << name;
 }
@@ -108,7 +108,7 @@ TEST(NonlinearConstraints, ABindingNonlinearLimitMeetsTheOptimalityConditions) {
     ASSERT_EQ(s.result, 0) << s.log.str();
     const double l2 = s.estimate("l2"), l3 = s.estimate("l3");
     EXPECT_NEAR(l2 * l3, 0.3, 1e-10);
-    auto g = [&](const char* name) { return s.nlp.gradient[parameter_index(s, name)]; };
+    auto g = [&](const char* name) { return s.nlp.work.gradient[parameter_index(s, name)]; };
     const double lambda = -g("l2") / l3;
     EXPECT_GT(lambda, 1e-3);
     EXPECT_NEAR(-g("l3") / l2, lambda, 1e-4 * lambda);

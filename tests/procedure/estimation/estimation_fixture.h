@@ -42,8 +42,8 @@ struct EstimationStep : EvalStep {
         for (size_t i = &doc == DocumentMarks::step ? DocumentMarks::messages : 0; i < doc.messages.size(); ++i)
             if (doc.messages[i].group == kMsgProc) messages.push_back(doc.messages[i].number);
     }
-    double estimate(const std::string& name) const { return nlp.x[parameter_index(*this, name)]; }
-    double std_error(const std::string& name) const { return nlp.stdErrors[parameter_index(*this, name)]; }
+    double estimate(const std::string& name) const { return nlp.param.x[parameter_index(*this, name)]; }
+    double std_error(const std::string& name) const { return nlp.work.stdErrors[parameter_index(*this, name)]; }
     bool ran = false;
     int32_t result = -99;
 };

@@ -25,7 +25,7 @@ constexpr double kReferenceTolerance = 1e-5;
 // F, the estimates and their standard errors of `s` against the reference
 // numbers (estimates and standard errors to `tolerance`, relative).
 void expect_estimates(const EstimationStep& s, const velix::test::JsonValue& ref, double tolerance) {
-    EXPECT_NEAR(s.nlp.f, ref["fmin"].number(), kReferenceTolerance * ref["fmin"].number());
+    EXPECT_NEAR(s.nlp.iter.f, ref["fmin"].number(), kReferenceTolerance * ref["fmin"].number());
     const auto& params = ref["params"];
     for (const std::string& name : params.keys()) {
         const double est = params[name]["est"].number(), se = params[name]["se"].number();
@@ -68,13 +68,13 @@ TEST(Estimation, EveryMethodAndItsTwoStageFormReachOneMinimum) {
         EstimationStep one(hs_with_method(m.single));
         ASSERT_TRUE(one.ran) << m.single << one.log.str();
         EXPECT_EQ(one.result, 0) << m.single;
-        EXPECT_GT(one.nlp.f, 0.0) << m.single;
+        EXPECT_GT(one.nlp.iter.f, 0.0) << m.single;
         if (m.twoStage == nullptr) continue;
         EstimationStep two(hs_with_method(m.twoStage));
         ASSERT_TRUE(two.ran) << m.twoStage << two.log.str();
         EXPECT_EQ(two.result, 0) << m.twoStage;
         EXPECT_EQ(two.ctx.methods.methodStage, one.ctx.methods.methodStage) << m.twoStage;
-        EXPECT_NEAR(two.nlp.f, one.nlp.f, 1e-6 * one.nlp.f) << m.twoStage;
+        EXPECT_NEAR(two.nlp.iter.f, one.nlp.iter.f, 1e-6 * one.nlp.iter.f) << m.twoStage;
     }
 }
 
@@ -139,7 +139,7 @@ TEST(Estimation, ABindingBoundIsTheModelWithTheParameterFixed) {
         ASSERT_EQ(bound.result, 0) << bound.log.str();
         ASSERT_EQ(fixed.result, 0) << fixed.log.str();
         EXPECT_DOUBLE_EQ(bound.estimate("ve1"), c.value);
-        EXPECT_NEAR(bound.nlp.f, fixed.nlp.f, 1e-7 * fixed.nlp.f);
+        EXPECT_NEAR(bound.nlp.iter.f, fixed.nlp.iter.f, 1e-7 * fixed.nlp.iter.f);
         EXPECT_NEAR(bound.estimate("l2"), fixed.estimate("l2"), 1e-3 * fixed.estimate("l2"));
         EXPECT_EQ(bound.ctx.est.nActive, 1);
         // Degrees of freedom: moments less free parameters plus the
@@ -155,18 +155,18 @@ TEST(Estimation, LinearConstraintsBecomeRowsOfTheProblem) {
     ModelStep s(hs_variant("lincon l2 + 2 l3 <= 1.5, l2 - l3 = 0, l5 >= 0.2;"));
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     const NlpProblem& p = s.nlp;
-    ASSERT_EQ(p.nLinCon, 3);
-    ASSERT_EQ(p.nLinEq, 1);
-    const int32_t n = p.nParams;
-    auto coef = [&](int32_t row, const char* name) { return p.linRows[row * n + parameter_index(s, name)]; };
+    ASSERT_EQ(p.shape.nLinCon, 3);
+    ASSERT_EQ(p.shape.nLinEq, 1);
+    const int32_t n = p.shape.nParams;
+    auto coef = [&](int32_t row, const char* name) { return p.con.linRows[row * n + parameter_index(s, name)]; };
     EXPECT_EQ(coef(0, "l2"), 1.0);
     EXPECT_EQ(coef(0, "l3"), -1.0);
-    EXPECT_EQ(p.linRhs[0], 0.0);
+    EXPECT_EQ(p.con.linRhs[0], 0.0);
     EXPECT_EQ(coef(1, "l2"), -1.0);
     EXPECT_EQ(coef(1, "l3"), -2.0);
-    EXPECT_EQ(p.linRhs[1], -1.5);
+    EXPECT_EQ(p.con.linRhs[1], -1.5);
     EXPECT_EQ(coef(2, "l5"), 1.0);
-    EXPECT_EQ(p.linRhs[2], 0.2);
+    EXPECT_EQ(p.con.linRhs[2], 0.2);
     std::vector<double> row(static_cast<size_t>(n));
     ASSERT_EQ(cosaget(&s.nlp, 1, row.data()), 0);
     EXPECT_EQ(row[parameter_index(s, "l3")], -2.0);
@@ -182,7 +182,7 @@ TEST(Estimation, ALinearEqualityIsTheModelWithASharedName) {
     ASSERT_EQ(shared.result, 0) << shared.log.str();
     EXPECT_EQ(lincon.ctx.est.status, kNlpGConv);
     EXPECT_NEAR(lincon.estimate("l2") - lincon.estimate("l3"), 0.0, 1e-12);
-    EXPECT_NEAR(lincon.nlp.f, shared.nlp.f, 1e-9 * shared.nlp.f);
+    EXPECT_NEAR(lincon.nlp.iter.f, shared.nlp.iter.f, 1e-9 * shared.nlp.iter.f);
     for (const char* name : {"l2", "l5", "l9", "vvis", "cvt", "ve3"})
         EXPECT_NEAR(lincon.estimate(name), shared.estimate(name), 1e-5 * std::fabs(shared.estimate(name))) << name;
 }
@@ -198,7 +198,7 @@ TEST(Estimation, BindingLinearConstraintsMeetTheOptimalityConditions) {
     EXPECT_NEAR(s.estimate("l2") + s.estimate("l3"), 1.0, 1e-12);
     EXPECT_NEAR(s.estimate("l5") - s.estimate("l6"), 0.5, 1e-12);
     EXPECT_NEAR(s.estimate("l8") - s.estimate("l9"), 0.0, 1e-12);
-    auto g = [&](const char* name) { return s.nlp.gradient[parameter_index(s, name)]; };
+    auto g = [&](const char* name) { return s.nlp.work.gradient[parameter_index(s, name)]; };
     const double lambda1 = -g("l2"), lambda2 = g("l5"), mu = g("l8");
     EXPECT_GT(lambda1, 1e-3);
     EXPECT_GT(lambda2, 1e-3);
@@ -244,7 +244,7 @@ TEST(Estimation, TheLargeReferenceModelReachesTheReferenceMinimum) {
     program.replace(program.find("data=large"), 10, "data='" + dir + "/large.csv' gconv=1e-10");
     EstimationStep s(program);
     ASSERT_EQ(s.result, 0) << s.log.str();
-    EXPECT_NEAR(s.nlp.f, lavaan["fmin"].number(), kReferenceTolerance * lavaan["fmin"].number());
+    EXPECT_NEAR(s.nlp.iter.f, lavaan["fmin"].number(), kReferenceTolerance * lavaan["fmin"].number());
     expect_estimates(s, minimum, kReferenceTolerance);
     EXPECT_EQ(s.ctx.est.exactHessian, 0);
 }
@@ -268,12 +268,12 @@ TEST(Estimation, JacobianModeFollowsTheRequestAndTheShareOfNonzeros) {
     ctx.sizes.nMoments = 45;
     ctx.sizes.nParmFree = 20;  // 900 entries
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), -1);
-    hooks.wantCovariance = 1;
+    hooks.cov.wantCovariance = 1;
     ctx.eval.jac.nonzeros = 225;
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 11);
     ctx.eval.jac.nonzeros = 226;
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 2);
-    nlp.nRestarts = 2;
+    nlp.run.nRestarts = 2;
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 1);
     ctx.methods.jacobianModeRequested = 3;
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 3);

@@ -21,26 +21,26 @@ namespace {
 // first call, not for techniques without a Hessian of their own.
 TEST(HessianChoice, TurnsExactNearTheMinimumWhenScoringIsSlow) {
     NlpProblem p;
-    p.technique = kTechLevmar;
-    p.iteration = 4.0;
-    p.f = 2.0;
-    p.fSize = 0.0;
-    p.lmGconvMeasure = 2e-3;  // relative 1e-3
+    p.opt.technique = kTechLevmar;
+    p.run.iteration = 4.0;
+    p.iter.f = 2.0;
+    p.opt.fSize = 0.0;
+    p.iter.lmGconvMeasure = 2e-3;  // relative 1e-3
     EXPECT_TRUE(estimation_turns_exact(&p, 2e-3));
     EXPECT_FALSE(estimation_turns_exact(&p, 0.03));  // fast scoring: reduced 30-fold
-    p.lmGconvMeasure = 2.2e-3;
+    p.iter.lmGconvMeasure = 2.2e-3;
     EXPECT_FALSE(estimation_turns_exact(&p, 1.0));  // still far
-    p.technique = kTechNewrap;
-    p.gconvMeasure = 1e-4;
+    p.opt.technique = kTechNewrap;
+    p.iter.gconvMeasure = 1e-4;
     EXPECT_TRUE(estimation_turns_exact(&p, 1e-4));
-    p.iteration = 0.0;
+    p.run.iteration = 0.0;
     EXPECT_FALSE(estimation_turns_exact(&p, 1e-4));
-    p.iteration = 4.0;
-    p.technique = kTechQuanew;
+    p.run.iteration = 4.0;
+    p.opt.technique = kTechQuanew;
     EXPECT_FALSE(estimation_turns_exact(&p, 1e-4));
 }
 
-std::vector<double> packed(const NlpProblem& p) { return std::vector<double>(p.hessian, p.hessian + p.packedLen); }
+std::vector<double> packed(const NlpProblem& p) { return std::vector<double>(p.hess.hessian, p.hess.hessian + p.shape.packedLen); }
 
 // Cholesky pivots of a packed matrix of order n, all positive.
 bool positive_definite(int32_t n, std::vector<double> a) {
@@ -57,12 +57,12 @@ TEST(HessianChoice, TheExactHessianAtTheMinimumLeavesTheStateAtThePoint) {
     EstimationStep s(hs_with_method("ml"));
     ASSERT_EQ(s.result, 0) << s.log.str();
     NlpProblem& p = s.nlp;
-    const int32_t n = p.nParams;
-    p.evalPhase = kPhaseRun;
-    ASSERT_EQ(p.objectiveFn(&p), 0);
+    const int32_t n = p.shape.nParams;
+    p.run.evalPhase = kPhaseRun;
+    ASSERT_EQ(p.cb.objectiveFn(&p), 0);
     ASSERT_EQ(coscrpj(&p), 0);
-    const std::vector<double> cross = packed(p), g(p.gradient, p.gradient + n);
-    p.iteration = 5.0;
+    const std::vector<double> cross = packed(p), g(p.work.gradient, p.work.gradient + n);
+    p.run.iteration = 5.0;
     s.ctx.est.exactHessian = 1;
     ASSERT_EQ(estimation_hessian(&p), 0);
     const std::vector<double> exact = packed(p);
@@ -70,7 +70,7 @@ TEST(HessianChoice, TheExactHessianAtTheMinimumLeavesTheStateAtThePoint) {
     double worst = 0.0;
     for (size_t i = 0; i < exact.size(); ++i) worst = std::fmax(worst, std::fabs(exact[i] - cross[i]));
     EXPECT_GT(worst, 1e-3);
-    for (int32_t j = 0; j < n; ++j) EXPECT_EQ(p.gradient[j], g[j]) << j;
+    for (int32_t j = 0; j < n; ++j) EXPECT_EQ(p.work.gradient[j], g[j]) << j;
     ASSERT_EQ(coscrpj(&p), 0);
     EXPECT_EQ(packed(p), cross);
 }
@@ -82,19 +82,19 @@ TEST(HessianChoice, AnIndefiniteExactHessianGivesWayToTheCrossProduct) {
     program.insert(program.find(";"), " technique=newrap maxiter=0");
     EstimationStep start(program);
     ASSERT_TRUE(start.ran) << start.log.str();
-    ASSERT_EQ(start.nlp.iteration, 0.0);
+    ASSERT_EQ(start.nlp.run.iteration, 0.0);
     NlpProblem& p = start.nlp;
     // Loadings and factor variances at 0.5, error variances at 30: far from
     // the minimum, where the misfit term of the Hessian dominates.
-    for (int32_t j = 0; j < p.nParams; ++j) p.x[j] = name_of(p.paramNames[j]).rfind("ve", 0) == 0 ? 30.0 : 0.5;
-    p.evalPhase = kPhaseRun;
-    ASSERT_EQ(p.objectiveFn(&p), 0);
+    for (int32_t j = 0; j < p.shape.nParams; ++j) p.param.x[j] = name_of(p.param.paramNames[j]).rfind("ve", 0) == 0 ? 30.0 : 0.5;
+    p.run.evalPhase = kPhaseRun;
+    ASSERT_EQ(p.cb.objectiveFn(&p), 0);
     ASSERT_EQ(coshess(&p), 0);
-    ASSERT_FALSE(positive_definite(p.nParams, packed(p)));
-    ASSERT_EQ(p.objectiveFn(&p), 0);
+    ASSERT_FALSE(positive_definite(p.shape.nParams, packed(p)));
+    ASSERT_EQ(p.cb.objectiveFn(&p), 0);
     ASSERT_EQ(coscrpj(&p), 0);
     const std::vector<double> cross = packed(p);
-    p.iteration = 1.0;
+    p.run.iteration = 1.0;
     start.ctx.est.exactHessian = 1;
     ASSERT_EQ(estimation_hessian(&p), 0);
     EXPECT_EQ(packed(p), cross);

@@ -188,8 +188,8 @@ TEST(SparseInverse, MatchesTheDenseInverse) {
     ASSERT_TRUE(s.ready) << s.log.str();
     const int32_t q = s.q();
     std::vector<double> g(q), h(q * (q + 1) / 2);
-    s.nlp.gradient = g.data();
-    s.nlp.hessian = h.data();
+    s.nlp.work.gradient = g.data();
+    s.nlp.hess.hessian = h.data();
     s.perturb(3, 0.2);
     auto evaluate = [&] {
         std::vector<double> out{s.objective()};

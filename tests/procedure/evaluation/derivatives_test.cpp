@@ -103,8 +103,8 @@ TEST_P(Derivatives, MatchCentralDifferences) {
     const int32_t q = s.q(), p = s.ctx.sizes.nMoments;
     std::vector<double> gradient(static_cast<size_t>(q)),
         hessian(static_cast<size_t>(q * (q + 1) / 2));
-    s.nlp.gradient = gradient.data();
-    s.nlp.hessian = hessian.data();
+    s.nlp.work.gradient = gradient.data();
+    s.nlp.hess.hessian = hessian.data();
     s.perturb(7, 0.15);
     ASSERT_FALSE(std::isnan(s.objective())) << s.log.str();
     const Differences d = differences(s);
@@ -183,14 +183,14 @@ TEST(Derivatives, AnyOrderOfCallsAtAPointGivesTheSameNumbers) {
         std::vector<double> g1(static_cast<size_t>(q)), g2(g1), gh(g1),
             h1(static_cast<size_t>(q * (q + 1) / 2)), h2(h1);
         const double f1 = s.objective();
-        s.nlp.gradient = g1.data();
+        s.nlp.work.gradient = g1.data();
         ASSERT_EQ(cosgrad(&s.nlp), 0);
-        s.nlp.hessian = h1.data();
-        s.nlp.gradient = gh.data();
+        s.nlp.hess.hessian = h1.data();
+        s.nlp.work.gradient = gh.data();
         ASSERT_EQ(coscrpj(&s.nlp), 0);
-        s.nlp.hessian = h2.data();
+        s.nlp.hess.hessian = h2.data();
         ASSERT_EQ(coscrpj(&s.nlp), 0);
-        s.nlp.gradient = g2.data();
+        s.nlp.work.gradient = g2.data();
         ASSERT_EQ(cosgrad(&s.nlp), 0);
         EXPECT_EQ(h1, h2) << method;
         EXPECT_EQ(g1, g2) << method;
@@ -215,8 +215,8 @@ TEST(Derivatives, FisherScoringReachesTheReferenceMinimum) {
     ASSERT_TRUE(s.ready) << s.log.str();
     const int32_t q = s.q();
     std::vector<double> g(static_cast<size_t>(q)), h(static_cast<size_t>(q * (q + 1) / 2)), d(g);
-    s.nlp.gradient = g.data();
-    s.nlp.hessian = h.data();
+    s.nlp.work.gradient = g.data();
+    s.nlp.hess.hessian = h.data();
     double f = s.objective();
     ASSERT_FALSE(std::isnan(f));
     for (int iteration = 0; iteration < 100; ++iteration) {
@@ -242,7 +242,7 @@ TEST(Derivatives, FisherScoringReachesTheReferenceMinimum) {
     }
     EXPECT_NEAR(f, 0.222592451063, 1e-9);
     for (const ReferenceEstimate& r : kAbilityReference)
-        EXPECT_NEAR(s.nlp.x[parameter_index(s, r.name)], r.est, 1e-5 * std::fabs(r.est)) << r.name;
+        EXPECT_NEAR(s.nlp.param.x[parameter_index(s, r.name)], r.est, 1e-5 * std::fabs(r.est)) << r.name;
 }
 
 }  // namespace
@@ -259,20 +259,20 @@ TEST(Derivatives, FiniteDifferenceOptionsHandOverToTheOptimizer) {
     ASSERT_TRUE(s.ready) << s.log.str();
     const int32_t q = s.q();
     std::vector<double> g(static_cast<size_t>(q)), fd(g), h(static_cast<size_t>(q * (q + 1) / 2));
-    s.nlp.hessian = h.data();
+    s.nlp.hess.hessian = h.data();
     s.objective();
-    s.nlp.gradient = g.data();
+    s.nlp.work.gradient = g.data();
     ASSERT_EQ(cosgrad(&s.nlp), 0);
-    s.nlp.gradient = fd.data();
-    s.nlp.derivDigits = 1;
+    s.nlp.work.gradient = fd.data();
+    s.nlp.opt.derivDigits = 1;
     ASSERT_EQ(cosgrad(&s.nlp), 0);
     double scale = 1.0;
     for (double x : g) scale = std::max(scale, std::fabs(x));
     for (int32_t k = 0; k < q; ++k) EXPECT_NEAR(fd[k], g[k], 1e-5 * scale) << k;
 
     // The Hessian from central differences of the analytic gradient.
-    s.nlp.derivDigits = 0;
-    s.nlp.gradient = g.data();
+    s.nlp.opt.derivDigits = 0;
+    s.nlp.work.gradient = g.data();
     ASSERT_EQ(coshess(&s.nlp), 0);
     const std::vector<double> x0 = s.x();
     std::vector<double> gp(g), gm(g);
@@ -285,7 +285,7 @@ TEST(Derivatives, FiniteDifferenceOptionsHandOverToTheOptimizer) {
             x[j] += sign * step;
             s.set_x(x);
             s.objective();
-            s.nlp.gradient = out->data();
+            s.nlp.work.gradient = out->data();
             ASSERT_EQ(cosgrad(&s.nlp), 0);
         }
         for (int32_t i = j; i < q; ++i)

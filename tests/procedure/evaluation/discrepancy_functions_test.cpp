@@ -97,7 +97,7 @@ TEST(Discrepancy, ReferenceMinimumOfTheAbilityModel) {
     EvalStep s(ability_program(), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
     for (const ReferenceEstimate& r : kAbilityReference)
-        s.nlp.x[parameter_index(s, r.name)] = r.est;
+        s.nlp.param.x[parameter_index(s, r.name)] = r.est;
     EXPECT_NEAR(s.objective(), 0.222592451063, 1e-8);
 }
 
@@ -114,7 +114,7 @@ TEST(Discrepancy, ZeroWhenTheModelReproducesTheMoments) {
         ASSERT_TRUE(s.ready) << s.log.str();
         for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e) {
             const int32_t p = s.ctx.elements.parameter[e];
-            s.nlp.x[p - 1] =
+            s.nlp.param.x[p - 1] =
                 s.ctx.arrays.momentMatrix[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
         }
         EXPECT_NEAR(s.objective(), 0.0, 1e-12) << m.name;
@@ -140,19 +140,19 @@ TEST(Discrepancy, SingularMatrixFailsOrMovesThePoint) {
     x[u1] = 0.0;
     x[parameter_index(s, "u21")] = 0.0;
     s.set_x(x);
-    s.nlp.evalPhase = 3.0;
+    s.nlp.run.evalPhase = 3.0;
     const size_t mark = messages_now();
     EXPECT_EQ(cosfunc(&s.nlp), -1);
-    EXPECT_TRUE(host_is_missing(s.nlp.f));
+    EXPECT_TRUE(host_is_missing(s.nlp.iter.f));
     EXPECT_EQ(s.ctx.eval.discrepancy, DBL_MAX);
     EXPECT_EQ(s.ctx.eval.failedMatrix, 4);  // U, the fourth matrix
     EXPECT_EQ(messages_since(mark), std::vector<int32_t>{40});
 
-    s.nlp.evalPhase = 2.0;
+    s.nlp.run.evalPhase = 2.0;
     EXPECT_EQ(cosfunc(&s.nlp), 0);
-    EXPECT_EQ(s.nlp.pointMoved, 1);
-    EXPECT_NE(s.nlp.x[u1], 0.0);
-    EXPECT_FALSE(host_is_missing(s.nlp.f));
+    EXPECT_EQ(s.nlp.run.pointMoved, 1);
+    EXPECT_NE(s.nlp.param.x[u1], 0.0);
+    EXPECT_FALSE(host_is_missing(s.nlp.iter.f));
 }
 
 }  // namespace
@@ -190,9 +190,9 @@ TEST(Discrepancy, OverflowingResidualReturnsFive) {
     std::vector<double> x = s.x();
     x[parameter_index(s, "pv1")] = 1e160;
     s.set_x(x);
-    s.nlp.evalPhase = 3.0;
+    s.nlp.run.evalPhase = 3.0;
     EXPECT_EQ(cosfunc(&s.nlp), 5);
-    EXPECT_EQ(s.nlp.f, f);
+    EXPECT_EQ(s.nlp.iter.f, f);
 }
 
 }  // namespace
@@ -208,13 +208,13 @@ TEST(Discrepancy, ImpliedMomentsOnly) {
     ASSERT_TRUE(s.ready) << s.log.str();
     const double f = s.objective();
     s.perturb(3, 0.2);
-    s.nlp.evalPhase = 20.0;
+    s.nlp.run.evalPhase = 20.0;
     ASSERT_EQ(cosfunc(&s.nlp), 0);
-    EXPECT_EQ(s.nlp.f, f);
+    EXPECT_EQ(s.nlp.iter.f, f);
     const Dense ref = s.implied_reference();
     EXPECT_NEAR(s.ctx.eval.implied[1], ref[1][0], 1e-12 * (1.0 + std::fabs(ref[1][0])));
     std::vector<double> gradient(static_cast<size_t>(s.q()));
-    s.nlp.gradient = gradient.data();
+    s.nlp.work.gradient = gradient.data();
     EXPECT_EQ(cosgrad(&s.nlp), -1);
 }
 
@@ -228,17 +228,17 @@ namespace {
 TEST(Discrepancy, InstalledAsTheOptimizerCallbacks) {
     EvalStep s(factor_program("ml"), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
-    EXPECT_EQ(s.nlp.objectiveFn, &cosfunc);
-    EXPECT_EQ(s.hooks.objectiveFn, &cosfunc);
-    EXPECT_EQ(s.nlp.gradientFn, &cosgrad);
-    EXPECT_EQ(s.hooks.gradientFn, &cosgrad);
+    EXPECT_EQ(s.nlp.cb.objectiveFn, &cosfunc);
+    EXPECT_EQ(s.hooks.eval.objectiveFn, &cosfunc);
+    EXPECT_EQ(s.nlp.cb.gradientFn, &cosgrad);
+    EXPECT_EQ(s.hooks.eval.gradientFn, &cosgrad);
     // The techniques' Hessian is the estimation's choice between the cross
     // product, which the hook block keeps, and the exact Hessian.
-    EXPECT_EQ(s.nlp.hessianFn, &estimation_hessian);
-    EXPECT_EQ(s.hooks.crossProductFn, &coscrpj);
-    EXPECT_EQ(s.nlp.conJacobianFn, s.hooks.conJacobianFn);
-    s.nlp.evalPhase = 3.0;
-    EXPECT_EQ(s.nlp.objectiveFn(&s.nlp), 0);
+    EXPECT_EQ(s.nlp.cb.hessianFn, &estimation_hessian);
+    EXPECT_EQ(s.hooks.eval.crossProductFn, &coscrpj);
+    EXPECT_EQ(s.nlp.cb.conJacobianFn, s.hooks.eval.conJacobianFn);
+    s.nlp.run.evalPhase = 3.0;
+    EXPECT_EQ(s.nlp.cb.objectiveFn(&s.nlp), 0);
 }
 
 }  // namespace

@@ -112,19 +112,19 @@ struct EvalStep : ModelStep {
     bool ready = false;
 
     int32_t q() const { return ctx.sizes.nParmFree; }
-    std::vector<double> x() const { return std::vector<double>(nlp.x, nlp.x + ctx.sizes.nParmAll); }
-    void set_x(const std::vector<double>& v) { std::copy(v.begin(), v.end(), nlp.x); }
+    std::vector<double> x() const { return std::vector<double>(nlp.param.x, nlp.param.x + ctx.sizes.nParmAll); }
+    void set_x(const std::vector<double>& v) { std::copy(v.begin(), v.end(), nlp.param.x); }
     // Scales every free parameter by a factor in [1 - spread, 1 + spread].
     void perturb(uint32_t seed, double spread) {
         std::mt19937 gen(seed);
         std::uniform_real_distribution<double> u(-spread, spread);
-        for (int32_t p = 0; p < q(); ++p) nlp.x[p] *= 1.0 + u(gen);
+        for (int32_t p = 0; p < q(); ++p) nlp.param.x[p] *= 1.0 + u(gen);
     }
     // F at the current x (phase 3: no perturbation retries).
     double objective() {
-        nlp.evalPhase = 3.0;
+        nlp.run.evalPhase = 3.0;
         const int32_t rc = cosfunc(&nlp);
-        return rc == 0 ? nlp.f : NAN;
+        return rc == 0 ? nlp.iter.f : NAN;
     }
 
     // Model matrix k as it enters the model, computed densely from its type

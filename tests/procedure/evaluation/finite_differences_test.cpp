@@ -25,7 +25,7 @@ TEST(FiniteDifferences, DerivativeOfAProgramDefinedParameter) {
     const std::vector<double> before = s.x();
     std::vector<double> elements(s.ctx.elements.value, s.ctx.elements.value + s.ctx.sizes.nElements);
     ASSERT_EQ(cosfdcj(&s.nlp), 0);
-    const double l2 = s.nlp.x[parameter_index(s, "l2")];
+    const double l2 = s.nlp.param.x[parameter_index(s, "l2")];
     // Forward differences of l2^2: 2 l2 + h (1 + |l2|), h = 2.1e-8.
     EXPECT_NEAR(s.ctx.eval.depFdJacobian[0], 2.0 * l2, 1e-6);
     EXPECT_EQ(s.x(), before);
@@ -44,7 +44,7 @@ TEST(FiniteDifferences, ProgramFailingAtEveryStepEndsInFailure) {
     s.objective();
     const std::vector<double> base = s.x();
     std::vector<double> gradient(static_cast<size_t>(s.q()));
-    s.nlp.gradient = gradient.data();
+    s.nlp.work.gradient = gradient.data();
     s.ctx.eval.valid = 1;  // the point's objective may be huge; the gradient is what is tested
     EXPECT_EQ(cosfdcj(&s.nlp), -2);
     EXPECT_EQ(cosgrad(&s.nlp), -1);

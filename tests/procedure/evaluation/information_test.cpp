@@ -23,8 +23,8 @@ std::vector<double> standard_errors(EvalStep& s, std::vector<double>* hessian) {
     const int32_t q = s.q();
     hessian->assign(static_cast<size_t>(q * (q + 1) / 2), 0.0);
     std::vector<double> se(static_cast<size_t>(s.ctx.sizes.nParmAll), -1.0);
-    s.nlp.hessian = hessian->data();
-    s.nlp.stdErrors = se.data();
+    s.nlp.hess.hessian = hessian->data();
+    s.nlp.work.stdErrors = se.data();
     EXPECT_EQ(cosicrp(&s.nlp), 0);
     EXPECT_EQ(s.ctx.eval.covStatus, 1);
     return se;
@@ -40,7 +40,7 @@ std::string saturated_program(const std::string& method) {
 std::vector<double> saturated_standard_errors(EvalStep& s) {
     const double* S = s.ctx.arrays.momentMatrix;
     for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e)
-        s.nlp.x[s.ctx.elements.parameter[e] - 1] = S[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
+        s.nlp.param.x[s.ctx.elements.parameter[e] - 1] = S[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
     std::vector<double> hessian;
     return standard_errors(s, &hessian);
 }
@@ -49,7 +49,7 @@ TEST(Information, StandardErrorsOfTheAbilityModelMatchTheReference) {
     EvalStep s(ability_program(), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
     for (const ReferenceEstimate& r : kAbilityReference)
-        s.nlp.x[parameter_index(s, r.name)] = r.est;
+        s.nlp.param.x[parameter_index(s, r.name)] = r.est;
     std::vector<double> hessian;
     const std::vector<double> se = standard_errors(s, &hessian);
     for (const ReferenceEstimate& r : kAbilityReference)
@@ -123,24 +123,24 @@ TEST(Information, DependentParameterByTheDeltaMethod) {
     ASSERT_GE(l3, static_cast<size_t>(s.q())) << "l3 is dependent";
     std::vector<double> hessian;
     const std::vector<double> se = standard_errors(s, &hessian);
-    EXPECT_NEAR(se[l3], 2.0 * std::fabs(s.nlp.x[l2]) * se[l2], 1e-12 * se[l3]);
+    EXPECT_NEAR(se[l3], 2.0 * std::fabs(s.nlp.param.x[l2]) * se[l2], 1e-12 * se[l3]);
 
     // From a saved diagonal covariance C_kk = k + 1 (the directory word at
     // byte 44 points to its record): sqrt(sum of g_k^2 C_kk) = 2 |l2|
     // sqrt(C_l2), whatever the off-diagonal entries a packed read would take.
-    s.hooks.depStdErr = 1;
-    s.hooks.covStorage = 2;
+    s.hooks.cov.depStdErr = 1;
+    s.hooks.cov.covStorage = 2;
     const int32_t at = 80;
-    ASSERT_EQ(xcpoint(s.hooks.utilityFile, 44), 0);
-    ASSERT_EQ(xcwrite(s.hooks.utilityFile, &at, 4), 0);
+    ASSERT_EQ(xcpoint(s.hooks.cov.utilityFile, 44), 0);
+    ASSERT_EQ(xcwrite(s.hooks.cov.utilityFile, &at, 4), 0);
     DeterminantRecord summary;
     std::vector<double> diagonal(static_cast<size_t>(s.q()));
     for (size_t k = 0; k < diagonal.size(); ++k) diagonal[k] = static_cast<double>(k + 1);
-    velix::detail::file_put(s.hooks.utilityFile, at, &summary.mantissa, sizeof summary / 8);
-    velix::detail::file_put(s.hooks.utilityFile, at + static_cast<int64_t>(sizeof summary),
+    velix::detail::file_put(s.hooks.cov.utilityFile, at, &summary.mantissa, sizeof summary / 8);
+    velix::detail::file_put(s.hooks.cov.utilityFile, at + static_cast<int64_t>(sizeof summary),
                             diagonal.data(), s.q());
     const std::vector<double> saved = standard_errors(s, &hessian);
-    EXPECT_NEAR(saved[l3], 2.0 * std::fabs(s.nlp.x[l2]) * std::sqrt(l2 + 1.0), 1e-12 * saved[l3]);
+    EXPECT_NEAR(saved[l3], 2.0 * std::fabs(s.nlp.param.x[l2]) * std::sqrt(l2 + 1.0), 1e-12 * saved[l3]);
 }
 
 // PCRPJAC shows the information matrix as the "Information" table, labelled
@@ -148,7 +148,7 @@ TEST(Information, DependentParameterByTheDeltaMethod) {
 TEST(Information, InformationTableOnRequest) {
     EvalStep s(ability_program(), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
-    s.hooks.printCrossProduct = 1;
+    s.hooks.cov.printCrossProduct = 1;
     s.ctx.options.printEnabled = 1;
     std::vector<double> hessian;
     standard_errors(s, &hessian);
@@ -192,9 +192,9 @@ TEST(Information, OutestRows) {
         {
             EvalStep s(program, kMethodMl);
             ASSERT_TRUE(s.ready) << s.log.str();
-            s.hooks.outestJacobian = 1;
+            s.hooks.cov.outestJacobian = 1;
             for (const ReferenceEstimate& r : kAbilityReference)
-                s.nlp.x[parameter_index(s, r.name)] = r.est;
+                s.nlp.param.x[parameter_index(s, r.name)] = r.est;
             const EvalView v = eval_view(&s.ctx);
             if (mode == 11) {
                 ASSERT_EQ(cosjamv(&v, 0), 0);
@@ -241,9 +241,9 @@ TEST(Information, SingularInformationGivesAGeneralizedInverse) {
     const int32_t q = s.q();
     std::vector<double> hessian(static_cast<size_t>(q * (q + 1) / 2)),
         se(static_cast<size_t>(s.ctx.sizes.nParmAll));
-    s.nlp.hessian = hessian.data();
-    s.nlp.stdErrors = se.data();
-    s.hooks.covSingRel = 1e-10;  // MSINGULAR: relative to the largest diagonal
+    s.nlp.hess.hessian = hessian.data();
+    s.nlp.work.stdErrors = se.data();
+    s.hooks.cov.covSingRel = 1e-10;  // MSINGULAR: relative to the largest diagonal
     ASSERT_EQ(cosicrp(&s.nlp), 0);
     EXPECT_EQ(s.ctx.eval.covStatus, 2);
     const Dense h = expand(q, s.ctx.eval.cross), g = expand(q, s.ctx.eval.covariance);

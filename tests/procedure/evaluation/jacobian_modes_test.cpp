@@ -166,7 +166,7 @@ TEST(JacobianPattern, AFailedAnalysisFallsBackToADenseMode) {
     std::string text = ram_program("ml");
     EvalStep s(text.insert(text.rfind("run;"), "l3 = log(l2);\n"), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
-    s.nlp.x[parameter_index(s, "l2")] = -1.0;
+    s.nlp.param.x[parameter_index(s, "l2")] = -1.0;
     const EvalView v = eval_view(&s.ctx);
     for (const auto& [request, fallback] : {std::pair{11, 1}, {12, 5}, {0, 5}}) {
         const size_t mark = messages_now();
@@ -174,7 +174,7 @@ TEST(JacobianPattern, AFailedAnalysisFallsBackToADenseMode) {
         // The program's missing-value warning, then the fallback.
         EXPECT_EQ(messages_since(mark), (std::vector<int32_t>{45, 35}));
     }
-    s.nlp.x[parameter_index(s, "l2")] = 1.0;
+    s.nlp.param.x[parameter_index(s, "l2")] = 1.0;
     EXPECT_EQ(jacobian_pattern_request(&v, 0, 0), 0);
     EXPECT_GT(s.ctx.eval.jac.nonzeros, 0);
 }
@@ -187,7 +187,7 @@ TEST(JacobianPattern, AFailedPerturbedRunIsAFailure) {
     EvalStep s(text.insert(text.rfind("run;"), "l3 = log(1.000000005 - l2);\n"), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
     const size_t l2 = parameter_index(s, "l2");
-    s.nlp.x[l2] = 1.0;
+    s.nlp.param.x[l2] = 1.0;
     ASSERT_FALSE(std::isnan(s.objective())) << s.log.str();
     const Vec elements(s.ctx.elements.value, s.ctx.elements.value + s.ctx.sizes.nElements);
     const EvalView v = eval_view(&s.ctx);
@@ -196,7 +196,7 @@ TEST(JacobianPattern, AFailedPerturbedRunIsAFailure) {
         EXPECT_EQ(cosjafd(&v), 1) << "mode " << mode;
         EXPECT_EQ(Vec(s.ctx.elements.value, s.ctx.elements.value + s.ctx.sizes.nElements), elements);
     }
-    s.nlp.x[l2] = 2.0;
+    s.nlp.param.x[l2] = 2.0;
     EXPECT_EQ(cosjafd(&v), 1);
 }
 

@@ -36,13 +36,13 @@ struct ConstraintStep {
         table.cells = &cell;
         s.ctx.eval.nlinCon = &table;
         jacobian.assign(static_cast<size_t>(2 * s.q()), -1.0);
-        s.nlp.hasNlinCon = 1;
-        s.nlp.nNlinCon = 2;
-        s.nlp.conValues = values.data();
-        s.nlp.conJacobian = jacobian.data();
-        s.nlp.nlcRhs = rhs.data();
+        s.nlp.shape.hasNlinCon = 1;
+        s.nlp.shape.nNlinCon = 2;
+        s.nlp.con.conValues = values.data();
+        s.nlp.con.conJacobian = jacobian.data();
+        s.nlp.con.nlcRhs = rhs.data();
     }
-    double x(const char* name) { return s.nlp.x[parameter_index(s, name)]; }
+    double x(const char* name) { return s.nlp.param.x[parameter_index(s, name)]; }
     double at(int32_t row, const char* name) {
         return jacobian[static_cast<size_t>(row * s.q()) + parameter_index(s, name)];
     }
@@ -85,7 +85,7 @@ TEST(NonlinearConstraints, JacobianFromTheProgramsDerivatives) {
     EXPECT_EQ(c.at(1, "l2"), -1.0);
     EXPECT_EQ(c.at(1, "l5"), -2.0);
     EXPECT_EQ(c.at(0, "l6"), 0.0);
-    EXPECT_EQ(c.s.nlp.nConJac, 1);
+    EXPECT_EQ(c.s.nlp.run.nConJac, 1);
 }
 
 TEST(NonlinearConstraints, JacobianByForwardDifferences) {

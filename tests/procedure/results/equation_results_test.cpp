@@ -60,7 +60,7 @@ TEST(EquationResults, ImpliedMomentsOfAllVariablesContainTheModelMoments) {
             worst = std::max(worst, std::fabs(all.cov[velix::pk(a, b)] - s.ctx.eval.implied[velix::pk_lower(i, j)]));
         }
     EXPECT_LT(worst, 1e-12);
-    const auto x = [&](const char* name) { return s.nlp.x[parameter_index(s, name)]; };
+    const auto x = [&](const char* name) { return s.nlp.param.x[parameter_index(s, name)]; };
     const std::vector<std::string> names = s.column_names();
     const size_t f2 = static_cast<size_t>(std::find(names.begin(), names.end(), "F2") - names.begin());
     ASSERT_LT(f2, all.endoVar.size());
@@ -77,10 +77,10 @@ TEST(EquationResults, ParameterVectorTables) {
     std::vector<double> se(static_cast<size_t>(s.ctx.sizes.nParmAll), 0.5);
     se[l2] = 0.0;
     se[b] = host_missing_value();
-    s.nlp.stdErrors = se.data();
+    s.nlp.work.stdErrors = se.data();
     cosvout(&s.ctx, kVectorEstimates);
     cosvout(&s.ctx, kVectorTValues);
-    s.nlp.stdErrors = nullptr;
+    s.nlp.work.stdErrors = nullptr;
     const velix::platform::OutItem* estimates = last_item("Estimates");
     const velix::platform::OutItem* tValues = last_item("tValues");
     ASSERT_NE(estimates, nullptr);
@@ -91,7 +91,7 @@ TEST(EquationResults, ParameterVectorTables) {
     EXPECT_TRUE(host_is_missing(tValues->rows[l2][2].real));
     EXPECT_TRUE(host_is_missing(tValues->rows[b][2].real));
     const size_t vf = parameter_index(s, "vf");
-    EXPECT_DOUBLE_EQ(tValues->rows[vf][2].real, s.nlp.x[vf] / 0.5);
+    EXPECT_DOUBLE_EQ(tValues->rows[vf][2].real, s.nlp.param.x[vf] / 0.5);
 }
 
 // The standardized solution of the printer: an equation's coefficients are
@@ -106,7 +106,7 @@ TEST(EquationResults, StandardizedTablesFollowTheImpliedVariances) {
     const velix::platform::OutItem* smc = last_item("SqMultCorr");
     ASSERT_NE(latent, nullptr);
     ASSERT_NE(smc, nullptr);
-    const auto x = [&](const char* name) { return s.nlp.x[parameter_index(s, name)]; };
+    const auto x = [&](const char* name) { return s.nlp.param.x[parameter_index(s, name)]; };
     const double v2 = x("b") * x("b") * x("vf") + x("vd");
     EXPECT_NEAR(latent->rows[0][3].real, x("b") * std::sqrt(x("vf") / v2), 1e-12);
     const auto& last = smc->rows.back();  // F2, the last endogenous variable

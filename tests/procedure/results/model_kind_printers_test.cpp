@@ -47,7 +47,7 @@ TEST(ModelKindPrinters, RamImpliedMomentsOfAllVariables) {
     ASSERT_EQ(n, 4);
     std::vector<double> cov(10), work(16), var(4), pDiag(4);
     ASSERT_TRUE(getvar(results_view(&s.ctx), cov.data(), work.data(), var.data(), pDiag.data()));
-    const auto x = [&](const char* name) { return s.nlp.x[parameter_index(s, name)]; };
+    const auto x = [&](const char* name) { return s.nlp.param.x[parameter_index(s, name)]; };
     const double l[3] = {1.0, x("l2"), x("l3")}, vf = x("vf");
     for (int32_t i = 0; i < 3; ++i) {
         for (int32_t j = 0; j <= i; ++j)
@@ -67,11 +67,11 @@ TEST(ModelKindPrinters, MatrixTablesShowNoInferenceWithoutAStandardError) {
     std::vector<double> se(static_cast<size_t>(s.ctx.sizes.nParmAll), 0.5);
     se[parameter_index(s, "l2")] = 0.0;
     se[parameter_index(s, "l3")] = host_missing_value();
-    s.nlp.stdErrors = se.data();
+    s.nlp.work.stdErrors = se.data();
     const size_t before = count("EstParms");
     cospout(&s.ctx, 2);
     cospram(&s.ctx, 2);
-    s.nlp.stdErrors = nullptr;
+    s.nlp.work.stdErrors = nullptr;
     const velix::platform::OutItem* list = last_item("RAMEstimates");
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->rows[0][6].text, ".       ");

@@ -123,7 +123,7 @@ TEST(StartValueCascade, ARecursivePathModelStartsAtItsLeastSquaresEstimates) {
     // The estimators themselves write the start vector, not only the
     // default step after them.
     std::copy(s.readValues.begin(), s.readValues.end(), s.ctx.elements.value);
-    std::copy(s.readStart.begin(), s.readStart.end(), s.nlp.x);
+    std::copy(s.readStart.begin(), s.readStart.end(), s.nlp.param.x);
     cosines(&s.ctx);
     for (const auto& e : expected) EXPECT_NEAR(s.start(e.name), e.expected, kClose * std::fabs(e.expected)) << e.name;
 }

@@ -62,7 +62,7 @@ struct StartValueStep : ModelStep {
             if (wobmth(ctx.output.kyrAnchor, nullptr, 147, 4, args) >= 0) ctx.output.kyrManager = args[2].object;
         }
         readValues.assign(ctx.elements.value, ctx.elements.value + ctx.sizes.nElements);
-        readStart.assign(nlp.x, nlp.x + ctx.sizes.nParmAll);
+        readStart.assign(nlp.param.x, nlp.param.x + ctx.sizes.nParmAll);
         df = ctx.moments.modelDf;
         try {
             if (xbynext(ctx.dataSets.dataSetHandle[kRoleData]) == 0 || coscorr(&ctx) != 0) return;
@@ -82,7 +82,7 @@ struct StartValueStep : ModelStep {
     // start constant.
     void constant_start() {
         std::copy(readValues.begin(), readValues.end(), ctx.elements.value);
-        std::copy(readStart.begin(), readStart.end(), nlp.x);
+        std::copy(readStart.begin(), readStart.end(), nlp.param.x);
         ctx.moments.modelDf = df;
         cosiset(&ctx);
         cosinst(&ctx);
@@ -96,7 +96,7 @@ struct StartValueStep : ModelStep {
         } catch (const velix::platform::StepExit& e) {
             exitCode = e.code;
         }
-        return rc == 0 ? static_cast<int32_t>(nlp.iteration) : -1;
+        return rc == 0 ? static_cast<int32_t>(nlp.run.iteration) : -1;
     }
     // The value of the element of matrix k at (row, column).
     double value_at(int32_t k, int32_t row, int32_t column) const {
@@ -107,7 +107,7 @@ struct StartValueStep : ModelStep {
     double start(const std::string& name) const {
         const auto names = parameters();
         for (size_t p = 0; p < names.size(); ++p)
-            if (names[p] == name) return nlp.x[p];
+            if (names[p] == name) return nlp.param.x[p];
         ADD_FAILURE() << "no parameter " << name;
         return 0.0;
     }
@@ -134,7 +134,7 @@ struct StartValueStep : ModelStep {
     // The element values back to what the readers left.
     void reset_values() {
         std::copy(readValues.begin(), readValues.end(), ctx.elements.value);
-        std::copy(readStart.begin(), readStart.end(), nlp.x);
+        std::copy(readStart.begin(), readStart.end(), nlp.param.x);
     }
 
     bool ready = false;
