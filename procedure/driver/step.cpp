@@ -99,33 +99,6 @@ struct StepFrame {
     CmpHandle cmpHandle;
 };
 
-// Creates the output manager, begins its output and writes the procedure
-// title.
-void open_output_manager(ProcContext* ctx) {
-    {
-        KyrArg args[] = {
-            kyr_counted(kAttrFamily, "kyr", 3),
-            kyr_counted(kAttrClass, "manager", 7),
-            kyr_object(kAttrHandle, nullptr),
-            kyr_int(kAttrMessageGroup, kMsgProc),
-        };
-        check_method(ctx, wobmth(ctx->output.kyrAnchor, nullptr, kKyrMethodCreate, 4, args));
-        ctx->output.kyrManager = args[2].object;
-    }
-    check_method(ctx, wobmth(ctx->output.kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr));
-    {
-        // The first entry is counted but left unset.
-        KyrArg args[] = {
-            KyrArg{},
-            kyr_int(kAttrTitleKind, 1),
-            kyr_word2(kAttrProcedureTitle, 1),
-            kyr_int(kAttrParent, -1),
-            kyr_text(kAttrText, kyrmsg(kMsgProc, kMsgProcTitle)),
-        };
-        check_method(ctx, wobmth(ctx->output.kyrManager, nullptr, kKyrMethodTitle, 5, args));
-    }
-}
-
 // Estimation and modification indices of a BY group with usable moments,
 // its OUTRAM= rows, and the release of the group's pools.
 void analyse_group(ProcContext* ctx, int32_t first) {
