@@ -59,6 +59,17 @@ bool call_ok(NlpCallback fn, NlpProblem* p, bool required) {
     return fn(p) == 0;
 }
 
+bool all_finite(const double* v, int32_t count) {
+    for (int32_t i = 0; v != nullptr && i < count; ++i)
+        if (!std::isfinite(v[i])) return false;
+    return true;
+}
+
+// The objective slot succeeded with a finite value: an overflowed or NaN
+// objective is no point to start from or to end at, whatever the callback
+// said, and no convergence test can be trusted on it.
+bool objective_ok(NlpCallback fn, NlpProblem* p) { return call_ok(fn, p, true) && std::isfinite(p->f); }
+
 bool constrained(const NlpProblem* p) { return p->hasNlinCon != 0 || p->hasLinCon != 0; }
 
 void set_missing(double* v, int32_t count) {
@@ -102,7 +113,7 @@ void refresh_objective(NlpProblem* p, const Slots& s) {
 bool derivatives(NlpProblem* p, const Slots& s, bool atStart) {
     if (p->fdIntervalMode != 0) znlpfdh(p, p->fdIntervalMode);
     p->lastEval = kLastGradient;
-    if (!call_ok(s.gradient, p, false)) {
+    if (!call_ok(s.gradient, p, false) || !all_finite(p->gradient, p->nParams)) {
         set_missing(p->gradient, p->nParams);
         return false;
     }
@@ -155,7 +166,7 @@ int32_t start_evaluations(NlpProblem* p, const Slots& s) {
     if (p->hasNlinCon) set_missing(p->conValues, p->nNlinCon);
     p->lastEval = kLastObjective;
     p->evalPhase = kPhaseStart;
-    const bool fOk = call_ok(s.objective, p, true);
+    const bool fOk = objective_ok(s.objective, p);
     p->fPrev = p->f;
     if (!fOk) {
         missing_after_failed_start(p, true, true);
@@ -248,7 +259,7 @@ int32_t final_evaluation(NlpProblem* p, const Slots& s, int32_t status) {
     if (p->hasNlinCon) set_missing(p->conValues, p->nNlinCon);
     p->evalPhase = kPhaseFinal;
     p->lastEval = kLastObjective;
-    const bool fOk = call_ok(s.objective, p, true);
+    const bool fOk = objective_ok(s.objective, p);
     p->fPrev = p->f;
     if (!fOk) {
         p->f = host_missing_value();

@@ -26,6 +26,13 @@ constexpr double kTiny = 2.2250738585072018e-304;
 constexpr int32_t kMsgStepAtLimit = 40;     // the step reached stepLimit (minimising)
 constexpr int32_t kMsgStepAtLimitMax = 41;  // the same when maximising
 constexpr double kSmallestRise = 2.225073858507202e-308;
+// The largest GCONV measure, relative to max(|f|, FSIZE), at which a test
+// on the change of f or of x alone may end the run: ten thousand times the
+// default GCONV.  A step that stalls where the quadratic model still
+// promises more (a line search or a trust region that cannot follow a
+// curved valley) changes neither f nor x, and must not be taken for
+// convergence.
+constexpr double kStalledBound = 1e-4;
 
 // The history layout (first, last) of a technique; first 0: no history.
 void history_layout(const NlpProblem* p, int32_t* first, int32_t* last) {
@@ -60,7 +67,7 @@ void history_layout(const NlpProblem* p, int32_t* first, int32_t* last) {
 
 // The reference values of one test.
 struct Measures {
-    double fr, d, fconvBound, gconvBound, grad, gconv, congra, levmar;
+    double fr, d, fs, fconvBound, gconvBound, grad, gconv, congra, levmar;
 };
 
 Measures measures_of(const NlpProblem* p, int32_t code) {
@@ -69,9 +76,9 @@ Measures measures_of(const NlpProblem* p, int32_t code) {
     m.fr = nlc || code == 10 ? p->f : p->fPrev;
     m.d = !nlc && code != 10 ? p->fPrev - p->f : DBL_MAX;
     if (p->maximize) m.fr = -m.fr;
-    const double fs = std::fmax(std::fabs(m.fr), p->fSize);
-    m.fconvBound = p->fConv * fs;
-    m.gconvBound = p->gConv * fs;
+    m.fs = std::fmax(std::fabs(m.fr), p->fSize);
+    m.fconvBound = p->fConv * m.fs;
+    m.gconvBound = p->gConv * m.fs;
     m.grad = nlc ? p->lagrangeGradMax : p->maxProjGrad;
     m.gconv = code == 10 ? DBL_MAX : std::fabs(p->gconvMeasure);
     m.congra = code == 10 ? DBL_MAX : p->scaledGradMax;
@@ -128,16 +135,19 @@ int32_t other_criteria(NlpProblem* p, int32_t code, const Measures& m, double t)
         return s;
     }
     if (m.d < -p->absFConv) return kNlpRose;
-    criterion(p, 2, m.d <= p->absFConv, &s);
+    const double g = p->technique == kTechCongra   ? m.congra
+                     : p->technique == kTechLevmar ? m.levmar
+                                                   : m.gconv;
+    // A stalled step is no stationary point: the tests on the change of f
+    // or x alone hold only where the gradient's own measure is small too.
+    const bool still = code == 10 || g <= kStalledBound * m.fs;
+    criterion(p, 2, m.d <= p->absFConv && still, &s);
     criterion(p, 3, m.grad <= p->absGConv, &s);
-    if (code != 10) criterion(p, 4, xdif(p->nParams, p->x, p->xBase) <= p->absXConv, &s);
-    criterion(p, 5, m.d <= m.fconvBound, &s);
+    if (code != 10) criterion(p, 4, xdif(p->nParams, p->x, p->xBase) <= p->absXConv && still, &s);
+    criterion(p, 5, m.d <= m.fconvBound && still, &s);
     if (code != 10) {
-        const double g = p->technique == kTechCongra   ? m.congra
-                         : p->technique == kTechLevmar ? m.levmar
-                                                       : m.gconv;
         criterion(p, 6, g <= m.gconvBound, &s);
-        criterion(p, 7, reldx(p->nParams, p->xSize, p->x, p->xBase) <= p->xConv, &s);
+        criterion(p, 7, reldx(p->nParams, p->xSize, p->x, p->xBase) <= p->xConv && still, &s);
     }
     if (p->leastSquares) {
         const double g = p->technique == kTechLevmar ? m.levmar : m.gconv;

@@ -211,12 +211,18 @@ int32_t Frame::start() {
 }
 
 int32_t Frame::next() {
+    advance();
+    return test();
+}
+
+void Frame::advance() {
     p->iteration += 1;
     p->iterSinceStart += 1;
     changed = hold_bounds();
     projected_gradient();
-    return p->terminationFn(p, 1);
 }
+
+int32_t Frame::test() { return p->terminationFn(p, 1); }
 
 int32_t Frame::stop(int32_t code) { return p->terminationFn(p, code); }
 

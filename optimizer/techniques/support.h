@@ -64,6 +64,11 @@ public:
     int32_t start();
     // Counts the iteration and calls the termination test with code 1.
     int32_t next();
+    // next() in two halves, for a technique that measures the new point
+    // after its free set is known: count the iteration and hold the bounds,
+    // then the termination test.
+    void advance();
+    int32_t test();
     // The technique's own stop (negative code) through the termination test.
     int32_t stop(int32_t code);
     // After a restart (status 100): values again at the moved point.

@@ -101,16 +101,24 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
     double* tmp = fr.take(n);
     // The first radius (again after a restart): INSTEP when given, else the
     // size of x (at least 1).
-    auto first_radius = [&]() { return !wzmis(p->inStep) && p->inStep > 0.0 ? p->inStep : std::fmax(1.0, norm2(n, p->x)); };
-    double radius = first_radius();
+    // The size is taken in the metric of the radius (|D x| for LEVMAR), so
+    // that the first steps do not depend on the units of the parameters;
+    // it needs the model of the first point.
+    auto first_radius = [&]() {
+        if (!wzmis(p->inStep) && p->inStep > 0.0) return p->inStep;
+        fr.gather(p->x, tmp);
+        return std::fmax(1.0, model->step_norm(&fr, tmp));
+    };
+    double radius = 0.0;
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
             if (!fr.restart()) return kNlpFinalFunction;
-            radius = first_radius();
+            radius = 0.0;
             model->restarted();
         }
         if (!model->prepare(&fr)) return kNlpFinalFunction;
+        if (radius == 0.0) radius = first_radius();
         fr.gather(p->gradient, gF);
         fr.set_base();
         bool accepted = false, held = false;
@@ -152,11 +160,13 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
         if (!fr.gradient()) return kNlpFinalFunction;
         p->expectedReduction = p->fPrev - p->f;
         model->accepted(&fr);
+        const bool late = model->measures_new_point();
+        if (late) fr.advance();
         fr.gather(p->gradient, gF);
         p->gconvMeasure = model->measure(&fr, gF, tmp);
         p->lmGconvMeasure = p->gconvMeasure;
         p->scaledGradMax = p->gconvMeasure;
-        rc = fr.next();
+        rc = late ? fr.test() : fr.next();
     }
     return rc;
 }

@@ -198,6 +198,9 @@ Outcome evaluate_point(const EvalView& v, int32_t phase, int32_t* matrix) {
     double f = 0.0, raw = 0.0;
     const Outcome o = evaluate_method(v, &f, &raw);
     if (o != kOk) return o;
+    // Entries of C beyond overflow leave inf - inf in the residuals: such a
+    // point has no discrepancy, only an overflow.
+    if (!std::isfinite(f)) return kOverflow;
     if (f < 0.0) {
         if (f < kNegativeF) xpmlog(kMsgProc, kMsgNegativeF);
         f = raw = 0.0;

@@ -39,7 +39,7 @@ TEST_F(Termination, CountedCriterionNeedsSuccessiveIterations) {
     t.p.gConv = 0;
     t.p.absGConv = 0;
     t.p.maxProjGrad = 1;
-    t.p.gconvMeasure = 1;
+    t.p.gconvMeasure = 1e-5;  // small enough that a test on f alone may end the run
     t.p.fConv = 1e-3;
     t.critCounts[4] = 3;  // FCONV three times in a row
     const double f[] = {10, 9.999, 9.998, 5, 4.999, 4.998, 4.997};
@@ -48,6 +48,22 @@ TEST_F(Termination, CountedCriterionNeedsSuccessiveIterations) {
         iterate(f[i], f[i + 1]);
         EXPECT_EQ(znlptrm(&t.p, 1), want[i]) << "iteration " << i + 1;
     }
+}
+
+// A step that stalls while the gradient's measure still promises a
+// reduction of a tenth of f is no convergence on f or x; the same step
+// with a measure of 1e-5 f is.
+TEST_F(Termination, StalledStepIsNoConvergenceWhileTheGradientMeasureIsLarge) {
+    t.p.gConv = 0;
+    t.p.fConv = 1e-3;
+    t.p.xConv = 1e-3;
+    t.p.absXConv = 1e-3;
+    t.p.gconvMeasure = 1.0;  // f is 10
+    iterate(10.0, 10.0, 1e-6);
+    EXPECT_EQ(znlptrm(&t.p, 1), 0);
+    t.p.gconvMeasure = 1e-4;
+    iterate(10.0, 10.0, 1e-6);
+    EXPECT_NE(znlptrm(&t.p, 1), 0);
 }
 
 TEST_F(Termination, AllParametersFixedStopsAfterTheStartTest) {
@@ -73,6 +89,7 @@ TEST_F(Termination, AbsConvEndsBeforeMinIterOthersDoNot) {
     EXPECT_EQ(znlptrm(&t.p, 1), kNlpAbsConv);
     t.p.absConv = -100;
     t.p.absFConv = 10;  // a reduction of 2 meets ABSFCONV
+    t.p.gconvMeasure = 1e-6;
     iterate(-2, -4);
     EXPECT_EQ(znlptrm(&t.p, 1), 0);
     t.p.minIter = 0;
