@@ -72,6 +72,12 @@ constexpr bool nlp_status_usable(int32_t status) {
     return status >= 0 || (status <= kNlpRose && status != kNlpInfeasible && status != kNlpNotUsable);
 }
 
+// A run's result met a convergence criterion (or every parameter was
+// fixed): the point is a solution, not only the last point of a run that
+// stopped at a limit or could not go on.  Only such a point has standard
+// errors.
+constexpr bool nlp_status_converged(int32_t status) { return status >= 0 && status <= kNlpAllFixed; }
+
 // UpdateCode (NlpProblem::update): primal QUANEW 2 DFP, else BFGS; dual
 // QUANEW, DBLDOG, HYQUAN 1 DBFGS, 2 DDFP; CONGRA 1 PB, 2 FR, 3 PR, 4 CD.
 enum UpdateCode : int32_t { kUpdateBfgs = 1, kUpdateDfp = 2 };

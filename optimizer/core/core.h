@@ -46,6 +46,14 @@ int32_t znlpmer(const HostMathException* e);
 // first iteration, > 0 after one, 0 a test that must not end the run, < 0 the
 // technique's own stop.  Result: NlpStatus.
 int32_t znlptrm(NlpProblem* p, int32_t code);
+// The run's final point is a solution: a convergence criterion was met,
+// every parameter is fixed, no iteration was allowed (the results at the
+// given point are asked for), or the technique stopped because no step could
+// reduce f any more at a point whose GCONV measure is within the default
+// GCONV bound (the minimum to the precision of f, where a tighter GCONV
+// asked for is out of reach).  Only a solution has a covariance of the
+// estimates; any other end of a run is reported as not converged.
+bool nlp_solution_reached(const NlpProblem* p, int32_t status);
 // Prints the iteration history (start tables at iteration 0 with code 10,
 // then one row per call); first and last select the layout.
 void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last);

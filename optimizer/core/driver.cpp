@@ -310,7 +310,13 @@ int32_t run_phase(NlpProblem* p, int32_t secondSwitch) {
     const bool stillUsable = usable && nlp_status_usable(status);
     p->lastStatus = status;
     if (!wzmis(p->f)) znlpptm(p, status, 0);
-    if (stillUsable) post_run_hook(p, &NlpHookBlock::covarianceHook, 1);
+    // The covariance of the estimates is the inverse curvature at a
+    // minimum; at the last point of a run that stopped short it would
+    // print standard errors and t tests for a point that is none.
+    if (stillUsable && nlp_solution_reached(p, status))
+        post_run_hook(p, &NlpHookBlock::covarianceHook, 1);
+    else
+        set_missing(p->stdErrors, p->nParams);
     int32_t level = p->printLevel >= 4.0 ? 3 : p->printLevel == 3.0 ? 2 : 0;
     if (level == 0 && p->hooks != nullptr && p->hooks->forceResultPrint != 0) level = 1;
     if (!stillUsable && level > 1) level = 1;

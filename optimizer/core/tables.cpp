@@ -405,7 +405,7 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
     const char* tech = technique_name(p->technique);
     const bool print = p->printLevel != 0.0 && m != nullptr;
     if (print && afterStart == 0) iteration_stop(p);
-    if (status < 0 && p->technique != kTechNone) {
+    if (status < 0 && p->technique != kTechNone && !nlp_solution_reached(p, status)) {
         const int32_t number = status == kNlpLimit                      ? p->iterMsgLevel
                                : status == kNlpRose && p->iteration < p->minIter ? 3
                                                                                  : 1;

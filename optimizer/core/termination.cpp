@@ -33,6 +33,9 @@ constexpr double kSmallestRise = 2.225073858507202e-308;
 // curved valley) changes neither f nor x, and must not be taken for
 // convergence.
 constexpr double kStalledBound = 1e-4;
+// The default GCONV: a technique that cannot go on at a point within it
+// stopped at a solution.
+constexpr double kDefaultGConv = 1e-8;
 
 // The history layout (first, last) of a technique; first 0: no history.
 void history_layout(const NlpProblem* p, int32_t* first, int32_t* last) {
@@ -260,6 +263,18 @@ int32_t znlptrm(NlpProblem* p, int32_t code) {
     derivative_switch(p, code, status, m);
     if (status == 0) p->dropCode = 0;
     return p->lastStatus = status;
+}
+
+bool nlp_solution_reached(const NlpProblem* p, int32_t status) {
+    if (nlp_status_converged(status)) return true;
+    // MAXITER=0 asks for the results at the given point.
+    if (status == kNlpLimit && p->maxIter <= 0.0) return true;
+    if (status != kNlpTechniqueStop6 && status != kNlpTechniqueStop7) return false;
+    const double measure = p->technique == kTechCongra   ? p->scaledGradMax
+                           : p->technique == kTechLevmar ? p->lmGconvMeasure
+                                                         : p->gconvMeasure;
+    const double fs = std::fmax(std::fabs(p->f), p->fSize);
+    return std::fabs(measure) <= std::fmax(p->gConv, kDefaultGConv) * fs;
 }
 
 double reldx(int32_t n, double floor, const double* x, const double* y) {

@@ -138,7 +138,8 @@ bool parameter_estimates(NlpProblem* p, int32_t level) {
         number = i + 1;
         parameter_label(p, i, name.data(), width);
         est = p->x[i];
-        se = withSe ? p->stdErrors[i] : missing;
+        // A standard error that overflowed is none: no t test is made on it.
+        se = withSe && std::isfinite(p->stdErrors[i]) ? p->stdErrors[i] : missing;
         t_test(est, se, df, &t, &probt);
         grad = withGrad ? shown(p, p->gradient[i]) : missing;
         lag = withLag ? shown(p, p->lagrangeGradient[i]) : missing;

@@ -138,7 +138,12 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
             if (ok && actual > 0.0 && p->rho >= kAccept) {
                 accepted = true;
                 p->lastStep = a;
-                if (p->rho > 0.75 && snorm >= 0.99 * radius)
+                // A step on the boundary is one within the band the step
+                // iteration accepts as on it: with a narrower test a
+                // step that ends short of the radius inside that band never
+                // lets the radius grow, and the run creeps on with a
+                // rising lambda.
+                if (p->rho > 0.75 && snorm >= (1.0 - kBoundaryBand) * radius)
                     radius *= 2.0;
                 else if (p->rho < 0.25)
                     radius = 0.25 * snorm;

@@ -183,7 +183,15 @@ int32_t run_stage(ProcContext* ctx, NlpProblem* nlp) {
 // Covariance of the estimates, active constraints and degrees of freedom
 // after a usable last stage.
 void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
-    ctx->est.covarianceStatus = cosicrp(nlp);
+    // A run that stopped short of a convergence criterion (a limit, a step
+    // that could not go on) leaves estimates without a covariance: its
+    // printers show no standard errors, and the step ends with a warning.
+    if (nlp_solution_reached(nlp, ctx->est.status))
+        ctx->est.covarianceStatus = cosicrp(nlp);
+    else {
+        ctx->eval.covStatus = 0;  // no covariance of the estimates
+        raise_error_level(ctx, kLevelWarning);
+    }
     const EvalView view = eval_view(ctx);
     coscmat(&view);
     ctx->est.nActive = nlp->nActiveLin + nlp->nActiveBounds;
