@@ -153,8 +153,10 @@ int32_t doopt(NlpProblem* p, int32_t fix, int32_t k) {
     p->nUpdates = p->nLineSearches = p->iterSinceStart = p->nRestarts = 0;
     p->nActiveBounds = p->nActiveLin = 0;
     // The techniques start from the objective and gradient at x, as the
-    // driver's start phase leaves them.
-    p->evalPhase = kPhaseStart;
+    // driver's start phase leaves them.  They are evaluated as during a
+    // run: a level the model cannot reach is an answer of the search, not
+    // an error of the step to be logged at every trial.
+    p->evalPhase = kPhaseRun;
     p->evalStatus = 0.0;
     p->lastEval = kLastObjective;
     if (p->objectiveFn(p) != 0 || p->evalStatus != 0.0 || !std::isfinite(p->f)) return kNlpStartFunction;
