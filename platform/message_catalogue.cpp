@@ -863,6 +863,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 903, "ERROR: The lower bound %g of parameter %i is above its upper bound %g."},
     {kMsgNlp, 904, "ERROR: The linear equality constraint %i depends on earlier ones but contradicts them: the constraints are infeasible."},
     {kMsgNlp, 905, "WARNING: The covariance hook has no matrix file: no matrices are stored."},
+    {kMsgNlp, 906, "ERROR: The optimizer option %s=%g is out of range: it must be %s."},
 };
 
 const size_t kMessageCatalogueSize = sizeof kMessageCatalogue / sizeof kMessageCatalogue[0];

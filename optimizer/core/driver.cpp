@@ -139,6 +139,9 @@ void post_run_hook(NlpProblem* p, NlpPostRunHook NlpHookBlock::*slot, int32_t fl
 // status.  A failed note is reported and the start evaluation still runs.
 int32_t feasible_start(NlpProblem* p) {
     const int32_t n = p->nParams;
+    // MAXTIME bounds the search as it bounds the run; the run starts its
+    // own clock again.
+    p->timeUsed = wzdttme();
     std::memcpy(p->xBase, p->x, sizeof(double) * static_cast<size_t>(n));
     const int32_t r = p->conFactorForm == 2 ? znlpfer(p) : znlpfea(p, 2);
     if (r == kNlpRoutinePending) return kNlpNotUsable;

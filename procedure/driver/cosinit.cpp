@@ -149,8 +149,10 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     store_given(r, kProcGConv, &nlp->gConv);
 
     const OptionCell& sing = cell(r, kProcSingular);
-    if (sing.given) nlp->singularTol = sing.value;
     const ProcCellRow& singRow = proc_cell_row(kProcSingular);
+    // An out-of-range value is replaced for the procedure's factorizations
+    // and so for the optimizer's, which would refuse it.
+    if (sing.given && in_range(singRow, sing.value)) nlp->singularTol = sing.value;
     ctx->options.singular =
         sing.given && in_range(singRow, sing.value) ? sing.value : singRow.value;
 

@@ -29,9 +29,43 @@ int32_t default_technique(const NlpProblem* nlp) {
     return nlp->hasLinCon ? kTechNrlins : kTechLevmar;
 }
 
+namespace {
+
+constexpr int32_t kMsgOptionRange = 906;  // an optimizer option out of its range
+
+// The tolerances the statements may give, each with its rule: a negative
+// tolerance turns a test into one that can never hold (the search for a
+// feasible start widened a negative LCEPS for ever), a zero one into one
+// that holds only exactly.  Every tolerance out of range is named.
+// Result: the error level.
+int32_t check_tolerances(const NlpProblem* nlp) {
+    const struct {
+        const char* name;
+        double value;
+        bool positive;  // above 0; else 0 or above
+    } rules[] = {{"LCEPS", nlp->feasTol, true},      {"LCSINGULAR", nlp->linDepTol, true},
+                 {"SINGULAR", nlp->singularTol, true}, {"ABSFCONV", nlp->absFConv, false},
+                 {"FCONV", nlp->fConv, false},        {"FCONV2", nlp->fConv2, false},
+                 {"ABSXCONV", nlp->absXConv, false},  {"XCONV", nlp->xConv, false},
+                 {"ABSGCONV", nlp->absGConv, false},  {"GCONV", nlp->gConv, false},
+                 {"GCONV2", nlp->gConv2, false},      {"FSIZE", nlp->fSize, false},
+                 {"XSIZE", nlp->xSize, false}};
+    int32_t level = kLevelNone;
+    for (const auto& r : rules) {
+        const bool ok = r.positive ? r.value > 0.0 : r.value >= 0.0;
+        if (ok) continue;
+        xpmlog(kMsgNlp, kMsgOptionRange, r.name, r.value, r.positive ? "above 0" : "0 or above");
+        level = kLevelInputError;
+    }
+    return level;
+}
+
+}  // namespace
+
 int32_t cosop12(ProcContext* ctx, NlpProblem* nlp) {
     if (nlp->technique <= 0) nlp->technique = default_technique(nlp);
     znlp_default_options(nlp);
+    if (const int32_t level = check_tolerances(nlp)) return level;
     nlp->terminationFn = znlptrm;
     nlp->updateFn = nlp->update == kUpdateDfp ? znlpdfp : znlpbfg;
     nlp->lineSearchFn = znlp_line_search(nlp->lineSearch);
