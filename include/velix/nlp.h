@@ -76,6 +76,10 @@ constexpr bool nlp_status_usable(int32_t status) {
 // fixed): the point is a solution, not only the last point of a run that
 // stopped at a limit or could not go on.  Only such a point has standard
 // errors.
+// The default GCONV; a run that could not go on at a point within it
+// stopped at a solution.
+constexpr double kNlpDefaultGConv = 1e-8;
+
 constexpr bool nlp_status_converged(int32_t status) { return status >= 0 && status <= kNlpAllFixed; }
 
 // UpdateCode (NlpProblem::update): primal QUANEW 2 DFP, else BFGS; dual

@@ -54,6 +54,12 @@ int32_t znlptrm(NlpProblem* p, int32_t code);
 // asked for is out of reach).  Only a solution has a covariance of the
 // estimates; any other end of a run is reported as not converged.
 bool nlp_solution_reached(const NlpProblem* p, int32_t status);
+// The check of a met criterion (status) against the Newton decrement of
+// the Hessian slot's matrix, for techniques that measure with a matrix of
+// their own: the status itself when the claim stands or no verdict can be
+// had, kNlpRestart to restart the technique at x, or kNlpTechniqueStop7
+// when restarts did not help (gconvMeasure then holds the decrement).
+int32_t znlp_verify_claim(NlpProblem* p, int32_t status);
 // Prints the iteration history (start tables at iteration 0 with code 10,
 // then one row per call); first and last select the layout.
 void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last);

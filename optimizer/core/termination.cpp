@@ -33,9 +33,6 @@ constexpr double kSmallestRise = 2.225073858507202e-308;
 // curved valley) changes neither f nor x, and must not be taken for
 // convergence.
 constexpr double kStalledBound = 1e-4;
-// The default GCONV: a technique that cannot go on at a point within it
-// stopped at a solution.
-constexpr double kDefaultGConv = 1e-8;
 
 // The history layout (first, last) of a technique; first 0: no history.
 void history_layout(const NlpProblem* p, int32_t* first, int32_t* last) {
@@ -257,6 +254,10 @@ int32_t znlptrm(NlpProblem* p, int32_t code) {
             if (status != kNlpRose && p->iteration < p->minIter) status = 0;
         }
     }
+    // A claim of a technique with a matrix of its own is checked against
+    // the Hessian slot's curvature first (ABSCONV is the user's own bound).
+    if (status > kNlpAbsConv && status <= kNlpGConv2 && code > 0 && code != 10)
+        status = znlp_verify_claim(p, status);
     if (status >= kNlpAbsConv && status <= kNlpGConv2 && std::abs(code) <= 10)
         status = post_convergence(p, code, status, t);
     status = limits(p, status);
@@ -274,7 +275,7 @@ bool nlp_solution_reached(const NlpProblem* p, int32_t status) {
                            : p->technique == kTechLevmar ? p->lmGconvMeasure
                                                          : p->gconvMeasure;
     const double fs = std::fmax(std::fabs(p->f), p->fSize);
-    return std::fabs(measure) <= std::fmax(p->gConv, kDefaultGConv) * fs;
+    return std::fabs(measure) <= std::fmax(p->gConv, kNlpDefaultGConv) * fs;
 }
 
 double reldx(int32_t n, double floor, const double* x, const double* y) {
