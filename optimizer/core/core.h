@@ -54,6 +54,10 @@ int32_t znlptrm(NlpProblem* p, int32_t code);
 // asked for is out of reach).  Only a solution has a covariance of the
 // estimates; any other end of a run is reported as not converged.
 bool nlp_solution_reached(const NlpProblem* p, int32_t status);
+// The final point violates a nonlinear constraint by more than 0.001, the
+// size the result table marks as violated: it is no solution, whatever the
+// status.
+bool nlp_final_point_violated(const NlpProblem* p);
 // The check of a met criterion (status) against the Newton decrement of
 // the Hessian slot's matrix, for techniques that measure with a matrix of
 // their own: the status itself when the claim stands or no verdict can be

@@ -33,6 +33,9 @@ constexpr double kSmallestRise = 2.225073858507202e-308;
 // curved valley) changes neither f nor x, and must not be taken for
 // convergence.
 constexpr double kStalledBound = 1e-4;
+// A nonlinear constraint violated by more than this at the end is violated
+// (the result table's mark); below it the point passes as feasible.
+constexpr double kViolatedEnd = 0.001;
 
 // The history layout (first, last) of a technique; first 0: no history.
 void history_layout(const NlpProblem* p, int32_t* first, int32_t* last) {
@@ -266,7 +269,10 @@ int32_t znlptrm(NlpProblem* p, int32_t code) {
     return p->lastStatus = status;
 }
 
+bool nlp_final_point_violated(const NlpProblem* p) { return p->hasNlinCon && p->maxConViolation > kViolatedEnd; }
+
 bool nlp_solution_reached(const NlpProblem* p, int32_t status) {
+    if (nlp_final_point_violated(p)) return false;
     if (nlp_status_converged(status)) return true;
     // MAXITER=0 asks for the results at the given point.
     if (status == kNlpLimit && p->maxIter <= 0.0) return true;

@@ -46,6 +46,7 @@ constexpr int32_t kMsgStartFailed = 434;     // the objective fails at the start
 constexpr int32_t kMsgFallback = 435;        // technique replaced after a memory shortage
 constexpr int32_t kMsgNoTechnique = 436;     // no technique could have its work space
 constexpr int32_t kMsgNotUsable = 437;       // the last stage gave no usable solution
+constexpr int32_t kMsgInfeasibleEnd = 441;   // the last stage ended at an infeasible point
 constexpr int32_t kMsgOptimizationGroup = 740;
 
 void end_if_fatal(ProcContext* ctx) {
@@ -299,6 +300,14 @@ int32_t cosmini(ProcContext* ctx) {
     ctx->est.status = status;
     ctx->est.usable = nlp_status_usable(status);
     close_optimization_group(ctx);
+    // A technique may stop at a point outside the feasible set (its status
+    // still counts as usable): estimates that break the model's
+    // constraints are no solution of it.
+    if (ctx->est.usable && nlp_final_point_violated(nlp)) {
+        xpmlog(kMsgProc, kMsgInfeasibleEnd, nlp->maxConViolation);
+        raise_error_level(ctx, kLevelNoEstimate);
+        return 1;
+    }
     if (!ctx->est.usable) {
         // A fit that failed (no feasible start, failed evaluations) is not
         // a successful step: the return code says so; later BY groups run.
