@@ -138,6 +138,9 @@ struct ModelReaderState {
     int16_t equationModel = 0;      // LINEQS or RAM (start values by equations, cosiset)
     int16_t perTermInverse = 1;     // 0: inverses shared between terms (cosimat clears marks)
     int16_t matrixSpec = 0;         // MATRIX statements name the model's matrices
+    const int16_t* storedTypes = nullptr; // INRAM=: the stored type of each matrix, entries 1 ..
+                                    // nStoredTypes - 1; a type correction that reaches it is no change
+    int32_t nStoredTypes = 0;       // entries of storedTypes
     int32_t leadingDim = 0;         // leading dimension of model work matrices
     int32_t largestProduct = 0;     // largest rows x columns of a pattern
     NameRecord* columnNames = nullptr;  // the ColumnNameTable [nColumnNames]

@@ -23,10 +23,10 @@ struct FitStatistics {
     double rmsea;      // RMSEAEST
     double rmseaLower; // RMSEALOB
     double rmseaUpper; // RMSEAUPB
+    double pClose;     // P_CLOSFT
     double ecvi;       // ECVI_EST
     double ecviLower;  // ECVI_LOB
     double ecviUpper;  // ECVI_UPB
-    double pClose;     // P_CLOSFT
     double cfi;        // COMPFITI
     double adjChisq;   // ADJCHISQ
     double pAdjChisq;  // P_ACHISQ
@@ -56,9 +56,9 @@ inline constexpr FitStatKey kFitStatKeys[] = {
     {"PGFI", &FitStatistics::pgfi},         {"CHISQUAR", &FitStatistics::chisq},
     {"P_CHISQ", &FitStatistics::pChisq},    {"CHISQNUL", &FitStatistics::chisqNull},
     {"RMSEAEST", &FitStatistics::rmsea},    {"RMSEALOB", &FitStatistics::rmseaLower},
-    {"RMSEAUPB", &FitStatistics::rmseaUpper}, {"ECVI_EST", &FitStatistics::ecvi},
-    {"ECVI_LOB", &FitStatistics::ecviLower}, {"ECVI_UPB", &FitStatistics::ecviUpper},
-    {"P_CLOSFT", &FitStatistics::pClose},   {"COMPFITI", &FitStatistics::cfi},
+    {"RMSEAUPB", &FitStatistics::rmseaUpper}, {"P_CLOSFT", &FitStatistics::pClose},
+    {"ECVI_EST", &FitStatistics::ecvi},     {"ECVI_LOB", &FitStatistics::ecviLower},
+    {"ECVI_UPB", &FitStatistics::ecviUpper}, {"COMPFITI", &FitStatistics::cfi},
     {"ADJCHISQ", &FitStatistics::adjChisq}, {"P_ACHISQ", &FitStatistics::pAdjChisq},
     {"RLSCHISQ", &FitStatistics::rlsChisq}, {"AIC", &FitStatistics::aic},
     {"CAIC", &FitStatistics::caic},         {"SBC", &FitStatistics::sbc},

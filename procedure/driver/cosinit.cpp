@@ -234,6 +234,9 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     hooks->printHessian = flag(proc, kFlagPhessian);
     hooks->outestJacobian = flag(proc, kFlagOutjac);
     ctx->eval.printJacPattern = static_cast<int16_t>(flag(proc, kFlagPjacpat));
+    // NODIAG: the model's variances are those of the data, so only the
+    // covariances enter the fit.
+    ctx->eval.diagFromData = static_cast<int16_t>(flag(proc, kFlagNoDiag));
     ctx->options.printEffects = flag(proc, kFlagTotEff);
     // The remaining print and option bits are kept whole for their readers.
     constexpr NodeFlag kKeptPrint[] = {kFlagPall,    kFlagPrint,  kFlagPshort,   kFlagPsummary, kFlagTotEff,

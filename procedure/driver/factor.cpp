@@ -184,7 +184,7 @@ void cosfacm(ProcContext* ctx) {
     // 4. VARNAMES; PARAMETERS and STRUCTEQ have no place in this model.
     const StatementNode* varnames = find_statement(ctx->stmtList, "VARNAMES");
     const bool ignoreNames = check_factor_varnames(ctx, varnames);
-    if (find_statement(ctx->stmtList, "PARAMETE") != nullptr) xpmlog(kMsgProc, 179);
+    if (find_statement(ctx->stmtList, "PARAMETE") != nullptr) xpmlog(kMsgProc, 181);
     if (find_statement(ctx->stmtList, "STRUCTEQ") != nullptr) xpmlog(kMsgProc, 180);
 
     // 6. Optimizer sizes and per-parameter arrays.

@@ -648,6 +648,28 @@ void replace_model_statements(ProcContext* ctx, Statements* st, Kind kind) {
     ctx->stmtList = order.empty() ? nullptr : order.front();
 }
 
+// Matrices the dropped elements left empty although their type needs
+// elements (118), so that a step ended by 117 reports them too.  A BETA
+// type or the I - M form becomes IDENTITY when empty; the other types
+// listed hold no elements of their own.
+void report_empty_matrices(ProcContext* ctx, const std::vector<StoredMatrix>& mats, Kind kind) {
+    const std::vector<bool> linked = linked_matrices(mats);
+    const size_t first = kind == Kind::kLineqs || kind == Kind::kRam ? 2 : 1;
+    const size_t last = kind == Kind::kRam ? 3 : kind == Kind::kLineqs ? 4 : mats.size() - 1;
+    for (size_t k = first; k <= last; ++k) {
+        const StoredMatrix& m = mats[k];
+        if (linked[k] || !m.estim.empty() || m.form == kFormIMinusInverse) continue;
+        switch (m.type) {
+            case kMatBeta: case kMatEqsBeta: case kMatEqsGamma: case kMatIdentity: case kMatZerIdentity:
+            case kMatZerDiagonal: case kMatSelection: case kMatPermutation:
+                continue;
+            default:
+                xpmlog(kMsgProc, 118, name_text(m.name).c_str());
+                raise_error_level(ctx, kLevelBadVariables);
+        }
+    }
+}
+
 }  // namespace
 
 void cosiram(ProcContext* ctx) {
@@ -663,7 +685,10 @@ void cosiram(ProcContext* ctx) {
         if (kind == Kind::kLineqs && (k == 2 || k == 3)) *r -= mats[4].rows;
         if (kind == Kind::kLineqs && k == 2) *c -= mats[4].rows;
     });
-    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
+    if (ctx->errorLevel > kLevelStepEnds) {
+        report_empty_matrices(ctx, mats, kind);
+        xexit(ctx->errorLevel, 0);
+    }
     Statements st;
     switch (kind) {
         case Kind::kLineqs: lineqs_statements(ctx, &st, mats); break;
@@ -672,5 +697,9 @@ void cosiram(ProcContext* ctx) {
         case Kind::kFactor: factor_statements(&st, mats); break;
     }
     replace_model_statements(ctx, &st, kind);
+    std::vector<int16_t> types;
+    for (const StoredMatrix& m : mats) types.push_back(static_cast<int16_t>(m.type));
+    ctx->readers.storedTypes = step_copy(types);
+    ctx->readers.nStoredTypes = static_cast<int32_t>(types.size());
     cospari(ctx);
 }

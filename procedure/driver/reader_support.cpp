@@ -95,6 +95,9 @@ void* table_bytes(ProcContext* ctx, size_t bytes) {
 }
 
 void type_change_note(ProcContext* ctx, int32_t k, int32_t text, char* text80) {
+    // A stored model read back keeps its stored types: no note for those.
+    const ModelReaderState& r = ctx->readers;
+    if (r.storedTypes != nullptr && k < r.nStoredTypes && r.storedTypes[k] == ctx->model.type[k]) return;
     char own[81] = {};
     if (text80 == nullptr) text80 = own;
     xpmstr(text80, -1 - 80, kMsgProc, text);

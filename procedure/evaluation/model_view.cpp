@@ -76,19 +76,29 @@ EvalView eval_view(ProcContext* ctx) {
 
 namespace {
 
+// Calls fn(parameter) once for every element of every matrix slot: a
+// matrix repeated in several terms shares its elements with its first
+// occurrence, and the term walk visits it once per occurrence.
+template <typename Fn>
+void for_each_slot_element(const EvalView& v, Fn&& fn) {
+    for (int32_t k = 1; k <= v.nMatrices; ++k) {
+        const int32_t e0 = v.mt->firstElement[k], e1 = e0 + v.mt->elementCount[k];
+        for (int32_t e = e0; e < e1; ++e) fn(v.el->parameter[e]);
+    }
+}
+
 // Contributions one walk can emit: two per element (a symmetric matrix's
 // off-diagonal element stands for two positions), times the inputs of a
 // dependent parameter.
 int32_t contribution_capacity(const EvalView& v) {
     const int32_t inputs = std::max(1, v.nParmFree);
     int64_t count = 0;
-    for (int32_t e = 0; e < v.nElements; ++e) {
-        const int32_t p = v.el->parameter[e];
+    for_each_slot_element(v, [&](int32_t p) {
         if (p > 0)
             count += 2;
         else if (p < 0)
             count += 2 * inputs;
-    }
+    });
     return static_cast<int32_t>(std::max<int64_t>(count, 1));
 }
 
@@ -97,8 +107,7 @@ int32_t contribution_capacity(const EvalView& v) {
 // dependent one.
 int32_t record_capacity(const EvalView& v) {
     int64_t count = 0;
-    for (int32_t e = 0; e < v.nElements; ++e) {
-        const int32_t p = v.el->parameter[e];
+    for_each_slot_element(v, [&](int32_t p) {
         if (p > 0) {
             ++count;
         } else if (p < 0 && v.fdDepDerivs) {
@@ -107,7 +116,7 @@ int32_t record_capacity(const EvalView& v) {
             for (int32_t t = 0; t < v.nDepDerivs; ++t)
                 if (v.depParmNumbers[v.depDerivParm[t]] == p) ++count;
         }
-    }
+    });
     return static_cast<int32_t>(count);
 }
 

@@ -77,7 +77,7 @@ namespace {
 using namespace velix::detail;
 
 constexpr int32_t kTitleEquality = 863;
-constexpr int32_t kMsgSingularRows = 185;  // some rows have no statistic
+constexpr int32_t kMsgSingularRows = 179;  // some rows have no statistic
 
 std::string trimmed(const NameRecord& r) {
     int32_t l = std::clamp<int32_t>(r.length, 0, 32);

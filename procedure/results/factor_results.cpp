@@ -375,8 +375,10 @@ void determination(ProcContext* ctx, const FactorWork& w) {
            labels, kyrtxt("Tesk.Velix.Determination", -1));
 }
 
-// B = Sigma^-1 Lambda Phi from the loadings as reported (rotated when a
-// rotation ran); false after a singular Sigma (message 354).
+// B = Sigma^-1 Lambda Phi from the loadings and factor covariances as
+// estimated, never the rotated loadings: the score rows of OUTSTAT= stand
+// beside the UNROTATE and TRANSFOR rows that rotate them.  False after a
+// singular Sigma (message 354).
 bool score_coefficients(ProcContext* ctx, FactorWork* w, bool printModel) {
     const int32_t n = w->n, m = w->m;
     std::vector<double> inverse(ctx->eval.implied, ctx->eval.implied + ctx->nMoments);
@@ -460,10 +462,6 @@ void cospfac(ProcContext* ctx) {
             zmsgsav(0, 0, nullptr, 0);
             return;
         }
-        // The score coefficients score the factors the loadings name: the
-        // rotated ones after a rotation (an orthogonal rotation of
-        // uncorrelated factors, so Phi stays the identity).
-        w.loadings0 = w.loadings;
     }
     supplementary(ctx, &w, sw);
     zmsgsav(0, 0, nullptr, 0);

@@ -125,14 +125,25 @@ void shown_shape(const LmSetup& s, int32_t k, int32_t* rows, int32_t* cols) {
     }
 }
 
-bool symmetric_layout(const ModelMatrixTable& mt, int32_t k) {
-    return mt.type[k] == kMatPosDefinit || mt.type[k] == kMatSymmetric;
-}
-
 bool first_of_term(const EvalView& v, int32_t k) {
     for (int32_t t = 1; t <= v.nTerms; ++t)
         if (velix::detail::term_first(v, t) == k) return true;
     return false;
+}
+
+bool central_of_term(const EvalView& v, int32_t k) {
+    for (int32_t t = 1; t <= v.nTerms; ++t)
+        if (velix::detail::term_central(v, t) == k) return true;
+    return false;
+}
+
+// Whether an element (r, c) of matrix k stands for (c, r) as well: the
+// central matrix P enters a term as F P F', so its (r, c) and (c, r) are
+// one change of the model whatever its type (a DIAGONAL unique matrix
+// included), as are the elements of a symmetric type anywhere.
+bool symmetric_layout(const EvalView& v, int32_t k) {
+    const ModelMatrixTable& mt = *v.mt;
+    return mt.type[k] == kMatPosDefinit || mt.type[k] == kMatSymmetric || central_of_term(v, k);
 }
 
 bool skipped_type(int16_t type) {
@@ -148,7 +159,7 @@ void labels(const LmSetup& s, int32_t k, bool firstOfTerm, int32_t rows, int32_t
     auto of = [&](int32_t m) { return mt.firstColumnName[m] > 0 ? names + mt.firstColumnName[m] - 1 : nullptr; };
     const NameRecord* rowFrom = nullptr;
     if (firstOfTerm) rowFrom = s.ctx->input.manifestNames;
-    else if (symmetric_layout(mt, k) && of(k) != nullptr) rowFrom = of(k);
+    else if ((mt.type[k] == kMatPosDefinit || mt.type[k] == kMatSymmetric) && of(k) != nullptr) rowFrom = of(k);
     else if (k > 1 && of(k - 1) != nullptr) rowFrom = of(k - 1);
     rowLabels->clear();
     colLabels->clear();
@@ -210,7 +221,7 @@ void IndexVisitor::visit(const EvalView& v, const WalkStep& step) {
     m.stat.assign(cells, host_missing_value());
     m.prob = m.change = m.stat;
     m.label.assign(cells, std::string());
-    const bool sym = symmetric_layout(mt, k);
+    const bool sym = symmetric_layout(v, k);
     const bool noDiagonal = mt.type[k] == kMatBeta || mt.type[k] == kMatEqsBeta || mt.form[k] == kFormIMinusInverse;
     std::vector<int32_t> param(cells, 0);
     int32_t free = 0;

@@ -324,7 +324,7 @@ void priresi(ProcContext* ctx, int32_t kind, const double* r) {
     if (printing(ctx)) {
         const int32_t style = ctx->options.covAnalysis || ctx->input.symatrixInput ? 0 : 7;
         if (publish_matrix(ctx, info.name, info.matrixTitle, r, ctx->nManifest, ctx->nManifest,
-                           ctx->input.manifestNames, ctx->input.manifestNames, "sc", style) < 0)
+                           ctx->input.manifestNames, ctx->input.manifestNames, "sf", style) < 0)
             return;
         const double values[2] = {ave.meanAbs, ave.meanAbsOff};
         cosput(ctx, kyrtxts("Ave%s", -1, info.name), info.aveTitle, kyrtxt("AveResValue", -1), 2, values,

@@ -458,5 +458,33 @@ TEST(Estimation, ResultTableShowsTheReferenceStandardErrors) {
     }
 }
 
+// NODIAG fits the covariances alone.  Under ULS the free unique variances
+// of the reference model make every diagonal residual 0 at the minimum,
+// so the same model with its unique variances fixed at 1 and NODIAG (the
+// diagonal outside the fit) has the same minimum, loadings and factor
+// covariances; without NODIAG the fixed variances would pull them away.
+TEST(Estimation, NodiagFitsTheCovariancesAlone) {
+    const std::string program = read_text(data_path("hs_cfa_ml.vx"));
+    auto estimates = [](const RunResult& r) {
+        std::map<std::string, double> out;
+        const JsonValue& t = r.table(0, "Estimates");
+        for (size_t i = 0; i < t["rows"].size(); ++i) out[cell(t, i, "Parameter").str()] = cell(t, i, "Estimate").number();
+        return out;
+    };
+    std::string free = tightened_program(program, "uls");
+    free.replace(free.find("covariance;"), 11, "covariance pestim;");
+    std::string fixed = free;
+    fixed.replace(fixed.find("pestim;"), 7, "pestim nodiag;");
+    fixed.replace(fixed.find("E1-E9 = ve1-ve9"), 15, "E1-E9 = 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0 1.0");
+    const RunResult a = run_velix(free, {"hs.csv"}), b = run_velix(fixed, {"hs.csv"});
+    ASSERT_EQ(a.exitStatus, 0) << a.log;
+    ASSERT_EQ(b.exitStatus, 0) << b.log;
+    const auto ea = estimates(a), eb = estimates(b);
+    ASSERT_EQ(eb.size(), 12u);
+    for (const auto& [name, x] : eb) EXPECT_NEAR(x, ea.at(name), 1e-6 * std::max(1.0, std::fabs(x))) << name;
+    EXPECT_NEAR(entry(*b.items(0, "factoid", "Fit").at(0), "Fit Function"),
+                entry(*a.items(0, "factoid", "Fit").at(0), "Fit Function"), 1e-10);
+}
+
 }  // namespace
 }  // namespace velix::test

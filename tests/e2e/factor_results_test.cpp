@@ -142,10 +142,15 @@ TEST_F(Harman, PrincipalAxesAreOrthogonalInDecreasingOrder) {
     }
 }
 
-TEST_F(Harman, StandardizedSolutionAndScoresFollowFromTheReportedLoadings) {
+// The standardized loadings follow from the reported (rotated) loadings;
+// the score coefficients Sigma^-1 Lambda score the factors as estimated
+// (UNROTATE), which the TRANSFOR rows beside them rotate.
+TEST_F(Harman, StandardizedSolutionAndScoresFollowFromTheirLoadings) {
     RunResult r;
     const Rows stat = fit("rotate=varimax cov", &r);
     const Matrix l = rows_of(stat, "LOADINGS"), std = rows_of(stat, "STD_LOAD"), score = rows_of(stat, "SCORE");
+    const Matrix un = rows_of(stat, "UNROTATE");
+    ASSERT_EQ(un.size(), l.size());
     const Matrix u = rows_of(stat, "UNIQUE_V");
     ASSERT_EQ(l.size(), static_cast<size_t>(kFactors));
     ASSERT_EQ(std.size(), l.size());
@@ -166,7 +171,7 @@ TEST_F(Harman, StandardizedSolutionAndScoresFollowFromTheReportedLoadings) {
         for (int j = 0; j < kFactors; ++j) {
             EXPECT_NEAR(std[j][i], l[j][i] / s, 1e-8) << "standardized loading " << i << "," << j;
             double b = 0.0;
-            for (int k = 0; k < kVars; ++k) b += inv[i][k] * l[j][k];
+            for (int k = 0; k < kVars; ++k) b += inv[i][k] * un[j][k];
             EXPECT_NEAR(score[j][i], b, 1e-7) << "score coefficient " << i << "," << j;
         }
         const double r2 = velix::test::cell(table, static_cast<size_t>(i), "RSquare").number();

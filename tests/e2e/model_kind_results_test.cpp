@@ -226,5 +226,41 @@ TEST(ModelKindResults, SharedAndConstantCosanMatrices) {
     EXPECT_EQ(notes, 1u);
 }
 
+// A loading matrix with free parameters in two terms, F P F' + F Q F' + U
+// with P's diagonal fixed at 1 and Q diagonal, is the two-factor model of
+// the ability tests with factor covariance P + Q: its minimum, estimates
+// and standard errors are the reference's (R's lavaan 0.6.14,
+// tests/fixtures/ability_ml.expected.json), with q = v - 1.  The walk
+// visits F once per term, so its Jacobian records must be counted so.
+TEST(ModelKindResults, CosanMatrixWithParametersInTwoTerms) {
+    const RunResult r = run_velix(estimated(
+        "proc velix data=ability method=ml covariance;\n"
+        "cosan F(2, GEN) * P(2, SYM) + F(2, GEN) * Q(2, DIA) + U(6, DIA);\n"
+        "matrix F [ , 1] = 1.0 a2-a4, [ , 2] = 0 0 0 0 1.0 b6;\n"
+        "matrix P [1, 1] = 1 1, [2, 1] = c;\nmatrix Q [1, 1] = q1 q2;\n"
+        "matrix U [1, 1] = u1-u6;\nrun;\n"), {"ability.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const JsonValue expected = JsonValue::parse(read_text(data_path("ability_ml.expected.json")));
+    const std::vector<const JsonValue*> fits = r.items(0, "factoid", "Fit");
+    ASSERT_EQ(fits.size(), 1u);
+    const JsonValue& entries = (*fits[0])["entries"];
+    ASSERT_GT(entries.size(), 0u);
+    ASSERT_EQ(entries[0]["label"].str(), "Fit Function");
+    EXPECT_NEAR(entries[0]["value"].number(), expected["fmin"].number(), 1e-6 * expected["fmin"].number());
+    const auto est = by_parameter(r, "Estimates"), se = by_parameter(r, "StdErrs");
+    const std::pair<const char*, const char*> names[] = {
+        {"a2", "l2"}, {"a3", "l3"}, {"a4", "l4"}, {"b6", "l6"}, {"c", "cgv"}, {"q1", "vg"},
+        {"q2", "vv"}, {"u1", "ve1"}, {"u2", "ve2"}, {"u3", "ve3"}, {"u4", "ve4"}, {"u5", "ve5"},
+        {"u6", "ve6"}};
+    for (const auto& [ours, theirs] : names) {
+        SCOPED_TRACE(ours);
+        const double shift = ours[0] == 'q' ? 1.0 : 0.0;  // v = 1 + q
+        const double x = expected["params"][theirs]["est"].number() - shift;
+        const double s = expected["params"][theirs]["se"].number();
+        EXPECT_NEAR(est.at(ours), x, 1e-5 * std::max(1.0, std::fabs(x)));
+        EXPECT_NEAR(se.at(ours), s, 1e-5 * s);
+    }
+}
+
 }  // namespace
 }  // namespace velix::test

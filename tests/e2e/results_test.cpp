@@ -12,6 +12,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "harness.h"
@@ -129,6 +130,7 @@ TEST_F(Results, ResidualsEqualTheReferenceResiduals) {
     const JsonValue& raw = *matrices(*run_, "RawRes").at(0);
     const JsonValue& varStd = *matrices(*run_, "VarStdRes").at(0);
     const JsonValue& asym = *matrices(*run_, "AsymStdRes").at(0);
+    for (const JsonValue* m : {&raw, &varStd, &asym}) EXPECT_EQ((*m)["storage"].str(), "sf");
     for (int i = 1; i <= 9; ++i)
         for (int j = 1; j <= i; ++j) {
             const std::string xi = "x" + std::to_string(i), xj = "x" + std::to_string(j), cell = xi + ":" + xj;
@@ -216,6 +218,47 @@ TEST_F(Results, ModificationIndicesEqualTheReference) {
     EXPECT_EQ(at(gamma, "x1", "E1", "N").str(), "Sing");
     // A fixed cell of a symmetric matrix is shown in both places.
     EXPECT_EQ(at(phi, "E8", "E7").number(), at(phi, "E7", "E8").number());
+}
+
+// The FACTOR form of the same model at the same estimates: its unique
+// matrix _U_ is the central matrix of its term, so a fixed cell (r, c)
+// stands for (c, r) too and is one error covariance of lavaan, with its
+// index and expected change, ranked once.
+TEST(ResultsRuns, FactorUniqueMatrixIndicesEqualTheReference) {
+    const Reference hs = reference("hs");
+    auto v = [&](const std::string& n) { return start(hs, n); };
+    std::ostringstream p;
+    p << "proc velix data=hs method=ml covariance maxiter=0 modification;\n factor n=3;\n"
+      << " matrix _F_ [ , 1] = 1.0 " << v("l2") << " " << v("l3") << ", [ , 2] = 0 0 0 1.0 " << v("l5") << " "
+      << v("l6") << ", [ , 3] = 0 0 0 0 0 0 1.0 " << v("l8") << " " << v("l9") << ";\n"
+      << " matrix _P_ [1, 1] = " << v("vvis") << " " << v("vtxt") << " " << v("vspd") << ", [2, 1] = " << v("cvt")
+      << " " << v("cts") << ", [3, 1] = " << v("cvs") << ";\n matrix _U_ [1, 1] =";
+    for (int i = 1; i <= 9; ++i) p << " " << v("ve" + std::to_string(i));
+    p << ";\nrun;\n";
+    const RunResult r = run_velix(p.str(), {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const std::vector<const JsonValue*> mi = matrices(r, "ModIndices");
+    ASSERT_EQ(mi.size(), 3u);
+    const JsonValue& u = *mi[2];
+    int checked = 0;
+    for (const auto& [key, value] : hs) {
+        if (key.rfind("mi:x", 0) != 0 || key.find("~~x") == std::string::npos) continue;
+        const std::string rel = key.substr(3), lhs = rel.substr(0, rel.find('~')), rhs = rel.substr(rel.find('~') + 2);
+        if (lhs == rhs) continue;
+        const std::string row = rhs, column = "UVAR" + lhs.substr(1);
+        expect_close(at(u, row, column).number(), value, 1e-5, key);
+        expect_close(at(u, row, column, "C").number(), hs.at("epc:" + rel), 1e-4, "epc " + rel);
+        ++checked;
+    }
+    EXPECT_EQ(checked, 36);
+    const std::vector<const JsonValue*> ranks = r.items(0, "table", "RankLagrange");
+    ASSERT_FALSE(ranks.empty());
+    const JsonValue& rank = *ranks.back();
+    std::set<std::pair<std::string, std::string>> seen;
+    for (size_t k = 0; k < rank["rows"].size(); ++k) {
+        const std::string a = cell(rank, k, "Row").str().substr(1), b = cell(rank, k, "Column").str().substr(4);
+        EXPECT_TRUE(seen.insert(std::minmax(a, b)).second) << "ranked twice: x" << a << ", x" << b;
+    }
 }
 
 // Distinct names, no bounds, every parameter significant: none of the

@@ -103,11 +103,21 @@ TEST_F(StoredModel, EveryKindRefitsFromItsStoredModel) {
             // and degrees of freedom of hs_cfa_ml.
             const JsonValue ref = JsonValue::parse(read_text(velix::test::data_path("hs_cfa_ml.expected.json")));
             std::map<std::string, double> stat;
+            std::vector<std::string> keys;
             for (const auto& row : a.cells)
-                if (row[0] == "STAT") stat[row[1]] = row[5] == "." ? NAN : std::stod(row[5]);
+                if (row[0] == "STAT") {
+                    stat[row[1]] = row[5] == "." ? NAN : std::stod(row[5]);
+                    keys.push_back(row[1]);
+                }
             EXPECT_NEAR(stat["CHISQUAR"], ref["chisq"].number(), 1e-6 * ref["chisq"].number());
             EXPECT_EQ(stat["DF"], ref["df"].number());
-            EXPECT_EQ(stat.size(), 34u);
+            // The 34 keys in the order stored models have.
+            EXPECT_EQ(keys, (std::vector<std::string>{
+                                "N", "FIT", "GFI", "AGFI", "RMR", "PGFI", "NPARM", "DF", "N_ACT",
+                                "CHISQUAR", "P_CHISQ", "CHISQNUL", "RMSEAEST", "RMSEALOB", "RMSEAUPB",
+                                "P_CLOSFT", "ECVI_EST", "ECVI_LOB", "ECVI_UPB", "COMPFITI", "ADJCHISQ",
+                                "P_ACHISQ", "RLSCHISQ", "AIC", "CAIC", "SBC", "CENTRALI", "BB_NONOR",
+                                "BB_NORMD", "PARSIMON", "ZTESTWH", "BOL_RHO1", "BOL_DEL2", "CNHOELT"}));
         }
         ASSERT_FALSE(a.cells.empty()) << c.program;
         // Kind, name, matrix number, row and column: the same model.  The
@@ -201,6 +211,9 @@ TEST_F(StoredModel, ABrokenLayoutGivesItsMessage) {
         {"numbering", "MODEL,A,1,9,9,8,0\nMODEL,B,1,9,9,8,0\nMODEL,C,3,9,9,8,0\n", {102, 103}, true},
         {"badform", "MODEL,A,1,9,9,8,3\nESTIM,a,1,1,1,1,0\n", {104, 103}, true},
         {"outside", "MODEL,A,1,9,9,8,0\nESTIM,a,1,1,1,1,0\nESTIM,b,1,10,1,1,0\n", {117}, true},
+        // The step ended by 117 still reports the matrix it left empty.
+        {"emptied", "MODEL,A,1,9,3,9,0\nMODEL,B,2,3,3,8,0\nESTIM,a,1,1,1,1,0\nESTIM,b,2,4,1,1,0\n", {117, 118},
+         true},
         {"selection", "MODEL,A,1,9,9,12,0\nESTIM,a,1,1,1,1,0\n", {104, 105}, true},
         {"ide", "MODEL,_IDE_,1,9,9,9,0\nMODEL,_A_,2,9,9,9,2\nMODEL,_P_,3,9,9,8,0\n", {104, 107}, true},
         {"factor", model + "MODEL,_Q_,3,9,9,8,0\n", {104, 108}, true},
@@ -213,7 +226,7 @@ TEST_F(StoredModel, ABrokenLayoutGivesItsMessage) {
                     "VARNAME,x1,2,.,1,.,.\nVARNAME,x2,2,.,2,.,.\nVARNAME,x3,2,.,3,.,.\nVARNAME,F1,2,.,4,.,.\n"
                     "VARNAME,E1,3,.,1,.,.\nVARNAME,E2,3,.,2,.,.\nVARNAME,E3,3,.,3,.,.\nVARNAME,D1,3,.,4,.,.\n"
                     "ESTIM,a,2,0,4,1,0\nESTIM,b,2,1000000,4,1,0\n",
-         {117, 117}, true},
+         {117, 117, 118}, true},
         {"form", "MODEL,A,1,9,3,9,1\nMODEL,B,2,3,3,8,0\nESTIM,a,1,1,1,1,0\nESTIM,b,2,1,1,1,0\n", {60}, true},
     };
     for (const Case& c : cases) {
@@ -225,6 +238,17 @@ TEST_F(StoredModel, ABrokenLayoutGivesItsMessage) {
             if ((m >= 101 && m <= 119) || m == 60) got.push_back(m);
         EXPECT_EQ(got, c.messages) << c.name << "\n" << r.log;
         EXPECT_EQ(r.exitStatus != 0, c.stepEnds) << c.name << "\n" << r.log;
+    }
+    // A stored LINEQS model is read back with its stored types (_BETA_
+    // IDENTITY, _PHI_ DIAGONAL) and no type-change note; the statements it
+    // came from give one for each.
+    const RunResult id = run("proc velix data=hs method=none outram=cfa;\nlineqs x1 = 1.0 F + E1, x2 = F + E2,"
+                             " x3 = F + E3;\nstd F = 1.0, E1-E3 = ve1-ve3;\nrun;\n"
+                             "proc velix data=hs method=none inram=cfa;\nrun;\n");
+    ASSERT_EQ(id.exitStatus, 0) << id.log;
+    for (size_t step : {0, 1}) {
+        const auto m = id.messages(step, 352);
+        EXPECT_EQ(std::count(m.begin(), m.end(), 119), step == 0 ? 2 : 0) << id.log;
     }
     // A FACTOR statement beside a stored factor model is noted (125); the
     // stored shape stays.

@@ -103,7 +103,7 @@ TEST(FactorModel, NotesOnTheDefaultModel) {
     ModelStep s("proc velix data=ability method=none; factor n=2; parameters a b; structeq general;\n"
                 "bounds 0 <= _U1;\n"
                 "varnames _F_ = Fa Fb Fc, _P_ = Fx, _Q_ = z;\n");
-    EXPECT_EQ(s.count(179), 1);
+    EXPECT_EQ(s.count(181), 1);
     EXPECT_EQ(s.count(180), 1);
     EXPECT_EQ(s.count(270), 1);
     EXPECT_EQ(s.count(277), 1);

@@ -217,6 +217,18 @@ inline std::string cosan_program(const char* method) {
            "matrix P [1, 1] = pv1 (0.8) pv2 (0.9) pv3 (0.4);\n"
            "matrix U [1, 1] = u1-u9 (2 2 2 2 2 2 2 2 2), [2, 1] = u21 (0.1);\nrun;\n";
 }
+// A COSAN model whose loading matrix F, holding free parameters, stands
+// in two terms: F P F' + F Q F' + U (the walk visits F once per term).
+inline std::string repeated_program(const char* method) {
+    return std::string("proc velix data=hs method=") + method +
+           " covariance;\n"
+           "cosan F(3, GEN) * P(3, SYM) + F(3, GEN) * Q(3, DIA) + U(9, DIA);\n"
+           "matrix F [ , 1] = 1.0 l2 l3, [ , 2] = 0 0 0 1.0 l5 l6, [ , 3] = 0 0 0 0 0 0 1.0 l8 "
+           "l9;\n"
+           "matrix P [1, 1] = 0.5 0.5 0.5, [2, 1] = p21 (0.2) p31 (0.1), [3, 2] = p32 (0.1);\n"
+           "matrix Q [1, 1] = q1-q3 (0.4 0.5 0.3);\n"
+           "matrix U [1, 1] = u1-u9 (2 2 2 2 2 2 2 2 2);\nrun;\n";
+}
 // A COSAN model of the remaining types and forms: a ZERIDENTITY selection
 // of a lower-triangular inverse around a diagonal matrix, I - B around the
 // inverse of I - U for a symmetric U, and an upper-triangular inverse

@@ -134,6 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ModeCase{"cosan_ml", cosan_program, "ml", kMethodMl},
                       ModeCase{"cosan_wls", cosan_program, "wls", kMethodWls},
                       ModeCase{"cosan_dwls", cosan_program, "dwls", kMethodDwls},
+                      ModeCase{"repeated_ml", repeated_program, "ml", kMethodMl},
+                      ModeCase{"repeated_wls", repeated_program, "wls", kMethodWls},
                       ModeCase{"diagonal_uls", cosan_program, "uls", kMethodUls, true},
                       ModeCase{"diagonal_wls", cosan_program, "wls", kMethodWls, true}),
     [](const auto& info) { return std::string(info.param.name); });
