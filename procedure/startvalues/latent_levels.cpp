@@ -255,7 +255,7 @@ int32_t write_loadings(StartWork* w, Level* lv) {
     for (const StartPath& p : w->paths) {
         const int32_t j = lv->levelCode[static_cast<size_t>(p.row)] - 1, f = lv->factorNo[static_cast<size_t>(p.col)] - 1;
         if (j < 0 || f < 0 || !wzmis(w->value(p.e)) || w->parameter(p.e) == 0) continue;
-        w->value(p.e) = away_from_zero(lv->l(j, f), kCoefficientFloor);
+        w->value(p.e) = away_from_zero(lv->l(j, f), kCoefficientFloor * path_units(w, p));
         ++written;
     }
     const ElementPattern& el = ctx->elements;

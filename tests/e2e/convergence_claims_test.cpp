@@ -155,8 +155,9 @@ TEST_F(ConvergenceClaims, MaximumLikelihoodDoesNotDependOnTheUnitsOfAVariable) {
             EXPECT_NEAR(cell(s, row, "Coefficient1").number(), cell(std0, row, "Coefficient1").number(), 1e-5)
                 << what << " row " << row;
     }
-    // Within four orders of magnitude either way the fit is reached.
-    EXPECT_GE(solved, 9);
+    // The start values follow the units: all but a rare unlucky path reach
+    // the fit.
+    EXPECT_GE(solved, 16);
 }
 
 // Four factors of 24 tests: the techniques that build their own matrix
