@@ -66,6 +66,40 @@ TEST_F(Termination, StalledStepIsNoConvergenceWhileTheGradientMeasureIsLarge) {
     EXPECT_NE(znlptrm(&t.p, 1), 0);
 }
 
+// A quasi-Newton claim is measured again with the Hessian slot's matrix:
+// g'H^-1 g of g = (0, 1e-4) is 1e-8 with H = I (the claim stands) and 100
+// with H = diag(1, 1e-10) (a flat direction the technique's matrix did not
+// see: restart, and after five restarts a stop without a criterion).
+double flat = 1.0;  // the second diagonal element of H
+
+int32_t diagonal_hessian(NlpProblem* p) {
+    p->hessian[0] = 1.0;
+    p->hessian[1] = 0.0;
+    p->hessian[2] = flat;
+    return 0;
+}
+
+TEST_F(Termination, QuasiNewtonClaimIsCheckedAgainstTheHessian) {
+    t.p.technique = kTechQuanew;
+    t.p.hessianFn = diagonal_hessian;
+    t.p.f = 1.0;
+    t.p.gConv = 1e-8;
+    t.p.absGConv = 1e-5;
+    t.grad = {0.0, 1e-4};
+    t.p.maxProjGrad = 1e-4;
+    flat = 1.0;
+    EXPECT_EQ(znlp_verify_claim(&t.p, kNlpGConv), kNlpGConv);
+    flat = 1e-10;
+    EXPECT_EQ(znlp_verify_claim(&t.p, kNlpGConv), kNlpRestart);
+    t.p.nRestarts = 5;
+    EXPECT_EQ(znlp_verify_claim(&t.p, kNlpGConv), kNlpTechniqueStop7);
+    EXPECT_NEAR(t.p.gconvMeasure, 100.0, 1e-9);
+    EXPECT_EQ(t.grad[1], 1e-4);  // the gradient is left as it was
+    // A gradient within ABSGCONV needs no curvature behind it.
+    t.p.maxProjGrad = 1e-6;
+    EXPECT_EQ(znlp_verify_claim(&t.p, kNlpGConv), kNlpGConv);
+}
+
 TEST_F(Termination, AllParametersFixedStopsAfterTheStartTest) {
     t.p.nActiveBounds = 2;
     EXPECT_NE(znlptrm(&t.p, 10), kNlpAllFixed);
