@@ -119,6 +119,10 @@ TEST_F(ConvergenceClaims, FarStartsEndAtTheMinimumOrSayTheyDidNot) {
                                       std::string(method) + " from l2 = " + start);
     }
     expect_minimum_or_failure(run_program(hs_program("gls", "1e10")), minimum("gls"), "gls from l2 = 1e10");
+    // The other Newton-type techniques from the same far start.
+    const double uls = minimum("uls");
+    for (const std::string technique : {"trureg", "newrap", "nrridg"})
+        expect_minimum_or_failure(run_program(hs_program("uls technique=" + technique, "1e4")), uls, technique);
 }
 
 // x1 in units 10^k times its own: ML's F and standardized solution stay
