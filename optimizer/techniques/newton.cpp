@@ -200,16 +200,8 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
         step.solve(fr, step.gF, step.dF);
         const double stale = step.measure(fr, step.gF, step.dF);
         p->gconvMeasure = p->scaledGradMax = stale;
-        if (!store) {
-            fr.advance();
-            bool ok = true;
-            p->gconvMeasure = p->scaledGradMax = fresh_measure(&fr, stale, hF, step.l, step.dF, &ok);
-            if (!ok) return kNlpFinalFunction;
-            fresh = true;
-            rc = fr.test();
-            continue;
-        }
-        rc = fr.next();
+        fresh = !store;
+        rc = store ? fr.next() : fresh_measure_test(&fr, stale, hF, step.l, step.dF);
     }
     return rc;
 }

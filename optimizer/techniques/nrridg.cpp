@@ -109,12 +109,8 @@ int32_t znlpnrr(NlpProblem* p) {
         // The measure with the Hessian of the new point: the ridged factor
         // of the old one makes a large gradient look small after a long
         // step and ends the run far from a stationary point.
-        fr.advance();
-        bool ok = true;
-        p->gconvMeasure = p->scaledGradMax = fresh_measure(&fr, stale, hF, step.l, step.dF, &ok);
-        if (!ok) return kNlpFinalFunction;
+        rc = fresh_measure_test(&fr, stale, hF, step.l, step.dF);
         fresh = true;
-        rc = fr.test();
     }
     return rc;
 }

@@ -364,19 +364,23 @@ bool lu_solve(int32_t m, double* a, double* b) {
 
 // ---- the GCONV measure at a new point ----
 
-double fresh_measure(Frame* fr, double stale, double* hF, double* l, double* tmp, bool* ok) {
+int32_t fresh_measure_test(Frame* fr, double stale, double* hF, double* l, double* tmp) {
     NlpProblem* p = fr->p;
+    fr->advance();
     p->gconvMeasure = p->scaledGradMax = stale;
-    *ok = fr->hessian();
-    if (!*ok) return HUGE_VAL;
+    if (!fr->hessian()) return kNlpFinalFunction;
     fr->gather_hessian(hF);
     const int32_t k = fr->k;
-    if (!cholesky(k, hF, 0.0, p->singularTol, l)) return HUGE_VAL;
-    fr->gather(p->gradient, tmp);
-    chol_solve(k, l, tmp);
-    double m = 0.0;
-    for (int32_t i = 0; i < k; ++i) m += tmp[i] * p->gradient[fr->idx[i]];
-    return std::isfinite(m) ? m : HUGE_VAL;
+    double m = HUGE_VAL;
+    if (cholesky(k, hF, 0.0, p->singularTol, l)) {
+        fr->gather(p->gradient, tmp);
+        chol_solve(k, l, tmp);
+        m = 0.0;
+        for (int32_t i = 0; i < k; ++i) m += tmp[i] * p->gradient[fr->idx[i]];
+        if (!std::isfinite(m)) m = HUGE_VAL;
+    }
+    p->gconvMeasure = p->scaledGradMax = m;
+    return fr->test();
 }
 
 // ---- Cholesky ----

@@ -139,15 +139,17 @@ void set_identity(int32_t n, double scale, double* h);
 bool lu_solve(int32_t m, double* a, double* b);
 
 // ---- the GCONV measure at a new point ----
-// g'H^-1 g over the free set with the Hessian slot's matrix at the current
-// point, unshifted, after an iteration is counted (Frame::advance): the
-// matrix is gathered into hF for the next iteration's step, l receives its
-// factor, tmp takes k doubles.  The slot may read the measure of the last
-// test: it finds `stale` there, the measure of the step's own (shifted,
-// previous) factor, as it did when it was called at the top of the next
-// iteration.  *ok is false when the slot failed; HUGE_VAL when H is not
-// positive definite (no minimum of the model to measure the distance to).
-double fresh_measure(Frame* fr, double stale, double* hF, double* l, double* tmp, bool* ok);
+// Counts the iteration (Frame::advance), measures g'H^-1 g over the free
+// set with the Hessian slot's matrix at the current point, unshifted, into
+// gconvMeasure and scaledGradMax, and runs the termination test (its
+// status; kNlpFinalFunction when the slot failed).  The matrix is left in
+// hF for the next iteration's step, l receives its factor, tmp takes k
+// doubles.  The slot may read the measure of the last test: it finds
+// `stale` there, the measure of the step's own (shifted, previous) factor,
+// as it did when it was called at the top of the next iteration.  Without
+// a positive definite H the measure is HUGE_VAL (the model has no minimum
+// to measure the distance to).
+int32_t fresh_measure_test(Frame* fr, double stale, double* hF, double* l, double* tmp);
 
 // ---- Cholesky on packed matrices ----
 // L L' = A + shift I into l (packed); false when a pivot is not above
