@@ -1,6 +1,9 @@
 # Two commands: `make run` builds and runs the default example,
 # `make test` builds and runs every test.
 BUILD ?= build
+# The optimised command (-O3 and link-time optimisation) that `make run`
+# runs and `make bench` times, in a folder of its own.
+RELEASE_BUILD ?= build-release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
@@ -24,23 +27,30 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+$(RELEASE_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DVELIX_LTO=ON $(CMAKE_FLAGS)
+
 # Builds only the command it runs, not the tests and benchmarks.
-run: $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target velix
-	$(BUILD)/velix --lib examples examples/default.vx
+run: $(RELEASE_BUILD)/CMakeCache.txt
+	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target velix
+	$(RELEASE_BUILD)/velix --lib examples examples/default.vx
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-bench: build
-	for b in $(BUILD)/bench_*; do $$b; done
+# The kernel and optimizer benchmarks, then the whole command on the
+# reference models (bench/models.sh), all from the optimised build.
+bench: $(RELEASE_BUILD)/CMakeCache.txt
+	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target benchmarks
+	for b in $(RELEASE_BUILD)/bench_*; do $$b; done
+	bash bench/models.sh $(RELEASE_BUILD)/velix
 
 # Debian packages the build needs (a fresh machine of this kind has most).
 deps:
 	bash .ci/install-deps
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(RELEASE_BUILD)
 
 fuzz-build:
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DVELIX_FUZZ=ON -DVELIX_BENCH=OFF >/dev/null

@@ -110,10 +110,18 @@ bool parse_number(const std::string& field, double* v) {
             return true;
         }
     }
-    const char* begin = t.c_str();
-    char* end = nullptr;
-    double x = std::strtod(begin, &end);
-    if (end != begin + t.size() || !std::isfinite(x)) return false;
+    // from_chars reads the plain decimal forms fast and rounds as strtod
+    // does; strtod takes what it leaves (a leading '+', hexadecimal).
+    const char* begin = t.data();
+    const char* last = begin + t.size();
+    double x = 0.0;
+    const std::from_chars_result r = std::from_chars(begin, last, x);
+    if (r.ec != std::errc() || r.ptr != last) {
+        char* end = nullptr;
+        x = std::strtod(begin, &end);
+        if (end != last) return false;
+    }
+    if (!std::isfinite(x)) return false;
     *v = x;
     return true;
 }

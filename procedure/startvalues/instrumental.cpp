@@ -19,6 +19,7 @@
 //     latent rows of the start moments, through the earlier levels' loadings
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "host/fields.h"
@@ -93,6 +94,79 @@ void share_equal_loadings(Level* lv) {
     }
 }
 
+// The instrument products of the non-reference rows.  Row i's instruments
+// are the other non-reference indicators I_i = N \ {i}, and its 2SLS needs
+// g_r = S(r, I_i) S(I_i, I_i)^-1 for every reference indicator r.  With
+// B = S(N, N)^-1 formed once, S(I_i, I_i)^-1 = B_-i,-i - b b' / B_ii
+// (b = B(I_i, i), the inverse of a principal submatrix by one rank-one
+// deletion), so that with G = S(R, N) B
+//     g_r(a) = G(r, a) - G(r, i) B(a, i) / B(i, i),   a in I_i,
+// which costs O(k q) per row instead of a new inverse of order q.  When
+// S(N, N) cannot be inverted each row forms its own inverse (and takes the
+// identity when that one fails too), as a row with no common inverse must.
+class InstrumentProducts {
+   public:
+    InstrumentProducts(Solver* sv, std::vector<int32_t> nonRef) : sv_(sv), nonRef_(std::move(nonRef)) {
+        const int32_t nn = static_cast<int32_t>(nonRef_.size()), k = sv->lv->k;
+        B_.assign(static_cast<size_t>(pk_lower(nn, 0)), 0.0);
+        for (int32_t a = 0; a < nn; ++a)
+            for (int32_t b = 0; b <= a; ++b) B_[static_cast<size_t>(pk(a, b))] = sv->s(nonRef_[static_cast<size_t>(a)], nonRef_[static_cast<size_t>(b)]);
+        double det[2];
+        shared_ = coschin(nn, sv->tol(), det, B_.data()) == 0;
+        if (!shared_) return;
+        G_.assign(static_cast<size_t>(k) * nn, 0.0);
+        std::vector<double> srow(static_cast<size_t>(nn));
+        for (int32_t r = 0; r < k; ++r) {
+            for (int32_t b = 0; b < nn; ++b) srow[static_cast<size_t>(b)] = sv->s(sv->ref[static_cast<size_t>(r)], nonRef_[static_cast<size_t>(b)]);
+            double* g = &G_[static_cast<size_t>(r) * nn];
+            for (int32_t a = 0; a < nn; ++a) {
+                double v = 0.0;
+                for (int32_t b = 0; b < nn; ++b) v += srow[static_cast<size_t>(b)] * B_[static_cast<size_t>(pk(a, b))];
+                g[a] = v;
+            }
+        }
+    }
+
+    // g (k rows of q = |N| - 1) for row i, the `t`-th entry of N; inst
+    // receives I_i in order.
+    void rows_for(int32_t t, std::vector<int32_t>* inst, std::vector<std::vector<double>>* g) const {
+        const int32_t nn = static_cast<int32_t>(nonRef_.size()), q = nn - 1, k = sv_->lv->k;
+        inst->clear();
+        for (int32_t a = 0; a < nn; ++a)
+            if (a != t) inst->push_back(nonRef_[static_cast<size_t>(a)]);
+        g->assign(static_cast<size_t>(k), std::vector<double>(static_cast<size_t>(q), 0.0));
+        if (shared_) {
+            const double btt = B_[static_cast<size_t>(pk(t, t))];
+            for (int32_t r = 0; r < k; ++r) {
+                const double* G = &G_[static_cast<size_t>(r) * nn];
+                const double f = G[t] / btt;
+                for (int32_t a = 0, x = 0; a < nn; ++a)
+                    if (a != t) (*g)[static_cast<size_t>(r)][static_cast<size_t>(x++)] = G[a] - f * B_[static_cast<size_t>(pk(a, t))];
+            }
+            return;
+        }
+        std::vector<double> K(static_cast<size_t>(pk_lower(q, 0)));
+        for (int32_t a = 0; a < q; ++a)
+            for (int32_t b = 0; b <= a; ++b) K[static_cast<size_t>(pk(a, b))] = sv_->s((*inst)[static_cast<size_t>(a)], (*inst)[static_cast<size_t>(b)]);
+        double det[2];
+        if (coschin(q, sv_->tol(), det, K.data()) != 0) {
+            std::fill(K.begin(), K.end(), 0.0);
+            for (int32_t a = 0; a < q; ++a) K[static_cast<size_t>(pk(a, a))] = 1.0;
+        }
+        for (int32_t r = 0; r < k; ++r)
+            for (int32_t a = 0; a < q; ++a)
+                for (int32_t b = 0; b < q; ++b)
+                    (*g)[static_cast<size_t>(r)][static_cast<size_t>(a)] +=
+                        sv_->s(sv_->ref[static_cast<size_t>(r)], (*inst)[static_cast<size_t>(b)]) * K[static_cast<size_t>(pk(a, b))];
+    }
+
+   private:
+    Solver* sv_;
+    std::vector<int32_t> nonRef_;
+    std::vector<double> B_, G_;  // S(N, N)^-1 packed; S(R, N) B by rows
+    bool shared_ = false;
+};
+
 // Loadings without equality pairs: for each non-reference row, two-stage
 // least squares of the row on the reference indicators with the other
 // non-reference indicators as instruments.
@@ -101,32 +175,22 @@ int32_t ivfald3(Solver* sv) {
     const int32_t q = lv.m - lv.k - 1;
     if (q < 1) return -1;
     if (const int32_t rc = choose_references(sv)) return rc;
-    for (int32_t i = 0; i < lv.m; ++i) {
-        if (sv->is_ref(i)) continue;
+    std::vector<int32_t> nonRef;
+    for (int32_t j = 0; j < lv.m; ++j)
+        if (!sv->is_ref(j)) nonRef.push_back(j);
+    const InstrumentProducts products(sv, nonRef);
+    std::vector<int32_t> inst;
+    std::vector<std::vector<double>> g;
+    for (int32_t t = 0; t < static_cast<int32_t>(nonRef.size()); ++t) {
+        const int32_t i = nonRef[static_cast<size_t>(t)];
         std::vector<int32_t> free;
         for (int32_t f = 0; f < lv.k; ++f)
             if (wzmis(lv.l(i, f))) free.push_back(f);
         if (free.empty()) continue;
         const int32_t u = static_cast<int32_t>(free.size());
         if (u > q) return -3;
-        std::vector<int32_t> inst;
-        for (int32_t j = 0; j < lv.m; ++j)
-            if (j != i && !sv->is_ref(j)) inst.push_back(j);
-        std::vector<double> K(static_cast<size_t>(pk_lower(q, 0)));
-        for (int32_t a = 0; a < q; ++a)
-            for (int32_t b = 0; b <= a; ++b) K[static_cast<size_t>(pk(a, b))] = sv->s(inst[static_cast<size_t>(a)], inst[static_cast<size_t>(b)]);
-        double det[2];
-        if (coschin(q, sv->tol(), det, K.data()) != 0) {
-            std::fill(K.begin(), K.end(), 0.0);
-            for (int32_t a = 0; a < q; ++a) K[static_cast<size_t>(pk(a, a))] = 1.0;
-        }
-        // g_r = S(r, I) K; W(r, r') = g_r S(I, r'); w(r) = g_r S(I, i).
-        std::vector<std::vector<double>> g(static_cast<size_t>(lv.k), std::vector<double>(static_cast<size_t>(q), 0.0));
-        for (int32_t r = 0; r < lv.k; ++r)
-            for (int32_t a = 0; a < q; ++a)
-                for (int32_t b = 0; b < q; ++b)
-                    g[static_cast<size_t>(r)][static_cast<size_t>(a)] +=
-                        sv->s(sv->ref[static_cast<size_t>(r)], inst[static_cast<size_t>(b)]) * K[static_cast<size_t>(pk(a, b))];
+        // g_r = S(r, I) S(I, I)^-1; W(r, r') = g_r S(I, r'); w(r) = g_r S(I, i).
+        products.rows_for(t, &inst, &g);
         auto gs = [&](int32_t r, int32_t row) {
             double v = 0.0;
             for (int32_t a = 0; a < q; ++a) v += g[static_cast<size_t>(r)][static_cast<size_t>(a)] * sv->s(inst[static_cast<size_t>(a)], row);

@@ -22,16 +22,25 @@ TEST(InstrumentalVariables, ANonReferenceLoadingIsItsTwoStageCoefficient) {
         "std F1 = v1, F2 = v2, e1-e6 = ve1-ve6;\ncov F1 F2 = c;\nrun;\n");
     ASSERT_TRUE(s.ready) << s.log.str();
     // The reference indicators are x1 and x4 (their loadings are fixed);
-    // x2 is instrumented by x3, x5 and x6: l2 = g'S(I, x2) / g'S(I, x1) with
-    // g = S_II^-1 S(I, x1).
-    const std::vector<int32_t> inst = {2, 4, 5};
-    const auto sII = s.block(inst, inst);
-    std::vector<double> sI1, sI2;
-    for (int32_t i : inst) sI1.push_back(s.sample(i, 0)), sI2.push_back(s.sample(i, 1));
-    const std::vector<double> g = solve(sII, sI1);
-    double num = 0.0, den = 0.0;
-    for (size_t a = 0; a < g.size(); ++a) num += g[a] * sI2[a], den += g[a] * sI1[a];
-    EXPECT_NEAR(s.start("l2"), num / den, 1e-10 * std::fabs(num / den));
+    // each other indicator is instrumented by the remaining non-reference
+    // ones (x2 by x3, x5 and x6): l = g'S(I, x) / g'S(I, ref) with
+    // g = S_II^-1 S(I, ref).
+    const std::vector<int32_t> nonRef = {1, 2, 4, 5};
+    const struct {
+        const char* name;
+        int32_t row, ref;
+    } loadings[] = {{"l2", 1, 0}, {"l3", 2, 0}, {"l5", 4, 3}, {"l6", 5, 3}};
+    for (const auto& l : loadings) {
+        std::vector<int32_t> inst;
+        for (int32_t j : nonRef)
+            if (j != l.row) inst.push_back(j);
+        std::vector<double> sIr, sIx;
+        for (int32_t i : inst) sIr.push_back(s.sample(i, l.ref)), sIx.push_back(s.sample(i, l.row));
+        const std::vector<double> g = solve(s.block(inst, inst), sIr);
+        double num = 0.0, den = 0.0;
+        for (size_t a = 0; a < g.size(); ++a) num += g[a] * sIx[a], den += g[a] * sIr[a];
+        EXPECT_NEAR(s.start(l.name), num / den, 1e-10 * std::fabs(num / den)) << l.name;
+    }
 }
 
 TEST(PrincipalFactors, LoadingsSolveTheReducedEigenEquationAndTheFixedVarianceHolds) {
