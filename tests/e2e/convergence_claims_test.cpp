@@ -159,9 +159,8 @@ TEST_F(ConvergenceClaims, MaximumLikelihoodDoesNotDependOnTheUnitsOfAVariable) {
             EXPECT_NEAR(cell(s, row, "Coefficient1").number(), cell(std0, row, "Coefficient1").number(), 1e-5)
                 << what << " row " << row;
     }
-    // The start values follow the units: all but a rare unlucky path reach
-    // the fit.
-    EXPECT_GE(solved, 16);
+    // The start values follow the units: every scale reaches the fit.
+    EXPECT_EQ(solved, 17);
 }
 
 // Four factors of 24 tests: the techniques that build their own matrix
