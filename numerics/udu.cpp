@@ -87,10 +87,14 @@ int32_t decompose(int32_t n, Tol tol, double* info, double* a, int32_t* kpvt) {
         if (kstep == 1) {
             if (swap) sym_swap(u, imax, k, k);
             const double r = -(1.0 / u(k, k));
+            // Columns of the upper triangle are contiguous: column j gets
+            // m times column k, an axpy over rows 0 .. j.
+            double* __restrict ck = a + pk_lower(k, 0);
             for (int32_t j = k - 1; j >= 0; --j) {
-                const double m = r * u(j, k);
-                for (int32_t i = 0; i <= j; ++i) u(i, j) += m * u(i, k);
-                u(j, k) = m;
+                double* __restrict cj = a + pk_lower(j, 0);
+                const double m = r * ck[j];
+                for (int32_t i = 0; i <= j; ++i) cj[i] += m * ck[i];
+                ck[j] = m;
             }
             kpvt[k] = swap ? imax : k;
         } else {
@@ -99,14 +103,17 @@ int32_t decompose(int32_t n, Tol tol, double* info, double* a, int32_t* kpvt) {
             const double ak = u(k, k) * r;
             const double akm1 = u(k - 1, k - 1) * r;
             const double q = 1.0 / (1.0 - ak * akm1);
+            double* __restrict ck = a + pk_lower(k, 0);
+            double* __restrict ck1 = a + pk_lower(k - 1, 0);
             for (int32_t j = k - 2; j >= 0; --j) {
-                const double bk = u(j, k) * r;
-                const double bkm1 = u(j, k - 1) * r;
+                double* __restrict cj = a + pk_lower(j, 0);
+                const double bk = ck[j] * r;
+                const double bkm1 = ck1[j] * r;
                 const double mk = q * (akm1 * bk - bkm1);
                 const double mkm1 = q * (ak * bkm1 - bk);
-                for (int32_t i = 0; i <= j; ++i) u(i, j) += mk * u(i, k) + mkm1 * u(i, k - 1);
-                u(j, k) = mk;
-                u(j, k - 1) = mkm1;
+                for (int32_t i = 0; i <= j; ++i) cj[i] += mk * ck[i] + mkm1 * ck1[i];
+                ck[j] = mk;
+                ck1[j] = mkm1;
             }
             kpvt[k] = kpvt[k - 1] = -((swap ? imax : k - 1) + 1);
         }
@@ -147,12 +154,24 @@ int32_t decompose(int32_t n, Tol tol, double* info, double* a, int32_t* kpvt) {
 // Inverse of the leading block times column col (rows 0 .. k-1), in place
 // in that column: the DSPDI column update through the work vector.
 void apply_leading_inverse(Upper u, int32_t k, int32_t col, double* work) {
-    for (int32_t i = 0; i < k; ++i) work[i] = u(i, col);
+    double* __restrict c = u.a + pk_lower(col, 0);
+    for (int32_t i = 0; i < k; ++i) work[i] = c[i];
     for (int32_t j = 0; j < k; ++j) {
-        double s = 0.0;
-        for (int32_t i = 0; i <= j; ++i) s += u(i, j) * work[i];
-        u(j, col) = s;
-        for (int32_t i = 0; i < j; ++i) u(i, col) += work[j] * u(i, j);
+        const double* __restrict cj = u.a + pk_lower(j, 0);
+        // The inner product on four partial sums, so that the products do
+        // not wait for each other's additions.
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        int32_t i = 0;
+        for (; i + 4 <= j + 1; i += 4) {
+            s0 += cj[i] * work[i];
+            s1 += cj[i + 1] * work[i + 1];
+            s2 += cj[i + 2] * work[i + 2];
+            s3 += cj[i + 3] * work[i + 3];
+        }
+        for (; i <= j; ++i) s0 += cj[i] * work[i];
+        const double wj = work[j];
+        for (i = 0; i < j; ++i) c[i] += wj * cj[i];
+        c[j] = (s0 + s1) + (s2 + s3);
     }
 }
 

@@ -5,16 +5,20 @@
 #include "platform/messages.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstring>
 #include <map>
 #include <string>
 #include <utility>
 
+#include <strings.h>
+
 #include "platform/format.h"
 #include "platform/output.h"
 #include "platform/output_document.h"
 #include "platform/print.h"
+#include "platform/session.h"
 #include "velix/host.h"
 
 namespace velix::platform {
@@ -46,6 +50,25 @@ const char* status_text(int32_t status) {
 
 }  // namespace
 
+std::string source_excerpt(int32_t line, int32_t column) {
+    const std::string& src = session().stepSource;
+    size_t b = 0;
+    for (int32_t l = 1; l < line && b != std::string::npos; ++l) {
+        b = src.find('\n', b);
+        if (b != std::string::npos) ++b;
+    }
+    std::string text;
+    if (b != std::string::npos) {
+        const size_t e = src.find('\n', b);
+        text = src.substr(b, e == std::string::npos ? std::string::npos : e - b);
+    }
+    if (column <= 0) return text;
+    std::string caret;
+    for (int32_t k = 1; k < column && k <= static_cast<int32_t>(text.size()); ++k)
+        caret.push_back(text[k - 1] == '\t' ? '\t' : ' ');
+    return text + "\n" + caret + "^";
+}
+
 const char* message_text(int32_t group, int32_t number) {
     const auto& index = catalogue_index();
     const auto it = index.find({group, number});
@@ -76,6 +99,36 @@ void xpmlog(int32_t group, int32_t number, ...) {
     }
     write_log(line);
     record_message(group, number, line);
+}
+
+namespace {
+
+bool word_character(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+// The 1-based column of the first occurrence of `name` as a word in `text`
+// (case ignored), 0 when there is none.
+int32_t word_column(const std::string& text, const std::string& name) {
+    if (name.empty()) return 0;
+    for (size_t at = 0; at + name.size() <= text.size(); ++at) {
+        if (strncasecmp(text.c_str() + at, name.c_str(), name.size()) != 0) continue;
+        const bool startsWord = at == 0 || !word_character(text[at - 1]);
+        const size_t end = at + name.size();
+        if (startsWord && (end == text.size() || !word_character(text[end]))) return static_cast<int32_t>(at + 1);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void xpmplace(int32_t line, const char* name) {
+    if (line <= 0) return;
+    const int32_t programLine = line + session().stepSourceLine - 1;
+    const int32_t column = name != nullptr ? word_column(source_excerpt(line, 0), name) : 0;
+    if (column > 0)
+        write_log(format_host("  at line %i, column %i:", programLine, column));
+    else
+        write_log(format_host("  at line %i:", programLine));
+    write_log(source_excerpt(line, column));
 }
 
 void xpslog(const char* format, ...) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace velix::platform {
 
@@ -24,6 +25,11 @@ extern const size_t kMessageCatalogueSize;
 
 // The text of a message, or 0 when the catalogue has none.
 const char* message_text(int32_t group, int32_t number);
+
+// Line `line` (1-based) of the current step's text and, when column is
+// positive, a second line with a caret under that column (tabs kept, so
+// the caret lines up).
+std::string source_excerpt(int32_t line, int32_t column);
 
 // What a text handle of a message without a text holds.
 inline constexpr const char* kMissingMessageText = "????";

@@ -1,8 +1,12 @@
 // The listing rendering of delivered output: plain-text tables centred on
-// the print line (LINESIZE), a title over each, column headers ruled with the
-// FORMCHAR rule character, numbers right-aligned with one format per column,
-// matrices in column blocks that fit the line, factoids as label and value
-// lines, notes as lines, and each group opening a section headed by its label.
+// the print line (LINESIZE), a title over each (a title text that repeats
+// it is not printed again), column headers ruled with the FORMCHAR rule
+// character, numbers right-aligned with one format per column, tables and
+// matrices wider than the line continued in blocks below with their row
+// labels repeated, matrix pieces under the names of what they hold,
+// equation templates as equations (output_equations.cpp), factoids as label
+// and value lines, notes as lines, and each group opening a section headed
+// by its label.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -13,22 +17,12 @@
 #include <vector>
 
 #include "platform/output_document.h"
+#include "platform/output_listing.h"
 #include "platform/print.h"
 #include "velix/host.h"
 
 namespace velix::platform {
-namespace {
-
-constexpr int kGap = 2;  // blanks between columns
-
-// How a set of doubles prints: as integers, in fixed notation with 4
-// decimals, or in E notation with 4 decimals when the magnitudes do not suit
-// a fixed field (1e8 or more, or all below 1e-4).
-struct NumberFormat {
-    enum class Style { Integer, Fixed, Exponent };
-    Style style = Style::Fixed;
-    int decimals = 4;
-};
+namespace listing {
 
 NumberFormat choose_format(const std::vector<double>& values) {
     constexpr double kIntegerLimit = 1e9;   // larger integral values print in E notation
@@ -110,24 +104,42 @@ void put_centred(const std::string& text) {
     }
 }
 
+// A text without its leading and trailing blanks.
+std::string trimmed(const std::string& s) {
+    const size_t b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return "";
+    return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
 // The title and, under it, the texts of the dynamic title variables
 // ("TitleText", "titletext1", ...), which the module sets as subtitles.
+// Many tables set their title text to the title itself; a text the reader
+// has just read is not printed again.
 void put_heading(const OutItem& item) {
     write_listing("");
-    bool any = false;
-    if (!item.title.text.empty()) {
+    std::vector<std::string> printed;
+    if (!trimmed(item.title.text).empty()) {
         put_centred(item.title.text);
-        any = true;
+        printed.push_back(trimmed(item.title.text));
     }
     for (const auto& [name, value] : item.dynamic) {
-        if (value.kind != OutValue::Kind::Text || value.text.empty() || name.size() < 5 ||
+        if (value.kind != OutValue::Kind::Text || trimmed(value.text).empty() || name.size() < 5 ||
             strncasecmp(name.c_str(), "title", 5) != 0)
             continue;
+        if (std::find(printed.begin(), printed.end(), trimmed(value.text)) != printed.end()) continue;
         put_centred(value.text);
-        any = true;
+        printed.push_back(trimmed(value.text));
     }
-    if (any) write_listing("");
+    if (!printed.empty()) write_listing("");
 }
+
+bool numeric_kind(int32_t kind) { return kind == 5 || kind == 1 || kind == 3 || kind == 4; }
+
+}  // namespace listing
+
+namespace {
+
+using namespace listing;
 
 // A grid of cells with row labels down the side and column labels across,
 // in blocks of as many columns as fit on the line.
@@ -166,7 +178,50 @@ void put_grid(const std::vector<std::string>& rowLabels, const std::vector<std::
     }
 }
 
-bool numeric_kind(int32_t kind) { return kind == 5 || kind == 1 || kind == 3 || kind == 4; }
+// The columns that name a row, repeated in each block of a table wider
+// than the line: the leading columns up to the first text column that is
+// not all blank when that is one of the first three (a number and a
+// parameter name, say), else the first column; the first column alone when
+// they would take half the line.
+size_t label_columns(const OutItem& t, const std::vector<size_t>& widths,
+                     const std::vector<std::vector<std::string>>& cells) {
+    constexpr size_t kMaxLabelColumns = 3;
+    size_t n = 1, width = 0;
+    for (size_t j = 0; j < std::min(kMaxLabelColumns, t.columns.size()); ++j) {
+        const bool anyText = std::any_of(cells.begin(), cells.end(), [&](const auto& row) { return !row[j].empty(); });
+        if (!numeric_kind(t.columns[j].kind) && anyText) {
+            n = j + 1;
+            break;
+        }
+    }
+    for (size_t j = 0; j < n && j < widths.size(); ++j) width += widths[j] + kGap;
+    return width * 2 > line_size() ? 1 : n;
+}
+
+// The columns of each block: all of them when they fit the line, else the
+// label columns and then as many of the others as fit beside them, at least
+// one per block.
+std::vector<std::vector<size_t>> column_blocks(const std::vector<size_t>& widths, size_t labels) {
+    size_t total = 0;
+    for (size_t w : widths) total += w + kGap;
+    std::vector<size_t> all(widths.size());
+    for (size_t j = 0; j < all.size(); ++j) all[j] = j;
+    if (total <= line_size() || labels >= widths.size()) return {all};
+    const std::vector<size_t> lead(all.begin(), all.begin() + static_cast<long>(labels));
+    size_t leadWidth = 0;
+    for (size_t j : lead) leadWidth += widths[j] + kGap;
+    std::vector<std::vector<size_t>> blocks;
+    size_t used = line_size();
+    for (size_t j = labels; j < widths.size(); ++j) {
+        if (used + widths[j] + kGap > line_size() && (blocks.empty() || blocks.back().size() > labels)) {
+            blocks.push_back(lead);
+            used = leadWidth;
+        }
+        blocks.back().push_back(j);
+        used += widths[j] + kGap;
+    }
+    return blocks;
+}
 
 void put_table(const OutItem& t) {
     put_heading(t);
@@ -189,26 +244,32 @@ void put_table(const OutItem& t) {
         }
         cells.push_back(std::move(line));
     }
-    size_t total = 0;
-    for (size_t w : widths) total += w + kGap;
-    const size_t indent = total < line_size() ? (line_size() - total) / 2 : 0;
-    auto compose = [&](const std::vector<std::string>& parts) {
-        std::string line(indent, ' ');
-        for (size_t j = 0; j < nc; ++j) {
-            if (j) line += std::string(kGap, ' ');
-            line += numeric_kind(t.columns[j].kind) ? pad_left(parts[j], widths[j]) : pad_right(parts[j], widths[j]);
-        }
-        while (!line.empty() && line.back() == ' ') line.pop_back();
-        return line;
-    };
     std::vector<std::string> header(nc), rule(nc);
     for (size_t j = 0; j < nc; ++j) {
         header[j] = t.columns[j].name;
         rule[j] = std::string(widths[j], rule_character());
     }
-    write_listing(compose(header));
-    write_listing(compose(rule));
-    for (const auto& line : cells) write_listing(compose(line));
+    const auto blocks = column_blocks(widths, label_columns(t, widths, cells));
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        const std::vector<size_t>& block = blocks[b];
+        size_t total = 0;
+        for (size_t j : block) total += widths[j] + kGap;
+        const size_t indent = total < line_size() ? (line_size() - total) / 2 : 0;
+        auto compose = [&](const std::vector<std::string>& parts) {
+            std::string line(indent, ' ');
+            for (size_t k = 0; k < block.size(); ++k) {
+                const size_t j = block[k];
+                if (k) line += std::string(kGap, ' ');
+                line += numeric_kind(t.columns[j].kind) ? pad_left(parts[j], widths[j]) : pad_right(parts[j], widths[j]);
+            }
+            while (!line.empty() && line.back() == ' ') line.pop_back();
+            return line;
+        };
+        if (b > 0) write_listing("");
+        write_listing(compose(header));
+        write_listing(compose(rule));
+        for (const auto& line : cells) write_listing(compose(line));
+    }
 }
 
 void put_factoid(const OutItem& f) {
@@ -251,6 +312,30 @@ std::vector<std::string> side_labels(const std::vector<std::string>& given, int3
     return numbers;
 }
 
+// What the pieces of a matrix table hold, by table and piece label (the
+// first piece has none); a piece of another table shows its label.
+std::string piece_name(const std::string& table, const std::string& label) {
+    struct Named {
+        const char* table;
+        const char* label;
+        const char* name;
+    };
+    static const Named kNames[] = {
+        {"ModIndices", "", "Lagrange Multiplier or Wald Statistic"},
+        {"ModIndices", "P", "Probability"},
+        {"ModIndices", "C", "Expected Change"},
+        {"ModIndices", "N", "Free Parameters [name] and Singular Cells (Sing)"},
+        {"InitParms", "N", "Parameter Names"},
+        {"EstParms", "", "Estimates"},
+        {"EstParms", "S", "Standard Errors"},
+        {"EstParms", "T", "t Values"},
+        {"EstParms", "N", "Parameter Names"},
+    };
+    for (const Named& n : kNames)
+        if (table == n.table && label == n.label) return n.name;
+    return label.empty() ? "" : "(" + label + ")";
+}
+
 void put_matrix(const OutItem& m) {
     put_heading(m);
     if (m.secondTitle.kind == OutValue::Kind::Text && !m.secondTitle.text.empty()) {
@@ -270,9 +355,12 @@ void put_matrix(const OutItem& m) {
         std::vector<std::string> cells;
         cells.reserve(values.size());
         for (const auto& v : values) cells.push_back(value_text(v, f));
-        if (p > 0) {
+        // The first grid is named only beside named pieces.
+        const std::string name = piece_name(m.name, m.pieces[p].label);
+        if (p > 0 || (m.pieces.size() > 1 && !name.empty())) {
+            if (p > 0) write_listing("");
+            put_centred(name);
             write_listing("");
-            write_listing("(" + m.pieces[p].label + ")");
         }
         put_grid(rowLabels, colLabels, cells, rows, cols, !doubles.empty());
     }
@@ -308,7 +396,12 @@ void render_listing(const OutItem& item) {
             break;
         case OutItem::Type::GroupOpen: put_group(item); break;
         case OutItem::Type::GroupClose: break;
-        case OutItem::Type::Table: put_table(item); break;
+        case OutItem::Type::Table:
+            if (is_equation_table(item))
+                put_equation_table(item);
+            else
+                put_table(item);
+            break;
         case OutItem::Type::Matrix: put_matrix(item); break;
         case OutItem::Type::Factoid: put_factoid(item); break;
         case OutItem::Type::Note: put_note(item); break;

@@ -319,6 +319,15 @@ int32_t xpsstr(char* buffer, int32_t length, const char* format, ...);
 // (-1-n: n characters and a NUL); result the characters copied.
 int32_t xpmstr(char* buffer, int32_t width, int32_t group, int32_t number);
 void xprrlog(int32_t zero, int32_t status);        // the host's text for a failed status
+// xpmplace: logs under the message just logged where in the step's
+// statements it applies: "at line L, column C:" (line of the program file),
+// the source line and a caret under the column.
+//   line: in, the line in the step's text as the statement payloads hold it
+//         (1-based; 0 or less logs nothing);
+//   name: in, the offending name or 0; looked for as a word on that line
+//         (case ignored), its first occurrence gives the column; when it is
+//         not there only the line is named.
+void xpmplace(int32_t line, const char* name);
 // An "internal error:" line with the text (the host adds the prefix) and,
 // when code is not 0, the code.  The module passes code 0 and ends the step
 // through internal_error (host/internal_error.h).

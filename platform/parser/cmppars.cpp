@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/dataset.h"
+#include "platform/messages.h"
 #include "platform/parser/lexer.h"
 #include "platform/session.h"
 #include "velix/codes.h"
@@ -1139,26 +1140,12 @@ private:
 
 // Logs a syntax error: the message with its place, the source line and a
 // caret under the column.
-void log_syntax_error(const std::string& src, int32_t line, int32_t column, const std::string& msg) {
+void log_syntax_error(int32_t line, int32_t column, const std::string& msg) {
     Session& s = session();
-    int32_t absLine = line + s.stepSourceLine - 1;
-    size_t b = 0;
-    for (int32_t l = 1; l < line && b != std::string::npos; ++l) {
-        b = src.find('\n', b);
-        if (b != std::string::npos) ++b;
-    }
-    std::string text;
-    if (b != std::string::npos) {
-        size_t e = src.find('\n', b);
-        text = src.substr(b, e == std::string::npos ? std::string::npos : e - b);
-    }
-    std::string caret;
-    for (int32_t k = 1; k < column && k <= static_cast<int32_t>(text.size()); ++k)
-        caret.push_back(text[k - 1] == '\t' ? '\t' : ' ');
+    const int32_t absLine = line + s.stepSourceLine - 1;
     std::ostream& log = s.log ? *s.log : std::cerr;
     log << "ERROR: " << msg << " at line " << absLine << ", column " << column << ".\n"
-        << text << "\n"
-        << caret << "^\n";
+        << source_excerpt(line, column) << "\n";
 }
 
 }  // namespace
@@ -1174,12 +1161,12 @@ int32_t cmppars(const GrammarDescriptor* descriptor, ParseResult* result, ParseA
     try {
         Parser(descriptor, src).run(result, area2);
     } catch (const SyntaxError& e) {
-        log_syntax_error(src, e.line, e.column, e.message);
+        log_syntax_error(e.line, e.column, e.message);
         *result = ParseResult();
         *area2 = ParseArea2();
         result->status = kLevelInputError;
     } catch (const LexError& e) {
-        log_syntax_error(src, e.line, e.column, e.message);
+        log_syntax_error(e.line, e.column, e.message);
         *result = ParseResult();
         *area2 = ParseArea2();
         result->status = kLevelInputError;

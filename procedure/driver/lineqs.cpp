@@ -235,6 +235,8 @@ void cospare(ProcContext* ctx) {
     auto term_var = [&](int32_t t) -> const NameRecord& {
         return eq.names[eq.nameStart[t] + (eq.kind[t] <= 4 ? 1 : 0)];
     };
+    // The program line of an equation, for the messages (0: none known).
+    auto line_of = [&](int32_t e) { return eq.line != nullptr ? eq.line[e] : 0; };
     auto term_range = [&](int32_t e, int32_t* b, int32_t* end) {
         *b = e == 0 ? 0 : eq.termEnd[e - 1];
         *end = eq.termEnd[e];
@@ -248,6 +250,7 @@ void cospare(ProcContext* ctx) {
         for (int32_t o = 0; o < eq.nEquations; ++o)
             if (o != e && same_name(eq.dependents[o], d) && o < e) {
                 xpmlog(kMsgProc, 252, str(d).c_str());
+                xpmplace(line_of(e), str(d).c_str());
                 raise_error_level(ctx, kLevelInputError);
             }
         int32_t mi = manifest_index(d);
@@ -257,6 +260,7 @@ void cospare(ProcContext* ctx) {
             latentEndoEq.insert(latentEndoEq.begin(), e);
         } else {
             xpmlog(kMsgProc, 253, str(d).c_str());
+            xpmplace(line_of(e), str(d).c_str());
             raise_error_level(ctx, kLevelInputError);
         }
         int32_t b, end;
@@ -266,6 +270,7 @@ void cospare(ProcContext* ctx) {
             const NameRecord& v = term_var(t);
             if (same_name(v, d)) {
                 xpmlog(kMsgProc, 254, str(d).c_str());
+                xpmplace(line_of(e), str(d).c_str());
                 raise_error_level(ctx, kLevelInputError);
             }
             char c0 = first_upper(v);
@@ -273,11 +278,13 @@ void cospare(ProcContext* ctx) {
             for (int32_t u = b; u < t; ++u)
                 if (same_name(term_var(u), v)) {
                     xpmlog(kMsgProc, 256, str(v).c_str(), str(d).c_str());
+                    xpmplace(line_of(e), str(v).c_str());
                     raise_error_level(ctx, kLevelInputError);
                 }
         }
         if (nErr > 1) {
             xpmlog(kMsgProc, 255, str(d).c_str());
+            xpmplace(line_of(e), str(d).c_str());
             raise_error_level(ctx, kLevelInputError);
         }
     }
@@ -329,6 +336,8 @@ void cospare(ProcContext* ctx) {
         std::vector<NameRecord>* grp = c0 == 'F' ? &exoF : c0 == 'E' ? &exoE : c0 == 'D' ? &exoD : nullptr;
         if (grp == nullptr) {
             xpmlog(kMsgProc, 257, str(v).c_str());
+            const auto e = std::upper_bound(eq.termEnd, eq.termEnd + eq.nEquations, t) - eq.termEnd;
+            xpmplace(line_of(static_cast<int32_t>(e)), str(v).c_str());
             raise_error_level(ctx, kLevelInputError);
             continue;
         }
@@ -456,6 +465,7 @@ void cospare(ProcContext* ctx) {
                     int32_t x = index_in(exo, a.names[k]);
                     if (x < 0) {
                         xpmlog(kMsgProc, mode == 0 ? 260 : 261, str(a.names[k]).c_str());
+                        xpmplace(g.line, str(a.names[k]).c_str());
                         raise_error_level(ctx, kLevelInputError);
                         bad = true;
                         continue;
@@ -463,6 +473,7 @@ void cospare(ProcContext* ctx) {
                     if (mode == 0) {
                         if (std::find(stdSeen.begin(), stdSeen.end(), x) != stdSeen.end()) {
                             xpmlog(kMsgProc, 259, str(a.names[k]).c_str());
+                            xpmplace(g.line, str(a.names[k]).c_str());
                             raise_error_level(ctx, kLevelInputError);
                             bad = true;
                         }

@@ -335,6 +335,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
     const auto* pl = static_cast<const MatrixPayload*>(node->payload);
     if (mt.type[k] == kMatIdentity || mt.type[k] == kMatZerIdentity) {
         xpmlog(kMsgProc, 215, name_text(mt.name[k]).c_str());
+        xpmplace(node->line, name_text(mt.name[k]).c_str());
         raise_error_level(ctx, kLevelInputError);
         return 0;
     }
@@ -343,6 +344,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
         const MatrixGroup& g = pl->groups[gi];
         if (g.nItems == 0) {
             xpmlog(kMsgProc, 219, name_text(mt.name[k]).c_str());
+            xpmplace(node->line, name_text(mt.name[k]).c_str());
             continue;
         }
         Entry en{ctx, k, mt.rows[k], mt.columns[k], mt.type[k], names, values, nameBuffer, valueBuffer, {}, 0,
@@ -416,8 +418,10 @@ void cosparm(ProcContext* ctx) {
             otherKind = true;
         } else if (k == 0) {
             xpmlog(kMsgProc, 273, name_text(vpl->groups[g].matrixName).c_str());
+            xpmplace(vnode->line, name_text(vpl->groups[g].matrixName).c_str());
         } else if (kind == velix::detail::VarnamesKind::kCopy && second == 0) {
             xpmlog(kMsgProc, 273, name_text(vpl->groups[g].names.names[0]).c_str());
+            xpmplace(vnode->line, name_text(vpl->groups[g].names.names[0]).c_str());
         } else if (kind == velix::detail::VarnamesKind::kList) {
             total += mt.columns[k];
         }

@@ -89,12 +89,14 @@ void cosparr(ProcContext* ctx) {
         const double internal = it.matrix + 1.0;
         if (internal != 2.0 && internal != 3.0) {
             xpmlog(kMsgProc, 281, it.matrix, i + 1);
+            xpmplace(it.line, nullptr);
             raise_error_level(ctx, kLevelBadVariables);
             continue;
         }
         const int32_t r = variable_number(it.row), c = variable_number(it.column);
         if (r < 0 || c < 0) {
             xpmlog(kMsgProc, 176, r < 0 ? it.row : it.column, i + 1, kMaxModelOrder);
+            xpmplace(it.line, nullptr);
             raise_error_level(ctx, kLevelInputError);
             continue;
         }
