@@ -36,6 +36,10 @@ constexpr double kStalledBound = 1e-4;
 // A nonlinear constraint violated by more than this at the end is violated
 // (the result table's mark); below it the point passes as feasible.
 constexpr double kViolatedEnd = 0.001;
+// The largest gradient element at which a technique that stopped with a
+// singular Hessian stopped at a solution (a hundred times ABSGCONV's
+// default).
+constexpr double kSingularStopGradient = 1e-3;
 
 // The history layout (first, last) of a technique; first 0: no history.
 void history_layout(const NlpProblem* p, int32_t* first, int32_t* last) {
@@ -280,6 +284,9 @@ bool nlp_solution_reached(const NlpProblem* p, int32_t status) {
     const double measure = p->technique == kTechCongra   ? p->scaledGradMax
                            : p->technique == kTechLevmar ? p->lmGconvMeasure
                                                          : p->gconvMeasure;
+    // A singular Hessian (parameters that are not identified) measures
+    // nothing: a small gradient stands for the measure there.
+    if (!(std::fabs(measure) < HUGE_VAL)) return p->maxProjGrad <= kSingularStopGradient;
     const double fs = std::fmax(std::fabs(p->f), p->fSize);
     return std::fabs(measure) <= std::fmax(p->gConv, kNlpDefaultGConv) * fs;
 }
