@@ -31,6 +31,18 @@ void znlp_default_options(NlpProblem* p);
 // first iteration, > 0 after one, 0 a test that must not end the run, < 0 the
 // technique's own stop.  Result: NlpStatus.
 int32_t znlptrm(NlpProblem* p, int32_t code);
+// The run's final point is a solution: a convergence criterion was met,
+// every parameter is fixed, no iteration was allowed (the results at the
+// given point are asked for), or the technique stopped because no step could
+// reduce f any more at a point whose GCONV measure is within the default
+// GCONV bound (the minimum to the precision of f, where a tighter GCONV
+// asked for is out of reach).  Only a solution has a covariance of the
+// estimates; any other end of a run is reported as not converged.
+bool nlp_solution_reached(const NlpProblem* p, int32_t status);
+// The final point violates a nonlinear constraint by more than 0.001, the
+// size the result table marks as violated: it is no solution, whatever the
+// status.
+bool nlp_final_point_violated(const NlpProblem* p);
 // The line search of a LINESEARCH code (1..8; others 2).
 NlpCallback znlp_line_search(int32_t code);
 // The update slots (NlpUpdateFn): znlpdfp for UpdateCode 2, znlpbfg for

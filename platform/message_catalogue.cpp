@@ -436,10 +436,11 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 434, "ERROR: The objective function cannot be evaluated at the start point; the estimation stops."},
     {kMsgProc, 435, "WARNING: Technique %i cannot have its work space; the estimation is repeated with technique %i."},
     {kMsgProc, 436, "ERROR: No optimization technique can have its work space; the BY group is not estimated."},
-    {kMsgProc, 437, "WARNING: The optimization ended without a usable solution (status %i); no results are printed."},
+    {kMsgProc, 437, "ERROR: The optimization ended without a usable solution (status %i); no results are printed."},
     {kMsgProc, 438, "ERROR: The constraint names %.*s on line %i, which is not a parameter of the model."},
     {kMsgProc, 439, "ERROR: The bounds of parameter %.*s are empty: lower bound %g above upper bound %g."},
     {kMsgProc, 440, "ERROR: NLINCON names %.*s on line %i, which is not a numeric variable of the programming statements."},
+    {kMsgProc, 441, "ERROR: The optimization ended at a point that violates the nonlinear constraints by %g; no results are printed."},
     {kMsgProc, 442, "NOTE: The PROFILE statement is replaced by the default profile set."},
     {kMsgProc, 443, "NOTE: No parameter is profiled."},
     {kMsgProc, 444, "NOTE: All parameters are profiled."},
@@ -865,6 +866,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 903, "ERROR: The lower bound %g of parameter %i is above its upper bound %g."},
     {kMsgNlp, 904, "ERROR: The linear equality constraint %i depends on earlier ones but contradicts them: the constraints are infeasible."},
     {kMsgNlp, 905, "WARNING: The covariance hook has no matrix file: no matrices are stored."},
+    {kMsgNlp, 906, "ERROR: The optimizer option %s=%g is out of range: it must be %s."},
 };
 
 const size_t kMessageCatalogueSize = sizeof kMessageCatalogue / sizeof kMessageCatalogue[0];

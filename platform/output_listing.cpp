@@ -62,8 +62,8 @@ std::string missing_text(double v) {
 
 std::string format_number(double v, const NumberFormat& f) {
     if (host_is_missing(v)) return missing_text(v);
-    if (std::isnan(v)) return "NaN";
-    if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
+    // A number that is not finite is no result: it prints as missing.
+    if (!std::isfinite(v)) return ".";
     char buf[64];
     switch (f.style) {
         case NumberFormat::Style::Integer: std::snprintf(buf, sizeof buf, "%.0f", v); break;

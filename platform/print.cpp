@@ -74,7 +74,10 @@ int32_t write_lines(std::ostream* out, const std::string& text) {
 
 }  // namespace
 
-void write_log(const std::string& text) { write_lines(session().log, text); }
+void write_log(const std::string& text) {
+    if (text.rfind("ERROR:", 0) == 0) ++session().errorLines;
+    write_lines(session().log, text);
+}
 
 void write_listing(const std::string& text) {
     PrintState& s = state();

@@ -25,6 +25,7 @@ struct Session {
     int stepSourceLine = 1;           // line of the program file where it starts
     std::string programPath;          // the program file (for messages)
     std::vector<std::string> titles = std::vector<std::string>(10);  // TITLE1..TITLE10 texts
+    int errorLines = 0;               // "ERROR:" lines the log took in the current step
 };
 
 // The one session of the process.

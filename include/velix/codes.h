@@ -20,6 +20,7 @@ constexpr int32_t kMsgReader = 230;    // the moment-data reader
 // codes below.
 constexpr int32_t kLevelNone = 0;
 constexpr int32_t kLevelWarning = 4;          // a warning: results are still delivered
+constexpr int32_t kLevelErrorLogged = 8;     // an ERROR line was logged and nothing raised the level
 constexpr int32_t kLevelNoMoments = 108;      // a BY group yields no usable moments or weights
 constexpr int32_t kLevelNoEstimate = 108;     // a BY group's estimation gives no usable solution
 constexpr int32_t kLevelStepEnds = 999;       // above this the step ends at the next checkpoint

@@ -74,6 +74,16 @@ constexpr bool nlp_status_usable(int32_t status) {
     return status >= 0 || (status <= kNlpRose && status != kNlpInfeasible && status != kNlpNotUsable);
 }
 
+// The default GCONV; a run that could not go on at a point within it
+// stopped at a solution.
+constexpr double kNlpDefaultGConv = 1e-8;
+
+// A run's result met a convergence criterion (or every parameter was
+// fixed): the point is a solution, not only the last point of a run that
+// stopped at a limit or could not go on.  Only such a point has standard
+// errors.
+constexpr bool nlp_status_converged(int32_t status) { return status >= 0 && status <= kNlpAllFixed; }
+
 // UpdateCode (NlpProblem::opt.update): primal QUANEW 2 DFP, else BFGS; dual
 // QUANEW, DBLDOG, HYQUAN 1 DBFGS, 2 DDFP; CONGRA 1 PB, 2 FR, 3 PR, 4 CD.
 enum UpdateCode : int32_t { kUpdateBfgs = 1, kUpdateDfp = 2 };

@@ -35,7 +35,13 @@ struct HostMathException {
 // and answers -1 (stop) or 0 (underflow: go on).
 int32_t znlpmer(const HostMathException* e);
 
-// ---- history of the termination test ----
+// ---- check and history of the termination test ----
+// The check of a met criterion (status) against the Newton decrement of
+// the Hessian slot's matrix, for techniques that measure with a matrix of
+// their own: the status itself when the claim stands or no verdict can be
+// had, kNlpRestart to restart the technique at x, or kNlpTechniqueStop7
+// when restarts did not help (gconvMeasure then holds the decrement).
+int32_t znlp_verify_claim(NlpProblem* p, int32_t status);
 // Prints the iteration history (start tables at iteration 0 with code 10,
 // then one row per call); first and last select the layout.
 void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last);

@@ -58,6 +58,17 @@ bool call_ok(NlpCallback fn, NlpProblem* p, bool required) {
     return fn(p) == 0;
 }
 
+bool all_finite(const double* v, int32_t count) {
+    for (int32_t i = 0; v != nullptr && i < count; ++i)
+        if (!std::isfinite(v[i])) return false;
+    return true;
+}
+
+// The objective slot succeeded with a finite value: an overflowed or NaN
+// objective is no point to start from or to end at, whatever the callback
+// said, and no convergence test can be trusted on it.
+bool objective_ok(NlpCallback fn, NlpProblem* p) { return call_ok(fn, p, true) && std::isfinite(p->iter.f); }
+
 bool constrained(const NlpProblem* p) { return p->shape.hasNlinCon != 0 || p->shape.hasLinCon != 0; }
 
 void set_missing(double* v, int32_t count) {
@@ -101,7 +112,7 @@ void refresh_objective(NlpProblem* p, const Slots& s) {
 bool derivatives(NlpProblem* p, const Slots& s, bool atStart) {
     if (p->opt.fdIntervalMode != 0) znlpfdh(p, p->opt.fdIntervalMode);
     p->run.lastEval = kLastGradient;
-    if (!call_ok(s.gradient, p, false)) {
+    if (!call_ok(s.gradient, p, false) || !all_finite(p->work.gradient, p->shape.nParams)) {
         set_missing(p->work.gradient, p->shape.nParams);
         return false;
     }
@@ -127,6 +138,9 @@ void post_run_hook(NlpProblem* p, NlpPostRunHook NlpPostRunHooks::*slot, int32_t
 // status.  A failed note is reported and the start evaluation still runs.
 int32_t feasible_start(NlpProblem* p) {
     const int32_t n = p->shape.nParams;
+    // MAXTIME bounds the search as it bounds the run; the run starts its
+    // own clock again.
+    p->run.timeUsed = wzdttme();
     std::memcpy(p->work.xBase, p->param.x, sizeof(double) * static_cast<size_t>(n));
     const int32_t r = p->opt.conFactorForm == 2 ? znlpfer(p) : znlpfea(p, 2);
     if (r == kNlpRoutinePending) return kNlpNotUsable;
@@ -154,7 +168,7 @@ int32_t start_evaluations(NlpProblem* p, const Slots& s) {
     if (p->shape.hasNlinCon) set_missing(p->con.conValues, p->shape.nNlinCon);
     p->run.lastEval = kLastObjective;
     p->run.evalPhase = kPhaseStart;
-    const bool fOk = call_ok(s.objective, p, true);
+    const bool fOk = objective_ok(s.objective, p);
     p->iter.fPrev = p->iter.f;
     if (!fOk) {
         missing_after_failed_start(p, true, true);
@@ -243,7 +257,7 @@ int32_t final_evaluation(NlpProblem* p, const Slots& s, int32_t status) {
     if (p->shape.hasNlinCon) set_missing(p->con.conValues, p->shape.nNlinCon);
     p->run.evalPhase = kPhaseFinal;
     p->run.lastEval = kLastObjective;
-    const bool fOk = call_ok(s.objective, p, true);
+    const bool fOk = objective_ok(s.objective, p);
     p->iter.fPrev = p->iter.f;
     if (!fOk) {
         p->iter.f = host_missing_value();
@@ -294,7 +308,13 @@ int32_t run_phase(NlpProblem* p, int32_t secondSwitch) {
     const bool stillUsable = usable && nlp_status_usable(status);
     p->run.lastStatus = status;
     if (!wzmis(p->iter.f)) znlpptm(p, status, 0);
-    if (stillUsable) post_run_hook(p, &NlpPostRunHooks::covarianceHook, 1);
+    // The covariance of the estimates is the inverse curvature at a
+    // minimum; at the last point of a run that stopped short it would
+    // print standard errors and t tests for a point that is none.
+    if (stillUsable && nlp_solution_reached(p, status))
+        post_run_hook(p, &NlpPostRunHooks::covarianceHook, 1);
+    else
+        set_missing(p->work.stdErrors, p->shape.nParams);
     int32_t level = p->opt.printLevel >= 4.0 ? 3 : p->opt.printLevel == 3.0 ? 2 : 0;
     if (level == 0 && p->hooks != nullptr && p->hooks->print.forceResultPrint != 0) level = 1;
     if (!stillUsable && level > 1) level = 1;

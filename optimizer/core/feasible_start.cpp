@@ -23,6 +23,25 @@
 
 using namespace velix::detail;
 
+namespace {
+
+constexpr int32_t kMsgTimeLimit = 2;  // the run stopped at its time limit
+
+// MAXTIME (a missing limit is a NaN and never compares true): the search
+// for a feasible start ends with the run's time limit like every other
+// loop of the optimizer.  The driver starts the clock before the search.
+bool out_of_time(const NlpProblem* p) {
+    if (!(wzdttme() - p->run.timeUsed > p->opt.maxTime)) return false;
+    xpmlog(kMsgNlp, kMsgTimeLimit, p->opt.maxTime);
+    return true;
+}
+
+// The widening rounds of the tolerance end here at the latest, as the
+// final feasibility rounds do.
+constexpr int32_t kMaxFeasRounds = 10;
+
+}  // namespace
+
 namespace velix::detail {
 
 double tol_now(const NlpProblem* p) { return working_tolerance(p, p->run.feasRound); }
@@ -282,6 +301,7 @@ int32_t znlplip(NlpProblem* p, int32_t j, int32_t) {
     }
     int32_t releases = 0;
     for (;;) {
+        if (out_of_time(p)) return -3;
         transform(p, g.data(), r.data());
         bool release = n_reduced(p) == 0;
         if (!release) {
@@ -492,6 +512,7 @@ int32_t znlpfe1(NlpProblem* p, int32_t keep, int32_t) {
         transform(p, p->work.gradient, r.data());
         releas(p, r.data());
         for (bool next = false; !next;) {
+            if (out_of_time(p)) return -1;
             transform(p, p->work.gradient, r.data());
             const int32_t nz = n_reduced(p);
             double norm = 0.0;
@@ -638,6 +659,6 @@ int32_t znlpfea(NlpProblem* p, int32_t mode) {
         t0 *= 10.0;
         p->run.feasRound += 1;
         if (znlpfch(p, 1, 0, p->run.feasRound) == 0) return 3;
-    } while (t0 < 0.001);
+    } while (t0 < 0.001 && p->run.feasRound < kMaxFeasRounds && !out_of_time(p));
     return restored(p, -2);
 }

@@ -388,7 +388,7 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
     const char* tech = technique_name(p->opt.technique);
     const bool print = p->opt.printLevel != 0.0 && m != nullptr;
     if (print && afterStart == 0) iteration_stop(p);
-    if (status < 0 && p->opt.technique != kTechNone) {
+    if (status < 0 && p->opt.technique != kTechNone && !nlp_solution_reached(p, status)) {
         const int32_t number = status == kNlpLimit                      ? p->run.iterMsgLevel
                                : status == kNlpRose && p->run.iteration < p->opt.minIter ? 3
                                                                                  : 1;

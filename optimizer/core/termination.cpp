@@ -27,6 +27,20 @@ constexpr double kTiny = velix::kDblMinE4Written;
 constexpr int32_t kMsgStepAtLimit = 40;     // the step reached stepLimit (minimising)
 constexpr int32_t kMsgStepAtLimitMax = 41;  // the same when maximising
 constexpr double kSmallestRise = velix::detail::kMinPos;
+// The largest GCONV measure, relative to max(|f|, FSIZE), at which a test
+// on the change of f or of x alone may end the run: ten thousand times the
+// default GCONV.  A step that stalls where the quadratic model still
+// promises more (a line search or a trust region that cannot follow a
+// curved valley) changes neither f nor x, and must not be taken for
+// convergence.
+constexpr double kStalledBound = 1e-4;
+// A nonlinear constraint violated by more than this at the end is violated
+// (the result table's mark); below it the point passes as feasible.
+constexpr double kViolatedEnd = 0.001;
+// The largest gradient element at which a technique that stopped with a
+// singular Hessian stopped at a solution (a hundred times ABSGCONV's
+// default).
+constexpr double kSingularStopGradient = 1e-3;
 
 // The history layout (first, last) of a technique; first 0: no history.
 void history_layout(const NlpProblem* p, int32_t* first, int32_t* last) {
@@ -61,7 +75,7 @@ void history_layout(const NlpProblem* p, int32_t* first, int32_t* last) {
 
 // The reference values of one test.
 struct Measures {
-    double fr, d, fconvBound, gconvBound, grad, gconv, congra, levmar;
+    double fr, d, fs, fconvBound, gconvBound, grad, gconv, congra, levmar;
 };
 
 Measures measures_of(const NlpProblem* p, int32_t code) {
@@ -70,9 +84,9 @@ Measures measures_of(const NlpProblem* p, int32_t code) {
     m.fr = nlc || code == 10 ? p->iter.f : p->iter.fPrev;
     m.d = !nlc && code != 10 ? p->iter.fPrev - p->iter.f : DBL_MAX;
     if (p->shape.maximize) m.fr = -m.fr;
-    const double fs = std::fmax(std::fabs(m.fr), p->opt.fSize);
-    m.fconvBound = p->opt.fConv * fs;
-    m.gconvBound = p->opt.gConv * fs;
+    m.fs = std::fmax(std::fabs(m.fr), p->opt.fSize);
+    m.fconvBound = p->opt.fConv * m.fs;
+    m.gconvBound = p->opt.gConv * m.fs;
     m.grad = nlc ? p->iter.lagrangeGradMax : p->iter.maxProjGrad;
     m.gconv = code == 10 ? DBL_MAX : std::fabs(p->iter.gconvMeasure);
     m.congra = code == 10 ? DBL_MAX : p->iter.scaledGradMax;
@@ -129,16 +143,19 @@ int32_t other_criteria(NlpProblem* p, int32_t code, const Measures& m, double t)
         return s;
     }
     if (m.d < -p->opt.absFConv) return kNlpRose;
-    criterion(p, 2, m.d <= p->opt.absFConv, &s);
+    const double g = p->opt.technique == kTechCongra   ? m.congra
+                     : p->opt.technique == kTechLevmar ? m.levmar
+                                                   : m.gconv;
+    // A stalled step is no stationary point: the tests on the change of f
+    // or x alone hold only where the gradient's own measure is small too.
+    const bool still = code == 10 || g <= kStalledBound * m.fs;
+    criterion(p, 2, m.d <= p->opt.absFConv && still, &s);
     criterion(p, 3, m.grad <= p->opt.absGConv, &s);
-    if (code != 10) criterion(p, 4, xdif(p->shape.nParams, p->param.x, p->work.xBase) <= p->opt.absXConv, &s);
-    criterion(p, 5, m.d <= m.fconvBound, &s);
+    if (code != 10) criterion(p, 4, xdif(p->shape.nParams, p->param.x, p->work.xBase) <= p->opt.absXConv && still, &s);
+    criterion(p, 5, m.d <= m.fconvBound && still, &s);
     if (code != 10) {
-        const double g = p->opt.technique == kTechCongra   ? m.congra
-                         : p->opt.technique == kTechLevmar ? m.levmar
-                                                       : m.gconv;
         criterion(p, 6, g <= m.gconvBound, &s);
-        criterion(p, 7, reldx(p->shape.nParams, p->opt.xSize, p->param.x, p->work.xBase) <= p->opt.xConv, &s);
+        criterion(p, 7, reldx(p->shape.nParams, p->opt.xSize, p->param.x, p->work.xBase) <= p->opt.xConv && still, &s);
     }
     if (p->shape.leastSquares) {
         const double g = p->opt.technique == kTechLevmar ? m.levmar : m.gconv;
@@ -245,12 +262,34 @@ int32_t znlptrm(NlpProblem* p, int32_t code) {
             if (status != kNlpRose && p->run.iteration < p->opt.minIter) status = 0;
         }
     }
+    // A claim of a technique with a matrix of its own is checked against
+    // the Hessian slot's curvature first (ABSCONV is the user's own bound).
+    if (status > kNlpAbsConv && status <= kNlpGConv2 && code > 0 && code != 10)
+        status = znlp_verify_claim(p, status);
     if (status >= kNlpAbsConv && status <= kNlpGConv2 && std::abs(code) <= 10)
         status = post_convergence(p, code, status, t);
     status = limits(p, status);
     derivative_switch(p, code, status, m);
     if (status == 0) p->active.dropCode = 0;
     return p->run.lastStatus = status;
+}
+
+bool nlp_final_point_violated(const NlpProblem* p) { return p->shape.hasNlinCon && p->iter.maxConViolation > kViolatedEnd; }
+
+bool nlp_solution_reached(const NlpProblem* p, int32_t status) {
+    if (nlp_final_point_violated(p)) return false;
+    if (nlp_status_converged(status)) return true;
+    // MAXITER=0 asks for the results at the given point.
+    if (status == kNlpLimit && p->opt.maxIter <= 0.0) return true;
+    if (status != kNlpTechniqueStop6 && status != kNlpTechniqueStop7) return false;
+    const double measure = p->opt.technique == kTechCongra   ? p->iter.scaledGradMax
+                           : p->opt.technique == kTechLevmar ? p->iter.lmGconvMeasure
+                                                         : p->iter.gconvMeasure;
+    // A singular Hessian (parameters that are not identified) measures
+    // nothing: a small gradient stands for the measure there.
+    if (!(std::fabs(measure) < HUGE_VAL)) return p->iter.maxProjGrad <= kSingularStopGradient;
+    const double fs = std::fmax(std::fabs(p->iter.f), p->opt.fSize);
+    return std::fabs(measure) <= std::fmax(p->opt.gConv, kNlpDefaultGConv) * fs;
 }
 
 double reldx(int32_t n, double floor, const double* x, const double* y) {

@@ -155,8 +155,10 @@ int32_t doopt(NlpProblem* p, int32_t fix, int32_t k) {
     p->run.nUpdates = p->run.nLineSearches = p->run.iterSinceStart = p->run.nRestarts = 0;
     p->active.nActiveBounds = p->active.nActiveLin = 0;
     // The techniques start from the objective and gradient at x, as the
-    // driver's start phase leaves them.
-    p->run.evalPhase = kPhaseStart;
+    // driver's start phase leaves them.  They are evaluated as during a
+    // run: a level the model cannot reach is an answer of the search, not
+    // an error of the step to be logged at every trial.
+    p->run.evalPhase = kPhaseRun;
     p->run.evalStatus = 0.0;
     p->run.lastEval = kLastObjective;
     if (p->cb.objectiveFn(p) != 0 || p->run.evalStatus != 0.0 || !std::isfinite(p->iter.f)) return kNlpStartFunction;

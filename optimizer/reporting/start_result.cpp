@@ -139,7 +139,8 @@ bool parameter_estimates(NlpProblem* p, int32_t level) {
         number = i + 1;
         parameter_label(p, i, name.data(), width);
         est = p->param.x[i];
-        se = withSe ? p->work.stdErrors[i] : missing;
+        // A standard error that overflowed is none: no t test is made on it.
+        se = withSe && std::isfinite(p->work.stdErrors[i]) ? p->work.stdErrors[i] : missing;
         t_test(est, se, df, &t, &probt);
         grad = withGrad ? shown(p, p->work.gradient[i]) : missing;
         lag = withLag ? shown(p, p->work.lagrangeGradient[i]) : missing;

@@ -25,11 +25,18 @@ void HessianModel::take(Frame* fr) {
 }
 
 bool HessianModel::prepare(Frame* fr) {
+    // The matrix that measure() evaluated at this point serves the step.
+    const bool reuse = fresh_;
+    fresh_ = false;
+    return reuse || gather(fr, true);
+}
+
+bool HessianModel::gather(Frame* fr, bool mayRestart) {
     if (!fr->hessian()) return false;
     fr->gather_hessian(h_);
     if (!scaled_) return true;
     // RESTART: the scaling starts again from this point's diagonal.
-    if (fr->restart_due())
+    if (mayRestart && fr->restart_due())
         for (int32_t j = 0; j < fr->n; ++j) d_[j] = 0.0;
     // D: the running maximum of sqrt(H_jj) by parameter; 1 where H_jj is 0.
     for (int32_t i = 0; i < fr->k; ++i) {
@@ -63,16 +70,36 @@ double HessianModel::step_norm(const Frame* fr, const double* s) const {
 
 void HessianModel::restarted() {
     lambda_ = 0.0;
+    fresh_ = false;
     for (int32_t j = 0; j < n_; ++j) d_[j] = 0.0;
 }
 
 double HessianModel::measure(Frame* fr, const double* g, double* tmp) {
+    // g'H^-1 g with the Hessian of this point, unshifted.  The factor the
+    // last step left belongs to the point before the step and carries the
+    // step's shift: after a long step (from a far start, or across a badly
+    // scaled valley) it makes a large gradient look small and ends the run
+    // far from any stationary point.
+    const int32_t k = fr->k;
+    // The Hessian slot may read the measure of the last test (the
+    // procedure's choice between scoring and the exact Hessian does): it
+    // sees the step model's measure at this point, as at the start of the
+    // next iteration, where it was evaluated before.
+    fr->p->iter.gconvMeasure = fr->p->iter.lmGconvMeasure = quadratic_form(fr, g, tmp);
+    if (!gather(fr, true)) return HUGE_VAL;
+    fresh_ = true;
+    // Without a positive definite Hessian the quadratic model has no
+    // minimum to measure the distance to.
+    if (!cholesky(k, h_, 0.0, fr->p->opt.singularTol, l_)) return HUGE_VAL;
+    return quadratic_form(fr, g, tmp);
+}
+
+double HessianModel::quadratic_form(Frame* fr, const double* g, double* tmp) const {
     const int32_t k = fr->k;
     for (int32_t i = 0; i < k; ++i) tmp[i] = g[i] / scale(fr, i);
     chol_solve(k, l_, tmp);
     double m = 0.0;
     for (int32_t i = 0; i < k; ++i) m += tmp[i] * g[i] / scale(fr, i);
-    // A factor the step iteration left unfinished measures nothing.
     return std::isfinite(m) ? m : HUGE_VAL;
 }
 

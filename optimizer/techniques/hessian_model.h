@@ -16,10 +16,18 @@ public:
     double step(Frame* fr, const double* g, double radius, double* s) override;
     double measure(Frame* fr, const double* g, double* tmp) override;
     void restarted() override;
+    bool measures_new_point() const override { return true; }
     // LEVMAR's radius bounds |D s|.
     double step_norm(const Frame* fr, const double* s) const override;
 
 private:
+    // Evaluates the Hessian at the current point into h_ (scaled, with the
+    // running scaling D brought up to date, and started again when a
+    // RESTART is due and `mayRestart`); false when it failed.
+    bool gather(Frame* fr, bool mayRestart);
+    // g'(factor l_)^-1 g in the scaled variables (tmp k doubles); HUGE_VAL
+    // when not finite (an unfinished factor measures nothing).
+    double quadratic_form(Frame* fr, const double* g, double* tmp) const;
     // D of free parameter i (1 without scaling).
     double scale(const Frame* fr, int32_t i) const;
 
@@ -31,6 +39,7 @@ private:
     double* work_ = nullptr;
     double lambda_ = 0.0;
     int32_t n_ = 0;
+    bool fresh_ = false;  // h_ holds the Hessian of the current point
 };
 
 }  // namespace velix::detail

@@ -166,16 +166,21 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
     double* hF = fr.take(packed);
     double* col = store ? fr.take(m) : nullptr;
     double* cross = store ? fr.take(packed) : nullptr;
+    bool fresh = false;  // hF holds the Hessian of the current point
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
-        if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
+        if (rc == kNlpRestart) {
+            if (!fr.restart()) return kNlpFinalFunction;
+            fresh = false;
+        }
         if (store) {
             if (!store_cross_product(&fr, col, cross)) return kNlpFinalFunction;
             fr.gather_packed(cross, hF);
-        } else {
+        } else if (!fresh) {
             if (!fr.hessian()) return kNlpFinalFunction;
             fr.gather_hessian(hF);
         }
+        fresh = false;
         step.factor(&fr, hF);
         p->run.iterMark = p->iter.ridge > 0.0 ? 1 : 0;  // the history marks a shifted Hessian
         fr.gather(p->work.gradient, step.gF);
@@ -189,12 +194,15 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
         if (ls < 0) return kNlpFinalFunction;
         if (ls > 0) return fr.stop(kNlpTechniqueStop7);
         // The predicted reduction at the new point with the factor of the
-        // last Hessian.
+        // last Hessian; from the Hessian slot, the new point's own Hessian
+        // measures it (the last one, shifted, makes a large gradient look
+        // small after a long step).
         fr.gather(p->work.gradient, step.gF);
         step.solve(fr, step.gF, step.dF);
-        p->iter.gconvMeasure = step.measure(fr, step.gF, step.dF);
-        p->iter.scaledGradMax = p->iter.gconvMeasure;
-        rc = fr.next();
+        const double stale = step.measure(fr, step.gF, step.dF);
+        p->iter.gconvMeasure = p->iter.scaledGradMax = stale;
+        fresh = !store;
+        rc = store ? fr.next() : fresh_measure_test(&fr, stale, hF, step.l, step.dF);
     }
     return rc;
 }

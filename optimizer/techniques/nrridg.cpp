@@ -74,11 +74,18 @@ int32_t znlpnrr(NlpProblem* p) {
     step.take(&fr);
     double* hF = fr.take(static_cast<int64_t>(n) * (n + 1) / 2);
     double mu = 0.0;
+    bool fresh = false;  // hF holds the Hessian of the current point
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
-        if (rc == kNlpRestart && !fr.restart()) return kNlpFinalFunction;
-        if (!fr.hessian()) return kNlpFinalFunction;
-        fr.gather_hessian(hF);
+        if (rc == kNlpRestart) {
+            if (!fr.restart()) return kNlpFinalFunction;
+            fresh = false;
+        }
+        if (!fresh) {
+            if (!fr.hessian()) return kNlpFinalFunction;
+            fr.gather_hessian(hF);
+        }
+        fresh = false;
         fr.gather(p->work.gradient, step.gF);
         fr.set_base();
         bool failed = false, held = false;
@@ -97,10 +104,13 @@ int32_t znlpnrr(NlpProblem* p) {
         p->run.iterMark = p->iter.ridge > 0.0 ? 1 : 0;  // the history marks a ridged step
         fr.gather(p->work.gradient, step.gF);
         step.solve(fr, step.gF, step.dF);
-        p->iter.gconvMeasure = -dot(fr.k, step.gF, step.dF);
-        p->iter.scaledGradMax = p->iter.gconvMeasure;
+        const double stale = -dot(fr.k, step.gF, step.dF);
         mu *= 0.25;
-        rc = fr.next();
+        // The measure with the Hessian of the new point: the ridged factor
+        // of the old one makes a large gradient look small after a long
+        // step and ends the run far from a stationary point.
+        rc = fresh_measure_test(&fr, stale, hF, step.l, step.dF);
+        fresh = true;
     }
     return rc;
 }

@@ -211,12 +211,18 @@ int32_t Frame::start() {
 }
 
 int32_t Frame::next() {
+    advance();
+    return test();
+}
+
+void Frame::advance() {
     p->run.iteration += 1;
     p->run.iterSinceStart += 1;
     changed = hold_bounds();
     projected_gradient();
-    return p->cb.terminationFn(p, 1);
 }
+
+int32_t Frame::test() { return p->cb.terminationFn(p, 1); }
 
 int32_t Frame::stop(int32_t code) { return p->cb.terminationFn(p, code); }
 
@@ -354,6 +360,27 @@ bool lu_solve(int32_t m, double* a, double* b) {
         b[k] = s / a[k * m + k];
     }
     return true;
+}
+
+// ---- the GCONV measure at a new point ----
+
+int32_t fresh_measure_test(Frame* fr, double stale, double* hF, double* l, double* tmp) {
+    NlpProblem* p = fr->p;
+    fr->advance();
+    p->iter.gconvMeasure = p->iter.scaledGradMax = stale;
+    if (!fr->hessian()) return kNlpFinalFunction;
+    fr->gather_hessian(hF);
+    const int32_t k = fr->k;
+    double m = HUGE_VAL;
+    if (cholesky(k, hF, 0.0, p->opt.singularTol, l)) {
+        fr->gather(p->work.gradient, tmp);
+        chol_solve(k, l, tmp);
+        m = 0.0;
+        for (int32_t i = 0; i < k; ++i) m += tmp[i] * p->work.gradient[fr->idx[i]];
+        if (!std::isfinite(m)) m = HUGE_VAL;
+    }
+    p->iter.gconvMeasure = p->iter.scaledGradMax = m;
+    return fr->test();
 }
 
 // ---- Cholesky ----

@@ -64,6 +64,11 @@ public:
     int32_t start();
     // Counts the iteration and calls the termination test with code 1.
     int32_t next();
+    // next() in two halves, for a technique that measures the new point
+    // after its free set is known: count the iteration and hold the bounds,
+    // then the termination test.
+    void advance();
+    int32_t test();
     // The technique's own stop (negative code) through the termination test.
     int32_t stop(int32_t code);
     // After a restart (status 100): values again at the moved point.
@@ -132,6 +137,19 @@ void set_identity(int32_t n, double scale, double* h);
 // m x m row-major, is destroyed); false when a pivot is not above 1e-13
 // times A's largest element.
 bool lu_solve(int32_t m, double* a, double* b);
+
+// ---- the GCONV measure at a new point ----
+// Counts the iteration (Frame::advance), measures g'H^-1 g over the free
+// set with the Hessian slot's matrix at the current point, unshifted, into
+// gconvMeasure and scaledGradMax, and runs the termination test (its
+// status; kNlpFinalFunction when the slot failed).  The matrix is left in
+// hF for the next iteration's step, l receives its factor, tmp takes k
+// doubles.  The slot may read the measure of the last test: it finds
+// `stale` there, the measure of the step's own (shifted, previous) factor,
+// as it did when it was called at the top of the next iteration.  Without
+// a positive definite H the measure is HUGE_VAL (the model has no minimum
+// to measure the distance to).
+int32_t fresh_measure_test(Frame* fr, double stale, double* hF, double* l, double* tmp);
 
 // ---- Cholesky on packed matrices ----
 // L L' = A + shift I into l (packed); false when a pivot is not above

@@ -101,16 +101,24 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
     double* tmp = fr.take(n);
     // The first radius (again after a restart): INSTEP when given, else the
     // size of x (at least 1).
-    auto first_radius = [&]() { return !wzmis(p->opt.inStep) && p->opt.inStep > 0.0 ? p->opt.inStep : std::fmax(1.0, norm2(n, p->param.x)); };
-    double radius = first_radius();
+    // The size is taken in the metric of the radius (|D x| for LEVMAR), so
+    // that the first steps do not depend on the units of the parameters;
+    // it needs the model of the first point.
+    auto first_radius = [&]() {
+        if (!wzmis(p->opt.inStep) && p->opt.inStep > 0.0) return p->opt.inStep;
+        fr.gather(p->param.x, tmp);
+        return std::fmax(1.0, model->step_norm(&fr, tmp));
+    };
+    double radius = 0.0;
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
             if (!fr.restart()) return kNlpFinalFunction;
-            radius = first_radius();
+            radius = 0.0;
             model->restarted();
         }
         if (!model->prepare(&fr)) return kNlpFinalFunction;
+        if (radius == 0.0) radius = first_radius();
         fr.gather(p->work.gradient, gF);
         fr.set_base();
         bool accepted = false, held = false;
@@ -130,7 +138,12 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
             if (ok && actual > 0.0 && p->iter.rho >= kAccept) {
                 accepted = true;
                 p->iter.lastStep = a;
-                if (p->iter.rho > 0.75 && snorm >= 0.99 * radius)
+                // A step on the boundary is one within the band the step
+                // iteration accepts as on it: with a narrower test a
+                // step that ends short of the radius inside that band never
+                // lets the radius grow, and the run creeps on with a
+                // rising lambda.
+                if (p->iter.rho > 0.75 && snorm >= (1.0 - kBoundaryBand) * radius)
                     radius *= 2.0;
                 else if (p->iter.rho < 0.25)
                     radius = 0.25 * snorm;
@@ -152,11 +165,13 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
         if (!fr.gradient()) return kNlpFinalFunction;
         p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
         model->accepted(&fr);
+        const bool late = model->measures_new_point();
+        if (late) fr.advance();
         fr.gather(p->work.gradient, gF);
         p->iter.gconvMeasure = model->measure(&fr, gF, tmp);
         p->iter.lmGconvMeasure = p->iter.gconvMeasure;
         p->iter.scaledGradMax = p->iter.gconvMeasure;
-        rc = fr.next();
+        rc = late ? fr.test() : fr.next();
     }
     return rc;
 }

@@ -46,9 +46,21 @@ int worse(int a, int b) {
     return std::max(a, b);
 }
 
+// The return code and the log tell one story: a step that logged an
+// ERROR line did not succeed, and a failed step says so with an ERROR line
+// (the specific one normally comes from where the failure was found; this
+// one stands in when none did).
+int agree_with_log(int rc, int errorLines) {
+    if (rc >= 0 && rc <= kLevelWarning && errorLines > 0) return kLevelErrorLogged;
+    if (rc > kLevelWarning && errorLines == 0)
+        log_line("ERROR: The PROC VELIX step failed with return code " + std::to_string(rc) + ".");
+    return rc;
+}
+
 int run_step(const ProgramItem& item) {
     Session& s = session();
     ++s.stepNumber;
+    s.errorLines = 0;
     s.stepSource = item.text;
     s.stepSourceLine = item.line;
     begin_step();
@@ -67,6 +79,7 @@ int run_step(const ProgramItem& item) {
         rc = kLevelInternal;
     }
     if (!dataset_commit_outputs(rc)) rc = worse(rc, kLevelHostFailure);
+    rc = agree_with_log(rc, s.errorLines);
     end_step();
     output_end_step(rc);
     if (rc > kLevelWarning)

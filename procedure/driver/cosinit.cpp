@@ -151,8 +151,10 @@ void read_option_cells(const StepView& sv, const StatementNode* proc, const Proc
     store_given(r, kProcGConv, &nlp->opt.gConv);
 
     const OptionCell& sing = cell(r, kProcSingular);
-    if (sing.given) nlp->opt.singularTol = sing.value;
     const ProcCellRow& singRow = proc_cell_row(kProcSingular);
+    // An out-of-range value is replaced for the procedure's factorizations
+    // and so for the optimizer's, which would refuse it.
+    if (sing.given && in_range(singRow, sing.value)) nlp->opt.singularTol = sing.value;
     sv.options->singular =
         sing.given && in_range(singRow, sing.value) ? sing.value : singRow.value;
 

@@ -44,6 +44,7 @@ constexpr int32_t kMsgStartFailed = 434;     // the objective fails at the start
 constexpr int32_t kMsgFallback = 435;        // technique replaced after a memory shortage
 constexpr int32_t kMsgNoTechnique = 436;     // no technique could have its work space
 constexpr int32_t kMsgNotUsable = 437;       // the last stage gave no usable solution
+constexpr int32_t kMsgInfeasibleEnd = 441;   // the last stage ended at an infeasible point
 constexpr int32_t kMsgOptimizationGroup = 740;
 
 void end_if_fatal(ProcContext* ctx) {
@@ -171,7 +172,15 @@ int32_t run_stage(ProcContext* ctx, NlpProblem* nlp) {
 // Covariance of the estimates, active constraints and degrees of freedom
 // after a usable last stage.
 void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
-    cosicrp(nlp);
+    // A run that stopped short of a convergence criterion (a limit, a step
+    // that could not go on) leaves estimates without a covariance: its
+    // printers show no standard errors, and the step ends with a warning.
+    if (nlp_solution_reached(nlp, ctx->est.status))
+        cosicrp(nlp);
+    else {
+        ctx->eval.covStatus = 0;  // no covariance of the estimates
+        raise_error_level(ctx, kLevelWarning);
+    }
     const EvalView view = eval_view(ctx);
     coscmat(&view);
     ctx->est.nActive = nlp->active.nActiveLin + nlp->active.nActiveBounds;
@@ -278,6 +287,14 @@ int32_t cosmini(ProcContext* ctx) {
     ctx->est.status = status;
     ctx->est.usable = nlp_status_usable(status);
     close_optimization_group(ctx);
+    // A technique may stop at a point outside the feasible set (its status
+    // still counts as usable): estimates that break the model's
+    // constraints are no solution of it.
+    if (ctx->est.usable && nlp_final_point_violated(nlp)) {
+        xpmlog(kMsgProc, kMsgInfeasibleEnd, nlp->iter.maxConViolation);
+        raise_error_level(ctx, kLevelNoEstimate);
+        return 1;
+    }
     if (!ctx->est.usable) {
         // A fit that failed (no feasible start, failed evaluations) is not
         // a successful step: the return code says so; later BY groups run.

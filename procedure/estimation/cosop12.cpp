@@ -26,9 +26,43 @@ int32_t default_technique(const NlpProblem* nlp) {
     return nlp->shape.hasLinCon ? kTechNrlins : kTechLevmar;
 }
 
+namespace {
+
+constexpr int32_t kMsgOptionRange = 906;  // an optimizer option out of its range
+
+// The tolerances the statements may give, each with its rule: a negative
+// tolerance turns a test into one that can never hold (the search for a
+// feasible start widened a negative LCEPS for ever), a zero one into one
+// that holds only exactly.  Every tolerance out of range is named.
+// Result: the error level.
+int32_t check_tolerances(const NlpProblem* nlp) {
+    const struct {
+        const char* name;
+        double value;
+        bool positive;  // above 0; else 0 or above
+    } rules[] = {{"LCEPS", nlp->opt.feasTol, true},      {"LCSINGULAR", nlp->opt.linDepTol, true},
+                 {"SINGULAR", nlp->opt.singularTol, true}, {"ABSFCONV", nlp->opt.absFConv, false},
+                 {"FCONV", nlp->opt.fConv, false},        {"FCONV2", nlp->opt.fConv2, false},
+                 {"ABSXCONV", nlp->opt.absXConv, false},  {"XCONV", nlp->opt.xConv, false},
+                 {"ABSGCONV", nlp->opt.absGConv, false},  {"GCONV", nlp->opt.gConv, false},
+                 {"GCONV2", nlp->opt.gConv2, false},      {"FSIZE", nlp->opt.fSize, false},
+                 {"XSIZE", nlp->opt.xSize, false}};
+    int32_t level = kLevelNone;
+    for (const auto& r : rules) {
+        const bool ok = r.positive ? r.value > 0.0 : r.value >= 0.0;
+        if (ok) continue;
+        xpmlog(kMsgNlp, kMsgOptionRange, r.name, r.value, r.positive ? "above 0" : "0 or above");
+        level = kLevelInputError;
+    }
+    return level;
+}
+
+}  // namespace
+
 int32_t cosop12(ProcContext* ctx, NlpProblem* nlp) {
     if (nlp->opt.technique <= 0) nlp->opt.technique = default_technique(nlp);
     znlp_default_options(nlp);
+    if (const int32_t level = check_tolerances(nlp)) return level;
     nlp->cb.terminationFn = znlptrm;
     nlp->cb.updateFn = nlp->opt.update == kUpdateDfp ? znlpdfp : znlpbfg;
     nlp->cb.lineSearchFn = znlp_line_search(nlp->opt.lineSearch);

@@ -111,10 +111,26 @@ double trace_square(int32_t n, const double* m) {
 Outcome evaluate_ml(const EvalView& v, double* f, double* raw) {
     EvaluationState& st = *v.st;
     const int32_t n = v.n;
-    std::copy(st.implied, st.implied + v.pstar, st.impliedInv);
+    // C is factored as D R D with D the root of its diagonal, so that the
+    // singularity tolerance applies to the correlation form R: F is
+    // invariant to the units of the variables, and so must be the
+    // decision that C cannot be inverted.
+    double* d = st.kDense;  // n scratch doubles; the products below rebuild it
+    for (int32_t i = 0; i < n; ++i) {
+        const double c = st.implied[pk_lower(i, i)];
+        if (!(c > 0.0) || !std::isfinite(c)) return kRetry;
+        d[i] = std::sqrt(c);
+    }
+    double logDetD = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        logDetD += 2.0 * std::log(d[i]);
+        for (int32_t j = 0; j <= i; ++j) st.impliedInv[pk_lower(i, j)] = st.implied[pk_lower(i, j)] / (d[i] * d[j]);
+    }
     double det[2];
     if (coschin(n, v.singular, det, st.impliedInv) != 0) return kRetry;
-    st.logDetC = std::log(det[0]) + det[1] * kLn10;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) st.impliedInv[pk_lower(i, j)] /= d[i] * d[j];
+    st.logDetC = std::log(det[0]) + det[1] * kLn10 + logDetD;
     // M := C^-1 S; trace term and tr((I - C^-1 S)^2).
     packed_product(v, st.impliedInv, v.S, st.product);
     double t = 0.0;
@@ -199,6 +215,9 @@ Outcome evaluate_point(const EvalView& v, int32_t phase, int32_t* matrix) {
     double f = 0.0, raw = 0.0;
     const Outcome o = evaluate_method(v, &f, &raw);
     if (o != kOk) return o;
+    // Entries of C beyond overflow leave inf - inf in the residuals: such a
+    // point has no discrepancy, only an overflow.
+    if (!std::isfinite(f)) return kOverflow;
     if (f < 0.0) {
         if (f < kNegativeF) xpmlog(kMsgProc, kMsgNegativeF);
         f = raw = 0.0;

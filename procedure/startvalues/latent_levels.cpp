@@ -256,7 +256,11 @@ int32_t write_loadings(StartWork* w, Level* lv) {
     for (const StartPath& p : w->paths) {
         const int32_t j = lv->levelCode[static_cast<size_t>(p.row)] - 1, f = lv->factorNo[static_cast<size_t>(p.col)] - 1;
         if (j < 0 || f < 0 || !wzmis(w->value(p.e)) || w->parameter(p.e) == 0) continue;
-        w->value(p.e) = away_from_zero(lv->l(j, f), kCoefficientFloor);
+        // The floor in the units of the loading: sqrt(s_jj / Phi_ff), the
+        // factor's moments not yet being among the start moments.
+        const double sjj = w->get(p.row, p.row), phi = lv->T[static_cast<size_t>(velix::pk_lower(f, f))];
+        const double units = sjj > 0.0 && phi > 0.0 && std::isfinite(sjj / phi) ? std::sqrt(sjj / phi) : 1.0;
+        w->value(p.e) = away_from_zero(lv->l(j, f), kCoefficientFloor * units);
         ++written;
     }
     const ElementPattern& el = ctx->elements;

@@ -23,7 +23,8 @@ namespace {
 // epsilons) and are set to zero.
 constexpr double kRoundoffCorrelation = 1000 * velix::kMachEpsWritten;
 // Residual moments are kept at least 0.001 from zero (coefficients at
-// kCoefficientFloor), residual variances at least at 0.01.
+// kCoefficientFloor), residual variances at least at 0.01, both in the
+// units of the variables.
 constexpr double kResidualFloor = 0.001;
 constexpr double kVarianceFloor = 0.01;
 
@@ -153,6 +154,11 @@ bool least_squares(const StartWork* w, const std::vector<std::vector<double>>& r
 
 }  // namespace
 
+double path_units(const StartWork* w, const StartPath& a) {
+    const double srr = w->get(a.row, a.row), scc = w->get(a.col, a.col);
+    return !wzmis(srr) && !wzmis(scc) && srr > 0.0 && scc > 0.0 ? std::sqrt(srr / scc) : 1.0;
+}
+
 int32_t cosindc(StartWork* w) {
     if (w->order == w->n) return 0;
     const double missing = host_missing_value();
@@ -235,7 +241,8 @@ int32_t cosinda(StartWork* w) {
             const int32_t q = w->parameter(e);
             if (q == 0 || !wzmis(el.value[e])) continue;
             const auto t = std::find(params.begin(), params.end(), q) - params.begin();
-            el.value[e] = away_from_zero(x[static_cast<size_t>(t)], kCoefficientFloor);
+            el.value[e] = away_from_zero(x[static_cast<size_t>(t)],
+                                         kCoefficientFloor * path_units(w, w->paths[static_cast<size_t>(p)]));
             ++assigned;
         }
     return assigned > 0 ? 0 : 1;
@@ -261,7 +268,8 @@ int32_t cosindb(StartWork* w) {
         for (size_t i = 0; i < eq.size(); ++i) {
             const int32_t e = w->paths[static_cast<size_t>(eq[i])].e;
             if (term[i] < 0 || !wzmis(el.value[e])) continue;
-            el.value[e] = away_from_zero(x[static_cast<size_t>(term[i])], kCoefficientFloor);
+            el.value[e] = away_from_zero(x[static_cast<size_t>(term[i])],
+                                         kCoefficientFloor * path_units(w, w->paths[static_cast<size_t>(eq[i])]));
             ++assigned;
         }
     }
@@ -301,8 +309,14 @@ int32_t cosindp(StartWork* w) {
             }
         }
         if (!known) continue;
-        if (var.r == var.c && value <= kVarianceFloor) value = kVarianceFloor;
-        value = away_from_zero(value, kResidualFloor);
+        // The floors are taken in the units of the variables (the moments
+        // of r and c themselves), so that a change of units changes the
+        // start values by the same factor and no more; on correlations
+        // they are the plain 0.01 and 0.001.
+        const double srr = w->get(var.r, var.r), scc = w->get(var.c, var.c);
+        const double scale = !wzmis(srr) && !wzmis(scc) && srr > 0.0 && scc > 0.0 ? std::sqrt(srr * scc) : 1.0;
+        if (var.r == var.c && value <= kVarianceFloor * scale) value = kVarianceFloor * scale;
+        value = away_from_zero(value, kResidualFloor * scale);
         // A scale element starts at the standard deviation of its variance.
         const bool sd = var.e >= w->sdElements[0] && var.e < w->sdElements[1] && var.r == var.c;
         el.value[var.e] = sd ? std::sqrt(value) : value;

@@ -84,6 +84,12 @@ struct StartWork {
     int32_t parameter(int32_t e) const;  // |parameter number|
 };
 
+// The units of a path coefficient from its column c to its row r:
+// sqrt(s_rr / s_cc) from the start moments, 1 when either is unknown.  The
+// floor of a coefficient is taken in these units, so that a change of the
+// units of a variable changes the start values by its factor and no more.
+double path_units(const StartWork* w, const StartPath& a);
+
 // Results of build_start_work.
 enum StartWorkStatus : int32_t {
     kStartWorkReady = 0,

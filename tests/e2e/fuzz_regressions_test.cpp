@@ -1,6 +1,7 @@
 // Replays the regression corpus of the fuzz targets (tests/fuzz/regressions):
 // every input that ever crashed, hung or broke a rule.  A program must end
-// with an exit status of a finished run and no internal error; a CSV text
+// with an exit status of a finished run, no internal error and a log whose
+// ERROR lines agree with its return codes; a CSV text
 // must keep the round trip of the data-set form.
 #include <gtest/gtest.h>
 
@@ -45,6 +46,12 @@ TEST(FuzzRegressions, ProgramsEndWithAReturnCodeAndNoInternalError) {
         EXPECT_GE(r.exitStatus, 0) << p.filename() << ": the command did not exit";
         EXPECT_LE(r.exitStatus, 2) << p.filename();
         EXPECT_NE(r.json["steps"][0]["returnCode"].number(), kLevelInternal) << p.filename();
+        // The log and the return code agree: an ERROR line exactly when a
+        // step ended above the warning level.
+        bool failed = false;
+        for (size_t k = 0; k < r.json["steps"].size(); ++k) failed = failed || r.json["steps"][k]["returnCode"].number() > 4;
+        const bool error = r.log.rfind("ERROR:", 0) == 0 || r.log.find("\nERROR:") != std::string::npos;
+        EXPECT_EQ(failed, error) << p.filename() << "\n" << r.log;
     }
 }
 

@@ -105,6 +105,21 @@ TEST(FeasibleStart, EmptyPolytopeRestoresTheStartBitForBit) {
     }
 }
 
+// The widening of the tolerance ends after its rounds whatever the base
+// tolerance (a negative one never reaches the last round's size), and at
+// once when the run's time is up.
+TEST(FeasibleStart, WideningEndsWithANegativeToleranceOrAtTheTimeLimit) {
+    for (double maxTime : {1e300, -1.0}) {
+        ConstrainedProblem c({0.1 / 3.0, -7.25});
+        c.set_rows({{1, 1}, {-1, -1}}, {3, -1}, 0);
+        c.p.opt.conFactorForm = 1;
+        c.p.opt.feasTol = -1.0;
+        c.p.opt.maxTime = maxTime;
+        EXPECT_EQ(znlpfea(&c.p, 2), -2) << maxTime;
+        EXPECT_LE(c.p.run.feasRound, 10) << maxTime;
+    }
+}
+
 TEST(FeasibleStart, BoundsOnlyAndFixedParameters) {
     // Coinciding bounds fix x1 at 2: result 1 and only x1 moves.
     ConstrainedProblem c({0.0, 0.5});

@@ -39,7 +39,7 @@ TEST_F(Termination, CountedCriterionNeedsSuccessiveIterations) {
     t.p.opt.gConv = 0;
     t.p.opt.absGConv = 0;
     t.p.iter.maxProjGrad = 1;
-    t.p.iter.gconvMeasure = 1;
+    t.p.iter.gconvMeasure = 1e-5;  // small enough that a test on f alone may end the run
     t.p.opt.fConv = 1e-3;
     t.critCounts[4] = 3;  // FCONV three times in a row
     const double f[] = {10, 9.999, 9.998, 5, 4.999, 4.998, 4.997};
@@ -48,6 +48,56 @@ TEST_F(Termination, CountedCriterionNeedsSuccessiveIterations) {
         iterate(f[i], f[i + 1]);
         EXPECT_EQ(znlptrm(&t.p, 1), want[i]) << "iteration " << i + 1;
     }
+}
+
+// A step that stalls while the gradient's measure still promises a
+// reduction of a tenth of f is no convergence on f or x; the same step
+// with a measure of 1e-5 f is.
+TEST_F(Termination, StalledStepIsNoConvergenceWhileTheGradientMeasureIsLarge) {
+    t.p.opt.gConv = 0;
+    t.p.opt.fConv = 1e-3;
+    t.p.opt.xConv = 1e-3;
+    t.p.opt.absXConv = 1e-3;
+    t.p.iter.gconvMeasure = 1.0;  // f is 10
+    iterate(10.0, 10.0, 1e-6);
+    EXPECT_EQ(znlptrm(&t.p, 1), 0);
+    t.p.iter.gconvMeasure = 1e-4;
+    iterate(10.0, 10.0, 1e-6);
+    EXPECT_NE(znlptrm(&t.p, 1), 0);
+}
+
+// A quasi-Newton claim is measured again with the Hessian slot's matrix:
+// g'H^-1 g of g = (0, 1e-4) is 1e-8 with H = I (the claim stands) and 100
+// with H = diag(1, 1e-10) (a flat direction the technique's matrix did not
+// see: restart, and after five restarts a stop without a criterion).
+double flat = 1.0;  // the second diagonal element of H
+
+int32_t diagonal_hessian(NlpProblem* p) {
+    p->hess.hessian[0] = 1.0;
+    p->hess.hessian[1] = 0.0;
+    p->hess.hessian[2] = flat;
+    return 0;
+}
+
+TEST_F(Termination, QuasiNewtonClaimIsCheckedAgainstTheHessian) {
+    t.p.opt.technique = kTechQuanew;
+    t.p.cb.hessianFn = diagonal_hessian;
+    t.p.iter.f = 1.0;
+    t.p.opt.gConv = 1e-8;
+    t.p.opt.absGConv = 1e-5;
+    t.grad = {0.0, 1e-4};
+    t.p.iter.maxProjGrad = 1e-4;
+    flat = 1.0;
+    EXPECT_EQ(znlp_verify_claim(&t.p, kNlpGConv), kNlpGConv);
+    flat = 1e-10;
+    EXPECT_EQ(znlp_verify_claim(&t.p, kNlpGConv), kNlpRestart);
+    t.p.run.nRestarts = 5;
+    EXPECT_EQ(znlp_verify_claim(&t.p, kNlpGConv), kNlpTechniqueStop7);
+    EXPECT_NEAR(t.p.iter.gconvMeasure, 100.0, 1e-9);
+    EXPECT_EQ(t.grad[1], 1e-4);  // the gradient is left as it was
+    // A gradient within ABSGCONV needs no curvature behind it.
+    t.p.iter.maxProjGrad = 1e-6;
+    EXPECT_EQ(znlp_verify_claim(&t.p, kNlpGConv), kNlpGConv);
 }
 
 TEST_F(Termination, AllParametersFixedStopsAfterTheStartTest) {
@@ -73,6 +123,7 @@ TEST_F(Termination, AbsConvEndsBeforeMinIterOthersDoNot) {
     EXPECT_EQ(znlptrm(&t.p, 1), kNlpAbsConv);
     t.p.opt.absConv = -100;
     t.p.opt.absFConv = 10;  // a reduction of 2 meets ABSFCONV
+    t.p.iter.gconvMeasure = 1e-6;
     iterate(-2, -4);
     EXPECT_EQ(znlptrm(&t.p, 1), 0);
     t.p.opt.minIter = 0;

@@ -45,7 +45,8 @@ TEST(ResidualMoments, SmallResidualsKeepTheirFloors) {
     std::copy(s.readValues.begin(), s.readValues.end(), s.ctx.elements.value);
     StartWork w;
     ASSERT_EQ(velix::detail::build_start_work(&s.ctx, &w), velix::detail::kStartWorkReady);
-    // x2 = 0.5 F1 + e2 with residual variance 0.0004: raised to 0.01.
+    // x2 = 0.5 F1 + e2 with residual variance 0.0004: raised to 0.01 in
+    // the units of x2, 0.01 times its variance 0.2504.
     // _GAMMA_ columns: F1, F2, e1, e2, e3.
     const int32_t f1 = 3;
     w.at(f1, f1) = 1.0;
@@ -53,7 +54,7 @@ TEST(ResidualMoments, SmallResidualsKeepTheirFloors) {
     w.at(1, 1) = 0.2504;
     s.ctx.elements.value[s.element_at(3, 1, 0)] = 0.5;
     velix::detail::cosindp(&w);
-    EXPECT_DOUBLE_EQ(s.value_at(4, 3, 3), 0.01);
+    EXPECT_DOUBLE_EQ(s.value_at(4, 3, 3), 0.01 * 0.2504);
     EXPECT_EQ(velix::detail::away_from_zero(0.0005, 0.001), 0.001);
     EXPECT_EQ(velix::detail::away_from_zero(-0.0005, 0.001), -0.001);
     EXPECT_EQ(velix::detail::away_from_zero(0.0, 0.01), 0.01);
