@@ -177,6 +177,23 @@ void add_rank_two(int32_t n, double x, const double* __restrict kr, const double
     }
 }
 
+void add_rank_two_sum(int32_t n, int32_t r, const double* __restrict R,
+                      const double* __restrict W, double* __restrict out) {
+    constexpr int32_t kBlock = 128;  // columns per pass: 2r pieces of 1 KiB
+    for (int32_t b0 = 0; b0 < n; b0 += kBlock) {
+        for (int32_t a = b0; a < n; ++a) {
+            double* __restrict row = out + pk_lower(a, 0);
+            const int32_t b1 = std::min(a + 1, b0 + kBlock);
+            for (int32_t g = 0; g < r; ++g) {
+                const double* __restrict rg = R + int64_t{g} * n;
+                const double* __restrict wg = W + int64_t{g} * n;
+                const double xr = rg[a], xc = wg[a];
+                for (int32_t b = b0; b < b1; ++b) row[b] += xr * wg[b] + xc * rg[b];
+            }
+        }
+    }
+}
+
 void kron_weight(const EvalView& v, const double* column, double* out) {
     const double* k = v.st->kDense;
     const int32_t n = v.n;

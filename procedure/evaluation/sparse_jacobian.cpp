@@ -61,15 +61,18 @@ int32_t spkron(const EvalView* view, int32_t k, double* out) {
     const int32_t n = v.n, t0 = row_begin(jac, k), t1 = jac.rowEnd[k];
     std::fill(out, out + v.pstar, 0.0);
     // The nonzeros that share a variable i sum to e_i a' + a e_i', whose
-    // weighted form is k_i w' + w k_i' with w = K a: one rank-two update
-    // of the p* moments per such group instead of one per nonzero.  The
-    // variable in most of the remaining nonzeros is taken first.
+    // weighted form is k_i w' + w k_i' with w = K a: one rank-two share of
+    // the p* moments per such group instead of one per nonzero, all added
+    // in one pass.  The variable in most of the remaining nonzeros is taken
+    // first.
     int32_t* done = st.nzIndex;   // per nonzero of the row (at most p* <= n ld)
     int32_t* count = st.pivots;   // per variable (ld >= n)
     double* a = st.work3;         // n
-    double* w = st.rowBuf;        // n (ld >= n)
+    double* kRows = st.work1;     // k_i of each group, at most n rows of n (n ld)
+    double* wRows = st.work2;     // w of each group, likewise
+    int32_t groups = 0;
     for (int32_t t = t0; t < t1; ++t) done[t - t0] = jac.nzValue[t] == 0.0;
-    for (;;) {
+    for (;; ++groups) {
         std::fill(count, count + n, 0);
         for (int32_t t = t0; t < t1; ++t) {
             if (done[t - t0]) continue;
@@ -86,12 +89,14 @@ int32_t spkron(const EvalView* view, int32_t k, double* out) {
             a[r == i ? c : r] += r == c ? 0.5 * jac.nzValue[t] : jac.nzValue[t];
             done[t - t0] = 1;
         }
+        double* w = wRows + int64_t{groups} * n;
         std::fill(w, w + n, 0.0);
         for (int32_t m = 0; m < n; ++m)
             if (a[m] != 0.0)
                 for (int32_t b = 0; b < n; ++b) w[b] += a[m] * K[int64_t{m} * n + b];
-        velix::detail::add_rank_two(n, 1.0, K + int64_t{i} * n, w, out);
+        std::copy(K + int64_t{i} * n, K + int64_t{i + 1} * n, kRows + int64_t{groups} * n);
     }
+    velix::detail::add_rank_two_sum(n, groups, kRows, wRows, out);
     return t1;
 }
 
