@@ -53,23 +53,19 @@ int32_t cosjasp(const EvalView* view) {
     return 0;
 }
 
-int32_t spkron(const EvalView* view, int32_t k, double* out) {
+int32_t spgroups(const EvalView* view, int32_t k, double* kRows, double* wRows) {
     const EvalView& v = *view;
     EvaluationState& st = *v.st;
     const JacobianStorage& jac = st.jac;
     const double* K = st.kDense;
     const int32_t n = v.n, t0 = row_begin(jac, k), t1 = jac.rowEnd[k];
-    std::fill(out, out + v.pstar, 0.0);
     // The nonzeros that share a variable i sum to e_i a' + a e_i', whose
-    // weighted form is k_i w' + w k_i' with w = K a: one rank-two share of
-    // the p* moments per such group instead of one per nonzero, all added
-    // in one pass.  The variable in most of the remaining nonzeros is taken
-    // first.
-    int32_t* done = st.nzIndex;   // per nonzero of the row (at most p* <= n ld)
-    int32_t* count = st.pivots;   // per variable (ld >= n)
-    double* a = st.work3;         // n
-    double* kRows = st.work1;     // k_i of each group, at most n rows of n (n ld)
-    double* wRows = st.work2;     // w of each group, likewise
+    // weighted form is k_i w' + w k_i' with w = K a: one rank-two share
+    // per such group instead of one per nonzero.  The variable in most of
+    // the remaining nonzeros is taken first.
+    int32_t* done = st.nzIndex;  // per nonzero of the row (at most p* <= n ld)
+    int32_t* count = st.pivots;  // per variable (ld >= n)
+    double* a = st.work3;        // n
     int32_t groups = 0;
     for (int32_t t = t0; t < t1; ++t) done[t - t0] = jac.nzValue[t] == 0.0;
     for (;; ++groups) {
@@ -96,8 +92,31 @@ int32_t spkron(const EvalView* view, int32_t k, double* out) {
                 for (int32_t b = 0; b < n; ++b) w[b] += a[m] * K[int64_t{m} * n + b];
         std::copy(K + int64_t{i} * n, K + int64_t{i + 1} * n, kRows + int64_t{groups} * n);
     }
-    velix::detail::add_rank_two_sum(n, groups, kRows, wRows, out);
-    return t1;
+    return groups;
+}
+
+int32_t spkron(const EvalView* view, int32_t k, double* out) {
+    const EvalView& v = *view;
+    EvaluationState& st = *v.st;
+    std::fill(out, out + v.pstar, 0.0);
+    const int32_t groups = spgroups(view, k, st.work1, st.work2);
+    velix::detail::add_rank_two_sum(v.n, groups, st.work1, st.work2, out);
+    return st.jac.rowEnd[k];
+}
+
+void spinn_shares(const EvalView* view, int32_t k, const SharePanel& panel, double* sums) {
+    const JacobianStorage& jac = view->st->jac;
+    const int32_t used = panel.used;
+    const int64_t stride = panel.stride;
+    std::fill(sums, sums + used, 0.0);
+    for (int32_t t = row_begin(jac, k); t < jac.rowEnd[k]; ++t) {
+        const double* __restrict kr = panel.k + jac.nzRow[t] * stride;
+        const double* __restrict kc = panel.k + jac.nzCol[t] * stride;
+        const double* __restrict wr = panel.w + jac.nzRow[t] * stride;
+        const double* __restrict wc = panel.w + jac.nzCol[t] * stride;
+        const double x = jac.nzRow[t] != jac.nzCol[t] ? 2.0 * jac.nzValue[t] : jac.nzValue[t];
+        for (int32_t g = 0; g < used; ++g) sums[g] += x * (kr[g] * wc[g] + wr[g] * kc[g]);
+    }
 }
 
 double spinn1(const EvalView* view, int32_t twice, int32_t k, const double* vec) {
