@@ -297,7 +297,8 @@ void sparse_kronecker_columns(const EvalView& v) {
     constexpr int32_t kPanelShares = 64;
     const int32_t q = v.nParmFree, n = v.n;
     SharePanel panel;
-    panel.stride = std::max(kPanelShares, n);  // a parameter has at most n shares
+    // A parameter has at most n shares.
+    panel.stride = (std::max(kPanelShares, n) + kShareChunk - 1) / kShareChunk * kShareChunk;
     std::vector<double> store(2 * static_cast<size_t>(n) * panel.stride + panel.stride);
     panel.k = store.data();
     panel.w = panel.k + int64_t{n} * panel.stride;

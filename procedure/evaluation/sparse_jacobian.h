@@ -24,7 +24,10 @@ int32_t spkron(const EvalView* view, int32_t k, double* out);
 // the number of groups; uses view.st->nzIndex, pivots and work3.
 int32_t spgroups(const EvalView* view, int32_t k, double* kRows, double* wRows);
 // Rank-two shares k_g w_g' + w_g k_g' side by side: element i of k_g at
-// k[i * stride + g], likewise w; `used` of them.
+// k[i * stride + g], likewise w; `used` of them.  The stride is a multiple
+// of kShareChunk, which the kernel reads whole (the values past `used`
+// only reach sums past `used`).
+inline constexpr int32_t kShareChunk = 8;
 struct SharePanel {
     double* k = nullptr;
     double* w = nullptr;
@@ -32,7 +35,8 @@ struct SharePanel {
     int32_t used = 0;
 };
 // sums[g] := spinn1 (twice) of row k against share g of the panel, each
-// share formed at the nonzeros of row k only, all shares in one sweep.
+// share formed at the nonzeros of row k only; sums holds the used shares
+// rounded up to a multiple of kShareChunk.
 void spinn_shares(const EvalView* view, int32_t k, const SharePanel& panel, double* sums);
 // Sum over the nonzeros of row k of value times vec at the moment;
 // off-diagonal moments count twice when `twice` is set (the trace product).
