@@ -52,7 +52,10 @@ deps:
 clean:
 	rm -rf $(BUILD) $(RELEASE_BUILD)
 
+# clang and the libFuzzer runtime are installed here, when missing, rather
+# than with the build's other packages: only the fuzz targets use them.
 fuzz-build:
+	bash .ci/install-deps --fuzz
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DVELIX_FUZZ=ON -DVELIX_BENCH=OFF >/dev/null
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 

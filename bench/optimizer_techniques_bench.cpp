@@ -17,7 +17,7 @@
 #include "bench/nlp_bench_support.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/line_search.h"
-#include "optimizer/core/options.h"
+#include "optimizer/optimizer.h"
 #include "velix/host.h"
 #include "velix/packed_index.h"
 

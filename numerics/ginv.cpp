@@ -136,6 +136,47 @@ int32_t zcovgiv(int32_t print, int32_t mode, int32_t n, int32_t nzero, double to
     return count;
 }
 
+namespace {
+
+// The square root of a diagonal element that scales to unit diagonal; 1
+// for an element that cannot.
+double unit_scale(double diagonal) { return diagonal > 0.0 ? std::sqrt(diagonal) : 1.0; }
+
+}  // namespace
+
+int32_t ginv_null_basis(int32_t n, const double* z, const double* d, const double* diag, double* basis) {
+    int32_t count = 0;
+    const int64_t nn = n;
+    for (int64_t k = 0; k < n; ++k) {
+        if (d[k] != 0.0) continue;
+        double* u = basis + count * nn;
+        double norm = 0.0;
+        for (int64_t i = 0; i < n; ++i) {
+            u[i] = z[k * nn + i] * unit_scale(diag[i]);
+            norm += u[i] * u[i];
+        }
+        norm = std::sqrt(norm);
+        for (int64_t i = 0; i < n; ++i) u[i] = norm > 0.0 ? u[i] / norm : 0.0;
+        ++count;
+    }
+    return count;
+}
+
+double ginv_null_leaning(int32_t n, int32_t count, const double* basis, const double* diag,
+                         const double* g) {
+    double norm = 0.0;
+    for (int32_t i = 0; i < n; ++i) norm += (g[i] / unit_scale(diag[i])) * (g[i] / unit_scale(diag[i]));
+    if (!(norm > 0.0)) return 0.0;
+    norm = std::sqrt(norm);
+    double worst = 0.0;
+    for (int64_t k = 0; k < count; ++k) {
+        double dot = 0.0;
+        for (int32_t i = 0; i < n; ++i) dot += basis[k * n + i] * g[i] / unit_scale(diag[i]);
+        worst = std::max(worst, std::fabs(dot) / norm);
+    }
+    return worst;
+}
+
 int32_t evzero(int32_t print, int32_t n, int32_t nzero, double tol, const double* ev, double* out,
                HostObject* mgr, HostObject** table) {
     if (n < 1) return 0;

@@ -40,6 +40,34 @@ enum ZcovgivStatus : int32_t {
 int32_t zcovgiv(int32_t print, int32_t mode, int32_t n, int32_t nzero, double tol, double* a,
                 double* d, double* z, double* e, HostObject* mgr, HostObject** table);
 
+// The null space that zcovgiv dropped, in the scale of the matrix with
+// unit diagonal (so that no parameter's units weigh in): row k of basis is
+// D^(1/2) v_k normalised, v_k an eigenvector whose reciprocal zcovgiv
+// zeroed, D the diagonal of the matrix before the call (a non-positive
+// element counts as 1).
+//   n       in   order
+//   z, d    in   zcovgiv's work on return: eigenvectors by rows, and the
+//                kept reciprocals (0.0 for a dropped eigenvalue)
+//   diag    in   n diagonal elements of the matrix that was inverted
+//   basis   out  count rows of n doubles (room for n*n)
+// Returns count, the number of dropped eigenvalues.
+int32_t ginv_null_basis(int32_t n, const double* z, const double* d, const double* diag, double* basis);
+
+// A linear function whose leaning (below) exceeds this is not estimable:
+// its variance depends on which generalized inverse was taken.  Roundoff
+// in the eigenvectors of a well-determined block stays orders of magnitude
+// below it; a parameter that moves along a direction of
+// non-identification leans into it by a cosine of order one.
+constexpr double kNullLeaningTol = 1e-6;
+
+// How far the linear function g'theta leans into that null space: the
+// largest |cosine| between D^(-1/2) g and a row of basis; 0 when g is
+// orthogonal to the null space (the function is estimable, and every
+// generalized inverse gives it the same variance), 1 when it lies in it.
+// A zero g gives 0.
+double ginv_null_leaning(int32_t n, int32_t count, const double* basis, const double* diag,
+                         const double* g);
+
 // Inverts the eigenvalues that are kept and zeroes the others.
 //   ev   in   n eigenvalues (zcovgiv passes them in descending order)
 //   out  out  n doubles: 1/ev[i] where kept, 0.0 where treated as zero

@@ -15,6 +15,7 @@
 #include "host/fields.h"
 #include "host/internal_error.h"
 #include "host/message_text.h"
+#include "numerics/probability_text.h"
 #include "numerics/titles.h"
 #include "velix/host.h"
 #include "velix/packed_index.h"

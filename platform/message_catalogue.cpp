@@ -96,6 +96,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 46, "NOTE: The parameters were perturbed to continue the evaluation."},
     {kMsgProc, 47, "NOTE: No parameter can be perturbed to continue the evaluation."},
     {kMsgProc, 52, "ERROR: The information matrix cannot be computed at the solution."},
+    // 352/53: the names of the parameters in the null space.
+    {kMsgProc, 53, "WARNING: The information matrix is singular: the model may not be identified. The standard errors of %s are missing."},
     {kMsgProc, 54, "WARNING: The generalized inverse of the information matrix cannot be computed."},
     // 352/58-68: the start-value estimators (notes on what they found).
     {kMsgProc, 58, "NOTE: Start values of the coefficients were computed by least squares."},

@@ -75,7 +75,8 @@ struct ProcCellRow {
     ProcCell cell;
     const char* keyword;
     CellDefault kind;
-    double value;   // the default when kind is kValue
+    double value;   // the default when kind is kValue; for kPreset the
+                    // preset of the target (0: the optimizer's own)
     double lower;   // valid range
     double upper;
     bool lowerOpen;
@@ -91,6 +92,27 @@ constexpr double kTinyPositive = 2.225073858507202e-308;
 // (about 1e-8: the square root of the double precision's relative accuracy
 // squared over 2^10).
 constexpr double kDefaultSingular = 1.053671212772351e-08;
+
+// Singularity criteria of the information matrix when not given.  A
+// pivot of its UDU' decomposition is negligible when it is not above any
+// of: ASINGULAR (absolute), MSINGULAR times the largest diagonal element,
+// VSINGULAR times the parameter's own diagonal element.
+//   ASINGULAR: sqrt of the smallest normal double, a floor against
+//     underflow that is below any pivot of a matrix in sensible units.
+//   MSINGULAR: 1e-12, about 4500 units of roundoff of the largest element,
+//     the noise in which a sum of products over the moments is formed.
+//   VSINGULAR: sqrt(machine epsilon), as SINGULAR: the parameter keeps
+//     less than half the digits of its own information once the others
+//     are known (R^2 on them above 1 - 1e-8); identified models stay far
+//     above it, a direction of exact non-identification falls to roundoff.
+constexpr double kDefaultASingular = 1.491668146240041e-154;
+constexpr double kDefaultMSingular = 1e-12;
+constexpr double kDefaultVSingular = 1.053671212772351e-08;
+// G4= preset: negative, replaced by kDefaultGinvMax when the options are
+// set up (a given 0 keeps the preset, as for every option integer of the
+// hook block).
+constexpr int32_t kPresetGinvMax = -1;
+constexpr int32_t kDefaultGinvMax = 60;
 
 // VARDEF= when not given: the divisor of the degrees of freedom (an
 // 8-character name).
@@ -130,8 +152,9 @@ inline constexpr ProcCellRow kProcCellRows[kProcCellCount] = {
     {kProcMaxTime, "MAXTIME", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
     // SLMW=: 0.05 when not given or not positive.
     {kProcSlmw, "SLMW", CellDefault::kValue, 0.05, kTinyPositive, kAnyAbove, true},
-    // G4=: 0 (or not given) keeps the preset.
-    {kProcG4, "G4", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
+    // G4=: 0 (or not given) keeps the preset kPresetGinvMax, which the
+    // set-up replaces by kDefaultGinvMax, as it does any negative value.
+    {kProcG4, "G4", CellDefault::kPreset, kPresetGinvMax, kAnyBelow, kAnyAbove, false},
     {kProcDemphas, "DEMPHAS", CellDefault::kMissing, 0.0, kAnyBelow, kAnyAbove, false},
     // RIDGE=: missing when not given; then the RIDGE flag alone asks for the
     // automatic ridge (missing), its absence for none (0).
@@ -148,10 +171,14 @@ inline constexpr ProcCellRow kProcCellRows[kProcCellCount] = {
     {kProcAlphaEcv, "ALPHAECV", CellDefault::kValue, 0.1, 0.0, 1.0, false},
     {kProcAlphaRms, "ALPHARMS", CellDefault::kValue, 0.1, 0.0, 1.0, false},
     {kProcReservedB, "", CellDefault::kValue, 0.0, kAnyBelow, kAnyAbove, false},
-    {kProcASingular, "ASINGULAR", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
-    {kProcMSingular, "MSINGULAR", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
-    {kProcVSingular, "VSINGULAR", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
-    {kProcCovSing, "COVSING", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
+    // ASINGULAR=, MSINGULAR=, VSINGULAR=: the presets above, replaced by a
+    // given value that is not missing.
+    {kProcASingular, "ASINGULAR", CellDefault::kPreset, kDefaultASingular, kAnyBelow, kAnyAbove, false},
+    {kProcMSingular, "MSINGULAR", CellDefault::kPreset, kDefaultMSingular, kAnyBelow, kAnyAbove, false},
+    {kProcVSingular, "VSINGULAR", CellDefault::kPreset, kDefaultVSingular, kAnyBelow, kAnyAbove, false},
+    // COVSING=: preset missing, which drops as many eigenvalues of the
+    // generalized inverse as the decomposition found negligible pivots.
+    {kProcCovSing, "COVSING", CellDefault::kMissing, 0.0, kAnyBelow, kAnyAbove, false},
     {kProcMaxIterNlc, "MAXITER", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
 };
 

@@ -27,6 +27,7 @@
 
 #include <cstdint>
 
+#include "optimizer/optimizer.h"
 #include "velix/nlp.h"
 
 // ---- feasibility check and rebuild ----
@@ -127,10 +128,3 @@ int32_t znlplir(NlpProblem* p, int32_t j);
 int32_t znlpfnc(NlpProblem* p, int32_t mode);
 
 // ---- repeated and dependent linear rows ----
-// Removes repeated rows and dependent equality rows from the caller's
-// storage (form 1 dense test, else the Gram-Schmidt test; compressed
-// nonzero: rows in columnIndex, rowEnd, values), fixes parameters whose
-// bounds coincide.  0; -1 a lower bound above its upper bound; -2 a
-// removed equality row disagrees with the kept ones (infeasible).
-int32_t znlpldc(NlpProblem* p, int32_t form, int32_t compressed, int32_t* columnIndex, int32_t* rowEnd,
-                double* values);

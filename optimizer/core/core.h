@@ -1,26 +1,19 @@
-// The optimizer core's routines that its other units, the techniques and the
-// owner of a problem call: the driver, the termination test with its history
-// printer, the quasi-Newton update slots and updates, and the line searches.
-// Every routine takes the NlpProblem first (velix/nlp.h).  The library is
-// reached only through these declarations and the problem's callback slots;
-// it knows nothing of its owner.
+// The optimizer core's routines that its other units call: the technique
+// dispatch, the floating-point exception handler, the history printer and
+// the quasi-Newton updates behind the update slots.  The routines an owner
+// of a problem calls (the driver, the termination test, the update slots)
+// are declared in optimizer/optimizer.h, which this header includes.
+// Every routine takes the NlpProblem first (velix/nlp.h); the core knows
+// nothing of the owner, the techniques or the reporting unit beyond the
+// declarations it makes itself (here and in optimizer/core/pending.h).
 #pragma once
 
 #include <cstdint>
 
+#include "optimizer/optimizer.h"
 #include "velix/nlp.h"
 
-// ---- driver ----
-// Runs the optimizer on a filled problem.  mode 2 runs the technique; any
-// other value (callers pass 1) is the start phase: feasible start point,
-// start evaluations, derivative checks and start print.  printSwitches
-// (used without a hook block): bit 0 start print, the rest the second
-// switch.  derivCheck (start phase): 1 gradient, 2 least-squares Jacobian;
-// conCheck nonzero checks the constraint Jacobian.  Result: NlpStatus, also
-// stored in lastStatus.
-int32_t znlpdrv(NlpProblem* p, int32_t mode, int32_t printSwitches, int32_t derivCheck,
-                int32_t conCheck);
-
+// ---- technique dispatch ----
 // The technique routine the driver runs for a TechniqueCode (and, for the
 // codes that have two forms, the problem's nonlinear constraints or variant).
 // A slot of a technique that is not built reports it and returns
@@ -29,7 +22,8 @@ NlpTechniqueFn znlp_technique_for(const NlpProblem* p);
 
 // The dispatch slot of a technique routine by its dispatch name ("znlptre",
 // "znlpdq2", ...), so that a technique unit, a sub-problem or a test can put
-// its routine in; null for an unknown name.
+// its routine in; null for an unknown name.  The table is filled where the
+// techniques are built (optimizer/techniques/dispatch.cpp).
 NlpTechniqueFn* znlp_dispatch_slot(const char* routineName);
 
 // The host's floating-point exception record: its kind is the fifth word.
@@ -41,11 +35,7 @@ struct HostMathException {
 // and answers -1 (stop) or 0 (underflow: go on).
 int32_t znlpmer(const HostMathException* e);
 
-// ---- termination test and history ----
-// The termination test (installed in terminationFn).  code: 10 before the
-// first iteration, > 0 after one, 0 a test that must not end the run, < 0 the
-// technique's own stop.  Result: NlpStatus.
-int32_t znlptrm(NlpProblem* p, int32_t code);
+// ---- history of the termination test ----
 // Prints the iteration history (start tables at iteration 0 with code 10,
 // then one row per call); first and last select the layout.
 void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last);
@@ -55,20 +45,6 @@ double reldx(int32_t n, double floor, const double* x, const double* y);
 double xdif(int32_t n, const double* x, const double* y);
 
 // ---- quasi-Newton updates (updates.cpp) ----
-// The update slots (NlpUpdateFn): znlpdfp for UpdateCode 2, znlpbfg for
-// the others.  Storage 1: packed inverse approximation H; 2: LDL' factor of
-// the Hessian approximation B in packed storage (unit lower triangle, D on
-// the diagonal positions); else a Cholesky factor, the PackedSym lower
-// triangle L = R' with B = R'R.  Result 0 updated (or nothing to update), 1
-// s and y nearly orthogonal, 2 negligible curvature, 3 s'y or the curvature
-// not positive, -1 or -2 a factor that lost positive definiteness; a
-// nonzero result leaves the matrix as it was (a scaling already applied
-// stays).
-int32_t znlpdfp(NlpProblem* p, int32_t storage, int32_t scale, int32_t n, double* s, double* y,
-                double* matrix, double* work1, double* work2, double* work3);
-int32_t znlpbfg(NlpProblem* p, int32_t storage, int32_t scale, int32_t n, double* s, double* y,
-                double* matrix, double* work1, double* work2, double* work3);
-
 // The update routines behind the slots; k the order, w (and v) k doubles.
 int32_t dfpupd(NlpProblem* p, int32_t scale, int32_t k, const double* s, const double* y, double* h,
                double* w);

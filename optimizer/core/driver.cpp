@@ -17,9 +17,7 @@
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
-#include "optimizer/reporting/reporting.h"
 #include "optimizer/core/tables.h"
-#include "optimizer/techniques/techniques.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 
@@ -311,26 +309,7 @@ int32_t run_phase(NlpProblem* p, int32_t secondSwitch) {
     return status;
 }
 
-// ---- dispatch table ----
-struct DispatchEntry {
-    const char* name;
-    NlpTechniqueFn fn;
-};
-
-// The technique routines by dispatch name.  A slot may be given
-// znlp_technique_pending, which reports the technique as not available.
-DispatchEntry gDispatch[] = {
-    {"znlptre", znlptre}, {"znlpnra", znlpnra},
-    {"znlpnrr", znlpnrr}, {"znlpnrl", znlpnrl},
-    {"znlpgan", znlpgan}, {"znlplma", znlplma},
-    {"znlpddl", znlpddl}, {"znlpqun", znlpqun},
-    {"znlpdq2", znlpdq2}, {"znlpdqn", znlpdqn},
-    {"znlphqn", znlphqn}, {"znlpcog", znlpcog},
-    {"znlpcob", znlpcob}, {"znlpnms", znlpnms},
-    {"znlpnm2", znlpnm2}, {"znlpqar", znlpqar},
-    {"znlpqas", znlpqas}, {"znlpvmc", znlpvmc},
-};
-
+// ---- technique dispatch ----
 // The dispatch name of a technique code for this problem, null for codes
 // that run nothing (NONE, OLDRAP and unknown codes).
 const char* dispatch_name(const NlpProblem* p) {
@@ -356,12 +335,6 @@ const char* dispatch_name(const NlpProblem* p) {
 }
 
 }  // namespace
-
-NlpTechniqueFn* znlp_dispatch_slot(const char* routineName) {
-    for (DispatchEntry& e : gDispatch)
-        if (routineName != nullptr && std::strcmp(e.name, routineName) == 0) return &e.fn;
-    return nullptr;
-}
 
 NlpTechniqueFn znlp_technique_for(const NlpProblem* p) {
     const char* name = dispatch_name(p);

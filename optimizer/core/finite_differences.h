@@ -11,17 +11,14 @@
 
 #include <cstdint>
 
+#include "optimizer/optimizer.h"
 #include "velix/nlp.h"
 
 // ---- first derivatives ----
-int32_t znlpfig(NlpProblem* p);  // gradient, forward
-int32_t znlpfg2(NlpProblem* p);  // gradient, central
 int32_t znlpfij(NlpProblem* p);  // Jacobian of the functions and the gradient, forward
 int32_t znlpfj2(NlpProblem* p);  // the same, central with absolute steps
 int32_t znlpfic(NlpProblem* p);  // with the cross-product Hessian, forward
 int32_t znlpfc2(NlpProblem* p);  // with the cross-product Hessian, central
-int32_t znlpfcj(NlpProblem* p);  // constraint Jacobian, forward
-int32_t znlpfcc(NlpProblem* p);  // constraint Jacobian, central
 // The gradient with an interval per parameter chosen from the accuracy
 // relAcc of f (at most DBL_MIN: 10 eta), curvature estimates h and scale
 // factors (either may be null): forward where truncation is negligible,
@@ -29,10 +26,6 @@ int32_t znlpfcc(NlpProblem* p);  // constraint Jacobian, central
 int32_t znlpfg3(NlpProblem* p, double relAcc, const double* h, const double* scale);
 
 // ---- second derivatives ----
-int32_t znlpfih(NlpProblem* p);  // Hessian from values (three-point) and the gradient
-int32_t znlpfh2(NlpProblem* p);  // Hessian from values (five-point) and the gradient
-int32_t znlpfh3(NlpProblem* p);  // Hessian from gradients, forward, symmetrised
-int32_t znlpfh4(NlpProblem* p);  // Hessian from gradients, central, symmetrised
 // Subtracts the multiplier-weighted curvature of the active nonlinear
 // constraints from the packed Hessian h; the base Jacobian and gradient
 // are parked on hooks->utilityFile at `position`.

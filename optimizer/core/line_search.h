@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "optimizer/optimizer.h"
 #include "velix/nlp.h"
 
 // Slope-based searches (sufficient decrease and a slope test governed by
@@ -37,5 +38,3 @@ int32_t znlpls9(NlpProblem* p);
 // x; DBL_MAX when the constraint values cannot be computed.
 double gtcmx(NlpProblem* p);
 
-// The line search of a LINESEARCH code (1..8; others 2).
-NlpCallback znlp_line_search(int32_t code);

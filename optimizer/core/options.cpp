@@ -1,7 +1,7 @@
 // The defaults of the optimizer's options by technique.  A missing value
 // (or, for the step controls, one outside its range) is replaced; a given
 // value in range is kept.
-#include "optimizer/core/options.h"
+#include "optimizer/optimizer.h"
 
 #include <cfloat>
 #include <cmath>

@@ -1,8 +1,9 @@
 // Routines of other optimizer units that the core calls: the start and
-// result printer and the confidence limits of the reporting unit.  Each is declared here with the contract the core relies
-// on; until its unit is built, pending.cpp answers for it by reporting that
-// it is not available (message kMsgNlp/kMsgRoutinePending) and returning
-// kNlpRoutinePending, which the driver turns into kNlpNotUsable.
+// result printer, the matrix table writer and the confidence limits of the
+// reporting unit, the ratio test, the post-convergence steps and the
+// Jacobian store of the techniques.  Each is declared here with the
+// contract the core relies on and defined by its own unit, so that the core
+// includes neither optimizer/techniques/ nor optimizer/reporting/.
 #pragma once
 
 #include <cstdint>
@@ -28,13 +29,18 @@ int32_t znlpjve(NlpProblem* p, const double* u, double* out);
 
 // ---- reporting ----
 // Start tables (level -1..-3, -10 after a failed start) or result tables
-// (1..3); nothing when printLevel is 0.
-void znlppre(NlpProblem* p, int32_t level, int32_t extra);
-// Prints a vector or packed matrix as the matrix table `name` (shape -3
-// parameters alone, -2 parameters then gradient, 0 packed symmetric) with
-// row labels and label messages (both may be null).
-void znlppmt(HostObject* kyr, const char* name, int32_t shape, int32_t n, const double* values,
-             const NameRecord* labels, const int32_t* labelMessages);
+// (1..3); functionSwitch nonzero adds the function values.  Nothing when
+// printLevel is 0.
+void znlppre(NlpProblem* p, int32_t level, int32_t functionSwitch);
+// Publishes a matrix table "Orvo.NLP.<name>" in one call.  shape k >= 1: k
+// rows of count values; -1 dense count x count; 0 PackedSym of order count;
+// -2 the parameters then the gradient (rows "Parms", "Grad"); -3 the
+// parameters alone; below -3 nothing.  labels: count NameRecords, or null
+// for "X1", "X2", ...  labelMessage (0 none) and titleMessage are numbers
+// of group kMsgNlp.  Result 0, or the negative status of the failed call.
+int32_t znlppmt(HostObject* manager, const char* name, int32_t shape, int32_t count,
+                const double* values, const NameRecord* labels, int32_t labelMessage,
+                int32_t titleMessage);
 // Wald and profile-likelihood confidence limits after a successful run
 // (built in optimizer/reporting).  0 done, 1 nothing to compute, -1 or -2
 // failure; the problem is the same on return as on entry.

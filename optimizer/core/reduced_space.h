@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include "optimizer/optimizer.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
 
@@ -40,9 +41,6 @@ double dotprd(int32_t n, const double* a, const double* b);
 // parameters with bounds only; the guarded sum of g's otherwise.
 double znlpgs(const NlpProblem* p, const double* a, const double* b, const double* g, const double* s);
 
-// The projected gradient into out (toGiven) or reducedGradient, and its
-// largest absolute entry into maxProjGrad.
-void znlpgmx(NlpProblem* p, int32_t toGiven, double* out);
 
 // Full vector v to the reduced space, and back (see the header comment).
 void znlpvre(NlpProblem* p, const double* v, double* out);

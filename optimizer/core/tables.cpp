@@ -19,7 +19,6 @@
 #include "host/output_table.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/pending.h"
-#include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
 
 namespace {

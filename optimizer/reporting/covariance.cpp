@@ -109,7 +109,10 @@ Requests requests_of(const NlpProblem* p, int32_t flag, int32_t covType) {
         q.crossProduct = r.wantCrossProduct != 0;
         q.hessian = r.wantHessian != 0;
     } else if (p->technique != kTechNone) {
-        q.jacobian = r.printJacobian != 0 || h->outestJacobian != 0;
+        // The start-phase switches are the owner's print and OUTEST=
+        // switches too: an owner that installs no Jacobian slot writes its
+        // Jacobian itself and asks nothing of the optimizer here.
+        q.jacobian = (r.printJacobian != 0 || h->outestJacobian != 0) && h->jacobianFn != nullptr;
         q.crossProduct = h->printCrossProduct != 0 || r.outestCrossProduct != 0;
         q.hessian = h->printHessian != 0 || r.outestHessian != 0;
     }
@@ -341,6 +344,9 @@ struct CovRun {
     int32_t dir[kDirWords];
     int32_t n, nActive, dim;
     bool projected;  // the first attempt works on the projected records
+    // The parameters a generalized inverse leaves undetermined: their
+    // standard errors are missing.
+    std::vector<char> undetermined;
 
     // H and K1 stand in their Lagrangian form when it was stored (and the
     // plain matrices are not asked for); K2 has none.
@@ -426,7 +432,8 @@ bool regular_inverse(CovRun& run, Matrix* a) {
 bool generalized_inverse(CovRun& run, Matrix* a, int32_t deficiency) {
     NlpProblem* p = run.p;
     const size_t d = static_cast<size_t>(a->dim);
-    std::vector<double> dd(d), e(d), z(d * d);
+    std::vector<double> dd(d), e(d), z(d * d), diag(d);
+    for (size_t i = 0; i < d; ++i) diag[i] = a->form == 2 ? a->v[i] : a->v[pk(i, i)];
     HostObject* table = nullptr;
     const int32_t print = run.h->matrices.ginvDetail != 0 && p->printLevel != 0.0 ? 4 : 0;
     const int32_t rc = zcovgiv(print, a->form == 2 ? 2 : 0, a->dim, deficiency, run.h->ginvTol, a->v.data(),
@@ -435,7 +442,20 @@ bool generalized_inverse(CovRun& run, Matrix* a, int32_t deficiency) {
         log_and_note(p, kMsgGinvFailed);
         return false;
     }
-    if (a->form == 2) a->v.assign(e.begin(), e.end());
+    run.undetermined.assign(d, 0);
+    if (a->form == 2) {
+        for (size_t i = 0; i < d; ++i) run.undetermined[i] = e[i] == 0.0;
+        a->v.assign(e.begin(), e.end());
+    } else {
+        std::vector<double> basis(d * d), unit(d, 0.0);
+        const int32_t count = ginv_null_basis(a->dim, z.data(), dd.data(), diag.data(), basis.data());
+        for (size_t i = 0; i < d; ++i) {
+            unit[i] = 1.0;
+            run.undetermined[i] =
+                ginv_null_leaning(a->dim, count, basis.data(), diag.data(), unit.data()) > kNullLeaningTol;
+            unit[i] = 0.0;
+        }
+    }
     log_and_note(p, kMsgGinvUsed);
     return true;
 }
@@ -476,10 +496,11 @@ bool invert_outer(CovRun& run, Mat m, Matrix* a, bool* bordered) {
         *bordered = true;
         return true;
     }
-    list_dependencies(run, original);
     if (run.n > run.h->ginvMaxParams && original.form != 2) {
-        // Too large for a generalized inverse: the factored matrix is not an
-        // inverse, so no covariance is formed from it.
+        // Too large for a generalized inverse: the dependencies are listed,
+        // and as the factored matrix is not an inverse, no covariance is
+        // formed from it.
+        list_dependencies(run, original);
         log_and_note(run.p, kMsgCovDependencies);
         return false;
     }
@@ -542,11 +563,14 @@ void widen(NlpProblem* p, Matrix* c) {
     c->dim = n;
 }
 
-// Standard errors from the diagonal: missing below zero.
-void standard_errors(NlpProblem* p, const Matrix& c) {
+// Standard errors from the diagonal: missing below zero and for what a
+// generalized inverse left undetermined.
+void standard_errors(const CovRun& run, const Matrix& c) {
+    NlpProblem* p = run.p;
     for (int32_t i = 0; i < p->nParams; ++i) {
         const double v = c.form == 2 ? c.v[i] : c.v[pk(i, i)];
-        p->stdErrors[i] = v < 0.0 ? host_missing_value() : std::sqrt(v);
+        const bool undetermined = !run.undetermined.empty() && run.undetermined[static_cast<size_t>(i)];
+        p->stdErrors[i] = v < 0.0 || undetermined ? host_missing_value() : std::sqrt(v);
     }
 }
 
@@ -582,7 +606,7 @@ int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
     const int32_t type = znlp_cov_type(p);
     if (p->conFactorForm == 2) nlp_internal_error("znlpcov: sparse active-set form");
     if (type < 1 || type > 6) nlp_internal_error("znlpcov: COV type outside 1..6");
-    CovRun run{p, h, {}, p->nParams, p->nActiveBounds + p->nActiveLin, 0, false};
+    CovRun run{p, h, {}, p->nParams, p->nActiveBounds + p->nActiveLin, 0, false, {}};
     run.dim = run.n - run.nActive;
     run.projected = run.nActive > 0;
     if (run.nActive >= run.n) {
@@ -627,7 +651,7 @@ int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
     DeterminantRecord header{0.0, 0.0, 0.0, -1.0, 0.0};
     int64_t next = fileOffset;
     run.dir[kDirCovariance] = append_record(h, &next, header, c.v.data(), static_cast<int64_t>(c.v.size()));
-    standard_errors(p, c);
+    standard_errors(run, c);
     run.dir[kDirStdErrors] = append_record(h, &next, header, p->stdErrors, run.n);
     write_directory(h, run.dir);
     // The form of the saved covariance follows the matrices it came from;

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "optimizer/core/pending.h"
+#include "optimizer/optimizer.h"
 #include "velix/nlp.h"
 
 // ---- the matrix file of the covariance hook ----
@@ -46,11 +48,6 @@ void znlp_read_record(const NlpHookBlock* hooks, int64_t position, DeterminantRe
 void znlp_write_header(const NlpHookBlock* hooks, int64_t position, const DeterminantRecord* header);
 
 // ---- covariance (covariance.cpp) ----
-// The covariance hook (installed in NlpHookBlock::covarianceHook): flag 1
-// after a usable run, 0 after a successful start phase.  Evaluates and
-// stores the requested Jacobian, cross-product matrices and Hessian at x
-// and, with flag 1 and a COV type, forms the covariance of the estimates.
-void znlpcma(NlpProblem* p, int32_t flag);
 // Forms the covariance matrix of the COV type in force from the stored
 // matrices, writes it and the standard errors (also into stdErrors) at
 // `fileOffset` and records them in the directory.  0 done (or nothing to
@@ -63,22 +60,10 @@ int32_t znlp_cov_type(const NlpProblem* p);
 int32_t znlp_hessian_form(const NlpProblem* p);
 int32_t znlp_cross_product_form(const NlpProblem* p);
 
-// ---- matrix tables (matrix_tables.cpp) ----
-// Publishes a matrix table "Orvo.NLP.<name>" in one call.  shape k >= 1: k
-// rows of count values; -1 dense count x count; 0 PackedSym of order count;
-// -2 the parameters then the gradient (rows "Parms", "Grad"); -3 the
-// parameters alone; below -3 nothing.  labels: count NameRecords, or null
-// for "X1", "X2", ...  labelMessage (0 none) and titleMessage are numbers
-// of group kMsgNlp.  Result 0, or the negative status of the failed call.
-int32_t znlppmt(HostObject* manager, const char* name, int32_t shape, int32_t count,
-                const double* values, const NameRecord* labels, int32_t labelMessage,
-                int32_t titleMessage);
+// ---- matrix tables (matrix_tables.cpp): znlppmt, declared in
+// optimizer/core/pending.h ----
 
 // ---- matrix printing hook (matrix_print.cpp) ----
-// Installed in NlpHookBlock::matrixPrintHook: phase 0 after a successful
-// start, 1 after a usable run, -1 after a failed start.  Prints the stored
-// matrices as switched on and hands them to NlpHookBlock::outestHook.
-void znlppma(NlpProblem* p, int32_t phase);
 // Completes the determinant record `*header` of matrix kind `kind` (1..9)
 // from its values when it is not computed yet and, with print, writes the
 // determinant and eigenvalue-sign notes.
@@ -91,10 +76,7 @@ void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const do
 void znlpsph(NlpProblem* p, int32_t kind, const double* values);
 
 // ---- start and result tables (start_result.cpp) ----
-// level -1..-3 after the start (-10 the start failed), 1..3 after the run;
-// functionSwitch nonzero adds the function values.  Nothing when
-// printLevel is 0.
-void znlppre(NlpProblem* p, int32_t level, int32_t functionSwitch);
+// znlppre, declared in optimizer/core/pending.h.
 // The finite-difference interval table "FiniteDiff".
 void prifdh(NlpProblem* p);
 

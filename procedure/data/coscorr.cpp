@@ -29,7 +29,6 @@
 #include "host/host_support.h"
 #include "numerics/bisect.h"
 #include "numerics/covcorr.h"
-#include "numerics/discrepancy.h"
 #include "numerics/packed.h"
 #include "numerics/tridiag.h"
 #include "numerics/uniform_random.h"

@@ -120,6 +120,19 @@ int32_t cos_read_row(ProcContext* ctx, int32_t role);
 // group.
 void cosfout(ProcContext* ctx, int32_t mode);
 
+// Publishes one determinant as a one-row output table named tableName
+// (title message 352/titleNumber, template path templatePath) with the
+// columns Label1 (message 352/rowLabelNumber), Determinant, CharDet (the
+// determinant as text in at most 12 characters), Label2 (message 352/601)
+// and LogDet.
+//   logDet  the natural log of the determinant; a missing value of kind
+//           'M' shows the determinant 0 ("0"); logDet >= 709.78271289339
+//           (beyond the double range) shows "1.0E<decimal exponent>" and the
+//           largest double as Determinant.
+// A failing output call is reported through the host and stops the table.
+void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double logDet,
+            int32_t rowLabelNumber, HostText* templatePath);
+
 namespace velix::detail {
 
 // The arrays of the moment step (means, standard deviations, skewness,

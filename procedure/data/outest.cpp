@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "host/host_support.h"
-#include "optimizer/core/reduced_space.h"
+#include "optimizer/optimizer.h"
 #include "procedure/data/data.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"

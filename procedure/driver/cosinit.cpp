@@ -181,6 +181,7 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
         ctx->options.waldAlpha = proc_cell_row(kProcSlmw).value;
 
     keep_preset(kProcG4, &hooks->ginvMaxParams);
+    if (hooks->ginvMaxParams < 0) hooks->ginvMaxParams = kDefaultGinvMax;
 
     ctx->options.varStartScale = cell_value(r, kProcDemphas);
     ctx->options.ridgeCell = cell_value(r, kProcRidge);

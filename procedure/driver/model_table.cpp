@@ -51,27 +51,6 @@ InputModelEcho& input_model_echo() {
     return echo;
 }
 
-const StatementNode* find_statement(const StatementNode* from, const char* keyword8) {
-    for (const StatementNode* n = from; n; n = n->next)
-        if (keyword_is(n, keyword8)) return n;
-    return nullptr;
-}
-
-bool same_name(const NameRecord& a, const NameRecord& b) {
-    auto trimmed = [](const NameRecord& r) {
-        int32_t l = std::min<int32_t>(r.length, 32);
-        while (l > 0 && r.text[l - 1] == ' ') --l;
-        return l;
-    };
-    int32_t la = trimmed(a), lb = trimmed(b);
-    if (la != lb || la == 0) return false;
-    for (int32_t i = 0; i < la; ++i)
-        if (std::toupper(static_cast<unsigned char>(a.text[i])) !=
-            std::toupper(static_cast<unsigned char>(b.text[i])))
-            return false;
-    return true;
-}
-
 const char* matrix_type_name(int32_t type) { return type >= 0 && type <= 14 ? kTypeNames[type] : kTypeNames[14]; }
 const char* matrix_form_name(int32_t form) { return form >= 0 && form <= 2 ? kFormNames[form] : ""; }
 

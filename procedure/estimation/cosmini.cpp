@@ -20,9 +20,7 @@
 
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
-#include "optimizer/core/active_set.h"
-#include "optimizer/core/core.h"
-#include "optimizer/core/options.h"
+#include "optimizer/optimizer.h"
 #include "procedure/estimation/estimation.h"
 #include "procedure/estimation/options.h"
 #include "procedure/evaluation/information.h"

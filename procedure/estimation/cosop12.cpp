@@ -2,10 +2,7 @@
 // default technique, the defaults of the library for that technique, and
 // the library's own termination test, quasi-Newton update and line search
 // in their slots.  The options the statements gave stay as given.
-#include "optimizer/core/core.h"
-#include "optimizer/core/line_search.h"
-#include "optimizer/core/options.h"
-#include "optimizer/reporting/reporting.h"
+#include "optimizer/optimizer.h"
 #include "procedure/data/data.h"
 #include "procedure/estimation/estimation.h"
 #include "procedure/estimation/options.h"

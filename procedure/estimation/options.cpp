@@ -40,6 +40,17 @@ void cosop11(ProcContext* ctx, NlpProblem* nlp) {
     nlp->techVariant = 2;
     nlp->printLevel = kNlLevelShort;
     ctx->hooks->optionWord = 0;
+    // The covariance of the estimates: singularity criteria that detect a
+    // model that is not identified, the generalized inverse's eigenvalue
+    // rule and size limit, and no factor of the least-squares variance
+    // (|2f/d| is used).  PROC options given replace them in cosinit.
+    NlpHookBlock* hooks = ctx->hooks;
+    hooks->covSingAbs = proc_cell_row(kProcASingular).value;
+    hooks->covSingRel = proc_cell_row(kProcMSingular).value;
+    hooks->covSingVar = proc_cell_row(kProcVSingular).value;
+    hooks->ginvTol = missing;
+    hooks->ginvMaxParams = static_cast<int32_t>(proc_cell_row(kProcG4).value);
+    hooks->sigsqFactor = missing;
 
     // NLOPTIONS statements, later ones overriding earlier ones.
     for (const StatementNode* n = find_statement(ctx->stmtList, "NLOPTION"); n;

@@ -57,6 +57,9 @@ bool estimation_workspace(NlpProblem* nlp, HostAllocator* pool) {
     // independent ones.
     const int64_t nAll = nlp->procContext != nullptr ? std::max<int64_t>(n, nlp->procContext->nParmAll) : n;
     nlp->stdErrors = c.doubles(nAll);
+    // Missing until computed: a dependent parameter that no model element
+    // carries never gets one.
+    if (nlp->stdErrors != nullptr) std::fill(nlp->stdErrors, nlp->stdErrors + nAll, host_missing_value());
     nlp->lagrangeGradient = c.doubles(n);
     nlp->multipliers = c.doubles(n + rows);
     nlp->rowBuffer = c.doubles(n);

@@ -15,7 +15,7 @@
 
 #include "host/internal_error.h"
 #include "numerics/packed.h"
-#include "optimizer/core/finite_differences.h"
+#include "optimizer/optimizer.h"
 #include "procedure/evaluation/column_jacobian.h"
 #include "procedure/evaluation/fd_jacobian.h"
 #include "procedure/evaluation/finite_differences.h"

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <string>
 
-#include "optimizer/core/finite_differences.h"
+#include "optimizer/optimizer.h"
 #include "procedure/evaluation/finite_differences.h"
 #include "procedure/evaluation/term_walker.h"
 #include "velix/codes.h"

@@ -8,12 +8,16 @@
 //
 //   checks; F at x (phase -1); H; "Information" table; ULS, DWLS: stop
 //   regular inverse, else generalized inverse (at most G4 parameters)
-//   standard errors
+//   standard errors from the free parameters' block when some are held on
+//   active bounds; missing, with a WARNING, for what a generalized
+//   inverse leaves undetermined
 #include "procedure/evaluation/information.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "host/fields.h"
 #include "numerics/covcorr.h"
@@ -40,7 +44,7 @@ namespace {
 constexpr int32_t kMsgNoInformation = 52;
 constexpr int32_t kTitleInformation = 741;
 constexpr int32_t kMsgNoGeneralizedInverse = 54;
-constexpr int32_t kDefaultGinvMax = 60;  // largest parameter count for a generalized inverse
+constexpr int32_t kMsgNotIdentified = 53;
 constexpr double kFinalPhase = -1.0;
 constexpr int32_t kInfoDoubles = 5;  // the inversion's info block
 
@@ -55,13 +59,54 @@ int32_t remapped_mode(int32_t mode) {
     return mode;
 }
 
-// Inverts H (packed, order q) in place; returns the covariance status.
+// What a generalized inverse left undetermined: the null basis of
+// ginv_null_basis and the diagonal it was scaled by; count 0 after a
+// regular inverse.
+struct NullSpace {
+    int32_t count = 0;
+    std::vector<double> basis, diag;
+    bool holds(int32_t q, const double* g) const {
+        return count > 0 && ginv_null_leaning(q, count, basis.data(), diag.data(), g) > kNullLeaningTol;
+    }
+    bool holds_parameter(int32_t q, int32_t k) const {
+        std::vector<double> e(static_cast<size_t>(q), 0.0);
+        e[static_cast<size_t>(k)] = 1.0;
+        return holds(q, e.data());
+    }
+};
+
+// The WARNING of a singular information matrix: the parameters whose
+// direction lies in the null space, by name.
+void warn_not_identified(const EvalView& v, const NullSpace& ns) {
+    std::string names;
+    for (int32_t k = 0; k < v.nParmFree; ++k) {
+        if (!ns.holds_parameter(v.nParmFree, k)) continue;
+        const NameRecord& n = v.nlp->paramNames[k];
+        if (!names.empty()) names += ' ';
+        size_t length = static_cast<size_t>(std::clamp<int16_t>(n.length, 0, 32));
+        while (length > 0 && n.text[length - 1] == ' ') --length;
+        names.append(n.text, length);
+    }
+    xpmlog(kMsgProc, kMsgNotIdentified, names.c_str());
+}
+
+// The parameters whose information is inverted: their count, names and
+// values (those of the dependency listing).
+struct Block {
+    int32_t q;
+    const NameRecord* names;
+    const double* x;
+    bool listing;  // list the dependencies of a singular matrix
+};
+
+// Inverts H (packed, order b.q) in place; returns the covariance status.
 //   regular inverse (UDU', the three singularity criteria of the options)
 //   singular: list the linear dependencies among the parameters, then a
 //   generalized inverse with the tolerance of the options, or dropping as
-//   many eigenvalues as the decomposition found negligible pivots
-int32_t invert_information(const EvalView& v, double* h) {
-    const int32_t q = v.nParmFree;
+//   many eigenvalues as the decomposition found negligible pivots; *ns
+//   (out) receives the null space it dropped
+int32_t invert_information(const EvalView& v, const Block& b, double* h, NullSpace* ns) {
+    const int32_t q = b.q;
     const NlpHookBlock& hooks = *v.hooks;
     const int64_t packed = pk_lower(q, 0);
     const int64_t bytes = 8 * (int64_t{q} * q + 2 * packed + 6 * int64_t{q} + kInfoDoubles) +
@@ -90,21 +135,22 @@ int32_t invert_information(const EvalView& v, double* h) {
             status = kCovRegular;
         } else {
             std::copy(copy, copy + packed, swept);
-            zcovlid(v.printEnabled ? 4 : 0, 4, q, hooks.covSingAbs, hooks.covSingRel,
-                    hooks.covSingVar, v.nlp->paramNames, v.nlp->x, swept, work[0], work[1], work[2],
+            zcovlid(v.printEnabled && b.listing ? 4 : 0, 4, q, hooks.covSingAbs, hooks.covSingRel,
+                    hooks.covSingVar, b.names, b.x, swept, work[0], work[1], work[2],
                     flags, v.kyrManager, nullptr);
-            const int32_t limit = hooks.ginvMaxParams > 0 ? hooks.ginvMaxParams : kDefaultGinvMax;
-            if (q <= limit) {
+            if (q <= hooks.ginvMaxParams) {
                 std::copy(copy, copy + packed, h);
-                const double tol = hooks.ginvTol > 0.0 && !wzmis(hooks.ginvTol)
-                                       ? hooks.ginvTol
-                                       : host_missing_value();
                 const int32_t negligible = static_cast<int32_t>(info[4]);
-                if (zcovgiv(0, 0, q, negligible, tol, h, work[0], z, work[1], v.kyrManager,
-                            nullptr) >= 0)
+                if (zcovgiv(0, 0, q, negligible, hooks.ginvTol, h, work[0], z, work[1], v.kyrManager,
+                            nullptr) >= 0) {
                     status = kCovGeneralized;
-                else
+                    ns->diag.resize(static_cast<size_t>(q));
+                    for (int32_t k = 0; k < q; ++k) ns->diag[static_cast<size_t>(k)] = copy[pk_lower(k, k)];
+                    ns->basis.resize(static_cast<size_t>(q) * static_cast<size_t>(q));
+                    ns->count = ginv_null_basis(q, z, work[0], ns->diag.data(), ns->basis.data());
+                } else {
                     xpmlog(kMsgProc, kMsgNoGeneralizedInverse);
+                }
             }
         }
     }
@@ -113,14 +159,73 @@ int32_t invert_information(const EvalView& v, double* h) {
     return status;
 }
 
+// The number of parameters the optimizer holds on active bounds: the last
+// nActiveBounds entries of its free list.
+int32_t held_count(const EvalView& v) {
+    return v.nlp->freeList != nullptr ? std::clamp(v.nlp->nActiveBounds, 0, v.nParmFree) : 0;
+}
+
+// Parameters held on active bounds are not estimated: their standard
+// errors come from the inverse of the information of the free ones, with 0
+// in the rows and columns of the held ones, as the optimizer widens its
+// covariance of the projected problem.  Returns the status of that
+// inversion.
+//   info  in   the information of all q parameters (packed)
+//   cov   out  q(q+1)/2 doubles
+//   ns    out  the null space of the free block, placed among all q
+int32_t invert_free_block(const EvalView& v, const double* info, double* cov, NullSpace* ns) {
+    const NlpProblem& nlp = *v.nlp;
+    const int32_t q = v.nParmFree, held = held_count(v);
+    std::fill(cov, cov + pk_lower(q, 0), 0.0);
+    if (held == q) return kCovFailed;
+    std::vector<char> isHeld(static_cast<size_t>(q), 0);
+    for (int32_t k = q - held; k < q; ++k) isHeld[static_cast<size_t>(nlp.freeList[k])] = 1;
+    std::vector<int32_t> free;
+    for (int32_t k = 0; k < q; ++k)
+        if (!isHeld[static_cast<size_t>(k)]) free.push_back(k);
+    const int32_t r = static_cast<int32_t>(free.size());
+    std::vector<NameRecord> names(static_cast<size_t>(r));
+    std::vector<double> x(static_cast<size_t>(r)), block(static_cast<size_t>(pk_lower(r, 0)));
+    for (int32_t i = 0; i < r; ++i) {
+        names[static_cast<size_t>(i)] = nlp.paramNames[free[static_cast<size_t>(i)]];
+        x[static_cast<size_t>(i)] = nlp.x[free[static_cast<size_t>(i)]];
+        for (int32_t j = 0; j <= i; ++j) block[static_cast<size_t>(pk_lower(i, j))] = info[pk(free[i], free[j])];
+    }
+    NullSpace reduced;
+    const int32_t status = invert_information(v, {r, names.data(), x.data(), true}, block.data(), &reduced);
+    for (int32_t i = 0; i < r; ++i)
+        for (int32_t j = 0; j <= i; ++j) cov[pk(free[i], free[j])] = block[static_cast<size_t>(pk_lower(i, j))];
+    ns->count = reduced.count;
+    if (ns->count == 0) return status;
+    ns->diag.assign(static_cast<size_t>(q), 1.0);
+    ns->basis.assign(static_cast<size_t>(q) * static_cast<size_t>(q), 0.0);
+    for (int32_t i = 0; i < r; ++i) {
+        ns->diag[static_cast<size_t>(free[i])] = reduced.diag[static_cast<size_t>(i)];
+        for (int32_t k = 0; k < ns->count; ++k)
+            ns->basis[static_cast<size_t>(k) * q + free[i]] = reduced.basis[static_cast<size_t>(k) * r + i];
+    }
+    return status;
+}
+
+// The inverse behind the standard errors, into *cov: of the information of
+// the free parameters when some are held on active bounds, else of all;
+// the dependencies of a singular one are listed.  Returns the status.
+int32_t standard_error_inverse(const EvalView& v, const double* info, std::vector<double>* cov, NullSpace* ns) {
+    const int32_t q = v.nParmFree;
+    cov->assign(info, info + pk_lower(q, 0));
+    if (held_count(v) > 0) return invert_free_block(v, info, cov->data(), ns);
+    return invert_information(v, {q, v.nlp->paramNames, v.nlp->x, true}, cov->data(), ns);
+}
+
 // Standard errors: independent parameters from the diagonal, dependent
-// ones by the delta method over the program's derivatives.
-void standard_errors(const EvalView& v, const double* cov, double* se) {
+// ones by the delta method over the program's derivatives; missing for
+// what is not estimable.
+void standard_errors(const EvalView& v, const NullSpace& ns, const double* cov, double* se) {
     const int32_t q = v.nParmFree;
     const double scale = estimate_covariance_scale(v.method, v.divisor);
     for (int32_t k = 0; k < q; ++k) {
         const double d = cov[pk_lower(k, k)];
-        se[k] = d >= 0.0 ? std::sqrt(scale * d) : host_missing_value();
+        se[k] = d >= 0.0 && !ns.holds_parameter(q, k) ? std::sqrt(scale * d) : host_missing_value();
     }
     for (int32_t e = 0; e < v.nElements; ++e) {
         const int32_t p = v.el->parameter[e];
@@ -131,7 +236,7 @@ void standard_errors(const EvalView& v, const double* cov, double* se) {
         double var = 0.0;
         for (int32_t k = 0; k < q; ++k)
             for (int32_t l = 0; l < q; ++l) var += g[k] * g[l] * cov[pk(k, l)];
-        se[-p - 1] = var >= 0.0 ? std::sqrt(scale * var) : host_missing_value();
+        se[-p - 1] = var >= 0.0 && !ns.holds(q, g) ? std::sqrt(scale * var) : host_missing_value();
     }
 }
 
@@ -169,13 +274,14 @@ bool read_saved_covariance(const EvalView& v, double* cov) {
     return true;
 }
 
-void saved_standard_errors(const EvalView& v, double* cov, double* se) {
+void saved_standard_errors(const EvalView& v, const NullSpace& ns, double* cov, double* se) {
     if (!read_saved_covariance(v, cov)) return;
     for (int32_t e = 0; e < v.nElements; ++e) {
         const int32_t p = v.el->parameter[e];
         if (p >= 0 || -p - 1 >= v.nParmAll) continue;
-        const double var = saved_variance(v, velix::detail::dependent_derivatives(v, p), cov);
-        se[-p - 1] = var >= 0.0 ? std::sqrt(var) : host_missing_value();
+        const double* g = velix::detail::dependent_derivatives(v, p);
+        const double var = saved_variance(v, g, cov);
+        se[-p - 1] = var >= 0.0 && !ns.holds(v.nParmFree, g) ? std::sqrt(var) : host_missing_value();
     }
 }
 
@@ -322,16 +428,41 @@ int32_t cosicrp(NlpProblem* nlp) {
     std::copy(st.cross, st.cross + pk_lower(q, 0), h);
     const bool rows = v.outestGiven && nlp->paramRow != nullptr;
     if (rows && v.hooks->outestJacobian) jacobian_rows(v);
+    // The cross product of a weighted objective r'Wr is the optimizer's
+    // Gauss-Newton Hessian 2 J'WJ, which the covariance scale 2/(N-1)
+    // expects; the information shown is J'WJ, as for the other methods.
+    const bool weighted = v.method == kMethodWls || v.method == kMethodDwls;
+    std::vector<double> shown(h, h + pk_lower(q, 0));
+    if (weighted)
+        for (double& x : shown) x *= 0.5;
     if (v.hooks->printCrossProduct && v.printEnabled &&
-        velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, h, q, q,
+        velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, shown.data(), q, q,
                                       nlp->paramNames, nlp->paramNames, "sb", 8) < 0)
         return 0;
-    if (v.method == kMethodUls || v.method == kMethodDwls) return 0;
-    if (rows) information_rows(v, h);
-    st.covStatus = invert_information(v, h);
-    if (st.covStatus == kCovFailed) return 0;
-    if (h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
-    if (nlp->stdErrors) standard_errors(v, st.covariance, nlp->stdErrors);
-    if (nlp->stdErrors && v.hooks->depStdErr) saved_standard_errors(v, h, nlp->stdErrors);
+    // The standard errors, and the dependencies listed and warned of, are
+    // those of the free parameters; a least-squares information gives no
+    // covariance here but names a model that is not identified all the
+    // same.
+    std::vector<double> seCov;
+    NullSpace ns;
+    const bool leastSquares = v.method == kMethodUls || v.method == kMethodDwls;
+    const int32_t seStatus = standard_error_inverse(v, h, &seCov, &ns);
+    if (ns.count > 0) warn_not_identified(v, ns);
+    if (leastSquares) return 0;
+    if (rows) information_rows(v, shown.data());
+    // The covariance kept for the later results is the inverse of the
+    // whole information: the score tests of held parameters need it.
+    const int32_t held = held_count(v);
+    if (held == 0) {
+        st.covStatus = seStatus;
+        std::copy(seCov.begin(), seCov.end(), h);
+    } else {
+        NullSpace whole;
+        st.covStatus = invert_information(v, {q, nlp->paramNames, nlp->x, false}, h, &whole);
+    }
+    if (st.covStatus != kCovFailed && h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
+    if (seStatus == kCovFailed) return 0;
+    if (nlp->stdErrors) standard_errors(v, ns, seCov.data(), nlp->stdErrors);
+    if (nlp->stdErrors && v.hooks->depStdErr) saved_standard_errors(v, ns, h, nlp->stdErrors);
     return 0;
 }

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "host/fields.h"
-#include "optimizer/core/finite_differences.h"
+#include "optimizer/optimizer.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/finite_differences.h"
 #include "velix/nlp.h"

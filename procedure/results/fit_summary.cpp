@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "host/output_table.h"
-#include "numerics/discrepancy.h"
 #include "numerics/packed.h"
 #include "procedure/data/data.h"
 #include "procedure/evaluation/discrepancy_functions.h"

@@ -15,7 +15,7 @@
 
 #include "host/fields.h"
 #include "numerics/packed.h"
-#include "numerics/titles.h"
+#include "numerics/normal_equations.h"
 #include "procedure/startvalues/factor_starts.h"
 #include "procedure/startvalues/latent_levels.h"
 #include "velix/packed_index.h"

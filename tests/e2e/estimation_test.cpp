@@ -74,6 +74,7 @@ TEST(Estimation, ReferenceProgramsConvergeToTheReferenceMinimum) {
         const double fmin = c.expected["fmin"].number();
         const RunResult& r = c.run;
         ASSERT_EQ(r.exitStatus, 0) << r.log;
+        EXPECT_EQ(r.log.find("WARNING"), std::string::npos) << r.log;  // no singular information
         EXPECT_EQ(groups_opened(r, 0, "Optimization"), 1u);
         const JsonValue& status = r.table(0, "ConvergenceStatus");
         EXPECT_EQ(cell(status, 0, "Status").number(), 0.0) << cell(status, 0, "Reason").str();

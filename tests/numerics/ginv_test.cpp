@@ -253,6 +253,36 @@ TEST(Zcovgiv, CountRuleZeroesAdjacentSmallestAndRejectsTooMany) {
     EXPECT_EQ(ginv({}, 0, 0, 0.0).result, 0);
 }
 
+// H = S [1 1 0; 1 1 0; 0 0 4] S has the null vector S^-1 (1, -1, 0): in
+// the unit-diagonal scale the first two parameters lean into it by a
+// cosine of 1/sqrt(2), the third and s1 theta1 + s2 theta2 not at all,
+// s1 theta1 - s2 theta2 wholly, whatever the scales S.
+TEST(GinvNullSpace, LeaningIsTheCosineInTheUnitDiagonalScale) {
+    for (const double s1 : {1.0, 1e3, 1e-4}) {
+        const double s[3] = {s1, 2.0, 0.5};
+        const double base[3][3] = {{1, 1, 0}, {1, 1, 0}, {0, 0, 4}};
+        std::vector<double> h(6), diag(3);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j <= i; ++j) h[i * (i + 1) / 2 + j] = s[i] * base[i][j] * s[j];
+        for (int i = 0; i < 3; ++i) diag[i] = h[i * (i + 1) / 2 + i];
+        std::vector<double> d(3), e(3), z(9), basis(9);
+        ASSERT_EQ(zcovgiv(0, 0, 3, 1, host_missing_value(), h.data(), d.data(), z.data(), e.data(), nullptr, nullptr), 1);
+        const int32_t count = ginv_null_basis(3, z.data(), d.data(), diag.data(), basis.data());
+        ASSERT_EQ(count, 1);
+        auto leaning = [&](double g0, double g1, double g2) {
+            const double g[3] = {g0, g1, g2};
+            return ginv_null_leaning(3, count, basis.data(), diag.data(), g);
+        };
+        SCOPED_TRACE(s1);
+        EXPECT_NEAR(leaning(1, 0, 0), 1.0 / std::sqrt(2.0), 1e-12);
+        EXPECT_NEAR(leaning(0, 1, 0), 1.0 / std::sqrt(2.0), 1e-12);
+        EXPECT_NEAR(leaning(0, 0, 1), 0.0, 1e-12);
+        EXPECT_NEAR(leaning(s[0], s[1], 0), 0.0, 1e-12);
+        EXPECT_NEAR(leaning(s[0], -s[1], 0), 1.0, 1e-12);
+        EXPECT_EQ(leaning(0, 0, 0), 0.0);
+    }
+}
+
 TEST(Evzero, RunNeverGrowsPastTheEnds) {
     const double ev[4] = {4, 3, 2, 1};
     double out[4];

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "numerics/titles.h"
+#include "numerics/probability_text.h"
 #include "platform/session.h"
 #include "platform/step_exit.h"
 #include "tests/support/session_fixture.h"

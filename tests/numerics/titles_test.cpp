@@ -1,52 +1,18 @@
-// Titles centred on the captured listing, p-value formatting under each
-// PROBSIG setting, and the normal-equations solve against LAPACK's least
-// squares.
+// Titles split at their line breaks and centred on the captured listing.
 #include "numerics/titles.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "host/message_text.h"
-#include "platform/session.h"
+#include "tests/support/session_fixture.h"
 #include "velix/host.h"
 
-extern "C" void dgels_(const char* trans, const int* m, const int* n, const int* nrhs, double* a,
-                       const int* lda, double* b, const int* ldb, double* work, const int* lwork,
-                       int* info);
-
-namespace {
-
-class ListingCapture : public ::testing::Test {
-protected:
-    void SetUp() override {
-        auto& s = velix::platform::session();
-        savedListing_ = s.listing;
-        savedOptions_ = s.options;
-        s.listing = &listing_;
-        velix::platform::begin_step();
-    }
-    void TearDown() override {
-        velix::platform::end_step();
-        auto& s = velix::platform::session();
-        s.listing = savedListing_;
-        s.options = savedOptions_;
-    }
-    std::string format(double p) {
-        char out[7] = {};
-        zprbfmt(p, out);
-        return std::string(out, 6);
-    }
-    std::ostringstream listing_;
-    std::ostream* savedListing_ = nullptr;
-    std::map<std::string, std::string> savedOptions_;
-};
-
-}  // namespace
+// Each test runs in a step whose listing goes to listing_.
+class ListingCapture : public velix::test::SessionStep {};
 
 TEST_F(ListingCapture, TitleLinesAreSplitAndCentred) {
     velix::platform::session().options["LINESIZE"] = "80";
@@ -83,17 +49,6 @@ TEST_F(ListingCapture, SplitFlagsDecideWhetherEmptyLinesCount) {
     EXPECT_EQ(zptitle_lines()->count, 2);
 }
 
-TEST_F(ListingCapture, CentringColumnFollowsTheFlag) {
-    velix::platform::session().options["LINESIZE"] = "100";
-    PrintLineDescription* d = xpoutl(nullptr, nullptr);
-    d->centre = 0;
-    EXPECT_EQ(zcenter(20), 1);
-    d->centre = 1;
-    EXPECT_EQ(zcenter(20), 41);
-    EXPECT_EQ(zcenter(101), 1);
-    d->centre = 0;
-}
-
 TEST_F(ListingCapture, TitleNearThePageEndStartsANewPage) {
     auto& opts = velix::platform::session().options;
     opts["PAGESIZE"] = "15";
@@ -104,42 +59,4 @@ TEST_F(ListingCapture, TitleNearThePageEndStartsANewPage) {
     zptitle("A\nB\nC");
     // After the page break the three title lines are the first of the page.
     EXPECT_EQ(xpoutl(nullptr, nullptr)->linesLeft, 15 - 3);
-}
-
-TEST_F(ListingCapture, ProbabilityFormatsUnderProbsig) {
-    auto& opts = velix::platform::session().options;
-    const double missing = host_missing_value();
-    opts["PROBSIG"] = "0";
-    EXPECT_EQ(format(0.00005), "<.0001");
-    EXPECT_EQ(format(-0.1), "0.0   ");
-    EXPECT_EQ(format(0.0123), "0.0123");
-    EXPECT_EQ(format(missing), " .    ");
-    opts["PROBSIG"] = "1";
-    EXPECT_EQ(format(0.00005), "5.0E-5");
-    EXPECT_EQ(format(-0.1), "0.0   ");
-    EXPECT_EQ(format(0.5), "0.5000");
-    EXPECT_EQ(format(missing), " .    ");
-    opts["PROBSIG"] = "2";
-    EXPECT_EQ(format(0.0005), ".00050");
-    EXPECT_EQ(format(-0.1), ".0    ");
-    EXPECT_EQ(format(missing), ".     ");
-    EXPECT_EQ(format(0.25), "0.2500");
-}
-
-TEST(NormalEquations, MatchesLapackLeastSquares) {
-    const int m = 7, n = 3;
-    std::vector<double> a(m * n), b(m * n);
-    for (int j = 0; j < n; ++j)
-        for (int i = 0; i < m; ++i) {
-            a[j * m + i] = std::sin(1.3 * i + 0.7 * j) + (i == j ? 2.0 : 0.0);
-            b[j * m + i] = std::cos(0.4 * i * (j + 1));
-        }
-    std::vector<double> x(n * n), work(n * (n + 1) / 2 + n);
-    ASSERT_EQ(zprcrst(m, n, a.data(), b.data(), x.data(), work.data()), 0);
-    std::vector<double> aa = a, bb = b, lw(256);
-    int mm = m, nn = n, nr = n, lwork = 256, info = 0;
-    dgels_("N", &mm, &nn, &nr, aa.data(), &mm, bb.data(), &mm, lw.data(), &lwork, &info);
-    ASSERT_EQ(info, 0);
-    for (int k = 0; k < n; ++k)
-        for (int j = 0; j < n; ++j) EXPECT_NEAR(x[k * n + j], bb[k * m + j], 1e-10) << j << " " << k;
 }

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "host/fields.h"
-#include "optimizer/core/options.h"
+#include "optimizer/optimizer.h"
 #include "tests/optimizer/core/nlp_fixture.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "host/fields.h"
 #include "numerics/distributions.h"
 #include "optimizer/core/line_search.h"
-#include "optimizer/core/options.h"
+#include "optimizer/optimizer.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/reporting/confidence_limits.h"
 #include "tests/optimizer/core/nlp_fixture.h"

@@ -7,7 +7,7 @@
 
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/line_search.h"
-#include "optimizer/core/options.h"
+#include "optimizer/optimizer.h"
 #include "optimizer/core/pending.h"
 #include "velix/packed_index.h"
 

@@ -1,7 +1,6 @@
 // The discrepancy kernels of the procedure: the derivative of the
 // discrepancy function with respect to the implied moments, the Kronecker
-// weight product K V K and its dense triple-product twin, and the one-row
-// determinant table.
+// weight product K V K and its dense triple-product twin.
 //
 // All work on ProcContext arrays (n = nManifest, p* = nMoments =
 // n(n+1)/2; packed = PackedSym, (i, j), j <= i, at i(i+1)/2 + j) and branch
@@ -44,16 +43,3 @@ double* coskron(ProcContext* ctx, int32_t sel, const double* v);
 // hold n*n doubles, more than its packed size), else to workMatrix; returns
 // the address written.
 double* costrip(ProcContext* ctx, int32_t sel, const double* v);
-
-// Publishes one determinant as a one-row output table named tableName
-// (title message 352/titleNumber, template path templatePath) with the
-// columns Label1 (message 352/rowLabelNumber), Determinant, CharDet (the
-// determinant as text in at most 12 characters), Label2 (message 352/601)
-// and LogDet.
-//   logDet  the natural log of the determinant; a missing value of kind
-//           'M' shows the determinant 0 ("0"); logDet >= 709.78271289339
-//           (beyond the double range) shows "1.0E<decimal exponent>" and the
-//           largest double as Determinant.
-// A failing output call is reported through the host and stops the table.
-void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double logDet,
-            int32_t rowLabelNumber, HostText* templatePath);

@@ -1,0 +1,158 @@
+// Whole programs whose information matrix is singular because the model is
+// not identified: the run warns and names the parameters that move along
+// the direction of non-identification, lists the linear dependencies,
+// leaves those parameters' standard errors missing in every table, and
+// gives every other parameter the standard error of an identified model
+// of the same fit, from R's lavaan 0.6.14 (hs_cfa_ml.expected.json and
+// identification_reference.R beside this file).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <string>
+
+#include "tests/e2e/hs_fixture.h"
+
+namespace velix::test {
+namespace {
+
+constexpr double kSeTolerance = 1e-5;  // relative, the accuracy of the reference's stop
+
+// hs_cfa_ml with tight convergence and the text `from` of its model
+// replaced by `to` (twice, with the second pair).
+std::string hs_program(const std::string& from, const std::string& to, const std::string& from2 = "",
+                       const std::string& to2 = "") {
+    std::string model = kHsModel;
+    model.replace(model.find(from), from.size(), to);
+    if (!from2.empty()) model.replace(model.find(from2), from2.size(), to2);
+    return "proc velix data=hs method=ml covariance;\n nloptions gconv=1e-14 absgconv=1e-12;\n" + model + "run;\n";
+}
+
+// The standard errors of the result table "ParameterEstimates" and of the
+// variance and covariance tables of the exogenous variables, by
+// parameter; a missing cell is NaN.
+struct StdErrs {
+    std::map<std::string, double> optimizer, exogenous;
+};
+
+double number_or_nan(const JsonValue& v) { return v.is_null() ? std::nan("") : v.number(); }
+
+StdErrs std_errs(const RunResult& r) {
+    StdErrs out;
+    const JsonValue& t = *r.items(0, "table", "ParameterEstimates").at(1);
+    for (size_t i = 0; i < t["rows"].size(); ++i)
+        out.optimizer[cell(t, i, "Parameter").str()] = number_or_nan(cell(t, i, "AppStdErr"));
+    for (const char* name : {"EstVarExog", "EstCovExog"}) {
+        const JsonValue& e = r.table(0, name);
+        for (size_t i = 0; i < e["rows"].size(); ++i)
+            out.exogenous[cell(e, i, "Parameter").str()] = number_or_nan(cell(e, i, "StdErr"));
+    }
+    return out;
+}
+
+// The run warns once, naming exactly `undetermined`, lists the
+// dependencies, shows no standard error for those parameters and the
+// reference standard error for every other parameter of `reference`.
+void expect_not_identified(const RunResult& r, const std::set<std::string>& undetermined,
+                           const std::map<std::string, double>& reference) {
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const size_t at = r.log.find("WARNING: The information matrix is singular");
+    ASSERT_NE(at, std::string::npos) << r.log;
+    const std::string warning = r.log.substr(at, r.log.find('\n', at) - at);
+    for (const std::string& name : undetermined)
+        EXPECT_NE(warning.find(" " + name + " "), std::string::npos) << name << " in " << warning;
+    EXPECT_EQ(r.items(0, "table", "LinDep").size(), 1u);  // listed once, not by each covariance
+    const StdErrs se = std_errs(r);
+    for (const auto& [name, value] : se.optimizer) {
+        SCOPED_TRACE(name);
+        const bool named = warning.find(" " + name + " ") != std::string::npos;
+        EXPECT_EQ(named, undetermined.count(name) > 0);
+        if (undetermined.count(name)) {
+            EXPECT_TRUE(std::isnan(value));
+            if (se.exogenous.count(name)) {
+                EXPECT_TRUE(std::isnan(se.exogenous.at(name)));
+            }
+            continue;
+        }
+        ASSERT_TRUE(reference.count(name));
+        const double ref = reference.at(name);
+        EXPECT_NEAR(value, ref, kSeTolerance * ref);
+        if (se.exogenous.count(name)) {
+            EXPECT_NEAR(se.exogenous.at(name), ref, kSeTolerance * ref);
+        }
+    }
+}
+
+// The marker loading of Fvis freed: Sigma does not change when l1, l2, l3
+// grow by c, vvis shrinks by c^2 and cvt, cvs by c.  Every other
+// parameter keeps the standard error of hs_cfa_ml itself.
+TEST(Identification, FreedMarkerLoading) {
+    const JsonValue expected = JsonValue::parse(read_text(data_path("hs_cfa_ml.expected.json")));
+    std::map<std::string, double> reference;
+    for (const char* name : {"l5", "l6", "l8", "l9", "vtxt", "cts", "vspd", "ve1", "ve2", "ve3", "ve4", "ve5", "ve6",
+                             "ve7", "ve8", "ve9"})
+        reference[name] = expected["params"][name]["se"].number();
+    const RunResult r = run_velix(hs_program("x1 = 1.0 Fvis", "x1 = l1 Fvis"), {"hs.csv"});
+    expect_not_identified(r, {"l1", "l2", "l3", "vvis", "cvt", "cvs"}, reference);
+
+    // ULS forms no covariance from its information but warns all the same.
+    std::string uls = hs_program("x1 = 1.0 Fvis", "x1 = l1 Fvis");
+    uls.replace(uls.find("method=ml"), 9, "method=uls");
+    const RunResult u = run_velix(uls, {"hs.csv"});
+    EXPECT_NE(u.log.find("The standard errors of l1 l2 l3 vvis cvt cvs are missing"), std::string::npos) << u.log;
+
+    // G4= below the 22 parameters: no generalized inverse, no standard error.
+    std::string small = hs_program("x1 = 1.0 Fvis", "x1 = l1 Fvis");
+    small.replace(small.find("covariance"), 10, "covariance g4=21");
+    const RunResult s = run_velix(small, {"hs.csv"});
+    ASSERT_EQ(s.exitStatus, 0) << s.log;
+    EXPECT_NE(s.log.find("too large for a generalized inverse"), std::string::npos) << s.log;
+    for (const auto& [name, value] : std_errs(s).optimizer) EXPECT_TRUE(std::isnan(value)) << name;
+}
+
+// A factor with two indicators and nothing else: Fvis measured by x1 and
+// x2 only and uncorrelated with the other factors has four parameters for
+// three moments.  The reference fixes l2 = 1, which fits those moments
+// exactly and so leaves the rest of the model as it is.
+TEST(Identification, FactorWithTwoIndicators) {
+    const std::map<std::string, double> reference = {
+        {"l5", 0.0665050575},  {"l6", 0.056205522},  {"l3", 0.0697020098},  {"l8", 0.16422235},
+        {"l9", 0.122964459},   {"vtxt", 0.112634351}, {"vspd", 0.0963411394}, {"cts", 0.0525021643},
+        {"ve3", 0.101738873},  {"ve4", 0.0486822135}, {"ve5", 0.059108297},  {"ve6", 0.0437577031},
+        {"ve7", 0.0838474533}, {"ve8", 0.0837175293}, {"ve9", 0.0711794528}};
+    const RunResult r = run_velix(hs_program("x3 = l3 Fvis", "x3 = l3 Ftxt", "cov Fvis Ftxt = cvt, Fvis Fspd = cvs,", "cov"),
+                                  {"hs.csv"});
+    expect_not_identified(r, {"l2", "vvis", "ve1", "ve2"}, reference);
+}
+
+// No alarm where the model is identified: Heywood cases (four factors of
+// hs.csv, one unique standard deviation near 0, or held at its bound 0,
+// where its information vanishes: it is not estimated and its standard
+// error is 0) and the 306 parameters of the large reference model
+// (skipped when its folder is absent).  The reference programs are
+// checked in estimation_test.cpp.
+TEST(Identification, NoWarningOnIdentifiedModels) {
+    for (const char* bounds : {"", " bounds 0 <= _U5;\n"}) {
+        const RunResult heywood = run_velix(
+            std::string("proc velix data=hs covariance;\n factor n=4 heywood;\n") + bounds + "run;\n", {"hs.csv"});
+        ASSERT_EQ(heywood.exitStatus, 0) << heywood.log;
+        EXPECT_EQ(heywood.log.find("singular"), std::string::npos) << heywood.log;
+        if (*bounds) {
+            EXPECT_EQ(std_errs(heywood).optimizer.at("_U5"), 0.0);
+        }
+    }
+
+    const char* env = std::getenv("VELIX_REFERENCE_LARGE");
+    const std::string dir = env ? env : std::string(VELIX_SOURCE_DIR) + "/../shared/reference/large";
+    std::string program = read_text(dir + "/large_cfa_ml.vx");
+    if (program.empty()) GTEST_SKIP() << "no large reference model in " << dir;
+    program.replace(program.find("data=large"), 10, "data='" + dir + "/large.csv'");
+    const RunResult large = run_velix(program, {});
+    ASSERT_EQ(large.exitStatus, 0) << large.log;
+    EXPECT_EQ(large.log.find("singular"), std::string::npos) << large.log;
+}
+
+}  // namespace
+}  // namespace velix::test
