@@ -8,11 +8,9 @@
 #include "host/fields.h"
 #include "host/internal_error.h"
 #include "velix/host_dataset.h"
+#include "velix/messages.h"
 
 namespace {
-
-// Message of mismatched BY groups.
-constexpr int32_t kBySyncMismatch = 5;
 
 struct Described {
     std::string name;
@@ -46,7 +44,7 @@ int32_t zbysync(HostDataSet* first, HostDataSet* second, int32_t mode) {
     if (r == 0) return 0;
     if (r == 1) {
         const Described a = describe(first), b = describe(second);
-        xpmlog(kMsgSync, kBySyncMismatch, a.name.c_str(), static_cast<int32_t>(a.label.length),
+        xpmlog(kMsgSync, kMsgSyncMismatch, a.name.c_str(), static_cast<int32_t>(a.label.length),
                a.label.text, b.name.c_str(), static_cast<int32_t>(b.label.length), b.label.text);
         return 1;
     }

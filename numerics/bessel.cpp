@@ -20,6 +20,7 @@
 #include <cmath>
 
 #include "numerics/gamma_beta.h"
+#include "numerics/kernel_support.h"
 
 using namespace velix;
 
@@ -76,7 +77,7 @@ double log_series(double v, double z, double z2, int32_t* status) {
     for (; k <= 100; ++k) {
         term *= z2 / (k * (v + k));
         sum += term;
-        if (!(std::fabs(term) > 1.110223024625157e-17 * (sum + std::fabs(lead)))) break;
+        if (!(std::fabs(term) > (velix::kMachEpsWritten / 10.0) * (sum + std::fabs(lead)))) break;
     }
     if (k >= 100) *status = 1;
     return lead + zln1px(sum);

@@ -23,7 +23,7 @@ namespace {
 
 // Diagonal given to a zero matrix: about the square root of the smallest
 // normal double, so that the factor's diagonal is representable.
-constexpr double kZeroMatrixDiagonal = 1.491668147e-154;
+constexpr double kZeroMatrixDiagonal = velix::kSqrtDblMinWritten;
 
 double default_tol() { return std::exp(std::log(velix::kMachEpsWritten) / 3.0); }
 

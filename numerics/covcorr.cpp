@@ -19,10 +19,10 @@ using velix::pk_lower;
 namespace {
 
 // Correlations closer to zero than 1000 units of 2^-53 are rounding noise.
-constexpr double kCorrZero = 1.110223024625157e-13;
+constexpr double kCorrZero = 1000.0 * velix::kMachEpsWritten;
 // Standard deviations above this (about the root of the smallest normal
 // double times 1e1) allow the scaling without underflow.
-constexpr double kMinScaleSd = 1.491668147e-153;
+constexpr double kMinScaleSd = 10.0 * velix::kSqrtDblMinWritten;
 // Standard deviations entering the log-determinant: ten times the smallest
 // normal double.
 constexpr double kMinLogSd = 2.225073858507202e-307;

@@ -25,6 +25,7 @@
 #include "numerics/tridiag.h"
 #include "velix/codes.h"
 #include "velix/host_vector.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 namespace {
@@ -227,7 +228,7 @@ int32_t evzero(int32_t print, int32_t n, int32_t nzero, double tol, const double
 void evprit(int32_t print, int32_t n, int32_t count, double tol, const double* ev,
             const double* out, HostObject* mgr, HostObject** table) {
     if (!print || mgr == nullptr) return;
-    HostObject* data = create_table(mgr, "Eigenvalues", 700);
+    HostObject* data = create_table(mgr, "Eigenvalues", kMsgNlpEigenvaluesTable);
     if (data == nullptr) return;
     int32_t numberCell = 0;
     char starCell[2] = {' ', ' '};
@@ -251,7 +252,7 @@ void evprit(int32_t print, int32_t n, int32_t count, double tol, const double* e
         if (kyr_failed(kyr_table_add_row(data))) return;
     }
     if (!finish_table(mgr, data, output)) return;
-    if (marked > 0) note(mgr, kyrmsgs(kMsgNlp, 202, count), 'c');
+    if (marked > 0) note(mgr, kyrmsgs(kMsgNlp, kMsgNlpZeroEigenvalues, count), 'c');
 }
 
 int32_t dodiag(int32_t print, int32_t n, char* flags, double tol1, double tol2,
@@ -272,9 +273,9 @@ int32_t dodiag(int32_t print, int32_t n, char* flags, double tol1, double tol2,
         }
     }
     if (print && mgr != nullptr && count >= 1) {
-        if (!note(mgr, kyrmsg(kMsgNlp, 340), 'l')) return count;
+        if (!note(mgr, kyrmsg(kMsgNlp, kMsgNlpDependentParameters), 'l')) return count;
         for (int32_t i = 0; i < n; ++i)
-            if (flags[i] == '0') note_name(mgr, 204, names, i);
+            if (flags[i] == '0') note_name(mgr, kMsgNlpZeroVarianceParameter, names, i);
     }
     return count;
 }
@@ -303,8 +304,8 @@ int32_t zcovlid(int32_t print, int32_t mode, int32_t n, double tol1, double tol2
         smin = std::min(smin, s[i]);
     }
     if (dmax <= kSqrtDblMin) {
-        xpmlog(kMsgNlp, 205);
-        if (print && mgr != nullptr) note(mgr, kyrmsg(kMsgNlp, 205), 'l');
+        xpmlog(kMsgNlp, kMsgNlpZeroDiagonal);
+        if (print && mgr != nullptr) note(mgr, kyrmsg(kMsgNlp, kMsgNlpZeroDiagonal), 'l');
         std::fill(a, a + static_cast<int64_t>(n) * (n + 1) / 2, 0.0);
         return 0;
     }
@@ -379,7 +380,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
              const double* x, const double* s, const double* a, double* coef, HostObject* mgr,
              HostObject** table) {
     if (!print || mgr == nullptr) return;
-    if (!note(mgr, kyrmsg(kMsgNlp, 340), 'l')) return;
+    if (!note(mgr, kyrmsg(kMsgNlp, kMsgNlpDependentParameters), 'l')) return;
     int32_t pivoted = 0;
     for (int32_t j = 0; j < n; ++j) pivoted += flags[j] == '1' ? 1 : 0;
 
@@ -414,7 +415,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
         maxTerms = std::max(maxTerms, terms);
     }
 
-    if (maxTerms > 0 && note(mgr, kyrmsg(kMsgNlp, 206), 'l')) {
+    if (maxTerms > 0 && note(mgr, kyrmsg(kMsgNlp, kMsgNlpDependencyRows), 'l')) {
         HostAllocator* pool = xmpoolc(0, 1024, 4096);
         if (pool == nullptr) {
             xmemmsg(0);
@@ -436,7 +437,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
         auto star_cell = [&](int32_t t) { return sign_cell(t) + 3; };
         auto param_cell = [&](int32_t t) { return sign_cell(t) + 6; };
 
-        HostObject* data = create_table(mgr, "LinDep", 701);
+        HostObject* data = create_table(mgr, "LinDep", kMsgNlpLinearDependenciesTable);
         bool ok = data != nullptr && column(data, 20, "Variable", variable, width) &&
                   column(data, 20, "Equal", equal, 3) && column(data, 5, "Constant", values);
         for (int32_t t = 0; ok && t < maxTerms; ++t) {
@@ -479,5 +480,6 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
         xmpoold(pool);
     }
     for (int32_t i = 0; i < n; ++i)
-        if (flags[i] == '0' && s[i] < kTinyStdDev) note_name(mgr, 204, names, i);
+        if (flags[i] == '0' && s[i] < kTinyStdDev)
+            note_name(mgr, kMsgNlpZeroVarianceParameter, names, i);
 }

@@ -32,6 +32,19 @@ constexpr bool near_one(double r) { return r > 1 - 1e-14 && r < 1 + 1e-14; }
 static_assert(near_one(kSqrtMachEps * kSqrtMachEps / kMachEps));
 static_assert(near_one(kSqrtDblMin * (kSqrtDblMin / kDblMin)));
 static_assert(near_one(kSqrtDblMax * (kSqrtDblMax / kDblMax)));
+// Three of those square roots as tolerances and bounds were written from
+// them (to 16, 10 and 14 digits, each just above its root), and ten
+// thousand times the smallest normal double as the optimizer's tiny
+// tolerances were written from it; kept apart for the same reason as
+// kMachEpsWritten.  The assertions bound each against its source.
+constexpr double kSqrtMachEpsWritten = 1.053671212772351e-08;
+constexpr double kSqrtDblMinWritten = 1.491668147e-154;
+constexpr double kSqrtDblMaxWritten = 1.3407807929943e+154;
+constexpr double kDblMinE4Written = 2.2250738585072018e-304;
+static_assert(kSqrtMachEpsWritten > kSqrtMachEps && near_one(kSqrtMachEpsWritten / kSqrtMachEps));
+static_assert(kSqrtDblMinWritten > kSqrtDblMin && kSqrtDblMinWritten < kSqrtDblMin * (1 + 1e-9));
+static_assert(kDblMinE4Written > 1e4 * kDblMin && near_one(kDblMinE4Written / (1e4 * kDblMin)));
+static_assert(kSqrtDblMaxWritten > kSqrtDblMax && kSqrtDblMaxWritten < kSqrtDblMax * (1 + 1e-13));
 
 }  // namespace velix
 

@@ -3,6 +3,7 @@
 // (Goodnight 1979, "A tutorial on the SWEEP operator", Am. Stat. 33).
 #include "numerics/normal_equations.h"
 
+#include "numerics/kernel_support.h"
 #include "numerics/sweep_solve.h"
 #include "velix/host_vector.h"
 #include "velix/packed_index.h"
@@ -10,7 +11,7 @@
 namespace {
 
 // Relative pivot tolerance of the normal-equations solve.
-constexpr double kNormalEquationsTol = 1.053671212772351e-08;
+constexpr double kNormalEquationsTol = velix::kSqrtMachEpsWritten;
 
 }  // namespace
 

@@ -126,7 +126,8 @@ int32_t Integrator::run(double* result) {
     } else if (c->kind == 3) {
         c->width = c->b - c->a;
         t0 = (c->centre - c->a) / (c->b - c->centre);
-        if (std::fabs(c->b - c->centre) <= 1.053671212772351e-08 * std::fabs(c->b) || t0 < 0.0) t0 = 1.0;
+        if (std::fabs(c->b - c->centre) <= velix::kSqrtMachEpsWritten * std::fabs(c->b) || t0 < 0.0)
+            t0 = 1.0;
     } else {
         t0 = c->centre;
     }

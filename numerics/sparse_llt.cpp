@@ -20,6 +20,7 @@
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/host_vector.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 namespace {
@@ -449,7 +450,7 @@ int32_t values_per_line() {
 char separator() {
     const char* text = nullptr;
     int32_t length = 0;
-    return wkread(kMsgNlp, 258, &text, &length) == 0 && length > 0 ? text[0] : ':';
+    return wkread(kMsgNlp, kMsgNlpColon, &text, &length) == 0 && length > 0 ? text[0] : ':';
 }
 
 // One printed row: the number, the separator, then the values of the

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "numerics/kernel_support.h"
 #include "velix/statements.h"
 #include "velix/types.h"
 
@@ -86,12 +87,12 @@ struct ProcCellRow {
 // (values not above it count as zero).
 constexpr double kAnyBelow = -std::numeric_limits<double>::infinity();
 constexpr double kAnyAbove = std::numeric_limits<double>::infinity();
-constexpr double kTinyPositive = 2.225073858507202e-308;
+constexpr double kTinyPositive = velix::detail::kMinPos;
 
 // The singularity tolerance when SINGULAR= is not given or not positive
 // (about 1e-8: the square root of the double precision's relative accuracy
 // squared over 2^10).
-constexpr double kDefaultSingular = 1.053671212772351e-08;
+constexpr double kDefaultSingular = velix::kSqrtMachEpsWritten;
 
 // Singularity criteria of the information matrix when not given.  A
 // pivot of its UDU' decomposition is negligible when it is not above any
@@ -257,9 +258,22 @@ constexpr NodeFlag kFactorFlagNegated{12, 0x40};  // the second number is negate
 constexpr NodeFlag kFactorFlagHeywood{12, 0x20};  // HEY: identity for the unique variances
 constexpr NodeFlag kFactorFlagComponent{12, 0x10};// COMP: no unique variances
 
+// FACTOR statement: its one option cell.
+enum FactorCell : int16_t {
+    kFactorN = 0,  // N=: the number of factors
+};
+
 // PROFILE statement.
 constexpr NodeFlag kProfileFlagOutAll{12, 0x20};    // OUTALL
 constexpr NodeFlag kProfileFlagOutTable{12, 0x10};  // OUTTABLE
+
+// PROFILE statement: its option cells, three numbers and then the count.
+enum ProfileCell : int16_t {
+    kProfileFFactor = 0,    // FFACTOR=: the deviance scale of the limits
+    kProfileFeasRatio = 1,  // FEASRATIO=: the scale of the start steps
+    kProfileAlpha = 2,      // ALPHA=: read, sets nothing
+    kProfileMaxIter = 3,    // MAX=: iterations of each sub-optimization
+};
 
 // The switches cosinit keeps whole in ProcContext::printFlags (node bytes
 // 13, 14 and 15 at bits 0, 8 and 16) and optionFlags (bytes 16 and 17 at

@@ -16,6 +16,7 @@
 
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/active_set_detail.h"
 #include "optimizer/core/reduced_space.h"
@@ -45,7 +46,9 @@ struct Storage {
     double* values;
 };
 
-double tau(double v) { return std::fmax(10.0 * DBL_MIN, 10.0 * 1.110223024625157e-16 * std::fabs(v)); }
+double tau(double v) {
+    return std::fmax(10.0 * DBL_MIN, 10.0 * velix::kMachEpsWritten * std::fabs(v));
+}
 
 int32_t mark_repeats(NlpProblem* p) {
     const int32_t n = p->nParams, m = p->nLinCon;

@@ -13,6 +13,7 @@
 #include "host/message_text.h"
 #include "host/output_table.h"
 #include "host/object_dispatch.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/active_set.h"
@@ -32,7 +33,7 @@ constexpr int32_t kMsgConJacCheck = 183;    // constraint-Jacobian check reporte
 
 // The smallest feasibility tolerance of the final rounds: 10000 times the
 // smallest normalised double, so that ten tenfold rounds stay finite.
-constexpr double kTinyTol = 2.2250738585072018e-304;
+constexpr double kTinyTol = velix::kDblMinE4Written;
 
 // ---- evaluation through a slot ----
 struct Slots {

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <vector>
 
+#include "numerics/kernel_support.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/active_set_detail.h"
 #include "optimizer/core/multipliers.h"
@@ -189,7 +190,7 @@ double gtres(const NlpProblem* p) {
     if (!wzmis(p->lagMultTol) && p->lagMultTol > 0.0)
         theta = p->lagMultTol;
     else
-        theta = n_free(p) != p->nActiveLin ? 0.001 * p->maxProjGrad : 1.110223024625157e-16;
+        theta = n_free(p) != p->nActiveLin ? 0.001 * p->maxProjGrad : velix::kMachEpsWritten;
     theta = std::fmax(theta, 0.1 * p->absGConv);
     return std::fmin(theta, 0.001);
 }

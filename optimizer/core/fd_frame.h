@@ -7,14 +7,15 @@
 
 #include <cstdint>
 
+#include "numerics/kernel_support.h"
 #include "velix/nlp.h"
 
 namespace velix::detail {
 
-constexpr double kEta = 1.110223024625157e-16;
-constexpr double kSqrtEta = 1.053671212772351e-08;
+constexpr double kEta = kMachEpsWritten;
+constexpr double kSqrtEta = kSqrtMachEpsWritten;
 constexpr double kLn10 = 2.302585092994046;
-constexpr double kMinNormal = 2.225073858507202e-308;
+constexpr double kMinNormal = kMinPos;
 
 // 10^(-digits/2), or 2 sqrt(eta) when the digits are not positive.
 double base_interval(double digits);

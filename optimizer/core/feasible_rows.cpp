@@ -9,6 +9,7 @@
 #include <cmath>
 #include <vector>
 
+#include "numerics/kernel_support.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/active_set_detail.h"
 #include "optimizer/core/multipliers.h"
@@ -84,7 +85,8 @@ int32_t releas(NlpProblem* p, const std::vector<double>& g) {
             index = bound ? q : j - nb;
         }
     }
-    if (index < 0 || !(smallest < -std::fmax(largest, 1.0) * 1.110223024625157e-16 * 1000.0)) return 1;
+    if (index < 0 || !(smallest < -std::fmax(largest, 1.0) * velix::kMachEpsWritten * 1000.0))
+        return 1;
     znlpdor(p, status, index, 0.0, nullptr);
     if (p->nDepLin + p->nDepBounds > 0) znlpldr(p, nullptr);
     return 0;
@@ -164,7 +166,9 @@ int32_t znlplir(NlpProblem* p, int32_t j) {
         if (passes > 20 * (p->nLinCon + n)) return -3;
         project_gradient(p, g, d);
         bool any = false;
-        for (int32_t i = 0; i < n; ++i) any = any || std::fabs(d[i]) > 1.110223024625157e-16 * std::fmax(1.0, std::fabs(p->x[i]));
+        for (int32_t i = 0; i < n; ++i)
+            any = any ||
+                  std::fabs(d[i]) > velix::kMachEpsWritten * std::fmax(1.0, std::fabs(p->x[i]));
         bool release = !any;
         if (!release) {
             // The step at which constraint j is met caps the ratio test.

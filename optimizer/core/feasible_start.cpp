@@ -12,6 +12,7 @@
 #include <cmath>
 #include <vector>
 
+#include "numerics/kernel_support.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/active_set_detail.h"
 #include "optimizer/core/multipliers.h"
@@ -103,8 +104,8 @@ bool feasible_start_set(NlpProblem* p) {
 
 namespace {
 
-constexpr double kEps = 1.110223024625157e-16;
-constexpr double kSqrtMin = 1.491668147e-154;
+constexpr double kEps = velix::kMachEpsWritten;
+constexpr double kSqrtMin = velix::kSqrtDblMinWritten;
 
 size_t sz(int32_t n) { return static_cast<size_t>(n); }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/fields.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/fd_frame.h"
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/pending.h"
@@ -385,7 +386,7 @@ int32_t znlpfg3(NlpProblem* p, double relAcc, const double* h, const double* sca
     const double acc = relAcc <= kMinNormal ? 10.0 * kEta : relAcc;
     double mean = 0.0;
     for (int32_t i = 0; i < n; ++i) mean += std::fabs(p->x[i]) / n;
-    if (mean <= 1.491668147e-154) mean = 1.0;
+    if (mean <= velix::kSqrtDblMinWritten) mean = 1.0;
     int32_t code = 0;
     for (int32_t j = 0; j < n && code == 0; ++j) {
         double& g = p->gradient[j];

@@ -9,17 +9,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "numerics/kernel_support.h"
 #include "velix/nlp.h"
 
 namespace velix::detail {
 
 // 10000 times the smallest normalised double: a step or slope below it is
 // no step or slope.
-constexpr double kTiny = 2.2250738585072018e-304;
-constexpr double kEps = 1.110223024625157e-16;      // 2^-53
-constexpr double kRelTol = 1.110223024625157e-14;   // 100 eps
-constexpr double kSqrtMin = 1.491668147e-154;       // square root of the smallest normalised double
-constexpr double kMinNormal = 2.225073858507202e-308;
+constexpr double kTiny = kDblMinE4Written;
+constexpr double kEps = kMachEpsWritten;     // 2^-53
+constexpr double kRelTol = 100.0 * kMachEpsWritten;  // 100 eps
+constexpr double kSqrtMin = kSqrtDblMinWritten;  // square root of the smallest normalised double
+constexpr double kMinNormal = kMinPos;
 // The most trials one search makes; every rule ends a search sooner, this
 // bounds a search on a pathological function.
 constexpr int32_t kMaxTrials = 200;

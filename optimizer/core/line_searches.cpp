@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "host/fields.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/line_search.h"
 #include "optimizer/core/line_search_frame.h"
 #include "optimizer/core/multipliers.h"
@@ -406,7 +407,7 @@ int32_t bisect_flat(LineSearch& s, double alpha, double g0, double gmax0) {
         double lo = 0.0, hi = alpha, sLo = g0, sHi = sl;
         for (int32_t t = 0; t < kMaxTrials; ++t) {
             const double mid = 0.5 * (lo + hi);
-            if (hi - lo <= 1.053671212772351e-08 * mid) break;
+            if (hi - lo <= velix::kSqrtMachEpsWritten * mid) break;
             if (!s.objective_at(mid) || p->f > s.f0 || !s.gradient_now()) return -2;
             znlpgmx(p, 0, nullptr);
             const double sm = s.slope(p->gradient);

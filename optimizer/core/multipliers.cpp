@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/fields.h"
+#include "numerics/kernel_support.h"
 #include "numerics/udu.h"
 #include "optimizer/core/factor_kinds.h"
 #include "optimizer/core/active_set.h"
@@ -25,8 +26,8 @@ using velix::pk;
 
 namespace {
 
-constexpr double kEps = 1.1102230246251565e-16;  // 2^-53
-constexpr double kSqrtEps = 1.053671212772351e-08;
+constexpr double kEps = velix::kMachEps; // 2^-53
+constexpr double kSqrtEps = velix::kSqrtMachEpsWritten;
 
 }  // namespace
 

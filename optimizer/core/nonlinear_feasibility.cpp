@@ -12,6 +12,7 @@
 #include <cmath>
 #include <vector>
 
+#include "numerics/kernel_support.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/factor_kinds.h"
 #include "optimizer/core/finite_differences.h"
@@ -22,8 +23,8 @@ using velix::pk;
 
 namespace {
 
-constexpr double kSqrtMin = 1.491668147e-154;
-constexpr double kRelTol = 100.0 * 1.110223024625157e-16;
+constexpr double kSqrtMin = velix::kSqrtDblMinWritten;
+constexpr double kRelTol = 100.0 * velix::kMachEpsWritten;
 
 size_t sz(int32_t n) { return static_cast<size_t>(n); }
 
@@ -164,7 +165,7 @@ double chmod(int32_t n, double delta, double* a) {
         gamma = std::fmax(gamma, std::fabs(a[pk(i, i)]));
         for (int32_t j = 0; j < i; ++j) xi = std::fmax(xi, std::fabs(a[pk(i, j)]));
     }
-    double beta2 = std::fmax(gamma, 1.110223024625157e-16);
+    double beta2 = std::fmax(gamma, velix::kMachEpsWritten);
     if (n > 1) beta2 = std::fmax(beta2, xi / std::sqrt(static_cast<double>(n) * n - 1.0));
     // LDL' with the column elements c_ij = l_ij d_j kept below the
     // diagonal until d_j is known.

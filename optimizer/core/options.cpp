@@ -7,12 +7,13 @@
 #include <cmath>
 
 #include "host/fields.h"
+#include "numerics/kernel_support.h"
 #include "velix/host.h"
 
 namespace {
 
 // The largest magnitude ABSCONV may take (the square root of DBL_MAX).
-constexpr double kAbsConvBound = 1.3407807929943e+154;
+constexpr double kAbsConvBound = velix::kSqrtDblMaxWritten;
 
 void fill(double* v, double value) {
     if (wzmis(*v)) *v = value;
@@ -30,7 +31,7 @@ void thresholds(NlpProblem* p) {
     fill(&p->fSize, 0.0);
     fill(&p->xSize, 0.0);
     // FDIGITS not given: the digits of twice the machine precision.
-    fill(&p->fDigits, -std::log10(2.0 * DBL_EPSILON));
+    fill(&p->fDigits, -std::log10(4.0 * velix::kMachEps));
     fill(&p->cDigits, p->fDigits);
     fill(&p->fConv, std::pow(10.0, -p->fDigits));
     fill(&p->absFConv, 0.0);
@@ -59,7 +60,7 @@ void limits_and_tolerances(NlpProblem* p) {
     fill(&p->maxTime, DBL_MAX);
     fill(&p->feasTol, 1e-8);
     fill(&p->linDepTol, 1e-8);
-    fill(&p->singularTol, 1.053671212772351e-08);
+    fill(&p->singularTol, velix::kSqrtMachEpsWritten);
     fill(&p->restart, t == kTechCongra ? 0.0 : t == kTechLevmar ? 60.0 : 2147483647.0);
 }
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <vector>
 
+#include "numerics/kernel_support.h"
 #include "numerics/sparse_llt.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/core/reduced_space.h"
@@ -187,7 +188,7 @@ void znlphsc(NlpProblem* p, int32_t storage, int32_t count, const double* h) {
     const bool first = p->iterSinceStart == 0 || (p->hasLinCon && p->activeChange != 0);
     for (int32_t i = 0; i < count; ++i) {
         const double hii = storage == 1 || storage == 2 ? h[i] : h[pk(i, i)];
-        const double v = std::fmax(std::sqrt(std::fabs(hii)), 1.053671212772351e-08);
+        const double v = std::fmax(std::sqrt(std::fabs(hii)), velix::kSqrtMachEpsWritten);
         double& s = p->scale[i];
         if (p->iterMark != 0 || p->scalingKind == 0)
             s = 1.0;
@@ -239,7 +240,7 @@ int32_t gram_schmidt(int32_t m, int32_t k, Column column, double* v, double* coe
     *norm = start;
     if (start <= DBL_MIN) return -2;
     for (int32_t j = 0; j < k; ++j) coef[j] = 0.0;
-    constexpr double kSmall = 1.110223024625157e-16 / 10.0;
+    constexpr double kSmall = velix::kMachEpsWritten / 10.0;
     bool replaced = false, accumulate = true;
     double before = start;
     for (int32_t pass = 0;; ++pass) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/internal_error.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
 #include "velix/codes.h"
@@ -23,7 +24,7 @@ namespace {
 
 // Below it a factor of a product is negligible (10 times the square root of
 // the smallest normalised double).
-constexpr double kGuard = 1.491668147e-153;
+constexpr double kGuard = 10.0 * velix::kSqrtDblMinWritten;
 
 // Q is applied under general constraints when rows are active or the
 // technique accumulates its basis.

@@ -17,9 +17,11 @@
 #include "host/fields.h"
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/pending.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -93,55 +95,57 @@ int32_t technique_title(const NlpProblem* p) {
 // The title and, with nonlinear constraints, the note on the technique's form.
 bool title_notes(NlpProblem* p) {
     if (nlp_note(p, msg(technique_title(p)), 'c')) return false;
-    if (p->hasNlinCon && p->technique == kTechNmsimp) return !nlp_note(p, msg(55), 'c');
-    if (p->hasNlinCon && p->technique == kTechDualQuanew) return !nlp_note(p, msg(56), 'c');
+    if (p->hasNlinCon && p->technique == kTechNmsimp)
+        return !nlp_note(p, msg(kMsgNlpNmsimpNonlinearTitle), 'c');
+    if (p->hasNlinCon && p->technique == kTechDualQuanew)
+        return !nlp_note(p, msg(kMsgNlpQuanewSqpTitle), 'c');
     return true;
 }
 
 void input_options(NlpProblem* p) {
     const int32_t t = p->technique;
-    Factoid fa(p, "InputOpts", 712);
-    fa.count(301, p->minIter);
-    fa.count(302, p->maxIter);
-    fa.count(303, p->maxFunc);
-    if (p->hasNlinCon) fa.count(304, p->nlcIterLimit);
-    if (p->maxTime < DBL_MAX) fa.count(305, p->maxTime);
+    Factoid fa(p, "InputOpts", kMsgNlpOptionsTable);
+    fa.count(kMsgNlpMinIterLabel, p->minIter);
+    fa.count(kMsgNlpMaxIterLabel, p->maxIter);
+    fa.count(kMsgNlpMaxFuncLabel, p->maxFunc);
+    if (p->hasNlinCon) fa.count(kMsgNlpNlcIterLabel, p->nlcIterLimit);
+    if (p->maxTime < DBL_MAX) fa.count(kMsgNlpMaxTimeLabel, p->maxTime);
     if (!is_simplex(t)) {
-        fa.value(306, p->absGConv);
-        fa.value(307, p->gConv);
+        fa.value(kMsgNlpAbsGConvLabel, p->absGConv);
+        fa.value(kMsgNlpGConvLabel, p->gConv);
     }
     if (t == kTechTrureg || t == kTechLevmar || t == kTechNewrap || t == kTechNrridg ||
         t == kTechGaunew || t == kTechNrlins || t == kTechOldrap)
-        fa.value(308, p->gConv2);
+        fa.value(kMsgNlpGConv2Label, p->gConv2);
     const double always[] = {p->absFConv, p->fConv, p->fConv2, p->fSize,
                              p->absXConv, p->xConv, p->xSize,  p->absConv};
-    for (int32_t i = 0; i < 8; ++i) fa.value(309 + i, always[i]);
+    for (int32_t i = 0; i < 8; ++i) fa.value(kMsgNlpAbsFConvLabel + i, always[i]);
     if (is_simplex(t)) {
-        fa.value(317, p->stepCap);
-        fa.value(318, p->singularTol);
+        fa.value(kMsgNlpInitialSimplexLabel, p->stepCap);
+        fa.value(kMsgNlpSingularLabel, p->singularTol);
     } else {
         if (t == kTechNewrap || t == kTechGaunew || is_quanew(t) || t == kTechHyquan ||
             t == kTechCongra) {
-            fa.count(319, p->lineSearch);
-            fa.value(320, p->stepCap);
-            fa.value(321, p->lsPrecision);
-            fa.value(322, p->inStep);
-            if (p->earlyStepCap < DBL_MAX) fa.value(323, p->earlyStepCap);
+            fa.count(kMsgNlpLineSearchLabel, p->lineSearch);
+            fa.value(kMsgNlpMaxStepLabel, p->stepCap);
+            fa.value(kMsgNlpLsPrecisionLabel, p->lsPrecision);
+            fa.value(kMsgNlpInStepLabel, p->inStep);
+            if (p->earlyStepCap < DBL_MAX) fa.value(kMsgNlpDampStepLabel, p->earlyStepCap);
         } else if (t == kTechTrureg || t == kTechLevmar || t == kTechDbldog) {
-            fa.value(324, p->stepCap);
+            fa.value(kMsgNlpRadiusFactorLabel, p->stepCap);
         }
         if ((t == kTechHyquan || is_quanew(t) || t == kTechCongra) && !wzmis(p->inHessian))
-            fa.value(325, p->stepCap);
+            fa.value(kMsgNlpHessianFactorLabel, p->stepCap);
         if (p->derivDigits != 0) {
-            fa.value(326, p->fDigits);
-            if (p->hasNlinCon) fa.value(327, p->cDigits);
+            fa.value(kMsgNlpFDigitsLabel, p->fDigits);
+            if (p->hasNlinCon) fa.value(kMsgNlpCDigitsLabel, p->cDigits);
         }
-        fa.value(318, p->singularTol);
+        fa.value(kMsgNlpSingularLabel, p->singularTol);
     }
     if (p->hasBounds || p->hasLinCon || p->hasNlinCon) {
-        fa.value(329, p->feasTol);
-        fa.value(330, p->linDepTol);
-        fa.value(331, p->lagMultTol);
+        fa.value(kMsgNlpFeasTolLabel, p->feasTol);
+        fa.value(kMsgNlpLinDepTolLabel, p->linDepTol);
+        fa.value(kMsgNlpMultiplierLabel, p->lagMultTol);
     }
     fa.end();
 }
@@ -151,51 +155,56 @@ bool method_notes(NlpProblem* p) {
     const int32_t t = p->technique;
     int32_t notes[8];
     int32_t n = 0;
-    if (t == kTechQuanew) notes[n++] = 75 + p->update;
-    if (t == kTechDualQuanew || t == kTechHyquan || t == kTechDbldog) notes[n++] = 77 + p->update;
-    if (t == kTechCongra) notes[n++] = 79 + p->update;
+    if (t == kTechQuanew) notes[n++] = kMsgNlpBfgsUpdate - 1 + p->update;
+    if (t == kTechDualQuanew || t == kTechHyquan || t == kTechDbldog)
+        notes[n++] = kMsgNlpDualBfgsUpdate - 1 + p->update;
+    if (t == kTechCongra) notes[n++] = kMsgNlpPowellBealeUpdate - 1 + p->update;
     for (int32_t i = 0; i < n; ++i)
         if (nlp_note(p, msg(notes[i]), 'c')) return false;
-    if (t == kTechHyquan && nlp_note(p, kyrmsgs(kMsgNlp, 89, p->techVariant), 'c')) return false;
+    if (t == kTechHyquan &&
+        nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpHybridUpdateForm, p->techVariant), 'c'))
+        return false;
     n = 0;
-    if (p->hasNlinCon && is_quanew(t)) notes[n++] = p->techVariant == 1 ? 98 : 99;
+    if (p->hasNlinCon && is_quanew(t))
+        notes[n++] =
+            p->techVariant == 1 ? kMsgNlpMultiplierUpdateFirst : kMsgNlpMultiplierUpdateSecond;
     if (t == kTechTrureg || t == kTechNewrap || t == kTechNrridg || t == kTechLevmar ||
         t == kTechGaunew || t == kTechDbldog)
-        notes[n++] = 90 + p->scalingKind;
+        notes[n++] = kMsgNlpNoScaling + p->scalingKind;
     const int32_t d = p->derivDigits;
     const int32_t level = p->derivLevel;
-    if (level > 0 && d % 10 != 0) notes[n++] = 125;
-    if (level == 2 && d / 10 % 10 != 0) notes[n++] = 126;
-    if (level == 3 && d / 100 % 10 != 0) notes[n++] = 127;
+    if (level > 0 && d % 10 != 0) notes[n++] = kMsgNlpFdGradient;
+    if (level == 2 && d / 10 % 10 != 0) notes[n++] = kMsgNlpFdJacobian;
+    if (level == 3 && d / 100 % 10 != 0) notes[n++] = kMsgNlpFdCrossProduct;
     const int32_t th = d / 1000 % 10;
-    if (level == 4 && (th == 1 || th == 2)) notes[n++] = 128;
-    if (level == 4 && (th == 3 || th == 4)) notes[n++] = 129;
-    if (p->hasNlinCon && d / 10000 % 10 != 0) notes[n++] = 180;
+    if (level == 4 && (th == 1 || th == 2)) notes[n++] = kMsgNlpFdHessianValues;
+    if (level == 4 && (th == 3 || th == 4)) notes[n++] = kMsgNlpFdHessianGradients;
+    if (p->hasNlinCon && d / 10000 % 10 != 0) notes[n++] = kMsgNlpFdConstraintJacobian;
     for (int32_t i = 0; i < n; ++i)
         if (nlp_note(p, msg(notes[i]), 'c')) return false;
     if (d != 0 && p->fdIntervalMode >= 1 && p->fdIntervalMode <= 3)
-        return !nlp_note(p, msg(206 + p->fdIntervalMode), 'c');
+        return !nlp_note(p, msg(kMsgNlpFdIntervalsObjective - 1 + p->fdIntervalMode), 'c');
     return true;
 }
 
 void problem_description(NlpProblem* p, int32_t nLower, int32_t nUpper) {
-    Factoid fa(p, "ProblemDescription", 713);
-    fa.integer(620, p->nParams);
-    if (p->nFunctions >= 2) fa.integer(621, p->nFunctions);
+    Factoid fa(p, "ProblemDescription", kMsgNlpProblemTable);
+    fa.integer(kMsgNlpParametersLabel, p->nParams);
+    if (p->nFunctions >= 2) fa.integer(kMsgNlpFunctionsLabel, p->nFunctions);
     if (p->hasBounds) {
-        fa.integer(622, nLower);
-        fa.integer(623, nUpper);
+        fa.integer(kMsgNlpLowerBoundsLabel, nLower);
+        fa.integer(kMsgNlpUpperBoundsLabel, nUpper);
     }
-    if (p->nLinCon != 0) fa.integer(624, p->nLinCon);
+    if (p->nLinCon != 0) fa.integer(kMsgNlpLinearConstraintsLabel, p->nLinCon);
     if (p->nNlinCon != 0) {
-        fa.integer(625, p->nNlinCon);
-        if (p->nNlinEq != 0) fa.integer(626, p->nNlinEq);
+        fa.integer(kMsgNlpNonlinearConstraintsLabel, p->nNlinCon);
+        if (p->nNlinEq != 0) fa.integer(kMsgNlpNonlinearEqualitiesLabel, p->nNlinEq);
     }
     // The sparse and diagonal Hessian storages name their count of stored
     // elements.
     if (p->hessianStorage == 1 && p->hessianPattern != nullptr)
-        fa.integer(627, p->hessianPattern[p->nParams]);
-    if (p->hessianStorage == 2) fa.integer(628, p->nParams);
+        fa.integer(kMsgNlpSparseHessianLabel, p->hessianPattern[p->nParams]);
+    if (p->hessianStorage == 2) fa.integer(kMsgNlpDiagonalHessianLabel, p->nParams);
     fa.end();
 }
 
@@ -249,33 +258,35 @@ bool in(char layout, const char* set) { return std::strchr(set, layout) != nullp
 
 void iteration_stop(NlpProblem* p) {
     const char l = stop_layout(p);
-    Factoid fa(p, "IterStop", 569);
-    fa.integer(570, static_cast<int32_t>(p->iteration));
-    fa.integer(571, p->nFun);
-    if (in(l, "BDFK")) fa.integer(572, p->nHess);
-    if (in(l, "GHJKL")) fa.integer(573, p->nGrad);
-    if (in(l, "ACE")) fa.integer(574, p->nHess);
-    if (in(l, "MN")) fa.integer(575, p->nRestarts);
-    if (l != 'N') fa.integer(p->dropCode >= 1 ? 553 : 552, p->nActiveLin + p->nActiveBounds);
-    if (!wzmis(p->f)) fa.value(554, p->maximize ? -p->f : p->f);
-    if (in(l, "ABCDEFGJK")) fa.value(555, p->maxProjGrad);
-    if (in(l, "HN")) fa.value(558, p->maxConViolation);
+    Factoid fa(p, "IterStop", kMsgNlpIterStopTable);
+    fa.integer(kMsgNlpIterationsLabel, static_cast<int32_t>(p->iteration));
+    fa.integer(kMsgNlpFunctionCallsLabel, p->nFun);
+    if (in(l, "BDFK")) fa.integer(kMsgNlpJacobianCallsLabel, p->nHess);
+    if (in(l, "GHJKL")) fa.integer(kMsgNlpGradientCallsLabel, p->nGrad);
+    if (in(l, "ACE")) fa.integer(kMsgNlpHessianCallsLabel, p->nHess);
+    if (in(l, "MN")) fa.integer(kMsgNlpRestartsLabel, p->nRestarts);
+    if (l != 'N')
+        fa.integer(p->dropCode >= 1 ? kMsgNlpActiveChangedLabel : kMsgNlpActiveLabel,
+                   p->nActiveLin + p->nActiveBounds);
+    if (!wzmis(p->f)) fa.value(kMsgNlpObjectiveLabel, p->maximize ? -p->f : p->f);
+    if (in(l, "ABCDEFGJK")) fa.value(kMsgNlpMaxGradientLabel, p->maxProjGrad);
+    if (in(l, "HN")) fa.value(kMsgNlpMaxViolationLabel, p->maxConViolation);
     if (l == 'H') {
-        fa.value(581, p->maxProjGrad);
-        fa.value(582, p->lagrangeValue);
-        fa.value(559, p->lagrangeGradMax);
+        fa.value(kMsgNlpMaxProjGradLabel, p->maxProjGrad);
+        fa.value(kMsgNlpLagrangeValueLabel, p->lagrangeValue);
+        fa.value(kMsgNlpMaxLagrangeGradLabel, p->lagrangeGradMax);
     }
-    if (in(l, "AB")) fa.value(584, p->lambda);
-    if (l == 'N') fa.value(585, p->gconvMeasure);
+    if (in(l, "AB")) fa.value(kMsgNlpLambdaLabel, p->lambda);
+    if (l == 'N') fa.value(kMsgNlpNlcSimplexSizeLabel, p->gconvMeasure);
     if (l == 'M') {
-        fa.value(586, p->gconvMeasure);
-        fa.value(587, p->lastStep);
-        fa.value(588, p->maxProjGrad);
+        fa.value(kMsgNlpSimplexStdDevLabel, p->gconvMeasure);
+        fa.value(kMsgNlpSimplexSizeLabel, p->lastStep);
+        fa.value(kMsgNlpSimplexMaxGradientLabel, p->maxProjGrad);
     }
-    if (in(l, "EFGHJKL")) fa.value(589, p->gconvMeasure);
-    if (in(l, "CDEF")) fa.value(590, p->ridge);
-    if (in(l, "ABCDN")) fa.value(591, p->rho);
-    if (in(l, "ABJ")) fa.value(556, p->radius);
+    if (in(l, "EFGHJKL")) fa.value(kMsgNlpSlopeLabel, p->gconvMeasure);
+    if (in(l, "CDEF")) fa.value(kMsgNlpRidgeLabel, p->ridge);
+    if (in(l, "ABCDN")) fa.value(kMsgNlpRhoLabel, p->rho);
+    if (in(l, "ABJ")) fa.value(kMsgNlpRadiusLabel, p->radius);
     fa.end();
 }
 
@@ -290,53 +301,55 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
     const bool early = p->iteration < p->minIter;
     Reason r;
     if (status <= -1 && status >= -4) {
-        r.text = msg(130 - status);
-        xpmlog(kMsgNlp, 130 - status);
+        r.text = msg(kMsgNlpStartValuesFailed - 1 - status);
+        xpmlog(kMsgNlp, kMsgNlpStartValuesFailed - 1 - status);
         r.value = 3;
     } else if (status == -6 || status == -7) {
-        const int32_t m = status == -6 ? 8 : 9;
+        const int32_t m = status == -6 ? kMsgNlpStepNoReduction : kMsgNlpModelBrokeDown;
         r.text = msg(m);
         xpmlog(kMsgNlp, m);
         r.value = 1;
     } else if (status == kNlpLimit) {
-        r.text = p->iterMsgLevel == 3 ? msg(606)
-                                      : kyrmsgs(kMsgNlp, 605, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
-        xpmlog(kMsgNlp, 605, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
+        r.text = p->iterMsgLevel == 3 ? msg(kMsgNlpMaxIterStatus)
+                                      : kyrmsgs(kMsgNlp, kMsgNlpMaxIterations, p->iterMsgLevel,
+                                                tech, p->maxIter, p->maxFunc);
+        xpmlog(kMsgNlp, kMsgNlpMaxIterations, p->iterMsgLevel, tech, p->maxIter, p->maxFunc);
         r.value = 2;
     } else if (status == kNlpTimeLimit) {
-        r.text = p->iterMsgLevel == 3 ? kyrmsgs(kMsgNlp, 604, p->maxTime)
-                                      : kyrmsgs(kMsgNlp, 603, p->iterMsgLevel, p->maxTime);
-        xpmlog(kMsgNlp, 2, p->maxTime);
+        r.text = p->iterMsgLevel == 3
+                     ? kyrmsgs(kMsgNlp, kMsgNlpMaxTime, p->maxTime)
+                     : kyrmsgs(kMsgNlp, kMsgNlpMaxTimeNumbered, p->iterMsgLevel, p->maxTime);
+        xpmlog(kMsgNlp, kMsgNlpTimeLimitStop, p->maxTime);
         r.value = 2;
     } else if (status == kNlpInfeasible) {
-        r.text = msg(130);
-        xpmlog(kMsgNlp, 130);
+        r.text = msg(kMsgNlpNoFeasibleStart);
+        xpmlog(kMsgNlp, kMsgNlpNoFeasibleStart);
         r.value = 2;
     } else if (status < 0) {
-        r.text = msg(early ? 602 : 6);
-        xpmlog(kMsgNlp, early ? 601 : 6);
+        r.text = msg(early ? kMsgNlpBeforeMinIterStatus : kMsgNlpNoCriterionMet);
+        xpmlog(kMsgNlp, early ? kMsgNlpBeforeMinIterations : kMsgNlpNoCriterionMet);
         r.value = 1;
     } else if (status >= kNlpAbsConv && status <= kNlpGConv2) {
         // A criterion without a count (0) is met by one iteration.
         const int32_t need = status >= 2 && p->critCounts ? std::max(1, p->critCounts[status - 1]) : 1;
-        r.text = kyrmsgs(kMsgNlp, 612, nlp_criterion_name(status), need);
-        xpmlog(kMsgNlp, 611, nlp_criterion_name(status), need);
+        r.text = kyrmsgs(kMsgNlp, kMsgNlpCriterionSatisfiedTitle, nlp_criterion_name(status), need);
+        xpmlog(kMsgNlp, kMsgNlpCriterionSatisfied, nlp_criterion_name(status), need);
         r.value = 0;
     } else if (status >= 101 && status <= 109) {
-        r.text = kyrmsgs(kMsgNlp, 608, nlp_criterion_name(status - 100));
-        xpmlog(kMsgNlp, 607, nlp_criterion_name(status - 100));
+        r.text = kyrmsgs(kMsgNlp, kMsgNlpStoppedCountingTitle, nlp_criterion_name(status - 100));
+        xpmlog(kMsgNlp, kMsgNlpStoppedWhileCounting, nlp_criterion_name(status - 100));
         r.value = 0;
     } else if (status == kNlpAllFixed) {
-        r.text = msg(610);
-        xpmlog(kMsgNlp, 609);
+        r.text = msg(kMsgNlpAllFixedStatus);
+        xpmlog(kMsgNlp, kMsgNlpAllParametersFixed);
         r.value = 1;
     } else if (p->iteration == 0.0) {
-        r.text = msg(59);
-        xpmlog(kMsgNlp, 613);
+        r.text = msg(kMsgNlpNoOptimizationStatus);
+        xpmlog(kMsgNlp, kMsgNlpNoOptimization);
         r.value = 0;
     } else {
-        r.text = msg(614);
-        xpmlog(kMsgNlp, 614);
+        r.text = msg(kMsgNlpNoStatus);
+        xpmlog(kMsgNlp, kMsgNlpNoStatus);
         r.value = host_missing_value();
     }
     return r;
@@ -348,7 +361,8 @@ void convergence_status(NlpProblem* p, const Reason& reason) {
     HostText* text = reason.text;
     const double value = reason.value;
     HostObject* m = p->out.kyrObject;
-    if (kyr_failed(kyr_table_create(m, "ConvergenceStatus", msg(600), &table))) return;
+    if (kyr_failed(kyr_table_create(m, "ConvergenceStatus", msg(kMsgNlpConvergenceStatus), &table)))
+        return;
     if (kyr_failed(kyr_table_column(table, kColDouble, "Status", &value))) return;
     if (kyr_failed(kyr_table_column(table, 66, "Reason", &text))) return;
     if (kyr_failed(kyr_table_end_columns(table))) return;
@@ -408,23 +422,25 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
         const int32_t number = status == kNlpLimit                      ? p->iterMsgLevel
                                : status == kNlpRose && p->iteration < p->minIter ? 3
                                                                                  : 1;
-        xpmlog(kMsgNlp, 4, number, tech);
-        if (print) nlp_note(p, kyrmsgs(kMsgNlp, 4, number, tech), 'l');
+        xpmlog(kMsgNlp, kMsgNlpNotConverged, number, tech);
+        if (print) nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpNotConverged, number, tech), 'l');
     }
     const Reason reason = status_reason(p, status, tech);
     if (print) convergence_status(p, reason);
     if (p->feasRound != 0) {
         if (p->feasRound >= 10) {
-            note_and_log(p, msg(253), 253);
+            note_and_log(p, msg(kMsgNlpInfeasibleAtLargestTol), kMsgNlpInfeasibleAtLargestTol);
         } else {
-            const double t = std::fmax(p->feasTol, 2.2250738585072018e-304) * std::pow(10.0, p->feasRound);
-            xpmlog(kMsgNlp, 137, t);
-            if (print) nlp_note(p, kyrmsgs(kMsgNlp, 137, t), 'l');
+            const double t =
+                std::fmax(p->feasTol, velix::kDblMinE4Written) * std::pow(10.0, p->feasRound);
+            xpmlog(kMsgNlp, kMsgNlpFeasTolRaised, t);
+            if (print) nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpFeasTolRaised, t), 'l');
         }
     }
     if (afterStart == 0) {
-        if (p->maxProjGrad > 0.001 && status >= 0) note_and_log(p, msg(136), 136);
-        if (p->dropCode != 0) xpmlog(kMsgNlp, 138);
+        if (p->maxProjGrad > 0.001 && status >= 0)
+            note_and_log(p, msg(kMsgNlpLargeFinalGradient), kMsgNlpLargeFinalGradient);
+        if (p->dropCode != 0) xpmlog(kMsgNlp, kMsgNlpActiveSetChanged);
     }
 }
 
@@ -443,20 +459,20 @@ void fill_record(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
 
 void iteration_start(NlpProblem* p, int32_t first) {
     const NlpIterRecord& r = p->iterRecord;
-    Factoid fa(p, "IterStart", 551);
+    Factoid fa(p, "IterStart", kMsgNlpIterStartTable);
     // Entries go alternately to the first and second column; the factoid
     // keeps their order.
     if (first == 11 || first == 16 || first == 21 || first == 26) {
-        fa.integer(p->dropCode > 0 ? 553 : 552, r.activeCount);
-        fa.value(554, r.objective);
+        fa.integer(p->dropCode > 0 ? kMsgNlpActiveChangedLabel : kMsgNlpActiveLabel, r.activeCount);
+        fa.value(kMsgNlpObjectiveLabel, r.objective);
     }
-    if (first == 11 || first == 16 || first == 21) fa.value(555, r.gradient);
-    if (first == 11) fa.value(556, p->radius);
+    if (first == 11 || first == 16 || first == 21) fa.value(kMsgNlpMaxGradientLabel, r.gradient);
+    if (first == 11) fa.value(kMsgNlpRadiusLabel, p->radius);
     if (first == 29 || first == 37) {
-        fa.value(554, r.objective);
-        fa.value(558, p->maxConViolation);
+        fa.value(kMsgNlpObjectiveLabel, r.objective);
+        fa.value(kMsgNlpMaxViolationLabel, p->maxConViolation);
     }
-    if (first == 37) fa.value(559, r.gradient);
+    if (first == 37) fa.value(kMsgNlpMaxLagrangeGradLabel, r.gradient);
     fa.end();
 }
 
@@ -513,7 +529,9 @@ bool bind_history(NlpProblem* p) {
 
 void history_table(NlpProblem* p, int32_t last) {
     HostObject* table = nullptr;
-    if (kyr_failed(kyr_table_create(p->out.kyrObject, "IterHist", msg(550), &table))) return;
+    if (kyr_failed(
+            kyr_table_create(p->out.kyrObject, "IterHist", msg(kMsgNlpIterationHistory), &table)))
+        return;
     Column cols[16];
     const int32_t n = history_columns(p, last, cols);
     const KyrArg oneChar = kyr_int(kAttrWidth, 1);
@@ -568,7 +586,8 @@ void parameters_after_row(NlpProblem* p, int32_t first, int32_t last) {
     const size_t n = static_cast<size_t>(p->nParams);
     std::vector<double> values(p->x, p->x + n);
     if (withGradient) values.insert(values.end(), p->gradient, p->gradient + n);
-    znlppmt(m, "Grad", withGradient ? -2 : -3, p->nParams, values.data(), p->paramNames, 0, 885);
+    znlppmt(m, "Grad", withGradient ? -2 : -3, p->nParams, values.data(), p->paramNames, 0,
+            kMsgNlpGradientTable);
     history_table(p, last);
 }
 
@@ -591,7 +610,7 @@ void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
 // ---- the derivative checks' tables ----
 namespace {
 
-constexpr double kEta = 1.110223024625157e-16;
+constexpr double kEta = velix::kMachEpsWritten;
 
 // A data table on the library's object with its columns bound to cells;
 // rows are added by the caller.  Null after a failure (reported).
@@ -655,7 +674,7 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
     Bins b = make_bins(lo, hi, 0.25);
     if (b.count < 6 || b.count > 50) {
         const double w = (hi - lo) / (b.count < 6 ? 6.0 : 50.0);
-        if (w <= 2.225073858507202e-308) return;
+        if (w <= velix::detail::kMinPos) return;
         b = make_bins(lo, hi, w);
     }
     std::vector<int32_t> counts(static_cast<size_t>(b.count), 0);
@@ -673,8 +692,8 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
     double lower = 0, upper = 0, pct = 0;
     int32_t number = 0, cast = 0;
     HostText* dash = kyrtxt("-", 1);
-    HostText* bar = msg(257);
-    DataTable t(p, "ResDistr", 711);
+    HostText* bar = msg(kMsgNlpBarMark);
+    DataTable t(p, "ResDistr", kMsgNlpAsymmetryDistributionTable);
     t.column(kColDouble, "LowerB", &lower);
     t.column(66, "Dash", &dash);
     t.column(kColDouble, "UpperB", &upper);
@@ -684,7 +703,8 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
     t.column(kColInt, "Cast", &cast);
     if (!t.bind("Orvo.NLP.ResDistr")) return;
     if (t.table != nullptr) {
-        KyrArg title[] = {kyr_text(kAttrVariableName, kyrtxt("TitleText2", -1)), kyr_text(kAttrValue, kyrmsgs(kMsgNlp, 268, scale))};
+        KyrArg title[] = {kyr_text(kAttrVariableName, kyrtxt("TitleText2", -1)),
+                          kyr_text(kAttrValue, kyrmsgs(kMsgNlp, kMsgNlpAsymmetryBarUnit, scale))};
         kyr_failed(wobmth(t.table, nullptr, kKyrMethodDynamicVariable, 2, title));
     }
     for (int32_t i = 0; i < b.count; ++i) {
@@ -712,7 +732,7 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
     std::partial_sort(all.begin(), all.begin() + std::min(keep, all.size()), all.end(),
                       [](const Entry& a, const Entry& b) { return a.v > b.v; });
     all.resize(std::min(keep, all.size()));
-    const double root = 1.053671212772351e-08;
+    const double root = velix::kSqrtMachEpsWritten;
     size_t listed = 0;
     while (listed < all.size() && all[listed].v > root && all[listed].v >= root * all[0].v) ++listed;
     if (listed == 0) return;
@@ -733,7 +753,7 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
     }
     KyrArg args[] = {kyr_counted(kAttrName, "SymDifRO", 8),
                      kyr_counted(kAttrTemplatePath, "Orvo.NLP.SymDifRO", 17),
-                     kyr_text(kAttrLabel, msg(729)),
+                     kyr_text(kAttrLabel, msg(kMsgNlpLargestAsymmetriesTable)),
                      kyr_address(kAttrValues, kKyrDoubles, values.data()),
                      kyr_int(kAttrRows, static_cast<int32_t>(listed)),
                      kyr_int(kAttrColumns, 1),
@@ -741,7 +761,7 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
                      kyr_address(kAttrRowNames, kKyrNames, labels.data()),
                      kyr_int(kAttrRowNameWidth, static_cast<int32_t>(2 * w + 1))};
     if (kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodPublishMatrix, 9, args))) return;
-    nlp_note(p, kyrmsgs(kMsgNlp, 265, static_cast<int32_t>(listed)), 'l');
+    nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpAsymmetriesListed, static_cast<int32_t>(listed)), 'l');
 }
 
 // The asymmetries at or above a threshold from their ordered values: the
@@ -759,8 +779,9 @@ void symmetric_difference(NlpProblem* p, const double* asym, std::vector<double>
     std::vector<double> shown(asym, asym + len);
     for (double& x : shown)
         if (x < t) x = host_missing_value();
-    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->paramNames, 264, 803);
-    nlp_note(p, kyrmsgs(kMsgNlp, 267, t), 'l');
+    znlppmt(p->out.kyrObject, "SymDif", 0, n, shown.data(), p->paramNames, kMsgNlpHessianAsymmetry,
+            kMsgNlpHessianSymmetryTable);
+    nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpAsymmetriesHidden, t), 'l');
 }
 
 }  // namespace
@@ -771,7 +792,7 @@ void nlp_grad_test_table(NlpProblem* p) {
     int32_t number = 0;
     double test = 0.0;
     char name[33] = {};
-    DataTable t(p, "GradTest", 710);
+    DataTable t(p, "GradTest", kMsgNlpGradientTestTable);
     t.column(kColInt, "Number", &number, n < 999 ? 3 : n < 9999 ? 4 : 5);
     if (p->paramNameWidth != 0 && p->paramNames != nullptr) t.column(kColChars, "Variable", name, p->paramNameWidth);
     t.column(kColDouble, "Test", &test);

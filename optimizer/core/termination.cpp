@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "host/fields.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
@@ -22,10 +23,10 @@ namespace {
 
 // 10000 times the smallest normalised double: below it a value counts as
 // zero in the relative parameter change.
-constexpr double kTiny = 2.2250738585072018e-304;
+constexpr double kTiny = velix::kDblMinE4Written;
 constexpr int32_t kMsgStepAtLimit = 40;     // the step reached stepLimit (minimising)
 constexpr int32_t kMsgStepAtLimitMax = 41;  // the same when maximising
-constexpr double kSmallestRise = 2.225073858507202e-308;
+constexpr double kSmallestRise = velix::detail::kMinPos;
 
 // The history layout (first, last) of a technique; first 0: no history.
 void history_layout(const NlpProblem* p, int32_t* first, int32_t* last) {

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <vector>
 
+#include "numerics/kernel_support.h"
 #include "numerics/qr.h"
 #include "numerics/updates.h"
 #include "optimizer/core/core.h"
@@ -20,11 +21,11 @@
 namespace {
 
 // 10000 times the smallest normalised double.
-constexpr double kTiny = 2.2250738585072018e-304;
-constexpr double kEps = 1.110223024625157e-16;           // 2^-53
-constexpr double kRelTol = 1.110223024625157e-14;        // 100 eps: a step worth scaling by
-constexpr double kOrthogonal = 1.110223024625157e-15;    // 10 eps: s'y against |s||y|
-constexpr double kSqrtEps = 1.053671212772351e-08;
+constexpr double kTiny = velix::kDblMinE4Written;
+constexpr double kEps = velix::kMachEpsWritten;          // 2^-53
+constexpr double kRelTol = 100.0 * velix::kMachEpsWritten;  // 100 eps: a step worth scaling by
+constexpr double kOrthogonal = 10.0 * velix::kMachEpsWritten;  // 10 eps: s'y against |s||y|
+constexpr double kSqrtEps = velix::kSqrtMachEpsWritten;
 
 double clamp_scale(double g) { return std::min(std::max(g, 0.001), 1000.0); }
 

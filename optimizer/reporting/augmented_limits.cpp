@@ -25,6 +25,7 @@
 
 #include "host/fields.h"
 #include "numerics/distributions.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/line_search.h"
 #include "optimizer/reporting/confidence_limits.h"
@@ -110,7 +111,7 @@ bool jacobian(NlpProblem* p, LimitWork* w) {
     const int32_t n = p->nParams, k = w->k;
     const size_t nn = static_cast<size_t>(n);
     if (w->jacX.size() == nn && std::equal(w->jacX.begin(), w->jacX.end(), p->x)) return true;
-    const double d = w->devianceScale, eta = std::sqrt(DBL_EPSILON);
+    const double d = w->devianceScale, eta = std::sqrt(2.0 * velix::kMachEps);
     w->jac.assign(nn * nn, 0.0);
     w->jacX.clear();
     std::vector<double> g(nn);
@@ -240,7 +241,7 @@ void sub_problem(NlpProblem* p, LimitWork* w) {
     p->singularTol = 1e-8;
     p->perturbSize = missing();
     p->derivDigits = 0;
-    p->fDigits = p->cDigits = -std::log10(2.0 * 1.110223024625157e-16);
+    p->fDigits = p->cDigits = -std::log10(2.0 * velix::kMachEpsWritten);
     p->maxIter = w->maxIter;
     p->maxFunc = 10.0 * w->maxIter * 2.0 * n;
     p->absConv = kSubAbsConv;

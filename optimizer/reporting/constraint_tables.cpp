@@ -23,6 +23,7 @@
 #include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 
 using namespace velix::report;
 
@@ -137,8 +138,10 @@ void linear_table(NlpProblem* p, bool start) {
     int32_t number = 0;
     double residual = 0, left = 0;
     char colon[2] = ":", restriction[4] = {}, relation[5] = {};
-    ReportTable table(p->out.kyrObject, start ? "LinCon" : "LinConSol", start ? 163 : 724);
-    table.title_variable("TitleText", msg(start ? 163 : 164));
+    ReportTable table(p->out.kyrObject, start ? "LinCon" : "LinConSol",
+                      start ? kMsgNlpLinearConstraintsTitle : kMsgNlpLinearAtSolutionTable);
+    table.title_variable("TitleText",
+                         msg(start ? kMsgNlpLinearConstraintsTitle : kMsgNlpLinearAtSolutionTitle));
     table.integer("Number", &number, number_digits(p->nLinCon));
     if (start) {
         table.real("Residual", &residual);
@@ -219,11 +222,11 @@ bool dependent_bounds(NlpProblem* p) {
             width = std::max<int32_t>(width, p->paramNames[j].length);
     }
     char pieces[36];
-    zmsgtxa(kMsgNlp, 171, pieces, 12, 3);
+    zmsgtxa(kMsgNlp, kMsgNlpConstraintKinds, pieces, 12, 3);
     std::vector<char> name(static_cast<size_t>(width) + 1);
     int32_t number = 0;
     char kind[13] = {};
-    ReportTable table(p->out.kyrObject, "DepBoundCons", 725);
+    ReportTable table(p->out.kyrObject, "DepBoundCons", kMsgNlpDependentBoundsTable);
     table.chars("Parameter", name.data(), width);
     table.integer("Number", &number, number_digits(n));
     table.chars("Kind", kind, 12);
@@ -252,14 +255,14 @@ void prinlc(NlpProblem* p, int32_t level) {
     const bool values = p->nlcRhs != nullptr && p->conKinds != nullptr;
     const bool lagrange = p->conFactorForm != 0;
     char open[2] = {}, close[2] = {}, pieces[49] = {};
-    xpmstr(open, 1, kMsgNlp, 381);
-    xpmstr(close, 1, kMsgNlp, 382);
-    zmsgtxa(kMsgNlp, 174, pieces, 12, 4);
+    xpmstr(open, 1, kMsgNlp, kMsgNlpOpenBracket);
+    xpmstr(close, 1, kMsgNlp, kMsgNlpCloseBracket);
+    zmsgtxa(kMsgNlp, kMsgNlpConstraintStates, pieces, 12, 4);
     int32_t number = 0, nearly = 0;
     double value = 0, residual = 0, multiplier = 0;
     std::vector<char> label(static_cast<size_t>(std::max(p->conLabelWidth, 1)) + 1);
     char restriction[13] = {}, linDep[9] = {};
-    ReportTable table(p->out.kyrObject, "NonLinCons", 727);
+    ReportTable table(p->out.kyrObject, "NonLinCons", kMsgNlpNonlinearConstraintsTable);
     table.chars("lbr", open, 1);
     table.integer("Number", &number, number_digits(p->nLinCon + p->nNlinCon));
     table.chars("rbr", close, 1);
@@ -302,7 +305,9 @@ void prinlc(NlpProblem* p, int32_t level) {
     }
     table.deliver();
     if (!table.ok()) return;
-    if (nearly != 0 && !centred_note(p->out.kyrObject, kyrmsgs(kMsgNlp, 228, nearly))) return;
+    if (nearly != 0 &&
+        !centred_note(p->out.kyrObject, kyrmsgs(kMsgNlp, kMsgNlpNearlyViolated, nearly)))
+        return;
     if (level != -10 && (p->nDepLin != 0 || p->nDepBounds != 0)) pricon3(p);
 }
 
@@ -321,16 +326,19 @@ void pricon3(NlpProblem* p) {
             nonlinearEntries.push_back(c);
         }
     }
-    if (!linear.empty()) dependency_matrix(p, "LinDepLinCon", 730, 165, linear);
+    if (!linear.empty())
+        dependency_matrix(p, "LinDepLinCon", kMsgNlpDependentLinearTable,
+                          kMsgNlpDependentActiveLinear, linear);
     if (nonlinear.empty()) return;
     if (p->conLabels == nullptr || p->conLabelWidth <= 0) {
-        dependency_matrix(p, "LinDepGradNonLin", 731, 140, nonlinear);
+        dependency_matrix(p, "LinDepGradNonLin", kMsgNlpDependentNlcGradTable,
+                          kMsgNlpDependentNlcGradients, nonlinear);
         return;
     }
     // Each dependent nonlinear constraint with its own label.
     std::vector<char> label(static_cast<size_t>(p->conLabelWidth) + 1);
     int32_t number = 0;
-    ReportTable table(p->out.kyrObject, "DepNonlinCon", 726);
+    ReportTable table(p->out.kyrObject, "DepNonlinCon", kMsgNlpDependentNlcTable);
     table.chars("Parameter", label.data(), p->conLabelWidth);
     table.integer("Number", &number, number_digits(p->nLinCon + p->nNlinCon));
     table.bind();

@@ -33,6 +33,7 @@
 #include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 using velix::pk;
@@ -114,10 +115,13 @@ void note(const NlpProblem* p, HostText* text) { velix::report::centred_note(p->
 void sign_note(const NlpProblem* p, int32_t kind, const DeterminantRecord& r) {
     double pos = r.nPositive, neg = r.nNegative, zero = r.nZero;
     if (p->maximize != 0 && kind != kKindCrossProduct && kind != kKindProjCrossProduct) {
-        if (pos > 0 && zero > 0) note(p, kyrmsgs(kMsgNlp, 215, static_cast<int32_t>(pos), static_cast<int32_t>(zero)));
-        else if (pos > 0) note(p, kyrmsgs(kMsgNlp, 217, static_cast<int32_t>(pos)));
-        else if (zero > 0) note(p, kyrmsgs(kMsgNlp, 218, static_cast<int32_t>(zero)));
-        else note(p, kyrmsg(kMsgNlp, 219));
+        if (pos > 0 && zero > 0)
+            note(p, kyrmsgs(kMsgNlp, kMsgNlpPositiveAndZeroEigen, static_cast<int32_t>(pos),
+                            static_cast<int32_t>(zero)));
+        else if (pos > 0)
+            note(p, kyrmsgs(kMsgNlp, kMsgNlpPositiveEigen, static_cast<int32_t>(pos)));
+        else if (zero > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpZeroEigen, static_cast<int32_t>(zero)));
+        else note(p, kyrmsg(kMsgNlp, kMsgNlpOnlyNegativeEigen));
         return;
     }
     if (kind == kKindCrossProduct || kind == kKindProjCrossProduct) {
@@ -125,10 +129,12 @@ void sign_note(const NlpProblem* p, int32_t kind, const DeterminantRecord& r) {
         zero += neg;
         neg = 0;
     }
-    if (neg > 0 && zero > 0) note(p, kyrmsgs(kMsgNlp, 214, static_cast<int32_t>(neg), static_cast<int32_t>(zero)));
-    else if (neg > 0) note(p, kyrmsgs(kMsgNlp, 216, static_cast<int32_t>(neg)));
-    else if (zero > 0) note(p, kyrmsgs(kMsgNlp, 218, static_cast<int32_t>(zero)));
-    else note(p, kyrmsg(kMsgNlp, 220));
+    if (neg > 0 && zero > 0)
+        note(p, kyrmsgs(kMsgNlp, kMsgNlpNegativeAndZeroEigen, static_cast<int32_t>(neg),
+                        static_cast<int32_t>(zero)));
+    else if (neg > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpNegativeEigen, static_cast<int32_t>(neg)));
+    else if (zero > 0) note(p, kyrmsgs(kMsgNlp, kMsgNlpZeroEigen, static_cast<int32_t>(zero)));
+    else note(p, kyrmsg(kMsgNlp, kMsgNlpOnlyPositiveEigen));
 }
 
 // A diagonal matrix as a dense one for the dense shape.
@@ -163,7 +169,7 @@ int32_t covariance_label(const NlpProblem* p) {
 // correlation matrix (packed form only) with its own notes.
 void print_covariance(NlpProblem* p, int32_t phase, std::vector<double> values) {
     publish(p, kKindCovariance, "CovMat", values.data(), p->paramNames, covariance_label(p), 867);
-    note(p, kyrmsgs(kMsgNlp, 210, p->hooks->sigmaSq));
+    note(p, kyrmsgs(kMsgNlp, kMsgNlpFactorSigma, p->hooks->sigmaSq));
     pridetm(p, kKindCovariance, phase, 1, values.data());
     if (kind_form(p, kKindCovariance) == 2) return;
     const DeterminantRecord covariance = p->report.matrixHeader;
@@ -179,7 +185,8 @@ void print_covariance(NlpProblem* p, int32_t phase, std::vector<double> values) 
         values[pk(i, i)] = 1.0;
     }
     p->report.matrixHeader = DeterminantRecord{0.0, 0.0, 0.0, -1.0, 0.0};
-    znlppmt(p->out.kyrObject, "CorrParm", 0, n, values.data(), p->paramNames, 248, 884);
+    znlppmt(p->out.kyrObject, "CorrParm", 0, n, values.data(), p->paramNames,
+            kMsgNlpApproxCorrelation, kMsgNlpCorrelationTable);
     pridetm(p, kKindCovariance, phase, 1, values.data());
     p->report.matrixHeader = covariance;
 }
@@ -190,7 +197,8 @@ void primat(NlpProblem* p, int32_t kind, int32_t phase, const double* values) {
         case kKindHessian:
             publish(p, kind, "HessianMat", values, p->paramNames, 194, 718);
             if (p->quadraticOnFile == 2 && p->linearTerm != nullptr)
-                znlppmt(p->out.kyrObject, "LinearTerm", 1, p->nParams, p->linearTerm, p->paramNames, 211, 211);
+                znlppmt(p->out.kyrObject, "LinearTerm", 1, p->nParams, p->linearTerm, p->paramNames,
+                        kMsgNlpLinearTerm, kMsgNlpLinearTerm);
             break;
         case kKindProjHessian: publish(p, kind, "HessianMat", values, nullptr, 195, 718); break;
         case kKindCrossProduct: publish(p, kind, "CrossJacobian", values, p->paramNames, 196, 196); break;
@@ -253,7 +261,9 @@ void prijac(NlpProblem* p, bool print, bool outest) {
         const double sign = p->maximize != 0 ? -1.0 : 1.0;
         for (int32_t i = 0; i < m; ++i) jac[static_cast<size_t>(i) * n + j] = sign * column[static_cast<size_t>(i)];
     }
-    if (print) znlppmt(p->out.kyrObject, "JacobianMat", m, n, jac.data(), p->paramNames, 223, 717);
+    if (print)
+        znlppmt(p->out.kyrObject, "JacobianMat", m, n, jac.data(), p->paramNames,
+                kMsgNlpFunctionJacobian, kMsgNlpJacobianTable);
     if (outest && p->hooks->outestHook != nullptr) p->hooks->outestHook(p, kRowJacobian, jac.data());
 }
 
@@ -280,8 +290,8 @@ void prijnc(NlpProblem* p) {
     std::vector<double> row;
     std::vector<char> label(static_cast<size_t>(width) + 1, '\0');
     std::vector<std::vector<char>> names;
-    velix::report::ReportTable table(p->out.kyrObject, "Jacobian", 717);
-    table.title_variable("TitleText", kyrmsg(kMsgNlp, 224));
+    velix::report::ReportTable table(p->out.kyrObject, "Jacobian", kMsgNlpJacobianTable);
+    table.title_variable("TitleText", kyrmsg(kMsgNlp, kMsgNlpConstraintJacobian));
     table.chars("Variable", label.data(), width);
     variable_columns(p, &table, n, false, &names, &row);
     table.bind();
@@ -328,17 +338,20 @@ void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const do
     if (print == 0) return;
     const double det = r.nZero > 0.0 ? 0.0 : r.mantissa * std::pow(10.0, r.exponent);
     if (r.exponent < kLargestExponent) {
-        KyrArg args[] = {kyr_text(kAttrText, kyrmsgs(kMsgNlp, 212, det)), kyr_int(kAttrSwitch371, 1), kyr_char(kAttrJustify, 'c')};
+        KyrArg args[] = {kyr_text(kAttrText, kyrmsgs(kMsgNlp, kMsgNlpDeterminant, det)),
+                         kyr_int(kAttrSwitch371, 1), kyr_char(kAttrJustify, 'c')};
         const int32_t rc = wobmth(p->out.kyrObject, nullptr, kKyrMethodNote, 3, args);
         if (kyr_failed(rc)) xprrlog(0, rc);
     } else {
-        note(p, kyrmsgs(kMsgNlp, 213, r.mantissa));
+        note(p, kyrmsgs(kMsgNlp, kMsgNlpDeterminantMantissa, r.mantissa));
     }
     sign_note(p, kind, r);
     const bool checked = p->hasNlinCon == 0 &&
                          (kind == kKindProjHessian || (kind == kKindHessian && p->nActiveBounds + p->nActiveLin == 0));
     const double wrong = p->maximize != 0 ? r.nPositive : r.nNegative;
-    if (checked && wrong >= 1.0) note(p, kyrmsg(kMsgNlp, phase == 0 ? 252 : 221));
+    if (checked && wrong >= 1.0)
+        note(p, kyrmsg(kMsgNlp,
+                       phase == 0 ? kMsgNlpStartHessianIndefinite : kMsgNlpSecondOrderViolated));
 }
 
 void znlppma(NlpProblem* p, int32_t phase) {
@@ -413,9 +426,9 @@ void znlpsph(NlpProblem* p, int32_t kind, const double* values) {
     std::vector<char> label(static_cast<size_t>(std::max(width, 32)) + 1, '\0');
     std::vector<std::vector<char>> names;
     std::vector<double> row;
-    velix::report::ReportTable table(p->out.kyrObject, "Hessian", 718);
-    static const int32_t kTitles[] = {194, 195, 196, 197};  // by kind 1..4
-    table.title_variable("TitleText", kyrmsg(kMsgNlp, kTitles[kind - 1]));
+    velix::report::ReportTable table(p->out.kyrObject, "Hessian", kMsgNlpHessianTable);
+    constexpr int32_t kTitleOfKind1 = kMsgNlpHessianTitle;  // the titles follow it by kind 1..4
+    table.title_variable("TitleText", kyrmsg(kMsgNlp, kTitleOfKind1 + (kind - 1)));
     table.chars("Variable", label.data(), width);
     variable_columns(p, &table, dim, generated, &names, &row);
     table.bind();

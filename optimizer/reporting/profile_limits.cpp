@@ -19,6 +19,7 @@
 
 #include "host/fields.h"
 #include "host/internal_error.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/finite_differences.h"
@@ -96,7 +97,8 @@ bool refine(NlpProblem* p, LimitWork* w, double t, std::vector<double> xIn, doub
         }
         if (status < 0) return false;
         const double f = w->devianceScale * p->f;
-        if (std::fabs(t) + std::fabs(f) <= 1.110223024625157e-16 || std::fabs(f - t) <= tol) return true;
+        if (std::fabs(t) + std::fabs(f) <= velix::kMachEpsWritten || std::fabs(f - t) <= tol)
+            return true;
         // False position stalls when one end stays put: the Illinois step
         // halves the stale end's distance from the target.
         const int32_t end = f < t ? 1 : 2;

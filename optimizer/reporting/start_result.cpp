@@ -31,6 +31,7 @@
 #include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 
 using namespace velix::report;
 
@@ -114,8 +115,9 @@ bool parameter_estimates(NlpProblem* p, int32_t level) {
     std::vector<char> name(static_cast<size_t>(width) + 1);
     double est = 0, se = 0, t = 0, probt = 0, grad = 0, lag = 0, lo = 0, up = 0;
     char mark[13] = {}, linDep[9] = {};
-    ReportTable table(p->out.kyrObject, "ParameterEstimates", level < 0 ? 719 : 720);
-    table.title_variable("TitleText1", msg(level < 0 ? 147 : 148));
+    ReportTable table(p->out.kyrObject, "ParameterEstimates",
+                      level < 0 ? kMsgNlpStartTable : kMsgNlpResultsTable);
+    table.title_variable("TitleText1", msg(level < 0 ? kMsgNlpStartTitle : kMsgNlpResultsTitle));
     table.integer("Number", &number, number_digits(n));
     table.chars("Parameter", name.data(), width);
     table.real("Estimate", &est);
@@ -156,9 +158,10 @@ bool parameter_estimates(NlpProblem* p, int32_t level) {
 // set, the Lagrange function note.
 bool objective_notes(NlpProblem* p) {
     HostObject* m = p->out.kyrObject;
-    if (!centred_note(m, kyrmsgs(kMsgNlp, 150, shown(p, p->f)))) return false;
+    if (!centred_note(m, kyrmsgs(kMsgNlp, kMsgNlpObjectiveValue, shown(p, p->f)))) return false;
     if (p->conFactorForm != 0 && p->hasNlinCon != 0)
-        return centred_note(m, kyrmsgs(kMsgNlp, 175, shown(p, p->lagrangeValue)), 2);
+        return centred_note(m, kyrmsgs(kMsgNlp, kMsgNlpLagrangeValue, shown(p, p->lagrangeValue)),
+                            2);
     return true;
 }
 
@@ -166,8 +169,8 @@ bool objective_notes(NlpProblem* p) {
 // around its number, as "[3]".
 void constraint_label(int32_t c, char* out, int32_t width) {
     char open[2] = {' ', '\0'}, close[2] = {' ', '\0'};
-    xpmstr(open, 1, kMsgNlp, 381);
-    xpmstr(close, 1, kMsgNlp, 382);
+    xpmstr(open, 1, kMsgNlp, kMsgNlpOpenBracket);
+    xpmstr(close, 1, kMsgNlp, kMsgNlpCloseBracket);
     std::snprintf(out, static_cast<size_t>(width) + 1, "%c%d%c", open[0], c + 1, close[0]);
 }
 
@@ -180,8 +183,9 @@ bool lagrange_table(NlpProblem* p) {
     char kind[13] = {};
     std::vector<char> name(static_cast<size_t>(width) + 1);
     double value = 0, value2 = 0;
-    ReportTable table(p->out.kyrObject, "Lagrange", 721);
-    table.title_variable("TitleText", msg(second ? 155 : 156));
+    ReportTable table(p->out.kyrObject, "Lagrange", kMsgNlpMultipliersTable);
+    table.title_variable("TitleText", msg(second ? kMsgNlpSecondOrderMultipliersTitle
+                                                 : kMsgNlpFirstOrderMultipliersTitle));
     table.chars("Parameter1", kind, 12);
     table.chars("Parameter2", name.data(), width);
     table.real("Lagrange", &value);
@@ -219,8 +223,8 @@ bool projected_gradient(NlpProblem* p, int32_t freeDim) {
     znlpgmx(p, 1, pg.data());
     int32_t k = 0;
     double value = 0;
-    ReportTable table(p->out.kyrObject, "ProjGrad", 722);
-    table.title_variable("TitleText", msg(159));
+    ReportTable table(p->out.kyrObject, "ProjGrad", kMsgNlpProjectedGradientTable);
+    table.title_variable("TitleText", msg(kMsgNlpProjectedGradientTitle));
     table.integer("FreeDimension", &k, number_digits(freeDim));
     table.real("ProjGrad", &value);
     table.bind();
@@ -240,8 +244,9 @@ bool function_values(NlpProblem* p, int32_t level) {
     int32_t number = 0;
     double value = 0;
     std::vector<char> name(static_cast<size_t>(width) + 1);
-    ReportTable table(p->out.kyrObject, "OptStartRes", level < 0 ? 719 : 720);
-    table.title_variable("TitleText1", msg(level < 0 ? 147 : 148));
+    ReportTable table(p->out.kyrObject, "OptStartRes",
+                      level < 0 ? kMsgNlpStartTable : kMsgNlpResultsTable);
+    table.title_variable("TitleText1", msg(level < 0 ? kMsgNlpStartTitle : kMsgNlpResultsTitle));
     table.integer("Number", &number, number_digits(m));
     table.chars("Function", name.data(), width);
     table.real("Value", &value);
@@ -277,7 +282,8 @@ bool detail_three(NlpProblem* p) {
     if (wzmis(p->f)) return false;
     const bool general = p->hasLinCon != 0 || p->hasNlinCon != 0;
     if (!general) {
-        if (p->nActiveBounds >= 1) return centred_note(p->out.kyrObject, msg(170));
+        if (p->nActiveBounds >= 1)
+            return centred_note(p->out.kyrObject, msg(kMsgNlpActiveBoundsNote));
         return true;
     }
     if (p->conFactorForm == 0) return true;
@@ -331,8 +337,8 @@ void prifdh(NlpProblem* p) {
     double est = 0, fwd = 0, cen = 0;
     char constant[13] = {};
     std::vector<char> name(static_cast<size_t>(width) + 1);
-    ReportTable table(p->out.kyrObject, "FiniteDiff", 723);
-    table.title_variable("TitleText2", msg(233 + p->fdIntervalMode));
+    ReportTable table(p->out.kyrObject, "FiniteDiff", kMsgNlpFdIntervalsTable);
+    table.title_variable("TitleText2", msg(kMsgNlpIntervalsObjective - 1 + p->fdIntervalMode));
     table.integer("Number", &number, number_digits(n));
     table.chars("Parameter", name.data(), width);
     table.real("Estimate", &est);

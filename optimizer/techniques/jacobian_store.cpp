@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "numerics/kernel_support.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/techniques/support.h"
 #include "velix/codes.h"
@@ -39,7 +40,9 @@ double term(const NlpProblem* p, double a, double b, double fi) {
     if (p->crossProductForm == 0) return a * b;
     if (p->leastSquares) return a * fi * b * fi;
     const double v = p->maximize ? -fi : fi;
-    if (std::fabs(v) <= std::fmax(1.110223024625157e-14 * std::fabs(p->f), 10000.0 * DBL_MIN)) return 0.0;
+    if (std::fabs(v) <=
+        std::fmax(100.0 * velix::kMachEpsWritten * std::fabs(p->f), 10000.0 * DBL_MIN))
+        return 0.0;
     return a * b / v;
 }
 

@@ -10,6 +10,7 @@
 
 #include "numerics/cholesky.h"
 #include "numerics/eigen.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/techniques/techniques.h"
 #include "velix/packed_index.h"
@@ -74,7 +75,7 @@ bool NewtonStep::truncated_eigen(int32_t k, const double* h, double tol) {
     // The eigenvalues are squared singular values of J: a singular value
     // below tol times the largest counts as zero, and so does an eigenvalue
     // within the rounding error of the decomposition.
-    cut = std::fmax(tol * tol, kEigenNoise * k * DBL_EPSILON) * values[0];
+    cut = std::fmax(tol * tol, kEigenNoise * k * (2.0 * velix::kMachEps)) * values[0];
     kept = 0;
     while (kept < k && values[kept] > cut) ++kept;
     return kept > 0;

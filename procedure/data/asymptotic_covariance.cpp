@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "host/host_support.h"
+#include "numerics/kernel_support.h"
 #include "procedure/data/data.h"
 
 namespace {
 
-constexpr double kDblMin = 2.225073858507202e-308;
 constexpr uint32_t kFileSequential = 0x84000008u;
 
 inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
@@ -30,19 +30,13 @@ void file_check(int32_t rc) {
     }
 }
 
-}  // namespace
-
-void cosasco(ProcContext* ctx, int32_t kind) {
+// The covariances s with divisor N (about the origin of the fourth moments,
+// so about zero with an uncorrected analysis) in momentInverse, and the
+// fourth moments in the weight matrix brought to the same variables.
+// Returns the divisor d0.
+double scaled_moments(ProcContext* ctx, int32_t kind, bool wls) {
     const int32_t n = ctx->nManifest;
-    const int32_t p = ctx->nVar;
-    const bool wls = ctx->methodGroup == kMethodWls || ctx->methodGroup == kMethodUlsWls ||
-                     ctx->methodRequested == kMethodWls || ctx->methodRequested == kMethodUlsWls;
     double* w = ctx->weightMatrix;
-    const double missing = host_missing_value();
-
-    // 1. The covariances with divisor N.  The fourth moments are about the
-    // same origin as the moments (about zero with an uncorrected analysis),
-    // so s stays about that origin too.
     const double d0 = zvardiv(ctx->options.vardefKind, ctx->nObs, 0.0, ctx->moments.sumWeights);
     const double f = d0 > 0.0 ? ctx->moments.divisor / d0 : 0.0;
     double* s = ctx->momentInverse;
@@ -71,67 +65,82 @@ void cosasco(ProcContext* ctx, int32_t kind) {
             for (double* extra : {ctx->moments.dwlsAsycov[0], ctx->moments.dwlsAsycov[1]})
                 for (int64_t q = 0; q < pairs; ++q) extra[q] *= scale;
     }
+    return d0;
+}
 
-    // 2. Kurtosis from the ratios of the fourth moments to their normal values.
-    ctx->moments.kurtosisCells[6] = ctx->moments.kurtosisCells[7] = missing;
-    if (ctx->options.kurtosisWanted && wls) {
-        double s1 = 0.0, s2 = 0.0, s3 = 0.0;
-        for (int32_t i = 0; i < p; ++i)
-            for (int32_t j = 0; j <= i; ++j)
-                for (int32_t k = 0; k <= j; ++k)
-                    for (int32_t l = 0; l <= k; ++l) {
-                        const double m = w[iisub(i, j, k, l)];
-                        const double g = s[pk(i, j)] * s[pk(k, l)] + s[pk(i, k)] * s[pk(j, l)] +
-                                         s[pk(i, l)] * s[pk(j, k)];
-                        s1 += m * g;
-                        s2 += g * g;
-                        if (std::fabs(g) > kDblMin) s3 += m / g;
-                    }
-        const double pp = static_cast<double>(p);
-        ctx->moments.kurtosisCells[6] = 24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
-        if (s2 > kDblMin * s1) ctx->moments.kurtosisCells[7] = s1 / s2 - 1.0;
-    }
-
-    const int32_t pstar = n * (n + 1) / 2;
-    if (kind != 3) {
-        // 3. Gamma = m - s s'.
-        if (wls) {
-            int64_t q = 0;
-            for (int32_t a = 0; a < pstar; ++a)
-                for (int32_t b = 0; b <= a; ++b, ++q) w[q] -= s[a] * s[b];
-        } else {
-            for (int32_t a = 0; a < pstar; ++a) w[a] -= s[a] * s[a];
-        }
-        if (kind != 2) return;
-        // 4-5. The unbiased form.
-        const double N = d0;
-        const double c1 = N * (N - 1.0) / ((N - 2.0) * (N - 3.0));
-        const double c2 = N / ((N - 2.0) * (N - 3.0));
-        if (wls) {
-            int64_t q = 0;
-            for (int32_t i = 0; i < n; ++i)
-                for (int32_t j = 0; j <= i; ++j)
-                    for (int32_t k = 0; k <= i; ++k)
-                        for (int32_t l = 0; l <= (k < i ? k : j); ++l, ++q)
-                            w[q] = c1 * w[q] - c2 * (s[pk(i, k)] * s[pk(j, l)] + s[pk(i, l)] * s[pk(j, k)] -
-                                                     (2.0 / (N - 1.0)) * s[pk(i, j)] * s[pk(k, l)]);
-        } else {
-            for (int32_t i = 0; i < n; ++i)
-                for (int32_t j = 0; j <= i; ++j) {
-                    const double sij = s[pk(i, j)];
-                    w[pk(i, j)] = c1 * w[pk(i, j)] -
-                                  c2 * (s[pk(i, i)] * s[pk(j, j)] + ((N - 3.0) / (N - 1.0)) * sij * sij);
+// Two kurtosis measures from the ratios of the fourth moments m to their
+// values g under normality.
+void kurtosis_ratios(ProcContext* ctx) {
+    const int32_t p = ctx->nVar;
+    const double* w = ctx->weightMatrix;
+    const double* s = ctx->momentInverse;
+    double s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    for (int32_t i = 0; i < p; ++i)
+        for (int32_t j = 0; j <= i; ++j)
+            for (int32_t k = 0; k <= j; ++k)
+                for (int32_t l = 0; l <= k; ++l) {
+                    const double m = w[iisub(i, j, k, l)];
+                    const double g = s[pk(i, j)] * s[pk(k, l)] + s[pk(i, k)] * s[pk(j, l)] +
+                                     s[pk(i, l)] * s[pk(j, k)];
+                    s1 += m * g;
+                    s2 += g * g;
+                    if (std::fabs(g) > velix::detail::kMinPos) s3 += m / g;
                 }
-        }
-        return;
-    }
+    const double pp = static_cast<double>(p);
+    ctx->moments.kurtosisCells[kKurtFourthRatio] =
+        24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
+    if (s2 > velix::detail::kMinPos * s1)
+        ctx->moments.kurtosisCells[kKurtFourthMoments] = s1 / s2 - 1.0;
+}
 
-    // 6. Correlations: standardised fourth moments rho and the delta method.
+// Kinds 1 and 2: Gamma = m - s s', and for kind 2 its unbiased form.
+void covariance_gamma(ProcContext* ctx, int32_t kind, bool wls, double d0) {
+    const int32_t n = ctx->nManifest;
+    const int32_t pstar = n * (n + 1) / 2;
+    double* w = ctx->weightMatrix;
+    const double* s = ctx->momentInverse;
+    if (wls) {
+        int64_t q = 0;
+        for (int32_t a = 0; a < pstar; ++a)
+            for (int32_t b = 0; b <= a; ++b, ++q) w[q] -= s[a] * s[b];
+    } else {
+        for (int32_t a = 0; a < pstar; ++a) w[a] -= s[a] * s[a];
+    }
+    if (kind != 2) return;
+    const double N = d0;
+    const double c1 = N * (N - 1.0) / ((N - 2.0) * (N - 3.0));
+    const double c2 = N / ((N - 2.0) * (N - 3.0));
+    if (wls) {
+        int64_t q = 0;
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j)
+                for (int32_t k = 0; k <= i; ++k)
+                    for (int32_t l = 0; l <= (k < i ? k : j); ++l, ++q)
+                        w[q] = c1 * w[q] -
+                               c2 * (s[pk(i, k)] * s[pk(j, l)] + s[pk(i, l)] * s[pk(j, k)] -
+                                     (2.0 / (N - 1.0)) * s[pk(i, j)] * s[pk(k, l)]);
+    } else {
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) {
+                const double sij = s[pk(i, j)];
+                w[pk(i, j)] = c1 * w[pk(i, j)] - c2 * (s[pk(i, i)] * s[pk(j, j)] +
+                                                       ((N - 3.0) / (N - 1.0)) * sij * sij);
+            }
+    }
+}
+
+// Kind 3: the asymptotic covariances of the correlations from the
+// standardised fourth moments rho by the delta method.
+void correlation_gamma(ProcContext* ctx, bool wls) {
+    const int32_t n = ctx->nManifest;
+    const int32_t pstar = n * (n + 1) / 2;
+    double* w = ctx->weightMatrix;
+    const double* s = ctx->momentInverse;
     std::vector<double> sd(n);
     for (int32_t i = 0; i < n; ++i) sd[i] = s[pk(i, i)] > 0.0 ? std::sqrt(s[pk(i, i)]) : 0.0;
     auto scaled = [&](double m, int32_t i, int32_t j, int32_t k, int32_t l) {
         const double d = sd[i] * sd[j] * sd[k] * sd[l];
-        return d < kDblMin ? 0.0 : m / d;
+        return d < velix::detail::kMinPos ? 0.0 : m / d;
     };
     const double* r = ctx->momentMatrix;
     const double v = wzmis(ctx->options.wPenalty)   ? 0.01
@@ -189,4 +198,19 @@ void cosasco(ProcContext* ctx, int32_t kind) {
                     w[q] = x;
                 }
     file_check(xcclose(file, 1));
+}
+
+}  // namespace
+
+void cosasco(ProcContext* ctx, int32_t kind) {
+    const bool wls = ctx->methodGroup == kMethodWls || ctx->methodGroup == kMethodUlsWls ||
+                     ctx->methodRequested == kMethodWls || ctx->methodRequested == kMethodUlsWls;
+    const double d0 = scaled_moments(ctx, kind, wls);
+    ctx->moments.kurtosisCells[kKurtFourthRatio] = ctx->moments.kurtosisCells[kKurtFourthMoments] =
+        host_missing_value();
+    if (ctx->options.kurtosisWanted && wls) kurtosis_ratios(ctx);
+    if (kind != 3)
+        covariance_gamma(ctx, kind, wls, d0);
+    else
+        correlation_gamma(ctx, wls);
 }

@@ -39,14 +39,15 @@
 #include "procedure/proc_options.h"
 #include "velix/codes.h"
 #include "velix/host_vector.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/statements.h"
 
 namespace {
 
-// Square root of the smallest normal double.
-constexpr double kTiny = 1.491668147e-154;
-constexpr double kDblMin = 2.225073858507202e-308;
+// Square root of the smallest normal double, as the ridge and weight tests
+// were written from it.
+constexpr double kTiny = velix::kSqrtDblMinWritten;
 constexpr double kLn10 = 2.302585092994046;
 // Smallest eigenvalue the automatic ridge aims at.
 constexpr double kRidgeTarget = 0.001;
@@ -238,6 +239,78 @@ int32_t uls_only(ProcContext* ctx, int32_t number) {
     return -1;
 }
 
+// DWLS: the weights are the inverse square roots of the variances of the
+// moments.  The singularity test is relative to the largest.
+void dwls_roots(ProcContext* ctx, bool penalised, bool printWeights, bool printDetail) {
+    const int32_t n = ctx->nManifest;
+    const int32_t pstar = ctx->nMoments;
+    double* w = ctx->weightMatrix;
+    if (penalised) apply_penalty(ctx);
+    double largest = 0.0;
+    for (int32_t a = 0; a < pstar; ++a) largest = std::max(largest, w[a]);
+    double logdet = 0.0;
+    bool singular = false;
+    const double tol = ctx->options.singular * ctx->options.singular * largest;
+    for (int32_t a = 0; a < pstar; ++a) {
+        if (!singular) {
+            if (w[a] < tol || !(w[a] > 0.0))
+                singular = true;
+            else
+                logdet += std::log(w[a]);
+        }
+        w[a] = w[a] >= velix::detail::kMinPos ? 1.0 / std::sqrt(w[a]) : 0.0;
+    }
+    if (singular) logdet = host_special_missing(kMissingM);
+    if (printWeights)
+        determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
+    const NameRecord* names = velix::detail::moment_names(ctx);
+    if (printDetail)
+        velix::detail::publish_matrix(ctx, "InvDiagWeights", kMsgInverseDiagonalTable, w, n, n,
+                                      names, names, "sc", 8);
+}
+
+// WLS: the Cholesky factor of the weight matrix (without the variance
+// moments in penalised correlation analysis), kept on the scratch file.
+// Returns kWlsSingular when it fails, else -1 (go on).
+int32_t wls_factor(ProcContext* ctx, bool penalised, bool printWeights, bool printDetail, const NameRecord* labels) {
+    const int32_t n = ctx->nManifest;
+    const int32_t pstar = ctx->nMoments;
+    double* w = ctx->weightMatrix;
+    double logdet = 0.0;
+    bool ok;
+    if (!penalised) {
+        ok = scaled_factor(pstar, ctx->options.singular, w, &logdet);
+    } else {
+        velix::detail::takout(ctx);
+        ok = scaled_factor(pstar - n, ctx->options.singular, w, &logdet);
+        if (ok) velix::detail::putin(ctx, penalty_value(ctx));
+    }
+    if (!ok) {
+        xpmlog(kMsgProc, kMsgWeightsSingular);
+        return kWlsSingular;
+    }
+    if (ctx->moments.weightFactorStart == 0)
+        ctx->moments.weightFactorStart = ctx->optSetup.saveEnd[0];
+    point_file(ctx->scratchFile, ctx->moments.weightFactorStart);
+    ctx->moments.weightFactorPos = ctx->moments.weightFactorStart;
+    for (int32_t a = 0; a < pstar; ++a) {
+        write_file(ctx->scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
+        ctx->moments.weightFactorPos += 8 * int64_t{a + 1};
+    }
+    ctx->moments.weightFactorEnd = ctx->moments.weightFactorPos;
+    if (penalised) {
+        const double v = penalty_value(ctx);
+        logdet = v == 0.0 ? host_special_missing(kMissingM) : logdet + n * std::log(v);
+    }
+    if (printWeights)
+        determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
+    if (printDetail)
+        velix::detail::publish_matrix(ctx, "CholeskyWeights", kMsgWeightsFactorTable, w, pstar,
+                                      pstar, labels, labels, "sc", 8);
+    return -1;
+}
+
+
 // Steps 13: the weights of the WLS-type methods.  Returns a result code,
 // or -1 to go on (possibly switched to ULS).
 int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
@@ -247,16 +320,18 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     const bool wls = is_wls(method);
     const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
     if (!ctx->input.inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
-        xpmlog(kMsgProc, 9, g->n);
+        xpmlog(kMsgProc, kMsgTooFewForKurtosis, g->n);
         ctx->options.kurtosisWanted = 0;
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
-        xpmlog(kMsgProc, 15, g->n);
+        if (method == kMethodUlsWls || method == kMethodUlsDwls)
+            return uls_only(ctx, kMsgWeightsUlsOnly);
+        xpmlog(kMsgProc, kMsgTooFewForWeights, g->n);
         return kTooFewForWeights;
     }
     const int32_t level = wls ? cosfiw1(ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(ctx, 1, 5, 6, inverse, &g->list);
     if (level >= 5 || level < 0) {
-        xpmlog(kMsgProc, 10);
-        if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(ctx, 23);
+        xpmlog(kMsgProc, kMsgWeightsNotFormed);
+        if (method == kMethodUlsWls || method == kMethodUlsDwls)
+            return uls_only(ctx, kMsgWeightsUlsOnly);
         return kWeightRoutineFailed;
     }
     if (!ctx->input.inwgtUsed) {
@@ -269,7 +344,7 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     double* w = ctx->weightMatrix;
     if (intercept >= 0) w[wls ? pk(pk(intercept, intercept), pk(intercept, intercept)) : pk(intercept, intercept)] = 1.0;
     if (std::fabs(ctx->options.wRidge) > kTiny) {
-        xpmlog(kMsgProc, 11, ctx->options.wRidge);
+        xpmlog(kMsgProc, kMsgWeightsRidged, ctx->options.wRidge);
         if (wls)
             for (int32_t a = 0; a < pstar; ++a) w[pk(a, a)] += ctx->options.wRidge * w[pk(a, a)];
         else
@@ -293,9 +368,11 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     }
     if (printWeights) {
         if (wls)
-            velix::detail::publish_matrix(ctx, "Weights", 727, w, pstar, pstar, labels.data(), labels.data(), "sc", 8);
+            velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, pstar, pstar,
+                                          labels.data(), labels.data(), "sc", 8);
         else
-            velix::detail::publish_matrix(ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
+            velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, n, n, names, names,
+                                          "sc", 8);
     }
     ctx->moments.weightsOnFile = 1;
     point_file(ctx->workFile3, 0);
@@ -307,60 +384,10 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
 
     const bool printDetail = ctx->options.printDetail && printWeights;
     if (!wls) {
-        // DWLS: the weights are the inverse square roots of the variances of
-        // the moments.  The singularity test is relative to the largest.
-        if (penalised) apply_penalty(ctx);
-        double largest = 0.0;
-        for (int32_t a = 0; a < pstar; ++a) largest = std::max(largest, w[a]);
-        double logdet = 0.0;
-        bool singular = false;
-        const double tol = ctx->options.singular * ctx->options.singular * largest;
-        for (int32_t a = 0; a < pstar; ++a) {
-            if (!singular) {
-                if (w[a] < tol || !(w[a] > 0.0))
-                    singular = true;
-                else
-                    logdet += std::log(w[a]);
-            }
-            w[a] = w[a] >= kDblMin ? 1.0 / std::sqrt(w[a]) : 0.0;
-        }
-        if (singular) logdet = host_special_missing(kMissingM);
-        if (printWeights) determinant_table(ctx, "WeightsDet", 728, logdet, 13);
-        if (printDetail) velix::detail::publish_matrix(ctx, "InvDiagWeights", 730, w, n, n, names, names, "sc", 8);
+        dwls_roots(ctx, penalised, printWeights, printDetail);
         return -1;
     }
-    // WLS: Cholesky factor of the weight matrix (without the variance
-    // moments in penalised correlation analysis).
-    double logdet = 0.0;
-    bool ok;
-    if (!penalised) {
-        ok = scaled_factor(pstar, ctx->options.singular, w, &logdet);
-    } else {
-        velix::detail::takout(ctx);
-        ok = scaled_factor(pstar - n, ctx->options.singular, w, &logdet);
-        if (ok) velix::detail::putin(ctx, penalty_value(ctx));
-    }
-    if (!ok) {
-        xpmlog(kMsgProc, 12);
-        return kWlsSingular;
-    }
-    if (ctx->moments.weightFactorStart == 0)
-        ctx->moments.weightFactorStart = ctx->optSetup.saveEnd[0];
-    point_file(ctx->scratchFile, ctx->moments.weightFactorStart);
-    ctx->moments.weightFactorPos = ctx->moments.weightFactorStart;
-    for (int32_t a = 0; a < pstar; ++a) {
-        write_file(ctx->scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
-        ctx->moments.weightFactorPos += 8 * int64_t{a + 1};
-    }
-    ctx->moments.weightFactorEnd = ctx->moments.weightFactorPos;
-    if (penalised) {
-        const double v = penalty_value(ctx);
-        logdet = v == 0.0 ? host_special_missing(kMissingM) : logdet + n * std::log(v);
-    }
-    if (printWeights) determinant_table(ctx, "WeightsDet", 728, logdet, 13);
-    if (printDetail) velix::detail::publish_matrix(ctx, "CholeskyWeights", 729, w, pstar, pstar, labels.data(),
-                                                   labels.data(), "sc", 8);
-    return -1;
+    return wls_factor(ctx, penalised, printWeights, printDetail, labels.data());
 }
 
 // Steps 15 to 24 of the group from the partial variables on; a GLS weight
@@ -445,217 +472,228 @@ void setini(ProcContext* ctx) {
 
 namespace {
 
-int32_t finish_group(ProcContext* ctx, Group* g) {
+// Sweeps the partial variables out of the correlation matrix and moves N,
+// the divisor and the standard deviations to the partial moments.
+void sweep_partials(ProcContext* ctx, Group* g) {
     const int32_t n = ctx->nManifest;
     const int32_t m = ctx->moments.nRead;
-    const double missing = host_missing_value();
     double* s = ctx->momentMatrix;
     const char* kind = ctx->options.vardefKind;
-
-    // 15. Partial variables: sweep them out of the correlation matrix.
     const int32_t q = ctx->moments.nPartial;
-    g->partialUsed = 0;
-    if (q > 0) {
-        if (g->n <= q) {
-            xpmlog(kMsgProc, 17, q, g->n);
-            g->n = q;
+    if (g->n <= q) {
+        xpmlog(kMsgProc, kMsgTooManyPartials, q, g->n);
+        g->n = q;
+    }
+    std::vector<char> flags(m, '0');
+    std::vector<double> work(m);
+    int32_t used = q;
+    for (int32_t k = 0; k < q; ++k) {
+        const int32_t pivot = n + k;
+        // Relative pivot test: the residual variance against the original.
+        zsweep(s, pivot, m, flags.data(), work.data(), ctx->options.singular * s[pk(pivot, pivot)]);
+        if (flags[pivot] == '0') {
+            --used;
+            for (int32_t j = 0; j < m; ++j) s[pk(pivot, j)] = 0.0;
         }
-        std::vector<char> flags(m, '0');
-        std::vector<double> work(m);
-        int32_t used = q;
-        for (int32_t k = 0; k < q; ++k) {
-            const int32_t pivot = n + k;
-            // Relative pivot test: the residual variance against the original.
-            zsweep(s, pivot, m, flags.data(), work.data(),
-                   ctx->options.singular * s[pk(pivot, pivot)]);
-            if (flags[pivot] == '0') {
-                --used;
-                for (int32_t j = 0; j < m; ++j) s[pk(pivot, j)] = 0.0;
-            }
-        }
-        g->partialUsed = used;
-        double df = used;
-        if (ctx->moments.momentOrigin <= 0 &&
-            (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0))
-            df += 1.0;
+    }
+    g->partialUsed = used;
+    double df = used;
+    if (ctx->moments.momentOrigin <= 0 &&
+        (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0))
+        df += 1.0;
+    const double wold = ctx->moments.divisor;
+    ctx->moments.divisor = zvardiv(kind, g->nd, df, ctx->moments.sumWeights);
+    if (std::memcmp(kind, kVardefDefault, 8) == 0) g->n -= used;
+    if (std::memcmp(kind, "WDF     ", 8) == 0) ctx->moments.sumWeights -= used;
+    const double scale = ctx->moments.divisor > 0.0 ? std::sqrt(wold / ctx->moments.divisor) : 0.0;
+    ctx->nObs = ctx->optSetup.nObsCell = g->n;
+    for (int32_t i = 0; i < n; ++i)
+        if (s[pk(i, i)] <= velix::kMachEpsWritten * 10000.0)
+            for (int32_t j = 0; j < n; ++j) s[pk(i, j)] = 0.0;
+    std::vector<double> sd(n);
+    zcovcor(n, s, sd.data());
+    for (int32_t i = 0; i < n; ++i) {
+        ctx->moments.stdDevs[i] *= scale * sd[i];
+        if (s[pk(i, i)] <= velix::kMachEpsWritten * 1000.0) s[pk(i, i)] = 0.0;
+    }
+}
+
+// Moves the standard deviations of moments with an intercept to the divisor
+// about the means and checks that some variable varies; kNoVariance if none.
+int32_t check_variances(ProcContext* ctx, const Group* g) {
+    const int32_t n = ctx->nManifest;
+    const int32_t m = ctx->moments.nRead;
+    if (ctx->moments.momentOrigin < 0) {
         const double wold = ctx->moments.divisor;
-        ctx->moments.divisor = zvardiv(kind, g->nd, df, ctx->moments.sumWeights);
-        if (std::memcmp(kind, kVardefDefault, 8) == 0) g->n -= used;
-        if (std::memcmp(kind, "WDF     ", 8) == 0) ctx->moments.sumWeights -= used;
-        const double scale =
-            ctx->moments.divisor > 0.0 ? std::sqrt(wold / ctx->moments.divisor) : 0.0;
-        ctx->nObs = ctx->optSetup.nObsCell = g->n;
-        for (int32_t i = 0; i < n; ++i)
-            if (s[pk(i, i)] <= velix::kMachEpsWritten * 10000.0)
-                for (int32_t j = 0; j < n; ++j) s[pk(i, j)] = 0.0;
-        std::vector<double> sd(n);
-        zcovcor(n, s, sd.data());
-        for (int32_t i = 0; i < n; ++i) {
-            ctx->moments.stdDevs[i] *= scale * sd[i];
-            if (s[pk(i, i)] <= velix::kMachEpsWritten * 1000.0) s[pk(i, i)] = 0.0;
+        ctx->moments.divisor = zvardiv(ctx->options.vardefKind, g->n, 1.0, ctx->moments.sumWeights);
+        if (std::fabs(ctx->moments.divisor - wold) > velix::kMachEpsWritten)
+            xpmlog(kMsgProc, kMsgInterceptDivisor, ctx->moments.divisor);
+        const double f = ctx->moments.divisor > velix::kMachEpsWritten
+                             ? std::sqrt(wold / ctx->moments.divisor)
+                             : 0.0;
+        for (int32_t i = 0; i < m; ++i) ctx->moments.stdDevs[i] *= f;
+    }
+    double trace = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        const double sd = ctx->moments.stdDevs[i];
+        trace += ctx->options.covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
+        if (!(sd > 0.0)) {
+            const NameRecord& r = velix::detail::moment_names(ctx)[i];
+            xpmlog(kMsgProc, kMsgNoPositiveVariance, static_cast<int32_t>(r.length), r.text);
         }
     }
-
-    // 16. Checks.
-    if (!ctx->input.symatrixInput) {
-        if (ctx->moments.momentOrigin < 0) {
-            const double wold = ctx->moments.divisor;
-            ctx->moments.divisor = zvardiv(kind, g->n, 1.0, ctx->moments.sumWeights);
-            if (std::fabs(ctx->moments.divisor - wold) > velix::kMachEpsWritten)
-                xpmlog(kMsgProc, 18, ctx->moments.divisor);
-            const double f = ctx->moments.divisor > velix::kMachEpsWritten
-                                 ? std::sqrt(wold / ctx->moments.divisor)
-                                 : 0.0;
-            for (int32_t i = 0; i < m; ++i) ctx->moments.stdDevs[i] *= f;
-        }
-        double trace = 0.0;
-        for (int32_t i = 0; i < n; ++i) {
-            const double sd = ctx->moments.stdDevs[i];
-            trace += ctx->options.covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
-            if (!(sd > 0.0)) {
-                const NameRecord& r = velix::detail::moment_names(ctx)[i];
-                xpmlog(kMsgProc, 19, static_cast<int32_t>(r.length), r.text);
-            }
-        }
-        if (!(trace > 0.0)) {
-            xpmlog(kMsgProc, 20);
-            return kNoVariance;
-        }
+    if (!(trace > 0.0)) {
+        xpmlog(kMsgProc, kMsgNoVariableVaries);
+        return kNoVariance;
     }
+    return kGoOn;
+}
 
-    // 17. Covariance analysis.
-    if (ctx->options.covAnalysis)
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j)
-                s[pk(i, j)] *= ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
-
-    // 18. Printing and OUTSTAT=.
-    if (ctx->options.printEnabled) cospcor(ctx, g->partialUsed, g->kurtosisStatus, &g->list);
-    if (ctx->dataSetHandle[kRoleOutstat] != nullptr) cosfout(ctx, 1);
-
-    // 19. Ridge.
+// Adds the RIDGE= ridge, or the automatic one (ridge missing) that lifts
+// the smallest eigenvalue to kRidgeTarget in at most kRidgePasses passes.
+void apply_ridge(ProcContext* ctx) {
+    const int32_t n = ctx->nManifest;
+    double* s = ctx->momentMatrix;
     double r = ctx->options.ridgeCell;
     if (!wzmis(r)) {
         if (std::fabs(r) > kTiny) {
-            xpmlog(kMsgProc, 22, r);
+            xpmlog(kMsgProc, kMsgMomentsRidged, r);
             for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += r * s[pk(i, i)];
         }
-    } else {
-        std::vector<double> work(6 * std::max(n, 1));
-        std::vector<int16_t> index(std::max(n, 1));
-        std::copy(s, s + ctx->nMoments, ctx->momentInverse);
-        r = missing;
-        bool applied = false;
-        if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r) == 0 && r > 0.0) {
-            double inc = r;
-            for (int pass = 1; pass <= kRidgePasses; ++pass) {
-                const double t = inc * 1e-08;  // keeps a zero diagonal from staying zero
-                for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += inc * (std::fabs(s[pk(i, i)]) + t);
-                applied = true;
-                if (pass == kRidgePasses) break;
-                std::copy(s, s + ctx->nMoments, ctx->momentInverse);
-                double r2 = missing;
-                if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r2) != 0 || r2 <= 0.0) break;
-                inc = r2;
-            }
-        }
-        if (applied) xpmlog(kMsgProc, 21);
+        return;
     }
+    std::vector<double> work(6 * std::max(n, 1));
+    std::vector<int16_t> index(std::max(n, 1));
+    std::copy(s, s + ctx->nMoments, ctx->momentInverse);
+    r = host_missing_value();
+    bool applied = false;
+    if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r) == 0 &&
+        r > 0.0) {
+        double inc = r;
+        for (int pass = 1; pass <= kRidgePasses; ++pass) {
+            const double t = inc * 1e-08;  // keeps a zero diagonal from staying zero
+            for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += inc * (std::fabs(s[pk(i, i)]) + t);
+            applied = true;
+            if (pass == kRidgePasses) break;
+            std::copy(s, s + ctx->nMoments, ctx->momentInverse);
+            double r2 = host_missing_value();
+            if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r2) != 0 ||
+                r2 <= 0.0)
+                break;
+            inc = r2;
+        }
+    }
+    if (applied) xpmlog(kMsgProc, kMsgMomentsRidgedAuto);
+}
 
-    // 20. Inverse and log-determinant of the analysed matrix.
-    const uint32_t pf = ctx->options.printFlags;
-    const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
-    const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
+// Inverts the analysed matrix into momentInverse with its log-determinant;
+// a singular one leaves ULS-then-GLS/ML to ULS and ends GLS and ML with
+// kSingular.
+int32_t invert_moments(ProcContext* ctx, bool printInput, bool* invertible) {
+    const int32_t n = ctx->nManifest;
+    const double* s = ctx->momentMatrix;
     std::copy(s, s + ctx->nMoments, ctx->momentInverse);
     double logdet = 0.0;
-    const bool invertible = scaled_inverse(n, ctx->options.singular, ctx->momentInverse, &logdet);
-    ctx->moments.logDetMoments = invertible ? logdet : host_special_missing(kMissingM);
+    *invertible = scaled_inverse(n, ctx->options.singular, ctx->momentInverse, &logdet);
+    ctx->moments.logDetMoments = *invertible ? logdet : host_special_missing(kMissingM);
     if (printInput && ctx->options.printEnabled)
-        determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet", 728,
-                          ctx->moments.logDetMoments, 606);
-    if (!invertible) {
-        const int32_t method = ctx->methodGroup;
-        if (method == kMethodUlsGls || method == kMethodUlsMl) {
-            ctx->methodGroup = kMethodUls;
-            xpmlog(kMsgProc, 24);
-        } else if (method == kMethodGls || method == kMethodMl) {
-            xpmlog(kMsgProc, 25);
-            return kSingular;
-        }
+        determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet",
+                          kMsgDeterminantTitle, ctx->moments.logDetMoments, kMsgDeterminantRow);
+    if (*invertible) return kGoOn;
+    const int32_t method = ctx->methodGroup;
+    if (method == kMethodUlsGls || method == kMethodUlsMl) {
+        ctx->methodGroup = kMethodUls;
+        xpmlog(kMsgProc, kMsgSingularUlsOnly);
+    } else if (method == kMethodGls || method == kMethodMl) {
+        xpmlog(kMsgProc, kMsgSingularMethod);
+        return kSingular;
     }
+    return kGoOn;
+}
 
-    // 21. GLS weights.
-    if (ctx->methodGroup == kMethodGls || ctx->methodGroup == kMethodUlsGls) {
-        double* w = ctx->weightMatrix;
-        if (ctx->input.inwgtUsed) {
-            if (cosfiwt(ctx, 1) != 0) {
-                xpmlog(kMsgProc, 10);
-                return kInwgtNotRead;
-            }
-        } else {
-            std::copy(s, s + ctx->nMoments, w);
+// The GLS weights: the analysed matrix (or INWGT=), its variances of the
+// moments on the work file and its inverse in the weight matrix.
+int32_t gls_weights(ProcContext* ctx, bool invertible, bool printWeights) {
+    const int32_t n = ctx->nManifest;
+    const double* s = ctx->momentMatrix;
+    double* w = ctx->weightMatrix;
+    if (ctx->input.inwgtUsed) {
+        if (cosfiwt(ctx, 1) != 0) {
+            xpmlog(kMsgProc, kMsgWeightsNotFormed);
+            return kInwgtNotRead;
         }
-        if (std::fabs(ctx->options.wRidge) > kTiny) {
-            xpmlog(kMsgProc, 11, ctx->options.wRidge);
-            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->options.wRidge * w[pk(i, i)];
-        }
-        const NameRecord* names = velix::detail::moment_names(ctx);
-        if (printWeights) velix::detail::publish_matrix(ctx, "Weights", 727, w, n, n, names, names, "sc", 8);
-        ctx->moments.weightsOnFile = 1;
-        point_file(ctx->workFile3, 0);
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j) {
-                const double d = w[pk(i, i)] * w[pk(j, j)] + w[pk(i, j)] * w[pk(i, j)];
-                write_file(ctx->workFile3, &d, sizeof d);
-            }
-        // The weights themselves are kept in momentInverse's place only when
-        // they can be inverted, so no output comes from a failed factor.
-        std::vector<double> weights(w, w + ctx->nMoments);
-        bool ok;
-        double wlogdet = ctx->moments.logDetMoments;
-        if (std::fabs(ctx->options.wRidge) <= kTiny && !ctx->input.inwgtUsed && invertible) {
-            std::copy(ctx->momentInverse, ctx->momentInverse + ctx->nMoments, w);
-            ok = true;
-        } else {
-            ok = scaled_inverse(n, ctx->options.singular, w, &wlogdet);
-            if (ok && printWeights) determinant_table(ctx, "WeightsDet", 728, wlogdet, 13);
-        }
-        if (ok) {
-            if (ctx->dataSetHandle[kRoleOutwgt] != nullptr) {
-                std::vector<double> inverse(w, w + ctx->nMoments);
-                std::copy(weights.begin(), weights.end(), w);
-                cosfout(ctx, 0);
-                std::copy(inverse.begin(), inverse.end(), w);
-            }
-        } else {
-            xpmlog(kMsgProc, 12);
-            if (ctx->methodGroup == kMethodGls) {
-                xpmlog(kMsgProc, 25);
-                return kSingular;
-            }
-            // ULS then GLS: the group is analysed by ULS only; the matrix
-            // stays as formed, nothing is converted again.
-            uls_only(ctx, 24);
-        }
+    } else {
+        std::copy(s, s + ctx->nMoments, w);
     }
-
-    // 22. Inverse store.
-    if (ctx->invStoreLen > 0) {
-        const int64_t bytes = 8 * int64_t{ctx->invStoreLen};
-        ctx->invPool = xmpoolc(bytes, 1024, 4096);
-        if (ctx->invPool == nullptr) {
-            xmemmsg(bytes);
-            xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
-        }
-        ctx->moments.invStore = static_cast<double*>(
-            ctx->invPool->allocate(ctx->invPool, static_cast<size_t>(bytes), 4096));
-        if (const int32_t c = xmemdef(ctx->moments.invStore)) {
-            xmemmsg(c + 20000);
-            xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
-        }
+    if (std::fabs(ctx->options.wRidge) > kTiny) {
+        xpmlog(kMsgProc, kMsgWeightsRidged, ctx->options.wRidge);
+        for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->options.wRidge * w[pk(i, i)];
     }
+    const NameRecord* names = velix::detail::moment_names(ctx);
+    if (printWeights)
+        velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, n, n, names, names, "sc",
+                                      8);
+    ctx->moments.weightsOnFile = 1;
+    point_file(ctx->workFile3, 0);
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            const double d = w[pk(i, i)] * w[pk(j, j)] + w[pk(i, j)] * w[pk(i, j)];
+            write_file(ctx->workFile3, &d, sizeof d);
+        }
+    // The weights themselves are kept in momentInverse's place only when
+    // they can be inverted, so no output comes from a failed factor.
+    std::vector<double> weights(w, w + ctx->nMoments);
+    bool ok;
+    double wlogdet = ctx->moments.logDetMoments;
+    if (std::fabs(ctx->options.wRidge) <= kTiny && !ctx->input.inwgtUsed && invertible) {
+        std::copy(ctx->momentInverse, ctx->momentInverse + ctx->nMoments, w);
+        ok = true;
+    } else {
+        ok = scaled_inverse(n, ctx->options.singular, w, &wlogdet);
+        if (ok && printWeights)
+            determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, wlogdet,
+                              kMsgWeightsDetLabel);
+    }
+    if (ok) {
+        if (ctx->dataSetHandle[kRoleOutwgt] != nullptr) {
+            std::vector<double> inverse(w, w + ctx->nMoments);
+            std::copy(weights.begin(), weights.end(), w);
+            cosfout(ctx, 0);
+            std::copy(inverse.begin(), inverse.end(), w);
+        }
+        return kGoOn;
+    }
+    xpmlog(kMsgProc, kMsgWeightsSingular);
+    if (ctx->methodGroup == kMethodGls) {
+        xpmlog(kMsgProc, kMsgSingularMethod);
+        return kSingular;
+    }
+    // ULS then GLS: the group is analysed by ULS only; the matrix stays as
+    // formed, nothing is converted again.
+    uls_only(ctx, kMsgSingularUlsOnly);
+    return kGoOn;
+}
 
-    // 23. Start values: INEST= first, so that its values are kept.
+// Allocates the store of the (I - B) inverses, if the model has one.
+void allocate_inverse_store(ProcContext* ctx) {
+    if (ctx->invStoreLen <= 0) return;
+    const int64_t bytes = 8 * int64_t{ctx->invStoreLen};
+    ctx->invPool = xmpoolc(bytes, 1024, 4096);
+    if (ctx->invPool == nullptr) {
+        xmemmsg(bytes);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+    }
+    ctx->moments.invStore = static_cast<double*>(
+        ctx->invPool->allocate(ctx->invPool, static_cast<size_t>(bytes), 4096));
+    if (const int32_t c = xmemdef(ctx->moments.invStore)) {
+        xmemmsg(c + 20000);
+        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+    }
+}
+
+// Start values: INEST= first, so that its values are kept, then the
+// model's own for the elements still missing.
+void start_values(ProcContext* ctx) {
     cosop22(ctx, ctx->nlp);
     if (ctx->readers.equationModel) cosiset(ctx);
     bool anyMissing = false;
@@ -666,6 +704,37 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
         if (ctx->readers.equationModel) cosines(ctx);
     }
     cosinst(ctx);
+}
+
+int32_t finish_group(ProcContext* ctx, Group* g) {
+    const int32_t n = ctx->nManifest;
+    double* s = ctx->momentMatrix;
+    g->partialUsed = 0;
+    if (ctx->moments.nPartial > 0) sweep_partials(ctx, g);
+    if (!ctx->input.symatrixInput) {
+        const int32_t r = check_variances(ctx, g);
+        if (r != kGoOn) return r;
+    }
+    // Covariance analysis: the correlations back to covariances.
+    if (ctx->options.covAnalysis)
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) s[pk(i, j)] *= ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
+    if (ctx->options.printEnabled) cospcor(ctx, g->partialUsed, g->kurtosisStatus, &g->list);
+    if (ctx->dataSetHandle[kRoleOutstat] != nullptr) cosfout(ctx, 1);
+    apply_ridge(ctx);
+
+    const uint32_t pf = ctx->options.printFlags;
+    const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
+    const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
+    bool invertible = false;
+    int32_t r = invert_moments(ctx, printInput, &invertible);
+    if (r != kGoOn) return r;
+    if (ctx->methodGroup == kMethodGls || ctx->methodGroup == kMethodUlsGls) {
+        r = gls_weights(ctx, invertible, printWeights);
+        if (r != kGoOn) return r;
+    }
+    allocate_inverse_store(ctx);
+    start_values(ctx);
     return kGoOn;
 }
 
@@ -679,28 +748,16 @@ bool moments_finite(ProcContext* ctx, const double* cov) {
         for (int32_t j = 0; j <= i && finite; ++j) finite = std::isfinite(cov[pk(i, j)]);
         if (!finite) {
             const NameRecord& r = velix::detail::moment_names(ctx)[i];
-            xpmlog(kMsgProc, 27, static_cast<int32_t>(r.length), r.text);
+            xpmlog(kMsgProc, kMsgMomentsOverflow, static_cast<int32_t>(r.length), r.text);
             return false;
         }
     }
     return true;
 }
 
-int32_t run(ProcContext* ctx, Group* g) {
-    const double missing = host_missing_value();
-    const int32_t n = ctx->nManifest;
-    const int32_t m = ctx->moments.nRead;
-    const char* kind = ctx->options.vardefKind;
-    const int32_t method = ctx->methodGroup;
-    const bool wlsType = method >= kMethodWls && method <= kMethodUlsDwls;
-
-    vzfdl(missing, ctx->moments.means, 4 * (m + 1));
-    vzfdl(missing, ctx->momentMatrix, m * (m + 1) / 2);
-    const int64_t pstar = ctx->nMoments;
-    if (is_wls(ctx->methodRequested)) vzfdl(missing, ctx->weightMatrix, static_cast<int32_t>(pstar * (pstar + 1) / 2));
-    else if (is_dwls(ctx->methodRequested)) vzfdl(missing, ctx->weightMatrix, static_cast<int32_t>(pstar));
-
-    // 2. N before reading.
+// N before reading: NOBS=, or EDF= plus one for moments about the means,
+// less DFREDUCE=; missing when none is given.
+double requested_n(const ProcContext* ctx) {
     double N = ctx->options.nobsGiven;
     const int a = (ctx->moments.momentOrigin == 0 && !ctx->options.uncorrectedCov &&
                    !ctx->options.uncorrectedCorr) ||
@@ -709,59 +766,55 @@ int32_t run(ProcContext* ctx, Group* g) {
                       : 0;
     if (!wzmis(ctx->options.edfGiven)) N = ctx->options.edfGiven + a;
     if (!wzmis(ctx->options.dfReduce) && !wzmis(N)) N -= ctx->options.dfReduce;
-    double nd = N;
+    return N;
+}
 
-    // 3. Reading.
-    int32_t level;
+// Reads the moments of the group from SYMATRIX input, raw data or a moment
+// data set; *nd is the reader's N.  Returns the reader's level.
+int32_t read_moments(ProcContext* ctx, double* nd) {
+    const int32_t n = ctx->nManifest;
+    const int32_t m = ctx->moments.nRead;
+    const char* kind = ctx->options.vardefKind;
     std::vector<double> work(std::max(m, 1) + 5 * std::max(n, 1));
-    const int32_t mRead = m - (ctx->options.interceptVar ? 1 : 0);
     if (ctx->input.symatrixInput) {
-        level = cosfico(ctx);
-        nd = ctx->nObs;
-    } else if (ctx->input.rawData) {
-        level = zacorr(ctx->dataSetHandle[kRoleData], ctx->stmtList, kHostListRead, kHostListWeight,
-                       kHostListFreq, ctx->moments.momentOrigin, ctx->momentMatrix,
-                       ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
-                       &ctx->moments.divisor, &ctx->moments.sumWeights, &nd);
-    } else {
-        level = zrcorr(ctx->dataSetHandle[kRoleData], 'R', ctx->stmtList, kHostListRead,
-                       ctx->moments.momentOrigin, ctx->input.dataType, ctx->momentMatrix,
-                       ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
-                       &ctx->moments.divisor, &ctx->moments.sumWeights, &nd, ctx);
+        const int32_t level = cosfico(ctx);
+        *nd = ctx->nObs;
+        return level;
     }
-    raise_error_level(ctx, level);
-    if (level >= 5) return kReaderFailed;
+    if (ctx->input.rawData)
+        return zacorr(ctx->dataSetHandle[kRoleData], ctx->stmtList, kHostListRead, kHostListWeight,
+                      kHostListFreq, ctx->moments.momentOrigin, ctx->momentMatrix,
+                      ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
+                      &ctx->moments.divisor, &ctx->moments.sumWeights, nd);
+    return zrcorr(ctx->dataSetHandle[kRoleData], 'R', ctx->stmtList, kHostListRead,
+                  ctx->moments.momentOrigin, ctx->input.dataType, ctx->momentMatrix,
+                  ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
+                  &ctx->moments.divisor, &ctx->moments.sumWeights, nd, ctx);
+}
 
-    // 4. The reader's divisor.
-    const double w0 = ctx->moments.divisor;
-    const double sw = ctx->moments.sumWeights;
-    // The intercept's second moment about zero is (sum of weights) / W0, so
-    // its standard deviation under the reader's divisor is sqrt(SW / W0); it
-    // is sqrt(N / W0) when every weight is 1 (frequencies count in both).
-    const double scale0 = w0 > kDblMin ? std::sqrt(sw / w0) : 0.0;
-    if (wzmis(N)) {
-        N = nd;
-        if (!wzmis(ctx->options.dfReduce)) N -= ctx->options.dfReduce;
+// Places the intercept variable after the manifest ones, with mean 1 and
+// standard deviation scale0.
+void place_intercept(ProcContext* ctx, double scale0) {
+    const int32_t m = ctx->moments.nRead;
+    const int32_t mRead = m - 1;
+    const int32_t k = ctx->nVar;
+    for (int32_t i = m - 1; i > k; --i) {
+        ctx->moments.means[i] = ctx->moments.means[i - 1];
+        ctx->moments.stdDevs[i] = ctx->moments.stdDevs[i - 1];
     }
+    ctx->moments.means[k] = 1.0;
+    ctx->moments.stdDevs[k] = scale0;
+    std::vector<double> row(m);
+    for (int32_t i = 0; i < m; ++i)
+        row[i] = ctx->moments.stdDevs[i] == 0.0
+                     ? 0.0
+                     : scale0 * ctx->moments.means[i] / ctx->moments.stdDevs[i];
+    widen(ctx->momentMatrix, mRead + 1, k, row.data());
+}
 
-    // 5. Intercept variable after the manifest ones.
-    if (ctx->options.interceptVar) {
-        const int32_t k = ctx->nVar;
-        for (int32_t i = m - 1; i > k; --i) {
-            ctx->moments.means[i] = ctx->moments.means[i - 1];
-            ctx->moments.stdDevs[i] = ctx->moments.stdDevs[i - 1];
-        }
-        ctx->moments.means[k] = 1.0;
-        ctx->moments.stdDevs[k] = scale0;
-        std::vector<double> row(m);
-        for (int32_t i = 0; i < m; ++i)
-            row[i] = ctx->moments.stdDevs[i] == 0.0
-                         ? 0.0
-                         : scale0 * ctx->moments.means[i] / ctx->moments.stdDevs[i];
-        widen(ctx->momentMatrix, mRead + 1, k, row.data());
-    }
-
-    // 6. Divisors.
+// The divisor in force and those of the kurtosis and weight formulas.
+void set_divisors(ProcContext* ctx, Group* g, double N, double nd, double sw) {
+    const char* kind = ctx->options.vardefKind;
     const double df = 1.0 - ctx->moments.momentOrigin;
     ctx->moments.divisor = zvardiv(kind, N, df, sw);
     g->d0 = zvardiv(kind, N, 0.0, sw);
@@ -771,84 +824,127 @@ int32_t run(ProcContext* ctx, Group* g) {
     ctx->nObs = ctx->optSetup.nObsCell = N;
     g->n = N;
     g->nd = nd;
+}
 
-    // 7. Sample size.
+// Reports a sample too small for the model and rescales the standard
+// deviations from the reader's divisor w0 to the one in force;
+// kTooFewObservations when nothing can be analysed.
+int32_t check_sample_size(ProcContext* ctx, double N, double nd, double w0) {
+    const int32_t n = ctx->nManifest;
     if (!(N > n && ctx->moments.divisor > velix::kMachEpsWritten)) {
         if (wzmis(ctx->options.edfGiven) && wzmis(ctx->options.dfReduce))
-            xpmlog(kMsgProc, 5, N, n);
+            xpmlog(kMsgProc, kMsgTooFewObservations, N, n);
         else
-            xpmlog(kMsgProc, 6, N, n, nd, ctx->options.edfGiven, ctx->options.dfReduce);
+            xpmlog(kMsgProc, kMsgTooFewObservationsDf, N, n, nd, ctx->options.edfGiven,
+                   ctx->options.dfReduce);
         if (N < 1.0) return kTooFewObservations;
     }
-
-    // 8. Rescaling to the divisor in force.
     if (ctx->moments.divisor != w0) {
-        if (ctx->moments.divisor <= kDblMin) return kTooFewObservations;
+        if (ctx->moments.divisor <= velix::detail::kMinPos) return kTooFewObservations;
         const double f = std::sqrt(w0 / ctx->moments.divisor);
-        for (int32_t i = 0; i < m; ++i) ctx->moments.stdDevs[i] *= f;
+        for (int32_t i = 0; i < ctx->moments.nRead; ++i) ctx->moments.stdDevs[i] *= f;
     }
+    return kGoOn;
+}
 
-    // 9. Covariance work matrix (order n).
+// Constant variables among moments about zero: such a variable is an
+// intercept.  Its weighted second moment about zero is (sum of weights /
+// divisor) times its squared mean.
+void find_constant_variables(ProcContext* ctx, const double* cov, double sw) {
+    const int32_t n = ctx->nManifest;
+    const double f = ctx->moments.divisor > 0.0 ? sw / ctx->moments.divisor : 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        const double sii = cov[pk(i, i)], mean = ctx->moments.means[i];
+        if (std::fabs(sii - f * mean * mean) <= velix::kMachEpsWritten * sii && mean != 0.0) {
+            ctx->moments.momentOrigin = -(i + 1);
+            if (!(ctx->options.interceptVar && i == ctx->nVar)) {
+                const NameRecord& r = velix::detail::moment_names(ctx)[i];
+                xpmlog(kMsgProc, kMsgConstantIsIntercept, static_cast<int32_t>(r.length), r.text);
+            }
+        }
+    }
+    if (ctx->options.interceptVar) ctx->moments.momentOrigin = -(ctx->nVar + 1);
+}
+
+// The covariance matrix with divisor d0 about the means, without the
+// intercept, and its inverse in cov (g->inverse when it exists).
+void invert_covariance(ProcContext* ctx, Group* g, double* cov, double sw) {
+    const int32_t n = ctx->nManifest;
+    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
+    const double f =
+        ctx->moments.divisor != g->d0 && g->d0 > 0.0 ? ctx->moments.divisor / g->d0 : 1.0;
+    // Moments about zero with divisor d0 less (SW / d0) m_i m_j are the
+    // weighted cross-products about the means over d0.
+    const double meanFactor = g->d0 > 0.0 ? sw / g->d0 : 1.0;
+    std::vector<double> c;
+    for (int32_t i = 0; i < n; ++i) {
+        if (i == intercept) continue;
+        for (int32_t j = 0; j <= i; ++j) {
+            if (j == intercept) continue;
+            double v = cov[pk(i, j)] * f;
+            if (ctx->moments.momentOrigin != 0)
+                v -= meanFactor * ctx->moments.means[i] * ctx->moments.means[j];
+            c.push_back(v);
+        }
+    }
+    const int32_t order = n - (intercept >= 0 ? 1 : 0);
+    double ld = 0.0;
+    g->inverse = scaled_inverse(order, ctx->options.singular, c.data(), &ld);
+    if (g->inverse) {
+        std::copy(c.begin(), c.end(), cov);
+    } else if (ctx->input.rawData) {
+        xpmlog(kMsgProc, kMsgCovNotPositiveDefinite);
+    }
+}
+
+int32_t run(ProcContext* ctx, Group* g) {
+    const double missing = host_missing_value();
+    const int32_t n = ctx->nManifest;
+    const int32_t m = ctx->moments.nRead;
+    const int32_t method = ctx->methodGroup;
+    const bool wlsType = method >= kMethodWls && method <= kMethodUlsDwls;
+
+    vzfdl(missing, ctx->moments.means, 4 * (m + 1));
+    vzfdl(missing, ctx->momentMatrix, m * (m + 1) / 2);
+    const int64_t pstar = ctx->nMoments;
+    if (is_wls(ctx->methodRequested)) vzfdl(missing, ctx->weightMatrix, static_cast<int32_t>(pstar * (pstar + 1) / 2));
+    else if (is_dwls(ctx->methodRequested)) vzfdl(missing, ctx->weightMatrix, static_cast<int32_t>(pstar));
+
+    double N = requested_n(ctx);
+    double nd = N;
+    const int32_t level = read_moments(ctx, &nd);
+    raise_error_level(ctx, level);
+    if (level >= 5) return kReaderFailed;
+
+    // The reader's divisor.
+    const double w0 = ctx->moments.divisor;
+    const double sw = ctx->moments.sumWeights;
+    // The intercept's second moment about zero is (sum of weights) / W0, so
+    // its standard deviation under the reader's divisor is sqrt(SW / W0); it
+    // is sqrt(N / W0) when every weight is 1 (frequencies count in both).
+    const double scale0 = w0 > velix::detail::kMinPos ? std::sqrt(sw / w0) : 0.0;
+    if (wzmis(N)) {
+        N = nd;
+        if (!wzmis(ctx->options.dfReduce)) N -= ctx->options.dfReduce;
+    }
+    if (ctx->options.interceptVar) place_intercept(ctx, scale0);
+    set_divisors(ctx, g, N, nd, sw);
+    const int32_t sized = check_sample_size(ctx, N, nd, w0);
+    if (sized != kGoOn) return sized;
+
+    // The covariance work matrix (order n).
     double* cov = ctx->momentInverse;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
-            cov[pk(i, j)] = ctx->input.symatrixInput
-                                ? ctx->momentMatrix[pk(i, j)]
-                                : ctx->momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] *
-                                      ctx->moments.stdDevs[j];
-
+            cov[pk(i, j)] = ctx->input.symatrixInput ? ctx->momentMatrix[pk(i, j)]
+                                                     : ctx->momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] *
+                                                           ctx->moments.stdDevs[j];
     if (!moments_finite(ctx, cov)) return kNotFinite;
+    if (!ctx->input.symatrixInput && ctx->moments.momentOrigin != 0) find_constant_variables(ctx, cov, sw);
+    vzfdl(missing, ctx->moments.kurtosisCells, kKurtCellCount);
 
-    // 10. Constant variables among moments about zero: such a variable is an
-    // intercept.  Its weighted second moment about zero is (sum of weights /
-    // divisor) times its squared mean.
-    if (!ctx->input.symatrixInput && ctx->moments.momentOrigin != 0) {
-        const double f = ctx->moments.divisor > 0.0 ? sw / ctx->moments.divisor : 0.0;
-        for (int32_t i = 0; i < n; ++i) {
-            const double sii = cov[pk(i, i)], mean = ctx->moments.means[i];
-            if (std::fabs(sii - f * mean * mean) <= velix::kMachEpsWritten * sii && mean != 0.0) {
-                ctx->moments.momentOrigin = -(i + 1);
-                if (!(ctx->options.interceptVar && i == ctx->nVar)) {
-                    const NameRecord& r = velix::detail::moment_names(ctx)[i];
-                    xpmlog(kMsgProc, 7, static_cast<int32_t>(r.length), r.text);
-                }
-            }
-        }
-        if (ctx->options.interceptVar) ctx->moments.momentOrigin = -(ctx->nVar + 1);
-    }
-
-    // 11.
-    vzfdl(missing, ctx->moments.kurtosisCells, 8);
-
-    // 12. Covariance with divisor N and its inverse.
     const bool outstat = ctx->dataSetHandle[kRoleOutstat] != nullptr;
-    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
-    if (wlsType || ctx->options.kurtosisWanted || outstat) {
-        const double f =
-            ctx->moments.divisor != g->d0 && g->d0 > 0.0 ? ctx->moments.divisor / g->d0 : 1.0;
-        // Moments about zero with divisor d0 less (SW / d0) m_i m_j are the
-        // weighted cross-products about the means over d0.
-        const double meanFactor = g->d0 > 0.0 ? sw / g->d0 : 1.0;
-        std::vector<double> c;
-        for (int32_t i = 0; i < n; ++i) {
-            if (i == intercept) continue;
-            for (int32_t j = 0; j <= i; ++j) {
-                if (j == intercept) continue;
-                double v = cov[pk(i, j)] * f;
-                if (ctx->moments.momentOrigin != 0)
-                    v -= meanFactor * ctx->moments.means[i] * ctx->moments.means[j];
-                c.push_back(v);
-            }
-        }
-        const int32_t order = n - (intercept >= 0 ? 1 : 0);
-        double ld = 0.0;
-        g->inverse = scaled_inverse(order, ctx->options.singular, c.data(), &ld);
-        if (g->inverse) {
-            std::copy(c.begin(), c.end(), cov);
-        } else if (ctx->input.rawData) {
-            xpmlog(kMsgProc, 8);
-        }
-    }
+    if (wlsType || ctx->options.kurtosisWanted || outstat) invert_covariance(ctx, g, cov, sw);
     const double* inverse = g->inverse ? ctx->momentInverse : nullptr;
     std::vector<double> inverseCopy;
     if (inverse != nullptr) {
@@ -856,20 +952,18 @@ int32_t run(ProcContext* ctx, Group* g) {
         inverse = inverseCopy.data();
     }
 
-    // 13. WLS-type weights.
     bool kurtosisDone = false;
     if (wlsType) {
         const int32_t r = wls_weights(ctx, g, inverse);
         if (r >= 0) return r;
         kurtosisDone = !ctx->input.inwgtUsed && (ctx->methodGroup == method);
     }
-
-    // 14. Kurtosis (raw data).
+    // Kurtosis of raw data.
     if (ctx->input.rawData && (ctx->options.kurtosisWanted || outstat)) {
         int32_t lv = 0;
         if (!kurtosisDone) lv = coskurt(ctx, 1, 5, 6, inverse, &g->list);
         if (lv >= 5 || lv < 0) {
-            xpmlog(kMsgProc, 16);
+            xpmlog(kMsgProc, kMsgKurtosisNotComputed);
             ctx->options.kurtosisWanted = 0;
         } else {
             g->kurtosisStatus =
@@ -906,7 +1000,7 @@ int32_t coscorr(ProcContext* ctx) {
     const int32_t result = run(ctx, &g);
 
     // 24. Exit.  Too few observations was only a note so far.
-    if (result == kTooFewObservations) xpmlog(kMsgProc, 14, ctx->nObs);
+    if (result == kTooFewObservations) xpmlog(kMsgProc, kMsgTooFewForAnalysis, ctx->nObs);
     if (result != 0) raise_error_level(ctx, kLevelNoMoments);
     zmsgsav(0, 0, nullptr, 0);
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);

@@ -53,6 +53,20 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* stmtList, i
                double* work, const char* vardefKind, double* divisor, double* sumWeights,
                double* nObs, const ProcContext* ctx);
 
+// The cells of ctx->moments.kurtosisCells: the multivariate kurtosis
+// measures of the raw data (missing where they cannot be formed).
+enum KurtosisCell : int32_t {
+    kKurtMardia = 0,          // Mardia's multivariate kurtosis (first the sum it is formed from)
+    kKurtMardiaKappa = 1,     // Mardia based kappa: Mardia over p(p+2)
+    kKurtRelativeMulti = 2,   // relative multivariate kurtosis: (Mardia + p(p+2)) / p(p+2)
+    kKurtNormalized = 3,      // normalized multivariate kurtosis: Mardia over its standard error
+    kKurtMeanScaled = 4,      // mean scaled univariate kurtosis
+    kKurtAdjustedScaled = 5,  // adjusted mean scaled univariate kurtosis
+    kKurtFourthRatio = 6,     // mean ratio of the fourth moments to their normal values, less 1
+    kKurtFourthMoments = 7,   // ratio of the fourth moments to their normal values, less 1
+    kKurtCellCount = 8
+};
+
 // The five largest kurtosis contributions, in descending order; an
 // observation number of 0 ends a shorter list.
 struct KurtosisList {

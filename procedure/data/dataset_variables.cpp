@@ -15,6 +15,7 @@
 #include "procedure/data/data.h"
 #include "velix/codes.h"
 #include "velix/host_dataset.h"
+#include "velix/messages.h"
 #include "velix/statements.h"
 
 namespace {
@@ -162,7 +163,8 @@ void set_type_and_label(HostDataSet* out, const char* type) {
     std::memcpy(t, type, std::strlen(type));
     xoinfo(out, kInfoSetType, t);
     DataSetLabel label;
-    label.length = static_cast<int16_t>(std::max(0, xpmstr(label.text, -1 - 40, kMsgProc, 409)));
+    label.length =
+        static_cast<int16_t>(std::max(0, xpmstr(label.text, -1 - 40, kMsgProc, kMsgOutputLabel)));
     xoinfo(out, kInfoSetLabel, &label);
 }
 
@@ -276,7 +278,7 @@ void cosfop2(ProcContext* ctx) {
         // a matrix over the variables would be silently misread: refused.
         int16_t pairNames = 0;
         if (!wls && xvfind(ctx->dataSetHandle[kRoleInwgt], "_NAM2_", 6, &pairNames, 0) == 0) {
-            xpmlog(kMsgProc, 415);
+            xpmlog(kMsgProc, kMsgInwgtPairWeights);
             raise_error_level(ctx, kLevelBadVariables);
             exit_above_999(ctx);
         }

@@ -13,11 +13,11 @@
 #include "procedure/data/data.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 #include "velix/types.h"
 
 namespace {
 
-constexpr int32_t kLabelLogDet = 601;  // message of the Label2 column
 // Host code of the special missing value ".M" (0 ".", 1 "._", 2 ".A").
 constexpr int kMissingKindM = 2 + ('M' - 'A');
 // log(DBL_MAX): a larger log-determinant has no double determinant.
@@ -69,7 +69,7 @@ void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double l
     HostText* title = kyrmsg(kMsgProc, titleNumber);
     if (kyr_failed(kyr_table_create(ctx->kyrManager, tableName, title, &table))) return;
     HostText* label1 = kyrmsg(kMsgProc, rowLabelNumber);
-    HostText* label2 = kyrmsg(kMsgProc, kLabelLogDet);
+    HostText* label2 = kyrmsg(kMsgProc, kMsgLogDetLabel);
     double logCell = logDet;
     const KyrArg charWidth[] = {kyr_int(kAttrWidth, charLen)};
     if (kyr_failed(kyr_table_column(table, 66, "Label1", &label1))) return;

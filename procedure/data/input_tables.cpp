@@ -14,6 +14,7 @@
 #include "procedure/data/data.h"
 #include "procedure/proc_options.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/statements.h"
 
@@ -101,153 +102,181 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
 
 }  // namespace velix::detail
 
+namespace {
+
+// The title line naming the estimation method.
+bool method_title(ProcContext* ctx) {
+    int32_t number = kMsgPatternTitle + (ctx->methodRequested - kMethodNone);
+    if (ctx->options.covAnalysis && !ctx->input.inwgtUsed && ctx->methodRequested == kMethodWls)
+        number = 296;
+    if (ctx->options.covAnalysis && !ctx->input.inwgtUsed &&
+        ctx->methodRequested == kMethodUlsWls)
+        number = 297;
+    char method[81];
+    xpmstr(method, -1 - 80, kMsgProc, number);
+    KyrArg args[] = {KyrArg{}, kyr_int(kAttrTitleKind, 2), kyr_int(kAttrParent, -1),
+                     kyr_text(kAttrText, kyrmsgs(kMsgProc, kMsgMethodTitle, method))};
+    args[0].type = kKyrCounted;
+    return !kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 4, args));
+}
+
+// "GenModInfo": the observations, variables, moments and parameters.
+bool model_information(ProcContext* ctx, int32_t partialUsed, int32_t n) {
+    InputFactoid info(ctx, "GenModInfo", kMsgModelInfoTable);
+    // The observations behind the divisor: N before the partial variables
+    // took their degrees of freedom, for every divisor kind.
+    const bool dfKind = std::memcmp(ctx->options.vardefKind, kVardefDefault, 8) == 0;
+    info.count(kMsgObservationsLabel, ctx->nObs + (dfKind ? partialUsed : 0));
+    info.count(kMsgManifestLabel, n);
+    if (ctx->moments.nPartial > 0) info.count(kMsgPartialLabel, ctx->moments.nPartial);
+    info.count(kMsgMomentsLabel, ctx->nMoments);
+    info.count(kMsgTermsLabel, ctx->nTerms, true);
+    info.count(kMsgMatricesLabel, ctx->nMatrices, true);
+    if (ctx->moments.nPartial > 0) info.count(kMsgPartialObservationsLabel, ctx->nObs, true);
+    info.count(kMsgFreeParametersLabel, ctx->nParmFree, true);
+    return info.end();
+}
+
+// "SimpleStatistics": means, standard deviations and, with KURTOSIS, the
+// univariate skewness and kurtosis of the variables.
+bool simple_statistics(ProcContext* ctx) {
+    const int32_t nStat = ctx->moments.nRead;
+    HostObject* table = nullptr;
+    HostText* title = kyrmsg(kMsgProc, kMsgSimpleStatistics);
+    if (kyr_failed(kyr_table_create(ctx->kyrManager, "SimpleStatistics", title, &table)))
+        return false;
+    int32_t width = 2;
+    for (int32_t i = 0; i < nStat; ++i) width = std::max<int32_t>(width, statistic_name(ctx, i).length);
+    char nameCell[33] = {};
+    double mean = 0, sd = 0, skew = 0, kurt = 0;
+    auto column = [&](int32_t kind, const char* name, void* cell, int32_t w) {
+        const KyrArg extra[] = {kyr_int(kAttrWidth, w)};
+        return !kyr_failed(kyr_table_column(table, kind, name, cell, extra, w > 0 ? 1 : 0));
+    };
+    if (!column(20, "Variable", nameCell, width) || !column(5, "Mean", &mean, 0) ||
+        !column(5, "StD", &sd, 0))
+        return false;
+    if (ctx->options.kurtosisWanted &&
+        (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
+        return false;
+    {
+        KyrArg args[] = {kyr_counted(kAttrVariableName, "title", 5),
+                         kyr_text(kAttrValue, kyrmsg(kMsgProc, ctx->moments.momentOrigin != 0
+                                                                   ? kMsgMomentsAboutZeroTitle
+                                                                   : kMsgMeansStdDevsTitle))};
+        if (kyr_failed(wobmth(table, nullptr, kKyrMethodDynamicVariable, 2, args))) return false;
+    }
+    if (kyr_failed(kyr_table_end_columns(table))) return false;
+    HostObject* output = nullptr;
+    const char* path = "Tesk.Velix.SimpleStatistics";
+    if (kyr_failed(kyr_table_bind(ctx->kyrManager, table, path, &output))) return false;
+    ctx->kyrTable = output;
+    for (int32_t i = 0; i < nStat; ++i) {
+        const NameRecord r = statistic_name(ctx, i);
+        std::memset(nameCell, ' ', 32);
+        std::memcpy(nameCell, r.text, static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32)));
+        mean = ctx->moments.means[i];
+        sd = ctx->moments.stdDevs[i];
+        skew = ctx->moments.skewness[i];
+        kurt = ctx->moments.uniKurtosis[i];
+        if (kyr_failed(kyr_table_add_row(table))) return false;
+    }
+    if (kyr_failed(kyr_table_end_rows(table))) return false;
+    return !kyr_failed(kyr_table_deliver(ctx->kyrManager, output));
+}
+
+// "Kurtosis" with its notes and "ContKurtosis", the observations that
+// contribute most.
+bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisList* list,
+                     bool dropIntercept) {
+    for (int32_t i = 0; i < ctx->nVar; ++i) {
+        if (!wzmis(ctx->moments.uniKurtosis[i])) continue;
+        const NameRecord r = statistic_name(ctx, i);
+        if (!note_text(ctx, kyrmsgs(kMsgProc, kMsgNoKurtosis, static_cast<int32_t>(r.length), r.text))) return false;
+    }
+    const double* cells = ctx->moments.kurtosisCells;
+    InputFactoid kt(ctx, "Kurtosis", kMsgSimpleStatistics);
+    kt.value(kMsgMardiaLabel, cells[kKurtMardia]);
+    kt.value(kMsgRelativeMultiLabel, cells[kKurtRelativeMulti]);
+    kt.value(kMsgNormalizedMultiLabel, cells[kKurtNormalized]);
+    kt.value(kMsgKappaLabel, cells[kKurtMardiaKappa]);
+    kt.value(kMsgMeanScaledLabel, cells[kKurtMeanScaled]);
+    kt.value(kMsgAdjustedScaledLabel, cells[kKurtAdjustedScaled]);
+    if (!wzmis(cells[kKurtFourthRatio]) && !wzmis(cells[kKurtFourthMoments])) {
+        kt.value(kMsgFourthRatioLabel, cells[kKurtFourthRatio]);
+        kt.value(kMsgFourthMomentsLabel, cells[kKurtFourthMoments]);
+    }
+    if (!kt.end()) return false;
+    const int32_t p = ctx->nVar - (dropIntercept ? 1 : 0);
+    const double b = -2.0 / (p + 2);
+    if (!wzmis(cells[kKurtMardiaKappa]) && cells[kKurtMardiaKappa] < b &&
+        !note_text(ctx, kyrmsgs(kMsgProc, kMsgPlatykurtic, b)))
+        return false;
+    if (!wzmis(cells[kKurtMeanScaled]) && cells[kKurtMeanScaled] < b &&
+        !note_text(ctx, kyrmsgs(kMsgProc, kMsgLowUnivariateKurtosis, b)))
+        return false;
+
+    if (kurtosisStatus > 0) {
+        std::vector<char> labels(static_cast<size_t>(kurtosisStatus) * 8, ' ');
+        for (int32_t k = 0; k < kurtosisStatus; ++k) {
+            char digits[12];
+            const int32_t len = wzcichr(list->observation[k], digits);
+            std::memcpy(&labels[static_cast<size_t>(k) * 8], digits, static_cast<size_t>(std::min(len, 8)));
+        }
+        MatrixTable m;
+        m.templatePath = kyrtxts("Tesk.Velix.%s", -1, "ContKurtosis");
+        m.name = kyrtxt("ContKurtosis", 12);
+        m.title = kyrmsg(kMsgProc, kMsgKurtosisContributions);
+        m.values = list->contribution;
+        m.rows = kurtosisStatus;
+        m.columns = 1;
+        m.rowNames = labels.data();
+        m.rowNameWidth = 8;
+        m.storage = "c";  // a one-column matrix is stored by columns
+        m.labelStyle = 9;
+        m.pieceStyle = 98;
+        if (kyr_publish_matrix(ctx->kyrManager, m) < 0) return false;
+    }
+    return true;
+}
+
+// The input matrix, without the intercept of the moments about zero.
+void input_matrix(ProcContext* ctx, int32_t intercept, bool dropIntercept, int32_t n) {
+    const char* name = ctx->input.symatrixInput   ? "InSymmetric"
+                       : ctx->options.covAnalysis ? "InCov"
+                                                  : "InCorr";
+    const int32_t title = ctx->input.symatrixInput ? 724 : ctx->options.covAnalysis ? 726 : 725;
+    const std::vector<double> m =
+        without(ctx->momentMatrix, ctx->nManifest, dropIntercept ? intercept : -1);
+    std::vector<NameRecord> labels;
+    const NameRecord* names = velix::detail::moment_names(ctx);
+    for (int32_t i = 0; i < ctx->nManifest; ++i)
+        if (!(dropIntercept && i == intercept)) labels.push_back(names[i]);
+    const int32_t style = !ctx->options.covAnalysis && !ctx->input.symatrixInput ? 7 : 0;
+    velix::detail::publish_matrix(ctx, name, title, m.data(), n, n, labels.data(), labels.data(), "sc",
+                                  style);
+}
+
+}  // namespace
+
 void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, const KurtosisList* list) {
     const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
     int32_t n = ctx->nManifest;
     const bool dropIntercept = intercept >= 0 && intercept < ctx->nVar;
     if (dropIntercept) --n;
-    const int32_t nStat = ctx->moments.nRead;
     const uint32_t pf = ctx->options.printFlags;
     // PSUMMARY alone leaves the statistics out; PALL and PRINT keep them.
     const bool printSimple = (pf & kPrintPsummary) == 0 || (pf & (kPrintPall | kPrintPrint)) != 0;
     // PCORR and the print levels PALL and PRINT print the input matrix.
     const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
 
-    // Title line naming the method.
-    {
-        int32_t number = 285 + ctx->methodRequested;
-        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed && ctx->methodRequested == kMethodWls)
-            number = 296;
-        if (ctx->options.covAnalysis && !ctx->input.inwgtUsed &&
-            ctx->methodRequested == kMethodUlsWls)
-            number = 297;
-        char method[81];
-        xpmstr(method, -1 - 80, kMsgProc, number);
-        KyrArg args[] = {KyrArg{}, kyr_int(kAttrTitleKind, 2), kyr_int(kAttrParent, -1),
-                         kyr_text(kAttrText, kyrmsgs(kMsgProc, 77, method))};
-        args[0].type = kKyrCounted;
-        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 4, args))) return;
-    }
-
+    if (!method_title(ctx)) return;
     if (printSimple) {
         if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
-        InputFactoid info(ctx, "GenModInfo", 731);
-        // The observations behind the divisor: N before the partial variables
-        // took their degrees of freedom, for every divisor kind.
-        const bool dfKind = std::memcmp(ctx->options.vardefKind, kVardefDefault, 8) == 0;
-        info.count(300, ctx->nObs + (dfKind ? partialUsed : 0));
-        info.count(301, n);
-        if (ctx->moments.nPartial > 0) info.count(302, ctx->moments.nPartial);
-        info.count(303, ctx->nMoments);
-        info.count(304, ctx->nTerms, true);
-        info.count(305, ctx->nMatrices, true);
-        if (ctx->moments.nPartial > 0) info.count(306, ctx->nObs, true);
-        info.count(307, ctx->nParmFree, true);
-        if (!info.end()) return;
-
-        // SimpleStatistics.
-        HostObject* table = nullptr;
-        HostText* title = kyrmsg(kMsgProc, 721);
-        if (kyr_failed(kyr_table_create(ctx->kyrManager, "SimpleStatistics", title, &table)))
-            return;
-        int32_t width = 2;
-        for (int32_t i = 0; i < nStat; ++i) width = std::max<int32_t>(width, statistic_name(ctx, i).length);
-        char nameCell[33] = {};
-        double mean = 0, sd = 0, skew = 0, kurt = 0;
-        auto column = [&](int32_t kind, const char* name, void* cell, int32_t w) {
-            const KyrArg extra[] = {kyr_int(kAttrWidth, w)};
-            return !kyr_failed(kyr_table_column(table, kind, name, cell, extra, w > 0 ? 1 : 0));
-        };
-        if (!column(20, "Variable", nameCell, width) || !column(5, "Mean", &mean, 0) ||
-            !column(5, "StD", &sd, 0))
-            return;
+        if (!model_information(ctx, partialUsed, n) || !simple_statistics(ctx)) return;
         if (ctx->options.kurtosisWanted &&
-            (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
+            !kurtosis_tables(ctx, kurtosisStatus, list, dropIntercept))
             return;
-        {
-            KyrArg args[] = {
-                kyr_counted(kAttrVariableName, "title", 5),
-                kyr_text(kAttrValue, kyrmsg(kMsgProc, ctx->moments.momentOrigin != 0 ? 309 : 311))};
-            if (kyr_failed(wobmth(table, nullptr, kKyrMethodDynamicVariable, 2, args))) return;
-        }
-        if (kyr_failed(kyr_table_end_columns(table))) return;
-        HostObject* output = nullptr;
-        const char* path = "Tesk.Velix.SimpleStatistics";
-        if (kyr_failed(kyr_table_bind(ctx->kyrManager, table, path, &output))) return;
-        ctx->kyrTable = output;
-        for (int32_t i = 0; i < nStat; ++i) {
-            const NameRecord r = statistic_name(ctx, i);
-            std::memset(nameCell, ' ', 32);
-            std::memcpy(nameCell, r.text, static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32)));
-            mean = ctx->moments.means[i];
-            sd = ctx->moments.stdDevs[i];
-            skew = ctx->moments.skewness[i];
-            kurt = ctx->moments.uniKurtosis[i];
-            if (kyr_failed(kyr_table_add_row(table))) return;
-        }
-        if (kyr_failed(kyr_table_end_rows(table))) return;
-        if (kyr_failed(kyr_table_deliver(ctx->kyrManager, output))) return;
-
-        if (ctx->options.kurtosisWanted) {
-            for (int32_t i = 0; i < ctx->nVar; ++i) {
-                if (!wzmis(ctx->moments.uniKurtosis[i])) continue;
-                const NameRecord r = statistic_name(ctx, i);
-                if (!note_text(ctx, kyrmsgs(kMsgProc, 312, static_cast<int32_t>(r.length), r.text))) return;
-            }
-            const double* cells = ctx->moments.kurtosisCells;
-            InputFactoid kt(ctx, "Kurtosis", 721);
-            kt.value(313, cells[0]);
-            kt.value(510, cells[2]);
-            kt.value(511, cells[3]);
-            kt.value(512, cells[1]);
-            kt.value(314, cells[4]);
-            kt.value(513, cells[5]);
-            if (!wzmis(cells[6]) && !wzmis(cells[7])) {
-                kt.value(315, cells[6]);
-                kt.value(514, cells[7]);
-            }
-            if (!kt.end()) return;
-            const int32_t p = ctx->nVar - (dropIntercept ? 1 : 0);
-            const double b = -2.0 / (p + 2);
-            if (!wzmis(cells[1]) && cells[1] < b && !note_text(ctx, kyrmsgs(kMsgProc, 316, b))) return;
-            if (!wzmis(cells[4]) && cells[4] < b && !note_text(ctx, kyrmsgs(kMsgProc, 317, b))) return;
-
-            if (kurtosisStatus > 0) {
-                std::vector<char> labels(static_cast<size_t>(kurtosisStatus) * 8, ' ');
-                for (int32_t k = 0; k < kurtosisStatus; ++k) {
-                    char digits[12];
-                    const int32_t len = wzcichr(list->observation[k], digits);
-                    std::memcpy(&labels[static_cast<size_t>(k) * 8], digits, static_cast<size_t>(std::min(len, 8)));
-                }
-                MatrixTable m;
-                m.templatePath = kyrtxts("Tesk.Velix.%s", -1, "ContKurtosis");
-                m.name = kyrtxt("ContKurtosis", 12);
-                m.title = kyrmsg(kMsgProc, 723);
-                m.values = list->contribution;
-                m.rows = kurtosisStatus;
-                m.columns = 1;
-                m.rowNames = labels.data();
-                m.rowNameWidth = 8;
-                m.storage = "c";  // a one-column matrix is stored by columns
-                m.labelStyle = 9;
-                m.pieceStyle = 98;
-                if (kyr_publish_matrix(ctx->kyrManager, m) < 0) return;
-            }
-        }
     }
-
-    if (printInput) {
-        const char* name = ctx->input.symatrixInput   ? "InSymmetric"
-                           : ctx->options.covAnalysis ? "InCov"
-                                                      : "InCorr";
-        const int32_t title = ctx->input.symatrixInput ? 724 : ctx->options.covAnalysis ? 726 : 725;
-        const std::vector<double> m = without(ctx->momentMatrix, ctx->nManifest, dropIntercept ? intercept : -1);
-        std::vector<NameRecord> labels;
-        const NameRecord* names = velix::detail::moment_names(ctx);
-        for (int32_t i = 0; i < ctx->nManifest; ++i)
-            if (!(dropIntercept && i == intercept)) labels.push_back(names[i]);
-        const int32_t style = !ctx->options.covAnalysis && !ctx->input.symatrixInput ? 7 : 0;
-        velix::detail::publish_matrix(ctx, name, title, m.data(), n, n, labels.data(), labels.data(), "sc",
-                                      style);
-    }
+    if (printInput) input_matrix(ctx, intercept, dropIntercept, n);
 }

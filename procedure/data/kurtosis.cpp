@@ -19,12 +19,13 @@
 #include "procedure/data/observations.h"
 #include "procedure/proc_options.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 
 namespace {
 
 // Square root of the smallest normal double: sums of squares at or below
 // it are treated as zero.
-constexpr double kTiny = 1.491668147e-154;
+constexpr double kTiny = velix::kSqrtDblMinWritten;
 
 }  // namespace
 
@@ -32,7 +33,7 @@ namespace velix::detail {
 
 void kurtosis_reset(ProcContext* ctx, const double* inverse, KurtosisList* list) {
     const int32_t nv = ctx->nVar;
-    if (inverse != nullptr) ctx->moments.kurtosisCells[0] = 0.0;
+    if (inverse != nullptr) ctx->moments.kurtosisCells[kKurtMardia] = 0.0;
     *list = KurtosisList{};
     std::fill(ctx->moments.skewness, ctx->moments.skewness + nv, 0.0);
     std::fill(ctx->moments.uniKurtosis, ctx->moments.uniKurtosis + nv, 0.0);
@@ -42,7 +43,7 @@ int32_t kurtosis_numbering(ProcContext* ctx, int32_t* numbered) {
     *numbered = 0;
     xoinfo(ctx->dataSetHandle[kRoleData], kInfoObsNumbers, numbered);
     if (!ctx->options.kurtosisWanted || *numbered != 0) return 0;
-    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, 39), 'l');
+    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, kMsgKurtosisNumbered), 'l');
     if (rc < 0) xprrlog(0, rc);
     return rc;
 }
@@ -59,7 +60,7 @@ void kurtosis_add(ProcContext* ctx, const double* d, double w, const double* inv
     const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
     const double q = mardia_term(d, nv, intercept, inverse);
     const double c = w * q * q;
-    ctx->moments.kurtosisCells[0] += c;
+    ctx->moments.kurtosisCells[kKurtMardia] += c;
     enter_contribution(list, c, observation, w);
 }
 
@@ -155,17 +156,17 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
     int32_t status = 0;
     if (haveInverse && p > 0) {
         const double mm = static_cast<double>(p) * (p + 2);
-        const double mardia = ctx->moments.kurtosisCells[0] * perCount / d0 - mm;
-        ctx->moments.kurtosisCells[0] = mardia;
-        ctx->moments.kurtosisCells[1] = mardia / mm;
-        ctx->moments.kurtosisCells[2] = (mardia + mm) / mm;
+        const double mardia = ctx->moments.kurtosisCells[kKurtMardia] * perCount / d0 - mm;
+        ctx->moments.kurtosisCells[kKurtMardia] = mardia;
+        ctx->moments.kurtosisCells[kKurtMardiaKappa] = mardia / mm;
+        ctx->moments.kurtosisCells[kKurtRelativeMulti] = (mardia + mm) / mm;
         if (ctx->nObs > 0.0) {
             const double sigma = std::sqrt(8.0 * mm / d0);
             for (int k = 0; k < 5 && list->observation[k] != 0; ++k) {
                 list->contribution[k] = (list->contribution[k] * perCount - mm) / sigma;
                 ++status;
             }
-            ctx->moments.kurtosisCells[3] = mardia / sigma;
+            ctx->moments.kurtosisCells[kKurtNormalized] = mardia / sigma;
         }
     }
 
@@ -180,8 +181,8 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
         sum += k;
         adjusted += std::max(k, bound);
     }
-    ctx->moments.kurtosisCells[4] = complete ? sum / (3.0 * p) : missing;
-    ctx->moments.kurtosisCells[5] = complete ? adjusted / (3.0 * p) : missing;
+    ctx->moments.kurtosisCells[kKurtMeanScaled] = complete ? sum / (3.0 * p) : missing;
+    ctx->moments.kurtosisCells[kKurtAdjustedScaled] = complete ? adjusted / (3.0 * p) : missing;
     return status;
 }
 

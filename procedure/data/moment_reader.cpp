@@ -25,6 +25,7 @@
 #include "numerics/covcorr.h"
 #include "procedure/data/data.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 namespace {
@@ -83,276 +84,315 @@ struct GroupRows {
     std::vector<std::string> typesSeen;
 };
 
-}  // namespace
-
-int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*/, int32_t /*listEntry*/,
-               int32_t origin, const char* type, double* matrix, double* means, double* stdDevs, double* /*work*/,
-               const char* vardefKind, double* divisor, double* sumWeights, double* nObs, const ProcContext* ctx) {
-    const int32_t n = ctx->nVar;
-    const double missing = host_missing_value();
-    int32_t level = 0;
-    const std::string dataType = upper(field(type, 8));
-
-    // 1. Special variables.
+// The cells one observation is read into, bound once for the whole group.
+struct RowCells {
+    HostBinding* b = nullptr;
     int16_t typeVar = 0, nameVar = 0;
+    char typeCell[8];
+    char nameCell[32];
+    std::vector<double> row;
+};
+
+// Finds _TYPE_, _NAME_ and, for SSCP data, the intercept variable;
+// kLevelBadVariables when one has the wrong type.
+int32_t find_special_variables(HostDataSet* data, bool sscp, RowCells* rc, int16_t* interceptVar) {
     const HostVariableDescriptor* d = nullptr;
-    if (xvfind(data, "_TYPE_", 6, &typeVar, 0) != 0) xpmlog(kMsgReader, 9);
-    if (xvfind(data, "_NAME_", 6, &nameVar, 0) != 0) xpmlog(kMsgReader, 10);
-    if ((typeVar && xvname(data, typeVar, &d) == 0 && d->type != kVarCharacter) ||
-        (nameVar && xvname(data, nameVar, &d) == 0 && d->type != kVarCharacter)) {
-        xpmlog(kMsgReader, 33);
+    if (xvfind(data, "_TYPE_", 6, &rc->typeVar, 0) != 0)
+        xpmlog(kMsgReader, kMsgReaderNoTypeVariable);
+    if (xvfind(data, "_NAME_", 6, &rc->nameVar, 0) != 0)
+        xpmlog(kMsgReader, kMsgReaderNoNameVariable);
+    if ((rc->typeVar && xvname(data, rc->typeVar, &d) == 0 && d->type != kVarCharacter) ||
+        (rc->nameVar && xvname(data, rc->nameVar, &d) == 0 && d->type != kVarCharacter)) {
+        xpmlog(kMsgReader, kMsgReaderSpecialNotCharacter);
         return kLevelBadVariables;
     }
-    std::string rowType = dataType == "EST" ? "COV" : dataType == "FACTOR" ? "CORR" : dataType;
-    size_t compareLength = dataType == "EST" ? 3 : 8;
-    const bool sscp = dataType == "SSCP";
-    int16_t interceptVar = 0;
-    if (sscp && xvfind(data, "INTERCEPT", 9, &interceptVar, 0) != 0 &&
-        xvfind(data, "INTERCEP", 8, &interceptVar, 0) != 0) {
-        interceptVar = 0;
-        xpmlog(kMsgReader, 31);
+    *interceptVar = 0;
+    if (sscp && xvfind(data, "INTERCEPT", 9, interceptVar, 0) != 0 &&
+        xvfind(data, "INTERCEP", 8, interceptVar, 0) != 0) {
+        *interceptVar = 0;
+        xpmlog(kMsgReader, kMsgReaderNoInterceptRow);
     }
     // The intercept's row and column carry sums: a character variable of
     // that name cannot hold them.
-    if (interceptVar && xvname(data, interceptVar, &d) == 0 && d->type == kVarCharacter) {
-        xpmlog(kMsgReader, 32);
+    if (*interceptVar && xvname(data, *interceptVar, &d) == 0 && d->type == kVarCharacter) {
+        xpmlog(kMsgReader, kMsgReaderInterceptNotNumeric);
         return kLevelBadVariables;
     }
+    return 0;
+}
 
-    // 2. Bindings.
-    HostBinding* b = nullptr;
-    xvgeti(data, n + 2, 0, &b);
-    char typeCell[8], nameCell[32];
-    std::vector<double> row(n);
-    std::memset(typeCell, ' ', 8);
-    std::memset(nameCell, ' ', 32);
-    if (typeVar) xvgetd(b, typeVar, 0, typeCell, 8, 99, 0, 0);
-    if (nameVar) xvgetd(b, nameVar, 0, nameCell, 32, 99, 0, 0);
+// Binds _TYPE_, _NAME_ and the analysis variables to the cells of *rc.
+void bind_cells(HostDataSet* data, int32_t n, const ProcContext* ctx, RowCells* rc) {
+    xvgeti(data, n + 2, 0, &rc->b);
+    rc->row.assign(static_cast<size_t>(n), 0.0);
+    std::memset(rc->typeCell, ' ', 8);
+    std::memset(rc->nameCell, ' ', 32);
+    if (rc->typeVar) xvgetd(rc->b, rc->typeVar, 0, rc->typeCell, 8, 99, 0, 0);
+    if (rc->nameVar) xvgetd(rc->b, rc->nameVar, 0, rc->nameCell, 32, 99, 0, 0);
     for (int32_t i = 0; i < n; ++i)
-        xvgetd(b, ctx->input.manifestNumbers[i], 0, &row[i], 8, 102, 0, 0);
-    xvgete(b);
+        xvgetd(rc->b, ctx->input.manifestNumbers[i], 0, &rc->row[i], 8, 102, 0, 0);
+    xvgete(rc->b);
+}
 
-    static const char* const kFallback[] = {"CORR", "COV", "UCORR", "UCOV"};
-    GroupRows g;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        g = GroupRows{};
-        g.matrix.assign(static_cast<size_t>(n) * (n + 1) / 2, missing);
-        g.means.assign(n, missing);
-        g.stds.assign(n, missing);
-        g.ustds.assign(n, missing);
-        g.icpt.assign(n, missing);
-        g.n = g.sumw = missing;
-        std::vector<bool> rowGiven(n, false);
-        xbyrwnd(data, kRewindGroup);
-        DataSetSlot slot;
-        slot.handle = data;
-        int32_t order = 0;
-        bool invalidNote = false;
-        while (xybyget(&slot) != 0) {
-            if (xyvget(b, 0) != 0) continue;
-            g.anyRow = true;
-            const std::string t = typeVar ? upper(field(typeCell, 8)) : rowType;
-            if (std::find(g.typesSeen.begin(), g.typesSeen.end(), t) == g.typesSeen.end()) g.typesSeen.push_back(t);
-            bool conflict = false;
-            if (t == "MEAN" || (dataType == "EST" && t.compare(0, 4, "PARM") == 0)) {
-                g.means = row;
-            } else if (t == "STD") {
-                g.stds = row;
-            } else if (t == "USTD") {
-                g.ustds = row;
-            } else if (t == "N") {
-                g.n = same(row, &conflict);
-                if (conflict) xpmlog(kMsgReader, 12);
-            } else if (t == "SUMWGT") {
-                g.sumw = same(row, &conflict);
-                if (conflict) xpmlog(kMsgReader, 11);
-            } else if (t.compare(0, compareLength, rowType, 0, compareLength) == 0 && t.size() >= std::min(compareLength, rowType.size())) {
-                g.anyMatrix = true;
-                int32_t r = -1;
-                if (nameVar) {
-                    const std::string name = field(nameCell, 32);
-                    const std::string un = upper(name);
-                    // The intercept row of SSCP data holds the weighted sums;
-                    // it is a matrix row too when the intercept is analysed.
-                    if (sscp && (un == "INTERCEPT" || un == "INTERCEP")) g.icpt = row;
-                    if (!znamver(name) && !invalidNote) {
-                        xpmlog(kMsgReader, 13);
-                        level = std::max(level, kLevelWarning);
-                        invalidNote = true;
-                    }
-                    for (int32_t v = 0; v < n && r < 0; ++v)
-                        if (upper(std::string(ctx->input.manifestNames[v].text,
-                                              ctx->input.manifestNames[v].length)) == un)
-                            r = v;
-                    if (r < 0) continue;
-                } else {
-                    if (order >= n) {
-                        xpmlog(kMsgReader, 21);
-                        g.tooMany = true;
-                        break;
-                    }
-                    r = order++;
+// The kind of a moment data set and the matrix rows currently read.
+struct MomentKind {
+    std::string dataType;  // TYPE of the data set
+    std::string rowType;   // _TYPE_ of the matrix rows
+    size_t compareLength = 8;
+    bool sscp = false;
+};
+
+// Reads the rows of the BY group once, taking the matrix rows of kind.rowType.
+void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const ProcContext* ctx, GroupRows* g,
+               int32_t* level) {
+    const int32_t n = ctx->nVar;
+    const double missing = host_missing_value();
+    *g = GroupRows{};
+    g->matrix.assign(static_cast<size_t>(n) * (n + 1) / 2, missing);
+    g->means.assign(n, missing);
+    g->stds.assign(n, missing);
+    g->ustds.assign(n, missing);
+    g->icpt.assign(n, missing);
+    g->n = g->sumw = missing;
+    std::vector<bool> rowGiven(n, false);
+    xbyrwnd(data, kRewindGroup);
+    DataSetSlot slot;
+    slot.handle = data;
+    int32_t order = 0;
+    bool invalidNote = false;
+    const std::vector<double>& row = rc->row;
+    const size_t cl = kind.compareLength;
+    while (xybyget(&slot) != 0) {
+        if (xyvget(rc->b, 0) != 0) continue;
+        g->anyRow = true;
+        const std::string t = rc->typeVar ? upper(field(rc->typeCell, 8)) : kind.rowType;
+        if (std::find(g->typesSeen.begin(), g->typesSeen.end(), t) == g->typesSeen.end()) g->typesSeen.push_back(t);
+        bool conflict = false;
+        if (t == "MEAN" || (kind.dataType == "EST" && t.compare(0, 4, "PARM") == 0)) {
+            g->means = row;
+        } else if (t == "STD") {
+            g->stds = row;
+        } else if (t == "USTD") {
+            g->ustds = row;
+        } else if (t == "N") {
+            g->n = same(row, &conflict);
+            if (conflict) xpmlog(kMsgReader, kMsgReaderNConflict);
+        } else if (t == "SUMWGT") {
+            g->sumw = same(row, &conflict);
+            if (conflict) xpmlog(kMsgReader, kMsgReaderSumwgtConflict);
+        } else if (t.compare(0, cl, kind.rowType, 0, cl) == 0 && t.size() >= std::min(cl, kind.rowType.size())) {
+            g->anyMatrix = true;
+            int32_t r = -1;
+            if (rc->nameVar) {
+                const std::string name = field(rc->nameCell, 32);
+                const std::string un = upper(name);
+                // The intercept row of SSCP data holds the weighted sums;
+                // it is a matrix row too when the intercept is analysed.
+                if (kind.sscp && (un == "INTERCEPT" || un == "INTERCEP")) g->icpt = row;
+                if (!znamver(name) && !invalidNote) {
+                    xpmlog(kMsgReader, kMsgReaderInvalidName);
+                    *level = std::max(*level, kLevelWarning);
+                    invalidNote = true;
                 }
-                rowGiven[r] = true;
-                for (int32_t c = 0; c < n; ++c) {
-                    if (wzmis(row[c])) continue;
-                    double& e = g.matrix[pk(r, c)];
-                    if (!wzmis(e) && std::fabs(e - row[c]) >= kConflict && !g.conflictNote) {
-                        xpmlog(kMsgReader, 23);
-                        g.conflictNote = true;
-                    }
-                    e = row[c];
+                for (int32_t v = 0; v < n && r < 0; ++v)
+                    if (upper(std::string(ctx->input.manifestNames[v].text,
+                                          ctx->input.manifestNames[v].length)) == un)
+                        r = v;
+                if (r < 0) continue;
+            } else {
+                if (order >= n) {
+                    xpmlog(kMsgReader, kMsgReaderTooManyRows);
+                    g->tooMany = true;
+                    break;
                 }
+                r = order++;
+            }
+            rowGiven[r] = true;
+            for (int32_t c = 0; c < n; ++c) {
+                if (wzmis(row[c])) continue;
+                double& e = g->matrix[pk(r, c)];
+                if (!wzmis(e) && std::fabs(e - row[c]) >= kConflict && !g->conflictNote) {
+                    xpmlog(kMsgReader, kMsgReaderElementConflict);
+                    g->conflictNote = true;
+                }
+                e = row[c];
             }
         }
-        if (g.tooMany) {
-            xvgett(b);
+    }
+}
+
+// Reads the group until it gives a complete matrix, falling back to another
+// moment type present in the group; kLevelNoMoments when none does.  The
+// binding is ended either way.
+int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const ProcContext* ctx, GroupRows* g,
+                   int32_t* level) {
+    static const char* const kFallback[] = {"CORR", "COV", "UCORR", "UCOV"};
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        read_rows(data, rc, *kind, ctx, g, level);
+        if (g->tooMany) {
+            xvgett(rc->b);
             return kLevelNoMoments;
         }
-        if (!g.anyRow) {
-            xpmlog(kMsgReader, 5);
-            xvgett(b);
+        if (!g->anyRow) {
+            xpmlog(kMsgReader, kMsgReaderNoObservations);
+            xvgett(rc->b);
             return kLevelNoMoments;
         }
-        bool complete = g.anyMatrix;
-        if (complete && std::any_of(g.matrix.begin(), g.matrix.end(), [](double x) { return wzmis(x) != 0; })) {
-            xpmlog(kMsgReader, 16);
+        bool complete = g->anyMatrix;
+        if (complete && std::any_of(g->matrix.begin(), g->matrix.end(),
+                                    [](double x) { return wzmis(x) != 0; })) {
+            xpmlog(kMsgReader, kMsgReaderMissingElements);
             complete = false;
         }
         if (complete) break;
-        // The fallback list: another moment type of the group.
         std::string next;
         for (const char* f : kFallback) {
-            if (rowType == f) continue;
-            if (std::find(g.typesSeen.begin(), g.typesSeen.end(), f) != g.typesSeen.end()) {
+            if (kind->rowType == f) continue;
+            if (std::find(g->typesSeen.begin(), g->typesSeen.end(), f) != g->typesSeen.end()) {
                 next = f;
                 break;
             }
         }
-        const bool inList = std::find_if(std::begin(kFallback), std::end(kFallback),
-                                         [&](const char* f) { return rowType == f; }) != std::end(kFallback);
+        const bool inList =
+            std::find_if(std::begin(kFallback), std::end(kFallback),
+                         [&](const char* f) { return kind->rowType == f; }) != std::end(kFallback);
         if (next.empty() || !inList || attempt == 4) {
-            xpmlog(kMsgReader, 15);
-            xvgett(b);
+            xpmlog(kMsgReader, kMsgReaderNoCompleteMatrix);
+            xvgett(rc->b);
             return kLevelNoMoments;
         }
-        xpmlog(kMsgReader, 28, next.c_str());
-        rowType = next;
-        compareLength = 8;
+        xpmlog(kMsgReader, kMsgReaderFallbackRows, next.c_str());
+        kind->rowType = next;
+        kind->compareLength = 8;
     }
-    xvgett(b);
+    xvgett(rc->b);
+    return 0;
+}
 
-    // Row class and origin of the input.
-    const bool corrClass = rowType == "CORR" || rowType == "UCORR";
-    const bool inputAboutZero = rowType[0] == 'U' || sscp;
-    std::vector<double>& a = g.matrix;
-
-    // 6. Checks of the matrix.
+// Checks the variances and, for a correlation matrix, its range and its
+// unit diagonal (normalising it when the diagonal differs from 1).
+int32_t check_matrix(int32_t n, bool corrClass, const ProcContext* ctx, std::vector<double>* matrix,
+                     int32_t* level) {
+    std::vector<double>& a = *matrix;
     for (int32_t i = 0; i < n; ++i) {
         const double dii = a[pk(i, i)];
         if (dii < 0.0) {
-            xpmlog(kMsgReader, 27, static_cast<int32_t>(ctx->input.manifestNames[i].length),
+            xpmlog(kMsgReader, kMsgReaderNegativeVariance,
+                   static_cast<int32_t>(ctx->input.manifestNames[i].length),
                    ctx->input.manifestNames[i].text);
             return kLevelNoMoments;
         }
         if (dii == 0.0)
             for (int32_t j = 0; j < n; ++j)
                 if (j != i && a[pk(i, j)] != 0.0) {
-                    xpmlog(kMsgReader, 26);
+                    xpmlog(kMsgReader, kMsgReaderZeroVarianceCovaries);
                     return kLevelNoMoments;
                 }
     }
-    if (corrClass) {
-        bool offDiagonal = false, diagonal = false;
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j) {
-                const double v = a[pk(i, j)];
-                if (i == j && std::fabs(v - 1.0) > kCorrTolerance) diagonal = true;
-                if (i != j && std::fabs(v) > 1.0 + kCorrTolerance) offDiagonal = true;
-            }
-        if (offDiagonal) {
-            xpmlog(kMsgReader, 25);
-            level = std::max(level, kLevelWarning);
+    if (!corrClass) return 0;
+    bool offDiagonal = false, diagonal = false;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            const double v = a[pk(i, j)];
+            if (i == j && std::fabs(v - 1.0) > kCorrTolerance) diagonal = true;
+            if (i != j && std::fabs(v) > 1.0 + kCorrTolerance) offDiagonal = true;
         }
-        if (diagonal) {
-            xpmlog(kMsgReader, 22);
-            xpmlog(kMsgReader, 18);
-            level = std::max(level, kLevelWarning);
-            std::vector<double> sd(n);
-            zcovcor(n, a.data(), sd.data());
-        }
+    if (offDiagonal) {
+        xpmlog(kMsgReader, kMsgReaderCorrelationAboveOne);
+        *level = std::max(*level, kLevelWarning);
     }
+    if (diagonal) {
+        xpmlog(kMsgReader, kMsgReaderDiagonalNotOne);
+        xpmlog(kMsgReader, kMsgReaderNormalised);
+        *level = std::max(*level, kLevelWarning);
+        std::vector<double> sd(n);
+        zcovcor(n, a.data(), sd.data());
+    }
+    return 0;
+}
 
-    // 7-8. N, the sum of weights, means and standard deviations.
-    if (wzmis(g.n)) {
-        if (dataType != "EST") xpmlog(kMsgReader, 17);
-        g.n = kDefaultN;
+bool all_given(const std::vector<double>& v) {
+    return std::none_of(v.begin(), v.end(), [](double x) { return wzmis(x) != 0; });
+}
+
+// Completes N, the sum of weights and the means; kLevelNoMoments when the
+// means are needed and not given.
+int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t origin, int32_t n, GroupRows* g) {
+    if (wzmis(g->n)) {
+        if (kind.dataType != "EST") xpmlog(kMsgReader, kMsgReaderNoNRow);
+        g->n = kDefaultN;
     }
-    if (wzmis(g.sumw)) g.sumw = g.n;
-    const double N = g.n;
-    auto complete = [](const std::vector<double>& v) {
-        return std::none_of(v.begin(), v.end(), [](double x) { return wzmis(x) != 0; });
-    };
+    if (wzmis(g->sumw)) g->sumw = g->n;
     // SSCP: the means are the intercept row's sums over the sum of weights.
-    if (sscp && complete(g.icpt) && g.sumw > 0.0)
-        for (int32_t i = 0; i < n; ++i) g.means[i] = g.icpt[i] / g.sumw;
-    const bool meansNeeded = (inputAboutZero != (origin != 0)) || dataType == "EST";
-    const bool haveMeans = complete(g.means);
+    if (kind.sscp && all_given(g->icpt) && g->sumw > 0.0)
+        for (int32_t i = 0; i < n; ++i) g->means[i] = g->icpt[i] / g->sumw;
+    const bool meansNeeded = (inputAboutZero != (origin != 0)) || kind.dataType == "EST";
+    const bool haveMeans = all_given(g->means);
     if (meansNeeded && !haveMeans) {
-        xpmlog(kMsgReader, sscp ? 34 : dataType == "EST" ? 35 : 36);
+        xpmlog(kMsgReader, kind.sscp                ? kMsgReaderSscpNoMeans
+                           : kind.dataType == "EST" ? kMsgReaderEstNoMeans
+                                                    : kMsgReaderNoMeanRow);
         return kLevelNoMoments;
     }
     if (!haveMeans) {
-        xpmlog(kMsgReader, 38);
-        std::fill(g.means.begin(), g.means.end(), 0.0);
+        xpmlog(kMsgReader, kMsgReaderMeansZero);
+        std::fill(g->means.begin(), g->means.end(), 0.0);
     }
+    return 0;
+}
 
-    // The sums of squares and cross-products about the input's origin.  The
-    // input's variances carry the divisor of the same VARDEF kind (N - 1 and
-    // N about zero under the default), so that moments written by one
-    // analysis read back unchanged under its kind.
-    const double inputDivisor = zvardiv(vardefKind, N, inputAboutZero ? 0.0 : 1.0, g.sumw);
+// The sums of squares and cross-products about the requested origin.  The
+// input's variances carry the divisor of the same VARDEF kind (N - 1 and
+// N about zero under the default), so that moments written by one
+// analysis read back unchanged under its kind.
+std::vector<double> cross_products(const MomentKind& kind, bool corrClass, bool inputAboutZero,
+                                   int32_t origin, const char* vardefKind, int32_t n, GroupRows* g,
+                                   int32_t* level) {
+    const std::vector<double>& a = g->matrix;
+    const double inputDivisor = zvardiv(vardefKind, g->n, inputAboutZero ? 0.0 : 1.0, g->sumw);
     std::vector<double> c(a.size());
     if (corrClass) {
-        std::vector<double>& sd = rowType == "UCORR" ? g.ustds : g.stds;
-        if (std::any_of(sd.begin(), sd.end(), [](double x) { return wzmis(x) != 0; })) {
-            xpmlog(kMsgReader, 39);
+        std::vector<double>& sd = kind.rowType == "UCORR" ? g->ustds : g->stds;
+        if (!all_given(sd)) {
+            xpmlog(kMsgReader, kMsgReaderStdDevsOne);
             for (double& x : sd)
                 if (wzmis(x)) x = 1.0;
         }
         for (int32_t i = 0; i < n; ++i)
             for (int32_t j = 0; j <= i; ++j) c[pk(i, j)] = a[pk(i, j)] * sd[i] * sd[j] * inputDivisor;
-    } else if (sscp) {
+    } else if (kind.sscp) {
         c = a;
     } else {
         for (size_t k = 0; k < a.size(); ++k) c[k] = a[k] * inputDivisor;
     }
     // Move to the requested origin.
-    const double sw = g.sumw;
+    const double sw = g->sumw;
     if (inputAboutZero && origin == 0) {
         for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j) c[pk(i, j)] -= sw * g.means[i] * g.means[j];
+            for (int32_t j = 0; j <= i; ++j) c[pk(i, j)] -= sw * g->means[i] * g->means[j];
         for (int32_t i = 0; i < n; ++i)
             if (!(c[pk(i, i)] > 0.0)) {
-                xpmlog(kMsgReader, 24);
-                level = std::max(level, kLevelWarning);
+                xpmlog(kMsgReader, kMsgReaderVarianceNotPositive);
+                *level = std::max(*level, kLevelWarning);
                 for (int32_t j = 0; j < n; ++j) c[pk(i, j)] = 0.0;
             }
     } else if (!inputAboutZero && origin != 0) {
         for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j) c[pk(i, j)] += sw * g.means[i] * g.means[j];
+            for (int32_t j = 0; j <= i; ++j) c[pk(i, j)] += sw * g->means[i] * g->means[j];
     }
+    return c;
+}
 
-    // 9-11. Divisor, standard deviations, correlations.
-    *divisor = zvardiv(vardefKind, N, origin == 0 ? 1.0 : 0.0, sw);
-    *nObs = N;
-    *sumWeights = sw;
+// Divides the cross-products by the divisor into the covariance (form 'C')
+// or the correlation matrix (form 'R'), with means and standard deviations.
+void divide(const std::vector<double>& c, const std::vector<double>& groupMeans, int32_t form,
+            int32_t n, double divisor, double* matrix, double* means, double* stdDevs) {
     std::vector<double> root(n);
     for (int32_t i = 0; i < n; ++i) {
         const double cii = c[pk(i, i)];
         root[i] = cii > 0.0 ? std::sqrt(cii) : 0.0;
-        means[i] = g.means[i];
-        stdDevs[i] = *divisor > 0.0 && cii > 0.0 ? std::sqrt(cii / *divisor) : 0.0;
+        means[i] = groupMeans[i];
+        stdDevs[i] = divisor > 0.0 && cii > 0.0 ? std::sqrt(cii / divisor) : 0.0;
     }
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j) {
@@ -360,8 +400,42 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
                 const double r = root[i] > 0.0 && root[j] > 0.0 ? c[pk(i, j)] / (root[i] * root[j]) : 0.0;
                 matrix[pk(i, j)] = i == j ? (root[i] > 0.0 ? 1.0 : 0.0) : (std::fabs(r) > 1.0 ? c[pk(i, j)] : r);
             } else {
-                matrix[pk(i, j)] = *divisor > 0.0 ? c[pk(i, j)] / *divisor : 0.0;
+                matrix[pk(i, j)] = divisor > 0.0 ? c[pk(i, j)] / divisor : 0.0;
             }
         }
+}
+
+}  // namespace
+
+int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*/,
+               int32_t /*listEntry*/, int32_t origin, const char* type, double* matrix,
+               double* means, double* stdDevs, double* /*work*/, const char* vardefKind,
+               double* divisor, double* sumWeights, double* nObs, const ProcContext* ctx) {
+    const int32_t n = ctx->nVar;
+    int32_t level = 0;
+    MomentKind kind;
+    kind.dataType = upper(field(type, 8));
+    kind.rowType = kind.dataType == "EST" ? "COV" : kind.dataType == "FACTOR" ? "CORR" : kind.dataType;
+    kind.compareLength = kind.dataType == "EST" ? 3 : 8;
+    kind.sscp = kind.dataType == "SSCP";
+
+    RowCells rc;
+    int16_t interceptVar = 0;
+    if (find_special_variables(data, kind.sscp, &rc, &interceptVar) != 0) return kLevelBadVariables;
+    bind_cells(data, n, ctx, &rc);
+    GroupRows g;
+    if (read_group(data, &rc, &kind, ctx, &g, &level) != 0) return kLevelNoMoments;
+
+    // Row class and origin of the input.
+    const bool corrClass = kind.rowType == "CORR" || kind.rowType == "UCORR";
+    const bool inputAboutZero = kind.rowType[0] == 'U' || kind.sscp;
+    if (check_matrix(n, corrClass, ctx, &g.matrix, &level) != 0) return kLevelNoMoments;
+    if (complete_counts(kind, inputAboutZero, origin, n, &g) != 0) return kLevelNoMoments;
+    const std::vector<double> c = cross_products(kind, corrClass, inputAboutZero, origin, vardefKind, n, &g, &level);
+
+    *divisor = zvardiv(vardefKind, g.n, origin == 0 ? 1.0 : 0.0, g.sumw);
+    *nObs = g.n;
+    *sumWeights = g.sumw;
+    divide(c, g.means, form, n, *divisor, matrix, means, stdDevs);
     return level;
 }

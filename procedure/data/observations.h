@@ -53,7 +53,7 @@ void enter_contribution(KurtosisList* list, double c, int32_t obs, double w);
 
 // The kurtosis sums of a raw pass.  kurtosis_reset zeroes the skewness and
 // kurtosis sums of the nVar analysis variables, the contribution list and,
-// with an inverse, the Mardia sum (kurtosisCells[0]).
+// with an inverse, the Mardia sum (kurtosisCells[kKurtMardia]).
 void kurtosis_reset(ProcContext* ctx, const double* inverse, KurtosisList* list);
 // out: *numbered, whether DATA= numbers its observations.  When kurtosis
 // is asked for and they are not numbered, writes note 39; result: the

@@ -8,6 +8,7 @@
 #include "host/host_support.h"
 #include "procedure/data/data.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 namespace {
@@ -47,7 +48,7 @@ int32_t cosfico(ProcContext* ctx) {
     DataSetInfo info;
     xoinfo(ctx->dataSetHandle[kRoleData], kInfoDescription, &info);
     if (ctx->dataSetBinding[kRoleData] == nullptr) {
-        xpmlog(kMsgProc, 29);
+        xpmlog(kMsgProc, kMsgSymatrixVariables);
         xexit(kLevelBadVariables, 0);
     }
     const double missing = host_missing_value();
@@ -69,10 +70,10 @@ int32_t cosfico(ProcContext* ctx) {
             std::copy(v, v + n, ctx->moments.stdDevs);
         } else if (ctx->input.typeVar > 0 && type_is(type, "N")) {
             N = same(v, n, &conflict);
-            if (conflict) xpmlog(kMsgProc, 30);
+            if (conflict) xpmlog(kMsgProc, kMsgSymatrixNConflict);
         } else if (ctx->input.typeVar > 0 && type_is(type, "SUMWGT")) {
             sumw = same(v, n, &conflict);
-            if (conflict) xpmlog(kMsgProc, 31);
+            if (conflict) xpmlog(kMsgProc, kMsgSymatrixSumwgtConflict);
         } else if (ctx->input.typeVar == 0 || type_is(type, "SYMATRIX")) {
             int32_t r = -1;
             if (ctx->input.nameVar > 0) {
@@ -85,7 +86,7 @@ int32_t cosfico(ProcContext* ctx) {
                 if (r < 0) continue;
             } else {
                 if (order >= n) {
-                    xpmlog(kMsgProc, 32);
+                    xpmlog(kMsgProc, kMsgSymatrixTooManyRows);
                     break;
                 }
                 r = order++;
@@ -93,7 +94,7 @@ int32_t cosfico(ProcContext* ctx) {
             for (int32_t c = 0; c < n; ++c)
                 if (!wzmis(v[c])) ctx->momentMatrix[pk(r, c)] = v[c];
         } else {
-            xpmlog(kMsgProc, 33, 8, ctx->outRow.type);
+            xpmlog(kMsgProc, kMsgSymatrixRowIgnored, 8, ctx->outRow.type);
         }
     }
     if (wzmis(N)) N = kDefaultN;
@@ -104,15 +105,16 @@ int32_t cosfico(ProcContext* ctx) {
         zvardiv(ctx->options.vardefKind, N, 1.0 - ctx->moments.momentOrigin, sumw);
     const int32_t pstar = n * (n + 1) / 2;
     if (wzmisn(ctx->momentMatrix, pstar)) {
-        xpmlog(kMsgProc, 34);
+        xpmlog(kMsgProc, kMsgSymatrixMissing);
         if (ctx->options.printEnabled) {
             const NameRecord* names = velix::detail::moment_names(ctx);
             std::vector<double> shown(ctx->momentMatrix, ctx->momentMatrix + pstar);
             // A failed table is reported by the publisher and the reader
             // stops; the step then ends, so the matrix that still holds
             // missing values never reaches a factor.
-            if (velix::detail::publish_matrix(ctx, "InSymmetric", 724, shown.data(), ctx->nManifest,
-                                              ctx->nManifest, names, names, "sc", 0) < 0)
+            if (velix::detail::publish_matrix(ctx, "InSymmetric", kMsgSymmetricInputTable,
+                                              shown.data(), ctx->nManifest, ctx->nManifest, names,
+                                              names, "sc", 0) < 0)
                 return kLevelHostFailure;
         }
         for (int32_t k = 0; k < pstar; ++k)

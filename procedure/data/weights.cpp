@@ -14,6 +14,7 @@
 #include "host/host_support.h"
 #include "procedure/data/observations.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 namespace {
@@ -59,7 +60,8 @@ DataSetName inwgt_name(ProcContext* ctx) {
 void print_weights(ProcContext* ctx, int32_t n) {
     if (!ctx->options.printEnabled) return;
     const NameRecord* names = velix::detail::moment_names(ctx);
-    velix::detail::publish_matrix(ctx, "Weights", 727, ctx->weightMatrix, n, n, names, names, "sc", 8);
+    velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, ctx->weightMatrix, n, n, names,
+                                  names, "sc", 8);
 }
 
 // Matrix form from INWGT=: element (i, j) from row i, value j.  Result:
@@ -122,7 +124,7 @@ int32_t cosfiwt(ProcContext* ctx, int32_t /*listEntry*/) {
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
             if (wzmis(ctx->weightMatrix[pk(i, j)])) {
-                xpmlog(kMsgProc, 36, inwgt_name(ctx).text);
+                xpmlog(kMsgProc, kMsgInwgtIncomplete, inwgt_name(ctx).text);
                 // The step ends also when the table cannot be shown (the
                 // publisher reports that): an incomplete matrix is never
                 // handed on as read.
@@ -159,18 +161,20 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         }
         const DataSetName name = inwgt_name(ctx);
         if (weightRows == 0) {
-            xpmlog(kMsgProc, 37, name.text);
+            xpmlog(kMsgProc, kMsgInwgtNoWeightRows, name.text);
             return kLevelNoMoments;
         }
         const int64_t expected = int64_t{n} * (n + 1) * (2 * n + 1) / 6;
-        if (matched != expected) xpmlog(kMsgProc, 38, static_cast<int32_t>(matched), name.text,
-                                        static_cast<int32_t>(expected));
+        if (matched != expected)
+            xpmlog(kMsgProc, kMsgInwgtRowCount, static_cast<int32_t>(matched), name.text,
+                   static_cast<int32_t>(expected));
         for (int64_t q = 0; q < total; ++q)
             if (wzmis(w[q])) {
-                xpmlog(kMsgProc, 36, name.text);
+                xpmlog(kMsgProc, kMsgInwgtIncomplete, name.text);
                 if (ctx->options.printEnabled) {
-                    const int32_t rc = velix::detail::publish_matrix(ctx, "Weights", 727, w, pstar, pstar, nullptr,
-                                                                     nullptr, "sc", 8);
+                    const int32_t rc =
+                        velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, pstar,
+                                                      pstar, nullptr, nullptr, "sc", 8);
                     if (rc < 0) return rc;
                 }
                 return kLevelNoMoments;
@@ -198,12 +202,12 @@ int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         const bool any = read_matrix_form(ctx, n);
         const DataSetName name = inwgt_name(ctx);
         if (!any) {
-            xpmlog(kMsgProc, 37, name.text);
+            xpmlog(kMsgProc, kMsgInwgtNoWeightRows, name.text);
             return kLevelNoMoments;
         }
         for (int32_t q = 0; q < pstar; ++q)
             if (wzmis(w[q])) {
-                xpmlog(kMsgProc, 36, name.text);
+                xpmlog(kMsgProc, kMsgInwgtIncomplete, name.text);
                 print_weights(ctx, n);
                 return kLevelNoMoments;
             }

@@ -10,11 +10,12 @@
 #include "numerics/uniform_random.h"
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
+#include "velix/messages.h"
 
 void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int32_t capacity) {
     // The statement's name stays at hand in the message pool while the
     // statements are read; the pool is emptied again below.
-    zmsgsav(kMsgProc, 228, nullptr, 0);
+    zmsgsav(kMsgProc, kMsgParametersStatement, nullptr, 0);
     ctx->nStructEq = 0;
     int32_t total = 0;
     // A second statement is refused also after an empty first one, whose
@@ -30,7 +31,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
                 if (item.kind == -1) {
                     for (int32_t i = item.first; i < item.end; ++i) {
                         if (p >= capacity) {
-                            xpmlog(kMsgProc, 230);
+                            xpmlog(kMsgProc, kMsgParametersTooMany);
                             raise_error_level(ctx, kLevelInputError);
                             full = true;
                             break;
@@ -45,7 +46,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
                     const int32_t k = item.end - item.first;
                     q -= k;
                     if (q < 0) {
-                        xpmlog(kMsgProc, 231);
+                        xpmlog(kMsgProc, kMsgParametersSurplusValues);
                         q = 0;
                     }
                     for (int32_t i = item.first; i < item.end && q < p; ++i) valueBuffer[q++] = pl->values[i];
@@ -54,7 +55,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
             // An empty statement is reported; the later statements are
             // still read.
             if (p == 0) {
-                xpmlog(kMsgProc, 232);
+                xpmlog(kMsgProc, kMsgParametersEmpty);
                 continue;
             }
             for (int32_t i = 0; i < p; ++i) {
@@ -68,7 +69,7 @@ void cospar3(ProcContext* ctx, NameRecord* nameBuffer, double* valueBuffer, int3
             total += p;
         } else if (std::memcmp(n->keyword, "STRUCTEQ", 8) == 0) {
             if (structEqSeen) {
-                xpmlog(kMsgProc, 229);
+                xpmlog(kMsgProc, kMsgOneStructeq);
                 raise_error_level(ctx, kLevelInputError);
             }
             structEqSeen = true;
@@ -109,11 +110,14 @@ void cospar4(ProcContext* ctx) {
         if (ctx->readers.varPosition[i] < 0) unused.push_back(i);
     // 1. The "VarSelection" table: one column per unreferenced variable.
     if (ctx->options.printEnabled && ctx->kyrManager && !unused.empty()) {
-        OutputTable t(ctx->kyrManager, "VarSelection", kyrmsg(kMsgProc, 701), "Tesk.Velix.VarSelection");
+        OutputTable t(ctx->kyrManager, "VarSelection", kyrmsg(kMsgProc, kMsgVariableSelection),
+                      "Tesk.Velix.VarSelection");
         for (int32_t i : unused)
             t.name_column(std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length));
         if (!t.end_columns()) return;
-        if (!t.add_row() || !t.deliver() || !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 237))) return;
+        if (!t.add_row() || !t.deliver() ||
+            !listing_line(ctx->kyrManager, kyrmsg(kMsgProc, kMsgUnusedRemoved)))
+            return;
     }
     // 2. Move the used variables down over the removed ones.
     int32_t kept = 0;
@@ -133,12 +137,12 @@ void cospar4(ProcContext* ctx) {
             ++kept;
         } else {
             ctx->options.interceptVar = 0;
-            xpmlog(kMsgProc, 235);
+            xpmlog(kMsgProc, kMsgInterceptRemoved);
         }
     }
     const int32_t removed = n - kept;
     if (removed != ctx->readers.nUnusedVars) {
-        xpmlog(kMsgProc, 238);
+        xpmlog(kMsgProc, kMsgRemovedCountWrong);
         raise_error_level(ctx, kLevelInternal);
     }
     ctx->nVar = keptData;
@@ -162,7 +166,7 @@ void cospar4(ProcContext* ctx) {
         width = std::max<int32_t>(width, ctx->input.manifestNames[i].length);
     ctx->input.varNameWidth = width;
     if (keptData == 0) {
-        xpmlog(kMsgProc, 97);
+        xpmlog(kMsgProc, kMsgNoVariablesLeft);
         raise_error_level(ctx, kLevelInputError);
     }
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);

@@ -16,6 +16,7 @@
 
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -39,12 +40,77 @@ int32_t small_code(double c, int32_t largest) {
     return static_cast<int32_t>(c);
 }
 
+// Links every later namesake of matrix j to j (since j runs forward, each
+// ends linked to its nearest earlier namesake); what the later occurrence
+// does not give, it inherits, and a disagreement is corrected and noted.
+void link_namesakes(ProcContext* ctx, const CosanPayload* pl, int32_t j,
+                    std::vector<int32_t>* colsOut, std::vector<int32_t>* typesOut,
+                    std::vector<int32_t>* formsOut) {
+    ModelMatrixTable& mt = ctx->model;
+    const int32_t m = ctx->nMatrices;
+    std::vector<int32_t>& cols = *colsOut;
+    std::vector<int32_t>& types = *typesOut;
+    std::vector<int32_t>& forms = *formsOut;
+    const std::string name = name_text(pl->names.names[j - 1]);
+    for (int32_t l = j + 1; l <= m; ++l) {
+        if (!same_name(pl->names.names[l - 1], pl->names.names[j - 1])) continue;
+        mt.sameName[l] = static_cast<int16_t>(j);
+        // A type left out where the earlier use declared one is still
+        // noted, since the user may have meant another.
+        if (cols[l] == 0) cols[l] = cols[j];
+        const bool typeDropped = types[l] == 0 && small_code(pl->types[j - 1], 14) != 0;
+        if (types[l] == 0) types[l] = types[j];
+        if (typeDropped || cols[l] != cols[j] || types[l] != types[j] || forms[l] != forms[j]) {
+            xpmlog(kMsgProc, kMsgNamesakeDiffers, l, j, name.c_str());
+            cols[l] = cols[j];
+            types[l] = types[j];
+            forms[l] = forms[j];
+        }
+    }
+}
+
+// Checks the shapes, types and forms of the matrices as read; returns the
+// largest number of elements of one matrix.
+int32_t check_shapes(ProcContext* ctx, const std::vector<int32_t>& types, const std::vector<int32_t>& forms) {
+    const ModelMatrixTable& mt = ctx->model;
+    const int32_t m = ctx->nMatrices;
+    // Occurrences of one name are one matrix: they share values, elements
+    // and a stored inverse, so they must agree in shape; a correction of a
+    // later central matrix or rows chained from another neighbour could
+    // make them differ.
+    for (int32_t k = 1; k <= m; ++k) {
+        const int32_t j = mt.sameName[k];
+        if (j > 0 && (mt.rows[k] != mt.rows[j] || mt.columns[k] != mt.columns[j] ||
+                      mt.type[k] != mt.type[j])) {
+            xpmlog(kMsgProc, kMsgNamesakeShapes, name_text(mt.name[k]).c_str(), k, mt.rows[k],
+                   mt.columns[k], j, mt.rows[j], mt.columns[j]);
+            raise_error_level(ctx, kLevelInputError);
+        }
+    }
+
+    int64_t largest = 1;
+    for (int32_t k = 1; k <= m; ++k) {
+        const std::string name = name_text(mt.name[k]);
+        if (mt.type[k] == kMatSelection || mt.type[k] == kMatEqsBeta || mt.type[k] == kMatEqsGamma ||
+            types[k] < 0) {
+            xpmlog(kMsgProc, kMsgCosanBadType, name.c_str());
+            raise_error_level(ctx, kLevelInputError);
+        }
+        if (forms[k] < 0 || (mt.form[k] != kFormNone && mt.rows[k] != mt.columns[k])) {
+            xpmlog(kMsgProc, kMsgNotSquare, name.c_str());
+            raise_error_level(ctx, kLevelInputError);
+        }
+        largest = std::max<int64_t>(largest, static_cast<int64_t>(mt.rows[k]) * mt.columns[k]);
+    }
+    return static_cast<int32_t>(largest);
+}
+
 }  // namespace
 
 void cosparc(ProcContext* ctx) {
     const StatementNode* node = find_statement(ctx->stmtList, "COSAN   ");
     if (node == nullptr) {
-        xpmlog(kMsgProc, 423);
+        xpmlog(kMsgProc, kMsgNoCosanStatement);
         raise_error_level(ctx, kLevelBadVariables);
         xexit(ctx->errorLevel, 0);
     }
@@ -72,7 +138,7 @@ void cosparc(ProcContext* ctx) {
     for (int32_t t = 1; t <= ctx->nTerms; ++t) {
         const int32_t e = pl->termEnds[t - 1];
         if (e <= previousEnd || e > m) {
-            xpmlog(kMsgProc, 424, t);
+            xpmlog(kMsgProc, kMsgTermNoMatrix, t);
             raise_error_level(ctx, kLevelInputError);
             mt.termTable[t] = static_cast<int16_t>(previousEnd + 1);
             continue;
@@ -84,11 +150,11 @@ void cosparc(ProcContext* ctx) {
         // term, the n manifest variables.
         const int32_t square = e - previousEnd > 1 ? cols[central - 1] : n;
         if (cols[central] != square && cols[central] >= 0 && square > 0) {
-            xpmlog(kMsgProc, 425, centralName.c_str());
+            xpmlog(kMsgProc, kMsgCentralNotSquare, centralName.c_str());
             cols[central] = square;
         }
         if (!is_central_type(types[central])) {
-            xpmlog(kMsgProc, 426, centralName.c_str(), t);
+            xpmlog(kMsgProc, kMsgCentralType, centralName.c_str(), t);
             types[central] = kMatSymmetric;
             raise_error_level(ctx, kLevelWarning);
         }
@@ -96,7 +162,8 @@ void cosparc(ProcContext* ctx) {
             if (types[j] == 0) types[j] = kMatGeneral;
             const std::string name = name_text(pl->names.names[j - 1]);
             if (cols[j] <= 0) {
-                xpmlog(kMsgProc, 177, name.c_str(), kMaxModelOrder, pl->columns[j - 1]);
+                xpmlog(kMsgProc, kMsgBadColumnCount, name.c_str(), kMaxModelOrder,
+                       pl->columns[j - 1]);
                 raise_error_level(ctx, kLevelInputError);
                 cols[j] = 0;
             }
@@ -104,24 +171,7 @@ void cosparc(ProcContext* ctx) {
             mt.columns[j] = cols[j];
             mt.type[j] = static_cast<int16_t>(types[j]);
             mt.form[j] = static_cast<int16_t>(std::max(forms[j], 0));
-            // Every later namesake links to j; since j runs forward, each
-            // ends linked to its nearest earlier namesake.
-            for (int32_t l = j + 1; l <= m; ++l) {
-                if (!same_name(pl->names.names[l - 1], pl->names.names[j - 1])) continue;
-                mt.sameName[l] = static_cast<int16_t>(j);
-                // What the later occurrence does not give, it inherits; a
-                // type left out where the earlier use declared one is
-                // still noted, since the user may have meant another.
-                if (cols[l] == 0) cols[l] = cols[j];
-                const bool typeDropped = types[l] == 0 && small_code(pl->types[j - 1], 14) != 0;
-                if (types[l] == 0) types[l] = types[j];
-                if (typeDropped || cols[l] != cols[j] || types[l] != types[j] || forms[l] != forms[j]) {
-                    xpmlog(kMsgProc, 427, l, j, name.c_str());
-                    cols[l] = cols[j];
-                    types[l] = types[j];
-                    forms[l] = forms[j];
-                }
-            }
+            link_namesakes(ctx, pl, j, &cols, &types, &forms);
         }
         mt.termTable[t] = static_cast<int16_t>(e + 1);
         previousEnd = e;
@@ -132,41 +182,15 @@ void cosparc(ProcContext* ctx) {
         for (int32_t k = mt.termTable[t - 1]; k < mt.termTable[t] && k <= m; ++k)
             mt.rows[k] = k == mt.termTable[t - 1] ? n : mt.columns[k - 1];
 
-    // Occurrences of one name are one matrix: they share values, elements
-    // and a stored inverse, so they must agree in shape; a correction of a
-    // later central matrix or rows chained from another neighbour could
-    // make them differ.
-    for (int32_t k = 1; k <= m; ++k) {
-        const int32_t j = mt.sameName[k];
-        if (j > 0 && (mt.rows[k] != mt.rows[j] || mt.columns[k] != mt.columns[j] || mt.type[k] != mt.type[j])) {
-            xpmlog(kMsgProc, 178, name_text(mt.name[k]).c_str(), k, mt.rows[k], mt.columns[k], j, mt.rows[j],
-                   mt.columns[j]);
-            raise_error_level(ctx, kLevelInputError);
-        }
-    }
-
-    int64_t largest = 1;
-    for (int32_t k = 1; k <= m; ++k) {
-        const std::string name = name_text(mt.name[k]);
-        if (mt.type[k] == kMatSelection || mt.type[k] == kMatEqsBeta || mt.type[k] == kMatEqsGamma ||
-            types[k] < 0) {
-            xpmlog(kMsgProc, 428, name.c_str());
-            raise_error_level(ctx, kLevelInputError);
-        }
-        if (forms[k] < 0 || (mt.form[k] != kFormNone && mt.rows[k] != mt.columns[k])) {
-            xpmlog(kMsgProc, 60, name.c_str());
-            raise_error_level(ctx, kLevelInputError);
-        }
-        largest = std::max<int64_t>(largest, static_cast<int64_t>(mt.rows[k]) * mt.columns[k]);
-    }
-    ctx->readers.largestProduct = static_cast<int32_t>(largest);
+    ctx->readers.largestProduct = check_shapes(ctx, types, forms);
 
     cosmcon(ctx);
 
     for (const StatementNode* s = find_statement(ctx->stmtList, "MATRIX  "); s;
          s = find_statement(s->next, "MATRIX  ")) {
         const NameRecord& name = static_cast<const MatrixPayload*>(s->payload)->name;
-        if (velix::detail::matrix_number(ctx, name) == 0) xpmlog(kMsgProc, 128, name_text(name).c_str());
+        if (velix::detail::matrix_number(ctx, name) == 0)
+            xpmlog(kMsgProc, kMsgMatrixNotInModel, name_text(name).c_str());
     }
     ctx->readers.matrixSpec = 1;
     velix::detail::exit_above(ctx, 4);

@@ -24,6 +24,7 @@
 #include "procedure/data/data.h"
 #include "procedure/procedure.h"
 #include "velix/host_dataset.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -89,13 +90,13 @@ std::vector<int16_t> resolve_list(ProcContext* ctx, HostDataSet* data, const Nam
         }
         int16_t number = 0;
         if (xvfind(data, n.data(), static_cast<int32_t>(n.size()), &number, 0) != 0) {
-            xpmlog(kMsgProc, 86, n.c_str());
+            xpmlog(kMsgProc, kMsgVariableNotInData, n.c_str());
             raise_error_level(ctx, kLevelInputError);
             continue;
         }
         const HostVariableDescriptor* d = nullptr;
         if (xvname(data, number, &d) == 0 && d->type != kVarNumeric) {
-            xpmlog(kMsgProc, 87, n.c_str());
+            xpmlog(kMsgProc, kMsgVariableNotNumeric, n.c_str());
             raise_error_level(ctx, kLevelInputError);
             continue;
         }
@@ -124,8 +125,8 @@ int32_t option_int(double v) {
     return static_cast<int32_t>(v);
 }
 
-// Reads the option cells and flag bits of the PROC statement.
-void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionRecord* r) {
+// Reads the option cells of the PROC statement.
+void read_option_cells(ProcContext* ctx, const StatementNode* proc, const ProcOptionRecord* r) {
     NlpProblem* nlp = ctx->nlp;
     NlpHookBlock* hooks = ctx->hooks;
     const double missing = host_missing_value();
@@ -157,7 +158,7 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     ctx->jacobianModeRequested = option_int(cell_value(r, kProcHessAlg));
     if (!in_range(proc_cell_row(kProcHessAlg), ctx->jacobianModeRequested) ||
         (ctx->jacobianModeRequested >= 7 && ctx->jacobianModeRequested <= 10)) {
-        xpmlog(kMsgProc, 73, ctx->jacobianModeRequested);
+        xpmlog(kMsgProc, kMsgBadJacobianMode, ctx->jacobianModeRequested);
         ctx->jacobianModeRequested = static_cast<int32_t>(proc_cell_row(kProcHessAlg).value);
     }
 
@@ -173,7 +174,7 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     // A missing START= counts as 0, as for the integer options: no model
     // element may be left without a start value.
     if (start.given && (start.value == 0.0 || wzmis(start.value))) {
-        xpmlog(kMsgProc, 74);
+        xpmlog(kMsgProc, kMsgBadStartConstant);
         ctx->options.startConst = startDefault;
     }
     ctx->options.waldAlpha = cell_value(r, kProcSlmw);
@@ -203,19 +204,21 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     store_given(r, kProcMSingular, &hooks->covSingRel);
     store_given(r, kProcVSingular, &hooks->covSingVar);
     store_given(r, kProcCovSing, &hooks->ginvTol);
+}
 
-    // Flag bits.
+// Reads the flag bits of the PROC statement.
+void read_flag_bits(ProcContext* ctx, const StatementNode* proc) {
+    NlpProblem* nlp = ctx->nlp;
+    NlpHookBlock* hooks = ctx->hooks;
     ctx->options.covAnalysis = flag(proc, kFlagCovariance);
     ctx->options.uncorrectedCorr = flag(proc, kFlagUcorr);
     ctx->options.uncorrectedCov = flag(proc, kFlagUcov);
     ctx->options.interceptVar = flag(proc, kFlagAug);
     if (flag(proc, kFlagNoint)) {
         ctx->moments.momentOrigin = 1;
-        xpmlog(kMsgProc, 75);
+        xpmlog(kMsgProc, kMsgMomentsAboutZero);
     }
     if (flag(proc, kFlagGradCheck) && nlp->derivCheckMode == 0) nlp->derivCheckMode = 3;
-    const bool noStdErr = flag(proc, kFlagNoStdErr);
-    const bool noMod = flag(proc, kFlagNoMod);
     ctx->options.noDfAdjust = flag(proc, kFlagNoAdjDf);
     ctx->options.printEnabled = !flag(proc, kFlagNoPrint);
     hooks->printCovariance = flag(proc, kFlagPcoves);
@@ -247,10 +250,15 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
         if (flag(proc, f)) ctx->options.printFlags |= kept_bit(f, kPrintFlagsFirstByte);
     for (NodeFlag f : kKeptOption)
         if (flag(proc, f)) ctx->options.optionFlags |= kept_bit(f, kOptionFlagsFirstByte);
+}
 
-    // Print settings: NOPRINT clears everything; otherwise the print level
-    // switches the lower levels' output on (PALL > PRINT > default > PSHORT
-    // > PSUMMARY).
+// Print settings: NOPRINT clears everything; otherwise the print level
+// switches the lower levels' output on (PALL > PRINT > default > PSHORT
+// > PSUMMARY).  Then whether the covariance of the estimates is wanted.
+void settle_print_level(ProcContext* ctx, const StatementNode* proc, const ProcOptionRecord* r) {
+    NlpHookBlock* hooks = ctx->hooks;
+    const bool noStdErr = flag(proc, kFlagNoStdErr);
+    const bool noMod = flag(proc, kFlagNoMod);
     if (!ctx->options.printEnabled) {
         ctx->options.printFlags = 0;
         ctx->program.programListing = 0;
@@ -289,6 +297,13 @@ void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionR
     }
 }
 
+// Reads the option cells and flag bits of the PROC statement.
+void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionRecord* r) {
+    read_option_cells(ctx, proc, r);
+    read_flag_bits(ctx, proc);
+    settle_print_level(ctx, proc, r);
+}
+
 // A copy of the variable lists in step memory, for cospar4 to define them
 // again (the read list is left out: xvdflst makes it).
 VariableListRecord* keep_lists(const VariableListRecord& lists) {
@@ -320,7 +335,7 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     store[kHostListWeight] = resolve_list(ctx, data, r->lists[kListWeight]);
     store[kHostListFreq] = resolve_list(ctx, data, r->lists[kListFreq]);
     if (store[kHostListWeight].size() > 1 || store[kHostListFreq].size() > 1) {
-        xpmlog(kMsgProc, 88);
+        xpmlog(kMsgProc, kMsgWeightFreqOne);
         raise_error_level(ctx, kLevelInputError);
     }
 
@@ -330,10 +345,10 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
         std::vector<int16_t>& v = store[kHostListVar];
         if (v.empty() && !ctx->options.interceptVar) {
             v.push_back(ctx->input.interceptVarNumber);
-            xpmlog(kMsgProc, 85);
+            xpmlog(kMsgProc, kMsgInterceptIsList);
         } else if (std::find(v.begin(), v.end(), ctx->input.interceptVarNumber) != v.end()) {
             ctx->moments.momentOrigin = 1;
-            xpmlog(kMsgProc, 84);
+            xpmlog(kMsgProc, kMsgInterceptListed);
         }
     }
     bool removed = false;
@@ -349,14 +364,14 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     const size_t partialGiven = partial.size();
     partial.erase(std::remove_if(partial.begin(), partial.end(), analysed), partial.end());
     removed |= partial.size() != partialGiven;
-    if (removed) xpmlog(kMsgProc, 69);
+    if (removed) xpmlog(kMsgProc, kMsgRepeatedVariables);
 
     for (int k = 0; k < kHostListCount; ++k) {
         lists.entry[k].count = static_cast<int16_t>(store[k].size());
         lists.entry[k].numbers = store[k].empty() ? nullptr : store[k].data();
     }
     if (ctx->errorLevel <= kLevelStepEnds && xvdflst(data, &lists) != 0) {
-        xpmlog(kMsgProc, 89);
+        xpmlog(kMsgProc, kMsgListsDoNotFit);
         raise_error_level(ctx, kLevelInputError);
     }
     ctx->input.hostLists = keep_lists(lists);
@@ -371,7 +386,7 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
             var.numbers + var.count) {
         ctx->options.interceptVar = 0;
         ctx->moments.momentOrigin = 1;
-        xpmlog(kMsgProc, 76);
+        xpmlog(kMsgProc, kMsgInterceptAnalysed);
     }
     ctx->nManifest = ctx->nVar = var.count;
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
@@ -409,17 +424,14 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
     ctx->input.varNameWidth = width;
     ctx->input.labelWidth = labelWidth > 0 ? std::max(labelWidth, 40) : 0;
     if (var.count == 0 && ctx->errorLevel <= kLevelStepEnds) {
-        xpmlog(kMsgProc, 97);
+        xpmlog(kMsgProc, kMsgNoVariablesLeft);
         raise_error_level(ctx, kLevelBadVariables);
     }
 }
 
-}  // namespace
-
-void cosinit(ProcContext* ctx) {
-    NlpProblem* nlp = ctx->nlp;
-
-    // 1-2. Statements.
+// Parses the statements of the step; the option record of the PROC
+// statement.
+ProcOptionRecord* parse_statements(ProcContext* ctx) {
     auto* result = new (v_global_gcb_anchor->stepAllocator->allocate(
         v_global_gcb_anchor->stepAllocator, sizeof(ParseResult), 4)) ParseResult();
     auto* area2 = new (v_global_gcb_anchor->stepAllocator->allocate(
@@ -428,14 +440,17 @@ void cosinit(ProcContext* ctx) {
     ctx->stmtList = result->root;
     ctx->program.statements = area2;
     ctx->program.hasProgram = area2->nProgramStatements != 0;
-    if (area2->nProgramStatements > 0) xpmlog(kMsgProc, 70, area2->nProgramStatements);
+    if (area2->nProgramStatements > 0)
+        xpmlog(kMsgProc, kMsgProgramStatements, area2->nProgramStatements);
     auto* rec = static_cast<ProcOptionRecord*>(ctx->stmtList->payload);
     ctx->options.procOptions = rec;
+    return rec;
+}
 
-    // 3. Optimizer options.
-    cosop11(ctx, nlp);
-
-    // 4. Role slots.
+// Makes the role slots and binds the data sets of the PROC statement to
+// their roles; a step without DATA= ends here, before any data-set service
+// is called.
+void bind_data_sets(ProcContext* ctx, const ProcOptionRecord* rec) {
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     for (int k = 0; k < kRoleCount; ++k) {
         void* p = a->allocate(a, sizeof(DataSetSlot), 4);
@@ -446,11 +461,8 @@ void cosinit(ProcContext* ctx) {
         ctx->dataSetHandle[role] = rec->dataSets[cellIndex].handle;
         ctx->dataSetSlot[role]->handle = rec->dataSets[cellIndex].handle;
     };
-
-    // 5. DATA=: a step without it cannot read anything, so it ends here,
-    // before any data-set service is called.
     if (rec->dataSets[kCellData].handle == nullptr) {
-        xpmlog(kMsgProc, 71);
+        xpmlog(kMsgProc, kMsgNoData);
         raise_error_level(ctx, kLevelInputError);
         xexit(ctx->errorLevel, 0);
     }
@@ -460,12 +472,11 @@ void cosinit(ProcContext* ctx) {
     std::memcpy(ctx->input.dataType, info.type, 8);
     ctx->bySyncState = 0;
 
-    // 6. The other roles.
     if (rec->dataSets[kCellInram].handle) {
         bind(kRoleInram, kCellInram);
         ctx->input.inramUsed = 1;
         xoinfo(ctx->dataSetHandle[kRoleInram], kInfoDescription, &info);
-        if (std::memcmp(info.type, "RAM", 3) != 0) xpmlog(kMsgProc, 72);
+        if (std::memcmp(info.type, "RAM", 3) != 0) xpmlog(kMsgProc, kMsgInramNotRam);
     }
     bind(kRoleOutstat, kCellOutstat);
     bind(kRoleOutram, kCellOutram);
@@ -476,17 +487,16 @@ void cosinit(ProcContext* ctx) {
         bind(kRoleInest, kCellInest);
         ctx->input.inestUsed = 1;
         xoinfo(ctx->dataSetHandle[kRoleInest], kInfoDescription, &info);
-        if (!type_is(info.type, "EST")) xpmlog(kMsgProc, 98);
+        if (!type_is(info.type, "EST")) xpmlog(kMsgProc, kMsgInestNotEst);
     }
-    nlp->refreshFBeforeConJac = 1;
+}
 
-    // 7. Option cells and flag bits.
-    read_options(ctx, ctx->stmtList, rec);
-
-    // 8. Input kind.
+// The kind of input DATA= holds (raw data, moments or a symmetric matrix)
+// and its special variables.
+void classify_input(ProcContext* ctx, HostDataSet* data) {
     if (type_is(ctx->input.dataType, "RAM")) {
         // Its rows are model elements, not observations.
-        xpmlog(kMsgProc, 78);
+        xpmlog(kMsgProc, kMsgDataIsRam);
         raise_error_level(ctx, kLevelInputError);
     }
     static const char* const kMomentTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV",
@@ -496,28 +506,28 @@ void cosinit(ProcContext* ctx) {
         if (type_is(ctx->input.dataType, t)) ctx->input.rawData = 0;
     ctx->input.symatrixInput = type_is(ctx->input.dataType, "SYMATRIX");
 
-    // 9. Special variables of DATA=.
-    HostDataSet* data = ctx->dataSetHandle[kRoleData];
     xvfind(data, "_TYPE_", 6, &ctx->input.typeVar, 0);
     if (xvfind(data, "Intercept", 9, &ctx->input.interceptVarNumber, 0) != 0)
         xvfind(data, "Intercep", 8, &ctx->input.interceptVarNumber, 0);
     xvfind(data, "_NAME_", 6, &ctx->input.nameVar, 0);
 
-    // 10. Moment input.
     if (!ctx->input.rawData) ctx->options.kurtosisWanted = 0;
     if (ctx->input.symatrixInput) {
-        xpmlog(kMsgProc, 79);
+        xpmlog(kMsgProc, kMsgSymmetricInput);
         ctx->options.interceptVar = ctx->options.uncorrectedCov = ctx->options.uncorrectedCorr = 0;
         ctx->options.asycovKind = 0;
         ctx->moments.momentOrigin = 0;
     }
+}
 
-    // 11-12. Weight matrices.
+// Whether the method uses a weight matrix, and INWGT= and OUTWGT= against
+// it.
+void check_weight_data_sets(ProcContext* ctx, const ProcOptionRecord* rec) {
     const int32_t m = ctx->methodRequested;
     ctx->useWeightMatrix = m == 3 || m == 5 || m == 7 || m == 8 || m == 9 || m == 10;
     ctx->fourthOrder = m == 7 || m == 8 || m == 9 || m == 10;
     if (rec->dataSets[kCellInwgt].handle && !ctx->useWeightMatrix) {
-        xpmlog(kMsgProc, 80);
+        xpmlog(kMsgProc, kMsgInwgtIgnored);
         ctx->dataSetHandle[kRoleInwgt] = nullptr;
         ctx->dataSetSlot[kRoleInwgt]->handle = nullptr;
     }
@@ -528,30 +538,24 @@ void cosinit(ProcContext* ctx) {
     const bool needsFourth = ctx->fourthOrder && !ctx->input.rawData;
     if (ctx->dataSetHandle[kRoleInwgt] == nullptr &&
         ((ctx->input.symatrixInput && ctx->useWeightMatrix) || needsFourth)) {
-        xpmlog(kMsgProc, 81);
+        xpmlog(kMsgProc, kMsgWeightsNeedInwgt);
         xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     }
     if (ctx->dataSetHandle[kRoleInwgt]) {
         ctx->input.inwgtUsed = 1;
+        DataSetInfo info;
         xoinfo(ctx->dataSetHandle[kRoleInwgt], kInfoDescription, &info);
-        if (std::memcmp(info.type, "WEIGHT", 6) != 0) xpmlog(kMsgProc, 82);
+        if (std::memcmp(info.type, "WEIGHT", 6) != 0) xpmlog(kMsgProc, kMsgInwgtNotWeight);
     }
     if (ctx->dataSetHandle[kRoleOutwgt] && !ctx->useWeightMatrix) {
-        xpmlog(kMsgProc, 83);
+        xpmlog(kMsgProc, kMsgOutwgtNotWritten);
         ctx->dataSetHandle[kRoleOutwgt] = nullptr;
         ctx->dataSetSlot[kRoleOutwgt]->handle = nullptr;
     }
+}
 
-    // 13-14. Variable lists.
-    define_variables(ctx, data, rec);
-
-    // 15. Sizes.
-    const int64_t n = ctx->nManifest;
-    ctx->nMoments = static_cast<int32_t>(n * (n + 1) / 2);
-    ctx->nWeights = static_cast<int32_t>(static_cast<int64_t>(ctx->nMoments) * (ctx->nMoments + 1) / 2);
-    step_exit_above(ctx, kLevelStepEnds);
-
-    // 16. Utility files.
+// The utility files of the step.
+void open_work_files(ProcContext* ctx) {
     open_file(&ctx->workFile2, kFileSequential);
     open_file(&ctx->workFile3, kFileSequential);
     open_file(&ctx->scratchFile, kFileDirect);
@@ -560,9 +564,13 @@ void cosinit(ProcContext* ctx) {
     open_file(&ctx->wJacColFile, kFileDirect);
     // The optimizer's matrix file: the covariance hook keeps its matrices there.
     open_file(&ctx->hooks->utilityFile, kFileDirect);
+}
 
-    // 18. The first step pool, sized from the variable counts and, for
-    // weight-using methods, the weights.
+// The first step pool, sized from the variable counts and, for
+// weight-using methods, the weights.
+void allocate_first_pool(ProcContext* ctx) {
+    const int64_t n = ctx->nManifest;
+    const int32_t m = ctx->methodRequested;
     const int64_t weights = (m == 7 || m == 9) ? ctx->nWeights : (ctx->useWeightMatrix ? ctx->nMoments : 0);
     const int64_t estimate = 8 * (n * n * 6 + ctx->nMoments * 4 + weights) + 20000;
     // A trial pool tells what one allocation may take; a step whose moments
@@ -571,7 +579,8 @@ void cosinit(ProcContext* ctx) {
     const int64_t available = trial != nullptr ? xmsize(trial) : 0;
     xmpoold(trial);
     if (estimate - 8 * weights > available - 20000) {
-        xpmlog(kMsgProc, 94, static_cast<double>(estimate - 8 * weights), static_cast<double>(available));
+        xpmlog(kMsgProc, kMsgNotEnoughMemory, static_cast<double>(estimate - 8 * weights),
+               static_cast<double>(available));
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
     ctx->runPool[0] = xmpoolc(estimate, 1024, 4096);
@@ -579,8 +588,30 @@ void cosinit(ProcContext* ctx) {
         xmemmsg(estimate);
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
+}
 
-    // 19-20. The model.
+}  // namespace
+
+void cosinit(ProcContext* ctx) {
+    NlpProblem* nlp = ctx->nlp;
+    ProcOptionRecord* rec = parse_statements(ctx);
+    cosop11(ctx, nlp);
+    bind_data_sets(ctx, rec);
+    nlp->refreshFBeforeConJac = 1;
+    read_options(ctx, ctx->stmtList, rec);
+    HostDataSet* data = ctx->dataSetHandle[kRoleData];
+    classify_input(ctx, data);
+    check_weight_data_sets(ctx, rec);
+    define_variables(ctx, data, rec);
+
+    const int64_t n = ctx->nManifest;
+    ctx->nMoments = static_cast<int32_t>(n * (n + 1) / 2);
+    ctx->nWeights = static_cast<int32_t>(static_cast<int64_t>(ctx->nMoments) * (ctx->nMoments + 1) / 2);
+    step_exit_above(ctx, kLevelStepEnds);
+    open_work_files(ctx);
+    allocate_first_pool(ctx);
+
+    // The model.
     if (ctx->input.inramUsed || ctx->input.symatrixInput) cosfop1(ctx);
     if (ctx->input.inramUsed)
         cosiram(ctx);
@@ -588,20 +619,20 @@ void cosinit(ProcContext* ctx) {
         cospari(ctx);
     ctx->nCols = std::max(ctx->nManifest, ctx->readers.leadingDim);
 
-    // 21. Variables of INWGT= and INEST=, and of the output data sets.
+    // Variables of INWGT= and INEST=, and of the output data sets.
     if (ctx->input.inwgtUsed || ctx->input.inestUsed) cosfop2(ctx);
     if (ctx->dataSetHandle[kRoleOutstat] || ctx->dataSetHandle[kRoleOutram] ||
         ctx->dataSetHandle[kRoleOutwgt] || ctx->dataSetHandle[kRoleOutest])
         cosfop3(ctx);
 
-    // 22-23. DATA= must be readable and keep variables in use.
+    // DATA= must be readable and keep variables in use.
     if (xvsele(data) != 0) xexit(kLevelBadVariables, 0);
     int32_t readable = 0;
     xoinfo(data, kInfoReadable, &readable);
     if (readable != 1) xexit(kLevelBadVariables, 0);
     if (ctx->nManifest == 0) {
         raise_error_level(ctx, kLevelBadVariables);
-        xpmlog(kMsgProc, 97);
+        xpmlog(kMsgProc, kMsgNoVariablesLeft);
     }
     step_exit_above(ctx, kLevelStepEnds);
 }

@@ -17,6 +17,7 @@
 #include "procedure/driver/model.h"
 #include "host/internal_error.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ bool check_factor_varnames(ProcContext* ctx, const StatementNode* node) {
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         int32_t matrix = 0, second = 0;
         if (velix::detail::varnames_kind(ctx, pl->groups[g], &matrix, &second) == velix::detail::VarnamesKind::kOther) {
-            xpmlog(kMsgProc, 274);
+            xpmlog(kMsgProc, kMsgVarnamesOtherKind);
             raise_error_level(ctx, kLevelWarning);
             return true;
         }
@@ -72,9 +73,10 @@ bool check_factor_varnames(ProcContext* ctx, const StatementNode* node) {
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         int32_t matrix = 0, second = 0;
         const auto kind = velix::detail::varnames_kind(ctx, pl->groups[g], &matrix, &second);
-        if (matrix == 0) xpmlog(kMsgProc, 273, name_text(pl->groups[g].matrixName).c_str());
+        if (matrix == 0)
+            xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(pl->groups[g].matrixName).c_str());
         if (kind == velix::detail::VarnamesKind::kCopy && second == 0)
-            xpmlog(kMsgProc, 273, name_text(pl->groups[g].names.names[0]).c_str());
+            xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(pl->groups[g].names.names[0]).c_str());
     }
     return false;
 }
@@ -119,7 +121,7 @@ int32_t cosfaci(ProcContext* ctx) {
         const NameRecord& name = static_cast<const MatrixPayload*>(s->payload)->name;
         const int32_t j = velix::detail::matrix_number(ctx, name);
         if (j == 0) {
-            xpmlog(kMsgProc, 128, name_text(name).c_str());
+            xpmlog(kMsgProc, kMsgMatrixNotInModel, name_text(name).c_str());
             continue;
         }
         ctx->readers.matrixSpec = 1;
@@ -147,19 +149,19 @@ void cosfacm(ProcContext* ctx) {
     // 1. Default types.
     if (ctx->readers.nFactors > 0) {
         mt.type[1] = kMatLower;
-        velix::detail::type_change_note(ctx, 1, 156);
+        velix::detail::type_change_note(ctx, 1, kMsgTypeLowerTriangular);
         mt.type[2] = kMatIdentity;
         mt.constant[2] = 1;
-        velix::detail::type_change_note(ctx, 2, 152);
+        velix::detail::type_change_note(ctx, 2, kMsgTypeIdentity);
     }
     if (u > 0) {
         mt.type[u] = kMatDiagonal;
-        velix::detail::type_change_note(ctx, u, 154);
+        velix::detail::type_change_note(ctx, u, kMsgTypeDiagonal);
     }
     // 2. No more factors than manifest variables.
     int32_t k = ctx->readers.nFactors;
     if (k > n) {
-        xpmlog(kMsgProc, 400, k, n);
+        xpmlog(kMsgProc, kMsgTooManyFactors, k, n);
         k = n;
         ctx->readers.nFactors = k;
         mt.columns[1] = mt.columns[2] = mt.rows[2] = k;
@@ -173,7 +175,7 @@ void cosfacm(ProcContext* ctx) {
         mt.constant[j] = mt.elementCount[j] == 0 ? 1 : 0;
     }
     if (total > ctx->nMoments) {
-        xpmlog(kMsgProc, 212, total, ctx->nMoments);
+        xpmlog(kMsgProc, kMsgTooManyParameters, total, ctx->nMoments);
         raise_error_level(ctx, kLevelWarning);
     }
     ctx->nParmAll = ctx->nParmFree = ctx->nElements = ctx->readers.nNamedPositions = total;
@@ -184,8 +186,10 @@ void cosfacm(ProcContext* ctx) {
     // 4. VARNAMES; PARAMETERS and STRUCTEQ have no place in this model.
     const StatementNode* varnames = find_statement(ctx->stmtList, "VARNAMES");
     const bool ignoreNames = check_factor_varnames(ctx, varnames);
-    if (find_statement(ctx->stmtList, "PARAMETE") != nullptr) xpmlog(kMsgProc, 181);
-    if (find_statement(ctx->stmtList, "STRUCTEQ") != nullptr) xpmlog(kMsgProc, 180);
+    if (find_statement(ctx->stmtList, "PARAMETE") != nullptr)
+        xpmlog(kMsgProc, kMsgFactorNoParameters);
+    if (find_statement(ctx->stmtList, "STRUCTEQ") != nullptr)
+        xpmlog(kMsgProc, kMsgFactorNoStructeq);
 
     // 6. Optimizer sizes and per-parameter arrays.
     cospopt(1, ctx, ctx->nlp);
@@ -247,8 +251,12 @@ void factor_column_names(ProcContext* ctx, const StatementNode* varnames, bool i
         // A matrix without column names of its own (_I_) has no room.
         const int32_t first = mt.firstColumnName[matrix];
         const int32_t room = first > 0 ? mt.columns[matrix] : 0;
-        if (names.count < room) xpmlog(kMsgProc, 276, name_text(mt.name[matrix]).c_str(), names.count, room);
-        if (names.count > room) xpmlog(kMsgProc, 277, name_text(mt.name[matrix]).c_str(), names.count, room);
+        if (names.count < room)
+            xpmlog(kMsgProc, kMsgVarnamesFewer, name_text(mt.name[matrix]).c_str(), names.count,
+                   room);
+        if (names.count > room)
+            xpmlog(kMsgProc, kMsgVarnamesMore, name_text(mt.name[matrix]).c_str(), names.count,
+                   room);
         for (int32_t i = 0; i < std::min(names.count, room); ++i)
             ctx->readers.columnNames[first - 1 + i] = padded8(names.names[i]);
     }

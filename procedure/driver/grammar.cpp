@@ -294,17 +294,17 @@ const OptionSpec kNlOptions[] = {
 
 // FACTOR: N= and the flag bits of byte 12.
 const OptionSpec kFactorOptions[] = {
-    {"N", OptionKind::kNumber, 0, 0, 0, -1, NOWORDS},
+    {"N", OptionKind::kNumber, 0, 0, kFactorN, -1, NOWORDS},
     flag("COMP", kFactorFlagComponent),
     flag("HEY", kFactorFlagHeywood),
 };
 
 // PROFILE: options after the "/".
 const OptionSpec kProfileOptions[] = {
-    {"FFACTOR", OptionKind::kNumber, 0, 0, 0, -1, NOWORDS},
-    {"FEASRATIO", OptionKind::kNumber, 0, 0, 1, -1, NOWORDS},
-    {"ALPHA", OptionKind::kNumber, 0, 0, 2, -1, NOWORDS},
-    {"MAX", OptionKind::kNumber, 0, 0, 3, -1, NOWORDS},
+    {"FFACTOR", OptionKind::kNumber, 0, 0, kProfileFFactor, -1, NOWORDS},
+    {"FEASRATIO", OptionKind::kNumber, 0, 0, kProfileFeasRatio, -1, NOWORDS},
+    {"ALPHA", OptionKind::kNumber, 0, 0, kProfileAlpha, -1, NOWORDS},
+    {"MAX", OptionKind::kNumber, 0, 0, kProfileMaxIter, -1, NOWORDS},
     flag("OUTTABLE", kProfileFlagOutTable),
     flag("OUTALL", kProfileFlagOutAll),
 };

@@ -24,6 +24,7 @@
 #include "procedure/data/data.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ std::vector<RamRow> read_rows(ProcContext* ctx) {
         r.stderr = c[4];
         if (r.type != "MODEL" && r.type != "VARNAME" && r.type != "ESTIM" && r.type != "METHOD" &&
             r.type != "STAT" && r.type != "ADD_PARM") {
-            xpmlog(kMsgProc, 101, r.type.c_str());
+            xpmlog(kMsgProc, kMsgInramRowIgnored, r.type.c_str());
             continue;
         }
         rows.push_back(r);
@@ -122,17 +123,17 @@ std::vector<StoredMatrix> model_matrices(ProcContext* ctx, const std::vector<Ram
         ordered = seen[k] == 1 && mats[k].term >= std::max(before, 1) && mats[k].term <= before + 1;
     }
     if (!ordered) {
-        xpmlog(kMsgProc, 102);
+        xpmlog(kMsgProc, kMsgInramBadNumbering);
         raise_error_level(ctx, kLevelBadVariables);
     }
     if (ctx->errorLevel > kLevelStepEnds) {
-        xpmlog(kMsgProc, 103);
+        xpmlog(kMsgProc, kMsgInramUnreadable);
         xexit(ctx->errorLevel, 0);
     }
     for (int32_t k = 1; k <= m; ++k) {
         StoredMatrix& s = mats[k];
         if (s.form < 0 || s.form > kMaxForm || s.type < 0 || s.type > kMaxType) {
-            xpmlog(kMsgProc, 104, name_text(s.name).c_str());
+            xpmlog(kMsgProc, kMsgInramBadMatrix, name_text(s.name).c_str());
             raise_error_level(ctx, kLevelBadVariables);
         }
     }
@@ -144,7 +145,7 @@ std::vector<StoredMatrix> model_matrices(ProcContext* ctx, const std::vector<Ram
         }
         if (r.type == "ESTIM") {
             if (r.matrix < 1 || r.matrix > m) {
-                xpmlog(kMsgProc, 109, r.matrix);
+                xpmlog(kMsgProc, kMsgInramUnknownMatrix, r.matrix);
                 raise_error_level(ctx, kLevelBadVariables);
                 continue;
             }
@@ -152,7 +153,7 @@ std::vector<StoredMatrix> model_matrices(ProcContext* ctx, const std::vector<Ram
         }
     }
     if (ctx->errorLevel > kLevelStepEnds) {
-        xpmlog(kMsgProc, 103);
+        xpmlog(kMsgProc, kMsgInramUnreadable);
         xexit(ctx->errorLevel, 0);
     }
     return mats;
@@ -161,7 +162,7 @@ std::vector<StoredMatrix> model_matrices(ProcContext* ctx, const std::vector<Ram
 // ---- the kind and its shape ----
 
 [[noreturn]] void kind_fails(ProcContext* ctx, const StoredMatrix& s, int32_t second) {
-    xpmlog(kMsgProc, 104, name_text(s.name).c_str());
+    xpmlog(kMsgProc, kMsgInramBadMatrix, name_text(s.name).c_str());
     xpmlog(kMsgProc, second);
     xexit(std::max(ctx->errorLevel, kLevelBadVariables), 0);
 }
@@ -171,7 +172,7 @@ void column_names_per_row(ProcContext* ctx, const StoredMatrix& s, int32_t secon
     int32_t count = 0;
     for (const NameRecord& n : s.columnNames) count += n.length > 0;
     if (count == s.rows) return;
-    xpmlog(kMsgProc, 106, name_text(s.name).c_str(), count, s.rows);
+    xpmlog(kMsgProc, kMsgInramColumnNames, name_text(s.name).c_str(), count, s.rows);
     xpmlog(kMsgProc, second);
     xexit(std::max(ctx->errorLevel, kLevelBadVariables), 0);
 }
@@ -191,7 +192,7 @@ Kind model_kind(ProcContext* ctx, const std::vector<StoredMatrix>& mats) {
         if (mats[3].type != kMatEqsGamma) kind_fails(ctx, mats[3], 105);
         StoredMatrix sel = mats[1];
         sel.rows = mats[2].rows;
-        column_names_per_row(ctx, sel, 105);
+        column_names_per_row(ctx, sel, kMsgInramNoLineqs);
         return Kind::kLineqs;
     }
     // SELECTION, EQSBETA and EQSGAMMA belong to equation models.
@@ -201,8 +202,8 @@ Kind model_kind(ProcContext* ctx, const std::vector<StoredMatrix>& mats) {
         if (mats[1].type != kMatIdentity || mats[1].cols != mats[2].cols || mats[2].cols != mats[3].cols ||
             mats[2].rows != mats[2].cols || mats[3].rows != mats[3].cols || mats[1].rows > mats[1].cols)
             kind_fails(ctx, mats[1], 107);
-        column_names_per_row(ctx, mats[2], 107);
-        column_names_per_row(ctx, mats[3], 107);
+        column_names_per_row(ctx, mats[2], kMsgInramNoModel);
+        column_names_per_row(ctx, mats[3], kMsgInramNoModel);
         return Kind::kRam;
     }
     if (!is(1, "_F_") || !is(2, "_P_")) return Kind::kCosan;
@@ -225,28 +226,28 @@ void conformity(ProcContext* ctx, std::vector<StoredMatrix>& mats) {
         const bool central = k == m || mats[k + 1].term != s.term;
         const int32_t want = first ? ctx->nManifest : mats[k - 1].cols;
         if (s.rows != want) {
-            xpmlog(kMsgProc, 111, name_text(s.name).c_str(), s.rows, want);
+            xpmlog(kMsgProc, kMsgInramRowsCorrected, name_text(s.name).c_str(), s.rows, want);
             s.rows = want;
             ++corrections;
         }
         if (central && s.cols != s.rows) {
-            xpmlog(kMsgProc, 112, name_text(s.name).c_str(), s.cols, s.rows);
+            xpmlog(kMsgProc, kMsgInramColumnsCorrected, name_text(s.name).c_str(), s.cols, s.rows);
             s.cols = s.rows;
             ++corrections;
         }
         if (central && s.type != kMatIdentity && s.type != kMatDiagonal && s.type != kMatPosDefinit &&
             s.type != kMatSymmetric) {
-            xpmlog(kMsgProc, 113, name_text(s.name).c_str(), s.type, s.term);
+            xpmlog(kMsgProc, kMsgInramCentralType, name_text(s.name).c_str(), s.type, s.term);
             s.type = kMatSymmetric;
             ++corrections;
         }
         if (s.form != kFormNone && s.rows != s.cols) {
-            xpmlog(kMsgProc, 60, name_text(s.name).c_str());
+            xpmlog(kMsgProc, kMsgNotSquare, name_text(s.name).c_str());
             raise_error_level(ctx, kLevelInputError);
         }
     }
     if (corrections > 0) {
-        xpmlog(kMsgProc, 114, corrections);
+        xpmlog(kMsgProc, kMsgInramCorrections, corrections);
         raise_error_level(ctx, kLevelWarning);
     }
 }
@@ -262,7 +263,8 @@ void drop_outside(ProcContext* ctx, std::vector<StoredMatrix>& mats, Extent exte
         rows.erase(std::remove_if(rows.begin(), rows.end(),
                                   [&](const RamRow* e) {
                                       if (e->row >= 1 && e->row <= r && e->col >= 1 && e->col <= c) return false;
-                                      xpmlog(kMsgProc, 117, static_cast<int32_t>(k), e->row, e->col);
+                                      xpmlog(kMsgProc, kMsgInramNoElement, static_cast<int32_t>(k),
+                                             e->row, e->col);
                                       raise_error_level(ctx, kLevelBadVariables);
                                       return true;
                                   }),
@@ -444,7 +446,7 @@ void ram_statements(ProcContext* ctx, Statements* st, const std::vector<StoredMa
         const int32_t v = manifest_index(ctx, name);
         if (c < nStored) {
             if (v < 0) {
-                xpmlog(kMsgProc, 110, name_text(name).c_str());
+                xpmlog(kMsgProc, kMsgInramColumnNotAnalysed, name_text(name).c_str());
                 raise_error_level(ctx, kLevelBadVariables);
             }
             number[c] = v + 1;
@@ -454,7 +456,7 @@ void ram_statements(ProcContext* ctx, Statements* st, const std::vector<StoredMa
         }
     }
     if (ctx->errorLevel > kLevelStepEnds) {
-        xpmlog(kMsgProc, 107);
+        xpmlog(kMsgProc, kMsgInramNoModel);
         xexit(ctx->errorLevel, 0);
     }
     std::vector<RamEntry> entries;
@@ -637,7 +639,7 @@ void replace_model_statements(ProcContext* ctx, Statements* st, Kind kind) {
         if (kind == Kind::kFactor && std::memcmp(n->keyword, "FACTOR  ", 8) == 0) {
             const auto* pl = static_cast<const FactorPayload*>(n->payload);
             if (pl->hasFactors || node_flag(n, kFactorFlagHeywood) || node_flag(n, kFactorFlagComponent))
-                xpmlog(kMsgProc, 125);
+                xpmlog(kMsgProc, kMsgFactorKeepsInram);
         }
     }
     std::vector<StatementNode*> order;
@@ -664,7 +666,7 @@ void report_empty_matrices(ProcContext* ctx, const std::vector<StoredMatrix>& ma
             case kMatZerDiagonal: case kMatSelection: case kMatPermutation:
                 continue;
             default:
-                xpmlog(kMsgProc, 118, name_text(m.name).c_str());
+                xpmlog(kMsgProc, kMsgMatrixEmpty, name_text(m.name).c_str());
                 raise_error_level(ctx, kLevelBadVariables);
         }
     }

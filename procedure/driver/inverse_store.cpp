@@ -17,6 +17,7 @@
 #include "procedure/driver/model.h"
 #include "host/internal_error.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -136,7 +137,7 @@ int32_t cosimal(ProcContext* ctx, int32_t* work) {
     for (int32_t k = 1; k <= m; ++k)
         if (needs_slot(mt, k) && mt.inverseOffset[k] == 0) {
             const std::string name = velix::detail::name_text(mt.name[k]);
-            xpmlog(kMsgProc, 138, name.c_str());
+            xpmlog(kMsgProc, kMsgInverseNoTerm, name.c_str());
             internal_error("a matrix that needs a stored inverse belongs to no term");
         }
     if (released == 0) ctx->readers.perTermInverse = 1;

@@ -21,6 +21,7 @@
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ int32_t lfind(ProcContext* ctx, const VarianceGroup& g, int32_t mode, Prefixes* 
                 // Values belong to the names just given, counted backwards.
                 int32_t k = item.count;
                 if (k > lastNames) {
-                    xpmlog(kMsgProc, 263);
+                    xpmlog(kMsgProc, kMsgVarianceSurplusValues);
                     k = lastNames;
                 }
                 for (int32_t i = 0; i < k; ++i) (*values)[next - k + i] = g.values[item.first + i];
@@ -142,7 +143,7 @@ int32_t lfind(ProcContext* ctx, const VarianceGroup& g, int32_t mode, Prefixes* 
                 break;
         }
     }
-    if (cut) xpmlog(kMsgProc, 262);
+    if (cut) xpmlog(kMsgProc, kMsgVarianceEntryCut);
     if (next < slots && next > 0) {
         for (; next < slots; ++next) {
             if (lastCode == kItemPrefix)
@@ -151,7 +152,7 @@ int32_t lfind(ProcContext* ctx, const VarianceGroup& g, int32_t mode, Prefixes* 
                 (*names)[next] = lastName;
             (*values)[next] = lastValue;
         }
-        xpmlog(kMsgProc, mode == 0 ? 265 : 264);
+        xpmlog(kMsgProc, mode == 0 ? kMsgStdLastRepeated : kMsgCovLastRepeated);
     }
     (void)ctx;
     return slots;
@@ -196,100 +197,123 @@ T* from_pool(ProcContext* ctx, size_t n) {
     return static_cast<T*>(p);
 }
 
-}  // namespace
+// ---- the steps of cospare ----
 
-void cospare(ProcContext* ctx) {
-    ModelMatrixTable& mt = ctx->model;
-    const double missing = host_missing_value();
+// The right-hand variable of term t: a coefficient name, if any, comes first.
+const NameRecord& term_var(const LineqsPayload& eq, int32_t t) {
+    return eq.names[eq.nameStart[t] + (eq.kind[t] <= 4 ? 1 : 0)];
+}
+
+// The terms [*b, *end) of equation e.
+void term_range(const LineqsPayload& eq, int32_t e, int32_t* b, int32_t* end) {
+    *b = e == 0 ? 0 : eq.termEnd[e - 1];
+    *end = eq.termEnd[e];
+}
+
+// The index of a variable name among the first n DATA= variables, -1 for a
+// latent variable.
+int32_t manifest_index(const ProcContext* ctx, int32_t n, const NameRecord& r) {
+    for (int32_t i = 0; i < n; ++i)
+        if (same_name(ctx->input.manifestNames[i], r)) return i;
+    return -1;
+}
+
+int32_t index_in(const std::vector<NameRecord>& v, const NameRecord& r) {
+    for (size_t i = 0; i < v.size(); ++i)
+        if (same_name(v[i], r)) return static_cast<int32_t>(i);
+    return -1;
+}
+
+// The variables of the model in the order of its columns: the endogenous
+// ones (manifest, then F), then the exogenous ones (manifest, F, E, D).
+struct LineqsVariables {
+    std::vector<NameRecord> endo, exo, exoManifest, exoF, exoE, exoD;
+    std::vector<int32_t> endoEq;  // the equation of each endogenous variable
+    std::vector<int32_t> varPos;  // model position of each DATA= variable, -1 if unused
+    int32_t nEndo = 0, E = 0, N = 0;
+};
+
+// Names the four matrices of the one term and sets their types and forms.
+void name_matrices(ModelMatrixTable* mt) {
     auto name_matrix = [&](int k, const char* n, int16_t type, int16_t form) {
-        mt.name[k] = NameRecord();
-        std::memset(mt.name[k].text, ' ', 32);
-        std::memcpy(mt.name[k].text, n, std::strlen(n));
-        mt.name[k].length = static_cast<int16_t>(std::strlen(n));
-        mt.type[k] = type;
-        mt.form[k] = form;
+        mt->name[k] = NameRecord();
+        std::memset(mt->name[k].text, ' ', 32);
+        std::memcpy(mt->name[k].text, n, std::strlen(n));
+        mt->name[k].length = static_cast<int16_t>(std::strlen(n));
+        mt->type[k] = type;
+        mt->form[k] = form;
     };
-    // 1.
     name_matrix(1, "_SEL_", kMatSelection, kFormNone);
     name_matrix(2, "_BETA_", kMatEqsBeta, kFormIMinusInverse);
     name_matrix(3, "_GAMMA_", kMatEqsGamma, kFormNone);
     name_matrix(4, "_PHI_", kMatSymmetric, kFormNone);
-    mt.constant[1] = 1;
-    mt.termTable[0] = 1;
-    mt.termTable[1] = 5;
-    const StatementNode* lq = find_statement(ctx->stmtList, "LINEQS  ");
-    static const LineqsPayload kNoEquations;
-    const LineqsPayload& eq = lq ? *static_cast<const LineqsPayload*>(lq->payload) : kNoEquations;
-    const StatementNode* stdNode = find_statement(ctx->stmtList, "STD     ");
-    const StatementNode* covNode = find_statement(ctx->stmtList, "COV     ");
-    if (stdNode == nullptr) xpmlog(kMsgProc, 251);
-    const VariancePayload* stdP = stdNode ? static_cast<const VariancePayload*>(stdNode->payload) : nullptr;
-    const VariancePayload* covP = covNode ? static_cast<const VariancePayload*>(covNode->payload) : nullptr;
+    mt->constant[1] = 1;
+    mt->termTable[0] = 1;
+    mt->termTable[1] = 5;
+}
 
-    const int32_t n = ctx->nManifest;
-    auto manifest_index = [&](const NameRecord& r) {
-        for (int32_t i = 0; i < n; ++i)
-            if (same_name(ctx->input.manifestNames[i], r)) return i;
-        return -1;
-    };
-    auto term_var = [&](int32_t t) -> const NameRecord& {
-        return eq.names[eq.nameStart[t] + (eq.kind[t] <= 4 ? 1 : 0)];
-    };
-    // The program line of an equation, for the messages (0: none known).
-    auto line_of = [&](int32_t e) { return eq.line != nullptr ? eq.line[e] : 0; };
-    auto term_range = [&](int32_t e, int32_t* b, int32_t* end) {
-        *b = e == 0 ? 0 : eq.termEnd[e - 1];
-        *end = eq.termEnd[e];
-    };
+// The program line of equation e, for the messages (0: none known).
+int32_t line_of(const LineqsPayload& eq, int32_t e) { return eq.line != nullptr ? eq.line[e] : 0; }
 
-    // 2. Dependent variables.
-    std::vector<int32_t> depManifest(n, -1);  // DATA= variable -> equation
-    std::vector<int32_t> latentEndoEq;        // equations of the endogenous F variables
+// Checks the dependent variables and their right-hand sides, and finds the
+// equation of each DATA= dependent (*depManifest) and the equations of the
+// latent F dependents in order (*latentEndoEq).
+void check_dependents(ProcContext* ctx, const LineqsPayload& eq, std::vector<int32_t>* depManifest,
+                      std::vector<int32_t>* latentEndoEq) {
+    depManifest->assign(static_cast<size_t>(ctx->nManifest), -1);
+    latentEndoEq->clear();
     for (int32_t e = eq.nEquations - 1; e >= 0; --e) {
         const NameRecord& d = eq.dependents[e];
         for (int32_t o = 0; o < eq.nEquations; ++o)
             if (o != e && same_name(eq.dependents[o], d) && o < e) {
-                xpmlog(kMsgProc, 252, str(d).c_str());
-                xpmplace(line_of(e), str(d).c_str());
+                xpmlog(kMsgProc, kMsgDependentTwice, str(d).c_str());
+                xpmplace(line_of(eq, e), str(d).c_str());
                 raise_error_level(ctx, kLevelInputError);
             }
-        int32_t mi = manifest_index(d);
+        int32_t mi = manifest_index(ctx, ctx->nManifest, d);
         if (mi >= 0) {
-            depManifest[mi] = e;
+            (*depManifest)[static_cast<size_t>(mi)] = e;
         } else if (first_upper(d) == 'F') {
-            latentEndoEq.insert(latentEndoEq.begin(), e);
+            latentEndoEq->insert(latentEndoEq->begin(), e);
         } else {
-            xpmlog(kMsgProc, 253, str(d).c_str());
-            xpmplace(line_of(e), str(d).c_str());
+            xpmlog(kMsgProc, kMsgBadDependent, str(d).c_str());
+            xpmplace(line_of(eq, e), str(d).c_str());
             raise_error_level(ctx, kLevelInputError);
         }
         int32_t b, end;
-        term_range(e, &b, &end);
+        term_range(eq, e, &b, &end);
         int32_t nErr = 0;
         for (int32_t t = b; t < end; ++t) {
-            const NameRecord& v = term_var(t);
+            const NameRecord& v = term_var(eq, t);
             if (same_name(v, d)) {
-                xpmlog(kMsgProc, 254, str(d).c_str());
-                xpmplace(line_of(e), str(d).c_str());
+                xpmlog(kMsgProc, kMsgOwnDependent, str(d).c_str());
+                xpmplace(line_of(eq, e), str(d).c_str());
                 raise_error_level(ctx, kLevelInputError);
             }
             char c0 = first_upper(v);
-            if ((c0 == 'E' || c0 == 'D') && manifest_index(v) < 0) ++nErr;
+            if ((c0 == 'E' || c0 == 'D') && manifest_index(ctx, ctx->nManifest, v) < 0) ++nErr;
             for (int32_t u = b; u < t; ++u)
-                if (same_name(term_var(u), v)) {
-                    xpmlog(kMsgProc, 256, str(v).c_str(), str(d).c_str());
-                    xpmplace(line_of(e), str(v).c_str());
+                if (same_name(term_var(eq, u), v)) {
+                    xpmlog(kMsgProc, kMsgTermTwice, str(v).c_str(), str(d).c_str());
+                    xpmplace(line_of(eq, e), str(v).c_str());
                     raise_error_level(ctx, kLevelInputError);
                 }
         }
         if (nErr > 1) {
-            xpmlog(kMsgProc, 255, str(d).c_str());
-            xpmplace(line_of(e), str(d).c_str());
+            xpmlog(kMsgProc, kMsgTwoErrorTerms, str(d).c_str());
+            xpmplace(line_of(eq, e), str(d).c_str());
             raise_error_level(ctx, kLevelInputError);
         }
     }
+}
 
-    // 3. DATA= variables: endogenous, exogenous or unused.
+// Classifies the DATA= variables (endogenous, exogenous or unused) and the
+// right-hand latent variables (in order of first occurrence), and finds the
+// model position of each DATA= variable.
+void classify_variables(ProcContext* ctx, const LineqsPayload& eq, const VariancePayload* stdP,
+                        const VariancePayload* covP, const std::vector<int32_t>& depManifest,
+                        const std::vector<int32_t>& latentEndoEq, LineqsVariables* v) {
+    const int32_t n = ctx->nManifest;
     auto occurs_in_lists = [&](const NameRecord& r) {
         for (const VariancePayload* p : {stdP, covP}) {
             if (!p) continue;
@@ -302,74 +326,69 @@ void cospare(ProcContext* ctx) {
     };
     auto occurs_rhs = [&](const NameRecord& r) {
         for (int32_t t = 0; t < eq.nTerms; ++t)
-            if (same_name(term_var(t), r)) return true;
+            if (same_name(term_var(eq, t), r)) return true;
         return false;
     };
-    std::vector<NameRecord> endo, exoManifest, exoF, exoE, exoD;
-    std::vector<int32_t> endoEq;
-    std::vector<int32_t> varPos(n, -1);
     for (int32_t i = 0; i < n; ++i)
-        if (depManifest[i] >= 0) {
-            endo.push_back(ctx->input.manifestNames[i]);
-            endoEq.push_back(depManifest[i]);
+        if (depManifest[static_cast<size_t>(i)] >= 0) {
+            v->endo.push_back(ctx->input.manifestNames[i]);
+            v->endoEq.push_back(depManifest[static_cast<size_t>(i)]);
         }
-    ctx->readers.nEndoManifest = static_cast<int32_t>(endo.size());
+    ctx->readers.nEndoManifest = static_cast<int32_t>(v->endo.size());
     for (int32_t e : latentEndoEq) {
-        endo.push_back(eq.dependents[e]);
-        endoEq.push_back(e);
+        v->endo.push_back(eq.dependents[e]);
+        v->endoEq.push_back(e);
     }
     for (int32_t i = 0; i < n; ++i)
-        if (depManifest[i] < 0 && (occurs_rhs(ctx->input.manifestNames[i]) ||
-                                   occurs_in_lists(ctx->input.manifestNames[i])))
-            exoManifest.push_back(ctx->input.manifestNames[i]);
+        if (depManifest[static_cast<size_t>(i)] < 0 &&
+            (occurs_rhs(ctx->input.manifestNames[i]) ||
+             occurs_in_lists(ctx->input.manifestNames[i])))
+            v->exoManifest.push_back(ctx->input.manifestNames[i]);
 
-    // 4. Right-hand side latent variables in order of first occurrence.
-    auto contains = [](const std::vector<NameRecord>& v, const NameRecord& r) {
-        for (const NameRecord& x : v)
-            if (same_name(x, r)) return true;
-        return false;
-    };
     for (int32_t t = 0; t < eq.nTerms; ++t) {
-        const NameRecord& v = term_var(t);
-        if (manifest_index(v) >= 0 || contains(endo, v)) continue;
-        char c0 = first_upper(v);
-        std::vector<NameRecord>* grp = c0 == 'F' ? &exoF : c0 == 'E' ? &exoE : c0 == 'D' ? &exoD : nullptr;
+        const NameRecord& r = term_var(eq, t);
+        if (manifest_index(ctx, n, r) >= 0 || index_in(v->endo, r) >= 0) continue;
+        char c0 = first_upper(r);
+        std::vector<NameRecord>* grp = c0 == 'F'   ? &v->exoF
+                                       : c0 == 'E' ? &v->exoE
+                                       : c0 == 'D' ? &v->exoD
+                                                   : nullptr;
         if (grp == nullptr) {
-            xpmlog(kMsgProc, 257, str(v).c_str());
+            xpmlog(kMsgProc, kMsgBadLatentName, str(r).c_str());
             const auto e = std::upper_bound(eq.termEnd, eq.termEnd + eq.nEquations, t) - eq.termEnd;
-            xpmplace(line_of(static_cast<int32_t>(e)), str(v).c_str());
+            xpmplace(line_of(eq, static_cast<int32_t>(e)), str(r).c_str());
             raise_error_level(ctx, kLevelInputError);
             continue;
         }
-        if (!contains(*grp, v)) grp->push_back(v);
+        if (index_in(*grp, r) < 0) grp->push_back(r);
     }
-    std::vector<NameRecord> exo = exoManifest;
-    exo.insert(exo.end(), exoF.begin(), exoF.end());
-    exo.insert(exo.end(), exoE.begin(), exoE.end());
-    exo.insert(exo.end(), exoD.begin(), exoD.end());
-    const int32_t nEndo = static_cast<int32_t>(endo.size()), E = static_cast<int32_t>(exo.size());
-    const int32_t N = nEndo + E;
-    ctx->readers.nEndo = nEndo;
-    ctx->readers.nExoNonError = static_cast<int32_t>(exoManifest.size() + exoF.size());
-    auto index_in = [](const std::vector<NameRecord>& v, const NameRecord& r) {
-        for (size_t i = 0; i < v.size(); ++i)
-            if (same_name(v[i], r)) return static_cast<int32_t>(i);
-        return -1;
-    };
-    // Model position of each DATA= variable.
+    v->exo = v->exoManifest;
+    v->exo.insert(v->exo.end(), v->exoF.begin(), v->exoF.end());
+    v->exo.insert(v->exo.end(), v->exoE.begin(), v->exoE.end());
+    v->exo.insert(v->exo.end(), v->exoD.begin(), v->exoD.end());
+    v->nEndo = static_cast<int32_t>(v->endo.size());
+    v->E = static_cast<int32_t>(v->exo.size());
+    v->N = v->nEndo + v->E;
+    ctx->readers.nEndo = v->nEndo;
+    ctx->readers.nExoNonError = static_cast<int32_t>(v->exoManifest.size() + v->exoF.size());
     int32_t unused = 0;
+    v->varPos.assign(static_cast<size_t>(n), -1);
     for (int32_t i = 0; i < n; ++i) {
-        int32_t p = index_in(endo, ctx->input.manifestNames[i]);
+        int32_t p = index_in(v->endo, ctx->input.manifestNames[i]);
         if (p < 0) {
-            p = index_in(exo, ctx->input.manifestNames[i]);
-            if (p >= 0) p += nEndo;
+            p = index_in(v->exo, ctx->input.manifestNames[i]);
+            if (p >= 0) p += v->nEndo;
         }
-        varPos[i] = p;
+        v->varPos[static_cast<size_t>(i)] = p;
         if (p < 0) ++unused;
     }
     ctx->readers.nUnusedVars = unused;
+}
 
-    // 5. Sizes.
+// Sets the sizes of the four matrices and of the work areas they need.
+void size_matrices(ProcContext* ctx, const LineqsVariables& v) {
+    ModelMatrixTable& mt = ctx->model;
+    const int32_t n = ctx->nManifest, nEndo = v.nEndo, E = v.E, N = v.N;
     mt.rows[1] = n;
     mt.columns[1] = N;
     mt.rows[2] = mt.columns[2] = N;
@@ -379,41 +398,51 @@ void cospare(ProcContext* ctx) {
     ctx->readers.leadingDim = std::max(n, N);
     ctx->readers.largestProduct = std::max({nEndo * nEndo, nEndo * E, E * E, 1});
     ctx->invStoreLen = nEndo * nEndo;
+}
 
-    // 6. Model tables.
-    if (ctx->options.modelListing && ctx->options.printEnabled) {
-        cosmcon(ctx);
-        int32_t longest = 1;
-        for (const NameRecord& r : endo) longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
-        for (const NameRecord& r : exo) longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
-        std::vector<NameRecord> endoLatent(endo.begin() + ctx->readers.nEndoManifest, endo.end());
-        std::vector<NameRecord> endoManifest(endo.begin(),
-                                             endo.begin() + ctx->readers.nEndoManifest);
-        std::vector<NameRecord> errors = exoE;
-        errors.insert(errors.end(), exoD.begin(), exoD.end());
-        variable_table(ctx, "EndogenousVar", 703, "Tesk.Velix.EndogenousVar", 120, eq.nEquations,
-                       {{121, endoManifest}, {122, endoLatent}}, longest);
-        variable_table(ctx, "ExogenousVar", 704, "Tesk.Velix.ExogenousVar", 124, E,
-                       {{121, exoManifest}, {122, exoF}, {123, errors}}, longest);
-    }
+// Lists the endogenous and the exogenous variables by kind.
+void list_variables(ProcContext* ctx, const LineqsPayload& eq, const LineqsVariables& v) {
+    cosmcon(ctx);
+    int32_t longest = 1;
+    for (const NameRecord& r : v.endo)
+        longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
+    for (const NameRecord& r : v.exo)
+        longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
+    std::vector<NameRecord> endoLatent(v.endo.begin() + ctx->readers.nEndoManifest, v.endo.end());
+    std::vector<NameRecord> endoManifest(v.endo.begin(),
+                                         v.endo.begin() + ctx->readers.nEndoManifest);
+    std::vector<NameRecord> errors = v.exoE;
+    errors.insert(errors.end(), v.exoD.begin(), v.exoD.end());
+    variable_table(ctx, "EndogenousVar", kMsgEndogenousTable, "Tesk.Velix.EndogenousVar",
+                   kMsgEndogenousCount, eq.nEquations,
+                   {{kMsgManifestKind, endoManifest}, {kMsgLatentKind, endoLatent}}, longest);
+    variable_table(
+        ctx, "ExogenousVar", kMsgExogenousTable, "Tesk.Velix.ExogenousVar", kMsgExogenousCount, v.E,
+        {{kMsgManifestKind, v.exoManifest}, {kMsgLatentKind, v.exoF}, {kMsgErrorKind, errors}},
+        longest);
+}
 
-    // 7-8. _BETA_ and _GAMMA_.
+// Writes the patterns of _BETA_ (pass 0) and _GAMMA_ (pass 1) from the
+// equations; the coefficient-name prefixes are registered in *prefixes.
+void write_coefficient_patterns(ProcContext* ctx, const LineqsPayload& eq, const LineqsVariables& v,
+                                Prefixes* prefixes, char* text80) {
+    const double missing = host_missing_value();
+    const int32_t nEndo = v.nEndo, E = v.E;
     scratch_check(xcpoint(ctx->scratchFile, 0));
     ctx->nElements = 0;
     ctx->readers.nNamedPositions = 0;
-    Prefixes prefixes;
     for (int32_t t = 0; t < eq.nTerms; ++t)
-        if (eq.nameKind[t] == kNameKindPrefix && eq.kind[t] != kTermPlain) prefixes.index(eq.names[eq.nameStart[t]]);
-    char text80[81] = {};
+        if (eq.nameKind[t] == kNameKindPrefix && eq.kind[t] != kTermPlain)
+            prefixes->index(eq.names[eq.nameStart[t]]);
     std::vector<NameRecord> beta(static_cast<size_t>(nEndo) * nEndo), gamma(static_cast<size_t>(nEndo) * E);
     std::vector<double> betaV(beta.size(), 0.0), gammaV(gamma.size(), 0.0);
     for (int pass = 0; pass < 2; ++pass) {
         for (int32_t i = 0; i < nEndo; ++i) {
-            int32_t e = endoEq[i], b, end;
-            term_range(e, &b, &end);
+            int32_t e = v.endoEq[static_cast<size_t>(i)], b, end;
+            term_range(eq, e, &b, &end);
             for (int32_t t = b; t < end; ++t) {
-                const NameRecord& v = term_var(t);
-                int32_t j = pass == 0 ? index_in(endo, v) : index_in(exo, v);
+                const NameRecord& r = term_var(eq, t);
+                int32_t j = pass == 0 ? index_in(v.endo, r) : index_in(v.exo, r);
                 if (j < 0) continue;
                 const size_t at = static_cast<size_t>(i) * (pass == 0 ? nEndo : E) + j;
                 NameRecord& nm = pass == 0 ? beta[at] : gamma[at];
@@ -423,15 +452,15 @@ void cospare(ProcContext* ctx) {
                 if (eq.kind[t] >= kTermFixed) continue;
                 const NameRecord& coefName = eq.names[eq.nameStart[t]];
                 if (eq.nameKind[t] == kNameKindPrefix) {
-                    nm = prefixes.next(coefName);
+                    nm = prefixes->next(coefName);
                 } else {
                     nm = coefName;
-                    for (const NameRecord& p : prefixes.names) {
+                    for (const NameRecord& p : prefixes->names) {
                         const std::string ps = str(p), cs = str(coefName);
                         const bool starts = cs.size() > ps.size() && strncasecmp(cs.c_str(), ps.c_str(), ps.size()) == 0 &&
                                             std::isdigit(static_cast<unsigned char>(cs[ps.size()]));
                         if ((pass == 0 && starts) || (pass == 1 && same_name(p, coefName)))
-                            xpmlog(kMsgProc, 258, cs.c_str());
+                            xpmlog(kMsgProc, kMsgPrefixLookalike, cs.c_str());
                     }
                 }
             }
@@ -441,14 +470,19 @@ void cospare(ProcContext* ctx) {
         else
             patwrt(text80, ctx, 3, gamma.data(), gammaV.data());
     }
+}
 
-    // 9. _PHI_: exogenous manifest pairs start free-valued (missing), then
-    // STD and COV.
+// Writes the pattern of _PHI_: exogenous manifest pairs start free-valued
+// (missing), then the STD (mode 0) and COV (mode 1) entries.
+void write_phi_pattern(ProcContext* ctx, const LineqsVariables& v, const VariancePayload* stdP,
+                       const VariancePayload* covP, Prefixes* prefixes, char* text80) {
+    const int32_t E = v.E;
     std::vector<NameRecord> phi(static_cast<size_t>(E) * E);
     std::vector<double> phiV(phi.size(), 0.0);
-    const int32_t em = static_cast<int32_t>(exoManifest.size());
+    const int32_t em = static_cast<int32_t>(v.exoManifest.size());
     for (int32_t i = 0; i < em; ++i)
-        for (int32_t j = 0; j <= i; ++j) phiV[static_cast<size_t>(i) * E + j] = missing;
+        for (int32_t j = 0; j <= i; ++j)
+            phiV[static_cast<size_t>(i) * E + j] = host_missing_value();
     std::vector<NameRecord> slotNames;
     std::vector<double> slotValues;
     std::vector<int32_t> stdSeen;
@@ -462,9 +496,10 @@ void cospare(ProcContext* ctx) {
             for (int list = 0; list < 2; ++list) {
                 const NameArray& a = list == 0 ? g.vars1 : g.vars2;
                 for (int32_t k = 0; k < a.count; ++k) {
-                    int32_t x = index_in(exo, a.names[k]);
+                    int32_t x = index_in(v.exo, a.names[k]);
                     if (x < 0) {
-                        xpmlog(kMsgProc, mode == 0 ? 260 : 261, str(a.names[k]).c_str());
+                        xpmlog(kMsgProc, mode == 0 ? kMsgStdNotExogenous : kMsgCovNotExogenous,
+                               str(a.names[k]).c_str());
                         xpmplace(g.line, str(a.names[k]).c_str());
                         raise_error_level(ctx, kLevelInputError);
                         bad = true;
@@ -472,7 +507,7 @@ void cospare(ProcContext* ctx) {
                     }
                     if (mode == 0) {
                         if (std::find(stdSeen.begin(), stdSeen.end(), x) != stdSeen.end()) {
-                            xpmlog(kMsgProc, 259, str(a.names[k]).c_str());
+                            xpmlog(kMsgProc, kMsgStdTwice, str(a.names[k]).c_str());
                             xpmplace(g.line, str(a.names[k]).c_str());
                             raise_error_level(ctx, kLevelInputError);
                             bad = true;
@@ -483,7 +518,7 @@ void cospare(ProcContext* ctx) {
                 }
             }
             if (bad) continue;
-            lfind(ctx, g, mode, &prefixes, &slotNames, &slotValues);
+            lfind(ctx, g, mode, prefixes, &slotNames, &slotValues);
             size_t s = 0;
             auto put = [&](int32_t a, int32_t b) {
                 const int32_t r = std::max(a, b), c = std::min(a, b);
@@ -503,50 +538,59 @@ void cospare(ProcContext* ctx) {
         }
     }
     patwrt(text80, ctx, 4, phi.data(), phiV.data());
+}
 
-    // 10. Matrices left without elements.
+// Turns an empty _BETA_ into an identity; any other empty matrix that
+// must have elements is an error.
+void correct_empty_matrices(ProcContext* ctx, char* text80) {
+    ModelMatrixTable& mt = ctx->model;
     for (int32_t k = 2; k <= 4; ++k) {
         if (mt.elementCount[k] > 0) continue;
         if (mt.type[k] == kMatBeta || mt.type[k] == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
             mt.type[k] = kMatIdentity;
             mt.form[k] = kFormNone;
-            velix::detail::type_change_note(ctx, k, 152, text80);
+            velix::detail::type_change_note(ctx, k, kMsgTypeIdentity, text80);
         } else if (mt.type[k] != kMatEqsGamma && mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal &&
                    mt.type[k] != kMatSelection) {
-            xpmlog(kMsgProc, 118, str(mt.name[k]).c_str());
+            xpmlog(kMsgProc, kMsgMatrixEmpty, str(mt.name[k]).c_str());
             raise_error_level(ctx, kLevelBadVariables);
         }
     }
     if (mt.type[2] == kMatIdentity) ctx->invStoreLen = 0;
+}
 
-    // 11. Column names, added parameters, parameter table.
-    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
+// Stores the column names and variable positions, drops the unused
+// variables, maps each endogenous variable to its error term and builds the
+// added parameters and the parameter table.
+void build_parameter_table(ProcContext* ctx, const LineqsPayload& eq, const LineqsVariables& v) {
+    ModelMatrixTable& mt = ctx->model;
+    const int32_t n = ctx->nManifest, nEndo = v.nEndo, E = v.E, N = v.N;
     ctx->readers.columnNames = from_pool<NameRecord>(ctx, N);
     ctx->readers.nColumnNames = N;
     for (int32_t i = 0; i < N; ++i)
-        ctx->readers.columnNames[i] = padded8(i < nEndo ? endo[i] : exo[i - nEndo]);
+        ctx->readers.columnNames[i] = padded8(i < nEndo ? v.endo[i] : v.exo[i - nEndo]);
     mt.firstColumnName[1] = mt.firstColumnName[2] = 1;
     mt.firstColumnName[3] = mt.firstColumnName[4] = N - E + 1;
     ctx->readers.varPosition = from_pool<int32_t>(ctx, n);
-    std::copy(varPos.begin(), varPos.end(), ctx->readers.varPosition);
+    std::copy(v.varPos.begin(), v.varPos.end(), ctx->readers.varPosition);
     // Unused variables leave before the parameter table is built, so that
     // the moment counts of the optimizer set-up are those of the kept ones.
     if (ctx->readers.nUnusedVars > 0) {
         cospar4(ctx);
         int32_t kept = 0;
-        for (int32_t v = 0; v < n; ++v)
-            if (varPos[static_cast<size_t>(v)] >= 0)
-                ctx->readers.varPosition[kept++] = varPos[static_cast<size_t>(v)];
+        for (int32_t i = 0; i < n; ++i)
+            if (v.varPos[static_cast<size_t>(i)] >= 0)
+                ctx->readers.varPosition[kept++] = v.varPos[static_cast<size_t>(i)];
     }
     // Indexed by endogenous variable (the order of _BETA_'s rows), not by
     // equation: the start values map each error variance to its variable.
     ctx->readers.errorTermOfEq = from_pool<int32_t>(ctx, std::max(nEndo, eq.nEquations));
     for (int32_t i = 0; i < nEndo; ++i) {
         int32_t b, end;
-        term_range(endoEq[static_cast<size_t>(i)], &b, &end);
+        term_range(eq, v.endoEq[static_cast<size_t>(i)], &b, &end);
         for (int32_t t = b; t < end; ++t) {
-            int32_t x = index_in(exo, term_var(t));
-            char c0 = first_upper(term_var(t));
+            int32_t x = index_in(v.exo, term_var(eq, t));
+            char c0 = first_upper(term_var(eq, t));
             if (x >= 0 && (c0 == 'E' || c0 == 'D') && x >= ctx->readers.nExoNonError)
                 ctx->readers.errorTermOfEq[i] = x + 1;
         }
@@ -558,28 +602,65 @@ void cospare(ProcContext* ctx) {
     ctx->nParmAll = ctx->readers.nNamedPositions + ctx->nParmAdded;
     if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
     cospar1(ctx, ctx->nParmAdded);
+}
 
-    // 12. Latent variables that need start values: every F variable, and
-    // every error with a free element in its _GAMMA_ column.
-    ctx->readers.latentStart = from_pool<int32_t>(ctx, N);
+// Marks the latent variables that need start values: every F variable, and
+// every error with a free element in its _GAMMA_ column.
+void mark_latent_starts(ProcContext* ctx, const LineqsVariables& v) {
+    const ModelMatrixTable& mt = ctx->model;
+    const int32_t nEndo = v.nEndo;
+    const int32_t n =
+        static_cast<int32_t>(v.varPos.size());  // the DATA= variables before any were dropped
+    ctx->readers.latentStart = from_pool<int32_t>(ctx, v.N);
     ctx->readers.nLatentStart = 0;
-    for (int32_t v = 0; v < N; ++v) {
-        const NameRecord& r = v < nEndo ? endo[v] : exo[v - nEndo];
-        if (manifest_index(r) >= 0) continue;
+    for (int32_t k = 0; k < v.N; ++k) {
+        const NameRecord& r = k < nEndo ? v.endo[k] : v.exo[k - nEndo];
+        if (manifest_index(ctx, n, r) >= 0) continue;
         char c0 = first_upper(r);
         if (c0 == 'F') {
-            ctx->readers.latentStart[ctx->readers.nLatentStart++] = v;
+            ctx->readers.latentStart[ctx->readers.nLatentStart++] = k;
             continue;
         }
-        if (v < nEndo) internal_error("a latent dependent variable is not a factor");
-        const int32_t x = v - nEndo;
+        if (k < nEndo) internal_error("a latent dependent variable is not a factor");
+        const int32_t x = k - nEndo;
         bool freeElement = false;
         for (int32_t e = mt.firstElement[3]; e < mt.firstElement[3] + mt.elementCount[3]; ++e)
             if (ctx->elements.column[e] == x && ctx->elements.parameter[e] != 0) freeElement = true;
         if (freeElement) {
-            ctx->readers.latentStart[ctx->readers.nLatentStart++] = v;
+            ctx->readers.latentStart[ctx->readers.nLatentStart++] = k;
             ctx->readers.nExoNonError = std::max(ctx->readers.nExoNonError, x + 1);
         }
     }
+}
+
+}  // namespace
+
+void cospare(ProcContext* ctx) {
+    name_matrices(&ctx->model);
+    const StatementNode* lq = find_statement(ctx->stmtList, "LINEQS  ");
+    static const LineqsPayload kNoEquations;
+    const LineqsPayload& eq = lq ? *static_cast<const LineqsPayload*>(lq->payload) : kNoEquations;
+    const StatementNode* stdNode = find_statement(ctx->stmtList, "STD     ");
+    const StatementNode* covNode = find_statement(ctx->stmtList, "COV     ");
+    if (stdNode == nullptr) xpmlog(kMsgProc, kMsgNoStd);
+    const VariancePayload* stdP = stdNode ? static_cast<const VariancePayload*>(stdNode->payload) : nullptr;
+    const VariancePayload* covP = covNode ? static_cast<const VariancePayload*>(covNode->payload) : nullptr;
+
+    std::vector<int32_t> depManifest, latentEndoEq;
+    check_dependents(ctx, eq, &depManifest, &latentEndoEq);
+    LineqsVariables v;
+    classify_variables(ctx, eq, stdP, covP, depManifest, latentEndoEq, &v);
+    size_matrices(ctx, v);
+    if (ctx->options.modelListing && ctx->options.printEnabled) list_variables(ctx, eq, v);
+
+    Prefixes prefixes;
+    char text80[81] = {};
+    write_coefficient_patterns(ctx, eq, v, &prefixes, text80);
+    write_phi_pattern(ctx, v, stdP, covP, &prefixes, text80);
+    correct_empty_matrices(ctx, text80);
+
+    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
+    build_parameter_table(ctx, eq, v);
+    mark_latent_starts(ctx, v);
     if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
 }

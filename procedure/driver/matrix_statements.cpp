@@ -20,6 +20,7 @@
 #include "host/internal_error.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -62,7 +63,8 @@ struct Entry {
         const size_t at = static_cast<size_t>(r) * cols + c;
         if (names[at].length > 0 && !same_name(names[at], name)) {
             const std::string before = name_text(names[at]), now = name_text(name);
-            xpmlog(kMsgProc, 220, before.c_str(), now.empty() ? "a fixed value" : now.c_str());
+            xpmlog(kMsgProc, kMsgPositionRepeated, before.c_str(),
+                   now.empty() ? "a fixed value" : now.c_str());
         }
         names[at] = name;
         values[at] = value;
@@ -118,7 +120,7 @@ bool buffer_items(ProcContext* ctx, const MatrixGroup& g, int32_t capacity, Entr
                 lastNames = 0;
                 for (int32_t i = 0; i < n; ++i) {
                     if (en->count >= capacity) {
-                        xpmlog(kMsgProc, 218, capacity);
+                        xpmlog(kMsgProc, kMsgEntryTooLong, capacity);
                         raise_error_level(ctx, kLevelInputError);
                         return false;
                     }
@@ -132,12 +134,12 @@ bool buffer_items(ProcContext* ctx, const MatrixGroup& g, int32_t capacity, Entr
             }
             case kItemNameValues: {
                 if (previous == kItemValues) {
-                    xpmlog(kMsgProc, 216);
+                    xpmlog(kMsgProc, kMsgStartAfterFixed);
                     raise_error_level(ctx, kLevelInputError);
                 }
                 int32_t m = item.count;
                 if (m > lastNames) {
-                    xpmlog(kMsgProc, 217);
+                    xpmlog(kMsgProc, kMsgSurplusStartValues);
                     m = lastNames;
                 }
                 for (int32_t i = 0; i < m; ++i) en->bufValues[en->count - m + i] = g.values[item.first + i];
@@ -147,7 +149,7 @@ bool buffer_items(ProcContext* ctx, const MatrixGroup& g, int32_t capacity, Entr
             case kItemValues:
                 for (int32_t i = 0; i < item.count; ++i) {
                     if (en->count >= capacity) {
-                        xpmlog(kMsgProc, 218, capacity);
+                        xpmlog(kMsgProc, kMsgEntryTooLong, capacity);
                         raise_error_level(ctx, kLevelInputError);
                         return false;
                     }
@@ -179,7 +181,7 @@ int32_t index_of(double v, int32_t extent) {
 // position of the line is (line, x) for a row and (x, line) for a column.
 bool line_run(Entry* en, double given, bool isColumn) {
     const int32_t rows = en->rows, cols = en->cols, shift = cols - rows;
-    const int32_t outOfRange = isColumn ? 222 : 223;
+    const int32_t outOfRange = isColumn ? kMsgNoSuchColumn : kMsgNoSuchRow;
     const int32_t line = index_of(given, isColumn ? cols : rows);
     if (line < 0) {
         en->error(outOfRange, given);
@@ -207,7 +209,7 @@ bool line_run(Entry* en, double given, bool isColumn) {
     } else {
         for (int32_t x = 0; x < extent; ++x) run.push_back(at(x));
     }
-    en->fill(run, 221);
+    en->fill(run, kMsgEntryOverflow);
     return true;
 }
 
@@ -216,37 +218,37 @@ bool diagonal_run(Entry* en, double givenRow, double givenColumn) {
     const int32_t rows = en->rows, cols = en->cols;
     int32_t i = index_of(givenRow, rows), j = index_of(givenColumn, cols);
     if (i < 0) {
-        en->error(223, givenRow);
+        en->error(kMsgNoSuchRow, givenRow);
         return false;
     }
     if (j < 0) {
-        en->error(222, givenColumn);
+        en->error(kMsgNoSuchColumn, givenColumn);
         return false;
     }
     const int16_t t = en->type;
     if ((t == kMatDiagonal || t == kMatZerDiagonal) && i != j) {
-        en->error(225, givenRow, givenColumn);
+        en->error(kMsgDiagonalStartOff, givenRow, givenColumn);
         return false;
     }
     if (t == kMatLower && i < j) {
-        en->error(226, givenRow, givenColumn);
+        en->error(kMsgLowerStartAbove, givenRow, givenColumn);
         return false;
     }
     if (t == kMatUpper && i > j) {
-        en->error(227, givenRow, givenColumn);
+        en->error(kMsgUpperStartBelow, givenRow, givenColumn);
         return false;
     }
     if ((t == kMatSymmetric || t == kMatPosDefinit) && i < j) std::swap(i, j);
     if (t == kMatZerDiagonal) {
         j += cols - rows;
         if (j < 0 || j >= cols) {
-            en->error(222, givenColumn);
+            en->error(kMsgNoSuchColumn, givenColumn);
             return false;
         }
     }
     std::vector<Position> run;
     for (int32_t r = i, c = j; r < rows && c < cols; ++r, ++c) run.push_back({r, c});
-    en->fill(run, 224);
+    en->fill(run, kMsgDiagonalRunCut);
     return true;
 }
 
@@ -259,7 +261,7 @@ void every_row(Entry* en) {
             if (free_position(en->type, i, j, en->rows, en->cols)) runs[i].push_back({i, j});
         widest = std::max(widest, runs[i].size());
     }
-    if (static_cast<size_t>(en->count) > widest) xpmlog(kMsgProc, 221);
+    if (static_cast<size_t>(en->count) > widest) xpmlog(kMsgProc, kMsgEntryOverflow);
     for (const auto& run : runs) en->lay_out(run, false);
 }
 
@@ -295,8 +297,9 @@ void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t tot
         const NameArray& given = pl->groups[g].names;
         const int32_t cols = mt.columns[k];
         const std::string name = name_text(mt.name[k]);
-        if (given.count < cols) xpmlog(kMsgProc, 276, name.c_str(), given.count, cols);
-        if (given.count > cols) xpmlog(kMsgProc, 277, name.c_str(), given.count, cols);
+        if (given.count < cols)
+            xpmlog(kMsgProc, kMsgVarnamesFewer, name.c_str(), given.count, cols);
+        if (given.count > cols) xpmlog(kMsgProc, kMsgVarnamesMore, name.c_str(), given.count, cols);
         share(k, next + 1);
         for (int32_t c = 0; c < cols && next < total; ++c) {
             if (c < given.count) {
@@ -318,7 +321,8 @@ void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t tot
             k == 0 || second == 0)
             continue;
         if (mt.firstColumnName[k] == 0 && mt.firstColumnName[second] == 0)
-            xpmlog(kMsgProc, 278, name_text(mt.name[k]).c_str(), name_text(mt.name[second]).c_str());
+            xpmlog(kMsgProc, kMsgNoSharedNames, name_text(mt.name[k]).c_str(),
+                   name_text(mt.name[second]).c_str());
         else if (mt.firstColumnName[second] == 0)
             share(second, mt.firstColumnName[k]);
         else
@@ -334,7 +338,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
     const ModelMatrixTable& mt = ctx->model;
     const auto* pl = static_cast<const MatrixPayload*>(node->payload);
     if (mt.type[k] == kMatIdentity || mt.type[k] == kMatZerIdentity) {
-        xpmlog(kMsgProc, 215, name_text(mt.name[k]).c_str());
+        xpmlog(kMsgProc, kMsgIdentityElements, name_text(mt.name[k]).c_str());
         xpmplace(node->line, name_text(mt.name[k]).c_str());
         raise_error_level(ctx, kLevelInputError);
         return 0;
@@ -343,7 +347,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
     for (int32_t gi = 0; gi < pl->nGroups; ++gi) {
         const MatrixGroup& g = pl->groups[gi];
         if (g.nItems == 0) {
-            xpmlog(kMsgProc, 219, name_text(mt.name[k]).c_str());
+            xpmlog(kMsgProc, kMsgEntryEmpty, name_text(mt.name[k]).c_str());
             xpmplace(node->line, name_text(mt.name[k]).c_str());
             continue;
         }
@@ -381,7 +385,7 @@ void setfac(ProcContext* ctx, int32_t k, NameRecord* names, double* values) {
     if (ctx->readers.nFactors > 0 && k == 2) {
         mt.type[k] = kMatIdentity;
         mt.constant[k] = 1;
-        velix::detail::type_change_note(ctx, k, 152);
+        velix::detail::type_change_note(ctx, k, kMsgTypeIdentity);
         return;
     }
     int32_t number = 0;
@@ -401,36 +405,76 @@ void setfac(ProcContext* ctx, int32_t k, NameRecord* names, double* values) {
     }
 }
 
+namespace {
+
+// VARNAMES, first pass: how many column names the lists give; a group of
+// another kind (*otherKind) leaves them all out.  `line` is the statement's
+// program line, for the messages.
+int32_t count_column_names(ProcContext* ctx, const VarnamesPayload* vpl, int32_t line,
+                           bool* otherKind) {
+    const ModelMatrixTable& mt = ctx->model;
+    int32_t total = 0;
+    for (int32_t g = 0; vpl != nullptr && g < vpl->nGroups; ++g) {
+        int32_t k = 0, second = 0;
+        const velix::detail::VarnamesKind kind = velix::detail::varnames_kind(ctx, vpl->groups[g], &k, &second);
+        if (kind == velix::detail::VarnamesKind::kOther) {
+            *otherKind = true;
+        } else if (k == 0) {
+            xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(vpl->groups[g].matrixName).c_str());
+            xpmplace(line, name_text(vpl->groups[g].matrixName).c_str());
+        } else if (kind == velix::detail::VarnamesKind::kCopy && second == 0) {
+            xpmlog(kMsgProc, kMsgVarnamesNoMatrix,
+                   name_text(vpl->groups[g].names.names[0]).c_str());
+            xpmplace(line, name_text(vpl->groups[g].names.names[0]).c_str());
+        } else if (kind == velix::detail::VarnamesKind::kList) {
+            total += mt.columns[k];
+        }
+    }
+    if (*otherKind) {
+        xpmlog(kMsgProc, kMsgVarnamesOtherKind);
+        total = 0;
+        raise_error_level(ctx, kLevelWarning);
+    }
+    return total;
+}
+
+// Matrices without elements: an empty (I - B) becomes an identity, any other
+// that needs elements is an error; a namesake follows its first occurrence.
+void correct_empty_matrices(ProcContext* ctx) {
+    ModelMatrixTable& mt = ctx->model;
+    const int32_t m = ctx->nMatrices;
+    for (int32_t k = 1; k <= m; ++k) {
+        if (mt.sameName[k] > 0 || mt.elementCount[k] > 0) continue;
+        const int16_t t = mt.type[k];
+        if (t == kMatBeta || t == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
+            mt.type[k] = kMatIdentity;
+            mt.form[k] = kFormNone;
+            velix::detail::type_change_note(ctx, k, kMsgTypeIdentity);
+        } else if (t != kMatIdentity && t != kMatZerIdentity && t != kMatZerDiagonal && t != kMatSelection &&
+                   t != kMatPermutation) {
+            xpmlog(kMsgProc, kMsgMatrixEmpty, name_text(mt.name[k]).c_str());
+            raise_error_level(ctx, kLevelBadVariables);
+        }
+    }
+    for (int32_t k = 1; k <= m; ++k)
+        if (mt.sameName[k] > 0) {
+            mt.type[k] = mt.type[mt.sameName[k]];
+            mt.form[k] = mt.form[mt.sameName[k]];
+        }
+}
+
+}  // namespace
+
 void cosparm(ProcContext* ctx) {
     ModelMatrixTable& mt = ctx->model;
     const int32_t m = ctx->nMatrices;
     const bool factor = ctx->readers.factorModel != 0;
 
-    // VARNAMES, first pass: how many column names.
     const StatementNode* vnode = find_statement(ctx->stmtList, "VARNAMES");
     const VarnamesPayload* vpl = vnode ? static_cast<const VarnamesPayload*>(vnode->payload) : nullptr;
-    int32_t total = 0;
     bool otherKind = false;
-    for (int32_t g = 0; vpl != nullptr && g < vpl->nGroups; ++g) {
-        int32_t k = 0, second = 0;
-        const velix::detail::VarnamesKind kind = velix::detail::varnames_kind(ctx, vpl->groups[g], &k, &second);
-        if (kind == velix::detail::VarnamesKind::kOther) {
-            otherKind = true;
-        } else if (k == 0) {
-            xpmlog(kMsgProc, 273, name_text(vpl->groups[g].matrixName).c_str());
-            xpmplace(vnode->line, name_text(vpl->groups[g].matrixName).c_str());
-        } else if (kind == velix::detail::VarnamesKind::kCopy && second == 0) {
-            xpmlog(kMsgProc, 273, name_text(vpl->groups[g].names.names[0]).c_str());
-            xpmplace(vnode->line, name_text(vpl->groups[g].names.names[0]).c_str());
-        } else if (kind == velix::detail::VarnamesKind::kList) {
-            total += mt.columns[k];
-        }
-    }
-    if (otherKind) {
-        xpmlog(kMsgProc, 274);
-        total = 0;
-        raise_error_level(ctx, kLevelWarning);
-    }
+    const int32_t line = vnode != nullptr ? vnode->line : 0;
+    const int32_t total = count_column_names(ctx, vpl, line, &otherKind);
 
     // Scratch: the dense pattern and the item buffers.
     int64_t largest = 2 * static_cast<int64_t>(m);
@@ -461,7 +505,7 @@ void cosparm(ProcContext* ctx) {
         mt.elementCount[k] = 0;
         const size_t n = static_cast<size_t>(mt.rows[k]) * mt.columns[k];
         if (is_structured(mt.type[k])) {
-            // No elements; a statement for an identity is refused (215).
+            // No elements; a statement for an identity is refused (kMsgIdentityElements).
             mt.constant[k] = 1;
             for (const StatementNode* s = find_statement(ctx->stmtList, "MATRIX  "); s;
                  s = find_statement(s->next, "MATRIX  "))
@@ -489,7 +533,7 @@ void cosparm(ProcContext* ctx) {
                 const size_t at = static_cast<size_t>(i) * cols + i;
                 const bool occupied = names[at].length > 0 || (!wzmis(values[at]) && values[at] != 0.0);
                 if (occupied && !reported) {
-                    xpmlog(kMsgProc, 275, name_text(mt.name[k]).c_str());
+                    xpmlog(kMsgProc, kMsgDiagonalRemoved, name_text(mt.name[k]).c_str());
                     reported = true;
                 }
                 names[at] = NameRecord();
@@ -504,25 +548,7 @@ void cosparm(ProcContext* ctx) {
         patwrt(text80, ctx, k, names, values);
     }
 
-    // Matrices without elements; a namesake follows its first occurrence.
-    for (int32_t k = 1; k <= m; ++k) {
-        if (mt.sameName[k] > 0 || mt.elementCount[k] > 0) continue;
-        const int16_t t = mt.type[k];
-        if (t == kMatBeta || t == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
-            mt.type[k] = kMatIdentity;
-            mt.form[k] = kFormNone;
-            velix::detail::type_change_note(ctx, k, 152);
-        } else if (t != kMatIdentity && t != kMatZerIdentity && t != kMatZerDiagonal && t != kMatSelection &&
-                   t != kMatPermutation) {
-            xpmlog(kMsgProc, 118, name_text(mt.name[k]).c_str());
-            raise_error_level(ctx, kLevelBadVariables);
-        }
-    }
-    for (int32_t k = 1; k <= m; ++k)
-        if (mt.sameName[k] > 0) {
-            mt.type[k] = mt.type[mt.sameName[k]];
-            mt.form[k] = mt.form[mt.sameName[k]];
-        }
+    correct_empty_matrices(ctx);
     velix::detail::exit_above(ctx, 4);
 
     // Column names.

@@ -15,6 +15,7 @@
 
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ void cosan_sizes(ProcContext* ctx, const CosanPayload* pl) {
     }
     ctx->readers.leadingDim = lead;
     if (pl->names.count != pl->nColumns || pl->names.count != pl->nTypes || pl->names.count != pl->nForms) {
-        xpmlog(kMsgProc, 269);
+        xpmlog(kMsgProc, kMsgCosanListLengths);
         raise_error_level(ctx, kLevelInternal);
     }
 }
@@ -55,13 +56,13 @@ void factor_sizes(ProcContext* ctx, const StatementNode* node) {
         bounds = bounds || keyword_is(n, "BOUNDS  ");
         matrix = matrix || keyword_is(n, "MATRIX  ");
     }
-    if (bounds && !matrix) xpmlog(kMsgProc, 270);
+    if (bounds && !matrix) xpmlog(kMsgProc, kMsgFactorBoundsNames);
     ctx->readers.equationModel = 0;
     ctx->options.matrixForm = 1;
     const auto* pl = static_cast<const FactorPayload*>(node->payload);
     double k = pl->hasFactors ? pl->nFactors : 1.0;
     if (!(k >= 0.0) || k > kMaxModelOrder) {
-        xpmlog(kMsgProc, 177, "_F_", kMaxModelOrder, k);
+        xpmlog(kMsgProc, kMsgBadColumnCount, "_F_", kMaxModelOrder, k);
         xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
     }
     ctx->readers.nFactors = static_cast<int32_t>(k);
@@ -130,7 +131,7 @@ void lay_out_inverses(ProcContext* ctx, bool reportSaving) {
     if (reportSaving) {
         ctx->readers.perTermInverse = 0;
         const int32_t released = cosimal(ctx, work);
-        if (released != 0) xpmlog(kMsgProc, 116, 8 * released);
+        if (released != 0) xpmlog(kMsgProc, kMsgInverseLayoutSaving, 8 * released);
     }
     ctx->readers.perTermInverse = 1;
     cosimal(ctx, work);
@@ -165,7 +166,7 @@ void read_model_kind(ProcContext* ctx) {
         cosparm(ctx);
     } else if (ctx->readers.factorModel) {
         if (ctx->program.hasProgram) {
-            xpmlog(kMsgProc, 272);
+            xpmlog(kMsgProc, kMsgFactorNoProgram);
             ctx->program.hasProgram = 0;
         }
         cosfacm(ctx);

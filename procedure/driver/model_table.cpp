@@ -14,6 +14,7 @@
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -54,14 +55,13 @@ InputModelEcho& input_model_echo() {
 const char* matrix_type_name(int32_t type) { return type >= 0 && type <= 14 ? kTypeNames[type] : kTypeNames[14]; }
 const char* matrix_form_name(int32_t form) { return form >= 0 && form <= 2 ? kFormNames[form] : ""; }
 
-void cospari(ProcContext* ctx) {
-    // 1. The "ModelSpec" group.
-    if (ctx->kyrGroups[kGroupModelSpec] == nullptr)
-        ctx->kyrGroups[kGroupModelSpec] = open_output_group(ctx->kyrManager, "ModelSpec", kyrmsg(kMsgProc, 700));
+namespace {
 
-    // 2. The first model statement decides the kind.  STD and COV before
-    // any model statement make a LINEQS model; a later COSAN, RAM or FACTOR
-    // statement is then a second model kind and is reported as such.
+// The first model statement decides the kind.  STD and COV before any model
+// statement make a LINEQS model; a later COSAN, RAM or FACTOR statement is
+// then a second model kind and is reported as such.  Returns the model
+// statement (none for a LINEQS model made by STD and COV alone).
+const StatementNode* find_model_kind(ProcContext* ctx) {
     ctx->readers.perTermInverse = 1;
     ctx->readers.lineqsModel = ctx->readers.cosanModel = ctx->readers.ramModel =
         ctx->readers.factorModel = 0;
@@ -72,7 +72,7 @@ void cospari(ProcContext* ctx) {
                              keyword_is(n, "RAM     ") || keyword_is(n, "FACTOR  ");
         if (isModel) {
             if (found || (stdOrCov && !keyword_is(n, "LINEQS  "))) {
-                xpmlog(kMsgProc, 267);
+                xpmlog(kMsgProc, kMsgSecondModelKind);
                 break;
             }
             found = true;
@@ -86,30 +86,11 @@ void cospari(ProcContext* ctx) {
             stdOrCov = true;
         }
     }
+    return model;
+}
 
-    // 3. Sizes by kind.
-    if (ctx->readers.lineqsModel) {
-        ctx->readers.equationModel = 1;
-        ctx->nTerms = 1;
-        ctx->nMatrices = 4;
-        ctx->readers.leadingDim = 0;
-        int nStd = 0, nCov = 0;
-        for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
-            nStd += keyword_is(n, "STD     ");
-            nCov += keyword_is(n, "COV     ");
-        }
-        if (nStd > 1 || nCov > 1) {
-            xpmlog(kMsgProc, 268);
-            xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
-        }
-    } else if (ctx->readers.ramModel || ctx->readers.cosanModel || ctx->readers.factorModel) {
-        model_kind_sizes(ctx, model);
-    } else {
-        xpmlog(kMsgProc, 271);
-        xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
-    }
-
-    // 4. The table pool and its arrays.
+// The table pool and the per-term and per-matrix arrays of the model table.
+void allocate_model_table(ProcContext* ctx) {
     const int64_t m = ctx->nMatrices, t = ctx->nTerms;
     const int64_t estimate = 6 * (t + 1) + 72 * (m + 1) + sizeof(NameRecord) * (m + 1) + 4096;
     HostAllocator* pool = xmpoolc(estimate, 1024, 4096);
@@ -145,11 +126,11 @@ void cospari(ProcContext* ctx) {
         xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
     }
     ctx->readers.matrixSpec = 0;
+}
 
-    // 5. The reader.
-    read_model_kind(ctx);
-
-    // 7. Name widths.
+// The widths of the column, matrix and parameter names.
+void name_widths(ProcContext* ctx) {
+    ModelMatrixTable& mt = ctx->model;
     int32_t colWidth = ctx->input.varNameWidth;
     for (int32_t i = 0; i < ctx->readers.nColumnNames; ++i)
         colWidth = std::max<int32_t>(colWidth, ctx->readers.columnNames[i].length);
@@ -169,11 +150,51 @@ void cospari(ProcContext* ctx) {
         parmWidth = std::max<int32_t>(parmWidth, ctx->nlp->paramNames[p].length);
     ctx->readers.matNameWidth = matWidth;
     ctx->readers.parmNameWidth = parmWidth;
+}
 
-    // 8. The input model as read, in the form that suits it.
+}  // namespace
+
+void cospari(ProcContext* ctx) {
+    // The "ModelSpec" group.
+    if (ctx->kyrGroups[kGroupModelSpec] == nullptr)
+        ctx->kyrGroups[kGroupModelSpec] = open_output_group(
+            ctx->kyrManager, "ModelSpec", kyrmsg(kMsgProc, kMsgModelSpecification));
+
+    const StatementNode* model = find_model_kind(ctx);
+
+    // Sizes by kind.
+    if (ctx->readers.lineqsModel) {
+        ctx->readers.equationModel = 1;
+        ctx->nTerms = 1;
+        ctx->nMatrices = 4;
+        ctx->readers.leadingDim = 0;
+        int nStd = 0, nCov = 0;
+        for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
+            nStd += keyword_is(n, "STD     ");
+            nCov += keyword_is(n, "COV     ");
+        }
+        if (nStd > 1 || nCov > 1) {
+            xpmlog(kMsgProc, kMsgStdCovOnce);
+            xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
+        }
+    } else if (ctx->readers.ramModel || ctx->readers.cosanModel || ctx->readers.factorModel) {
+        model_kind_sizes(ctx, model);
+    } else {
+        xpmlog(kMsgProc, kMsgNoModel);
+        xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
+    }
+
+    allocate_model_table(ctx);
+
+    // The reader.
+    read_model_kind(ctx);
+
+    name_widths(ctx);
+
+    // The input model as read, in the form that suits it.
     if (ctx->options.printInputModel) echo_input_model(ctx);
 
-    // 9. Close the group.
+    // Close the group.
     if (ctx->kyrGroups[kGroupModelSpec]) {
         close_output_group(ctx->kyrGroups[kGroupModelSpec]);
         ctx->kyrGroups[kGroupModelSpec] = nullptr;
@@ -189,8 +210,8 @@ void cosmcon(ProcContext* ctx) {
                               : ctx->readers.lineqsModel ? 419
                               : ctx->readers.ramModel    ? 420
                                                          : 421;
-    OutputTable table(ctx->kyrManager, "ModelStatement", kyrmsg(kMsgProc, 702), "Tesk.Velix.ModelStatement",
-                      kyrmsg(kMsgProc, titleText));
+    OutputTable table(ctx->kyrManager, "ModelStatement", kyrmsg(kMsgProc, kMsgModelStatement),
+                      "Tesk.Velix.ModelStatement", kyrmsg(kMsgProc, titleText));
     table.text_column("Term", 10);
     table.int_column("Index");
     table.text_column("Matrix", width);

@@ -14,6 +14,7 @@
 #include "procedure/data/data.h"
 #include "procedure/driver/model.h"
 #include "procedure/procedure.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ void apply_inram_estimates(ProcContext* ctx) {
         int32_t k = 0;
         if (integer_part(ctx->cells.ramRow[0], &k)) k %= kTermMultiplier;
         if (k < 1 || k > ctx->nMatrices) {
-            xpmlog(kMsgProc, 109, k);
+            xpmlog(kMsgProc, kMsgInramUnknownMatrix, k);
             raise_error_level(ctx, kLevelWarning);
             continue;
         }
@@ -54,7 +55,7 @@ void apply_inram_estimates(ProcContext* ctx) {
                 break;
             }
         if (found < 0) {
-            xpmlog(kMsgProc, 117, k, row + 1, col + 1);
+            xpmlog(kMsgProc, kMsgInramNoElement, k, row + 1, col + 1);
             raise_error_level(ctx, kLevelBadVariables);
             continue;
         }

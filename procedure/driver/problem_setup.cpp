@@ -14,6 +14,7 @@
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/gradient.h"
 #include "procedure/evaluation/nonlinear_constraints.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -61,19 +62,19 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
         ctx->optSetup.sigsqScale = hooks->sigsqFactor;
         hooks->ownerSetUp = hooks->ownerCallbacks = 1;
         if (nlp->derivDigits != 0) {
-            log_and_listing(ctx, 209);
+            log_and_listing(ctx, kMsgAnalyticDerivatives);
             nlp->derivDigits = 0;
         }
         if (hooks->optionWord != 0 && hooks->optionWord != 2 && hooks->optionWord != 3) {
-            log_and_listing(ctx, 132);
+            log_and_listing(ctx, kMsgBadCovarianceOption);
             xexit(kLevelBadHookOption, 0);
         }
         if (nlp->technique == kTechGaunew) {
-            xpmlog(kMsgProc, 99);
+            xpmlog(kMsgProc, kMsgGaunewUnavailable);
             nlp->technique = 0;
         }
         if (nlp->nParams >= 1 && nlp->technique > 0 && nlp->hasNlinCon) {
-            if (nlp->technique != kTechQuanew) xpmlog(kMsgProc, 100);
+            if (nlp->technique != kTechQuanew) xpmlog(kMsgProc, kMsgNlcUsesDualQuasiNewton);
             nlp->technique = kTechDualQuanew;
         }
         raise_error_level(ctx, cosop12(ctx, nlp));
@@ -87,17 +88,17 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     ProfileSettings* ps = profile_of(ctx);
     ctx->optSetup.profileWanted = find_statement(ctx->stmtList, "PROFILE ") != nullptr;
     if (ps->useDefaults) {
-        if (ctx->optSetup.profileWanted) xpmlog(kMsgProc, 442);
-        xpmlog(kMsgProc, 444);
+        if (ctx->optSetup.profileWanted) xpmlog(kMsgProc, kMsgProfileDefault);
+        xpmlog(kMsgProc, kMsgAllProfiled);
         ctx->optSetup.profileWanted = 0;
         ps->method = 2;
         ps->nAlpha = 4;
         ps->targetScaleKind = 2;
         ps->devianceScale = host_missing_value();
-        xpmlog(kMsgProc, 450);
+        xpmlog(kMsgProc, kMsgProfileLimits);
     }
     if (ctx->optSetup.profileWanted) {
-        xpmlog(kMsgProc, 450);
+        xpmlog(kMsgProc, kMsgProfileLimits);
         parclpl(ctx, 0);
     }
     void* block = nullptr;
@@ -105,7 +106,8 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
     if (ctx->optSetup.profileWanted) {
         parclpl(ctx, 1);
         ps->method = ps->nSelected == 0 ? 0 : (ps->nAlpha > 0 ? 3 : 1);
-        if (ps->nSelected == 0) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, 443));
+        if (ps->nSelected == 0)
+            listing_line(ctx->kyrManager, kyrmsg(kMsgProc, kMsgNothingProfiled));
     }
     cosop_profile(ctx);
     if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
@@ -135,9 +137,12 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
             if (node_flag(node, kProfileFlagOutTable)) ps->printLimits = 2;
             if (node_flag(node, kProfileFlagOutAll)) ps->outestLimitRows = 1;
             // FFACTOR=, FEASRATIO= and MAX= (ALPHA= sets nothing).
-            if (pl->cells[0].given) ps->devianceScale = pl->cells[0].value;
-            if (pl->cells[1].given) ps->startScale = pl->cells[1].value;
-            if (pl->cells[3].given) ps->maxIter = std::trunc(pl->cells[3].value);
+            if (pl->cells[kProfileFFactor].given)
+                ps->devianceScale = pl->cells[kProfileFFactor].value;
+            if (pl->cells[kProfileFeasRatio].given)
+                ps->startScale = pl->cells[kProfileFeasRatio].value;
+            if (pl->cells[kProfileMaxIter].given)
+                ps->maxIter = std::trunc(pl->cells[kProfileMaxIter].value);
             for (int32_t i = 0; i < pl->names.count; ++i) {
                 bool repeat = false;
                 for (int32_t j = 0; j < i; ++j) repeat |= same_name(pl->names.names[j], pl->names.names[i]);
@@ -162,18 +167,22 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
         if (counted == 0) {
             for (int32_t i = 0; i < n; ++i) ps->selected[i] = i;
             ps->nSelected = n;
-            xpmlog(kMsgProc, 444);
+            xpmlog(kMsgProc, kMsgAllProfiled);
         } else {
             for (int32_t i = 0; i < pl->names.count; ++i) {
                 int32_t p = parameter_index(pl->names.names[i]);
                 if (p < 0) {
-                    xpmlog(kMsgProc, 447, static_cast<int32_t>(pl->names.names[i].length), pl->names.names[i].text);
+                    xpmlog(kMsgProc, kMsgNotAParameter,
+                           static_cast<int32_t>(pl->names.names[i].length),
+                           pl->names.names[i].text);
                     continue;
                 }
                 bool listed = false;
                 for (int32_t j = 0; j < ps->nSelected; ++j) listed |= ps->selected[j] == p;
                 if (listed) {
-                    xpmlog(kMsgProc, 446, static_cast<int32_t>(pl->names.names[i].length), pl->names.names[i].text);
+                    xpmlog(kMsgProc, kMsgProfiledTwice,
+                           static_cast<int32_t>(pl->names.names[i].length),
+                           pl->names.names[i].text);
                     continue;
                 }
                 if (ps->nSelected >= counted) internal_error("PROFILE names more parameters than were counted");
@@ -183,13 +192,13 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
         for (int32_t i = 0; i < pl->nLevels; ++i) {
             double v = pl->levels[i];
             if (!(v > 0.0 && v < 100.0)) {  // as counted above, NaN included
-                xpmlog(kMsgProc, 448, v);
+                xpmlog(kMsgProc, kMsgLevelOutOfRange, v);
                 continue;
             }
             bool repeat = false;
             for (int32_t j = 0; j < ps->nAlpha; ++j) repeat |= std::fabs(ps->alphas[j] - v) <= kLevelTolerance;
             if (repeat) {
-                xpmlog(kMsgProc, 445, v);
+                xpmlog(kMsgProc, kMsgLevelRepeated, v);
                 continue;
             }
             if (ps->nAlpha >= countedLevels) internal_error("PROFILE gives more levels than were counted");

@@ -21,6 +21,7 @@
 #include "procedure/driver/model.h"
 #include "velix/host.h"
 #include "velix/host_dataset.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ T* step_array(size_t n) {
 // A symbol bound by this routine must be numeric: message 243 otherwise.
 void check_numeric(ProcContext* ctx, const CmpSymbol* s) {
     if (s->valueType == 'n') return;
-    xpmlog(kMsgProc, 243, static_cast<int32_t>(s->nameLength), s->name);
+    xpmlog(kMsgProc, kMsgProgramVariableNotNumeric, static_cast<int32_t>(s->nameLength), s->name);
     raise_error_level(ctx, kLevelInputError);
 }
 
@@ -126,7 +127,7 @@ void mode0(ProcContext* ctx, NameRecord* table) {
 void drop_added(ProcContext* ctx, NameRecord* table, int32_t q, int32_t* depNumbers, int32_t nDep,
                 int32_t* indNumbers, int32_t nInd) {
     NlpProblem* nlp = ctx->nlp;
-    xpmlog(kMsgProc, 245, static_cast<int32_t>(table[q - 1].length), table[q - 1].text);
+    xpmlog(kMsgProc, kMsgAddedUnused, static_cast<int32_t>(table[q - 1].length), table[q - 1].text);
     for (int32_t k = q; k < ctx->nParmAll; ++k) {
         table[k - 1] = table[k];
         nlp->paramNames[k - 1] = nlp->paramNames[k];
@@ -149,12 +150,12 @@ void mode1(ProcContext* ctx, NameRecord* table) {
     if (cmplstb(&ind, 1, -1, work) != 0 || cmplstb(&dep, 2, -1, work) != 0)
         internal_error("the symbol lists of the program cannot be built");
     if (ctx->program.programListing) {
-        xpsout("%n%s%n", message(241).c_str());
+        xpsout("%n%s%n", message(kMsgProgramWithDependents).c_str());
         cmpplst(&ind, "  Independent:", 0, 1, 1, 0, 1, work);
         cmpplst(&dep, "    Dependent:", 0, 1, 1, 0, 1, work);
     }
     if (dep.count != ctx->nParmDep || ind.count != ctx->program.nDepRef) {
-        xpmlog(kMsgProc, 242);
+        xpmlog(kMsgProc, kMsgProgramParametersChanged);
         xexit(kLevelInternal, 0);
     }
     ctx->program.dprocCell = 0.0;
@@ -216,11 +217,11 @@ void mode1(ProcContext* ctx, NameRecord* table) {
     }
     if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
     if (nextDep != total) {
-        xpmlog(kMsgProc, 246, nextDep - I, D);
+        xpmlog(kMsgProc, kMsgDependentPositions, nextDep - I, D);
         xexit(kLevelInternal, 0);
     }
     if (nextInd != I) {
-        xpmlog(kMsgProc, 247, nextInd, I);
+        xpmlog(kMsgProc, kMsgIndependentPositions, nextInd, I);
         xexit(kLevelInternal, 0);
     }
     for (int32_t e = 0; e < ctx->nElements; ++e) {
@@ -267,7 +268,7 @@ void mode2(ProcContext* ctx) {
     NlpProblem* nlp = ctx->nlp;
     const bool nlincon = nlp->hasNlinCon != 0;
     if (ctx->nParmDep == 0 && !nlincon) {
-        xpmlog(kMsgProc, 240);
+        xpmlog(kMsgProc, kMsgProgramNotRun);
         ctx->program.hasProgram = 0;
         return;
     }
@@ -312,16 +313,16 @@ void mode2(ProcContext* ctx) {
     ctx->program.conDerivInput = ctx->program.derivArea[1].varIndex;
 
     if (ctx->program.programListing) {
-        cmppsts(message(248).c_str(), work);
+        cmppsts(message(kMsgProgramTitle).c_str(), work);
         if (ctx->program.depDerivRequest)
-            cmppder(&ctx->program.derivArea[0], message(249).c_str(), work);
+            cmppder(&ctx->program.derivArea[0], message(kMsgDependentDerivatives).c_str(), work);
     }
 
     int32_t notes = 0, faults = 0;
     cmpchck(1, &notes, &faults, 0, work);
     if (faults > 0) {
-        xpmlog(kMsgProc, 250, faults);
-        if (ctx->options.printEnabled) xpsout((message(250) + "%n").c_str(), faults);
+        xpmlog(kMsgProc, kMsgProgramFaults, faults);
+        if (ctx->options.printEnabled) xpsout((message(kMsgProgramFaults) + "%n").c_str(), faults);
         xexit(kLevelInputError, 0);
     }
     if (cmppdv(0, nullptr, 0, work) != 0 || cmpgen(work) != 0) xexit(kLevelNoMemory, 0);

@@ -17,6 +17,7 @@
 
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -48,90 +49,86 @@ const VarnamesPayload* ram_varnames(ProcContext* ctx) {
     const auto* pl = static_cast<const VarnamesPayload*>(node->payload);
     for (int32_t g = 0; g < pl->nGroups; ++g)
         if (pl->groups[g].matrixNumber == 0.0) {
-            xpmlog(kMsgProc, 283);
+            xpmlog(kMsgProc, kMsgRamVarnamesNumbers);
             raise_error_level(ctx, kLevelWarning);
             return nullptr;
         }
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         const double m = pl->groups[g].matrixNumber;
-        if (m != 1.0 && m != 2.0) xpmlog(kMsgProc, 282, m);
+        if (m != 1.0 && m != 2.0) xpmlog(kMsgProc, kMsgRamVarnamesMatrix, m);
     }
     return pl;
 }
+// The items of the RAM statement: internal matrix number (2 _A_, 3 _P_,
+// 0 for a rejected item) and variable numbers, with the marks of the
+// manifest variables and the largest variable number.
+struct RamItems {
+    std::vector<int16_t> mark;
+    std::vector<int32_t> matrixOf, rowVar, colVar;
+    int32_t largest = 0;
+};
 
-}  // namespace
-
-void cosparr(ProcContext* ctx) {
+// Checks the matrix and variable numbers of the items and marks the
+// manifest variables (endogenous: row of a path; exogenous; unused).
+void read_items(ProcContext* ctx, const RamPayload* pl, RamItems* items) {
     ModelMatrixTable& mt = ctx->model;
-    const double missing = host_missing_value();
-    // 1.
-    name_matrix(mt, 1, "_IDE_", kMatIdentity, kFormNone);
-    name_matrix(mt, 2, "_A_", kMatGeneral, kFormIMinusInverse);
-    name_matrix(mt, 3, "_P_", kMatSymmetric, kFormNone);
-    mt.termTable[0] = 1;
-    mt.termTable[1] = 4;
-    const StatementNode* node = find_statement(ctx->stmtList, "RAM     ");
-    if (node == nullptr) {
-        xpmlog(kMsgProc, 280);
-        raise_error_level(ctx, kLevelBadVariables);
-        xexit(ctx->errorLevel, 0);
-    }
-    const auto* pl = static_cast<const RamPayload*>(node->payload);
-    const int32_t n0 = ctx->nManifest;  // variable numbers 1..n0 are the DATA= variables
-
-    // 2. Items: matrix and variable numbers, marks of the manifest variables.
-    std::vector<int16_t> mark(static_cast<size_t>(n0), kMarkUnused);
-    std::vector<int32_t> matrixOf(static_cast<size_t>(pl->nEntries), 0);
-    std::vector<int32_t> rowVar(matrixOf.size(), 0), colVar(matrixOf.size(), 0);
-    int32_t largest = n0;
+    const int32_t n0 = ctx->nManifest;
+    items->mark.assign(static_cast<size_t>(n0), kMarkUnused);
+    items->matrixOf.assign(static_cast<size_t>(pl->nEntries), 0);
+    items->rowVar.assign(items->matrixOf.size(), 0);
+    items->colVar.assign(items->matrixOf.size(), 0);
+    items->largest = n0;
+    std::vector<int16_t>& mark = items->mark;
     for (int32_t i = 0; i < pl->nEntries; ++i) {
         const RamEntry& it = pl->entries[i];
         const double internal = it.matrix + 1.0;
         if (internal != 2.0 && internal != 3.0) {
-            xpmlog(kMsgProc, 281, it.matrix, i + 1);
+            xpmlog(kMsgProc, kMsgRamBadMatrix, it.matrix, i + 1);
             xpmplace(it.line, nullptr);
             raise_error_level(ctx, kLevelBadVariables);
             continue;
         }
         const int32_t r = variable_number(it.row), c = variable_number(it.column);
         if (r < 0 || c < 0) {
-            xpmlog(kMsgProc, 176, r < 0 ? it.row : it.column, i + 1, kMaxModelOrder);
+            xpmlog(kMsgProc, kMsgRamBadVariable, r < 0 ? it.row : it.column, i + 1, kMaxModelOrder);
             xpmplace(it.line, nullptr);
             raise_error_level(ctx, kLevelInputError);
             continue;
         }
         if (ctx->errorLevel > kLevelWarning) continue;
-        matrixOf[i] = static_cast<int32_t>(internal);
-        rowVar[i] = r;
-        colVar[i] = c;
-        if (it.nameKind != 0) mt.constant[matrixOf[i]] = 0;
-        largest = std::max({largest, r, c});
+        const int32_t k = static_cast<int32_t>(internal);
+        items->matrixOf[i] = k;
+        items->rowVar[i] = r;
+        items->colVar[i] = c;
+        if (it.nameKind != 0) mt.constant[k] = 0;
+        items->largest = std::max({items->largest, r, c});
         if (r <= n0) {
             int16_t& mk = mark[r - 1];
-            if (matrixOf[i] == 2)
+            if (k == 2)
                 mk = kMarkEndogenous;
             else if (mk == kMarkUnused)
                 mk = kMarkExogenous;
         }
         if (c <= n0 && mark[c - 1] == kMarkUnused) mark[c - 1] = kMarkExogenous;
     }
-    velix::detail::exit_above(ctx, 4);
+}
 
-    // 3. Positions of the manifest variables: endogenous first, then
-    // exogenous; unused ones are dropped from the model.
+// Positions of the manifest variables: endogenous first, then exogenous;
+// unused ones are dropped from the model.  Returns the number of
+// endogenous manifest variables.
+int32_t place_manifest(ProcContext* ctx, const RamItems& items) {
+    const int32_t n0 = ctx->nManifest;
     ctx->readers.varPosition = velix::detail::table_array<int32_t>(ctx, n0);
     int32_t nEndo = 0, unused = 0;
-    for (int16_t mk : mark) {
+    for (int16_t mk : items.mark) {
         nEndo += mk == kMarkEndogenous;
         unused += mk == kMarkUnused;
     }
-    {
-        int32_t endo = 0, exo = nEndo;
-        for (int32_t v = 0; v < n0; ++v)
-            ctx->readers.varPosition[v] = mark[v] == kMarkEndogenous  ? endo++
-                                          : mark[v] == kMarkExogenous ? exo++
-                                                                      : -1;
-    }
+    int32_t endo = 0, exo = nEndo;
+    for (int32_t v = 0; v < n0; ++v)
+        ctx->readers.varPosition[v] = items.mark[v] == kMarkEndogenous  ? endo++
+                                      : items.mark[v] == kMarkExogenous ? exo++
+                                                                        : -1;
     ctx->readers.nEndoManifest = nEndo;
     ctx->readers.nUnusedVars = unused;
     if (unused > 0) {
@@ -142,41 +139,39 @@ void cosparr(ProcContext* ctx) {
             if (ctx->readers.varPosition[v] >= 0)
                 ctx->readers.varPosition[kept++] = ctx->readers.varPosition[v];
     }
-    const int32_t provisional = largest - unused;
+    const int32_t provisional = items.largest - unused;
     ctx->readers.leadingDim = std::max(ctx->nManifest, provisional);
     ctx->readers.largestProduct = std::max(provisional * provisional, 1);
     ctx->invStoreLen = provisional * provisional;
+    return nEndo;
+}
 
-    // 4. VARNAMES.
-    const VarnamesPayload* varnames = ram_varnames(ctx);
+// Model positions by variable number: the used manifest variables in DATA=
+// order, then the latent numbers that occur, in increasing order.
+std::vector<int32_t> place_variables(const RamItems& items, int32_t n0, int32_t nEntries) {
+    std::vector<int32_t> position(static_cast<size_t>(items.largest) + 1, -1);
+    int32_t p = 0;
+    for (int32_t v = 1; v <= n0; ++v)
+        if (items.mark[v - 1] != kMarkUnused) position[v] = p++;
+    std::vector<char> occurs(position.size(), 0);
+    for (int32_t i = 0; i < nEntries; ++i)
+        if (items.matrixOf[i] != 0) occurs[items.rowVar[i]] = occurs[items.colVar[i]] = 1;
+    for (int32_t v = n0 + 1; v <= items.largest; ++v)
+        if (occurs[v]) position[v] = p++;
+    return position;
+}
 
-    // 5. Model positions: the used manifest variables in DATA= order, then
-    // the latent numbers that occur, in increasing order.
-    const int32_t n = ctx->nManifest;
-    std::vector<int32_t> position(static_cast<size_t>(largest) + 1, -1);
-    {
-        int32_t p = 0;
-        for (int32_t v = 1; v <= n0; ++v)
-            if (mark[v - 1] != kMarkUnused) position[v] = p++;
-        std::vector<char> occurs(position.size(), 0);
-        for (int32_t i = 0; i < pl->nEntries; ++i)
-            if (matrixOf[i] != 0) occurs[rowVar[i]] = occurs[colVar[i]] = 1;
-        for (int32_t v = n0 + 1; v <= largest; ++v)
-            if (occurs[v]) position[v] = p++;
-    }
-    int32_t N = n;
-    for (int32_t v = n0 + 1; v <= largest; ++v) N += position[v] >= 0;
-    ctx->readers.nLatent = N - n;
-    mt.rows[1] = n;
-    mt.columns[1] = N;
-    mt.rows[2] = mt.columns[2] = N;
-    mt.rows[3] = mt.columns[3] = N;
-
-    // 6. Patterns of _A_ and _P_.
+// Writes the patterns of _A_ and _P_ through the N x N work arrays names
+// and values; unnamed exogenous manifest covariances are left missing for
+// the per-group defaults.
+void write_patterns(ProcContext* ctx, const RamPayload* pl, const RamItems& items,
+                    const std::vector<int32_t>& position, int32_t N, NameRecord* names,
+                    double* values) {
+    ModelMatrixTable& mt = ctx->model;
+    const double missing = host_missing_value();
+    const int32_t n0 =
+        static_cast<int32_t>(items.mark.size());  // the DATA= variables before any were dropped
     const size_t cells = static_cast<size_t>(N) * N;
-    velix::detail::TempPool pool(ctx, static_cast<int64_t>(cells) * (sizeof(NameRecord) + sizeof(double)) + 4096);
-    NameRecord* names = pool.allocate<NameRecord>(cells);
-    double* values = pool.allocate<double>(cells);
     velix::detail::rewind_scratch(ctx);
     ctx->nElements = 0;
     ctx->readers.nNamedPositions = 0;
@@ -194,15 +189,16 @@ void cosparr(ProcContext* ctx) {
             // BY group unless an item gives them.
             for (int32_t a = 1; a <= n0; ++a)
                 for (int32_t b = 1; b <= a; ++b)
-                    if (mark[a - 1] == kMarkExogenous && mark[b - 1] == kMarkExogenous) {
+                    if (items.mark[a - 1] == kMarkExogenous &&
+                        items.mark[b - 1] == kMarkExogenous) {
                         const int32_t r = std::max(position[a], position[b]), c = std::min(position[a], position[b]);
                         values[static_cast<size_t>(r) * N + c] = missing;
                     }
         }
         for (int32_t i = 0; i < pl->nEntries; ++i) {
-            if (matrixOf[i] != k) continue;
+            if (items.matrixOf[i] != k) continue;
             const RamEntry& it = pl->entries[i];
-            int32_t r = position[rowVar[i]], c = position[colVar[i]];
+            int32_t r = position[items.rowVar[i]], c = position[items.colVar[i]];
             if (k == 3 && r < c) std::swap(r, c);
             const size_t at = static_cast<size_t>(r) * N + c;
             NameRecord name;
@@ -214,45 +210,38 @@ void cosparr(ProcContext* ctx) {
             }
             if (names[at].length > 0 && !same_name(names[at], name)) {
                 const std::string before = name_text(names[at]), now = name_text(name);
-                xpmlog(kMsgProc, 220, before.c_str(), now.empty() ? "a fixed value" : now.c_str());
+                xpmlog(kMsgProc, kMsgPositionRepeated, before.c_str(),
+                       now.empty() ? "a fixed value" : now.c_str());
             }
             names[at] = name;
             values[at] = it.hasValue ? it.value : (it.nameKind != 0 ? missing : 1.0);
         }
         patwrt(text80, ctx, k, names, values);
     }
+}
 
-    // 7. Matrices without elements.
+// Turns an empty _A_ into an identity; an empty _P_ is an error.
+void correct_empty_matrices(ProcContext* ctx) {
+    ModelMatrixTable& mt = ctx->model;
     for (int32_t k = 2; k <= 3; ++k) {
         if (mt.elementCount[k] > 0) continue;
         if (mt.type[k] == kMatBeta || mt.type[k] == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
             mt.type[k] = kMatIdentity;
             mt.form[k] = kFormNone;
-            velix::detail::type_change_note(ctx, k, 152);
+            velix::detail::type_change_note(ctx, k, kMsgTypeIdentity);
         } else if (mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal && mt.type[k] != kMatSelection) {
-            xpmlog(kMsgProc, 118, name_text(mt.name[k]).c_str());
+            xpmlog(kMsgProc, kMsgMatrixEmpty, name_text(mt.name[k]).c_str());
             raise_error_level(ctx, kLevelBadVariables);
         }
     }
     if (mt.type[2] == kMatIdentity) ctx->invStoreLen = 0;
-    velix::detail::exit_above(ctx, 4);
+}
 
-    // 8. Added parameters and the parameter table.
-    if (ctx->options.modelListing) cosmcon(ctx);
-    const int32_t capacity = static_cast<int32_t>(std::max<size_t>(cells, 1));
-    cospar3(ctx, names, values, capacity);
-    ctx->nParmAll = ctx->readers.nNamedPositions + ctx->nParmAdded;
-    velix::detail::exit_above(ctx, 4);
-    mt.firstColumnName[1] = mt.firstColumnName[2] = 1;
-    mt.firstColumnName[3] = N + 1;
-    ctx->readers.nColumnNames = 2 * N;
-    ctx->readers.columnNames =
-        velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(2 * N));
-    cospar1(ctx, ctx->nParmAdded);
-    velix::detail::exit_above(ctx, 4);
-
-    // 9. Incoming paths; manifest positions past the endogenous latent
-    // variables; column names.
+// Counts the incoming paths of each variable and moves the exogenous
+// manifest positions past the endogenous latent variables.
+void count_incoming_paths(ProcContext* ctx, int32_t N, int32_t nEndo) {
+    const ModelMatrixTable& mt = ctx->model;
+    const int32_t n = ctx->nManifest;
     ctx->readers.incomingPaths = velix::detail::table_array<int32_t>(ctx, static_cast<size_t>(N));
     for (int32_t e = mt.firstElement[2]; e < mt.firstElement[2] + mt.elementCount[2]; ++e)
         ++ctx->readers.incomingPaths[ctx->elements.row[e]];
@@ -265,7 +254,15 @@ void cosparr(ProcContext* ctx) {
     for (int32_t v = 0; v < n; ++v)
         if (ctx->readers.varPosition[v] >= nEndo) ctx->readers.varPosition[v] += endoLatent;
     ctx->readers.nEndo = nEndo + endoLatent;
+}
 
+// Names the columns of _A_ (manifest names, then F1, F2, ...) and of _P_
+// (E1, E2, ..., then D1, D2, ...), overridden by VARNAMES.
+void name_columns(ProcContext* ctx, const VarnamesPayload* varnames, const RamItems& items,
+                  const std::vector<int32_t>& position, int32_t N) {
+    const int32_t n = ctx->nManifest;
+    const int32_t n0 =
+        static_cast<int32_t>(items.mark.size());  // the DATA= variables before any were dropped
     NameRecord* cn = ctx->readers.columnNames;
     for (int32_t i = 0; i < n; ++i) {
         cn[i] = velix::detail::padded8(ctx->input.manifestNames[i]);
@@ -279,9 +276,9 @@ void cosparr(ProcContext* ctx) {
         const VarnamesGroup& grp = varnames->groups[g];
         if (grp.matrixNumber != 1.0 && grp.matrixNumber != 2.0) continue;
         const bool latent = grp.matrixNumber == 1.0;
-        const int32_t room = latent ? largest - n0 : largest;
-        if (grp.names.count < room) xpmlog(kMsgProc, 284, grp.names.count, room);
-        if (grp.names.count > room) xpmlog(kMsgProc, 285, grp.names.count, room);
+        const int32_t room = latent ? items.largest - n0 : items.largest;
+        if (grp.names.count < room) xpmlog(kMsgProc, kMsgRamVarnamesFewer, grp.names.count, room);
+        if (grp.names.count > room) xpmlog(kMsgProc, kMsgRamVarnamesMore, grp.names.count, room);
         for (int32_t l = 1; l <= std::min(grp.names.count, room); ++l) {
             const int32_t v = latent ? n0 + l : l;
             if (position[v] < 0) continue;
@@ -289,5 +286,63 @@ void cosparr(ProcContext* ctx) {
             cn[latent ? position[v] : N + position[v]] = name;
         }
     }
+}
+
+}  // namespace
+
+void cosparr(ProcContext* ctx) {
+    ModelMatrixTable& mt = ctx->model;
+    name_matrix(mt, 1, "_IDE_", kMatIdentity, kFormNone);
+    name_matrix(mt, 2, "_A_", kMatGeneral, kFormIMinusInverse);
+    name_matrix(mt, 3, "_P_", kMatSymmetric, kFormNone);
+    mt.termTable[0] = 1;
+    mt.termTable[1] = 4;
+    const StatementNode* node = find_statement(ctx->stmtList, "RAM     ");
+    if (node == nullptr) {
+        xpmlog(kMsgProc, kMsgNoRamStatement);
+        raise_error_level(ctx, kLevelBadVariables);
+        xexit(ctx->errorLevel, 0);
+    }
+    const auto* pl = static_cast<const RamPayload*>(node->payload);
+    const int32_t n0 = ctx->nManifest;  // variable numbers 1..n0 are the DATA= variables
+
+    RamItems items;
+    read_items(ctx, pl, &items);
+    velix::detail::exit_above(ctx, 4);
+    const int32_t nEndo = place_manifest(ctx, items);
+    const VarnamesPayload* varnames = ram_varnames(ctx);
+    const int32_t n = ctx->nManifest;
+    const std::vector<int32_t> position = place_variables(items, n0, pl->nEntries);
+    int32_t N = n;
+    for (int32_t v = n0 + 1; v <= items.largest; ++v) N += position[v] >= 0;
+    ctx->readers.nLatent = N - n;
+    mt.rows[1] = n;
+    mt.columns[1] = N;
+    mt.rows[2] = mt.columns[2] = N;
+    mt.rows[3] = mt.columns[3] = N;
+
+    const size_t cells = static_cast<size_t>(N) * N;
+    velix::detail::TempPool pool(ctx, static_cast<int64_t>(cells) * (sizeof(NameRecord) + sizeof(double)) + 4096);
+    NameRecord* names = pool.allocate<NameRecord>(cells);
+    double* values = pool.allocate<double>(cells);
+    write_patterns(ctx, pl, items, position, N, names, values);
+    correct_empty_matrices(ctx);
+    velix::detail::exit_above(ctx, 4);
+
+    // Added parameters and the parameter table.
+    if (ctx->options.modelListing) cosmcon(ctx);
+    const int32_t capacity = static_cast<int32_t>(std::max<size_t>(cells, 1));
+    cospar3(ctx, names, values, capacity);
+    ctx->nParmAll = ctx->readers.nNamedPositions + ctx->nParmAdded;
+    velix::detail::exit_above(ctx, 4);
+    mt.firstColumnName[1] = mt.firstColumnName[2] = 1;
+    mt.firstColumnName[3] = N + 1;
+    ctx->readers.nColumnNames = 2 * N;
+    ctx->readers.columnNames = velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(2 * N));
+    cospar1(ctx, ctx->nParmAdded);
+    velix::detail::exit_above(ctx, 4);
+
+    count_incoming_paths(ctx, N, nEndo);
+    name_columns(ctx, varnames, items, position, N);
     velix::detail::exit_above(ctx, 4);
 }

@@ -8,6 +8,7 @@
 #include "host/host_support.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "velix/messages.h"
 
 namespace velix::detail {
 
@@ -59,7 +60,7 @@ void PrefixTable::check_collision(const NameRecord& name) const {
     for (const NameRecord& p : names)
         if (looks_generated(name, p)) {
             const std::string n = name_text(name);
-            xpmlog(kMsgProc, 258, n.c_str());
+            xpmlog(kMsgProc, kMsgPrefixLookalike, n.c_str());
             return;
         }
 }
@@ -102,7 +103,7 @@ void type_change_note(ProcContext* ctx, int32_t k, int32_t text, char* text80) {
     if (text80 == nullptr) text80 = own;
     xpmstr(text80, -1 - 80, kMsgProc, text);
     const NameRecord& n = ctx->model.name[k];
-    xpmlog(kMsgProc, 119, static_cast<int32_t>(n.length), n.text, text80);
+    xpmlog(kMsgProc, kMsgTypeChanged, static_cast<int32_t>(n.length), n.text, text80);
 }
 
 void exit_above(ProcContext* ctx, int32_t limit) {

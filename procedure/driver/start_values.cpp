@@ -19,13 +19,14 @@
 #include "procedure/procedure.h"
 #include "velix/codes.h"
 #include "velix/host_compiler.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 namespace {
 
 // Relative difference of a fixed covariance from the sample one that is
 // worth a note (the square root of the double precision, about 1e-8).
-constexpr double kFixedDifference = 1.053671212772351e-08;
+constexpr double kFixedDifference = velix::kSqrtMachEpsWritten;
 // Matrices of the exogenous covariances: _PHI_ of LINEQS, _P_ of RAM.
 constexpr int32_t kPhiMatrix = 4;
 constexpr int32_t kRamP = 3;
@@ -48,7 +49,8 @@ void cosiset(ProcContext* ctx) {
     // The variables whose covariances are set, one column each; a failed
     // call leaves the covariances as they are.
     if (ctx->options.printInputModel && ctx->kyrManager != nullptr) {
-        OutputTable t(ctx->kyrManager, "SetCovExog", kyrmsg(kMsgProc, 732), "Tesk.Velix.SetCovExog");
+        OutputTable t(ctx->kyrManager, "SetCovExog", kyrmsg(kMsgProc, kMsgExogenousCovariances),
+                      "Tesk.Velix.SetCovExog");
         for (int32_t i : exo)
             t.name_column(std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length));
         if (!t.end_columns()) return;
@@ -76,7 +78,7 @@ void cosiset(ProcContext* ctx) {
             if (found < 0) {
                 if (std::fabs(s) >= velix::kMachEpsWritten) {
                     const NameRecord& nm = ctx->input.manifestNames[i];
-                    xpmlog(kMsgProc, 131, static_cast<int32_t>(nm.length), nm.text);
+                    xpmlog(kMsgProc, kMsgExogenousNotSet, static_cast<int32_t>(nm.length), nm.text);
                 }
                 continue;
             }
@@ -94,7 +96,9 @@ void cosiset(ProcContext* ctx) {
                 // A fixed value that differs from the sample is kept and
                 // noted in the listing beside the model.
                 const NameRecord& nm = ctx->input.manifestNames[i];
-                kyr_failed(kyr_note(ctx->kyrManager, kyrmsgs(kMsgProc, 131, static_cast<int32_t>(nm.length), nm.text),
+                kyr_failed(kyr_note(ctx->kyrManager,
+                                    kyrmsgs(kMsgProc, kMsgExogenousNotSet,
+                                            static_cast<int32_t>(nm.length), nm.text),
                                     'l'));
             }
         }
@@ -187,8 +191,8 @@ void cosinst(ProcContext* ctx) {
         if (t.sameName != nullptr && t.sameName[mat] != 0) continue;
         for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e)
             if (el.parameter[e] == 0 && wzmis(el.value[e])) {
-                xpmlog(kMsgProc, 139, velix::detail::name_text(t.name[mat]).c_str(), el.row[e] + 1,
-                       el.column[e] + 1);
+                xpmlog(kMsgProc, kMsgFixedMissing, velix::detail::name_text(t.name[mat]).c_str(),
+                       el.row[e] + 1, el.column[e] + 1);
                 fixedMissing = true;
             }
     }
@@ -212,17 +216,17 @@ void cosinst(ProcContext* ctx) {
         const int32_t rc = cmprun(0, 0, 0, 1, 1, d, 0, 1, &errors, &missing, ctx->cmpWork);
         if (rc != 0) cmppxrc(rc, ctx->cmpWork);
         if (errors != 0) {
-            xpmlog(kMsgProc, 45);
+            xpmlog(kMsgProc, kMsgProgramMissing);
             cmpperr(1, 999, ctx->cmpWork);
         }
         if (missing != 0) {
-            xpmlog(kMsgProc, 45);
+            xpmlog(kMsgProc, kMsgProgramMissing);
             cmppmis(ctx->cmpWork);
         }
         if (errors != 0 || rc >= kCmpRunFault) {
-            if (rc == kCmpRunFault) xpmlog(kMsgProc, 488);
-            if (rc == kCmpRunAbort) xpmlog(kMsgProc, 489);
-            if (rc < kCmpRunFault) xpmlog(kMsgProc, 26);
+            if (rc == kCmpRunFault) xpmlog(kMsgProc, kMsgProgramFault);
+            if (rc == kCmpRunAbort) xpmlog(kMsgProc, kMsgProgramAbort);
+            if (rc < kCmpRunFault) xpmlog(kMsgProc, kMsgProgramNoStartValues);
             xexit(kLevelProgramFailed, 0);
         }
     }

@@ -26,6 +26,7 @@
 #include "velix/host_compiler.h"
 #include "velix/host_dataset.h"
 #include "velix/image_info.h"
+#include "velix/messages.h"
 
 unsigned char mcn_pcns[8] = {};
 
@@ -47,14 +48,6 @@ const ImageInfo* mcn_main(HostControlBlock* gcb, void* pidb) {
 }
 
 namespace {
-
-// Messages of the step driver (group kMsgProc).
-constexpr int32_t kMsgProcTitle = 539;
-constexpr int32_t kMsgModelingStat = 720;
-constexpr int32_t kMsgModificationIndex = 860;
-constexpr int32_t kMsgBySync = 1;
-constexpr int32_t kMsgElapsed = 3;
-constexpr int32_t kMsgNoObservations = 4;
 
 // A negative method result ends the step.  Deliberate deviation: the step
 // does not end with the error level reached so far (often 0) nor with the
@@ -107,6 +100,61 @@ struct StepFrame {
     CmpHandle cmpHandle;
 };
 
+// Creates the output manager, begins its output and writes the procedure
+// title.
+void open_output_manager(ProcContext* ctx) {
+    {
+        KyrArg args[] = {
+            kyr_counted(kAttrFamily, "kyr", 3),
+            kyr_counted(kAttrClass, "manager", 7),
+            kyr_object(kAttrHandle, nullptr),
+            kyr_int(kAttrMessageGroup, kMsgProc),
+        };
+        check_method(ctx, wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, args));
+        ctx->kyrManager = args[2].object;
+    }
+    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr));
+    {
+        // The first entry is counted but left unset.
+        KyrArg args[] = {
+            KyrArg{},
+            kyr_int(kAttrTitleKind, 1),
+            kyr_word2(kAttrProcedureTitle, 1),
+            kyr_int(kAttrParent, -1),
+            kyr_text(kAttrText, kyrmsg(kMsgProc, kMsgProcTitle)),
+        };
+        check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 5, args));
+    }
+}
+
+// Estimation and modification indices of a BY group with usable moments,
+// its OUTRAM= rows, and the release of the group's pools.
+void analyse_group(ProcContext* ctx, int32_t first) {
+    if (ctx->methodRequested != kMethodNone) {
+        int32_t r = cosmini(ctx);
+        if (r == 0 && ctx->options.modIndices && ctx->methodStage != kMethodUls &&
+            ctx->methodStage != kMethodDwls) {
+            open_group(ctx, kGroupModificationIndex, "ModificationIndex",
+                       kMsgModificationIndex);
+            cosmod1(ctx);
+            if (ctx->nParmFree > 0) {
+                cosmod2(ctx);
+                cosmod3(ctx);
+            }
+            close_group(ctx, kGroupModificationIndex);
+        }
+    }
+    if (ctx->dataSetHandle[kRoleOutram] != nullptr) cosoram(ctx, first);
+    xmpoold(ctx->jacobianPool);
+    ctx->jacobianPool = nullptr;
+    xmpoold(ctx->byGroupPool);
+    ctx->byGroupPool = nullptr;
+    if (ctx->invStoreLen > 0) {
+        xmpoold(ctx->invPool);
+        ctx->invPool = nullptr;
+    }
+}
+
 }  // namespace
 
 int32_t zavvelix() {
@@ -136,28 +184,7 @@ int32_t zavvelix() {
     frame->cmpHandle.resultArea2 = &ctx->compilerResult[1];
     xobinit(&ctx->kyrAnchor, 0);
 
-    {
-        KyrArg args[] = {
-            kyr_counted(kAttrFamily, "kyr", 3),
-            kyr_counted(kAttrClass, "manager", 7),
-            kyr_object(kAttrHandle, nullptr),
-            kyr_int(kAttrMessageGroup, kMsgProc),
-        };
-        check_method(ctx, wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, args));
-        ctx->kyrManager = args[2].object;
-    }
-    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr));
-    {
-        // The first entry is counted but left unset.
-        KyrArg args[] = {
-            KyrArg{},
-            kyr_int(kAttrTitleKind, 1),
-            kyr_word2(kAttrProcedureTitle, 1),
-            kyr_int(kAttrParent, -1),
-            kyr_text(kAttrText, kyrmsg(kMsgProc, kMsgProcTitle)),
-        };
-        check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 5, args));
-    }
+    open_output_manager(ctx);
 
     frame->cmpHandle.manager = ctx->kyrManager;
     cmpinit(&frame->cmpHandle, &frame->cmpWork);
@@ -182,29 +209,7 @@ int32_t zavvelix() {
 
         // A NaN count is not greater than zero either.
         if (rc == 0 && ctx->nObs > 0.0) {
-            if (ctx->methodRequested != kMethodNone) {
-                int32_t r = cosmini(ctx);
-                if (r == 0 && ctx->options.modIndices && ctx->methodStage != kMethodUls &&
-                    ctx->methodStage != kMethodDwls) {
-                    open_group(ctx, kGroupModificationIndex, "ModificationIndex",
-                               kMsgModificationIndex);
-                    cosmod1(ctx);
-                    if (ctx->nParmFree > 0) {
-                        cosmod2(ctx);
-                        cosmod3(ctx);
-                    }
-                    close_group(ctx, kGroupModificationIndex);
-                }
-            }
-            if (ctx->dataSetHandle[kRoleOutram] != nullptr) cosoram(ctx, first);
-            xmpoold(ctx->jacobianPool);
-            ctx->jacobianPool = nullptr;
-            xmpoold(ctx->byGroupPool);
-            ctx->byGroupPool = nullptr;
-            if (ctx->invStoreLen > 0) {
-                xmpoold(ctx->invPool);
-                ctx->invPool = nullptr;
-            }
+            analyse_group(ctx, first);
         }
         zmsgsav(0, 0, nullptr, 0);
         first = 0;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/internal_error.h"
+#include "numerics/kernel_support.h"
 #include "numerics/packed.h"
 #include "optimizer/optimizer.h"
 #include "procedure/evaluation/column_jacobian.h"
@@ -33,8 +34,8 @@ using velix::pk_lower;
 
 namespace {
 
-constexpr double kNegativeDiagonal = -1.110223024625157e-16;  // below: H is not a cross product
-constexpr double kTinyDiagonal = 2.2250738585072014e-308;     // below: flushed to 0
+constexpr double kNegativeDiagonal = -velix::kMachEpsWritten;  // below: H is not a cross product
+constexpr double kTinyDiagonal = velix::kDblMin;    // below: flushed to 0
 
 // Stores u, v, K u and K v of every share of the walk.
 class ShareStore final : public TermVisitor {

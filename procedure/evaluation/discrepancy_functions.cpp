@@ -20,6 +20,7 @@
 
 #include "host/fields.h"
 #include "host/output_table.h"
+#include "numerics/kernel_support.h"
 #include "numerics/packed.h"
 #include "numerics/uniform_random.h"
 #include "procedure/evaluation/implied_moments.h"
@@ -27,6 +28,7 @@
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/host_compiler.h"
+#include "velix/messages.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
 #include "velix/proc_context.h"
@@ -37,9 +39,9 @@ using velix::pk_lower;
 
 namespace {
 
-constexpr double kNormLimit = 1.3407807929943e+154;    // sqrt(DBL_MAX): norms beyond overflow F
+constexpr double kNormLimit = velix::kSqrtDblMaxWritten;  // norms beyond overflow F
 constexpr double kNegativeF = -1.053671212772351e-07;  // ten times sqrt(machine epsilon)
-constexpr double kRetryStep = 1.053671212772351e-08;   // sqrt(machine epsilon)
+constexpr double kRetryStep = velix::kSqrtMachEpsWritten;  // sqrt(machine epsilon)
 constexpr double kLn10 = 2.302585092994046;
 constexpr double kCountedPhase = 7.0;  // phases below count as evaluations
 constexpr int32_t kErrorPlaces = 999;  // places of invalid operations a failed run reports
@@ -53,8 +55,7 @@ constexpr int32_t kPerturbSeed = 3;    // every perturbation draws the same stre
 constexpr int32_t kPhaseImpliedOnly = 20;
 
 constexpr int32_t kMsgNotInvertible = 40, kMsgMlNotPd1 = 42, kMsgMlNotPd2 = 43, kMsgNegativeF = 44,
-                  kMsgProgramFailed = 45, kMsgPerturbed = 46, kMsgNotPerturbed = 47,
-                  kMsgRunFault = 488, kMsgRunAbort = 489;
+                  kMsgPerturbed = 46, kMsgNotPerturbed = 47;
 
 enum Outcome : int32_t { kOk = 0, kRetry = 1, kOverflow = 5 };
 
@@ -278,21 +279,21 @@ int32_t cosresv(const EvalView* view, int32_t conFlag) {
         if (!quiet) {
             if (rc != 0) cmppxrc(rc, v.cmpWork);
             if (errors != 0) {
-                xpmlog(kMsgProc, kMsgProgramFailed);
+                xpmlog(kMsgProc, kMsgProgramMissing);
                 cmpperr(1, kErrorPlaces, v.cmpWork);
             }
             if (missing != 0) {
-                xpmlog(kMsgProc, kMsgProgramFailed);
+                xpmlog(kMsgProc, kMsgProgramMissing);
                 cmppmis(v.cmpWork);
             }
         }
         if (rc == kCmpRunFault) {
-            xpmlog(kMsgProc, kMsgRunFault);
+            xpmlog(kMsgProc, kMsgProgramFault);
             ++v.st->nEvalFail;
             return -12;
         }
         if (rc == kCmpRunAbort) {
-            xpmlog(kMsgProc, kMsgRunAbort);
+            xpmlog(kMsgProc, kMsgProgramAbort);
             xexit(kLevelProgramFailed, 0);
         }
         if (nlp->evalStatus != 0.0 || errors != 0 || rc >= kCmpRunFault) {

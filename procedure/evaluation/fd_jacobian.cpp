@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "numerics/kernel_support.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/implied_moments.h"
 #include "procedure/evaluation/jacobian.h"
@@ -23,7 +24,7 @@
 
 namespace {
 
-constexpr double kStep = 1.053671212772351e-08;  // about sqrt(DBL_EPSILON) / 1.4
+constexpr double kStep = velix::kSqrtMachEpsWritten;  // about sqrt(DBL_EPSILON) / 1.4
 
 // Whether an inverse form of a matrix may be stale after parameter k or
 // k-1 (0-based) moved: the matrix holds one of them, or any dependent

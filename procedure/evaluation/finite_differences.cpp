@@ -16,14 +16,15 @@
 #include <cmath>
 
 #include "host/fields.h"
+#include "numerics/kernel_support.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/model_view.h"
 #include "velix/nlp.h"
 
 namespace {
 
-constexpr double kDefaultStep = 2.107342425544702e-08;  // twice sqrt(machine epsilon)
-constexpr double kStepFloor = 1.110223024625157e-15;    // five times machine epsilon
+constexpr double kDefaultStep = 2.0 * velix::kSqrtMachEpsWritten;
+constexpr double kStepFloor = 10.0 * velix::kMachEpsWritten;  // five times machine epsilon
 constexpr double kLn10 = 2.302585092994046;
 
 // Runs the program at x with input *xq moved by d; restores the input.

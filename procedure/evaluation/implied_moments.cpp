@@ -18,6 +18,7 @@
 #include "procedure/evaluation/sparse_inverse.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"
 
@@ -25,7 +26,6 @@ using velix::pk_lower;
 
 namespace {
 
-constexpr int32_t kMsgNotSquare = 60;
 constexpr int32_t kMsgBadForm = 62;
 constexpr int32_t kMsgSparseInverseFailed = 61;
 

@@ -20,12 +20,12 @@
 #include "numerics/udu.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"
 
 namespace {
 
-constexpr int32_t kMsgNotSquare = 60;
 constexpr int32_t kMsgBadType = 62;
 constexpr int32_t kMsgNegativeAndNegligible = 491;
 constexpr int32_t kMsgNegative = 492;

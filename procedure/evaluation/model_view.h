@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "numerics/kernel_support.h"
 #include "velix/evaluation_state.h"
 #include "velix/model.h"
 
@@ -102,7 +103,7 @@ namespace velix::detail {
 // so only an exact zero is singular here.  An absolute bound (SINGULAR)
 // would call the factor of data in small units singular: its diagonal
 // scales with the squares of the variances.
-constexpr double kCheckedFactorBound = 2.2250738585072014e-308;  // DBL_MIN
+constexpr double kCheckedFactorBound = velix::kDblMin;
 // The matrix numbers of term t (1-based): first and central (last).
 inline int32_t term_first(const EvalView& v, int32_t t) {
     return v.mt->termTable[t - 1];

@@ -17,6 +17,7 @@
 
 #include "host/output_table.h"
 #include "numerics/distributions.h"
+#include "numerics/kernel_support.h"
 #include "numerics/packed.h"
 #include "procedure/procedure.h"
 #include "procedure/results/bounds_wald.h"
@@ -28,8 +29,8 @@ namespace velix::detail {
 
 namespace {
 
-constexpr double kBoundTol = 1.053671212772351e-08;
-constexpr double kZero = 1.110223024625157e-16;
+constexpr double kBoundTol = velix::kSqrtMachEpsWritten;
+constexpr double kZero = velix::kMachEpsWritten;
 constexpr int32_t kDirectSteps = 10;  // from this many dropped on, the inverse is bordered
 
 // x_S' A x_S for A packed of order k over the set (off-diagonal twice).

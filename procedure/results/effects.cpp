@@ -20,6 +20,7 @@
 #include "host/fields.h"
 #include "host/internal_error.h"
 #include "numerics/eigen.h"
+#include "numerics/kernel_support.h"
 #include "procedure/data/data.h"
 #include "procedure/evaluation/cosan_kernels.h"
 #include "procedure/evaluation/model_view.h"
@@ -34,7 +35,7 @@ namespace {
 
 constexpr int32_t kDirectMatrix = 2;   // B: _BETA_ or _A_
 constexpr int32_t kExogenousMatrix = 3;  // G: _GAMMA_ of LINEQS
-constexpr double kNegligible = 1000.0 * 1.110223024625157e-16;
+constexpr double kNegligible = 1000.0 * velix::kMachEpsWritten;
 
 }  // namespace
 

@@ -18,6 +18,7 @@
 
 #include "host/output_table.h"
 #include "numerics/distributions.h"
+#include "numerics/kernel_support.h"
 #include "procedure/evaluation/term_walker.h"
 #include "procedure/procedure.h"
 #include "procedure/results/equality_tests.h"
@@ -28,7 +29,7 @@
 namespace velix::detail {
 
 EqualityTest equality_test(const LmSetup& s, int32_t p, const LmDerivative& d1, const LmDerivative& d) {
-    constexpr double kZero = 1.110223024625157e-16;
+    constexpr double kZero = velix::kMachEpsWritten;
     EqualityTest out;
     const int32_t q = s.q;
     const double tol = s.ctx->options.singular;

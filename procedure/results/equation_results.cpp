@@ -22,6 +22,7 @@
 #include "host/message_text.h"
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
+#include "numerics/kernel_support.h"
 #include "numerics/lu.h"
 #include "procedure/results/equation_statistics.h"
 #include "procedure/results/latent_moments.h"
@@ -42,7 +43,7 @@ constexpr int32_t kBeta = 2, kGamma = 3, kPhi = 4;
 // Code of the host's missing value '_': a cell without a value.
 constexpr int kMissingBlank = 1;
 // Standard errors not above this give no t value in the equations.
-constexpr double kSmallestStdErr = 1.1102230246251565e-16;
+constexpr double kSmallestStdErr = velix::kMachEps;
 
 constexpr int32_t kMsgStdErrLabel = 344, kMsgTValueLabel = 345;
 constexpr int32_t kMsgEstimationGroup = 780, kMsgSupplementaryGroup = 800;

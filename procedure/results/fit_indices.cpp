@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "numerics/distributions.h"
+#include "numerics/kernel_support.h"
 #include "numerics/packed.h"
 #include "numerics/udu.h"
 #include "numerics/noncentral_chisq.h"
@@ -24,12 +25,12 @@ namespace {
 
 // Two units in the last place above 2^-53: the relative resolution of a
 // double, the unit of the perfect-fit floor and of the CFI's bound.
-constexpr double kEps = 1.110223024625157e-16;
+constexpr double kEps = velix::kMachEpsWritten;
 // One unit above the smallest normal double: guards divisions.
-constexpr double kTiny = 2.225073858507202e-308;
+constexpr double kTiny = velix::detail::kMinPos;
 // A little above the square root of the smallest normal double: guards the
 // differences of the incremental indices, whose squares must stay normal.
-constexpr double kSmall = 1.491668147e-154;
+constexpr double kSmall = velix::kSqrtDblMinWritten;
 // The largest argument of exp that does not overflow, and the log of a
 // value just above the smallest normal double.
 constexpr double kExpLimit = 709.78271289339;

@@ -27,6 +27,7 @@
 #include "procedure/results/fit_state.h"
 #include "procedure/results/latent_moments.h"
 #include "procedure/results/results.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/codes.h"
 #include "velix/types.h"
@@ -52,24 +53,24 @@ void limit(FactoidTable* t, int32_t number, double alpha, double value) {
 }
 
 void chisq_block(FactoidTable* t, const FitStatistics* s, const FitInputs* in) {
-    stat(t, 530, s->chisq);
-    t->entry(kyrmsg(kMsgProc, 531), in->df, kDfWidth, kDfDecimals);
-    t->probability_entry(kyrmsg(kMsgProc, 532), s->pChisq);
-    t->entry(kyrmsg(kMsgProc, 370), s->chisqNull, kNullWidth, kNullDecimals);
-    t->entry(kyrmsg(kMsgProc, 371), in->df0, kDfWidth, kDfDecimals);
-    stat(t, 533, s->rmsea);
-    limit(t, 534, in->alphaRmsea, s->rmseaLower);
-    limit(t, 535, in->alphaRmsea, s->rmseaUpper);
-    stat(t, 536, s->ecvi);
-    limit(t, 537, in->alphaEcvi, s->ecviLower);
-    limit(t, 538, in->alphaEcvi, s->ecviUpper);
-    t->probability_entry(kyrmsg(kMsgProc, 374), s->pClose);
-    stat(t, 375, s->cfi);
+    stat(t, kMsgChiSquare, s->chisq);
+    t->entry(kyrmsg(kMsgProc, kMsgChiSquareDf), in->df, kDfWidth, kDfDecimals);
+    t->probability_entry(kyrmsg(kMsgProc, kMsgChiSquareProb), s->pChisq);
+    t->entry(kyrmsg(kMsgProc, kMsgIndependenceChiSq), s->chisqNull, kNullWidth, kNullDecimals);
+    t->entry(kyrmsg(kMsgProc, kMsgIndependenceDf), in->df0, kDfWidth, kDfDecimals);
+    stat(t, kMsgRmsea, s->rmsea);
+    limit(t, kMsgRmseaLower, in->alphaRmsea, s->rmseaLower);
+    limit(t, kMsgRmseaUpper, in->alphaRmsea, s->rmseaUpper);
+    stat(t, kMsgEcvi, s->ecvi);
+    limit(t, kMsgEcviLower, in->alphaEcvi, s->ecviLower);
+    limit(t, kMsgEcviUpper, in->alphaEcvi, s->ecviUpper);
+    t->probability_entry(kyrmsg(kMsgProc, kMsgCloseFitProb), s->pClose);
+    stat(t, kMsgCfi, s->cfi);
     if (!host_is_missing(s->adjChisq)) {
-        stat(t, 372, s->adjChisq);
-        t->probability_entry(kyrmsg(kMsgProc, 373), s->pAdjChisq);
+        stat(t, kMsgKurtosisAdjustedChiSq, s->adjChisq);
+        t->probability_entry(kyrmsg(kMsgProc, kMsgKurtosisAdjustedProb), s->pAdjChisq);
     }
-    if (!host_is_missing(s->rlsChisq)) stat(t, 377, s->rlsChisq);
+    if (!host_is_missing(s->rlsChisq)) stat(t, kMsgReweightedChiSq, s->rlsChisq);
     const struct {
         int32_t number;
         double value;
@@ -77,7 +78,7 @@ void chisq_block(FactoidTable* t, const FitStatistics* s, const FitInputs* in) {
                    {523, s->nnfi}, {524, s->nfi},  {525, s->pnfi}, {526, s->zWilsonHilferty},
                    {527, s->rho1}, {528, s->delta2}};
     for (const auto& e : indices) stat(t, e.number, e.value);
-    t->entry(kyrmsg(kMsgProc, 529), s->hoelter, kCountWidth, kCountDecimals);
+    t->entry(kyrmsg(kMsgProc, kMsgCriticalN), s->hoelter, kCountWidth, kCountDecimals);
 }
 
 }  // namespace
@@ -89,12 +90,12 @@ void store_fit_statistics(ResultsState* results, const FitInputs* in, FitNotes* 
 
 int32_t print_fit_factoid(HostObject* manager, const FitStatistics* s, const FitInputs* in,
                           const FitNotes* notes) {
-    FactoidTable t(manager, "Fit", "Tesk.Velix.Fit", kyrmsg(kMsgProc, 751));
-    stat(&t, 365, s->fit);
-    stat(&t, 366, s->gfi);
-    stat(&t, 367, s->agfi);
-    stat(&t, 368, s->rmr);
-    if (!host_is_missing(s->pgfi)) stat(&t, 369, s->pgfi);
+    FactoidTable t(manager, "Fit", "Tesk.Velix.Fit", kyrmsg(kMsgProc, kMsgFitSummary));
+    stat(&t, kMsgFitFunction, s->fit);
+    stat(&t, kMsgGfi, s->gfi);
+    stat(&t, kMsgAgfi, s->agfi);
+    stat(&t, kMsgRmr, s->rmr);
+    if (!host_is_missing(s->pgfi)) stat(&t, kMsgPgfi, s->pgfi);
     if (notes->chisqFamily) chisq_block(&t, s, in);
     return t.end() ? 0 : -1;
 }
@@ -106,8 +107,6 @@ constexpr int32_t kMsgNoCriticalN = 520;
 constexpr int32_t kMsgNullModelSingular = 521;
 constexpr int32_t kMsgFitSummaryGroup = 750;
 constexpr int32_t kMsgPredModelTitle = 752;
-constexpr int32_t kMsgDeterminantTitle = 728;
-constexpr int32_t kMsgDeterminantRow = 606;
 constexpr double kLn10 = 2.302585092994046;
 // The phase of the final evaluation: a plain objective call at the
 // estimates, without perturbation retries.
@@ -184,7 +183,8 @@ FitInputs fit_inputs(const ProcContext* ctx) {
     in.nParm = ctx->nParmFree - (ctx->options.noDfAdjust ? 0 : ctx->est.nActive);
     in.rmr = fit_rmr(ctx->momentMatrix, ctx->eval.implied, ctx->nMoments);
     // The relative multivariate kurtosis of the moment step, when computed.
-    in.kurtosis = ctx->options.kurtosisWanted ? ctx->moments.kurtosisCells[2] : host_missing_value();
+    in.kurtosis = ctx->options.kurtosisWanted ? ctx->moments.kurtosisCells[kKurtRelativeMulti]
+                                              : host_missing_value();
     in.alphaRmsea = alpha_or_default(ctx->options.alphaRms);
     in.alphaEcvi = alpha_or_default(ctx->options.alphaEcv);
     in.method = ctx->methodStage;

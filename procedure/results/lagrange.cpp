@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "numerics/kernel_support.h"
 #include "numerics/packed.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/jacobian.h"
@@ -27,7 +28,7 @@ namespace {
 constexpr double kFinalPhase = -1.0;
 constexpr int32_t kMsgNoCovariance = 151;  // the tests are not available
 // A pivot of the WLS factor: it was checked when the weights were formed.
-constexpr double kFactorBound = 2.2250738585072014e-308;
+constexpr double kFactorBound = velix::kDblMin;
 
 // y := L^-1 y (p* entries); the factor was checked when it was formed.
 void forward(const LmSetup& s, double* y) {

@@ -22,6 +22,7 @@
 #include "procedure/results/results.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 #include "velix/model_echo.h"
 
 using velix::detail::blank_missing;
@@ -44,8 +45,7 @@ constexpr int32_t kMsgEstimationGroup = 780;
 constexpr int32_t kMsgCaptionInitial = 429, kMsgCaptionEstimates = 430, kMsgConstantNote = 431,
                   kMsgCaptionStdErrs = 432;
 constexpr int32_t kMsgTitleInitial = 710, kMsgTitleEstimates = 791;
-// Caption texts of the matrix types and forms.
-constexpr int32_t kMsgTypeIdentity = 152, kMsgTypeSymmetric = 158, kMsgTypeOther = 159;
+// Caption texts of the matrix forms (those of the types are in velix/messages.h).
 constexpr int32_t kMsgFormInverse = 160, kMsgFormConstant = 161, kMsgFormConstantInverse = 162,
                   kMsgFormIMinusInverse = 163, kMsgFormConstantIMinusInverse = 164;
 

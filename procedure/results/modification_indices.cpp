@@ -25,6 +25,7 @@
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
 #include "numerics/distributions.h"
+#include "numerics/kernel_support.h"
 #include "procedure/evaluation/term_walker.h"
 #include "procedure/procedure.h"
 #include "procedure/results/lagrange.h"
@@ -49,7 +50,7 @@ void lm_rank_offer(std::vector<LmRanked>* list, size_t length, LmRanked e) {
 }
 
 void lm_rank_cut(std::vector<LmRanked>* list) {
-    constexpr double kTol = 1.053671212772351e-08;
+    constexpr double kTol = velix::kSqrtMachEpsWritten;
     if (list->empty()) return;
     const double top = std::fabs(list->front().lm);
     auto cut = std::find_if(list->begin(), list->end(),
@@ -59,7 +60,7 @@ void lm_rank_cut(std::vector<LmRanked>* list) {
 
 LmCell lm_fixed_cell(const LmSetup& s, const LmDerivative& d, std::vector<double>* V, std::vector<double>* b,
                      std::vector<double>* work) {
-    constexpr double kZero = 1.110223024625157e-16;
+    constexpr double kZero = velix::kMachEpsWritten;
     LmCell cell;
     const int32_t q = s.q;
     b->assign(static_cast<size_t>(q) + 1, 0.0);

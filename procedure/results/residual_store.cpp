@@ -7,13 +7,14 @@
 
 #include <cmath>
 
+#include "numerics/kernel_support.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "velix/packed_index.h"
 
 namespace {
 
 // The relative precision below which a residual counts as exactly zero.
-constexpr double kResidualRelTol = 1.053671212772351e-08;
+constexpr double kResidualRelTol = velix::kSqrtMachEpsWritten;
 // The final evaluation of the objective: it may not move the point.
 constexpr double kFinalPhase = -1.0;
 

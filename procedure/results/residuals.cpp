@@ -21,6 +21,7 @@
 
 #include "host/host_support.h"
 #include "host/output_table.h"
+#include "numerics/kernel_support.h"
 #include "procedure/data/data.h"
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/model_view.h"
@@ -37,10 +38,11 @@ namespace {
 
 constexpr double kNegligibleRel = 1e-08;      // a residual negligible against its moment
 constexpr double kVarianceFloor = 1e-12;      // a variance too small to divide by
-constexpr double kCancelRel = 1.110223024625157e-14;  // 100 eps: cancellation in w
-constexpr double kRankRel = 1.053671212772351e-08;    // a ranked residual still worth showing
-constexpr double kBoundZero = 1.110223024625157e-14;  // a bin bound that is 0 within rounding
-constexpr double kSmallWidth = 1.491668147e-154;      // sqrt(DBL_MIN): no usable bin width
+constexpr double kCancelRel = 100.0 * velix::kMachEpsWritten;  // 100 eps: cancellation in w
+constexpr double kRankRel = velix::kSqrtMachEpsWritten;   // a ranked residual still worth showing
+constexpr double kBoundZero =
+    100.0 * velix::kMachEpsWritten;                        // a bin bound that is 0 within rounding
+constexpr double kSmallWidth = velix::kSqrtDblMinWritten;  // no usable bin width
 constexpr int32_t kMaxRanked = 10;
 constexpr double kBinWidth = 0.25;
 constexpr int32_t kMinBins = 6, kMaxBins = 50;

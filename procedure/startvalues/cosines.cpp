@@ -14,6 +14,7 @@
 #include "procedure/startvalues/factor_starts.h"
 #include "procedure/startvalues/start_moments.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -26,7 +27,6 @@ constexpr int32_t kNoteLeastSquares = 58;   // coefficients by least squares (66
                                             // model evaluation's product-rule error)
 constexpr int32_t kNoteTwoStage = 67;       // coefficients by two-stage least squares
 constexpr int32_t kNoteStillMissing = 68;   // some start values are left to the default
-constexpr int32_t kNoteInconsistent = 59;   // the tables do not allow estimated starts
 // The unique part _U_ of a FACTOR model with factors.
 constexpr int32_t kFactorUnique = 3;
 
@@ -99,7 +99,8 @@ void variance_steps(StartWork* w) {
 // own messages).
 bool start_work(ProcContext* ctx, StartWork* w) {
     const velix::detail::StartWorkStatus status = velix::detail::build_start_work(ctx, w);
-    if (status == velix::detail::kStartWorkInconsistent) xpmlog(kMsgProc, kNoteInconsistent);
+    if (status == velix::detail::kStartWorkInconsistent)
+        xpmlog(kMsgProc, kMsgStartEstimatorsUnusable);
     return status == velix::detail::kStartWorkReady;
 }
 

@@ -14,6 +14,7 @@
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/host_vector.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 namespace velix::detail {
@@ -352,7 +353,7 @@ int32_t run_level(StartWork* w, const LevelMethod& method, LevelStore* done, Lev
     if (done->size() > 0 && !earlier_levels(w, *done, *lv)) {
         // The levels do not link: an inconsistency of ours; what is left
         // goes to the default start step.
-        xpmlog(kMsgProc, 59);
+        xpmlog(kMsgProc, kMsgStartEstimatorsUnusable);
         return -1;
     }
     done->write(*lv);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/fields.h"
+#include "numerics/kernel_support.h"
 #include "procedure/startvalues/start_moments.h"
 
 namespace velix::detail {
@@ -20,7 +21,7 @@ namespace {
 
 // Off-diagonal correlations this close to zero are rounding (1000 machine
 // epsilons) and are set to zero.
-constexpr double kRoundoffCorrelation = 1000 * 1.110223024625157e-16;
+constexpr double kRoundoffCorrelation = 1000 * velix::kMachEpsWritten;
 // Residual moments are kept at least 0.001 from zero (coefficients at
 // kCoefficientFloor), residual variances at least at 0.01.
 constexpr double kResidualFloor = 0.001;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "numerics/kernel_support.h"
 #include "velix/proc_context.h"
 
 namespace velix::detail {
@@ -24,8 +25,8 @@ namespace velix::detail {
 // vanishing sum of squares), and the floor that keeps coefficients and
 // loadings away from zero (a start at exactly zero leaves some techniques
 // without a direction).
-constexpr double kStartEpsilon = 1.110223024625157e-16;
-constexpr double kStartTiny = 1.491668147e-154;
+constexpr double kStartEpsilon = velix::kMachEpsWritten;
+constexpr double kStartTiny = velix::kSqrtDblMinWritten;
 constexpr double kCoefficientFloor = 0.01;
 
 // The model kinds the estimators read.

@@ -1,0 +1,968 @@
+// The numbered messages of the module, by message group: one name for each
+// message number a routine logs or shows, so that no routine carries a bare
+// number.  Each name is preceded by the text of its message (placeholders in
+// the host's format dialect; titles and labels have no severity).  The
+// groups themselves are named in codes.h.
+#pragma once
+
+#include <cstdint>
+
+// ---- BY-group synchronisation of two data sets (kMsgSync) ----
+// WARNING: The BY groups of data set %.8s %.*s do not match those of data set %.8s %.*s.
+constexpr int32_t kMsgSyncMismatch = 5;
+
+// ---- the procedure (kMsgProc) ----
+// WARNING: The BY groups of the %s data set are out of step with DATA=; the %s data set is used as
+// it is.
+constexpr int32_t kMsgBySync = 1;
+// NOTE: The VELIX procedure used %.2f seconds.
+constexpr int32_t kMsgElapsed = 3;
+// ERROR: The DATA= data set has no observations.
+constexpr int32_t kMsgNoObservations = 4;
+// NOTE: The number of observations %g is not greater than the number of variables %i.
+constexpr int32_t kMsgTooFewObservations = 5;
+// NOTE: The number of observations %g is not greater than the number of variables %i (observations
+// read %g, EDF= %g, DFREDUCE= %g).
+constexpr int32_t kMsgTooFewObservationsDf = 6;
+// NOTE: Variable %.*s is constant among the moments about zero; it acts as the intercept.
+constexpr int32_t kMsgConstantIsIntercept = 7;
+// NOTE: The covariance matrix with divisor N is not positive definite; weights and kurtosis are
+// formed without its inverse.
+constexpr int32_t kMsgCovNotPositiveDefinite = 8;
+// WARNING: %g observations are too few for the fourth-order moments of the weights; the kurtosis
+// is not computed.
+constexpr int32_t kMsgTooFewForKurtosis = 9;
+// ERROR: The weight matrix could not be formed.
+constexpr int32_t kMsgWeightsNotFormed = 10;
+// NOTE: The diagonal of the weight matrix is ridged with the factor %g.
+constexpr int32_t kMsgWeightsRidged = 11;
+// ERROR: The weight matrix is singular.
+constexpr int32_t kMsgWeightsSingular = 12;
+// Determinant of the Weight Matrix
+constexpr int32_t kMsgWeightsDetLabel = 13;
+// ERROR: %g observations are too few for an analysis; the BY group is not analysed.
+constexpr int32_t kMsgTooFewForAnalysis = 14;
+// ERROR: %g observations are too few to form the weight matrix; the BY group is not analysed.
+constexpr int32_t kMsgTooFewForWeights = 15;
+// WARNING: The kurtosis is not computed: no observation could be used.
+constexpr int32_t kMsgKurtosisNotComputed = 16;
+// WARNING: The %i partial variables are not fewer than the %g observations.
+constexpr int32_t kMsgTooManyPartials = 17;
+// NOTE: The intercept changes the variance divisor to %g.
+constexpr int32_t kMsgInterceptDivisor = 18;
+// WARNING: Variable %.*s has no positive variance.
+constexpr int32_t kMsgNoPositiveVariance = 19;
+// ERROR: No variable has a positive variance.
+constexpr int32_t kMsgNoVariableVaries = 20;
+// NOTE: The moment matrix is ridged to make it positive definite.
+constexpr int32_t kMsgMomentsRidgedAuto = 21;
+// NOTE: The diagonal of the moment matrix is ridged with the factor %g.
+constexpr int32_t kMsgMomentsRidged = 22;
+// ERROR: The weight matrix cannot be used; the BY group is analysed by ULS only.
+constexpr int32_t kMsgWeightsUlsOnly = 23;
+// WARNING: The matrix is singular; the BY group is analysed by ULS only.
+constexpr int32_t kMsgSingularUlsOnly = 24;
+// ERROR: The matrix is singular; the method cannot be used for the BY group.
+constexpr int32_t kMsgSingularMethod = 25;
+// ERROR: Invalid operations in the programming statements leave the model without values at the
+// start.
+constexpr int32_t kMsgProgramNoStartValues = 26;
+// ERROR: The moments of variable %.*s are too large to be represented; the BY group is not
+// analysed.
+constexpr int32_t kMsgMomentsOverflow = 27;
+// ERROR: The variables of the TYPE=SYMATRIX data set do not match the analysis variables.
+constexpr int32_t kMsgSymatrixVariables = 29;
+// WARNING: The N rows give different values; the smallest is used.
+constexpr int32_t kMsgSymatrixNConflict = 30;
+// WARNING: The SUMWGT rows give different values; the smallest is used.
+constexpr int32_t kMsgSymatrixSumwgtConflict = 31;
+// WARNING: The symmetric matrix has more rows than variables; the rest is ignored.
+constexpr int32_t kMsgSymatrixTooManyRows = 32;
+// NOTE: A row of _TYPE_ %.*s is ignored.
+constexpr int32_t kMsgSymatrixRowIgnored = 33;
+// WARNING: Elements of the symmetric matrix are missing; they are set to 0.
+constexpr int32_t kMsgSymatrixMissing = 34;
+// ERROR: The weight matrix of INWGT= data set %s is incomplete.
+constexpr int32_t kMsgInwgtIncomplete = 36;
+// ERROR: INWGT= data set %s has no WEIGHT rows.
+constexpr int32_t kMsgInwgtNoWeightRows = 37;
+// WARNING: %i WEIGHT rows of INWGT= data set %s match the variables; %i are expected.
+constexpr int32_t kMsgInwgtRowCount = 38;
+// NOTE: The data set gives no observation numbers; the kurtosis contributions are numbered in
+// order.
+constexpr int32_t kMsgKurtosisNumbered = 39;
+// WARNING: The programming statements gave missing values in this evaluation.
+constexpr int32_t kMsgProgramMissing = 45;
+// NOTE: The start-value estimators cannot read this model (an inconsistency of the procedure); the
+// default start values are used.
+constexpr int32_t kMsgStartEstimatorsUnusable = 59;
+// ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square.
+constexpr int32_t kMsgNotSquare = 60;
+// NOTE: Repeated variables were removed from a variable list.
+constexpr int32_t kMsgRepeatedVariables = 69;
+// NOTE: %i programming statements are present.
+constexpr int32_t kMsgProgramStatements = 70;
+// ERROR: No DATA= data set is given.
+constexpr int32_t kMsgNoData = 71;
+// WARNING: The INRAM= data set is not of TYPE=RAM.
+constexpr int32_t kMsgInramNotRam = 72;
+// WARNING: The Jacobian mode %i is not valid; 0 is used.
+constexpr int32_t kMsgBadJacobianMode = 73;
+// WARNING: The start constant START=0 is not valid; 0.5 is used.
+constexpr int32_t kMsgBadStartConstant = 74;
+// NOTE: Moments are computed about zero (NOINT).
+constexpr int32_t kMsgMomentsAboutZero = 75;
+// NOTE: The Intercept variable of the DATA= data set is an analysis variable; it is the intercept
+// of the augmented moments.
+constexpr int32_t kMsgInterceptAnalysed = 76;
+// Covariance Structure Analysis: %s
+constexpr int32_t kMsgMethodTitle = 77;
+// ERROR: A DATA= data set of TYPE=RAM cannot be analysed; use INRAM=.
+constexpr int32_t kMsgDataIsRam = 78;
+// NOTE: The input is a symmetric matrix; options of the raw-data moments are ignored.
+constexpr int32_t kMsgSymmetricInput = 79;
+// WARNING: The method uses no weight matrix; the INWGT= data set is ignored.
+constexpr int32_t kMsgInwgtIgnored = 80;
+// ERROR: The method needs a weight matrix that this DATA= input cannot give; an INWGT= data set is
+// required.
+constexpr int32_t kMsgWeightsNeedInwgt = 81;
+// WARNING: The INWGT= data set is not of TYPE=WEIGHT.
+constexpr int32_t kMsgInwgtNotWeight = 82;
+// WARNING: The method uses no weight matrix; the OUTWGT= data set is not written.
+constexpr int32_t kMsgOutwgtNotWritten = 83;
+// NOTE: The variable list names the Intercept variable: moments are computed about zero.
+constexpr int32_t kMsgInterceptListed = 84;
+// NOTE: The Intercept variable is the variable list of the SSCP input.
+constexpr int32_t kMsgInterceptIsList = 85;
+// ERROR: Variable %s is not in the DATA= data set.
+constexpr int32_t kMsgVariableNotInData = 86;
+// ERROR: Variable %s is not numeric.
+constexpr int32_t kMsgVariableNotNumeric = 87;
+// ERROR: The WEIGHT and FREQ statements take one variable each.
+constexpr int32_t kMsgWeightFreqOne = 88;
+// ERROR: The variable lists do not fit the DATA= data set.
+constexpr int32_t kMsgListsDoNotFit = 89;
+// ERROR: The analysis needs %.0f bytes of memory, but only %.0f are available.
+constexpr int32_t kMsgNotEnoughMemory = 94;
+// ERROR: No variables are left for the analysis.
+constexpr int32_t kMsgNoVariablesLeft = 97;
+// WARNING: The INEST= data set is not of TYPE=EST.
+constexpr int32_t kMsgInestNotEst = 98;
+// NOTE: TECHNIQUE=GAUNEW is not available here; the default technique is used.
+constexpr int32_t kMsgGaunewUnavailable = 99;
+// NOTE: With nonlinear constraints the dual quasi-Newton technique is used.
+constexpr int32_t kMsgNlcUsesDualQuasiNewton = 100;
+// NOTE: The INRAM= data set has a row of _TYPE_ %s, which is ignored.
+constexpr int32_t kMsgInramRowIgnored = 101;
+// ERROR: The MODEL rows of the INRAM= data set do not number the matrices 1, 2, ... term by term.
+constexpr int32_t kMsgInramBadNumbering = 102;
+// ERROR: The model of the INRAM= data set cannot be read.
+constexpr int32_t kMsgInramUnreadable = 103;
+// ERROR: Matrix %s of the INRAM= data set has a type, form or shape that its model does not allow.
+constexpr int32_t kMsgInramBadMatrix = 104;
+// ERROR: The INRAM= data set holds no valid LINEQS model.
+constexpr int32_t kMsgInramNoLineqs = 105;
+// ERROR: Matrix %s of the INRAM= data set has %i column names for %i rows.
+constexpr int32_t kMsgInramColumnNames = 106;
+// ERROR: The INRAM= data set holds no valid RAM model.
+constexpr int32_t kMsgInramNoModel = 107;
+// WARNING: An ESTIM row of the INRAM= data set names matrix %i, which the model does not have; the
+// row is ignored.
+constexpr int32_t kMsgInramUnknownMatrix = 109;
+// ERROR: Column %s of the INRAM= model is no analysis variable.
+constexpr int32_t kMsgInramColumnNotAnalysed = 110;
+// WARNING: Matrix %s of the INRAM= model has %i rows; it takes %i.
+constexpr int32_t kMsgInramRowsCorrected = 111;
+// WARNING: Central matrix %s of the INRAM= model has %i columns; it takes %i.
+constexpr int32_t kMsgInramColumnsCorrected = 112;
+// WARNING: Central matrix %s of the INRAM= model has type %i in term %i; it is taken as SYMMETRIC.
+constexpr int32_t kMsgInramCentralType = 113;
+// WARNING: %i corrections were made to the matrices of the INRAM= model.
+constexpr int32_t kMsgInramCorrections = 114;
+// NOTE: Laying out the stored inverses term by term would save %i bytes.
+constexpr int32_t kMsgInverseLayoutSaving = 116;
+// ERROR: An ESTIM row of the INRAM= data set names matrix %i, row %i, column %i, where the model
+// has no element.
+constexpr int32_t kMsgInramNoElement = 117;
+// ERROR: Matrix %s has no elements.
+constexpr int32_t kMsgMatrixEmpty = 118;
+// NOTE: The type of matrix %.*s is changed to %s.
+constexpr int32_t kMsgTypeChanged = 119;
+// Number of Endogenous Variables = %i
+constexpr int32_t kMsgEndogenousCount = 120;
+// Manifest
+constexpr int32_t kMsgManifestKind = 121;
+// Latent
+constexpr int32_t kMsgLatentKind = 122;
+// Error
+constexpr int32_t kMsgErrorKind = 123;
+// Number of Exogenous Variables = %i
+constexpr int32_t kMsgExogenousCount = 124;
+// NOTE: The FACTOR statement does not change the factor model of the INRAM= data set.
+constexpr int32_t kMsgFactorKeepsInram = 125;
+// NOTE: No matrix of the model is named %s; its MATRIX statement is not used.
+constexpr int32_t kMsgMatrixNotInModel = 128;
+// NOTE: The covariance of exogenous variable %.*s is not set from the sample.
+constexpr int32_t kMsgExogenousNotSet = 131;
+// ERROR: The option value of the covariance of the estimates is not valid.
+constexpr int32_t kMsgBadCovarianceOption = 132;
+// ERROR: internal error: matrix %s needs a stored inverse but belongs to no term.
+constexpr int32_t kMsgInverseNoTerm = 138;
+// ERROR: The fixed element of matrix %s at row %i, column %i has a missing value.
+constexpr int32_t kMsgFixedMissing = 139;
+// first of the matrix type captions, by type from IDENTITY: Identity
+constexpr int32_t kMsgTypeIdentity = 152;
+// Diagonal
+constexpr int32_t kMsgTypeDiagonal = 154;
+// Lower Triangular
+constexpr int32_t kMsgTypeLowerTriangular = 156;
+// Symmetric
+constexpr int32_t kMsgTypeSymmetric = 158;
+// General
+constexpr int32_t kMsgTypeOther = 159;
+// ERROR: The variable number %g of RAM item %i is not a whole number from 1 to %i.
+constexpr int32_t kMsgRamBadVariable = 176;
+// ERROR: Matrix %s needs a whole number of columns from 1 to %i, not %g.
+constexpr int32_t kMsgBadColumnCount = 177;
+// ERROR: Matrix %s is matrix %i with %i rows and %i columns and matrix %i with %i rows and %i
+// columns; every occurrence of a matrix needs the same shape.
+constexpr int32_t kMsgNamesakeShapes = 178;
+// NOTE: The STRUCTEQ statement is ignored: the default FACTOR model has no structural equations.
+constexpr int32_t kMsgFactorNoStructeq = 180;
+// NOTE: The PARAMETERS statement is ignored: the default FACTOR model has no added parameters.
+constexpr int32_t kMsgFactorNoParameters = 181;
+// NOTE: Derivatives are computed analytically; the finite-difference options are ignored.
+constexpr int32_t kMsgAnalyticDerivatives = 209;
+// WARNING: The added parameter %.*s is empty or repeats a parameter name and is ignored.
+constexpr int32_t kMsgAddedRepeated = 210;
+// NOTE: The model has no free parameter.
+constexpr int32_t kMsgNoFreeParameter = 211;
+// WARNING: The model has %i parameters but the moments give only %i values.
+constexpr int32_t kMsgTooManyParameters = 212;
+// WARNING: The manifest variable %.*s is not reached by the model.
+constexpr int32_t kMsgManifestUnreached = 213;
+// ERROR: Matrix %s is an identity matrix; a MATRIX statement cannot give its elements.
+constexpr int32_t kMsgIdentityElements = 215;
+// ERROR: Start values in parentheses must follow parameter names, not fixed values.
+constexpr int32_t kMsgStartAfterFixed = 216;
+// WARNING: There are more start values than parameter names before them; the extra values are
+// dropped.
+constexpr int32_t kMsgSurplusStartValues = 217;
+// ERROR: An entry of a MATRIX statement has more than %i items.
+constexpr int32_t kMsgEntryTooLong = 218;
+// WARNING: An entry of the MATRIX statement for %s has no items and is skipped.
+constexpr int32_t kMsgEntryEmpty = 219;
+// WARNING: A matrix position that holds parameter %s is given again (%s); the later item replaces
+// it.
+constexpr int32_t kMsgPositionRepeated = 220;
+// WARNING: A MATRIX entry lists more items than its positions take; the rest is not placed.
+constexpr int32_t kMsgEntryOverflow = 221;
+// ERROR: Matrix %s has no column %g that this entry can fill.
+constexpr int32_t kMsgNoSuchColumn = 222;
+// ERROR: Matrix %s has no row %g that this entry can fill.
+constexpr int32_t kMsgNoSuchRow = 223;
+// WARNING: A diagonal run of a MATRIX entry passes the edge of the matrix and is cut there.
+constexpr int32_t kMsgDiagonalRunCut = 224;
+// ERROR: An entry of diagonal matrix %s must start on its diagonal, not at [%g,%g].
+constexpr int32_t kMsgDiagonalStartOff = 225;
+// ERROR: An entry of lower triangular matrix %s must start on or below its diagonal, not at
+// [%g,%g].
+constexpr int32_t kMsgLowerStartAbove = 226;
+// ERROR: An entry of upper triangular matrix %s must start on or above its diagonal, not at
+// [%g,%g].
+constexpr int32_t kMsgUpperStartBelow = 227;
+// PARAMETERS statement
+constexpr int32_t kMsgParametersStatement = 228;
+// ERROR: Only one STRUCTEQ statement is allowed.
+constexpr int32_t kMsgOneStructeq = 229;
+// ERROR: A PARAMETERS statement has too many names.
+constexpr int32_t kMsgParametersTooMany = 230;
+// NOTE: A PARAMETERS statement has more values than names; the surplus is ignored.
+constexpr int32_t kMsgParametersSurplusValues = 231;
+// NOTE: A PARAMETERS statement names no parameter.
+constexpr int32_t kMsgParametersEmpty = 232;
+// NOTE: The intercept is not used by the model and is removed.
+constexpr int32_t kMsgInterceptRemoved = 235;
+// NOTE: The variables listed above are not used by the model and are removed from the analysis.
+constexpr int32_t kMsgUnusedRemoved = 237;
+// ERROR: internal error: the number of removed variables is inconsistent.
+constexpr int32_t kMsgRemovedCountWrong = 238;
+// NOTE: The programming statements define no dependent parameter and no NLINCON value; they are
+// not run.
+constexpr int32_t kMsgProgramNotRun = 240;
+// Programming Statements and Dependent Parameters
+constexpr int32_t kMsgProgramWithDependents = 241;
+// ERROR: internal error: the dependent and independent parameters of the programming statements
+// changed.
+constexpr int32_t kMsgProgramParametersChanged = 242;
+// ERROR: The variable %.*s of the programming statements must be numeric.
+constexpr int32_t kMsgProgramVariableNotNumeric = 243;
+// NOTE: The added parameter %.*s is not used by the programming statements and is dropped.
+constexpr int32_t kMsgAddedUnused = 245;
+// ERROR: internal error: %i dependent parameter positions were filled instead of %i.
+constexpr int32_t kMsgDependentPositions = 246;
+// ERROR: internal error: %i independent parameter positions were filled instead of %i.
+constexpr int32_t kMsgIndependentPositions = 247;
+// Programming Statements
+constexpr int32_t kMsgProgramTitle = 248;
+// Analytic Derivatives of the Dependent Parameters
+constexpr int32_t kMsgDependentDerivatives = 249;
+// ERROR: The programming statements have %i faults.
+constexpr int32_t kMsgProgramFaults = 250;
+// NOTE: No STD statement is given.
+constexpr int32_t kMsgNoStd = 251;
+// ERROR: Variable %s is the dependent variable of more than one equation.
+constexpr int32_t kMsgDependentTwice = 252;
+// ERROR: The dependent variable %s is neither a DATA= variable nor a latent F variable.
+constexpr int32_t kMsgBadDependent = 253;
+// ERROR: The equation of %s contains its own dependent variable.
+constexpr int32_t kMsgOwnDependent = 254;
+// ERROR: The equation of %s has more than one error term.
+constexpr int32_t kMsgTwoErrorTerms = 255;
+// ERROR: Variable %s occurs twice in the equation of %s.
+constexpr int32_t kMsgTermTwice = 256;
+// ERROR: Variable %s is not a DATA= variable and does not begin with F, E or D.
+constexpr int32_t kMsgBadLatentName = 257;
+// NOTE: Parameter name %s looks like a generated name of a prefix.
+constexpr int32_t kMsgPrefixLookalike = 258;
+// ERROR: Variable %s is listed twice in the STD statement.
+constexpr int32_t kMsgStdTwice = 259;
+// ERROR: The STD variable %s is not exogenous.
+constexpr int32_t kMsgStdNotExogenous = 260;
+// ERROR: The COV variable %s is not exogenous.
+constexpr int32_t kMsgCovNotExogenous = 261;
+// NOTE: An entry of a STD or COV statement has more names or values than places; the rest is
+// ignored.
+constexpr int32_t kMsgVarianceEntryCut = 262;
+// NOTE: More start values than names are given in a STD or COV entry; the surplus is ignored.
+constexpr int32_t kMsgVarianceSurplusValues = 263;
+// NOTE: A COV entry has fewer items than covariances; its last item is repeated.
+constexpr int32_t kMsgCovLastRepeated = 264;
+// NOTE: A STD entry has fewer items than variances; its last item is repeated.
+constexpr int32_t kMsgStdLastRepeated = 265;
+// WARNING: Only the first model statement is used; a second model kind is ignored.
+constexpr int32_t kMsgSecondModelKind = 267;
+// ERROR: A LINEQS model takes at most one STD and one COV statement.
+constexpr int32_t kMsgStdCovOnce = 268;
+// ERROR: internal error: the lists of names, columns, types and forms of the COSAN statement
+// differ in length.
+constexpr int32_t kMsgCosanListLengths = 269;
+// NOTE: The FACTOR model has a BOUNDS statement but no MATRIX statement; its parameters have
+// generated names.
+constexpr int32_t kMsgFactorBoundsNames = 270;
+// ERROR: No model statement is given.
+constexpr int32_t kMsgNoModel = 271;
+// NOTE: The programming statements are ignored: the default FACTOR model has no MATRIX statement.
+constexpr int32_t kMsgFactorNoProgram = 272;
+// WARNING: The VARNAMES statement names %s, which is no matrix of the model.
+constexpr int32_t kMsgVarnamesNoMatrix = 273;
+// WARNING: The VARNAMES statement has items this model does not take; its names are ignored.
+constexpr int32_t kMsgVarnamesOtherKind = 274;
+// WARNING: The diagonal of matrix %s must be empty; its diagonal elements are removed.
+constexpr int32_t kMsgDiagonalRemoved = 275;
+// WARNING: The VARNAMES statement names fewer columns of matrix %s than it has (%i of %i).
+constexpr int32_t kMsgVarnamesFewer = 276;
+// WARNING: The VARNAMES statement gives more names for matrix %s than it has columns (%i for %i);
+// the rest are ignored.
+constexpr int32_t kMsgVarnamesMore = 277;
+// WARNING: Matrices %s and %s have no column names to share.
+constexpr int32_t kMsgNoSharedNames = 278;
+// ERROR: The RAM model has no RAM statement.
+constexpr int32_t kMsgNoRamStatement = 280;
+// ERROR: The matrix number %g of RAM item %i is neither 1 nor 2.
+constexpr int32_t kMsgRamBadMatrix = 281;
+// WARNING: The VARNAMES statement of a RAM model names matrix %g; only 1 and 2 are known, so the
+// group is ignored.
+constexpr int32_t kMsgRamVarnamesMatrix = 282;
+// WARNING: The VARNAMES statement of a RAM model takes the matrix numbers 1 and 2 only; its names
+// are ignored.
+constexpr int32_t kMsgRamVarnamesNumbers = 283;
+// NOTE: The VARNAMES statement gives %i names for %i variables; the others keep their generated
+// names.
+constexpr int32_t kMsgRamVarnamesFewer = 284;
+// WARNING: The VARNAMES statement gives %i names for only %i variables; the extra names are
+// dropped.
+constexpr int32_t kMsgRamVarnamesMore = 285;
+// first of the method titles, by METHOD= from NONE: Pattern and Initial Values
+constexpr int32_t kMsgPatternTitle = 286;
+// Asymptotically Distribution-Free Estimation
+constexpr int32_t kMsgAdfTitle = 296;
+// Unweighted then Asymptotically Distribution-Free Estimation
+constexpr int32_t kMsgUlsAdfTitle = 297;
+// Number of Observations
+constexpr int32_t kMsgObservationsLabel = 300;
+// Number of Manifest Variables
+constexpr int32_t kMsgManifestLabel = 301;
+// Number of Partial Variables
+constexpr int32_t kMsgPartialLabel = 302;
+// Number of Moments
+constexpr int32_t kMsgMomentsLabel = 303;
+// Number of Terms
+constexpr int32_t kMsgTermsLabel = 304;
+// Number of Matrices
+constexpr int32_t kMsgMatricesLabel = 305;
+// Observations after the Partial Variables
+constexpr int32_t kMsgPartialObservationsLabel = 306;
+// Number of Free Parameters
+constexpr int32_t kMsgFreeParametersLabel = 307;
+// Moments about Zero
+constexpr int32_t kMsgMomentsAboutZeroTitle = 309;
+// Means and Standard Deviations
+constexpr int32_t kMsgMeansStdDevsTitle = 311;
+// NOTE: Variable %.*s has no kurtosis.
+constexpr int32_t kMsgNoKurtosis = 312;
+// Mardia's Multivariate Kurtosis
+constexpr int32_t kMsgMardiaLabel = 313;
+// Mean Scaled Univariate Kurtosis
+constexpr int32_t kMsgMeanScaledLabel = 314;
+// Mean Ratio of Fourth Moments less 1
+constexpr int32_t kMsgFourthRatioLabel = 315;
+// WARNING: The relative multivariate kurtosis is below %g: the data are strongly platykurtic.
+constexpr int32_t kMsgPlatykurtic = 316;
+// WARNING: The mean scaled univariate kurtosis is below %g.
+constexpr int32_t kMsgLowUnivariateKurtosis = 317;
+// Fit Function
+constexpr int32_t kMsgFitFunction = 365;
+// Goodness of Fit Index (GFI)
+constexpr int32_t kMsgGfi = 366;
+// GFI Adjusted for Degrees of Freedom (AGFI)
+constexpr int32_t kMsgAgfi = 367;
+// Root Mean Square Residual (RMR)
+constexpr int32_t kMsgRmr = 368;
+// Parsimonious GFI (Mulaik, 1989)
+constexpr int32_t kMsgPgfi = 369;
+// Independence Model Chi-Square
+constexpr int32_t kMsgIndependenceChiSq = 370;
+// Independence Model Chi-Square DF
+constexpr int32_t kMsgIndependenceDf = 371;
+// Kurtosis-Adjusted Chi-Square
+constexpr int32_t kMsgKurtosisAdjustedChiSq = 372;
+// Prob > Kurtosis-Adjusted Chi-Square
+constexpr int32_t kMsgKurtosisAdjustedProb = 373;
+// Probability of Close Fit
+constexpr int32_t kMsgCloseFitProb = 374;
+// Bentler's Comparative Fit Index
+constexpr int32_t kMsgCfi = 375;
+// Normal Theory Reweighted LS Chi-Square
+constexpr int32_t kMsgReweightedChiSq = 377;
+// WARNING: The model asks for %i factors but has only %i manifest variables; it takes as many
+// factors as variables.
+constexpr int32_t kMsgTooManyFactors = 400;
+// Output of the VELIX Procedure
+constexpr int32_t kMsgOutputLabel = 409;
+// ERROR: The INWGT= data set holds WLS weights over pairs of moments; the method needs a weight
+// matrix over the variables.
+constexpr int32_t kMsgInwgtPairWeights = 415;
+// ERROR: The COSAN model has no COSAN statement.
+constexpr int32_t kMsgNoCosanStatement = 423;
+// ERROR: Term %i of the COSAN statement has no matrix.
+constexpr int32_t kMsgTermNoMatrix = 424;
+// NOTE: The central matrix %s must be square; its number of columns is corrected.
+constexpr int32_t kMsgCentralNotSquare = 425;
+// WARNING: The central matrix %s of term %i must be IDENTITY, DIAGONAL, POSDEFINIT or SYMMETRIC;
+// it becomes SYMMETRIC.
+constexpr int32_t kMsgCentralType = 426;
+// NOTE: Matrix %i repeats matrix %i (%s) with other columns, type or form; the earlier definition
+// is used.
+constexpr int32_t kMsgNamesakeDiffers = 427;
+// ERROR: Matrix %s has a type that a COSAN statement cannot use.
+constexpr int32_t kMsgCosanBadType = 428;
+// NOTE: The PROFILE statement is replaced by the default profile set.
+constexpr int32_t kMsgProfileDefault = 442;
+// NOTE: No parameter is profiled.
+constexpr int32_t kMsgNothingProfiled = 443;
+// NOTE: All parameters are profiled.
+constexpr int32_t kMsgAllProfiled = 444;
+// NOTE: The confidence level %g repeats a level and is ignored.
+constexpr int32_t kMsgLevelRepeated = 445;
+// NOTE: Parameter %.*s is listed twice in the PROFILE statement.
+constexpr int32_t kMsgProfiledTwice = 446;
+// NOTE: %.*s is not a parameter and is not profiled.
+constexpr int32_t kMsgNotAParameter = 447;
+// NOTE: The confidence level %g is not between 0 and 100 and is ignored.
+constexpr int32_t kMsgLevelOutOfRange = 448;
+// NOTE: Profile-likelihood confidence limits are computed.
+constexpr int32_t kMsgProfileLimits = 450;
+// WARNING: The programming statements stopped with an execution fault in this evaluation.
+constexpr int32_t kMsgProgramFault = 488;
+// ERROR: An ABORT statement of the programming statements ends the step.
+constexpr int32_t kMsgProgramAbort = 489;
+// Relative Multivariate Kurtosis
+constexpr int32_t kMsgRelativeMultiLabel = 510;
+// Normalized Multivariate Kurtosis
+constexpr int32_t kMsgNormalizedMultiLabel = 511;
+// Mardia Based Kappa
+constexpr int32_t kMsgKappaLabel = 512;
+// Adjusted Mean Scaled Univariate Kurtosis
+constexpr int32_t kMsgAdjustedScaledLabel = 513;
+// Ratio of Fourth Moments to their Normal Values less 1
+constexpr int32_t kMsgFourthMomentsLabel = 514;
+// Hoelter's (1983) Critical N
+constexpr int32_t kMsgCriticalN = 529;
+// Chi-Square
+constexpr int32_t kMsgChiSquare = 530;
+// Chi-Square DF
+constexpr int32_t kMsgChiSquareDf = 531;
+// Pr > Chi-Square
+constexpr int32_t kMsgChiSquareProb = 532;
+// RMSEA Estimate
+constexpr int32_t kMsgRmsea = 533;
+// RMSEA %g%% Lower Confidence Limit
+constexpr int32_t kMsgRmseaLower = 534;
+// RMSEA %g%% Upper Confidence Limit
+constexpr int32_t kMsgRmseaUpper = 535;
+// ECVI Estimate
+constexpr int32_t kMsgEcvi = 536;
+// ECVI %g%% Lower Confidence Limit
+constexpr int32_t kMsgEcviLower = 537;
+// ECVI %g%% Upper Confidence Limit
+constexpr int32_t kMsgEcviUpper = 538;
+// The VELIX Procedure
+constexpr int32_t kMsgProcTitle = 539;
+// Natural Log
+constexpr int32_t kMsgLogDetLabel = 601;
+// Determinant of the Matrix
+constexpr int32_t kMsgDeterminantRow = 606;
+// Model Specification
+constexpr int32_t kMsgModelSpecification = 700;
+// Variable Selection
+constexpr int32_t kMsgVariableSelection = 701;
+// Model Statement
+constexpr int32_t kMsgModelStatement = 702;
+// Endogenous Variables
+constexpr int32_t kMsgEndogenousTable = 703;
+// Exogenous Variables
+constexpr int32_t kMsgExogenousTable = 704;
+// Modeling Statistics
+constexpr int32_t kMsgModelingStat = 720;
+// Simple Statistics
+constexpr int32_t kMsgSimpleStatistics = 721;
+// Contributions to Kurtosis
+constexpr int32_t kMsgKurtosisContributions = 723;
+// Symmetric Input Matrix
+constexpr int32_t kMsgSymmetricInputTable = 724;
+// Weight Matrix
+constexpr int32_t kMsgWeightsTable = 727;
+// Determinant
+constexpr int32_t kMsgDeterminantTitle = 728;
+// Cholesky Factor of the Weights
+constexpr int32_t kMsgWeightsFactorTable = 729;
+// Inverse Diagonal Weights
+constexpr int32_t kMsgInverseDiagonalTable = 730;
+// General Model Information
+constexpr int32_t kMsgModelInfoTable = 731;
+// Covariances Set for Exogenous Variables
+constexpr int32_t kMsgExogenousCovariances = 732;
+// Fit Summary
+constexpr int32_t kMsgFitSummary = 751;
+// Modification Indices
+constexpr int32_t kMsgModificationIndex = 860;
+
+// ---- the moment-data reader (kMsgReader) ----
+// ERROR: The BY group of the moment data set has no observations.
+constexpr int32_t kMsgReaderNoObservations = 5;
+// WARNING: The moment data set has no _TYPE_ variable; every row is a matrix row.
+constexpr int32_t kMsgReaderNoTypeVariable = 9;
+// WARNING: The moment data set has no _NAME_ variable; the matrix rows are taken in order.
+constexpr int32_t kMsgReaderNoNameVariable = 10;
+// WARNING: The SUMWGT rows give different values; the smallest is used.
+constexpr int32_t kMsgReaderSumwgtConflict = 11;
+// WARNING: The N rows give different values; the smallest is used.
+constexpr int32_t kMsgReaderNConflict = 12;
+// WARNING: A matrix row of the moment data set has an invalid _NAME_.
+constexpr int32_t kMsgReaderInvalidName = 13;
+// ERROR: The BY group of the moment data set has no complete moment matrix.
+constexpr int32_t kMsgReaderNoCompleteMatrix = 15;
+// WARNING: The moment matrix of the BY group has missing elements.
+constexpr int32_t kMsgReaderMissingElements = 16;
+// NOTE: The moment data set has no N row; N is set to 10000.
+constexpr int32_t kMsgReaderNoNRow = 17;
+// WARNING: The correlation matrix is normalised to a unit diagonal.
+constexpr int32_t kMsgReaderNormalised = 18;
+// ERROR: The moment data set has more matrix rows than analysis variables.
+constexpr int32_t kMsgReaderTooManyRows = 21;
+// WARNING: A diagonal element of the correlation matrix differs from 1.
+constexpr int32_t kMsgReaderDiagonalNotOne = 22;
+// WARNING: Two rows give different values for the same matrix element; the later one is used.
+constexpr int32_t kMsgReaderElementConflict = 23;
+// WARNING: A variance is not positive after the means are removed; its row and column are set to
+// 0.
+constexpr int32_t kMsgReaderVarianceNotPositive = 24;
+// WARNING: A correlation of the input matrix exceeds 1 in size.
+constexpr int32_t kMsgReaderCorrelationAboveOne = 25;
+// ERROR: A variable with zero variance has nonzero covariances.
+constexpr int32_t kMsgReaderZeroVarianceCovaries = 26;
+// ERROR: Variable %.*s has a negative variance.
+constexpr int32_t kMsgReaderNegativeVariance = 27;
+// NOTE: The moment matrix is read from the %s rows of the BY group.
+constexpr int32_t kMsgReaderFallbackRows = 28;
+// NOTE: The SSCP data set has no INTERCEPT row; it is read without an intercept.
+constexpr int32_t kMsgReaderNoInterceptRow = 31;
+// ERROR: The INTERCEPT variable of the SSCP data set must be numeric.
+constexpr int32_t kMsgReaderInterceptNotNumeric = 32;
+// ERROR: _TYPE_ and _NAME_ of the moment data set must be character variables.
+constexpr int32_t kMsgReaderSpecialNotCharacter = 33;
+// ERROR: The SSCP data set has no INTERCEPT row from which the means follow.
+constexpr int32_t kMsgReaderSscpNoMeans = 34;
+// ERROR: The TYPE=EST data set has no PARMS row with the means.
+constexpr int32_t kMsgReaderEstNoMeans = 35;
+// ERROR: The moment data set has no complete MEAN row, which the analysis needs.
+constexpr int32_t kMsgReaderNoMeanRow = 36;
+// NOTE: The moment data set has no MEAN row; the means are taken as 0.
+constexpr int32_t kMsgReaderMeansZero = 38;
+// NOTE: Standard deviations of the correlation matrix are missing; they are set to 1.
+constexpr int32_t kMsgReaderStdDevsOne = 39;
+
+// ---- the optimizer library (kMsgNlp) ----
+// WARNING: The optimization stopped at the time limit of %g seconds.
+constexpr int32_t kMsgNlpTimeLimitStop = 2;
+// WARNING: Optimization (%i) of technique %s did not converge.
+constexpr int32_t kMsgNlpNotConverged = 4;
+// The technique stopped without meeting a convergence criterion
+constexpr int32_t kMsgNlpNoCriterionMet = 6;
+// The technique stopped: its step could not reduce the objective
+constexpr int32_t kMsgNlpStepNoReduction = 8;
+// The technique stopped: its model of the objective broke down
+constexpr int32_t kMsgNlpModelBrokeDown = 9;
+// Nelder-Mead Simplex with Linear Approximations of the Nonlinear Constraints
+constexpr int32_t kMsgNlpNmsimpNonlinearTitle = 55;
+// Quasi-Newton with Sequential Quadratic Programming
+constexpr int32_t kMsgNlpQuanewSqpTitle = 56;
+// No Optimization
+constexpr int32_t kMsgNlpNoOptimizationStatus = 59;
+// first of two, by UPDATE= 1 and 2: Broyden-Fletcher-Goldfarb-Shanno Update of the Inverse Hessian
+constexpr int32_t kMsgNlpBfgsUpdate = 76;
+// first of two, by UPDATE= 1 and 2: Dual Broyden-Fletcher-Goldfarb-Shanno Update
+constexpr int32_t kMsgNlpDualBfgsUpdate = 78;
+// first of four, by UPDATE= 1 to 4: Automatic Restart Update (Powell-Beale)
+constexpr int32_t kMsgNlpPowellBealeUpdate = 80;
+// Hybrid Form %i of the Quasi-Newton Update
+constexpr int32_t kMsgNlpHybridUpdateForm = 89;
+// first of four, by scaling kind 0 to 3: No Parameter Scaling
+constexpr int32_t kMsgNlpNoScaling = 90;
+// Lagrange Multiplier Update of the First Form
+constexpr int32_t kMsgNlpMultiplierUpdateFirst = 98;
+// Lagrange Multiplier Update of the Second Form
+constexpr int32_t kMsgNlpMultiplierUpdateSecond = 99;
+// Gradient Computed by Finite Differences
+constexpr int32_t kMsgNlpFdGradient = 125;
+// Jacobian Computed by Finite Differences
+constexpr int32_t kMsgNlpFdJacobian = 126;
+// Cross-Product Jacobian Computed by Finite Differences
+constexpr int32_t kMsgNlpFdCrossProduct = 127;
+// Hessian Computed by Finite Differences of Function Values
+constexpr int32_t kMsgNlpFdHessianValues = 128;
+// Hessian Computed by Finite Differences of Gradients
+constexpr int32_t kMsgNlpFdHessianGradients = 129;
+// No feasible start point
+constexpr int32_t kMsgNlpNoFeasibleStart = 130;
+// first of four, by status -1 to -4: The objective or the constraints could not be computed at the
+// start point
+constexpr int32_t kMsgNlpStartValuesFailed = 131;
+// WARNING: The gradient at the solution is large; the point may not be optimal.
+constexpr int32_t kMsgNlpLargeFinalGradient = 136;
+// NOTE: The feasibility tolerance was raised to %g for the final point.
+constexpr int32_t kMsgNlpFeasTolRaised = 137;
+// NOTE: The active set changed in the last iterations.
+constexpr int32_t kMsgNlpActiveSetChanged = 138;
+// Linearly Dependent Gradients of Nonlinear Constraints
+constexpr int32_t kMsgNlpDependentNlcGradients = 140;
+// Optimization Start
+constexpr int32_t kMsgNlpStartTitle = 147;
+// Optimization Results
+constexpr int32_t kMsgNlpResultsTitle = 148;
+// Value of Objective Function = %g
+constexpr int32_t kMsgNlpObjectiveValue = 150;
+// First and Second Order Lagrange Multipliers
+constexpr int32_t kMsgNlpSecondOrderMultipliersTitle = 155;
+// First Order Lagrange Multipliers
+constexpr int32_t kMsgNlpFirstOrderMultipliersTitle = 156;
+// Projected Gradient
+constexpr int32_t kMsgNlpProjectedGradientTitle = 159;
+// Linear Constraints
+constexpr int32_t kMsgNlpLinearConstraintsTitle = 163;
+// Linear Constraints Evaluated at Solution
+constexpr int32_t kMsgNlpLinearAtSolutionTitle = 164;
+// Linearly Dependent Active Linear Constraints
+constexpr int32_t kMsgNlpDependentActiveLinear = 165;
+// NOTE: Some parameters lie on active boundary constraints.
+constexpr int32_t kMsgNlpActiveBoundsNote = 170;
+// Equality    /Lower Bound /Upper Bound
+constexpr int32_t kMsgNlpConstraintKinds = 171;
+// Active      /Violated    /Active      /Violated
+constexpr int32_t kMsgNlpConstraintStates = 174;
+// Value of Lagrange Function = %g
+constexpr int32_t kMsgNlpLagrangeValue = 175;
+// Jacobian of the Nonlinear Constraints Computed by Finite Differences
+constexpr int32_t kMsgNlpFdConstraintJacobian = 180;
+// first of four, by matrix kind 1 to 4: Hessian Matrix
+constexpr int32_t kMsgNlpHessianTitle = 194;
+// Projected Hessian Matrix
+constexpr int32_t kMsgNlpProjectedHessianTitle = 195;
+// Crossproduct Jacobian Matrix
+constexpr int32_t kMsgNlpCrossProductTitle = 196;
+// Projected Crossproduct Jacobian Matrix
+constexpr int32_t kMsgNlpProjectedCrossProductTitle = 197;
+// NOTE: %i eigenvalues are treated as zero in the generalized inverse.
+constexpr int32_t kMsgNlpZeroEigenvalues = 202;
+// NOTE: Parameter %.*s has a variance that is practically zero.
+constexpr int32_t kMsgNlpZeroVarianceParameter = 204;
+// WARNING: All diagonal elements of the matrix are zero; the linear dependencies cannot be
+// determined.
+constexpr int32_t kMsgNlpZeroDiagonal = 205;
+// NOTE: Each row of the following table expresses a parameter as a linear combination of the
+// others.
+constexpr int32_t kMsgNlpDependencyRows = 206;
+// first of three, by FD interval mode 1 to 3: Finite-Difference Intervals of the Objective
+// Estimated
+constexpr int32_t kMsgNlpFdIntervalsObjective = 207;
+// Factor sigma = %g
+constexpr int32_t kMsgNlpFactorSigma = 210;
+// Linear Term of the Quadratic Objective
+constexpr int32_t kMsgNlpLinearTerm = 211;
+// Determinant = %g
+constexpr int32_t kMsgNlpDeterminant = 212;
+// Determinant mantissa = %g (its power of ten is beyond the range of numbers)
+constexpr int32_t kMsgNlpDeterminantMantissa = 213;
+// Matrix has %i negative and %i zero eigenvalue(s)
+constexpr int32_t kMsgNlpNegativeAndZeroEigen = 214;
+// Matrix has %i positive and %i zero eigenvalue(s)
+constexpr int32_t kMsgNlpPositiveAndZeroEigen = 215;
+// Matrix has %i negative eigenvalue(s)
+constexpr int32_t kMsgNlpNegativeEigen = 216;
+// Matrix has %i positive eigenvalue(s)
+constexpr int32_t kMsgNlpPositiveEigen = 217;
+// Matrix has %i zero eigenvalue(s)
+constexpr int32_t kMsgNlpZeroEigen = 218;
+// Matrix has only negative eigenvalues
+constexpr int32_t kMsgNlpOnlyNegativeEigen = 219;
+// Matrix has only positive eigenvalues
+constexpr int32_t kMsgNlpOnlyPositiveEigen = 220;
+// WARNING: The second-order optimality condition is violated at the solution.
+constexpr int32_t kMsgNlpSecondOrderViolated = 221;
+// Jacobian of the Functions
+constexpr int32_t kMsgNlpFunctionJacobian = 223;
+// Jacobian of the Nonlinear Constraints
+constexpr int32_t kMsgNlpConstraintJacobian = 224;
+// NOTE: %i nonlinear constraint(s) are marked *?*: violated by more than the tolerance but by at
+// most 0.001.
+constexpr int32_t kMsgNlpNearlyViolated = 228;
+// first of three, by FD interval mode 1 to 3: Intervals for the Objective
+constexpr int32_t kMsgNlpIntervalsObjective = 234;
+// Approximate Correlation Matrix of Parameter Estimates
+constexpr int32_t kMsgNlpApproxCorrelation = 248;
+// WARNING: The Hessian at the start point is not positive definite.
+constexpr int32_t kMsgNlpStartHessianIndefinite = 252;
+// WARNING: The final point violates the constraints even with the largest feasibility tolerance.
+constexpr int32_t kMsgNlpInfeasibleAtLargestTol = 253;
+// *
+constexpr int32_t kMsgNlpBarMark = 257;
+// :
+constexpr int32_t kMsgNlpColon = 258;
+// Asymmetry of the Finite-Difference Hessian
+constexpr int32_t kMsgNlpHessianAsymmetry = 264;
+// The %i largest asymmetries of the Hessian from gradients are listed.
+constexpr int32_t kMsgNlpAsymmetriesListed = 265;
+// Asymmetries below %g are not shown.
+constexpr int32_t kMsgNlpAsymmetriesHidden = 267;
+// One character of the bar stands for %i asymmetries
+constexpr int32_t kMsgNlpAsymmetryBarUnit = 268;
+// Minimum Iterations
+constexpr int32_t kMsgNlpMinIterLabel = 301;
+// Maximum Iterations
+constexpr int32_t kMsgNlpMaxIterLabel = 302;
+// Maximum Function Calls
+constexpr int32_t kMsgNlpMaxFuncLabel = 303;
+// Iterations Reducing Constraint Violation
+constexpr int32_t kMsgNlpNlcIterLabel = 304;
+// Maximum Time in Seconds
+constexpr int32_t kMsgNlpMaxTimeLabel = 305;
+// ABSGCONV Gradient Criterion
+constexpr int32_t kMsgNlpAbsGConvLabel = 306;
+// GCONV Gradient Criterion
+constexpr int32_t kMsgNlpGConvLabel = 307;
+// GCONV2 Gradient Criterion
+constexpr int32_t kMsgNlpGConv2Label = 308;
+// first of eight criteria, ABSFCONV to ABSCONV: ABSFCONV Function Criterion
+constexpr int32_t kMsgNlpAbsFConvLabel = 309;
+// Initial Simplex Size (INSTEP)
+constexpr int32_t kMsgNlpInitialSimplexLabel = 317;
+// Singularity Tolerance (SINGULAR)
+constexpr int32_t kMsgNlpSingularLabel = 318;
+// Line Search Method
+constexpr int32_t kMsgNlpLineSearchLabel = 319;
+// Maximum Step Factor (MAXSTEP)
+constexpr int32_t kMsgNlpMaxStepLabel = 320;
+// Line Search Precision (LSPRECISION)
+constexpr int32_t kMsgNlpLsPrecisionLabel = 321;
+// Starting Step Length (INSTEP)
+constexpr int32_t kMsgNlpInStepLabel = 322;
+// Damped Steps in Line Search (DAMPSTEP)
+constexpr int32_t kMsgNlpDampStepLabel = 323;
+// Trust Region Radius Factor (MAXSTEP)
+constexpr int32_t kMsgNlpRadiusFactorLabel = 324;
+// Initial Hessian Factor (MAXSTEP)
+constexpr int32_t kMsgNlpHessianFactorLabel = 325;
+// Relative Accuracy of the Objective (FDIGITS)
+constexpr int32_t kMsgNlpFDigitsLabel = 326;
+// Relative Accuracy of the Constraints (CDIGITS)
+constexpr int32_t kMsgNlpCDigitsLabel = 327;
+// Feasibility Tolerance (LCEPSILON)
+constexpr int32_t kMsgNlpFeasTolLabel = 329;
+// Linear Dependence Tolerance (LCSINGULAR)
+constexpr int32_t kMsgNlpLinDepTolLabel = 330;
+// Multiplier Threshold (LCDEACT)
+constexpr int32_t kMsgNlpMultiplierLabel = 331;
+// NOTE: The matrix is singular: some parameters are linearly dependent.
+constexpr int32_t kMsgNlpDependentParameters = 340;
+// [
+constexpr int32_t kMsgNlpOpenBracket = 381;
+// ]
+constexpr int32_t kMsgNlpCloseBracket = 382;
+// Iteration History
+constexpr int32_t kMsgNlpIterationHistory = 550;
+// Optimization Start
+constexpr int32_t kMsgNlpIterStartTable = 551;
+// Active Constraints
+constexpr int32_t kMsgNlpActiveLabel = 552;
+// Active Constraints (changed)
+constexpr int32_t kMsgNlpActiveChangedLabel = 553;
+// Objective Function
+constexpr int32_t kMsgNlpObjectiveLabel = 554;
+// Max Abs Gradient Element
+constexpr int32_t kMsgNlpMaxGradientLabel = 555;
+// Radius
+constexpr int32_t kMsgNlpRadiusLabel = 556;
+// Maximum Constraint Violation
+constexpr int32_t kMsgNlpMaxViolationLabel = 558;
+// Max Grad of the Lagrange Function
+constexpr int32_t kMsgNlpMaxLagrangeGradLabel = 559;
+// Optimization Results
+constexpr int32_t kMsgNlpIterStopTable = 569;
+// Iterations
+constexpr int32_t kMsgNlpIterationsLabel = 570;
+// Function Calls
+constexpr int32_t kMsgNlpFunctionCallsLabel = 571;
+// Jacobian Calls
+constexpr int32_t kMsgNlpJacobianCallsLabel = 572;
+// Gradient Calls
+constexpr int32_t kMsgNlpGradientCallsLabel = 573;
+// Hessian Calls
+constexpr int32_t kMsgNlpHessianCallsLabel = 574;
+// Restarts
+constexpr int32_t kMsgNlpRestartsLabel = 575;
+// Max Projected Gradient
+constexpr int32_t kMsgNlpMaxProjGradLabel = 581;
+// Value Lagrange Function
+constexpr int32_t kMsgNlpLagrangeValueLabel = 582;
+// Actual Over Predicted Change (Lambda)
+constexpr int32_t kMsgNlpLambdaLabel = 584;
+// Simplex Size
+constexpr int32_t kMsgNlpNlcSimplexSizeLabel = 585;
+// Standard Deviation of the Simplex Values
+constexpr int32_t kMsgNlpSimplexStdDevLabel = 586;
+// Simplex Size
+constexpr int32_t kMsgNlpSimplexSizeLabel = 587;
+// Max Abs Gradient Element
+constexpr int32_t kMsgNlpSimplexMaxGradientLabel = 588;
+// Slope of Search Direction
+constexpr int32_t kMsgNlpSlopeLabel = 589;
+// Ridge
+constexpr int32_t kMsgNlpRidgeLabel = 590;
+// Actual Over Predicted Change
+constexpr int32_t kMsgNlpRhoLabel = 591;
+// Convergence Status
+constexpr int32_t kMsgNlpConvergenceStatus = 600;
+// WARNING: The optimization stopped before the minimum number of iterations.
+constexpr int32_t kMsgNlpBeforeMinIterations = 601;
+// The optimization stopped before the minimum number of iterations
+constexpr int32_t kMsgNlpBeforeMinIterStatus = 602;
+// Maximum time (%i) of %g seconds reached
+constexpr int32_t kMsgNlpMaxTimeNumbered = 603;
+// Maximum time of %g seconds reached
+constexpr int32_t kMsgNlpMaxTime = 604;
+// WARNING: Maximum number of iterations (%i) of technique %s reached: %g iterations, %g function
+// calls.
+constexpr int32_t kMsgNlpMaxIterations = 605;
+// Maximum number of iterations or function calls reached
+constexpr int32_t kMsgNlpMaxIterStatus = 606;
+// NOTE: The optimization stopped while criterion %s was counting successive iterations.
+constexpr int32_t kMsgNlpStoppedWhileCounting = 607;
+// Stopped while %s was counting
+constexpr int32_t kMsgNlpStoppedCountingTitle = 608;
+// NOTE: All parameters are fixed by active constraints.
+constexpr int32_t kMsgNlpAllParametersFixed = 609;
+// All parameters are fixed by active constraints
+constexpr int32_t kMsgNlpAllFixedStatus = 610;
+// NOTE: Convergence criterion %s satisfied (%i successive iterations).
+constexpr int32_t kMsgNlpCriterionSatisfied = 611;
+// %s convergence criterion satisfied (%i)
+constexpr int32_t kMsgNlpCriterionSatisfiedTitle = 612;
+// NOTE: No optimization was done.
+constexpr int32_t kMsgNlpNoOptimization = 613;
+// The optimization ended without a status
+constexpr int32_t kMsgNlpNoStatus = 614;
+// Parameters
+constexpr int32_t kMsgNlpParametersLabel = 620;
+// Functions (Observations)
+constexpr int32_t kMsgNlpFunctionsLabel = 621;
+// Lower Bounds
+constexpr int32_t kMsgNlpLowerBoundsLabel = 622;
+// Upper Bounds
+constexpr int32_t kMsgNlpUpperBoundsLabel = 623;
+// Linear Constraints
+constexpr int32_t kMsgNlpLinearConstraintsLabel = 624;
+// Nonlinear Constraints
+constexpr int32_t kMsgNlpNonlinearConstraintsLabel = 625;
+// Nonlinear Equality Constraints
+constexpr int32_t kMsgNlpNonlinearEqualitiesLabel = 626;
+// Nonzeros of the Sparse Hessian
+constexpr int32_t kMsgNlpSparseHessianLabel = 627;
+// Elements of the Diagonal Hessian
+constexpr int32_t kMsgNlpDiagonalHessianLabel = 628;
+// Eigenvalues
+constexpr int32_t kMsgNlpEigenvaluesTable = 700;
+// Linear Dependencies Between Parameters
+constexpr int32_t kMsgNlpLinearDependenciesTable = 701;
+// Gradient Test Values
+constexpr int32_t kMsgNlpGradientTestTable = 710;
+// Distribution of the Hessian Asymmetries
+constexpr int32_t kMsgNlpAsymmetryDistributionTable = 711;
+// Optimization Options
+constexpr int32_t kMsgNlpOptionsTable = 712;
+// Problem Description
+constexpr int32_t kMsgNlpProblemTable = 713;
+// Jacobian Matrix
+constexpr int32_t kMsgNlpJacobianTable = 717;
+// Hessian Matrix
+constexpr int32_t kMsgNlpHessianTable = 718;
+// Optimization Start
+constexpr int32_t kMsgNlpStartTable = 719;
+// Optimization Results
+constexpr int32_t kMsgNlpResultsTable = 720;
+// Lagrange Multipliers
+constexpr int32_t kMsgNlpMultipliersTable = 721;
+// Projected Gradient
+constexpr int32_t kMsgNlpProjectedGradientTable = 722;
+// Finite-Difference Intervals
+constexpr int32_t kMsgNlpFdIntervalsTable = 723;
+// Linear Constraints Evaluated at Solution
+constexpr int32_t kMsgNlpLinearAtSolutionTable = 724;
+// Dependent Boundary Constraints
+constexpr int32_t kMsgNlpDependentBoundsTable = 725;
+// Dependent Nonlinear Constraints
+constexpr int32_t kMsgNlpDependentNlcTable = 726;
+// Nonlinear Constraints
+constexpr int32_t kMsgNlpNonlinearConstraintsTable = 727;
+// Largest Asymmetries of the Hessian
+constexpr int32_t kMsgNlpLargestAsymmetriesTable = 729;
+// Linearly Dependent Linear Constraints
+constexpr int32_t kMsgNlpDependentLinearTable = 730;
+// Linearly Dependent Nonlinear Constraints
+constexpr int32_t kMsgNlpDependentNlcGradTable = 731;
+// Symmetry of the Finite-Difference Hessian
+constexpr int32_t kMsgNlpHessianSymmetryTable = 803;
+// Correlation Matrix
+constexpr int32_t kMsgNlpCorrelationTable = 884;
+// Parameters and Gradient
+constexpr int32_t kMsgNlpGradientTable = 885;
