@@ -120,9 +120,40 @@ int32_t kyr_table_deliver(HostObject* manager, HostObject* output) {
     return wobmth(manager, nullptr, kKyrMethodDeliver, 1, args);
 }
 
-int32_t kyr_note(HostObject* manager, HostText* text, char justify) {
-    KyrArg args[] = {kyr_text(kAttrText, text), kyr_int(kAttrSwitch280, 1), kyr_int(kAttrSwitch371, 1), kyr_char(kAttrJustify, justify)};
+int32_t kyr_note(HostObject* manager, HostText* text, char justify, int32_t level) {
+    KyrArg args[] = {kyr_text(kAttrText, text), kyr_int(kAttrSwitch280, level),
+                     kyr_int(kAttrSwitch371, 1), kyr_char(kAttrJustify, justify)};
     return wobmth(manager, nullptr, kKyrMethodNote, 4, args);
+}
+
+int32_t kyr_lines_note(HostObject* manager, HostText* text, int32_t lines) {
+    KyrArg args[] = {kyr_text(kAttrText, text), kyr_int(kAttrLineCount, lines),
+                     kyr_int(kAttrSwitch280, 1), kyr_char(kAttrJustify, 'c')};
+    return wobmth(manager, nullptr, kKyrMethodNote, 4, args);
+}
+
+int32_t kyr_manager_create(HostObject* anchor, int32_t messageGroup, HostObject** manager) {
+    KyrArg args[] = {kyr_counted(kAttrFamily, "kyr", 3), kyr_counted(kAttrClass, "manager", 7),
+                     kyr_object(kAttrHandle, nullptr), kyr_int(kAttrMessageGroup, messageGroup)};
+    const int32_t rc = wobmth(anchor, nullptr, kKyrMethodCreate, 4, args);
+    if (rc >= 0) *manager = args[2].object;
+    return rc;
+}
+
+int32_t kyr_title(HostObject* manager, HostText* text, int32_t kind) {
+    KyrArg args[5];
+    int32_t k = 0;
+    args[k++] = kyr_counted(kAttrPositional, nullptr, 0);
+    args[k++] = kyr_int(kAttrTitleKind, kind);
+    if (kind == 1) args[k++] = kyr_word2(kAttrProcedureTitle, 1);
+    args[k++] = kyr_int(kAttrParent, -1);
+    args[k++] = kyr_text(kAttrText, text);
+    return wobmth(manager, nullptr, kKyrMethodTitle, k, args);
+}
+
+int32_t kyr_compile_state(HostObject* manager, int32_t state) {
+    KyrArg args[] = {kyr_int(kAttrCompiling, state)};
+    return wobmth(manager, nullptr, kKyrMethodCompileState, 1, args);
 }
 
 int32_t kyr_group_open(HostObject* manager, std::string_view name, HostText* label, HostObject** group) {
@@ -150,6 +181,14 @@ HostObject* open_output_group(HostObject* manager, std::string_view name, HostTe
 
 void close_output_group(HostObject* group) { kyr_failed(kyr_group_close(group)); }
 
+int32_t kyr_begin_output(HostObject* manager) {
+    return wobmth(manager, nullptr, kKyrMethodBeginOutput, 0, nullptr);
+}
+
+bool begin_output(HostObject* manager) {
+    return !kyr_failed(kyr_begin_output(manager));
+}
+
 bool listing_line(HostObject* manager, HostText* text) {
     if (manager == nullptr) return false;
     return !kyr_failed(kyr_note(manager, text, 'l'));
@@ -165,42 +204,96 @@ OutputTable::OutputTable(HostObject* manager, std::string_view name, HostText* t
     check(kyr_table_create(manager, name, title, &table_));
 }
 
+OutputTable::OutputTable(HostObject* manager, HostText* name, HostText* title,
+                         HostText* templatePath)
+    : manager_(manager), templateText_(templatePath) {
+    if (manager == nullptr) {
+        ok_ = false;
+        return;
+    }
+    check(kyr_table_create(manager, name, title, &table_));
+}
+
+OutputTable OutputTable::resume(HostObject* manager, HostObject* table, HostObject* output) {
+    OutputTable t(nullptr, {}, nullptr, {});
+    t.manager_ = manager;
+    t.table_ = table;
+    t.handle_ = output;
+    t.ok_ = table != nullptr;
+    return t;
+}
+
 bool OutputTable::check(int32_t status) {
     if (kyr_failed(status)) ok_ = false;
     return ok_;
 }
 
-OutputTable::Column& OutputTable::add_column(const std::string& name, int kind, int32_t width) {
+void OutputTable::define(KyrColumnKind kind, const KyrArg& name, const KyrArg& cell,
+                         const ColumnFormat& format, const KyrArg* extra, int32_t nExtra) {
+    if (!ok_) return;
+    KyrArg entries[3 + kMaxExtras];
+    int32_t k = 0;
+    if (format.width > 0) entries[k++] = kyr_int(kAttrWidth, format.width);
+    if (format.displayWidth > 0) entries[k++] = kyr_int(kAttrDisplayWidth, format.displayWidth);
+    if (format.columnTemplate != nullptr)
+        entries[k++] = counted(kAttrTemplatePath, format.columnTemplate);
+    check_extras(k + nExtra);
+    for (int32_t i = 0; i < nExtra; ++i) entries[k++] = extra[i];
+    check(column(table_, kind, name, cell, entries, k));
+}
+
+void OutputTable::add_column(const std::string& name, KyrColumnKind kind, int32_t width) {
     Column& c = columns_.emplace_back();
-    c.name = name;
     c.kind = kind;
     c.width = width;
-    return c;
+    if (kind == kColumnName) c.characters = name;
+    void* cell = kind == kColumnText   ? static_cast<void*>(&c.text)
+                 : kind == kColumnName ? static_cast<void*>(c.characters.data())
+                 : kind == kColumnInt  ? static_cast<void*>(&c.integer)
+                                       : static_cast<void*>(&c.number);
+    // Text and name columns state their width, even 0; the others take the
+    // host's.  A name column also sets its template and "Width".
+    const KyrArg extra[] = {kyr_int(kAttrWidth, width), kyr_counted(kAttrVariableName, "Width", 5),
+                            kyr_int(kAttrValue, width), counted(kAttrTemplatePath, "Variable")};
+    const int32_t nExtra = kind == kColumnName ? 4 : kind == kColumnText ? 1 : 0;
+    define(kind, counted(kAttrName, name), kyr_address(kAttrValueCell, kKyrCell, cell), {}, extra,
+           nExtra);
 }
-void OutputTable::text_column(const std::string& name, int32_t width) { add_column(name, kKyrTextHandle, width); }
+void OutputTable::text_column(const std::string& name, int32_t width) {
+    add_column(name, kColumnText, width);
+}
 void OutputTable::name_column(const std::string& name) {
-    add_column(name, kKyrNames, static_cast<int32_t>(name.size())).characters = name;
+    add_column(name, kColumnName, static_cast<int32_t>(name.size()));
 }
-void OutputTable::int_column(const std::string& name) { add_column(name, kKyrInt); }
-void OutputTable::double_column(const std::string& name) { add_column(name, kKyrDouble); }
+void OutputTable::int_column(const std::string& name) {
+    add_column(name, kColumnInt);
+}
+void OutputTable::double_column(const std::string& name) {
+    add_column(name, kColumnDouble);
+}
+
+void OutputTable::cell_column(KyrColumnKind kind, std::string_view name, const void* cell,
+                              const ColumnFormat& format) {
+    define(kind, counted(kAttrName, name), kyr_address(kAttrValueCell, kKyrCell, cell), format);
+}
+
+void OutputTable::indirect_column(KyrColumnKind kind, HostText* name, const void* cell,
+                                  const ColumnFormat& format) {
+    define(kind, kyr_text(kAttrName, name), kyr_address(kAttrIndirectCell, kKyrCell, cell), format);
+}
+
+void OutputTable::variable(std::string_view name, HostText* value) {
+    if (!ok_) return;
+    KyrArg args[] = {counted(kAttrVariableName, name), kyr_text(kAttrValue, value)};
+    check(wobmth(table_, nullptr, kKyrMethodDynamicVariable, 2, args));
+}
 
 bool OutputTable::end_columns() {
-    if (!ok_) return false;
-    for (Column& c : columns_) {
-        void* cell = c.kind == kKyrTextHandle ? static_cast<void*>(&c.text)
-                     : c.kind == kKyrNames    ? static_cast<void*>(c.characters.data())
-                     : c.kind == kKyrInt      ? static_cast<void*>(&c.integer)
-                                              : static_cast<void*>(&c.number);
-        // Text and character columns state their width; the others take
-        // the host's.  A name column also sets its template and "Width".
-        const KyrArg extra[] = {kyr_int(kAttrWidth, c.width), kyr_counted(kAttrVariableName, "Width", 5),
-                                kyr_int(kAttrValue, c.width), counted(kAttrTemplatePath, "Variable")};
-        const int32_t nExtra = c.kind == kKyrNames ? 4 : c.kind == kKyrTextHandle ? 1 : 0;
-        if (!check(kyr_table_column(table_, c.kind, c.name, cell, extra, nExtra))) return false;
-    }
-    if (!check(kyr_table_end_columns(table_))) return false;
+    if (!ok_ || !check(kyr_table_end_columns(table_))) return false;
     const KyrArg title[] = {kyr_counted(kAttrVariableName, "titletext", 9), kyr_text(kAttrValue, titleText_)};
     const int32_t nTitle = titleText_ != nullptr ? 2 : 0;
+    if (templateText_ != nullptr)
+        return check(kyr_table_bind(manager_, table_, templateText_, &handle_, title, nTitle));
     return check(kyr_table_bind(manager_, table_, templatePath_, &handle_, title, nTitle));
 }
 
@@ -252,6 +345,13 @@ void FactoidTable::entry(HostText* label, double value, int32_t width, int32_t d
     check(wobmth(table_, nullptr, kKyrMethodFactoidEntry, style >= 0 ? 5 : 4, args));
 }
 
+void FactoidTable::int_entry(HostText* label, int32_t value, int32_t width, int32_t decimals) {
+    if (!ok_) return;
+    KyrArg args[] = {kyr_text(kAttrLabel, label), kyr_int(kAttrValue, value),
+                     kyr_int(kAttrDisplayWidth, width), kyr_int(kAttrDisplayDecimals, decimals)};
+    check(wobmth(table_, nullptr, kKyrMethodFactoidEntry, 4, args));
+}
+
 void FactoidTable::probability_entry(HostText* label, double value) {
     if (!ok_) return;
     KyrArg args[] = {kyr_text(kAttrLabel, label), kyr_double(kAttrValue, value),
@@ -262,11 +362,12 @@ void FactoidTable::probability_entry(HostText* label, double value) {
 bool FactoidTable::end() { return ok_ && check(kyr_table_end_rows(table_)); }
 
 int32_t kyr_publish_matrix(HostObject* manager, const MatrixTable& m) {
-    KyrArg args[13];
+    KyrArg args[16];
     int32_t k = 0;
     args[k++] = kyr_text(kAttrTemplatePath, m.templatePath);
     args[k++] = kyr_text(kAttrName, m.name);
     args[k++] = kyr_text(kAttrLabel, m.title);
+    if (m.description != nullptr) args[k++] = kyr_text(kAttrDescription, m.description);
     args[k++] = kyr_address(kAttrValues, kKyrDoubles, m.values);
     args[k++] = kyr_int(kAttrRows, m.rows);
     args[k++] = kyr_int(kAttrColumns, m.columns);
@@ -277,9 +378,43 @@ int32_t kyr_publish_matrix(HostObject* manager, const MatrixTable& m) {
         args[k++] = kyr_int(kAttrRowNameWidth, m.rowNameWidth);
     }
     args[k++] = kyr_counted(kAttrStorage, m.storage, static_cast<int32_t>(std::strlen(m.storage)));
-    args[k++] = kyr_int(kAttrLabelWidth, m.labelStyle);
+    if (m.labelStyle >= 0) args[k++] = kyr_int(kAttrLabelWidth, m.labelStyle);
     if (m.pieceStyle >= 0) args[k++] = kyr_int(kAttrPieceStyle, m.pieceStyle);
+    if (m.listingSwitches) {
+        args[k++] = kyr_int(kAttrSwitch280, 1);
+        args[k++] = kyr_int(kAttrSwitch371, 1);
+    }
     const int32_t rc = wobmth(manager, nullptr, kKyrMethodPublishMatrix, k, args);
     kyr_failed(rc);
     return rc;
+}
+
+MatrixPieces::MatrixPieces(HostObject* manager) {
+    KyrArg create[] = {kyr_counted(kAttrFamily, "kyr", 3), kyr_counted(kAttrClass, "matrix", 6),
+                       kyr_object(kAttrHandle, nullptr)};
+    ok_ = !kyr_failed(wobmth(manager, nullptr, kKyrMethodCreate, 3, create));
+    if (ok_) matrix_ = create[2].object;
+}
+
+MatrixPieces::~MatrixPieces() {
+    close();
+}
+
+void MatrixPieces::close() {
+    if (matrix_ != nullptr) kyr_failed(kyr_group_close(matrix_));
+    matrix_ = nullptr;
+    ok_ = false;
+}
+
+bool MatrixPieces::check(int32_t status) {
+    if (kyr_failed(status)) ok_ = false;
+    return ok_;
+}
+
+bool MatrixPieces::piece(KyrArg* entries, int32_t n) {
+    return ok_ && check(wobmth(matrix_, nullptr, kKyrMethodMatrixData, n, entries));
+}
+
+bool MatrixPieces::publish(KyrArg* entries, int32_t n) {
+    return ok_ && check(wobmth(matrix_, nullptr, kKyrMethodPublishMatrix, n, entries));
 }

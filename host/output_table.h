@@ -1,14 +1,15 @@
-// The output-table toolkit: every table, group and listing line the module
-// writes goes through it.
+// The output-table toolkit: every table, group, title and listing line the
+// module writes goes through it.
 //
 // The protocol of the host's output manager, one call per step: create a
 // data table, define its columns on the caller's cells, end the columns,
 // bind the table to its template (which gives the output handle), add the
 // rows (the host reads the cells at each row), end the rows, deliver the
-// output; and a note line of the listing.  Over it, the builders a routine
-// uses: OutputTable (a data table of text, integer and double columns),
-// FactoidTable (labelled values), kyr_publish_matrix (a matrix table in one
-// call), the output groups and listing_line.  Their one failure rule: the
+// output; and a note line of the listing, a title, the manager itself.
+// Over it, the builders a routine uses: OutputTable (a data table of
+// owned or caller's cells of any column kind), FactoidTable (labelled
+// values), kyr_publish_matrix (a matrix table in one call), MatrixPieces
+// (a matrix table of several pieces), the output groups and listing_line.  Their one failure rule: the
 // first failed call is reported (xprrlog) and abandons the table; the
 // numbers the routine computed are kept.
 //
@@ -22,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,11 +73,36 @@ int32_t kyr_table_end_rows(HostObject* table);
 int32_t kyr_table_deliver(HostObject* manager, HostObject* output);
 
 // Writes `text` as one note line of the listing, justified by `justify`
-// ('l' left, 'c' centred): entries 577 text, 280 1, 371 1, 273 justify.
-int32_t kyr_note(HostObject* manager, HostText* text, char justify);
+// ('l' left, 'c' centred): entries 577 text, 280 `level`, 371 1, 273
+// justify.
+int32_t kyr_note(HostObject* manager, HostText* text, char justify, int32_t level = 1);
+
+// Writes `text` of `lines` lines (joined by line breaks) as one centred
+// note: entries 577 text, 619 lines, 280 1, 273 'c'.
+int32_t kyr_lines_note(HostObject* manager, HostText* text, int32_t lines);
+
+// Creates on `anchor` an output manager whose messages are of the group
+// `messageGroup`: entries 143 "kyr", 146 "manager", 144 (out: the
+// manager), 383 messageGroup.  out: *manager.
+int32_t kyr_manager_create(HostObject* anchor, int32_t messageGroup, HostObject** manager);
+
+// Writes `text` as a title of kind `kind` (1 the procedure's title, 2 a
+// section's): entries an empty counted one, 440 kind, 2558 1 for the
+// procedure's title, 148 -1, 577 text.
+int32_t kyr_title(HostObject* manager, HostText* text, int32_t kind);
+
+// Tells the manager whether the step is compiling (1) or not (0): entry
+// 433 state.
+int32_t kyr_compile_state(HostObject* manager, int32_t state);
 
 // ---------------------------------------------------------------------------
 // Groups and listing lines.
+
+// Begins an output on the manager (a section of tables, or before a matrix
+// table): method 435 without entries.
+int32_t kyr_begin_output(HostObject* manager);
+// The same with the failure rule: false (after xprrlog) when it fails.
+bool begin_output(HostObject* manager);
 
 // Opens an output group named `name` with the label `label`: entries 144
 // (out: the group), 435 0, 138 name, 296 label.  out: *group.
@@ -94,7 +121,20 @@ void close_output_group(HostObject* group);
 bool listing_line(HostObject* manager, HostText* text);
 
 // ---------------------------------------------------------------------------
-// A data table of text, integer and double columns built row by row.
+// A data table built row by row.
+//
+// Its columns are defined as they are declared, in order.  A column either
+// owns its cell (text, name, int and double columns, set with set_text ...
+// set_double) or reads a cell of the caller (cell_column): the caller
+// changes the cell before each add_row and keeps it alive until the last
+// row.  Template variables set with `variable` go to the table at once.
+
+// The optional entries of a column definition, each written when set.
+struct ColumnFormat {
+    int32_t width = 0;                     // characters of a character or text column (289)
+    int32_t displayWidth = 0;              // display width of a number (272)
+    const char* columnTemplate = nullptr;  // the column's template (339)
+};
 
 class OutputTable {
 public:
@@ -103,6 +143,17 @@ public:
     // manager the table is not ok and every call does nothing.
     OutputTable(HostObject* manager, std::string_view name, HostText* title, std::string_view templatePath,
                 HostText* titleText = nullptr);
+    // The same with the name and the template path as text handles.
+    OutputTable(HostObject* manager, HostText* name, HostText* title, HostText* templatePath);
+    // Goes on with a table whose columns are ended and bound elsewhere
+    // (`table` and its `output` handle): rows and the delivery.  A null
+    // table is not ok.
+    static OutputTable resume(HostObject* manager, HostObject* table, HostObject* output);
+    // The host holds the addresses of the owned cells: a table moves (its
+    // cells stay where they are) but is never copied.
+    OutputTable(OutputTable&&) = default;
+    OutputTable(const OutputTable&) = delete;
+    OutputTable& operator=(const OutputTable&) = delete;
     void text_column(const std::string& name, int32_t width);
     // A character column named by a variable and holding its name: as wide
     // as the name, with the template variable "Width" set to that width and
@@ -110,6 +161,15 @@ public:
     void name_column(const std::string& name);
     void int_column(const std::string& name);
     void double_column(const std::string& name);
+    // A column of kind `kind` that reads the caller's `cell` at each row.
+    void cell_column(KyrColumnKind kind, std::string_view name, const void* cell,
+                     const ColumnFormat& format = {});
+    // The same for a `cell` that holds the address of the value: the caller
+    // moves the address from row to row.
+    void indirect_column(KyrColumnKind kind, HostText* name, const void* cell,
+                         const ColumnFormat& format = {});
+    // Sets the template variable `name` of the table to `value`.
+    void variable(std::string_view name, HostText* value);
     bool end_columns();  // ends the columns and binds the table
     void set_text(size_t column, const std::string& text);
     void set_int(size_t column, int32_t v);
@@ -117,28 +177,36 @@ public:
     bool add_row();
     bool deliver();  // ends the rows and delivers
     bool ok() const { return ok_; }
+    HostObject* table() const { return table_; }
+    HostObject* output() const { return handle_; }  // the output handle, once bound
 
-private:
+   private:
     // Applies the failure rule to a call's status; the table's state after it.
     bool check(int32_t status);
 
     struct Column {
-        std::string name;
-        int kind = 0;  // kKyrTextHandle, kKyrNames (characters), kKyrInt or kKyrDouble
+        int kind = 0;  // a KyrColumnKind
         int32_t width = 0;
         std::string characters;    // the character cell
         HostText* text = nullptr;  // the text cell
         int32_t integer = 0;
         double number = 0.0;
     };
-    // Appends a column of the kind with the name and width; the cells stay empty.
-    Column& add_column(const std::string& name, int kind, int32_t width = 0);
+    // Appends an owned column of the kind and width and defines it on its cell.
+    void add_column(const std::string& name, KyrColumnKind kind, int32_t width = 0);
+    // Defines one column named by the entry `name` on the entry `cell` with
+    // the entries of `format` and the nExtra entries of extra[nExtra] after
+    // them.
+    void define(KyrColumnKind kind, const KyrArg& name, const KyrArg& cell,
+                const ColumnFormat& format, const KyrArg* extra = nullptr, int32_t nExtra = 0);
     HostObject* manager_;
     HostObject* table_ = nullptr;
     HostObject* handle_ = nullptr;
     std::string templatePath_;
+    HostText* templateText_ = nullptr;  // the template path as a text handle, or 0
     HostText* titleText_ = nullptr;
-    std::vector<Column> columns_;
+    // A deque keeps the owned cells where the host was told they are.
+    std::deque<Column> columns_;
     bool ok_ = true;
 };
 
@@ -154,6 +222,8 @@ public:
     // A value with its display width and decimals, and the entry style when
     // `style` is not negative.
     void entry(HostText* label, double value, int32_t width, int32_t decimals, int32_t style = -1);
+    // An integer value with its display width and decimals.
+    void int_entry(HostText* label, int32_t value, int32_t width, int32_t decimals);
     // A probability: the value in the host's p-value format "pvalue6.4".
     void probability_entry(HostText* label, double value);
     bool end();  // ends the entries; false when any call failed
@@ -180,9 +250,38 @@ struct MatrixTable {
     const char* rowNames = nullptr;            // fixed-width row names, or 0 ...
     int32_t rowNameWidth = 0;                  // ... and their width
     const char* storage = "sc";                // "sc" packed symmetric, "c" by columns, ...
-    int32_t labelStyle = 0;                    // entry 278
+    int32_t labelStyle = 0;                    // entry 278 when not negative
     int32_t pieceStyle = -1;                   // entry 393 when not negative
+    HostText* description = nullptr;           // entry 267 when not 0
+    bool listingSwitches = false;              // entries 280 and 371, both 1
 };
 
 // Publishes the matrix table; a failure is reported.  Returns the status.
 int32_t kyr_publish_matrix(HostObject* manager, const MatrixTable& m);
+
+// ---------------------------------------------------------------------------
+// A matrix table of several pieces (values, standard errors, cell texts),
+// published as one: the matrix object is created on the manager, takes its
+// pieces, is published and is closed.  The first failed call is reported
+// and abandons the table; the object is closed in any case.
+
+class MatrixPieces {
+   public:
+    explicit MatrixPieces(HostObject* manager);
+    ~MatrixPieces();
+    MatrixPieces(const MatrixPieces&) = delete;
+    MatrixPieces& operator=(const MatrixPieces&) = delete;
+    // Adds one piece: the entries[n] of its values, shape, storage and labels.
+    bool piece(KyrArg* entries, int32_t n);
+    // Publishes the pieces under the entries[n] of names, titles and formats.
+    bool publish(KyrArg* entries, int32_t n);
+    // Closes the object (a failure is reported); the destructor closes it
+    // when this was not called.
+    void close();
+    bool ok() const { return ok_; }
+
+   private:
+    bool check(int32_t status);
+    HostObject* matrix_ = nullptr;
+    bool ok_ = false;
+};

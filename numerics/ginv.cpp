@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "host/fields.h"
 #include "host/internal_error.h"
@@ -45,37 +46,14 @@ bool note(HostObject* mgr, HostText* text, char justify) {
     return !kyr_failed(kyr_note(mgr, text, justify));
 }
 
-// Creates a data table with its name and title message; 0 on failure.
-HostObject* create_table(HostObject* mgr, const char* name, int32_t titleNumber) {
-    HostObject* data = nullptr;
-    if (kyr_failed(kyr_table_create(mgr, name, kyrmsg(kMsgNlp, titleNumber), &data))) return nullptr;
-    return data;
+// A data table of the optimizer's group under "Orvo.NLP.<name>".
+OutputTable nlp_table(HostObject* mgr, const char* name, int32_t titleNumber) {
+    return OutputTable(mgr, name, kyrmsg(kMsgNlp, titleNumber), std::string("Orvo.NLP.") + name);
 }
 
-// Ends the columns and binds the table to its template; 0 on failure.
-HostObject* bind_table(HostObject* mgr, HostObject* data, const char* path) {
-    if (kyr_failed(kyr_table_end_columns(data))) return nullptr;
-    HostObject* output = nullptr;
-    if (kyr_failed(kyr_table_bind(mgr, data, path, &output))) return nullptr;
-    return output;
-}
-
-// Ends the rows and delivers.
-bool finish_table(HostObject* mgr, HostObject* data, HostObject* output) {
-    if (kyr_failed(kyr_table_end_rows(data))) return false;
-    return !kyr_failed(kyr_table_deliver(mgr, output));
-}
-
-// Defines one column on a direct cell with the optional width (289),
-// display width (272) and label (339).
-bool column(HostObject* data, int32_t kind, const char* name, void* cell, int32_t width = 0,
-            int32_t displayWidth = 0, bool labelled = false) {
-    KyrArg extra[3];
-    int32_t k = 0;
-    if (width > 0) extra[k++] = kyr_int(kAttrWidth, width);
-    if (displayWidth > 0) extra[k++] = kyr_int(kAttrDisplayWidth, displayWidth);
-    if (labelled) extra[k++] = kyr_counted(kAttrTemplatePath, name, static_cast<int32_t>(std::strlen(name)));
-    return !kyr_failed(kyr_table_column(data, kind, name, cell, extra, k));
+// The column format of a column that is its own template.
+ColumnFormat labelled(const char* name, int32_t width = 0) {
+    return {.width = width, .columnTemplate = name};
 }
 
 // The name of parameter i: its NameRecord, or "X<i+1>" when there are none.
@@ -228,19 +206,17 @@ int32_t evzero(int32_t print, int32_t n, int32_t nzero, double tol, const double
 void evprit(int32_t print, int32_t n, int32_t count, double tol, const double* ev,
             const double* out, HostObject* mgr, HostObject** table) {
     if (!print || mgr == nullptr) return;
-    HostObject* data = create_table(mgr, "Eigenvalues", kMsgNlpEigenvaluesTable);
-    if (data == nullptr) return;
+    OutputTable data = nlp_table(mgr, "Eigenvalues", 700);
     int32_t numberCell = 0;
     char starCell[2] = {' ', ' '};
     double valueCell = 0.0;
     // Digits of the row number: up to 999, 9999, beyond.
     const int32_t numberWidth = n <= 999 ? 3 : (n <= 9999 ? 4 : 5);
-    if (!column(data, 1, "Number", &numberCell, 0, numberWidth)) return;
-    if (!column(data, 20, "Asterisk", starCell, 2)) return;
-    if (!column(data, 5, "Eigenvalue", &valueCell)) return;
-    HostObject* output = bind_table(mgr, data, "Orvo.NLP.Eigenvalues");
-    if (output == nullptr) return;
-    if (table != nullptr) *table = output;
+    data.cell_column(kColumnShort, "Number", &numberCell, {.displayWidth = numberWidth});
+    data.cell_column(kColumnChars, "Asterisk", starCell, {.width = 2});
+    data.cell_column(kColumnDouble, "Eigenvalue", &valueCell);
+    if (!data.end_columns()) return;
+    if (table != nullptr) *table = data.output();
     const bool haveTol = !wzmis(tol);
     int32_t marked = 0;
     for (int32_t i = 0; i < n; ++i) {
@@ -249,9 +225,9 @@ void evprit(int32_t print, int32_t n, int32_t count, double tol, const double* e
         numberCell = i + 1;
         starCell[0] = zero ? '*' : ' ';
         valueCell = ev[i];
-        if (kyr_failed(kyr_table_add_row(data))) return;
+        if (!data.add_row()) return;
     }
-    if (!finish_table(mgr, data, output)) return;
+    if (!data.deliver()) return;
     if (marked > 0) note(mgr, kyrmsgs(kMsgNlp, kMsgNlpZeroEigenvalues, count), 'c');
 }
 
@@ -437,18 +413,19 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
         auto star_cell = [&](int32_t t) { return sign_cell(t) + 3; };
         auto param_cell = [&](int32_t t) { return sign_cell(t) + 6; };
 
-        HostObject* data = create_table(mgr, "LinDep", kMsgNlpLinearDependenciesTable);
-        bool ok = data != nullptr && column(data, 20, "Variable", variable, width) &&
-                  column(data, 20, "Equal", equal, 3) && column(data, 5, "Constant", values);
-        for (int32_t t = 0; ok && t < maxTerms; ++t) {
-            ok = column(data, 20, "Sign", sign_cell(t), 3, 0, true) &&
-                 column(data, 5, "Coefficient", values + 1 + t, 0, 0, true) &&
-                 column(data, 20, "Asterisk", star_cell(t), 3, 0, true) &&
-                 column(data, 20, "Parameter", param_cell(t), width, 0, true);
+        OutputTable data = nlp_table(mgr, "LinDep", 701);
+        data.cell_column(kColumnChars, "Variable", variable, {.width = width});
+        data.cell_column(kColumnChars, "Equal", equal, {.width = 3});
+        data.cell_column(kColumnDouble, "Constant", values);
+        for (int32_t t = 0; data.ok() && t < maxTerms; ++t) {
+            data.cell_column(kColumnChars, "Sign", sign_cell(t), labelled("Sign", 3));
+            data.cell_column(kColumnDouble, "Coefficient", values + 1 + t, labelled("Coefficient"));
+            data.cell_column(kColumnChars, "Asterisk", star_cell(t), labelled("Asterisk", 3));
+            data.cell_column(kColumnChars, "Parameter", param_cell(t),
+                             labelled("Parameter", width));
         }
-        HostObject* output = ok ? bind_table(mgr, data, "Orvo.NLP.LinDep") : nullptr;
-        if (output != nullptr && table != nullptr) *table = output;
-        for (int32_t i = 0; output != nullptr && i < n; ++i) {
+        if (data.end_columns() && table != nullptr) *table = data.output();
+        for (int32_t i = 0; data.ok() && i < n; ++i) {
             if (flags[i] != '0') continue;
             const double cut = row_terms(i, &values[0]);
             const ParamName vname = name_of(names, i);
@@ -474,9 +451,9 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
                 fill_field(star_cell(u), 3, "", 0);
                 fill_field(param_cell(u), width, "", 0);
             }
-            if (kyr_failed(kyr_table_add_row(data))) output = nullptr;
+            data.add_row();
         }
-        if (output != nullptr) finish_table(mgr, data, output);
+        data.deliver();
         xmpoold(pool);
     }
     for (int32_t i = 0; i < n; ++i)

@@ -133,7 +133,9 @@ void put_heading(const OutItem& item) {
     if (!printed.empty()) write_listing("");
 }
 
-bool numeric_kind(int32_t kind) { return kind == 5 || kind == 1 || kind == 3 || kind == 4; }
+bool numeric_kind(int32_t kind) {
+    return kind == kColumnDouble || kind == kColumnShort || kind == kColumnInt || kind == kColumnUnsigned;
+}
 
 }  // namespace listing
 

@@ -22,12 +22,12 @@
 // call out of that order fails with kKyrWrongOrder (rows need the bind).  A row reads the bound
 // cells at the moment of method 329.
 //
-// Column kinds and the cells they read: 66 a HostText* (a text handle);
-// 5 a double; 1, 3 and 4 a signed 32-bit integer; 6 and 20 characters, as
-// many as the width entry 289 says (8 when it is absent), up to a NUL,
-// trailing blanks dropped.  Entry 285 gives the address of the cell, 343 the
-// address of a cell holding the cell's address (a null address gives a null
-// value).
+// Column kinds (KyrColumnKind) and the cells they read: text a HostText*;
+// double a double; short, int and unsigned a signed 32-bit integer; name
+// and chars characters, as many as the width entry 289 says (8 when it is
+// absent), up to a NUL, trailing blanks dropped.  Entry 285 gives the
+// address of the cell, 343 the address of a cell holding the cell's address
+// (a null address gives a null value).
 //
 // Value types beyond the module's common ones: 4 an unsigned 32-bit integer
 // and 9 a signed one in the value word; 67 the address of an array of text
@@ -210,21 +210,24 @@ OutValue read_cell(const CellBinding& b) {
     if (b.indirect) p = *static_cast<const void* const*>(p);
     if (p == nullptr) return OutValue{};
     switch (b.kind) {
-        case kKyrTextHandle: {
+        case kColumnText: {
             const HostText* t = *static_cast<const HostText* const*>(p);
             return t != nullptr ? OutValue::make_text(t->chars) : OutValue{};
         }
-        case kKyrDouble: return OutValue::make_double(*static_cast<const double*>(p));
-        case 1:
-        case 3:
-        case 4: return OutValue::make_int(*static_cast<const int32_t*>(p));
+        case kColumnDouble:
+            return OutValue::make_double(*static_cast<const double*>(p));
+        case kColumnShort:
+        case kColumnInt:
+        case kColumnUnsigned:
+            return OutValue::make_int(*static_cast<const int32_t*>(p));
         default: return OutValue::make_text(trimmed(static_cast<const char*>(p), static_cast<size_t>(b.width)));
     }
 }
 
 bool valid_column_kind(int64_t kind) {
-    return kind == kKyrTextHandle || kind == kKyrDouble || kind == 1 || kind == 3 || kind == 4 ||
-           kind == 6 || kind == 20;
+    return kind == kColumnText || kind == kColumnDouble || kind == kColumnShort ||
+           kind == kColumnInt || kind == kColumnUnsigned || kind == kColumnName ||
+           kind == kColumnChars;
 }
 
 // Labels of a matrix side: NameRecords (type 7) or fixed-width names (type 6).

@@ -112,6 +112,20 @@ enum KyrValueType : uint16_t {
     kKyrTextHandle = 66  // text handle in `text`
 };
 
+// Column kinds of a data table (entry 103 of a column definition): what the
+// column's cell holds.  The three integer kinds read the same signed 32-bit
+// cell and the two character kinds the same characters; the output records
+// the kind a table declared, so each table keeps its own.
+enum KyrColumnKind : int32_t {
+    kColumnShort = 1,     // an integer (the optimizer's iteration counters)
+    kColumnInt = 3,       // an integer
+    kColumnUnsigned = 4,  // an integer (the optimizer's numbered rows)
+    kColumnDouble = 5,    // a double
+    kColumnName = 6,      // characters: a name
+    kColumnChars = 20,    // fixed-width characters (width entry 289)
+    kColumnText = 66,     // a text handle (HostText*)
+};
+
 struct KyrArg {
     uint16_t attribute = 0;  // what the entry says
     uint16_t type = 0;       // KyrValueType
@@ -151,7 +165,7 @@ enum KyrMethod : uint32_t {
 // templates ask; what they do is the host's.
 enum KyrAttribute : uint16_t {
     kAttrPositional = 0,          // an entry known by its place in the list
-    kAttrColumnKind = 103,        // a column's kind (a KyrValueType, or 20 fixed characters)
+    kAttrColumnKind = 103,        // a column's kind (a KyrColumnKind)
     kAttrStorage = 105,           // a matrix's storage code ("sc", "rb", ...)
     kAttrName = 138,              // the name of a table, column or group
     kAttrFamily = 143,            // class family of a new object ("kyr")
@@ -193,6 +207,7 @@ enum KyrAttribute : uint16_t {
     kAttrCellTexts = 464,         // a matrix piece's cell texts
     kAttrPieceLabel = 471,        // a matrix piece's label
     kAttrText = 577,              // a note's or title's text
+    kAttrLineCount = 619,         // a note's count of lines
     kAttrProcedureTitle = 2558,   // 1 on the procedure title
 };
 

@@ -33,8 +33,6 @@ constexpr int32_t kMsgRepeatedTitle = 53;
 constexpr int32_t kMsgDependentTitle = 54;
 constexpr int32_t kMsgBoundsCrossed = 903;
 constexpr int32_t kMsgDependentConflict = 904;
-constexpr int32_t kColDouble = 5;
-constexpr int32_t kColChars = 20;
 
 size_t sz(int32_t n) { return static_cast<size_t>(n); }
 
@@ -217,24 +215,20 @@ void pricon(NlpProblem* p, int32_t kind) {
     double left = 0.0;
     char relation[5] = {};
     std::vector<double> coef(sz(terms));
-    std::vector<char> sign(sz(terms) * 4, '\0'), star(sz(terms) * 4, '\0'), name(sz(terms) * (width + 1), '\0');
-    HostObject* table = nullptr;
-    HostObject* output = nullptr;
+    std::vector<char> sign(sz(terms) * 4, '\0'), star(sz(terms) * 4, '\0'),
+        name(sz(terms) * (width + 1), '\0');
     const int32_t title = kind == 1 ? kMsgRepeatedTitle : kMsgDependentTitle;
-    if (kyr_failed(kyr_table_create(m, "LinConDel", kyrmsg(kMsgNlp, title), &table))) return;
-    const KyrArg w3 = kyr_int(289, 3), w4 = kyr_int(289, 4), wn = kyr_int(289, width);
-    if (kyr_failed(kyr_table_column(table, kColDouble, "Left", &left))) return;
-    if (kyr_failed(kyr_table_column(table, kColChars, "Relation", relation, &w4, 1))) return;
+    OutputTable table(m, "LinConDel", kyrmsg(kMsgNlp, title), "Orvo.NLP.LinConDel");
+    table.cell_column(kColumnDouble, "Left", &left);
+    table.cell_column(kColumnChars, "Relation", relation, {.width = 4});
     for (int32_t t = 0; t < terms; ++t) {
         const std::string s = std::to_string(t + 1);
-        if (kyr_failed(kyr_table_column(table, kColChars, "C1_" + s, &sign[sz(t) * 4], &w3, 1)) ||
-            kyr_failed(kyr_table_column(table, kColDouble, "C2_" + s, &coef[t])) ||
-            kyr_failed(kyr_table_column(table, kColChars, "C3_" + s, &star[sz(t) * 4], &w3, 1)) ||
-            kyr_failed(kyr_table_column(table, kColChars, "C4_" + s, &name[sz(t) * (width + 1)], &wn, 1)))
-            return;
+        table.cell_column(kColumnChars, "C1_" + s, &sign[sz(t) * 4], {.width = 3});
+        table.cell_column(kColumnDouble, "C2_" + s, &coef[t]);
+        table.cell_column(kColumnChars, "C3_" + s, &star[sz(t) * 4], {.width = 3});
+        table.cell_column(kColumnChars, "C4_" + s, &name[sz(t) * (width + 1)], {.width = width});
     }
-    if (kyr_failed(kyr_table_end_columns(table))) return;
-    if (kyr_failed(kyr_table_bind(m, table, "Orvo.NLP.LinConDel", &output))) return;
+    if (!table.end_columns()) return;
     for (int32_t k = 0; k < p->nLinCon; ++k) {
         if (p->workList[k] != -1) continue;
         p->conRowFn(p, k, p->rowBuffer);
@@ -259,10 +253,9 @@ void pricon(NlpProblem* p, int32_t kind) {
             std::memcpy(&name[sz(t) * (width + 1)], nm.data(), std::min(nm.size(), sz(width)));
             t += 1;
         }
-        if (kyr_failed(kyr_table_add_row(table))) return;
+        if (!table.add_row()) return;
     }
-    if (kyr_failed(kyr_table_end_rows(table))) return;
-    kyr_failed(kyr_table_deliver(m, output));
+    table.deliver();
 }
 
 }  // namespace

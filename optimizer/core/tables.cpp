@@ -25,48 +25,27 @@
 
 namespace {
 
-constexpr int32_t kColInt = 1;      // column kinds: a 32-bit integer cell
-constexpr int32_t kColDouble = 5;   //   a double cell
-constexpr int32_t kColChars = 20;   //   characters (width entry 289)
-
 HostText* msg(int32_t number) { return kyrmsg(kMsgNlp, number); }
 
 bool is_simplex(int32_t t) { return t == kTechNmsimp || t == kTechNmsim2; }
 bool is_quanew(int32_t t) { return t == kTechQuanew || t == kTechDualQuanew; }
 
 // A factoid table of labelled values under "Orvo.NLP.<name>".
-struct Factoid {
-    HostObject* table = nullptr;
-    bool ok = false;
-
-    Factoid(NlpProblem* p, const char* name, int32_t title) {
-        char path[64] = "Orvo.NLP.";
-        std::strncat(path, name, sizeof path - std::strlen(path) - 1);
-        KyrArg args[] = {
-            kyr_counted(kAttrFamily, "kyr", 3),
-            kyr_counted(kAttrClass, "factoid", 7),
-            kyr_object(kAttrHandle, nullptr),
-            kyr_int(kAttrParent, -1),
-            kyr_counted(kAttrTemplatePath, path, static_cast<int32_t>(std::strlen(path))),
-            kyr_counted(kAttrName, name, static_cast<int32_t>(std::strlen(name))),
-            kyr_text(kAttrLabel, msg(title)),
-        };
-        ok = !kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodCreate, 7, args));
-        table = args[2].object;
-    }
-    void add(int32_t label, KyrArg value, int32_t width, int32_t format) {
-        if (!ok) return;
-        KyrArg args[] = {kyr_text(kAttrLabel, msg(label)), value, kyr_int(kAttrDisplayWidth, width), kyr_int(kAttrDisplayDecimals, format)};
-        ok = !kyr_failed(wobmth(table, nullptr, kKyrMethodFactoidEntry, 4, args));
-    }
-    // A count or limit: width 10, format 0.
-    void count(int32_t label, double v) { add(label, kyr_double(kAttrValue, v), 10, 0); }
-    // Any other value: width 12, format 99.
-    void value(int32_t label, double v) { add(label, kyr_double(kAttrValue, v), 12, 99); }
-    // An integer of width 12.
-    void integer(int32_t label, int32_t v) { add(label, kyr_int(kAttrValue, v), 12, 0); }
-    bool end() { return ok && !kyr_failed(kyr_table_end_rows(table)); }
-};
+FactoidTable nlp_factoid(NlpProblem* p, const char* name, int32_t title) {
+    return FactoidTable(p->out.kyrObject, name, std::string("Orvo.NLP.") + name, msg(title));
+}
+// A count or limit: width 10, format 0.
+void count_entry(FactoidTable* t, int32_t label, double v) {
+    t->entry(msg(label), v, 10, 0);
+}
+// Any other value: width 12, format 99.
+void value_entry(FactoidTable* t, int32_t label, double v) {
+    t->entry(msg(label), v, 12, 99);
+}
+// An integer of width 12.
+void integer_entry(FactoidTable* t, int32_t label, int32_t v) {
+    t->int_entry(msg(label), v, 12, 0);
+}
 
 // ---- pritech ----
 
@@ -104,48 +83,48 @@ bool title_notes(NlpProblem* p) {
 
 void input_options(NlpProblem* p) {
     const int32_t t = p->technique;
-    Factoid fa(p, "InputOpts", kMsgNlpOptionsTable);
-    fa.count(kMsgNlpMinIterLabel, p->minIter);
-    fa.count(kMsgNlpMaxIterLabel, p->maxIter);
-    fa.count(kMsgNlpMaxFuncLabel, p->maxFunc);
-    if (p->hasNlinCon) fa.count(kMsgNlpNlcIterLabel, p->nlcIterLimit);
-    if (p->maxTime < DBL_MAX) fa.count(kMsgNlpMaxTimeLabel, p->maxTime);
+    FactoidTable fa = nlp_factoid(p, "InputOpts", 712);
+    count_entry(&fa, 301, p->minIter);
+    count_entry(&fa, 302, p->maxIter);
+    count_entry(&fa, 303, p->maxFunc);
+    if (p->hasNlinCon) count_entry(&fa, 304, p->nlcIterLimit);
+    if (p->maxTime < DBL_MAX) count_entry(&fa, 305, p->maxTime);
     if (!is_simplex(t)) {
-        fa.value(kMsgNlpAbsGConvLabel, p->absGConv);
-        fa.value(kMsgNlpGConvLabel, p->gConv);
+        value_entry(&fa, 306, p->absGConv);
+        value_entry(&fa, 307, p->gConv);
     }
     if (t == kTechTrureg || t == kTechLevmar || t == kTechNewrap || t == kTechNrridg ||
         t == kTechGaunew || t == kTechNrlins || t == kTechOldrap)
-        fa.value(kMsgNlpGConv2Label, p->gConv2);
+        value_entry(&fa, 308, p->gConv2);
     const double always[] = {p->absFConv, p->fConv, p->fConv2, p->fSize,
                              p->absXConv, p->xConv, p->xSize,  p->absConv};
-    for (int32_t i = 0; i < 8; ++i) fa.value(kMsgNlpAbsFConvLabel + i, always[i]);
+    for (int32_t i = 0; i < 8; ++i) value_entry(&fa, 309 + i, always[i]);
     if (is_simplex(t)) {
-        fa.value(kMsgNlpInitialSimplexLabel, p->stepCap);
-        fa.value(kMsgNlpSingularLabel, p->singularTol);
+        value_entry(&fa, 317, p->stepCap);
+        value_entry(&fa, 318, p->singularTol);
     } else {
         if (t == kTechNewrap || t == kTechGaunew || is_quanew(t) || t == kTechHyquan ||
             t == kTechCongra) {
-            fa.count(kMsgNlpLineSearchLabel, p->lineSearch);
-            fa.value(kMsgNlpMaxStepLabel, p->stepCap);
-            fa.value(kMsgNlpLsPrecisionLabel, p->lsPrecision);
-            fa.value(kMsgNlpInStepLabel, p->inStep);
-            if (p->earlyStepCap < DBL_MAX) fa.value(kMsgNlpDampStepLabel, p->earlyStepCap);
+            count_entry(&fa, 319, p->lineSearch);
+            value_entry(&fa, 320, p->stepCap);
+            value_entry(&fa, 321, p->lsPrecision);
+            value_entry(&fa, 322, p->inStep);
+            if (p->earlyStepCap < DBL_MAX) value_entry(&fa, 323, p->earlyStepCap);
         } else if (t == kTechTrureg || t == kTechLevmar || t == kTechDbldog) {
-            fa.value(kMsgNlpRadiusFactorLabel, p->stepCap);
+            value_entry(&fa, 324, p->stepCap);
         }
         if ((t == kTechHyquan || is_quanew(t) || t == kTechCongra) && !wzmis(p->inHessian))
-            fa.value(kMsgNlpHessianFactorLabel, p->stepCap);
+            value_entry(&fa, 325, p->stepCap);
         if (p->derivDigits != 0) {
-            fa.value(kMsgNlpFDigitsLabel, p->fDigits);
-            if (p->hasNlinCon) fa.value(kMsgNlpCDigitsLabel, p->cDigits);
+            value_entry(&fa, 326, p->fDigits);
+            if (p->hasNlinCon) value_entry(&fa, 327, p->cDigits);
         }
-        fa.value(kMsgNlpSingularLabel, p->singularTol);
+        value_entry(&fa, 318, p->singularTol);
     }
     if (p->hasBounds || p->hasLinCon || p->hasNlinCon) {
-        fa.value(kMsgNlpFeasTolLabel, p->feasTol);
-        fa.value(kMsgNlpLinDepTolLabel, p->linDepTol);
-        fa.value(kMsgNlpMultiplierLabel, p->lagMultTol);
+        value_entry(&fa, 329, p->feasTol);
+        value_entry(&fa, 330, p->linDepTol);
+        value_entry(&fa, 331, p->lagMultTol);
     }
     fa.end();
 }
@@ -188,23 +167,23 @@ bool method_notes(NlpProblem* p) {
 }
 
 void problem_description(NlpProblem* p, int32_t nLower, int32_t nUpper) {
-    Factoid fa(p, "ProblemDescription", kMsgNlpProblemTable);
-    fa.integer(kMsgNlpParametersLabel, p->nParams);
-    if (p->nFunctions >= 2) fa.integer(kMsgNlpFunctionsLabel, p->nFunctions);
+    FactoidTable fa = nlp_factoid(p, "ProblemDescription", 713);
+    integer_entry(&fa, 620, p->nParams);
+    if (p->nFunctions >= 2) integer_entry(&fa, 621, p->nFunctions);
     if (p->hasBounds) {
-        fa.integer(kMsgNlpLowerBoundsLabel, nLower);
-        fa.integer(kMsgNlpUpperBoundsLabel, nUpper);
+        integer_entry(&fa, 622, nLower);
+        integer_entry(&fa, 623, nUpper);
     }
-    if (p->nLinCon != 0) fa.integer(kMsgNlpLinearConstraintsLabel, p->nLinCon);
+    if (p->nLinCon != 0) integer_entry(&fa, 624, p->nLinCon);
     if (p->nNlinCon != 0) {
-        fa.integer(kMsgNlpNonlinearConstraintsLabel, p->nNlinCon);
-        if (p->nNlinEq != 0) fa.integer(kMsgNlpNonlinearEqualitiesLabel, p->nNlinEq);
+        integer_entry(&fa, 625, p->nNlinCon);
+        if (p->nNlinEq != 0) integer_entry(&fa, 626, p->nNlinEq);
     }
     // The sparse and diagonal Hessian storages name their count of stored
     // elements.
     if (p->hessianStorage == 1 && p->hessianPattern != nullptr)
-        fa.integer(kMsgNlpSparseHessianLabel, p->hessianPattern[p->nParams]);
-    if (p->hessianStorage == 2) fa.integer(kMsgNlpDiagonalHessianLabel, p->nParams);
+        integer_entry(&fa, 627, p->hessianPattern[p->nParams]);
+    if (p->hessianStorage == 2) integer_entry(&fa, 628, p->nParams);
     fa.end();
 }
 
@@ -258,35 +237,34 @@ bool in(char layout, const char* set) { return std::strchr(set, layout) != nullp
 
 void iteration_stop(NlpProblem* p) {
     const char l = stop_layout(p);
-    Factoid fa(p, "IterStop", kMsgNlpIterStopTable);
-    fa.integer(kMsgNlpIterationsLabel, static_cast<int32_t>(p->iteration));
-    fa.integer(kMsgNlpFunctionCallsLabel, p->nFun);
-    if (in(l, "BDFK")) fa.integer(kMsgNlpJacobianCallsLabel, p->nHess);
-    if (in(l, "GHJKL")) fa.integer(kMsgNlpGradientCallsLabel, p->nGrad);
-    if (in(l, "ACE")) fa.integer(kMsgNlpHessianCallsLabel, p->nHess);
-    if (in(l, "MN")) fa.integer(kMsgNlpRestartsLabel, p->nRestarts);
+    FactoidTable fa = nlp_factoid(p, "IterStop", 569);
+    integer_entry(&fa, 570, static_cast<int32_t>(p->iteration));
+    integer_entry(&fa, 571, p->nFun);
+    if (in(l, "BDFK")) integer_entry(&fa, 572, p->nHess);
+    if (in(l, "GHJKL")) integer_entry(&fa, 573, p->nGrad);
+    if (in(l, "ACE")) integer_entry(&fa, 574, p->nHess);
+    if (in(l, "MN")) integer_entry(&fa, 575, p->nRestarts);
     if (l != 'N')
-        fa.integer(p->dropCode >= 1 ? kMsgNlpActiveChangedLabel : kMsgNlpActiveLabel,
-                   p->nActiveLin + p->nActiveBounds);
-    if (!wzmis(p->f)) fa.value(kMsgNlpObjectiveLabel, p->maximize ? -p->f : p->f);
-    if (in(l, "ABCDEFGJK")) fa.value(kMsgNlpMaxGradientLabel, p->maxProjGrad);
-    if (in(l, "HN")) fa.value(kMsgNlpMaxViolationLabel, p->maxConViolation);
+        integer_entry(&fa, p->dropCode >= 1 ? 553 : 552, p->nActiveLin + p->nActiveBounds);
+    if (!wzmis(p->f)) value_entry(&fa, 554, p->maximize ? -p->f : p->f);
+    if (in(l, "ABCDEFGJK")) value_entry(&fa, 555, p->maxProjGrad);
+    if (in(l, "HN")) value_entry(&fa, 558, p->maxConViolation);
     if (l == 'H') {
-        fa.value(kMsgNlpMaxProjGradLabel, p->maxProjGrad);
-        fa.value(kMsgNlpLagrangeValueLabel, p->lagrangeValue);
-        fa.value(kMsgNlpMaxLagrangeGradLabel, p->lagrangeGradMax);
+        value_entry(&fa, 581, p->maxProjGrad);
+        value_entry(&fa, 582, p->lagrangeValue);
+        value_entry(&fa, 559, p->lagrangeGradMax);
     }
-    if (in(l, "AB")) fa.value(kMsgNlpLambdaLabel, p->lambda);
-    if (l == 'N') fa.value(kMsgNlpNlcSimplexSizeLabel, p->gconvMeasure);
+    if (in(l, "AB")) value_entry(&fa, 584, p->lambda);
+    if (l == 'N') value_entry(&fa, 585, p->gconvMeasure);
     if (l == 'M') {
-        fa.value(kMsgNlpSimplexStdDevLabel, p->gconvMeasure);
-        fa.value(kMsgNlpSimplexSizeLabel, p->lastStep);
-        fa.value(kMsgNlpSimplexMaxGradientLabel, p->maxProjGrad);
+        value_entry(&fa, 586, p->gconvMeasure);
+        value_entry(&fa, 587, p->lastStep);
+        value_entry(&fa, 588, p->maxProjGrad);
     }
-    if (in(l, "EFGHJKL")) fa.value(kMsgNlpSlopeLabel, p->gconvMeasure);
-    if (in(l, "CDEF")) fa.value(kMsgNlpRidgeLabel, p->ridge);
-    if (in(l, "ABCDN")) fa.value(kMsgNlpRhoLabel, p->rho);
-    if (in(l, "ABJ")) fa.value(kMsgNlpRadiusLabel, p->radius);
+    if (in(l, "EFGHJKL")) value_entry(&fa, 589, p->gconvMeasure);
+    if (in(l, "CDEF")) value_entry(&fa, 590, p->ridge);
+    if (in(l, "ABCDN")) value_entry(&fa, 591, p->rho);
+    if (in(l, "ABJ")) value_entry(&fa, 556, p->radius);
     fa.end();
 }
 
@@ -356,20 +334,12 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
 }
 
 void convergence_status(NlpProblem* p, const Reason& reason) {
-    HostObject* table = nullptr;
-    HostObject* output = nullptr;
     HostText* text = reason.text;
     const double value = reason.value;
-    HostObject* m = p->out.kyrObject;
-    if (kyr_failed(kyr_table_create(m, "ConvergenceStatus", msg(kMsgNlpConvergenceStatus), &table)))
-        return;
-    if (kyr_failed(kyr_table_column(table, kColDouble, "Status", &value))) return;
-    if (kyr_failed(kyr_table_column(table, 66, "Reason", &text))) return;
-    if (kyr_failed(kyr_table_end_columns(table))) return;
-    if (kyr_failed(kyr_table_bind(m, table, "Orvo.NLP.ConvergenceStatus", &output))) return;
-    if (kyr_failed(kyr_table_add_row(table))) return;
-    if (kyr_failed(kyr_table_end_rows(table))) return;
-    kyr_failed(kyr_table_deliver(m, output));
+    OutputTable t(p->out.kyrObject, "ConvergenceStatus", msg(600), "Orvo.NLP.ConvergenceStatus");
+    t.cell_column(kColumnDouble, "Status", &value);
+    t.cell_column(kColumnText, "Reason", &text);
+    if (t.end_columns() && t.add_row()) t.deliver();
 }
 
 // A note in the listing and the same message in the log.
@@ -398,7 +368,7 @@ void pritech(NlpProblem* p) {
         if (p->lower != nullptr && p->lower[i] > -DBL_MAX) ++nLower;
         if (p->upper != nullptr && p->upper[i] < DBL_MAX) ++nUpper;
     }
-    if (kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
+    if (!begin_output(p->out.kyrObject)) return;
     if (!title_notes(p)) return;
     if (p->printLevel > 3.0) {
         input_options(p);
@@ -413,7 +383,7 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
     if (p->out.iterHistTable != nullptr) {
         HostObject* table = p->out.iterHistTable;
         p->out.iterHistTable = nullptr;
-        if (!kyr_failed(kyr_table_end_rows(table))) kyr_failed(kyr_table_deliver(m, p->out.iterHistOut));
+        OutputTable::resume(m, table, p->out.iterHistOut).deliver();
     }
     const char* tech = technique_name(p->technique);
     const bool print = p->printLevel != 0.0 && m != nullptr;
@@ -459,26 +429,26 @@ void fill_record(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
 
 void iteration_start(NlpProblem* p, int32_t first) {
     const NlpIterRecord& r = p->iterRecord;
-    Factoid fa(p, "IterStart", kMsgNlpIterStartTable);
+    FactoidTable fa = nlp_factoid(p, "IterStart", 551);
     // Entries go alternately to the first and second column; the factoid
     // keeps their order.
     if (first == 11 || first == 16 || first == 21 || first == 26) {
-        fa.integer(p->dropCode > 0 ? kMsgNlpActiveChangedLabel : kMsgNlpActiveLabel, r.activeCount);
-        fa.value(kMsgNlpObjectiveLabel, r.objective);
+        integer_entry(&fa, p->dropCode > 0 ? 553 : 552, r.activeCount);
+        value_entry(&fa, 554, r.objective);
     }
-    if (first == 11 || first == 16 || first == 21) fa.value(kMsgNlpMaxGradientLabel, r.gradient);
-    if (first == 11) fa.value(kMsgNlpRadiusLabel, p->radius);
+    if (first == 11 || first == 16 || first == 21) value_entry(&fa, 555, r.gradient);
+    if (first == 11) value_entry(&fa, 556, p->radius);
     if (first == 29 || first == 37) {
-        fa.value(kMsgNlpObjectiveLabel, r.objective);
-        fa.value(kMsgNlpMaxViolationLabel, p->maxConViolation);
+        value_entry(&fa, 554, r.objective);
+        value_entry(&fa, 558, p->maxConViolation);
     }
-    if (first == 37) fa.value(kMsgNlpMaxLagrangeGradLabel, r.gradient);
+    if (first == 37) value_entry(&fa, 559, r.gradient);
     fa.end();
 }
 
 struct Column {
     const char* name;
-    int32_t kind;
+    KyrColumnKind kind;
     const void* cell;
 };
 
@@ -486,64 +456,52 @@ struct Column {
 int32_t history_columns(NlpProblem* p, int32_t last, Column* c) {
     NlpIterRecord& r = p->iterRecord;
     int32_t n = 0;
-    c[n++] = {"Iter", kColInt, &r.iteration};
-    c[n++] = {"Ac1", kColChars, &p->out.mark1};
-    c[n++] = {"Rest", kColInt, &p->nRestarts};
-    c[n++] = {"NFun", kColInt, &p->nFun};
+    c[n++] = {"Iter", kColumnShort, &r.iteration};
+    c[n++] = {"Ac1", kColumnChars, &p->out.mark1};
+    c[n++] = {"Rest", kColumnShort, &p->nRestarts};
+    c[n++] = {"NFun", kColumnShort, &p->nFun};
     if (last < 38) {
-        c[n++] = {"Act", kColInt, &r.activeCount};
-        c[n++] = {"Ac2", kColChars, &p->out.mark2};
+        c[n++] = {"Act", kColumnShort, &r.activeCount};
+        c[n++] = {"Ac2", kColumnChars, &p->out.mark2};
     }
-    c[n++] = {"OptCrit", kColDouble, &r.objective};
+    c[n++] = {"OptCrit", kColumnDouble, &r.objective};
     if (last == 38 || last == 39) {
-        c[n++] = {"ConMax", kColDouble, &p->maxConViolation};
-        c[n++] = {last == 38 ? "Pred" : "MeritF", kColDouble, &r.extra};
+        c[n++] = {"ConMax", kColumnDouble, &p->maxConViolation};
+        c[n++] = {last == 38 ? "Pred" : "MeritF", kColumnDouble, &r.extra};
     } else {
-        c[n++] = {"DifCrit", kColDouble, &r.change};
+        c[n++] = {"DifCrit", kColumnDouble, &r.change};
         if (last == 28)
-            c[n++] = {"StdDev", kColDouble, &r.extra};
+            c[n++] = {"StdDev", kColumnDouble, &r.extra};
         else
-            c[n++] = {"MaxGrad", kColDouble, &p->maxProjGrad};
+            c[n++] = {"MaxGrad", kColumnDouble, &p->maxProjGrad};
     }
-    if (last == 13 || last == 15 || last == 31) c[n++] = {"Lambda", kColDouble, &p->lambda};
-    if (last == 18) c[n++] = {"Ridge", kColDouble, &p->ridge};
-    if (last == 23 || last == 38) c[n++] = {"Alpha", kColDouble, &p->lastStep};
-    if (last == 28) c[n++] = {"Delta", kColDouble, &p->lastStep};
-    if (last == 39) c[n++] = {"DifMerit", kColDouble, &r.change};
-    if (last == 13 || last == 18 || last == 39) c[n++] = {"Rho", kColDouble, &p->rho};
-    if (last == 15 || last == 23) c[n++] = {"Slope", kColDouble, &r.extra};
-    if (last == 28) c[n++] = {"Size", kColDouble, &r.gradient};
-    if (last == 31) c[n++] = {"Radius", kColDouble, &p->radius};
-    if (last == 38) c[n++] = {"LFGMax", kColDouble, &r.gradient};
+    if (last == 13 || last == 15 || last == 31) c[n++] = {"Lambda", kColumnDouble, &p->lambda};
+    if (last == 18) c[n++] = {"Ridge", kColumnDouble, &p->ridge};
+    if (last == 23 || last == 38) c[n++] = {"Alpha", kColumnDouble, &p->lastStep};
+    if (last == 28) c[n++] = {"Delta", kColumnDouble, &p->lastStep};
+    if (last == 39) c[n++] = {"DifMerit", kColumnDouble, &r.change};
+    if (last == 13 || last == 18 || last == 39) c[n++] = {"Rho", kColumnDouble, &p->rho};
+    if (last == 15 || last == 23) c[n++] = {"Slope", kColumnDouble, &r.extra};
+    if (last == 28) c[n++] = {"Size", kColumnDouble, &r.gradient};
+    if (last == 31) c[n++] = {"Radius", kColumnDouble, &p->radius};
+    if (last == 38) c[n++] = {"LFGMax", kColumnDouble, &r.gradient};
     return n;
 }
 
-// Binds a (new piece of the) history table to its template.
-bool bind_history(NlpProblem* p) {
-    HostObject* out = nullptr;
-    if (kyr_failed(kyr_table_bind(p->out.kyrObject, p->out.iterHistTable, "Orvo.NLP.IterHist", &out)))
-        return false;
-    p->out.iterHistOut = out;
-    return true;
-}
-
+// Creates a (new piece of the) history table and binds it to its template;
+// its cells are fields of the problem.
 void history_table(NlpProblem* p, int32_t last) {
-    HostObject* table = nullptr;
-    if (kyr_failed(
-            kyr_table_create(p->out.kyrObject, "IterHist", msg(kMsgNlpIterationHistory), &table)))
-        return;
+    OutputTable t(p->out.kyrObject, "IterHist", msg(550), "Orvo.NLP.IterHist");
     Column cols[16];
     const int32_t n = history_columns(p, last, cols);
-    const KyrArg oneChar = kyr_int(kAttrWidth, 1);
     for (int32_t i = 0; i < n; ++i) {
-        const bool chars = cols[i].kind == kColChars;
-        if (kyr_failed(kyr_table_column(table, cols[i].kind, cols[i].name, cols[i].cell,
-                                        chars ? &oneChar : nullptr, chars ? 1 : 0)))
-            return;
+        const bool chars = cols[i].kind == kColumnChars;
+        t.cell_column(cols[i].kind, cols[i].name, cols[i].cell,
+                      chars ? ColumnFormat{.width = 1} : ColumnFormat{});
     }
-    if (kyr_failed(kyr_table_end_columns(table))) return;
-    p->out.iterHistTable = table;
-    if (!bind_history(p)) p->out.iterHistTable = nullptr;
+    if (!t.end_columns()) return;
+    p->out.iterHistTable = t.table();
+    p->out.iterHistOut = t.output();
 }
 
 // The action marks of the row.
@@ -581,7 +539,7 @@ void parameters_after_row(NlpProblem* p, int32_t first, int32_t last) {
     HostObject* m = p->out.kyrObject;
     HostObject* table = p->out.iterHistTable;
     p->out.iterHistTable = nullptr;
-    if (kyr_failed(kyr_table_end_rows(table)) || kyr_failed(kyr_table_deliver(m, p->out.iterHistOut))) return;
+    if (!OutputTable::resume(m, table, p->out.iterHistOut).deliver()) return;
     const bool withGradient = p->printLevel > 5.0 && first != 26 && first != 29 && p->gradient != nullptr;
     const size_t n = static_cast<size_t>(p->nParams);
     std::vector<double> values(p->x, p->x + n);
@@ -603,7 +561,8 @@ void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
     if (p->printLevel <= 1.0 || !(code < 0 || code % 2 == 1) || p->out.iterHistTable == nullptr) return;
     set_marks(p, first);
     if (last == 15 || last == 23) p->iterRecord.extra = -p->iterRecord.extra;
-    if (kyr_failed(kyr_table_add_row(p->out.iterHistTable))) return;
+    if (!OutputTable::resume(p->out.kyrObject, p->out.iterHistTable, p->out.iterHistOut).add_row())
+        return;
     if (p->printLevel > 4.0) parameters_after_row(p, first, last);
 }
 
@@ -611,43 +570,6 @@ void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last) {
 namespace {
 
 constexpr double kEta = velix::kMachEpsWritten;
-
-// A data table on the library's object with its columns bound to cells;
-// rows are added by the caller.  Null after a failure (reported).
-struct DataTable {
-    HostObject* table = nullptr;
-    HostObject* output = nullptr;
-    NlpProblem* p;
-
-    DataTable(NlpProblem* problem, const char* name, int32_t title) : p(problem) {
-        if (kyr_failed(kyr_table_create(p->out.kyrObject, name, msg(title), &table))) table = nullptr;
-    }
-    bool column(int32_t kind, const char* name, const void* cell, int32_t width = 0) {
-        if (table == nullptr) return false;
-        const KyrArg w = kyr_int(kAttrWidth, width);
-        if (!kyr_failed(kyr_table_column(table, kind, name, cell, width > 0 ? &w : nullptr, width > 0 ? 1 : 0)))
-            return true;
-        table = nullptr;
-        return false;
-    }
-    bool bind(const char* path) {
-        if (table == nullptr) return false;
-        if (!kyr_failed(kyr_table_end_columns(table)) &&
-            !kyr_failed(kyr_table_bind(p->out.kyrObject, table, path, &output)))
-            return true;
-        table = nullptr;
-        return false;
-    }
-    bool row() {
-        if (table != nullptr && !kyr_failed(kyr_table_add_row(table))) return true;
-        table = nullptr;
-        return false;
-    }
-    void deliver() {
-        if (table != nullptr && !kyr_failed(kyr_table_end_rows(table)))
-            kyr_failed(kyr_table_deliver(p->out.kyrObject, output));
-    }
-};
 
 // The distribution of the asymmetries in bins of width w from `start`.
 struct Bins {
@@ -692,28 +614,24 @@ void residual_distribution(NlpProblem* p, const std::vector<double>& v) {
     double lower = 0, upper = 0, pct = 0;
     int32_t number = 0, cast = 0;
     HostText* dash = kyrtxt("-", 1);
-    HostText* bar = msg(kMsgNlpBarMark);
-    DataTable t(p, "ResDistr", kMsgNlpAsymmetryDistributionTable);
-    t.column(kColDouble, "LowerB", &lower);
-    t.column(66, "Dash", &dash);
-    t.column(kColDouble, "UpperB", &upper);
-    t.column(kColInt, "Number", &number);
-    t.column(kColDouble, "Pct", &pct);
-    t.column(66, "Bar", &bar);
-    t.column(kColInt, "Cast", &cast);
-    if (!t.bind("Orvo.NLP.ResDistr")) return;
-    if (t.table != nullptr) {
-        KyrArg title[] = {kyr_text(kAttrVariableName, kyrtxt("TitleText2", -1)),
-                          kyr_text(kAttrValue, kyrmsgs(kMsgNlp, kMsgNlpAsymmetryBarUnit, scale))};
-        kyr_failed(wobmth(t.table, nullptr, kKyrMethodDynamicVariable, 2, title));
-    }
+    HostText* bar = msg(257);
+    OutputTable t(p->out.kyrObject, "ResDistr", msg(711), "Orvo.NLP.ResDistr");
+    t.cell_column(kColumnDouble, "LowerB", &lower);
+    t.cell_column(kColumnText, "Dash", &dash);
+    t.cell_column(kColumnDouble, "UpperB", &upper);
+    t.cell_column(kColumnShort, "Number", &number);
+    t.cell_column(kColumnDouble, "Pct", &pct);
+    t.cell_column(kColumnText, "Bar", &bar);
+    t.cell_column(kColumnShort, "Cast", &cast);
+    if (!t.end_columns()) return;
+    t.variable("TitleText2", kyrmsgs(kMsgNlp, kMsgNlpAsymmetryBarUnit, scale));
     for (int32_t i = 0; i < b.count; ++i) {
         lower = edge(i);
         upper = edge(i + 1);
         number = counts[i];
         pct = 100.0 * number / static_cast<double>(v.size());
         cast = number / scale;
-        if (!t.row()) return;
+        if (!t.add_row()) return;
     }
     t.deliver();
 }
@@ -751,16 +669,18 @@ void largest_asymmetries(NlpProblem* p, const double* asym) {
         labels += a + "," + b;
         values.push_back(all[k].v);
     }
-    KyrArg args[] = {kyr_counted(kAttrName, "SymDifRO", 8),
-                     kyr_counted(kAttrTemplatePath, "Orvo.NLP.SymDifRO", 17),
-                     kyr_text(kAttrLabel, msg(kMsgNlpLargestAsymmetriesTable)),
-                     kyr_address(kAttrValues, kKyrDoubles, values.data()),
-                     kyr_int(kAttrRows, static_cast<int32_t>(listed)),
-                     kyr_int(kAttrColumns, 1),
-                     kyr_counted(kAttrStorage, "r", 1),
-                     kyr_address(kAttrRowNames, kKyrNames, labels.data()),
-                     kyr_int(kAttrRowNameWidth, static_cast<int32_t>(2 * w + 1))};
-    if (kyr_failed(wobmth(p->out.kyrObject, nullptr, kKyrMethodPublishMatrix, 9, args))) return;
+    MatrixTable m;
+    m.templatePath = kyrtxt("Orvo.NLP.SymDifRO", -1);
+    m.name = kyrtxt("SymDifRO", -1);
+    m.title = msg(729);
+    m.values = values.data();
+    m.rows = static_cast<int32_t>(listed);
+    m.columns = 1;
+    m.storage = "r";
+    m.rowNames = labels.data();
+    m.rowNameWidth = static_cast<int32_t>(2 * w + 1);
+    m.labelStyle = -1;
+    if (kyr_publish_matrix(p->out.kyrObject, m) < 0) return;
     nlp_note(p, kyrmsgs(kMsgNlp, kMsgNlpAsymmetriesListed, static_cast<int32_t>(listed)), 'l');
 }
 
@@ -792,11 +712,12 @@ void nlp_grad_test_table(NlpProblem* p) {
     int32_t number = 0;
     double test = 0.0;
     char name[33] = {};
-    DataTable t(p, "GradTest", kMsgNlpGradientTestTable);
-    t.column(kColInt, "Number", &number, n < 999 ? 3 : n < 9999 ? 4 : 5);
-    if (p->paramNameWidth != 0 && p->paramNames != nullptr) t.column(kColChars, "Variable", name, p->paramNameWidth);
-    t.column(kColDouble, "Test", &test);
-    if (!t.bind("Orvo.NLP.GradTest")) return;
+    OutputTable t(p->out.kyrObject, "GradTest", msg(710), "Orvo.NLP.GradTest");
+    t.cell_column(kColumnShort, "Number", &number, {.width = n < 999 ? 3 : n < 9999 ? 4 : 5});
+    if (p->paramNameWidth != 0 && p->paramNames != nullptr)
+        t.cell_column(kColumnChars, "Variable", name, {.width = p->paramNameWidth});
+    t.cell_column(kColumnDouble, "Test", &test);
+    if (!t.end_columns()) return;
     for (int32_t j = 0; j < n; ++j) {
         number = j + 1;
         test = p->gradBase[j];
@@ -804,7 +725,7 @@ void nlp_grad_test_table(NlpProblem* p) {
             std::memset(name, ' ', sizeof name - 1);
             std::memcpy(name, p->paramNames[j].text, static_cast<size_t>(std::min<int32_t>(p->paramNames[j].length, 32)));
         }
-        if (!t.row()) return;
+        if (!t.add_row()) return;
     }
     t.deliver();
 }

@@ -81,14 +81,17 @@ struct Terms {
                 names.emplace_back(field, static_cast<size_t>(len));
             }
     }
-    void define(ReportTable& table) {
+    void define(OutputTable& table) {
         for (int32_t j = 0; j < count; ++j) {
-            table.chars(names[static_cast<size_t>(j)].c_str(), &sign[static_cast<size_t>(j) * 4], 3, "Sign");
-            table.real(names[static_cast<size_t>(count + j)].c_str(), &coef[static_cast<size_t>(j)], "Coefficient");
-            table.chars(names[static_cast<size_t>(2 * count + j)].c_str(), &star[static_cast<size_t>(j) * 2], 1,
-                        "Asterisk");
-            table.chars(names[static_cast<size_t>(3 * count + j)].c_str(),
-                        &param[static_cast<size_t>(j) * (width + 1)], width, "Parameter");
+            table.cell_column(kColumnChars, names[static_cast<size_t>(j)].c_str(),
+                              &sign[static_cast<size_t>(j) * 4], chars_format(3, "Sign"));
+            table.cell_column(kColumnDouble, names[static_cast<size_t>(count + j)].c_str(),
+                              &coef[static_cast<size_t>(j)], template_format("Coefficient"));
+            table.cell_column(kColumnChars, names[static_cast<size_t>(2 * count + j)].c_str(),
+                              &star[static_cast<size_t>(j) * 2], chars_format(1, "Asterisk"));
+            table.cell_column(kColumnChars, names[static_cast<size_t>(3 * count + j)].c_str(),
+                              &param[static_cast<size_t>(j) * (width + 1)],
+                              chars_format(width, "Parameter"));
         }
     }
     // The present terms of row a, each coefficient multiplied by factor.
@@ -138,25 +141,24 @@ void linear_table(NlpProblem* p, bool start) {
     int32_t number = 0;
     double residual = 0, left = 0;
     char colon[2] = ":", restriction[4] = {}, relation[5] = {};
-    ReportTable table(p->out.kyrObject, start ? "LinCon" : "LinConSol",
-                      start ? kMsgNlpLinearConstraintsTitle : kMsgNlpLinearAtSolutionTable);
-    table.title_variable("TitleText",
-                         msg(start ? kMsgNlpLinearConstraintsTitle : kMsgNlpLinearAtSolutionTitle));
-    table.integer("Number", &number, number_digits(p->nLinCon));
+    OutputTable table =
+        report_table(p->out.kyrObject, start ? "LinCon" : "LinConSol", start ? 163 : 724);
+    table.variable("TitleText", msg(start ? 163 : 164));
+    table.cell_column(kColumnUnsigned, "Number", &number, number_format(number_digits(p->nLinCon)));
     if (start) {
-        table.real("Residual", &residual);
-        table.chars("Colon", colon, 1);
-        table.chars("Restriction", restriction, 3);
-        table.real("Left", &left);
-        table.chars("Relation", relation, 4);
+        table.cell_column(kColumnDouble, "Residual", &residual);
+        table.cell_column(kColumnChars, "Colon", colon, chars_format(1));
+        table.cell_column(kColumnChars, "Restriction", restriction, chars_format(3));
+        table.cell_column(kColumnDouble, "Left", &left);
+        table.cell_column(kColumnChars, "Relation", relation, chars_format(4));
     } else {
-        table.chars("Restriction", restriction, 3);
-        table.real("Residual", &residual);
-        table.chars("Relation", relation, 3);
-        table.real("Left", &left);
+        table.cell_column(kColumnChars, "Restriction", restriction, chars_format(3));
+        table.cell_column(kColumnDouble, "Residual", &residual);
+        table.cell_column(kColumnChars, "Relation", relation, chars_format(3));
+        table.cell_column(kColumnDouble, "Left", &left);
     }
     terms.define(table);
-    table.bind();
+    table.end_columns();
     for (int32_t k = 0; k < p->nLinCon && table.ok(); ++k) {
         const std::vector<double>& a = lr.rows[static_cast<size_t>(k)];
         const double b = p->linRhs[k];
@@ -175,7 +177,7 @@ void linear_table(NlpProblem* p, bool start) {
             std::snprintf(relation, sizeof relation, " = ");
             terms.fill(p, a, 1.0);
         }
-        table.row();
+        table.add_row();
     }
     table.deliver();
     if (!table.ok()) return;
@@ -198,15 +200,19 @@ std::string constraint_name(const NlpProblem* p, int32_t k) {
 // One row of numbers (the dependent constraints) as a matrix table.
 void dependency_matrix(NlpProblem* p, const char* name, int32_t title, int32_t description,
                        const std::vector<double>& numbers) {
-    const int32_t zero = 0;
     const std::string path = std::string("Orvo.NLP.") + name;
-    KyrArg args[] = {
-        kyr_text(kAttrTemplatePath, kyrtxt(path.c_str(), -1)), kyr_text(kAttrName, kyrtxt(name, -1)), kyr_text(kAttrDescription, msg(description)),
-        kyr_text(kAttrLabel, msg(title)), kyr_address(kAttrValues, kKyrDoubles, numbers.data()), kyr_int(kAttrRows, 1),
-        kyr_int(kAttrColumns, static_cast<int32_t>(numbers.size())), kyr_counted(kAttrStorage, "rf", 2), kyr_int(kAttrLabelWidth, 0),
-        kyr_int(kAttrSwitch280, 1), kyr_int(kAttrSwitch371, 1), kyr_address(kAttrPieceStyle, kKyrCell, &zero)};
-    const int32_t rc = wobmth(p->out.kyrObject, nullptr, kKyrMethodPublishMatrix, 12, args);
-    if (kyr_failed(rc)) xprrlog(0, rc);
+    MatrixTable m;
+    m.templatePath = kyrtxt(path.c_str(), -1);
+    m.name = kyrtxt(name, -1);
+    m.title = msg(title);
+    m.description = msg(description);
+    m.values = numbers.data();
+    m.rows = 1;
+    m.columns = static_cast<int32_t>(numbers.size());
+    m.storage = "rf";
+    m.pieceStyle = 0;
+    m.listingSwitches = true;
+    kyr_publish_matrix(p->out.kyrObject, m);
 }
 
 // "DepBoundCons": the parameters whose bounds are dependent.
@@ -226,18 +232,18 @@ bool dependent_bounds(NlpProblem* p) {
     std::vector<char> name(static_cast<size_t>(width) + 1);
     int32_t number = 0;
     char kind[13] = {};
-    ReportTable table(p->out.kyrObject, "DepBoundCons", kMsgNlpDependentBoundsTable);
-    table.chars("Parameter", name.data(), width);
-    table.integer("Number", &number, number_digits(n));
-    table.chars("Kind", kind, 12);
-    table.bind();
+    OutputTable table = report_table(p->out.kyrObject, "DepBoundCons", 725);
+    table.cell_column(kColumnChars, "Parameter", name.data(), chars_format(width));
+    table.cell_column(kColumnUnsigned, "Number", &number, number_format(number_digits(n)));
+    table.cell_column(kColumnChars, "Kind", kind, chars_format(12));
+    table.end_columns();
     for (int32_t j = 0; j < n && table.ok(); ++j) {
         if (!listed[static_cast<size_t>(j)]) continue;
         parameter_label(p, j, name.data(), width);
         number = j + 1;
         const int32_t state = p->boundState[j], piece = state == 2 ? 0 : state == 1 ? 1 : 2;
         std::memcpy(kind, pieces + piece * 12, 12);
-        table.row();
+        table.add_row();
     }
     table.deliver();
     return table.ok();
@@ -262,17 +268,19 @@ void prinlc(NlpProblem* p, int32_t level) {
     double value = 0, residual = 0, multiplier = 0;
     std::vector<char> label(static_cast<size_t>(std::max(p->conLabelWidth, 1)) + 1);
     char restriction[13] = {}, linDep[9] = {};
-    ReportTable table(p->out.kyrObject, "NonLinCons", kMsgNlpNonlinearConstraintsTable);
-    table.chars("lbr", open, 1);
-    table.integer("Number", &number, number_digits(p->nLinCon + p->nNlinCon));
-    table.chars("rbr", close, 1);
-    if (labels) table.chars("Parameter", label.data(), p->conLabelWidth);
-    if (values) table.real("Value", &value);
-    table.real("Residual", &residual);
-    if (lagrange) table.real("Lagrange", &multiplier);
-    table.chars("Restriction", restriction, 12);
-    table.chars("LinDep", linDep, 8);
-    table.bind();
+    OutputTable table = report_table(p->out.kyrObject, "NonLinCons", 727);
+    table.cell_column(kColumnChars, "lbr", open, chars_format(1));
+    table.cell_column(kColumnUnsigned, "Number", &number,
+                      number_format(number_digits(p->nLinCon + p->nNlinCon)));
+    table.cell_column(kColumnChars, "rbr", close, chars_format(1));
+    if (labels)
+        table.cell_column(kColumnChars, "Parameter", label.data(), chars_format(p->conLabelWidth));
+    if (values) table.cell_column(kColumnDouble, "Value", &value);
+    table.cell_column(kColumnDouble, "Residual", &residual);
+    if (lagrange) table.cell_column(kColumnDouble, "Lagrange", &multiplier);
+    table.cell_column(kColumnChars, "Restriction", restriction, chars_format(12));
+    table.cell_column(kColumnChars, "LinDep", linDep, chars_format(8));
+    table.end_columns();
     const double missing = host_missing_value(), tol = p->feasTol;
     for (int32_t k = 0; k < p->nNlinCon && table.ok(); ++k) {
         const int32_t c = p->nLinCon + k;
@@ -301,7 +309,7 @@ void prinlc(NlpProblem* p, int32_t level) {
             } else if (r >= -tol)
                 std::snprintf(restriction, sizeof restriction, "%.12s", first);
         }
-        table.row();
+        table.add_row();
     }
     table.deliver();
     if (!table.ok()) return;
@@ -338,15 +346,16 @@ void pricon3(NlpProblem* p) {
     // Each dependent nonlinear constraint with its own label.
     std::vector<char> label(static_cast<size_t>(p->conLabelWidth) + 1);
     int32_t number = 0;
-    ReportTable table(p->out.kyrObject, "DepNonlinCon", kMsgNlpDependentNlcTable);
-    table.chars("Parameter", label.data(), p->conLabelWidth);
-    table.integer("Number", &number, number_digits(p->nLinCon + p->nNlinCon));
-    table.bind();
+    OutputTable table = report_table(p->out.kyrObject, "DepNonlinCon", 726);
+    table.cell_column(kColumnChars, "Parameter", label.data(), chars_format(p->conLabelWidth));
+    table.cell_column(kColumnUnsigned, "Number", &number,
+                      number_format(number_digits(p->nLinCon + p->nNlinCon)));
+    table.end_columns();
     for (int32_t c : nonlinearEntries) {
         if (!table.ok()) break;
         std::snprintf(label.data(), label.size(), "%s", constraint_name(p, c - p->nLinCon).c_str());
         number = c + 1;
-        table.row();
+        table.add_row();
     }
     table.deliver();
 }

@@ -101,22 +101,26 @@ void priplc(NlpProblem* p, int32_t mode) {
     int32_t number = 0;
     std::vector<char> name(static_cast<size_t>(width) + 1);
     double est = 0, alpha = 0, lowPl = 0, upPl = 0, lowWald = 0, upWald = 0;
-    velix::report::ReportTable table(p->out.kyrObject, mode == 1 ? "WaldLimits" : "WaldPLLimits",
-                                     mode == 1 ? kMsgWaldTitle : kMsgWaldPlTitle);
-    if (mode == 2) table.title_variable("TitleText", kyrmsg(kMsgNlp, kMsgPlTitleText));
-    table.integer("Number", &number, velix::report::number_digits(p->nParams));
-    if (names) table.chars("Parameter", name.data(), width);
-    table.real("Estimate", &est);
-    table.real("Alpha", &alpha);
+    OutputTable table =
+        velix::report::report_table(p->out.kyrObject, mode == 1 ? "WaldLimits" : "WaldPLLimits",
+                                    mode == 1 ? kMsgWaldTitle : kMsgWaldPlTitle);
+    if (mode == 2) table.variable("TitleText", kyrmsg(kMsgNlp, kMsgPlTitleText));
+    table.cell_column(kColumnUnsigned, "Number", &number,
+                      velix::report::number_format(velix::report::number_digits(p->nParams)));
+    if (names)
+        table.cell_column(kColumnChars, "Parameter", name.data(),
+                          velix::report::chars_format(width));
+    table.cell_column(kColumnDouble, "Estimate", &est);
+    table.cell_column(kColumnDouble, "Alpha", &alpha);
     if (mode == 2) {
-        table.real("LowerPLI", &lowPl);
-        table.real("UpperPLI", &upPl);
+        table.cell_column(kColumnDouble, "LowerPLI", &lowPl);
+        table.cell_column(kColumnDouble, "UpperPLI", &upPl);
     }
     if (wald) {
-        table.real("LowerWald", &lowWald);
-        table.real("UpperWald", &upWald);
+        table.cell_column(kColumnDouble, "LowerWald", &lowWald);
+        table.cell_column(kColumnDouble, "UpperWald", &upWald);
     }
-    table.bind();
+    table.end_columns();
     const std::vector<double> levels = mode_levels(p, w, mode);
     for (int32_t k : w->selected) {
         number = k + 1;
@@ -130,7 +134,7 @@ void priplc(NlpProblem* p, int32_t mode) {
             }
             lowWald = wald_limit(p, w, k, 0, alpha);
             upWald = wald_limit(p, w, k, 1, alpha);
-            table.row();
+            table.add_row();
         }
     }
     table.deliver();

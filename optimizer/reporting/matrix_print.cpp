@@ -270,7 +270,7 @@ void prijac(NlpProblem* p, bool print, bool outest) {
 // "Jacobian": the gradient rows of the nonlinear constraints, each labelled.
 // One double column "Mat" per variable of a matrix table, named by the
 // parameters (names[count][33], filled here) or, with `generated`, "X1" ...
-void variable_columns(NlpProblem* p, velix::report::ReportTable* table, int32_t count, bool generated,
+void variable_columns(NlpProblem* p, OutputTable* table, int32_t count, bool generated,
                       std::vector<std::vector<char>>* names, std::vector<double>* row) {
     names->assign(static_cast<size_t>(count), std::vector<char>(33, '\0'));
     row->assign(static_cast<size_t>(count), 0.0);
@@ -281,7 +281,8 @@ void variable_columns(NlpProblem* p, velix::report::ReportTable* table, int32_t 
         else
             velix::report::parameter_label(p, j, name, 32);
         for (int32_t k = 31; k >= 0 && name[k] == ' '; --k) name[k] = '\0';
-        table->real(name, &(*row)[static_cast<size_t>(j)], "Mat");
+        table->cell_column(kColumnDouble, name, &(*row)[static_cast<size_t>(j)],
+                           velix::report::template_format("Mat"));
     }
 }
 
@@ -290,11 +291,11 @@ void prijnc(NlpProblem* p) {
     std::vector<double> row;
     std::vector<char> label(static_cast<size_t>(width) + 1, '\0');
     std::vector<std::vector<char>> names;
-    velix::report::ReportTable table(p->out.kyrObject, "Jacobian", kMsgNlpJacobianTable);
-    table.title_variable("TitleText", kyrmsg(kMsgNlp, kMsgNlpConstraintJacobian));
-    table.chars("Variable", label.data(), width);
+    OutputTable table = velix::report::report_table(p->out.kyrObject, "Jacobian", 717);
+    table.variable("TitleText", kyrmsg(kMsgNlp, kMsgNlpConstraintJacobian));
+    table.cell_column(kColumnChars, "Variable", label.data(), velix::report::chars_format(width));
     variable_columns(p, &table, n, false, &names, &row);
-    table.bind();
+    table.end_columns();
     for (int32_t k = 0; k < p->nNlinCon && table.ok() && p->conRowFn != nullptr; ++k) {
         std::fill(label.begin(), label.end(), '\0');
         if (p->conLabels != nullptr && p->conLabelWidth > 0)
@@ -303,7 +304,7 @@ void prijnc(NlpProblem* p) {
         p->conRowFn(p, p->nLinCon + k, row.data());
         if (p->conKinds != nullptr && static_cast<int16_t>(p->conKinds[k]) < 0)
             for (double& v : row) v = -v;
-        table.row();
+        table.add_row();
     }
     table.deliver();
 }
@@ -338,10 +339,7 @@ void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const do
     if (print == 0) return;
     const double det = r.nZero > 0.0 ? 0.0 : r.mantissa * std::pow(10.0, r.exponent);
     if (r.exponent < kLargestExponent) {
-        KyrArg args[] = {kyr_text(kAttrText, kyrmsgs(kMsgNlp, kMsgNlpDeterminant, det)),
-                         kyr_int(kAttrSwitch371, 1), kyr_char(kAttrJustify, 'c')};
-        const int32_t rc = wobmth(p->out.kyrObject, nullptr, kKyrMethodNote, 3, args);
-        if (kyr_failed(rc)) xprrlog(0, rc);
+        note(p, kyrmsgs(kMsgNlp, kMsgNlpDeterminant, det));
     } else {
         note(p, kyrmsgs(kMsgNlp, kMsgNlpDeterminantMantissa, r.mantissa));
     }
@@ -426,12 +424,12 @@ void znlpsph(NlpProblem* p, int32_t kind, const double* values) {
     std::vector<char> label(static_cast<size_t>(std::max(width, 32)) + 1, '\0');
     std::vector<std::vector<char>> names;
     std::vector<double> row;
-    velix::report::ReportTable table(p->out.kyrObject, "Hessian", kMsgNlpHessianTable);
-    constexpr int32_t kTitleOfKind1 = kMsgNlpHessianTitle;  // the titles follow it by kind 1..4
-    table.title_variable("TitleText", kyrmsg(kMsgNlp, kTitleOfKind1 + (kind - 1)));
-    table.chars("Variable", label.data(), width);
+    OutputTable table = velix::report::report_table(p->out.kyrObject, "Hessian", 718);
+    static const int32_t kTitles[] = {194, 195, 196, 197};  // by kind 1..4
+    table.variable("TitleText", kyrmsg(kMsgNlp, kTitles[kind - 1]));
+    table.cell_column(kColumnChars, "Variable", label.data(), velix::report::chars_format(width));
     variable_columns(p, &table, dim, generated, &names, &row);
-    table.bind();
+    table.end_columns();
     for (int32_t i = 0; i < dim && table.ok(); ++i) {
         std::fill(row.begin(), row.end(), 0.0);
         row[static_cast<size_t>(i)] = values[i];
@@ -442,7 +440,7 @@ void znlpsph(NlpProblem* p, int32_t kind, const double* values) {
                 if (c == i && r < dim) row[static_cast<size_t>(r)] = values[k];  // (r, i) below it
             }
         std::snprintf(label.data(), label.size(), "%s", names[static_cast<size_t>(i)].data());
-        table.row();
+        table.add_row();
     }
     table.deliver();
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/fields.h"
-#include "host/object_dispatch.h"
+#include "host/output_table.h"
 #include "optimizer/reporting/reporting.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -61,22 +61,19 @@ int32_t znlppmt(HostObject* manager, const char* name, int32_t shape, int32_t co
         storage = "rb";
         rowLabels = kRowLabels;
     }
-    KyrArg args[12];
-    int32_t k = 0;
-    args[k++] = kyr_text(kAttrTemplatePath, kyrtxts("Orvo.NLP.%*s", 12, len, name));
-    args[k++] = kyr_text(kAttrName, kyrtxt(name, len));
-    args[k++] = kyr_text(kAttrLabel, kyrmsg(kMsgNlp, titleMessage));
-    args[k++] = kyr_text(kAttrDescription, labelMessage != 0 ? kyrmsg(kMsgNlp, labelMessage) : nullptr);
-    args[k++] = kyr_address(kAttrValues, kKyrDoubles, values);
-    args[k++] = kyr_int(kAttrRows, rows);
-    args[k++] = kyr_int(kAttrColumns, count);
-    args[k++] = kyr_address(kAttrColumnLabels, kKyrRowLabels, labels);
-    if (rowLabels != nullptr) args[k++] = kyr_address(kAttrRowLabels, kKyrRowLabels, rowLabels);
-    args[k++] = kyr_counted(kAttrStorage, storage, 2);
-    args[k++] = kyr_int(kAttrSwitch280, 1);
-    args[k++] = kyr_int(kAttrSwitch371, 1);
-    const int32_t rc = wobmth(manager, nullptr, kKyrMethodPublishMatrix, k, args);
-    const int32_t status = rc < 0 ? rc : 0;
-    xprrlog(0, status);
-    return status;
+    MatrixTable m;
+    m.templatePath = kyrtxts("Orvo.NLP.%*s", 12, len, name);
+    m.name = kyrtxt(name, len);
+    m.title = kyrmsg(kMsgNlp, titleMessage);
+    m.description = labelMessage != 0 ? kyrmsg(kMsgNlp, labelMessage) : nullptr;
+    m.values = values;
+    m.rows = rows;
+    m.columns = count;
+    m.columnLabels = labels;
+    m.rowLabels = rowLabels;
+    m.storage = storage;
+    m.labelStyle = -1;
+    m.listingSwitches = true;
+    const int32_t rc = kyr_publish_matrix(manager, m);
+    return rc < 0 ? rc : 0;
 }

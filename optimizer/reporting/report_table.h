@@ -1,50 +1,35 @@
-// A data table of the optimizer's reports on the library's output manager,
-// built by the output-table protocol (create, title variable, columns, end
-// columns, bind, rows, end rows, deliver).  The first failing host call is
-// reported with xprrlog and abandons the table: every later step does
-// nothing and `ok` stays false, so that a caller can stop its report.
+// The shared pieces of the optimizer's reports: their data tables on the
+// library's output manager (built with the output-table toolkit: the first
+// failing host call is reported and abandons the table, `ok` stays false so
+// that a caller can stop its report), their note lines and labels.
 #pragma once
 
 #include <cstdint>
 
+#include "host/output_table.h"
 #include "velix/host.h"
 #include "velix/nlp.h"
 
 namespace velix::report {
 
-// Column kinds of the reports.
-constexpr int32_t kColInteger = 4;
-constexpr int32_t kColDouble = 5;
-constexpr int32_t kColChars = 20;
-
 // Digits of a column numbering 1..count: 3 up to 998, 4 up to 9998, else 5.
 int32_t number_digits(int32_t count);
 
-class ReportTable {
-public:
-    // Creates the table `name` with title message `title` (group kMsgNlp).
-    ReportTable(HostObject* manager, const char* name, int32_t title);
-    // Sets a dynamic title variable ("TitleText", "TitleText1", ...) to a
-    // message text.
-    void title_variable(const char* variable, HostText* text);
-    void integer(const char* name, const int32_t* cell, int32_t digits);
-    void real(const char* name, const double* cell, const char* templateColumn = nullptr);
-    // A character column of `width` characters read from `cell`.
-    void chars(const char* name, const char* cell, int32_t width, const char* templateColumn = nullptr);
-    // Ends the columns and binds the table to "Orvo.NLP.<name>".
-    void bind();
-    void row();
-    void deliver();
-    bool ok() const { return ok_; }
+// A data table of the optimizer's reports: `name` titled by message `title`
+// of the optimizer's group, bound to the template "Orvo.NLP.<name>".
+OutputTable report_table(HostObject* manager, const char* name, int32_t title);
 
-private:
-    void check(int32_t status);
-    HostObject* manager_;
-    HostObject* table_ = nullptr;
-    HostObject* output_ = nullptr;
-    const char* name_;
-    bool ok_ = true;
-};
+// The column formats of the reports: a row number of `digits` digits, a
+// number with its column template (or 0), `width` characters with theirs.
+inline ColumnFormat number_format(int32_t digits) {
+    return {.displayWidth = digits};
+}
+inline ColumnFormat template_format(const char* columnTemplate) {
+    return {.columnTemplate = columnTemplate};
+}
+inline ColumnFormat chars_format(int32_t width, const char* columnTemplate = nullptr) {
+    return {.width = width, .columnTemplate = columnTemplate};
+}
 
 // A note line of the library's listing: entries 577 text, 280 `level`, 371
 // 1, 273 'c'.  false (reported) on failure.

@@ -115,26 +115,25 @@ bool parameter_estimates(NlpProblem* p, int32_t level) {
     std::vector<char> name(static_cast<size_t>(width) + 1);
     double est = 0, se = 0, t = 0, probt = 0, grad = 0, lag = 0, lo = 0, up = 0;
     char mark[13] = {}, linDep[9] = {};
-    ReportTable table(p->out.kyrObject, "ParameterEstimates",
-                      level < 0 ? kMsgNlpStartTable : kMsgNlpResultsTable);
-    table.title_variable("TitleText1", msg(level < 0 ? kMsgNlpStartTitle : kMsgNlpResultsTitle));
-    table.integer("Number", &number, number_digits(n));
-    table.chars("Parameter", name.data(), width);
-    table.real("Estimate", &est);
+    OutputTable table = report_table(p->out.kyrObject, "ParameterEstimates", level < 0 ? 719 : 720);
+    table.variable("TitleText1", msg(level < 0 ? 147 : 148));
+    table.cell_column(kColumnUnsigned, "Number", &number, number_format(number_digits(n)));
+    table.cell_column(kColumnChars, "Parameter", name.data(), chars_format(width));
+    table.cell_column(kColumnDouble, "Estimate", &est);
     if (withSe) {
-        table.real("AppStdErr", &se);
-        table.real("tValue", &t);
-        table.real("Probt", &probt);
+        table.cell_column(kColumnDouble, "AppStdErr", &se);
+        table.cell_column(kColumnDouble, "tValue", &t);
+        table.cell_column(kColumnDouble, "Probt", &probt);
     }
-    if (withGrad) table.real("GradObj", &grad);
-    if (withLag) table.real("GradLag", &lag);
+    if (withGrad) table.cell_column(kColumnDouble, "GradObj", &grad);
+    if (withLag) table.cell_column(kColumnDouble, "GradLag", &lag);
     if (bounds && level < 0) {
-        table.real("LowerBC", &lo);
-        table.real("UpperBC", &up);
+        table.cell_column(kColumnDouble, "LowerBC", &lo);
+        table.cell_column(kColumnDouble, "UpperBC", &up);
     }
-    if (withMarks) table.chars("ActiveBC", mark, 12);
-    if (withLinDep) table.chars("LinDep", linDep, 8);
-    table.bind();
+    if (withMarks) table.cell_column(kColumnChars, "ActiveBC", mark, chars_format(12));
+    if (withLinDep) table.cell_column(kColumnChars, "LinDep", linDep, chars_format(8));
+    table.end_columns();
     const double tol = bound_tolerance(p), missing = host_missing_value();
     for (int32_t i = 0; i < n && table.ok(); ++i) {
         number = i + 1;
@@ -148,7 +147,7 @@ bool parameter_estimates(NlpProblem* p, int32_t level) {
         up = bounds && p->upper[i] < DBL_MAX ? p->upper[i] : missing;
         std::snprintf(mark, sizeof mark, "%s", withMarks ? bound_mark(p, i, tol) : "");
         std::snprintf(linDep, sizeof linDep, "%s", dependent_bound(p, i) ? " LinDep " : "");
-        table.row();
+        table.add_row();
     }
     table.deliver();
     return table.ok();
@@ -183,18 +182,17 @@ bool lagrange_table(NlpProblem* p) {
     char kind[13] = {};
     std::vector<char> name(static_cast<size_t>(width) + 1);
     double value = 0, value2 = 0;
-    ReportTable table(p->out.kyrObject, "Lagrange", kMsgNlpMultipliersTable);
-    table.title_variable("TitleText", msg(second ? kMsgNlpSecondOrderMultipliersTitle
-                                                 : kMsgNlpFirstOrderMultipliersTitle));
-    table.chars("Parameter1", kind, 12);
-    table.chars("Parameter2", name.data(), width);
-    table.real("Lagrange", &value);
-    if (second) table.real("SecondOrder", &value2);
-    table.bind();
+    OutputTable table = report_table(p->out.kyrObject, "Lagrange", 721);
+    table.variable("TitleText", msg(second ? 155 : 156));
+    table.cell_column(kColumnChars, "Parameter1", kind, chars_format(12));
+    table.cell_column(kColumnChars, "Parameter2", name.data(), chars_format(width));
+    table.cell_column(kColumnDouble, "Lagrange", &value);
+    if (second) table.cell_column(kColumnDouble, "SecondOrder", &value2);
+    table.end_columns();
     auto add = [&](int32_t k) {
         value = shown(p, p->multipliers[k]);
         value2 = second ? shown(p, p->workN2[k]) : 0.0;
-        table.row();
+        table.add_row();
     };
     for (int32_t k = 0; k < nb && p->hasBounds != 0 && table.ok(); ++k) {
         const int32_t j = p->freeList[n - nb + k], state = p->boundState[j];
@@ -223,15 +221,15 @@ bool projected_gradient(NlpProblem* p, int32_t freeDim) {
     znlpgmx(p, 1, pg.data());
     int32_t k = 0;
     double value = 0;
-    ReportTable table(p->out.kyrObject, "ProjGrad", kMsgNlpProjectedGradientTable);
-    table.title_variable("TitleText", msg(kMsgNlpProjectedGradientTitle));
-    table.integer("FreeDimension", &k, number_digits(freeDim));
-    table.real("ProjGrad", &value);
-    table.bind();
+    OutputTable table = report_table(p->out.kyrObject, "ProjGrad", 722);
+    table.variable("TitleText", msg(159));
+    table.cell_column(kColumnUnsigned, "FreeDimension", &k, number_format(number_digits(freeDim)));
+    table.cell_column(kColumnDouble, "ProjGrad", &value);
+    table.end_columns();
     for (int32_t i = 0; i < freeDim && table.ok(); ++i) {
         k = i + 1;
         value = shown(p, pg[static_cast<size_t>(i)]);
-        table.row();
+        table.add_row();
     }
     table.deliver();
     return table.ok();
@@ -244,13 +242,12 @@ bool function_values(NlpProblem* p, int32_t level) {
     int32_t number = 0;
     double value = 0;
     std::vector<char> name(static_cast<size_t>(width) + 1);
-    ReportTable table(p->out.kyrObject, "OptStartRes",
-                      level < 0 ? kMsgNlpStartTable : kMsgNlpResultsTable);
-    table.title_variable("TitleText1", msg(level < 0 ? kMsgNlpStartTitle : kMsgNlpResultsTitle));
-    table.integer("Number", &number, number_digits(m));
-    table.chars("Function", name.data(), width);
-    table.real("Value", &value);
-    table.bind();
+    OutputTable table = report_table(p->out.kyrObject, "OptStartRes", level < 0 ? 719 : 720);
+    table.variable("TitleText1", msg(level < 0 ? 147 : 148));
+    table.cell_column(kColumnUnsigned, "Number", &number, number_format(number_digits(m)));
+    table.cell_column(kColumnChars, "Function", name.data(), chars_format(width));
+    table.cell_column(kColumnDouble, "Value", &value);
+    table.end_columns();
     for (int32_t i = 0; i < m && table.ok(); ++i) {
         number = i + 1;
         std::fill(name.begin(), name.end() - 1, ' ');
@@ -260,7 +257,7 @@ bool function_values(NlpProblem* p, int32_t level) {
         else
             znamfix(0, "F       ", 8, i + 1, 0, name.data(), 8);
         value = shown(p, p->funValues[i]);
-        table.row();
+        table.add_row();
     }
     table.deliver();
     return table.ok();
@@ -301,20 +298,9 @@ void znlppre(NlpProblem* p, int32_t level, int32_t functionSwitch) {
     if (p->out.iterHistTable != nullptr) {
         HostObject* open = p->out.iterHistTable;
         p->out.iterHistTable = nullptr;
-        const int32_t rc = kyr_table_end_rows(open);
-        const int32_t rc2 = kyr_failed(rc) ? rc : kyr_table_deliver(m, p->out.iterHistOut);
-        if (kyr_failed(rc2)) {
-            xprrlog(0, rc2);
-            return;
-        }
+        if (!OutputTable::resume(m, open, p->out.iterHistOut).deliver()) return;
     }
-    if (level != 0) {
-        const int32_t rc = wobmth(m, nullptr, kKyrMethodBeginOutput, 0, nullptr);
-        if (kyr_failed(rc)) {
-            xprrlog(0, rc);
-            return;
-        }
-    }
+    if (level != 0 && !begin_output(m)) return;
     if (!parameter_estimates(p, level) || !objective_notes(p)) return;
     if (level == -10) {
         if (p->nLinCon > 0) pricon1(p, level);
@@ -337,15 +323,15 @@ void prifdh(NlpProblem* p) {
     double est = 0, fwd = 0, cen = 0;
     char constant[13] = {};
     std::vector<char> name(static_cast<size_t>(width) + 1);
-    ReportTable table(p->out.kyrObject, "FiniteDiff", kMsgNlpFdIntervalsTable);
-    table.title_variable("TitleText2", msg(kMsgNlpIntervalsObjective - 1 + p->fdIntervalMode));
-    table.integer("Number", &number, number_digits(n));
-    table.chars("Parameter", name.data(), width);
-    table.real("Estimate", &est);
-    table.real("Forward", &fwd);
-    table.real("Central", &cen);
-    if (anyConstant) table.chars("Constant", constant, 12);
-    table.bind();
+    OutputTable table = report_table(p->out.kyrObject, "FiniteDiff", 723);
+    table.variable("TitleText2", msg(233 + p->fdIntervalMode));
+    table.cell_column(kColumnUnsigned, "Number", &number, number_format(number_digits(n)));
+    table.cell_column(kColumnChars, "Parameter", name.data(), chars_format(width));
+    table.cell_column(kColumnDouble, "Estimate", &est);
+    table.cell_column(kColumnDouble, "Forward", &fwd);
+    table.cell_column(kColumnDouble, "Central", &cen);
+    if (anyConstant) table.cell_column(kColumnChars, "Constant", constant, chars_format(12));
+    table.end_columns();
     const double missing = host_missing_value();
     for (int32_t i = 0; i < n && table.ok(); ++i) {
         number = i + 1;
@@ -354,7 +340,7 @@ void prifdh(NlpProblem* p) {
         fwd = p->fdForward != nullptr ? p->fdForward[i] : missing;
         cen = p->fdCentral != nullptr ? p->fdCentral[i] : missing;
         std::snprintf(constant, sizeof constant, "%s", anyConstant && p->constantFlags[i] != 0 ? "Constant Grd" : "");
-        table.row();
+        table.add_row();
     }
     table.deliver();
 }

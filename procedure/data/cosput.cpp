@@ -12,28 +12,20 @@
 #include "procedure/procedure.h"
 #include "velix/codes.h"
 
-namespace {
-
-
-}  // namespace
-
 void cosput(ProcContext* ctx, HostText* tableName, int32_t titleNumber, HostText* valueColumn,
             int32_t n, const double* values, const int32_t* labelNumbers,
             HostText* templatePath) {
-    HostObject* table = nullptr;
-    HostText* title = kyrmsg(kMsgProc, titleNumber);
-    if (kyr_failed(kyr_table_create(ctx->kyrManager, tableName, title, &table))) return;
+    OutputTable table(ctx->kyrManager, tableName, kyrmsg(kMsgProc, titleNumber), templatePath);
     HostText* labelCell = nullptr;
     const double* valueCell = values;  // the cell that holds the current value's address
-    if (kyr_failed(kyr_table_column(table, 66, "Label", &labelCell))) return;
-    if (kyr_failed(kyr_table_column_at(table, 5, valueColumn, &valueCell))) return;
-    if (kyr_failed(kyr_table_end_columns(table))) return;
-    if (kyr_failed(kyr_table_bind(ctx->kyrManager, table, templatePath, &ctx->kyrTable))) return;
+    table.cell_column(kColumnText, "Label", &labelCell);
+    table.indirect_column(kColumnDouble, valueColumn, &valueCell);
+    if (!table.end_columns()) return;
+    ctx->kyrTable = table.output();
     for (int32_t i = 0; i < n; ++i) {
         labelCell = kyrmsg(kMsgProc, labelNumbers[i]);
-        if (kyr_failed(kyr_table_add_row(table))) return;
+        if (!table.add_row()) return;
         ++valueCell;
     }
-    if (kyr_failed(kyr_table_end_rows(table))) return;
-    kyr_failed(kyr_table_deliver(ctx->kyrManager, ctx->kyrTable));
+    table.deliver();
 }

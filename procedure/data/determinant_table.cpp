@@ -65,21 +65,16 @@ void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double l
     const int32_t charLen = static_cast<int32_t>(std::min<size_t>(std::strlen(text), kCharDetWidth));
     std::memcpy(charDet, text, charLen);
 
-    HostObject* table = nullptr;
-    HostText* title = kyrmsg(kMsgProc, titleNumber);
-    if (kyr_failed(kyr_table_create(ctx->kyrManager, tableName, title, &table))) return;
+    OutputTable table(ctx->kyrManager, tableName, kyrmsg(kMsgProc, titleNumber), templatePath);
     HostText* label1 = kyrmsg(kMsgProc, rowLabelNumber);
     HostText* label2 = kyrmsg(kMsgProc, kMsgLogDetLabel);
     double logCell = logDet;
-    const KyrArg charWidth[] = {kyr_int(kAttrWidth, charLen)};
-    if (kyr_failed(kyr_table_column(table, 66, "Label1", &label1))) return;
-    if (kyr_failed(kyr_table_column(table, 5, "Determinant", &determinant))) return;
-    if (kyr_failed(kyr_table_column(table, 20, "CharDet", charDet, charWidth, 1))) return;
-    if (kyr_failed(kyr_table_column(table, 66, "Label2", &label2))) return;
-    if (kyr_failed(kyr_table_column(table, 5, "LogDet", &logCell))) return;
-    if (kyr_failed(kyr_table_end_columns(table))) return;
-    if (kyr_failed(kyr_table_bind(ctx->kyrManager, table, templatePath, &ctx->kyrTable))) return;
-    if (kyr_failed(kyr_table_add_row(table))) return;
-    if (kyr_failed(kyr_table_end_rows(table))) return;
-    kyr_failed(kyr_table_deliver(ctx->kyrManager, ctx->kyrTable));
+    table.cell_column(kColumnText, "Label1", &label1);
+    table.cell_column(kColumnDouble, "Determinant", &determinant);
+    table.cell_column(kColumnChars, "CharDet", charDet, {.width = charLen});
+    table.cell_column(kColumnText, "Label2", &label2);
+    table.cell_column(kColumnDouble, "LogDet", &logCell);
+    if (!table.end_columns()) return;
+    ctx->kyrTable = table.output();
+    if (table.add_row()) table.deliver();
 }

@@ -8,18 +8,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
 #include "procedure/proc_options.h"
 #include "velix/codes.h"
-#include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/statements.h"
+#include "velix/messages.h"
 
 namespace {
-
 
 bool note_text(ProcContext* ctx, HostText* text) {
     return !kyr_failed(kyr_note(ctx->kyrManager, text, 'l'));
@@ -27,17 +27,20 @@ bool note_text(ProcContext* ctx, HostText* text) {
 
 // A factoid of the input statistics: template "Tesk.Velix.<name>", title
 // and labels messages of the procedure.
-struct InputFactoid : FactoidTable {
-    InputFactoid(ProcContext* ctx, const char* name, int32_t title)
-        : FactoidTable(ctx->kyrManager, name, std::string("Tesk.Velix.") + name, kyrmsg(kMsgProc, title)) {}
-    // A count: display width 8 without decimals; `styled` adds the entry
-    // style 2.
-    void count(int32_t label, double value, bool styled = false) {
-        entry(kyrmsg(kMsgProc, label), value, 8, 0, styled ? 2 : -1);
-    }
-    // A measured value in the host's default number format.
-    void value(int32_t label, double v) { entry(kyrmsg(kMsgProc, label), v); }
-};
+FactoidTable input_factoid(ProcContext* ctx, const char* name, int32_t title) {
+    return FactoidTable(ctx->kyrManager, name, std::string("Tesk.Velix.") + name,
+                        kyrmsg(kMsgProc, title));
+}
+
+// A count: display width 8 without decimals; `styled` adds the entry style 2.
+void count_entry(FactoidTable* t, int32_t label, double value, bool styled = false) {
+    t->entry(kyrmsg(kMsgProc, label), value, 8, 0, styled ? 2 : -1);
+}
+
+// A measured value in the host's default number format.
+void value_entry(FactoidTable* t, int32_t label, double v) {
+    t->entry(kyrmsg(kMsgProc, label), v);
+}
 
 // A packed copy of a without row and column k (k < 0: a plain copy).
 std::vector<double> without(const double* a, int32_t n, int32_t k) {
@@ -114,26 +117,23 @@ bool method_title(ProcContext* ctx) {
         number = 297;
     char method[81];
     xpmstr(method, -1 - 80, kMsgProc, number);
-    KyrArg args[] = {KyrArg{}, kyr_int(kAttrTitleKind, 2), kyr_int(kAttrParent, -1),
-                     kyr_text(kAttrText, kyrmsgs(kMsgProc, kMsgMethodTitle, method))};
-    args[0].type = kKyrCounted;
-    return !kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 4, args));
+    return !kyr_failed(kyr_title(ctx->kyrManager, kyrmsgs(kMsgProc, kMsgMethodTitle, method), 2));
 }
 
 // "GenModInfo": the observations, variables, moments and parameters.
 bool model_information(ProcContext* ctx, int32_t partialUsed, int32_t n) {
-    InputFactoid info(ctx, "GenModInfo", kMsgModelInfoTable);
+    FactoidTable info = input_factoid(ctx, "GenModInfo", kMsgModelInfoTable);
     // The observations behind the divisor: N before the partial variables
     // took their degrees of freedom, for every divisor kind.
     const bool dfKind = std::memcmp(ctx->options.vardefKind, kVardefDefault, 8) == 0;
-    info.count(kMsgObservationsLabel, ctx->nObs + (dfKind ? partialUsed : 0));
-    info.count(kMsgManifestLabel, n);
-    if (ctx->moments.nPartial > 0) info.count(kMsgPartialLabel, ctx->moments.nPartial);
-    info.count(kMsgMomentsLabel, ctx->nMoments);
-    info.count(kMsgTermsLabel, ctx->nTerms, true);
-    info.count(kMsgMatricesLabel, ctx->nMatrices, true);
-    if (ctx->moments.nPartial > 0) info.count(kMsgPartialObservationsLabel, ctx->nObs, true);
-    info.count(kMsgFreeParametersLabel, ctx->nParmFree, true);
+    count_entry(&info, kMsgObservationsLabel, ctx->nObs + (dfKind ? partialUsed : 0));
+    count_entry(&info, kMsgManifestLabel, n);
+    if (ctx->moments.nPartial > 0) count_entry(&info, kMsgPartialLabel, ctx->moments.nPartial);
+    count_entry(&info, kMsgMomentsLabel, ctx->nMoments);
+    count_entry(&info, kMsgTermsLabel, ctx->nTerms, true);
+    count_entry(&info, kMsgMatricesLabel, ctx->nMatrices, true);
+    if (ctx->moments.nPartial > 0) count_entry(&info, kMsgPartialObservationsLabel, ctx->nObs, true);
+    count_entry(&info, kMsgFreeParametersLabel, ctx->nParmFree, true);
     return info.end();
 }
 
@@ -141,36 +141,23 @@ bool model_information(ProcContext* ctx, int32_t partialUsed, int32_t n) {
 // univariate skewness and kurtosis of the variables.
 bool simple_statistics(ProcContext* ctx) {
     const int32_t nStat = ctx->moments.nRead;
-    HostObject* table = nullptr;
-    HostText* title = kyrmsg(kMsgProc, kMsgSimpleStatistics);
-    if (kyr_failed(kyr_table_create(ctx->kyrManager, "SimpleStatistics", title, &table)))
-        return false;
+    OutputTable table(ctx->kyrManager, "SimpleStatistics", kyrmsg(kMsgProc, kMsgSimpleStatistics),
+                      "Tesk.Velix.SimpleStatistics");
     int32_t width = 2;
     for (int32_t i = 0; i < nStat; ++i) width = std::max<int32_t>(width, statistic_name(ctx, i).length);
     char nameCell[33] = {};
     double mean = 0, sd = 0, skew = 0, kurt = 0;
-    auto column = [&](int32_t kind, const char* name, void* cell, int32_t w) {
-        const KyrArg extra[] = {kyr_int(kAttrWidth, w)};
-        return !kyr_failed(kyr_table_column(table, kind, name, cell, extra, w > 0 ? 1 : 0));
-    };
-    if (!column(20, "Variable", nameCell, width) || !column(5, "Mean", &mean, 0) ||
-        !column(5, "StD", &sd, 0))
-        return false;
-    if (ctx->options.kurtosisWanted &&
-        (!column(5, "Skewness", &skew, 0) || !column(5, "Kurtosis", &kurt, 0)))
-        return false;
-    {
-        KyrArg args[] = {kyr_counted(kAttrVariableName, "title", 5),
-                         kyr_text(kAttrValue, kyrmsg(kMsgProc, ctx->moments.momentOrigin != 0
-                                                                   ? kMsgMomentsAboutZeroTitle
-                                                                   : kMsgMeansStdDevsTitle))};
-        if (kyr_failed(wobmth(table, nullptr, kKyrMethodDynamicVariable, 2, args))) return false;
+    table.cell_column(kColumnChars, "Variable", nameCell, {.width = width});
+    table.cell_column(kColumnDouble, "Mean", &mean);
+    table.cell_column(kColumnDouble, "StD", &sd);
+    if (ctx->options.kurtosisWanted) {
+        table.cell_column(kColumnDouble, "Skewness", &skew);
+        table.cell_column(kColumnDouble, "Kurtosis", &kurt);
     }
-    if (kyr_failed(kyr_table_end_columns(table))) return false;
-    HostObject* output = nullptr;
-    const char* path = "Tesk.Velix.SimpleStatistics";
-    if (kyr_failed(kyr_table_bind(ctx->kyrManager, table, path, &output))) return false;
-    ctx->kyrTable = output;
+    table.variable("title", kyrmsg(kMsgProc, ctx->moments.momentOrigin != 0 ? kMsgMomentsAboutZeroTitle
+                                                                            : kMsgMeansStdDevsTitle));
+    if (!table.end_columns()) return false;
+    ctx->kyrTable = table.output();
     for (int32_t i = 0; i < nStat; ++i) {
         const NameRecord r = statistic_name(ctx, i);
         std::memset(nameCell, ' ', 32);
@@ -179,10 +166,9 @@ bool simple_statistics(ProcContext* ctx) {
         sd = ctx->moments.stdDevs[i];
         skew = ctx->moments.skewness[i];
         kurt = ctx->moments.uniKurtosis[i];
-        if (kyr_failed(kyr_table_add_row(table))) return false;
+        if (!table.add_row()) return false;
     }
-    if (kyr_failed(kyr_table_end_rows(table))) return false;
-    return !kyr_failed(kyr_table_deliver(ctx->kyrManager, output));
+    return table.deliver();
 }
 
 // "Kurtosis" with its notes and "ContKurtosis", the observations that
@@ -195,16 +181,16 @@ bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisLis
         if (!note_text(ctx, kyrmsgs(kMsgProc, kMsgNoKurtosis, static_cast<int32_t>(r.length), r.text))) return false;
     }
     const double* cells = ctx->moments.kurtosisCells;
-    InputFactoid kt(ctx, "Kurtosis", kMsgSimpleStatistics);
-    kt.value(kMsgMardiaLabel, cells[kKurtMardia]);
-    kt.value(kMsgRelativeMultiLabel, cells[kKurtRelativeMulti]);
-    kt.value(kMsgNormalizedMultiLabel, cells[kKurtNormalized]);
-    kt.value(kMsgKappaLabel, cells[kKurtMardiaKappa]);
-    kt.value(kMsgMeanScaledLabel, cells[kKurtMeanScaled]);
-    kt.value(kMsgAdjustedScaledLabel, cells[kKurtAdjustedScaled]);
+    FactoidTable kt = input_factoid(ctx, "Kurtosis", kMsgSimpleStatistics);
+    value_entry(&kt, kMsgMardiaLabel, cells[kKurtMardia]);
+    value_entry(&kt, kMsgRelativeMultiLabel, cells[kKurtRelativeMulti]);
+    value_entry(&kt, kMsgNormalizedMultiLabel, cells[kKurtNormalized]);
+    value_entry(&kt, kMsgKappaLabel, cells[kKurtMardiaKappa]);
+    value_entry(&kt, kMsgMeanScaledLabel, cells[kKurtMeanScaled]);
+    value_entry(&kt, kMsgAdjustedScaledLabel, cells[kKurtAdjustedScaled]);
     if (!wzmis(cells[kKurtFourthRatio]) && !wzmis(cells[kKurtFourthMoments])) {
-        kt.value(kMsgFourthRatioLabel, cells[kKurtFourthRatio]);
-        kt.value(kMsgFourthMomentsLabel, cells[kKurtFourthMoments]);
+        value_entry(&kt, kMsgFourthRatioLabel, cells[kKurtFourthRatio]);
+        value_entry(&kt, kMsgFourthMomentsLabel, cells[kKurtFourthMoments]);
     }
     if (!kt.end()) return false;
     const int32_t p = ctx->nVar - (dropIntercept ? 1 : 0);
@@ -215,7 +201,6 @@ bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisLis
     if (!wzmis(cells[kKurtMeanScaled]) && cells[kKurtMeanScaled] < b &&
         !note_text(ctx, kyrmsgs(kMsgProc, kMsgLowUnivariateKurtosis, b)))
         return false;
-
     if (kurtosisStatus > 0) {
         std::vector<char> labels(static_cast<size_t>(kurtosisStatus) * 8, ' ');
         for (int32_t k = 0; k < kurtosisStatus; ++k) {
@@ -269,10 +254,9 @@ void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, cons
     const bool printSimple = (pf & kPrintPsummary) == 0 || (pf & (kPrintPall | kPrintPrint)) != 0;
     // PCORR and the print levels PALL and PRINT print the input matrix.
     const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
-
     if (!method_title(ctx)) return;
     if (printSimple) {
-        if (kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
+        if (!begin_output(ctx->kyrManager)) return;
         if (!model_information(ctx, partialUsed, n) || !simple_statistics(ctx)) return;
         if (ctx->options.kurtosisWanted &&
             !kurtosis_tables(ctx, kurtosisStatus, list, dropIntercept))

@@ -63,8 +63,7 @@ void check_method(ProcContext* /*ctx*/, int32_t rc) {
 }
 
 void set_compile_state(ProcContext* ctx, int32_t state) {
-    KyrArg args[] = {kyr_int(kAttrCompiling, state)};
-    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodCompileState, 1, args));
+    check_method(ctx, kyr_compile_state(ctx->kyrManager, state));
 }
 
 // Opens a group of tables unless it is open already.
@@ -184,7 +183,9 @@ int32_t zavvelix() {
     frame->cmpHandle.resultArea2 = &ctx->compilerResult[1];
     xobinit(&ctx->kyrAnchor, 0);
 
-    open_output_manager(ctx);
+    check_method(ctx, kyr_manager_create(ctx->kyrAnchor, kMsgProc, &ctx->kyrManager));
+    check_method(ctx, kyr_begin_output(ctx->kyrManager));
+    check_method(ctx, kyr_title(ctx->kyrManager, kyrmsg(kMsgProc, kMsgProcTitle), 1));
 
     frame->cmpHandle.manager = ctx->kyrManager;
     cmpinit(&frame->cmpHandle, &frame->cmpWork);

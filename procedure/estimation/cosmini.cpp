@@ -53,24 +53,14 @@ void end_if_fatal(ProcContext* ctx) {
 void library_manager(ProcContext* ctx, NlpProblem* nlp) {
     if (nlp->out.kyrObject != nullptr || ctx->kyrAnchor == nullptr) return;
     // The optimizer library's messages and tables go through its own manager.
-    KyrArg a[] = {kyr_counted(kAttrFamily, "kyr", 3), kyr_counted(kAttrClass, "manager", 7),
-                  kyr_object(kAttrHandle, nullptr), kyr_int(kAttrMessageGroup, kMsgNlp)};
-    if (wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, a) >= 0) nlp->out.kyrObject = a[2].object;
+    kyr_manager_create(ctx->kyrAnchor, kMsgNlp, &nlp->out.kyrObject);
 }
 
 // The "Optimization" group around the optimizer's output of the BY group.
 void open_optimization_group(ProcContext* ctx) {
     if (ctx->kyrManager == nullptr || ctx->kyrGroups[kGroupOptimization] != nullptr) return;
-    const char* name = "Optimization";
-    KyrArg args[] = {kyr_object(kAttrHandle, nullptr), kyr_word2(kAttrGroupWord, 0),
-                     kyr_counted(kAttrName, name, static_cast<int32_t>(std::strlen(name))),
-                     kyr_text(kAttrLabel, kyrmsg(kMsgProc, kMsgOptimizationGroup))};
-    const int32_t rc = wobmth(ctx->kyrManager, nullptr, kKyrMethodOpenGroup, 4, args);
-    if (rc < 0) {
-        xprrlog(0, rc);
-        return;
-    }
-    ctx->kyrGroups[kGroupOptimization] = args[0].object;
+    ctx->kyrGroups[kGroupOptimization] =
+        open_output_group(ctx->kyrManager, "Optimization", kyrmsg(kMsgProc, kMsgOptimizationGroup));
 }
 
 void close_optimization_group(ProcContext* ctx) {

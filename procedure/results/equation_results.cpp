@@ -277,7 +277,7 @@ bool equation_tables(HostObject* manager, const EquationModel& m, int32_t mode, 
     const int32_t bounds[3] = {0, single ? m.nEndo : m.nManEndo, m.nEndo};
     for (int32_t b = 0; b < (single ? 1 : 2); ++b) {
         if (bounds[b] >= bounds[b + 1]) continue;
-        if (kyr_failed(wobmth(manager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return false;
+        if (!begin_output(manager)) return false;
         if (!single && kyr_failed(kyr_note(manager, kyrmsg(kMsgProc, kMsgBlockNote[mode] + b), 'c')))
             return false;
         EquationTable table(m, mode, std, bounds[b], bounds[b + 1], b == 1, single);

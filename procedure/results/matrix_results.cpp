@@ -226,15 +226,13 @@ void constant_note(ProcContext* ctx, const MatrixView& v) {
     std::copy(v.captions, v.captions + v.nCaptions, lines);
     lines[v.nCaptions] = kyrmsg(kMsgProc, kMsgConstantNote);
     const int32_t n = v.nCaptions + 1;
-    constexpr uint16_t kAttrLineCount = 619;
-    KyrArg args[] = {kyr_text(kAttrText, joined(lines, n, "%n", false)), kyr_int(kAttrLineCount, n),
-                     kyr_int(kAttrSwitch280, 1), kyr_char(kAttrJustify, 'c')};
-    kyr_failed(wobmth(ctx->kyrManager, nullptr, kKyrMethodNote, 4, args));
+    kyr_failed(kyr_lines_note(ctx->kyrManager, joined(lines, n, "%n", false), n));
 }
 
 // One piece of the matrix object: its values or cell texts with their
 // storage and, after the first, its label.
-int32_t piece(HostObject* matrix, const MatrixView& v, const Grid& g, const void* data, const char* label) {
+bool piece(MatrixPieces* matrix, const MatrixView& v, const Grid& g, const void* data,
+           const char* label) {
     KyrArg args[9];
     int32_t n = 0;
     const bool texts = data == g.labels;
@@ -245,11 +243,11 @@ int32_t piece(HostObject* matrix, const MatrixView& v, const Grid& g, const void
     args[n++] = texts ? kyr_counted(kAttrStorage, "ra", 2) : kyr_counted(kAttrStorage, "raf", 3);
     if (!texts) args[n++] = kyr_int(kAttrPieceStyle, kPieceStyle);
     if (label != nullptr) args[n++] = kyr_counted(kAttrPieceLabel, label, 1);
-    return wobmth(matrix, nullptr, kKyrMethodMatrixData, n, args);
+    return matrix->piece(args, n);
 }
 
 // Publishes the pieces with the table's names, captions and formats.
-int32_t publish(HostObject* matrix, const MatrixView& v, int32_t stage) {
+bool publish(MatrixPieces* matrix, const MatrixView& v, int32_t stage) {
     const char* name = stage == 0 ? "InitParms" : "EstParms";
     const int32_t w = v.labelWidth;
     const std::string labelFormat = ("$" + std::to_string(w) + ".    ").substr(0, 4);
@@ -268,24 +266,20 @@ int32_t publish(HostObject* matrix, const MatrixView& v, int32_t stage) {
                      kyr_text(kAttrValue, kyrtxt(labelFormat.c_str(), -1)),
                      kyr_text(kAttrVariableName, kyrtxt("flow", -1)),
                      kyr_word2(kAttrValue, stage == 2 ? 0 : 1)};
-    return wobmth(matrix, nullptr, kKyrMethodPublishMatrix, 14, args);
+    return matrix->publish(args, 14);
 }
 
 // The table of one matrix.  Every call is tested: the first that fails is
 // reported and abandons the table.
 void matrix_table(ProcContext* ctx, const MatrixView& v, const Grid& g, int32_t stage) {
     HostObject* manager = ctx->kyrManager;
-    if (kyr_failed(wobmth(manager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return;
-    KyrArg create[] = {kyr_counted(kAttrFamily, "kyr", 3), kyr_counted(kAttrClass, "matrix", 6),
-                       kyr_object(kAttrHandle, nullptr)};
-    if (kyr_failed(wobmth(manager, nullptr, kKyrMethodCreate, 3, create))) return;
-    HostObject* matrix = create[2].object;
-    const bool ok = !kyr_failed(piece(matrix, v, g, g.values, nullptr)) &&
-                    (stage != 2 || (!kyr_failed(piece(matrix, v, g, g.stdErrs, "S")) &&
-                                    !kyr_failed(piece(matrix, v, g, g.tValues, "T")))) &&
-                    (!v.anyLabel || !kyr_failed(piece(matrix, v, g, g.labels, "N")));
-    if (ok) kyr_failed(publish(matrix, v, stage));
-    kyr_failed(kyr_group_close(matrix));
+    if (!begin_output(manager)) return;
+    MatrixPieces matrix(manager);
+    const bool ok = piece(&matrix, v, g, g.values, nullptr) &&
+                    (stage != 2 || (piece(&matrix, v, g, g.stdErrs, "S") &&
+                                    piece(&matrix, v, g, g.tValues, "T"))) &&
+                    (!v.anyLabel || piece(&matrix, v, g, g.labels, "N"));
+    if (ok) publish(&matrix, v, stage);
 }
 
 // The tables of every matrix, terms in order, each from its central matrix

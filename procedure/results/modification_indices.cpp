@@ -279,8 +279,9 @@ std::vector<HostText*> cell_texts(const std::vector<std::string>& labels) {
 }
 
 // One piece of the "ModIndices" matrix object.
-int32_t piece(HostObject* m, const char* label, uint16_t attr, uint16_t type, const void* values, const MatrixCells& c,
-              const std::vector<NameRecord>* rowLabels, const std::vector<NameRecord>* colLabels) {
+bool piece(MatrixPieces* m, const char* label, uint16_t attr, uint16_t type, const void* values,
+           const MatrixCells& c, const std::vector<NameRecord>* rowLabels,
+           const std::vector<NameRecord>* colLabels) {
     KyrArg a[8];
     int32_t k = 0;
     a[k++] = kyr_address(attr, type, values);
@@ -292,7 +293,7 @@ int32_t piece(HostObject* m, const char* label, uint16_t attr, uint16_t type, co
         a[k++] = kyr_address(kAttrRowLabels, kKyrRowLabels, rowLabels->data());
         a[k++] = kyr_address(kAttrColumnLabels, kKyrRowLabels, colLabels->data());
     }
-    return wobmth(m, nullptr, kKyrMethodMatrixData, k, a);
+    return m->piece(a, k);
 }
 
 void rank_table(const LmSetup& s, const std::string& matrixName, const MatrixCells& m,
@@ -325,20 +326,19 @@ void IndexVisitor::publish(int32_t k, bool firstOfTerm, MatrixCells* m) {
     const std::string name = trimmed(s.ctx->model.name[k]);
     HostObject* manager = s.ctx->kyrManager;
     if (manager == nullptr) return;
-    KyrArg create[] = {kyr_counted(kAttrFamily, "kyr", 3), kyr_counted(kAttrClass, "matrix", 6),
-                       kyr_object(kAttrHandle, nullptr)};
-    if (kyr_failed(wobmth(manager, nullptr, kKyrMethodCreate, 3, create))) return;
-    HostObject* object = create[2].object;
+    MatrixPieces object(manager);
+    if (!object.ok()) return;
     const std::vector<HostText*> texts = cell_texts(m->label);
     HostText* title = kyrmsgs(kMsgProc, kTitleIndices, name.c_str());
     KyrArg publish[] = {kyr_text(kAttrTemplatePath, kyrtxt("Tesk.Velix.ModIndices", -1)),
                         kyr_text(kAttrName, kyrtxt("ModIndices", -1)), kyr_text(kAttrLabel, title)};
-    const bool ok = !kyr_failed(piece(object, "", kAttrValues, kKyrDoubles, m->stat.data(), *m, &rowLabels, &colLabels)) &&
-                    !kyr_failed(piece(object, "P", kAttrValues, kKyrDoubles, m->prob.data(), *m, nullptr, nullptr)) &&
-                    !kyr_failed(piece(object, "C", kAttrValues, kKyrDoubles, m->change.data(), *m, nullptr, nullptr)) &&
-                    !kyr_failed(piece(object, "N", kAttrCellTexts, kKyrTextHandle, texts.data(), *m, nullptr, nullptr)) &&
-                    !kyr_failed(wobmth(object, nullptr, kKyrMethodPublishMatrix, 3, publish));
-    kyr_failed(kyr_group_close(object));
+    const bool ok =
+        piece(&object, "", kAttrValues, kKyrDoubles, m->stat.data(), *m, &rowLabels, &colLabels) &&
+        piece(&object, "P", kAttrValues, kKyrDoubles, m->prob.data(), *m, nullptr, nullptr) &&
+        piece(&object, "C", kAttrValues, kKyrDoubles, m->change.data(), *m, nullptr, nullptr) &&
+        piece(&object, "N", kAttrCellTexts, kKyrTextHandle, texts.data(), *m, nullptr, nullptr) &&
+        object.publish(publish, 3);
+    object.close();
     if (ok && !m->rank.empty()) rank_table(s, name, *m, rowLabels, colLabels);
 }
 

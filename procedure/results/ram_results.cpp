@@ -96,7 +96,7 @@ std::string row_name(const RamModel& m, int32_t k, int32_t first, int32_t last, 
 // failed output call.
 bool element_list(HostObject* manager, const RamModel& m, int32_t mode) {
     const ProcContext* ctx = m.ctx;
-    if (kyr_failed(wobmth(manager, nullptr, kKyrMethodBeginOutput, 0, nullptr))) return false;
+    if (!begin_output(manager)) return false;
     const std::string name = mode == 0 ? "InitRAMEstimates" : "RAMEstimates";
     OutputTable t(manager, name, kyrmsg(kMsgProc, kMsgList), "Tesk.Velix." + name);
     t.int_column("Term");
@@ -257,9 +257,9 @@ bool supplementary(ProcContext* ctx, const RamModel& m, const ResultSwitches& sw
     if (!getvar(ctx, im.cov, im.work, im.var, im.pDiag)) return true;
     if (sw.printModel && ctx->kyrManager != nullptr) {
         HostObject* manager = ctx->kyrManager;
-        if (!standardized_paths(manager, m, im) ||
-            kyr_failed(wobmth(manager, nullptr, kKyrMethodBeginOutput, 0, nullptr)) ||
-            !squared_multiple_correlations(manager, m, im) || !residual_correlations(manager, m, im))
+        if (!standardized_paths(manager, m, im) || !begin_output(manager) ||
+            !squared_multiple_correlations(manager, m, im) ||
+            !residual_correlations(manager, m, im))
             return false;
     }
     LatentMomentsInput in;

@@ -47,10 +47,12 @@ class OutputTableCalls : public HostStep {
         calls.clear();
         status = 0;
         failingCall = -1;
-        const uint32_t numbers[] = {kKyrMethodCreate,       kKyrMethodColumn,        kKyrMethodEndColumns,
-                                    kKyrMethodBind,         kKyrMethodAddRow,        kKyrMethodEndRows,
-                                    kKyrMethodDeliver,      kKyrMethodNote,          kKyrMethodFactoidEntry,
-                                    kKyrMethodPublishMatrix, kKyrMethodOpenGroup};
+        const uint32_t numbers[] = {
+            kKyrMethodCreate,        kKyrMethodColumn,    kKyrMethodEndColumns,
+            kKyrMethodBind,          kKyrMethodAddRow,    kKyrMethodEndRows,
+            kKyrMethodDeliver,       kKyrMethodNote,      kKyrMethodFactoidEntry,
+            kKyrMethodPublishMatrix, kKyrMethodOpenGroup, kKyrMethodDynamicVariable,
+            kKyrMethodMatrixData,    kKyrMethodTitle};
         entries_.resize(std::size(numbers));
         methodNumbers_.assign(std::begin(numbers), std::end(numbers));
         heads_.assign(1, nullptr);
@@ -352,3 +354,98 @@ TEST_F(OutputTableCalls, GroupsOpenOnTheManagerAndCloseThroughTheirClass) {
 }
 
 }  // namespace
+
+TEST_F(OutputTableCalls, CellColumnsAreDefinedAsDeclaredWithTheirFormat) {
+    char name[5] = "ab  ";
+    int32_t number = 0;
+    double value = 1.0;
+    const double* cursor = &value;
+    OutputTable t(&manager_, "T", title_, "Path.T");
+    t.variable("TitleText", name_);
+    t.cell_column(kColumnChars, "Name", name, {.width = 4, .columnTemplate = "Sign"});
+    ASSERT_EQ(calls.size(), 3u) << "a column is defined when it is declared";
+    t.cell_column(kColumnUnsigned, "Number", &number, {.displayWidth = 3});
+    t.indirect_column(kColumnDouble, name_, &cursor);
+    ASSERT_TRUE(t.end_columns());
+    ASSERT_EQ(calls.size(), 7u);
+    EXPECT_EQ(calls[1].method, 316u);
+    EXPECT_EQ(counted_text(calls[1].args[0]), "TitleText");
+    EXPECT_EQ(calls[1].args[1].text, name_);
+    // A fixed-width character column: kind 20, its width and its template.
+    const std::vector<KyrArg>& chars = calls[2].args;
+    ASSERT_EQ(chars.size(), 5u);
+    EXPECT_EQ(chars[0].word, 20);
+    EXPECT_EQ(chars[2].address, name);
+    EXPECT_EQ(chars[3].attribute, 289);
+    EXPECT_EQ(chars[3].word, 4);
+    EXPECT_EQ(chars[4].attribute, 339);
+    EXPECT_EQ(counted_text(chars[4]), "Sign");
+    // A number states only its display width; an indirect cell goes as 343.
+    const std::vector<KyrArg>& count = calls[3].args;
+    ASSERT_EQ(count.size(), 4u);
+    EXPECT_EQ(count[0].word, 4);
+    EXPECT_EQ(count[3].attribute, 272);
+    EXPECT_EQ(count[3].word, 3);
+    const std::vector<KyrArg>& indirect = calls[4].args;
+    ASSERT_EQ(indirect.size(), 3u);
+    EXPECT_EQ(indirect[1].text, name_);
+    EXPECT_EQ(indirect[2].attribute, 343);
+    EXPECT_EQ(indirect[2].address, &cursor);
+    EXPECT_EQ(t.output(), &boundOutput);
+
+    // Rows and delivery go on with a table bound elsewhere; a null table
+    // calls nothing.
+    calls.clear();
+    OutputTable later = OutputTable::resume(&manager_, &table_, &boundOutput);
+    EXPECT_TRUE(later.add_row() && later.deliver());
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0].object, &table_);
+    EXPECT_EQ(calls[2].args[0].object, &boundOutput);
+    EXPECT_FALSE(OutputTable::resume(&manager_, nullptr, nullptr).add_row());
+    EXPECT_EQ(calls.size(), 3u);
+}
+
+TEST_F(OutputTableCalls, AnIntegerFactoidEntryCarriesAnInteger) {
+    FactoidTable f(&manager_, "IterStop", "Path.IterStop", title_);
+    f.int_entry(name_, 42, 12, 0);
+    ASSERT_EQ(calls.size(), 2u);
+    const std::vector<KyrArg>& e = calls[1].args;
+    ASSERT_EQ(e.size(), 4u);
+    EXPECT_EQ(e[1].attribute, 287);
+    EXPECT_EQ(e[1].type, kKyrInt);
+    EXPECT_EQ(e[1].word, 42);
+    EXPECT_EQ(e[2].word, 12);
+    EXPECT_EQ(e[3].word, 0);
+}
+
+TEST_F(OutputTableCalls, MatrixPiecesGoToTheCreatedMatrixUntilAFailure) {
+    KyrArg entries[] = {kyr_int(kAttrRows, 2)};
+    MatrixPieces m(&manager_);
+    EXPECT_TRUE(m.piece(entries, 1) && m.publish(entries, 1));
+    failingCall = 3;
+    EXPECT_FALSE(m.piece(entries, 1));
+    EXPECT_FALSE(m.publish(entries, 1)) << "the failure abandons the table";
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(counted_text(calls[0].args[1]), "matrix");
+    const uint32_t methods[] = {147, 462, 388, 462};
+    for (size_t i = 0; i < calls.size(); ++i)
+        EXPECT_EQ(calls[i].method, methods[i]) << "call " << i;
+    for (size_t i = 1; i < calls.size(); ++i) EXPECT_EQ(calls[i].object, &createdTable);
+    EXPECT_FALSE(log().empty());
+}
+
+TEST_F(OutputTableCalls, OnlyTheProcedureTitleCarriesItsMark) {
+    EXPECT_EQ(kyr_title(&manager_, title_, 1), 0);
+    EXPECT_EQ(kyr_title(&manager_, title_, 2), 0);
+    ASSERT_EQ(calls.size(), 2u);
+    const uint16_t procedure[] = {0, 440, 2558, 148, 577};
+    const uint16_t section[] = {0, 440, 148, 577};
+    ASSERT_EQ(calls[0].args.size(), std::size(procedure));
+    ASSERT_EQ(calls[1].args.size(), std::size(section));
+    for (size_t i = 0; i < std::size(procedure); ++i)
+        EXPECT_EQ(calls[0].args[i].attribute, procedure[i]);
+    for (size_t i = 0; i < std::size(section); ++i)
+        EXPECT_EQ(calls[1].args[i].attribute, section[i]);
+    EXPECT_EQ(calls[1].args[1].word, 2);
+    EXPECT_EQ(calls[1].args[3].text, title_);
+}

@@ -11,6 +11,7 @@
 #include "host/fields.h"
 #include "numerics/distributions.h"
 #include "platform/messages.h"
+#include "platform/output.h"
 #include "tests/optimizer/reporting/reporting_fixture.h"
 
 namespace velix::test {
@@ -145,6 +146,20 @@ TEST_F(StartResult, NothingAtPrintLevelZero) {
     Printed t(manager_);
     t.p.printLevel = 0.0;
     znlppre(&t.p, -1, 1);
+    EXPECT_EQ(document()["steps"][0]["output"].size(), 0u);
+}
+
+TEST_F(StartResult, AFailedSectionStartIsReportedOnceAndEndsTheTables) {
+    Printed t(manager_);
+    velix::platform::inject_method_failure(kKyrMethodBeginOutput, 1, -7);
+    znlppre(&t.p, 1, 0);
+    velix::platform::clear_injected_failures();
+    const std::string l = log();
+    size_t reports = 0;
+    for (size_t at = l.find("host service failed"); at != std::string::npos;
+         at = l.find("host service failed", at + 1))
+        ++reports;
+    EXPECT_EQ(reports, 1u) << l;
     EXPECT_EQ(document()["steps"][0]["output"].size(), 0u);
 }
 
