@@ -88,15 +88,15 @@ struct LargeModel {
         cmpinit(&handle, &work);
         try {
             cosinit(&ctx);
-            if (xbynext(ctx.dataSetHandle[kRoleData]) == 0 || coscorr(&ctx) != 0) return;
-            ctx.methodStage = kMethodMl;
+            if (xbynext(ctx.dataSets.dataSetHandle[kRoleData]) == 0 || coscorr(&ctx) != 0) return;
+            ctx.methods.methodStage = kMethodMl;
             evaluation_setup(&ctx);
         } catch (const velix::platform::StepExit&) {
             return;
         }
         const std::string expected = read_file(dir / "large_cfa_ml.expected.json");
-        referenceSe.assign(static_cast<size_t>(ctx.nParmAll), NAN);
-        for (int32_t p = 0; p < ctx.nParmAll; ++p) {
+        referenceSe.assign(static_cast<size_t>(ctx.sizes.nParmAll), NAN);
+        for (int32_t p = 0; p < ctx.sizes.nParmAll; ++p) {
             std::string name(nlp.paramNames[p].text, static_cast<size_t>(nlp.paramNames[p].length));
             while (!name.empty() && name.back() == ' ') name.pop_back();
             const size_t at = expected.find("\"" + name + "\": {");
@@ -104,10 +104,10 @@ struct LargeModel {
             nlp.x[p] = json_number(expected, at, "est");
             referenceSe[static_cast<size_t>(p)] = json_number(expected, at, "se");
         }
-        const int32_t q = ctx.nParmFree;
+        const int32_t q = ctx.sizes.nParmFree;
         gradient.assign(static_cast<size_t>(q), 0.0);
         hessian.assign(static_cast<size_t>(q) * (q + 1) / 2, 0.0);
-        se.assign(static_cast<size_t>(ctx.nParmAll), 0.0);
+        se.assign(static_cast<size_t>(ctx.sizes.nParmAll), 0.0);
         nlp.gradient = gradient.data();
         nlp.hessian = hessian.data();
         nlp.stdErrors = se.data();
@@ -179,7 +179,7 @@ int32_t jacobian_in_mode(LargeModel* m, int32_t mode) {
 }
 
 int64_t bytes_held(const LargeModel* m, int32_t mode) {
-    const int64_t p = m->ctx.nMoments, q = m->ctx.nParmFree;
+    const int64_t p = m->ctx.sizes.nMoments, q = m->ctx.sizes.nParmFree;
     switch (mode) {
         case 1:
         case 5: return 8 * p * q;

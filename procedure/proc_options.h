@@ -1,6 +1,6 @@
 // The options of the procedure's statements by name: the option cells of
 // the PROC statement and of NLOPTIONS, the flag bits of the statement nodes
-// and the switches kept from them in ProcContext::printFlags and
+// and the switches kept from them in StatementOptions::printFlags and
 // optionFlags.  The grammar table (procedure/driver/grammar.cpp) fills the
 // cells and bits by these names and the readers (cosinit, cosop11) read
 // them by the same names, so the compiler keeps both in step.  Each PROC
@@ -275,7 +275,7 @@ enum ProfileCell : int16_t {
     kProfileMaxIter = 3,    // MAX=: iterations of each sub-optimization
 };
 
-// The switches cosinit keeps whole in ProcContext::printFlags (node bytes
+// The switches cosinit keeps whole in StatementOptions::printFlags (node bytes
 // 13, 14 and 15 at bits 0, 8 and 16) and optionFlags (bytes 16 and 17 at
 // bits 0 and 8), for the routines that read them later.
 constexpr int8_t kPrintFlagsFirstByte = 13;

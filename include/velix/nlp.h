@@ -568,8 +568,7 @@ struct NlpHookBlock {
     int32_t optionWord = 0;         // 0, 2 or 3 accepted (another value ends the step with 3000)
     double nParamsForDf = 0.0;      // n as a double, "_DF_"
     double sigsqFactor = 1.0;       // factor of the variance estimate of least-squares COV types
-                                    // 2-4 (missing: 2f/d is used); copied into
-                                    // ProcContext.sigsqScale
+                                    // 2-4 (missing: 2f/d is used)
     double* nObsRef = nullptr;      // the owner's "_NOBS_" cell
     int32_t ownerSetUp = 0;         // 1 once the procedure has filled the blocks
     int32_t ownerCallbacks = 0;     // 1 once the procedure's callbacks are installed

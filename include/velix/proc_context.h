@@ -1,13 +1,15 @@
 // ProcContext: the procedure's one run context.  It lives in the frame of
 // the step driver for the whole step and is passed first to nearly every
-// procedure routine.  A small shared core (parse root, data-set roles,
-// pools, files, counts, methods, error level, links, output handles) sits
-// at the top level; each routine family's own state is one named sub-struct
-// whose comment names its owner, the family that fills it (every other
-// family only reads it).  A routine that needs one part may take that part
-// (`const MomentState*`), so that its test builds only what it reads.  One
-// name per field: where the subsystems' own vocabularies differ, the other
-// spellings are listed in the field's comment so that a search finds it.
+// procedure routine.  Only the parse root, the links to the other blocks
+// and the error level sit at the top level; everything else is one named
+// sub-struct per family whose comment names its owner, the family that
+// fills it (every other family only reads it).  The families read it
+// through a view bound in one place (model evaluation EvalView, the
+// results ResultsView, the data sets DataView, the driver StepView); a
+// routine that needs one part may take that part (`const MomentState*`),
+// so that its test builds only what it reads.  One name per field: where
+// the subsystems' own vocabularies differ, the other spellings are listed
+// in the field's comment so that a search finds it.
 #pragma once
 
 #include <cstdint>
@@ -62,8 +64,7 @@ struct ParameterArrays {
 // Statements and PROC options.  Owner: cosinit (read_options and its
 // helpers, procedure/driver/cosinit.cpp) copies them from the parse once per
 // step; every other family only reads them.  A double option "missing when
-// not given" holds the host's missing value.  Fields marked "not read yet"
-// are options whose readers (estimation, results) are still to come.
+// not given" holds the host's missing value.
 struct StatementOptions {
     struct ProcOptionRecord* procOptions = nullptr;  // payload of the PROC statement
     char vardefKind[8] = {};        // VARDEF= divisor kind, blank-padded; "DF      " when not given
@@ -79,9 +80,9 @@ struct StatementOptions {
     int16_t printInputModel = 0;    // print the input model (matrix form or equations)
     int16_t matrixForm = 0;         // print models in matrix form (PRIMAT; COSAN and FACTOR)
     int16_t modelListing = 0;       // model tables ModelStatement, EndogenousVar, ExogenousVar
-    int16_t startNotes = 0;         // PINITIAL: notes on start values; not read yet
+    int16_t startNotes = 0;         // PINITIAL: notes on start values
     int16_t noDfAdjust = 0;         // NOADJDF: no df adjustment for active bounds and constraints (cosmini)
-    int16_t printEffects = 0;       // TOTEFF: total and indirect effects; not read yet
+    int16_t printEffects = 0;       // TOTEFF: total and indirect effects
     uint32_t printFlags = 0;        // further print switches, bit per ProcPrintFlag
     uint32_t optionFlags = 0;       // further option switches, bit per ProcOptionFlag
     double edfGiven = 0.0;          // EDF, missing when not given
@@ -91,12 +92,11 @@ struct StatementOptions {
     double ridgeCell = 0.0;         // RIDGE: 0 none, a value, missing automatic
     double wRidge = 0.0;            // WRIDGE: ridge of the weight matrix
     double wPenalty = 0.0;          // WPENALTY, missing when not given
-    double alphaEcv = 0.0;          // ALPHAECV / 2: tail of the ECVI interval; not read yet
-    double alphaRms = 0.0;          // ALPHARMS / 2: tail of the RMSEA interval; not read yet
+    double alphaEcv = 0.0;          // ALPHAECV / 2: tail of the ECVI interval
+    double alphaRms = 0.0;          // ALPHARMS / 2: tail of the RMSEA interval
     double startConst = 0.0;        // START=: start value of elements given none
     double singular = 0.0;          // SINGULAR=: singularity criterion of the moment matrix
-    double waldAlpha = 0.0;         // SLMW=: significance of the stepwise Wald tests (0.05);
-                                    // not read yet
+    double waldAlpha = 0.0;         // SLMW=: significance of the stepwise Wald tests (0.05)
     int32_t asycovKind = 0;         // ASYCOV: 1 biased, 2 unbiased, 3 correlations
     int32_t randomSeed = 0;         // SEED=: random start values, 0 = none
     int32_t rotation = 1;           // ROTATE=: 1 none, 2 quartimax, 3 varimax, 4 equamax,
@@ -117,7 +117,6 @@ struct InputState {
     int16_t interceptVarNumber = 0; // variable number of Intercept in DATA=, 0 when absent
     int16_t nameVar = 0;            // variable number of _NAME_ in DATA=, 0 when absent
     int32_t varNameWidth = 8;       // widest variable name in use
-    int32_t labelWidth = 0;         // widest label in use (0 or at least 40); not read yet
     NameRecord* manifestNames = nullptr;  // names of the DATA= variables in use [nManifest]
     int16_t* manifestNumbers = nullptr;   // their variable numbers [nManifest]
     VariableListRecord* hostLists = nullptr;  // the lists handed to xvdflst (step memory);
@@ -145,9 +144,8 @@ struct ModelReaderState {
     int32_t largestProduct = 0;     // largest rows x columns of a pattern
     NameRecord* columnNames = nullptr;  // the ColumnNameTable [nColumnNames]
     int32_t nColumnNames = 0;       // entries of columnNames
-    int32_t matNameWidth = 0;       // widest matrix name; not read yet
-    int32_t parmNameWidth = 0;      // widest parameter name; not read yet
-    int32_t colNameWidth = 0;       // widest column name; not read yet
+    int32_t parmNameWidth = 0;      // widest parameter name (the result tables' name column)
+    int32_t colNameWidth = 0;       // widest column name (the result tables' variable column)
     int32_t nNamedPositions = 0;    // provisional count of free parameters
     // LINEQS results (read by the start values, cosines)
     int32_t nEndoManifest = 0;      // endogenous manifest variables
@@ -174,6 +172,7 @@ struct ModelReaderState {
 // The moments of the current BY group.  Owner: the moment step (coscorr and
 // its readers, procedure/data/); reset for every BY group.
 struct MomentState {
+    double nObs = 0.0;              // N: the number of observations of the analysis
     int32_t momentOrigin = 0;       // 0 about the means, 1 about zero, -(k+1) intercept variable k
     int32_t momentOriginOption = 0; // the origin the options ask for (0 or 1), restored
     int16_t momentOriginKept = 0;   // for every BY group once it is kept
@@ -195,11 +194,10 @@ struct MomentState {
     double* dwlsAsycov[2] = {};     // [p*] each: DWLS fourth moments for ASYCOV=CORR
     double* invStore = nullptr;     // the inverse store of the BY group (invPool)
     int64_t weightFactorStart = 0;  // byte position of the WLS weight factor on scratchFile
-    int64_t weightFactorPos = 0;    // running position while it is written
-    int64_t weightFactorEnd = 0;    // its end
     int16_t weightsOnFile = 0;      // workFile3 holds the p* diagonal weights of this group
-    int16_t varianceBlockWritten = 0;  // cleared by the moment step for every BY group;
-                                       // not read yet
+    int16_t varianceBlockWritten = 0;  // the residual store holds this group's variances:
+                                       // cleared by the moment step, set by the residual
+                                       // writer, read by the residual tables
 };
 
 // Cells bound to the numeric and special variables of the data sets.
@@ -221,7 +219,6 @@ struct DataSetCells {
 struct OptimizerSetup {
     ParameterArrays parms;          // the per-parameter arrays of cosop31
     double nObsCell = 0.0;          // "_NOBS_": the number of observations for the program
-    double sigsqScale = 1.0;        // scale copied from the hook block; not read yet
     int16_t profileWanted = 0;      // a PROFILE statement asks for profile likelihoods
     int16_t profileScaleGiven = 0;  // PROFILE FFACTOR= gave the deviance factor (else N')
     int32_t profileMethod = 0;      // the ProfileSettings method of the last stage
@@ -270,7 +267,6 @@ struct EstimationState {
     int32_t nActive = 0;          // active constraints at the solution ("N_ACT" of OUTRAM=)
     int32_t status = 0;           // the optimizer's status of the last stage
     int32_t usable = 0;           // the last stage gave a usable solution
-    int32_t covarianceStatus = 0; // cosicrp's result after the last stage (-2: not run)
     int32_t techniqueRun = 0;     // the technique of the last stage (after any fallback)
     HostAllocator* stagePool = nullptr; // the optimizer's work arrays of the last stage
     // The Hessian the Newton-type techniques iterate with (estimation_hessian),
@@ -281,48 +277,47 @@ struct EstimationState {
     int32_t exactHessian = 0;
 };
 
-// The step's shared core (the parse root, the data-set roles, pools,
-// files, counts, methods, error level, links and output handles) is filled
-// by the step driver (step.cpp) and cosinit and read everywhere.  Each
-// family's own state is one named sub-struct with its owner in the
-// comment; a subsystem adds its state the same way.
-struct ProcContext {
-    // ---- parse root (cosinit) ----
-    StatementNode* stmtList = nullptr;  // root StatementNode (the PROC statement)
-
-    // ---- links (step driver) ----
-    NlpProblem* nlp = nullptr;      // the optimizer's problem block
-    NlpHookBlock* hooks = nullptr;  // the optimizer's hook block
-    CmpWork* cmpWork = nullptr;     // the statement compiler's work area
-
-    // ---- step frame (step driver) ----
-    int32_t errorLevel = 0;         // raise only (raise_error_level); above 999 the step ends
+// The step frame.  Owner: the step driver (step.cpp) and cosinit.
+struct StepState {
     double elapsed = 0.0;           // start time during the step, elapsed time after
     double compilerResult[2][8] = {};  // result areas written by the host statement compiler
                                        // (CmpHandle words 0 and 1)
     uint32_t bySyncState = 0;       // mode handed to BY-group synchronisation (zbysync)
+};
 
-    // ---- data-set roles, in DataSetRole order (cosinit) ----
+// The data sets of the step, in DataSetRole order.  Owner: cosinit (the
+// roles) and the data-set variable set-up (the bindings and the row).
+struct DataSetRoles {
     DataSetSlot* dataSetSlot[kRoleCount] = {};   // all code goes through these
     HostDataSet* dataSetHandle[kRoleCount] = {}; // 0 = role not given
     HostBinding* dataSetBinding[kRoleCount] = {}; // variable bindings (xvgeti, xvputi)
     OutputRowBuffer outRow;         // _TYPE_ and _NAME_ cells of the data-set writers
+};
 
-    // ---- pools (cosinit, the moment step; freed by the step driver) ----
+// The host pools.  Owner: cosinit (the run pools) and the moment step (the
+// inverse store); the step driver frees them.
+struct StepPools {
     HostAllocator* runPool[3] = {};  // live for the whole step
-    HostAllocator* jacobianPool = nullptr;  // Jacobian storage of the estimation; not filled yet
-    HostAllocator* invPool = nullptr;       // inverse-store pool of the BY group
-    HostAllocator* byGroupPool = nullptr;   // per-BY-group estimation work; not filled yet
+    HostAllocator* invPool = nullptr;  // inverse-store pool of the BY group
+};
 
-    // ---- utility files (opened by cosinit, closed by the step driver) ----
+// The utility files.  Owner: cosinit opens them, the step driver closes
+// them.
+struct UtilityFiles {
     HostFile* scratchFile = nullptr;  // main utility file (patterns, saved optimizer state)
-    HostFile* workFile2 = nullptr;    // sequential work file; not used yet
+    HostFile* workFile2 = nullptr;    // sequential work file, opened with the others; no
+                                      // routine writes it
     HostFile* workFile3 = nullptr;    // sequential: the DWLS diagonal weights
-    HostFile* jacColFile = nullptr;   // Jacobian column file; not used yet
-    HostFile* wJacColFile = nullptr;  // weighted column file; not used yet
-    HostFile* jacTermFile = nullptr;  // term-wise Jacobian file; not used yet
+    HostFile* jacColFile = nullptr;   // Jacobian columns (storage modes 2, 3, 6) and the cross
+                                      // product (mode 4)
+    HostFile* wJacColFile = nullptr;  // WLS and DWLS weighted Jacobian columns
+    HostFile* jacTermFile = nullptr;  // term-wise Jacobian records (storage mode 2)
+};
 
-    // ---- counts (cosinit and the model readers) ----
+// Counts and sizes of the model and its arrays.  Owner: cosinit and the
+// model readers; the inverse store (invStoreLen) and the start values
+// (nJacEntries) add theirs.
+struct ModelSizes {
     int32_t nByVars = 0;      // BY variables
     int32_t nVar = 0;         // DATA= variables in use
     int32_t nManifest = 0;    // manifest variables n of the model
@@ -334,29 +329,29 @@ struct ProcContext {
     int32_t nCols = 0;        // columns of the model work matrices: max(n, leadingDim)
     int32_t nParmDep = 0;     // dependent parameters (defined by the program)
     int32_t nStructEq = 0;    // STRUCTEQ equations
-
-    // ---- methods (cosinit; the moment step and estimation per stage) ----
-    int32_t methodRequested = kMethodNone;  // METHOD=
-    int32_t methodGroup = kMethodNone;  // per-BY-group copy
-    int32_t methodStage = kMethodNone;  // method of the stage that ran last
-    int32_t jacobianModeRequested = 0;  // the Jacobian mode the options ask for
-    int16_t useWeightMatrix = 0;  // the method uses a weight matrix (GLS, WLS, DWLS, ...)
-    int16_t fourthOrder = 0;      // the method needs fourth-order moments (WLS, DWLS)
-
-    // ---- sizes (cosinit, the model readers, the inverse store, the start values) ----
     int32_t nMoments = 0;     // p* = n(n+1)/2
     int32_t nWeights = 0;     // p*(p*+1)/2: the WLS weight matrix
     int32_t nElements = 0;    // model-matrix elements
     int32_t invStoreLen = 0;  // doubles of the inverse store
     int32_t nJacEntries = 0;  // nonzero entries of the derivative of the model elements
                               // (cosinst); sizes the sparse Jacobian
+};
 
-    // ---- N (the moment step) ----
-    double nObs = 0.0;        // number of observations of the analysis
+// The estimation methods.  Owner: cosinit; the moment step and the
+// estimation set them per BY group and per stage.
+struct MethodChoice {
+    int32_t methodRequested = kMethodNone;  // METHOD=
+    int32_t methodGroup = kMethodNone;  // per-BY-group copy
+    int32_t methodStage = kMethodNone;  // method of the stage that ran last
+    int32_t jacobianModeRequested = 0;  // the Jacobian mode the options ask for
+    int16_t useWeightMatrix = 0;  // the method uses a weight matrix (GLS, WLS, DWLS, ...)
+    int16_t fourthOrder = 0;      // the method needs fourth-order moments (WLS, DWLS)
+};
 
-    // ---- moments and discrepancy arrays (allocated by the moment step;
-    // model evaluation and the numerical kernels use them); n = nManifest,
-    // p* = nMoments = n(n+1)/2; packed means PackedSym ----
+// The moment and discrepancy arrays.  Owner: the moment step allocates
+// them; model evaluation and the numerical kernels use them.  n =
+// nManifest, p* = nMoments = n(n+1)/2; packed means PackedSym.
+struct MomentArrays {
     double* momentMatrix = nullptr;    // S, packed order n: the analysed moments
     double* momentInverse = nullptr;   // packed order n: the moment step leaves the inverse of
                                        // the analysed matrix here; the objective overwrites it
@@ -371,20 +366,38 @@ struct ProcContext {
     double* dfdc = nullptr;            // p* values, packed: dF/dSigma from cosdfdc
     double* kronResult = nullptr;      // packed order n: second output area of coskron
     double* workMatrix = nullptr;      // dense n x n: second output area of costrip
+};
 
-    // ---- output delivery (step driver) ----
+// The output delivery handles.  Owner: the step driver; the group and
+// table handles change as the printers open and close them.
+struct OutputHandles {
     HostObject* kyrManager = nullptr;     // the KYR output manager
     HostObject* kyrTable = nullptr;       // output handle of the table being built
     HostObject* kyrAnchor = nullptr;      // the object-manager anchor
     HostObject* kyrGroups[kGroupCount] = {};  // open output groups, by KyrGroupIndex
+};
 
-    // ---- the model (the model readers) ----
-    ModelMatrixTable model;         // the model matrices
-    ElementPattern elements;        // their elements
+// The step's context.  Besides the parse root, the links to the other
+// blocks and the error level, it holds only owned parts: one named
+// sub-struct per family, its owner in the part's comment (every other
+// family only reads it).  A subsystem adds its state the same way.
+struct ProcContext {
+    StatementNode* stmtList = nullptr;  // root StatementNode (the PROC statement), from cosinit
+    NlpProblem* nlp = nullptr;      // the optimizer's problem block (step driver)
+    NlpHookBlock* hooks = nullptr;  // the optimizer's hook block (step driver)
+    CmpWork* cmpWork = nullptr;     // the statement compiler's work area (step driver)
+    int32_t errorLevel = 0;         // raise only (raise_error_level); above 999 the step ends
 
-    // ---- owned parts: one named sub-struct per family, its owner in the
-    // comment; a later subsystem adds its state the same way (for model
-    // evaluation: EvaluationState eval;) ----
+    StepState step;                 // the step frame (step driver)
+    DataSetRoles dataSets;          // data-set roles, bindings and output row (cosinit)
+    StepPools pools;                // host pools (cosinit, the moment step)
+    UtilityFiles files;             // utility files (cosinit)
+    ModelSizes sizes;               // counts and sizes (cosinit, the model readers)
+    MethodChoice methods;           // estimation methods (cosinit, per group and stage)
+    MomentArrays arrays;            // moment and discrepancy arrays (the moment step)
+    OutputHandles output;           // output delivery handles (step driver)
+    ModelMatrixTable model;         // the model matrices (the model readers)
+    ElementPattern elements;        // their elements (the model readers)
     StatementOptions options;       // statements and PROC options (cosinit)
     InputState input;               // input data and variables in use (cosinit)
     ModelReaderState readers;       // model kind and reader results (the model readers)

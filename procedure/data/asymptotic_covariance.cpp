@@ -16,6 +16,7 @@
 #include "host/host_support.h"
 #include "numerics/kernel_support.h"
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 
 namespace {
 
@@ -34,16 +35,16 @@ void file_check(int32_t rc) {
 // so about zero with an uncorrected analysis) in momentInverse, and the
 // fourth moments in the weight matrix brought to the same variables.
 // Returns the divisor d0.
-double scaled_moments(ProcContext* ctx, int32_t kind, bool wls) {
-    const int32_t n = ctx->nManifest;
-    double* w = ctx->weightMatrix;
-    const double d0 = zvardiv(ctx->options.vardefKind, ctx->nObs, 0.0, ctx->moments.sumWeights);
-    const double f = d0 > 0.0 ? ctx->moments.divisor / d0 : 0.0;
-    double* s = ctx->momentInverse;
+double scaled_moments(const DataView& dv, int32_t kind, bool wls) {
+    const int32_t n = dv.sizes->nManifest;
+    double* w = dv.arrays->weightMatrix;
+    const double d0 = zvardiv(dv.options->vardefKind, dv.moments->nObs, 0.0, dv.moments->sumWeights);
+    const double f = d0 > 0.0 ? dv.moments->divisor / d0 : 0.0;
+    double* s = dv.arrays->momentInverse;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
             s[pk(i, j)] =
-                f * ctx->momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
+                f * dv.arrays->momentMatrix[pk(i, j)] * dv.moments->stdDevs[i] * dv.moments->stdDevs[j];
 
     // The weight pass left m_ijkl = sum w x_i x_j x_k x_l / d0 and s is
     // sum w x_i x_j / d0.  When the weights do not sum to d0 (kinds N and
@@ -56,13 +57,13 @@ double scaled_moments(ProcContext* ctx, int32_t kind, bool wls) {
     // kurtosis ratios and the correlation form lose the scale of the
     // weights.  The factor is 1 without weights and for the WDF and WGT
     // kinds, whose d0 is SW.
-    const double scale = d0 > 0.0 ? ctx->moments.sumWeights / d0 : 1.0;
+    const double scale = d0 > 0.0 ? dv.moments->sumWeights / d0 : 1.0;
     if (scale != 1.0) {
         const int64_t pairs = int64_t{n} * (n + 1) / 2;
         const int64_t cells = wls ? pairs * (pairs + 1) / 2 : pairs;
         for (int64_t q = 0; q < cells; ++q) w[q] *= scale;
         if (!wls && kind == 3)
-            for (double* extra : {ctx->moments.dwlsAsycov[0], ctx->moments.dwlsAsycov[1]})
+            for (double* extra : {dv.moments->dwlsAsycov[0], dv.moments->dwlsAsycov[1]})
                 for (int64_t q = 0; q < pairs; ++q) extra[q] *= scale;
     }
     return d0;
@@ -70,10 +71,10 @@ double scaled_moments(ProcContext* ctx, int32_t kind, bool wls) {
 
 // Two kurtosis measures from the ratios of the fourth moments m to their
 // values g under normality.
-void kurtosis_ratios(ProcContext* ctx) {
-    const int32_t p = ctx->nVar;
-    const double* w = ctx->weightMatrix;
-    const double* s = ctx->momentInverse;
+void kurtosis_ratios(const DataView& dv) {
+    const int32_t p = dv.sizes->nVar;
+    const double* w = dv.arrays->weightMatrix;
+    const double* s = dv.arrays->momentInverse;
     double s1 = 0.0, s2 = 0.0, s3 = 0.0;
     for (int32_t i = 0; i < p; ++i)
         for (int32_t j = 0; j <= i; ++j)
@@ -87,18 +88,18 @@ void kurtosis_ratios(ProcContext* ctx) {
                     if (std::fabs(g) > velix::detail::kMinPos) s3 += m / g;
                 }
     const double pp = static_cast<double>(p);
-    ctx->moments.kurtosisCells[kKurtFourthRatio] =
+    dv.moments->kurtosisCells[kKurtFourthRatio] =
         24.0 * s3 / (pp * (pp + 1) * (pp + 2) * (pp + 3)) - 1.0;
     if (s2 > velix::detail::kMinPos * s1)
-        ctx->moments.kurtosisCells[kKurtFourthMoments] = s1 / s2 - 1.0;
+        dv.moments->kurtosisCells[kKurtFourthMoments] = s1 / s2 - 1.0;
 }
 
 // Kinds 1 and 2: Gamma = m - s s', and for kind 2 its unbiased form.
-void covariance_gamma(ProcContext* ctx, int32_t kind, bool wls, double d0) {
-    const int32_t n = ctx->nManifest;
+void covariance_gamma(const DataView& dv, int32_t kind, bool wls, double d0) {
+    const int32_t n = dv.sizes->nManifest;
     const int32_t pstar = n * (n + 1) / 2;
-    double* w = ctx->weightMatrix;
-    const double* s = ctx->momentInverse;
+    double* w = dv.arrays->weightMatrix;
+    const double* s = dv.arrays->momentInverse;
     if (wls) {
         int64_t q = 0;
         for (int32_t a = 0; a < pstar; ++a)
@@ -131,25 +132,25 @@ void covariance_gamma(ProcContext* ctx, int32_t kind, bool wls, double d0) {
 
 // Kind 3: the asymptotic covariances of the correlations from the
 // standardised fourth moments rho by the delta method.
-void correlation_gamma(ProcContext* ctx, bool wls) {
-    const int32_t n = ctx->nManifest;
+void correlation_gamma(const DataView& dv, bool wls) {
+    const int32_t n = dv.sizes->nManifest;
     const int32_t pstar = n * (n + 1) / 2;
-    double* w = ctx->weightMatrix;
-    const double* s = ctx->momentInverse;
+    double* w = dv.arrays->weightMatrix;
+    const double* s = dv.arrays->momentInverse;
     std::vector<double> sd(n);
     for (int32_t i = 0; i < n; ++i) sd[i] = s[pk(i, i)] > 0.0 ? std::sqrt(s[pk(i, i)]) : 0.0;
     auto scaled = [&](double m, int32_t i, int32_t j, int32_t k, int32_t l) {
         const double d = sd[i] * sd[j] * sd[k] * sd[l];
         return d < velix::detail::kMinPos ? 0.0 : m / d;
     };
-    const double* r = ctx->momentMatrix;
-    const double v = wzmis(ctx->options.wPenalty)   ? 0.01
-                     : ctx->options.wPenalty == 0.0 ? 0.0
-                                                    : 1.0 / ctx->options.wPenalty;
+    const double* r = dv.arrays->momentMatrix;
+    const double v = wzmis(dv.options->wPenalty)   ? 0.01
+                     : dv.options->wPenalty == 0.0 ? 0.0
+                                                    : 1.0 / dv.options->wPenalty;
     if (!wls) {
         // DWLS: rho_ijij - r (rho_iiij + rho_ijjj) + r^2 (rho_iiii/4 + rho_iijj/2 + rho_jjjj/4).
-        const double* m3a = ctx->moments.dwlsAsycov[0];  // m_iiij
-        const double* m3b = ctx->moments.dwlsAsycov[1];  // m_ijjj
+        const double* m3a = dv.moments->dwlsAsycov[0];  // m_iiij
+        const double* m3b = dv.moments->dwlsAsycov[1];  // m_ijjj
         std::vector<double> out(pstar);
         for (int32_t i = 0; i < n; ++i)
             for (int32_t j = 0; j <= i; ++j) {
@@ -203,14 +204,15 @@ void correlation_gamma(ProcContext* ctx, bool wls) {
 }  // namespace
 
 void cosasco(ProcContext* ctx, int32_t kind) {
-    const bool wls = ctx->methodGroup == kMethodWls || ctx->methodGroup == kMethodUlsWls ||
-                     ctx->methodRequested == kMethodWls || ctx->methodRequested == kMethodUlsWls;
-    const double d0 = scaled_moments(ctx, kind, wls);
-    ctx->moments.kurtosisCells[kKurtFourthRatio] = ctx->moments.kurtosisCells[kKurtFourthMoments] =
+    const DataView dv = data_view(ctx);
+    const bool wls = dv.methods->methodGroup == kMethodWls || dv.methods->methodGroup == kMethodUlsWls ||
+                     dv.methods->methodRequested == kMethodWls || dv.methods->methodRequested == kMethodUlsWls;
+    const double d0 = scaled_moments(dv, kind, wls);
+    dv.moments->kurtosisCells[kKurtFourthRatio] = dv.moments->kurtosisCells[kKurtFourthMoments] =
         host_missing_value();
-    if (ctx->options.kurtosisWanted && wls) kurtosis_ratios(ctx);
+    if (dv.options->kurtosisWanted && wls) kurtosis_ratios(dv);
     if (kind != 3)
-        covariance_gamma(ctx, kind, wls, d0);
+        covariance_gamma(dv, kind, wls, d0);
     else
-        correlation_gamma(ctx, wls);
+        correlation_gamma(dv, wls);
 }

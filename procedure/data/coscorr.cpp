@@ -34,6 +34,7 @@
 #include "numerics/uniform_random.h"
 #include "numerics/kernel_support.h"
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 #include "procedure/data/observations.h"
 #include "procedure/procedure.h"
 #include "procedure/proc_options.h"
@@ -90,29 +91,30 @@ double* allocate(int64_t count) {
 namespace velix::detail {
 
 void allocate_moment_arrays(ProcContext* ctx) {
-    if (ctx->moments.means != nullptr) return;
+    const DataView dv = data_view(ctx);
+    if (dv.moments->means != nullptr) return;
     // nPartial is the PARTIAL list as resolved on DATA=, which the host reads
     // after the analysis variables.
-    if (ctx->moments.nRead == 0)
-        ctx->moments.nRead =
-            ctx->nVar + ctx->moments.nPartial + (ctx->options.interceptVar ? 1 : 0);
-    const int64_t m = ctx->moments.nRead + 1;
-    const int64_t n = ctx->nManifest;
+    if (dv.moments->nRead == 0)
+        dv.moments->nRead =
+            dv.sizes->nVar + dv.moments->nPartial + (dv.options->interceptVar ? 1 : 0);
+    const int64_t m = dv.moments->nRead + 1;
+    const int64_t n = dv.sizes->nManifest;
     const int64_t pstar = n * (n + 1) / 2;
     double* block = allocate(4 * m);
-    ctx->moments.means = block;
-    ctx->moments.stdDevs = block + m;
-    ctx->moments.skewness = block + 2 * m;
-    ctx->moments.uniKurtosis = block + 3 * m;
-    ctx->moments.stdDevsN = allocate(m);
-    ctx->cells.rowValues = allocate(m + 1);
-    ctx->momentMatrix = allocate(m * (m + 1) / 2);
-    ctx->momentInverse = allocate(std::max(m * (m + 1) / 2, n * n));
-    const int32_t method = ctx->methodRequested;
-    ctx->weightMatrix = allocate(is_wls(method) ? pstar * (pstar + 1) / 2 : pstar);
+    dv.moments->means = block;
+    dv.moments->stdDevs = block + m;
+    dv.moments->skewness = block + 2 * m;
+    dv.moments->uniKurtosis = block + 3 * m;
+    dv.moments->stdDevsN = allocate(m);
+    dv.cells->rowValues = allocate(m + 1);
+    dv.arrays->momentMatrix = allocate(m * (m + 1) / 2);
+    dv.arrays->momentInverse = allocate(std::max(m * (m + 1) / 2, n * n));
+    const int32_t method = dv.methods->methodRequested;
+    dv.arrays->weightMatrix = allocate(is_wls(method) ? pstar * (pstar + 1) / 2 : pstar);
     if (is_dwls(method)) {
-        ctx->moments.dwlsAsycov[0] = allocate(pstar);
-        ctx->moments.dwlsAsycov[1] = allocate(pstar);
+        dv.moments->dwlsAsycov[0] = allocate(pstar);
+        dv.moments->dwlsAsycov[1] = allocate(pstar);
     }
 }
 
@@ -178,22 +180,22 @@ void point_file(HostFile* file, int64_t position) {
     scratch_check(xcpoint(file, position));
 }
 
-void determinant_table(ProcContext* ctx, const char* name, int32_t title, double logdet, int32_t label) {
-    cosdet(ctx, kyrtxts("%s", -1, name), title, logdet, label, kyrtxts("Tesk.Velix.%s", -1, name));
+void determinant_table(const DataView& dv, const char* name, int32_t title, double logdet, int32_t label) {
+    cosdet(dv.ctx, kyrtxts("%s", -1, name), title, logdet, label, kyrtxts("Tesk.Velix.%s", -1, name));
 }
 
-double penalty_value(const ProcContext* ctx) {
-    if (wzmis(ctx->options.wPenalty)) return 0.01;  // 1/100 when no penalty is given
-    return ctx->options.wPenalty == 0.0 ? 0.0 : 1.0 / ctx->options.wPenalty;
+double penalty_value(const DataView& dv) {
+    if (wzmis(dv.options->wPenalty)) return 0.01;  // 1/100 when no penalty is given
+    return dv.options->wPenalty == 0.0 ? 0.0 : 1.0 / dv.options->wPenalty;
 }
 
 // Variance moments of a correlation analysis carry no information: their
 // weights become the penalty structure (v on the variance diagonal).
-void apply_penalty(ProcContext* ctx) {
-    const int32_t n = ctx->nManifest;
-    const double v = penalty_value(ctx);
-    double* w = ctx->weightMatrix;
-    if (is_wls(ctx->methodGroup) || is_wls(ctx->methodRequested)) {
+void apply_penalty(const DataView& dv) {
+    const int32_t n = dv.sizes->nManifest;
+    const double v = penalty_value(dv);
+    double* w = dv.arrays->weightMatrix;
+    if (is_wls(dv.methods->methodGroup) || is_wls(dv.methods->methodRequested)) {
         for (int32_t i = 0; i < n; ++i) {
             const int64_t a = pk(i, i);
             for (int64_t b = 0; b < n * (n + 1) / 2; ++b) w[pk(a, b)] = 0.0;
@@ -232,25 +234,25 @@ void widen(double* a, int32_t m, int32_t k, const double* row) {
 // only.  Its results are not those asked for, so the step's return code
 // says so (as the plain method's would) and message `number` says why.
 // Returns -1 (go on).
-int32_t uls_only(ProcContext* ctx, int32_t number) {
-    ctx->methodGroup = kMethodUls;
+int32_t uls_only(const DataView& dv, int32_t number) {
+    dv.methods->methodGroup = kMethodUls;
     xpmlog(kMsgProc, number);
-    raise_error_level(ctx, kLevelNoMoments);
+    raise_error_level(dv.ctx, kLevelNoMoments);
     return -1;
 }
 
 // DWLS: the weights are the inverse square roots of the variances of the
 // moments.  The singularity test is relative to the largest.
-void dwls_roots(ProcContext* ctx, bool penalised, bool printWeights, bool printDetail) {
-    const int32_t n = ctx->nManifest;
-    const int32_t pstar = ctx->nMoments;
-    double* w = ctx->weightMatrix;
-    if (penalised) apply_penalty(ctx);
+void dwls_roots(const DataView& dv, bool penalised, bool printWeights, bool printDetail) {
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t pstar = dv.sizes->nMoments;
+    double* w = dv.arrays->weightMatrix;
+    if (penalised) apply_penalty(dv);
     double largest = 0.0;
     for (int32_t a = 0; a < pstar; ++a) largest = std::max(largest, w[a]);
     double logdet = 0.0;
     bool singular = false;
-    const double tol = ctx->options.singular * ctx->options.singular * largest;
+    const double tol = dv.options->singular * dv.options->singular * largest;
     for (int32_t a = 0; a < pstar; ++a) {
         if (!singular) {
             if (w[a] < tol || !(w[a] > 0.0))
@@ -262,50 +264,45 @@ void dwls_roots(ProcContext* ctx, bool penalised, bool printWeights, bool printD
     }
     if (singular) logdet = host_special_missing(kMissingM);
     if (printWeights)
-        determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
-    const NameRecord* names = velix::detail::moment_names(ctx);
+        determinant_table(dv, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
+    const NameRecord* names = velix::detail::moment_names(dv.ctx);
     if (printDetail)
-        velix::detail::publish_matrix(ctx, "InvDiagWeights", kMsgInverseDiagonalTable, w, n, n,
+        velix::detail::publish_matrix(dv.ctx, "InvDiagWeights", kMsgInverseDiagonalTable, w, n, n,
                                       names, names, "sc", 8);
 }
 
 // WLS: the Cholesky factor of the weight matrix (without the variance
 // moments in penalised correlation analysis), kept on the scratch file.
 // Returns kWlsSingular when it fails, else -1 (go on).
-int32_t wls_factor(ProcContext* ctx, bool penalised, bool printWeights, bool printDetail, const NameRecord* labels) {
-    const int32_t n = ctx->nManifest;
-    const int32_t pstar = ctx->nMoments;
-    double* w = ctx->weightMatrix;
+int32_t wls_factor(const DataView& dv, bool penalised, bool printWeights, bool printDetail, const NameRecord* labels) {
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t pstar = dv.sizes->nMoments;
+    double* w = dv.arrays->weightMatrix;
     double logdet = 0.0;
     bool ok;
     if (!penalised) {
-        ok = scaled_factor(pstar, ctx->options.singular, w, &logdet);
+        ok = scaled_factor(pstar, dv.options->singular, w, &logdet);
     } else {
-        velix::detail::takout(ctx);
-        ok = scaled_factor(pstar - n, ctx->options.singular, w, &logdet);
-        if (ok) velix::detail::putin(ctx, penalty_value(ctx));
+        velix::detail::takout(dv.ctx);
+        ok = scaled_factor(pstar - n, dv.options->singular, w, &logdet);
+        if (ok) velix::detail::putin(dv.ctx, penalty_value(dv));
     }
     if (!ok) {
         xpmlog(kMsgProc, kMsgWeightsSingular);
         return kWlsSingular;
     }
-    if (ctx->moments.weightFactorStart == 0)
-        ctx->moments.weightFactorStart = ctx->optSetup.saveEnd[0];
-    point_file(ctx->scratchFile, ctx->moments.weightFactorStart);
-    ctx->moments.weightFactorPos = ctx->moments.weightFactorStart;
-    for (int32_t a = 0; a < pstar; ++a) {
-        write_file(ctx->scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
-        ctx->moments.weightFactorPos += 8 * int64_t{a + 1};
-    }
-    ctx->moments.weightFactorEnd = ctx->moments.weightFactorPos;
+    if (dv.moments->weightFactorStart == 0)
+        dv.moments->weightFactorStart = dv.optSetup->saveEnd[0];
+    point_file(dv.files->scratchFile, dv.moments->weightFactorStart);
+    for (int32_t a = 0; a < pstar; ++a) write_file(dv.files->scratchFile, w + pk(a, 0), 8 * int64_t{a + 1});
     if (penalised) {
-        const double v = penalty_value(ctx);
+        const double v = penalty_value(dv);
         logdet = v == 0.0 ? host_special_missing(kMissingM) : logdet + n * std::log(v);
     }
     if (printWeights)
-        determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
+        determinant_table(dv, "WeightsDet", kMsgDeterminantTitle, logdet, kMsgWeightsDetLabel);
     if (printDetail)
-        velix::detail::publish_matrix(ctx, "CholeskyWeights", kMsgWeightsFactorTable, w, pstar,
+        velix::detail::publish_matrix(dv.ctx, "CholeskyWeights", kMsgWeightsFactorTable, w, pstar,
                                       pstar, labels, labels, "sc", 8);
     return -1;
 }
@@ -313,49 +310,49 @@ int32_t wls_factor(ProcContext* ctx, bool penalised, bool printWeights, bool pri
 
 // Steps 13: the weights of the WLS-type methods.  Returns a result code,
 // or -1 to go on (possibly switched to ULS).
-int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
-    const int32_t method = ctx->methodGroup;
-    const int32_t n = ctx->nManifest;
-    const int32_t pstar = ctx->nMoments;
+int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
+    const int32_t method = dv.methods->methodGroup;
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t pstar = dv.sizes->nMoments;
     const bool wls = is_wls(method);
-    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
-    if (!ctx->input.inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
+    const int32_t intercept = dv.moments->momentOrigin < 0 ? -(dv.moments->momentOrigin + 1) : -1;
+    if (!dv.input->inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
         xpmlog(kMsgProc, kMsgTooFewForKurtosis, g->n);
-        ctx->options.kurtosisWanted = 0;
+        dv.options->kurtosisWanted = 0;
         if (method == kMethodUlsWls || method == kMethodUlsDwls)
-            return uls_only(ctx, kMsgWeightsUlsOnly);
+            return uls_only(dv, kMsgWeightsUlsOnly);
         xpmlog(kMsgProc, kMsgTooFewForWeights, g->n);
         return kTooFewForWeights;
     }
-    const int32_t level = wls ? cosfiw1(ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(ctx, 1, 5, 6, inverse, &g->list);
+    const int32_t level = wls ? cosfiw1(dv.ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(dv.ctx, 1, 5, 6, inverse, &g->list);
     if (level >= 5 || level < 0) {
         xpmlog(kMsgProc, kMsgWeightsNotFormed);
         if (method == kMethodUlsWls || method == kMethodUlsDwls)
-            return uls_only(ctx, kMsgWeightsUlsOnly);
+            return uls_only(dv, kMsgWeightsUlsOnly);
         return kWeightRoutineFailed;
     }
-    if (!ctx->input.inwgtUsed) {
-        int32_t kind = ctx->options.asycovKind;
+    if (!dv.input->inwgtUsed) {
+        int32_t kind = dv.options->asycovKind;
         // Without ASYCOV= the covariances of the moments of the analysed
         // matrix: of covariances, or of correlations in correlation analysis.
-        if (kind < 1 || kind > 3) kind = ctx->options.covAnalysis ? 1 : 3;
-        cosasco(ctx, kind);
+        if (kind < 1 || kind > 3) kind = dv.options->covAnalysis ? 1 : 3;
+        cosasco(dv.ctx, kind);
     }
-    double* w = ctx->weightMatrix;
+    double* w = dv.arrays->weightMatrix;
     if (intercept >= 0) w[wls ? pk(pk(intercept, intercept), pk(intercept, intercept)) : pk(intercept, intercept)] = 1.0;
-    if (std::fabs(ctx->options.wRidge) > kTiny) {
-        xpmlog(kMsgProc, kMsgWeightsRidged, ctx->options.wRidge);
+    if (std::fabs(dv.options->wRidge) > kTiny) {
+        xpmlog(kMsgProc, kMsgWeightsRidged, dv.options->wRidge);
         if (wls)
-            for (int32_t a = 0; a < pstar; ++a) w[pk(a, a)] += ctx->options.wRidge * w[pk(a, a)];
+            for (int32_t a = 0; a < pstar; ++a) w[pk(a, a)] += dv.options->wRidge * w[pk(a, a)];
         else
-            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->options.wRidge * w[pk(i, i)];
+            for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += dv.options->wRidge * w[pk(i, i)];
     }
     const bool penalised =
-        !ctx->options.covAnalysis && !(ctx->input.inwgtUsed && wzmis(ctx->options.wPenalty));
-    if (penalised) apply_penalty(ctx);
-    const uint32_t pf = ctx->options.printFlags;
+        !dv.options->covAnalysis && !(dv.input->inwgtUsed && wzmis(dv.options->wPenalty));
+    if (penalised) apply_penalty(dv);
+    const uint32_t pf = dv.options->printFlags;
     const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
-    const NameRecord* names = velix::detail::moment_names(ctx);
+    const NameRecord* names = velix::detail::moment_names(dv.ctx);
     std::vector<NameRecord> labels;
     if (printWeights && wls) {
         labels.resize(pstar);
@@ -368,40 +365,41 @@ int32_t wls_weights(ProcContext* ctx, Group* g, const double* inverse) {
     }
     if (printWeights) {
         if (wls)
-            velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, pstar, pstar,
+            velix::detail::publish_matrix(dv.ctx, "Weights", kMsgWeightsTable, w, pstar, pstar,
                                           labels.data(), labels.data(), "sc", 8);
         else
-            velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, n, n, names, names,
+            velix::detail::publish_matrix(dv.ctx, "Weights", kMsgWeightsTable, w, n, n, names, names,
                                           "sc", 8);
     }
-    ctx->moments.weightsOnFile = 1;
-    point_file(ctx->workFile3, 0);
+    dv.moments->weightsOnFile = 1;
+    point_file(dv.files->workFile3, 0);
     for (int32_t a = 0; a < pstar; ++a) {
         const double d = wls ? w[pk(a, a)] : w[a];
-        write_file(ctx->workFile3, &d, sizeof d);
+        write_file(dv.files->workFile3, &d, sizeof d);
     }
-    if (ctx->dataSetHandle[kRoleOutwgt] != nullptr) cosfout(ctx, 0);
+    if (dv.dataSets->dataSetHandle[kRoleOutwgt] != nullptr) cosfout(dv.ctx, 0);
 
-    const bool printDetail = ctx->options.printDetail && printWeights;
+    const bool printDetail = dv.options->printDetail && printWeights;
     if (!wls) {
-        dwls_roots(ctx, penalised, printWeights, printDetail);
+        dwls_roots(dv, penalised, printWeights, printDetail);
         return -1;
     }
-    return wls_factor(ctx, penalised, printWeights, printDetail, labels.data());
+    return wls_factor(dv, penalised, printWeights, printDetail, labels.data());
 }
 
 // Steps 15 to 24 of the group from the partial variables on; a GLS weight
 // matrix of ULS-then-GLS that cannot be inverted leaves the group to ULS
 // with the matrix as formed.  Returns the result.
-int32_t finish_group(ProcContext* ctx, Group* g);
+int32_t finish_group(const DataView& dv, Group* g);
 
 }  // namespace
 
 namespace velix::detail {
 
 void takout(ProcContext* ctx) {
-    const int32_t n = ctx->nManifest;
-    double* w = ctx->weightMatrix;
+    const DataView dv = data_view(ctx);
+    const int32_t n = dv.sizes->nManifest;
+    double* w = dv.arrays->weightMatrix;
     int64_t q = 0, out = 0;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
@@ -411,9 +409,10 @@ void takout(ProcContext* ctx) {
 }
 
 void putin(ProcContext* ctx, double penalty) {
-    const int32_t n = ctx->nManifest;
+    const DataView dv = data_view(ctx);
+    const int32_t n = dv.sizes->nManifest;
     const int64_t pstar = int64_t{n} * (n + 1) / 2;
-    double* w = ctx->weightMatrix;
+    double* w = dv.arrays->weightMatrix;
     int64_t q = pstar * (pstar + 1) / 2;
     int64_t in = (pstar - n) * (pstar - n + 1) / 2;
     const double root = std::sqrt(penalty);
@@ -444,25 +443,26 @@ int32_t ridge(int32_t n, double* a, double* work, int16_t* index, double* r) {
 }
 
 void setini(ProcContext* ctx) {
-    const bool scaleGiven = !wzmis(ctx->options.varStartScale);
-    const double scale = scaleGiven                 ? ctx->options.varStartScale
-                         : ctx->options.covAnalysis ? 100.0
+    const DataView dv = data_view(ctx);
+    const bool scaleGiven = !wzmis(dv.options->varStartScale);
+    const double scale = scaleGiven                 ? dv.options->varStartScale
+                         : dv.options->covAnalysis ? 100.0
                                                     : 10.0;
-    const ModelMatrixTable& t = ctx->model;
-    for (int32_t term = 0; term < ctx->nTerms; ++term) {
+    const ModelMatrixTable& t = *dv.model;
+    for (int32_t term = 0; term < dv.sizes->nTerms; ++term) {
         const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
         for (int32_t mat = first; mat <= last; ++mat) {
             for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e) {
-                if (!wzmis(ctx->elements.value[e])) continue;
-                const int32_t p = std::abs(ctx->elements.parameter[e]);
+                if (!wzmis(dv.elements->value[e])) continue;
+                const int32_t p = std::abs(dv.elements->parameter[e]);
                 if (p == 0) internal_error("a fixed element has a missing value at the start values");
-                double v = ctx->options.randomSeed != 0 ? zranuni(&ctx->options.randomSeed)
-                                                        : ctx->options.startConst;
-                if (mat == last && ctx->elements.row[e] == ctx->elements.column[e])
-                    v = scaleGiven ? (std::fabs(v) + 1.0) * ctx->options.varStartScale
+                double v = dv.options->randomSeed != 0 ? zranuni(&dv.options->randomSeed)
+                                                        : dv.options->startConst;
+                if (mat == last && dv.elements->row[e] == dv.elements->column[e])
+                    v = scaleGiven ? (std::fabs(v) + 1.0) * dv.options->varStartScale
                                    : std::fabs(v) * scale;
-                ctx->elements.value[e] = v;
-                ctx->nlp->x[p - 1] = v;
+                dv.elements->value[e] = v;
+                dv.nlp->x[p - 1] = v;
             }
         }
     }
@@ -474,12 +474,12 @@ namespace {
 
 // Sweeps the partial variables out of the correlation matrix and moves N,
 // the divisor and the standard deviations to the partial moments.
-void sweep_partials(ProcContext* ctx, Group* g) {
-    const int32_t n = ctx->nManifest;
-    const int32_t m = ctx->moments.nRead;
-    double* s = ctx->momentMatrix;
-    const char* kind = ctx->options.vardefKind;
-    const int32_t q = ctx->moments.nPartial;
+void sweep_partials(const DataView& dv, Group* g) {
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t m = dv.moments->nRead;
+    double* s = dv.arrays->momentMatrix;
+    const char* kind = dv.options->vardefKind;
+    const int32_t q = dv.moments->nPartial;
     if (g->n <= q) {
         xpmlog(kMsgProc, kMsgTooManyPartials, q, g->n);
         g->n = q;
@@ -490,7 +490,7 @@ void sweep_partials(ProcContext* ctx, Group* g) {
     for (int32_t k = 0; k < q; ++k) {
         const int32_t pivot = n + k;
         // Relative pivot test: the residual variance against the original.
-        zsweep(s, pivot, m, flags.data(), work.data(), ctx->options.singular * s[pk(pivot, pivot)]);
+        zsweep(s, pivot, m, flags.data(), work.data(), dv.options->singular * s[pk(pivot, pivot)]);
         if (flags[pivot] == '0') {
             --used;
             for (int32_t j = 0; j < m; ++j) s[pk(pivot, j)] = 0.0;
@@ -498,47 +498,47 @@ void sweep_partials(ProcContext* ctx, Group* g) {
     }
     g->partialUsed = used;
     double df = used;
-    if (ctx->moments.momentOrigin <= 0 &&
+    if (dv.moments->momentOrigin <= 0 &&
         (std::memcmp(kind, "DF", 2) == 0 || std::memcmp(kind, "WDF", 3) == 0))
         df += 1.0;
-    const double wold = ctx->moments.divisor;
-    ctx->moments.divisor = zvardiv(kind, g->nd, df, ctx->moments.sumWeights);
+    const double wold = dv.moments->divisor;
+    dv.moments->divisor = zvardiv(kind, g->nd, df, dv.moments->sumWeights);
     if (std::memcmp(kind, kVardefDefault, 8) == 0) g->n -= used;
-    if (std::memcmp(kind, "WDF     ", 8) == 0) ctx->moments.sumWeights -= used;
-    const double scale = ctx->moments.divisor > 0.0 ? std::sqrt(wold / ctx->moments.divisor) : 0.0;
-    ctx->nObs = ctx->optSetup.nObsCell = g->n;
+    if (std::memcmp(kind, "WDF     ", 8) == 0) dv.moments->sumWeights -= used;
+    const double scale = dv.moments->divisor > 0.0 ? std::sqrt(wold / dv.moments->divisor) : 0.0;
+    dv.moments->nObs = dv.optSetup->nObsCell = g->n;
     for (int32_t i = 0; i < n; ++i)
         if (s[pk(i, i)] <= velix::kMachEpsWritten * 10000.0)
             for (int32_t j = 0; j < n; ++j) s[pk(i, j)] = 0.0;
     std::vector<double> sd(n);
     zcovcor(n, s, sd.data());
     for (int32_t i = 0; i < n; ++i) {
-        ctx->moments.stdDevs[i] *= scale * sd[i];
+        dv.moments->stdDevs[i] *= scale * sd[i];
         if (s[pk(i, i)] <= velix::kMachEpsWritten * 1000.0) s[pk(i, i)] = 0.0;
     }
 }
 
 // Moves the standard deviations of moments with an intercept to the divisor
 // about the means and checks that some variable varies; kNoVariance if none.
-int32_t check_variances(ProcContext* ctx, const Group* g) {
-    const int32_t n = ctx->nManifest;
-    const int32_t m = ctx->moments.nRead;
-    if (ctx->moments.momentOrigin < 0) {
-        const double wold = ctx->moments.divisor;
-        ctx->moments.divisor = zvardiv(ctx->options.vardefKind, g->n, 1.0, ctx->moments.sumWeights);
-        if (std::fabs(ctx->moments.divisor - wold) > velix::kMachEpsWritten)
-            xpmlog(kMsgProc, kMsgInterceptDivisor, ctx->moments.divisor);
-        const double f = ctx->moments.divisor > velix::kMachEpsWritten
-                             ? std::sqrt(wold / ctx->moments.divisor)
+int32_t check_variances(const DataView& dv, const Group* g) {
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t m = dv.moments->nRead;
+    if (dv.moments->momentOrigin < 0) {
+        const double wold = dv.moments->divisor;
+        dv.moments->divisor = zvardiv(dv.options->vardefKind, g->n, 1.0, dv.moments->sumWeights);
+        if (std::fabs(dv.moments->divisor - wold) > velix::kMachEpsWritten)
+            xpmlog(kMsgProc, kMsgInterceptDivisor, dv.moments->divisor);
+        const double f = dv.moments->divisor > velix::kMachEpsWritten
+                             ? std::sqrt(wold / dv.moments->divisor)
                              : 0.0;
-        for (int32_t i = 0; i < m; ++i) ctx->moments.stdDevs[i] *= f;
+        for (int32_t i = 0; i < m; ++i) dv.moments->stdDevs[i] *= f;
     }
     double trace = 0.0;
     for (int32_t i = 0; i < n; ++i) {
-        const double sd = ctx->moments.stdDevs[i];
-        trace += ctx->options.covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
+        const double sd = dv.moments->stdDevs[i];
+        trace += dv.options->covAnalysis ? sd * sd : (sd > 0.0 ? 1.0 : 0.0);
         if (!(sd > 0.0)) {
-            const NameRecord& r = velix::detail::moment_names(ctx)[i];
+            const NameRecord& r = velix::detail::moment_names(dv.ctx)[i];
             xpmlog(kMsgProc, kMsgNoPositiveVariance, static_cast<int32_t>(r.length), r.text);
         }
     }
@@ -551,10 +551,10 @@ int32_t check_variances(ProcContext* ctx, const Group* g) {
 
 // Adds the RIDGE= ridge, or the automatic one (ridge missing) that lifts
 // the smallest eigenvalue to kRidgeTarget in at most kRidgePasses passes.
-void apply_ridge(ProcContext* ctx) {
-    const int32_t n = ctx->nManifest;
-    double* s = ctx->momentMatrix;
-    double r = ctx->options.ridgeCell;
+void apply_ridge(const DataView& dv) {
+    const int32_t n = dv.sizes->nManifest;
+    double* s = dv.arrays->momentMatrix;
+    double r = dv.options->ridgeCell;
     if (!wzmis(r)) {
         if (std::fabs(r) > kTiny) {
             xpmlog(kMsgProc, kMsgMomentsRidged, r);
@@ -564,10 +564,10 @@ void apply_ridge(ProcContext* ctx) {
     }
     std::vector<double> work(6 * std::max(n, 1));
     std::vector<int16_t> index(std::max(n, 1));
-    std::copy(s, s + ctx->nMoments, ctx->momentInverse);
+    std::copy(s, s + dv.sizes->nMoments, dv.arrays->momentInverse);
     r = host_missing_value();
     bool applied = false;
-    if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r) == 0 &&
+    if (velix::detail::ridge(n, dv.arrays->momentInverse, work.data(), index.data(), &r) == 0 &&
         r > 0.0) {
         double inc = r;
         for (int pass = 1; pass <= kRidgePasses; ++pass) {
@@ -575,9 +575,9 @@ void apply_ridge(ProcContext* ctx) {
             for (int32_t i = 0; i < n; ++i) s[pk(i, i)] += inc * (std::fabs(s[pk(i, i)]) + t);
             applied = true;
             if (pass == kRidgePasses) break;
-            std::copy(s, s + ctx->nMoments, ctx->momentInverse);
+            std::copy(s, s + dv.sizes->nMoments, dv.arrays->momentInverse);
             double r2 = host_missing_value();
-            if (velix::detail::ridge(n, ctx->momentInverse, work.data(), index.data(), &r2) != 0 ||
+            if (velix::detail::ridge(n, dv.arrays->momentInverse, work.data(), index.data(), &r2) != 0 ||
                 r2 <= 0.0)
                 break;
             inc = r2;
@@ -589,20 +589,20 @@ void apply_ridge(ProcContext* ctx) {
 // Inverts the analysed matrix into momentInverse with its log-determinant;
 // a singular one leaves ULS-then-GLS/ML to ULS and ends GLS and ML with
 // kSingular.
-int32_t invert_moments(ProcContext* ctx, bool printInput, bool* invertible) {
-    const int32_t n = ctx->nManifest;
-    const double* s = ctx->momentMatrix;
-    std::copy(s, s + ctx->nMoments, ctx->momentInverse);
+int32_t invert_moments(const DataView& dv, bool printInput, bool* invertible) {
+    const int32_t n = dv.sizes->nManifest;
+    const double* s = dv.arrays->momentMatrix;
+    std::copy(s, s + dv.sizes->nMoments, dv.arrays->momentInverse);
     double logdet = 0.0;
-    *invertible = scaled_inverse(n, ctx->options.singular, ctx->momentInverse, &logdet);
-    ctx->moments.logDetMoments = *invertible ? logdet : host_special_missing(kMissingM);
-    if (printInput && ctx->options.printEnabled)
-        determinant_table(ctx, ctx->options.covAnalysis ? "InCovDet" : "InCorrDet",
-                          kMsgDeterminantTitle, ctx->moments.logDetMoments, kMsgDeterminantRow);
+    *invertible = scaled_inverse(n, dv.options->singular, dv.arrays->momentInverse, &logdet);
+    dv.moments->logDetMoments = *invertible ? logdet : host_special_missing(kMissingM);
+    if (printInput && dv.options->printEnabled)
+        determinant_table(dv, dv.options->covAnalysis ? "InCovDet" : "InCorrDet",
+                          kMsgDeterminantTitle, dv.moments->logDetMoments, kMsgDeterminantRow);
     if (*invertible) return kGoOn;
-    const int32_t method = ctx->methodGroup;
+    const int32_t method = dv.methods->methodGroup;
     if (method == kMethodUlsGls || method == kMethodUlsMl) {
-        ctx->methodGroup = kMethodUls;
+        dv.methods->methodGroup = kMethodUls;
         xpmlog(kMsgProc, kMsgSingularUlsOnly);
     } else if (method == kMethodGls || method == kMethodMl) {
         xpmlog(kMsgProc, kMsgSingularMethod);
@@ -613,128 +613,128 @@ int32_t invert_moments(ProcContext* ctx, bool printInput, bool* invertible) {
 
 // The GLS weights: the analysed matrix (or INWGT=), its variances of the
 // moments on the work file and its inverse in the weight matrix.
-int32_t gls_weights(ProcContext* ctx, bool invertible, bool printWeights) {
-    const int32_t n = ctx->nManifest;
-    const double* s = ctx->momentMatrix;
-    double* w = ctx->weightMatrix;
-    if (ctx->input.inwgtUsed) {
-        if (cosfiwt(ctx, 1) != 0) {
+int32_t gls_weights(const DataView& dv, bool invertible, bool printWeights) {
+    const int32_t n = dv.sizes->nManifest;
+    const double* s = dv.arrays->momentMatrix;
+    double* w = dv.arrays->weightMatrix;
+    if (dv.input->inwgtUsed) {
+        if (cosfiwt(dv.ctx, 1) != 0) {
             xpmlog(kMsgProc, kMsgWeightsNotFormed);
             return kInwgtNotRead;
         }
     } else {
-        std::copy(s, s + ctx->nMoments, w);
+        std::copy(s, s + dv.sizes->nMoments, w);
     }
-    if (std::fabs(ctx->options.wRidge) > kTiny) {
-        xpmlog(kMsgProc, kMsgWeightsRidged, ctx->options.wRidge);
-        for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += ctx->options.wRidge * w[pk(i, i)];
+    if (std::fabs(dv.options->wRidge) > kTiny) {
+        xpmlog(kMsgProc, kMsgWeightsRidged, dv.options->wRidge);
+        for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += dv.options->wRidge * w[pk(i, i)];
     }
-    const NameRecord* names = velix::detail::moment_names(ctx);
+    const NameRecord* names = velix::detail::moment_names(dv.ctx);
     if (printWeights)
-        velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, n, n, names, names, "sc",
+        velix::detail::publish_matrix(dv.ctx, "Weights", kMsgWeightsTable, w, n, n, names, names, "sc",
                                       8);
-    ctx->moments.weightsOnFile = 1;
-    point_file(ctx->workFile3, 0);
+    dv.moments->weightsOnFile = 1;
+    point_file(dv.files->workFile3, 0);
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j) {
             const double d = w[pk(i, i)] * w[pk(j, j)] + w[pk(i, j)] * w[pk(i, j)];
-            write_file(ctx->workFile3, &d, sizeof d);
+            write_file(dv.files->workFile3, &d, sizeof d);
         }
     // The weights themselves are kept in momentInverse's place only when
     // they can be inverted, so no output comes from a failed factor.
-    std::vector<double> weights(w, w + ctx->nMoments);
+    std::vector<double> weights(w, w + dv.sizes->nMoments);
     bool ok;
-    double wlogdet = ctx->moments.logDetMoments;
-    if (std::fabs(ctx->options.wRidge) <= kTiny && !ctx->input.inwgtUsed && invertible) {
-        std::copy(ctx->momentInverse, ctx->momentInverse + ctx->nMoments, w);
+    double wlogdet = dv.moments->logDetMoments;
+    if (std::fabs(dv.options->wRidge) <= kTiny && !dv.input->inwgtUsed && invertible) {
+        std::copy(dv.arrays->momentInverse, dv.arrays->momentInverse + dv.sizes->nMoments, w);
         ok = true;
     } else {
-        ok = scaled_inverse(n, ctx->options.singular, w, &wlogdet);
+        ok = scaled_inverse(n, dv.options->singular, w, &wlogdet);
         if (ok && printWeights)
-            determinant_table(ctx, "WeightsDet", kMsgDeterminantTitle, wlogdet,
+            determinant_table(dv, "WeightsDet", kMsgDeterminantTitle, wlogdet,
                               kMsgWeightsDetLabel);
     }
     if (ok) {
-        if (ctx->dataSetHandle[kRoleOutwgt] != nullptr) {
-            std::vector<double> inverse(w, w + ctx->nMoments);
+        if (dv.dataSets->dataSetHandle[kRoleOutwgt] != nullptr) {
+            std::vector<double> inverse(w, w + dv.sizes->nMoments);
             std::copy(weights.begin(), weights.end(), w);
-            cosfout(ctx, 0);
+            cosfout(dv.ctx, 0);
             std::copy(inverse.begin(), inverse.end(), w);
         }
         return kGoOn;
     }
     xpmlog(kMsgProc, kMsgWeightsSingular);
-    if (ctx->methodGroup == kMethodGls) {
+    if (dv.methods->methodGroup == kMethodGls) {
         xpmlog(kMsgProc, kMsgSingularMethod);
         return kSingular;
     }
     // ULS then GLS: the group is analysed by ULS only; the matrix stays as
     // formed, nothing is converted again.
-    uls_only(ctx, kMsgSingularUlsOnly);
+    uls_only(dv, kMsgSingularUlsOnly);
     return kGoOn;
 }
 
 // Allocates the store of the (I - B) inverses, if the model has one.
-void allocate_inverse_store(ProcContext* ctx) {
-    if (ctx->invStoreLen <= 0) return;
-    const int64_t bytes = 8 * int64_t{ctx->invStoreLen};
-    ctx->invPool = xmpoolc(bytes, 1024, 4096);
-    if (ctx->invPool == nullptr) {
+void allocate_inverse_store(const DataView& dv) {
+    if (dv.sizes->invStoreLen <= 0) return;
+    const int64_t bytes = 8 * int64_t{dv.sizes->invStoreLen};
+    dv.pools->invPool = xmpoolc(bytes, 1024, 4096);
+    if (dv.pools->invPool == nullptr) {
         xmemmsg(bytes);
-        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+        xexit(std::max(*dv.errorLevel, kLevelNoMemory), 0);
     }
-    ctx->moments.invStore = static_cast<double*>(
-        ctx->invPool->allocate(ctx->invPool, static_cast<size_t>(bytes), 4096));
-    if (const int32_t c = xmemdef(ctx->moments.invStore)) {
+    dv.moments->invStore = static_cast<double*>(
+        dv.pools->invPool->allocate(dv.pools->invPool, static_cast<size_t>(bytes), 4096));
+    if (const int32_t c = xmemdef(dv.moments->invStore)) {
         xmemmsg(c + 20000);
-        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+        xexit(std::max(*dv.errorLevel, kLevelNoMemory), 0);
     }
 }
 
 // Start values: INEST= first, so that its values are kept, then the
 // model's own for the elements still missing.
-void start_values(ProcContext* ctx) {
-    cosop22(ctx, ctx->nlp);
-    if (ctx->readers.equationModel) cosiset(ctx);
+void start_values(const DataView& dv) {
+    cosop22(dv.ctx, dv.nlp);
+    if (dv.readers->equationModel) cosiset(dv.ctx);
     bool anyMissing = false;
-    for (int32_t e = 0; e < ctx->nElements && !anyMissing; ++e) anyMissing = wzmis(ctx->elements.value[e]);
+    for (int32_t e = 0; e < dv.sizes->nElements && !anyMissing; ++e) anyMissing = wzmis(dv.elements->value[e]);
     if (anyMissing) {
-        if (ctx->options.randomSeed != 0) velix::detail::setini(ctx);
-        if (ctx->readers.factorModel) cosinfa(ctx);
-        if (ctx->readers.equationModel) cosines(ctx);
+        if (dv.options->randomSeed != 0) velix::detail::setini(dv.ctx);
+        if (dv.readers->factorModel) cosinfa(dv.ctx);
+        if (dv.readers->equationModel) cosines(dv.ctx);
     }
-    cosinst(ctx);
+    cosinst(dv.ctx);
 }
 
-int32_t finish_group(ProcContext* ctx, Group* g) {
-    const int32_t n = ctx->nManifest;
-    double* s = ctx->momentMatrix;
+int32_t finish_group(const DataView& dv, Group* g) {
+    const int32_t n = dv.sizes->nManifest;
+    double* s = dv.arrays->momentMatrix;
     g->partialUsed = 0;
-    if (ctx->moments.nPartial > 0) sweep_partials(ctx, g);
-    if (!ctx->input.symatrixInput) {
-        const int32_t r = check_variances(ctx, g);
+    if (dv.moments->nPartial > 0) sweep_partials(dv, g);
+    if (!dv.input->symatrixInput) {
+        const int32_t r = check_variances(dv, g);
         if (r != kGoOn) return r;
     }
     // Covariance analysis: the correlations back to covariances.
-    if (ctx->options.covAnalysis)
+    if (dv.options->covAnalysis)
         for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j) s[pk(i, j)] *= ctx->moments.stdDevs[i] * ctx->moments.stdDevs[j];
-    if (ctx->options.printEnabled) cospcor(ctx, g->partialUsed, g->kurtosisStatus, &g->list);
-    if (ctx->dataSetHandle[kRoleOutstat] != nullptr) cosfout(ctx, 1);
-    apply_ridge(ctx);
+            for (int32_t j = 0; j <= i; ++j) s[pk(i, j)] *= dv.moments->stdDevs[i] * dv.moments->stdDevs[j];
+    if (dv.options->printEnabled) cospcor(dv.ctx, g->partialUsed, g->kurtosisStatus, &g->list);
+    if (dv.dataSets->dataSetHandle[kRoleOutstat] != nullptr) cosfout(dv.ctx, 1);
+    apply_ridge(dv);
 
-    const uint32_t pf = ctx->options.printFlags;
+    const uint32_t pf = dv.options->printFlags;
     const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
     const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
     bool invertible = false;
-    int32_t r = invert_moments(ctx, printInput, &invertible);
+    int32_t r = invert_moments(dv, printInput, &invertible);
     if (r != kGoOn) return r;
-    if (ctx->methodGroup == kMethodGls || ctx->methodGroup == kMethodUlsGls) {
-        r = gls_weights(ctx, invertible, printWeights);
+    if (dv.methods->methodGroup == kMethodGls || dv.methods->methodGroup == kMethodUlsGls) {
+        r = gls_weights(dv, invertible, printWeights);
         if (r != kGoOn) return r;
     }
-    allocate_inverse_store(ctx);
-    start_values(ctx);
+    allocate_inverse_store(dv);
+    start_values(dv);
     return kGoOn;
 }
 
@@ -742,12 +742,12 @@ int32_t finish_group(ProcContext* ctx, Group* g) {
 // correlation matrix) would carry Infinity and NaN into every result: false,
 // with message 27 naming the first such variable, when the means or the
 // packed covariances cov of the manifest variables are not finite.
-bool moments_finite(ProcContext* ctx, const double* cov) {
-    for (int32_t i = 0; i < ctx->nManifest; ++i) {
-        bool finite = std::isfinite(ctx->moments.means[i]) || wzmis(ctx->moments.means[i]);
+bool moments_finite(const DataView& dv, const double* cov) {
+    for (int32_t i = 0; i < dv.sizes->nManifest; ++i) {
+        bool finite = std::isfinite(dv.moments->means[i]) || wzmis(dv.moments->means[i]);
         for (int32_t j = 0; j <= i && finite; ++j) finite = std::isfinite(cov[pk(i, j)]);
         if (!finite) {
-            const NameRecord& r = velix::detail::moment_names(ctx)[i];
+            const NameRecord& r = velix::detail::moment_names(dv.ctx)[i];
             xpmlog(kMsgProc, kMsgMomentsOverflow, static_cast<int32_t>(r.length), r.text);
             return false;
         }
@@ -757,71 +757,71 @@ bool moments_finite(ProcContext* ctx, const double* cov) {
 
 // N before reading: NOBS=, or EDF= plus one for moments about the means,
 // less DFREDUCE=; missing when none is given.
-double requested_n(const ProcContext* ctx) {
-    double N = ctx->options.nobsGiven;
-    const int a = (ctx->moments.momentOrigin == 0 && !ctx->options.uncorrectedCov &&
-                   !ctx->options.uncorrectedCorr) ||
-                          ctx->options.interceptVar
+double requested_n(const DataView& dv) {
+    double N = dv.options->nobsGiven;
+    const int a = (dv.moments->momentOrigin == 0 && !dv.options->uncorrectedCov &&
+                   !dv.options->uncorrectedCorr) ||
+                          dv.options->interceptVar
                       ? 1
                       : 0;
-    if (!wzmis(ctx->options.edfGiven)) N = ctx->options.edfGiven + a;
-    if (!wzmis(ctx->options.dfReduce) && !wzmis(N)) N -= ctx->options.dfReduce;
+    if (!wzmis(dv.options->edfGiven)) N = dv.options->edfGiven + a;
+    if (!wzmis(dv.options->dfReduce) && !wzmis(N)) N -= dv.options->dfReduce;
     return N;
 }
 
 // Reads the moments of the group from SYMATRIX input, raw data or a moment
 // data set; *nd is the reader's N.  Returns the reader's level.
-int32_t read_moments(ProcContext* ctx, double* nd) {
-    const int32_t n = ctx->nManifest;
-    const int32_t m = ctx->moments.nRead;
-    const char* kind = ctx->options.vardefKind;
+int32_t read_moments(const DataView& dv, double* nd) {
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t m = dv.moments->nRead;
+    const char* kind = dv.options->vardefKind;
     std::vector<double> work(std::max(m, 1) + 5 * std::max(n, 1));
-    if (ctx->input.symatrixInput) {
-        const int32_t level = cosfico(ctx);
-        *nd = ctx->nObs;
+    if (dv.input->symatrixInput) {
+        const int32_t level = cosfico(dv.ctx);
+        *nd = dv.moments->nObs;
         return level;
     }
-    if (ctx->input.rawData)
-        return zacorr(ctx->dataSetHandle[kRoleData], ctx->stmtList, kHostListRead, kHostListWeight,
-                      kHostListFreq, ctx->moments.momentOrigin, ctx->momentMatrix,
-                      ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
-                      &ctx->moments.divisor, &ctx->moments.sumWeights, nd);
-    return zrcorr(ctx->dataSetHandle[kRoleData], 'R', ctx->stmtList, kHostListRead,
-                  ctx->moments.momentOrigin, ctx->input.dataType, ctx->momentMatrix,
-                  ctx->moments.means, ctx->moments.stdDevs, work.data(), kind,
-                  &ctx->moments.divisor, &ctx->moments.sumWeights, nd, ctx);
+    if (dv.input->rawData)
+        return zacorr(dv.dataSets->dataSetHandle[kRoleData], dv.stmtList, kHostListRead, kHostListWeight,
+                      kHostListFreq, dv.moments->momentOrigin, dv.arrays->momentMatrix,
+                      dv.moments->means, dv.moments->stdDevs, work.data(), kind,
+                      &dv.moments->divisor, &dv.moments->sumWeights, nd);
+    return zrcorr(dv.dataSets->dataSetHandle[kRoleData], 'R', dv.stmtList, kHostListRead,
+                  dv.moments->momentOrigin, dv.input->dataType, dv.arrays->momentMatrix,
+                  dv.moments->means, dv.moments->stdDevs, work.data(), kind,
+                  &dv.moments->divisor, &dv.moments->sumWeights, nd, dv.ctx);
 }
 
 // Places the intercept variable after the manifest ones, with mean 1 and
 // standard deviation scale0.
-void place_intercept(ProcContext* ctx, double scale0) {
-    const int32_t m = ctx->moments.nRead;
+void place_intercept(const DataView& dv, double scale0) {
+    const int32_t m = dv.moments->nRead;
     const int32_t mRead = m - 1;
-    const int32_t k = ctx->nVar;
+    const int32_t k = dv.sizes->nVar;
     for (int32_t i = m - 1; i > k; --i) {
-        ctx->moments.means[i] = ctx->moments.means[i - 1];
-        ctx->moments.stdDevs[i] = ctx->moments.stdDevs[i - 1];
+        dv.moments->means[i] = dv.moments->means[i - 1];
+        dv.moments->stdDevs[i] = dv.moments->stdDevs[i - 1];
     }
-    ctx->moments.means[k] = 1.0;
-    ctx->moments.stdDevs[k] = scale0;
+    dv.moments->means[k] = 1.0;
+    dv.moments->stdDevs[k] = scale0;
     std::vector<double> row(m);
     for (int32_t i = 0; i < m; ++i)
-        row[i] = ctx->moments.stdDevs[i] == 0.0
+        row[i] = dv.moments->stdDevs[i] == 0.0
                      ? 0.0
-                     : scale0 * ctx->moments.means[i] / ctx->moments.stdDevs[i];
-    widen(ctx->momentMatrix, mRead + 1, k, row.data());
+                     : scale0 * dv.moments->means[i] / dv.moments->stdDevs[i];
+    widen(dv.arrays->momentMatrix, mRead + 1, k, row.data());
 }
 
 // The divisor in force and those of the kurtosis and weight formulas.
-void set_divisors(ProcContext* ctx, Group* g, double N, double nd, double sw) {
-    const char* kind = ctx->options.vardefKind;
-    const double df = 1.0 - ctx->moments.momentOrigin;
-    ctx->moments.divisor = zvardiv(kind, N, df, sw);
+void set_divisors(const DataView& dv, Group* g, double N, double nd, double sw) {
+    const char* kind = dv.options->vardefKind;
+    const double df = 1.0 - dv.moments->momentOrigin;
+    dv.moments->divisor = zvardiv(kind, N, df, sw);
     g->d0 = zvardiv(kind, N, 0.0, sw);
     g->dm1 = zvardiv(kind, N, -df, sw);
     g->d2 = zvardiv(kind, N, 2.0 * df, sw);
     g->d3 = zvardiv(kind, N, 3.0 * df, sw);
-    ctx->nObs = ctx->optSetup.nObsCell = N;
+    dv.moments->nObs = dv.optSetup->nObsCell = N;
     g->n = N;
     g->nd = nd;
 }
@@ -829,20 +829,20 @@ void set_divisors(ProcContext* ctx, Group* g, double N, double nd, double sw) {
 // Reports a sample too small for the model and rescales the standard
 // deviations from the reader's divisor w0 to the one in force;
 // kTooFewObservations when nothing can be analysed.
-int32_t check_sample_size(ProcContext* ctx, double N, double nd, double w0) {
-    const int32_t n = ctx->nManifest;
-    if (!(N > n && ctx->moments.divisor > velix::kMachEpsWritten)) {
-        if (wzmis(ctx->options.edfGiven) && wzmis(ctx->options.dfReduce))
+int32_t check_sample_size(const DataView& dv, double N, double nd, double w0) {
+    const int32_t n = dv.sizes->nManifest;
+    if (!(N > n && dv.moments->divisor > velix::kMachEpsWritten)) {
+        if (wzmis(dv.options->edfGiven) && wzmis(dv.options->dfReduce))
             xpmlog(kMsgProc, kMsgTooFewObservations, N, n);
         else
-            xpmlog(kMsgProc, kMsgTooFewObservationsDf, N, n, nd, ctx->options.edfGiven,
-                   ctx->options.dfReduce);
+            xpmlog(kMsgProc, kMsgTooFewObservationsDf, N, n, nd, dv.options->edfGiven,
+                   dv.options->dfReduce);
         if (N < 1.0) return kTooFewObservations;
     }
-    if (ctx->moments.divisor != w0) {
-        if (ctx->moments.divisor <= velix::detail::kMinPos) return kTooFewObservations;
-        const double f = std::sqrt(w0 / ctx->moments.divisor);
-        for (int32_t i = 0; i < ctx->moments.nRead; ++i) ctx->moments.stdDevs[i] *= f;
+    if (dv.moments->divisor != w0) {
+        if (dv.moments->divisor <= velix::detail::kMinPos) return kTooFewObservations;
+        const double f = std::sqrt(w0 / dv.moments->divisor);
+        for (int32_t i = 0; i < dv.moments->nRead; ++i) dv.moments->stdDevs[i] *= f;
     }
     return kGoOn;
 }
@@ -850,29 +850,29 @@ int32_t check_sample_size(ProcContext* ctx, double N, double nd, double w0) {
 // Constant variables among moments about zero: such a variable is an
 // intercept.  Its weighted second moment about zero is (sum of weights /
 // divisor) times its squared mean.
-void find_constant_variables(ProcContext* ctx, const double* cov, double sw) {
-    const int32_t n = ctx->nManifest;
-    const double f = ctx->moments.divisor > 0.0 ? sw / ctx->moments.divisor : 0.0;
+void find_constant_variables(const DataView& dv, const double* cov, double sw) {
+    const int32_t n = dv.sizes->nManifest;
+    const double f = dv.moments->divisor > 0.0 ? sw / dv.moments->divisor : 0.0;
     for (int32_t i = 0; i < n; ++i) {
-        const double sii = cov[pk(i, i)], mean = ctx->moments.means[i];
+        const double sii = cov[pk(i, i)], mean = dv.moments->means[i];
         if (std::fabs(sii - f * mean * mean) <= velix::kMachEpsWritten * sii && mean != 0.0) {
-            ctx->moments.momentOrigin = -(i + 1);
-            if (!(ctx->options.interceptVar && i == ctx->nVar)) {
-                const NameRecord& r = velix::detail::moment_names(ctx)[i];
+            dv.moments->momentOrigin = -(i + 1);
+            if (!(dv.options->interceptVar && i == dv.sizes->nVar)) {
+                const NameRecord& r = velix::detail::moment_names(dv.ctx)[i];
                 xpmlog(kMsgProc, kMsgConstantIsIntercept, static_cast<int32_t>(r.length), r.text);
             }
         }
     }
-    if (ctx->options.interceptVar) ctx->moments.momentOrigin = -(ctx->nVar + 1);
+    if (dv.options->interceptVar) dv.moments->momentOrigin = -(dv.sizes->nVar + 1);
 }
 
 // The covariance matrix with divisor d0 about the means, without the
 // intercept, and its inverse in cov (g->inverse when it exists).
-void invert_covariance(ProcContext* ctx, Group* g, double* cov, double sw) {
-    const int32_t n = ctx->nManifest;
-    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
+void invert_covariance(const DataView& dv, Group* g, double* cov, double sw) {
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t intercept = dv.moments->momentOrigin < 0 ? -(dv.moments->momentOrigin + 1) : -1;
     const double f =
-        ctx->moments.divisor != g->d0 && g->d0 > 0.0 ? ctx->moments.divisor / g->d0 : 1.0;
+        dv.moments->divisor != g->d0 && g->d0 > 0.0 ? dv.moments->divisor / g->d0 : 1.0;
     // Moments about zero with divisor d0 less (SW / d0) m_i m_j are the
     // weighted cross-products about the means over d0.
     const double meanFactor = g->d0 > 0.0 ? sw / g->d0 : 1.0;
@@ -882,127 +882,127 @@ void invert_covariance(ProcContext* ctx, Group* g, double* cov, double sw) {
         for (int32_t j = 0; j <= i; ++j) {
             if (j == intercept) continue;
             double v = cov[pk(i, j)] * f;
-            if (ctx->moments.momentOrigin != 0)
-                v -= meanFactor * ctx->moments.means[i] * ctx->moments.means[j];
+            if (dv.moments->momentOrigin != 0)
+                v -= meanFactor * dv.moments->means[i] * dv.moments->means[j];
             c.push_back(v);
         }
     }
     const int32_t order = n - (intercept >= 0 ? 1 : 0);
     double ld = 0.0;
-    g->inverse = scaled_inverse(order, ctx->options.singular, c.data(), &ld);
+    g->inverse = scaled_inverse(order, dv.options->singular, c.data(), &ld);
     if (g->inverse) {
         std::copy(c.begin(), c.end(), cov);
-    } else if (ctx->input.rawData) {
+    } else if (dv.input->rawData) {
         xpmlog(kMsgProc, kMsgCovNotPositiveDefinite);
     }
 }
 
-int32_t run(ProcContext* ctx, Group* g) {
+int32_t run(const DataView& dv, Group* g) {
     const double missing = host_missing_value();
-    const int32_t n = ctx->nManifest;
-    const int32_t m = ctx->moments.nRead;
-    const int32_t method = ctx->methodGroup;
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t m = dv.moments->nRead;
+    const int32_t method = dv.methods->methodGroup;
     const bool wlsType = method >= kMethodWls && method <= kMethodUlsDwls;
 
-    vzfdl(missing, ctx->moments.means, 4 * (m + 1));
-    vzfdl(missing, ctx->momentMatrix, m * (m + 1) / 2);
-    const int64_t pstar = ctx->nMoments;
-    if (is_wls(ctx->methodRequested)) vzfdl(missing, ctx->weightMatrix, static_cast<int32_t>(pstar * (pstar + 1) / 2));
-    else if (is_dwls(ctx->methodRequested)) vzfdl(missing, ctx->weightMatrix, static_cast<int32_t>(pstar));
+    vzfdl(missing, dv.moments->means, 4 * (m + 1));
+    vzfdl(missing, dv.arrays->momentMatrix, m * (m + 1) / 2);
+    const int64_t pstar = dv.sizes->nMoments;
+    if (is_wls(dv.methods->methodRequested)) vzfdl(missing, dv.arrays->weightMatrix, static_cast<int32_t>(pstar * (pstar + 1) / 2));
+    else if (is_dwls(dv.methods->methodRequested)) vzfdl(missing, dv.arrays->weightMatrix, static_cast<int32_t>(pstar));
 
-    double N = requested_n(ctx);
+    double N = requested_n(dv);
     double nd = N;
-    const int32_t level = read_moments(ctx, &nd);
-    raise_error_level(ctx, level);
+    const int32_t level = read_moments(dv, &nd);
+    raise_error_level(dv.ctx, level);
     if (level >= 5) return kReaderFailed;
 
     // The reader's divisor.
-    const double w0 = ctx->moments.divisor;
-    const double sw = ctx->moments.sumWeights;
+    const double w0 = dv.moments->divisor;
+    const double sw = dv.moments->sumWeights;
     // The intercept's second moment about zero is (sum of weights) / W0, so
     // its standard deviation under the reader's divisor is sqrt(SW / W0); it
     // is sqrt(N / W0) when every weight is 1 (frequencies count in both).
     const double scale0 = w0 > velix::detail::kMinPos ? std::sqrt(sw / w0) : 0.0;
     if (wzmis(N)) {
         N = nd;
-        if (!wzmis(ctx->options.dfReduce)) N -= ctx->options.dfReduce;
+        if (!wzmis(dv.options->dfReduce)) N -= dv.options->dfReduce;
     }
-    if (ctx->options.interceptVar) place_intercept(ctx, scale0);
-    set_divisors(ctx, g, N, nd, sw);
-    const int32_t sized = check_sample_size(ctx, N, nd, w0);
+    if (dv.options->interceptVar) place_intercept(dv, scale0);
+    set_divisors(dv, g, N, nd, sw);
+    const int32_t sized = check_sample_size(dv, N, nd, w0);
     if (sized != kGoOn) return sized;
 
     // The covariance work matrix (order n).
-    double* cov = ctx->momentInverse;
+    double* cov = dv.arrays->momentInverse;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
-            cov[pk(i, j)] = ctx->input.symatrixInput ? ctx->momentMatrix[pk(i, j)]
-                                                     : ctx->momentMatrix[pk(i, j)] * ctx->moments.stdDevs[i] *
-                                                           ctx->moments.stdDevs[j];
-    if (!moments_finite(ctx, cov)) return kNotFinite;
-    if (!ctx->input.symatrixInput && ctx->moments.momentOrigin != 0) find_constant_variables(ctx, cov, sw);
-    vzfdl(missing, ctx->moments.kurtosisCells, kKurtCellCount);
+            cov[pk(i, j)] = dv.input->symatrixInput ? dv.arrays->momentMatrix[pk(i, j)]
+                                                     : dv.arrays->momentMatrix[pk(i, j)] * dv.moments->stdDevs[i] *
+                                                           dv.moments->stdDevs[j];
+    if (!moments_finite(dv, cov)) return kNotFinite;
+    if (!dv.input->symatrixInput && dv.moments->momentOrigin != 0) find_constant_variables(dv, cov, sw);
+    vzfdl(missing, dv.moments->kurtosisCells, kKurtCellCount);
 
-    const bool outstat = ctx->dataSetHandle[kRoleOutstat] != nullptr;
-    if (wlsType || ctx->options.kurtosisWanted || outstat) invert_covariance(ctx, g, cov, sw);
-    const double* inverse = g->inverse ? ctx->momentInverse : nullptr;
+    const bool outstat = dv.dataSets->dataSetHandle[kRoleOutstat] != nullptr;
+    if (wlsType || dv.options->kurtosisWanted || outstat) invert_covariance(dv, g, cov, sw);
+    const double* inverse = g->inverse ? dv.arrays->momentInverse : nullptr;
     std::vector<double> inverseCopy;
     if (inverse != nullptr) {
-        inverseCopy.assign(inverse, inverse + ctx->nMoments);
+        inverseCopy.assign(inverse, inverse + dv.sizes->nMoments);
         inverse = inverseCopy.data();
     }
 
     bool kurtosisDone = false;
     if (wlsType) {
-        const int32_t r = wls_weights(ctx, g, inverse);
+        const int32_t r = wls_weights(dv, g, inverse);
         if (r >= 0) return r;
-        kurtosisDone = !ctx->input.inwgtUsed && (ctx->methodGroup == method);
+        kurtosisDone = !dv.input->inwgtUsed && (dv.methods->methodGroup == method);
     }
     // Kurtosis of raw data.
-    if (ctx->input.rawData && (ctx->options.kurtosisWanted || outstat)) {
+    if (dv.input->rawData && (dv.options->kurtosisWanted || outstat)) {
         int32_t lv = 0;
-        if (!kurtosisDone) lv = coskurt(ctx, 1, 5, 6, inverse, &g->list);
+        if (!kurtosisDone) lv = coskurt(dv.ctx, 1, 5, 6, inverse, &g->list);
         if (lv >= 5 || lv < 0) {
             xpmlog(kMsgProc, kMsgKurtosisNotComputed);
-            ctx->options.kurtosisWanted = 0;
+            dv.options->kurtosisWanted = 0;
         } else {
             g->kurtosisStatus =
-                velix::detail::kurtosis_coefficients(ctx, g->d0, g->dm1, g->d2, g->d3, inverse != nullptr, &g->list);
+                velix::detail::kurtosis_coefficients(dv.ctx, g->d0, g->dm1, g->d2, g->d3, inverse != nullptr, &g->list);
         }
     }
-    return finish_group(ctx, g);
+    return finish_group(dv, g);
 }
 
 }  // namespace
 
 int32_t coscorr(ProcContext* ctx) {
+    const DataView dv = data_view(ctx);
     // 1. Entry.
-    ctx->methodGroup = ctx->methodRequested;
-    ctx->moments.weightsOnFile = 0;
-    ctx->moments.varianceBlockWritten = 0;
-    ctx->moments.weightFactorPos = ctx->moments.weightFactorEnd = ctx->moments.weightFactorStart;
+    dv.methods->methodGroup = dv.methods->methodRequested;
+    dv.moments->weightsOnFile = 0;
+    dv.moments->varianceBlockWritten = 0;
     // The origin of the moments is the option's for every BY group: an
     // intercept found in an earlier group does not carry over.
-    if (!ctx->moments.momentOriginKept) {
-        ctx->moments.momentOriginOption =
-            ctx->moments.momentOrigin < 0 ? 1 : ctx->moments.momentOrigin;
+    if (!dv.moments->momentOriginKept) {
+        dv.moments->momentOriginOption =
+            dv.moments->momentOrigin < 0 ? 1 : dv.moments->momentOrigin;
         // The augmented moment matrix is a matrix of moments about zero: the
         // intercept carries the means.
-        if (ctx->options.uncorrectedCov || ctx->options.uncorrectedCorr ||
-            ctx->options.interceptVar)
-            ctx->moments.momentOriginOption = 1;
-        ctx->moments.momentOriginKept = 1;
+        if (dv.options->uncorrectedCov || dv.options->uncorrectedCorr ||
+            dv.options->interceptVar)
+            dv.moments->momentOriginOption = 1;
+        dv.moments->momentOriginKept = 1;
     }
-    ctx->moments.momentOrigin = ctx->moments.momentOriginOption;
-    velix::detail::allocate_moment_arrays(ctx);
+    dv.moments->momentOrigin = dv.moments->momentOriginOption;
+    velix::detail::allocate_moment_arrays(dv.ctx);
 
     Group g;
-    const int32_t result = run(ctx, &g);
+    const int32_t result = run(dv, &g);
 
     // 24. Exit.  Too few observations was only a note so far.
-    if (result == kTooFewObservations) xpmlog(kMsgProc, kMsgTooFewForAnalysis, ctx->nObs);
-    if (result != 0) raise_error_level(ctx, kLevelNoMoments);
+    if (result == kTooFewObservations) xpmlog(kMsgProc, kMsgTooFewForAnalysis, dv.moments->nObs);
+    if (result != 0) raise_error_level(dv.ctx, kLevelNoMoments);
     zmsgsav(0, 0, nullptr, 0);
-    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
+    if (*dv.errorLevel > kLevelStepEnds) xexit(*dv.errorLevel, 0);
     return result;
 }

@@ -9,19 +9,21 @@
 // The host reads the bound cells when a row is added, so the cells are set
 // before each call.  A failing call is reported and abandons the table.
 #include "host/host_support.h"
+#include "procedure/data/data_view.h"
 #include "procedure/procedure.h"
 #include "velix/codes.h"
 
 void cosput(ProcContext* ctx, HostText* tableName, int32_t titleNumber, HostText* valueColumn,
             int32_t n, const double* values, const int32_t* labelNumbers,
             HostText* templatePath) {
-    OutputTable table(ctx->kyrManager, tableName, kyrmsg(kMsgProc, titleNumber), templatePath);
+    const DataView dv = data_view(ctx);
+    OutputTable table(dv.output->kyrManager, tableName, kyrmsg(kMsgProc, titleNumber), templatePath);
     HostText* labelCell = nullptr;
     const double* valueCell = values;  // the cell that holds the current value's address
     table.cell_column(kColumnText, "Label", &labelCell);
     table.indirect_column(kColumnDouble, valueColumn, &valueCell);
     if (!table.end_columns()) return;
-    ctx->kyrTable = table.output();
+    dv.output->kyrTable = table.output();
     for (int32_t i = 0; i < n; ++i) {
         labelCell = kyrmsg(kMsgProc, labelNumbers[i]);
         if (!table.add_row()) return;

@@ -90,7 +90,7 @@ int32_t coskurt(ProcContext* ctx, int32_t listEntry, int32_t weightEntry, int32_
 //   kurtosisStatus in  number of listed contributions (0: none)
 void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, const KurtosisList* list);
 
-// Replaces the fourth-order moments in ctx->weightMatrix by the asymptotic
+// Replaces the fourth-order moments in ctx->arrays.weightMatrix by the asymptotic
 // covariance of the moments of kind 1 (biased), 2 (unbiased) or 3
 // (correlations), and fills the last two kurtosis cells.
 void cosasco(ProcContext* ctx, int32_t kind);

@@ -13,6 +13,7 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 #include "velix/codes.h"
 #include "velix/host_dataset.h"
 #include "velix/messages.h"
@@ -36,16 +37,16 @@ constexpr BindMessages kInwgtMessages{407, 408, 406};
 
 // One read list being built; stops at the first failure.
 struct ReadList {
-    ProcContext* ctx;
+    DataView dv;
     HostDataSet* data;
     HostBinding* binding = nullptr;
     BindMessages messages;
     bool failed = false;
 
-    ReadList(ProcContext* c, int role, int32_t count, BindMessages m)
-        : ctx(c), data(c->dataSetHandle[role]), messages(m) {
+    ReadList(const DataView& view, int role, int32_t count, BindMessages m)
+        : dv(view), data(view.dataSets->dataSetHandle[role]), messages(m) {
         xvgeti(data, count, 0, &binding);
-        ctx->dataSetBinding[role] = binding;
+        dv.dataSets->dataSetBinding[role] = binding;
     }
 
     // Binds variable `name` (length) to cell; optional variables may be absent.
@@ -56,7 +57,7 @@ struct ReadList {
         if (xvfind(data, name, length, &number, 0) != 0 || number == 0) {
             if (optional) return;
             xpmlog(kMsgProc, messages.absent, length, name);
-            raise_error_level(ctx, kLevelBadVariables);
+            raise_error_level(dv.ctx, kLevelBadVariables);
             failed = true;
             return;
         }
@@ -64,7 +65,7 @@ struct ReadList {
                                   character ? kTypeCharacter : kTypeNumeric, 0, 0);
         if (rc != 0) {
             xpmlog(kMsgProc, messages.wrongType, length, name);
-            raise_error_level(ctx, kLevelBadVariables);
+            raise_error_level(dv.ctx, kLevelBadVariables);
             failed = true;
         }
     }
@@ -74,40 +75,40 @@ struct ReadList {
     }
 };
 
-void check_by(ProcContext* ctx, int role, int32_t message) {
-    if (ctx->nByVars > 0 &&
-        xbylist(ctx->dataSetHandle[kRoleData], ctx->dataSetHandle[role]) != 0) {
+void check_by(const DataView& dv, int role, int32_t message) {
+    if (dv.sizes->nByVars > 0 &&
+        xbylist(dv.dataSets->dataSetHandle[kRoleData], dv.dataSets->dataSetHandle[role]) != 0) {
         xpmlog(kMsgProc, message);
-        raise_error_level(ctx, kLevelInputError);
+        raise_error_level(dv.ctx, kLevelInputError);
     }
 }
 
-void exit_above_999(ProcContext* ctx) {
-    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
+void exit_above_999(const DataView& dv) {
+    if (*dv.errorLevel > kLevelStepEnds) xexit(*dv.errorLevel, 0);
 }
 
 // The numeric variables of the analysis, bound to rowValues[0 .. count-1].
-void bind_analysis(ReadList* list, ProcContext* ctx, int32_t count) {
+void bind_analysis(ReadList* list, const DataView& dv, int32_t count) {
     for (int32_t i = 0; i < count && !list->failed; ++i) {
-        const NameRecord& n = ctx->input.manifestNames[i];
-        list->bind(n.text, n.length, &ctx->cells.rowValues[i], false, 8);
+        const NameRecord& n = dv.input->manifestNames[i];
+        list->bind(n.text, n.length, &dv.cells->rowValues[i], false, 8);
     }
 }
 
 // Output list definition.
 struct OutputList {
-    ProcContext* ctx;
+    DataView dv;
     HostBinding* binding = nullptr;
     HostVariableDescriptor d;
 
-    OutputList(ProcContext* c, int role, int32_t count) : ctx(c) {
-        HostDataSet* out = ctx->dataSetHandle[role];
+    OutputList(const DataView& view, int role, int32_t count) : dv(view) {
+        HostDataSet* out = dv.dataSets->dataSetHandle[role];
         xvputi(out, count, 0, &binding);
-        ctx->dataSetBinding[role] = binding;
-        if (ctx->nByVars > 0) {
-            HostDataSet* data = ctx->dataSetHandle[kRoleData];
+        dv.dataSets->dataSetBinding[role] = binding;
+        if (dv.sizes->nByVars > 0) {
+            HostDataSet* data = dv.dataSets->dataSetHandle[kRoleData];
             // The BY variables of DATA= come first in every output data set.
-            const NameArray& by = ctx->options.procOptions->lists[kListBy];
+            const NameArray& by = dv.options->procOptions->lists[kListBy];
             int16_t numbers[256];
             int32_t k = 0;
             for (int32_t i = 0; i < by.count && k < 256; ++i) {
@@ -137,22 +138,22 @@ struct OutputList {
     }
     // The numeric variables of DATA= in use: name and label pass over.
     void define_data_variables() {
-        HostDataSet* data = ctx->dataSetHandle[kRoleData];
-        for (int32_t i = 0; i < ctx->nVar; ++i) {
+        HostDataSet* data = dv.dataSets->dataSetHandle[kRoleData];
+        for (int32_t i = 0; i < dv.sizes->nVar; ++i) {
             const HostVariableDescriptor* src = nullptr;
             reset();
-            if (xvname(data, ctx->input.manifestNumbers[i], &src) == 0 && src != nullptr) {
+            if (xvname(data, dv.input->manifestNumbers[i], &src) == 0 && src != nullptr) {
                 d.name = src->name;
                 d.nameLength = src->nameLength;
                 d.label = src->label;
                 d.labelLength = src->labelLength;
             } else {
-                d.name = ctx->input.manifestNames[i].text;
-                d.nameLength = ctx->input.manifestNames[i].length;
+                d.name = dv.input->manifestNames[i].text;
+                d.nameLength = dv.input->manifestNames[i].length;
             }
             d.type = kVarNumeric;
             d.length = d.storedLength = 8;
-            xvputd(binding, &d, 0, &ctx->cells.rowValues[i], 0, 0, 0);
+            xvputd(binding, &d, 0, &dv.cells->rowValues[i], 0, 0, 0);
         }
     }
 };
@@ -168,11 +169,11 @@ void set_type_and_label(HostDataSet* out, const char* type) {
     xoinfo(out, kInfoSetLabel, &label);
 }
 
-const char* matrix_type(const ProcContext* ctx) {
-    if (ctx->input.symatrixInput) return "SYMATRIX";
-    if (ctx->options.uncorrectedCorr) return "UCORR";
-    if (ctx->options.uncorrectedCov) return "UCOV";
-    return ctx->options.covAnalysis ? "COV" : "CORR";
+const char* matrix_type(const DataView& dv) {
+    if (dv.input->symatrixInput) return "SYMATRIX";
+    if (dv.options->uncorrectedCorr) return "UCORR";
+    if (dv.options->uncorrectedCov) return "UCOV";
+    return dv.options->covAnalysis ? "COV" : "CORR";
 }
 
 bool wls_form(int32_t method) { return method == kMethodWls || method == kMethodUlsWls; }
@@ -180,26 +181,27 @@ bool wls_form(int32_t method) { return method == kMethodWls || method == kMethod
 }  // namespace
 
 void cosfop1(ProcContext* ctx) {
-    velix::detail::allocate_moment_arrays(ctx);
-    ctx->outRow.name.length = 32;
-    if (ctx->input.symatrixInput) {
-        ReadList list(ctx, kRoleData, ctx->nByVars + ctx->nVar + 2, kSymatrixMessages);
-        if (ctx->input.typeVar > 0) list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
-        if (ctx->input.nameVar > 0) list.bind_special("_NAME_", ctx->outRow.name.text, true, 32);
-        bind_analysis(&list, ctx, ctx->nVar);
+    const DataView dv = data_view(ctx);
+    velix::detail::allocate_moment_arrays(dv.ctx);
+    dv.dataSets->outRow.name.length = 32;
+    if (dv.input->symatrixInput) {
+        ReadList list(dv, kRoleData, dv.sizes->nByVars + dv.sizes->nVar + 2, kSymatrixMessages);
+        if (dv.input->typeVar > 0) list.bind_special("_TYPE_", dv.dataSets->outRow.type, true, 8);
+        if (dv.input->nameVar > 0) list.bind_special("_NAME_", dv.dataSets->outRow.name.text, true, 32);
+        bind_analysis(&list, dv, dv.sizes->nVar);
         xvgete(list.binding);
     }
-    if (ctx->input.inramUsed) {
-        check_by(ctx, kRoleInram, kInramMessages.byMismatch);
-        ReadList list(ctx, kRoleInram, ctx->nByVars + 7, kInramMessages);
-        list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
-        list.bind_special("_NAME_", ctx->outRow.name.text, true, 32);
+    if (dv.input->inramUsed) {
+        check_by(dv, kRoleInram, kInramMessages.byMismatch);
+        ReadList list(dv, kRoleInram, dv.sizes->nByVars + 7, kInramMessages);
+        list.bind_special("_TYPE_", dv.dataSets->outRow.type, true, 8);
+        list.bind_special("_NAME_", dv.dataSets->outRow.name.text, true, 32);
         static const char* const kRam[] = {"_MATNR_", "_ROW_", "_COL_", "_ESTIM_", "_STDERR_"};
-        for (int k = 0; k < 5; ++k) list.bind_special(kRam[k], &ctx->cells.ramRow[k], false, 8);
-        xvsele(ctx->dataSetHandle[kRoleInram]);
+        for (int k = 0; k < 5; ++k) list.bind_special(kRam[k], &dv.cells->ramRow[k], false, 8);
+        xvsele(dv.dataSets->dataSetHandle[kRoleInram]);
         xvgete(list.binding);
     }
-    exit_above_999(ctx);
+    exit_above_999(dv);
 }
 
 bool same_name(const char* a, int32_t la, const char* b, int32_t lb) {
@@ -212,16 +214,16 @@ bool same_name(const char* a, int32_t la, const char* b, int32_t lb) {
 // INEST= variable number and its symbol is pointed at the record's value.
 // Their number was counted with the program; any other number now is an
 // internal inconsistency.
-void record_statement_variables(ProcContext* ctx) {
-    HostDataSet* inest = ctx->dataSetHandle[kRoleInest];
-    const NlpProblem* nlp = ctx->nlp;
-    if (ctx->cmpWork == nullptr || inest == nullptr) return;
+void record_statement_variables(const DataView& dv) {
+    HostDataSet* inest = dv.dataSets->dataSetHandle[kRoleInest];
+    const NlpProblem* nlp = dv.nlp;
+    if (dv.cmpWork == nullptr || inest == nullptr) return;
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
-    const size_t bytes = sizeof(StatementVariable) * static_cast<size_t>(std::max(ctx->program.nStmtVars, 1));
+    const size_t bytes = sizeof(StatementVariable) * static_cast<size_t>(std::max(dv.program->nStmtVars, 1));
     auto* records = static_cast<StatementVariable*>(a->allocate(a, bytes, 4));
     if (records == nullptr) xexit(kLevelNoMemory, 0);
     int32_t k = 0;
-    for (CmpSymbol* s = cmplstv(ctx->cmpWork); s != nullptr; s = s->next) {
+    for (CmpSymbol* s = cmplstv(dv.cmpWork); s != nullptr; s = s->next) {
         int16_t number = 0;
         if (!(s->flags & kCmpReferenced) || xvfind(inest, s->name, s->nameLength, &number, 0) != 0 || number == 0)
             continue;
@@ -233,84 +235,86 @@ void record_statement_variables(ProcContext* ctx) {
         bool skip = s->kind == 1;
         for (const char* special : {"_TYPE_", "_ITER_", "_RHS_"})
             skip = skip || wzsteqn(s->name, s->nameLength, special, static_cast<int32_t>(std::strlen(special))) != 0;
-        for (int32_t i = 0; i < ctx->nParmFree && nlp != nullptr && nlp->paramNames != nullptr && !skip; ++i)
+        for (int32_t i = 0; i < dv.sizes->nParmFree && nlp != nullptr && nlp->paramNames != nullptr && !skip; ++i)
             skip = same_name(s->name, s->nameLength, nlp->paramNames[i].text, nlp->paramNames[i].length);
         if (skip) continue;
-        if (k >= ctx->program.nStmtVars) xexit(kLevelInternal, 0);
+        if (k >= dv.program->nStmtVars) xexit(kLevelInternal, 0);
         records[k] = StatementVariable{number, s, host_missing_value(), host_missing_value()};
         s->value = &records[k].value;
         ++k;
     }
-    if (k != ctx->program.nStmtVars) xexit(kLevelInternal, 0);
-    ctx->program.stmtVars = records;
+    if (k != dv.program->nStmtVars) xexit(kLevelInternal, 0);
+    dv.program->stmtVars = records;
 }
 
 void cosfop2(ProcContext* ctx) {
-    velix::detail::allocate_moment_arrays(ctx);
-    ctx->outRow.name.length = 32;
-    if (!ctx->input.inestUsed && !ctx->input.inwgtUsed) return;
-    if (ctx->input.inestUsed) {
+    const DataView dv = data_view(ctx);
+    velix::detail::allocate_moment_arrays(dv.ctx);
+    dv.dataSets->outRow.name.length = 32;
+    if (!dv.input->inestUsed && !dv.input->inwgtUsed) return;
+    if (dv.input->inestUsed) {
         // The parameters of INEST=; statement variables come with the
         // programming statements' reader.
-        record_statement_variables(ctx);
-        check_by(ctx, kRoleInest, kInestMessages.byMismatch);
-        NlpProblem* nlp = ctx->nlp;
-        ReadList list(ctx, kRoleInest, ctx->nByVars + ctx->nParmFree + ctx->program.nStmtVars + 3, kInestMessages);
-        list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
-        list.bind_special("_RHS_", &ctx->cells.rhsCell, false, 8, true);
-        list.bind_special("_ITER_", &ctx->cells.iterCell, false, 8, true);
-        for (int32_t k = 0; k < ctx->program.nStmtVars && ctx->program.stmtVars != nullptr; ++k) {
-            const CmpSymbol* s = ctx->program.stmtVars[k].symbol;
-            list.bind(s->name, s->nameLength, &ctx->program.stmtVars[k].cell, false, 8);
+        record_statement_variables(dv);
+        check_by(dv, kRoleInest, kInestMessages.byMismatch);
+        NlpProblem* nlp = dv.nlp;
+        ReadList list(dv, kRoleInest, dv.sizes->nByVars + dv.sizes->nParmFree + dv.program->nStmtVars + 3, kInestMessages);
+        list.bind_special("_TYPE_", dv.dataSets->outRow.type, true, 8);
+        list.bind_special("_RHS_", &dv.cells->rhsCell, false, 8, true);
+        list.bind_special("_ITER_", &dv.cells->iterCell, false, 8, true);
+        for (int32_t k = 0; k < dv.program->nStmtVars && dv.program->stmtVars != nullptr; ++k) {
+            const CmpSymbol* s = dv.program->stmtVars[k].symbol;
+            list.bind(s->name, s->nameLength, &dv.program->stmtVars[k].cell, false, 8);
         }
-        for (int32_t i = 0; i < ctx->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
+        for (int32_t i = 0; i < dv.sizes->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
             const NameRecord& n = nlp->paramNames[i];
             list.bind(n.text, n.length, &nlp->paramRow[i], false, 8);
         }
-        xvsele(ctx->dataSetHandle[kRoleInest]);
+        xvsele(dv.dataSets->dataSetHandle[kRoleInest]);
         xvgete(list.binding);
-        exit_above_999(ctx);
+        exit_above_999(dv);
     }
-    if (ctx->input.inwgtUsed) {
-        check_by(ctx, kRoleInwgt, kInwgtMessages.byMismatch);
-        const bool wls = wls_form(ctx->methodRequested);
+    if (dv.input->inwgtUsed) {
+        check_by(dv, kRoleInwgt, kInwgtMessages.byMismatch);
+        const bool wls = wls_form(dv.methods->methodRequested);
         // Weights over pairs of moments (the WLS form, with _NAM2_) read as
         // a matrix over the variables would be silently misread: refused.
         int16_t pairNames = 0;
-        if (!wls && xvfind(ctx->dataSetHandle[kRoleInwgt], "_NAM2_", 6, &pairNames, 0) == 0) {
+        if (!wls && xvfind(dv.dataSets->dataSetHandle[kRoleInwgt], "_NAM2_", 6, &pairNames, 0) == 0) {
             xpmlog(kMsgProc, kMsgInwgtPairWeights);
-            raise_error_level(ctx, kLevelBadVariables);
-            exit_above_999(ctx);
+            raise_error_level(dv.ctx, kLevelBadVariables);
+            exit_above_999(dv);
         }
-        ReadList list(ctx, kRoleInwgt, ctx->nByVars + (wls ? 4 : 2) + ctx->nManifest, kInwgtMessages);
-        list.bind_special("_TYPE_", ctx->outRow.type, true, 8);
-        list.bind_special("_NAME_", ctx->outRow.name.text, true, 32);
+        ReadList list(dv, kRoleInwgt, dv.sizes->nByVars + (wls ? 4 : 2) + dv.sizes->nManifest, kInwgtMessages);
+        list.bind_special("_TYPE_", dv.dataSets->outRow.type, true, 8);
+        list.bind_special("_NAME_", dv.dataSets->outRow.name.text, true, 32);
         if (wls) {
-            list.bind_special("_NAM2_", ctx->outRow.name2.text, true, 32);
-            list.bind_special("_NAM3_", ctx->outRow.name3.text, true, 32);
+            list.bind_special("_NAM2_", dv.dataSets->outRow.name2.text, true, 32);
+            list.bind_special("_NAM3_", dv.dataSets->outRow.name3.text, true, 32);
         }
-        bind_analysis(&list, ctx, ctx->nManifest);
-        xvsele(ctx->dataSetHandle[kRoleInwgt]);
+        bind_analysis(&list, dv, dv.sizes->nManifest);
+        xvsele(dv.dataSets->dataSetHandle[kRoleInwgt]);
         xvgete(list.binding);
-        exit_above_999(ctx);
+        exit_above_999(dv);
     }
 }
 
 void cosfop3(ProcContext* ctx) {
-    velix::detail::allocate_moment_arrays(ctx);
-    if (HostDataSet* out = ctx->dataSetHandle[kRoleOutstat]) {
-        set_type_and_label(out, matrix_type(ctx));
-        OutputList list(ctx, kRoleOutstat, ctx->nByVars + ctx->nVar + 2);
-        list.define("_TYPE_", 410, ctx->outRow.type, 8);
-        list.define("_NAME_", 411, ctx->outRow.name.text, 32);
+    const DataView dv = data_view(ctx);
+    velix::detail::allocate_moment_arrays(dv.ctx);
+    if (HostDataSet* out = dv.dataSets->dataSetHandle[kRoleOutstat]) {
+        set_type_and_label(out, matrix_type(dv));
+        OutputList list(dv, kRoleOutstat, dv.sizes->nByVars + dv.sizes->nVar + 2);
+        list.define("_TYPE_", 410, dv.dataSets->outRow.type, 8);
+        list.define("_NAME_", 411, dv.dataSets->outRow.name.text, 32);
         list.define_data_variables();
         xvpute(list.binding);
     }
-    if (HostDataSet* out = ctx->dataSetHandle[kRoleOutram]) {
+    if (HostDataSet* out = dv.dataSets->dataSetHandle[kRoleOutram]) {
         set_type_and_label(out, "RAM");
-        OutputList list(ctx, kRoleOutram, ctx->nByVars + 7);
-        list.define("_TYPE_", 410, ctx->outRow.type, 8);
-        list.define("_NAME_", 411, ctx->outRow.name.text, 32);
+        OutputList list(dv, kRoleOutram, dv.sizes->nByVars + 7);
+        list.define("_TYPE_", 410, dv.dataSets->outRow.type, 8);
+        list.define("_NAME_", 411, dv.dataSets->outRow.name.text, 32);
         static const char* const kRam[] = {"_MATNR_", "_ROW_", "_COL_", "_ESTIM_", "_STDERR_"};
         for (int k = 0; k < 5; ++k) {
             list.reset();
@@ -318,49 +322,49 @@ void cosfop3(ProcContext* ctx) {
             list.d.nameLength = static_cast<int16_t>(std::strlen(kRam[k]));
             list.d.label = kRam[k];
             list.d.labelLength = list.d.nameLength;
-            xvputd(list.binding, &list.d, 0, &ctx->cells.ramRow[k], 0, 0, 0);
+            xvputd(list.binding, &list.d, 0, &dv.cells->ramRow[k], 0, 0, 0);
         }
         xvpute(list.binding);
     }
-    if (HostDataSet* out = ctx->dataSetHandle[kRoleOutwgt]) {
+    if (HostDataSet* out = dv.dataSets->dataSetHandle[kRoleOutwgt]) {
         set_type_and_label(out, "WEIGHT");
-        const bool wls = wls_form(ctx->methodRequested);
-        OutputList list(ctx, kRoleOutwgt, ctx->nByVars + ctx->nVar + (wls ? 4 : 2));
-        list.define("_TYPE_", 410, ctx->outRow.type, 8);
-        list.define("_NAME_", 412, ctx->outRow.name.text, 32);
+        const bool wls = wls_form(dv.methods->methodRequested);
+        OutputList list(dv, kRoleOutwgt, dv.sizes->nByVars + dv.sizes->nVar + (wls ? 4 : 2));
+        list.define("_TYPE_", 410, dv.dataSets->outRow.type, 8);
+        list.define("_NAME_", 412, dv.dataSets->outRow.name.text, 32);
         if (wls) {
-            list.define("_NAM2_", 413, ctx->outRow.name2.text, 32);
-            list.define("_NAM3_", 414, ctx->outRow.name3.text, 32);
+            list.define("_NAM2_", 413, dv.dataSets->outRow.name2.text, 32);
+            list.define("_NAM3_", 414, dv.dataSets->outRow.name3.text, 32);
         }
         list.define_data_variables();
         xvpute(list.binding);
     }
-    if (HostDataSet* out = ctx->dataSetHandle[kRoleOutest]) {
+    if (HostDataSet* out = dv.dataSets->dataSetHandle[kRoleOutest]) {
         set_type_and_label(out, "EST");
-        NlpProblem* nlp = ctx->nlp;
+        NlpProblem* nlp = dv.nlp;
         // The confidence-limit rows carry their level.
         const bool alpha = nlp->hooks && nlp->hooks->plSettings && nlp->hooks->plSettings->method != 0;
-        OutputList list(ctx, kRoleOutest, ctx->nByVars + ctx->nParmFree + ctx->program.nStmtVars + (alpha ? 5 : 4));
-        list.define("_TYPE_", 410, ctx->outRow.type, 8);
-        list.define("_NAME_", 411, ctx->outRow.name.text, 32);
-        ctx->outRow.name.length = 32;
-        list.define("_RHS_", 0, &ctx->cells.rhsCell, 0);
+        OutputList list(dv, kRoleOutest, dv.sizes->nByVars + dv.sizes->nParmFree + dv.program->nStmtVars + (alpha ? 5 : 4));
+        list.define("_TYPE_", 410, dv.dataSets->outRow.type, 8);
+        list.define("_NAME_", 411, dv.dataSets->outRow.name.text, 32);
+        dv.dataSets->outRow.name.length = 32;
+        list.define("_RHS_", 0, &dv.cells->rhsCell, 0);
         list.reset();
         list.d.name = "_ITER_";
         list.d.nameLength = 6;
         list.d.label = "Iteration ";
         list.d.labelLength = 10;
-        xvputd(list.binding, &list.d, 0, &ctx->cells.iterCell, 0, 0, 0);
+        xvputd(list.binding, &list.d, 0, &dv.cells->iterCell, 0, 0, 0);
         if (alpha) {
             list.reset();
             list.d.name = "_ALPHA_";
             list.d.nameLength = 7;
             list.d.label = "Alpha PL Conf. Limit";
             list.d.labelLength = 20;
-            xvputd(list.binding, &list.d, 0, &ctx->cells.alphaCell, 0, 0, 0);
+            xvputd(list.binding, &list.d, 0, &dv.cells->alphaCell, 0, 0, 0);
         }
-        HostDataSet* inest = ctx->input.inestUsed ? ctx->dataSetHandle[kRoleInest] : nullptr;
-        for (int32_t i = 0; i < ctx->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
+        HostDataSet* inest = dv.input->inestUsed ? dv.dataSets->dataSetHandle[kRoleInest] : nullptr;
+        for (int32_t i = 0; i < dv.sizes->nParmFree && nlp->paramNames && nlp->paramRow; ++i) {
             const NameRecord& n = nlp->paramNames[i];
             list.reset();
             int16_t number = 0;
@@ -377,11 +381,11 @@ void cosfop3(ProcContext* ctx) {
             xvputd(list.binding, &list.d, 0, &nlp->paramRow[i], 0, 0, 0);
         }
         // The program variables, described as INEST= describes them.
-        for (int32_t k = 0; k < ctx->program.nStmtVars && ctx->program.stmtVars != nullptr && inest != nullptr; ++k) {
+        for (int32_t k = 0; k < dv.program->nStmtVars && dv.program->stmtVars != nullptr && inest != nullptr; ++k) {
             list.reset();
             const HostVariableDescriptor* src = nullptr;
-            if (xvname(inest, ctx->program.stmtVars[k].number, &src) == 0 && src != nullptr) list.d = *src;
-            xvputd(list.binding, &list.d, 0, &ctx->program.stmtVars[k].cell, 0, 0, 0);
+            if (xvname(inest, dv.program->stmtVars[k].number, &src) == 0 && src != nullptr) list.d = *src;
+            xvputd(list.binding, &list.d, 0, &dv.program->stmtVars[k].cell, 0, 0, 0);
         }
         xvpute(list.binding);
     }
@@ -389,8 +393,9 @@ void cosfop3(ProcContext* ctx) {
 }
 
 void cos_write_row(ProcContext* ctx, int32_t role) {
-    HostBinding* b = ctx->dataSetBinding[role];
-    DataSetSlot* s = ctx->dataSetSlot[role];
+    const DataView dv = data_view(ctx);
+    HostBinding* b = dv.dataSets->dataSetBinding[role];
+    DataSetSlot* s = dv.dataSets->dataSetSlot[role];
     if (b == nullptr) return;
     const int32_t rc = xyvput(b, 0);
     if (rc != 0 && s != nullptr) {
@@ -400,10 +405,11 @@ void cos_write_row(ProcContext* ctx, int32_t role) {
 }
 
 int32_t cos_read_row(ProcContext* ctx, int32_t role) {
-    DataSetSlot* s = ctx->dataSetSlot[role];
+    const DataView dv = data_view(ctx);
+    DataSetSlot* s = dv.dataSets->dataSetSlot[role];
     if (s == nullptr || s->handle == nullptr) return 0;
     if (xybyget(s) == 0) return 0;
-    const int32_t rc = xyvget(ctx->dataSetBinding[role], 0);
+    const int32_t rc = xyvget(dv.dataSets->dataSetBinding[role], 0);
     if (rc != 0) {
         xofprc(s, rc, 1);
         return 0;

@@ -11,6 +11,7 @@
 #include "host/output_table.h"
 #include "numerics/kernel_support.h"
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/messages.h"
@@ -37,6 +38,7 @@ bool is_missing_kind_m(double d) {
 
 void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double logDet,
             int32_t rowLabelNumber, HostText* templatePath) {
+    const DataView dv = data_view(ctx);
     //   decide the cells: missing 'M' -> 0; beyond the double range -> the
     //   decimal exponent; otherwise exp(logDet) in a readable 12-character form
     //   create, define five columns, end columns, bind, one row, end, deliver
@@ -65,7 +67,7 @@ void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double l
     const int32_t charLen = static_cast<int32_t>(std::min<size_t>(std::strlen(text), kCharDetWidth));
     std::memcpy(charDet, text, charLen);
 
-    OutputTable table(ctx->kyrManager, tableName, kyrmsg(kMsgProc, titleNumber), templatePath);
+    OutputTable table(dv.output->kyrManager, tableName, kyrmsg(kMsgProc, titleNumber), templatePath);
     HostText* label1 = kyrmsg(kMsgProc, rowLabelNumber);
     HostText* label2 = kyrmsg(kMsgProc, kMsgLogDetLabel);
     double logCell = logDet;
@@ -75,6 +77,6 @@ void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double l
     table.cell_column(kColumnText, "Label2", &label2);
     table.cell_column(kColumnDouble, "LogDet", &logCell);
     if (!table.end_columns()) return;
-    ctx->kyrTable = table.output();
+    dv.output->kyrTable = table.output();
     if (table.add_row()) table.deliver();
 }

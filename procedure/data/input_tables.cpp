@@ -13,6 +13,7 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 #include "procedure/proc_options.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
@@ -21,14 +22,14 @@
 
 namespace {
 
-bool note_text(ProcContext* ctx, HostText* text) {
-    return !kyr_failed(kyr_note(ctx->kyrManager, text, 'l'));
+bool note_text(const DataView& dv, HostText* text) {
+    return !kyr_failed(kyr_note(dv.output->kyrManager, text, 'l'));
 }
 
 // A factoid of the input statistics: template "Tesk.Velix.<name>", title
 // and labels messages of the procedure.
-FactoidTable input_factoid(ProcContext* ctx, const char* name, int32_t title) {
-    return FactoidTable(ctx->kyrManager, name, std::string("Tesk.Velix.") + name,
+FactoidTable input_factoid(const DataView& dv, const char* name, int32_t title) {
+    return FactoidTable(dv.output->kyrManager, name, std::string("Tesk.Velix.") + name,
                         kyrmsg(kMsgProc, title));
 }
 
@@ -54,17 +55,17 @@ std::vector<double> without(const double* a, int32_t n, int32_t k) {
 }
 
 // The name of variable i of the statistics (analysis, intercept, partial).
-NameRecord statistic_name(ProcContext* ctx, int32_t i) {
-    const NameRecord* names = velix::detail::moment_names(ctx);
-    if (i < ctx->nManifest) return names[i];
+NameRecord statistic_name(const DataView& dv, int32_t i) {
+    const NameRecord* names = velix::detail::moment_names(dv.ctx);
+    if (i < dv.sizes->nManifest) return names[i];
     // The partial variables as resolved on DATA= (PARTIAL _NUMERIC_ names
     // no variable itself).
     NameRecord r;
-    const int32_t k = i - ctx->nManifest;
+    const int32_t k = i - dv.sizes->nManifest;
     const HostVariableDescriptor* d = nullptr;
-    if (ctx->input.hostLists == nullptr) return r;
-    const VariableList& partial = ctx->input.hostLists->entry[kHostListPartial];
-    if (k < partial.count && xvname(ctx->dataSetHandle[kRoleData], partial.numbers[k], &d) == 0) {
+    if (dv.input->hostLists == nullptr) return r;
+    const VariableList& partial = dv.input->hostLists->entry[kHostListPartial];
+    if (k < partial.count && xvname(dv.dataSets->dataSetHandle[kRoleData], partial.numbers[k], &d) == 0) {
         r.length = static_cast<int16_t>(std::min<int>(d->nameLength, sizeof r.text));
         std::memset(r.text, ' ', sizeof r.text);
         std::memcpy(r.text, d->name, r.length);
@@ -77,18 +78,20 @@ NameRecord statistic_name(ProcContext* ctx, int32_t i) {
 namespace velix::detail {
 
 const NameRecord* moment_names(ProcContext* ctx) {
-    if (ctx->options.interceptVar && ctx->nManifest > ctx->nVar) {
-        NameRecord& r = ctx->input.manifestNames[ctx->nVar];
+    const DataView dv = data_view(ctx);
+    if (dv.options->interceptVar && dv.sizes->nManifest > dv.sizes->nVar) {
+        NameRecord& r = dv.input->manifestNames[dv.sizes->nVar];
         std::memset(r.text, ' ', sizeof r.text);
         std::memcpy(r.text, "Intercept", 9);
         r.length = 9;
     }
-    return ctx->input.manifestNames;
+    return dv.input->manifestNames;
 }
 
 int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const double* values,
                        int32_t rows, int32_t columns, const NameRecord* rowLabels,
                        const NameRecord* columnLabels, const char* storage, int32_t style) {
+    const DataView dv = data_view(ctx);
     MatrixTable m;
     m.templatePath = kyrtxts("Tesk.Velix.%s", -1, name);
     m.name = kyrtxts("%s", -1, name);
@@ -100,7 +103,7 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
     m.columnLabels = columnLabels;
     m.storage = storage;
     m.labelStyle = style;
-    return kyr_publish_matrix(ctx->kyrManager, m);
+    return kyr_publish_matrix(dv.output->kyrManager, m);
 }
 
 }  // namespace velix::detail
@@ -108,64 +111,64 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
 namespace {
 
 // The title line naming the estimation method.
-bool method_title(ProcContext* ctx) {
-    int32_t number = kMsgPatternTitle + (ctx->methodRequested - kMethodNone);
-    if (ctx->options.covAnalysis && !ctx->input.inwgtUsed && ctx->methodRequested == kMethodWls)
+bool method_title(const DataView& dv) {
+    int32_t number = kMsgPatternTitle + (dv.methods->methodRequested - kMethodNone);
+    if (dv.options->covAnalysis && !dv.input->inwgtUsed && dv.methods->methodRequested == kMethodWls)
         number = 296;
-    if (ctx->options.covAnalysis && !ctx->input.inwgtUsed &&
-        ctx->methodRequested == kMethodUlsWls)
+    if (dv.options->covAnalysis && !dv.input->inwgtUsed &&
+        dv.methods->methodRequested == kMethodUlsWls)
         number = 297;
     char method[81];
     xpmstr(method, -1 - 80, kMsgProc, number);
-    return !kyr_failed(kyr_title(ctx->kyrManager, kyrmsgs(kMsgProc, kMsgMethodTitle, method), 2));
+    return !kyr_failed(kyr_title(dv.output->kyrManager, kyrmsgs(kMsgProc, kMsgMethodTitle, method), 2));
 }
 
 // "GenModInfo": the observations, variables, moments and parameters.
-bool model_information(ProcContext* ctx, int32_t partialUsed, int32_t n) {
-    FactoidTable info = input_factoid(ctx, "GenModInfo", kMsgModelInfoTable);
+bool model_information(const DataView& dv, int32_t partialUsed, int32_t n) {
+    FactoidTable info = input_factoid(dv, "GenModInfo", kMsgModelInfoTable);
     // The observations behind the divisor: N before the partial variables
     // took their degrees of freedom, for every divisor kind.
-    const bool dfKind = std::memcmp(ctx->options.vardefKind, kVardefDefault, 8) == 0;
-    count_entry(&info, kMsgObservationsLabel, ctx->nObs + (dfKind ? partialUsed : 0));
+    const bool dfKind = std::memcmp(dv.options->vardefKind, kVardefDefault, 8) == 0;
+    count_entry(&info, kMsgObservationsLabel, dv.moments->nObs + (dfKind ? partialUsed : 0));
     count_entry(&info, kMsgManifestLabel, n);
-    if (ctx->moments.nPartial > 0) count_entry(&info, kMsgPartialLabel, ctx->moments.nPartial);
-    count_entry(&info, kMsgMomentsLabel, ctx->nMoments);
-    count_entry(&info, kMsgTermsLabel, ctx->nTerms, true);
-    count_entry(&info, kMsgMatricesLabel, ctx->nMatrices, true);
-    if (ctx->moments.nPartial > 0) count_entry(&info, kMsgPartialObservationsLabel, ctx->nObs, true);
-    count_entry(&info, kMsgFreeParametersLabel, ctx->nParmFree, true);
+    if (dv.moments->nPartial > 0) count_entry(&info, kMsgPartialLabel, dv.moments->nPartial);
+    count_entry(&info, kMsgMomentsLabel, dv.sizes->nMoments);
+    count_entry(&info, kMsgTermsLabel, dv.sizes->nTerms, true);
+    count_entry(&info, kMsgMatricesLabel, dv.sizes->nMatrices, true);
+    if (dv.moments->nPartial > 0) count_entry(&info, kMsgPartialObservationsLabel, dv.moments->nObs, true);
+    count_entry(&info, kMsgFreeParametersLabel, dv.sizes->nParmFree, true);
     return info.end();
 }
 
 // "SimpleStatistics": means, standard deviations and, with KURTOSIS, the
 // univariate skewness and kurtosis of the variables.
-bool simple_statistics(ProcContext* ctx) {
-    const int32_t nStat = ctx->moments.nRead;
-    OutputTable table(ctx->kyrManager, "SimpleStatistics", kyrmsg(kMsgProc, kMsgSimpleStatistics),
+bool simple_statistics(const DataView& dv) {
+    const int32_t nStat = dv.moments->nRead;
+    OutputTable table(dv.output->kyrManager, "SimpleStatistics", kyrmsg(kMsgProc, kMsgSimpleStatistics),
                       "Tesk.Velix.SimpleStatistics");
     int32_t width = 2;
-    for (int32_t i = 0; i < nStat; ++i) width = std::max<int32_t>(width, statistic_name(ctx, i).length);
+    for (int32_t i = 0; i < nStat; ++i) width = std::max<int32_t>(width, statistic_name(dv, i).length);
     char nameCell[33] = {};
     double mean = 0, sd = 0, skew = 0, kurt = 0;
     table.cell_column(kColumnChars, "Variable", nameCell, {.width = width});
     table.cell_column(kColumnDouble, "Mean", &mean);
     table.cell_column(kColumnDouble, "StD", &sd);
-    if (ctx->options.kurtosisWanted) {
+    if (dv.options->kurtosisWanted) {
         table.cell_column(kColumnDouble, "Skewness", &skew);
         table.cell_column(kColumnDouble, "Kurtosis", &kurt);
     }
-    table.variable("title", kyrmsg(kMsgProc, ctx->moments.momentOrigin != 0 ? kMsgMomentsAboutZeroTitle
+    table.variable("title", kyrmsg(kMsgProc, dv.moments->momentOrigin != 0 ? kMsgMomentsAboutZeroTitle
                                                                             : kMsgMeansStdDevsTitle));
     if (!table.end_columns()) return false;
-    ctx->kyrTable = table.output();
+    dv.output->kyrTable = table.output();
     for (int32_t i = 0; i < nStat; ++i) {
-        const NameRecord r = statistic_name(ctx, i);
+        const NameRecord r = statistic_name(dv, i);
         std::memset(nameCell, ' ', 32);
         std::memcpy(nameCell, r.text, static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32)));
-        mean = ctx->moments.means[i];
-        sd = ctx->moments.stdDevs[i];
-        skew = ctx->moments.skewness[i];
-        kurt = ctx->moments.uniKurtosis[i];
+        mean = dv.moments->means[i];
+        sd = dv.moments->stdDevs[i];
+        skew = dv.moments->skewness[i];
+        kurt = dv.moments->uniKurtosis[i];
         if (!table.add_row()) return false;
     }
     return table.deliver();
@@ -173,15 +176,15 @@ bool simple_statistics(ProcContext* ctx) {
 
 // "Kurtosis" with its notes and "ContKurtosis", the observations that
 // contribute most.
-bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisList* list,
+bool kurtosis_tables(const DataView& dv, int32_t kurtosisStatus, const KurtosisList* list,
                      bool dropIntercept) {
-    for (int32_t i = 0; i < ctx->nVar; ++i) {
-        if (!wzmis(ctx->moments.uniKurtosis[i])) continue;
-        const NameRecord r = statistic_name(ctx, i);
-        if (!note_text(ctx, kyrmsgs(kMsgProc, kMsgNoKurtosis, static_cast<int32_t>(r.length), r.text))) return false;
+    for (int32_t i = 0; i < dv.sizes->nVar; ++i) {
+        if (!wzmis(dv.moments->uniKurtosis[i])) continue;
+        const NameRecord r = statistic_name(dv, i);
+        if (!note_text(dv, kyrmsgs(kMsgProc, kMsgNoKurtosis, static_cast<int32_t>(r.length), r.text))) return false;
     }
-    const double* cells = ctx->moments.kurtosisCells;
-    FactoidTable kt = input_factoid(ctx, "Kurtosis", kMsgSimpleStatistics);
+    const double* cells = dv.moments->kurtosisCells;
+    FactoidTable kt = input_factoid(dv, "Kurtosis", kMsgSimpleStatistics);
     value_entry(&kt, kMsgMardiaLabel, cells[kKurtMardia]);
     value_entry(&kt, kMsgRelativeMultiLabel, cells[kKurtRelativeMulti]);
     value_entry(&kt, kMsgNormalizedMultiLabel, cells[kKurtNormalized]);
@@ -193,13 +196,13 @@ bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisLis
         value_entry(&kt, kMsgFourthMomentsLabel, cells[kKurtFourthMoments]);
     }
     if (!kt.end()) return false;
-    const int32_t p = ctx->nVar - (dropIntercept ? 1 : 0);
+    const int32_t p = dv.sizes->nVar - (dropIntercept ? 1 : 0);
     const double b = -2.0 / (p + 2);
     if (!wzmis(cells[kKurtMardiaKappa]) && cells[kKurtMardiaKappa] < b &&
-        !note_text(ctx, kyrmsgs(kMsgProc, kMsgPlatykurtic, b)))
+        !note_text(dv, kyrmsgs(kMsgProc, kMsgPlatykurtic, b)))
         return false;
     if (!wzmis(cells[kKurtMeanScaled]) && cells[kKurtMeanScaled] < b &&
-        !note_text(ctx, kyrmsgs(kMsgProc, kMsgLowUnivariateKurtosis, b)))
+        !note_text(dv, kyrmsgs(kMsgProc, kMsgLowUnivariateKurtosis, b)))
         return false;
     if (kurtosisStatus > 0) {
         std::vector<char> labels(static_cast<size_t>(kurtosisStatus) * 8, ' ');
@@ -220,47 +223,48 @@ bool kurtosis_tables(ProcContext* ctx, int32_t kurtosisStatus, const KurtosisLis
         m.storage = "c";  // a one-column matrix is stored by columns
         m.labelStyle = 9;
         m.pieceStyle = 98;
-        if (kyr_publish_matrix(ctx->kyrManager, m) < 0) return false;
+        if (kyr_publish_matrix(dv.output->kyrManager, m) < 0) return false;
     }
     return true;
 }
 
 // The input matrix, without the intercept of the moments about zero.
-void input_matrix(ProcContext* ctx, int32_t intercept, bool dropIntercept, int32_t n) {
-    const char* name = ctx->input.symatrixInput   ? "InSymmetric"
-                       : ctx->options.covAnalysis ? "InCov"
+void input_matrix(const DataView& dv, int32_t intercept, bool dropIntercept, int32_t n) {
+    const char* name = dv.input->symatrixInput   ? "InSymmetric"
+                       : dv.options->covAnalysis ? "InCov"
                                                   : "InCorr";
-    const int32_t title = ctx->input.symatrixInput ? 724 : ctx->options.covAnalysis ? 726 : 725;
+    const int32_t title = dv.input->symatrixInput ? 724 : dv.options->covAnalysis ? 726 : 725;
     const std::vector<double> m =
-        without(ctx->momentMatrix, ctx->nManifest, dropIntercept ? intercept : -1);
+        without(dv.arrays->momentMatrix, dv.sizes->nManifest, dropIntercept ? intercept : -1);
     std::vector<NameRecord> labels;
-    const NameRecord* names = velix::detail::moment_names(ctx);
-    for (int32_t i = 0; i < ctx->nManifest; ++i)
+    const NameRecord* names = velix::detail::moment_names(dv.ctx);
+    for (int32_t i = 0; i < dv.sizes->nManifest; ++i)
         if (!(dropIntercept && i == intercept)) labels.push_back(names[i]);
-    const int32_t style = !ctx->options.covAnalysis && !ctx->input.symatrixInput ? 7 : 0;
-    velix::detail::publish_matrix(ctx, name, title, m.data(), n, n, labels.data(), labels.data(), "sc",
+    const int32_t style = !dv.options->covAnalysis && !dv.input->symatrixInput ? 7 : 0;
+    velix::detail::publish_matrix(dv.ctx, name, title, m.data(), n, n, labels.data(), labels.data(), "sc",
                                   style);
 }
 
 }  // namespace
 
 void cospcor(ProcContext* ctx, int32_t partialUsed, int32_t kurtosisStatus, const KurtosisList* list) {
-    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
-    int32_t n = ctx->nManifest;
-    const bool dropIntercept = intercept >= 0 && intercept < ctx->nVar;
+    const DataView dv = data_view(ctx);
+    const int32_t intercept = dv.moments->momentOrigin < 0 ? -(dv.moments->momentOrigin + 1) : -1;
+    int32_t n = dv.sizes->nManifest;
+    const bool dropIntercept = intercept >= 0 && intercept < dv.sizes->nVar;
     if (dropIntercept) --n;
-    const uint32_t pf = ctx->options.printFlags;
+    const uint32_t pf = dv.options->printFlags;
     // PSUMMARY alone leaves the statistics out; PALL and PRINT keep them.
     const bool printSimple = (pf & kPrintPsummary) == 0 || (pf & (kPrintPall | kPrintPrint)) != 0;
     // PCORR and the print levels PALL and PRINT print the input matrix.
     const bool printInput = (pf & (kPrintPcorr | kPrintPall | kPrintPrint)) != 0;
-    if (!method_title(ctx)) return;
+    if (!method_title(dv)) return;
     if (printSimple) {
-        if (!begin_output(ctx->kyrManager)) return;
-        if (!model_information(ctx, partialUsed, n) || !simple_statistics(ctx)) return;
-        if (ctx->options.kurtosisWanted &&
-            !kurtosis_tables(ctx, kurtosisStatus, list, dropIntercept))
+        if (!begin_output(dv.output->kyrManager)) return;
+        if (!model_information(dv, partialUsed, n) || !simple_statistics(dv)) return;
+        if (dv.options->kurtosisWanted &&
+            !kurtosis_tables(dv, kurtosisStatus, list, dropIntercept))
             return;
     }
-    if (printInput) input_matrix(ctx, intercept, dropIntercept, n);
+    if (printInput) input_matrix(dv, intercept, dropIntercept, n);
 }

@@ -16,6 +16,7 @@
 
 #include "host/host_support.h"
 #include "numerics/kernel_support.h"
+#include "procedure/data/data_view.h"
 #include "procedure/data/observations.h"
 #include "procedure/proc_options.h"
 #include "velix/codes.h"
@@ -31,36 +32,36 @@ constexpr double kTiny = velix::kSqrtDblMinWritten;
 
 namespace velix::detail {
 
-void kurtosis_reset(ProcContext* ctx, const double* inverse, KurtosisList* list) {
-    const int32_t nv = ctx->nVar;
-    if (inverse != nullptr) ctx->moments.kurtosisCells[kKurtMardia] = 0.0;
+void kurtosis_reset(const DataView& dv, const double* inverse, KurtosisList* list) {
+    const int32_t nv = dv.sizes->nVar;
+    if (inverse != nullptr) dv.moments->kurtosisCells[kKurtMardia] = 0.0;
     *list = KurtosisList{};
-    std::fill(ctx->moments.skewness, ctx->moments.skewness + nv, 0.0);
-    std::fill(ctx->moments.uniKurtosis, ctx->moments.uniKurtosis + nv, 0.0);
+    std::fill(dv.moments->skewness, dv.moments->skewness + nv, 0.0);
+    std::fill(dv.moments->uniKurtosis, dv.moments->uniKurtosis + nv, 0.0);
 }
 
-int32_t kurtosis_numbering(ProcContext* ctx, int32_t* numbered) {
+int32_t kurtosis_numbering(const DataView& dv, int32_t* numbered) {
     *numbered = 0;
-    xoinfo(ctx->dataSetHandle[kRoleData], kInfoObsNumbers, numbered);
-    if (!ctx->options.kurtosisWanted || *numbered != 0) return 0;
-    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, kMsgKurtosisNumbered), 'l');
+    xoinfo(dv.dataSets->dataSetHandle[kRoleData], kInfoObsNumbers, numbered);
+    if (!dv.options->kurtosisWanted || *numbered != 0) return 0;
+    const int32_t rc = kyr_note(dv.output->kyrManager, kyrmsg(kMsgProc, kMsgKurtosisNumbered), 'l');
     if (rc < 0) xprrlog(0, rc);
     return rc;
 }
 
-void kurtosis_add(ProcContext* ctx, const double* d, double w, const double* inverse,
+void kurtosis_add(const DataView& dv, const double* d, double w, const double* inverse,
                   KurtosisList* list, int32_t observation) {
-    const int32_t nv = ctx->nVar;
+    const int32_t nv = dv.sizes->nVar;
     for (int32_t i = 0; i < nv; ++i) {
         const double d2 = d[i] * d[i];
-        ctx->moments.skewness[i] += w * d2 * d[i];
-        ctx->moments.uniKurtosis[i] += w * d2 * d2;
+        dv.moments->skewness[i] += w * d2 * d[i];
+        dv.moments->uniKurtosis[i] += w * d2 * d2;
     }
     if (inverse == nullptr) return;
-    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
+    const int32_t intercept = dv.moments->momentOrigin < 0 ? -(dv.moments->momentOrigin + 1) : -1;
     const double q = mardia_term(d, nv, intercept, inverse);
     const double c = w * q * q;
-    ctx->moments.kurtosisCells[kKurtMardia] += c;
+    dv.moments->kurtosisCells[kKurtMardia] += c;
     enter_contribution(list, c, observation, w);
 }
 
@@ -80,21 +81,22 @@ double mardia_term(const double* d, int32_t m, int32_t skip, const double* inver
 
 int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2, double d3,
                               bool haveInverse, KurtosisList* list) {
-    const int32_t nv = ctx->nVar;
-    const int32_t slots = ctx->nVar + (ctx->options.interceptVar ? 1 : 0);
-    const double w = ctx->moments.divisor;
+    const DataView dv = data_view(ctx);
+    const int32_t nv = dv.sizes->nVar;
+    const int32_t slots = dv.sizes->nVar + (dv.options->interceptVar ? 1 : 0);
+    const double w = dv.moments->divisor;
     const double missing = host_missing_value();
-    const int32_t intercept = ctx->moments.momentOrigin < 0 ? -(ctx->moments.momentOrigin + 1) : -1;
+    const int32_t intercept = dv.moments->momentOrigin < 0 ? -(dv.moments->momentOrigin + 1) : -1;
 
     for (int32_t i = 0; i < slots; ++i) {
-        const double sd = ctx->moments.stdDevs[i], mean = ctx->moments.means[i];
-        if (ctx->moments.momentOrigin != 0 && d0 > velix::kMachEpsWritten) {
+        const double sd = dv.moments->stdDevs[i], mean = dv.moments->means[i];
+        if (dv.moments->momentOrigin != 0 && d0 > velix::kMachEpsWritten) {
             // W sd^2 is the weighted sum of squares about zero; less SW m^2
             // it is the sum about the mean.
-            const double v = (w * sd * sd - ctx->moments.sumWeights * mean * mean) / d0;
-            ctx->moments.stdDevsN[i] = v > 0.0 ? std::sqrt(v) : 0.0;
+            const double v = (w * sd * sd - dv.moments->sumWeights * mean * mean) / d0;
+            dv.moments->stdDevsN[i] = v > 0.0 ? std::sqrt(v) : 0.0;
         } else {
-            ctx->moments.stdDevsN[i] = d0 > 0.0 ? sd * std::sqrt(w / d0) : 0.0;
+            dv.moments->stdDevsN[i] = d0 > 0.0 ? sd * std::sqrt(w / d0) : 0.0;
         }
     }
     // The variables that count: the data variables other than an intercept.
@@ -118,21 +120,21 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
     // frequency, under N and DF it does not, for the covariances as here.
     // With unit weights SW / d0 is 1 and nothing changes.
     const double perCount =
-        d0 > 0.0 && ctx->moments.sumWeights > 0.0 ? ctx->moments.sumWeights / d0 : 1.0;
+        d0 > 0.0 && dv.moments->sumWeights > 0.0 ? dv.moments->sumWeights / d0 : 1.0;
 
     if (d0 <= 3.0 + 10.0 * velix::kMachEpsWritten) {
-        vzfdl(missing, ctx->moments.skewness, slots);
-        vzfdl(missing, ctx->moments.uniKurtosis, slots);
+        vzfdl(missing, dv.moments->skewness, slots);
+        vzfdl(missing, dv.moments->uniKurtosis, slots);
     } else {
         for (int32_t i = 0; i < slots; ++i) {
-            const double sum3 = ctx->moments.skewness[i] / perCount,
-                         sum4 = ctx->moments.uniKurtosis[i] / perCount;
-            const double mean = std::fabs(ctx->moments.means[i]);
+            const double sum3 = dv.moments->skewness[i] / perCount,
+                         sum4 = dv.moments->uniKurtosis[i] / perCount;
+            const double mean = std::fabs(dv.moments->means[i]);
             // The sum of squares about the mean under the rescaled weights.
-            const double ss = d0 * ctx->moments.stdDevsN[i] * ctx->moments.stdDevsN[i] / perCount;
+            const double ss = d0 * dv.moments->stdDevsN[i] * dv.moments->stdDevsN[i] / perCount;
             double skew = 0.0, kurt = -3.0;
             if (i != intercept && i < nv) {
-                if (ctx->options.optionFlags & kOptionBiasKur) {
+                if (dv.options->optionFlags & kOptionBiasKur) {
                     const double s = ss;
                     if (!(s < mean * velix::kMachEpsWritten || s <= kTiny)) {
                         skew = sum3 * std::sqrt(d0) / std::pow(s, 1.5);
@@ -148,25 +150,25 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
                     }
                 }
             }
-            ctx->moments.skewness[i] = skew;
-            ctx->moments.uniKurtosis[i] = kurt;
+            dv.moments->skewness[i] = skew;
+            dv.moments->uniKurtosis[i] = kurt;
         }
     }
 
     int32_t status = 0;
     if (haveInverse && p > 0) {
         const double mm = static_cast<double>(p) * (p + 2);
-        const double mardia = ctx->moments.kurtosisCells[kKurtMardia] * perCount / d0 - mm;
-        ctx->moments.kurtosisCells[kKurtMardia] = mardia;
-        ctx->moments.kurtosisCells[kKurtMardiaKappa] = mardia / mm;
-        ctx->moments.kurtosisCells[kKurtRelativeMulti] = (mardia + mm) / mm;
-        if (ctx->nObs > 0.0) {
+        const double mardia = dv.moments->kurtosisCells[kKurtMardia] * perCount / d0 - mm;
+        dv.moments->kurtosisCells[kKurtMardia] = mardia;
+        dv.moments->kurtosisCells[kKurtMardiaKappa] = mardia / mm;
+        dv.moments->kurtosisCells[kKurtRelativeMulti] = (mardia + mm) / mm;
+        if (dv.moments->nObs > 0.0) {
             const double sigma = std::sqrt(8.0 * mm / d0);
             for (int k = 0; k < 5 && list->observation[k] != 0; ++k) {
                 list->contribution[k] = (list->contribution[k] * perCount - mm) / sigma;
                 ++status;
             }
-            ctx->moments.kurtosisCells[kKurtNormalized] = mardia / sigma;
+            dv.moments->kurtosisCells[kKurtNormalized] = mardia / sigma;
         }
     }
 
@@ -176,13 +178,13 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
     const double bound = -6.0 / (p + 2);
     for (int32_t i = 0; i < nv && complete; ++i) {
         if (i == intercept) continue;
-        const double k = ctx->moments.uniKurtosis[i];
+        const double k = dv.moments->uniKurtosis[i];
         if (wzmis(k)) complete = false;
         sum += k;
         adjusted += std::max(k, bound);
     }
-    ctx->moments.kurtosisCells[kKurtMeanScaled] = complete ? sum / (3.0 * p) : missing;
-    ctx->moments.kurtosisCells[kKurtAdjustedScaled] = complete ? adjusted / (3.0 * p) : missing;
+    dv.moments->kurtosisCells[kKurtMeanScaled] = complete ? sum / (3.0 * p) : missing;
+    dv.moments->kurtosisCells[kKurtAdjustedScaled] = complete ? adjusted / (3.0 * p) : missing;
     return status;
 }
 
@@ -190,21 +192,22 @@ int32_t kurtosis_coefficients(ProcContext* ctx, double d0, double dm1, double d2
 
 int32_t coskurt(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/,
                 int32_t /*freqEntry*/, const double* inverse, KurtosisList* list) {
-    const int32_t nv = ctx->nVar;
-    velix::detail::kurtosis_reset(ctx, inverse, list);
+    const DataView dv = data_view(ctx);
+    const int32_t nv = dv.sizes->nVar;
+    velix::detail::kurtosis_reset(dv, inverse, list);
     int32_t numbered = 0;
-    const int32_t rc = velix::detail::kurtosis_numbering(ctx, &numbered);
+    const int32_t rc = velix::detail::kurtosis_numbering(dv, &numbered);
     if (rc < 0) return rc;
 
-    velix::detail::RawPass pass(ctx, nv);
+    velix::detail::RawPass pass(dv, nv);
     double w = 0.0, f = 0.0;
     std::vector<double> d(nv);
     int32_t count = 0;
     while (pass.next(&w, &f)) {
         ++count;
-        for (int32_t i = 0; i < nv; ++i) d[i] = ctx->cells.rowValues[i] - ctx->moments.means[i];
+        for (int32_t i = 0; i < nv; ++i) d[i] = dv.cells->rowValues[i] - dv.moments->means[i];
         const int32_t observation = numbered ? pass.observation() : count;
-        velix::detail::kurtosis_add(ctx, d.data(), w, inverse, list, observation);
+        velix::detail::kurtosis_add(dv, d.data(), w, inverse, list, observation);
     }
     return pass.level();
 }

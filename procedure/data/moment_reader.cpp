@@ -145,7 +145,7 @@ struct MomentKind {
 // Reads the rows of the BY group once, taking the matrix rows of kind.rowType.
 void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const ProcContext* ctx, GroupRows* g,
                int32_t* level) {
-    const int32_t n = ctx->nVar;
+    const int32_t n = ctx->sizes.nVar;
     const double missing = host_missing_value();
     *g = GroupRows{};
     g->matrix.assign(static_cast<size_t>(n) * (n + 1) / 2, missing);
@@ -411,7 +411,7 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
                int32_t /*listEntry*/, int32_t origin, const char* type, double* matrix,
                double* means, double* stdDevs, double* /*work*/, const char* vardefKind,
                double* divisor, double* sumWeights, double* nObs, const ProcContext* ctx) {
-    const int32_t n = ctx->nVar;
+    const int32_t n = ctx->sizes.nVar;
     int32_t level = 0;
     MomentKind kind;
     kind.dataType = upper(field(type, 8));

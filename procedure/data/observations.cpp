@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "host/host_support.h"
+#include "procedure/data/data_view.h"
 #include "velix/codes.h"
 #include "velix/host_dataset.h"
 #include "velix/statements.h"
@@ -16,27 +17,27 @@ namespace {
 constexpr int32_t kTypeNumeric = 102;  // 'f'
 }  // namespace
 
-int16_t list_variable(const ProcContext* ctx, int32_t list, int32_t index) {
-    if (ctx->options.procOptions == nullptr) return 0;
-    const NameArray& a = ctx->options.procOptions->lists[list];
+int16_t list_variable(const DataView& dv, int32_t list, int32_t index) {
+    if (dv.options->procOptions == nullptr) return 0;
+    const NameArray& a = dv.options->procOptions->lists[list];
     if (index >= a.count) return 0;
     int16_t number = 0;
-    if (xvfind(ctx->dataSetHandle[kRoleData], a.names[index].text, a.names[index].length, &number, 0) != 0)
+    if (xvfind(dv.dataSets->dataSetHandle[kRoleData], a.names[index].text, a.names[index].length, &number, 0) != 0)
         return 0;
     return number;
 }
 
-RawPass::RawPass(ProcContext* ctx, int32_t count) : ctx_(ctx), count_(count) {
-    HostDataSet* data = ctx->dataSetHandle[kRoleData];
+RawPass::RawPass(const DataView& dv, int32_t count) : dv_(dv), count_(count) {
+    HostDataSet* data = dv.dataSets->dataSetHandle[kRoleData];
     xvgeti(data, count + 2, 0, &binding_);
     for (int32_t i = 0; i < count; ++i)
-        xvgetd(binding_, ctx->input.manifestNumbers[i], 0, &ctx->cells.rowValues[i], 8,
+        xvgetd(binding_, dv.input->manifestNumbers[i], 0, &dv.cells->rowValues[i], 8,
                kTypeNumeric, 0, 0);
-    if (const int16_t f = list_variable(ctx, kListFreq)) {
+    if (const int16_t f = list_variable(dv, kListFreq)) {
         hasFreq_ = true;
         xvgetd(binding_, f, 0, &freq_, 8, kTypeNumeric, 0, 0);
     }
-    if (const int16_t w = list_variable(ctx, kListWeight)) {
+    if (const int16_t w = list_variable(dv, kListWeight)) {
         hasWeight_ = true;
         xvgetd(binding_, w, 0, &weight_, 8, kTypeNumeric, 0, 0);
     }
@@ -47,7 +48,7 @@ RawPass::RawPass(ProcContext* ctx, int32_t count) : ctx_(ctx), count_(count) {
 RawPass::~RawPass() { xvgett(binding_); }
 
 bool RawPass::next(double* weight, double* frequency) {
-    DataSetSlot* slot = ctx_->dataSetSlot[kRoleData];
+    DataSetSlot* slot = dv_.dataSets->dataSetSlot[kRoleData];
     while (xybyget(slot) != 0) {
         freq_ = weight_ = 1.0;
         if (xyvget(binding_, 0) != 0) continue;
@@ -58,7 +59,7 @@ bool RawPass::next(double* weight, double* frequency) {
             if (!(f > 0.0) || !(w > 0.0)) continue;
             w *= f;
         }
-        if (wzmisn(ctx_->cells.rowValues, count_)) continue;
+        if (wzmisn(dv_.cells->rowValues, count_)) continue;
         ++used;
         sumFrequency += f;
         sumWeight += w;
@@ -71,7 +72,7 @@ bool RawPass::next(double* weight, double* frequency) {
 
 int32_t RawPass::observation() const {
     int32_t number = 0;
-    xoinfo(ctx_->dataSetHandle[kRoleData], kInfoObsNumber, &number);
+    xoinfo(dv_.dataSets->dataSetHandle[kRoleData], kInfoObsNumber, &number);
     return number;
 }
 

@@ -7,20 +7,21 @@
 #include <cstdint>
 
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 
 namespace velix::detail {
 
 class RawPass {
 public:
  // Binds the first `count` analysis variables (manifestNumbers) to
- // ctx->cells.rowValues and the WEIGHT and FREQ variables, and rewinds DATA=
+ // the view's cells.rowValues and the WEIGHT and FREQ variables, and rewinds DATA=
  // to the start of the BY group.
- RawPass(ProcContext* ctx, int32_t count);
+ RawPass(const DataView& dv, int32_t count);
  ~RawPass();
  RawPass(const RawPass&) = delete;
  RawPass& operator=(const RawPass&) = delete;
 
- // The next usable observation: its values in ctx->cells.rowValues, *weight
+ // The next usable observation: its values in cells.rowValues, *weight
  // the weight times the frequency, *frequency the frequency.  Skips
  // observations whose frequency (floor, 0 when missing) or weight (0
  // when missing) is not above 0 or that have a missing analysis value.
@@ -37,7 +38,7 @@ public:
  int32_t level() const;
 
 private:
-    ProcContext* ctx_;
+    DataView dv_;
     int32_t count_;
     HostBinding* binding_ = nullptr;
     double freq_ = 1.0;
@@ -54,19 +55,19 @@ void enter_contribution(KurtosisList* list, double c, int32_t obs, double w);
 // The kurtosis sums of a raw pass.  kurtosis_reset zeroes the skewness and
 // kurtosis sums of the nVar analysis variables, the contribution list and,
 // with an inverse, the Mardia sum (kurtosisCells[kKurtMardia]).
-void kurtosis_reset(ProcContext* ctx, const double* inverse, KurtosisList* list);
+void kurtosis_reset(const DataView& dv, const double* inverse, KurtosisList* list);
 // out: *numbered, whether DATA= numbers its observations.  When kurtosis
 // is asked for and they are not numbered, writes note 39; result: the
 // note's status (negative after reporting a failure), else 0.
-int32_t kurtosis_numbering(ProcContext* ctx, int32_t* numbered);
+int32_t kurtosis_numbering(const DataView& dv, int32_t* numbered);
 // Adds one observation, centred about the means in d[nVar], of weight w:
 // the cubes and fourth powers, and with an inverse its Mardia term, which
 // enters the contribution list as observation `observation`.
-void kurtosis_add(ProcContext* ctx, const double* d, double w, const double* inverse,
+void kurtosis_add(const DataView& dv, const double* d, double w, const double* inverse,
                   KurtosisList* list, int32_t observation);
 
 // Variable number in DATA= of the first variable of a PROC list (WEIGHT,
 // FREQ, PARTIAL), 0 when the list is empty or the variable is absent.
-int16_t list_variable(const ProcContext* ctx, int32_t list, int32_t index = 0);
+int16_t list_variable(const DataView& dv, int32_t list, int32_t index = 0);
 
 }  // namespace velix::detail

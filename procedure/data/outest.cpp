@@ -17,6 +17,7 @@
 #include "host/host_support.h"
 #include "optimizer/optimizer.h"
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
 
@@ -36,29 +37,29 @@ double missing() { return host_missing_value(); }
 
 // The row being filled: the output row and the cells of the OUTEST= binding.
 struct Row {
-    ProcContext* ctx;
+    DataView dv;
     NlpProblem* p;
     int32_t n;
 
     void type(const char* t) {
-        std::memset(ctx->outRow.type, ' ', sizeof ctx->outRow.type);
-        std::memcpy(ctx->outRow.type, t, std::min(std::strlen(t), sizeof ctx->outRow.type));
+        std::memset(dv.dataSets->outRow.type, ' ', sizeof dv.dataSets->outRow.type);
+        std::memcpy(dv.dataSets->outRow.type, t, std::min(std::strlen(t), sizeof dv.dataSets->outRow.type));
     }
     // _NAME_ := text, its length `length` (8 for the fixed names).
     void name(const char* text, int32_t length = 8) {
-        NameRecord& r = ctx->outRow.name;
+        NameRecord& r = dv.dataSets->outRow.name;
         std::memset(r.text, ' ', sizeof r.text);
         std::memcpy(r.text, text, std::min<size_t>(std::strlen(text), sizeof r.text));
         r.length = static_cast<int16_t>(length);
     }
     void name_record(const NameRecord& record) {
-        NameRecord& r = ctx->outRow.name;
+        NameRecord& r = dv.dataSets->outRow.name;
         std::memset(r.text, ' ', sizeof r.text);
         std::memcpy(r.text, record.text, static_cast<size_t>(std::min<int16_t>(record.length, 32)));
         r.length = 32;
     }
     void method_name() {
-        switch (ctx->methodStage) {
+        switch (dv.methods->methodStage) {
             case kMethodUls: name("ULS"); break;
             case kMethodGls: name("GLS"); break;
             case kMethodMl: name("ML"); break;
@@ -73,16 +74,16 @@ struct Row {
     void values(const double* v, bool sign) {
         for (int32_t i = 0; i < n; ++i) p->paramRow[i] = sign ? signed_(v[i]) : v[i];
     }
-    void write() { cos_write_row(ctx, kRoleOutest); }
+    void write() { cos_write_row(dv.ctx, kRoleOutest); }
 
     // The program variables' cells: their current values, or missing.
     void statement_variables(bool current) {
-        for (int32_t k = 0; k < ctx->program.nStmtVars && ctx->program.stmtVars != nullptr; ++k)
-            ctx->program.stmtVars[k].cell = current ? ctx->program.stmtVars[k].value : host_missing_value();
+        for (int32_t k = 0; k < dv.program->nStmtVars && dv.program->stmtVars != nullptr; ++k)
+            dv.program->stmtVars[k].cell = current ? dv.program->stmtVars[k].value : host_missing_value();
     }
     void parms() {
         type("PARMS");
-        ctx->cells.rhsCell = signed_(p->f);
+        dv.cells->rhsCell = signed_(p->f);
         values(p->x, false);
         statement_variables(true);
         write();
@@ -91,7 +92,7 @@ struct Row {
     void grad() {
         if (p->hooks == nullptr || p->hooks->matrices.outestGradient == 0 || p->gradient == nullptr) return;
         type("GRAD");
-        ctx->cells.rhsCell = missing();
+        dv.cells->rhsCell = missing();
         values(p->gradient, true);
         write();
     }
@@ -111,10 +112,10 @@ void terminat_row(Row& r) {
     if (!(p->evalPhase < 0.0) || p->lastStatus == 0) return;
     r.type("TERMINAT");
     r.all(missing());
-    r.ctx->cells.rhsCell = p->lastStatus;
+    r.dv.cells->rhsCell = p->lastStatus;
     r.name(criterion_name(p->lastStatus));
     r.write();
-    r.ctx->cells.rhsCell = missing();
+    r.dv.cells->rhsCell = missing();
     r.method_name();
 }
 
@@ -145,7 +146,7 @@ void count_rows(Row& r, const char* activeType, int32_t active, const char* depe
 
 void bound_rows(Row& r) {
     NlpProblem* p = r.p;
-    r.ctx->cells.rhsCell = missing();
+    r.dv.cells->rhsCell = missing();
     bound_row(r, "UPPERBD", p->upper, true);
     bound_row(r, "LOWERBD", p->lower, false);
     count_rows(r, "NACTBC", p->nActiveBounds, "NLDACTBC", p->nDepBounds);
@@ -187,13 +188,13 @@ int32_t active_position(const NlpProblem* p, int32_t c) {
 // (the multipliers are then not written).
 bool linear_rows(Row& r) {
     NlpProblem* p = r.p;
-    r.ctx->cells.rhsCell = missing();
+    r.dv.cells->rhsCell = missing();
     count_rows(r, "NACTLC", p->nActiveLin, "NLDACTLC", p->nDepLin);
     // The rows as the problem holds them (a x >= b); a row given as <= is
     // written turned, which INEST= reads back as the same constraint.
     for (int32_t i = 0; i < p->nLinCon && p->conRowFn != nullptr; ++i) {
         p->conRowFn(p, i, p->paramRow);
-        r.ctx->cells.rhsCell = p->linRhs[i];
+        r.dv.cells->rhsCell = p->linRhs[i];
         const int32_t at = active_position(p, i);
         r.name(at < 0 ? "" : at < p->nActiveLin ? "ACTLC" : "LDACTLC");
         r.type(i < p->nLinEq ? "EQ" : "GE");
@@ -206,7 +207,7 @@ bool linear_rows(Row& r) {
         std::vector<double> pg(static_cast<size_t>(p->nParams), 0.0);
         znlpgmx(p, 1, pg.data());
         r.type("PROJGRAD");
-        r.ctx->cells.rhsCell = missing();
+        r.dv.cells->rhsCell = missing();
         r.all(missing());
         for (int32_t i = 0; i < m; ++i) p->paramRow[i] = r.signed_(pg[static_cast<size_t>(i)]);
         r.write();
@@ -235,7 +236,7 @@ void multiplier_pair(Row& r, const char* numName, const char* valName, Take take
 void lagrange_rows(Row& r) {
     NlpProblem* p = r.p;
     const int32_t n = p->nParams, nb = p->nActiveBounds, nl = p->nLinCon;
-    r.ctx->cells.rhsCell = missing();
+    r.dv.cells->rhsCell = missing();
     if (p->hasBounds != 0 && nb > 0) {
         r.type("LAGM BC");
         const struct { int32_t state; const char* name; } kStates[] = {{1, "GE"}, {-1, "LE"}, {2, "EQ"}};
@@ -273,14 +274,14 @@ void nonlinear_rows(Row& r) {
         if (labels) {
             const NameRecord label = constraint_label(p, k);
             r.name_record(label);
-            r.ctx->outRow.name.length = label.length;
+            r.dv.dataSets->outRow.name.length = label.length;
         } else if (described) {
             r.name(k < p->nNlinEq ? "NLC_EQ" : kind >= 0 ? "NLC_LE" : "NLC_GE");
         } else {
             r.name(k < p->nNlinEq ? "NLC_EC" : "NLC_IC");
         }
         const double v = p->conValues != nullptr ? p->conValues[k] : missing();
-        r.ctx->cells.rhsCell = v;
+        r.dv.cells->rhsCell = v;
         r.all(missing());
         if (labels && described) {
             const double base = p->nlcRhs[k];
@@ -300,19 +301,19 @@ void final_rows(Row& r) {
     if (p->hooks != nullptr && p->hooks->matrices.outestTime != 0) {
         r.type("_TIME_");
         r.all(missing());
-        r.ctx->cells.rhsCell = p->timeUsed;
+        r.dv.cells->rhsCell = p->timeUsed;
         r.write();
     }
     r.parms();
     r.grad();
-    r.ctx->cells.rhsCell = missing();
+    r.dv.cells->rhsCell = missing();
     if (p->hooks != nullptr && p->hooks->wantCovariance != 0 && p->stdErrors != nullptr) {
         r.type("STDERR");
         r.values(p->stdErrors, false);
         r.write();
     }
     r.type("_NOBS_");
-    r.all(r.ctx->nObs);
+    r.all(r.dv.moments->nObs);
     r.write();
     if (p->hasBounds != 0) bound_rows(r);
     bool factored = true;
@@ -322,19 +323,19 @@ void final_rows(Row& r) {
     if (p->hasNlinCon != 0) nonlinear_rows(r);
     if (p->conFactorForm != 0 && p->lagrangeGradient != nullptr) {
         r.type("GRAD_LF");
-        r.ctx->cells.rhsCell = r.signed_(p->lagrangeValue);
+        r.dv.cells->rhsCell = r.signed_(p->lagrangeValue);
         r.values(p->lagrangeGradient, true);
         r.write();
     }
 }
 
-const char* matrix_type(const ProcContext* ctx, int32_t kind) {
+const char* matrix_type(const DataView& dv, int32_t kind) {
     switch (kind) {
         case 2: return "CRPJAC";
         case 3: return "HESSIAN";
         case 4: return "PROJCRPJ";
         case 5: return "PROJHESS";
-        case 6: return ctx->methodStage == kMethodUls ? "LSCOV" : "COV";
+        case 6: return dv.methods->methodStage == kMethodUls ? "LSCOV" : "COV";
         case 7: return "HESS_LF";
         case 8: return "PHESS_LF";
         case 11: return "CRPJ_LF";
@@ -365,13 +366,13 @@ void matrix_rows(Row& r, int32_t kind, const double* data) {
     const int32_t m = projected ? r.n - p->nActiveBounds - p->nActiveLin : r.n;
     if (m <= 0) return;
     const int32_t storage = matrix_storage(p, kind);
-    r.type(matrix_type(r.ctx, kind));
+    r.type(matrix_type(r.dv, kind));
     for (int32_t i = 0; i < m; ++i) {
         if (m == r.n && p->paramNames != nullptr)
             r.name_record(p->paramNames[i]);
         else
             r.name("");
-        r.ctx->cells.rhsCell = i + 1.0;
+        r.dv.cells->rhsCell = i + 1.0;
         r.all(missing());
         for (int32_t j = 0; j < m; ++j)
             p->paramRow[j] = storage == 2 ? (i == j ? data[i] : 0.0) : data[velix::pk(std::max(i, j), std::min(i, j))];
@@ -379,13 +380,13 @@ void matrix_rows(Row& r, int32_t kind, const double* data) {
     }
     r.all(missing());
     const DeterminantRecord& s = p->report.matrixHeader;
-    const int16_t length = r.ctx->outRow.name.length;
+    const int16_t length = r.dv.dataSets->outRow.name.length;
     auto summary = [&](const char* type, double rhs) {
         r.type(type);
-        r.ctx->cells.rhsCell = rhs;
+        r.dv.cells->rhsCell = rhs;
         r.write();
     };
-    r.name(matrix_type(r.ctx, kind), length);
+    r.name(matrix_type(r.dv, kind), length);
     if (kind == kRowCovariance) {
         summary("COVRANK", s.nPositive);
         summary("SIGSQ", p->hooks->sigmaSq);
@@ -415,13 +416,13 @@ void constraint_jacobian_rows(Row& r) {
         } else {
             r.name(at < 0 ? "" : at < p->nActiveLin ? "ACTIVE" : "LDACTIVE");
         }
-        r.ctx->outRow.name.length = static_cast<int16_t>(std::min(length, 32));
+        r.dv.dataSets->outRow.name.length = static_cast<int16_t>(std::min(length, 32));
         double v = p->conValues != nullptr ? p->conValues[k] : missing();
         if (p->conKinds != nullptr && static_cast<int16_t>(p->conKinds[k]) < 0) {
             v = wzmis(v) ? v : -v;
             for (int32_t i = 0; i < r.n; ++i) p->paramRow[i] = -p->paramRow[i];
         }
-        r.ctx->cells.rhsCell = v;
+        r.dv.cells->rhsCell = v;
         r.write();
     }
     r.method_name();
@@ -434,9 +435,9 @@ void constraint_jacobian_rows(Row& r) {
 // point's data are x, then the objective entries of "L(THETA)".
 void limit_rows(Row& r, int32_t kind, const double* data) {
     const NlpLimitRow& l = r.p->limitRow;
-    r.ctx->cells.iterCell = missing();
-    r.ctx->cells.alphaCell = l.alpha;
-    r.ctx->cells.rhsCell = l.target;
+    r.dv.cells->iterCell = missing();
+    r.dv.cells->alphaCell = l.alpha;
+    r.dv.cells->rhsCell = l.target;
     if (kind == kRowLimitPoint) {
         r.type(l.side == 0 ? "PLCL_LOW" : "PLCL_UPP");
         if (r.p->paramNames != nullptr) r.name_record(r.p->paramNames[l.param]);
@@ -448,8 +449,8 @@ void limit_rows(Row& r, int32_t kind, const double* data) {
         r.values(data, false);
         r.write();
     } else {
-        r.ctx->cells.rhsCell = missing();
-        r.ctx->cells.alphaCell = l.side < 0 ? 1.0 : missing();
+        r.dv.cells->rhsCell = missing();
+        r.dv.cells->alphaCell = l.side < 0 ? 1.0 : missing();
         r.type("PROFILE");
         r.name("L(THETA)");
         r.values(data + r.n, false);
@@ -464,20 +465,21 @@ void limit_rows(Row& r, int32_t kind, const double* data) {
 }  // namespace
 
 int32_t cosfoes(NlpProblem* p, int32_t kind, const double* data) {
-    ProcContext* ctx = p->procContext;
-    if (ctx == nullptr || ctx->dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return 0;
-    Row r{ctx, p, p->nParams};
+    if (p->procContext == nullptr) return 0;
+    const DataView dv = data_view(p->procContext);
+    if (dv.dataSets->dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return 0;
+    Row r{dv, p, p->nParams};
     // Only the confidence-limit rows carry an alpha.
-    ctx->cells.alphaCell = missing();
+    dv.cells->alphaCell = missing();
     r.method_name();
-    ctx->cells.rhsCell = missing();
-    ctx->cells.iterCell = p->evalPhase < 0.0 && kind != kRowInitial ? missing() : 0.0;
+    dv.cells->rhsCell = missing();
+    dv.cells->iterCell = p->evalPhase < 0.0 && kind != kRowInitial ? missing() : 0.0;
     r.all(missing());
     r.statement_variables(false);
     switch (kind) {
         case kRowInitial:
             r.type("INITIAL");
-            ctx->cells.rhsCell = r.signed_(p->f);
+            dv.cells->rhsCell = r.signed_(p->f);
             r.values(p->x, false);
             r.write();
             r.grad();
@@ -498,18 +500,19 @@ int32_t cosfoes(NlpProblem* p, int32_t kind, const double* data) {
 }
 
 void cosfoit(NlpProblem* p) {
-    ProcContext* ctx = p->procContext;
-    if (ctx == nullptr || ctx->dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return;
+    if (p->procContext == nullptr) return;
+    const DataView dv = data_view(p->procContext);
+    if (dv.dataSets->dataSetBinding[kRoleOutest] == nullptr || p->paramRow == nullptr) return;
     if (p->hooks == nullptr || p->hooks->matrices.outestIterations == 0 || p->nParams == 0) return;
-    Row r{ctx, p, p->nParams};
-    ctx->cells.alphaCell = missing();
+    Row r{dv, p, p->nParams};
+    dv.cells->alphaCell = missing();
     r.method_name();
-    ctx->cells.iterCell = p->iteration;
+    dv.cells->iterCell = p->iteration;
     r.parms();
     r.grad();
     if (p->hooks->matrices.outestTime != 0) {
         r.type("_TIME_");
-        ctx->cells.rhsCell = wzdttme() - p->timeUsed;
+        dv.cells->rhsCell = wzdttme() - p->timeUsed;
         r.all(missing());
         r.write();
     }

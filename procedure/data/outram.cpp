@@ -14,6 +14,7 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 #include "procedure/procedure.h"
 #include "velix/codes.h"
 #include "velix/results_state.h"
@@ -23,34 +24,34 @@ namespace {
 constexpr int32_t kTermMultiplier = 10000;
 
 struct RamWriter {
-    ProcContext* ctx;
+    DataView dv;
     double missing = host_missing_value();
 
     void type(const char* t) {
-        std::memset(ctx->outRow.type, ' ', 8);
-        std::memcpy(ctx->outRow.type, t, std::strlen(t));
+        std::memset(dv.dataSets->outRow.type, ' ', 8);
+        std::memcpy(dv.dataSets->outRow.type, t, std::strlen(t));
     }
     void name(const char* text, size_t length) {
-        std::memset(ctx->outRow.name.text, ' ', 32);
-        std::memcpy(ctx->outRow.name.text, text, std::min<size_t>(length, 32));
-        ctx->outRow.name.length = 32;
+        std::memset(dv.dataSets->outRow.name.text, ' ', 32);
+        std::memcpy(dv.dataSets->outRow.name.text, text, std::min<size_t>(length, 32));
+        dv.dataSets->outRow.name.length = 32;
     }
     void name(const std::string& text) { name(text.data(), text.size()); }
     void name(const NameRecord& r) { name(r.text, static_cast<size_t>(std::max<int16_t>(r.length, 0))); }
     void cells(double matnr, double row, double col, double estim, double stderr) {
-        double* c = ctx->cells.ramRow;
+        double* c = dv.cells->ramRow;
         c[0] = matnr;
         c[1] = row;
         c[2] = col;
         c[3] = estim;
         c[4] = stderr;
     }
-    void write() { cos_write_row(ctx, kRoleOutram); }
+    void write() { cos_write_row(dv.ctx, kRoleOutram); }
 };
 
 // Matrix k of term t (both 1-based) as _MATNR_: k alone in a one-term model.
-double matrix_number(const ProcContext* ctx, int32_t term, int32_t k) {
-    return ctx->nTerms > 1 ? static_cast<double>(kTermMultiplier) * term + k : k;
+double matrix_number(const DataView& dv, int32_t term, int32_t k) {
+    return dv.sizes->nTerms > 1 ? static_cast<double>(kTermMultiplier) * term + k : k;
 }
 
 const char* method_name(int32_t method) {
@@ -66,41 +67,41 @@ const char* method_name(int32_t method) {
 
 // Whether matrix k's column names are written: LINEQS keeps them for _SEL_
 // only, RAM for _A_ and _P_ only.
-bool names_written(const ProcContext* ctx, int32_t k) {
-    if (ctx->readers.lineqsModel) return k == 1;
-    if (ctx->readers.ramModel) return k == 2 || k == 3;
+bool names_written(const DataView& dv, int32_t k) {
+    if (dv.readers->lineqsModel) return k == 1;
+    if (dv.readers->ramModel) return k == 2 || k == 3;
     return true;
 }
 
 void model_rows(RamWriter& w) {
-    const ProcContext* ctx = w.ctx;
-    const ModelMatrixTable& mt = ctx->model;
+    const DataView& dv = w.dv;
+    const ModelMatrixTable& mt = *dv.model;
     w.type("MODEL");
-    for (int32_t t = 1; t <= ctx->nTerms; ++t)
+    for (int32_t t = 1; t <= dv.sizes->nTerms; ++t)
         for (int32_t k = mt.termTable[t - 1]; k < mt.termTable[t]; ++k) {
             w.name(mt.name[k]);
-            w.cells(matrix_number(ctx, t, k), mt.rows[k], mt.columns[k], mt.type[k], mt.form[k]);
+            w.cells(matrix_number(dv, t, k), mt.rows[k], mt.columns[k], mt.type[k], mt.form[k]);
             w.write();
         }
-    if (ctx->readers.nColumnNames <= 0 || ctx->readers.columnNames == nullptr) return;
+    if (dv.readers->nColumnNames <= 0 || dv.readers->columnNames == nullptr) return;
     w.type("VARNAME");
-    for (int32_t t = 1; t <= ctx->nTerms; ++t)
+    for (int32_t t = 1; t <= dv.sizes->nTerms; ++t)
         for (int32_t k = mt.termTable[t - 1]; k < mt.termTable[t]; ++k) {
-            if (!names_written(ctx, k) || mt.firstColumnName[k] == 0 || mt.columns[k] <= 0) continue;
+            if (!names_written(dv, k) || mt.firstColumnName[k] == 0 || mt.columns[k] <= 0) continue;
             for (int32_t c = 1; c <= mt.columns[k]; ++c) {
                 const int32_t entry = mt.firstColumnName[k] + c - 2;
-                if (entry < 0 || entry >= ctx->readers.nColumnNames) break;
-                w.name(ctx->readers.columnNames[entry]);
-                w.cells(matrix_number(ctx, t, k), w.missing, c, w.missing, w.missing);
+                if (entry < 0 || entry >= dv.readers->nColumnNames) break;
+                w.name(dv.readers->columnNames[entry]);
+                w.cells(matrix_number(dv, t, k), w.missing, c, w.missing, w.missing);
                 w.write();
             }
         }
 }
 
 void stat_rows(RamWriter& w, int32_t method) {
-    const ProcContext* ctx = w.ctx;
+    const DataView& dv = w.dv;
     const bool few = method == kMethodUls || method == kMethodDwls;
-    const FitStatistics* stats = ctx->results.fitStatsValid ? &ctx->results.fitStats : nullptr;
+    const FitStatistics* stats = dv.results->fitStatsValid ? &dv.results->fitStats : nullptr;
     auto stat = [&](const char* key, double value) {
         w.name(key, std::strlen(key));
         w.cells(w.missing, w.missing, w.missing, value, w.missing);
@@ -112,13 +113,13 @@ void stat_rows(RamWriter& w, int32_t method) {
         return stats != nullptr && found ? v : w.missing;
     };
     w.type("STAT");
-    stat("N", ctx->nObs);
+    stat("N", dv.moments->nObs);
     for (const char* key : {"FIT", "GFI", "AGFI", "RMR", "PGFI"}) stat(key, fitted(key));
-    stat("NPARM", ctx->nParmFree);
+    stat("NPARM", dv.sizes->nParmFree);
     // The corrections of the defaults and the active bounds apply to the
     // moments less the free parameters.
-    stat("DF", ctx->nMoments - ctx->nParmFree + ctx->moments.modelDf);
-    stat("N_ACT", ctx->est.nActive);
+    stat("DF", dv.sizes->nMoments - dv.sizes->nParmFree + dv.moments->modelDf);
+    stat("N_ACT", dv.est->nActive);
     if (few) return;
     for (const FitStatKey& k : kFitStatKeys) {
         // The five before NPARM are written above.
@@ -131,18 +132,18 @@ void stat_rows(RamWriter& w, int32_t method) {
 
 // The estimate and standard error of parameter p (1-based); the standard
 // error is missing where none was computed.
-void parameter_cells(const ProcContext* ctx, int32_t p, double missing, double* value, double* se) {
-    const NlpProblem* nlp = ctx->nlp;
-    *value = p <= ctx->nParmAll ? nlp->x[p - 1] : missing;
-    *se = nlp->stdErrors != nullptr && p <= ctx->nParmAll ? nlp->stdErrors[p - 1] : missing;
+void parameter_cells(const DataView& dv, int32_t p, double missing, double* value, double* se) {
+    const NlpProblem* nlp = dv.nlp;
+    *value = p <= dv.sizes->nParmAll ? nlp->x[p - 1] : missing;
+    *se = nlp->stdErrors != nullptr && p <= dv.sizes->nParmAll ? nlp->stdErrors[p - 1] : missing;
 }
 
 void estim_rows(RamWriter& w) {
-    const ProcContext* ctx = w.ctx;
-    const ModelMatrixTable& mt = ctx->model;
-    const ElementPattern& el = ctx->elements;
+    const DataView& dv = w.dv;
+    const ModelMatrixTable& mt = *dv.model;
+    const ElementPattern& el = *dv.elements;
     w.type("ESTIM");
-    for (int32_t t = 1; t <= ctx->nTerms; ++t)
+    for (int32_t t = 1; t <= dv.sizes->nTerms; ++t)
         for (int32_t k = mt.termTable[t - 1]; k < mt.termTable[t]; ++k) {
             for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
                 const int32_t p = std::abs(el.parameter[e]);
@@ -150,29 +151,29 @@ void estim_rows(RamWriter& w) {
                 if (p == 0) {
                     w.name("", 0);
                 } else {
-                    w.name(ctx->nlp->paramNames[p - 1]);
-                    parameter_cells(ctx, p, w.missing, &value, &se);
+                    w.name(dv.nlp->paramNames[p - 1]);
+                    parameter_cells(dv, p, w.missing, &value, &se);
                 }
-                w.cells(matrix_number(ctx, t, k), el.row[e] + 1.0, el.column[e] + 1.0, value, se);
+                w.cells(matrix_number(dv, t, k), el.row[e] + 1.0, el.column[e] + 1.0, value, se);
                 w.write();
             }
         }
 }
 
 void added_rows(RamWriter& w) {
-    const ProcContext* ctx = w.ctx;
-    const ProgramState& pg = ctx->program;
+    const DataView& dv = w.dv;
+    const ProgramState& pg = *dv.program;
     if (pg.nDepInputs <= 0 || pg.depInputParms == nullptr) return;
     w.type("ADD_PARM");
     for (int32_t i = 0; i < pg.nDepInputs; ++i) {
         const int32_t p = pg.depInputParms[i];
-        if (p < 1 || p > ctx->nParmAll) continue;
+        if (p < 1 || p > dv.sizes->nParmAll) continue;
         bool carried = false;
-        for (int32_t e = 0; e < ctx->nElements && !carried; ++e) carried = ctx->elements.parameter[e] == p;
+        for (int32_t e = 0; e < dv.sizes->nElements && !carried; ++e) carried = dv.elements->parameter[e] == p;
         if (carried) continue;
         double value = 0.0, se = 0.0;
-        parameter_cells(ctx, p, w.missing, &value, &se);
-        w.name(ctx->nlp->paramNames[p - 1]);
+        parameter_cells(dv, p, w.missing, &value, &se);
+        w.name(dv.nlp->paramNames[p - 1]);
         w.cells(w.missing, w.missing, w.missing, value, se);
         w.write();
     }
@@ -181,11 +182,12 @@ void added_rows(RamWriter& w) {
 }  // namespace
 
 void cosoram(ProcContext* ctx, int32_t first) {
-    if (ctx->dataSetHandle[kRoleOutram] == nullptr || ctx->dataSetBinding[kRoleOutram] == nullptr) return;
-    RamWriter w{ctx};
+    const DataView dv = data_view(ctx);
+    if (dv.dataSets->dataSetHandle[kRoleOutram] == nullptr || dv.dataSets->dataSetBinding[kRoleOutram] == nullptr) return;
+    RamWriter w{dv};
     w.name("", 0);
     if (first != 0) model_rows(w);
-    const int32_t method = ctx->methodStage;
+    const int32_t method = dv.methods->methodStage;
     w.type("METHOD");
     w.name(method_name(method), std::strlen(method_name(method)));
     w.cells(w.missing, w.missing, w.missing, w.missing, w.missing);

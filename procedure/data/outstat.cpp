@@ -14,13 +14,14 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 #include "velix/packed_index.h"
 
 namespace {
 
-void set_type(ProcContext* ctx, const char* type) {
-    std::memset(ctx->outRow.type, ' ', 8);
-    std::memcpy(ctx->outRow.type, type, std::strlen(type));
+void set_type(const DataView& dv, const char* type) {
+    std::memset(dv.dataSets->outRow.type, ' ', 8);
+    std::memcpy(dv.dataSets->outRow.type, type, std::strlen(type));
 }
 
 void set_name(NameRecord* target, const NameRecord* source) {
@@ -40,9 +41,9 @@ void full_row(const double* a, int32_t n, int32_t i, double* out) {
 }
 
 // The name of moment-matrix variable i (the intercept slot is "Intercept").
-NameRecord variable_name(const ProcContext* ctx, int32_t i) {
+NameRecord variable_name(const DataView& dv, int32_t i) {
     NameRecord r;
-    if (i < ctx->nVar) return ctx->input.manifestNames[i];
+    if (i < dv.sizes->nVar) return dv.input->manifestNames[i];
     std::memset(r.text, ' ', sizeof r.text);
     std::memcpy(r.text, "Intercept", 9);
     r.length = 9;
@@ -52,76 +53,77 @@ NameRecord variable_name(const ProcContext* ctx, int32_t i) {
 // One row per variable of the PackedSym matrix a of order n, named by the
 // variable, its first nv values in v[nv]: only the DATA= variables have a
 // variable to receive a value.
-void matrix_rows(ProcContext* ctx, int32_t role, const double* a, int32_t n, int32_t nv, double* v) {
+void matrix_rows(const DataView& dv, int32_t role, const double* a, int32_t n, int32_t nv, double* v) {
     std::vector<double> row(n);
     for (int32_t i = 0; i < n; ++i) {
-        const NameRecord name = variable_name(ctx, i);
-        set_name(&ctx->outRow.name, &name);
+        const NameRecord name = variable_name(dv, i);
+        set_name(&dv.dataSets->outRow.name, &name);
         full_row(a, n, i, row.data());
         std::copy(row.begin(), row.begin() + nv, v);
-        cos_write_row(ctx, role);
+        cos_write_row(dv.ctx, role);
     }
 }
 
 }  // namespace
 
 void cosfout(ProcContext* ctx, int32_t mode) {
-    const int32_t n = ctx->nManifest;
-    const int32_t nv = ctx->nVar;
-    double* v = ctx->cells.rowValues;
-    set_name(&ctx->outRow.name, nullptr);
+    const DataView dv = data_view(ctx);
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t nv = dv.sizes->nVar;
+    double* v = dv.cells->rowValues;
+    set_name(&dv.dataSets->outRow.name, nullptr);
     const int32_t role = mode == 1 ? kRoleOutstat : kRoleOutwgt;
     if (mode == 1) {
         auto stat_row = [&](const char* type, const double* values) {
-            set_type(ctx, type);
+            set_type(dv, type);
             std::copy(values, values + nv, v);
-            cos_write_row(ctx, role);
+            cos_write_row(dv.ctx, role);
         };
-        stat_row("MEAN", ctx->moments.means);
-        if (!ctx->options.covAnalysis)
-            stat_row(ctx->moments.momentOrigin == 0 ? "STD" : "USTD", ctx->moments.stdDevs);
-        if (ctx->input.rawData && ctx->options.kurtosisWanted) {
-            stat_row("SKEWNESS", ctx->moments.skewness);
-            stat_row("KURTOSIS", ctx->moments.uniKurtosis);
+        stat_row("MEAN", dv.moments->means);
+        if (!dv.options->covAnalysis)
+            stat_row(dv.moments->momentOrigin == 0 ? "STD" : "USTD", dv.moments->stdDevs);
+        if (dv.input->rawData && dv.options->kurtosisWanted) {
+            stat_row("SKEWNESS", dv.moments->skewness);
+            stat_row("KURTOSIS", dv.moments->uniKurtosis);
         }
-        set_type(ctx, "N");
-        std::fill(v, v + nv, ctx->nObs);
-        cos_write_row(ctx, role);
-        if (ctx->moments.sumWeights != ctx->nObs) {
-            set_type(ctx, "SUMWGT");
-            std::fill(v, v + nv, ctx->moments.sumWeights);
-            cos_write_row(ctx, role);
+        set_type(dv, "N");
+        std::fill(v, v + nv, dv.moments->nObs);
+        cos_write_row(dv.ctx, role);
+        if (dv.moments->sumWeights != dv.moments->nObs) {
+            set_type(dv, "SUMWGT");
+            std::fill(v, v + nv, dv.moments->sumWeights);
+            cos_write_row(dv.ctx, role);
         }
-        const char* type = ctx->input.symatrixInput       ? "SYMATRIX"
-                           : ctx->options.uncorrectedCorr ? "UCORR"
-                           : ctx->options.uncorrectedCov  ? "UCOV"
-                           : ctx->options.covAnalysis     ? "COV"
+        const char* type = dv.input->symatrixInput       ? "SYMATRIX"
+                           : dv.options->uncorrectedCorr ? "UCORR"
+                           : dv.options->uncorrectedCov  ? "UCOV"
+                           : dv.options->covAnalysis     ? "COV"
                                                           : "CORR";
-        set_type(ctx, type);
-        matrix_rows(ctx, role, ctx->momentMatrix, n, nv, v);
+        set_type(dv, type);
+        matrix_rows(dv, role, dv.arrays->momentMatrix, n, nv, v);
         return;
     }
 
-    const int32_t method = ctx->methodRequested;
-    set_type(ctx, "WEIGHT");
+    const int32_t method = dv.methods->methodRequested;
+    set_type(dv, "WEIGHT");
     if (method == kMethodGls || method == kMethodUlsGls || method == kMethodDwls ||
         method == kMethodUlsDwls) {
-        matrix_rows(ctx, role, ctx->weightMatrix, n, nv, v);
+        matrix_rows(dv, role, dv.arrays->weightMatrix, n, nv, v);
     } else if (method == kMethodWls || method == kMethodUlsWls) {
         int64_t q = 0;
         for (int32_t i = 0; i < n; ++i) {
             for (int32_t j = 0; j <= i; ++j) {
                 for (int32_t k = 0; k <= i; ++k) {
-                    const NameRecord ni = variable_name(ctx, i), nj = variable_name(ctx, j),
-                                     nk = variable_name(ctx, k);
-                    set_name(&ctx->outRow.name, &ni);
-                    set_name(&ctx->outRow.name2, &nj);
-                    set_name(&ctx->outRow.name3, &nk);
+                    const NameRecord ni = variable_name(dv, i), nj = variable_name(dv, j),
+                                     nk = variable_name(dv, k);
+                    set_name(&dv.dataSets->outRow.name, &ni);
+                    set_name(&dv.dataSets->outRow.name2, &nj);
+                    set_name(&dv.dataSets->outRow.name3, &nk);
                     vzfdl(host_missing_value(), v, nv);
                     const int32_t last = k < i ? k : j;
                     for (int32_t l = 0; l <= last; ++l, ++q)
-                        if (l < nv) v[l] = ctx->weightMatrix[q];
-                    cos_write_row(ctx, role);
+                        if (l < nv) v[l] = dv.arrays->weightMatrix[q];
+                    cos_write_row(dv.ctx, role);
                 }
             }
         }

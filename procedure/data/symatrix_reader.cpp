@@ -7,6 +7,7 @@
 
 #include "host/host_support.h"
 #include "procedure/data/data.h"
+#include "procedure/data/data_view.h"
 #include "velix/codes.h"
 #include "velix/messages.h"
 #include "velix/packed_index.h"
@@ -44,43 +45,44 @@ double same(const double* values, int32_t count, bool* conflict) {
 }  // namespace
 
 int32_t cosfico(ProcContext* ctx) {
-    const int32_t n = ctx->nVar;
+    const DataView dv = data_view(ctx);
+    const int32_t n = dv.sizes->nVar;
     DataSetInfo info;
-    xoinfo(ctx->dataSetHandle[kRoleData], kInfoDescription, &info);
-    if (ctx->dataSetBinding[kRoleData] == nullptr) {
+    xoinfo(dv.dataSets->dataSetHandle[kRoleData], kInfoDescription, &info);
+    if (dv.dataSets->dataSetBinding[kRoleData] == nullptr) {
         xpmlog(kMsgProc, kMsgSymatrixVariables);
         xexit(kLevelBadVariables, 0);
     }
     const double missing = host_missing_value();
-    vzfdl(missing, ctx->momentMatrix, n * (n + 1) / 2);
-    std::fill(ctx->moments.stdDevs, ctx->moments.stdDevs + n, 1.0);
-    std::fill(ctx->moments.means, ctx->moments.means + n, 0.0);
+    vzfdl(missing, dv.arrays->momentMatrix, n * (n + 1) / 2);
+    std::fill(dv.moments->stdDevs, dv.moments->stdDevs + n, 1.0);
+    std::fill(dv.moments->means, dv.moments->means + n, 0.0);
     double N = missing, sumw = missing;
     int32_t order = 0;
-    xbyrwnd(ctx->dataSetHandle[kRoleData], kRewindGroup);
-    std::memset(ctx->outRow.type, ' ', 8);
-    while (cos_read_row(ctx, kRoleData)) {
+    xbyrwnd(dv.dataSets->dataSetHandle[kRoleData], kRewindGroup);
+    std::memset(dv.dataSets->outRow.type, ' ', 8);
+    while (cos_read_row(dv.ctx, kRoleData)) {
         char type[8];
-        wztxxlt(2, ctx->outRow.type, type, 8);
-        const double* v = ctx->cells.rowValues;
+        wztxxlt(2, dv.dataSets->outRow.type, type, 8);
+        const double* v = dv.cells->rowValues;
         bool conflict = false;
-        if (ctx->input.typeVar > 0 && type_is(type, "MEAN")) {
-            std::copy(v, v + n, ctx->moments.means);
-        } else if (ctx->input.typeVar > 0 && (type_is(type, "STD") || type_is(type, "USTD"))) {
-            std::copy(v, v + n, ctx->moments.stdDevs);
-        } else if (ctx->input.typeVar > 0 && type_is(type, "N")) {
+        if (dv.input->typeVar > 0 && type_is(type, "MEAN")) {
+            std::copy(v, v + n, dv.moments->means);
+        } else if (dv.input->typeVar > 0 && (type_is(type, "STD") || type_is(type, "USTD"))) {
+            std::copy(v, v + n, dv.moments->stdDevs);
+        } else if (dv.input->typeVar > 0 && type_is(type, "N")) {
             N = same(v, n, &conflict);
             if (conflict) xpmlog(kMsgProc, kMsgSymatrixNConflict);
-        } else if (ctx->input.typeVar > 0 && type_is(type, "SUMWGT")) {
+        } else if (dv.input->typeVar > 0 && type_is(type, "SUMWGT")) {
             sumw = same(v, n, &conflict);
             if (conflict) xpmlog(kMsgProc, kMsgSymatrixSumwgtConflict);
-        } else if (ctx->input.typeVar == 0 || type_is(type, "SYMATRIX")) {
+        } else if (dv.input->typeVar == 0 || type_is(type, "SYMATRIX")) {
             int32_t r = -1;
-            if (ctx->input.nameVar > 0) {
-                const int32_t len = wzstrip(ctx->outRow.name.text, 32);
+            if (dv.input->nameVar > 0) {
+                const int32_t len = wzstrip(dv.dataSets->outRow.name.text, 32);
                 for (int32_t k = 0; k < n && r < 0; ++k) {
-                    const NameRecord& nm = ctx->input.manifestNames[k];
-                    if (wzstrip(nm.text, nm.length) == len && std::memcmp(nm.text, ctx->outRow.name.text, len) == 0)
+                    const NameRecord& nm = dv.input->manifestNames[k];
+                    if (wzstrip(nm.text, nm.length) == len && std::memcmp(nm.text, dv.dataSets->outRow.name.text, len) == 0)
                         r = k;
                 }
                 if (r < 0) continue;
@@ -92,33 +94,33 @@ int32_t cosfico(ProcContext* ctx) {
                 r = order++;
             }
             for (int32_t c = 0; c < n; ++c)
-                if (!wzmis(v[c])) ctx->momentMatrix[pk(r, c)] = v[c];
+                if (!wzmis(v[c])) dv.arrays->momentMatrix[pk(r, c)] = v[c];
         } else {
-            xpmlog(kMsgProc, kMsgSymatrixRowIgnored, 8, ctx->outRow.type);
+            xpmlog(kMsgProc, kMsgSymatrixRowIgnored, 8, dv.dataSets->outRow.type);
         }
     }
     if (wzmis(N)) N = kDefaultN;
     if (wzmis(sumw)) sumw = N;
-    ctx->nObs = N;
-    ctx->moments.sumWeights = sumw;
-    ctx->moments.divisor =
-        zvardiv(ctx->options.vardefKind, N, 1.0 - ctx->moments.momentOrigin, sumw);
+    dv.moments->nObs = N;
+    dv.moments->sumWeights = sumw;
+    dv.moments->divisor =
+        zvardiv(dv.options->vardefKind, N, 1.0 - dv.moments->momentOrigin, sumw);
     const int32_t pstar = n * (n + 1) / 2;
-    if (wzmisn(ctx->momentMatrix, pstar)) {
+    if (wzmisn(dv.arrays->momentMatrix, pstar)) {
         xpmlog(kMsgProc, kMsgSymatrixMissing);
-        if (ctx->options.printEnabled) {
-            const NameRecord* names = velix::detail::moment_names(ctx);
-            std::vector<double> shown(ctx->momentMatrix, ctx->momentMatrix + pstar);
+        if (dv.options->printEnabled) {
+            const NameRecord* names = velix::detail::moment_names(dv.ctx);
+            std::vector<double> shown(dv.arrays->momentMatrix, dv.arrays->momentMatrix + pstar);
             // A failed table is reported by the publisher and the reader
             // stops; the step then ends, so the matrix that still holds
             // missing values never reaches a factor.
-            if (velix::detail::publish_matrix(ctx, "InSymmetric", kMsgSymmetricInputTable,
-                                              shown.data(), ctx->nManifest, ctx->nManifest, names,
+            if (velix::detail::publish_matrix(dv.ctx, "InSymmetric", kMsgSymmetricInputTable,
+                                              shown.data(), dv.sizes->nManifest, dv.sizes->nManifest, names,
                                               names, "sc", 0) < 0)
                 return kLevelHostFailure;
         }
         for (int32_t k = 0; k < pstar; ++k)
-            if (wzmis(ctx->momentMatrix[k])) ctx->momentMatrix[k] = 0.0;
+            if (wzmis(dv.arrays->momentMatrix[k])) dv.arrays->momentMatrix[k] = 0.0;
     }
     zmsgsav(0, 0, nullptr, 0);
     return 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/host_support.h"
+#include "procedure/data/data_view.h"
 #include "procedure/data/observations.h"
 #include "velix/codes.h"
 #include "velix/messages.h"
@@ -24,8 +25,8 @@ using velix::pk;
 
 // The variable named by a 32-character name field, -1 when none: names are
 // compared case-folded with trailing blanks ignored.
-int32_t find_variable(ProcContext* ctx, const char* text32, int32_t n) {
-    const NameRecord* names = velix::detail::moment_names(ctx);
+int32_t find_variable(const DataView& dv, const char* text32, int32_t n) {
+    const NameRecord* names = velix::detail::moment_names(dv.ctx);
     const int32_t len = wzstrip(text32, 32);
     for (int32_t v = 0; v < n; ++v) {
         if (names[v].length == 32) {
@@ -38,9 +39,9 @@ int32_t find_variable(ProcContext* ctx, const char* text32, int32_t n) {
     return -1;
 }
 
-bool weight_row(ProcContext* ctx) {
+bool weight_row(const DataView& dv) {
     char type[8];
-    wztxxlt(2, ctx->outRow.type, type, 8);
+    wztxxlt(2, dv.dataSets->outRow.type, type, 8);
     return std::memcmp(type, "WEIGHT  ", 8) == 0;
 }
 
@@ -49,35 +50,35 @@ bool weight_row(ProcContext* ctx) {
 struct DataSetName {
     char text[9] = {};
 };
-DataSetName inwgt_name(ProcContext* ctx) {
+DataSetName inwgt_name(const DataView& dv) {
     DataSetName d;
-    xoinfo(ctx->dataSetHandle[kRoleInwgt], kInfoName, d.text);
+    xoinfo(dv.dataSets->dataSetHandle[kRoleInwgt], kInfoName, d.text);
     d.text[8] = '\0';
     for (int k = 7; k >= 0 && (d.text[k] == ' ' || d.text[k] == '\0'); --k) d.text[k] = '\0';
     return d;
 }
 
-void print_weights(ProcContext* ctx, int32_t n) {
-    if (!ctx->options.printEnabled) return;
-    const NameRecord* names = velix::detail::moment_names(ctx);
-    velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, ctx->weightMatrix, n, n, names,
+void print_weights(const DataView& dv, int32_t n) {
+    if (!dv.options->printEnabled) return;
+    const NameRecord* names = velix::detail::moment_names(dv.ctx);
+    velix::detail::publish_matrix(dv.ctx, "Weights", kMsgWeightsTable, dv.arrays->weightMatrix, n, n, names,
                                   names, "sc", 8);
 }
 
 // Matrix form from INWGT=: element (i, j) from row i, value j.  Result:
 // false when no WEIGHT row was found.
-bool read_matrix_form(ProcContext* ctx, int32_t n) {
-    vzfdl(host_missing_value(), ctx->weightMatrix, n * (n + 1) / 2);
-    xbyrwnd(ctx->dataSetHandle[kRoleInwgt], kRewindGroup);
+bool read_matrix_form(const DataView& dv, int32_t n) {
+    vzfdl(host_missing_value(), dv.arrays->weightMatrix, n * (n + 1) / 2);
+    xbyrwnd(dv.dataSets->dataSetHandle[kRoleInwgt], kRewindGroup);
     bool any = false;
-    while (cos_read_row(ctx, kRoleInwgt)) {
-        if (!weight_row(ctx)) continue;
+    while (cos_read_row(dv.ctx, kRoleInwgt)) {
+        if (!weight_row(dv)) continue;
         any = true;
-        const int32_t i = find_variable(ctx, ctx->outRow.name.text, n);
+        const int32_t i = find_variable(dv, dv.dataSets->outRow.name.text, n);
         if (i < 0) continue;
         for (int32_t j = 0; j < n; ++j)
-            if (!wzmis(ctx->cells.rowValues[j]))
-                ctx->weightMatrix[pk(i, j)] = ctx->cells.rowValues[j];
+            if (!wzmis(dv.cells->rowValues[j]))
+                dv.arrays->weightMatrix[pk(i, j)] = dv.cells->rowValues[j];
     }
     return any;
 }
@@ -85,33 +86,33 @@ bool read_matrix_form(ProcContext* ctx, int32_t n) {
 // The raw pass of the fourth-order routines: `accumulate` adds one
 // centred observation x (weight w, divisor d) to the weight sums.
 template <typename Accumulate>
-int32_t raw_pass(ProcContext* ctx, const double* inverse, KurtosisList* list, Accumulate accumulate) {
-    const int32_t nv = ctx->nVar;
-    const int32_t m = ctx->nManifest;
+int32_t raw_pass(const DataView& dv, const double* inverse, KurtosisList* list, Accumulate accumulate) {
+    const int32_t nv = dv.sizes->nVar;
+    const int32_t m = dv.sizes->nManifest;
     const bool kurtosis =
-        ctx->options.kurtosisWanted || ctx->dataSetHandle[kRoleOutstat] != nullptr;
-    if (kurtosis) velix::detail::kurtosis_reset(ctx, inverse, list);
-    const double d = zvardiv(ctx->options.vardefKind, ctx->nObs, 0.0, ctx->moments.sumWeights);
+        dv.options->kurtosisWanted || dv.dataSets->dataSetHandle[kRoleOutstat] != nullptr;
+    if (kurtosis) velix::detail::kurtosis_reset(dv, inverse, list);
+    const double d = zvardiv(dv.options->vardefKind, dv.moments->nObs, 0.0, dv.moments->sumWeights);
     int32_t numbered = 0;
-    const int32_t rc = velix::detail::kurtosis_numbering(ctx, &numbered);
+    const int32_t rc = velix::detail::kurtosis_numbering(dv, &numbered);
     if (rc < 0) return rc;
-    velix::detail::RawPass pass(ctx, nv);
+    velix::detail::RawPass pass(dv, nv);
     std::vector<double> x(m + 1);
     double w = 0.0, f = 0.0;
     int32_t count = 0;
     while (pass.next(&w, &f)) {
         ++count;
         for (int32_t i = 0; i < nv; ++i)
-            x[i] = ctx->moments.momentOrigin == 0 ? ctx->cells.rowValues[i] - ctx->moments.means[i]
-                                                  : ctx->cells.rowValues[i];
-        if (ctx->options.interceptVar) x[nv] = 1.0;
+            x[i] = dv.moments->momentOrigin == 0 ? dv.cells->rowValues[i] - dv.moments->means[i]
+                                                  : dv.cells->rowValues[i];
+        if (dv.options->interceptVar) x[nv] = 1.0;
         accumulate(x.data(), w, d);
         if (!kurtosis) continue;
         // The kurtosis sums are about the means whatever the moments are.
-        if (ctx->moments.momentOrigin != 0)
-            for (int32_t j = 0; j < nv; ++j) x[j] -= ctx->moments.means[j];
+        if (dv.moments->momentOrigin != 0)
+            for (int32_t j = 0; j < nv; ++j) x[j] -= dv.moments->means[j];
         const int32_t observation = numbered ? pass.observation() : count;
-        velix::detail::kurtosis_add(ctx, x.data(), w, inverse, list, observation);
+        velix::detail::kurtosis_add(dv, x.data(), w, inverse, list, observation);
     }
     return pass.level();
 }
@@ -119,16 +120,17 @@ int32_t raw_pass(ProcContext* ctx, const double* inverse, KurtosisList* list, Ac
 }  // namespace
 
 int32_t cosfiwt(ProcContext* ctx, int32_t /*listEntry*/) {
-    const int32_t n = ctx->nManifest;
-    read_matrix_form(ctx, n);
+    const DataView dv = data_view(ctx);
+    const int32_t n = dv.sizes->nManifest;
+    read_matrix_form(dv, n);
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
-            if (wzmis(ctx->weightMatrix[pk(i, j)])) {
-                xpmlog(kMsgProc, kMsgInwgtIncomplete, inwgt_name(ctx).text);
+            if (wzmis(dv.arrays->weightMatrix[pk(i, j)])) {
+                xpmlog(kMsgProc, kMsgInwgtIncomplete, inwgt_name(dv).text);
                 // The step ends also when the table cannot be shown (the
                 // publisher reports that): an incomplete matrix is never
                 // handed on as read.
-                print_weights(ctx, n);
+                print_weights(dv, n);
                 xexit(kLevelBadVariables, 0);
             }
     zmsgsav(0, 0, nullptr, 0);
@@ -137,29 +139,30 @@ int32_t cosfiwt(ProcContext* ctx, int32_t /*listEntry*/) {
 
 int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/, int32_t /*freqEntry*/,
                 const double* inverse, KurtosisList* list) {
-    const int32_t n = ctx->nManifest;
+    const DataView dv = data_view(ctx);
+    const int32_t n = dv.sizes->nManifest;
     const int32_t pstar = n * (n + 1) / 2;
     const int64_t total = int64_t{pstar} * (pstar + 1) / 2;
-    double* w = ctx->weightMatrix;
-    if (ctx->input.inwgtUsed) {
+    double* w = dv.arrays->weightMatrix;
+    if (dv.input->inwgtUsed) {
         vzfdl(host_missing_value(), w, static_cast<int32_t>(total));
         int64_t weightRows = 0, matched = 0;
-        while (cos_read_row(ctx, kRoleInwgt)) {
-            if (!weight_row(ctx)) continue;
+        while (cos_read_row(dv.ctx, kRoleInwgt)) {
+            if (!weight_row(dv)) continue;
             ++weightRows;
-            int32_t i = find_variable(ctx, ctx->outRow.name.text, n);
-            int32_t j = find_variable(ctx, ctx->outRow.name2.text, n);
-            const int32_t k = find_variable(ctx, ctx->outRow.name3.text, n);
+            int32_t i = find_variable(dv, dv.dataSets->outRow.name.text, n);
+            int32_t j = find_variable(dv, dv.dataSets->outRow.name2.text, n);
+            const int32_t k = find_variable(dv, dv.dataSets->outRow.name3.text, n);
             if (i < 0 || j < 0 || k < 0) continue;
             ++matched;
             const int64_t a = pk(i, j);
             for (int32_t l = 0; l < n; ++l) {
-                if (wzmis(ctx->cells.rowValues[l])) continue;
+                if (wzmis(dv.cells->rowValues[l])) continue;
                 const int64_t b = pk(k, l);
-                w[pk(a, b)] = ctx->cells.rowValues[l];
+                w[pk(a, b)] = dv.cells->rowValues[l];
             }
         }
-        const DataSetName name = inwgt_name(ctx);
+        const DataSetName name = inwgt_name(dv);
         if (weightRows == 0) {
             xpmlog(kMsgProc, kMsgInwgtNoWeightRows, name.text);
             return kLevelNoMoments;
@@ -171,9 +174,9 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         for (int64_t q = 0; q < total; ++q)
             if (wzmis(w[q])) {
                 xpmlog(kMsgProc, kMsgInwgtIncomplete, name.text);
-                if (ctx->options.printEnabled) {
+                if (dv.options->printEnabled) {
                     const int32_t rc =
-                        velix::detail::publish_matrix(ctx, "Weights", kMsgWeightsTable, w, pstar,
+                        velix::detail::publish_matrix(dv.ctx, "Weights", kMsgWeightsTable, w, pstar,
                                                       pstar, nullptr, nullptr, "sc", 8);
                     if (rc < 0) return rc;
                 }
@@ -182,7 +185,7 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         return 0;
     }
     std::fill(w, w + total, 0.0);
-    return raw_pass(ctx, inverse, list, [&](const double* x, double wt, double d) {
+    return raw_pass(dv, inverse, list, [&](const double* x, double wt, double d) {
         int64_t q = 0;
         for (int32_t i = 0; i < n; ++i)
             for (int32_t j = 0; j <= i; ++j) {
@@ -195,12 +198,13 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
 
 int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/, int32_t /*freqEntry*/,
                 const double* inverse, KurtosisList* list) {
-    const int32_t n = ctx->nManifest;
+    const DataView dv = data_view(ctx);
+    const int32_t n = dv.sizes->nManifest;
     const int32_t pstar = n * (n + 1) / 2;
-    double* w = ctx->weightMatrix;
-    if (ctx->input.inwgtUsed) {
-        const bool any = read_matrix_form(ctx, n);
-        const DataSetName name = inwgt_name(ctx);
+    double* w = dv.arrays->weightMatrix;
+    if (dv.input->inwgtUsed) {
+        const bool any = read_matrix_form(dv, n);
+        const DataSetName name = inwgt_name(dv);
         if (!any) {
             xpmlog(kMsgProc, kMsgInwgtNoWeightRows, name.text);
             return kLevelNoMoments;
@@ -208,7 +212,7 @@ int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         for (int32_t q = 0; q < pstar; ++q)
             if (wzmis(w[q])) {
                 xpmlog(kMsgProc, kMsgInwgtIncomplete, name.text);
-                print_weights(ctx, n);
+                print_weights(dv, n);
                 return kLevelNoMoments;
             }
         return 0;
@@ -216,22 +220,22 @@ int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
     // The correlation form needs the moments m_iiij and m_ijjj too: with
     // ASYCOV=CORR, and by default in correlation analysis, where the moment
     // step asks for that form when ASYCOV= is not given.
-    const int32_t kind = ctx->options.asycovKind;
-    const bool corr = kind == 3 || ((kind < 1 || kind > 3) && !ctx->options.covAnalysis);
+    const int32_t kind = dv.options->asycovKind;
+    const bool corr = kind == 3 || ((kind < 1 || kind > 3) && !dv.options->covAnalysis);
     std::fill(w, w + pstar, 0.0);
     if (corr) {
-        std::fill(ctx->moments.dwlsAsycov[0], ctx->moments.dwlsAsycov[0] + pstar, 0.0);
-        std::fill(ctx->moments.dwlsAsycov[1], ctx->moments.dwlsAsycov[1] + pstar, 0.0);
+        std::fill(dv.moments->dwlsAsycov[0], dv.moments->dwlsAsycov[0] + pstar, 0.0);
+        std::fill(dv.moments->dwlsAsycov[1], dv.moments->dwlsAsycov[1] + pstar, 0.0);
     }
-    return raw_pass(ctx, inverse, list, [&](const double* x, double wt, double d) {
+    return raw_pass(dv, inverse, list, [&](const double* x, double wt, double d) {
         for (int32_t i = 0; i < n; ++i) {
             const double c = wt * x[i] * x[i] / d;
             for (int32_t j = 0; j <= i; ++j) {
                 const int64_t q = pk(i, j);
                 w[q] += x[j] * x[j] * c;
                 if (corr) {
-                    ctx->moments.dwlsAsycov[0][q] += x[i] * x[j] * c;
-                    ctx->moments.dwlsAsycov[1][q] += x[i] * x[j] * x[j] * x[j] * wt / d;
+                    dv.moments->dwlsAsycov[0][q] += x[i] * x[j] * c;
+                    dv.moments->dwlsAsycov[1][q] += x[i] * x[j] * x[j] * x[j] * wt / d;
                 }
             }
         }

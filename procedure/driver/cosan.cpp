@@ -16,6 +16,7 @@
 
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 #include "velix/messages.h"
 
 namespace {
@@ -43,11 +44,11 @@ int32_t small_code(double c, int32_t largest) {
 // Links every later namesake of matrix j to j (since j runs forward, each
 // ends linked to its nearest earlier namesake); what the later occurrence
 // does not give, it inherits, and a disagreement is corrected and noted.
-void link_namesakes(ProcContext* ctx, const CosanPayload* pl, int32_t j,
+void link_namesakes(const StepView& sv, const CosanPayload* pl, int32_t j,
                     std::vector<int32_t>* colsOut, std::vector<int32_t>* typesOut,
                     std::vector<int32_t>* formsOut) {
-    ModelMatrixTable& mt = ctx->model;
-    const int32_t m = ctx->nMatrices;
+    ModelMatrixTable& mt = *sv.model;
+    const int32_t m = sv.sizes->nMatrices;
     std::vector<int32_t>& cols = *colsOut;
     std::vector<int32_t>& types = *typesOut;
     std::vector<int32_t>& forms = *formsOut;
@@ -71,9 +72,9 @@ void link_namesakes(ProcContext* ctx, const CosanPayload* pl, int32_t j,
 
 // Checks the shapes, types and forms of the matrices as read; returns the
 // largest number of elements of one matrix.
-int32_t check_shapes(ProcContext* ctx, const std::vector<int32_t>& types, const std::vector<int32_t>& forms) {
-    const ModelMatrixTable& mt = ctx->model;
-    const int32_t m = ctx->nMatrices;
+int32_t check_shapes(const StepView& sv, const std::vector<int32_t>& types, const std::vector<int32_t>& forms) {
+    const ModelMatrixTable& mt = *sv.model;
+    const int32_t m = sv.sizes->nMatrices;
     // Occurrences of one name are one matrix: they share values, elements
     // and a stored inverse, so they must agree in shape; a correction of a
     // later central matrix or rows chained from another neighbour could
@@ -84,7 +85,7 @@ int32_t check_shapes(ProcContext* ctx, const std::vector<int32_t>& types, const 
                       mt.type[k] != mt.type[j])) {
             xpmlog(kMsgProc, kMsgNamesakeShapes, name_text(mt.name[k]).c_str(), k, mt.rows[k],
                    mt.columns[k], j, mt.rows[j], mt.columns[j]);
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
         }
     }
 
@@ -94,11 +95,11 @@ int32_t check_shapes(ProcContext* ctx, const std::vector<int32_t>& types, const 
         if (mt.type[k] == kMatSelection || mt.type[k] == kMatEqsBeta || mt.type[k] == kMatEqsGamma ||
             types[k] < 0) {
             xpmlog(kMsgProc, kMsgCosanBadType, name.c_str());
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
         }
         if (forms[k] < 0 || (mt.form[k] != kFormNone && mt.rows[k] != mt.columns[k])) {
             xpmlog(kMsgProc, kMsgNotSquare, name.c_str());
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
         }
         largest = std::max<int64_t>(largest, static_cast<int64_t>(mt.rows[k]) * mt.columns[k]);
     }
@@ -108,22 +109,23 @@ int32_t check_shapes(ProcContext* ctx, const std::vector<int32_t>& types, const 
 }  // namespace
 
 void cosparc(ProcContext* ctx) {
-    const StatementNode* node = find_statement(ctx->stmtList, "COSAN   ");
+    const StepView sv = step_view(ctx);
+    const StatementNode* node = find_statement(sv.ctx->stmtList, "COSAN   ");
     if (node == nullptr) {
         xpmlog(kMsgProc, kMsgNoCosanStatement);
-        raise_error_level(ctx, kLevelBadVariables);
-        xexit(ctx->errorLevel, 0);
+        raise_error_level(sv.ctx, kLevelBadVariables);
+        xexit(*sv.errorLevel, 0);
     }
     const auto* pl = static_cast<const CosanPayload*>(node->payload);
-    const int32_t m = ctx->nMatrices;
+    const int32_t m = sv.sizes->nMatrices;
     // The dispatcher has reported lists of different lengths (269); they
     // cannot be read together.
     if (pl->names.count != m || pl->nColumns != m || pl->nTypes != m || pl->nForms != m) {
-        raise_error_level(ctx, kLevelInternal);
-        xexit(ctx->errorLevel, 0);
+        raise_error_level(sv.ctx, kLevelInternal);
+        xexit(*sv.errorLevel, 0);
     }
-    ModelMatrixTable& mt = ctx->model;
-    const int32_t n = ctx->nManifest;
+    ModelMatrixTable& mt = *sv.model;
+    const int32_t n = sv.sizes->nManifest;
 
     // Working copies: the checks below correct them.
     std::vector<int32_t> cols(m + 1), types(m + 1), forms(m + 1);
@@ -135,11 +137,11 @@ void cosparc(ProcContext* ctx) {
 
     mt.termTable[0] = 1;
     int32_t previousEnd = 0;
-    for (int32_t t = 1; t <= ctx->nTerms; ++t) {
+    for (int32_t t = 1; t <= sv.sizes->nTerms; ++t) {
         const int32_t e = pl->termEnds[t - 1];
         if (e <= previousEnd || e > m) {
             xpmlog(kMsgProc, kMsgTermNoMatrix, t);
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
             mt.termTable[t] = static_cast<int16_t>(previousEnd + 1);
             continue;
         }
@@ -156,7 +158,7 @@ void cosparc(ProcContext* ctx) {
         if (!is_central_type(types[central])) {
             xpmlog(kMsgProc, kMsgCentralType, centralName.c_str(), t);
             types[central] = kMatSymmetric;
-            raise_error_level(ctx, kLevelWarning);
+            raise_error_level(sv.ctx, kLevelWarning);
         }
         for (int32_t j = previousEnd + 1; j <= e; ++j) {
             if (types[j] == 0) types[j] = kMatGeneral;
@@ -164,34 +166,34 @@ void cosparc(ProcContext* ctx) {
             if (cols[j] <= 0) {
                 xpmlog(kMsgProc, kMsgBadColumnCount, name.c_str(), kMaxModelOrder,
                        pl->columns[j - 1]);
-                raise_error_level(ctx, kLevelInputError);
+                raise_error_level(sv.ctx, kLevelInputError);
                 cols[j] = 0;
             }
             mt.name[j] = pl->names.names[j - 1];
             mt.columns[j] = cols[j];
             mt.type[j] = static_cast<int16_t>(types[j]);
             mt.form[j] = static_cast<int16_t>(std::max(forms[j], 0));
-            link_namesakes(ctx, pl, j, &cols, &types, &forms);
+            link_namesakes(sv, pl, j, &cols, &types, &forms);
         }
         mt.termTable[t] = static_cast<int16_t>(e + 1);
         previousEnd = e;
     }
 
     // Rows chained through each term.
-    for (int32_t t = 1; t <= ctx->nTerms; ++t)
+    for (int32_t t = 1; t <= sv.sizes->nTerms; ++t)
         for (int32_t k = mt.termTable[t - 1]; k < mt.termTable[t] && k <= m; ++k)
             mt.rows[k] = k == mt.termTable[t - 1] ? n : mt.columns[k - 1];
 
-    ctx->readers.largestProduct = check_shapes(ctx, types, forms);
+    sv.readers->largestProduct = check_shapes(sv, types, forms);
 
-    cosmcon(ctx);
+    cosmcon(sv.ctx);
 
-    for (const StatementNode* s = find_statement(ctx->stmtList, "MATRIX  "); s;
+    for (const StatementNode* s = find_statement(sv.ctx->stmtList, "MATRIX  "); s;
          s = find_statement(s->next, "MATRIX  ")) {
         const NameRecord& name = static_cast<const MatrixPayload*>(s->payload)->name;
-        if (velix::detail::matrix_number(ctx, name) == 0)
+        if (velix::detail::matrix_number(sv.ctx, name) == 0)
             xpmlog(kMsgProc, kMsgMatrixNotInModel, name_text(name).c_str());
     }
-    ctx->readers.matrixSpec = 1;
-    velix::detail::exit_above(ctx, 4);
+    sv.readers->matrixSpec = 1;
+    velix::detail::exit_above(sv.ctx, 4);
 }

@@ -20,6 +20,7 @@
 #include "host/scratch_file.h"
 #include "procedure/driver/grammar.h"
 #include "procedure/driver/model.h"
+#include "procedure/driver/step_view.h"
 #include "procedure/estimation/options.h"
 #include "procedure/data/data.h"
 #include "procedure/procedure.h"
@@ -67,13 +68,13 @@ void open_file(HostFile** handle, uint32_t attribute) {
     scratch_check(rc);
 }
 
-void step_exit_above(ProcContext* ctx, int32_t level) {
-    if (ctx->errorLevel > level) xexit(ctx->errorLevel, 0);
+void step_exit_above(const StepView& sv, int32_t level) {
+    if (*sv.errorLevel > level) xexit(*sv.errorLevel, 0);
 }
 
 // Resolves one list of names to variable numbers of DATA=; _NUMERIC_ and
 // _ALL_ stand for every numeric variable.  Unknown names: message 86.
-std::vector<int16_t> resolve_list(ProcContext* ctx, HostDataSet* data, const NameArray& names) {
+std::vector<int16_t> resolve_list(const StepView& sv, HostDataSet* data, const NameArray& names) {
     std::vector<int16_t> out;
     DataSetInfo info;
     xoinfo(data, kInfoDescription, &info);
@@ -91,13 +92,13 @@ std::vector<int16_t> resolve_list(ProcContext* ctx, HostDataSet* data, const Nam
         int16_t number = 0;
         if (xvfind(data, n.data(), static_cast<int32_t>(n.size()), &number, 0) != 0) {
             xpmlog(kMsgProc, kMsgVariableNotInData, n.c_str());
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
             continue;
         }
         const HostVariableDescriptor* d = nullptr;
         if (xvname(data, number, &d) == 0 && d->type != kVarNumeric) {
             xpmlog(kMsgProc, kMsgVariableNotNumeric, n.c_str());
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
             continue;
         }
         out.push_back(number);
@@ -126,12 +127,12 @@ int32_t option_int(double v) {
 }
 
 // Reads the option cells of the PROC statement.
-void read_option_cells(ProcContext* ctx, const StatementNode* proc, const ProcOptionRecord* r) {
-    NlpProblem* nlp = ctx->nlp;
-    NlpHookBlock* hooks = ctx->hooks;
+void read_option_cells(const StepView& sv, const StatementNode* proc, const ProcOptionRecord* r) {
+    NlpProblem* nlp = sv.nlp;
+    NlpHookBlock* hooks = sv.hooks;
     const double missing = host_missing_value();
 
-    ctx->methodRequested = option_int(cell_value(r, kProcMethod));
+    sv.methods->methodRequested = option_int(cell_value(r, kProcMethod));
     // TECHNIQUE=, UPDATE=, LINESEARCH=, G4=: 0 keeps the preset.
     auto keep_preset = [&](ProcCell c, int32_t* target) {
         const OptionCell& oc = cell(r, c);
@@ -152,54 +153,54 @@ void read_option_cells(ProcContext* ctx, const StatementNode* proc, const ProcOp
     const OptionCell& sing = cell(r, kProcSingular);
     if (sing.given) nlp->singularTol = sing.value;
     const ProcCellRow& singRow = proc_cell_row(kProcSingular);
-    ctx->options.singular =
+    sv.options->singular =
         sing.given && in_range(singRow, sing.value) ? sing.value : singRow.value;
 
-    ctx->jacobianModeRequested = option_int(cell_value(r, kProcHessAlg));
-    if (!in_range(proc_cell_row(kProcHessAlg), ctx->jacobianModeRequested) ||
-        (ctx->jacobianModeRequested >= 7 && ctx->jacobianModeRequested <= 10)) {
-        xpmlog(kMsgProc, kMsgBadJacobianMode, ctx->jacobianModeRequested);
-        ctx->jacobianModeRequested = static_cast<int32_t>(proc_cell_row(kProcHessAlg).value);
+    sv.methods->jacobianModeRequested = option_int(cell_value(r, kProcHessAlg));
+    if (!in_range(proc_cell_row(kProcHessAlg), sv.methods->jacobianModeRequested) ||
+        (sv.methods->jacobianModeRequested >= 7 && sv.methods->jacobianModeRequested <= 10)) {
+        xpmlog(kMsgProc, kMsgBadJacobianMode, sv.methods->jacobianModeRequested);
+        sv.methods->jacobianModeRequested = static_cast<int32_t>(proc_cell_row(kProcHessAlg).value);
     }
 
-    ctx->options.edfGiven = cell_value(r, kProcEdf);
-    ctx->options.dfReduce = cell_value(r, kProcDfReduce);
-    ctx->options.randomSeed = option_int(cell_value(r, kProcRandom));
-    std::memcpy(ctx->options.vardefKind,
+    sv.options->edfGiven = cell_value(r, kProcEdf);
+    sv.options->dfReduce = cell_value(r, kProcDfReduce);
+    sv.options->randomSeed = option_int(cell_value(r, kProcRandom));
+    std::memcpy(sv.options->vardefKind,
                 cell(r, kProcVardef).given ? cell(r, kProcVardef).name : kVardefDefault, 8);
 
     const OptionCell& start = cell(r, kProcStart);
     const double startDefault = proc_cell_row(kProcStart).value;
-    ctx->options.startConst = cell_value(r, kProcStart);
+    sv.options->startConst = cell_value(r, kProcStart);
     // A missing START= counts as 0, as for the integer options: no model
     // element may be left without a start value.
     if (start.given && (start.value == 0.0 || wzmis(start.value))) {
         xpmlog(kMsgProc, kMsgBadStartConstant);
-        ctx->options.startConst = startDefault;
+        sv.options->startConst = startDefault;
     }
-    ctx->options.waldAlpha = cell_value(r, kProcSlmw);
-    if (!in_range(proc_cell_row(kProcSlmw), ctx->options.waldAlpha))
-        ctx->options.waldAlpha = proc_cell_row(kProcSlmw).value;
+    sv.options->waldAlpha = cell_value(r, kProcSlmw);
+    if (!in_range(proc_cell_row(kProcSlmw), sv.options->waldAlpha))
+        sv.options->waldAlpha = proc_cell_row(kProcSlmw).value;
 
     keep_preset(kProcG4, &hooks->ginvMaxParams);
     if (hooks->ginvMaxParams < 0) hooks->ginvMaxParams = kDefaultGinvMax;
 
-    ctx->options.varStartScale = cell_value(r, kProcDemphas);
-    ctx->options.ridgeCell = cell_value(r, kProcRidge);
-    if (wzmis(ctx->options.ridgeCell))
-        ctx->options.ridgeCell = flag(proc, kFlagRidge) ? missing : 0.0;
-    ctx->options.wRidge = cell_value(r, kProcWRidge);
-    ctx->options.asycovKind = option_int(cell_value(r, kProcAsycov));
-    ctx->options.rotation = option_int(cell_value(r, kProcRotate));
-    if (flag(proc, kFlagNorm)) ctx->options.rotation = -ctx->options.rotation;
-    ctx->options.wPenalty = cell_value(r, kProcWPenalty);
-    if (!wzmis(ctx->options.wPenalty) &&
-        !in_range(proc_cell_row(kProcWPenalty), ctx->options.wPenalty))
-        ctx->options.wPenalty = 0.0;
-    ctx->options.nobsGiven = cell_value(r, kProcNobs);
+    sv.options->varStartScale = cell_value(r, kProcDemphas);
+    sv.options->ridgeCell = cell_value(r, kProcRidge);
+    if (wzmis(sv.options->ridgeCell))
+        sv.options->ridgeCell = flag(proc, kFlagRidge) ? missing : 0.0;
+    sv.options->wRidge = cell_value(r, kProcWRidge);
+    sv.options->asycovKind = option_int(cell_value(r, kProcAsycov));
+    sv.options->rotation = option_int(cell_value(r, kProcRotate));
+    if (flag(proc, kFlagNorm)) sv.options->rotation = -sv.options->rotation;
+    sv.options->wPenalty = cell_value(r, kProcWPenalty);
+    if (!wzmis(sv.options->wPenalty) &&
+        !in_range(proc_cell_row(kProcWPenalty), sv.options->wPenalty))
+        sv.options->wPenalty = 0.0;
+    sv.options->nobsGiven = cell_value(r, kProcNobs);
     // Confidence levels are stored as the probability of each tail.
-    ctx->options.alphaEcv = 0.5 * cell_value(r, kProcAlphaEcv);
-    ctx->options.alphaRms = 0.5 * cell_value(r, kProcAlphaRms);
+    sv.options->alphaEcv = 0.5 * cell_value(r, kProcAlphaEcv);
+    sv.options->alphaRms = 0.5 * cell_value(r, kProcAlphaRms);
     store_given(r, kProcASingular, &hooks->covSingAbs);
     store_given(r, kProcMSingular, &hooks->covSingRel);
     store_given(r, kProcVSingular, &hooks->covSingVar);
@@ -207,78 +208,78 @@ void read_option_cells(ProcContext* ctx, const StatementNode* proc, const ProcOp
 }
 
 // Reads the flag bits of the PROC statement.
-void read_flag_bits(ProcContext* ctx, const StatementNode* proc) {
-    NlpProblem* nlp = ctx->nlp;
-    NlpHookBlock* hooks = ctx->hooks;
-    ctx->options.covAnalysis = flag(proc, kFlagCovariance);
-    ctx->options.uncorrectedCorr = flag(proc, kFlagUcorr);
-    ctx->options.uncorrectedCov = flag(proc, kFlagUcov);
-    ctx->options.interceptVar = flag(proc, kFlagAug);
+void read_flag_bits(const StepView& sv, const StatementNode* proc) {
+    NlpProblem* nlp = sv.nlp;
+    NlpHookBlock* hooks = sv.hooks;
+    sv.options->covAnalysis = flag(proc, kFlagCovariance);
+    sv.options->uncorrectedCorr = flag(proc, kFlagUcorr);
+    sv.options->uncorrectedCov = flag(proc, kFlagUcov);
+    sv.options->interceptVar = flag(proc, kFlagAug);
     if (flag(proc, kFlagNoint)) {
-        ctx->moments.momentOrigin = 1;
+        sv.moments->momentOrigin = 1;
         xpmlog(kMsgProc, kMsgMomentsAboutZero);
     }
     if (flag(proc, kFlagGradCheck) && nlp->derivCheckMode == 0) nlp->derivCheckMode = 3;
-    ctx->options.noDfAdjust = flag(proc, kFlagNoAdjDf);
-    ctx->options.printEnabled = !flag(proc, kFlagNoPrint);
+    sv.options->noDfAdjust = flag(proc, kFlagNoAdjDf);
+    sv.options->printEnabled = !flag(proc, kFlagNoPrint);
     hooks->printCovariance = flag(proc, kFlagPcoves);
-    ctx->options.modIndices = flag(proc, kFlagModification);
-    ctx->options.kurtosisWanted = flag(proc, kFlagKurtosis);
-    ctx->options.printDetail = flag(proc, kFlagDetail);
-    ctx->options.matrixForm = flag(proc, kFlagPrimat);
-    ctx->options.rebuildBeforeDerivs = flag(proc, kFlagFdCode);
+    sv.options->modIndices = flag(proc, kFlagModification);
+    sv.options->kurtosisWanted = flag(proc, kFlagKurtosis);
+    sv.options->printDetail = flag(proc, kFlagDetail);
+    sv.options->matrixForm = flag(proc, kFlagPrimat);
+    sv.options->rebuildBeforeDerivs = flag(proc, kFlagFdCode);
     // FDCODE: the derivatives of the programming statements come from finite
     // differences of the rebuilt model, so no analytic ones are requested.
-    ctx->program.fdDepDerivs = ctx->options.rebuildBeforeDerivs;
-    ctx->program.programListing = flag(proc, kFlagList);
-    ctx->options.startNotes = flag(proc, kFlagPinitial);
+    sv.program->fdDepDerivs = sv.options->rebuildBeforeDerivs;
+    sv.program->programListing = flag(proc, kFlagList);
+    sv.options->startNotes = flag(proc, kFlagPinitial);
     hooks->printCrossProduct = flag(proc, kFlagPcrpjac);
     hooks->printHessian = flag(proc, kFlagPhessian);
     hooks->outestJacobian = flag(proc, kFlagOutjac);
-    ctx->eval.printJacPattern = static_cast<int16_t>(flag(proc, kFlagPjacpat));
+    sv.ctx->eval.printJacPattern = static_cast<int16_t>(flag(proc, kFlagPjacpat));
     // NODIAG: the model's variances are those of the data, so only the
     // covariances enter the fit.
-    ctx->eval.diagFromData = static_cast<int16_t>(flag(proc, kFlagNoDiag));
-    ctx->options.printEffects = flag(proc, kFlagTotEff);
+    sv.ctx->eval.diagFromData = static_cast<int16_t>(flag(proc, kFlagNoDiag));
+    sv.options->printEffects = flag(proc, kFlagTotEff);
     // The remaining print and option bits are kept whole for their readers.
     constexpr NodeFlag kKeptPrint[] = {kFlagPall,    kFlagPrint,  kFlagPshort,   kFlagPsummary, kFlagTotEff,
                                        kFlagPweight, kFlagPcorr,  kFlagPrimat,   kFlagResidual, kFlagPestim,
                                        kFlagPredet,  kFlagPlatcov, kFlagPdeterm};
     constexpr NodeFlag kKeptOption[] = {kFlagNoDiag, kFlagBiasKur, kFlagVarStand, kFlagAsyStand};
-    ctx->options.printFlags = ctx->options.optionFlags = 0;
+    sv.options->printFlags = sv.options->optionFlags = 0;
     for (NodeFlag f : kKeptPrint)
-        if (flag(proc, f)) ctx->options.printFlags |= kept_bit(f, kPrintFlagsFirstByte);
+        if (flag(proc, f)) sv.options->printFlags |= kept_bit(f, kPrintFlagsFirstByte);
     for (NodeFlag f : kKeptOption)
-        if (flag(proc, f)) ctx->options.optionFlags |= kept_bit(f, kOptionFlagsFirstByte);
+        if (flag(proc, f)) sv.options->optionFlags |= kept_bit(f, kOptionFlagsFirstByte);
 }
 
 // Print settings: NOPRINT clears everything; otherwise the print level
 // switches the lower levels' output on (PALL > PRINT > default > PSHORT
 // > PSUMMARY).  Then whether the covariance of the estimates is wanted.
-void settle_print_level(ProcContext* ctx, const StatementNode* proc, const ProcOptionRecord* r) {
-    NlpHookBlock* hooks = ctx->hooks;
+void settle_print_level(const StepView& sv, const StatementNode* proc, const ProcOptionRecord* r) {
+    NlpHookBlock* hooks = sv.hooks;
     const bool noStdErr = flag(proc, kFlagNoStdErr);
     const bool noMod = flag(proc, kFlagNoMod);
-    if (!ctx->options.printEnabled) {
-        ctx->options.printFlags = 0;
-        ctx->program.programListing = 0;
-        ctx->options.modIndices = 0;
-        ctx->options.kurtosisWanted = 0;
-        ctx->options.printDetail = 0;
+    if (!sv.options->printEnabled) {
+        sv.options->printFlags = 0;
+        sv.program->programListing = 0;
+        sv.options->modIndices = 0;
+        sv.options->kurtosisWanted = 0;
+        sv.options->printDetail = 0;
         hooks->printCovariance = hooks->printCrossProduct = hooks->printHessian = 0;
     } else {
         const bool pall = flag(proc, kFlagPall), print = flag(proc, kFlagPrint);
         const bool pshort = flag(proc, kFlagPshort), psummary = flag(proc, kFlagPsummary);
         const bool reduced = (pshort || psummary) && !pall && !print;
-        ctx->options.modelListing = !psummary || pall || print;
-        ctx->options.printInputModel = !reduced;
+        sv.options->modelListing = !psummary || pall || print;
+        sv.options->printInputModel = !reduced;
         if (pall) {
-            ctx->options.modIndices = 1;
-            ctx->options.printDetail = 1;
-            ctx->options.printEffects = 1;
+            sv.options->modIndices = 1;
+            sv.options->printDetail = 1;
+            sv.options->printEffects = 1;
             hooks->printCovariance = 1;
         }
-        if (noMod) ctx->options.modIndices = 0;
+        if (noMod) sv.options->modIndices = 0;
     }
     // The estimation results (covariance of the estimates) are wanted
     // unless neither standard errors nor modification indices are.
@@ -292,16 +293,16 @@ void settle_print_level(ProcContext* ctx, const StatementNode* proc, const ProcO
                                     : 0;
     }
     if (hooks->wantCovariance == 0) {
-        ctx->options.modIndices = 0;
+        sv.options->modIndices = 0;
         hooks->printCovariance = hooks->printCrossProduct = 0;
     }
 }
 
 // Reads the option cells and flag bits of the PROC statement.
-void read_options(ProcContext* ctx, const StatementNode* proc, const ProcOptionRecord* r) {
-    read_option_cells(ctx, proc, r);
-    read_flag_bits(ctx, proc);
-    settle_print_level(ctx, proc, r);
+void read_options(const StepView& sv, const StatementNode* proc, const ProcOptionRecord* r) {
+    read_option_cells(sv, proc, r);
+    read_flag_bits(sv, proc);
+    settle_print_level(sv, proc, r);
 }
 
 // A copy of the variable lists in step memory, for cospar4 to define them
@@ -326,28 +327,28 @@ VariableListRecord* keep_lists(const VariableListRecord& lists) {
 
 // Defines the variable lists on DATA= and copies the analysis variables into
 // the context.
-void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecord* r) {
+void define_variables(const StepView& sv, HostDataSet* data, const ProcOptionRecord* r) {
     VariableListRecord lists;
     std::vector<int16_t> store[kHostListCount];
-    store[kHostListBy] = resolve_list(ctx, data, r->lists[kListBy]);
-    store[kHostListVar] = resolve_list(ctx, data, r->lists[kListVar]);
-    store[kHostListPartial] = resolve_list(ctx, data, r->lists[kListPartial]);
-    store[kHostListWeight] = resolve_list(ctx, data, r->lists[kListWeight]);
-    store[kHostListFreq] = resolve_list(ctx, data, r->lists[kListFreq]);
+    store[kHostListBy] = resolve_list(sv, data, r->lists[kListBy]);
+    store[kHostListVar] = resolve_list(sv, data, r->lists[kListVar]);
+    store[kHostListPartial] = resolve_list(sv, data, r->lists[kListPartial]);
+    store[kHostListWeight] = resolve_list(sv, data, r->lists[kListWeight]);
+    store[kHostListFreq] = resolve_list(sv, data, r->lists[kListFreq]);
     if (store[kHostListWeight].size() > 1 || store[kHostListFreq].size() > 1) {
         xpmlog(kMsgProc, kMsgWeightFreqOne);
-        raise_error_level(ctx, kLevelInputError);
+        raise_error_level(sv.ctx, kLevelInputError);
     }
 
     // SSCP input with an Intercept variable: the intercept becomes the list,
     // or a list that names it asks for moments about zero.
-    if (type_is(ctx->input.dataType, "SSCP") && ctx->input.interceptVarNumber > 0) {
+    if (type_is(sv.input->dataType, "SSCP") && sv.input->interceptVarNumber > 0) {
         std::vector<int16_t>& v = store[kHostListVar];
-        if (v.empty() && !ctx->options.interceptVar) {
-            v.push_back(ctx->input.interceptVarNumber);
+        if (v.empty() && !sv.options->interceptVar) {
+            v.push_back(sv.input->interceptVarNumber);
             xpmlog(kMsgProc, kMsgInterceptIsList);
-        } else if (std::find(v.begin(), v.end(), ctx->input.interceptVarNumber) != v.end()) {
-            ctx->moments.momentOrigin = 1;
+        } else if (std::find(v.begin(), v.end(), sv.input->interceptVarNumber) != v.end()) {
+            sv.moments->momentOrigin = 1;
             xpmlog(kMsgProc, kMsgInterceptListed);
         }
     }
@@ -370,112 +371,110 @@ void define_variables(ProcContext* ctx, HostDataSet* data, const ProcOptionRecor
         lists.entry[k].count = static_cast<int16_t>(store[k].size());
         lists.entry[k].numbers = store[k].empty() ? nullptr : store[k].data();
     }
-    if (ctx->errorLevel <= kLevelStepEnds && xvdflst(data, &lists) != 0) {
+    if (*sv.errorLevel <= kLevelStepEnds && xvdflst(data, &lists) != 0) {
         xpmlog(kMsgProc, kMsgListsDoNotFit);
-        raise_error_level(ctx, kLevelInputError);
+        raise_error_level(sv.ctx, kLevelInputError);
     }
-    ctx->input.hostLists = keep_lists(lists);
-    ctx->nByVars = lists.entry[kHostListBy].count;
-    ctx->moments.nPartial = lists.entry[kHostListPartial].count;
+    sv.input->hostLists = keep_lists(lists);
+    sv.sizes->nByVars = lists.entry[kHostListBy].count;
+    sv.moments->nPartial = lists.entry[kHostListPartial].count;
     const VariableList& var = lists.entry[kHostListVar];
     // An Intercept variable of DATA= among the analysis variables is the
     // intercept of the augmented moments: a second one of the same name
     // would duplicate it.
-    if (ctx->options.interceptVar && ctx->input.interceptVarNumber > 0 &&
-        std::find(var.numbers, var.numbers + var.count, ctx->input.interceptVarNumber) !=
+    if (sv.options->interceptVar && sv.input->interceptVarNumber > 0 &&
+        std::find(var.numbers, var.numbers + var.count, sv.input->interceptVarNumber) !=
             var.numbers + var.count) {
-        ctx->options.interceptVar = 0;
-        ctx->moments.momentOrigin = 1;
+        sv.options->interceptVar = 0;
+        sv.moments->momentOrigin = 1;
         xpmlog(kMsgProc, kMsgInterceptAnalysed);
     }
-    ctx->nManifest = ctx->nVar = var.count;
+    sv.sizes->nManifest = sv.sizes->nVar = var.count;
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
-    ctx->input.manifestNames =
+    sv.input->manifestNames =
         static_cast<NameRecord*>(a->allocate(a, sizeof(NameRecord) * (var.count + 1), 4));
-    ctx->input.manifestNumbers =
+    sv.input->manifestNumbers =
         static_cast<int16_t*>(a->allocate(a, sizeof(int16_t) * (var.count + 1), 4));
-    if (!ctx->input.manifestNames || !ctx->input.manifestNumbers) xexit(kLevelNoMemory, 0);
-    int32_t width = 8, labelWidth = 0;
+    if (!sv.input->manifestNames || !sv.input->manifestNumbers) xexit(kLevelNoMemory, 0);
+    int32_t width = 8;
     for (int32_t i = 0; i < var.count; ++i) {
         const HostVariableDescriptor* d = nullptr;
-        ctx->input.manifestNumbers[i] = var.numbers[i];
+        sv.input->manifestNumbers[i] = var.numbers[i];
         if (xvname(data, var.numbers[i], &d) != 0) internal_error("a listed variable of DATA= has no descriptor");
-        NameRecord& n = ctx->input.manifestNames[i];
+        NameRecord& n = sv.input->manifestNames[i];
         n = NameRecord();
         n.length = static_cast<int16_t>(std::min<int>(d->nameLength, 32));
         std::memset(n.text, ' ', sizeof n.text);
         std::memcpy(n.text, d->name, n.length);
         width = std::max<int32_t>(width, n.length);
-        labelWidth = std::max<int32_t>(labelWidth, d->labelLength);
     }
     // The augmented moment matrix: the constant 1 joins the analysis
     // variables after them as the variable "Intercept", which the model may
     // name like any other manifest variable.
-    if (ctx->options.interceptVar && var.count > 0) {
-        NameRecord& n = ctx->input.manifestNames[var.count];
+    if (sv.options->interceptVar && var.count > 0) {
+        NameRecord& n = sv.input->manifestNames[var.count];
         n = NameRecord();
         std::memset(n.text, ' ', sizeof n.text);
         std::memcpy(n.text, "Intercept", 9);
         n.length = 9;
-        ctx->input.manifestNumbers[var.count] = 0;
-        ctx->nManifest = var.count + 1;
+        sv.input->manifestNumbers[var.count] = 0;
+        sv.sizes->nManifest = var.count + 1;
         width = std::max<int32_t>(width, n.length);
     }
-    ctx->input.varNameWidth = width;
-    ctx->input.labelWidth = labelWidth > 0 ? std::max(labelWidth, 40) : 0;
-    if (var.count == 0 && ctx->errorLevel <= kLevelStepEnds) {
+    sv.input->varNameWidth = width;
+    if (var.count == 0 && *sv.errorLevel <= kLevelStepEnds) {
         xpmlog(kMsgProc, kMsgNoVariablesLeft);
-        raise_error_level(ctx, kLevelBadVariables);
+        raise_error_level(sv.ctx, kLevelBadVariables);
     }
 }
 
 // Parses the statements of the step; the option record of the PROC
 // statement.
-ProcOptionRecord* parse_statements(ProcContext* ctx) {
+ProcOptionRecord* parse_statements(const StepView& sv) {
     auto* result = new (v_global_gcb_anchor->stepAllocator->allocate(
         v_global_gcb_anchor->stepAllocator, sizeof(ParseResult), 4)) ParseResult();
     auto* area2 = new (v_global_gcb_anchor->stepAllocator->allocate(
         v_global_gcb_anchor->stepAllocator, sizeof(ParseArea2), 4)) ParseArea2();
-    if (cmppars(cosang(), result, area2, 1, ctx->cmpWork) != 0) xexit(result->status, 0);
-    ctx->stmtList = result->root;
-    ctx->program.statements = area2;
-    ctx->program.hasProgram = area2->nProgramStatements != 0;
+    if (cmppars(cosang(), result, area2, 1, sv.cmpWork) != 0) xexit(result->status, 0);
+    sv.ctx->stmtList = result->root;
+    sv.program->statements = area2;
+    sv.program->hasProgram = area2->nProgramStatements != 0;
     if (area2->nProgramStatements > 0)
         xpmlog(kMsgProc, kMsgProgramStatements, area2->nProgramStatements);
-    auto* rec = static_cast<ProcOptionRecord*>(ctx->stmtList->payload);
-    ctx->options.procOptions = rec;
+    auto* rec = static_cast<ProcOptionRecord*>(sv.ctx->stmtList->payload);
+    sv.options->procOptions = rec;
     return rec;
 }
 
 // Makes the role slots and binds the data sets of the PROC statement to
 // their roles; a step without DATA= ends here, before any data-set service
 // is called.
-void bind_data_sets(ProcContext* ctx, const ProcOptionRecord* rec) {
+void bind_data_sets(const StepView& sv, const ProcOptionRecord* rec) {
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     for (int k = 0; k < kRoleCount; ++k) {
         void* p = a->allocate(a, sizeof(DataSetSlot), 4);
         if (p == nullptr) xexit(kLevelNoMemory, 0);
-        ctx->dataSetSlot[k] = new (p) DataSetSlot();
+        sv.dataSets->dataSetSlot[k] = new (p) DataSetSlot();
     }
     auto bind = [&](int role, int cellIndex) {
-        ctx->dataSetHandle[role] = rec->dataSets[cellIndex].handle;
-        ctx->dataSetSlot[role]->handle = rec->dataSets[cellIndex].handle;
+        sv.dataSets->dataSetHandle[role] = rec->dataSets[cellIndex].handle;
+        sv.dataSets->dataSetSlot[role]->handle = rec->dataSets[cellIndex].handle;
     };
     if (rec->dataSets[kCellData].handle == nullptr) {
         xpmlog(kMsgProc, kMsgNoData);
-        raise_error_level(ctx, kLevelInputError);
-        xexit(ctx->errorLevel, 0);
+        raise_error_level(sv.ctx, kLevelInputError);
+        xexit(*sv.errorLevel, 0);
     }
     bind(kRoleData, kCellData);
     DataSetInfo info;
-    xoinfo(ctx->dataSetHandle[kRoleData], kInfoDescription, &info);
-    std::memcpy(ctx->input.dataType, info.type, 8);
-    ctx->bySyncState = 0;
+    xoinfo(sv.dataSets->dataSetHandle[kRoleData], kInfoDescription, &info);
+    std::memcpy(sv.input->dataType, info.type, 8);
+    sv.step->bySyncState = 0;
 
     if (rec->dataSets[kCellInram].handle) {
         bind(kRoleInram, kCellInram);
-        ctx->input.inramUsed = 1;
-        xoinfo(ctx->dataSetHandle[kRoleInram], kInfoDescription, &info);
+        sv.input->inramUsed = 1;
+        xoinfo(sv.dataSets->dataSetHandle[kRoleInram], kInfoDescription, &info);
         if (std::memcmp(info.type, "RAM", 3) != 0) xpmlog(kMsgProc, kMsgInramNotRam);
     }
     bind(kRoleOutstat, kCellOutstat);
@@ -485,94 +484,94 @@ void bind_data_sets(ProcContext* ctx, const ProcOptionRecord* rec) {
     bind(kRoleOutest, kCellOutest);
     if (rec->dataSets[kCellInest].handle) {
         bind(kRoleInest, kCellInest);
-        ctx->input.inestUsed = 1;
-        xoinfo(ctx->dataSetHandle[kRoleInest], kInfoDescription, &info);
+        sv.input->inestUsed = 1;
+        xoinfo(sv.dataSets->dataSetHandle[kRoleInest], kInfoDescription, &info);
         if (!type_is(info.type, "EST")) xpmlog(kMsgProc, kMsgInestNotEst);
     }
 }
 
 // The kind of input DATA= holds (raw data, moments or a symmetric matrix)
 // and its special variables.
-void classify_input(ProcContext* ctx, HostDataSet* data) {
-    if (type_is(ctx->input.dataType, "RAM")) {
+void classify_input(const StepView& sv, HostDataSet* data) {
+    if (type_is(sv.input->dataType, "RAM")) {
         // Its rows are model elements, not observations.
         xpmlog(kMsgProc, kMsgDataIsRam);
-        raise_error_level(ctx, kLevelInputError);
+        raise_error_level(sv.ctx, kLevelInputError);
     }
     static const char* const kMomentTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV",
                                                "SSCP", "FACTOR", "ACE", "EST"};
-    ctx->input.rawData = 1;
+    sv.input->rawData = 1;
     for (const char* t : kMomentTypes)
-        if (type_is(ctx->input.dataType, t)) ctx->input.rawData = 0;
-    ctx->input.symatrixInput = type_is(ctx->input.dataType, "SYMATRIX");
+        if (type_is(sv.input->dataType, t)) sv.input->rawData = 0;
+    sv.input->symatrixInput = type_is(sv.input->dataType, "SYMATRIX");
 
-    xvfind(data, "_TYPE_", 6, &ctx->input.typeVar, 0);
-    if (xvfind(data, "Intercept", 9, &ctx->input.interceptVarNumber, 0) != 0)
-        xvfind(data, "Intercep", 8, &ctx->input.interceptVarNumber, 0);
-    xvfind(data, "_NAME_", 6, &ctx->input.nameVar, 0);
+    xvfind(data, "_TYPE_", 6, &sv.input->typeVar, 0);
+    if (xvfind(data, "Intercept", 9, &sv.input->interceptVarNumber, 0) != 0)
+        xvfind(data, "Intercep", 8, &sv.input->interceptVarNumber, 0);
+    xvfind(data, "_NAME_", 6, &sv.input->nameVar, 0);
 
-    if (!ctx->input.rawData) ctx->options.kurtosisWanted = 0;
-    if (ctx->input.symatrixInput) {
+    if (!sv.input->rawData) sv.options->kurtosisWanted = 0;
+    if (sv.input->symatrixInput) {
         xpmlog(kMsgProc, kMsgSymmetricInput);
-        ctx->options.interceptVar = ctx->options.uncorrectedCov = ctx->options.uncorrectedCorr = 0;
-        ctx->options.asycovKind = 0;
-        ctx->moments.momentOrigin = 0;
+        sv.options->interceptVar = sv.options->uncorrectedCov = sv.options->uncorrectedCorr = 0;
+        sv.options->asycovKind = 0;
+        sv.moments->momentOrigin = 0;
     }
 }
 
 // Whether the method uses a weight matrix, and INWGT= and OUTWGT= against
 // it.
-void check_weight_data_sets(ProcContext* ctx, const ProcOptionRecord* rec) {
-    const int32_t m = ctx->methodRequested;
-    ctx->useWeightMatrix = m == 3 || m == 5 || m == 7 || m == 8 || m == 9 || m == 10;
-    ctx->fourthOrder = m == 7 || m == 8 || m == 9 || m == 10;
-    if (rec->dataSets[kCellInwgt].handle && !ctx->useWeightMatrix) {
+void check_weight_data_sets(const StepView& sv, const ProcOptionRecord* rec) {
+    const int32_t m = sv.methods->methodRequested;
+    sv.methods->useWeightMatrix = m == 3 || m == 5 || m == 7 || m == 8 || m == 9 || m == 10;
+    sv.methods->fourthOrder = m == 7 || m == 8 || m == 9 || m == 10;
+    if (rec->dataSets[kCellInwgt].handle && !sv.methods->useWeightMatrix) {
         xpmlog(kMsgProc, kMsgInwgtIgnored);
-        ctx->dataSetHandle[kRoleInwgt] = nullptr;
-        ctx->dataSetSlot[kRoleInwgt]->handle = nullptr;
+        sv.dataSets->dataSetHandle[kRoleInwgt] = nullptr;
+        sv.dataSets->dataSetSlot[kRoleInwgt]->handle = nullptr;
     }
     // Without INWGT= the weights come from the data: a symmetric matrix
     // gives no weights at all, and any moment input lacks the fourth-order
     // moments that WLS and DWLS need.  (GLS on TYPE=COV or CORR data is
     // valid: its weights are the moments themselves.)
-    const bool needsFourth = ctx->fourthOrder && !ctx->input.rawData;
-    if (ctx->dataSetHandle[kRoleInwgt] == nullptr &&
-        ((ctx->input.symatrixInput && ctx->useWeightMatrix) || needsFourth)) {
+    const bool needsFourth = sv.methods->fourthOrder && !sv.input->rawData;
+    if (sv.dataSets->dataSetHandle[kRoleInwgt] == nullptr &&
+        ((sv.input->symatrixInput && sv.methods->useWeightMatrix) || needsFourth)) {
         xpmlog(kMsgProc, kMsgWeightsNeedInwgt);
-        xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
+        xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
     }
-    if (ctx->dataSetHandle[kRoleInwgt]) {
-        ctx->input.inwgtUsed = 1;
+    if (sv.dataSets->dataSetHandle[kRoleInwgt]) {
+        sv.input->inwgtUsed = 1;
         DataSetInfo info;
-        xoinfo(ctx->dataSetHandle[kRoleInwgt], kInfoDescription, &info);
+        xoinfo(sv.dataSets->dataSetHandle[kRoleInwgt], kInfoDescription, &info);
         if (std::memcmp(info.type, "WEIGHT", 6) != 0) xpmlog(kMsgProc, kMsgInwgtNotWeight);
     }
-    if (ctx->dataSetHandle[kRoleOutwgt] && !ctx->useWeightMatrix) {
+    if (sv.dataSets->dataSetHandle[kRoleOutwgt] && !sv.methods->useWeightMatrix) {
         xpmlog(kMsgProc, kMsgOutwgtNotWritten);
-        ctx->dataSetHandle[kRoleOutwgt] = nullptr;
-        ctx->dataSetSlot[kRoleOutwgt]->handle = nullptr;
+        sv.dataSets->dataSetHandle[kRoleOutwgt] = nullptr;
+        sv.dataSets->dataSetSlot[kRoleOutwgt]->handle = nullptr;
     }
 }
 
 // The utility files of the step.
-void open_work_files(ProcContext* ctx) {
-    open_file(&ctx->workFile2, kFileSequential);
-    open_file(&ctx->workFile3, kFileSequential);
-    open_file(&ctx->scratchFile, kFileDirect);
-    open_file(&ctx->jacColFile, kFileDirect);
-    open_file(&ctx->jacTermFile, kFileSequential);
-    open_file(&ctx->wJacColFile, kFileDirect);
+void open_work_files(const StepView& sv) {
+    open_file(&sv.files->workFile2, kFileSequential);
+    open_file(&sv.files->workFile3, kFileSequential);
+    open_file(&sv.files->scratchFile, kFileDirect);
+    open_file(&sv.files->jacColFile, kFileDirect);
+    open_file(&sv.files->jacTermFile, kFileSequential);
+    open_file(&sv.files->wJacColFile, kFileDirect);
     // The optimizer's matrix file: the covariance hook keeps its matrices there.
-    open_file(&ctx->hooks->utilityFile, kFileDirect);
+    open_file(&sv.hooks->utilityFile, kFileDirect);
 }
 
 // The first step pool, sized from the variable counts and, for
 // weight-using methods, the weights.
-void allocate_first_pool(ProcContext* ctx) {
-    const int64_t n = ctx->nManifest;
-    const int32_t m = ctx->methodRequested;
-    const int64_t weights = (m == 7 || m == 9) ? ctx->nWeights : (ctx->useWeightMatrix ? ctx->nMoments : 0);
-    const int64_t estimate = 8 * (n * n * 6 + ctx->nMoments * 4 + weights) + 20000;
+void allocate_first_pool(const StepView& sv) {
+    const int64_t n = sv.sizes->nManifest;
+    const int32_t m = sv.methods->methodRequested;
+    const int64_t weights = (m == 7 || m == 9) ? sv.sizes->nWeights : (sv.methods->useWeightMatrix ? sv.sizes->nMoments : 0);
+    const int64_t estimate = 8 * (n * n * 6 + sv.sizes->nMoments * 4 + weights) + 20000;
     // A trial pool tells what one allocation may take; a step whose moments
     // alone cannot fit stops here rather than at some later allocation.
     HostAllocator* trial = xmpoolc(1024, 1024, 4096);
@@ -581,58 +580,59 @@ void allocate_first_pool(ProcContext* ctx) {
     if (estimate - 8 * weights > available - 20000) {
         xpmlog(kMsgProc, kMsgNotEnoughMemory, static_cast<double>(estimate - 8 * weights),
                static_cast<double>(available));
-        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+        xexit(std::max(*sv.errorLevel, kLevelNoMemory), 0);
     }
-    ctx->runPool[0] = xmpoolc(estimate, 1024, 4096);
-    if (ctx->runPool[0] == nullptr) {
+    sv.pools->runPool[0] = xmpoolc(estimate, 1024, 4096);
+    if (sv.pools->runPool[0] == nullptr) {
         xmemmsg(estimate);
-        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+        xexit(std::max(*sv.errorLevel, kLevelNoMemory), 0);
     }
 }
 
 }  // namespace
 
 void cosinit(ProcContext* ctx) {
-    NlpProblem* nlp = ctx->nlp;
-    ProcOptionRecord* rec = parse_statements(ctx);
-    cosop11(ctx, nlp);
-    bind_data_sets(ctx, rec);
+    const StepView sv = step_view(ctx);
+    NlpProblem* nlp = sv.nlp;
+    ProcOptionRecord* rec = parse_statements(sv);
+    cosop11(sv.ctx, nlp);
+    bind_data_sets(sv, rec);
     nlp->refreshFBeforeConJac = 1;
-    read_options(ctx, ctx->stmtList, rec);
-    HostDataSet* data = ctx->dataSetHandle[kRoleData];
-    classify_input(ctx, data);
-    check_weight_data_sets(ctx, rec);
-    define_variables(ctx, data, rec);
+    read_options(sv, sv.ctx->stmtList, rec);
+    HostDataSet* data = sv.dataSets->dataSetHandle[kRoleData];
+    classify_input(sv, data);
+    check_weight_data_sets(sv, rec);
+    define_variables(sv, data, rec);
 
-    const int64_t n = ctx->nManifest;
-    ctx->nMoments = static_cast<int32_t>(n * (n + 1) / 2);
-    ctx->nWeights = static_cast<int32_t>(static_cast<int64_t>(ctx->nMoments) * (ctx->nMoments + 1) / 2);
-    step_exit_above(ctx, kLevelStepEnds);
-    open_work_files(ctx);
-    allocate_first_pool(ctx);
+    const int64_t n = sv.sizes->nManifest;
+    sv.sizes->nMoments = static_cast<int32_t>(n * (n + 1) / 2);
+    sv.sizes->nWeights = static_cast<int32_t>(static_cast<int64_t>(sv.sizes->nMoments) * (sv.sizes->nMoments + 1) / 2);
+    step_exit_above(sv, kLevelStepEnds);
+    open_work_files(sv);
+    allocate_first_pool(sv);
 
     // The model.
-    if (ctx->input.inramUsed || ctx->input.symatrixInput) cosfop1(ctx);
-    if (ctx->input.inramUsed)
-        cosiram(ctx);
+    if (sv.input->inramUsed || sv.input->symatrixInput) cosfop1(sv.ctx);
+    if (sv.input->inramUsed)
+        cosiram(sv.ctx);
     else
-        cospari(ctx);
-    ctx->nCols = std::max(ctx->nManifest, ctx->readers.leadingDim);
+        cospari(sv.ctx);
+    sv.sizes->nCols = std::max(sv.sizes->nManifest, sv.readers->leadingDim);
 
     // Variables of INWGT= and INEST=, and of the output data sets.
-    if (ctx->input.inwgtUsed || ctx->input.inestUsed) cosfop2(ctx);
-    if (ctx->dataSetHandle[kRoleOutstat] || ctx->dataSetHandle[kRoleOutram] ||
-        ctx->dataSetHandle[kRoleOutwgt] || ctx->dataSetHandle[kRoleOutest])
-        cosfop3(ctx);
+    if (sv.input->inwgtUsed || sv.input->inestUsed) cosfop2(sv.ctx);
+    if (sv.dataSets->dataSetHandle[kRoleOutstat] || sv.dataSets->dataSetHandle[kRoleOutram] ||
+        sv.dataSets->dataSetHandle[kRoleOutwgt] || sv.dataSets->dataSetHandle[kRoleOutest])
+        cosfop3(sv.ctx);
 
     // DATA= must be readable and keep variables in use.
     if (xvsele(data) != 0) xexit(kLevelBadVariables, 0);
     int32_t readable = 0;
     xoinfo(data, kInfoReadable, &readable);
     if (readable != 1) xexit(kLevelBadVariables, 0);
-    if (ctx->nManifest == 0) {
-        raise_error_level(ctx, kLevelBadVariables);
+    if (sv.sizes->nManifest == 0) {
+        raise_error_level(sv.ctx, kLevelBadVariables);
         xpmlog(kMsgProc, kMsgNoVariablesLeft);
     }
-    step_exit_above(ctx, kLevelStepEnds);
+    step_exit_above(sv, kLevelStepEnds);
 }

@@ -24,6 +24,7 @@
 #include "procedure/data/data.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 #include "velix/messages.h"
 
 namespace {
@@ -61,20 +62,20 @@ bool named(const NameRecord& n, const char* text) { return same_name(n, make_nam
 
 // ---- reading ----
 
-std::vector<RamRow> read_rows(ProcContext* ctx) {
+std::vector<RamRow> read_rows(const StepView& sv) {
     std::vector<RamRow> rows;
-    HostDataSet* inram = ctx->dataSetHandle[kRoleInram];
+    HostDataSet* inram = sv.dataSets->dataSetHandle[kRoleInram];
     if (inram == nullptr || xbynext(inram) == 0) return rows;
-    while (cos_read_row(ctx, kRoleInram)) {
+    while (cos_read_row(sv.ctx, kRoleInram)) {
         RamRow r;
-        std::string t(ctx->outRow.type, 8);
+        std::string t(sv.dataSets->outRow.type, 8);
         while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.pop_back();
         for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         r.type = t;
-        std::string n(ctx->outRow.name.text, 32);
+        std::string n(sv.dataSets->outRow.name.text, 32);
         while (!n.empty() && (n.back() == ' ' || n.back() == '\0')) n.pop_back();
         r.name = make_name(n);
-        const double* c = ctx->cells.ramRow;
+        const double* c = sv.cells->ramRow;
         const int32_t number = truncated(c[0]);
         r.term = number / kTermMultiplier;
         r.matrix = number - kTermMultiplier * r.term;
@@ -96,7 +97,7 @@ std::vector<RamRow> read_rows(ProcContext* ctx) {
 
 // The matrices of the MODEL rows: each number 1 .. m exactly once, terms
 // not decreasing with the matrix number (102); types and forms (104).
-std::vector<StoredMatrix> model_matrices(ProcContext* ctx, const std::vector<RamRow>& rows) {
+std::vector<StoredMatrix> model_matrices(const StepView& sv, const std::vector<RamRow>& rows) {
     int32_t m = 0;
     for (const RamRow& r : rows)
         if (r.type == "MODEL") m = std::max(m, r.matrix);
@@ -124,17 +125,17 @@ std::vector<StoredMatrix> model_matrices(ProcContext* ctx, const std::vector<Ram
     }
     if (!ordered) {
         xpmlog(kMsgProc, kMsgInramBadNumbering);
-        raise_error_level(ctx, kLevelBadVariables);
+        raise_error_level(sv.ctx, kLevelBadVariables);
     }
-    if (ctx->errorLevel > kLevelStepEnds) {
+    if (*sv.errorLevel > kLevelStepEnds) {
         xpmlog(kMsgProc, kMsgInramUnreadable);
-        xexit(ctx->errorLevel, 0);
+        xexit(*sv.errorLevel, 0);
     }
     for (int32_t k = 1; k <= m; ++k) {
         StoredMatrix& s = mats[k];
         if (s.form < 0 || s.form > kMaxForm || s.type < 0 || s.type > kMaxType) {
             xpmlog(kMsgProc, kMsgInramBadMatrix, name_text(s.name).c_str());
-            raise_error_level(ctx, kLevelBadVariables);
+            raise_error_level(sv.ctx, kLevelBadVariables);
         }
     }
     for (const RamRow& r : rows) {
@@ -146,85 +147,85 @@ std::vector<StoredMatrix> model_matrices(ProcContext* ctx, const std::vector<Ram
         if (r.type == "ESTIM") {
             if (r.matrix < 1 || r.matrix > m) {
                 xpmlog(kMsgProc, kMsgInramUnknownMatrix, r.matrix);
-                raise_error_level(ctx, kLevelBadVariables);
+                raise_error_level(sv.ctx, kLevelBadVariables);
                 continue;
             }
             mats[r.matrix].estim.push_back(&r);
         }
     }
-    if (ctx->errorLevel > kLevelStepEnds) {
+    if (*sv.errorLevel > kLevelStepEnds) {
         xpmlog(kMsgProc, kMsgInramUnreadable);
-        xexit(ctx->errorLevel, 0);
+        xexit(*sv.errorLevel, 0);
     }
     return mats;
 }
 
 // ---- the kind and its shape ----
 
-[[noreturn]] void kind_fails(ProcContext* ctx, const StoredMatrix& s, int32_t second) {
+[[noreturn]] void kind_fails(const StepView& sv, const StoredMatrix& s, int32_t second) {
     xpmlog(kMsgProc, kMsgInramBadMatrix, name_text(s.name).c_str());
     xpmlog(kMsgProc, second);
-    xexit(std::max(ctx->errorLevel, kLevelBadVariables), 0);
+    xexit(std::max(*sv.errorLevel, kLevelBadVariables), 0);
 }
 
 // Message 106 (with `second`) when matrix k has not one column name per row.
-void column_names_per_row(ProcContext* ctx, const StoredMatrix& s, int32_t second) {
+void column_names_per_row(const StepView& sv, const StoredMatrix& s, int32_t second) {
     int32_t count = 0;
     for (const NameRecord& n : s.columnNames) count += n.length > 0;
     if (count == s.rows) return;
     xpmlog(kMsgProc, kMsgInramColumnNames, name_text(s.name).c_str(), count, s.rows);
     xpmlog(kMsgProc, second);
-    xexit(std::max(ctx->errorLevel, kLevelBadVariables), 0);
+    xexit(std::max(*sv.errorLevel, kLevelBadVariables), 0);
 }
 
-Kind model_kind(ProcContext* ctx, const std::vector<StoredMatrix>& mats) {
+Kind model_kind(const StepView& sv, const std::vector<StoredMatrix>& mats) {
     const int32_t m = static_cast<int32_t>(mats.size()) - 1;
     const int32_t terms = mats[m].term;
     auto is = [&](int32_t k, const char* name) { return k <= m && named(mats[k].name, name); };
     if (terms == 1 && m == 4 && is(1, "_SEL_") && is(2, "_BETA_") && is(3, "_GAMMA_") && is(4, "_PHI_")) {
-        if (mats[1].type != kMatSelection) kind_fails(ctx, mats[1], 105);
+        if (mats[1].type != kMatSelection) kind_fails(sv, mats[1], 105);
         // _BETA_ spans every variable, _GAMMA_ has a column and _PHI_ a row
         // and column per exogenous one.
         const int32_t all = mats[2].rows, exo = mats[4].rows;
         if (mats[1].cols != all || mats[2].cols != all || mats[3].rows != all || mats[3].cols != exo ||
             mats[4].cols != exo || exo > all)
-            kind_fails(ctx, mats[2], 105);
-        if (mats[3].type != kMatEqsGamma) kind_fails(ctx, mats[3], 105);
+            kind_fails(sv, mats[2], 105);
+        if (mats[3].type != kMatEqsGamma) kind_fails(sv, mats[3], 105);
         StoredMatrix sel = mats[1];
         sel.rows = mats[2].rows;
-        column_names_per_row(ctx, sel, kMsgInramNoLineqs);
+        column_names_per_row(sv, sel, kMsgInramNoLineqs);
         return Kind::kLineqs;
     }
     // SELECTION, EQSBETA and EQSGAMMA belong to equation models.
     for (int32_t k = 1; k <= m; ++k)
-        if (mats[k].type >= kMatSelection) kind_fails(ctx, mats[k], 105);
+        if (mats[k].type >= kMatSelection) kind_fails(sv, mats[k], 105);
     if (terms == 1 && m == 3 && is(1, "_IDE_") && is(2, "_A_") && is(3, "_P_")) {
         if (mats[1].type != kMatIdentity || mats[1].cols != mats[2].cols || mats[2].cols != mats[3].cols ||
             mats[2].rows != mats[2].cols || mats[3].rows != mats[3].cols || mats[1].rows > mats[1].cols)
-            kind_fails(ctx, mats[1], 107);
-        column_names_per_row(ctx, mats[2], kMsgInramNoModel);
-        column_names_per_row(ctx, mats[3], kMsgInramNoModel);
+            kind_fails(sv, mats[1], 107);
+        column_names_per_row(sv, mats[2], kMsgInramNoModel);
+        column_names_per_row(sv, mats[3], kMsgInramNoModel);
         return Kind::kRam;
     }
     if (!is(1, "_F_") || !is(2, "_P_")) return Kind::kCosan;
-    if (mats[1].cols != mats[2].cols) kind_fails(ctx, mats[2], 108);
+    if (mats[1].cols != mats[2].cols) kind_fails(sv, mats[2], 108);
     const bool shape = (terms == 1 && m == 2) || (terms == 2 && m == 3 && is(3, "_U_")) ||
                        (terms == 2 && m == 4 && is(3, "_U_") && is(4, "_I_"));
-    if (!shape) kind_fails(ctx, mats[m], 108);
+    if (!shape) kind_fails(sv, mats[m], 108);
     return Kind::kFactor;
 }
 
 // The chain of each term of a matrix model: n rows first, each matrix as
 // many rows as the one before has columns, a square central matrix of a
 // central type (111-114); forms only on square matrices (60).
-void conformity(ProcContext* ctx, std::vector<StoredMatrix>& mats) {
+void conformity(const StepView& sv, std::vector<StoredMatrix>& mats) {
     const int32_t m = static_cast<int32_t>(mats.size()) - 1;
     int32_t corrections = 0;
     for (int32_t k = 1; k <= m; ++k) {
         StoredMatrix& s = mats[k];
         const bool first = k == 1 || mats[k - 1].term != s.term;
         const bool central = k == m || mats[k + 1].term != s.term;
-        const int32_t want = first ? ctx->nManifest : mats[k - 1].cols;
+        const int32_t want = first ? sv.sizes->nManifest : mats[k - 1].cols;
         if (s.rows != want) {
             xpmlog(kMsgProc, kMsgInramRowsCorrected, name_text(s.name).c_str(), s.rows, want);
             s.rows = want;
@@ -243,19 +244,19 @@ void conformity(ProcContext* ctx, std::vector<StoredMatrix>& mats) {
         }
         if (s.form != kFormNone && s.rows != s.cols) {
             xpmlog(kMsgProc, kMsgNotSquare, name_text(s.name).c_str());
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
         }
     }
     if (corrections > 0) {
         xpmlog(kMsgProc, kMsgInramCorrections, corrections);
-        raise_error_level(ctx, kLevelWarning);
+        raise_error_level(sv.ctx, kLevelWarning);
     }
 }
 
 // ESTIM rows outside their matrix are dropped (117).  `rowsOf` and
 // `colsOf` give the extent of matrix k that its elements may take.
 template <typename Extent>
-void drop_outside(ProcContext* ctx, std::vector<StoredMatrix>& mats, Extent extent) {
+void drop_outside(const StepView& sv, std::vector<StoredMatrix>& mats, Extent extent) {
     for (size_t k = 1; k < mats.size(); ++k) {
         auto& rows = mats[k].estim;
         int32_t r = 0, c = 0;
@@ -265,7 +266,7 @@ void drop_outside(ProcContext* ctx, std::vector<StoredMatrix>& mats, Extent exte
                                       if (e->row >= 1 && e->row <= r && e->col >= 1 && e->col <= c) return false;
                                       xpmlog(kMsgProc, kMsgInramNoElement, static_cast<int32_t>(k),
                                              e->row, e->col);
-                                      raise_error_level(ctx, kLevelBadVariables);
+                                      raise_error_level(sv.ctx, kLevelBadVariables);
                                       return true;
                                   }),
                    rows.end());
@@ -426,9 +427,9 @@ void factor_statements(Statements* st, const std::vector<StoredMatrix>& mats) {
 
 // The position of manifest variable `name` among the analysis variables,
 // -1 when it is none of them.
-int32_t manifest_index(const ProcContext* ctx, const NameRecord& name) {
-    for (int32_t v = 0; v < ctx->nManifest; ++v)
-        if (same_name(ctx->input.manifestNames[v], name)) return v;
+int32_t manifest_index(const StepView& sv, const NameRecord& name) {
+    for (int32_t v = 0; v < sv.sizes->nManifest; ++v)
+        if (same_name(sv.input->manifestNames[v], name)) return v;
     return -1;
 }
 
@@ -437,17 +438,17 @@ int32_t manifest_index(const ProcContext* ctx, const NameRecord& name) {
 // one of ours) and the latent ones after them.  Each becomes a variable
 // number of the RAM list: a manifest variable its DATA= number, a latent
 // one the next number after the manifest variables.
-void ram_statements(ProcContext* ctx, Statements* st, const std::vector<StoredMatrix>& mats) {
-    const int32_t N = mats[2].cols, nStored = mats[1].rows, n0 = ctx->nManifest;
+void ram_statements(const StepView& sv, Statements* st, const std::vector<StoredMatrix>& mats) {
+    const int32_t N = mats[2].cols, nStored = mats[1].rows, n0 = sv.sizes->nManifest;
     std::vector<int32_t> number(static_cast<size_t>(N), 0);
     std::vector<NameRecord> latentNames;
     for (int32_t c = 0; c < N; ++c) {
         const NameRecord& name = mats[2].columnNames[c];
-        const int32_t v = manifest_index(ctx, name);
+        const int32_t v = manifest_index(sv, name);
         if (c < nStored) {
             if (v < 0) {
                 xpmlog(kMsgProc, kMsgInramColumnNotAnalysed, name_text(name).c_str());
-                raise_error_level(ctx, kLevelBadVariables);
+                raise_error_level(sv.ctx, kLevelBadVariables);
             }
             number[c] = v + 1;
         } else {
@@ -455,9 +456,9 @@ void ram_statements(ProcContext* ctx, Statements* st, const std::vector<StoredMa
             number[c] = n0 + static_cast<int32_t>(latentNames.size());
         }
     }
-    if (ctx->errorLevel > kLevelStepEnds) {
+    if (*sv.errorLevel > kLevelStepEnds) {
         xpmlog(kMsgProc, kMsgInramNoModel);
-        xexit(ctx->errorLevel, 0);
+        xexit(*sv.errorLevel, 0);
     }
     std::vector<RamEntry> entries;
     for (int32_t k = 2; k <= 3; ++k)
@@ -504,15 +505,15 @@ void ram_statements(ProcContext* ctx, Statements* st, const std::vector<StoredMa
 // exogenous variables it brings in are the next ones due; the equations of
 // latent endogenous variables keep their order.  When no equation fits, the
 // next one is taken as it is (the model is the same, in another order).
-std::vector<int32_t> equation_order(const ProcContext* ctx, const std::vector<StoredMatrix>& mats, int32_t nEndo) {
+std::vector<int32_t> equation_order(const StepView& sv, const std::vector<StoredMatrix>& mats, int32_t nEndo) {
     const std::vector<NameRecord>& names = mats[1].columnNames;
     std::vector<std::vector<int32_t>> brings(static_cast<size_t>(nEndo) + 1);
     for (const RamRow* e : mats[3].estim)
-        if (e->row >= 1 && e->row <= nEndo && manifest_index(ctx, names[nEndo + e->col - 1]) < 0)
+        if (e->row >= 1 && e->row <= nEndo && manifest_index(sv, names[nEndo + e->col - 1]) < 0)
             brings[e->row].push_back(e->col);
     for (auto& b : brings) std::sort(b.begin(), b.end());
     std::vector<char> seen(static_cast<size_t>(mats[4].rows) + 1, 0), taken(brings.size(), 0);
-    auto latentEndo = [&](int32_t i) { return manifest_index(ctx, names[i - 1]) < 0; };
+    auto latentEndo = [&](int32_t i) { return manifest_index(sv, names[i - 1]) < 0; };
     std::vector<int32_t> order;
     int32_t nextDue = 1;
     while (static_cast<int32_t>(order.size()) < nEndo) {
@@ -545,7 +546,7 @@ std::vector<int32_t> equation_order(const ProcContext* ctx, const std::vector<St
 // LINEQS: the columns of _SEL_ name the endogenous variables, then the
 // exogenous ones.  Row i of _BETA_ and _GAMMA_ is the equation of
 // endogenous variable i; _PHI_ gives the STD and COV entries.
-void lineqs_statements(ProcContext* ctx, Statements* st, const std::vector<StoredMatrix>& mats) {
+void lineqs_statements(const StepView& sv, Statements* st, const std::vector<StoredMatrix>& mats) {
     const std::vector<NameRecord>& names = mats[1].columnNames;
     const int32_t nEndo = mats[2].rows - mats[4].rows;
     std::vector<NameRecord> dependents, termNames;
@@ -553,7 +554,7 @@ void lineqs_statements(ProcContext* ctx, Statements* st, const std::vector<Store
     std::vector<int16_t> kind, sign, nameKind;
     std::vector<double> coef;
     std::vector<char> exoUsed(static_cast<size_t>(mats[4].rows), 0);
-    for (int32_t i : equation_order(ctx, mats, nEndo)) {
+    for (int32_t i : equation_order(sv, mats, nEndo)) {
         dependents.push_back(names[i - 1]);
         for (int32_t k = 2; k <= 3; ++k)
             for (const RamRow* e : mats[k].estim) {
@@ -614,7 +615,7 @@ void lineqs_statements(ProcContext* ctx, Statements* st, const std::vector<Store
         vp->groups = step_copy(groups);
         st->add(mode == 0 ? "STD" : "COV", vp);
     }
-    (void)ctx;
+    (void)sv.ctx;
 }
 
 bool is_model_statement(const StatementNode* n) {
@@ -628,8 +629,8 @@ bool is_model_statement(const StatementNode* n) {
 // The statement list with the stored model's statements in place of the
 // user's model statements (a FACTOR statement beside a stored factor
 // model is noted: the stored shape stays).  The PROC statement stays first.
-void replace_model_statements(ProcContext* ctx, Statements* st, Kind kind) {
-    StatementNode* head = ctx->stmtList;
+void replace_model_statements(const StepView& sv, Statements* st, Kind kind) {
+    StatementNode* head = sv.ctx->stmtList;
     std::vector<StatementNode*> rest;
     for (StatementNode* n = head ? head->next : nullptr; n; n = n->next) {
         if (!is_model_statement(n)) {
@@ -647,14 +648,14 @@ void replace_model_statements(ProcContext* ctx, Statements* st, Kind kind) {
     order.insert(order.end(), st->nodes.begin(), st->nodes.end());
     order.insert(order.end(), rest.begin(), rest.end());
     for (size_t i = 0; i < order.size(); ++i) order[i]->next = i + 1 < order.size() ? order[i + 1] : nullptr;
-    ctx->stmtList = order.empty() ? nullptr : order.front();
+    sv.ctx->stmtList = order.empty() ? nullptr : order.front();
 }
 
 // Matrices the dropped elements left empty although their type needs
 // elements (118), so that a step ended by 117 reports them too.  A BETA
 // type or the I - M form becomes IDENTITY when empty; the other types
 // listed hold no elements of their own.
-void report_empty_matrices(ProcContext* ctx, const std::vector<StoredMatrix>& mats, Kind kind) {
+void report_empty_matrices(const StepView& sv, const std::vector<StoredMatrix>& mats, Kind kind) {
     const std::vector<bool> linked = linked_matrices(mats);
     const size_t first = kind == Kind::kLineqs || kind == Kind::kRam ? 2 : 1;
     const size_t last = kind == Kind::kRam ? 3 : kind == Kind::kLineqs ? 4 : mats.size() - 1;
@@ -667,7 +668,7 @@ void report_empty_matrices(ProcContext* ctx, const std::vector<StoredMatrix>& ma
                 continue;
             default:
                 xpmlog(kMsgProc, kMsgMatrixEmpty, name_text(m.name).c_str());
-                raise_error_level(ctx, kLevelBadVariables);
+                raise_error_level(sv.ctx, kLevelBadVariables);
         }
     }
 }
@@ -675,11 +676,12 @@ void report_empty_matrices(ProcContext* ctx, const std::vector<StoredMatrix>& ma
 }  // namespace
 
 void cosiram(ProcContext* ctx) {
-    const std::vector<RamRow> rows = read_rows(ctx);
-    std::vector<StoredMatrix> mats = model_matrices(ctx, rows);
-    const Kind kind = model_kind(ctx, mats);
-    if (kind == Kind::kCosan || kind == Kind::kFactor) conformity(ctx, mats);
-    drop_outside(ctx, mats, [&](int32_t k, int32_t* r, int32_t* c) {
+    const StepView sv = step_view(ctx);
+    const std::vector<RamRow> rows = read_rows(sv);
+    std::vector<StoredMatrix> mats = model_matrices(sv, rows);
+    const Kind kind = model_kind(sv, mats);
+    if (kind == Kind::kCosan || kind == Kind::kFactor) conformity(sv, mats);
+    drop_outside(sv, mats, [&](int32_t k, int32_t* r, int32_t* c) {
         *r = mats[k].rows;
         *c = mats[k].cols;
         // The equations' rows and _BETA_'s columns leave out the exogenous
@@ -687,21 +689,21 @@ void cosiram(ProcContext* ctx) {
         if (kind == Kind::kLineqs && (k == 2 || k == 3)) *r -= mats[4].rows;
         if (kind == Kind::kLineqs && k == 2) *c -= mats[4].rows;
     });
-    if (ctx->errorLevel > kLevelStepEnds) {
-        report_empty_matrices(ctx, mats, kind);
-        xexit(ctx->errorLevel, 0);
+    if (*sv.errorLevel > kLevelStepEnds) {
+        report_empty_matrices(sv, mats, kind);
+        xexit(*sv.errorLevel, 0);
     }
     Statements st;
     switch (kind) {
-        case Kind::kLineqs: lineqs_statements(ctx, &st, mats); break;
-        case Kind::kRam: ram_statements(ctx, &st, mats); break;
+        case Kind::kLineqs: lineqs_statements(sv, &st, mats); break;
+        case Kind::kRam: ram_statements(sv, &st, mats); break;
         case Kind::kCosan: cosan_statements(&st, mats); break;
         case Kind::kFactor: factor_statements(&st, mats); break;
     }
-    replace_model_statements(ctx, &st, kind);
+    replace_model_statements(sv, &st, kind);
     std::vector<int16_t> types;
     for (const StoredMatrix& m : mats) types.push_back(static_cast<int16_t>(m.type));
-    ctx->readers.storedTypes = step_copy(types);
-    ctx->readers.nStoredTypes = static_cast<int32_t>(types.size());
-    cospari(ctx);
+    sv.readers->storedTypes = step_copy(types);
+    sv.readers->nStoredTypes = static_cast<int32_t>(types.size());
+    cospari(sv.ctx);
 }

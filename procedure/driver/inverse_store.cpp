@@ -17,6 +17,7 @@
 #include "procedure/driver/model.h"
 #include "host/internal_error.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 #include "velix/messages.h"
 
 namespace {
@@ -70,23 +71,24 @@ struct Layout {
 }  // namespace
 
 int32_t cosimal(ProcContext* ctx, int32_t* work) {
-    ModelMatrixTable& mt = ctx->model;
-    const int32_t m = ctx->nMatrices;
+    const StepView sv = step_view(ctx);
+    ModelMatrixTable& mt = *sv.model;
+    const int32_t m = sv.sizes->nMatrices;
     for (int32_t k = 0; k <= m; ++k) {
         mt.inverseOffset[k] = 0;
         mt.inverseReuse[k] = 0;
     }
-    ctx->invStoreLen = 0;
+    sv.sizes->invStoreLen = 0;
     Layout lay{mt, m};
 
-    if (ctx->readers.perTermInverse != 0) {
+    if (sv.readers->perTermInverse != 0) {
         bool any = false;
         for (int32_t k = 1; k <= m; ++k)
             if (needs_slot(mt, k) && mt.inverseOffset[k] == 0) {
                 lay.assign(k);
                 any = true;
             }
-        if (any) ctx->invStoreLen = lay.offset;
+        if (any) sv.sizes->invStoreLen = lay.offset;
         return 0;
     }
 
@@ -103,10 +105,10 @@ int32_t cosimal(ProcContext* ctx, int32_t* work) {
             lay.assign(k);
         }
     const int32_t permanent = depth;
-    if (permanent > 0) ctx->invStoreLen = lay.offset;
+    if (permanent > 0) sv.sizes->invStoreLen = lay.offset;
 
     int32_t released = 0;
-    for (int32_t t = 1; t <= ctx->nTerms; ++t) {
+    for (int32_t t = 1; t <= sv.sizes->nTerms; ++t) {
         const int32_t f = mt.termTable[t - 1], e = std::min<int32_t>(mt.termTable[t], m + 1);
         auto lacking = [&](int32_t k) { return needs_slot(mt, k) && mt.inverseOffset[k] == 0; };
         bool any = false;
@@ -130,7 +132,7 @@ int32_t cosimal(ProcContext* ctx, int32_t* work) {
             if (best == 0) break;
             push(best);
             lay.assign(best);
-            ctx->invStoreLen = std::max(ctx->invStoreLen, lay.offset);
+            sv.sizes->invStoreLen = std::max(sv.sizes->invStoreLen, lay.offset);
         }
     }
 
@@ -140,6 +142,6 @@ int32_t cosimal(ProcContext* ctx, int32_t* work) {
             xpmlog(kMsgProc, kMsgInverseNoTerm, name.c_str());
             internal_error("a matrix that needs a stored inverse belongs to no term");
         }
-    if (released == 0) ctx->readers.perTermInverse = 1;
+    if (released == 0) sv.readers->perTermInverse = 1;
     return released;
 }

@@ -21,6 +21,7 @@
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 #include "velix/messages.h"
 
 namespace {
@@ -74,7 +75,7 @@ struct Prefixes {
 
 // Expands one STD (mode 0) or COV (mode 1) entry group into one (name,
 // value) slot per variance or covariance.
-int32_t lfind(ProcContext* ctx, const VarianceGroup& g, int32_t mode, Prefixes* prefixes,
+int32_t lfind(const StepView& sv, const VarianceGroup& g, int32_t mode, Prefixes* prefixes,
               std::vector<NameRecord>* names, std::vector<double>* values) {
     const int32_t m1 = g.vars1.count, m2 = g.vars2.count;
     const int32_t slots = mode == 0 ? m1 : (m2 > 0 ? m1 * m2 : m1 * (m1 - 1) / 2);
@@ -154,18 +155,18 @@ int32_t lfind(ProcContext* ctx, const VarianceGroup& g, int32_t mode, Prefixes* 
         }
         xpmlog(kMsgProc, mode == 0 ? kMsgStdLastRepeated : kMsgCovLastRepeated);
     }
-    (void)ctx;
+    (void)sv.ctx;
     return slots;
 }
 
 // Writes the rows of one group of variables: "Type" and the names.
-void variable_table(ProcContext* ctx, const char* name, int32_t title, const char* path, int32_t titleText,
+void variable_table(const StepView& sv, const char* name, int32_t title, const char* path, int32_t titleText,
                     int32_t titleArg, const std::vector<std::pair<int32_t, std::vector<NameRecord>>>& groups,
                     int32_t longest) {
     size_t widest = 1;
     for (const auto& g : groups) widest = std::max(widest, g.second.size());
     HostText* heading = titleArg >= 0 ? kyrmsgs(kMsgProc, titleText, titleArg) : kyrmsg(kMsgProc, titleText);
-    OutputTable t(ctx->kyrManager, name, kyrmsg(kMsgProc, title), path, heading);
+    OutputTable t(sv.output->kyrManager, name, kyrmsg(kMsgProc, title), path, heading);
     t.text_column("Type", 12);
     t.text_column("Variables", static_cast<int32_t>(widest) * (longest + 2));
     if (!t.end_columns()) return;
@@ -189,10 +190,10 @@ void variable_table(ProcContext* ctx, const char* name, int32_t title, const cha
 }
 
 template <typename T>
-T* from_pool(ProcContext* ctx, size_t n) {
-    HostAllocator* a = ctx->runPool[1];
+T* from_pool(const StepView& sv, size_t n) {
+    HostAllocator* a = sv.pools->runPool[1];
     void* p = a->allocate(a, sizeof(T) * (n == 0 ? 1 : n), 4);
-    if (p == nullptr) xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+    if (p == nullptr) xexit(std::max(*sv.errorLevel, kLevelNoMemory), 0);
     std::memset(p, 0, sizeof(T) * (n == 0 ? 1 : n));
     return static_cast<T*>(p);
 }
@@ -212,9 +213,9 @@ void term_range(const LineqsPayload& eq, int32_t e, int32_t* b, int32_t* end) {
 
 // The index of a variable name among the first n DATA= variables, -1 for a
 // latent variable.
-int32_t manifest_index(const ProcContext* ctx, int32_t n, const NameRecord& r) {
+int32_t manifest_index(const StepView& sv, int32_t n, const NameRecord& r) {
     for (int32_t i = 0; i < n; ++i)
-        if (same_name(ctx->input.manifestNames[i], r)) return i;
+        if (same_name(sv.input->manifestNames[i], r)) return i;
     return -1;
 }
 
@@ -258,9 +259,9 @@ int32_t line_of(const LineqsPayload& eq, int32_t e) { return eq.line != nullptr 
 // Checks the dependent variables and their right-hand sides, and finds the
 // equation of each DATA= dependent (*depManifest) and the equations of the
 // latent F dependents in order (*latentEndoEq).
-void check_dependents(ProcContext* ctx, const LineqsPayload& eq, std::vector<int32_t>* depManifest,
+void check_dependents(const StepView& sv, const LineqsPayload& eq, std::vector<int32_t>* depManifest,
                       std::vector<int32_t>* latentEndoEq) {
-    depManifest->assign(static_cast<size_t>(ctx->nManifest), -1);
+    depManifest->assign(static_cast<size_t>(sv.sizes->nManifest), -1);
     latentEndoEq->clear();
     for (int32_t e = eq.nEquations - 1; e >= 0; --e) {
         const NameRecord& d = eq.dependents[e];
@@ -268,9 +269,9 @@ void check_dependents(ProcContext* ctx, const LineqsPayload& eq, std::vector<int
             if (o != e && same_name(eq.dependents[o], d) && o < e) {
                 xpmlog(kMsgProc, kMsgDependentTwice, str(d).c_str());
                 xpmplace(line_of(eq, e), str(d).c_str());
-                raise_error_level(ctx, kLevelInputError);
+                raise_error_level(sv.ctx, kLevelInputError);
             }
-        int32_t mi = manifest_index(ctx, ctx->nManifest, d);
+        int32_t mi = manifest_index(sv, sv.sizes->nManifest, d);
         if (mi >= 0) {
             (*depManifest)[static_cast<size_t>(mi)] = e;
         } else if (first_upper(d) == 'F') {
@@ -278,7 +279,7 @@ void check_dependents(ProcContext* ctx, const LineqsPayload& eq, std::vector<int
         } else {
             xpmlog(kMsgProc, kMsgBadDependent, str(d).c_str());
             xpmplace(line_of(eq, e), str(d).c_str());
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
         }
         int32_t b, end;
         term_range(eq, e, &b, &end);
@@ -288,21 +289,21 @@ void check_dependents(ProcContext* ctx, const LineqsPayload& eq, std::vector<int
             if (same_name(v, d)) {
                 xpmlog(kMsgProc, kMsgOwnDependent, str(d).c_str());
                 xpmplace(line_of(eq, e), str(d).c_str());
-                raise_error_level(ctx, kLevelInputError);
+                raise_error_level(sv.ctx, kLevelInputError);
             }
             char c0 = first_upper(v);
-            if ((c0 == 'E' || c0 == 'D') && manifest_index(ctx, ctx->nManifest, v) < 0) ++nErr;
+            if ((c0 == 'E' || c0 == 'D') && manifest_index(sv, sv.sizes->nManifest, v) < 0) ++nErr;
             for (int32_t u = b; u < t; ++u)
                 if (same_name(term_var(eq, u), v)) {
                     xpmlog(kMsgProc, kMsgTermTwice, str(v).c_str(), str(d).c_str());
                     xpmplace(line_of(eq, e), str(v).c_str());
-                    raise_error_level(ctx, kLevelInputError);
+                    raise_error_level(sv.ctx, kLevelInputError);
                 }
         }
         if (nErr > 1) {
             xpmlog(kMsgProc, kMsgTwoErrorTerms, str(d).c_str());
             xpmplace(line_of(eq, e), str(d).c_str());
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
         }
     }
 }
@@ -310,10 +311,10 @@ void check_dependents(ProcContext* ctx, const LineqsPayload& eq, std::vector<int
 // Classifies the DATA= variables (endogenous, exogenous or unused) and the
 // right-hand latent variables (in order of first occurrence), and finds the
 // model position of each DATA= variable.
-void classify_variables(ProcContext* ctx, const LineqsPayload& eq, const VariancePayload* stdP,
+void classify_variables(const StepView& sv, const LineqsPayload& eq, const VariancePayload* stdP,
                         const VariancePayload* covP, const std::vector<int32_t>& depManifest,
                         const std::vector<int32_t>& latentEndoEq, LineqsVariables* v) {
-    const int32_t n = ctx->nManifest;
+    const int32_t n = sv.sizes->nManifest;
     auto occurs_in_lists = [&](const NameRecord& r) {
         for (const VariancePayload* p : {stdP, covP}) {
             if (!p) continue;
@@ -331,23 +332,23 @@ void classify_variables(ProcContext* ctx, const LineqsPayload& eq, const Varianc
     };
     for (int32_t i = 0; i < n; ++i)
         if (depManifest[static_cast<size_t>(i)] >= 0) {
-            v->endo.push_back(ctx->input.manifestNames[i]);
+            v->endo.push_back(sv.input->manifestNames[i]);
             v->endoEq.push_back(depManifest[static_cast<size_t>(i)]);
         }
-    ctx->readers.nEndoManifest = static_cast<int32_t>(v->endo.size());
+    sv.readers->nEndoManifest = static_cast<int32_t>(v->endo.size());
     for (int32_t e : latentEndoEq) {
         v->endo.push_back(eq.dependents[e]);
         v->endoEq.push_back(e);
     }
     for (int32_t i = 0; i < n; ++i)
         if (depManifest[static_cast<size_t>(i)] < 0 &&
-            (occurs_rhs(ctx->input.manifestNames[i]) ||
-             occurs_in_lists(ctx->input.manifestNames[i])))
-            v->exoManifest.push_back(ctx->input.manifestNames[i]);
+            (occurs_rhs(sv.input->manifestNames[i]) ||
+             occurs_in_lists(sv.input->manifestNames[i])))
+            v->exoManifest.push_back(sv.input->manifestNames[i]);
 
     for (int32_t t = 0; t < eq.nTerms; ++t) {
         const NameRecord& r = term_var(eq, t);
-        if (manifest_index(ctx, n, r) >= 0 || index_in(v->endo, r) >= 0) continue;
+        if (manifest_index(sv, n, r) >= 0 || index_in(v->endo, r) >= 0) continue;
         char c0 = first_upper(r);
         std::vector<NameRecord>* grp = c0 == 'F'   ? &v->exoF
                                        : c0 == 'E' ? &v->exoE
@@ -357,7 +358,7 @@ void classify_variables(ProcContext* ctx, const LineqsPayload& eq, const Varianc
             xpmlog(kMsgProc, kMsgBadLatentName, str(r).c_str());
             const auto e = std::upper_bound(eq.termEnd, eq.termEnd + eq.nEquations, t) - eq.termEnd;
             xpmplace(line_of(eq, static_cast<int32_t>(e)), str(r).c_str());
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
             continue;
         }
         if (index_in(*grp, r) < 0) grp->push_back(r);
@@ -369,68 +370,68 @@ void classify_variables(ProcContext* ctx, const LineqsPayload& eq, const Varianc
     v->nEndo = static_cast<int32_t>(v->endo.size());
     v->E = static_cast<int32_t>(v->exo.size());
     v->N = v->nEndo + v->E;
-    ctx->readers.nEndo = v->nEndo;
-    ctx->readers.nExoNonError = static_cast<int32_t>(v->exoManifest.size() + v->exoF.size());
+    sv.readers->nEndo = v->nEndo;
+    sv.readers->nExoNonError = static_cast<int32_t>(v->exoManifest.size() + v->exoF.size());
     int32_t unused = 0;
     v->varPos.assign(static_cast<size_t>(n), -1);
     for (int32_t i = 0; i < n; ++i) {
-        int32_t p = index_in(v->endo, ctx->input.manifestNames[i]);
+        int32_t p = index_in(v->endo, sv.input->manifestNames[i]);
         if (p < 0) {
-            p = index_in(v->exo, ctx->input.manifestNames[i]);
+            p = index_in(v->exo, sv.input->manifestNames[i]);
             if (p >= 0) p += v->nEndo;
         }
         v->varPos[static_cast<size_t>(i)] = p;
         if (p < 0) ++unused;
     }
-    ctx->readers.nUnusedVars = unused;
+    sv.readers->nUnusedVars = unused;
 }
 
 // Sets the sizes of the four matrices and of the work areas they need.
-void size_matrices(ProcContext* ctx, const LineqsVariables& v) {
-    ModelMatrixTable& mt = ctx->model;
-    const int32_t n = ctx->nManifest, nEndo = v.nEndo, E = v.E, N = v.N;
+void size_matrices(const StepView& sv, const LineqsVariables& v) {
+    ModelMatrixTable& mt = *sv.model;
+    const int32_t n = sv.sizes->nManifest, nEndo = v.nEndo, E = v.E, N = v.N;
     mt.rows[1] = n;
     mt.columns[1] = N;
     mt.rows[2] = mt.columns[2] = N;
     mt.rows[3] = N;
     mt.columns[3] = E;
     mt.rows[4] = mt.columns[4] = E;
-    ctx->readers.leadingDim = std::max(n, N);
-    ctx->readers.largestProduct = std::max({nEndo * nEndo, nEndo * E, E * E, 1});
-    ctx->invStoreLen = nEndo * nEndo;
+    sv.readers->leadingDim = std::max(n, N);
+    sv.readers->largestProduct = std::max({nEndo * nEndo, nEndo * E, E * E, 1});
+    sv.sizes->invStoreLen = nEndo * nEndo;
 }
 
 // Lists the endogenous and the exogenous variables by kind.
-void list_variables(ProcContext* ctx, const LineqsPayload& eq, const LineqsVariables& v) {
-    cosmcon(ctx);
+void list_variables(const StepView& sv, const LineqsPayload& eq, const LineqsVariables& v) {
+    cosmcon(sv.ctx);
     int32_t longest = 1;
     for (const NameRecord& r : v.endo)
         longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
     for (const NameRecord& r : v.exo)
         longest = std::max<int32_t>(longest, static_cast<int32_t>(str(r).size()));
-    std::vector<NameRecord> endoLatent(v.endo.begin() + ctx->readers.nEndoManifest, v.endo.end());
+    std::vector<NameRecord> endoLatent(v.endo.begin() + sv.readers->nEndoManifest, v.endo.end());
     std::vector<NameRecord> endoManifest(v.endo.begin(),
-                                         v.endo.begin() + ctx->readers.nEndoManifest);
+                                         v.endo.begin() + sv.readers->nEndoManifest);
     std::vector<NameRecord> errors = v.exoE;
     errors.insert(errors.end(), v.exoD.begin(), v.exoD.end());
-    variable_table(ctx, "EndogenousVar", kMsgEndogenousTable, "Tesk.Velix.EndogenousVar",
+    variable_table(sv, "EndogenousVar", kMsgEndogenousTable, "Tesk.Velix.EndogenousVar",
                    kMsgEndogenousCount, eq.nEquations,
                    {{kMsgManifestKind, endoManifest}, {kMsgLatentKind, endoLatent}}, longest);
     variable_table(
-        ctx, "ExogenousVar", kMsgExogenousTable, "Tesk.Velix.ExogenousVar", kMsgExogenousCount, v.E,
+        sv, "ExogenousVar", kMsgExogenousTable, "Tesk.Velix.ExogenousVar", kMsgExogenousCount, v.E,
         {{kMsgManifestKind, v.exoManifest}, {kMsgLatentKind, v.exoF}, {kMsgErrorKind, errors}},
         longest);
 }
 
 // Writes the patterns of _BETA_ (pass 0) and _GAMMA_ (pass 1) from the
 // equations; the coefficient-name prefixes are registered in *prefixes.
-void write_coefficient_patterns(ProcContext* ctx, const LineqsPayload& eq, const LineqsVariables& v,
+void write_coefficient_patterns(const StepView& sv, const LineqsPayload& eq, const LineqsVariables& v,
                                 Prefixes* prefixes, char* text80) {
     const double missing = host_missing_value();
     const int32_t nEndo = v.nEndo, E = v.E;
-    scratch_check(xcpoint(ctx->scratchFile, 0));
-    ctx->nElements = 0;
-    ctx->readers.nNamedPositions = 0;
+    scratch_check(xcpoint(sv.files->scratchFile, 0));
+    sv.sizes->nElements = 0;
+    sv.readers->nNamedPositions = 0;
     for (int32_t t = 0; t < eq.nTerms; ++t)
         if (eq.nameKind[t] == kNameKindPrefix && eq.kind[t] != kTermPlain)
             prefixes->index(eq.names[eq.nameStart[t]]);
@@ -466,15 +467,15 @@ void write_coefficient_patterns(ProcContext* ctx, const LineqsPayload& eq, const
             }
         }
         if (pass == 0)
-            patwrt(text80, ctx, 2, beta.data(), betaV.data());
+            patwrt(text80, sv.ctx, 2, beta.data(), betaV.data());
         else
-            patwrt(text80, ctx, 3, gamma.data(), gammaV.data());
+            patwrt(text80, sv.ctx, 3, gamma.data(), gammaV.data());
     }
 }
 
 // Writes the pattern of _PHI_: exogenous manifest pairs start free-valued
 // (missing), then the STD (mode 0) and COV (mode 1) entries.
-void write_phi_pattern(ProcContext* ctx, const LineqsVariables& v, const VariancePayload* stdP,
+void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const VariancePayload* stdP,
                        const VariancePayload* covP, Prefixes* prefixes, char* text80) {
     const int32_t E = v.E;
     std::vector<NameRecord> phi(static_cast<size_t>(E) * E);
@@ -501,7 +502,7 @@ void write_phi_pattern(ProcContext* ctx, const LineqsVariables& v, const Varianc
                         xpmlog(kMsgProc, mode == 0 ? kMsgStdNotExogenous : kMsgCovNotExogenous,
                                str(a.names[k]).c_str());
                         xpmplace(g.line, str(a.names[k]).c_str());
-                        raise_error_level(ctx, kLevelInputError);
+                        raise_error_level(sv.ctx, kLevelInputError);
                         bad = true;
                         continue;
                     }
@@ -509,7 +510,7 @@ void write_phi_pattern(ProcContext* ctx, const LineqsVariables& v, const Varianc
                         if (std::find(stdSeen.begin(), stdSeen.end(), x) != stdSeen.end()) {
                             xpmlog(kMsgProc, kMsgStdTwice, str(a.names[k]).c_str());
                             xpmplace(g.line, str(a.names[k]).c_str());
-                            raise_error_level(ctx, kLevelInputError);
+                            raise_error_level(sv.ctx, kLevelInputError);
                             bad = true;
                         }
                         stdSeen.push_back(x);
@@ -518,7 +519,7 @@ void write_phi_pattern(ProcContext* ctx, const LineqsVariables& v, const Varianc
                 }
             }
             if (bad) continue;
-            lfind(ctx, g, mode, prefixes, &slotNames, &slotValues);
+            lfind(sv, g, mode, prefixes, &slotNames, &slotValues);
             size_t s = 0;
             auto put = [&](int32_t a, int32_t b) {
                 const int32_t r = std::max(a, b), c = std::min(a, b);
@@ -537,98 +538,98 @@ void write_phi_pattern(ProcContext* ctx, const LineqsVariables& v, const Varianc
             }
         }
     }
-    patwrt(text80, ctx, 4, phi.data(), phiV.data());
+    patwrt(text80, sv.ctx, 4, phi.data(), phiV.data());
 }
 
 // Turns an empty _BETA_ into an identity; any other empty matrix that
 // must have elements is an error.
-void correct_empty_matrices(ProcContext* ctx, char* text80) {
-    ModelMatrixTable& mt = ctx->model;
+void correct_empty_matrices(const StepView& sv, char* text80) {
+    ModelMatrixTable& mt = *sv.model;
     for (int32_t k = 2; k <= 4; ++k) {
         if (mt.elementCount[k] > 0) continue;
         if (mt.type[k] == kMatBeta || mt.type[k] == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
             mt.type[k] = kMatIdentity;
             mt.form[k] = kFormNone;
-            velix::detail::type_change_note(ctx, k, kMsgTypeIdentity, text80);
+            velix::detail::type_change_note(sv.ctx, k, kMsgTypeIdentity, text80);
         } else if (mt.type[k] != kMatEqsGamma && mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal &&
                    mt.type[k] != kMatSelection) {
             xpmlog(kMsgProc, kMsgMatrixEmpty, str(mt.name[k]).c_str());
-            raise_error_level(ctx, kLevelBadVariables);
+            raise_error_level(sv.ctx, kLevelBadVariables);
         }
     }
-    if (mt.type[2] == kMatIdentity) ctx->invStoreLen = 0;
+    if (mt.type[2] == kMatIdentity) sv.sizes->invStoreLen = 0;
 }
 
 // Stores the column names and variable positions, drops the unused
 // variables, maps each endogenous variable to its error term and builds the
 // added parameters and the parameter table.
-void build_parameter_table(ProcContext* ctx, const LineqsPayload& eq, const LineqsVariables& v) {
-    ModelMatrixTable& mt = ctx->model;
-    const int32_t n = ctx->nManifest, nEndo = v.nEndo, E = v.E, N = v.N;
-    ctx->readers.columnNames = from_pool<NameRecord>(ctx, N);
-    ctx->readers.nColumnNames = N;
+void build_parameter_table(const StepView& sv, const LineqsPayload& eq, const LineqsVariables& v) {
+    ModelMatrixTable& mt = *sv.model;
+    const int32_t n = sv.sizes->nManifest, nEndo = v.nEndo, E = v.E, N = v.N;
+    sv.readers->columnNames = from_pool<NameRecord>(sv, N);
+    sv.readers->nColumnNames = N;
     for (int32_t i = 0; i < N; ++i)
-        ctx->readers.columnNames[i] = padded8(i < nEndo ? v.endo[i] : v.exo[i - nEndo]);
+        sv.readers->columnNames[i] = padded8(i < nEndo ? v.endo[i] : v.exo[i - nEndo]);
     mt.firstColumnName[1] = mt.firstColumnName[2] = 1;
     mt.firstColumnName[3] = mt.firstColumnName[4] = N - E + 1;
-    ctx->readers.varPosition = from_pool<int32_t>(ctx, n);
-    std::copy(v.varPos.begin(), v.varPos.end(), ctx->readers.varPosition);
+    sv.readers->varPosition = from_pool<int32_t>(sv, n);
+    std::copy(v.varPos.begin(), v.varPos.end(), sv.readers->varPosition);
     // Unused variables leave before the parameter table is built, so that
     // the moment counts of the optimizer set-up are those of the kept ones.
-    if (ctx->readers.nUnusedVars > 0) {
-        cospar4(ctx);
+    if (sv.readers->nUnusedVars > 0) {
+        cospar4(sv.ctx);
         int32_t kept = 0;
         for (int32_t i = 0; i < n; ++i)
             if (v.varPos[static_cast<size_t>(i)] >= 0)
-                ctx->readers.varPosition[kept++] = v.varPos[static_cast<size_t>(i)];
+                sv.readers->varPosition[kept++] = v.varPos[static_cast<size_t>(i)];
     }
     // Indexed by endogenous variable (the order of _BETA_'s rows), not by
     // equation: the start values map each error variance to its variable.
-    ctx->readers.errorTermOfEq = from_pool<int32_t>(ctx, std::max(nEndo, eq.nEquations));
+    sv.readers->errorTermOfEq = from_pool<int32_t>(sv, std::max(nEndo, eq.nEquations));
     for (int32_t i = 0; i < nEndo; ++i) {
         int32_t b, end;
         term_range(eq, v.endoEq[static_cast<size_t>(i)], &b, &end);
         for (int32_t t = b; t < end; ++t) {
             int32_t x = index_in(v.exo, term_var(eq, t));
             char c0 = first_upper(term_var(eq, t));
-            if (x >= 0 && (c0 == 'E' || c0 == 'D') && x >= ctx->readers.nExoNonError)
-                ctx->readers.errorTermOfEq[i] = x + 1;
+            if (x >= 0 && (c0 == 'E' || c0 == 'D') && x >= sv.readers->nExoNonError)
+                sv.readers->errorTermOfEq[i] = x + 1;
         }
     }
-    const size_t cap = std::max<size_t>(static_cast<size_t>(ctx->readers.largestProduct), 64);
+    const size_t cap = std::max<size_t>(static_cast<size_t>(sv.readers->largestProduct), 64);
     std::vector<NameRecord> nameBuf(cap);
     std::vector<double> valueBuf(cap);
-    cospar3(ctx, nameBuf.data(), valueBuf.data(), static_cast<int32_t>(cap));
-    ctx->nParmAll = ctx->readers.nNamedPositions + ctx->nParmAdded;
-    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
-    cospar1(ctx, ctx->nParmAdded);
+    cospar3(sv.ctx, nameBuf.data(), valueBuf.data(), static_cast<int32_t>(cap));
+    sv.sizes->nParmAll = sv.readers->nNamedPositions + sv.sizes->nParmAdded;
+    if (*sv.errorLevel > kLevelWarning) xexit(*sv.errorLevel, 0);
+    cospar1(sv.ctx, sv.sizes->nParmAdded);
 }
 
 // Marks the latent variables that need start values: every F variable, and
 // every error with a free element in its _GAMMA_ column.
-void mark_latent_starts(ProcContext* ctx, const LineqsVariables& v) {
-    const ModelMatrixTable& mt = ctx->model;
+void mark_latent_starts(const StepView& sv, const LineqsVariables& v) {
+    const ModelMatrixTable& mt = *sv.model;
     const int32_t nEndo = v.nEndo;
     const int32_t n =
         static_cast<int32_t>(v.varPos.size());  // the DATA= variables before any were dropped
-    ctx->readers.latentStart = from_pool<int32_t>(ctx, v.N);
-    ctx->readers.nLatentStart = 0;
+    sv.readers->latentStart = from_pool<int32_t>(sv, v.N);
+    sv.readers->nLatentStart = 0;
     for (int32_t k = 0; k < v.N; ++k) {
         const NameRecord& r = k < nEndo ? v.endo[k] : v.exo[k - nEndo];
-        if (manifest_index(ctx, n, r) >= 0) continue;
+        if (manifest_index(sv, n, r) >= 0) continue;
         char c0 = first_upper(r);
         if (c0 == 'F') {
-            ctx->readers.latentStart[ctx->readers.nLatentStart++] = k;
+            sv.readers->latentStart[sv.readers->nLatentStart++] = k;
             continue;
         }
         if (k < nEndo) internal_error("a latent dependent variable is not a factor");
         const int32_t x = k - nEndo;
         bool freeElement = false;
         for (int32_t e = mt.firstElement[3]; e < mt.firstElement[3] + mt.elementCount[3]; ++e)
-            if (ctx->elements.column[e] == x && ctx->elements.parameter[e] != 0) freeElement = true;
+            if (sv.elements->column[e] == x && sv.elements->parameter[e] != 0) freeElement = true;
         if (freeElement) {
-            ctx->readers.latentStart[ctx->readers.nLatentStart++] = k;
-            ctx->readers.nExoNonError = std::max(ctx->readers.nExoNonError, x + 1);
+            sv.readers->latentStart[sv.readers->nLatentStart++] = k;
+            sv.readers->nExoNonError = std::max(sv.readers->nExoNonError, x + 1);
         }
     }
 }
@@ -636,31 +637,32 @@ void mark_latent_starts(ProcContext* ctx, const LineqsVariables& v) {
 }  // namespace
 
 void cospare(ProcContext* ctx) {
-    name_matrices(&ctx->model);
-    const StatementNode* lq = find_statement(ctx->stmtList, "LINEQS  ");
+    const StepView sv = step_view(ctx);
+    name_matrices(sv.model);
+    const StatementNode* lq = find_statement(sv.ctx->stmtList, "LINEQS  ");
     static const LineqsPayload kNoEquations;
     const LineqsPayload& eq = lq ? *static_cast<const LineqsPayload*>(lq->payload) : kNoEquations;
-    const StatementNode* stdNode = find_statement(ctx->stmtList, "STD     ");
-    const StatementNode* covNode = find_statement(ctx->stmtList, "COV     ");
+    const StatementNode* stdNode = find_statement(sv.ctx->stmtList, "STD     ");
+    const StatementNode* covNode = find_statement(sv.ctx->stmtList, "COV     ");
     if (stdNode == nullptr) xpmlog(kMsgProc, kMsgNoStd);
     const VariancePayload* stdP = stdNode ? static_cast<const VariancePayload*>(stdNode->payload) : nullptr;
     const VariancePayload* covP = covNode ? static_cast<const VariancePayload*>(covNode->payload) : nullptr;
 
     std::vector<int32_t> depManifest, latentEndoEq;
-    check_dependents(ctx, eq, &depManifest, &latentEndoEq);
+    check_dependents(sv, eq, &depManifest, &latentEndoEq);
     LineqsVariables v;
-    classify_variables(ctx, eq, stdP, covP, depManifest, latentEndoEq, &v);
-    size_matrices(ctx, v);
-    if (ctx->options.modelListing && ctx->options.printEnabled) list_variables(ctx, eq, v);
+    classify_variables(sv, eq, stdP, covP, depManifest, latentEndoEq, &v);
+    size_matrices(sv, v);
+    if (sv.options->modelListing && sv.options->printEnabled) list_variables(sv, eq, v);
 
     Prefixes prefixes;
     char text80[81] = {};
-    write_coefficient_patterns(ctx, eq, v, &prefixes, text80);
-    write_phi_pattern(ctx, v, stdP, covP, &prefixes, text80);
-    correct_empty_matrices(ctx, text80);
+    write_coefficient_patterns(sv, eq, v, &prefixes, text80);
+    write_phi_pattern(sv, v, stdP, covP, &prefixes, text80);
+    correct_empty_matrices(sv, text80);
 
-    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
-    build_parameter_table(ctx, eq, v);
-    mark_latent_starts(ctx, v);
-    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
+    if (*sv.errorLevel > kLevelWarning) xexit(*sv.errorLevel, 0);
+    build_parameter_table(sv, eq, v);
+    mark_latent_starts(sv, v);
+    if (*sv.errorLevel > kLevelWarning) xexit(*sv.errorLevel, 0);
 }

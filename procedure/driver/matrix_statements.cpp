@@ -20,6 +20,7 @@
 #include "host/internal_error.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 #include "velix/messages.h"
 
 namespace {
@@ -46,7 +47,7 @@ bool free_position(int16_t type, int32_t i, int32_t j, int32_t rows, int32_t col
 
 // One entry group of a MATRIX statement with its items buffered.
 struct Entry {
-    ProcContext* ctx;
+    StepView sv;
     int32_t k;
     int32_t rows, cols;
     int16_t type;
@@ -99,14 +100,14 @@ struct Entry {
     }
 
     void error(int32_t message, double a, double b = 0.0) {
-        xpmlog(kMsgProc, message, name_text(ctx->model.name[k]).c_str(), a, b);
-        raise_error_level(ctx, kLevelInputError);
+        xpmlog(kMsgProc, message, name_text(sv.model->name[k]).c_str(), a, b);
+        raise_error_level(sv.ctx, kLevelInputError);
     }
 };
 
 // Buffers the items of one entry group; false when the group is not laid
 // out.
-bool buffer_items(ProcContext* ctx, const MatrixGroup& g, int32_t capacity, Entry* en) {
+bool buffer_items(const StepView& sv, const MatrixGroup& g, int32_t capacity, Entry* en) {
     const double missing = host_missing_value();
     en->prefix.assign(static_cast<size_t>(std::max(capacity, 1)), 0);
     int32_t lastNames = 0;
@@ -121,7 +122,7 @@ bool buffer_items(ProcContext* ctx, const MatrixGroup& g, int32_t capacity, Entr
                 for (int32_t i = 0; i < n; ++i) {
                     if (en->count >= capacity) {
                         xpmlog(kMsgProc, kMsgEntryTooLong, capacity);
-                        raise_error_level(ctx, kLevelInputError);
+                        raise_error_level(sv.ctx, kLevelInputError);
                         return false;
                     }
                     en->bufNames[en->count] = g.names.names[item.first + i];
@@ -135,7 +136,7 @@ bool buffer_items(ProcContext* ctx, const MatrixGroup& g, int32_t capacity, Entr
             case kItemNameValues: {
                 if (previous == kItemValues) {
                     xpmlog(kMsgProc, kMsgStartAfterFixed);
-                    raise_error_level(ctx, kLevelInputError);
+                    raise_error_level(sv.ctx, kLevelInputError);
                 }
                 int32_t m = item.count;
                 if (m > lastNames) {
@@ -150,7 +151,7 @@ bool buffer_items(ProcContext* ctx, const MatrixGroup& g, int32_t capacity, Entr
                 for (int32_t i = 0; i < item.count; ++i) {
                     if (en->count >= capacity) {
                         xpmlog(kMsgProc, kMsgEntryTooLong, capacity);
-                        raise_error_level(ctx, kLevelInputError);
+                        raise_error_level(sv.ctx, kLevelInputError);
                         return false;
                     }
                     en->bufNames[en->count] = NameRecord();
@@ -266,8 +267,8 @@ void every_row(Entry* en) {
 }
 
 // The name of the statement of node equals the name of matrix k.
-bool names_matrix(const StatementNode* node, const ProcContext* ctx, int32_t k) {
-    return same_name(static_cast<const MatrixPayload*>(node->payload)->name, ctx->model.name[k]);
+bool names_matrix(const StatementNode* node, const StepView& sv, int32_t k) {
+    return same_name(static_cast<const MatrixPayload*>(node->payload)->name, sv.model->name[k]);
 }
 
 void clear_pattern(NameRecord* names, double* values, size_t cells) {
@@ -279,19 +280,19 @@ void clear_pattern(NameRecord* names, double* values, size_t cells) {
 }
 
 // The column names of a COSAN model's VARNAMES lists (V names in all).
-void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t total) {
-    ModelMatrixTable& mt = ctx->model;
-    ctx->readers.columnNames =
-        velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(total));
-    ctx->readers.nColumnNames = total;
+void cosan_column_names(const StepView& sv, const VarnamesPayload* pl, int32_t total) {
+    ModelMatrixTable& mt = *sv.model;
+    sv.readers->columnNames =
+        velix::detail::table_array<NameRecord>(sv.ctx, static_cast<size_t>(total));
+    sv.readers->nColumnNames = total;
     auto share = [&](int32_t k, int32_t first) {
-        for (int32_t l = 1; l <= ctx->nMatrices; ++l)
+        for (int32_t l = 1; l <= sv.sizes->nMatrices; ++l)
             if (same_name(mt.name[l], mt.name[k])) mt.firstColumnName[l] = first;
     };
     int32_t next = 0;
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         int32_t k = 0, second = 0;
-        if (velix::detail::varnames_kind(ctx, pl->groups[g], &k, &second) != velix::detail::VarnamesKind::kList ||
+        if (velix::detail::varnames_kind(sv.ctx, pl->groups[g], &k, &second) != velix::detail::VarnamesKind::kList ||
             k == 0)
             continue;
         const NameArray& given = pl->groups[g].names;
@@ -303,12 +304,12 @@ void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t tot
         share(k, next + 1);
         for (int32_t c = 0; c < cols && next < total; ++c) {
             if (c < given.count) {
-                ctx->readers.columnNames[next++] = velix::detail::padded8(given.names[c]);
+                sv.readers->columnNames[next++] = velix::detail::padded8(given.names[c]);
             } else {
                 NameRecord r;
                 znamfix(0, "VAR", 3, c + 1, 0, r.text, 32);
                 r.length = static_cast<int16_t>(wzstrip(r.text, 32));
-                ctx->readers.columnNames[next++] = velix::detail::padded8(r);
+                sv.readers->columnNames[next++] = velix::detail::padded8(r);
             }
         }
     }
@@ -317,7 +318,7 @@ void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t tot
     }
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         int32_t k = 0, second = 0;
-        if (velix::detail::varnames_kind(ctx, pl->groups[g], &k, &second) != velix::detail::VarnamesKind::kCopy ||
+        if (velix::detail::varnames_kind(sv.ctx, pl->groups[g], &k, &second) != velix::detail::VarnamesKind::kCopy ||
             k == 0 || second == 0)
             continue;
         if (mt.firstColumnName[k] == 0 && mt.firstColumnName[second] == 0)
@@ -335,12 +336,13 @@ void cosan_column_names(ProcContext* ctx, const VarnamesPayload* pl, int32_t tot
 int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameRecord* names, double* values,
                 NameRecord* nameBuffer, double* valueBuffer, int32_t capacity,
                 velix::detail::PrefixTable* prefixes) {
-    const ModelMatrixTable& mt = ctx->model;
+    const StepView sv = step_view(ctx);
+    const ModelMatrixTable& mt = *sv.model;
     const auto* pl = static_cast<const MatrixPayload*>(node->payload);
     if (mt.type[k] == kMatIdentity || mt.type[k] == kMatZerIdentity) {
         xpmlog(kMsgProc, kMsgIdentityElements, name_text(mt.name[k]).c_str());
         xpmplace(node->line, name_text(mt.name[k]).c_str());
-        raise_error_level(ctx, kLevelInputError);
+        raise_error_level(sv.ctx, kLevelInputError);
         return 0;
     }
     int32_t placed = 0;
@@ -351,9 +353,9 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
             xpmplace(node->line, name_text(mt.name[k]).c_str());
             continue;
         }
-        Entry en{ctx, k, mt.rows[k], mt.columns[k], mt.type[k], names, values, nameBuffer, valueBuffer, {}, 0,
+        Entry en{sv, k, mt.rows[k], mt.columns[k], mt.type[k], names, values, nameBuffer, valueBuffer, {}, 0,
                  prefixes};
-        if (!buffer_items(ctx, g, capacity, &en)) continue;
+        if (!buffer_items(sv, g, capacity, &en)) continue;
         switch (g.position) {
             case kPosNone: {
                 std::vector<Position> all;
@@ -376,16 +378,17 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
 }
 
 void setfac(ProcContext* ctx, int32_t k, NameRecord* names, double* values) {
-    ModelMatrixTable& mt = ctx->model;
+    const StepView sv = step_view(ctx);
+    ModelMatrixTable& mt = *sv.model;
     const int32_t rows = mt.rows[k], cols = mt.columns[k];
     const double missing = host_missing_value();
-    const bool loadings = ctx->readers.nFactors > 0 && k == 1;
+    const bool loadings = sv.readers->nFactors > 0 && k == 1;
     const bool unique =
-        (ctx->readers.nFactors > 0 && k == 3) || (ctx->readers.nFactors == 0 && k == 1);
-    if (ctx->readers.nFactors > 0 && k == 2) {
+        (sv.readers->nFactors > 0 && k == 3) || (sv.readers->nFactors == 0 && k == 1);
+    if (sv.readers->nFactors > 0 && k == 2) {
         mt.type[k] = kMatIdentity;
         mt.constant[k] = 1;
-        velix::detail::type_change_note(ctx, k, kMsgTypeIdentity);
+        velix::detail::type_change_note(sv.ctx, k, kMsgTypeIdentity);
         return;
     }
     int32_t number = 0;
@@ -410,13 +413,13 @@ namespace {
 // VARNAMES, first pass: how many column names the lists give; a group of
 // another kind (*otherKind) leaves them all out.  `line` is the statement's
 // program line, for the messages.
-int32_t count_column_names(ProcContext* ctx, const VarnamesPayload* vpl, int32_t line,
+int32_t count_column_names(const StepView& sv, const VarnamesPayload* vpl, int32_t line,
                            bool* otherKind) {
-    const ModelMatrixTable& mt = ctx->model;
+    const ModelMatrixTable& mt = *sv.model;
     int32_t total = 0;
     for (int32_t g = 0; vpl != nullptr && g < vpl->nGroups; ++g) {
         int32_t k = 0, second = 0;
-        const velix::detail::VarnamesKind kind = velix::detail::varnames_kind(ctx, vpl->groups[g], &k, &second);
+        const velix::detail::VarnamesKind kind = velix::detail::varnames_kind(sv.ctx, vpl->groups[g], &k, &second);
         if (kind == velix::detail::VarnamesKind::kOther) {
             *otherKind = true;
         } else if (k == 0) {
@@ -433,27 +436,27 @@ int32_t count_column_names(ProcContext* ctx, const VarnamesPayload* vpl, int32_t
     if (*otherKind) {
         xpmlog(kMsgProc, kMsgVarnamesOtherKind);
         total = 0;
-        raise_error_level(ctx, kLevelWarning);
+        raise_error_level(sv.ctx, kLevelWarning);
     }
     return total;
 }
 
 // Matrices without elements: an empty (I - B) becomes an identity, any other
 // that needs elements is an error; a namesake follows its first occurrence.
-void correct_empty_matrices(ProcContext* ctx) {
-    ModelMatrixTable& mt = ctx->model;
-    const int32_t m = ctx->nMatrices;
+void correct_empty_matrices(const StepView& sv) {
+    ModelMatrixTable& mt = *sv.model;
+    const int32_t m = sv.sizes->nMatrices;
     for (int32_t k = 1; k <= m; ++k) {
         if (mt.sameName[k] > 0 || mt.elementCount[k] > 0) continue;
         const int16_t t = mt.type[k];
         if (t == kMatBeta || t == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
             mt.type[k] = kMatIdentity;
             mt.form[k] = kFormNone;
-            velix::detail::type_change_note(ctx, k, kMsgTypeIdentity);
+            velix::detail::type_change_note(sv.ctx, k, kMsgTypeIdentity);
         } else if (t != kMatIdentity && t != kMatZerIdentity && t != kMatZerDiagonal && t != kMatSelection &&
                    t != kMatPermutation) {
             xpmlog(kMsgProc, kMsgMatrixEmpty, name_text(mt.name[k]).c_str());
-            raise_error_level(ctx, kLevelBadVariables);
+            raise_error_level(sv.ctx, kLevelBadVariables);
         }
     }
     for (int32_t k = 1; k <= m; ++k)
@@ -466,30 +469,31 @@ void correct_empty_matrices(ProcContext* ctx) {
 }  // namespace
 
 void cosparm(ProcContext* ctx) {
-    ModelMatrixTable& mt = ctx->model;
-    const int32_t m = ctx->nMatrices;
-    const bool factor = ctx->readers.factorModel != 0;
+    const StepView sv = step_view(ctx);
+    ModelMatrixTable& mt = *sv.model;
+    const int32_t m = sv.sizes->nMatrices;
+    const bool factor = sv.readers->factorModel != 0;
 
-    const StatementNode* vnode = find_statement(ctx->stmtList, "VARNAMES");
+    const StatementNode* vnode = find_statement(sv.ctx->stmtList, "VARNAMES");
     const VarnamesPayload* vpl = vnode ? static_cast<const VarnamesPayload*>(vnode->payload) : nullptr;
     bool otherKind = false;
     const int32_t line = vnode != nullptr ? vnode->line : 0;
-    const int32_t total = count_column_names(ctx, vpl, line, &otherKind);
+    const int32_t total = count_column_names(sv, vpl, line, &otherKind);
 
     // Scratch: the dense pattern and the item buffers.
     int64_t largest = 2 * static_cast<int64_t>(m);
     for (int32_t k = 1; k <= m; ++k) largest = std::max<int64_t>(largest, static_cast<int64_t>(mt.rows[k]) * mt.columns[k]);
     const size_t cells = static_cast<size_t>(std::max<int64_t>(largest, 1));
-    velix::detail::TempPool pool(ctx, static_cast<int64_t>(cells) * 84 + 4096);
+    velix::detail::TempPool pool(sv.ctx, static_cast<int64_t>(cells) * 84 + 4096);
     NameRecord* names = pool.allocate<NameRecord>(cells);
     double* values = pool.allocate<double>(cells);
     NameRecord* nameBuffer = pool.allocate<NameRecord>(cells);
     double* valueBuffer = pool.allocate<double>(cells);
     const int32_t capacity = static_cast<int32_t>(cells);
 
-    velix::detail::rewind_scratch(ctx);
-    ctx->nElements = 0;
-    ctx->readers.nNamedPositions = 0;
+    velix::detail::rewind_scratch(sv.ctx);
+    sv.sizes->nElements = 0;
+    sv.readers->nNamedPositions = 0;
     velix::detail::PrefixTable prefixes;
     char text80[81] = {};
     for (int32_t k = 1; k <= m; ++k) {
@@ -501,28 +505,28 @@ void cosparm(ProcContext* ctx) {
             mt.constant[k] = mt.constant[root];
             continue;
         }
-        mt.firstElement[k] = ctx->nElements;
+        mt.firstElement[k] = sv.sizes->nElements;
         mt.elementCount[k] = 0;
         const size_t n = static_cast<size_t>(mt.rows[k]) * mt.columns[k];
         if (is_structured(mt.type[k])) {
             // No elements; a statement for an identity is refused (kMsgIdentityElements).
             mt.constant[k] = 1;
-            for (const StatementNode* s = find_statement(ctx->stmtList, "MATRIX  "); s;
+            for (const StatementNode* s = find_statement(sv.ctx->stmtList, "MATRIX  "); s;
                  s = find_statement(s->next, "MATRIX  "))
-                if (names_matrix(s, ctx, k) && (mt.type[k] == kMatIdentity || mt.type[k] == kMatZerIdentity))
-                    cospar2(ctx, s, k, names, values, nameBuffer, valueBuffer, capacity, &prefixes);
+                if (names_matrix(s, sv, k) && (mt.type[k] == kMatIdentity || mt.type[k] == kMatZerIdentity))
+                    cospar2(sv.ctx, s, k, names, values, nameBuffer, valueBuffer, capacity, &prefixes);
             continue;
         }
         clear_pattern(names, values, n);
         bool named = false;
-        for (const StatementNode* s = find_statement(ctx->stmtList, "MATRIX  "); s;
+        for (const StatementNode* s = find_statement(sv.ctx->stmtList, "MATRIX  "); s;
              s = find_statement(s->next, "MATRIX  "))
-            if (names_matrix(s, ctx, k)) {
+            if (names_matrix(s, sv, k)) {
                 named = true;
-                cospar2(ctx, s, k, names, values, nameBuffer, valueBuffer, capacity, &prefixes);
+                cospar2(sv.ctx, s, k, names, values, nameBuffer, valueBuffer, capacity, &prefixes);
             }
         if (factor && !named && k < 4) {
-            setfac(ctx, k, names, values);
+            setfac(sv.ctx, k, names, values);
             // The default _P_ is a constant identity: nothing to write.
             if (mt.type[k] == kMatIdentity) continue;
         }
@@ -540,27 +544,27 @@ void cosparm(ProcContext* ctx) {
                 values[at] = host_missing_value();
             }
         }
-        if (ctx->errorLevel > kLevelWarning) continue;
+        if (*sv.errorLevel > kLevelWarning) continue;
         // Positions nobody filled hold the missing value; they are not
         // elements (patwrt writes unnamed positions unless they are 0.0).
         for (size_t c = 0; c < n; ++c)
             if (names[c].length == 0 && wzmis(values[c])) values[c] = 0.0;
-        patwrt(text80, ctx, k, names, values);
+        patwrt(text80, sv.ctx, k, names, values);
     }
 
-    correct_empty_matrices(ctx);
-    velix::detail::exit_above(ctx, 4);
+    correct_empty_matrices(sv);
+    velix::detail::exit_above(sv.ctx, 4);
 
     // Column names.
     if (factor)
-        velix::detail::factor_column_names(ctx, vnode, otherKind);
+        velix::detail::factor_column_names(sv.ctx, vnode, otherKind);
     else if (total > 0)
-        cosan_column_names(ctx, vpl, total);
-    velix::detail::exit_above(ctx, 4);
+        cosan_column_names(sv, vpl, total);
+    velix::detail::exit_above(sv.ctx, 4);
 
     // Added parameters and the parameter table.
-    cospar3(ctx, nameBuffer, valueBuffer, capacity);
-    ctx->nParmAll = ctx->readers.nNamedPositions + ctx->nParmAdded;
-    velix::detail::exit_above(ctx, 4);
-    cospar1(ctx, ctx->nParmAdded);
+    cospar3(sv.ctx, nameBuffer, valueBuffer, capacity);
+    sv.sizes->nParmAll = sv.readers->nNamedPositions + sv.sizes->nParmAdded;
+    velix::detail::exit_above(sv.ctx, 4);
+    cospar1(sv.ctx, sv.sizes->nParmAdded);
 }

@@ -15,6 +15,7 @@
 
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 #include "velix/messages.h"
 
 namespace {
@@ -28,27 +29,27 @@ bool is_model_keyword(const StatementNode* n) {
            keyword_is(n, "FACTOR  ");
 }
 
-void cosan_sizes(ProcContext* ctx, const CosanPayload* pl) {
-    ctx->readers.equationModel = 0;
-    ctx->options.matrixForm = 1;
-    ctx->nTerms = pl->nTerms;
-    ctx->nMatrices = pl->names.count;
-    int32_t lead = ctx->nManifest;
+void cosan_sizes(const StepView& sv, const CosanPayload* pl) {
+    sv.readers->equationModel = 0;
+    sv.options->matrixForm = 1;
+    sv.sizes->nTerms = pl->nTerms;
+    sv.sizes->nMatrices = pl->names.count;
+    int32_t lead = sv.sizes->nManifest;
     for (int32_t j = 0; j < pl->nColumns; ++j) {
         const double c = pl->columns[j];
         if (c >= 1.0 && c <= kMaxModelOrder) lead = std::max(lead, static_cast<int32_t>(c));
     }
-    ctx->readers.leadingDim = lead;
+    sv.readers->leadingDim = lead;
     if (pl->names.count != pl->nColumns || pl->names.count != pl->nTypes || pl->names.count != pl->nForms) {
         xpmlog(kMsgProc, kMsgCosanListLengths);
-        raise_error_level(ctx, kLevelInternal);
+        raise_error_level(sv.ctx, kLevelInternal);
     }
 }
 
-void factor_sizes(ProcContext* ctx, const StatementNode* node) {
+void factor_sizes(const StepView& sv, const StatementNode* node) {
     // BOUNDS and MATRIX statements up to a second model statement.
     bool bounds = false, matrix = false, seenModel = false;
-    for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
+    for (const StatementNode* n = sv.ctx->stmtList; n; n = n->next) {
         if (is_model_keyword(n)) {
             if (seenModel) break;
             seenModel = true;
@@ -57,41 +58,41 @@ void factor_sizes(ProcContext* ctx, const StatementNode* node) {
         matrix = matrix || keyword_is(n, "MATRIX  ");
     }
     if (bounds && !matrix) xpmlog(kMsgProc, kMsgFactorBoundsNames);
-    ctx->readers.equationModel = 0;
-    ctx->options.matrixForm = 1;
+    sv.readers->equationModel = 0;
+    sv.options->matrixForm = 1;
     const auto* pl = static_cast<const FactorPayload*>(node->payload);
     double k = pl->hasFactors ? pl->nFactors : 1.0;
     if (!(k >= 0.0) || k > kMaxModelOrder) {
         xpmlog(kMsgProc, kMsgBadColumnCount, "_F_", kMaxModelOrder, k);
-        xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
+        xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
     }
-    ctx->readers.nFactors = static_cast<int32_t>(k);
-    ctx->readers.factorSecond = pl->hasSecond ? pl->second : 1.0;
-    if (node_flag(node, kFactorFlagNegated)) ctx->readers.factorSecond = -ctx->readers.factorSecond;
-    ctx->readers.factorIdentity = node_flag(node, kFactorFlagHeywood) ? 1 : 0;
-    ctx->readers.factorNoUnique = node_flag(node, kFactorFlagComponent) ? 1 : 0;
-    const int32_t n = ctx->nManifest;
-    if (ctx->readers.nFactors > 0) {
-        if (ctx->readers.factorNoUnique) ctx->readers.factorIdentity = 0;
-        ctx->nTerms = ctx->readers.factorNoUnique ? 1 : 2;
-        ctx->nMatrices = ctx->readers.factorNoUnique ? 2 : (ctx->readers.factorIdentity ? 4 : 3);
-        ctx->readers.leadingDim = std::max(n, ctx->readers.nFactors);
+    sv.readers->nFactors = static_cast<int32_t>(k);
+    sv.readers->factorSecond = pl->hasSecond ? pl->second : 1.0;
+    if (node_flag(node, kFactorFlagNegated)) sv.readers->factorSecond = -sv.readers->factorSecond;
+    sv.readers->factorIdentity = node_flag(node, kFactorFlagHeywood) ? 1 : 0;
+    sv.readers->factorNoUnique = node_flag(node, kFactorFlagComponent) ? 1 : 0;
+    const int32_t n = sv.sizes->nManifest;
+    if (sv.readers->nFactors > 0) {
+        if (sv.readers->factorNoUnique) sv.readers->factorIdentity = 0;
+        sv.sizes->nTerms = sv.readers->factorNoUnique ? 1 : 2;
+        sv.sizes->nMatrices = sv.readers->factorNoUnique ? 2 : (sv.readers->factorIdentity ? 4 : 3);
+        sv.readers->leadingDim = std::max(n, sv.readers->nFactors);
     } else {
-        ctx->readers.factorSecond = 1.0;
-        ctx->readers.factorNoUnique = 0;
-        ctx->nTerms = 1;
-        ctx->nMatrices = ctx->readers.factorIdentity ? 2 : 1;
-        ctx->readers.leadingDim = n;
+        sv.readers->factorSecond = 1.0;
+        sv.readers->factorNoUnique = 0;
+        sv.sizes->nTerms = 1;
+        sv.sizes->nMatrices = sv.readers->factorIdentity ? 2 : 1;
+        sv.readers->leadingDim = n;
     }
 }
 
 // Whether the loadings of a FACTOR model are the exploratory pattern (a free
 // element at every position on and below the diagonal, nothing but fixed
 // zeros above it) and whether the factor covariances are the identity.
-void settle_factor_matrix_spec(ProcContext* ctx) {
-    const ModelMatrixTable& mt = ctx->model;
-    const ElementPattern& el = ctx->elements;
-    if (ctx->readers.matrixSpec == 1) {
+void settle_factor_matrix_spec(const StepView& sv) {
+    const ModelMatrixTable& mt = *sv.model;
+    const ElementPattern& el = *sv.elements;
+    if (sv.readers->matrixSpec == 1) {
         const int32_t rows = mt.rows[1], cols = mt.columns[1];
         std::vector<char> freeAt(static_cast<size_t>(rows) * cols, 0);
         bool exploratory = true;
@@ -106,7 +107,7 @@ void settle_factor_matrix_spec(ProcContext* ctx) {
         for (int32_t r = 0; r < rows && exploratory; ++r)
             for (int32_t c = 0; c <= std::min(r, cols - 1); ++c)
                 if (!freeAt[static_cast<size_t>(r) * cols + c]) exploratory = false;
-        if (exploratory) ctx->readers.matrixSpec = 0;
+        if (exploratory) sv.readers->matrixSpec = 0;
     }
     if (mt.type[2] != kMatIdentity) {
         const int32_t k = mt.columns[2];
@@ -118,63 +119,65 @@ void settle_factor_matrix_spec(ProcContext* ctx) {
             if (diagonal && el.parameter[e] == 0 && el.value[e] == 1.0 && el.row[e] < k) unitDiagonal[el.row[e]] = 1;
         }
         for (char d : unitDiagonal) identity = identity && d;
-        if (!identity) ctx->readers.matrixSpec = 2;
+        if (!identity) sv.readers->matrixSpec = 2;
     }
 }
 
 // The stored inverses: the per-term layout only reports what it would
 // save (message 116, written once the COSAN statement is read, before the
 // element readers speak); the layout kept has every slot at once.
-void lay_out_inverses(ProcContext* ctx, bool reportSaving) {
-    velix::detail::TempPool pool(ctx, 8 * (static_cast<int64_t>(ctx->nMatrices) + 1) + 64);
-    int32_t* work = pool.allocate<int32_t>(2 * static_cast<size_t>(ctx->nMatrices) + 2);
+void lay_out_inverses(const StepView& sv, bool reportSaving) {
+    velix::detail::TempPool pool(sv.ctx, 8 * (static_cast<int64_t>(sv.sizes->nMatrices) + 1) + 64);
+    int32_t* work = pool.allocate<int32_t>(2 * static_cast<size_t>(sv.sizes->nMatrices) + 2);
     if (reportSaving) {
-        ctx->readers.perTermInverse = 0;
-        const int32_t released = cosimal(ctx, work);
+        sv.readers->perTermInverse = 0;
+        const int32_t released = cosimal(sv.ctx, work);
         if (released != 0) xpmlog(kMsgProc, kMsgInverseLayoutSaving, 8 * released);
     }
-    ctx->readers.perTermInverse = 1;
-    cosimal(ctx, work);
+    sv.readers->perTermInverse = 1;
+    cosimal(sv.ctx, work);
 }
 
 }  // namespace
 
 void model_kind_sizes(ProcContext* ctx, const StatementNode* model) {
-    if (ctx->readers.ramModel) {
-        ctx->readers.equationModel = 1;
-        ctx->nTerms = 1;
-        ctx->nMatrices = 3;
-        ctx->readers.leadingDim = 0;
-    } else if (ctx->readers.cosanModel) {
-        cosan_sizes(ctx, static_cast<const CosanPayload*>(model->payload));
-    } else if (ctx->readers.factorModel) {
-        factor_sizes(ctx, model);
+    const StepView sv = step_view(ctx);
+    if (sv.readers->ramModel) {
+        sv.readers->equationModel = 1;
+        sv.sizes->nTerms = 1;
+        sv.sizes->nMatrices = 3;
+        sv.readers->leadingDim = 0;
+    } else if (sv.readers->cosanModel) {
+        cosan_sizes(sv, static_cast<const CosanPayload*>(model->payload));
+    } else if (sv.readers->factorModel) {
+        factor_sizes(sv, model);
     }
 }
 
 void read_model_kind(ProcContext* ctx) {
-    if (ctx->readers.factorModel) cosfaci(ctx);
-    if (ctx->readers.cosanModel) {
-        cosparc(ctx);
-        lay_out_inverses(ctx, true);
+    const StepView sv = step_view(ctx);
+    if (sv.readers->factorModel) cosfaci(sv.ctx);
+    if (sv.readers->cosanModel) {
+        cosparc(sv.ctx);
+        lay_out_inverses(sv, true);
     }
-    if (ctx->readers.lineqsModel) {
-        cospare(ctx);
-    } else if (ctx->readers.ramModel) {
-        cosparr(ctx);
-    } else if (ctx->readers.matrixSpec != 0) {
-        cosparm(ctx);
-    } else if (ctx->readers.factorModel) {
-        if (ctx->program.hasProgram) {
+    if (sv.readers->lineqsModel) {
+        cospare(sv.ctx);
+    } else if (sv.readers->ramModel) {
+        cosparr(sv.ctx);
+    } else if (sv.readers->matrixSpec != 0) {
+        cosparm(sv.ctx);
+    } else if (sv.readers->factorModel) {
+        if (sv.program->hasProgram) {
             xpmlog(kMsgProc, kMsgFactorNoProgram);
-            ctx->program.hasProgram = 0;
+            sv.program->hasProgram = 0;
         }
-        cosfacm(ctx);
+        cosfacm(sv.ctx);
     }
     // Laid out again: the MATRIX statements may still have changed a
     // matrix's type (a LOWER matrix whose elements fill both triangles
     // becomes GENERAL and needs rows x columns doubles, not a packed
     // triangle), and the slots must follow the final types.
-    if (ctx->readers.cosanModel) lay_out_inverses(ctx, false);
-    if (ctx->readers.factorModel && ctx->readers.nFactors > 0) settle_factor_matrix_spec(ctx);
+    if (sv.readers->cosanModel) lay_out_inverses(sv, false);
+    if (sv.readers->factorModel && sv.readers->nFactors > 0) settle_factor_matrix_spec(sv);
 }

@@ -52,7 +52,7 @@ void cosparm(ProcContext* ctx);
 
 // ---- stored inverses ----
 
-// Lays out the InverseStore: all slots at once (ProcContext::perTermInverse
+// Lays out the InverseStore: all slots at once (ModelReaderState::perTermInverse
 // 1) or per term with reuse (0).  Returns the doubles released for reuse by
 // the per-term layout (0 for the other).
 //   work: scratch of 2m integers (m = nMatrices); the per-term stack.

@@ -14,6 +14,7 @@
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 #include "velix/messages.h"
 
 namespace {
@@ -36,13 +37,13 @@ T* carve(HostAllocator* pool, size_t n) {
 
 // The input-model echo: matrix form when asked for, else the RAM list or
 // the equations; other models are shown in matrix form only.
-void echo_input_model(ProcContext* ctx) {
+void echo_input_model(const StepView& sv) {
     const InputModelEcho& echo = input_model_echo();
-    void (*printer)(ProcContext*, int32_t) = ctx->options.matrixForm ? echo.matrixForm
-                                             : ctx->readers.ramModel  ? echo.ramList
-                                             : ctx->readers.lineqsModel ? echo.equations
+    void (*printer)(ProcContext*, int32_t) = sv.options->matrixForm ? echo.matrixForm
+                                             : sv.readers->ramModel  ? echo.ramList
+                                             : sv.readers->lineqsModel ? echo.equations
                                                                         : nullptr;
-    if (printer != nullptr) printer(ctx, 0);
+    if (printer != nullptr) printer(sv.ctx, 0);
 }
 
 }  // namespace
@@ -61,13 +62,13 @@ namespace {
 // statement make a LINEQS model; a later COSAN, RAM or FACTOR statement is
 // then a second model kind and is reported as such.  Returns the model
 // statement (none for a LINEQS model made by STD and COV alone).
-const StatementNode* find_model_kind(ProcContext* ctx) {
-    ctx->readers.perTermInverse = 1;
-    ctx->readers.lineqsModel = ctx->readers.cosanModel = ctx->readers.ramModel =
-        ctx->readers.factorModel = 0;
+const StatementNode* find_model_kind(const StepView& sv) {
+    sv.readers->perTermInverse = 1;
+    sv.readers->lineqsModel = sv.readers->cosanModel = sv.readers->ramModel =
+        sv.readers->factorModel = 0;
     const StatementNode* model = nullptr;
     bool found = false, stdOrCov = false;
-    for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
+    for (const StatementNode* n = sv.ctx->stmtList; n; n = n->next) {
         const bool isModel = keyword_is(n, "LINEQS  ") || keyword_is(n, "COSAN   ") ||
                              keyword_is(n, "RAM     ") || keyword_is(n, "FACTOR  ");
         if (isModel) {
@@ -77,12 +78,12 @@ const StatementNode* find_model_kind(ProcContext* ctx) {
             }
             found = true;
             model = n;
-            if (keyword_is(n, "LINEQS  ")) ctx->readers.lineqsModel = 1;
-            if (keyword_is(n, "COSAN   ")) ctx->readers.cosanModel = 1;
-            if (keyword_is(n, "RAM     ")) ctx->readers.ramModel = 1;
-            if (keyword_is(n, "FACTOR  ")) ctx->readers.factorModel = 1;
+            if (keyword_is(n, "LINEQS  ")) sv.readers->lineqsModel = 1;
+            if (keyword_is(n, "COSAN   ")) sv.readers->cosanModel = 1;
+            if (keyword_is(n, "RAM     ")) sv.readers->ramModel = 1;
+            if (keyword_is(n, "FACTOR  ")) sv.readers->factorModel = 1;
         } else if ((keyword_is(n, "STD     ") || keyword_is(n, "COV     ")) && !found) {
-            ctx->readers.lineqsModel = 1;
+            sv.readers->lineqsModel = 1;
             stdOrCov = true;
         }
     }
@@ -90,16 +91,16 @@ const StatementNode* find_model_kind(ProcContext* ctx) {
 }
 
 // The table pool and the per-term and per-matrix arrays of the model table.
-void allocate_model_table(ProcContext* ctx) {
-    const int64_t m = ctx->nMatrices, t = ctx->nTerms;
+void allocate_model_table(const StepView& sv) {
+    const int64_t m = sv.sizes->nMatrices, t = sv.sizes->nTerms;
     const int64_t estimate = 6 * (t + 1) + 72 * (m + 1) + sizeof(NameRecord) * (m + 1) + 4096;
     HostAllocator* pool = xmpoolc(estimate, 1024, 4096);
     if (pool == nullptr) {
         xmemmsg(estimate);
-        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+        xexit(std::max(*sv.errorLevel, kLevelNoMemory), 0);
     }
-    ctx->runPool[1] = pool;
-    ModelMatrixTable& mt = ctx->model;
+    sv.pools->runPool[1] = pool;
+    ModelMatrixTable& mt = *sv.model;
     mt.termTable = carve<int16_t>(pool, t + 1);
     mt.termDefiniteness = carve<int32_t>(pool, t + 1);
     mt.parmNameWidth = carve<int16_t>(pool, m + 1);
@@ -123,94 +124,94 @@ void allocate_model_table(ProcContext* ctx) {
     // Any array the pool could not give ends the step, not only the last.
     if (std::find(std::begin(arrays), std::end(arrays), nullptr) != std::end(arrays)) {
         xmemmsg(20000 + 1);
-        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+        xexit(std::max(*sv.errorLevel, kLevelNoMemory), 0);
     }
-    ctx->readers.matrixSpec = 0;
+    sv.readers->matrixSpec = 0;
 }
 
 // The widths of the column, matrix and parameter names.
-void name_widths(ProcContext* ctx) {
-    ModelMatrixTable& mt = ctx->model;
-    int32_t colWidth = ctx->input.varNameWidth;
-    for (int32_t i = 0; i < ctx->readers.nColumnNames; ++i)
-        colWidth = std::max<int32_t>(colWidth, ctx->readers.columnNames[i].length);
-    ctx->readers.colNameWidth = colWidth;
-    int32_t matWidth = 0, parmWidth = 0;
-    for (int32_t k = 1; k <= ctx->nMatrices; ++k) {
-        matWidth = std::max<int32_t>(matWidth, mt.name[k].length);
+void name_widths(const StepView& sv) {
+    ModelMatrixTable& mt = *sv.model;
+    int32_t colWidth = sv.input->varNameWidth;
+    for (int32_t i = 0; i < sv.readers->nColumnNames; ++i)
+        colWidth = std::max<int32_t>(colWidth, sv.readers->columnNames[i].length);
+    sv.readers->colNameWidth = colWidth;
+    int32_t parmWidth = 0;
+    for (int32_t k = 1; k <= sv.sizes->nMatrices; ++k) {
         int32_t w = 0;
         for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
-            int32_t p = std::abs(ctx->elements.parameter[e]);
-            if (p > 0 && ctx->nlp->paramNames) w = std::max<int32_t>(w, ctx->nlp->paramNames[p - 1].length);
+            int32_t p = std::abs(sv.elements->parameter[e]);
+            if (p > 0 && sv.nlp->paramNames) w = std::max<int32_t>(w, sv.nlp->paramNames[p - 1].length);
         }
         mt.parmNameWidth[k] = static_cast<int16_t>(w);
         parmWidth = std::max(parmWidth, w);
     }
-    for (int32_t p = 0; p < ctx->nParmAll && ctx->nlp->paramNames; ++p)
-        parmWidth = std::max<int32_t>(parmWidth, ctx->nlp->paramNames[p].length);
-    ctx->readers.matNameWidth = matWidth;
-    ctx->readers.parmNameWidth = parmWidth;
+    for (int32_t p = 0; p < sv.sizes->nParmAll && sv.nlp->paramNames; ++p)
+        parmWidth = std::max<int32_t>(parmWidth, sv.nlp->paramNames[p].length);
+    sv.readers->parmNameWidth = parmWidth;
 }
 
 }  // namespace
 
 void cospari(ProcContext* ctx) {
+    const StepView sv = step_view(ctx);
     // The "ModelSpec" group.
-    if (ctx->kyrGroups[kGroupModelSpec] == nullptr)
-        ctx->kyrGroups[kGroupModelSpec] = open_output_group(
-            ctx->kyrManager, "ModelSpec", kyrmsg(kMsgProc, kMsgModelSpecification));
+    if (sv.output->kyrGroups[kGroupModelSpec] == nullptr)
+        sv.output->kyrGroups[kGroupModelSpec] = open_output_group(
+            sv.output->kyrManager, "ModelSpec", kyrmsg(kMsgProc, kMsgModelSpecification));
 
-    const StatementNode* model = find_model_kind(ctx);
+    const StatementNode* model = find_model_kind(sv);
 
     // Sizes by kind.
-    if (ctx->readers.lineqsModel) {
-        ctx->readers.equationModel = 1;
-        ctx->nTerms = 1;
-        ctx->nMatrices = 4;
-        ctx->readers.leadingDim = 0;
+    if (sv.readers->lineqsModel) {
+        sv.readers->equationModel = 1;
+        sv.sizes->nTerms = 1;
+        sv.sizes->nMatrices = 4;
+        sv.readers->leadingDim = 0;
         int nStd = 0, nCov = 0;
-        for (const StatementNode* n = ctx->stmtList; n; n = n->next) {
+        for (const StatementNode* n = sv.ctx->stmtList; n; n = n->next) {
             nStd += keyword_is(n, "STD     ");
             nCov += keyword_is(n, "COV     ");
         }
         if (nStd > 1 || nCov > 1) {
             xpmlog(kMsgProc, kMsgStdCovOnce);
-            xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
+            xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
         }
-    } else if (ctx->readers.ramModel || ctx->readers.cosanModel || ctx->readers.factorModel) {
-        model_kind_sizes(ctx, model);
+    } else if (sv.readers->ramModel || sv.readers->cosanModel || sv.readers->factorModel) {
+        model_kind_sizes(sv.ctx, model);
     } else {
         xpmlog(kMsgProc, kMsgNoModel);
-        xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
+        xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
     }
 
-    allocate_model_table(ctx);
+    allocate_model_table(sv);
 
     // The reader.
-    read_model_kind(ctx);
+    read_model_kind(sv.ctx);
 
-    name_widths(ctx);
+    name_widths(sv);
 
     // The input model as read, in the form that suits it.
-    if (ctx->options.printInputModel) echo_input_model(ctx);
+    if (sv.options->printInputModel) echo_input_model(sv);
 
     // Close the group.
-    if (ctx->kyrGroups[kGroupModelSpec]) {
-        close_output_group(ctx->kyrGroups[kGroupModelSpec]);
-        ctx->kyrGroups[kGroupModelSpec] = nullptr;
+    if (sv.output->kyrGroups[kGroupModelSpec]) {
+        close_output_group(sv.output->kyrGroups[kGroupModelSpec]);
+        sv.output->kyrGroups[kGroupModelSpec] = nullptr;
     }
 }
 
 void cosmcon(ProcContext* ctx) {
-    if (!ctx->options.printEnabled) return;
-    const ModelMatrixTable& mt = ctx->model;
+    const StepView sv = step_view(ctx);
+    if (!sv.options->printEnabled) return;
+    const ModelMatrixTable& mt = *sv.model;
     int32_t width = 1;
-    for (int32_t k = 1; k <= ctx->nMatrices; ++k) width = std::max<int32_t>(width, mt.name[k].length);
-    const int32_t titleText = ctx->readers.cosanModel    ? 418
-                              : ctx->readers.lineqsModel ? 419
-                              : ctx->readers.ramModel    ? 420
+    for (int32_t k = 1; k <= sv.sizes->nMatrices; ++k) width = std::max<int32_t>(width, mt.name[k].length);
+    const int32_t titleText = sv.readers->cosanModel    ? 418
+                              : sv.readers->lineqsModel ? 419
+                              : sv.readers->ramModel    ? 420
                                                          : 421;
-    OutputTable table(ctx->kyrManager, "ModelStatement", kyrmsg(kMsgProc, kMsgModelStatement),
+    OutputTable table(sv.output->kyrManager, "ModelStatement", kyrmsg(kMsgProc, kMsgModelStatement),
                       "Tesk.Velix.ModelStatement", kyrmsg(kMsgProc, titleText));
     table.text_column("Term", 10);
     table.int_column("Index");
@@ -220,7 +221,7 @@ void cosmcon(ProcContext* ctx) {
     table.text_column("Type1", 11);
     table.text_column("Type2", 9);
     if (!table.end_columns()) return;
-    for (int32_t term = 1; term <= ctx->nTerms; ++term) {
+    for (int32_t term = 1; term <= sv.sizes->nTerms; ++term) {
         for (int32_t k = mt.termTable[term - 1]; k < mt.termTable[term]; ++k) {
             std::string label = k == mt.termTable[term - 1] ? "Term " + std::to_string(term) : "";
             table.set_text(0, label);

@@ -13,6 +13,7 @@
 #include "host/scratch_file.h"
 #include "procedure/data/data.h"
 #include "procedure/driver/model.h"
+#include "procedure/driver/step_view.h"
 #include "procedure/procedure.h"
 #include "velix/messages.h"
 
@@ -32,22 +33,22 @@ constexpr int32_t kTermMultiplier = 10000;
 
 // Applies the ESTIM rows of the current BY group of INRAM= to the element
 // values and the parameter vector.
-void apply_inram_estimates(ProcContext* ctx) {
-    const ModelMatrixTable& mt = ctx->model;
-    const ElementPattern& el = ctx->elements;
-    double* x = ctx->nlp->x;
-    while (cos_read_row(ctx, kRoleInram)) {
-        if (std::memcmp(ctx->outRow.type, "ESTIM   ", 8) != 0) continue;
+void apply_inram_estimates(const StepView& sv) {
+    const ModelMatrixTable& mt = *sv.model;
+    const ElementPattern& el = *sv.elements;
+    double* x = sv.nlp->x;
+    while (cos_read_row(sv.ctx, kRoleInram)) {
+        if (std::memcmp(sv.dataSets->outRow.type, "ESTIM   ", 8) != 0) continue;
         int32_t k = 0;
-        if (integer_part(ctx->cells.ramRow[0], &k)) k %= kTermMultiplier;
-        if (k < 1 || k > ctx->nMatrices) {
+        if (integer_part(sv.cells->ramRow[0], &k)) k %= kTermMultiplier;
+        if (k < 1 || k > sv.sizes->nMatrices) {
             xpmlog(kMsgProc, kMsgInramUnknownMatrix, k);
-            raise_error_level(ctx, kLevelWarning);
+            raise_error_level(sv.ctx, kLevelWarning);
             continue;
         }
         int32_t row = -1, col = -1;
-        const bool addressed = integer_part(ctx->cells.ramRow[1] - 1.0, &row) &&
-                               integer_part(ctx->cells.ramRow[2] - 1.0, &col);
+        const bool addressed = integer_part(sv.cells->ramRow[1] - 1.0, &row) &&
+                               integer_part(sv.cells->ramRow[2] - 1.0, &col);
         int32_t found = -1;
         for (int32_t e = mt.firstElement[k]; addressed && e < mt.firstElement[k] + mt.elementCount[k]; ++e)
             if (el.row[e] == row && el.column[e] == col) {
@@ -56,10 +57,10 @@ void apply_inram_estimates(ProcContext* ctx) {
             }
         if (found < 0) {
             xpmlog(kMsgProc, kMsgInramNoElement, k, row + 1, col + 1);
-            raise_error_level(ctx, kLevelBadVariables);
+            raise_error_level(sv.ctx, kLevelBadVariables);
             continue;
         }
-        const double estimate = ctx->cells.ramRow[3];
+        const double estimate = sv.cells->ramRow[3];
         el.value[found] = estimate;
         const int32_t p = el.parameter[found];
         if (p != 0) x[std::abs(p) - 1] = estimate;
@@ -69,31 +70,32 @@ void apply_inram_estimates(ProcContext* ctx) {
 }  // namespace
 
 void cosxinp(ProcContext* ctx, int32_t mode) {
-    if (ctx->nByVars == 0) return;
-    NlpProblem* nlp = ctx->nlp;
-    NlpHookBlock* hooks = nlp->hooks ? nlp->hooks : ctx->hooks;
-    const int64_t nE = ctx->nElements, nP = ctx->nParmAll;
-    scratch_check(xcpoint(ctx->scratchFile, 0));
+    const StepView sv = step_view(ctx);
+    if (sv.sizes->nByVars == 0) return;
+    NlpProblem* nlp = sv.nlp;
+    NlpHookBlock* hooks = nlp->hooks ? nlp->hooks : sv.hooks;
+    const int64_t nE = sv.sizes->nElements, nP = sv.sizes->nParmAll;
+    scratch_check(xcpoint(sv.files->scratchFile, 0));
     if (mode == 0) {
-        scratch_check(xcwrite(ctx->scratchFile, nlp, sizeof *nlp));
-        scratch_check(xcwrite(ctx->scratchFile, hooks, sizeof *hooks));
-        if (nE > 0) scratch_check(xcwrite(ctx->scratchFile, ctx->elements.value, 8 * nE));
-        if (nP > 0) scratch_check(xcwrite(ctx->scratchFile, nlp->x, 8 * nP));
+        scratch_check(xcwrite(sv.files->scratchFile, nlp, sizeof *nlp));
+        scratch_check(xcwrite(sv.files->scratchFile, hooks, sizeof *hooks));
+        if (nE > 0) scratch_check(xcwrite(sv.files->scratchFile, sv.elements->value, 8 * nE));
+        if (nP > 0) scratch_check(xcwrite(sv.files->scratchFile, nlp->x, 8 * nP));
         const int64_t end = static_cast<int64_t>(sizeof *nlp + sizeof *hooks) + 8 * (nE + nP);
-        ctx->optSetup.saveEnd[0] = ctx->optSetup.saveEnd[1] = ctx->optSetup.saveEnd[2] = end;
+        sv.optSetup->saveEnd[0] = sv.optSetup->saveEnd[1] = sv.optSetup->saveEnd[2] = end;
         return;
     }
-    scratch_check(xcread(ctx->scratchFile, nlp, sizeof *nlp));
-    scratch_check(xcread(ctx->scratchFile, hooks, sizeof *hooks));
-    if (!ctx->input.inramUsed) {
-        if (nE > 0) scratch_check(xcread(ctx->scratchFile, ctx->elements.value, 8 * nE));
-        if (nP > 0) scratch_check(xcread(ctx->scratchFile, nlp->x, 8 * nP));
+    scratch_check(xcread(sv.files->scratchFile, nlp, sizeof *nlp));
+    scratch_check(xcread(sv.files->scratchFile, hooks, sizeof *hooks));
+    if (!sv.input->inramUsed) {
+        if (nE > 0) scratch_check(xcread(sv.files->scratchFile, sv.elements->value, 8 * nE));
+        if (nP > 0) scratch_check(xcread(sv.files->scratchFile, nlp->x, 8 * nP));
         for (int64_t e = 0; e < nE; ++e) {
-            const int32_t p = ctx->elements.parameter[e];
-            if (p != 0) ctx->elements.value[e] = nlp->x[std::abs(p) - 1];
+            const int32_t p = sv.elements->parameter[e];
+            if (p != 0) sv.elements->value[e] = nlp->x[std::abs(p) - 1];
         }
     } else {
-        apply_inram_estimates(ctx);
+        apply_inram_estimates(sv);
     }
-    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
+    if (*sv.errorLevel > kLevelStepEnds) xexit(*sv.errorLevel, 0);
 }

@@ -11,10 +11,11 @@
 #include "host/scratch_file.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 
 namespace {
 
-void write_record(ProcContext* ctx, int32_t row, int32_t col, const NameRecord& name, double value) {
+void write_record(const StepView& sv, int32_t row, int32_t col, const NameRecord& name, double value) {
     PatternRecord r;
     r.row = row;
     r.column = col;
@@ -22,20 +23,21 @@ void write_record(ProcContext* ctx, int32_t row, int32_t col, const NameRecord& 
     std::memset(r.name, ' ', sizeof r.name);
     if (name.length > 0) std::memcpy(r.name, name.text, std::min<size_t>(32, sizeof name.text));
     r.value = value;
-    scratch_check(xcwrite(ctx->scratchFile, &r, sizeof r));
+    scratch_check(xcwrite(sv.files->scratchFile, &r, sizeof r));
 }
 
 }  // namespace
 
 int32_t patwrt(char* text80, ProcContext* ctx, int32_t k, const NameRecord* names, const double* values) {
-    ModelMatrixTable& mt = ctx->model;
+    const StepView sv = step_view(ctx);
+    ModelMatrixTable& mt = *sv.model;
     int32_t rows = mt.rows[k], cols = mt.columns[k];
-    if (ctx->readers.lineqsModel && (k == 2 || k == 3)) {
+    if (sv.readers->lineqsModel && (k == 2 || k == 3)) {
         const int32_t e = mt.rows[4];
         rows -= e;
         if (k == 2) cols -= e;
     }
-    mt.firstElement[k] = ctx->nElements;
+    mt.firstElement[k] = sv.sizes->nElements;
     bool diag = true, shifted = true, lower = true, upper = true, constant = true;
     const int32_t shift = cols - rows;
     const int16_t t0 = mt.type[k];
@@ -47,18 +49,18 @@ int32_t patwrt(char* text80, ProcContext* ctx, int32_t k, const NameRecord* name
             const bool named = n.length > 0;
             if (!named && !wzmis(v) && v == 0.0) continue;
             if (named) {
-                ++ctx->readers.nNamedPositions;
+                ++sv.readers->nNamedPositions;
                 constant = false;
             }
             diag &= i == j;
             shifted &= j - i == shift;
             lower &= !(i < j);
             upper &= !(i > j);
-            ++ctx->nElements;
+            ++sv.sizes->nElements;
             if (sym && i < j)
-                write_record(ctx, j, i, n, v);
+                write_record(sv, j, i, n, v);
             else
-                write_record(ctx, i, j, n, v);
+                write_record(sv, i, j, n, v);
         }
     }
 
@@ -70,17 +72,17 @@ int32_t patwrt(char* text80, ProcContext* ctx, int32_t k, const NameRecord* name
         (t == kMatUpper && !upper)) {
         t = kMatGeneral;
         text = 159;
-        velix::detail::type_change_note(ctx, k, text, text80);
+        velix::detail::type_change_note(sv.ctx, k, text, text80);
     }
     const bool fixedShape = t == kMatDiagonal || t == kMatEqsBeta || t == kMatEqsGamma || t == kMatBeta;
     if (diag && f != kFormIMinusInverse && !fixedShape) {
         t = kMatDiagonal;
         text = 154;
-        velix::detail::type_change_note(ctx, k, text, text80);
+        velix::detail::type_change_note(sv.ctx, k, text, text80);
     } else if (shifted && f != kFormIMinusInverse && !fixedShape && t != kMatZerDiagonal) {
         t = kMatZerDiagonal;
         text = 155;
-        velix::detail::type_change_note(ctx, k, text, text80);
+        velix::detail::type_change_note(sv.ctx, k, text, text80);
     } else if (t == kMatGeneral) {
         int32_t last = 0;
         if (lower) {
@@ -101,10 +103,10 @@ int32_t patwrt(char* text80, ProcContext* ctx, int32_t k, const NameRecord* name
         }
         if (t != kMatGeneral) {
             text = last;
-            velix::detail::type_change_note(ctx, k, text, text80);
+            velix::detail::type_change_note(sv.ctx, k, text, text80);
         }
     }
     mt.constant[k] = constant ? 1 : 0;
-    mt.elementCount[k] = ctx->nElements - mt.firstElement[k];
+    mt.elementCount[k] = sv.sizes->nElements - mt.firstElement[k];
     return text;
 }

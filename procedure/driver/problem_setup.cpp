@@ -9,6 +9,7 @@
 #include "host/internal_error.h"
 #include "host/output_table.h"
 #include "procedure/driver/model.h"
+#include "procedure/driver/step_view.h"
 #include "procedure/estimation/options.h"
 #include "procedure/evaluation/cross_product.h"
 #include "procedure/evaluation/discrepancy_functions.h"
@@ -21,14 +22,14 @@ namespace {
 // Confidence levels closer than this are the same level.
 constexpr double kLevelTolerance = 1e-8;
 
-ProfileSettings* profile_of(ProcContext* ctx) {
-    return ctx->hooks->plSettings ? ctx->hooks->plSettings : &ctx->hooks->settings;
+ProfileSettings* profile_of(const StepView& sv) {
+    return sv.hooks->plSettings ? sv.hooks->plSettings : &sv.hooks->settings;
 }
 
 // A message to the log and, when printing is enabled, as a listing line.
-void log_and_listing(ProcContext* ctx, int32_t number) {
+void log_and_listing(const StepView& sv, int32_t number) {
     xpmlog(kMsgProc, number);
-    if (ctx->options.printEnabled) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, number));
+    if (sv.options->printEnabled) listing_line(sv.output->kyrManager, kyrmsg(kMsgProc, number));
 }
 
 // The procedure's side of the optimizer callbacks: objective, gradient,
@@ -45,28 +46,28 @@ void install_evaluation_callbacks(NlpProblem* nlp, NlpHookBlock* hooks) {
 }  // namespace
 
 int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
-    nlp->nParams = ctx->nParmFree;
-    nlp->packedLen = ctx->nParmFree * (ctx->nParmFree + 1) / 2;
-    nlp->nFunctions = ctx->nMoments;
-    NlpHookBlock* hooks = ctx->hooks;
+    const StepView sv = step_view(ctx);
+    nlp->nParams = sv.sizes->nParmFree;
+    nlp->packedLen = sv.sizes->nParmFree * (sv.sizes->nParmFree + 1) / 2;
+    nlp->nFunctions = sv.sizes->nMoments;
+    NlpHookBlock* hooks = sv.hooks;
     if (mode == 1) {
         install_evaluation_callbacks(nlp, hooks);
         nlp->leastSquares = 1;
-        ctx->optSetup.nObsCell = ctx->nObs;
-        hooks->nObsRef = &ctx->optSetup.nObsCell;
+        sv.optSetup->nObsCell = sv.moments->nObs;
+        hooks->nObsRef = &sv.optSetup->nObsCell;
         hooks->nParamsForDf = nlp->nParams;
-        cosop31(ctx, nlp, &ctx->optSetup.parms, ctx->nParmAll);
-        if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
-        if (nlp->derivCheckMode == 0 && !ctx->program.hasProgram) nlp->derivCheckMode = 1;
+        cosop31(sv.ctx, nlp, &sv.optSetup->parms, sv.sizes->nParmAll);
+        if (*sv.errorLevel > kLevelStepEnds) xexit(*sv.errorLevel, 0);
+        if (nlp->derivCheckMode == 0 && !sv.program->hasProgram) nlp->derivCheckMode = 1;
         nlp->noSave = 1;
-        ctx->optSetup.sigsqScale = hooks->sigsqFactor;
         hooks->ownerSetUp = hooks->ownerCallbacks = 1;
         if (nlp->derivDigits != 0) {
-            log_and_listing(ctx, kMsgAnalyticDerivatives);
+            log_and_listing(sv, kMsgAnalyticDerivatives);
             nlp->derivDigits = 0;
         }
         if (hooks->optionWord != 0 && hooks->optionWord != 2 && hooks->optionWord != 3) {
-            log_and_listing(ctx, kMsgBadCovarianceOption);
+            log_and_listing(sv, kMsgBadCovarianceOption);
             xexit(kLevelBadHookOption, 0);
         }
         if (nlp->technique == kTechGaunew) {
@@ -77,46 +78,47 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
             if (nlp->technique != kTechQuanew) xpmlog(kMsgProc, kMsgNlcUsesDualQuasiNewton);
             nlp->technique = kTechDualQuanew;
         }
-        raise_error_level(ctx, cosop12(ctx, nlp));
+        raise_error_level(sv.ctx, cosop12(sv.ctx, nlp));
         hooks->optionsPending = 0;
-        if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
+        if (*sv.errorLevel > kLevelStepEnds) xexit(*sv.errorLevel, 0);
         return 1;
     }
 
-    cosop21(ctx, nlp, nullptr);
-    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
-    ProfileSettings* ps = profile_of(ctx);
-    ctx->optSetup.profileWanted = find_statement(ctx->stmtList, "PROFILE ") != nullptr;
+    cosop21(sv.ctx, nlp, nullptr);
+    if (*sv.errorLevel > kLevelStepEnds) xexit(*sv.errorLevel, 0);
+    ProfileSettings* ps = profile_of(sv);
+    sv.optSetup->profileWanted = find_statement(sv.ctx->stmtList, "PROFILE ") != nullptr;
     if (ps->useDefaults) {
-        if (ctx->optSetup.profileWanted) xpmlog(kMsgProc, kMsgProfileDefault);
+        if (sv.optSetup->profileWanted) xpmlog(kMsgProc, kMsgProfileDefault);
         xpmlog(kMsgProc, kMsgAllProfiled);
-        ctx->optSetup.profileWanted = 0;
+        sv.optSetup->profileWanted = 0;
         ps->method = 2;
         ps->nAlpha = 4;
         ps->targetScaleKind = 2;
         ps->devianceScale = host_missing_value();
         xpmlog(kMsgProc, kMsgProfileLimits);
     }
-    if (ctx->optSetup.profileWanted) {
+    if (sv.optSetup->profileWanted) {
         xpmlog(kMsgProc, kMsgProfileLimits);
-        parclpl(ctx, 0);
+        parclpl(sv.ctx, 0);
     }
     void* block = nullptr;
-    cosop32(ctx, nlp, &block);
-    if (ctx->optSetup.profileWanted) {
-        parclpl(ctx, 1);
+    cosop32(sv.ctx, nlp, &block);
+    if (sv.optSetup->profileWanted) {
+        parclpl(sv.ctx, 1);
         ps->method = ps->nSelected == 0 ? 0 : (ps->nAlpha > 0 ? 3 : 1);
         if (ps->nSelected == 0)
-            listing_line(ctx->kyrManager, kyrmsg(kMsgProc, kMsgNothingProfiled));
+            listing_line(sv.output->kyrManager, kyrmsg(kMsgProc, kMsgNothingProfiled));
     }
-    cosop_profile(ctx);
-    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
+    cosop_profile(sv.ctx);
+    if (*sv.errorLevel > kLevelStepEnds) xexit(*sv.errorLevel, 0);
     return 4096;
 }
 
 int32_t parclpl(ProcContext* ctx, int32_t mode) {
-    ProfileSettings* ps = profile_of(ctx);
-    NlpProblem* nlp = ctx->nlp;
+    const StepView sv = step_view(ctx);
+    ProfileSettings* ps = profile_of(sv);
+    NlpProblem* nlp = sv.nlp;
     const int32_t n = nlp->nParams;
     auto parameter_index = [&](const NameRecord& r) {
         for (int32_t i = 0; i < n; ++i)
@@ -130,7 +132,7 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
     }
     int32_t counted = ps->nSelected, countedLevels = ps->nAlpha;
     if (mode == 1) ps->nSelected = ps->nAlpha = 0;
-    for (const StatementNode* node = find_statement(ctx->stmtList, "PROFILE "); node;
+    for (const StatementNode* node = find_statement(sv.ctx->stmtList, "PROFILE "); node;
          node = find_statement(node->next, "PROFILE ")) {
         const auto* pl = static_cast<const ProfilePayload*>(node->payload);
         if (mode == 0) {

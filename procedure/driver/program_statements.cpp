@@ -19,6 +19,7 @@
 
 #include "host/internal_error.h"
 #include "procedure/driver/model.h"
+#include "procedure/driver/step_view.h"
 #include "velix/host.h"
 #include "velix/host_dataset.h"
 #include "velix/messages.h"
@@ -38,10 +39,10 @@ T* step_array(size_t n) {
 }
 
 // A symbol bound by this routine must be numeric: message 243 otherwise.
-void check_numeric(ProcContext* ctx, const CmpSymbol* s) {
+void check_numeric(const StepView& sv, const CmpSymbol* s) {
     if (s->valueType == 'n') return;
     xpmlog(kMsgProc, kMsgProgramVariableNotNumeric, static_cast<int32_t>(s->nameLength), s->name);
-    raise_error_level(ctx, kLevelInputError);
+    raise_error_level(sv.ctx, kLevelInputError);
 }
 
 // The text of a message of the procedure (empty when it does not exist).
@@ -61,10 +62,10 @@ NameRecord symbol_name(const CmpSymbol* s) {
 }
 
 // The 1-based number of the parameter named like the symbol, 0 when none.
-int32_t parameter_number(const ProcContext* ctx, const CmpSymbol* s) {
+int32_t parameter_number(const StepView& sv, const CmpSymbol* s) {
     NameRecord r = symbol_name(s);
-    for (int32_t k = 0; k < ctx->nParmAll; ++k)
-        if (same_name(ctx->nlp->paramNames[k], r)) return k + 1;
+    for (int32_t k = 0; k < sv.sizes->nParmAll; ++k)
+        if (same_name(sv.nlp->paramNames[k], r)) return k + 1;
     return 0;
 }
 
@@ -81,19 +82,19 @@ bool is_reserved_name(const CmpSymbol* s) {
     return false;
 }
 
-void mode0(ProcContext* ctx, NameRecord* table) {
-    CmpWork* work = ctx->cmpWork;
-    NlpProblem* nlp = ctx->nlp;
+void mode0(const StepView& sv, NameRecord* table) {
+    CmpWork* work = sv.cmpWork;
+    NlpProblem* nlp = sv.nlp;
     struct Special {
         const char* name;
         double* cell;
         uint8_t kind;
     };
     const Special specials[] = {
-        {"_DF_", &ctx->hooks->nParamsForDf, 0},  {"_NOBS_", &ctx->optSetup.nObsCell, 0},
+        {"_DF_", &sv.hooks->nParamsForDf, 0},  {"_NOBS_", &sv.optSetup->nObsCell, 0},
         {"_INDF_", &nlp->evalPhase, 0},          {"_ITER_", &nlp->iteration, 0},
         {"_LIST_", &nlp->printLevel, 0},         {"_TOOBIG_", &nlp->evalStatus, 0},
-        {"_DPROC_", &ctx->program.dprocCell, 19}};
+        {"_DPROC_", &sv.program->dprocCell, 19}};
     for (const Special& sp : specials) {
         int32_t len = static_cast<int32_t>(std::strlen(sp.name));
         if (cmpsyma(sp.name, len, 'n', 8, sp.cell, work) != 0) internal_error("a special variable cannot be defined");
@@ -101,12 +102,12 @@ void mode0(ProcContext* ctx, NameRecord* table) {
         if (!s) internal_error("a special variable is not found");
         s->flags |= kBindFlags;
         if (sp.kind) s->kind = sp.kind;
-        check_numeric(ctx, s);
+        check_numeric(sv, s);
     }
-    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
+    if (*sv.errorLevel > kLevelWarning) xexit(*sv.errorLevel, 0);
 
     int32_t dep = 0, ind = 0;
-    for (int32_t k = 0; k < ctx->nParmAll; ++k) {
+    for (int32_t k = 0; k < sv.sizes->nParmAll; ++k) {
         CmpSymbol* s = cmpsyms(table[k].text, table[k].length, work);
         if (!s) continue;
         s->binding = 'a';
@@ -118,69 +119,69 @@ void mode0(ProcContext* ctx, NameRecord* table) {
             ++ind;
         }
     }
-    ctx->nParmDep = dep;
-    ctx->program.nDepRef = ind;
+    sv.sizes->nParmDep = dep;
+    sv.program->nDepRef = ind;
 }
 
 // Drops added parameter number q (1-based) from the table, x, the element
 // pattern and both lists.
-void drop_added(ProcContext* ctx, NameRecord* table, int32_t q, int32_t* depNumbers, int32_t nDep,
+void drop_added(const StepView& sv, NameRecord* table, int32_t q, int32_t* depNumbers, int32_t nDep,
                 int32_t* indNumbers, int32_t nInd) {
-    NlpProblem* nlp = ctx->nlp;
+    NlpProblem* nlp = sv.nlp;
     xpmlog(kMsgProc, kMsgAddedUnused, static_cast<int32_t>(table[q - 1].length), table[q - 1].text);
-    for (int32_t k = q; k < ctx->nParmAll; ++k) {
+    for (int32_t k = q; k < sv.sizes->nParmAll; ++k) {
         table[k - 1] = table[k];
         nlp->paramNames[k - 1] = nlp->paramNames[k];
         nlp->x[k - 1] = nlp->x[k];
     }
-    --ctx->nParmAll;
-    --ctx->nParmAdded;
-    for (int32_t e = 0; e < ctx->nElements; ++e)
-        if (ctx->elements.parameter[e] > q) --ctx->elements.parameter[e];
+    --sv.sizes->nParmAll;
+    --sv.sizes->nParmAdded;
+    for (int32_t e = 0; e < sv.sizes->nElements; ++e)
+        if (sv.elements->parameter[e] > q) --sv.elements->parameter[e];
     for (int32_t k = 0; k < nDep; ++k)
         if (depNumbers[k] > q) --depNumbers[k];
     for (int32_t k = 0; k < nInd; ++k)
         if (indNumbers[k] > q) --indNumbers[k];
 }
 
-void mode1(ProcContext* ctx, NameRecord* table) {
-    CmpWork* work = ctx->cmpWork;
-    NlpProblem* nlp = ctx->nlp;
+void mode1(const StepView& sv, NameRecord* table) {
+    CmpWork* work = sv.cmpWork;
+    NlpProblem* nlp = sv.nlp;
     CmpList ind, dep;
     if (cmplstb(&ind, 1, -1, work) != 0 || cmplstb(&dep, 2, -1, work) != 0)
         internal_error("the symbol lists of the program cannot be built");
-    if (ctx->program.programListing) {
+    if (sv.program->programListing) {
         xpsout("%n%s%n", message(kMsgProgramWithDependents).c_str());
         cmpplst(&ind, "  Independent:", 0, 1, 1, 0, 1, work);
         cmpplst(&dep, "    Dependent:", 0, 1, 1, 0, 1, work);
     }
-    if (dep.count != ctx->nParmDep || ind.count != ctx->program.nDepRef) {
+    if (dep.count != sv.sizes->nParmDep || ind.count != sv.program->nDepRef) {
         xpmlog(kMsgProc, kMsgProgramParametersChanged);
         xexit(kLevelInternal, 0);
     }
-    ctx->program.dprocCell = 0.0;
+    sv.program->dprocCell = 0.0;
 
     // Parameter numbers of the list entries.
     int32_t* depNumbers = step_array<int32_t>(static_cast<size_t>(dep.count));
     int32_t* indNumbers = step_array<int32_t>(static_cast<size_t>(ind.count));
     for (int32_t k = 0; k < dep.count; ++k)
-        if ((depNumbers[k] = parameter_number(ctx, dep.symbols[k])) == 0)
+        if ((depNumbers[k] = parameter_number(sv, dep.symbols[k])) == 0)
             internal_error("a dependent parameter has no name in the table");
     for (int32_t k = 0; k < ind.count; ++k)
-        if ((indNumbers[k] = parameter_number(ctx, ind.symbols[k])) == 0)
+        if ((indNumbers[k] = parameter_number(sv, ind.symbols[k])) == 0)
             internal_error("an independent parameter has no name in the table");
 
     // Added parameters the program does not mention, from the last one so
     // that the numbers still to be tested do not move.
-    const int32_t nModel = ctx->nParmAll - ctx->nParmAdded;
-    for (int32_t q = ctx->nParmAll; q > nModel; --q) {
+    const int32_t nModel = sv.sizes->nParmAll - sv.sizes->nParmAdded;
+    for (int32_t q = sv.sizes->nParmAll; q > nModel; --q) {
         bool used = std::find(depNumbers, depNumbers + dep.count, q) != depNumbers + dep.count ||
                     std::find(indNumbers, indNumbers + ind.count, q) != indNumbers + ind.count;
-        if (!used) drop_added(ctx, table, q, depNumbers, dep.count, indNumbers, ind.count);
+        if (!used) drop_added(sv, table, q, depNumbers, dep.count, indNumbers, ind.count);
     }
 
     // New positions: independent parameters first, dependent ones last.
-    const int32_t total = ctx->nParmAll;
+    const int32_t total = sv.sizes->nParmAll;
     const int32_t D = dep.count;
     const int32_t I = total - D;
     std::vector<int32_t> position(static_cast<size_t>(total));
@@ -191,7 +192,7 @@ void mode1(ProcContext* ctx, NameRecord* table) {
         s->storageClass = 'v';
         s->binding = 'a';
         s->flags |= kBindFlags;
-        check_numeric(ctx, s);
+        check_numeric(sv, s);
     };
     for (int32_t k = 0; k < total; ++k) {
         const int32_t q = k + 1;
@@ -202,7 +203,7 @@ void mode1(ProcContext* ctx, NameRecord* table) {
             position[static_cast<size_t>(k)] = pos;
             newNumber[static_cast<size_t>(q)] = -(pos + 1);
             depNumbers[d] = -(pos + 1);
-            if (q > nModel) --ctx->nParmAdded;
+            if (q > nModel) --sv.sizes->nParmAdded;
             // Bound after the sort below: the slot then holds this parameter.
             bind(dep.symbols[d], pos);
         } else {
@@ -215,7 +216,7 @@ void mode1(ProcContext* ctx, NameRecord* table) {
             }
         }
     }
-    if (ctx->errorLevel > kLevelWarning) xexit(ctx->errorLevel, 0);
+    if (*sv.errorLevel > kLevelWarning) xexit(*sv.errorLevel, 0);
     if (nextDep != total) {
         xpmlog(kMsgProc, kMsgDependentPositions, nextDep - I, D);
         xexit(kLevelInternal, 0);
@@ -224,11 +225,11 @@ void mode1(ProcContext* ctx, NameRecord* table) {
         xpmlog(kMsgProc, kMsgIndependentPositions, nextInd, I);
         xexit(kLevelInternal, 0);
     }
-    for (int32_t e = 0; e < ctx->nElements; ++e) {
-        int32_t p = ctx->elements.parameter[e];
-        if (p > 0) ctx->elements.parameter[e] = newNumber[static_cast<size_t>(p)];
+    for (int32_t e = 0; e < sv.sizes->nElements; ++e) {
+        int32_t p = sv.elements->parameter[e];
+        if (p > 0) sv.elements->parameter[e] = newNumber[static_cast<size_t>(p)];
     }
-    ctx->nParmFree = I;
+    sv.sizes->nParmFree = I;
 
     // Sort names and start values by their new positions.
     for (int32_t gap = total / 2; gap > 0; gap /= 2) {
@@ -240,46 +241,46 @@ void mode1(ProcContext* ctx, NameRecord* table) {
             }
         }
     }
-    ctx->program.xCopy = step_array<double>(static_cast<size_t>(total));
-    std::copy(nlp->x, nlp->x + total, ctx->program.xCopy);
+    sv.program->xCopy = step_array<double>(static_cast<size_t>(total));
+    std::copy(nlp->x, nlp->x + total, sv.program->xCopy);
 
     // Program variables that INEST= supplies.
-    ctx->program.nStmtVars = 0;
-    HostDataSet* inest = ctx->dataSetHandle[kRoleInest];
-    if (ctx->input.inestUsed && inest) {
+    sv.program->nStmtVars = 0;
+    HostDataSet* inest = sv.dataSets->dataSetHandle[kRoleInest];
+    if (sv.input->inestUsed && inest) {
         for (CmpSymbol* s = cmplstv(work); s; s = s->next) {
             if (!(s->flags & kCmpReferenced) || s->kind == 1 || is_reserved_name(s)) continue;
             int16_t number = 0;
             if (xvfind(inest, s->name, s->nameLength, &number, 0) & 0x803FFFFF) continue;
             s->flags |= kCmpBoundByHost;
-            ++ctx->program.nStmtVars;
+            ++sv.program->nStmtVars;
         }
     }
 
-    ctx->program.depList = dep;
-    ctx->program.indList = ind;
-    ctx->program.depParmNumbers = depNumbers;
-    ctx->program.depInputParms = indNumbers;
-    ctx->program.nDepInputs = ind.count;
+    sv.program->depList = dep;
+    sv.program->indList = ind;
+    sv.program->depParmNumbers = depNumbers;
+    sv.program->depInputParms = indNumbers;
+    sv.program->nDepInputs = ind.count;
 }
 
-void mode2(ProcContext* ctx) {
-    CmpWork* work = ctx->cmpWork;
-    NlpProblem* nlp = ctx->nlp;
+void mode2(const StepView& sv) {
+    CmpWork* work = sv.cmpWork;
+    NlpProblem* nlp = sv.nlp;
     const bool nlincon = nlp->hasNlinCon != 0;
-    if (ctx->nParmDep == 0 && !nlincon) {
+    if (sv.sizes->nParmDep == 0 && !nlincon) {
         xpmlog(kMsgProc, kMsgProgramNotRun);
-        ctx->program.hasProgram = 0;
+        sv.program->hasProgram = 0;
         return;
     }
-    if (ctx->program.fdDepDerivs) {
-        ctx->program.depDerivRequest = 0;
-        ctx->program.conDerivRequest = 0;
+    if (sv.program->fdDepDerivs) {
+        sv.program->depDerivRequest = 0;
+        sv.program->conDerivRequest = 0;
     }
-    const bool request = ctx->program.depDerivRequest || ctx->program.conDerivRequest;
+    const bool request = sv.program->depDerivRequest || sv.program->conDerivRequest;
     HostAllocator* pool = nullptr;
     if (request) {
-        int32_t code = cmpdfla(&pool, 0, 0, ctx->program.programListing, 0, work);
+        int32_t code = cmpdfla(&pool, 0, 0, sv.program->programListing, 0, work);
         if (code == 0 && pool) code = xmemdef(pool);
         if (code != 0) {
             work->status += code;
@@ -287,57 +288,58 @@ void mode2(ProcContext* ctx) {
             xexit(kLevelNoMemory, 0);
         }
     }
-    if (ctx->program.programListing && nlincon)
-        cmpplst(&ctx->program.nlcList, " NLINCON:", 0, 1, 1, 0, 1, work);
+    if (sv.program->programListing && nlincon)
+        cmpplst(&sv.program->nlcList, " NLINCON:", 0, 1, 1, 0, 1, work);
 
-    ctx->program.derivArea[0] = CmpDerivArea();
-    ctx->program.derivArea[1] = CmpDerivArea();
-    if (ctx->program.indList.count > 0) {
-        if (ctx->program.depDerivRequest && ctx->nParmDep >= 1 &&
-            cmpder(&ctx->program.derivArea[0], &ctx->program.depList, &ctx->program.indList, 101,
+    sv.program->derivArea[0] = CmpDerivArea();
+    sv.program->derivArea[1] = CmpDerivArea();
+    if (sv.program->indList.count > 0) {
+        if (sv.program->depDerivRequest && sv.sizes->nParmDep >= 1 &&
+            cmpder(&sv.program->derivArea[0], &sv.program->depList, &sv.program->indList, 101,
                    101, 0, 0, work) != 0)
             xexit(kLevelNoMemory, 0);
-        if (ctx->program.conDerivRequest && nlincon &&
-            cmpder(&ctx->program.derivArea[1], &ctx->program.nlcList, &ctx->program.indList, 102,
+        if (sv.program->conDerivRequest && nlincon &&
+            cmpder(&sv.program->derivArea[1], &sv.program->nlcList, &sv.program->indList, 102,
                    101, 0, 0, work) != 0)
             xexit(kLevelNoMemory, 0);
     }
     if (request) xmpoold(pool);
-    ctx->program.nDepDerivs = ctx->program.derivArea[0].count;
-    ctx->program.depDerivCells = ctx->program.derivArea[0].values;
-    ctx->program.depDerivParm = ctx->program.derivArea[0].exprIndex;
-    ctx->program.depDerivInput = ctx->program.derivArea[0].varIndex;
-    ctx->program.nConDerivs = ctx->program.derivArea[1].count;
-    ctx->program.conDerivCells = ctx->program.derivArea[1].values;
-    ctx->program.conDerivStmt = ctx->program.derivArea[1].exprIndex;
-    ctx->program.conDerivInput = ctx->program.derivArea[1].varIndex;
+    sv.program->nDepDerivs = sv.program->derivArea[0].count;
+    sv.program->depDerivCells = sv.program->derivArea[0].values;
+    sv.program->depDerivParm = sv.program->derivArea[0].exprIndex;
+    sv.program->depDerivInput = sv.program->derivArea[0].varIndex;
+    sv.program->nConDerivs = sv.program->derivArea[1].count;
+    sv.program->conDerivCells = sv.program->derivArea[1].values;
+    sv.program->conDerivStmt = sv.program->derivArea[1].exprIndex;
+    sv.program->conDerivInput = sv.program->derivArea[1].varIndex;
 
-    if (ctx->program.programListing) {
+    if (sv.program->programListing) {
         cmppsts(message(kMsgProgramTitle).c_str(), work);
-        if (ctx->program.depDerivRequest)
-            cmppder(&ctx->program.derivArea[0], message(kMsgDependentDerivatives).c_str(), work);
+        if (sv.program->depDerivRequest)
+            cmppder(&sv.program->derivArea[0], message(kMsgDependentDerivatives).c_str(), work);
     }
 
     int32_t notes = 0, faults = 0;
     cmpchck(1, &notes, &faults, 0, work);
     if (faults > 0) {
         xpmlog(kMsgProc, kMsgProgramFaults, faults);
-        if (ctx->options.printEnabled) xpsout((message(kMsgProgramFaults) + "%n").c_str(), faults);
+        if (sv.options->printEnabled) xpsout((message(kMsgProgramFaults) + "%n").c_str(), faults);
         xexit(kLevelInputError, 0);
     }
     if (cmppdv(0, nullptr, 0, work) != 0 || cmpgen(work) != 0) xexit(kLevelNoMemory, 0);
     // MAXTIME= bounds the step's time, the statements' loops included.
     cmptime(nlp->maxTime, work);
-    std::copy(ctx->program.xCopy, ctx->program.xCopy + ctx->nParmAll, nlp->x);
+    std::copy(sv.program->xCopy, sv.program->xCopy + sv.sizes->nParmAll, nlp->x);
 }
 
 }  // namespace
 
 void cospar5(ProcContext* ctx, int32_t mode, NameRecord* table) {
+    const StepView sv = step_view(ctx);
     switch (mode) {
-        case 0: mode0(ctx, table); break;
-        case 1: mode1(ctx, table); break;
-        case 2: mode2(ctx); break;
+        case 0: mode0(sv, table); break;
+        case 1: mode1(sv, table); break;
+        case 2: mode2(sv); break;
         default: internal_error("cospar5 called with an unknown mode");
     }
 }

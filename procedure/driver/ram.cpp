@@ -17,6 +17,7 @@
 
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 #include "velix/messages.h"
 
 namespace {
@@ -43,14 +44,14 @@ void name_matrix(ModelMatrixTable& mt, int32_t k, const char* name, int16_t type
 
 // VARNAMES of a RAM model: group 1 names latent variables, group 2 the
 // columns of _P_; a group given by matrix name is an item of another kind.
-const VarnamesPayload* ram_varnames(ProcContext* ctx) {
-    const StatementNode* node = find_statement(ctx->stmtList, "VARNAMES");
+const VarnamesPayload* ram_varnames(const StepView& sv) {
+    const StatementNode* node = find_statement(sv.ctx->stmtList, "VARNAMES");
     if (node == nullptr) return nullptr;
     const auto* pl = static_cast<const VarnamesPayload*>(node->payload);
     for (int32_t g = 0; g < pl->nGroups; ++g)
         if (pl->groups[g].matrixNumber == 0.0) {
             xpmlog(kMsgProc, kMsgRamVarnamesNumbers);
-            raise_error_level(ctx, kLevelWarning);
+            raise_error_level(sv.ctx, kLevelWarning);
             return nullptr;
         }
     for (int32_t g = 0; g < pl->nGroups; ++g) {
@@ -70,9 +71,9 @@ struct RamItems {
 
 // Checks the matrix and variable numbers of the items and marks the
 // manifest variables (endogenous: row of a path; exogenous; unused).
-void read_items(ProcContext* ctx, const RamPayload* pl, RamItems* items) {
-    ModelMatrixTable& mt = ctx->model;
-    const int32_t n0 = ctx->nManifest;
+void read_items(const StepView& sv, const RamPayload* pl, RamItems* items) {
+    ModelMatrixTable& mt = *sv.model;
+    const int32_t n0 = sv.sizes->nManifest;
     items->mark.assign(static_cast<size_t>(n0), kMarkUnused);
     items->matrixOf.assign(static_cast<size_t>(pl->nEntries), 0);
     items->rowVar.assign(items->matrixOf.size(), 0);
@@ -85,17 +86,17 @@ void read_items(ProcContext* ctx, const RamPayload* pl, RamItems* items) {
         if (internal != 2.0 && internal != 3.0) {
             xpmlog(kMsgProc, kMsgRamBadMatrix, it.matrix, i + 1);
             xpmplace(it.line, nullptr);
-            raise_error_level(ctx, kLevelBadVariables);
+            raise_error_level(sv.ctx, kLevelBadVariables);
             continue;
         }
         const int32_t r = variable_number(it.row), c = variable_number(it.column);
         if (r < 0 || c < 0) {
             xpmlog(kMsgProc, kMsgRamBadVariable, r < 0 ? it.row : it.column, i + 1, kMaxModelOrder);
             xpmplace(it.line, nullptr);
-            raise_error_level(ctx, kLevelInputError);
+            raise_error_level(sv.ctx, kLevelInputError);
             continue;
         }
-        if (ctx->errorLevel > kLevelWarning) continue;
+        if (*sv.errorLevel > kLevelWarning) continue;
         const int32_t k = static_cast<int32_t>(internal);
         items->matrixOf[i] = k;
         items->rowVar[i] = r;
@@ -116,9 +117,9 @@ void read_items(ProcContext* ctx, const RamPayload* pl, RamItems* items) {
 // Positions of the manifest variables: endogenous first, then exogenous;
 // unused ones are dropped from the model.  Returns the number of
 // endogenous manifest variables.
-int32_t place_manifest(ProcContext* ctx, const RamItems& items) {
-    const int32_t n0 = ctx->nManifest;
-    ctx->readers.varPosition = velix::detail::table_array<int32_t>(ctx, n0);
+int32_t place_manifest(const StepView& sv, const RamItems& items) {
+    const int32_t n0 = sv.sizes->nManifest;
+    sv.readers->varPosition = velix::detail::table_array<int32_t>(sv.ctx, n0);
     int32_t nEndo = 0, unused = 0;
     for (int16_t mk : items.mark) {
         nEndo += mk == kMarkEndogenous;
@@ -126,23 +127,23 @@ int32_t place_manifest(ProcContext* ctx, const RamItems& items) {
     }
     int32_t endo = 0, exo = nEndo;
     for (int32_t v = 0; v < n0; ++v)
-        ctx->readers.varPosition[v] = items.mark[v] == kMarkEndogenous  ? endo++
+        sv.readers->varPosition[v] = items.mark[v] == kMarkEndogenous  ? endo++
                                       : items.mark[v] == kMarkExogenous ? exo++
                                                                         : -1;
-    ctx->readers.nEndoManifest = nEndo;
-    ctx->readers.nUnusedVars = unused;
+    sv.readers->nEndoManifest = nEndo;
+    sv.readers->nUnusedVars = unused;
     if (unused > 0) {
-        cospar4(ctx);
+        cospar4(sv.ctx);
         // The classes follow the manifest variables that stay in the model.
         int32_t kept = 0;
         for (int32_t v = 0; v < n0; ++v)
-            if (ctx->readers.varPosition[v] >= 0)
-                ctx->readers.varPosition[kept++] = ctx->readers.varPosition[v];
+            if (sv.readers->varPosition[v] >= 0)
+                sv.readers->varPosition[kept++] = sv.readers->varPosition[v];
     }
     const int32_t provisional = items.largest - unused;
-    ctx->readers.leadingDim = std::max(ctx->nManifest, provisional);
-    ctx->readers.largestProduct = std::max(provisional * provisional, 1);
-    ctx->invStoreLen = provisional * provisional;
+    sv.readers->leadingDim = std::max(sv.sizes->nManifest, provisional);
+    sv.readers->largestProduct = std::max(provisional * provisional, 1);
+    sv.sizes->invStoreLen = provisional * provisional;
     return nEndo;
 }
 
@@ -164,17 +165,17 @@ std::vector<int32_t> place_variables(const RamItems& items, int32_t n0, int32_t 
 // Writes the patterns of _A_ and _P_ through the N x N work arrays names
 // and values; unnamed exogenous manifest covariances are left missing for
 // the per-group defaults.
-void write_patterns(ProcContext* ctx, const RamPayload* pl, const RamItems& items,
+void write_patterns(const StepView& sv, const RamPayload* pl, const RamItems& items,
                     const std::vector<int32_t>& position, int32_t N, NameRecord* names,
                     double* values) {
-    ModelMatrixTable& mt = ctx->model;
+    ModelMatrixTable& mt = *sv.model;
     const double missing = host_missing_value();
     const int32_t n0 =
         static_cast<int32_t>(items.mark.size());  // the DATA= variables before any were dropped
     const size_t cells = static_cast<size_t>(N) * N;
-    velix::detail::rewind_scratch(ctx);
-    ctx->nElements = 0;
-    ctx->readers.nNamedPositions = 0;
+    velix::detail::rewind_scratch(sv.ctx);
+    sv.sizes->nElements = 0;
+    sv.readers->nNamedPositions = 0;
     velix::detail::PrefixTable prefixes;
     char text80[81] = {};
     mt.firstElement[1] = 0;
@@ -216,56 +217,56 @@ void write_patterns(ProcContext* ctx, const RamPayload* pl, const RamItems& item
             names[at] = name;
             values[at] = it.hasValue ? it.value : (it.nameKind != 0 ? missing : 1.0);
         }
-        patwrt(text80, ctx, k, names, values);
+        patwrt(text80, sv.ctx, k, names, values);
     }
 }
 
 // Turns an empty _A_ into an identity; an empty _P_ is an error.
-void correct_empty_matrices(ProcContext* ctx) {
-    ModelMatrixTable& mt = ctx->model;
+void correct_empty_matrices(const StepView& sv) {
+    ModelMatrixTable& mt = *sv.model;
     for (int32_t k = 2; k <= 3; ++k) {
         if (mt.elementCount[k] > 0) continue;
         if (mt.type[k] == kMatBeta || mt.type[k] == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
             mt.type[k] = kMatIdentity;
             mt.form[k] = kFormNone;
-            velix::detail::type_change_note(ctx, k, kMsgTypeIdentity);
+            velix::detail::type_change_note(sv.ctx, k, kMsgTypeIdentity);
         } else if (mt.type[k] != kMatIdentity && mt.type[k] != kMatZerDiagonal && mt.type[k] != kMatSelection) {
             xpmlog(kMsgProc, kMsgMatrixEmpty, name_text(mt.name[k]).c_str());
-            raise_error_level(ctx, kLevelBadVariables);
+            raise_error_level(sv.ctx, kLevelBadVariables);
         }
     }
-    if (mt.type[2] == kMatIdentity) ctx->invStoreLen = 0;
+    if (mt.type[2] == kMatIdentity) sv.sizes->invStoreLen = 0;
 }
 
 // Counts the incoming paths of each variable and moves the exogenous
 // manifest positions past the endogenous latent variables.
-void count_incoming_paths(ProcContext* ctx, int32_t N, int32_t nEndo) {
-    const ModelMatrixTable& mt = ctx->model;
-    const int32_t n = ctx->nManifest;
-    ctx->readers.incomingPaths = velix::detail::table_array<int32_t>(ctx, static_cast<size_t>(N));
+void count_incoming_paths(const StepView& sv, int32_t N, int32_t nEndo) {
+    const ModelMatrixTable& mt = *sv.model;
+    const int32_t n = sv.sizes->nManifest;
+    sv.readers->incomingPaths = velix::detail::table_array<int32_t>(sv.ctx, static_cast<size_t>(N));
     for (int32_t e = mt.firstElement[2]; e < mt.firstElement[2] + mt.elementCount[2]; ++e)
-        ++ctx->readers.incomingPaths[ctx->elements.row[e]];
+        ++sv.readers->incomingPaths[sv.elements->row[e]];
     int32_t endoLatent = 0;
-    ctx->readers.nWithIncoming = 0;
+    sv.readers->nWithIncoming = 0;
     for (int32_t v = 0; v < N; ++v) {
-        ctx->readers.nWithIncoming += ctx->readers.incomingPaths[v] > 0;
-        if (v >= n) endoLatent += ctx->readers.incomingPaths[v] > 0;
+        sv.readers->nWithIncoming += sv.readers->incomingPaths[v] > 0;
+        if (v >= n) endoLatent += sv.readers->incomingPaths[v] > 0;
     }
     for (int32_t v = 0; v < n; ++v)
-        if (ctx->readers.varPosition[v] >= nEndo) ctx->readers.varPosition[v] += endoLatent;
-    ctx->readers.nEndo = nEndo + endoLatent;
+        if (sv.readers->varPosition[v] >= nEndo) sv.readers->varPosition[v] += endoLatent;
+    sv.readers->nEndo = nEndo + endoLatent;
 }
 
 // Names the columns of _A_ (manifest names, then F1, F2, ...) and of _P_
 // (E1, E2, ..., then D1, D2, ...), overridden by VARNAMES.
-void name_columns(ProcContext* ctx, const VarnamesPayload* varnames, const RamItems& items,
+void name_columns(const StepView& sv, const VarnamesPayload* varnames, const RamItems& items,
                   const std::vector<int32_t>& position, int32_t N) {
-    const int32_t n = ctx->nManifest;
+    const int32_t n = sv.sizes->nManifest;
     const int32_t n0 =
         static_cast<int32_t>(items.mark.size());  // the DATA= variables before any were dropped
-    NameRecord* cn = ctx->readers.columnNames;
+    NameRecord* cn = sv.readers->columnNames;
     for (int32_t i = 0; i < n; ++i) {
-        cn[i] = velix::detail::padded8(ctx->input.manifestNames[i]);
+        cn[i] = velix::detail::padded8(sv.input->manifestNames[i]);
         cn[N + i] = velix::detail::padded8(velix::detail::generated_name(velix::detail::make_name("E"), i + 1));
     }
     for (int32_t l = 1; l <= N - n; ++l) {
@@ -291,58 +292,59 @@ void name_columns(ProcContext* ctx, const VarnamesPayload* varnames, const RamIt
 }  // namespace
 
 void cosparr(ProcContext* ctx) {
-    ModelMatrixTable& mt = ctx->model;
+    const StepView sv = step_view(ctx);
+    ModelMatrixTable& mt = *sv.model;
     name_matrix(mt, 1, "_IDE_", kMatIdentity, kFormNone);
     name_matrix(mt, 2, "_A_", kMatGeneral, kFormIMinusInverse);
     name_matrix(mt, 3, "_P_", kMatSymmetric, kFormNone);
     mt.termTable[0] = 1;
     mt.termTable[1] = 4;
-    const StatementNode* node = find_statement(ctx->stmtList, "RAM     ");
+    const StatementNode* node = find_statement(sv.ctx->stmtList, "RAM     ");
     if (node == nullptr) {
         xpmlog(kMsgProc, kMsgNoRamStatement);
-        raise_error_level(ctx, kLevelBadVariables);
-        xexit(ctx->errorLevel, 0);
+        raise_error_level(sv.ctx, kLevelBadVariables);
+        xexit(*sv.errorLevel, 0);
     }
     const auto* pl = static_cast<const RamPayload*>(node->payload);
-    const int32_t n0 = ctx->nManifest;  // variable numbers 1..n0 are the DATA= variables
+    const int32_t n0 = sv.sizes->nManifest;  // variable numbers 1..n0 are the DATA= variables
 
     RamItems items;
-    read_items(ctx, pl, &items);
-    velix::detail::exit_above(ctx, 4);
-    const int32_t nEndo = place_manifest(ctx, items);
-    const VarnamesPayload* varnames = ram_varnames(ctx);
-    const int32_t n = ctx->nManifest;
+    read_items(sv, pl, &items);
+    velix::detail::exit_above(sv.ctx, 4);
+    const int32_t nEndo = place_manifest(sv, items);
+    const VarnamesPayload* varnames = ram_varnames(sv);
+    const int32_t n = sv.sizes->nManifest;
     const std::vector<int32_t> position = place_variables(items, n0, pl->nEntries);
     int32_t N = n;
     for (int32_t v = n0 + 1; v <= items.largest; ++v) N += position[v] >= 0;
-    ctx->readers.nLatent = N - n;
+    sv.readers->nLatent = N - n;
     mt.rows[1] = n;
     mt.columns[1] = N;
     mt.rows[2] = mt.columns[2] = N;
     mt.rows[3] = mt.columns[3] = N;
 
     const size_t cells = static_cast<size_t>(N) * N;
-    velix::detail::TempPool pool(ctx, static_cast<int64_t>(cells) * (sizeof(NameRecord) + sizeof(double)) + 4096);
+    velix::detail::TempPool pool(sv.ctx, static_cast<int64_t>(cells) * (sizeof(NameRecord) + sizeof(double)) + 4096);
     NameRecord* names = pool.allocate<NameRecord>(cells);
     double* values = pool.allocate<double>(cells);
-    write_patterns(ctx, pl, items, position, N, names, values);
-    correct_empty_matrices(ctx);
-    velix::detail::exit_above(ctx, 4);
+    write_patterns(sv, pl, items, position, N, names, values);
+    correct_empty_matrices(sv);
+    velix::detail::exit_above(sv.ctx, 4);
 
     // Added parameters and the parameter table.
-    if (ctx->options.modelListing) cosmcon(ctx);
+    if (sv.options->modelListing) cosmcon(sv.ctx);
     const int32_t capacity = static_cast<int32_t>(std::max<size_t>(cells, 1));
-    cospar3(ctx, names, values, capacity);
-    ctx->nParmAll = ctx->readers.nNamedPositions + ctx->nParmAdded;
-    velix::detail::exit_above(ctx, 4);
+    cospar3(sv.ctx, names, values, capacity);
+    sv.sizes->nParmAll = sv.readers->nNamedPositions + sv.sizes->nParmAdded;
+    velix::detail::exit_above(sv.ctx, 4);
     mt.firstColumnName[1] = mt.firstColumnName[2] = 1;
     mt.firstColumnName[3] = N + 1;
-    ctx->readers.nColumnNames = 2 * N;
-    ctx->readers.columnNames = velix::detail::table_array<NameRecord>(ctx, static_cast<size_t>(2 * N));
-    cospar1(ctx, ctx->nParmAdded);
-    velix::detail::exit_above(ctx, 4);
+    sv.readers->nColumnNames = 2 * N;
+    sv.readers->columnNames = velix::detail::table_array<NameRecord>(sv.ctx, static_cast<size_t>(2 * N));
+    cospar1(sv.ctx, sv.sizes->nParmAdded);
+    velix::detail::exit_above(sv.ctx, 4);
 
-    count_incoming_paths(ctx, N, nEndo);
-    name_columns(ctx, varnames, items, position, N);
-    velix::detail::exit_above(ctx, 4);
+    count_incoming_paths(sv, N, nEndo);
+    name_columns(sv, varnames, items, position, N);
+    velix::detail::exit_above(sv.ctx, 4);
 }

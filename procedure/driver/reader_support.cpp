@@ -8,6 +8,7 @@
 #include "host/host_support.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 #include "velix/messages.h"
 
 namespace velix::detail {
@@ -69,7 +70,7 @@ TempPool::TempPool(ProcContext* ctx, int64_t estimate) : ctx_(ctx) {
     pool_ = xmpoolc(estimate, 1024, 4096);
     if (pool_ == nullptr) {
         xmemmsg(estimate);
-        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+        xexit(std::max(ctx_->errorLevel, kLevelNoMemory), 0);
     }
 }
 
@@ -85,37 +86,41 @@ void* TempPool::allocate_bytes(size_t bytes) {
 }
 
 void* table_bytes(ProcContext* ctx, size_t bytes) {
-    HostAllocator* a = ctx->runPool[1];
+    const StepView sv = step_view(ctx);
+    HostAllocator* a = sv.pools->runPool[1];
     void* p = a != nullptr ? a->allocate(a, bytes, 4) : nullptr;
     if (p == nullptr || xmemdef(p) != 0) {
         xmemmsg(static_cast<int64_t>(bytes));
-        xexit(std::max(ctx->errorLevel, kLevelNoMemory), 0);
+        xexit(std::max(*sv.errorLevel, kLevelNoMemory), 0);
     }
     std::memset(p, 0, bytes);
     return p;
 }
 
 void type_change_note(ProcContext* ctx, int32_t k, int32_t text, char* text80) {
+    const StepView sv = step_view(ctx);
     // A stored model read back keeps its stored types: no note for those.
-    const ModelReaderState& r = ctx->readers;
-    if (r.storedTypes != nullptr && k < r.nStoredTypes && r.storedTypes[k] == ctx->model.type[k]) return;
+    const ModelReaderState& r = *sv.readers;
+    if (r.storedTypes != nullptr && k < r.nStoredTypes && r.storedTypes[k] == sv.model->type[k]) return;
     char own[81] = {};
     if (text80 == nullptr) text80 = own;
     xpmstr(text80, -1 - 80, kMsgProc, text);
-    const NameRecord& n = ctx->model.name[k];
+    const NameRecord& n = sv.model->name[k];
     xpmlog(kMsgProc, kMsgTypeChanged, static_cast<int32_t>(n.length), n.text, text80);
 }
 
 void exit_above(ProcContext* ctx, int32_t limit) {
-    if (ctx->errorLevel > limit) xexit(ctx->errorLevel, 0);
+    const StepView sv = step_view(ctx);
+    if (*sv.errorLevel > limit) xexit(*sv.errorLevel, 0);
 }
 
 void rewind_scratch(ProcContext* ctx) {
-    scratch_check(xcpoint(ctx->scratchFile, 0));
+    const StepView sv = step_view(ctx);
+    scratch_check(xcpoint(sv.files->scratchFile, 0));
 }
 
 int32_t matrix_number(const ProcContext* ctx, const NameRecord& name) {
-    for (int32_t k = 1; k <= ctx->nMatrices; ++k)
+    for (int32_t k = 1; k <= ctx->sizes.nMatrices; ++k)
         if (same_name(ctx->model.name[k], name)) return k;
     return 0;
 }

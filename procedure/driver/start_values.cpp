@@ -16,6 +16,7 @@
 #include "numerics/uniform_random.h"
 #include "numerics/kernel_support.h"
 #include "procedure/driver/model_readers.h"
+#include "procedure/driver/step_view.h"
 #include "procedure/procedure.h"
 #include "velix/codes.h"
 #include "velix/host_compiler.h"
@@ -36,73 +37,74 @@ using velix::pk;
 }  // namespace
 
 void cosiset(ProcContext* ctx) {
-    if (!ctx->readers.equationModel || ctx->readers.varPosition == nullptr) return;
-    const int32_t e = ctx->readers.nEndo;
+    const StepView sv = step_view(ctx);
+    if (!sv.readers->equationModel || sv.readers->varPosition == nullptr) return;
+    const int32_t e = sv.readers->nEndo;
     std::vector<int32_t> exo;
     // The manifest variables include the intercept of the augmented moment
     // matrix, whose moments with the other exogenous variables are known too.
-    for (int32_t i = 0; i < ctx->nManifest; ++i)
-        if (ctx->readers.varPosition[i] >= e) exo.push_back(i);
+    for (int32_t i = 0; i < sv.sizes->nManifest; ++i)
+        if (sv.readers->varPosition[i] >= e) exo.push_back(i);
     const int32_t m = static_cast<int32_t>(exo.size());
     if (m == 0) return;
-    ctx->moments.modelDf -= m * (m + 1) / 2;
+    sv.moments->modelDf -= m * (m + 1) / 2;
     // The variables whose covariances are set, one column each; a failed
     // call leaves the covariances as they are.
-    if (ctx->options.printInputModel && ctx->kyrManager != nullptr) {
-        OutputTable t(ctx->kyrManager, "SetCovExog", kyrmsg(kMsgProc, kMsgExogenousCovariances),
+    if (sv.options->printInputModel && sv.output->kyrManager != nullptr) {
+        OutputTable t(sv.output->kyrManager, "SetCovExog", kyrmsg(kMsgProc, kMsgExogenousCovariances),
                       "Tesk.Velix.SetCovExog");
         for (int32_t i : exo)
-            t.name_column(std::string(ctx->input.manifestNames[i].text, ctx->input.manifestNames[i].length));
+            t.name_column(std::string(sv.input->manifestNames[i].text, sv.input->manifestNames[i].length));
         if (!t.end_columns()) return;
         if (!t.add_row() || !t.deliver()) return;
     }
-    const bool ram = ctx->readers.ramModel != 0;
+    const bool ram = sv.readers->ramModel != 0;
     const int32_t mat = ram ? kRamP : kPhiMatrix;
-    const ModelMatrixTable& t = ctx->model;
-    if (mat > ctx->nMatrices) return;
+    const ModelMatrixTable& t = *sv.model;
+    if (mat > sv.sizes->nMatrices) return;
     const int32_t first = t.firstElement[mat], count = t.elementCount[mat];
     for (int32_t a = 0; a < m; ++a)
         for (int32_t b = 0; b <= a; ++b) {
             const int32_t i = exo[a], j = exo[b];
-            const double s = ctx->momentMatrix[pk(i, j)];
+            const double s = sv.arrays->momentMatrix[pk(i, j)];
             // A RAM model keeps the manifest variables first, in their
             // order, so variable i is row i of _P_; its class only says
             // whether it is exogenous.
-            const int32_t r = ram ? i : ctx->readers.varPosition[i] - e;
-            const int32_t c = ram ? j : ctx->readers.varPosition[j] - e;
+            const int32_t r = ram ? i : sv.readers->varPosition[i] - e;
+            const int32_t c = ram ? j : sv.readers->varPosition[j] - e;
             int32_t found = -1;
             for (int32_t k = first; k < first + count && found < 0; ++k) {
-                const int32_t er = ctx->elements.row[k], ec = ctx->elements.column[k];
+                const int32_t er = sv.elements->row[k], ec = sv.elements->column[k];
                 if ((er == r && ec == c) || (er == c && ec == r)) found = k;
             }
             if (found < 0) {
                 if (std::fabs(s) >= velix::kMachEpsWritten) {
-                    const NameRecord& nm = ctx->input.manifestNames[i];
+                    const NameRecord& nm = sv.input->manifestNames[i];
                     xpmlog(kMsgProc, kMsgExogenousNotSet, static_cast<int32_t>(nm.length), nm.text);
                 }
                 continue;
             }
-            const int32_t p = std::abs(ctx->elements.parameter[found]);
-            double& v = ctx->elements.value[found];
+            const int32_t p = std::abs(sv.elements->parameter[found]);
+            double& v = sv.elements->value[found];
             if (p > 0) {
                 v = s;
-                ctx->nlp->x[p - 1] = s;
-                ++ctx->moments.modelDf;
+                sv.nlp->x[p - 1] = s;
+                ++sv.moments->modelDf;
             } else if (wzmis(v)) {
                 v = s;
             } else if (std::fabs(v - s) / std::max({1.0, std::fabs(v), std::fabs(s)}) >
                            kFixedDifference &&
-                       ctx->options.printEnabled && ctx->kyrManager != nullptr) {
+                       sv.options->printEnabled && sv.output->kyrManager != nullptr) {
                 // A fixed value that differs from the sample is kept and
                 // noted in the listing beside the model.
-                const NameRecord& nm = ctx->input.manifestNames[i];
-                kyr_failed(kyr_note(ctx->kyrManager,
+                const NameRecord& nm = sv.input->manifestNames[i];
+                kyr_failed(kyr_note(sv.output->kyrManager,
                                     kyrmsgs(kMsgProc, kMsgExogenousNotSet,
                                             static_cast<int32_t>(nm.length), nm.text),
                                     'l'));
             }
         }
-    if (ctx->errorLevel > kLevelStepEnds) xexit(ctx->errorLevel, 0);
+    if (*sv.errorLevel > kLevelStepEnds) xexit(*sv.errorLevel, 0);
 }
 
 namespace {
@@ -112,9 +114,9 @@ namespace {
 // belong to p.  When the matrices are rebuilt before the derivatives, or
 // the derivatives are taken by differences, no structure is known and p
 // may depend on every independent parameter the program references.
-int32_t dependent_entries(const ProcContext* ctx, int32_t p) {
-    const ProgramState& pg = ctx->program;
-    if (ctx->options.rebuildBeforeDerivs || pg.fdDepDerivs || pg.depDerivParm == nullptr ||
+int32_t dependent_entries(const StepView& sv, int32_t p) {
+    const ProgramState& pg = *sv.program;
+    if (sv.options->rebuildBeforeDerivs || pg.fdDepDerivs || pg.depDerivParm == nullptr ||
         pg.depParmNumbers == nullptr)
         return pg.nDepRef;
     int32_t count = 0;
@@ -126,11 +128,12 @@ int32_t dependent_entries(const ProcContext* ctx, int32_t p) {
 }  // namespace
 
 void cosinst(ProcContext* ctx) {
-    NlpProblem* nlp = ctx->nlp;
-    const int32_t nAll = ctx->nParmAll;
-    const int32_t nE = ctx->nElements;
-    const ElementPattern& el = ctx->elements;
-    const ModelMatrixTable& t = ctx->model;
+    const StepView sv = step_view(ctx);
+    NlpProblem* nlp = sv.nlp;
+    const int32_t nAll = sv.sizes->nParmAll;
+    const int32_t nE = sv.sizes->nElements;
+    const ElementPattern& el = *sv.elements;
+    const ModelMatrixTable& t = *sv.model;
 
     auto average = [&]() {
         for (int32_t p = 1; p <= nAll; ++p) {
@@ -142,7 +145,7 @@ void cosinst(ProcContext* ctx) {
                     ++k;
                 }
             double v = k > 0 ? sum / k : nlp->x[p - 1];
-            if (!wzmis(v) && nlp->hasBounds && p <= ctx->nParmFree) {
+            if (!wzmis(v) && nlp->hasBounds && p <= sv.sizes->nParmFree) {
                 if (nlp->lower && !wzmis(nlp->lower[p - 1])) v = std::max(v, nlp->lower[p - 1]);
                 if (nlp->upper && !wzmis(nlp->upper[p - 1])) v = std::min(v, nlp->upper[p - 1]);
             }
@@ -154,12 +157,12 @@ void cosinst(ProcContext* ctx) {
     };
     average();
 
-    const bool scaleGiven = !wzmis(ctx->options.varStartScale);
-    const double scale = scaleGiven                 ? ctx->options.varStartScale
-                         : ctx->options.covAnalysis ? 100.0
+    const bool scaleGiven = !wzmis(sv.options->varStartScale);
+    const double scale = scaleGiven                 ? sv.options->varStartScale
+                         : sv.options->covAnalysis ? 100.0
                                                     : 10.0;
     int32_t changed = 0;
-    for (int32_t term = 0; term < ctx->nTerms; ++term) {
+    for (int32_t term = 0; term < sv.sizes->nTerms; ++term) {
         const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
         for (int32_t mat = first; mat <= last; ++mat)
             for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e) {
@@ -167,16 +170,16 @@ void cosinst(ProcContext* ctx) {
                 if (p == 0) continue;
                 const bool variance = mat == last && el.row[e] == el.column[e];
                 if (wzmis(el.value[e])) {
-                    double r = ctx->options.randomSeed != 0 ? zranuni(&ctx->options.randomSeed)
-                                                            : ctx->options.startConst;
+                    double r = sv.options->randomSeed != 0 ? zranuni(&sv.options->randomSeed)
+                                                            : sv.options->startConst;
                     if (variance)
-                        r = scaleGiven ? (std::fabs(r) + 1.0) * ctx->options.varStartScale
+                        r = scaleGiven ? (std::fabs(r) + 1.0) * sv.options->varStartScale
                                        : std::fabs(r) * scale;
                     el.value[e] = r;
                     nlp->x[p - 1] = r;
                     ++changed;
                 } else if (scaleGiven && variance) {
-                    el.value[e] = ctx->options.varStartScale * (std::fabs(el.value[e]) + 1.0);
+                    el.value[e] = sv.options->varStartScale * (std::fabs(el.value[e]) + 1.0);
                     nlp->x[p - 1] = el.value[e];
                     ++changed;
                 }
@@ -187,7 +190,7 @@ void cosinst(ProcContext* ctx) {
     // A fixed element whose value the user gave as missing, and that no
     // sample covariance filled, is an error of the model, not of this step.
     bool fixedMissing = false;
-    for (int32_t mat = 1; mat <= ctx->nMatrices; ++mat) {
+    for (int32_t mat = 1; mat <= sv.sizes->nMatrices; ++mat) {
         if (t.sameName != nullptr && t.sameName[mat] != 0) continue;
         for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e)
             if (el.parameter[e] == 0 && wzmis(el.value[e])) {
@@ -196,7 +199,7 @@ void cosinst(ProcContext* ctx) {
                 fixedMissing = true;
             }
     }
-    if (fixedMissing) xexit(std::max(ctx->errorLevel, kLevelInputError), 0);
+    if (fixedMissing) xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
     for (int32_t e = 0; e < nE; ++e) {
         if (wzmis(el.value[e])) {
             internal_error("a model element has no start value");
@@ -204,24 +207,24 @@ void cosinst(ProcContext* ctx) {
         const int32_t p = std::abs(el.parameter[e]);
         if (p != 0) nlp->x[p - 1] = el.value[e];
     }
-    for (int32_t p = 0; p < ctx->nParmFree; ++p)
+    for (int32_t p = 0; p < sv.sizes->nParmFree; ++p)
         if (wzmis(nlp->x[p])) {
             internal_error("a parameter has no start value");
         }
 
-    if (ctx->program.hasProgram && !ctx->options.rebuildBeforeDerivs && ctx->cmpWork != nullptr) {
-        cmpexi(1, 0, 0, ctx->cmpWork);
+    if (sv.program->hasProgram && !sv.options->rebuildBeforeDerivs && sv.cmpWork != nullptr) {
+        cmpexi(1, 0, 0, sv.cmpWork);
         int32_t errors = 0, missing = 0;
-        const int32_t d = ctx->program.depDerivRequest || ctx->program.conDerivRequest ? 1 : 0;
-        const int32_t rc = cmprun(0, 0, 0, 1, 1, d, 0, 1, &errors, &missing, ctx->cmpWork);
-        if (rc != 0) cmppxrc(rc, ctx->cmpWork);
+        const int32_t d = sv.program->depDerivRequest || sv.program->conDerivRequest ? 1 : 0;
+        const int32_t rc = cmprun(0, 0, 0, 1, 1, d, 0, 1, &errors, &missing, sv.cmpWork);
+        if (rc != 0) cmppxrc(rc, sv.cmpWork);
         if (errors != 0) {
             xpmlog(kMsgProc, kMsgProgramMissing);
-            cmpperr(1, 999, ctx->cmpWork);
+            cmpperr(1, 999, sv.cmpWork);
         }
         if (missing != 0) {
             xpmlog(kMsgProc, kMsgProgramMissing);
-            cmppmis(ctx->cmpWork);
+            cmppmis(sv.cmpWork);
         }
         if (errors != 0 || rc >= kCmpRunFault) {
             if (rc == kCmpRunFault) xpmlog(kMsgProc, kMsgProgramFault);
@@ -231,11 +234,11 @@ void cosinst(ProcContext* ctx) {
         }
     }
 
-    ctx->nJacEntries = 0;
+    sv.sizes->nJacEntries = 0;
     for (int32_t e = 0; e < nE; ++e) {
         const int32_t p = el.parameter[e];
-        if (p > 0) ++ctx->nJacEntries;
+        if (p > 0) ++sv.sizes->nJacEntries;
         else if (p < 0)
-            ctx->nJacEntries += dependent_entries(ctx, p);
+            sv.sizes->nJacEntries += dependent_entries(sv, p);
     }
 }

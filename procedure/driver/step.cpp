@@ -63,25 +63,25 @@ void check_method(ProcContext* /*ctx*/, int32_t rc) {
 }
 
 void set_compile_state(ProcContext* ctx, int32_t state) {
-    check_method(ctx, kyr_compile_state(ctx->kyrManager, state));
+    check_method(ctx, kyr_compile_state(ctx->output.kyrManager, state));
 }
 
 // Opens a group of tables unless it is open already.
 void open_group(ProcContext* ctx, int index, const char* name, int32_t titleNumber) {
-    if (ctx->kyrGroups[index] != nullptr) return;
-    check_method(ctx, kyr_group_open(ctx->kyrManager, name, kyrmsg(kMsgProc, titleNumber), &ctx->kyrGroups[index]));
+    if (ctx->output.kyrGroups[index] != nullptr) return;
+    check_method(ctx, kyr_group_open(ctx->output.kyrManager, name, kyrmsg(kMsgProc, titleNumber), &ctx->output.kyrGroups[index]));
 }
 
 // Closes a group through the close entry of its own class.
 void close_group(ProcContext* ctx, int index) {
-    if (ctx->kyrGroups[index] == nullptr) return;
-    check_method(ctx, kyr_group_close(ctx->kyrGroups[index]));
-    ctx->kyrGroups[index] = nullptr;
+    if (ctx->output.kyrGroups[index] == nullptr) return;
+    check_method(ctx, kyr_group_close(ctx->output.kyrGroups[index]));
+    ctx->output.kyrGroups[index] = nullptr;
 }
 
 void synchronise(ProcContext* ctx, int role, const char* optionText) {
-    int32_t rc = zbysync(ctx->dataSetHandle[kRoleData], ctx->dataSetHandle[role],
-                         static_cast<int32_t>(ctx->bySyncState));
+    int32_t rc = zbysync(ctx->dataSets.dataSetHandle[kRoleData], ctx->dataSets.dataSetHandle[role],
+                         static_cast<int32_t>(ctx->step.bySyncState));
     if (rc != 0) xpmlog(kMsgProc, kMsgBySync, optionText, optionText);
 }
 
@@ -109,10 +109,10 @@ void open_output_manager(ProcContext* ctx) {
             kyr_object(kAttrHandle, nullptr),
             kyr_int(kAttrMessageGroup, kMsgProc),
         };
-        check_method(ctx, wobmth(ctx->kyrAnchor, nullptr, kKyrMethodCreate, 4, args));
-        ctx->kyrManager = args[2].object;
+        check_method(ctx, wobmth(ctx->output.kyrAnchor, nullptr, kKyrMethodCreate, 4, args));
+        ctx->output.kyrManager = args[2].object;
     }
-    check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr));
+    check_method(ctx, wobmth(ctx->output.kyrManager, nullptr, kKyrMethodBeginOutput, 0, nullptr));
     {
         // The first entry is counted but left unset.
         KyrArg args[] = {
@@ -122,35 +122,31 @@ void open_output_manager(ProcContext* ctx) {
             kyr_int(kAttrParent, -1),
             kyr_text(kAttrText, kyrmsg(kMsgProc, kMsgProcTitle)),
         };
-        check_method(ctx, wobmth(ctx->kyrManager, nullptr, kKyrMethodTitle, 5, args));
+        check_method(ctx, wobmth(ctx->output.kyrManager, nullptr, kKyrMethodTitle, 5, args));
     }
 }
 
 // Estimation and modification indices of a BY group with usable moments,
 // its OUTRAM= rows, and the release of the group's pools.
 void analyse_group(ProcContext* ctx, int32_t first) {
-    if (ctx->methodRequested != kMethodNone) {
+    if (ctx->methods.methodRequested != kMethodNone) {
         int32_t r = cosmini(ctx);
-        if (r == 0 && ctx->options.modIndices && ctx->methodStage != kMethodUls &&
-            ctx->methodStage != kMethodDwls) {
+        if (r == 0 && ctx->options.modIndices && ctx->methods.methodStage != kMethodUls &&
+            ctx->methods.methodStage != kMethodDwls) {
             open_group(ctx, kGroupModificationIndex, "ModificationIndex",
                        kMsgModificationIndex);
             cosmod1(ctx);
-            if (ctx->nParmFree > 0) {
+            if (ctx->sizes.nParmFree > 0) {
                 cosmod2(ctx);
                 cosmod3(ctx);
             }
             close_group(ctx, kGroupModificationIndex);
         }
     }
-    if (ctx->dataSetHandle[kRoleOutram] != nullptr) cosoram(ctx, first);
-    xmpoold(ctx->jacobianPool);
-    ctx->jacobianPool = nullptr;
-    xmpoold(ctx->byGroupPool);
-    ctx->byGroupPool = nullptr;
-    if (ctx->invStoreLen > 0) {
-        xmpoold(ctx->invPool);
-        ctx->invPool = nullptr;
+    if (ctx->dataSets.dataSetHandle[kRoleOutram] != nullptr) cosoram(ctx, first);
+    if (ctx->sizes.invStoreLen > 0) {
+        xmpoold(ctx->pools.invPool);
+        ctx->pools.invPool = nullptr;
     }
 }
 
@@ -164,7 +160,7 @@ int32_t zavvelix() {
     auto frame = std::make_unique<StepFrame>();
     ProcContext* ctx = &frame->ctx;
 
-    ctx->elapsed = wzdttme();
+    ctx->step.elapsed = wzdttme();
     ctx->nlp = &frame->nlp;
     ctx->hooks = &frame->hooks;
     ctx->cmpWork = &frame->cmpWork;
@@ -175,19 +171,19 @@ int32_t zavvelix() {
     zmsgsav(-1, -1, nullptr, 0);
 
     ctx->errorLevel = kLevelNone;
-    for (auto& g : ctx->kyrGroups) g = nullptr;
+    for (auto& g : ctx->output.kyrGroups) g = nullptr;
 
     wiinstl(458891, "ZAVCMPA ", 1);
 
-    frame->cmpHandle.resultArea1 = &ctx->compilerResult[0];
-    frame->cmpHandle.resultArea2 = &ctx->compilerResult[1];
-    xobinit(&ctx->kyrAnchor, 0);
+    frame->cmpHandle.resultArea1 = &ctx->step.compilerResult[0];
+    frame->cmpHandle.resultArea2 = &ctx->step.compilerResult[1];
+    xobinit(&ctx->output.kyrAnchor, 0);
 
-    check_method(ctx, kyr_manager_create(ctx->kyrAnchor, kMsgProc, &ctx->kyrManager));
-    check_method(ctx, kyr_begin_output(ctx->kyrManager));
-    check_method(ctx, kyr_title(ctx->kyrManager, kyrmsg(kMsgProc, kMsgProcTitle), 1));
+    check_method(ctx, kyr_manager_create(ctx->output.kyrAnchor, kMsgProc, &ctx->output.kyrManager));
+    check_method(ctx, kyr_begin_output(ctx->output.kyrManager));
+    check_method(ctx, kyr_title(ctx->output.kyrManager, kyrmsg(kMsgProc, kMsgProcTitle), 1));
 
-    frame->cmpHandle.manager = ctx->kyrManager;
+    frame->cmpHandle.manager = ctx->output.kyrManager;
     cmpinit(&frame->cmpHandle, &frame->cmpWork);
 
     set_compile_state(ctx, 1);
@@ -197,7 +193,7 @@ int32_t zavvelix() {
 
     // The BY-group loop.
     int32_t first = 1;
-    while (xbynext(ctx->dataSetHandle[kRoleData]) != 0) {
+    while (xbynext(ctx->dataSets.dataSetHandle[kRoleData]) != 0) {
         if (first == 0 && ctx->input.inramUsed) synchronise(ctx, kRoleInram, "INRAM=");
         if (ctx->input.inwgtUsed) synchronise(ctx, kRoleInwgt, "INWGT=");
         if (ctx->input.inestUsed) synchronise(ctx, kRoleInest, "INEST=");
@@ -209,7 +205,7 @@ int32_t zavvelix() {
         close_group(ctx, kGroupModelingStat);
 
         // A NaN count is not greater than zero either.
-        if (rc == 0 && ctx->nObs > 0.0) {
+        if (rc == 0 && ctx->moments.nObs > 0.0) {
             analyse_group(ctx, first);
         }
         zmsgsav(0, 0, nullptr, 0);
@@ -223,16 +219,16 @@ int32_t zavvelix() {
     }
 
     // End of the step.
-    ctx->elapsed = wzdttme() - ctx->elapsed;
+    ctx->step.elapsed = wzdttme() - ctx->step.elapsed;
     close_file(frame->nlp.utilityFile);
-    close_file(ctx->workFile2);
-    close_file(ctx->workFile3);
-    close_file(ctx->scratchFile);
-    close_file(ctx->jacTermFile);
-    close_file(ctx->wJacColFile);
-    if (ctx->options.printDetail) xpmlog(kMsgProc, kMsgElapsed, ctx->elapsed);
-    xmpoold(ctx->runPool[2]);
-    xmpoold(ctx->runPool[1]);
-    xmpoold(ctx->runPool[0]);
+    close_file(ctx->files.workFile2);
+    close_file(ctx->files.workFile3);
+    close_file(ctx->files.scratchFile);
+    close_file(ctx->files.jacTermFile);
+    close_file(ctx->files.wJacColFile);
+    if (ctx->options.printDetail) xpmlog(kMsgProc, kMsgElapsed, ctx->step.elapsed);
+    xmpoold(ctx->pools.runPool[2]);
+    xmpoold(ctx->pools.runPool[1]);
+    xmpoold(ctx->pools.runPool[0]);
     xexit(ctx->errorLevel, 0);
 }

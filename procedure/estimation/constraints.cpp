@@ -34,7 +34,7 @@ constexpr int16_t kNlinUpper = -1;
 constexpr int16_t kNlinRange = -2;
 
 HostAllocator* pool_of(ProcContext* ctx) {
-    return ctx->runPool[0] ? ctx->runPool[0] : v_global_gcb_anchor->stepAllocator;
+    return ctx->pools.runPool[0] ? ctx->pools.runPool[0] : v_global_gcb_anchor->stepAllocator;
 }
 
 // `count` zeroed objects of T from the constraints' pool; null (with the
@@ -261,7 +261,7 @@ bool type_is(const ProcContext* ctx, const char* type) {
     char padded[8];
     std::memset(padded, ' ', sizeof padded);
     std::memcpy(padded, type, std::strlen(type));
-    return std::memcmp(ctx->outRow.type, padded, sizeof padded) == 0;
+    return std::memcmp(ctx->dataSets.outRow.type, padded, sizeof padded) == 0;
 }
 
 InestRows read_inest_rows(ProcContext* ctx, const NlpProblem* nlp) {
@@ -299,7 +299,7 @@ void apply_start_values(ProcContext* ctx, NlpProblem* nlp, const InestRows& r) {
         const double v = r.start[static_cast<size_t>(i)];
         if (wzmis(v)) continue;
         nlp->x[i] = v;
-        for (int32_t e = 0; e < ctx->nElements; ++e)
+        for (int32_t e = 0; e < ctx->sizes.nElements; ++e)
             if (std::abs(ctx->elements.parameter[e]) == i + 1) ctx->elements.value[e] = v;
     }
     for (int32_t k = 0; k < static_cast<int32_t>(r.stmtValues.size()); ++k)

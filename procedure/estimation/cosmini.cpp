@@ -51,24 +51,24 @@ void end_if_fatal(ProcContext* ctx) {
 }
 
 void library_manager(ProcContext* ctx, NlpProblem* nlp) {
-    if (nlp->out.kyrObject != nullptr || ctx->kyrAnchor == nullptr) return;
+    if (nlp->out.kyrObject != nullptr || ctx->output.kyrAnchor == nullptr) return;
     // The optimizer library's messages and tables go through its own manager.
-    kyr_manager_create(ctx->kyrAnchor, kMsgNlp, &nlp->out.kyrObject);
+    kyr_manager_create(ctx->output.kyrAnchor, kMsgNlp, &nlp->out.kyrObject);
 }
 
 // The "Optimization" group around the optimizer's output of the BY group.
 void open_optimization_group(ProcContext* ctx) {
-    if (ctx->kyrManager == nullptr || ctx->kyrGroups[kGroupOptimization] != nullptr) return;
-    ctx->kyrGroups[kGroupOptimization] =
-        open_output_group(ctx->kyrManager, "Optimization", kyrmsg(kMsgProc, kMsgOptimizationGroup));
+    if (ctx->output.kyrManager == nullptr || ctx->output.kyrGroups[kGroupOptimization] != nullptr) return;
+    ctx->output.kyrGroups[kGroupOptimization] =
+        open_output_group(ctx->output.kyrManager, "Optimization", kyrmsg(kMsgProc, kMsgOptimizationGroup));
 }
 
 void close_optimization_group(ProcContext* ctx) {
-    HostObject* group = ctx->kyrGroups[kGroupOptimization];
+    HostObject* group = ctx->output.kyrGroups[kGroupOptimization];
     if (group == nullptr) return;
     const int32_t rc = group->cls->closeDescriptor->function(group, group->cls->closeDatum, 4, 0, nullptr);
     if (rc < 0) xprrlog(0, rc);
-    ctx->kyrGroups[kGroupOptimization] = nullptr;
+    ctx->output.kyrGroups[kGroupOptimization] = nullptr;
 }
 
 // The counters and run state a new stage starts from; the point stays.
@@ -91,7 +91,7 @@ void reset_run_state(NlpProblem* nlp) {
 // of sigma^2 stands.
 void stage_covariance_scale(ProcContext* ctx) {
     if (ctx->hooks == nullptr) return;
-    ctx->hooks->matrices.sigmaSqGiven = estimate_covariance_scale(ctx->methodStage, ctx->moments.divisor);
+    ctx->hooks->matrices.sigmaSqGiven = estimate_covariance_scale(ctx->methods.methodStage, ctx->moments.divisor);
 }
 
 // Start phase and run of the current technique.  *memoryShort (out) is set
@@ -171,7 +171,7 @@ int32_t run_stage(ProcContext* ctx, NlpProblem* nlp) {
 // Covariance of the estimates, active constraints and degrees of freedom
 // after a usable last stage.
 void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
-    ctx->est.covarianceStatus = cosicrp(nlp);
+    cosicrp(nlp);
     const EvalView view = eval_view(ctx);
     coscmat(&view);
     ctx->est.nActive = nlp->nActiveLin + nlp->nActiveBounds;
@@ -184,12 +184,12 @@ void after_usable_run(ProcContext* ctx, NlpProblem* nlp) {
 // their standard errors when the covariance of the estimates is there),
 // then the standardized solution.
 void model_printers(ProcContext* ctx) {
-    const int32_t m = ctx->methodStage == kMethodNone || ctx->methodStage == kMethodUls ||
-                              ctx->methodStage == kMethodDwls || ctx->eval.covStatus < 1 ||
+    const int32_t m = ctx->methods.methodStage == kMethodNone || ctx->methods.methodStage == kMethodUls ||
+                              ctx->methods.methodStage == kMethodDwls || ctx->eval.covStatus < 1 ||
                               ctx->eval.covStatus > 2
                           ? 1
                           : 2;
-    const bool wanted = ctx->options.printEnabled || ctx->dataSetHandle[kRoleOutstat] != nullptr;
+    const bool wanted = ctx->options.printEnabled || ctx->dataSets.dataSetHandle[kRoleOutstat] != nullptr;
     if (ctx->options.matrixForm && ctx->options.printEnabled) cospout(ctx, m);
     if (ctx->readers.ramModel && wanted) cospram(ctx, m);
     if (ctx->readers.lineqsModel && wanted) {
@@ -232,10 +232,10 @@ int32_t estimation_fallback_technique(int32_t technique, int32_t nonlinearConstr
 
 int32_t estimation_jacobian_mode(const ProcContext* ctx, const NlpProblem* nlp) {
     const bool wanted = ctx->options.modIndices || (ctx->hooks != nullptr && ctx->hooks->wantCovariance);
-    if (ctx->methodStage == kMethodNone || !wanted) return -1;
-    if (ctx->jacobianModeRequested != 0) return ctx->jacobianModeRequested;
-    const int64_t dense = static_cast<int64_t>(ctx->nMoments) * ctx->nParmFree;
-    if (sparse_pattern_pays(ctx->eval.jac.nonzeros, ctx->nMoments, ctx->nParmFree)) {
+    if (ctx->methods.methodStage == kMethodNone || !wanted) return -1;
+    if (ctx->methods.jacobianModeRequested != 0) return ctx->methods.jacobianModeRequested;
+    const int64_t dense = static_cast<int64_t>(ctx->sizes.nMoments) * ctx->sizes.nParmFree;
+    if (sparse_pattern_pays(ctx->eval.jac.nonzeros, ctx->sizes.nMoments, ctx->sizes.nParmFree)) {
         xpmlog(kMsgProc, kMsgSparseJacobian, ctx->eval.jac.nonzeros, static_cast<double>(dense));
         return 11;
     }
@@ -247,21 +247,20 @@ int32_t cosmini(ProcContext* ctx) {
     library_manager(ctx, nlp);
     open_optimization_group(ctx);
     int32_t stages[2] = {};
-    const int32_t nStages = estimation_stages(ctx->methodGroup, stages);
+    const int32_t nStages = estimation_stages(ctx->methods.methodGroup, stages);
     int32_t status = kNlpNotUsable;
     HostAllocator* const lastPool = ctx->est.stagePool;
     ctx->est = EstimationState{};
     ctx->est.stagePool = lastPool;
-    ctx->est.covarianceStatus = -2;
     // The fit statistics of an earlier BY group must not stand for this one.
     ctx->results.fitStatsValid = 0;
     cosvout(ctx, kVectorInitial);
     for (int32_t s = 0; s < nStages; ++s) {
-        ctx->methodStage = stages[s];
+        ctx->methods.methodStage = stages[s];
         evaluation_setup(ctx);
         const EvalView view = eval_view(ctx);
         cosimsp(&view);
-        ctx->jacobianModeRequested = jacobian_pattern_request(&view, ctx->jacobianModeRequested,
+        ctx->methods.jacobianModeRequested = jacobian_pattern_request(&view, ctx->methods.jacobianModeRequested,
                                                               ctx->eval.printJacPattern);
         ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         stage_covariance_scale(ctx);
@@ -296,7 +295,7 @@ int32_t cosmini(ProcContext* ctx) {
     if (residual_store_fill(ctx) == 0) (void)cosnore(ctx);
     model_printers(ctx);
     costeff(ctx);
-    close_output_group(ctx->kyrGroups[kGroupSupplementary]);
-    ctx->kyrGroups[kGroupSupplementary] = nullptr;
+    close_output_group(ctx->output.kyrGroups[kGroupSupplementary]);
+    ctx->output.kyrGroups[kGroupSupplementary] = nullptr;
     return 0;
 }

@@ -44,7 +44,7 @@ int32_t cosop12(ProcContext* ctx, NlpProblem* nlp) {
     ctx->hooks->matrixPrintHook = znlppma;
     // The OUTEST= rows of the start, the iterations, the solution and the
     // matrices.
-    if (ctx->dataSetHandle[kRoleOutest] != nullptr) {
+    if (ctx->dataSets.dataSetHandle[kRoleOutest] != nullptr) {
         ctx->hooks->outestHook = cosfoes;
         nlp->iterOutputHook = cosfoit;
     }

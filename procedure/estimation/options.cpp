@@ -19,7 +19,7 @@ void* allocate(HostAllocator* pool, size_t bytes) {
 }
 
 HostAllocator* run_pool(ProcContext* ctx) {
-    return ctx->runPool[0] ? ctx->runPool[0] : v_global_gcb_anchor->stepAllocator;
+    return ctx->pools.runPool[0] ? ctx->pools.runPool[0] : v_global_gcb_anchor->stepAllocator;
 }
 
 }  // namespace
@@ -179,5 +179,5 @@ void cosop_profile(ProcContext* ctx) {
 void cosop_profile_stage(ProcContext* ctx, bool last) {
     ProfileSettings* ps = ctx->hooks->plSettings ? ctx->hooks->plSettings : &ctx->hooks->settings;
     ps->method = last ? ctx->optSetup.profileMethod : 0;
-    if (!ctx->optSetup.profileScaleGiven) ps->devianceScale = ctx->moments.momentOrigin == 0 ? ctx->nObs - 1.0 : ctx->nObs;
+    if (!ctx->optSetup.profileScaleGiven) ps->devianceScale = ctx->moments.momentOrigin == 0 ? ctx->moments.nObs - 1.0 : ctx->moments.nObs;
 }

@@ -55,7 +55,7 @@ bool estimation_workspace(NlpProblem* nlp, HostAllocator* pool) {
     nlp->fdCentral = c.doubles(n);
     // The standard errors of the dependent parameters follow those of the
     // independent ones.
-    const int64_t nAll = nlp->procContext != nullptr ? std::max<int64_t>(n, nlp->procContext->nParmAll) : n;
+    const int64_t nAll = nlp->procContext != nullptr ? std::max<int64_t>(n, nlp->procContext->sizes.nParmAll) : n;
     nlp->stdErrors = c.doubles(nAll);
     // Missing until computed: a dependent parameter that no model element
     // carries never gets one.

@@ -32,32 +32,32 @@ void dense_times_packed(int32_t n, const double* r, const double* k, double* out
 }
 
 const double* kron_weight(const ProcContext* ctx) {
-    return ctx->methodStage == kMethodGls ? ctx->weightMatrix : ctx->momentInverse;
+    return ctx->methods.methodStage == kMethodGls ? ctx->arrays.weightMatrix : ctx->arrays.momentInverse;
 }
 
 // ULS needs no weight: the p* values of v are copied to out.
 bool copied_for_uls(const ProcContext* ctx, const double* v, double* out) {
-    if (ctx->methodStage != kMethodUls) return false;
-    if (ctx->nMoments > 0) std::memcpy(out, v, sizeof(double) * ctx->nMoments);
+    if (ctx->methods.methodStage != kMethodUls) return false;
+    if (ctx->sizes.nMoments > 0) std::memcpy(out, v, sizeof(double) * ctx->sizes.nMoments);
     return true;
 }
 
 }  // namespace
 
 void cosdfdc(ProcContext* ctx) {
-    const int32_t n = ctx->nManifest;
-    switch (ctx->methodStage) {
+    const int32_t n = ctx->sizes.nManifest;
+    switch (ctx->methods.methodStage) {
         case kMethodUls:
         case kMethodWls:
         case kMethodDwls:
-            if (ctx->nMoments > 0)
-                std::memcpy(ctx->dfdc, ctx->residualTerm, sizeof(double) * ctx->nMoments);
+            if (ctx->sizes.nMoments > 0)
+                std::memcpy(ctx->arrays.dfdc, ctx->arrays.residualTerm, sizeof(double) * ctx->sizes.nMoments);
             break;
         case kMethodGls:
-            dense_times_packed(n, ctx->residualTerm, ctx->weightMatrix, ctx->dfdc);
+            dense_times_packed(n, ctx->arrays.residualTerm, ctx->arrays.weightMatrix, ctx->arrays.dfdc);
             break;
         case kMethodMl:
-            dense_times_packed(n, ctx->residualTerm, ctx->impliedInverse, ctx->dfdc);
+            dense_times_packed(n, ctx->arrays.residualTerm, ctx->arrays.impliedInverse, ctx->arrays.dfdc);
             break;
         default:
             break;
@@ -65,8 +65,8 @@ void cosdfdc(ProcContext* ctx) {
 }
 
 double* coskron(ProcContext* ctx, int32_t sel, const double* v) {
-    double* out = sel != 0 ? ctx->impliedInverse : ctx->kronResult;
-    const int32_t n = ctx->nManifest;
+    double* out = sel != 0 ? ctx->arrays.impliedInverse : ctx->arrays.kronResult;
+    const int32_t n = ctx->sizes.nManifest;
     if (copied_for_uls(ctx, v, out)) return out;
     const double* k = kron_weight(ctx);
     for (int64_t i = 0; i < pk_lower(n, 0); ++i) out[i] = 0.0;
@@ -81,8 +81,8 @@ double* coskron(ProcContext* ctx, int32_t sel, const double* v) {
 }
 
 double* costrip(ProcContext* ctx, int32_t sel, const double* v) {
-    double* out = sel != 0 ? ctx->impliedInverse : ctx->workMatrix;
-    const int32_t n = ctx->nManifest;
+    double* out = sel != 0 ? ctx->arrays.impliedInverse : ctx->arrays.workMatrix;
+    const int32_t n = ctx->sizes.nManifest;
     if (copied_for_uls(ctx, v, out)) return out;
     const double* k = kron_weight(ctx);
     for (int32_t i = 0; i < n; ++i) {

@@ -4,7 +4,7 @@
 //
 // All work on ProcContext arrays (n = nManifest, p* = nMoments =
 // n(n+1)/2; packed = PackedSym, (i, j), j <= i, at i(i+1)/2 + j) and branch
-// on ProcContext.methodStage, the method of the running stage.
+// on ProcContext.methods.methodStage, the method of the running stage.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,7 @@
 struct ProcContext;
 struct HostText;
 
-// Fills ProcContext.dfdc (p* values, packed) from what the objective left:
+// Fills ProcContext.arrays.dfdc (p* values, packed) from what the objective left:
 //   ULS, WLS, DWLS: a copy of the p* values of residualTerm (for WLS the
 //                   caller completes the derivative with cosbsub on the
 //                   transposed factor);

@@ -22,6 +22,7 @@
 #include "procedure/procedure.h"
 #include "procedure/results/bounds_wald.h"
 #include "procedure/results/lagrange.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 
@@ -176,12 +177,12 @@ int32_t name_width(const NlpProblem* nlp, int32_t q) {
 }
 
 void boundary_table(const LmSetup& s) {
-    const NlpProblem* nlp = s.ctx->nlp;
+    const NlpProblem* nlp = s.rv.nlp;
     std::vector<int32_t> listed;
     for (int32_t i = 0; i < s.q; ++i)
         if (bound_state(nlp->x[i], nlp->lower[i], nlp->upper[i]) != 0) listed.push_back(i);
     if (listed.empty()) return;
-    OutputTable t(s.ctx->kyrManager, "LagrangeBoundary", kyrmsg(kMsgProc, kTitleBoundary),
+    OutputTable t(s.rv.output->kyrManager, "LagrangeBoundary", kyrmsg(kMsgProc, kTitleBoundary),
                   "Tesk.Velix.LagrangeBoundary");
     t.text_column("Parameter", name_width(nlp, s.q));
     for (const char* c : {"ChiSq", "ProbChiSq", "Estimate", "Change"}) t.double_column(c);
@@ -200,12 +201,12 @@ void boundary_table(const LmSetup& s) {
 }
 
 void wald_table(const LmSetup& s) {
-    const NlpProblem* nlp = s.ctx->nlp;
+    const NlpProblem* nlp = s.rv.nlp;
     int32_t singular = 0;
     const std::vector<WaldStep> steps =
-        stepwise_wald(s.V, nlp->x, s.kappa, s.ctx->options.waldAlpha, s.ctx->options.singular, &singular);
+        stepwise_wald(s.V, nlp->x, s.kappa, s.rv.options->waldAlpha, s.rv.options->singular, &singular);
     if (!steps.empty()) {
-        OutputTable t(s.ctx->kyrManager, "WaldTest", kyrmsg(kMsgProc, kTitleWald), "Tesk.Velix.WaldTest");
+        OutputTable t(s.rv.output->kyrManager, "WaldTest", kyrmsg(kMsgProc, kTitleWald), "Tesk.Velix.WaldTest");
         t.text_column("Parameter", name_width(nlp, s.q));
         t.double_column("ChiSq");
         t.int_column("DF");
@@ -229,8 +230,9 @@ void wald_table(const LmSetup& s) {
 }  // namespace
 
 void cosmod3(ProcContext* ctx) {
+    const ResultsView rv = results_view(ctx);
     LmSetup s;
-    if (!lm_begin(ctx, true, &s)) return;
-    if (ctx->nlp->hasBounds && ctx->nlp->lower != nullptr && ctx->nlp->upper != nullptr) boundary_table(s);
+    if (!lm_begin(rv, true, &s)) return;
+    if (rv.nlp->hasBounds && rv.nlp->lower != nullptr && rv.nlp->upper != nullptr) boundary_table(s);
     wald_table(s);
 }

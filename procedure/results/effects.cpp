@@ -26,6 +26,7 @@
 #include "procedure/evaluation/model_view.h"
 #include "procedure/proc_options.h"
 #include "procedure/procedure.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 
@@ -58,14 +59,14 @@ double effects_stability(const std::vector<double>& d, int32_t m) {
     return ev[0];
 }
 
-std::vector<int32_t> structural_variables(const ProcContext* ctx, int32_t nY) {
-    const ModelMatrixTable& mt = ctx->model;
-    const NameRecord* names = ctx->readers.columnNames + (mt.firstColumnName[kDirectMatrix] - 1);
+std::vector<int32_t> structural_variables(const ResultsView& rv, int32_t nY) {
+    const ModelMatrixTable& mt = *rv.model;
+    const NameRecord* names = rv.readers->columnNames + (mt.firstColumnName[kDirectMatrix] - 1);
     std::vector<char> sends(static_cast<size_t>(nY), 0), receives(static_cast<size_t>(nY), 0);
     const int32_t e0 = mt.firstElement[kDirectMatrix];
     for (int32_t e = e0; e < e0 + mt.elementCount[kDirectMatrix]; ++e) {
-        const int32_t r = ctx->elements.row[e], c = ctx->elements.column[e];
-        if (ctx->readers.ramModel) {
+        const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
+        if (rv.readers->ramModel) {
             if (c < nY) sends[static_cast<size_t>(c)] = 1;
             if (r < nY) receives[static_cast<size_t>(r)] = 1;
         } else if (r < nY && c < nY) {
@@ -75,14 +76,14 @@ std::vector<int32_t> structural_variables(const ProcContext* ctx, int32_t nY) {
     std::vector<int32_t> chosen;
     for (int32_t i = 0; i < nY; ++i) {
         bool in;
-        if (ctx->nStructEq > 0) {
+        if (rv.sizes->nStructEq > 0) {
             in = false;
             const int32_t li = wzstrip(names[i].text, names[i].length);
-            for (int32_t s = 0; s < ctx->nStructEq && !in; ++s) {
-                const NameRecord& n = ctx->readers.structEqNames[s];
+            for (int32_t s = 0; s < rv.sizes->nStructEq && !in; ++s) {
+                const NameRecord& n = rv.readers->structEqNames[s];
                 in = wzsteqn(names[i].text, li, n.text, wzstrip(n.text, n.length)) != 0;
             }
-        } else if (ctx->readers.ramModel) {
+        } else if (rv.readers->ramModel) {
             in = sends[static_cast<size_t>(i)] && receives[static_cast<size_t>(i)];
         } else {
             in = sends[static_cast<size_t>(i)] || receives[static_cast<size_t>(i)];
@@ -117,8 +118,8 @@ struct Effects {
 };
 
 // Dense model matrix k as it enters the model, of the expected shape.
-std::vector<double> unpacked(ProcContext* ctx, int32_t k, int32_t rows, int32_t cols) {
-    const EvalView view = eval_view(ctx);
+std::vector<double> unpacked(const ResultsView& rv, int32_t k, int32_t rows, int32_t cols) {
+    const EvalView view = eval_view(rv.ctx);
     std::vector<double> dense(static_cast<size_t>(std::max(rows, view.ld)) * static_cast<size_t>(view.ld));
     int32_t r = 0, c = 0;
     cosunpa(&view, 0, k, &r, &c, dense.data());
@@ -131,28 +132,28 @@ std::vector<double> unpacked(ProcContext* ctx, int32_t k, int32_t rows, int32_t 
 }
 
 // The sizes, the total effects and the labels.
-Effects total_effects(ProcContext* ctx) {
-    const ModelMatrixTable& mt = ctx->model;
+Effects total_effects(const ResultsView& rv) {
+    const ModelMatrixTable& mt = *rv.model;
     Effects e;
-    const NameRecord* names = ctx->readers.columnNames;
+    const NameRecord* names = rv.readers->columnNames;
     const std::vector<double> inv = [&] {
-        if (ctx->readers.ramModel) {
+        if (rv.readers->ramModel) {
             e.nY = e.nX = mt.rows[kDirectMatrix];
         } else {
             e.nY = mt.rows[kDirectMatrix] - mt.rows[4];
             e.nX = mt.columns[kExogenousMatrix];
         }
-        return unpacked(ctx, kDirectMatrix, e.nY, e.nY);
+        return unpacked(rv, kDirectMatrix, e.nY, e.nY);
     }();
     e.rowNames.assign(names + mt.firstColumnName[kDirectMatrix] - 1,
                       names + mt.firstColumnName[kDirectMatrix] - 1 + e.nY);
-    if (ctx->readers.ramModel) {
+    if (rv.readers->ramModel) {
         e.total = inv;
         for (int32_t i = 0; i < e.nY; ++i) e.total[static_cast<size_t>(i * e.nY + i)] -= 1.0;
         e.columnNames = e.rowNames;
         return e;
     }
-    const std::vector<double> g = unpacked(ctx, kExogenousMatrix, e.nY, e.nX);
+    const std::vector<double> g = unpacked(rv, kExogenousMatrix, e.nY, e.nX);
     e.total.assign(static_cast<size_t>(e.nY) * static_cast<size_t>(e.nX), 0.0);
     for (int32_t i = 0; i < e.nY; ++i)
         for (int32_t k = 0; k < e.nY; ++k) {
@@ -168,8 +169,8 @@ Effects total_effects(ProcContext* ctx) {
     e.errorColumn.assign(static_cast<size_t>(e.nY), -1);
     const int32_t e0 = mt.firstElement[kExogenousMatrix];
     for (int32_t el = e0; el < e0 + mt.elementCount[kExogenousMatrix]; ++el) {
-        const int32_t r = ctx->elements.row[el], c = ctx->elements.column[el];
-        if (r < e.nY && c >= ctx->readers.nExoNonError) e.errorColumn[static_cast<size_t>(r)] = c;
+        const int32_t r = rv.elements->row[el], c = rv.elements->column[el];
+        if (r < e.nY && c >= rv.readers->nExoNonError) e.errorColumn[static_cast<size_t>(r)] = c;
     }
     for (int32_t k = 0; k < e.nY; ++k) {
         const int32_t c = e.errorColumn[static_cast<size_t>(k)];
@@ -181,16 +182,16 @@ Effects total_effects(ProcContext* ctx) {
 }
 
 // The effects less the direct ones (the element estimates).
-std::vector<double> indirect_effects(const ProcContext* ctx, const Effects& e) {
-    const ModelMatrixTable& mt = ctx->model;
+std::vector<double> indirect_effects(const ResultsView& rv, const Effects& e) {
+    const ModelMatrixTable& mt = *rv.model;
     std::vector<double> out = e.total;
     auto subtract = [&](int32_t k, auto column_of) {
         for (int32_t el = mt.firstElement[k]; el < mt.firstElement[k] + mt.elementCount[k]; ++el) {
-            const int32_t r = ctx->elements.row[el], c = column_of(ctx->elements.column[el]);
-            if (r < e.nY && c >= 0 && c < e.nX) out[static_cast<size_t>(r * e.nX + c)] -= ctx->elements.value[el];
+            const int32_t r = rv.elements->row[el], c = column_of(rv.elements->column[el]);
+            if (r < e.nY && c >= 0 && c < e.nX) out[static_cast<size_t>(r * e.nX + c)] -= rv.elements->value[el];
         }
     };
-    if (ctx->readers.ramModel) {
+    if (rv.readers->ramModel) {
         subtract(kDirectMatrix, [](int32_t c) { return c; });
         return out;
     }
@@ -202,7 +203,7 @@ std::vector<double> indirect_effects(const ProcContext* ctx, const Effects& e) {
 }
 
 // Publishes the rows and columns of `values` that hold a nonzero entry.
-void publish_effects(ProcContext* ctx, const char* name, int32_t title, std::vector<double> values,
+void publish_effects(const ResultsView& rv, const char* name, int32_t title, std::vector<double> values,
                      const Effects& e) {
     effects_clear_negligible(&values);
     std::vector<int32_t> rows, cols;
@@ -222,41 +223,42 @@ void publish_effects(ProcContext* ctx, const char* name, int32_t title, std::vec
         for (int32_t j : cols) shown.push_back(values[static_cast<size_t>(i * e.nX + j)]);
     }
     for (int32_t j : cols) colNames.push_back(e.columnNames[static_cast<size_t>(j)]);
-    const int32_t style = ctx->options.covAnalysis || ctx->input.symatrixInput ? 0 : 7;
-    publish_matrix(ctx, name, title, shown.data(), static_cast<int32_t>(rows.size()),
+    const int32_t style = rv.options->covAnalysis || rv.input->symatrixInput ? 0 : 7;
+    publish_matrix(rv.ctx, name, title, shown.data(), static_cast<int32_t>(rows.size()),
                    static_cast<int32_t>(cols.size()), rowNames.data(), colNames.data(), "r", style);
 }
 
-void stability(ProcContext* ctx, int32_t nY) {
-    const std::vector<int32_t> chosen = structural_variables(ctx, nY);
+void stability(const ResultsView& rv, int32_t nY) {
+    const std::vector<int32_t> chosen = structural_variables(rv, nY);
     const int32_t m = static_cast<int32_t>(chosen.size());
     std::vector<int32_t> position(static_cast<size_t>(nY), -1);
     for (int32_t i = 0; i < m; ++i) position[static_cast<size_t>(chosen[static_cast<size_t>(i)])] = i;
     std::vector<double> d(static_cast<size_t>(m) * static_cast<size_t>(m), 0.0);
-    const ModelMatrixTable& mt = ctx->model;
+    const ModelMatrixTable& mt = *rv.model;
     for (int32_t e = mt.firstElement[kDirectMatrix]; e < mt.firstElement[kDirectMatrix] + mt.elementCount[kDirectMatrix]; ++e) {
-        const int32_t r = ctx->elements.row[e], c = ctx->elements.column[e];
+        const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
         if (r >= nY || c >= nY) continue;
         const int32_t pr = position[static_cast<size_t>(r)], pc = position[static_cast<size_t>(c)];
-        if (pr >= 0 && pc >= 0) d[static_cast<size_t>(pr * m + pc)] = ctx->elements.value[e];
+        if (pr >= 0 && pc >= 0) d[static_cast<size_t>(pr * m + pc)] = rv.elements->value[e];
     }
     const double lambda = effects_stability(d, m);
-    if (host_is_missing(lambda) || !ctx->options.printEnabled) return;
+    if (host_is_missing(lambda) || !rv.options->printEnabled) return;
     const int32_t label = kLabelStability;
-    cosput(ctx, kyrtxt("Stability", -1), kTitleStability, kyrtxt("Stability", -1), 1, &lambda, &label,
+    cosput(rv.ctx, kyrtxt("Stability", -1), kTitleStability, kyrtxt("Stability", -1), 1, &lambda, &label,
            kyrtxt("Tesk.Velix.Stability", -1));
 }
 
 }  // namespace
 
 void costeff(ProcContext* ctx) {
-    if (!ctx->readers.lineqsModel && !ctx->readers.ramModel) return;
-    const bool determination = (ctx->options.printFlags & (kPrintPdeterm | kPrintPall)) != 0;
-    const bool effects = ctx->options.printEffects && ctx->options.printEnabled;
+    const ResultsView rv = results_view(ctx);
+    if (!rv.readers->lineqsModel && !rv.readers->ramModel) return;
+    const bool determination = (rv.options->printFlags & (kPrintPdeterm | kPrintPall)) != 0;
+    const bool effects = rv.options->printEffects && rv.options->printEnabled;
     if (!determination && !effects) return;
-    const Effects e = total_effects(ctx);
-    if (determination) stability(ctx, e.nY);
+    const Effects e = total_effects(rv);
+    if (determination) stability(rv, e.nY);
     if (!effects) return;
-    publish_effects(ctx, "TotalEffects", kTitleTotal, e.total, e);
-    publish_effects(ctx, "IndirectEffects", kTitleIndirect, indirect_effects(ctx, e), e);
+    publish_effects(rv, "TotalEffects", kTitleTotal, e.total, e);
+    publish_effects(rv, "IndirectEffects", kTitleIndirect, indirect_effects(rv, e), e);
 }

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "velix/proc_context.h"
+#include "procedure/results/results_view.h"
 
 // costeff: the "Stability" table (PDETERM) and the "TotalEffects" and
 // "IndirectEffects" tables (TOTEFF) of an equation model; nothing for the
@@ -30,7 +30,7 @@ double effects_stability(const std::vector<double>& d, int32_t m);
 // else those that both send and receive a direct effect (RAM), or that
 // send one to or receive one from a dependent variable (LINEQS).  The
 // direct-effect matrix is model matrix 2.
-std::vector<int32_t> structural_variables(const ProcContext* ctx, int32_t nY);
+std::vector<int32_t> structural_variables(const ResultsView& rv, int32_t nY);
 
 // Entries of `values` (rows x cols, row-major) with |x| <= max |x| * 1000
 // eps set to 0.

@@ -22,6 +22,7 @@
 #include "procedure/evaluation/term_walker.h"
 #include "procedure/procedure.h"
 #include "procedure/results/equality_tests.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"
@@ -32,7 +33,7 @@ EqualityTest equality_test(const LmSetup& s, int32_t p, const LmDerivative& d1, 
     constexpr double kZero = velix::kMachEpsWritten;
     EqualityTest out;
     const int32_t q = s.q;
-    const double tol = s.ctx->options.singular;
+    const double tol = s.rv.options->singular;
     std::vector<double> V(s.V), work(static_cast<size_t>(q) + 1);
     if (sinvre(p, q, tol, V.data(), work.data()) != 0) return out;
     // Bordering rows: the other parameters in order, then d1's (and D's).
@@ -91,13 +92,13 @@ class TiedColumns final : public TermVisitor {
    public:
     TiedColumns(const LmSetup* s, const std::vector<char>* tied) : s_(s), tied_(tied), columns_(tied->size()) {}
     void visit(const EvalView& v, const WalkStep& step) override {
-        const ModelMatrixTable& mt = s_->ctx->model;
+        const ModelMatrixTable& mt = *s_->rv.model;
         const int32_t k = step.matrix;
         const bool sym = mt.type[k] == kMatPosDefinit || mt.type[k] == kMatSymmetric;
         LmDerivative d;
         for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
             if (!(*tied_)[static_cast<size_t>(e)]) continue;
-            const int32_t r = s_->ctx->elements.row[e], c = s_->ctx->elements.column[e];
+            const int32_t r = s_->rv.elements->row[e], c = s_->rv.elements->column[e];
             const RankTwo parts[2] = {{step.U, step.V, v.ld, r, c, step.scale}, {step.U, step.V, v.ld, c, r, step.scale}};
             lm_derivative(*s_, parts, sym && r != c ? 2 : 1, &d);
             columns_[static_cast<size_t>(e)] = d.dC;
@@ -113,12 +114,12 @@ class TiedColumns final : public TermVisitor {
 
 // The label of element e: "[row:column]" by variable names, or the
 // matrix name with 1-based row and column.
-std::string element_label(const ProcContext* ctx, int32_t e, bool byNames) {
-    const ModelMatrixTable& mt = ctx->model;
+std::string element_label(const ResultsView& rv, int32_t e, bool byNames) {
+    const ModelMatrixTable& mt = *rv.model;
     int32_t k = 1;
-    while (k < ctx->nMatrices && e >= mt.firstElement[k] + mt.elementCount[k]) ++k;
-    const int32_t r = ctx->elements.row[e], c = ctx->elements.column[e];
-    const NameRecord* names = ctx->readers.columnNames;
+    while (k < rv.sizes->nMatrices && e >= mt.firstElement[k] + mt.elementCount[k]) ++k;
+    const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
+    const NameRecord* names = rv.readers->columnNames;
     if (byNames && k > 1 && mt.firstColumnName[k - 1] > 0 && mt.firstColumnName[k] > 0)
         return "[" + trimmed(names[mt.firstColumnName[k - 1] - 1 + r]) + ":" +
                trimmed(names[mt.firstColumnName[k] - 1 + c]) + "]";
@@ -152,9 +153,9 @@ void group_rows(const LmSetup& s, const TiedColumns& cols, int32_t p, const std:
         lm_weigh(s, &d1);
         lm_weigh(s, &d);
         EqualityRow row;
-        row.released = element_label(s.ctx, elements[t], byNames);
+        row.released = element_label(s.rv, elements[t], byNames);
         for (size_t o = 0; o < m; ++o)
-            if (o != t) row.others += (byNames ? "" : " ") + element_label(s.ctx, elements[o], byNames);
+            if (o != t) row.others += (byNames ? "" : " ") + element_label(s.rv, elements[o], byNames);
         row.test = equality_test(s, p, d1, d);
         rows->push_back(row);
     }
@@ -166,7 +167,7 @@ void equality_table(const LmSetup& s, const std::vector<EqualityRow>& rows) {
         w1 = std::max(w1, r.released.size());
         w2 = std::max(w2, r.others.size());
     }
-    OutputTable t(s.ctx->kyrManager, "LagrangeEquality", kyrmsg(kMsgProc, kTitleEquality),
+    OutputTable t(s.rv.output->kyrManager, "LagrangeEquality", kyrmsg(kMsgProc, kTitleEquality),
                   "Tesk.Velix.LagrangeEquality");
     for (const char* c : {"ChiSq", "ProbChiSq", "Change1", "Change2"}) t.double_column(c);
     t.text_column("Parameter1", static_cast<int32_t>(w1));
@@ -190,16 +191,17 @@ void equality_table(const LmSetup& s, const std::vector<EqualityRow>& rows) {
 }  // namespace
 
 void cosmod2(ProcContext* ctx) {
+    const ResultsView rv = results_view(ctx);
     LmSetup s;
-    if (ctx->nParmFree < 1 || !lm_begin(ctx, true, &s)) return;
+    if (rv.sizes->nParmFree < 1 || !lm_begin(rv, true, &s)) return;
     // The groups: the elements of each independent parameter that stands
     // at two or more of them, in parameter and then element order.
     std::vector<std::vector<int32_t>> groups(static_cast<size_t>(s.q));
-    for (int32_t e = 0; e < ctx->nElements; ++e) {
-        const int32_t p = ctx->elements.parameter[e];
+    for (int32_t e = 0; e < rv.sizes->nElements; ++e) {
+        const int32_t p = rv.elements->parameter[e];
         if (p > 0 && p <= s.q) groups[static_cast<size_t>(p - 1)].push_back(e);
     }
-    std::vector<char> tied(static_cast<size_t>(ctx->nElements), 0);
+    std::vector<char> tied(static_cast<size_t>(rv.sizes->nElements), 0);
     bool any = false;
     for (const auto& g : groups)
         if (g.size() >= 2) {
@@ -212,7 +214,7 @@ void cosmod2(ProcContext* ctx) {
         lm_unavailable();
         return;
     }
-    const bool byNames = ctx->readers.lineqsModel && !ctx->options.matrixForm;
+    const bool byNames = rv.readers->lineqsModel && !rv.options->matrixForm;
     std::vector<EqualityRow> rows;
     for (int32_t p = 0; p < s.q; ++p)
         if (groups[static_cast<size_t>(p)].size() >= 2) group_rows(s, columns, p, groups[static_cast<size_t>(p)], byNames, &rows);

@@ -28,6 +28,7 @@
 #include "procedure/results/latent_moments.h"
 #include "procedure/results/printer_support.h"
 #include "procedure/results/results.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/model_echo.h"
@@ -72,29 +73,29 @@ struct Term {
 
 // The model as the printer reads it.
 struct EquationModel {
-    const ProcContext* ctx = nullptr;
+    ResultsView rv;
     int32_t nAll = 0, nExo = 0, nEndo = 0, nManEndo = 0;
     std::vector<std::vector<Term>> terms;  // per endogenous variable
     std::vector<int32_t> errorTerm;        // per endogenous variable: exogenous index or -1
     int32_t varWidth = 2, parmWidth = 0;
 
-    explicit EquationModel(const ProcContext* c) : ctx(c) {
-        const ModelMatrixTable& mt = c->model;
+    explicit EquationModel(const ResultsView& view) : rv(view) {
+        const ModelMatrixTable& mt = *rv.model;
         nAll = mt.rows[kBeta];
         nExo = mt.rows[kPhi];
         nEndo = nAll - nExo;
-        nManEndo = c->readers.nEndoManifest;
+        nManEndo = rv.readers->nEndoManifest;
         terms.resize(static_cast<size_t>(nEndo));
         errorTerm.assign(static_cast<size_t>(nEndo), -1);
         for (int32_t k : {kBeta, kGamma})
             for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
-                const int32_t i = c->elements.row[e];
+                const int32_t i = rv.elements->row[e];
                 if (i < 0 || i >= nEndo) continue;
-                terms[static_cast<size_t>(i)].push_back({e, k == kBeta, c->elements.column[e]});
+                terms[static_cast<size_t>(i)].push_back({e, k == kBeta, rv.elements->column[e]});
             }
         // The error term of an equation is its E or D variable: latent, so
         // past the exogenous manifest variables.
-        const int32_t nExoManifest = c->nManifest - nManEndo;
+        const int32_t nExoManifest = rv.sizes->nManifest - nManEndo;
         for (int32_t i = 0; i < nEndo; ++i)
             for (const Term& t : terms[static_cast<size_t>(i)]) {
                 if (t.beta || t.variable < nExoManifest) continue;
@@ -102,19 +103,19 @@ struct EquationModel {
                 if (c0 == 'E' || c0 == 'D') errorTerm[static_cast<size_t>(i)] = t.variable;
             }
         for (int32_t v = 0; v < nAll; ++v) varWidth = std::max<int32_t>(varWidth, static_cast<int32_t>(name(v).size()));
-        for (int32_t p = 0; p < c->nParmAll; ++p)
-            parmWidth = std::max<int32_t>(parmWidth, static_cast<int32_t>(trimmed(c->nlp->paramNames[p]).size()));
+        for (int32_t p = 0; p < rv.sizes->nParmAll; ++p)
+            parmWidth = std::max<int32_t>(parmWidth, static_cast<int32_t>(trimmed(rv.nlp->paramNames[p]).size()));
     }
-    std::string name(int32_t v) const { return trimmed(ctx->readers.columnNames[v]); }
-    double value(int32_t e) const { return ctx->elements.value[e]; }
-    int32_t parameter(int32_t e) const { return std::abs(ctx->elements.parameter[e]); }
+    std::string name(int32_t v) const { return trimmed(rv.readers->columnNames[v]); }
+    double value(int32_t e) const { return rv.elements->value[e]; }
+    int32_t parameter(int32_t e) const { return std::abs(rv.elements->parameter[e]); }
     std::string parameter_name(int32_t e) const {
         const int32_t p = parameter(e);
-        return p > 0 ? trimmed(ctx->nlp->paramNames[p - 1]) : std::string();
+        return p > 0 ? trimmed(rv.nlp->paramNames[p - 1]) : std::string();
     }
     double std_error(int32_t e) const {
         const int32_t p = parameter(e);
-        return p > 0 && ctx->nlp->stdErrors != nullptr ? ctx->nlp->stdErrors[p - 1] : missing();
+        return p > 0 && rv.nlp->stdErrors != nullptr ? rv.nlp->stdErrors[p - 1] : missing();
     }
     std::string term_name(const Term& t) const { return name(t.beta ? t.variable : nEndo + t.variable); }
 };
@@ -305,7 +306,7 @@ std::string parameter_cell(const EquationModel& m, int32_t e) {
 
 // Variances (modes 0 to 2) or squared multiple correlations (mode 3).
 bool variance_table(HostObject* manager, const EquationModel& m, int32_t mode, const Standardized* std) {
-    const ProcContext* ctx = m.ctx;
+    const ResultsView& rv = m.rv;
     if (mode == 3) {
         OutputTable t(manager, "SqMultCorr", kyrmsg(kMsgProc, kMsgSqMultCorr), "Tesk.Velix.SqMultCorr");
         t.int_column("Index");
@@ -333,10 +334,10 @@ bool variance_table(HostObject* manager, const EquationModel& m, int32_t mode, c
     t.text_column("Parameter", std::max(m.parmWidth, 8));
     velix::detail::estimate_columns(t, mode == 2);
     if (!t.end_columns()) return false;
-    const ModelMatrixTable& mt = ctx->model;
+    const ModelMatrixTable& mt = *rv.model;
     for (int32_t x = 0; x < m.nExo; ++x)
         for (int32_t e = mt.firstElement[kPhi]; e < mt.firstElement[kPhi] + mt.elementCount[kPhi]; ++e) {
-            if (ctx->elements.row[e] != x || ctx->elements.column[e] != x) continue;
+            if (rv.elements->row[e] != x || rv.elements->column[e] != x) continue;
             t.set_text(0, m.name(m.nEndo + x));
             t.set_text(1, parameter_cell(m, e));
             t.set_double(2, m.value(e));
@@ -354,11 +355,11 @@ bool variance_table(HostObject* manager, const EquationModel& m, int32_t mode, c
 // Covariances (modes 0 to 2) or correlations (mode 3) of the exogenous
 // variables: the off-diagonal elements of _PHI_ by row variable.
 bool covariance_table(HostObject* manager, const EquationModel& m, int32_t mode, const Standardized* std) {
-    const ProcContext* ctx = m.ctx;
-    const ModelMatrixTable& mt = ctx->model;
+    const ResultsView& rv = m.rv;
+    const ModelMatrixTable& mt = *rv.model;
     const int32_t first = mt.firstElement[kPhi], count = mt.elementCount[kPhi];
     bool any = false;
-    for (int32_t e = first; e < first + count; ++e) any = any || ctx->elements.row[e] != ctx->elements.column[e];
+    for (int32_t e = first; e < first + count; ++e) any = any || rv.elements->row[e] != rv.elements->column[e];
     if (!any) return true;
     const std::string name = mode == 0 ? "InCovExog" : mode == 3 ? "CorrExog" : "EstCovExog";
     const int32_t title = mode == 3 ? kMsgCorrExog : kMsgCovExog;
@@ -372,7 +373,7 @@ bool covariance_table(HostObject* manager, const EquationModel& m, int32_t mode,
     const size_t at = parms ? 3 : 2;
     for (int32_t x = 0; x < m.nExo; ++x)
         for (int32_t e = first; e < first + count; ++e) {
-            const int32_t r = ctx->elements.row[e], c = ctx->elements.column[e];
+            const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
             if (r != x || c == r) continue;
             double v = m.value(e);
             if (mode == 3) {
@@ -395,12 +396,12 @@ bool covariance_table(HostObject* manager, const EquationModel& m, int32_t mode,
 }
 
 // The printed part of cospeqs; false after a failed output call.
-bool print_tables(ProcContext* ctx, const EquationModel& m, int32_t mode, const Standardized* std,
+bool print_tables(const ResultsView& rv, const EquationModel& m, int32_t mode, const Standardized* std,
                   const ResultSwitches& sw) {
-    HostObject* manager = ctx->kyrManager;
-    velix::detail::print_parameter_vectors(ctx, mode, sw);
+    HostObject* manager = rv.output->kyrManager;
+    velix::detail::print_parameter_vectors(rv, mode, sw);
     if (!sw.printModel) return true;
-    if (m.nEndo > 0 && !(mode <= 2 && ctx->options.matrixForm) && !equation_tables(manager, m, mode, std))
+    if (m.nEndo > 0 && !(mode <= 2 && rv.options->matrixForm) && !equation_tables(manager, m, mode, std))
         return false;
     return variance_table(manager, m, mode, std) && covariance_table(manager, m, mode, std);
 }
@@ -413,18 +414,18 @@ const bool kEchoRegistered = [] {
 
 }  // namespace
 
-bool getvar(const ProcContext* ctx, double* cov, double* t, double* endoVar, double* exoVar) {
-    if (ctx->readers.ramModel) return velix::detail::ram_getvar(ctx, cov, t, endoVar, exoVar);
-    const EquationModel m(ctx);
+bool getvar(const ResultsView& rv, double* cov, double* t, double* endoVar, double* exoVar) {
+    if (rv.readers->ramModel) return velix::detail::ram_getvar(rv, cov, t, endoVar, exoVar);
+    const EquationModel m(rv);
     const size_t nAll = static_cast<size_t>(m.nAll), nExo = static_cast<size_t>(m.nExo),
                  nEndo = static_cast<size_t>(m.nEndo);
-    const ModelMatrixTable& mt = ctx->model;
+    const ModelMatrixTable& mt = *rv.model;
     // A = I - B over the endogenous variables, inverted.
     std::vector<double> a(nEndo * nEndo, 0.0), work(nEndo);
     std::vector<int32_t> pivots(nEndo);
     for (size_t i = 0; i < nEndo; ++i) a[i * nEndo + i] = 1.0;
     for (int32_t e = mt.firstElement[kBeta]; e < mt.firstElement[kBeta] + mt.elementCount[kBeta]; ++e) {
-        const int32_t r = ctx->elements.row[e], c = ctx->elements.column[e];
+        const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
         if (r < m.nEndo && c < m.nEndo) a[static_cast<size_t>(r) * nEndo + static_cast<size_t>(c)] -= m.value(e);
     }
     if (nEndo > 0) {
@@ -433,12 +434,12 @@ bool getvar(const ProcContext* ctx, double* cov, double* t, double* endoVar, dou
     }
     std::vector<double> g(nEndo * nExo, 0.0), phi(nExo * nExo, 0.0);
     for (int32_t e = mt.firstElement[kGamma]; e < mt.firstElement[kGamma] + mt.elementCount[kGamma]; ++e) {
-        const int32_t r = ctx->elements.row[e];
-        if (r < m.nEndo) g[static_cast<size_t>(r) * nExo + static_cast<size_t>(ctx->elements.column[e])] = m.value(e);
+        const int32_t r = rv.elements->row[e];
+        if (r < m.nEndo) g[static_cast<size_t>(r) * nExo + static_cast<size_t>(rv.elements->column[e])] = m.value(e);
     }
     std::fill(exoVar, exoVar + nExo, 0.0);
     for (int32_t e = mt.firstElement[kPhi]; e < mt.firstElement[kPhi] + mt.elementCount[kPhi]; ++e) {
-        const size_t r = static_cast<size_t>(ctx->elements.row[e]), c = static_cast<size_t>(ctx->elements.column[e]);
+        const size_t r = static_cast<size_t>(rv.elements->row[e]), c = static_cast<size_t>(rv.elements->column[e]);
         phi[r * nExo + c] = phi[c * nExo + r] = m.value(e);
         if (r == c) exoVar[r] = m.value(e);
     }
@@ -459,9 +460,10 @@ bool getvar(const ProcContext* ctx, double* cov, double* t, double* endoVar, dou
 }
 
 void cospeqs(ProcContext* ctx, int32_t mode) {
-    if (!ctx->readers.lineqsModel || ctx->nMatrices < kPhi) return;
-    const ResultSwitches sw = result_switches(&ctx->options);
-    const EquationModel m(ctx);
+    const ResultsView rv = results_view(ctx);
+    if (!rv.readers->lineqsModel || rv.sizes->nMatrices < kPhi) return;
+    const ResultSwitches sw = result_switches(rv.options);
+    const EquationModel m(rv);
     Standardized std;
     if (mode == 3) {
         const size_t nAll = static_cast<size_t>(m.nAll), nExo = static_cast<size_t>(m.nExo);
@@ -469,17 +471,17 @@ void cospeqs(ProcContext* ctx, int32_t mode) {
         std.t.resize(nAll * nExo);
         std.endoVar.resize(static_cast<size_t>(m.nEndo));
         std.exoVar.resize(nExo);
-        std.ok = getvar(ctx, std.cov.data(), std.t.data(), std.endoVar.data(), std.exoVar.data());
+        std.ok = getvar(rv, std.cov.data(), std.t.data(), std.endoVar.data(), std.exoVar.data());
         // A singular I - B has no implied moments: nothing is standardized.
         if (!std.ok) return;
     }
-    if (ctx->kyrManager != nullptr && ctx->options.printEnabled) {
+    if (rv.output->kyrManager != nullptr && rv.options->printEnabled) {
         if (mode == 3)
-            open_results_group(ctx, kGroupSupplementary, "SupplementaryResults", kMsgSupplementaryGroup);
+            open_results_group(rv, kGroupSupplementary, "SupplementaryResults", kMsgSupplementaryGroup);
         else if (mode > 0)
-            open_results_group(ctx, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
-        const bool printed = print_tables(ctx, m, mode, &std, sw);
-        close_estimation_group(ctx);
+            open_results_group(rv, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
+        const bool printed = print_tables(rv, m, mode, &std, sw);
+        close_estimation_group(rv);
         if (!printed) return;
     }
     if (mode == 3) {
@@ -488,8 +490,8 @@ void cospeqs(ProcContext* ctx, int32_t mode) {
         in.nAll = m.nAll;
         in.nEndo = m.nEndo;
         in.errorTerm = m.errorTerm.data();
-        latent_results(ctx, &in, sw);
-        if (ctx->nParmAdded > 0 && ctx->options.printEnabled) costout(ctx, 3);
+        latent_results(rv, &in, sw);
+        if (rv.sizes->nParmAdded > 0 && rv.options->printEnabled) costout(rv.ctx, 3);
     }
     zmsgsav(0, 0, nullptr, 0);
 }

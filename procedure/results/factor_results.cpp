@@ -31,6 +31,7 @@
 #include "procedure/procedure.h"
 #include "procedure/results/latent_moments.h"
 #include "procedure/results/results.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 
@@ -62,30 +63,30 @@ struct FactorWork {
 double missing() { return host_missing_value(); }
 
 template <typename Visit>
-void each_element(const ProcContext* ctx, int32_t k, Visit visit) {
-    const ModelMatrixTable& mt = ctx->model;
+void each_element(const ResultsView& rv, int32_t k, Visit visit) {
+    const ModelMatrixTable& mt = *rv.model;
     for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
-        visit(e, ctx->elements.row[e], ctx->elements.column[e], ctx->elements.value[e]);
+        visit(e, rv.elements->row[e], rv.elements->column[e], rv.elements->value[e]);
 }
 
 // The unique variances: the diagonal of _U_, squared when _U_ holds
 // standard deviations (the _U_ _I_ _U_' form).
-void unique_variances(const ProcContext* ctx, FactorWork* w) {
+void unique_variances(const ResultsView& rv, FactorWork* w) {
     w->uniqueVar.assign(static_cast<size_t>(w->n), 0.0);
     if (w->uMatrix == 0) return;
-    each_element(ctx, w->uMatrix, [&](int32_t, int32_t r, int32_t c, double v) {
+    each_element(rv, w->uMatrix, [&](int32_t, int32_t r, int32_t c, double v) {
         if (r == c && r < w->n) w->uniqueVar[r] = v;
     });
-    if (ctx->readers.factorIdentity)
+    if (rv.readers->factorIdentity)
         for (double& u : w->uniqueVar) u *= u;
 }
 
-void factor_names(const ProcContext* ctx, FactorWork* w) {
-    const ModelMatrixTable& mt = ctx->model;
+void factor_names(const ResultsView& rv, FactorWork* w) {
+    const ModelMatrixTable& mt = *rv.model;
     const int32_t first = mt.firstColumnName != nullptr ? mt.firstColumnName[w->fMatrix] : 0;
     for (int32_t j = 0; j < w->m; ++j) {
-        if (ctx->readers.nColumnNames > 0 && first > 0 && first - 1 + j < ctx->readers.nColumnNames) {
-            NameRecord r = ctx->readers.columnNames[first - 1 + j];
+        if (rv.readers->nColumnNames > 0 && first > 0 && first - 1 + j < rv.readers->nColumnNames) {
+            NameRecord r = rv.readers->columnNames[first - 1 + j];
             r.length = static_cast<int16_t>(wzstrip(r.text, std::clamp<int32_t>(r.length, 0, 32)));
             w->names.push_back(r);
         } else {
@@ -97,19 +98,19 @@ void factor_names(const ProcContext* ctx, FactorWork* w) {
     }
 }
 
-void read_model(const ProcContext* ctx, FactorWork* w) {
+void read_model(const ResultsView& rv, FactorWork* w) {
     const int32_t n = w->n, m = w->m;
     w->loadings.assign(static_cast<size_t>(n) * m, 0.0);
-    each_element(ctx, w->fMatrix, [&](int32_t, int32_t r, int32_t c, double v) {
+    each_element(rv, w->fMatrix, [&](int32_t, int32_t r, int32_t c, double v) {
         if (r < n && c < m) w->loadings[static_cast<size_t>(c) * n + r] = v;
     });
     w->loadings0 = w->loadings;
     w->factorCov.assign(static_cast<size_t>(m) * (m + 1) / 2, 0.0);
-    w->pIdentity = ctx->model.type[w->pMatrix] == kMatIdentity;
+    w->pIdentity = rv.model->type[w->pMatrix] == kMatIdentity;
     if (w->pIdentity) {
         for (int32_t j = 0; j < m; ++j) w->factorCov[velix::pk(j, j)] = 1.0;
     } else {
-        each_element(ctx, w->pMatrix, [&](int32_t, int32_t r, int32_t c, double v) {
+        each_element(rv, w->pMatrix, [&](int32_t, int32_t r, int32_t c, double v) {
             if (r < m && c < m) w->factorCov[velix::pk(r, c)] = v;
         });
     }
@@ -120,34 +121,34 @@ void read_model(const ProcContext* ctx, FactorWork* w) {
 // OUTSTAT= rows of one kind, a row per factor: the m values of `columnOf`
 // j followed by missing values up to n.
 template <typename Column>
-void factor_rows(ProcContext* ctx, const FactorWork& w, const char* type, int32_t width, Column columnOf) {
+void factor_rows(const ResultsView& rv, const FactorWork& w, const char* type, int32_t width, Column columnOf) {
     std::vector<double> row(static_cast<size_t>(std::max(w.n, 1)), missing());
     for (int32_t j = 0; j < w.m; ++j) {
         const double* values = columnOf(j);
         std::copy(values, values + width, row.begin());
-        outstat_row(ctx, type, w.names[j], row.data(), w.n);
+        outstat_row(rv, type, w.names[j], row.data(), w.n);
     }
 }
 
-bool outstat_given(const ProcContext* ctx) { return ctx->dataSetHandle[kRoleOutstat] != nullptr; }
+bool outstat_given(const ResultsView& rv) { return rv.dataSets->dataSetHandle[kRoleOutstat] != nullptr; }
 
-void unrotated_rows(ProcContext* ctx, const FactorWork& w) {
-    if (!outstat_given(ctx)) return;
-    factor_rows(ctx, w, "UNROTATE", w.n, [&](int32_t j) { return &w.loadings[static_cast<size_t>(j) * w.n]; });
+void unrotated_rows(const ResultsView& rv, const FactorWork& w) {
+    if (!outstat_given(rv)) return;
+    factor_rows(rv, w, "UNROTATE", w.n, [&](int32_t j) { return &w.loadings[static_cast<size_t>(j) * w.n]; });
     // The factor correlations and the rotation fill m of the n values; a
     // model with more factors than variables has no room for them.
     if (w.m <= w.n) {
         std::vector<double> full(static_cast<size_t>(w.m) * w.m);
         for (int32_t j = 0; j < w.m; ++j)
             for (int32_t k = 0; k < w.m; ++k) full[static_cast<size_t>(j) * w.m + k] = w.factorCov[velix::pk(j, k)];
-        factor_rows(ctx, w, "FCORR", w.m, [&](int32_t j) { return &full[static_cast<size_t>(j) * w.m]; });
+        factor_rows(rv, w, "FCORR", w.m, [&](int32_t j) { return &full[static_cast<size_t>(j) * w.m]; });
     } else {
         xpmlog(kMsgProc, kMsgFactorRowsLeftOut);
     }
     NameRecord blank;
     std::memset(blank.text, ' ', 8);
     blank.length = 8;
-    outstat_row(ctx, "UNIQUE_V", blank, w.uniqueVar.data(), w.n);
+    outstat_row(rv, "UNIQUE_V", blank, w.uniqueVar.data(), w.n);
 }
 
 // The orthomax weight gamma of a rotation code.
@@ -210,67 +211,67 @@ void reflect(FactorWork* w) {
 
 // Display entry 278 of the matrix tables over the manifest variables:
 // correlations unless covariances or moment data are analysed.
-int32_t manifest_style(const ProcContext* ctx) {
-    return ctx->options.covAnalysis || !ctx->input.rawData ? 0 : 7;
+int32_t manifest_style(const ResultsView& rv) {
+    return rv.options->covAnalysis || !rv.input->rawData ? 0 : 7;
 }
 
-bool publish(ProcContext* ctx, const char* name, int32_t title, const double* values, int32_t rows,
+bool publish(const ResultsView& rv, const char* name, int32_t title, const double* values, int32_t rows,
              int32_t cols, const NameRecord* rowLabels, const NameRecord* colLabels, const char* storage,
              int32_t style) {
-    return velix::detail::publish_matrix(ctx, name, title, values, rows, cols, rowLabels, colLabels, storage,
+    return velix::detail::publish_matrix(rv.ctx, name, title, values, rows, cols, rowLabels, colLabels, storage,
                                          style) >= 0;
 }
 
 // Steps 8 to 11 of the loadings: rotation, reflection, the tables and the
 // rows.  False when the results of the group end here.
-bool rotation_step(ProcContext* ctx, FactorWork* w, bool printModel) {
-    const int32_t code = ctx->options.rotation;
+bool rotation_step(const ResultsView& rv, FactorWork* w, bool printModel) {
+    const int32_t code = rv.options->rotation;
     if (code == kRotateNone || w->m <= 1) return true;
     if (!w->pIdentity) {
         xpmlog(kMsgProc, kMsgRotationNeedsIdentity);
         return true;
     }
-    if (ctx->readers.matrixSpec > 1) xpmlog(kMsgProc, kMsgRotationOfMatrices);
+    if (rv.readers->matrixSpec > 1) xpmlog(kMsgProc, kMsgRotationOfMatrices);
     if (!rotate(w, code)) {
         xpmlog(kMsgProc, kMsgRotationFailed);
         return false;
     }
     reflect(w);
-    if (printModel && ctx->kyrManager != nullptr) {
-        if (!publish(ctx, "RotatedLoadings", kMsgRotatedLoadings, w->loadings.data(), w->n, w->m,
-                     ctx->input.manifestNames, w->names.data(), "cc", manifest_style(ctx)) ||
-            !publish(ctx, "Rotation", kMsgRotation, w->rotation.data(), w->m, w->m, w->names.data(),
+    if (printModel && rv.output->kyrManager != nullptr) {
+        if (!publish(rv, "RotatedLoadings", kMsgRotatedLoadings, w->loadings.data(), w->n, w->m,
+                     rv.input->manifestNames, w->names.data(), "cc", manifest_style(rv)) ||
+            !publish(rv, "Rotation", kMsgRotation, w->rotation.data(), w->m, w->m, w->names.data(),
                      w->names.data(), "rc", 6))
             return false;
     }
-    if (outstat_given(ctx)) {
+    if (outstat_given(rv)) {
         if (w->m <= w->n)
-            factor_rows(ctx, *w, "TRANSFOR", w->m, [&](int32_t j) { return &w->rotation[static_cast<size_t>(j) * w->m]; });
-        factor_rows(ctx, *w, "LOADINGS", w->n, [&](int32_t j) { return &w->loadings[static_cast<size_t>(j) * w->n]; });
+            factor_rows(rv, *w, "TRANSFOR", w->m, [&](int32_t j) { return &w->rotation[static_cast<size_t>(j) * w->m]; });
+        factor_rows(rv, *w, "LOADINGS", w->n, [&](int32_t j) { return &w->loadings[static_cast<size_t>(j) * w->n]; });
     }
     return true;
 }
 
 // The model-implied moment matrix at the estimates (phase 20); false after
 // a failed evaluation (message 354, with a note when printing).
-bool evaluate(ProcContext* ctx, FactorWork* w) {
-    NlpProblem* nlp = ctx->nlp;
+bool evaluate(const ResultsView& rv, FactorWork* w) {
+    NlpProblem* nlp = rv.nlp;
     nlp->evalPhase = kEvaluationPhase;
     // This phase forms the implied moments alone (no discrepancy).
     const int32_t rc = cosfunc(nlp);
     nlp->evalPhase = -1.0;
     if (rc != 0) {
         xpmlog(kMsgProc, kMsgNoFactorEvaluation);
-        if (ctx->options.printEnabled && ctx->kyrManager != nullptr)
-            kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, kMsgNoFactorEvaluation), 'l');
+        if (rv.options->printEnabled && rv.output->kyrManager != nullptr)
+            kyr_note(rv.output->kyrManager, kyrmsg(kMsgProc, kMsgNoFactorEvaluation), 'l');
         return false;
     }
     w->modelVar.resize(static_cast<size_t>(w->n));
-    for (int32_t i = 0; i < w->n; ++i) w->modelVar[i] = ctx->eval.implied[velix::pk(i, i)];
+    for (int32_t i = 0; i < w->n; ++i) w->modelVar[i] = rv.eval->implied[velix::pk(i, i)];
     w->factorVar.assign(static_cast<size_t>(w->m), 1.0);
     if (w->m > 0 && !w->pIdentity) {
         std::fill(w->factorVar.begin(), w->factorVar.end(), 0.0);
-        each_element(ctx, w->pMatrix, [&](int32_t, int32_t r, int32_t c, double v) {
+        each_element(rv, w->pMatrix, [&](int32_t, int32_t r, int32_t c, double v) {
             if (r == c && r < w->m) w->factorVar[r] = v;
         });
     }
@@ -290,16 +291,16 @@ void standardize(FactorWork* w) {
     }
 }
 
-bool squared_multiple_correlations(ProcContext* ctx, const FactorWork& w) {
-    OutputTable t(ctx->kyrManager, "SqMultCorr", kyrmsg(kMsgProc, kMsgSqMultCorr), "Tesk.Velix.SqMultCorr");
+bool squared_multiple_correlations(const ResultsView& rv, const FactorWork& w) {
+    OutputTable t(rv.output->kyrManager, "SqMultCorr", kyrmsg(kMsgProc, kMsgSqMultCorr), "Tesk.Velix.SqMultCorr");
     t.int_column("Index");
-    t.text_column("Variable", std::max<int32_t>(ctx->input.varNameWidth, 1));
+    t.text_column("Variable", std::max<int32_t>(rv.input->varNameWidth, 1));
     t.double_column("ErrorVar");
     t.double_column("TotalVar");
     t.double_column("RSquare");
     if (!t.end_columns()) return false;
     for (int32_t i = 0; i < w.n; ++i) {
-        const NameRecord& name = ctx->input.manifestNames[i];
+        const NameRecord& name = rv.input->manifestNames[i];
         t.set_int(0, i + 1);
         t.set_text(1, std::string(name.text, static_cast<size_t>(std::clamp<int16_t>(name.length, 0, 32))));
         t.set_double(2, w.uniqueVar[i]);
@@ -312,39 +313,39 @@ bool squared_multiple_correlations(ProcContext* ctx, const FactorWork& w) {
 
 // The correlations among the factors, one row per off-diagonal element of
 // _P_.  The names come from _P_'s columns.
-bool factor_correlations(ProcContext* ctx, const FactorWork& w) {
-    const ModelMatrixTable& mt = ctx->model;
+bool factor_correlations(const ResultsView& rv, const FactorWork& w) {
+    const ModelMatrixTable& mt = *rv.model;
     const int32_t type = mt.type[w.pMatrix];
     if (w.m == 0 || type == kMatDiagonal || type == kMatIdentity) return true;
-    OutputTable t(ctx->kyrManager, "FactCorrExog", kyrmsg(kMsgProc, kMsgFactCorr), "Tesk.Velix.FactCorrExog");
-    const int32_t nameWidth = std::max<int32_t>(ctx->readers.colNameWidth, 1);
+    OutputTable t(rv.output->kyrManager, "FactCorrExog", kyrmsg(kMsgProc, kMsgFactCorr), "Tesk.Velix.FactCorrExog");
+    const int32_t nameWidth = std::max<int32_t>(rv.readers->colNameWidth, 1);
     t.int_column("Row");
     t.int_column("Col");
     t.text_column("RowName", nameWidth);
     t.text_column("ColName", nameWidth);
-    t.text_column("Parameter", std::max<int32_t>(ctx->readers.parmNameWidth, 8));
+    t.text_column("Parameter", std::max<int32_t>(rv.readers->parmNameWidth, 8));
     t.double_column("Estimate");
     if (!t.end_columns()) return false;
     const int32_t first = mt.firstColumnName != nullptr ? mt.firstColumnName[w.pMatrix] : 0;
     auto column_name = [&](int32_t c) {
-        if (first <= 0 || first - 1 + c >= ctx->readers.nColumnNames) return std::string();
-        const NameRecord& r = ctx->readers.columnNames[first - 1 + c];
+        if (first <= 0 || first - 1 + c >= rv.readers->nColumnNames) return std::string();
+        const NameRecord& r = rv.readers->columnNames[first - 1 + c];
         std::string s(r.text, static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32)));
         while (!s.empty() && s.back() == ' ') s.pop_back();
         return s;
     };
     bool ok = true;
-    each_element(ctx, w.pMatrix, [&](int32_t e, int32_t r, int32_t c, double v) {
+    each_element(rv, w.pMatrix, [&](int32_t e, int32_t r, int32_t c, double v) {
         if (!ok || r == c) return;
         const double pr = w.factorVar[r], pc = w.factorVar[c];
         const bool valid = !wzmis(pr) && !wzmis(pc) && pr > 0.0 && pc > 0.0;
-        const int32_t p = std::abs(ctx->elements.parameter[e]);
+        const int32_t p = std::abs(rv.elements->parameter[e]);
         t.set_int(0, r + 1);
         t.set_int(1, c + 1);
         t.set_text(2, column_name(r));
         t.set_text(3, column_name(c));
-        t.set_text(4, p != 0 ? std::string(ctx->nlp->paramNames[p - 1].text,
-                                           static_cast<size_t>(std::clamp<int16_t>(ctx->nlp->paramNames[p - 1].length, 0, 32)))
+        t.set_text(4, p != 0 ? std::string(rv.nlp->paramNames[p - 1].text,
+                                           static_cast<size_t>(std::clamp<int16_t>(rv.nlp->paramNames[p - 1].length, 0, 32)))
                              : std::string("    .   "));
         t.set_double(5, valid ? v / (std::sqrt(pr) * std::sqrt(pc)) : missing());
         ok = t.add_row();
@@ -355,13 +356,13 @@ bool factor_correlations(ProcContext* ctx, const FactorWork& w) {
 // 1 - |U| / |Sigma| and 1 - |U| / |S|, from log-determinants; missing where
 // a determinant is missing.  No table when a unique variance is not
 // positive.
-void determination(ProcContext* ctx, const FactorWork& w) {
+void determination(const ResultsView& rv, const FactorWork& w) {
     double sumLog = 0.0;
     for (double u : w.uniqueVar) {
         if (!(u > DBL_MIN)) return;
         sumLog += std::log(u);
     }
-    const double logDetModel = ctx->results.logDetModel, logDetData = ctx->moments.logDetMoments;
+    const double logDetModel = rv.results->logDetModel, logDetData = rv.moments->logDetMoments;
     const auto one_minus = [&](double logDet) {
         if (wzmis(logDet) || logDet == -DBL_MAX) return missing();
         // |U| / |M| = exp(sum ln u - ln |M|), formed in logs so that neither
@@ -370,8 +371,8 @@ void determination(ProcContext* ctx, const FactorWork& w) {
     };
     const double values[2] = {one_minus(logDetModel), one_minus(logDetData)};
     const int32_t labels[2] = {kMsgRowModel, kMsgRowData};
-    if (!ctx->options.printEnabled || ctx->kyrManager == nullptr) return;
-    cosput(ctx, kyrtxt("Determination", -1), kMsgDeterminationTitle, kyrtxt("Determination", -1), 2, values,
+    if (!rv.options->printEnabled || rv.output->kyrManager == nullptr) return;
+    cosput(rv.ctx, kyrtxt("Determination", -1), kMsgDeterminationTitle, kyrtxt("Determination", -1), 2, values,
            labels, kyrtxt("Tesk.Velix.Determination", -1));
 }
 
@@ -379,14 +380,14 @@ void determination(ProcContext* ctx, const FactorWork& w) {
 // estimated, never the rotated loadings: the score rows of OUTSTAT= stand
 // beside the UNROTATE and TRANSFOR rows that rotate them.  False after a
 // singular Sigma (message 354).
-bool score_coefficients(ProcContext* ctx, FactorWork* w, bool printModel) {
+bool score_coefficients(const ResultsView& rv, FactorWork* w, bool printModel) {
     const int32_t n = w->n, m = w->m;
-    std::vector<double> inverse(ctx->eval.implied, ctx->eval.implied + ctx->nMoments);
+    std::vector<double> inverse(rv.eval->implied, rv.eval->implied + rv.sizes->nMoments);
     double det[2] = {};  // mantissa and power of ten
-    if (coschin(n, ctx->options.singular, det, inverse.data()) != 0) {
+    if (coschin(n, rv.options->singular, det, inverse.data()) != 0) {
         xpmlog(kMsgProc, kMsgNoFactorEvaluation);
-        if (ctx->options.printEnabled && ctx->kyrManager != nullptr)
-            kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, kMsgNoFactorEvaluation), 'l');
+        if (rv.options->printEnabled && rv.output->kyrManager != nullptr)
+            kyr_note(rv.output->kyrManager, kyrmsg(kMsgProc, kMsgNoFactorEvaluation), 'l');
         return false;
     }
     std::vector<double> sl(static_cast<size_t>(n) * m, 0.0), b(sl.size(), 0.0);
@@ -402,46 +403,47 @@ bool score_coefficients(ProcContext* ctx, FactorWork* w, bool printModel) {
             for (int32_t k = 0; k < m; ++k) s += sl[static_cast<size_t>(k) * n + i] * w->factorCov[velix::pk(k, j)];
             b[static_cast<size_t>(j) * n + i] = s;
         }
-    if (printModel && ctx->kyrManager != nullptr &&
-        !publish(ctx, "FactScoreCoef", kMsgScoreCoef, b.data(), n, m, ctx->input.manifestNames, w->names.data(),
-                 "cc", manifest_style(ctx)))
+    if (printModel && rv.output->kyrManager != nullptr &&
+        !publish(rv, "FactScoreCoef", kMsgScoreCoef, b.data(), n, m, rv.input->manifestNames, w->names.data(),
+                 "cc", manifest_style(rv)))
         return false;
-    if (outstat_given(ctx))
-        factor_rows(ctx, *w, ctx->methodStage == kMethodUls ? "LSSCORE" : "SCORE", n,
+    if (outstat_given(rv))
+        factor_rows(rv, *w, rv.methods->methodStage == kMethodUls ? "LSSCORE" : "SCORE", n,
                     [&](int32_t j) { return &b[static_cast<size_t>(j) * n]; });
     return true;
 }
 
-void supplementary(ProcContext* ctx, FactorWork* w, const ResultSwitches& sw) {
-    if (!evaluate(ctx, w)) return;
-    HostObject*& estimation = ctx->kyrGroups[kGroupEstimationResults];
+void supplementary(const ResultsView& rv, FactorWork* w, const ResultSwitches& sw) {
+    if (!evaluate(rv, w)) return;
+    HostObject*& estimation = rv.output->kyrGroups[kGroupEstimationResults];
     close_output_group(estimation);
     estimation = nullptr;
-    if (ctx->kyrGroups[kGroupSupplementary] == nullptr && ctx->kyrManager != nullptr && ctx->options.printEnabled)
-        ctx->kyrGroups[kGroupSupplementary] =
-            open_output_group(ctx->kyrManager, "SupplementaryResults", kyrmsg(kMsgProc, kMsgSupplementaryGroup));
-    const bool printModel = sw.printModel && ctx->kyrManager != nullptr;
+    if (rv.output->kyrGroups[kGroupSupplementary] == nullptr && rv.output->kyrManager != nullptr && rv.options->printEnabled)
+        rv.output->kyrGroups[kGroupSupplementary] =
+            open_output_group(rv.output->kyrManager, "SupplementaryResults", kyrmsg(kMsgProc, kMsgSupplementaryGroup));
+    const bool printModel = sw.printModel && rv.output->kyrManager != nullptr;
     if (w->m > 0) {
         standardize(w);
-        if (printModel && !publish(ctx, "StdLoadings", kMsgStdLoadings, w->loadings.data(), w->n, w->m,
-                                   ctx->input.manifestNames, w->names.data(), "cc", manifest_style(ctx)))
+        if (printModel && !publish(rv, "StdLoadings", kMsgStdLoadings, w->loadings.data(), w->n, w->m,
+                                   rv.input->manifestNames, w->names.data(), "cc", manifest_style(rv)))
             return;
-        if (outstat_given(ctx))
-            factor_rows(ctx, *w, "STD_LOAD", w->n, [&](int32_t j) { return &w->loadings[static_cast<size_t>(j) * w->n]; });
+        if (outstat_given(rv))
+            factor_rows(rv, *w, "STD_LOAD", w->n, [&](int32_t j) { return &w->loadings[static_cast<size_t>(j) * w->n]; });
     }
-    if (printModel && !squared_multiple_correlations(ctx, *w)) return;
-    if (printModel && !factor_correlations(ctx, *w)) return;
-    if (sw.printDetermination) determination(ctx, *w);
-    if (w->m > 0 && (outstat_given(ctx) || printModel)) score_coefficients(ctx, w, printModel);
+    if (printModel && !squared_multiple_correlations(rv, *w)) return;
+    if (printModel && !factor_correlations(rv, *w)) return;
+    if (sw.printDetermination) determination(rv, *w);
+    if (w->m > 0 && (outstat_given(rv) || printModel)) score_coefficients(rv, w, printModel);
 }
 
 }  // namespace
 
 void cospfac(ProcContext* ctx) {
+    const ResultsView rv = results_view(ctx);
     FactorWork w;
-    w.n = ctx->nManifest;
-    w.m = ctx->readers.nFactors;
-    const bool unique = !ctx->readers.factorNoUnique;
+    w.n = rv.sizes->nManifest;
+    w.m = rv.readers->nFactors;
+    const bool unique = !rv.readers->factorNoUnique;
     if (w.m > 0) {
         w.fMatrix = 1;
         w.pMatrix = 2;
@@ -449,20 +451,20 @@ void cospfac(ProcContext* ctx) {
     } else {
         w.uMatrix = 1;
     }
-    const ResultSwitches sw = result_switches(&ctx->options);
-    if (ctx->kyrGroups[kGroupEstimationResults] == nullptr && ctx->kyrManager != nullptr && ctx->options.printEnabled)
-        ctx->kyrGroups[kGroupEstimationResults] =
-            open_output_group(ctx->kyrManager, "EstimationResults", kyrmsg(kMsgProc, kMsgEstimationGroup));
-    unique_variances(ctx, &w);
+    const ResultSwitches sw = result_switches(rv.options);
+    if (rv.output->kyrGroups[kGroupEstimationResults] == nullptr && rv.output->kyrManager != nullptr && rv.options->printEnabled)
+        rv.output->kyrGroups[kGroupEstimationResults] =
+            open_output_group(rv.output->kyrManager, "EstimationResults", kyrmsg(kMsgProc, kMsgEstimationGroup));
+    unique_variances(rv, &w);
     if (w.m > 0) {
-        factor_names(ctx, &w);
-        read_model(ctx, &w);
-        unrotated_rows(ctx, w);
-        if (!rotation_step(ctx, &w, sw.printModel)) {
+        factor_names(rv, &w);
+        read_model(rv, &w);
+        unrotated_rows(rv, w);
+        if (!rotation_step(rv, &w, sw.printModel)) {
             zmsgsav(0, 0, nullptr, 0);
             return;
         }
     }
-    supplementary(ctx, &w, sw);
+    supplementary(rv, &w, sw);
     zmsgsav(0, 0, nullptr, 0);
 }

@@ -3,21 +3,20 @@
 
 #include <cfloat>
 
-double results_sample_multiplier(const ProcContext* ctx) {
+double results_sample_multiplier(const MomentState* moments, const StatementOptions* options) {
     // UCOV and UCORR take the moments about zero with the origin option
     // unchanged.
-    const bool aboutZero =
-        ctx->moments.momentOrigin != 0 || ctx->options.uncorrectedCov || ctx->options.uncorrectedCorr;
-    return aboutZero ? ctx->nObs : ctx->nObs - 1.0;
+    const bool aboutZero = moments->momentOrigin != 0 || options->uncorrectedCov || options->uncorrectedCorr;
+    return aboutZero ? moments->nObs : moments->nObs - 1.0;
 }
 
-double results_model_chisq(const ProcContext* ctx) {
-    if (ctx->results.fitStatsValid && !host_is_missing(ctx->results.fitStats.chisq))
-        return ctx->results.fitStats.chisq;
-    return results_sample_multiplier(ctx) * ctx->eval.discrepancy;
+double results_model_chisq(const ResultsView& rv) {
+    if (rv.results->fitStatsValid && !host_is_missing(rv.results->fitStats.chisq))
+        return rv.results->fitStats.chisq;
+    return results_sample_multiplier(rv.moments, rv.options) * rv.eval->discrepancy;
 }
 
-double results_kappa(const ProcContext* ctx) {
-    const double nn = results_sample_multiplier(ctx);
+double results_kappa(const ResultsView& rv) {
+    const double nn = results_sample_multiplier(rv.moments, rv.options);
     return nn > DBL_MIN ? 2.0 / nn : 0.0;
 }

@@ -6,15 +6,15 @@
 // of F).
 #pragma once
 
-#include "velix/proc_context.h"
+#include "procedure/results/results_view.h"
 
 // N' = N - 1 for moments about the means, N for moments about zero
 // (an origin at zero, UCOV or UCORR).
-double results_sample_multiplier(const ProcContext* ctx);
+double results_sample_multiplier(const MomentState* moments, const StatementOptions* options);
 
 // T = N' F: the chi-square of the fit summary when it ran for this fit,
 // else N' times the discrepancy of the last evaluation.
-double results_model_chisq(const ProcContext* ctx);
+double results_model_chisq(const ResultsView& rv);
 
 // kappa with kappa V the covariance of the estimates, V the inverse
 // information as the covariance step stores it (EvaluationState::
@@ -22,4 +22,4 @@ double results_model_chisq(const ProcContext* ctx);
 // for every method (the WLS and DWLS forms carry the factor 2 of
 // F = r'W r), so kappa = 2 / N' for each; 0 when N' is not above DBL_MIN,
 // and every statistic built on it is then missing.
-double results_kappa(const ProcContext* ctx);
+double results_kappa(const ResultsView& rv);

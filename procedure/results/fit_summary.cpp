@@ -27,6 +27,7 @@
 #include "procedure/results/fit_state.h"
 #include "procedure/results/latent_moments.h"
 #include "procedure/results/results.h"
+#include "procedure/results/results_view.h"
 #include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/codes.h"
@@ -130,139 +131,141 @@ double alpha_or_default(double alpha) {
 
 // ln det Sigma: the ML objective leaves it; for the other methods Sigma is
 // factored here (-DBL_MAX when it is not positive definite).
-double log_det_model(const ProcContext* ctx) {
-    if (ctx->methodStage == kMethodMl) return ctx->eval.logDetC;
-    std::vector<double> c(ctx->eval.implied, ctx->eval.implied + ctx->nMoments);
+double log_det_model(const ResultsView& rv) {
+    if (rv.methods->methodStage == kMethodMl) return rv.eval->logDetC;
+    std::vector<double> c(rv.eval->implied, rv.eval->implied + rv.sizes->nMoments);
     double det[2] = {};
-    if (coschin(ctx->nManifest, ctx->options.singular, det, c.data()) != 0) return -DBL_MAX;
+    if (coschin(rv.sizes->nManifest, rv.options->singular, det, c.data()) != 0) return -DBL_MAX;
     return std::log(det[0]) + det[1] * kLn10;
 }
 
 // The GFI denominator D of the stage's method: the weighted norm of the
 // moments alone, in the metric of the numerator G the objective left.
-double gfi_denominator(const ProcContext* ctx) {
-    const int32_t n = ctx->nManifest;
-    const double* s = ctx->momentMatrix;
-    switch (ctx->methodStage) {
+double gfi_denominator(const ResultsView& rv) {
+    const int32_t n = rv.sizes->nManifest;
+    const double* s = rv.arrays->momentMatrix;
+    switch (rv.methods->methodStage) {
         case kMethodUls: return fit_gfi_denominator_uls(s, n);
         case kMethodGls:
             // Without INWGT= the weight inverts S: tr((W S)^2) = n.
-            return ctx->input.inwgtUsed ? fit_gfi_denominator_gls(ctx->weightMatrix, s, n) : n;
-        case kMethodMl: return fit_trace_square(ctx->eval.product, n);
+            return rv.input->inwgtUsed ? fit_gfi_denominator_gls(rv.arrays->weightMatrix, s, n) : n;
+        case kMethodMl: return fit_trace_square(rv.eval->product, n);
         case kMethodWls: {
             double d = 0.0;
             // The factor served every evaluation of the run: it is checked
             // as the discrepancy checks it.
-            if (!fit_gfi_denominator_wls(ctx->weightMatrix, s, ctx->nMoments, velix::detail::kCheckedFactorBound,
+            if (!fit_gfi_denominator_wls(rv.arrays->weightMatrix, s, rv.sizes->nMoments, velix::detail::kCheckedFactorBound,
                                          &d))
                 velix::detail::wls_factor_fault();
             return d;
         }
-        default: return fit_gfi_denominator_dwls(s, ctx->weightMatrix, ctx->nMoments);
+        default: return fit_gfi_denominator_dwls(s, rv.arrays->weightMatrix, rv.sizes->nMoments);
     }
 }
 
-FitInputs fit_inputs(const ProcContext* ctx) {
+FitInputs fit_inputs(const ResultsView& rv) {
     FitInputs in;
-    const double n = ctx->nManifest;
-    in.f = ctx->eval.discrepancy;
-    in.f0 = ctx->results.nullFitValue;
-    in.gfiNumerator = ctx->eval.discrepancyRaw;
-    in.gfiDenominator = gfi_denominator(ctx);
+    const double n = rv.sizes->nManifest;
+    in.f = rv.eval->discrepancy;
+    in.f0 = rv.results->nullFitValue;
+    in.gfiNumerator = rv.eval->discrepancyRaw;
+    in.gfiDenominator = gfi_denominator(rv);
     // The moments less the independent parameters, with the corrections
     // the start values (exogenous covariances set to the sample's) and the
     // run (active constraints) keep in modelDf.
-    in.df = ctx->nMoments - ctx->nParmFree + ctx->moments.modelDf;
-    in.nMoments = ctx->nMoments;
+    in.df = rv.sizes->nMoments - rv.sizes->nParmFree + rv.moments->modelDf;
+    in.nMoments = rv.sizes->nMoments;
     in.nManifest = n;
     in.df0 = in.nMoments - n;
-    in.nObs = ctx->nObs;
-    in.nn = results_sample_multiplier(ctx);
+    in.nObs = rv.moments->nObs;
+    in.nn = results_sample_multiplier(rv.moments, rv.options);
     // An active constraint takes a parameter out of the count as it gives
     // a degree of freedom back.
-    in.nParm = ctx->nParmFree - (ctx->options.noDfAdjust ? 0 : ctx->est.nActive);
-    in.rmr = fit_rmr(ctx->momentMatrix, ctx->eval.implied, ctx->nMoments);
+    in.nParm = rv.sizes->nParmFree - (rv.options->noDfAdjust ? 0 : rv.est->nActive);
+    in.rmr = fit_rmr(rv.arrays->momentMatrix, rv.eval->implied, rv.sizes->nMoments);
     // The relative multivariate kurtosis of the moment step, when computed.
-    in.kurtosis = ctx->options.kurtosisWanted ? ctx->moments.kurtosisCells[kKurtRelativeMulti]
+    in.kurtosis = rv.options->kurtosisWanted ? rv.moments->kurtosisCells[kKurtRelativeMulti]
                                               : host_missing_value();
-    in.alphaRmsea = alpha_or_default(ctx->options.alphaRms);
-    in.alphaEcvi = alpha_or_default(ctx->options.alphaEcv);
-    in.method = ctx->methodStage;
-    in.wantAll = ctx->options.printEnabled || ctx->dataSetHandle[kRoleOutram] != nullptr;
+    in.alphaRmsea = alpha_or_default(rv.options->alphaRms);
+    in.alphaEcvi = alpha_or_default(rv.options->alphaEcv);
+    in.method = rv.methods->methodStage;
+    in.wantAll = rv.options->printEnabled || rv.dataSets->dataSetHandle[kRoleOutram] != nullptr;
     return in;
 }
 
 // "PredModel", Sigma with the manifest names, and its determinant.
-int32_t print_predicted_moments(ProcContext* ctx) {
-    const int32_t style = ctx->options.covAnalysis || ctx->input.dataType[0] != ' ' ? 0 : 7;
-    const int32_t rc = velix::detail::publish_matrix(ctx, "PredModel", kMsgPredModelTitle, ctx->eval.implied,
-                                                     ctx->nManifest, ctx->nManifest, ctx->input.manifestNames,
-                                                     ctx->input.manifestNames, "sc", style);
+int32_t print_predicted_moments(const ResultsView& rv) {
+    const int32_t style = rv.options->covAnalysis || rv.input->dataType[0] != ' ' ? 0 : 7;
+    const int32_t rc = velix::detail::publish_matrix(rv.ctx, "PredModel", kMsgPredModelTitle, rv.eval->implied,
+                                                     rv.sizes->nManifest, rv.sizes->nManifest, rv.input->manifestNames,
+                                                     rv.input->manifestNames, "sc", style);
     if (rc < 0) return rc;
-    cosdet(ctx, kyrtxt("PredModelDet", -1), kMsgDeterminantTitle, ctx->results.logDetModel,
+    cosdet(rv.ctx, kyrtxt("PredModelDet", -1), kMsgDeterminantTitle, rv.results->logDetModel,
            kMsgDeterminantRow, kyrtxt("Tesk.Velix.PredModelDet", -1));
     return 0;
 }
 
 // One OUTSTAT= row per manifest variable: its row of Sigma.
-void predicted_moment_rows(ProcContext* ctx) {
-    const int32_t n = ctx->nManifest;
+void predicted_moment_rows(const ResultsView& rv) {
+    const int32_t n = rv.sizes->nManifest;
     std::vector<double> row(static_cast<size_t>(n));
     for (int32_t i = 0; i < n; ++i) {
-        for (int32_t j = 0; j < n; ++j) row[static_cast<size_t>(j)] = ctx->eval.implied[velix::pk(i, j)];
-        outstat_row(ctx, predicted_row_type(ctx->methodStage), ctx->input.manifestNames[i], row.data(), n);
+        for (int32_t j = 0; j < n; ++j) row[static_cast<size_t>(j)] = rv.eval->implied[velix::pk(i, j)];
+        outstat_row(rv, predicted_row_type(rv.methods->methodStage), rv.input->manifestNames[i], row.data(), n);
     }
 }
 
 }  // namespace
 
 void fnulmod(ProcContext* ctx) {
-    const int32_t n = ctx->nManifest;
-    const double* s = ctx->momentMatrix;
+    const ResultsView rv = results_view(ctx);
+    const int32_t n = rv.sizes->nManifest;
+    const double* s = rv.arrays->momentMatrix;
     const std::vector<double> diagS = diagonal(s, n);
     double f0 = host_missing_value();
     bool solved = true;
-    switch (ctx->methodStage) {
+    switch (rv.methods->methodStage) {
         case kMethodUls: f0 = fit_null_uls(s, n); break;
         case kMethodGls:
             // INWGT= weights measure Sigma0 - S in their own metric; the
             // default weight inverts S.
-            f0 = fit_null_gls(ctx->weightMatrix, ctx->input.inwgtUsed ? s : nullptr, diagS.data(), n,
+            f0 = fit_null_gls(rv.arrays->weightMatrix, rv.input->inwgtUsed ? s : nullptr, diagS.data(), n,
                               &solved);
             break;
-        case kMethodMl: f0 = fit_null_ml(diagS.data(), n, ctx->moments.logDetMoments); break;
+        case kMethodMl: f0 = fit_null_ml(diagS.data(), n, rv.moments->logDetMoments); break;
         case kMethodWls:
-            if (!fit_null_wls(ctx->weightMatrix, s, n, velix::detail::kCheckedFactorBound, &f0, &solved))
+            if (!fit_null_wls(rv.arrays->weightMatrix, s, n, velix::detail::kCheckedFactorBound, &f0, &solved))
                 velix::detail::wls_factor_fault();
             break;
-        default: f0 = fit_null_dwls(s, ctx->weightMatrix, n); break;
+        default: f0 = fit_null_dwls(s, rv.arrays->weightMatrix, n); break;
     }
     if (!solved) xpmlog(kMsgProc, kMsgNullModelSingular);
-    ctx->results.nullFitValue = f0;
+    rv.results->nullFitValue = f0;
 }
 
 int32_t cosresi(ProcContext* ctx) {
-    NlpProblem* nlp = ctx->nlp;
+    const ResultsView rv = results_view(ctx);
+    NlpProblem* nlp = rv.nlp;
     nlp->evalPhase = kFinalEvaluationPhase;
-    if (cosfunc(nlp) != 0 || !ctx->eval.valid) {
+    if (cosfunc(nlp) != 0 || !rv.eval->valid) {
         xpmlog(kMsgProc, kMsgNoFinalEvaluation);
-        raise_error_level(ctx, kLevelNoFinalEvaluation);
+        raise_error_level(rv.ctx, kLevelNoFinalEvaluation);
         return 0;
     }
-    fnulmod(ctx);
-    if (ctx->dataSetHandle[kRoleOutstat] != nullptr) predicted_moment_rows(ctx);
-    ctx->results.logDetModel = log_det_model(ctx);
-    const FitInputs in = fit_inputs(ctx);
+    fnulmod(rv.ctx);
+    if (rv.dataSets->dataSetHandle[kRoleOutstat] != nullptr) predicted_moment_rows(rv);
+    rv.results->logDetModel = log_det_model(rv);
+    const FitInputs in = fit_inputs(rv);
     FitNotes notes;
-    store_fit_statistics(&ctx->results, &in, &notes);
+    store_fit_statistics(rv.results, &in, &notes);
     if (notes.criticalNFailed) xpmlog(kMsgProc, kMsgNoCriticalN);
 
-    if (ctx->kyrManager == nullptr || !ctx->options.printEnabled) return 0;
-    HostObject* group = open_output_group(ctx->kyrManager, "FitSummary", kyrmsg(kMsgProc, kMsgFitSummaryGroup));
+    if (rv.output->kyrManager == nullptr || !rv.options->printEnabled) return 0;
+    HostObject* group = open_output_group(rv.output->kyrManager, "FitSummary", kyrmsg(kMsgProc, kMsgFitSummaryGroup));
     if (group == nullptr) return -1;
     int32_t rc = 0;
-    if (result_switches(&ctx->options).printPredModel) rc = print_predicted_moments(ctx);
-    if (rc >= 0) rc = print_fit_factoid(ctx->kyrManager, &ctx->results.fitStats, &in, &notes);
+    if (result_switches(rv.options).printPredModel) rc = print_predicted_moments(rv);
+    if (rc >= 0) rc = print_fit_factoid(rv.output->kyrManager, &rv.results->fitStats, &in, &notes);
     close_output_group(group);
     return rc;
 }

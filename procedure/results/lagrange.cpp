@@ -16,6 +16,7 @@
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/term_walker.h"
 #include "procedure/results/fit_state.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/packed_index.h"
@@ -52,52 +53,52 @@ void lm_unavailable() {
     xpmlog(kMsgProc, kMsgNoCovariance);
 }
 
-bool lm_begin(ProcContext* ctx, bool needCovariance, LmSetup* s) {
-    if (ctx->methodRequested == kMethodNone || !ctx->options.modIndices) return false;
-    if ((needCovariance && !lm_covariance_usable(ctx)) || !lm_setup(ctx, s)) {
+bool lm_begin(const ResultsView& rv, bool needCovariance, LmSetup* s) {
+    if (rv.methods->methodRequested == kMethodNone || !rv.options->modIndices) return false;
+    if ((needCovariance && !lm_covariance_usable(rv)) || !lm_setup(rv, s)) {
         lm_unavailable();
         return false;
     }
     return true;
 }
 
-bool lm_covariance_usable(const ProcContext* ctx) {
-    return ctx->eval.covStatus == 1 || ctx->eval.covStatus == 2;
+bool lm_covariance_usable(const ResultsView& rv) {
+    return rv.eval->covStatus == 1 || rv.eval->covStatus == 2;
 }
 
-bool lm_setup(ProcContext* ctx, LmSetup* s) {
-    s->ctx = ctx;
-    s->view = eval_view(ctx);
-    s->method = ctx->methodStage;
-    s->n = ctx->nManifest;
-    s->pstar = ctx->nMoments;
-    s->q = ctx->nParmFree;
-    s->kappa = results_kappa(ctx);
-    NlpProblem* nlp = ctx->nlp;
+bool lm_setup(const ResultsView& rv, LmSetup* s) {
+    s->rv = rv;
+    s->view = eval_view(rv.ctx);
+    s->method = rv.methods->methodStage;
+    s->n = rv.sizes->nManifest;
+    s->pstar = rv.sizes->nMoments;
+    s->q = rv.sizes->nParmFree;
+    s->kappa = results_kappa(rv);
+    NlpProblem* nlp = rv.nlp;
     const double phase = nlp->evalPhase;
     nlp->evalPhase = kFinalPhase;
     const int32_t rc = cosfunc(nlp);
     nlp->evalPhase = phase;
     if (rc != 0) return false;
-    s->chisq = results_model_chisq(ctx);
+    s->chisq = results_model_chisq(rv);
     eval_dfdc(&s->view);
-    s->dFdC.assign(ctx->eval.dFdC, ctx->eval.dFdC + s->pstar);
-    if (s->method == kMethodMl) s->K = ctx->eval.impliedInv;
-    if (s->method == kMethodGls) s->K = ctx->weightMatrix;
-    if (s->method == kMethodWls) s->factor = ctx->weightMatrix;
+    s->dFdC.assign(rv.eval->dFdC, rv.eval->dFdC + s->pstar);
+    if (s->method == kMethodMl) s->K = rv.eval->impliedInv;
+    if (s->method == kMethodGls) s->K = rv.arrays->weightMatrix;
+    if (s->method == kMethodWls) s->factor = rv.arrays->weightMatrix;
     const int64_t cells = int64_t{s->q} * s->pstar;
     s->Jx.assign(static_cast<size_t>(cells), 0.0);
     s->g.assign(static_cast<size_t>(s->q), 0.0);
     s->V.assign(static_cast<size_t>(pk_lower(s->q, 0)), 0.0);
     if (s->q == 0) return true;
     if (jacobian_walk(&s->view) != 0) return false;
-    std::copy(ctx->eval.jacobian, ctx->eval.jacobian + cells, s->Jx.begin());
+    std::copy(rv.eval->jacobian, rv.eval->jacobian + cells, s->Jx.begin());
     for (int32_t i = 0; i < s->q; ++i) {
         double* col = s->Jx.data() + int64_t{i} * s->pstar;
         s->g[static_cast<size_t>(i)] = trace_inner(col, s->dFdC.data(), s->n);
         if (s->factor != nullptr) forward(*s, col);
     }
-    std::copy(ctx->eval.covariance, ctx->eval.covariance + pk_lower(s->q, 0), s->V.begin());
+    std::copy(rv.eval->covariance, rv.eval->covariance + pk_lower(s->q, 0), s->V.begin());
     return true;
 }
 

@@ -19,12 +19,12 @@
 #include <vector>
 
 #include "procedure/evaluation/model_view.h"
-#include "velix/proc_context.h"
+#include "procedure/results/results_view.h"
 
 // The state at the solution.  Owner: the routine that builds it; it lives
 // for one call of a test routine.
 struct LmSetup {
-    ProcContext* ctx = nullptr;
+    ResultsView rv;
     EvalView view;
     int32_t method = 0, n = 0, pstar = 0, q = 0;
     double kappa = 0.0;   // kappa V = covariance of the estimates; 0: statistics undefined
@@ -61,18 +61,18 @@ namespace velix::detail {
 // `needCovariance`; the state at the solution into *s.  false (after the
 // note that the tests are not available, where one is due) when a test
 // routine has nothing to do.
-bool lm_begin(ProcContext* ctx, bool needCovariance, LmSetup* s);
+bool lm_begin(const ResultsView& rv, bool needCovariance, LmSetup* s);
 // The note that the tests are not available.
 void lm_unavailable();
 
 // The covariance step left an inverse (regular or generalized) of the
 // information; after a failed inversion its array is stale.
-bool lm_covariance_usable(const ProcContext* ctx);
+bool lm_covariance_usable(const ResultsView& rv);
 
 // Builds the state at the current parameters: F (final phase), dF/dC, the
 // Jacobian and the gradient, V from the covariance step.  false when F or
 // the Jacobian cannot be had.
-bool lm_setup(ProcContext* ctx, LmSetup* s);
+bool lm_setup(const ResultsView& rv, LmSetup* s);
 
 // dC of the positions parts[0..count), weighted: gamma = <dC, dF/dC>,
 // delta = the element's information.

@@ -19,6 +19,7 @@
 #include "procedure/data/data.h"
 #include "procedure/procedure.h"
 #include "procedure/results/equation_statistics.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/packed_index.h"
@@ -43,20 +44,20 @@ std::string trimmed(const NameRecord& r) {
 }
 
 // A numbered note in the log and, when printing, in the listing.
-void note(ProcContext* ctx, int32_t number) {
+void note(const ResultsView& rv, int32_t number) {
     xpmlog(kMsgProc, number);
-    if (ctx->options.printEnabled && ctx->kyrManager != nullptr) listing_line(ctx->kyrManager, kyrmsg(kMsgProc, number));
+    if (rv.options->printEnabled && rv.output->kyrManager != nullptr) listing_line(rv.output->kyrManager, kyrmsg(kMsgProc, number));
 }
 
 // The residual covariance at (a, b) in either orientation: the _PHI_
 // element of a LINEQS model, the _P_ element of a RAM model; 0 when the
 // matrix has none there.
-double residual_value(const ProcContext* ctx, const LatentMomentsInput* in, int32_t a, int32_t b) {
+double residual_value(const ResultsView& rv, const LatentMomentsInput* in, int32_t a, int32_t b) {
     const int32_t k = in->ram ? kRamP : kPhi;
-    const int32_t first = ctx->model.firstElement[k];
-    for (int32_t e = first; e < first + ctx->model.elementCount[k]; ++e) {
-        const int32_t r = ctx->elements.row[e], c = ctx->elements.column[e];
-        if ((r == a && c == b) || (r == b && c == a)) return ctx->elements.value[e];
+    const int32_t first = rv.model->firstElement[k];
+    for (int32_t e = first; e < first + rv.model->elementCount[k]; ++e) {
+        const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
+        if ((r == a && c == b) || (r == b && c == a)) return rv.elements->value[e];
     }
     return 0.0;
 }
@@ -71,27 +72,27 @@ double log_det(std::vector<double> a, int32_t n, double tol) {
 
 // Theta over the variables whose exogenous residual index is u (u < 0: no
 // residual part, its row and column zero).
-std::vector<double> residual_covariance(const ProcContext* ctx, const LatentMomentsInput* in,
+std::vector<double> residual_covariance(const ResultsView& rv, const LatentMomentsInput* in,
                                         const std::vector<int32_t>& u) {
     const int32_t n = static_cast<int32_t>(u.size());
     std::vector<double> theta(static_cast<size_t>(n) * (n + 1) / 2, 0.0);
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
             if (u[static_cast<size_t>(i)] >= 0 && u[static_cast<size_t>(j)] >= 0)
-                theta[pk(i, j)] = residual_value(ctx, in, u[static_cast<size_t>(i)], u[static_cast<size_t>(j)]);
+                theta[pk(i, j)] = residual_value(rv, in, u[static_cast<size_t>(i)], u[static_cast<size_t>(j)]);
     return theta;
 }
 
 // D = 1 - |Theta| / |Sigma_XX| over the variables idx with residual indices
 // u; '.' with the message when either determinant is missing.
-double determination(ProcContext* ctx, const LatentMomentsInput* in, const std::vector<int32_t>& idx,
+double determination(const ResultsView& rv, const LatentMomentsInput* in, const std::vector<int32_t>& idx,
                      const std::vector<int32_t>& u, int32_t message) {
     const int32_t n = static_cast<int32_t>(idx.size());
-    const double tol = ctx->options.singular;
+    const double tol = rv.options->singular;
     const double logSigma = log_det(packed_submatrix(in->cov, idx), n, tol);
-    const double logTheta = host_is_missing(logSigma) ? logSigma : log_det(residual_covariance(ctx, in, u), n, tol);
+    const double logTheta = host_is_missing(logSigma) ? logSigma : log_det(residual_covariance(rv, in, u), n, tol);
     const double d = determination_coefficient(logTheta, logSigma);
-    if (host_is_missing(d)) note(ctx, message);
+    if (host_is_missing(d)) note(rv, message);
     return d;
 }
 
@@ -99,34 +100,34 @@ double determination(ProcContext* ctx, const LatentMomentsInput* in, const std::
 // else, in a LINEQS model, those that a _BETA_ element joins to another
 // endogenous variable, and in a RAM model those with a path in and a path
 // out, or with a path in from a variable that has a path in itself.
-std::vector<int32_t> structural_variables(const ProcContext* ctx, const LatentMomentsInput* in) {
+std::vector<int32_t> structural_variables(const ResultsView& rv, const LatentMomentsInput* in) {
     std::vector<int32_t> s;
     std::vector<bool> in_set(static_cast<size_t>(in->nAll), false);
-    if (ctx->nStructEq > 0) {
+    if (rv.sizes->nStructEq > 0) {
         for (int32_t v = 0; v < in->nAll; ++v)
-            for (int32_t k = 0; k < ctx->nStructEq; ++k) {
-                const std::string a = trimmed(ctx->readers.columnNames[v]), b = trimmed(ctx->readers.structEqNames[k]);
+            for (int32_t k = 0; k < rv.sizes->nStructEq; ++k) {
+                const std::string a = trimmed(rv.readers->columnNames[v]), b = trimmed(rv.readers->structEqNames[k]);
                 if (a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                         return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
                     }))
                     in_set[static_cast<size_t>(v)] = true;
             }
     } else if (in->ram) {
-        const int32_t first = ctx->model.firstElement[kRamA], count = ctx->model.elementCount[kRamA];
+        const int32_t first = rv.model->firstElement[kRamA], count = rv.model->elementCount[kRamA];
         std::vector<bool> pathIn(static_cast<size_t>(in->nAll), false), pathOut(pathIn);
         for (int32_t e = first; e < first + count; ++e) {
-            pathIn[static_cast<size_t>(ctx->elements.row[e])] = true;
-            pathOut[static_cast<size_t>(ctx->elements.column[e])] = true;
+            pathIn[static_cast<size_t>(rv.elements->row[e])] = true;
+            pathOut[static_cast<size_t>(rv.elements->column[e])] = true;
         }
         for (int32_t e = first; e < first + count; ++e) {
-            const size_t r = static_cast<size_t>(ctx->elements.row[e]);
-            if (pathOut[r] || pathIn[static_cast<size_t>(ctx->elements.column[e])]) in_set[r] = true;
+            const size_t r = static_cast<size_t>(rv.elements->row[e]);
+            if (pathOut[r] || pathIn[static_cast<size_t>(rv.elements->column[e])]) in_set[r] = true;
         }
     } else {
         constexpr int32_t kBeta = 2;
-        const int32_t first = ctx->model.firstElement[kBeta];
-        for (int32_t e = first; e < first + ctx->model.elementCount[kBeta]; ++e) {
-            const int32_t r = ctx->elements.row[e], c = ctx->elements.column[e];
+        const int32_t first = rv.model->firstElement[kBeta];
+        for (int32_t e = first; e < first + rv.model->elementCount[kBeta]; ++e) {
+            const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
             if (r < in->nEndo && c < in->nEndo) in_set[static_cast<size_t>(r)] = in_set[static_cast<size_t>(c)] = true;
         }
     }
@@ -151,23 +152,23 @@ std::vector<int32_t> residual_indices(const LatentMomentsInput* in, const std::v
     return u;
 }
 
-void print_determination(ProcContext* ctx, const LatentMomentsInput* in, int32_t nLatent,
+void print_determination(const ResultsView& rv, const LatentMomentsInput* in, int32_t nLatent,
                          const std::vector<int32_t>& manifest) {
     std::vector<double> values;
     std::vector<int32_t> labels;
     std::vector<int32_t> endo;
     for (int32_t i = 0; i < (in->ram ? in->nAll : in->nEndo); ++i)
-        if (!in->ram || ctx->readers.incomingPaths[i] > 0) endo.push_back(i);
+        if (!in->ram || rv.readers->incomingPaths[i] > 0) endo.push_back(i);
     bool complete = true;
     if (!endo.empty()) {
         const std::vector<int32_t> u = residual_indices(in, endo, &complete);
-        values.push_back(determination(ctx, in, endo, u, kMsgDetEquations));
+        values.push_back(determination(rv, in, endo, u, kMsgDetEquations));
         labels.push_back(kMsgRowEquations);
     }
-    const std::vector<int32_t> s = structural_variables(ctx, in);
+    const std::vector<int32_t> s = structural_variables(rv, in);
     if (!s.empty()) {
         const std::vector<int32_t> u = residual_indices(in, s, &complete);
-        values.push_back(determination(ctx, in, s, u, kMsgDetStructural));
+        values.push_back(determination(rv, in, s, u, kMsgDetStructural));
         labels.push_back(kMsgRowStructural);
     }
     if (nLatent > 0) {
@@ -175,45 +176,45 @@ void print_determination(ProcContext* ctx, const LatentMomentsInput* in, int32_t
         double d = host_missing_value();
         if (complete) {
             const int32_t n = static_cast<int32_t>(manifest.size());
-            const double logTheta = log_det(residual_covariance(ctx, in, u), n, ctx->options.singular);
-            d = determination_coefficient(logTheta, ctx->moments.logDetMoments);
-            if (host_is_missing(d)) note(ctx, kMsgDetManifest);
+            const double logTheta = log_det(residual_covariance(rv, in, u), n, rv.options->singular);
+            d = determination_coefficient(logTheta, rv.moments->logDetMoments);
+            if (host_is_missing(d)) note(rv, kMsgDetManifest);
         }
         values.push_back(d);
         labels.push_back(kMsgRowManifest);
     }
-    if (!ctx->options.printEnabled || ctx->kyrManager == nullptr || values.empty()) return;
-    cosput(ctx, kyrtxt("Determination", -1), kMsgDeterminationTitle, kyrtxt("Determination", -1),
+    if (!rv.options->printEnabled || rv.output->kyrManager == nullptr || values.empty()) return;
+    cosput(rv.ctx, kyrtxt("Determination", -1), kMsgDeterminationTitle, kyrtxt("Determination", -1),
            static_cast<int32_t>(values.size()), values.data(), labels.data(), kyrtxt("Tesk.Velix.Determination", -1));
     if (s.empty()) return;
-    OutputTable t(ctx->kyrManager, "StructEq", kyrmsg(kMsgProc, kMsgStructEqTitle), "Tesk.Velix.StructEq");
-    for (int32_t v : s) t.name_column(trimmed(ctx->readers.columnNames[v]));
+    OutputTable t(rv.output->kyrManager, "StructEq", kyrmsg(kMsgProc, kMsgStructEqTitle), "Tesk.Velix.StructEq");
+    for (int32_t v : s) t.name_column(trimmed(rv.readers->columnNames[v]));
     if (t.end_columns() && t.add_row()) t.deliver();
 }
 
 // A matrix table of the latent results, with the display entry of the
 // analysed matrix's kind.
-void publish(ProcContext* ctx, const char* name, int32_t title, const double* values, int32_t rows, int32_t columns,
+void publish(const ResultsView& rv, const char* name, int32_t title, const double* values, int32_t rows, int32_t columns,
              const NameRecord* rowLabels, const NameRecord* columnLabels, const char* storage) {
-    const int32_t style = ctx->options.covAnalysis || ctx->input.dataType[0] != ' ' ? 0 : 7;
-    (void)velix::detail::publish_matrix(ctx, name, title, values, rows, columns, rowLabels, columnLabels, storage,
+    const int32_t style = rv.options->covAnalysis || rv.input->dataType[0] != ' ' ? 0 : 7;
+    (void)velix::detail::publish_matrix(rv.ctx, name, title, values, rows, columns, rowLabels, columnLabels, storage,
                                         style);
 }
 
 }  // namespace
 
-void lineqs_variable_indices(const ProcContext* ctx, std::vector<int32_t>* latent, std::vector<int32_t>* manifest) {
+void lineqs_variable_indices(const ResultsView& rv, std::vector<int32_t>* latent, std::vector<int32_t>* manifest) {
     latent->clear();
     manifest->clear();
-    const int32_t nAll = ctx->readers.nColumnNames;
+    const int32_t nAll = rv.readers->nColumnNames;
     std::vector<bool> isManifest(static_cast<size_t>(nAll), false);
-    for (int32_t m = 0; m < ctx->nManifest; ++m) {
-        const int32_t v = ctx->readers.varPosition[m];
+    for (int32_t m = 0; m < rv.sizes->nManifest; ++m) {
+        const int32_t v = rv.readers->varPosition[m];
         manifest->push_back(v);
         if (v >= 0 && v < nAll) isManifest[static_cast<size_t>(v)] = true;
     }
     for (int32_t v = 0; v < nAll; ++v) {
-        const NameRecord& r = ctx->readers.columnNames[v];
+        const NameRecord& r = rv.readers->columnNames[v];
         if (!isManifest[static_cast<size_t>(v)] && r.length > 0 && std::toupper(static_cast<unsigned char>(r.text[0])) == 'F')
             latent->push_back(v);
     }
@@ -252,58 +253,58 @@ const char* predicted_row_type(int32_t method) {
     }
 }
 
-void outstat_row(ProcContext* ctx, const char* type, const NameRecord& name, const double* values, int32_t n) {
-    std::memset(ctx->outRow.type, ' ', sizeof ctx->outRow.type);
-    std::memcpy(ctx->outRow.type, type, std::min(std::strlen(type), sizeof ctx->outRow.type));
-    std::memset(ctx->outRow.name.text, ' ', sizeof ctx->outRow.name.text);
-    std::memcpy(ctx->outRow.name.text, name.text, static_cast<size_t>(std::clamp<int16_t>(name.length, 0, 32)));
-    ctx->outRow.name.length = 32;
-    std::copy(values, values + std::min(n, ctx->nVar), ctx->cells.rowValues);
-    cos_write_row(ctx, kRoleOutstat);
+void outstat_row(const ResultsView& rv, const char* type, const NameRecord& name, const double* values, int32_t n) {
+    std::memset(rv.dataSets->outRow.type, ' ', sizeof rv.dataSets->outRow.type);
+    std::memcpy(rv.dataSets->outRow.type, type, std::min(std::strlen(type), sizeof rv.dataSets->outRow.type));
+    std::memset(rv.dataSets->outRow.name.text, ' ', sizeof rv.dataSets->outRow.name.text);
+    std::memcpy(rv.dataSets->outRow.name.text, name.text, static_cast<size_t>(std::clamp<int16_t>(name.length, 0, 32)));
+    rv.dataSets->outRow.name.length = 32;
+    std::copy(values, values + std::min(n, rv.sizes->nVar), rv.cells->rowValues);
+    cos_write_row(rv.ctx, kRoleOutstat);
 }
 
-void latent_results(ProcContext* ctx, const LatentMomentsInput* in, const ResultSwitches& sw) {
+void latent_results(const ResultsView& rv, const LatentMomentsInput* in, const ResultSwitches& sw) {
     std::vector<int32_t> latent, manifest;
     if (in->ram) {
-        for (int32_t v = 0; v < in->nAll; ++v) (v < ctx->nManifest ? manifest : latent).push_back(v);
+        for (int32_t v = 0; v < in->nAll; ++v) (v < rv.sizes->nManifest ? manifest : latent).push_back(v);
     } else {
-        lineqs_variable_indices(ctx, &latent, &manifest);
+        lineqs_variable_indices(rv, &latent, &manifest);
     }
     const int32_t k = static_cast<int32_t>(latent.size()), n = static_cast<int32_t>(manifest.size());
-    const bool outstat = ctx->dataSetHandle[kRoleOutstat] != nullptr;
-    const bool print = sw.printPredictedLatent && ctx->options.printEnabled && ctx->kyrManager != nullptr;
+    const bool outstat = rv.dataSets->dataSetHandle[kRoleOutstat] != nullptr;
+    const bool print = sw.printPredictedLatent && rv.options->printEnabled && rv.output->kyrManager != nullptr;
     if (k > 0 && (print || outstat)) {
         std::vector<NameRecord> names;
-        for (int32_t v : latent) names.push_back(ctx->readers.columnNames[v]);
+        for (int32_t v : latent) names.push_back(rv.readers->columnNames[v]);
         const std::vector<double> l = packed_submatrix(in->cov, latent);
         std::vector<double> m(static_cast<size_t>(n) * k);
         for (int32_t a = 0; a < n; ++a)
             for (int32_t j = 0; j < k; ++j)
                 m[static_cast<size_t>(a) * k + j] = in->cov[pk(manifest[static_cast<size_t>(a)], latent[static_cast<size_t>(j)])];
         if (print) {
-            publish(ctx, "PredMomentLatent", kMsgLatentTitle, l.data(), k, k, names.data(), names.data(), "sc");
-            publish(ctx, "PredMomentManLat", kMsgManLatTitle, m.data(), n, k, ctx->input.manifestNames, names.data(),
+            publish(rv, "PredMomentLatent", kMsgLatentTitle, l.data(), k, k, names.data(), names.data(), "sc");
+            publish(rv, "PredMomentManLat", kMsgManLatTitle, m.data(), n, k, rv.input->manifestNames, names.data(),
                     "rc");
         }
         std::vector<double> column(static_cast<size_t>(n));
         if (outstat)
             for (int32_t j = 0; j < k; ++j) {
                 for (int32_t a = 0; a < n; ++a) column[static_cast<size_t>(a)] = m[static_cast<size_t>(a) * k + j];
-                outstat_row(ctx, predicted_row_type(ctx->methodStage), names[static_cast<size_t>(j)], column.data(), n);
+                outstat_row(rv, predicted_row_type(rv.methods->methodStage), names[static_cast<size_t>(j)], column.data(), n);
             }
         const std::vector<double> sigma = packed_submatrix(in->cov, manifest);
         std::vector<double> w;
-        if (!latent_score_coefficients(sigma.data(), n, m.data(), k, ctx->options.singular, &w)) {
-            note(ctx, kMsgNoScores);
+        if (!latent_score_coefficients(sigma.data(), n, m.data(), k, rv.options->singular, &w)) {
+            note(rv, kMsgNoScores);
         } else {
             if (print)
-                publish(ctx, "LatentScoreCoef", kMsgScoreTitle, w.data(), n, k, ctx->input.manifestNames, names.data(),
+                publish(rv, "LatentScoreCoef", kMsgScoreTitle, w.data(), n, k, rv.input->manifestNames, names.data(),
                         "cc");
             if (outstat)
                 for (int32_t j = 0; j < k; ++j)
-                    outstat_row(ctx, ctx->methodStage == kMethodUls ? "LSSCORE" : "SCORE", names[static_cast<size_t>(j)],
+                    outstat_row(rv, rv.methods->methodStage == kMethodUls ? "LSSCORE" : "SCORE", names[static_cast<size_t>(j)],
                                 w.data() + static_cast<size_t>(j) * n, n);
         }
     }
-    if (sw.printDetermination) print_determination(ctx, in, k, manifest);
+    if (sw.printDetermination) print_determination(rv, in, k, manifest);
 }

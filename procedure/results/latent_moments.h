@@ -30,7 +30,7 @@ struct LatentMomentsInput {
 // The model-variable indices of the latent variables of a LINEQS model (the
 // F variables, in model order) and of the manifest variables (in data
 // order).
-void lineqs_variable_indices(const ProcContext* ctx, std::vector<int32_t>* latent,
+void lineqs_variable_indices(const ResultsView& rv, std::vector<int32_t>* latent,
                              std::vector<int32_t>* manifest);
 
 // The principal submatrix of the packed matrix `cov` over the variables
@@ -47,10 +47,10 @@ bool latent_score_coefficients(const double* sigma, int32_t n, const double* m, 
 // Steps of the derived statistics: predicted moments and score
 // coefficients (when latent variables exist and they are printed or
 // OUTSTAT= is given), then the determination (when asked for).
-void latent_results(ProcContext* ctx, const LatentMomentsInput* in, const ResultSwitches& sw);
+void latent_results(const ResultsView& rv, const LatentMomentsInput* in, const ResultSwitches& sw);
 
 // Writes one OUTSTAT= row: _TYPE_ `type`, _NAME_ `name`, the n values.
-void outstat_row(ProcContext* ctx, const char* type, const NameRecord& name, const double* values, int32_t n);
+void outstat_row(const ResultsView& rv, const char* type, const NameRecord& name, const double* values, int32_t n);
 
 // The _TYPE_ of predicted-moment rows for the stage's method.
 const char* predicted_row_type(int32_t method);

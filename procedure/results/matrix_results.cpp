@@ -20,6 +20,7 @@
 #include "host/message_text.h"
 #include "procedure/results/printer_support.h"
 #include "procedure/results/results.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/messages.h"
@@ -73,9 +74,9 @@ struct MatrixView {
     HostText* title = nullptr;
 };
 
-const NameRecord* column_names(const ProcContext* ctx, int32_t k) {
-    const int32_t first = ctx->model.firstColumnName != nullptr ? ctx->model.firstColumnName[k] : 0;
-    return first > 0 && first <= ctx->readers.nColumnNames ? ctx->readers.columnNames + (first - 1) : nullptr;
+const NameRecord* column_names(const ResultsView& rv, int32_t k) {
+    const int32_t first = rv.model->firstColumnName != nullptr ? rv.model->firstColumnName[k] : 0;
+    return first > 0 && first <= rv.readers->nColumnNames ? rv.readers->columnNames + (first - 1) : nullptr;
 }
 
 int32_t type_text(int32_t type) {
@@ -101,21 +102,21 @@ int32_t form_text(int32_t form, bool constant) {
 
 // The labels, captions and title of matrix k, the first..last matrix of
 // its term.
-MatrixView describe(const ProcContext* ctx, int32_t k, int32_t first, int32_t last, int32_t stage) {
-    const ModelMatrixTable& mt = ctx->model;
+MatrixView describe(const ResultsView& rv, int32_t k, int32_t first, int32_t last, int32_t stage) {
+    const ModelMatrixTable& mt = *rv.model;
     MatrixView v;
     v.k = k;
     v.rows = mt.rows[k];
     v.columns = mt.columns[k];
     v.symmetric = mt.type[k] == kMatPosDefinit || mt.type[k] == kMatSymmetric;
     v.constant = mt.constant[k] != 0;
-    v.columnLabels = column_names(ctx, k);
+    v.columnLabels = column_names(rv, k);
     if (k == first)
-        v.rowLabels = ctx->input.manifestNames;
+        v.rowLabels = rv.input->manifestNames;
     else if (v.columnLabels != nullptr && (k == last || v.symmetric))
         v.rowLabels = v.columnLabels;
     else
-        v.rowLabels = column_names(ctx, k - 1);
+        v.rowLabels = column_names(rv, k - 1);
     const std::string name = record_text(mt.name[k]);
     v.captions[v.nCaptions++] = kyrmsgs(kMsgProc, stage == 0 ? kMsgCaptionInitial : kMsgCaptionEstimates, name.c_str());
     if (stage == 2) v.captions[v.nCaptions++] = kyrmsg(kMsgProc, kMsgCaptionStdErrs);
@@ -125,7 +126,7 @@ MatrixView describe(const ProcContext* ctx, int32_t k, int32_t first, int32_t la
     v.title = kyrmsgs(kMsgProc, stage == 0 ? kMsgTitleInitial : kMsgTitleEstimates, name.c_str());
     // The LINEQS coefficient matrices are shown over the endogenous rows
     // (and _BETA_ over the endogenous columns) only.
-    if (ctx->readers.lineqsModel && ctx->nMatrices >= kPhi && (k == kBeta || k == kGamma)) {
+    if (rv.readers->lineqsModel && rv.sizes->nMatrices >= kPhi && (k == kBeta || k == kGamma)) {
         v.rows -= mt.rows[kPhi];
         if (k == kBeta) v.columns -= mt.rows[kPhi];
     }
@@ -136,8 +137,8 @@ MatrixView describe(const ProcContext* ctx, int32_t k, int32_t first, int32_t la
 // row), with the parameters' labels and, in stage 2, their standard errors
 // and t values.  A fixed cell ('_') and a parameter whose standard error is
 // missing or not above 0 ('.') show no standard error and no t value.
-void fill(const ProcContext* ctx, MatrixView* v, int32_t stage, Grid* g) {
-    const ModelMatrixTable& mt = ctx->model;
+void fill(const ResultsView& rv, MatrixView* v, int32_t stage, Grid* g) {
+    const ModelMatrixTable& mt = *rv.model;
     const int32_t r = v->rows, c = v->columns;
     const size_t cells = static_cast<size_t>(std::max(r, 0)) * static_cast<size_t>(std::max(c, 0));
     std::fill(g->values, g->values + cells, 0.0);
@@ -157,30 +158,30 @@ void fill(const ProcContext* ctx, MatrixView* v, int32_t stage, Grid* g) {
             for (int32_t i = 0; i < c; ++i) g->values[at(r - c + i, i)] = 1.0;
         return;
     }
-    if (ctx->readers.lineqsModel && v->k == kSel) {
+    if (rv.readers->lineqsModel && v->k == kSel) {
         for (int32_t i = 0; i < r; ++i) {
-            const int32_t s = ctx->readers.varPosition != nullptr ? ctx->readers.varPosition[i] : -1;
+            const int32_t s = rv.readers->varPosition != nullptr ? rv.readers->varPosition[i] : -1;
             if (s >= 0 && s < c) g->values[at(i, s)] = 1.0;
         }
         return;
     }
     for (int32_t e = mt.firstElement[v->k]; e < mt.firstElement[v->k] + mt.elementCount[v->k]; ++e) {
-        const int32_t i = ctx->elements.row[e], j = ctx->elements.column[e];
+        const int32_t i = rv.elements->row[e], j = rv.elements->column[e];
         if (i < 0 || j < 0 || i >= r || j >= c) continue;
         const bool mirror = v->symmetric && i != j && j < r && i < c;
-        const double x = ctx->elements.value[e];
+        const double x = rv.elements->value[e];
         g->values[at(i, j)] = x;
         if (mirror) g->values[at(j, i)] = x;
-        const int32_t p = ctx->elements.parameter[e];
+        const int32_t p = rv.elements->parameter[e];
         if (p == 0) continue;
-        const std::string name = record_text(ctx->nlp->paramNames[std::abs(p) - 1]);
+        const std::string name = record_text(rv.nlp->paramNames[std::abs(p) - 1]);
         HostText* label = kyrtxt((p > 0 ? "[" + name + "]" : "<" + name + ">").c_str(), -1);
         g->labels[at(i, j)] = label;
         if (mirror) g->labels[at(j, i)] = label;
         v->anyLabel = true;
         v->labelWidth = std::max(v->labelWidth, static_cast<int32_t>(name.size()) + 2);
         if (stage != 2) continue;
-        const double se = ctx->nlp->stdErrors != nullptr ? ctx->nlp->stdErrors[std::abs(p) - 1] : host_missing_value();
+        const double se = rv.nlp->stdErrors != nullptr ? rv.nlp->stdErrors[std::abs(p) - 1] : host_missing_value();
         const bool usable = !is_missing(se) && se > 0.0;
         const double t = usable && !is_missing(x) ? x / se : host_missing_value();
         const double shownSe = usable ? se : host_missing_value();
@@ -221,12 +222,12 @@ HostText* joined(HostText* const* texts, int32_t n, const char* separator, bool 
 }
 
 // The centred note that stands for a constant matrix after the estimation.
-void constant_note(ProcContext* ctx, const MatrixView& v) {
+void constant_note(const ResultsView& rv, const MatrixView& v) {
     HostText* lines[5] = {};
     std::copy(v.captions, v.captions + v.nCaptions, lines);
     lines[v.nCaptions] = kyrmsg(kMsgProc, kMsgConstantNote);
     const int32_t n = v.nCaptions + 1;
-    kyr_failed(kyr_lines_note(ctx->kyrManager, joined(lines, n, "%n", false), n));
+    kyr_failed(kyr_lines_note(rv.output->kyrManager, joined(lines, n, "%n", false), n));
 }
 
 // One piece of the matrix object: its values or cell texts with their
@@ -271,8 +272,8 @@ bool publish(MatrixPieces* matrix, const MatrixView& v, int32_t stage) {
 
 // The table of one matrix.  Every call is tested: the first that fails is
 // reported and abandons the table.
-void matrix_table(ProcContext* ctx, const MatrixView& v, const Grid& g, int32_t stage) {
-    HostObject* manager = ctx->kyrManager;
+void matrix_table(const ResultsView& rv, const MatrixView& v, const Grid& g, int32_t stage) {
+    HostObject* manager = rv.output->kyrManager;
     if (!begin_output(manager)) return;
     MatrixPieces matrix(manager);
     const bool ok = piece(&matrix, v, g, g.values, nullptr) &&
@@ -284,20 +285,20 @@ void matrix_table(ProcContext* ctx, const MatrixView& v, const Grid& g, int32_t 
 
 // The tables of every matrix, terms in order, each from its central matrix
 // down to its first.
-void matrix_tables(ProcContext* ctx, int32_t stage, Grid* g) {
-    const ModelMatrixTable& mt = ctx->model;
-    for (int32_t term = 1; term <= ctx->nTerms; ++term) {
+void matrix_tables(const ResultsView& rv, int32_t stage, Grid* g) {
+    const ModelMatrixTable& mt = *rv.model;
+    for (int32_t term = 1; term <= rv.sizes->nTerms; ++term) {
         const int32_t first = mt.termTable[term - 1], last = mt.termTable[term] - 1;
         for (int32_t k = last; k >= first; --k) {
             if (mt.sameName[k] != 0) continue;
-            MatrixView v = describe(ctx, k, first, last, stage);
+            MatrixView v = describe(rv, k, first, last, stage);
             if (v.constant && stage > 0) {
-                if (ctx->options.printEnabled) constant_note(ctx, v);
+                if (rv.options->printEnabled) constant_note(rv, v);
                 continue;
             }
             if (v.rows < 1 || v.columns < 1) continue;
-            fill(ctx, &v, stage, g);
-            matrix_table(ctx, v, *g, stage);
+            fill(rv, &v, stage, g);
+            matrix_table(rv, v, *g, stage);
         }
     }
 }
@@ -312,17 +313,18 @@ const bool kEchoRegistered = [] {
 }  // namespace
 
 void cospout(ProcContext* ctx, int32_t stage) {
-    if (ctx->kyrManager == nullptr) return;
-    const ResultSwitches sw = result_switches(&ctx->options);
+    const ResultsView rv = results_view(ctx);
+    if (rv.output->kyrManager == nullptr) return;
+    const ResultSwitches sw = result_switches(rv.options);
     if (stage > 0)
-        velix::detail::open_results_group(ctx, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
-    velix::detail::print_parameter_vectors(ctx, stage, sw);
+        velix::detail::open_results_group(rv, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
+    velix::detail::print_parameter_vectors(rv, stage, sw);
     // A pool that cannot be had ends the printer after the memory message,
     // not the step.
     int64_t cells = 1;
-    for (int32_t k = 1; k <= ctx->nMatrices; ++k)
-        cells = std::max(cells, int64_t{ctx->model.rows[k]} * ctx->model.columns[k]);
-    const int64_t names = std::max({ctx->nCols, ctx->nManifest, 1});
+    for (int32_t k = 1; k <= rv.sizes->nMatrices; ++k)
+        cells = std::max(cells, int64_t{rv.model->rows[k]} * rv.model->columns[k]);
+    const int64_t names = std::max({rv.sizes->nCols, rv.sizes->nManifest, 1});
     bool ok = false;
     {
         velix::detail::PrinterPool pool(cells * static_cast<int64_t>(3 * sizeof(double) + sizeof(HostText*)) +
@@ -340,10 +342,10 @@ void cospout(ProcContext* ctx, int32_t stage) {
                 znamfix(0, "Row", 3, static_cast<int32_t>(i + 1), 0, g.rowNames + i * kLabelWidth, kLabelWidth);
                 znamfix(0, "Col", 3, static_cast<int32_t>(i + 1), 0, g.colNames + i * kLabelWidth, kLabelWidth);
             }
-            matrix_tables(ctx, stage, &g);
+            matrix_tables(rv, stage, &g);
         }
     }
     zmsgsav(0, 0, nullptr, 0);
-    if (ok && stage > 0 && ctx->nParmAdded != 0) costout(ctx, stage);
-    velix::detail::close_estimation_group(ctx);
+    if (ok && stage > 0 && rv.sizes->nParmAdded != 0) costout(rv.ctx, stage);
+    velix::detail::close_estimation_group(rv);
 }

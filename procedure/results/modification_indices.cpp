@@ -30,6 +30,7 @@
 #include "procedure/procedure.h"
 #include "procedure/results/lagrange.h"
 #include "procedure/results/modification_indices.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"
@@ -68,7 +69,7 @@ LmCell lm_fixed_cell(const LmSetup& s, const LmDerivative& d, std::vector<double
     (*b)[static_cast<size_t>(q)] = d.delta;
     V->assign(s.V.begin(), s.V.end());
     work->assign(static_cast<size_t>(std::max(q, 1)), 0.0);
-    const int32_t rc = sinvex(q, s.ctx->options.singular, V->data(), b->data(), work->data());
+    const int32_t rc = sinvex(q, s.rv.options->singular, V->data(), b->data(), work->data());
     double rho = (*b)[static_cast<size_t>(q)];
     if (std::fabs(rho) < kZero) rho = 0.0;
     if (rc != 0 || rho < 0.0) {
@@ -114,7 +115,7 @@ NameRecord record(const std::string& s) {
 // The shape in which matrix k is shown (and bounded): LINEQS shows _BETA_
 // and _GAMMA_ without their trailing exogenous block.
 void shown_shape(const LmSetup& s, int32_t k, int32_t* rows, int32_t* cols) {
-    const ModelMatrixTable& mt = s.ctx->model;
+    const ModelMatrixTable& mt = *s.rv.model;
     *rows = mt.rows[k];
     *cols = mt.columns[k];
     if (!s.view.lineqs) return;
@@ -155,11 +156,11 @@ bool skipped_type(int16_t type) {
 // the rows).
 void labels(const LmSetup& s, int32_t k, bool firstOfTerm, int32_t rows, int32_t cols,
             std::vector<NameRecord>* rowLabels, std::vector<NameRecord>* colLabels) {
-    const ModelMatrixTable& mt = s.ctx->model;
-    const NameRecord* names = s.ctx->readers.columnNames;
+    const ModelMatrixTable& mt = *s.rv.model;
+    const NameRecord* names = s.rv.readers->columnNames;
     auto of = [&](int32_t m) { return mt.firstColumnName[m] > 0 ? names + mt.firstColumnName[m] - 1 : nullptr; };
     const NameRecord* rowFrom = nullptr;
-    if (firstOfTerm) rowFrom = s.ctx->input.manifestNames;
+    if (firstOfTerm) rowFrom = s.rv.input->manifestNames;
     else if ((mt.type[k] == kMatPosDefinit || mt.type[k] == kMatSymmetric) && of(k) != nullptr) rowFrom = of(k);
     else if (k > 1 && of(k - 1) != nullptr) rowFrom = of(k - 1);
     rowLabels->clear();
@@ -193,13 +194,13 @@ class IndexVisitor final : public TermVisitor {
 
 void IndexVisitor::wald_cell(int32_t p, MatrixCells* m, size_t at) {
     const LmSetup& s = *s_;
-    const NlpProblem* nlp = s.ctx->nlp;
+    const NlpProblem* nlp = s.rv.nlp;
     const int32_t index = std::abs(p) - 1;
     double se = host_missing_value();
     if (p > 0 && p <= s.q) {
         const double v = s.V[static_cast<size_t>(velix::pk_lower(index, index))];
         if (v >= 0.0 && s.kappa > 0.0) se = std::sqrt(s.kappa * v);
-    } else if (p < 0 && index < s.ctx->nParmAll && nlp->stdErrors != nullptr) {
+    } else if (p < 0 && index < s.rv.sizes->nParmAll && nlp->stdErrors != nullptr) {
         se = nlp->stdErrors[index];
     }
     const std::string name = trimmed(nlp->paramNames[index]);
@@ -212,7 +213,7 @@ void IndexVisitor::wald_cell(int32_t p, MatrixCells* m, size_t at) {
 
 void IndexVisitor::visit(const EvalView& v, const WalkStep& step) {
     const LmSetup& s = *s_;
-    const ModelMatrixTable& mt = s.ctx->model;
+    const ModelMatrixTable& mt = *s.rv.model;
     const int32_t k = step.matrix;
     if (skipped_type(mt.type[k])) return;
     MatrixCells m;
@@ -227,7 +228,7 @@ void IndexVisitor::visit(const EvalView& v, const WalkStep& step) {
     std::vector<int32_t> param(cells, 0);
     int32_t free = 0;
     for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
-        const int32_t r = s.ctx->elements.row[e], c = s.ctx->elements.column[e], p = s.ctx->elements.parameter[e];
+        const int32_t r = s.rv.elements->row[e], c = s.rv.elements->column[e], p = s.rv.elements->parameter[e];
         if (r >= m.rows || c >= m.cols || p == 0) continue;
         ++free;
         param[static_cast<size_t>(r * m.cols + c)] = p;
@@ -302,7 +303,7 @@ void rank_table(const LmSetup& s, const std::string& matrixName, const MatrixCel
     for (const LmRanked& e : m.rank)
         width = std::max({width, static_cast<int32_t>(trimmed(rowLabels[static_cast<size_t>(e.row)]).size()),
                           static_cast<int32_t>(trimmed(colLabels[static_cast<size_t>(e.column)]).size())});
-    OutputTable t(s.ctx->kyrManager, "RankLagrange", kyrmsg(kMsgProc, kTitleRank), "Tesk.Velix.RankLagrange",
+    OutputTable t(s.rv.output->kyrManager, "RankLagrange", kyrmsg(kMsgProc, kTitleRank), "Tesk.Velix.RankLagrange",
                   kyrmsgs(kMsgProc, kTitleRankText, static_cast<int32_t>(m.rank.size()), matrixName.c_str()));
     t.text_column("Row", width);
     t.text_column("Column", width);
@@ -323,8 +324,8 @@ void IndexVisitor::publish(int32_t k, bool firstOfTerm, MatrixCells* m) {
     const LmSetup& s = *s_;
     std::vector<NameRecord> rowLabels, colLabels;
     labels(s, k, firstOfTerm, m->rows, m->cols, &rowLabels, &colLabels);
-    const std::string name = trimmed(s.ctx->model.name[k]);
-    HostObject* manager = s.ctx->kyrManager;
+    const std::string name = trimmed(s.rv.model->name[k]);
+    HostObject* manager = s.rv.output->kyrManager;
     if (manager == nullptr) return;
     MatrixPieces object(manager);
     if (!object.ok()) return;
@@ -345,13 +346,14 @@ void IndexVisitor::publish(int32_t k, bool firstOfTerm, MatrixCells* m) {
 }  // namespace
 
 void cosmod1(ProcContext* ctx) {
+    const ResultsView rv = results_view(ctx);
     LmSetup s;
-    if (!lm_begin(ctx, ctx->nParmFree > 0, &s)) return;
+    if (!lm_begin(rv, rv.sizes->nParmFree > 0, &s)) return;
     // Every matrix that can hold an element is walked, also those whose
     // elements are all fixed (the walk of the derivatives passes them by).
-    ModelMatrixTable& mt = ctx->model;
-    std::vector<int16_t> constant(mt.constant, mt.constant + ctx->nMatrices + 1);
-    for (int32_t k = 1; k <= ctx->nMatrices; ++k)
+    ModelMatrixTable& mt = *rv.model;
+    std::vector<int16_t> constant(mt.constant, mt.constant + rv.sizes->nMatrices + 1);
+    for (int32_t k = 1; k <= rv.sizes->nMatrices; ++k)
         if (!skipped_type(mt.type[k])) mt.constant[k] = 0;
     IndexVisitor visitor(&s);
     const int32_t failed = walk_terms(&s.view, &visitor);

@@ -13,6 +13,7 @@
 #include "procedure/proc_options.h"
 #include "procedure/results/printer_support.h"
 #include "procedure/results/results.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 
@@ -51,21 +52,21 @@ std::string message_text(int32_t number) {
 
 // The Type text of parameter p: the matrix places that hold it, or the
 // kind of parameter that has none.
-std::string type_text(const ProcContext* ctx, int32_t p) {
+std::string type_text(const ResultsView& rv, int32_t p) {
     std::string labels;
     bool negative = false;
     int32_t next = 0, count = 0;
     for (int32_t e0 = 0;;) {
-        const int32_t k = xcheck(ctx, p, e0, &next);
+        const int32_t k = xcheck(rv, p, e0, &next);
         if (k == 0) break;
         const int32_t e = next - 1;
         if (count++ == 0) negative = k < 0;
-        const NameRecord& name = ctx->model.name[std::abs(k)];
+        const NameRecord& name = rv.model->name[std::abs(k)];
         labels += (count > 1 ? "  " : "") + trimmed(name.text, name.length) + "[" +
-                  std::to_string(ctx->elements.row[e] + 1) + ":" + std::to_string(ctx->elements.column[e] + 1) + "]";
+                  std::to_string(rv.elements->row[e] + 1) + ":" + std::to_string(rv.elements->column[e] + 1) + "]";
         e0 = next;
     }
-    if (count == 0) return message_text(p < ctx->nParmFree ? kMsgAdditional : kMsgDependent);
+    if (count == 0) return message_text(p < rv.sizes->nParmFree ? kMsgAdditional : kMsgDependent);
     return message_text(negative ? kMsgNegativeEntry : kMsgMatrixEntry) + " " + labels;
 }
 
@@ -81,26 +82,26 @@ double vector_value(const NlpProblem* nlp, int32_t kind, int32_t p) {
 }
 
 // One vector table over the parameters [first, last).
-void vector_table(ProcContext* ctx, int32_t kind, const char* name, int32_t title, HostText* titleText, int32_t first,
+void vector_table(const ResultsView& rv, int32_t kind, const char* name, int32_t title, HostText* titleText, int32_t first,
                   int32_t last) {
     std::vector<std::string> types;
     int32_t nameWidth = 1, typeWidth = kTypeMinWidth;
     for (int32_t p = first; p < last; ++p) {
-        types.push_back(type_text(ctx, p));
+        types.push_back(type_text(rv, p));
         typeWidth = std::max(typeWidth, static_cast<int32_t>(types.back().size()));
-        nameWidth = std::max<int32_t>(nameWidth, ctx->nlp->paramNames[p].length);
+        nameWidth = std::max<int32_t>(nameWidth, rv.nlp->paramNames[p].length);
     }
-    OutputTable t(ctx->kyrManager, name, kyrmsg(kMsgProc, title), std::string("Tesk.Velix.") + name, titleText);
+    OutputTable t(rv.output->kyrManager, name, kyrmsg(kMsgProc, title), std::string("Tesk.Velix.") + name, titleText);
     t.text_column("Parameter", nameWidth);
     t.int_column("Index");
     t.double_column("Estimate");
     t.text_column("Type", typeWidth);
     if (!t.end_columns()) return;
     for (int32_t p = first; p < last; ++p) {
-        const NameRecord& r = ctx->nlp->paramNames[p];
+        const NameRecord& r = rv.nlp->paramNames[p];
         t.set_text(0, trimmed(r.text, r.length));
         t.set_int(1, p + 1);
-        t.set_double(2, vector_value(ctx->nlp, kind, p));
+        t.set_double(2, vector_value(rv.nlp, kind, p));
         t.set_text(3, types[static_cast<size_t>(p - first)]);
         if (!t.add_row()) return;
     }
@@ -121,51 +122,53 @@ ResultSwitches result_switches(const StatementOptions* options) {
     return sw;
 }
 
-int32_t xcheck(const ProcContext* ctx, int32_t p, int32_t e0, int32_t* next) {
+int32_t xcheck(const ResultsView& rv, int32_t p, int32_t e0, int32_t* next) {
     *next = 0;
-    for (int32_t e = std::max(e0, 0); e < ctx->nElements; ++e) {
-        if (std::abs(ctx->elements.parameter[e]) != p + 1) continue;
+    for (int32_t e = std::max(e0, 0); e < rv.sizes->nElements; ++e) {
+        if (std::abs(rv.elements->parameter[e]) != p + 1) continue;
         *next = e + 1;
-        for (int32_t k = 1; k <= ctx->nMatrices; ++k)
-            if (e >= ctx->model.firstElement[k] && e < ctx->model.firstElement[k] + ctx->model.elementCount[k])
-                return ctx->elements.parameter[e] < 0 ? -k : k;
+        for (int32_t k = 1; k <= rv.sizes->nMatrices; ++k)
+            if (e >= rv.model->firstElement[k] && e < rv.model->firstElement[k] + rv.model->elementCount[k])
+                return rv.elements->parameter[e] < 0 ? -k : k;
         break;
     }
-    if (p >= ctx->nParmFree - ctx->nParmAdded || e0 > 0) return 0;
+    if (p >= rv.sizes->nParmFree - rv.sizes->nParmAdded || e0 > 0) return 0;
     xpmlog(kMsgProc, kMsgNoElement, p + 1);
-    xexit(std::max(ctx->errorLevel, kLevelInternal), 0);
+    xexit(std::max(*rv.errorLevel, kLevelInternal), 0);
 }
 
 void cosvout(ProcContext* ctx, int32_t kind) {
-    if (ctx->nParmAll == 0 || kind < kVectorInitial || kind > kVectorGradient || ctx->kyrManager == nullptr) return;
-    const bool initialListing = kind == kVectorInitial && ctx->options.startNotes;
-    const bool vectors = result_switches(&ctx->options).printParmVectors || initialListing;
+    const ResultsView rv = results_view(ctx);
+    if (rv.sizes->nParmAll == 0 || kind < kVectorInitial || kind > kVectorGradient || rv.output->kyrManager == nullptr) return;
+    const bool initialListing = kind == kVectorInitial && rv.options->startNotes;
+    const bool vectors = result_switches(rv.options).printParmVectors || initialListing;
     const bool gradient = kind == kVectorFirstDer || kind == kVectorGradient;
-    if (!vectors && !(gradient && ctx->options.printEnabled)) return;
+    if (!vectors && !(gradient && rv.options->printEnabled)) return;
     const VectorTable& v = kVectorTables[kind];
-    vector_table(ctx, kind, v.name, v.title, kyrmsg(kMsgProc, v.titleText), 0, ctx->nParmFree);
-    if (kind <= kVectorTValues && ctx->nParmAll > ctx->nParmFree)
-        vector_table(ctx, kind, "DependParms", kMsgDependTitle,
-                     kyrmsgs(kMsgProc, kMsgDependentCount, ctx->nParmAll - ctx->nParmFree), ctx->nParmFree,
-                     ctx->nParmAll);
+    vector_table(rv, kind, v.name, v.title, kyrmsg(kMsgProc, v.titleText), 0, rv.sizes->nParmFree);
+    if (kind <= kVectorTValues && rv.sizes->nParmAll > rv.sizes->nParmFree)
+        vector_table(rv, kind, "DependParms", kMsgDependTitle,
+                     kyrmsgs(kMsgProc, kMsgDependentCount, rv.sizes->nParmAll - rv.sizes->nParmFree), rv.sizes->nParmFree,
+                     rv.sizes->nParmAll);
 }
 
 void costout(ProcContext* ctx, int32_t mode) {
-    if (ctx->kyrManager == nullptr) return;
-    const int32_t first = ctx->nParmFree - ctx->nParmAdded, last = ctx->nParmAll;
+    const ResultsView rv = results_view(ctx);
+    if (rv.output->kyrManager == nullptr) return;
+    const int32_t first = rv.sizes->nParmFree - rv.sizes->nParmAdded, last = rv.sizes->nParmAll;
     int32_t width = 1;
-    for (int32_t p = first; p < last; ++p) width = std::max<int32_t>(width, ctx->nlp->paramNames[p].length);
+    for (int32_t p = first; p < last; ++p) width = std::max<int32_t>(width, rv.nlp->paramNames[p].length);
     HostText* titleText =
-        last > ctx->nParmFree ? kyrmsgs(kMsgProc, kMsgDependentCount, last - ctx->nParmFree) : nullptr;
-    OutputTable t(ctx->kyrManager, "AddParms", kyrmsg(kMsgProc, kMsgAddTitle), "Tesk.Velix.AddParms", titleText);
+        last > rv.sizes->nParmFree ? kyrmsgs(kMsgProc, kMsgDependentCount, last - rv.sizes->nParmFree) : nullptr;
+    OutputTable t(rv.output->kyrManager, "AddParms", kyrmsg(kMsgProc, kMsgAddTitle), "Tesk.Velix.AddParms", titleText);
     t.text_column("Parameter", width);
     const bool inference = mode > 1;
     velix::detail::estimate_columns(t, inference);
     if (!t.end_columns()) return;
     for (int32_t p = first; p < last; ++p) {
-        const NameRecord& r = ctx->nlp->paramNames[p];
-        const double x = ctx->nlp->x[p];
-        const double se = ctx->nlp->stdErrors != nullptr ? ctx->nlp->stdErrors[p] : host_missing_value();
+        const NameRecord& r = rv.nlp->paramNames[p];
+        const double x = rv.nlp->x[p];
+        const double se = rv.nlp->stdErrors != nullptr ? rv.nlp->stdErrors[p] : host_missing_value();
         t.set_text(0, trimmed(r.text, r.length));
         t.set_double(1, x);
         if (inference) {

@@ -4,27 +4,28 @@
 #include <algorithm>
 
 #include "host/output_table.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 
 namespace velix::detail {
 
-HostObject* open_results_group(ProcContext* ctx, int32_t index, const char* name, int32_t label) {
-    if (ctx->kyrGroups[index] == nullptr)
-        ctx->kyrGroups[index] = open_output_group(ctx->kyrManager, name, kyrmsg(kMsgProc, label));
-    return ctx->kyrGroups[index];
+HostObject* open_results_group(const ResultsView& rv, int32_t index, const char* name, int32_t label) {
+    if (rv.output->kyrGroups[index] == nullptr)
+        rv.output->kyrGroups[index] = open_output_group(rv.output->kyrManager, name, kyrmsg(kMsgProc, label));
+    return rv.output->kyrGroups[index];
 }
 
-void close_estimation_group(ProcContext* ctx) {
-    close_output_group(ctx->kyrGroups[kGroupEstimationResults]);
-    ctx->kyrGroups[kGroupEstimationResults] = nullptr;
+void close_estimation_group(const ResultsView& rv) {
+    close_output_group(rv.output->kyrGroups[kGroupEstimationResults]);
+    rv.output->kyrGroups[kGroupEstimationResults] = nullptr;
 }
 
-void print_parameter_vectors(ProcContext* ctx, int32_t mode, const ResultSwitches& sw) {
+void print_parameter_vectors(const ResultsView& rv, int32_t mode, const ResultSwitches& sw) {
     if (!sw.printParmVectors) return;
-    if (mode == 1) cosvout(ctx, kVectorEstimates);
+    if (mode == 1) cosvout(rv.ctx, kVectorEstimates);
     if (mode == 2)
-        for (int32_t kind : {kVectorEstimates, kVectorStdErrs, kVectorTValues, kVectorGradient}) cosvout(ctx, kind);
+        for (int32_t kind : {kVectorEstimates, kVectorStdErrs, kVectorTValues, kVectorGradient}) cosvout(rv.ctx, kind);
 }
 
 void implied_covariance(const double* t, const double* s, size_t n, size_t k, double* ts, double* cov) {

@@ -18,12 +18,12 @@ namespace velix::detail {
 
 // The group `index` named `name` with the label message `label`, opened
 // unless it is open; 0 when it cannot be opened.
-HostObject* open_results_group(ProcContext* ctx, int32_t index, const char* name, int32_t label);
+HostObject* open_results_group(const ResultsView& rv, int32_t index, const char* name, int32_t label);
 // Closes the "EstimationResults" group when it is open and clears its handle.
-void close_estimation_group(ProcContext* ctx);
+void close_estimation_group(const ResultsView& rv);
 // The parameter-vector tables of mode 1 (the estimates) or 2 (estimates,
 // standard errors, t values and gradient), when they are asked for.
-void print_parameter_vectors(ProcContext* ctx, int32_t mode, const ResultSwitches& sw);
+void print_parameter_vectors(const ResultsView& rv, int32_t mode, const ResultSwitches& sw);
 
 // A memory pool for the arrays of one printer call, deleted with the
 // object.  ok() is false, after the memory message, when the pool or one

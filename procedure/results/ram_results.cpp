@@ -27,6 +27,7 @@
 #include "procedure/results/latent_moments.h"
 #include "procedure/results/printer_support.h"
 #include "procedure/results/results.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/model_echo.h"
@@ -52,41 +53,41 @@ bool is_missing(double x) { return host_is_missing(x) || std::isnan(x); }
 
 // The model as the printer reads it.
 struct RamModel {
-    const ProcContext* ctx = nullptr;
+    ResultsView rv;
     int32_t nAll = 0;
     int32_t varWidth = 1, parmWidth = 0;
 
-    explicit RamModel(const ProcContext* c) : ctx(c) {
-        nAll = c->model.rows[kResiduals];
-        varWidth = std::max(c->readers.colNameWidth, 1);
-        parmWidth = c->readers.parmNameWidth;
+    explicit RamModel(const ResultsView& view) : rv(view) {
+        nAll = rv.model->rows[kResiduals];
+        varWidth = std::max(rv.readers->colNameWidth, 1);
+        parmWidth = rv.readers->parmNameWidth;
     }
-    const ModelMatrixTable& mt() const { return ctx->model; }
-    int32_t parameter(int32_t e) const { return std::abs(ctx->elements.parameter[e]); }
-    double value(int32_t e) const { return ctx->elements.value[e]; }
+    const ModelMatrixTable& mt() const { return *rv.model; }
+    int32_t parameter(int32_t e) const { return std::abs(rv.elements->parameter[e]); }
+    double value(int32_t e) const { return rv.elements->value[e]; }
     std::string parameter_cell(int32_t e) const {
         const int32_t p = parameter(e);
-        return p > 0 ? record_text(ctx->nlp->paramNames[p - 1]) : kFixedMarker;
+        return p > 0 ? record_text(rv.nlp->paramNames[p - 1]) : kFixedMarker;
     }
     double std_error(int32_t e) const {
         const int32_t p = parameter(e);
-        return p > 0 && ctx->nlp->stdErrors != nullptr ? ctx->nlp->stdErrors[p - 1] : missing();
+        return p > 0 && rv.nlp->stdErrors != nullptr ? rv.nlp->stdErrors[p - 1] : missing();
     }
     // Entry i of the column names of matrix k; empty when it has none.
     std::string column_name(int32_t k, int32_t i) const {
         const int32_t first = mt().firstColumnName != nullptr ? mt().firstColumnName[k] : 0;
-        if (first <= 0 || first - 1 + i >= ctx->readers.nColumnNames) return {};
-        return record_text(ctx->readers.columnNames[first - 1 + i]);
+        if (first <= 0 || first - 1 + i >= rv.readers->nColumnNames) return {};
+        return record_text(rv.readers->columnNames[first - 1 + i]);
     }
     bool has_column_names(int32_t k) const { return mt().firstColumnName != nullptr && mt().firstColumnName[k] > 0; }
-    bool endogenous(int32_t v) const { return ctx->readers.incomingPaths[v] > 0; }
+    bool endogenous(int32_t v) const { return rv.readers->incomingPaths[v] > 0; }
 };
 
 // The row name of an element of matrix k, the first..last matrix of its
 // term: the manifest name for the first matrix, the matrix's own column
 // names for a symmetric or the last matrix, else those of the matrix before.
 std::string row_name(const RamModel& m, int32_t k, int32_t first, int32_t last, int32_t row) {
-    if (k == first) return row < m.ctx->nManifest ? record_text(m.ctx->input.manifestNames[row]) : std::string();
+    if (k == first) return row < m.rv.sizes->nManifest ? record_text(m.rv.input->manifestNames[row]) : std::string();
     const int16_t type = m.mt().type[k];
     if (type == kMatPosDefinit || type == kMatSymmetric || k == last) return m.column_name(k, row);
     return m.column_name(k - 1, row);
@@ -95,7 +96,7 @@ std::string row_name(const RamModel& m, int32_t k, int32_t first, int32_t last, 
 // The element list ("InitRAMEstimates" or "RAMEstimates"); false after a
 // failed output call.
 bool element_list(HostObject* manager, const RamModel& m, int32_t mode) {
-    const ProcContext* ctx = m.ctx;
+    const ResultsView& rv = m.rv;
     if (!begin_output(manager)) return false;
     const std::string name = mode == 0 ? "InitRAMEstimates" : "RAMEstimates";
     OutputTable t(manager, name, kyrmsg(kMsgProc, kMsgList), "Tesk.Velix." + name);
@@ -108,11 +109,11 @@ bool element_list(HostObject* manager, const RamModel& m, int32_t mode) {
     t.text_column("Parameter", std::max(m.parmWidth, 8));
     velix::detail::estimate_columns(t, mode == 2);
     if (!t.end_columns()) return false;
-    for (int32_t term = 1; term <= ctx->nTerms; ++term) {
+    for (int32_t term = 1; term <= rv.sizes->nTerms; ++term) {
         const int32_t first = m.mt().termTable[term - 1], last = m.mt().termTable[term] - 1;
         for (int32_t k = first; k <= last; ++k)
             for (int32_t e = m.mt().firstElement[k]; e < m.mt().firstElement[k] + m.mt().elementCount[k]; ++e) {
-                const int32_t r = ctx->elements.row[e], c = ctx->elements.column[e];
+                const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
                 const bool named = m.has_column_names(k);
                 t.set_int(0, term);
                 t.set_int(1, k);
@@ -148,7 +149,7 @@ struct Implied {
 // sqrt(v_i) with w_j the implied variance of an endogenous cause and its
 // _P_ variance otherwise.
 bool standardized_paths(HostObject* manager, const RamModel& m, const Implied& im) {
-    const ProcContext* ctx = m.ctx;
+    const ResultsView& rv = m.rv;
     const bool names = m.has_column_names(kIde) && m.has_column_names(kPaths);
     const bool parms = m.parmWidth > 0;
     OutputTable t(manager, "RAMStdEstimates", kyrmsg(kMsgProc, kMsgStdPaths), "Tesk.Velix.RAMStdEstimates");
@@ -160,7 +161,7 @@ bool standardized_paths(HostObject* manager, const RamModel& m, const Implied& i
     t.double_column("Estimate");
     if (!t.end_columns()) return false;
     for (int32_t e = m.mt().firstElement[kPaths]; e < m.mt().firstElement[kPaths] + m.mt().elementCount[kPaths]; ++e) {
-        const int32_t i = ctx->elements.row[e], j = ctx->elements.column[e];
+        const int32_t i = rv.elements->row[e], j = rv.elements->column[e];
         const double w = m.endogenous(j) ? im.var[j] : im.pDiag[j];
         size_t col = 0;
         if (names) t.set_text(col++, m.column_name(kIde, i));
@@ -199,7 +200,7 @@ bool squared_multiple_correlations(HostObject* manager, const RamModel& m, const
 
 // p_rc / sqrt(p_r p_c) of every off-diagonal _P_ element.
 bool residual_correlations(HostObject* manager, const RamModel& m, const Implied& im) {
-    const ProcContext* ctx = m.ctx;
+    const ResultsView& rv = m.rv;
     const bool names = m.has_column_names(kResiduals);
     const bool parms = m.parmWidth > 0;
     OutputTable t(manager, "RAMCorrExog", kyrmsg(kMsgProc, kMsgCorr), "Tesk.Velix.RAMCorrExog");
@@ -214,7 +215,7 @@ bool residual_correlations(HostObject* manager, const RamModel& m, const Implied
     if (!t.end_columns()) return false;
     const int32_t first = m.mt().firstElement[kResiduals];
     for (int32_t e = first; e < first + m.mt().elementCount[kResiduals]; ++e) {
-        const int32_t r = ctx->elements.row[e], c = ctx->elements.column[e];
+        const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
         if (r == c) continue;
         const double pr = im.pDiag[r], pc = im.pDiag[c], x = m.value(e);
         size_t col = 0;
@@ -235,17 +236,17 @@ bool residual_correlations(HostObject* manager, const RamModel& m, const Implied
 
 // Steps up to the closing of the estimation group; false after a failed
 // output call.
-bool estimates(ProcContext* ctx, const RamModel& m, int32_t mode, const ResultSwitches& sw) {
-    if (ctx->options.matrixForm) return true;
-    velix::detail::print_parameter_vectors(ctx, mode, sw);
-    return !sw.printModel || element_list(ctx->kyrManager, m, mode);
+bool estimates(const ResultsView& rv, const RamModel& m, int32_t mode, const ResultSwitches& sw) {
+    if (rv.options->matrixForm) return true;
+    velix::detail::print_parameter_vectors(rv, mode, sw);
+    return !sw.printModel || element_list(rv.output->kyrManager, m, mode);
 }
 
 // The standardized part and the derived statistics.  A pool that cannot be
 // had ends the printer after the memory message, not the step: the
 // estimates are printed and kept.  False when the printer ends here.
-bool supplementary(ProcContext* ctx, const RamModel& m, const ResultSwitches& sw) {
-    const int64_t n = m.nAll, cols = std::max(ctx->nCols, m.nAll);
+bool supplementary(const ResultsView& rv, const RamModel& m, const ResultSwitches& sw) {
+    const int64_t n = m.nAll, cols = std::max(rv.sizes->nCols, m.nAll);
     velix::detail::PrinterPool pool((n * cols + n) * 16 + n * 34 + n * 4 + 1024);
     Implied im;
     im.cov = pool.take<double>(n * (n + 1) / 2);
@@ -254,9 +255,9 @@ bool supplementary(ProcContext* ctx, const RamModel& m, const ResultSwitches& sw
     im.pDiag = pool.take<double>(n);
     if (!pool.check()) return false;
     // A singular I - A has no implied moments: nothing is standardized.
-    if (!getvar(ctx, im.cov, im.work, im.var, im.pDiag)) return true;
-    if (sw.printModel && ctx->kyrManager != nullptr) {
-        HostObject* manager = ctx->kyrManager;
+    if (!getvar(rv, im.cov, im.work, im.var, im.pDiag)) return true;
+    if (sw.printModel && rv.output->kyrManager != nullptr) {
+        HostObject* manager = rv.output->kyrManager;
         if (!standardized_paths(manager, m, im) || !begin_output(manager) ||
             !squared_multiple_correlations(manager, m, im) ||
             !residual_correlations(manager, m, im))
@@ -266,7 +267,7 @@ bool supplementary(ProcContext* ctx, const RamModel& m, const ResultSwitches& sw
     in.cov = im.cov;
     in.nAll = m.nAll;
     in.ram = true;
-    latent_results(ctx, &in, sw);
+    latent_results(rv, &in, sw);
     return true;
 }
 
@@ -280,8 +281,8 @@ const bool kEchoRegistered = [] {
 
 namespace velix::detail {
 
-bool ram_getvar(const ProcContext* ctx, double* cov, double* work, double* var, double* pDiag) {
-    const ModelMatrixTable& mt = ctx->model;
+bool ram_getvar(const ResultsView& rv, double* cov, double* work, double* var, double* pDiag) {
+    const ModelMatrixTable& mt = *rv.model;
     const int32_t n = mt.rows[kResiduals];
     const size_t nn = static_cast<size_t>(n);
     // T = (I - A)^-1.
@@ -289,8 +290,8 @@ bool ram_getvar(const ProcContext* ctx, double* cov, double* work, double* var, 
     std::vector<int32_t> pivots(nn);
     for (size_t i = 0; i < nn; ++i) t[i * nn + i] = 1.0;
     for (int32_t e = mt.firstElement[kPaths]; e < mt.firstElement[kPaths] + mt.elementCount[kPaths]; ++e)
-        t[static_cast<size_t>(ctx->elements.row[e]) * nn + static_cast<size_t>(ctx->elements.column[e])] -=
-            ctx->elements.value[e];
+        t[static_cast<size_t>(rv.elements->row[e]) * nn + static_cast<size_t>(rv.elements->column[e])] -=
+            rv.elements->value[e];
     if (n > 0) {
         if (zludec(n, n, 0.0, nullptr, t.data(), pivots.data()) != 0) return false;
         zluinv(n, n, t.data(), pivots.data(), scratch.data());
@@ -298,9 +299,9 @@ bool ram_getvar(const ProcContext* ctx, double* cov, double* work, double* var, 
     std::fill(pDiag, pDiag + nn, 0.0);
     for (int32_t e = mt.firstElement[kResiduals]; e < mt.firstElement[kResiduals] + mt.elementCount[kResiduals];
          ++e) {
-        const size_t r = static_cast<size_t>(ctx->elements.row[e]), c = static_cast<size_t>(ctx->elements.column[e]);
-        p[r * nn + c] = p[c * nn + r] = ctx->elements.value[e];
-        if (r == c) pDiag[r] = ctx->elements.value[e];
+        const size_t r = static_cast<size_t>(rv.elements->row[e]), c = static_cast<size_t>(rv.elements->column[e]);
+        p[r * nn + c] = p[c * nn + r] = rv.elements->value[e];
+        if (r == c) pDiag[r] = rv.elements->value[e];
     }
     implied_covariance(t.data(), p.data(), nn, nn, work, cov);
     for (size_t i = 0; i < nn; ++i) var[i] = cov[velix::pk_lower(static_cast<int32_t>(i), static_cast<int32_t>(i))];
@@ -310,18 +311,19 @@ bool ram_getvar(const ProcContext* ctx, double* cov, double* work, double* var, 
 }  // namespace velix::detail
 
 void cospram(ProcContext* ctx, int32_t mode) {
-    if (ctx->nMatrices < kResiduals) return;
-    const ResultSwitches sw = result_switches(&ctx->options);
-    const RamModel m(ctx);
-    const bool output = ctx->kyrManager != nullptr && ctx->options.printEnabled;
+    const ResultsView rv = results_view(ctx);
+    if (rv.sizes->nMatrices < kResiduals) return;
+    const ResultSwitches sw = result_switches(rv.options);
+    const RamModel m(rv);
+    const bool output = rv.output->kyrManager != nullptr && rv.options->printEnabled;
     if (output) {
-        if (mode > 0) open_results_group(ctx, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
-        const bool printed = estimates(ctx, m, mode, sw);
-        close_estimation_group(ctx);
+        if (mode > 0) open_results_group(rv, kGroupEstimationResults, "EstimationResults", kMsgEstimationGroup);
+        const bool printed = estimates(rv, m, mode, sw);
+        close_estimation_group(rv);
         if (!printed) return;
-        if (mode > 0) open_results_group(ctx, kGroupSupplementary, "SupplementaryResults", kMsgSupplementaryGroup);
+        if (mode > 0) open_results_group(rv, kGroupSupplementary, "SupplementaryResults", kMsgSupplementaryGroup);
     }
-    if (mode > 0 && ctx->readers.ramModel && !supplementary(ctx, m, sw)) return;
-    if (mode > 0 && ctx->nParmAdded > 0 && output) costout(ctx, mode);
+    if (mode > 0 && rv.readers->ramModel && !supplementary(rv, m, sw)) return;
+    if (mode > 0 && rv.sizes->nParmAdded > 0 && output) costout(rv.ctx, mode);
     zmsgsav(0, 0, nullptr, 0);
 }

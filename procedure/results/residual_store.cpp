@@ -9,6 +9,7 @@
 
 #include "numerics/kernel_support.h"
 #include "procedure/evaluation/discrepancy_functions.h"
+#include "procedure/results/results_view.h"
 #include "velix/packed_index.h"
 
 namespace {
@@ -37,13 +38,14 @@ void residual_store_write(ResidualStore* store, const double* s, const double* s
 }
 
 int32_t residual_store_fill(ProcContext* ctx) {
-    NlpProblem* nlp = ctx->nlp;
+    const ResultsView rv = results_view(ctx);
+    NlpProblem* nlp = rv.nlp;
     const double phase = nlp->evalPhase;
     nlp->evalPhase = kFinalPhase;
     const int32_t rc = cosfunc(nlp);
     nlp->evalPhase = phase;
     if (rc != 0) return 1;
-    residual_store_write(&ctx->residualStore, ctx->momentMatrix, ctx->eval.implied, ctx->nManifest);
-    ctx->moments.varianceBlockWritten = 1;
+    residual_store_write(rv.residualStore, rv.arrays->momentMatrix, rv.eval->implied, rv.sizes->nManifest);
+    rv.moments->varianceBlockWritten = 1;
     return 0;
 }

@@ -28,6 +28,7 @@
 #include "procedure/proc_options.h"
 #include "procedure/procedure.h"
 #include "procedure/results/fit_state.h"
+#include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"
@@ -225,22 +226,22 @@ std::string name_of(const NameRecord& r) {
     return std::string(r.text, static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32)));
 }
 
-bool printing(const ProcContext* ctx) {
-    return ctx->options.printEnabled &&
-           (ctx->options.printFlags & (kPrintResidual | kPrintPall)) != 0;
+bool printing(const ResultsView& rv) {
+    return rv.options->printEnabled &&
+           (rv.options->printFlags & (kPrintResidual | kPrintPall)) != 0;
 }
 
-bool outstat_given(const ProcContext* ctx) {
-    return ctx->dataSetHandle[kRoleOutstat] != nullptr;
+bool outstat_given(const ResultsView& rv) {
+    return rv.dataSets->dataSetHandle[kRoleOutstat] != nullptr;
 }
 
-void rank_table(ProcContext* ctx, const KindInfo& info, const std::vector<RankedResidual>& ranked) {
-    const NameRecord* names = ctx->input.manifestNames;
+void rank_table(const ResultsView& rv, const KindInfo& info, const std::vector<RankedResidual>& ranked) {
+    const NameRecord* names = rv.input->manifestNames;
     int32_t width = 1;
     for (const RankedResidual& e : ranked)
         width = std::max({width, static_cast<int32_t>(names[e.row].length), static_cast<int32_t>(names[e.column].length)});
     HostText* title = kyrmsgs(kMsgProc, info.rankTitle, static_cast<int32_t>(ranked.size()));
-    OutputTable t(ctx->kyrManager, std::string("Rank") + info.name, title,
+    OutputTable t(rv.output->kyrManager, std::string("Rank") + info.name, title,
                   std::string("Tesk.Velix.Rank") + info.name, title);
     t.text_column("Row", width);
     t.text_column("Column", width);
@@ -255,12 +256,12 @@ void rank_table(ProcContext* ctx, const KindInfo& info, const std::vector<Ranked
     t.deliver();
 }
 
-void distribution_table(ProcContext* ctx, const KindInfo& info, const ResidualBins& bins, int32_t pstar) {
+void distribution_table(const ResultsView& rv, const KindInfo& info, const ResidualBins& bins, int32_t pstar) {
     const int32_t most = std::max(1, *std::max_element(bins.counts.begin(), bins.counts.end()));
     const int32_t digits = static_cast<int32_t>(std::trunc(std::log10(static_cast<double>(most))));
     const int32_t width = kBarColumns - digits;
     const int32_t perStar = (most - 1) / width + 1;
-    OutputTable t(ctx->kyrManager, std::string("Dist") + info.name, kyrmsg(kMsgProc, info.distTitle),
+    OutputTable t(rv.output->kyrManager, std::string("Dist") + info.name, kyrmsg(kMsgProc, info.distTitle),
                   std::string("Tesk.Velix.Dist") + info.name, kyrmsgs(kMsgProc, kMsgPerStar, perStar));
     t.double_column("Lower");
     t.double_column("Upper");
@@ -284,68 +285,68 @@ void distribution_table(ProcContext* ctx, const KindInfo& info, const ResidualBi
 
 // disresi: the ranking and, but for raw residuals that were ranked, the
 // distribution.
-void disresi(ProcContext* ctx, int32_t kind, const double* r) {
+void disresi(const ResultsView& rv, int32_t kind, const double* r) {
     const KindInfo& info = kind_info(kind);
-    const std::vector<RankedResidual> ranked = residual_ranking(r, ctx->nManifest);
-    if (!ranked.empty()) rank_table(ctx, info, ranked);
+    const std::vector<RankedResidual> ranked = residual_ranking(r, rv.sizes->nManifest);
+    if (!ranked.empty()) rank_table(rv, info, ranked);
     if (kind == kResidualRaw && !ranked.empty()) return;
-    const ResidualBins bins = residual_bins(r, ctx->nMoments);
-    if (!bins.counts.empty()) distribution_table(ctx, info, bins, ctx->nMoments);
+    const ResidualBins bins = residual_bins(r, rv.sizes->nMoments);
+    if (!bins.counts.empty()) distribution_table(rv, info, bins, rv.sizes->nMoments);
 }
 
-void outstat_rows(ProcContext* ctx, const KindInfo& info, const double* r) {
-    const char* type = outstat_type(info, ctx->methodStage);
-    std::memset(ctx->outRow.type, ' ', sizeof ctx->outRow.type);
-    std::memcpy(ctx->outRow.type, type, std::strlen(type));
-    const int32_t nv = std::min(ctx->nVar, ctx->nManifest);
-    for (int32_t i = 0; i < ctx->nManifest; ++i) {
-        NameRecord& name = ctx->outRow.name;
+void outstat_rows(const ResultsView& rv, const KindInfo& info, const double* r) {
+    const char* type = outstat_type(info, rv.methods->methodStage);
+    std::memset(rv.dataSets->outRow.type, ' ', sizeof rv.dataSets->outRow.type);
+    std::memcpy(rv.dataSets->outRow.type, type, std::strlen(type));
+    const int32_t nv = std::min(rv.sizes->nVar, rv.sizes->nManifest);
+    for (int32_t i = 0; i < rv.sizes->nManifest; ++i) {
+        NameRecord& name = rv.dataSets->outRow.name;
         std::memset(name.text, ' ', sizeof name.text);
-        const NameRecord& from = ctx->input.manifestNames[i];
+        const NameRecord& from = rv.input->manifestNames[i];
         std::memcpy(name.text, from.text, static_cast<size_t>(std::clamp<int16_t>(from.length, 0, 32)));
         name.length = static_cast<int16_t>(sizeof name.text);
-        for (int32_t j = 0; j < nv; ++j) ctx->cells.rowValues[j] = r[velix::pk(i, j)];
-        cos_write_row(ctx, kRoleOutstat);
+        for (int32_t j = 0; j < nv; ++j) rv.cells->rowValues[j] = r[velix::pk(i, j)];
+        cos_write_row(rv.ctx, kRoleOutstat);
     }
 }
 
-void diagonal_note(ProcContext* ctx, double largest) {
-    const int32_t m = ctx->methodStage;
-    if (ctx->options.covAnalysis || largest <= kDiagonalLimit ||
+void diagonal_note(const ResultsView& rv, double largest) {
+    const int32_t m = rv.methods->methodStage;
+    if (rv.options->covAnalysis || largest <= kDiagonalLimit ||
         (m != kMethodGls && m != kMethodMl && m != kMethodWls))
         return;
     xpmlog(kMsgProc, kMsgDiagonal, largest);
-    if (ctx->options.printEnabled) kyr_failed(kyr_note(ctx->kyrManager, kyrmsgs(kMsgProc, kMsgDiagonal, largest), 'l'));
+    if (rv.options->printEnabled) kyr_failed(kyr_note(rv.output->kyrManager, kyrmsgs(kMsgProc, kMsgDiagonal, largest), 'l'));
 }
 
 // priresi: one residual matrix of a kind with its averages, notes,
 // ranking, distribution and OUTSTAT= rows.
-void priresi(ProcContext* ctx, int32_t kind, const double* r) {
+void priresi(const ResultsView& rv, int32_t kind, const double* r) {
     const KindInfo& info = kind_info(kind);
-    const ResidualAverages ave = residual_averages(r, ctx->nManifest);
-    if (printing(ctx)) {
-        const int32_t style = ctx->options.covAnalysis || ctx->input.symatrixInput ? 0 : 7;
-        if (publish_matrix(ctx, info.name, info.matrixTitle, r, ctx->nManifest, ctx->nManifest,
-                           ctx->input.manifestNames, ctx->input.manifestNames, "sf", style) < 0)
+    const ResidualAverages ave = residual_averages(r, rv.sizes->nManifest);
+    if (printing(rv)) {
+        const int32_t style = rv.options->covAnalysis || rv.input->symatrixInput ? 0 : 7;
+        if (publish_matrix(rv.ctx, info.name, info.matrixTitle, r, rv.sizes->nManifest, rv.sizes->nManifest,
+                           rv.input->manifestNames, rv.input->manifestNames, "sf", style) < 0)
             return;
         const double values[2] = {ave.meanAbs, ave.meanAbsOff};
-        cosput(ctx, kyrtxts("Ave%s", -1, info.name), info.aveTitle, kyrtxt("AveResValue", -1), 2, values,
+        cosput(rv.ctx, kyrtxts("Ave%s", -1, info.name), info.aveTitle, kyrtxt("AveResValue", -1), 2, values,
                info.aveLabels, kyrtxts("Tesk.Velix.Ave%s", -1, info.name));
     }
-    if (kind == kResidualRaw) diagonal_note(ctx, ave.maxAbsDiag);
-    if (printing(ctx)) disresi(ctx, kind, r);
-    if (kind != kResidualRaw && outstat_given(ctx)) outstat_rows(ctx, info, r);
+    if (kind == kResidualRaw) diagonal_note(rv, ave.maxAbsDiag);
+    if (printing(rv)) disresi(rv, kind, r);
+    if (kind != kResidualRaw && outstat_given(rv)) outstat_rows(rv, info, r);
 }
 
 // The standardized kinds to show after the raw residuals, in order.
-std::vector<int32_t> chosen_kinds(const ProcContext* ctx) {
-    const int32_t status = ctx->eval.covStatus;
-    const bool varStd = (ctx->options.optionFlags & kOptionVarStand) != 0;
-    const bool asym = (ctx->options.optionFlags & kOptionAsyStand) != 0;
+std::vector<int32_t> chosen_kinds(const ResultsView& rv) {
+    const int32_t status = rv.eval->covStatus;
+    const bool varStd = (rv.options->optionFlags & kOptionVarStand) != 0;
+    const bool asym = (rv.options->optionFlags & kOptionAsyStand) != 0;
     std::vector<int32_t> kinds;
     if (varStd) kinds.push_back(kResidualVarStandardized);
     if (asym) {
-        if (ctx->eval.jacobianMode < 0 || status != 1) {
+        if (rv.eval->jacobianMode < 0 || status != 1) {
             xpmlog(kMsgProc, status < 2 ? kMsgNoCovariance : kMsgGeneralized);
             kinds.push_back(kResidualNormalized);
         } else {
@@ -354,7 +355,7 @@ std::vector<int32_t> chosen_kinds(const ProcContext* ctx) {
     }
     if (!kinds.empty()) return kinds;
     if (status > 1) xpmlog(kMsgProc, kMsgGeneralized);
-    const int32_t m = ctx->methodStage;
+    const int32_t m = rv.methods->methodStage;
     if (m == kMethodNone || m == kMethodUls || m == kMethodDwls)
         kinds.push_back(kResidualVarStandardized);
     else
@@ -364,25 +365,25 @@ std::vector<int32_t> chosen_kinds(const ProcContext* ctx) {
 
 // The standardized residuals of a kind into out (p*); false when the kind
 // has no values here.
-bool standardized(ProcContext* ctx, int32_t kind, std::vector<double>* out) {
-    const ResidualStore& st = ctx->residualStore;
-    const int32_t n = ctx->nManifest, pstar = ctx->nMoments;
-    const double* s = ctx->momentMatrix;
+bool standardized(const ResultsView& rv, int32_t kind, std::vector<double>* out) {
+    const ResidualStore& st = *rv.residualStore;
+    const int32_t n = rv.sizes->nManifest, pstar = rv.sizes->nMoments;
+    const double* s = rv.arrays->momentMatrix;
     out->assign(static_cast<size_t>(pstar), 0.0);
     if (kind == kResidualVarStandardized) {
         residuals_variance_standardized(s, st.residual.data(), n, out->data());
         return true;
     }
-    const double nn = results_sample_multiplier(ctx);
+    const double nn = results_sample_multiplier(rv.moments, rv.options);
     if (nn <= DBL_MIN) return false;
     std::vector<double> w(static_cast<size_t>(pstar));
     if (kind == kResidualNormalized) {
         for (int32_t k = 0; k < pstar; ++k) w[static_cast<size_t>(k)] = st.variance[static_cast<size_t>(k)] / nn;
     } else {
-        const EvalView view = eval_view(ctx);
+        const EvalView view = eval_view(rv.ctx);
         if (jacobian_walk(&view) != 0) return false;
-        residual_asymptotic_variances(st.variance.data(), nn, ctx->eval.jacobian, ctx->eval.covariance,
-                                      results_kappa(ctx), ctx->nParmFree, pstar, w.data());
+        residual_asymptotic_variances(st.variance.data(), nn, rv.eval->jacobian, rv.eval->covariance,
+                                      results_kappa(rv), rv.sizes->nParmFree, pstar, w.data());
     }
     for (int32_t k = 0; k < pstar; ++k)
         (*out)[static_cast<size_t>(k)] = residual_standardize(st.residual[static_cast<size_t>(k)], s[k], w[static_cast<size_t>(k)]);
@@ -392,14 +393,15 @@ bool standardized(ProcContext* ctx, int32_t kind, std::vector<double>* out) {
 }  // namespace
 
 int32_t cosnore(ProcContext* ctx) {
-    if (!printing(ctx) && !outstat_given(ctx)) return 0;
-    if (!ctx->moments.varianceBlockWritten || ctx->residualStore.nMoments != ctx->nMoments) return 1;
+    const ResultsView rv = results_view(ctx);
+    if (!printing(rv) && !outstat_given(rv)) return 0;
+    if (!rv.moments->varianceBlockWritten || rv.residualStore->nMoments != rv.sizes->nMoments) return 1;
     HostObject* group =
-        open_output_group(ctx->kyrManager, "Residuals", kyrmsg(kMsgProc, kMsgResidualsGroup));
-    priresi(ctx, kResidualRaw, ctx->residualStore.residual.data());
+        open_output_group(rv.output->kyrManager, "Residuals", kyrmsg(kMsgProc, kMsgResidualsGroup));
+    priresi(rv, kResidualRaw, rv.residualStore->residual.data());
     std::vector<double> values;
-    for (int32_t kind : chosen_kinds(ctx))
-        if (standardized(ctx, kind, &values)) priresi(ctx, kind, values.data());
+    for (int32_t kind : chosen_kinds(rv))
+        if (standardized(rv, kind, &values)) priresi(rv, kind, values.data());
     close_output_group(group);
     return 0;
 }

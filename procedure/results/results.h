@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "velix/proc_context.h"
+#include "procedure/results/results_view.h"
 
 // The fit summary of the stage that ran last: the final evaluation, the
 // independence model, every fit statistic into ctx->results.fitStats, and
@@ -63,7 +63,7 @@ void costout(ProcContext* ctx, int32_t mode);
 // number is negative; *next := e + 1, or 0 when none.  0 when none is found
 // and p is an additional or dependent parameter or e0 > 0; a model
 // parameter without any element ends the step (message 397).
-int32_t xcheck(const ProcContext* ctx, int32_t p, int32_t e0, int32_t* next);
+int32_t xcheck(const ResultsView& rv, int32_t p, int32_t e0, int32_t* next);
 
 // The LINEQS printer: mode 0 the input model, 1 the estimates, 2 the
 // estimates with standard errors and t values, 3 the standardized solution,
@@ -85,9 +85,9 @@ void cospeqs(ProcContext* ctx, int32_t mode);
 //   endoVar out  N: the implied variances of all variables
 //   exoVar  out  N: the diagonal of P (0 where it has no element)
 // and returns false when I - A is singular.
-bool getvar(const ProcContext* ctx, double* cov, double* t, double* endoVar, double* exoVar);
+bool getvar(const ResultsView& rv, double* cov, double* t, double* endoVar, double* exoVar);
 namespace velix::detail {
-bool ram_getvar(const ProcContext* ctx, double* cov, double* work, double* var, double* pDiag);
+bool ram_getvar(const ResultsView& rv, double* cov, double* work, double* var, double* pDiag);
 }  // namespace velix::detail
 
 // The RAM printer: mode 0 the input model as a list of its elements; 1 the

@@ -38,7 +38,7 @@ bool all_complete(const StartWork* w) {
 }
 
 bool any_missing(const ProcContext* ctx) {
-    for (int32_t e = 0; e < ctx->nElements; ++e)
+    for (int32_t e = 0; e < ctx->sizes.nElements; ++e)
         if (wzmis(ctx->elements.value[e])) return true;
     return false;
 }

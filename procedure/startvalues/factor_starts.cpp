@@ -85,10 +85,10 @@ std::vector<double> start_uniques(const StartWork* w, int32_t k) {
     std::vector<double> psi(static_cast<size_t>(n), 0.0);
     if (ctx->readers.factorNoUnique) return psi;
     bool usable = !wzmis(ctx->moments.logDetMoments) && ctx->moments.logDetMoments != -DBL_MAX &&
-                  ctx->momentInverse != nullptr;
-    for (int32_t i = 0; i < n && usable; ++i) usable = ctx->momentInverse[pk(i, i)] >= kStartEpsilon;
+                  ctx->arrays.momentInverse != nullptr;
+    for (int32_t i = 0; i < n && usable; ++i) usable = ctx->arrays.momentInverse[pk(i, i)] >= kStartEpsilon;
     for (int32_t i = 0; i < n; ++i)
-        psi[static_cast<size_t>(i)] = usable ? (1.0 - 0.5 * k / n) / ctx->momentInverse[pk(i, i)]
+        psi[static_cast<size_t>(i)] = usable ? (1.0 - 0.5 * k / n) / ctx->arrays.momentInverse[pk(i, i)]
                                              : kUniqueShare * w->get(i, i);
     const bool sd = ctx->readers.factorIdentity != 0;
     const int32_t first = ctx->model.firstElement[kFacU], end = first + ctx->model.elementCount[kFacU];
@@ -145,11 +145,11 @@ void unique_only_starts(ProcContext* ctx) {
         double& v = ctx->elements.value[e];
         if (!wzmis(v) || ctx->elements.parameter[e] == 0) continue;
         const int32_t i = ctx->elements.row[e];
-        if (i != ctx->elements.column[e] || i >= ctx->nManifest) {
+        if (i != ctx->elements.column[e] || i >= ctx->sizes.nManifest) {
             v = 0.0;
             continue;
         }
-        const double s = ctx->momentMatrix[pk(i, i)];
+        const double s = ctx->arrays.momentMatrix[pk(i, i)];
         v = ctx->readers.factorIdentity ? std::sqrt(std::fabs(s)) : s;
     }
 }

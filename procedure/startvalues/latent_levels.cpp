@@ -261,18 +261,18 @@ int32_t write_loadings(StartWork* w, Level* lv) {
     }
     const ElementPattern& el = ctx->elements;
     const NlpProblem* nlp = ctx->nlp;
-    for (int32_t q = 1; q <= ctx->nParmAll; ++q) {
+    for (int32_t q = 1; q <= ctx->sizes.nParmAll; ++q) {
         double sum = 0.0;
         int32_t count = 0;
-        for (int32_t e = 0; e < ctx->nElements; ++e)
+        for (int32_t e = 0; e < ctx->sizes.nElements; ++e)
             if (std::abs(el.parameter[e]) == q && !wzmis(el.value[e])) sum += el.value[e], ++count;
         if (count == 0) continue;
         double mean = sum / count;
-        if (nlp != nullptr && nlp->hasBounds && q <= ctx->nParmFree) {
+        if (nlp != nullptr && nlp->hasBounds && q <= ctx->sizes.nParmFree) {
             if (nlp->lower && !wzmis(nlp->lower[q - 1])) mean = std::max(mean, nlp->lower[q - 1]);
             if (nlp->upper && !wzmis(nlp->upper[q - 1])) mean = std::min(mean, nlp->upper[q - 1]);
         }
-        for (int32_t e = 0; e < ctx->nElements; ++e)
+        for (int32_t e = 0; e < ctx->sizes.nElements; ++e)
             if (std::abs(el.parameter[e]) == q) el.value[e] = mean;
     }
     return written;

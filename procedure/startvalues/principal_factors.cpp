@@ -56,14 +56,14 @@ std::vector<double> start_uniques(const Solver& sv) {
     const ProcContext* ctx = w->ctx;
     std::vector<double> U(static_cast<size_t>(lv.m));
     bool usable = !wzmis(ctx->moments.logDetMoments) && ctx->moments.logDetMoments != -DBL_MAX &&
-                  ctx->momentInverse != nullptr;
+                  ctx->arrays.momentInverse != nullptr;
     for (int32_t j = 0; j < lv.m && usable; ++j) {
         const int32_t p = lv.position[static_cast<size_t>(j)];
-        usable = p < w->n && ctx->momentInverse[pk(p, p)] >= kStartEpsilon;
+        usable = p < w->n && ctx->arrays.momentInverse[pk(p, p)] >= kStartEpsilon;
     }
     for (int32_t j = 0; j < lv.m; ++j) {
         const int32_t p = lv.position[static_cast<size_t>(j)];
-        U[static_cast<size_t>(j)] = usable ? (1.0 - 0.5 * lv.k / lv.m) / ctx->momentInverse[pk(p, p)]
+        U[static_cast<size_t>(j)] = usable ? (1.0 - 0.5 * lv.k / lv.m) / ctx->arrays.momentInverse[pk(p, p)]
                                            : kUniqueShare * sv.s(j, j);
     }
     double product = 1.0;

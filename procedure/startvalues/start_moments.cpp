@@ -41,7 +41,7 @@ int32_t end_of(const ProcContext* ctx, int32_t m) {
 // still has its _PHI_ row.
 bool lineqs_maps(ProcContext* ctx, StartWork* w) {
     const ModelReaderState& r = ctx->readers;
-    if (ctx->nMatrices < kPhi || r.varPosition == nullptr) return false;
+    if (ctx->sizes.nMatrices < kPhi || r.varPosition == nullptr) return false;
     const int32_t nEndo = r.nEndo, nExo = ctx->model.rows[kPhi];
     w->order = w->n + r.nLatentStart;
     w->varCode.assign(static_cast<size_t>(w->order), -1);
@@ -86,7 +86,7 @@ bool lineqs_maps(ProcContext* ctx, StartWork* w) {
 }
 
 bool ram_maps(ProcContext* ctx, StartWork* w) {
-    if (ctx->nMatrices < kRamP) return false;
+    if (ctx->sizes.nMatrices < kRamP) return false;
     w->order = ctx->model.rows[kRamA];
     if (w->order < w->n) return false;
     w->endoMap.resize(static_cast<size_t>(w->order));
@@ -107,14 +107,14 @@ bool ram_maps(ProcContext* ctx, StartWork* w) {
 // equation, manifest variable i is explained by row i of _F_.
 bool factor_maps(ProcContext* ctx, StartWork* w) {
     const int32_t k = ctx->readers.nFactors;
-    if (k < 1 || ctx->nMatrices < kFacP) return false;
+    if (k < 1 || ctx->sizes.nMatrices < kFacP) return false;
     w->order = w->n + k;
     const ElementPattern& el = ctx->elements;
     for (int32_t e = first_of(ctx, kFacF); e < end_of(ctx, kFacF); ++e)
         w->paths.push_back({e, el.row[e], w->n + el.column[e]});
     for (int32_t e = first_of(ctx, kFacP); e < end_of(ctx, kFacP); ++e)
         w->variances.push_back({e, w->n + el.row[e], w->n + el.column[e]});
-    if (!ctx->readers.factorNoUnique && ctx->nMatrices >= kFacU)
+    if (!ctx->readers.factorNoUnique && ctx->sizes.nMatrices >= kFacU)
         for (int32_t e = first_of(ctx, kFacU); e < end_of(ctx, kFacU); ++e)
             w->variances.push_back({e, el.row[e], el.column[e]});
     w->range[1][0] = first_of(ctx, kFacF);
@@ -132,16 +132,16 @@ int32_t StartWork::parameter(int32_t e) const { return std::abs(ctx->elements.pa
 
 StartWorkStatus build_start_work(ProcContext* ctx, StartWork* w) {
     w->ctx = ctx;
-    w->n = ctx->nManifest;
+    w->n = ctx->sizes.nManifest;
     w->kind = ctx->readers.factorModel ? StartKind::kFactor
               : ctx->readers.ramModel  ? StartKind::kRam
                                        : StartKind::kLineqs;
     const bool ok = w->kind == StartKind::kRam      ? ram_maps(ctx, w)
                     : w->kind == StartKind::kLineqs ? lineqs_maps(ctx, w)
                                                     : factor_maps(ctx, w);
-    if (!ok || w->order < w->n || ctx->momentMatrix == nullptr) return kStartWorkInconsistent;
+    if (!ok || w->order < w->n || ctx->arrays.momentMatrix == nullptr) return kStartWorkInconsistent;
     w->range[0][0] = w->range[1][0];
-    w->range[0][1] = w->range[2][1] = ctx->nElements;
+    w->range[0][1] = w->range[2][1] = ctx->sizes.nElements;
     // The start moments and the maps: 8 bytes per moment, 20 per variable.
     const int64_t manifest = pk_lower(w->n, 0), all = pk_lower(w->order, 0);
     const int64_t estimate = 8 * all + 20 * int64_t{w->order};
@@ -159,7 +159,7 @@ StartWorkStatus build_start_work(ProcContext* ctx, StartWork* w) {
     }
     w->sCount = all;
     vzfdl(host_missing_value(), w->s, static_cast<int32_t>(all));
-    std::copy(ctx->momentMatrix, ctx->momentMatrix + manifest, w->s);
+    std::copy(ctx->arrays.momentMatrix, ctx->arrays.momentMatrix + manifest, w->s);
     w->complete.assign(static_cast<size_t>(w->order), 0);
     w->equation.assign(static_cast<size_t>(w->order), {});
     for (size_t p = 0; p < w->paths.size(); ++p) {
@@ -180,10 +180,10 @@ int32_t parmis(StartWork* w, int32_t mode) {
     }
     const ProcContext* ctx = w->ctx;
     const ElementPattern& el = ctx->elements;
-    for (int32_t e = 0; e < ctx->nElements; ++e) {
+    for (int32_t e = 0; e < ctx->sizes.nElements; ++e) {
         const int32_t p = w->parameter(e);
         if (p == 0 || !wzmis(el.value[e])) continue;
-        for (int32_t f = 0; f < ctx->nElements; ++f)
+        for (int32_t f = 0; f < ctx->sizes.nElements; ++f)
             if (f != e && w->parameter(f) == p && !wzmis(el.value[f])) {
                 el.value[e] = el.value[f];
                 break;
@@ -238,8 +238,8 @@ double away_from_zero(double v, double floor) {
 }
 
 bool start_note(ProcContext* ctx, int32_t number) {
-    if (!ctx->options.startNotes || ctx->kyrManager == nullptr) return true;
-    const int32_t rc = kyr_note(ctx->kyrManager, kyrmsg(kMsgProc, number), 'l');
+    if (!ctx->options.startNotes || ctx->output.kyrManager == nullptr) return true;
+    const int32_t rc = kyr_note(ctx->output.kyrManager, kyrmsg(kMsgProc, number), 'l');
     if (rc >= 0) return true;
     xprrlog(0, rc);
     return false;
@@ -249,14 +249,14 @@ void values_to_start_vector(ProcContext* ctx) {
     const ElementPattern& el = ctx->elements;
     // An estimate that overflowed or lost its value (a near-singular system
     // met by no tolerance) is no start: the default step takes it.
-    for (int32_t e = 0; e < ctx->nElements; ++e)
+    for (int32_t e = 0; e < ctx->sizes.nElements; ++e)
         if (!wzmis(el.value[e]) && !std::isfinite(el.value[e])) el.value[e] = host_missing_value();
     if (ctx->nlp == nullptr || ctx->nlp->x == nullptr) return;
-    std::vector<double> sum(static_cast<size_t>(ctx->nParmAll), 0.0);
+    std::vector<double> sum(static_cast<size_t>(ctx->sizes.nParmAll), 0.0);
     std::vector<int32_t> count(sum.size(), 0);
-    for (int32_t e = 0; e < ctx->nElements; ++e) {
+    for (int32_t e = 0; e < ctx->sizes.nElements; ++e) {
         const int32_t p = std::abs(el.parameter[e]);
-        if (p < 1 || p > ctx->nParmAll || wzmis(el.value[e])) continue;
+        if (p < 1 || p > ctx->sizes.nParmAll || wzmis(el.value[e])) continue;
         sum[static_cast<size_t>(p - 1)] += el.value[e];
         ++count[static_cast<size_t>(p - 1)];
     }

@@ -59,7 +59,7 @@ struct ModelStep : DocumentMarks, CosinitStep {
     // The parameter names, in table order, without trailing blanks.
     std::vector<std::string> parameters() const {
         std::vector<std::string> out;
-        for (int32_t p = 0; p < ctx.nParmAll; ++p) {
+        for (int32_t p = 0; p < ctx.sizes.nParmAll; ++p) {
             std::string n = name_of(nlp.paramNames[p]);
             while (!n.empty() && n.back() == ' ') n.pop_back();
             out.push_back(n);

@@ -12,11 +12,11 @@ class Cosput : public PlatformStep {
 protected:
     void SetUp() override {
         PlatformStep::SetUp();
-        ASSERT_EQ(xobinit(&ctx_.kyrAnchor, 0), 0);
+        ASSERT_EQ(xobinit(&ctx_.output.kyrAnchor, 0), 0);
         KyrArg args[] = {kyr_counted(143, "kyr", 3), kyr_counted(146, "manager", 7),
                          kyr_object(144, nullptr), kyr_int(383, 352)};
-        ASSERT_GE(wobmth(ctx_.kyrAnchor, nullptr, 147, 4, args), 0);
-        ctx_.kyrManager = args[2].object;
+        ASSERT_GE(wobmth(ctx_.output.kyrAnchor, nullptr, 147, 4, args), 0);
+        ctx_.output.kyrManager = args[2].object;
     }
     void put(int32_t n, const double* values, const int32_t* labels) {
         cosput(&ctx_, kyrtxt("SumSqDif", -1), 744, kyrtxt("SumSqDif", -1), n, values, labels,
@@ -56,7 +56,7 @@ TEST_F(Cosput, RowsFollowTheCallersArraysWithLabelsFromTheirMessages) {
     EXPECT_EQ(rows[0][0].str(), std::string(title, len));
     EXPECT_EQ(rows[2][0].str(), rows[0][0].str());
     EXPECT_NE(rows[1][0].str(), rows[0][0].str());
-    EXPECT_NE(ctx_.kyrTable, nullptr);
+    EXPECT_NE(ctx_.output.kyrTable, nullptr);
 }
 
 TEST_F(Cosput, NoRowsStillDeliversTheTwoColumns) {
@@ -73,11 +73,11 @@ TEST_F(Cosput, FailureWhileCreatingLeavesTheOutputHandleAndDeliversNothing) {
     const double values[] = {1.0};
     const int32_t labels[] = {539};
     put(1, values, labels);
-    HostObject* before = ctx_.kyrTable;
+    HostObject* before = ctx_.output.kyrTable;
     ASSERT_NE(before, nullptr);
     velix::platform::inject_method_failure(147, 1, -7);
     put(1, values, labels);
-    EXPECT_EQ(ctx_.kyrTable, before);
+    EXPECT_EQ(ctx_.output.kyrTable, before);
     EXPECT_EQ(tables().size(), 1u);
 }
 
@@ -88,7 +88,7 @@ TEST_F(Cosput, FailureOnARowAbandonsTheRestOfTheTable) {
     put(3, values, labels);
     // The table was bound before the rows, then abandoned: never delivered.
     EXPECT_EQ(tables().size(), 0u);
-    EXPECT_NE(ctx_.kyrTable, nullptr);
+    EXPECT_NE(ctx_.output.kyrTable, nullptr);
 }
 
 }  // namespace

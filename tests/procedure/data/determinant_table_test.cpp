@@ -39,7 +39,7 @@ protected:
         KyrArg a[] = {kyr_counted(143, "kyr", 3), kyr_counted(146, "manager", 7), kyr_object(144, nullptr),
                       kyr_int(383, 352)};
         ASSERT_EQ(wobmth(anchor, nullptr, 147, 4, a), 0);
-        ctx_.kyrManager = a[2].object;
+        ctx_.output.kyrManager = a[2].object;
     }
     void TearDown() override {
         velix::platform::output_clear();

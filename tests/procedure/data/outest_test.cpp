@@ -39,9 +39,9 @@ protected:
         savedLib_ = velix::platform::session().libraryDir;
         velix::platform::session().libraryDir = dir_.string();
         std::string error;
-        ctx_.dataSetHandle[kRoleOutest] =
+        ctx_.dataSets.dataSetHandle[kRoleOutest] =
             velix::platform::dataset_create_output("est", false, velix::platform::DataSetOptions{}, &error);
-        ASSERT_NE(ctx_.dataSetHandle[kRoleOutest], nullptr) << error;
+        ASSERT_NE(ctx_.dataSets.dataSetHandle[kRoleOutest], nullptr) << error;
 
         names_[0].length = 2;
         std::memcpy(names_[0].text, "b1", 2);
@@ -73,9 +73,9 @@ protected:
         hooks_.wantCovariance = 1;
         hooks_.matrices.outestGradient = 1;
         ctx_.nlp = &nlp_;
-        ctx_.nParmFree = 2;
-        ctx_.nObs = 40.0;
-        ctx_.methodStage = kMethodMl;
+        ctx_.sizes.nParmFree = 2;
+        ctx_.moments.nObs = 40.0;
+        ctx_.methods.methodStage = kMethodMl;
         cosfop3(&ctx_);
     }
     void TearDown() override {
@@ -144,7 +144,7 @@ TEST_F(Outest, MaximisingSignsAndStart) {
 }
 
 TEST_F(Outest, CovarianceMatrixWithSummary) {
-    ctx_.methodStage = kMethodUls;
+    ctx_.methods.methodStage = kMethodUls;
     hooks_.sigmaSq = 2.0;
     nlp_.report.matrixHeader = {1.5, -2.0, 2.0, 0.0, 0.0};
     const double cov[3] = {4.0, 1.0, 9.0};

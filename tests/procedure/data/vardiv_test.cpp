@@ -57,11 +57,11 @@ TEST(MomentPairIndex, IsSymmetricInBothPairsAndEnumeratesThePackedMatrix) {
 
 TEST(WlsCompaction, PutinRestoresTheCompactedElementsAndThePenaltyStructure) {
     ProcContext ctx;
-    ctx.nManifest = 3;
+    ctx.sizes.nManifest = 3;
     const int64_t pstar = 6, total = pstar * (pstar + 1) / 2;
     std::vector<double> w(total), original(total);
     for (int64_t q = 0; q < total; ++q) original[q] = w[q] = 1.0 + q;
-    ctx.weightMatrix = w.data();
+    ctx.arrays.weightMatrix = w.data();
     velix::detail::takout(&ctx);
     velix::detail::putin(&ctx, 0.25);
     const int n = 3;

@@ -23,7 +23,7 @@ struct Step : velix::testing::CosinitStep {
     using CosinitStep::CosinitStep;
     // The start value of a parameter by name; NaN when there is none.
     double start(const std::string& name) const {
-        for (int32_t k = 0; k < ctx.nParmAll; ++k)
+        for (int32_t k = 0; k < ctx.sizes.nParmAll; ++k)
             if (name_of(nlp.paramNames[k]) == name) return nlp.x[k];
         ADD_FAILURE() << "no parameter " << name;
         return std::nan("");
@@ -99,7 +99,7 @@ TEST(Structeq, NamesAreCopiedAndASecondStatementIsRefused) {
     {
         Step s(program("", "structeq F1 E1;", "1"));
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
-        ASSERT_EQ(s.ctx.nStructEq, 2);
+        ASSERT_EQ(s.ctx.sizes.nStructEq, 2);
         EXPECT_EQ(name_of(s.ctx.readers.structEqNames[0]), "F1");
         EXPECT_EQ(name_of(s.ctx.readers.structEqNames[1]), "E1");
     }

@@ -28,12 +28,12 @@ TEST(CosanModel, DeclaredMatricesAndRows) {
     EXPECT_EQ(mt.type[1], kMatGeneral);  // no type given, every position filled
     EXPECT_EQ(mt.rows[2], 3);            // rows chained from F's columns
     EXPECT_EQ(mt.rows[3], 9);            // first matrix of term 2
-    EXPECT_EQ(s.ctx.nTerms, 2);
+    EXPECT_EQ(s.ctx.sizes.nTerms, 2);
     EXPECT_EQ(s.ctx.model.termTable[1], 3);
     EXPECT_EQ(s.ctx.model.termTable[2], 4);
     EXPECT_EQ(s.ctx.readers.largestProduct, 81);
     EXPECT_EQ(s.ctx.readers.leadingDim, 9);
-    EXPECT_EQ(s.ctx.nParmFree, 36);
+    EXPECT_EQ(s.ctx.sizes.nParmFree, 36);
     // P holds fixed ones on its diagonal and U its free diagonal.
     EXPECT_EQ(s.ctx.model.type[2], kMatDiagonal);
     EXPECT_EQ(s.ctx.model.constant[2], 1);
@@ -52,7 +52,7 @@ TEST(CosanModel, CentralMatricesAreSquare) {
     ASSERT_EQ(one.exitCode, -1) << one.log.str();
     EXPECT_EQ(one.count(425), 1);
     EXPECT_EQ(one.ctx.model.columns[1], 9);
-    EXPECT_EQ(one.ctx.nParmFree, 9);
+    EXPECT_EQ(one.ctx.sizes.nParmFree, 9);
     // A central matrix declared GENERAL or without a type becomes
     // SYMMETRIC (426, error level 4); the step goes on.
     ModelStep gen(kProc + "cosan F(3) * P(3); matrix F = f1-f27; matrix P [1,1] = p1-p3;\n");
@@ -73,7 +73,7 @@ TEST(CosanModel, RepeatedNamesAreLinked) {
     EXPECT_EQ(s.count(427), 0);
     EXPECT_EQ(mt.firstElement[3], mt.firstElement[1]);
     EXPECT_EQ(mt.elementCount[3], 27);
-    EXPECT_EQ(s.ctx.nParmFree, 33);
+    EXPECT_EQ(s.ctx.sizes.nParmFree, 33);
     // Given other columns the second time: the earlier definition wins
     // (427), and the central Q then follows A's 3 columns (425).
     ModelStep c(kProc + "cosan A(3) * P(3, SYM) + A(4) * Q(4, SYM);\n"
@@ -106,7 +106,7 @@ TEST(CosanModel, StoredInversesFollowTheFinalTypes) {
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     EXPECT_EQ(s.ctx.model.type[1], kMatLower);
     EXPECT_EQ(s.ctx.model.inverseOffset[1], 1);
-    EXPECT_EQ(s.ctx.invStoreLen, 46);
+    EXPECT_EQ(s.ctx.sizes.invStoreLen, 46);
     // An IMINUSINV matrix without elements becomes the identity and needs
     // no slot; the same name three times shares one slot.
     ModelStep e(kProc + "cosan B(9, GEN, IMI) * A(9, GEN, INV) * P(9, SYM) + A * Q(9, SYM) + A * R(9, SYM);\n"
@@ -119,7 +119,7 @@ TEST(CosanModel, StoredInversesFollowTheFinalTypes) {
     EXPECT_EQ(mt.inverseOffset[2], 1);
     EXPECT_EQ(mt.inverseOffset[4], 1);
     EXPECT_EQ(mt.inverseOffset[6], 1);
-    EXPECT_EQ(e.ctx.invStoreLen, 82);
+    EXPECT_EQ(e.ctx.sizes.invStoreLen, 82);
     EXPECT_EQ(e.count(116), 0);  // every term uses A: nothing to release
 }
 

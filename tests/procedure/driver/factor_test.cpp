@@ -20,11 +20,11 @@ TEST(FactorModel, DefaultExploratoryPattern) {
     ModelStep s("proc velix data=ability method=none; factor n=2;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     const ModelMatrixTable& mt = s.ctx.model;
-    ASSERT_EQ(s.ctx.nParmFree, default_count(6, 2, true));
-    EXPECT_EQ(s.ctx.nParmFree, 17);
-    EXPECT_EQ(s.ctx.nElements, 17);
-    EXPECT_EQ(s.ctx.nTerms, 2);
-    EXPECT_EQ(s.ctx.nMatrices, 3);
+    ASSERT_EQ(s.ctx.sizes.nParmFree, default_count(6, 2, true));
+    EXPECT_EQ(s.ctx.sizes.nParmFree, 17);
+    EXPECT_EQ(s.ctx.sizes.nElements, 17);
+    EXPECT_EQ(s.ctx.sizes.nTerms, 2);
+    EXPECT_EQ(s.ctx.sizes.nMatrices, 3);
     EXPECT_EQ(mt.type[1], kMatLower);
     EXPECT_EQ(mt.type[2], kMatIdentity);
     EXPECT_EQ(mt.constant[2], 1);
@@ -72,11 +72,11 @@ TEST(FactorModel, Variants) {
     for (const Case& c : cases) {
         ModelStep s(std::string("proc velix data=ability method=none; ") + c.text + "\n");
         ASSERT_EQ(s.exitCode, -1) << c.text << "\n" << s.log.str();
-        EXPECT_EQ(s.ctx.nTerms, c.terms) << c.text;
-        EXPECT_EQ(s.ctx.nMatrices, c.matrices) << c.text;
-        EXPECT_EQ(s.ctx.nParmFree, c.parameters) << c.text;
+        EXPECT_EQ(s.ctx.sizes.nTerms, c.terms) << c.text;
+        EXPECT_EQ(s.ctx.sizes.nMatrices, c.matrices) << c.text;
+        EXPECT_EQ(s.ctx.sizes.nParmFree, c.parameters) << c.text;
         EXPECT_EQ(s.column_names().size(), c.columnNames) << c.text;
-        for (int32_t k = 1; k <= s.ctx.nMatrices; ++k)
+        for (int32_t k = 1; k <= s.ctx.sizes.nMatrices; ++k)
             if (s.name(k) == "_I_") {
                 EXPECT_EQ(s.ctx.model.type[k], kMatIdentity) << c.text;
                 EXPECT_EQ(s.ctx.model.constant[k], 1) << c.text;
@@ -91,11 +91,11 @@ TEST(FactorModel, FactorCountsAgainstTheData) {
     EXPECT_EQ(s.count(400), 1);
     EXPECT_EQ(s.ctx.readers.nFactors, 5);
     EXPECT_EQ(s.ctx.model.columns[1], 5);
-    EXPECT_EQ(s.ctx.nParmFree, default_count(5, 5, true));
+    EXPECT_EQ(s.ctx.sizes.nParmFree, default_count(5, 5, true));
     EXPECT_EQ(s.count(212), 1);
     EXPECT_GE(s.ctx.errorLevel, 4);
     ModelStep t("proc velix data=hs method=none; var x1-x4; factor n=3;\n");
-    EXPECT_EQ(t.ctx.nParmFree, 13);
+    EXPECT_EQ(t.ctx.sizes.nParmFree, 13);
     EXPECT_EQ(t.count(212), 1);
 }
 
@@ -109,7 +109,7 @@ TEST(FactorModel, NotesOnTheDefaultModel) {
     EXPECT_EQ(s.count(277), 1);
     EXPECT_EQ(s.count(276), 1);
     EXPECT_EQ(s.count(273), 1);
-    EXPECT_EQ(s.ctx.nParmAll, 17);
+    EXPECT_EQ(s.ctx.sizes.nParmAll, 17);
     const auto names = s.column_names();
     ASSERT_EQ(names.size(), 10u);
     EXPECT_EQ(names[1], "Fb");
@@ -136,7 +136,7 @@ TEST(FactorModel, MatrixStatementsForSomeMatrices) {
     EXPECT_EQ(f.count(118), 0);
     EXPECT_EQ(f.ctx.model.type[2], kMatIdentity);
     EXPECT_EQ(f.ctx.model.elementCount[2], 0);
-    EXPECT_EQ(f.ctx.nParmFree, 12);
+    EXPECT_EQ(f.ctx.sizes.nParmFree, 12);
     EXPECT_EQ(f.parameter_of(f.element_at(3, 5, 5)), "_U6");
     EXPECT_EQ(f.ctx.readers.matrixSpec, 1);
     // The exploratory pattern written out is recognised (state 0).

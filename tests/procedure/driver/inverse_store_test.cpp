@@ -53,8 +53,8 @@ struct Table {
             }
             termTable.push_back(static_cast<int16_t>(names.size()));
         }
-        ctx.nTerms = static_cast<int32_t>(terms.size());
-        ctx.nMatrices = static_cast<int32_t>(names.size()) - 1;
+        ctx.sizes.nTerms = static_cast<int32_t>(terms.size());
+        ctx.sizes.nMatrices = static_cast<int32_t>(names.size()) - 1;
         ModelMatrixTable& mt = ctx.model;
         mt.termTable = termTable.data();
         mt.form = form.data();
@@ -80,7 +80,7 @@ TEST(InverseStore, SlotSizesAndSharing) {
         Table t({{{"F", kMatGeneral, kFormNone, 9, 3}, {"P", kMatSymmetric, kFormNone, 3, 3}}});
         EXPECT_EQ(t.layout(0), 0);
         EXPECT_EQ(t.layout(1), 0);
-        EXPECT_EQ(t.ctx.invStoreLen, 0);
+        EXPECT_EQ(t.ctx.sizes.invStoreLen, 0);
         for (int32_t k = 1; k <= 2; ++k) EXPECT_EQ(t.offset[k], 0);
     }
     // One name in two terms: one slot of 16 at offset 1; a diagonal matrix
@@ -95,7 +95,7 @@ TEST(InverseStore, SlotSizesAndSharing) {
         EXPECT_EQ(t.offset[4], 1);
         EXPECT_EQ(t.offset[2], 0);
         EXPECT_EQ(t.offset[5], 17);
-        EXPECT_EQ(t.ctx.invStoreLen, 17 + 10);
+        EXPECT_EQ(t.ctx.sizes.invStoreLen, 17 + 10);
     }
 }
 
@@ -111,7 +111,7 @@ TEST(InverseStore, ThreeOccurrencesShareOneSlot) {
         EXPECT_EQ(t.offset[1], 1) << "layout " << perTerm;
         EXPECT_EQ(t.offset[3], 1) << "layout " << perTerm;
         EXPECT_EQ(t.offset[5], 1) << "layout " << perTerm;
-        EXPECT_EQ(t.ctx.invStoreLen, 10) << "layout " << perTerm;
+        EXPECT_EQ(t.ctx.sizes.invStoreLen, 10) << "layout " << perTerm;
     }
 }
 
@@ -122,12 +122,12 @@ TEST(InverseStore, PerTermLayoutReleasesSlots) {
     EXPECT_EQ(t.offset[1], 1);
     EXPECT_EQ(t.offset[2], 1);
     EXPECT_EQ(t.reuse[1], 2);
-    EXPECT_EQ(t.ctx.invStoreLen, 7);
+    EXPECT_EQ(t.ctx.sizes.invStoreLen, 7);
     EXPECT_EQ(t.ctx.readers.perTermInverse, 0);
     EXPECT_EQ(t.layout(1), 0);
     EXPECT_EQ(t.offset[1], 1);
     EXPECT_EQ(t.offset[2], 7);
-    EXPECT_EQ(t.ctx.invStoreLen, 13);
+    EXPECT_EQ(t.ctx.sizes.invStoreLen, 13);
     // A constant matrix keeps a permanent slot; nothing is released.
     Table c({{{"A", kMatSymmetric, kFormInverse, 3, 3, 1}}, {{"B", kMatSymmetric, kFormInverse, 3, 3}}});
     EXPECT_EQ(c.layout(0), 0);
@@ -161,7 +161,7 @@ TEST(InverseStore, RandomModelsKeepSlotsApart) {
             for (size_t j = 0, m = 1 + rng() % 3; j < m; ++j) term.push_back(kinds[rng() % kinds.size()]);
         }
         Table t(terms);
-        const int32_t m = t.ctx.nMatrices;
+        const int32_t m = t.ctx.sizes.nMatrices;
         for (int16_t perTerm : {0, 1}) {
             const int32_t released = t.layout(perTerm);
             auto root = [&](int32_t k) {
@@ -172,7 +172,7 @@ TEST(InverseStore, RandomModelsKeepSlotsApart) {
                 ASSERT_EQ(t.offset[k] > 0, needs(t, k)) << "trial " << trial << " matrix " << k;
                 if (needs(t, k)) {
                     EXPECT_EQ(t.offset[k], t.offset[root(k)]) << "trial " << trial;
-                    EXPECT_LE(t.offset[k] + size_of(t, k), t.ctx.invStoreLen) << "trial " << trial;
+                    EXPECT_LE(t.offset[k] + size_of(t, k), t.ctx.sizes.invStoreLen) << "trial " << trial;
                 }
             }
             // Two slots of different names may share storage only in the
@@ -182,7 +182,7 @@ TEST(InverseStore, RandomModelsKeepSlotsApart) {
                 for (int32_t b = a + 1; b <= m; ++b) {
                     if (!needs(t, a) || !needs(t, b) || root(a) == root(b)) continue;
                     bool together = perTerm == 1;
-                    for (int32_t term = 1; term <= t.ctx.nTerms && !together; ++term) {
+                    for (int32_t term = 1; term <= t.ctx.sizes.nTerms && !together; ++term) {
                         bool hasA = false, hasB = false;
                         for (int32_t k = t.termTable[term - 1]; k < t.termTable[term]; ++k) {
                             hasA = hasA || root(k) == root(a);

@@ -61,14 +61,14 @@ TEST(LineqsModel, ReferenceProgramsParameterCounts) {
     for (const Case& c : {Case{"hs_cfa_ml", 21, 9}, Case{"poldem_ml", 31, 11}, Case{"ability_ml", 13, 6}}) {
         Step s(program(c.stem));
         ASSERT_EQ(s.exitCode, -1) << c.stem << "\n" << s.log.str();
-        EXPECT_EQ(s.ctx.nParmFree, c.parameters) << c.stem;
+        EXPECT_EQ(s.ctx.sizes.nParmFree, c.parameters) << c.stem;
         EXPECT_EQ(s.nlp.nParams, c.parameters) << c.stem;
-        EXPECT_EQ(s.ctx.nManifest, c.manifest) << c.stem;
+        EXPECT_EQ(s.ctx.sizes.nManifest, c.manifest) << c.stem;
         EXPECT_EQ(s.nlp.nFunctions, c.manifest * (c.manifest + 1) / 2) << c.stem;
-        EXPECT_EQ(s.ctx.methodRequested, kMethodNone);
+        EXPECT_EQ(s.ctx.methods.methodRequested, kMethodNone);
         // Every named element refers to a parameter whose name it carries.
-        for (int32_t e = 0; e < s.ctx.nElements; ++e)
-            EXPECT_LE(std::abs(s.ctx.elements.parameter[e]), s.ctx.nParmAll);
+        for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e)
+            EXPECT_LE(std::abs(s.ctx.elements.parameter[e]), s.ctx.sizes.nParmAll);
     }
 }
 
@@ -83,7 +83,7 @@ TEST(LineqsModel, MatrixShapesOfTheThreeFactorModel) {
     // No endogenous variable on a right-hand side: _BETA_ is the identity.
     EXPECT_EQ(mt.type[2], kMatIdentity);
     EXPECT_EQ(mt.form[2], kFormNone);
-    EXPECT_EQ(s.ctx.invStoreLen, 0);
+    EXPECT_EQ(s.ctx.sizes.invStoreLen, 0);
     // _GAMMA_ holds 9 loadings and 9 unit error paths.
     EXPECT_EQ(mt.elementCount[3], 18);
     // _PHI_: 3 factor variances, 3 covariances, 9 error variances.
@@ -98,12 +98,12 @@ TEST(LineqsModel, RepeatedNameIsOneParameterAndLastStartValueWins) {
         "std F1 = 1.0, E1-E3 = ve ve ve;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     // b and B are one parameter, c another, ve one: 3 parameters.
-    EXPECT_EQ(s.ctx.nParmFree, 3);
+    EXPECT_EQ(s.ctx.sizes.nParmFree, 3);
     // The name and start value come from the last element, in file order.
     EXPECT_EQ(name_of(s.nlp.paramNames[0]), "B");
     EXPECT_DOUBLE_EQ(s.nlp.x[0], 0.7);
     int32_t shared = 0;
-    for (int32_t e = 0; e < s.ctx.nElements; ++e) shared += s.ctx.elements.parameter[e] == 1;
+    for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e) shared += s.ctx.elements.parameter[e] == 1;
     EXPECT_EQ(shared, 2);
 }
 
@@ -113,7 +113,7 @@ TEST(LineqsModel, GeneratedNamesFromPrefixes) {
         "lineqs x1 = l__ F1 + E1, x2 = l__ F1 + E2, x3 = l__ F1 + E3;\n"
         "std F1 = 1.0, E1-E3 = ve__;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    ASSERT_EQ(s.ctx.nParmFree, 6);
+    ASSERT_EQ(s.ctx.sizes.nParmFree, 6);
     EXPECT_EQ(name_of(s.nlp.paramNames[0]), "l1");
     EXPECT_EQ(name_of(s.nlp.paramNames[2]), "l3");
     EXPECT_EQ(name_of(s.nlp.paramNames[3]), "ve1");
@@ -129,19 +129,19 @@ TEST(LineqsModel, AddedParametersAndUnusedVariables) {
         "parameters;\n"
         "parameters s;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    EXPECT_EQ(s.ctx.nParmFree, 6);
+    EXPECT_EQ(s.ctx.sizes.nParmFree, 6);
     // a repeats a model parameter and is dropped (210); p, q, r and s are
     // accepted, and then dropped again because no programming statement
     // mentions them (245, one each).
-    EXPECT_EQ(s.ctx.nParmAll, 6);
-    EXPECT_EQ(s.ctx.nParmAdded, 0);
+    EXPECT_EQ(s.ctx.sizes.nParmAll, 6);
+    EXPECT_EQ(s.ctx.sizes.nParmAdded, 0);
     size_t dropped = 0;
     for (size_t at = 0; (at = s.log.str().find("is not used by the programming statements", at)) != std::string::npos; ++at)
         ++dropped;
     EXPECT_EQ(dropped, 4u) << s.log.str();
     // x4-x9 are not in the model.
-    EXPECT_EQ(s.ctx.nManifest, 3);
-    EXPECT_EQ(s.ctx.nMoments, 6);
+    EXPECT_EQ(s.ctx.sizes.nManifest, 3);
+    EXPECT_EQ(s.ctx.sizes.nMoments, 6);
 }
 
 TEST(LineqsModel, UnusedVariablesLeaveBeforeTheParameterTable) {
@@ -150,14 +150,14 @@ TEST(LineqsModel, UnusedVariablesLeaveBeforeTheParameterTable) {
         "proc velix data=hs method=none;\n"
         "lineqs x2 = a F1 + E1, x3 = b F1 + E2, x5 = c F1 + E3; std F1 E1-E3 = 1 v1-v3;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    ASSERT_EQ(s.ctx.nManifest, 3);
+    ASSERT_EQ(s.ctx.sizes.nManifest, 3);
     EXPECT_EQ(name_of(s.ctx.input.manifestNames[0]), "x2");
     EXPECT_EQ(name_of(s.ctx.input.manifestNames[2]), "x5");
     // The kept variables keep their model positions, in order.
     for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(s.ctx.readers.varPosition[i], i);
     EXPECT_EQ(s.ctx.model.rows[1], 3);
     // The optimizer sees the moments of the kept variables only.
-    EXPECT_EQ(s.ctx.nMoments, 6);
+    EXPECT_EQ(s.ctx.sizes.nMoments, 6);
     EXPECT_EQ(s.nlp.nFunctions, 6);
     // Each kept variable is reached by _SEL_: no coverage warning.
     EXPECT_FALSE(has(m.numbers(), 213));
@@ -170,7 +170,7 @@ TEST(LineqsModel, OptionDefaultsAndCorrections) {
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
         EXPECT_DOUBLE_EQ(s.ctx.options.singular, 1.053671212772351e-08);
         EXPECT_DOUBLE_EQ(s.ctx.options.startConst, 0.5);
-        EXPECT_EQ(s.ctx.jacobianModeRequested, 0);
+        EXPECT_EQ(s.ctx.methods.jacobianModeRequested, 0);
         EXPECT_DOUBLE_EQ(s.ctx.options.waldAlpha, 0.05);
         EXPECT_EQ(std::string(s.ctx.options.vardefKind, 8), "DF      ");
         EXPECT_DOUBLE_EQ(s.ctx.options.ridgeCell, 0.0);
@@ -180,7 +180,7 @@ TEST(LineqsModel, OptionDefaultsAndCorrections) {
         Step s("proc velix data=hs method=none hessalg=11 ridge;\n"
                "lineqs x1 = a F1 + E1, x2 = b F1 + E2; std F1 E1 E2 = 1 v1 v2;\n");
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
-        EXPECT_EQ(s.ctx.jacobianModeRequested, 11);
+        EXPECT_EQ(s.ctx.methods.jacobianModeRequested, 11);
         uint64_t bits;
         std::memcpy(&bits, &s.ctx.options.ridgeCell, 8);
         EXPECT_EQ(bits >> 48, 0xFFFFu);  // automatic ridge: missing
@@ -198,7 +198,7 @@ TEST(LineqsModel, OptionCellsTakeTheirDefaultsAndCorrections) {
     };
     Step plain(text(""));
     ASSERT_EQ(plain.exitCode, -1) << plain.log.str();
-    EXPECT_EQ(plain.ctx.methodRequested, kMethodMl);
+    EXPECT_EQ(plain.ctx.methods.methodRequested, kMethodMl);
     EXPECT_TRUE(missing(plain.ctx.options.edfGiven));
     EXPECT_TRUE(missing(plain.ctx.options.dfReduce));
     EXPECT_TRUE(missing(plain.ctx.options.nobsGiven));
@@ -215,7 +215,7 @@ TEST(LineqsModel, OptionCellsTakeTheirDefaultsAndCorrections) {
         Step s(text("method=none hessalg=" + std::to_string(mode)));
         ASSERT_EQ(s.exitCode, -1) << mode << "\n" << s.log.str();
         const bool refused = mode > 12 || (mode >= 7 && mode <= 10);
-        EXPECT_EQ(s.ctx.jacobianModeRequested, refused ? 0 : mode) << mode;
+        EXPECT_EQ(s.ctx.methods.jacobianModeRequested, refused ? 0 : mode) << mode;
         EXPECT_EQ(has(m.numbers(), 73), refused) << mode;
     }
 
@@ -226,7 +226,7 @@ TEST(LineqsModel, OptionCellsTakeTheirDefaultsAndCorrections) {
         MessagesSince m;
         Step s(text(std::string("method=none hessalg=") + mode));
         ASSERT_EQ(s.exitCode, -1) << mode << "\n" << s.log.str();
-        EXPECT_EQ(s.ctx.jacobianModeRequested, mode[0] == '-' ? INT32_MIN : 0) << mode;
+        EXPECT_EQ(s.ctx.methods.jacobianModeRequested, mode[0] == '-' ? INT32_MIN : 0) << mode;
         EXPECT_EQ(has(m.numbers(), 73), mode[0] != '-') << mode;
     }
     {
@@ -318,9 +318,9 @@ TEST(LineqsModel, ShortStdAndCovListsShareOrGenerateTheirParameters) {
             "lineqs x1 = a F1 + E1, x2 = b F1 + E2, x3 = c F1 + E3;\n"
             "std F1 = 1.0, E1-E3 = ve;\n");
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
-        EXPECT_EQ(s.ctx.nParmFree, 4);
+        EXPECT_EQ(s.ctx.sizes.nParmFree, 4);
         int32_t shared = 0;
-        for (int32_t e = 0; e < s.ctx.nElements; ++e)
+        for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e)
             shared +=
                 name_of(s.nlp.paramNames[std::max(std::abs(s.ctx.elements.parameter[e]), 1) - 1]) ==
                     "ve" &&
@@ -335,12 +335,12 @@ TEST(LineqsModel, ShortStdAndCovListsShareOrGenerateTheirParameters) {
             "lineqs x1 = a F1 + E1, x2 = b F1 + E2, x3 = c F1 + E3, x4 = d F1 + E4;\n"
             "std F1 = 1.0, E1-E4 = v1-v4; cov E1-E4 = r__;\n");
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
-        EXPECT_EQ(s.ctx.nParmFree, 4 + 4 + 6);
+        EXPECT_EQ(s.ctx.sizes.nParmFree, 4 + 4 + 6);
         EXPECT_EQ(s.ctx.model.elementCount[4], 1 + 4 + 6);
         for (int32_t k = 1; k <= 6; ++k) {
             const std::string want = "r" + std::to_string(k);
             bool found = false;
-            for (int32_t p = 0; p < s.ctx.nParmAll; ++p)
+            for (int32_t p = 0; p < s.ctx.sizes.nParmAll; ++p)
                 found |= name_of(s.nlp.paramNames[p]) == want;
             EXPECT_TRUE(found) << want;
         }
@@ -363,8 +363,8 @@ TEST(OptimizerState, SaveAndRestoreAcrossByGroups) {
         "lineqs x1 = b (0.3) F1 + E1, x2 = b F1 + E2, x3 = c (0.2) F1 + E3;\n"
         "std F1 = 1.0, E1-E3 = ve1-ve3 (1 2 3);\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    s.ctx.nByVars = 1;  // behave as with BY groups
-    const int32_t nE = s.ctx.nElements, nP = s.ctx.nParmAll;
+    s.ctx.sizes.nByVars = 1;  // behave as with BY groups
+    const int32_t nE = s.ctx.sizes.nElements, nP = s.ctx.sizes.nParmAll;
     std::vector<double> elements(s.ctx.elements.value, s.ctx.elements.value + nE);
     std::vector<double> x(s.nlp.x, s.nlp.x + nP);
     const double maxIter = s.nlp.maxIter;

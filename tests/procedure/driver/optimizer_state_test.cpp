@@ -40,16 +40,16 @@ TEST(OptimizerState, InramEstimatesOfTheGroupReplaceTheStartValues) {
         "proc velix data=hs_by inram=ram_estimates method=none;\nvar x1-x3;\nby school;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     ASSERT_EQ(s.ctx.input.inramUsed, 1);
-    s.ctx.nByVars = 1;  // behave as with BY groups
-    const int32_t nP = s.ctx.nParmAll;
+    s.ctx.sizes.nByVars = 1;  // behave as with BY groups
+    const int32_t nP = s.ctx.sizes.nParmAll;
     std::vector<double> x(s.nlp.x, s.nlp.x + nP);
     cosxinp(&s.ctx, 0);
 
     // The first group of INRAM= holds the model (the lines of
     // x1 = b F1 + E1, x2 = b F1 + E2, x3 = c F1 + E3); the second group's
     // rows are those of the test, on the second group of DATA=.
-    HostDataSet* data = s.ctx.dataSetHandle[kRoleData];
-    HostDataSet* inram = s.ctx.dataSetHandle[kRoleInram];
+    HostDataSet* data = s.ctx.dataSets.dataSetHandle[kRoleData];
+    HostDataSet* inram = s.ctx.dataSets.dataSetHandle[kRoleInram];
     ASSERT_EQ(xbynext(data), 1);
     ASSERT_EQ(xbynext(data), 1);
     ASSERT_EQ(xbysync(data, inram), 0);

@@ -28,14 +28,14 @@ const char* kModel =
 TEST(ParameterTable, MoreParametersThanMomentsCountsOnlyTheEstimatedOnes) {
     ModelRun over(kModel);
     ASSERT_EQ(over.step.exitCode, -1) << over.step.log.str();
-    EXPECT_EQ(over.step.ctx.nParmFree, 7);
+    EXPECT_EQ(over.step.ctx.sizes.nParmFree, 7);
     EXPECT_EQ(over.count(212), 1);
     EXPECT_EQ(over.step.ctx.errorLevel, 4);  // raised, the step goes on
 
     // c defined from b: six parameters are estimated, as many as moments.
     ModelRun tied(std::string(kModel) + "c = b;\n");
     ASSERT_EQ(tied.step.exitCode, -1) << tied.step.log.str();
-    EXPECT_EQ(tied.step.ctx.nParmFree, 6);
+    EXPECT_EQ(tied.step.ctx.sizes.nParmFree, 6);
     EXPECT_EQ(tied.count(212), 0);
     EXPECT_LT(tied.step.ctx.errorLevel, 4);
 }
@@ -47,7 +47,7 @@ TEST(ParameterTable, OnlyDependentParametersLeaveNothingToEstimate) {
           "std F1 = 1.0, E1-E2 = 0.5 0.5;\n"
           "a = 0.7; b = 0.6;\n");
     ASSERT_EQ(r.step.exitCode, -1) << r.step.log.str();
-    EXPECT_EQ(r.step.ctx.nParmFree, 0);
+    EXPECT_EQ(r.step.ctx.sizes.nParmFree, 0);
     EXPECT_EQ(r.count(211), 1);
 }
 

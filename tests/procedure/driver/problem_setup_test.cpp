@@ -57,7 +57,7 @@ TEST(ProblemSetup, ParameterArraysAreTheOptimizersArrays) {
     Step s(program("", ""));
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     const ParameterArrays& a = s.ctx.optSetup.parms;
-    EXPECT_EQ(a.count, s.ctx.nParmAll);
+    EXPECT_EQ(a.count, s.ctx.sizes.nParmAll);
     EXPECT_EQ(s.nlp.x, a.x);
     EXPECT_EQ(s.nlp.lower, a.lower);
     EXPECT_EQ(s.nlp.upper, a.upper);

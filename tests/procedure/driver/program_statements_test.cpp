@@ -25,7 +25,7 @@ struct ProgramStep : velix::testing::CosinitStep {
     using CosinitStep::CosinitStep;
 
     int32_t parameter(const std::string& name) const {
-        for (int32_t k = 0; k < ctx.nParmAll; ++k)
+        for (int32_t k = 0; k < ctx.sizes.nParmAll; ++k)
             if (name_of(nlp.paramNames[k]) == name) return k;
         return -1;
     }
@@ -47,13 +47,13 @@ TEST(ProgramStatements, TiedLoadingBecomesADependentParameter) {
     ASSERT_EQ(tied.exitCode, -1) << tied.log.str();
     // One independent parameter fewer; l3 is the one dependent parameter and
     // stands behind all independent ones.
-    EXPECT_EQ(tied.ctx.nParmFree, plain.ctx.nParmFree - 1);
+    EXPECT_EQ(tied.ctx.sizes.nParmFree, plain.ctx.sizes.nParmFree - 1);
     EXPECT_EQ(tied.nlp.nParams, plain.nlp.nParams - 1);
-    EXPECT_EQ(tied.ctx.nParmDep, 1);
-    EXPECT_EQ(tied.ctx.nParmAll, plain.ctx.nParmAll);
+    EXPECT_EQ(tied.ctx.sizes.nParmDep, 1);
+    EXPECT_EQ(tied.ctx.sizes.nParmAll, plain.ctx.sizes.nParmAll);
     const int32_t l3 = tied.parameter("l3");
     const int32_t l2 = tied.parameter("l2");
-    EXPECT_EQ(l3, tied.ctx.nParmAll - 1);
+    EXPECT_EQ(l3, tied.ctx.sizes.nParmAll - 1);
     ASSERT_EQ(tied.ctx.program.depList.count, 1);
     EXPECT_EQ(std::string(tied.ctx.program.depList.symbols[0]->name, 2), "l3");
     EXPECT_EQ(tied.ctx.program.depParmNumbers[0], -(l3 + 1));
@@ -62,7 +62,7 @@ TEST(ProgramStatements, TiedLoadingBecomesADependentParameter) {
     // The element of l3 carries its negative number; the others keep the
     // order of the plain model.
     int32_t negative = 0;
-    for (int32_t e = 0; e < tied.ctx.nElements; ++e) {
+    for (int32_t e = 0; e < tied.ctx.sizes.nElements; ++e) {
         if (tied.ctx.elements.parameter[e] < 0) {
             ++negative;
             EXPECT_EQ(tied.ctx.elements.parameter[e], -(l3 + 1));
@@ -96,11 +96,11 @@ TEST(ProgramStatements, DependentParametersMoveBehindAddedOnes) {
         << s.log.str();
     const int32_t a = s.parameter("a"), b = s.parameter("b"), c = s.parameter("c");
     EXPECT_LT(a, c);
-    EXPECT_EQ(c, s.ctx.nParmAll - 2);
-    EXPECT_EQ(b, s.ctx.nParmAll - 1);
+    EXPECT_EQ(c, s.ctx.sizes.nParmAll - 2);
+    EXPECT_EQ(b, s.ctx.sizes.nParmAll - 1);
     EXPECT_EQ(s.nlp.x[c], 0.5);
     bool found = false;
-    for (int32_t e = 0; e < s.ctx.nElements; ++e) found |= s.ctx.elements.parameter[e] == -(b + 1);
+    for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e) found |= s.ctx.elements.parameter[e] == -(b + 1);
     EXPECT_TRUE(found);
     // Both inputs of b have derivative entries: db/da = c, db/dc = a.
     EXPECT_EQ(s.ctx.program.nDepDerivs, 2);
@@ -137,7 +137,7 @@ TEST(ProgramStatements, FdcodeAsksForNoAnalyticDerivativesAndListPrintsTheLists)
         EXPECT_EQ(s.ctx.program.conDerivRequest, 0);
         EXPECT_EQ(s.ctx.program.nDepDerivs, 0);
         // l3 is dependent all the same: it moves to the end of the table.
-        EXPECT_EQ(s.parameter("l3"), s.ctx.nParmAll - 1);
+        EXPECT_EQ(s.parameter("l3"), s.ctx.sizes.nParmAll - 1);
     }
     {
         ProgramStep s(with_options("list noprint"));

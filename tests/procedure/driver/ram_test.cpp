@@ -33,9 +33,9 @@ TEST(RamModel, ReferenceConfirmatoryModel) {
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     const ModelMatrixTable& mt = s.ctx.model;
     // 6 loadings, 9 + 3 variances, 3 covariances.
-    EXPECT_EQ(s.ctx.nParmFree, 21);
-    EXPECT_EQ(s.ctx.nTerms, 1);
-    EXPECT_EQ(s.ctx.nMatrices, 3);
+    EXPECT_EQ(s.ctx.sizes.nParmFree, 21);
+    EXPECT_EQ(s.ctx.sizes.nTerms, 1);
+    EXPECT_EQ(s.ctx.sizes.nMatrices, 3);
     EXPECT_EQ(s.ctx.readers.nLatent, 3);
     EXPECT_EQ(mt.rows[1], 9);
     for (int32_t k = 1; k <= 3; ++k) EXPECT_EQ(mt.columns[k], 12) << "matrix " << k;
@@ -43,7 +43,7 @@ TEST(RamModel, ReferenceConfirmatoryModel) {
     // Every path leads from a factor (column 9-11) to a test (row 0-8).
     EXPECT_EQ(mt.type[2], kMatUpper);
     EXPECT_EQ(mt.form[2], kFormIMinusInverse);
-    EXPECT_EQ(s.ctx.invStoreLen, 144);
+    EXPECT_EQ(s.ctx.sizes.invStoreLen, 144);
     EXPECT_EQ(mt.elementCount[2], 9);
     EXPECT_EQ(mt.elementCount[3], 15);
     // A fixed path keeps its value; a named one starts missing.
@@ -86,12 +86,12 @@ TEST(RamModel, VariableOrderClassesAndNames) {
         "varnames 1 = G10 G11 G12 G13 G14 G15, 2 = U1 U2 U3;\n");
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     const ModelMatrixTable& mt = s.ctx.model;
-    EXPECT_EQ(s.ctx.nManifest, 3);
+    EXPECT_EQ(s.ctx.sizes.nManifest, 3);
     EXPECT_EQ(mt.columns[2], 5);
     EXPECT_EQ(s.ctx.readers.nLatent, 2);
     // The provisional order 15 - 6 sizes the work arrays and the inverse.
     EXPECT_EQ(s.ctx.readers.leadingDim, 9);
-    EXPECT_EQ(s.ctx.invStoreLen, 81);
+    EXPECT_EQ(s.ctx.sizes.invStoreLen, 81);
     // Path c from latent 15 (position 4) to x2.
     EXPECT_EQ(s.parameter_of(s.element_at(2, 1, 4)), "c");
     EXPECT_EQ(s.parameter_of(s.element_at(2, 3, 2)), "g");
@@ -151,7 +151,7 @@ TEST(RamModel, EmptyMatrices) {
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
         EXPECT_EQ(s.ctx.model.type[2], kMatIdentity);
         EXPECT_EQ(s.ctx.model.form[2], kFormNone);
-        EXPECT_EQ(s.ctx.invStoreLen, 0);
+        EXPECT_EQ(s.ctx.sizes.invStoreLen, 0);
         EXPECT_GE(s.count(119), 1);
     }
     // No variance at all: _P_ without elements ends the step.
@@ -217,7 +217,7 @@ TEST(RamModel, ExogenousCovariancesStartFromTheSample) {
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     EXPECT_EQ(s.ctx.readers.varPosition[2], 0);  // x3 is the endogenous one
     try {
-        ASSERT_NE(xbynext(s.ctx.dataSetHandle[kRoleData]), 0);
+        ASSERT_NE(xbynext(s.ctx.dataSets.dataSetHandle[kRoleData]), 0);
         ASSERT_EQ(coscorr(&s.ctx), 0) << s.log.str();
     } catch (const velix::platform::StepExit& e) {
         FAIL() << "the moment step ended with " << e.code << "\n" << s.log.str();

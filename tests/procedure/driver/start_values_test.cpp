@@ -28,10 +28,10 @@ using velix::testing::ModelStep;
 // cosinit) and the moment arrays of the step.
 struct StartStep : ModelStep {
     explicit StartStep(const std::string& text) : ModelStep(text) {
-        if (xobinit(&ctx.kyrAnchor, 0) == 0) {
+        if (xobinit(&ctx.output.kyrAnchor, 0) == 0) {
             KyrArg args[] = {kyr_counted(143, "kyr", 3), kyr_counted(146, "manager", 7),
                              kyr_object(144, nullptr), kyr_int(383, 352)};
-            if (wobmth(ctx.kyrAnchor, nullptr, 147, 4, args) >= 0) ctx.kyrManager = args[2].object;
+            if (wobmth(ctx.output.kyrAnchor, nullptr, 147, 4, args) >= 0) ctx.output.kyrManager = args[2].object;
         }
         velix::detail::allocate_moment_arrays(&ctx);
         stepDoc = &velix::platform::current_step();
@@ -40,7 +40,7 @@ struct StartStep : ModelStep {
     const velix::platform::OutStep* stepDoc = nullptr;
     size_t itemsFrom = 0;
     // Sets the sample moment (i, j) of the manifest variables.
-    void sample(int32_t i, int32_t j, double v) { ctx.momentMatrix[velix::pk(i, j)] = v; }
+    void sample(int32_t i, int32_t j, double v) { ctx.arrays.momentMatrix[velix::pk(i, j)] = v; }
     // Sets the sample moments of x1 and x2.
     void exogenous(double s00, double s10, double s11) {
         sample(0, 0, s00);
@@ -98,7 +98,7 @@ const std::string kRegression = regression("std x1 = v1, x2 = 0.7, e3 = ve;\ncov
 TEST(DefaultCovariances, FreeCovariancesStartAtTheSampleAndFixedOnesAreKeptWithANote) {
     StartStep s(kRegression);
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
-    ASSERT_NE(s.ctx.kyrManager, nullptr);
+    ASSERT_NE(s.ctx.output.kyrManager, nullptr);
     const double s00 = 1.36, s10 = 0.41, s11 = 0.3;
     s.exogenous(s00, s10, s11);
     s.sample(2, 0, 0.2);
@@ -231,12 +231,12 @@ TEST(StartValues, DependentElementsCountTheDerivativesTheyHave) {
             FAIL() << "step ended with " << e.code;
         }
         int32_t independent = 0, dependent = 0;
-        for (int32_t e = 0; e < s.ctx.nElements; ++e) {
+        for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e) {
             independent += s.ctx.elements.parameter[e] > 0;
             dependent += s.ctx.elements.parameter[e] < 0;
         }
         ASSERT_EQ(dependent, 2);
-        EXPECT_EQ(s.ctx.nJacEntries, independent + (fdcode ? 2 * 3 : 1 + 2)) << "fdcode " << fdcode;
+        EXPECT_EQ(s.ctx.sizes.nJacEntries, independent + (fdcode ? 2 * 3 : 1 + 2)) << "fdcode " << fdcode;
     }
 }
 

@@ -73,7 +73,7 @@ TEST(Estimation, EveryMethodAndItsTwoStageFormReachOneMinimum) {
         EstimationStep two(hs_with_method(m.twoStage));
         ASSERT_TRUE(two.ran) << m.twoStage << two.log.str();
         EXPECT_EQ(two.result, 0) << m.twoStage;
-        EXPECT_EQ(two.ctx.methodStage, one.ctx.methodStage) << m.twoStage;
+        EXPECT_EQ(two.ctx.methods.methodStage, one.ctx.methods.methodStage) << m.twoStage;
         EXPECT_NEAR(two.nlp.f, one.nlp.f, 1e-6 * one.nlp.f) << m.twoStage;
     }
 }
@@ -144,7 +144,7 @@ TEST(Estimation, ABindingBoundIsTheModelWithTheParameterFixed) {
         EXPECT_EQ(bound.ctx.est.nActive, 1);
         // Degrees of freedom: moments less free parameters plus the
         // correction that the run keeps in modelDf.
-        auto df = [](const EstimationStep& s) { return s.ctx.nMoments - s.ctx.nParmFree + s.ctx.moments.modelDf; };
+        auto df = [](const EstimationStep& s) { return s.ctx.sizes.nMoments - s.ctx.sizes.nParmFree + s.ctx.moments.modelDf; };
         EXPECT_EQ(df(bound), df(fixed));
     }
 }
@@ -264,9 +264,9 @@ TEST(Estimation, JacobianModeFollowsTheRequestAndTheShareOfNonzeros) {
     NlpHookBlock hooks;
     NlpProblem nlp;
     ctx.hooks = &hooks;
-    ctx.methodStage = kMethodMl;
-    ctx.nMoments = 45;
-    ctx.nParmFree = 20;  // 900 entries
+    ctx.methods.methodStage = kMethodMl;
+    ctx.sizes.nMoments = 45;
+    ctx.sizes.nParmFree = 20;  // 900 entries
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), -1);
     hooks.wantCovariance = 1;
     ctx.eval.jac.nonzeros = 225;
@@ -275,9 +275,9 @@ TEST(Estimation, JacobianModeFollowsTheRequestAndTheShareOfNonzeros) {
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 2);
     nlp.nRestarts = 2;
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 1);
-    ctx.jacobianModeRequested = 3;
+    ctx.methods.jacobianModeRequested = 3;
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 3);
-    ctx.methodStage = kMethodNone;
+    ctx.methods.methodStage = kMethodNone;
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), -1);
 }
 

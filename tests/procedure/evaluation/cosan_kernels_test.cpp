@@ -219,7 +219,7 @@ TEST(SparseInverse, MatchesTheDenseInverse) {
     EXPECT_EQ(cosinsp(&v, a), 0);
     s.ctx.eval.sparseInv.source[0] = 0;
     EXPECT_EQ(cosinsp(&v, a), 1);
-    std::fill(s.ctx.eval.invDone, s.ctx.eval.invDone + s.ctx.nMatrices + 1, int16_t{0});
+    std::fill(s.ctx.eval.invDone, s.ctx.eval.invDone + s.ctx.sizes.nMatrices + 1, int16_t{0});
     EXPECT_EQ(cosimat(&v, 0, 0), 0);
     EXPECT_EQ(s.ctx.eval.sparseInv.matrix, 0);
     EXPECT_EQ(messages_since(mark), std::vector<int32_t>{61});

@@ -26,7 +26,7 @@ struct Differences {
 Differences differences(EvalStep& s) {
     const std::vector<double> x0 = s.x();
     Differences d;
-    const int32_t p = s.ctx.nMoments;
+    const int32_t p = s.ctx.sizes.nMoments;
     for (int32_t k = 0; k < s.q(); ++k) {
         const double h = step_of(x0[k]);
         std::vector<double> x = x0;
@@ -50,10 +50,10 @@ Differences differences(EvalStep& s) {
 // J_i' W J_j of the method with the step's weights and C (dense formulas).
 double weighted_product(const EvalStep& s, int32_t method, const std::vector<double>& a,
                         const std::vector<double>& b) {
-    const int32_t n = s.ctx.nManifest, p = s.ctx.nMoments;
+    const int32_t n = s.ctx.sizes.nManifest, p = s.ctx.sizes.nMoments;
     if (method == kMethodWls || method == kMethodDwls) {
         auto solve = [&](std::vector<double> r) {
-            const double* l = s.ctx.weightMatrix;
+            const double* l = s.ctx.arrays.weightMatrix;
             for (int32_t i = 0; i < p; ++i) {
                 if (method == kMethodDwls) {
                     r[i] *= l[i];
@@ -72,11 +72,11 @@ double weighted_product(const EvalStep& s, int32_t method, const std::vector<dou
     }
     Dense k = zeros(n, n);
     for (int32_t i = 0; i < n; ++i) k[i][i] = 1.0;
-    if (method == kMethodGls) k = expand(n, s.ctx.weightMatrix);
+    if (method == kMethodGls) k = expand(n, s.ctx.arrays.weightMatrix);
     if (method == kMethodMl) {
         Dense c = s.implied_reference();
         if (s.ctx.eval.diagFromData)
-            for (int32_t i = 0; i < n; ++i) c[i][i] = s.ctx.momentMatrix[velix::pk_lower(i, i)];
+            for (int32_t i = 0; i < n; ++i) c[i][i] = s.ctx.arrays.momentMatrix[velix::pk_lower(i, i)];
         k = inverse(c);
     }
     const Dense m = multiply(multiply(k, expand(n, a.data())), multiply(k, expand(n, b.data())));
@@ -100,7 +100,7 @@ TEST_P(Derivatives, MatchCentralDifferences) {
     EvalStep s(c.program(c.method), c.code);
     ASSERT_TRUE(s.ready) << s.log.str();
     s.ctx.eval.diagFromData = c.diagonalFromData ? 1 : 0;
-    const int32_t q = s.q(), p = s.ctx.nMoments;
+    const int32_t q = s.q(), p = s.ctx.sizes.nMoments;
     std::vector<double> gradient(static_cast<size_t>(q)),
         hessian(static_cast<size_t>(q * (q + 1) / 2));
     s.nlp.gradient = gradient.data();

@@ -15,9 +15,9 @@ namespace {
 
 // F by its textbook formula at the step's current C (dense reference).
 double formula(const EvalStep& s, int32_t method) {
-    const int32_t n = s.ctx.nManifest, p = s.ctx.nMoments;
+    const int32_t n = s.ctx.sizes.nManifest, p = s.ctx.sizes.nMoments;
     const Dense c = s.implied_reference();
-    const Dense S = expand(n, s.ctx.momentMatrix);
+    const Dense S = expand(n, s.ctx.arrays.momentMatrix);
     std::vector<double> r(static_cast<size_t>(p));
     for (int32_t i = 0, k = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j, ++k) r[k] = c[i][j] - S[i][j];
@@ -34,7 +34,7 @@ double formula(const EvalStep& s, int32_t method) {
         case kMethodUls:
             return 0.5 * trace_square(rd);
         case kMethodGls:
-            return 0.5 * trace_square(multiply(expand(n, s.ctx.weightMatrix), rd));
+            return 0.5 * trace_square(multiply(expand(n, s.ctx.arrays.weightMatrix), rd));
         case kMethodMl: {
             const Dense m = multiply(S, inverse(c));
             double t = 0.0;
@@ -43,7 +43,7 @@ double formula(const EvalStep& s, int32_t method) {
         }
         case kMethodWls: {
             // r' (L L')^-1 r = |L^-1 r|^2 by forward substitution.
-            const double* l = s.ctx.weightMatrix;
+            const double* l = s.ctx.arrays.weightMatrix;
             double sum = 0.0;
             for (int32_t i = 0; i < p; ++i) {
                 double y = r[i];
@@ -55,7 +55,7 @@ double formula(const EvalStep& s, int32_t method) {
         }
         default: {
             double sum = 0.0;
-            for (int32_t k = 0; k < p; ++k) sum += std::pow(r[k] * s.ctx.weightMatrix[k], 2);
+            for (int32_t k = 0; k < p; ++k) sum += std::pow(r[k] * s.ctx.arrays.weightMatrix[k], 2);
             return sum;
         }
     }
@@ -112,10 +112,10 @@ TEST(Discrepancy, ZeroWhenTheModelReproducesTheMoments) {
                        " [6, ] = c16-c21;\nrun;\n",
                    m.code);
         ASSERT_TRUE(s.ready) << s.log.str();
-        for (int32_t e = 0; e < s.ctx.nElements; ++e) {
+        for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e) {
             const int32_t p = s.ctx.elements.parameter[e];
             s.nlp.x[p - 1] =
-                s.ctx.momentMatrix[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
+                s.ctx.arrays.momentMatrix[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
         }
         EXPECT_NEAR(s.objective(), 0.0, 1e-12) << m.name;
     }

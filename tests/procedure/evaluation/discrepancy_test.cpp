@@ -25,15 +25,15 @@ struct Arrays {
     explicit Arrays(int n_)
         : n(n_), pstar(n_ * (n_ + 1) / 2), weight(pstar), implied(n_ * n_), momentInv(pstar),
           residual(n_ * n_), dfdc(pstar, -9.0), kron(pstar), work(n_ * n_) {
-        ctx.nManifest = n;
-        ctx.nMoments = pstar;
-        ctx.weightMatrix = weight.data();
-        ctx.impliedInverse = implied.data();  // n*n: large enough for costrip too
-        ctx.momentInverse = momentInv.data();
-        ctx.residualTerm = residual.data();
-        ctx.dfdc = dfdc.data();
-        ctx.kronResult = kron.data();
-        ctx.workMatrix = work.data();
+        ctx.sizes.nManifest = n;
+        ctx.sizes.nMoments = pstar;
+        ctx.arrays.weightMatrix = weight.data();
+        ctx.arrays.impliedInverse = implied.data();  // n*n: large enough for costrip too
+        ctx.arrays.momentInverse = momentInv.data();
+        ctx.arrays.residualTerm = residual.data();
+        ctx.arrays.dfdc = dfdc.data();
+        ctx.arrays.kronResult = kron.data();
+        ctx.arrays.workMatrix = work.data();
     }
 };
 
@@ -47,7 +47,7 @@ TEST(Cosdfdc, EachMethodAgainstDenseProducts) {
     const std::vector<double> wp = vt::to_packed(w, n);
     for (int method : {kMethodGls, kMethodMl}) {
         std::fill(s.dfdc.begin(), s.dfdc.end(), -9.0);
-        s.ctx.methodStage = method;
+        s.ctx.methods.methodStage = method;
         if (method == kMethodGls) std::copy(wp.begin(), wp.end(), s.weight.begin());
         else std::copy(wp.begin(), wp.end(), s.implied.begin());
         cosdfdc(&s.ctx);
@@ -55,12 +55,12 @@ TEST(Cosdfdc, EachMethodAgainstDenseProducts) {
         EXPECT_LE(vt::max_abs_diff(s.dfdc, vt::to_packed(expect, n)), kTol) << "method " << method;
     }
     for (int method : {kMethodUls, kMethodWls, kMethodDwls}) {
-        s.ctx.methodStage = method;
+        s.ctx.methods.methodStage = method;
         std::fill(s.dfdc.begin(), s.dfdc.end(), -9.0);
         cosdfdc(&s.ctx);
         EXPECT_TRUE(std::equal(s.dfdc.begin(), s.dfdc.end(), s.residual.begin())) << "method " << method;
     }
-    s.ctx.methodStage = kMethodNone;
+    s.ctx.methods.methodStage = kMethodNone;
     std::fill(s.dfdc.begin(), s.dfdc.end(), -9.0);
     cosdfdc(&s.ctx);
     for (double v : s.dfdc) EXPECT_EQ(v, -9.0);
@@ -72,7 +72,7 @@ TEST(Coskron, WeightProductsAndRouting) {
     const vt::Dense v = vt::random_symmetric(n, 1910);
     const std::vector<double> vp = vt::to_packed(v, n);
     // ML with K = I gives V itself.
-    s.ctx.methodStage = kMethodMl;
+    s.ctx.methods.methodStage = kMethodMl;
     vt::Dense eye(n * n, 0.0);
     for (int i = 0; i < n; ++i) eye[i * n + i] = 1.0;
     const std::vector<double> ip = vt::to_packed(eye, n);
@@ -80,7 +80,7 @@ TEST(Coskron, WeightProductsAndRouting) {
     EXPECT_EQ(coskron(&s.ctx, 0, vp.data()), s.kron.data());
     EXPECT_LE(vt::max_abs_diff(s.kron, vp), kTol);
     // GLS with a random weight matrix: W V W into impliedInverse.
-    s.ctx.methodStage = kMethodGls;
+    s.ctx.methods.methodStage = kMethodGls;
     const vt::Dense w = vt::random_spd(n, 1911);
     const std::vector<double> wp = vt::to_packed(w, n);
     std::copy(wp.begin(), wp.end(), s.weight.begin());
@@ -88,7 +88,7 @@ TEST(Coskron, WeightProductsAndRouting) {
     const std::vector<double> expect = vt::to_packed(vt::matmul(vt::matmul(w, v, n, n, n), w, n, n, n), n);
     EXPECT_LE(vt::max_abs_diff(std::vector<double>(s.implied.begin(), s.implied.begin() + s.pstar), expect), kTol);
     // ULS copies.
-    s.ctx.methodStage = kMethodUls;
+    s.ctx.methods.methodStage = kMethodUls;
     coskron(&s.ctx, 0, vp.data());
     EXPECT_EQ(s.kron, vp);
 }
@@ -100,7 +100,7 @@ TEST(Costrip, DenseTripleProduct) {
     const vt::Dense k = vt::random_spd(n, 1921);
     const std::vector<double> kp = vt::to_packed(k, n);
     std::copy(kp.begin(), kp.end(), s.momentInv.begin());
-    s.ctx.methodStage = kMethodMl;
+    s.ctx.methods.methodStage = kMethodMl;
     EXPECT_EQ(costrip(&s.ctx, 0, vt::to_packed(v, n).data()), s.work.data());
     // out[i][j] = sum_m (K K)(i, m) V(j, m) = (K K V)(i, j) for symmetric V.
     const vt::Dense expect = vt::matmul(vt::matmul(k, k, n, n, n), v, n, n, n);
@@ -110,9 +110,9 @@ TEST(Costrip, DenseTripleProduct) {
 TEST(Discrepancy, OrderZeroWritesNothing) {
     Arrays s(0);
     std::vector<double> guard = {5.0};
-    s.ctx.dfdc = s.ctx.kronResult = s.ctx.workMatrix = s.ctx.impliedInverse = guard.data();
+    s.ctx.arrays.dfdc = s.ctx.arrays.kronResult = s.ctx.arrays.workMatrix = s.ctx.arrays.impliedInverse = guard.data();
     for (int method : {kMethodUls, kMethodGls, kMethodMl}) {
-        s.ctx.methodStage = method;
+        s.ctx.methods.methodStage = method;
         cosdfdc(&s.ctx);
         for (int sel : {0, 1}) {
             coskron(&s.ctx, sel, guard.data());

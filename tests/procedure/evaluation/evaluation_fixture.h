@@ -94,14 +94,14 @@ struct EvalStep : ModelStep {
     explicit EvalStep(const std::string& text, int32_t method) : ModelStep(text) {
         if (exitCode != -1) return;
         // The output manager that the step driver creates before cosinit.
-        if (xobinit(&ctx.kyrAnchor, 0) == 0) {
+        if (xobinit(&ctx.output.kyrAnchor, 0) == 0) {
             KyrArg args[] = {kyr_counted(143, "kyr", 3), kyr_counted(146, "manager", 7),
                              kyr_object(144, nullptr), kyr_int(383, 352)};
-            if (wobmth(ctx.kyrAnchor, nullptr, 147, 4, args) >= 0) ctx.kyrManager = args[2].object;
+            if (wobmth(ctx.output.kyrAnchor, nullptr, 147, 4, args) >= 0) ctx.output.kyrManager = args[2].object;
         }
         try {
-            if (xbynext(ctx.dataSetHandle[kRoleData]) == 0 || coscorr(&ctx) != 0) return;
-            ctx.methodStage = method;
+            if (xbynext(ctx.dataSets.dataSetHandle[kRoleData]) == 0 || coscorr(&ctx) != 0) return;
+            ctx.methods.methodStage = method;
             evaluation_setup(&ctx);
             ready = true;
         } catch (const velix::platform::StepExit& e) {
@@ -111,8 +111,8 @@ struct EvalStep : ModelStep {
     ~EvalStep() { evaluation_release(&ctx); }
     bool ready = false;
 
-    int32_t q() const { return ctx.nParmFree; }
-    std::vector<double> x() const { return std::vector<double>(nlp.x, nlp.x + ctx.nParmAll); }
+    int32_t q() const { return ctx.sizes.nParmFree; }
+    std::vector<double> x() const { return std::vector<double>(nlp.x, nlp.x + ctx.sizes.nParmAll); }
     void set_x(const std::vector<double>& v) { std::copy(v.begin(), v.end(), nlp.x); }
     // Scales every free parameter by a factor in [1 - spread, 1 + spread].
     void perturb(uint32_t seed, double spread) {
@@ -163,9 +163,9 @@ struct EvalStep : ModelStep {
 
     // C = sum over terms of X P X' with every matrix as it enters.
     Dense implied_reference() const {
-        const int32_t n = ctx.nManifest;
+        const int32_t n = ctx.sizes.nManifest;
         Dense c = zeros(n, n);
-        for (int32_t t = 1; t <= ctx.nTerms; ++t) {
+        for (int32_t t = 1; t <= ctx.sizes.nTerms; ++t) {
             const int32_t first = ctx.model.termTable[t - 1], last = ctx.model.termTable[t] - 1;
             Dense x = entered(first);
             for (int32_t k = first + 1; k < last; ++k) x = multiply(x, entered(k));

@@ -23,13 +23,13 @@ TEST(FiniteDifferences, DerivativeOfAProgramDefinedParameter) {
     ASSERT_EQ(s.ctx.program.fdDepDerivs, 1);
     ASSERT_FALSE(std::isnan(s.objective()));
     const std::vector<double> before = s.x();
-    std::vector<double> elements(s.ctx.elements.value, s.ctx.elements.value + s.ctx.nElements);
+    std::vector<double> elements(s.ctx.elements.value, s.ctx.elements.value + s.ctx.sizes.nElements);
     ASSERT_EQ(cosfdcj(&s.nlp), 0);
     const double l2 = s.nlp.x[parameter_index(s, "l2")];
     // Forward differences of l2^2: 2 l2 + h (1 + |l2|), h = 2.1e-8.
     EXPECT_NEAR(s.ctx.eval.depFdJacobian[0], 2.0 * l2, 1e-6);
     EXPECT_EQ(s.x(), before);
-    EXPECT_EQ(std::vector<double>(s.ctx.elements.value, s.ctx.elements.value + s.ctx.nElements),
+    EXPECT_EQ(std::vector<double>(s.ctx.elements.value, s.ctx.elements.value + s.ctx.sizes.nElements),
               elements);
 }
 

@@ -18,7 +18,7 @@ class ImpliedMoments : public ::testing::TestWithParam<KindCase> {};
 TEST_P(ImpliedMoments, MatchDenseProductsAtRandomPoints) {
     EvalStep s(GetParam().program("ml"), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
-    const int32_t n = s.ctx.nManifest;
+    const int32_t n = s.ctx.sizes.nManifest;
     const std::vector<double> start = s.x();
     for (uint32_t seed = 1; seed <= 3; ++seed) {
         s.set_x(start);
@@ -34,10 +34,10 @@ TEST_P(ImpliedMoments, MatchDenseProductsAtRandomPoints) {
         EXPECT_LT(worst, 1e-12) << GetParam().kind << " seed " << seed;
     }
     // Inverse forms term by term instead of once for all terms: the same C.
-    const std::vector<double> once(s.ctx.eval.implied, s.ctx.eval.implied + s.ctx.nMoments);
+    const std::vector<double> once(s.ctx.eval.implied, s.ctx.eval.implied + s.ctx.sizes.nMoments);
     s.ctx.readers.perTermInverse = 0;
     s.objective();
-    EXPECT_EQ(std::vector<double>(s.ctx.eval.implied, s.ctx.eval.implied + s.ctx.nMoments), once);
+    EXPECT_EQ(std::vector<double>(s.ctx.eval.implied, s.ctx.eval.implied + s.ctx.sizes.nMoments), once);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ImpliedMoments,

@@ -22,7 +22,7 @@ namespace {
 std::vector<double> standard_errors(EvalStep& s, std::vector<double>* hessian) {
     const int32_t q = s.q();
     hessian->assign(static_cast<size_t>(q * (q + 1) / 2), 0.0);
-    std::vector<double> se(static_cast<size_t>(s.ctx.nParmAll), -1.0);
+    std::vector<double> se(static_cast<size_t>(s.ctx.sizes.nParmAll), -1.0);
     s.nlp.hessian = hessian->data();
     s.nlp.stdErrors = se.data();
     EXPECT_EQ(cosicrp(&s.nlp), 0);
@@ -38,8 +38,8 @@ std::string saturated_program(const std::string& method) {
 
 // Standard errors of the saturated model at its solution C = S.
 std::vector<double> saturated_standard_errors(EvalStep& s) {
-    const double* S = s.ctx.momentMatrix;
-    for (int32_t e = 0; e < s.ctx.nElements; ++e)
+    const double* S = s.ctx.arrays.momentMatrix;
+    for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e)
         s.nlp.x[s.ctx.elements.parameter[e] - 1] = S[velix::pk(s.ctx.elements.row[e], s.ctx.elements.column[e])];
     std::vector<double> hessian;
     return standard_errors(s, &hessian);
@@ -63,7 +63,7 @@ TEST(Information, SaturatedModelHasTheTextbookStandardErrors) {
     EvalStep s(saturated_program("ml"), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
     const std::vector<double> se = saturated_standard_errors(s);
-    const double* S = s.ctx.momentMatrix;
+    const double* S = s.ctx.arrays.momentMatrix;
     const double n1 = s.ctx.moments.divisor;
     const auto names = s.parameters();
     for (size_t p = 0; p < names.size(); ++p) {
@@ -202,7 +202,7 @@ TEST(Information, OutestRows) {
             s.ctx.eval.jacobianMode = mode;
             standard_errors(s, &hessian);
             q = s.q();
-            pstar = s.ctx.nMoments;
+            pstar = s.ctx.sizes.nMoments;
             // The host puts the output data sets in place at the step's end.
             EXPECT_TRUE(velix::platform::dataset_commit_outputs(0));
         }
@@ -240,7 +240,7 @@ TEST(Information, SingularInformationGivesAGeneralizedInverse) {
     ASSERT_TRUE(s.ready) << s.log.str();
     const int32_t q = s.q();
     std::vector<double> hessian(static_cast<size_t>(q * (q + 1) / 2)),
-        se(static_cast<size_t>(s.ctx.nParmAll));
+        se(static_cast<size_t>(s.ctx.sizes.nParmAll));
     s.nlp.hessian = hessian.data();
     s.nlp.stdErrors = se.data();
     s.hooks.covSingRel = 1e-10;  // MSINGULAR: relative to the largest diagonal

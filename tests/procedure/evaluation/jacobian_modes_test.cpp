@@ -199,12 +199,12 @@ TEST(JacobianPattern, AFailedPerturbedRunIsAFailure) {
     const size_t l2 = parameter_index(s, "l2");
     s.nlp.x[l2] = 1.0;
     ASSERT_FALSE(std::isnan(s.objective())) << s.log.str();
-    const Vec elements(s.ctx.elements.value, s.ctx.elements.value + s.ctx.nElements);
+    const Vec elements(s.ctx.elements.value, s.ctx.elements.value + s.ctx.sizes.nElements);
     const EvalView v = eval_view(&s.ctx);
     for (const int32_t mode : {5, 6}) {
         s.ctx.eval.jacobianMode = mode;
         EXPECT_EQ(cosjafd(&v), 1) << "mode " << mode;
-        EXPECT_EQ(Vec(s.ctx.elements.value, s.ctx.elements.value + s.ctx.nElements), elements);
+        EXPECT_EQ(Vec(s.ctx.elements.value, s.ctx.elements.value + s.ctx.sizes.nElements), elements);
     }
     s.nlp.x[l2] = 2.0;
     EXPECT_EQ(cosjafd(&v), 1);

@@ -33,13 +33,13 @@ const velix::platform::OutItem* last_item(const std::string& name) {
 struct ImpliedAll {
     std::vector<double> cov, t, endoVar, exoVar;
     bool ok = false;
-    explicit ImpliedAll(const ProcContext* ctx) {
+    explicit ImpliedAll(ProcContext* ctx) {
         const size_t nAll = static_cast<size_t>(ctx->model.rows[2]), nExo = static_cast<size_t>(ctx->model.rows[4]);
         cov.resize(nAll * (nAll + 1) / 2);
         t.resize(nAll * nExo);
         endoVar.resize(nAll - nExo);
         exoVar.resize(nExo);
-        ok = getvar(ctx, cov.data(), t.data(), endoVar.data(), exoVar.data());
+        ok = getvar(results_view(ctx), cov.data(), t.data(), endoVar.data(), exoVar.data());
     }
 };
 
@@ -54,7 +54,7 @@ TEST(EquationResults, ImpliedMomentsOfAllVariablesContainTheModelMoments) {
     const ImpliedAll all(&s.ctx);
     ASSERT_TRUE(all.ok);
     double worst = 0.0;
-    for (int32_t i = 0; i < s.ctx.nManifest; ++i)
+    for (int32_t i = 0; i < s.ctx.sizes.nManifest; ++i)
         for (int32_t j = 0; j <= i; ++j) {
             const int32_t a = s.ctx.readers.varPosition[i], b = s.ctx.readers.varPosition[j];
             worst = std::max(worst, std::fabs(all.cov[velix::pk(a, b)] - s.ctx.eval.implied[velix::pk_lower(i, j)]));
@@ -74,7 +74,7 @@ TEST(EquationResults, ParameterVectorTables) {
     ASSERT_TRUE(s.ready) << s.log.str();
     s.ctx.options.printFlags |= kPrintPestim;
     const size_t l2 = parameter_index(s, "l2"), b = parameter_index(s, "b");
-    std::vector<double> se(static_cast<size_t>(s.ctx.nParmAll), 0.5);
+    std::vector<double> se(static_cast<size_t>(s.ctx.sizes.nParmAll), 0.5);
     se[l2] = 0.0;
     se[b] = host_missing_value();
     s.nlp.stdErrors = se.data();

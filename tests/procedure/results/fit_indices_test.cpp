@@ -393,13 +393,13 @@ TEST(FitIndices, WeightedLeastSquaresDenominatorAndNullModel) {
 // for moments about zero, whether the origin or UCOV / UCORR put them there.
 TEST(FitIndices, SampleMultiplierFollowsTheMomentOrigin) {
     ProcContext ctx;
-    ctx.nObs = 10.0;
-    EXPECT_EQ(results_sample_multiplier(&ctx), 9.0);
+    ctx.moments.nObs = 10.0;
+    EXPECT_EQ(results_sample_multiplier(&ctx.moments, &ctx.options), 9.0);
     ctx.options.uncorrectedCov = 1;
-    EXPECT_EQ(results_sample_multiplier(&ctx), 10.0);
+    EXPECT_EQ(results_sample_multiplier(&ctx.moments, &ctx.options), 10.0);
     ctx.options.uncorrectedCov = 0;
     ctx.options.uncorrectedCorr = 1;
-    EXPECT_EQ(results_sample_multiplier(&ctx), 10.0);
+    EXPECT_EQ(results_sample_multiplier(&ctx.moments, &ctx.options), 10.0);
 }
 
 }  // namespace

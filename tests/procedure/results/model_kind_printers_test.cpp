@@ -46,7 +46,7 @@ TEST(ModelKindPrinters, RamImpliedMomentsOfAllVariables) {
     const int32_t n = s.ctx.model.rows[3];
     ASSERT_EQ(n, 4);
     std::vector<double> cov(10), work(16), var(4), pDiag(4);
-    ASSERT_TRUE(getvar(&s.ctx, cov.data(), work.data(), var.data(), pDiag.data()));
+    ASSERT_TRUE(getvar(results_view(&s.ctx), cov.data(), work.data(), var.data(), pDiag.data()));
     const auto x = [&](const char* name) { return s.nlp.x[parameter_index(s, name)]; };
     const double l[3] = {1.0, x("l2"), x("l3")}, vf = x("vf");
     for (int32_t i = 0; i < 3; ++i) {
@@ -64,7 +64,7 @@ TEST(ModelKindPrinters, RamImpliedMomentsOfAllVariables) {
 TEST(ModelKindPrinters, MatrixTablesShowNoInferenceWithoutAStandardError) {
     EvalStep s(kRam, kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
-    std::vector<double> se(static_cast<size_t>(s.ctx.nParmAll), 0.5);
+    std::vector<double> se(static_cast<size_t>(s.ctx.sizes.nParmAll), 0.5);
     se[parameter_index(s, "l2")] = 0.0;
     se[parameter_index(s, "l3")] = host_missing_value();
     s.nlp.stdErrors = se.data();
@@ -112,14 +112,14 @@ TEST(ModelKindPrinters, FailedOutputCallAbandonsTheTable) {
     velix::platform::inject_method_failure(kKyrMethodMatrixData, 1, -1);
     cospout(&s.ctx, 1);
     EXPECT_EQ(count("EstParms"), before + 1);
-    EXPECT_EQ(s.ctx.kyrGroups[kGroupEstimationResults], nullptr);
+    EXPECT_EQ(s.ctx.output.kyrGroups[kGroupEstimationResults], nullptr);
 
     const size_t lists = count("RAMEstimates"), std = count("RAMStdEstimates");
     velix::platform::inject_method_failure(kKyrMethodAddRow, 1, -1);
     cospram(&s.ctx, 1);
     EXPECT_EQ(count("RAMEstimates"), lists);
     EXPECT_EQ(count("RAMStdEstimates"), std);
-    EXPECT_EQ(s.ctx.kyrGroups[kGroupEstimationResults], nullptr);
+    EXPECT_EQ(s.ctx.output.kyrGroups[kGroupEstimationResults], nullptr);
 }
 
 // Without memory for its work arrays a printer writes the memory message

@@ -190,7 +190,7 @@ TEST(StartValueCascade, AModelTheEstimatorsCannotReadKeepsItsValuesForTheDefault
         velix::platform::fail_nth_pool_creation(0);
         const std::vector<int32_t> messages = messages_since(from);
         EXPECT_EQ(messages.back(), memory ? 63 : 59);
-        for (int32_t e = 0; e < s.ctx.nElements; ++e)
+        for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e)
             EXPECT_EQ(wzmis(s.ctx.elements.value[e]), wzmis(s.readValues[static_cast<size_t>(e)])) << e;
     }
 }
@@ -201,7 +201,7 @@ TEST(StartValueCascade, AnEstimateThatIsNotFiniteIsLeftToTheDefaultStep) {
     StartValueStep s(kRecursive);
     ASSERT_TRUE(s.ready) << s.log.str();
     s.reset_values();
-    for (int32_t e = 0; e < s.ctx.nElements; ++e) s.ctx.elements.value[e] = 0.25;
+    for (int32_t e = 0; e < s.ctx.sizes.nElements; ++e) s.ctx.elements.value[e] = 0.25;
     const int32_t e = s.element_at(3, 0, 0);  // b31: x3 on x1
     ASSERT_EQ(s.parameter_of(e), "b31");
     s.ctx.elements.value[e] = std::numeric_limits<double>::infinity();

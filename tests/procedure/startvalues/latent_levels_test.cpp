@@ -102,7 +102,7 @@ TEST(InstrumentalVariables, SecondOrderMomentsReachTheManifestVariablesThroughTh
     } cases[] = {{0, "Fvis", ""}, {1, "Fvis", "l2"}, {5, "Ftxt", "l6"}, {8, "Fspd", "l9"}};
     for (const auto& c : cases) {
         double l = 1.0;
-        for (int32_t e = 0; e < s.ctx.nElements && *c.loading; ++e)
+        for (int32_t e = 0; e < s.ctx.sizes.nElements && *c.loading; ++e)
             if (s.parameter_of(e) == c.loading) l = s.ctx.elements.value[e];
         const double expected = l * w.get(position(c.factor), g);
         EXPECT_NEAR(w.get(c.x, g), expected, 1e-12 * std::fabs(expected)) << "x" << c.x + 1;

@@ -56,16 +56,16 @@ struct StartValueStep : ModelStep {
         session.listing = &listing;
         session.log = &log;
         if (exitCode != -1) return;
-        if (xobinit(&ctx.kyrAnchor, 0) == 0) {
+        if (xobinit(&ctx.output.kyrAnchor, 0) == 0) {
             KyrArg args[] = {kyr_counted(143, "kyr", 3), kyr_counted(146, "manager", 7),
                              kyr_object(144, nullptr), kyr_int(383, 352)};
-            if (wobmth(ctx.kyrAnchor, nullptr, 147, 4, args) >= 0) ctx.kyrManager = args[2].object;
+            if (wobmth(ctx.output.kyrAnchor, nullptr, 147, 4, args) >= 0) ctx.output.kyrManager = args[2].object;
         }
-        readValues.assign(ctx.elements.value, ctx.elements.value + ctx.nElements);
-        readStart.assign(nlp.x, nlp.x + ctx.nParmAll);
+        readValues.assign(ctx.elements.value, ctx.elements.value + ctx.sizes.nElements);
+        readStart.assign(nlp.x, nlp.x + ctx.sizes.nParmAll);
         df = ctx.moments.modelDf;
         try {
-            if (xbynext(ctx.dataSetHandle[kRoleData]) == 0 || coscorr(&ctx) != 0) return;
+            if (xbynext(ctx.dataSets.dataSetHandle[kRoleData]) == 0 || coscorr(&ctx) != 0) return;
             ready = true;
         } catch (const velix::platform::StepExit& e) {
             exitCode = e.code;
@@ -111,7 +111,7 @@ struct StartValueStep : ModelStep {
         ADD_FAILURE() << "no parameter " << name;
         return 0.0;
     }
-    double sample(int32_t i, int32_t j) const { return ctx.momentMatrix[velix::pk(i, j)]; }
+    double sample(int32_t i, int32_t j) const { return ctx.arrays.momentMatrix[velix::pk(i, j)]; }
     // The sample moments of the manifest variables in `rows` with those in
     // `cols`.
     std::vector<std::vector<double>> block(const std::vector<int32_t>& rows, const std::vector<int32_t>& cols) const {

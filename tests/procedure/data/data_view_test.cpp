@@ -1,0 +1,14 @@
+// The data view is bound whole from the context.
+#include <gtest/gtest.h>
+
+#include "procedure/data/data_view.h"
+#include "tests/support/view_binding.h"
+
+namespace {
+
+TEST(DataView, EveryMemberPointsIntoTheContextOrItsLinks) {
+    velix::test::LinkedContext c;
+    c.expect_whole(data_view(&c.ctx));
+}
+
+}  // namespace

@@ -1,0 +1,14 @@
+// The step view is bound whole from the context.
+#include <gtest/gtest.h>
+
+#include "procedure/driver/step_view.h"
+#include "tests/support/view_binding.h"
+
+namespace {
+
+TEST(StepView, EveryMemberPointsIntoTheContextOrItsLinks) {
+    velix::test::LinkedContext c;
+    c.expect_whole(step_view(&c.ctx));
+}
+
+}  // namespace

@@ -1,0 +1,14 @@
+// The results view is bound whole from the context.
+#include <gtest/gtest.h>
+
+#include "procedure/results/results_view.h"
+#include "tests/support/view_binding.h"
+
+namespace {
+
+TEST(ResultsView, EveryMemberPointsIntoTheContextOrItsLinks) {
+    velix::test::LinkedContext c;
+    c.expect_whole(results_view(&c.ctx));
+}
+
+}  // namespace
