@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <vector>
 
 #include "host/internal_error.h"
 #include "numerics/kernel_support.h"
@@ -179,6 +180,23 @@ void add_rank_two(int32_t n, double x, const double* __restrict kr, const double
     }
 }
 
+void add_rank_two_sum(int32_t n, int32_t r, const double* __restrict R,
+                      const double* __restrict W, double* __restrict out) {
+    constexpr int32_t kBlock = 128;  // columns per pass: 2r pieces of 1 KiB
+    for (int32_t b0 = 0; b0 < n; b0 += kBlock) {
+        for (int32_t a = b0; a < n; ++a) {
+            double* __restrict row = out + pk_lower(a, 0);
+            const int32_t b1 = std::min(a + 1, b0 + kBlock);
+            for (int32_t g = 0; g < r; ++g) {
+                const double* __restrict rg = R + int64_t{g} * n;
+                const double* __restrict wg = W + int64_t{g} * n;
+                const double xr = rg[a], xc = wg[a];
+                for (int32_t b = b0; b < b1; ++b) row[b] += xr * wg[b] + xc * rg[b];
+            }
+        }
+    }
+}
+
 void kron_weight(const EvalView& v, const double* column, double* out) {
     const double* k = v.st->kDense;
     const int32_t n = v.n;
@@ -260,6 +278,51 @@ void read_file_cross_product(const EvalView& v) {
             velix::detail::file_get(v.columnFile, position, v.st->cross + pk_lower(l, k), 1);
 }
 
+// Adds to H(k, l), k >= first, the products of row k with the shares of the
+// panel, share g belonging to parameter owner[g].
+void add_panel_products(const EvalView& v, const SharePanel& panel, const int32_t* owner,
+                        double* sums) {
+    EvaluationState& st = *v.st;
+    for (int32_t k = owner[0]; k < v.nParmFree; ++k) {
+        spinn_shares(&v, k, panel, sums);
+        for (int32_t g = 0; g < panel.used && owner[g] <= k; ++g)
+            st.cross[pk_lower(k, owner[g])] += sums[g];
+    }
+}
+
+// H(k, l), k >= l, for GLS and ML: K J_l K is a sum of rank-two shares
+// (spgroups), formed only at the nonzeros of the rows k instead of at all
+// p* moments, the shares of several parameters side by side so that one
+// sweep over the nonzeros of row k serves all of them.
+void sparse_kronecker_columns(const EvalView& v) {
+    EvaluationState& st = *v.st;
+    constexpr int32_t kPanelShares = 64;
+    const int32_t q = v.nParmFree, n = v.n;
+    SharePanel panel;
+    // A parameter has at most n shares.
+    panel.stride = (std::max(kPanelShares, n) + kShareChunk - 1) / kShareChunk * kShareChunk;
+    std::vector<double> store(2 * static_cast<size_t>(n) * panel.stride + panel.stride);
+    panel.k = store.data();
+    panel.w = panel.k + int64_t{n} * panel.stride;
+    double* sums = panel.w + int64_t{n} * panel.stride;
+    std::vector<int32_t> owner(static_cast<size_t>(panel.stride));
+    for (int32_t l = 0; l < q; ++l) {
+        const int32_t groups = spgroups(&v, l, st.work1, st.work2);
+        if (panel.used > 0 && panel.used + groups > kPanelShares) {
+            add_panel_products(v, panel, owner.data(), sums);
+            panel.used = 0;
+        }
+        for (int32_t g = 0; g < groups; ++g, ++panel.used) {
+            owner[static_cast<size_t>(panel.used)] = l;
+            for (int32_t i = 0; i < n; ++i) {
+                panel.k[int64_t{i} * panel.stride + panel.used] = st.work1[int64_t{g} * n + i];
+                panel.w[int64_t{i} * panel.stride + panel.used] = st.work2[int64_t{g} * n + i];
+            }
+        }
+    }
+    if (panel.used > 0) add_panel_products(v, panel, owner.data(), sums);
+}
+
 // Modes 11 and 12: the sparse kernels; WLS goes through the weighted file.
 // Returns 0, or 1 with a singular WLS factor.
 int32_t sparse_cross_product(const EvalView& v) {
@@ -290,10 +353,7 @@ int32_t sparse_cross_product(const EvalView& v) {
         return 0;
     }
     velix::detail::fill_weight_dense(v);
-    for (int32_t l = 0; l < q; ++l) {
-        spkron(&v, l, st.jac.weighted);
-        for (int32_t k = l; k < q; ++k) st.cross[pk_lower(k, l)] = spinn1(&v, 1, k, st.jac.weighted);
-    }
+    sparse_kronecker_columns(v);
     return 0;
 }
 

@@ -54,6 +54,13 @@ void kron_weight(const EvalView& v, const double* column, double* out);
 // caller for a diagonal moment).
 void add_rank_two(int32_t n, double x, const double* __restrict kr, const double* __restrict kc,
                   double* __restrict out);
+// out (packed order n) += sum over g < r of (R_g W_g' + W_g R_g'), lower
+// triangle, R_g and W_g the rows g of the r x n arrays R and W: the rank-two
+// updates of add_rank_two (x = 1) made in one pass over out, in blocks of
+// columns that keep the 2r row pieces in cache.  Each element receives its
+// r terms in the order of g.
+void add_rank_two_sum(int32_t n, int32_t r, const double* __restrict R,
+                      const double* __restrict W, double* __restrict out);
 // WLS or DWLS: the columns of the cross product are weighted ones.
 bool weighted_method(const EvalView& v);
 // g_k from column k (weighted for WLS and DWLS) and the objective's terms.

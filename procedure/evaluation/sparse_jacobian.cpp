@@ -53,23 +53,22 @@ int32_t cosjasp(const EvalView* view) {
     return 0;
 }
 
-int32_t spkron(const EvalView* view, int32_t k, double* out) {
+int32_t spgroups(const EvalView* view, int32_t k, double* kRows, double* wRows) {
     const EvalView& v = *view;
     EvaluationState& st = *v.st;
     const JacobianStorage& jac = st.jac;
     const double* K = st.kDense;
     const int32_t n = v.n, t0 = row_begin(jac, k), t1 = jac.rowEnd[k];
-    std::fill(out, out + v.pstar, 0.0);
     // The nonzeros that share a variable i sum to e_i a' + a e_i', whose
-    // weighted form is k_i w' + w k_i' with w = K a: one rank-two update
-    // of the p* moments per such group instead of one per nonzero.  The
-    // variable in most of the remaining nonzeros is taken first.
-    int32_t* done = st.nzIndex;   // per nonzero of the row (at most p* <= n ld)
-    int32_t* count = st.pivots;   // per variable (ld >= n)
-    double* a = st.work3;         // n
-    double* w = st.rowBuf;        // n (ld >= n)
+    // weighted form is k_i w' + w k_i' with w = K a: one rank-two share
+    // per such group instead of one per nonzero.  The variable in most of
+    // the remaining nonzeros is taken first.
+    int32_t* done = st.nzIndex;  // per nonzero of the row (at most p* <= n ld)
+    int32_t* count = st.pivots;  // per variable (ld >= n)
+    double* a = st.work3;        // n
+    int32_t groups = 0;
     for (int32_t t = t0; t < t1; ++t) done[t - t0] = jac.nzValue[t] == 0.0;
-    for (;;) {
+    for (;; ++groups) {
         std::fill(count, count + n, 0);
         for (int32_t t = t0; t < t1; ++t) {
             if (done[t - t0]) continue;
@@ -86,13 +85,43 @@ int32_t spkron(const EvalView* view, int32_t k, double* out) {
             a[r == i ? c : r] += r == c ? 0.5 * jac.nzValue[t] : jac.nzValue[t];
             done[t - t0] = 1;
         }
+        double* w = wRows + int64_t{groups} * n;
         std::fill(w, w + n, 0.0);
         for (int32_t m = 0; m < n; ++m)
             if (a[m] != 0.0)
                 for (int32_t b = 0; b < n; ++b) w[b] += a[m] * K[int64_t{m} * n + b];
-        velix::detail::add_rank_two(n, 1.0, K + int64_t{i} * n, w, out);
+        std::copy(K + int64_t{i} * n, K + int64_t{i + 1} * n, kRows + int64_t{groups} * n);
     }
-    return t1;
+    return groups;
+}
+
+int32_t spkron(const EvalView* view, int32_t k, double* out) {
+    const EvalView& v = *view;
+    EvaluationState& st = *v.st;
+    std::fill(out, out + v.pstar, 0.0);
+    const int32_t groups = spgroups(view, k, st.work1, st.work2);
+    velix::detail::add_rank_two_sum(v.n, groups, st.work1, st.work2, out);
+    return st.jac.rowEnd[k];
+}
+
+void spinn_shares(const EvalView* view, int32_t k, const SharePanel& panel, double* sums) {
+    const JacobianStorage& jac = view->st->jac;
+    const int64_t stride = panel.stride;
+    const int32_t t0 = row_begin(jac, k), t1 = jac.rowEnd[k];
+    // Eight shares at a time, their sums held in registers over the row.
+    for (int32_t g0 = 0; g0 < panel.used; g0 += kShareChunk) {
+        double acc[kShareChunk] = {};
+        for (int32_t t = t0; t < t1; ++t) {
+            const int64_t r = jac.nzRow[t] * stride + g0, c = jac.nzCol[t] * stride + g0;
+            const double* __restrict kr = panel.k + r;
+            const double* __restrict kc = panel.k + c;
+            const double* __restrict wr = panel.w + r;
+            const double* __restrict wc = panel.w + c;
+            const double x = jac.nzRow[t] != jac.nzCol[t] ? 2.0 * jac.nzValue[t] : jac.nzValue[t];
+            for (int32_t g = 0; g < kShareChunk; ++g) acc[g] += x * (kr[g] * wc[g] + wr[g] * kc[g]);
+        }
+        std::copy(acc, acc + kShareChunk, sums + g0);
+    }
 }
 
 double spinn1(const EvalView* view, int32_t twice, int32_t k, const double* vec) {

@@ -18,6 +18,26 @@ int32_t cosjasp(const EvalView* view);
 // view.st->kDense (fill_weight_dense); positions without a contribution get
 // 0.  Returns the end of row k's range.
 int32_t spkron(const EvalView* view, int32_t k, double* out);
+// The rank-two shares k_i w' + w k_i' of K J_k K (K as in spkron), one per
+// group of the nonzeros of row k that share a variable i: k_i (row i of K)
+// and w into the rows of kRows and wRows (each at least n x n).  Returns
+// the number of groups; uses view.st->nzIndex, pivots and work3.
+int32_t spgroups(const EvalView* view, int32_t k, double* kRows, double* wRows);
+// Rank-two shares k_g w_g' + w_g k_g' side by side: element i of k_g at
+// k[i * stride + g], likewise w; `used` of them.  The stride is a multiple
+// of kShareChunk, which the kernel reads whole (the values past `used`
+// only reach sums past `used`).
+inline constexpr int32_t kShareChunk = 8;
+struct SharePanel {
+    double* k = nullptr;
+    double* w = nullptr;
+    int32_t stride = 0;
+    int32_t used = 0;
+};
+// sums[g] := spinn1 (twice) of row k against share g of the panel, each
+// share formed at the nonzeros of row k only; sums holds the used shares
+// rounded up to a multiple of kShareChunk.
+void spinn_shares(const EvalView* view, int32_t k, const SharePanel& panel, double* sums);
 // Sum over the nonzeros of row k of value times vec at the moment;
 // off-diagonal moments count twice when `twice` is set (the trace product).
 double spinn1(const EvalView* view, int32_t twice, int32_t k, const double* vec);
