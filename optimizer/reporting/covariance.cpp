@@ -241,6 +241,7 @@ void znlpcma(NlpProblem* p, int32_t flag) {
     int32_t dir[kDirWords];
     std::fill(dir, dir + kDirWords, -1);
     write_directory(h, dir);
+    h->result.inverseOf = -1;  // the records it may refer to are gone
     const int32_t covType = znlp_cov_type(p);
     const Requests q = requests_of(p, flag, covType);
     if (!q.jacobian && !q.crossProduct && !q.hessian && !q.crossProduct2 && covType == 0) return;
@@ -475,6 +476,16 @@ void list_dependencies(CovRun& run, const Matrix& a) {
             flags.data(), p->out.kyrObject, &table);
 }
 
+// The regular inverse of a stored matrix of all parameters into the
+// owner's buffer: the owner's information is that matrix, and its factor
+// is the run's most expensive step.
+void keep_inverse(const CovRun& run, const Matrix& a) {
+    NlpCovResults& r = run.p->hooks->result;
+    if (r.inverseBuffer == nullptr || a.position < 0 || a.form != 0 || a.dim != run.n) return;
+    std::copy(a.v.begin(), a.v.end(), r.inverseBuffer);
+    r.inverseOf = a.position;
+}
+
 // Inverts the outer matrix of the type: the projected (or plain) record,
 // then, when singular, the bordered plain record with active constraints,
 // or the generalized inverse when the order allows.  false when no
@@ -483,7 +494,10 @@ bool invert_outer(CovRun& run, Mat m, Matrix* a, bool* bordered) {
     *bordered = false;
     if (!run.read(m, run.projected, a)) return false;
     const Matrix original = *a;
-    if (regular_inverse(run, a)) return true;
+    if (regular_inverse(run, a)) {
+        keep_inverse(run, *a);
+        return true;
+    }
     const int32_t deficiency = static_cast<int32_t>(a->header.nZero);
     if (run.nActive > 0) {
         // The bordered matrix of the active constraints is regular when A
@@ -658,9 +672,16 @@ int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
     // its readers take it from here.
     h->cov.covStorage = c.form == 2 ? 2 : 0;
 
-    header = covariance_record(run, c);
+    // The determinant record factors the covariance once more.  The matrix
+    // printer makes it from the stored values (and writes it back) when it
+    // shows the covariance or hands it to OUTEST=, so it is made here only
+    // for the dependency listing and where that printer would not make it
+    // (a single parameter, or no determinants asked for).
+    if (h->matrices.ginvDetail != 0 || h->matrices.noDeterminant != 0 || run.n == 1) {
+        header = covariance_record(run, c);
+        znlp_write_header(h, run.dir[kDirCovariance], &header);
+    }
     p->report.matrixHeader = header;
-    znlp_write_header(h, run.dir[kDirCovariance], &header);
     if (header.nZero > 0.0 && h->matrices.ginvDetail != 0) list_dependencies(run, c);
     lagrangian_note(p, tf, a.lagrangian, tf.inner != kNone && b.lagrangian);
     return 0;

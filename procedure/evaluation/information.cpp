@@ -208,11 +208,38 @@ int32_t invert_free_block(const EvalView& v, const double* info, double* cov, Nu
     return status;
 }
 
+// The regular inverse the optimizer's covariance code left in the buffer
+// of st.covariance, into *inverse, when the record it inverted holds
+// exactly the information `info` (packed, order q): the same matrix
+// through the same factorization has the same inverse, so it is not
+// factored again.
+bool kept_inverse(const EvalView& v, const double* info, std::vector<double>* inverse) {
+    NlpCovResults& kept = v.hooks->result;
+    const int32_t at = kept.inverseOf;
+    kept.inverseOf = -1;
+    HostFile* file = v.hooks->cov.utilityFile;
+    if (at < 0 || file == nullptr || kept.inverseBuffer != v.st->covariance) return false;
+    const int64_t count = pk_lower(v.nParmFree, 0);
+    std::vector<double> chunk(static_cast<size_t>(std::min<int64_t>(count, 4096)));
+    const auto size = static_cast<int64_t>(chunk.size());
+    for (int64_t k = 0; k < count; k += size) {
+        const auto len = static_cast<int32_t>(std::min(size, count - k));
+        velix::detail::file_get(file, at + static_cast<int64_t>(sizeof(DeterminantRecord)) + 8 * k, chunk.data(),
+                                len);
+        if (std::memcmp(chunk.data(), info + k, 8 * static_cast<size_t>(len)) != 0) return false;
+    }
+    inverse->assign(kept.inverseBuffer, kept.inverseBuffer + count);
+    return true;
+}
+
 // The inverse behind the standard errors, into *cov: of the information of
-// the free parameters when some are held on active bounds, else of all;
-// the dependencies of a singular one are listed.  Returns the status.
-int32_t standard_error_inverse(const EvalView& v, const double* info, std::vector<double>* cov, NullSpace* ns) {
+// the free parameters when some are held on active bounds, else of all
+// (the one *cov holds when `inverted`); the dependencies of a singular one
+// are listed.  Returns the status.
+int32_t standard_error_inverse(const EvalView& v, const double* info, bool inverted, std::vector<double>* cov,
+                               NullSpace* ns) {
     const int32_t q = v.nParmFree;
+    if (inverted) return kCovRegular;
     cov->assign(info, info + pk_lower(q, 0));
     if (held_count(v) > 0) return invert_free_block(v, info, cov->data(), ns);
     return invert_information(v, {q, v.nlp->param.paramNames, v.nlp->param.x, true}, cov->data(), ns);
@@ -425,6 +452,9 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 3;
     }
     const int32_t q = v.nParmFree;
+    // Taken before h, which may be st.covariance, receives the information.
+    std::vector<double> seCov;
+    const bool inverted = held_count(v) == 0 && kept_inverse(v, st.cross, &seCov);
     double* h = nlp->hess.hessian ? nlp->hess.hessian : st.covariance;
     std::copy(st.cross, st.cross + pk_lower(q, 0), h);
     const bool rows = v.outestGiven && nlp->param.paramRow != nullptr;
@@ -444,10 +474,9 @@ int32_t cosicrp(NlpProblem* nlp) {
     // those of the free parameters; a least-squares information gives no
     // covariance here but names a model that is not identified all the
     // same.
-    std::vector<double> seCov;
     NullSpace ns;
     const bool leastSquares = v.method == kMethodUls || v.method == kMethodDwls;
-    const int32_t seStatus = standard_error_inverse(v, h, &seCov, &ns);
+    const int32_t seStatus = standard_error_inverse(v, h, inverted, &seCov, &ns);
     if (ns.count > 0) warn_not_identified(v, ns);
     if (leastSquares) return 0;
     if (rows) information_rows(v, shown.data());
