@@ -22,6 +22,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "host/fields.h"
@@ -252,7 +253,8 @@ void znlpcma(NlpProblem* p, int32_t flag) {
     const int32_t hasLin = p->shape.hasLinCon, hasNlin = p->shape.hasNlinCon;
     if (!(q.project && p->active.nActiveLin > 0)) p->shape.hasLinCon = p->shape.hasNlinCon = 0;
     p->run.evalPhase = flag == 1 ? kPhaseFinal : kPhaseStart;
-    std::vector<double> work(static_cast<size_t>(p->shape.packedLen) + 1), projected(work.size());
+    // The projections need their own space only with active constraints.
+    std::vector<double> work(static_cast<size_t>(p->shape.packedLen) + 1), projected(q.project ? work.size() : 0);
     p->hess.hessian = work.data();
     int64_t next = kMatrixRecordsStart;
 
@@ -493,12 +495,15 @@ void keep_inverse(const CovRun& run, const Matrix& a) {
 bool invert_outer(CovRun& run, Mat m, Matrix* a, bool* bordered) {
     *bordered = false;
     if (!run.read(m, run.projected, a)) return false;
-    const Matrix original = *a;
     if (regular_inverse(run, a)) {
         keep_inverse(run, *a);
         return true;
     }
     const int32_t deficiency = static_cast<int32_t>(a->header.nZero);
+    // The matrix again as stored (the inversion wrote only its record's
+    // header): no copy of it is held through the inversion.
+    Matrix original;
+    if (!run.read(m, run.projected, &original)) return false;
     if (run.nActive > 0) {
         // The bordered matrix of the active constraints is regular when A
         // is positive definite on their null space.
@@ -518,7 +523,7 @@ bool invert_outer(CovRun& run, Mat m, Matrix* a, bool* bordered) {
         log_and_note(run.p, kMsgCovDependencies);
         return false;
     }
-    *a = original;
+    *a = std::move(original);
     return generalized_inverse(run, a, deficiency);
 }
 
@@ -647,8 +652,9 @@ int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
         log_and_note(p, kMsgCovFailed);
         return -1;
     }
+    const bool outerLagrangian = a.lagrangian;
     if (tf.inner == kNone) {
-        c = a;
+        c = std::move(a);
         for (double& v : c.v) v *= sigma2;
     } else {
         const bool projInner = run.projected && !bordered;
@@ -683,7 +689,7 @@ int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
     }
     p->report.matrixHeader = header;
     if (header.nZero > 0.0 && h->matrices.ginvDetail != 0) list_dependencies(run, c);
-    lagrangian_note(p, tf, a.lagrangian, tf.inner != kNone && b.lagrangian);
+    lagrangian_note(p, tf, outerLagrangian, tf.inner != kNone && b.lagrangian);
     return 0;
 }
 

@@ -417,6 +417,17 @@ void information_rows(const EvalView& v, const double* h) {
     });
 }
 
+// The information as shown and written: the cross product of a weighted
+// objective r'Wr is the optimizer's Gauss-Newton Hessian 2 J'WJ, which the
+// covariance scale 2/(N-1) expects; the information shown is J'WJ, as for
+// the other methods.
+std::vector<double> shown_information(const EvalView& v, const double* h) {
+    std::vector<double> shown(h, h + pk_lower(v.nParmFree, 0));
+    if (v.method == kMethodWls || v.method == kMethodDwls)
+        for (double& x : shown) x *= 0.5;
+    return shown;
+}
+
 }  // namespace
 
 double estimate_covariance_scale(int32_t method, double divisor) {
@@ -459,14 +470,9 @@ int32_t cosicrp(NlpProblem* nlp) {
     std::copy(st.cross, st.cross + pk_lower(q, 0), h);
     const bool rows = v.outestGiven && nlp->param.paramRow != nullptr;
     if (rows && v.hooks->cov.outestJacobian) jacobian_rows(v);
-    // The cross product of a weighted objective r'Wr is the optimizer's
-    // Gauss-Newton Hessian 2 J'WJ, which the covariance scale 2/(N-1)
-    // expects; the information shown is J'WJ, as for the other methods.
-    const bool weighted = v.method == kMethodWls || v.method == kMethodDwls;
-    std::vector<double> shown(h, h + pk_lower(q, 0));
-    if (weighted)
-        for (double& x : shown) x *= 0.5;
-    if (v.hooks->cov.printCrossProduct && v.printEnabled &&
+    const bool printed = v.hooks->cov.printCrossProduct && v.printEnabled;
+    const std::vector<double> shown = printed || rows ? shown_information(v, h) : std::vector<double>();
+    if (printed &&
         velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, shown.data(), q, q,
                                       nlp->param.paramNames, nlp->param.paramNames, "sb", 8) < 0)
         return 0;
