@@ -17,7 +17,8 @@
 //      vertex farthest from it leaves the simplex; a gain at the region's
 //      edge doubles rho up to its first value; a simplex gone flat is
 //      built again around x0); otherwise, or when the step is short
-//      against rho, rho is halved and the simplex built again around x0.
+//      against rho or the program failed, rho is halved and the simplex
+//      built again around x0.
 // The run ends when rho reaches ABSXCONV (the termination test reads it).
 //
 // Reads: x (within the bounds and linear rows), f, conValues, bounds,
@@ -25,8 +26,7 @@
 // conValues (at the best vertex), xBase, fPrev (the merit of the last
 // iteration), gconvMeasure (the merit), rho (the radius), lastStep,
 // maxConViolation, iteration and the counters.  Statuses: those of the
-// termination test, kNlpTechniqueStop6 when the program fails,
-// kNlpFinalFunction after a failed evaluation at the best vertex,
+// termination test, kNlpFinalFunction after a failed evaluation at the best vertex,
 // kNlpNotUsable without work space or for compressed rows.
 #include <cfloat>
 #include <cmath>
@@ -276,8 +276,9 @@ int32_t znlpcob(NlpProblem* p) {
         const double before = q.merit(0);
         fr.set_base();
         bool shrink = true;
-        if (q.interpolate()) {
-            if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+        // A program the dual method cannot solve (a degenerate vertex of
+        // the bounds, rows and region) is tried again in a smaller region.
+        if (q.interpolate() && q.program() == kQpSolved) {
             const double len = max_abs(q.n, q.d);
             p->iter.lastStep = len;
             if (len >= kShortStep * q.rho) {

@@ -252,6 +252,7 @@ struct LentBasis {
 }  // namespace
 
 int32_t znlpnrl(NlpProblem* p) {
+    if (p->shape.hasNlinCon != 0 && refuses_general_constraints(p)) return kNlpNotUsable;
     if (p->shape.linRowsSparse != 0 || (p->shape.hasLinCon && p->con.linRows == nullptr)) return kNlpNotUsable;
     Frame fr(p);
     const int64_t n = p->shape.nParams, rows = p->shape.nLinCon + 2 * n;

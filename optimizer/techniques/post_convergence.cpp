@@ -90,9 +90,8 @@ int32_t znlpdnc(NlpProblem* p, int32_t flag) {
     const double* v = z + static_cast<int64_t>(k - 1) * k;  // the vector of the smallest eigenvalue
     if (!(ev[k - 1] < -kNegativeShare * std::fmax(std::fabs(ev[0]), std::fabs(ev[k - 1])))) return -1;
     // Downhill along v (either sign is a direction of negative curvature).
-    double slope = 0.0;
-    for (int32_t i = 0; i < k; ++i) slope += v[i] * p->work.gradient[fr.idx[i]];
     fr.scatter(v, p->work.direction);
+    const double slope = dot(n, p->work.gradient, p->work.direction);
     if (slope > 0.0)
         for (int32_t j = 0; j < n; ++j) p->work.direction[j] = -p->work.direction[j];
     fr.set_base();
