@@ -49,7 +49,7 @@ struct Projected {
     ProjNewtonBlock blk;
     ProjNewtonWork w;
     int32_t* param = nullptr;   // by row id: the bound's parameter, -1 for a linear row
-    double* side = nullptr;     // by row id: +1 lower bound, -1 upper bound
+    double* side = nullptr;     // by row id: +1 lower bound, -1 upper bound, 0 both (fixed)
     double* z = nullptr;        // n x n: null-space basis, column c at c*n
     double* zg = nullptr;       // Z'g (n - t)
     double* lam = nullptr;      // multipliers by position (t)
@@ -62,7 +62,10 @@ struct Projected {
     int32_t t() const { return blk.nact; }
     int32_t nz() const { return n - blk.nact; }
     const double* row(int32_t pos) const { return w.rows + static_cast<int64_t>(pos) * n; }
-    bool equality(int32_t id) const { return param[id] < 0 && id < p->shape.nLinEq; }
+    // An equality row, or the one row of a parameter fixed by equal bounds
+    // (as two inequalities, a step would release one side and leave by the
+    // other at once).
+    bool equality(int32_t id) const { return param[id] < 0 ? id < p->shape.nLinEq : side[id] == 0.0; }
 
     void build() {
         nRows = 0;
@@ -77,11 +80,13 @@ struct Projected {
             for (double sd : {1.0, -1.0}) {
                 const double b = sd > 0.0 ? p->param.lower[j] : p->param.upper[j];
                 if (sd > 0.0 ? b <= -DBL_MAX : b >= DBL_MAX) continue;
+                const bool fixed = p->param.lower[j] == p->param.upper[j];
+                if (fixed && sd < 0.0) continue;
                 double* a = w.rows + static_cast<int64_t>(nRows) * n;
                 for (int32_t i = 0; i < n; ++i) a[i] = i == j ? sd : 0.0;
                 w.rowValue[nRows] = sd * b;
                 param[nRows] = j;
-                side[nRows] = sd;
+                side[nRows] = fixed ? 0.0 : sd;
                 w.activeList[nRows] = nRows;
                 ++nRows;
             }
@@ -206,7 +211,7 @@ struct Projected {
         for (int32_t k = 0; k < t(); ++k) {
             const int32_t id = w.activeList[k];
             if (param[id] < 0) continue;
-            p->active.boundState[param[id]] = side[id] > 0.0 ? 1 : -1;
+            p->active.boundState[param[id]] = side[id] > 0.0 ? 1 : side[id] < 0.0 ? -1 : 2;
             if (p->active.multipliers != nullptr) p->active.multipliers[p->active.nActiveBounds] = lam[k];
             p->active.nActiveBounds += 1;
         }
