@@ -177,12 +177,8 @@ bool probe_axes(Simplex* s) {
 int32_t simplex_run(NlpProblem* p, bool probe) {
     // Linear rows: the constrained simplex keeps them (its linear models
     // of the rows are exact), the bounds with them.
-    // It keeps no active set: the start phase's counts would read as
-    // parameters held (the final evaluation counts again at its point).
-    if (p->shape.hasLinCon != 0 && p->shape.hasNlinCon == 0 && p->shape.linRowsSparse == 0 && p->con.linRows != nullptr) {
-        p->active.nActiveBounds = p->active.nActiveLin = 0;
+    if (p->shape.hasLinCon != 0 && p->shape.hasNlinCon == 0 && p->shape.linRowsSparse == 0 && p->con.linRows != nullptr)
         return znlpcob(p);
-    }
     if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->shape.nParams;

@@ -145,7 +145,8 @@ std::string reaches_the_optimum(const Standard& s, int32_t technique) {
 
 // Every technique on the Hock-Schittkowski problems with bounds and linear
 // rows (21, 24, 28, 35, 36, 37, 44, 48, 76 and Nocedal and Wright's 16.4),
-// and those that take nonlinear constraints on 6, 7, 10, 43 and 71.
+// and those that take nonlinear constraints on 6, 7, 10, 43 and 71 (NMSIMP's
+// constrained simplex to its radius: an honest status).
 // GAUNEW is left out: its Gauss-Newton matrix needs a least-squares
 // objective, which none of these is.
 TEST_F(ConstrainedRuns, HockSchittkowskiWithEveryTechnique) {
@@ -157,6 +158,16 @@ TEST_F(ConstrainedRuns, HockSchittkowskiWithEveryTechnique) {
         for (const Standard& s : linear) EXPECT_EQ(reaches_the_optimum(s, technique), "");
     for (int32_t technique : {kTechDualQuanew, kTechVmcwd})
         for (const Standard& s : nonlinear) EXPECT_EQ(reaches_the_optimum(s, technique), "");
+    // The constrained simplex does not find HS7's and HS10's constraints
+    // from their starts; a criterion it meets comes with a feasible point.
+    for (const Standard& s : nonlinear) {
+        TechniqueProblem t(s, kTechNmsimp, false);
+        ActiveSetArrays arrays(&t.p);
+        const int32_t status = run_driver(&t);
+        if (status >= kNlpAbsConv && status <= kNlpAllFixed) {
+            EXPECT_LE(t.p.iter.maxConViolation, 1e-3) << s.name;
+        }
+    }
 }
 
 }  // namespace
