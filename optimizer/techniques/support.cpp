@@ -368,6 +368,11 @@ double Frame::step_bound(const double* d) {
     return p->iter.stepBound;
 }
 
+void Frame::take_active_set() {
+    rebuild_rows();
+    hold_bounds();
+}
+
 void Frame::rebuild_rows() {
     if (!rows) return;
     // The active set of x and its factor, whatever the block held before.

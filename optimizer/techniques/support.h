@@ -46,6 +46,9 @@ public:
     // gradient does not): the technique then takes its direction again on
     // the smaller free set.  True when the free set changed.
     bool hold_outward(const double* d);
+    // hold_bounds from the active set of x built anew (a caller between
+    // the iterations of a technique with its own factor).
+    void take_active_set();
     // Largest projected gradient element into maxProjGrad.
     void projected_gradient();
     // Gather v over the free set into out (k), scatter back with zeros.
