@@ -43,10 +43,11 @@ void QuasiNewton::reset(Frame* fr) {
     const int32_t kind = form == QuasiNewtonForm::kInverse ? 0 : 2;
     if (full == 0) znlphin(p, 1, 0, 0, kind, m);
     if (znlphin(p, 2, full, 0, kind, m) != 0) set_identity(fr->k, 1.0, m);
-    // The automatic start d I over free parameters (no rows mix them)
-    // becomes d times the diagonal of squared typical sizes (H) or its
-    // inverse (B); the first update then rescales it as a whole.
-    if (full == 0 && wzmis(p->opt.inHessian) && p->shape.hasLinCon == 0) {
+    // The automatic start d I over the free space becomes d times the
+    // diagonal of squared typical sizes (H) or its inverse (B), on the
+    // null space of active rows the diagonal of Z'DZ; the first update
+    // then rescales it as a whole.
+    if (full == 0 && wzmis(p->opt.inHessian)) {
         typical_scale(*fr, w1);
         for (int32_t i = 0; i < fr->k; ++i) {
             double& e = m[pk_lower(i, i)];
