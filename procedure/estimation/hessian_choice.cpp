@@ -18,8 +18,9 @@
 //   first call of a run: scoring
 //   Newton-type technique, relative decrement m at most kExactHessianSwitch
 //   and above kSlowScoring times the previous one, J'WJ positive definite
-//   on the free parameters: exact from now on, unless an exact step too
-//   leaves more than kSlowScoring of the decrement: scoring to the end
+//   on the free parameters (on the null space of the active rows): exact
+//   from now on, unless two exact steps too leave more than kSlowScoring
+//   of the decrement each: scoring to the end
 //   exact: Hessian at x by differences; the evaluation state back at x;
 //          not positive definite on the free parameters: J'WJ
 #include <algorithm>
@@ -147,11 +148,14 @@ int32_t estimation_hessian(NlpProblem* nlp) {
         // A singular J'WJ (parameters not identified) leaves the exact
         // Hessian's null space to rounding: scoring goes on there.
         if (estimation_turns_exact(nlp, est.lastDecrement) && positive_definite_on_free(nlp)) est.exactHessian = 1;
-    } else if (est.exactHessian == 1 && m > kSlowScoring * est.lastDecrement) {
+    } else if (est.exactHessian >= 1 && m > kSlowScoring * est.lastDecrement) {
         // Exact steps that do not converge fast either (a flat, nearly
-        // singular valley): scoring for the rest of the run.
-        est.exactHessian = -1;
+        // singular valley): scoring for the rest of the run.  The first
+        // exact step may fall short by its line search (a step below 1
+        // along the first exact direction, as NRLINS's precise search
+        // takes it); a second one decides.
+        est.exactHessian = est.exactHessian == 1 ? 2 : -1;
     }
     est.lastDecrement = m;
-    return est.exactHessian == 1 ? exact_hessian(nlp) : 0;
+    return est.exactHessian >= 1 ? exact_hessian(nlp) : 0;
 }
