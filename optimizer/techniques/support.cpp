@@ -36,6 +36,14 @@ double feasibility_tolerance(const NlpProblem* p) {
 
 bool usable(const NlpProblem* p, int32_t r) { return r == 0 && p->run.evalStatus == 0.0; }
 
+// What the active set did, for the history's mark and for the termination
+// test, which lets no criterion end a run right after a constraint was
+// dropped.
+void record_change(NlpProblem* p, int32_t added, int32_t dropped) {
+    p->active.dropCode = added != 0 && dropped != 0 ? 2147483647 : added != 0 ? 1 : dropped != 0 ? -1 : 0;
+    p->active.activeChange = dropped != 0 ? -1 : added != 0 ? 1 : 0;
+}
+
 // Row k of the dense linear rows: the row slot lent to a caller without one.
 int32_t dense_row(NlpProblem* p, int32_t k, double* row) {
     copy(p->shape.nParams, p->con.linRows + static_cast<int64_t>(k) * p->shape.nParams, row);
@@ -184,11 +192,7 @@ bool Frame::hold_bounds() {
         if (s != 0) ++held;
     }
     p->active.nActiveBounds = bounded ? held : 0;
-    // What the active set did, for the history's mark and for the
-    // termination test, which lets no criterion end a run right after a
-    // bound was dropped.
-    p->active.dropCode = added != 0 && dropped != 0 ? 2147483647 : added != 0 ? 1 : dropped != 0 ? -1 : 0;
-    p->active.activeChange = dropped != 0 ? -1 : added != 0 ? 1 : 0;
+    record_change(p, added, dropped);
     znlpinc(p, 0);
     k = n - held;
     return added != 0 || dropped != 0;
@@ -255,8 +259,7 @@ bool Frame::settle_rows() {
     }
     int32_t added = 0, dropped = 0;
     before.compare(p, &added, &dropped);
-    p->active.dropCode = added != 0 && dropped != 0 ? 2147483647 : added != 0 ? 1 : dropped != 0 ? -1 : 0;
-    p->active.activeChange = dropped != 0 ? -1 : added != 0 ? 1 : 0;
+    record_change(p, added, dropped);
     return added != 0 || dropped != 0;
 }
 
