@@ -35,6 +35,15 @@ struct HostMathException {
 // and answers -1 (stop) or 0 (underflow: go on).
 int32_t znlpmer(const HostMathException* e);
 
+// ---- the Hessian of a quadratic objective kept on a file ----
+// Loads hessian from the record at byte 0 of shape.hessianFile: an int32
+// count c, c int32 positions into the Hessian array of opt.hessianStorage
+// (PackedSym positions; parameter indices for the diagonal storage; value
+// positions of the SparseLLt for the sparse one), then the c values.  The
+// other entries become 0.  A failed read is reported and ends the step
+// (1020); a position outside the array is an internal error.
+void znlphlo(NlpProblem* p);
+
 // ---- check and history of the termination test ----
 // The check of a met criterion (status) against the Newton decrement of
 // the Hessian slot's matrix, for techniques that measure with a matrix of

@@ -4,12 +4,14 @@
 // solves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <vector>
 
 #include "optimizer/core/reduced_space.h"
 #include "velix/host.h"
+#include "velix/packed_index.h"
 #include "tests/optimizer/core/nlp_fixture.h"
 
 namespace {
@@ -146,6 +148,45 @@ TEST(ReducedSpace, CongruenceOfPackedMatrices) {
     EXPECT_EQ(e[2], 20.0);
     znlpqf3(0, 2, a, b, e);
     EXPECT_EQ(e[2], 19.0);
+}
+
+// The congruence products against the full matrices multiplied out: S
+// PackedSym and diagonal, B dense 4 x 3, L lower triangular of order 4.
+TEST(ReducedSpace, CongruenceWithDenseAndTriangularMatrices) {
+    constexpr int32_t n = 4, m = 3;
+    std::vector<double> s(10), d(n), b(n * m), l(10);
+    for (size_t k = 0; k < s.size(); ++k) s[k] = std::sin(1.0 + k), l[k] = std::cos(2.0 + 3.0 * k);
+    for (size_t k = 0; k < b.size(); ++k) b[k] = std::sin(0.5 * k - 1.0);
+    for (int32_t i = 0; i < n; ++i) d[i] = 1.0 + i;
+    auto full = [&](const std::vector<double>& sym, bool diagonal, int32_t i, int32_t j) {
+        if (diagonal) return i == j ? sym[i] : 0.0;
+        return sym[velix::pk(std::max(i, j), std::min(i, j))];
+    };
+    auto lower = [&](int32_t i, int32_t j) { return j <= i ? l[velix::pk(i, j)] : 0.0; };
+    for (int32_t form : {0, 2}) {
+        const std::vector<double>& sm = form == 2 ? d : s;
+        std::vector<double> out(10);
+        znlpquf(0, n, m, form, sm.data(), b.data(), out.data());
+        for (int32_t a = 0; a < m; ++a)
+            for (int32_t c = 0; c <= a; ++c) {
+                double want = 0.0;
+                for (int32_t i = 0; i < n; ++i)
+                    for (int32_t j = 0; j < n; ++j) want += b[i * m + a] * full(sm, form == 2, i, j) * b[j * m + c];
+                EXPECT_NEAR(out[velix::pk(a, c)], want, 1e-13) << "B'SB form " << form;
+            }
+        for (int32_t mode : {2, 3}) {
+            znlpquf(mode, n, 0, form, sm.data(), l.data(), out.data());
+            for (int32_t a = 0; a < n; ++a)
+                for (int32_t c = 0; c <= a; ++c) {
+                    double want = 0.0;
+                    for (int32_t i = 0; i < n; ++i)
+                        for (int32_t j = 0; j < n; ++j)
+                            want += (mode == 2 ? lower(i, a) * lower(j, c) : lower(a, i) * lower(c, j)) *
+                                    full(sm, form == 2, i, j);
+                    EXPECT_NEAR(out[velix::pk(a, c)], want, 1e-13) << "mode " << mode << " form " << form;
+                }
+        }
+    }
 }
 
 }  // namespace

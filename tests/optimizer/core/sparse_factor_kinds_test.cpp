@@ -154,6 +154,17 @@ TEST(SparseFactorKinds, AgreeWithTheDenseKindOnRandomMatrices) {
         Vec y(n);
         znlpmul(&t.p, 1, n, nullptr, s.saA.data(), b.data(), y.data());
         expect_near(y, s.times(b), 1e-12, "znlpmul");
+        // Over an index list: the listed rows and columns of the dense matrix.
+        const Ints idx{5, 0, 11, 3};
+        Vec xl(idx.size()), ys(idx.size());
+        for (double& v : xl) v = u(rng);
+        znlpmul(&t.p, 1, 4, idx.data(), s.saA.data(), xl.data(), ys.data());
+        for (size_t i = 0; i < idx.size(); ++i) {
+            double want = 0.0;
+            for (size_t j = 0; j < idx.size(); ++j)
+                want += s.dense[pk(std::max(idx[i], idx[j]), std::min(idx[i], idx[j]))] * xl[j];
+            EXPECT_NEAR(ys[i], want, 1e-12) << "znlpmul over a list, row " << i;
+        }
     }
 }
 
