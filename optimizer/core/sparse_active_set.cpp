@@ -220,21 +220,27 @@ double linear_term(const NlpProblem* p, int32_t i) {
     return p->work.linearTerm != nullptr ? p->work.linearTerm[i] : 0.0;
 }
 
+// What G is formed from: the sparse Hessian, the position map, x.
+struct GTerms {
+    const int32_t* ija;
+    const int32_t* map;
+    const double* h;
+    const double* x;
+    double* g;
+    explicit GTerms(NlpProblem* p)
+        : ija(p->hess.hessianPattern), map(p->hess.hessianPerm), h(p->hess.hessian), x(p->param.x), g(work_g(p)) {}
+};
+
 void init_g(NlpProblem* p) {
-    const int32_t n = p->shape.nParams;
-    const int32_t* ija = p->hess.hessianPattern;
-    const double* h = p->hess.hessian;
-    const double* x = p->param.x;
-    const int32_t* map = p->hess.hessianPerm;
-    double* g = work_g(p);
-    for (int32_t i = 0; i < n; ++i) g[i] = map[i] < 0 ? linear_term(p, i) + h[i] * x[i] : 0.0;
-    for (int32_t i = 0; i < n; ++i) {
-        if (map[i] >= 0) continue;
-        for (int32_t e = ija[i]; e < ija[i + 1]; ++e) {
-            const int32_t j = ija[e];
-            if (map[j] >= 0) continue;
-            g[i] += h[e] * x[j];
-            g[j] += h[e] * x[i];
+    const GTerms t(p);
+    for (int32_t i = 0; i < p->shape.nParams; ++i) t.g[i] = t.map[i] < 0 ? linear_term(p, i) + t.h[i] * t.x[i] : 0.0;
+    for (int32_t i = 0; i < p->shape.nParams; ++i) {
+        if (t.map[i] >= 0) continue;
+        for (int32_t e = t.ija[i]; e < t.ija[i + 1]; ++e) {
+            const int32_t j = t.ija[e];
+            if (t.map[j] >= 0) continue;
+            t.g[i] += t.h[e] * t.x[j];
+            t.g[j] += t.h[e] * t.x[i];
         }
     }
 }
@@ -576,25 +582,20 @@ int32_t znlpftr(NlpProblem* p, int32_t dropFlag, int32_t multFlag, double* facto
 }
 
 void gmupd(NlpProblem* p, int32_t release, int32_t i) {
-    const int32_t n = p->shape.nParams;
-    const int32_t* ija = p->hess.hessianPattern;
-    const int32_t* map = p->hess.hessianPerm;
-    const double* h = p->hess.hessian;
-    const double* x = p->param.x;
-    double* g = work_g(p);
+    const GTerms t(p);
     const double sign = release != 0 ? -1.0 : 1.0;
     if (release != 0)
-        g[i] -= x[i] * h[i];
+        t.g[i] -= t.x[i] * t.h[i];
     else
-        g[i] = x[i] * h[i] + linear_term(p, i);
+        t.g[i] = t.x[i] * t.h[i] + linear_term(p, i);
     // The partners of i: the entries of row i, and of the later rows at column i.
     auto partner = [&](int32_t j, double hij) {
-        if (map[j] >= 0) return;
-        g[j] += sign * hij * x[i];
-        if (release == 0) g[i] += hij * x[j];
+        if (t.map[j] >= 0) return;
+        t.g[j] += sign * hij * t.x[i];
+        if (release == 0) t.g[i] += hij * t.x[j];
     };
-    for (int32_t e = ija[i]; e < ija[i + 1]; ++e) partner(ija[e], h[e]);
-    for (int32_t r = i + 1; r < n; ++r)
-        for (int32_t e = ija[r]; e < ija[r + 1] && ija[e] <= i; ++e)
-            if (ija[e] == i) partner(r, h[e]);
+    for (int32_t e = t.ija[i]; e < t.ija[i + 1]; ++e) partner(t.ija[e], t.h[e]);
+    for (int32_t r = i + 1; r < p->shape.nParams; ++r)
+        for (int32_t e = t.ija[r]; e < t.ija[r + 1] && t.ija[e] <= i; ++e)
+            if (t.ija[e] == i) partner(r, t.h[e]);
 }
