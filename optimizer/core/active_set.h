@@ -104,6 +104,19 @@ int32_t znlpdac(NlpProblem* p, int32_t mode, int32_t useSecondOrder, int32_t* or
                 const double* hessian);
 // Offers the dependent bounds and rows again.  1 when any entered.
 int32_t znlpcld(NlpProblem* p, int32_t mode, int32_t* order, double* vector, double* matrix);
+// Drops, in one sweep, the bounds and rows of the first count codes of
+// workList (p the lower bound of parameter p, n + p its upper bound, 2n +
+// row a row; codes not active are passed over), offers the dependent ones
+// again and re-enters blockers as the multiple drop of znlpdac does
+// (dropCode kSeveralDropped or minus the number dropped).  mode, order,
+// matrix and hessian as for znlpdac; reducedGradient (may be null, else n
+// doubles) receives Z'g of the final null space.  1 when a removal
+// reported a factor failure, else 0.
+int32_t znlpcsr(NlpProblem* p, int32_t mode, int32_t count, int32_t* order, double* reducedGradient, double* matrix,
+                const double* hessian);
+// Shell's sort of idx (count entries) by key, ascending, the keys along;
+// an exchange only when the earlier key is strictly greater.
+void isort2(int32_t count, int32_t* idx, double* key);
 
 // ---- least-squares step on the active manifold ----
 // Minimises 1/2 x'Hx + g'x (H null: sigma/2 x'x + g'x) with the active rows
