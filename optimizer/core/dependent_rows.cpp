@@ -211,8 +211,15 @@ public:
         if (file_ == nullptr) memory_.assign(sz(n_) * n_, 0.0);
         work_.assign(sz(n_), 0.0);
     }
+    // A file of its own left open means the step is already ending: it is
+    // closed without a report (a destructor may not end the step).
     ~ColumnStore() {
-        if (own_) check(xcclose(file_, 1));
+        if (own_) xcclose(file_, 1);
+    }
+    void close() {
+        if (!own_) return;
+        own_ = false;
+        check(xcclose(file_, 1));
     }
     ColumnStore(const ColumnStore&) = delete;
     ColumnStore& operator=(const ColumnStore&) = delete;
@@ -281,6 +288,7 @@ int32_t dorsp(NlpProblem* p, int32_t nFree, int32_t form, int32_t* conflict) {
         store.write(accepted, c.data());
         beta.push_back(b / rho);
     }
+    store.close();
     return d;
 }
 
