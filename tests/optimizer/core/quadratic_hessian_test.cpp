@@ -15,23 +15,23 @@ namespace {
 
 using velix::pk;
 
+// A file holding the record (count, positions, values).
 HostFile* record(const std::vector<int32_t>& pos, const std::vector<double>& val) {
     HostFile* file = nullptr;
     ScratchFileRequest request;
     request.attributeWord = 0x82000008;
-    EXPECT_EQ(xcopen(&file, &request), 0);
     const int32_t c = static_cast<int32_t>(pos.size());
-    EXPECT_EQ(xcwrite(file, &c, 4), 0);
-    EXPECT_EQ(xcwrite(file, pos.data(), 4 * c), 0);
-    EXPECT_EQ(xcwrite(file, val.data(), 8 * c), 0);
+    EXPECT_EQ(xcopen(&file, &request), 0);
+    EXPECT_EQ(xcwrite(file, &c, 4) | xcwrite(file, pos.data(), 4 * c) | xcwrite(file, val.data(), 8 * c), 0);
     return file;
 }
 
+// H = [2 0 -1; 0 3 0; -1 0 4] from the nonzeros of its lower triangle, and
+// a diagonal from two of its entries.
 TEST(QuadraticHessian, EntriesFromTheFileInPackedAndDiagonalStorage) {
     velix::test::TestProblem t(std::vector<double>(3, 0.0), [](const double*) { return 0.0; });
     std::vector<double> h(6, 7.0);
     t.p.hess.hessian = h.data();
-    // H = [2 0 -1; 0 3 0; -1 0 4]: the nonzeros of the lower triangle.
     t.p.shape.hessianFile = record({pk(0, 0), pk(1, 1), pk(2, 0), pk(2, 2)}, {2.0, 3.0, -1.0, 4.0});
     znlphlo(&t.p);
     EXPECT_EQ(h, (std::vector<double>{2.0, 0.0, 3.0, -1.0, 0.0, 4.0}));

@@ -154,39 +154,29 @@ TEST(ReducedSpace, CongruenceOfPackedMatrices) {
 // PackedSym and diagonal, B dense 4 x 3, L lower triangular of order 4.
 TEST(ReducedSpace, CongruenceWithDenseAndTriangularMatrices) {
     constexpr int32_t n = 4, m = 3;
-    std::vector<double> s(10), d(n), b(n * m), l(10);
+    std::vector<double> s(10), d{1, 2, 3, 4}, b(n * m), l(10), out(10);
     for (size_t k = 0; k < s.size(); ++k) s[k] = std::sin(1.0 + k), l[k] = std::cos(2.0 + 3.0 * k);
     for (size_t k = 0; k < b.size(); ++k) b[k] = std::sin(0.5 * k - 1.0);
-    for (int32_t i = 0; i < n; ++i) d[i] = 1.0 + i;
-    auto full = [&](const std::vector<double>& sym, bool diagonal, int32_t i, int32_t j) {
-        if (diagonal) return i == j ? sym[i] : 0.0;
-        return sym[velix::pk(std::max(i, j), std::min(i, j))];
-    };
     auto lower = [&](int32_t i, int32_t j) { return j <= i ? l[velix::pk(i, j)] : 0.0; };
-    for (int32_t form : {0, 2}) {
-        const std::vector<double>& sm = form == 2 ? d : s;
-        std::vector<double> out(10);
-        znlpquf(0, n, m, form, sm.data(), b.data(), out.data());
-        for (int32_t a = 0; a < m; ++a)
-            for (int32_t c = 0; c <= a; ++c) {
-                double want = 0.0;
-                for (int32_t i = 0; i < n; ++i)
-                    for (int32_t j = 0; j < n; ++j) want += b[i * m + a] * full(sm, form == 2, i, j) * b[j * m + c];
-                EXPECT_NEAR(out[velix::pk(a, c)], want, 1e-13) << "B'SB form " << form;
-            }
-        for (int32_t mode : {2, 3}) {
-            znlpquf(mode, n, 0, form, sm.data(), l.data(), out.data());
-            for (int32_t a = 0; a < n; ++a)
+    // The full B of each mode: B, L, L'.
+    auto full_b = [&](int32_t mode, int32_t i, int32_t c) {
+        return mode == 0 ? b[i * m + c] : mode == 2 ? lower(i, c) : lower(c, i);
+    };
+    for (int32_t form : {0, 2})
+        for (int32_t mode : {0, 2, 3}) {
+            const int32_t k = mode == 0 ? m : n;
+            znlpquf(mode, n, m, form, form == 2 ? d.data() : s.data(), mode == 0 ? b.data() : l.data(), out.data());
+            for (int32_t a = 0; a < k; ++a)
                 for (int32_t c = 0; c <= a; ++c) {
                     double want = 0.0;
                     for (int32_t i = 0; i < n; ++i)
-                        for (int32_t j = 0; j < n; ++j)
-                            want += (mode == 2 ? lower(i, a) * lower(j, c) : lower(a, i) * lower(c, j)) *
-                                    full(sm, form == 2, i, j);
+                        for (int32_t j = 0; j < n; ++j) {
+                            const double sij = form == 2 ? (i == j ? d[i] : 0.0) : s[velix::pk(std::max(i, j), std::min(i, j))];
+                            want += full_b(mode, i, a) * sij * full_b(mode, j, c);
+                        }
                     EXPECT_NEAR(out[velix::pk(a, c)], want, 1e-13) << "mode " << mode << " form " << form;
                 }
         }
-    }
 }
 
 }  // namespace
