@@ -312,6 +312,13 @@ struct UtilityFiles {
                                       // product (mode 4)
     HostFile* wJacColFile = nullptr;  // WLS and DWLS weighted Jacobian columns
     HostFile* jacTermFile = nullptr;  // term-wise Jacobian records (storage mode 2)
+    // The constraint files (records: procedure/data/constraint_file.h), open
+    // only when the step has constraints or INEST=; the host frees them
+    // with the step.
+    HostFile* conStmtFile = nullptr;  // the LINCON rows as given (cosop21); with any constraint
+    HostFile* conInestFile = nullptr; // the INEST= rows of the BY group (cosop22); with INEST=
+    HostFile* conFile = nullptr;      // every linear row with its statement values, in the
+                                      // problem's order: what OUTEST= writes (cosop22)
 };
 
 // Counts and sizes of the model and its arrays.  Owner: cosinit and the

@@ -6,7 +6,9 @@
 // constraints and the derivative and covariance matrices with their
 // determinant summaries.  The optimizer calls cosfoes through its OUTEST=
 // hook and cosfoit at each termination test.  The "PARMS", "UPPERBD",
-// "LOWERBD", "GE", "LE" and "EQ" rows are what INEST= reads back.  When the
+// "LOWERBD", "GE", "LE" and "EQ" rows are what INEST= reads back; the
+// linear constraints are written as they were given, from the constraint
+// file that the constraint set-up leaves (constraint_file.h).  When the
 // problem maximises, objective values, gradients and multipliers carry the
 // sign of the maximised function.
 #include <algorithm>
@@ -15,6 +17,8 @@
 #include <vector>
 
 #include "host/host_support.h"
+#include "host/internal_error.h"
+#include "procedure/data/constraint_file.h"
 #include "optimizer/optimizer.h"
 #include "procedure/data/data.h"
 #include "procedure/data/data_view.h"
@@ -191,16 +195,24 @@ bool linear_rows(Row& r) {
     NlpProblem* p = r.p;
     r.dv.cells->rhsCell = missing();
     count_rows(r, "NACTLC", p->active.nActiveLin, "NLDACTLC", p->active.nDepLin);
-    // The rows as the problem holds them (a x >= b); a row given as <= is
-    // written turned, which INEST= reads back as the same constraint.
-    for (int32_t i = 0; i < p->shape.nLinCon && p->cb.conRowFn != nullptr; ++i) {
-        p->cb.conRowFn(p, i, p->param.paramRow);
-        r.dv.cells->rhsCell = p->con.linRhs[i];
+    // The rows as they were given, with the statement values of their
+    // INEST= rows, from the constraint file in the problem's order.
+    HostFile* file = r.dv.files->conFile;
+    if (p->shape.nLinCon > 0 && file == nullptr) internal_error("linear constraints without their constraint file");
+    if (file != nullptr) con_point(file, 0);
+    StatementVariable* vars = r.dv.program->stmtVars;
+    const int32_t nStmt = con_statement_count(r.dv.program);
+    std::vector<double> stmt(static_cast<size_t>(nStmt));
+    for (int32_t i = 0; i < p->shape.nLinCon; ++i) {
+        int32_t code = 0;
+        con_read(file, &code, &r.dv.cells->rhsCell, p->param.paramRow, r.n, stmt.data(), nStmt);
+        for (int32_t k = 0; k < nStmt; ++k) vars[k].cell = stmt[static_cast<size_t>(k)];
         const int32_t at = active_position(p, i);
         r.name(at < 0 ? "" : at < p->active.nActiveLin ? "ACTLC" : "LDACTLC");
-        r.type(i < p->shape.nLinEq ? "EQ" : "GE");
+        r.type(i < p->shape.nLinEq ? "EQ" : code > 0 ? "GE" : "LE");
         r.write();
     }
+    r.statement_variables(false);
     r.method_name();
     if (p->opt.conFactorForm == 0) return false;
     const int32_t m = p->shape.nParams - p->active.nActiveBounds - p->active.nActiveLin;
