@@ -305,8 +305,8 @@ struct StepPools {
 // them.
 struct UtilityFiles {
     HostFile* scratchFile = nullptr;  // main utility file (patterns, saved optimizer state)
-    HostFile* workFile2 = nullptr;    // sequential work file, opened with the others; no
-                                      // routine writes it
+    HostFile* workFile2 = nullptr;    // the information scratch of the covariance step
+                                      // (procedure/evaluation/information_scratch.h)
     HostFile* workFile3 = nullptr;    // sequential: the DWLS diagonal weights
     HostFile* jacColFile = nullptr;   // Jacobian columns (storage modes 2, 3, 6) and the cross
                                       // product (mode 4)
