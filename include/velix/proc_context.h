@@ -319,6 +319,7 @@ struct UtilityFiles {
     HostFile* conInestFile = nullptr; // the INEST= rows of the BY group (cosop22); with INEST=
     HostFile* conFile = nullptr;      // every linear row with its statement values, in the
                                       // problem's order: what OUTEST= writes (cosop22)
+    int32_t conFileRows = 0;          // the records on conFile (cosop22)
 };
 
 // Counts and sizes of the model and its arrays.  Owner: cosinit and the

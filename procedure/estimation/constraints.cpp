@@ -449,6 +449,7 @@ void merge_linear_rows(ProcContext* ctx, NlpProblem* nlp, int32_t nInestRows) {
         for (int32_t j = 0; j < n; ++j) rows[int64_t{n} * at + j] = c.sign() * c.a[static_cast<size_t>(j)];
         rhs[at] = c.sign() * c.rhs;
     }
+    ctx->files.conFileRows = m.total();
     if (rows != nullptr) adopt_rows(nlp, m, rows, rhs);
 }
 }  // namespace

@@ -192,6 +192,15 @@ TEST_F(Outest, LessEqualRowsRoundTripThroughInest) {
     EXPECT_NEAR(fit_of(b), fit_of(a), 1e-10 * fit_of(a));
 }
 
+// A row that repeats an earlier one is dropped before the run; the rows
+// after it keep their own constraints, _TYPE_ and _RHS_.
+TEST_F(Outest, ARepeatedRowIsWrittenOnce) {
+    ASSERT_EQ(run("outest=est", "lincon l5 + l6 <= 2, l2 >= 0.1, l5 + l6 <= 2, l8 >= 0.2;\n").exitStatus, 0);
+    std::vector<std::string> kinds;
+    for (const auto& row : constraint_rows(read_rows(dir_ + "/est.csv"))) kinds.push_back(row[0] + " " + row[1]);
+    EXPECT_EQ(kinds, (std::vector<std::string>{"LE 2", "GE 0.1", "GE 0.2"}));
+}
+
 // The program variables of INEST= constraint rows come back in the OUTEST=
 // rows of the same constraints: for a row only INEST= gives and for one
 // that the statements give again.

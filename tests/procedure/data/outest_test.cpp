@@ -82,6 +82,7 @@ protected:
         ASSERT_EQ(xcopen(&ctx_.files.conFile, &request), 0);
         const double a[2] = {1.0, 1.0};
         con_write(ctx_.files.conFile, kConGe, 1.0, a, 2, nullptr, 0);
+        ctx_.files.conFileRows = 1;
         cosfop3(&ctx_);
     }
     void TearDown() override {
