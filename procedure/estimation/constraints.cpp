@@ -211,7 +211,7 @@ void read_nlincon(ProcContext* ctx, NlpProblem* nlp) {
 
 // LINCON: one dense row per constraint, equalities first; a <= row is
 // negated into a >= row.  Each row also goes, as it was given, to the
-// statements' constraint file (when there is one) at its position.
+// statements' constraint file at its position.
 void read_lincon(ProcContext* ctx, NlpProblem* nlp, HostFile* file) {
     int32_t count = 0, equalities = 0;
     for (const StatementNode* s = find_statement(ctx->stmtList, "LINCON  "); s;
@@ -221,6 +221,7 @@ void read_lincon(ProcContext* ctx, NlpProblem* nlp, HostFile* file) {
         for (int32_t c = 0; c < l->nConstraints; ++c) equalities += l->constraints[c].relation == kRelEq;
     }
     if (count == 0) return;
+    if (file == nullptr) internal_error("LINCON without its constraint file");
     const int32_t n = nlp->shape.nParams;
     double* block = row_block(ctx, n, count);
     if (block == nullptr) return;
@@ -243,10 +244,8 @@ void read_lincon(ProcContext* ctx, NlpProblem* nlp, HostFile* file) {
                 a[j] += lc.coefs[t];
             }
             const int32_t code = lc.relation == kRelEq ? kConEq : lc.relation == kRelLe ? kConLe : kConGe;
-            if (file != nullptr) {
-                con_point(file, row * con_record_bytes(n, 0));
-                con_write(file, code, lc.rhs, a, n, nullptr, 0);
-            }
+            con_point(file, row * con_record_bytes(n, 0));
+            con_write(file, code, lc.rhs, a, n, nullptr, 0);
             const double sign = code == kConLe ? -1.0 : 1.0;
             for (int32_t j = 0; j < n; ++j) a[j] *= sign;
             nlp->con.linRhs[row] = sign * lc.rhs;
@@ -452,6 +451,7 @@ void merge_linear_rows(ProcContext* ctx, NlpProblem* nlp, int32_t nInestRows) {
     ctx->files.conFileRows = m.total();
     if (rows != nullptr) adopt_rows(nlp, m, rows, rhs);
 }
+
 }  // namespace
 
 void cosop22(ProcContext* ctx, NlpProblem* nlp) {
