@@ -160,12 +160,6 @@ TEST_F(Outest, InestReproducesTheLinearConstraints) {
     EXPECT_EQ(constraint_rows(read_rows(dir_ + "/est3.csv")), constraint_rows(a));
 }
 
-}  // namespace
-
-namespace {
-
-using Outest = velix::test::HsProgram;
-
 // Termination tight enough that two runs to one minimum agree to 1e-10.
 const char* const kTight = "nloptions absgconv=1e-9 gconv=1e-12;\n";
 
