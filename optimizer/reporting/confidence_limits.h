@@ -56,6 +56,14 @@ struct LevelSlot {
     bool wanted = false;
     double limit = 0.0;
     double target = 0.0;
+    int32_t failure = 0;  // why a searched limit is missing (LimitFailure)
+};
+
+// Why a wanted limit stayed missing, for the log.
+enum LimitFailure : int32_t {
+    kFailNone = 0,
+    kFailRefits = 1,     // the trace bracketed the target; the refits did not close in on it
+    kFailAugmented = 2,  // the trace did not reach the target; the augmented system was not solved
 };
 
 // The driver's work record, reached by the callbacks of the augmented
@@ -94,6 +102,8 @@ constexpr int32_t kMsgNoStdErrors = 282;     // Wald limits asked for without st
 constexpr int32_t kMsgBadDevianceScale = 284;// devianceScale not positive (its value)
 constexpr int32_t kMsgFreeRun = 285;         // a sub-optimization with the parameter free
 constexpr int32_t kMsgFixedRun = 286;        // a sub-optimization with the parameter fixed
+constexpr int32_t kMsgRefitsFailed = 287;    // a limit abandoned: side, parameter, alpha (kFailRefits)
+constexpr int32_t kMsgNotSolved = 288;       // a limit abandoned: side, parameter, alpha (kFailAugmented)
 
 // The levels of the profile grid, outward.
 constexpr double kGridLevels[] = {0.75, 0.5, 0.35, 0.2, 0.15, 0.1, 0.075, 0.05, 0.035, 0.0225, 0.015, 0.01};

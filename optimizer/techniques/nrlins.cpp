@@ -62,7 +62,12 @@ struct Projected {
     int32_t t() const { return blk.nact; }
     int32_t nz() const { return n - blk.nact; }
     const double* row(int32_t pos) const { return w.rows + static_cast<int64_t>(pos) * n; }
-    bool equality(int32_t id) const { return param[id] < 0 && id < p->shape.nLinEq; }
+    // A fixed parameter's bound rows hold like an equality: the one that is
+    // active may never be dropped, since its twin was left out as dependent.
+    bool equality(int32_t id) const {
+        if (param[id] >= 0) return p->param.lower[param[id]] == p->param.upper[param[id]];
+        return id < p->shape.nLinEq;
+    }
 
     void build() {
         nRows = 0;
