@@ -66,6 +66,23 @@ enum LimitFailure : int32_t {
     kFailAugmented = 2,  // the trace did not reach the target; the augmented system was not solved
 };
 
+// The constraints the augmented system holds with equality, taken from
+// its start point and revised between its solves: bounds met by
+// parameters other than k and the outer linear rows met there (every
+// equality).  The residuals of the gradient live in Z, an orthonormal
+// basis of the directions orthogonal to e_k and to these constraints'
+// normals, so that the multipliers of the held constraints, like that of
+// k, are no residuals; each held row adds a residual that keeps x on it.
+struct AugmentedActive {
+    std::vector<int32_t> heldParam;  // parameters held at a bound
+    std::vector<double> heldSign;    // their inward normal: +1 at the lower bound, -1 at the upper
+    std::vector<int32_t> heldRow;    // outer linear rows held with equality
+    std::vector<double> rows;        // the outer linear rows, dense (nLinCon x n)
+    std::vector<double> rowNorm;     // their Euclidean norms
+    std::vector<double> basis;       // Z, column c at c n
+    int32_t nz = 0;                  // its columns
+};
+
 // The driver's work record, reached by the callbacks of the augmented
 // system through ProfileSettings::record.
 struct LimitWork {
@@ -91,6 +108,7 @@ struct LimitWork {
     std::vector<double> r, gOuter, funWork;  // the augmented system's vectors
     std::vector<double> jac, jacX;      // its Jacobian and the point it belongs to
     std::vector<double> solved;         // its last solution on the side in hand (empty: none)
+    AugmentedActive active;             // its active set
     double solvedValue = 0.0;           // the target that solution met
 };
 

@@ -60,12 +60,14 @@ void expect_reference_limits(const std::string& name, const std::string& stateme
 TEST(ConstrainedProfile, ABoundActiveAtTheLimitAgreesWithRefits) {
     // l4 reaches its bound 0.45 on the way to l2's upper limit.
     expect_reference_limits("bound", "bounds l4 <= 0.45;\nprofile l2 / 99;\n", 1);
+    expect_reference_limits("bound", "bounds l4 <= 0.45;\nprofile l2 / 99 feasratio=0.3;\n", 1);
 }
 
 TEST(ConstrainedProfile, ActiveLinearConstraintsAgreeWithRefits) {
     // Both rows are active at the estimate and at most limits.
     const std::string rows = "lincon l2 - l4 >= 0.05, ve2 + ve4 <= 14;\n";
     expect_reference_limits("linear", rows + "profile l2 l4 ve2 / 95;\n", 3);
+    expect_reference_limits("linear", rows + "profile l2 l4 ve2 / 95 feasratio=0.3;\n", 3);
 }
 
 }  // namespace
