@@ -153,20 +153,43 @@ std::vector<double> planned_points(const NlpProblem* p, const LimitWork* w, int3
     return pts;
 }
 
+// The end of the trace so far: its last accepted point (the estimate at
+// first) and the one before it.
+struct TraceEnd {
+    std::vector<double> x, xPrev;
+    double theta = 0.0, thetaPrev = 0.0, value = 0.0;
+    bool havePrev = false;
+    void accept(const double* xNew, double thetaNew, double valueNew) {
+        xPrev.swap(x);
+        x.assign(xNew, xNew + xPrev.size());
+        thetaPrev = theta;
+        theta = thetaNew;
+        value = valueNew;
+        havePrev = true;
+    }
+};
+
+// The start of the refit at `point`: the last point moved along the secant
+// through the last two (first-order continuation: the other parameters
+// follow k at the rate the trace has shown), within the bounds.
+void predicted_start(NlpProblem* p, const LimitWork* w, const TraceEnd& e, double point) {
+    const double s = e.havePrev && e.theta != e.thetaPrev ? (point - e.theta) / (e.theta - e.thetaPrev) : 0.0;
+    for (size_t i = 0; i < e.x.size(); ++i)
+        p->param.x[i] = std::fmin(std::fmax(e.x[i] + s * (e.x[i] - e.xPrev[i]), w->lowerSaved[i]), w->upperSaved[i]);
+    p->param.x[w->k] = point;
+}
+
 // One trace point: parameter k fixed at `point` and the others re-estimated
-// from xLast (the last accepted point, k at thetaLast).  A failed
-// sub-optimization is retried halfway back toward thetaLast until the two
-// lie within tol.  Result: the accepted value of k (x holds the point),
+// from the continuation of the trace's end.  A failed sub-optimization is
+// retried halfway back toward the last accepted point until the two lie
+// within tol.  Result: the accepted value of k (x holds the point),
 // missing when the point is skipped; *fatal when a technique that cannot
 // be used ends the whole computation.
-double trace_point(NlpProblem* p, LimitWork* w, double point, const std::vector<double>& xLast, double thetaLast,
-                   double tol, bool* fatal) {
-    const int32_t k = w->k;
+double trace_point(NlpProblem* p, LimitWork* w, double point, const TraceEnd& end, double tol, bool* fatal) {
     const size_t n = static_cast<size_t>(p->shape.nParams);
     for (;;) {
-        std::copy(xLast.begin(), xLast.end(), p->param.x);
-        p->param.x[k] = point;
-        const int32_t status = doopt(p, 1, k);
+        predicted_start(p, w, end, point);
+        const int32_t status = doopt(p, 1, w->k);
         std::copy(w->lowerSaved.begin(), w->lowerSaved.end(), p->param.lower);
         std::copy(w->upperSaved.begin(), w->upperSaved.end(), p->param.upper);
         std::copy(w->stateSaved.begin(), w->stateSaved.begin() + static_cast<std::ptrdiff_t>(n), p->active.boundState);
@@ -176,8 +199,8 @@ double trace_point(NlpProblem* p, LimitWork* w, double point, const std::vector<
             return missing();
         }
         if (status >= 0) return point;
-        if (std::fabs(point - thetaLast) <= tol) return missing();
-        point = 0.5 * (point + thetaLast);
+        if (std::fabs(point - end.theta) <= tol) return missing();
+        point = 0.5 * (point + end.theta);
     }
 }
 
@@ -206,11 +229,12 @@ double extension_point(const LimitWork* w, double thetaLast, double valueLast, d
 // system.
 bool trace_side(NlpProblem* p, LimitWork* w, int32_t k, int32_t s, double ceiling) {
     const ProfileSettings* ps = p->hooks->plSettings;
-    const size_t n = static_cast<size_t>(p->shape.nParams);
     const std::vector<double> pts = planned_points(p, w, k, s);
-    std::vector<double> xLast(w->xEst);
-    double thetaLast = w->xEst[static_cast<size_t>(k)], valueLast = w->scaledOptimum;
-    const double tol = kTraceHalving * std::fabs(pts.front() - thetaLast);
+    TraceEnd end;
+    end.x = end.xPrev = w->xEst;
+    end.theta = end.thetaPrev = w->xEst[static_cast<size_t>(k)];
+    end.value = w->scaledOptimum;
+    const double tol = kTraceHalving * std::fabs(pts.front() - end.theta);
     const double largestTarget = 0.5 * (ceiling + w->scaledOptimum);
     const bool extend = wzmis(ps->startScale) || ps->startScale <= 0.0;
     const double bound = side_bound(w, k, s);
@@ -219,19 +243,17 @@ bool trace_side(NlpProblem* p, LimitWork* w, int32_t k, int32_t s, double ceilin
     bool fatal = false;
     for (size_t i = 0; !fatal; ++i) {
         const bool planned = i < pts.size();
-        if (!planned && (!extend || i >= pts.size() + kExtraPoints || valueLast >= largestTarget ||
-                         (finite_bound(bound) && thetaLast == bound)))
+        if (!planned && (!extend || i >= pts.size() + kExtraPoints || end.value >= largestTarget ||
+                         (finite_bound(bound) && end.theta == bound)))
             break;
-        const double want = planned ? pts[i] : extension_point(w, thetaLast, valueLast, largestTarget);
-        const double point = trace_point(p, w, want, xLast, thetaLast, tol, &fatal);
+        const double want = planned ? pts[i] : extension_point(w, end.theta, end.value, largestTarget);
+        const double point = trace_point(p, w, want, end, tol, &fatal);
         if (wzmis(point)) continue;
         const double value = w->devianceScale * p->iter.f;
         LimitRecord r{k, s, kPointKind, planned ? w->levels[i].alpha : missing(), value};
         write_record(w, p, r, p->param.x);
         range.count += 1;
-        std::copy(p->param.x, p->param.x + n, xLast.begin());
-        thetaLast = point;
-        valueLast = value;
+        end.accept(p->param.x, point, value);
         // Past 2T - F every target has been crossed: the trace stops early.
         if (value > ceiling) break;
     }
