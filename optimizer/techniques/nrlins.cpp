@@ -230,13 +230,16 @@ struct Projected {
             for (int32_t c = 0; c < nz(); ++c) p->active.nullBasis[i * n + c] = z[static_cast<int64_t>(c) * n + p->active.freeList[i]];
     }
 
-    // The point's reduced gradient; a vanished one drops the inequality
-    // with the most negative multiplier (once).  True when one was dropped.
+    // The point's reduced gradient; one that is small, vanished or below
+    // half the most negative multiplier, drops that multiplier's
+    // inequality (once): a multiplier that outweighs the reduced gradient
+    // is no rounding, and the relative tests could otherwise stop at the
+    // vertex (Gill, Murray and Wright, sec. 5.8.3).  True when one was
+    // dropped.
     bool reduce_and_drop(double tol) {
         reduce();
-        if (max_abs(nz(), zg) > tol) return false;
         const int32_t k = most_negative(tol);
-        if (k < 0) return false;
+        if (k < 0 || max_abs(nz(), zg) > std::fmax(tol, -0.5 * lam[k])) return false;
         drop(k);
         reduce();
         p->active.activeChange = -1;
