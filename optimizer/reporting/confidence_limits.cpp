@@ -16,7 +16,9 @@
 //   level grid with the requested levels; targets up to T = F + c q(alpha_min)
 //   per parameter, lower side then upper side:
 //       fixed parameter or estimate on its bound: the limits are known
-//       trace the planned points until the objective passes 2T - F
+//       trace the planned points until the objective passes 2T - F, then
+//           (without FEASRATIO=) further points until it passes T, each
+//           refit started from the secant through the last two points
 //       limits from the trace; the augmented system for the rest
 //   tables, rows; restore the problem
 #include "optimizer/reporting/confidence_limits.h"
@@ -248,6 +250,8 @@ bool trace_side(NlpProblem* p, LimitWork* w, int32_t k, int32_t s, double ceilin
             break;
         const double want = planned ? pts[i] : extension_point(w, end.theta, end.value, largestTarget);
         const double point = trace_point(p, w, want, end, tol, &fatal);
+        // A skipped extension would be asked for again: the trace ends.
+        if (wzmis(point) && !planned) break;
         if (wzmis(point)) continue;
         const double value = w->devianceScale * p->iter.f;
         LimitRecord r{k, s, kPointKind, planned ? w->levels[i].alpha : missing(), value};
