@@ -68,10 +68,9 @@ TEST(ConstrainedProfile, ABoundActiveAtTheLimitAgreesWithRefits) {
 TEST(ConstrainedProfile, ActiveLinearConstraintsAgreeWithRefits) {
     // Both rows are active at the estimate and at most limits.
     const std::string rows = "lincon l2 - l4 >= 0.05, ve2 + ve4 <= 14;\n";
-    // NRLINS, the technique of linear rows, once dropped the bound of the
-    // fixed parameter and broke down in most refits, and stopped others at
-    // a vertex with a negative multiplier ("the gradient at the solution
-    // is large").
+    // Every refit runs NRLINS, the technique of linear rows, with the
+    // profiled parameter fixed and rows active; it once broke down in most
+    // of them, or stopped at a vertex with a negative multiplier.
     expect_reference_limits("linear", rows + "profile l2 l4 ve2 / 95 outtable;\n", 3);
     expect_reference_limits("linear", rows + "profile l2 l4 ve2 / 95 feasratio=0.3;\n", 3);
 }
