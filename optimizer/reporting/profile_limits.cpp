@@ -50,6 +50,8 @@ constexpr double kLooseTolerance = 1e-5;
 // of false position converges superlinearly: from a bracket of the trace's
 // spacing to kTargetTolerance in well under this many refits).
 constexpr int32_t kMaxRefinements = 30;
+// Relative width of a bracket below which the refinement stops.
+constexpr double kJumpWidth = 1e-9;
 
 double missing() { return host_missing_value(); }
 
@@ -89,6 +91,10 @@ bool refine(NlpProblem* p, LimitWork* w, double t, std::vector<double> xIn, doub
             std::copy(xIn.begin(), xIn.end(), p->param.x);
             return true;
         }
+        // A bracket this narrow that still misses the target holds a jump
+        // of the profile (the refits went over to another minimum): more
+        // refits would only narrow it further.
+        if (std::fabs(thetaOut - thetaIn) <= kJumpWidth * (1.0 + std::fabs(thetaIn))) break;
         const double dIn = fIn - t, dOut = fOut - t, den = dIn - dOut;
         double theta = 0.5 * (thetaIn + thetaOut);
         const double num = dIn * (thetaIn - thetaOut);
