@@ -163,6 +163,8 @@ TEST_F(SparseForm, DroppingTheMostNegativeMultiplier) {
 // active set and multipliers, and the same step L^-T W in the parameters'
 // space, which does not depend on the factor's row order (a wrong sparse
 // factor would change it); G is the held parameters' share of the gradient.
+double sym(const std::vector<double>& h, int32_t i, int32_t j) { return h[pk(std::max(i, j), std::min(i, j))]; }
+
 struct FactorRun {
     ConstrainedProblem c;
     std::vector<double> work, gradBase, h, l, linear;
@@ -178,13 +180,14 @@ struct FactorRun {
         if (r->sparse) return znlpcde(p, 7, r->c.n(), 1e-12, &logdet, r->s.saA.data(), r->s.saL.data());
         std::vector<double> a(static_cast<size_t>(nf) * (nf + 1) / 2);
         for (int32_t i = 0; i < nf; ++i)
-            for (int32_t j = 0; j <= i; ++j) a[pk(i, j)] = r->h[pk(std::max(r->c.freeList[i], r->c.freeList[j]), std::min(r->c.freeList[i], r->c.freeList[j]))];
+            for (int32_t j = 0; j <= i; ++j) a[pk(i, j)] = sym(r->h, r->c.freeList[i], r->c.freeList[j]);
         return lltdec(nf, 1e-12, &logdet, a.data(), r->l.data());
     }
     double* factor() { return sparse ? s.saL.data() : l.data(); }
 
     FactorRun(const std::vector<double>& hessian, bool useSparse)
-        : c(std::vector<double>{0.3, -0.2, 0.5, 0.1, -0.4, 0.7}), h(hessian), s(6, hessian, {0, 1, 2, 3, 4, 5}), sparse(useSparse) {
+        : c(std::vector<double>{0.3, -0.2, 0.5, 0.1, -0.4, 0.7}), h(hessian), s(6, hessian, {0, 1, 2, 3, 4, 5}),
+          sparse(useSparse) {
         const int32_t n = 6;
         c.set_rows({{1, 1, 1, 1, 1, 1}, {1, -1, 0, 2, 0, 1}, {0, 1, 3, 0, -1, 0}, {2, 0, 0, 1, 1, 0}}, {0, 0, 0, 0}, 1);
         c.set_bounds(std::vector<double>(n, -1.0), std::vector<double>(n, 1.0));
@@ -196,13 +199,9 @@ struct FactorRun {
         c.p.work.gradBase = gradBase.data();
         c.p.work.linearTerm = linear.data();
         c.grad = {1.0, -2.0, 0.5, 3.0, -1.5, 0.25};
-        c.hessian = h;
-        c.p.hess.hessian = c.hessian.data();
         l.assign(h.size() + 1, 0.0);
-        if (sparse) {
-            s.install(&c.p);
-            c.p.hess.hessian = s.saA.data();
-        }
+        if (sparse) s.install(&c.p);
+        c.p.hess.hessian = sparse ? s.saA.data() : h.data();
         c.hooks.settings.record = this;
         c.p.cb.resetFn = refactor;
         c.active[0] = 0;
@@ -265,10 +264,7 @@ TEST(SparseFormFactors, ASparseHessianFactorTakesTheDenseFormsSteps) {
         for (int32_t a = nf; a < 6; ++a) {
             const int32_t q = sparse.c.freeList[a];
             double g = sparse.linear[q];
-            for (int32_t b = nf; b < 6; ++b) {
-                const int32_t j = sparse.c.freeList[b];
-                g += h[pk(std::max(q, j), std::min(q, j))] * sparse.c.x[j];
-            }
+            for (int32_t b = nf; b < 6; ++b) g += sym(h, q, sparse.c.freeList[b]) * sparse.c.x[sparse.c.freeList[b]];
             EXPECT_NEAR(sparse.work[18 + q], g, 1e-12) << "G of held parameter " << q;
         }
     }
