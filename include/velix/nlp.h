@@ -242,6 +242,8 @@ struct NlpShape {
     int32_t scalarObjective = 0;// the objective has no function vector
     int32_t quadraticOnFile = 0;// a quadratic objective kept on a utility file (2: with its
                                 // linearTerm); derivative checks are skipped then
+    HostFile* hessianFile = nullptr; // the utility file of that quadratic: its Hessian record
+                                // (count, positions, values) from byte 0 (znlphlo)
     int32_t hasBounds = 0;      // bounds present (lower, upper)
     int32_t hasLinCon = 0;      // general linear constraints present
     int32_t hasNlinCon = 0;     // nonlinear constraints present
