@@ -26,3 +26,14 @@ void rows_product(int32_t m, int32_t nb, int32_t k, const double* const* a, cons
                   double alpha, double* const* c, bool lower);
 
 }  // namespace velix::detail
+
+namespace velix::detail {
+
+// rows[i] := base + i * ld for i < count (the rows of a dense row-major
+// matrix for rows_product).
+template <typename T>
+void dense_rows(T* base, int64_t ld, int32_t count, T** rows) {
+    for (int32_t i = 0; i < count; ++i) rows[i] = base + i * ld;
+}
+
+}  // namespace velix::detail

@@ -280,11 +280,11 @@ void read_file_cross_product(const EvalView& v) {
 
 // Adds to H(k, l), k >= first, the products of row k with the shares of the
 // panel, share g belonging to parameter owner[g].
-void add_panel_products(const EvalView& v, const SharePanel& panel, const int32_t* owner,
-                        double* sums) {
+void add_panel_products(const EvalView& v, const RowGroups& rows, const SharePanel& panel,
+                        const int32_t* owner, double* sums) {
     EvaluationState& st = *v.st;
     for (int32_t k = owner[0]; k < v.nParmFree; ++k) {
-        spinn_shares(&v, k, panel, sums);
+        spinn_shares(rows, k, panel, sums);
         for (int32_t g = 0; g < panel.used && owner[g] <= k; ++g)
             st.cross[pk_lower(k, owner[g])] += sums[g];
     }
@@ -306,10 +306,12 @@ void sparse_kronecker_columns(const EvalView& v) {
     panel.w = panel.k + int64_t{n} * panel.stride;
     double* sums = panel.w + int64_t{n} * panel.stride;
     std::vector<int32_t> owner(static_cast<size_t>(panel.stride));
+    RowGroups rows;
+    spgroup_rows(&v, &rows);
     for (int32_t l = 0; l < q; ++l) {
         const int32_t groups = spgroups(&v, l, st.work1, st.work2);
         if (panel.used > 0 && panel.used + groups > kPanelShares) {
-            add_panel_products(v, panel, owner.data(), sums);
+            add_panel_products(v, rows, panel, owner.data(), sums);
             panel.used = 0;
         }
         for (int32_t g = 0; g < groups; ++g, ++panel.used) {
@@ -320,7 +322,7 @@ void sparse_kronecker_columns(const EvalView& v) {
             }
         }
     }
-    if (panel.used > 0) add_panel_products(v, panel, owner.data(), sums);
+    if (panel.used > 0) add_panel_products(v, rows, panel, owner.data(), sums);
 }
 
 // Modes 11 and 12: the sparse kernels; WLS goes through the weighted file.
