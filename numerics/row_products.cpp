@@ -83,4 +83,23 @@ void rows_product(int32_t m, int32_t nb, int32_t k, const double* const* a, cons
     }
 }
 
+VELIX_KERNEL_CLONES
+void gathered_rows_sum(int32_t n, int32_t count, const double* base, int64_t ld,
+                       const int32_t* idx, const double* scale, double* out) {
+    std::fill(out, out + n, 0.0);
+    int32_t e = 0;
+    for (; e + 4 <= count; e += 4) {
+        const double* __restrict r0 = base + idx[e] * ld;
+        const double* __restrict r1 = base + idx[e + 1] * ld;
+        const double* __restrict r2 = base + idx[e + 2] * ld;
+        const double* __restrict r3 = base + idx[e + 3] * ld;
+        const double s0 = scale[e], s1 = scale[e + 1], s2 = scale[e + 2], s3 = scale[e + 3];
+        for (int32_t b = 0; b < n; ++b) out[b] += (s0 * r0[b] + s1 * r1[b]) + (s2 * r2[b] + s3 * r3[b]);
+    }
+    for (; e < count; ++e) {
+        const double* __restrict r = base + idx[e] * ld;
+        for (int32_t b = 0; b < n; ++b) out[b] += scale[e] * r[b];
+    }
+}
+
 }  // namespace velix::detail

@@ -29,6 +29,12 @@ void rows_product(int32_t m, int32_t nb, int32_t k, const double* const* a, cons
 
 namespace velix::detail {
 
+// out[b] := sum over e < count of scale[e] * base[idx[e] * ld + b], b < n:
+// a combination of chosen rows of a dense matrix, four rows per pass over
+// out.
+void gathered_rows_sum(int32_t n, int32_t count, const double* base, int64_t ld,
+                       const int32_t* idx, const double* scale, double* out);
+
 // rows[i] := base + i * ld for i < count (the rows of a dense row-major
 // matrix for rows_product).
 template <typename T>

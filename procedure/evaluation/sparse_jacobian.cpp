@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "numerics/kernel_support.h"
+#include "numerics/row_products.h"
 #include "procedure/evaluation/cross_product.h"
 #include "procedure/evaluation/gradient.h"
 #include "procedure/evaluation/jacobian.h"
@@ -109,10 +110,7 @@ int32_t spgroups(const EvalView* view, int32_t k, double* kRows, double* wRows) 
     // group instead of one per nonzero.
     int32_t g = 0;
     return for_each_group(v, k, [&](int32_t i, const int32_t* idx, const double* val, int32_t used) {
-        double* w = wRows + int64_t{g} * n;
-        std::fill(w, w + n, 0.0);
-        for (int32_t e = 0; e < used; ++e)
-            for (int32_t b = 0; b < n; ++b) w[b] += val[e] * K[int64_t{idx[e]} * n + b];
+        velix::detail::gathered_rows_sum(n, used, K, n, idx, val, wRows + int64_t{g} * n);
         std::copy(K + int64_t{i} * n, K + int64_t{i + 1} * n, kRows + int64_t{g} * n);
         ++g;
     });
@@ -144,31 +142,45 @@ int32_t spkron(const EvalView* view, int32_t k, double* out) {
 
 VELIX_KERNEL_CLONES
 void spinn_shares(const RowGroups& rows, int32_t k, const SharePanel& panel, double* sums) {
-    typedef double Lanes __attribute__((vector_size(kShareChunk * sizeof(double))));
+    // Eight doubles in one SIMD value; a chunk is two of them.
+    typedef double Lanes __attribute__((vector_size(kShareChunk / 2 * sizeof(double))));
+    constexpr int32_t kHalf = kShareChunk / 2;
     const int64_t stride = panel.stride;
     const int32_t h0 = k == 0 ? 0 : rows.rowEnd[k - 1], h1 = rows.rowEnd[k];
     // tr((e_i a' + a e_i')(k_g w_g' + w_g k_g')) = 2 [(a'k_g) w_g(i) +
-    // (a'w_g) k_g(i)]: two sums over a's entries per group, eight shares
-    // side by side in one SIMD value.
+    // (a'w_g) k_g(i)]: two sums over a's entries per group, a chunk of
+    // shares side by side.
     for (int32_t g0 = 0; g0 < panel.used; g0 += kShareChunk) {
-        Lanes acc = {};
+        Lanes acc0 = {}, acc1 = {};
         for (int32_t h = h0; h < h1; ++h) {
-            Lanes ak = {}, aw = {}, x;
+            Lanes ak0 = {}, ak1 = {}, aw0 = {}, aw1 = {}, x;
             for (int32_t e = rows.start[h]; e < rows.start[h + 1]; ++e) {
-                const int64_t m = rows.index[e] * stride + g0;
-                std::memcpy(&x, panel.k + m, sizeof x);
-                ak += rows.value[e] * x;
-                std::memcpy(&x, panel.w + m, sizeof x);
-                aw += rows.value[e] * x;
+                const double* kr = panel.k + rows.index[e] * stride + g0;
+                const double* wr = panel.w + rows.index[e] * stride + g0;
+                const double a = rows.value[e];
+                std::memcpy(&x, kr, sizeof x);
+                ak0 += a * x;
+                std::memcpy(&x, kr + kHalf, sizeof x);
+                ak1 += a * x;
+                std::memcpy(&x, wr, sizeof x);
+                aw0 += a * x;
+                std::memcpy(&x, wr + kHalf, sizeof x);
+                aw1 += a * x;
             }
-            const int64_t pi = rows.pivot[h] * stride + g0;
-            Lanes ki, wi;
-            std::memcpy(&ki, panel.k + pi, sizeof ki);
-            std::memcpy(&wi, panel.w + pi, sizeof wi);
-            acc += wi * ak + ki * aw;
+            const double* ki = panel.k + rows.pivot[h] * stride + g0;
+            const double* wi = panel.w + rows.pivot[h] * stride + g0;
+            Lanes k0, k1, w0, w1;
+            std::memcpy(&k0, ki, sizeof k0);
+            std::memcpy(&k1, ki + kHalf, sizeof k1);
+            std::memcpy(&w0, wi, sizeof w0);
+            std::memcpy(&w1, wi + kHalf, sizeof w1);
+            acc0 += w0 * ak0 + k0 * aw0;
+            acc1 += w1 * ak1 + k1 * aw1;
         }
-        acc *= 2.0;
-        std::memcpy(sums + g0, &acc, sizeof acc);
+        acc0 *= 2.0;
+        acc1 *= 2.0;
+        std::memcpy(sums + g0, &acc0, sizeof acc0);
+        std::memcpy(sums + g0 + kHalf, &acc1, sizeof acc1);
     }
 }
 

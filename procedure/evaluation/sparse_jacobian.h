@@ -28,7 +28,7 @@ int32_t spgroups(const EvalView* view, int32_t k, double* kRows, double* wRows);
 // k[i * stride + g], likewise w; `used` of them.  The stride is a multiple
 // of kShareChunk, which the kernel reads whole (the values past `used`
 // only reach sums past `used`).
-inline constexpr int32_t kShareChunk = 8;
+inline constexpr int32_t kShareChunk = 16;
 struct SharePanel {
     double* k = nullptr;
     double* w = nullptr;
