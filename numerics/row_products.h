@@ -3,11 +3,11 @@
 // so that the same kernel serves dense row-major matrices and the rows of
 // the packed lower triangle (PackedSym rows are contiguous).  The kernel is
 // blocked for the cache and register-tiled (Goto and van de Geijn, "Anatomy
-// of high-performance matrix multiplication", ACM TOMS 34, 2008), with the
-// sums along the rows in SIMD lanes; on x86-64 it is compiled for the
+// of high-performance matrix multiplication", ACM TOMS 34, 2008), eight
+// rows of B side by side in SIMD lanes; on x86-64 it is compiled for the
 // vector extensions the processor offers and chosen when the program
-// starts.  Each element's sum is taken in a fixed order, the same on every
-// call with the same arguments.
+// starts.  Each element's sum runs along the row in order, in passes of
+// 256 that are added to C one after the other.
 #pragma once
 
 #include <cstdint>
