@@ -81,6 +81,8 @@ void znlpmul(NlpProblem* p, int32_t storage, int32_t n, const int32_t* idx, cons
     znlpsmv(n, idx, h, x, y);
 }
 
+int32_t nlp_reduced_order(const NlpProblem* p) { return velix::detail::n_reduced(p); }
+
 void znlpred(NlpProblem* p, int32_t storage, const double* h, double* out) {
     const int32_t n = p->shape.nParams, nf = n_free(p), nr = n_reduced(p);
     // HZ over the free rows, then Z'(HZ).

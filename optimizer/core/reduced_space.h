@@ -98,8 +98,7 @@ void znlpquf(int32_t mode, int32_t n, int32_t m, int32_t form, const double* s, 
 // H[idx_i][idx_j] x_j; without a list the first n).
 void znlpmul(NlpProblem* p, int32_t storage, int32_t n, const int32_t* idx, const double* h, const double* x,
              double* y);
-// out (PackedSym of order nr) = Z' H Z over the free parameters.
-void znlpred(NlpProblem* p, int32_t storage, const double* h, double* out);
+// znlpred (Z' H Z over the free parameters) is declared in optimizer/optimizer.h.
 // out = the free submatrix of H (order nf; may be H itself).
 void znlpre2(NlpProblem* p, int32_t storage, const double* h, double* out);
 // H := Z' D Z (order nr), D the diagonal of H at the free parameters.
