@@ -47,6 +47,8 @@ bool LineSearch::objective_at(double alpha) {
     p->run.lastEval = kLastObjective;
     p->run.evalStatus = 0.0;
     const bool ok = p->cb.objectiveFn(p) == 0 && p->run.evalStatus == 0.0;
+    aLast_ = alpha;
+    lastOk_ = ok;
     if (ok && p->iter.f <= fBest) {
         fBest = p->iter.f;
         aBest = alpha;
