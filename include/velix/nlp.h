@@ -276,7 +276,7 @@ struct NlpOptions {
     int32_t scalingKind = 0;    // Newton-type parameter scaling: 0 none, 1 running maximum,
                                 // 2 damped, 3 latest
     double hesCal = 0.0;        // HESCAL as read; the option set-up turns 1..3 into scalingKind,
-                                // any other value into 0, and keeps scalingKind when missing
+                                // any other value into 0; missing: 1 for LEVMAR, else 0
     int32_t startFromHessian = 0; // quasi-Newton start matrix from the Hessian
     double inHessian = 0.0;     // INHESSIAN; missing = automatic start matrix (Hessian start)
     double restart = 0.0;       // RESTART; missing: 0 CONGRA, 60 LEVMAR, 2147483647 others

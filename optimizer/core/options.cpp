@@ -99,8 +99,11 @@ int32_t derivative_level(int32_t t) {
 
 // HESCAL=: the parameter scaling of the Newton-type techniques from the
 // Hessian diagonal, 0 none, 1 running maximum, 2 damped, 3 latest; a value
-// out of that range scales nothing.
-int32_t scaling_kind(double hesCal) {
+// out of that range scales nothing.  Not given: Levenberg-Marquardt keeps
+// More's running maximum, which makes its radius independent of the units
+// of the parameters; the others scale nothing.
+int32_t scaling_kind(double hesCal, int32_t technique) {
+    if (wzmis(hesCal)) return technique == kTechLevmar ? 1 : 0;
     if (!(hesCal >= 1.0 && hesCal <= 3.0)) return 0;
     return static_cast<int32_t>(hesCal);
 }
@@ -117,7 +120,5 @@ void znlp_default_options(NlpProblem* p) {
     limits_and_tolerances(p);
     step_controls(p);
     p->opt.derivLevel = derivative_level(p->opt.technique);
-    // HESCAL not given leaves the scaling its owner set (none in a cleared
-    // block).
-    if (!wzmis(p->opt.hesCal)) p->opt.scalingKind = scaling_kind(p->opt.hesCal);
+    p->opt.scalingKind = scaling_kind(p->opt.hesCal, p->opt.technique);
 }

@@ -18,6 +18,6 @@
 
 int32_t znlptre(NlpProblem* p) {
     if (velix::detail::linear_rows_only(p)) return velix::detail::ridged_newton_run(p);
-    velix::detail::HessianModel model(false);
+    velix::detail::HessianModel model;
     return velix::detail::trust_region_run(p, &model);
 }

@@ -80,7 +80,7 @@ TEST(OptionDefaults, GivenValuesStayAndOutOfRangeStepControlsAreReplaced) {
 
 // The derivative level follows the derivatives the technique works with
 // (the value searches 6 and 8 take their slope only when it is nonzero),
-// and HESCAL= 1 to 3 selects its scaling; other values scale nothing.
+// and HESCAL= 1 to 3 selects the scaling; other values scale nothing.
 TEST(OptionDefaults, DerivativeLevelAndScalingKind) {
     const struct {
         int32_t technique, level;
@@ -102,11 +102,13 @@ TEST(OptionDefaults, DerivativeLevelAndScalingKind) {
         znlp_default_options(&p);
         EXPECT_EQ(p.opt.scalingKind, k.kind) << "HESCAL=" << k.hesCal;
     }
-    NlpProblem p = all_missing(kTechNewrap);
-    p.opt.hesCal = host_missing_value();
-    p.opt.scalingKind = 2;
-    znlp_default_options(&p);
-    EXPECT_EQ(p.opt.scalingKind, 2);  // not given: the owner's choice stays
+    // Not given: More's scaling for LEVMAR, none for the others.
+    for (const int32_t t : {kTechLevmar, kTechTrureg}) {
+        NlpProblem p = all_missing(t);
+        p.opt.hesCal = host_missing_value();
+        znlp_default_options(&p);
+        EXPECT_EQ(p.opt.scalingKind, t == kTechLevmar ? 1 : 0);
+    }
 }
 
 }  // namespace

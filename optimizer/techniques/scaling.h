@@ -1,0 +1,44 @@
+// The parameter scaling of the Newton-type techniques (HESCAL=): a
+// diagonal S from the Hessian diagonal, s_j = max(sqrt|H_jj|, sqrt eps),
+// kept by the scaling kind (running maximum, damped, latest) and applied as
+// the change of variables y = S x, so that the model's matrix becomes
+// S^-1 H S^-1 and its gradient S^-1 g (Dennis and Schnabel, Numerical
+// Methods for Unconstrained Optimization, 1983, sec. 7.1; More, "The
+// Levenberg-Marquardt algorithm: implementation and theory", 1978).  A
+// Newton step is the same in either variables; the scaling changes the
+// shape of the ridge, the modified factorization and the trust region.
+// Internal to the technique units.
+#pragma once
+
+#include <cstdint>
+
+#include "optimizer/techniques/support.h"
+
+namespace velix::detail {
+
+class ParameterScale {
+public:
+    explicit ParameterScale(const Frame* fr = nullptr) : fr_(fr) {}
+
+    // After the Hessian slot left the matrix of the current point in
+    // p->hess.hessian: the scale of every parameter brought up to date by
+    // the scaling kind (znlphsc); `restart` starts it again from this
+    // point's diagonal.  Without a scaling kind (or scale storage) nothing
+    // is scaled.
+    void update(bool restart = false);
+    bool on() const { return on_; }
+    // The scale of free parameter i; 1 without scaling.
+    double of(int32_t i) const;
+    // h := S^-1 h S^-1 for the packed free-set matrix h (order k).
+    void matrix(double* h) const;
+    // out := S^-1 v over the free set (v full length, out k).
+    void gather(const double* v, double* out) const;
+    // v := S^-1 in at the free parameters, 0 elsewhere (in k, v full).
+    void scatter(const double* in, double* v) const;
+
+private:
+    const Frame* fr_;
+    bool on_ = false;
+};
+
+}  // namespace velix::detail
