@@ -49,9 +49,7 @@ double HessianModel::step(Frame* fr, const double* g, double radius, double* s) 
 }
 
 double HessianModel::step_norm(const Frame* fr, const double* s) const {
-    double t = 0.0;
-    for (int32_t i = 0; i < fr->k; ++i) t += (scale_.of(i) * s[i]) * (scale_.of(i) * s[i]);
-    return std::sqrt(t);
+    return scale_.norm(s);
 }
 
 void HessianModel::restarted() {

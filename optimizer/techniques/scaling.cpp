@@ -1,14 +1,21 @@
 // The parameter scaling of the Newton-type techniques (see scaling.h).
 #include "optimizer/techniques/scaling.h"
 
+#include <cmath>
+
 #include "optimizer/core/reduced_space.h"
 #include "velix/packed_index.h"
 
 namespace velix::detail {
 
+bool ParameterScale::wanted() const {
+    const NlpProblem* p = fr_->p;
+    return p->opt.scalingKind != 0 && p->param.scale != nullptr;
+}
+
 void ParameterScale::update(bool restart) {
     NlpProblem* p = fr_->p;
-    on_ = p->opt.scalingKind != 0 && p->param.scale != nullptr;
+    on_ = wanted();
     if (!on_) return;
     // The storage the Hessian slot wrote (as Frame::gather_hessian reads it).
     const int32_t storage = p->shape.leastSquares && p->hooks != nullptr ? p->hooks->cov.lsqHessStorage : p->opt.hessianStorage;
@@ -18,7 +25,28 @@ void ParameterScale::update(bool restart) {
     znlphsc(p, storage == 2 ? 2 : 0, fr_->n, p->hess.hessian);
 }
 
+void ParameterScale::update_free(const double* d) {
+    NlpProblem* p = fr_->p;
+    on_ = wanted();
+    if (!on_) return;
+    // A held parameter offers its own scale squared, which every kind
+    // keeps (1 before it has one).
+    diagonal_.resize(static_cast<size_t>(fr_->n));
+    for (int32_t j = 0; j < fr_->n; ++j) {
+        const double s = p->param.scale[j];
+        diagonal_[static_cast<size_t>(j)] = s > 0.0 && std::isfinite(s) ? s * s : 1.0;
+    }
+    for (int32_t i = 0; i < fr_->k; ++i) diagonal_[static_cast<size_t>(fr_->idx[i])] = d[i];
+    znlphsc(p, 2, fr_->n, diagonal_.data());
+}
+
 double ParameterScale::of(int32_t i) const { return on_ ? fr_->p->param.scale[fr_->idx[i]] : 1.0; }
+
+double ParameterScale::norm(const double* s) const {
+    double t = 0.0;
+    for (int32_t i = 0; i < fr_->k; ++i) t += (of(i) * s[i]) * (of(i) * s[i]);
+    return std::sqrt(t);
+}
 
 void ParameterScale::matrix(double* h) const {
     if (!on_) return;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "optimizer/techniques/support.h"
 
@@ -26,9 +27,15 @@ public:
     // point's diagonal.  Without a scaling kind (or scale storage) nothing
     // is scaled.
     void update(bool restart = false);
+    // The same from the diagonal d (k entries, over the free set) of a
+    // technique's own matrix (the quasi-Newton B of the double dogleg); the
+    // held parameters keep their scale.
+    void update_free(const double* d);
     bool on() const { return on_; }
     // The scale of free parameter i; 1 without scaling.
     double of(int32_t i) const;
+    // |S s| of a step s over the free set (k).
+    double norm(const double* s) const;
     // h := S^-1 h S^-1 for the packed free-set matrix h (order k).
     void matrix(double* h) const;
     // out := S^-1 v over the free set (v full length, out k).
@@ -37,8 +44,12 @@ public:
     void scatter(const double* in, double* v) const;
 
 private:
+    // Whether scaling is asked for and has its storage.
+    bool wanted() const;
+
     const Frame* fr_;
     bool on_ = false;
+    std::vector<double> diagonal_;  // n entries for update_free
 };
 
 }  // namespace velix::detail

@@ -1,5 +1,5 @@
-// The parameter scaling (HESCAL=) of the trust-region and Newton
-// techniques on Rosenbrock's residuals (10 (x2 - x1^2), 1 - x1), whose
+// The parameter scaling (HESCAL=) of the trust-region, double-dogleg and
+// Newton techniques on Rosenbrock's residuals (10 (x2 - x1^2), 1 - x1), whose
 // Gauss-Newton cross product 2 J'J has the diagonal 2 (400 x1^2 + 1) and
 // 200: the scale is the square root of that diagonal by the kind's rule,
 // the path depends on the kind, and every kind reaches the minimum.
@@ -17,7 +17,7 @@ double first_diagonal(double x1) { return 2.0 * (400.0 * x1 * x1 + 1.0); }
 
 TEST_F(Scaling, EachKindReachesTheMinimumWithTheScaleOfItsRule) {
     const Standard& rosenbrock = standard_problems()[0];
-    for (const int32_t technique : {kTechTrureg, kTechLevmar, kTechNewrap, kTechNrridg}) {
+    for (const int32_t technique : {kTechTrureg, kTechLevmar, kTechDbldog, kTechNewrap, kTechNrridg}) {
         std::vector<double> unscaledPath;
         for (int32_t kind = 0; kind <= 3; ++kind) {
             SCOPED_TRACE("technique " + std::to_string(technique) + " HESCAL=" + std::to_string(kind));
@@ -35,15 +35,17 @@ TEST_F(Scaling, EachKindReachesTheMinimumWithTheScaleOfItsRule) {
                 EXPECT_EQ(scale[0], -1.0);  // no scaling touches no scale
                 continue;
             }
-            // The trust-region techniques end on a Hessian of the final
-            // point: the latest scale is its diagonal, the running maximum
-            // covers the start's; their step (and so their path) changes.
-            // (A Newton step is the same in any variables; a ridged
-            // iteration marks the next scale 1.)
-            if (technique != kTechTrureg && technique != kTechLevmar) continue;
+            // The trust-region steps (and so their paths) change; a Newton
+            // step is the same in any variables (and a ridged iteration
+            // marks the next scale 1).
+            if (technique == kTechNewrap || technique == kTechNrridg) continue;
+            EXPECT_NE(t.path, unscaledPath);
+            // TRUREG and LEVMAR end on a Hessian of the final point: the
+            // latest scale is its diagonal, the running maximum covers the
+            // start's (the double dogleg scales by its own matrix).
+            if (technique == kTechDbldog) continue;
             // The second diagonal entry is 200 at every point.
             EXPECT_DOUBLE_EQ(scale[1], std::sqrt(200.0));
-            EXPECT_NE(t.path, unscaledPath);
             // The damped rule never falls below the latest diagonal.
             const double latest = std::sqrt(first_diagonal(t.x[0]));
             if (kind == 3) {
