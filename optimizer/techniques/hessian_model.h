@@ -18,6 +18,7 @@ public:
     double measure(Frame* fr, const double* g, double* tmp) override;
     void restarted() override;
     bool measures_new_point() const override { return true; }
+    double scaled_gradient(const Frame* fr) const override { return scaled_gradient_max(*fr); }
     // The radius bounds |S s|.
     double step_norm(const Frame* fr, const double* s) const override;
 

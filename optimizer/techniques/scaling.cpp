@@ -1,6 +1,7 @@
 // The parameter scaling of the Newton-type techniques (see scaling.h).
 #include "optimizer/techniques/scaling.h"
 
+#include <cfloat>
 #include <cmath>
 
 #include "optimizer/core/reduced_space.h"
@@ -13,16 +14,25 @@ bool ParameterScale::wanted() const {
     return p->opt.scalingKind != 0 && p->param.scale != nullptr;
 }
 
+namespace {
+
+// The storage the Hessian slot wrote (as Frame::gather_hessian reads it):
+// 2 one diagonal entry per parameter, 0 packed.
+int32_t slot_storage(const NlpProblem* p) {
+    const int32_t storage = p->shape.leastSquares && p->hooks != nullptr ? p->hooks->cov.lsqHessStorage : p->opt.hessianStorage;
+    return storage == 2 ? 2 : 0;
+}
+
+}  // namespace
+
 void ParameterScale::update(bool restart) {
     NlpProblem* p = fr_->p;
     on_ = wanted();
     if (!on_) return;
-    // The storage the Hessian slot wrote (as Frame::gather_hessian reads it).
-    const int32_t storage = p->shape.leastSquares && p->hooks != nullptr ? p->hooks->cov.lsqHessStorage : p->opt.hessianStorage;
     // A scale of 0 takes this point's diagonal under every kind.
     if (restart)
         for (int32_t j = 0; j < fr_->n; ++j) p->param.scale[j] = 0.0;
-    znlphsc(p, storage == 2 ? 2 : 0, fr_->n, p->hess.hessian);
+    znlphsc(p, slot_storage(p), fr_->n, p->hess.hessian);
 }
 
 void ParameterScale::update_free(const double* d) {
@@ -61,6 +71,19 @@ void ParameterScale::gather(const double* v, double* out) const {
 void ParameterScale::scatter(const double* in, double* v) const {
     fr_->scatter(in, v);
     for (int32_t i = 0; i < fr_->k; ++i) v[fr_->idx[i]] /= of(i);
+}
+
+double scaled_gradient_max(const Frame& fr) {
+    const NlpProblem* p = fr.p;
+    const bool diagonal = slot_storage(p) == 2;
+    double worst = 0.0;
+    for (int32_t i = 0; i < fr.k; ++i) {
+        const int32_t j = fr.idx[i];
+        const double h = diagonal ? p->hess.hessian[j] : p->hess.hessian[pk(j, j)];
+        const double hf = std::fabs(h * p->iter.f);
+        if (h > 0.0 && hf > DBL_MIN) worst = std::fmax(worst, std::fabs(p->work.gradient[j]) / std::sqrt(hf));
+    }
+    return worst;
 }
 
 }  // namespace velix::detail

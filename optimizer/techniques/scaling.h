@@ -52,4 +52,10 @@ private:
     std::vector<double> diagonal_;  // n entries for update_free
 };
 
+// The scaled gradient criterion of GCONV2 at the current point: the
+// largest |g_j| / sqrt|H_jj f| over the free parameters with H_jj > 0 (and
+// |H_jj f| above DBL_MIN), H the Hessian slot's matrix of that point in
+// p->hess.hessian; 0 when no parameter qualifies.
+double scaled_gradient_max(const Frame& fr);
+
 }  // namespace velix::detail

@@ -17,6 +17,7 @@
 #include "optimizer/core/line_search.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/core/reduced_space.h"
+#include "optimizer/techniques/scaling.h"
 #include "optimizer/techniques/techniques.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
@@ -379,7 +380,8 @@ int32_t fresh_measure_test(Frame* fr, double stale, double* hF, double* l, doubl
         for (int32_t i = 0; i < k; ++i) m += tmp[i] * p->work.gradient[fr->idx[i]];
         if (!std::isfinite(m)) m = HUGE_VAL;
     }
-    p->iter.gconvMeasure = p->iter.scaledGradMax = m;
+    p->iter.gconvMeasure = m;
+    p->iter.scaledGradMax = scaled_gradient_max(*fr);
     return fr->test();
 }
 

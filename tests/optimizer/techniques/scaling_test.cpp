@@ -2,7 +2,8 @@
 // Newton techniques on Rosenbrock's residuals (10 (x2 - x1^2), 1 - x1), whose
 // Gauss-Newton cross product 2 J'J has the diagonal 2 (400 x1^2 + 1) and
 // 200: the scale is the square root of that diagonal by the kind's rule,
-// the path depends on the kind, and every kind reaches the minimum.
+// the path depends on the kind, every kind reaches the minimum, and the
+// scaled gradient of GCONV2 is |g_j| / sqrt(H_jj f).
 #include <cmath>
 
 #include "tests/optimizer/techniques/technique_fixture.h"
@@ -55,6 +56,13 @@ TEST_F(Scaling, EachKindReachesTheMinimumWithTheScaleOfItsRule) {
             }
             if (kind == 1) {
                 EXPECT_GE(scale[0], std::sqrt(first_diagonal(rosenbrock.x0[0])));
+            }
+            // GCONV2's measure at the final point: max |g_j| / sqrt(H_jj f).
+            const double f = t.p.iter.f, g0 = t.p.work.gradient[0], g1 = t.p.work.gradient[1];
+            const double measure = std::fmax(std::fabs(g0) / std::sqrt(first_diagonal(t.x[0]) * f),
+                                             std::fabs(g1) / std::sqrt(200.0 * f));
+            if (f > 0.0) {
+                EXPECT_NEAR(t.p.iter.scaledGradMax, measure, 1e-10 * measure);
             }
         }
     }
