@@ -17,7 +17,6 @@
 
 #include "optimizer/techniques/newton.h"
 #include "optimizer/techniques/scaling.h"
-#include "optimizer/techniques/sqp.h"
 #include "optimizer/techniques/techniques.h"
 
 using namespace velix::detail;
@@ -59,6 +58,9 @@ bool ridged_step(Frame* fr, const ParameterScale& scale, NewtonStep* step, const
             if (!fr->gradient()) *failed = true;
             return true;
         }
+        // Back to the base: the next trial's outward test reads x.
+        copy(n, p->work.xBase, p->param.x);
+        p->iter.f = p->iter.fPrev;
         *mu = *mu < start ? start : 4.0 * *mu;
     }
     return false;
@@ -67,7 +69,6 @@ bool ridged_step(Frame* fr, const ParameterScale& scale, NewtonStep* step, const
 }  // namespace
 
 int32_t znlpnrr(NlpProblem* p) {
-    if (linear_rows_only(p)) return ridged_newton_run(p);
     if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->shape.nParams;

@@ -10,8 +10,10 @@
 namespace velix::detail {
 
 bool ParameterScale::wanted() const {
+    // Under linear rows the frame's free space is the null space of the
+    // active rows, whose coordinates are no parameters: no scaling there.
     const NlpProblem* p = fr_->p;
-    return p->opt.scalingKind != 0 && p->param.scale != nullptr;
+    return p->opt.scalingKind != 0 && p->param.scale != nullptr && !fr_->rows;
 }
 
 namespace {
@@ -65,16 +67,22 @@ void ParameterScale::matrix(double* h) const {
 }
 
 void ParameterScale::gather(const double* v, double* out) const {
-    for (int32_t i = 0; i < fr_->k; ++i) out[i] = v[fr_->idx[i]] / of(i);
+    fr_->gather(v, out);
+    if (!on_) return;
+    for (int32_t i = 0; i < fr_->k; ++i) out[i] /= of(i);
 }
 
 void ParameterScale::scatter(const double* in, double* v) const {
     fr_->scatter(in, v);
+    if (!on_) return;
     for (int32_t i = 0; i < fr_->k; ++i) v[fr_->idx[i]] /= of(i);
 }
 
 double scaled_gradient_max(const Frame& fr) {
     const NlpProblem* p = fr.p;
+    // In the null space of active rows there is no parameter diagonal: the
+    // GCONV measure stands for the criterion there.
+    if (fr.applies_basis()) return p->iter.gconvMeasure;
     const bool diagonal = slot_storage(p) == 2;
     double worst = 0.0;
     for (int32_t i = 0; i < fr.k; ++i) {

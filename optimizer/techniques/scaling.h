@@ -24,8 +24,8 @@ public:
     // After the Hessian slot left the matrix of the current point in
     // p->hess.hessian: the scale of every parameter brought up to date by
     // the scaling kind (znlphsc); `restart` starts it again from this
-    // point's diagonal.  Without a scaling kind (or scale storage) nothing
-    // is scaled.
+    // point's diagonal.  Without a scaling kind (or scale storage), and
+    // under linear rows, nothing is scaled.
     void update(bool restart = false);
     // The same from the diagonal d (k entries, over the free set) of a
     // technique's own matrix (the quasi-Newton B of the double dogleg); the
@@ -55,7 +55,8 @@ private:
 // The scaled gradient criterion of GCONV2 at the current point: the
 // largest |g_j| / sqrt|H_jj f| over the free parameters with H_jj > 0 (and
 // |H_jj f| above DBL_MIN), H the Hessian slot's matrix of that point in
-// p->hess.hessian; 0 when no parameter qualifies.
+// p->hess.hessian; 0 when no parameter qualifies.  In the null space of
+// active rows: the GCONV measure.
 double scaled_gradient_max(const Frame& fr);
 
 }  // namespace velix::detail
