@@ -70,6 +70,11 @@ TEST(LineSearches, EachFindsAnAcceptableStepOnEachFunction) {
             EXPECT_DOUBLE_EQ(d.t.x[0], d.t.p.iter.lastStep) << where;
             EXPECT_DOUBLE_EQ(d.t.p.iter.f, c.f(d.t.x[0])) << where;
             EXPECT_LE(d.t.x[0], c.failBeyond) << where;
+            // With derivatives every search but the negative-curvature one
+            // leaves the gradient of the accepted point.
+            if (s < 8) {
+                EXPECT_DOUBLE_EQ(d.t.grad[0], c.g(d.t.x[0])) << where;
+            }
         }
 }
 
