@@ -312,9 +312,9 @@ struct NlpOptions {
                                 // 0.4 QUANEW with BFGS, else 0.1.  Enters: line searches
     double stepLimit = 0.0;     // absolute upper limit of a trial step (> 0); default 1e20.
                                 // Enters: line searches, termination test (note 40/41)
-    double perturbSize = 0.0;   // size of the post-convergence perturbation (the procedure presets
-                                // it missing); missing turns the
-                                // post-convergence steps off.  Enters: termination test
+    double perturbSize = 0.0;   // size of the post-convergence perturbation; missing (the
+                                // procedure's preset) turns the post-convergence steps off.
+                                // Enters: termination test
 
     // Derivatives.
     int32_t derivCheckMode = 0; // 0 no derivative checks; nonzero allows the start-phase checks;
