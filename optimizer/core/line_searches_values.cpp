@@ -94,7 +94,8 @@ int32_t znlpls6(NlpProblem* p) {
     double alpha = alpha0;
     if (!usable_value(s, &alpha)) return failed(s);
     double f = p->iter.f;
-    double a = 0.0, b = alpha;
+    // The bracket [a, b] with the values at its ends (DBL_MAX: none).
+    double a = 0.0, b = alpha, fa = s.f0, fb = f;
     if (f < s.f0) {
         if (alpha >= 0.9 * s.amax) return accept_value(s, alpha, f);
         // Double while the value keeps falling.
@@ -102,9 +103,12 @@ int32_t znlpls6(NlpProblem* p) {
         for (int32_t k = 0; k < 9; ++k) {
             const double next = std::fmin(2.0 * alpha, std::fmin(p->opt.stepLimit, s.amax));
             if (next <= alpha) return accept_value(s, f <= fPrev ? alpha : prev, std::fmin(f, fPrev));
-            if (!s.objective_at(next) || p->iter.f >= f) {
+            const bool usable = s.objective_at(next);
+            if (!usable || p->iter.f >= f) {
                 a = prev;
+                fa = fPrev;
                 b = next;
+                fb = usable ? p->iter.f : DBL_MAX;
                 break;
             }
             prev = alpha;
@@ -112,11 +116,12 @@ int32_t znlpls6(NlpProblem* p) {
             alpha = next;
             f = p->iter.f;
             a = prev;
+            fa = fPrev;
             b = 2.0 * alpha;
+            fb = DBL_MAX;
         }
     }
     // Golden section on [a, b], keeping the values at the ends.
-    double fa = a == 0.0 ? s.f0 : s.fBest, fb = DBL_MAX;
     double x1 = a + kC1 * (b - a), x2 = a + kC2 * (b - a);
     if (!s.objective_at(x1)) return failed(s);
     double f1 = p->iter.f;

@@ -91,6 +91,15 @@ TEST(LineSearches, SlopeSearchesMeetTheirSlopeTestOnTheQuadratic) {
     }
 }
 
+TEST(LineSearches, GoldenSectionEndsOnTheVertexOfAQuadratic) {
+    // (x - 50)^2: the steps double up to a bracket [a, b] with a > 0; the
+    // final parabola through three points of a quadratic is exact when it
+    // takes the true values at the bracket's ends.
+    OneDim d(kCases[2]);
+    ASSERT_EQ(znlpls6(&d.t.p), 0);
+    EXPECT_NEAR(d.t.x[0], 50.0, 1e-9);
+}
+
 TEST(LineSearches, ZeroDirectionFailsWithTheStartPointKept) {
     for (Search s : {znlpls1, znlpls2, znlpls3}) {
         OneDim d(kCases[0]);
