@@ -285,7 +285,7 @@ int32_t znlpls8(NlpProblem* p) {
         inc *= 2.0;
         const double next = std::fmin(alpha + inc, s.amax);
         const bool ok = s.objective_at(next);
-        if (!ok || p->iter.f >= f) return backtrack(s, alpha0, margin, alpha, f, false, next, ok ? p->iter.f : DBL_MAX);
+        if (!ok || p->iter.f >= f) return backtrack(s, alpha0, margin, alpha, f, true, next, ok ? p->iter.f : DBL_MAX);
         alpha = next;
         f = p->iter.f;
     }
