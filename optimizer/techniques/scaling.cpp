@@ -10,10 +10,10 @@
 namespace velix::detail {
 
 bool ParameterScale::wanted() const {
-    // Under linear rows the frame's free space is the null space of the
-    // active rows, whose coordinates are no parameters: no scaling there.
+    // In the null space of active rows (the core's basis) the coordinates
+    // are no parameters: no scaling there.
     const NlpProblem* p = fr_->p;
-    return p->opt.scalingKind != 0 && p->param.scale != nullptr && !fr_->rows;
+    return p->opt.scalingKind != 0 && p->param.scale != nullptr && !fr_->applies_basis();
 }
 
 namespace {

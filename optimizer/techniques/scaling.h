@@ -24,8 +24,8 @@ public:
     // After the Hessian slot left the matrix of the current point in
     // p->hess.hessian: the scale of every parameter brought up to date by
     // the scaling kind (znlphsc); `restart` starts it again from this
-    // point's diagonal.  Without a scaling kind (or scale storage), and
-    // under linear rows, nothing is scaled.
+    // point's diagonal.  Without a scaling kind (or scale storage), and in
+    // the null space of active rows, nothing is scaled.
     void update(bool restart = false);
     // The same from the diagonal d (k entries, over the free set) of a
     // technique's own matrix (the quasi-Newton B of the double dogleg); the
