@@ -118,13 +118,9 @@ run;
     }
 }
 
-// Every line search (LINESEARCH=1 to 8) with the techniques that search
-// along a direction reaches the reference minimum of poldem: the value-based
-// searches 6 and 8 take the slope from the gradient, and every run ends on
-// a convergence criterion.  The termination is tightened so that the
-// assertion reads the minimum, not where GCONV stops; the conjugate
-// gradients with the Goldstein (7) and golden-section (6) searches need
-// several hundred iterations.
+// Every LINESEARCH= with the techniques that search along a direction
+// reaches poldem's reference minimum on a convergence criterion (tightened,
+// so that F, not where GCONV stops, is compared).
 TEST(Techniques, EveryLineSearchReachesTheReferenceMinimum) {
     const Reference ref = reference("poldem_ml");
     for (const char* t : {"QUANEW", "NEWRAP", "CONGRA"})
@@ -141,16 +137,13 @@ TEST(Techniques, EveryLineSearchReachesTheReferenceMinimum) {
         }
 }
 
-// HESCAL= 0 to 3 with the trust-region and ridged techniques from a start
-// far from the minimum (l2 = 30, error variances 20): each reaches the
-// minimum of the default technique, and the scaled runs take their own
-// path (the unscaled trust region needs more iterations).
+// HESCAL= 0 to 3 from a far start: each reaches the default technique's
+// minimum, the scaled runs on their own path.
 TEST(Techniques, EveryHessianScalingReachesTheMinimum) {
     std::string program = reference("hs_cfa_ml").program;
     program.replace(program.find("l2 Fvis"), 7, "l2 (30) Fvis");
     program.replace(program.find("ve1-ve9;"), 8, "ve1-ve9 (20 20 20 20 20 20 20 20 20);");
-    const RunResult plain = run_velix(reference("hs_cfa_ml").program, {"hs.csv"});
-    const double fmin = final_f(plain);
+    const double fmin = final_f(run_velix(reference("hs_cfa_ml").program, {"hs.csv"}));
     for (const char* t : {"TRUREG", "LEVMAR", "NRRIDG"}) {
         double unscaled = 0.0;
         for (int k = 0; k <= 3; ++k) {
@@ -162,11 +155,8 @@ TEST(Techniques, EveryHessianScalingReachesTheMinimum) {
             EXPECT_EQ(cell(r.table(0, "ConvergenceStatus"), 0, "Status").number(), 0.0);
             EXPECT_NEAR(final_f(r), fmin, 1e-8 * fmin);
             const double iterations = stop_entry(r, "Iterations");
-            if (k == 0) {
-                unscaled = iterations;
-            } else {
-                EXPECT_NE(iterations, unscaled);
-            }
+            if (k == 0) unscaled = iterations;
+            EXPECT_TRUE(k == 0 || iterations != unscaled);
         }
     }
 }

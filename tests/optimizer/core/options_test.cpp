@@ -78,37 +78,4 @@ TEST(OptionDefaults, GivenValuesStayAndOutOfRangeStepControlsAreReplaced) {
     EXPECT_EQ(p.opt.stepCap, 1.0);
 }
 
-// The derivative level follows the derivatives the technique works with
-// (the value searches 6 and 8 take their slope only when it is nonzero),
-// and HESCAL= 1 to 3 selects the scaling; other values scale nothing.
-TEST(OptionDefaults, DerivativeLevelAndScalingKind) {
-    const struct {
-        int32_t technique, level;
-    } levels[] = {{kTechNmsimp, 0}, {kTechNmsim2, 0}, {kTechQuanew, 1}, {kTechDualQuanew, 1}, {kTechCongra, 1},
-                  {kTechDbldog, 1}, {kTechLevmar, 2}, {kTechHyquan, 2},  {kTechNewrap, 4}, {kTechTrureg, 4}};
-    for (const auto& l : levels) {
-        NlpProblem p = all_missing(l.technique);
-        znlp_default_options(&p);
-        EXPECT_EQ(p.opt.derivLevel, l.level) << "technique " << l.technique;
-    }
-    const struct {
-        double hesCal;
-        int32_t kind;
-    } kinds[] = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 0}, {-1, 0}};
-    for (const auto& k : kinds) {
-        NlpProblem p = all_missing(kTechNewrap);
-        p.opt.hesCal = k.hesCal;
-        p.opt.scalingKind = 2;
-        znlp_default_options(&p);
-        EXPECT_EQ(p.opt.scalingKind, k.kind) << "HESCAL=" << k.hesCal;
-    }
-    // Not given: More's scaling for LEVMAR, none for the others.
-    for (const int32_t t : {kTechLevmar, kTechTrureg}) {
-        NlpProblem p = all_missing(t);
-        p.opt.hesCal = host_missing_value();
-        znlp_default_options(&p);
-        EXPECT_EQ(p.opt.scalingKind, t == kTechLevmar ? 1 : 0);
-    }
-}
-
 }  // namespace
