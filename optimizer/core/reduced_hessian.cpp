@@ -205,7 +205,13 @@ void znlphsc(NlpProblem* p, int32_t storage, int32_t count, const double* h) {
     const bool first = p->run.iterSinceStart == 0 || (p->shape.hasLinCon && p->active.activeChange != 0);
     for (int32_t i = 0; i < count; ++i) {
         const double hii = storage == 1 || storage == 2 ? h[i] : h[pk(i, i)];
-        const double v = std::fmax(std::sqrt(std::fabs(hii)), velix::kSqrtMachEpsWritten);
+        // sqrt|H_ii|, with no floor but at 0 (no curvature, no size: 1).
+        // A fixed floor such as sqrt(eps) would make the scaled step depend
+        // on the units of a parameter whose curvature is below eps (a
+        // variance in units of 1e8 has H_ii near 1e-32): ML estimates in
+        // such units then fail to converge.
+        const double root = std::sqrt(std::fabs(hii));
+        const double v = root > 0.0 ? root : 1.0;
         double& s = p->param.scale[i];
         if (p->run.iterMark != 0 || p->opt.scalingKind == 0)
             s = 1.0;

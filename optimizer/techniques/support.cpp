@@ -21,6 +21,7 @@
 #include "optimizer/core/multipliers.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/core/reduced_space.h"
+#include "optimizer/techniques/scaling.h"
 #include "optimizer/techniques/techniques.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
@@ -580,7 +581,8 @@ int32_t fresh_measure_test(Frame* fr, double stale, double* hF, double* l, doubl
         m = dot(k, tmp, tmp);
         if (!std::isfinite(m)) m = HUGE_VAL;
     }
-    p->iter.gconvMeasure = p->iter.scaledGradMax = m;
+    p->iter.gconvMeasure = m;
+    p->iter.scaledGradMax = scaled_gradient_max(*fr);
     return fr->test();
 }
 
