@@ -298,9 +298,11 @@ void cosan_column_names(const StepView& sv, const VarnamesPayload* pl, int32_t t
         const NameArray& given = pl->groups[g].names;
         const int32_t cols = mt.columns[k];
         const std::string name = name_text(mt.name[k]);
-        if (given.count < cols)
-            xpmlog(kMsgProc, kMsgVarnamesFewer, name.c_str(), given.count, cols);
-        if (given.count > cols) xpmlog(kMsgProc, kMsgVarnamesMore, name.c_str(), given.count, cols);
+        if (given.count != cols) {
+            xpmlog(kMsgProc, given.count < cols ? kMsgVarnamesFewer : kMsgVarnamesMore, name.c_str(),
+                   given.count, cols);
+            xpmplace(pl->groups[g].line, name_text(pl->groups[g].matrixName).c_str());
+        }
         share(k, next + 1);
         for (int32_t c = 0; c < cols && next < total; ++c) {
             if (c < given.count) {
@@ -411,30 +413,30 @@ void setfac(ProcContext* ctx, int32_t k, NameRecord* names, double* values) {
 namespace {
 
 // VARNAMES, first pass: how many column names the lists give; a group of
-// another kind (*otherKind) leaves them all out.  `line` is the statement's
-// program line, for the messages.
-int32_t count_column_names(const StepView& sv, const VarnamesPayload* vpl, int32_t line,
-                           bool* otherKind) {
+// another kind (*otherKind) leaves them all out.
+int32_t count_column_names(const StepView& sv, const VarnamesPayload* vpl, bool* otherKind) {
     const ModelMatrixTable& mt = *sv.model;
-    int32_t total = 0;
+    int32_t total = 0, otherLine = 0;
     for (int32_t g = 0; vpl != nullptr && g < vpl->nGroups; ++g) {
         int32_t k = 0, second = 0;
         const velix::detail::VarnamesKind kind = velix::detail::varnames_kind(sv.ctx, vpl->groups[g], &k, &second);
         if (kind == velix::detail::VarnamesKind::kOther) {
+            if (!*otherKind) otherLine = vpl->groups[g].line;
             *otherKind = true;
         } else if (k == 0) {
             xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(vpl->groups[g].matrixName).c_str());
-            xpmplace(line, name_text(vpl->groups[g].matrixName).c_str());
+            xpmplace(vpl->groups[g].line, name_text(vpl->groups[g].matrixName).c_str());
         } else if (kind == velix::detail::VarnamesKind::kCopy && second == 0) {
             xpmlog(kMsgProc, kMsgVarnamesNoMatrix,
                    name_text(vpl->groups[g].names.names[0]).c_str());
-            xpmplace(line, name_text(vpl->groups[g].names.names[0]).c_str());
+            xpmplace(vpl->groups[g].line, name_text(vpl->groups[g].names.names[0]).c_str());
         } else if (kind == velix::detail::VarnamesKind::kList) {
             total += mt.columns[k];
         }
     }
     if (*otherKind) {
         xpmlog(kMsgProc, kMsgVarnamesOtherKind);
+        xpmplace(otherLine, nullptr);
         total = 0;
         raise_error_level(sv.ctx, kLevelWarning);
     }
@@ -477,8 +479,7 @@ void cosparm(ProcContext* ctx) {
     const StatementNode* vnode = find_statement(sv.ctx->stmtList, "VARNAMES");
     const VarnamesPayload* vpl = vnode ? static_cast<const VarnamesPayload*>(vnode->payload) : nullptr;
     bool otherKind = false;
-    const int32_t line = vnode != nullptr ? vnode->line : 0;
-    const int32_t total = count_column_names(sv, vpl, line, &otherKind);
+    const int32_t total = count_column_names(sv, vpl, &otherKind);
 
     // Scratch: the dense pattern and the item buffers.
     int64_t largest = 2 * static_cast<int64_t>(m);
