@@ -24,7 +24,7 @@ namespace {
 using velix::detail::name_text;
 
 // Logs under the message just logged where the statement names matrix j
-// (1-based); nothing when the model was not read from a statement.
+// (1-based); nothing when the model was not read from a statement (INRAM=).
 void place_matrix(const CosanPayload* pl, int32_t j) {
     if (pl->nameLines != nullptr && j >= 1 && j <= pl->names.count)
         xpmplacecol(pl->nameLines[j - 1], pl->nameColumns != nullptr ? pl->nameColumns[j - 1] : 0);
@@ -119,6 +119,11 @@ int32_t check_shapes(const StepView& sv, const CosanPayload* pl, const std::vect
 }
 
 }  // namespace
+
+void velix::detail::place_cosan_matrix(const ProcContext* ctx, int32_t k) {
+    if (const StatementNode* node = find_statement(ctx->stmtList, "COSAN   "))
+        place_matrix(static_cast<const CosanPayload*>(node->payload), k);
+}
 
 void cosparc(ProcContext* ctx) {
     const StepView sv = step_view(ctx);

@@ -458,6 +458,7 @@ void correct_empty_matrices(const StepView& sv) {
         } else if (t != kMatIdentity && t != kMatZerIdentity && t != kMatZerDiagonal && t != kMatSelection &&
                    t != kMatPermutation) {
             xpmlog(kMsgProc, kMsgMatrixEmpty, name_text(mt.name[k]).c_str());
+            velix::detail::place_cosan_matrix(sv.ctx, k);
             raise_error_level(sv.ctx, kLevelBadVariables);
         }
     }
