@@ -333,6 +333,7 @@ struct MatrixGroup {
     NameArray names;
     int32_t nValues = 0;
     double* values = nullptr;
+    int32_t line = 0;  // line of the group's first token (messages)
 };
 // Payload of MATRIX ("MATRIX  ").
 struct MatrixPayload {

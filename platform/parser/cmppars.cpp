@@ -902,6 +902,7 @@ private:
             if (!first) expect(",");
             first = false;
             MatrixGroup g;
+            g.line = peek().line;
             if (is_op("[")) {
                 next();
                 bool hasRow = false, hasCol = false;

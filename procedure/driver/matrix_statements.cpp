@@ -59,6 +59,7 @@ struct Entry {
     int32_t count = 0;
     velix::detail::PrefixTable* prefixes;
     int32_t placed = 0;
+    int32_t line = 0;  // of the entry group, for the messages
 
     void place(int32_t r, int32_t c, const NameRecord& name, double value) {
         const size_t at = static_cast<size_t>(r) * cols + c;
@@ -66,6 +67,7 @@ struct Entry {
             const std::string before = name_text(names[at]), now = name_text(name);
             xpmlog(kMsgProc, kMsgPositionRepeated, before.c_str(),
                    now.empty() ? "a fixed value" : now.c_str());
+            xpmplace(line, now.empty() ? nullptr : now.c_str());
         }
         names[at] = name;
         values[at] = value;
@@ -95,12 +97,16 @@ struct Entry {
     // A list laid over a fixed run of positions: what does not fit is not
     // placed (message `tooLong`).
     void fill(const std::vector<Position>& positions, int32_t tooLong) {
-        if (count > static_cast<int32_t>(positions.size())) xpmlog(kMsgProc, tooLong);
+        if (count > static_cast<int32_t>(positions.size())) {
+            xpmlog(kMsgProc, tooLong);
+            xpmplace(line, nullptr);
+        }
         lay_out(positions, false);
     }
 
     void error(int32_t message, double a, double b = 0.0) {
         xpmlog(kMsgProc, message, name_text(sv.model->name[k]).c_str(), a, b);
+        xpmplace(line, nullptr);
         raise_error_level(sv.ctx, kLevelInputError);
     }
 };
@@ -122,6 +128,7 @@ bool buffer_items(const StepView& sv, const MatrixGroup& g, int32_t capacity, En
                 for (int32_t i = 0; i < n; ++i) {
                     if (en->count >= capacity) {
                         xpmlog(kMsgProc, kMsgEntryTooLong, capacity);
+                        xpmplace(g.line, nullptr);
                         raise_error_level(sv.ctx, kLevelInputError);
                         return false;
                     }
@@ -136,11 +143,13 @@ bool buffer_items(const StepView& sv, const MatrixGroup& g, int32_t capacity, En
             case kItemNameValues: {
                 if (previous == kItemValues) {
                     xpmlog(kMsgProc, kMsgStartAfterFixed);
+                    xpmplace(g.line, nullptr);
                     raise_error_level(sv.ctx, kLevelInputError);
                 }
                 int32_t m = item.count;
                 if (m > lastNames) {
                     xpmlog(kMsgProc, kMsgSurplusStartValues);
+                    xpmplace(g.line, nullptr);
                     m = lastNames;
                 }
                 for (int32_t i = 0; i < m; ++i) en->bufValues[en->count - m + i] = g.values[item.first + i];
@@ -151,6 +160,7 @@ bool buffer_items(const StepView& sv, const MatrixGroup& g, int32_t capacity, En
                 for (int32_t i = 0; i < item.count; ++i) {
                     if (en->count >= capacity) {
                         xpmlog(kMsgProc, kMsgEntryTooLong, capacity);
+                        xpmplace(g.line, nullptr);
                         raise_error_level(sv.ctx, kLevelInputError);
                         return false;
                     }
@@ -262,7 +272,10 @@ void every_row(Entry* en) {
             if (free_position(en->type, i, j, en->rows, en->cols)) runs[i].push_back({i, j});
         widest = std::max(widest, runs[i].size());
     }
-    if (static_cast<size_t>(en->count) > widest) xpmlog(kMsgProc, kMsgEntryOverflow);
+    if (static_cast<size_t>(en->count) > widest) {
+        xpmlog(kMsgProc, kMsgEntryOverflow);
+        xpmplace(en->line, nullptr);
+    }
     for (const auto& run : runs) en->lay_out(run, false);
 }
 
@@ -323,10 +336,11 @@ void cosan_column_names(const StepView& sv, const VarnamesPayload* pl, int32_t t
         if (velix::detail::varnames_kind(sv.ctx, pl->groups[g], &k, &second) != velix::detail::VarnamesKind::kCopy ||
             k == 0 || second == 0)
             continue;
-        if (mt.firstColumnName[k] == 0 && mt.firstColumnName[second] == 0)
+        if (mt.firstColumnName[k] == 0 && mt.firstColumnName[second] == 0) {
             xpmlog(kMsgProc, kMsgNoSharedNames, name_text(mt.name[k]).c_str(),
                    name_text(mt.name[second]).c_str());
-        else if (mt.firstColumnName[second] == 0)
+            xpmplace(pl->groups[g].line, name_text(mt.name[k]).c_str());
+        } else if (mt.firstColumnName[second] == 0)
             share(second, mt.firstColumnName[k]);
         else
             share(k, mt.firstColumnName[second]);
@@ -357,6 +371,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
         }
         Entry en{sv, k, mt.rows[k], mt.columns[k], mt.type[k], names, values, nameBuffer, valueBuffer, {}, 0,
                  prefixes};
+        en.line = g.line;
         if (!buffer_items(sv, g, capacity, &en)) continue;
         switch (g.position) {
             case kPosNone: {
