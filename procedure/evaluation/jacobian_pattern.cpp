@@ -34,7 +34,7 @@ namespace {
 
 constexpr int32_t kMsgNoInverse = 40;
 constexpr int32_t kMsgDensity = 134;
-constexpr int32_t kMsgPatternFailed = 35;
+constexpr int32_t kMsgPatternFailed = 27;
 constexpr int32_t kTitleJacobian = 745;
 
 bool diagonal_type(int16_t type) {
