@@ -349,7 +349,8 @@ struct FactorPayload {
     double nFactors = 0.0;
     uint8_t hasSecond = 0;
     double second = 0.0;
-    int32_t line = 0;  // line of the number of factors (messages)
+    int32_t line = 0;    // line and column of the number of factors
+    int32_t column = 0;  // (messages)
 };
 
 // Item kinds of a PARAMETERS statement.

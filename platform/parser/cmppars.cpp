@@ -942,6 +942,7 @@ private:
                 p->hasFactors = 1;
                 p->nFactors = cells[0].value;
                 p->line = t.line;
+                p->column = t.column;
             }
         }
         return p;

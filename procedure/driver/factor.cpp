@@ -174,7 +174,10 @@ void cosfacm(ProcContext* ctx) {
     if (k > n) {
         xpmlog(kMsgProc, kMsgTooManyFactors, k, n);
         const StatementNode* factor = find_statement(sv.ctx->stmtList, "FACTOR  ");
-        if (factor != nullptr) xpmplace(static_cast<const FactorPayload*>(factor->payload)->line, "N");
+        if (factor != nullptr) {
+            const auto* pl = static_cast<const FactorPayload*>(factor->payload);
+            xpmplacecol(pl->line, pl->column);
+        }
         k = n;
         sv.readers->nFactors = k;
         mt.columns[1] = mt.columns[2] = mt.rows[2] = k;
