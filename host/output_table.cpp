@@ -362,8 +362,8 @@ void FactoidTable::probability_entry(HostText* label, double value) {
 bool FactoidTable::end() { return ok_ && check(kyr_table_end_rows(table_)); }
 
 int32_t kyr_publish_matrix(HostObject* manager, const MatrixTable& m) {
-    // The fixed entries below are at most 17; the template variables follow.
-    constexpr int32_t kFixedEntries = 17;
+    // The fixed entries below are at most 16; the template variables follow.
+    constexpr int32_t kFixedEntries = 16;
     constexpr int32_t kMaxVariableEntries = 16;
     if (m.nVariables < 0 || m.nVariables > kMaxVariableEntries || m.nVariables % 2 != 0)
         internal_error("a matrix table has more template variables than its entry list holds");
