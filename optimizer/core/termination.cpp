@@ -121,7 +121,9 @@ int32_t other_criteria(NlpProblem* p, int32_t code, const Measures& m, double t)
     const bool nlc = p->shape.hasNlinCon != 0;
     const bool simplex = p->opt.technique == kTechNmsimp || p->opt.technique == kTechNmsim2;
     int32_t s = 0;
-    if (simplex && nlc) {
+    // Under linear rows the simplex techniques run the constrained simplex
+    // too, whose iterations may keep f while the radius shrinks.
+    if (simplex && (nlc || p->shape.hasLinCon != 0)) {
         criterion(p, 4, p->iter.rho <= p->opt.absXConv, &s);
         return s;
     }

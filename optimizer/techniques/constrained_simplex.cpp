@@ -17,7 +17,8 @@
 //      vertex farthest from it leaves the simplex; a gain at the region's
 //      edge doubles rho up to its first value; a simplex gone flat is
 //      built again around x0); otherwise, or when the step is short
-//      against rho, rho is halved and the simplex built again around x0.
+//      against rho or the program failed at a feasible x0, rho is halved
+//      and the simplex built again around x0.
 // The run ends when rho reaches ABSXCONV (the termination test reads it).
 //
 // Reads: x (within the bounds and linear rows), f, conValues, bounds,
@@ -25,8 +26,8 @@
 // conValues (at the best vertex), xBase, fPrev (the merit of the last
 // iteration), gconvMeasure (the merit), rho (the radius), lastStep,
 // maxConViolation, iteration and the counters.  Statuses: those of the
-// termination test, kNlpTechniqueStop6 when the program fails,
-// kNlpFinalFunction after a failed evaluation at the best vertex,
+// termination test, kNlpTechniqueStop6 when the program fails at an
+// infeasible point or the radius reaches ABSXCONV there, kNlpFinalFunction after a failed evaluation at the best vertex,
 // kNlpNotUsable without work space or for compressed rows.
 #include <cfloat>
 #include <cmath>
@@ -84,6 +85,9 @@ struct Cob {
         return w;
     }
     double merit(int32_t k) const { return fv[k] + mu * violation(values(k)); }
+    // The best vertex meets the constraints as a final point must (beyond
+    // 0.001 the results call a point violated).
+    bool feasible() const { return violation(values(0)) <= 1e-3; }
 
     // f and the constraint values at y into vertex k's records.
     bool evaluate(const double* y, int32_t k) {
@@ -234,6 +238,9 @@ struct Cob {
 
 int32_t znlpcob(NlpProblem* p) {
     if (p->shape.linRowsSparse != 0 || (p->shape.hasLinCon && p->con.linRows == nullptr)) return kNlpNotUsable;
+    // It keeps no active set: the start phase's counts would read as
+    // parameters held (the final evaluation counts again at its point).
+    p->active.nActiveBounds = p->active.nActiveLin = p->active.nActiveNlin = 0;
     Frame fr(p);
     const int64_t n = p->shape.nParams, mc = p->shape.nNlinCon, nt = n + 1;
     const int64_t rows = mc + p->shape.nNlinEq + 1 + 2 * (p->shape.hasLinCon ? p->shape.nLinCon : 0) + 2 * n;
@@ -276,8 +283,13 @@ int32_t znlpcob(NlpProblem* p) {
         const double before = q.merit(0);
         fr.set_base();
         bool shrink = true;
-        if (q.interpolate()) {
-            if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
+        // A program the dual method cannot solve at a feasible vertex (a
+        // degenerate corner of the bounds, rows and region) is tried again
+        // in a smaller region; at an infeasible one the run cannot go on.
+        const bool modelled = q.interpolate();
+        const bool solved = modelled && q.program() == kQpSolved;
+        if (modelled && !solved && !q.feasible()) return fr.stop(kNlpTechniqueStop6);
+        if (solved) {
             const double len = max_abs(q.n, q.d);
             p->iter.lastStep = len;
             if (len >= kShortStep * q.rho) {
@@ -304,6 +316,9 @@ int32_t znlpcob(NlpProblem* p) {
         q.publish(before);
         p->run.iteration += 1;
         p->run.iterSinceStart += 1;
+        // The region shrunk to ABSXCONV around a point that is still
+        // infeasible: the radius test would call it converged.
+        if (!q.feasible() && q.rho <= p->opt.absXConv) return fr.stop(kNlpTechniqueStop6);
         rc = p->cb.terminationFn(p, 1);
     }
     return rc;

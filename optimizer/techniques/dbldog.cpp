@@ -80,12 +80,9 @@ void DoglegModel::times_b(int32_t k, const double* v, double* out) const {
 void DoglegModel::self_scale(Frame* fr) {
     const int32_t k = fr->k;
     NlpProblem* p = fr->p;
-    double sy = 0.0;
-    for (int32_t i = 0; i < k; ++i) {
-        const int32_t j = fr->idx[i];
-        newton_[i] = p->param.x[j] - p->work.xBase[j];
-        sy += newton_[i] * (p->work.gradient[j] - p->work.gradBase[j]);
-    }
+    fr->gather_change(p->param.x, p->work.xBase, newton_);
+    fr->gather_change(p->work.gradient, p->work.gradBase, cauchy_);
+    const double sy = dot(k, newton_, cauchy_);
     times_b(k, newton_, cauchy_);
     const double sbs = dot(k, newton_, cauchy_);
     if (!(sy > 0.0 && sbs > 0.0)) return;

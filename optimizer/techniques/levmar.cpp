@@ -10,11 +10,9 @@
 // Leaves the fields TRUREG does (see trureg.cpp) and lmGconvMeasure.
 // Statuses: as TRUREG.
 #include "optimizer/techniques/hessian_model.h"
-#include "optimizer/techniques/sqp.h"
 #include "optimizer/techniques/techniques.h"
 
 int32_t znlplma(NlpProblem* p) {
-    if (velix::detail::linear_rows_only(p)) return velix::detail::ridged_newton_run(p);
     velix::detail::HessianModel model(true);
     return velix::detail::trust_region_run(p, &model);
 }

@@ -193,6 +193,12 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
         const int32_t ls = fr.line_search();
         if (ls < 0) return kNlpFinalFunction;
         if (ls > 0) return fr.stop(kNlpTechniqueStop7);
+        // Actual over predicted reduction of the step taken (the model of
+        // the unshifted matrix).
+        const double a = p->iter.lastStep;
+        sym_mul(fr.k, hF, step.dF, step.work);
+        const double pred = -(a * dot(fr.k, step.gF, step.dF) + 0.5 * a * a * dot(fr.k, step.dF, step.work));
+        p->iter.rho = pred > 0.0 ? (p->iter.fPrev - p->iter.f) / pred : 0.0;
         // The predicted reduction at the new point with the factor of the
         // last Hessian; from the Hessian slot, the new point's own Hessian
         // measures it (the last one, shifted, makes a large gradient look

@@ -16,7 +16,6 @@
 #include <cmath>
 
 #include "optimizer/techniques/newton.h"
-#include "optimizer/techniques/sqp.h"
 #include "optimizer/techniques/techniques.h"
 
 using namespace velix::detail;
@@ -57,6 +56,9 @@ bool ridged_step(Frame* fr, NewtonStep* step, const double* hF, double* mu, bool
             if (!fr->gradient()) *failed = true;
             return true;
         }
+        // Back to the base: the next trial's outward test reads x.
+        copy(n, p->work.xBase, p->param.x);
+        p->iter.f = p->iter.fPrev;
         *mu = *mu < start ? start : 4.0 * *mu;
     }
     return false;
@@ -65,7 +67,6 @@ bool ridged_step(Frame* fr, NewtonStep* step, const double* hF, double* mu, bool
 }  // namespace
 
 int32_t znlpnrr(NlpProblem* p) {
-    if (linear_rows_only(p)) return ridged_newton_run(p);
     if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->shape.nParams;

@@ -13,6 +13,7 @@
 
 #include "host/fields.h"
 #include "numerics/eigen.h"
+#include "optimizer/core/active_set.h"
 #include "optimizer/core/line_search.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/techniques/support.h"
@@ -54,6 +55,11 @@ int32_t znlpnoi(NlpProblem* p, int32_t flag) {
             if (fr.bounded) y = std::fmin(std::fmax(y, p->param.lower[j]), p->param.upper[j]);
             if (y == saved[j]) continue;
             p->param.x[j] = y;
+            // A point off the linear rows is no candidate.
+            if (p->shape.hasLinCon != 0 && znlpfch(p, 0, 0, p->run.feasRound) != 0) {
+                p->param.x[j] = saved[j];
+                continue;
+            }
             if (fr.objective() && lowers(p->iter.f, f0)) {
                 if (fr.gradient()) return 1;
                 break;  // no gradient there: back to the converged point
@@ -82,7 +88,7 @@ int32_t znlpdnc(NlpProblem* p, int32_t flag) {
     copy(n, p->param.x, saved);
     copy(n, p->work.gradient, savedGrad);
     const double f0 = p->iter.f;
-    fr.hold_bounds();
+    fr.take_active_set();
     const int32_t k = fr.k;
     if (k < 1 || !fr.hessian()) return -1;
     fr.gather_hessian(h);
@@ -90,9 +96,8 @@ int32_t znlpdnc(NlpProblem* p, int32_t flag) {
     const double* v = z + static_cast<int64_t>(k - 1) * k;  // the vector of the smallest eigenvalue
     if (!(ev[k - 1] < -kNegativeShare * std::fmax(std::fabs(ev[0]), std::fabs(ev[k - 1])))) return -1;
     // Downhill along v (either sign is a direction of negative curvature).
-    double slope = 0.0;
-    for (int32_t i = 0; i < k; ++i) slope += v[i] * p->work.gradient[fr.idx[i]];
     fr.scatter(v, p->work.direction);
+    const double slope = dot(n, p->work.gradient, p->work.direction);
     if (slope > 0.0)
         for (int32_t j = 0; j < n; ++j) p->work.direction[j] = -p->work.direction[j];
     fr.set_base();

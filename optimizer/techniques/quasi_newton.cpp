@@ -43,10 +43,11 @@ void QuasiNewton::reset(Frame* fr) {
     const int32_t kind = form == QuasiNewtonForm::kInverse ? 0 : 2;
     if (full == 0) znlphin(p, 1, 0, 0, kind, m);
     if (znlphin(p, 2, full, 0, kind, m) != 0) set_identity(fr->k, 1.0, m);
-    // The automatic start d I over free parameters (no rows mix them)
-    // becomes d times the diagonal of squared typical sizes (H) or its
-    // inverse (B); the first update then rescales it as a whole.
-    if (full == 0 && wzmis(p->opt.inHessian) && p->shape.hasLinCon == 0) {
+    // The automatic start d I over the free space becomes d times the
+    // diagonal of squared typical sizes (H) or its inverse (B), on the
+    // null space of active rows the diagonal of Z'DZ; the first update
+    // then rescales it as a whole.
+    if (full == 0 && wzmis(p->opt.inHessian)) {
         typical_scale(*fr, w1);
         for (int32_t i = 0; i < fr->k; ++i) {
             double& e = m[pk_lower(i, i)];
@@ -72,11 +73,8 @@ double QuasiNewton::measure(const Frame& fr, const double* g, double* tmp) const
 
 void QuasiNewton::update(Frame* fr) {
     NlpProblem* p = fr->p;
-    for (int32_t i = 0; i < fr->k; ++i) {
-        const int32_t j = fr->idx[i];
-        s[i] = p->param.x[j] - p->work.xBase[j];
-        y[i] = p->work.gradient[j] - p->work.gradBase[j];
-    }
+    fr->gather_change(p->param.x, p->work.xBase, s);
+    fr->gather_change(p->work.gradient, p->work.gradBase, y);
     const NlpUpdateFn fn = p->cb.updateFn != nullptr ? p->cb.updateFn : znlpbfg;
     // A refused update (nearly orthogonal s and y, no curvature) keeps
     // the matrix; the next step tries again.
@@ -87,9 +85,10 @@ void QuasiNewton::update(Frame* fr) {
 }
 
 int32_t quasi_newton_run(NlpProblem* p, QuasiNewtonForm form) {
-    // General constraints: the quasi-Newton matrix of the Lagrange
-    // function in the sequential quadratic programming iteration.
-    if (has_general(p)) return sqp_run(p, false);
+    // Nonlinear constraints: the quasi-Newton matrix of the Lagrange
+    // function in the sequential quadratic programming iteration.  Linear
+    // rows stay on the core's active set, the matrix on its null space.
+    if (p->shape.hasNlinCon != 0) return sqp_run(p, false);
     Frame fr(p);
     const int32_t n = p->shape.nParams;
     QuasiNewton qn{form};

@@ -1,5 +1,5 @@
-// QUANEW with nonlinear constraints (znlpdq2; both QUANEW forms given any
-// general constraints): sequential quadratic programming with a damped BFGS approximation of the Lagrange function's
+// QUANEW with nonlinear constraints (znlpdq2; both QUANEW forms given
+// them) and VMCWD: sequential quadratic programming with a damped BFGS approximation of the Lagrange function's
 // Hessian and a line search on the L1 merit function (Han, 1977; Powell,
 // A fast algorithm for nonlinearly constrained optimization calculations,
 // 1978; Nocedal and Wright, Numerical Optimization, 2nd ed., 2006, sec.
@@ -19,9 +19,6 @@
 //      stays positive definite (Powell, 1978);
 //   5. solves the next program, whose multipliers and step give the
 //      measures the termination test reads.
-//
-// The same programs with G = H + ridge I serve NRRIDG, TRUREG and LEVMAR
-// given linear rows (ridged_newton_run, see sqp.h).
 //
 // Reads: x, f, gradient, conValues, conJacobian (slots), bounds, linRows
 // (dense or compressed; equalities first), linRhs, nNlinEq, inHessian,
@@ -62,9 +59,6 @@ constexpr double kShrinkFloor = 0.1;
 // Halvings of the violated nonlinear constraints' values before the
 // program is given up as inconsistent.
 constexpr int32_t kMaxRelaxations = 6;
-// Ridges tried, each four times the last: the last is far beyond any
-// Gerschgorin bound of a finite matrix.
-constexpr int32_t kMaxRidges = 80;
 
 enum RowKind : int32_t { kNonlinear = 0, kLinear = 1, kLower = 2, kUpper = 3 };
 
@@ -165,6 +159,21 @@ struct Sqp {
     }
 
     double violation(int32_t i) const { return i < meq ? std::fabs(b[i]) : std::fmax(0.0, -b[i]); }
+
+    // Row i holds at x as an equality: an equality, or an inequality whose
+    // slack is within the feasibility tolerance of the round (relative to
+    // its right-hand side or bound).  A nonlinear inequality counts as the
+    // program says: the iterates meet it only in the limit.
+    bool tight(int32_t i) const {
+        if (i < meq || kind[i] == kNonlinear) return true;
+        const int32_t j = src[i];
+        const double size = kind[i] == kLinear ? p->con.linRhs[j]
+                            : kind[i] == kLower ? p->param.lower[j]
+                            : kind[i] == kUpper ? p->param.upper[j]
+                                                : 0.0;
+        const double t = std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3);
+        return std::fabs(b[i]) <= t * (1.0 + std::fabs(size));
+    }
 
     double merit(const double* weights) const {
         double phi = p->iter.f;
@@ -276,6 +285,9 @@ struct Sqp {
         fresh = true;
     }
 
+    // Row i is active at the program's solution and at x.
+    bool held(int32_t i) const { return act[i] == 1 && tight(i); }
+
     // The measures the termination test and the history read, and the
     // active set the results print.
     void publish() {
@@ -298,22 +310,24 @@ struct Sqp {
         for (int32_t j = 0; j < n; ++j) p->active.boundState[j] = 0;
         int32_t nb = 0;
         // Equalities the active rows imply (act 2) stay out of the lists,
-        // as a dependent row does.
+        // as a dependent row does; so do the program's active inequalities
+        // that x has not reached (the next step's, not this point's: a run
+        // would otherwise end as "all fixed" at a vertex on the way).
         for (int32_t i = 0; i < m; ++i)
-            if (act[i] == 1 && kind[i] >= kLower) {
+            if (held(i) && kind[i] >= kLower) {
                 const int32_t j = src[i];
                 p->active.boundState[j] = p->param.lower[j] == p->param.upper[j] ? 2 : kind[i] == kLower ? 1 : -1;
                 ++nb;
             }
         p->active.nActiveBounds = nb;
         znlpinc(p, 0);
-        int32_t* held = p->active.freeList + (n - nb);
+        int32_t* atBound = p->active.freeList + (n - nb);
         for (int32_t k = 0; p->active.multipliers != nullptr && k < nb; ++k)
             for (int32_t i = 0; i < m; ++i)
-                if (act[i] == 1 && kind[i] >= kLower && src[i] == held[k]) p->active.multipliers[k] = lam[i];
+                if (held(i) && kind[i] >= kLower && src[i] == atBound[k]) p->active.multipliers[k] = lam[i];
         int32_t nl = 0, nn = 0;
         for (int32_t i = 0; i < m; ++i) {
-            if (act[i] != 1 || kind[i] >= kLower) continue;
+            if (!held(i) || kind[i] >= kLower) continue;
             if (p->active.activeList != nullptr) p->active.activeList[nl] = kind[i] == kLinear ? src[i] : p->shape.nLinCon + src[i];
             if (p->active.multipliers != nullptr) p->active.multipliers[nb + nl] = lam[i];
             ++nl;
@@ -542,99 +556,6 @@ int32_t sqp_run(NlpProblem* p, bool watchdog) {
         if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
         q.publish();
         p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
-        rc = iteration_test(p);
-    }
-    return rc;
-}
-
-namespace {
-
-// The ridged Newton program: G = H + ridge I, the ridge raised (from
-// 1e-8 of H's largest diagonal, by four) until G is positive definite.
-int32_t ridged_program(Sqp* q, const double* h, double* ridge) {
-    const int32_t n = q->n;
-    double big = 0.0;
-    for (int32_t i = 0; i < n; ++i) big = std::fmax(big, std::fabs(h[pk_lower(i, i)]));
-    const double start = 1e-8 * (big > 0.0 ? big : 1.0);
-    for (int32_t t = 0; t < kMaxRidges; ++t) {
-        for (int64_t e = 0; e < static_cast<int64_t>(n) * (n + 1) / 2; ++e) q->hess[e] = h[e];
-        for (int32_t i = 0; i < n; ++i) q->hess[pk_lower(i, i)] += *ridge;
-        const int32_t status = q->program();
-        if (status != kQpNotConvex) return status;
-        *ridge = std::fmax(start, 4.0 * *ridge);
-    }
-    return kQpNotConvex;
-}
-
-// The reduction the program predicts for its step with G.
-double predicted(const Sqp* q, double* work) {
-    sym_mul(q->n, q->hess, q->d, work);
-    return -(dot(q->n, q->p->work.gradient, q->d) + 0.5 * dot(q->n, q->d, work));
-}
-
-}  // namespace
-
-int32_t ridged_newton_run(NlpProblem* p) {
-    Frame fr(p);
-    Sqp q;
-    const int64_t n = p->shape.nParams;
-    if (!set_up(&fr, &q, n * (n + 1) / 2 + n)) return kNlpNotUsable;
-    double* h = fr.take(n * (n + 1) / 2);
-    double* work = fr.take(n);
-    double ridge = 0.0;
-    q.build(true);
-    if (!fr.hessian()) return kNlpFinalFunction;
-    fr.gather_hessian(h, true);
-    if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
-    int32_t rc = start_test(&q);
-    while (rc == 0 || rc == kNlpRestart) {
-        if (rc == kNlpRestart) {
-            note_restart(p);
-            if (!q.point() || !q.derivatives() || !fr.hessian()) return kNlpFinalFunction;
-            fr.gather_hessian(h, true);
-            if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
-        }
-        fr.set_base();
-        if (stationary(&q, &rc)) return rc;
-        // The full step of the program, the ridge raised until f falls by
-        // a share of the predicted reduction (the points stay feasible: the
-        // program keeps the rows and bounds exactly).
-        bool accepted = false;
-        double pred = 0.0;
-        for (int32_t t = 0; t < kMaxRidges && !accepted; ++t) {
-            pred = predicted(&q, work);
-            q.move(p->work.xBase, 1.0, q.d);
-            copy(q.n, q.d, p->work.direction);
-            accepted = pred > 0.0 && q.point() && p->iter.fPrev - p->iter.f >= kArmijo * 1e-3 * pred;
-            if (accepted) break;
-            copy(q.n, p->work.xBase, p->param.x);
-            p->iter.f = p->iter.fPrev;
-            q.values();
-            ridge = std::fmax(1e-8 * (1.0 + max_abs(q.n, p->work.gradient)), 4.0 * ridge);
-            if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
-        }
-        if (!accepted) return fr.stop(kNlpTechniqueStop7);
-        p->iter.rho = (p->iter.fPrev - p->iter.f) / pred;
-        p->iter.lastStep = 1.0;
-        p->iter.radius = norm2(q.n, q.d);
-        if (!q.derivatives() || !fr.hessian()) return kNlpFinalFunction;
-        fr.gather_hessian(h, true);
-        // A good model lets the ridge go (the next step starts as Newton's),
-        // a fair one lets it fall.
-        if (p->iter.rho > 0.75)
-            ridge = 0.0;
-        else if (p->iter.rho > 0.25)
-            ridge *= 0.25;
-        if (ridged_program(&q, h, &ridge) != kQpSolved) return fr.stop(kNlpTechniqueStop6);
-        q.publish();
-        p->iter.ridge = ridge;
-        p->iter.lambda = ridge;
-        // The measure of the GCONV tests of every Newton-type layout
-        // (LEVMAR's and the least-squares GCONV2 read their own fields).
-        p->iter.gconvMeasure = predicted(&q, work);
-        p->iter.lmGconvMeasure = p->iter.gconvMeasure;
-        p->iter.scaledGradMax = p->iter.gconvMeasure;
-        p->run.iterMark = ridge > 0.0 ? 1 : 0;
         rc = iteration_test(p);
     }
     return rc;

@@ -7,14 +7,18 @@
 
 #include <cfloat>
 #include <cmath>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 #include <utility>
 
 #include "host/fields.h"
 #include "numerics/cholesky.h"
+#include "optimizer/core/active_set.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/line_search.h"
+#include "optimizer/core/multipliers.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/core/reduced_space.h"
 #include "optimizer/techniques/techniques.h"
@@ -32,20 +36,75 @@ double feasibility_tolerance(const NlpProblem* p) {
 
 bool usable(const NlpProblem* p, int32_t r) { return r == 0 && p->run.evalStatus == 0.0; }
 
+// What the active set did, for the history's mark and for the termination
+// test, which lets no criterion end a run right after a constraint was
+// dropped.
+void record_change(NlpProblem* p, int32_t added, int32_t dropped) {
+    p->active.dropCode = added != 0 && dropped != 0 ? 2147483647 : added != 0 ? 1 : dropped != 0 ? -1 : 0;
+    p->active.activeChange = dropped != 0 ? -1 : added != 0 ? 1 : 0;
+}
+
+// Row k of the dense linear rows: the row slot lent to a caller without one.
+int32_t dense_row(NlpProblem* p, int32_t k, double* row) {
+    copy(p->shape.nParams, p->con.linRows + static_cast<int64_t>(k) * p->shape.nParams, row);
+    return 0;
+}
+
 }  // namespace
 
 Frame::Frame(NlpProblem* problem) : p(problem), n(problem->shape.nParams) {
     bounded = p->shape.hasBounds != 0 && p->param.lower != nullptr && p->param.upper != nullptr;
+    rows = p->shape.hasLinCon != 0 && p->shape.hasNlinCon == 0 && takes_linear_rows(p);
 }
 
 Frame::~Frame() {
     // Lists lent to the problem for the run go back with the pool.
     if (p->active.freeList == lentFree_) p->active.freeList = nullptr;
     if (p->active.boundState == lentState_) p->active.boundState = nullptr;
+    for (auto& [field, lent] : lentDoubles_)
+        if (field != nullptr && *field == lent) *field = nullptr;
+    for (auto& [field, lent] : lentInts_)
+        if (field != nullptr && *field == lent) *field = nullptr;
+    if (lentRow_) p->cb.conRowFn = nullptr;
     xmpoold(pool_);
 }
 
+int64_t Frame::active_set_doubles() const {
+    const int64_t m = p->shape.nLinCon;
+    return 2 * static_cast<int64_t>(n) * n + 8 * (n + m + 2);
+}
+
+void Frame::lend_active_set() {
+    // A caller without the core's active-set arrays (a technique run on
+    // its own) gets them for the run; the factor is built at the start.
+    const int64_t m = p->shape.nLinCon;
+    auto lendD = [&](int32_t slot, double** field, int64_t count) {
+        lentDoubles_[slot] = {field, nullptr};
+        if (*field == nullptr) *field = lentDoubles_[slot].second = take(count);
+    };
+    auto lendI = [&](int32_t slot, int32_t** field, int64_t count) {
+        lentInts_[slot] = {field, nullptr};
+        if (*field == nullptr) *field = lentInts_[slot].second = reinterpret_cast<int32_t*>(take(count / 2 + 1));
+    };
+    if (p->cb.conRowFn == nullptr) {
+        p->cb.conRowFn = dense_row;
+        lentRow_ = true;
+    }
+    NlpActiveSet& a = p->active;
+    lendD(0, &a.nullBasis, static_cast<int64_t>(n) * n);
+    lendD(1, &a.activeFactor, static_cast<int64_t>(n) * n);
+    lendD(2, &a.multipliers, n + m + 1);
+    lendD(3, &a.rowBuffer, n);
+    lendD(4, &a.givensWork, 2 * n);
+    lendD(5, &a.reducedGradient, n);
+    lendI(0, &a.activeList, m + 1);
+    lendI(1, &a.workList, n + m + 1);
+    lendI(2, &a.pivotOrder, n);
+}
+
 bool Frame::reserve(int64_t doubles) {
+    doubles += n;  // the scratch of the row form
+    if (rows) doubles += active_set_doubles();
     const int64_t bytes = 8 * (doubles + n + 2);
     pool_ = xmpoolc(bytes, 1024, 4096);
     if (pool_ == nullptr) {
@@ -67,6 +126,8 @@ bool Frame::reserve(int64_t doubles) {
     if (p->active.freeList == nullptr) p->active.freeList = lentFree_ = list;
     if (p->active.boundState == nullptr) p->active.boundState = lentState_ = state;
     idx = p->active.freeList;
+    tmp_ = take(n);
+    if (rows) lend_active_set();
     return true;
 }
 
@@ -109,6 +170,7 @@ bool Frame::hessian() {
 }
 
 bool Frame::hold_bounds() {
+    if (rows) return settle_rows();
     int32_t* state = p->active.boundState;
     const double tol = feasibility_tolerance(p);
     int32_t held = 0, added = 0, dropped = 0;
@@ -130,17 +192,98 @@ bool Frame::hold_bounds() {
         if (s != 0) ++held;
     }
     p->active.nActiveBounds = bounded ? held : 0;
-    // What the active set did, for the history's mark and for the
-    // termination test, which lets no criterion end a run right after a
-    // bound was dropped.
-    p->active.dropCode = added != 0 && dropped != 0 ? 2147483647 : added != 0 ? 1 : dropped != 0 ? -1 : 0;
-    p->active.activeChange = dropped != 0 ? -1 : added != 0 ? 1 : 0;
+    record_change(p, added, dropped);
     znlpinc(p, 0);
     k = n - held;
     return added != 0 || dropped != 0;
 }
 
+namespace {
+
+// The state of the active set, to tell whether a change left it different.
+struct ActiveSnapshot {
+    std::vector<int32_t> state, list;
+    explicit ActiveSnapshot(const NlpProblem* p)
+        : state(p->active.boundState, p->active.boundState + p->shape.nParams),
+          list(p->active.activeList, p->active.activeList + p->active.nActiveLin) {}
+    // Counts of constraints that joined and left since the snapshot.
+    void compare(const NlpProblem* p, int32_t* added, int32_t* dropped) const {
+        *added = *dropped = 0;
+        for (int32_t j = 0; j < p->shape.nParams; ++j) {
+            const int32_t now = p->active.boundState[j];
+            if (now != state[j]) {
+                *added += now != 0 ? 1 : 0;
+                *dropped += state[j] != 0 ? 1 : 0;
+            }
+        }
+        auto in = [](const int32_t* v, int32_t m, int32_t r) { return std::find(v, v + m, r) != v + m; };
+        const int32_t nl = p->active.nActiveLin;
+        for (int32_t r : list) *dropped += in(p->active.activeList, nl, r) ? 0 : 1;
+        for (int32_t i = 0; i < nl; ++i) *added += in(list.data(), static_cast<int32_t>(list.size()), p->active.activeList[i]) ? 0 : 1;
+    }
+};
+
+bool droppable(const NlpProblem* p, int32_t position) {
+    const int32_t nb = p->active.nActiveBounds;
+    if (position < nb) return p->active.boundState[p->active.freeList[n_free(p) + position]] != 2;
+    return p->active.activeList[position - nb] >= p->shape.nLinEq;
+}
+
+}  // namespace
+
+bool Frame::settle_rows() {
+    const ActiveSnapshot before(p);
+    // What x reached joins (a step ends on the constraint that bounded it).
+    znlpact(p, 0, 0, nullptr, nullptr, nullptr);
+    k = n_reduced(p);
+    const int32_t held = p->active.nActiveBounds + p->active.nActiveLin;
+    if (held > 0) {
+        // The most wrong-signed multiplier lets its constraint go once it
+        // outweighs the reduced gradient: released earlier, the constraint
+        // would be met again along the manifold's own descent.
+        znlpglm(p, 0, p->work.gradient, p->active.multipliers);
+        double worst = 0.0;
+        for (int32_t i = 0; i < held; ++i)
+            if (droppable(p, i)) worst = std::fmin(worst, p->active.multipliers[i]);
+        gather(p->work.gradient, tmp_);
+        if (-worst > std::fmax(gtres(p), max_abs(k, tmp_))) {
+            // The core releases by multipliers of a technique with
+            // derivatives, as every technique of this frame is.
+            const int32_t level = p->opt.derivLevel;
+            if (level == 0) p->opt.derivLevel = 1;
+            znlpdac(p, 0, 0, nullptr, nullptr, nullptr);
+            p->opt.derivLevel = level;
+            k = n_reduced(p);
+        }
+        znlpglm(p, 0, p->work.gradient, p->active.multipliers);
+    }
+    int32_t added = 0, dropped = 0;
+    before.compare(p, &added, &dropped);
+    record_change(p, added, dropped);
+    return added != 0 || dropped != 0;
+}
+
+bool Frame::hold_outward_rows(const double* d) {
+    // A constraint x sits on (inactive by its multiplier, or within the
+    // tolerance without having joined) that d leaves at once joins the
+    // set; the technique then takes its direction again.
+    int32_t blocking = -1;
+    znlpstl(p, 1, 1, p->param.x, d, &blocking);
+    if (blocking < 0 || p->iter.stepBound * max_abs(n, d) > feasibility_tolerance(p)) return false;
+    const int32_t status = blocking < n ? 1 : blocking < 2 * n ? -1 : 0;
+    const int32_t index = blocking < n ? blocking : blocking < 2 * n ? blocking - n : blocking - 2 * n;
+    if (status != 0 && p->param.lower[index] == p->param.upper[index]) return false;
+    // A constraint the active ones already imply gives no smaller space.
+    if (znlpupd(p, 1, 0, 0, status, index, nullptr, nullptr, nullptr) != 0) return false;
+    znlpupd(p, 0, 0, 0, status, index, nullptr, nullptr, nullptr);
+    k = n_reduced(p);
+    p->active.dropCode = p->active.dropCode < 0 ? 2147483647 : 1;
+    changed = true;
+    return true;
+}
+
 bool Frame::hold_outward(const double* d) {
+    if (rows) return hold_outward_rows(d);
     if (!bounded) return false;
     const double tol = feasibility_tolerance(p);
     int32_t held = 0;
@@ -166,26 +309,54 @@ bool Frame::hold_outward(const double* d) {
 
 void Frame::projected_gradient() {
     double m = 0.0;
-    for (int32_t i = 0; i < k; ++i) m = std::fmax(m, std::fabs(p->work.gradient[idx[i]]));
+    if (rows) {
+        gather(p->work.gradient, tmp_);
+        m = max_abs(k, tmp_);
+    } else {
+        for (int32_t i = 0; i < k; ++i) m = std::fmax(m, std::fabs(p->work.gradient[idx[i]]));
+    }
     p->iter.maxProjGrad = m;
 }
 
+bool Frame::applies_basis() const { return rows && (p->active.nActiveLin > 0 || keeps_basis(p->opt.technique)); }
+
 void Frame::gather(const double* v, double* out) const {
+    if (rows) {
+        znlpvre(p, v, out);
+        return;
+    }
     for (int32_t i = 0; i < k; ++i) out[i] = v[idx[i]];
 }
 
 void Frame::scatter(const double* in, double* v) const {
     for (int32_t j = 0; j < n; ++j) v[j] = 0.0;
+    if (rows) {
+        if (k > 0) znlpvex(p, in, v);
+        return;
+    }
     for (int32_t i = 0; i < k; ++i) v[idx[i]] = in[i];
 }
 
+void Frame::gather_change(const double* now, const double* base, double* out) const {
+    for (int32_t j = 0; j < n; ++j) tmp_[j] = now[j] - base[j];
+    gather(tmp_, out);
+}
+
 void Frame::gather_packed(const double* h, double* out) const {
+    if (applies_basis()) {
+        if (k > 0) znlpred(p, 0, h, out);
+        return;
+    }
     for (int32_t i = 0; i < k; ++i)
         for (int32_t j = 0; j <= i; ++j) out[pk_lower(i, j)] = h[pk(idx[i], idx[j])];
 }
 
 void Frame::gather_hessian(double* out, bool full) const {
     const int32_t storage = p->shape.leastSquares && p->hooks != nullptr ? p->hooks->cov.lsqHessStorage : p->opt.hessianStorage;
+    if (!full && applies_basis()) {
+        if (k > 0) znlpred(p, storage, p->hess.hessian, out);
+        return;
+    }
     const int32_t m = full ? n : k;
     for (int32_t i = 0; i < m; ++i)
         for (int32_t j = 0; j <= i; ++j) {
@@ -200,9 +371,22 @@ double Frame::step_bound(const double* d) {
     return p->iter.stepBound;
 }
 
+void Frame::take_active_set() {
+    rebuild_rows();
+    hold_bounds();
+}
+
+void Frame::rebuild_rows() {
+    if (!rows) return;
+    // The active set of x and its factor, whatever the block held before.
+    znlpfch(p, 1, 0, p->run.feasRound);
+    znlpfta(p, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+}
+
 int32_t Frame::start() {
     p->run.iterSinceStart = 0;
     set_base();
+    rebuild_rows();
     hold_bounds();
     changed = true;
     p->active.activeChange = 0;
@@ -231,6 +415,7 @@ bool Frame::restart() {
     p->run.iterSinceStart = 0;
     if (!objective() || !gradient()) return false;
     set_base();
+    rebuild_rows();
     hold_bounds();
     changed = true;
     projected_gradient();
@@ -286,14 +471,30 @@ void typical_scale(const Frame& fr, double* out) {
     // the scale 0.1 rather than freezing them; 1 slowed models with small
     // error variances (by up to three times the iterations).
     constexpr double kTypicalFloor = 0.1;
+    const NlpProblem* p = fr.p;
     for (int32_t i = 0; i < fr.k; ++i) {
-        const double t = std::fmax(kTypicalFloor, std::fabs(fr.p->param.x[fr.idx[i]]));
+        if (fr.applies_basis()) {
+            // A null-space direction mixes parameters: the diagonal of Z'DZ.
+            double s = 0.0;
+            for (int32_t r = 0; r < n_free(p); ++r) {
+                const double t = std::fmax(kTypicalFloor, std::fabs(p->param.x[fr.idx[r]]));
+                const double z = p->active.nullBasis[static_cast<int64_t>(r) * fr.n + i];
+                s += z * z * t * t;
+            }
+            out[i] = s > 0.0 ? s : 1.0;
+            continue;
+        }
+        const double t = std::fmax(kTypicalFloor, std::fabs(p->param.x[fr.idx[i]]));
         out[i] = t * t;
     }
 }
 
+bool takes_linear_rows(const NlpProblem* p) {
+    return p->opt.conFactorForm != 2 && (p->cb.conRowFn != nullptr || (p->con.linRows != nullptr && p->shape.linRowsSparse == 0));
+}
+
 bool refuses_general_constraints(const NlpProblem* p) {
-    if (p->shape.hasLinCon == 0 && p->shape.hasNlinCon == 0) return false;
+    if (p->shape.hasNlinCon == 0 && (p->shape.hasLinCon == 0 || takes_linear_rows(p))) return false;
     xpmlog(kMsgNlp, kMsgTechniqueNoConstraints, p->opt.technique);
     return true;
 }
@@ -373,10 +574,10 @@ int32_t fresh_measure_test(Frame* fr, double stale, double* hF, double* l, doubl
     const int32_t k = fr->k;
     double m = HUGE_VAL;
     if (cholesky(k, hF, 0.0, p->opt.singularTol, l)) {
+        // g'H^-1 g = |L^-1 g|^2.
         fr->gather(p->work.gradient, tmp);
-        chol_solve(k, l, tmp);
-        m = 0.0;
-        for (int32_t i = 0; i < k; ++i) m += tmp[i] * p->work.gradient[fr->idx[i]];
+        zchol2(k, l, tmp);
+        m = dot(k, tmp, tmp);
         if (!std::isfinite(m)) m = HUGE_VAL;
     }
     p->iter.gconvMeasure = p->iter.scaledGradMax = m;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "velix/host.h"
 #include "velix/nlp.h"
@@ -45,11 +46,22 @@ public:
     // gradient does not): the technique then takes its direction again on
     // the smaller free set.  True when the free set changed.
     bool hold_outward(const double* d);
+    // hold_bounds from the active set of x built anew (a caller between
+    // the iterations of a technique with its own factor).
+    void take_active_set();
     // Largest projected gradient element into maxProjGrad.
     void projected_gradient();
     // Gather v over the free set into out (k), scatter back with zeros.
+    // Under active general rows the free set is the null space of the
+    // active constraints that the core keeps (nullBasis): gather is Z'v,
+    // scatter Z s.
     void gather(const double* v, double* out) const;
     void scatter(const double* in, double* v) const;
+    // The core applies its basis Q (active rows, or a technique that keeps
+    // one): otherwise the null space of the row form is the free list.
+    bool applies_basis() const;
+    // Z'(now - base): the step or gradient change of an update.
+    void gather_change(const double* now, const double* base, double* out) const;
     // The packed submatrix of h over the free set into out.
     void gather_packed(const double* h, double* out) const;
     // The same for the Hessian slot's matrix in p->hess.hessian, packed or in
@@ -88,6 +100,7 @@ public:
 
     NlpProblem* p;
     int32_t n;
+    bool rows = false;         // linear rows: the free set is the core's null space
     int32_t k = 0;             // size of the free set
     int32_t* idx = nullptr;    // the free parameters (k), then the held ones
     bool bounded = false;      // the problem has bounds
@@ -98,10 +111,26 @@ private:
     // After a failed search: the step onto the constraint that bounds it,
     // when that lowers f (x, f and lastStep then set).
     bool onto_bound();
+    // hold_bounds under linear rows: the core enters what x reached and
+    // releases the constraint whose multiplier is most wrong-signed once
+    // the reduced gradient is smaller than it.
+    bool settle_rows();
+    bool hold_outward_rows(const double* d);
+    // The row form's active set and factor built anew at x.
+    void rebuild_rows();
+
+    // The core's active-set arrays lent for the run where the caller has
+    // none (field, what we put there).
+    int64_t active_set_doubles() const;
+    void lend_active_set();
+    std::pair<double**, double*> lentDoubles_[6] = {};
+    std::pair<int32_t**, int32_t*> lentInts_[3] = {};
+    bool lentRow_ = false;
 
     HostAllocator* pool_ = nullptr;
     int32_t* lentFree_ = nullptr;   // our lists lent to a problem that had none
     int32_t* lentState_ = nullptr;
+    double* tmp_ = nullptr;    // n doubles of scratch for the row form
     double* next_ = nullptr;   // the unused part of the work space
     double* end_ = nullptr;
 };
@@ -114,9 +143,13 @@ private:
 // several orders of magnitude.
 void typical_scale(const Frame& fr, double* out);
 
-// A technique that keeps bounds only refuses general linear and nonlinear
-// constraints (it would step across them): true after the message.
+// The techniques of the frame keep bounds and linear rows through the
+// core's dense active set; they refuse nonlinear constraints, and linear
+// rows where that active set is not at hand (the sparse form, or a caller
+// without its arrays): true after the message.
 bool refuses_general_constraints(const NlpProblem* p);
+// The frame can keep the problem's linear rows on the core's active set.
+bool takes_linear_rows(const NlpProblem* p);
 
 // Column j (m doubles) of the least-squares Jacobian store into out.
 void read_column(NlpProblem* p, int32_t j, double* out);

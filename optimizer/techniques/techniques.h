@@ -13,11 +13,11 @@
 //   kNlpNotUsable       its work space could not be had from the host pool
 //                       (the memory message is logged); estimation control
 //                       repeats the run with a less demanding technique.
-//                       Also, with message 902, a technique that keeps
-//                       bounds only given general constraints (NEWRAP,
-//                       GAUNEW, DBLDOG, HYQUAN, CONGRA, NMSIM2; NMSIMP
-//                       given linear rows alone; NRRIDG, TRUREG and LEVMAR
-//                       given nonlinear constraints)
+//                       Also, with message 902, a technique given
+//                       nonlinear constraints that it does not take (all
+//                       but QUANEW, VMCWD and NMSIMP), or linear rows in
+//                       the sparse active-set form, which the techniques
+//                       of the dense active set do not take
 //   kNlpFinalFunction   an evaluation failed at an accepted point
 #pragma once
 
@@ -29,9 +29,9 @@
 // bounds only and refuses general linear or nonlinear constraints.
 constexpr int32_t kMsgTechniqueNoConstraints = 902;
 
-// ---- the techniques: bounds (all), dense linear rows (NRLINS, QUADAS),
-// linear rows dense or compressed (QUANEW, NRRIDG, TRUREG, LEVMAR: the
-// programs of sqp.h), nonlinear constraints (QUANEW, VMCWD, NMSIMP) ----
+// ---- the techniques: bounds and linear rows (all: on the core's active
+// set, NMSIMP and NMSIM2 in the constrained simplex, QUADAS in its own
+// forms), nonlinear constraints (QUANEW, VMCWD, NMSIMP) ----
 int32_t znlptre(NlpProblem* p);  // TRUREG: trust region, More-Sorensen step
 int32_t znlpnra(NlpProblem* p);  // NEWRAP: Newton with modified Cholesky and line search
 int32_t znlpnrr(NlpProblem* p);  // NRRIDG: Newton with a ridge raised until f decreases

@@ -13,11 +13,9 @@
 // without a decrease, kNlpFinalFunction after a failed evaluation,
 // kNlpNotUsable without work space.
 #include "optimizer/techniques/hessian_model.h"
-#include "optimizer/techniques/sqp.h"
 #include "optimizer/techniques/techniques.h"
 
 int32_t znlptre(NlpProblem* p) {
-    if (velix::detail::linear_rows_only(p)) return velix::detail::ridged_newton_run(p);
     velix::detail::HessianModel model(false);
     return velix::detail::trust_region_run(p, &model);
 }

@@ -148,6 +148,9 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
                 else if (p->iter.rho < 0.25)
                     radius = 0.25 * snorm;
             } else {
+                // Back to the base: the next trial's outward test reads x.
+                copy(n, p->work.xBase, p->param.x);
+                p->iter.f = p->iter.fPrev;
                 radius = 0.25 * (snorm > 0.0 ? snorm : radius);
                 if (radius <= 1e-300) break;
             }

@@ -18,8 +18,9 @@
 //   first call of a run: scoring
 //   Newton-type technique, relative decrement m at most kExactHessianSwitch
 //   and above kSlowScoring times the previous one, J'WJ positive definite
-//   on the free parameters: exact from now on, unless an exact step too
-//   leaves more than kSlowScoring of the decrement: scoring to the end
+//   on the free parameters (on the null space of the active rows): exact
+//   from now on, unless two exact steps too leave more than kSlowScoring
+//   of the decrement each: scoring to the end
 //   exact: Hessian at x by differences; the evaluation state back at x;
 //          not positive definite on the free parameters: J'WJ
 #include <algorithm>
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "numerics/cholesky.h"
+#include "optimizer/core/reduced_space.h"
 #include "procedure/estimation/estimation.h"
 #include "procedure/evaluation/cross_product.h"
 #include "velix/codes.h"
@@ -66,9 +68,26 @@ double relative_decrement(const NlpProblem* nlp) {
     return scale > 0.0 ? std::fabs(measure) / scale : HUGE_VAL;
 }
 
+// Z'HZ over the null space of the active linear rows admits a Cholesky
+// factor with pivots above kPivotTolerance times its largest diagonal:
+// along the rows the Hessian need not be positive definite.
+bool positive_definite_on_rows_null_space(NlpProblem* nlp) {
+    const int32_t nr = velix::detail::n_reduced(nlp);
+    std::vector<double> a(static_cast<size_t>(std::max(nr, 0)) * (nr + 1) / 2);
+    if (nr > 0) znlpred(nlp, 0, nlp->hess.hessian, a.data());
+    double big = 0.0;
+    for (int32_t i = 0; i < nr; ++i) big = std::max(big, std::fabs(a[velix::pk_lower(i, i)]));
+    for (int32_t i = 0; i < nr; ++i)
+        if (!(zchol(i, a.data(), 0.0) > kPivotTolerance * big)) return false;
+    return true;
+}
+
 // The free parameters' submatrix of the packed Hessian admits a Cholesky
-// factor with pivots above kPivotTolerance times its largest diagonal.
-bool positive_definite_on_free(const NlpProblem* nlp) {
+// factor with pivots above kPivotTolerance times its largest diagonal (on
+// the null space of the active linear rows when there are any).
+bool positive_definite_on_free(NlpProblem* nlp) {
+    if (nlp->shape.hasLinCon && nlp->active.nActiveLin > 0 && nlp->active.nullBasis != nullptr && nlp->opt.conFactorForm != 2)
+        return positive_definite_on_rows_null_space(nlp);
     std::vector<int32_t> free;
     for (int32_t j = 0; j < nlp->shape.nParams; ++j)
         if (!nlp->shape.hasBounds || nlp->active.boundState == nullptr || nlp->active.boundState[j] == 0) free.push_back(j);
@@ -129,11 +148,14 @@ int32_t estimation_hessian(NlpProblem* nlp) {
         // A singular J'WJ (parameters not identified) leaves the exact
         // Hessian's null space to rounding: scoring goes on there.
         if (estimation_turns_exact(nlp, est.lastDecrement) && positive_definite_on_free(nlp)) est.exactHessian = 1;
-    } else if (est.exactHessian == 1 && m > kSlowScoring * est.lastDecrement) {
+    } else if (est.exactHessian >= 1 && m > kSlowScoring * est.lastDecrement) {
         // Exact steps that do not converge fast either (a flat, nearly
-        // singular valley): scoring for the rest of the run.
-        est.exactHessian = -1;
+        // singular valley): scoring for the rest of the run.  The first
+        // exact step may fall short by its line search (a step below 1
+        // along the first exact direction, as NRLINS's precise search
+        // takes it); a second one decides.
+        est.exactHessian = est.exactHessian == 1 ? 2 : -1;
     }
     est.lastDecrement = m;
-    return est.exactHessian == 1 ? exact_hessian(nlp) : 0;
+    return est.exactHessian >= 1 ? exact_hessian(nlp) : 0;
 }

@@ -34,14 +34,15 @@ TEST_F(Nrlins, RatioOfReductionsIsOneOnAQuadratic) {
 // The GCONV2 test of a least-squares objective (the procedure's) reads
 // the technique's scaled measure: a block that arrives with it at 0 (as
 // after the start phase) still runs to the minimum instead of stopping on
-// GCONV2 after its first step.
+// GCONV2 after its first step (where a quadratic's reduced gradient
+// vanishes exactly, GCONV2 may end the run there).
 TEST_F(Nrlins, AScaledMeasureLeftAtZeroDoesNotEndTheRun) {
     for (const Standard& s : linear_problems()) {
         TechniqueProblem t(s, kTechNrlins, false);
         t.p.iter.scaledGradMax = 0.0;
         t.p.shape.leastSquares = 1;
         const int32_t status = run_direct(&t);
-        EXPECT_NE(status, kNlpGConv2) << s.name;
+        EXPECT_GE(status, kNlpAbsConv) << s.name;
         EXPECT_NEAR(t.p.iter.f, s.fMin, 1e-6 * (1.0 + std::fabs(s.fMin))) << s.name;
     }
 }

@@ -1,10 +1,12 @@
 // The post-convergence steps on f = x^2 + (y^2 - 1)^2, whose stationary
 // point (0, 0) is a saddle (curvature -4 along y) above the minima (0, +-1).
 #include <cmath>
+#include <vector>
 
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/line_search.h"
 #include "optimizer/core/pending.h"
+#include "tests/optimizer/core/constraint_fixture.h"
 #include "tests/optimizer/techniques/technique_fixture.h"
 
 namespace {
@@ -67,6 +69,37 @@ TEST_F(PostConvergence, NegativeCurvatureStepLeavesTheSaddle) {
     start(&m, kTechNewrap);
     EXPECT_EQ(znlpdnc(&m.p, 1), -1);
     EXPECT_EQ(m.x[1], 1.0);
+}
+
+// On the row y = x the saddle stays one (curvature -2 along (1, 1)): a
+// perturbation of one coordinate leaves the row and is no candidate, the
+// step of negative curvature keeps to it, also after a technique that
+// keeps its own factor of the rows (NRLINS) left the block.
+TEST_F(PostConvergence, StepsAfterConvergenceKeepToTheLinearRows) {
+    std::vector<double> row = {1.0, -1.0}, rhs = {0.0};
+    for (int32_t technique : {kTechNrlins, kTechNewrap}) {
+        TestProblem t({0.0, 0.0}, saddle, saddle_gradient);
+        start(&t, technique);
+        t.p.shape.hasLinCon = 1;
+        t.p.shape.nLinCon = t.p.shape.nLinEq = 1;
+        t.p.con.linRows = row.data();
+        t.p.con.linRhs = rhs.data();
+        t.p.opt.perturbSize = 1e-3;
+        // NRLINS publishes the row as active; the core's factor of it is
+        // not built.
+        ActiveSetArrays arrays(&t.p);
+        if (technique == kTechNrlins) {
+            t.p.active.nActiveLin = 1;
+            arrays.active[0] = 0;
+        }
+        EXPECT_EQ(znlpnoi(&t.p, 1), 0) << technique;
+        EXPECT_EQ(t.x[0], 0.0);
+        EXPECT_EQ(t.x[1], 0.0);
+        ASSERT_EQ(znlpdnc(&t.p, 1), 0) << technique;
+        EXPECT_LT(t.p.iter.f, 1.0);
+        EXPECT_NEAR(t.x[0], t.x[1], 1e-12);
+        EXPECT_NEAR(t.dir[0], t.dir[1], 1e-12);
+    }
 }
 
 // Through the termination test: without a perturbation size the run stops

@@ -87,15 +87,14 @@ TEST_F(Support, TechniqueWithoutWorkSpaceIsNotUsable) {
     EXPECT_NE(log().find("not enough memory"), std::string::npos) << log();
 }
 
-// A technique that keeps bounds only does not step across linear rows: it
-// refuses them; NRLINS, QUADAS, QUANEW, NRRIDG, TRUREG, LEVMAR and VMCWD
-// take them.
-TEST_F(Support, BoundsOnlyTechniquesRefuseLinearRows) {
+// The techniques keep bounds and linear rows on the core's active set;
+// nonlinear constraints only QUANEW (both forms), VMCWD and NMSIMP take:
+// the others refuse them before they evaluate anything.
+TEST_F(Support, TechniquesWithoutNonlinearConstraintsRefuseThem) {
     for (int32_t technique : kBuilt) {
-        if (technique == kTechNrlins || technique == kTechQuanew || technique == kTechDualQuanew ||
-            technique == kTechNrridg || technique == kTechTrureg || technique == kTechLevmar || technique == kTechVmcwd)
+        if (technique == kTechQuanew || technique == kTechDualQuanew || technique == kTechVmcwd || technique == kTechNmsimp)
             continue;
-        TechniqueProblem t(linear_problems()[1], technique, false);
+        TechniqueProblem t(nonlinear_problems()[1], technique, false);
         EXPECT_EQ(run_direct(&t), kNlpNotUsable) << technique;
         EXPECT_EQ(t.p.run.nFun, 1) << technique;  // the start evaluation alone
     }

@@ -133,6 +133,54 @@ void hs48_g(const double* x, double* g) {
     std::copy(v, v + 5, g);
 }
 
+const double kRoot3 = std::sqrt(3.0);
+double hs24(const double* x) { return ((x[0] - 3) * (x[0] - 3) - 9) * x[1] * x[1] * x[1] / (27 * kRoot3); }
+void hs24_g(const double* x, double* g) {
+    g[0] = 2 * (x[0] - 3) * x[1] * x[1] * x[1] / (27 * kRoot3);
+    g[1] = ((x[0] - 3) * (x[0] - 3) - 9) * x[1] * x[1] / (9 * kRoot3);
+}
+double hs36(const double* x) { return -x[0] * x[1] * x[2]; }
+void hs36_g(const double* x, double* g) {
+    g[0] = -x[1] * x[2];
+    g[1] = -x[0] * x[2];
+    g[2] = -x[0] * x[1];
+}
+double hs44(const double* x) {
+    return x[0] - x[1] - x[2] - x[0] * x[2] + x[0] * x[3] + x[1] * x[2] - x[1] * x[3];
+}
+void hs44_g(const double* x, double* g) {
+    const double v[] = {1 - x[2] + x[3], -1 + x[2] - x[3], -1 - x[0] + x[1], x[0] - x[1]};
+    std::copy(v, v + 4, g);
+}
+double hs76(const double* x) {
+    return x[0] * x[0] + 0.5 * x[1] * x[1] + x[2] * x[2] + 0.5 * x[3] * x[3] - x[0] * x[2] + x[2] * x[3] - x[0] -
+           3 * x[1] + x[2] - x[3];
+}
+void hs76_g(const double* x, double* g) {
+    const double v[] = {2 * x[0] - x[2] - 1, x[1] - 3, 2 * x[2] - x[0] + x[3] + 1, x[3] + x[2] - 1};
+    std::copy(v, v + 4, g);
+}
+double hs7(const double* x) { return std::log(1 + x[0] * x[0]) - x[1]; }
+void hs7_g(const double* x, double* g) {
+    g[0] = 2 * x[0] / (1 + x[0] * x[0]);
+    g[1] = -1;
+}
+void hs7_c(const double* x, double* c) { c[0] = (1 + x[0] * x[0]) * (1 + x[0] * x[0]) + x[1] * x[1] - 4; }
+void hs7_j(const double* x, double* j) {
+    j[0] = 4 * x[0] * (1 + x[0] * x[0]);
+    j[1] = 2 * x[1];
+}
+double hs10(const double* x) { return x[0] - x[1]; }
+void hs10_g(const double*, double* g) {
+    g[0] = 1;
+    g[1] = -1;
+}
+void hs10_c(const double* x, double* c) { c[0] = -3 * x[0] * x[0] + 2 * x[0] * x[1] - x[1] * x[1] + 1; }
+void hs10_j(const double* x, double* j) {
+    j[0] = -6 * x[0] + 2 * x[1];
+    j[1] = 2 * x[0] - 2 * x[1];
+}
+
 double hs3(const double* x) { return x[1] + 1e-5 * (x[1] - x[0]) * (x[1] - x[0]); }
 void hs3_g(const double* x, double* g) {
     g[0] = -2e-5 * (x[1] - x[0]);
@@ -259,6 +307,37 @@ const std::vector<Standard>& linear_problems() {
          {-1, -1, -2}, {-3}, 0, 0, 0, nullptr, nullptr, {4.0 / 3, 7.0 / 9, 4.0 / 9}},
         {"HS48", {3, 5, -3, 2, -2}, 0, nullptr, nullptr, -1, {}, {}, hs48, hs48_g, 0.0, false,
          {1, 1, 1, 1, 1, 0, 0, 1, -2, -2}, {5, -3}, 2, 0, 0, nullptr, nullptr, {1, 1, 1, 1, 1}},
+    };
+    return all;
+}
+
+const std::vector<Standard>& hs_linear_problems() {
+    const double inf = DBL_MAX;
+    static const std::vector<Standard> all = {
+        {"HS24", {1, 0.5}, 0, nullptr, nullptr, -1, {0, 0}, {inf, inf}, hs24, hs24_g, -1.0, false,
+         {1 / kRoot3, -1, 1, kRoot3, -1, -kRoot3}, {0, 0, -6}, 0, 0, 0, nullptr, nullptr, {3, kRoot3}},
+        {"HS36", {10, 10, 10}, 0, nullptr, nullptr, -1, {0, 0, 0}, {20, 11, 42}, hs36, hs36_g, -3300.0, false,
+         {-1, -2, -2}, {-72}, 0, 0, 0, nullptr, nullptr, {20, 11, 15}},
+        {"HS37", {10, 10, 10}, 0, nullptr, nullptr, -1, {0, 0, 0}, {42, 42, 42}, hs36, hs36_g, -3456.0, false,
+         {-1, -2, -2, 1, 2, 2}, {-72, 0}, 0, 0, 0, nullptr, nullptr, {24, 12, 12}},
+        // The vertex (3, 0, 4, 0), f -13, is a strict local minimum: its four
+        // active constraints have multipliers 3.75, 5, 0.75 and 2.
+        {"HS44", {0, 0, 0, 0}, 0, nullptr, nullptr, -1, {0, 0, 0, 0}, {inf, inf, inf, inf}, hs44, hs44_g, -15.0, false,
+         {-1, -2, 0, 0, -4, -1, 0, 0, -3, -4, 0, 0, 0, 0, -2, -1, 0, 0, -1, -2, 0, 0, -1, -1},
+         {-8, -12, -12, -8, -8, -5}, 0, 0, 0, nullptr, nullptr, {0, 3, 0, 4}},
+        {"HS76", {0.5, 0.5, 0.5, 0.5}, 0, nullptr, nullptr, -1, {0, 0, 0, 0}, {inf, inf, inf, inf}, hs76, hs76_g,
+         -4.681818181818182, false, {-1, -2, -1, -1, -3, -1, -2, 1, 0, 1, 4, 0}, {-5, -4, 1.5}, 0, 0, 0, nullptr,
+         nullptr, {3.0 / 11, 23.0 / 11, 0, 6.0 / 11}},
+    };
+    return all;
+}
+
+const std::vector<Standard>& hs_nonlinear_problems() {
+    static const std::vector<Standard> all = {
+        {"HS7", {2, 2}, 0, nullptr, nullptr, -1, {}, {}, hs7, hs7_g, -kRoot3, false, {}, {}, 0, 1, 1, hs7_c, hs7_j,
+         {0, kRoot3}},
+        {"HS10", {-10, 10}, 0, nullptr, nullptr, -1, {}, {}, hs10, hs10_g, -1.0, false, {}, {}, 0, 1, 0, hs10_c, hs10_j,
+         {0, 1}},
     };
     return all;
 }

@@ -53,6 +53,13 @@ const std::vector<Standard>& bounded_problems();
 // the quadratic of Nocedal and Wright's example 16.4.
 const std::vector<Standard>& linear_problems();
 
+// Hock-Schittkowski 24, 36, 37, 44 and 76 from their standard starts:
+// bounds and linear inequalities, the optimum of the collection (HS44 has
+// other local minima at vertices of its polytope).
+const std::vector<Standard>& hs_linear_problems();
+// Hock-Schittkowski 7 and 10 from their standard (infeasible) starts.
+const std::vector<Standard>& hs_nonlinear_problems();
+
 // Hock-Schittkowski 6 (from its infeasible start), 43 and 71: nonlinear
 // equalities and inequalities.
 const std::vector<Standard>& nonlinear_problems();
