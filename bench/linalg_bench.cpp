@@ -1,6 +1,7 @@
-// Timings of the packed Cholesky factor, the packed inverse from that
-// factor and the symmetric eigen driver against LAPACK's dpotrf, dpotri and
-// dsyev on the same matrices, at orders 10, 50, 200 and 500.  Each
+// Timings of the packed Cholesky factor (the bordering one and the blocked
+// one of the optimizer's steps), the packed inverse from that factor and
+// the symmetric eigen driver against LAPACK's dpotrf, dpotri and dsyev on
+// the same matrices, at orders 10, 50, 200 and 500.  Each
 // iteration copies its input into a work buffer first, for both sides
 // alike (O(n^2) against the O(n^3) work timed).
 #include <benchmark/benchmark.h>
@@ -9,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "numerics/cholesky.h"
 #include "numerics/eigen.h"
 #include "numerics/packed.h"
 
@@ -54,6 +56,15 @@ void BM_CholeskyVelix(benchmark::State& state) {
         w = a;
         benchmark::DoNotOptimize(coscdec(n, 0.0, &logdet, w.data()));
     }
+}
+
+// The blocked factor of the trust-region and Newton steps (its own output
+// array: the input is not overwritten).
+void BM_BlockedCholeskyVelix(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const std::vector<double> a = packed(spd(n), n);
+    std::vector<double> l(a.size());
+    for (auto _ : state) benchmark::DoNotOptimize(velix::detail::packed_cholesky(n, a.data(), 0.0, 0.0, l.data()));
 }
 
 void BM_CholeskyLapack(benchmark::State& state) {
@@ -141,6 +152,7 @@ void BM_EigenvaluesLapack(benchmark::State& state) { run_dsyev(state, "N"); }
 
 #define VELIX_ORDERS ->Arg(10)->Arg(50)->Arg(200)->Arg(500)->Unit(benchmark::kMicrosecond)
 BENCHMARK(BM_CholeskyVelix) VELIX_ORDERS;
+BENCHMARK(BM_BlockedCholeskyVelix) VELIX_ORDERS;
 BENCHMARK(BM_CholeskyLapack) VELIX_ORDERS;
 BENCHMARK(BM_PackedInverseVelix) VELIX_ORDERS;
 BENCHMARK(BM_PackedInverseLapack) VELIX_ORDERS;

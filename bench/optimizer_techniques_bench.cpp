@@ -93,7 +93,7 @@ void Technique(benchmark::State& state) {
                           &p.opt.fConv, &p.opt.fConv2, &p.opt.gConv, &p.opt.gConv2, &p.opt.xConv, &p.opt.fSize, &p.opt.xSize, &p.opt.fDigits,
                           &p.opt.cDigits, &p.opt.feasTol, &p.opt.linDepTol, &p.opt.singularTol, &p.opt.restart, &p.opt.nlcIterLimit,
                           &p.opt.stepLimit, &p.opt.stepCap, &p.opt.earlyStepCap, &p.opt.inStep, &p.opt.lsPrecision, &p.opt.perturbSize,
-                          &p.opt.inHessian})
+                          &p.opt.inHessian, &p.opt.hesCal})
             *o = missing;
         znlp_default_options(&p);
         p.cb.updateFn = znlpbfg;

@@ -41,3 +41,15 @@ double zmchol(int32_t n, int32_t* perm, double tol1, double tol2, double* a, dou
 // g[i] = sum over k != i, j0 <= k < n, of |a(i,k)|, minus a(i,i), for
 // i = j0 .. n-1 (a PackedSym).
 void gersch(int32_t n, int32_t j0, const double* a, double* g);
+
+namespace velix::detail {
+
+// L L' = A + shift I for a PackedSym a into the packed l, in blocks of rows
+// (each block's rows against the finished factor by row products, then the
+// block's own triangle).  The pivots are met in the order of the rows, as
+// by the bordering step; the factor agrees with it to rounding.
+// Returns false, l partly written, at the first pivot (before its square
+// root) not above `floor`.  Nothing is allocated.
+bool packed_cholesky(int32_t n, const double* a, double shift, double floor, double* l);
+
+}  // namespace velix::detail

@@ -11,6 +11,17 @@
 
 #include "velix/packed_index.h"
 
+// The dense kernels that carry the cubic work are compiled once per level
+// of the x86-64 vector extensions (AVX-512, AVX2 with FMA, the SSE2
+// baseline) and the loader picks the one the processor runs; elsewhere
+// they are compiled once for the target.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
+#define VELIX_KERNEL_CLONES \
+    __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#else
+#define VELIX_KERNEL_CLONES
+#endif
+
 namespace velix {
 
 // Machine constants of IEEE double precision, once for every kernel.

@@ -26,6 +26,15 @@ int32_t znlpdrv(NlpProblem* p, int32_t mode, int32_t printSwitches, int32_t deri
 // dense active-set form whenever there are general constraints.
 void znlp_default_options(NlpProblem* p);
 
+// ---- the reduced space of a run's final active set ----
+// The order of the null space of the active linear rows among the free
+// parameters (free parameters less active rows), and out (PackedSym of that
+// order) = Z' H Z of the Hessian h over the free parameters, by storage (2
+// diagonal, 1 sparse, else PackedSym).  The owner asks whether the Hessian
+// is positive definite where the rows leave the parameters free.
+int32_t nlp_reduced_order(const NlpProblem* p);
+void znlpred(NlpProblem* p, int32_t storage, const double* h, double* out);
+
 // ---- routines for the problem's slots and hook block ----
 // The termination test (installed in terminationFn).  code: 10 before the
 // first iteration, > 0 after one, 0 a test that must not end the run, < 0 the

@@ -93,6 +93,7 @@ void reset_step_block() {
     HostStepBlock& s = block().step;
     s.printBlock = nullptr;
     s.messagePool = nullptr;
+    s.trapWord = kTrapWordIdle;
 }
 
 const StepHooks hooks("control block", reset_step_block, reset_step_block);

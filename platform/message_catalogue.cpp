@@ -751,6 +751,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 284, "ERROR: The deviance factor %g of the profile limits is not positive: no limits are computed."},
     {kMsgNlp, 285, "Profile optimization with %.*s free"},
     {kMsgNlp, 286, "Profile optimization with %.*s fixed"},
+    {kMsgNlp, 287, "WARNING: The %s profile-likelihood limit of %.*s at alpha %g is missing: the refits with the parameter fixed did not meet the target."},
+    {kMsgNlp, 288, "WARNING: The %s profile-likelihood limit of %.*s at alpha %g is missing: the trace does not reach the target and the augmented system was not solved."},
     {kMsgNlp, 301, "Minimum Iterations"},
     {kMsgNlp, 302, "Maximum Iterations"},
     {kMsgNlp, 303, "Maximum Function Calls"},

@@ -242,11 +242,25 @@ inline KyrArg kyr_address(uint16_t attr, uint16_t type, const void* p) {
 
 struct PrintBlock;
 
+// The trap word of a step while no trapped exception awaits its handler's
+// verdict; while one does, the word is this plus the trap's number (> 0).
+constexpr int32_t kTrapWordIdle = -780;
+
 // The host's per-step block.
 struct HostStepBlock {
     PrintBlock* printBlock = nullptr;       // made by xinit
     HostAllocator* messagePool = nullptr;   // the saved-message pool, 0 when none
     void* printFile = nullptr;              // the step's print file
+    int32_t trapWord = kTrapWordIdle;       // the trapped exception in hand (see kTrapWordIdle)
+};
+
+// The host's record of a trapped floating-point exception: its kind is the
+// fifth word (1 domain, 2 singular, 3 and 12 overflow, 4 and 11 underflow,
+// 5 and 6 loss of precision, 13 division by 0, 14 and 15 a bad floating
+// number).
+struct HostMathException {
+    int32_t words[4] = {};
+    int32_t kind = 0;
 };
 
 struct HostControlBlock {
@@ -278,6 +292,10 @@ struct NameList {
 struct ImageInfo;
 const ImageInfo* mcn_main(HostControlBlock* gcb, void* pidb);
 int32_t zavvelix();
+// The handler of trapped floating-point exceptions: logs the kind and
+// answers -1 (stop) or 0 (underflow: go on); while the step's trap word
+// holds a trap it hands the answer back through wtresum.
+int32_t znlpmer(const HostMathException* e);
 
 // The anchors stored by mcn_main.
 extern HostControlBlock* v_global_gcb_anchor;
@@ -289,6 +307,12 @@ extern void* v_global_pidb_anchor;
 // Ends the step with the code; never returns (the platform unwinds to its
 // step runner).
 [[noreturn]] void xexit(int32_t code, int32_t zero);
+
+// Resumes the host's handling of the trapped exception `trap` (the step's
+// trap word less kTrapWordIdle) with the handler's verdict: 0 goes on with
+// the interrupted computation; any other result ends the step with it as
+// the step's host status.  The trap word returns to idle either way.
+void wtresum(int32_t trap, int32_t result);
 
 // Memory pools.  xmpoolc returns a new pool (an allocator) or 0.
 HostAllocator* xmpoolc(int64_t estimate, int32_t increment, int32_t tag, int32_t kind = 4);

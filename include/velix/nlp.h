@@ -242,6 +242,8 @@ struct NlpShape {
     int32_t scalarObjective = 0;// the objective has no function vector
     int32_t quadraticOnFile = 0;// a quadratic objective kept on a utility file (2: with its
                                 // linearTerm); derivative checks are skipped then
+    HostFile* hessianFile = nullptr; // the utility file of that quadratic: its Hessian record
+                                // (count, positions, values) from byte 0 (znlphlo)
     int32_t hasBounds = 0;      // bounds present (lower, upper)
     int32_t hasLinCon = 0;      // general linear constraints present
     int32_t hasNlinCon = 0;     // nonlinear constraints present
@@ -275,7 +277,8 @@ struct NlpOptions {
                                 // 2 CONGRA, QUANEW, NEWRAP, else 0.  Enters: the line-search slot
     int32_t scalingKind = 0;    // Newton-type parameter scaling: 0 none, 1 running maximum,
                                 // 2 damped, 3 latest
-    double hesCal = 0.0;        // HESCAL as read (the option set-up turns it into scalingKind)
+    double hesCal = 0.0;        // HESCAL as read; the option set-up turns 1..3 into scalingKind,
+                                // any other value into 0; missing: 1 for LEVMAR, else 0
     int32_t startFromHessian = 0; // quasi-Newton start matrix from the Hessian
     double inHessian = 0.0;     // INHESSIAN; missing = automatic start matrix (Hessian start)
     double restart = 0.0;       // RESTART; missing: 0 CONGRA, 60 LEVMAR, 2147483647 others
@@ -311,8 +314,9 @@ struct NlpOptions {
                                 // 0.4 QUANEW with BFGS, else 0.1.  Enters: line searches
     double stepLimit = 0.0;     // absolute upper limit of a trial step (> 0); default 1e20.
                                 // Enters: line searches, termination test (note 40/41)
-    double perturbSize = 0.0;   // size of the post-convergence perturbation; missing turns the
-                                // post-convergence steps off.  Enters: termination test
+    double perturbSize = 0.0;   // size of the post-convergence perturbation; missing (the
+                                // procedure's preset) turns the post-convergence steps off.
+                                // Enters: termination test
 
     // Derivatives.
     int32_t derivCheckMode = 0; // 0 no derivative checks; nonzero allows the start-phase checks;

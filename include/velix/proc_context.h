@@ -305,13 +305,21 @@ struct StepPools {
 // them.
 struct UtilityFiles {
     HostFile* scratchFile = nullptr;  // main utility file (patterns, saved optimizer state)
-    HostFile* workFile2 = nullptr;    // sequential work file, opened with the others; no
-                                      // routine writes it
+    HostFile* workFile2 = nullptr;    // the information scratch of the covariance step
+                                      // (procedure/evaluation/information_scratch.h)
     HostFile* workFile3 = nullptr;    // sequential: the DWLS diagonal weights
     HostFile* jacColFile = nullptr;   // Jacobian columns (storage modes 2, 3, 6) and the cross
                                       // product (mode 4)
     HostFile* wJacColFile = nullptr;  // WLS and DWLS weighted Jacobian columns
     HostFile* jacTermFile = nullptr;  // term-wise Jacobian records (storage mode 2)
+    // The constraint files (records: procedure/data/constraint_file.h), open
+    // only when the step has constraints or INEST=; the host frees them
+    // with the step.
+    HostFile* conStmtFile = nullptr;  // the LINCON rows as given (cosop21); with any constraint
+    HostFile* conInestFile = nullptr; // the INEST= rows of the BY group (cosop22); with INEST=
+    HostFile* conFile = nullptr;      // every linear row with its statement values, in the
+                                      // problem's order: what OUTEST= writes (cosop22)
+    int32_t conFileRows = 0;          // the records on conFile (cosop22)
 };
 
 // Counts and sizes of the model and its arrays.  Owner: cosinit and the

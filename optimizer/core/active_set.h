@@ -62,7 +62,9 @@ void bcupd(int32_t k, int32_t m, double* r, double* work);
 
 // ---- the sparse form (conFactorForm 2) ----
 // Columns of the active rows in the metric of the caller's Hessian factor
-// (PackedSym lower L, or its diagonal; null: the identity), in nullBasis
+// (by hessianStorage: PackedSym lower L over the free list, its diagonal,
+// or a SparseLLt over the free parameters that hessianPerm maps to their
+// free-list positions and the form keeps mapped; null: the identity), in nullBasis
 // (column j at j n) or as records on conFactorFile; the row factor holds
 // the Gram-Schmidt coefficients with the norm left last.  sparseWork holds
 // U = L^-1 g, V (U along the columns) and W (the step).  d is the fraction
@@ -83,6 +85,10 @@ int32_t znlpacr(NlpProblem* p, double d, double* factor);
 int32_t znlpdar(NlpProblem* p, double d, double* factor);
 // Offers the dependent bounds and rows again.  1 when any entered.
 int32_t znlpldr(NlpProblem* p, double* factor);
+// G, the held parameters' share of the gradient under a sparse Hessian
+// (fourth vector of sparseWork): parameter i joins the held ones (release
+// 0, after its hessianPerm entry turned negative) or leaves them (1).
+void gmupd(NlpProblem* p, int32_t release, int32_t i);
 
 // ---- dropping by multiplier sign ----
 // The multiplier threshold (LCDEACT, or automatic).
@@ -98,6 +104,19 @@ int32_t znlpdac(NlpProblem* p, int32_t mode, int32_t useSecondOrder, int32_t* or
                 const double* hessian);
 // Offers the dependent bounds and rows again.  1 when any entered.
 int32_t znlpcld(NlpProblem* p, int32_t mode, int32_t* order, double* vector, double* matrix);
+// Drops, in one sweep, the bounds and rows of the first count codes of
+// workList (p the lower bound of parameter p, n + p its upper bound, 2n +
+// row a row; codes not active are passed over), offers the dependent ones
+// again and re-enters blockers as the multiple drop of znlpdac does
+// (dropCode kSeveralDropped or minus the number dropped).  mode, order,
+// matrix and hessian as for znlpdac; reducedGradient (may be null, else n
+// doubles) receives Z'g of the final null space.  1 when a removal
+// reported a factor failure, else 0.
+int32_t znlpcsr(NlpProblem* p, int32_t mode, int32_t count, int32_t* order, double* reducedGradient, double* matrix,
+                const double* hessian);
+// Shell's sort of idx (count entries) by key, ascending, the keys along;
+// an exchange only when the earlier key is strictly greater.
+void isort2(int32_t count, int32_t* idx, double* key);
 
 // ---- least-squares step on the active manifold ----
 // Minimises 1/2 x'Hx + g'x (H null: sigma/2 x'x + g'x) with the active rows

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "optimizer/optimizer.h"
+#include "velix/host.h"
 #include "velix/nlp.h"
 
 // ---- technique dispatch ----
@@ -26,14 +27,17 @@ NlpTechniqueFn znlp_technique_for(const NlpProblem* p);
 // techniques are built (optimizer/techniques/dispatch.cpp).
 NlpTechniqueFn* znlp_dispatch_slot(const char* routineName);
 
-// The host's floating-point exception record: its kind is the fifth word.
-struct HostMathException {
-    int32_t words[4] = {};
-    int32_t kind = 0;
-};
-// The floating-point exception handler exported for the host: logs the kind
-// and answers -1 (stop) or 0 (underflow: go on).
-int32_t znlpmer(const HostMathException* e);
+// The floating-point exception handler exported for the host, znlpmer, is
+// declared with the host interface (velix/host.h).
+
+// ---- the Hessian of a quadratic objective kept on a file ----
+// Loads hessian from the record at byte 0 of shape.hessianFile: an int32
+// count c, c int32 positions into the Hessian array of opt.hessianStorage
+// (PackedSym positions; parameter indices for the diagonal storage; value
+// positions of the SparseLLt for the sparse one), then the c values.  The
+// other entries become 0.  A failed read is reported and ends the step
+// (1020); a position outside the array is an internal error.
+void znlphlo(NlpProblem* p);
 
 // ---- check and history of the termination test ----
 // The check of a met criterion (status) against the Newton decrement of

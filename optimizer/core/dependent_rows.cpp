@@ -1,8 +1,11 @@
 // Cleaning the linear constraints once before a run: rows that repeat an
 // earlier row go, parameters whose bounds coincide are fixed, and equality
 // rows that depend linearly on earlier ones (over the free parameters) go,
-// found by a sequential orthogonal reduction of the rows with Givens
-// rotations (Golub and Van Loan, Matrix Computations, 1996, sec. 5.4).  A
+// found by a sequential orthogonal reduction of the rows: with Givens
+// rotations for the dense active-set form (Golub and Van Loan, Matrix
+// Computations, 1996, sec. 5.4), by Gram-Schmidt with reorthogonalization
+// against the accepted columns, kept on a utility file or in memory, for
+// the sparse form (Daniel, Gragg, Kaufman and Stewart, 1976).  A
 // removed equality must agree with the rows kept; one that does not makes
 // the problem infeasible, which is reported instead of hidden.  Each
 // removal is logged and, at print level 3 and above, listed in the table
@@ -10,6 +13,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -22,6 +26,7 @@
 #include "optimizer/core/reduced_space.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/host_vector.h"
 
 using namespace velix::detail;
 
@@ -191,6 +196,102 @@ int32_t mark_dependent(NlpProblem* p, int32_t nFree, int32_t* conflict) {
     return d;
 }
 
+// Where the sequential test keeps its accepted columns: the sparse form's
+// factor file, a utility file of its own, or memory.  Column j is the
+// record of n doubles at byte j n 8, its first nFree entries significant.
+class ColumnStore {
+public:
+    ColumnStore(NlpProblem* p, int32_t form) : n_(p->shape.nParams), file_(p->opt.conFactorFile) {
+        if (file_ == nullptr && form == 0) {
+            ScratchFileRequest request;
+            request.attributeWord = kScratchAttributes;
+            check(xcopen(&file_, &request));
+            own_ = true;
+        }
+        if (file_ == nullptr) memory_.assign(sz(n_) * n_, 0.0);
+        work_.assign(sz(n_), 0.0);
+    }
+    // A file of its own left open means the step is already ending: it is
+    // closed without a report (a destructor may not end the step).
+    ~ColumnStore() {
+        if (own_) xcclose(file_, 1);
+    }
+    void close() {
+        if (!own_) return;
+        own_ = false;
+        check(xcclose(file_, 1));
+    }
+    ColumnStore(const ColumnStore&) = delete;
+    ColumnStore& operator=(const ColumnStore&) = delete;
+
+    // v (m entries) against the k stored columns, as znlpgso.
+    int32_t orthogonalize(int32_t m, int32_t k, double* v, double* coef, double* norm) {
+        if (file_ != nullptr) return znlpgso_file(file_, m, k, n_, v, coef, norm, work_.data());
+        return znlpgso(m, k, n_, memory_.data(), v, coef, norm);
+    }
+    void write(int32_t j, const double* column) {
+        if (file_ == nullptr) {
+            std::copy(column, column + n_, memory_.begin() + static_cast<std::ptrdiff_t>(sz(j) * n_));
+            return;
+        }
+        check(xcpoint(file_, static_cast<int64_t>(j) * n_ * 8));
+        check(xcwrite(file_, column, static_cast<int64_t>(n_) * 8));
+    }
+
+private:
+    // The request word of a utility file.
+    static constexpr uint32_t kScratchAttributes = 0x84000008u;
+    static void check(int32_t status) {
+        if (status == 0) return;
+        xprrlog(0, status);
+        xexit(kLevelHostFailure, 0);
+    }
+    int32_t n_;
+    HostFile* file_;
+    bool own_ = false;
+    std::vector<double> memory_, work_;
+};
+
+// The dependent equality rows by Gram-Schmidt (marked -1): each row over
+// the free parameters is orthogonalised against the accepted ones and is
+// dependent when little of it is left.  The right-hand side, less the
+// fixed parameters' share, follows each accepted column, so that a
+// dependent row's coefficients tell whether it agrees with the kept rows;
+// *conflict receives the first that does not (or -1).
+int32_t dorsp(NlpProblem* p, int32_t nFree, int32_t form, int32_t* conflict) {
+    const int32_t n = p->shape.nParams;
+    ColumnStore store(p, form);
+    std::vector<double> c(sz(n), 0.0), coef(sz(n) + 1, 0.0), beta;
+    int32_t d = 0;
+    *conflict = -1;
+    for (int32_t k = 0; k < p->shape.nLinCon; ++k) p->active.workList[k] = 0;
+    for (int32_t k = 0; k < p->shape.nLinEq; ++k) {
+        p->cb.conRowFn(p, k, p->active.rowBuffer);
+        double b = p->con.linRhs[k];
+        for (int32_t i = nFree; i < n; ++i) b -= p->active.rowBuffer[p->active.freeList[i]] * p->param.lower[p->active.freeList[i]];
+        std::fill(c.begin(), c.end(), 0.0);
+        for (int32_t i = 0; i < nFree; ++i) c[i] = p->active.rowBuffer[p->active.freeList[i]];
+        const double size = zvenorm(nFree, 1, c.data());
+        const int32_t accepted = static_cast<int32_t>(beta.size());
+        std::fill(coef.begin(), coef.end(), 0.0);
+        double rho = 0.0;
+        const int32_t r = store.orthogonalize(nFree, accepted, c.data(), coef.data(), &rho);
+        for (int32_t j = 0; j < accepted; ++j) b -= coef[j] * beta[j];
+        // Relative to the row: what rounding leaves of a dependent row is
+        // far above DBL_MIN.
+        if (r != 0 || !(rho > std::fmax(DBL_MIN, p->opt.linDepTol * size))) {
+            p->active.workList[k] = -1;
+            d += 1;
+            if (*conflict < 0 && std::fabs(b) > row_threshold(p->opt.feasTol, p->con.linRhs[k])) *conflict = k;
+            continue;
+        }
+        store.write(accepted, c.data());
+        beta.push_back(b / rho);
+    }
+    store.close();
+    return d;
+}
+
 // ---- the table of removed rows ----
 
 std::string parameter_name(const NlpProblem* p, int32_t i) {
@@ -262,7 +363,6 @@ void pricon(NlpProblem* p, int32_t kind) {
 
 int32_t znlpldc(NlpProblem* p, int32_t form, int32_t compressed, int32_t* columnIndex, int32_t* rowEnd,
                 double* values) {
-    (void)form;  // both forms use the dense reduction
     if (!p->shape.hasLinCon) return 0;
     const Storage s{compressed, columnIndex, rowEnd, values};
     const int32_t r = mark_repeats(p);
@@ -275,7 +375,7 @@ int32_t znlpldc(NlpProblem* p, int32_t form, int32_t compressed, int32_t* column
     if (nFree < 0) return -1;
     if (p->shape.nLinEq == 0) return 0;
     int32_t conflict = -1;
-    const int32_t d = mark_dependent(p, nFree, &conflict);
+    const int32_t d = form == 1 ? mark_dependent(p, nFree, &conflict) : dorsp(p, nFree, form, &conflict);
     if (d < 1) return 0;
     xpmlog(kMsgNlp, kMsgDependentRows, d);
     if (p->opt.printLevel > 2.0) pricon(p, 2);

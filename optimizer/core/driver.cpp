@@ -373,8 +373,11 @@ int32_t znlpdrv(NlpProblem* p, int32_t mode, int32_t printSwitches, int32_t deri
     return start_phase(p, startPrint, secondSwitch, derivCheck, conCheck);
 }
 
-int32_t znlpmer(const HostMathException* e) {
-    switch (e->kind) {
+namespace {
+
+// The log lines of a trapped exception and the verdict on it.
+int32_t judge_exception(int32_t kind) {
+    switch (kind) {
         case 1: xpslog("Domain error trapped%n"); return -1;
         case 2: xpslog("Singular error trapped%n"); return -1;
         case 3:
@@ -396,4 +399,14 @@ int32_t znlpmer(const HostMathException* e) {
             xpslog("Unidentified type of error trapped%n");
             return -1;
     }
+}
+
+}  // namespace
+
+int32_t znlpmer(const HostMathException* e) {
+    const int32_t result = judge_exception(e->kind);
+    const HostControlBlock* gcb = v_global_gcb_anchor;
+    const int32_t trapWord = gcb != nullptr && gcb->step != nullptr ? gcb->step->trapWord : kTrapWordIdle;
+    if (trapWord != kTrapWordIdle) wtresum(trapWord - kTrapWordIdle, result);
+    return result;
 }

@@ -5,9 +5,11 @@
 // enlarged null space is blocked at once, in which case it is put back and
 // the next candidate is tried (Gill, Murray and Wright, Practical
 // Optimization, 1981, sec. 5.8.3).  Candidates are sorted by Shell's method.
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "numerics/kernel_support.h"
@@ -26,17 +28,6 @@ constexpr int32_t kSeveralDropped = INT32_MAX;
 
 bool is_inequality(const NlpProblem* p, int32_t row) {
     return row < p->shape.nLinCon ? row >= p->shape.nLinEq : row - p->shape.nLinCon >= p->shape.nNlinEq;
-}
-
-// Shell's sort of idx by key, ascending; an exchange only when the earlier
-// key is strictly greater, so equal keys keep their order.
-void shell_sort(int32_t c, int32_t* idx, double* key) {
-    for (int32_t gap = c / 2; gap > 0; gap /= 2)
-        for (int32_t i = gap; i < c; ++i)
-            for (int32_t j = i - gap; j >= 0 && key[j] > key[j + gap]; j -= gap) {
-                std::swap(key[j], key[j + gap]);
-                std::swap(idx[j], idx[j + gap]);
-            }
 }
 
 // Z'g over the null space (the gradient's free components when Q is the
@@ -156,6 +147,27 @@ bool is_active(const NlpProblem* p, int32_t code) {
     return false;
 }
 
+// Every listed candidate leaves at once and the pending dependents are
+// offered again; then, while the steepest-descent direction of the new
+// null space is blocked, the blocker enters, one at a time.  dropCode:
+// kSeveralDropped when the direction comes free, else minus the count.
+void drop_all(NlpProblem* p, int32_t mode, int32_t* order, double* matrix, const double* hessian,
+              const std::vector<Candidate>& list, bool* failure) {
+    for (const Candidate& cand : list)
+        if (znlpdod(p, mode, cand.status, cand.index, order, nullptr, matrix, hessian) == 2) *failure = true;
+    znlpcld(p, mode, order, nullptr, matrix);
+    int32_t blocking = -1;
+    while (p->active.nActiveBounds + p->active.nActiveLin < p->shape.nParams) {
+        if (!direction_blocked(p, &blocking)) {
+            p->active.dropCode = kSeveralDropped;
+            return;
+        }
+        if (blocking < 0 || is_active(p, blocking)) break;
+        enter_blocker(p, mode, order, matrix, blocking);
+    }
+    p->active.dropCode = -static_cast<int32_t>(list.size());
+}
+
 // Step e: every candidate at once; blockers re-entered one at a time.
 void multiple_drop(NlpProblem* p, int32_t mode, int32_t useSecondOrder, int32_t* order, double* matrix,
                    const double* hessian, double theta, bool* failure) {
@@ -168,19 +180,25 @@ void multiple_drop(NlpProblem* p, int32_t mode, int32_t useSecondOrder, int32_t*
                 break;
             }
     if (c < 2) return;
-    for (int32_t k = 0; k < c; ++k)
-        if (znlpdod(p, mode, list[k].status, list[k].index, order, nullptr, matrix, hessian) == 2) *failure = true;
-    znlpcld(p, mode, order, nullptr, matrix);
-    int32_t blocking = -1;
-    while (p->active.nActiveBounds + p->active.nActiveLin < p->shape.nParams) {
-        if (!direction_blocked(p, &blocking)) {
-            p->active.dropCode = kSeveralDropped;
-            return;
-        }
-        if (blocking < 0 || is_active(p, blocking)) break;
-        enter_blocker(p, mode, order, matrix, blocking);
+    list.resize(static_cast<size_t>(c));
+    drop_all(p, mode, order, matrix, hessian, list, failure);
+}
+
+// A candidate coded as the blockers are (p lower bound, n + p upper bound,
+// 2n + row) that can leave: a bound held at that side, a row among the
+// active (not the dependent) ones.
+bool droppable(const NlpProblem* p, int32_t code, Candidate* out) {
+    const int32_t n = p->shape.nParams;
+    if (code < 0) return false;
+    if (code < 2 * n) {
+        const int32_t q = code % n, side = code < n ? 1 : -1;
+        *out = {side, q};
+        return p->active.boundState[q] == side;
     }
-    p->active.dropCode = -c;
+    *out = {0, code - 2 * n};
+    for (int32_t k = 0; k < p->active.nActiveLin; ++k)
+        if (p->active.activeList[k] == out->index) return true;
+    return false;
 }
 
 }  // namespace
@@ -212,7 +230,7 @@ int32_t sortlm(NlpProblem* p, int32_t useSecondOrder, double threshold) {
         p->active.workList[c++] = n + row;
         key.push_back(mult[nb + k]);
     }
-    shell_sort(c, p->active.workList, key.data());
+    isort2(c, p->active.workList, key.data());
     for (int32_t k = 0; k < c; ++k) p->active.multipliers[k] = key[k];
     return c;
 }
@@ -288,4 +306,35 @@ int32_t znlpdac(NlpProblem* p, int32_t mode, int32_t useSecondOrder, int32_t* or
     if (p->active.nActiveBounds < nb0 || p->active.nActiveLin < nl0) p->active.activeChange = -(change0 + 1);
     if (failure) return p->active.dropCode > 0 ? -1 : (p->active.dropCode < 0 ? -2 : -3);
     return p->active.dropCode > 0 ? 1 : (p->active.dropCode < 0 ? 2 : 0);
+}
+
+void isort2(int32_t count, int32_t* idx, double* key) {
+    for (int32_t gap = count / 2; gap > 0; gap /= 2)
+        for (int32_t i = gap; i < count; ++i)
+            for (int32_t j = i - gap; j >= 0 && key[j] > key[j + gap]; j -= gap) {
+                std::swap(key[j], key[j + gap]);
+                std::swap(idx[j], idx[j + gap]);
+            }
+}
+
+int32_t znlpcsr(NlpProblem* p, int32_t mode, int32_t count, int32_t* order, double* reducedGradient, double* matrix,
+                const double* hessian) {
+    refuse_rows_form(p, "znlpcsr: sparse active-set form");
+    // The codes first: the removals and the direction test reuse workList.
+    std::vector<Candidate> list;
+    for (int32_t k = 0; k < count; ++k) {
+        Candidate cand{};
+        if (droppable(p, p->active.workList[k], &cand)) list.push_back(cand);
+    }
+    p->active.dropCode = 0;
+    if (list.empty()) return 0;
+    const int32_t nb0 = p->active.nActiveBounds, nl0 = p->active.nActiveLin, change0 = p->active.activeChange;
+    bool failure = false;
+    drop_all(p, mode, order, matrix, hessian, list, &failure);
+    if (p->active.nActiveBounds < nb0 || p->active.nActiveLin < nl0) p->active.activeChange = -(change0 + 1);
+    if (reducedGradient != nullptr) {
+        const std::vector<double> r = reduced_gradient(p);
+        std::copy(r.begin(), r.end(), reducedGradient);
+    }
+    return failure ? 1 : 0;
 }

@@ -38,6 +38,8 @@ public:
     // Objective at x0 + alpha d; true when usable.  A usable value at most
     // the best so far becomes the best point.
     bool objective_at(double alpha);
+    // The last evaluation was usable and at alpha: x and f belong to it.
+    bool last_at(double alpha) const { return lastOk_ && aLast_ == alpha; }
     // Gradient at x; true when usable (an empty slot counts as usable).
     bool gradient_now();
     // Objective then gradient at the best point, then the projected
@@ -65,6 +67,8 @@ public:
 
 private:
     std::vector<double> ra_, rb_;
+    double aLast_ = 0.0;
+    bool lastOk_ = false;
 };
 
 // The cubic fraction between (a, fa, ga) and (b, fb, gb), b > a, clamped to

@@ -47,6 +47,8 @@ bool LineSearch::objective_at(double alpha) {
     p->run.lastEval = kLastObjective;
     p->run.evalStatus = 0.0;
     const bool ok = p->cb.objectiveFn(p) == 0 && p->run.evalStatus == 0.0;
+    aLast_ = alpha;
+    lastOk_ = ok;
     if (ok && p->iter.f <= fBest) {
         fBest = p->iter.f;
         aBest = alpha;
@@ -101,11 +103,13 @@ double quadratic_fraction(double a, double fa, double ga, double b, double fb) {
 
 double parabola_step(double x1, double f1, double x2, double f2, double x3, double f3) {
     const double mean = (x1 + x2 + x3) / 3.0;
-    // N and D of the vertex -0.5 N / D of the interpolating parabola.
+    // The vertex -b / 2a = 0.5 N / D of the interpolating parabola
+    // a x^2 + b x + c: a = D / den and b = -N / den with
+    // den = (x1 - x2)(x1 - x3)(x2 - x3).
     const double d = (x2 - x3) * f1 + (x3 - x1) * f2 + (x1 - x2) * f3;
     const double num = (x2 * x2 - x3 * x3) * f1 + (x3 * x3 - x1 * x1) * f2 + (x1 * x1 - x2 * x2) * f3;
     if (std::fabs(d) > kMinNormal) {
-        const double v = -0.5 * num / d;
+        const double v = 0.5 * num / d;
         if (v > x1 && v < x3) return v;
     }
     return mean;

@@ -60,14 +60,13 @@ int32_t value_opening(LineSearch& s, double* g0, double* margin, double* alpha0)
     return r;
 }
 
-// Accept the step of searches 6 and 8: not above f0; with derivLevel the
-// objective again (when the last evaluation was elsewhere) and the gradient.
-int32_t accept_value(LineSearch& s, double alpha, double fAlpha, bool atAlpha) {
+// Accept the step of searches 6 and 8: not above f0; the objective again
+// when the last evaluation was elsewhere (x and f then belong to the step),
+// and with derivLevel the gradient.
+int32_t accept_value(LineSearch& s, double alpha, double fAlpha) {
     NlpProblem* p = s.p;
     if (fAlpha > s.f0) return failed(s);
-    if (!atAlpha || p->opt.derivLevel != 0) {
-        if (!s.objective_at(alpha)) return failed(s);
-    }
+    if (!s.last_at(alpha) && !s.objective_at(alpha)) return failed(s);
     if (p->opt.derivLevel != 0) {
         if (!s.gradient_now()) return failed(s);
         znlpgmx(p, 0, nullptr);
@@ -95,17 +94,21 @@ int32_t znlpls6(NlpProblem* p) {
     double alpha = alpha0;
     if (!usable_value(s, &alpha)) return failed(s);
     double f = p->iter.f;
-    double a = 0.0, b = alpha;
+    // The bracket [a, b] with the values at its ends (DBL_MAX: none).
+    double a = 0.0, b = alpha, fa = s.f0, fb = f;
     if (f < s.f0) {
-        if (alpha >= 0.9 * s.amax) return accept_value(s, alpha, f, true);
+        if (alpha >= 0.9 * s.amax) return accept_value(s, alpha, f);
         // Double while the value keeps falling.
         double prev = 0.0, fPrev = s.f0;
         for (int32_t k = 0; k < 9; ++k) {
             const double next = std::fmin(2.0 * alpha, std::fmin(p->opt.stepLimit, s.amax));
-            if (next <= alpha) return accept_value(s, f <= fPrev ? alpha : prev, std::fmin(f, fPrev), false);
-            if (!s.objective_at(next) || p->iter.f >= f) {
+            if (next <= alpha) return accept_value(s, f <= fPrev ? alpha : prev, std::fmin(f, fPrev));
+            const bool usable = s.objective_at(next);
+            if (!usable || p->iter.f >= f) {
                 a = prev;
+                fa = fPrev;
                 b = next;
+                fb = usable ? p->iter.f : DBL_MAX;
                 break;
             }
             prev = alpha;
@@ -113,11 +116,12 @@ int32_t znlpls6(NlpProblem* p) {
             alpha = next;
             f = p->iter.f;
             a = prev;
+            fa = fPrev;
             b = 2.0 * alpha;
+            fb = DBL_MAX;
         }
     }
     // Golden section on [a, b], keeping the values at the ends.
-    double fa = a == 0.0 ? s.f0 : s.fBest, fb = DBL_MAX;
     double x1 = a + kC1 * (b - a), x2 = a + kC2 * (b - a);
     if (!s.objective_at(x1)) return failed(s);
     double f1 = p->iter.f;
@@ -160,7 +164,7 @@ int32_t znlpls6(NlpProblem* p) {
             fBest = p->iter.f;
         }
     }
-    return accept_value(s, best, fBest, false);
+    return accept_value(s, best, fBest);
 }
 
 int32_t znlpls7(NlpProblem* p) {
@@ -258,9 +262,9 @@ int32_t backtrack(LineSearch& s, double alpha0, double margin, double alpha, dou
     if (reductions > 0 && f < s.f0 && f < fPrev && alpha < prev) {
         const double v = parabola_step(0.0, s.f0, alpha, f, prev, fPrev);
         if (v > 0.0 && v < prev && v != alpha && s.objective_at(v) && p->iter.f <= f)
-            return accept_value(s, v, p->iter.f, true);
+            return accept_value(s, v, p->iter.f);
     }
-    return accept_value(s, alpha, f, false);
+    return accept_value(s, alpha, f);
 }
 
 }  // namespace
@@ -273,15 +277,15 @@ int32_t znlpls8(NlpProblem* p) {
     if (!s.objective_at(alpha)) return backtrack(s, alpha0, margin, 0.1 * alpha, 0.0, false, alpha, s.f0);
     double f = p->iter.f;
     if (f >= s.f0) return backtrack(s, alpha0, margin, alpha, f, true, alpha, f);
-    if (alpha >= 0.9 * s.amax) return accept_value(s, alpha, f, true);
+    if (alpha >= 0.9 * s.amax) return accept_value(s, alpha, f);
     // Expansion: increments alpha0, 2 alpha0, 4 alpha0, ...
     double inc = alpha0;
     for (int32_t k = 1;; ++k) {
-        if (k > 8 || alpha >= p->opt.stepLimit || alpha >= s.amax) return accept_value(s, alpha, f, false);
+        if (k > 8 || alpha >= p->opt.stepLimit || alpha >= s.amax) return accept_value(s, alpha, f);
         inc *= 2.0;
         const double next = std::fmin(alpha + inc, s.amax);
         const bool ok = s.objective_at(next);
-        if (!ok || p->iter.f >= f) return backtrack(s, alpha0, margin, alpha, f, false, next, ok ? p->iter.f : DBL_MAX);
+        if (!ok || p->iter.f >= f) return backtrack(s, alpha0, margin, alpha, f, true, next, ok ? p->iter.f : DBL_MAX);
         alpha = next;
         f = p->iter.f;
     }

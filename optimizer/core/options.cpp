@@ -84,6 +84,30 @@ void step_controls(NlpProblem* p) {
     }
 }
 
+// The derivatives the technique works with: 0 values only (the simplex
+// methods), 1 the gradient, 2 the least-squares Jacobian, 4 the Hessian (or
+// the cross product that stands for it).  The value-based line searches
+// take their slope and sufficient-decrease margin from the gradient when it
+// is nonzero, the multipliers of the active set need it, and the notes on
+// finite differences read it.
+int32_t derivative_level(int32_t t) {
+    if (simplex(t) || t == kTechNone) return 0;
+    if (t == kTechGaunew || t == kTechLevmar || t == kTechHyquan) return 2;
+    if (newton_type(t) || t == kTechQuadas) return 4;
+    return 1;
+}
+
+// HESCAL=: the parameter scaling of the Newton-type techniques from the
+// Hessian diagonal, 0 none, 1 running maximum, 2 damped, 3 latest; a value
+// out of that range scales nothing.  Not given: Levenberg-Marquardt keeps
+// More's running maximum, which makes its radius independent of the units
+// of the parameters; the others scale nothing.
+int32_t scaling_kind(double hesCal, int32_t technique) {
+    if (wzmis(hesCal)) return technique == kTechLevmar ? 1 : 0;
+    if (!(hesCal >= 1.0 && hesCal <= 3.0)) return 0;
+    return static_cast<int32_t>(hesCal);
+}
+
 }  // namespace
 
 void znlp_default_options(NlpProblem* p) {
@@ -95,4 +119,6 @@ void znlp_default_options(NlpProblem* p) {
     thresholds(p);
     limits_and_tolerances(p);
     step_controls(p);
+    p->opt.derivLevel = derivative_level(p->opt.technique);
+    p->opt.scalingKind = scaling_kind(p->opt.hesCal, p->opt.technique);
 }

@@ -6,6 +6,7 @@
 // Gram-Schmidt QR factorization", Math. Comp. 30, 1976).
 #include <cfloat>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "numerics/kernel_support.h"
@@ -55,8 +56,22 @@ void sparse_reduce(NlpProblem* p, int32_t mode, const double* h, double* out) {
 void znlpmul(NlpProblem* p, int32_t storage, int32_t n, const int32_t* idx, const double* h, const double* x,
              double* y) {
     if (storage == 1) {
-        if (idx != nullptr || n != p->shape.nParams) nlp_internal_error("znlpmul: a sparse Hessian over an index list");
-        zslltma(nullptr, n, p->hess.hessianPattern, h, x, y);
+        const int32_t all = p->shape.nParams;
+        if (idx == nullptr && n == all) {
+            zslltma(nullptr, n, p->hess.hessianPattern, h, x, y);
+            return;
+        }
+        // The listed rows and columns (the first n without a list): x
+        // scattered to its parameters, the others masked out of the product.
+        std::vector<int32_t> map(static_cast<size_t>(all), -1);
+        std::vector<double> xs(static_cast<size_t>(all), 0.0), ys(static_cast<size_t>(all));
+        for (int32_t i = 0; i < n; ++i) {
+            const int32_t q = idx != nullptr ? idx[i] : i;
+            map[static_cast<size_t>(q)] = i;
+            xs[static_cast<size_t>(q)] = x[i];
+        }
+        zslltma(map.data(), all, p->hess.hessianPattern, h, xs.data(), ys.data());
+        for (int32_t i = 0; i < n; ++i) y[i] = ys[static_cast<size_t>(idx != nullptr ? idx[i] : i)];
         return;
     }
     if (storage == 2) {
@@ -65,6 +80,8 @@ void znlpmul(NlpProblem* p, int32_t storage, int32_t n, const int32_t* idx, cons
     }
     znlpsmv(n, idx, h, x, y);
 }
+
+int32_t nlp_reduced_order(const NlpProblem* p) { return velix::detail::n_reduced(p); }
 
 void znlpred(NlpProblem* p, int32_t storage, const double* h, double* out) {
     const int32_t n = p->shape.nParams, nf = n_free(p), nr = n_reduced(p);
@@ -188,7 +205,13 @@ void znlphsc(NlpProblem* p, int32_t storage, int32_t count, const double* h) {
     const bool first = p->run.iterSinceStart == 0 || (p->shape.hasLinCon && p->active.activeChange != 0);
     for (int32_t i = 0; i < count; ++i) {
         const double hii = storage == 1 || storage == 2 ? h[i] : h[pk(i, i)];
-        const double v = std::fmax(std::sqrt(std::fabs(hii)), velix::kSqrtMachEpsWritten);
+        // sqrt|H_ii|, with no floor but at 0 (no curvature, no size: 1).
+        // A fixed floor such as sqrt(eps) would make the scaled step depend
+        // on the units of a parameter whose curvature is below eps (a
+        // variance in units of 1e8 has H_ii near 1e-32): ML estimates in
+        // such units then fail to converge.
+        const double root = std::sqrt(std::fabs(hii));
+        const double v = root > 0.0 ? root : 1.0;
         double& s = p->param.scale[i];
         if (p->run.iterMark != 0 || p->opt.scalingKind == 0)
             s = 1.0;
@@ -318,5 +341,31 @@ void znlpqf3(int32_t add, int32_t n, const double* a, const double* b, double* e
             double s = 0.0;
             for (int32_t k = 0; k < n; ++k) s += b[pk(i, k)] * t[static_cast<size_t>(k) * n + j];
             e[pk(i, j)] = add != 0 ? e[pk(i, j)] + s : s;
+        }
+}
+
+void znlpquf(int32_t mode, int32_t n, int32_t m, int32_t form, const double* s, const double* b, double* out) {
+    // Every mode is B'SB: B the dense n x m matrix, or L (mode 2) or L'
+    // (mode 3) of order n, L lower triangular in PackedSym positions.
+    if (mode >= 2) m = n;
+    auto bij = [&](int32_t i, int32_t c) {
+        if (mode < 2) return b[static_cast<size_t>(i) * m + c];
+        if (mode == 3) std::swap(i, c);
+        return c <= i ? b[pk(i, c)] : 0.0;
+    };
+    auto sij = [&](int32_t i, int32_t j) { return form == 2 ? (i == j ? s[i] : 0.0) : s[pk(i, j)]; };
+    // T = S B, then out_ab = sum_i B_ia T_ib.
+    std::vector<double> t(static_cast<size_t>(n) * m, 0.0);
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j < n; ++j) {
+            const double v = sij(i, j);
+            if (v == 0.0) continue;
+            for (int32_t c = 0; c < m; ++c) t[static_cast<size_t>(i) * m + c] += v * bij(j, c);
+        }
+    for (int32_t a = 0; a < m; ++a)
+        for (int32_t c = 0; c <= a; ++c) {
+            double sum = 0.0;
+            for (int32_t i = 0; i < n; ++i) sum += bij(i, a) * t[static_cast<size_t>(i) * m + c];
+            out[pk(a, c)] = sum;
         }
 }

@@ -82,15 +82,23 @@ void znlpsym(int32_t mode, int32_t n, int32_t k, const int32_t* flags, const dou
 // order n (E may not share storage with A or B).
 void znlpqf3(int32_t add, int32_t n, const double* a, const double* b, double* e);
 
-// ---- Hessians in the reduced space (reduced_hessian.cpp) ----
-// Storage: 2 diagonal (n entries), 1 sparse (not built: reported), else
-// PackedSym.
+// Congruence products out = B'SB of the symmetric S of order n (form 2: its
+// n diagonal entries, else PackedSym) into the PackedSym out:
+//   mode below 2: B dense n x m, element (i, c) at b[i * m + c], out of order m;
+//   mode 2: L'SL, and mode 3: LSL', with L lower triangular of order n in
+//   PackedSym positions (m is not read), out of order n.
+// out may not share storage with s or b.
+void znlpquf(int32_t mode, int32_t n, int32_t m, int32_t form, const double* s, const double* b, double* out);
 
-// y = H x over the index list (or all n) by storage.
+// ---- Hessians in the reduced space (reduced_hessian.cpp) ----
+// Storage: 2 diagonal (n entries), 1 sparse (SparseLLt values in the
+// pattern hessianPattern), else PackedSym.
+
+// y = H x by storage, over the n listed parameters (y_i = sum_j
+// H[idx_i][idx_j] x_j; without a list the first n).
 void znlpmul(NlpProblem* p, int32_t storage, int32_t n, const int32_t* idx, const double* h, const double* x,
              double* y);
-// out (PackedSym of order nr) = Z' H Z over the free parameters.
-void znlpred(NlpProblem* p, int32_t storage, const double* h, double* out);
+// znlpred (Z' H Z over the free parameters) is declared in optimizer/optimizer.h.
 // out = the free submatrix of H (order nf; may be H itself).
 void znlpre2(NlpProblem* p, int32_t storage, const double* h, double* out);
 // H := Z' D Z (order nr), D the diagonal of H at the free parameters.

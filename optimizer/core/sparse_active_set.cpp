@@ -10,14 +10,17 @@
 // which keeps them orthonormal over the current free positions; the work
 // vectors U = L^-1 g, V (U along the columns) and W (minus the part of U
 // orthogonal to them, the step) follow the change.  The Hessian factor the
-// caller passes is dense (PackedSym lower L) or diagonal; the sparse
-// factor kind is not built.
+// caller passes is dense (PackedSym lower L), diagonal, or sparse (a
+// SparseLLt over the free parameters, downdated by rotations when a
+// parameter reaches a bound and refactored from its row on when one is
+// released).
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <vector>
 
 #include "host/fields.h"
+#include "numerics/sparse_llt.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/active_set_detail.h"
 #include "optimizer/core/multipliers.h"
@@ -90,20 +93,36 @@ void write_column(NlpProblem* p, int32_t j, const double* in) {
     if (r != 0) file_failed(r);
 }
 
-// The caller's Hessian factor over the free positions: PackedSym lower L,
-// or its diagonal (hessianStorage 2).
+// The caller's Hessian factor over the free positions: PackedSym lower L
+// in free-list order, its diagonal (hessianStorage 2), or a SparseLLt
+// (hessianStorage 1) in the parameters' own order over the free
+// parameters, whose position map hessianPerm gives each parameter's
+// free-list position (negative when held at a bound), so that the vectors
+// stay in free-list order whatever the factor's row order.  The sparse
+// factor's pattern (hessianFactorPattern) must hold the fill of the whole
+// Hessian: deleting a parameter then never fills outside it.
 struct HessianFactor {
     NlpProblem* p;
     double* f;
     bool diagonal() const { return p->opt.hessianStorage == 2; }
-    void refuse_sparse() const {
-        if (f != nullptr && p->opt.hessianStorage == 1)
-            nlp_internal_error("sparse active-set form: the sparse Hessian factor is not built");
+    bool sparse() const { return f != nullptr && p->opt.hessianStorage == 1; }
+    int32_t* map() const { return p->hess.hessianPerm; }
+    // After the free list changed: the position map follows it.
+    void renumber() const {
+        if (!sparse()) return;
+        const int32_t n = p->shape.nParams, nf = n_free(p);
+        for (int32_t k = 0; k < n; ++k) map()[p->active.freeList[k]] = k < nf ? k : -(k + 1);
     }
-    // c := L^-1 c over nf positions; false at a divisor not above DBL_MIN.
+    // c := L^-1 c over nf positions; false at a divisor not above DBL_MIN
+    // (a sparse factor keeps 0 for the reciprocal of a failed pivot).
     bool solve(int32_t nf, double* c) const {
         if (f == nullptr) return true;
-        refuse_sparse();
+        if (sparse()) {
+            for (int32_t i = 0; i < p->shape.nParams; ++i)
+                if (map()[i] >= 0 && f[i] == 0.0) return false;
+            zslltli(1, p->shape.nParams, map(), p->hess.hessianFactorPattern, f, c);
+            return true;
+        }
         for (int32_t i = 0; i < nf; ++i) {
             const double d = diagonal() ? f[i] : f[pk(i, i)];
             if (!(std::fabs(d) > DBL_MIN)) return false;
@@ -116,7 +135,12 @@ struct HessianFactor {
     // c := L c.
     void multiply(int32_t nf, double* c) const {
         if (f == nullptr) return;
-        refuse_sparse();
+        if (sparse()) {
+            std::vector<double> y(sz(p->shape.nParams), 0.0);
+            zslltml(1, p->shape.nParams, map(), p->hess.hessianFactorPattern, f, c, y.data());
+            std::copy(y.begin(), y.begin() + nf, c);
+            return;
+        }
         for (int32_t i = nf - 1; i >= 0; --i) {
             double s = 0.0;
             if (diagonal())
@@ -126,10 +150,14 @@ struct HessianFactor {
             c[i] = s;
         }
     }
-    // Free position pos of nf leaves the factor.
+    // Free position pos of nf leaves the factor (the caller renumbers).
     void remove(int32_t pos, int32_t nf) const {
         if (f == nullptr) return;
-        refuse_sparse();
+        if (sparse()) {
+            std::vector<double> w(sz(p->shape.nParams));
+            zslltrd(p->shape.nParams, p->active.freeList[pos], map(), p->hess.hessianFactorPattern, nullptr, f, w.data());
+            return;
+        }
         if (diagonal()) {
             for (int32_t i = pos; i + 1 < nf; ++i) f[i] = f[i + 1];
             return;
@@ -141,7 +169,7 @@ struct HessianFactor {
     // be singular there (it is then unusable).
     bool add(int32_t q, int32_t nf) const {
         if (f == nullptr) return true;
-        refuse_sparse();
+        if (sparse()) return add_sparse(q, nf);
         const double* h = p->hess.hessian;
         if (diagonal()) {
             if (!(h[q] > DBL_MIN)) return false;
@@ -160,7 +188,62 @@ struct HessianFactor {
         f[pk(nf, nf)] = std::sqrt(d);
         return true;
     }
+    // The new row of q when it comes after every free parameter; else the
+    // rows from q on are factored again with q among the free ones.
+    bool add_sparse(int32_t q, int32_t nf) const {
+        const int32_t n = p->shape.nParams;
+        std::vector<double> w(sz(n));
+        double diag = 0.0;
+        if (zslltf5(n, q, map(), map(), p->hess.hessianPattern, p->hess.hessianFactorPattern, nullptr, p->hess.hessian, f,
+                    &diag, w.data()) != 0)
+            return false;
+        int32_t last = -1;
+        for (int32_t i = 0; i < n; ++i)
+            if (map()[i] >= 0) last = i;
+        map()[q] = nf;
+        if (q > last) return true;
+        std::vector<int32_t> maskperm(sz(n));
+        return zslltra(n, q, map(), maskperm.data(), DBL_MIN, p->hess.hessianPattern, p->hess.hessianFactorPattern, nullptr,
+                       p->hess.hessian, f) == 0;
+    }
 };
+
+// G (the fourth work vector) for the parameters held at a bound under a
+// sparse Hessian: G_k = c_k + sum of H_kj x_j over the held j, c the
+// quadratic's linear term, so that the gradient component of k is G_k
+// plus the terms of the free parameters.
+double* work_g(NlpProblem* p) { return p->active.sparseWork + 3 * p->shape.nParams; }
+bool keeps_g(const NlpProblem* p, const double* factor) {
+    return factor != nullptr && p->opt.hessianStorage == 1 && p->shape.hasBounds != 0;
+}
+double linear_term(const NlpProblem* p, int32_t i) {
+    return p->work.linearTerm != nullptr ? p->work.linearTerm[i] : 0.0;
+}
+
+// What G is formed from: the sparse Hessian, the position map, x.
+struct GTerms {
+    const int32_t* ija;
+    const int32_t* map;
+    const double* h;
+    const double* x;
+    double* g;
+    explicit GTerms(NlpProblem* p)
+        : ija(p->hess.hessianPattern), map(p->hess.hessianPerm), h(p->hess.hessian), x(p->param.x), g(work_g(p)) {}
+};
+
+void init_g(NlpProblem* p) {
+    const GTerms t(p);
+    for (int32_t i = 0; i < p->shape.nParams; ++i) t.g[i] = t.map[i] < 0 ? linear_term(p, i) + t.h[i] * t.x[i] : 0.0;
+    for (int32_t i = 0; i < p->shape.nParams; ++i) {
+        if (t.map[i] >= 0) continue;
+        for (int32_t e = t.ija[i]; e < t.ija[i + 1]; ++e) {
+            const int32_t j = t.ija[e];
+            if (t.map[j] >= 0) continue;
+            t.g[i] += t.h[e] * t.x[j];
+            t.g[j] += t.h[e] * t.x[i];
+        }
+    }
+}
 
 void step_fraction(NlpProblem* p, double d) {
     if (d == 0.0) return;
@@ -275,6 +358,8 @@ int32_t enter_bound(NlpProblem* p, const HessianFactor& hf, int32_t testOnly, in
     p->active.freeList[nf - 1] = q;
     p->active.boundState[q] = status;
     p->active.nActiveBounds += 1;
+    hf.renumber();
+    if (keeps_g(p, hf.f)) gmupd(p, 0, q);
     rebuild_columns(p, hf);
     set_gradient(p, hf, g);
     return 0;
@@ -363,6 +448,8 @@ int32_t znlpdor(NlpProblem* p, int32_t status, int32_t index, double d, double* 
         }
         p->active.boundState[index] = 0;
         p->active.nActiveBounds -= 1;
+        hf.renumber();
+        if (keeps_g(p, factor)) gmupd(p, 1, index);
     }
     rebuild_columns(p, hf);
     set_gradient(p, hf, g);
@@ -467,10 +554,12 @@ int32_t znlpftr(NlpProblem* p, int32_t dropFlag, int32_t multFlag, double* facto
         }
     p->active.nActiveBounds = fixed + back;
     znlp_free_list(p);
-    // A technique that passes its factor is told of the restart, when it
-    // installed a routine for that.
-    if (factor != nullptr && p->cb.resetFn != nullptr) p->cb.resetFn(p);
     const HessianFactor hf{p, factor};
+    hf.renumber();
+    // A technique that passes its factor is told of the restart, when it
+    // installed a routine for that: the factor must be that of the free
+    // parameters now listed (for a sparse factor, those hessianPerm maps).
+    if (factor != nullptr && p->cb.resetFn != nullptr) p->cb.resetFn(p);
     for (int32_t row : saved) {
         if (row >= p->shape.nLinEq) continue;
         if (column_of_row(p, hf, row, true))
@@ -479,6 +568,7 @@ int32_t znlpftr(NlpProblem* p, int32_t dropFlag, int32_t multFlag, double* facto
             p->active.activeList[p->active.nActiveLin + p->active.nDepLin++] = row;
     }
     set_gradient(p, hf, std::vector<double>(p->work.gradient, p->work.gradient + n));
+    if (keeps_g(p, factor)) init_g(p);
     for (int32_t i = 0; p->shape.hasBounds && i < n; ++i)
         if ((old[i] == 1 || old[i] == -1) && !restored[i]) znlpupr(p, 0, old[i], i, 0.0, factor);
     for (int32_t row : saved)
@@ -489,4 +579,23 @@ int32_t znlpftr(NlpProblem* p, int32_t dropFlag, int32_t multFlag, double* facto
     }
     if (multFlag && p->active.nActiveLin > 0) znlpglm(p, 0, p->work.gradient, p->active.multipliers);
     return 0;
+}
+
+void gmupd(NlpProblem* p, int32_t release, int32_t i) {
+    const GTerms t(p);
+    const double sign = release != 0 ? -1.0 : 1.0;
+    if (release != 0)
+        t.g[i] -= t.x[i] * t.h[i];
+    else
+        t.g[i] = t.x[i] * t.h[i] + linear_term(p, i);
+    // The partners of i: the entries of row i, and of the later rows at column i.
+    auto partner = [&](int32_t j, double hij) {
+        if (t.map[j] >= 0) return;
+        t.g[j] += sign * hij * t.x[i];
+        if (release == 0) t.g[i] += hij * t.x[j];
+    };
+    for (int32_t e = t.ija[i]; e < t.ija[i + 1]; ++e) partner(t.ija[e], t.h[e]);
+    for (int32_t r = i + 1; r < p->shape.nParams; ++r)
+        for (int32_t e = t.ija[r]; e < t.ija[r + 1] && t.ija[e] <= i; ++e)
+            if (t.ija[e] == i) partner(r, t.h[e]);
 }

@@ -16,7 +16,9 @@
 //   level grid with the requested levels; targets up to T = F + c q(alpha_min)
 //   per parameter, lower side then upper side:
 //       fixed parameter or estimate on its bound: the limits are known
-//       trace the planned points until the objective passes 2T - F
+//       trace the planned points until the objective passes 2T - F, then
+//           (without FEASRATIO=) further points until it passes T, each
+//           refit started from the secant through the last two points
 //       limits from the trace; the augmented system for the rest
 //   tables, rows; restore the problem
 #include "optimizer/reporting/confidence_limits.h"
@@ -35,6 +37,7 @@
 #include "optimizer/core/core.h"
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/pending.h"
+#include "optimizer/reporting/report_table.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 
@@ -52,6 +55,9 @@ constexpr double kSmallCurvature = 1e-6;
 // A failed trace point is halved toward the last accepted one until the
 // two lie this close (relative to the standard error or step).
 constexpr double kTraceHalving = 1e-3;
+// Points the trace may add past the planned ones (the quadratic
+// prediction of extension_point usually needs one).
+constexpr size_t kExtraPoints = 6;
 
 double missing() { return host_missing_value(); }
 
@@ -149,49 +155,114 @@ std::vector<double> planned_points(const NlpProblem* p, const LimitWork* w, int3
     return pts;
 }
 
-// Step 10: the trace of parameter k on side s.  false when a technique
-// that cannot be used ends the whole computation.
-bool trace_side(NlpProblem* p, LimitWork* w, int32_t k, int32_t s, double ceiling) {
+// The end of the trace so far: its last accepted point (the estimate at
+// first) and the one before it.
+struct TraceEnd {
+    std::vector<double> x, xPrev;
+    double theta = 0.0, thetaPrev = 0.0, value = 0.0;
+    bool havePrev = false;
+    void accept(const double* xNew, double thetaNew, double valueNew) {
+        xPrev.swap(x);
+        x.assign(xNew, xNew + xPrev.size());
+        thetaPrev = theta;
+        theta = thetaNew;
+        value = valueNew;
+        havePrev = true;
+    }
+};
+
+// The start of the refit at `point`: the last point moved along the secant
+// through the last two (first-order continuation: the other parameters
+// follow k at the rate the trace has shown), within the bounds.
+void predicted_start(NlpProblem* p, const LimitWork* w, const TraceEnd& e, double point) {
+    const double s = e.havePrev && e.theta != e.thetaPrev ? (point - e.theta) / (e.theta - e.thetaPrev) : 0.0;
+    for (size_t i = 0; i < e.x.size(); ++i)
+        p->param.x[i] = std::fmin(std::fmax(e.x[i] + s * (e.x[i] - e.xPrev[i]), w->lowerSaved[i]), w->upperSaved[i]);
+    p->param.x[w->k] = point;
+}
+
+// One trace point: parameter k fixed at `point` and the others re-estimated
+// from the continuation of the trace's end.  A failed sub-optimization is
+// retried halfway back toward the last accepted point until the two lie
+// within tol.  Result: the accepted value of k (x holds the point),
+// missing when the point is skipped; *fatal when a technique that cannot
+// be used ends the whole computation.
+double trace_point(NlpProblem* p, LimitWork* w, double point, const TraceEnd& end, double tol, bool* fatal) {
     const size_t n = static_cast<size_t>(p->shape.nParams);
-    const std::vector<double> pts = planned_points(p, w, k, s);
-    std::vector<double> xLast(w->xEst);
-    double thetaLast = w->xEst[static_cast<size_t>(k)];
-    const double tol = kTraceHalving * std::fabs(pts.front() - thetaLast);
-    RecordRange& range = w->points[static_cast<size_t>(2 * k + s)];
-    range.first = w->nRecords;
-    for (size_t i = 0; i < pts.size(); ++i) {
-        double point = pts[i];
-        for (;;) {
-            std::copy(xLast.begin(), xLast.end(), p->param.x);
-            p->param.x[k] = point;
-            const int32_t status = doopt(p, 1, k);
-            if (status == -2) {
-                xpmlog(kMsgNlp, kMsgCannotProfile);
-                restore_point(p, w);
-                return false;
-            }
-            if (status >= 0) break;
-            if (std::fabs(point - thetaLast) <= tol) {
-                point = missing();
-                break;
-            }
-            point = 0.5 * (point + thetaLast);
-        }
+    for (;;) {
+        predicted_start(p, w, end, point);
+        const int32_t status = doopt(p, 1, w->k);
         std::copy(w->lowerSaved.begin(), w->lowerSaved.end(), p->param.lower);
         std::copy(w->upperSaved.begin(), w->upperSaved.end(), p->param.upper);
         std::copy(w->stateSaved.begin(), w->stateSaved.begin() + static_cast<std::ptrdiff_t>(n), p->active.boundState);
+        if (status == -2) {
+            xpmlog(kMsgNlp, kMsgCannotProfile);
+            *fatal = true;
+            return missing();
+        }
+        if (status >= 0) return point;
+        if (std::fabs(point - end.theta) <= tol) return missing();
+        point = 0.5 * (point + end.theta);
+    }
+}
+
+// The next point past the planned ones when the trace has not yet passed
+// the largest target T: the profile taken as quadratic in theta through
+// the estimate and the last point predicts where it meets T; the step
+// overshoots that by a tenth so that the point brackets the target, and
+// is at least a tenth and at most twice the distance already covered.
+// Clamped to the bound of the side.
+double extension_point(const LimitWork* w, double thetaLast, double valueLast, double largestTarget) {
+    const double est = w->xEst[static_cast<size_t>(w->k)], sign = w->side == 0 ? -1.0 : 1.0;
+    const double rise = valueLast - w->scaledOptimum;
+    double factor = rise > 0.0 ? 1.1 * std::sqrt((largestTarget - w->scaledOptimum) / rise) : 2.0;
+    factor = std::fmin(std::fmax(factor, 1.1), 2.0);
+    const double point = est + factor * (thetaLast - est);
+    const double bound = side_bound(w, w->k, w->side);
+    return sign * (point - bound) > 0.0 ? bound : point;
+}
+
+// Step 10: the trace of parameter k on side s.  false when a technique
+// that cannot be used ends the whole computation.  Without FEASRATIO= the
+// trace goes on past the planned points until it passes the largest
+// target, the bound, or kExtraPoints more points: a crossing that the
+// trace brackets is refined by refits with k fixed, which hold every
+// bound and constraint exactly, and costs far less than the augmented
+// system.
+bool trace_side(NlpProblem* p, LimitWork* w, int32_t k, int32_t s, double ceiling) {
+    const ProfileSettings* ps = p->hooks->plSettings;
+    const std::vector<double> pts = planned_points(p, w, k, s);
+    TraceEnd end;
+    end.x = end.xPrev = w->xEst;
+    end.theta = end.thetaPrev = w->xEst[static_cast<size_t>(k)];
+    end.value = w->scaledOptimum;
+    const double tol = kTraceHalving * std::fabs(pts.front() - end.theta);
+    const double largestTarget = 0.5 * (ceiling + w->scaledOptimum);
+    const bool extend = wzmis(ps->startScale) || ps->startScale <= 0.0;
+    const double bound = side_bound(w, k, s);
+    RecordRange& range = w->points[static_cast<size_t>(2 * k + s)];
+    range.first = w->nRecords;
+    bool fatal = false;
+    for (size_t i = 0; !fatal; ++i) {
+        const bool planned = i < pts.size();
+        if (!planned && (!extend || i >= pts.size() + kExtraPoints || end.value >= largestTarget ||
+                         (finite_bound(bound) && end.theta == bound)))
+            break;
+        const double want = planned ? pts[i] : extension_point(w, end.theta, end.value, largestTarget);
+        const double point = trace_point(p, w, want, end, tol, &fatal);
+        // A skipped extension would be asked for again: the trace ends.
+        if (wzmis(point) && !planned) break;
         if (wzmis(point)) continue;
         const double value = w->devianceScale * p->iter.f;
-        LimitRecord r{k, s, kPointKind, w->levels[i].alpha, value};
+        LimitRecord r{k, s, kPointKind, planned ? w->levels[i].alpha : missing(), value};
         write_record(w, p, r, p->param.x);
         range.count += 1;
-        std::copy(p->param.x, p->param.x + n, xLast.begin());
-        thetaLast = point;
+        end.accept(p->param.x, point, value);
         // Past 2T - F every target has been crossed: the trace stops early.
         if (value > ceiling) break;
     }
     restore_point(p, w);
-    return true;
+    return !fatal;
 }
 
 // Step 9: limits that need no search: a fixed parameter, or an estimate
@@ -212,6 +283,21 @@ bool known_limits(NlpProblem* p, LimitWork* w, int32_t k, int32_t s) {
     return true;
 }
 
+// One warning for each wanted level of the side in hand that is still
+// missing, naming the side, the parameter, the level and why.
+void log_missing(const NlpProblem* p, const LimitWork* w) {
+    char name[33];
+    const int32_t width = p->param.paramNameWidth > 0 && p->param.paramNameWidth <= 32 ? p->param.paramNameWidth : 8;
+    velix::report::parameter_label(p, w->k, name, width);
+    int32_t len = width;
+    while (len > 1 && name[len - 1] == ' ') --len;
+    for (const LevelSlot& l : w->levels) {
+        if (!l.wanted || !wzmis(l.limit)) continue;
+        xpmlog(kMsgNlp, l.failure == kFailRefits ? kMsgRefitsFailed : kMsgNotSolved, w->side == 0 ? "lower" : "upper",
+               len, name, l.alpha);
+    }
+}
+
 // Steps 9 to 11 for every selected parameter.  false when the search was
 // ended by a technique that cannot be used.
 bool profile_all(NlpProblem* p, LimitWork* w, double ceiling) {
@@ -219,7 +305,10 @@ bool profile_all(NlpProblem* p, LimitWork* w, double ceiling) {
         for (int32_t s = 0; s < 2; ++s) {
             w->k = k;
             w->side = s;
-            for (LevelSlot& l : w->levels) l.limit = l.target = missing();
+            for (LevelSlot& l : w->levels) {
+                l.limit = l.target = missing();
+                l.failure = kFailNone;
+            }
             w->limits[static_cast<size_t>(2 * k + s)].first = -1;
             if (known_limits(p, w, k, s)) continue;
             if (!trace_side(p, w, k, s, ceiling)) return false;
@@ -227,6 +316,7 @@ bool profile_all(NlpProblem* p, LimitWork* w, double ceiling) {
             bool open = false;
             for (const LevelSlot& l : w->levels) open |= l.wanted && wzmis(l.limit);
             if (open && znlpplc(p) == -2) return false;
+            if (open) log_missing(p, w);
         }
     }
     return true;
@@ -387,7 +477,7 @@ void limit_found_row(NlpProblem* p, const LimitWork* w, const LevelSlot& l) {
 
 std::vector<LevelSlot> merge_levels(const double* requested, int32_t count) {
     std::vector<LevelSlot> list;
-    for (double a : kGridLevels) list.push_back(LevelSlot{a, false, missing(), missing()});
+    for (double a : kGridLevels) list.push_back(LevelSlot{a, false, missing(), missing(), kFailNone});
     std::vector<double> user(requested, requested + std::max(count, 0));
     std::sort(user.begin(), user.end(), std::greater<double>());
     for (double a : user) {
@@ -396,7 +486,7 @@ std::vector<LevelSlot> merge_levels(const double* requested, int32_t count) {
         if (at != list.end() && at->alpha == a)
             at->wanted = true;
         else
-            list.insert(at, LevelSlot{a, true, missing(), missing()});
+            list.insert(at, LevelSlot{a, true, missing(), missing(), kFailNone});
     }
     // Unmarked interior levels too close to a neighbour add trace points
     // without adding a limit.

@@ -56,6 +56,31 @@ struct LevelSlot {
     bool wanted = false;
     double limit = 0.0;
     double target = 0.0;
+    int32_t failure = 0;  // why a searched limit is missing (LimitFailure)
+};
+
+// Why a wanted limit stayed missing, for the log.
+enum LimitFailure : int32_t {
+    kFailNone = 0,
+    kFailRefits = 1,     // the trace bracketed the target; the refits did not close in on it
+    kFailAugmented = 2,  // the trace did not reach the target; the augmented system was not solved
+};
+
+// The constraints the augmented system holds with equality, taken from
+// its start point and revised between its solves: bounds met by
+// parameters other than k and the outer linear rows met there (every
+// equality).  The residuals of the gradient live in Z, an orthonormal
+// basis of the directions orthogonal to e_k and to these constraints'
+// normals, so that the multipliers of the held constraints, like that of
+// k, are no residuals; each held row adds a residual that keeps x on it.
+struct AugmentedActive {
+    std::vector<int32_t> heldParam;  // parameters held at a bound
+    std::vector<double> heldSign;    // their inward normal: +1 at the lower bound, -1 at the upper
+    std::vector<int32_t> heldRow;    // outer linear rows held with equality
+    std::vector<double> rows;        // the outer linear rows, dense (nLinCon x n)
+    std::vector<double> rowNorm;     // their Euclidean norms
+    std::vector<double> basis;       // Z, column c at c n
+    int32_t nz = 0;                  // its columns
 };
 
 // The driver's work record, reached by the callbacks of the augmented
@@ -83,6 +108,7 @@ struct LimitWork {
     std::vector<double> r, gOuter, funWork;  // the augmented system's vectors
     std::vector<double> jac, jacX;      // its Jacobian and the point it belongs to
     std::vector<double> solved;         // its last solution on the side in hand (empty: none)
+    AugmentedActive active;             // its active set
     double solvedValue = 0.0;           // the target that solution met
 };
 
@@ -94,6 +120,8 @@ constexpr int32_t kMsgNoStdErrors = 282;     // Wald limits asked for without st
 constexpr int32_t kMsgBadDevianceScale = 284;// devianceScale not positive (its value)
 constexpr int32_t kMsgFreeRun = 285;         // a sub-optimization with the parameter free
 constexpr int32_t kMsgFixedRun = 286;        // a sub-optimization with the parameter fixed
+constexpr int32_t kMsgRefitsFailed = 287;    // a limit abandoned: side, parameter, alpha (kFailRefits)
+constexpr int32_t kMsgNotSolved = 288;       // a limit abandoned: side, parameter, alpha (kFailAugmented)
 
 // The levels of the profile grid, outward.
 constexpr double kGridLevels[] = {0.75, 0.5, 0.35, 0.2, 0.15, 0.1, 0.075, 0.05, 0.035, 0.0225, 0.015, 0.01};

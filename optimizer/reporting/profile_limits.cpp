@@ -37,13 +37,21 @@ namespace {
 // Retries of the feasible-point search before a sub-optimization gives up.
 constexpr int32_t kFeasibleRetries = 3;
 // The refinement accepts F within this part of the rise t - F of its
-// target: tight enough that the limit is good to well below 1e-4 of a
-// standard error even when F itself is large (a tolerance relative to t
-// alone would shrink with N' far more slowly than the rise does).
-constexpr double kTargetTolerance = 1e-5;
+// target: tight enough that the limit is good to well below 1e-6 of a
+// standard error even where the profile is flat, and F itself is large (a
+// tolerance relative to t alone would shrink with N' far more slowly than
+// the rise does).
+constexpr double kTargetTolerance = 1e-7;
+// Refits whose objective is not that accurate end the refinement at the
+// steps' limit: its closest point is then taken when within this part of
+// the rise (a limit good to about 1e-5 of a standard error).
+constexpr double kLooseTolerance = 1e-5;
 // Refinement steps of one level before it is given up (the Illinois form
-// of false position converges superlinearly).
-constexpr int32_t kMaxRefinements = 100;
+// of false position converges superlinearly: from a bracket of the trace's
+// spacing to kTargetTolerance in well under this many refits).
+constexpr int32_t kMaxRefinements = 30;
+// Relative width of a bracket below which the refinement stops.
+constexpr double kJumpWidth = 1e-9;
 
 double missing() { return host_missing_value(); }
 
@@ -75,12 +83,18 @@ bool refine(NlpProblem* p, LimitWork* w, double t, std::vector<double> xIn, doub
     double thetaIn = xIn[static_cast<size_t>(k)], thetaOut = xOut[static_cast<size_t>(k)];
     const double tol = kTargetTolerance * (t - w->scaledOptimum);
     int32_t lastEnd = 0;
+    double closest = DBL_MAX;
+    std::vector<double> xClosest;
     for (int32_t step = 0; step < kMaxRefinements; ++step) {
         // Equal ends cannot be interpolated: the bracket has closed.
         if (thetaIn == thetaOut) {
             std::copy(xIn.begin(), xIn.end(), p->param.x);
             return true;
         }
+        // A bracket this narrow that still misses the target holds a jump
+        // of the profile (the refits went over to another minimum): more
+        // refits would only narrow it further.
+        if (std::fabs(thetaOut - thetaIn) <= kJumpWidth * (1.0 + std::fabs(thetaIn))) break;
         const double dIn = fIn - t, dOut = fOut - t, den = dIn - dOut;
         double theta = 0.5 * (thetaIn + thetaOut);
         const double num = dIn * (thetaIn - thetaOut);
@@ -99,6 +113,10 @@ bool refine(NlpProblem* p, LimitWork* w, double t, std::vector<double> xIn, doub
         const double f = w->devianceScale * p->iter.f;
         if (std::fabs(t) + std::fabs(f) <= velix::kMachEpsWritten || std::fabs(f - t) <= tol)
             return true;
+        if (std::fabs(f - t) < closest) {
+            closest = std::fabs(f - t);
+            xClosest.assign(p->param.x, p->param.x + p->shape.nParams);
+        }
         // False position stalls when one end stays put: the Illinois step
         // halves the stale end's distance from the target.
         const int32_t end = f < t ? 1 : 2;
@@ -115,7 +133,9 @@ bool refine(NlpProblem* p, LimitWork* w, double t, std::vector<double> xIn, doub
         }
         lastEnd = end;
     }
-    return false;
+    if (closest > kLooseTolerance * (t - w->scaledOptimum)) return false;
+    std::copy(xClosest.begin(), xClosest.end(), p->param.x);
+    return true;
 }
 
 }  // namespace
@@ -205,6 +225,8 @@ int32_t level_limit(NlpProblem* p, LimitWork* w, size_t l, double t) {
         if (refine(p, w, t, xIn, fIn, xOut, fOut, &fatal)) {
             write_limit(w, p, kLimitFound, static_cast<int32_t>(l), p->param.x[k], t, p->param.x);
             limit_found_row(p, w, w->levels[l]);
+        } else {
+            w->levels[l].failure = kFailRefits;
         }
         return fatal ? -2 : 0;
     }

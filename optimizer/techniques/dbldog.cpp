@@ -7,6 +7,9 @@
 // function and gradient values", JOTA 28, 1979; Dennis and Schnabel, 1983,
 // sec. 6.4.2).
 //
+// Under HESCAL= the path is taken in the variables S s of the parameter
+// scaling, S from the diagonal of B (the radius bounds |S s|).
+//
 // The start matrix and its restarts are QUANEW's (see quanew.cpp).  Before
 // a DFP update B is scaled by s'y / s'Bs (Oren and Luenberger,
 // Self-scaling variable metric algorithms, Management Science 20, 1974).
@@ -19,6 +22,7 @@
 #include <cmath>
 
 #include "optimizer/techniques/quasi_newton.h"
+#include "optimizer/techniques/scaling.h"
 #include "optimizer/techniques/techniques.h"
 #include "optimizer/techniques/trust_region.h"
 #include "velix/packed_index.h"
@@ -30,19 +34,29 @@ namespace {
 
 class DoglegModel : public TrustModel {
 public:
-    int64_t doubles(int32_t n) const override { return QuasiNewton::doubles(n) + 3 * static_cast<int64_t>(n); }
+    int64_t doubles(int32_t n) const override { return QuasiNewton::doubles(n) + 4 * static_cast<int64_t>(n); }
     void take(Frame* fr) override {
         qn_.take(fr);
+        scale_ = ParameterScale(fr);
         newton_ = fr->take(fr->n);
         cauchy_ = fr->take(fr->n);
         bs_ = fr->take(fr->n);
+        gs_ = fr->take(fr->n);
     }
     bool prepare(Frame* fr) override {
         if (fr->changed || fr->restart_due()) qn_.reset(fr);
         fr->changed = false;
+        // The scale from the diagonal of B = L L'.
+        for (int32_t i = 0; i < fr->k; ++i) {
+            double d = 0.0;
+            for (int32_t j = 0; j <= i; ++j) d += qn_.m[pk_lower(i, j)] * qn_.m[pk_lower(i, j)];
+            gs_[i] = d;
+        }
+        scale_.update_free(gs_);
         return true;
     }
     double step(Frame* fr, const double* g, double radius, double* s) override;
+    double step_norm(const Frame* fr, const double* s) const override { return scale_.norm(s); }
     void accepted(Frame* fr) override {
         if (fr->p->opt.update == kUpdateDfp) self_scale(fr);
         qn_.update(fr);
@@ -58,9 +72,11 @@ private:
     void times_b(int32_t k, const double* v, double* out) const;
 
     QuasiNewton qn_{QuasiNewtonForm::kFactor};
+    ParameterScale scale_;
     double* newton_ = nullptr;
     double* cauchy_ = nullptr;
     double* bs_ = nullptr;
+    double* gs_ = nullptr;  // the scaled gradient S^-1 g
 };
 
 void DoglegModel::times_b(int32_t k, const double* v, double* out) const {
@@ -90,14 +106,23 @@ void DoglegModel::self_scale(Frame* fr) {
     for (int64_t e = 0; e < static_cast<int64_t>(k) * (k + 1) / 2; ++e) qn_.m[e] *= root;
 }
 
-double DoglegModel::step(Frame* fr, const double* g, double radius, double* s) {
+double DoglegModel::step(Frame* fr, const double* gIn, double radius, double* s) {
+    // In the scaled variables: g := S^-1 g, the Newton step S (-B^-1 g),
+    // and the products with S^-1 B S^-1.
     const int32_t k = fr->k;
-    qn_.direction(*fr, g, newton_);  // -B^-1 g
+    qn_.direction(*fr, gIn, newton_);  // -B^-1 g
+    for (int32_t i = 0; i < k; ++i) {
+        newton_[i] *= scale_.of(i);
+        gs_[i] = gIn[i] / scale_.of(i);
+    }
+    const double* g = gs_;
     const double nn = norm2(k, newton_);
     if (nn <= radius) {
         copy(k, newton_, s);
     } else {
-        times_b(k, g, cauchy_);
+        for (int32_t i = 0; i < k; ++i) s[i] = g[i] / scale_.of(i);
+        times_b(k, s, cauchy_);
+        for (int32_t i = 0; i < k; ++i) cauchy_[i] /= scale_.of(i);
         const double gg = dot(k, g, g), gbg = dot(k, g, cauchy_), gbig = -dot(k, g, newton_);
         const double eta = 0.2 + 0.8 * gg * gg / (gbg * gbig);
         const double gn = std::sqrt(gg);
@@ -116,8 +141,9 @@ double DoglegModel::step(Frame* fr, const double* g, double radius, double* s) {
             for (int32_t i = 0; i < k; ++i) s[i] = cauchy_[i] + t * newton_[i];
         }
     }
+    for (int32_t i = 0; i < k; ++i) s[i] /= scale_.of(i);
     times_b(k, s, cauchy_);
-    return -(dot(k, g, s) + 0.5 * dot(k, s, cauchy_));
+    return -(dot(k, gIn, s) + 0.5 * dot(k, s, cauchy_));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The Hessian model of TRUREG and LEVMAR (see hessian_model.h).  LEVMAR
-// works in the variables D s, where the step problem becomes the plain
-// one on D^-1 H D^-1 and D^-1 g.
+// The Hessian model of TRUREG and LEVMAR (see hessian_model.h).  Under a
+// parameter scaling S the step problem is the plain one in the variables
+// S s, on S^-1 H S^-1 and S^-1 g.
 #include "optimizer/techniques/hessian_model.h"
 
 #include <cmath>
@@ -11,15 +11,14 @@ namespace velix::detail {
 
 int64_t HessianModel::doubles(int32_t n) const {
     const int64_t nn = n;
-    return nn * (nn + 1) + 4 * nn;
+    return nn * (nn + 1) + 3 * nn;
 }
 
 void HessianModel::take(Frame* fr) {
     const int32_t n = fr->n;
-    n_ = n;
+    scale_ = ParameterScale(fr);
     h_ = fr->take(static_cast<int64_t>(n) * (n + 1) / 2);
     l_ = fr->take(static_cast<int64_t>(n) * (n + 1) / 2);
-    d_ = fr->take(n);
     gs_ = fr->take(n);
     work_ = fr->take(2 * static_cast<int64_t>(n));
 }
@@ -34,44 +33,29 @@ bool HessianModel::prepare(Frame* fr) {
 bool HessianModel::gather(Frame* fr, bool mayRestart) {
     if (!fr->hessian()) return false;
     fr->gather_hessian(h_);
-    if (!scaled_) return true;
     // RESTART: the scaling starts again from this point's diagonal.
-    if (mayRestart && fr->restart_due())
-        for (int32_t j = 0; j < fr->n; ++j) d_[j] = 0.0;
-    // D: the running maximum of sqrt(H_jj) by parameter; 1 where H_jj is 0.
-    for (int32_t i = 0; i < fr->k; ++i) {
-        const int32_t j = fr->idx[i];
-        d_[j] = std::fmax(d_[j], std::sqrt(std::fabs(h_[pk_lower(i, i)])));
-    }
-    for (int32_t i = 0; i < fr->k; ++i)
-        for (int32_t m = 0; m <= i; ++m) h_[pk_lower(i, m)] /= scale(fr, i) * scale(fr, m);
+    scale_.update(mayRestart && fr->restart_due());
+    scale_.matrix(h_);
     return true;
-}
-
-double HessianModel::scale(const Frame* fr, int32_t i) const {
-    const double v = d_[fr->idx[i]];
-    return scaled_ && v > 0.0 ? v : 1.0;
 }
 
 double HessianModel::step(Frame* fr, const double* g, double radius, double* s) {
     const int32_t k = fr->k;
-    for (int32_t i = 0; i < k; ++i) gs_[i] = g[i] / scale(fr, i);
+    for (int32_t i = 0; i < k; ++i) gs_[i] = g[i] / scale_.of(i);
     const double pred = more_sorensen(k, h_, gs_, radius, fr->p->opt.singularTol, &lambda_, l_, s, work_);
-    for (int32_t i = 0; i < k; ++i) s[i] /= scale(fr, i);
+    for (int32_t i = 0; i < k; ++i) s[i] /= scale_.of(i);
     fr->p->iter.lambda = lambda_;
     return pred;
 }
 
 double HessianModel::step_norm(const Frame* fr, const double* s) const {
-    double t = 0.0;
-    for (int32_t i = 0; i < fr->k; ++i) t += (scale(fr, i) * s[i]) * (scale(fr, i) * s[i]);
-    return std::sqrt(t);
+    return scale_.norm(s);
 }
 
 void HessianModel::restarted() {
+    // The scaling starts again with the run's count of iterations.
     lambda_ = 0.0;
     fresh_ = false;
-    for (int32_t j = 0; j < n_; ++j) d_[j] = 0.0;
 }
 
 double HessianModel::measure(Frame* fr, const double* g, double* tmp) {
@@ -96,10 +80,10 @@ double HessianModel::measure(Frame* fr, const double* g, double* tmp) {
 
 double HessianModel::quadratic_form(Frame* fr, const double* g, double* tmp) const {
     const int32_t k = fr->k;
-    for (int32_t i = 0; i < k; ++i) tmp[i] = g[i] / scale(fr, i);
+    for (int32_t i = 0; i < k; ++i) tmp[i] = g[i] / scale_.of(i);
     chol_solve(k, l_, tmp);
     double m = 0.0;
-    for (int32_t i = 0; i < k; ++i) m += tmp[i] * g[i] / scale(fr, i);
+    for (int32_t i = 0; i < k; ++i) m += tmp[i] * g[i] / scale_.of(i);
     return std::isfinite(m) ? m : HUGE_VAL;
 }
 

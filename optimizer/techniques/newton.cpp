@@ -12,6 +12,7 @@
 #include "numerics/eigen.h"
 #include "numerics/kernel_support.h"
 #include "optimizer/core/pending.h"
+#include "optimizer/techniques/scaling.h"
 #include "optimizer/techniques/techniques.h"
 #include "velix/packed_index.h"
 
@@ -167,6 +168,7 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
     double* col = store ? fr.take(m) : nullptr;
     double* cross = store ? fr.take(packed) : nullptr;
     bool fresh = false;  // hF holds the Hessian of the current point
+    ParameterScale scale(&fr);
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
@@ -181,11 +183,16 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
             fr.gather_hessian(hF);
         }
         fresh = false;
+        // HESCAL: the factor and the direction in the scaled variables
+        // (the matrix of the Jacobian store has no Hessian diagonal behind
+        // it and is not scaled).
+        if (!store) scale.update();
+        scale.matrix(hF);
         step.factor(&fr, hF);
         p->run.iterMark = p->iter.ridge > 0.0 ? 1 : 0;  // the history marks a shifted Hessian
-        fr.gather(p->work.gradient, step.gF);
+        scale.gather(p->work.gradient, step.gF);
         step.solve(fr, step.gF, step.dF);
-        fr.scatter(step.dF, p->work.direction);
+        scale.scatter(step.dF, p->work.direction);
         if (fr.hold_outward(p->work.direction)) {
             rc = 0;
             continue;
@@ -203,7 +210,7 @@ int32_t newton_run(NlpProblem* p, NewtonFactor kind, NewtonMatrix matrix) {
         // last Hessian; from the Hessian slot, the new point's own Hessian
         // measures it (the last one, shifted, makes a large gradient look
         // small after a long step).
-        fr.gather(p->work.gradient, step.gF);
+        scale.gather(p->work.gradient, step.gF);
         step.solve(fr, step.gF, step.dF);
         const double stale = step.measure(fr, step.gF, step.dF);
         p->iter.gconvMeasure = p->iter.scaledGradMax = stale;

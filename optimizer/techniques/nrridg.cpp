@@ -16,6 +16,7 @@
 #include <cmath>
 
 #include "optimizer/techniques/newton.h"
+#include "optimizer/techniques/scaling.h"
 #include "optimizer/techniques/techniques.h"
 
 using namespace velix::detail;
@@ -28,7 +29,8 @@ constexpr int32_t kTries = 40;
 // Tries steps of growing ridge from the base point; true when one
 // decreased f (x, f and the gradient are then current).  *held: a step
 // pointed out of the box at a bound, which is now held.
-bool ridged_step(Frame* fr, NewtonStep* step, const double* hF, double* mu, bool* failed, bool* held) {
+bool ridged_step(Frame* fr, const ParameterScale& scale, NewtonStep* step, const double* hF, double* mu, bool* failed,
+                 bool* held) {
     NlpProblem* p = fr->p;
     const int32_t n = fr->n;
     double big = 0.0;
@@ -38,7 +40,7 @@ bool ridged_step(Frame* fr, NewtonStep* step, const double* hF, double* mu, bool
         *mu = ridge_factor(fr->k, hF, p->opt.singularTol, *mu, step->l);
         if (*mu == DBL_MAX) return false;
         step->solve(*fr, step->gF, step->dF);
-        fr->scatter(step->dF, p->work.direction);
+        scale.scatter(step->dF, p->work.direction);
         if (fr->hold_outward(p->work.direction)) {
             *held = true;
             return false;
@@ -76,6 +78,7 @@ int32_t znlpnrr(NlpProblem* p) {
     double* hF = fr.take(static_cast<int64_t>(n) * (n + 1) / 2);
     double mu = 0.0;
     bool fresh = false;  // hF holds the Hessian of the current point
+    ParameterScale scale(&fr);
     int32_t rc = fr.start();
     while (rc == 0 || rc == kNlpRestart) {
         if (rc == kNlpRestart) {
@@ -87,10 +90,13 @@ int32_t znlpnrr(NlpProblem* p) {
             fr.gather_hessian(hF);
         }
         fresh = false;
-        fr.gather(p->work.gradient, step.gF);
+        // HESCAL: the ridge is added in the scaled variables.
+        scale.update();
+        scale.matrix(hF);
+        scale.gather(p->work.gradient, step.gF);
         fr.set_base();
         bool failed = false, held = false;
-        const bool stepped = ridged_step(&fr, &step, hF, &mu, &failed, &held);
+        const bool stepped = ridged_step(&fr, scale, &step, hF, &mu, &failed, &held);
         if (held) {
             rc = 0;
             continue;
@@ -103,7 +109,7 @@ int32_t znlpnrr(NlpProblem* p) {
         if (failed) return kNlpFinalFunction;
         p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
         p->run.iterMark = p->iter.ridge > 0.0 ? 1 : 0;  // the history marks a ridged step
-        fr.gather(p->work.gradient, step.gF);
+        scale.gather(p->work.gradient, step.gF);
         step.solve(fr, step.gF, step.dF);
         const double stale = -dot(fr.k, step.gF, step.dF);
         mu *= 0.25;

@@ -21,6 +21,7 @@
 #include "optimizer/core/multipliers.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/core/reduced_space.h"
+#include "optimizer/techniques/scaling.h"
 #include "optimizer/techniques/techniques.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
@@ -580,48 +581,17 @@ int32_t fresh_measure_test(Frame* fr, double stale, double* hF, double* l, doubl
         m = dot(k, tmp, tmp);
         if (!std::isfinite(m)) m = HUGE_VAL;
     }
-    p->iter.gconvMeasure = p->iter.scaledGradMax = m;
+    p->iter.gconvMeasure = m;
+    p->iter.scaledGradMax = scaled_gradient_max(*fr);
     return fr->test();
 }
 
 // ---- Cholesky ----
 
-namespace {
-
-// x'y over n entries with four partial sums, so that the products do not
-// wait for each other's additions (a packed row of L is contiguous).
-double dot4(int32_t n, const double* __restrict x, const double* __restrict y) {
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-    int32_t m = 0;
-    for (; m + 4 <= n; m += 4) {
-        s0 += x[m] * y[m];
-        s1 += x[m + 1] * y[m + 1];
-        s2 += x[m + 2] * y[m + 2];
-        s3 += x[m + 3] * y[m + 3];
-    }
-    for (; m < n; ++m) s0 += x[m] * y[m];
-    return (s0 + s1) + (s2 + s3);
-}
-
-}  // namespace
-
 bool cholesky(int32_t n, const double* a, double shift, double tol, double* l) {
     double big = 0.0;
     for (int32_t i = 0; i < n; ++i) big = std::fmax(big, std::fabs(a[pk_lower(i, i)] + shift));
-    const double floor = tol * (big > 0.0 ? big : 1.0);
-    for (int32_t i = 0; i < n; ++i) {
-        const double* li = l + pk_lower(i, 0);
-        for (int32_t j = 0; j <= i; ++j) {
-            const double s = a[pk_lower(i, j)] + (i == j ? shift : 0.0) - dot4(j, li, l + pk_lower(j, 0));
-            if (i == j) {
-                if (!(s > floor)) return false;
-                l[pk_lower(i, i)] = std::sqrt(s);
-            } else {
-                l[pk_lower(i, j)] = s / l[pk_lower(j, j)];
-            }
-        }
-    }
-    return true;
+    return packed_cholesky(n, a, shift, tol * (big > 0.0 ? big : 1.0), l);
 }
 
 void chol_solve(int32_t n, const double* l, double* b) {

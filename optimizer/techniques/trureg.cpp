@@ -16,6 +16,6 @@
 #include "optimizer/techniques/techniques.h"
 
 int32_t znlptre(NlpProblem* p) {
-    velix::detail::HessianModel model(false);
+    velix::detail::HessianModel model;
     return velix::detail::trust_region_run(p, &model);
 }

@@ -173,7 +173,7 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
         fr.gather(p->work.gradient, gF);
         p->iter.gconvMeasure = model->measure(&fr, gF, tmp);
         p->iter.lmGconvMeasure = p->iter.gconvMeasure;
-        p->iter.scaledGradMax = p->iter.gconvMeasure;
+        p->iter.scaledGradMax = model->scaled_gradient(&fr);
         rc = late ? fr.test() : fr.next();
     }
     return rc;

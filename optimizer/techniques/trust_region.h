@@ -34,6 +34,9 @@ struct TrustModel {
     // measure() evaluates the model at the new point, after the iteration
     // is counted and the bounds are held (else before).
     virtual bool measures_new_point() const { return false; }
+    // The GCONV2 measure after measure() (the model's measure without a
+    // Hessian of the point).
+    virtual double scaled_gradient(const Frame* fr) const { return fr->p->iter.gconvMeasure; }
 };
 
 // The trust-region iteration around a model.

@@ -6,7 +6,9 @@
 // constraints and the derivative and covariance matrices with their
 // determinant summaries.  The optimizer calls cosfoes through its OUTEST=
 // hook and cosfoit at each termination test.  The "PARMS", "UPPERBD",
-// "LOWERBD", "GE", "LE" and "EQ" rows are what INEST= reads back.  When the
+// "LOWERBD", "GE", "LE" and "EQ" rows are what INEST= reads back; the
+// linear constraints are written as they were given, from the constraint
+// file that the constraint set-up leaves (constraint_file.h).  When the
 // problem maximises, objective values, gradients and multipliers carry the
 // sign of the maximised function.
 #include <algorithm>
@@ -15,6 +17,8 @@
 #include <vector>
 
 #include "host/host_support.h"
+#include "host/internal_error.h"
+#include "procedure/data/constraint_file.h"
 #include "optimizer/optimizer.h"
 #include "procedure/data/data.h"
 #include "procedure/data/data_view.h"
@@ -168,8 +172,6 @@ void bound_rows(Row& r) {
     r.method_name();
 }
 
-// Position of constraint c in the active list: below nActiveLin active,
-// after it dependent, -1 absent.
 // The owner's label of nonlinear constraint k (at most 32 characters).
 NameRecord constraint_label(const NlpProblem* p, int32_t k) {
     NameRecord label;
@@ -179,10 +181,50 @@ NameRecord constraint_label(const NlpProblem* p, int32_t k) {
     return label;
 }
 
+// Position of constraint c in the active list: below nActiveLin active,
+// after it dependent, -1 absent.
 int32_t active_position(const NlpProblem* p, int32_t c) {
     for (int32_t k = 0; k < p->active.nActiveLin + p->active.nDepLin; ++k)
         if (p->active.activeList[k] == c) return k;
     return -1;
+}
+
+// True when the record (code, rhs, a) is problem row i (row: its
+// coefficients), which holds a <= record negated.  Both come from the same
+// numbers, so they are compared exactly.
+bool is_problem_row(const NlpProblem* p, int32_t i, int32_t code, double rhs, const double* a, const double* row) {
+    const double sign = code == kConLe ? -1.0 : 1.0;
+    bool same = sign * rhs == p->con.linRhs[i];
+    for (int32_t j = 0; j < p->shape.nParams && same; ++j) same = sign * a[j] == row[j];
+    return same;
+}
+
+// The linear constraints as they were given, with the statement values of
+// their INEST= rows, read from the constraint file from byte 0.  The
+// optimizer drops a row that repeats an earlier one before it starts; its
+// record stays on the file and is passed over here.
+void constraint_rows(Row& r) {
+    NlpProblem* p = r.p;
+    HostFile* file = r.dv.files->conFile;
+    if (p->shape.nLinCon > 0 && file == nullptr) internal_error("linear constraints without their constraint file");
+    if (file != nullptr) con_point(file, 0);
+    StatementVariable* vars = r.dv.program->stmtVars;
+    const int32_t nStmt = con_statement_count(r.dv.program);
+    std::vector<double> stmt(static_cast<size_t>(nStmt)), row(static_cast<size_t>(r.n));
+    int32_t spare = r.dv.files->conFileRows - p->shape.nLinCon;
+    for (int32_t i = 0; i < p->shape.nLinCon; ++i) {
+        p->cb.conRowFn(p, i, row.data());
+        int32_t code = 0;
+        do {
+            con_read(file, &code, &r.dv.cells->rhsCell, p->param.paramRow, r.n, stmt.data(), nStmt);
+        } while (!is_problem_row(p, i, code, r.dv.cells->rhsCell, p->param.paramRow, row.data()) && spare-- > 0);
+        for (int32_t k = 0; k < nStmt; ++k) vars[k].cell = stmt[static_cast<size_t>(k)];
+        const int32_t at = active_position(p, i);
+        r.name(at < 0 ? "" : at < p->active.nActiveLin ? "ACTLC" : "LDACTLC");
+        r.type(i < p->shape.nLinEq ? "EQ" : code > 0 ? "GE" : "LE");
+        r.write();
+    }
+    r.statement_variables(false);
 }
 
 // The linear constraint rows; false when there is no factored active set
@@ -191,16 +233,7 @@ bool linear_rows(Row& r) {
     NlpProblem* p = r.p;
     r.dv.cells->rhsCell = missing();
     count_rows(r, "NACTLC", p->active.nActiveLin, "NLDACTLC", p->active.nDepLin);
-    // The rows as the problem holds them (a x >= b); a row given as <= is
-    // written turned, which INEST= reads back as the same constraint.
-    for (int32_t i = 0; i < p->shape.nLinCon && p->cb.conRowFn != nullptr; ++i) {
-        p->cb.conRowFn(p, i, p->param.paramRow);
-        r.dv.cells->rhsCell = p->con.linRhs[i];
-        const int32_t at = active_position(p, i);
-        r.name(at < 0 ? "" : at < p->active.nActiveLin ? "ACTLC" : "LDACTLC");
-        r.type(i < p->shape.nLinEq ? "EQ" : "GE");
-        r.write();
-    }
+    constraint_rows(r);
     r.method_name();
     if (p->opt.conFactorForm == 0) return false;
     const int32_t m = p->shape.nParams - p->active.nActiveBounds - p->active.nActiveLin;

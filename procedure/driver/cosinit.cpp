@@ -565,6 +565,16 @@ void open_work_files(const StepView& sv) {
     open_file(&sv.files->wJacColFile, kFileDirect);
     // The optimizer's matrix file: the covariance hook keeps its matrices there.
     open_file(&sv.hooks->cov.utilityFile, kFileDirect);
+    // The constraint files: the statements' rows, the INEST= rows, and the
+    // rows OUTEST= writes back, which either kind may fill.
+    const StatementNode* stmts = sv.ctx->stmtList;
+    const bool constrained = find_statement(stmts, "BOUNDS  ") != nullptr ||
+                             find_statement(stmts, "LINCON  ") != nullptr ||
+                             find_statement(stmts, "NLINCON ") != nullptr;
+    const bool inest = sv.input->inestUsed != 0;
+    if (constrained) open_file(&sv.files->conStmtFile, kFileDirect);
+    if (inest) open_file(&sv.files->conInestFile, kFileDirect);
+    if (constrained || inest) open_file(&sv.files->conFile, kFileDirect);
 }
 
 // The first step pool, sized from the variable counts and, for

@@ -81,7 +81,7 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
         return 1;
     }
 
-    cosop21(sv.ctx, nlp, nullptr);
+    cosop21(sv.ctx, nlp, sv.files->conStmtFile);
     if (*sv.errorLevel > kLevelStepEnds) xexit(*sv.errorLevel, 0);
     ProfileSettings* ps = profile_of(sv);
     sv.optSetup->profileWanted = find_statement(sv.ctx->stmtList, "PROFILE ") != nullptr;

@@ -4,12 +4,20 @@
 // and the constraint-row slot through which the optimizer reads them; and
 // the start values, bounds and linear rows of an INEST= data set (the
 // rows that OUTEST= writes), so that a run can start where another ended.
+// The linear rows also go, as they were given, to the constraint files
+// (procedure/data/constraint_file.h): the LINCON rows once per step, the
+// INEST= rows of each BY group, and their merge in the problem's order,
+// which is what OUTEST= writes back; the INEST= rows pass through one at a
+// time, so no copy of them is held besides the problem's own rows.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "host/fields.h"
+#include "host/internal_error.h"
+#include "procedure/data/constraint_file.h"
 #include "procedure/data/data.h"
 #include "procedure/proc_options.h"
 #include "procedure/procedure.h"
@@ -202,8 +210,9 @@ void read_nlincon(ProcContext* ctx, NlpProblem* nlp) {
 }
 
 // LINCON: one dense row per constraint, equalities first; a <= row is
-// negated into a >= row.
-void read_lincon(ProcContext* ctx, NlpProblem* nlp) {
+// negated into a >= row.  Each row also goes, as it was given, to the
+// statements' constraint file at its position.
+void read_lincon(ProcContext* ctx, NlpProblem* nlp, HostFile* file) {
     int32_t count = 0, equalities = 0;
     for (const StatementNode* s = find_statement(ctx->stmtList, "LINCON  "); s;
          s = find_statement(s->next, "LINCON  ")) {
@@ -212,11 +221,12 @@ void read_lincon(ProcContext* ctx, NlpProblem* nlp) {
         for (int32_t c = 0; c < l->nConstraints; ++c) equalities += l->constraints[c].relation == kRelEq;
     }
     if (count == 0) return;
-    const int64_t n = nlp->shape.nParams;
+    if (file == nullptr) internal_error("LINCON without its constraint file");
+    const int32_t n = nlp->shape.nParams;
     double* block = row_block(ctx, n, count);
     if (block == nullptr) return;
     nlp->con.linRows = block;
-    nlp->con.linRhs = block + n * count;
+    nlp->con.linRhs = block + int64_t{n} * count;
     int32_t nextEq = 0, nextIneq = equalities;
     for (const StatementNode* s = find_statement(ctx->stmtList, "LINCON  "); s;
          s = find_statement(s->next, "LINCON  ")) {
@@ -224,16 +234,20 @@ void read_lincon(ProcContext* ctx, NlpProblem* nlp) {
         for (int32_t c = 0; c < l->nConstraints; ++c) {
             const LinearConstraint& lc = l->constraints[c];
             const int32_t row = lc.relation == kRelEq ? nextEq++ : nextIneq++;
-            const double sign = lc.relation == kRelLe ? -1.0 : 1.0;
-            double* a = nlp->con.linRows + n * row;
+            double* a = nlp->con.linRows + int64_t{n} * row;
             for (int32_t t = 0; t < lc.nTerms; ++t) {
                 const int32_t j = parameter_index(nlp, lc.names[t]);
                 if (j < 0) {
                     unknown_name(ctx, lc.names[t], lc.line);
                     continue;
                 }
-                a[j] += sign * lc.coefs[t];
+                a[j] += lc.coefs[t];
             }
+            const int32_t code = lc.relation == kRelEq ? kConEq : lc.relation == kRelLe ? kConLe : kConGe;
+            con_point(file, row * con_record_bytes(n, 0));
+            con_write(file, code, lc.rhs, a, n, nullptr, 0);
+            const double sign = code == kConLe ? -1.0 : 1.0;
+            for (int32_t j = 0; j < n; ++j) a[j] *= sign;
             nlp->con.linRhs[row] = sign * lc.rhs;
         }
     }
@@ -244,17 +258,27 @@ void read_lincon(ProcContext* ctx, NlpProblem* nlp) {
 
 // ---- INEST= ----
 
-// A linear row a x >= b (or = b) of INEST=.
-struct InestRow {
-    bool equality = false;
+// One constraint record in memory: the one row that passes through at a
+// time while the constraint files are read and written.
+struct ConRow {
+    int32_t code = kConGe;
     double rhs = 0.0;
-    std::vector<double> a;
+    std::vector<double> a, stmt;
+
+    ConRow(int32_t n, int32_t nStmt) : a(static_cast<size_t>(n), 0.0), stmt(static_cast<size_t>(nStmt), 0.0) {}
+    void read(HostFile* f) { con_read(f, &code, &rhs, a.data(), n(), stmt.data(), n_stmt()); }
+    void write(HostFile* f) const { con_write(f, code, rhs, a.data(), n(), stmt.data(), n_stmt()); }
+    int32_t n() const { return static_cast<int32_t>(a.size()); }
+    int32_t n_stmt() const { return static_cast<int32_t>(stmt.size()); }
+    // The row as the problem holds it (a x >= b, or = b).
+    double sign() const { return code == kConLe ? -1.0 : 1.0; }
 };
 
-// What the INEST= rows of a BY group give; missing where they say nothing.
+// What the INEST= rows of a BY group give, missing where they say nothing;
+// their constraint rows are on the INEST= constraint file.
 struct InestRows {
     std::vector<double> start, lower, upper, stmtValues;
-    std::vector<InestRow> rows;
+    int32_t nRows = 0;
 };
 
 bool type_is(const ProcContext* ctx, const char* type) {
@@ -265,12 +289,17 @@ bool type_is(const ProcContext* ctx, const char* type) {
 }
 
 InestRows read_inest_rows(ProcContext* ctx, const NlpProblem* nlp) {
-    const size_t n = static_cast<size_t>(nlp->shape.nParams);
+    const int32_t n = nlp->shape.nParams;
+    const size_t un = static_cast<size_t>(n);
     const double missing = host_missing_value();
-    InestRows r{std::vector<double>(n, missing), std::vector<double>(n, missing), std::vector<double>(n, missing),
-                {}, {}};
-    const int32_t nStmt = ctx->program.stmtVars != nullptr ? ctx->program.nStmtVars : 0;
+    InestRows r{std::vector<double>(un, missing), std::vector<double>(un, missing), std::vector<double>(un, missing),
+                {}, 0};
+    const int32_t nStmt = con_statement_count(&ctx->program);
     r.stmtValues.assign(static_cast<size_t>(nStmt), missing);
+    HostFile* file = ctx->files.conInestFile;
+    if (file == nullptr) internal_error("INEST= without its constraint file");
+    con_point(file, 0);
+    ConRow c(n, nStmt);
     const double* row = nlp->param.paramRow;
     while (cos_read_row(ctx, kRoleInest)) {
         if (type_is(ctx, "PARMS")) {
@@ -281,13 +310,15 @@ InestRows read_inest_rows(ProcContext* ctx, const NlpProblem* nlp) {
         } else if (type_is(ctx, "LOWERBD")) {
             r.lower.assign(row, row + n);
         } else if (type_is(ctx, "EQ") || type_is(ctx, "GE") || type_is(ctx, "LE")) {
-            // A <= row is turned into a >= row, as LINCON's are; a missing
+            // A row without a right-hand side says nothing; a missing
             // coefficient is 0.
-            const double sign = type_is(ctx, "LE") ? -1.0 : 1.0;
-            InestRow c{type_is(ctx, "EQ"), sign * ctx->cells.rhsCell, std::vector<double>(n, 0.0)};
             if (wzmis(ctx->cells.rhsCell)) continue;
-            for (size_t j = 0; j < n; ++j) c.a[j] = wzmis(row[j]) ? 0.0 : sign * row[j];
-            r.rows.push_back(std::move(c));
+            c.code = type_is(ctx, "EQ") ? kConEq : type_is(ctx, "LE") ? kConLe : kConGe;
+            c.rhs = ctx->cells.rhsCell;
+            for (int32_t j = 0; j < n; ++j) c.a[static_cast<size_t>(j)] = wzmis(row[j]) ? 0.0 : row[j];
+            for (int32_t k = 0; k < nStmt; ++k) c.stmt[static_cast<size_t>(k)] = ctx->program.stmtVars[k].cell;
+            c.write(file);
+            ++r.nRows;
         }
     }
     return r;
@@ -315,54 +346,45 @@ void apply_bounds(NlpProblem* nlp, const InestRows& r) {
     }
 }
 
-// True when row c is already one of the problem's rows (the same
-// constraint given by LINCON and read back from an earlier OUTEST=).
-bool known_row(const NlpProblem* nlp, const InestRow& c) {
+// The problem's row that c gives again (the same constraint given by
+// LINCON and read back from an earlier OUTEST=), -1 when none.
+int32_t known_row(const NlpProblem* nlp, const ConRow& c) {
     constexpr double kSameRow = 1e-12;  // relative agreement of a written and a given row
     const int64_t n = nlp->shape.nParams;
+    const double sign = c.sign(), rhs = sign * c.rhs;
     for (int32_t i = 0; i < nlp->shape.nLinCon; ++i) {
-        if ((i < nlp->shape.nLinEq) != c.equality) continue;
+        if ((i < nlp->shape.nLinEq) != (c.code == kConEq)) continue;
         const double* a = nlp->con.linRows + n * i;
-        bool same = std::fabs(nlp->con.linRhs[i] - c.rhs) <= kSameRow * (1.0 + std::fabs(c.rhs));
+        bool same = std::fabs(nlp->con.linRhs[i] - rhs) <= kSameRow * (1.0 + std::fabs(rhs));
         for (int64_t j = 0; j < n && same; ++j)
-            same = std::fabs(a[j] - c.a[static_cast<size_t>(j)]) <= kSameRow * (1.0 + std::fabs(a[j]));
-        if (same) return true;
+            same = std::fabs(a[j] - sign * c.a[static_cast<size_t>(j)]) <= kSameRow * (1.0 + std::fabs(a[j]));
+        if (same) return i;
     }
-    return false;
+    return -1;
 }
 
-// The problem's rows and the new rows of INEST= in one block, equalities
-// first.  Raises the error level when the block cannot be had.
-void add_linear_rows(ProcContext* ctx, NlpProblem* nlp, const InestRows& r) {
-    std::vector<const InestRow*> added;
-    for (const InestRow& c : r.rows)
-        if (!known_row(nlp, c)) added.push_back(&c);
-    if (added.empty()) return;
+// Where the rows go in the merged order: the statements' equalities, the
+// new equalities, the statements' inequalities, the new inequalities.
+struct MergedOrder {
+    int32_t nLin = 0, nEq = 0;      // the statements' rows and equalities
+    int32_t newEq = 0, newIneq = 0; // the new rows of INEST=
+    int32_t of_statement_row(int32_t i) const { return i < nEq ? i : i + newEq; }
+    int32_t total() const { return nLin + newEq + newIneq; }
+};
+
+// Takes the block of the merged rows, whose new rows are filled, as the
+// problem's: the statements' rows are copied to their merged places.
+void adopt_rows(NlpProblem* nlp, const MergedOrder& m, double* rows, double* rhs) {
     const int64_t n = nlp->shape.nParams;
-    const int32_t count = nlp->shape.nLinCon + static_cast<int32_t>(added.size());
-    double* block = row_block(ctx, n, count);
-    if (block == nullptr) return;
-    double* rows = block;
-    double* rhs = block + n * count;
-    int32_t next = 0;
-    auto put = [&](const double* a, double b) {
-        std::memcpy(rows + n * next, a, sizeof(double) * static_cast<size_t>(n));
-        rhs[next++] = b;
-    };
-    int32_t equalities = nlp->shape.nLinEq;
-    for (int32_t i = 0; i < nlp->shape.nLinEq; ++i) put(nlp->con.linRows + n * i, nlp->con.linRhs[i]);
-    for (const InestRow* c : added)
-        if (c->equality) {
-            put(c->a.data(), c->rhs);
-            ++equalities;
-        }
-    for (int32_t i = nlp->shape.nLinEq; i < nlp->shape.nLinCon; ++i) put(nlp->con.linRows + n * i, nlp->con.linRhs[i]);
-    for (const InestRow* c : added)
-        if (!c->equality) put(c->a.data(), c->rhs);
+    for (int32_t i = 0; i < m.nLin; ++i) {
+        const int32_t at = m.of_statement_row(i);
+        std::memcpy(rows + n * at, nlp->con.linRows + n * i, sizeof(double) * static_cast<size_t>(n));
+        rhs[at] = nlp->con.linRhs[i];
+    }
     nlp->con.linRows = rows;
     nlp->con.linRhs = rhs;
-    nlp->shape.nLinCon = count;
-    nlp->shape.nLinEq = equalities;
+    nlp->shape.nLinCon = m.total();
+    nlp->shape.nLinEq = m.nEq + m.newEq;
     nlp->shape.nEqTotal = nlp->shape.nLinEq + nlp->shape.nNlinEq;
     nlp->shape.nConTotal = nlp->shape.nLinCon + nlp->shape.nNlinCon;
     if (!nlp->shape.hasLinCon) {
@@ -374,17 +396,76 @@ void add_linear_rows(ProcContext* ctx, NlpProblem* nlp, const InestRows& r) {
     }
 }
 
+// The problem's rows and the new rows of INEST= in one block, in the
+// merged order, and the constraint file that OUTEST= reads: every row as
+// it was given, with the statement values of its INEST= row (missing for
+// a row only the statements give).  Raises the error level when the block
+// cannot be had.
+void merge_linear_rows(ProcContext* ctx, NlpProblem* nlp, int32_t nInestRows) {
+    HostFile* out = ctx->files.conFile;
+    HostFile* in = ctx->files.conInestFile;
+    const int32_t n = nlp->shape.nParams, nStmt = con_statement_count(&ctx->program);
+    MergedOrder m{nlp->shape.nLinCon, nlp->shape.nLinEq, 0, 0};
+    if (out == nullptr) {
+        if (m.nLin > 0 || nInestRows > 0) internal_error("linear constraints without their constraint file");
+        return;
+    }
+    ConRow c(n, nStmt);
+    if (nInestRows > 0) con_point(in, 0);
+    for (int32_t k = 0; k < nInestRows; ++k) {
+        c.read(in);
+        if (known_row(nlp, c) < 0) ++(c.code == kConEq ? m.newEq : m.newIneq);
+    }
+    const int64_t bytes = con_record_bytes(n, nStmt);
+    // The statements' rows, without statement values.
+    std::fill(c.stmt.begin(), c.stmt.end(), host_missing_value());
+    if (m.nLin > 0) con_point(ctx->files.conStmtFile, 0);
+    for (int32_t i = 0; i < m.nLin; ++i) {
+        con_read(ctx->files.conStmtFile, &c.code, &c.rhs, c.a.data(), n, nullptr, 0);
+        con_point(out, m.of_statement_row(i) * bytes);
+        c.write(out);
+    }
+    double *rows = nullptr, *rhs = nullptr;
+    if (m.newEq + m.newIneq > 0) {
+        rows = row_block(ctx, n, m.total());
+        if (rows == nullptr) return;
+        rhs = rows + int64_t{n} * m.total();
+    }
+    int32_t nextEq = m.nEq, nextIneq = m.nLin + m.newEq;
+    if (nInestRows > 0) con_point(in, 0);
+    for (int32_t k = 0; k < nInestRows; ++k) {
+        c.read(in);
+        const int32_t known = known_row(nlp, c);
+        if (known >= 0) {
+            // The statement values of a row the statements give as well.
+            con_point(out, m.of_statement_row(known) * bytes + (bytes - 8 * int64_t{nStmt}));
+            con_write_values(out, c.stmt.data(), nStmt);
+            continue;
+        }
+        const int32_t at = c.code == kConEq ? nextEq++ : nextIneq++;
+        con_point(out, at * bytes);
+        c.write(out);
+        for (int32_t j = 0; j < n; ++j) rows[int64_t{n} * at + j] = c.sign() * c.a[static_cast<size_t>(j)];
+        rhs[at] = c.sign() * c.rhs;
+    }
+    ctx->files.conFileRows = m.total();
+    if (rows != nullptr) adopt_rows(nlp, m, rows, rhs);
+}
+
 }  // namespace
 
 void cosop22(ProcContext* ctx, NlpProblem* nlp) {
-    if (!ctx->input.inestUsed || nlp->param.paramRow == nullptr) return;
-    const InestRows r = read_inest_rows(ctx, nlp);
-    apply_bounds(nlp, r);
-    apply_start_values(ctx, nlp, r);
-    add_linear_rows(ctx, nlp, r);
+    int32_t nInestRows = 0;
+    if (ctx->input.inestUsed && nlp->param.paramRow != nullptr) {
+        const InestRows r = read_inest_rows(ctx, nlp);
+        apply_bounds(nlp, r);
+        apply_start_values(ctx, nlp, r);
+        nInestRows = r.nRows;
+    }
+    merge_linear_rows(ctx, nlp, nInestRows);
 }
 
-void cosop21(ProcContext* ctx, NlpProblem* nlp, HostFile* /*constraintFile*/) {
+void cosop21(ProcContext* ctx, NlpProblem* nlp, HostFile* constraintFile) {
     // A bound not given is absent.
     for (int32_t j = 0; j < nlp->shape.nParams; ++j) {
         if (wzmis(nlp->param.lower[j])) nlp->param.lower[j] = -DBL_MAX;
@@ -396,7 +477,7 @@ void cosop21(ProcContext* ctx, NlpProblem* nlp, HostFile* /*constraintFile*/) {
         nlp->shape.hasBounds |= nlp->param.lower[j] > -DBL_MAX || nlp->param.upper[j] < DBL_MAX;
     nlp->shape.hasLinCon = 0;
     nlp->shape.nLinCon = nlp->shape.nLinEq = 0;
-    read_lincon(ctx, nlp);
+    read_lincon(ctx, nlp, constraintFile);
     nlp->shape.hasNlinCon = 0;
     nlp->shape.nNlinCon = nlp->shape.nNlinEq = 0;
     read_nlincon(ctx, nlp);

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "numerics/cholesky.h"
-#include "optimizer/core/reduced_space.h"
+#include "optimizer/optimizer.h"
 #include "procedure/estimation/estimation.h"
 #include "procedure/evaluation/cross_product.h"
 #include "velix/codes.h"
@@ -72,7 +72,7 @@ double relative_decrement(const NlpProblem* nlp) {
 // factor with pivots above kPivotTolerance times its largest diagonal:
 // along the rows the Hessian need not be positive definite.
 bool positive_definite_on_rows_null_space(NlpProblem* nlp) {
-    const int32_t nr = velix::detail::n_reduced(nlp);
+    const int32_t nr = nlp_reduced_order(nlp);
     std::vector<double> a(static_cast<size_t>(std::max(nr, 0)) * (nr + 1) / 2);
     if (nr > 0) znlpred(nlp, 0, nlp->hess.hessian, a.data());
     double big = 0.0;

@@ -34,7 +34,7 @@ void cosop11(ProcContext* ctx, NlpProblem* nlp) {
                          &nlp->opt.restart, &nlp->opt.maxTime, &nlp->opt.maxIter, &nlp->opt.nlcIterLimit,
                          &nlp->opt.maxFunc, &nlp->opt.absConv, &nlp->opt.absFConv, &nlp->opt.fConv,
                          &nlp->opt.fConv2, &nlp->opt.absXConv, &nlp->opt.xConv, &nlp->opt.absGConv,
-                         &nlp->opt.gConv, &nlp->opt.gConv2, &nlp->opt.fSize, &nlp->opt.xSize};
+                         &nlp->opt.gConv, &nlp->opt.gConv2, &nlp->opt.fSize, &nlp->opt.xSize, &nlp->opt.perturbSize};
     for (double* d : doubles) *d = missing;
     nlp->opt.technique = nlp->opt.update = nlp->opt.lineSearch = 0;
     nlp->opt.techVariant = 2;

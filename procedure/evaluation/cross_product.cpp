@@ -16,6 +16,7 @@
 #include "host/internal_error.h"
 #include "numerics/kernel_support.h"
 #include "numerics/packed.h"
+#include "numerics/row_products.h"
 #include "optimizer/optimizer.h"
 #include "procedure/evaluation/column_jacobian.h"
 #include "procedure/evaluation/fd_jacobian.h"
@@ -279,48 +280,63 @@ void read_file_cross_product(const EvalView& v) {
 }
 
 // Adds to H(k, l), k >= first, the products of row k with the shares of the
-// panel, share g belonging to parameter owner[g].
-void add_panel_products(const EvalView& v, const SharePanel& panel, const int32_t* owner,
-                        double* sums) {
+// panel, share g belonging to parameter owner[g] (a parameter's shares
+// side by side, summed before they reach H).
+void add_panel_products(const EvalView& v, const RowGroups& rows, const SharePanel& panel,
+                        const int32_t* owner, double* sums) {
     EvaluationState& st = *v.st;
     for (int32_t k = owner[0]; k < v.nParmFree; ++k) {
-        spinn_shares(&v, k, panel, sums);
-        for (int32_t g = 0; g < panel.used && owner[g] <= k; ++g)
-            st.cross[pk_lower(k, owner[g])] += sums[g];
+        spinn_shares(rows, k, panel, sums);
+        for (int32_t g = 0; g < panel.used && owner[g] <= k;) {
+            const int32_t l = owner[g];
+            double s = sums[g++];
+            for (; g < panel.used && owner[g] == l; ++g) s += sums[g];
+            st.cross[pk_lower(k, l)] += s;
+        }
     }
 }
 
 // H(k, l), k >= l, for GLS and ML: K J_l K is a sum of rank-two shares
-// (spgroups), formed only at the nonzeros of the rows k instead of at all
-// p* moments, the shares of several parameters side by side so that one
-// sweep over the nonzeros of row k serves all of them.
+// k_i w' + w k_i', one per group of the nonzeros of row l (w = K a, the
+// groups of spgroups), formed only at the nonzeros of the rows k instead
+// of at all p* moments, the shares of several parameters side by side so
+// that one sweep over the groups of row k serves all of them.
 void sparse_kronecker_columns(const EvalView& v) {
     EvaluationState& st = *v.st;
     constexpr int32_t kPanelShares = 64;
     const int32_t q = v.nParmFree, n = v.n;
+    RowGroups rows;
+    spgroup_rows(&v, &rows);
+    // A parameter's shares enter one panel: the stride holds the most.
+    int32_t most = kPanelShares;
+    for (int32_t l = 0; l < q; ++l) most = std::max(most, rows.rowEnd[l] - (l ? rows.rowEnd[l - 1] : 0));
     SharePanel panel;
-    // A parameter has at most n shares.
-    panel.stride = (std::max(kPanelShares, n) + kShareChunk - 1) / kShareChunk * kShareChunk;
+    panel.stride = (most + kShareChunk - 1) / kShareChunk * kShareChunk;
     std::vector<double> store(2 * static_cast<size_t>(n) * panel.stride + panel.stride);
     panel.k = store.data();
     panel.w = panel.k + int64_t{n} * panel.stride;
     double* sums = panel.w + int64_t{n} * panel.stride;
     std::vector<int32_t> owner(static_cast<size_t>(panel.stride));
+    double* w = st.work2;
     for (int32_t l = 0; l < q; ++l) {
-        const int32_t groups = spgroups(&v, l, st.work1, st.work2);
-        if (panel.used > 0 && panel.used + groups > kPanelShares) {
-            add_panel_products(v, panel, owner.data(), sums);
+        const int32_t h0 = l ? rows.rowEnd[l - 1] : 0, h1 = rows.rowEnd[l];
+        if (panel.used > 0 && panel.used + h1 - h0 > kPanelShares) {
+            add_panel_products(v, rows, panel, owner.data(), sums);
             panel.used = 0;
         }
-        for (int32_t g = 0; g < groups; ++g, ++panel.used) {
+        for (int32_t h = h0; h < h1; ++h, ++panel.used) {
+            const int32_t e0 = rows.start[h];
+            velix::detail::gathered_rows_sum(n, rows.start[h + 1] - e0, st.kDense, n, &rows.index[e0],
+                                             &rows.value[e0], w);
+            const double* ki = st.kDense + int64_t{rows.pivot[h]} * n;
             owner[static_cast<size_t>(panel.used)] = l;
             for (int32_t i = 0; i < n; ++i) {
-                panel.k[int64_t{i} * panel.stride + panel.used] = st.work1[int64_t{g} * n + i];
-                panel.w[int64_t{i} * panel.stride + panel.used] = st.work2[int64_t{g} * n + i];
+                panel.k[int64_t{i} * panel.stride + panel.used] = ki[i];
+                panel.w[int64_t{i} * panel.stride + panel.used] = w[i];
             }
         }
     }
-    if (panel.used > 0) add_panel_products(v, panel, owner.data(), sums);
+    if (panel.used > 0) add_panel_products(v, rows, panel, owner.data(), sums);
 }
 
 // Modes 11 and 12: the sparse kernels; WLS goes through the weighted file.

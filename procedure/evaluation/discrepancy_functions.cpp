@@ -17,11 +17,13 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/fields.h"
 #include "host/output_table.h"
 #include "numerics/kernel_support.h"
 #include "numerics/packed.h"
+#include "numerics/row_products.h"
 #include "numerics/uniform_random.h"
 #include "procedure/evaluation/implied_moments.h"
 #include "procedure/evaluation/nonlinear_constraints.h"
@@ -78,7 +80,8 @@ std::string matrix_name(const EvalView& v, int32_t k) {
 }
 
 // M := W X for packed W and X (dense result, row length n), through dense
-// copies in the two scratch arrays so that the inner loop runs along rows.
+// copies in the two scratch arrays: M(i, j) is the product of row i of W
+// with row j of X (X symmetric), the blocked row product.
 void packed_product(const EvalView& v, const double* w, const double* x, double* m) {
     const int32_t n = v.n;
     double* wd = v.st->dense;
@@ -89,15 +92,12 @@ void packed_product(const EvalView& v, const double* w, const double* x, double*
             xd[int64_t{i} * n + j] = xd[int64_t{j} * n + i] = x[pk_lower(i, j)];
         }
     std::fill(m, m + int64_t{n} * n, 0.0);
-    for (int32_t i = 0; i < n; ++i) {
-        double* mi = m + int64_t{i} * n;
-        for (int32_t k = 0; k < n; ++k) {
-            const double a = wd[int64_t{i} * n + k];
-            if (a == 0.0) continue;
-            const double* xk = xd + int64_t{k} * n;
-            for (int32_t j = 0; j < n; ++j) mi[j] += a * xk[j];
-        }
-    }
+    std::vector<const double*> wr(static_cast<size_t>(n)), xr(static_cast<size_t>(n));
+    std::vector<double*> mr(static_cast<size_t>(n));
+    velix::detail::dense_rows<const double>(wd, n, n, wr.data());
+    velix::detail::dense_rows<const double>(xd, n, n, xr.data());
+    velix::detail::dense_rows(m, n, n, mr.data());
+    velix::detail::rows_product(n, n, n, wr.data(), xr.data(), 1.0, mr.data(), false);
 }
 
 // tr(M M) of a dense n x n matrix.

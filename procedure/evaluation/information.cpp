@@ -26,6 +26,7 @@
 #include "procedure/evaluation/cross_product.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/finite_differences.h"
+#include "procedure/evaluation/information_scratch.h"
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/model_view.h"
 #include "procedure/evaluation/sparse_jacobian.h"
@@ -471,6 +472,7 @@ int32_t cosicrp(NlpProblem* nlp) {
         st.covStatus = invert_information(v, {q, nlp->param.paramNames, nlp->param.x, false}, h, &whole);
     }
     if (st.covStatus != kCovFailed && h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
+    if (st.covStatus == kCovRegular || st.covStatus == kCovGeneralized) write_information_scratch(&v);
     if (seStatus == kCovFailed) return 0;
     if (nlp->work.stdErrors) standard_errors(v, ns, seCov.data(), nlp->work.stdErrors);
     if (nlp->work.stdErrors && v.hooks->cov.depStdErr) saved_standard_errors(v, ns, h, nlp->work.stdErrors);

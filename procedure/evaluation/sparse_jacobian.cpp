@@ -6,7 +6,10 @@
 #include "procedure/evaluation/sparse_jacobian.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "numerics/kernel_support.h"
+#include "numerics/row_products.h"
 #include "procedure/evaluation/cross_product.h"
 #include "procedure/evaluation/gradient.h"
 #include "procedure/evaluation/jacobian.h"
@@ -53,19 +56,24 @@ int32_t cosjasp(const EvalView* view) {
     return 0;
 }
 
-int32_t spgroups(const EvalView* view, int32_t k, double* kRows, double* wRows) {
-    const EvalView& v = *view;
+namespace {
+
+// The groups of the nonzeros of row k: the nonzeros that share a variable i
+// sum to e_i a' + a e_i', one group per such i, the variable in most of the
+// remaining nonzeros taken first (zero values are left out).  emit(i, idx,
+// val, count) receives a's nonzero entries, ascending in idx; a diagonal
+// moment stands once, so a(i) is half of it.  Uses view.st->nzIndex, pivots
+// and work3; idx and val point into pivots and work3 and hold until the
+// next group.
+template <typename Emit>
+int32_t for_each_group(const EvalView& v, int32_t k, Emit&& emit) {
     EvaluationState& st = *v.st;
     const JacobianStorage& jac = st.jac;
-    const double* K = st.kDense;
     const int32_t n = v.n, t0 = row_begin(jac, k), t1 = jac.rowEnd[k];
-    // The nonzeros that share a variable i sum to e_i a' + a e_i', whose
-    // weighted form is k_i w' + w k_i' with w = K a: one rank-two share
-    // per such group instead of one per nonzero.  The variable in most of
-    // the remaining nonzeros is taken first.
     int32_t* done = st.nzIndex;  // per nonzero of the row (at most p* <= n ld)
     int32_t* count = st.pivots;  // per variable (ld >= n)
-    double* a = st.work3;        // n
+    int32_t* idx = st.pivots;    // a's entries (at most n), once the counts are read
+    double* val = st.work3;      // n
     int32_t groups = 0;
     for (int32_t t = t0; t < t1; ++t) done[t - t0] = jac.nzValue[t] == 0.0;
     for (;; ++groups) {
@@ -77,22 +85,50 @@ int32_t spgroups(const EvalView* view, int32_t k, double* kRows, double* wRows) 
         }
         const int32_t i = static_cast<int32_t>(std::max_element(count, count + n) - count);
         if (count[i] == 0) break;
-        std::fill(a, a + n, 0.0);
+        // Row i's own nonzeros (i, c), c <= i, come before the (r, i),
+        // r > i: the entries arrive ascending.
+        int32_t used = 0;
         for (int32_t t = t0; t < t1; ++t) {
             const int32_t r = jac.nzRow[t], c = jac.nzCol[t];
             if (done[t - t0] || (r != i && c != i)) continue;
-            // A diagonal moment stands once: half of the symmetric share.
-            a[r == i ? c : r] += r == c ? 0.5 * jac.nzValue[t] : jac.nzValue[t];
+            idx[used] = r == i ? c : r;
+            val[used++] = r == c ? 0.5 * jac.nzValue[t] : jac.nzValue[t];
             done[t - t0] = 1;
         }
-        double* w = wRows + int64_t{groups} * n;
-        std::fill(w, w + n, 0.0);
-        for (int32_t m = 0; m < n; ++m)
-            if (a[m] != 0.0)
-                for (int32_t b = 0; b < n; ++b) w[b] += a[m] * K[int64_t{m} * n + b];
-        std::copy(K + int64_t{i} * n, K + int64_t{i + 1} * n, kRows + int64_t{groups} * n);
+        emit(i, idx, val, used);
     }
     return groups;
+}
+
+}  // namespace
+
+int32_t spgroups(const EvalView* view, int32_t k, double* kRows, double* wRows) {
+    const EvalView& v = *view;
+    const double* K = v.st->kDense;
+    const int32_t n = v.n;
+    // One rank-two share k_i w' + w k_i' per group, w = K a: one share per
+    // group instead of one per nonzero.
+    int32_t g = 0;
+    return for_each_group(v, k, [&](int32_t i, const int32_t* idx, const double* val, int32_t used) {
+        velix::detail::gathered_rows_sum(n, used, K, n, idx, val, wRows + int64_t{g} * n);
+        std::copy(K + int64_t{i} * n, K + int64_t{i + 1} * n, kRows + int64_t{g} * n);
+        ++g;
+    });
+}
+
+void spgroup_rows(const EvalView* view, RowGroups* out) {
+    const EvalView& v = *view;
+    *out = RowGroups{};
+    out->start.push_back(0);
+    for (int32_t k = 0; k < v.nParmFree; ++k) {
+        for_each_group(v, k, [&](int32_t i, const int32_t* idx, const double* val, int32_t used) {
+            out->pivot.push_back(i);
+            out->index.insert(out->index.end(), idx, idx + used);
+            out->value.insert(out->value.end(), val, val + used);
+            out->start.push_back(static_cast<int32_t>(out->index.size()));
+        });
+        out->rowEnd.push_back(static_cast<int32_t>(out->pivot.size()));
+    }
 }
 
 int32_t spkron(const EvalView* view, int32_t k, double* out) {
@@ -104,23 +140,47 @@ int32_t spkron(const EvalView* view, int32_t k, double* out) {
     return st.jac.rowEnd[k];
 }
 
-void spinn_shares(const EvalView* view, int32_t k, const SharePanel& panel, double* sums) {
-    const JacobianStorage& jac = view->st->jac;
+VELIX_KERNEL_CLONES
+void spinn_shares(const RowGroups& rows, int32_t k, const SharePanel& panel, double* sums) {
+    // Eight doubles in one SIMD value; a chunk is two of them.
+    typedef double Lanes __attribute__((vector_size(kShareChunk / 2 * sizeof(double))));
+    constexpr int32_t kHalf = kShareChunk / 2;
     const int64_t stride = panel.stride;
-    const int32_t t0 = row_begin(jac, k), t1 = jac.rowEnd[k];
-    // Eight shares at a time, their sums held in registers over the row.
+    const int32_t h0 = k == 0 ? 0 : rows.rowEnd[k - 1], h1 = rows.rowEnd[k];
+    // tr((e_i a' + a e_i')(k_g w_g' + w_g k_g')) = 2 [(a'k_g) w_g(i) +
+    // (a'w_g) k_g(i)]: two sums over a's entries per group, a chunk of
+    // shares side by side.
     for (int32_t g0 = 0; g0 < panel.used; g0 += kShareChunk) {
-        double acc[kShareChunk] = {};
-        for (int32_t t = t0; t < t1; ++t) {
-            const int64_t r = jac.nzRow[t] * stride + g0, c = jac.nzCol[t] * stride + g0;
-            const double* __restrict kr = panel.k + r;
-            const double* __restrict kc = panel.k + c;
-            const double* __restrict wr = panel.w + r;
-            const double* __restrict wc = panel.w + c;
-            const double x = jac.nzRow[t] != jac.nzCol[t] ? 2.0 * jac.nzValue[t] : jac.nzValue[t];
-            for (int32_t g = 0; g < kShareChunk; ++g) acc[g] += x * (kr[g] * wc[g] + wr[g] * kc[g]);
+        Lanes acc0 = {}, acc1 = {};
+        for (int32_t h = h0; h < h1; ++h) {
+            Lanes ak0 = {}, ak1 = {}, aw0 = {}, aw1 = {}, x;
+            for (int32_t e = rows.start[h]; e < rows.start[h + 1]; ++e) {
+                const double* kr = panel.k + rows.index[e] * stride + g0;
+                const double* wr = panel.w + rows.index[e] * stride + g0;
+                const double a = rows.value[e];
+                std::memcpy(&x, kr, sizeof x);
+                ak0 += a * x;
+                std::memcpy(&x, kr + kHalf, sizeof x);
+                ak1 += a * x;
+                std::memcpy(&x, wr, sizeof x);
+                aw0 += a * x;
+                std::memcpy(&x, wr + kHalf, sizeof x);
+                aw1 += a * x;
+            }
+            const double* ki = panel.k + rows.pivot[h] * stride + g0;
+            const double* wi = panel.w + rows.pivot[h] * stride + g0;
+            Lanes k0, k1, w0, w1;
+            std::memcpy(&k0, ki, sizeof k0);
+            std::memcpy(&k1, ki + kHalf, sizeof k1);
+            std::memcpy(&w0, wi, sizeof w0);
+            std::memcpy(&w1, wi + kHalf, sizeof w1);
+            acc0 += w0 * ak0 + k0 * aw0;
+            acc1 += w1 * ak1 + k1 * aw1;
         }
-        std::copy(acc, acc + kShareChunk, sums + g0);
+        acc0 *= 2.0;
+        acc1 *= 2.0;
+        std::memcpy(sums + g0, &acc0, sizeof acc0);
+        std::memcpy(sums + g0 + kHalf, &acc1, sizeof acc1);
     }
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "procedure/evaluation/model_view.h"
 
@@ -27,17 +28,28 @@ int32_t spgroups(const EvalView* view, int32_t k, double* kRows, double* wRows);
 // k[i * stride + g], likewise w; `used` of them.  The stride is a multiple
 // of kShareChunk, which the kernel reads whole (the values past `used`
 // only reach sums past `used`).
-inline constexpr int32_t kShareChunk = 8;
+inline constexpr int32_t kShareChunk = 16;
 struct SharePanel {
     double* k = nullptr;
     double* w = nullptr;
     int32_t stride = 0;
     int32_t used = 0;
 };
-// sums[g] := spinn1 (twice) of row k against share g of the panel, each
-// share formed at the nonzeros of row k only; sums holds the used shares
-// rounded up to a multiple of kShareChunk.
-void spinn_shares(const EvalView* view, int32_t k, const SharePanel& panel, double* sums);
+// The nonzeros of every sparse row in the groups of spgroups: group h of
+// row k is e_i a' + a e_i' (a diagonal moment halved into a(i)) with
+// i = pivot[h] and a's entries (index, value) from start[h] to
+// start[h + 1], ascending in index; row k's groups end at rowEnd[k].
+struct RowGroups {
+    std::vector<int32_t> rowEnd, pivot, start, index;
+    std::vector<double> value;
+};
+// All rows grouped into out (reset); uses what spgroups uses.
+void spgroup_rows(const EvalView* view, RowGroups* out);
+// sums[g] := tr(J_k S_g) (spinn1, twice, of row k against share g of the
+// panel) from the groups of row k, each share read only at the entries and
+// the variables of those groups; sums holds the used shares rounded up to
+// a multiple of kShareChunk.
+void spinn_shares(const RowGroups& rows, int32_t k, const SharePanel& panel, double* sums);
 // Sum over the nonzeros of row k of value times vec at the moment;
 // off-diagonal moments count twice when `twice` is set (the trace product).
 double spinn1(const EvalView* view, int32_t twice, int32_t k, const double* vec);

@@ -14,8 +14,10 @@
 #include "procedure/evaluation/term_walker.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "numerics/packed.h"
+#include "numerics/row_products.h"
 #include "procedure/evaluation/cosan_kernels.h"
 #include "procedure/evaluation/implied_moments.h"
 #include "velix/codes.h"
@@ -134,8 +136,9 @@ int32_t walk_terms(const EvalView* view, TermVisitor* visitor) {
 namespace {
 
 // G := X - M Y (lower triangle, packed), M the objective's dense product,
-// Y packed symmetric (expanded into the scratch so that the inner loop runs
-// along rows); with X null G := M Y.
+// Y packed symmetric (expanded into the scratch so that G(i, j) is the
+// product of row i of M with row j of Y, the blocked row product); with X
+// null G := M Y.
 //   GLS: W (C - S) W = M W;   ML: C^-1 (C - S) C^-1 = C^-1 - M C^-1
 void product_form(const EvalView& v, const double* x, const double* y) {
     EvaluationState& st = *v.st;
@@ -144,15 +147,16 @@ void product_form(const EvalView& v, const double* x, const double* y) {
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
             yd[int64_t{i} * n + j] = yd[int64_t{j} * n + i] = y[velix::pk_lower(i, j)];
-    for (int32_t i = 0; i < n; ++i) {
-        const double* mi = st.product + int64_t{i} * n;
-        for (int32_t j = 0; j <= i; ++j) {
-            const double* yj = yd + int64_t{j} * n;
-            double s = 0.0;
-            for (int32_t k = 0; k < n; ++k) s += mi[k] * yj[k];
-            st.dFdC[velix::pk_lower(i, j)] = x ? x[velix::pk_lower(i, j)] - s : s;
-        }
-    }
+    if (x)
+        std::copy(x, x + v.pstar, st.dFdC);
+    else
+        std::fill(st.dFdC, st.dFdC + v.pstar, 0.0);
+    std::vector<const double*> mr(static_cast<size_t>(n)), yr(static_cast<size_t>(n));
+    std::vector<double*> gr(static_cast<size_t>(n));
+    velix::detail::dense_rows<const double>(st.product, n, n, mr.data());
+    velix::detail::dense_rows<const double>(yd, n, n, yr.data());
+    for (int32_t i = 0; i < n; ++i) gr[static_cast<size_t>(i)] = st.dFdC + velix::pk_lower(i, 0);
+    velix::detail::rows_product(n, n, n, mr.data(), yr.data(), x ? -1.0 : 1.0, gr.data(), true);
 }
 
 void plain_dfdc(const EvalView& v) {

@@ -13,6 +13,7 @@
 #include "numerics/kernel_support.h"
 #include "numerics/packed.h"
 #include "procedure/evaluation/discrepancy_functions.h"
+#include "procedure/evaluation/information_scratch.h"
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/term_walker.h"
 #include "procedure/results/fit_state.h"
@@ -81,8 +82,6 @@ bool lm_setup(const ResultsView& rv, LmSetup* s) {
     nlp->run.evalPhase = phase;
     if (rc != 0) return false;
     s->chisq = results_model_chisq(rv);
-    eval_dfdc(&s->view);
-    s->dFdC.assign(rv.eval->dFdC, rv.eval->dFdC + s->pstar);
     if (s->method == kMethodMl) s->K = rv.eval->impliedInv;
     if (s->method == kMethodGls) s->K = rv.arrays->weightMatrix;
     if (s->method == kMethodWls) s->factor = rv.arrays->weightMatrix;
@@ -90,15 +89,19 @@ bool lm_setup(const ResultsView& rv, LmSetup* s) {
     s->Jx.assign(static_cast<size_t>(cells), 0.0);
     s->g.assign(static_cast<size_t>(s->q), 0.0);
     s->V.assign(static_cast<size_t>(pk_lower(s->q, 0)), 0.0);
-    if (s->q == 0) return true;
+    s->dFdC.assign(static_cast<size_t>(s->pstar), 0.0);
+    if (s->q == 0) {
+        eval_dfdc(&s->view);
+        s->dFdC.assign(rv.eval->dFdC, rv.eval->dFdC + s->pstar);
+        return true;
+    }
+    // The covariance step left the covariance, the gradient and dF/dC at
+    // the estimates on its scratch.
+    read_information_scratch(&s->view, s->V.data(), s->g.data(), s->dFdC.data());
     if (jacobian_walk(&s->view) != 0) return false;
     std::copy(rv.eval->jacobian, rv.eval->jacobian + cells, s->Jx.begin());
-    for (int32_t i = 0; i < s->q; ++i) {
-        double* col = s->Jx.data() + int64_t{i} * s->pstar;
-        s->g[static_cast<size_t>(i)] = trace_inner(col, s->dFdC.data(), s->n);
-        if (s->factor != nullptr) forward(*s, col);
-    }
-    std::copy(rv.eval->covariance, rv.eval->covariance + pk_lower(s->q, 0), s->V.begin());
+    if (s->factor != nullptr)
+        for (int32_t i = 0; i < s->q; ++i) forward(*s, s->Jx.data() + int64_t{i} * s->pstar);
     return true;
 }
 

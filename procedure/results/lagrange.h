@@ -69,9 +69,11 @@ void lm_unavailable();
 // information; after a failed inversion its array is stale.
 bool lm_covariance_usable(const ResultsView& rv);
 
-// Builds the state at the current parameters: F (final phase), dF/dC, the
-// Jacobian and the gradient, V from the covariance step.  false when F or
-// the Jacobian cannot be had.
+// Builds the state at the current parameters: F (final phase) and the
+// Jacobian; V, the gradient and dF/dC as the covariance step left them on
+// its scratch (information_scratch.h), which it writes whenever the
+// covariance is usable (dF/dC formed here when there are no independent
+// parameters).  false when F or the Jacobian cannot be had.
 bool lm_setup(const ResultsView& rv, LmSetup* s);
 
 // dC of the positions parts[0..count), weighted: gamma = <dC, dF/dC>,

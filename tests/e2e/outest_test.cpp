@@ -160,4 +160,89 @@ TEST_F(Outest, InestReproducesTheLinearConstraints) {
     EXPECT_EQ(constraint_rows(read_rows(dir_ + "/est3.csv")), constraint_rows(a));
 }
 
+// Termination tight enough that two runs to one minimum agree to 1e-10.
+const char* const kTight = "nloptions absgconv=1e-9 gconv=1e-12;\n";
+
+// The objective at the estimates (_RHS_ of the PARMS row).
+double fit_of(const Rows& rows) {
+    return std::stod(first_row(rows, "PARMS")[rows.column("_RHS_")]);
+}
+
+// A <= constraint is written as an LE row with its signs as given, and
+// INEST= reads it back as the same constraint: the run without LINCON
+// holds the same rows and reaches the same minimum.
+TEST_F(Outest, LessEqualRowsRoundTripThroughInest) {
+    const std::string lincon = "lincon l2 - l3 = 0, l5 + l6 <= 2, l8 >= 0.1;\n";
+    ASSERT_EQ(run("outest=est", lincon + kTight).exitStatus, 0);
+    ASSERT_EQ(run("inest=est outest=est2", kTight).exitStatus, 0);
+    const Rows a = read_rows(dir_ + "/est.csv"), b = read_rows(dir_ + "/est2.csv");
+    const std::vector<std::string> le = first_row(a, "LE");
+    ASSERT_FALSE(le.empty());
+    EXPECT_EQ(le[a.column("_RHS_")], "2");
+    for (size_t j = a.column("_ITER_") + 1; j < a.header.size(); ++j)
+        EXPECT_EQ(le[j], a.header[j] == "l5" || a.header[j] == "l6" ? "1" : "0") << a.header[j];
+    EXPECT_EQ(first_row(a, "GE")[a.column("_RHS_")], "0.1");
+    EXPECT_EQ(constraint_rows(b), constraint_rows(a));
+    EXPECT_NEAR(fit_of(b), fit_of(a), 1e-10 * fit_of(a));
+}
+
+// A row that repeats an earlier one is dropped before the run; the rows
+// after it keep their own constraints, _TYPE_ and _RHS_.
+TEST_F(Outest, ARepeatedRowIsWrittenOnce) {
+    ASSERT_EQ(run("outest=est", "lincon l5 + l6 <= 2, l2 >= 0.1, l5 + l6 <= 2, l8 >= 0.2;\n").exitStatus, 0);
+    std::vector<std::string> kinds;
+    for (const auto& row : constraint_rows(read_rows(dir_ + "/est.csv"))) kinds.push_back(row[0] + " " + row[1]);
+    EXPECT_EQ(kinds, (std::vector<std::string>{"LE 2", "GE 0.1", "GE 0.2"}));
+}
+
+// The program variables of INEST= constraint rows come back in the OUTEST=
+// rows of the same constraints: for a row only INEST= gives and for one
+// that the statements give again.
+TEST_F(Outest, StatementValuesOfInestRowsAreCarried) {
+    ASSERT_EQ(run("outest=est", "l3 = 0.9 * l2;\nlincon l5 + l6 >= 1.5, l8 <= 3;\n").exitStatus, 0);
+    // est.csv with a variable "ratio": 1.3 on PARMS, 7 on the GE row, 8 on the LE row.
+    std::ifstream in(dir_ + "/est.csv");
+    std::ofstream out(dir_ + "/est_r.csv");
+    for (std::string line; std::getline(in, line);) {
+        const std::string type = line.substr(0, line.find(','));
+        if (line[0] == '#') out << line << '\n';
+        else out << line << ',' << (type == "_TYPE_" ? "ratio" : type == "PARMS" ? "1.3" : type == "GE" ? "7" : type == "LE" ? "8" : ".") << '\n';
+    }
+    out.close();
+    const RunResult r = run("inest=est_r outest=est2", "l3 = ratio * l2;\nlincon l8 <= 3;\n");
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const Rows b = read_rows(dir_ + "/est2.csv");
+    const size_t ratio = b.column("ratio");
+    ASSERT_LT(ratio, b.header.size());
+    EXPECT_EQ(first_row(b, "GE")[ratio], "7");
+    EXPECT_EQ(first_row(b, "LE")[ratio], "8");
+    EXPECT_EQ(first_row(b, "PARMS")[ratio], "1.3");
+    EXPECT_EQ(first_row(b, "PROJGRAD")[ratio], ".");
+}
+
+// Five hundred linear constraints of which only the first binds: the fit
+// is that of the first alone, OUTEST= writes every row exactly as given,
+// and INEST= reads them all back (the same rows, the same fit).
+TEST_F(Outest, ManyConstraintsKeepTheFitAndRoundTripExactly) {
+    constexpr int kRows = 500;
+    std::string many = "lincon l5 + l6 <= 2";
+    for (int k = 1; k < kRows; ++k) many += ",\n  l2 + " + std::to_string(k) + " l9 <= " + std::to_string(1000 + k);
+    ASSERT_EQ(run("outest=one", std::string("lincon l5 + l6 <= 2;\n") + kTight).exitStatus, 0);
+    ASSERT_EQ(run("outest=many", many + ";\n" + kTight).exitStatus, 0);
+    ASSERT_EQ(run("inest=many outest=back", kTight).exitStatus, 0);
+    const Rows one = read_rows(dir_ + "/one.csv"), m = read_rows(dir_ + "/many.csv");
+    const auto rows = constraint_rows(m);
+    ASSERT_EQ(rows.size(), static_cast<size_t>(kRows));
+    // _NAME_ is left out of the rows: a variable's cell is one to its left.
+    const size_t rhs = m.column("_RHS_") - 1, l2 = m.column("l2") - 1, l9 = m.column("l9") - 1;
+    for (int k = 1; k < kRows; ++k) {
+        const auto& row = rows[static_cast<size_t>(k)];
+        EXPECT_EQ(row[0] + " " + row[rhs] + " " + row[l2] + " " + row[l9],
+                  "LE " + std::to_string(1000 + k) + " 1 " + std::to_string(k)) << k;
+    }
+    EXPECT_EQ(constraint_rows(read_rows(dir_ + "/back.csv")), rows);
+    EXPECT_NEAR(fit_of(m), fit_of(one), 1e-10 * fit_of(one));
+    EXPECT_NEAR(fit_of(read_rows(dir_ + "/back.csv")), fit_of(one), 1e-10 * fit_of(one));
+}
+
 }  // namespace

@@ -14,14 +14,17 @@
 namespace velix::test {
 namespace {
 
-// The final F of a run's last "IterStop" factoid.
-double final_f(const RunResult& r) {
+// An entry of a run's last "IterStop" factoid.
+double stop_entry(const RunResult& r, const std::string& label) {
     const JsonValue& entries = (*r.items(0, "factoid", "IterStop").back())["entries"];
     for (size_t i = 0; i < entries.size(); ++i)
-        if (entries[i]["label"].str() == "Objective Function") return entries[i]["value"].number();
-    ADD_FAILURE() << "no final F";
+        if (entries[i]["label"].str() == label) return entries[i]["value"].number();
+    ADD_FAILURE() << "no " << label;
     return 0.0;
 }
+
+// The final F of a run.
+double final_f(const RunResult& r) { return stop_entry(r, "Objective Function"); }
 
 // A reference program of tests/fixtures and lavaan's minimum of F for it.
 struct Reference {
@@ -112,6 +115,49 @@ run;
         // searches step 2 to 10 times the full step), which leaves it up to
         // about 4e-8 |F| above: two runs agree to 5e-8.
         EXPECT_NEAR(f, fNewton, 5e-8 * fNewton);
+    }
+}
+
+// Every LINESEARCH= with the techniques that search along a direction
+// reaches poldem's reference minimum on a convergence criterion (tightened,
+// so that F, not where GCONV stops, is compared).
+TEST(Techniques, EveryLineSearchReachesTheReferenceMinimum) {
+    const Reference ref = reference("poldem_ml");
+    for (const char* t : {"QUANEW", "NEWRAP", "CONGRA"})
+        for (int ls = 1; ls <= 8; ++ls) {
+            SCOPED_TRACE(std::string(t) + " LINESEARCH=" + std::to_string(ls));
+            std::string text = with_technique(ref.program, t);
+            text.insert(text.find(';') + 1, "\n   nloptions linesearch=" + std::to_string(ls) +
+                                                " absgconv=1e-8 gconv=1e-12 maxiter=2000 maxfunc=8000;");
+            const RunResult r = run_velix(text, {"poldem.csv"});
+            ASSERT_EQ(r.exitStatus, 0) << r.log;
+            const JsonValue& status = r.table(0, "ConvergenceStatus");
+            EXPECT_EQ(cell(status, 0, "Status").number(), 0.0) << cell(status, 0, "Reason").str();
+            EXPECT_NEAR(final_f(r), ref.fmin, 1e-9 * ref.fmin);
+        }
+}
+
+// HESCAL= 0 to 3 from a far start: each reaches the default technique's
+// minimum, the scaled runs on their own path.
+TEST(Techniques, EveryHessianScalingReachesTheMinimum) {
+    std::string program = reference("hs_cfa_ml").program;
+    program.replace(program.find("l2 Fvis"), 7, "l2 (30) Fvis");
+    program.replace(program.find("ve1-ve9;"), 8, "ve1-ve9 (20 20 20 20 20 20 20 20 20);");
+    const double fmin = final_f(run_velix(reference("hs_cfa_ml").program, {"hs.csv"}));
+    for (const char* t : {"TRUREG", "LEVMAR", "NRRIDG"}) {
+        double unscaled = 0.0;
+        for (int k = 0; k <= 3; ++k) {
+            SCOPED_TRACE(std::string(t) + " HESCAL=" + std::to_string(k));
+            std::string text = with_technique(program, t);
+            text.insert(text.find(';') + 1, "\n   nloptions hescal=" + std::to_string(k) + ";");
+            const RunResult r = run_velix(text, {"hs.csv"});
+            ASSERT_EQ(r.exitStatus, 0) << r.log;
+            EXPECT_EQ(cell(r.table(0, "ConvergenceStatus"), 0, "Status").number(), 0.0);
+            EXPECT_NEAR(final_f(r), fmin, 1e-8 * fmin);
+            const double iterations = stop_entry(r, "Iterations");
+            if (k == 0) unscaled = iterations;
+            EXPECT_TRUE(k == 0 || iterations != unscaled);
+        }
     }
 }
 

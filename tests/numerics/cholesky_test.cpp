@@ -1,7 +1,7 @@
 // Cholesky variants: bordering against LAPACK's dpotrf, substitutions
-// solving L L' x = b, and the modified Cholesky against its defining
-// identity L L' = P'(A + diag(E)) P on definite, indefinite and zero
-// matrices.
+// solving L L' x = b, the blocked factor against the row-by-row one, and
+// the modified Cholesky against its defining identity
+// L L' = P'(A + diag(E)) P on definite, indefinite and zero matrices.
 #include "numerics/cholesky.h"
 
 #include <gtest/gtest.h>
@@ -138,6 +138,55 @@ TEST(Zmchol, SmallAndZeroMatrices) {
     zmchol(3, perm.data(), 0.0, 0.0, a.data(), e.data(), g.data());
     for (int i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(a[vt::pk(i, i)], std::sqrt(1.491668147e-154));
     EXPECT_EQ(zmchol(0, perm.data(), 0.0, 0.0, a.data(), e.data(), g.data()), 0.0);
+}
+
+// The row-by-row factor the blocked one replaced: every L(i, j) one inner
+// product of two packed rows.
+bool row_by_row(int n, const std::vector<double>& a, double shift, double floor, std::vector<double>& l) {
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j <= i; ++j) {
+            double s = a[vt::pk(i, j)] + (i == j ? shift : 0.0);
+            for (int t = 0; t < j; ++t) s -= l[vt::pk(i, t)] * l[vt::pk(j, t)];
+            if (j < i) {
+                l[vt::pk(i, j)] = s / l[vt::pk(j, j)];
+            } else {
+                if (!(s > floor)) return false;
+                l[vt::pk(i, i)] = std::sqrt(s);
+            }
+        }
+    return true;
+}
+
+TEST(PackedCholesky, AgreesWithTheRowByRowFactorAcrossBlocks) {
+    // Orders below, at and across the 64-row block, shifted and not.
+    for (int n : {1, 3, 63, 64, 65, 130, 261}) {
+        const std::vector<double> a = vt::to_packed(vt::random_spd(n, 2000 + n), n);
+        for (double shift : {0.0, 0.75}) {
+            std::vector<double> l(a.size()), ref(a.size());
+            ASSERT_TRUE(row_by_row(n, a, shift, 0.0, ref));
+            ASSERT_TRUE(velix::detail::packed_cholesky(n, a.data(), shift, 0.0, l.data()));
+            const double scale = vt::max_abs(ref);
+            EXPECT_LE(vt::max_abs_diff(l, ref), 1e-12 * scale) << "n=" << n << " shift=" << shift;
+        }
+    }
+}
+
+TEST(PackedCholesky, StopsAtTheSamePivot) {
+    // Row 100 (second block) made indefinite: both fail, with the floor
+    // judged before the square root; a floor above the smallest pivot of
+    // a definite matrix fails it too.
+    const int n = 150;
+    std::vector<double> a = vt::to_packed(vt::random_spd(n, 2100), n);
+    std::vector<double> l(a.size()), ref(a.size());
+    a[vt::pk(100, 100)] = 0.0;
+    EXPECT_FALSE(row_by_row(n, a, 0.0, 0.0, ref));
+    EXPECT_FALSE(velix::detail::packed_cholesky(n, a.data(), 0.0, 0.0, l.data()));
+    a[vt::pk(100, 100)] = 1e6;
+    EXPECT_TRUE(velix::detail::packed_cholesky(n, a.data(), 0.0, 0.0, l.data()));
+    double smallest = HUGE_VAL;
+    for (int i = 0; i < n; ++i) smallest = std::min(smallest, l[vt::pk(i, i)] * l[vt::pk(i, i)]);
+    EXPECT_FALSE(velix::detail::packed_cholesky(n, a.data(), 0.0, 1.01 * smallest, l.data()));
+    EXPECT_TRUE(velix::detail::packed_cholesky(n, a.data(), 0.0, 0.99 * smallest, l.data()));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // cleaned problem is unchanged, and contradictions are reported.
 #include <gtest/gtest.h>
 
+#include <numeric>
+#include <random>
 #include <vector>
 
 #include "tests/optimizer/core/constraint_fixture.h"
@@ -91,6 +93,49 @@ TEST_F(Hs28Rows, FixedParametersAndInequalities) {
     EXPECT_EQ(clean(), -1);
     EXPECT_EQ(c.upper[1], 1.0);
     EXPECT_NE(log().find("ERROR: The lower bound 2 of parameter 2 is above its upper bound 1."), std::string::npos);
+}
+
+// Planted dependencies among seven equality rows over six parameters, x6
+// fixed: row 3 = row 1 + 2 row 2, row 4 is over x6 alone, row 6 = row 5 -
+// row 2.  The Gram-Schmidt test (form 0 on a file of its own, form 2 in
+// memory and on the sparse form's file) removes what the dense test
+// removes, and like it finds a planted row that contradicts the others.
+TEST_F(Hs28Rows, GramSchmidtFormsFindTheDenseFormsRows) {
+    std::mt19937 rng(11);
+    std::normal_distribution<double> z;
+    std::vector<std::vector<double>> a(4, std::vector<double>(6));
+    for (auto& row : a)
+        for (double& v : row) v = z(rng);
+    std::vector<std::vector<double>> eq{a[0], a[1], a[0], {0, 0, 0, 0, 0, 3.0}, a[2], a[2], a[3]};
+    for (int32_t i = 0; i < 6; ++i) eq[2][i] += 2.0 * a[1][i], eq[5][i] -= a[1][i];
+    const std::vector<double> x0{0.3, -1.2, 0.7, 2.0, -0.4, 0.5};
+    std::vector<double> b;
+    for (const auto& row : eq) b.push_back(std::inner_product(row.begin(), row.end(), x0.begin(), 0.0));
+    for (const bool contradict : {false, true}) {
+        std::vector<std::vector<double>> kept;
+        for (const int32_t variant : {0, 1, 2, 3}) {  // forms 1, 0, 2 in memory, 2 on a file
+            ConstrainedProblem t(std::vector<double>(6, 0.0));
+            t.set_rows(eq, b, 7);
+            t.rhs[5] += contradict ? 1.0 : 0.0;
+            t.set_bounds({-9, -9, -9, -9, -9, 0.5}, {9, 9, 9, 9, 9, 0.5});
+            t.p.shape.nConTotal = t.p.shape.nEqTotal = 7;
+            ScratchFileRequest request;
+            request.attributeWord = 0x84000008u;
+            if (variant == 3) {
+                ASSERT_EQ(xcopen(&t.p.opt.conFactorFile, &request), 0);
+            }
+            const int32_t form = variant == 0 ? 1 : variant == 1 ? 0 : 2;
+            const int32_t r = znlpldc(&t.p, form, 0, nullptr, nullptr, t.rows.data());
+            if (variant == 3) xcclose(t.p.opt.conFactorFile, 1);
+            EXPECT_EQ(r, contradict ? -2 : 0) << "variant " << variant;
+            if (contradict) continue;
+            EXPECT_EQ(t.p.shape.nLinEq, 4) << "variant " << variant;
+            std::vector<std::vector<double>> rows;
+            for (int32_t k = 0; k < t.p.shape.nLinCon; ++k) rows.emplace_back(t.rows.begin() + 6 * k, t.rows.begin() + 6 * k + 6);
+            if (variant == 0) kept = rows;
+            EXPECT_EQ(rows, kept) << "variant " << variant;
+        }
+    }
 }
 
 }  // namespace

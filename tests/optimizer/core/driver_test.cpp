@@ -10,6 +10,7 @@
 #include "host/fields.h"
 #include "optimizer/core/line_search.h"
 #include "optimizer/core/pending.h"
+#include "platform/step_exit.h"
 #include "tests/optimizer/core/nlp_fixture.h"
 
 namespace {
@@ -174,6 +175,29 @@ TEST_F(Driver, ExceptionHandlerStopsOnAllButUnderflow) {
     e.kind = 4;
     EXPECT_EQ(znlpmer(&e), 0);
     EXPECT_NE(log().find("Underflow error: Should not be trapped"), std::string::npos);
+}
+
+// With a trap in hand the verdict goes back to the host: -1 ends the step
+// with -1 as its host status after the note, an underflow lets the
+// computation go on; the trap word is idle again after either.
+TEST_F(Driver, ATrappedExceptionEndsTheStepWithTheHandlersVerdict) {
+    HostStepBlock* step = v_global_gcb_anchor->step;
+    HostMathException e;
+    e.kind = 13;
+    step->trapWord = kTrapWordIdle + 1;
+    int32_t code = 0;
+    try {
+        znlpmer(&e);
+    } catch (const velix::platform::StepExit& x) {
+        code = x.code;
+    }
+    EXPECT_EQ(code, -1);
+    EXPECT_NE(log().find("Division by 0 error trapped"), std::string::npos);
+    EXPECT_EQ(step->trapWord, kTrapWordIdle);
+    e.kind = 11;
+    step->trapWord = kTrapWordIdle + 1;
+    EXPECT_EQ(znlpmer(&e), 0);
+    EXPECT_EQ(step->trapWord, kTrapWordIdle);
 }
 
 }  // namespace

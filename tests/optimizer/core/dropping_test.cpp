@@ -4,6 +4,9 @@
 // automatic threshold.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
 #include <vector>
 
 #include "host/fields.h"
@@ -54,6 +57,37 @@ TEST(Dropping, BlockedCandidateIsPutBackAndTheNextTried) {
     EXPECT_EQ(c.p.active.nActiveBounds, 1);
     EXPECT_LT(c.p.active.activeChange, 0);
     expect_factor_consistent(c, 1e-14);
+}
+
+// Both held bounds leave in one sweep; the direction is then blocked by the
+// row, which enters, and the direction along it, (1, 1), comes free.  The
+// code of a bound that is not held is passed over.
+TEST(Dropping, OneSweepDropsTheListedCodesAndEntersTheBlocker) {
+    ConstrainedProblem c({0.0, 0.0});
+    hold_all(c);
+    c.set_rows({{-1.0, 1.0}}, {0.0}, 0);
+    c.grad = {-2.0, -1.0};
+    c.work[0] = 0;      // lower bound of x1
+    c.work[1] = 2 + 1;  // upper bound of x2: not held
+    c.work[2] = 1;      // lower bound of x2
+    std::vector<double> r(2, 0.0);
+    EXPECT_EQ(znlpcsr(&c.p, 0, 3, nullptr, r.data(), nullptr, nullptr), 0);
+    EXPECT_EQ(c.p.active.dropCode, INT32_MAX);
+    EXPECT_EQ(c.state, (std::vector<int32_t>{0, 0}));
+    EXPECT_EQ(c.p.active.nActiveLin, 1);
+    EXPECT_LT(c.p.active.activeChange, 0);
+    EXPECT_NEAR(std::fabs(r[0]), 3.0 / std::sqrt(2.0), 1e-14);  // g along (1, 1) / sqrt 2
+    expect_factor_consistent(c, 1e-14);
+}
+
+// Shell's sort: ascending keys, each index still beside its own key.
+TEST(Dropping, IndexSortByKey) {
+    std::vector<int32_t> idx{0, 1, 2, 3, 4, 5, 6};
+    std::vector<double> key{3.0, -1.0, 3.0, -5.0, 0.0, 2.5, -1.0};
+    const std::vector<double> original = key;
+    isort2(7, idx.data(), key.data());
+    EXPECT_TRUE(std::is_sorted(key.begin(), key.end()));
+    for (size_t k = 0; k < idx.size(); ++k) EXPECT_EQ(key[k], original[idx[k]]) << k;
 }
 
 TEST(Dropping, EqualitiesAndFixedParametersAreNeverCandidates) {

@@ -70,6 +70,11 @@ TEST(LineSearches, EachFindsAnAcceptableStepOnEachFunction) {
             EXPECT_DOUBLE_EQ(d.t.x[0], d.t.p.iter.lastStep) << where;
             EXPECT_DOUBLE_EQ(d.t.p.iter.f, c.f(d.t.x[0])) << where;
             EXPECT_LE(d.t.x[0], c.failBeyond) << where;
+            // With derivatives every search but the negative-curvature one
+            // leaves the gradient of the accepted point.
+            if (s < 8) {
+                EXPECT_DOUBLE_EQ(d.t.grad[0], c.g(d.t.x[0])) << where;
+            }
         }
 }
 
@@ -84,6 +89,15 @@ TEST(LineSearches, SlopeSearchesMeetTheirSlopeTestOnTheQuadratic) {
         EXPECT_LE(d.t.p.iter.f - 1.0, 0.1 * a * g0);
         EXPECT_GE(d.t.grad[0], 0.4 * g0);
     }
+}
+
+TEST(LineSearches, GoldenSectionEndsOnTheVertexOfAQuadratic) {
+    // (x - 50)^2: the steps double up to a bracket [a, b] with a > 0; the
+    // final parabola through three points of a quadratic is exact when it
+    // takes the true values at the bracket's ends.
+    OneDim d(kCases[2]);
+    ASSERT_EQ(znlpls6(&d.t.p), 0);
+    EXPECT_NEAR(d.t.x[0], 50.0, 1e-9);
 }
 
 TEST(LineSearches, ZeroDirectionFailsWithTheStartPointKept) {

@@ -4,12 +4,14 @@
 // solves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <vector>
 
 #include "optimizer/core/reduced_space.h"
 #include "velix/host.h"
+#include "velix/packed_index.h"
 #include "tests/optimizer/core/nlp_fixture.h"
 
 namespace {
@@ -146,6 +148,35 @@ TEST(ReducedSpace, CongruenceOfPackedMatrices) {
     EXPECT_EQ(e[2], 20.0);
     znlpqf3(0, 2, a, b, e);
     EXPECT_EQ(e[2], 19.0);
+}
+
+// The congruence products against the full matrices multiplied out: S
+// PackedSym and diagonal, B dense 4 x 3, L lower triangular of order 4.
+TEST(ReducedSpace, CongruenceWithDenseAndTriangularMatrices) {
+    constexpr int32_t n = 4, m = 3;
+    std::vector<double> s(10), d{1, 2, 3, 4}, b(n * m), l(10), out(10);
+    for (size_t k = 0; k < s.size(); ++k) s[k] = std::sin(1.0 + k), l[k] = std::cos(2.0 + 3.0 * k);
+    for (size_t k = 0; k < b.size(); ++k) b[k] = std::sin(0.5 * k - 1.0);
+    auto lower = [&](int32_t i, int32_t j) { return j <= i ? l[velix::pk(i, j)] : 0.0; };
+    // The full B of each mode: B, L, L'.
+    auto full_b = [&](int32_t mode, int32_t i, int32_t c) {
+        return mode == 0 ? b[i * m + c] : mode == 2 ? lower(i, c) : lower(c, i);
+    };
+    for (int32_t form : {0, 2})
+        for (int32_t mode : {0, 2, 3}) {
+            const int32_t k = mode == 0 ? m : n;
+            znlpquf(mode, n, m, form, form == 2 ? d.data() : s.data(), mode == 0 ? b.data() : l.data(), out.data());
+            for (int32_t a = 0; a < k; ++a)
+                for (int32_t c = 0; c <= a; ++c) {
+                    double want = 0.0;
+                    for (int32_t i = 0; i < n; ++i)
+                        for (int32_t j = 0; j < n; ++j) {
+                            const double sij = form == 2 ? (i == j ? d[i] : 0.0) : s[velix::pk(std::max(i, j), std::min(i, j))];
+                            want += full_b(mode, i, a) * sij * full_b(mode, j, c);
+                        }
+                    EXPECT_NEAR(out[velix::pk(a, c)], want, 1e-13) << "mode " << mode << " form " << form;
+                }
+        }
 }
 
 }  // namespace

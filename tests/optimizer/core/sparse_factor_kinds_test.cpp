@@ -16,6 +16,7 @@
 #include "optimizer/core/multipliers.h"
 #include "optimizer/core/reduced_space.h"
 #include "tests/optimizer/core/nlp_fixture.h"
+#include "tests/optimizer/core/sparse_system.h"
 #include "velix/packed_index.h"
 
 namespace {
@@ -23,65 +24,7 @@ namespace {
 using Vec = std::vector<double>;
 using Ints = std::vector<int32_t>;
 using velix::pk;
-
-// A sparse symmetric matrix given by its dense lower triangle, with the
-// SparseLLt storage of A and of its factor's pattern under perm (the
-// symbolic fill of P A P').
-struct SparseSystem {
-    int32_t n;
-    Vec dense;  // PackedSym
-    Ints perm, ijaA, ijaL;
-    Vec saA, saL;
-
-    SparseSystem(int32_t order, const Vec& packed, Ints permutation)
-        : n(order), dense(packed), perm(std::move(permutation)) {
-        Ints ia, ja;
-        Vec va;
-        std::vector<std::vector<char>> fill(n, std::vector<char>(n, 0));
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j) {
-                if (dense[pk(i, j)] == 0.0 && i != j) continue;
-                ia.push_back(i);
-                ja.push_back(j);
-                va.push_back(dense[pk(i, j)]);
-                fill[std::max(perm[i], perm[j])][std::min(perm[i], perm[j])] = 1;
-            }
-        build(0, ia, ja, va, &ijaA, &saA);
-        ia.clear();
-        ja.clear();
-        for (int32_t k = 0; k < n; ++k)
-            for (int32_t i = k + 1; i < n; ++i)
-                for (int32_t j = k + 1; j < i && fill[i][k]; ++j)
-                    if (fill[j][k]) fill[i][j] = 1;
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j)
-                if (fill[i][j] || i == j) {
-                    ia.push_back(i);
-                    ja.push_back(j);
-                }
-        build(1, ia, ja, Vec(ia.size(), 0.0), &ijaL, &saL);
-    }
-    void build(int32_t factor, const Ints& ia, const Ints& ja, const Vec& va, Ints* ija, Vec* sa) const {
-        const size_t len = ia.size() + 1;  // n + 1 + the off-diagonal entries
-        ija->assign(len, 0);
-        sa->assign(len, 0.0);
-        ASSERT_EQ(zslltco(factor ? 0 : 2, n, static_cast<int32_t>(ia.size()), ia.data(), ja.data(), va.data(),
-                          ija->data(), sa->data()),
-                  0);
-    }
-    void install(NlpProblem* p) {
-        p->opt.hessianStorage = 1;
-        p->hess.hessianPattern = ijaA.data();
-        p->hess.hessianFactorPattern = ijaL.data();
-        p->hess.hessianPerm = perm.data();
-    }
-    Vec times(const Vec& x) const {
-        Vec y(n, 0.0);
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j < n; ++j) y[i] += dense[pk(std::max(i, j), std::min(i, j))] * x[j];
-        return y;
-    }
-};
+using velix::test::SparseSystem;
 
 // Diagonally dominant with about a quarter of the off-diagonal entries.
 // Under a random permutation unless `identity`.
@@ -154,6 +97,17 @@ TEST(SparseFactorKinds, AgreeWithTheDenseKindOnRandomMatrices) {
         Vec y(n);
         znlpmul(&t.p, 1, n, nullptr, s.saA.data(), b.data(), y.data());
         expect_near(y, s.times(b), 1e-12, "znlpmul");
+        // Over an index list: the listed rows and columns of the dense matrix.
+        const Ints idx{5, 0, 11, 3};
+        Vec xl(idx.size()), ys(idx.size());
+        for (double& v : xl) v = u(rng);
+        znlpmul(&t.p, 1, 4, idx.data(), s.saA.data(), xl.data(), ys.data());
+        for (size_t i = 0; i < idx.size(); ++i) {
+            double want = 0.0;
+            for (size_t j = 0; j < idx.size(); ++j)
+                want += s.dense[pk(std::max(idx[i], idx[j]), std::min(idx[i], idx[j]))] * xl[j];
+            EXPECT_NEAR(ys[i], want, 1e-12) << "znlpmul over a list, row " << i;
+        }
     }
 }
 

@@ -17,6 +17,7 @@
 #include "optimizer/optimizer.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/reporting/confidence_limits.h"
+#include "tests/optimizer/core/constraint_fixture.h"
 #include "tests/optimizer/core/nlp_fixture.h"
 
 namespace velix::test {
@@ -177,6 +178,75 @@ TEST_F(ConfidenceLimits, AugmentedSystemGivesTheSameLimits) {
     ASSERT_EQ(s.limits(manager_), 0);
     expect_profile(1, NormalSample::mu_limit, 1e-5);
     expect_profile(2, NormalSample::v_limit, 1e-5);
+}
+
+// 2 f = t^2 + (y - t)^2 + (z - t)^2 under y <= 0.5 and y + z <= 1.2: with
+// t fixed the others follow t until y meets its bound (t = 0.5), then z
+// until the row is met (t = 0.7), so that t's upper limits hold no, one
+// and two active constraints; its lower limits are -sqrt(q).
+struct HeldProfile : LimitProblem, ActiveSetArrays {
+    std::vector<double> row{0.0, -1.0, -1.0}, rhs{-1.2};
+    HeldProfile()
+        : LimitProblem({0.0, 0.0, 0.0},
+                       [](const double* x) {
+                           return 0.5 * (x[0] * x[0] + (x[1] - x[0]) * (x[1] - x[0]) + (x[2] - x[0]) * (x[2] - x[0]));
+                       },
+                       [](const double* x, double* g) {
+                           g[0] = 3.0 * x[0] - x[1] - x[2];
+                           g[1] = x[1] - x[0];
+                           g[2] = x[2] - x[0];
+                       }),
+          ActiveSetArrays(&p) {
+        active.assign(6, 0);
+        work.assign(9, 0);
+        p.active.activeList = active.data();
+        p.active.workList = work.data();
+        p.opt.derivLevel = 1;
+        p.opt.conFactorForm = 1;
+        upper[1] = 0.5;
+        p.shape.hasBounds = p.shape.hasLinCon = 1;
+        p.shape.nLinCon = 1;
+        p.con.linRows = row.data();
+        p.con.linRhs = rhs.data();
+        p.opt.technique = kTechNrlins;
+        p.cb.hessianFn = znlpfh3;
+        se = {1.0, 1.0, 1.0};
+    }
+    // The root of the deviance's piece that holds it.
+    static double limit(double alpha, int side) {
+        const double q = q_of(alpha);
+        if (side == 0) return -std::sqrt(q);
+        if (q <= 0.25) return std::sqrt(q);
+        const double t = 0.25 + 0.5 * std::sqrt(2.0 * q - 0.25);  // t^2 + (t - 0.5)^2 = q
+        if (t <= 0.7) return t;
+        // t^2 + (t - 0.5)^2 + (t - 0.7)^2 = q: 3 t^2 - 2.4 t + 0.74 - q = 0.
+        return (2.4 + std::sqrt(2.4 * 2.4 - 12.0 * (0.74 - q))) / 6.0;
+    }
+    // The limits of t alone with FEASRATIO= `scale`.
+    int32_t run(HostObject* manager, double scale) {
+        hooks.settings.startScale = scale;
+        hooks.settings.nSelected = 1;
+        hooks.settings.selected = &first;
+        return limits(manager);
+    }
+    int32_t first = 0;
+};
+
+TEST_F(ConfidenceLimits, ConstraintsActiveAtTheLimitAreHeldByTheTrace) {
+    ASSERT_GT(HeldProfile::limit(0.5, 1), 0.5);  // the levels meet each piece
+    ASSERT_LT(HeldProfile::limit(0.5, 1), 0.7);
+    ASSERT_GT(HeldProfile::limit(0.05, 1), 0.7);
+    HeldProfile s;
+    ASSERT_EQ(s.run(manager_, host_missing_value()), 0);
+    expect_profile(1, HeldProfile::limit, 1e-6);
+}
+
+TEST_F(ConfidenceLimits, ConstraintsActiveAtTheLimitAreHeldByTheAugmentedSystem) {
+    // The trace stays near the estimate, where nothing is active: the
+    // augmented system meets the bound and the row on its way out.
+    HeldProfile s;
+    ASSERT_EQ(s.run(manager_, 0.05), 0);
+    expect_profile(1, HeldProfile::limit, 1e-6);
 }
 
 TEST_F(ConfidenceLimits, OutestRowsCarryTheTablesLimitsAndTheTrace) {

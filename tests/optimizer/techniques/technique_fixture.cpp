@@ -440,7 +440,8 @@ TechniqueProblem::TechniqueProblem(const Standard& s, int32_t technique, bool cr
     }
     // What the option set-up leaves to the defaults of the technique.
     set_missing({&p.opt.maxIter, &p.opt.maxFunc, &p.opt.absGConv, &p.opt.gConv, &p.opt.absXConv, &p.opt.xConv, &p.opt.fConv2,
-                 &p.opt.gConv2, &p.opt.absFConv, &p.opt.fSize, &p.opt.xSize, &p.opt.restart, &p.opt.lsPrecision, &p.opt.inStep});
+                 &p.opt.gConv2, &p.opt.absFConv, &p.opt.fSize, &p.opt.xSize, &p.opt.restart, &p.opt.lsPrecision, &p.opt.inStep,
+                 &p.opt.hesCal});
     znlp_default_options(&p);
     p.cb.updateFn = p.opt.update == kUpdateDfp ? znlpdfp : znlpbfg;
     p.cb.lineSearchFn = znlp_line_search(p.opt.lineSearch);

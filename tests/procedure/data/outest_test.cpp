@@ -16,6 +16,7 @@
 
 #include "platform/dataset.h"
 #include "platform/session.h"
+#include "procedure/data/constraint_file.h"
 #include "procedure/data/data.h"
 #include "tests/support/session_fixture.h"
 #include "velix/nlp.h"
@@ -76,6 +77,12 @@ protected:
         ctx_.sizes.nParmFree = 2;
         ctx_.moments.nObs = 40.0;
         ctx_.methods.methodStage = kMethodMl;
+        // The row as the constraint set-up leaves it on the constraint file.
+        const ScratchFileRequest request;
+        ASSERT_EQ(xcopen(&ctx_.files.conFile, &request), 0);
+        const double a[2] = {1.0, 1.0};
+        con_write(ctx_.files.conFile, kConGe, 1.0, a, 2, nullptr, 0);
+        ctx_.files.conFileRows = 1;
         cosfop3(&ctx_);
     }
     void TearDown() override {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "estimation_fixture.h"
+#include "host/fields.h"
 #include "platform/memory.h"
 #include "velix/codes.h"
 #include "tests/support/json_reader.h"
@@ -43,6 +44,8 @@ void expect_reference(const std::string& stem) {
     expect_estimates(s, ref, kReferenceTolerance);
     // Scoring was slow on each: the run turned to the exact Hessian.
     EXPECT_EQ(s.ctx.est.exactHessian, 1);
+    // No perturbation size is given: the post-convergence steps stay off.
+    EXPECT_TRUE(wzmis(s.nlp.opt.perturbSize));
 }
 
 TEST(Estimation, ReferenceModelsReachTheReferenceMinimum) {

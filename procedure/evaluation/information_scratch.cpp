@@ -1,0 +1,48 @@
+// The information scratch on the second work file (see
+// information_scratch.h): written once the covariance step has inverted
+// the information, read by the tests of the results instead of holding a
+// second copy of the covariance and forming the gradient again.
+#include "procedure/evaluation/information_scratch.h"
+
+#include "host/scratch_file.h"
+#include "procedure/evaluation/term_walker.h"
+#include "velix/evaluation_state.h"
+#include "velix/host.h"
+#include "velix/packed_index.h"
+#include "velix/proc_context.h"
+
+namespace {
+
+HostFile* scratch_of(const EvalView* v) { return v->ctx->files.workFile2; }
+
+void put(HostFile* f, const void* data, int64_t bytes) { scratch_check(xcwrite(f, data, bytes)); }
+void get(HostFile* f, void* data, int64_t bytes) { scratch_check(xcread(f, data, bytes)); }
+
+}  // namespace
+
+void write_information_scratch(const EvalView* v) {
+    const EvaluationState& st = *v->st;
+    HostFile* f = scratch_of(v);
+    const int64_t q = v->nParmFree;
+    eval_dfdc(v);
+    scratch_check(xcpoint(f, 0));
+    put(f, st.covariance, 8 * velix::pk_lower(q, 0));
+    put(f, st.gradient, 8 * q);
+    put(f, st.dFdC, 8 * int64_t{v->pstar});
+    const int32_t mode = *v->jacobianMode;
+    if ((mode == 11 || mode == 12) && st.jac.nonzeros > 0) {
+        const int64_t nz = st.jac.nonzeros;
+        put(f, st.jac.nzRow, 4 * nz);
+        put(f, st.jac.nzCol, 4 * nz);
+        put(f, st.jac.nzValue, 8 * nz);
+    }
+}
+
+void read_information_scratch(const EvalView* v, double* covariance, double* gradient, double* dFdC) {
+    HostFile* f = scratch_of(v);
+    const int64_t q = v->nParmFree;
+    scratch_check(xcpoint(f, 0));
+    get(f, covariance, 8 * velix::pk_lower(q, 0));
+    get(f, gradient, 8 * q);
+    get(f, dFdC, 8 * int64_t{v->pstar});
+}

@@ -1,0 +1,21 @@
+// The information scratch: what the covariance step leaves on the step's
+// second work file for the score and Wald tests that run after the stage,
+// from byte 0, each array packed without gaps:
+//   f64 covariance[q(q+1)/2]   the inverse (or generalized inverse) of the
+//                              information matrix, PackedSym of order q
+//   f64 gradient[q]            dF/dtheta at the estimates
+//   f64 dFdC[p*]               dF/dC in the trace-product convention
+// and, with the sparse Jacobian (modes 11 and 12), its nonzeros:
+//   i32 rows[nz], i32 columns[nz], f64 values[nz]
+// The file is rewritten by every stage that inverts its information
+// matrix; a failed file call is reported and ends the step.
+#pragma once
+
+#include "procedure/evaluation/model_view.h"
+
+// Writes the scratch of the stage: the covariance of ctx->eval, the
+// gradient and dF/dC at the point last evaluated (the estimates).
+void write_information_scratch(const EvalView* v);
+
+// Reads the dense part back: covariance[q(q+1)/2], gradient[q], dFdC[p*].
+void read_information_scratch(const EvalView* v, double* covariance, double* gradient, double* dFdC);
