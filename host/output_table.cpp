@@ -362,7 +362,12 @@ void FactoidTable::probability_entry(HostText* label, double value) {
 bool FactoidTable::end() { return ok_ && check(kyr_table_end_rows(table_)); }
 
 int32_t kyr_publish_matrix(HostObject* manager, const MatrixTable& m) {
-    KyrArg args[16];
+    // The fixed entries below are at most 16; the template variables follow.
+    constexpr int32_t kFixedEntries = 16;
+    constexpr int32_t kMaxVariableEntries = 16;
+    if (m.nVariables < 0 || m.nVariables > kMaxVariableEntries || m.nVariables % 2 != 0)
+        internal_error("a matrix table has more template variables than its entry list holds");
+    KyrArg args[kFixedEntries + kMaxVariableEntries];
     int32_t k = 0;
     args[k++] = kyr_text(kAttrTemplatePath, m.templatePath);
     args[k++] = kyr_text(kAttrName, m.name);
@@ -384,6 +389,7 @@ int32_t kyr_publish_matrix(HostObject* manager, const MatrixTable& m) {
         args[k++] = kyr_int(kAttrSwitch280, 1);
         args[k++] = kyr_int(kAttrSwitch371, 1);
     }
+    for (int32_t v = 0; v < m.nVariables; ++v) args[k++] = m.variables[v];
     const int32_t rc = wobmth(manager, nullptr, kKyrMethodPublishMatrix, k, args);
     kyr_failed(rc);
     return rc;

@@ -254,6 +254,10 @@ struct MatrixTable {
     int32_t pieceStyle = -1;                   // entry 393 when not negative
     HostText* description = nullptr;           // entry 267 when not 0
     bool listingSwitches = false;              // entries 280 and 371, both 1
+    // Template variables: nVariables name/value entry pairs (311, 287),
+    // written after the others.
+    const KyrArg* variables = nullptr;
+    int32_t nVariables = 0;
 };
 
 // Publishes the matrix table; a failure is reported.  Returns the status.

@@ -373,6 +373,10 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
         // Terms below this share of the row's size are roundoff.
         return (std::max(1.0, std::fabs(c)) + sum) * kSqrtMachEps / std::max(pivoted, 1);
     };
+    // Whether term j is printed; one test for the count and the rows, so
+    // that a row of a matrix that is not finite never has more terms than
+    // were counted.
+    auto printed = [&](int32_t j, double cut) { return flags[j] == '1' && std::fabs(coef[j]) >= cut; };
 
     int32_t maxTerms = 0;
     int32_t width = 8;  // the narrowest name column
@@ -382,7 +386,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
         const double cut = row_terms(i, &c);
         int32_t terms = 0;
         for (int32_t j = 0; j < n; ++j) {
-            if (flags[j] == '1' && std::fabs(coef[j]) >= cut) {
+            if (printed(j, cut)) {
                 ++terms;
                 width = std::max(width, name_of(names, j).length);
             }
@@ -433,7 +437,7 @@ void lidprit(int32_t print, int32_t n, int32_t count, const char* flags, const N
             fill_field(equal, 3, " = ", 3);
             int32_t t = 0;
             for (int32_t j = 0; j < n; ++j) {
-                if (flags[j] != '1' || std::fabs(coef[j]) < cut) continue;
+                if (!printed(j, cut)) continue;
                 if (t == maxTerms) {
                     internal_error("LinDep: more dependency terms than the table holds");
                 }

@@ -118,7 +118,9 @@ int32_t ztql2(int32_t n, double* z, double* d, double* e, int32_t vectors) {
         const double h0 = kMachEps * (std::fabs(d[l]) + std::fabs(e[l]));
         if (b < h0) b = h0;
         int64_t m = l;
-        while (m < n - 1 && std::fabs(e[m]) > b) ++m;
+        // Negligible means |e| <= b: a NaN is never negligible, so a matrix
+        // that is not finite ends in the iteration limit, not in eigenvalues.
+        while (m < n - 1 && !(std::fabs(e[m]) <= b)) ++m;
         if (m > l) {
             do {
                 if (iterations == kMaxQlIterations) return static_cast<int32_t>(-(l + 1));
@@ -159,7 +161,7 @@ int32_t ztql2(int32_t n, double* z, double* d, double* e, int32_t vectors) {
                 }
                 e[l] = s * p;
                 d[l] = c * p;
-            } while (std::fabs(e[l]) > b);
+            } while (!(std::fabs(e[l]) <= b));
         }
         d[l] += f;
     }

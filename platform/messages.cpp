@@ -120,15 +120,19 @@ int32_t word_column(const std::string& text, const std::string& name) {
 
 }  // namespace
 
-void xpmplace(int32_t line, const char* name) {
+void xpmplacecol(int32_t line, int32_t column) {
     if (line <= 0) return;
     const int32_t programLine = line + session().stepSourceLine - 1;
-    const int32_t column = name != nullptr ? word_column(source_excerpt(line, 0), name) : 0;
     if (column > 0)
         write_log(format_host("  at line %i, column %i:", programLine, column));
     else
         write_log(format_host("  at line %i:", programLine));
-    write_log(source_excerpt(line, column));
+    write_log(source_excerpt(line, std::max(column, 0)));
+}
+
+void xpmplace(int32_t line, const char* name) {
+    if (line <= 0) return;
+    xpmplacecol(line, name != nullptr ? word_column(source_excerpt(line, 0), name) : 0);
 }
 
 void xpslog(const char* format, ...) {

@@ -355,6 +355,7 @@ void output_begin_step(int stepNumber) {
 }
 
 void output_end_step(int returnCode) {
+    flush_listing();
     OutStep& s = current_step();
     s.returnCode = returnCode;
     s.finished = true;

@@ -100,6 +100,10 @@ void record_message(int32_t group, int32_t number, const std::string& text);
 
 // The listing rendering of one item (output_listing.cpp).
 void render_listing(const OutItem& item);
+// Prints what the listing holds back: the records of a matrix published a
+// row at a time (render_listing) wait for the next item; each direct line
+// of the listing and the end of a step print them first.
+void flush_listing();
 
 // The severity word a message text starts with, "" when none.
 std::string severity_of(const std::string& text);

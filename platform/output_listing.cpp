@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <strings.h>
 #include <vector>
@@ -388,9 +389,56 @@ void put_group(const OutItem& g) {
     write_listing(line);
 }
 
+// A matrix published record by record (a row each, the "Jacobian" table)
+// has the template variable "pconlab": "on" for the first record, which
+// shows the column labels, "off" for the rest.  The records of one title
+// are held and printed as one grid, its heading and column labels once.
+const OutValue* column_labels_switch(const OutItem& m) {
+    if (m.type != OutItem::Type::Matrix) return nullptr;
+    for (const auto& [name, value] : m.dynamic)
+        if (name == "pconlab" && value.kind == OutValue::Kind::Text) return &value;
+    return nullptr;
+}
+
+std::optional<OutItem>& held_records() {
+    static std::optional<OutItem> held;
+    return held;
+}
+
+// Whether the record m continues the held records: same table and title,
+// as many columns, one piece of values and a label for each row.
+bool continues(const OutItem& held, const OutItem& m) {
+    const OutValue* on = column_labels_switch(m);
+    return on != nullptr && on->text == "off" && m.name == held.name && m.title.text == held.title.text &&
+           m.nColumns == held.nColumns && m.pieces.size() == 1 && held.pieces.size() == 1 &&
+           m.rowLabels.size() == static_cast<size_t>(m.nRows) &&
+           held.rowLabels.size() == static_cast<size_t>(held.nRows);
+}
+
 }  // namespace
 
+void flush_listing() {
+    std::optional<OutItem>& held = held_records();
+    if (!held) return;
+    const OutItem m = std::move(*held);
+    held.reset();
+    put_matrix(m);
+}
+
 void render_listing(const OutItem& item) {
+    std::optional<OutItem>& held = held_records();
+    if (held && continues(*held, item)) {
+        held->nRows += item.nRows;
+        held->rowLabels.insert(held->rowLabels.end(), item.rowLabels.begin(), item.rowLabels.end());
+        const auto& values = item.pieces[0].values;
+        held->pieces[0].values.insert(held->pieces[0].values.end(), values.begin(), values.end());
+        return;
+    }
+    flush_listing();
+    if (column_labels_switch(item) != nullptr) {
+        held = item;
+        return;
+    }
     switch (item.type) {
         case OutItem::Type::Title:
             put_centred(item.title.text);

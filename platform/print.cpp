@@ -7,6 +7,7 @@
 #include <map>
 #include <ostream>
 
+#include "platform/output_document.h"
 #include "platform/session.h"
 #include "velix/host.h"
 
@@ -80,6 +81,7 @@ void write_log(const std::string& text) {
 }
 
 void write_listing(const std::string& text) {
+    flush_listing();
     PrintState& s = state();
     s.linesOnPage += write_lines(session().listing, text);
     const int32_t page = listing_page_size();
@@ -135,6 +137,7 @@ int32_t xpopset(int32_t zero, int32_t option, int32_t value) {
 }
 
 void xppage(int32_t zero) {
+    flush_listing();
     if (state().linesOnPage > 0) write_listing("");
     state().linesOnPage = 0;
 }
@@ -149,6 +152,7 @@ void xpskip(int32_t lines) {
 }
 
 void xpoflsh() {
+    flush_listing();
     if (session().listing != nullptr) session().listing->flush();
     if (session().log != nullptr) session().log->flush();
 }

@@ -367,6 +367,10 @@ void xprrlog(int32_t zero, int32_t status);        // the host's text for a fail
 //         (case ignored), its first occurrence gives the column; when it is
 //         not there only the line is named.
 void xpmplace(int32_t line, const char* name);
+// xpmplacecol: the same for a place whose column is known (a name that
+// occurs more than once on its line): column in, 1-based, 0 or less names
+// only the line.
+void xpmplacecol(int32_t line, int32_t column);
 // An "internal error:" line with the text (the host adds the prefix) and,
 // when code is not 0, the code.  The module passes code 0 and ends the step
 // through internal_error (host/internal_error.h).

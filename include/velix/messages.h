@@ -67,9 +67,6 @@ constexpr int32_t kMsgSingularMethod = 25;
 // ERROR: Invalid operations in the programming statements leave the model without values at the
 // start.
 constexpr int32_t kMsgProgramNoStartValues = 26;
-// ERROR: The moments of variable %.*s are too large to be represented; the BY group is not
-// analysed.
-constexpr int32_t kMsgMomentsOverflow = 27;
 // ERROR: The variables of the TYPE=SYMATRIX data set do not match the analysis variables.
 constexpr int32_t kMsgSymatrixVariables = 29;
 // WARNING: The N rows give different values; the smallest is used.
@@ -82,6 +79,9 @@ constexpr int32_t kMsgSymatrixTooManyRows = 32;
 constexpr int32_t kMsgSymatrixRowIgnored = 33;
 // WARNING: Elements of the symmetric matrix are missing; they are set to 0.
 constexpr int32_t kMsgSymatrixMissing = 34;
+// ERROR: The moments of variable %.*s are too large to be represented; the BY group is not
+// analysed.
+constexpr int32_t kMsgMomentsOverflow = 35;
 // ERROR: The weight matrix of INWGT= data set %s is incomplete.
 constexpr int32_t kMsgInwgtIncomplete = 36;
 // ERROR: INWGT= data set %s has no WEIGHT rows.

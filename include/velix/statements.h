@@ -292,6 +292,7 @@ struct VarnamesGroup {
     double matrixNumber = 0.0;  // 0 when given by name
     NameRecord matrixName;
     NameArray names;
+    int32_t line = 0;           // line of the group's matrix (messages)
 };
 struct VarnamesPayload {
     int32_t nGroups = 0;
@@ -310,6 +311,8 @@ struct CosanPayload {
     double* forms = nullptr;   // 0 none, 1 INV, 2 IMI
     int16_t nTerms = 0;
     int16_t* termEnds = nullptr;  // one past the last matrix of each term
+    int32_t* nameLines = nullptr;    // line and column of each matrix name
+    int32_t* nameColumns = nullptr;  // (messages)
 };
 
 // Position codes of a MATRIX entry group.
@@ -330,6 +333,7 @@ struct MatrixGroup {
     NameArray names;
     int32_t nValues = 0;
     double* values = nullptr;
+    int32_t line = 0;  // line of the group's first token (messages)
 };
 // Payload of MATRIX ("MATRIX  ").
 struct MatrixPayload {
@@ -345,6 +349,8 @@ struct FactorPayload {
     double nFactors = 0.0;
     uint8_t hasSecond = 0;
     double second = 0.0;
+    int32_t line = 0;    // line and column of the number of factors
+    int32_t column = 0;  // (messages)
 };
 
 // Item kinds of a PARAMETERS statement.

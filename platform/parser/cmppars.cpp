@@ -817,6 +817,7 @@ private:
         do {
             if (!groups.empty()) expect(",");
             VarnamesGroup g;
+            g.line = peek().line;
             if (peek().kind == TokenKind::kNumber)
                 g.matrixNumber = next().number;
             else
@@ -839,7 +840,10 @@ private:
         std::vector<NameRecord> names;
         std::vector<double> cols, types, forms;
         std::vector<int16_t> ends;
+        std::vector<int32_t> lines, columns;
         for (;;) {
+            lines.push_back(peek().line);
+            columns.push_back(peek().column);
             names.push_back(name_record(read_name("a matrix name")));
             double nc = 0.0, ty = 0.0, fo = 0.0;
             if (is_op("(")) {
@@ -884,6 +888,8 @@ private:
         p->forms = make_copy(forms);
         p->nTerms = static_cast<int16_t>(ends.size());
         p->termEnds = make_copy(ends);
+        p->nameLines = make_copy(lines);
+        p->nameColumns = make_copy(columns);
         return p;
     }
 
@@ -896,6 +902,7 @@ private:
             if (!first) expect(",");
             first = false;
             MatrixGroup g;
+            g.line = peek().line;
             if (is_op("[")) {
                 next();
                 bool hasRow = false, hasCol = false;
@@ -934,6 +941,8 @@ private:
                     error_at(t, "the number of factors must be a whole number 0 or more");
                 p->hasFactors = 1;
                 p->nFactors = cells[0].value;
+                p->line = t.line;
+                p->column = t.column;
             }
         }
         return p;

@@ -23,6 +23,13 @@ namespace {
 
 using velix::detail::name_text;
 
+// Logs under the message just logged where the statement names matrix j
+// (1-based); nothing when the model was not read from a statement (INRAM=).
+void place_matrix(const CosanPayload* pl, int32_t j) {
+    if (pl->nameLines != nullptr && j >= 1 && j <= pl->names.count)
+        xpmplacecol(pl->nameLines[j - 1], pl->nameColumns != nullptr ? pl->nameColumns[j - 1] : 0);
+}
+
 bool is_central_type(int32_t t) {
     return t == kMatIdentity || t == kMatDiagonal || t == kMatPosDefinit || t == kMatSymmetric;
 }
@@ -63,6 +70,7 @@ void link_namesakes(const StepView& sv, const CosanPayload* pl, int32_t j,
         if (types[l] == 0) types[l] = types[j];
         if (typeDropped || cols[l] != cols[j] || types[l] != types[j] || forms[l] != forms[j]) {
             xpmlog(kMsgProc, kMsgNamesakeDiffers, l, j, name.c_str());
+            place_matrix(pl, l);
             cols[l] = cols[j];
             types[l] = types[j];
             forms[l] = forms[j];
@@ -72,7 +80,8 @@ void link_namesakes(const StepView& sv, const CosanPayload* pl, int32_t j,
 
 // Checks the shapes, types and forms of the matrices as read; returns the
 // largest number of elements of one matrix.
-int32_t check_shapes(const StepView& sv, const std::vector<int32_t>& types, const std::vector<int32_t>& forms) {
+int32_t check_shapes(const StepView& sv, const CosanPayload* pl, const std::vector<int32_t>& types,
+                     const std::vector<int32_t>& forms) {
     const ModelMatrixTable& mt = *sv.model;
     const int32_t m = sv.sizes->nMatrices;
     // Occurrences of one name are one matrix: they share values, elements
@@ -85,6 +94,7 @@ int32_t check_shapes(const StepView& sv, const std::vector<int32_t>& types, cons
                       mt.type[k] != mt.type[j])) {
             xpmlog(kMsgProc, kMsgNamesakeShapes, name_text(mt.name[k]).c_str(), k, mt.rows[k],
                    mt.columns[k], j, mt.rows[j], mt.columns[j]);
+            place_matrix(pl, k);
             raise_error_level(sv.ctx, kLevelInputError);
         }
     }
@@ -95,10 +105,12 @@ int32_t check_shapes(const StepView& sv, const std::vector<int32_t>& types, cons
         if (mt.type[k] == kMatSelection || mt.type[k] == kMatEqsBeta || mt.type[k] == kMatEqsGamma ||
             types[k] < 0) {
             xpmlog(kMsgProc, kMsgCosanBadType, name.c_str());
+            place_matrix(pl, k);
             raise_error_level(sv.ctx, kLevelInputError);
         }
         if (forms[k] < 0 || (mt.form[k] != kFormNone && mt.rows[k] != mt.columns[k])) {
             xpmlog(kMsgProc, kMsgNotSquare, name.c_str());
+            place_matrix(pl, k);
             raise_error_level(sv.ctx, kLevelInputError);
         }
         largest = std::max<int64_t>(largest, static_cast<int64_t>(mt.rows[k]) * mt.columns[k]);
@@ -107,6 +119,11 @@ int32_t check_shapes(const StepView& sv, const std::vector<int32_t>& types, cons
 }
 
 }  // namespace
+
+void velix::detail::place_cosan_matrix(const ProcContext* ctx, int32_t k) {
+    if (const StatementNode* node = find_statement(ctx->stmtList, "COSAN   "))
+        place_matrix(static_cast<const CosanPayload*>(node->payload), k);
+}
 
 void cosparc(ProcContext* ctx) {
     const StepView sv = step_view(ctx);
@@ -141,6 +158,7 @@ void cosparc(ProcContext* ctx) {
         const int32_t e = pl->termEnds[t - 1];
         if (e <= previousEnd || e > m) {
             xpmlog(kMsgProc, kMsgTermNoMatrix, t);
+            xpmplace(node->line, nullptr);
             raise_error_level(sv.ctx, kLevelInputError);
             mt.termTable[t] = static_cast<int16_t>(previousEnd + 1);
             continue;
@@ -153,10 +171,12 @@ void cosparc(ProcContext* ctx) {
         const int32_t square = e - previousEnd > 1 ? cols[central - 1] : n;
         if (cols[central] != square && cols[central] >= 0 && square > 0) {
             xpmlog(kMsgProc, kMsgCentralNotSquare, centralName.c_str());
+            place_matrix(pl, central);
             cols[central] = square;
         }
         if (!is_central_type(types[central])) {
             xpmlog(kMsgProc, kMsgCentralType, centralName.c_str(), t);
+            place_matrix(pl, central);
             types[central] = kMatSymmetric;
             raise_error_level(sv.ctx, kLevelWarning);
         }
@@ -166,6 +186,7 @@ void cosparc(ProcContext* ctx) {
             if (cols[j] <= 0) {
                 xpmlog(kMsgProc, kMsgBadColumnCount, name.c_str(), kMaxModelOrder,
                        pl->columns[j - 1]);
+                place_matrix(pl, j);
                 raise_error_level(sv.ctx, kLevelInputError);
                 cols[j] = 0;
             }
@@ -184,15 +205,17 @@ void cosparc(ProcContext* ctx) {
         for (int32_t k = mt.termTable[t - 1]; k < mt.termTable[t] && k <= m; ++k)
             mt.rows[k] = k == mt.termTable[t - 1] ? n : mt.columns[k - 1];
 
-    sv.readers->largestProduct = check_shapes(sv, types, forms);
+    sv.readers->largestProduct = check_shapes(sv, pl, types, forms);
 
     cosmcon(sv.ctx);
 
     for (const StatementNode* s = find_statement(sv.ctx->stmtList, "MATRIX  "); s;
          s = find_statement(s->next, "MATRIX  ")) {
         const NameRecord& name = static_cast<const MatrixPayload*>(s->payload)->name;
-        if (velix::detail::matrix_number(sv.ctx, name) == 0)
+        if (velix::detail::matrix_number(sv.ctx, name) == 0) {
             xpmlog(kMsgProc, kMsgMatrixNotInModel, name_text(name).c_str());
+            xpmplace(s->line, name_text(name).c_str());
+        }
     }
     sv.readers->matrixSpec = 1;
     velix::detail::exit_above(sv.ctx, 4);

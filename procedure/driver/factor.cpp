@@ -13,6 +13,7 @@
 //            optimizer set-up -> column names
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "procedure/driver/model.h"
 #include "host/internal_error.h"
@@ -67,6 +68,7 @@ bool check_factor_varnames(const StepView& sv, const StatementNode* node) {
         int32_t matrix = 0, second = 0;
         if (velix::detail::varnames_kind(sv.ctx, pl->groups[g], &matrix, &second) == velix::detail::VarnamesKind::kOther) {
             xpmlog(kMsgProc, kMsgVarnamesOtherKind);
+            xpmplace(pl->groups[g].line, nullptr);
             raise_error_level(sv.ctx, kLevelWarning);
             return true;
         }
@@ -74,10 +76,14 @@ bool check_factor_varnames(const StepView& sv, const StatementNode* node) {
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         int32_t matrix = 0, second = 0;
         const auto kind = velix::detail::varnames_kind(sv.ctx, pl->groups[g], &matrix, &second);
-        if (matrix == 0)
-            xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(pl->groups[g].matrixName).c_str());
-        if (kind == velix::detail::VarnamesKind::kCopy && second == 0)
-            xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(pl->groups[g].names.names[0]).c_str());
+        for (const NameRecord* missing : {matrix == 0 ? &pl->groups[g].matrixName : nullptr,
+                                          kind == velix::detail::VarnamesKind::kCopy && second == 0
+                                              ? &pl->groups[g].names.names[0]
+                                              : nullptr})
+            if (missing != nullptr) {
+                xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(*missing).c_str());
+                xpmplace(pl->groups[g].line, name_text(*missing).c_str());
+            }
     }
     return false;
 }
@@ -124,6 +130,7 @@ int32_t cosfaci(ProcContext* ctx) {
         const int32_t j = velix::detail::matrix_number(sv.ctx, name);
         if (j == 0) {
             xpmlog(kMsgProc, kMsgMatrixNotInModel, name_text(name).c_str());
+            xpmplace(s->line, name_text(name).c_str());
             continue;
         }
         sv.readers->matrixSpec = 1;
@@ -166,6 +173,11 @@ void cosfacm(ProcContext* ctx) {
     int32_t k = sv.readers->nFactors;
     if (k > n) {
         xpmlog(kMsgProc, kMsgTooManyFactors, k, n);
+        const StatementNode* factor = find_statement(sv.ctx->stmtList, "FACTOR  ");
+        if (factor != nullptr) {
+            const auto* pl = static_cast<const FactorPayload*>(factor->payload);
+            xpmplacecol(pl->line, pl->column);
+        }
         k = n;
         sv.readers->nFactors = k;
         mt.columns[1] = mt.columns[2] = mt.rows[2] = k;
@@ -190,10 +202,12 @@ void cosfacm(ProcContext* ctx) {
     // 4. VARNAMES; PARAMETERS and STRUCTEQ have no place in this model.
     const StatementNode* varnames = find_statement(sv.ctx->stmtList, "VARNAMES");
     const bool ignoreNames = check_factor_varnames(sv, varnames);
-    if (find_statement(sv.ctx->stmtList, "PARAMETE") != nullptr)
-        xpmlog(kMsgProc, kMsgFactorNoParameters);
-    if (find_statement(sv.ctx->stmtList, "STRUCTEQ") != nullptr)
-        xpmlog(kMsgProc, kMsgFactorNoStructeq);
+    for (const auto& [keyword, message] : {std::pair{"PARAMETE", kMsgFactorNoParameters},
+                                           std::pair{"STRUCTEQ", kMsgFactorNoStructeq}})
+        if (const StatementNode* s = find_statement(sv.ctx->stmtList, keyword)) {
+            xpmlog(kMsgProc, message);
+            xpmplace(s->line, nullptr);
+        }
 
     // 6. Optimizer sizes and per-parameter arrays.
     cospopt(1, sv.ctx, sv.nlp);
@@ -256,12 +270,11 @@ void factor_column_names(ProcContext* ctx, const StatementNode* varnames, bool i
         // A matrix without column names of its own (_I_) has no room.
         const int32_t first = mt.firstColumnName[matrix];
         const int32_t room = first > 0 ? mt.columns[matrix] : 0;
-        if (names.count < room)
-            xpmlog(kMsgProc, kMsgVarnamesFewer, name_text(mt.name[matrix]).c_str(), names.count,
-                   room);
-        if (names.count > room)
-            xpmlog(kMsgProc, kMsgVarnamesMore, name_text(mt.name[matrix]).c_str(), names.count,
-                   room);
+        if (names.count != room) {
+            xpmlog(kMsgProc, names.count < room ? kMsgVarnamesFewer : kMsgVarnamesMore,
+                   name_text(mt.name[matrix]).c_str(), names.count, room);
+            xpmplace(pl->groups[g].line, name_text(pl->groups[g].matrixName).c_str());
+        }
         for (int32_t i = 0; i < std::min(names.count, room); ++i)
             sv.readers->columnNames[first - 1 + i] = padded8(names.names[i]);
     }

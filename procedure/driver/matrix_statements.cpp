@@ -59,6 +59,7 @@ struct Entry {
     int32_t count = 0;
     velix::detail::PrefixTable* prefixes;
     int32_t placed = 0;
+    int32_t line = 0;  // of the entry group, for the messages
 
     void place(int32_t r, int32_t c, const NameRecord& name, double value) {
         const size_t at = static_cast<size_t>(r) * cols + c;
@@ -66,6 +67,7 @@ struct Entry {
             const std::string before = name_text(names[at]), now = name_text(name);
             xpmlog(kMsgProc, kMsgPositionRepeated, before.c_str(),
                    now.empty() ? "a fixed value" : now.c_str());
+            xpmplace(line, now.empty() ? nullptr : now.c_str());
         }
         names[at] = name;
         values[at] = value;
@@ -95,12 +97,16 @@ struct Entry {
     // A list laid over a fixed run of positions: what does not fit is not
     // placed (message `tooLong`).
     void fill(const std::vector<Position>& positions, int32_t tooLong) {
-        if (count > static_cast<int32_t>(positions.size())) xpmlog(kMsgProc, tooLong);
+        if (count > static_cast<int32_t>(positions.size())) {
+            xpmlog(kMsgProc, tooLong);
+            xpmplace(line, nullptr);
+        }
         lay_out(positions, false);
     }
 
     void error(int32_t message, double a, double b = 0.0) {
         xpmlog(kMsgProc, message, name_text(sv.model->name[k]).c_str(), a, b);
+        xpmplace(line, nullptr);
         raise_error_level(sv.ctx, kLevelInputError);
     }
 };
@@ -122,6 +128,7 @@ bool buffer_items(const StepView& sv, const MatrixGroup& g, int32_t capacity, En
                 for (int32_t i = 0; i < n; ++i) {
                     if (en->count >= capacity) {
                         xpmlog(kMsgProc, kMsgEntryTooLong, capacity);
+                        xpmplace(g.line, nullptr);
                         raise_error_level(sv.ctx, kLevelInputError);
                         return false;
                     }
@@ -136,11 +143,13 @@ bool buffer_items(const StepView& sv, const MatrixGroup& g, int32_t capacity, En
             case kItemNameValues: {
                 if (previous == kItemValues) {
                     xpmlog(kMsgProc, kMsgStartAfterFixed);
+                    xpmplace(g.line, nullptr);
                     raise_error_level(sv.ctx, kLevelInputError);
                 }
                 int32_t m = item.count;
                 if (m > lastNames) {
                     xpmlog(kMsgProc, kMsgSurplusStartValues);
+                    xpmplace(g.line, nullptr);
                     m = lastNames;
                 }
                 for (int32_t i = 0; i < m; ++i) en->bufValues[en->count - m + i] = g.values[item.first + i];
@@ -151,6 +160,7 @@ bool buffer_items(const StepView& sv, const MatrixGroup& g, int32_t capacity, En
                 for (int32_t i = 0; i < item.count; ++i) {
                     if (en->count >= capacity) {
                         xpmlog(kMsgProc, kMsgEntryTooLong, capacity);
+                        xpmplace(g.line, nullptr);
                         raise_error_level(sv.ctx, kLevelInputError);
                         return false;
                     }
@@ -262,7 +272,10 @@ void every_row(Entry* en) {
             if (free_position(en->type, i, j, en->rows, en->cols)) runs[i].push_back({i, j});
         widest = std::max(widest, runs[i].size());
     }
-    if (static_cast<size_t>(en->count) > widest) xpmlog(kMsgProc, kMsgEntryOverflow);
+    if (static_cast<size_t>(en->count) > widest) {
+        xpmlog(kMsgProc, kMsgEntryOverflow);
+        xpmplace(en->line, nullptr);
+    }
     for (const auto& run : runs) en->lay_out(run, false);
 }
 
@@ -298,9 +311,11 @@ void cosan_column_names(const StepView& sv, const VarnamesPayload* pl, int32_t t
         const NameArray& given = pl->groups[g].names;
         const int32_t cols = mt.columns[k];
         const std::string name = name_text(mt.name[k]);
-        if (given.count < cols)
-            xpmlog(kMsgProc, kMsgVarnamesFewer, name.c_str(), given.count, cols);
-        if (given.count > cols) xpmlog(kMsgProc, kMsgVarnamesMore, name.c_str(), given.count, cols);
+        if (given.count != cols) {
+            xpmlog(kMsgProc, given.count < cols ? kMsgVarnamesFewer : kMsgVarnamesMore, name.c_str(),
+                   given.count, cols);
+            xpmplace(pl->groups[g].line, name_text(pl->groups[g].matrixName).c_str());
+        }
         share(k, next + 1);
         for (int32_t c = 0; c < cols && next < total; ++c) {
             if (c < given.count) {
@@ -321,10 +336,11 @@ void cosan_column_names(const StepView& sv, const VarnamesPayload* pl, int32_t t
         if (velix::detail::varnames_kind(sv.ctx, pl->groups[g], &k, &second) != velix::detail::VarnamesKind::kCopy ||
             k == 0 || second == 0)
             continue;
-        if (mt.firstColumnName[k] == 0 && mt.firstColumnName[second] == 0)
+        if (mt.firstColumnName[k] == 0 && mt.firstColumnName[second] == 0) {
             xpmlog(kMsgProc, kMsgNoSharedNames, name_text(mt.name[k]).c_str(),
                    name_text(mt.name[second]).c_str());
-        else if (mt.firstColumnName[second] == 0)
+            xpmplace(pl->groups[g].line, name_text(mt.name[k]).c_str());
+        } else if (mt.firstColumnName[second] == 0)
             share(second, mt.firstColumnName[k]);
         else
             share(k, mt.firstColumnName[second]);
@@ -355,6 +371,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
         }
         Entry en{sv, k, mt.rows[k], mt.columns[k], mt.type[k], names, values, nameBuffer, valueBuffer, {}, 0,
                  prefixes};
+        en.line = g.line;
         if (!buffer_items(sv, g, capacity, &en)) continue;
         switch (g.position) {
             case kPosNone: {
@@ -411,30 +428,30 @@ void setfac(ProcContext* ctx, int32_t k, NameRecord* names, double* values) {
 namespace {
 
 // VARNAMES, first pass: how many column names the lists give; a group of
-// another kind (*otherKind) leaves them all out.  `line` is the statement's
-// program line, for the messages.
-int32_t count_column_names(const StepView& sv, const VarnamesPayload* vpl, int32_t line,
-                           bool* otherKind) {
+// another kind (*otherKind) leaves them all out.
+int32_t count_column_names(const StepView& sv, const VarnamesPayload* vpl, bool* otherKind) {
     const ModelMatrixTable& mt = *sv.model;
-    int32_t total = 0;
+    int32_t total = 0, otherLine = 0;
     for (int32_t g = 0; vpl != nullptr && g < vpl->nGroups; ++g) {
         int32_t k = 0, second = 0;
         const velix::detail::VarnamesKind kind = velix::detail::varnames_kind(sv.ctx, vpl->groups[g], &k, &second);
         if (kind == velix::detail::VarnamesKind::kOther) {
+            if (!*otherKind) otherLine = vpl->groups[g].line;
             *otherKind = true;
         } else if (k == 0) {
             xpmlog(kMsgProc, kMsgVarnamesNoMatrix, name_text(vpl->groups[g].matrixName).c_str());
-            xpmplace(line, name_text(vpl->groups[g].matrixName).c_str());
+            xpmplace(vpl->groups[g].line, name_text(vpl->groups[g].matrixName).c_str());
         } else if (kind == velix::detail::VarnamesKind::kCopy && second == 0) {
             xpmlog(kMsgProc, kMsgVarnamesNoMatrix,
                    name_text(vpl->groups[g].names.names[0]).c_str());
-            xpmplace(line, name_text(vpl->groups[g].names.names[0]).c_str());
+            xpmplace(vpl->groups[g].line, name_text(vpl->groups[g].names.names[0]).c_str());
         } else if (kind == velix::detail::VarnamesKind::kList) {
             total += mt.columns[k];
         }
     }
     if (*otherKind) {
         xpmlog(kMsgProc, kMsgVarnamesOtherKind);
+        xpmplace(otherLine, nullptr);
         total = 0;
         raise_error_level(sv.ctx, kLevelWarning);
     }
@@ -456,6 +473,7 @@ void correct_empty_matrices(const StepView& sv) {
         } else if (t != kMatIdentity && t != kMatZerIdentity && t != kMatZerDiagonal && t != kMatSelection &&
                    t != kMatPermutation) {
             xpmlog(kMsgProc, kMsgMatrixEmpty, name_text(mt.name[k]).c_str());
+            velix::detail::place_cosan_matrix(sv.ctx, k);
             raise_error_level(sv.ctx, kLevelBadVariables);
         }
     }
@@ -477,8 +495,7 @@ void cosparm(ProcContext* ctx) {
     const StatementNode* vnode = find_statement(sv.ctx->stmtList, "VARNAMES");
     const VarnamesPayload* vpl = vnode ? static_cast<const VarnamesPayload*>(vnode->payload) : nullptr;
     bool otherKind = false;
-    const int32_t line = vnode != nullptr ? vnode->line : 0;
-    const int32_t total = count_column_names(sv, vpl, line, &otherKind);
+    const int32_t total = count_column_names(sv, vpl, &otherKind);
 
     // Scratch: the dense pattern and the item buffers.
     int64_t largest = 2 * static_cast<int64_t>(m);

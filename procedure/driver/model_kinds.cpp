@@ -64,6 +64,7 @@ void factor_sizes(const StepView& sv, const StatementNode* node) {
     double k = pl->hasFactors ? pl->nFactors : 1.0;
     if (!(k >= 0.0) || k > kMaxModelOrder) {
         xpmlog(kMsgProc, kMsgBadColumnCount, "_F_", kMaxModelOrder, k);
+        xpmplacecol(pl->line, pl->column);
         xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
     }
     sv.readers->nFactors = static_cast<int32_t>(k);

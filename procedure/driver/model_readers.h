@@ -140,6 +140,11 @@ VarnamesKind varnames_kind(const ProcContext* ctx, const VarnamesGroup& g, int32
 //   varnames: in, the VARNAMES statement or 0; ignored: its names are not used.
 void factor_column_names(ProcContext* ctx, const StatementNode* varnames, bool ignored);
 
+// Logs under the message just logged where the COSAN statement names model
+// matrix k (1-based): its line and column; nothing for a model that no
+// COSAN statement gave.
+void place_cosan_matrix(const ProcContext* ctx, int32_t k);
+
 }  // namespace velix::detail
 
 // One MATRIX statement into the dense pattern of matrix k (rows x columns,

@@ -51,12 +51,16 @@ const VarnamesPayload* ram_varnames(const StepView& sv) {
     for (int32_t g = 0; g < pl->nGroups; ++g)
         if (pl->groups[g].matrixNumber == 0.0) {
             xpmlog(kMsgProc, kMsgRamVarnamesNumbers);
+            xpmplace(pl->groups[g].line, name_text(pl->groups[g].matrixName).c_str());
             raise_error_level(sv.ctx, kLevelWarning);
             return nullptr;
         }
     for (int32_t g = 0; g < pl->nGroups; ++g) {
         const double m = pl->groups[g].matrixNumber;
-        if (m != 1.0 && m != 2.0) xpmlog(kMsgProc, kMsgRamVarnamesMatrix, m);
+        if (m != 1.0 && m != 2.0) {
+            xpmlog(kMsgProc, kMsgRamVarnamesMatrix, m);
+            xpmplace(pl->groups[g].line, nullptr);
+        }
     }
     return pl;
 }
@@ -213,6 +217,7 @@ void write_patterns(const StepView& sv, const RamPayload* pl, const RamItems& it
                 const std::string before = name_text(names[at]), now = name_text(name);
                 xpmlog(kMsgProc, kMsgPositionRepeated, before.c_str(),
                        now.empty() ? "a fixed value" : now.c_str());
+                xpmplace(it.line, now.empty() ? nullptr : now.c_str());
             }
             names[at] = name;
             values[at] = it.hasValue ? it.value : (it.nameKind != 0 ? missing : 1.0);
@@ -278,8 +283,11 @@ void name_columns(const StepView& sv, const VarnamesPayload* varnames, const Ram
         if (grp.matrixNumber != 1.0 && grp.matrixNumber != 2.0) continue;
         const bool latent = grp.matrixNumber == 1.0;
         const int32_t room = latent ? items.largest - n0 : items.largest;
-        if (grp.names.count < room) xpmlog(kMsgProc, kMsgRamVarnamesFewer, grp.names.count, room);
-        if (grp.names.count > room) xpmlog(kMsgProc, kMsgRamVarnamesMore, grp.names.count, room);
+        if (grp.names.count != room) {
+            xpmlog(kMsgProc, grp.names.count < room ? kMsgRamVarnamesFewer : kMsgRamVarnamesMore,
+                   grp.names.count, room);
+            xpmplace(grp.line, nullptr);
+        }
         for (int32_t l = 1; l <= std::min(grp.names.count, room); ++l) {
             const int32_t v = latent ? n0 + l : l;
             if (position[v] < 0) continue;

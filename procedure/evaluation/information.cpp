@@ -132,14 +132,19 @@ int32_t invert_information(const EvalView& v, const Block& b, double* h, NullSpa
     int32_t status = kCovFailed;
     if (xmemdef(flags) == 0) {
         std::copy(h, h + packed, copy);
+        // The linear dependencies among the parameters, from the matrix as
+        // it was given.
+        auto list_dependencies = [&] {
+            std::copy(copy, copy + packed, swept);
+            zcovlid(v.printEnabled && b.listing ? 4 : 0, 4, q, hooks.cov.covSingAbs, hooks.cov.covSingRel,
+                    hooks.cov.covSingVar, b.names, b.x, swept, work[0], work[1], work[2], flags, v.kyrManager,
+                    nullptr);
+        };
         if (zcovinv(0, 0, q, hooks.cov.covSingAbs, hooks.cov.covSingRel, hooks.cov.covSingVar, h, info, work[0],
                     work[1], kpvt) >= 0) {
             status = kCovRegular;
         } else {
-            std::copy(copy, copy + packed, swept);
-            zcovlid(v.printEnabled && b.listing ? 4 : 0, 4, q, hooks.cov.covSingAbs, hooks.cov.covSingRel,
-                    hooks.cov.covSingVar, b.names, b.x, swept, work[0], work[1], work[2],
-                    flags, v.kyrManager, nullptr);
+            list_dependencies();
             if (q <= hooks.cov.ginvMaxParams) {
                 std::copy(copy, copy + packed, h);
                 const int32_t negligible = static_cast<int32_t>(info[4]);
@@ -151,7 +156,11 @@ int32_t invert_information(const EvalView& v, const Block& b, double* h, NullSpa
                     ns->basis.resize(static_cast<size_t>(q) * static_cast<size_t>(q));
                     ns->count = ginv_null_basis(q, z, work[0], ns->diag.data(), ns->basis.data());
                 } else {
+                    // The second attempt finds the generalized inverse failed
+                    // already: the dependencies are listed once more, under
+                    // the message, and there is no covariance.
                     xpmlog(kMsgProc, kMsgNoGeneralizedInverse);
+                    list_dependencies();
                 }
             }
         }

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "host/internal_error.h"
@@ -32,7 +34,7 @@ namespace {
 
 constexpr int32_t kMsgNoInverse = 40;
 constexpr int32_t kMsgDensity = 134;
-constexpr int32_t kMsgPatternFailed = 35;
+constexpr int32_t kMsgPatternFailed = 27;
 constexpr int32_t kTitleJacobian = 745;
 
 bool diagonal_type(int16_t type) {
@@ -155,20 +157,42 @@ void StructuralVisitor::record(const EvalView& v, const WalkStep& s, int32_t e, 
     if (print_) show(v, s.matrix, tag, jac.column);
 }
 
-// One record as a "Jacobian" table: missing at a structural nonzero.
+// One record as a "Jacobian" table: missing at a structural nonzero.  Its
+// template variables name the parameter and the matrix, and only the first
+// record of the run shows the column labels ("pconlab"), so that the
+// records read as one table.
 void StructuralVisitor::show(const EvalView& v, int32_t matrix, int32_t tag, double* column) {
     ++printed;
     for (int32_t m = 0; m < v.pstar; ++m)
         column[m] = column[m] > 0.0 ? host_missing_value() : 0.0;
+    const NameRecord* label = v.nlp->param.paramNames ? v.nlp->param.paramNames + tag : nullptr;
+    std::string parameter;
+    if (label != nullptr) {
+        parameter.assign(label->text, static_cast<size_t>(std::clamp<int16_t>(label->length, 0, 32)));
+        parameter.erase(parameter.find_last_not_of(' ') + 1);
+    }
+    const std::string matrixName = velix::detail::matrix_name(v, matrix);
+    const char* pconlab = printed == 1 ? "on" : "off";
+    auto counted = [](uint16_t attribute, const char* text, size_t length) {
+        return kyr_counted(attribute, text, static_cast<int32_t>(length));
+    };
+    const KyrArg variables[] = {
+        counted(kAttrVariableName, "parameter", 9), counted(kAttrValue, parameter.data(), parameter.size()),
+        counted(kAttrVariableName, "matrix", 6),    counted(kAttrValue, matrixName.data(), matrixName.size()),
+        counted(kAttrVariableName, "num", 3),       kyr_int(kAttrValue, matrix),
+        counted(kAttrVariableName, "pconlab", 7),   counted(kAttrValue, pconlab, std::strlen(pconlab))};
     MatrixTable t;
     t.templatePath = kyrtxt("Tesk.Velix.Jacobian", -1);
     t.name = kyrtxt("Jacobian", -1);
-    t.title = kyrmsgs(kMsgProc, kTitleJacobian, velix::detail::matrix_name(v, matrix).c_str());
+    t.title = kyrmsgs(kMsgProc, kTitleJacobian, matrixName.c_str());
     t.values = column;
     t.rows = 1;
     t.columns = v.pstar;
-    t.rowLabels = v.nlp->param.paramNames ? v.nlp->param.paramNames + tag : nullptr;
-    t.storage = "r";
+    t.rowLabels = label;
+    t.storage = "rb";
+    t.listingSwitches = true;
+    t.variables = variables;
+    t.nVariables = static_cast<int32_t>(std::size(variables));
     kyr_publish_matrix(v.kyrManager, t);
 }
 

@@ -94,8 +94,15 @@ TEST(Identification, FreedMarkerLoading) {
     for (const char* name : {"l5", "l6", "l8", "l9", "vtxt", "cts", "vspd", "ve1", "ve2", "ve3", "ve4", "ve5", "ve6",
                              "ve7", "ve8", "ve9"})
         reference[name] = expected["params"][name]["se"].number();
-    const RunResult r = run_velix(hs_program("x1 = 1.0 Fvis", "x1 = l1 Fvis"), {"hs.csv"});
-    expect_not_identified(r, {"l1", "l2", "l3", "vvis", "cvt", "cvs"}, reference);
+    // G4=0 keeps the preset size limit of the generalized inverse, as does
+    // G4= not given or negative (60, above the 22 parameters).
+    for (const char* g4 : {"", " g4=0", " g4=-5"}) {
+        SCOPED_TRACE(g4);
+        std::string program = hs_program("x1 = 1.0 Fvis", "x1 = l1 Fvis");
+        program.insert(program.find("covariance") + 10, g4);
+        const RunResult r = run_velix(program, {"hs.csv"});
+        expect_not_identified(r, {"l1", "l2", "l3", "vvis", "cvt", "cvs"}, reference);
+    }
 
     // ULS forms no covariance from its information but warns all the same.
     std::string uls = hs_program("x1 = 1.0 Fvis", "x1 = l1 Fvis");

@@ -77,7 +77,11 @@ TEST(JacobianModes, ReferenceProgramsGiveTheReferenceFit) {
 // PJACPAT shows one pattern table per parameter and model matrix (the 21
 // parameters of the nine-variable model each sit in one matrix) and the
 // density; the sparse form is chosen; OUTJAC writes the p* = 45 rows of
-// the Jacobian to OUTEST=.
+// the Jacobian to OUTEST=.  Each table is one row ("rb") whose template
+// variables name its parameter (its row label) and its matrix (in the
+// title, with its number in the LINEQS model); only the first shows the
+// column labels, and the listing prints the records of one matrix as one
+// grid under one title.
 TEST(JacobianModes, PatternTablesAndJacobianRows) {
     const std::string dir = own_folder("jacobian_pattern");
     std::ofstream(dir + "/hs.csv") << read_text(data_path("hs.csv"));
@@ -85,7 +89,26 @@ TEST(JacobianModes, PatternTablesAndJacobianRows) {
     program.insert(program.find("proc velix") + 10, " pjacpat outjac outest=est");
     const RunResult r = run_velix(program, {}, {"--lib", dir});
     ASSERT_EQ(r.exitStatus, 0) << r.log;
-    EXPECT_EQ(r.items(0, "matrix", "Jacobian").size(), 21u);
+    const auto tables = r.items(0, "matrix", "Jacobian");
+    EXPECT_EQ(tables.size(), 21u);
+    const std::map<std::string, double> lineqsNumber = {{"_BETA_", 2}, {"_GAMMA_", 3}, {"_PHI_", 4}};
+    size_t titles = 0;
+    for (size_t k = 0; k < tables.size(); ++k) {
+        const JsonValue& t = *tables[k];
+        const JsonValue& d = t["dynamic"];
+        EXPECT_EQ(t["storage"].str(), "rb");
+        EXPECT_EQ(d["parameter"].str(), t["rowLabels"][0].str());
+        EXPECT_EQ(t["title"].str(), "Jacobian Pattern of Matrix " + d["matrix"].str());
+        ASSERT_EQ(lineqsNumber.count(d["matrix"].str()), 1u) << d["matrix"].str();
+        EXPECT_EQ(d["num"].number(), lineqsNumber.at(d["matrix"].str()));
+        EXPECT_EQ(d["pconlab"].str(), k == 0 ? "on" : "off");
+        titles += k == 0 || t["title"].str() != (*tables[k - 1])["title"].str();
+    }
+    size_t listed = 0;
+    for (size_t at = r.listing.find("Jacobian Pattern of Matrix"); at != std::string::npos;
+         at = r.listing.find("Jacobian Pattern of Matrix", at + 1))
+        ++listed;
+    EXPECT_EQ(listed, titles);
     EXPECT_NE(r.log.find("11.4286 percent of the Jacobian"), std::string::npos) << r.log;
     EXPECT_NE(r.log.find("sparse: 108 of its 945 entries"), std::string::npos) << r.log;
     std::ifstream est(dir + "/est.csv");

@@ -7,7 +7,7 @@
 
 #include <sstream>
 #include <string>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "harness.h"
@@ -54,30 +54,46 @@ TEST(ReadableListing, TheExamplesReadWithoutTemplateClutter) {
     }
 }
 
-// A dependent variable that is no data variable and a STD variable that is
-// not in the model: each message is followed by its place in the program.
+// Model errors of each model kind: each message is followed by its place in
+// the program, the source line and a caret under the name.  LINEQS: a
+// dependent variable that is no data variable, a STD variable not in the
+// model.  COSAN: a central matrix of a general type, a matrix repeated with
+// other columns (its second occurrence, on a later line).  FACTOR: more
+// factors than variables (at N=), VARNAMES for no matrix of the model.
 TEST(ReadableListing, ModelErrorsNameTheirLineAndColumn) {
-    const std::string program =
-        "title 'two errors';\n"
-        "proc velix data=hs method=ml covariance;\n"
-        "   lineqs\n"
-        "      x1 = 1.0 Fvis + E1,\n"
-        "      x2 = l2 Fvis + E2, x10 = l3 Fvis + E3;\n"
-        "   std Fvis = vvis, E1-E3 = ve1-ve3,\n"
-        "       E4 = ve4;\n"
-        "run;\n";
-    const RunResult r = run_velix(program, {"hs.csv"});
-    EXPECT_NE(r.exitStatus, 0);
-    std::istringstream in(r.log);
-    std::vector<std::string> log;
-    for (std::string l; std::getline(in, l);) log.push_back(l);
-    for (const auto& [message, line, column] : {std::tuple<std::string, int, int>{"dependent variable x10", 5, 26},
-                                                {"STD variable E4", 7, 8}}) {
-        size_t at = 0;
-        while (at + 3 < log.size() && log[at].find(message) == std::string::npos) ++at;
-        ASSERT_LT(at + 3, log.size()) << message << "\n" << r.log;
-        EXPECT_EQ(log[at + 1], "  at line " + std::to_string(line) + ", column " + std::to_string(column) + ":");
-        EXPECT_EQ(log[at + 3], std::string(static_cast<size_t>(column - 1), ' ') + "^");
+    struct Place {
+        std::string message;
+        int line, column;
+    };
+    const std::vector<std::pair<std::string, std::vector<Place>>> cases = {
+        {"   lineqs\n"
+         "      x1 = 1.0 Fvis + E1,\n"
+         "      x2 = l2 Fvis + E2, x10 = l3 Fvis + E3;\n"
+         "   std Fvis = vvis, E1-E3 = ve1-ve3,\n"
+         "       E4 = ve4;\n",
+         {{"dependent variable x10", 5, 26}, {"STD variable E4", 7, 8}}},
+        {"   cosan F(3, GEN) * P(3, GEN) + U(9, SYM)\n"
+         "       + F(2, GEN) * Q(3, SYM);\n",
+         {{"central matrix P of term 1", 3, 22}, {"Matrix 4 repeats matrix 1 (F)", 4, 10}}},
+        {"   factor\n"
+         "      n=12;\n"
+         "   varnames _Z_ = a b;\n",
+         {{"asks for 12 factors", 4, 7}, {"names _Z_", 5, 13}}},
+    };
+    for (const auto& [model, places] : cases) {
+        const std::string program =
+            "title 'model errors';\nproc velix data=hs method=ml covariance;\n" + model + "run;\n";
+        const RunResult r = run_velix(program, {"hs.csv"});
+        std::istringstream in(r.log);
+        std::vector<std::string> log;
+        for (std::string l; std::getline(in, l);) log.push_back(l);
+        for (const Place& p : places) {
+            size_t at = 0;
+            while (at + 3 < log.size() && log[at].find(p.message) == std::string::npos) ++at;
+            ASSERT_LT(at + 3, log.size()) << p.message << "\n" << r.log;
+            EXPECT_EQ(log[at + 1], "  at line " + std::to_string(p.line) + ", column " + std::to_string(p.column) + ":");
+            EXPECT_EQ(log[at + 3], std::string(static_cast<size_t>(p.column - 1), ' ') + "^") << p.message;
+        }
     }
 }
 

@@ -106,6 +106,15 @@ TEST(Tql2, NoVectorsLeavesZUntouchedAndOneByOne) {
     EXPECT_EQ(z1, 1.0);
 }
 
+// A NaN off the diagonal is never negligible: no eigenvalues are claimed,
+// the iteration limit ends the run with the failed index.
+TEST(Tql2, ANanOffTheDiagonalIsAFailure) {
+    const int n = 3;
+    vt::Dense z(static_cast<size_t>(n) * n, 0.0);
+    std::vector<double> d = {2.0, 1.0, 3.0}, e = {0.0, std::nan(""), 0.5};
+    EXPECT_LT(ztql2(n, z.data(), d.data(), e.data(), 0), 0);
+}
+
 // Q with column k = ztrapp3(1, e_k) is the reduction's orthogonal matrix.
 vt::Dense reduction_basis(const std::vector<double>& ap, int n) {
     vt::Dense q(static_cast<size_t>(n) * n);

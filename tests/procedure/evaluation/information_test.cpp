@@ -296,3 +296,31 @@ TEST(Information, SingularInformationGivesAGeneralizedInverse) {
 
 }  // namespace
 }  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// An information matrix that is not finite (l3 = sqrt(l2) at l2 = 0: an
+// infinite derivative) has neither an inverse nor a generalized inverse:
+// no covariance, the warning 54, and the dependencies listed twice, once
+// after each failed inversion.
+TEST(Information, AFailedGeneralizedInverseListsTheDependenciesAgain) {
+    std::string text = ram_program("ml");
+    EvalStep s(text.insert(text.rfind("run;"), "l3 = sqrt(l2);\n"), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    s.nlp.param.x[parameter_index(s, "l2")] = 0.0;
+    const int32_t q = s.q();
+    std::vector<double> hessian(static_cast<size_t>(q * (q + 1) / 2)), se(static_cast<size_t>(s.ctx.sizes.nParmAll));
+    s.nlp.hess.hessian = hessian.data();
+    s.nlp.work.stdErrors = se.data();
+    s.ctx.options.printEnabled = 1;
+    const size_t mark = messages_now();
+    EXPECT_EQ(cosicrp(&s.nlp), 0);
+    EXPECT_EQ(s.ctx.eval.covStatus, 3);
+    EXPECT_EQ(messages_since(mark), std::vector<int32_t>{54});
+    const auto& items = velix::platform::current_step().items;
+    EXPECT_EQ(std::count_if(items.begin(), items.end(), [](const auto& i) { return i.name == "LinDep"; }), 2);
+}
+
+}  // namespace
+}  // namespace velix::testing
