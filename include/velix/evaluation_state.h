@@ -117,6 +117,13 @@ struct EvaluationState {
     double* jacobian = nullptr;       // q x p*: row k is dC/dtheta_k (packed); made on first use
     double* cross = nullptr;          // packed order q: the cross product is built here
     double* gradient = nullptr;       // q: the gradient is built here
+    // Where `cross` was last formed by the cross-product callback: the
+    // point (q), the storage mode and the method; mode -1 once it is formed
+    // again or its space lent.  The covariance step takes it as it is at
+    // the same point instead of forming it twice.
+    double* crossAt = nullptr;
+    int32_t crossMode = -1;
+    int32_t crossMethod = -1;
     double* depShare = nullptr;       // q: derivatives of one dependent parameter
     double* depFdJacobian = nullptr;  // nParmDep x nDepInputs: finite-difference derivatives of
                                       // the dependent parameters (row r: depParmNumbers[r])

@@ -678,6 +678,13 @@ struct NlpCovSettings {
 struct NlpCovResults {
     double sigmaSq = 0.0;           // the variance factor actually used
     double errorDf = 0.0;           // the variance divisor d actually used (the t tests' df)
+    // The owner's buffer of nParams(nParams+1)/2 doubles, or null: when the
+    // covariance code inverts a stored matrix of all parameters (PackedSym)
+    // regularly, it leaves the inverse there and the record's file
+    // position in inverseOf, so that the owner, holding the same matrix,
+    // need not factor it again.  -1: the buffer holds no such inverse.
+    double* inverseBuffer = nullptr;
+    int32_t inverseOf = -1;
 };
 
 // ---------------------------------------------------------------------------

@@ -22,6 +22,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "host/fields.h"
@@ -241,6 +242,7 @@ void znlpcma(NlpProblem* p, int32_t flag) {
     int32_t dir[kDirWords];
     std::fill(dir, dir + kDirWords, -1);
     write_directory(h, dir);
+    h->result.inverseOf = -1;  // the records it may refer to are gone
     const int32_t covType = znlp_cov_type(p);
     const Requests q = requests_of(p, flag, covType);
     if (!q.jacobian && !q.crossProduct && !q.hessian && !q.crossProduct2 && covType == 0) return;
@@ -251,7 +253,8 @@ void znlpcma(NlpProblem* p, int32_t flag) {
     const int32_t hasLin = p->shape.hasLinCon, hasNlin = p->shape.hasNlinCon;
     if (!(q.project && p->active.nActiveLin > 0)) p->shape.hasLinCon = p->shape.hasNlinCon = 0;
     p->run.evalPhase = flag == 1 ? kPhaseFinal : kPhaseStart;
-    std::vector<double> work(static_cast<size_t>(p->shape.packedLen) + 1), projected(work.size());
+    // The projections need their own space only with active constraints.
+    std::vector<double> work(static_cast<size_t>(p->shape.packedLen) + 1), projected(q.project ? work.size() : 0);
     p->hess.hessian = work.data();
     int64_t next = kMatrixRecordsStart;
 
@@ -475,6 +478,16 @@ void list_dependencies(CovRun& run, const Matrix& a) {
             flags.data(), p->out.kyrObject, &table);
 }
 
+// The regular inverse of a stored matrix of all parameters into the
+// owner's buffer: the owner's information is that matrix, and its factor
+// is the run's most expensive step.
+void keep_inverse(const CovRun& run, const Matrix& a) {
+    NlpCovResults& r = run.p->hooks->result;
+    if (r.inverseBuffer == nullptr || a.position < 0 || a.form != 0 || a.dim != run.n) return;
+    std::copy(a.v.begin(), a.v.end(), r.inverseBuffer);
+    r.inverseOf = a.position;
+}
+
 // Inverts the outer matrix of the type: the projected (or plain) record,
 // then, when singular, the bordered plain record with active constraints,
 // or the generalized inverse when the order allows.  false when no
@@ -482,9 +495,15 @@ void list_dependencies(CovRun& run, const Matrix& a) {
 bool invert_outer(CovRun& run, Mat m, Matrix* a, bool* bordered) {
     *bordered = false;
     if (!run.read(m, run.projected, a)) return false;
-    const Matrix original = *a;
-    if (regular_inverse(run, a)) return true;
+    if (regular_inverse(run, a)) {
+        keep_inverse(run, *a);
+        return true;
+    }
     const int32_t deficiency = static_cast<int32_t>(a->header.nZero);
+    // The matrix again as stored (the inversion wrote only its record's
+    // header): no copy of it is held through the inversion.
+    Matrix original;
+    if (!run.read(m, run.projected, &original)) return false;
     if (run.nActive > 0) {
         // The bordered matrix of the active constraints is regular when A
         // is positive definite on their null space.
@@ -504,7 +523,7 @@ bool invert_outer(CovRun& run, Mat m, Matrix* a, bool* bordered) {
         log_and_note(run.p, kMsgCovDependencies);
         return false;
     }
-    *a = original;
+    *a = std::move(original);
     return generalized_inverse(run, a, deficiency);
 }
 
@@ -633,8 +652,9 @@ int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
         log_and_note(p, kMsgCovFailed);
         return -1;
     }
+    const bool outerLagrangian = a.lagrangian;
     if (tf.inner == kNone) {
-        c = a;
+        c = std::move(a);
         for (double& v : c.v) v *= sigma2;
     } else {
         const bool projInner = run.projected && !bordered;
@@ -658,11 +678,18 @@ int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
     // its readers take it from here.
     h->cov.covStorage = c.form == 2 ? 2 : 0;
 
-    header = covariance_record(run, c);
+    // The determinant record factors the covariance once more.  The matrix
+    // printer makes it from the stored values (and writes it back) when it
+    // shows the covariance or hands it to OUTEST=, so it is made here only
+    // for the dependency listing and where that printer would not make it
+    // (a single parameter, or no determinants asked for).
+    if (h->matrices.ginvDetail != 0 || h->matrices.noDeterminant != 0 || run.n == 1) {
+        header = covariance_record(run, c);
+        znlp_write_header(h, run.dir[kDirCovariance], &header);
+    }
     p->report.matrixHeader = header;
-    znlp_write_header(h, run.dir[kDirCovariance], &header);
     if (header.nZero > 0.0 && h->matrices.ginvDetail != 0) list_dependencies(run, c);
-    lagrangian_note(p, tf, a.lagrangian, tf.inner != kNone && b.lagrangian);
+    lagrangian_note(p, tf, outerLagrangian, tf.inner != kNone && b.lagrangian);
     return 0;
 }
 

@@ -267,6 +267,10 @@ int32_t cosmini(ProcContext* ctx) {
     for (int32_t s = 0; s < nStages; ++s) {
         ctx->methods.methodStage = stages[s];
         evaluation_setup(ctx);
+        // The optimizer's covariance code leaves its inverse of the
+        // information where cosicrp puts the estimates' covariance.
+        ctx->hooks->result.inverseBuffer = ctx->eval.covariance;
+        ctx->hooks->result.inverseOf = -1;
         const EvalView view = eval_view(ctx);
         cosimsp(&view);
         ctx->methods.jacobianModeRequested = jacobian_pattern_request(&view, ctx->methods.jacobianModeRequested,

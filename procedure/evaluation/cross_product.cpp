@@ -415,6 +415,7 @@ bool stored_mode(int32_t mode) {
 int32_t cross_product_by_mode(const EvalView* view) {
     const EvalView& v = *view;
     EvaluationState& st = *v.st;
+    st.crossMode = -1;
     std::fill(st.cross, st.cross + pk_lower(v.nParmFree, 0), 0.0);
     std::fill(st.gradient, st.gradient + v.nParmFree, 0.0);
     if (stored_mode(*v.jacobianMode)) return stored_cross_product(v, *v.jacobianMode);
@@ -429,6 +430,7 @@ int32_t eval_cross_product(const EvalView* view) {
     const EvalView& v = *view;
     EvaluationState& st = *v.st;
     const int32_t q = v.nParmFree;
+    st.crossMode = -1;
     std::fill(st.cross, st.cross + pk_lower(q, 0), 0.0);
     if (v.method == kMethodWls || v.method == kMethodDwls) {
         std::fill(st.gradient, st.gradient + q, 0.0);
@@ -454,6 +456,9 @@ int32_t coscrpj(NlpProblem* nlp) {
     }
     std::copy(st.cross, st.cross + pk_lower(q, 0), nlp->hess.hessian);
     std::copy(st.gradient, st.gradient + q, nlp->work.gradient);
+    std::copy(nlp->param.x, nlp->param.x + q, st.crossAt);
+    st.crossMode = *v.jacobianMode;
+    st.crossMethod = v.method;
     return 0;
 }
 

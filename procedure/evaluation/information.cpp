@@ -218,11 +218,53 @@ int32_t invert_free_block(const EvalView& v, const double* info, double* cov, Nu
     return status;
 }
 
-// The inverse behind the standard errors, into *cov: of the information of
-// the free parameters when some are held on active bounds, else of all;
-// the dependencies of a singular one are listed.  Returns the status.
-int32_t standard_error_inverse(const EvalView& v, const double* info, std::vector<double>* cov, NullSpace* ns) {
+// The regular inverse the optimizer's covariance code left in the buffer
+// of st.covariance, into *inverse, when the record it inverted holds
+// exactly the information `info` (packed, order q): the same matrix
+// through the same factorization has the same inverse, so it is not
+// factored again.
+bool kept_inverse(const EvalView& v, const double* info, std::vector<double>* inverse) {
+    NlpCovResults& kept = v.hooks->result;
+    const int32_t at = kept.inverseOf;
+    kept.inverseOf = -1;
+    HostFile* file = v.hooks->cov.utilityFile;
+    if (at < 0 || file == nullptr || kept.inverseBuffer != v.st->covariance) return false;
+    const int64_t count = pk_lower(v.nParmFree, 0);
+    std::vector<double> chunk(static_cast<size_t>(std::min<int64_t>(count, 4096)));
+    const auto size = static_cast<int64_t>(chunk.size());
+    for (int64_t k = 0; k < count; k += size) {
+        const auto len = static_cast<int32_t>(std::min(size, count - k));
+        velix::detail::file_get(file, at + static_cast<int64_t>(sizeof(DeterminantRecord)) + 8 * k, chunk.data(),
+                                len);
+        if (std::memcmp(chunk.data(), info + k, 8 * static_cast<size_t>(len)) != 0) return false;
+    }
+    inverse->assign(kept.inverseBuffer, kept.inverseBuffer + count);
+    return true;
+}
+
+// The cross product the optimizer's last callback left in st.cross is the
+// information at this point when it was formed here, in this storage mode
+// and by this method, and that callback flushed no diagonal to 0: the same
+// sums would come out again.
+bool cross_product_at_hand(const EvalView& v) {
+    const EvaluationState& st = *v.st;
     const int32_t q = v.nParmFree;
+    if (st.crossMode != *v.jacobianMode || st.crossMethod != v.method ||
+        std::memcmp(st.crossAt, v.nlp->param.x, 8 * static_cast<size_t>(q)) != 0)
+        return false;
+    for (int32_t j = 0; j < q; ++j)
+        if (!(st.cross[pk_lower(j, j)] >= velix::kDblMin)) return false;
+    return true;
+}
+
+// The inverse behind the standard errors, into *cov: of the information of
+// the free parameters when some are held on active bounds, else of all
+// (the one *cov holds when `inverted`); the dependencies of a singular one
+// are listed.  Returns the status.
+int32_t standard_error_inverse(const EvalView& v, const double* info, bool inverted, std::vector<double>* cov,
+                               NullSpace* ns) {
+    const int32_t q = v.nParmFree;
+    if (inverted) return kCovRegular;
     cov->assign(info, info + pk_lower(q, 0));
     if (held_count(v) > 0) return invert_free_block(v, info, cov->data(), ns);
     return invert_information(v, {q, v.nlp->param.paramNames, v.nlp->param.x, true}, cov->data(), ns);
@@ -340,6 +382,7 @@ class JacobianReader {
         if (mode_ == 2 || mode_ == 3) {
             const bool wide = pk_lower(v.nParmFree, 0) > v.pstar;
             buffer_ = wide ? v.st->cross : v.st->jac.other;
+            if (wide) v.st->crossMode = -1;
             pass_ = std::max<int64_t>(1, (wide ? pk_lower(v.nParmFree, 0) : v.pstar) / v.nParmFree);
         } else if (mode_ != 11) {
             mode_ = jacobian_walk(&v) == 0 ? 1 : -1;
@@ -400,6 +443,17 @@ void information_rows(const EvalView& v, const double* h) {
     });
 }
 
+// The information as shown and written: the cross product of a weighted
+// objective r'Wr is the optimizer's Gauss-Newton Hessian 2 J'WJ, which the
+// covariance scale 2/(N-1) expects; the information shown is J'WJ, as for
+// the other methods.
+std::vector<double> shown_information(const EvalView& v, const double* h) {
+    std::vector<double> shown(h, h + pk_lower(v.nParmFree, 0));
+    if (v.method == kMethodWls || v.method == kMethodDwls)
+        for (double& x : shown) x *= 0.5;
+    return shown;
+}
+
 }  // namespace
 
 double estimate_covariance_scale(int32_t method, double divisor) {
@@ -430,23 +484,21 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 2;
     }
     if (cosfdcj(nlp) != 0) return -1;
-    if (cross_product_by_mode(&v) != 0) {
+    if (!cross_product_at_hand(v) && cross_product_by_mode(&v) != 0) {
         xpmlog(kMsgProc, kMsgNoInformation);
         return 3;
     }
     const int32_t q = v.nParmFree;
+    // Taken before h, which may be st.covariance, receives the information.
+    std::vector<double> seCov;
+    const bool inverted = held_count(v) == 0 && kept_inverse(v, st.cross, &seCov);
     double* h = nlp->hess.hessian ? nlp->hess.hessian : st.covariance;
     std::copy(st.cross, st.cross + pk_lower(q, 0), h);
     const bool rows = v.outestGiven && nlp->param.paramRow != nullptr;
     if (rows && v.hooks->cov.outestJacobian) jacobian_rows(v);
-    // The cross product of a weighted objective r'Wr is the optimizer's
-    // Gauss-Newton Hessian 2 J'WJ, which the covariance scale 2/(N-1)
-    // expects; the information shown is J'WJ, as for the other methods.
-    const bool weighted = v.method == kMethodWls || v.method == kMethodDwls;
-    std::vector<double> shown(h, h + pk_lower(q, 0));
-    if (weighted)
-        for (double& x : shown) x *= 0.5;
-    if (v.hooks->cov.printCrossProduct && v.printEnabled &&
+    const bool printed = v.hooks->cov.printCrossProduct && v.printEnabled;
+    const std::vector<double> shown = printed || rows ? shown_information(v, h) : std::vector<double>();
+    if (printed &&
         velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, shown.data(), q, q,
                                       nlp->param.paramNames, nlp->param.paramNames, "sb", 8) < 0)
         return 0;
@@ -454,10 +506,9 @@ int32_t cosicrp(NlpProblem* nlp) {
     // those of the free parameters; a least-squares information gives no
     // covariance here but names a model that is not identified all the
     // same.
-    std::vector<double> seCov;
     NullSpace ns;
     const bool leastSquares = v.method == kMethodUls || v.method == kMethodDwls;
-    const int32_t seStatus = standard_error_inverse(v, h, &seCov, &ns);
+    const int32_t seStatus = standard_error_inverse(v, h, inverted, &seCov, &ns);
     if (ns.count > 0) warn_not_identified(v, ns);
     if (leastSquares) return 0;
     if (rows) information_rows(v, shown.data());

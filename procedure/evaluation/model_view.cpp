@@ -139,12 +139,13 @@ void evaluation_setup(ProcContext* ctx) {
         st.nMatrices == v.nMatrices && st.maxContrib == maxContrib && st.nDep == v.nParmDep &&
         st.nDepInputs == v.nDepInputs && st.jac.recordMax == record_capacity(v)) {
         st.valid = 0;
+        st.crossMode = -1;
         return;
     }
     evaluation_release(ctx);
     const int64_t n = v.n, p = v.pstar, q = v.nParmFree, ld = v.ld;
     const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 4 * n * ld + ld + 3 * n * n + ld * ld +
-                            q * (q + 1) + 3 * q + 4 * n * int64_t{maxContrib} +
+                            q * (q + 1) + 4 * q + 4 * n * int64_t{maxContrib} +
                             int64_t{v.nParmDep} * (v.nDepInputs + 1) + v.nlp->shape.nNlinCon + 64;
     const int32_t records = record_capacity(v);
     const int64_t bytes = 8 * (doubles + 3 * p) + 4 * (ld + 2 * int64_t{records} + q) +
@@ -183,6 +184,8 @@ void evaluation_setup(ProcContext* ctx) {
     st.cross = carve<double>(pool, q * (q + 1) / 2);
     st.covariance = carve<double>(pool, q * (q + 1) / 2);
     st.gradient = carve<double>(pool, q);
+    st.crossAt = carve<double>(pool, q);
+    st.crossMode = -1;
     st.depShare = carve<double>(pool, q);
     st.depFdJacobian = carve<double>(pool, int64_t{v.nParmDep} * v.nDepInputs);
     st.depBase = carve<double>(pool, v.nParmDep);

@@ -20,14 +20,16 @@
 namespace velix::test {
 namespace {
 
-// hs_cfa_ml with the method and further options, its OUTEST= rows.
-Rows outest_of(const std::string& options) {
+// hs_cfa_ml with the method and further options, its OUTEST= rows (and
+// the run into *run when given).
+Rows outest_of(const std::string& options, RunResult* run = nullptr) {
     const std::string est = own_folder("stderr_scales") + "/est.csv";
     std::remove(est.c_str());
     std::string program = read_text(data_path("hs_cfa_ml.vx"));
     program.replace(program.find("method=ml covariance"), 20, options + " covariance outest='" + est + "'");
     const RunResult r = run_velix(program, {"hs.csv"});
     EXPECT_EQ(r.exitStatus, 0) << r.log;
+    if (run != nullptr) *run = r;
     return read_rows(est);
 }
 
@@ -49,11 +51,15 @@ double rhs(const Rows& rows, const std::string& type) {
     return std::nan("");
 }
 
+// The information is factored once at the solution: the covariance in
+// OUTEST= inverts the INFORMAT rows, and the optimizer's AppStdErr of ML
+// are the same standard errors.
 TEST(CovarianceScales, StandardErrorsFromTheInformationMatrix) {
     constexpr double kNm1 = 300.0;  // N - 1 of hs.csv
     for (const auto& [method, c] : {std::pair<std::string, double>{"ml", 2.0}, {"wls", 1.0}}) {
         SCOPED_TRACE(method);
-        const Rows rows = outest_of("method=" + method);
+        RunResult run;
+        const Rows rows = outest_of("method=" + method, &run);
         const std::vector<std::vector<double>> info = numbers(rows, "INFORMAT"), cov = numbers(rows, "COV");
         const std::vector<double> se = numbers(rows, "STDERR").at(0);
         ASSERT_EQ(info.size(), se.size());
@@ -67,6 +73,10 @@ TEST(CovarianceScales, StandardErrorsFromTheInformationMatrix) {
                 EXPECT_NEAR(product, i == j ? c / kNm1 : 0.0, 1e-9 * c / kNm1) << i << ", " << j;
             }
         }
+        if (method != "ml") continue;
+        const JsonValue& t = *run.items(0, "table", "ParameterEstimates").at(1);
+        ASSERT_EQ(t["rows"].size(), se.size());
+        for (size_t i = 0; i < se.size(); ++i) EXPECT_NEAR(cell(t, i, "AppStdErr").number(), se[i], 1e-12 * se[i]) << i;
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -12,6 +13,7 @@
 #include "tests/support/fixtures.h"
 
 #include "evaluation_fixture.h"
+#include "procedure/evaluation/cross_product.h"
 #include "procedure/evaluation/jacobian_pattern.h"
 #include "platform/dataset.h"
 
@@ -45,15 +47,50 @@ std::vector<double> saturated_standard_errors(EvalStep& s) {
     return standard_errors(s, &hessian);
 }
 
+// The cross product the optimizer formed last, a little away from the
+// reference estimates, is not the information there: it is formed again.
 TEST(Information, StandardErrorsOfTheAbilityModelMatchTheReference) {
     EvalStep s(ability_program(), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
+    std::vector<double> hessian(static_cast<size_t>(s.q() * (s.q() + 1) / 2)), g(static_cast<size_t>(s.q()));
+    s.nlp.hess.hessian = hessian.data();
+    s.nlp.work.gradient = g.data();
+    for (const ReferenceEstimate& r : kAbilityReference)
+        s.nlp.param.x[parameter_index(s, r.name)] = 1.1 * r.est;
+    s.ctx.eval.jacobianMode = 1;
+    ASSERT_FALSE(std::isnan(s.objective()));
+    ASSERT_EQ(coscrpj(&s.nlp), 0);
     for (const ReferenceEstimate& r : kAbilityReference)
         s.nlp.param.x[parameter_index(s, r.name)] = r.est;
-    std::vector<double> hessian;
     const std::vector<double> se = standard_errors(s, &hessian);
     for (const ReferenceEstimate& r : kAbilityReference)
         EXPECT_NEAR(se[parameter_index(s, r.name)], r.se, 1e-6 * r.se) << r.name;
+
+    // The optimizer's covariance code may leave its inverse of the stored
+    // information (the record at `at`) in the covariance buffer: it stands
+    // for that very matrix, not for one a bit apart.  A kept inverse four
+    // times the direct one shows which was used.
+    const int64_t packed = s.q() * (s.q() + 1) / 2;
+    const std::vector<double> info(s.ctx.eval.cross, s.ctx.eval.cross + packed),
+        direct(s.ctx.eval.covariance, s.ctx.eval.covariance + packed);
+    for (const bool same : {true, false}) {
+        std::vector<double> record = info;
+        if (!same) record.back() = std::nextafter(record.back(), HUGE_VAL);
+        const int32_t at = 80;
+        DeterminantRecord header;
+        velix::detail::file_put(s.hooks.cov.utilityFile, at, &header.mantissa, sizeof header / 8);
+        velix::detail::file_put(s.hooks.cov.utilityFile, at + static_cast<int64_t>(sizeof header), record.data(),
+                                static_cast<int32_t>(packed));
+        for (int64_t k = 0; k < packed; ++k) s.ctx.eval.covariance[k] = 4.0 * direct[static_cast<size_t>(k)];
+        s.hooks.result.inverseBuffer = s.ctx.eval.covariance;
+        s.hooks.result.inverseOf = at;
+        const std::vector<double> kept = standard_errors(s, &hessian);
+        EXPECT_EQ(s.hooks.result.inverseOf, -1) << "the kept inverse is taken once";
+        for (const ReferenceEstimate& r : kAbilityReference) {
+            const size_t k = parameter_index(s, r.name);
+            EXPECT_NEAR(kept[k], (same ? 2.0 : 1.0) * se[k], 1e-12 * se[k]) << r.name << (same ? "" : " (differs)");
+        }
+    }
 }
 
 // Saturated model of two variables at C = S: the standard errors of the
