@@ -1,8 +1,8 @@
 # Two commands: `make run` builds and runs the default example,
 # `make test` builds and runs every test.
 BUILD ?= build
-# The optimised command (-O3 and link-time optimisation) that `make run`
-# runs and `make bench` times, in a folder of its own.
+# The optimised command (-O3, link-time optimisation, the C++ runtime linked
+# in) that `make run` runs and `make bench` times, in a folder of its own.
 RELEASE_BUILD ?= build-release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
@@ -28,7 +28,7 @@ build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 $(RELEASE_BUILD)/CMakeCache.txt:
-	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DVELIX_LTO=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DVELIX_LTO=ON -DVELIX_STATIC_RUNTIME=ON $(CMAKE_FLAGS)
 
 # Builds only the command it runs, not the tests and benchmarks.
 run: $(RELEASE_BUILD)/CMakeCache.txt
