@@ -8,11 +8,29 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "start_fixture.h"
 
 namespace velix::testing {
 namespace {
+
+// The two-stage least squares coefficient of indicator `row` on the
+// reference indicator `ref` of its factor, the non-reference indicators
+// other than `row` as instruments: g'S(I, row) / g'S(I, ref) with
+// g = S_II^-1 S(I, ref), each inverse formed anew.
+double two_stage_loading(const StartValueStep& s, const std::vector<int32_t>& nonRef, int32_t row, int32_t ref) {
+    std::vector<int32_t> inst;
+    for (int32_t j : nonRef)
+        if (j != row) inst.push_back(j);
+    std::vector<double> sIr, sIx;
+    for (int32_t i : inst) sIr.push_back(s.sample(i, ref)), sIx.push_back(s.sample(i, row));
+    const std::vector<double> g = solve(s.block(inst, inst), sIr);
+    double num = 0.0, den = 0.0;
+    for (size_t a = 0; a < g.size(); ++a) num += g[a] * sIx[a], den += g[a] * sIr[a];
+    return num / den;
+}
 
 TEST(InstrumentalVariables, ANonReferenceLoadingIsItsTwoStageCoefficient) {
     StartValueStep s(
@@ -31,16 +49,41 @@ TEST(InstrumentalVariables, ANonReferenceLoadingIsItsTwoStageCoefficient) {
         int32_t row, ref;
     } loadings[] = {{"l2", 1, 0}, {"l3", 2, 0}, {"l5", 4, 3}, {"l6", 5, 3}};
     for (const auto& l : loadings) {
-        std::vector<int32_t> inst;
-        for (int32_t j : nonRef)
-            if (j != l.row) inst.push_back(j);
-        std::vector<double> sIr, sIx;
-        for (int32_t i : inst) sIr.push_back(s.sample(i, l.ref)), sIx.push_back(s.sample(i, l.row));
-        const std::vector<double> g = solve(s.block(inst, inst), sIr);
-        double num = 0.0, den = 0.0;
-        for (size_t a = 0; a < g.size(); ++a) num += g[a] * sIx[a], den += g[a] * sIr[a];
-        EXPECT_NEAR(s.start(l.name), num / den, 1e-10 * std::fabs(num / den)) << l.name;
+        const double expected = two_stage_loading(s, nonRef, l.row, l.ref);
+        EXPECT_NEAR(s.start(l.name), expected, 1e-10 * std::fabs(expected)) << l.name;
     }
+}
+
+// The shared models of ten indicators per factor (v1, v11, ... the
+// reference indicators), where the start takes one inverse over all
+// non-reference indicators and deletes each row from it: every
+// `stride`-th loading against its own two-stage coefficient.  The 240-
+// variable model is read when its compressed data are beside the sources.
+void expect_two_stage_starts(const std::string& program, const std::string& data, int32_t p, int32_t stride) {
+    std::string text = program;
+    text.replace(text.find("data="), text.find(" method") - text.find("data="), "data='" + data + "'");
+    StartValueStep s(text);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    std::vector<int32_t> nonRef;
+    for (int32_t j = 0; j < p; ++j)
+        if (j % 10 != 0) nonRef.push_back(j);
+    for (size_t k = 0; k < nonRef.size(); k += stride) {
+        const int32_t row = nonRef[k];
+        const double expected = two_stage_loading(s, nonRef, row, row - row % 10);
+        EXPECT_NEAR(s.start("l" + std::to_string(row + 1)), expected, 1e-10 * std::fabs(expected)) << row;
+    }
+}
+
+TEST(InstrumentalVariables, TheLargeModelsStartAtTheTwoStageCoefficients) {
+    const std::string ref = std::string(VELIX_SOURCE_DIR) + "/../shared/reference";
+    const std::string large = read_file(ref + "/large/large_cfa_ml.vx");
+    if (large.empty()) GTEST_SKIP() << "no large reference model in " << ref;
+    expect_two_stage_starts(large, ref + "/large/large.csv", 120, 1);
+    const std::string scale = read_file(ref + "/scale/p240.vx");
+    const std::string csv = ::testing::TempDir() + "p240.csv";
+    if (scale.empty() || std::system(("gunzip -c '" + ref + "/scale/p240.csv.gz' > '" + csv + "'").c_str()) != 0) return;
+    expect_two_stage_starts(scale, csv, 240, 9);
+    std::remove(csv.c_str());
 }
 
 TEST(PrincipalFactors, LoadingsSolveTheReducedEigenEquationAndTheFixedVarianceHolds) {

@@ -19,11 +19,16 @@
 
 namespace velix::testing {
 
-inline std::string fixture_text(const std::string& name) {
-    std::ifstream in(std::string(VELIX_SOURCE_DIR) + "/tests/fixtures/" + name);
+// The text of a file ("" when it cannot be read).
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+inline std::string fixture_text(const std::string& name) {
+    return read_file(std::string(VELIX_SOURCE_DIR) + "/tests/fixtures/" + name);
 }
 
 // Solves a x = b (a square, well conditioned) by Gaussian elimination.
