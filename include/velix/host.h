@@ -437,8 +437,12 @@ int32_t xobinit(HostObject** anchor, int32_t zero);
 struct HostFile;
 
 struct ScratchFileRequest {
-    uint32_t attributeWord = 0;  // 0x82000008 or 0x84000008 by the callers
+    uint32_t attributeWord = 0;  // kFileSequential or kFileDirect
 };
+// The attribute words of a utility file: read and written in sequence, or
+// positioned at will.
+constexpr uint32_t kFileSequential = 0x84000008u;
+constexpr uint32_t kFileDirect = 0x82000008u;
 
 int32_t xcopen(HostFile** handle, const ScratchFileRequest* request);
 int32_t xcpoint(HostFile* file, int64_t position);

@@ -20,6 +20,7 @@
 
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
+#include "host/scratch_file.h"
 #include "numerics/kernel_support.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/active_set_detail.h"
@@ -204,8 +205,8 @@ public:
     ColumnStore(NlpProblem* p, int32_t form) : n_(p->shape.nParams), file_(p->opt.conFactorFile) {
         if (file_ == nullptr && form == 0) {
             ScratchFileRequest request;
-            request.attributeWord = kScratchAttributes;
-            check(xcopen(&file_, &request));
+            request.attributeWord = kFileSequential;
+            scratch_check(xcopen(&file_, &request));
             own_ = true;
         }
         if (file_ == nullptr) memory_.assign(sz(n_) * n_, 0.0);
@@ -219,7 +220,7 @@ public:
     void close() {
         if (!own_) return;
         own_ = false;
-        check(xcclose(file_, 1));
+        scratch_check(xcclose(file_, 1));
     }
     ColumnStore(const ColumnStore&) = delete;
     ColumnStore& operator=(const ColumnStore&) = delete;
@@ -234,18 +235,11 @@ public:
             std::copy(column, column + n_, memory_.begin() + static_cast<std::ptrdiff_t>(sz(j) * n_));
             return;
         }
-        check(xcpoint(file_, static_cast<int64_t>(j) * n_ * 8));
-        check(xcwrite(file_, column, static_cast<int64_t>(n_) * 8));
+        scratch_check(xcpoint(file_, static_cast<int64_t>(j) * n_ * 8));
+        scratch_check(xcwrite(file_, column, static_cast<int64_t>(n_) * 8));
     }
 
 private:
-    // The request word of a utility file.
-    static constexpr uint32_t kScratchAttributes = 0x84000008u;
-    static void check(int32_t status) {
-        if (status == 0) return;
-        xprrlog(0, status);
-        xexit(kLevelHostFailure, 0);
-    }
     int32_t n_;
     HostFile* file_;
     bool own_ = false;

@@ -195,8 +195,7 @@ void znlphgp(NlpProblem* p, int32_t mode, int32_t storage, double* gout, double*
     for (int32_t i = 0; i < n_reduced(p); ++i) {
         const int32_t at = sparse && p->shape.hasBounds ? p->active.freeList[i] : i;
         const double hii = packed ? diag[pk(i, i)] : diag[at];
-        const double hf = std::fabs(hii * p->iter.f);
-        if (hii > 0.0 && hf > DBL_MIN) worst = std::fmax(worst, std::fabs(gout[i]) / std::sqrt(hf));
+        worst = std::fmax(worst, scaled_gradient_term(gout[i], hii, p->iter.f));
     }
     p->iter.scaledGradMax = worst;
 }

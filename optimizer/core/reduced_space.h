@@ -13,6 +13,8 @@
 // form (conFactorForm 2) is refused by the routines that read that state.
 #pragma once
 
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 
 #include "optimizer/optimizer.h"
@@ -25,6 +27,12 @@ namespace velix::detail {
 inline int32_t n_free(const NlpProblem* p) { return p->shape.nParams - p->active.nActiveBounds; }
 inline int32_t n_reduced(const NlpProblem* p) { return n_free(p) - p->active.nActiveLin; }
 inline bool has_general(const NlpProblem* p) { return p->shape.hasLinCon != 0 || p->shape.hasNlinCon != 0; }
+// One term of the scaled gradient criterion (GCONV2): |g_j| / sqrt|H_jj f|
+// where the curvature H_jj is positive and |H_jj f| above DBL_MIN, else 0.
+inline double scaled_gradient_term(double g, double hjj, double f) {
+    const double hf = std::fabs(hjj * f);
+    return hjj > 0.0 && hf > DBL_MIN ? std::fabs(g) / std::sqrt(hf) : 0.0;
+}
 // The techniques that keep an accumulated null-space basis even without
 // active rows.
 inline bool keeps_basis(int32_t t) {

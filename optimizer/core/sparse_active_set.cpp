@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "host/fields.h"
+#include "host/scratch_file.h"
 #include "numerics/sparse_llt.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/active_set_detail.h"
@@ -41,11 +42,6 @@ double* work_u(NlpProblem* p) { return p->active.sparseWork; }
 double* work_v(NlpProblem* p) { return p->active.sparseWork + p->shape.nParams; }
 double* work_w(NlpProblem* p) { return p->active.sparseWork + 2 * p->shape.nParams; }
 
-void file_failed(int32_t status) {
-    xprrlog(0, status);
-    xexit(kLevelHostFailure, 0);
-}
-
 }  // namespace
 
 namespace velix::detail {
@@ -58,9 +54,8 @@ void sparse_read_column(NlpProblem* p, int32_t j, double* out) {
     }
     int32_t r = xcpoint(p->opt.conFactorFile, static_cast<int64_t>(j) * n * 8);
     if (r == 0) r = xcread(p->opt.conFactorFile, out, static_cast<int64_t>(n) * 8);
-    if (r != 0) file_failed(r);
+    scratch_check(r);
 }
-
 
 void sparse_project(NlpProblem* p) {
     const int32_t nf = n_free(p), n = p->shape.nParams;
@@ -90,7 +85,7 @@ void write_column(NlpProblem* p, int32_t j, const double* in) {
     }
     int32_t r = xcpoint(p->opt.conFactorFile, static_cast<int64_t>(j) * n * 8);
     if (r == 0) r = xcwrite(p->opt.conFactorFile, in, static_cast<int64_t>(n) * 8);
-    if (r != 0) file_failed(r);
+    scratch_check(r);
 }
 
 // The caller's Hessian factor over the free positions: PackedSym lower L

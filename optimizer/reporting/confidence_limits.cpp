@@ -46,7 +46,6 @@ namespace velix::limits {
 namespace {
 
 // The attribute word of the driver's own scratch file.
-constexpr uint32_t kScratchAttributes = 0x84000008u;
 
 // Standard errors at or below this are not trusted for the planned points.
 constexpr double kSmallStdError = 0.001;
@@ -574,7 +573,7 @@ int32_t znlppli(NlpProblem* p) {
     standard_errors(p, &w);
 
     ScratchFileRequest request;
-    request.attributeWord = kScratchAttributes;
+    request.attributeWord = kFileSequential;
     scratch_check(xcopen(&ps->limitsFile, &request));
     int32_t result = 0;
     if (ps->useDefaults == kProfileWaldOnly) {

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "numerics/kernel_support.h"
+#include "host/scratch_file.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/techniques/support.h"
 #include "velix/codes.h"
@@ -23,12 +24,6 @@ constexpr int64_t kHeaderBytes = 8;
 
 int64_t column_position(const NlpProblem* p, int32_t j) {
     return kHeaderBytes + static_cast<int64_t>(sizeof(double)) * p->shape.nFunctions * j;
-}
-
-void checked(int32_t status) {
-    if (status == 0) return;
-    xprrlog(0, status);
-    xexit(kLevelHostFailure, 0);
 }
 
 // One term of the cross product of columns a and b at function value fi,
@@ -51,8 +46,8 @@ double term(const NlpProblem* p, double a, double b, double fi) {
 namespace velix::detail {
 
 void read_column(NlpProblem* p, int32_t j, double* out) {
-    checked(xcpoint(p->opt.jacobianFile, column_position(p, j)));
-    checked(xcread(p->opt.jacobianFile, out, static_cast<int64_t>(sizeof(double)) * p->shape.nFunctions));
+    scratch_check(xcpoint(p->opt.jacobianFile, column_position(p, j)));
+    scratch_check(xcread(p->opt.jacobianFile, out, static_cast<int64_t>(sizeof(double)) * p->shape.nFunctions));
 }
 
 }  // namespace velix::detail
@@ -63,11 +58,11 @@ int32_t znlpjwt(NlpProblem* p, int32_t zero, int32_t j, int32_t one, const doubl
     if (p->opt.jacobianFile == nullptr || p->shape.nFunctions <= 0) return 1;
     if (j == 0) {
         int32_t header[2] = {one, 0};
-        checked(xcpoint(p->opt.jacobianFile, 0));
-        checked(xcwrite(p->opt.jacobianFile, header, kHeaderBytes));
+        scratch_check(xcpoint(p->opt.jacobianFile, 0));
+        scratch_check(xcwrite(p->opt.jacobianFile, header, kHeaderBytes));
     }
-    checked(xcpoint(p->opt.jacobianFile, column_position(p, j)));
-    checked(xcwrite(p->opt.jacobianFile, column, static_cast<int64_t>(sizeof(double)) * p->shape.nFunctions));
+    scratch_check(xcpoint(p->opt.jacobianFile, column_position(p, j)));
+    scratch_check(xcwrite(p->opt.jacobianFile, column, static_cast<int64_t>(sizeof(double)) * p->shape.nFunctions));
     return 0;
 }
 

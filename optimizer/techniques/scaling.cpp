@@ -88,8 +88,7 @@ double scaled_gradient_max(const Frame& fr) {
     for (int32_t i = 0; i < fr.k; ++i) {
         const int32_t j = fr.idx[i];
         const double h = diagonal ? p->hess.hessian[j] : p->hess.hessian[pk(j, j)];
-        const double hf = std::fabs(h * p->iter.f);
-        if (h > 0.0 && hf > DBL_MIN) worst = std::fmax(worst, std::fabs(p->work.gradient[j]) / std::sqrt(hf));
+        worst = std::fmax(worst, scaled_gradient_term(p->work.gradient[j], h, p->iter.f));
     }
     return worst;
 }

@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr uint32_t kFileSequential = 0x84000008u;
 
 inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
 

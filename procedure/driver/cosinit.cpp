@@ -57,8 +57,6 @@ bool type_is(const char* type8, const char* want) {
 }
 
 // Scratch files: attribute words of the two record kinds.
-constexpr uint32_t kFileSequential = 0x84000008u;
-constexpr uint32_t kFileDirect = 0x82000008u;
 
 void open_file(HostFile** handle, uint32_t attribute) {
     ScratchFileRequest req;

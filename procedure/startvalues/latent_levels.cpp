@@ -21,7 +21,6 @@ namespace velix::detail {
 namespace {
 
 // A scratch file of the call's own, written and read in order.
-constexpr uint32_t kFileSequential = 0x84000008u;
 
 // The level store: per level, its classification (levelCode, factorNo, N
 // 32-bit integers each) and its loadings after the scale step (m x k
