@@ -4,19 +4,13 @@
 // wanted, so that it never has to be evaluated.
 #include <vector>
 
+#include "host/scratch_file.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/reduced_space.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 
 namespace {
-
-void read_or_exit(HostFile* file, void* buffer, int64_t bytes) {
-    const int32_t r = xcread(file, buffer, bytes);
-    if (r == 0) return;
-    xprrlog(0, r);
-    xexit(kLevelHostFailure, 0);
-}
 
 // Entries of the Hessian array by storage.
 int64_t hessian_length(const NlpProblem* p) {
@@ -33,19 +27,15 @@ int64_t hessian_length(const NlpProblem* p) {
 void znlphlo(NlpProblem* p) {
     HostFile* file = p->shape.hessianFile;
     if (file == nullptr) nlp_internal_error("znlphlo: the quadratic objective has no file");
-    const int32_t r = xcpoint(file, 0);
-    if (r != 0) {
-        xprrlog(0, r);
-        xexit(kLevelHostFailure, 0);
-    }
+    scratch_check(xcpoint(file, 0));
     int32_t count = 0;
-    read_or_exit(file, &count, sizeof count);
+    scratch_check(xcread(file, &count, sizeof count));
     const int64_t length = hessian_length(p);
     if (count < 0 || count > length) nlp_internal_error("znlphlo: the Hessian record's count does not fit");
     std::vector<int32_t> pos(static_cast<size_t>(count));
     std::vector<double> val(static_cast<size_t>(count));
-    read_or_exit(file, pos.data(), static_cast<int64_t>(count) * 4);
-    read_or_exit(file, val.data(), static_cast<int64_t>(count) * 8);
+    scratch_check(xcread(file, pos.data(), static_cast<int64_t>(count) * 4));
+    scratch_check(xcread(file, val.data(), static_cast<int64_t>(count) * 8));
     double* h = p->hess.hessian;
     // The sparse storage's slot n holds its entry count, not a value.
     const int64_t skip = p->opt.hessianStorage == 1 ? p->shape.nParams : -1;

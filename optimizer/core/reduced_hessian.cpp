@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/scratch_file.h"
 #include "numerics/kernel_support.h"
 #include "numerics/sparse_llt.h"
 #include "optimizer/core/pending.h"
@@ -317,10 +318,7 @@ int32_t znlpgso_file(HostFile* file, int32_t m, int32_t k, int32_t recordLength,
     auto column = [&](int32_t j) {
         int32_t r = xcpoint(file, static_cast<int64_t>(j) * recordLength * 8);
         if (r == 0) r = xcread(file, work, static_cast<int64_t>(recordLength) * 8);
-        if (r != 0) {
-            xprrlog(0, r);
-            xexit(kLevelHostFailure, 0);
-        }
+        scratch_check(r);
         return static_cast<const double*>(work);
     };
     return gram_schmidt(m, k, column, v, coef, norm);

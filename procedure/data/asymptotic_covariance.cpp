@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/host_support.h"
+#include "host/scratch_file.h"
 #include "numerics/kernel_support.h"
 #include "procedure/data/data.h"
 #include "procedure/data/data_view.h"
@@ -22,13 +23,6 @@ namespace {
 
 
 inline int64_t pk(int64_t i, int64_t j) { return i >= j ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
-
-void file_check(int32_t rc) {
-    if (rc != 0) {
-        xprrlog(0, rc);
-        xexit(kLevelHostFailure, 0);
-    }
-}
 
 // The covariances s with divisor N (about the origin of the fourth moments,
 // so about zero with an uncorrected analysis) in momentInverse, and the
@@ -168,8 +162,8 @@ void correlation_gamma(const DataView& dv, bool wls) {
     HostFile* file = nullptr;
     ScratchFileRequest request;
     request.attributeWord = kFileSequential;
-    file_check(xcopen(&file, &request));
-    file_check(xcpoint(file, 0));
+    scratch_check(xcopen(&file, &request));
+    scratch_check(xcpoint(file, 0));
     auto rho = [&](int32_t i, int32_t j, int32_t k, int32_t l) { return scaled(w[iisub(i, j, k, l)], i, j, k, l); };
     std::vector<double> row;
     for (int32_t i = 0; i < n; ++i)
@@ -184,20 +178,20 @@ void correlation_gamma(const DataView& dv, bool wls) {
                                   0.25 * rij * rkl *
                                       (rho(i, i, k, k) + rho(i, i, l, l) + rho(j, j, k, k) + rho(j, j, l, l)));
                 }
-            file_check(xcwrite(file, row.data(), static_cast<int64_t>(row.size() * sizeof(double))));
+            scratch_check(xcwrite(file, row.data(), static_cast<int64_t>(row.size() * sizeof(double))));
         }
-    file_check(xcpoint(file, 0));
+    scratch_check(xcpoint(file, 0));
     int64_t q = 0;
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
             for (int32_t k = 0; k <= i; ++k)
                 for (int32_t l = 0; l <= (k < i ? k : j); ++l, ++q) {
                     double x;
-                    file_check(xcread(file, &x, sizeof x));
+                    scratch_check(xcread(file, &x, sizeof x));
                     if (i == j || k == l) x = (i == j && k == l && i == k) ? v : 0.0;
                     w[q] = x;
                 }
-    file_check(xcclose(file, 1));
+    scratch_check(xcclose(file, 1));
 }
 
 }  // namespace
