@@ -699,14 +699,16 @@ private:
     }
 
     // An item list of STD, COV and MATRIX: names and ranges, prefixes, start
-    // values in parentheses after names, and plain values.
+    // values in parentheses after names, and plain values.  A MATRIX entry
+    // may be empty and may put parentheses after plain values: its reader
+    // skips the one and rejects the other with their own messages.
     struct Items {
         std::vector<VarianceItem> items;
         std::vector<NameRecord> names;
         std::vector<double> values;
     };
 
-    Items read_items(bool stopAtComma) {
+    Items read_items(bool stopAtComma, bool matrixEntry = false) {
         Items it;
         auto add = [&](int16_t code, int32_t first, int32_t count) {
             if (!it.items.empty() && it.items.back().code == code && code != kItemPrefix &&
@@ -720,6 +722,7 @@ private:
             if (number_ahead()) {
                 add(kItemValues, static_cast<int32_t>(it.values.size()), 1);
                 it.values.push_back(read_number("a value"));
+                if (matrixEntry && is_op("(")) read_start_values(&it);
             } else if (peek().kind == TokenKind::kName) {
                 std::string n = peek().text;
                 if (is_prefix_name(n)) {
@@ -732,20 +735,22 @@ private:
                     add(kItemNames, static_cast<int32_t>(before),
                         static_cast<int32_t>(it.names.size() - before));
                 }
-                if (is_op("(")) {
-                    next();
-                    int32_t first = static_cast<int32_t>(it.values.size());
-                    while (!is_op(")")) it.values.push_back(read_number("a start value"));
-                    next();
-                    it.items.push_back(VarianceItem{kItemNameValues, first,
-                                                    static_cast<int32_t>(it.values.size()) - first});
-                }
+                if (is_op("(")) read_start_values(&it);
             } else {
                 error("expected a name or a value");
             }
         }
-        if (it.items.empty()) error("expected a name or a value");
+        if (it.items.empty() && !matrixEntry) error("expected a name or a value");
         return it;
+    }
+
+    // "(" start values ")" as one item.
+    void read_start_values(Items* it) {
+        next();
+        const int32_t first = static_cast<int32_t>(it->values.size());
+        while (!is_op(")")) it->values.push_back(read_number("a start value"));
+        next();
+        it->items.push_back(VarianceItem{kItemNameValues, first, static_cast<int32_t>(it->values.size()) - first});
     }
 
     template <typename G>
@@ -922,7 +927,7 @@ private:
                                               : kPosEachRow;
             }
             expect("=");
-            store_items(read_items(true), &g);
+            store_items(read_items(true, true), &g);
             groups.push_back(g);
         }
         p->nGroups = static_cast<int32_t>(groups.size());

@@ -142,9 +142,12 @@ bool buffer_items(const StepView& sv, const MatrixGroup& g, int32_t capacity, En
             }
             case kItemNameValues: {
                 if (previous == kItemValues) {
+                    // A fixed value has no start value: the step cannot go on,
+                    // so the surplus note would add nothing.
                     xpmlog(kMsgProc, kMsgStartAfterFixed);
                     xpmplace(g.line, nullptr);
                     raise_error_level(sv.ctx, kLevelInputError);
+                    break;
                 }
                 int32_t m = item.count;
                 if (m > lastNames) {
@@ -366,7 +369,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
         const MatrixGroup& g = pl->groups[gi];
         if (g.nItems == 0) {
             xpmlog(kMsgProc, kMsgEntryEmpty, name_text(mt.name[k]).c_str());
-            xpmplace(node->line, name_text(mt.name[k]).c_str());
+            xpmplace(g.line, nullptr);
             continue;
         }
         Entry en{sv, k, mt.rows[k], mt.columns[k], mt.type[k], names, values, nameBuffer, valueBuffer, {}, 0,
