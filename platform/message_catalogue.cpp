@@ -99,19 +99,20 @@ const MessageRow kMessageCatalogue[] = {
     // 352/53: the names of the parameters in the null space.
     {kMsgProc, 53, "WARNING: The information matrix is singular: the model may not be identified. The standard errors of %s are missing."},
     {kMsgProc, 54, "WARNING: The generalized inverse of the information matrix cannot be computed."},
-    // 352/58-68: the start-value estimators (notes on what they found).
-    {kMsgProc, 58, "NOTE: Start values of the coefficients were computed by least squares."},
+    // 352/58: name.  352/59-68 but 60-62: the start-value estimators (notes
+    // on what they found).
+    {kMsgProc, 58, "ERROR: internal error: matrix %s has no product rule without a form."},
     {kMsgProc, 59, "NOTE: The start-value estimators cannot read this model (an inconsistency of the procedure); the default start values are used."},
     // 352/60: name.
     {kMsgProc, 60, "ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square."},
     // 352/61: name.
     {kMsgProc, 61, "NOTE: The sparse inverse of matrix %s cannot be formed; its dense inverse is used from now on."},
-    // 352/62, 352/66: name.
+    // 352/62: name.
     {kMsgProc, 62, "ERROR: internal error: matrix %s has a form or type the model evaluation cannot apply."},
     {kMsgProc, 63, "WARNING: The memory for the start-value estimators is not available; the default start values are used."},
     {kMsgProc, 64, "NOTE: Start values of the latent variables were computed by instrumental variables."},
     {kMsgProc, 65, "NOTE: Start values of the loadings were computed by principal factors."},
-    {kMsgProc, 66, "ERROR: internal error: matrix %s has no product rule without a form."},
+    {kMsgProc, 66, "NOTE: Start values of the coefficients were computed by least squares."},
     {kMsgProc, 67, "NOTE: Start values of the coefficients were computed by two-stage least squares."},
     {kMsgProc, 68, "NOTE: Some start values could not be computed; the default start values are used for them."},
     // 352/69-98: PROC options and data-set roles.
