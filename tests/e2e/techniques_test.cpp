@@ -273,6 +273,10 @@ TEST(Techniques, IterationLimitAndFullHistoryOfConstrainedRuns) {
         const auto pieces = r.items(0, "table", "IterHist");
         ASSERT_GE(pieces.size(), 3u);
         for (size_t i = 0; i < 3; ++i) EXPECT_EQ((*pieces[i])["rows"].size(), 1u) << "piece " << i;
+        // The nonlinear constraint is named by its program variable.
+        if (statements.find("nlincon") != std::string::npos) {
+            EXPECT_EQ(cell(r.table(0, "NonLinCons"), 0, "Parameter").str(), "c1");
+        }
     }
 }
 
