@@ -51,7 +51,7 @@ enum ProcCell : int16_t {
     kProcNobs,           // NOBS=
     kProcAlphaEcv,       // ALPHAECV=
     kProcAlphaRms,       // ALPHARMS=
-    kProcReservedB,      // no keyword fills it; the record keeps its place
+    kProcResidual,       // RESIDUAL= (the kind of standardized residuals)
     kProcASingular,      // ASINGULAR=
     kProcMSingular,      // MSINGULAR=
     kProcVSingular,      // VSINGULAR=
@@ -61,6 +61,14 @@ enum ProcCell : int16_t {
     kProcCellCount
 };
 static_assert(kProcCellCount == kOptionCellCount, "every PROC option cell has a name");
+
+// RESIDUAL=: which standardized residuals follow the raw ones (0: the
+// kind the method suggests).
+enum ResidualRequest : int32_t {
+    kResidualAskVarStand = 1,
+    kResidualAskAsyStand = 2,
+    kResidualAskNorm = 3,
+};
 
 // What a reader takes when the option is not given.
 enum class CellDefault : uint8_t {
@@ -171,7 +179,9 @@ inline constexpr ProcCellRow kProcCellRows[kProcCellCount] = {
     // are 90%).
     {kProcAlphaEcv, "ALPHAECV", CellDefault::kValue, 0.1, 0.0, 1.0, false},
     {kProcAlphaRms, "ALPHARMS", CellDefault::kValue, 0.1, 0.0, 1.0, false},
-    {kProcReservedB, "", CellDefault::kValue, 0.0, kAnyBelow, kAnyAbove, false},
+    // RESIDUAL=: 0 (the kind the method suggests) when not given; else a
+    // ResidualRequest.
+    {kProcResidual, "RESIDUAL", CellDefault::kValue, 0.0, 0.0, 3.0, false},
     // ASINGULAR=, MSINGULAR=, VSINGULAR=: the presets above, replaced by a
     // given value that is not missing.
     {kProcASingular, "ASINGULAR", CellDefault::kPreset, kDefaultASingular, kAnyBelow, kAnyAbove, false},

@@ -101,6 +101,8 @@ struct StatementOptions {
     int32_t randomSeed = 0;         // SEED=: random start values, 0 = none
     int32_t rotation = 1;           // ROTATE=: 1 none, 2 quartimax, 3 varimax, 4 equamax,
                                     // 5 parsimax, 10 principal axes; negated with NORM
+    int32_t residualKind = 0;       // RESIDUAL=: 0 by the method, 1 variance standardized,
+                                    // 2 asymptotically standardized, 3 normalized
 };
 
 // The input data and the variables in use.  Owner: cosinit (the data-set

@@ -494,6 +494,10 @@ private:
                     return;
                 }
                 break;
+            case OptionKind::kFlagWord:
+                set_flag(node, *o);
+                if (!hasValue) return;
+                break;
             default:
                 if (!hasValue) error("expected \"=\" after " + std::string(o->keyword));
                 break;
@@ -515,6 +519,7 @@ private:
                 }
                 break;
             case OptionKind::kWord:
+            case OptionKind::kFlagWord:
             case OptionKind::kName: {
                 const Token& vt = peek();
                 if (vt.kind != TokenKind::kName) error("expected a word after " + std::string(o->keyword) + "=");

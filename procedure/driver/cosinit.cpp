@@ -192,6 +192,7 @@ void read_option_cells(const StepView& sv, const StatementNode* proc, const Proc
     sv.options->wRidge = cell_value(r, kProcWRidge);
     sv.options->asycovKind = option_int(cell_value(r, kProcAsycov));
     sv.options->rotation = option_int(cell_value(r, kProcRotate));
+    sv.options->residualKind = option_int(cell_value(r, kProcResidual));
     if (flag(proc, kFlagNorm)) sv.options->rotation = -sv.options->rotation;
     sv.options->wPenalty = cell_value(r, kProcWPenalty);
     if (!wzmis(sv.options->wPenalty) &&
