@@ -119,14 +119,18 @@ int32_t drive(NlpProblem* nlp, bool* memoryShort) {
 
 // The options a replacing technique takes its own defaults for; the
 // requested technique's values come back after the stage.
+// The update and line-search codes are kept: one left to the requested
+// technique's default is filled for the replacing one only where it is 0.
 struct TechniqueOptions {
-    int32_t technique;
+    int32_t technique, update, lineSearch;
     double lsPrecision, maxIter, maxFunc, restart;
     explicit TechniqueOptions(const NlpProblem* p)
-        : technique(p->opt.technique), lsPrecision(p->opt.lsPrecision), maxIter(p->opt.maxIter), maxFunc(p->opt.maxFunc),
-          restart(p->opt.restart) {}
+        : technique(p->opt.technique), update(p->opt.update), lineSearch(p->opt.lineSearch), lsPrecision(p->opt.lsPrecision),
+          maxIter(p->opt.maxIter), maxFunc(p->opt.maxFunc), restart(p->opt.restart) {}
     void restore(NlpProblem* p) const {
         p->opt.technique = technique;
+        p->opt.update = update;
+        p->opt.lineSearch = lineSearch;
         p->opt.lsPrecision = lsPrecision;
         p->opt.maxIter = maxIter;
         p->opt.maxFunc = maxFunc;
