@@ -118,9 +118,9 @@ int32_t drive(NlpProblem* nlp, bool* memoryShort) {
 }
 
 // The options a replacing technique takes its own defaults for; the
-// requested technique's values come back after the stage.
-// The update and line-search codes are kept: one left to the requested
-// technique's default is filled for the replacing one only where it is 0.
+// requested technique's values come back after the stage.  The update and
+// line-search codes are not reset: one left 0 takes the replacing
+// technique's default, and the requested technique's come back as well.
 struct TechniqueOptions {
     int32_t technique, update, lineSearch;
     double lsPrecision, maxIter, maxFunc, restart;

@@ -59,10 +59,6 @@ TEST(LogGammaFamily, LogBetaEdgesAndFallback) {
     EXPECT_EQ(w.logP, -1.7976931348623157e308);
     EXPECT_EQ(w.logQ, 0.0);
     EXPECT_NEAR(w.logDensity, std::log(3.0), 1e-15);
-    w = beta_work(1.0, 2.0, 0.5);
-    ASSERT_EQ(zlogbet(&w), 0);
-    EXPECT_EQ(w.logP, 0.0);
-    EXPECT_EQ(w.logDensity, 1.7976931348623157e308);
     for (LogBetaWork bad : {beta_work(1.5, 2.0, 2.0), beta_work(0.5, 0.0, 2.0), beta_work(0.5, 2.0, 3e9)})
         EXPECT_EQ(zlogbet(&bad), 1);
     // Shapes of 2e9: the fraction does not converge in its 200 steps and
@@ -73,7 +69,7 @@ TEST(LogGammaFamily, LogBetaEdgesAndFallback) {
     ASSERT_EQ(zlogbet(&w), 0);
     EXPECT_EQ(w.method, 3);
     EXPECT_NEAR(w.logP, -std::log(2.0), 1e-15);
-    EXPECT_NEAR(w.logQ, -std::log(2.0), 1e-15);
+    EXPECT_EQ(w.logQ, w.logP);
 }
 
 TEST(LogGammaFamily, FractionInPowersOfOneOverXAgainstReference) {

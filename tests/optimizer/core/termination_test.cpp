@@ -273,12 +273,11 @@ TEST_F(Termination, OptionTableOnlyAbovePrintLevelThree) {
 TEST_F(Termination, DefaultUpdateAndLineSearchOfEveryTechnique) {
     const struct {
         int32_t technique, updateNote, lineSearch;
-    } cases[] = {{kTechQuanew, kMsgNlpBfgsUpdate, 2},     {kTechDualQuanew, kMsgNlpDualBfgsUpdate, 2},
+    } cases[] = {{kTechQuanew, kMsgNlpBfgsUpdate, 2}, {kTechDualQuanew, kMsgNlpDualBfgsUpdate, 2},
                  {kTechDbldog, kMsgNlpDualBfgsUpdate, -1}, {kTechHyquan, kMsgNlpDualBfgsUpdate, 12},
-                 {kTechCongra, kMsgNlpPowellBealeUpdate, 2}, {kTechNewrap, 0, 2},
-                 {kTechGaunew, 0, 11},  {kTechTrureg, 0, -1}, {kTechNrridg, 0, -1}, {kTechNrlins, 0, -1},
-                 {kTechLevmar, 0, -1},  {kTechNmsimp, 0, -1}, {kTechNmsim2, 0, -1}, {kTechQuadas, 0, -1},
-                 {kTechVmcwd, 0, -1}};
+                 {kTechCongra, kMsgNlpPowellBealeUpdate, 2}, {kTechNewrap, 0, 2}, {kTechGaunew, 0, 11},
+                 {kTechTrureg, 0, -1}, {kTechNrridg, 0, -1}, {kTechNrlins, 0, -1}, {kTechLevmar, 0, -1},
+                 {kTechNmsimp, 0, -1}, {kTechNmsim2, 0, -1}, {kTechQuadas, 0, -1}, {kTechVmcwd, 0, -1}};
     t.p.out.kyrObject = manager_;
     t.p.opt.printLevel = 4;
     for (const auto& c : cases) {
