@@ -584,8 +584,8 @@ const MessageRow kMessageCatalogue[] = {
     // tolerance; 603 the level and maxTime; 604 maxTime; 605 the level, the
     // technique name, maxIter and maxFunc; 607, 608 a criterion name; 611,
     // 612 a criterion name and its required count; 262 a parameter number;
-    // 265 a count; 267 a threshold; 268 a count per bar character; 900 a
-    // routine name; 901 and 902 a technique code; 50, 51 a count; 903 a
+    // 265 a count; 267 a threshold; 268 a count per bar character; 901
+    // and 902 a technique code; 50, 51 a count; 903 a
     // bound, a parameter number and a bound; 904 a constraint number; 905 none.
     {kMsgNlp, 2, "WARNING: The optimization stopped at the time limit of %g seconds."},
     {kMsgNlp, 4, "WARNING: Optimization (%i) of technique %s did not converge."},
@@ -863,7 +863,6 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 867, "Covariance Matrix"},
     {kMsgNlp, 884, "Correlation Matrix"},
     {kMsgNlp, 885, "Parameters and Gradient"},
-    {kMsgNlp, 900, "NOTE: Routine %s of the optimizer is not available."},
     {kMsgNlp, 901, "ERROR: Technique %i of the optimizer is not available."},
     {kMsgNlp, 902, "ERROR: Technique %i of the optimizer does not take general linear or nonlinear constraints."},
     {kMsgNlp, 903, "ERROR: The lower bound %g of parameter %i is above its upper bound %g."},

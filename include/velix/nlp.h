@@ -307,7 +307,7 @@ struct NlpOptions {
     double earlyStepCap = 0.0;  // DAMPSTEP, cap of the first earlyStepSearches steps (> 0);
                                 // default DBL_MAX (off).  Enters: line searches
     int32_t earlyStepSearches = 0; // number of line searches the early cap applies to (>= 0;
-                                // 0 turns the cap off)
+                                // 0 turns the cap off); DAMPSTEP= given: the first 5
     double inStep = 0.0;        // INSTEP, first trial step (> 0); missing: automatic (NEWRAP 4).
                                 // Also the PROC step parameter.  Enters: line searches
     double lsPrecision = 0.0;   // LSPRECISION in (0, 1): 0.9 NEWRAP, 0.06 quasi-Newton with DFP,

@@ -84,6 +84,29 @@ void step_controls(NlpProblem* p) {
     }
 }
 
+// UPDATE= and LINESEARCH= not given (0) take the technique's own: code 1
+// is BFGS for primal QUANEW, dual BFGS for dual QUANEW, DBLDOG and HYQUAN,
+// and Powell-Beale restarts for CONGRA; GAUNEW and HYQUAN name their own
+// searches (11, 12), CONGRA, QUANEW and NEWRAP the default search 2.  The
+// Newton-type techniques take no update and keep 0 for their search.
+constexpr int32_t kLineSearchDefault = 2;
+constexpr int32_t kLineSearchGaunewOwn = 11;
+constexpr int32_t kLineSearchHyquanOwn = 12;
+
+void update_and_line_search(NlpProblem* p) {
+    const int32_t t = p->opt.technique;
+    const bool quanew = t == kTechQuanew || t == kTechDualQuanew;
+    if (p->opt.update == 0 && (quanew || t == kTechDbldog || t == kTechHyquan || t == kTechCongra))
+        p->opt.update = kUpdateBfgs;
+    if (p->opt.lineSearch != 0) return;
+    if (t == kTechGaunew)
+        p->opt.lineSearch = kLineSearchGaunewOwn;
+    else if (t == kTechHyquan)
+        p->opt.lineSearch = kLineSearchHyquanOwn;
+    else if (quanew || t == kTechCongra || t == kTechNewrap)
+        p->opt.lineSearch = kLineSearchDefault;
+}
+
 // The derivatives the technique works with: 0 values only (the simplex
 // methods), 1 the gradient, 2 the least-squares Jacobian, 4 the Hessian (or
 // the cross product that stands for it).  The value-based line searches
@@ -118,6 +141,7 @@ void znlp_default_options(NlpProblem* p) {
     p->opt.conFactorForm = !general ? 0 : (p->opt.technique == kTechQuadas && p->opt.techVariant == 1 ? 2 : 1);
     thresholds(p);
     limits_and_tolerances(p);
+    update_and_line_search(p);
     step_controls(p);
     p->opt.derivLevel = derivative_level(p->opt.technique);
     p->opt.scalingKind = scaling_kind(p->opt.hesCal, p->opt.technique);

@@ -12,8 +12,6 @@
 
 // Result of a routine that is not built yet (never a status of a built one).
 constexpr int32_t kNlpRoutinePending = -1000;
-// Message of group kMsgNlp naming a routine that is not built yet.
-constexpr int32_t kMsgRoutinePending = 900;
 // Message of group kMsgNlp naming a technique code that is not built yet.
 constexpr int32_t kMsgTechniquePending = 901;
 

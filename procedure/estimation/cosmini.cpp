@@ -118,15 +118,19 @@ int32_t drive(NlpProblem* nlp, bool* memoryShort) {
 }
 
 // The options a replacing technique takes its own defaults for; the
-// requested technique's values come back after the stage.
+// requested technique's values come back after the stage.  The update and
+// line-search codes are not reset: one left 0 takes the replacing
+// technique's default, and the requested technique's come back as well.
 struct TechniqueOptions {
-    int32_t technique;
+    int32_t technique, update, lineSearch;
     double lsPrecision, maxIter, maxFunc, restart;
     explicit TechniqueOptions(const NlpProblem* p)
-        : technique(p->opt.technique), lsPrecision(p->opt.lsPrecision), maxIter(p->opt.maxIter), maxFunc(p->opt.maxFunc),
-          restart(p->opt.restart) {}
+        : technique(p->opt.technique), update(p->opt.update), lineSearch(p->opt.lineSearch), lsPrecision(p->opt.lsPrecision),
+          maxIter(p->opt.maxIter), maxFunc(p->opt.maxFunc), restart(p->opt.restart) {}
     void restore(NlpProblem* p) const {
         p->opt.technique = technique;
+        p->opt.update = update;
+        p->opt.lineSearch = lineSearch;
         p->opt.lsPrecision = lsPrecision;
         p->opt.maxIter = maxIter;
         p->opt.maxFunc = maxFunc;

@@ -8,6 +8,7 @@
 
 #include "host/fields.h"
 #include "tests/optimizer/core/nlp_fixture.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -263,6 +264,44 @@ TEST_F(Termination, OptionTableOnlyAbovePrintLevelThree) {
     t.p.opt.printLevel = 4;
     pritech(&t.p);
     EXPECT_TRUE(item("InputOpts").is_object());
+}
+
+// The update and line search each technique takes when UPDATE= and
+// LINESEARCH= are not given, as the start of its run names them: the
+// update note (none without an update) and the "Line Search Method" of the
+// option table (-1: the table lists none for the technique).
+TEST_F(Termination, DefaultUpdateAndLineSearchOfEveryTechnique) {
+    const struct {
+        int32_t technique, updateNote, lineSearch;
+    } cases[] = {{kTechQuanew, kMsgNlpBfgsUpdate, 2}, {kTechDualQuanew, kMsgNlpDualBfgsUpdate, 2},
+                 {kTechDbldog, kMsgNlpDualBfgsUpdate, -1}, {kTechHyquan, kMsgNlpDualBfgsUpdate, 12},
+                 {kTechCongra, kMsgNlpPowellBealeUpdate, 2}, {kTechNewrap, 0, 2}, {kTechGaunew, 0, 11},
+                 {kTechTrureg, 0, -1}, {kTechNrridg, 0, -1}, {kTechNrlins, 0, -1}, {kTechLevmar, 0, -1},
+                 {kTechNmsimp, 0, -1}, {kTechNmsim2, 0, -1}, {kTechQuadas, 0, -1}, {kTechVmcwd, 0, -1}};
+    t.p.out.kyrObject = manager_;
+    t.p.opt.printLevel = 4;
+    for (const auto& c : cases) {
+        const size_t before = document()["steps"][0]["output"].size();
+        t.p.opt.technique = c.technique;
+        t.p.opt.update = t.p.opt.lineSearch = 0;
+        znlp_default_options(&t.p);
+        pritech(&t.p);
+        const JsonValue out = document()["steps"][0]["output"];
+        int32_t updateNote = 0;
+        double lineSearch = -1.0;
+        for (size_t i = before; i < out.size(); ++i) {
+            const JsonValue& item = out[i];
+            const JsonValue message = item["textMessage"];
+            const int32_t number = message.is_object() ? static_cast<int32_t>(message["number"].number()) : 0;
+            if (item["type"].str() == "note" && number >= kMsgNlpBfgsUpdate && number <= kMsgNlpPowellBealeUpdate + 3)
+                updateNote = number;
+            if (!item["entries"].is_array()) continue;
+            for (size_t k = 0; k < item["entries"].size(); ++k)
+                if (item["entries"][k]["label"].str() == "Line Search Method") lineSearch = item["entries"][k]["value"].number();
+        }
+        EXPECT_EQ(updateNote, c.updateNote) << "technique " << c.technique;
+        EXPECT_EQ(lineSearch, c.lineSearch) << "technique " << c.technique;
+    }
 }
 
 TEST_F(Termination, RelativeParameterChange) {
