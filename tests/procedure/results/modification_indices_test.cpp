@@ -44,19 +44,15 @@ TEST(LmFixedCell, IndexOfALoneElementAndTheBoundOnReportedIndices) {
     s.kappa = 0.5;
     s.chisq = 4.0;
     LmDerivative d;
-    d.gamma = 3.0;
     d.delta = 2.0;
     std::vector<double> V, b, work;
-    const LmCell small = lm_fixed_cell(s, d, &V, &b, &work);
-    ASSERT_EQ(small.state, LmCell::kIndex);
-    EXPECT_DOUBLE_EQ(small.lm, 9.0 / (2.0 * 0.5));
-    EXPECT_DOUBLE_EQ(small.change, -1.5);
-    d.gamma = 30.0;  // 900: above 100 and above 100 T = 400
-    EXPECT_EQ(lm_fixed_cell(s, d, &V, &b, &work).state, LmCell::kSingular);
-    s.chisq = 10.0;  // 100 T = 1000 bounds 900 no longer
-    const LmCell reported = lm_fixed_cell(s, d, &V, &b, &work);
-    ASSERT_EQ(reported.state, LmCell::kIndex);
-    EXPECT_DOUBLE_EQ(reported.lm, 900.0);
+    auto cell = [&](double gamma) { return d.gamma = gamma, lm_fixed_cell(s, d, &V, &b, &work); };
+    EXPECT_EQ(cell(3.0).state, LmCell::kIndex);
+    EXPECT_DOUBLE_EQ(cell(3.0).lm, 9.0 / (2.0 * 0.5));
+    EXPECT_DOUBLE_EQ(cell(3.0).change, -1.5);
+    EXPECT_EQ(cell(30.0).state, LmCell::kSingular);  // 900: above 100 and 100 T = 400
+    s.chisq = 10.0;                                  // 100 T = 1000 bounds it no longer
+    EXPECT_DOUBLE_EQ(cell(30.0).lm, 900.0);
 }
 
 }  // namespace
