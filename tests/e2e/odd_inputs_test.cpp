@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -126,19 +126,15 @@ TEST(OddInputs, NoPenaltyForWlsOnCorrelationsIsAnInputError) {
     // correlation matrix without weight: the WLS weight matrix has no
     // inverse, which ended in an internal error.  DWLS leaves those moments
     // out and fits.
-    for (const char* method : {"wls", "lswls", "dwls"})
-        for (const char* penalty : {"0", "-1"}) {
-            const std::string program =
-                std::string("proc velix data=hs method=") + method + " wpenalty=" + penalty + ";\n" + kTwoFactors;
-            auto r = run_velix(program, {"hs.csv"});
-            ASSERT_TRUE(r.json.is_object()) << r.log;
+    for (const std::string method : {"wls", "lswls", "dwls"})
+        for (const std::string penalty : {"0", "-1"}) {
+            auto r = run_velix("proc velix data=hs method=" + method + " wpenalty=" + penalty + ";\n" + kTwoFactors,
+                               {"hs.csv"});
             EXPECT_EQ(r.log.find("internal error"), std::string::npos) << r.log;
-            const bool refused = std::string(method) != "dwls";
+            const bool refused = method != "dwls";
             EXPECT_EQ(has(r.messages(0, 352), 471), refused) << method << penalty << "\n" << r.log;
-            if (refused)
-                EXPECT_EQ(return_code(r), 2000.0) << method << penalty;
-            else
-                EXPECT_LE(return_code(r), 4.0) << r.log;
+            EXPECT_EQ(return_code(r) == 2000.0, refused) << method << penalty;
+            EXPECT_LE(return_code(r), refused ? 2000.0 : 4.0) << r.log;
         }
 }
 
@@ -153,14 +149,13 @@ TEST(OddInputs, LeastSquaresStageRunsAloneWhenTheWeightsCannotBeFormed) {
     };
     auto uls = run_velix(program("uls", "uls"), {});
     ASSERT_TRUE(uls.json.is_object()) << uls.log;
-    for (const char* method : {"lswls", "lsdwls"}) {
+    for (const std::string method : {"lswls", "lsdwls"}) {
         auto r = run_velix(program(method, method), {});
-        ASSERT_TRUE(r.json.is_object()) << r.log;
         EXPECT_EQ(return_code(r), 4.0) << method << "\n" << r.log;
-        const std::string warning = std::string("WARNING: The weights of METHOD=") +
-                                    (method == std::string("lswls") ? "LSWLS" : "LSDWLS") +
-                                    " cannot be formed; the BY group is analysed by METHOD=ULS only.";
-        EXPECT_NE(r.log.find(warning), std::string::npos) << r.log;
+        const std::string named = method == "lswls" ? "LSWLS" : "LSDWLS";
+        EXPECT_NE(r.log.find("WARNING: The weights of METHOD=" + named +
+                             " cannot be formed; the BY group is analysed by METHOD=ULS only."),
+                  std::string::npos) << r.log;
         EXPECT_EQ(r.log.find("ERROR"), std::string::npos) << r.log;
         EXPECT_EQ(parms(dir + "/" + method + ".csv"), parms(dir + "/uls.csv")) << method;
     }
@@ -250,17 +245,16 @@ TEST(OddInputs, SmallOptionAndReportingFaults) {
     auto negative = run_velix("proc velix data=hs covariance hessalg=-2;\n" + model + "run;\n", {"hs.csv"});
     ASSERT_TRUE(negative.json.is_object()) << negative.log;
     EXPECT_TRUE(has(negative.messages(0, 352), 73)) << negative.log;
-    const auto results = negative.items(0, "table", "ParameterEstimates");
-    const auto expected = plain.items(0, "table", "ParameterEstimates");
-    ASSERT_FALSE(results.empty());
-    ASSERT_FALSE(expected.empty());
-    const velix::test::JsonValue &se = *results.back(), &reference = *expected.back();
-    ASSERT_EQ(se["rows"].size(), 21u);
-    for (size_t row = 0; row < se["rows"].size(); ++row) {
-        const double s = velix::test::cell(se, row, "AppStdErr").number();
-        EXPECT_GT(s, 0.0) << row;
-        EXPECT_EQ(s, velix::test::cell(reference, row, "AppStdErr").number()) << row;
-    }
+    auto std_errors = [](const velix::test::RunResult& r) {
+        std::vector<double> se;
+        const auto tables = r.items(0, "table", "ParameterEstimates");
+        for (size_t row = 0; !tables.empty() && row < (*tables.back())["rows"].size(); ++row)
+            se.push_back(velix::test::cell(*tables.back(), row, "AppStdErr").number());
+        return se;
+    };
+    const std::vector<double> se = std_errors(plain);
+    EXPECT_EQ(std_errors(negative), se);
+    EXPECT_EQ(std::count_if(se.begin(), se.end(), [](double x) { return x > 0; }), 21);
 
     // NOPRINT leaves the listing without the optimizer's tables as well.
     auto quiet = run_velix("proc velix data=hs covariance noprint;\n" + model + "run;\n", {"hs.csv"});
@@ -280,36 +274,23 @@ TEST(OddInputs, SmallOptionAndReportingFaults) {
     EXPECT_FALSE(has(matrix.messages(0, 352), 118)) << matrix.log;
 
     // The note on a sparse Jacobian prints its count of entries as a whole
-    // number, here p* q = 5050 x 245 for ten factors of ten indicators.
+    // number, here p* q = 5050 x 200 for one factor of 100 indicators (the
+    // data need only be regular).
     const std::string dir = own_folder("odd_inputs_wide");
     std::ofstream data(dir + "/wide.csv");
-    for (int j = 1; j <= 100; ++j) data << (j > 1 ? "," : "") << "v" << j;
-    data << "\n";
-    uint64_t state = 12345;
-    auto normal = [&state] {  // Box-Muller on a 64-bit LCG (Knuth's MMIX constants)
-        auto uniform = [&state] {
-            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-            return (static_cast<double>(state >> 11) + 0.5) / 9007199254740992.0;
-        };
-        const double u = uniform(), v = uniform();
-        return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * v);
-    };
-    for (int i = 0; i < 500; ++i) {
-        double f[10];
-        for (double& x : f) x = normal();
-        for (int j = 0; j < 100; ++j) data << (j > 0 ? "," : "") << 0.7 * f[j / 10] + 0.7 * normal();
-        data << "\n";
+    std::string wide = "proc velix data='" + dir + "/wide.csv' covariance;\nlineqs ";
+    for (int j = 1; j <= 100; ++j) {
+        const std::string k = std::to_string(j);
+        data << (j > 1 ? "," : "") << "v" << k;
+        wide += "v" + k + " = l" + k + " F1 + E" + k + (j < 100 ? ",\n" : ";\nstd F1 = 1, E1-E100 = ve1-ve100;\nrun;\n");
+    }
+    std::mt19937 generator(1);
+    std::normal_distribution<double> z;
+    for (int i = 0; i < 300; ++i) {
+        const double f = z(generator);
+        for (int j = 0; j < 100; ++j) data << (j > 0 ? "," : "\n") << f + z(generator);
     }
     data.close();
-    std::string wide = "proc velix data='" + dir + "/wide.csv' covariance;\nlineqs ";
-    for (int j = 1; j <= 100; ++j)
-        wide += "v" + std::to_string(j) + " = l" + std::to_string(j) + " F" + std::to_string((j - 1) / 10 + 1) +
-                " + E" + std::to_string(j) + (j < 100 ? ",\n" : ";\n");
-    wide += "std F1-F10 = 1 1 1 1 1 1 1 1 1 1, E1-E100 = ve1-ve100;\ncov ";
-    for (int a = 1; a <= 10; ++a)
-        for (int b = a + 1; b <= 10; ++b)
-            wide += "F" + std::to_string(a) + " F" + std::to_string(b) + " = c" + std::to_string(a) + "_" +
-                    std::to_string(b) + (a == 9 ? ";\nrun;\n" : ",\n");
     auto sparse = run_velix(wide, {});
-    EXPECT_NE(sparse.log.find(" of its 1237250 entries can be nonzero."), std::string::npos) << sparse.log;
+    EXPECT_NE(sparse.log.find(" of its 1010000 entries can be nonzero."), std::string::npos) << sparse.log;
 }
