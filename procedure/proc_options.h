@@ -139,9 +139,10 @@ inline constexpr ProcCellRow kProcCellRows[kProcCellCount] = {
     {kProcLineSearch, "LINESEARCH", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
     {kProcInStep, "INSTEP", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
     {kProcLsPrecision, "LSPRECISION", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
-    // HESSALG=: 0 when not given; above 12, or 7 to 10, is refused with
-    // message 73 and taken as 0.
-    {kProcHessAlg, "HESSALG", CellDefault::kValue, 0.0, kAnyBelow, 12.0, false},
+    // HESSALG=: 0 when not given; a negative value (which would ask for no
+    // covariance of the estimates at all), above 12, or 7 to 10, is refused
+    // with message 73 and taken as 0.
+    {kProcHessAlg, "HESSALG", CellDefault::kValue, 0.0, 0.0, 12.0, false},
     {kProcEdf, "EDF", CellDefault::kMissing, 0.0, kAnyBelow, kAnyAbove, false},
     {kProcDfReduce, "DFREDUCE", CellDefault::kMissing, 0.0, kAnyBelow, kAnyAbove, false},
     {kProcMaxIter, "MAXITER", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},

@@ -24,6 +24,7 @@
 #include "platform/dataset.h"
 #include "platform/messages.h"
 #include "platform/parser/lexer.h"
+#include "platform/print.h"
 #include "platform/session.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -1160,11 +1161,9 @@ private:
 // Logs a syntax error: the message with its place, the source line and a
 // caret under the column.
 void log_syntax_error(int32_t line, int32_t column, const std::string& msg) {
-    Session& s = session();
-    const int32_t absLine = line + s.stepSourceLine - 1;
-    std::ostream& log = s.log ? *s.log : std::cerr;
-    log << "ERROR: " << msg << " at line " << absLine << ", column " << column << ".\n"
-        << source_excerpt(line, column) << "\n";
+    const int32_t absLine = line + session().stepSourceLine - 1;
+    write_log("ERROR: " + msg + " at line " + std::to_string(absLine) + ", column " + std::to_string(column) + ".");
+    write_log(source_excerpt(line, column));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "host/host_support.h"
+#include "host/internal_error.h"
 #include "procedure/data/data.h"
 #include "procedure/data/data_view.h"
 #include "velix/codes.h"
@@ -213,11 +214,13 @@ bool same_name(const char* a, int32_t la, const char* b, int32_t lb) {
 // unless it is a parameter or a special variable it is recorded with its
 // INEST= variable number and its symbol is pointed at the record's value.
 // Their number was counted with the program; any other number now is an
-// internal inconsistency.
+// internal inconsistency.  Programming statements that are ignored (those
+// of the default FACTOR model) have no statement variables.
 void record_statement_variables(const DataView& dv) {
     HostDataSet* inest = dv.dataSets->dataSetHandle[kRoleInest];
     const NlpProblem* nlp = dv.nlp;
-    if (dv.cmpWork == nullptr || inest == nullptr) return;
+    if (!dv.program->hasProgram) dv.program->nStmtVars = 0;
+    if (dv.cmpWork == nullptr || inest == nullptr || !dv.program->hasProgram) return;
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     const size_t bytes = sizeof(StatementVariable) * static_cast<size_t>(std::max(dv.program->nStmtVars, 1));
     auto* records = static_cast<StatementVariable*>(a->allocate(a, bytes, 4));
@@ -238,12 +241,12 @@ void record_statement_variables(const DataView& dv) {
         for (int32_t i = 0; i < dv.sizes->nParmFree && nlp != nullptr && nlp->param.paramNames != nullptr && !skip; ++i)
             skip = same_name(s->name, s->nameLength, nlp->param.paramNames[i].text, nlp->param.paramNames[i].length);
         if (skip) continue;
-        if (k >= dv.program->nStmtVars) xexit(kLevelInternal, 0);
+        if (k >= dv.program->nStmtVars) internal_error("INEST= holds more statement variables than the program counted");
         records[k] = StatementVariable{number, s, host_missing_value(), host_missing_value()};
         s->value = &records[k].value;
         ++k;
     }
-    if (k != dv.program->nStmtVars) xexit(kLevelInternal, 0);
+    if (k != dv.program->nStmtVars) internal_error("INEST= holds fewer statement variables than the program counted");
     dv.program->stmtVars = records;
 }
 

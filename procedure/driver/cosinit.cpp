@@ -268,6 +268,8 @@ void settle_print_level(const StepView& sv, const StatementNode* proc, const Pro
         sv.options->kurtosisWanted = 0;
         sv.options->printDetail = 0;
         hooks->cov.printCovariance = hooks->cov.printCrossProduct = hooks->cov.printHessian = 0;
+        // The optimizer's tables are part of the printed output too.
+        sv.nlp->opt.printLevel = velix::detail::kNlLevelNoprint;
     } else {
         const bool pall = flag(proc, kFlagPall), print = flag(proc, kFlagPrint);
         const bool pshort = flag(proc, kFlagPshort), psummary = flag(proc, kFlagPsummary);

@@ -25,6 +25,7 @@
 #include "procedure/estimation/options.h"
 #include "velix/codes.h"
 #include "velix/host_compiler.h"
+#include "velix/messages.h"
 #include "velix/statements.h"
 
 namespace {
@@ -187,6 +188,14 @@ void read_nlincon(ProcContext* ctx, NlpProblem* nlp) {
     bool unknown = false;
     for_each_nlincon(ctx, [&](const NonlinearConstraint& c) {
         CmpSymbol* sym = ctx->cmpWork ? cmpsyms(c.name.text, c.name.length, ctx->cmpWork) : nullptr;
+        if (sym != nullptr && !ctx->program.hasProgram) {
+            // The statements that would compute it are not run: the
+            // constraint could never be evaluated.
+            xpmlog(kMsgProc, kMsgNlinconIgnoredProgram, static_cast<int32_t>(c.name.length), c.name.text, c.line);
+            raise_error_level(ctx, kLevelInputError);
+            unknown = true;
+            return;
+        }
         if (sym == nullptr || sym->valueType != 'n' || sym->value == nullptr) {
             xpmlog(kMsgProc, kMsgNotAProgramVariable, static_cast<int32_t>(c.name.length), c.name.text, c.line);
             raise_error_level(ctx, kLevelInputError);

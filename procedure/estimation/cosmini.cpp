@@ -249,7 +249,7 @@ int32_t estimation_jacobian_mode(const ProcContext* ctx, const NlpProblem* nlp) 
     if (ctx->methods.jacobianModeRequested != 0) return ctx->methods.jacobianModeRequested;
     const int64_t dense = static_cast<int64_t>(ctx->sizes.nMoments) * ctx->sizes.nParmFree;
     if (sparse_pattern_pays(ctx->eval.jac.nonzeros, ctx->sizes.nMoments, ctx->sizes.nParmFree)) {
-        xpmlog(kMsgProc, kMsgSparseJacobian, ctx->eval.jac.nonzeros, static_cast<double>(dense));
+        xpmlog(kMsgProc, kMsgSparseJacobian, ctx->eval.jac.nonzeros, dense);
         return 11;
     }
     return nlp->run.nRestarts > 1 ? 1 : 2;
