@@ -223,6 +223,8 @@ struct OptimizerSetup {
     int16_t profileScaleGiven = 0;  // PROFILE FFACTOR= gave the deviance factor (else N')
     int32_t profileMethod = 0;      // the ProfileSettings method of the last stage
     int64_t saveEnd[3] = {};        // end offset of the optimizer state record
+    int32_t seedAtSetup = 0;        // RANDOM= generator state after the set-up, given back
+                                    // to every BY group with the saved optimizer state
 };
 
 // The programming statements and the dependent parameters.  Owner: the

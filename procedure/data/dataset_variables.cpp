@@ -169,16 +169,18 @@ void set_type_and_label(HostDataSet* out, const char* type) {
     xoinfo(out, kInfoSetLabel, &label);
 }
 
-const char* matrix_type(const DataView& dv) {
-    if (dv.input->symatrixInput) return "SYMATRIX";
-    if (dv.options->uncorrectedCorr) return "UCORR";
-    if (dv.options->uncorrectedCov) return "UCOV";
-    return dv.options->covAnalysis ? "COV" : "CORR";
-}
-
 bool wls_form(int32_t method) { return method == kMethodWls || method == kMethodUlsWls; }
 
 }  // namespace
+
+const char* velix::detail::outstat_matrix_type(const ProcContext* ctx) {
+    if (ctx->input.symatrixInput) return "SYMATRIX";
+    if (ctx->options.uncorrectedCorr) return "UCORR";
+    if (ctx->options.uncorrectedCov) return "UCOV";
+    const bool aboutZero = ctx->moments.momentOrigin != 0 || ctx->options.interceptVar;
+    if (ctx->options.covAnalysis) return aboutZero ? "UCOV" : "COV";
+    return aboutZero ? "UCORR" : "CORR";
+}
 
 void cosfop1(ProcContext* ctx) {
     const DataView dv = data_view(ctx);
@@ -303,7 +305,7 @@ void cosfop3(ProcContext* ctx) {
     const DataView dv = data_view(ctx);
     velix::detail::allocate_moment_arrays(dv.ctx);
     if (HostDataSet* out = dv.dataSets->dataSetHandle[kRoleOutstat]) {
-        set_type_and_label(out, matrix_type(dv));
+        set_type_and_label(out, velix::detail::outstat_matrix_type(dv.ctx));
         OutputList list(dv, kRoleOutstat, dv.sizes->nByVars + dv.sizes->nVar + 2);
         list.define("_TYPE_", 410, dv.dataSets->outRow.type, 8);
         list.define("_NAME_", 411, dv.dataSets->outRow.name.text, 32);
