@@ -192,7 +192,7 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
 const NameRecord* moment_names(ProcContext* ctx);
 
 // The TYPE of OUTSTAT= and of its matrix rows: "SYMATRIX" for such input,
-// "UCOV" or "UCORR" for moments about zero (UCOV, UCORR, NOINT, an
+// "UCOV" or "UCORR" for moments about zero (UCOV, UCORR, NOINT without an
 // intercept among the moments), else "COV" or "CORR".  A later step that
 // reads the data set back gets the moments that were analysed.
 const char* outstat_matrix_type(const ProcContext* ctx);

@@ -470,13 +470,16 @@ int32_t manifest_index(const StepView& sv, const NameRecord& name) {
 
 // The pairs of the exogenous manifest variables `vars` (1-based rows of
 // the covariance matrix s) that no ESTIM row stores: the stored model
-// fixed their covariance at zero, which the row left out.  Restated
-// without them, the reader would give them the sample covariance and the
-// restriction would be lost; they are restated as fixed zeros.
+// fixed their covariance at zero, which leaves no element and so no row.
+// Restated without them, the reader would give them the sample covariance
+// and the restriction would be lost; they are restated as fixed zeros.
+// A variance without a row keeps the sample variance: a fitted model
+// always stores its variances (a zero one would make the model's moment
+// matrix singular), so a missing one is left to the data.
 std::vector<RamRow> unstored_zeros(const StoredMatrix& s, const std::vector<int32_t>& vars) {
     std::vector<RamRow> zeros;
     for (size_t a = 0; a < vars.size(); ++a)
-        for (size_t b = 0; b <= a; ++b) {
+        for (size_t b = 0; b < a; ++b) {
             const int32_t r = vars[a], c = vars[b];
             const bool stored = std::any_of(s.estim.begin(), s.estim.end(), [&](const RamRow* e) {
                 return (e->row == r && e->col == c) || (e->row == c && e->col == r);
