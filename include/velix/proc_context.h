@@ -178,7 +178,8 @@ struct MomentState {
     int16_t momentOriginKept = 0;   // for every BY group once it is kept
     int32_t nPartial = 0;           // PARTIAL variables, read after the manifest ones
     int32_t nRead = 0;              // variables read: nVar + nPartial (+1 with interceptVar)
-    int32_t modelDf = 0;            // the model's degrees of freedom, corrected by cosiset
+    int32_t modelDf = 0;            // the group's correction of p* - q: exogenous covariances
+                                    // (cosiset), active constraints (cosmini)
     double divisor = 0.0;           // variance divisor in force
     double sumWeights = 0.0;        // sum of the observation weights
     double logDetMoments = 0.0;     // ln det of the analysed matrix (logDetS); special

@@ -94,14 +94,10 @@ protected:
         // The two schools of hs_by, each alone.
         std::ifstream in(data_path("hs_by.csv"));
         std::ofstream by(dir_ + "/hs_by.csv"), one(dir_ + "/school1.csv"), two(dir_ + "/school2.csv");
-        std::string line;
-        std::getline(in, line);
-        by << line << "\n";
-        one << line << "\n";
-        two << line << "\n";
-        while (std::getline(in, line)) {
+        for (std::string line; std::getline(in, line);) {
             by << line << "\n";
-            (line[0] == '1' ? one : two) << line << "\n";
+            if (line[0] != '2') one << line << "\n";
+            if (line[0] != '1') two << line << "\n";
         }
     }
     static std::string dir_;
@@ -154,7 +150,6 @@ TEST_F(ByGroups, EachGroupGivesTheAnswerOfItsDataAlone) {
             expect_same(groups[k].fit, alone[0].fit, what + " fit");
             expect_same(groups[k].estimates, alone[0].estimates, what + " estimates");
             EXPECT_EQ(groups[k].stats, alone[0].stats) << what;
-            EXPECT_EQ(groups[k].stats.count("DF"), 1u) << what;
         }
         if (c.program == kPath) {
             // lavaan: chi-square, df, p and two estimates of each school.
