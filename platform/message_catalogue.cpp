@@ -134,7 +134,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 82, "WARNING: The INWGT= data set is not of TYPE=WEIGHT."},
     {kMsgProc, 83, "WARNING: The method uses no weight matrix; the OUTWGT= data set is not written."},
     {kMsgProc, 84, "NOTE: The variable list names the Intercept variable: moments are computed about zero."},
-    {kMsgProc, 85, "NOTE: The Intercept variable is the variable list of the SSCP input."},
+    {kMsgProc, 85, "NOTE: The SSCP input has no variable list: its variables other than the Intercept are analysed."},
     // 352/86, 87: the variable.
     {kMsgProc, 86, "ERROR: Variable %s is not in the DATA= data set."},
     {kMsgProc, 87, "ERROR: Variable %s is not numeric."},

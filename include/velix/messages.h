@@ -132,7 +132,7 @@ constexpr int32_t kMsgInwgtNotWeight = 82;
 constexpr int32_t kMsgOutwgtNotWritten = 83;
 // NOTE: The variable list names the Intercept variable: moments are computed about zero.
 constexpr int32_t kMsgInterceptListed = 84;
-// NOTE: The Intercept variable is the variable list of the SSCP input.
+// NOTE: The SSCP input has no variable list: its variables other than the Intercept are analysed.
 constexpr int32_t kMsgInterceptIsList = 85;
 // ERROR: Variable %s is not in the DATA= data set.
 constexpr int32_t kMsgVariableNotInData = 86;

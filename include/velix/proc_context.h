@@ -180,7 +180,8 @@ struct MomentState {
     int16_t momentOriginKept = 0;   // for every BY group once it is kept
     int32_t nPartial = 0;           // PARTIAL variables, read after the manifest ones
     int32_t nRead = 0;              // variables read: nVar + nPartial (+1 with interceptVar)
-    int32_t modelDf = 0;            // the model's degrees of freedom, corrected by cosiset
+    int32_t modelDf = 0;            // the group's correction of p* - q: exogenous covariances
+                                    // (cosiset), active constraints (cosmini)
     double divisor = 0.0;           // variance divisor in force
     double sumWeights = 0.0;        // sum of the observation weights
     double logDetMoments = 0.0;     // ln det of the analysed matrix (logDetS); special
@@ -225,6 +226,8 @@ struct OptimizerSetup {
     int16_t profileScaleGiven = 0;  // PROFILE FFACTOR= gave the deviance factor (else N')
     int32_t profileMethod = 0;      // the ProfileSettings method of the last stage
     int64_t saveEnd[3] = {};        // end offset of the optimizer state record
+    int32_t seedAtSetup = 0;        // RANDOM= generator state after the set-up, given back
+                                    // to every BY group with the saved optimizer state
 };
 
 // The programming statements and the dependent parameters.  Owner: the

@@ -544,9 +544,12 @@ private:
         }
     }
 
+    // A data set named twice takes the later name in its own form: nothing
+    // of the earlier one (its quotes, its options) stays.
     void read_data_set(DataSetCell* cell) {
         const Token& t = peek();
         std::string name;
+        *cell = DataSetCell{};
         if (t.kind == TokenKind::kString) {
             name = next().text;
             cell->quoted = 1;
@@ -558,7 +561,6 @@ private:
         cell->name = make_text(name);
         cell->line = t.line;
         cell->column = t.column;
-        cell->handle = nullptr;
         if (is_op("(")) {
             const Token& open = next();
             int depth = 1;

@@ -1023,6 +1023,9 @@ int32_t coscorr(ProcContext* ctx) {
     dv.methods->methodGroup = dv.methods->methodRequested;
     dv.moments->weightsOnFile = 0;
     dv.moments->varianceBlockWritten = 0;
+    // The corrections of the degrees of freedom (exogenous covariances set
+    // from the sample, active constraints) belong to this group alone.
+    dv.moments->modelDf = 0;
     // The origin of the moments is the option's for every BY group: an
     // intercept found in an earlier group does not carry over.
     if (!dv.moments->momentOriginKept) {

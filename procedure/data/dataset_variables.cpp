@@ -170,16 +170,26 @@ void set_type_and_label(HostDataSet* out, const char* type) {
     xoinfo(out, kInfoSetLabel, &label);
 }
 
-const char* matrix_type(const DataView& dv) {
-    if (dv.input->symatrixInput) return "SYMATRIX";
-    if (dv.options->uncorrectedCorr) return "UCORR";
-    if (dv.options->uncorrectedCov) return "UCOV";
-    return dv.options->covAnalysis ? "COV" : "CORR";
-}
-
 bool wls_form(int32_t method) { return method == kMethodWls || method == kMethodUlsWls; }
 
 }  // namespace
+
+const char* velix::detail::outstat_matrix_type(const ProcContext* ctx) {
+    if (ctx->input.symatrixInput) return "SYMATRIX";
+    if (ctx->options.uncorrectedCorr) return "UCORR";
+    if (ctx->options.uncorrectedCov) return "UCOV";
+    // Moments about zero (NOINT) need the U type to be read back as such.
+    // A matrix that holds an intercept row (AUGMENT, or an Intercept
+    // variable among the analysis variables) carries the means in that row
+    // and is read back by its COV or CORR type.
+    const int16_t* vars = ctx->input.manifestNumbers;
+    const bool interceptAnalysed =
+        ctx->input.interceptVarNumber > 0 && vars != nullptr &&
+        std::find(vars, vars + ctx->sizes.nVar, ctx->input.interceptVarNumber) != vars + ctx->sizes.nVar;
+    const bool aboutZero = ctx->moments.momentOrigin != 0 && !ctx->options.interceptVar && !interceptAnalysed;
+    if (ctx->options.covAnalysis) return aboutZero ? "UCOV" : "COV";
+    return aboutZero ? "UCORR" : "CORR";
+}
 
 void cosfop1(ProcContext* ctx) {
     const DataView dv = data_view(ctx);
@@ -306,7 +316,7 @@ void cosfop3(ProcContext* ctx) {
     const DataView dv = data_view(ctx);
     velix::detail::allocate_moment_arrays(dv.ctx);
     if (HostDataSet* out = dv.dataSets->dataSetHandle[kRoleOutstat]) {
-        set_type_and_label(out, matrix_type(dv));
+        set_type_and_label(out, velix::detail::outstat_matrix_type(dv.ctx));
         OutputList list(dv, kRoleOutstat, dv.sizes->nByVars + dv.sizes->nVar + 2);
         list.define("_TYPE_", 410, dv.dataSets->outRow.type, 8);
         list.define("_NAME_", 411, dv.dataSets->outRow.name.text, 32);
