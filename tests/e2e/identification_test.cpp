@@ -228,24 +228,42 @@ std::string csv_cells(const std::vector<double>& values) {
 // l2 and its standard error times the factor c and ve2 and its standard
 // error times c^2.  The singularity tests of the information and the test
 // of the final gradient judge scaled forms, so no unit calls the model
-// unidentified or its minimum unsettled.
+// unidentified or its minimum unsettled.  At 1e50 the root mean square
+// residual (the roundoff of x2's variance of 1e100, dozens of digits)
+// prints in E notation in its field of 10 in the Fit Summary.
 TEST(Identification, TheUnitsOfAVariableDecideNothing) {
     const Rows hs = read_rows(data_path("hs.csv"));
     const size_t x2 = hs.column("x2");
-    const auto reference = estimates(run_hs_on(data_path("hs.csv")));
-    for (int e = -8; e <= 8; ++e) {
-        const double c = std::pow(10.0, e);
-        SCOPED_TRACE(c);
+    auto scaled = [&](int e) {
         const std::string csv = own_folder("units") + "/hs" + std::to_string(e + 8) + ".csv";
         std::ofstream out(csv);
         out << "x1,x2,x3,x4,x5,x6,x7,x8,x9\n";
         for (auto row : hs_numbers(hs)) {
-            row[x2] *= c;
+            row[x2] *= std::pow(10.0, e);
             out << csv_cells(row).substr(1) << "\n";
         }
-        out.close();
-        expect_rescaled(run_hs_on(csv), reference, {{"l2", c}, {"ve2", c * c}}, 1.0);
+        return csv;
+    };
+    const auto reference = estimates(run_hs_on(data_path("hs.csv")));
+    for (int e = -8; e <= 8; ++e) {
+        const double c = std::pow(10.0, e);
+        SCOPED_TRACE(c);
+        expect_rescaled(run_hs_on(scaled(e)), reference, {{"l2", c}, {"ve2", c * c}}, 1.0);
     }
+    const RunResult huge = run_hs_on(scaled(50));
+    const std::string label = "Root Mean Square Residual (RMR)";
+    const size_t at = huge.listing.find(label);
+    ASSERT_NE(at, std::string::npos) << huge.listing;
+    std::string value = huge.listing.substr(at + label.size(), huge.listing.find('\n', at) - at - label.size());
+    value.erase(0, value.find_first_not_of(' '));
+    EXPECT_LE(value.size(), 10u) << value;
+    EXPECT_NE(value.find("E+"), std::string::npos) << value;
+    for (const auto* f : huge.items(0, "factoid"))
+        for (size_t k = 0; k < (*f)["entries"].size(); ++k)
+            if ((*f)["entries"][k]["label"].str() == label) {
+                const double rmr = (*f)["entries"][k]["value"].number();
+                EXPECT_NEAR(std::stod(value), rmr, 1e-4 * rmr);
+            }
 }
 
 // The moments of hs.csv as a TYPE=COV data set of N = 1000, analysed with
