@@ -245,26 +245,14 @@ TEST_F(OutputManager, FactoidEntriesEndWithTheRows) {
     EXPECT_NE(l.find("Observations"), std::string::npos);
 }
 
-// A number too large for its field is written in E notation within it:
-// a factoid entry of width 10 with 4 decimals in the listing (the JSON
-// value stays the number), and a %.2f directive of a note's text, which
-// the listing and the JSON document both carry.
-TEST_F(OutputManager, HugeNumbersPrintInENotationWithinTheirField) {
-    HostObject* f = create("factoid", "Fit", 744, "Tesk.Velix.Fit");
-    std::vector<KyrArg> e = {kyr_text(296, kyrtxt("Root Mean Square Residual", -1)), kyr_double(287, 1.4417281e24),
-                             kyr_int(272, 10), kyr_int(270, 4)};
-    ASSERT_EQ(call(f, 164, &e), 0);
-    ASSERT_EQ(call(f, 299), 0);
-    ASSERT_EQ(close_object(f), 0);
+// A number too large for its field is written in E notation: a %.2f
+// directive of a note's text, which the listing and the JSON document
+// both carry (the factoid fields: the whole-program units test).
+TEST_F(OutputManager, HugeNumbersInNoteTextsPrintInENotation) {
     std::vector<KyrArg> note = {kyr_text(577, kyrmsgs(352, 3, 2.5e300)), kyr_int(371, 1), kyr_char(273, 'l')};
     ASSERT_EQ(call(manager_, 358, &note), 0);
-    const JsonValue out = items();
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(out[0]["entries"][0]["value"].number(), 1.4417281e24);
-    EXPECT_NE(out[1]["text"].str().find(" 2.50E+300 seconds"), std::string::npos) << out[1]["text"].str();
-    const std::string l = listing();
-    EXPECT_NE(l.find("Root Mean Square Residual  1.4417E+24\n"), std::string::npos) << l;
-    EXPECT_NE(l.find(" 2.50E+300 seconds"), std::string::npos) << l;
+    EXPECT_NE(items()[0]["text"].str().find(" 2.50E+300 seconds"), std::string::npos) << items()[0]["text"].str();
+    EXPECT_NE(listing().find(" 2.50E+300 seconds"), std::string::npos) << listing();
 }
 
 // Element (i, j) of the symmetric test matrix.
