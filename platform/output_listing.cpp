@@ -17,6 +17,7 @@
 #include <strings.h>
 #include <vector>
 
+#include "platform/format.h"
 #include "platform/output_document.h"
 #include "platform/output_listing.h"
 #include "platform/print.h"
@@ -286,11 +287,12 @@ void put_factoid(const OutItem& f) {
             // 99 asks for the shortest form with up to 8 significant digits.
             constexpr int kBestDecimals = 99;
             char buf[64];
-            if (e.decimals == kBestDecimals)
+            if (e.decimals == kBestDecimals) {
                 std::snprintf(buf, sizeof buf, "%.8g", e.value.real);
-            else
-                std::snprintf(buf, sizeof buf, "%.*f", std::min(e.decimals, 20), e.value.real);
-            v = buf;
+                v = buf;
+            } else {
+                v = fixed_in_field(e.value.real, std::min(e.decimals, 20), e.width);
+            }
         } else {
             const std::vector<double> one = {e.value.real};
             v = value_text(e.value, choose_format(one));

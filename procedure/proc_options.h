@@ -103,13 +103,16 @@ constexpr double kTinyPositive = velix::detail::kMinPos;
 constexpr double kDefaultSingular = velix::kSqrtMachEpsWritten;
 
 // Singularity criteria of the information matrix when not given.  A
-// pivot of its UDU' decomposition is negligible when it is not above any
-// of: ASINGULAR (absolute), MSINGULAR times the largest diagonal element,
-// VSINGULAR times the parameter's own diagonal element.
+// pivot of the UDU' decomposition of its correlation form (each
+// parameter's information scaled to 1, so that units and N do not enter)
+// is negligible when it is not above any of: ASINGULAR (absolute),
+// MSINGULAR times the largest diagonal element, VSINGULAR times the
+// parameter's own diagonal element; the last two are 1 there.
 //   ASINGULAR: sqrt of the smallest normal double, a floor against
-//     underflow that is below any pivot of a matrix in sensible units.
-//   MSINGULAR: 1e-12, about 4500 units of roundoff of the largest element,
-//     the noise in which a sum of products over the moments is formed.
+//     underflow only.
+//   MSINGULAR: 1e-12, about 4500 units of roundoff, the noise in which a
+//     sum of products over the moments is formed relative to the product
+//     of its two columns' norms.
 //   VSINGULAR: sqrt(machine epsilon), as SINGULAR: the parameter keeps
 //     less than half the digits of its own information once the others
 //     are known (R^2 on them above 1 - 1e-8); identified models stay far

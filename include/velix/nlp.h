@@ -644,8 +644,9 @@ struct NlpPrintSwitches {
 // Covariance settings.  Owner: the procedure's option reader and problem
 // set-up; read by the covariance and reporting code.  The COV type in
 // force is lsCovKind for a least-squares objective and covKind otherwise;
-// the singularity criteria are covSingAbs, covSingRel and covSingVar; the
-// matrices lie on utilityFile (opened and closed by the owner).
+// the singularity criteria are covSingAbs, covSingRel and covSingVar,
+// applied to the correlation form of each matrix (unit_free_criteria);
+// the matrices lie on utilityFile (opened and closed by the owner).
 struct NlpCovSettings {
     int32_t optionWord = 0;         // 0, 2 or 3 accepted (another value ends the step with 3000)
     double nParamsForDf = 0.0;      // n as a double, "_DF_"

@@ -46,6 +46,12 @@ void znlphlo(NlpProblem* p);
 // had, kNlpRestart to restart the technique at x, or kNlpTechniqueStop7
 // when restarts did not help (gconvMeasure then holds the decrement).
 int32_t znlp_verify_claim(NlpProblem* p, int32_t status);
+// Whether the gradient at the end of a run is large: the scaled gradient
+// |g_j| / sqrt(|f| H_jj) of a free parameter with H from the Hessian slot
+// at x above 1e-3 (the absolute projected gradient above 1e-3 where there
+// is no such H or general constraints are active).  The technique's
+// matrix, the gradient and the counters are kept.
+bool znlp_final_gradient_large(NlpProblem* p);
 // Prints the iteration history (start tables at iteration 0 with code 10,
 // then one row per call); first and last select the layout.
 void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last);

@@ -332,7 +332,10 @@ void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const do
         std::vector<double> sd(d), tolv(d);
         std::vector<int32_t> kpvt(d);
         double info[5] = {};
-        zcovinv(1, form, dim, h->cov.covSingAbs, h->cov.covSingRel, h->cov.covSingVar, copy.data(), info, sd.data(), tolv.data(),
+        // Judged in the correlation form, as the covariance code judges
+        // the matrices it inverts.
+        const SingularityCriteria crit = unit_free_criteria(h->cov.covSingAbs, h->cov.covSingRel, h->cov.covSingVar);
+        zcovinv(1, form, dim, crit.absolute, crit.largest, crit.own, copy.data(), info, sd.data(), tolv.data(),
                 kpvt.data());
         r = {info[0], info[1], info[2], info[3], info[4]};
     }

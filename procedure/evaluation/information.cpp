@@ -132,29 +132,31 @@ int32_t invert_information(const EvalView& v, const Block& b, double* h, NullSpa
     int32_t status = kCovFailed;
     if (xmemdef(flags) == 0) {
         std::copy(h, h + packed, copy);
+        // The criteria judge the information in its correlation form: the
+        // units of the variables and N leave it as it is.
+        const SingularityCriteria crit =
+            unit_free_criteria(hooks.cov.covSingAbs, hooks.cov.covSingRel, hooks.cov.covSingVar);
         // The linear dependencies among the parameters, from the matrix as
         // it was given.
         auto list_dependencies = [&] {
             std::copy(copy, copy + packed, swept);
-            zcovlid(v.printEnabled && b.listing ? 4 : 0, 4, q, hooks.cov.covSingAbs, hooks.cov.covSingRel,
-                    hooks.cov.covSingVar, b.names, b.x, swept, work[0], work[1], work[2], flags, v.kyrManager,
-                    nullptr);
+            zcovlid(v.printEnabled && b.listing ? 4 : 0, 4, q, crit.absolute, crit.largest, crit.own, b.names, b.x,
+                    swept, work[0], work[1], work[2], flags, v.kyrManager, nullptr);
         };
-        if (zcovinv(0, 0, q, hooks.cov.covSingAbs, hooks.cov.covSingRel, hooks.cov.covSingVar, h, info, work[0],
-                    work[1], kpvt) >= 0) {
+        if (zcovinv(0, 0, q, crit.absolute, crit.largest, crit.own, h, info, work[0], work[1], kpvt) >= 0) {
             status = kCovRegular;
         } else {
             list_dependencies();
             if (q <= hooks.cov.ginvMaxParams) {
                 std::copy(copy, copy + packed, h);
                 const int32_t negligible = static_cast<int32_t>(info[4]);
-                if (zcovgiv(0, 0, q, negligible, hooks.cov.ginvTol, h, work[0], z, work[1], v.kyrManager,
-                            nullptr) >= 0) {
+                if (ginv_unit_free(0, 0, q, negligible, hooks.cov.ginvTol, h, work[0], z, work[1], work[2],
+                                   v.kyrManager, nullptr) >= 0) {
                     status = kCovGeneralized;
                     ns->diag.resize(static_cast<size_t>(q));
                     for (int32_t k = 0; k < q; ++k) ns->diag[static_cast<size_t>(k)] = copy[pk_lower(k, k)];
                     ns->basis.resize(static_cast<size_t>(q) * static_cast<size_t>(q));
-                    ns->count = ginv_null_basis(q, z, work[0], ns->diag.data(), ns->basis.data());
+                    ns->count = ginv_null_basis(q, z, work[0], nullptr, ns->basis.data());
                 } else {
                     // The second attempt finds the generalized inverse failed
                     // already: the dependencies are listed once more, under

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <utility>
+#include <vector>
 
 #include "host/fields.h"
 #include "tests/optimizer/core/nlp_fixture.h"
@@ -99,6 +101,46 @@ TEST_F(Termination, QuasiNewtonClaimIsCheckedAgainstTheHessian) {
     // A gradient within ABSGCONV needs no curvature behind it.
     t.p.iter.maxProjGrad = 1e-6;
     EXPECT_EQ(znlp_verify_claim(&t.p, kNlpGConv), kNlpGConv);
+}
+
+// The final gradient is large by |g_j| / sqrt(|f| H_jj), which a change of
+// a parameter's units (x2 times c: g2 / c, H22 / c^2) leaves as it is:
+// g2 = 1e-2 with H22 = 1 and f = 1 is large (measure 1e-2), g2 = 1e-4 is
+// not (1e-4, what a stop by the default GCONV allows), at c = 1e-6, 1 and
+// 1e6 alike.  A gradient within ABSGCONV or a Newton step below sqrt(eps)
+// of the parameter is never large (a fit with zero residuals); without a
+// Hessian slot the absolute bound 1e-3 stands.
+TEST_F(Termination, FinalGradientIsLargeInTheScaleOfTheParameters) {
+    t.p.cb.hessianFn = diagonal_hessian;
+    t.p.opt.absGConv = 0.0;
+    t.p.iter.f = 1.0;
+    for (const double c : {1e-6, 1.0, 1e6}) {
+        SCOPED_TRACE(c);
+        flat = 1.0 / (c * c);
+        t.x = {1.0, 2.0 * c};
+        for (const auto& [g2, large] : {std::pair{1e-2, true}, std::pair{1e-4, false}}) {
+            t.grad = {0.0, g2 / c};
+            t.p.iter.maxProjGrad = g2 / c;
+            t.hessian = {7.0, 7.0, 7.0};
+            EXPECT_EQ(znlp_final_gradient_large(&t.p), large) << g2;
+            EXPECT_EQ(t.hessian, (std::vector<double>{7.0, 7.0, 7.0}));  // the technique's matrix is kept
+            EXPECT_EQ(t.grad[1], g2 / c);
+        }
+    }
+    flat = 1.0;
+    t.x = {1.0, 2.0};
+    t.grad = {0.0, 1e-2};
+    t.p.iter.maxProjGrad = 1e-2;
+    t.p.opt.absGConv = 1e-2;
+    EXPECT_FALSE(znlp_final_gradient_large(&t.p));
+    t.p.opt.absGConv = 0.0;
+    t.p.iter.f = 1e-30;
+    t.grad = {0.0, 1e-14};
+    t.p.iter.maxProjGrad = 1e-14;
+    EXPECT_FALSE(znlp_final_gradient_large(&t.p));
+    t.p.cb.hessianFn = nullptr;
+    t.p.iter.maxProjGrad = 2e-3;
+    EXPECT_TRUE(znlp_final_gradient_large(&t.p));
 }
 
 TEST_F(Termination, AllParametersFixedStopsAfterTheStartTest) {
