@@ -486,7 +486,7 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 2;
     }
     if (cosfdcj(nlp) != 0) return -1;
-    if (!cross_product_at_hand(v) && cross_product_by_mode(&v) != 0) {
+    if (!cross_product_at_hand(v) && cosmcrp(&v) != 0) {
         xpmlog(kMsgProc, kMsgNoInformation);
         return 3;
     }

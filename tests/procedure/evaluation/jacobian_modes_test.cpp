@@ -58,7 +58,7 @@ class JacobianModes : public ::testing::TestWithParam<ModeCase> {
     // H and g of the mode at the point of the last objective.
     std::pair<Vec, Vec> cross(int32_t mode) {
         s->ctx.eval.jacobianMode = mode;
-        EXPECT_EQ(cross_product_by_mode(&view), 0) << "mode " << mode;
+        EXPECT_EQ(cosmcrp(&view), 0) << "mode " << mode;
         const EvaluationState& st = s->ctx.eval;
         return {Vec(st.cross, st.cross + s->q() * (s->q() + 1) / 2),
                 Vec(st.gradient, st.gradient + s->q())};
