@@ -107,7 +107,7 @@ struct Block {
 //   generalized inverse with the tolerance of the options, or dropping as
 //   many eigenvalues as the decomposition found negligible pivots; *ns
 //   (out) receives the null space it dropped
-int32_t invert_information(const EvalView& v, const Block& b, double* h, NullSpace* ns) {
+int32_t doinv(const EvalView& v, const Block& b, double* h, NullSpace* ns) {
     const int32_t q = b.q;
     const NlpHookBlock& hooks = *v.hooks;
     const int64_t packed = pk_lower(q, 0);
@@ -205,7 +205,7 @@ int32_t invert_free_block(const EvalView& v, const double* info, double* cov, Nu
         for (int32_t j = 0; j <= i; ++j) block[static_cast<size_t>(pk_lower(i, j))] = info[pk(free[i], free[j])];
     }
     NullSpace reduced;
-    const int32_t status = invert_information(v, {r, names.data(), x.data(), true}, block.data(), &reduced);
+    const int32_t status = doinv(v, {r, names.data(), x.data(), true}, block.data(), &reduced);
     for (int32_t i = 0; i < r; ++i)
         for (int32_t j = 0; j <= i; ++j) cov[pk(free[i], free[j])] = block[static_cast<size_t>(pk_lower(i, j))];
     ns->count = reduced.count;
@@ -269,7 +269,7 @@ int32_t standard_error_inverse(const EvalView& v, const double* info, bool inver
     if (inverted) return kCovRegular;
     cov->assign(info, info + pk_lower(q, 0));
     if (held_count(v) > 0) return invert_free_block(v, info, cov->data(), ns);
-    return invert_information(v, {q, v.nlp->param.paramNames, v.nlp->param.x, true}, cov->data(), ns);
+    return doinv(v, {q, v.nlp->param.paramNames, v.nlp->param.x, true}, cov->data(), ns);
 }
 
 // Standard errors: independent parameters from the diagonal, dependent
@@ -522,7 +522,7 @@ int32_t cosicrp(NlpProblem* nlp) {
         std::copy(seCov.begin(), seCov.end(), h);
     } else {
         NullSpace whole;
-        st.covStatus = invert_information(v, {q, nlp->param.paramNames, nlp->param.x, false}, h, &whole);
+        st.covStatus = doinv(v, {q, nlp->param.paramNames, nlp->param.x, false}, h, &whole);
     }
     if (st.covStatus != kCovFailed && h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
     if (st.covStatus == kCovRegular || st.covStatus == kCovGeneralized) write_information_scratch(&v);
