@@ -270,7 +270,7 @@ int32_t cosmini(ProcContext* ctx) {
     cosvout(ctx, kVectorInitial);
     for (int32_t s = 0; s < nStages; ++s) {
         ctx->methods.methodStage = stages[s];
-        evaluation_setup(ctx);
+        commem(ctx);
         // The optimizer's covariance code leaves its inverse of the
         // information where cosicrp puts the estimates' covariance.
         ctx->hooks->result.inverseBuffer = ctx->eval.covariance;
