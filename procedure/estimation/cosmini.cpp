@@ -277,7 +277,7 @@ int32_t cosmini(ProcContext* ctx) {
         ctx->hooks->result.inverseOf = -1;
         const EvalView view = eval_view(ctx);
         cosimsp(&view);
-        ctx->methods.jacobianModeRequested = jacobian_pattern_request(&view, ctx->methods.jacobianModeRequested,
+        ctx->methods.jacobianModeRequested = sparsji(&view, ctx->methods.jacobianModeRequested,
                                                               ctx->eval.printJacPattern);
         ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         stage_covariance_scale(ctx);

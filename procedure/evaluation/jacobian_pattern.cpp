@@ -296,7 +296,7 @@ bool sparse_pattern_pays(int64_t nonzeros, int32_t pstar, int32_t q) {
     return nonzeros > 0 && 4 * nonzeros <= int64_t{pstar} * q;
 }
 
-int32_t jacobian_pattern_request(const EvalView* view, int32_t request, int32_t printPattern) {
+int32_t sparsji(const EvalView* view, int32_t request, int32_t printPattern) {
     view->st->jac.nonzeros = 0;
     if (request != 0 && request != 11 && request != 12) return request;
     if (view->nParmFree > 0 && cosjamv(view, printPattern) != 0) {

@@ -180,12 +180,12 @@ TEST(JacobianPattern, AFailedAnalysisFallsBackToADenseMode) {
     const EvalView v = eval_view(&s.ctx);
     for (const auto& [request, fallback] : {std::pair{11, 1}, {12, 5}, {0, 5}}) {
         const size_t mark = messages_now();
-        EXPECT_EQ(jacobian_pattern_request(&v, request, 0), fallback);
+        EXPECT_EQ(sparsji(&v, request, 0), fallback);
         // The program's missing-value warning, then the fallback.
         EXPECT_EQ(messages_since(mark), (std::vector<int32_t>{45, 27}));
     }
     s.nlp.param.x[parameter_index(s, "l2")] = 1.0;
-    EXPECT_EQ(jacobian_pattern_request(&v, 0, 0), 0);
+    EXPECT_EQ(sparsji(&v, 0, 0), 0);
     EXPECT_GT(s.ctx.eval.jac.nonzeros, 0);
 }
 
