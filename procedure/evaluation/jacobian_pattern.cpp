@@ -91,7 +91,7 @@ class StructuralVisitor final : public TermVisitor {
    private:
     bool closure(const EvalView& v, int32_t k) const;
     void record(const EvalView& v, const WalkStep& s, int32_t e, int32_t tag);
-    void show(const EvalView& v, int32_t matrix, int32_t tag, double* column);
+    void pmat(const EvalView& v, int32_t matrix, int32_t tag, double* column);
     const double* values_;  // the element values of the point
     int32_t print_;
 };
@@ -154,14 +154,14 @@ void StructuralVisitor::record(const EvalView& v, const WalkStep& s, int32_t e, 
             }
     jac.rowEnd[jac.recordCount] = count;
     jac.recordTags[jac.recordCount++] = tag;
-    if (print_) show(v, s.matrix, tag, jac.column);
+    if (print_) pmat(v, s.matrix, tag, jac.column);
 }
 
 // One record as a "Jacobian" table: missing at a structural nonzero.  Its
 // template variables name the parameter and the matrix, and only the first
 // record of the run shows the column labels ("pconlab"), so that the
 // records read as one table.
-void StructuralVisitor::show(const EvalView& v, int32_t matrix, int32_t tag, double* column) {
+void StructuralVisitor::pmat(const EvalView& v, int32_t matrix, int32_t tag, double* column) {
     ++printed;
     for (int32_t m = 0; m < v.pstar; ++m)
         column[m] = column[m] > 0.0 ? host_missing_value() : 0.0;
