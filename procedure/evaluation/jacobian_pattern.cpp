@@ -55,8 +55,16 @@ class StructuralVisitor final : public TermVisitor {
    public:
     StructuralVisitor(const double* values, int32_t print) : values_(values), print_(print) {}
 
-    // The closure of every inverse form of term t into the inverse store.
-    int32_t prepare(const EvalView& v, int32_t t) override {
+    int32_t prepare(const EvalView& v, int32_t t) override { return invmat(v, t); }
+    void visit(const EvalView& v, const WalkStep& s) override { jadvdx2(v, s); }
+
+    std::vector<int32_t> pairs;  // (i, j) of every record in turn
+    int32_t printed = 0;
+
+   private:
+    // The structural inverse forms of term t into the inverse store: the
+    // closure of each; returns 0 or the matrix that has none.
+    int32_t invmat(const EvalView& v, int32_t t) const {
         for (int32_t k = velix::detail::term_first(v, t); k <= velix::detail::term_central(v, t);
              ++k)
             if (v.mt->form[k] != kFormNone && !diagonal_type(v.mt->type[k]))
@@ -64,7 +72,10 @@ class StructuralVisitor final : public TermVisitor {
         return 0;
     }
 
-    void visit(const EvalView& v, const WalkStep& s) override {
+    // The pattern records of the visited matrix: one per parameter and
+    // independent parameter it stands for, holding the moments that the
+    // parameter's elements can move.
+    void jadvdx2(const EvalView& v, const WalkStep& s) {
         const ModelMatrixTable& mt = *v.mt;
         const int32_t e0 = mt.firstElement[s.matrix], e1 = e0 + mt.elementCount[s.matrix];
         for (int32_t e = e0; e < e1; ++e) {
@@ -85,10 +96,6 @@ class StructuralVisitor final : public TermVisitor {
         }
     }
 
-    std::vector<int32_t> pairs;  // (i, j) of every record in turn
-    int32_t printed = 0;
-
-   private:
     bool closure(const EvalView& v, int32_t k) const;
     void record(const EvalView& v, const WalkStep& s, int32_t e, int32_t tag);
     void pmat(const EvalView& v, int32_t matrix, int32_t tag, double* column);
