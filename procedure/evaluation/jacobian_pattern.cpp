@@ -51,6 +51,29 @@ double marker(const ModelMatrixTable& mt, int32_t k, bool nonzero) {
     return mt.type[k] == kMatBeta && mt.form[k] == kFormNone ? -1.0 : 1.0;
 }
 
+// Structural sweep of the pattern r (order m, by rows) on pivot p: the
+// pivot step of an inversion makes (i, j) nonzero where (i, p) and (p, j)
+// are, Warshall's step through p on the graph of r.
+void mvsweep(char* r /* in-out: m x m */, int32_t m, int32_t p) {
+    for (int32_t i = 0; i < m; ++i)
+        if (r[int64_t{i} * m + p])
+            for (int32_t j = 0; j < m; ++j) r[int64_t{i} * m + j] |= r[int64_t{p} * m + j];
+}
+
+// Structural inverse of a square pattern with its diagonal set: the
+// reflexive-transitive closure of its graph, a sweep on every pivot
+// (M^-1 is a polynomial in M of degree below its order).
+void mvminv(char* r /* in-out: m x m */, int32_t m) {
+    for (int32_t p = 0; p < m; ++p) mvsweep(r, m, p);
+}
+
+// Structural inverse of a lower-triangular pattern: no path of its graph
+// leads to a later row, so the closure keeps the triangle and is the
+// square pattern's.
+void mvlinv(char* r /* in-out: m x m */, int32_t m) {
+    mvminv(r, m);
+}
+
 class StructuralVisitor final : public TermVisitor {
    public:
     StructuralVisitor(const double* values, int32_t print) : values_(values), print_(print) {}
@@ -124,10 +147,10 @@ bool StructuralVisitor::closure(const EvalView& v, int32_t k) const {
         at(i, j) = 1;
         if (symmetric) at(j, i) = 1;
     }
-    for (int32_t p = 0; p < m; ++p)
-        for (int32_t i = 0; i < m; ++i)
-            if (at(i, p))
-                for (int32_t j = 0; j < m; ++j) at(i, j) |= at(p, j);
+    if (type == kMatLower || type == kMatUpper)
+        mvlinv(r.data(), m);
+    else
+        mvminv(r.data(), m);
     double* a = velix::detail::stored_inverse(v, k);
     const bool packed = type == kMatLower || type == kMatUpper || symmetric;
     for (int32_t i = 0; i < m; ++i)
