@@ -4,10 +4,15 @@
 // pays): the term walk on non-negative markers, one record per parameter
 // reaching one matrix, then a merge per parameter.
 //
-//   markers into the element values; structural inverse forms per term
+//   markers into the element values (unpack); structural inverse forms
+//     per term (invmat)
 //   walk: for each parameter of a visited matrix and each independent
-//     parameter it stands for: record the positive moments
+//     parameter it stands for: record the positive moments (jadvdx2)
 //   values and inverse forms back; merge (sort, drop duplicates)
+//
+// The walk's products are the ordinary kernels' (cosunpa, cosposm) on the
+// markers: non-negative numbers cannot cancel, so they serve unchanged as
+// the structural product and its inner products (posmul, mvdot).
 #include "procedure/evaluation/jacobian_pattern.h"
 
 #include <algorithm>
@@ -226,12 +231,13 @@ void StructuralVisitor::pmat(const EvalView& v, int32_t matrix, int32_t tag, dou
     kyr_publish_matrix(v.kyrManager, t);
 }
 
-// Markers into the element values from the saved values.
-void set_markers(const EvalView& v, const double* values) {
+// The structural form of model matrix k: markers into its element values
+// from the saved values, which the kernels then unpack and multiply as
+// they would the values.
+void unpack(const EvalView& v, int32_t k, const double* values) {
     const ModelMatrixTable& mt = *v.mt;
-    for (int32_t k = 1; k <= v.nMatrices; ++k)
-        for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
-            v.el->value[e] = marker(mt, k, v.el->parameter[e] != 0 || values[e] != 0.0);
+    for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
+        v.el->value[e] = marker(mt, k, v.el->parameter[e] != 0 || values[e] != 0.0);
 }
 
 // An array of the evaluation pool, or 0 after the memory message.
@@ -301,7 +307,7 @@ int32_t cosjamv(const EvalView* view, int32_t printPattern) {
         return 1;
     }
     std::vector<double> values(v.el->value, v.el->value + v.nElements);
-    set_markers(v, values.data());
+    for (int32_t k = 1; k <= v.nMatrices; ++k) unpack(v, k, values.data());
     // The structural inverses go to the dense store, the sparse one's too.
     const int32_t sparseInverse = st.sparseInv.matrix;
     st.sparseInv.matrix = 0;
