@@ -24,6 +24,9 @@ int32_t znlpjwt(NlpProblem* p, int32_t zero, int32_t j, int32_t one, const doubl
 int32_t znlpjdt(NlpProblem* p, int32_t j, const double* base, const double* column, double* row);
 // out = J u (m doubles) from the store.
 int32_t znlpjve(NlpProblem* p, const double* u, double* out);
+// The whole Jacobian from the store into jac (m x n, by rows).  0, or
+// nonzero when there is no store.
+int32_t znlpjrd(NlpProblem* p, double* jac /* out: m x n */);
 
 // ---- reporting ----
 // Start tables (level -1..-3, -10 after a failed start) or result tables
