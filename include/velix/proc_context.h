@@ -275,6 +275,8 @@ struct EstimationState {
     // after exact steps that did not converge fast).
     double lastDecrement = 0.0;
     int32_t exactHessian = 0;
+    double scoringSince = 0.0;    // the decrement when the exact steps gave way to J'WJ
+    int32_t exactRetries = 0;     // times the exact Hessian was taken up again in the run
 };
 
 // The step frame.  Owner: the step driver (step.cpp) and cosinit.
