@@ -14,7 +14,8 @@
 // Optimization, 2004, sec. 9.5.1).  A criterion the user gave is the
 // user's own definition of convergence and is honoured as it is.
 //
-//   preset criterion met, no active linear row:
+//   preset criterion met, no active linear row, not a Newton-type
+//   technique's GCONV:
 //       stationary by the probe: the claim stands
 //       else, while refusals are left: a few Newton steps downhill; the
 //           claim stands at the lower point when that is stationary, else
@@ -46,6 +47,15 @@ constexpr double kAbsoluteFloor = 1e-12;
 // Claims a run may refuse before a refused claim ends it.
 constexpr int32_t kRefusals = 20;
 
+// The Newton-type techniques measure GCONV (and GCONV2) with the Hessian
+// slot's own matrix at the point: a claim of theirs on those criteria is
+// already the check's measure (and on the largest models costs most).
+bool measured_by_the_slot(const NlpProblem* p, int32_t status) {
+    const int32_t t = p->opt.technique;
+    return (status == kNlpGConv || status == kNlpGConv2) &&
+           (t == kTechTrureg || t == kTechLevmar || t == kTechNewrap || t == kTechNrridg || t == kTechNrlins);
+}
+
 // Active linear rows (the dual quasi-Newton method counts its active
 // nonlinear constraints among them): the probe does not measure on them.
 bool linear_rows_active(const NlpProblem* p) { return p->active.nActiveLin - p->active.nActiveNlin > 0; }
@@ -63,7 +73,7 @@ int32_t probe(NlpProblem* p, int32_t descend, double* decrement) {
 
 int32_t znlp_verify_claim(NlpProblem* p, int32_t status) {
     if ((p->opt.presetCriteria & (1 << status)) == 0) return status;
-    if (linear_rows_active(p)) return status;
+    if (linear_rows_active(p) || measured_by_the_slot(p, status)) return status;
     const bool more = p->run.claimRefusals < kRefusals;
     double m = 0.0;
     const int32_t r = probe(p, more ? 1 : 0, &m);
