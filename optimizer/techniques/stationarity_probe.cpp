@@ -28,14 +28,13 @@
 //       -H^+g (or the negative curvature) within the bounds and the linear
 //       rows, for a few steps from each lower point, the exact Hessian
 //       leading once J'WJ converges slowly
-#include <cfloat>
 #include <cmath>
 #include <vector>
 
 #include "numerics/eigen.h"
-#include "optimizer/core/finite_differences.h"
 #include "optimizer/core/line_search.h"
 #include "optimizer/core/pending.h"
+#include "optimizer/optimizer.h"
 #include "optimizer/techniques/support.h"
 #include "velix/packed_index.h"
 
@@ -133,16 +132,22 @@ struct Scaled {
         return a;
     }
 
+    // The Gram matrix a a' of the rows a (m x k).
+    std::vector<double> gram(const std::vector<double>& a, int32_t m) const {
+        std::vector<double> out(static_cast<size_t>(m) * m, 0.0);
+        for (int32_t r = 0; r < m; ++r)
+            for (int32_t q = 0; q < m; ++q)
+                for (int32_t j = 0; j < k; ++j) out[static_cast<size_t>(r) * m + q] += a[static_cast<size_t>(r) * k + j] * a[static_cast<size_t>(q) * k + j];
+        return out;
+    }
+
     // Least-squares multipliers of g on the rows a (m x k): (a a')^-1 a g.
     // False when a a' is singular.
     bool multipliers(const std::vector<double>& a, int32_t m, std::vector<double>* lambda) const {
-        std::vector<double> aat(static_cast<size_t>(m) * m);
+        std::vector<double> aat = gram(a, m);
         lambda->assign(m, 0.0);
-        for (int32_t r = 0; r < m; ++r) {
-            for (int32_t q = 0; q < m; ++q)
-                for (int32_t j = 0; j < k; ++j) aat[static_cast<size_t>(r) * m + q] += a[static_cast<size_t>(r) * k + j] * a[static_cast<size_t>(q) * k + j];
+        for (int32_t r = 0; r < m; ++r)
             for (int32_t j = 0; j < k; ++j) (*lambda)[r] += a[static_cast<size_t>(r) * k + j] * g[j];
-        }
         return lu_solve(m, aat.data(), lambda->data());
     }
 
@@ -151,36 +156,33 @@ struct Scaled {
     // largest diagonal, so that the rows' directions neither add to the
     // decrement nor lower the floor.  False when a a' is singular.
     bool project(const std::vector<double>& a, int32_t m) {
-        std::vector<double> w(static_cast<size_t>(m) * k), aat(static_cast<size_t>(m) * m), pm(static_cast<size_t>(k) * k);
-        for (int32_t r = 0; r < m; ++r)
-            for (int32_t q = 0; q < m; ++q)
-                for (int32_t i = 0; i < k; ++i) aat[static_cast<size_t>(r) * m + q] += a[static_cast<size_t>(r) * k + i] * a[static_cast<size_t>(q) * k + i];
+        const std::vector<double> aat = gram(a, m);
+        auto ix = [this](int32_t i, int32_t j) { return static_cast<size_t>(i) * k + j; };
+        // P, column by column: e_j - a' (a a')^-1 a_j.
+        std::vector<double> pm(static_cast<size_t>(k) * k), hp(pm.size(), 0.0), gp(k, 0.0);
         for (int32_t j = 0; j < k; ++j) {
             std::vector<double> col(m), lu(aat);
-            for (int32_t r = 0; r < m; ++r) col[r] = a[static_cast<size_t>(r) * k + j];
+            for (int32_t r = 0; r < m; ++r) col[r] = a[ix(r, j)];
             if (!lu_solve(m, lu.data(), col.data())) return false;
-            for (int32_t r = 0; r < m; ++r) w[static_cast<size_t>(r) * k + j] = col[r];
-        }
-        for (int32_t i = 0; i < k; ++i)
-            for (int32_t j = 0; j < k; ++j) {
+            for (int32_t i = 0; i < k; ++i) {
                 double v = i == j ? 1.0 : 0.0;
-                for (int32_t r = 0; r < m; ++r) v -= a[static_cast<size_t>(r) * k + i] * w[static_cast<size_t>(r) * k + j];
-                pm[static_cast<size_t>(i) * k + j] = v;
+                for (int32_t r = 0; r < m; ++r) v -= a[ix(r, i)] * col[r];
+                pm[ix(i, j)] = v;
             }
+        }
         double c = 0.0;
         for (int32_t i = 0; i < k; ++i) c = std::fmax(c, std::fabs(at(i, i)));
-        std::vector<double> hp(static_cast<size_t>(k) * k, 0.0), php(static_cast<size_t>(k) * k, 0.0), gp(k, 0.0);
         for (int32_t i = 0; i < k; ++i)
-            for (int32_t l = 0; l < k; ++l)
-                for (int32_t j = 0; j < k; ++j) hp[static_cast<size_t>(i) * k + j] += at(i, l) * pm[static_cast<size_t>(l) * k + j];
-        for (int32_t i = 0; i < k; ++i) {
             for (int32_t l = 0; l < k; ++l) {
-                gp[i] += pm[static_cast<size_t>(i) * k + l] * g[l];
-                for (int32_t j = 0; j < k; ++j) php[static_cast<size_t>(i) * k + j] += pm[static_cast<size_t>(i) * k + l] * hp[static_cast<size_t>(l) * k + j];
+                gp[i] += pm[ix(i, l)] * g[l];
+                for (int32_t j = 0; j < k; ++j) hp[ix(i, j)] += h[ix(i, l)] * pm[ix(l, j)];
             }
-        }
         for (int32_t i = 0; i < k; ++i)
-            for (int32_t j = 0; j < k; ++j) at(i, j) = php[static_cast<size_t>(i) * k + j] + c * ((i == j ? 1.0 : 0.0) - pm[static_cast<size_t>(i) * k + j]);
+            for (int32_t j = 0; j < k; ++j) {
+                double v = c * ((i == j ? 1.0 : 0.0) - pm[ix(i, j)]);
+                for (int32_t l = 0; l < k; ++l) v += pm[ix(i, l)] * hp[ix(l, j)];
+                at(i, j) = v;
+            }
         g = gp;
         return true;
     }
