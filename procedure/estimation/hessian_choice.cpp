@@ -21,6 +21,10 @@
 //   on the free parameters (on the null space of the active rows): exact
 //   from now on, unless two exact steps too leave more than kSlowScoring
 //   of the decrement each: scoring to the end
+//   scoring again after slow exact steps: the exact Hessian once more (at
+//   most kExactRetries times) when the decrement has fallen by kRetryShare
+//   and scoring is slow there (nearer the minimum, on a flat model, the
+//   exact steps converge where they did not)
 //   exact: Hessian at x by differences; the evaluation state back at x;
 //          not positive definite on the free parameters: J'WJ
 #include <algorithm>
