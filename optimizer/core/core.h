@@ -41,12 +41,12 @@ void znlphlo(NlpProblem* p);
 
 // ---- check and history of the termination test ----
 // The check of a met criterion (status) that does not trust the
-// technique's own matrices (stationarity.cpp): a criterion the user gave,
-// and a claim at an active general constraint, stand as they are; a preset
-// one stands when the Newton decrement of the Hessian slot's matrix is
-// small or no lower point can be found.  Else kNlpRestart, with x moved to
-// a lower point; or kNlpTechniqueStop7 when the run has refused too many
-// claims (gconvMeasure then holds the decrement).
+// technique's own matrices (stationarity.cpp): a criterion the user gave
+// stands as it is; a preset one stands when the probe finds the point
+// stationary or no lower point.  Else kNlpRestart, with x moved to a lower
+// point (on an active nonlinear constraint, unmoved); or
+// kNlpTechniqueStop7 when the run has refused too many claims
+// (gconvMeasure then holds the decrement).
 int32_t znlp_verify_claim(NlpProblem* p, int32_t status);
 // After the final evaluation of a run that a technique's own stop ended:
 // 1 when the point is stationary by the same measure, 0 when it is not,

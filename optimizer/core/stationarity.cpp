@@ -14,8 +14,8 @@
 // Optimization, 2004, sec. 9.5.1).  A criterion the user gave is the
 // user's own definition of convergence and is honoured as it is.
 //
-//   preset criterion met, no active linear row, not a Newton-type
-//   technique's GCONV:
+//   preset criterion met, not a Newton-type technique's GCONV measured on
+//   every parameter:
 //       stationary by the probe: the claim stands
 //       else, while refusals are left: a few Newton steps downhill; the
 //           claim stands at the lower point when that is stationary, else
@@ -48,17 +48,15 @@ constexpr double kAbsoluteFloor = 1e-12;
 constexpr int32_t kRefusals = 20;
 
 // The Newton-type techniques measure GCONV (and GCONV2) with the Hessian
-// slot's own matrix at the point: a claim of theirs on those criteria is
-// already the check's measure (and on the largest models costs most).
+// slot's own matrix at the point: where they hold no parameter at a bound
+// and no row (whose multipliers they may have wrong), a claim of theirs on
+// those criteria is already the check's measure (and on the largest models
+// costs most).
 bool measured_by_the_slot(const NlpProblem* p, int32_t status) {
     const int32_t t = p->opt.technique;
-    return (status == kNlpGConv || status == kNlpGConv2) &&
+    return (status == kNlpGConv || status == kNlpGConv2) && p->active.nActiveBounds == 0 && p->active.nActiveLin == 0 &&
            (t == kTechTrureg || t == kTechLevmar || t == kTechNewrap || t == kTechNrridg || t == kTechNrlins);
 }
-
-// Active linear rows (the dual quasi-Newton method counts its active
-// nonlinear constraints among them): the probe does not measure on them.
-bool linear_rows_active(const NlpProblem* p) { return p->active.nActiveLin - p->active.nActiveNlin > 0; }
 
 // The probe in the post-convergence phase: its result (see znlpstn).
 int32_t probe(NlpProblem* p, int32_t descend, double* decrement) {
@@ -73,7 +71,7 @@ int32_t probe(NlpProblem* p, int32_t descend, double* decrement) {
 
 int32_t znlp_verify_claim(NlpProblem* p, int32_t status) {
     if ((p->opt.presetCriteria & (1 << status)) == 0) return status;
-    if (linear_rows_active(p) || measured_by_the_slot(p, status)) return status;
+    if (measured_by_the_slot(p, status)) return status;
     const bool more = p->run.claimRefusals < kRefusals;
     double m = 0.0;
     const int32_t r = probe(p, more ? 1 : 0, &m);
@@ -97,7 +95,6 @@ int32_t znlp_verify_claim(NlpProblem* p, int32_t status) {
 }
 
 int32_t znlp_end_verdict(NlpProblem* p) {
-    if (linear_rows_active(p)) return -1;
     double m = 0.0;
     const int32_t r = probe(p, 0, &m);
     return r == 0 ? 1 : r >= 2 ? 0 : -1;

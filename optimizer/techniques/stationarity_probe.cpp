@@ -6,8 +6,8 @@
 // technique's own measure small far from the minimum.  Here the gradient is
 // measured with the owner's information matrix H at x (J'WJ, or the
 // Hessian slot's matrix): the Newton decrement g'H^+g over the parameters
-// not held at a bound, on the null space of the active nonlinear
-// constraints, which estimates 2 (f - f*) near a minimum (Boyd and
+// not held at a bound, on the null space of the active linear and
+// nonlinear constraints, which estimates 2 (f - f*) near a minimum (Boyd and
 // Vandenberghe, Convex Optimization, 2004, sec. 9.5.1).  It is taken where
 // H has a unit diagonal, so that the units of the parameters do not decide
 // what counts as small.  H may be singular (parameters that are not
@@ -20,7 +20,7 @@
 // along its negative curvature.
 //
 //   H at x over the free parameters, g there, both scaled; on the null
-//   space of the active nonlinear rows whose multipliers hold
+//   space of the active rows whose multipliers hold
 //   decrement = sum (u_i'g)^2 / max(|l_i|, floor)
 //   H singular: the exact Hessian; negative curvature: not stationary
 //   decrement within the bound: stationary
@@ -28,6 +28,7 @@
 //       -H^+g (or the negative curvature) within the bounds and the linear
 //       rows, for a few steps from each lower point, the exact Hessian
 //       leading once J'WJ converges slowly
+#include <cfloat>
 #include <cmath>
 #include <vector>
 
@@ -86,6 +87,19 @@ bool descend_from(Frame& fr, const double* x0, const double* dir, double f0, dou
     return false;
 }
 
+// Parameter j is free at x with the gradient g_j: not at a bound, or at
+// one that g_j points away from (f falls into the box).  The technique's
+// own choice of the held parameters is not taken: a held bound with a
+// multiplier of the wrong sign is no solution.
+bool free_at(const NlpProblem* p, int32_t j, double g) {
+    if (!p->shape.hasBounds || p->param.lower == nullptr || p->param.upper == nullptr) return true;
+    const double lo = p->param.lower[j], up = p->param.upper[j], x = p->param.x[j];
+    const double tol = std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3);
+    if (lo == up) return false;
+    if (lo > -DBL_MAX && x <= lo + tol * (1.0 + std::fabs(lo)) && g >= 0.0) return false;
+    return !(up < DBL_MAX && x >= up - tol * (1.0 + std::fabs(up)) && g <= 0.0);
+}
+
 // The claim's problem in the coordinates where H has a unit diagonal (its
 // units then do not decide which eigenvalues are floored; a parameter
 // without curvature, as one whose curvature underflowed beside a huge
@@ -101,7 +115,7 @@ struct Scaled {
     // From the Hessian slot's array; the scale of `like` when given.
     void build(const NlpProblem* p, const double* g0, int32_t storage, const Scaled* like = nullptr) {
         for (int32_t j = 0; j < p->shape.nParams; ++j)
-            if (p->active.boundState == nullptr || p->active.boundState[j] == 0) idx.push_back(j);
+            if (free_at(p, j, g0[j])) idx.push_back(j);
         k = static_cast<int32_t>(idx.size());
         s.resize(k);
         g.resize(k);
@@ -120,13 +134,27 @@ struct Scaled {
             for (int32_t j = 0; j < k; ++j) at(i, j) = entry(idx[i], idx[j]) * s[i] * s[j];
     }
 
-    // The rows of the active nonlinear constraints, scaled (na x k).
-    std::vector<double> active_rows(const NlpProblem* p, std::vector<int32_t>* rows) const {
-        std::vector<double> a;
+    // The rows of the active constraints, scaled (m x k), and for each
+    // whether it is an equality and whether it is nonlinear: linear rows
+    // a'x >= b within kInactiveMargin (times max(1, |b|)) of their limit,
+    // nonlinear ones c(x) >= 0 likewise, and every equality.
+    struct Row {
+        bool equality, nonlinear;
+    };
+    std::vector<double> active_rows(NlpProblem* p, std::vector<Row>* rows) const {
+        std::vector<double> a, row(static_cast<size_t>(p->shape.nParams));
+        for (int32_t r = 0; p->shape.hasLinCon && p->cb.conRowFn != nullptr && r < p->shape.nLinCon; ++r) {
+            p->cb.conRowFn(p, r, row.data());
+            double v = -p->con.linRhs[r];
+            for (int32_t j = 0; j < p->shape.nParams; ++j) v += row[j] * p->param.x[j];
+            if (r >= p->shape.nLinEq && v > kInactiveMargin * std::fmax(1.0, std::fabs(p->con.linRhs[r]))) continue;
+            rows->push_back({r < p->shape.nLinEq, false});
+            for (int32_t j = 0; j < k; ++j) a.push_back(row[idx[j]] * s[j]);
+        }
         for (int32_t r = 0; p->shape.hasNlinCon && r < p->shape.nNlinCon; ++r) {
             const double c = p->con.conValues[r], limit = p->con.nlcRhs != nullptr ? std::fabs(p->con.nlcRhs[r]) : 0.0;
             if (r >= p->shape.nNlinEq && c > kInactiveMargin * std::fmax(1.0, limit)) continue;
-            rows->push_back(r);
+            rows->push_back({r < p->shape.nNlinEq, true});
             for (int32_t j = 0; j < k; ++j) a.push_back(p->con.conJacobian[static_cast<int64_t>(r) * p->shape.nParams + idx[j]] * s[j]);
         }
         return a;
@@ -265,31 +293,29 @@ struct Scaled {
     }
 };
 
-// Restricts `sc` to the active nonlinear constraints at x, those of an
-// inequality whose multiplier points into the feasible set left out (f
-// falls along them).  The number of active rows; -1 when their gradients
-// are dependent.
-int32_t restrict_to_active(const NlpProblem* p, Scaled* sc) {
-    std::vector<int32_t> rows;
+// Restricts `sc` to the null space of the active constraints at x, those
+// of an inequality whose multiplier points into the feasible set left out
+// (f falls along them).  The number of active nonlinear rows (a straight
+// step leaves them); -1 when the active rows are dependent.
+int32_t restrict_to_active(NlpProblem* p, Scaled* sc) {
+    std::vector<Scaled::Row> rows;
     std::vector<double> a = sc->active_rows(p, &rows);
-    int32_t m = static_cast<int32_t>(rows.size());
+    const int32_t m = static_cast<int32_t>(rows.size());
     if (m == 0) return 0;
     std::vector<double> lambda;
     if (!sc->multipliers(a, m, &lambda)) return -1;
     std::vector<double> kept;
-    int32_t mk = 0;
+    int32_t mk = 0, curved = 0;
     for (int32_t r = 0; r < m; ++r) {
-        if (rows[r] >= p->shape.nNlinEq && lambda[r] < 0.0) continue;
+        if (rows[r].nonlinear) ++curved;
+        if (!rows[r].equality && lambda[r] < 0.0) continue;
         kept.insert(kept.end(), a.begin() + static_cast<ptrdiff_t>(r) * sc->k, a.begin() + static_cast<ptrdiff_t>(r + 1) * sc->k);
         ++mk;
     }
     if (mk > 0 && !sc->project(kept, mk)) return -1;
-    return m;
+    return curved;
 }
 
-// The exact Hessian (differences of the gradient) in the scale and on the
-// active rows of `sc`: its most negative curvature, with its downhill
-// direction in dir; 0 when it has none or cannot be had.
 // What the measure at x found.
 enum class Finding { kNone, kStationary, kOnConstraint, kNewton, kCurvature };
 
