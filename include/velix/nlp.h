@@ -373,6 +373,9 @@ struct NlpOptions {
     double xSize = 0.0;         // XSIZE: 0, floor of |x| in the relative tests
     int32_t* critCounts = nullptr; // [20]: entry k-1 the successive iterations criterion k (2..9)
                                 // must hold (0 not counted), entry k+9 how many it has held
+    int32_t presetCriteria = 0; // bit k set: the threshold of criterion k (1..9) is the preset
+                                // the option set-up filled in, not one the user gave.  A claim
+                                // of a preset criterion is checked before it ends a run
 };
 
 // The callback slots.  Owner: the library's user (evaluation) and the
@@ -483,6 +486,10 @@ struct NlpRunState {
     int32_t nLineSearches = 0;  // line searches of the run (the early step cap counts them)
     int32_t iterSinceStart = 0; // iterations since the technique's last restart
     int32_t nRestarts = 0;      // restarts of the technique
+    int32_t claimRefusals = 0;  // convergence claims the check of the termination test refused
+                                // in this run (each moved x to a lower point)
+    int32_t endStationary = -1; // after a technique's own stop (-6, -7): 1 when the final point
+                                // is stationary by the check, 0 when not, -1 no verdict
     int32_t iterMark = 0;       // the technique's action mark of the iteration ("Ac1")
 };
 

@@ -277,9 +277,12 @@ struct EstimationState {
     // The Hessian the Newton-type techniques iterate with (estimation_hessian),
     // for the run in progress: the relative Newton decrement at the previous
     // call, and the run's choice (0 J'WJ, 1 the exact Hessian, -1 J'WJ again
-    // after exact steps that did not converge fast).
+    // after exact steps that did not converge fast, until the decrement has
+    // fallen far enough to try them once more).
     double lastDecrement = 0.0;
     int32_t exactHessian = 0;
+    double scoringSince = 0.0;    // the decrement when the exact steps gave way to J'WJ
+    int32_t exactRetries = 0;     // times the exact Hessian was taken up again in the run
 };
 
 // The step frame.  Owner: the step driver (step.cpp) and cosinit.

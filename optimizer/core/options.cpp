@@ -25,31 +25,31 @@ bool newton_type(int32_t t) {
            t == kTechLevmar || t == kTechGaunew;
 }
 
+// A missing threshold of criterion k takes its preset, and the criterion is
+// marked as preset (a later call finds the value there and keeps the mark).
+void fill_criterion(NlpProblem* p, int32_t k, double* v, double value) {
+    if (!wzmis(*v)) return;
+    *v = value;
+    p->opt.presetCriteria |= 1 << k;
+}
+
 void thresholds(NlpProblem* p) {
     const bool nlc = p->shape.hasNlinCon != 0;
-    fill(&p->opt.absConv, p->shape.maximize ? kAbsConvBound : -kAbsConvBound);
+    fill_criterion(p, kNlpAbsConv, &p->opt.absConv, p->shape.maximize ? kAbsConvBound : -kAbsConvBound);
     fill(&p->opt.fSize, 0.0);
     fill(&p->opt.xSize, 0.0);
     // FDIGITS not given: the digits of twice the machine precision.
     fill(&p->opt.fDigits, -std::log10(4.0 * velix::kMachEps));
     fill(&p->opt.cDigits, p->opt.fDigits);
-    fill(&p->opt.fConv, std::pow(10.0, -p->opt.fDigits));
-    fill(&p->opt.absFConv, 0.0);
-    if (simplex(p->opt.technique)) {
-        fill(&p->opt.absXConv, nlc ? 1e-4 : 1e-8);
-        fill(&p->opt.gConv2, 0.0);
-        fill(&p->opt.gConv, 0.0);
-        fill(&p->opt.absGConv, 0.0);
-        fill(&p->opt.xConv, 1e-8);
-        fill(&p->opt.fConv2, 1e-6);
-    } else {
-        fill(&p->opt.absGConv, 1e-5);
-        fill(&p->opt.absXConv, 0.0);
-        fill(&p->opt.gConv, 1e-8);
-        fill(&p->opt.xConv, 0.0);
-        fill(&p->opt.fConv2, nlc ? 1e-6 : 0.0);
-        fill(&p->opt.gConv2, 0.0);
-    }
+    fill_criterion(p, kNlpFConv, &p->opt.fConv, std::pow(10.0, -p->opt.fDigits));
+    fill_criterion(p, kNlpAbsFConv, &p->opt.absFConv, 0.0);
+    const bool s = simplex(p->opt.technique);
+    fill_criterion(p, kNlpAbsXConv, &p->opt.absXConv, !s ? 0.0 : nlc ? 1e-4 : 1e-8);
+    fill_criterion(p, kNlpGConv2, &p->opt.gConv2, 0.0);
+    fill_criterion(p, kNlpGConv, &p->opt.gConv, s ? 0.0 : 1e-8);
+    fill_criterion(p, kNlpAbsGConv, &p->opt.absGConv, s ? 0.0 : 1e-5);
+    fill_criterion(p, kNlpXConv, &p->opt.xConv, s ? 1e-8 : 0.0);
+    fill_criterion(p, kNlpFConv2, &p->opt.fConv2, s || nlc ? 1e-6 : 0.0);
 }
 
 void limits_and_tolerances(NlpProblem* p) {

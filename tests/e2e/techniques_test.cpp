@@ -259,7 +259,7 @@ TEST(Techniques, IterationLimitAndFullHistoryOfConstrainedRuns) {
     const JsonValue& status = limited.table(0, "ConvergenceStatus");
     EXPECT_EQ(cell(status, 0, "Status").number(), 2.0);
     const std::string reason = cell(status, 0, "Reason").str();
-    EXPECT_NE(reason.find("reached: 3 iterations"), std::string::npos) << reason;
+    EXPECT_NE(reason.find("limit of 3 iterations"), std::string::npos) << reason;
     EXPECT_EQ(reason.find('%'), std::string::npos) << reason;
 
     const std::string pall = "   nloptions pall;\n";
