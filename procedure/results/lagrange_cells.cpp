@@ -125,9 +125,10 @@ void LmCellWork::column_groups(int32_t k) {
                     entryValue_.data(), &groups_);
 }
 
-bool LmCellWork::begin(const LmSetup* s) {
+bool LmCellWork::begin(const LmSetup* s, int32_t wide) {
     s_ = s;
-    const int64_t q = s->q, n = s->n, ld = s->view.ld, p = s->pstar;
+    wide_ = std::max(wide, 1);
+    const int64_t q = s->q, n = s->n, p = s->pstar, w = wide_;
     const bool wls = s->factor != nullptr;
     int64_t groups = 0;
     if (!wls)
@@ -136,19 +137,19 @@ bool LmCellWork::begin(const LmSetup* s) {
             groups += static_cast<int64_t>(groups_.pivot.size());
         }
     if (!wls) {
-        const int64_t rows = std::max<int64_t>(1, kBlockBytes / (8 * std::max<int64_t>(q, 1) * ld));
-        tileCap_ = rows * std::max<int64_t>(q, 1) * ld;
-        cellCap_ = static_cast<int32_t>(std::min(rows * ld, ld * ld));
+        const int64_t rows = std::max<int64_t>(1, kBlockBytes / (8 * std::max<int64_t>(q, 1) * w));
+        tileCap_ = rows * std::max<int64_t>(q, 1) * w;
+        cellCap_ = static_cast<int32_t>(std::min(rows * w, w * w));
     } else {
-        cellCap_ = static_cast<int32_t>(std::clamp<int64_t>(kBlockBytes / (8 * (p + q)), 1, ld * ld));
+        cellCap_ = static_cast<int32_t>(std::clamp<int64_t>(kBlockBytes / (8 * (p + q)), 1, w * w));
     }
     groupCap_ = static_cast<int32_t>(groups);
     // The bytes of the work: the blocks, the groups' products, the
     // per-matrix products, the dense weight and dF/dC, a panel of V, V g
     // and V's diagonal; then those of the copy of V.
     const int64_t work = 8 * (tileCap_ + int64_t{cellCap_} * (q + velix::detail::kFormPanel + 4) +
-                              (wls ? int64_t{cellCap_} * p : 0) + groups * 2 * ld +
-                              kProducts * ld * std::max(n, ld) + 2 * n * n + velix::detail::kFormPanel * q + 2 * q);
+                              (wls ? int64_t{cellCap_} * p : 0) + groups * 2 * w +
+                              kProducts * w * std::max(n, w) + 2 * n * n + velix::detail::kFormPanel * q + 2 * q);
     const int64_t withCopy = work + 8 * pk_lower(q, 0);
     HostAllocator* trial = xmpoolc(1024, 1024, 4096);
     const int64_t available = trial != nullptr ? xmsize(trial) : 0;
@@ -167,7 +168,7 @@ bool LmCellWork::begin(const LmSetup* s) {
 
 bool LmCellWork::allocate(int64_t groups, bool holdCovariance) {
     const LmSetup& s = *s_;
-    const int64_t q = s.q, n = s.n, ld = s.view.ld;
+    const int64_t q = s.q, n = s.n, w = wide_;
     double* copy = holdCovariance ? take<double>(pool_, pk_lower(q, 0)) : nullptr;
     panel_ = take<double>(pool_, velix::detail::kFormPanel * q);
     Vg_ = take<double>(pool_, q);
@@ -178,9 +179,9 @@ bool LmCellWork::allocate(int64_t groups, bool holdCovariance) {
     B_ = take<double>(pool_, int64_t{cellCap_} * q);
     T_ = take<double>(pool_, int64_t{cellCap_} * velix::detail::kFormPanel);
     Y_ = s.factor != nullptr ? take<double>(pool_, int64_t{cellCap_} * s.pstar) : nullptr;
-    XA_ = take<double>(pool_, groups * ld);
-    YA_ = take<double>(pool_, groups * ld);
-    matrices_ = take<double>(pool_, kProducts * ld * std::max(n, ld));
+    XA_ = take<double>(pool_, groups * w);
+    YA_ = take<double>(pool_, groups * w);
+    matrices_ = take<double>(pool_, kProducts * w * std::max(n, w));
     gamma_ = take<double>(pool_, 4 * int64_t{cellCap_});
     if (const int32_t code = xmemdef(gamma_)) {
         xmemmsg(code + kMemoryCodeOffset);
@@ -221,7 +222,7 @@ bool LmCellWork::allocate(int64_t groups, bool holdCovariance) {
 void LmCellWork::products(const WalkStep& step, bool sym, Products* p) {
     const LmSetup& s = *s_;
     const int32_t n = s.n, ld = s.view.ld, R = p->R, C = p->C;
-    const int64_t each = int64_t{ld} * std::max(n, ld);
+    const int64_t each = int64_t{wide_} * std::max(n, wide_);
     double* a = matrices_;
     for (double** m : {&p->Ut, &p->Vt, &p->GVt, &p->Gm, &p->Xt, &p->Yt, &p->X, &p->Y, &p->M, &p->P, &p->Q}) {
         *m = a;
@@ -252,7 +253,7 @@ void LmCellWork::products(const WalkStep& step, bool sym, Products* p) {
 
 void LmCellWork::group_products(const Products& p) {
     const LmSetup& s = *s_;
-    const int32_t ld = s.view.ld;
+    const int32_t ld = wide_;
     pivot_.clear();
     paramEnd_.clear();
     for (int32_t k = 0; k < s.q; ++k) {
@@ -273,7 +274,7 @@ void LmCellWork::group_products(const Products& p) {
 void LmCellWork::kron_block(const Products& p, bool sym, const LmCellRef* cells, int32_t count, int32_t r0,
                             int32_t rowCount) {
     const LmSetup& s = *s_;
-    const int32_t q = s.q, ld = s.view.ld, C = p.C, R = p.R;
+    const int32_t q = s.q, ld = wide_, C = p.C, R = p.R;
     for (int32_t k = 0, h = 0; k < q; ++k) {
         // The first group of a parameter sets its rows, the others add.
         const int32_t h0 = h;
@@ -360,29 +361,111 @@ void LmCellWork::finish_block(int32_t count, LmCell* out) {
     }
 }
 
+void LmCellWork::shared_cells(const WalkStep& step, bool sym, int32_t rows, int32_t cols,
+                              const std::vector<LmCellRef>& cells, std::vector<int64_t>* key,
+                              std::vector<double>* sigma) {
+    const LmSetup& s = *s_;
+    const int32_t n = s.n, ld = s.view.ld;
+    // The one nonzero of each column of U and V: its row (-1 for none or
+    // several) and value.
+    const auto single = [&](const double* M, int32_t count, std::vector<int32_t>* at, std::vector<double>* value) {
+        at->assign(static_cast<size_t>(count), -1);
+        value->assign(static_cast<size_t>(count), 0.0);
+        std::vector<int32_t> seen(static_cast<size_t>(count), 0);
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t c = 0; c < count; ++c) {
+                const double x = M[int64_t{i} * ld + c];
+                if (x == 0.0 || ++seen[static_cast<size_t>(c)] > 1) continue;
+                (*at)[static_cast<size_t>(c)] = i;
+                (*value)[static_cast<size_t>(c)] = x;
+            }
+        for (int32_t c = 0; c < count; ++c)
+            if (seen[static_cast<size_t>(c)] != 1) (*at)[static_cast<size_t>(c)] = -1;
+    };
+    std::vector<int32_t> ui, vi;
+    std::vector<double> uv, vv;
+    single(step.U, sym ? std::max(rows, cols) : rows, &ui, &uv);
+    single(step.V, sym ? std::max(rows, cols) : cols, &vi, &vv);
+    key->assign(cells.size(), -1);
+    sigma->assign(cells.size(), 0.0);
+    for (size_t t = 0; t < cells.size(); ++t) {
+        const size_t r = static_cast<size_t>(cells[t].r), c = static_cast<size_t>(cells[t].c);
+        const int32_t i = ui[r], j = vi[c];
+        if (i < 0 || j < 0) continue;
+        double sig = step.scale * uv[r] * vv[c];
+        if (sym && r != c) {
+            if (ui[c] < 0 || vi[r] < 0 || std::minmax(i, j) != std::minmax(ui[c], vi[r])) continue;
+            sig += step.scale * uv[c] * vv[r];
+        }
+        if (sig == 0.0) continue;
+        (*key)[t] = int64_t{std::max(i, j)} * n + std::min(i, j);
+        (*sigma)[t] = sig;
+    }
+}
+
 void LmCellWork::matrix_cells(const WalkStep& step, int32_t rows, int32_t cols, bool sym,
                               const std::vector<LmCellRef>& cells, std::vector<LmCell>* out) {
     out->assign(cells.size(), LmCell{});
     if (cells.empty()) return;
     const LmSetup& s = *s_;
     scale_ = step.scale;
-    Products p;
-    p.R = rows;
-    p.C = cols;
-    products(step, sym, &p);
-    const int32_t total = static_cast<int32_t>(cells.size());
-    if (s.factor != nullptr) {
-        for (int32_t i0 = 0; i0 < total; i0 += cellCap_) {
-            const int32_t count = std::min(cellCap_, total - i0);
-            wls_block(step, p, sym, cells.data() + i0, count);
-            finish_block(count, out->data() + i0);
-        }
-        return;
+    std::vector<int64_t> key;
+    std::vector<double> sigma;
+    shared_cells(step, sym, rows, cols, cells, &key, &sigma);
+    // The cells to compute: those of a derivative not met before.
+    std::vector<LmCellRef> todo;
+    std::vector<size_t> place;
+    std::unordered_map<int64_t, size_t> first;
+    for (size_t t = 0; t < cells.size(); ++t) {
+        if (key[t] >= 0 && (shared_.count(key[t]) != 0 || !first.emplace(key[t], t).second)) continue;
+        todo.push_back(cells[t]);
+        place.push_back(t);
     }
-    group_products(p);
+    std::vector<LmCell> computed(todo.size());
+    if (!todo.empty()) {
+        Products p;
+        p.R = rows;
+        p.C = cols;
+        products(step, sym, &p);
+        if (s.factor != nullptr) {
+            compute_wls(step, p, sym, todo, &computed);
+        } else {
+            group_products(p);
+            compute_kron(p, sym, todo, &computed);
+        }
+    }
+    for (size_t i = 0; i < todo.size(); ++i) {
+        const size_t t = place[i];
+        (*out)[t] = computed[i];
+        if (key[t] < 0) continue;
+        LmCell unit = computed[i];
+        unit.change *= sigma[t];
+        shared_.emplace(key[t], unit);
+    }
+    for (size_t t = 0; t < cells.size(); ++t) {
+        if (key[t] < 0 || (first.count(key[t]) != 0 && first[key[t]] == t)) continue;
+        LmCell cell = shared_.at(key[t]);
+        cell.change /= sigma[t];
+        (*out)[t] = cell;
+    }
+}
+
+void LmCellWork::compute_wls(const WalkStep& step, const Products& p, bool sym, const std::vector<LmCellRef>& cells,
+                             std::vector<LmCell>* out) {
+    const int32_t total = static_cast<int32_t>(cells.size());
+    for (int32_t i0 = 0; i0 < total; i0 += cellCap_) {
+        const int32_t count = std::min(cellCap_, total - i0);
+        wls_block(step, p, sym, cells.data() + i0, count);
+        finish_block(count, out->data() + i0);
+    }
+}
+
+void LmCellWork::compute_kron(const Products& p, bool sym, const std::vector<LmCellRef>& cells,
+                              std::vector<LmCell>* out) {
+    const int32_t total = static_cast<int32_t>(cells.size());
     // Blocks of whole rows whose tiles fit: cells come row by row.
     const int32_t rowsPerBlock =
-        static_cast<int32_t>(std::max<int64_t>(1, tileCap_ / (int64_t{std::max(s.q, 1)} * cols)));
+        static_cast<int32_t>(std::max<int64_t>(1, tileCap_ / (int64_t{std::max(s_->q, 1)} * p.C)));
     for (int32_t i0 = 0; i0 < total;) {
         const int32_t r0 = cells[static_cast<size_t>(i0)].r;
         int32_t i1 = i0;

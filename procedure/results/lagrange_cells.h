@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "procedure/evaluation/sparse_jacobian.h"
@@ -46,12 +47,13 @@ class LmCellWork {
     LmCellWork& operator=(const LmCellWork&) = delete;
     ~LmCellWork();
 
-    // Sizes the work and applies the memory rule: the bytes E of the work
+    // Sizes the work for matrices shown with at most `wide` rows and
+    // columns and applies the memory rule: the bytes E of the work
     // and E' = E + those of a copy of V; when E' + 20000 is below what one
     // allocation may take and E' below three quarters of it the copy is
     // held, else message 352/149 and V is read by panels.  false after the
     // host's memory message and 352/150 when the pool cannot be had.
-    bool begin(const LmSetup* s);
+    bool begin(const LmSetup* s, int32_t wide);
     // Whether the copy of V is held in memory.
     bool holds_covariance() const { return V_ != nullptr; }
     // V_ii, the variance of free parameter i up to kappa.
@@ -60,7 +62,11 @@ class LmCellWork {
     // The cells of the matrix the walk visits with `step`, shown as rows x
     // cols (the leading block of the matrix); `sym` for a symmetric layout
     // (cells c <= r, each standing for (c, r) too).  out[i] is the outcome
-    // of cells[i].
+    // of cells[i].  A cell whose derivative is a multiple sigma of
+    // e_i e_j' + e_j e_i' (u and v each with one nonzero, as the paths and
+    // covariances of error terms give) takes the index of the first such
+    // cell of the walk and its change divided by sigma: the index does not
+    // depend on the scale of the derivative.
     void matrix_cells(const WalkStep& step, int32_t rows, int32_t cols, bool sym,
                       const std::vector<LmCellRef>& cells, std::vector<LmCell>* out);
 
@@ -74,6 +80,11 @@ class LmCellWork {
                     int32_t rowCount);
     void wls_block(const WalkStep& step, const Products& p, bool sym, const LmCellRef* cells, int32_t count);
     void finish_block(int32_t count, LmCell* out);
+    void compute_wls(const WalkStep& step, const Products& p, bool sym, const std::vector<LmCellRef>& cells,
+                     std::vector<LmCell>* out);
+    void compute_kron(const Products& p, bool sym, const std::vector<LmCellRef>& cells, std::vector<LmCell>* out);
+    void shared_cells(const WalkStep& step, bool sym, int32_t rows, int32_t cols, const std::vector<LmCellRef>& cells,
+                      std::vector<int64_t>* key, std::vector<double>* sigma);
 
     const LmSetup* s_ = nullptr;
     HostAllocator* pool_ = nullptr;
@@ -95,10 +106,13 @@ class LmCellWork {
     double* bVb_ = nullptr;
     double* bVg_ = nullptr;
     int64_t tileCap_ = 0;
-    int32_t cellCap_ = 0, groupCap_ = 0;
+    int32_t cellCap_ = 0, groupCap_ = 0, wide_ = 0;
     double scale_ = 0.0;            // the step's scale s
     std::vector<int32_t> pivot_, paramEnd_;  // the groups of the Jacobian's columns
     RowGroups groups_;                       // those of one column
     std::vector<int32_t> entryRow_, entryCol_;
     std::vector<double> entryValue_, dC_;
+    // The outcome of the canonical derivative e_i e_j' + e_j e_i' by i n + j
+    // (i >= j), its change that of a unit move along it.
+    std::unordered_map<int64_t, LmCell> shared_;
 };

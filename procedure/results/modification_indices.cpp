@@ -356,8 +356,14 @@ void cosmod1(ProcContext* ctx) {
     const ResultsView rv = results_view(ctx);
     LmSetup s;
     if (!lm_begin(rv, rv.sizes->nParmFree > 0, false, &s)) return;
+    int32_t wide = 1;
+    for (int32_t k = 1; k <= rv.sizes->nMatrices; ++k) {
+        int32_t rows, cols;
+        shown_shape(s, k, &rows, &cols);
+        if (!skipped_type(rv.model->type[k])) wide = std::max({wide, rows, cols});
+    }
     LmCellWork work;
-    if (!work.begin(&s)) return;
+    if (!work.begin(&s, wide)) return;
     // Every matrix that can hold an element is walked, also those whose
     // elements are all fixed (the walk of the derivatives passes them by).
     ModelMatrixTable& mt = *rv.model;
