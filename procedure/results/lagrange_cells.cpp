@@ -137,7 +137,7 @@ bool LmCellWork::begin(const LmSetup* s, int32_t wide) {
             groups += static_cast<int64_t>(groups_.pivot.size());
         }
     if (!wls) {
-        const int64_t rows = std::max<int64_t>(1, kBlockBytes / (8 * std::max<int64_t>(q, 1) * w));
+        const int64_t rows = std::clamp<int64_t>(kBlockBytes / (8 * std::max<int64_t>(q, 1) * w), 1, w);
         tileCap_ = rows * std::max<int64_t>(q, 1) * w;
         cellCap_ = static_cast<int32_t>(std::min(rows * w, w * w));
     } else {

@@ -24,19 +24,7 @@ using Reference = std::map<std::string, double>;
 
 // The rows of results_reference.csv for one case, by key.
 Reference reference(const std::string& wanted) {
-    std::ifstream in(data_path("results_reference.csv"));
-    std::string line;
-    Reference out;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::stringstream s(line);
-        std::string c, key, value;
-        std::getline(s, c, ',');
-        std::getline(s, key, ',');
-        std::getline(s, value, ',');
-        if (c == wanted) out[key] = std::stod(value);
-    }
-    return out;
+    return reference_rows("results_reference.csv", wanted);
 }
 
 std::string start(const Reference& r, const std::string& name) {
