@@ -80,6 +80,29 @@ double at(const double* m, int32_t ld, int32_t i, int32_t j) {
     return m[int64_t{i} * ld + j];
 }
 
+// row := (or +=) a y + b z over `width` entries: the share of one group in
+// a row of a parameter's tile.
+VELIX_KERNEL_CLONES
+void group_row(int32_t width, double a, double b, const double* __restrict y, const double* __restrict z, bool first,
+               double* __restrict row) {
+    if (first)
+        for (int32_t c = 0; c < width; ++c) row[c] = a * y[c] + b * z[c];
+    else
+        for (int32_t c = 0; c < width; ++c) row[c] += a * y[c] + b * z[c];
+}
+
+// The same with the exchanged term of a symmetric layout: += a y + b z +
+// a2 x + b2 w (x, w the rows that y, z are of the other side).
+VELIX_KERNEL_CLONES
+void group_row_symmetric(int32_t width, double a, double b, double a2, double b2, const double* __restrict x,
+                         const double* __restrict w, const double* __restrict y, const double* __restrict z, bool first,
+                         double* __restrict row) {
+    if (first)
+        for (int32_t c = 0; c < width; ++c) row[c] = a * y[c] + b * z[c] + a2 * x[c] + b2 * w[c];
+    else
+        for (int32_t c = 0; c < width; ++c) row[c] += a * y[c] + b * z[c] + a2 * x[c] + b2 * w[c];
+}
+
 double dot(int32_t n, const double* a, const double* b) {
     double s = 0.0;
     for (int32_t i = 0; i < n; ++i) s += a[i] * b[i];
@@ -291,14 +314,10 @@ void LmCellWork::kron_block(const Products& p, bool sym, const LmCellRef* cells,
                 double* row = tile_ + (int64_t{k} * rowCount + rr) * C;
                 // x_r'J y_c over the group: x_p(r) (a'y)(c) + (x'a)(r) y_p(c),
                 // and for a symmetric layout x_c'J y_r as well.
-                const double a = xp[r], b = xa[r];
-                if (h == h0)
-                    for (int32_t c = 0; c < width; ++c) row[c] = a * ya[c] + b * yp[c];
+                if (sym)
+                    group_row_symmetric(width, xp[r], xa[r], ya[r], yp[r], xp, xa, ya, yp, h == h0, row);
                 else
-                    for (int32_t c = 0; c < width; ++c) row[c] += a * ya[c] + b * yp[c];
-                if (!sym) continue;
-                const double a2 = ya[r], b2 = yp[r];
-                for (int32_t c = 0; c < width; ++c) row[c] += a2 * xp[c] + b2 * xa[c];
+                    group_row(width, xp[r], xa[r], ya, yp, h == h0, row);
             }
         }
     }
