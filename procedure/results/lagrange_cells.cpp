@@ -166,7 +166,6 @@ bool LmCellWork::begin(const LmSetup* s, int32_t wide) {
     } else {
         cellCap_ = static_cast<int32_t>(std::clamp<int64_t>(kBlockBytes / (8 * (p + q)), 1, w * w));
     }
-    groupCap_ = static_cast<int32_t>(groups);
     // The bytes of the work: the blocks, the groups' products, the
     // per-matrix products, the dense weight and dF/dC, a panel of V, V g
     // and V's diagonal; then those of the copy of V.

@@ -54,8 +54,6 @@ class LmCellWork {
     // held, else message 352/149 and V is read by panels.  false after the
     // host's memory message and 352/150 when the pool cannot be had.
     bool begin(const LmSetup* s, int32_t wide);
-    // Whether the copy of V is held in memory.
-    bool holds_covariance() const { return V_ != nullptr; }
     // V_ii, the variance of free parameter i up to kappa.
     double variance(int32_t i) const { return diag_[i]; }
 
@@ -98,15 +96,15 @@ class LmCellWork {
     double* B_ = nullptr;           // cellCap x q: the bordering rows
     double* T_ = nullptr;           // cellCap x kFormPanel: the forms' scratch
     double* Y_ = nullptr;           // WLS: cellCap x p*, the weighted derivatives
-    double* XA_ = nullptr;          // groups x ld: x'a of each group
-    double* YA_ = nullptr;          // groups x ld: y'a
+    double* XA_ = nullptr;          // groups x wide: x'a of each group
+    double* YA_ = nullptr;          // groups x wide: y'a
     double* matrices_ = nullptr;    // the per-matrix products (Products)
     double* gamma_ = nullptr;       // cellCap each: gamma, delta, b'Vb, b'Vg
     double* delta_ = nullptr;
     double* bVb_ = nullptr;
     double* bVg_ = nullptr;
     int64_t tileCap_ = 0;
-    int32_t cellCap_ = 0, groupCap_ = 0, wide_ = 0;
+    int32_t cellCap_ = 0, wide_ = 0;
     double scale_ = 0.0;            // the step's scale s
     std::vector<int32_t> pivot_, paramEnd_;  // the groups of the Jacobian's columns
     RowGroups groups_;                       // those of one column
