@@ -209,24 +209,30 @@ void equality_table(const LmSetup& s, const std::vector<EqualityRow>& rows) {
     t.deliver();
 }
 
-}  // namespace
-
-namespace {
-
-// The pool of the derivative columns: held in memory when the stage kept
-// its Jacobian in memory and the pool can hold them, else on a utility
-// file (message 352/50 when memory was tried and failed).  false after the
-// memory-shortage messages.
+// Where the derivative columns of the tied elements are kept: a block of
+// the pool, or a utility file.
 struct ColumnStore {
     HostAllocator* pool = nullptr;
     HostFile* file = nullptr;
     double* memory = nullptr;
+    // Closes the file (a failure ends the step).
+    void close() {
+        if (file != nullptr) scratch_check(xcclose(file, 1));
+        file = nullptr;
+    }
+    // A return before close() leaves the file to the end of the step,
+    // which frees every file: a destructor must not end the step.
     ~ColumnStore() {
         xmpoold(pool);
-        if (file != nullptr) scratch_check(xcclose(file, 1));
+        if (file != nullptr) (void)xcclose(file, 1);
     }
 };
 
+// The pool of the tests and the columns' store: the columns stay in memory
+// when the stage kept its Jacobian in memory and the pool can hold them,
+// else they go to a utility file (message 352/50 when memory was tried and
+// failed).  false after the memory-shortage messages when the pool itself
+// cannot be had.
 bool column_store(const LmSetup& s, int32_t tied, int32_t largest, ColumnStore* out) {
     const int64_t q = s.q, p = s.pstar, t = tied;
     const int32_t mode = *s.view.jacobianMode;
@@ -236,7 +242,6 @@ bool column_store(const LmSetup& s, int32_t tied, int32_t largest, ColumnStore* 
                              2 * int64_t{s.n} * s.view.ld) +
                         4 * (s.rv.sizes->nElements + 2 * t);
         if (inMemory) bytes += 8 * p * t;
-        if (s.source == LmSource::kSparse) bytes += 16 * int64_t{s.rv.eval->jac.nonzeros};
         out->pool = xmpoolc(bytes, 1024, 4096);
         if (out->pool == nullptr) {
             xmemmsg(bytes);
@@ -292,6 +297,7 @@ void cosmod2(ProcContext* ctx) {
     std::vector<EqualityRow> rows;
     for (int32_t p = 0; p < s.q; ++p)
         if (groups[static_cast<size_t>(p)].size() >= 2) group_rows(s, columns, p, groups[static_cast<size_t>(p)], byNames, &rows);
+    store.close();
     equality_table(s, rows);
     if (std::any_of(rows.begin(), rows.end(), [](const EqualityRow& r) { return !r.test.computed; }))
         xpmlog(kMsgProc, kMsgSingularRows);
