@@ -297,20 +297,40 @@ void LmCellWork::kron_block(const Products& p, bool sym, const LmCellRef* cells,
                             int32_t rowCount) {
     const LmSetup& s = *s_;
     const int32_t q = s.q, ld = wide_, C = p.C, R = p.R;
+    // Without a symmetric layout the tiles hold only the columns the
+    // block's cells need when those are few (most cells of a loading matrix
+    // share the index of a covariance met before).
+    columns_.clear();
+    for (int32_t i = 0; i < count; ++i) columns_.push_back(cells[i].c);
+    std::sort(columns_.begin(), columns_.end());
+    columns_.erase(std::unique(columns_.begin(), columns_.end()), columns_.end());
+    const bool compact = !sym && 2 * columns_.size() <= static_cast<size_t>(C);
+    const int32_t W = compact ? static_cast<int32_t>(columns_.size()) : C;
+    column_.assign(static_cast<size_t>(compact ? C : 0), 0);
+    for (int32_t j = 0; compact && j < W; ++j) column_[static_cast<size_t>(columns_[static_cast<size_t>(j)])] = j;
+    gathered_.resize(2 * static_cast<size_t>(W));
     for (int32_t k = 0, h = 0; k < q; ++k) {
         // The first group of a parameter sets its rows, the others add.
         const int32_t h0 = h;
         if (h0 == paramEnd_[static_cast<size_t>(k)])
-            std::fill(tile_ + int64_t{k} * rowCount * C, tile_ + int64_t{k + 1} * rowCount * C, 0.0);
+            std::fill(tile_ + int64_t{k} * rowCount * W, tile_ + int64_t{k + 1} * rowCount * W, 0.0);
         for (; h < paramEnd_[static_cast<size_t>(k)]; ++h) {
             const int32_t piv = pivot_[static_cast<size_t>(h)];
             const double* xa = XA_ + int64_t{h} * ld;
             const double* ya = YA_ + int64_t{h} * ld;
             const double* xp = p.X + int64_t{piv} * R;
             const double* yp = p.Y + int64_t{piv} * C;
+            if (compact) {
+                for (int32_t j = 0; j < W; ++j) {
+                    gathered_[static_cast<size_t>(j)] = ya[columns_[static_cast<size_t>(j)]];
+                    gathered_[static_cast<size_t>(W + j)] = yp[columns_[static_cast<size_t>(j)]];
+                }
+                ya = gathered_.data();
+                yp = gathered_.data() + W;
+            }
             for (int32_t rr = 0; rr < rowCount; ++rr) {
-                const int32_t r = r0 + rr, width = sym ? r + 1 : C;
-                double* row = tile_ + (int64_t{k} * rowCount + rr) * C;
+                const int32_t r = r0 + rr, width = sym ? r + 1 : W;
+                double* row = tile_ + (int64_t{k} * rowCount + rr) * W;
                 // x_r'J y_c over the group: x_p(r) (a'y)(c) + (x'a)(r) y_p(c),
                 // and for a symmetric layout x_c'J y_r as well.
                 if (sym)
@@ -327,7 +347,8 @@ void LmCellWork::kron_block(const Products& p, bool sym, const LmCellRef* cells,
         // The tile of a symmetric diagonal cell holds its term twice.
         const double f = sym && r == c ? s2 : 2.0 * s2;
         double* bi = B_ + int64_t{i} * q;
-        for (int32_t k = 0; k < q; ++k) bi[k] = f * tile_[(int64_t{k} * rowCount + (r - r0)) * C + c];
+        const int32_t j = compact ? column_[static_cast<size_t>(c)] : c;
+        for (int32_t k = 0; k < q; ++k) bi[k] = f * tile_[(int64_t{k} * rowCount + (r - r0)) * W + j];
         gamma_[i] = 2.0 * s2 * (at(p.Gm, C, r, c) + (mirrored ? at(p.Gm, C, c, r) : 0.0));
         double d = at(p.P, R, r, r) * at(p.Q, C, c, c) + at(p.M, C, r, c) * at(p.M, C, r, c);
         if (mirrored)

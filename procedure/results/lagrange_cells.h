@@ -110,6 +110,8 @@ class LmCellWork {
     RowGroups groups_;                       // those of one column
     std::vector<int32_t> entryRow_, entryCol_;
     std::vector<double> entryValue_, dC_;
+    std::vector<int32_t> columns_, column_;  // a block's columns, and the place of each
+    std::vector<double> gathered_;           // a group's y'a and y_p at those columns
     // The outcome of the canonical derivative e_i e_j' + e_j e_i' by i n + j
     // (i >= j), its change that of a unit move along it.
     std::unordered_map<int64_t, LmCell> shared_;
