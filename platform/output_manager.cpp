@@ -533,7 +533,10 @@ int32_t m388_publish(KyrObject* self, int32_t count, KyrArg* args) {
     read_matrix_names(count, args, &self->item);
     if (self->item.pieces.empty()) self->item.pieces.emplace_back();
     self->state = TableState::Delivered;
-    deliver_item(self->item);
+    // A delivered matrix takes no more calls: its item moves to the
+    // document rather than being copied (the indices of a large model are
+    // matrices of tens of thousands of cells).
+    deliver_item(std::move(self->item));
     return 0;
 }
 
