@@ -269,14 +269,15 @@ bool column_store(const LmSetup& s, int32_t tied, int32_t largest, ColumnStore* 
 
 void cosmod2(ProcContext* ctx) {
     const ResultsView rv = results_view(ctx);
-    LmSetup s;
-    if (rv.sizes->nParmFree < 1 || !lm_begin(rv, true, false, &s)) return;
+    const int32_t q = rv.sizes->nParmFree;
+    if (q < 1 || rv.methods->methodRequested == kMethodNone || !rv.options->modIndices) return;
+    if (!lm_covariance_usable(rv)) return lm_unavailable();
     // The groups: the elements of each independent parameter that stands
     // at two or more of them, in parameter and then element order.
-    std::vector<std::vector<int32_t>> groups(static_cast<size_t>(s.q));
+    std::vector<std::vector<int32_t>> groups(static_cast<size_t>(q));
     for (int32_t e = 0; e < rv.sizes->nElements; ++e) {
         const int32_t p = rv.elements->parameter[e];
-        if (p > 0 && p <= s.q) groups[static_cast<size_t>(p - 1)].push_back(e);
+        if (p > 0 && p <= q) groups[static_cast<size_t>(p - 1)].push_back(e);
     }
     std::vector<int32_t> number(static_cast<size_t>(rv.sizes->nElements), 0);
     int32_t tied = 0, largest = 0;
@@ -286,6 +287,9 @@ void cosmod2(ProcContext* ctx) {
             for (int32_t e : g) number[static_cast<size_t>(e)] = ++tied;
         }
     if (tied == 0) return;
+    // The state at the solution only when there is a tie to test.
+    LmSetup s;
+    if (!lm_setup(rv, &s, false)) return lm_unavailable();
     ColumnStore store;
     if (!column_store(s, tied, largest, &store)) return;
     TiedColumns columns(&s, &number, store.memory, store.file);
