@@ -18,6 +18,7 @@
 #include "procedure/driver/model_readers.h"
 #include "procedure/driver/step_view.h"
 #include "procedure/procedure.h"
+#include "procedure/startvalues/model_units.h"
 #include "velix/codes.h"
 #include "velix/host_compiler.h"
 #include "velix/messages.h"
@@ -169,6 +170,19 @@ void cosinst(ProcContext* ctx) {
     const double scale = scaleGiven                 ? sv.options->varStartScale
                          : sv.options->covAnalysis ? 100.0
                                                     : 10.0;
+    // A value the model leaves to this step follows the units of the
+    // data: the start constant and the variance scale are taken in the
+    // units of the element (a loading in those of its indicator over its
+    // factor's, a variance in those of its variable), so that measuring a
+    // variable in other units changes the start by the same factors as
+    // the solution.  A model whose units cannot be read keeps the plain
+    // values.
+    std::vector<double> logUnits;
+    velix::detail::element_log_units(ctx, &logUnits);
+    auto in_units = [&](int32_t e, double r) {
+        const double v = r * std::exp(logUnits[static_cast<size_t>(e)]);
+        return std::isfinite(v) && v != 0.0 ? v : r;
+    };
     int32_t changed = 0;
     for (int32_t term = 0; term < sv.sizes->nTerms; ++term) {
         const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
@@ -183,6 +197,7 @@ void cosinst(ProcContext* ctx) {
                     if (variance)
                         r = scaleGiven ? (std::fabs(r) + 1.0) * sv.options->varStartScale
                                        : std::fabs(r) * scale;
+                    r = in_units(e, r);
                     el.value[e] = r;
                     nlp->param.x[p - 1] = r;
                     ++changed;

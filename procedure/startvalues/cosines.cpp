@@ -142,6 +142,7 @@ void cosinfa(ProcContext* ctx) {
         return;
     }
     cosindc(&w);
+    follow_factor_units(&w);
     bool notesOk = true;
     if (parmis(&w, 1) > 0) {
         bool pooled = false;

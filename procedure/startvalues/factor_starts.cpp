@@ -145,6 +145,42 @@ bool principal_factors(int32_t n, int32_t k, std::vector<double> s, std::vector<
     return true;
 }
 
+double factor_unit(const StartWork* w, int32_t L) {
+    const double v = w->get(L, L);
+    if (wzmis(v) || !(v > 0.0)) return 1.0;
+    for (const StartVariance& f : w->variances) {
+        const double fixed = w->value(f.e);
+        if (f.r == L && f.c == L && w->parameter(f.e) == 0 && !wzmis(fixed) && fixed > 0.0)
+            return std::sqrt(fixed / v);
+    }
+    // The regression of a marker on the composite alone, b = s_aL / s_LL,
+    // against its fixed loading: the geometric mean of the ratios.
+    double product = 1.0;
+    int32_t count = 0;
+    for (const StartPath& p : w->paths) {
+        const double lambda = w->value(p.e), cov = w->get(p.row, L);
+        if (p.col != L || w->parameter(p.e) != 0 || wzmis(lambda) || lambda == 0.0 || wzmis(cov)) continue;
+        const double b = cov / v;
+        if (std::fabs(b) <= kStartTiny) continue;
+        product *= b / lambda;
+        ++count;
+    }
+    if (count == 0 || !std::isfinite(product) || product == 0.0) return 1.0;
+    const double c = std::pow(std::fabs(product), 1.0 / count);
+    return product < 0.0 ? -c : c;
+}
+
+void follow_factor_units(StartWork* w) {
+    for (int32_t L = w->n; L < w->order; ++L) {
+        const double c = factor_unit(w, L);
+        if (c == 1.0 || !std::isfinite(c * c)) continue;
+        for (int32_t k = 0; k < w->order; ++k) {
+            double& s = w->at(k, L);
+            if (!wzmis(s)) s *= k == L ? c * c : c;
+        }
+    }
+}
+
 void unique_only_starts(ProcContext* ctx) {
     // Without factors matrix 1 is the unique part.
     const int32_t first = ctx->model.firstElement[1], end = first + ctx->model.elementCount[1];

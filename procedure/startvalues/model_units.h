@@ -1,0 +1,28 @@
+// The units of the model's elements in those of the manifest variables:
+// a dimensional analysis of the COSAN form, so that default start values
+// can follow the data's scale.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "velix/proc_context.h"
+
+namespace velix::detail {
+
+// The natural logarithm of the unit of every element of the model matrices
+// (out: ctx->sizes.nElements entries): the log of the factor by which the
+// element changes when every manifest variable is measured in units of its
+// standard deviation (from the moment matrix) instead of its own.
+//   ctx  in   the model matrices, their terms and elements, and the moments
+//   out  out  one log unit per element, 0 where nothing fixes it
+// False (out all 0) for a model whose matrices it cannot read: a selection
+// matrix, the equation matrices of LINEQS, (I - M)^-1 as a central matrix,
+// shapes that do not chain, or more latent rows than kMaxLatentUnits.
+bool element_log_units(const ProcContext* ctx, std::vector<double>* out);
+
+// The most latent rows and columns the analysis solves for (a dense
+// system of that order).
+constexpr int32_t kMaxLatentUnits = 1000;
+
+}  // namespace velix::detail
