@@ -21,7 +21,12 @@
 //           claim stands at the lower point when that is stationary, else
 //           the technique restarts from it (on an active nonlinear
 //           constraint, from x with its matrix anew)
-//       no lower point (f cannot tell): the claim stands
+//       no lower point (f cannot tell): the claim stands, unless the
+//           information matrix is singular and the units of the data
+//           refute the point (f still changes when a parameter moves by
+//           its own size or its unit, or a parameter lies beyond a hundred
+//           units), or f cannot follow a negative curvature: the technique
+//           restarts from x
 //   refusals used up and the point not stationary: the run stops without
 //   a criterion, with the decrement as its measure
 //
@@ -83,9 +88,10 @@ int32_t znlp_verify_claim(NlpProblem* p, int32_t status) {
         p->run.claimRefusals += 1;
         return kNlpRestart;
     }
-    // On an active nonlinear constraint no step was tried: the technique
-    // starts again from x with its own matrix anew.
-    if (r == 3 && more) {
+    // On an active nonlinear constraint no step was tried, and a point of
+    // rest that the units refute offered no lower one: the technique starts
+    // again from x with its own matrix anew.
+    if ((r == 3 || r == 5) && more) {
         p->run.claimRefusals += 1;
         return kNlpRestart;
     }

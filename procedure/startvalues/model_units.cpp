@@ -66,7 +66,7 @@ public:
         sign_.assign(static_cast<size_t>(m) + 1, 0.0);
     }
 
-    bool run(std::vector<double>* out) {
+    bool run(std::vector<double>* out, std::vector<char>* determined) {
         for (int32_t t = 0; t < ctx_->sizes.nTerms; ++t)
             if (!term(mt_.termTable[t], mt_.termTable[t + 1] - 1)) return false;
         if (unknowns_ > kMaxLatentUnits) return false;
@@ -74,12 +74,15 @@ public:
             if (rowSpace_[k] >= 0 && !fixed_equations(k)) return false;
         std::vector<double> u;
         if (!solve(&u)) return false;
+        const std::vector<char> known = anchored();
+        auto decided = [&](At a) { return a.space == 0 || known[static_cast<size_t>(base_[a.space] + a.i)] != 0; };
         const ElementPattern& el = ctx_->elements;
         for (int32_t k = 1; k <= ctx_->sizes.nMatrices; ++k) {
             if (rowSpace_[k] < 0) continue;
             for (int32_t e = mt_.firstElement[k]; e < mt_.firstElement[k] + mt_.elementCount[k]; ++e) {
                 const double r = unit(u, {rowSpace_[k], el.row[e]}), c = unit(u, {colSpace_[k], el.column[e]});
                 (*out)[static_cast<size_t>(e)] = sign_[k] > 1.0 ? r - c : sign_[k] * (r + c);
+                (*determined)[static_cast<size_t>(e)] = decided({rowSpace_[k], el.row[e]}) && decided({colSpace_[k], el.column[e]});
             }
         }
         return true;
@@ -168,6 +171,27 @@ private:
         return true;
     }
 
+    // Per unknown, whether an equation chain ties it to a manifest variable
+    // or to a fixed variance (union-find over the equations).
+    std::vector<char> anchored() const {
+        const int32_t anchor = unknowns_;
+        std::vector<int32_t> parent(static_cast<size_t>(unknowns_) + 1);
+        for (int32_t i = 0; i <= anchor; ++i) parent[static_cast<size_t>(i)] = i;
+        auto root = [&](int32_t i) {
+            while (parent[static_cast<size_t>(i)] != i) i = parent[static_cast<size_t>(i)] = parent[static_cast<size_t>(parent[static_cast<size_t>(i)])];
+            return i;
+        };
+        auto node = [&](At a) { return a.space == 0 ? anchor : base_[a.space] + a.i; };
+        for (const Equation& q : equations_) {
+            // An equation in one unknown (c2 = 0) fixes it.
+            const int32_t a = root(node(q.a)), b = root(q.c2 == 0.0 ? anchor : node(q.b));
+            parent[static_cast<size_t>(a)] = b;
+        }
+        std::vector<char> out(static_cast<size_t>(unknowns_));
+        for (int32_t i = 0; i < unknowns_; ++i) out[static_cast<size_t>(i)] = root(i) == root(anchor);
+        return out;
+    }
+
     double unit(const std::vector<double>& u, At a) const {
         return a.space == 0 ? manifest_[static_cast<size_t>(a.i)] : u[static_cast<size_t>(base_[a.space] + a.i)];
     }
@@ -216,13 +240,17 @@ private:
 
 }  // namespace
 
-bool element_log_units(const ProcContext* ctx, std::vector<double>* out) {
-    out->assign(static_cast<size_t>(ctx->sizes.nElements), 0.0);
-    std::vector<double> units(out->size(), 0.0);
-    if (!Analysis(ctx).run(&units)) return false;
+bool element_log_units(const ProcContext* ctx, std::vector<double>* out, std::vector<char>* determined) {
+    const size_t n = static_cast<size_t>(ctx->sizes.nElements);
+    out->assign(n, 0.0);
+    std::vector<double> units(n, 0.0);
+    std::vector<char> decided(n, 0);
+    if (determined != nullptr) determined->assign(n, 0);
+    if (!Analysis(ctx).run(&units, &decided)) return false;
     for (double u : units)
         if (!std::isfinite(u)) return false;
     *out = units;
+    if (determined != nullptr) *determined = decided;
     return true;
 }
 

@@ -14,12 +14,17 @@ namespace velix::detail {
 // (out: ctx->sizes.nElements entries): the log of the factor by which the
 // element changes when every manifest variable is measured in units of its
 // standard deviation (from the moment matrix) instead of its own.
-//   ctx  in   the model matrices, their terms and elements, and the moments
-//   out  out  one log unit per element, 0 where nothing fixes it
-// False (out all 0) for a model whose matrices it cannot read: a selection
-// matrix, the equation matrices of LINEQS, (I - M)^-1 as a central matrix,
-// shapes that do not chain, or more latent rows than kMaxLatentUnits.
-bool element_log_units(const ProcContext* ctx, std::vector<double>* out);
+//   ctx         in   the model matrices, their terms and elements, and the moments
+//   out         out  one log unit per element; a latent row or column that
+//                    nothing fixes counts as a variable of unit variance
+//   determined  out  (may be null) per element, 1 when the data and the
+//                    fixed elements decide its unit, 0 when the unit rests
+//                    on a latent variable whose scale nothing fixes
+// False (out all 0, determined all 0) for a model whose matrices it cannot
+// read: a selection matrix, the equation matrices of LINEQS, (I - M)^-1 as
+// a central matrix, shapes that do not chain, or more latent rows than
+// kMaxLatentUnits.
+bool element_log_units(const ProcContext* ctx, std::vector<double>* out, std::vector<char>* determined = nullptr);
 
 // The most latent rows and columns the analysis solves for (a dense
 // system of that order).
