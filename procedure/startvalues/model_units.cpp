@@ -66,7 +66,8 @@ public:
         sign_.assign(static_cast<size_t>(m) + 1, 0.0);
     }
 
-    bool run(std::vector<double>* out, std::vector<char>* determined) {
+    // The COSAN form (FACTOR and COSAN models).
+    bool run_matrices(std::vector<double>* out, std::vector<char>* determined) {
         for (int32_t t = 0; t < ctx_->sizes.nTerms; ++t)
             if (!term(mt_.termTable[t], mt_.termTable[t + 1] - 1)) return false;
         if (unknowns_ > kMaxLatentUnits) return false;
@@ -84,6 +85,36 @@ public:
                 (*out)[static_cast<size_t>(e)] = sign_[k] > 1.0 ? r - c : sign_[k] * (r + c);
                 (*determined)[static_cast<size_t>(e)] = decided({rowSpace_[k], el.row[e]}) && decided({colSpace_[k], el.column[e]});
             }
+        }
+        return true;
+    }
+
+    // Equation models (LINEQS, RAM): the positions of the variables in the
+    // start work (manifest first) are the indices; a path from column to
+    // row has the unit u_row - u_col, a variance or covariance u_r + u_c
+    // (an error term's variance in the units of its equation's variable).
+    // The elements the work does not place keep an undetermined unit.
+    bool run_positions(const StartWork& w, std::vector<double>* out, std::vector<char>* determined) {
+        const int32_t latent = new_space(w.order - w.n);
+        if (unknowns_ > kMaxLatentUnits) return false;
+        auto at = [&](int32_t pos) { return pos < w.n ? At{0, pos} : At{latent, pos - w.n}; };
+        const ElementPattern& el = ctx_->elements;
+        auto fixed = [&](int32_t e) { return el.parameter[e] == 0 && !wzmis(el.value[e]) && el.value[e] != 0.0; };
+        for (const StartPath& a : w.paths)
+            if (fixed(a.e)) equations_.push_back({1.0, at(a.row), -1.0, at(a.col)});
+        for (const StartVariance& v : w.variances)
+            if (fixed(v.e) && v.r == v.c) equations_.push_back({1.0, at(v.r), 0.0, at(v.r)});
+        std::vector<double> u;
+        if (!solve(&u)) return false;
+        const std::vector<char> known = anchored();
+        auto decided = [&](int32_t pos) { return pos < w.n || known[static_cast<size_t>(pos - w.n)] != 0; };
+        for (const StartPath& a : w.paths) {
+            (*out)[static_cast<size_t>(a.e)] = unit(u, at(a.row)) - unit(u, at(a.col));
+            (*determined)[static_cast<size_t>(a.e)] = decided(a.row) && decided(a.col);
+        }
+        for (const StartVariance& v : w.variances) {
+            (*out)[static_cast<size_t>(v.e)] = unit(u, at(v.r)) + unit(u, at(v.c));
+            (*determined)[static_cast<size_t>(v.e)] = decided(v.r) && decided(v.c);
         }
         return true;
     }
@@ -240,13 +271,19 @@ private:
 
 }  // namespace
 
-bool element_log_units(const ProcContext* ctx, std::vector<double>* out, std::vector<char>* determined) {
+bool element_log_units(ProcContext* ctx, std::vector<double>* out, std::vector<char>* determined) {
     const size_t n = static_cast<size_t>(ctx->sizes.nElements);
     out->assign(n, 0.0);
     std::vector<double> units(n, 0.0);
     std::vector<char> decided(n, 0);
     if (determined != nullptr) determined->assign(n, 0);
-    if (!Analysis(ctx).run(&units, &decided)) return false;
+    if (ctx->readers.equationModel) {
+        StartWork w;
+        if (build_start_work(ctx, &w) != kStartWorkReady || !Analysis(ctx).run_positions(w, &units, &decided))
+            return false;
+    } else if (!Analysis(ctx).run_matrices(&units, &decided)) {
+        return false;
+    }
     for (double u : units)
         if (!std::isfinite(u)) return false;
     *out = units;

@@ -20,11 +20,13 @@ namespace velix::detail {
 //   determined  out  (may be null) per element, 1 when the data and the
 //                    fixed elements decide its unit, 0 when the unit rests
 //                    on a latent variable whose scale nothing fixes
-// False (out all 0, determined all 0) for a model whose matrices it cannot
-// read: a selection matrix, the equation matrices of LINEQS, (I - M)^-1 as
-// a central matrix, shapes that do not chain, or more latent rows than
-// kMaxLatentUnits.
-bool element_log_units(const ProcContext* ctx, std::vector<double>* out, std::vector<char>* determined = nullptr);
+// Equation models (LINEQS, RAM) are read as paths and variances between
+// their variables, the other kinds as the chain of their model matrices.
+// False (out all 0, determined all 0) for a model it cannot read: a
+// selection matrix or (I - M)^-1 as a central matrix in the COSAN form,
+// shapes that do not chain, tables the start work does not accept, or more
+// latent rows than kMaxLatentUnits.
+bool element_log_units(ProcContext* ctx, std::vector<double>* out, std::vector<char>* determined = nullptr);
 
 // The most latent rows and columns the analysis solves for (a dense
 // system of that order).
