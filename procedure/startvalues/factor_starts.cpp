@@ -170,8 +170,8 @@ double factor_unit(const StartWork* w, int32_t L) {
     return product < 0.0 ? -c : c;
 }
 
-void follow_factor_units(StartWork* w) {
-    for (int32_t L = w->n; L < w->order; ++L) {
+void follow_factor_units(StartWork* w, const std::vector<int32_t>& composites) {
+    for (const int32_t L : composites) {
         const double c = factor_unit(w, L);
         if (c == 1.0 || !std::isfinite(c * c)) continue;
         for (int32_t k = 0; k < w->order; ++k) {

@@ -33,12 +33,12 @@ double factor_unit(const StartWork* w, int32_t L);
 
 // Composite factors have unit variance, whatever unit the model gives
 // them: a fixed variance, or fixed loadings (the marker of a factor whose
-// loading is 1.0), set it.  Rescales each factor's row of the start
-// moments (in-out) by factor_unit, so that the loadings and factor
-// covariances estimated from them follow the units of the markers; left
-// at unit variance, a marker in units of 1e8 of its own starts the factor
-// 1e16 times too small, and the fit ends on a plateau.
-void follow_factor_units(StartWork* w);
+// loading is 1.0), set it.  Rescales the row of the start moments (in-out)
+// of each latent position in `composites` by factor_unit, so that the
+// loadings and factor covariances estimated from them follow the units of
+// the markers; left at unit variance, a marker in units of 1e8 of its own
+// starts the factor 1e16 times too small, and the fit ends on a plateau.
+void follow_factor_units(StartWork* w, const std::vector<int32_t>& composites);
 
 // Start values of a FACTOR model without factors: the unique variances
 // start at the sample variances.
