@@ -18,7 +18,7 @@
 //
 //   spaces: the manifest variables; a new space for each side a term opens
 //   equations: fixed nonzero elements, implicit ones, shared matrices
-//   solve (A'A + ridge I) u = A'b; each element's unit from its row and column
+//   solve (A'A + ridge I) u = A'b, refined once; each element's unit from its row and column
 #include "procedure/startvalues/model_units.h"
 
 #include <cmath>
@@ -33,9 +33,12 @@ namespace velix::detail {
 namespace {
 
 // The ridge that leaves undetermined units at 0; small against the unit
-// weight of every equation, so that a determined unit moves by no more
-// than this share.
-constexpr double kUnitRidge = 1e-6;
+// weight of every equation (a refinement step takes its pull off the
+// determined units).
+constexpr double kUnitRidge = 1e-10;
+// Pivots of the ridged system below this share of its smallest diagonal
+// element are singular (none are, with the ridge).
+constexpr double kUnitPivot = 1e-3;
 
 // An index of a space: space 0 holds the manifest variables (known units).
 struct At {
@@ -254,7 +257,19 @@ private:
                     if (idx[y] <= idx[x]) a[pk(idx[x], idx[y])] += coef[x] * coef[y];
             }
         }
-        return cholesky_solve(m, 0.0, std::move(a), u);
+        // One step of refinement takes the ridge's pull off the units the
+        // equations decide (r = b - (A - ridge I) u); those they leave
+        // free have no right-hand side and stay at 0.
+        const std::vector<double> b = *u;
+        if (!cholesky_solve(m, kUnitPivot, a, u)) return false;
+        std::vector<double> r(b);
+        for (int32_t i = 0; i < m; ++i) {
+            r[static_cast<size_t>(i)] += kUnitRidge * (*u)[static_cast<size_t>(i)];
+            for (int32_t j = 0; j < m; ++j) r[static_cast<size_t>(i)] -= a[pk(i, j)] * (*u)[static_cast<size_t>(j)];
+        }
+        if (!cholesky_solve(m, kUnitPivot, std::move(a), &r)) return false;
+        for (int32_t i = 0; i < m; ++i) (*u)[static_cast<size_t>(i)] += r[static_cast<size_t>(i)];
+        return true;
     }
 
     const ProcContext* ctx_;
