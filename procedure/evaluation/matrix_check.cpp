@@ -100,7 +100,8 @@ Counts factored_counts(const EvalView& v, int32_t k, double* buffer) {
     const std::vector<double> scale = row_scales(v, k);
     for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
         const int32_t r = v.el->row[e], col = v.el->column[e];
-        buffer[velix::pk(r, col)] = s * v.el->value[e] / std::sqrt(scale[static_cast<size_t>(r)] * scale[static_cast<size_t>(col)]);
+        const double units = std::sqrt(scale[static_cast<size_t>(r)] * scale[static_cast<size_t>(col)]);
+        buffer[velix::pk(r, col)] = s * v.el->value[e] / units;
     }
     if (iminus)
         for (int32_t i = 0; i < order; ++i) buffer[velix::pk_lower(i, i)] += 1.0;

@@ -62,7 +62,8 @@ public:
         manifest_.assign(static_cast<size_t>(n), 0.0);
         for (int32_t i = 0; i < n && ctx->arrays.momentMatrix != nullptr; ++i) {
             const double s = ctx->arrays.momentMatrix[pk(i, i)];
-            if (!wzmis(s) && s > 0.0 && std::isfinite(std::log(s))) manifest_[static_cast<size_t>(i)] = 0.5 * std::log(s);
+            if (!wzmis(s) && s > 0.0 && std::isfinite(std::log(s)))
+                manifest_[static_cast<size_t>(i)] = 0.5 * std::log(s);
         }
         rowSpace_.assign(static_cast<size_t>(m) + 1, -1);
         colSpace_.assign(static_cast<size_t>(m) + 1, -1);
@@ -86,7 +87,8 @@ public:
             for (int32_t e = mt_.firstElement[k]; e < mt_.firstElement[k] + mt_.elementCount[k]; ++e) {
                 const double r = unit(u, {rowSpace_[k], el.row[e]}), c = unit(u, {colSpace_[k], el.column[e]});
                 (*out)[static_cast<size_t>(e)] = sign_[k] > 1.0 ? r - c : sign_[k] * (r + c);
-                (*determined)[static_cast<size_t>(e)] = decided({rowSpace_[k], el.row[e]}) && decided({colSpace_[k], el.column[e]});
+                (*determined)[static_cast<size_t>(e)] =
+                    decided({rowSpace_[k], el.row[e]}) && decided({colSpace_[k], el.column[e]});
             }
         }
         return true;
@@ -211,8 +213,9 @@ private:
         const int32_t anchor = unknowns_;
         std::vector<int32_t> parent(static_cast<size_t>(unknowns_) + 1);
         for (int32_t i = 0; i <= anchor; ++i) parent[static_cast<size_t>(i)] = i;
+        auto up = [&](int32_t i) -> int32_t& { return parent[static_cast<size_t>(i)]; };
         auto root = [&](int32_t i) {
-            while (parent[static_cast<size_t>(i)] != i) i = parent[static_cast<size_t>(i)] = parent[static_cast<size_t>(parent[static_cast<size_t>(i)])];
+            while (up(i) != i) i = up(i) = up(up(i));
             return i;
         };
         auto node = [&](At a) { return a.space == 0 ? anchor : base_[a.space] + a.i; };
