@@ -107,6 +107,18 @@ std::vector<double> start_uniques(const StartWork* w, int32_t k) {
     return psi;
 }
 
+// The units of manifest variable i: its standard deviation (the unit of a
+// loading on a factor of unit variance, and of a unique part entered as a
+// scale matrix), or with `variance` its variance; 1 when it is not
+// positive.  The floors of the start values are taken in them, so that a
+// variable in units of 1e-8 of its own does not start with a loading or a
+// unique variance far beyond its own variance.
+double variable_units(const StartWork* w, int32_t i, bool variance) {
+    const double s = w->get(i, i);
+    if (wzmis(s) || !(s > 0.0) || !std::isfinite(s)) return 1.0;
+    return variance ? s : std::sqrt(s);
+}
+
 }  // namespace
 
 bool leading_pairs(int32_t n, int32_t k, std::vector<double> a, double floor, std::vector<double>* ev,
@@ -221,7 +233,7 @@ void cosinf3(StartWork* w) {
     for (int32_t e = fFirst; e < fEnd; ++e) {
         if (!wzmis(ctx->elements.value[e]) || ctx->elements.parameter[e] == 0) continue;
         const size_t at = static_cast<size_t>(ctx->elements.row[e]) * k + ctx->elements.column[e];
-        ctx->elements.value[e] = away_from_zero(L[at], kCoefficientFloor);
+        ctx->elements.value[e] = away_from_zero(L[at], kCoefficientFloor * variable_units(w, ctx->elements.row[e], false));
         ++assigned;
     }
     if (!ctx->readers.factorNoUnique) {
@@ -230,7 +242,8 @@ void cosinf3(StartWork* w) {
             const int32_t i = ctx->elements.row[e];
             if (!wzmis(ctx->elements.value[e]) || ctx->elements.parameter[e] == 0 || i != ctx->elements.column[e])
                 continue;
-            ctx->elements.value[e] = std::max(psi[static_cast<size_t>(i)], kUniqueFloor);
+            const double unit = variable_units(w, i, !ctx->readers.factorIdentity);
+            ctx->elements.value[e] = std::max(psi[static_cast<size_t>(i)], kUniqueFloor * unit);
             ++assigned;
         }
     }
