@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <map>
+
+#include <unistd.h>
 
 #include "start_fixture.h"
 
@@ -60,10 +63,11 @@ TEST(ModelUnits, AFactorThatNothingScalesHasNoUnit) {
     EXPECT_NEAR(unit_of(fixed, "l3"), std::sqrt(fixed.sample(2, 2)), 1e-12);
 }
 
-// hs.csv with x1 times c, beside the test (the name of the file).
+// hs.csv with x1 times c, in the test's temporary folder (the path of the
+// file, of this process alone).
 std::string hs_with_x1_times(double c) {
     std::ifstream in(std::string(VELIX_SOURCE_DIR) + "/tests/fixtures/hs.csv");
-    const std::string path = "hs_x1_scaled.csv";
+    const std::string path = ::testing::TempDir() + "hs_x1_scaled_" + std::to_string(getpid()) + ".csv";
     std::ofstream out(path);
     out.precision(17);
     std::string line;
@@ -91,6 +95,7 @@ TEST(ModelUnits, StartValuesFollowAChangeOfUnits) {
             EXPECT_NEAR(other.start(name), f * own.start(name), 1e-9 * std::fabs(f * own.start(name))) << name;
         }
     }
+    std::remove(scaled.c_str());
 }
 
 }  // namespace
