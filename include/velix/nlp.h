@@ -410,6 +410,8 @@ struct NlpParams {
     double* upper = nullptr;     // upper bounds, DBL_MAX when absent (upperBounds in reporting)
     double* scale = nullptr;     // parameter scaling
     double* paramRow = nullptr;  // cells bound to the parameter variables of OUTEST= and INEST=
+    double* unit = nullptr;      // the size of each parameter in the units of its problem's data
+                                 // (0 unknown), or null: what the claim check takes as large
 };
 
 // The constraints: the linear rows and the nonlinear constraints' values.

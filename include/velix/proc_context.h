@@ -59,6 +59,8 @@ struct ParameterArrays {
     double* scale = nullptr;        // [count] scaling of each parameter (NlpProblem.param.scale)
     double* row = nullptr;          // [count] cells bound to the parameter variables of OUTEST=
                                     // and INEST= (NlpProblem.param.paramRow)
+    double* unit = nullptr;         // [count] each parameter's size in the units of the data, 0
+                                    // unknown; written with the start values (NlpProblem.param.unit)
 };
 
 // Statements and PROC options.  Owner: cosinit (read_options and its

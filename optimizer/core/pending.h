@@ -81,8 +81,12 @@ int32_t znlpdnc(NlpProblem* p, int32_t flag);
 // curvature, within the bounds and the linear rows: 1 when x then is a
 // lower point that is stationary, 4 a lower one that is not yet (x, f, the
 // gradient and *decrement are that point's); 2 when no lower point was
-// found.  Unless the result is 1 or 4, x, f and the gradient are as on
-// entry.  The Hessian slot's array is overwritten.
+// found, 5 when none was found along a negative curvature whose decrement
+// promises more than rounding can hide, or from a point where H is
+// singular that the units of the data refute (f changes at first order
+// when a parameter moves by its own size or by its unit, NlpParams::unit,
+// or a parameter lies beyond a hundred units).  Unless the result is 1 or
+// 4, x, f and the gradient are as on entry.  The Hessian slot's array is overwritten.
 int32_t znlpstn(NlpProblem* p, double relative, double floor, int32_t descend, double* decrement);
 
 // The technique slot of a technique that is not built: reports it and

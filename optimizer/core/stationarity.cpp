@@ -21,7 +21,12 @@
 //           claim stands at the lower point when that is stationary, else
 //           the technique restarts from it (on an active nonlinear
 //           constraint, from x with its matrix anew)
-//       no lower point (f cannot tell): the claim stands
+//       no lower point (f cannot tell): the claim stands, unless the
+//           information matrix is singular and the units of the data
+//           refute the point (f still changes when a parameter moves by
+//           its own size or its unit, or a parameter lies beyond a hundred
+//           units), or f cannot follow a negative curvature: the technique
+//           restarts from x
 //   refusals used up and the point not stationary: the run stops without
 //   a criterion, with the decrement as its measure
 //
@@ -49,14 +54,18 @@ constexpr double kAbsoluteFloor = 1e-12;
 // Claims a run may refuse before a refused claim ends it.
 constexpr int32_t kRefusals = 20;
 
-// The Newton-type techniques measure GCONV (and GCONV2) with the Hessian
-// slot's own matrix at the point: where they hold no parameter at a bound
-// and no row (whose multipliers they may have wrong), a claim of theirs on
-// those criteria is already the check's measure (and on the largest models
-// costs most).
+// The Newton-type techniques measure GCONV with the Hessian slot's own
+// matrix at the point: where they hold no parameter at a bound and no row
+// (whose multipliers they may have wrong), a claim of theirs on it is
+// already the check's measure (and on the largest models costs most) --
+// provided the measure is small against f at the point itself.  The
+// criterion scales it by f of the iteration before, which after the first
+// step from a far start (F from 2e7 to 0.02) passes a measure of nearly f.
 bool measured_by_the_slot(const NlpProblem* p, int32_t status) {
     const int32_t t = p->opt.technique;
-    return (status == kNlpGConv || status == kNlpGConv2) && p->active.nActiveBounds == 0 && p->active.nActiveLin == 0 &&
+    const double bound = p->opt.gConv * std::fmax(std::fabs(p->iter.f), p->opt.fSize);
+    return status == kNlpGConv && std::fabs(p->iter.gconvMeasure) <= bound && p->active.nActiveBounds == 0 &&
+           p->active.nActiveLin == 0 &&
            (t == kTechTrureg || t == kTechLevmar || t == kTechNewrap || t == kTechNrridg || t == kTechNrlins);
 }
 
@@ -83,9 +92,10 @@ int32_t znlp_verify_claim(NlpProblem* p, int32_t status) {
         p->run.claimRefusals += 1;
         return kNlpRestart;
     }
-    // On an active nonlinear constraint no step was tried: the technique
-    // starts again from x with its own matrix anew.
-    if (r == 3 && more) {
+    // On an active nonlinear constraint no step was tried, and a point of
+    // rest that the units refute offered no lower one: the technique starts
+    // again from x with its own matrix anew.
+    if ((r == 3 || r == 5) && more) {
         p->run.claimRefusals += 1;
         return kNlpRestart;
     }

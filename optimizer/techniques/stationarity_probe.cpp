@@ -65,6 +65,25 @@ constexpr int32_t kTrials = 30;
 constexpr int32_t kPolishSteps = 5;
 // A step that keeps more than this share of the decrement is slow.
 constexpr double kSlowShare = 0.5;
+// At a point where the information matrix is singular, a move of any
+// parameter by its own size or its unit changes f at first order by at
+// most this share of max(|f|, FSIZE, kUnitFloor).  The claims at a minimum
+// of identified and unidentified models stay below 1e-4 of it; the points
+// of rest on a plateau or an asymptote start near 0.1.
+constexpr double kUnitShare = 1e-2;
+// A parameter beyond this many of its units in the data is running away
+// (on the asymptotes above a factor variance and its marker's unique
+// variance pass 600 and 2e4 units with opposite signs; the variances,
+// covariances and standardized loadings of a solution are of the order
+// of 1).
+constexpr double kFarUnits = 1e2;
+// A decrement above this share of max(|f|, FSIZE) promises more than the
+// rounding of f can hide: where no lower point is found along a direction
+// of negative curvature, the point is no solution.
+constexpr double kCannotTell = 1e-6;
+// f below this is a fit near 0 (a saturated model), where the gradient is
+// of the order of sqrt(f) times the Jacobian and no share of f bounds it.
+constexpr double kUnitFloor = 1e-6;
 // A nonlinear inequality whose value exceeds its limit by more than this
 // (times max(1, |limit|)) is not active at x.
 constexpr double kInactiveMargin = 1e-4;
@@ -316,13 +335,42 @@ int32_t restrict_to_active(NlpProblem* p, Scaled* sc) {
     return curved;
 }
 
-// What the measure at x found.
-enum class Finding { kNone, kStationary, kOnConstraint, kNewton, kCurvature };
+// What the measure at x found.  kUnits: the decrement is small, but the
+// information matrix is singular and f still changes at first order when
+// a parameter moves by its own size or by the size the data give it.
+enum class Finding { kNone, kStationary, kOnConstraint, kNewton, kCurvature, kUnits };
+
+// Where the information matrix is singular its curvature gives some
+// directions no unit: a factor whose marker is in units of 1e8 of its own
+// and whose variance stands at 1 (of the 1e16 it needs) changes f only
+// through moments that weigh nothing, and f falls along a curve on which
+// every quadratic model sees a point of rest (f0 - c sqrt(t) near t = 0);
+// a negative variance that runs away with its unique variance lets f fall
+// toward an asymptote ever more slowly.  The decrement is small at both.
+// What the curvature cannot tell, the units can: a solution is flat to
+// first order when any parameter moves by its own size or by its unit in
+// the data (the owner's, 0 unknown).  The projected gradient S^-1 g of sc
+// times that size, against kUnitShare of max(|f|, FSIZE, kUnitFloor); and
+// no parameter runs beyond kFarUnits of its unit, where a solution that
+// exists does not lie (a factor variance of 100 times its marker's).
+bool flat_in_data_units(const NlpProblem* p, const Scaled& sc) {
+    double change = 0.0;
+    for (int32_t i = 0; i < sc.k; ++i) {
+        const int32_t j = sc.idx[i];
+        const double x = std::fabs(p->param.x[j]), unit = p->param.unit != nullptr ? p->param.unit[j] : 0.0;
+        if (unit > 0.0 && x > kFarUnits * unit) return false;
+        const double size = std::fmax(x, std::isfinite(unit) ? unit : 0.0);
+        change = std::fmax(change, std::fabs(sc.g[i] / sc.s[i]) * size);
+    }
+    return change <= kUnitShare * std::fmax(std::fmax(std::fabs(p->iter.f), p->opt.fSize), kUnitFloor);
+}
 
 struct Measured {
     Finding what = Finding::kNone;
     double decrement = -1.0;
     double curvature = 0.0;  // of kCurvature
+    bool small = false;      // the decrement within the bound
+    bool unitsFlat = true;   // not refuted by flat_in_data_units (where H is singular)
 };
 
 // The matrix of the measure into the Hessian slot's array: the exact
@@ -371,19 +419,23 @@ Measured measure(Frame& fr, const double* g, const double* tolerance, double* di
     bool singular = false;
     out.decrement = sc.decrement(n, dir, &singular);
     if (out.decrement < 0.0) return out;
+    out.unitsFlat = !singular || flat_in_data_units(p, sc);
     if (singular && !exact && load_matrix(fr, g, true) == 0) {
         Scaled ex;
         ex.build(p, g, 0, &sc);
         bool ignored = false;
         if (restrict_to_active(p, &ex) >= 0) out.curvature = ex.negative_curvature(n, dir);
         if (out.curvature < 0.0) {
+            out.small = out.decrement <= bound;
             out.what = rows > 0 ? Finding::kOnConstraint : Finding::kCurvature;
             return out;
         }
         if (const double m = ex.decrement(n, dir, &ignored); m >= 0.0) out.decrement = m;
         else sc.decrement(n, dir, &ignored);
     }
-    out.what = out.decrement <= bound ? Finding::kStationary : rows > 0 ? Finding::kOnConstraint : Finding::kNewton;
+    out.small = out.decrement <= bound;
+    out.what = out.small ? Finding::kStationary : rows > 0 ? Finding::kOnConstraint : Finding::kNewton;
+    if (out.what == Finding::kStationary && !out.unitsFlat) out.what = Finding::kUnits;
     return out;
 }
 
@@ -432,7 +484,7 @@ int32_t znlpstn(NlpProblem* p, double relative, double floor, int32_t descend, d
     bool moved = false;
     for (int32_t step = 0; step < kPolishSteps; ++step) {
         const double m = at.decrement, c = at.curvature;
-        const bool lower = at.what == Finding::kNewton
+        const bool lower = at.what != Finding::kCurvature
                                ? descend_from(fr, xb, dir, fb, v0, [&](double a) { return a * m; })
                                : descend_from(fr, xb, dir, fb, v0, [&](double a) { return -0.5 * a * a * c; });
         if (!lower) break;
@@ -451,9 +503,20 @@ int32_t znlpstn(NlpProblem* p, double relative, double floor, int32_t descend, d
                 copy(n, exactDir, dir);
             }
         }
-        if (at.what != Finding::kNewton && at.what != Finding::kCurvature) break;
+        if (at.what != Finding::kNewton && at.what != Finding::kCurvature && at.what != Finding::kUnits) break;
     }
-    if (!moved) return back(at.what == Finding::kNewton ? 2 : 0);
+    if (!moved) {
+        // Nothing lower along the direction.  Where the decrement promises
+        // no more than rounding can hide, f cannot tell: the point stands
+        // (a negative curvature then is rounding) unless the units refute
+        // it.  Beyond that a Newton direction of the information matrix may
+        // be no guide, but a negative curvature of the exact Hessian that f
+        // cannot follow is no solution.
+        const bool rounding = at.decrement <= kCannotTell * std::fmax(std::fabs(f0), p->opt.fSize);
+        if (!rounding && at.what != Finding::kUnits) return back(at.what == Finding::kCurvature ? 5 : 2);
+        if (!at.unitsFlat) return back(5);
+        return back(at.what == Finding::kCurvature && at.small ? 0 : 2);
+    }
     copy(n, xb, p->param.x);
     copy(n, gb, p->work.gradient);
     p->iter.f = fb;

@@ -3,8 +3,8 @@
 // values (cosiset), and every parameter gets one consistent start value
 // (cosinst): the mean of its elements' values, clamped to its bounds, the
 // start constant or a random number where none is known, with variances
-// scaled; the programming statements then run once for the dependent
-// parameters.
+// scaled and both taken in the units of the data; the programming
+// statements then run once for the dependent parameters.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -18,6 +18,7 @@
 #include "procedure/driver/model_readers.h"
 #include "procedure/driver/step_view.h"
 #include "procedure/procedure.h"
+#include "procedure/startvalues/model_units.h"
 #include "velix/codes.h"
 #include "velix/host_compiler.h"
 #include "velix/messages.h"
@@ -133,6 +134,84 @@ int32_t dependent_entries(const StepView& sv, int32_t p) {
     return count;
 }
 
+// The size of each parameter in the units of the data for the optimizer's
+// claim check: the geometric mean of its elements' units; 0 (unknown) for
+// a parameter without elements, with an element whose unit rests on a
+// latent variable that nothing scales, or of a model whose units cannot
+// be read.
+void parameter_units(const StepView& sv, const std::vector<double>& logUnits, const std::vector<char>& determined) {
+    double* unit = sv.nlp->param.unit;
+    if (unit == nullptr) return;
+    const ElementPattern& el = *sv.elements;
+    std::vector<double> sum(static_cast<size_t>(sv.sizes->nParmAll), 0.0);
+    std::vector<int32_t> count(sum.size(), 0);
+    for (int32_t e = 0; e < sv.sizes->nElements; ++e) {
+        const int32_t p = el.parameter[e];
+        if (p <= 0 || p > sv.sizes->nParmAll || count[static_cast<size_t>(p - 1)] < 0) continue;
+        // One element of unknown unit leaves the parameter's unknown.
+        if (determined[static_cast<size_t>(e)] == 0) {
+            count[static_cast<size_t>(p - 1)] = -1;
+            continue;
+        }
+        sum[static_cast<size_t>(p - 1)] += logUnits[static_cast<size_t>(e)];
+        ++count[static_cast<size_t>(p - 1)];
+    }
+    for (size_t p = 0; p < sum.size(); ++p) {
+        const double u = count[p] > 0 ? std::exp(sum[p] / count[p]) : 0.0;
+        unit[p] = std::isfinite(u) ? u : 0.0;
+    }
+}
+
+// Step 3 of cosinst: the elements of free parameters without a value take
+// the start constant or a random number (variances of central matrices
+// scaled), and with a given variance scale the known variances are scaled
+// too.  A value the model leaves to this step follows the units of the
+// data: the start constant and the variance scale are taken in the units
+// of the element (a loading in those of its indicator over its factor's, a
+// variance in those of its variable), so that measuring a variable in
+// other units changes the start by the same factors as the solution.  A
+// model whose units cannot be read keeps the plain values.  The number of
+// values changed.
+int32_t fill_missing(const StepView& sv, const std::vector<double>& logUnits) {
+    NlpProblem* nlp = sv.nlp;
+    const ElementPattern& el = *sv.elements;
+    const ModelMatrixTable& t = *sv.model;
+    const bool scaleGiven = !wzmis(sv.options->varStartScale);
+    const double scale = scaleGiven                 ? sv.options->varStartScale
+                         : sv.options->covAnalysis ? 100.0
+                                                    : 10.0;
+    auto in_units = [&](int32_t e, double r) {
+        const double v = r * std::exp(logUnits[static_cast<size_t>(e)]);
+        return std::isfinite(v) && v != 0.0 ? v : r;
+    };
+    int32_t changed = 0;
+    for (int32_t term = 0; term < sv.sizes->nTerms; ++term) {
+        const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
+        for (int32_t mat = first; mat <= last; ++mat)
+            for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e) {
+                const int32_t p = std::abs(el.parameter[e]);
+                if (p == 0) continue;
+                const bool variance = mat == last && el.row[e] == el.column[e];
+                if (wzmis(el.value[e])) {
+                    double r = sv.options->randomSeed != 0 ? zranuni(&sv.options->randomSeed)
+                                                            : sv.options->startConst;
+                    if (variance)
+                        r = scaleGiven ? (std::fabs(r) + 1.0) * sv.options->varStartScale
+                                       : std::fabs(r) * scale;
+                    r = in_units(e, r);
+                    el.value[e] = r;
+                    nlp->param.x[p - 1] = r;
+                    ++changed;
+                } else if (scaleGiven && variance) {
+                    el.value[e] = sv.options->varStartScale * (std::fabs(el.value[e]) + 1.0);
+                    nlp->param.x[p - 1] = el.value[e];
+                    ++changed;
+                }
+            }
+    }
+    return changed;
+}
+
 }  // namespace
 
 void cosinst(ProcContext* ctx) {
@@ -165,34 +244,11 @@ void cosinst(ProcContext* ctx) {
     };
     average();
 
-    const bool scaleGiven = !wzmis(sv.options->varStartScale);
-    const double scale = scaleGiven                 ? sv.options->varStartScale
-                         : sv.options->covAnalysis ? 100.0
-                                                    : 10.0;
-    int32_t changed = 0;
-    for (int32_t term = 0; term < sv.sizes->nTerms; ++term) {
-        const int32_t first = t.termTable[term], last = t.termTable[term + 1] - 1;
-        for (int32_t mat = first; mat <= last; ++mat)
-            for (int32_t e = t.firstElement[mat]; e < t.firstElement[mat] + t.elementCount[mat]; ++e) {
-                const int32_t p = std::abs(el.parameter[e]);
-                if (p == 0) continue;
-                const bool variance = mat == last && el.row[e] == el.column[e];
-                if (wzmis(el.value[e])) {
-                    double r = sv.options->randomSeed != 0 ? zranuni(&sv.options->randomSeed)
-                                                            : sv.options->startConst;
-                    if (variance)
-                        r = scaleGiven ? (std::fabs(r) + 1.0) * sv.options->varStartScale
-                                       : std::fabs(r) * scale;
-                    el.value[e] = r;
-                    nlp->param.x[p - 1] = r;
-                    ++changed;
-                } else if (scaleGiven && variance) {
-                    el.value[e] = sv.options->varStartScale * (std::fabs(el.value[e]) + 1.0);
-                    nlp->param.x[p - 1] = el.value[e];
-                    ++changed;
-                }
-            }
-    }
+    std::vector<double> logUnits;
+    std::vector<char> determined;
+    velix::detail::element_log_units(ctx, &logUnits, &determined);
+    parameter_units(sv, logUnits, determined);
+    const int32_t changed = fill_missing(sv, logUnits);
     if (changed > 0) average();
 
     // A fixed element whose value the user gave as missing, and that no

@@ -128,9 +128,9 @@ void cosop31(ProcContext* ctx, NlpProblem* nlp, ParameterArrays* arrays, int32_t
     *arrays = ParameterArrays{};
     const size_t n = nParmAll > 0 ? static_cast<size_t>(nParmAll) : 0;
     HostAllocator* pool = run_pool(ctx);
-    // Five double arrays and the names; a failure reports the size of all.
-    const size_t bytes = n * sizeof(NameRecord) + 5 * n * sizeof(double);
-    double* d = static_cast<double*>(allocate(pool, 5 * n * sizeof(double)));
+    // Six double arrays and the names; a failure reports the size of all.
+    const size_t bytes = n * sizeof(NameRecord) + 6 * n * sizeof(double);
+    double* d = static_cast<double*>(allocate(pool, 6 * n * sizeof(double)));
     void* names = d ? allocate(pool, n * sizeof(NameRecord)) : nullptr;
     if (names == nullptr) {
         xmemmsg(static_cast<int64_t>(bytes));
@@ -145,14 +145,17 @@ void cosop31(ProcContext* ctx, NlpProblem* nlp, ParameterArrays* arrays, int32_t
     arrays->upper = d + 2 * n;
     arrays->scale = d + 3 * n;
     arrays->row = d + 4 * n;
+    arrays->unit = d + 5 * n;
     const double missing = host_missing_value();
     for (size_t i = 0; i < 5 * n; ++i) d[i] = missing;
+    for (size_t i = 5 * n; i < 6 * n; ++i) d[i] = 0.0;
     nlp->param.paramNames = arrays->names;
     nlp->param.x = arrays->x;
     nlp->param.lower = arrays->lower;
     nlp->param.upper = arrays->upper;
     nlp->param.scale = arrays->scale;
     nlp->param.paramRow = arrays->row;
+    nlp->param.unit = arrays->unit;
 }
 
 void cosop32(ProcContext* ctx, NlpProblem* nlp, void** block) {

@@ -5,6 +5,19 @@
 // negligible pivots the (near) zero ones.  A diagonal matrix is counted
 // directly.
 //
+// The matrix is judged in the units of the data: row i divided by the root
+// of its variance's unit (that of the variable it describes, through the
+// model's markers and fixed variances), so that SINGULAR bounds a pivot
+// as a share of that variable's variance.  In its own units a factor
+// whose marker is measured in 1e-4 of its units has a variance near 1e-8
+// and would be called singular at the default SINGULAR; in the data's
+// units it is the same matrix at every scale.  Its own diagonal would not
+// do as the scale: a unique variance of 1e-20 beside a variable variance
+// of 1 is a zero variance (a Heywood case) and is reported, which a
+// correlation form (diagonal 1) hides.  A row whose unit is unknown (a
+// fixed variance, a latent variable that nothing scales, a model whose
+// units cannot be read) keeps its own units.
+//
 //   clear the counts; size the largest packed central matrix; pool
 //   for each term: skip constant, non-square, other types
 //     count a (negative) and b (negligible); record 100 a + min(b, 99)
@@ -15,6 +28,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/output_table.h"
 #include "numerics/udu.h"
@@ -42,6 +56,21 @@ bool symmetric_type(int16_t type) {
     return type == kMatPosDefinit || type == kMatSymmetric;
 }
 
+// The scale of each row of central matrix k (`order` entries): the unit of
+// the parameter of its diagonal element in the data, 1 where unknown or
+// where the matrix enters as (I - P)^-1 (whose elements carry no unit).
+std::vector<double> row_scales(const EvalView& v, int32_t k) {
+    const ModelMatrixTable& mt = *v.mt;
+    std::vector<double> scale(static_cast<size_t>(mt.rows[k]), 1.0);
+    if (v.parmUnits == nullptr || mt.form[k] == kFormIMinusInverse) return scale;
+    for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
+        const int32_t p = v.el->parameter[e], i = v.el->row[e];
+        if (i != v.el->column[e] || p <= 0 || p > v.nParmAll || i < 0 || i >= mt.rows[k]) continue;
+        if (const double u = v.parmUnits[p - 1]; u > 0.0 && std::isfinite(u)) scale[static_cast<size_t>(i)] = u;
+    }
+    return scale;
+}
+
 Counts diagonal_counts(const EvalView& v, int32_t k) {
     const ModelMatrixTable& mt = *v.mt;
     double* d = v.st->work3;
@@ -49,10 +78,11 @@ Counts diagonal_counts(const EvalView& v, int32_t k) {
     std::fill(d, d + order, 0.0);
     for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
         if (v.el->row[e] == v.el->column[e]) d[v.el->row[e]] = v.el->value[e];
+    const std::vector<double> scale = row_scales(v, k);
     Counts c;
     c.inspected = true;
     for (int32_t i = 0; i < order; ++i) {
-        const double x = mt.form[k] == kFormIMinusInverse ? 1.0 - d[i] : d[i];
+        const double x = (mt.form[k] == kFormIMinusInverse ? 1.0 - d[i] : d[i]) / scale[static_cast<size_t>(i)];
         if (x < -v.singular) ++c.negative;
         else if (std::fabs(x) <= v.singular) ++c.negligible;
     }
@@ -67,8 +97,12 @@ Counts factored_counts(const EvalView& v, int32_t k, double* buffer) {
     if (iminus && mt.elementCount[k] == 0) return c;  // the identity
     const double s = iminus ? -1.0 : 1.0;
     std::fill(buffer, buffer + velix::pk_lower(order, 0), 0.0);
-    for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
-        buffer[velix::pk(v.el->row[e], v.el->column[e])] = s * v.el->value[e];
+    const std::vector<double> scale = row_scales(v, k);
+    for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
+        const int32_t r = v.el->row[e], col = v.el->column[e];
+        const double units = std::sqrt(scale[static_cast<size_t>(r)] * scale[static_cast<size_t>(col)]);
+        buffer[velix::pk(r, col)] = s * v.el->value[e] / units;
+    }
     if (iminus)
         for (int32_t i = 0; i < order; ++i) buffer[velix::pk_lower(i, i)] += 1.0;
     double info[5] = {};

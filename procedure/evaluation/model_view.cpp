@@ -31,6 +31,7 @@ EvalView eval_view(ProcContext* ctx) {
     v.invStore = ctx->moments.invStore;
     v.invertOnce = ctx->readers.perTermInverse;
     v.S = ctx->arrays.momentMatrix;
+    v.parmUnits = ctx->optSetup.parms.unit;
     v.weights = ctx->arrays.weightMatrix;
     v.logDetS = ctx->moments.logDetMoments;
     v.method = ctx->methods.methodStage;

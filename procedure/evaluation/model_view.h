@@ -50,6 +50,8 @@ struct EvalView {
     double divisor = 0.0;   // variance divisor of the moments (N - 1 by default)
     int32_t inWgt = 0;      // GLS weights from INWGT=
     double singular = 0.0;  // tolerance of every factorization
+    const double* parmUnits = nullptr;  // each parameter's size in the units of the data, 0
+                                        // unknown (written with the start values; may be null)
     double nObs = 0.0;      // N of the analysis
 
     // Programming statements and dependent parameters.

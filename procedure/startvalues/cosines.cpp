@@ -8,6 +8,7 @@
 // then least squares per equation) and last the error variances.  Whatever
 // stays missing is left to the default start step that follows.
 #include <cmath>
+#include <vector>
 
 #include "host/fields.h"
 #include "procedure/procedure.h"
@@ -57,6 +58,19 @@ bool coefficient_steps(StartWork* w) {
     return true;
 }
 
+// The latent positions whose row of the start moments is not yet known:
+// the composites will fill them.
+std::vector<int32_t> unknown_latent_rows(const StartWork* w) {
+    std::vector<int32_t> rows;
+    for (int32_t i = w->n; i < w->order; ++i)
+        for (int32_t j = 0; j <= i; ++j)
+            if (wzmis(w->get(i, j))) {
+                rows.push_back(i);
+                break;
+            }
+    return rows;
+}
+
 // The latent moments: instrumental variables, else (moments about the
 // means only) principal factors, then composites for what is left.  False
 // when a note call failed.
@@ -80,7 +94,9 @@ bool latent_steps(StartWork* w) {
         getcov(w);
         if (pf == 0 && !start_note(ctx, kNotePrincipal)) return false;
     }
+    const std::vector<int32_t> composites = unknown_latent_rows(w);
     cosindc(w);
+    follow_factor_units(w, composites);
     return true;
 }
 
@@ -141,7 +157,9 @@ void cosinfa(ProcContext* ctx) {
         values_to_start_vector(ctx);
         return;
     }
+    const std::vector<int32_t> composites = unknown_latent_rows(&w);
     cosindc(&w);
+    follow_factor_units(&w, composites);
     bool notesOk = true;
     if (parmis(&w, 1) > 0) {
         bool pooled = false;

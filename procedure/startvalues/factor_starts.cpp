@@ -107,6 +107,18 @@ std::vector<double> start_uniques(const StartWork* w, int32_t k) {
     return psi;
 }
 
+// The units of manifest variable i: its standard deviation (the unit of a
+// loading on a factor of unit variance, and of a unique part entered as a
+// scale matrix), or with `variance` its variance; 1 when it is not
+// positive.  The floors of the start values are taken in them, so that a
+// variable in units of 1e-8 of its own does not start with a loading or a
+// unique variance far beyond its own variance.
+double variable_units(const StartWork* w, int32_t i, bool variance) {
+    const double s = w->get(i, i);
+    if (wzmis(s) || !(s > 0.0) || !std::isfinite(s)) return 1.0;
+    return variance ? s : std::sqrt(s);
+}
+
 }  // namespace
 
 bool leading_pairs(int32_t n, int32_t k, std::vector<double> a, double floor, std::vector<double>* ev,
@@ -143,6 +155,42 @@ bool principal_factors(int32_t n, int32_t k, std::vector<double> s, std::vector<
         for (int32_t i = 0; i < n; ++i) (*L)[static_cast<size_t>(i) * k + f] = z[static_cast<size_t>(f) * n + i] * root;
     }
     return true;
+}
+
+double factor_unit(const StartWork* w, int32_t L) {
+    const double v = w->get(L, L);
+    if (wzmis(v) || !(v > 0.0)) return 1.0;
+    for (const StartVariance& f : w->variances) {
+        const double fixed = w->value(f.e);
+        if (f.r == L && f.c == L && w->parameter(f.e) == 0 && !wzmis(fixed) && fixed > 0.0)
+            return std::sqrt(fixed / v);
+    }
+    // The regression of a marker on the composite alone, b = s_aL / s_LL,
+    // against its fixed loading: the geometric mean of the ratios.
+    double product = 1.0;
+    int32_t count = 0;
+    for (const StartPath& p : w->paths) {
+        const double lambda = w->value(p.e), cov = w->get(p.row, L);
+        if (p.col != L || w->parameter(p.e) != 0 || wzmis(lambda) || lambda == 0.0 || wzmis(cov)) continue;
+        const double b = cov / v;
+        if (std::fabs(b) <= kStartTiny) continue;
+        product *= b / lambda;
+        ++count;
+    }
+    if (count == 0 || !std::isfinite(product) || product == 0.0) return 1.0;
+    const double c = std::pow(std::fabs(product), 1.0 / count);
+    return product < 0.0 ? -c : c;
+}
+
+void follow_factor_units(StartWork* w, const std::vector<int32_t>& composites) {
+    for (const int32_t L : composites) {
+        const double c = factor_unit(w, L);
+        if (c == 1.0 || !std::isfinite(c * c)) continue;
+        for (int32_t k = 0; k < w->order; ++k) {
+            double& s = w->at(k, L);
+            if (!wzmis(s)) s *= k == L ? c * c : c;
+        }
+    }
 }
 
 void unique_only_starts(ProcContext* ctx) {
@@ -185,7 +233,7 @@ void cosinf3(StartWork* w) {
     for (int32_t e = fFirst; e < fEnd; ++e) {
         if (!wzmis(ctx->elements.value[e]) || ctx->elements.parameter[e] == 0) continue;
         const size_t at = static_cast<size_t>(ctx->elements.row[e]) * k + ctx->elements.column[e];
-        ctx->elements.value[e] = away_from_zero(L[at], kCoefficientFloor);
+        ctx->elements.value[e] = away_from_zero(L[at], kCoefficientFloor * variable_units(w, ctx->elements.row[e], false));
         ++assigned;
     }
     if (!ctx->readers.factorNoUnique) {
@@ -194,7 +242,8 @@ void cosinf3(StartWork* w) {
             const int32_t i = ctx->elements.row[e];
             if (!wzmis(ctx->elements.value[e]) || ctx->elements.parameter[e] == 0 || i != ctx->elements.column[e])
                 continue;
-            ctx->elements.value[e] = std::max(psi[static_cast<size_t>(i)], kUniqueFloor);
+            const double unit = variable_units(w, i, !ctx->readers.factorIdentity);
+            ctx->elements.value[e] = std::max(psi[static_cast<size_t>(i)], kUniqueFloor * unit);
             ++assigned;
         }
     }

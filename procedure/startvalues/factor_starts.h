@@ -24,6 +24,22 @@ bool leading_pairs(int32_t n, int32_t k, std::vector<double> a, double floor, st
 bool principal_factors(int32_t n, int32_t k, std::vector<double> s, std::vector<double>* psi, bool noUnique,
                        double retryFloor, std::vector<double>* L);
 
+// The unit of the factor at position L of the start moments, as a factor
+// c by which its composite (of unit variance) is multiplied: the root of
+// its fixed variance over the composite's, else the geometric mean of the
+// regressions of its marker indicators on the composite over their fixed
+// loadings; 1 when the model fixes neither.
+double factor_unit(const StartWork* w, int32_t L);
+
+// Composite factors have unit variance, whatever unit the model gives
+// them: a fixed variance, or fixed loadings (the marker of a factor whose
+// loading is 1.0), set it.  Rescales the row of the start moments (in-out)
+// of each latent position in `composites` by factor_unit, so that the
+// loadings and factor covariances estimated from them follow the units of
+// the markers; left at unit variance, a marker in units of 1e8 of its own
+// starts the factor 1e16 times too small, and the fit ends on a plateau.
+void follow_factor_units(StartWork* w, const std::vector<int32_t>& composites);
+
 // Start values of a FACTOR model without factors: the unique variances
 // start at the sample variances.
 void unique_only_starts(ProcContext* ctx);

@@ -112,7 +112,7 @@ class InstrumentProducts {
         for (int32_t a = 0; a < nn; ++a)
             for (int32_t b = 0; b <= a; ++b) B_[static_cast<size_t>(pk(a, b))] = sv->s(nonRef_[static_cast<size_t>(a)], nonRef_[static_cast<size_t>(b)]);
         double det[2];
-        shared_ = coschin(nn, sv->tol(), det, B_.data()) == 0;
+        shared_ = coschin(nn, tol_in_units(sv->tol(), nn, B_.data()), det, B_.data()) == 0;
         if (!shared_) return;
         G_.assign(static_cast<size_t>(k) * nn, 0.0);
         std::vector<double> srow(static_cast<size_t>(nn));
@@ -149,7 +149,7 @@ class InstrumentProducts {
         for (int32_t a = 0; a < q; ++a)
             for (int32_t b = 0; b <= a; ++b) K[static_cast<size_t>(pk(a, b))] = sv_->s((*inst)[static_cast<size_t>(a)], (*inst)[static_cast<size_t>(b)]);
         double det[2];
-        if (coschin(q, sv_->tol(), det, K.data()) != 0) {
+        if (coschin(q, tol_in_units(sv_->tol(), q, K.data()), det, K.data()) != 0) {
             std::fill(K.begin(), K.end(), 0.0);
             for (int32_t a = 0; a < q; ++a) K[static_cast<size_t>(pk(a, a))] = 1.0;
         }
@@ -206,7 +206,7 @@ int32_t ivfald3(Solver* sv) {
             rhs[static_cast<size_t>(x)] = v;
         }
         double logdet = 0.0;
-        if (coscdec(u, sv->tol(), &logdet, a.data()) != 0) return -4;
+        if (coscdec(u, tol_in_units(sv->tol(), u, a.data()), &logdet, a.data()) != 0) return -4;
         if (coscsol(u, 1, a.data(), rhs.data()) != 0) return -5;
         std::vector<double> b(static_cast<size_t>(lv.k));
         for (int32_t c = 0; c < lv.k; ++c) b[static_cast<size_t>(c)] = lv.l(i, c);
@@ -255,7 +255,7 @@ int32_t ivfald4(Solver* sv) {
     }
     if (equations < np) return -1;
     double logdet = 0.0;
-    if (coscdec(np, sv->tol(), &logdet, xtx.data()) != 0) return -3;
+    if (coscdec(np, tol_in_units(sv->tol(), np, xtx.data()), &logdet, xtx.data()) != 0) return -3;
     if (coscsol(np, 1, xtx.data(), xty.data()) != 0) return -4;
     for (int32_t i = 0; i < lv.m; ++i) {
         if (sv->is_ref(i)) continue;

@@ -116,7 +116,7 @@ int32_t ivfauv1(Solver* sv) {
         if (wzmis(lv.U[static_cast<size_t>(j)])) free.push_back(j);
     if (static_cast<int32_t>(free.size()) == m) {
         std::vector<int32_t> pivots(static_cast<size_t>(m));
-        if (zududec(m, sv->tol(), nullptr, Q.data(), pivots.data()) != 0) return 1;
+        if (zududec(m, tol_in_units(sv->tol(), m, Q.data()), nullptr, Q.data(), pivots.data()) != 0) return 1;
         zudusol(m, 1, 1, Q.data(), r.data(), pivots.data());
         lv.U = r;
         return 0;
@@ -134,7 +134,7 @@ int32_t ivfauv1(Solver* sv) {
         }
     }
     double logdet = 0.0;
-    if (u > 0 && coscdec(u, sv->tol(), &logdet, a.data()) != 0) return 2;
+    if (u > 0 && coscdec(u, tol_in_units(sv->tol(), u, a.data()), &logdet, a.data()) != 0) return 2;
     if (u > 0 && coscsol(u, 1, a.data(), b.data()) != 0) return 3;
     for (int32_t x = 0; x < u; ++x) lv.U[static_cast<size_t>(free[static_cast<size_t>(x)])] = std::max(b[static_cast<size_t>(x)], 0.0);
     return 0;
@@ -416,7 +416,7 @@ bool inverse_cross_product(Solver* sv) {
     for (int32_t f = 0; f < lv.k; ++f)
         for (int32_t g = 0; g <= f; ++g) lv.T[static_cast<size_t>(pk(f, g))] = zvdotjj(&lv.l(0, f), lv.k, &lv.l(0, g), lv.k, lv.m);
     double det[2];
-    return coschin(lv.k, sv->tol(), det, lv.T.data()) == 0;
+    return coschin(lv.k, tol_in_units(sv->tol(), lv.k, lv.T.data()), det, lv.T.data()) == 0;
 }
 
 int32_t run_levels(StartWork* w, const LevelMethod& method) {

@@ -264,9 +264,16 @@ void values_to_start_vector(ProcContext* ctx) {
         if (count[p] > 0) ctx->nlp->param.x[p] = sum[p] / count[p];
 }
 
+double tol_in_units(double tol, int32_t n, const double* a) {
+    double smallest = HUGE_VAL;
+    for (int32_t i = 0; i < n; ++i)
+        if (const double d = std::fabs(a[pk_lower(i, i)]); d > 0.0) smallest = std::fmin(smallest, d);
+    return smallest < HUGE_VAL ? tol * smallest : tol;
+}
+
 bool cholesky_solve(int32_t k, double tol, std::vector<double> a, std::vector<double>* b) {
     double logdet = 0.0;
-    if (k < 1 || coscdec(k, tol, &logdet, a.data()) != 0) return false;
+    if (k < 1 || coscdec(k, tol_in_units(tol, k, a.data()), &logdet, a.data()) != 0) return false;
     return coscsol(k, 1, a.data(), b->data()) == 0;
 }
 

@@ -130,6 +130,14 @@ bool start_note(ProcContext* ctx, int32_t number);
 // back to missing first.
 void values_to_start_vector(ProcContext* ctx);
 
+// The singularity bound `tol` in the units of the packed matrix a (order
+// n): tol times its smallest positive diagonal element (tol itself when
+// there is none).  The moments of variables in small units, or of many
+// observations (which scale every moment), then keep their pivots; a row
+// whose pivot is a share of at most tol of its diagonal is still
+// negligible.
+double tol_in_units(double tol, int32_t n, const double* a);
+
 // Solves the symmetric positive definite system a x = b by Cholesky.
 //   a  in      PackedSym[k(k+1)/2] (a copy)
 //   b  in-out  k doubles: the right-hand side, replaced by x

@@ -99,7 +99,8 @@ int32_t first_stage(const StartWork* w, StageMoments* m) {
             m->sxz[static_cast<size_t>(x) * m->k2 + z] = v;
         }
     double det[2];
-    if (coschin(m->k2, w->ctx->options.singular, det, m->szz.data()) != 0) return -1;
+    const double tol = tol_in_units(w->ctx->options.singular, m->k2, m->szz.data());
+    if (coschin(m->k2, tol, det, m->szz.data()) != 0) return -1;
     m->q.assign(static_cast<size_t>(pk_lower(m->k1, 0)), 0.0);
     std::vector<double> work(static_cast<size_t>(m->k2));
     zqform(m->szz.data(), m->k2, m->sxz.data(), m->k1, m->q.data(), work.data(), 0);
@@ -132,7 +133,8 @@ int32_t second_stage(StartWork* w, const StageMoments& m, int32_t y) {
         b[static_cast<size_t>(i)] = r;
     }
     std::vector<int32_t> pivots(static_cast<size_t>(k));
-    if (zududec(k, w->ctx->options.singular, nullptr, a.data(), pivots.data()) != 0) return 0;
+    const double tol = tol_in_units(w->ctx->options.singular, k, a.data());
+    if (zududec(k, tol, nullptr, a.data(), pivots.data()) != 0) return 0;
     zudusol(k, 1, 1, a.data(), b.data(), pivots.data());
     int32_t assigned = 0;
     for (int32_t i = 0; i < k; ++i) {

@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <cstdint>
 #include <fstream>
 #include <random>
@@ -167,6 +168,23 @@ std::string hs_step(const std::string& options, const std::string& model, const 
 class ConvergenceClaims : public HsProgram {
 protected:
     RunResult run_program(const std::string& program) { return run_velix(program, {}, {"--lib", dir_}); }
+    // The data set hs with x1 in units 10^k times its own (written once);
+    // its name.
+    std::string x1_in_units(int k) {
+        const std::string name = "hs_units" + std::to_string(k + 8);
+        if (std::ifstream(dir_ + "/" + name + ".csv").good()) return name;
+        std::ifstream in(dir_ + "/hs.csv");
+        std::ofstream out(dir_ + "/" + name + ".csv");
+        out.precision(17);
+        std::string line;
+        std::getline(in, line);
+        out << line << "\n";
+        while (std::getline(in, line)) {
+            const size_t comma = line.find(',');
+            out << std::stod(line.substr(0, comma)) * std::pow(10.0, k) << line.substr(comma) << "\n";
+        }
+        return name;
+    }
     // F at the minimum of the method, from the default start (which must
     // reach it with a convergence claim).
     double minimum(const std::string& method) {
@@ -208,23 +226,9 @@ TEST_F(ConvergenceClaims, MaximumLikelihoodDoesNotDependOnTheUnitsOfAVariable) {
     const RunResult plain = run_program(hs_program("ml", "", tight));
     const double fmin = final_f(plain);
     const JsonValue& std0 = plain.table(0, "StdManifestEq");
-    std::ifstream in(dir_ + "/hs.csv");
-    std::string header, line;
-    std::getline(in, header);
-    std::vector<std::string> rows;
-    while (std::getline(in, line)) rows.push_back(line);
     int solved = 0;
     for (int k = -8; k <= 8; ++k) {
-        const std::string name = "hs_units" + std::to_string(k + 8);
-        std::ofstream out(dir_ + "/" + name + ".csv");
-        out.precision(17);
-        out << header << "\n";
-        for (const std::string& row : rows) {
-            const size_t comma = row.find(',');
-            out << std::stod(row.substr(0, comma)) * std::pow(10.0, k) << row.substr(comma) << "\n";
-        }
-        out.close();
-        const RunResult r = run_program(hs_program("ml", "", tight, name));
+        const RunResult r = run_program(hs_program("ml", "", tight, x1_in_units(k)));
         const std::string what = "x1 times 1e" + std::to_string(k);
         expect_minimum_or_failure(r, fmin, what);
         if (!reached(r)) continue;
@@ -237,6 +241,72 @@ TEST_F(ConvergenceClaims, MaximumLikelihoodDoesNotDependOnTheUnitsOfAVariable) {
     }
     // The start values follow the units: every scale reaches the fit.
     EXPECT_EQ(solved, 17);
+}
+
+// The same model as a FACTOR model, a COSAN model and a RAM list
+// (examples/), which start from default and factor-analytic values, and
+// the exploratory three-factor model, with x1 in units 1e-8 to 1e8 of its
+// own under every method.  ML, GLS, WLS and DWLS do not depend on the
+// units: each run reaches the minimum of its method in x1's own units (the
+// start values follow the units of the data), and no central matrix is
+// called singular for its units.  ULS does: a run reaches the minimum of
+// its scaled problem (uls_unit_minima.R; the exploratory model has none
+// given) or says that it did not; no run claims a criterion anywhere else.
+TEST_F(ConvergenceClaims, EveryModelKindReachesItsMinimumInAnyUnitOfAVariable) {
+    const std::map<int, double> uls = {{-8, 0.1609902323}, {-4, 0.1609902323}, {4, 0.4412291989}, {8, 0.4412291989}};
+    for (const std::string stem : {"hs_cfa_factor", "hs_cfa_cosan", "hs_cfa_ram", "hs_efa"}) {
+        const std::string program = read_text(std::string(VELIX_SOURCE_DIR) + "/examples/" + stem + ".vx");
+        const size_t at = program.find("data=hs method=none");
+        ASSERT_NE(at, std::string::npos) << stem;
+        auto with = [&](const std::string& data, const std::string& method) {
+            return run_program(std::string(program).replace(at, 19, "data=" + data + " method=" + method));
+        };
+        // The exploratory model's minimum in x1's own units.
+        auto own_minimum = [&](const std::string& method) {
+            const RunResult r = with("hs", method);
+            EXPECT_TRUE(reached(r)) << stem << " " << method << "\n" << r.log;
+            return final_f(r);
+        };
+        for (const std::string method : {"ml", "gls", "wls", "dwls", "uls"}) {
+            const bool efa = stem == "hs_efa";
+            const double fmin = method == "uls" ? 0.0 : efa ? own_minimum(method) : minimum(method);
+            for (const auto& [k, ulsMin] : uls) {
+                const std::string what = stem + " " + method + " x1 times 1e" + std::to_string(k);
+                const RunResult r = with(x1_in_units(k), method);
+                if (method == "uls" && efa) {
+                    expect_truthful(r, what);
+                    continue;
+                }
+                expect_minimum_or_failure(r, method == "uls" ? ulsMin : fmin, what);
+                if (method == "uls") continue;
+                EXPECT_TRUE(reached(r)) << what << "\n" << r.log;
+                // The factor variance of x1 is regular in the units of x1.
+                EXPECT_FALSE(logged(r, "negligible pivots")) << what << "\n" << r.log;
+            }
+        }
+    }
+}
+
+// All-0.5 starts with x1 in other units reach points of rest: a factor
+// whose variance stays near 0 of the units its marker gives it (x1 looks
+// uncorrelated with the rest, and f falls along a curve no quadratic model
+// sees), or whose variance runs off with its marker's unique variance in
+// opposite signs (f falls toward an asymptote).  GCONV and ABSGCONV held
+// there with the information matrix singular; each run ends at the
+// minimum or says that it did not.
+TEST_F(ConvergenceClaims, PointsOfRestInOtherUnitsAreNoSolution) {
+    const std::string half = hs_started(hs_starts("half", 0));
+    const struct {
+        int k;
+        const char *method, *technique;
+    } cases[] = {{8, "ml", "congra"}, {8, "dwls", "levmar"}, {-4, "gls", "dbldog"}, {-4, "wls", "quanew"}, {-8, "uls", "newrap"}};
+    for (const auto& c : cases) {
+        const std::string what = std::string(c.method) + " " + c.technique + " x1 times 1e" + std::to_string(c.k);
+        const std::string options = std::string("method=") + c.method + " technique=" + c.technique;
+        const RunResult r = run_program("proc velix data=" + x1_in_units(c.k) + " covariance " + options + ";\n" + half + "run;\n");
+        // uls_unit_minima.R: the ULS minimum as c -> 0.
+        expect_minimum_or_failure(r, c.k == -8 ? 0.1609902323 : minimum(c.method), what);
+    }
 }
 
 // Four factors of 24 tests: the techniques that build their own matrix

@@ -267,9 +267,10 @@ TEST(Identification, TheUnitsOfAVariableDecideNothing) {
 }
 
 // The moments of hs.csv as a TYPE=COV data set of N = 1000, analysed with
-// NOBS=1000 and NOBS=1e6.  A given N rescales moments read with another
-// divisor by k = (1000 - 1) / (1e6 - 1), a change of the units of every
-// variable: the loadings stay, the variances and covariances are times k,
+// NOBS=1000, 1e6 and 1e12 (moments near 1e-9, below the default SINGULAR
+// of the start values' solves).  A given N rescales moments read with
+// another divisor by k = (1000 - 1) / (N - 1), a change of the units of
+// every variable: the loadings stay, the variances and covariances are times k,
 // and every standard error is present and times sqrt(k) besides (the
 // information per observation changes by those units alone).
 TEST(Identification, TheNumberOfObservationsDecidesNothing) {
@@ -293,11 +294,16 @@ TEST(Identification, TheNumberOfObservationsDecidesNothing) {
     const RunResult base = run_hs_on(csv, " nobs=1000");
     ASSERT_EQ(base.exitStatus, 0) << base.log;
     const auto reference = estimates(base);
-    const double k = (1000.0 - 1.0) / (1e6 - 1.0);
-    std::map<std::string, double> factor;
-    for (const auto& [name, value] : reference)
-        if (name[0] != 'l') factor[name] = k;
-    expect_rescaled(run_hs_on(csv, " nobs=1e6"), reference, factor, std::sqrt(k));
+    for (const double nobs : {1e6, 1e12}) {
+        SCOPED_TRACE(nobs);
+        const double k = (1000.0 - 1.0) / (nobs - 1.0);
+        std::map<std::string, double> factor;
+        for (const auto& [name, value] : reference)
+            if (name[0] != 'l') factor[name] = k;
+        char option[32];
+        std::snprintf(option, sizeof option, " nobs=%g", nobs);
+        expect_rescaled(run_hs_on(csv, option), reference, factor, std::sqrt(k));
+    }
 }
 
 }  // namespace
