@@ -1,5 +1,6 @@
 // Shared machinery of the dense and packed kernels: the packed-index
-// arithmetic (from velix/packed_index.h), the constants the kernels test
+// arithmetic (from velix/packed_index.h), the per-processor compilation of
+// the heavy loops (velix/kernel_clones.h), the constants the kernels test
 // against, the mantissa/power-of-ten determinant accumulator and the
 // ordered insertion the eigenvalue routines keep their results with.
 // Nothing here is specific to one factorization.
@@ -9,18 +10,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "velix/kernel_clones.h"
 #include "velix/packed_index.h"
-
-// The dense kernels that carry the cubic work are compiled once per level
-// of the x86-64 vector extensions (AVX-512, AVX2 with FMA, the SSE2
-// baseline) and the loader picks the one the processor runs; elsewhere
-// they are compiled once for the target.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
-#define VELIX_KERNEL_CLONES \
-    __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define VELIX_KERNEL_CLONES
-#endif
 
 namespace velix {
 

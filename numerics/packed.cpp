@@ -8,7 +8,9 @@
 #include "numerics/packed.h"
 
 #include <cmath>
+#include <vector>
 
+#include "numerics/cholesky.h"
 #include "numerics/kernel_support.h"
 #include "velix/host_vector.h"
 
@@ -72,6 +74,26 @@ int32_t each_rhs(int32_t n, int32_t m, double* b, Pass pass) {
     return count / m;
 }
 
+// coschin from the order where blocking pays: the blocked factor in
+// place, the determinant from its diagonal, the blocked inverse.
+int32_t blocked_coschin(int32_t n, double tol, double* det, double* a) {
+    // A pivot that is not positive fails whatever tol says.
+    const double floor = tol > 0.0 ? tol : 0.0;
+    int32_t failed = 0;
+    if (!velix::detail::packed_cholesky(n, a, 0.0, floor, a, &failed)) {
+        det[0] = 0.0;
+        det[1] = 0.0;
+        return -(failed + 1);
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        const double l = a[pk_lower(i, i)];
+        det_scale(det, l * l);
+    }
+    std::vector<double> work(static_cast<size_t>(velix::detail::packed_inverse_work(n)));
+    velix::detail::packed_factor_inverse(n, a, a, work.data());
+    return 0;
+}
+
 }  // namespace
 
 int32_t coschin(int32_t n, double tol, double* det, double* a) {
@@ -79,6 +101,7 @@ int32_t coschin(int32_t n, double tol, double* det, double* a) {
     // invert the factor column by column; form inv(a) = X'X, X = inv(L).
     det[0] = 1.0;
     det[1] = 0.0;
+    if (n >= velix::detail::kBlockedInverseOrder) return blocked_coschin(n, tol, det, a);
     for (int32_t i = 0; i < n; ++i) {
         double* ri = a + pk_lower(i, 0);
         for (int32_t j = 0; j <= i; ++j) {
