@@ -4,6 +4,7 @@
 // so widths, precisions and flags behave exactly as in C.
 #include "platform/format.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -185,6 +186,18 @@ std::string vformat_host(const char* format, int32_t length, va_list args) {
         }
     }
     return out;
+}
+
+size_t format_double(char* buf, size_t size, double value, char conversion, int precision) {
+    const std::chars_format style = conversion == 'f'   ? std::chars_format::fixed
+                                    : conversion == 'g' ? std::chars_format::general
+                                                        : std::chars_format::scientific;
+    const std::to_chars_result r = std::to_chars(buf, buf + size, value, style, precision);
+    const size_t n = static_cast<size_t>(r.ptr - buf);
+    if (conversion == 'E')
+        for (size_t k = 0; k < n; ++k)
+            if (buf[k] == 'e') buf[k] = 'E';
+    return n;
 }
 
 std::string format_host(const char* format, ...) {

@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -109,6 +113,35 @@ TEST(CsvRead, MalformedFilesNameTheLine) {
     EXPECT_FALSE(csv_read("a,\n1,2\n", &d, &error));
     EXPECT_FALSE(csv_read("# TYPE=COV\n", &d, &error));
     EXPECT_FALSE(csv_read("a,b\n\"1,2\n", &d, &error));
+}
+
+// Every number reads as the C library's strtod reads it: random decimals
+// of 1 to 20 digits with 0 to 24 of them after the point, signs, leading
+// zeros, a bare point at either end, exponents.
+TEST(CsvRead, NumbersReadAsStrtodReadsThem) {
+    std::mt19937 gen(4401);
+    std::uniform_int_distribution<int> digit(0, 9), length(1, 20), point(0, 24), coin(0, 3);
+    std::vector<std::string> texts;
+    std::string text = "x\n";
+    for (int k = 0; k < 20000; ++k) {
+        std::string t = coin(gen) == 0 ? "-" : "";
+        const int n = length(gen), p = std::min(point(gen), n);
+        for (int i = 0; i < n; ++i) {
+            if (i == n - p) t += '.';
+            t += static_cast<char>('0' + digit(gen));
+        }
+        if (p == 0 && coin(gen) == 0) t += '.';
+        if (coin(gen) == 0) t += "e" + std::to_string(digit(gen) - 5);
+        texts.push_back(t);
+        text += t + "\n";
+    }
+    HostDataSet d;
+    std::string error;
+    ASSERT_TRUE(csv_read(text, &d, &error)) << error;
+    const DataSetVariable& x = var(d, "x");
+    ASSERT_FALSE(x.character);
+    for (size_t k = 0; k < texts.size(); ++k)
+        ASSERT_EQ(bits(x.numbers[k]), bits(std::strtod(texts[k].c_str(), nullptr))) << texts[k];
 }
 
 TEST(CsvRead, QuotedFieldsAndCrLf) {
