@@ -31,57 +31,45 @@ double sign_of(double v) { return v < 0.0 ? -1.0 : (v > 0.0 ? 1.0 : 0.0); }
 // Rows handled side by side by the substitutions below.
 constexpr int32_t kSideBySide = 4;
 
-// s[k] := sum over t < len of r[k][t] y[t], k < kSideBySide, each sum from
-// 0.0 in the order of t as zinner adds it: the inner products of four rows
-// with one vector run side by side, so that none waits for its own
-// previous addition, and each gives zinner's bits.
-void side_by_side_inner(const double* const* r, const double* y, int32_t len, double* s) {
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-    const double *r0 = r[0], *r1 = r[1], *r2 = r[2], *r3 = r[3];
-    for (int32_t t = 0; t < len; ++t) {
-        const double yt = y[t];
-        s0 += r0[t] * yt;
-        s1 += r1[t] * yt;
-        s2 += r2[t] * yt;
-        s3 += r3[t] * yt;
-    }
-    s[0] = s0;
-    s[1] = s1;
-    s[2] = s2;
-    s[3] = s3;
-}
-
-// Solves L y = x in place for one right-hand side; a component whose
-// diagonal is negligible becomes 0.0 and is counted.  Four rows at a time
-// share the pass over the solved part of y (the sums of zinner, in its
-// order), and then take their last terms one after the other.
-template <class Negligible>
-int32_t forward_pass(int32_t n, const double* l, double* x, Negligible negligible) {
-    int32_t count = 0;
-    const auto finish = [&](const double* ri, int32_t i, double sum) {
-        const double y = x[i] - sum;
-        if (negligible(ri[i])) {
-            x[i] = 0.0;
-            ++count;
-        } else {
-            x[i] = y * (1.0 / ri[i]);
-        }
-    };
+// Solves the rows 0 .. n-1 of the packed factor l against y in place, as
+// a forward substitution does: finish(i, sum) receives the inner product
+// of row i with y[0 .. i) and sets y[i].  Four rows at a time share the
+// pass over the solved part of y, their sums side by side so that none
+// waits for its own previous addition, and then take their last terms one
+// after the other: each sum runs from 0.0 in the order of the elements, as
+// zinner adds it, and gives its bits.
+template <class Finish>
+void substitute_rows(int32_t n, const double* l, double* y, Finish finish) {
     int32_t i = 0;
     for (; i + kSideBySide <= n; i += kSideBySide) {
         const double* r[kSideBySide];
-        double s[kSideBySide];
+        double s[kSideBySide] = {};
         for (int32_t k = 0; k < kSideBySide; ++k) r[k] = l + pk_lower(i + k, 0);
-        side_by_side_inner(r, x, i, s);
+        for (int32_t t = 0; t < i; ++t)
+            for (int32_t k = 0; k < kSideBySide; ++k) s[k] += r[k][t] * y[t];
         for (int32_t k = 0; k < kSideBySide; ++k) {
-            for (int32_t t = i; t < i + k; ++t) s[k] += r[k][t] * x[t];
-            finish(r[k], i + k, s[k]);
+            for (int32_t t = i; t < i + k; ++t) s[k] += r[k][t] * y[t];
+            finish(i + k, s[k]);
         }
     }
-    for (; i < n; ++i) {
-        const double* ri = l + pk_lower(i, 0);
-        finish(ri, i, zinner(ri, x, i));
-    }
+    for (; i < n; ++i) finish(i, zinner(l + pk_lower(i, 0), y, i));
+}
+
+// Solves L y = x in place for one right-hand side; a component whose
+// diagonal is negligible becomes 0.0 and is counted.
+template <class Negligible>
+int32_t forward_pass(int32_t n, const double* l, double* x, Negligible negligible) {
+    int32_t count = 0;
+    substitute_rows(n, l, x, [&](int32_t i, double sum) {
+        const double d = l[pk_lower(i, i)];
+        const double y = x[i] - sum;
+        if (negligible(d)) {
+            x[i] = 0.0;
+            ++count;
+        } else {
+            x[i] = y * (1.0 / d);
+        }
+    });
     return count;
 }
 
@@ -186,24 +174,11 @@ int32_t coscdec(int32_t n, double tol, double* logdet, double* a) {
     int32_t count = 0;
     for (int32_t i = 0; i < n; ++i) {
         double* ri = a + pk_lower(i, 0);
-        // Row i against the rows above, as forward_pass solves: four of
-        // them side by side, then each one's last terms.
-        const auto finish = [&](int32_t j, double inner) {
+        // Row i against the rows above, as forward_pass solves.
+        substitute_rows(i, a, ri, [&](int32_t j, double inner) {
             const double d = a[pk_lower(j, j)];
             ri[j] = (ri[j] - inner) * (d > kMinPos ? 1.0 / d : d);
-        };
-        int32_t j = 0;
-        for (; j + kSideBySide <= i; j += kSideBySide) {
-            const double* r[kSideBySide];
-            double s[kSideBySide];
-            for (int32_t k = 0; k < kSideBySide; ++k) r[k] = a + pk_lower(j + k, 0);
-            side_by_side_inner(r, ri, j, s);
-            for (int32_t k = 0; k < kSideBySide; ++k) {
-                for (int32_t t = j; t < j + k; ++t) s[k] += ri[t] * r[k][t];
-                finish(j + k, s[k]);
-            }
-        }
-        for (; j < i; ++j) finish(j, zinner(ri, a + pk_lower(j, 0), j));
+        });
         const double x = ri[i] - zinner(ri, ri, i);
         if (x > tol) {
             sum += std::log(x);
