@@ -28,7 +28,7 @@ double predicted(int32_t k, const double* h, const double* g, const double* s, d
 }  // namespace
 
 double more_sorensen(int32_t k, const double* h, const double* g, double radius, double tol, double* lambda,
-                     double* l, double* s, double* work) {
+                     double* l, double* s, double* work, bool* unshifted) {
     double* q = work;
     // Bounds of lambda: below by the most negative diagonal and by
     // |g| / radius less a Gerschgorin bound of H, above by the sum.
@@ -44,7 +44,12 @@ double more_sorensen(int32_t k, const double* h, const double* g, double radius,
     double hi = gnorm / radius + hnorm;
     double lam = std::fmin(std::fmax(*lambda, lo), hi);
     auto solve = [&](double shift) {
-        if (!cholesky(k, h, shift, tol, l)) return false;
+        // The factor of H itself may be at hand already.
+        if (shift != 0.0 || !*unshifted) {
+            *unshifted = false;
+            if (!cholesky(k, h, shift, tol, l)) return false;
+            *unshifted = shift == 0.0;
+        }
         copy(k, g, s);
         chol_solve(k, l, s);
         for (int32_t i = 0; i < k; ++i) s[i] = -s[i];
