@@ -28,6 +28,7 @@
 #include <deque>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <set>
 #include <string_view>
 
@@ -160,13 +161,15 @@ class TextLines final : public LineSource {
 
 class FileLines final : public LineSource {
   public:
-    explicit FileLines(std::FILE* file) : file_(file), buf_(kPiece) {
+    explicit FileLines(std::FILE* file) : file_(file) {
         struct stat st;
         size_ = ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : -1;
+        // A small file needs no more than itself (and a byte to see its end).
+        grow(size_ >= 0 ? std::min(kPiece, static_cast<size_t>(size_) + 1) : kPiece);
     }
     bool next(std::string_view* line) override {
         for (;;) {
-            const char* b = buf_.data() + begin_;
+            const char* b = buf_.get() + begin_;
             if (const void* nl = std::memchr(b, '\n', end_ - begin_)) {
                 const size_t len = static_cast<size_t>(static_cast<const char*>(nl) - b);
                 *line = std::string_view(b, len);
@@ -184,11 +187,11 @@ class FileLines final : public LineSource {
             // The unfinished line moves to the front; a line as long as the
             // buffer doubles it.
             const size_t rest = end_ - begin_;
-            std::memmove(buf_.data(), b, rest);
+            std::memmove(buf_.get(), b, rest);
             begin_ = 0;
             end_ = rest;
-            if (end_ == buf_.size()) buf_.resize(2 * buf_.size());
-            const size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, file_);
+            if (end_ == capacity_) grow(2 * capacity_);
+            const size_t got = std::fread(buf_.get() + end_, 1, capacity_ - end_, file_);
             end_ += got;
             atEnd_ = got == 0;  // the end of the file, or a read error that ends it as before
         }
@@ -203,7 +206,16 @@ class FileLines final : public LineSource {
   private:
     static constexpr size_t kPiece = size_t{1} << 20;  // bytes read at a time
     std::FILE* file_;
-    std::vector<char> buf_;
+    // The buffer, its first end_ bytes kept; left unfilled, so that only
+    // what is read touches memory.
+    void grow(size_t capacity) {
+        std::unique_ptr<char[]> bigger(new char[capacity]);
+        if (end_ > 0) std::memcpy(bigger.get(), buf_.get(), end_);
+        buf_ = std::move(bigger);
+        capacity_ = capacity;
+    }
+    std::unique_ptr<char[]> buf_;
+    size_t capacity_ = 0;
     size_t begin_ = 0, end_ = 0;
     bool atEnd_ = false;
     int64_t size_ = -1;
