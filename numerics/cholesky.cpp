@@ -154,18 +154,22 @@ double zchol(int32_t k, double* a, double tol) {
 }
 
 void zchol2(int32_t n, const double* l, double* b) {
-    for (int32_t i = 0; i < n; ++i) {
-        const double* ri = l + pk_lower(i, 0);
-        b[i] = ri[i] == 0.0 ? 0.0 : (b[i] - zinner(ri, b, i)) / ri[i];
-    }
+    velix::detail::substitute_rows(n, l, b, [&](int32_t i, double sum) {
+        const double d = l[pk_lower(i, i)];
+        b[i] = d == 0.0 ? 0.0 : (b[i] - sum) / d;
+    });
 }
 
 void zbaksub(int32_t n, const double* l, double* b) {
+    // Each x(i) is taken off the components above it along row i of L,
+    // which is contiguous: component t receives the terms of x(n-1) down
+    // to x(t+1) in the order of the inner product down column t.
     for (int32_t i = n - 1; i >= 0; --i) {
-        double v = b[i];
-        for (int32_t j = n - 1; j > i; --j) v -= l[pk_lower(j, i)] * b[j];
-        const double d = l[pk_lower(i, i)];
-        b[i] = d == 0.0 ? 0.0 : v / d;
+        const double* ri = l + pk_lower(i, 0);
+        const double d = ri[i];
+        const double x = d == 0.0 ? 0.0 : b[i] / d;
+        b[i] = x;
+        for (int32_t t = 0; t < i; ++t) b[t] -= ri[t] * x;
     }
 }
 

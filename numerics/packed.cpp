@@ -28,39 +28,12 @@ constexpr double kRankDeficientLogDet = -708.3964185;
 
 double sign_of(double v) { return v < 0.0 ? -1.0 : (v > 0.0 ? 1.0 : 0.0); }
 
-// Rows handled side by side by the substitutions below.
-constexpr int32_t kSideBySide = 4;
-
-// Solves the rows 0 .. n-1 of the packed factor l against y in place, as
-// a forward substitution does: finish(i, sum) receives the inner product
-// of row i with y[0 .. i) and sets y[i].  Four rows at a time share the
-// pass over the solved part of y, their sums side by side so that none
-// waits for its own previous addition, and then take their last terms one
-// after the other: each sum runs from 0.0 in the order of the elements, as
-// zinner adds it, and gives its bits.
-template <class Finish>
-void substitute_rows(int32_t n, const double* l, double* y, Finish finish) {
-    int32_t i = 0;
-    for (; i + kSideBySide <= n; i += kSideBySide) {
-        const double* r[kSideBySide];
-        double s[kSideBySide] = {};
-        for (int32_t k = 0; k < kSideBySide; ++k) r[k] = l + pk_lower(i + k, 0);
-        for (int32_t t = 0; t < i; ++t)
-            for (int32_t k = 0; k < kSideBySide; ++k) s[k] += r[k][t] * y[t];
-        for (int32_t k = 0; k < kSideBySide; ++k) {
-            for (int32_t t = i; t < i + k; ++t) s[k] += r[k][t] * y[t];
-            finish(i + k, s[k]);
-        }
-    }
-    for (; i < n; ++i) finish(i, zinner(l + pk_lower(i, 0), y, i));
-}
-
 // Solves L y = x in place for one right-hand side; a component whose
 // diagonal is negligible becomes 0.0 and is counted.
 template <class Negligible>
 int32_t forward_pass(int32_t n, const double* l, double* x, Negligible negligible) {
     int32_t count = 0;
-    substitute_rows(n, l, x, [&](int32_t i, double sum) {
+    velix::detail::substitute_rows(n, l, x, [&](int32_t i, double sum) {
         const double d = l[pk_lower(i, i)];
         const double y = x[i] - sum;
         if (negligible(d)) {
@@ -175,7 +148,7 @@ int32_t coscdec(int32_t n, double tol, double* logdet, double* a) {
     for (int32_t i = 0; i < n; ++i) {
         double* ri = a + pk_lower(i, 0);
         // Row i against the rows above, as forward_pass solves.
-        substitute_rows(i, a, ri, [&](int32_t j, double inner) {
+        velix::detail::substitute_rows(i, a, ri, [&](int32_t j, double inner) {
             const double d = a[pk_lower(j, j)];
             ri[j] = (ri[j] - inner) * (d > kMinPos ? 1.0 / d : d);
         });

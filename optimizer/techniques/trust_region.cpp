@@ -3,6 +3,7 @@
 // Numerical Optimization, 2nd ed., 2006, ch. 4).
 #include "optimizer/techniques/trust_region.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -31,12 +32,22 @@ double more_sorensen(int32_t k, const double* h, const double* g, double radius,
                      double* l, double* s, double* work, bool* unshifted) {
     double* q = work;
     // Bounds of lambda: below by the most negative diagonal and by
-    // |g| / radius less a Gerschgorin bound of H, above by the sum.
+    // |g| / radius less a Gerschgorin bound of H, above by the sum.  The
+    // row sums of |H| in one pass along the packed rows, each sum taking
+    // its terms in the order of its row (q holds them for the while).
+    std::fill(q, q + k, 0.0);
+    for (int32_t r = 0; r < k; ++r) {
+        const double* hr = h + pk_lower(r, 0);
+        for (int32_t c = 0; c < r; ++c) {
+            const double a = std::fabs(hr[c]);
+            q[r] += a;
+            q[c] += a;
+        }
+        q[r] += std::fabs(hr[r]);
+    }
     double hnorm = 0.0, mindiag = DBL_MAX;
     for (int32_t i = 0; i < k; ++i) {
-        double row = 0.0;
-        for (int32_t j = 0; j < k; ++j) row += std::fabs(h[pk(i, j)]);
-        hnorm = std::fmax(hnorm, row);
+        hnorm = std::fmax(hnorm, q[i]);
         mindiag = std::fmin(mindiag, h[pk_lower(i, i)]);
     }
     const double gnorm = norm2(k, g);
