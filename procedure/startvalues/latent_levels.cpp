@@ -96,12 +96,17 @@ int32_t ivfauv1(Solver* sv) {
             if (wzmis(u)) u = kFallbackVariance;
         return 0;
     }
-    // SP = S P once, so that each p_j' S p_j is an inner product.
-    std::vector<double> sp(static_cast<size_t>(m) * m, 0.0);
+    // SP = S P once, so that each p_j' S p_j is an inner product; P
+    // spread out into its rows first, so that the sums run along them.
+    std::vector<double> sp(static_cast<size_t>(m) * m, 0.0), rowsP(sp.size());
+    for (int32_t b = 0; b < m; ++b)
+        for (int32_t j = 0; j < m; ++j) rowsP[static_cast<size_t>(b) * m + j] = P[static_cast<size_t>(pk(b, j))];
     for (int32_t a = 0; a < m; ++a)
         for (int32_t b = 0; b < m; ++b) {
             const double sab = sv->s(a, b);
-            for (int32_t j = 0; j < m; ++j) sp[static_cast<size_t>(a) * m + j] += sab * P[static_cast<size_t>(pk(b, j))];
+            const double* pb = rowsP.data() + static_cast<size_t>(b) * m;
+            double* spa = sp.data() + static_cast<size_t>(a) * m;
+            for (int32_t j = 0; j < m; ++j) spa[j] += sab * pb[j];
         }
     std::vector<double> r(static_cast<size_t>(m)), Q(P.size());
     for (int32_t j = 0; j < m; ++j) {
