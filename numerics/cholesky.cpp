@@ -76,26 +76,38 @@ int32_t factor_triangle(double* l, int32_t i0, int32_t i1, double floor) {
     return i1;
 }
 
+// Eight doubles in one SIMD value (one AVX-512 register, two AVX ones).
+typedef double Lanes __attribute__((vector_size(8 * sizeof(double))));
+constexpr int32_t kLanes = 8;
+
 // Rows x[0 .. m-1], each the columns j0 .. j1-1 of a row, against the
 // finished triangle L(J, J) of the packed factor l: x := x L(J, J)^-T,
 // column by column so that each finished element is taken off the rest of
-// its row in one pass along the row; ut (kRowBlock^2 doubles) receives the
-// triangle by columns.  In the factorization each L(i, j) so receives the
-// same subtractions in the same order as the inner product of the bordering
-// step.
+// its row; ut (kRowBlock^2 doubles) receives the triangle by columns.  In
+// the factorization each L(i, j) so receives the same subtractions in the
+// same order as the inner product of the bordering step.  Eight rows go
+// through side by side, one in each SIMD lane (a row's steps wait for its
+// division; eight rows' do not wait for each other): every lane does what
+// the row-by-row solve did to its row.
 VELIX_KERNEL_CLONES
 void solve_rows(const double* l, int32_t j0, int32_t j1, double* const* rows, int32_t m, double* ut) {
     const int32_t nj = j1 - j0;
     for (int32_t j = 0; j < nj; ++j)
         for (int32_t t = j; t < nj; ++t) ut[j * kRowBlock + t] = l[pk_lower(j0 + t, j0 + j)];
-    for (int32_t r = 0; r < m; ++r) {
-        double* __restrict x = rows[r];
+    Lanes tile[kRowBlock];  // element t of the eight rows
+    for (int32_t r0 = 0; r0 < m; r0 += kLanes) {
+        const int32_t nr = std::min(kLanes, m - r0);
+        // Lanes past the last row solve ones and are dropped.
+        for (int32_t t = 0; t < nj; ++t)
+            for (int32_t r = 0; r < kLanes; ++r) tile[t][r] = r < nr ? rows[r0 + r][t] : 1.0;
         for (int32_t j = 0; j < nj; ++j) {
-            const double* __restrict u = ut + j * kRowBlock;
-            const double v = x[j] / u[j];
-            x[j] = v;
-            for (int32_t t = j + 1; t < nj; ++t) x[t] -= v * u[t];
+            const double* u = ut + j * kRowBlock;
+            const Lanes v = tile[j] / u[j];
+            tile[j] = v;
+            for (int32_t t = j + 1; t < nj; ++t) tile[t] -= v * u[t];
         }
+        for (int32_t t = 0; t < nj; ++t)
+            for (int32_t r = 0; r < nr; ++r) rows[r0 + r][t] = tile[t][r];
     }
 }
 
