@@ -90,7 +90,7 @@ struct LargeModel {
             cosinit(&ctx);
             if (xbynext(ctx.dataSets.dataSetHandle[kRoleData]) == 0 || coscorr(&ctx) != 0) return;
             ctx.methods.methodStage = kMethodMl;
-            evaluation_setup(&ctx);
+            commem(&ctx);
         } catch (const velix::platform::StepExit&) {
             return;
         }

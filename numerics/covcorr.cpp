@@ -173,3 +173,7 @@ int32_t zcovinv(int32_t detonly, int32_t form, int32_t n, double tolA, double to
     if (scaled) scale_both_sides(n, a, sd);
     return scaled ? 1 : 0;
 }
+
+SingularityCriteria unit_free_criteria(double absolute, double largest, double own) {
+    return {0.0, 0.0, std::max({absolute, largest, own})};
+}

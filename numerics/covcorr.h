@@ -44,6 +44,27 @@ void zcovcor(int32_t n, double* a, double* sd);
 int32_t zcovinv(int32_t detonly, int32_t form, int32_t n, double tolA, double tolB, double tolC,
                 double* a, double* info, double* sd, double* tolv, int32_t* kpvt);
 
+// The singularity criteria of a matrix of second derivatives in the
+// parameters (an information matrix, a Hessian, a covariance of the
+// estimates) judged on its correlation form D^-1/2 A D^-1/2, D the
+// diagonal of A.  A change of the units of a variable rescales the
+// parameters, and a change of N scales the whole matrix; neither moves the
+// correlation form, so a criterion judged there calls the same matrices
+// singular in any units (van der Sluis equilibration, as zcovinv applies
+// it).  There every diagonal element is 1 and a pivot is the share of a
+// parameter's information that the parameters pivoted before it do not
+// carry (1 - R^2): the absolute bound, the bound relative to the largest
+// diagonal element and the one relative to the parameter's own diagonal
+// all bound that share, and the largest of the three rules.  The result
+// is the triple that states it to zcovinv and zcovlid, whose criteria
+// refer to the matrix as given: relative to each parameter's own diagonal
+// element (where a diagonal element is 0 or too small to scale by, only
+// an exact zero pivot stays negligible).
+struct SingularityCriteria {
+    double absolute, largest, own;
+};
+SingularityCriteria unit_free_criteria(double absolute, double largest, double own);
+
 // The diagonal case: d (in-out, n doubles) is replaced by its reciprocals
 // unless detonly or singular; an element with |d_i| <= max(tolB*max|d_j|,
 // tolA) is negligible.  info as above (may be null).  Returns 0, or -1 when

@@ -211,7 +211,7 @@ double zprobit(double p) {
     return (p > 0.5) ? x : -x;
 }
 
-double zpgt2(double t2, int32_t df) {
+double zpgt2(double t2, double df) {
     double x = df / (t2 + df);
     double p = 0.0, d = 0.0;
     if (zibeta(x, 0.5 * df, 0.5, &p, &d) != 0) return -2.0;

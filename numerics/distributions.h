@@ -35,7 +35,7 @@ double szprobit(double p);
 
 // Two-sided tail probability P(|T| >= t) of Student's t with df degrees of
 // freedom (in: t squared, df).  -2.0 on failure.
-double zpgt2(double t2, int32_t df);
+double zpgt2(double t2, double df);
 
 // Upper tail P(chi2_df >= x) (in: x, df).  The host missing value on failure.
 double zpgx2(double x, int32_t df);

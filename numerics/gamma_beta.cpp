@@ -41,13 +41,23 @@ constexpr double kLogGammaHalf3 = -0.12078223763524522;  // log Gamma(1.5)
 
 }  // namespace
 
-bool velix::detail::gamma_upper_fraction(double x, double a, double tol, double* fraction) {
+namespace {
+
+// A continued fraction a1/(b1 + a2/(b2 + ...)) by the forward three-term
+// recurrence A(n) = b(n) A(n-1) + a(n) A(n-2) (the same for B), with every
+// term rescaled by a power of two whenever the numerator leaves
+// [sqrt(DBL_MIN), sqrt(DBL_MAX)].  terms(n, &a, &b) gives the n-th
+// partial numerator and denominator.  Converged when two successive
+// convergents differ by less than tol times the current one; false after
+// maxSteps steps.
+template <class Terms>
+bool rescaled_fraction(Terms terms, int maxSteps, double tol, double* value) {
     double aPrev = 1.0, aCur = 0.0;  // A(-1), A(0)
     double bPrev = 0.0, bCur = 1.0;  // B(-1), B(0)
     double last = 0.0;
-    for (int n = 1; n <= 400; ++n) {
-        double an = (n == 1) ? 1.0 : -(n - 1) * ((n - 1) - a);
-        double bn = x + 2.0 * n - 1.0 - a;
+    for (int n = 1; n <= maxSteps; ++n) {
+        double an = 0.0, bn = 0.0;
+        terms(n, &an, &bn);
         double aNew = bn * aCur + an * aPrev;
         double bNew = bn * bCur + an * bPrev;
         aPrev = aCur; aCur = aNew;
@@ -60,9 +70,9 @@ bool velix::detail::gamma_upper_fraction(double x, double a, double tol, double*
             bCur = std::ldexp(bCur, -e); bPrev = std::ldexp(bPrev, -e);
         }
         if (bCur == 0.0) continue;
-        double f = x * aCur / bCur;
+        double f = aCur / bCur;
         if (n > 1 && std::fabs(f - last) < tol * std::fabs(f)) {
-            *fraction = f;
+            *value = f;
             return true;
         }
         last = f;
@@ -70,12 +80,37 @@ bool velix::detail::gamma_upper_fraction(double x, double a, double tol, double*
     return false;
 }
 
+}  // namespace
+
+bool velix::detail::gamma_upper_fraction(double x, double a, double tol, double* fraction) {
+    auto terms = [x, a](int n, double* an, double* bn) {
+        *an = (n == 1) ? 1.0 : -(n - 1) * ((n - 1) - a);
+        *bn = x + 2.0 * n - 1.0 - a;
+    };
+    if (!rescaled_fraction(terms, 400, tol, fraction)) return false;
+    *fraction *= x;
+    return true;
+}
+
+bool velix::detail::gamma_upper_fraction_inverse_x(double x, double a, double tol, double* fraction) {
+    // d(2m-1) = (m - a)/x and d(2m) = m/x, as partial numerators over unit
+    // denominators after the leading 1.
+    auto terms = [x, a](int n, double* an, double* bn) {
+        const int k = n - 1, m = (k + 1) / 2;
+        *an = (n == 1) ? 1.0 : (k % 2 == 1 ? (m - a) / x : m / x);
+        *bn = 1.0;
+    };
+    return rescaled_fraction(terms, 400, tol, fraction);
+}
+
 namespace {
 
 // Continued fraction 1/(1+ d1/(1+ d2/(1+ ...))) of the incomplete beta
 // function (A&S 26.5.8) with d(2m+1) = -(a+m)(a+b+m)x/((a+2m)(a+2m+1)) and
-// d(2m) = m(b-m)x/((a+2m-1)(a+2m)).  Returns false after 200 steps.
-bool beta_fraction(double x, double a, double b, double* value) {
+// d(2m) = m(b-m)x/((a+2m-1)(a+2m)), converged when two successive values
+// differ by less than tol times the current one.  Returns false after 200
+// steps.
+bool beta_fraction(double x, double a, double b, double tol, double* value) {
     double aPrev = 1.0, aCur = 0.0;
     double bPrev = 0.0, bCur = 1.0;
     double last = 0.0;
@@ -105,7 +140,7 @@ bool beta_fraction(double x, double a, double b, double* value) {
         }
         if (bCur == 0.0) continue;
         double f = aCur / bCur;
-        if (n > 1 && std::fabs(f - last) < 8.0 * kMachEps * std::fabs(f)) {
+        if (n > 1 && std::fabs(f - last) < tol * std::fabs(f)) {
             *value = f;
             return true;
         }
@@ -114,22 +149,34 @@ bool beta_fraction(double x, double a, double b, double* value) {
     return false;
 }
 
-// The factor f of p = d x f for the fraction side (x, a, b) with d the
-// density; shapes below 1 are raised by one and corrected by
-// I_x(a, b) = I_x(a+1, b) + x^a (1-x)^b / (a B(a, b)).
-bool beta_side(double x, double a, double b, double* f) {
+}  // namespace
+
+bool velix::detail::beta_fraction_direct(double x, double a, double b) {
+    const double ab = a + b;
+    return (ab * x <= a + 2.0 * std::sqrt(a * b / (ab + 1.0))) && (ab * x + 6.0 * x <= a + 3.0);
+}
+
+bool velix::detail::beta_side(double x, double a, double b, double tol, double* f) {
     double cf = 0.0;
     if (a < 1.0) {
-        if (!beta_fraction(x, a + 1.0, b, &cf)) return false;
+        if (!beta_fraction(x, a + 1.0, b, tol, &cf)) return false;
         *f = (1.0 - x) / a * (1.0 + x * (a + b) / (a + 1.0) * cf);
     } else {
-        if (!beta_fraction(x, a, b, &cf)) return false;
+        if (!beta_fraction(x, a, b, tol, &cf)) return false;
         *f = (1.0 - x) / a * cf;
     }
     return true;
 }
 
-}  // namespace
+double velix::detail::beta_normal_deviate(double x, double a, double b) {
+    double c = std::cbrt(b * x / (a * (1.0 - x)));
+    return (c * (1.0 - 1.0 / (9.0 * b)) - (1.0 - 1.0 / (9.0 * a))) /
+           std::sqrt(1.0 / (9.0 * a) + c * c / (9.0 * b));
+}
+
+bool velix::detail::beta_normal_allowed(double a, double b) {
+    return (a > 5000.0 && b > 100.0) || (b > 5000.0 && a > 100.0);
+}
 
 double zlgbern(double x) {
     // Stirling series terms B(2k) / (2k (2k-1)), k = 1 .. 6.
@@ -300,25 +347,21 @@ int32_t zibeta(double x, double a, double b, double* p, double* d) {
         return 0;
     }
     double dens = std::exp(logDens);
-    double ab = a + b;
-    bool direct = (ab * x <= a + 2.0 * std::sqrt(a * b / (ab + 1.0))) && (ab * x + 6.0 * x <= a + 3.0);
+    constexpr double kTol = 8.0 * kMachEps;
     double f = 0.0;
     bool ok;
     double pv;
-    if (direct) {
-        ok = beta_side(x, a, b, &f);
+    if (detail::beta_fraction_direct(x, a, b)) {
+        ok = detail::beta_side(x, a, b, kTol, &f);
         pv = dens * x * f;
     } else {
         double xc = 1.0 - x;
-        ok = beta_side(xc, b, a, &f);
+        ok = detail::beta_side(xc, b, a, kTol, &f);
         pv = 1.0 - dens * xc * f;
     }
     if (!ok) {
-        if ((a > 5000.0 && b > 100.0) || (b > 5000.0 && a > 100.0)) {
-            double c = std::cbrt(b * x / (a * (1.0 - x)));
-            double z = (c * (1.0 - 1.0 / (9.0 * b)) - (1.0 - 1.0 / (9.0 * a))) /
-                       std::sqrt(1.0 / (9.0 * a) + c * c / (9.0 * b));
-            pv = zprbnrm(z);
+        if (detail::beta_normal_allowed(a, b)) {
+            pv = zprbnrm(detail::beta_normal_deviate(x, a, b));
         } else {
             *p = -1.0;
             *d = 0.0;

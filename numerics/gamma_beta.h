@@ -35,6 +35,29 @@ inline double horner(const double* c, int n, double t) {
 // power-of-two rescaling (in: x, a, relative tolerance; out: *fraction).
 // False after 400 steps.
 bool gamma_upper_fraction(double x, double a, double tol, double* fraction);
+
+// The upper incomplete gamma fraction in powers of 1/x (A&S 6.5.31 before
+// its even contraction): 1/(1+ (1-a)/x /(1+ 1/x /(1+ (2-a)/x /(1+ 2/x /(1+
+// ...))))), so that Q(a, x) = x^(a-1) e^(-x) / Gamma(a) * fraction; same
+// recurrence, rescaling and 400-step limit (in: x, a, relative tolerance;
+// out: *fraction).  False after 400 steps.
+bool gamma_upper_fraction_inverse_x(double x, double a, double tol, double* fraction);
+
+// The incomplete beta fraction converges fast at (x, a, b) itself; else it
+// is taken for the complement (1 - x, b, a).
+bool beta_fraction_direct(double x, double a, double b);
+
+// The factor f of I_x(a, b) = d x f, d the beta density at x, from the
+// continued fraction of A&S 26.5.8 (a first shape below 1 raised by one and
+// corrected by the recurrence in a); converged when two successive values
+// differ by less than tol times the current one (in: x, a, b, tol;
+// out: *f).  False after 200 steps.
+bool beta_side(double x, double a, double b, double tol, double* f);
+
+// The cube-root normal deviate of I_x(a, b) (A&S 26.5.21), and whether the
+// shapes are large enough to use it when the fraction fails.
+double beta_normal_deviate(double x, double a, double b);
+bool beta_normal_allowed(double a, double b);
 }  // namespace detail
 
 }  // namespace velix

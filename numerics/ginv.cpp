@@ -121,7 +121,41 @@ namespace {
 // for an element that cannot.
 double unit_scale(double diagonal) { return diagonal > 0.0 ? std::sqrt(diagonal) : 1.0; }
 
+// a_ij := a_ij / (s_i s_j) over the packed matrix of order n.
+void divide_by_scales(int32_t n, double* a, const double* s) {
+    for (int64_t i = 0; i < n; ++i)
+        for (int64_t j = 0; j <= i; ++j) a[pk(i, j)] = a[pk(i, j)] / s[i] / s[j];
+}
+
 }  // namespace
+
+int32_t ginv_unit_free(int32_t print, int32_t mode, int32_t n, int32_t nzero, double tol, double* a, double* d,
+                       double* z, double* e, double* s, HostObject* mgr, HostObject** table) {
+    if (n < 1) return 0;
+    if (mode == 2) {
+        // The correlation form of a diagonal matrix: 1 where the element is
+        // positive, the element itself elsewhere.
+        for (int32_t i = 0; i < n; ++i) {
+            s[i] = unit_scale(a[i]);
+            d[i] = a[i] / (s[i] * s[i]);
+        }
+        const int32_t count = evzero(print, n, nzero, tol, d, e, mgr, table);
+        if (count >= 0)
+            for (int32_t i = 0; i < n; ++i) e[i] /= s[i] * s[i];
+        return count < 0 ? kZcovgivRejected : count;
+    }
+    for (int64_t i = 0; i < n; ++i) s[i] = unit_scale(a[pk(i, i)]);
+    divide_by_scales(n, a, s);
+    const int32_t count = zcovgiv(print, 0, n, nzero, tol, a, d, z, e, mgr, table);
+    // On a failure a is given back as it came, as zcovgiv leaves it.
+    if (count < 0) {
+        for (int64_t i = 0; i < n; ++i)
+            for (int64_t j = 0; j <= i; ++j) a[pk(i, j)] *= s[i] * s[j];
+        return count;
+    }
+    divide_by_scales(n, a, s);
+    return count;
+}
 
 int32_t ginv_null_basis(int32_t n, const double* z, const double* d, const double* diag, double* basis) {
     int32_t count = 0;
@@ -131,7 +165,7 @@ int32_t ginv_null_basis(int32_t n, const double* z, const double* d, const doubl
         double* u = basis + count * nn;
         double norm = 0.0;
         for (int64_t i = 0; i < n; ++i) {
-            u[i] = z[k * nn + i] * unit_scale(diag[i]);
+            u[i] = diag != nullptr ? z[k * nn + i] * unit_scale(diag[i]) : z[k * nn + i];
             norm += u[i] * u[i];
         }
         norm = std::sqrt(norm);

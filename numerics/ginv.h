@@ -40,6 +40,21 @@ enum ZcovgivStatus : int32_t {
 int32_t zcovgiv(int32_t print, int32_t mode, int32_t n, int32_t nzero, double tol, double* a,
                 double* d, double* z, double* e, HostObject* mgr, HostObject** table);
 
+// zcovgiv on the correlation form R = D^-1/2 A D^-1/2 of a PackedSym A (D
+// its diagonal; an element that is not positive counts as 1), taken back
+// as G = D^-1/2 G_R D^-1/2.  G is a generalized inverse of A (A G A = A,
+// as R G_R R = R), and which eigenvalues count as zero, by the count rule
+// or by tol, depends neither on the units of the parameters nor on a
+// common factor of A: the eigenvalues of A itself mix both, so that a
+// parameter in large units can pass for the null direction.  z then
+// holds the eigenvectors of R (ginv_null_basis reads them with a null
+// diag) and the "Eigenvalues" table shows those of R.
+// In mode 2 the diagonal matrix in a is taken the same way (its correlation
+// form has 1 for every positive element) and the result goes to e.
+//   arguments as zcovgiv; s: work, n doubles
+int32_t ginv_unit_free(int32_t print, int32_t mode, int32_t n, int32_t nzero, double tol, double* a, double* d,
+                       double* z, double* e, double* s, HostObject* mgr, HostObject** table);
+
 // The null space that zcovgiv dropped, in the scale of the matrix with
 // unit diagonal (so that no parameter's units weigh in): row k of basis is
 // D^(1/2) v_k normalised, v_k an eigenvector whose reciprocal zcovgiv
@@ -48,7 +63,9 @@ int32_t zcovgiv(int32_t print, int32_t mode, int32_t n, int32_t nzero, double to
 //   n       in   order
 //   z, d    in   zcovgiv's work on return: eigenvectors by rows, and the
 //                kept reciprocals (0.0 for a dropped eigenvalue)
-//   diag    in   n diagonal elements of the matrix that was inverted
+//   diag    in   n diagonal elements of the matrix that was inverted, or
+//                null when z holds the eigenvectors of its correlation
+//                form already (ginv_unit_free)
 //   basis   out  count rows of n doubles (room for n*n)
 // Returns count, the number of dropped eigenvalues.
 int32_t ginv_null_basis(int32_t n, const double* z, const double* d, const double* diag, double* basis);

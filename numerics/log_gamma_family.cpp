@@ -1,17 +1,25 @@
 // The incomplete gamma function in logarithms (the lower series and
-// Legendre's continued fraction of A&S 6.5.29 and 6.5.31, the asymptotic
-// expansion 6.5.32 for x much larger than a, the corrected Wilson-Hilferty
-// approximation for huge shapes), with numerical integration of the
-// density as the last resort, and the log gamma and beta densities.
+// Legendre's continued fraction of A&S 6.5.29 and 6.5.31, or that fraction
+// in powers of 1/x before its contraction, the asymptotic expansion 6.5.32
+// for x much larger than a, the corrected Wilson-Hilferty approximation
+// for huge shapes), with numerical integration of the density as the last
+// resort; the incomplete beta function in logarithms by its continued
+// fraction (A&S 26.5.8) with the cube-root normal approximation (26.5.21)
+// for huge shapes; and the log gamma and beta densities.  In logarithms the
+// prefactor x^a (1-x)^b / B(a, b) cannot underflow, so the tails stay
+// accurate where the plain functions return 0.
 //
 //   zloggam: x = 0 limits; x/a >= 100: asymptotic series; else zbsgam;
 //            if that fails, zintgam; a positive log probability is failure.
+//   zlogbet: end points; log density; zcnfbet; if the fraction fails and
+//            both shapes are large, the normal approximation.
 #include "numerics/log_gamma_family.h"
 
 #include <cmath>
 
-#include "numerics/quadrature.h"
+#include "numerics/distributions.h"
 #include "numerics/gamma_beta.h"
+#include "numerics/quadrature.h"
 #include "velix/host.h"
 
 using namespace velix;
@@ -82,6 +90,18 @@ int32_t zcnf2gm(LogGammaWork* w) {
     w->logQ = log_prefactor(w->x, w->a) + std::log(f);
     w->logP = log1m_exp(w->logQ);
     w->method = 4;
+    return 0;
+}
+
+int32_t zcnf1gm(LogGammaWork* w) {
+    double f = 0.0;
+    // Far below the mean the convergents can settle on a value that is
+    // not positive: no tail to take the log of.
+    if (!detail::gamma_upper_fraction_inverse_x(w->x, w->a, w->tolerance, &f) || !(f > 0.0)) return 1;
+    w->partial = f;
+    w->logQ = log_prefactor(w->x, w->a) + std::log(f);
+    w->logP = log1m_exp(w->logQ);
+    w->method = 3;
     return 0;
 }
 
@@ -165,5 +185,43 @@ int32_t zloggam(LogGammaWork* w) {
     if (!done && zintgam(w) != 0) return 1;
     w->logDensity = log_prefactor(x, a);
     if (w->logP > 0.0 || w->logQ > 0.0) return 1;
+    return 0;
+}
+
+int32_t zcnfbet(LogBetaWork* w) {
+    const double x = w->x, a = w->a, b = w->b;
+    const bool direct = detail::beta_fraction_direct(x, a, b);
+    double f = 0.0;
+    if (!(direct ? detail::beta_side(x, a, b, w->tolerance, &f) : detail::beta_side(1.0 - x, b, a, w->tolerance, &f)) ||
+        !(f > 0.0))
+        return 1;
+    w->partial = f;
+    // The density is symmetric in (x, a) and (1 - x, b): the fraction's
+    // side takes I = density * x * f with its own x.
+    const double tail = w->logDensity + std::log(direct ? x : 1.0 - x) + std::log(f);
+    w->logP = direct ? tail : log1m_exp(tail);
+    w->logQ = direct ? log1m_exp(tail) : tail;
+    w->method = direct ? 1 : 2;
+    return 0;
+}
+
+int32_t zlogbet(LogBetaWork* w) {
+    const double x = w->x, a = w->a, b = w->b;
+    if (!(x >= 0.0 && x <= 1.0) || !(a > 0.0) || !(b > 0.0) || a > 2147483647.0 || b > 2147483647.0) return 1;
+    // The fraction's own tolerance, as in the plain incomplete beta.
+    w->tolerance = std::fmax(w->tolerance, 8.0 * kMachEps);
+    if (x == 0.0 || x == 1.0) {
+        const double shape = x == 0.0 ? a : b;
+        w->logP = x == 0.0 ? -kDblMax : 0.0;
+        w->logQ = x == 0.0 ? 0.0 : -kDblMax;
+        w->logDensity = shape > 1.0 ? -kDblMax : shape < 1.0 ? kDblMax : std::log(x == 0.0 ? b : a);
+        return 0;
+    }
+    w->logDensity = (a - 1.0) * std::log(x) + (b - 1.0) * zln1px(-x) - zlbeta(a, b);
+    if (zcnfbet(w) == 0) return 0;
+    if (!detail::beta_normal_allowed(a, b)) return 1;
+    double logDensityZ = 0.0;
+    if (zlognrm(detail::beta_normal_deviate(x, a, b), &w->logP, &w->logQ, &logDensityZ) != 0) return 1;
+    w->method = 3;
     return 0;
 }

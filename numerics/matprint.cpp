@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -97,10 +98,16 @@ char rule_character(const MatrixPrintRequest* r) {
     return xoptcgt("FORMCHAR", formchar, sizeof formchar) >= 2 ? formchar[1] : '-';
 }
 
+// C's conversion of v, whole: the field widths and the fallbacks below
+// are judged on the text C gives, not on one that a formatting service
+// has already fitted to some field of its own.
 std::string text_of(const char* format, int32_t decimals, double v) {
-    char buf[80];
-    const int32_t n = xpsstr(buf, sizeof buf - 1, format, decimals, v);
-    return std::string(buf, static_cast<size_t>(std::max(n, 0)));
+    const int n = std::snprintf(nullptr, 0, format, decimals, v);
+    if (n <= 0) return "";
+    std::string s(static_cast<size_t>(n) + 1, '\0');
+    std::snprintf(s.data(), s.size(), format, decimals, v);
+    s.resize(static_cast<size_t>(n));
+    return s;
 }
 
 // The E form of v in at most width characters with as many mantissa

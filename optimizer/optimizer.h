@@ -101,3 +101,9 @@ int32_t znlpldc(NlpProblem* p, int32_t form, int32_t compressed, int32_t* column
 // The projected gradient into out (toGiven) or reducedGradient, and its
 // largest absolute entry into maxProjGrad.
 void znlpgmx(NlpProblem* p, int32_t toGiven, double* out);
+// The Lagrange function f - sum of multiplier x constraint residual over
+// the active bounds and rows, its value into lagrangeValue and, with
+// withGradient, its gradient into lagrangeGradient (and the largest entry
+// into lagrangeGradMax), whatever the kinds of the constraints: the run
+// keeps them current only under nonlinear constraints.
+void nlp_lagrange_function(NlpProblem* p, int32_t withGradient);

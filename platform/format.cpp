@@ -4,7 +4,9 @@
 // so widths, precisions and flags behave exactly as in C.
 #include "platform/format.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -54,6 +56,17 @@ void append_padded(std::string* out, const Directive& d, const char* text, size_
     if (!left && width > n) out->append(width - n, ' ');
     out->append(text, n);
     if (left && width > n) out->append(width - n, ' ');
+}
+
+// More digits before the point than a double carries: the rest is noise.
+constexpr double kFixedDigitsLimit = 1e17;
+// Mantissa decimals of the E form: a double has 17 significant digits.
+constexpr int kMaxExponentDecimals = 16;
+
+std::string c_text(const char* cfmt, double v) {
+    std::string out;
+    append_c(&out, cfmt, v);
+    return out;
 }
 
 const char* severity_prefix(int level) {
@@ -143,6 +156,9 @@ std::string vformat_host(const char* format, int32_t length, va_list args) {
                 if (host_is_missing(v)) {
                     const std::string t = missing_text(v);
                     append_padded(&out, d, t.data(), t.size());
+                } else if (d.conversion == 'f') {
+                    // C's default precision of %f is 6.
+                    out += fixed_in_field(v, d.precision >= 0 ? d.precision : 6, d.width, d.flags);
                 } else {
                     append_c(&out, c_format(d, "", d.conversion), v);
                 }
@@ -198,6 +214,27 @@ size_t format_double(char* buf, size_t size, double value, char conversion, int 
         for (size_t k = 0; k < n; ++k)
             if (buf[k] == 'e') buf[k] = 'E';
     return n;
+}
+
+std::string fixed_in_field(double v, int decimals, int width, const std::string& flags) {
+    Directive d;
+    d.flags = flags;
+    d.precision = std::max(decimals, 0);
+    // Judged on the text without padding: the sign and the digits before
+    // the point must fit the field (decimals beyond it widen it, as in C).
+    const std::string fixed = c_text(c_format(d, "", 'f').c_str(), v);
+    const size_t whole = std::min(fixed.find('.'), fixed.size());
+    const bool fits = width > 0 ? whole <= static_cast<size_t>(width) : !(std::fabs(v) >= kFixedDigitsLimit);
+    if (!fits && std::isfinite(v)) {
+        // Fewer decimals until the E form fits (rounding may add an
+        // exponent digit); at none it stands even in a narrower field.
+        for (d.precision = std::min(d.precision, kMaxExponentDecimals); d.precision > 0; --d.precision)
+            if (width < 1 || c_text(c_format(d, "", 'E').c_str(), v).size() <= static_cast<size_t>(width)) break;
+        d.width = width > 0 ? width : -1;
+        return c_text(c_format(d, "", 'E').c_str(), v);
+    }
+    d.width = width > 0 ? width : -1;
+    return c_text(c_format(d, "", 'f').c_str(), v);
 }
 
 std::string format_host(const char* format, ...) {

@@ -36,4 +36,14 @@ std::string format_host(const char* format, ...);
 // goes to buf (size bytes, enough for it); returns its length.
 size_t format_double(char* buf, size_t size, double value, char conversion, int precision);
 
+// v in fixed notation, "%<flags><width>.<decimals>f", when its sign and
+// digits before the point fit its field: width characters, or, with no
+// width (width < 1), at most 17 digits, all that a double carries (the
+// decimals may widen the field, as in C).  A number too large for its
+// field is written in E notation instead, with as many of the decimals as
+// the field holds (none at the least), so that it never prints as a long
+// string of digits: 1.4417E+24 in a field of 10.
+//   flags  in  any of "-+ 0#", as in C
+std::string fixed_in_field(double v, int decimals, int width, const std::string& flags = "");
+
 }  // namespace velix::platform

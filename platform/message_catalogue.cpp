@@ -67,12 +67,12 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 20, "ERROR: No variable has a positive variance."},
     {kMsgProc, 21, "NOTE: The moment matrix is ridged to make it positive definite."},
     {kMsgProc, 22, "NOTE: The diagonal of the moment matrix is ridged with the factor %g."},
-    {kMsgProc, 23, "ERROR: The weight matrix cannot be used; the BY group is analysed by ULS only."},
+    {kMsgProc, 23, "WARNING: The weights of METHOD=%s cannot be formed; the BY group is analysed by METHOD=ULS only."},
     {kMsgProc, 24, "WARNING: The matrix is singular; the BY group is analysed by ULS only."},
     {kMsgProc, 25, "ERROR: The matrix is singular; the method cannot be used for the BY group."},
     {kMsgProc, 26, "ERROR: Invalid operations in the programming statements leave the model without values at the start."},
     {kMsgProc, 27, "NOTE: The pattern of the Jacobian cannot be found; the Jacobian is formed densely."},
-    {kMsgProc, 28, "NOTE: The Jacobian of the moments is sparse: %i of its %g entries can be nonzero."},
+    {kMsgProc, 28, "NOTE: The Jacobian of the moments is sparse: %i of its %ld entries can be nonzero."},
     {kMsgProc, 29, "ERROR: The variables of the TYPE=SYMATRIX data set do not match the analysis variables."},
     {kMsgProc, 30, "WARNING: The N rows give different values; the smallest is used."},
     {kMsgProc, 31, "WARNING: The SUMWGT rows give different values; the smallest is used."},
@@ -99,19 +99,20 @@ const MessageRow kMessageCatalogue[] = {
     // 352/53: the names of the parameters in the null space.
     {kMsgProc, 53, "WARNING: The information matrix is singular: the model may not be identified. The standard errors of %s are missing."},
     {kMsgProc, 54, "WARNING: The generalized inverse of the information matrix cannot be computed."},
-    // 352/58-68: the start-value estimators (notes on what they found).
-    {kMsgProc, 58, "NOTE: Start values of the coefficients were computed by least squares."},
+    // 352/58: name.  352/59-68 but 60-62: the start-value estimators (notes
+    // on what they found).
+    {kMsgProc, 58, "ERROR: internal error: matrix %s has no product rule without a form."},
     {kMsgProc, 59, "NOTE: The start-value estimators cannot read this model (an inconsistency of the procedure); the default start values are used."},
     // 352/60: name.
     {kMsgProc, 60, "ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square."},
     // 352/61: name.
     {kMsgProc, 61, "NOTE: The sparse inverse of matrix %s cannot be formed; its dense inverse is used from now on."},
-    // 352/62, 352/66: name.
+    // 352/62: name.
     {kMsgProc, 62, "ERROR: internal error: matrix %s has a form or type the model evaluation cannot apply."},
     {kMsgProc, 63, "WARNING: The memory for the start-value estimators is not available; the default start values are used."},
     {kMsgProc, 64, "NOTE: Start values of the latent variables were computed by instrumental variables."},
     {kMsgProc, 65, "NOTE: Start values of the loadings were computed by principal factors."},
-    {kMsgProc, 66, "ERROR: internal error: matrix %s has no product rule without a form."},
+    {kMsgProc, 66, "NOTE: Start values of the coefficients were computed by least squares."},
     {kMsgProc, 67, "NOTE: Start values of the coefficients were computed by two-stage least squares."},
     {kMsgProc, 68, "NOTE: Some start values could not be computed; the default start values are used for them."},
     // 352/69-98: PROC options and data-set roles.
@@ -133,7 +134,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 82, "WARNING: The INWGT= data set is not of TYPE=WEIGHT."},
     {kMsgProc, 83, "WARNING: The method uses no weight matrix; the OUTWGT= data set is not written."},
     {kMsgProc, 84, "NOTE: The variable list names the Intercept variable: moments are computed about zero."},
-    {kMsgProc, 85, "NOTE: The Intercept variable is the variable list of the SSCP input."},
+    {kMsgProc, 85, "NOTE: The SSCP input has no variable list: its variables other than the Intercept are analysed."},
     // 352/86, 87: the variable.
     {kMsgProc, 86, "ERROR: Variable %s is not in the DATA= data set."},
     {kMsgProc, 87, "ERROR: Variable %s is not numeric."},
@@ -450,6 +451,10 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 447, "NOTE: %.*s is not a parameter and is not profiled."},
     {kMsgProc, 448, "NOTE: The confidence level %g is not between 0 and 100 and is ignored."},
     {kMsgProc, 450, "NOTE: Profile-likelihood confidence limits are computed."},
+    {kMsgProc, 470, "ERROR: NLINCON names %.*s on line %i, a variable of programming statements that are ignored."},
+    {kMsgProc, 471, "ERROR: WPENALTY= must be positive for METHOD=WLS in a correlation analysis: without it the variances have no weight and the weight matrix is singular."},
+    {kMsgProc, 472, "NOTE: The %g observations are too few for a WLS weight matrix of %g moments: it is singular unless N - 1 is at least the number of moments."},
+    {kMsgProc, 473, "WARNING: The time limit MAXTIME=%g passed while the weight matrix was formed."},
     {kMsgProc, 488, "WARNING: The programming statements stopped with an execution fault in this evaluation."},
     {kMsgProc, 489, "ERROR: An ABORT statement of the programming statements ends the step."},
     // 352/491-493: the name of the central matrix.
@@ -583,14 +588,14 @@ const MessageRow kMessageCatalogue[] = {
     // tolerance; 603 the level and maxTime; 604 maxTime; 605 the level, the
     // technique name, maxIter and maxFunc; 607, 608 a criterion name; 611,
     // 612 a criterion name and its required count; 262 a parameter number;
-    // 265 a count; 267 a threshold; 268 a count per bar character; 900 a
-    // routine name; 901 and 902 a technique code; 50, 51 a count; 903 a
+    // 265 a count; 267 a threshold; 268 a count per bar character; 901
+    // and 902 a technique code; 50, 51 a count; 903 a
     // bound, a parameter number and a bound; 904 a constraint number; 905 none.
     {kMsgNlp, 2, "WARNING: The optimization stopped at the time limit of %g seconds."},
     {kMsgNlp, 4, "WARNING: Optimization (%i) of technique %s did not converge."},
-    {kMsgNlp, 6, "The technique stopped without meeting a convergence criterion"},
-    {kMsgNlp, 8, "The technique stopped: its step could not reduce the objective"},
-    {kMsgNlp, 9, "The technique stopped: its model of the objective broke down"},
+    {kMsgNlp, 6, "NOTE: The technique stopped without meeting a convergence criterion."},
+    {kMsgNlp, 8, "NOTE: The technique stopped: its step could not reduce the objective."},
+    {kMsgNlp, 9, "NOTE: The technique stopped: its model of the objective broke down."},
     {kMsgNlp, 10, "NOTE: The start point was moved to be feasible for the boundary and linear constraints."},
     {kMsgNlp, 40, "NOTE: The step length reached its upper limit (the objective may be unbounded below)."},
     {kMsgNlp, 41, "NOTE: The step length reached its upper limit (the objective may be unbounded above)."},
@@ -817,7 +822,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 602, "The optimization stopped before the minimum number of iterations"},
     {kMsgNlp, 603, "Maximum time (%i) of %g seconds reached"},
     {kMsgNlp, 604, "Maximum time of %g seconds reached"},
-    {kMsgNlp, 605, "WARNING: Maximum number of iterations (%i) of technique %s reached: %g iterations, %g function calls."},
+    {kMsgNlp, 605, "WARNING: Optimization (%i) of technique %s stopped at its limit of %g iterations or %g function calls."},
     {kMsgNlp, 606, "Maximum number of iterations or function calls reached"},
     {kMsgNlp, 607, "NOTE: The optimization stopped while criterion %s was counting successive iterations."},
     {kMsgNlp, 608, "Stopped while %s was counting"},
@@ -862,7 +867,6 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgNlp, 867, "Covariance Matrix"},
     {kMsgNlp, 884, "Correlation Matrix"},
     {kMsgNlp, 885, "Parameters and Gradient"},
-    {kMsgNlp, 900, "NOTE: Routine %s of the optimizer is not available."},
     {kMsgNlp, 901, "ERROR: Technique %i of the optimizer is not available."},
     {kMsgNlp, 902, "ERROR: Technique %i of the optimizer does not take general linear or nonlinear constraints."},
     {kMsgNlp, 903, "ERROR: The lower bound %g of parameter %i is above its upper bound %g."},

@@ -97,8 +97,7 @@ void xpmlog(int32_t group, int32_t number, ...) {
         line = vformat_host(t, -1, args);
         va_end(args);
     }
-    write_log(line);
-    record_message(group, number, line);
+    write_log(line, group, number);
 }
 
 namespace {

@@ -289,10 +289,10 @@ void put_factoid(const OutItem& f) {
             // 99 asks for the shortest form with up to 8 significant digits.
             constexpr int kBestDecimals = 99;
             char buf[400];
-            const size_t n = e.decimals == kBestDecimals
-                                 ? format_double(buf, sizeof buf, e.value.real, 'g', 8)
-                                 : format_double(buf, sizeof buf, e.value.real, 'f', std::min(e.decimals, 20));
-            v.assign(buf, n);
+            if (e.decimals == kBestDecimals)
+                v.assign(buf, format_double(buf, sizeof buf, e.value.real, 'g', 8));
+            else
+                v = fixed_in_field(e.value.real, std::min(e.decimals, 20), e.width);
         } else {
             const std::vector<double> one = {e.value.real};
             v = value_text(e.value, choose_format(one));

@@ -75,9 +75,12 @@ int32_t write_lines(std::ostream* out, const std::string& text) {
 
 }  // namespace
 
-void write_log(const std::string& text) {
+void write_log(const std::string& text, int32_t group, int32_t number) {
     if (text.rfind("ERROR:", 0) == 0) ++session().errorLines;
     write_lines(session().log, text);
+    const std::string severity = severity_of(text);
+    if (group != 0 || number != 0 || severity == "ERROR" || severity == "WARNING")
+        record_message(group, number, text);
 }
 
 void write_listing(const std::string& text) {

@@ -9,7 +9,11 @@
 
 namespace velix::platform {
 
-void write_log(const std::string& text);
+// The log.  Every ERROR and WARNING line also becomes a message of the
+// current step's document, so that a reader of the document alone sees
+// what the log says went wrong; a numbered message (group and number not
+// 0) is recorded whatever its severity.
+void write_log(const std::string& text, int32_t group = 0, int32_t number = 0);
 void write_listing(const std::string& text);
 
 // Listing line and page sizes from the LINESIZE and PAGESIZE options.

@@ -51,7 +51,7 @@ enum ProcCell : int16_t {
     kProcNobs,           // NOBS=
     kProcAlphaEcv,       // ALPHAECV=
     kProcAlphaRms,       // ALPHARMS=
-    kProcReservedB,      // no keyword fills it; the record keeps its place
+    kProcResidual,       // RESIDUAL= (the kind of standardized residuals)
     kProcASingular,      // ASINGULAR=
     kProcMSingular,      // MSINGULAR=
     kProcVSingular,      // VSINGULAR=
@@ -61,6 +61,14 @@ enum ProcCell : int16_t {
     kProcCellCount
 };
 static_assert(kProcCellCount == kOptionCellCount, "every PROC option cell has a name");
+
+// RESIDUAL=: which standardized residuals follow the raw ones (0: the
+// kind the method suggests).
+enum ResidualRequest : int32_t {
+    kResidualAskVarStand = 1,
+    kResidualAskAsyStand = 2,
+    kResidualAskNorm = 3,
+};
 
 // What a reader takes when the option is not given.
 enum class CellDefault : uint8_t {
@@ -95,13 +103,16 @@ constexpr double kTinyPositive = velix::detail::kMinPos;
 constexpr double kDefaultSingular = velix::kSqrtMachEpsWritten;
 
 // Singularity criteria of the information matrix when not given.  A
-// pivot of its UDU' decomposition is negligible when it is not above any
-// of: ASINGULAR (absolute), MSINGULAR times the largest diagonal element,
-// VSINGULAR times the parameter's own diagonal element.
+// pivot of the UDU' decomposition of its correlation form (each
+// parameter's information scaled to 1, so that units and N do not enter)
+// is negligible when it is not above any of: ASINGULAR (absolute),
+// MSINGULAR times the largest diagonal element, VSINGULAR times the
+// parameter's own diagonal element; the last two are 1 there.
 //   ASINGULAR: sqrt of the smallest normal double, a floor against
-//     underflow that is below any pivot of a matrix in sensible units.
-//   MSINGULAR: 1e-12, about 4500 units of roundoff of the largest element,
-//     the noise in which a sum of products over the moments is formed.
+//     underflow only.
+//   MSINGULAR: 1e-12, about 4500 units of roundoff, the noise in which a
+//     sum of products over the moments is formed relative to the product
+//     of its two columns' norms.
 //   VSINGULAR: sqrt(machine epsilon), as SINGULAR: the parameter keeps
 //     less than half the digits of its own information once the others
 //     are known (R^2 on them above 1 - 1e-8); identified models stay far
@@ -131,9 +142,10 @@ inline constexpr ProcCellRow kProcCellRows[kProcCellCount] = {
     {kProcLineSearch, "LINESEARCH", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
     {kProcInStep, "INSTEP", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
     {kProcLsPrecision, "LSPRECISION", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
-    // HESSALG=: 0 when not given; above 12, or 7 to 10, is refused with
-    // message 73 and taken as 0.
-    {kProcHessAlg, "HESSALG", CellDefault::kValue, 0.0, kAnyBelow, 12.0, false},
+    // HESSALG=: 0 when not given; a negative value (which would ask for no
+    // covariance of the estimates at all), above 12, or 7 to 10, is refused
+    // with message 73 and taken as 0.
+    {kProcHessAlg, "HESSALG", CellDefault::kValue, 0.0, 0.0, 12.0, false},
     {kProcEdf, "EDF", CellDefault::kMissing, 0.0, kAnyBelow, kAnyAbove, false},
     {kProcDfReduce, "DFREDUCE", CellDefault::kMissing, 0.0, kAnyBelow, kAnyAbove, false},
     {kProcMaxIter, "MAXITER", CellDefault::kPreset, 0.0, kAnyBelow, kAnyAbove, false},
@@ -171,7 +183,9 @@ inline constexpr ProcCellRow kProcCellRows[kProcCellCount] = {
     // are 90%).
     {kProcAlphaEcv, "ALPHAECV", CellDefault::kValue, 0.1, 0.0, 1.0, false},
     {kProcAlphaRms, "ALPHARMS", CellDefault::kValue, 0.1, 0.0, 1.0, false},
-    {kProcReservedB, "", CellDefault::kValue, 0.0, kAnyBelow, kAnyAbove, false},
+    // RESIDUAL=: 0 (the kind the method suggests) when not given; else a
+    // ResidualRequest.
+    {kProcResidual, "RESIDUAL", CellDefault::kValue, 0.0, 0.0, 3.0, false},
     // ASINGULAR=, MSINGULAR=, VSINGULAR=: the presets above, replaced by a
     // given value that is not missing.
     {kProcASingular, "ASINGULAR", CellDefault::kPreset, kDefaultASingular, kAnyBelow, kAnyAbove, false},

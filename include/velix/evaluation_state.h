@@ -4,7 +4,7 @@
 // them and works in its own arrays, so that the objective, gradient, cross
 // product and Jacobian may be called in any order at one point and give the
 // same numbers.  All arrays come from one host pool made by
-// evaluation_setup and are sized once per BY group, so no evaluation
+// commem and are sized once per BY group, so no evaluation
 // allocates.
 //
 // Storage: n = number of manifest variables, p* = n(n+1)/2, q = number of

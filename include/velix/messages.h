@@ -58,7 +58,7 @@ constexpr int32_t kMsgNoVariableVaries = 20;
 constexpr int32_t kMsgMomentsRidgedAuto = 21;
 // NOTE: The diagonal of the moment matrix is ridged with the factor %g.
 constexpr int32_t kMsgMomentsRidged = 22;
-// ERROR: The weight matrix cannot be used; the BY group is analysed by ULS only.
+// WARNING: The weights of METHOD=%s cannot be formed; the BY group is analysed by METHOD=ULS only.
 constexpr int32_t kMsgWeightsUlsOnly = 23;
 // WARNING: The matrix is singular; the BY group is analysed by ULS only.
 constexpr int32_t kMsgSingularUlsOnly = 24;
@@ -132,7 +132,7 @@ constexpr int32_t kMsgInwgtNotWeight = 82;
 constexpr int32_t kMsgOutwgtNotWritten = 83;
 // NOTE: The variable list names the Intercept variable: moments are computed about zero.
 constexpr int32_t kMsgInterceptListed = 84;
-// NOTE: The Intercept variable is the variable list of the SSCP input.
+// NOTE: The SSCP input has no variable list: its variables other than the Intercept are analysed.
 constexpr int32_t kMsgInterceptIsList = 85;
 // ERROR: Variable %s is not in the DATA= data set.
 constexpr int32_t kMsgVariableNotInData = 86;
@@ -487,6 +487,14 @@ constexpr int32_t kMsgProfileLimits = 450;
 constexpr int32_t kMsgProgramFault = 488;
 // ERROR: An ABORT statement of the programming statements ends the step.
 constexpr int32_t kMsgProgramAbort = 489;
+// ERROR: NLINCON names %.*s on line %i, a variable of programming statements that are ignored.
+constexpr int32_t kMsgNlinconIgnoredProgram = 470;
+// ERROR: WPENALTY= must be positive for METHOD=WLS in a correlation analysis: ...
+constexpr int32_t kMsgWlsNoPenalty = 471;
+// NOTE: The %g observations are too few for a WLS weight matrix of %g moments: ...
+constexpr int32_t kMsgWeightsRankDeficient = 472;
+// WARNING: The time limit MAXTIME=%g passed while the weight matrix was formed.
+constexpr int32_t kMsgWeightsTimeLimit = 473;
 // Relative Multivariate Kurtosis
 constexpr int32_t kMsgRelativeMultiLabel = 510;
 // Normalized Multivariate Kurtosis

@@ -307,7 +307,7 @@ struct NlpOptions {
     double earlyStepCap = 0.0;  // DAMPSTEP, cap of the first earlyStepSearches steps (> 0);
                                 // default DBL_MAX (off).  Enters: line searches
     int32_t earlyStepSearches = 0; // number of line searches the early cap applies to (>= 0;
-                                // 0 turns the cap off)
+                                // 0 turns the cap off); DAMPSTEP= given: the first 5
     double inStep = 0.0;        // INSTEP, first trial step (> 0); missing: automatic (NEWRAP 4).
                                 // Also the PROC step parameter.  Enters: line searches
     double lsPrecision = 0.0;   // LSPRECISION in (0, 1): 0.9 NEWRAP, 0.06 quasi-Newton with DFP,
@@ -373,6 +373,9 @@ struct NlpOptions {
     double xSize = 0.0;         // XSIZE: 0, floor of |x| in the relative tests
     int32_t* critCounts = nullptr; // [20]: entry k-1 the successive iterations criterion k (2..9)
                                 // must hold (0 not counted), entry k+9 how many it has held
+    int32_t presetCriteria = 0; // bit k set: the threshold of criterion k (1..9) is the preset
+                                // the option set-up filled in, not one the user gave.  A claim
+                                // of a preset criterion is checked before it ends a run
 };
 
 // The callback slots.  Owner: the library's user (evaluation) and the
@@ -483,6 +486,10 @@ struct NlpRunState {
     int32_t nLineSearches = 0;  // line searches of the run (the early step cap counts them)
     int32_t iterSinceStart = 0; // iterations since the technique's last restart
     int32_t nRestarts = 0;      // restarts of the technique
+    int32_t claimRefusals = 0;  // convergence claims the check of the termination test refused
+                                // in this run (each moved x to a lower point)
+    int32_t endStationary = -1; // after a technique's own stop (-6, -7): 1 when the final point
+                                // is stationary by the check, 0 when not, -1 no verdict
     int32_t iterMark = 0;       // the technique's action mark of the iteration ("Ac1")
 };
 
@@ -644,8 +651,9 @@ struct NlpPrintSwitches {
 // Covariance settings.  Owner: the procedure's option reader and problem
 // set-up; read by the covariance and reporting code.  The COV type in
 // force is lsCovKind for a least-squares objective and covKind otherwise;
-// the singularity criteria are covSingAbs, covSingRel and covSingVar; the
-// matrices lie on utilityFile (opened and closed by the owner).
+// the singularity criteria are covSingAbs, covSingRel and covSingVar,
+// applied to the correlation form of each matrix (unit_free_criteria);
+// the matrices lie on utilityFile (opened and closed by the owner).
 struct NlpCovSettings {
     int32_t optionWord = 0;         // 0, 2 or 3 accepted (another value ends the step with 3000)
     double nParamsForDf = 0.0;      // n as a double, "_DF_"

@@ -101,6 +101,8 @@ struct StatementOptions {
     int32_t randomSeed = 0;         // SEED=: random start values, 0 = none
     int32_t rotation = 1;           // ROTATE=: 1 none, 2 quartimax, 3 varimax, 4 equamax,
                                     // 5 parsimax, 10 principal axes; negated with NORM
+    int32_t residualKind = 0;       // RESIDUAL=: 0 by the method, 1 variance standardized,
+                                    // 2 asymptotically standardized, 3 normalized
 };
 
 // The input data and the variables in use.  Owner: cosinit (the data-set
@@ -178,7 +180,8 @@ struct MomentState {
     int16_t momentOriginKept = 0;   // for every BY group once it is kept
     int32_t nPartial = 0;           // PARTIAL variables, read after the manifest ones
     int32_t nRead = 0;              // variables read: nVar + nPartial (+1 with interceptVar)
-    int32_t modelDf = 0;            // the model's degrees of freedom, corrected by cosiset
+    int32_t modelDf = 0;            // the group's correction of p* - q: exogenous covariances
+                                    // (cosiset), active constraints (cosmini)
     double divisor = 0.0;           // variance divisor in force
     double sumWeights = 0.0;        // sum of the observation weights
     double logDetMoments = 0.0;     // ln det of the analysed matrix (logDetS); special
@@ -223,6 +226,8 @@ struct OptimizerSetup {
     int16_t profileScaleGiven = 0;  // PROFILE FFACTOR= gave the deviance factor (else N')
     int32_t profileMethod = 0;      // the ProfileSettings method of the last stage
     int64_t saveEnd[3] = {};        // end offset of the optimizer state record
+    int32_t seedAtSetup = 0;        // RANDOM= generator state after the set-up, given back
+                                    // to every BY group with the saved optimizer state
 };
 
 // The programming statements and the dependent parameters.  Owner: the
@@ -272,9 +277,12 @@ struct EstimationState {
     // The Hessian the Newton-type techniques iterate with (estimation_hessian),
     // for the run in progress: the relative Newton decrement at the previous
     // call, and the run's choice (0 J'WJ, 1 the exact Hessian, -1 J'WJ again
-    // after exact steps that did not converge fast).
+    // after exact steps that did not converge fast, until the decrement has
+    // fallen far enough to try them once more).
     double lastDecrement = 0.0;
     int32_t exactHessian = 0;
+    double scoringSince = 0.0;    // the decrement when the exact steps gave way to J'WJ
+    int32_t exactRetries = 0;     // times the exact Hessian was taken up again in the run
 };
 
 // The step frame.  Owner: the step driver (step.cpp) and cosinit.

@@ -44,6 +44,8 @@ enum class OptionKind : uint8_t {
     kNumber,      // KEY=number into cell `cell`
     kNumberPair,  // KEY=number [number]: the second number into `cell2`
     kFlagNumber,  // KEY sets the flag bit; KEY=number also fills `cell`
+    kFlagWord,    // KEY and KEY=word set the flag bit; KEY=word also puts the
+                  // word's code into `cell`
     kWord,        // KEY=word: the word's code into cell `cell`
     kName,        // KEY=word: the word itself (8 characters) into cell `cell`
     kDataSet,     // KEY=data-set name into data-set cell `cell`
@@ -58,11 +60,11 @@ struct OptionWord {
 struct OptionSpec {
     const char* keyword;      // the full word as the keyword table spells it
     OptionKind kind;
-    int8_t byte;              // flag byte 12..17 of the node (kFlag, kFlagNumber)
+    int8_t byte;              // flag byte 12..17 of the node (kFlag, kFlagNumber, kFlagWord)
     uint8_t bit;              // flag bit
     int16_t cell;             // option cell index, or data-set cell index
     int16_t cell2;            // second option cell (kNumberPair), else -1
-    const OptionWord* words;  // values of kWord and kName options
+    const OptionWord* words;  // values of kWord, kFlagWord and kName options
     int32_t nWords;
 };
 

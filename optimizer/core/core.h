@@ -40,12 +40,24 @@ NlpTechniqueFn* znlp_dispatch_slot(const char* routineName);
 void znlphlo(NlpProblem* p);
 
 // ---- check and history of the termination test ----
-// The check of a met criterion (status) against the Newton decrement of
-// the Hessian slot's matrix, for techniques that measure with a matrix of
-// their own: the status itself when the claim stands or no verdict can be
-// had, kNlpRestart to restart the technique at x, or kNlpTechniqueStop7
-// when restarts did not help (gconvMeasure then holds the decrement).
+// The check of a met criterion (status) that does not trust the
+// technique's own matrices (stationarity.cpp): a criterion the user gave
+// stands as it is; a preset one stands when the probe finds the point
+// stationary or no lower point.  Else kNlpRestart, with x moved to a lower
+// point (on an active nonlinear constraint, unmoved); or
+// kNlpTechniqueStop7 when the run has refused too many claims
+// (gconvMeasure then holds the decrement).
 int32_t znlp_verify_claim(NlpProblem* p, int32_t status);
+// Whether the gradient at the end of a run is large: the scaled gradient
+// |g_j| / sqrt(|f| H_jj) of a free parameter with H from the Hessian slot
+// at x above 1e-3 (the absolute projected gradient above 1e-3 where there
+// is no such H or general constraints are active).  The technique's
+// matrix, the gradient and the counters are kept.
+bool znlp_final_gradient_large(NlpProblem* p);
+// After the final evaluation of a run that a technique's own stop ended:
+// 1 when the point is stationary by the same measure, 0 when it is not,
+// -1 without a verdict.
+int32_t znlp_end_verdict(NlpProblem* p);
 // Prints the iteration history (start tables at iteration 0 with code 10,
 // then one row per call); first and last select the layout.
 void prihist(NlpProblem* p, int32_t code, int32_t first, int32_t last);

@@ -301,11 +301,16 @@ int32_t run_phase(NlpProblem* p, int32_t secondSwitch) {
     p->run.evalPhase = kPhaseRun;
     if (p->opt.printLevel != 0.0) pritech(p);
     p->run.timeUsed = wzdttme();
+    p->run.claimRefusals = 0;
+    p->run.endStationary = -1;
     int32_t status = run_technique(p);
     p->run.timeUsed = wzdttme() - p->run.timeUsed;
     const bool usable = nlp_status_usable(status);
     if (usable) status = final_evaluation(p, s, status);
     const bool stillUsable = usable && nlp_status_usable(status);
+    // A technique's own stop is a solution only at a stationary point.
+    if (stillUsable && (status == kNlpTechniqueStop6 || status == kNlpTechniqueStop7))
+        p->run.endStationary = znlp_end_verdict(p);
     p->run.lastStatus = status;
     if (!wzmis(p->iter.f)) znlpptm(p, status, 0);
     // The covariance of the estimates is the inverse curvature at a

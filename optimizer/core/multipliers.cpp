@@ -17,6 +17,7 @@
 #include "optimizer/core/factor_kinds.h"
 #include "optimizer/core/active_set.h"
 #include "optimizer/core/pending.h"
+#include "optimizer/optimizer.h"
 #include "optimizer/core/reduced_space.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -103,6 +104,10 @@ void znlpglm(NlpProblem* p, int32_t mode, const double* v, double* out) {
 
 void znlplfg(NlpProblem* p, int32_t withGradient) {
     if (!p->shape.hasNlinCon) return;
+    nlp_lagrange_function(p, withGradient);
+}
+
+void nlp_lagrange_function(NlpProblem* p, int32_t withGradient) {
     const int32_t n = p->shape.nParams, nf = n_free(p), nb = p->active.nActiveBounds;
     double* lg = p->work.lagrangeGradient;
     if (withGradient)

@@ -25,31 +25,31 @@ bool newton_type(int32_t t) {
            t == kTechLevmar || t == kTechGaunew;
 }
 
+// A missing threshold of criterion k takes its preset, and the criterion is
+// marked as preset (a later call finds the value there and keeps the mark).
+void fill_criterion(NlpProblem* p, int32_t k, double* v, double value) {
+    if (!wzmis(*v)) return;
+    *v = value;
+    p->opt.presetCriteria |= 1 << k;
+}
+
 void thresholds(NlpProblem* p) {
     const bool nlc = p->shape.hasNlinCon != 0;
-    fill(&p->opt.absConv, p->shape.maximize ? kAbsConvBound : -kAbsConvBound);
+    fill_criterion(p, kNlpAbsConv, &p->opt.absConv, p->shape.maximize ? kAbsConvBound : -kAbsConvBound);
     fill(&p->opt.fSize, 0.0);
     fill(&p->opt.xSize, 0.0);
     // FDIGITS not given: the digits of twice the machine precision.
     fill(&p->opt.fDigits, -std::log10(4.0 * velix::kMachEps));
     fill(&p->opt.cDigits, p->opt.fDigits);
-    fill(&p->opt.fConv, std::pow(10.0, -p->opt.fDigits));
-    fill(&p->opt.absFConv, 0.0);
-    if (simplex(p->opt.technique)) {
-        fill(&p->opt.absXConv, nlc ? 1e-4 : 1e-8);
-        fill(&p->opt.gConv2, 0.0);
-        fill(&p->opt.gConv, 0.0);
-        fill(&p->opt.absGConv, 0.0);
-        fill(&p->opt.xConv, 1e-8);
-        fill(&p->opt.fConv2, 1e-6);
-    } else {
-        fill(&p->opt.absGConv, 1e-5);
-        fill(&p->opt.absXConv, 0.0);
-        fill(&p->opt.gConv, 1e-8);
-        fill(&p->opt.xConv, 0.0);
-        fill(&p->opt.fConv2, nlc ? 1e-6 : 0.0);
-        fill(&p->opt.gConv2, 0.0);
-    }
+    fill_criterion(p, kNlpFConv, &p->opt.fConv, std::pow(10.0, -p->opt.fDigits));
+    fill_criterion(p, kNlpAbsFConv, &p->opt.absFConv, 0.0);
+    const bool s = simplex(p->opt.technique);
+    fill_criterion(p, kNlpAbsXConv, &p->opt.absXConv, !s ? 0.0 : nlc ? 1e-4 : 1e-8);
+    fill_criterion(p, kNlpGConv2, &p->opt.gConv2, 0.0);
+    fill_criterion(p, kNlpGConv, &p->opt.gConv, s ? 0.0 : 1e-8);
+    fill_criterion(p, kNlpAbsGConv, &p->opt.absGConv, s ? 0.0 : 1e-5);
+    fill_criterion(p, kNlpXConv, &p->opt.xConv, s ? 1e-8 : 0.0);
+    fill_criterion(p, kNlpFConv2, &p->opt.fConv2, s || nlc ? 1e-6 : 0.0);
 }
 
 void limits_and_tolerances(NlpProblem* p) {
@@ -82,6 +82,29 @@ void step_controls(NlpProblem* p) {
         else
             p->opt.lsPrecision = 0.1;
     }
+}
+
+// UPDATE= and LINESEARCH= not given (0) take the technique's own: code 1
+// is BFGS for primal QUANEW, dual BFGS for dual QUANEW, DBLDOG and HYQUAN,
+// and Powell-Beale restarts for CONGRA; GAUNEW and HYQUAN name their own
+// searches (11, 12), CONGRA, QUANEW and NEWRAP the default search 2.  The
+// Newton-type techniques take no update and keep 0 for their search.
+constexpr int32_t kLineSearchDefault = 2;
+constexpr int32_t kLineSearchGaunewOwn = 11;
+constexpr int32_t kLineSearchHyquanOwn = 12;
+
+void update_and_line_search(NlpProblem* p) {
+    const int32_t t = p->opt.technique;
+    const bool quanew = t == kTechQuanew || t == kTechDualQuanew;
+    if (p->opt.update == 0 && (quanew || t == kTechDbldog || t == kTechHyquan || t == kTechCongra))
+        p->opt.update = kUpdateBfgs;
+    if (p->opt.lineSearch != 0) return;
+    if (t == kTechGaunew)
+        p->opt.lineSearch = kLineSearchGaunewOwn;
+    else if (t == kTechHyquan)
+        p->opt.lineSearch = kLineSearchHyquanOwn;
+    else if (quanew || t == kTechCongra || t == kTechNewrap)
+        p->opt.lineSearch = kLineSearchDefault;
 }
 
 // The derivatives the technique works with: 0 values only (the simplex
@@ -118,6 +141,7 @@ void znlp_default_options(NlpProblem* p) {
     p->opt.conFactorForm = !general ? 0 : (p->opt.technique == kTechQuadas && p->opt.techVariant == 1 ? 2 : 1);
     thresholds(p);
     limits_and_tolerances(p);
+    update_and_line_search(p);
     step_controls(p);
     p->opt.derivLevel = derivative_level(p->opt.technique);
     p->opt.scalingKind = scaling_kind(p->opt.hesCal, p->opt.technique);

@@ -12,8 +12,6 @@
 
 // Result of a routine that is not built yet (never a status of a built one).
 constexpr int32_t kNlpRoutinePending = -1000;
-// Message of group kMsgNlp naming a routine that is not built yet.
-constexpr int32_t kMsgRoutinePending = 900;
 // Message of group kMsgNlp naming a technique code that is not built yet.
 constexpr int32_t kMsgTechniquePending = 901;
 
@@ -26,6 +24,9 @@ int32_t znlpjwt(NlpProblem* p, int32_t zero, int32_t j, int32_t one, const doubl
 int32_t znlpjdt(NlpProblem* p, int32_t j, const double* base, const double* column, double* row);
 // out = J u (m doubles) from the store.
 int32_t znlpjve(NlpProblem* p, const double* u, double* out);
+// The whole Jacobian from the store into jac (m x n, by rows).  0, or
+// nonzero when there is no store.
+int32_t znlpjrd(NlpProblem* p, double* jac /* out: m x n */);
 
 // ---- reporting ----
 // Start tables (level -1..-3, -10 after a failed start) or result tables
@@ -62,6 +63,27 @@ int32_t znlpnoi(NlpProblem* p, int32_t flag);
 // The step along a direction of negative curvature: 0 when it stepped, -1
 // when it cannot proceed.
 int32_t znlpdnc(NlpProblem* p, int32_t flag);
+
+// The stationarity of x measured with an owner's information matrix (or
+// the Hessian slot's matrix), not with the technique's own: the Newton
+// decrement g'H^+g over the parameters not held at a bound (by the sign of
+// their gradient, not by the technique's choice) and on the null space of
+// the active linear and nonlinear constraints (eigenvalues by their size,
+// raised to a small share of the largest) into *decrement; where H is
+// singular, the exact Hessian from differences of the gradient decides and
+// looks for negative curvature.  Results: 0 stationary (decrement within
+// the bound, `relative` times max(|f|, FSIZE) at the point measured but at
+// least `floor`, no negative curvature); 2 not stationary; 3 not
+// stationary on an active nonlinear constraint (no step tried); -1 no
+// verdict.  With `descend` nonzero a point that is not stationary is left
+// downhill, by a few backtracking Newton steps (the exact Hessian's once
+// the information matrix converges slowly) or along the negative
+// curvature, within the bounds and the linear rows: 1 when x then is a
+// lower point that is stationary, 4 a lower one that is not yet (x, f, the
+// gradient and *decrement are that point's); 2 when no lower point was
+// found.  Unless the result is 1 or 4, x, f and the gradient are as on
+// entry.  The Hessian slot's array is overwritten.
+int32_t znlpstn(NlpProblem* p, double relative, double floor, int32_t descend, double* decrement);
 
 // The technique slot of a technique that is not built: reports it and
 // returns kNlpNotUsable.

@@ -4,6 +4,7 @@
 // reorthogonalization for the null-space basis (Daniel, Gragg, Kaufman and
 // Stewart, "Reorthogonalization and stable algorithms for updating the
 // Gram-Schmidt QR factorization", Math. Comp. 30, 1976).
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <utility>
@@ -12,7 +13,6 @@
 #include "host/scratch_file.h"
 #include "numerics/kernel_support.h"
 #include "numerics/sparse_llt.h"
-#include "optimizer/core/pending.h"
 #include "optimizer/core/reduced_space.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -22,24 +22,25 @@ using velix::pk;
 
 namespace {
 
-void sparse_pending() { xpmlog(kMsgNlp, kMsgRoutinePending, "sparse Hessian storage"); }
-
-// H(a, b) of the full matrix by storage (a diagonal one is zero off the diagonal).
-double entry(int32_t storage, const double* h, int32_t a, int32_t b) {
+// H(a, b) of the full matrix by storage: a diagonal one is zero off the
+// diagonal; a sparse one holds its lower triangle by rows in the pattern
+// hessianPattern (columns increasing within a row), zero where the
+// pattern has no entry.
+double entry(const NlpProblem* p, int32_t storage, const double* h, int32_t a, int32_t b) {
     if (storage == 2) return a == b ? h[a] : 0.0;
-    return h[pk(a, b)];
+    if (storage != 1) return h[pk(a, b)];
+    if (a == b) return h[a];
+    const int32_t row = std::max(a, b), col = std::min(a, b);
+    const int32_t* ija = p->hess.hessianPattern;
+    for (int32_t k = ija[row]; k < ija[row + 1] && ija[k] <= col; ++k)
+        if (ija[k] == col) return h[k];
+    return 0.0;
 }
 
-// The sparse Hessian keeps its pattern: bounds only mark the parameters
-// held at a bound in hessianPerm (free-list positions, negative for the
-// others) and a copy is the scatter into the factor's pattern.  Under
-// general constraints the reduced matrix is dense, which the sparse
-// storage does not serve.
+// The sparse Hessian keeps its pattern under bounds alone: the parameters
+// held at a bound are marked in hessianPerm (free-list positions, negative
+// for the others) and a copy is the scatter into the factor's pattern.
 void sparse_reduce(NlpProblem* p, int32_t mode, const double* h, double* out) {
-    if (has_general(p)) {
-        sparse_pending();
-        return;
-    }
     const int32_t n = p->shape.nParams;
     if (p->shape.hasBounds) {
         znlp_free_list(p);
@@ -90,7 +91,7 @@ void znlpred(NlpProblem* p, int32_t storage, const double* h, double* out) {
     std::vector<double> hz(static_cast<size_t>(nf) * nr, 0.0);
     for (int32_t i = 0; i < nf; ++i)
         for (int32_t j = 0; j < nf; ++j) {
-            const double hij = entry(storage, h, p->active.freeList[i], p->active.freeList[j]);
+            const double hij = entry(p, storage, h, p->active.freeList[i], p->active.freeList[j]);
             if (hij == 0.0) continue;
             for (int32_t k = 0; k < nr; ++k) hz[static_cast<size_t>(i) * nr + k] += hij * p->active.nullBasis[j * n + k];
         }
@@ -110,6 +111,7 @@ void znlpre2(NlpProblem* p, int32_t storage, const double* h, double* out) {
     // are not below their positions.
     std::vector<double> copy;
     if (h == out) {
+        if (storage == 1) nlp_internal_error("znlpre2: a sparse Hessian cannot be reduced in place");
         copy.assign(h, h + (storage == 2 ? p->shape.nParams : p->shape.packedLen));
         h = copy.data();
     }
@@ -118,7 +120,7 @@ void znlpre2(NlpProblem* p, int32_t storage, const double* h, double* out) {
             out[i] = h[p->active.freeList[i]];
             continue;
         }
-        for (int32_t j = 0; j <= i; ++j) out[pk(i, j)] = h[pk(p->active.freeList[i], p->active.freeList[j])];
+        for (int32_t j = 0; j <= i; ++j) out[pk(i, j)] = entry(p, storage, h, p->active.freeList[i], p->active.freeList[j]);
     }
 }
 
@@ -151,12 +153,11 @@ void znlpexp(NlpProblem* p, const double* m, double* out) {
 
 void znlphpr(NlpProblem* p, int32_t mode, int32_t useQ, int32_t storage, double*, double* h, double* out) {
     if (p->opt.conFactorForm == 2) nlp_internal_error("znlphpr: sparse active-set form");
-    if (storage == 1) {
-        sparse_reduce(p, mode, h, out);
-        return;
-    }
-    double* target = mode == 1 ? h : out;
     if (has_general(p)) {
+        // The reduced matrix is dense (PackedSym); a sparse Hessian cannot
+        // hold it, so it goes to the output in either mode.
+        double* target = mode == 1 && storage != 1 ? h : out;
+        if (target == nullptr) nlp_internal_error("znlphpr: no output for the reduced sparse Hessian");
         const bool q = useQ != 0 && (p->active.nActiveLin > 0 || keeps_basis(p->opt.technique));
         if (q) {
             std::vector<double> r(static_cast<size_t>(n_reduced(p)) * (n_reduced(p) + 1) / 2);
@@ -167,6 +168,11 @@ void znlphpr(NlpProblem* p, int32_t mode, int32_t useQ, int32_t storage, double*
         }
         return;
     }
+    if (storage == 1) {
+        sparse_reduce(p, mode, h, out);
+        return;
+    }
+    double* target = mode == 1 ? h : out;
     if (p->shape.hasBounds) {
         if (mode == 1) znlp_free_list(p);
         znlpre2(p, storage, h, target);

@@ -107,14 +107,16 @@ void znlpquf(int32_t mode, int32_t n, int32_t m, int32_t form, const double* s, 
 void znlpmul(NlpProblem* p, int32_t storage, int32_t n, const int32_t* idx, const double* h, const double* x,
              double* y);
 // znlpred (Z' H Z over the free parameters) is declared in optimizer/optimizer.h.
-// out = the free submatrix of H (order nf; may be H itself).
+// out = the free submatrix of H (order nf; may be H itself unless H is
+// sparse).
 void znlpre2(NlpProblem* p, int32_t storage, const double* h, double* out);
 // H := Z' D Z (order nr), D the diagonal of H at the free parameters.
 void znlpre3(NlpProblem* p, double* h);
 // out (PackedSym of order n) = Z M Z' at the free rows and columns.
 void znlpexp(NlpProblem* p, const double* m, double* out);
 // The reduced Hessian: mode 1 in place, 2 into out; useQ 0 takes the free
-// submatrix even where Q would apply.
+// submatrix even where Q would apply.  Under general constraints a sparse
+// H gives its dense (PackedSym) reduction into out in either mode.
 void znlphpr(NlpProblem* p, int32_t mode, int32_t useQ, int32_t storage, double* work, double* h, double* out);
 // The reduced Hessian and the projected gradient into gout, with the
 // scaled gradient criterion (scaledGradMax) for mode nonzero.

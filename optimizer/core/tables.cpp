@@ -191,23 +191,23 @@ void problem_description(NlpProblem* p, int32_t nLower, int32_t nUpper) {
 
 const char* technique_name(int32_t t) {
     switch (t) {
-        case kTechTrureg: return "TRUREG  ";
-        case kTechLevmar: return "LEVMAR  ";
-        case kTechNewrap: return "NEWRAP  ";
-        case kTechNrridg: return "NRRIDG  ";
-        case kTechOldrap: return "OLDRAP  ";
-        case kTechNrlins: return "NRLINS  ";
-        case kTechGaunew: return "GAUNEW  ";
+        case kTechTrureg: return "TRUREG";
+        case kTechLevmar: return "LEVMAR";
+        case kTechNewrap: return "NEWRAP";
+        case kTechNrridg: return "NRRIDG";
+        case kTechOldrap: return "OLDRAP";
+        case kTechNrlins: return "NRLINS";
+        case kTechGaunew: return "GAUNEW";
         case kTechQuanew:
-        case kTechDualQuanew: return "QUANEW  ";
-        case kTechDbldog: return "DBLDOG  ";
-        case kTechHyquan: return "HYQUAN  ";
-        case kTechCongra: return "CONGRA  ";
-        case kTechNmsimp: return "NMSIMP  ";
-        case kTechNmsim2: return "NMSIM2  ";
-        case kTechQuadas: return "QUADAS  ";
-        case kTechVmcwd: return "VMCWD   ";
-        default: return "NONE    ";
+        case kTechDualQuanew: return "QUANEW";
+        case kTechDbldog: return "DBLDOG";
+        case kTechHyquan: return "HYQUAN";
+        case kTechCongra: return "CONGRA";
+        case kTechNmsimp: return "NMSIMP";
+        case kTechNmsim2: return "NMSIM2";
+        case kTechQuadas: return "QUADAS";
+        case kTechVmcwd: return "VMCWD";
+        default: return "NONE";
     }
 }
 
@@ -351,9 +351,9 @@ void note_and_log(NlpProblem* p, HostText* text, int32_t number) {
 }  // namespace
 
 const char* nlp_criterion_name(int32_t criterion) {
-    static const char* const names[] = {"ABSCONV ", "ABSFCONV", "ABSGCONV", "ABSXCONV", "FCONV   ",
-                                        "GCONV   ", "XCONV   ", "FCONV2  ", "GCONV2  "};
-    return criterion >= 1 && criterion <= 9 ? names[criterion - 1] : "        ";
+    static const char* const names[] = {"ABSCONV", "ABSFCONV", "ABSGCONV", "ABSXCONV", "FCONV",
+                                        "GCONV",   "XCONV",    "FCONV2",   "GCONV2"};
+    return criterion >= 1 && criterion <= 9 ? names[criterion - 1] : "";
 }
 
 bool nlp_note(NlpProblem* p, HostText* text, char justify) {
@@ -408,7 +408,7 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
         }
     }
     if (afterStart == 0) {
-        if (p->iter.maxProjGrad > 0.001 && status >= 0)
+        if (status >= 0 && znlp_final_gradient_large(p))
             note_and_log(p, msg(kMsgNlpLargeFinalGradient), kMsgNlpLargeFinalGradient);
         if (p->active.dropCode != 0) xpmlog(kMsgNlp, kMsgNlpActiveSetChanged);
     }

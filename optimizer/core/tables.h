@@ -30,5 +30,5 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart);
 void nlp_grad_test_table(NlpProblem* p);
 void nlp_asymmetry_tables(NlpProblem* p, const double* asym);
 
-// The name of criterion 1..9 ("ABSCONV ", ...), 8 characters.
+// The name of criterion 1..9 ("ABSCONV", ...) as messages print it.
 const char* nlp_criterion_name(int32_t criterion);

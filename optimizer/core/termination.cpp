@@ -148,16 +148,18 @@ int32_t other_criteria(NlpProblem* p, int32_t code, const Measures& m, double t)
     const double g = p->opt.technique == kTechCongra   ? m.congra
                      : p->opt.technique == kTechLevmar ? m.levmar
                                                    : m.gconv;
-    // A stalled step is no stationary point: the tests on the change of f
-    // or x alone hold only where the gradient's own measure is small too.
+    // A stalled step is no stationary point: the preset tests on the
+    // change of f or x alone hold only where the gradient's own measure is
+    // small too.  A threshold the user gave is met as it is defined.
     const bool still = code == 10 || g <= kStalledBound * m.fs;
-    criterion(p, 2, m.d <= p->opt.absFConv && still, &s);
+    auto change = [&](int32_t k) { return still || (p->opt.presetCriteria & (1 << k)) == 0; };
+    criterion(p, 2, m.d <= p->opt.absFConv && change(2), &s);
     criterion(p, 3, m.grad <= p->opt.absGConv, &s);
-    if (code != 10) criterion(p, 4, xdif(p->shape.nParams, p->param.x, p->work.xBase) <= p->opt.absXConv && still, &s);
-    criterion(p, 5, m.d <= m.fconvBound && still, &s);
+    if (code != 10) criterion(p, 4, xdif(p->shape.nParams, p->param.x, p->work.xBase) <= p->opt.absXConv && change(4), &s);
+    criterion(p, 5, m.d <= m.fconvBound && change(5), &s);
     if (code != 10) {
         criterion(p, 6, g <= m.gconvBound, &s);
-        criterion(p, 7, reldx(p->shape.nParams, p->opt.xSize, p->param.x, p->work.xBase) <= p->opt.xConv && still, &s);
+        criterion(p, 7, reldx(p->shape.nParams, p->opt.xSize, p->param.x, p->work.xBase) <= p->opt.xConv && change(7), &s);
     }
     if (p->shape.leastSquares) {
         const double g = p->opt.technique == kTechLevmar ? m.levmar : m.gconv;
@@ -264,10 +266,9 @@ int32_t znlptrm(NlpProblem* p, int32_t code) {
             if (status != kNlpRose && p->run.iteration < p->opt.minIter) status = 0;
         }
     }
-    // A claim of a technique with a matrix of its own is checked against
-    // the Hessian slot's curvature first (ABSCONV is the user's own bound).
-    if (status > kNlpAbsConv && status <= kNlpGConv2 && code > 0 && code != 10)
-        status = znlp_verify_claim(p, status);
+    // A claim is checked against the Hessian slot's curvature first
+    // (ABSCONV is the user's own bound).
+    if (status > kNlpAbsConv && status <= kNlpGConv2 && code > 0) status = znlp_verify_claim(p, status);
     if (status >= kNlpAbsConv && status <= kNlpGConv2 && std::abs(code) <= 10)
         status = post_convergence(p, code, status, t);
     status = limits(p, status);
@@ -284,6 +285,8 @@ bool nlp_solution_reached(const NlpProblem* p, int32_t status) {
     // MAXITER=0 asks for the results at the given point.
     if (status == kNlpLimit && p->opt.maxIter <= 0.0) return true;
     if (status != kNlpTechniqueStop6 && status != kNlpTechniqueStop7) return false;
+    // The check's verdict on the final point, when it has one.
+    if (p->run.endStationary >= 0) return p->run.endStationary == 1;
     const double measure = p->opt.technique == kTechCongra   ? p->iter.scaledGradMax
                            : p->opt.technique == kTechLevmar ? p->iter.lmGconvMeasure
                                                          : p->iter.gconvMeasure;

@@ -474,6 +474,10 @@ void sub_problem(NlpProblem* p, LimitWork* w) {
     p->opt.absGConv = kSubAbsGConv;
     p->opt.gConv = kSubGConv;
     p->opt.absFConv = p->opt.fConv = p->opt.fConv2 = p->opt.absXConv = p->opt.xConv = p->opt.gConv2 = p->opt.fSize = p->opt.xSize = 0.0;
+    // The owner's information matrix belongs to the outer objective: no
+    // claim of the augmented system is measured with it (a solve judges
+    // its residual itself).
+    p->opt.presetCriteria = 0;
     p->opt.minIter = 0;
     p->cb.objectiveFn = fplc;
     p->cb.gradientFn = gplc;

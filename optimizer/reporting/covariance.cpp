@@ -351,6 +351,12 @@ struct CovRun {
     // standard errors are missing.
     std::vector<char> undetermined;
 
+    // The singularity criteria, judged on the correlation form of each
+    // matrix, so that the units of the parameters do not decide them.
+    SingularityCriteria criteria() const {
+        return unit_free_criteria(h->cov.covSingAbs, h->cov.covSingRel, h->cov.covSingVar);
+    }
+
     // H and K1 stand in their Lagrangian form when it was stored (and the
     // plain matrices are not asked for); K2 has none.
     bool lagrangian(Mat m, bool proj) const {
@@ -423,8 +429,9 @@ bool regular_inverse(CovRun& run, Matrix* a) {
     std::vector<double> sd(d), tolv(d);
     std::vector<int32_t> kpvt(d);
     double info[5] = {};
-    const int32_t rc = zcovinv(0, a->form, a->dim, h->cov.covSingAbs, h->cov.covSingRel, h->cov.covSingVar, a->v.data(), info,
-                               sd.data(), tolv.data(), kpvt.data());
+    const SingularityCriteria crit = run.criteria();
+    const int32_t rc = zcovinv(0, a->form, a->dim, crit.absolute, crit.largest, crit.own, a->v.data(), info, sd.data(),
+                               tolv.data(), kpvt.data());
     a->header = {info[0], info[1], info[2], info[3], info[4]};
     if (a->position >= 0) znlp_write_header(h, a->position, &a->header);
     return rc >= 0;
@@ -435,12 +442,12 @@ bool regular_inverse(CovRun& run, Matrix* a) {
 bool generalized_inverse(CovRun& run, Matrix* a, int32_t deficiency) {
     NlpProblem* p = run.p;
     const size_t d = static_cast<size_t>(a->dim);
-    std::vector<double> dd(d), e(d), z(d * d), diag(d);
+    std::vector<double> dd(d), e(d), z(d * d), diag(d), s(d);
     for (size_t i = 0; i < d; ++i) diag[i] = a->form == 2 ? a->v[i] : a->v[pk(i, i)];
     HostObject* table = nullptr;
     const int32_t print = run.h->matrices.ginvDetail != 0 && p->opt.printLevel != 0.0 ? 4 : 0;
-    const int32_t rc = zcovgiv(print, a->form == 2 ? 2 : 0, a->dim, deficiency, run.h->cov.ginvTol, a->v.data(),
-                               dd.data(), z.data(), e.data(), p->out.kyrObject, &table);
+    const int32_t rc = ginv_unit_free(print, a->form == 2 ? 2 : 0, a->dim, deficiency, run.h->cov.ginvTol, a->v.data(),
+                                      dd.data(), z.data(), e.data(), s.data(), p->out.kyrObject, &table);
     if (rc < 0) {
         log_and_note(p, kMsgGinvFailed);
         return false;
@@ -451,7 +458,7 @@ bool generalized_inverse(CovRun& run, Matrix* a, int32_t deficiency) {
         a->v.assign(e.begin(), e.end());
     } else {
         std::vector<double> basis(d * d), unit(d, 0.0);
-        const int32_t count = ginv_null_basis(a->dim, z.data(), dd.data(), diag.data(), basis.data());
+        const int32_t count = ginv_null_basis(a->dim, z.data(), dd.data(), nullptr, basis.data());
         for (size_t i = 0; i < d; ++i) {
             unit[i] = 1.0;
             run.undetermined[i] =
@@ -473,7 +480,8 @@ void list_dependencies(CovRun& run, const Matrix& a) {
     std::vector<char> flags(d);
     HostObject* table = nullptr;
     const int32_t print = p->opt.printLevel != 0.0 ? 4 : 0;
-    zcovlid(print, c.form == 2 ? 2 : 0, c.dim, run.h->cov.covSingAbs, run.h->cov.covSingRel, run.h->cov.covSingVar,
+    const SingularityCriteria crit = run.criteria();
+    zcovlid(print, c.form == 2 ? 2 : 0, c.dim, crit.absolute, crit.largest, crit.own,
             c.dim == run.n ? p->param.paramNames : nullptr, p->param.x, c.v.data(), coef.data(), s.data(), tolv.data(),
             flags.data(), p->out.kyrObject, &table);
 }
@@ -601,8 +609,9 @@ DeterminantRecord covariance_record(const CovRun& run, const Matrix& c) {
     std::vector<double> sd(d), tolv(d);
     std::vector<int32_t> kpvt(d);
     double info[5] = {};
-    zcovinv(1, c.form, c.dim, run.h->cov.covSingAbs, run.h->cov.covSingRel, run.h->cov.covSingVar, copy.v.data(), info,
-            sd.data(), tolv.data(), kpvt.data());
+    const SingularityCriteria crit = run.criteria();
+    zcovinv(1, c.form, c.dim, crit.absolute, crit.largest, crit.own, copy.v.data(), info, sd.data(), tolv.data(),
+            kpvt.data());
     return {info[0], info[1], info[2], info[3], info[4]};
 }
 

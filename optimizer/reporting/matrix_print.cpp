@@ -247,20 +247,16 @@ void handle(NlpProblem* p, int32_t kind, int32_t phase, int32_t position, bool p
 }
 
 // "JacobianMat": the m x n Jacobian of the least-squares functions, read
-// from the Jacobian store column by column (J e_j).
+// from the Jacobian store.
 void prijac(NlpProblem* p, bool print, bool outest) {
     const int32_t m = p->shape.nFunctions, n = p->shape.nParams;
-    std::vector<double> jac(static_cast<size_t>(m) * n), unit(static_cast<size_t>(n), 0.0), column(static_cast<size_t>(m));
-    for (int32_t j = 0; j < n; ++j) {
-        unit[static_cast<size_t>(j)] = 1.0;
-        if (znlpjve(p, unit.data(), column.data()) != 0) {
-            xpmlog(kMsgNlp, kMsgJacobianUnavailable);
-            return;
-        }
-        unit[static_cast<size_t>(j)] = 0.0;
-        const double sign = p->shape.maximize != 0 ? -1.0 : 1.0;
-        for (int32_t i = 0; i < m; ++i) jac[static_cast<size_t>(i) * n + j] = sign * column[static_cast<size_t>(i)];
+    std::vector<double> jac(static_cast<size_t>(m) * n);
+    if (znlpjrd(p, jac.data()) != 0) {
+        xpmlog(kMsgNlp, kMsgJacobianUnavailable);
+        return;
     }
+    const double sign = p->shape.maximize != 0 ? -1.0 : 1.0;
+    for (double& x : jac) x *= sign;
     if (print)
         znlppmt(p->out.kyrObject, "JacobianMat", m, n, jac.data(), p->param.paramNames,
                 kMsgNlpFunctionJacobian, kMsgNlpJacobianTable);
@@ -332,7 +328,10 @@ void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const do
         std::vector<double> sd(d), tolv(d);
         std::vector<int32_t> kpvt(d);
         double info[5] = {};
-        zcovinv(1, form, dim, h->cov.covSingAbs, h->cov.covSingRel, h->cov.covSingVar, copy.data(), info, sd.data(), tolv.data(),
+        // Judged in the correlation form, as the covariance code judges
+        // the matrices it inverts.
+        const SingularityCriteria crit = unit_free_criteria(h->cov.covSingAbs, h->cov.covSingRel, h->cov.covSingVar);
+        zcovinv(1, form, dim, crit.absolute, crit.largest, crit.own, copy.data(), info, sd.data(), tolv.data(),
                 kpvt.data());
         r = {info[0], info[1], info[2], info[3], info[4]};
     }

@@ -172,7 +172,7 @@ int32_t doopt(NlpProblem* p, int32_t fix, int32_t k) {
     // Each sub-optimization has its own iteration and call limits.
     p->run.iteration = 0.0;
     p->run.nFun = p->run.nGrad = p->run.nHess = p->run.nConEval = p->run.nConJac = 0;
-    p->run.nUpdates = p->run.nLineSearches = p->run.iterSinceStart = p->run.nRestarts = 0;
+    p->run.nUpdates = p->run.nLineSearches = p->run.iterSinceStart = p->run.nRestarts = p->run.claimRefusals = 0;
     p->active.nActiveBounds = p->active.nActiveLin = 0;
     // The techniques start from the objective and gradient at x, as the
     // driver's start phase leaves them.  They are evaluated as during a

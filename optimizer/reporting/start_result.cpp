@@ -75,7 +75,7 @@ bool any_bound_mark(const NlpProblem* p) {
 }
 
 // The t value and its probability for estimate x with standard error se.
-void t_test(double x, double se, int32_t df, double* t, double* probt) {
+void t_test(double x, double se, double df, double* t, double* probt) {
     *t = *probt = host_missing_value();
     if (wzmis(se) || df == 0) return;
     double v = x == 0.0 ? 0.0 : se > DBL_MIN ? x / se : kTLimit;
@@ -109,7 +109,9 @@ bool parameter_estimates(NlpProblem* p, int32_t level) {
     const bool withMarks = bounds && any_bound_mark(p);
     const bool withLinDep = bounds && level >= 0 && p->active.nDepBounds != 0;
     const int32_t width = std::max(10, p->param.paramNameWidth);
-    const int32_t df = p->hooks != nullptr ? static_cast<int32_t>(std::trunc(p->hooks->result.errorDf)) : 0;
+    // The error degrees of freedom follow N, which may pass the range of a
+    // 32-bit integer: they stay a double, truncated to a whole number.
+    const double df = p->hooks != nullptr ? std::trunc(p->hooks->result.errorDf) : 0.0;
 
     int32_t number = 0;
     std::vector<char> name(static_cast<size_t>(width) + 1);

@@ -2,7 +2,8 @@
 // a least-squares (or composite) objective is never held whole; its
 // columns are appended one at a time to the utility file jacobianFile,
 // and what the Gauss-Newton techniques and the finite differences need is
-// formed from them: a row of the cross product and the product J u.
+// formed from them: a row of the cross product and the product J u (and
+// the whole matrix for its table).
 //
 // Layout of the file: at byte 0 the storage mode (a 32-bit integer, padded
 // to 8 bytes), then column j (m doubles) at byte 8 + 8 m j.  A failed read
@@ -10,6 +11,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "numerics/kernel_support.h"
 #include "host/scratch_file.h"
@@ -96,6 +98,19 @@ int32_t znlpjve(NlpProblem* p, const double* u, double* out) {
     for (int32_t j = 0; j < p->shape.nParams; ++j) {
         read_column(p, j, col);
         velix::detail::axpy(m, u[j], col, out);
+    }
+    return 0;
+}
+
+int32_t znlpjrd(NlpProblem* p, double* jac) {
+    const int32_t m = p->shape.nFunctions, n = p->shape.nParams;
+    std::vector<double> unit(static_cast<size_t>(n), 0.0), column(static_cast<size_t>(m));
+    // Column j is J e_j.
+    for (int32_t j = 0; j < n; ++j) {
+        unit[static_cast<size_t>(j)] = 1.0;
+        if (znlpjve(p, unit.data(), column.data()) != 0) return 1;
+        unit[static_cast<size_t>(j)] = 0.0;
+        for (int32_t i = 0; i < m; ++i) jac[static_cast<int64_t>(i) * n + j] = column[static_cast<size_t>(i)];
     }
     return 0;
 }

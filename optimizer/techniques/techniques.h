@@ -58,7 +58,7 @@ int32_t znlpcob(NlpProblem* p);  // NMSIMP: constrained simplex, linear models i
 // Declared with the core's other routines in optimizer/core/pending.h and
 // built here: the ratio test along a direction (znlpstl, support.cpp), the
 // post-convergence steps (znlpnoi, znlpdnc, post_convergence.cpp) and the
-// least-squares Jacobian store (znlpjwt, znlpjdt, znlpjve,
+// least-squares Jacobian store (znlpjwt, znlpjdt, znlpjve, znlpjrd,
 // jacobian_store.cpp).
 
 // Rebuilds freeList from boundState: free parameters first in index

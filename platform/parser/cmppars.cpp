@@ -24,6 +24,7 @@
 #include "platform/dataset.h"
 #include "platform/messages.h"
 #include "platform/parser/lexer.h"
+#include "platform/print.h"
 #include "platform/session.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -494,6 +495,10 @@ private:
                     return;
                 }
                 break;
+            case OptionKind::kFlagWord:
+                set_flag(node, *o);
+                if (!hasValue) return;
+                break;
             default:
                 if (!hasValue) error("expected \"=\" after " + std::string(o->keyword));
                 break;
@@ -515,6 +520,7 @@ private:
                 }
                 break;
             case OptionKind::kWord:
+            case OptionKind::kFlagWord:
             case OptionKind::kName: {
                 const Token& vt = peek();
                 if (vt.kind != TokenKind::kName) error("expected a word after " + std::string(o->keyword) + "=");
@@ -538,9 +544,12 @@ private:
         }
     }
 
+    // A data set named twice takes the later name in its own form: nothing
+    // of the earlier one (its quotes, its options) stays.
     void read_data_set(DataSetCell* cell) {
         const Token& t = peek();
         std::string name;
+        *cell = DataSetCell{};
         if (t.kind == TokenKind::kString) {
             name = next().text;
             cell->quoted = 1;
@@ -552,7 +561,6 @@ private:
         cell->name = make_text(name);
         cell->line = t.line;
         cell->column = t.column;
-        cell->handle = nullptr;
         if (is_op("(")) {
             const Token& open = next();
             int depth = 1;
@@ -699,14 +707,16 @@ private:
     }
 
     // An item list of STD, COV and MATRIX: names and ranges, prefixes, start
-    // values in parentheses after names, and plain values.
+    // values in parentheses after names, and plain values.  A MATRIX entry
+    // may be empty and may put parentheses after plain values: its reader
+    // skips the one and rejects the other with their own messages.
     struct Items {
         std::vector<VarianceItem> items;
         std::vector<NameRecord> names;
         std::vector<double> values;
     };
 
-    Items read_items(bool stopAtComma) {
+    Items read_items(bool stopAtComma, bool matrixEntry = false) {
         Items it;
         auto add = [&](int16_t code, int32_t first, int32_t count) {
             if (!it.items.empty() && it.items.back().code == code && code != kItemPrefix &&
@@ -720,6 +730,7 @@ private:
             if (number_ahead()) {
                 add(kItemValues, static_cast<int32_t>(it.values.size()), 1);
                 it.values.push_back(read_number("a value"));
+                if (matrixEntry && is_op("(")) read_start_values(&it);
             } else if (peek().kind == TokenKind::kName) {
                 std::string n = peek().text;
                 if (is_prefix_name(n)) {
@@ -732,20 +743,22 @@ private:
                     add(kItemNames, static_cast<int32_t>(before),
                         static_cast<int32_t>(it.names.size() - before));
                 }
-                if (is_op("(")) {
-                    next();
-                    int32_t first = static_cast<int32_t>(it.values.size());
-                    while (!is_op(")")) it.values.push_back(read_number("a start value"));
-                    next();
-                    it.items.push_back(VarianceItem{kItemNameValues, first,
-                                                    static_cast<int32_t>(it.values.size()) - first});
-                }
+                if (is_op("(")) read_start_values(&it);
             } else {
                 error("expected a name or a value");
             }
         }
-        if (it.items.empty()) error("expected a name or a value");
+        if (it.items.empty() && !matrixEntry) error("expected a name or a value");
         return it;
+    }
+
+    // "(" start values ")" as one item.
+    void read_start_values(Items* it) {
+        next();
+        const int32_t first = static_cast<int32_t>(it->values.size());
+        while (!is_op(")")) it->values.push_back(read_number("a start value"));
+        next();
+        it->items.push_back(VarianceItem{kItemNameValues, first, static_cast<int32_t>(it->values.size()) - first});
     }
 
     template <typename G>
@@ -922,7 +935,7 @@ private:
                                               : kPosEachRow;
             }
             expect("=");
-            store_items(read_items(true), &g);
+            store_items(read_items(true, true), &g);
             groups.push_back(g);
         }
         p->nGroups = static_cast<int32_t>(groups.size());
@@ -1150,11 +1163,9 @@ private:
 // Logs a syntax error: the message with its place, the source line and a
 // caret under the column.
 void log_syntax_error(int32_t line, int32_t column, const std::string& msg) {
-    Session& s = session();
-    const int32_t absLine = line + s.stepSourceLine - 1;
-    std::ostream& log = s.log ? *s.log : std::cerr;
-    log << "ERROR: " << msg << " at line " << absLine << ", column " << column << ".\n"
-        << source_excerpt(line, column) << "\n";
+    const int32_t absLine = line + session().stepSourceLine - 1;
+    write_log("ERROR: " + msg + " at line " + std::to_string(absLine) + ", column " + std::to_string(column) + ".");
+    write_log(source_excerpt(line, column));
 }
 
 }  // namespace

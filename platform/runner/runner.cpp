@@ -16,6 +16,7 @@
 #include "platform/control_block.h"
 #include "platform/dataset.h"
 #include "platform/output.h"
+#include "platform/print.h"
 #include "platform/runner/program.h"
 #include "platform/session.h"
 #include "platform/step_exit.h"
@@ -53,7 +54,7 @@ int worse(int a, int b) {
 int agree_with_log(int rc, int errorLines) {
     if (rc >= 0 && rc <= kLevelWarning && errorLines > 0) return kLevelErrorLogged;
     if (rc > kLevelWarning && errorLines == 0)
-        log_line("ERROR: The PROC VELIX step failed with return code " + std::to_string(rc) + ".");
+        write_log("ERROR: The PROC VELIX step failed with return code " + std::to_string(rc) + ".");
     return rc;
 }
 
@@ -68,14 +69,14 @@ int run_step(const ProgramItem& item) {
     int rc = kLevelInternal;
     try {
         zavvelix();
-        log_line("ERROR: internal error: the procedure step returned without an exit code.");
+        write_log("ERROR: internal error: the procedure step returned without an exit code.");
     } catch (const StepExit& e) {
         rc = e.code;
     } catch (const std::bad_alloc&) {
-        log_line("ERROR: The step ran out of memory.");
+        write_log("ERROR: The step ran out of memory.");
         rc = kLevelNoMemory;
     } catch (const std::exception& e) {
-        log_line(std::string("ERROR: internal error: ") + e.what());
+        write_log(std::string("ERROR: internal error: ") + e.what());
         rc = kLevelInternal;
     }
     if (!dataset_commit_outputs(rc)) rc = worse(rc, kLevelHostFailure);

@@ -230,15 +230,40 @@ void widen(double* a, int32_t m, int32_t k, const double* row) {
         }
 }
 
-// An LS method whose weights cannot be formed analyses the BY group by ULS
-// only.  Its results are not those asked for, so the step's return code
-// says so (as the plain method's would) and message `number` says why.
-// Returns -1 (go on).
-int32_t uls_only(const DataView& dv, int32_t number) {
+// An LS method whose weights cannot be formed analyses the BY group by its
+// ULS stage only, with its results, and a warning names the method that was
+// run in place of the one asked for.  Too few observations for weights is
+// no failure (`level` kLevelWarning); a weight routine that failed is
+// (kLevelNoMoments).  Returns -1 (go on).
+int32_t uls_only(const DataView& dv, int32_t level) {
+    const char* asked = dv.methods->methodGroup == kMethodUlsWls ? "LSWLS" : "LSDWLS";
     dv.methods->methodGroup = kMethodUls;
-    xpmlog(kMsgProc, number);
-    raise_error_level(dv.ctx, kLevelNoMoments);
+    xpmlog(kMsgProc, kMsgWeightsUlsOnly, asked);
+    raise_error_level(dv.ctx, level);
     return -1;
+}
+
+// The fourth-order weight routine failed (or ran out of time): the LS
+// methods go on by ULS, the others leave the group unanalysed.
+int32_t weights_not_formed(const DataView& dv) {
+    xpmlog(kMsgProc, kMsgWeightsNotFormed);
+    const int32_t method = dv.methods->methodGroup;
+    if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(dv, kLevelNoMoments);
+    return kWeightRoutineFailed;
+}
+
+// The WLS weight matrix from raw data is a sum of one outer product per
+// observation about the means: its rank is at most N - 1 (N about zero),
+// so with fewer than that many moments to weigh (the variance moments drop
+// out of a penalised correlation analysis) it is singular for certain and
+// not worth forming.  Logs the reason.
+bool weights_rank_deficient(const DataView& dv, double nObs, bool penalised) {
+    const int32_t n = dv.sizes->nManifest;
+    const double weighed = dv.sizes->nMoments - (penalised ? n : 0);
+    const double rank = nObs - (dv.moments->momentOrigin == 0 ? 1.0 : 0.0);
+    if (!(rank < weighed)) return false;
+    xpmlog(kMsgProc, kMsgWeightsRankDeficient, nObs, weighed);
+    return true;
 }
 
 // DWLS: the weights are the inverse square roots of the variances of the
@@ -316,21 +341,32 @@ int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
     const int32_t pstar = dv.sizes->nMoments;
     const bool wls = is_wls(method);
     const int32_t intercept = dv.moments->momentOrigin < 0 ? -(dv.moments->momentOrigin + 1) : -1;
+    const bool penalised =
+        !dv.options->covAnalysis && !(dv.input->inwgtUsed && wzmis(dv.options->wPenalty));
+    if (wls && penalised && penalty_value(dv) == 0.0) {
+        // No penalty gives the variances of a correlation matrix no weight
+        // at all, so the full WLS weight matrix has no inverse: an option
+        // the method cannot take (DWLS simply leaves those moments out).
+        xpmlog(kMsgProc, kMsgWlsNoPenalty);
+        raise_error_level(dv.ctx, kLevelInputError);
+        return kWlsSingular;
+    }
     if (!dv.input->inwgtUsed && g->d0 <= 3.0 + velix::kMachEpsWritten) {
         xpmlog(kMsgProc, kMsgTooFewForKurtosis, g->n);
         dv.options->kurtosisWanted = 0;
         if (method == kMethodUlsWls || method == kMethodUlsDwls)
-            return uls_only(dv, kMsgWeightsUlsOnly);
+            return uls_only(dv, kLevelWarning);
         xpmlog(kMsgProc, kMsgTooFewForWeights, g->n);
         return kTooFewForWeights;
     }
-    const int32_t level = wls ? cosfiw1(dv.ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(dv.ctx, 1, 5, 6, inverse, &g->list);
-    if (level >= 5 || level < 0) {
-        xpmlog(kMsgProc, kMsgWeightsNotFormed);
-        if (method == kMethodUlsWls || method == kMethodUlsDwls)
-            return uls_only(dv, kMsgWeightsUlsOnly);
-        return kWeightRoutineFailed;
+    if (wls && !dv.input->inwgtUsed && weights_rank_deficient(dv, g->nd, penalised)) {
+        if (method == kMethodUlsWls) return uls_only(dv, kLevelWarning);
+        xpmlog(kMsgProc, kMsgWeightsSingular);
+        return kWlsSingular;
     }
+    const double start = wzdttme();
+    const int32_t level = wls ? cosfiw1(dv.ctx, 1, 5, 6, inverse, &g->list) : cosfiw2(dv.ctx, 1, 5, 6, inverse, &g->list);
+    if (level >= 5 || level < 0) return weights_not_formed(dv);
     if (!dv.input->inwgtUsed) {
         int32_t kind = dv.options->asycovKind;
         // Without ASYCOV= the covariances of the moments of the analysed
@@ -347,8 +383,6 @@ int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
         else
             for (int32_t i = 0; i < n; ++i) w[pk(i, i)] += dv.options->wRidge * w[pk(i, i)];
     }
-    const bool penalised =
-        !dv.options->covAnalysis && !(dv.input->inwgtUsed && wzmis(dv.options->wPenalty));
     if (penalised) apply_penalty(dv);
     const uint32_t pf = dv.options->printFlags;
     const bool printWeights = (pf & (kPrintPweight | kPrintPall)) != 0;
@@ -383,6 +417,11 @@ int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
     if (!wls) {
         dwls_roots(dv, penalised, printWeights, printDetail);
         return -1;
+    }
+    // The factor of the p* x p* matrix is the other long part.
+    if (velix::detail::weight_time_passed(dv, start)) {
+        xpmlog(kMsgProc, kMsgWeightsTimeLimit, dv.nlp->opt.maxTime);
+        return weights_not_formed(dv);
     }
     return wls_factor(dv, penalised, printWeights, printDetail, labels.data());
 }
@@ -669,8 +708,11 @@ int32_t gls_weights(const DataView& dv, bool invertible, bool printWeights) {
         return kSingular;
     }
     // ULS then GLS: the group is analysed by ULS only; the matrix stays as
-    // formed, nothing is converted again.
-    uls_only(dv, kMsgSingularUlsOnly);
+    // formed, nothing is converted again.  Its results are not those asked
+    // for after a failure, so the step's return code says so.
+    dv.methods->methodGroup = kMethodUls;
+    xpmlog(kMsgProc, kMsgSingularUlsOnly);
+    raise_error_level(dv.ctx, kLevelNoMoments);
     return kGoOn;
 }
 
@@ -981,6 +1023,9 @@ int32_t coscorr(ProcContext* ctx) {
     dv.methods->methodGroup = dv.methods->methodRequested;
     dv.moments->weightsOnFile = 0;
     dv.moments->varianceBlockWritten = 0;
+    // The corrections of the degrees of freedom (exogenous covariances set
+    // from the sample, active constraints) belong to this group alone.
+    dv.moments->modelDf = 0;
     // The origin of the moments is the option's for every BY group: an
     // intercept found in an earlier group does not carry over.
     if (!dv.moments->momentOriginKept) {

@@ -191,6 +191,12 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
 // use, then "Intercept" with an intercept variable), for labels and names.
 const NameRecord* moment_names(ProcContext* ctx);
 
+// The TYPE of OUTSTAT= and of its matrix rows: "SYMATRIX" for such input,
+// "UCOV" or "UCORR" for moments about zero (UCOV, UCORR, NOINT without an
+// intercept among the moments), else "COV" or "CORR".  A later step that
+// reads the data set back gets the moments that were analysed.
+const char* outstat_matrix_type(const ProcContext* ctx);
+
 // The Mardia term d' A d of one centred observation d[m] over the packed
 // inverse A of the variables other than `skip` (-1: none).
 double mardia_term(const double* d, int32_t m, int32_t skip, const double* inverse);

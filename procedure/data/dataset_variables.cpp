@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "host/host_support.h"
+#include "host/internal_error.h"
 #include "procedure/data/data.h"
 #include "procedure/data/data_view.h"
 #include "velix/codes.h"
@@ -169,16 +170,26 @@ void set_type_and_label(HostDataSet* out, const char* type) {
     xoinfo(out, kInfoSetLabel, &label);
 }
 
-const char* matrix_type(const DataView& dv) {
-    if (dv.input->symatrixInput) return "SYMATRIX";
-    if (dv.options->uncorrectedCorr) return "UCORR";
-    if (dv.options->uncorrectedCov) return "UCOV";
-    return dv.options->covAnalysis ? "COV" : "CORR";
-}
-
 bool wls_form(int32_t method) { return method == kMethodWls || method == kMethodUlsWls; }
 
 }  // namespace
+
+const char* velix::detail::outstat_matrix_type(const ProcContext* ctx) {
+    if (ctx->input.symatrixInput) return "SYMATRIX";
+    if (ctx->options.uncorrectedCorr) return "UCORR";
+    if (ctx->options.uncorrectedCov) return "UCOV";
+    // Moments about zero (NOINT) need the U type to be read back as such.
+    // A matrix that holds an intercept row (AUGMENT, or an Intercept
+    // variable among the analysis variables) carries the means in that row
+    // and is read back by its COV or CORR type.
+    const int16_t* vars = ctx->input.manifestNumbers;
+    const bool interceptAnalysed =
+        ctx->input.interceptVarNumber > 0 && vars != nullptr &&
+        std::find(vars, vars + ctx->sizes.nVar, ctx->input.interceptVarNumber) != vars + ctx->sizes.nVar;
+    const bool aboutZero = ctx->moments.momentOrigin != 0 && !ctx->options.interceptVar && !interceptAnalysed;
+    if (ctx->options.covAnalysis) return aboutZero ? "UCOV" : "COV";
+    return aboutZero ? "UCORR" : "CORR";
+}
 
 void cosfop1(ProcContext* ctx) {
     const DataView dv = data_view(ctx);
@@ -213,11 +224,13 @@ bool same_name(const char* a, int32_t la, const char* b, int32_t lb) {
 // unless it is a parameter or a special variable it is recorded with its
 // INEST= variable number and its symbol is pointed at the record's value.
 // Their number was counted with the program; any other number now is an
-// internal inconsistency.
+// internal inconsistency.  Programming statements that are ignored (those
+// of the default FACTOR model) have no statement variables.
 void record_statement_variables(const DataView& dv) {
     HostDataSet* inest = dv.dataSets->dataSetHandle[kRoleInest];
     const NlpProblem* nlp = dv.nlp;
-    if (dv.cmpWork == nullptr || inest == nullptr) return;
+    if (!dv.program->hasProgram) dv.program->nStmtVars = 0;
+    if (dv.cmpWork == nullptr || inest == nullptr || !dv.program->hasProgram) return;
     HostAllocator* a = v_global_gcb_anchor->stepAllocator;
     const size_t bytes = sizeof(StatementVariable) * static_cast<size_t>(std::max(dv.program->nStmtVars, 1));
     auto* records = static_cast<StatementVariable*>(a->allocate(a, bytes, 4));
@@ -238,12 +251,12 @@ void record_statement_variables(const DataView& dv) {
         for (int32_t i = 0; i < dv.sizes->nParmFree && nlp != nullptr && nlp->param.paramNames != nullptr && !skip; ++i)
             skip = same_name(s->name, s->nameLength, nlp->param.paramNames[i].text, nlp->param.paramNames[i].length);
         if (skip) continue;
-        if (k >= dv.program->nStmtVars) xexit(kLevelInternal, 0);
+        if (k >= dv.program->nStmtVars) internal_error("INEST= holds more statement variables than the program counted");
         records[k] = StatementVariable{number, s, host_missing_value(), host_missing_value()};
         s->value = &records[k].value;
         ++k;
     }
-    if (k != dv.program->nStmtVars) xexit(kLevelInternal, 0);
+    if (k != dv.program->nStmtVars) internal_error("INEST= holds fewer statement variables than the program counted");
     dv.program->stmtVars = records;
 }
 
@@ -303,7 +316,7 @@ void cosfop3(ProcContext* ctx) {
     const DataView dv = data_view(ctx);
     velix::detail::allocate_moment_arrays(dv.ctx);
     if (HostDataSet* out = dv.dataSets->dataSetHandle[kRoleOutstat]) {
-        set_type_and_label(out, matrix_type(dv));
+        set_type_and_label(out, velix::detail::outstat_matrix_type(dv.ctx));
         OutputList list(dv, kRoleOutstat, dv.sizes->nByVars + dv.sizes->nVar + 2);
         list.define("_TYPE_", 410, dv.dataSets->outRow.type, 8);
         list.define("_NAME_", 411, dv.dataSets->outRow.name.text, 32);

@@ -66,6 +66,12 @@ int32_t kurtosis_numbering(const DataView& dv, int32_t* numbered);
 void kurtosis_add(const DataView& dv, const double* d, double w, const double* inverse,
                   KurtosisList* list, int32_t observation);
 
+// MAXTIME= bounds the forming of the weights as it bounds the
+// optimization: true when the limit is given and more than that many
+// seconds have passed since `start` (a limit not above 0 has passed at
+// once, as it has for the optimizer).
+bool weight_time_passed(const DataView& dv, double start);
+
 // Variable number in DATA= of the first variable of a PROC list (WEIGHT,
 // FREQ, PARTIAL), 0 when the list is empty or the variable is absent.
 int16_t list_variable(const DataView& dv, int32_t list, int32_t index = 0);

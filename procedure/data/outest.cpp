@@ -356,6 +356,10 @@ void final_rows(Row& r) {
         lagrange_rows(r);
     if (p->shape.hasNlinCon != 0) nonlinear_rows(r);
     if (p->opt.conFactorForm != 0 && p->work.lagrangeGradient != nullptr) {
+        // Under linear constraints alone the run never formed the Lagrange
+        // function: at the solution it is the objective less the active
+        // rows and bounds times their multipliers.
+        if (p->shape.hasNlinCon == 0) nlp_lagrange_function(p, 1);
         r.type("GRAD_LF");
         r.dv.cells->rhsCell = r.signed_(p->iter.lagrangeValue);
         r.values(p->work.lagrangeGradient, true);

@@ -94,12 +94,7 @@ void cosfout(ProcContext* ctx, int32_t mode) {
             std::fill(v, v + nv, dv.moments->sumWeights);
             cos_write_row(dv.ctx, role);
         }
-        const char* type = dv.input->symatrixInput       ? "SYMATRIX"
-                           : dv.options->uncorrectedCorr ? "UCORR"
-                           : dv.options->uncorrectedCov  ? "UCOV"
-                           : dv.options->covAnalysis     ? "COV"
-                                                          : "CORR";
-        set_type(dv, type);
+        set_type(dv, velix::detail::outstat_matrix_type(dv.ctx));
         matrix_rows(dv, role, dv.arrays->momentMatrix, n, nv, v);
         return;
     }

@@ -101,7 +101,14 @@ int32_t raw_pass(const DataView& dv, const double* inverse, KurtosisList* list, 
     std::vector<double> x(m + 1);
     double w = 0.0, f = 0.0;
     int32_t count = 0;
+    const double start = wzdttme();
     while (pass.next(&w, &f)) {
+        // The fourth-order sums are the long part of the weights: the time
+        // limit is looked at once per observation.
+        if (velix::detail::weight_time_passed(dv, start)) {
+            xpmlog(kMsgProc, kMsgWeightsTimeLimit, dv.nlp->opt.maxTime);
+            return kLevelNoMoments;
+        }
         ++count;
         for (int32_t i = 0; i < nv; ++i)
             x[i] = dv.moments->momentOrigin == 0 ? dv.cells->rowValues[i] - dv.moments->means[i]
@@ -200,6 +207,11 @@ class FourthMoments {
 };
 
 }  // namespace
+
+bool velix::detail::weight_time_passed(const DataView& dv, double start) {
+    if (dv.nlp == nullptr || wzmis(dv.nlp->opt.maxTime)) return false;
+    return !(dv.nlp->opt.maxTime > 0.0) || wzdttme() - start > dv.nlp->opt.maxTime;
+}
 
 int32_t cosfiwt(ProcContext* ctx, int32_t /*listEntry*/) {
     const DataView dv = data_view(ctx);

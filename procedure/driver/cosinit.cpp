@@ -192,6 +192,7 @@ void read_option_cells(const StepView& sv, const StatementNode* proc, const Proc
     sv.options->wRidge = cell_value(r, kProcWRidge);
     sv.options->asycovKind = option_int(cell_value(r, kProcAsycov));
     sv.options->rotation = option_int(cell_value(r, kProcRotate));
+    sv.options->residualKind = option_int(cell_value(r, kProcResidual));
     if (flag(proc, kFlagNorm)) sv.options->rotation = -sv.options->rotation;
     sv.options->wPenalty = cell_value(r, kProcWPenalty);
     if (!wzmis(sv.options->wPenalty) &&
@@ -211,7 +212,8 @@ void read_option_cells(const StepView& sv, const StatementNode* proc, const Proc
 void read_flag_bits(const StepView& sv, const StatementNode* proc) {
     NlpProblem* nlp = sv.nlp;
     NlpHookBlock* hooks = sv.hooks;
-    sv.options->covAnalysis = flag(proc, kFlagCovariance);
+    // Uncorrected covariances are covariances too.
+    sv.options->covAnalysis = flag(proc, kFlagCovariance) || flag(proc, kFlagUcov);
     sv.options->uncorrectedCorr = flag(proc, kFlagUcorr);
     sv.options->uncorrectedCov = flag(proc, kFlagUcov);
     sv.options->interceptVar = flag(proc, kFlagAug);
@@ -267,6 +269,8 @@ void settle_print_level(const StepView& sv, const StatementNode* proc, const Pro
         sv.options->kurtosisWanted = 0;
         sv.options->printDetail = 0;
         hooks->cov.printCovariance = hooks->cov.printCrossProduct = hooks->cov.printHessian = 0;
+        // The optimizer's tables are part of the printed output too.
+        sv.nlp->opt.printLevel = velix::detail::kNlLevelNoprint;
     } else {
         const bool pall = flag(proc, kFlagPall), print = flag(proc, kFlagPrint);
         const bool pshort = flag(proc, kFlagPshort), psummary = flag(proc, kFlagPsummary);
@@ -325,6 +329,24 @@ VariableListRecord* keep_lists(const VariableListRecord& lists) {
     return kept;
 }
 
+// The numeric variables of DATA= that neither are the Intercept nor belong
+// to another list: the variables of SSCP input without a VAR list.
+std::vector<int16_t> variables_beside_intercept(const StepView& sv, HostDataSet* data,
+                                                const std::vector<int16_t> (&store)[kHostListCount]) {
+    DataSetInfo info;
+    xoinfo(data, kInfoDescription, &info);
+    std::vector<int16_t> out;
+    for (int32_t v = 1; v <= info.nVariables; ++v) {
+        const auto number = static_cast<int16_t>(v);
+        const HostVariableDescriptor* d = nullptr;
+        bool listed = number == sv.input->interceptVarNumber;
+        for (int k : {kHostListBy, kHostListPartial, kHostListWeight, kHostListFreq})
+            listed = listed || std::find(store[k].begin(), store[k].end(), number) != store[k].end();
+        if (!listed && xvname(data, v, &d) == 0 && d->type == kVarNumeric) out.push_back(number);
+    }
+    return out;
+}
+
 // Defines the variable lists on DATA= and copies the analysis variables into
 // the context.
 void define_variables(const StepView& sv, HostDataSet* data, const ProcOptionRecord* r) {
@@ -340,12 +362,13 @@ void define_variables(const StepView& sv, HostDataSet* data, const ProcOptionRec
         raise_error_level(sv.ctx, kLevelInputError);
     }
 
-    // SSCP input with an Intercept variable: the intercept becomes the list,
-    // or a list that names it asks for moments about zero.
+    // SSCP input with an Intercept variable: without a list the data
+    // variables are analysed, the intercept's sums serving only to centre
+    // them; a list that names it asks for moments about zero.
     if (type_is(sv.input->dataType, "SSCP") && sv.input->interceptVarNumber > 0) {
         std::vector<int16_t>& v = store[kHostListVar];
         if (v.empty() && !sv.options->interceptVar) {
-            v.push_back(sv.input->interceptVarNumber);
+            v = variables_beside_intercept(sv, data, store);
             xpmlog(kMsgProc, kMsgInterceptIsList);
         } else if (std::find(v.begin(), v.end(), sv.input->interceptVarNumber) != v.end()) {
             sv.moments->momentOrigin = 1;

@@ -144,6 +144,11 @@ const OptionWord kRotateWords[] = {
     {"EQUAMAX", 4},  {"PARSIMAX", 5},  {"PRINCIPAL", 10},
 };
 
+// The standardized residuals asked for by RESIDUAL=.
+const OptionWord kResidualWords[] = {
+    {"VARSTAND", kResidualAskVarStand}, {"ASYSTAND", kResidualAskAsyStand}, {"NORM", kResidualAskNorm},
+};
+
 const OptionWord kFdWords[] = {
     {"FORWARD", 1}, {"CENTRAL", 2}, {"FAST", 1},
 };
@@ -231,7 +236,8 @@ const OptionSpec kProcOptions[] = {
     flag("DETAIL", kFlagDetail),
     flag("PCORR", kFlagPcorr),
     flag("PRIMAT", kFlagPrimat),
-    flag("RESIDUAL", kFlagResidual),
+    {"RESIDUAL", OptionKind::kFlagWord, kFlagResidual.byte, kFlagResidual.bit, kProcResidual, -1,
+     WORDS(kResidualWords)},
     flag("PESTIM", kFlagPestim),
     flag("PREDET", kFlagPredet),
     flag("FDCODE", kFlagFdCode),

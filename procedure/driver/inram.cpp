@@ -273,6 +273,41 @@ void drop_outside(const StepView& sv, std::vector<StoredMatrix>& mats, Extent ex
     }
 }
 
+// Whether an ESTIM row at (row, column) of matrix s lies where its type
+// keeps elements.
+bool fits_type(const StoredMatrix& s, const RamRow& e) {
+    switch (s.type) {
+        case kMatDiagonal: return e.row == e.col;
+        case kMatZerDiagonal: return e.col == e.row + s.cols - s.rows;
+        case kMatLower: return e.col <= e.row;
+        case kMatUpper: return e.col >= e.row;
+        default: return true;
+    }
+}
+
+// A matrix whose ESTIM rows leave the shape of its type is widened (119):
+// a central matrix to SYMMETRIC, another to GENERAL, which the MATRIX
+// reader then narrows to the shape its elements have (LOWER, UPPER, ...).
+// A matrix of a type without elements (IDENTITY, ZERIDENTITY) passes its
+// ESTIM rows over.
+void widen_types(std::vector<StoredMatrix>& mats) {
+    const int32_t m = static_cast<int32_t>(mats.size()) - 1;
+    for (int32_t k = 1; k <= m; ++k) {
+        StoredMatrix& s = mats[k];
+        if (s.type == kMatIdentity || s.type == kMatZerIdentity) {
+            s.estim.clear();
+            continue;
+        }
+        if (std::all_of(s.estim.begin(), s.estim.end(), [&](const RamRow* e) { return fits_type(s, *e); }))
+            continue;
+        const bool central = k == m || mats[k + 1].term != s.term;
+        s.type = central ? kMatSymmetric : kMatGeneral;
+        char text[81] = {};
+        xpmstr(text, -1 - 80, kMsgProc, central ? kMsgTypeSymmetric : kMsgTypeOther);
+        xpmlog(kMsgProc, kMsgTypeChanged, static_cast<int32_t>(s.name.length), s.name.text, text);
+    }
+}
+
 // ---- the statements of the stored model ----
 
 template <typename T>
@@ -433,6 +468,31 @@ int32_t manifest_index(const StepView& sv, const NameRecord& name) {
     return -1;
 }
 
+// The pairs of the exogenous manifest variables `vars` (1-based rows of
+// the covariance matrix s) that no ESTIM row stores: the stored model
+// fixed their covariance at zero, which leaves no element and so no row.
+// Restated without them, the reader would give them the sample covariance
+// and the restriction would be lost; they are restated as fixed zeros.
+// A variance without a row keeps the sample variance: a fitted model
+// always stores its variances (a zero one would make the model's moment
+// matrix singular), so a missing one is left to the data.
+std::vector<RamRow> unstored_zeros(const StoredMatrix& s, const std::vector<int32_t>& vars) {
+    std::vector<RamRow> zeros;
+    for (size_t a = 0; a < vars.size(); ++a)
+        for (size_t b = 0; b < a; ++b) {
+            const int32_t r = vars[a], c = vars[b];
+            const bool stored = std::any_of(s.estim.begin(), s.estim.end(), [&](const RamRow* e) {
+                return (e->row == r && e->col == c) || (e->row == c && e->col == r);
+            });
+            if (stored) continue;
+            RamRow z;
+            z.row = r;
+            z.col = c;
+            zeros.push_back(z);
+        }
+    return zeros;
+}
+
 // RAM: the stored model's variables are its manifest variables (the first
 // rows(_IDE_) columns of _A_, each named after its variable: 110 when not
 // one of ours) and the latent ones after them.  Each becomes a variable
@@ -461,20 +521,29 @@ void ram_statements(const StepView& sv, Statements* st, const std::vector<Stored
         xexit(*sv.errorLevel, 0);
     }
     std::vector<RamEntry> entries;
+    auto add_entry = [&](int32_t k, const RamRow& e) {
+        RamEntry r;
+        r.matrix = k - 1;
+        r.row = number[e.row - 1];
+        r.column = number[e.col - 1];
+        if (e.name.length > 0) {
+            r.nameKind = 1;
+            r.name = e.name;
+        }
+        r.hasValue = !wzmis(e.estim);
+        r.value = e.estim;
+        entries.push_back(r);
+    };
+    std::vector<char> endogenous(static_cast<size_t>(N), 0);
     for (int32_t k = 2; k <= 3; ++k)
         for (const RamRow* e : mats[k].estim) {
-            RamEntry r;
-            r.matrix = k - 1;
-            r.row = number[e->row - 1];
-            r.column = number[e->col - 1];
-            if (e->name.length > 0) {
-                r.nameKind = 1;
-                r.name = e->name;
-            }
-            r.hasValue = !wzmis(e->estim);
-            r.value = e->estim;
-            entries.push_back(r);
+            add_entry(k, *e);
+            if (k == 2) endogenous[e->row - 1] = 1;
         }
+    std::vector<int32_t> exoManifest;
+    for (int32_t c = 1; c <= nStored; ++c)
+        if (!endogenous[c - 1]) exoManifest.push_back(c);
+    for (const RamRow& zero : unstored_zeros(mats[3], exoManifest)) add_entry(3, zero);
     auto* pl = step_array<RamPayload>(1);
     pl->nEntries = static_cast<int32_t>(entries.size());
     pl->entries = step_copy(entries);
@@ -593,20 +662,25 @@ void lineqs_statements(const StepView& sv, Statements* st, const std::vector<Sto
     // _PHI_: diagonal entries are STD, the others COV, for the exogenous
     // variables the equations use.
     std::vector<VarianceGroup> stds, covs;
-    for (const RamRow* e : mats[4].estim) {
-        if (!exoUsed[e->row - 1] || !exoUsed[e->col - 1]) continue;
+    auto variance_group = [&](const RamRow& e) {
         ElementItems it;
-        it.add(*e);
+        it.add(e);
         VarianceGroup g;
-        g.vars1 = name_array({names[nEndo + e->row - 1]});
-        if (e->row != e->col) g.vars2 = name_array({names[nEndo + e->col - 1]});
+        g.vars1 = name_array({names[nEndo + e.row - 1]});
+        if (e.row != e.col) g.vars2 = name_array({names[nEndo + e.col - 1]});
         g.nItems = static_cast<int32_t>(it.items.size());
         g.items = step_copy(it.items);
         g.names = name_array(it.names);
         g.nValues = static_cast<int32_t>(it.values.size());
         g.values = step_copy(it.values);
-        (e->row == e->col ? stds : covs).push_back(g);
-    }
+        (e.row == e.col ? stds : covs).push_back(g);
+    };
+    for (const RamRow* e : mats[4].estim)
+        if (exoUsed[e->row - 1] && exoUsed[e->col - 1]) variance_group(*e);
+    std::vector<int32_t> exoManifest;
+    for (int32_t c = 1; c <= mats[4].rows; ++c)
+        if (exoUsed[c - 1] && manifest_index(sv, names[nEndo + c - 1]) >= 0) exoManifest.push_back(c);
+    for (const RamRow& zero : unstored_zeros(mats[4], exoManifest)) variance_group(zero);
     for (int mode = 0; mode < 2; ++mode) {
         const auto& groups = mode == 0 ? stds : covs;
         if (groups.empty()) continue;
@@ -615,7 +689,6 @@ void lineqs_statements(const StepView& sv, Statements* st, const std::vector<Sto
         vp->groups = step_copy(groups);
         st->add(mode == 0 ? "STD" : "COV", vp);
     }
-    (void)sv.ctx;
 }
 
 bool is_model_statement(const StatementNode* n) {
@@ -693,6 +766,7 @@ void cosiram(ProcContext* ctx) {
         report_empty_matrices(sv, mats, kind);
         xexit(*sv.errorLevel, 0);
     }
+    if (kind == Kind::kCosan || kind == Kind::kFactor) widen_types(mats);
     Statements st;
     switch (kind) {
         case Kind::kLineqs: lineqs_statements(sv, &st, mats); break;

@@ -142,9 +142,12 @@ bool buffer_items(const StepView& sv, const MatrixGroup& g, int32_t capacity, En
             }
             case kItemNameValues: {
                 if (previous == kItemValues) {
+                    // A fixed value has no start value: the step cannot go on,
+                    // so the surplus note would add nothing.
                     xpmlog(kMsgProc, kMsgStartAfterFixed);
                     xpmplace(g.line, nullptr);
                     raise_error_level(sv.ctx, kLevelInputError);
+                    break;
                 }
                 int32_t m = item.count;
                 if (m > lastNames) {
@@ -366,7 +369,7 @@ int32_t cospar2(ProcContext* ctx, const StatementNode* node, int32_t k, NameReco
         const MatrixGroup& g = pl->groups[gi];
         if (g.nItems == 0) {
             xpmlog(kMsgProc, kMsgEntryEmpty, name_text(mt.name[k]).c_str());
-            xpmplace(node->line, name_text(mt.name[k]).c_str());
+            xpmplace(g.line, nullptr);
             continue;
         }
         Entry en{sv, k, mt.rows[k], mt.columns[k], mt.type[k], names, values, nameBuffer, valueBuffer, {}, 0,
@@ -460,11 +463,13 @@ int32_t count_column_names(const StepView& sv, const VarnamesPayload* vpl, bool*
 
 // Matrices without elements: an empty (I - B) becomes an identity, any other
 // that needs elements is an error; a namesake follows its first occurrence.
-void correct_empty_matrices(const StepView& sv) {
+// A matrix whose elements were not written (unwritten[k], after an earlier
+// error) is not empty for all anyone knows, and is passed over.
+void correct_empty_matrices(const StepView& sv, const std::vector<char>& unwritten) {
     ModelMatrixTable& mt = *sv.model;
     const int32_t m = sv.sizes->nMatrices;
     for (int32_t k = 1; k <= m; ++k) {
-        if (mt.sameName[k] > 0 || mt.elementCount[k] > 0) continue;
+        if (mt.sameName[k] > 0 || mt.elementCount[k] > 0 || unwritten[k]) continue;
         const int16_t t = mt.type[k];
         if (t == kMatBeta || t == kMatEqsBeta || mt.form[k] == kFormIMinusInverse) {
             mt.type[k] = kMatIdentity;
@@ -513,6 +518,7 @@ void cosparm(ProcContext* ctx) {
     sv.readers->nNamedPositions = 0;
     velix::detail::PrefixTable prefixes;
     char text80[81] = {};
+    std::vector<char> unwritten(static_cast<size_t>(m) + 1, 0);
     for (int32_t k = 1; k <= m; ++k) {
         const int32_t root = mt.sameName[k];
         if (root > 0) {
@@ -561,7 +567,12 @@ void cosparm(ProcContext* ctx) {
                 values[at] = host_missing_value();
             }
         }
-        if (*sv.errorLevel > kLevelWarning) continue;
+        // After an error the step ends below: the statements are still read
+        // for their messages, but no element is written.
+        if (*sv.errorLevel > kLevelWarning) {
+            unwritten[k] = 1;
+            continue;
+        }
         // Positions nobody filled hold the missing value; they are not
         // elements (patwrt writes unnamed positions unless they are 0.0).
         for (size_t c = 0; c < n; ++c)
@@ -569,7 +580,7 @@ void cosparm(ProcContext* ctx) {
         patwrt(text80, sv.ctx, k, names, values);
     }
 
-    correct_empty_matrices(sv);
+    correct_empty_matrices(sv, unwritten);
     velix::detail::exit_above(sv.ctx, 4);
 
     // Column names.

@@ -2,7 +2,7 @@
 // NlpProblem and NlpHookBlock, the element values and the parameter vector
 // are written at the start of the scratch file; every later BY group starts
 // from them again, so that each group has the same options and start
-// values.  Element values are then re-derived from the parameters, so a
+// values (random start values included).  Element values are then re-derived from the parameters, so a
 // parameter shared by several elements has one value everywhere.  With
 // INRAM= the element values and parameters of each group come instead from
 // the ESTIM rows of that group of the INRAM= data set.
@@ -83,10 +83,13 @@ void cosxinp(ProcContext* ctx, int32_t mode) {
         if (nP > 0) scratch_check(xcwrite(sv.files->scratchFile, nlp->param.x, 8 * nP));
         const int64_t end = static_cast<int64_t>(sizeof *nlp + sizeof *hooks) + 8 * (nE + nP);
         sv.optSetup->saveEnd[0] = sv.optSetup->saveEnd[1] = sv.optSetup->saveEnd[2] = end;
+        sv.optSetup->seedAtSetup = sv.options->randomSeed;
         return;
     }
     scratch_check(xcread(sv.files->scratchFile, nlp, sizeof *nlp));
     scratch_check(xcread(sv.files->scratchFile, hooks, sizeof *hooks));
+    // Random start values draw the same numbers in every group.
+    sv.options->randomSeed = sv.optSetup->seedAtSetup;
     if (!sv.input->inramUsed) {
         if (nE > 0) scratch_check(xcread(sv.files->scratchFile, sv.elements->value, 8 * nE));
         if (nP > 0) scratch_check(xcread(sv.files->scratchFile, nlp->param.x, 8 * nP));

@@ -77,10 +77,17 @@ void cosiset(ProcContext* ctx) {
                 const int32_t er = sv.elements->row[k], ec = sv.elements->column[k];
                 if ((er == r && ec == c) || (er == c && ec == r)) found = k;
             }
+            // Every pair was taken off the degrees of freedom above as if
+            // the model reproduced its sample moment.  A free covariance
+            // is counted among the parameters instead, and a fixed one
+            // that differs from the sample (a covariance of zero that the
+            // model leaves out included) is a restriction the fit tests:
+            // both give their degree of freedom back.
             if (found < 0) {
                 if (std::fabs(s) >= velix::kMachEpsWritten) {
                     const NameRecord& nm = sv.input->manifestNames[i];
                     xpmlog(kMsgProc, kMsgExogenousNotSet, static_cast<int32_t>(nm.length), nm.text);
+                    ++sv.moments->modelDf;
                 }
                 continue;
             }
@@ -92,16 +99,17 @@ void cosiset(ProcContext* ctx) {
                 ++sv.moments->modelDf;
             } else if (wzmis(v)) {
                 v = s;
-            } else if (std::fabs(v - s) / std::max({1.0, std::fabs(v), std::fabs(s)}) >
-                           kFixedDifference &&
-                       sv.options->printEnabled && sv.output->kyrManager != nullptr) {
+            } else if (std::fabs(v - s) / std::max({1.0, std::fabs(v), std::fabs(s)}) > kFixedDifference) {
+                ++sv.moments->modelDf;
                 // A fixed value that differs from the sample is kept and
                 // noted in the listing beside the model.
-                const NameRecord& nm = sv.input->manifestNames[i];
-                kyr_failed(kyr_note(sv.output->kyrManager,
-                                    kyrmsgs(kMsgProc, kMsgExogenousNotSet,
-                                            static_cast<int32_t>(nm.length), nm.text),
-                                    'l'));
+                if (sv.options->printEnabled && sv.output->kyrManager != nullptr) {
+                    const NameRecord& nm = sv.input->manifestNames[i];
+                    kyr_failed(kyr_note(sv.output->kyrManager,
+                                        kyrmsgs(kMsgProc, kMsgExogenousNotSet,
+                                                static_cast<int32_t>(nm.length), nm.text),
+                                        'l'));
+                }
             }
         }
     if (*sv.errorLevel > kLevelStepEnds) xexit(*sv.errorLevel, 0);

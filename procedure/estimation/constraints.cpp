@@ -25,6 +25,7 @@
 #include "procedure/estimation/options.h"
 #include "velix/codes.h"
 #include "velix/host_compiler.h"
+#include "velix/messages.h"
 #include "velix/statements.h"
 
 namespace {
@@ -136,6 +137,8 @@ void for_each_nlincon(const ProcContext* ctx, Visit&& visit) {
 // then the inequality rows E + firstRow (a lower limit, or the lower row
 // of a range) and E + secondRow (an upper limit, or the upper row of a
 // range), row base 0.
+// The label of each row (its variable's name, blank-padded to `width`)
+// names the row in the optimizer's constraint tables and OUTEST= rows.
 struct NlinArrays {
     NlinConTable* table = nullptr;
     int16_t* kind = nullptr;
@@ -143,9 +146,11 @@ struct NlinArrays {
     double** cells = nullptr;
     CmpSymbol** symbols = nullptr;
     double* rhs = nullptr;
+    char* labels = nullptr;
+    int32_t width = 0;
 };
 
-bool allocate_nlin(ProcContext* ctx, int32_t count, int32_t rows, NlinArrays* a) {
+bool allocate_nlin(ProcContext* ctx, int32_t count, int32_t rows, int32_t width, NlinArrays* a) {
     a->table = zeroed<NlinConTable>(ctx, 1);
     a->kind = zeroed<int16_t>(ctx, count);
     a->first = zeroed<int32_t>(ctx, count);
@@ -153,27 +158,44 @@ bool allocate_nlin(ProcContext* ctx, int32_t count, int32_t rows, NlinArrays* a)
     a->cells = zeroed<double*>(ctx, count);
     a->symbols = zeroed<CmpSymbol*>(ctx, count);
     a->rhs = zeroed<double>(ctx, rows);
-    return a->table && a->kind && a->first && a->second && a->cells && a->symbols && a->rhs;
+    a->labels = zeroed<char>(ctx, int64_t{rows} * width);
+    a->width = width;
+    if (a->labels != nullptr) std::memset(a->labels, ' ', static_cast<size_t>(rows) * static_cast<size_t>(width));
+    return a->table && a->kind && a->first && a->second && a->cells && a->symbols && a->rhs && a->labels;
+}
+
+void label_row(NlinArrays* a, int32_t row, const NameRecord& name) {
+    std::memcpy(a->labels + static_cast<size_t>(row) * static_cast<size_t>(a->width), name.text,
+                static_cast<size_t>(std::clamp<int16_t>(name.length, 0, static_cast<int16_t>(a->width))));
 }
 
 // NLINCON as rows of program variables: each name must be a numeric
 // variable of the programming statements, its rows c(x) - b >= 0 or
 // b - c(x) >= 0 (= 0 for an equality) laid out as NlinArrays says.
 void read_nlincon(ProcContext* ctx, NlpProblem* nlp) {
-    int32_t count = 0, equalities = 0, inequalities = 0;
+    int32_t count = 0, equalities = 0, inequalities = 0, width = 1;
     for_each_nlincon(ctx, [&](const NonlinearConstraint& c) {
         const int16_t k = nlin_kind(c);
         ++count;
         equalities += k == kNlinEquality;
         inequalities += k == kNlinRange ? 2 : k == kNlinEquality ? 0 : 1;
+        width = std::max<int32_t>(width, std::clamp<int16_t>(c.name.length, 0, 32));
     });
     if (count == 0) return;
     NlinArrays a;
-    if (!allocate_nlin(ctx, count, equalities + inequalities, &a)) return;
+    if (!allocate_nlin(ctx, count, equalities + inequalities, width, &a)) return;
     int32_t i = 0, nextEq = 0, nextIneq = 0;
     bool unknown = false;
     for_each_nlincon(ctx, [&](const NonlinearConstraint& c) {
         CmpSymbol* sym = ctx->cmpWork ? cmpsyms(c.name.text, c.name.length, ctx->cmpWork) : nullptr;
+        if (sym != nullptr && !ctx->program.hasProgram) {
+            // The statements that would compute it are not run: the
+            // constraint could never be evaluated.
+            xpmlog(kMsgProc, kMsgNlinconIgnoredProgram, static_cast<int32_t>(c.name.length), c.name.text, c.line);
+            raise_error_level(ctx, kLevelInputError);
+            unknown = true;
+            return;
+        }
         if (sym == nullptr || sym->valueType != 'n' || sym->value == nullptr) {
             xpmlog(kMsgProc, kMsgNotAProgramVariable, static_cast<int32_t>(c.name.length), c.name.text, c.line);
             raise_error_level(ctx, kLevelInputError);
@@ -186,14 +208,17 @@ void read_nlincon(ProcContext* ctx, NlpProblem* nlp) {
         a.cells[i] = sym->value;
         if (k == kNlinEquality) {
             a.first[i] = nextEq;
+            label_row(&a, nextEq, c.name);
             a.rhs[nextEq++] = c.lower;
         } else {
             if (k != kNlinUpper) {
                 a.first[i] = nextIneq;
+                label_row(&a, equalities + nextIneq, c.name);
                 a.rhs[equalities + nextIneq++] = c.lower;
             }
             if (k != kNlinLower) {
                 a.second[i] = nextIneq;
+                label_row(&a, equalities + nextIneq, c.name);
                 a.rhs[equalities + nextIneq++] = c.upper;
             }
         }
@@ -204,6 +229,8 @@ void read_nlincon(ProcContext* ctx, NlpProblem* nlp) {
     ctx->eval.nlinCon = a.table;
     ctx->program.nlcList = CmpList{count, a.symbols};
     nlp->con.nlcRhs = a.rhs;
+    nlp->con.conLabels = a.labels;
+    nlp->con.conLabelWidth = a.width;
     nlp->shape.hasNlinCon = 1;
     nlp->shape.nNlinCon = equalities + inequalities;
     nlp->shape.nNlinEq = equalities;

@@ -118,15 +118,19 @@ int32_t drive(NlpProblem* nlp, bool* memoryShort) {
 }
 
 // The options a replacing technique takes its own defaults for; the
-// requested technique's values come back after the stage.
+// requested technique's values come back after the stage.  The update and
+// line-search codes are not reset: one left 0 takes the replacing
+// technique's default, and the requested technique's come back as well.
 struct TechniqueOptions {
-    int32_t technique;
+    int32_t technique, update, lineSearch;
     double lsPrecision, maxIter, maxFunc, restart;
     explicit TechniqueOptions(const NlpProblem* p)
-        : technique(p->opt.technique), lsPrecision(p->opt.lsPrecision), maxIter(p->opt.maxIter), maxFunc(p->opt.maxFunc),
-          restart(p->opt.restart) {}
+        : technique(p->opt.technique), update(p->opt.update), lineSearch(p->opt.lineSearch), lsPrecision(p->opt.lsPrecision),
+          maxIter(p->opt.maxIter), maxFunc(p->opt.maxFunc), restart(p->opt.restart) {}
     void restore(NlpProblem* p) const {
         p->opt.technique = technique;
+        p->opt.update = update;
+        p->opt.lineSearch = lineSearch;
         p->opt.lsPrecision = lsPrecision;
         p->opt.maxIter = maxIter;
         p->opt.maxFunc = maxFunc;
@@ -245,7 +249,7 @@ int32_t estimation_jacobian_mode(const ProcContext* ctx, const NlpProblem* nlp) 
     if (ctx->methods.jacobianModeRequested != 0) return ctx->methods.jacobianModeRequested;
     const int64_t dense = static_cast<int64_t>(ctx->sizes.nMoments) * ctx->sizes.nParmFree;
     if (sparse_pattern_pays(ctx->eval.jac.nonzeros, ctx->sizes.nMoments, ctx->sizes.nParmFree)) {
-        xpmlog(kMsgProc, kMsgSparseJacobian, ctx->eval.jac.nonzeros, static_cast<double>(dense));
+        xpmlog(kMsgProc, kMsgSparseJacobian, ctx->eval.jac.nonzeros, dense);
         return 11;
     }
     return nlp->run.nRestarts > 1 ? 1 : 2;
@@ -266,14 +270,14 @@ int32_t cosmini(ProcContext* ctx) {
     cosvout(ctx, kVectorInitial);
     for (int32_t s = 0; s < nStages; ++s) {
         ctx->methods.methodStage = stages[s];
-        evaluation_setup(ctx);
+        commem(ctx);
         // The optimizer's covariance code leaves its inverse of the
         // information where cosicrp puts the estimates' covariance.
         ctx->hooks->result.inverseBuffer = ctx->eval.covariance;
         ctx->hooks->result.inverseOf = -1;
         const EvalView view = eval_view(ctx);
         cosimsp(&view);
-        ctx->methods.jacobianModeRequested = jacobian_pattern_request(&view, ctx->methods.jacobianModeRequested,
+        ctx->methods.jacobianModeRequested = sparsji(&view, ctx->methods.jacobianModeRequested,
                                                               ctx->eval.printJacPattern);
         ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         stage_covariance_scale(ctx);

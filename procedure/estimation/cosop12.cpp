@@ -88,5 +88,9 @@ int32_t cosop12(ProcContext* ctx, NlpProblem* nlp) {
     ctx->hooks->print.printStart = ctx->hooks->print.forceResultPrint = print;
     // Its covariance inverts the cross product J'WJ, which it must store.
     if (ctx->hooks->cov.wantCovariance) ctx->hooks->matrices.wantCrossProduct = 1;
+    // PHESSIAN shows the Hessian of F (by finite differences of the
+    // gradient) at the start and at the solution: the start is asked by
+    // the print switch, the solution by this request.
+    if (ctx->hooks->cov.printHessian) ctx->hooks->matrices.wantHessian = 1;
     return kLevelNone;
 }

@@ -21,6 +21,10 @@
 //   on the free parameters (on the null space of the active rows): exact
 //   from now on, unless two exact steps too leave more than kSlowScoring
 //   of the decrement each: scoring to the end
+//   scoring again after slow exact steps: the exact Hessian once more (at
+//   most kExactRetries times) when the decrement has fallen by kRetryShare
+//   and scoring is slow there (nearer the minimum, on a flat model, the
+//   exact steps converge where they did not)
 //   exact: Hessian at x by differences; the evaluation state back at x;
 //          not positive definite on the free parameters: J'WJ
 #include <algorithm>
@@ -54,6 +58,11 @@ constexpr double kExactHessianSwitch = 1e-3;
 constexpr double kSlowScoring = 0.1;
 // Relative pivot below which a matrix is not taken as positive definite.
 constexpr double kPivotTolerance = 1e-12;
+// After exact steps gave way to scoring, they are tried again (at most
+// kExactRetries times) once scoring has brought the decrement down by this
+// factor.
+constexpr double kRetryShare = 1e-2;
+constexpr int32_t kExactRetries = 2;
 
 bool newton_type(int32_t technique) {
     return technique == kTechTrureg || technique == kTechNewrap || technique == kTechNrridg ||
@@ -144,6 +153,7 @@ int32_t estimation_hessian(NlpProblem* nlp) {
     const double m = nlp->run.iteration < 1.0 ? HUGE_VAL : relative_decrement(nlp);
     if (nlp->run.iteration < 1.0) {
         est.exactHessian = 0;
+        est.exactRetries = 0;
     } else if (est.exactHessian == 0) {
         // A singular J'WJ (parameters not identified) leaves the exact
         // Hessian's null space to rounding: scoring goes on there.
@@ -155,6 +165,13 @@ int32_t estimation_hessian(NlpProblem* nlp) {
         // along the first exact direction, as NRLINS's precise search
         // takes it); a second one decides.
         est.exactHessian = est.exactHessian == 1 ? 2 : -1;
+        if (est.exactHessian == -1) est.scoringSince = m;
+    } else if (est.exactHessian == -1 && est.exactRetries < kExactRetries && m < kRetryShare * est.scoringSince &&
+               estimation_turns_exact(nlp, est.lastDecrement) && positive_definite_on_free(nlp)) {
+        // Scoring kept on creeping: nearer the minimum the exact Hessian
+        // may converge where it did not before.
+        est.exactHessian = 1;
+        est.exactRetries += 1;
     }
     est.lastDecrement = m;
     return est.exactHessian >= 1 ? exact_hessian(nlp) : 0;

@@ -14,6 +14,9 @@
 
 namespace {
 
+// The line searches DAMPSTEP= caps.
+constexpr int32_t kDampedSearches = 5;
+
 void* allocate(HostAllocator* pool, size_t bytes) {
     return pool ? pool->allocate(pool, bytes == 0 ? 1 : bytes, alignof(double)) : nullptr;
 }
@@ -83,7 +86,14 @@ void cosop11(ProcContext* ctx, NlpProblem* nlp) {
         num(kNlLsPrecision, &nlp->opt.lsPrecision);
         code(kNlMinIter, &nlp->opt.minIter);
         num(kNlSingular, &nlp->opt.singularTol);
-        num(kNlDampStep, &nlp->opt.earlyStepCap);
+        // DAMPSTEP= caps the step of the first line searches, the window in
+        // which MAXSTEP= caps the first trial step: from the sixth search on
+        // the directions are trusted at their full length.  A value not
+        // above 0 turns the cap off in the option set-up.
+        if (r->cells[kNlDampStep].given) {
+            nlp->opt.earlyStepCap = r->cells[kNlDampStep].value;
+            nlp->opt.earlyStepSearches = kDampedSearches;
+        }
         num(kNlMaxStep, &nlp->opt.stepCap);
         num(kNlFDigits, &nlp->opt.fDigits);
         num(kNlCDigits, &nlp->opt.cDigits);

@@ -47,9 +47,12 @@ bool estimation_workspace(NlpProblem* nlp, HostAllocator* pool) {
     nlp->work.funValues = c.doubles(m);
     nlp->work.residualVector = c.doubles(m);
     nlp->fd.funWork = c.doubles(m);
+    // The packed Hessian (or its approximation, or the information matrix
+    // after the run) serves every technique.  No technique keeps a dense
+    // factor of it here: each reserves its own matrices for its run, so
+    // that after a memory shortage a less demanding technique (CONGRA
+    // needs vectors only) asks for less.
     nlp->hess.hessian = c.doubles(packed);
-    nlp->hess.hessianFactor = c.doubles(n * n);
-    nlp->active.reducedHessian = c.doubles(packed);
     nlp->active.reducedGradient = c.doubles(n);
     nlp->fd.constantFlags = static_cast<int16_t*>(c.take(2 * n));
     nlp->fd.fdForward = c.doubles(n);
@@ -65,8 +68,14 @@ bool estimation_workspace(NlpProblem* nlp, HostAllocator* pool) {
     nlp->active.multipliers = c.doubles(n + rows);
     nlp->active.rowBuffer = c.doubles(n);
     nlp->active.givensWork = c.doubles(2 * n);
-    nlp->active.nullBasis = c.doubles(n * n);
-    nlp->active.activeFactor = c.doubles(n * n);
+    // The basis of the null space of the active rows, the factor of those
+    // rows and the Hessian reduced to their null space exist only with
+    // general (linear or nonlinear) constraints; active bounds alone are
+    // kept by the free list.
+    const bool general = nlp->shape.hasLinCon || nlp->shape.hasNlinCon || nl + nc > 0;
+    nlp->active.nullBasis = general ? c.doubles(n * n) : nullptr;
+    nlp->active.activeFactor = general ? c.doubles(n * n) : nullptr;
+    nlp->active.reducedHessian = general ? c.doubles(packed) : nullptr;
     nlp->active.columnBuffer = c.doubles(n);
     nlp->active.sparseWork = c.doubles(n + rows);
     nlp->active.pivotOrder = c.ints(n);

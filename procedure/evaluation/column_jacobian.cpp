@@ -31,13 +31,15 @@ class ColumnVisitor final : public TermVisitor {
         }
         return false;
     }
-    void visit(const EvalView& v, const WalkStep& s) override {
-        for_each_share(v, s.matrix, s.scale, [&](int32_t param, double w, int32_t r, int32_t c) {
-            if (param == k_) velix::detail::add_share(v, s, w, r, c, v.st->jac.column);
-        });
-    }
+    void visit(const EvalView& v, const WalkStep& s) override { jadvdx34(v, s, k_); }
 
    private:
+    // The shares of parameter k in the visited matrix, into column k.
+    static void jadvdx34(const EvalView& v, const WalkStep& s, int32_t k) {
+        for_each_share(v, s.matrix, s.scale, [&](int32_t param, double w, int32_t r, int32_t c) {
+            if (param == k) velix::detail::add_share(v, s, w, r, c, v.st->jac.column);
+        });
+    }
     int32_t k_;
 };
 

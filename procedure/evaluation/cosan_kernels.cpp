@@ -21,7 +21,10 @@ using velix::pk;
 namespace {
 
 constexpr int32_t kMsgNoConformity = 137;  // shapes of a product do not conform
-constexpr int32_t kMsgNoProduct = 66;      // a type that cannot multiply without a form
+// A type that cannot multiply without a form (an internal error: the
+// readers give every model matrix a type that can); 66 is the start
+// values' least-squares note.
+constexpr int32_t kMsgNoProduct = 58;
 constexpr int32_t kMsgBadForm = 62;        // a form on a type without an inverse rule
 
 // The value an element contributes with the diagonal types' form applied

@@ -425,7 +425,7 @@ bool stored_mode(int32_t mode) {
 
 }  // namespace
 
-int32_t cross_product_by_mode(const EvalView* view) {
+int32_t cosmcrp(const EvalView* view) {
     const EvalView& v = *view;
     EvaluationState& st = *v.st;
     st.crossMode = -1;
@@ -460,7 +460,7 @@ int32_t coscrpj(NlpProblem* nlp) {
     EvaluationState& st = *v.st;
     if (!st.valid) return -1;
     if (cosfdcj(nlp) != 0) return -1;
-    if (const int32_t rc = cross_product_by_mode(&v)) return rc;
+    if (const int32_t rc = cosmcrp(&v)) return rc;
     const int32_t q = v.nParmFree;
     for (int32_t j = 0; j < q; ++j) {
         double& d = st.cross[pk_lower(j, j)];

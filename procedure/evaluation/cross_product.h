@@ -35,7 +35,7 @@ int32_t coshess(NlpProblem* nlp);
 // storage form of view.st->jacobianMode (1 and the modes without storage:
 // the in-memory walk below).  Returns 0, or the nonzero result of the
 // Jacobian routine (its messages written).
-int32_t cross_product_by_mode(const EvalView* view);
+int32_t cosmcrp(const EvalView* view);
 
 // H and g at the point of the last objective into view.st->cross and
 // view.st->gradient.  Returns 0, or the number of a matrix that could not

@@ -49,11 +49,21 @@ void weigh_columns(const EvalView& v, const double* g, const double* x, int32_t 
     }
 }
 
-// Each share adds 2 w u'G v: G is applied to the sparser of U and V once
-// per visit, and each share takes one inner product of length n.
 class GradientVisitor final : public TermVisitor {
    public:
     void visit(const EvalView& v, const WalkStep& s) override {
+        if (v.method == kMethodWls || v.method == kMethodDwls)
+            gtdvdx2(v, s);
+        else
+            gtdvdx1(v, s);
+    }
+
+   private:
+    // The shares of the elements of the visited matrix in the gradient, for
+    // ULS, GLS and ML, whose dF/dC is the symmetric G: each share adds
+    // 2 w u'G v.  G is applied to the sparser of U and V once per visit, and
+    // each share takes one inner product of length n.
+    static void gtdvdx1(const EvalView& v, const WalkStep& s) {
         EvaluationState& st = *v.st;
         const int32_t n = v.n, ld = v.ld;
         const bool weighU = nonzeros(v, s.U, s.uCols) <= nonzeros(v, s.V, s.vCols);
@@ -66,6 +76,11 @@ class GradientVisitor final : public TermVisitor {
             st.gradient[param] += 2.0 * w * t;
         });
     }
+    // The same for WLS and DWLS, whose dF/dC is a vector d over the p*
+    // moments.  eval_dfdc leaves d with its diagonal doubled, so that d laid
+    // out as the symmetric G gives u'G v = the sum over the moments (a, b),
+    // b <= a, of d(ab) (u_a v_b + u_b v_a): the shares are gtdvdx1's.
+    static void gtdvdx2(const EvalView& v, const WalkStep& s) { gtdvdx1(v, s); }
 };
 
 }  // namespace

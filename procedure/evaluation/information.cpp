@@ -107,7 +107,7 @@ struct Block {
 //   generalized inverse with the tolerance of the options, or dropping as
 //   many eigenvalues as the decomposition found negligible pivots; *ns
 //   (out) receives the null space it dropped
-int32_t invert_information(const EvalView& v, const Block& b, double* h, NullSpace* ns) {
+int32_t doinv(const EvalView& v, const Block& b, double* h, NullSpace* ns) {
     const int32_t q = b.q;
     const NlpHookBlock& hooks = *v.hooks;
     const int64_t packed = pk_lower(q, 0);
@@ -132,29 +132,31 @@ int32_t invert_information(const EvalView& v, const Block& b, double* h, NullSpa
     int32_t status = kCovFailed;
     if (xmemdef(flags) == 0) {
         std::copy(h, h + packed, copy);
+        // The criteria judge the information in its correlation form: the
+        // units of the variables and N leave it as it is.
+        const SingularityCriteria crit =
+            unit_free_criteria(hooks.cov.covSingAbs, hooks.cov.covSingRel, hooks.cov.covSingVar);
         // The linear dependencies among the parameters, from the matrix as
         // it was given.
         auto list_dependencies = [&] {
             std::copy(copy, copy + packed, swept);
-            zcovlid(v.printEnabled && b.listing ? 4 : 0, 4, q, hooks.cov.covSingAbs, hooks.cov.covSingRel,
-                    hooks.cov.covSingVar, b.names, b.x, swept, work[0], work[1], work[2], flags, v.kyrManager,
-                    nullptr);
+            zcovlid(v.printEnabled && b.listing ? 4 : 0, 4, q, crit.absolute, crit.largest, crit.own, b.names, b.x,
+                    swept, work[0], work[1], work[2], flags, v.kyrManager, nullptr);
         };
-        if (zcovinv(0, 0, q, hooks.cov.covSingAbs, hooks.cov.covSingRel, hooks.cov.covSingVar, h, info, work[0],
-                    work[1], kpvt) >= 0) {
+        if (zcovinv(0, 0, q, crit.absolute, crit.largest, crit.own, h, info, work[0], work[1], kpvt) >= 0) {
             status = kCovRegular;
         } else {
             list_dependencies();
             if (q <= hooks.cov.ginvMaxParams) {
                 std::copy(copy, copy + packed, h);
                 const int32_t negligible = static_cast<int32_t>(info[4]);
-                if (zcovgiv(0, 0, q, negligible, hooks.cov.ginvTol, h, work[0], z, work[1], v.kyrManager,
-                            nullptr) >= 0) {
+                if (ginv_unit_free(0, 0, q, negligible, hooks.cov.ginvTol, h, work[0], z, work[1], work[2],
+                                   v.kyrManager, nullptr) >= 0) {
                     status = kCovGeneralized;
                     ns->diag.resize(static_cast<size_t>(q));
                     for (int32_t k = 0; k < q; ++k) ns->diag[static_cast<size_t>(k)] = copy[pk_lower(k, k)];
                     ns->basis.resize(static_cast<size_t>(q) * static_cast<size_t>(q));
-                    ns->count = ginv_null_basis(q, z, work[0], ns->diag.data(), ns->basis.data());
+                    ns->count = ginv_null_basis(q, z, work[0], nullptr, ns->basis.data());
                 } else {
                     // The second attempt finds the generalized inverse failed
                     // already: the dependencies are listed once more, under
@@ -203,7 +205,7 @@ int32_t invert_free_block(const EvalView& v, const double* info, double* cov, Nu
         for (int32_t j = 0; j <= i; ++j) block[static_cast<size_t>(pk_lower(i, j))] = info[pk(free[i], free[j])];
     }
     NullSpace reduced;
-    const int32_t status = invert_information(v, {r, names.data(), x.data(), true}, block.data(), &reduced);
+    const int32_t status = doinv(v, {r, names.data(), x.data(), true}, block.data(), &reduced);
     for (int32_t i = 0; i < r; ++i)
         for (int32_t j = 0; j <= i; ++j) cov[pk(free[i], free[j])] = block[static_cast<size_t>(pk_lower(i, j))];
     ns->count = reduced.count;
@@ -267,7 +269,7 @@ int32_t standard_error_inverse(const EvalView& v, const double* info, bool inver
     if (inverted) return kCovRegular;
     cov->assign(info, info + pk_lower(q, 0));
     if (held_count(v) > 0) return invert_free_block(v, info, cov->data(), ns);
-    return invert_information(v, {q, v.nlp->param.paramNames, v.nlp->param.x, true}, cov->data(), ns);
+    return doinv(v, {q, v.nlp->param.paramNames, v.nlp->param.x, true}, cov->data(), ns);
 }
 
 // Standard errors: independent parameters from the diagonal, dependent
@@ -484,7 +486,7 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 2;
     }
     if (cosfdcj(nlp) != 0) return -1;
-    if (!cross_product_at_hand(v) && cross_product_by_mode(&v) != 0) {
+    if (!cross_product_at_hand(v) && cosmcrp(&v) != 0) {
         xpmlog(kMsgProc, kMsgNoInformation);
         return 3;
     }
@@ -520,7 +522,7 @@ int32_t cosicrp(NlpProblem* nlp) {
         std::copy(seCov.begin(), seCov.end(), h);
     } else {
         NullSpace whole;
-        st.covStatus = invert_information(v, {q, nlp->param.paramNames, nlp->param.x, false}, h, &whole);
+        st.covStatus = doinv(v, {q, nlp->param.paramNames, nlp->param.x, false}, h, &whole);
     }
     if (st.covStatus != kCovFailed && h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
     if (st.covStatus == kCovRegular || st.covStatus == kCovGeneralized) write_information_scratch(&v);

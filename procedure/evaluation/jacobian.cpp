@@ -65,19 +65,28 @@ namespace {
 
 class JacobianVisitor final : public TermVisitor {
    public:
-    void visit(const EvalView& v, const WalkStep& s) override {
+    void visit(const EvalView& v, const WalkStep& s) override { jadvdx1(v, s); }
+
+   private:
+    // The shares of the elements of the visited matrix in the rows of the
+    // Jacobian in memory (mode 1).
+    static void jadvdx1(const EvalView& v, const WalkStep& s) {
         for_each_share(v, s.matrix, s.scale, [&](int32_t param, double w, int32_t r, int32_t c) {
             velix::detail::add_share(v, s, w, r, c, v.st->jacobian + int64_t{param} * v.pstar);
         });
     }
 };
 
-// One record per parameter of a visited matrix, holding every element of
-// that parameter in the matrix; a dependent parameter gives one record
-// per independent parameter it moves with (their derivatives summed).
 class TermRecords final : public TermVisitor {
    public:
-    void visit(const EvalView& v, const WalkStep& s) override {
+    void visit(const EvalView& v, const WalkStep& s) override { jadvdx2(v, s); }
+
+   private:
+    // The term-wise records of the visited matrix (mode 2): one per
+    // parameter, holding every element of that parameter in the matrix; a
+    // dependent parameter gives one record per independent parameter it
+    // moves with (their derivatives summed).
+    static void jadvdx2(const EvalView& v, const WalkStep& s) {
         const ModelMatrixTable& mt = *v.mt;
         const int32_t e0 = mt.firstElement[s.matrix], e1 = e0 + mt.elementCount[s.matrix];
         for (int32_t e = e0; e < e1; ++e) {
@@ -92,8 +101,6 @@ class TermRecords final : public TermVisitor {
                 if (g[k] != 0.0) record(v, s, e, k, s.scale * g[k]);
         }
     }
-
-   private:
     static int32_t first_of(const EvalView& v, int32_t e0, int32_t e) {
         for (int32_t f = e0; f < e; ++f)
             if (v.el->parameter[f] == v.el->parameter[e]) return f;

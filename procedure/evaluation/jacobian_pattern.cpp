@@ -4,10 +4,15 @@
 // pays): the term walk on non-negative markers, one record per parameter
 // reaching one matrix, then a merge per parameter.
 //
-//   markers into the element values; structural inverse forms per term
+//   markers into the element values (unpack); structural inverse forms
+//     per term (invmat)
 //   walk: for each parameter of a visited matrix and each independent
-//     parameter it stands for: record the positive moments
+//     parameter it stands for: record the positive moments (jadvdx2)
 //   values and inverse forms back; merge (sort, drop duplicates)
+//
+// The walk's products are the ordinary kernels' (cosunpa, cosposm) on the
+// markers: non-negative numbers cannot cancel, so they serve unchanged as
+// the structural product and its inner products (posmul, mvdot).
 #include "procedure/evaluation/jacobian_pattern.h"
 
 #include <algorithm>
@@ -51,12 +56,43 @@ double marker(const ModelMatrixTable& mt, int32_t k, bool nonzero) {
     return mt.type[k] == kMatBeta && mt.form[k] == kFormNone ? -1.0 : 1.0;
 }
 
+// Structural sweep of the pattern r (order m, by rows) on pivot p: the
+// pivot step of an inversion makes (i, j) nonzero where (i, p) and (p, j)
+// are, Warshall's step through p on the graph of r.
+void mvsweep(char* r /* in-out: m x m */, int32_t m, int32_t p) {
+    for (int32_t i = 0; i < m; ++i)
+        if (r[int64_t{i} * m + p])
+            for (int32_t j = 0; j < m; ++j) r[int64_t{i} * m + j] |= r[int64_t{p} * m + j];
+}
+
+// Structural inverse of a square pattern with its diagonal set: the
+// reflexive-transitive closure of its graph, a sweep on every pivot
+// (M^-1 is a polynomial in M of degree below its order).
+void mvminv(char* r /* in-out: m x m */, int32_t m) {
+    for (int32_t p = 0; p < m; ++p) mvsweep(r, m, p);
+}
+
+// Structural inverse of a lower-triangular pattern: no path of its graph
+// leads to a later row, so the closure keeps the triangle and is the
+// square pattern's.
+void mvlinv(char* r /* in-out: m x m */, int32_t m) {
+    mvminv(r, m);
+}
+
 class StructuralVisitor final : public TermVisitor {
    public:
     StructuralVisitor(const double* values, int32_t print) : values_(values), print_(print) {}
 
-    // The closure of every inverse form of term t into the inverse store.
-    int32_t prepare(const EvalView& v, int32_t t) override {
+    int32_t prepare(const EvalView& v, int32_t t) override { return invmat(v, t); }
+    void visit(const EvalView& v, const WalkStep& s) override { jadvdx2(v, s); }
+
+    std::vector<int32_t> pairs;  // (i, j) of every record in turn
+    int32_t printed = 0;
+
+   private:
+    // The structural inverse forms of term t into the inverse store: the
+    // closure of each; returns 0 or the matrix that has none.
+    int32_t invmat(const EvalView& v, int32_t t) const {
         for (int32_t k = velix::detail::term_first(v, t); k <= velix::detail::term_central(v, t);
              ++k)
             if (v.mt->form[k] != kFormNone && !diagonal_type(v.mt->type[k]))
@@ -64,7 +100,10 @@ class StructuralVisitor final : public TermVisitor {
         return 0;
     }
 
-    void visit(const EvalView& v, const WalkStep& s) override {
+    // The pattern records of the visited matrix: one per parameter and
+    // independent parameter it stands for, holding the moments that the
+    // parameter's elements can move.
+    void jadvdx2(const EvalView& v, const WalkStep& s) {
         const ModelMatrixTable& mt = *v.mt;
         const int32_t e0 = mt.firstElement[s.matrix], e1 = e0 + mt.elementCount[s.matrix];
         for (int32_t e = e0; e < e1; ++e) {
@@ -85,13 +124,9 @@ class StructuralVisitor final : public TermVisitor {
         }
     }
 
-    std::vector<int32_t> pairs;  // (i, j) of every record in turn
-    int32_t printed = 0;
-
-   private:
     bool closure(const EvalView& v, int32_t k) const;
     void record(const EvalView& v, const WalkStep& s, int32_t e, int32_t tag);
-    void show(const EvalView& v, int32_t matrix, int32_t tag, double* column);
+    void pmat(const EvalView& v, int32_t matrix, int32_t tag, double* column);
     const double* values_;  // the element values of the point
     int32_t print_;
 };
@@ -117,10 +152,10 @@ bool StructuralVisitor::closure(const EvalView& v, int32_t k) const {
         at(i, j) = 1;
         if (symmetric) at(j, i) = 1;
     }
-    for (int32_t p = 0; p < m; ++p)
-        for (int32_t i = 0; i < m; ++i)
-            if (at(i, p))
-                for (int32_t j = 0; j < m; ++j) at(i, j) |= at(p, j);
+    if (type == kMatLower || type == kMatUpper)
+        mvlinv(r.data(), m);
+    else
+        mvminv(r.data(), m);
     double* a = velix::detail::stored_inverse(v, k);
     const bool packed = type == kMatLower || type == kMatUpper || symmetric;
     for (int32_t i = 0; i < m; ++i)
@@ -154,14 +189,14 @@ void StructuralVisitor::record(const EvalView& v, const WalkStep& s, int32_t e, 
             }
     jac.rowEnd[jac.recordCount] = count;
     jac.recordTags[jac.recordCount++] = tag;
-    if (print_) show(v, s.matrix, tag, jac.column);
+    if (print_) pmat(v, s.matrix, tag, jac.column);
 }
 
 // One record as a "Jacobian" table: missing at a structural nonzero.  Its
 // template variables name the parameter and the matrix, and only the first
 // record of the run shows the column labels ("pconlab"), so that the
 // records read as one table.
-void StructuralVisitor::show(const EvalView& v, int32_t matrix, int32_t tag, double* column) {
+void StructuralVisitor::pmat(const EvalView& v, int32_t matrix, int32_t tag, double* column) {
     ++printed;
     for (int32_t m = 0; m < v.pstar; ++m)
         column[m] = column[m] > 0.0 ? host_missing_value() : 0.0;
@@ -196,12 +231,13 @@ void StructuralVisitor::show(const EvalView& v, int32_t matrix, int32_t tag, dou
     kyr_publish_matrix(v.kyrManager, t);
 }
 
-// Markers into the element values from the saved values.
-void set_markers(const EvalView& v, const double* values) {
+// The structural form of model matrix k: markers into its element values
+// from the saved values, which the kernels then unpack and multiply as
+// they would the values.
+void unpack(const EvalView& v, int32_t k, const double* values) {
     const ModelMatrixTable& mt = *v.mt;
-    for (int32_t k = 1; k <= v.nMatrices; ++k)
-        for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
-            v.el->value[e] = marker(mt, k, v.el->parameter[e] != 0 || values[e] != 0.0);
+    for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e)
+        v.el->value[e] = marker(mt, k, v.el->parameter[e] != 0 || values[e] != 0.0);
 }
 
 // An array of the evaluation pool, or 0 after the memory message.
@@ -271,7 +307,7 @@ int32_t cosjamv(const EvalView* view, int32_t printPattern) {
         return 1;
     }
     std::vector<double> values(v.el->value, v.el->value + v.nElements);
-    set_markers(v, values.data());
+    for (int32_t k = 1; k <= v.nMatrices; ++k) unpack(v, k, values.data());
     // The structural inverses go to the dense store, the sparse one's too.
     const int32_t sparseInverse = st.sparseInv.matrix;
     st.sparseInv.matrix = 0;
@@ -296,7 +332,7 @@ bool sparse_pattern_pays(int64_t nonzeros, int32_t pstar, int32_t q) {
     return nonzeros > 0 && 4 * nonzeros <= int64_t{pstar} * q;
 }
 
-int32_t jacobian_pattern_request(const EvalView* view, int32_t request, int32_t printPattern) {
+int32_t sparsji(const EvalView* view, int32_t request, int32_t printPattern) {
     view->st->jac.nonzeros = 0;
     if (request != 0 && request != 11 && request != 12) return request;
     if (view->nParmFree > 0 && cosjamv(view, printPattern) != 0) {

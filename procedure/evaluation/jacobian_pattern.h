@@ -42,4 +42,4 @@ bool sparse_pattern_pays(int64_t nonzeros, int32_t pstar, int32_t q);
 // (from 11) or 5 (from 0 and 12), with message 352/35.  Returns the
 // request.  Modes 11 and 12 compute the same values: they differ only in
 // this fallback.
-int32_t jacobian_pattern_request(const EvalView* view, int32_t request, int32_t printPattern);
+int32_t sparsji(const EvalView* view, int32_t request, int32_t printPattern);

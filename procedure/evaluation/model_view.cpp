@@ -131,7 +131,7 @@ T* carve(HostAllocator* pool, int64_t count) {
 
 }  // namespace
 
-void evaluation_setup(ProcContext* ctx) {
+void commem(ProcContext* ctx) {
     const EvalView v = eval_view(ctx);
     EvaluationState& st = ctx->eval;
     const int32_t maxContrib = contribution_capacity(v);

@@ -93,7 +93,7 @@ EvalView eval_view(ProcContext* ctx);
 // Sizes and allocates the arrays of ctx->eval for the current model and
 // BY group from a host pool of its own (made again when the sizes grew);
 // ends the step with the memory code when the pool cannot be had.
-void evaluation_setup(ProcContext* ctx);
+void commem(ProcContext* ctx);
 // Deletes the pool of ctx->eval.
 void evaluation_release(ProcContext* ctx);
 

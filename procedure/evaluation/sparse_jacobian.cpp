@@ -26,7 +26,12 @@ int32_t row_begin(const JacobianStorage& jac, int32_t k) {
 
 class SparseVisitor final : public TermVisitor {
    public:
-    void visit(const EvalView& v, const WalkStep& s) override {
+    void visit(const EvalView& v, const WalkStep& s) override { jadvdx1(v, s); }
+
+   private:
+    // The shares of the elements of the visited matrix, added straight to
+    // the values at the pattern's positions of their parameters' rows.
+    static void jadvdx1(const EvalView& v, const WalkStep& s) {
         JacobianStorage& jac = v.st->jac;
         const int32_t ld = v.ld;
         for_each_share(v, s.matrix, s.scale, [&](int32_t k, double w, int32_t r, int32_t c) {

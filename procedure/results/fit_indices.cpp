@@ -43,18 +43,13 @@ constexpr double kHoelterLevel = 0.95;
 double missing() { return host_missing_value(); }
 bool is_missing(double x) { return host_is_missing(x) || std::isnan(x); }
 
-// The noncentrality lambda >= 0 with P(chi2_df(lambda) <= x) = p.  When even
-// the central distribution gives less than p at x, no noncentrality reaches
-// p and the confidence limit is the boundary lambda = 0; so too at x = 0,
-// where every noncentrality gives probability 0.
+// The noncentrality lambda >= 0 with P(chi2_df(lambda) <= x) = p, missing
+// when there is none: when even the central distribution gives less than p
+// at x, no noncentrality reaches p, and the limit is left missing rather
+// than put at a boundary no root confirms.
 double noncentrality_limit(double x, double df, double p) {
-    if (x <= 0.0) return 0.0;
     double nc = 0.0;
     if (zncc(x, df, p, &nc) == 0 && !is_missing(nc)) return nc;
-    double lower = 0.0, upper = 0.0;
-    if (zplbcnc(x, df, 0.0, &lower, &upper) == 0 && !is_missing(lower) &&
-        lower <= p)
-        return 0.0;
     return missing();
 }
 

@@ -12,10 +12,10 @@
 //            rank list, the tables "ModIndices" and "RankLagrange"
 //
 // Cell labels: "[name]" a free independent parameter, "<name>" a
-// dependent one; "Sing" an element whose information is not positive;
-// "Large" an index above both 100 T and 100, which is not reported (such
-// an index says that the model misfits far beyond what freeing one element
-// measures reliably).
+// dependent one; "Sing" an element whose information is not positive, or
+// whose index is above both 100 T and 100 and so not reported: an index
+// that far beyond the chi-square it approximates comes from a Schur
+// complement near zero, an element all but dependent on the free ones.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -79,7 +79,7 @@ LmCell lm_fixed_cell(const LmSetup& s, const LmDerivative& d, std::vector<double
     if (s.kappa <= 0.0) return cell;
     const double lm = d.gamma * d.gamma * rho / s.kappa;
     if (lm > 100.0 * s.chisq && lm > 100.0) {
-        cell.state = LmCell::kLarge;
+        cell.state = LmCell::kSingular;
         return cell;
     }
     double bg = 0.0;
@@ -254,8 +254,6 @@ void IndexVisitor::visit(const EvalView& v, const WalkStep& step) {
                     lm_rank_offer(&m.rank, rankLength, {r, c, cell.lm});
                 } else if (cell.state == LmCell::kSingular) {
                     m.label[at] = "Sing";
-                } else if (cell.state == LmCell::kLarge) {
-                    m.label[at] = "Large";
                 }
             }
             if (sym && r != c) {

@@ -17,8 +17,10 @@ struct LmRanked {
 
 // The outcome of a fixed element.
 struct LmCell {
-    enum State { kMissing, kIndex, kSingular, kLarge };
-    State state = kMissing;  // kMissing: kappa is 0, nothing is defined
+    // kMissing: kappa is 0, nothing is defined; kSingular: the element's
+    // information is not positive, or its index is too large to report.
+    enum State { kMissing, kIndex, kSingular };
+    State state = kMissing;
     double lm = 0.0, change = 0.0;
 };
 

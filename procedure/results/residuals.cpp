@@ -340,15 +340,17 @@ void priresi(const ResultsView& rv, int32_t kind, const double* r) {
 
 // The standardized kinds to show after the raw residuals, in order.
 std::vector<int32_t> chosen_kinds(const ResultsView& rv) {
-    const int32_t status = rv.eval->covStatus;
-    const bool varStd = (rv.options->optionFlags & kOptionVarStand) != 0;
-    const bool asym = (rv.options->optionFlags & kOptionAsyStand) != 0;
+    const int32_t status = rv.eval->covStatus, asked = rv.options->residualKind;
+    const bool varStd = (rv.options->optionFlags & kOptionVarStand) != 0 || asked == kResidualAskVarStand;
+    const bool asym = (rv.options->optionFlags & kOptionAsyStand) != 0 || asked == kResidualAskAsyStand;
+    const bool norm = asked == kResidualAskNorm;
     std::vector<int32_t> kinds;
+    if (norm) kinds.push_back(kResidualNormalized);
     if (varStd) kinds.push_back(kResidualVarStandardized);
     if (asym) {
         if (rv.eval->jacobianMode < 0 || status != 1) {
             xpmlog(kMsgProc, status < 2 ? kMsgNoCovariance : kMsgGeneralized);
-            kinds.push_back(kResidualNormalized);
+            if (!norm) kinds.push_back(kResidualNormalized);
         } else {
             kinds.push_back(kResidualAsymptotic);
         }

@@ -28,7 +28,8 @@ constexpr double kUniqueFloor = 0.1;
 // A singular matrix is decomposed again with this ridge on its diagonal.
 constexpr double kRidge = 0.001;
 // Without a usable inverse the unique variance starts at 0.36 s_ii, the
-// unique part of a variable whose loading explains 64% of its variance.
+// unique part of a variable whose loading explains 64% of its variance (a
+// variance, as the other route gives, not 0.36 s_ii^2).
 constexpr double kUniqueShare = 0.36;
 constexpr int32_t kFacF = 1, kFacU = 3;
 // The note on loadings found by principal factors (group 352).
@@ -76,9 +77,13 @@ void toward_pattern(const StartWork* w, int32_t k, std::vector<double>* L) {
     *L = out;
 }
 
-// The starting unique variances (variance units): from the inverse of the
-// moment matrix when the moment step could form it, else a share of the
-// variances; fixed unique variances replace them.
+// The starting unique parts psi: variances from the inverse of the moment
+// matrix when the moment step could form it, else a share of the
+// variances.  With the unique term _U_ _I_ _U_' the elements are standard
+// deviations, so psi holds the square roots; the principal factors then
+// subtract those from S as well (on correlations the square root, the
+// larger, leaves smaller communalities on the reduced diagonal).
+// The known value of a fixed diagonal _U_ element replaces its own.
 std::vector<double> start_uniques(const StartWork* w, int32_t k) {
     const ProcContext* ctx = w->ctx;
     const int32_t n = w->n;
@@ -87,15 +92,17 @@ std::vector<double> start_uniques(const StartWork* w, int32_t k) {
     bool usable = !wzmis(ctx->moments.logDetMoments) && ctx->moments.logDetMoments != -DBL_MAX &&
                   ctx->arrays.momentInverse != nullptr;
     for (int32_t i = 0; i < n && usable; ++i) usable = ctx->arrays.momentInverse[pk(i, i)] >= kStartEpsilon;
-    for (int32_t i = 0; i < n; ++i)
-        psi[static_cast<size_t>(i)] = usable ? (1.0 - 0.5 * k / n) / ctx->arrays.momentInverse[pk(i, i)]
-                                             : kUniqueShare * w->get(i, i);
     const bool sd = ctx->readers.factorIdentity != 0;
+    for (int32_t i = 0; i < n; ++i) {
+        double& p = psi[static_cast<size_t>(i)];
+        p = usable ? (1.0 - 0.5 * k / n) / ctx->arrays.momentInverse[pk(i, i)] : kUniqueShare * w->get(i, i);
+        if (sd) p = std::sqrt(p);
+    }
     const int32_t first = ctx->model.firstElement[kFacU], end = first + ctx->model.elementCount[kFacU];
     for (int32_t e = first; e < end; ++e) {
         const double v = ctx->elements.value[e];
         if (ctx->elements.parameter[e] == 0 && ctx->elements.row[e] == ctx->elements.column[e] && !wzmis(v))
-            psi[static_cast<size_t>(ctx->elements.row[e])] = sd ? v * v : v;
+            psi[static_cast<size_t>(ctx->elements.row[e])] = v;
     }
     return psi;
 }
@@ -187,10 +194,7 @@ void cosinf3(StartWork* w) {
             const int32_t i = ctx->elements.row[e];
             if (!wzmis(ctx->elements.value[e]) || ctx->elements.parameter[e] == 0 || i != ctx->elements.column[e])
                 continue;
-            const double v = std::max(psi[static_cast<size_t>(i)], kUniqueFloor);
-            // Entered as _U_ _I_ _U_', the element is the unique standard
-            // deviation.
-            ctx->elements.value[e] = ctx->readers.factorIdentity ? std::sqrt(v) : v;
+            ctx->elements.value[e] = std::max(psi[static_cast<size_t>(i)], kUniqueFloor);
             ++assigned;
         }
     }

@@ -271,6 +271,11 @@ void scale_factors(Solver* sv, bool toPhi) {
         for (int32_t j = 0; j < lv.m; ++j) lv.l(j, f) *= g;
         // The factor's scale changes by 1/g: its moments follow, so that
         // L Phi L' stays the moments the loadings were estimated from.
+        // Phi left as estimated puts the factor's variance off by g^2: in
+        // the nine-variable model with x1 in units 1e-6 or 1e-8 of its own
+        // the implied moments are then not positive definite at the start,
+        // and 4 of the 17 unit changes of x1 from 1e-8 to 1e8 no longer
+        // reach the ML minimum.
         scale_factor_moments(&lv, f, 1.0 / g);
     }
 }

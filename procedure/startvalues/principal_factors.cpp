@@ -23,7 +23,8 @@
 namespace velix::detail {
 namespace {
 
-// Without a usable inverse a unique variance starts at 0.36 s_jj.
+// Without a usable inverse a unique variance starts at 0.36 s_jj (a
+// variance, as the other route gives, not 0.36 s_jj^2).
 constexpr double kUniqueShare = 0.36;
 
 // The pattern of a level's variance elements: every pair of factors has a
@@ -46,10 +47,13 @@ LevelPattern pattern_of(const StartWork* w, const Level& lv) {
     return p;
 }
 
-// Starting unique variances (variance units) of the indicators: from the
-// inverse moment matrix when every indicator is manifest and the moment
-// step could invert S, else a share of the variance; scaled toward the
-// fixed unique variances, which replace their own.
+// Starting unique parts of the indicators, which the principal factors
+// subtract from the indicator moments: the square roots of variances from
+// the inverse moment matrix when every indicator is manifest and the
+// moment step could invert S, else of a share of the variance; scaled
+// toward the fixed unique variances, which replace their own.  (On
+// correlations the square root, the larger, leaves smaller communalities
+// on the reduced diagonal.)
 std::vector<double> start_uniques(const Solver& sv) {
     const StartWork* w = sv.w;
     const Level& lv = *sv.lv;
@@ -63,8 +67,8 @@ std::vector<double> start_uniques(const Solver& sv) {
     }
     for (int32_t j = 0; j < lv.m; ++j) {
         const int32_t p = lv.position[static_cast<size_t>(j)];
-        U[static_cast<size_t>(j)] = usable ? (1.0 - 0.5 * lv.k / lv.m) / ctx->arrays.momentInverse[pk(p, p)]
-                                           : kUniqueShare * sv.s(j, j);
+        U[static_cast<size_t>(j)] = std::sqrt(usable ? (1.0 - 0.5 * lv.k / lv.m) / ctx->arrays.momentInverse[pk(p, p)]
+                                                     : kUniqueShare * sv.s(j, j));
     }
     double product = 1.0;
     int32_t count = 0;

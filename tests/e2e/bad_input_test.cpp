@@ -101,10 +101,6 @@ TEST_F(BadInput, EachFailureNamesItsCauseAndLeavesTheOutputFileAlone) {
         {step("data=hs outstat='" + dir_ + "/folder'", ""), kLevelHostFailure, "ERROR: Output data set"},
         {"proc velix data=ram outstat=keep;\n" + std::string(kOneFactor) + "run;\n", kLevelInputError,
          "DATA= data set of TYPE=RAM cannot be analysed"},
-        {step("data=tiny method=lsdwls outstat=keep", ""), kLevelNoMoments,
-         "ERROR: The weight matrix cannot be used; the BY group is analysed by ULS only.", true},
-        {step("data=tiny method=lswls outstat=keep", ""), kLevelNoMoments,
-         "ERROR: The weight matrix cannot be used; the BY group is analysed by ULS only.", true},
         // Return codes above 4 with only notes.
         {step("data=hs nobs=0 outstat=keep", ""), kLevelNoMoments, "ERROR: 0 observations are too few for an analysis"},
         {step("data=hs edf=-5 outstat=keep", ""), kLevelNoMoments, "ERROR: -4 observations are too few for an analysis"},

@@ -8,10 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tests/e2e/hs_fixture.h"
 
@@ -159,6 +162,142 @@ TEST(Identification, NoWarningOnIdentifiedModels) {
     const RunResult large = run_velix(program, {});
     ASSERT_EQ(large.exitStatus, 0) << large.log;
     EXPECT_EQ(large.log.find("singular"), std::string::npos) << large.log;
+}
+
+// Estimate and standard error of every parameter of "ParameterEstimates"
+// (a missing standard error is NaN).
+std::map<std::string, std::pair<double, double>> estimates(const RunResult& r) {
+    std::map<std::string, std::pair<double, double>> out;
+    const JsonValue& t = *r.items(0, "table", "ParameterEstimates").at(1);
+    for (size_t i = 0; i < t["rows"].size(); ++i)
+        out[cell(t, i, "Parameter").str()] = {cell(t, i, "Estimate").number(),
+                                              number_or_nan(cell(t, i, "AppStdErr"))};
+    return out;
+}
+
+// hs_cfa_ml on `csv` (a path) with PROC options `options`, converged
+// tightly enough to compare estimates and standard errors to 1e-6.
+RunResult run_hs_on(const std::string& csv, const std::string& options = "") {
+    return run_velix("proc velix data='" + csv + "' method=ml covariance" + options +
+                         ";\n nloptions gconv=1e-14 absgconv=1e-12;\n" + kHsModel + "run;\n",
+                     {});
+}
+
+// The run ends at its minimum with no alarm about identification or the
+// gradient, and every estimate and standard error is the reference's times
+// the parameter's own factor (1 where none is given), to 1e-6 relative.
+void expect_rescaled(const RunResult& r, const std::map<std::string, std::pair<double, double>>& reference,
+                     const std::map<std::string, double>& factor, double seFactor) {
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_EQ(r.log.find("information matrix is singular"), std::string::npos) << r.log;
+    EXPECT_EQ(r.log.find("gradient at the solution is large"), std::string::npos) << r.log;
+    const auto fit = estimates(r);
+    ASSERT_EQ(fit.size(), reference.size());
+    for (const auto& [name, value] : reference) {
+        SCOPED_TRACE(name);
+        const double c = factor.count(name) ? factor.at(name) : 1.0;
+        const auto& [est, se] = fit.at(name);
+        EXPECT_NEAR(est, c * value.first, 1e-6 * std::fabs(c * value.first));
+        ASSERT_FALSE(std::isnan(se));
+        EXPECT_NEAR(se, c * seFactor * value.second, 1e-6 * c * seFactor * value.second);
+    }
+}
+
+// The numbers of hs.csv by row.
+std::vector<std::vector<double>> hs_numbers(const Rows& hs) {
+    std::vector<std::vector<double>> out;
+    for (const auto& row : hs.cells) {
+        out.emplace_back();
+        for (const auto& v : row) out.back().push_back(std::stod(v));
+    }
+    return out;
+}
+
+// Values to full precision, each after a comma.
+std::string csv_cells(const std::vector<double>& values) {
+    std::string out;
+    char field[32];
+    for (double v : values) {
+        std::snprintf(field, sizeof field, ",%.17g", v);
+        out += field;
+    }
+    return out;
+}
+
+// x2 measured in units from 1e-8 to 1e8 times its own: the same fit, with
+// l2 and its standard error times the factor c and ve2 and its standard
+// error times c^2.  The singularity tests of the information and the test
+// of the final gradient judge scaled forms, so no unit calls the model
+// unidentified or its minimum unsettled.  At 1e50 the root mean square
+// residual (the roundoff of x2's variance of 1e100, dozens of digits)
+// prints in E notation in its field of 10 in the Fit Summary.
+TEST(Identification, TheUnitsOfAVariableDecideNothing) {
+    const Rows hs = read_rows(data_path("hs.csv"));
+    const size_t x2 = hs.column("x2");
+    auto scaled = [&](int e) {
+        const std::string csv = own_folder("units") + "/hs" + std::to_string(e + 8) + ".csv";
+        std::ofstream out(csv);
+        out << "x1,x2,x3,x4,x5,x6,x7,x8,x9\n";
+        for (auto row : hs_numbers(hs)) {
+            row[x2] *= std::pow(10.0, e);
+            out << csv_cells(row).substr(1) << "\n";
+        }
+        return csv;
+    };
+    const auto reference = estimates(run_hs_on(data_path("hs.csv")));
+    for (int e = -8; e <= 8; ++e) {
+        const double c = std::pow(10.0, e);
+        SCOPED_TRACE(c);
+        expect_rescaled(run_hs_on(scaled(e)), reference, {{"l2", c}, {"ve2", c * c}}, 1.0);
+    }
+    const RunResult huge = run_hs_on(scaled(50));
+    const std::string label = "Root Mean Square Residual (RMR)";
+    const size_t at = huge.listing.find(label);
+    ASSERT_NE(at, std::string::npos) << huge.listing;
+    std::string value = huge.listing.substr(at + label.size(), huge.listing.find('\n', at) - at - label.size());
+    value.erase(0, value.find_first_not_of(' '));
+    EXPECT_LE(value.size(), 10u) << value;
+    EXPECT_NE(value.find("E+"), std::string::npos) << value;
+    for (const auto* f : huge.items(0, "factoid"))
+        for (size_t k = 0; k < (*f)["entries"].size(); ++k)
+            if ((*f)["entries"][k]["label"].str() == label) {
+                const double rmr = (*f)["entries"][k]["value"].number();
+                EXPECT_NEAR(std::stod(value), rmr, 1e-4 * rmr);
+            }
+}
+
+// The moments of hs.csv as a TYPE=COV data set of N = 1000, analysed with
+// NOBS=1000 and NOBS=1e6.  A given N rescales moments read with another
+// divisor by k = (1000 - 1) / (1e6 - 1), a change of the units of every
+// variable: the loadings stay, the variances and covariances are times k,
+// and every standard error is present and times sqrt(k) besides (the
+// information per observation changes by those units alone).
+TEST(Identification, TheNumberOfObservationsDecidesNothing) {
+    const auto x = hs_numbers(read_rows(data_path("hs.csv")));
+    const size_t p = 9;
+    const double n = static_cast<double>(x.size());
+    std::vector<double> mean(p, 0.0);
+    for (const auto& row : x)
+        for (size_t j = 0; j < p; ++j) mean[j] += row[j] / n;
+    const std::string csv = own_folder("nobs") + "/hs.csv";
+    std::ofstream out(csv);
+    out << "# TYPE=COV\n_TYPE_,_NAME_,x1,x2,x3,x4,x5,x6,x7,x8,x9\nN," << csv_cells(std::vector<double>(p, 1000.0));
+    for (size_t i = 0; i < p; ++i) {
+        std::vector<double> cov(p, 0.0);
+        for (const auto& row : x)
+            for (size_t j = 0; j < p; ++j) cov[j] += (row[i] - mean[i]) * (row[j] - mean[j]) / (n - 1.0);
+        out << "\nCOV,x" << i + 1 << csv_cells(cov);
+    }
+    out << "\n";
+    out.close();
+    const RunResult base = run_hs_on(csv, " nobs=1000");
+    ASSERT_EQ(base.exitStatus, 0) << base.log;
+    const auto reference = estimates(base);
+    const double k = (1000.0 - 1.0) / (1e6 - 1.0);
+    std::map<std::string, double> factor;
+    for (const auto& [name, value] : reference)
+        if (name[0] != 'l') factor[name] = k;
+    expect_rescaled(run_hs_on(csv, " nobs=1e6"), reference, factor, std::sqrt(k));
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 // nothing is skipped in silence and nothing crashes.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 #include "platform/runner/program.h"
@@ -178,4 +181,39 @@ TEST(MalformedProgram, DeeplyNestedProgrammingStatements) {
     EXPECT_EQ(fine.log.find("nested"), std::string::npos) << fine.log.substr(0, 2000);
     ASSERT_EQ(steps_of(fine), 1u);
     EXPECT_LT(first_step_code(fine), 2000.0) << fine.log.substr(0, 2000);
+}
+
+// Every ERROR and WARNING line of the log is a message of the step in the
+// JSON document, in the same order, whichever phase wrote it: the
+// statement parser, the option reader, the statement compiler, the
+// variable lists and the data phase.  A tool reading only the document
+// used to see a clean step.
+TEST(MalformedProgram, TheDocumentCarriesEveryErrorAndWarningOfTheLog) {
+    const std::string dir = velix::test::own_folder("malformed_weights");
+    std::ofstream(dir + "/w0.csv") << "w,x1,x2,x3\n0,1,2,3\n0,2,1,4\n0,3,5,2\n0,4,4,6\n";
+    const std::string model = "lineqs x1 = l1 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\nstd F1 = 1, E1-E3 = ve1-ve3;\n";
+    const std::string programs[] = {
+        "proc velix data=hs cov bogus=1;\n" + model + "run;\n",
+        "proc velix data=hs cov;\n" + model + "l1 = nosuch(2);\nrun;\n",
+        "proc velix data=hs cov;\nvar x1 x2 nosuch;\n" + model + "run;\n",
+        "proc velix data='" + dir + "/w0.csv' cov;\nweight w;\n" + model + "run;\n",
+    };
+    for (const std::string& program : programs) {
+        auto r = run_velix(program, {"hs.csv"});
+        ASSERT_EQ(steps_of(r), 1u) << program;
+        std::vector<std::string> logged, documented;
+        std::istringstream log(r.log);
+        for (std::string line; std::getline(log, line);)
+            if (line.rfind("ERROR:", 0) == 0 || line.rfind("WARNING:", 0) == 0) logged.push_back(line);
+        const auto& messages = r.json["steps"][0]["messages"];
+        for (size_t i = 0; i < messages.size(); ++i) {
+            const std::string severity = messages[i]["severity"].str();
+            if (severity != "ERROR" && severity != "WARNING") continue;
+            const std::string& text = messages[i]["text"].str();
+            EXPECT_EQ(text.rfind(severity + ":", 0), 0u) << text;
+            documented.push_back(text.substr(0, text.find('\n')));
+        }
+        EXPECT_FALSE(logged.empty()) << program;
+        EXPECT_EQ(documented, logged) << program << "\n" << r.log;
+    }
 }

@@ -220,6 +220,37 @@ TEST_F(Outest, StatementValuesOfInestRowsAreCarried) {
     EXPECT_EQ(first_row(b, "PROJGRAD")[ratio], ".");
 }
 
+// Under linear constraints alone the GRAD_LF row held zeros: it is the
+// Lagrange function f - lambda c at the solution.  Its value is f (the
+// active row's residual c = 2 - l5 - l6 is 0), its gradient that of f
+// (the estimates table) plus lambda times the row's coefficients, and it
+// vanishes at the constrained minimum where the gradient of f does not.
+// Bounds alone have no factored rows and no such row.
+TEST_F(Outest, LagrangeRowUnderLinearConstraints) {
+    const RunResult r = run("outest=est", std::string("lincon l5 + l6 <= 2;\n") + kTight);
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const Rows rows = read_rows(dir_ + "/est.csv");
+    const std::vector<std::string> lf = first_row(rows, "GRAD_LF"), le = first_row(rows, "LE");
+    ASSERT_FALSE(lf.empty());
+    const size_t rhs = rows.column("_RHS_"), first = rows.column("_ITER_") + 1;
+    EXPECT_NEAR(std::stod(lf[rhs]), fit_of(rows), 1e-12 * fit_of(rows));
+    double lambda = 0.0;
+    for (const auto& row : rows.cells)
+        if (row[0] == "LAGM LC" && row[1] == "LIC_VAL") lambda = std::stod(row[first]);
+    EXPECT_GT(lambda, 1e-3);
+    const auto estimates = r.items(0, "table", "ParameterEstimates");
+    ASSERT_FALSE(estimates.empty());
+    const velix::test::JsonValue& t = *estimates.back();
+    for (size_t j = 0; j < t["rows"].size(); ++j) {
+        const double g = velix::test::cell(t, j, "GradObj").number();
+        const double gl = std::stod(lf[first + j]);
+        EXPECT_NEAR(gl, g + lambda * std::stod(le[first + j]), 1e-9) << rows.header[first + j];
+        EXPECT_LT(std::fabs(gl), 1e-6) << rows.header[first + j];
+    }
+    ASSERT_EQ(run("outest=est2", "bounds l5 <= 1;\n").exitStatus, 0);
+    EXPECT_TRUE(first_row(read_rows(dir_ + "/est2.csv"), "GRAD_LF").empty());
+}
+
 // Five hundred linear constraints of which only the first binds: the fit
 // is that of the first alone, OUTEST= writes every row exactly as given,
 // and INEST= reads them all back (the same rows, the same fit).

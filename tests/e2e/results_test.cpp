@@ -526,26 +526,30 @@ TEST(ResultsRuns, NoFreeParameterStillGivesIndices) {
     EXPECT_GT(at(*mi[1], "x9", "Fvis").number(), 1.0);
 }
 
-// Without a covariance of the estimates the asymptotic residuals give way
-// to the normalized ones, r / sqrt((sigma_ii sigma_jj + sigma_ij^2) /
-// (N - 1)).
-TEST(ResultsRuns, NormalizedResidualsWithoutCovariance) {
+// The normalized residuals, r / sqrt((sigma_ii sigma_jj + sigma_ij^2) /
+// (N - 1)): asked for by RESIDUAL=NORM, and in place of the asymptotic
+// ones without a covariance of the estimates (message 189).
+TEST(ResultsRuns, NormalizedResidualsAskedForAndWithoutCovariance) {
     const Reference ref = reference("hs");
-    const RunResult r = run_velix(hs_program(ref, "nostderr residual asystand"), {"hs.csv"});
-    ASSERT_EQ(r.exitStatus, 0) << r.log;
-    const JsonValue& norm = *matrices(r, "NormRes").at(0);
     auto sigma = [&](int i, int j) {
         return ref.at("sigma:x" + std::to_string(std::max(i, j)) + ":x" + std::to_string(std::min(i, j)));
     };
-    for (int i = 1; i <= 9; ++i)
-        for (int j = 1; j < i; ++j) {
-            const std::string cellname = "x" + std::to_string(i) + ":x" + std::to_string(j);
-            const double v = (sigma(i, i) * sigma(j, j) + sigma(i, j) * sigma(i, j)) / 300.0;
-            expect_close(at(norm, "x" + std::to_string(i), "x" + std::to_string(j)).number(),
-                         ref.at("raw:" + cellname) / std::sqrt(v), 1e-6, "normalized " + cellname);
-        }
-    const std::vector<int> notes = r.messages(0, 352);
-    EXPECT_NE(std::find(notes.begin(), notes.end(), 189), notes.end());
+    for (const bool asked : {true, false}) {
+        SCOPED_TRACE(asked ? "asked for" : "without covariance");
+        const RunResult r = run_velix(hs_program(ref, asked ? "residual=norm" : "nostderr residual asystand"), {"hs.csv"});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const JsonValue& norm = *matrices(r, "NormRes").at(0);
+        for (int i = 1; i <= 9; ++i)
+            for (int j = 1; j < i; ++j) {
+                const std::string cellname = "x" + std::to_string(i) + ":x" + std::to_string(j);
+                const double v = (sigma(i, i) * sigma(j, j) + sigma(i, j) * sigma(i, j)) / 300.0;
+                expect_close(at(norm, "x" + std::to_string(i), "x" + std::to_string(j)).number(),
+                             ref.at("raw:" + cellname) / std::sqrt(v), 1e-6, "normalized " + cellname);
+            }
+        const std::vector<int> notes = r.messages(0, 352);
+        EXPECT_EQ(std::find(notes.begin(), notes.end(), 189) != notes.end(), !asked);
+        EXPECT_TRUE(matrices(r, "AsymStdRes").empty());
+    }
 }
 
 }  // namespace

@@ -260,10 +260,44 @@ TEST_F(StoredModel, ABrokenLayoutGivesItsMessage) {
     EXPECT_EQ(rows("efa").cells.size(), rows("again").cells.size());
 }
 
-TEST_F(StoredModel, AStoredPathModelLeavesItsMissingCovariancesToTheSample) {
-    // x1 and x2 predict x3; the stored model has no row for the covariances
-    // of x1 and x2, which then start at their sample values as in the
-    // statement model.
+TEST_F(StoredModel, RowsOutsideTheShapeOfTheirTypeWidenItAndIdentityRowsArePassedOver) {
+    // One factor of x1-x4 as A b b' A + U, A diagonal, b fixed ones: the
+    // loadings are A's diagonal.  A stored row A(2,1) = 0.5 widens A to
+    // GENERAL (119) and the MATRIX reader narrows it to LOWER (119); the
+    // loading of x2 is then l2 + 0.5, so the fit is the same and l2 moves
+    // by 0.5.  A row of the IDENTITY matrix P is passed over.  Chi-square
+    // of lavaan 0.6.14 for this model (single_run_reference.R).
+    const RunResult first = run(std::string("proc velix data=hs method=ml covariance outram=shape;\nvar x1-x4;\n"
+                                            "cosan A(4, DIA) * B(1, GEN) * P(1, IDE) + U(4, DIA);\n"
+                                            "matrix A [1,1] = l1-l4;\nmatrix B [ ,1] = 1 1 1 1;\n"
+                                            "matrix U [1,1] = u1-u4;\n") + kTight + "run;\n");
+    ASSERT_EQ(first.exitStatus, 0) << first.log;
+    std::ofstream(dir_ + "/widened.csv") << read_text(dir_ + "/shape.csv") << "ESTIM,,10001,2,1,0.5,0\n"
+                                         << "ESTIM,,10003,1,1,5,0\n";
+    const RunResult back =
+        run(std::string("proc velix data=hs method=ml covariance inram=widened outram=back;\nvar x1-x4;\n") + kTight +
+            "run;\n");
+    ASSERT_EQ(back.exitStatus, 0) << back.log;
+    const auto m = back.messages(0, 352);
+    EXPECT_EQ(std::count(m.begin(), m.end(), 119), 2) << back.log;
+    EXPECT_LT(back.log.find("changed to General"), back.log.find("changed to Lower Triangular")) << back.log;
+    auto value = [&](const char* file, const char* type, const char* name) {
+        for (const auto& row : rows(file).cells)
+            if (row[0] == type && row[1] == name) return std::stod(row[5]);
+        ADD_FAILURE() << file << " has no " << name;
+        return 0.0;
+    };
+    EXPECT_NEAR(value("shape", "STAT", "CHISQUAR"), 11.75902318, 1e-6 * 11.75902318);
+    EXPECT_NEAR(value("back", "STAT", "CHISQUAR"), value("shape", "STAT", "CHISQUAR"), 1e-8);
+    EXPECT_EQ(value("back", "STAT", "DF"), 2.0);
+    EXPECT_NEAR(value("back", "ESTIM", "l2"), value("shape", "ESTIM", "l2") - 0.5, 1e-6);
+}
+
+TEST_F(StoredModel, AStoredPathModelLeavesItsMissingVariancesToTheSample) {
+    // x1 and x2 predict x3; the stored model has no row for the variances
+    // and the covariance of x1 and x2.  The variances take their sample
+    // values as in the statement model; the covariance without a row is
+    // the zero of a model that fixed it so (2 2 1 0.0).
     write_ram("path",
               "MODEL,_IDE_,1,3,3,1,0\nMODEL,_A_,2,3,3,6,2\nMODEL,_P_,3,3,3,8,0\n"
               "VARNAME,x3,2,.,1,.,.\nVARNAME,x1,2,.,2,.,.\nVARNAME,x2,2,.,3,.,.\n"
@@ -272,7 +306,7 @@ TEST_F(StoredModel, AStoredPathModelLeavesItsMissingCovariancesToTheSample) {
     const RunResult stored = run("proc velix data=hs method=ml covariance inram=path outram=a;\nvar x1-x3;\nrun;\n");
     const RunResult statements =
         run("proc velix data=hs method=ml covariance outram=b;\nvar x1-x3;\n"
-            "ram 1 3 1 b1, 1 3 2 b2, 2 3 3 ve;\nrun;\n");
+            "ram 1 3 1 b1, 1 3 2 b2, 2 3 3 ve, 2 2 1 0.0;\nrun;\n");
     ASSERT_EQ(stored.exitStatus, 0) << stored.log;
     ASSERT_EQ(statements.exitStatus, 0) << statements.log;
     const Rows a = rows("a"), b = rows("b");

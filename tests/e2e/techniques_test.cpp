@@ -6,6 +6,7 @@
 // agreement is asserted among our techniques).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -258,7 +259,7 @@ TEST(Techniques, IterationLimitAndFullHistoryOfConstrainedRuns) {
     const JsonValue& status = limited.table(0, "ConvergenceStatus");
     EXPECT_EQ(cell(status, 0, "Status").number(), 2.0);
     const std::string reason = cell(status, 0, "Reason").str();
-    EXPECT_NE(reason.find("reached: 3 iterations"), std::string::npos) << reason;
+    EXPECT_NE(reason.find("limit of 3 iterations"), std::string::npos) << reason;
     EXPECT_EQ(reason.find('%'), std::string::npos) << reason;
 
     const std::string pall = "   nloptions pall;\n";
@@ -273,7 +274,37 @@ TEST(Techniques, IterationLimitAndFullHistoryOfConstrainedRuns) {
         const auto pieces = r.items(0, "table", "IterHist");
         ASSERT_GE(pieces.size(), 3u);
         for (size_t i = 0; i < 3; ++i) EXPECT_EQ((*pieces[i])["rows"].size(), 1u) << "piece " << i;
+        // The nonlinear constraint is named by its program variable.
+        if (statements.find("nlincon") != std::string::npos) {
+            EXPECT_EQ(cell(r.table(0, "NonLinCons"), 0, "Parameter").str(), "c1");
+        }
     }
+}
+
+// DAMPSTEP= caps the step of the first five line searches and no later
+// one: QUANEW's steps from the start values of the three-factor model are
+// at most 0.1 there (and held at the cap) but not without the option, and
+// both runs reach the same minimum.
+TEST(Techniques, DampStepCapsTheFirstLineSearches) {
+    const Reference ref = reference("hs_cfa_ml");
+    std::vector<double> alpha[2];
+    double f[2] = {};
+    for (int damped = 0; damped < 2; ++damped) {
+        std::string text = ref.program;
+        text.insert(text.find("run;"), damped ? "   nloptions technique=quanew dampstep=0.1 phistory;\n"
+                                               : "   nloptions technique=quanew phistory;\n");
+        const RunResult r = run_velix(text, {"hs.csv"});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        for (const JsonValue* piece : r.items(0, "table", "IterHist"))
+            for (size_t i = 0; i < (*piece)["rows"].size(); ++i) alpha[damped].push_back(cell(*piece, i, "Alpha").number());
+        ASSERT_GE(alpha[damped].size(), 7u);
+        f[damped] = final_f(r);
+    }
+    for (size_t i = 0; i < 5; ++i) EXPECT_LE(alpha[1][i], 0.1) << "damped search " << i + 1;
+    EXPECT_EQ(*std::max_element(alpha[1].begin(), alpha[1].begin() + 5), 0.1);
+    EXPECT_GT(*std::max_element(alpha[1].begin() + 5, alpha[1].end()), 0.1);
+    EXPECT_GT(*std::max_element(alpha[0].begin(), alpha[0].begin() + 5), 0.1);
+    EXPECT_NEAR(f[1], f[0], 1e-8 * f[0]);
 }
 
 // Contradicting linear equalities have no feasible point: the step says so

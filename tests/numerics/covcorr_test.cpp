@@ -173,4 +173,37 @@ TEST(Dodiag, DiagonalCase) {
     EXPECT_EQ(d[1], 1e-9);
 }
 
+// Judged on the correlation form, the criteria give one verdict at any
+// diagonal scale S (here 1e-8 to 1e8): x3 = x1 + x2 exactly is singular,
+// and x3 = x1 + x2 + noise with 1 - R^2 = 1e-6 is regular under the
+// defaults but negligible under a criterion above 1e-6, whichever of the
+// three carries it.  The raw defaults, with the bound relative to the
+// largest diagonal, call the scaled regular matrix singular.
+TEST(UnitFreeCriteria, OneVerdictAtAnyScale) {
+    const double asing = 1.491668146240041e-154, msing = 1e-12, vsing = 1.053671212772351e-08;
+    auto pivots_negligible = [](const vt::Dense& base, double s3, SingularityCriteria c) {
+        const double s[3] = {1.0, 1e-8 * s3, s3};
+        vt::Dense a = base;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) a[i * 3 + j] *= s[i] * s[j];
+        std::vector<double> p = vt::to_packed(a, 3), sd(3), tolv(3);
+        std::vector<int32_t> kpvt(3);
+        double info[5];
+        return zcovinv(0, 0, 3, c.absolute, c.largest, c.own, p.data(), info, sd.data(), tolv.data(), kpvt.data()) < 0;
+    };
+    // Cov of x1, x2 (unit variances, uncorrelated) and x3 = x1 + x2 + e.
+    const double e = 2e-6;  // Var e: 1 - R^2 = e / (2 + e)
+    const vt::Dense singular = {1, 0, 1, 0, 1, 1, 1, 1, 2};
+    const vt::Dense regular = {1, 0, 1, 0, 1, 1, 1, 1, 2 + e};
+    for (const double s3 : {1e-8, 1.0, 1e8}) {
+        SCOPED_TRACE(s3);
+        EXPECT_TRUE(pivots_negligible(singular, s3, unit_free_criteria(asing, msing, vsing)));
+        EXPECT_FALSE(pivots_negligible(regular, s3, unit_free_criteria(asing, msing, vsing)));
+        EXPECT_TRUE(pivots_negligible(regular, s3, unit_free_criteria(1e-5, msing, vsing)));
+        EXPECT_TRUE(pivots_negligible(regular, s3, unit_free_criteria(asing, 1e-5, vsing)));
+        EXPECT_TRUE(pivots_negligible(regular, s3, unit_free_criteria(asing, msing, 1e-5)));
+    }
+    EXPECT_TRUE(pivots_negligible(regular, 1e8, {asing, msing, vsing}));
+}
+
 }  // namespace

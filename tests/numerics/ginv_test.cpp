@@ -283,6 +283,42 @@ TEST(GinvNullSpace, LeaningIsTheCosineInTheUnitDiagonalScale) {
     }
 }
 
+// The same H with scales far apart (the null direction's eigenvalue of H
+// itself is then roundoff above the third parameter's): in the correlation
+// form the count rule still drops the null direction, G satisfies
+// H G H = H, and the null basis read from the correlation form leans as
+// above; a diagonal matrix keeps its nonzero elements' reciprocals.
+TEST(GinvNullSpace, UnitFreeInverseDropsTheNullDirectionAtAnyScale) {
+    for (const double s1 : {1e8, 1.0, 1e-8}) {
+        SCOPED_TRACE(s1);
+        const double s[3] = {s1, 2.0, 1e-6 / s1};
+        const double base[3][3] = {{1, 1, 0}, {1, 1, 0}, {0, 0, 4}};
+        vt::Dense a(9);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) a[i * 3 + j] = s[i] * base[i][j] * s[j];
+        std::vector<double> h = vt::to_packed(a, 3), diag = {a[0], a[4], a[8]};
+        std::vector<double> d(3), e(3), z(9), basis(9), work(3);
+        ASSERT_EQ(ginv_unit_free(0, 0, 3, 1, host_missing_value(), h.data(), d.data(), z.data(), e.data(),
+                                 work.data(), nullptr, nullptr),
+                  1);
+        const vt::Dense aga = vt::matmul(a, vt::matmul(vt::from_packed(h, 3), a, 3, 3, 3), 3, 3, 3);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                EXPECT_NEAR(aga[i * 3 + j] / (s[i] * s[j]), base[i][j], kTol) << i << "," << j;
+        const int32_t count = ginv_null_basis(3, z.data(), d.data(), nullptr, basis.data());
+        ASSERT_EQ(count, 1);
+        const double g[3] = {s[0], -s[1], 0};
+        EXPECT_NEAR(ginv_null_leaning(3, count, basis.data(), diag.data(), g), 1.0, 1e-12);
+    }
+    std::vector<double> dg = {1e-12, 0.0, 5e9}, d(3), e(3), work(3);
+    ASSERT_EQ(ginv_unit_free(0, 2, 3, 1, host_missing_value(), dg.data(), d.data(), nullptr, e.data(), work.data(),
+                             nullptr, nullptr),
+              1);
+    EXPECT_DOUBLE_EQ(e[0], 1e12);
+    EXPECT_EQ(e[1], 0.0);
+    EXPECT_DOUBLE_EQ(e[2], 2e-10);
+}
+
 TEST(Evzero, RunNeverGrowsPastTheEnds) {
     const double ev[4] = {4, 3, 2, 1};
     double out[4];

@@ -1,7 +1,8 @@
 // Noncentral chi-square: the distribution function against the reference
-// table and a long double Poisson mixture summed term by term, the
-// noncentrality solver on the RMSEA interval of a published model, and
-// the log-scale routines against the plain ones.
+// table and a long double Poisson mixture summed term by term, the far
+// tails against the mixture summed in logarithms, the noncentrality solver
+// on the RMSEA interval of a published model, and the log-scale routines
+// against the plain ones.
 #include "numerics/noncentral_chisq.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,42 @@ TEST(NoncentralChiSquare, DistributionFunctionAgainstMixtureSum) {
                 double ref = static_cast<double>(mixture_lower(x, df, nc));
                 EXPECT_LE(relative_error(lo, ref), ref < 1e-12 ? 1e-8 : 1e-10) << x << " " << df << " " << nc;
             }
+}
+
+// Both tails from the far lower to the far upper end (the reference is
+// the Poisson mixture summed in logarithms by distributions.R, the larger
+// tail from the smaller).  The series must not stop while its terms are
+// small against P(a+k) but not against the answer: at x = 100.1, df 1,
+// nc 1000 that gave 4e-125 for 6.1e-104.
+TEST(NoncentralChiSquare, FarTailsAgainstTheMixtureInLogs) {
+    const auto upper = velix::test::reference_rows("pchisq_nc_log_upper");
+    const auto lower = velix::test::reference_rows("pchisq_nc_log");
+    ASSERT_EQ(lower.size(), upper.size());
+    ASSERT_FALSE(lower.empty());
+    velix::test::WorstCase worstLog{"zlogcnc"}, worstPlain{"zplbcnc"};
+    for (size_t i = 0; i < lower.size(); ++i) {
+        const auto& r = lower[i];
+        NoncentralLogRecord rec;
+        rec.x = r.a1; rec.df = r.a2; rec.nc = r.a3; rec.request = 1;
+        ASSERT_EQ(zlogcnc(&rec), 0) << r.a1 << " " << r.a2 << " " << r.a3;
+        for (double e : {relative_error(rec.logLower, r.value), relative_error(rec.logUpper, upper[i].value)}) {
+            worstLog.add(e, r);
+            EXPECT_LE(e, 1e-10) << "zlogcnc(" << r.a1 << ", " << r.a2 << ", " << r.a3 << ")";
+        }
+        // The plain function may refuse only far down the lower tail,
+        // where the term at its start index underflows; its upper tail is
+        // 1 - lower.
+        double lo, up;
+        const int32_t rc = zplbcnc(r.a1, r.a2, r.a3, &lo, &up);
+        if (rc != 0) {
+            EXPECT_LT(r.value, -300.0) << "zplbcnc(" << r.a1 << ", " << r.a2 << ", " << r.a3 << ") refused";
+            continue;
+        }
+        const double e = r.value < std::log(0.5) ? relative_error(lo, std::exp(r.value))
+                                                 : std::fabs(up - std::exp(upper[i].value));
+        worstPlain.add(e, r);
+        EXPECT_LE(e, 1e-10) << "zplbcnc(" << r.a1 << ", " << r.a2 << ", " << r.a3 << ") = " << lo;
+    }
 }
 
 TEST(NoncentralChiSquare, CentralCaseAndEdges) {

@@ -37,7 +37,7 @@ TEST(FormatDialect, NumericDirectivesAgreeWithPrintf) {
     const int64_t big = -9007199254740993LL;
     EXPECT_EQ(format_host("%ld|%20ld", big, big), c_printf("%lld|%20lld", static_cast<long long>(big),
                                                             static_cast<long long>(big)));
-    const double reals[] = {0.0, -1.5, 3.14159265358979, 1e-300, 6.02214076e23, -0.000123456};
+    const double reals[] = {0.0, -1.5, 3.14159265358979, 1e-300, 6.02214076e8, -0.000123456};
     for (const double v : reals) {
         EXPECT_EQ(format_host("%f|%.2f|%10.4f|%-12.3e|%E|%g|%.12G|%+.0f|%#g", v, v, v, v, v, v, v, v, v),
                   c_printf("%f|%.2f|%10.4f|%-12.3e|%E|%g|%.12G|%+.0f|%#g", v, v, v, v, v, v, v, v, v));
@@ -71,6 +71,28 @@ TEST(FormatDouble, AgreesWithPrintf) {
                 const size_t n = velix::platform::format_double(buf, sizeof buf, v, c[0], precision);
                 ASSERT_EQ(std::string(buf, n), c_printf(format.c_str(), precision, v)) << format << " of " << v;
             }
+}
+
+// A fixed number whose digits before the point do not fit its field turns
+// to E notation within the field: the width when given (decimals beyond
+// it still widen the field, as in C), else the 17 digits a double
+// carries.  The text is the value to the digits the field holds.
+TEST(FormatDialect, TooLargeForItsFieldFallsBackToENotation) {
+    using velix::platform::fixed_in_field;
+    EXPECT_EQ(format_host("[%10.4f]", 1.44172816662655e24), "[1.4417E+24]");
+    EXPECT_EQ(format_host("[%.2f]", -1.5e298), "[-1.50E+298]");
+    EXPECT_EQ(format_host("[%-12.4f]", 2.5e40), "[2.5000E+40  ]");
+    EXPECT_EQ(format_host("[%f]", 1e17), "[1.000000E+17]");
+    EXPECT_EQ(format_host("[%f]", 9.9e16), c_printf("[%f]", 9.9e16));
+    EXPECT_EQ(fixed_in_field(915.7989, 4, 6), "915.7989");
+    EXPECT_EQ(fixed_in_field(1234567.0, 4, 6), " 1E+06");
+    // Rounding that adds an exponent digit costs a decimal.
+    EXPECT_EQ(fixed_in_field(9.99996e99, 4, 10), "1.000E+100");
+    for (const double v : {3.7e19, -8.25e123, 1.0e300}) {
+        const std::string t = fixed_in_field(v, 4, 10);
+        EXPECT_EQ(t.size(), 10u) << t;
+        EXPECT_NEAR(std::stod(t), v, 1e-3 * std::fabs(v)) << t;
+    }
 }
 
 TEST(FormatDialect, TextsCharactersAndHandles) {

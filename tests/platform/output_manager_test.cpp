@@ -245,6 +245,16 @@ TEST_F(OutputManager, FactoidEntriesEndWithTheRows) {
     EXPECT_NE(l.find("Observations"), std::string::npos);
 }
 
+// A number too large for its field is written in E notation: a %.2f
+// directive of a note's text, which the listing and the JSON document
+// both carry (the factoid fields: the whole-program units test).
+TEST_F(OutputManager, HugeNumbersInNoteTextsPrintInENotation) {
+    std::vector<KyrArg> note = {kyr_text(577, kyrmsgs(352, 3, 2.5e300)), kyr_int(371, 1), kyr_char(273, 'l')};
+    ASSERT_EQ(call(manager_, 358, &note), 0);
+    EXPECT_NE(items()[0]["text"].str().find(" 2.50E+300 seconds"), std::string::npos) << items()[0]["text"].str();
+    EXPECT_NE(listing().find(" 2.50E+300 seconds"), std::string::npos) << listing();
+}
+
 // Element (i, j) of the symmetric test matrix.
 double sym(int i, int j) { return 10.0 * std::max(i, j) + std::min(i, j) + 0.25; }
 

@@ -142,6 +142,10 @@ double helical_valley(const double* x);
 void helical_valley_gradient(const double* x, double* g);
 double wood(const double* x);
 void wood_gradient(const double* x, double* g);
+// x^2 + (y^2 - 1)^2: minima at (0, +-1), a saddle at (0, 0) (curvature -4
+// along y) above them.
+double saddle(const double* x);
+void saddle_gradient(const double* x, double* g);
 
 }  // namespace velix::test
 

@@ -143,6 +143,47 @@ TEST(SparseFactorKinds, FreeParameterKindMatchesTheDenseFreeSubmatrix) {
     for (int32_t i = 0; i < nf; ++i) EXPECT_NEAR(b[i], xd[i], 1e-10) << i;
 }
 
+// Under general constraints the reduced matrix of a sparse Hessian, Z'HZ
+// with an active basis and the free submatrix without one, in either mode,
+// is that of the same matrix held packed.
+TEST(SparseFactorKinds, ReducedHessianUnderGeneralConstraintsMatchesThePackedMatrix) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    constexpr int32_t n = 9, nf = 7;
+    velix::test::TestProblem t(Vec(n, 0.0), [](const double*) { return 0.0; });
+    SparseSystem s = random_system(&rng, n);
+    s.install(&t.p);
+    // Parameters 2 and 6 held at a bound; Q a Householder reflection over
+    // the seven free parameters (row i belongs to freeList[i]).
+    Ints freeList{0, 1, 3, 4, 5, 7, 8, 2, 6};
+    Vec v(nf), q(static_cast<size_t>(nf) * n, 0.0);
+    double vv = 0.0;
+    for (double& x : v) {
+        x = u(rng);
+        vv += x * x;
+    }
+    for (int32_t i = 0; i < nf; ++i)
+        for (int32_t j = 0; j < nf; ++j) q[static_cast<size_t>(i) * n + j] = (i == j ? 1.0 : 0.0) - 2.0 * v[i] * v[j] / vv;
+    t.p.opt.technique = kTechNrridg;  // keeps no basis of its own
+    t.p.opt.conFactorForm = 1;
+    t.p.shape.hasLinCon = t.p.shape.hasBounds = 1;
+    t.p.active.freeList = freeList.data();
+    t.p.active.nullBasis = q.data();
+    t.p.active.nActiveBounds = 2;
+    for (int32_t nl : {2, 0})
+        for (int32_t mode : {1, 2}) {
+            t.p.active.nActiveLin = nl;
+            const size_t len = static_cast<size_t>(nf - nl) * (nf - nl + 1) / 2;
+            Vec sparse(len, NAN), packed = s.dense, out(len, NAN);
+            const Vec saA = s.saA;
+            znlphpr(&t.p, mode, 1, 1, nullptr, s.saA.data(), sparse.data());
+            znlphpr(&t.p, mode, 1, 0, nullptr, packed.data(), out.data());
+            if (mode == 1) out.assign(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(len));
+            expect_near(sparse, out, 1e-14, nl > 0 ? "Z'HZ" : "free submatrix");
+            EXPECT_EQ(s.saA, saA) << "the sparse Hessian itself is left as it was";
+        }
+}
+
 // Extended Rosenbrock (n = 8, pairs (x_2k, x_2k+1)), Newton steps with the
 // sparse factor of its block-diagonal Hessian, halved until f decreases.
 double rosenbrock(const double* x) {

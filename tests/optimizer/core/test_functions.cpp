@@ -65,5 +65,11 @@ void wood_gradient(const double* x, double* g) {
     g[3] = 180 * c + 20 * e - 0.2 * h;
 }
 
+double saddle(const double* x) { return x[0] * x[0] + (x[1] * x[1] - 1) * (x[1] * x[1] - 1); }
+void saddle_gradient(const double* x, double* g) {
+    g[0] = 2 * x[0];
+    g[1] = 4 * x[1] * (x[1] * x[1] - 1);
+}
+
 }  // namespace velix::test
 

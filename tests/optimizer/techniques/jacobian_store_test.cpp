@@ -1,5 +1,6 @@
-// The least-squares Jacobian store: columns written and read back as J u
-// and as rows of the cross product, and Gauss-Newton running on it.
+// The least-squares Jacobian store: columns written and read back as J u,
+// as the whole matrix and as rows of the cross product, and Gauss-Newton
+// running on it.
 #include <vector>
 
 #include "optimizer/core/pending.h"
@@ -24,13 +25,19 @@ TEST_F(JacobianStore, ColumnsGiveTheProductAndTheCrossProduct) {
     TestProblem t({0.0, 0.0}, [](const double*) { return 0.0; });
     t.p.shape.nFunctions = 3;
     const double c0[] = {1, 2, 3}, c1[] = {-1, 0.5, 4}, u[] = {2, -1}, f[] = {1, -2, 0.5};
-    double ju[3], row[2];
+    double ju[3], row[2], whole[6];
     EXPECT_NE(znlpjwt(&t.p, 0, 0, 1, c0), 0);  // no store file: nothing stored
+    EXPECT_NE(znlpjrd(&t.p, whole), 0);
     t.p.opt.jacobianFile = open();
     ASSERT_EQ(znlpjwt(&t.p, 0, 0, 1, c0), 0);
     ASSERT_EQ(znlpjwt(&t.p, 0, 1, 1, c1), 0);
     ASSERT_EQ(znlpjve(&t.p, u, ju), 0);
     for (int i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(ju[i], 2 * c0[i] - c1[i]);
+    ASSERT_EQ(znlpjrd(&t.p, whole), 0);  // by rows: row i holds J(i, 0), J(i, 1)
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(whole[2 * i], c0[i]) << i;
+        EXPECT_EQ(whole[2 * i + 1], c1[i]) << i;
+    }
     ASSERT_EQ(znlpjdt(&t.p, 1, f, c1, row), 0);
     EXPECT_DOUBLE_EQ(row[0], -1 + 1 + 12);    // c0'c1
     EXPECT_DOUBLE_EQ(row[1], 1 + 0.25 + 16);  // c1'c1

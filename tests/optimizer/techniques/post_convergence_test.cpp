@@ -13,11 +13,6 @@ namespace {
 
 using namespace velix::test;
 
-double saddle(const double* x) { return x[0] * x[0] + (x[1] * x[1] - 1) * (x[1] * x[1] - 1); }
-void saddle_gradient(const double* x, double* g) {
-    g[0] = 2 * x[0];
-    g[1] = 4 * x[1] * (x[1] * x[1] - 1);
-}
 
 class PostConvergence : public NlpStep {
 protected:

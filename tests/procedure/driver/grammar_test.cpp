@@ -111,7 +111,7 @@ TEST(KeywordTable, OptionTargetsAreDistinct) {
     for (int i = 0; i < p.nOptions; ++i) {
         const OptionSpec& o = p.options[i];
         if (std::string(o.keyword) == "COV" || std::string(o.keyword) == "ESTDATA") continue;  // synonyms
-        if (o.kind == OptionKind::kFlag || o.kind == OptionKind::kFlagNumber) {
+        if (o.kind == OptionKind::kFlag || o.kind == OptionKind::kFlagNumber || o.kind == OptionKind::kFlagWord) {
             EXPECT_TRUE(bits.insert({o.byte, o.bit}).second) << o.keyword;
         }
         if (o.kind != OptionKind::kFlag && o.kind != OptionKind::kDataSet) {
@@ -122,8 +122,7 @@ TEST(KeywordTable, OptionTargetsAreDistinct) {
 }
 
 // Each option cell the grammar fills has its row of default and range, and
-// the row names the same keyword; the cells no keyword fills are the
-// reserved ones.
+// the row names the same keyword; every cell is filled by a keyword.
 TEST(KeywordTable, EveryProcCellHasTheRowOfItsKeyword) {
     const StatementSpec& p = *velix::detail::proc_grammar()->procStatement;
     std::set<int> filled;
@@ -137,10 +136,7 @@ TEST(KeywordTable, EveryProcCellHasTheRowOfItsKeyword) {
             EXPECT_STREQ(kProcCellRows[c].keyword, o.keyword) << "cell " << c;
         }
     }
-    for (int c = 0; c < kProcCellCount; ++c) {
-        const bool reserved = c == kProcReservedB;
-        EXPECT_EQ(filled.count(c) == 0, reserved) << "cell " << c;
-    }
+    for (int c = 0; c < kProcCellCount; ++c) EXPECT_EQ(filled.count(c), 1u) << "cell " << c;
 }
 
 TEST(Parser, ProcOptionsCellsFlagsAndDataSets) {
@@ -459,6 +455,7 @@ std::string option_statement(const StatementSpec& spec, const OptionSpec& o,
     switch (o.kind) {
         case OptionKind::kFlag: break;
         case OptionKind::kWord:
+        case OptionKind::kFlagWord:
         case OptionKind::kName: use += "=" + value; break;
         default: use += "=3"; break;
     }

@@ -119,6 +119,19 @@ TEST(MatrixStatements, ItemsStartValuesAndPrefixes) {
     ASSERT_EQ(t.exitCode, -1) << t.log.str();
     EXPECT_EQ(t.parameter_of(t.element_at(2, 0, 0)), "f10");
     EXPECT_EQ(t.parameter_of(t.element_at(2, 2, 2)), "f12");
+    // An entry without items is skipped with a warning (219); the entries
+    // around it are read.
+    ModelStep empty(kProc + kFPU + "matrix F [ ,1] = a1-a9, [ ,2] = , [ ,3] = c1-c9;\n");
+    ASSERT_EQ(empty.exitCode, -1) << empty.log.str();
+    EXPECT_EQ(empty.count(219), 1);
+    EXPECT_EQ(empty.element_at(1, 0, 1), -1);
+    EXPECT_EQ(empty.parameter_of(empty.element_at(1, 8, 2)), "c9");
+    // A start value after a fixed value is an input error (216), not a
+    // syntax error, and not also a surplus of start values.
+    ModelStep fixedStart(kProc + kFPU + "matrix F [ ,1] = 1.0 (0.5) a2-a9;\n");
+    EXPECT_EQ(fixedStart.count(216), 1);
+    EXPECT_EQ(fixedStart.count(217), 0);
+    EXPECT_EQ(fixedStart.ctx.errorLevel, kLevelInputError);
 }
 
 TEST(MatrixStatements, TypeNarrowingAndTheDiagonalOfBeta) {

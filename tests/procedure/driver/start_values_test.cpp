@@ -108,8 +108,10 @@ TEST(DefaultCovariances, FreeCovariancesStartAtTheSampleAndFixedOnesAreKeptWithA
     const size_t logFrom = velix::platform::current_step().messages.size();
     cosiset(&s.ctx);
 
-    // Two exogenous variables: three moments taken, two free elements found.
-    EXPECT_EQ(s.ctx.moments.modelDf, df - 3 + 2);
+    // Two exogenous variables: three moments taken, two given back for the
+    // free elements and one for the fixed variance the fit tests (0.7
+    // against the sample's 0.3).
+    EXPECT_EQ(s.ctx.moments.modelDf, df - 3 + 3);
     EXPECT_EQ(s.start("v1"), s00);
     EXPECT_EQ(s.start("c12"), s10);
     const int32_t v1 = s.element_at(4, s.phi_index(0), s.phi_index(0));

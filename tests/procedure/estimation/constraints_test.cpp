@@ -34,6 +34,9 @@ TEST(NonlinearConstraints, RowsHoldTheProgramsValuesAndDerivatives) {
     ASSERT_EQ(p.shape.nNlinEq, 1);
     EXPECT_EQ(p.shape.nConTotal, 4);
     EXPECT_EQ(p.opt.technique, kTechDualQuanew);
+    // Each row is labelled by its variable, for the constraint tables.
+    ASSERT_EQ(p.con.conLabelWidth, 1);
+    EXPECT_EQ(std::string(p.con.conLabels, 4), "dcrr");
     const int32_t n = p.shape.nParams;
     std::vector<double> values(4), jacobian(4 * static_cast<size_t>(n));
     p.con.conValues = values.data();

@@ -99,6 +99,21 @@ TEST(Estimation, ATechniqueShortOfMemoryIsReplaced) {
     EXPECT_TRUE(nlp_status_usable(s.ctx.est.status) || s.result != 0);
 }
 
+// The run's work space holds no n x n matrix without general constraints:
+// with single blocks capped between the packed and the square size of the
+// 21 parameters (1848 and 3528 bytes), the techniques that keep a matrix
+// of their own give way to conjugate gradients, which reach the minimum.
+TEST(Estimation, FallbackReachesATechniqueWithoutMatrices) {
+    EstimationStep s(tight_termination(hs_with_method("ml")), [] { velix::platform::set_allocation_limit(3000); });
+    velix::platform::set_allocation_limit(0);
+    ASSERT_TRUE(s.ran) << s.log.str();
+    EXPECT_EQ(s.count(436), 0) << s.log.str();
+    EXPECT_EQ(s.ctx.est.techniqueRun, kTechCongra) << s.log.str();
+    EXPECT_EQ(s.result, 0) << s.log.str();
+    const auto ref = velix::test::JsonValue::parse(data_file("hs_cfa_ml.expected.json"));
+    EXPECT_NEAR(s.nlp.iter.f, ref["fmin"].number(), kReferenceTolerance * ref["fmin"].number());
+}
+
 // When no technique can have its work space the run says so and returns
 // -3 with the error level raised to 116; the step goes on.
 TEST(Estimation, NoTechniqueWithItsWorkSpaceEndsTheGroupWithLevel116) {

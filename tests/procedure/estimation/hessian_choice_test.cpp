@@ -1,7 +1,8 @@
 // The Hessian the Newton-type techniques iterate with: the rule that turns
 // a run to the exact Hessian, the exact Hessian at the minimum of a model
 // that does not fit exactly against J'WJ, the evaluation state it leaves,
-// and J'WJ in place of an exact Hessian that is not positive definite.
+// and J'WJ in place of an exact Hessian that is not positive definite;
+// the Hessian tables that PHESSIAN asks for.
 #include <cmath>
 #include <vector>
 
@@ -99,6 +100,44 @@ TEST(HessianChoice, AnIndefiniteExactHessianGivesWayToTheCrossProduct) {
     start.ctx.est.exactHessian = 1;
     ASSERT_EQ(estimation_hessian(&p), 0);
     EXPECT_EQ(packed(p), cross);
+}
+
+// PHESSIAN shows the Hessian of F, labelled by the parameters, after the
+// start and after the run.  At a point the run does not leave
+// (MAXITER=0) both tables equal the second differences of F there
+// (central, step 1e-4: truncation and rounding near 1e-8); the tables,
+// differences of the analytic gradient, hold about 6 digits.
+TEST(HessianChoice, PhessianShowsTheHessianOfFAtTheStartAndTheSolution) {
+    std::string program = hs_with_method("ml");
+    program.insert(program.find(";"), " phessian maxiter=0");
+    EstimationStep s(program);
+    ASSERT_EQ(s.result, 0) << s.log.str();
+    std::vector<const velix::platform::OutItem*> tables;
+    for (const auto& item : velix::platform::current_step().items)
+        if (item.name == "HessianMat") tables.push_back(&item);
+    ASSERT_EQ(tables.size(), 2u);
+    NlpProblem& p = s.nlp;
+    const int32_t n = p.shape.nParams;
+    const std::vector<double> x(p.param.x, p.param.x + n);
+    p.run.evalPhase = kPhaseRun;
+    auto f = [&](int32_t i, double di, int32_t j, double dj) {
+        std::copy(x.begin(), x.end(), p.param.x);
+        p.param.x[i] += di;
+        p.param.x[j] += dj;
+        EXPECT_EQ(p.cb.objectiveFn(&p), 0);
+        return p.iter.f;
+    };
+    constexpr double h = 1e-4;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            const double fd = (f(i, h, j, h) - f(i, h, j, -h) - f(i, -h, j, h) + f(i, -h, j, -h)) / (4.0 * h * h);
+            for (const auto* t : tables) {
+                ASSERT_EQ(t->nRows, n);
+                EXPECT_NEAR(t->pieces[0].values[static_cast<size_t>(i * n + j)].real, fd, 2e-6 * std::fmax(1.0, std::fabs(fd)))
+                    << i << "," << j;
+            }
+        }
+    for (int32_t j = 0; j < n; ++j) EXPECT_EQ(tables[0]->columnLabels[static_cast<size_t>(j)], name_of(p.param.paramNames[j]));
 }
 
 }  // namespace

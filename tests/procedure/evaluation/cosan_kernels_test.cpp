@@ -169,7 +169,7 @@ TEST(CosanKernels, FaultsEndTheStep) {
     EXPECT_EQ(code(general, 2, &message), kLevelInternal);
     EXPECT_EQ(message, 137);
     EXPECT_EQ(code(perm, 2, &message), kLevelInternal);
-    EXPECT_EQ(message, 66);
+    EXPECT_EQ(message, 58);
     velix::platform::end_step();
 }
 

@@ -102,7 +102,7 @@ struct EvalStep : ModelStep {
         try {
             if (xbynext(ctx.dataSets.dataSetHandle[kRoleData]) == 0 || coscorr(&ctx) != 0) return;
             ctx.methods.methodStage = method;
-            evaluation_setup(&ctx);
+            commem(&ctx);
             ready = true;
         } catch (const velix::platform::StepExit& e) {
             exitCode = e.code;

@@ -58,7 +58,7 @@ class JacobianModes : public ::testing::TestWithParam<ModeCase> {
     // H and g of the mode at the point of the last objective.
     std::pair<Vec, Vec> cross(int32_t mode) {
         s->ctx.eval.jacobianMode = mode;
-        EXPECT_EQ(cross_product_by_mode(&view), 0) << "mode " << mode;
+        EXPECT_EQ(cosmcrp(&view), 0) << "mode " << mode;
         const EvaluationState& st = s->ctx.eval;
         return {Vec(st.cross, st.cross + s->q() * (s->q() + 1) / 2),
                 Vec(st.gradient, st.gradient + s->q())};
@@ -180,12 +180,12 @@ TEST(JacobianPattern, AFailedAnalysisFallsBackToADenseMode) {
     const EvalView v = eval_view(&s.ctx);
     for (const auto& [request, fallback] : {std::pair{11, 1}, {12, 5}, {0, 5}}) {
         const size_t mark = messages_now();
-        EXPECT_EQ(jacobian_pattern_request(&v, request, 0), fallback);
+        EXPECT_EQ(sparsji(&v, request, 0), fallback);
         // The program's missing-value warning, then the fallback.
         EXPECT_EQ(messages_since(mark), (std::vector<int32_t>{45, 27}));
     }
     s.nlp.param.x[parameter_index(s, "l2")] = 1.0;
-    EXPECT_EQ(jacobian_pattern_request(&v, 0, 0), 0);
+    EXPECT_EQ(sparsji(&v, 0, 0), 0);
     EXPECT_GT(s.ctx.eval.jac.nonzeros, 0);
 }
 

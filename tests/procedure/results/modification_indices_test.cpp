@@ -1,8 +1,11 @@
 // The rank list of the modification indices: its length by the number of
-// fixed cells, the order of equal indices and the cut.
+// fixed cells, the order of equal indices and the cut; the index of an
+// element without free parameters and the bound on a reported index.
 #include "procedure/results/modification_indices.h"
 
 #include <gtest/gtest.h>
+
+#include "velix/proc_context.h"
 
 namespace {
 
@@ -28,6 +31,28 @@ TEST(LmRankList, LaterOfEqualIndicesRanksFirstAndNegligibleOnesAreCut) {
     lm_rank_offer(&list, 4, {4, 0, 1e-9});
     lm_rank_cut(&list);
     EXPECT_EQ(list.size(), 3u);
+}
+
+// With no free parameter the bordered inverse is 1/delta, so the index is
+// gamma^2 / (delta kappa) and the expected change -gamma/delta.  An index
+// above both 100 T and 100 is not reported: its cell is "Sing".
+TEST(LmFixedCell, IndexOfALoneElementAndTheBoundOnReportedIndices) {
+    StatementOptions options;
+    options.singular = 1e-8;
+    LmSetup s;
+    s.rv.options = &options;
+    s.kappa = 0.5;
+    s.chisq = 4.0;
+    LmDerivative d;
+    d.delta = 2.0;
+    std::vector<double> V, b, work;
+    auto cell = [&](double gamma) { return d.gamma = gamma, lm_fixed_cell(s, d, &V, &b, &work); };
+    EXPECT_EQ(cell(3.0).state, LmCell::kIndex);
+    EXPECT_DOUBLE_EQ(cell(3.0).lm, 9.0 / (2.0 * 0.5));
+    EXPECT_DOUBLE_EQ(cell(3.0).change, -1.5);
+    EXPECT_EQ(cell(30.0).state, LmCell::kSingular);  // 900: above 100 and 100 T = 400
+    s.chisq = 10.0;                                  // 100 T = 1000 bounds it no longer
+    EXPECT_DOUBLE_EQ(cell(30.0).lm, 900.0);
 }
 
 }  // namespace

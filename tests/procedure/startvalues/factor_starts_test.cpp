@@ -1,7 +1,8 @@
-// FACTOR start values: the starting unique variances in the units of the
+// FACTOR start values: the starting unique parts psi in the units of the
 // parameter they start (a variance from the inverse moment matrix or from
 // a share of the variance; its square root for the scale matrix of
-// _U_ _I_ _U_'), and the orthogonal Procrustes rotation, which recovers a
+// _U_ _I_ _U_'), the loadings of one factor as the leading eigenvector of
+// S - diag(psi), and the orthogonal Procrustes rotation, which recovers a
 // known rotation.
 #include <gtest/gtest.h>
 
@@ -31,14 +32,24 @@ TEST(FactorStarts, UniqueVariancesStartInTheUnitsOfTheirParameters) {
         ASSERT_TRUE(s.ready) << s.log.str();
         auto unit = [&](double variance) { return scaleMatrix ? std::sqrt(variance) : variance; };
         // With the inverse of S: (1 - k/2n) / s^ii, k = 1, n = 3.
-        for (int32_t i = 0; i < 3; ++i)
-            EXPECT_NEAR(s.value_at(3, i, i), unit(std::max((1.0 - 1.0 / 6.0) / inverse_diagonal(s, i), 0.1)), 1e-12) << i;
+        double psi[3];
+        for (int32_t i = 0; i < 3; ++i) {
+            psi[i] = unit((1.0 - 1.0 / 6.0) / inverse_diagonal(s, i));
+            EXPECT_NEAR(s.value_at(3, i, i), std::max(psi[i], 0.1), 1e-12) << i;
+        }
+        // (S - diag psi) l = theta l: the ratios agree.
+        double ratio[3];
+        for (int32_t i = 0; i < 3; ++i) {
+            ratio[i] = -psi[i];
+            for (int32_t j = 0; j < 3; ++j) ratio[i] += s.sample(i, j) * s.value_at(1, j, 0) / s.value_at(1, i, 0);
+            EXPECT_NEAR(ratio[i], ratio[0], 1e-9 * std::fabs(ratio[0])) << i;
+        }
         // Without it: 0.36 s_ii, a variance (not 0.36 s_ii squared).
         s.reset_values();
         s.ctx.moments.logDetMoments = host_missing_value();
         cosinfa(&s.ctx);
         for (int32_t i = 0; i < 3; ++i)
-            EXPECT_NEAR(s.value_at(3, i, i), unit(std::max(0.36 * s.sample(i, i), 0.1)), 1e-12) << i;
+            EXPECT_NEAR(s.value_at(3, i, i), std::max(unit(0.36 * s.sample(i, i)), 0.1), 1e-12) << i;
     }
 }
 

@@ -93,7 +93,8 @@ TEST(PrincipalFactors, LoadingsSolveTheReducedEigenEquationAndTheFixedVarianceHo
         "std F = 1.0, e1-e4 = ve1-ve4;\nrun;\n");
     ASSERT_TRUE(s.ready) << s.log.str();
     s.reset_values();
-    // Without a usable inverse of S the unique variances start at 0.36 s_jj.
+    // Without a usable inverse of S the unique variances start at 0.36 s_jj,
+    // and the principal factors subtract their square roots.
     s.ctx.moments.logDetMoments = host_missing_value();
     velix::detail::StartWork w;
     ASSERT_EQ(velix::detail::build_start_work(&s.ctx, &w), velix::detail::kStartWorkReady);
@@ -101,10 +102,10 @@ TEST(PrincipalFactors, LoadingsSolveTheReducedEigenEquationAndTheFixedVarianceHo
     EXPECT_EQ(velix::detail::cosinf2(&w), 0);
     std::vector<double> l;
     for (int32_t i = 0; i < 4; ++i) l.push_back(s.value_at(3, i, 0));
-    // (S - 0.36 diag S) l = theta l: the ratios agree.
+    // (S - diag sqrt(0.36 s_jj)) l = theta l: the ratios agree.
     std::vector<double> ratio;
     for (int32_t i = 0; i < 4; ++i) {
-        double v = -0.36 * s.sample(i, i) * l[static_cast<size_t>(i)];
+        double v = -std::sqrt(0.36 * s.sample(i, i)) * l[static_cast<size_t>(i)];
         for (int32_t j = 0; j < 4; ++j) v += s.sample(i, j) * l[static_cast<size_t>(j)];
         ratio.push_back(v / l[static_cast<size_t>(i)]);
     }

@@ -1,0 +1,175 @@
+// BY groups: every group of a BY run gives the answer of a run on its data
+// alone.  Each reference model runs as two BY groups (the same data twice,
+// and the two schools of hs_by), and each group's fit summary, start
+// values, estimates with standard errors and OUTRAM= STAT rows are
+// compared with those of a run of that group's data alone.  The path
+// model on the schools is checked against lavaan 0.6.14 as well
+// (single_run_reference.R beside this file).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/harness.h"
+
+namespace velix::test {
+namespace {
+
+// One group's results: the fit summary by label, the start and final
+// estimates and standard errors by parameter, the STAT rows by key.
+struct GroupResult {
+    std::map<std::string, double> fit;
+    std::map<std::string, double> estimates;
+    std::map<std::string, std::string> stats;
+};
+
+// The results of the BY groups of step `step`, in group order; the STAT
+// rows come from the OUTRAM= data set `outram`, whose first `skip`
+// columns are BY variables.
+std::vector<GroupResult> group_results(const RunResult& r, size_t step, const std::string& outram, size_t skip) {
+    std::vector<GroupResult> out;
+    for (const JsonValue* fit : r.items(step, "factoid", "Fit")) {
+        out.emplace_back();
+        const JsonValue& e = (*fit)["entries"];
+        for (size_t i = 0; i < e.size(); ++i) out.back().fit[e[i]["label"].str()] = e[i]["value"].number();
+    }
+    // A start table and a final table per group.
+    const auto tables = r.items(step, "table", "ParameterEstimates");
+    for (size_t t = 0; t < tables.size() && t / 2 < out.size(); ++t)
+        for (size_t row = 0; row < (*tables[t])["rows"].size(); ++row)
+            for (const char* column : {"Estimate", "AppStdErr"}) {
+                const JsonValue& v = cell(*tables[t], row, column);
+                if (!v.is_null())
+                    out[t / 2].estimates[std::to_string(t % 2) + column + cell(*tables[t], row, "Parameter").str()] =
+                        v.number();
+            }
+    const Rows rows = read_rows(outram);
+    size_t group = 0;
+    std::string last;
+    for (const auto& row : rows.cells) {
+        if (row[skip] != "STAT") continue;
+        if (row[skip + 1] == "N" && !last.empty()) ++group;
+        last = row[skip + 1];
+        if (group < out.size()) out[group].stats[row[skip + 1]] = row[skip + 5];
+    }
+    return out;
+}
+
+// The same analysis gives the same numbers: only the last bits of the
+// arithmetic may differ.
+void expect_same(const std::map<std::string, double>& got, const std::map<std::string, double>& want,
+                 const std::string& what) {
+    EXPECT_EQ(got.size(), want.size()) << what;
+    for (const auto& [key, v] : want) {
+        const auto it = got.find(key);
+        ASSERT_NE(it, got.end()) << what << ": no " << key;
+        EXPECT_NEAR(it->second, v, 1e-10 * std::fmax(1.0, std::fabs(v))) << what << ": " << key;
+    }
+}
+
+class ByGroups : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = own_folder("by_groups");
+        // The reference data twice, as BY groups g = 1 and 2 (a moment data
+        // set keeps its TYPE comment first).
+        for (const char* stem : {"hs", "ability", "poldem"}) {
+            std::ifstream in(data_path(std::string(stem) + ".csv"));
+            std::ofstream copy(dir_ + "/" + stem + ".csv"), twice(dir_ + "/" + stem + "2.csv");
+            std::vector<std::string> lines;
+            for (std::string line; std::getline(in, line);) {
+                copy << line << "\n";
+                if (line[0] == '#')
+                    twice << line << "\n";
+                else
+                    lines.push_back(line);
+            }
+            twice << "g," << lines[0] << "\n";
+            for (const char* g : {"1,", "2,"})
+                for (size_t i = 1; i < lines.size(); ++i) twice << g << lines[i] << "\n";
+        }
+        // The two schools of hs_by, each alone.
+        std::ifstream in(data_path("hs_by.csv"));
+        std::ofstream by(dir_ + "/hs_by.csv"), one(dir_ + "/school1.csv"), two(dir_ + "/school2.csv");
+        for (std::string line; std::getline(in, line);) {
+            by << line << "\n";
+            if (line[0] != '2') one << line << "\n";
+            if (line[0] != '1') two << line << "\n";
+        }
+    }
+    static std::string dir_;
+};
+std::string ByGroups::dir_;
+
+// `program` (whose PROC statement ends with "covariance;") on `data`
+// with OUTRAM= `outram` and, when given, the BY variable `by`.
+std::string on_data(std::string program, const std::string& data, const std::string& outram,
+                    const std::string& by = "") {
+    const size_t at = program.find("data=");
+    program.replace(at, program.find(' ', at) - at, "data=" + data);
+    const size_t end = program.find("covariance;");
+    return program.replace(end, 11, "covariance outram=" + outram + ";\n" + (by.empty() ? "" : "by " + by + ";\n"));
+}
+
+const char* const kPath =
+    "proc velix data=hs_by method=ml covariance;\nvar x1-x4;\n"
+    "lineqs x1 = b2 x2 + b3 x3 + E1, x4 = c1 x1 + E4;\nstd E1 = v1, E4 = v4;\nrun;\n";
+// An active bound gives its degree of freedom back in every group.
+const char* const kBound =
+    "proc velix data=hs_by method=ml random=5 covariance;\nvar x1-x4;\n"
+    "lineqs x1 = 1.0 F + E1, x2 = l2 F + E2, x3 = l3 F + E3, x4 = l4 F + E4;\n"
+    "std F = vf, E1-E4 = ve1-ve4;\nbounds ve1 >= 1.0;\nrun;\n";
+
+TEST_F(ByGroups, EachGroupGivesTheAnswerOfItsDataAlone) {
+    const std::string hs = read_text(data_path("hs_cfa_ml.vx"));
+    const struct Case {
+        std::string program, byData, by;
+        std::vector<std::string> alone;
+    } cases[] = {{hs, "hs2", "g", {"hs", "hs"}},
+                 {read_text(data_path("ability_ml.vx")), "ability2", "g", {"ability", "ability"}},
+                 {read_text(data_path("poldem_ml.vx")), "poldem2", "g", {"poldem", "poldem"}},
+                 {hs, "hs_by", "school", {"school1", "school2"}},
+                 {kPath, "hs_by", "school", {"school1", "school2"}},
+                 {kBound, "hs_by", "school", {"school1", "school2"}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.byData + "\n" + c.program);
+        std::string program = on_data(c.program, c.byData, "by", c.by);
+        for (size_t k = 0; k < c.alone.size(); ++k)
+            program += on_data(c.program, c.alone[k], "alone" + std::to_string(k));
+        const RunResult r = run_velix(program, {}, {"--lib", dir_});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const auto groups = group_results(r, 0, dir_ + "/by.csv", 1);
+        ASSERT_EQ(groups.size(), c.alone.size());
+        for (size_t k = 0; k < c.alone.size(); ++k) {
+            const auto alone = group_results(r, k + 1, dir_ + "/alone" + std::to_string(k) + ".csv", 0);
+            ASSERT_EQ(alone.size(), 1u);
+            const std::string what = "group " + std::to_string(k + 1);
+            expect_same(groups[k].fit, alone[0].fit, what + " fit");
+            expect_same(groups[k].estimates, alone[0].estimates, what + " estimates");
+            EXPECT_EQ(groups[k].stats, alone[0].stats) << what;
+        }
+        if (c.program == kPath) {
+            // lavaan: chi-square, df, p and two estimates of each school.
+            const double ref[2][7] = {{1.31103527, 2, 0.5191732507, 0.1366628086, 0.07240120891, 0.4070486984,
+                                       0.07094602586},
+                                      {7.070002754, 2, 0.02915871684, 0.1741104797, 0.08371928236, 0.3335751166,
+                                       0.07647341577}};
+            for (size_t k = 0; k < 2; ++k) {
+                const GroupResult& g = groups[k];
+                EXPECT_NEAR(g.fit.at("Chi-Square"), ref[k][0], 1e-6 * ref[k][0]);
+                EXPECT_EQ(g.fit.at("Chi-Square DF"), ref[k][1]);
+                EXPECT_NEAR(g.fit.at("Pr > Chi-Square"), ref[k][2], 1e-6);
+                EXPECT_NEAR(g.estimates.at("1Estimateb2"), ref[k][3], 1e-6);
+                EXPECT_NEAR(g.estimates.at("1AppStdErrb2"), ref[k][4], 1e-6);
+                EXPECT_NEAR(g.estimates.at("1Estimatec1"), ref[k][5], 1e-6);
+                EXPECT_NEAR(g.estimates.at("1AppStdErrc1"), ref[k][6], 1e-6);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace velix::test

@@ -1,0 +1,169 @@
+// What a run writes, read back: every model kind (LINEQS, RAM, COSAN,
+// FACTOR, and equation models with exogenous manifest variables) fitted
+// to covariances, correlations, uncorrected covariances and correlations
+// and the moments about zero writes OUTRAM= and OUTSTAT=; the stored model
+// (INRAM= on the same data) and the stored moments (DATA= the OUTSTAT= set,
+// the same analysis) give the same chi-square and degrees of freedom.
+// Reference numbers of lavaan 0.6.14 (single_run_reference.R beside this
+// file) for a fixed zero covariance of exogenous variables and for the
+// one-factor model on covariances and on moments about zero.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/harness.h"
+
+namespace velix::test {
+namespace {
+
+// The model statements of a program file (after the PROC statement,
+// before RUN).
+std::string statements_of(const std::string& file) {
+    const std::string p = read_text(file);
+    const size_t proc = p.find("proc velix");
+    return p.substr(p.find(';', proc) + 1, p.rfind("run;") - p.find(';', proc) - 1);
+}
+
+struct Fitted {
+    int code = -1;
+    double chisq = NAN, df = NAN, p = NAN;
+    std::map<std::string, double> estimate, se;
+};
+
+// The fit and final estimates of every step of r.
+std::vector<Fitted> fitted(const RunResult& r) {
+    std::vector<Fitted> out(r.json["steps"].size());
+    for (size_t s = 0; s < out.size(); ++s) {
+        out[s].code = static_cast<int>(r.json["steps"][s]["returnCode"].number());
+        const auto fits = r.items(s, "factoid", "Fit");
+        if (fits.empty()) continue;
+        const JsonValue& e = (*fits[0])["entries"];
+        for (size_t i = 0; i < e.size(); ++i) {
+            const std::string label = e[i]["label"].str();
+            const double v = e[i]["value"].number();
+            if (label == "Chi-Square") out[s].chisq = v;
+            if (label == "Chi-Square DF") out[s].df = v;
+            if (label == "Pr > Chi-Square") out[s].p = v;
+        }
+        const auto tables = r.items(s, "table", "ParameterEstimates");
+        const JsonValue& t = *tables.back();
+        for (size_t row = 0; row < t["rows"].size(); ++row) {
+            const std::string name = cell(t, row, "Parameter").str();
+            out[s].estimate[name] = cell(t, row, "Estimate").number();
+            out[s].se[name] = cell(t, row, "AppStdErr").number();
+        }
+    }
+    return out;
+}
+
+// Statements of a model on the variables of `var` (empty: all of hs).
+struct Model {
+    const char* name;
+    std::string var, statements;
+};
+
+const char* const kOneFactor = "lineqs x1 = 1.0 F + E1, x2 = l2 F + E2, x3 = l3 F + E3, x4 = l4 F + E4;\n"
+                               "std F = vf, E1-E4 = ve1-ve4;\n";
+
+std::vector<Model> models() {
+    const std::string ex = std::string(VELIX_SOURCE_DIR) + "/examples/";
+    return {{"lineqs", "", statements_of(data_path("hs_cfa_ml.vx"))},
+            {"ram", "", statements_of(ex + "hs_cfa_ram.vx")},
+            {"cosan", "", statements_of(ex + "hs_cfa_cosan.vx")},
+            {"factor", "", statements_of(ex + "hs_cfa_factor.vx")},
+            {"one factor", "x1-x4", kOneFactor},
+            // Exogenous manifest variables whose covariances the sample
+            // gives, and a covariance of two of them fixed at zero.
+            {"path lineqs", "x1-x4", "lineqs x1 = b2 x2 + b3 x3 + E1, x4 = c1 x1 + E4;\nstd E1 = v1, E4 = v4;\n"},
+            {"path ram", "x1-x4", "ram 1 1 2 b2, 1 1 3 b3, 1 4 1 c1, 2 1 1 v1, 2 4 4 v4;\n"},
+            {"zero lineqs", "x1 x3 x4",
+             "lineqs x1 = b1 x3 + b2 x4 + E1;\nstd E1 = v1, x3 = v3, x4 = v4;\ncov x3 x4 = 0;\n"},
+            {"zero ram", "x1 x3 x4", "ram 1 1 2 b1, 1 1 3 b2, 2 1 1 v1, 2 2 2 v3, 2 3 3 v4, 2 3 2 0.0;\n"}};
+}
+
+// lavaan's numbers: chi-square, df, p, and estimate and standard error of
+// two parameters.
+struct Reference {
+    const char* model;
+    const char* analysis;
+    double chisq, df, p;
+    const char* parm[2];
+    double est[2], se[2];
+};
+const Reference kReferences[] = {
+    {"zero lineqs", "covariance", 7.646582468, 1, 0.005687997663, {"b1", "v3"},
+     {0.4040070112, 1.279114432}, {0.05027850278, 0.104439256}},
+    {"zero ram", "covariance", 7.646582468, 1, 0.005687997663, {"b1", "v3"},
+     {0.4040070112, 1.279114432}, {0.05027850278, 0.104439256}},
+    {"one factor", "covariance", 11.75902318, 2, 0.002796150606, {"l2", "vf"},
+     {0.5466180028, 0.8340396047}, {0.1051368239, 0.1620359943}},
+    // Moments about zero, X'X / N, with N in the chi-square.
+    {"one factor", "ucov", 5.187906015, 2, 0.07472407068, {"l2", "vf"},
+     {1.20668929, 25.25664954}, {0.01813639565, 2.098698023}},
+    {"one factor", "noint covariance", 5.187906015, 2, 0.07472407068, {"l2", "vf"},
+     {1.20668929, 25.25664954}, {0.01813639565, 2.098698023}},
+};
+
+void expect_reference(const Fitted& f, const Reference& ref) {
+    EXPECT_NEAR(f.chisq, ref.chisq, 1e-6 * ref.chisq);
+    EXPECT_EQ(f.df, ref.df);
+    EXPECT_NEAR(f.p, ref.p, 1e-6);
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_NEAR(f.estimate.at(ref.parm[k]), ref.est[k], 1e-5 * ref.est[k]) << ref.parm[k];
+        EXPECT_NEAR(f.se.at(ref.parm[k]), ref.se[k], 1e-5 * ref.se[k]) << ref.parm[k];
+    }
+}
+
+TEST(ReadBack, EveryModelKindThroughOutramAndOutstat) {
+    // Covariances, correlations, uncorrected covariances and correlations,
+    // and covariances about zero.
+    const char* const analyses[] = {"covariance", "", "ucov", "ucorr", "noint covariance"};
+    for (const Model& m : models()) {
+        const std::string var = m.var.empty() ? "" : "var " + m.var + ";\n";
+        for (const char* a : analyses) {
+            SCOPED_TRACE(std::string(m.name) + ", analysis \"" + a + "\"");
+            const std::string proc = "proc velix method=ml " + std::string(a);
+            const RunResult r =
+                run_velix(proc + " data=hs outram=model outstat=moments;\n" + var + m.statements + "run;\n" + proc +
+                              " data=hs inram=model;\n" + var + "run;\n" + proc + " data=moments;\n" + m.statements +
+                              "run;\n",
+                          {"hs.csv"});
+            const std::vector<Fitted> f = fitted(r);
+            ASSERT_EQ(f.size(), 3u) << r.log;
+            for (size_t s = 0; s < 3; ++s) {
+                EXPECT_EQ(f[s].code, 0) << "step " << s << "\n" << r.log;
+                EXPECT_NEAR(f[s].chisq, f[0].chisq, 1e-7 * f[0].chisq) << "step " << s;
+                EXPECT_EQ(f[s].df, f[0].df) << "step " << s;
+            }
+            for (const Reference& ref : kReferences)
+                if (m.name == std::string(ref.model) && a == std::string(ref.analysis)) expect_reference(f[0], ref);
+        }
+    }
+}
+
+TEST(ReadBack, ADataSetNamedTwiceTakesTheLaterNameInItsOwnForm) {
+    // A quoted path and then a name of the library folder, for input and
+    // for output: the name wins, with the library's folder and ".csv".
+    const std::string dir = own_folder("named_twice");
+    std::ofstream(dir + "/hs.csv") << read_text(data_path("hs.csv"));
+    for (const char* f : {"/first", "/first.csv", "/second", "/second.csv"}) std::remove((dir + f).c_str());
+    const RunResult r = run_velix("proc velix data='" + dir + "/missing.csv' data=hs method=ml covariance outstat='" +
+                                      dir + "/first' outstat=second;\nvar x1-x4;\n" + kOneFactor + "run;\n",
+                                  {}, {"--lib", dir});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_FALSE(read_rows(dir + "/second.csv").cells.empty());
+    for (const char* f : {"/first", "/first.csv", "/second"}) EXPECT_TRUE(read_text(dir + f).empty()) << f;
+    // The later of two quoted paths after a name.
+    const RunResult q = run_velix("proc velix data=missing data='" + dir + "/hs.csv' method=ml covariance;\n"
+                                  "var x1-x4;\n" + std::string(kOneFactor) + "run;\n",
+                                  {}, {"--lib", dir});
+    EXPECT_EQ(q.exitStatus, 0) << q.log;
+}
+
+}  // namespace
+}  // namespace velix::test
