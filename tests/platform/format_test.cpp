@@ -85,6 +85,12 @@ TEST(FormatDialect, TooLargeForItsFieldFallsBackToENotation) {
     EXPECT_EQ(format_host("[%f]", 1e17), "[1.000000E+17]");
     EXPECT_EQ(format_host("[%f]", 9.9e16), c_printf("[%f]", 9.9e16));
     EXPECT_EQ(fixed_in_field(915.7989, 4, 6), "915.7989");
+    // Without flags the fitting text is printf's, padded to the width.
+    for (const double v : {0.0, -0.5, 2.675, -123456.125, 9.99999e16})
+        for (const int width : {0, 18, 30}) {
+            const std::string format = "%" + (width > 0 ? std::to_string(width) : "") + ".3f";
+            EXPECT_EQ(fixed_in_field(v, 3, width), c_printf(format.c_str(), v)) << format << " of " << v;
+        }
     EXPECT_EQ(fixed_in_field(1234567.0, 4, 6), " 1E+06");
     // Rounding that adds an exponent digit costs a decimal.
     EXPECT_EQ(fixed_in_field(9.99996e99, 4, 10), "1.000E+100");
