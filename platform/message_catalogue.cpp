@@ -95,6 +95,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 45, "WARNING: The programming statements gave missing values in this evaluation."},
     {kMsgProc, 46, "NOTE: The parameters were perturbed to continue the evaluation."},
     {kMsgProc, 47, "NOTE: No parameter can be perturbed to continue the evaluation."},
+    {kMsgProc, 50, "NOTE: Memory is short for the derivatives of the equality tests; they are kept on a utility file."},
     {kMsgProc, 52, "ERROR: The information matrix cannot be computed at the solution."},
     // 352/53: the names of the parameters in the null space.
     {kMsgProc, 53, "WARNING: The information matrix is singular: the model may not be identified. The standard errors of %s are missing."},
@@ -196,6 +197,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 138, "ERROR: internal error: matrix %s needs a stored inverse but belongs to no term."},
     // 352/139: matrix name, row, column.
     {kMsgProc, 139, "ERROR: The fixed element of matrix %s at row %i, column %i has a missing value."},
+    {kMsgProc, 149, "NOTE: Memory is short for a copy of the covariance of the estimates; the Lagrange multiplier tests read it from a utility file."},
+    {kMsgProc, 150, "WARNING: There is not enough memory for the Lagrange multiplier tests; they are not computed."},
     {kMsgProc, 151, "WARNING: The covariance matrix of the estimates is not available; no Lagrange multiplier or Wald tests are computed."},
     // 352/152 to 164: the type of a model matrix and its form, in the notes
     // of a changed type and the captions of the model-matrix tables.

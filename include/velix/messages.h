@@ -93,6 +93,8 @@ constexpr int32_t kMsgInwgtRowCount = 38;
 constexpr int32_t kMsgKurtosisNumbered = 39;
 // WARNING: The programming statements gave missing values in this evaluation.
 constexpr int32_t kMsgProgramMissing = 45;
+// NOTE: Memory is short for the derivatives of the equality tests; they are kept on a utility file.
+constexpr int32_t kMsgLmColumnsToFile = 50;
 // NOTE: The start-value estimators cannot read this model (an inconsistency of the procedure); the
 // default start values are used.
 constexpr int32_t kMsgStartEstimatorsUnusable = 59;
@@ -210,6 +212,11 @@ constexpr int32_t kMsgBadCovarianceOption = 132;
 constexpr int32_t kMsgInverseNoTerm = 138;
 // ERROR: The fixed element of matrix %s at row %i, column %i has a missing value.
 constexpr int32_t kMsgFixedMissing = 139;
+// NOTE: Memory is short for a copy of the covariance of the estimates; the Lagrange multiplier
+// tests read it from a utility file.
+constexpr int32_t kMsgLmCovarianceFromFile = 149;
+// WARNING: There is not enough memory for the Lagrange multiplier tests; they are not computed.
+constexpr int32_t kMsgLmNoMemory = 150;
 // first of the matrix type captions, by type from IDENTITY: Identity
 constexpr int32_t kMsgTypeIdentity = 152;
 // Diagonal

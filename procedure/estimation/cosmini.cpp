@@ -244,14 +244,21 @@ int32_t estimation_fallback_technique(int32_t technique, int32_t nonlinearConstr
 }
 
 int32_t estimation_jacobian_mode(const ProcContext* ctx, const NlpProblem* nlp) {
+    if (ctx->methods.methodStage == kMethodNone) return -1;
     const bool wanted = ctx->options.modIndices || (ctx->hooks != nullptr && ctx->hooks->cov.wantCovariance);
-    if (ctx->methods.methodStage == kMethodNone || !wanted) return -1;
-    if (ctx->methods.jacobianModeRequested != 0) return ctx->methods.jacobianModeRequested;
+    const int32_t request = ctx->methods.jacobianModeRequested;
+    // The sparse Jacobian also serves the fit's own cross products, so it is
+    // taken whenever its pattern pays, whether or not anything after the
+    // run needs the Jacobian; the other storage forms only serve the
+    // covariance of the estimates and the indices.
+    if (request == 11 || request == 12) return request;
+    if (request != 0) return wanted ? request : -1;
     const int64_t dense = static_cast<int64_t>(ctx->sizes.nMoments) * ctx->sizes.nParmFree;
     if (sparse_pattern_pays(ctx->eval.jac.nonzeros, ctx->sizes.nMoments, ctx->sizes.nParmFree)) {
         xpmlog(kMsgProc, kMsgSparseJacobian, ctx->eval.jac.nonzeros, dense);
         return 11;
     }
+    if (!wanted) return -1;
     return nlp->run.nRestarts > 1 ? 1 : 2;
 }
 

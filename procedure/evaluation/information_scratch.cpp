@@ -46,3 +46,19 @@ void read_information_scratch(const EvalView* v, double* covariance, double* gra
     get(f, gradient, 8 * q);
     get(f, dFdC, 8 * int64_t{v->pstar});
 }
+
+void read_information_scratch_jacobian(const EvalView* v) {
+    HostFile* f = scratch_of(v);
+    JacobianStorage& jac = v->st->jac;
+    const int64_t q = v->nParmFree, nz = jac.nonzeros;
+    scratch_check(xcpoint(f, 8 * (velix::pk_lower(q, 0) + q + v->pstar)));
+    get(f, jac.nzRow, 4 * nz);
+    get(f, jac.nzCol, 4 * nz);
+    get(f, jac.nzValue, 8 * nz);
+}
+
+void read_covariance_rows(const EvalView* v, int32_t i0, int32_t i1, double* rows) {
+    HostFile* f = scratch_of(v);
+    scratch_check(xcpoint(f, 8 * velix::pk_lower(i0, 0)));
+    get(f, rows, 8 * (velix::pk_lower(i1, 0) - velix::pk_lower(i0, 0)));
+}

@@ -19,3 +19,11 @@ void write_information_scratch(const EvalView* v);
 
 // Reads the dense part back: covariance[q(q+1)/2], gradient[q], dFdC[p*].
 void read_information_scratch(const EvalView* v, double* covariance, double* gradient, double* dFdC);
+
+// Reads the sparse Jacobian at the estimates back into view.st->jac (its
+// rows, columns and values; the scratch of a stage in mode 11 or 12).
+void read_information_scratch_jacobian(const EvalView* v);
+
+// Reads the rows i0 .. i1-1 of the packed covariance (pk_lower(i1, 0) -
+// pk_lower(i0, 0) doubles) into rows.
+void read_covariance_rows(const EvalView* v, int32_t i0, int32_t i1, double* rows);

@@ -6,7 +6,9 @@
 #include "procedure/evaluation/sparse_jacobian.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "numerics/kernel_support.h"
 #include "numerics/row_products.h"
@@ -63,47 +65,66 @@ int32_t cosjasp(const EvalView* view) {
 
 namespace {
 
-// The groups of the nonzeros of row k: the nonzeros that share a variable i
+// The groups of the entries (row[t], col[t], value[t]), t < count, of one
+// symmetric matrix (col[t] <= row[t]): the entries that share a variable i
 // sum to e_i a' + a e_i', one group per such i, the variable in most of the
-// remaining nonzeros taken first (zero values are left out).  emit(i, idx,
-// val, count) receives a's nonzero entries, ascending in idx; a diagonal
-// moment stands once, so a(i) is half of it.  Uses view.st->nzIndex, pivots
-// and work3; idx and val point into pivots and work3 and hold until the
-// next group.
+// remaining entries taken first (zero values are left out).  emit(i, idx,
+// val, used) receives a's nonzero entries, ascending in idx when the
+// entries are ascending in their packed index; a diagonal moment stands
+// once, so a(i) is half of it.  Scratch: done (count), counts (n), idx and
+// val (n each; idx may be counts: it is written once the counts are read);
+// idx and val hold until the next group.
 template <typename Emit>
-int32_t for_each_group(const EvalView& v, int32_t k, Emit&& emit) {
-    EvaluationState& st = *v.st;
-    const JacobianStorage& jac = st.jac;
-    const int32_t n = v.n, t0 = row_begin(jac, k), t1 = jac.rowEnd[k];
-    int32_t* done = st.nzIndex;  // per nonzero of the row (at most p* <= n ld)
-    int32_t* count = st.pivots;  // per variable (ld >= n)
-    int32_t* idx = st.pivots;    // a's entries (at most n), once the counts are read
-    double* val = st.work3;      // n
+int32_t group_entries(int32_t n, int32_t count, const int32_t* row, const int32_t* col, const double* value,
+                      int32_t* done, int32_t* counts, int32_t* idx, double* val, Emit&& emit) {
     int32_t groups = 0;
-    for (int32_t t = t0; t < t1; ++t) done[t - t0] = jac.nzValue[t] == 0.0;
+    for (int32_t t = 0; t < count; ++t) done[t] = value[t] == 0.0;
     for (;; ++groups) {
-        std::fill(count, count + n, 0);
-        for (int32_t t = t0; t < t1; ++t) {
-            if (done[t - t0]) continue;
-            ++count[jac.nzRow[t]];
-            if (jac.nzCol[t] != jac.nzRow[t]) ++count[jac.nzCol[t]];
+        std::fill(counts, counts + n, 0);
+        for (int32_t t = 0; t < count; ++t) {
+            if (done[t]) continue;
+            ++counts[row[t]];
+            if (col[t] != row[t]) ++counts[col[t]];
         }
-        const int32_t i = static_cast<int32_t>(std::max_element(count, count + n) - count);
-        if (count[i] == 0) break;
-        // Row i's own nonzeros (i, c), c <= i, come before the (r, i),
+        const int32_t i = static_cast<int32_t>(std::max_element(counts, counts + n) - counts);
+        if (counts[i] == 0) break;
+        // Row i's own entries (i, c), c <= i, come before the (r, i),
         // r > i: the entries arrive ascending.
         int32_t used = 0;
-        for (int32_t t = t0; t < t1; ++t) {
-            const int32_t r = jac.nzRow[t], c = jac.nzCol[t];
-            if (done[t - t0] || (r != i && c != i)) continue;
+        for (int32_t t = 0; t < count; ++t) {
+            const int32_t r = row[t], c = col[t];
+            if (done[t] || (r != i && c != i)) continue;
             idx[used] = r == i ? c : r;
-            val[used++] = r == c ? 0.5 * jac.nzValue[t] : jac.nzValue[t];
-            done[t - t0] = 1;
+            val[used++] = r == c ? 0.5 * value[t] : value[t];
+            done[t] = 1;
         }
         emit(i, idx, val, used);
     }
     return groups;
 }
+
+// The groups of the nonzeros of row k (group_entries).  Uses
+// view.st->nzIndex (a row has at most p* <= n ld nonzeros), pivots (ld >= n)
+// and work3.
+template <typename Emit>
+int32_t for_each_group(const EvalView& v, int32_t k, Emit&& emit) {
+    EvaluationState& st = *v.st;
+    const JacobianStorage& jac = st.jac;
+    const int32_t t0 = row_begin(jac, k);
+    return group_entries(v.n, jac.rowEnd[k] - t0, jac.nzRow + t0, jac.nzCol + t0, jac.nzValue + t0,
+                         st.nzIndex, st.pivots, st.pivots, st.work3, emit);
+}
+
+// Appends the groups that emit receives to out (pivot, index, value, start).
+struct GroupAppender {
+    RowGroups* out;
+    void operator()(int32_t i, const int32_t* idx, const double* val, int32_t used) const {
+        out->pivot.push_back(i);
+        out->index.insert(out->index.end(), idx, idx + used);
+        out->value.insert(out->value.end(), val, val + used);
+        out->start.push_back(static_cast<int32_t>(out->index.size()));
+    }
+};
 
 }  // namespace
 
@@ -126,14 +147,18 @@ void spgroup_rows(const EvalView* view, RowGroups* out) {
     *out = RowGroups{};
     out->start.push_back(0);
     for (int32_t k = 0; k < v.nParmFree; ++k) {
-        for_each_group(v, k, [&](int32_t i, const int32_t* idx, const double* val, int32_t used) {
-            out->pivot.push_back(i);
-            out->index.insert(out->index.end(), idx, idx + used);
-            out->value.insert(out->value.end(), val, val + used);
-            out->start.push_back(static_cast<int32_t>(out->index.size()));
-        });
+        for_each_group(v, k, GroupAppender{out});
         out->rowEnd.push_back(static_cast<int32_t>(out->pivot.size()));
     }
+}
+
+void spgroup_entries(int32_t n, int32_t count, const int32_t* row, const int32_t* col, const double* value,
+                     RowGroups* out) {
+    if (out->start.empty()) out->start.push_back(0);
+    std::vector<int32_t> done(static_cast<size_t>(std::max(count, 1))), counts(static_cast<size_t>(std::max(n, 1)));
+    std::vector<double> val(static_cast<size_t>(std::max(n, 1)));
+    group_entries(n, count, row, col, value, done.data(), counts.data(), counts.data(), val.data(),
+                  GroupAppender{out});
 }
 
 int32_t spkron(const EvalView* view, int32_t k, double* out) {
@@ -143,6 +168,43 @@ int32_t spkron(const EvalView* view, int32_t k, double* out) {
     const int32_t groups = spgroups(view, k, st.work1, st.work2);
     velix::detail::add_rank_two_sum(v.n, groups, st.work1, st.work2, out);
     return st.jac.rowEnd[k];
+}
+
+int32_t spkron2(const EvalView* view, const double* d, int32_t* marks, double* out) {
+    const EvalView& v = *view;
+    const int32_t n = v.n, p = v.pstar;
+    std::fill(out, out + p, 0.0);
+    double largest = 0.0;
+    for (int32_t t = 0; t < p; ++t) largest = std::max(largest, std::fabs(d[t]));
+    // Entries below ten units of roundoff of the largest change no sum.
+    const double bound = largest * 10.0 * velix::kMachEpsWritten;
+    std::vector<int32_t> row, col;
+    std::vector<double> value;
+    int32_t marked = 0;
+    for (int32_t i = 0, t = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j, ++t) {
+            marks[t] = 0;
+            if (largest == 0.0 || std::fabs(d[t]) < bound) continue;
+            marks[t] = ++marked;
+            row.push_back(i);
+            col.push_back(j);
+            value.push_back(d[t]);
+        }
+    RowGroups groups;
+    spgroup_entries(n, marked, row.data(), col.data(), value.data(), &groups);
+    velix::detail::fill_weight_dense(v);
+    const double* K = v.st->kDense;
+    const int32_t g = static_cast<int32_t>(groups.pivot.size());
+    std::vector<double> kRows(static_cast<size_t>(g) * n), wRows(static_cast<size_t>(g) * n);
+    for (int32_t h = 0; h < g; ++h) {
+        const int32_t e0 = groups.start[static_cast<size_t>(h)];
+        velix::detail::gathered_rows_sum(n, groups.start[static_cast<size_t>(h) + 1] - e0, K, n, &groups.index[static_cast<size_t>(e0)],
+                                         &groups.value[static_cast<size_t>(e0)], wRows.data() + int64_t{h} * n);
+        std::copy(K + int64_t{groups.pivot[static_cast<size_t>(h)]} * n, K + int64_t{groups.pivot[static_cast<size_t>(h)] + 1} * n,
+                  kRows.data() + int64_t{h} * n);
+    }
+    velix::detail::add_rank_two_sum(n, g, kRows.data(), wRows.data(), out);
+    return marked;
 }
 
 VELIX_KERNEL_CLONES

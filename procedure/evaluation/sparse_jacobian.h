@@ -50,6 +50,18 @@ void spgroup_rows(const EvalView* view, RowGroups* out);
 // the variables of those groups; sums holds the used shares rounded up to
 // a multiple of kShareChunk.
 void spinn_shares(const RowGroups& rows, int32_t k, const SharePanel& panel, double* sums);
+// The groups of one symmetric matrix given by its entries (row[t],
+// col[t] <= row[t], value[t]), t < count, as spgroup_rows forms those of a
+// row, appended to out (pivot, start, index, value; rowEnd untouched).
+void spgroup_entries(int32_t n, int32_t count, const int32_t* row, const int32_t* col, const double* value,
+                     RowGroups* out);
+// out (packed p*) := K D K (K as in spkron, filled here) for a packed
+// symmetric D over its marked entries only: those of magnitude at least ten
+// units of roundoff of the largest, marks[t] their running number from 1
+// (0 for the others, p* integers).  Each group of marked entries that share
+// a variable is one rank-two update, so the work follows the marked entries.
+// Returns the number marked.
+int32_t spkron2(const EvalView* view, const double* d, int32_t* marks, double* out);
 // Sum over the nonzeros of row k of value times vec at the moment;
 // off-diagonal moments count twice when `twice` is set (the trace product).
 double spinn1(const EvalView* view, int32_t twice, int32_t k, const double* vec);

@@ -232,7 +232,7 @@ void wald_table(const LmSetup& s) {
 void cosmod3(ProcContext* ctx) {
     const ResultsView rv = results_view(ctx);
     LmSetup s;
-    if (!lm_begin(rv, true, &s)) return;
+    if (!lm_begin(rv, true, true, &s)) return;
     if (rv.nlp->shape.hasBounds && rv.nlp->param.lower != nullptr && rv.nlp->param.upper != nullptr) boundary_table(s);
     wald_table(s);
 }

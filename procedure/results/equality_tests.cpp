@@ -17,13 +17,17 @@
 #include <vector>
 
 #include "host/output_table.h"
+#include "host/scratch_file.h"
 #include "numerics/distributions.h"
 #include "numerics/kernel_support.h"
+#include "procedure/evaluation/information_scratch.h"
 #include "procedure/evaluation/term_walker.h"
 #include "procedure/procedure.h"
 #include "procedure/results/equality_tests.h"
 #include "procedure/results/results_view.h"
 #include "velix/codes.h"
+#include "velix/host.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"
 
@@ -34,20 +38,18 @@ EqualityTest equality_test(const LmSetup& s, int32_t p, const LmDerivative& d1, 
     EqualityTest out;
     const int32_t q = s.q;
     const double tol = s.rv.options->singular;
-    std::vector<double> V(s.V), work(static_cast<size_t>(q) + 1);
+    // V from the scratch: sinvre and sinvex change it.
+    std::vector<double> V(static_cast<size_t>(pk_lower(q + 1, 0))), work(static_cast<size_t>(q) + 1);
+    read_covariance_rows(&s.view, 0, q, V.data());
     if (sinvre(p, q, tol, V.data(), work.data()) != 0) return out;
     // Bordering rows: the other parameters in order, then d1's (and D's).
     std::vector<double> b1, b2, g;
-    for (int32_t i = 0; i < q; ++i) {
-        if (i == p) continue;
-        b1.push_back(lm_information(s, d1, i));
-        b2.push_back(lm_information(s, d, i));
-        g.push_back(s.g[static_cast<size_t>(i)]);
-    }
+    lm_informations(s, d1, d, p, &b1, &b2);
+    for (int32_t i = 0; i < q; ++i)
+        if (i != p) g.push_back(s.g[static_cast<size_t>(i)]);
     b1.push_back(d1.delta);
     b2.push_back(lm_cross(s, d1, d));
     b2.push_back(d.delta);
-    V.resize(static_cast<size_t>(pk_lower(q + 1, 0)));
     if (sinvex(q - 1, tol, V.data(), b1.data(), work.data()) != 0) return out;
     std::copy(b1.begin(), b1.end(), V.begin() + pk_lower(q - 1, 0));
     if (sinvex(q, tol, V.data(), b2.data(), work.data()) != 0) return out;
@@ -87,29 +89,45 @@ std::string trimmed(const NameRecord& r) {
     return std::string(r.text, static_cast<size_t>(l));
 }
 
-// The derivative (unweighted) of every tied element, by element index.
+// The derivatives (unweighted) of the tied elements, by their numbers
+// 1 .. T: in memory (columns side by side) or on a utility file of their
+// own, column t - 1 at byte 8 p* (t - 1).
 class TiedColumns final : public TermVisitor {
    public:
-    TiedColumns(const LmSetup* s, const std::vector<char>* tied) : s_(s), tied_(tied), columns_(tied->size()) {}
+    TiedColumns(const LmSetup* s, const std::vector<int32_t>* number, double* memory, HostFile* file)
+        : s_(s), number_(number), memory_(memory), file_(file) {}
     void visit(const EvalView& v, const WalkStep& step) override {
         const ModelMatrixTable& mt = *s_->rv.model;
         const int32_t k = step.matrix;
         const bool sym = mt.type[k] == kMatPosDefinit || mt.type[k] == kMatSymmetric;
-        LmDerivative d;
         for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
-            if (!(*tied_)[static_cast<size_t>(e)]) continue;
+            const int32_t t = (*number_)[static_cast<size_t>(e)];
+            if (t == 0) continue;
             const int32_t r = s_->rv.elements->row[e], c = s_->rv.elements->column[e];
             const RankTwo parts[2] = {{step.U, step.V, v.ld, r, c, step.scale}, {step.U, step.V, v.ld, c, r, step.scale}};
-            lm_derivative(*s_, parts, sym && r != c ? 2 : 1, &d);
-            columns_[static_cast<size_t>(e)] = d.dC;
+            lm_element_dc(*s_, parts, sym && r != c ? 2 : 1, &dC_);
+            if (memory_ != nullptr)
+                std::copy(dC_.begin(), dC_.end(), memory_ + int64_t{t - 1} * s_->pstar);
+            else
+                file_put(file_, 8 * int64_t{s_->pstar} * (t - 1), dC_.data(), s_->pstar);
         }
     }
-    const std::vector<double>& column(int32_t e) const { return columns_[static_cast<size_t>(e)]; }
+    // The column of element e into *out.
+    void column(int32_t e, std::vector<double>* out) const {
+        const int32_t t = (*number_)[static_cast<size_t>(e)], p = s_->pstar;
+        out->resize(static_cast<size_t>(p));
+        if (memory_ != nullptr)
+            std::copy(memory_ + int64_t{t - 1} * p, memory_ + int64_t{t} * p, out->begin());
+        else
+            file_get(file_, 8 * int64_t{p} * (t - 1), out->data(), p);
+    }
 
    private:
     const LmSetup* s_;
-    const std::vector<char>* tied_;
-    std::vector<std::vector<double>> columns_;
+    const std::vector<int32_t>* number_;
+    double* memory_;
+    HostFile* file_;
+    std::vector<double> dC_;
 };
 
 // The label of element e: "[row:column]" by variable names, or the
@@ -136,16 +154,19 @@ void group_rows(const LmSetup& s, const TiedColumns& cols, int32_t p, const std:
                 bool byNames, std::vector<EqualityRow>* rows) {
     const size_t m = elements.size();
     LmDerivative d1, d;
+    std::vector<double> next;
     d.dC.assign(static_cast<size_t>(s.pstar), 0.0);
-    for (size_t t = 1; t < m; ++t)
-        for (int32_t k = 0; k < s.pstar; ++k) d.dC[static_cast<size_t>(k)] += cols.column(elements[t])[static_cast<size_t>(k)];
-    d1.dC = cols.column(elements[0]);
+    for (size_t t = 1; t < m; ++t) {
+        cols.column(elements[t], &next);
+        for (int32_t k = 0; k < s.pstar; ++k) d.dC[static_cast<size_t>(k)] += next[static_cast<size_t>(k)];
+    }
+    cols.column(elements[0], &d1.dC);
     // Two elements give one test: releasing either is the same.
     const size_t count = m == 2 ? 1 : m;
     for (size_t t = 0; t < count; ++t) {
         if (t > 0) {
             // D := D + d1 - (the next element's column); d1 := that column.
-            const std::vector<double>& next = cols.column(elements[t]);
+            cols.column(elements[t], &next);
             for (int32_t k = 0; k < s.pstar; ++k)
                 d.dC[static_cast<size_t>(k)] += d1.dC[static_cast<size_t>(k)] - next[static_cast<size_t>(k)];
             d1.dC = next;
@@ -188,28 +209,90 @@ void equality_table(const LmSetup& s, const std::vector<EqualityRow>& rows) {
     t.deliver();
 }
 
+// Where the derivative columns of the tied elements are kept: a block of
+// the pool, or a utility file.
+struct ColumnStore {
+    HostAllocator* pool = nullptr;
+    HostFile* file = nullptr;
+    double* memory = nullptr;
+    // Closes the file (a failure ends the step).
+    void close() {
+        if (file != nullptr) scratch_check(xcclose(file, 1));
+        file = nullptr;
+    }
+    // A return before close() leaves the file to the end of the step,
+    // which frees every file: a destructor must not end the step.
+    ~ColumnStore() {
+        xmpoold(pool);
+        if (file != nullptr) (void)xcclose(file, 1);
+    }
+};
+
+// The pool of the tests and the columns' store: the columns stay in memory
+// when the stage kept its Jacobian in memory and the pool can hold them,
+// else they go to a utility file (message 352/50 when memory was tried and
+// failed).  false after the memory-shortage messages when the pool itself
+// cannot be had.
+bool column_store(const LmSetup& s, int32_t tied, int32_t largest, ColumnStore* out) {
+    const int64_t q = s.q, p = s.pstar, t = tied;
+    const int32_t mode = *s.view.jacobianMode;
+    bool inMemory = mode == 1 || mode == 5;
+    for (;;) {
+        int64_t bytes = 8 * (velix::pk_lower(q + 1, 0) + 2 * (q + 2) + 68 * int64_t{largest} + 3 * p +
+                             2 * int64_t{s.n} * s.view.ld) +
+                        4 * (s.rv.sizes->nElements + 2 * t);
+        if (inMemory) bytes += 8 * p * t;
+        out->pool = xmpoolc(bytes, 1024, 4096);
+        if (out->pool == nullptr) {
+            xmemmsg(bytes);
+            xpmlog(kMsgProc, kMsgLmNoMemory);
+            return false;
+        }
+        if (!inMemory) break;
+        void* block = out->pool->allocate(out->pool, static_cast<size_t>(8 * std::max<int64_t>(p * t, 1)), 4096);
+        if (const int32_t code = xmemdef(block); code == 0) {
+            out->memory = static_cast<double*>(block);
+            return true;
+        }
+        xmpoold(out->pool);
+        out->pool = nullptr;
+        inMemory = false;
+        xpmlog(kMsgProc, kMsgLmColumnsToFile);
+    }
+    ScratchFileRequest request;
+    request.attributeWord = kFileSequential;
+    scratch_check(xcopen(&out->file, &request));
+    return true;
+}
+
 }  // namespace
 
 void cosmod2(ProcContext* ctx) {
     const ResultsView rv = results_view(ctx);
-    LmSetup s;
-    if (rv.sizes->nParmFree < 1 || !lm_begin(rv, true, &s)) return;
+    const int32_t q = rv.sizes->nParmFree;
+    if (q < 1 || rv.methods->methodRequested == kMethodNone || !rv.options->modIndices) return;
+    if (!lm_covariance_usable(rv)) return lm_unavailable();
     // The groups: the elements of each independent parameter that stands
     // at two or more of them, in parameter and then element order.
-    std::vector<std::vector<int32_t>> groups(static_cast<size_t>(s.q));
+    std::vector<std::vector<int32_t>> groups(static_cast<size_t>(q));
     for (int32_t e = 0; e < rv.sizes->nElements; ++e) {
         const int32_t p = rv.elements->parameter[e];
-        if (p > 0 && p <= s.q) groups[static_cast<size_t>(p - 1)].push_back(e);
+        if (p > 0 && p <= q) groups[static_cast<size_t>(p - 1)].push_back(e);
     }
-    std::vector<char> tied(static_cast<size_t>(rv.sizes->nElements), 0);
-    bool any = false;
+    std::vector<int32_t> number(static_cast<size_t>(rv.sizes->nElements), 0);
+    int32_t tied = 0, largest = 0;
     for (const auto& g : groups)
         if (g.size() >= 2) {
-            any = true;
-            for (int32_t e : g) tied[static_cast<size_t>(e)] = 1;
+            largest = std::max(largest, static_cast<int32_t>(g.size()));
+            for (int32_t e : g) number[static_cast<size_t>(e)] = ++tied;
         }
-    if (!any) return;
-    TiedColumns columns(&s, &tied);
+    if (tied == 0) return;
+    // The state at the solution only when there is a tie to test.
+    LmSetup s;
+    if (!lm_setup(rv, &s, false)) return lm_unavailable();
+    ColumnStore store;
+    if (!column_store(s, tied, largest, &store)) return;
+    TiedColumns columns(&s, &number, store.memory, store.file);
     if (walk_terms(&s.view, &columns) != 0) {
         lm_unavailable();
         return;
@@ -218,6 +301,7 @@ void cosmod2(ProcContext* ctx) {
     std::vector<EqualityRow> rows;
     for (int32_t p = 0; p < s.q; ++p)
         if (groups[static_cast<size_t>(p)].size() >= 2) group_rows(s, columns, p, groups[static_cast<size_t>(p)], byNames, &rows);
+    store.close();
     equality_table(s, rows);
     if (std::any_of(rows.begin(), rows.end(), [](const EqualityRow& r) { return !r.test.computed; }))
         xpmlog(kMsgProc, kMsgSingularRows);

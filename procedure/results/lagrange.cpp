@@ -14,7 +14,9 @@
 #include "numerics/packed.h"
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/information_scratch.h"
+#include "procedure/evaluation/column_jacobian.h"
 #include "procedure/evaluation/jacobian.h"
+#include "procedure/evaluation/sparse_jacobian.h"
 #include "procedure/evaluation/term_walker.h"
 #include "procedure/results/fit_state.h"
 #include "procedure/results/results_view.h"
@@ -54,9 +56,9 @@ void lm_unavailable() {
     xpmlog(kMsgProc, kMsgNoCovariance);
 }
 
-bool lm_begin(const ResultsView& rv, bool needCovariance, LmSetup* s) {
+bool lm_begin(const ResultsView& rv, bool needCovariance, bool holdCovariance, LmSetup* s) {
     if (rv.methods->methodRequested == kMethodNone || !rv.options->modIndices) return false;
-    if ((needCovariance && !lm_covariance_usable(rv)) || !lm_setup(rv, s)) {
+    if ((needCovariance && !lm_covariance_usable(rv)) || !lm_setup(rv, s, holdCovariance)) {
         lm_unavailable();
         return false;
     }
@@ -67,7 +69,37 @@ bool lm_covariance_usable(const ResultsView& rv) {
     return rv.eval->covStatus == 1 || rv.eval->covStatus == 2;
 }
 
-bool lm_setup(const ResultsView& rv, LmSetup* s) {
+namespace {
+
+// The columns of the Jacobian at the estimates where the source keeps them.
+// Returns 0, or nonzero when they cannot be formed.
+int32_t prepare_columns(LmSetup* s) {
+    const int32_t mode = *s->view.jacobianMode;
+    JacobianStorage& jac = s->rv.eval->jac;
+    if ((mode == 11 || mode == 12) && s->factor == nullptr && jac.nonzeros > 0) {
+        // The covariance step left the values at the estimates on its scratch.
+        s->source = LmSource::kSparse;
+        s->marks.assign(static_cast<size_t>(s->pstar), 0);
+        read_information_scratch_jacobian(&s->view);
+        return 0;
+    }
+    if (mode == 1 || mode == 5) {
+        s->source = LmSource::kMemory;
+        if (const int32_t rc = jacobian_walk(&s->view)) return rc;
+        if (s->factor != nullptr)
+            for (int32_t i = 0; i < s->q; ++i) forward(*s, s->rv.eval->jacobian + int64_t{i} * s->pstar);
+        return 0;
+    }
+    // One analytic column at a time onto the column files (weighted ones
+    // for WLS), whatever storage the stage used.
+    s->source = LmSource::kFile;
+    s->column.assign(static_cast<size_t>(s->pstar), 0.0);
+    return cosjac3(&s->view);
+}
+
+}  // namespace
+
+bool lm_setup(const ResultsView& rv, LmSetup* s, bool holdCovariance) {
     s->rv = rv;
     s->view = eval_view(rv.ctx);
     s->method = rv.methods->methodStage;
@@ -85,10 +117,8 @@ bool lm_setup(const ResultsView& rv, LmSetup* s) {
     if (s->method == kMethodMl) s->K = rv.eval->impliedInv;
     if (s->method == kMethodGls) s->K = rv.arrays->weightMatrix;
     if (s->method == kMethodWls) s->factor = rv.arrays->weightMatrix;
-    const int64_t cells = int64_t{s->q} * s->pstar;
-    s->Jx.assign(static_cast<size_t>(cells), 0.0);
     s->g.assign(static_cast<size_t>(s->q), 0.0);
-    s->V.assign(static_cast<size_t>(pk_lower(s->q, 0)), 0.0);
+    s->V.assign(holdCovariance ? static_cast<size_t>(pk_lower(s->q, 0)) : 0u, 0.0);
     s->dFdC.assign(static_cast<size_t>(s->pstar), 0.0);
     if (s->q == 0) {
         eval_dfdc(&s->view);
@@ -97,16 +127,51 @@ bool lm_setup(const ResultsView& rv, LmSetup* s) {
     }
     // The covariance step left the covariance, the gradient and dF/dC at
     // the estimates on its scratch.
-    read_information_scratch(&s->view, s->V.data(), s->g.data(), s->dFdC.data());
-    if (jacobian_walk(&s->view) != 0) return false;
-    std::copy(rv.eval->jacobian, rv.eval->jacobian + cells, s->Jx.begin());
-    if (s->factor != nullptr)
-        for (int32_t i = 0; i < s->q; ++i) forward(*s, s->Jx.data() + int64_t{i} * s->pstar);
-    return true;
+    std::vector<double> V(holdCovariance ? 0u : static_cast<size_t>(pk_lower(s->q, 0)));
+    read_information_scratch(&s->view, holdCovariance ? s->V.data() : V.data(), s->g.data(), s->dFdC.data());
+    return prepare_columns(s) == 0;
 }
+
+void lm_element_dc(const LmSetup& s, const RankTwo* parts, int32_t count, std::vector<double>* dC) {
+    const int32_t n = s.n;
+    dC->assign(static_cast<size_t>(s.pstar), 0.0);
+    for (int32_t p = 0; p < count; ++p) {
+        const RankTwo& t = parts[p];
+        for (int32_t i = 0; i < n; ++i) {
+            const double ui = t.U[int64_t{i} * t.ld + t.r], vi = t.V[int64_t{i} * t.ld + t.c];
+            if (ui == 0.0 && vi == 0.0) continue;
+            double* row = dC->data() + pk_lower(i, 0);
+            for (int32_t j = 0; j <= i; ++j)
+                row[j] += t.scale * (ui * t.V[int64_t{j} * t.ld + t.c] + t.U[int64_t{j} * t.ld + t.r] * vi);
+        }
+    }
+}
+
+namespace {
+
+// GLS and ML on the sparse Jacobian: the marked entries of dC only, gamma
+// and delta their sums (off-diagonal entries twice).
+void marked_weigh(const LmSetup& s, LmDerivative* d) {
+    d->dCx = d->dC;
+    d->wx.assign(static_cast<size_t>(s.pstar), 0.0);
+    (void)spkron2(&s.view, d->dC.data(), s.marks.data(), d->wx.data());
+    double gamma = 0.0, delta = 0.0;
+    for (int32_t i = 0, t = 0; i < s.n; ++i)
+        for (int32_t j = 0; j <= i; ++j, ++t) {
+            if (s.marks[static_cast<size_t>(t)] == 0) continue;
+            const double f = i == j ? 1.0 : 2.0, x = d->dC[static_cast<size_t>(t)];
+            gamma += f * x * s.dFdC[static_cast<size_t>(t)];
+            delta += f * x * d->wx[static_cast<size_t>(t)];
+        }
+    d->gamma = gamma;
+    d->delta = delta;
+}
+
+}  // namespace
 
 void lm_weigh(const LmSetup& s, LmDerivative* d) {
     const int32_t n = s.n, pstar = s.pstar;
+    if (s.source == LmSource::kSparse) return marked_weigh(s, d);
     d->gamma = trace_inner(d->dC.data(), s.dFdC.data(), n);
     d->wx.assign(static_cast<size_t>(pstar), 0.0);
     if (s.factor != nullptr) {
@@ -134,53 +199,38 @@ void lm_weigh(const LmSetup& s, LmDerivative* d) {
     d->delta = lm_cross(s, *d, *d);
 }
 
-void lm_derivative(const LmSetup& s, const RankTwo* parts, int32_t count, LmDerivative* d) {
-    const int32_t n = s.n;
-    d->dC.assign(static_cast<size_t>(s.pstar), 0.0);
-    for (int32_t p = 0; p < count; ++p) {
-        const RankTwo& t = parts[p];
-        for (int32_t i = 0; i < n; ++i) {
-            const double ui = t.U[int64_t{i} * t.ld + t.r], vi = t.V[int64_t{i} * t.ld + t.c];
-            if (ui == 0.0 && vi == 0.0) continue;
-            double* row = d->dC.data() + pk_lower(i, 0);
-            for (int32_t j = 0; j <= i; ++j)
-                row[j] += t.scale * (ui * t.V[int64_t{j} * t.ld + t.c] + t.U[int64_t{j} * t.ld + t.r] * vi);
-        }
-    }
-    if (s.K == nullptr) return lm_weigh(s, d);
-    // K dC K of a sum of rank-two terms s (u v' + v u') is the sum of
-    // s (Ku (Kv)' + Kv (Ku)'): O(n^2) per term instead of O(n^3).
-    d->gamma = trace_inner(d->dC.data(), s.dFdC.data(), n);
-    d->dCx = d->dC;
-    d->wx.assign(static_cast<size_t>(s.pstar), 0.0);
-    std::vector<double> ku(static_cast<size_t>(n)), kv(static_cast<size_t>(n));
-    for (int32_t p = 0; p < count; ++p) {
-        const RankTwo& t = parts[p];
-        for (int32_t i = 0; i < n; ++i) {
-            double a = 0.0, b = 0.0;
-            for (int32_t k = 0; k < n; ++k) {
-                a += s.K[pk(i, k)] * t.U[int64_t{k} * t.ld + t.r];
-                b += s.K[pk(i, k)] * t.V[int64_t{k} * t.ld + t.c];
-            }
-            ku[static_cast<size_t>(i)] = a;
-            kv[static_cast<size_t>(i)] = b;
-        }
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j)
-                d->wx[static_cast<size_t>(pk_lower(i, j))] +=
-                    t.scale * (ku[static_cast<size_t>(i)] * kv[static_cast<size_t>(j)] + kv[static_cast<size_t>(i)] * ku[static_cast<size_t>(j)]);
-    }
-    d->delta = lm_cross(s, *d, *d);
+const double* lm_column(const LmSetup& s, int32_t i) {
+    if (s.source == LmSource::kMemory) return s.rv.eval->jacobian + int64_t{i} * s.pstar;
+    HostFile* file = s.factor != nullptr ? s.view.weightedFile : s.view.columnFile;
+    file_get(file, 8 * int64_t{s.pstar} * i, s.column.data(), s.pstar);
+    return s.column.data();
 }
 
-double lm_information(const LmSetup& s, const LmDerivative& d, int32_t i) {
-    const double* col = s.Jx.data() + int64_t{i} * s.pstar;
-    if (s.factor != nullptr) {
-        double x = 0.0;
-        for (int32_t k = 0; k < s.pstar; ++k) x += d.wx[static_cast<size_t>(k)] * col[k];
-        return x;
+void lm_informations(const LmSetup& s, const LmDerivative& a, const LmDerivative& b, int32_t skip,
+                     std::vector<double>* ia, std::vector<double>* ib) {
+    ia->clear();
+    ib->clear();
+    for (int32_t i = 0; i < s.q; ++i) {
+        if (i == skip) continue;
+        if (s.source == LmSource::kSparse) {
+            ia->push_back(spinn1(&s.view, 1, i, a.wx.data()));
+            ib->push_back(spinn1(&s.view, 1, i, b.wx.data()));
+            continue;
+        }
+        const double* col = lm_column(s, i);
+        if (s.factor != nullptr) {
+            double x = 0.0, y = 0.0;
+            for (int32_t k = 0; k < s.pstar; ++k) {
+                x += a.wx[static_cast<size_t>(k)] * col[k];
+                y += b.wx[static_cast<size_t>(k)] * col[k];
+            }
+            ia->push_back(x);
+            ib->push_back(y);
+        } else {
+            ia->push_back(trace_inner(a.wx.data(), col, s.n));
+            ib->push_back(trace_inner(b.wx.data(), col, s.n));
+        }
     }
-    return trace_inner(d.wx.data(), col, s.n);
 }
 
 double lm_cross(const LmSetup& s, const LmDerivative& a, const LmDerivative& b) {

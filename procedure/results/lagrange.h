@@ -21,6 +21,13 @@
 #include "procedure/evaluation/model_view.h"
 #include "procedure/results/results_view.h"
 
+// Where the columns of the Jacobian at the estimates are read: the
+// structural nonzeros of the sparse Jacobian (modes 11 and 12, not for WLS,
+// whose weighting mixes every moment), the Jacobian in memory (modes 1 and
+// 5, weighted by L^-1 in place for WLS), or the column files (the other
+// modes, and WLS in the sparse modes; the weighted file for WLS).
+enum class LmSource : int8_t { kSparse, kMemory, kFile };
+
 // The state at the solution.  Owner: the routine that builds it; it lives
 // for one call of a test routine.
 struct LmSetup {
@@ -31,10 +38,12 @@ struct LmSetup {
     double chisq = 0.0;   // T, which bounds the reported statistics
     const double* K = nullptr;       // GLS W, ML C^-1 (packed n); WLS: none
     const double* factor = nullptr;  // WLS: Cholesky factor of the weight matrix (packed p*)
+    LmSource source = LmSource::kMemory;
     std::vector<double> dFdC;        // p*
-    std::vector<double> V;           // packed q: the inverse information
+    std::vector<double> V;           // packed q: the inverse information, when held (lm_setup)
     std::vector<double> g;           // q: the gradient
-    std::vector<double> Jx;          // q x p*: the Jacobian, weighted by L^-1 for WLS
+    mutable std::vector<double> column;  // p*: a column read from a file
+    mutable std::vector<int32_t> marks;  // p*: the marked entries of the sparse weighting
 };
 
 // One position of an element in the derivative: scale (u v' + v u') with
@@ -48,7 +57,8 @@ struct RankTwo {
 };
 
 // The derivative of an element and what the tests take of it: dC (p*),
-// wx (p*) the weighted derivative for the inner products, gamma and delta.
+// wx (p*) the weighted derivative for the inner products (WLS: 2 L^-1 dC,
+// with dCx = L^-1 dC), gamma and delta.
 struct LmDerivative {
     std::vector<double> dC, dCx, wx;
     double gamma = 0.0, delta = 0.0;
@@ -58,10 +68,10 @@ namespace velix::detail {
 
 // The common entry of the tests: nothing unless modification indices are
 // asked for and a method ran; the covariance of the estimates when
-// `needCovariance`; the state at the solution into *s.  false (after the
-// note that the tests are not available, where one is due) when a test
-// routine has nothing to do.
-bool lm_begin(const ResultsView& rv, bool needCovariance, LmSetup* s);
+// `needCovariance`; the state at the solution into *s, with s->V read when
+// `holdCovariance`.  false (after the note that the tests are not
+// available, where one is due) when a test routine has nothing to do.
+bool lm_begin(const ResultsView& rv, bool needCovariance, bool holdCovariance, LmSetup* s);
 // The note that the tests are not available.
 void lm_unavailable();
 
@@ -70,23 +80,32 @@ void lm_unavailable();
 bool lm_covariance_usable(const ResultsView& rv);
 
 // Builds the state at the current parameters: F (final phase) and the
-// Jacobian; V, the gradient and dF/dC as the covariance step left them on
-// its scratch (information_scratch.h), which it writes whenever the
-// covariance is usable (dF/dC formed here when there are no independent
-// parameters).  false when F or the Jacobian cannot be had.
-bool lm_setup(const ResultsView& rv, LmSetup* s);
+// Jacobian's columns where s->source says; the gradient, dF/dC (and V when
+// `holdCovariance`) as the covariance step left them on its scratch
+// (information_scratch.h), which it writes whenever the covariance is
+// usable (dF/dC formed here when there are no independent parameters).
+// false when F or the Jacobian cannot be had.
+bool lm_setup(const ResultsView& rv, LmSetup* s, bool holdCovariance);
 
-// dC of the positions parts[0..count), weighted: gamma = <dC, dF/dC>,
-// delta = the element's information.
-void lm_derivative(const LmSetup& s, const RankTwo* parts, int32_t count, LmDerivative* d);
+// dC (p*) of the positions parts[0..count).
+void lm_element_dc(const LmSetup& s, const RankTwo* parts, int32_t count, std::vector<double>* dC);
 
-// The same for a given dC (d->dC filled by the caller).
+// Weighs a given dC (d->dC filled by the caller): gamma = <dC, dF/dC>,
+// delta = the element's information.  With the sparse Jacobian the GLS and
+// ML weighting takes the marked entries of dC only (spkron2).
 void lm_weigh(const LmSetup& s, LmDerivative* d);
 
-// The information between the weighted derivative and free parameter i.
-double lm_information(const LmSetup& s, const LmDerivative& d, int32_t i);
+// The informations between free parameter i and the weighted derivatives
+// a and b, for every i but `skip`, in order: one column read per parameter.
+void lm_informations(const LmSetup& s, const LmDerivative& a, const LmDerivative& b, int32_t skip,
+                     std::vector<double>* ia, std::vector<double>* ib);
 // The information between two weighted derivatives.
 double lm_cross(const LmSetup& s, const LmDerivative& a, const LmDerivative& b);
+
+// Column i of the Jacobian at the estimates as the source holds it (the
+// weighted column L^-1 J_i for WLS); kSparse has no dense column.  The
+// pointer holds until the next call.
+const double* lm_column(const LmSetup& s, int32_t i);
 
 // The trace inner product of two packed symmetric matrices of order n.
 double trace_inner(const double* x, const double* y, int32_t n);

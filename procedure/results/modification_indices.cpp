@@ -29,6 +29,7 @@
 #include "procedure/evaluation/term_walker.h"
 #include "procedure/procedure.h"
 #include "procedure/results/lagrange.h"
+#include "procedure/results/lagrange_cells.h"
 #include "procedure/results/modification_indices.h"
 #include "procedure/results/results_view.h"
 #include "velix/codes.h"
@@ -59,34 +60,34 @@ void lm_rank_cut(std::vector<LmRanked>* list) {
     list->erase(cut, list->end());
 }
 
-LmCell lm_fixed_cell(const LmSetup& s, const LmDerivative& d, std::vector<double>* V, std::vector<double>* b,
-                     std::vector<double>* work) {
+LmCell lm_cell(const LmSetup& s, double gamma, double delta, double bVb, double bVg) {
     constexpr double kZero = velix::kMachEpsWritten;
     LmCell cell;
-    const int32_t q = s.q;
-    b->assign(static_cast<size_t>(q) + 1, 0.0);
-    for (int32_t i = 0; i < q; ++i) (*b)[static_cast<size_t>(i)] = lm_information(s, d, i);
-    (*b)[static_cast<size_t>(q)] = d.delta;
-    V->assign(s.V.begin(), s.V.end());
-    work->assign(static_cast<size_t>(std::max(q, 1)), 0.0);
-    const int32_t rc = sinvex(q, s.rv.options->singular, V->data(), b->data(), work->data());
-    double rho = (*b)[static_cast<size_t>(q)];
+    const double tol = s.rv.options->singular;
+    double rho = 0.0;
+    bool singular;
+    if (s.q == 0) {
+        singular = std::fabs(delta) <= tol;
+        if (!singular) rho = 1.0 / delta;
+    } else {
+        const double sigma = delta - bVb;
+        singular = sigma <= tol * std::fabs(delta) * s.q;
+        if (!singular) rho = 1.0 / sigma;
+    }
     if (std::fabs(rho) < kZero) rho = 0.0;
-    if (rc != 0 || rho < 0.0) {
+    if (singular || rho < 0.0) {
         cell.state = LmCell::kSingular;
         return cell;
     }
     if (s.kappa <= 0.0) return cell;
-    const double lm = d.gamma * d.gamma * rho / s.kappa;
+    const double lm = gamma * gamma * rho / s.kappa;
     if (lm > 100.0 * s.chisq && lm > 100.0) {
         cell.state = LmCell::kSingular;
         return cell;
     }
-    double bg = 0.0;
-    for (int32_t i = 0; i < q; ++i) bg += (*b)[static_cast<size_t>(i)] * s.g[static_cast<size_t>(i)];
     cell.state = LmCell::kIndex;
     cell.lm = lm;
-    cell.change = -(bg + rho * d.gamma);
+    cell.change = rho * (bVg - gamma);
     return cell;
 }
 
@@ -181,15 +182,14 @@ struct MatrixCells {
 
 class IndexVisitor final : public TermVisitor {
    public:
-    explicit IndexVisitor(const LmSetup* s) : s_(s) {}
+    IndexVisitor(const LmSetup* s, LmCellWork* work) : s_(s), work_(work) {}
     void visit(const EvalView& v, const WalkStep& step) override;
 
    private:
     void wald_cell(int32_t p, MatrixCells* m, size_t at);
     void publish(int32_t k, bool firstOfTerm, MatrixCells* m);
     const LmSetup* s_;
-    std::vector<double> V_, b_, work_;
-    LmDerivative d_;
+    LmCellWork* work_;
 };
 
 void IndexVisitor::wald_cell(int32_t p, MatrixCells* m, size_t at) {
@@ -198,7 +198,7 @@ void IndexVisitor::wald_cell(int32_t p, MatrixCells* m, size_t at) {
     const int32_t index = std::abs(p) - 1;
     double se = host_missing_value();
     if (p > 0 && p <= s.q) {
-        const double v = s.V[static_cast<size_t>(velix::pk_lower(index, index))];
+        const double v = work_->variance(index);
         if (v >= 0.0 && s.kappa > 0.0) se = std::sqrt(s.kappa * v);
     } else if (p < 0 && index < s.rv.sizes->nParmAll && nlp->work.stdErrors != nullptr) {
         se = nlp->work.stdErrors[index];
@@ -208,6 +208,17 @@ void IndexVisitor::wald_cell(int32_t p, MatrixCells* m, size_t at) {
     if (!host_is_missing(se) && se > 0.0) {
         const double t = nlp->param.x[index] / se;
         m->stat[at] = t * t;
+    }
+}
+
+// The outcome of a fixed cell into its place of the matrix's arrays.
+void store_cell(const LmCell& cell, MatrixCells* m, size_t at) {
+    if (cell.state == LmCell::kIndex) {
+        m->stat[at] = cell.lm;
+        m->change[at] = cell.change;
+        m->prob[at] = zpgx2(cell.lm, 1);
+    } else if (cell.state == LmCell::kSingular) {
+        m->label[at] = "Sing";
     }
 }
 
@@ -234,36 +245,34 @@ void IndexVisitor::visit(const EvalView& v, const WalkStep& step) {
         param[static_cast<size_t>(r * m.cols + c)] = p;
         if (sym) param[static_cast<size_t>(c * m.cols + r)] = p;
     }
-    const size_t rankLength = static_cast<size_t>(lm_rank_length(m.rows * m.cols - free));
+    // The fixed cells, row by row, all computed at once.
+    std::vector<LmCellRef> fixed;
     for (int32_t r = 0; r < m.rows; ++r)
         for (int32_t c = 0; c < (sym ? std::min(r + 1, m.cols) : m.cols); ++c) {
-            if (r == c && noDiagonal) continue;
             const size_t at = static_cast<size_t>(r * m.cols + c);
-            if (const int32_t p = param[at]; p != 0) {
-                wald_cell(p, &m, at);
-            } else {
-                RankTwo parts[2];
-                parts[0] = {step.U, step.V, v.ld, r, c, step.scale};
-                parts[1] = {step.U, step.V, v.ld, c, r, step.scale};
-                lm_derivative(s, parts, sym && r != c ? 2 : 1, &d_);
-                const LmCell cell = lm_fixed_cell(s, d_, &V_, &b_, &work_);
-                if (cell.state == LmCell::kIndex) {
-                    m.stat[at] = cell.lm;
-                    m.change[at] = cell.change;
-                    m.prob[at] = zpgx2(cell.lm, 1);
-                    lm_rank_offer(&m.rank, rankLength, {r, c, cell.lm});
-                } else if (cell.state == LmCell::kSingular) {
-                    m.label[at] = "Sing";
-                }
-            }
-            if (sym && r != c) {
-                const size_t mirror = static_cast<size_t>(c * m.cols + r);
+            if (r == c && noDiagonal) continue;
+            if (param[at] != 0)
+                wald_cell(param[at], &m, at);
+            else
+                fixed.push_back({r, c});
+        }
+    std::vector<LmCell> outcome;
+    work_->matrix_cells(step, m.rows, m.cols, sym, fixed, &outcome);
+    const size_t rankLength = static_cast<size_t>(lm_rank_length(m.rows * m.cols - free));
+    for (size_t i = 0; i < fixed.size(); ++i) {
+        const size_t at = static_cast<size_t>(fixed[i].r * m.cols + fixed[i].c);
+        store_cell(outcome[i], &m, at);
+        if (outcome[i].state == LmCell::kIndex) lm_rank_offer(&m.rank, rankLength, {fixed[i].r, fixed[i].c, outcome[i].lm});
+    }
+    if (sym)
+        for (int32_t r = 0; r < m.rows; ++r)
+            for (int32_t c = 0; c < std::min(r, m.cols); ++c) {
+                const size_t at = static_cast<size_t>(r * m.cols + c), mirror = static_cast<size_t>(c * m.cols + r);
                 m.stat[mirror] = m.stat[at];
                 m.prob[mirror] = m.prob[at];
                 m.change[mirror] = m.change[at];
                 m.label[mirror] = m.label[at];
             }
-        }
     lm_rank_cut(&m.rank);
     // A matrix that stands in several terms is shown at its first visit.
     if (mt.sameName[k] == 0) publish(k, first_of_term(v, k), &m);
@@ -346,14 +355,22 @@ void IndexVisitor::publish(int32_t k, bool firstOfTerm, MatrixCells* m) {
 void cosmod1(ProcContext* ctx) {
     const ResultsView rv = results_view(ctx);
     LmSetup s;
-    if (!lm_begin(rv, rv.sizes->nParmFree > 0, &s)) return;
+    if (!lm_begin(rv, rv.sizes->nParmFree > 0, false, &s)) return;
+    int32_t wide = 1;
+    for (int32_t k = 1; k <= rv.sizes->nMatrices; ++k) {
+        int32_t rows, cols;
+        shown_shape(s, k, &rows, &cols);
+        if (!skipped_type(rv.model->type[k])) wide = std::max({wide, rows, cols});
+    }
+    LmCellWork work;
+    if (!work.begin(&s, wide)) return;
     // Every matrix that can hold an element is walked, also those whose
     // elements are all fixed (the walk of the derivatives passes them by).
     ModelMatrixTable& mt = *rv.model;
     std::vector<int16_t> constant(mt.constant, mt.constant + rv.sizes->nMatrices + 1);
     for (int32_t k = 1; k <= rv.sizes->nMatrices; ++k)
         if (!skipped_type(mt.type[k])) mt.constant[k] = 0;
-    IndexVisitor visitor(&s);
+    IndexVisitor visitor(&s, &work);
     const int32_t failed = walk_terms(&s.view, &visitor);
     std::copy(constant.begin(), constant.end(), mt.constant);
     if (failed != 0) lm_unavailable();

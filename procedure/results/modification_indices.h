@@ -37,9 +37,14 @@ void lm_rank_offer(std::vector<LmRanked>* list, size_t length, LmRanked e);
 // below that times the first.
 void lm_rank_cut(std::vector<LmRanked>* list);
 
-// The index and expected change of a fixed element with derivative d;
-// V, b and work are scratch.
-LmCell lm_fixed_cell(const LmSetup& s, const LmDerivative& d, std::vector<double>* V, std::vector<double>* b,
-                     std::vector<double>* work);
+// The index and expected change of a fixed element from its gradient
+// gamma, its information delta and its bordering row b with the free
+// parameters, given b'Vb and b'Vg (V the inverse information, g the
+// gradient): the Schur complement sigma = delta - b'Vb gives rho = 1 /
+// sigma, LM = gamma^2 rho / kappa and the change rho (b'Vg - gamma), as the
+// bordered inverse would without changing V.  Singular when sigma is not
+// above SINGULAR |delta| q (with q = 0, when |delta| is not above SINGULAR),
+// when rho is negative, or when the index is above both 100 T and 100.
+LmCell lm_cell(const LmSetup& s, double gamma, double delta, double bVb, double bVg);
 
 }  // namespace velix::detail

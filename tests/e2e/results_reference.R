@@ -100,6 +100,42 @@ held <- cfa(hs_model(fix9 = TRUE), data = hs, likelihood = "wishart")
 estimates("hs_bound", held)
 put("hs_bound", "score", lavTestScore(held)$uni$X2[1] * scale)
 
+# WLS: the score test of F = r'W r (r = s - sigma, W = lavaan's WLS.V, the
+# same W and F as the program's, whose T = (N - 1) F equals lavaan's chisq)
+# at lavaan's estimates, for one fixed element each: with g and H = 2 D'W D
+# the gradient and the expected Hessian of F over the parameters and the
+# element (D the exact Jacobian of the implied moments), the index is
+# (N - 1) / 2 times g_e^2 over the element's Schur complement of H and the
+# expected change the element's entry of -H^-1 g (the Newton step, which for
+# ML is lavaan's epc to 1e-6).  lavaan's modindices() gives (N - 1) / N times
+# both for WLS (its information there is N / (N - 1) times the Hessian of
+# its fit function); its rows are kept to show that relation.
+wls <- cfa(hs_model(), data = hs, estimator = "WLS")
+estimates("hs_wls", wls)
+W <- lavInspect(wls, "WLS.V")
+s <- lav_matrix_vech(lavInspect(wls, "sampstat")$cov)
+wls_mi <- modindices(wls)
+for (cell in list(c("Fvis", "=~", "x9"), c("Ftxt", "=~", "x1"), c("Fspd", "=~", "x2"),
+                  c("x7", "~~", "x8"), c("x1", "~~", "x9"), c("x4", "~~", "x6"))) {
+  key <- paste0(cell, collapse = "")
+  ext <- cfa(paste0(hs_model(), "\n  ", cell[1], " ", cell[2], " newp*", cell[3]), data = hs,
+             estimator = "WLS", do.fit = FALSE)
+  theta <- coef(ext)
+  for (nm in names(theta)) theta[nm] <- if (nm %in% names(coef(wls))) coef(wls)[nm] else 0
+  model <- lav_model_set_parameters(ext@Model, theta)
+  D <- lavaan:::computeDelta(lavmodel = model)[[1]]
+  r <- s - lav_matrix_vech(lav_model_implied(model)$cov[[1]])
+  g <- -2 * t(D) %*% W %*% r
+  H <- 2 * t(D) %*% W %*% D
+  e <- which(names(theta) == "newp")
+  schur <- H[e, e] - H[e, -e] %*% solve(H[-e, -e], H[-e, e])
+  put("hs_wls", paste0("mi:", key), (N - 1) / 2 * g[e]^2 / drop(schur))
+  put("hs_wls", paste0("epc:", key), -solve(H, g)[e])
+  row <- wls_mi[wls_mi$lhs == cell[1] & wls_mi$op == cell[2] & wls_mi$rhs == cell[3], ]
+  put("hs_wls", paste0("lavmi:", key), row$mi)
+  put("hs_wls", paste0("lavepc:", key), row$epc)
+}
+
 # Political democracy: its stepwise Wald test drops parameters.
 poldem <- read.csv(file.path(fixtures, "poldem.csv"))
 pd <- sem('

@@ -24,19 +24,7 @@ using Reference = std::map<std::string, double>;
 
 // The rows of results_reference.csv for one case, by key.
 Reference reference(const std::string& wanted) {
-    std::ifstream in(data_path("results_reference.csv"));
-    std::string line;
-    Reference out;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::stringstream s(line);
-        std::string c, key, value;
-        std::getline(s, c, ',');
-        std::getline(s, key, ',');
-        std::getline(s, value, ',');
-        if (c == wanted) out[key] = std::stod(value);
-    }
-    return out;
+    return reference_rows("results_reference.csv", wanted);
 }
 
 std::string start(const Reference& r, const std::string& name) {
@@ -468,6 +456,33 @@ TEST(ResultsRuns, IndicesAgreeWithTheCovarianceStepForEveryMethod) {
         ASSERT_EQ(bound["rows"].size(), 1u);
         expect_close(cell(bound, 0, "ChiSq").number(), at(gamma, "x9", "Fvis").number(), 1e-8, "freed x9 on Fvis");
         expect_close(cell(bound, 0, "Change").number(), at(gamma, "x9", "Fvis", "C").number(), 1e-8, "change");
+    }
+}
+
+// WLS indices and changes are the score test of the program's own F at
+// lavaan's WLS estimates (results_reference.R); lavaan's modindices() gives
+// (N - 1) / N times both (its WLS information is N / (N - 1) times the
+// Hessian of its fit function, while its chisq equals the program's T).
+TEST(ResultsRuns, WlsIndicesAreTheScoreTestOfTheFitFunction) {
+    const Reference ref = reference("hs_wls");
+    const RunResult r = run_velix(hs_program(ref, "modification", {}, "", "wls"), {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const std::vector<const JsonValue*> mi = matrices(r, "ModIndices");
+    ASSERT_EQ(mi.size(), 2u);
+    const double lavaanScale = 301.0 / 300.0;  // N / (N - 1) of hs.csv
+    struct Cell { const char* key; int matrix; const char* row; const char* column; };
+    for (const Cell& c : {Cell{"Fvis=~x9", 1, "x9", "Fvis"}, Cell{"Ftxt=~x1", 1, "x1", "Ftxt"},
+                          Cell{"Fspd=~x2", 1, "x2", "Fspd"}, Cell{"x7~~x8", 0, "E8", "E7"},
+                          Cell{"x1~~x9", 0, "E9", "E1"}, Cell{"x4~~x6", 0, "E6", "E4"}}) {
+        const JsonValue& m = *mi[static_cast<size_t>(c.matrix)];
+        const double index = at(m, c.row, c.column).number(), change = at(m, c.row, c.column, "C").number();
+        // The same F at the same point: to rounding.  lavaan's numbers
+        // carry the small gradient its fit left at the estimates.
+        expect_close(index, ref.at(std::string("mi:") + c.key), 1e-9, c.key);
+        expect_close(change, ref.at(std::string("epc:") + c.key), 1e-9, std::string("change ") + c.key);
+        expect_close(index, lavaanScale * ref.at(std::string("lavmi:") + c.key), 1e-5, std::string("lavaan ") + c.key);
+        expect_close(change, lavaanScale * ref.at(std::string("lavepc:") + c.key), 1e-5,
+                     std::string("lavaan change ") + c.key);
     }
 }
 

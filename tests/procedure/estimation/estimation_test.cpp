@@ -273,10 +273,10 @@ TEST(Estimation, TheLargeReferenceModelReachesTheReferenceMinimum) {
 namespace velix::testing {
 namespace {
 
-// The Jacobian mode of a stage: none when nothing after the run needs the
-// Jacobian, the request when given, else the sparse mode when at most a
-// quarter of the entries can be nonzero, in memory after restarts, and
-// term-wise otherwise.
+// The Jacobian mode of a stage: the sparse mode whenever at most a quarter
+// of the entries can be nonzero (it serves the fit's cross products too),
+// else none when nothing after the run needs the Jacobian, the request
+// when given, in memory after restarts, and term-wise otherwise.
 TEST(Estimation, JacobianModeFollowsTheRequestAndTheShareOfNonzeros) {
     ProcContext ctx;
     NlpHookBlock hooks;
@@ -286,8 +286,12 @@ TEST(Estimation, JacobianModeFollowsTheRequestAndTheShareOfNonzeros) {
     ctx.sizes.nMoments = 45;
     ctx.sizes.nParmFree = 20;  // 900 entries
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), -1);
-    hooks.cov.wantCovariance = 1;
     ctx.eval.jac.nonzeros = 225;
+    EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 11);
+    ctx.methods.jacobianModeRequested = 12;
+    EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 12);
+    ctx.methods.jacobianModeRequested = 0;
+    hooks.cov.wantCovariance = 1;
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 11);
     ctx.eval.jac.nonzeros = 226;
     EXPECT_EQ(estimation_jacobian_mode(&ctx, &nlp), 2);

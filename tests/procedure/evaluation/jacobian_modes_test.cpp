@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <tuple>
 
 #include "evaluation_fixture.h"
 #include "procedure/evaluation/column_jacobian.h"
@@ -227,6 +228,34 @@ TEST(JacobianPattern, TheLargeModelHasTheReferenceNonzeros) {
     EXPECT_EQ(s.ctx.eval.jac.nonzeros, 20340);
     EXPECT_NEAR(jacobian_density(&v), 0.92, 0.005);
     EXPECT_TRUE(sparse_pattern_pays(s.ctx.eval.jac.nonzeros, v.pstar, v.nParmFree));
+}
+
+}  // namespace
+}  // namespace velix::testing
+
+namespace velix::testing {
+namespace {
+
+// The marked-entry weighting of a packed D gives K D K as the weighting of
+// every entry does; an entry below ten units of roundoff of the largest is
+// left unmarked, and so out.
+TEST(SparseWeighting, MarkedEntriesGiveTheKroneckerWeight) {
+    EvalStep s(ability_program(), kMethodMl);
+    ASSERT_TRUE(s.ready) << s.log.str();
+    s.objective();
+    const EvalView v = eval_view(&s.ctx);
+    const int32_t p = v.pstar;
+    std::vector<double> d(static_cast<size_t>(p), 0.0), want(static_cast<size_t>(p)), got(static_cast<size_t>(p));
+    for (const auto& [i, j, x] : {std::tuple{3, 1, 0.7}, {2, 2, -1.3}, {5, 0, 0.4}, {5, 3, 2.0}})
+        d[static_cast<size_t>(velix::pk_lower(i, j))] = x;
+    velix::detail::fill_weight_dense(v);
+    velix::detail::kron_weight(v, d.data(), want.data());
+    d[static_cast<size_t>(velix::pk_lower(4, 4))] = 1e-16;
+    std::vector<int32_t> marks(static_cast<size_t>(p));
+    EXPECT_EQ(spkron2(&v, d.data(), marks.data(), got.data()), 4);
+    EXPECT_EQ(marks[static_cast<size_t>(velix::pk_lower(4, 4))], 0);
+    EXPECT_EQ(marks[static_cast<size_t>(velix::pk_lower(5, 3))], 4);
+    EXPECT_LT(relative_gap(got, want), 1e-14);
 }
 
 }  // namespace

@@ -43,10 +43,7 @@ TEST(LmFixedCell, IndexOfALoneElementAndTheBoundOnReportedIndices) {
     s.rv.options = &options;
     s.kappa = 0.5;
     s.chisq = 4.0;
-    LmDerivative d;
-    d.delta = 2.0;
-    std::vector<double> V, b, work;
-    auto cell = [&](double gamma) { return d.gamma = gamma, lm_fixed_cell(s, d, &V, &b, &work); };
+    auto cell = [&](double gamma) { return lm_cell(s, gamma, 2.0, 0.0, 0.0); };
     EXPECT_EQ(cell(3.0).state, LmCell::kIndex);
     EXPECT_DOUBLE_EQ(cell(3.0).lm, 9.0 / (2.0 * 0.5));
     EXPECT_DOUBLE_EQ(cell(3.0).change, -1.5);

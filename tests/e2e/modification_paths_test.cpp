@@ -1,0 +1,201 @@
+// The modification indices, the equality and the bound tests from each
+// place the Jacobian at the estimates can be read: its structural nonzeros
+// (HESSALG=11), the column files (HESSALG=3) and the Jacobian in memory
+// (HESSALG=1), on each model kind with and without an active bound and an
+// equality tie, at the reference estimates (no iteration), give the same
+// numbers to 1e-10.  The steps run in this process, so that the memory one
+// allocation may take can be limited: short of memory the covariance of
+// the estimates is read from its utility file by panels (352/149) with the
+// same numbers, and shorter still the indices are refused (352/150).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "platform/memory.h"
+#include "platform/output.h"
+#include "platform/runner/runner.h"
+#include "platform/session.h"
+#include "tests/support/fixtures.h"
+
+namespace velix::test {
+namespace {
+
+// The three-factor model of hs.csv in each model kind; $name stands for a
+// parameter with its start value.
+const std::map<std::string, std::string> kModels = {
+    {"lineqs",
+     " lineqs x1 = 1.0 Fvis + E1, x2 = $l2 Fvis + E2, x3 = $l3 Fvis + E3, x4 = 1.0 Ftxt + E4,\n"
+     "  x5 = $l5 Ftxt + E5, x6 = $l6 Ftxt + E6, x7 = 1.0 Fspd + E7, x8 = $l8 Fspd + E8, x9 = $l9 Fspd + E9;\n"
+     " std Fvis = $vvis, Ftxt = $vtxt, Fspd = $vspd, E1 = $ve1, E2 = $ve2, E3 = $ve3, E4 = $ve4,\n"
+     "  E5 = $ve5, E6 = $ve6, E7 = $ve7, E8 = $ve8, E9 = $ve9;\n"
+     " cov Fvis Ftxt = $cvt, Fvis Fspd = $cvs, Ftxt Fspd = $cts;\n"},
+    {"ram",
+     " ram 1 1 10 1.0, 1 2 10 $l2, 1 3 10 $l3, 1 4 11 1.0, 1 5 11 $l5, 1 6 11 $l6, 1 7 12 1.0,\n"
+     "  1 8 12 $l8, 1 9 12 $l9, 2 1 1 $ve1, 2 2 2 $ve2, 2 3 3 $ve3, 2 4 4 $ve4, 2 5 5 $ve5, 2 6 6 $ve6,\n"
+     "  2 7 7 $ve7, 2 8 8 $ve8, 2 9 9 $ve9, 2 10 10 $vvis, 2 11 11 $vtxt, 2 12 12 $vspd,\n"
+     "  2 11 10 $cvt, 2 12 10 $cvs, 2 12 11 $cts;\n"
+     " varnames 1 = Fvis Ftxt Fspd, 2 = E1-E9 Dvis Dtxt Dspd;\n"},
+    {"cosan",
+     " cosan F(3, GEN) * P(3, SYM) + U(9, SYM);\n"
+     " matrix F [ , 1] = 1.0 $l2 $l3, [ , 2] = 0 0 0 1.0 $l5 $l6, [ , 3] = 0 0 0 0 0 0 1.0 $l8 $l9;\n"
+     " matrix P [1, 1] = $vvis $vtxt $vspd, [2, 1] = $cvt $cts, [3, 1] = $cvs;\n"
+     " matrix U [1, 1] = $ve1 $ve2 $ve3 $ve4 $ve5 $ve6 $ve7 $ve8 $ve9;\n"
+     " varnames F = Fvis Ftxt Fspd, P = F, U = E1-E9;\n"},
+    {"factor",
+     " factor n=3;\n"
+     " matrix _F_ [ , 1] = 1.0 $l2 $l3, [ , 2] = 0 0 0 1.0 $l5 $l6, [ , 3] = 0 0 0 0 0 0 1.0 $l8 $l9;\n"
+     " matrix _P_ [1, 1] = $vvis $vtxt $vspd, [2, 1] = $cvt $cts, [3, 1] = $cvs;\n"
+     " matrix _U_ [1, 1] = $ve1 $ve2 $ve3 $ve4 $ve5 $ve6 $ve7 $ve8 $ve9;\n"},
+};
+
+struct Case {
+    std::string kind;
+    std::string variant;  // "plain", "tied" (l3 is l2), "bound" (l9 held at 0.9)
+    std::string method = "ml";
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.kind << " " << c.variant << " " << c.method;
+}
+
+// The program of a case at the reference estimates of its variant.
+std::string program(const Case& c, int mode) {
+    const std::string refCase = c.method == "wls" ? "hs_wls" : c.variant == "plain" ? "hs" : "hs_" + c.variant;
+    const std::map<std::string, double> ref = reference_rows("results_reference.csv", refCase);
+    std::string text = kModels.at(c.kind);
+    for (size_t at; (at = text.find('$')) != std::string::npos;) {
+        size_t end = at + 1;
+        while (end < text.size() && std::isalnum(static_cast<unsigned char>(text[end]))) ++end;
+        std::string name = text.substr(at + 1, end - at - 1);
+        if (c.variant == "tied" && name == "l3") name = "l2";
+        std::ostringstream v;
+        v.precision(17);
+        v << name << " (" << ref.at("est:" + name) << ")";
+        text.replace(at, end - at, v.str());
+    }
+    std::ostringstream p;
+    p << "proc velix data=hs method=" << c.method << " covariance maxiter=0 modification hessalg=" << mode << ";\n"
+      << text << (c.variant == "bound" ? " bounds 0 <= l9 <= 0.9;\n" : "") << "run;\n";
+    return p.str();
+}
+
+// One step of the program in this process, its allocations limited to
+// `limit` bytes (0: the default); the output document and the numbers of
+// the messages of group 352.
+struct InProcess {
+    JsonValue document;
+    std::vector<int> messages;
+};
+InProcess run_in_process(const std::string& text, int64_t limit) {
+    auto& s = velix::platform::session();
+    const velix::platform::Session saved = s;
+    std::ostringstream log, listing;
+    s.log = &log;
+    s.listing = &listing;
+    s.libraryDir = fixture_dir();
+    velix::platform::output_clear();
+    velix::platform::set_allocation_limit(limit);
+    std::vector<int> codes;
+    velix::platform::run_program_text(text, &codes);
+    velix::platform::set_allocation_limit(0);
+    InProcess out;
+    out.document = JsonValue::parse(velix::platform::output_json());
+    velix::platform::output_clear();
+    s = saved;
+    const JsonValue& messages = out.document["steps"][0]["messages"];
+    for (size_t i = 0; i < messages.size(); ++i)
+        if (messages[i]["group"].number() == 352) out.messages.push_back(static_cast<int>(messages[i]["number"].number()));
+    return out;
+}
+
+// Every number and text of the tests' tables, by its place.
+using Flat = std::map<std::string, std::pair<double, std::string>>;
+void flatten(const JsonValue& v, const std::string& at, Flat* out) {
+    if (v.is_number()) (*out)[at] = {v.number(), ""};
+    if (v.is_string()) (*out)[at] = {0.0, v.str()};
+    if (v.is_array())
+        for (size_t i = 0; i < v.size(); ++i) flatten(v[i], at + "/" + std::to_string(i), out);
+    if (v.is_object())
+        for (const std::string& k : v.keys()) flatten(v[k], at + "/" + k, out);
+}
+Flat tests_of(const JsonValue& document) {
+    Flat out;
+    const JsonValue& items = document["steps"][0]["output"];
+    for (size_t i = 0; i < items.size(); ++i) {
+        const std::string name = items[i]["name"].str();
+        if (name == "ModIndices" || name == "LagrangeEquality" || name == "LagrangeBoundary")
+            flatten(items[i], std::to_string(i) + ":" + name, &out);
+    }
+    return out;
+}
+
+// Whether the tests' tables hold one named `table`.
+bool holds(const Flat& f, const std::string& table) {
+    return std::any_of(f.begin(), f.end(), [&](const auto& e) { return e.first.find(table) != std::string::npos; });
+}
+
+void expect_same(const Flat& got, const Flat& want, const std::string& what) {
+    ASSERT_EQ(got.size(), want.size()) << what;
+    for (const auto& [place, w] : want) {
+        const auto g = got.find(place);
+        ASSERT_NE(g, got.end()) << what << ": no " << place;
+        EXPECT_EQ(g->second.second, w.second) << what << ": " << place;
+        // Relative to the value, statistics near 0 relative to 1e-3.
+        EXPECT_NEAR(g->second.first, w.first, 1e-10 * std::max(std::fabs(w.first), 1e-3)) << what << ": " << place;
+    }
+}
+
+class ModificationPaths : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ModificationPaths, SparseAndFileColumnsEqualTheJacobianInMemory) {
+    const Case& c = GetParam();
+    const Flat dense = tests_of(run_in_process(program(c, 1), 0).document);
+    ASSERT_TRUE(holds(dense, "ModIndices"));
+    EXPECT_EQ(holds(dense, "LagrangeEquality"), c.variant == "tied");
+    EXPECT_EQ(holds(dense, "LagrangeBoundary"), c.variant == "bound");
+    expect_same(tests_of(run_in_process(program(c, 3), 0).document), dense, "file");
+    expect_same(tests_of(run_in_process(program(c, 11), 0).document), dense, "sparse");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryKind, ModificationPaths,
+    ::testing::Values(Case{"lineqs", "plain"}, Case{"lineqs", "tied"}, Case{"lineqs", "bound"},
+                      Case{"ram", "plain"}, Case{"ram", "tied"}, Case{"ram", "bound"}, Case{"cosan", "plain"},
+                      Case{"cosan", "tied"}, Case{"cosan", "bound"}, Case{"factor", "plain"},
+                      Case{"factor", "tied"}, Case{"factor", "bound"}, Case{"lineqs", "plain", "wls"}),
+    [](const ::testing::TestParamInfo<Case>& i) { return i.param.kind + "_" + i.param.variant + "_" + i.param.method; });
+
+// Down from a megabyte per allocation: first the copy of the covariance of
+// the estimates no longer fits its share (352/149) and the indices read it
+// by panels with the same numbers, then the indices' work itself does not
+// fit (352/150) and they are refused while the equality tests still run.
+TEST(ModificationPathsMemory, ShortMemoryReadsTheCovarianceByPanelsThenRefuses) {
+    const std::string text = program(Case{"lineqs", "tied"}, 11);
+    const Flat full = tests_of(run_in_process(text, 0).document);
+    bool panels = false, refused = false;
+    for (int64_t limit = int64_t{1} << 20; limit >= 48 << 10; limit = limit * 4 / 5) {
+        const InProcess r = run_in_process(text, limit);
+        const auto has = [&](int m) { return std::count(r.messages.begin(), r.messages.end(), m) > 0; };
+        const Flat got = tests_of(r.document);
+        if (has(149) && !has(150)) {
+            panels = true;
+            expect_same(got, full, "limit " + std::to_string(limit));
+        }
+        if (has(150)) {
+            refused = true;
+            EXPECT_FALSE(holds(got, "ModIndices")) << limit;
+            EXPECT_TRUE(holds(got, "LagrangeEquality")) << limit;
+        }
+    }
+    EXPECT_TRUE(panels);
+    EXPECT_TRUE(refused);
+}
+
+}  // namespace
+}  // namespace velix::test
