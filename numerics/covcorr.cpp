@@ -2,7 +2,10 @@
 // UDU' decomposition after scaling to unit diagonal (the scaling of van der
 // Sluis, "Condition numbers and equilibration of matrices", Numer. Math.
 // 14, 1969, which makes the pivot tolerances relative), with the
-// singularity criteria mapped onto the scaled matrix.
+// singularity criteria mapped onto the scaled matrix.  A large matrix that
+// is positive definite beyond the criteria takes the blocked Cholesky
+// factor and inverse of cholesky.h instead, several times faster on the
+// register-tiled row products.
 #include "numerics/covcorr.h"
 
 #include <algorithm>
