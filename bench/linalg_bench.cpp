@@ -1,7 +1,8 @@
 // Timings of the packed Cholesky factor (the bordering one and the blocked
 // one of the optimizer's steps), the packed inverse from that factor and
 // the symmetric eigen driver against LAPACK's dpotrf, dpotri and dsyev on
-// the same matrices, at orders 10, 50, 200 and 500.  Each
+// the same matrices, at orders 10, 50, 200 and 500; the blocked factor and
+// inverse and the UDU' inverse also at order 2000.  Each
 // iteration copies its input into a work buffer first, for both sides
 // alike (O(n^2) against the O(n^3) work timed).
 #include <benchmark/benchmark.h>
@@ -13,6 +14,7 @@
 #include "numerics/cholesky.h"
 #include "numerics/eigen.h"
 #include "numerics/packed.h"
+#include "numerics/udu.h"
 
 extern "C" {
 void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info);
@@ -91,6 +93,30 @@ void BM_PackedInverseVelix(benchmark::State& state) {
     }
 }
 
+// The blocked inverse from a blocked factor, which coschin and zcovinv
+// take for positive definite matrices from order 64.
+void BM_BlockedInverseVelix(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    std::vector<double> l = packed(spd(n), n);
+    velix::detail::packed_cholesky(n, l.data(), 0.0, 0.0, l.data());
+    std::vector<double> out(l.size()), work(static_cast<size_t>(velix::detail::packed_inverse_work(n)));
+    for (auto _ : state) velix::detail::packed_factor_inverse(n, l.data(), out.data(), work.data());
+}
+
+// The UDU' decomposition and its inverse, which zcovinv keeps for
+// matrices that are not positive definite.
+void BM_UduInverseVelix(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const std::vector<double> a = packed(spd(n), n);
+    std::vector<double> w(a.size()), work(n);
+    std::vector<int32_t> kpvt(n);
+    for (auto _ : state) {
+        w = a;
+        zududec(n, 0.0, nullptr, w.data(), kpvt.data());
+        zuduinv(n, w.data(), kpvt.data(), work.data());
+    }
+}
+
 void BM_PackedInverseLapack(benchmark::State& state) {
     int n = static_cast<int>(state.range(0));
     std::vector<double> l = spd(n);
@@ -152,10 +178,12 @@ void BM_EigenvaluesLapack(benchmark::State& state) { run_dsyev(state, "N"); }
 
 #define VELIX_ORDERS ->Arg(10)->Arg(50)->Arg(200)->Arg(500)->Unit(benchmark::kMicrosecond)
 BENCHMARK(BM_CholeskyVelix) VELIX_ORDERS;
-BENCHMARK(BM_BlockedCholeskyVelix) VELIX_ORDERS;
+BENCHMARK(BM_BlockedCholeskyVelix) VELIX_ORDERS->Arg(2000);
 BENCHMARK(BM_CholeskyLapack) VELIX_ORDERS;
 BENCHMARK(BM_PackedInverseVelix) VELIX_ORDERS;
 BENCHMARK(BM_PackedInverseLapack) VELIX_ORDERS;
+BENCHMARK(BM_BlockedInverseVelix) VELIX_ORDERS->Arg(2000);
+BENCHMARK(BM_UduInverseVelix) VELIX_ORDERS->Arg(2000);
 BENCHMARK(BM_EigenVelix) VELIX_ORDERS;
 BENCHMARK(BM_EigenLapack) VELIX_ORDERS;
 BENCHMARK(BM_EigenvaluesVelix) VELIX_ORDERS;

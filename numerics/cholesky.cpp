@@ -57,7 +57,8 @@ constexpr int32_t kRowBlock = 64;
 // Rows i0 .. i1-1 of the factor within the block's own columns: L(i, j)
 // from the updated A(i, j) less the sums over the columns i0 .. j-1,
 // divided by L(j, j); the diagonal (j == i) is judged against floor.
-bool factor_triangle(double* l, int32_t i0, int32_t i1, double floor) {
+// Returns i1, or the row whose pivot failed.
+int32_t factor_triangle(double* l, int32_t i0, int32_t i1, double floor) {
     for (int32_t i = i0; i < i1; ++i) {
         double* li = l + pk_lower(i, 0);
         for (int32_t j = i0; j <= i; ++j) {
@@ -67,35 +68,87 @@ bool factor_triangle(double* l, int32_t i0, int32_t i1, double floor) {
             if (j < i) {
                 li[j] = s / lj[j];
             } else {
-                if (!(s > floor)) return false;
+                if (!(s > floor)) return i;
                 li[i] = std::sqrt(s);
             }
         }
     }
-    return true;
+    return i1;
 }
 
-// Rows i0 .. i1-1 against the finished triangle of the block of columns
-// j0 .. j1-1: L(I, J) := A(I, J) L(J, J)^-T, column by column so that each
-// finished L(i, j) is taken off the rest of row i in one pass along the
-// row; ut (kRowBlock^2 doubles) receives the triangle by columns.  Each
-// L(i, j) receives the same subtractions in the same order as the inner
-// product of the bordering step.
+// Eight doubles in one SIMD value (one AVX-512 register, two AVX ones).
+typedef double Lanes __attribute__((vector_size(8 * sizeof(double))));
+constexpr int32_t kLanes = 8;
+
+// Rows x[0 .. m-1], each the columns j0 .. j1-1 of a row, against the
+// finished triangle L(J, J) of the packed factor l: x := x L(J, J)^-T,
+// column by column so that each finished element is taken off the rest of
+// its row; ut (kRowBlock^2 doubles) receives the triangle by columns.  In
+// the factorization each L(i, j) so receives the same subtractions in the
+// same order as the inner product of the bordering step.  Eight rows go
+// through side by side, one in each SIMD lane (a row's steps wait for its
+// division; eight rows' do not wait for each other): every lane does what
+// the row-by-row solve did to its row.
 VELIX_KERNEL_CLONES
-void solve_rows(double* l, int32_t i0, int32_t i1, int32_t j0, int32_t j1, double* ut) {
+void solve_rows(const double* l, int32_t j0, int32_t j1, double* const* rows, int32_t m, double* ut) {
     const int32_t nj = j1 - j0;
     for (int32_t j = 0; j < nj; ++j)
         for (int32_t t = j; t < nj; ++t) ut[j * kRowBlock + t] = l[pk_lower(j0 + t, j0 + j)];
-    for (int32_t i = i0; i < i1; ++i) {
-        double* __restrict x = l + pk_lower(i, j0);
+    Lanes tile[kRowBlock];  // element t of the eight rows
+    for (int32_t r0 = 0; r0 < m; r0 += kLanes) {
+        const int32_t nr = std::min(kLanes, m - r0);
+        // Lanes past the last row solve ones and are dropped.
+        for (int32_t t = 0; t < nj; ++t)
+            for (int32_t r = 0; r < kLanes; ++r) tile[t][r] = r < nr ? rows[r0 + r][t] : 1.0;
         for (int32_t j = 0; j < nj; ++j) {
+            const double* u = ut + j * kRowBlock;
+            const Lanes v = tile[j] / u[j];
+            tile[j] = v;
+            for (int32_t t = j + 1; t < nj; ++t) tile[t] -= v * u[t];
+        }
+        for (int32_t t = 0; t < nj; ++t)
+            for (int32_t r = 0; r < nr; ++r) rows[r0 + r][t] = tile[t][r];
+    }
+}
+
+// The rows x[0 .. i1-i0-1] := the identity times L(I, I)^-T, the columns
+// of the inverse of the block's own triangle as rows (zeros before the
+// diagonal), as solve_rows would leave them without its work on the
+// zeros; ut as there.
+VELIX_KERNEL_CLONES
+void invert_triangle(const double* l, int32_t i0, int32_t i1, double* const* rows, double* ut) {
+    const int32_t ni = i1 - i0;
+    for (int32_t j = 0; j < ni; ++j)
+        for (int32_t t = j; t < ni; ++t) ut[j * kRowBlock + t] = l[pk_lower(i0 + t, i0 + j)];
+    for (int32_t r = 0; r < ni; ++r) {
+        double* __restrict x = rows[r];
+        std::fill(x, x + ni, 0.0);
+        x[r] = 1.0;
+        for (int32_t j = r; j < ni; ++j) {
             const double* __restrict u = ut + j * kRowBlock;
             const double v = x[j] / u[j];
             x[j] = v;
-            for (int32_t t = j + 1; t < nj; ++t) x[t] -= v * u[t];
+            for (int32_t t = j + 1; t < ni; ++t) x[t] -= v * u[t];
         }
     }
 }
+
+// The columns of X = L^-1 as rows (row i holds X(t, i), t >= i), each
+// stored from the first column of its block of kRowBlock rows with zeros
+// before its diagonal: the rows of a block then share their first column,
+// which lets the row products run over whole blocks.
+struct PaddedColumns {
+    double* base;
+    int32_t n;
+    // Where row i starts: rows of the blocks above hold n - (their block's
+    // first row) doubles each.
+    static int64_t offset(int32_t n, int32_t i) {
+        const int64_t q = i / kRowBlock, i0 = q * kRowBlock;
+        return kRowBlock * (q * n - kRowBlock * q * (q - 1) / 2) + (i - i0) * (n - i0);
+    }
+    // Row i, at its element t = i0, the first row of its block.
+    double* row(int32_t i) const { return base + offset(n, i); }
+};
 
 }  // namespace
 
@@ -113,18 +166,22 @@ double zchol(int32_t k, double* a, double tol) {
 }
 
 void zchol2(int32_t n, const double* l, double* b) {
-    for (int32_t i = 0; i < n; ++i) {
-        const double* ri = l + pk_lower(i, 0);
-        b[i] = ri[i] == 0.0 ? 0.0 : (b[i] - zinner(ri, b, i)) / ri[i];
-    }
+    velix::detail::substitute_rows(n, l, b, [&](int32_t i, double sum) {
+        const double d = l[pk_lower(i, i)];
+        b[i] = d == 0.0 ? 0.0 : (b[i] - sum) / d;
+    });
 }
 
 void zbaksub(int32_t n, const double* l, double* b) {
+    // Each x(i) is taken off the components above it along row i of L,
+    // which is contiguous: component t receives the terms of x(n-1) down
+    // to x(t+1) in the order of the inner product down column t.
     for (int32_t i = n - 1; i >= 0; --i) {
-        double v = b[i];
-        for (int32_t j = n - 1; j > i; --j) v -= l[pk_lower(j, i)] * b[j];
-        const double d = l[pk_lower(i, i)];
-        b[i] = d == 0.0 ? 0.0 : v / d;
+        const double* ri = l + pk_lower(i, 0);
+        const double d = ri[i];
+        const double x = d == 0.0 ? 0.0 : b[i] / d;
+        b[i] = x;
+        for (int32_t t = 0; t < i; ++t) b[t] -= ri[t] * x;
     }
 }
 
@@ -251,7 +308,7 @@ double zmchol(int32_t n, int32_t* perm, double tol1, double tol2, double* a, dou
 
 namespace velix::detail {
 
-bool packed_cholesky(int32_t n, const double* a, double shift, double floor, double* l) {
+bool packed_cholesky(int32_t n, const double* a, double shift, double floor, double* l, int32_t* failed) {
     //   for each block I of kRowBlock rows:
     //     copy A(I, 0..I) with the shift on the diagonal
     //     for each finished block J left of I:
@@ -263,7 +320,7 @@ bool packed_cholesky(int32_t n, const double* a, double shift, double floor, dou
     double ut[kRowBlock * kRowBlock];
     for (int32_t i0 = 0; i0 < n; i0 += kRowBlock) {
         const int32_t i1 = std::min(n, i0 + kRowBlock), mi = i1 - i0;
-        std::copy(a + pk_lower(i0, 0), a + pk_lower(i1, 0), l + pk_lower(i0, 0));
+        if (l != a) std::copy(a + pk_lower(i0, 0), a + pk_lower(i1, 0), l + pk_lower(i0, 0));
         for (int32_t i = i0; i < i1; ++i) {
             l[pk_lower(i, i)] += shift;
             rowsI[i - i0] = l + pk_lower(i, 0);
@@ -273,13 +330,64 @@ bool packed_cholesky(int32_t n, const double* a, double shift, double floor, dou
             for (int32_t j = j0; j < j1; ++j) rowsJ[j - j0] = l + pk_lower(j, 0);
             for (int32_t i = 0; i < mi; ++i) outI[i] = l + pk_lower(i0 + i, j0);
             rows_product(mi, j1 - j0, j0, rowsI, rowsJ, -1.0, outI, false);
-            solve_rows(l, i0, i1, j0, j1, ut);
+            solve_rows(l, j0, j1, outI, mi, ut);
         }
         for (int32_t i = 0; i < mi; ++i) outI[i] = l + pk_lower(i0 + i, i0);
         rows_product(mi, mi, i0, rowsI, rowsI, -1.0, outI, true);
-        if (!factor_triangle(l, i0, i1, floor)) return false;
+        const int32_t stop = factor_triangle(l, i0, i1, floor);
+        if (stop < i1) {
+            if (failed != nullptr) *failed = stop;
+            return false;
+        }
     }
     return true;
+}
+
+int64_t packed_inverse_work(int32_t n) {
+    if (n < 1) return 0;
+    const int32_t last = (n - 1) / kRowBlock * kRowBlock;  // the first row of the last block
+    return PaddedColumns::offset(n, last) + int64_t{n - last} * (n - last);
+}
+
+void packed_factor_inverse(int32_t n, const double* l, double* out, double* work) {
+    //   X = L^-1 by columns, block of rows I of X' at a time (X' L' = I):
+    //     X'(I, I) := I L(I, I)^-T
+    //     for each block J right of I:
+    //       X'(I, J) := -X'(I, I..J) L(J, I..J)'; solve within J
+    //   out = X' X, each block (I, J), J <= I, one product over t >= I
+    const PaddedColumns x{work, n};
+    double* rowsI[kRowBlock];
+    const double* rowsJ[kRowBlock];
+    double* outJ[kRowBlock];
+    double ut[kRowBlock * kRowBlock];
+    for (int32_t i0 = 0; i0 < n; i0 += kRowBlock) {
+        const int32_t i1 = std::min(n, i0 + kRowBlock), mi = i1 - i0;
+        for (int32_t r = 0; r < mi; ++r) rowsI[r] = x.row(i0 + r);
+        invert_triangle(l, i0, i1, rowsI, ut);
+        for (int32_t j0 = i1; j0 < n; j0 += kRowBlock) {
+            const int32_t j1 = std::min(n, j0 + kRowBlock), nj = j1 - j0;
+            for (int32_t j = j0; j < j1; ++j) rowsJ[j - j0] = l + pk_lower(j, i0);
+            for (int32_t r = 0; r < mi; ++r) {
+                outJ[r] = rowsI[r] + (j0 - i0);
+                std::fill(outJ[r], outJ[r] + nj, 0.0);
+            }
+            rows_product(mi, nj, j0 - i0, rowsI, rowsJ, -1.0, outJ, false);
+            solve_rows(l, j0, j1, outJ, mi, ut);
+        }
+    }
+    for (int32_t i0 = 0; i0 < n; i0 += kRowBlock) {
+        const int32_t i1 = std::min(n, i0 + kRowBlock), mi = i1 - i0;
+        for (int32_t r = 0; r < mi; ++r) rowsI[r] = x.row(i0 + r);
+        for (int32_t j0 = 0; j0 <= i0; j0 += kRowBlock) {
+            const int32_t nj = std::min(n, j0 + kRowBlock) - j0;
+            for (int32_t j = 0; j < nj; ++j) rowsJ[j] = x.row(j0 + j) + (i0 - j0);
+            for (int32_t r = 0; r < mi; ++r) {
+                outJ[r] = out + pk_lower(i0 + r, j0);
+                std::fill(outJ[r], outJ[r] + (j0 == i0 ? r + 1 : nj), 0.0);
+            }
+            rows_product(mi, nj, n - i0, rowsI, rowsJ, 1.0, outJ, j0 == i0);
+        }
+    }
 }
 
 }  // namespace velix::detail

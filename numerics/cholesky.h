@@ -47,9 +47,27 @@ namespace velix::detail {
 // L L' = A + shift I for a PackedSym a into the packed l, in blocks of rows
 // (each block's rows against the finished factor by row products, then the
 // block's own triangle).  The pivots are met in the order of the rows, as
-// by the bordering step; the factor agrees with it to rounding.
-// Returns false, l partly written, at the first pivot (before its square
-// root) not above `floor`.  Nothing is allocated.
-bool packed_cholesky(int32_t n, const double* a, double shift, double floor, double* l);
+// by the bordering step; the factor agrees with it to rounding.  l may be a
+// itself.  Returns false, l partly written, at the first pivot (before its
+// square root) not above `floor`, and then its row in *failed when that is
+// not null.  Nothing is allocated.
+bool packed_cholesky(int32_t n, const double* a, double shift, double floor, double* l,
+                     int32_t* failed = nullptr);
+
+// The order from which the inverses of positive definite matrices
+// (coschin, zcovinv) take the blocked factor and inverse below: under it
+// the row-by-row forms are as fast.
+constexpr int32_t kBlockedInverseOrder = 80;
+
+// Doubles of work packed_factor_inverse needs for order n: about
+// n(n + 65) / 2.
+int64_t packed_inverse_work(int32_t n);
+
+// out := (L L')^-1 (PackedSym) from the packed lower factor l of a positive
+// diagonal, by blocks of rows on the row products: the columns of L^-1
+// (each block of them by one product against the factor's rows, then a
+// triangular solve), then their cross products.  out may be l itself.
+//   work  out  packed_inverse_work(n) doubles
+void packed_factor_inverse(int32_t n, const double* l, double* out, double* work);
 
 }  // namespace velix::detail

@@ -2,13 +2,19 @@
 // UDU' decomposition after scaling to unit diagonal (the scaling of van der
 // Sluis, "Condition numbers and equilibration of matrices", Numer. Math.
 // 14, 1969, which makes the pivot tolerances relative), with the
-// singularity criteria mapped onto the scaled matrix.
+// singularity criteria mapped onto the scaled matrix.  A large matrix that
+// is positive definite beyond the criteria takes the blocked Cholesky
+// factor and inverse of cholesky.h instead, several times faster on the
+// register-tiled row products.
 #include "numerics/covcorr.h"
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <utility>
+#include <vector>
 
+#include "numerics/cholesky.h"
 #include "numerics/kernel_support.h"
 #include "numerics/udu.h"
 
@@ -31,6 +37,52 @@ void scale_both_sides(int32_t n, double* a, const double* sd) {
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
             a[pk_lower(i, j)] = a[pk_lower(i, j)] * (1.0 / sd[i]) / sd[j];
+}
+
+// b := the packed a with its rows and columns in reverse order (b may be
+// a: the reversal swaps pairs of elements).
+void reverse_packed(int32_t n, const double* a, double* b) {
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            const int64_t p = pk_lower(i, j), q = pk_lower(n - 1 - j, n - 1 - i);
+            if (a != b) {
+                b[p] = a[q];
+            } else if (p < q) {
+                std::swap(b[p], b[q]);
+            }
+        }
+}
+
+// The inverse of a matrix that is positive definite beyond the column
+// tolerances, by the blocked Cholesky factor and inverse; false, a
+// untouched, when a pivot is not above its tolerance (the matrix is then
+// for the UDU' decomposition).  The rows are factored from the last, as
+// the UDU' decomposition takes them, so that without interchanges its D
+// holds the same pivots and it judges them alike.  On success the info
+// block is that of the decomposition (all pivots positive) and kpvt says
+// "no interchanges".
+bool positive_definite_inverse(int32_t n, const double* tolv, double* a, double* info, int32_t* kpvt) {
+    std::vector<double> w(static_cast<size_t>(velix::detail::packed_inverse_work(n)));
+    reverse_packed(n, a, w.data());
+    if (!velix::detail::packed_cholesky(n, w.data(), 0.0, 0.0, w.data())) return false;
+    for (int32_t i = 0; i < n; ++i) {
+        const double l = w[pk_lower(n - 1 - i, n - 1 - i)];
+        if (!(l * l > tolv[i])) return false;
+    }
+    if (info != nullptr) {
+        info[0] = 1.0;
+        info[1] = info[3] = info[4] = 0.0;
+        info[2] = n;
+        for (int32_t i = 0; i < n; ++i) {
+            const double l = w[pk_lower(n - 1 - i, n - 1 - i)];
+            det_scale(info, l * l, true);
+        }
+    }
+    std::copy(w.data(), w.data() + pk_lower(n, 0), a);
+    velix::detail::packed_factor_inverse(n, a, a, w.data());
+    reverse_packed(n, a, a);
+    for (int32_t i = 0; i < n; ++i) kpvt[i] = i;
+    return true;
 }
 
 }  // namespace
@@ -88,7 +140,9 @@ int32_t zcovinv(int32_t detonly, int32_t form, int32_t n, double tolA, double to
     //   diagonal scale factors and the log of their product
     //   scale to unit diagonal when no factor is tiny
     //   column tolerances on the (scaled) matrix
-    //   UDU' decomposition; singular by the tolerances: -1
+    //   from order 80, a matrix positive definite beyond the tolerances:
+    //   blocked Cholesky inverse and its determinant; unscale
+    //   otherwise the UDU' decomposition; singular by the tolerances: -1
     //   determinant of the unscaled matrix; inverse; unscale
     if (n < 1) return 0;
     if (form == 2) return dodiag(detonly, n, tolA, tolB, a, info);
@@ -108,6 +162,12 @@ int32_t zcovinv(int32_t detonly, int32_t form, int32_t n, double tolA, double to
         const double s2 = sd[i] * sd[i];
         tolv[i] = scaled ? std::max({tolA / s2, (tolB * maxdiag / sd[i]) / sd[i], tolC})
                          : std::max({tolC * s2, tolB * maxdiag, tolA});
+    }
+    if (detonly == 0 && n >= velix::detail::kBlockedInverseOrder &&
+        positive_definite_inverse(n, tolv, a, info, kpvt)) {
+        if (scaled && info != nullptr) info[1] += logsum;
+        if (scaled) scale_both_sides(n, a, sd);
+        return scaled ? 1 : 0;
     }
     if (zudude2(n, tolv, info, a, kpvt) != 0) return -1;
     if (scaled && info != nullptr) info[1] += logsum;

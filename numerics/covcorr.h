@@ -17,7 +17,11 @@
 // correlations within 1.110223024625157e-13 of zero become 0.0.
 void zcovcor(int32_t n, double* a, double* sd);
 
-// Inverts a symmetric matrix in place.
+// Inverts a symmetric matrix in place.  From order 80 a matrix whose
+// Cholesky pivots (taken from the last row, as the UDU' decomposition takes
+// them) are all above their column tolerances is inverted by the blocked
+// Cholesky factor and inverse instead, the same inverse and info to
+// rounding.
 //   detonly     in      nonzero: stop after the decomposition (a then holds
 //                       the factors, scaled when the result is 1)
 //   form        in      2: a is the vector of a diagonal matrix (see dodiag);
@@ -31,7 +35,8 @@ void zcovcor(int32_t n, double* a, double* sd);
 //   info        out     info block (see above)
 //   sd          out     n doubles: sqrt(|a(i,i)|)
 //   tolv        out     n doubles: the column tolerances (then work)
-//   kpvt        out     n ints: the UDU' pivots
+//   kpvt        out     n ints: the UDU' pivots (no interchanges after the
+//                       Cholesky inverse)
 // Returns 0 for n < 1 (nothing touched); -1 when the matrix is singular by
 // the criteria (a is then factored, not inverted; the info block holds the
 // pair (0.0, 0.0) and the inertia); otherwise 1 when the matrix was scaled

@@ -1,7 +1,9 @@
 // Shared machinery of the dense and packed kernels: the packed-index
-// arithmetic (from velix/packed_index.h), the constants the kernels test
-// against, the mantissa/power-of-ten determinant accumulator and the
-// ordered insertion the eigenvalue routines keep their results with.
+// arithmetic (from velix/packed_index.h), the per-processor compilation of
+// the heavy loops (velix/kernel_clones.h), the constants the kernels test
+// against, the mantissa/power-of-ten determinant accumulator, the forward
+// substitution of rows side by side and the ordered insertion the
+// eigenvalue routines keep their results with.
 // Nothing here is specific to one factorization.
 #pragma once
 
@@ -9,18 +11,9 @@
 #include <cstdint>
 #include <limits>
 
+#include "velix/host_vector.h"
+#include "velix/kernel_clones.h"
 #include "velix/packed_index.h"
-
-// The dense kernels that carry the cubic work are compiled once per level
-// of the x86-64 vector extensions (AVX-512, AVX2 with FMA, the SSE2
-// baseline) and the loader picks the one the processor runs; elsewhere
-// they are compiled once for the target.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
-#define VELIX_KERNEL_CLONES \
-    __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define VELIX_KERNEL_CLONES
-#endif
 
 namespace velix {
 
@@ -94,6 +87,31 @@ inline void det_scale(double* pair, double f, bool zero_tiny = false) {
         }
     }
     pair[0] = m;
+}
+
+// Solves the rows 0 .. n-1 of the packed factor l against y in place, as
+// a forward substitution does: finish(i, sum) receives the inner product
+// of row i with y[0 .. i) and sets y[i].  Four rows at a time share the
+// pass over the solved part of y, their sums side by side so that none
+// waits for its own previous addition, and then take their last terms one
+// after the other: each sum runs from 0.0 in the order of the elements, as
+// zinner adds it, and gives its bits.
+template <class Finish>
+void substitute_rows(int32_t n, const double* l, double* y, Finish finish) {
+    constexpr int32_t kSideBySide = 4;
+    int32_t i = 0;
+    for (; i + kSideBySide <= n; i += kSideBySide) {
+        const double* r[kSideBySide];
+        double s[kSideBySide] = {};
+        for (int32_t k = 0; k < kSideBySide; ++k) r[k] = l + pk_lower(i + k, 0);
+        for (int32_t t = 0; t < i; ++t)
+            for (int32_t k = 0; k < kSideBySide; ++k) s[k] += r[k][t] * y[t];
+        for (int32_t k = 0; k < kSideBySide; ++k) {
+            for (int32_t t = i; t < i + k; ++t) s[k] += r[k][t] * y[t];
+            finish(i + k, s[k]);
+        }
+    }
+    for (; i < n; ++i) finish(i, zinner(l + pk_lower(i, 0), y, i));
 }
 
 // Puts x with its tag into the ascending w[0..n) (ind[0..n) alongside),

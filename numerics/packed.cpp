@@ -8,7 +8,9 @@
 #include "numerics/packed.h"
 
 #include <cmath>
+#include <vector>
 
+#include "numerics/cholesky.h"
 #include "numerics/kernel_support.h"
 #include "velix/host_vector.h"
 
@@ -31,16 +33,16 @@ double sign_of(double v) { return v < 0.0 ? -1.0 : (v > 0.0 ? 1.0 : 0.0); }
 template <class Negligible>
 int32_t forward_pass(int32_t n, const double* l, double* x, Negligible negligible) {
     int32_t count = 0;
-    for (int32_t i = 0; i < n; ++i) {
-        const double* ri = l + pk_lower(i, 0);
-        const double y = x[i] - zinner(ri, x, i);
-        if (negligible(ri[i])) {
+    velix::detail::substitute_rows(n, l, x, [&](int32_t i, double sum) {
+        const double d = l[pk_lower(i, i)];
+        const double y = x[i] - sum;
+        if (negligible(d)) {
             x[i] = 0.0;
             ++count;
         } else {
-            x[i] = y * (1.0 / ri[i]);
+            x[i] = y * (1.0 / d);
         }
-    }
+    });
     return count;
 }
 
@@ -72,6 +74,26 @@ int32_t each_rhs(int32_t n, int32_t m, double* b, Pass pass) {
     return count / m;
 }
 
+// coschin from the order where blocking pays: the blocked factor in
+// place, the determinant from its diagonal, the blocked inverse.
+int32_t blocked_coschin(int32_t n, double tol, double* det, double* a) {
+    // A pivot that is not positive fails whatever tol says.
+    const double floor = tol > 0.0 ? tol : 0.0;
+    int32_t failed = 0;
+    if (!velix::detail::packed_cholesky(n, a, 0.0, floor, a, &failed)) {
+        det[0] = 0.0;
+        det[1] = 0.0;
+        return -(failed + 1);
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        const double l = a[pk_lower(i, i)];
+        det_scale(det, l * l);
+    }
+    std::vector<double> work(static_cast<size_t>(velix::detail::packed_inverse_work(n)));
+    velix::detail::packed_factor_inverse(n, a, a, work.data());
+    return 0;
+}
+
 }  // namespace
 
 int32_t coschin(int32_t n, double tol, double* det, double* a) {
@@ -79,6 +101,7 @@ int32_t coschin(int32_t n, double tol, double* det, double* a) {
     // invert the factor column by column; form inv(a) = X'X, X = inv(L).
     det[0] = 1.0;
     det[1] = 0.0;
+    if (n >= velix::detail::kBlockedInverseOrder) return blocked_coschin(n, tol, det, a);
     for (int32_t i = 0; i < n; ++i) {
         double* ri = a + pk_lower(i, 0);
         for (int32_t j = 0; j <= i; ++j) {
@@ -124,19 +147,18 @@ int32_t coscdec(int32_t n, double tol, double* logdet, double* a) {
     int32_t count = 0;
     for (int32_t i = 0; i < n; ++i) {
         double* ri = a + pk_lower(i, 0);
-        for (int32_t j = 0; j <= i; ++j) {
-            const double* rj = a + pk_lower(j, 0);
-            const double x = ri[j] - zinner(ri, rj, j);
-            if (j < i) {
-                const double d = rj[j];
-                ri[j] = x * (d > kMinPos ? 1.0 / d : d);
-            } else if (x > tol) {
-                sum += std::log(x);
-                ri[i] = std::sqrt(x);
-            } else {
-                ri[i] = 0.0;
-                ++count;
-            }
+        // Row i against the rows above, as forward_pass solves.
+        velix::detail::substitute_rows(i, a, ri, [&](int32_t j, double inner) {
+            const double d = a[pk_lower(j, j)];
+            ri[j] = (ri[j] - inner) * (d > kMinPos ? 1.0 / d : d);
+        });
+        const double x = ri[i] - zinner(ri, ri, i);
+        if (x > tol) {
+            sum += std::log(x);
+            ri[i] = std::sqrt(x);
+        } else {
+            ri[i] = 0.0;
+            ++count;
         }
     }
     *logdet = count == 0 ? sum : kRankDeficientLogDet;

@@ -11,13 +11,16 @@
 // (vector k from k*n).  Determinant pair: det[0] mantissa with
 // 1 <= |mantissa| < 10, det[1] the power of ten (a double).
 //
-// None of these kernels allocates, prints or calls the host; every result
+// None of these kernels prints or calls the host, and only coschin allocates
+// (the work of its blocked inverse, from order 80); every result
 // convention below is part of the contract and callers test it exactly.
 #pragma once
 
 #include <cstdint>
 
-// Cholesky factor, determinant and inverse in one call.
+// Cholesky factor, determinant and inverse in one call; from order 80 the
+// factor and the inverse run in blocks of rows (the same results to
+// rounding).
 //   n   in      order
 //   tol in      a pivot not above tol (or not positive) is a failure
 //   det out     determinant pair of a; (0.0, 0.0) on failure

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -163,15 +164,15 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
     auto data = std::make_unique<HostDataSet>();
     data->name = name;
     data->path = dataset_path(name, quoted);
-    std::ifstream in(data->path, std::ios::binary);
-    if (!in) {
+    std::FILE* file = std::fopen(data->path.c_str(), "rb");
+    if (file == nullptr) {
         *error = "Data set " + name + " does not exist (no file " + data->path + ").";
         return nullptr;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
     std::string why;
-    if (!csv_read(text.str(), data.get(), &why)) {
+    const bool read = csv_read_file(file, data.get(), &why);
+    std::fclose(file);
+    if (!read) {
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";
         return nullptr;
     }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -122,6 +123,9 @@ void dataset_end_step();
 // CSV form.  Parses the text of a data-set file into `data` (variables,
 // observations, TYPE and LABEL); false with *error naming the line.
 bool csv_read(const std::string& text, HostDataSet* data, std::string* error);
+// The same from an open file, read a piece at a time: the text is never
+// held whole.
+bool csv_read_file(std::FILE* file, HostDataSet* data, std::string* error);
 // Formats a data set in the same form.
 std::string csv_write(const HostDataSet* data);
 

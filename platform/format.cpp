@@ -5,6 +5,7 @@
 #include "platform/format.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -61,6 +62,9 @@ void append_padded(std::string* out, const Directive& d, const char* text, size_
 constexpr double kFixedDigitsLimit = 1e17;
 // Mantissa decimals of the E form: a double has 17 significant digits.
 constexpr int kMaxExponentDecimals = 16;
+// Decimals of a fixed text that fixed_in_field forms without the C
+// library: with 17 digits before the point and a sign, 59 characters.
+constexpr int kPlainDecimals = 40;
 
 std::string c_text(const char* cfmt, double v) {
     std::string out;
@@ -203,15 +207,41 @@ std::string vformat_host(const char* format, int32_t length, va_list args) {
     return out;
 }
 
+size_t format_double(char* buf, size_t size, double value, char conversion, int precision) {
+    const std::chars_format style = conversion == 'f'   ? std::chars_format::fixed
+                                    : conversion == 'g' ? std::chars_format::general
+                                                        : std::chars_format::scientific;
+    const std::to_chars_result r = std::to_chars(buf, buf + size, value, style, precision);
+    const size_t n = static_cast<size_t>(r.ptr - buf);
+    if (conversion == 'E')
+        for (size_t k = 0; k < n; ++k)
+            if (buf[k] == 'e') buf[k] = 'E';
+    return n;
+}
+
 std::string fixed_in_field(double v, int decimals, int width, const std::string& flags) {
     Directive d;
     d.flags = flags;
     d.precision = std::max(decimals, 0);
     // Judged on the text without padding: the sign and the digits before
     // the point must fit the field (decimals beyond it widen it, as in C).
-    const std::string fixed = c_text(c_format(d, "", 'f').c_str(), v);
+    // Without flags the text is format_double's, padded on the left as C
+    // pads it (the factoids of the listing write thousands of these).
+    const bool plain = flags.empty() && std::isfinite(v) && std::fabs(v) < kFixedDigitsLimit &&
+                       d.precision <= kPlainDecimals;
+    std::string fixed;
+    if (plain) {
+        char buf[64];
+        fixed.assign(buf, format_double(buf, sizeof buf, v, 'f', d.precision));
+    } else {
+        fixed = c_text(c_format(d, "", 'f').c_str(), v);
+    }
     const size_t whole = std::min(fixed.find('.'), fixed.size());
     const bool fits = width > 0 ? whole <= static_cast<size_t>(width) : !(std::fabs(v) >= kFixedDigitsLimit);
+    if (fits && plain)
+        return width > 0 && fixed.size() < static_cast<size_t>(width)
+                   ? std::string(static_cast<size_t>(width) - fixed.size(), ' ') + fixed
+                   : fixed;
     if (!fits && std::isfinite(v)) {
         // Fewer decimals until the E form fits (rounding may add an
         // exponent digit); at none it stands even in a narrower field.

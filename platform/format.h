@@ -29,6 +29,13 @@ std::string vformat_host(const char* format, int32_t length, va_list args);
 // The same with the arguments given directly (NUL-terminated format).
 std::string format_host(const char* format, ...);
 
+// A finite double as C's printf writes it with "%.*f", "%.*E" or "%.*g"
+// (conversion 'f', 'E' or 'g') and the given precision, from std::to_chars,
+// which gives the same text without the C library's arbitrary-precision
+// conversion: the listing writes tens of thousands of numbers.  The text
+// goes to buf (size bytes, enough for it); returns its length.
+size_t format_double(char* buf, size_t size, double value, char conversion, int precision);
+
 // v in fixed notation, "%<flags><width>.<decimals>f", when its sign and
 // digits before the point fit its field: width characters, or, with no
 // width (width < 1), at most 17 digits, all that a double carries (the

@@ -17,6 +17,7 @@
 //   pass 2: d := x - mean; r += w f d; C += w f d d'  (Z += w f x x' about zero)
 //           mean += r / W; C -= r r' / W
 //   out:    R_ij = C_ij / sqrt(C_ii C_jj); std_i = sqrt(C_ii / divisor)
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "platform/dataset.h"
 #include "platform/print.h"
 #include "velix/codes.h"
+#include "velix/kernel_clones.h"
 #include "velix/packed_index.h"
 #include "velix/vardef.h"
 
@@ -44,6 +46,38 @@ struct CompensatedSum {
     }
     double value() const { return sum + carry; }
 };
+
+// Observations whose products one pass over the sums adds: each sum is
+// loaded once for them, and their products are added in their order.
+constexpr int kBatch = 4;
+
+// Adds the products w_b d_b(i) d_b(j) of the M observations b (d_b at
+// d + b n) to the packed sums, by Neumaier's rule as CompensatedSum::add
+// does, each element's sum and carry apart so that the elements run in
+// SIMD lanes.  The file is compiled without contracting a product and a
+// sum into one rounding, so that every instruction set adds the same bits.
+template <int M>
+VELIX_KERNEL_CLONES void add_products(int n, const double* w, const double* d, double* __restrict sum,
+                                      double* __restrict carry) {
+    size_t p = 0;  // the first element of row i
+    for (int i = 0; i < n; p += static_cast<size_t>(i) + 1, ++i) {
+        double wd[M];
+        for (int b = 0; b < M; ++b) wd[b] = w[b] * d[static_cast<size_t>(b) * n + i];
+        double* __restrict s = sum + p;
+        double* __restrict c = carry + p;
+        for (int j = 0; j <= i; ++j) {
+            double sj = s[j], cj = c[j];
+            for (int b = 0; b < M; ++b) {
+                const double x = wd[b] * d[static_cast<size_t>(b) * n + j];
+                const double t = sj + x;
+                cj += std::fabs(sj) >= std::fabs(x) ? (sj - t) + x : (x - t) + sj;
+                sj = t;
+            }
+            s[j] = sj;
+            c[j] = cj;
+        }
+    }
+}
 
 // The 0-based index of the first variable of list `entry`, -1 when empty;
 // -2 when it names no numeric variable of the data set.
@@ -144,24 +178,34 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
     std::vector<double> mean(n);
     for (int i = 0; i < n; ++i) mean[i] = sum[i] / wSum;
 
-    // Pass 2: centred (or raw) cross-products with the mean corrections.
+    // Pass 2: centred (or raw) cross-products with the mean corrections,
+    // kBatch observations to a pass over the sums.
     const size_t packed = static_cast<size_t>(n) * (n + 1) / 2;
-    std::vector<CompensatedSum> cross(packed), resid(n);
-    std::vector<double> d(n);
-    for (const Used& u : used) {
-        for (int i = 0; i < n; ++i) {
-            const double x = col[i][u.obs];
-            d[i] = momentOrigin == 0 ? x - mean[i] : x;
-            if (momentOrigin == 0) resid[i].add(u.weight * d[i]);
+    std::vector<double> crossSum(packed, 0.0), crossCarry(packed, 0.0);
+    std::vector<CompensatedSum> resid(n);
+    std::vector<double> d(static_cast<size_t>(n) * kBatch);
+    double weight[kBatch];
+    for (size_t u0 = 0; u0 < used.size(); u0 += kBatch) {
+        const int batch = static_cast<int>(std::min<size_t>(kBatch, used.size() - u0));
+        for (int b = 0; b < batch; ++b) {
+            const Used& u = used[u0 + b];
+            double* db = d.data() + static_cast<size_t>(b) * n;
+            weight[b] = u.weight;
+            for (int i = 0; i < n; ++i) {
+                const double x = col[i][u.obs];
+                db[i] = momentOrigin == 0 ? x - mean[i] : x;
+                if (momentOrigin == 0) resid[i].add(u.weight * db[i]);
+            }
         }
-        size_t p = 0;
-        for (int i = 0; i < n; ++i) {
-            const double wd = u.weight * d[i];
-            for (int j = 0; j <= i; ++j) cross[p++].add(wd * d[j]);
-        }
+        if (batch == kBatch)
+            add_products<kBatch>(n, weight, d.data(), crossSum.data(), crossCarry.data());
+        else
+            for (int b = 0; b < batch; ++b)
+                add_products<1>(n, weight + b, d.data() + static_cast<size_t>(b) * n, crossSum.data(),
+                                crossCarry.data());
     }
     std::vector<double> c(packed);
-    for (size_t p = 0; p < packed; ++p) c[p] = cross[p].value();
+    for (size_t p = 0; p < packed; ++p) c[p] = crossSum[p] + crossCarry[p];
     if (momentOrigin == 0) {
         std::vector<double> r(n);
         for (int i = 0; i < n; ++i) r[i] = resid[i].value();

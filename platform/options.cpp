@@ -7,8 +7,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/session.h"
 #include "velix/host.h"
@@ -32,33 +35,48 @@ constexpr OptionDefault kOptionDefaults[] = {
     {"PAGESIZE", "60"},
 };
 
-std::string upper(const char* name) {
-    std::string s = name != nullptr ? name : "";
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return s;
+// The upper-case name without trailing blanks, into key (kept between
+// calls: the listing looks up its line and page sizes for every line).
+void upper_key(const char* name, std::string* key) {
+    key->assign(name != nullptr ? name : "");
+    for (char& c : *key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    while (!key->empty() && key->back() == ' ') key->pop_back();
 }
 
-// The option's text; empty when there is no such option.
-std::optional<std::string> find_option(const char* name) {
-    const std::string key = upper(name);
+// The option's text; null when there is no such option.  Valid until the
+// options change.
+const std::string* find_option(const char* name) {
+    static std::string key;
+    static const std::vector<std::pair<std::string, std::string>> defaults = [] {
+        std::vector<std::pair<std::string, std::string>> d;
+        for (const auto& o : kOptionDefaults) d.emplace_back(o.name, o.value);
+        return d;
+    }();
+    upper_key(name, &key);
     const auto& opts = session().options;
     const auto it = opts.find(key);
-    if (it != opts.end()) return it->second;
-    for (const auto& d : kOptionDefaults)
-        if (key == d.name) return std::string(d.value);
-    return std::nullopt;
+    if (it != opts.end()) return &it->second;
+    for (const auto& [defaultName, value] : defaults)
+        if (key == defaultName) return &value;
+    return nullptr;
 }
 
-// Parses the whole text (blanks around allowed) as a number.
+// Parses the whole text (blanks around allowed) as a number.  The texts
+// already parsed are kept with their numbers.
 bool parse_number(const std::string& text, double* value) {
-    const char* s = text.c_str();
-    char* end = nullptr;
-    const double v = std::strtod(s, &end);
-    if (end == s) return false;
-    while (*end == ' ') ++end;
-    if (*end != '\0') return false;
-    *value = v;
+    static std::map<std::string, std::optional<double>> parsed;
+    auto it = parsed.find(text);
+    if (it == parsed.end()) {
+        const char* s = text.c_str();
+        char* end = nullptr;
+        const double v = std::strtod(s, &end);
+        bool ok = end != s;
+        while (ok && *end == ' ') ++end;
+        ok = ok && *end == '\0';
+        it = parsed.emplace(text, ok ? std::optional<double>(v) : std::nullopt).first;
+    }
+    if (!it->second) return false;
+    *value = *it->second;
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/format.h"
 #include "platform/output.h"
 #include "platform/session.h"
 #include "velix/host.h"
@@ -306,8 +307,7 @@ std::string json_number(double v) {
     if (host_is_missing(v) || std::isnan(v)) return "null";
     if (std::isinf(v)) return v > 0 ? "1e999" : "-1e999";
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    return buf;
+    return std::string(buf, format_double(buf, sizeof buf, v, 'g', 17));
 }
 
 std::string severity_of(const std::string& text) {

@@ -66,13 +66,15 @@ std::string format_number(double v, const NumberFormat& f) {
     if (host_is_missing(v)) return missing_text(v);
     // A number that is not finite is no result: it prints as missing.
     if (!std::isfinite(v)) return ".";
-    char buf[64];
+    // Up to 309 integer digits in fixed notation.
+    char buf[400];
+    size_t n = 0;
     switch (f.style) {
-        case NumberFormat::Style::Integer: std::snprintf(buf, sizeof buf, "%.0f", v); break;
-        case NumberFormat::Style::Fixed: std::snprintf(buf, sizeof buf, "%.*f", f.decimals, v); break;
-        case NumberFormat::Style::Exponent: std::snprintf(buf, sizeof buf, "%.*E", f.decimals, v); break;
+        case NumberFormat::Style::Integer: n = format_double(buf, sizeof buf, v, 'f', 0); break;
+        case NumberFormat::Style::Fixed: n = format_double(buf, sizeof buf, v, 'f', f.decimals); break;
+        case NumberFormat::Style::Exponent: n = format_double(buf, sizeof buf, v, 'E', f.decimals); break;
     }
-    return buf;
+    return std::string(buf, n);
 }
 
 std::string value_text(const OutValue& v, const NumberFormat& f) {
@@ -286,13 +288,11 @@ void put_factoid(const OutItem& f) {
             std::isfinite(e.value.real) && e.decimals >= 0) {
             // 99 asks for the shortest form with up to 8 significant digits.
             constexpr int kBestDecimals = 99;
-            char buf[64];
-            if (e.decimals == kBestDecimals) {
-                std::snprintf(buf, sizeof buf, "%.8g", e.value.real);
-                v = buf;
-            } else {
+            char buf[400];
+            if (e.decimals == kBestDecimals)
+                v.assign(buf, format_double(buf, sizeof buf, e.value.real, 'g', 8));
+            else
                 v = fixed_in_field(e.value.real, std::min(e.decimals, 20), e.width);
-            }
         } else {
             const std::vector<double> one = {e.value.real};
             v = value_text(e.value, choose_format(one));

@@ -82,7 +82,8 @@ struct KyrObject : HostObject {
     bool closed = false;
     int32_t messageGroup = kMsgProc;  // managers: the message group of their texts
     int32_t compiling = 0;       // managers: 1 while the statements are compiled
-    OutItem item;                // the table, factoid, matrix or group being built
+    OutItem item;                // the table, factoid, matrix or group being built; a delivered
+                                 // table, factoid or matrix moves into the document, unread after
     TableState state = TableState::Columns;
     std::vector<CellBinding> cells;
     bool bound = false;
@@ -463,7 +464,7 @@ int32_t m299_end_rows(KyrObject* self, int32_t, KyrArg*) {
     if (self->kind != ObjKind::Factoid) return kKyrBadArgument;
     if (self->state == TableState::Delivered) return kKyrWrongOrder;
     self->state = TableState::Delivered;
-    deliver_item(self->item);
+    deliver_item(std::move(self->item));
     return 0;
 }
 
@@ -474,7 +475,7 @@ int32_t m428_deliver(KyrObject* self, int32_t count, KyrArg* args) {
     KyrObject* table = handle->table;
     if (table->state != TableState::RowsEnded) return kKyrWrongOrder;
     table->state = TableState::Delivered;
-    deliver_item(table->item);
+    deliver_item(std::move(table->item));
     return 0;
 }
 
@@ -533,9 +534,6 @@ int32_t m388_publish(KyrObject* self, int32_t count, KyrArg* args) {
     read_matrix_names(count, args, &self->item);
     if (self->item.pieces.empty()) self->item.pieces.emplace_back();
     self->state = TableState::Delivered;
-    // A delivered matrix takes no more calls: its item moves to the
-    // document rather than being copied (the indices of a large model are
-    // matrices of tens of thousands of cells).
     deliver_item(std::move(self->item));
     return 0;
 }
@@ -584,7 +582,7 @@ int32_t close_object(HostObject* object, void* /*closeDatum*/, int32_t operation
         deliver_item(std::move(end));
     } else if (self->kind == ObjKind::Factoid && self->state != TableState::Delivered) {
         self->state = TableState::Delivered;
-        deliver_item(self->item);
+        deliver_item(std::move(self->item));
     }
     return 0;
 }

@@ -31,6 +31,7 @@ bool HessianModel::prepare(Frame* fr) {
 }
 
 bool HessianModel::gather(Frame* fr, bool mayRestart) {
+    unshifted_ = false;
     if (!fr->hessian()) return false;
     fr->gather_hessian(h_);
     // RESTART: the scaling starts again from this point's diagonal.
@@ -42,7 +43,8 @@ bool HessianModel::gather(Frame* fr, bool mayRestart) {
 double HessianModel::step(Frame* fr, const double* g, double radius, double* s) {
     const int32_t k = fr->k;
     for (int32_t i = 0; i < k; ++i) gs_[i] = g[i] / scale_.of(i);
-    const double pred = more_sorensen(k, h_, gs_, radius, fr->p->opt.singularTol, &lambda_, l_, s, work_);
+    const double pred =
+        more_sorensen(k, h_, gs_, radius, fr->p->opt.singularTol, &lambda_, l_, s, work_, &unshifted_);
     for (int32_t i = 0; i < k; ++i) s[i] /= scale_.of(i);
     fr->p->iter.lambda = lambda_;
     return pred;
@@ -74,7 +76,8 @@ double HessianModel::measure(Frame* fr, const double* g, double* tmp) {
     fresh_ = true;
     // Without a positive definite Hessian the quadratic model has no
     // minimum to measure the distance to.
-    if (!cholesky(k, h_, 0.0, fr->p->opt.singularTol, l_)) return HUGE_VAL;
+    unshifted_ = cholesky(k, h_, 0.0, fr->p->opt.singularTol, l_);
+    if (!unshifted_) return HUGE_VAL;
     return quadratic_form(fr, g, tmp);
 }
 

@@ -36,7 +36,8 @@ private:
     double* gs_ = nullptr;     // the scaled gradient
     double* work_ = nullptr;
     double lambda_ = 0.0;
-    bool fresh_ = false;  // h_ holds the Hessian of the current point
+    bool fresh_ = false;      // h_ holds the Hessian of the current point
+    bool unshifted_ = false;  // l_ holds the factor of h_ itself (lambda 0)
 };
 
 }  // namespace velix::detail

@@ -525,10 +525,18 @@ void axpy(int32_t n, double a, const double* x, double* y) {
 }
 
 void sym_mul(int32_t n, const double* h, const double* x, double* y) {
-    for (int32_t i = 0; i < n; ++i) {
+    // One pass along the packed rows: row r's own terms, j <= r, then its
+    // terms j > r from the rows below; each y(i) takes its terms in the
+    // order of j.
+    for (int32_t r = 0; r < n; ++r) {
+        const double* hr = h + pk_lower(r, 0);
+        const double xr = x[r];
         double s = 0.0;
-        for (int32_t j = 0; j < n; ++j) s += h[pk(i, j)] * x[j];
-        y[i] = s;
+        for (int32_t c = 0; c < r; ++c) {
+            s += hr[c] * x[c];
+            y[c] += hr[c] * xr;
+        }
+        y[r] = s + hr[r] * xr;
     }
 }
 

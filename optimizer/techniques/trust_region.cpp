@@ -3,6 +3,7 @@
 // Numerical Optimization, 2nd ed., 2006, ch. 4).
 #include "optimizer/techniques/trust_region.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -28,15 +29,25 @@ double predicted(int32_t k, const double* h, const double* g, const double* s, d
 }  // namespace
 
 double more_sorensen(int32_t k, const double* h, const double* g, double radius, double tol, double* lambda,
-                     double* l, double* s, double* work) {
+                     double* l, double* s, double* work, bool* unshifted) {
     double* q = work;
     // Bounds of lambda: below by the most negative diagonal and by
-    // |g| / radius less a Gerschgorin bound of H, above by the sum.
+    // |g| / radius less a Gerschgorin bound of H, above by the sum.  The
+    // row sums of |H| in one pass along the packed rows, each sum taking
+    // its terms in the order of its row (q holds them for the while).
+    std::fill(q, q + k, 0.0);
+    for (int32_t r = 0; r < k; ++r) {
+        const double* hr = h + pk_lower(r, 0);
+        for (int32_t c = 0; c < r; ++c) {
+            const double a = std::fabs(hr[c]);
+            q[r] += a;
+            q[c] += a;
+        }
+        q[r] += std::fabs(hr[r]);
+    }
     double hnorm = 0.0, mindiag = DBL_MAX;
     for (int32_t i = 0; i < k; ++i) {
-        double row = 0.0;
-        for (int32_t j = 0; j < k; ++j) row += std::fabs(h[pk(i, j)]);
-        hnorm = std::fmax(hnorm, row);
+        hnorm = std::fmax(hnorm, q[i]);
         mindiag = std::fmin(mindiag, h[pk_lower(i, i)]);
     }
     const double gnorm = norm2(k, g);
@@ -44,7 +55,12 @@ double more_sorensen(int32_t k, const double* h, const double* g, double radius,
     double hi = gnorm / radius + hnorm;
     double lam = std::fmin(std::fmax(*lambda, lo), hi);
     auto solve = [&](double shift) {
-        if (!cholesky(k, h, shift, tol, l)) return false;
+        // The factor of H itself may be at hand already.
+        if (shift != 0.0 || !*unshifted) {
+            *unshifted = false;
+            if (!cholesky(k, h, shift, tol, l)) return false;
+            *unshifted = shift == 0.0;
+        }
         copy(k, g, s);
         chol_solve(k, l, s);
         for (int32_t i = 0; i < k; ++i) s[i] = -s[i];

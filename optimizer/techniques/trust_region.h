@@ -47,8 +47,9 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model);
 // with safeguards (More and Sorensen, "Computing a trust region step",
 // SIAM J. Sci. Stat. Comput. 4, 1983).  h packed of order k; l receives
 // the factor of H + lambda I; work k doubles.  *lambda is the start and
-// the result.  The predicted reduction.
+// the result.  *unshifted in: l holds the factor of H itself (it is not
+// formed again); out: whether it does now.  The predicted reduction.
 double more_sorensen(int32_t k, const double* h, const double* g, double radius, double tol, double* lambda,
-                     double* l, double* s, double* work);
+                     double* l, double* s, double* work, bool* unshifted);
 
 }  // namespace velix::detail

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/host_support.h"
+#include "numerics/row_products.h"
 #include "procedure/data/data_view.h"
 #include "procedure/data/observations.h"
 #include "velix/codes.h"
@@ -124,6 +125,87 @@ int32_t raw_pass(const DataView& dv, const double* inverse, KurtosisList* list, 
     return pass.level();
 }
 
+// The sums m_ijkl of the WLS weights, W = sum over the observations of
+// (w / d) z z' with z the p* centred cross products x_i x_j of an
+// observation (the packed index of (i, j)): one product Z' D Z over the
+// N x p* matrix of cross products, a block of kBlock observations at a
+// time, on the register-tiled row products (the lower triangle of W, its
+// packed rows).  The product wants each cross product's values over the
+// block side by side: kStage observations are gathered first and then
+// written across, a cache line to a cross product.
+class FourthMoments {
+  public:
+    FourthMoments(int32_t n, double* w)
+        : pstar_(n * (n + 1) / 2),
+          z_(static_cast<size_t>(pstar_) * kBlock),
+          stage_(static_cast<size_t>(pstar_) * kStage),
+          rows_(static_cast<size_t>(pstar_)),
+          out_(rows_.size()) {
+        for (int32_t a = 0; a < pstar_; ++a) {
+            rows_[a] = z_.data() + static_cast<size_t>(a) * kBlock;
+            out_[a] = w + pk(a, 0);
+        }
+    }
+    // One centred observation x with weight factor f (its weight over the divisor).
+    void add(const double* x, double f) {
+        double* z = stage_.data() + static_cast<size_t>(staged_) * pstar_;
+        for (int32_t i = 0, a = 0; a < pstar_; ++i)
+            for (int32_t j = 0; j <= i; ++j) z[a++] = x[i] * x[j];
+        factors_[filled_ + staged_] = f;
+        if (++staged_ < kStage) return;
+        unstage();
+        if (filled_ == kBlock) add_block();
+    }
+    // Adds the products of the observations not yet added to W.
+    void flush() {
+        unstage();
+        add_block();
+    }
+
+  private:
+    static constexpr int32_t kBlock = 256;  // observations per product: one pass of the row products
+    static constexpr int32_t kStage = 8;    // observations gathered before they are written across
+
+    // W += the products of the block's observations.
+    void add_block() {
+        if (filled_ == 0) return;
+        // Equal weights (no WEIGHT variable) scale the product; others
+        // scale one side's columns.
+        const double f = factors_[0];
+        if (std::all_of(factors_, factors_ + filled_, [f](double g) { return g == f; })) {
+            velix::detail::rows_product(pstar_, pstar_, filled_, rows_.data(), rows_.data(), f, out_.data(), true);
+            filled_ = 0;
+            return;
+        }
+        std::vector<double> scaled(z_.size());
+        std::vector<const double*> scaledRows(rows_.size());
+        for (int32_t a = 0; a < pstar_; ++a) {
+            double* row = scaled.data() + static_cast<size_t>(a) * kBlock;
+            for (int32_t t = 0; t < filled_; ++t) row[t] = rows_[a][t] * factors_[t];
+            scaledRows[a] = row;
+        }
+        velix::detail::rows_product(pstar_, pstar_, filled_, scaledRows.data(), rows_.data(), 1.0, out_.data(), true);
+        filled_ = 0;
+    }
+
+    // The staged observations into the block.
+    void unstage() {
+        for (int32_t a = 0; a < pstar_; ++a)
+            for (int32_t s = 0; s < staged_; ++s)
+                z_[static_cast<size_t>(a) * kBlock + filled_ + s] = stage_[static_cast<size_t>(s) * pstar_ + a];
+        filled_ += staged_;
+        staged_ = 0;
+    }
+
+    int32_t pstar_;
+    int32_t filled_ = 0, staged_ = 0;
+    std::vector<double> z_;      // p* rows of kBlock: each cross product over the block
+    std::vector<double> stage_;  // kStage rows of p*: the observations not yet in z_
+    double factors_[kBlock] = {};
+    std::vector<const double*> rows_;
+    std::vector<double*> out_;
+};
+
 }  // namespace
 
 bool velix::detail::weight_time_passed(const DataView& dv, double start) {
@@ -197,15 +279,11 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         return 0;
     }
     std::fill(w, w + total, 0.0);
-    return raw_pass(dv, inverse, list, [&](const double* x, double wt, double d) {
-        int64_t q = 0;
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j) {
-                const double c = wt * x[i] * x[j] / d;
-                for (int32_t k = 0; k <= i; ++k)
-                    for (int32_t l = 0; l <= (k < i ? k : j); ++l) w[q++] += x[k] * x[l] * c;
-            }
-    });
+    FourthMoments sums(n, w);
+    const int32_t level =
+        raw_pass(dv, inverse, list, [&](const double* x, double wt, double d) { sums.add(x, wt / d); });
+    sums.flush();
+    return level;
 }
 
 int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/, int32_t /*freqEntry*/,

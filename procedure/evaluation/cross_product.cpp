@@ -317,25 +317,38 @@ void sparse_kronecker_columns(const EvalView& v) {
     panel.w = panel.k + int64_t{n} * panel.stride;
     double* sums = panel.w + int64_t{n} * panel.stride;
     std::vector<int32_t> owner(static_cast<size_t>(panel.stride));
-    double* w = st.work2;
+    // The panel holds each share's vectors down a column: kStaged shares
+    // are gathered first and then written across, a cache line to a row.
+    constexpr int32_t kStaged = 8;
+    std::vector<double> staged(static_cast<size_t>(kStaged) * n);
+    const double* stagedK[kStaged];
+    int32_t waiting = 0;
+    const auto unstage = [&] {
+        const int32_t first = panel.used - waiting;
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t g = 0; g < waiting; ++g) {
+                panel.k[int64_t{i} * panel.stride + first + g] = stagedK[g][i];
+                panel.w[int64_t{i} * panel.stride + first + g] = staged[static_cast<size_t>(g) * n + i];
+            }
+        waiting = 0;
+    };
     for (int32_t l = 0; l < q; ++l) {
         const int32_t h0 = l ? rows.rowEnd[l - 1] : 0, h1 = rows.rowEnd[l];
         if (panel.used > 0 && panel.used + h1 - h0 > kPanelShares) {
+            unstage();
             add_panel_products(v, rows, panel, owner.data(), sums);
             panel.used = 0;
         }
-        for (int32_t h = h0; h < h1; ++h, ++panel.used) {
+        for (int32_t h = h0; h < h1; ++h) {
             const int32_t e0 = rows.start[h];
             velix::detail::gathered_rows_sum(n, rows.start[h + 1] - e0, st.kDense, n, &rows.index[e0],
-                                             &rows.value[e0], w);
-            const double* ki = st.kDense + int64_t{rows.pivot[h]} * n;
-            owner[static_cast<size_t>(panel.used)] = l;
-            for (int32_t i = 0; i < n; ++i) {
-                panel.k[int64_t{i} * panel.stride + panel.used] = ki[i];
-                panel.w[int64_t{i} * panel.stride + panel.used] = w[i];
-            }
+                                             &rows.value[e0], staged.data() + static_cast<size_t>(waiting) * n);
+            stagedK[waiting++] = st.kDense + int64_t{rows.pivot[h]} * n;
+            owner[static_cast<size_t>(panel.used++)] = l;
+            if (waiting == kStaged) unstage();
         }
     }
+    unstage();
     if (panel.used > 0) add_panel_products(v, rows, panel, owner.data(), sums);
 }
 

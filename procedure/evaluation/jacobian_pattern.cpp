@@ -170,8 +170,22 @@ void StructuralVisitor::record(const EvalView& v, const WalkStep& s, int32_t e, 
     const bool symmetric = mt.type[s.matrix] == kMatPosDefinit || mt.type[s.matrix] == kMatSymmetric;
     if (jac.recordCount >= jac.recordMax)
         internal_error("more Jacobian pattern records than counted");
-    std::fill(jac.column, jac.column + v.pstar, 0.0);
+    // add_share writes only the rows of the moments where u or v is
+    // nonzero: those rows are cleared, summed and read, the rest are no
+    // moments of this record (all of them when the record is shown).
     const int32_t e1 = mt.firstElement[s.matrix] + mt.elementCount[s.matrix];
+    std::vector<char> touched(static_cast<size_t>(v.n), print_ ? 1 : 0);
+    const auto touch = [&](int32_t r, int32_t c) {
+        for (int32_t i = 0; i < v.n; ++i)
+            if (s.U[int64_t{i} * v.ld + r] != 0.0 || s.V[int64_t{i} * v.ld + c] != 0.0) touched[i] = 1;
+    };
+    for (int32_t f = e; f < e1; ++f) {
+        if (v.el->parameter[f] != v.el->parameter[e]) continue;
+        touch(v.el->row[f], v.el->column[f]);
+        if (symmetric && v.el->row[f] != v.el->column[f]) touch(v.el->column[f], v.el->row[f]);
+    }
+    for (int32_t i = 0; i < v.n; ++i)
+        if (touched[i]) std::fill(jac.column + pk_lower(i, 0), jac.column + pk_lower(i + 1, 0), 0.0);
     for (int32_t f = e; f < e1; ++f) {
         if (v.el->parameter[f] != v.el->parameter[e]) continue;
         const int32_t r = v.el->row[f], c = v.el->column[f];
@@ -181,7 +195,7 @@ void StructuralVisitor::record(const EvalView& v, const WalkStep& s, int32_t e, 
     velix::detail::zero_diagonal_moments(v, jac.column);
     int32_t count = 0;
     for (int32_t i = 0; i < v.n; ++i)
-        for (int32_t j = 0; j <= i; ++j)
+        for (int32_t j = 0; j <= i && touched[i]; ++j)
             if (jac.column[pk_lower(i, j)] > 0.0) {
                 pairs.push_back(i);
                 pairs.push_back(j);

@@ -424,11 +424,15 @@ bool getvar(const ResultsView& rv, double* cov, double* t, double* endoVar, doub
     std::vector<double> a(nEndo * nEndo, 0.0), work(nEndo);
     std::vector<int32_t> pivots(nEndo);
     for (size_t i = 0; i < nEndo; ++i) a[i * nEndo + i] = 1.0;
+    bool identity = true;  // no path among the endogenous variables: A^-1 = I as it stands
     for (int32_t e = mt.firstElement[kBeta]; e < mt.firstElement[kBeta] + mt.elementCount[kBeta]; ++e) {
         const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
-        if (r < m.nEndo && c < m.nEndo) a[static_cast<size_t>(r) * nEndo + static_cast<size_t>(c)] -= m.value(e);
+        if (r < m.nEndo && c < m.nEndo) {
+            a[static_cast<size_t>(r) * nEndo + static_cast<size_t>(c)] -= m.value(e);
+            identity = false;
+        }
     }
-    if (nEndo > 0) {
+    if (nEndo > 0 && !identity) {
         if (zludec(m.nEndo, m.nEndo, 0.0, nullptr, a.data(), pivots.data()) != 0) return false;
         zluinv(m.nEndo, m.nEndo, a.data(), pivots.data(), work.data());
     }

@@ -2,6 +2,8 @@
 #include "procedure/results/printer_support.h"
 
 #include <algorithm>
+#include <cmath>
+#include <vector>
 
 #include "host/output_table.h"
 #include "procedure/results/results_view.h"
@@ -36,10 +38,20 @@ void implied_covariance(const double* t, const double* s, size_t n, size_t k, do
             if (tia == 0.0) continue;
             for (size_t b = 0; b < k; ++b) ts[i * k + b] += tia * s[a * k + b];
         }
+    // A zero of T adds a zero to a sum, which leaves it as it is while TS
+    // is finite: then each row j of T takes part only at its nonzeros (a
+    // loading and an error term for an indicator), in their order.
+    const bool finite = std::all_of(ts, ts + n * k, [](double x) { return std::isfinite(x); });
+    std::vector<size_t> nonzero, start(n + 1, 0);
+    for (size_t j = 0; j < n; ++j) {
+        for (size_t a = 0; a < k; ++a)
+            if (!finite || t[j * k + a] != 0.0) nonzero.push_back(a);
+        start[j + 1] = nonzero.size();
+    }
     for (size_t i = 0; i < n; ++i)
         for (size_t j = 0; j <= i; ++j) {
             double sum = 0.0;
-            for (size_t a = 0; a < k; ++a) sum += ts[i * k + a] * t[j * k + a];
+            for (size_t e = start[j]; e < start[j + 1]; ++e) sum += ts[i * k + nonzero[e]] * t[j * k + nonzero[e]];
             cov[velix::pk_lower(static_cast<int32_t>(i), static_cast<int32_t>(j))] = sum;
         }
 }

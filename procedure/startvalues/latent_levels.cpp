@@ -5,7 +5,9 @@
 // Phi = A L'(S - U) L A, A = (L'L)^-1 (Hagglund 1982, Psychometrika 47).
 #include "procedure/startvalues/latent_levels.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "host/fields.h"
 #include "host/scratch_file.h"
@@ -94,12 +96,17 @@ int32_t ivfauv1(Solver* sv) {
             if (wzmis(u)) u = kFallbackVariance;
         return 0;
     }
-    // SP = S P once, so that each p_j' S p_j is an inner product.
-    std::vector<double> sp(static_cast<size_t>(m) * m, 0.0);
+    // SP = S P once, so that each p_j' S p_j is an inner product; P
+    // spread out into its rows first, so that the sums run along them.
+    std::vector<double> sp(static_cast<size_t>(m) * m, 0.0), rowsP(sp.size());
+    for (int32_t b = 0; b < m; ++b)
+        for (int32_t j = 0; j < m; ++j) rowsP[static_cast<size_t>(b) * m + j] = P[static_cast<size_t>(pk(b, j))];
     for (int32_t a = 0; a < m; ++a)
         for (int32_t b = 0; b < m; ++b) {
             const double sab = sv->s(a, b);
-            for (int32_t j = 0; j < m; ++j) sp[static_cast<size_t>(a) * m + j] += sab * P[static_cast<size_t>(pk(b, j))];
+            const double* pb = rowsP.data() + static_cast<size_t>(b) * m;
+            double* spa = sp.data() + static_cast<size_t>(a) * m;
+            for (int32_t j = 0; j < m; ++j) spa[j] += sab * pb[j];
         }
     std::vector<double> r(static_cast<size_t>(m)), Q(P.size());
     for (int32_t j = 0; j < m; ++j) {
@@ -144,14 +151,35 @@ int32_t ivfauv1(Solver* sv) {
 int32_t ivfafc1(Solver* sv) {
     Level& lv = *sv->lv;
     const int32_t m = lv.m, k = lv.k;
+    // M = L'(S - U) L, each element summed over (a, b) in row order.  A
+    // term with a zero loading adds a zero, which leaves every sum as it
+    // is while the loadings and the terms are finite: then only each row's
+    // nonzero loadings take part (one per indicator in a confirmatory
+    // model, where all of them would cost m^2 k^2).
     std::vector<double> M(static_cast<size_t>(k) * k, 0.0);
+    const bool finite = std::all_of(lv.L.begin(), lv.L.end(), [](double x) { return std::isfinite(x); });
+    std::vector<std::vector<int32_t>> nonzero(static_cast<size_t>(m));
+    for (int32_t a = 0; a < m; ++a)
+        for (int32_t f = 0; f < k; ++f)
+            if (!finite || lv.l(a, f) != 0.0) nonzero[static_cast<size_t>(a)].push_back(f);
     for (int32_t a = 0; a < m; ++a)
         for (int32_t b = 0; b < m; ++b) {
             double s = sv->s(a, b);
             if (wzmis(s)) return -1;
             if (a == b) s -= lv.U[static_cast<size_t>(a)];
-            for (int32_t f = 0; f < k; ++f)
-                for (int32_t g = 0; g < k; ++g) M[static_cast<size_t>(f) * k + g] += lv.l(a, f) * s * lv.l(b, g);
+            if (!std::isfinite(s)) {
+                for (int32_t f = 0; f < k; ++f)
+                    for (int32_t g = 0; g < k; ++g) M[static_cast<size_t>(f) * k + g] += lv.l(a, f) * s * lv.l(b, g);
+                continue;
+            }
+            for (int32_t f : nonzero[static_cast<size_t>(a)]) {
+                const double ls = lv.l(a, f) * s;
+                if (!std::isfinite(ls)) {
+                    for (int32_t g = 0; g < k; ++g) M[static_cast<size_t>(f) * k + g] += ls * lv.l(b, g);
+                    continue;
+                }
+                for (int32_t g : nonzero[static_cast<size_t>(b)]) M[static_cast<size_t>(f) * k + g] += ls * lv.l(b, g);
+            }
         }
     auto A = [&](int32_t f, int32_t g) { return lv.T[static_cast<size_t>(pk(f, g))]; };
     std::vector<double> phi(lv.T.size(), 0.0);

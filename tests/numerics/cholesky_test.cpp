@@ -190,3 +190,21 @@ TEST(PackedCholesky, StopsAtTheSamePivot) {
 }
 
 }  // namespace
+
+TEST(PackedFactorInverse, InvertsAcrossBlocksInPlaceWithinItsWork) {
+    // Orders below, at and across the 64-row block; the work ends in a
+    // guard that must stay untouched.
+    constexpr double kGuard = -12345.0;
+    for (int n : {1, 5, 64, 65, 130, 200}) {
+        const vt::Dense a = vt::random_spd(n, 2200 + n);
+        std::vector<double> l = vt::to_packed(a, n), inv(l.size());
+        ASSERT_TRUE(velix::detail::packed_cholesky(n, l.data(), 0.0, 0.0, l.data())) << "n=" << n;
+        const size_t size = static_cast<size_t>(velix::detail::packed_inverse_work(n));
+        std::vector<double> work(size + 8, kGuard);
+        velix::detail::packed_factor_inverse(n, l.data(), inv.data(), work.data());
+        EXPECT_LE(vt::identity_error(vt::from_packed(inv, n), a, n), kTol * n) << "n=" << n;
+        for (size_t k = size; k < work.size(); ++k) ASSERT_EQ(work[k], kGuard) << "n=" << n;
+        velix::detail::packed_factor_inverse(n, l.data(), l.data(), work.data());
+        EXPECT_EQ(l, inv) << "n=" << n << ": in place differs";
+    }
+}

@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <vector>
 
+#include "numerics/udu.h"
 #include "tests/support/test_matrices.h"
 
 namespace vt = velix::test;
@@ -103,6 +106,48 @@ TEST(Zcovinv, SingularDeterminantOnlyEmptyAndUnscaled) {
     EXPECT_EQ(zcovinv(0, 0, 2, kCrit, kCrit, kCrit, p.data(), info, sd.data(), tolv.data(), kpvt.data()), 0);
     EXPECT_EQ(p, (std::vector<double>{0, 1, 0}));
     EXPECT_EQ(info[0], -1.0);
+}
+
+// From order 80 a definite matrix takes the blocked Cholesky inverse: the
+// same inverse as the UDU' decomposition's to rounding, and the same info
+// block.  A matrix with a pivot under its tolerance, and an indefinite one,
+// stay with UDU'.
+TEST(Zcovinv, BlockedCholeskyAgreesWithTheUduInverse) {
+    const int n = 150;
+    vt::Dense a = vt::random_spd(n, 1710);
+    for (int i = 0; i < n; ++i)  // variances from 1e-2 to 1e2
+        for (int j = 0; j < n; ++j) a[i * n + j] *= std::pow(10.0, (i % 5 + j % 5) / 2.0 - 2.0);
+    std::vector<double> p = vt::to_packed(a, n), udu = p, sd(n), tolv(n), work(n);
+    std::vector<int32_t> kpvt(n);
+    double info[5], uduInfo[5];
+    ASSERT_EQ(zcovinv(0, 0, n, kCrit, kCrit, kCrit, p.data(), info, sd.data(), tolv.data(), kpvt.data()), 1);
+    ASSERT_EQ(zududec(n, 0.0, uduInfo, udu.data(), kpvt.data()), 0);
+    zuduinv(n, udu.data(), kpvt.data(), work.data());
+    double worst = 0.0;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j <= i; ++j) {
+            const double scale = std::sqrt(udu[vt::pk(i, i)] * udu[vt::pk(j, j)]);
+            worst = std::max(worst, std::fabs(p[vt::pk(i, j)] - udu[vt::pk(i, j)]) / scale);
+        }
+    EXPECT_LE(worst, 1e-12) << "worst difference relative to the diagonal";
+    EXPECT_NEAR(vt::pair_log10(info), vt::pair_log10(uduInfo), 1e-12 * n);
+    EXPECT_EQ(info[2], n);
+    EXPECT_EQ(info[3] + info[4], 0.0);
+    // The last column made a combination of two others to 1e-7: a pivot
+    // falls under VSINGULAR=1e-8, and the UDU' decomposition the blocked
+    // form gives way to finds the matrix singular.
+    vt::Dense dep = vt::random_spd(n, 1711);
+    for (int i = 0; i < n; ++i) dep[i * n + n - 1] = dep[(n - 1) * n + i] = dep[i * n + 3] + dep[i * n + 7];
+    dep[n * n - 1] = dep[3 * n + 3] + 2 * dep[3 * n + 7] + dep[7 * n + 7] + 1e-7;
+    p = vt::to_packed(dep, n);
+    EXPECT_EQ(zcovinv(0, 0, n, kCrit, kCrit, 1e-8, p.data(), info, sd.data(), tolv.data(), kpvt.data()), -1);
+    EXPECT_EQ(info[4], 1.0);
+    EXPECT_EQ(info[0], 0.0);
+    const vt::Dense indefinite = vt::random_symmetric(100, 1712);
+    p = vt::to_packed(indefinite, 100);
+    ASSERT_GE(zcovinv(0, 0, 100, kCrit, kCrit, kCrit, p.data(), info, sd.data(), tolv.data(), kpvt.data()), 0);
+    EXPECT_GT(info[3], 0.0);
+    EXPECT_LE(vt::identity_error(vt::from_packed(p, 100), indefinite, 100), 1e-8);
 }
 
 TEST(Dodiag, DiagonalCase) {

@@ -63,10 +63,18 @@ TEST(Coschin, SingularAndNonPositivePivots) {
     EXPECT_EQ(coschin(4, -1.0, det, a.data()), -3);
     a = {-2.0};
     EXPECT_EQ(coschin(1, -5.0, det, a.data()), -1);
+    // The blocked form (from order 80) names the same row: row 80 of a
+    // definite matrix with its diagonal cleared has a negative pivot.
+    const int n = 100;
+    a = vt::to_packed(vt::random_spd(n, 190), n);
+    a[vt::pk(80, 80)] = 0.0;
+    EXPECT_EQ(coschin(n, -1.0, det, a.data()), -81);
+    EXPECT_EQ(det[0], 0.0);
 }
 
 TEST(Coschin, RandomInverseAndDeterminantAgreeWithLapack) {
-    for (int n : {1, 2, 5, 20, 60}) {
+    // From order 80 the factor and the inverse run in blocks.
+    for (int n : {1, 2, 5, 20, 60, 80, 150}) {
         const vt::Dense a = vt::random_spd(n, 100 + n);
         std::vector<double> p = vt::to_packed(a, n);
         double det[2];

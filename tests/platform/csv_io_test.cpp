@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <random>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -19,6 +25,12 @@ uint64_t bits(double x) {
     uint64_t b;
     std::memcpy(&b, &x, sizeof b);
     return b;
+}
+
+std::string textError_of(const std::string& text) {
+    HostDataSet d;
+    std::string error;
+    return csv_read(text, &d, &error) ? "" : error;
 }
 
 const DataSetVariable& var(const HostDataSet& d, const char* name) {
@@ -103,6 +115,35 @@ TEST(CsvRead, MalformedFilesNameTheLine) {
     EXPECT_FALSE(csv_read("a,b\n\"1,2\n", &d, &error));
 }
 
+// Every number reads as the C library's strtod reads it: random decimals
+// of 1 to 20 digits with 0 to 24 of them after the point, signs, leading
+// zeros, a bare point at either end, exponents.
+TEST(CsvRead, NumbersReadAsStrtodReadsThem) {
+    std::mt19937 gen(4401);
+    std::uniform_int_distribution<int> digit(0, 9), length(1, 20), point(0, 24), coin(0, 3);
+    std::vector<std::string> texts;
+    std::string text = "x\n";
+    for (int k = 0; k < 20000; ++k) {
+        std::string t = coin(gen) == 0 ? "-" : "";
+        const int n = length(gen), p = std::min(point(gen), n);
+        for (int i = 0; i < n; ++i) {
+            if (i == n - p) t += '.';
+            t += static_cast<char>('0' + digit(gen));
+        }
+        if (p == 0 && coin(gen) == 0) t += '.';
+        if (coin(gen) == 0) t += "e" + std::to_string(digit(gen) - 5);
+        texts.push_back(t);
+        text += t + "\n";
+    }
+    HostDataSet d;
+    std::string error;
+    ASSERT_TRUE(csv_read(text, &d, &error)) << error;
+    const DataSetVariable& x = var(d, "x");
+    ASSERT_FALSE(x.character);
+    for (size_t k = 0; k < texts.size(); ++k)
+        ASSERT_EQ(bits(x.numbers[k]), bits(std::strtod(texts[k].c_str(), nullptr))) << texts[k];
+}
+
 TEST(CsvRead, QuotedFieldsAndCrLf) {
     HostDataSet d;
     std::string error;
@@ -112,6 +153,40 @@ TEST(CsvRead, QuotedFieldsAndCrLf) {
     EXPECT_EQ(var(d, "name").texts[0], "Smith, J.");
     EXPECT_EQ(var(d, "name").texts[1], "say \"hi\"");
     EXPECT_EQ(var(d, "x").numbers[1], 2.0);
+}
+
+// The file is read a piece at a time: records across the pieces, a line
+// longer than a piece, a column that turns character only near the end
+// (its earlier texts come from a second reading) and a value error the
+// CHAR line finds late all come out as from the same text in memory.
+TEST(CsvRead, AFileReadInPiecesGivesWhatItsTextGives) {
+    std::string text = "a,b,c\n";
+    for (int i = 0; i < 120000; ++i)
+        text += std::to_string(i) + "," + std::to_string(i % 7) + "." + std::to_string(i % 10) + ",  " +
+                std::to_string(i) + " \n";
+    text += "1,x,2\n1," + std::string(3 << 20, 'y') + ",2\n";
+    const std::string bad = "# CHAR=c:2\n" + text;
+    for (const std::string& t : {text, bad}) {
+        std::FILE* f = std::tmpfile();
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(t.data(), 1, t.size(), f), t.size());
+        std::rewind(f);
+        HostDataSet fromFile, fromText;
+        std::string fileError, textError;
+        const bool fileRead = velix::platform::csv_read_file(f, &fromFile, &fileError);
+        std::fclose(f);
+        ASSERT_EQ(fileRead, csv_read(t, &fromText, &textError));
+        EXPECT_EQ(fileError, textError);
+        if (!fileRead) continue;
+        ASSERT_EQ(fromFile.nObs, 120002);
+        ASSERT_EQ(csv_write(&fromFile), csv_write(&fromText));
+        EXPECT_TRUE(var(fromFile, "b").character);
+        EXPECT_EQ(var(fromFile, "b").texts[12], "5.2");
+        EXPECT_EQ(var(fromFile, "b").texts.back().size(), size_t{3} << 20);
+        EXPECT_EQ(var(fromFile, "c").numbers[5], 5.0);
+    }
+    // The first value error by variable, then by line: b's before c's.
+    EXPECT_EQ(textError_of(bad), "line 120003: value 'x' of numeric variable b is not a number");
 }
 
 TEST(CsvWrite, WriteThenReadGivesTheSameDataSet) {

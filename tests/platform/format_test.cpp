@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "platform/session.h"
 #include "velix/host.h"
@@ -45,6 +47,32 @@ TEST(FormatDialect, NumericDirectivesAgreeWithPrintf) {
     EXPECT_EQ(format_host("[%*.*f][%*d]", 9, 3, 2.71828, -5, 12), c_printf("[%*.*f][%*d]", 9, 3, 2.71828, -5, 12));
 }
 
+// format_double gives printf's text for the conversions the listing and
+// the JSON document use: random magnitudes and digits, exact decimal ties
+// (which printf rounds to even), integers, signed zeros and the extremes.
+TEST(FormatDouble, AgreesWithPrintf) {
+    std::vector<double> values = {0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 0.125, 0.375, 1e22, 1e23, 5e-324,
+                                  std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
+                                  0.1, 0.3, 123456789.0, -99999.99995, 9.5, 0.00005, 1e-5};
+    std::mt19937_64 gen(44);
+    std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+    std::uniform_int_distribution<int> exponent(-12, 12);
+    for (int k = 0; k < 5000; ++k) {
+        const double v = mantissa(gen) * std::pow(10.0, exponent(gen));
+        values.push_back(v);
+        values.push_back(std::round(v * 16.0) / 16.0);  // ties at 1 to 4 decimals
+    }
+    char buf[400];
+    for (const double v : values)
+        for (int precision : {0, 1, 2, 4, 6, 8, 17, 20})
+            for (const char* c : {"f", "E", "g"}) {
+                const std::string format = std::string("%.*") + c;
+                if (std::fabs(v) > 1e60 && c[0] == 'f') continue;  // longer than c_printf's buffer
+                const size_t n = velix::platform::format_double(buf, sizeof buf, v, c[0], precision);
+                ASSERT_EQ(std::string(buf, n), c_printf(format.c_str(), precision, v)) << format << " of " << v;
+            }
+}
+
 // A fixed number whose digits before the point do not fit its field turns
 // to E notation within the field: the width when given (decimals beyond
 // it still widen the field, as in C), else the 17 digits a double
@@ -57,6 +85,12 @@ TEST(FormatDialect, TooLargeForItsFieldFallsBackToENotation) {
     EXPECT_EQ(format_host("[%f]", 1e17), "[1.000000E+17]");
     EXPECT_EQ(format_host("[%f]", 9.9e16), c_printf("[%f]", 9.9e16));
     EXPECT_EQ(fixed_in_field(915.7989, 4, 6), "915.7989");
+    // Without flags the fitting text is printf's, padded to the width.
+    for (const double v : {0.0, -0.5, 2.675, -123456.125, 9.99999e16})
+        for (const int width : {0, 18, 30}) {
+            const std::string format = "%" + (width > 0 ? std::to_string(width) : "") + ".3f";
+            EXPECT_EQ(fixed_in_field(v, 3, width), c_printf(format.c_str(), v)) << format << " of " << v;
+        }
     EXPECT_EQ(fixed_in_field(1234567.0, 4, 6), " 1E+06");
     // Rounding that adds an exponent digit costs a decimal.
     EXPECT_EQ(fixed_in_field(9.99996e99, 4, 10), "1.000E+100");

@@ -1,0 +1,13 @@
+// The loops that carry the heavy work (the dense kernels of the
+// numerical library, the host's sums over the observations) are compiled
+// once per level of the x86-64 vector extensions (AVX-512, AVX2 with FMA,
+// the SSE2 baseline) and the loader picks the one the processor runs;
+// elsewhere they are compiled once for the target.
+#pragma once
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
+#define VELIX_KERNEL_CLONES \
+    __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#else
+#define VELIX_KERNEL_CLONES
+#endif
