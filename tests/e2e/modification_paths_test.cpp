@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "hs_fixture.h"
 #include "platform/memory.h"
 #include "platform/output.h"
 #include "platform/runner/runner.h"
@@ -29,12 +30,7 @@ namespace {
 // The three-factor model of hs.csv in each model kind; $name stands for a
 // parameter with its start value.
 const std::map<std::string, std::string> kModels = {
-    {"lineqs",
-     " lineqs x1 = 1.0 Fvis + E1, x2 = $l2 Fvis + E2, x3 = $l3 Fvis + E3, x4 = 1.0 Ftxt + E4,\n"
-     "  x5 = $l5 Ftxt + E5, x6 = $l6 Ftxt + E6, x7 = 1.0 Fspd + E7, x8 = $l8 Fspd + E8, x9 = $l9 Fspd + E9;\n"
-     " std Fvis = $vvis, Ftxt = $vtxt, Fspd = $vspd, E1 = $ve1, E2 = $ve2, E3 = $ve3, E4 = $ve4,\n"
-     "  E5 = $ve5, E6 = $ve6, E7 = $ve7, E8 = $ve8, E9 = $ve9;\n"
-     " cov Fvis Ftxt = $cvt, Fvis Fspd = $cvs, Ftxt Fspd = $cts;\n"},
+    {"lineqs", kHsStartModel},
     {"ram",
      " ram 1 1 10 1.0, 1 2 10 $l2, 1 3 10 $l3, 1 4 11 1.0, 1 5 11 $l5, 1 6 11 $l6, 1 7 12 1.0,\n"
      "  1 8 12 $l8, 1 9 12 $l9, 2 1 1 $ve1, 2 2 2 $ve2, 2 3 3 $ve3, 2 4 4 $ve4, 2 5 5 $ve5, 2 6 6 $ve6,\n"
@@ -69,19 +65,11 @@ std::string program(const Case& c, int mode) {
     const std::string refCase = c.method == "wls" ? "hs_wls" : c.variant == "plain" ? "hs" : "hs_" + c.variant;
     const std::map<std::string, double> ref = reference_rows("results_reference.csv", refCase);
     std::string text = kModels.at(c.kind);
-    for (size_t at; (at = text.find('$')) != std::string::npos;) {
-        size_t end = at + 1;
-        while (end < text.size() && std::isalnum(static_cast<unsigned char>(text[end]))) ++end;
-        std::string name = text.substr(at + 1, end - at - 1);
-        if (c.variant == "tied" && name == "l3") name = "l2";
-        std::ostringstream v;
-        v.precision(17);
-        v << name << " (" << ref.at("est:" + name) << ")";
-        text.replace(at, end - at, v.str());
-    }
+    if (c.variant == "tied") text.replace(text.find("$l3"), 3, "$l2");
     std::ostringstream p;
     p << "proc velix data=hs method=" << c.method << " covariance maxiter=0 modification hessalg=" << mode << ";\n"
-      << text << (c.variant == "bound" ? " bounds 0 <= l9 <= 0.9;\n" : "") << "run;\n";
+      << with_starts(text, [&](const std::string& name) { return ref.at("est:" + name); })
+      << (c.variant == "bound" ? " bounds 0 <= l9 <= 0.9;\n" : "") << "run;\n";
     return p.str();
 }
 

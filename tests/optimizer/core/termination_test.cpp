@@ -285,8 +285,10 @@ TEST_F(Termination, SummaryReportsTheReasonOfTheStop) {
     const std::string reason = conv["rows"][0][1].str();
     EXPECT_NE(reason.find("limit of 37 iterations or 91 function calls"), std::string::npos) << reason;
     EXPECT_EQ(reason.find('%'), std::string::npos) << reason;
-    // The technique's name stands unpadded.
+    // The technique's name stands unpadded, and the warning names the limits.
     EXPECT_NE(log().find("Optimization (1) of technique QUANEW did not converge."), std::string::npos) << log();
+    EXPECT_NE(log().find("technique QUANEW stopped at its limit of 37 iterations or 91 function calls."),
+              std::string::npos) << log();
 }
 
 // Every counted criterion, GCONV2 the last of them, names itself and its
