@@ -1,10 +1,7 @@
-// BY groups: every group of a BY run gives the answer of a run on its data
-// alone.  Each reference model runs as two BY groups (the same data twice,
-// and the two schools of hs_by), and each group's fit summary, start
-// values, estimates with standard errors and OUTRAM= STAT rows are
-// compared with those of a run of that group's data alone.  The path
-// model on the schools is checked against lavaan 0.6.14 as well
-// (single_run_reference.R beside this file).
+// BY groups: the fit, start values, estimates, standard errors and OUTRAM=
+// STAT rows of every group of a BY run (the reference data twice, the two
+// schools of hs_by) are those of a run on its data alone; the path model
+// on the schools against lavaan 0.6.14 (single_run_reference.R).
 #include <gtest/gtest.h>
 
 #include <cmath>
