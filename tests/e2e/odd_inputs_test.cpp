@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -213,20 +212,22 @@ TEST(OddInputs, SmallOptionAndReportingFaults) {
     EXPECT_FALSE(matrix.has_message(352, 118)) << matrix.log;
 
     // The note on a sparse Jacobian prints its count of entries whole:
-    // p* q = 5050 x 200 for one factor of 100 indicators.
+    // p* q = 5050 x 200 for one factor of 100 indicators (of unit
+    // covariances: the data need only be regular).
     const std::string dir = own_folder("odd_inputs_wide");
     std::ofstream data(dir + "/wide.csv");
     std::string wide = "proc velix data='" + dir + "/wide.csv' covariance;\nlineqs ";
+    data << "# TYPE=COV\n_TYPE_,_NAME_";
     for (int j = 1; j <= 100; ++j) {
         const std::string k = std::to_string(j);
-        data << (j > 1 ? "," : "") << "v" << k;
+        data << ",v" << k;
         wide += "v" + k + " = l" + k + " F1 + E" + k + (j < 100 ? ",\n" : ";\nstd F1 = 1, E1-E100 = ve1-ve100;\nrun;\n");
     }
-    std::mt19937 generator(1);
-    std::normal_distribution<double> z;
-    for (int i = 0; i < 300; ++i) {
-        const double f = z(generator);
-        for (int j = 0; j < 100; ++j) data << (j > 0 ? "," : "\n") << f + z(generator);
+    data << "\nN,";
+    for (int j = 0; j < 100; ++j) data << ",300";
+    for (int i = 1; i <= 100; ++i) {
+        data << "\nCOV,v" << i;
+        for (int j = 1; j <= 100; ++j) data << (i == j ? ",1" : ",0");
     }
     data.close();
     const RunResult sparse = run_velix(wide, {});
