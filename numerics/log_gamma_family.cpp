@@ -217,7 +217,7 @@ int32_t zlogbet(LogBetaWork* w) {
         w->logDensity = shape > 1.0 ? -kDblMax : shape < 1.0 ? kDblMax : std::log(x == 0.0 ? b : a);
         return 0;
     }
-    w->logDensity = (a - 1.0) * std::log(x) + (b - 1.0) * zln1px(-x) - zlbeta(a, b);
+    zldnbet(x, a, b, &w->logDensity);
     if (zcnfbet(w) == 0) return 0;
     if (!detail::beta_normal_allowed(a, b)) return 1;
     double logDensityZ = 0.0;

@@ -234,18 +234,24 @@ struct Scaled {
         return true;
     }
 
-    // Eigenvalues (descending) and vectors of h; false when they cannot be
-    // had or h is 0 or not finite.
-    bool eigen(std::vector<double>* ev, std::vector<double>* z) const {
-        std::vector<double> packed(static_cast<size_t>(k) * (k + 1) / 2), work(9 * static_cast<size_t>(k));
-        ev->resize(k);
-        z->resize(static_cast<size_t>(k) * k);
+    // The lower triangle of (h + h') / 2, packed: h made exactly symmetric.
+    std::vector<double> packed_symmetric() const {
+        std::vector<double> packed(static_cast<size_t>(k) * (k + 1) / 2);
         for (int32_t i = 0; i < k; ++i)
             for (int32_t j = 0; j <= i; ++j)
                 packed[velix::pk_lower(i, j)] = 0.5 * (h[static_cast<size_t>(i) * k + j] + h[static_cast<size_t>(j) * k + i]);
+        return packed;
+    }
+
+    // Eigenvalues (descending) and vectors of h, and the largest
+    // |eigenvalue|; false when they cannot be had or h is 0 or not finite.
+    bool eigen(std::vector<double>* ev, std::vector<double>* z, double* largest) const {
+        std::vector<double> packed = packed_symmetric(), work(9 * static_cast<size_t>(k));
+        ev->resize(k);
+        z->resize(static_cast<size_t>(k) * k);
         if (zeigen2(k, packed.data(), ev->data(), k, z->data(), work.data()) > 0) return false;
-        const double largest = std::fmax(std::fabs((*ev)[0]), std::fabs((*ev)[k - 1]));
-        return largest > 0.0 && largest < HUGE_VAL;
+        *largest = std::fmax(std::fabs((*ev)[0]), std::fabs((*ev)[k - 1]));
+        return *largest > 0.0 && *largest < HUGE_VAL;
     }
 
     // The decrement g'h^-1 g and the direction -S h^-1 g (dir, n) when h
@@ -253,12 +259,9 @@ struct Scaled {
     // kSingularShare of the largest diagonal), the common case at a
     // minimum; else -1.
     double cholesky_decrement(int32_t n, double* dir) const {
-        std::vector<double> a(static_cast<size_t>(k) * (k + 1) / 2), l(a.size()), b(g);
+        std::vector<double> a = packed_symmetric(), l(a.size()), b(g);
         double big = 0.0;
-        for (int32_t i = 0; i < k; ++i) {
-            for (int32_t j = 0; j <= i; ++j) a[velix::pk_lower(i, j)] = 0.5 * (h[static_cast<size_t>(i) * k + j] + h[static_cast<size_t>(j) * k + i]);
-            big = std::fmax(big, std::fabs(a[velix::pk_lower(i, i)]));
-        }
+        for (int32_t i = 0; i < k; ++i) big = std::fmax(big, std::fabs(a[velix::pk_lower(i, i)]));
         if (!(big > 0.0 && big < HUGE_VAL) || !cholesky(k, a.data(), 0.0, kSingularShare, l.data())) return -1.0;
         chol_solve(k, l.data(), b.data());
         double m = 0.0;
@@ -279,8 +282,8 @@ struct Scaled {
             return m;
         }
         std::vector<double> ev, z;
-        if (!eigen(&ev, &z)) return -1.0;
-        const double largest = std::fmax(std::fabs(ev[0]), std::fabs(ev[k - 1]));
+        double largest = 0.0;
+        if (!eigen(&ev, &z, &largest)) return -1.0;
         *singular = std::fabs(ev[k - 1]) < kSingularShare * largest;
         double m = 0.0;
         for (int32_t j = 0; j < n; ++j) dir[j] = 0.0;
@@ -300,8 +303,8 @@ struct Scaled {
     // the rounding of a difference Hessian.
     double negative_curvature(int32_t n, double* dir) const {
         std::vector<double> ev, z;
-        if (!eigen(&ev, &z)) return 0.0;
-        const double largest = std::fmax(std::fabs(ev[0]), std::fabs(ev[k - 1]));
+        double largest = 0.0;
+        if (!eigen(&ev, &z, &largest)) return 0.0;
         if (!(ev[k - 1] < -kNegativeShare * largest)) return 0.0;
         const double* u = z.data() + static_cast<size_t>(k - 1) * k;
         double slope = 0.0;

@@ -2,8 +2,9 @@
 // NlpProblem and NlpHookBlock, the element values and the parameter vector
 // are written at the start of the scratch file; every later BY group starts
 // from them again, so that each group has the same options and start
-// values (random start values included).  Element values are then re-derived from the parameters, so a
-// parameter shared by several elements has one value everywhere.  With
+// values (random start values included).  Element values are then
+// re-derived from the parameters, so a parameter shared by several
+// elements has one value everywhere.  With
 // INRAM= the element values and parameters of each group come instead from
 // the ESTIM rows of that group of the INRAM= data set.
 #include <cmath>

@@ -284,8 +284,8 @@ int32_t cosmini(ProcContext* ctx) {
         ctx->hooks->result.inverseOf = -1;
         const EvalView view = eval_view(ctx);
         cosimsp(&view);
-        ctx->methods.jacobianModeRequested = sparsji(&view, ctx->methods.jacobianModeRequested,
-                                                              ctx->eval.printJacPattern);
+        ctx->methods.jacobianModeRequested =
+            sparsji(&view, ctx->methods.jacobianModeRequested, ctx->eval.printJacPattern);
         ctx->eval.jacobianMode = estimation_jacobian_mode(ctx, nlp);
         stage_covariance_scale(ctx);
         cosop_profile_stage(ctx, s == nStages - 1);

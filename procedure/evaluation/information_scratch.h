@@ -17,7 +17,8 @@
 // gradient and dF/dC at the point last evaluated (the estimates).
 void write_information_scratch(const EvalView* v);
 
-// Reads the dense part back: covariance[q(q+1)/2], gradient[q], dFdC[p*].
+// Reads the dense part back: covariance[q(q+1)/2] (passed over when
+// null), gradient[q], dFdC[p*].
 void read_information_scratch(const EvalView* v, double* covariance, double* gradient, double* dFdC);
 
 // Reads the sparse Jacobian at the estimates back into view.st->jac (its

@@ -127,8 +127,7 @@ bool lm_setup(const ResultsView& rv, LmSetup* s, bool holdCovariance) {
     }
     // The covariance step left the covariance, the gradient and dF/dC at
     // the estimates on its scratch.
-    std::vector<double> V(holdCovariance ? 0u : static_cast<size_t>(pk_lower(s->q, 0)));
-    read_information_scratch(&s->view, holdCovariance ? s->V.data() : V.data(), s->g.data(), s->dFdC.data());
+    read_information_scratch(&s->view, holdCovariance ? s->V.data() : nullptr, s->g.data(), s->dFdC.data());
     return prepare_columns(s) == 0;
 }
 

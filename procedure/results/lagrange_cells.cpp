@@ -21,6 +21,7 @@
 #include "procedure/evaluation/term_walker.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/host_vector.h"
 #include "velix/messages.h"
 #include "velix/packed_index.h"
 
@@ -101,12 +102,6 @@ void group_row_symmetric(int32_t width, double a, double b, double a2, double b2
         for (int32_t c = 0; c < width; ++c) row[c] = a * y[c] + b * z[c] + a2 * x[c] + b2 * w[c];
     else
         for (int32_t c = 0; c < width; ++c) row[c] += a * y[c] + b * z[c] + a2 * x[c] + b2 * w[c];
-}
-
-double dot(int32_t n, const double* a, const double* b) {
-    double s = 0.0;
-    for (int32_t i = 0; i < n; ++i) s += a[i] * b[i];
-    return s;
 }
 
 }  // namespace
@@ -269,8 +264,8 @@ void LmCellWork::products(const WalkStep& step, bool sym, Products* p) {
         product(C, C, n, p->Vt, p->Yt, p->Q);
         return;
     }
-    for (int32_t r = 0; r < R; ++r) p->P[int64_t{r} * R + r] = dot(n, p->Ut + int64_t{r} * n, p->Xt + int64_t{r} * n);
-    for (int32_t c = 0; c < C; ++c) p->Q[int64_t{c} * C + c] = dot(n, p->Vt + int64_t{c} * n, p->Yt + int64_t{c} * n);
+    for (int32_t r = 0; r < R; ++r) p->P[int64_t{r} * R + r] = zinner(p->Ut + int64_t{r} * n, p->Xt + int64_t{r} * n, n);
+    for (int32_t c = 0; c < C; ++c) p->Q[int64_t{c} * C + c] = zinner(p->Vt + int64_t{c} * n, p->Yt + int64_t{c} * n, n);
 }
 
 void LmCellWork::group_products(const Products& p) {
@@ -370,7 +365,7 @@ void LmCellWork::wls_block(const WalkStep& step, const Products& p, bool sym, co
         double* y = Y_ + int64_t{i} * pstar;
         std::copy(dC_.begin(), dC_.end(), y);
         (void)cosfsub(pstar, 1, velix::detail::kCheckedFactorBound, s.factor, y);
-        delta_[i] = 2.0 * dot(pstar, y, y);
+        delta_[i] = 2.0 * zinner(y, y, pstar);
         gamma_[i] = 2.0 * scale_ * (p.Gm[int64_t{r} * C + c] + (mirrored ? p.Gm[int64_t{c} * C + r] : 0.0));
     }
     // b_k = 2 (L^-1 dC)'(L^-1 J_k), a weighted column at a time.
@@ -395,7 +390,7 @@ void LmCellWork::finish_block(int32_t count, LmCell* out) {
     else
         velix::detail::packed_quadratic_forms(q, count, br.data(), scratch_panel, &source, T_, bVb_);
     for (int32_t i = 0; i < count; ++i) {
-        bVg_[i] = dot(q, br[static_cast<size_t>(i)], Vg_);
+        bVg_[i] = zinner(br[static_cast<size_t>(i)], Vg_, q);
         out[i] = velix::detail::lm_cell(s, gamma_[i], delta_[i], bVb_[i], bVg_[i]);
     }
 }

@@ -1,10 +1,7 @@
-// BY groups: every group of a BY run gives the answer of a run on its data
-// alone.  Each reference model runs as two BY groups (the same data twice,
-// and the two schools of hs_by), and each group's fit summary, start
-// values, estimates with standard errors and OUTRAM= STAT rows are
-// compared with those of a run of that group's data alone.  The path
-// model on the schools is checked against lavaan 0.6.14 as well
-// (single_run_reference.R beside this file).
+// BY groups: the fit, start values, estimates, standard errors and OUTRAM=
+// STAT rows of every group of a BY run (the reference data twice, the two
+// schools of hs_by) are those of a run on its data alone; the path model
+// on the schools against lavaan 0.6.14 (single_run_reference.R).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -31,21 +28,13 @@ struct GroupResult {
 // columns are BY variables.
 std::vector<GroupResult> group_results(const RunResult& r, size_t step, const std::string& outram, size_t skip) {
     std::vector<GroupResult> out;
-    for (const JsonValue* fit : r.items(step, "factoid", "Fit")) {
-        out.emplace_back();
-        const JsonValue& e = (*fit)["entries"];
-        for (size_t i = 0; i < e.size(); ++i) out.back().fit[e[i]["label"].str()] = e[i]["value"].number();
-    }
+    for (const JsonValue* fit : r.items(step, "factoid", "Fit")) out.push_back({factoid_values(*fit), {}, {}});
     // A start table and a final table per group.
     const auto tables = r.items(step, "table", "ParameterEstimates");
     for (size_t t = 0; t < tables.size() && t / 2 < out.size(); ++t)
-        for (size_t row = 0; row < (*tables[t])["rows"].size(); ++row)
-            for (const char* column : {"Estimate", "AppStdErr"}) {
-                const JsonValue& v = cell(*tables[t], row, column);
-                if (!v.is_null())
-                    out[t / 2].estimates[std::to_string(t % 2) + column + cell(*tables[t], row, "Parameter").str()] =
-                        v.number();
-            }
+        for (const char* column : {"Estimate", "AppStdErr"})
+            for (const auto& [name, v] : column_by_parameter(*tables[t], column))
+                if (!std::isnan(v)) out[t / 2].estimates[std::to_string(t % 2) + column + name] = v;
     const Rows rows = read_rows(outram);
     size_t group = 0;
     std::string last;

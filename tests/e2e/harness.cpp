@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -114,6 +116,13 @@ std::vector<int> RunResult::messages(size_t step, int group) const {
     return out;
 }
 
+bool RunResult::has_message(int group, int number, size_t step) const {
+    const std::vector<int> numbers = messages(step, group);
+    return std::find(numbers.begin(), numbers.end(), number) != numbers.end();
+}
+
+int RunResult::return_code(size_t step) const { return static_cast<int>(json["steps"][step]["returnCode"].number()); }
+
 size_t groups_opened(const RunResult& r, size_t step, const std::string& name) {
     size_t n = 0;
     for (const auto* g : r.items(step, "groupOpen"))
@@ -134,6 +143,30 @@ const JsonValue& cell(const JsonValue& table, size_t row, const std::string& col
         if (cols[c]["name"].str() == column) return table["rows"][row][c];
     static const JsonValue null;
     return null;
+}
+
+const JsonValue& result_table(const RunResult& r, size_t step) {
+    static const JsonValue null;
+    const JsonValue* found = &null;
+    for (const JsonValue* t : r.items(step, "table", "ParameterEstimates"))
+        if ((*t)["title"].str() == "Optimization Results") found = t;
+    return *found;
+}
+
+std::map<std::string, double> column_by_parameter(const JsonValue& table, const std::string& column) {
+    std::map<std::string, double> out;
+    for (size_t row = 0; row < table["rows"].size(); ++row) {
+        const JsonValue& v = cell(table, row, column);
+        out[cell(table, row, "Parameter").str()] = v.is_number() ? v.number() : std::nan("");
+    }
+    return out;
+}
+
+std::map<std::string, double> factoid_values(const JsonValue& factoid) {
+    std::map<std::string, double> out;
+    const JsonValue& e = factoid["entries"];
+    for (size_t i = 0; i < e.size(); ++i) out[e[i]["label"].str()] = e[i]["value"].number();
+    return out;
 }
 
 std::string read_text(const std::string& path) {

@@ -25,6 +25,10 @@ struct RunResult {
     const JsonValue& table(size_t step, const std::string& name) const;
     // Numbers of the numbered messages of step k in group `group`.
     std::vector<int> messages(size_t step, int group) const;
+    // Whether step k wrote message `number` of group `group`.
+    bool has_message(int group, int number, size_t step = 0) const;
+    // The return code of step k.
+    int return_code(size_t step = 0) const;
 };
 
 // The whole text of a file (empty when it cannot be read).
@@ -66,5 +70,16 @@ Rows read_rows(const std::string& path);
 
 // A cell of a table row by column name.
 const JsonValue& cell(const JsonValue& table, size_t row, const std::string& column);
+
+// The optimizer's table of the final estimates of step k ("Optimization
+// Results"); a null value when none.
+const JsonValue& result_table(const RunResult& r, size_t step = 0);
+
+// A column of a table by its Parameter column; NaN where the cell holds no
+// number (a missing standard error).
+std::map<std::string, double> column_by_parameter(const JsonValue& table, const std::string& column);
+
+// The values of the entries of a factoid table by label.
+std::map<std::string, double> factoid_values(const JsonValue& factoid);
 
 }  // namespace velix::test

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/e2e/hs_fixture.h"
+#include "tests/support/fixtures.h"
 
 namespace velix::test {
 namespace {
@@ -33,25 +34,17 @@ std::string hs_program(const std::string& from, const std::string& to, const std
     return "proc velix data=hs method=ml covariance;\n nloptions gconv=1e-14 absgconv=1e-12;\n" + model + "run;\n";
 }
 
-// The standard errors of the result table "ParameterEstimates" and of the
-// variance and covariance tables of the exogenous variables, by
-// parameter; a missing cell is NaN.
+// The standard errors of the optimizer's result table and of the variance
+// and covariance tables of the exogenous variables, by parameter; a
+// missing one is NaN.
 struct StdErrs {
     std::map<std::string, double> optimizer, exogenous;
 };
 
-double number_or_nan(const JsonValue& v) { return v.is_null() ? std::nan("") : v.number(); }
-
 StdErrs std_errs(const RunResult& r) {
-    StdErrs out;
-    const JsonValue& t = *r.items(0, "table", "ParameterEstimates").at(1);
-    for (size_t i = 0; i < t["rows"].size(); ++i)
-        out.optimizer[cell(t, i, "Parameter").str()] = number_or_nan(cell(t, i, "AppStdErr"));
-    for (const char* name : {"EstVarExog", "EstCovExog"}) {
-        const JsonValue& e = r.table(0, name);
-        for (size_t i = 0; i < e["rows"].size(); ++i)
-            out.exogenous[cell(e, i, "Parameter").str()] = number_or_nan(cell(e, i, "StdErr"));
-    }
+    StdErrs out{column_by_parameter(result_table(r), "AppStdErr"), {}};
+    for (const char* name : {"EstVarExog", "EstCovExog"})
+        for (const auto& [parameter, se] : column_by_parameter(r.table(0, name), "StdErr")) out.exogenous[parameter] = se;
     return out;
 }
 
@@ -164,17 +157,6 @@ TEST(Identification, NoWarningOnIdentifiedModels) {
     EXPECT_EQ(large.log.find("singular"), std::string::npos) << large.log;
 }
 
-// Estimate and standard error of every parameter of "ParameterEstimates"
-// (a missing standard error is NaN).
-std::map<std::string, std::pair<double, double>> estimates(const RunResult& r) {
-    std::map<std::string, std::pair<double, double>> out;
-    const JsonValue& t = *r.items(0, "table", "ParameterEstimates").at(1);
-    for (size_t i = 0; i < t["rows"].size(); ++i)
-        out[cell(t, i, "Parameter").str()] = {cell(t, i, "Estimate").number(),
-                                              number_or_nan(cell(t, i, "AppStdErr"))};
-    return out;
-}
-
 // hs_cfa_ml on `csv` (a path) with PROC options `options`, converged
 // tightly enough to compare estimates and standard errors to 1e-6.
 RunResult run_hs_on(const std::string& csv, const std::string& options = "") {
@@ -186,71 +168,45 @@ RunResult run_hs_on(const std::string& csv, const std::string& options = "") {
 // The run ends at its minimum with no alarm about identification or the
 // gradient, and every estimate and standard error is the reference's times
 // the parameter's own factor (1 where none is given), to 1e-6 relative.
-void expect_rescaled(const RunResult& r, const std::map<std::string, std::pair<double, double>>& reference,
-                     const std::map<std::string, double>& factor, double seFactor) {
+void expect_rescaled(const RunResult& r, const RunResult& reference, const std::map<std::string, double>& factor,
+                     double seFactor) {
     ASSERT_EQ(r.exitStatus, 0) << r.log;
     EXPECT_EQ(r.log.find("information matrix is singular"), std::string::npos) << r.log;
     EXPECT_EQ(r.log.find("gradient at the solution is large"), std::string::npos) << r.log;
-    const auto fit = estimates(r);
-    ASSERT_EQ(fit.size(), reference.size());
-    for (const auto& [name, value] : reference) {
+    const auto est = column_by_parameter(result_table(r), "Estimate"), se = column_by_parameter(result_table(r), "AppStdErr");
+    const auto refEst = column_by_parameter(result_table(reference), "Estimate");
+    const auto refSe = column_by_parameter(result_table(reference), "AppStdErr");
+    ASSERT_EQ(est.size(), refEst.size());
+    for (const auto& [name, value] : refEst) {
         SCOPED_TRACE(name);
-        const double c = factor.count(name) ? factor.at(name) : 1.0;
-        const auto& [est, se] = fit.at(name);
-        EXPECT_NEAR(est, c * value.first, 1e-6 * std::fabs(c * value.first));
-        ASSERT_FALSE(std::isnan(se));
-        EXPECT_NEAR(se, c * seFactor * value.second, 1e-6 * c * seFactor * value.second);
+        const double c = factor.count(name) ? factor.at(name) : 1.0, s = c * seFactor * refSe.at(name);
+        EXPECT_NEAR(est.at(name), c * value, 1e-6 * std::fabs(c * value));
+        ASSERT_FALSE(std::isnan(se.at(name)));
+        EXPECT_NEAR(se.at(name), s, 1e-6 * s);
     }
 }
 
-// The numbers of hs.csv by row.
-std::vector<std::vector<double>> hs_numbers(const Rows& hs) {
-    std::vector<std::vector<double>> out;
-    for (const auto& row : hs.cells) {
-        out.emplace_back();
-        for (const auto& v : row) out.back().push_back(std::stod(v));
-    }
-    return out;
-}
-
-// Values to full precision, each after a comma.
-std::string csv_cells(const std::vector<double>& values) {
-    std::string out;
-    char field[32];
-    for (double v : values) {
-        std::snprintf(field, sizeof field, ",%.17g", v);
-        out += field;
-    }
-    return out;
-}
-
-// x2 measured in units from 1e-8 to 1e8 times its own: the same fit, with
-// l2 and its standard error times the factor c and ve2 and its standard
-// error times c^2.  The singularity tests of the information and the test
-// of the final gradient judge scaled forms, so no unit calls the model
-// unidentified or its minimum unsettled.  At 1e50 the root mean square
-// residual (the roundoff of x2's variance of 1e100, dozens of digits)
-// prints in E notation in its field of 10 in the Fit Summary.
+// x1 (the marker of Fvis) or x2 measured in units from 1e-8 to 1e8 times
+// its own: the same fit, with the estimates and standard errors of the
+// parameters that carry the variable's unit times its powers of c.  No
+// unit calls the model unidentified or its minimum unsettled, and the
+// start values follow the units.  At 1e50 the root mean square residual
+// prints in E notation within its field of 10 in the Fit Summary.
 TEST(Identification, TheUnitsOfAVariableDecideNothing) {
-    const Rows hs = read_rows(data_path("hs.csv"));
-    const size_t x2 = hs.column("x2");
-    auto scaled = [&](int e) {
-        const std::string csv = own_folder("units") + "/hs" + std::to_string(e + 8) + ".csv";
-        std::ofstream out(csv);
-        out << "x1,x2,x3,x4,x5,x6,x7,x8,x9\n";
-        for (auto row : hs_numbers(hs)) {
-            row[x2] *= std::pow(10.0, e);
-            out << csv_cells(row).substr(1) << "\n";
-        }
-        return csv;
+    const RunResult reference = run_hs_on(data_path("hs.csv"));
+    auto scaled = [](size_t column, int e) {
+        return scaled_copy(data_path("hs.csv"),
+                           own_folder("units") + "/hs" + std::to_string(column) + "_" + std::to_string(e + 8) + ".csv",
+                           column, std::pow(10.0, e));
     };
-    const auto reference = estimates(run_hs_on(data_path("hs.csv")));
     for (int e = -8; e <= 8; ++e) {
         const double c = std::pow(10.0, e);
         SCOPED_TRACE(c);
-        expect_rescaled(run_hs_on(scaled(e)), reference, {{"l2", c}, {"ve2", c * c}}, 1.0);
+        expect_rescaled(run_hs_on(scaled(1, e)), reference, {{"l2", c}, {"ve2", c * c}}, 1.0);
+        expect_rescaled(run_hs_on(scaled(0, e)), reference,
+                        {{"l2", 1 / c}, {"l3", 1 / c}, {"vvis", c * c}, {"cvt", c}, {"cvs", c}, {"ve1", c * c}}, 1.0);
     }
-    const RunResult huge = run_hs_on(scaled(50));
+    const RunResult huge = run_hs_on(scaled(1, 50));
     const std::string label = "Root Mean Square Residual (RMR)";
     const size_t at = huge.listing.find(label);
     ASSERT_NE(at, std::string::npos) << huge.listing;
@@ -258,51 +214,49 @@ TEST(Identification, TheUnitsOfAVariableDecideNothing) {
     value.erase(0, value.find_first_not_of(' '));
     EXPECT_LE(value.size(), 10u) << value;
     EXPECT_NE(value.find("E+"), std::string::npos) << value;
-    for (const auto* f : huge.items(0, "factoid"))
-        for (size_t k = 0; k < (*f)["entries"].size(); ++k)
-            if ((*f)["entries"][k]["label"].str() == label) {
-                const double rmr = (*f)["entries"][k]["value"].number();
-                EXPECT_NEAR(std::stod(value), rmr, 1e-4 * rmr);
-            }
+    const double rmr = factoid_values(*huge.items(0, "factoid", "Fit").at(0)).at(label);
+    EXPECT_NEAR(std::stod(value), rmr, 1e-4 * rmr);
 }
 
 // The moments of hs.csv as a TYPE=COV data set of N = 1000, analysed with
 // NOBS=1000, 1e6 and 1e12 (moments near 1e-9, below the default SINGULAR
-// of the start values' solves).  A given N rescales moments read with
-// another divisor by k = (1000 - 1) / (N - 1), a change of the units of
-// every variable: the loadings stay, the variances and covariances are times k,
-// and every standard error is present and times sqrt(k) besides (the
-// information per observation changes by those units alone).
+// of the start values' solves).  A given N rescales the moments by
+// k = (1000 - 1) / (N - 1), a change of the units of every variable: the
+// loadings stay, the variances and covariances are times k, and every
+// standard error is present and times sqrt(k) besides.
 TEST(Identification, TheNumberOfObservationsDecidesNothing) {
-    const auto x = hs_numbers(read_rows(data_path("hs.csv")));
+    const Rows hs = read_rows(data_path("hs.csv"));
     const size_t p = 9;
-    const double n = static_cast<double>(x.size());
+    const double n = static_cast<double>(hs.cells.size());
     std::vector<double> mean(p, 0.0);
-    for (const auto& row : x)
-        for (size_t j = 0; j < p; ++j) mean[j] += row[j] / n;
+    for (const auto& row : hs.cells)
+        for (size_t j = 0; j < p; ++j) mean[j] += std::stod(row[j]) / n;
     const std::string csv = own_folder("nobs") + "/hs.csv";
     std::ofstream out(csv);
-    out << "# TYPE=COV\n_TYPE_,_NAME_,x1,x2,x3,x4,x5,x6,x7,x8,x9\nN," << csv_cells(std::vector<double>(p, 1000.0));
+    out.precision(17);
+    out << "# TYPE=COV\n_TYPE_,_NAME_,x1,x2,x3,x4,x5,x6,x7,x8,x9\nN,";
+    for (size_t j = 0; j < p; ++j) out << ",1000";
     for (size_t i = 0; i < p; ++i) {
-        std::vector<double> cov(p, 0.0);
-        for (const auto& row : x)
-            for (size_t j = 0; j < p; ++j) cov[j] += (row[i] - mean[i]) * (row[j] - mean[j]) / (n - 1.0);
-        out << "\nCOV,x" << i + 1 << csv_cells(cov);
+        out << "\nCOV,x" << i + 1;
+        for (size_t j = 0; j < p; ++j) {
+            double cov = 0.0;
+            for (const auto& row : hs.cells) cov += (std::stod(row[i]) - mean[i]) * (std::stod(row[j]) - mean[j]) / (n - 1.0);
+            out << "," << cov;
+        }
     }
     out << "\n";
     out.close();
     const RunResult base = run_hs_on(csv, " nobs=1000");
     ASSERT_EQ(base.exitStatus, 0) << base.log;
-    const auto reference = estimates(base);
     for (const double nobs : {1e6, 1e12}) {
         SCOPED_TRACE(nobs);
         const double k = (1000.0 - 1.0) / (nobs - 1.0);
         std::map<std::string, double> factor;
-        for (const auto& [name, value] : reference)
+        for (const auto& [name, value] : column_by_parameter(result_table(base), "Estimate"))
             if (name[0] != 'l') factor[name] = k;
         char option[32];
         std::snprintf(option, sizeof option, " nobs=%g", nobs);
-        expect_rescaled(run_hs_on(csv, option), reference, factor, std::sqrt(k));
+        expect_rescaled(run_hs_on(csv, option), base, factor, std::sqrt(k));
     }
 }
 

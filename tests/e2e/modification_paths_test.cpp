@@ -1,12 +1,8 @@
-// The modification indices, the equality and the bound tests from each
-// place the Jacobian at the estimates can be read: its structural nonzeros
-// (HESSALG=11), the column files (HESSALG=3) and the Jacobian in memory
-// (HESSALG=1), on each model kind with and without an active bound and an
-// equality tie, at the reference estimates (no iteration), give the same
-// numbers to 1e-10.  The steps run in this process, so that the memory one
-// allocation may take can be limited: short of memory the covariance of
-// the estimates is read from its utility file by panels (352/149) with the
-// same numbers, and shorter still the indices are refused (352/150).
+// The modification indices, equality and bound tests read from each place
+// that holds the Jacobian at the estimates: its structural nonzeros
+// (HESSALG=11), the column files (3) and memory (1), on each model kind,
+// plain, tied and at a bound, agree to 1e-10.  The steps run in this
+// process so that the memory of one allocation can be limited.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +13,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "hs_fixture.h"
 #include "platform/memory.h"
 #include "platform/output.h"
 #include "platform/runner/runner.h"
@@ -29,12 +26,7 @@ namespace {
 // The three-factor model of hs.csv in each model kind; $name stands for a
 // parameter with its start value.
 const std::map<std::string, std::string> kModels = {
-    {"lineqs",
-     " lineqs x1 = 1.0 Fvis + E1, x2 = $l2 Fvis + E2, x3 = $l3 Fvis + E3, x4 = 1.0 Ftxt + E4,\n"
-     "  x5 = $l5 Ftxt + E5, x6 = $l6 Ftxt + E6, x7 = 1.0 Fspd + E7, x8 = $l8 Fspd + E8, x9 = $l9 Fspd + E9;\n"
-     " std Fvis = $vvis, Ftxt = $vtxt, Fspd = $vspd, E1 = $ve1, E2 = $ve2, E3 = $ve3, E4 = $ve4,\n"
-     "  E5 = $ve5, E6 = $ve6, E7 = $ve7, E8 = $ve8, E9 = $ve9;\n"
-     " cov Fvis Ftxt = $cvt, Fvis Fspd = $cvs, Ftxt Fspd = $cts;\n"},
+    {"lineqs", kHsStartModel},
     {"ram",
      " ram 1 1 10 1.0, 1 2 10 $l2, 1 3 10 $l3, 1 4 11 1.0, 1 5 11 $l5, 1 6 11 $l6, 1 7 12 1.0,\n"
      "  1 8 12 $l8, 1 9 12 $l9, 2 1 1 $ve1, 2 2 2 $ve2, 2 3 3 $ve3, 2 4 4 $ve4, 2 5 5 $ve5, 2 6 6 $ve6,\n"
@@ -54,34 +46,17 @@ const std::map<std::string, std::string> kModels = {
      " matrix _U_ [1, 1] = $ve1 $ve2 $ve3 $ve4 $ve5 $ve6 $ve7 $ve8 $ve9;\n"},
 };
 
-struct Case {
-    std::string kind;
-    std::string variant;  // "plain", "tied" (l3 is l2), "bound" (l9 held at 0.9)
-    std::string method = "ml";
-};
-
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.kind << " " << c.variant << " " << c.method;
-}
-
-// The program of a case at the reference estimates of its variant.
-std::string program(const Case& c, int mode) {
-    const std::string refCase = c.method == "wls" ? "hs_wls" : c.variant == "plain" ? "hs" : "hs_" + c.variant;
+// The program at the reference estimates of its variant: "plain", "tied"
+// (l3 is l2), "bound" (l9 held at 0.9).
+std::string program(const std::string& kind, const std::string& variant, const std::string& method, int mode) {
+    const std::string refCase = method == "wls" ? "hs_wls" : variant == "plain" ? "hs" : "hs_" + variant;
     const std::map<std::string, double> ref = reference_rows("results_reference.csv", refCase);
-    std::string text = kModels.at(c.kind);
-    for (size_t at; (at = text.find('$')) != std::string::npos;) {
-        size_t end = at + 1;
-        while (end < text.size() && std::isalnum(static_cast<unsigned char>(text[end]))) ++end;
-        std::string name = text.substr(at + 1, end - at - 1);
-        if (c.variant == "tied" && name == "l3") name = "l2";
-        std::ostringstream v;
-        v.precision(17);
-        v << name << " (" << ref.at("est:" + name) << ")";
-        text.replace(at, end - at, v.str());
-    }
+    std::string text = kModels.at(kind);
+    if (variant == "tied") text.replace(text.find("$l3"), 3, "$l2");
     std::ostringstream p;
-    p << "proc velix data=hs method=" << c.method << " covariance maxiter=0 modification hessalg=" << mode << ";\n"
-      << text << (c.variant == "bound" ? " bounds 0 <= l9 <= 0.9;\n" : "") << "run;\n";
+    p << "proc velix data=hs method=" << method << " covariance maxiter=0 modification hessalg=" << mode << ";\n"
+      << with_starts(text, [&](const std::string& name) { return ref.at("est:" + name); })
+      << (variant == "bound" ? " bounds 0 <= l9 <= 0.9;\n" : "") << "run;\n";
     return p.str();
 }
 
@@ -151,32 +126,27 @@ void expect_same(const Flat& got, const Flat& want, const std::string& what) {
     }
 }
 
-class ModificationPaths : public ::testing::TestWithParam<Case> {};
-
-TEST_P(ModificationPaths, SparseAndFileColumnsEqualTheJacobianInMemory) {
-    const Case& c = GetParam();
-    const Flat dense = tests_of(run_in_process(program(c, 1), 0).document);
-    ASSERT_TRUE(holds(dense, "ModIndices"));
-    EXPECT_EQ(holds(dense, "LagrangeEquality"), c.variant == "tied");
-    EXPECT_EQ(holds(dense, "LagrangeBoundary"), c.variant == "bound");
-    expect_same(tests_of(run_in_process(program(c, 3), 0).document), dense, "file");
-    expect_same(tests_of(run_in_process(program(c, 11), 0).document), dense, "sparse");
+TEST(ModificationPaths, SparseAndFileColumnsEqualTheJacobianInMemory) {
+    auto check = [](const std::string& kind, const std::string& variant, const std::string& method) {
+        SCOPED_TRACE(kind + " " + variant + " " + method);
+        const Flat dense = tests_of(run_in_process(program(kind, variant, method, 1), 0).document);
+        EXPECT_TRUE(holds(dense, "ModIndices"));
+        EXPECT_EQ(holds(dense, "LagrangeEquality"), variant == "tied");
+        EXPECT_EQ(holds(dense, "LagrangeBoundary"), variant == "bound");
+        expect_same(tests_of(run_in_process(program(kind, variant, method, 3), 0).document), dense, "file");
+        expect_same(tests_of(run_in_process(program(kind, variant, method, 11), 0).document), dense, "sparse");
+    };
+    for (const auto& [kind, text] : kModels)
+        for (const std::string variant : {"plain", "tied", "bound"}) check(kind, variant, "ml");
+    check("lineqs", "plain", "wls");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    EveryKind, ModificationPaths,
-    ::testing::Values(Case{"lineqs", "plain"}, Case{"lineqs", "tied"}, Case{"lineqs", "bound"},
-                      Case{"ram", "plain"}, Case{"ram", "tied"}, Case{"ram", "bound"}, Case{"cosan", "plain"},
-                      Case{"cosan", "tied"}, Case{"cosan", "bound"}, Case{"factor", "plain"},
-                      Case{"factor", "tied"}, Case{"factor", "bound"}, Case{"lineqs", "plain", "wls"}),
-    [](const ::testing::TestParamInfo<Case>& i) { return i.param.kind + "_" + i.param.variant + "_" + i.param.method; });
 
 // Down from a megabyte per allocation: first the copy of the covariance of
 // the estimates no longer fits its share (352/149) and the indices read it
 // by panels with the same numbers, then the indices' work itself does not
 // fit (352/150) and they are refused while the equality tests still run.
 TEST(ModificationPathsMemory, ShortMemoryReadsTheCovarianceByPanelsThenRefuses) {
-    const std::string text = program(Case{"lineqs", "tied"}, 11);
+    const std::string text = program("lineqs", "tied", "ml", 11);
     const Flat full = tests_of(run_in_process(text, 0).document);
     bool panels = false, refused = false;
     for (int64_t limit = int64_t{1} << 20; limit >= 48 << 10; limit = limit * 4 / 5) {

@@ -230,12 +230,6 @@ TEST(JacobianPattern, TheLargeModelHasTheReferenceNonzeros) {
     EXPECT_TRUE(sparse_pattern_pays(s.ctx.eval.jac.nonzeros, v.pstar, v.nParmFree));
 }
 
-}  // namespace
-}  // namespace velix::testing
-
-namespace velix::testing {
-namespace {
-
 // The marked-entry weighting of a packed D gives K D K as the weighting of
 // every entry does; an entry below ten units of roundoff of the largest is
 // left unmarked, and so out.

@@ -5,12 +5,12 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <map>
 
 #include <unistd.h>
 
 #include "start_fixture.h"
+#include "tests/support/fixtures.h"
 
 namespace velix::testing {
 namespace {
@@ -63,27 +63,15 @@ TEST(ModelUnits, AFactorThatNothingScalesHasNoUnit) {
     EXPECT_NEAR(unit_of(fixed, "l3"), std::sqrt(fixed.sample(2, 2)), 1e-12);
 }
 
-// hs.csv with x1 times c, in the test's temporary folder (the path of the
-// file, of this process alone).
-std::string hs_with_x1_times(double c) {
-    std::ifstream in(std::string(VELIX_SOURCE_DIR) + "/tests/fixtures/hs.csv");
-    const std::string path = ::testing::TempDir() + "hs_x1_scaled_" + std::to_string(getpid()) + ".csv";
-    std::ofstream out(path);
-    out.precision(17);
-    std::string line;
-    std::getline(in, line);
-    out << line << "\n";
-    while (std::getline(in, line)) out << std::stod(line.substr(0, line.find(','))) * c << line.substr(line.find(',')) << "\n";
-    return path;
-}
-
 // The start of the FACTOR form (composites scaled by their markers) and of
 // the COSAN form (default values in the units of their elements) with x1
 // times 1e4: the start with x1 in its own units, each parameter times the
 // power of 1e4 that its unit holds.
 TEST(ModelUnits, StartValuesFollowAChangeOfUnits) {
     const double c = 1e4;
-    const std::string scaled = hs_with_x1_times(c);
+    // hs.csv with x1 times c, in the test's temporary folder, of this process alone.
+    const std::string scaled = velix::test::scaled_copy(
+        velix::test::fixture_path("hs.csv"), ::testing::TempDir() + "hs_x1_" + std::to_string(getpid()) + ".csv", 0, c);
     const std::map<std::string, double> power = {{"l2", 1 / c}, {"l3", 1 / c}, {"vvis", c * c}, {"cvt", c}, {"cvs", c}, {"ve1", c * c}};
     for (const std::string stem : {"hs_cfa_factor", "hs_cfa_cosan"}) {
         SCOPED_TRACE(stem);
