@@ -116,6 +116,8 @@ struct EvaluationState {
     int16_t* invDone = nullptr;       // nMatrices + 1: inverse form current
     double* jacobian = nullptr;       // q x p*: row k is dC/dtheta_k (packed); made on first use
     double* cross = nullptr;          // packed order q: the cross product is built here
+    double* secondOrder = nullptr;    // packed order q: the last exact Hessian of a run less J'WJ
+                                      // at its point (estimation_hessian); made on first use
     double* gradient = nullptr;       // q: the gradient is built here
     // Where `cross` was last formed by the cross-product callback: the
     // point (q), the storage mode and the method; mode -1 once it is formed
