@@ -159,7 +159,7 @@ void commem(ProcContext* ctx) {
     evaluation_release(ctx);
     const int64_t n = v.n, p = v.pstar, q = v.nParmFree, ld = v.ld;
     const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 4 * n * ld + ld + 3 * n * n + ld * ld +
-                            q * (q + 1) + 4 * q + 4 * n * int64_t{maxContrib} +
+                            q * (q + 1) + 5 * q + 4 * n * int64_t{maxContrib} +
                             int64_t{v.nParmDep} * (v.nDepInputs + 1) + v.nlp->shape.nNlinCon + 64;
     const int32_t records = record_capacity(v);
     const int64_t bytes = 8 * (doubles + 3 * p) + 4 * (ld + 2 * int64_t{records} + q) +
@@ -199,6 +199,7 @@ void commem(ProcContext* ctx) {
     st.covariance = carve<double>(pool, q * (q + 1) / 2);
     st.gradient = carve<double>(pool, q);
     st.crossAt = carve<double>(pool, q);
+    st.crossGradient = carve<double>(pool, q);
     st.crossMode = -1;
     st.depShare = carve<double>(pool, q);
     st.depFdJacobian = carve<double>(pool, int64_t{v.nParmDep} * v.nDepInputs);
