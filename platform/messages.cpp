@@ -8,7 +8,6 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstring>
-#include <map>
 #include <string>
 #include <utility>
 
@@ -23,17 +22,6 @@
 
 namespace velix::platform {
 namespace {
-
-const std::map<std::pair<int32_t, int32_t>, const char*>& catalogue_index() {
-    static const auto index = [] {
-        std::map<std::pair<int32_t, int32_t>, const char*> m;
-        for (size_t i = 0; i < kMessageCatalogueSize; ++i)
-            m.emplace(std::make_pair(kMessageCatalogue[i].group, kMessageCatalogue[i].number),
-                      kMessageCatalogue[i].text);  // the first row of a pair wins
-        return m;
-    }();
-    return index;
-}
 
 // The host's texts for the failure statuses of its own services.
 const char* status_text(int32_t status) {
@@ -69,10 +57,15 @@ std::string source_excerpt(int32_t line, int32_t column) {
     return text + "\n" + caret + "^";
 }
 
+// The catalogue is kept sorted by group and number, each pair once: a
+// binary search finds a row without an index built at start-up.
 const char* message_text(int32_t group, int32_t number) {
-    const auto& index = catalogue_index();
-    const auto it = index.find({group, number});
-    return it == index.end() ? nullptr : it->second;
+    const MessageRow* end = kMessageCatalogue + kMessageCatalogueSize;
+    const MessageRow* row = std::lower_bound(kMessageCatalogue, end, std::make_pair(group, number),
+                                             [](const MessageRow& r, const std::pair<int32_t, int32_t>& key) {
+                                                 return std::make_pair(r.group, r.number) < key;
+                                             });
+    return row != end && row->group == group && row->number == number ? row->text : nullptr;
 }
 
 }  // namespace velix::platform

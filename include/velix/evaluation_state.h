@@ -116,12 +116,16 @@ struct EvaluationState {
     int16_t* invDone = nullptr;       // nMatrices + 1: inverse form current
     double* jacobian = nullptr;       // q x p*: row k is dC/dtheta_k (packed); made on first use
     double* cross = nullptr;          // packed order q: the cross product is built here
+    double* secondOrder = nullptr;    // packed order q: the last exact Hessian of a run less J'WJ
+                                      // at its point (estimation_hessian); made on first use
     double* gradient = nullptr;       // q: the gradient is built here
     // Where `cross` was last formed by the cross-product callback: the
-    // point (q), the storage mode and the method; mode -1 once it is formed
-    // again or its space lent.  The covariance step takes it as it is at
-    // the same point instead of forming it twice.
+    // point (q), the storage mode and the method, and the gradient formed
+    // with it (q); mode -1 once it is formed again or its space lent.  The
+    // callback itself and the covariance step take it as it is at the same
+    // point instead of forming it again.
     double* crossAt = nullptr;
+    double* crossGradient = nullptr;
     int32_t crossMode = -1;
     int32_t crossMethod = -1;
     double* depShare = nullptr;       // q: derivatives of one dependent parameter

@@ -285,6 +285,8 @@ struct EstimationState {
     int32_t exactHessian = 0;
     double scoringSince = 0.0;    // the decrement when the exact steps gave way to J'WJ
     int32_t exactRetries = 0;     // times the exact Hessian was taken up again in the run
+    int32_t secondOrderKept = 0;  // 1: eval.secondOrder holds that of an exact Hessian of the
+                                  // run's present exact steps
 };
 
 // The step frame.  Owner: the step driver (step.cpp) and cosinit.

@@ -125,13 +125,12 @@ class Keywords {
 public:
     Keywords(const GrammarDescriptor* d) {
         const StatementGrammar* g = d->grammar;
-        for (int32_t i = 0; i < d->nNames; ++i) {
+        // Of the grammar's names only the alias spellings (marked by a
+        // trailing '$') are looked up by text.
+        for (int32_t i = kTokenClassCount; i < d->nNames; ++i) {
             const unsigned char* p = d->keywordNames + d->nameOffsets[i];
-            std::string n(reinterpret_cast<const char*>(p + 1), p[0]);
-            if (n.size() > 1 && n.back() == '$' && i >= kTokenClassCount)
-                aliases_.insert(upper(n.substr(0, n.size() - 1)));
-            else
-                words_.insert(upper(n));
+            if (p[0] > 1 && p[p[0]] == '$')
+                aliases_.insert(upper(std::string(reinterpret_cast<const char*>(p + 1), p[0] - 1)));
         }
         for (int32_t i = 0; i < g->nAliases; ++i) aliasOf_[g->aliases[i].alias] = g->aliases[i].full;
     }
@@ -147,10 +146,7 @@ public:
         return u;
     }
 
-    bool is_keyword(const std::string& u) const { return words_.count(u) != 0; }
-
 private:
-    std::set<std::string> words_;
     std::set<std::string> aliases_;
     std::map<std::string, std::string> aliasOf_;
 };

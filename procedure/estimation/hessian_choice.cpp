@@ -25,8 +25,14 @@
 //   most kExactRetries times) when the decrement has fallen by kRetryShare
 //   and scoring is slow there (nearer the minimum, on a flat model, the
 //   exact steps converge where they did not)
-//   exact: Hessian at x by differences; the evaluation state back at x;
-//          not positive definite on the free parameters: J'WJ
+//   exact: at a later point of the same exact steps, J'WJ there plus the
+//          second-order part of the last exact Hessian (exact less J'WJ
+//          at its point) when that matrix measures a Newton decrement well
+//          within the GCONV bound: the run stops here, and n gradients
+//          would only have measured the point once more
+//          else the Hessian at x by differences, its second-order part
+//          kept; the evaluation state back at x; not positive definite on
+//          the free parameters: J'WJ
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -35,6 +41,7 @@
 #include "optimizer/optimizer.h"
 #include "procedure/estimation/estimation.h"
 #include "procedure/evaluation/cross_product.h"
+#include "procedure/evaluation/model_view.h"
 #include "velix/codes.h"
 #include "velix/nlp.h"
 #include "velix/packed_index.h"
@@ -63,6 +70,14 @@ constexpr double kPivotTolerance = 1e-12;
 // factor.
 constexpr double kRetryShare = 1e-2;
 constexpr int32_t kExactRetries = 2;
+// Share of the GCONV bound under which the decrement measured with J'WJ
+// plus the kept second-order part decides that the run stops at the
+// point.  That matrix differs from the exact Hessian by the change of the
+// second-order part over the last step, which near the minimum is about
+// the relative size of the step (1e-3 on the reference models), so a
+// decrement a tenth of the bound leaves GCONV met with the exact Hessian
+// too; a decrement nearer the bound is measured with the exact Hessian.
+constexpr double kKeptPartShare = 0.1;
 
 bool newton_type(int32_t technique) {
     return technique == kTechTrureg || technique == kTechNewrap || technique == kTechNrridg ||
@@ -127,16 +142,46 @@ bool evaluate_at_x(NlpProblem* nlp) {
 }
 
 // The exact Hessian at x into nlp->hess.hessian, J'WJ kept when it cannot be
-// had or is not positive definite; the gradient as it was.  0, or -1 when
-// the point cannot be evaluated again.
-int32_t exact_hessian(NlpProblem* nlp) {
+// had or is not positive definite; the gradient as it was.  The
+// second-order part of an exact Hessian taken is kept in `secondOrder`.
+// 0, or -1 when the point cannot be evaluated again.
+int32_t exact_hessian(NlpProblem* nlp, double* secondOrder) {
+    EstimationState& est = proc_context(nlp)->est;
     const std::vector<double> cross(nlp->hess.hessian, nlp->hess.hessian + nlp->shape.packedLen),
         g(nlp->work.gradient, nlp->work.gradient + nlp->shape.nParams);
     const int32_t r = coshess(nlp);
     const bool restored = evaluate_at_x(nlp);
-    if (r != 0 || !restored || !positive_definite_on_free(nlp)) std::copy(cross.begin(), cross.end(), nlp->hess.hessian);
+    est.secondOrderKept = r == 0 && restored && positive_definite_on_free(nlp);
+    if (est.secondOrderKept)
+        for (int64_t i = 0; i < nlp->shape.packedLen; ++i) secondOrder[i] = nlp->hess.hessian[i] - cross[i];
+    else
+        std::copy(cross.begin(), cross.end(), nlp->hess.hessian);
     std::copy(g.begin(), g.end(), nlp->work.gradient);
     return restored ? 0 : -1;
+}
+
+// J'WJ at x (in nlp->hess.hessian) plus the kept second-order part takes
+// the exact Hessian's place when it is positive definite and its Newton
+// decrement g'H^-1 g is within kKeptPartShare of the GCONV bound at f.
+// Only on every parameter (no active bound or row, no nonlinear
+// constraint), where the technique's GCONV measure is that decrement.
+bool kept_part_converges(NlpProblem* nlp, const double* secondOrder) {
+    const int32_t n = nlp->shape.nParams;
+    if (nlp->shape.hasNlinCon || nlp->active.nActiveBounds != 0 || nlp->active.nActiveLin != 0) return false;
+    std::vector<double> h(nlp->hess.hessian, nlp->hess.hessian + nlp->shape.packedLen);
+    for (size_t i = 0; i < h.size(); ++i) h[i] += secondOrder[i];
+    std::vector<double> l(h), y(nlp->work.gradient, nlp->work.gradient + n);
+    double big = 0.0;
+    for (int32_t i = 0; i < n; ++i) big = std::max(big, std::fabs(h[velix::pk_lower(i, i)]));
+    for (int32_t i = 0; i < n; ++i)
+        if (!(zchol(i, l.data(), 0.0) > kPivotTolerance * big)) return false;
+    zchol2(n, l.data(), y.data());
+    double decrement = 0.0;
+    for (int32_t i = 0; i < n; ++i) decrement += y[i] * y[i];
+    const double bound = nlp->opt.gConv * std::max(std::fabs(nlp->iter.f), nlp->opt.fSize);
+    if (!(decrement <= kKeptPartShare * bound)) return false;
+    std::copy(h.begin(), h.end(), nlp->hess.hessian);
+    return true;
 }
 
 }  // namespace
@@ -154,6 +199,7 @@ int32_t estimation_hessian(NlpProblem* nlp) {
     if (nlp->run.iteration < 1.0) {
         est.exactHessian = 0;
         est.exactRetries = 0;
+        est.secondOrderKept = 0;
     } else if (est.exactHessian == 0) {
         // A singular J'WJ (parameters not identified) leaves the exact
         // Hessian's null space to rounding: scoring goes on there.
@@ -165,7 +211,10 @@ int32_t estimation_hessian(NlpProblem* nlp) {
         // along the first exact direction, as NRLINS's precise search
         // takes it); a second one decides.
         est.exactHessian = est.exactHessian == 1 ? 2 : -1;
-        if (est.exactHessian == -1) est.scoringSince = m;
+        if (est.exactHessian == -1) {
+            est.scoringSince = m;
+            est.secondOrderKept = 0;
+        }
     } else if (est.exactHessian == -1 && est.exactRetries < kExactRetries && m < kRetryShare * est.scoringSince &&
                estimation_turns_exact(nlp, est.lastDecrement) && positive_definite_on_free(nlp)) {
         // Scoring kept on creeping: nearer the minimum the exact Hessian
@@ -174,5 +223,9 @@ int32_t estimation_hessian(NlpProblem* nlp) {
         est.exactRetries += 1;
     }
     est.lastDecrement = m;
-    return est.exactHessian >= 1 ? exact_hessian(nlp) : 0;
+    if (est.exactHessian < 1) return 0;
+    const EvalView view = eval_view(proc_context(nlp));
+    double* secondOrder = velix::detail::second_order_store(view);
+    if (est.secondOrderKept && kept_part_converges(nlp, secondOrder)) return 0;
+    return exact_hessian(nlp, secondOrder);
 }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cstring>
 #include <vector>
 
 #include "host/internal_error.h"
@@ -160,6 +161,17 @@ int32_t fd_hessian(NlpProblem* nlp, int32_t digit) {
 }  // namespace
 
 namespace velix::detail {
+
+bool cross_product_at_hand(const EvalView& v) {
+    const EvaluationState& st = *v.st;
+    const int32_t q = v.nParmFree;
+    if (st.crossMode != *v.jacobianMode || st.crossMethod != v.method ||
+        std::memcmp(st.crossAt, v.nlp->param.x, 8 * static_cast<size_t>(q)) != 0)
+        return false;
+    for (int32_t j = 0; j < q; ++j)
+        if (!(st.cross[pk_lower(j, j)] >= velix::kDblMin)) return false;
+    return true;
+}
 
 void fill_weight_dense(const EvalView& v) {
     const EvaluationState& st = *v.st;
@@ -460,18 +472,24 @@ int32_t coscrpj(NlpProblem* nlp) {
     EvaluationState& st = *v.st;
     if (!st.valid) return -1;
     if (cosfdcj(nlp) != 0) return -1;
-    if (const int32_t rc = cosmcrp(&v)) return rc;
     const int32_t q = v.nParmFree;
-    for (int32_t j = 0; j < q; ++j) {
-        double& d = st.cross[pk_lower(j, j)];
-        if (d < kNegativeDiagonal) return -3;
-        if (d < kTinyDiagonal) d = 0.0;
+    // The last measure of a run, the test of its final gradient and the
+    // covariance hook all ask at the final point: formed once.
+    if (!velix::detail::cross_product_at_hand(v)) {
+        if (const int32_t rc = cosmcrp(&v)) return rc;
+        for (int32_t j = 0; j < q; ++j) {
+            double& d = st.cross[pk_lower(j, j)];
+            if (d < kNegativeDiagonal) return -3;
+            if (d < kTinyDiagonal) d = 0.0;
+        }
+        std::copy(st.gradient, st.gradient + q, st.crossGradient);
+        std::copy(nlp->param.x, nlp->param.x + q, st.crossAt);
+        st.crossMode = *v.jacobianMode;
+        st.crossMethod = v.method;
     }
     std::copy(st.cross, st.cross + pk_lower(q, 0), nlp->hess.hessian);
+    std::copy(st.crossGradient, st.crossGradient + q, st.gradient);
     std::copy(st.gradient, st.gradient + q, nlp->work.gradient);
-    std::copy(nlp->param.x, nlp->param.x + q, st.crossAt);
-    st.crossMode = *v.jacobianMode;
-    st.crossMethod = v.method;
     return 0;
 }
 

@@ -43,6 +43,11 @@ int32_t cosmcrp(const EvalView* view);
 int32_t eval_cross_product(const EvalView* view);
 
 namespace velix::detail {
+// The cross product the last cross-product callback left in st.cross is
+// the one at the point of the problem when it was formed there, in this
+// storage mode and by this method, and that callback flushed no diagonal
+// to 0: the same sums would come out again.
+bool cross_product_at_hand(const EvalView& v);
 // K of the Kronecker weight (I for ULS, W for GLS, C^-1 for ML) densely
 // into view.st->kDense.
 void fill_weight_dense(const EvalView& v);

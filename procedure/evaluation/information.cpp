@@ -244,21 +244,6 @@ bool kept_inverse(const EvalView& v, const double* info, std::vector<double>* in
     return true;
 }
 
-// The cross product the optimizer's last callback left in st.cross is the
-// information at this point when it was formed here, in this storage mode
-// and by this method, and that callback flushed no diagonal to 0: the same
-// sums would come out again.
-bool cross_product_at_hand(const EvalView& v) {
-    const EvaluationState& st = *v.st;
-    const int32_t q = v.nParmFree;
-    if (st.crossMode != *v.jacobianMode || st.crossMethod != v.method ||
-        std::memcmp(st.crossAt, v.nlp->param.x, 8 * static_cast<size_t>(q)) != 0)
-        return false;
-    for (int32_t j = 0; j < q; ++j)
-        if (!(st.cross[pk_lower(j, j)] >= velix::kDblMin)) return false;
-    return true;
-}
-
 // The inverse behind the standard errors, into *cov: of the information of
 // the free parameters when some are held on active bounds, else of all
 // (the one *cov holds when `inverted`); the dependencies of a singular one
@@ -486,7 +471,7 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 2;
     }
     if (cosfdcj(nlp) != 0) return -1;
-    if (!cross_product_at_hand(v) && cosmcrp(&v) != 0) {
+    if (!velix::detail::cross_product_at_hand(v) && cosmcrp(&v) != 0) {
         xpmlog(kMsgProc, kMsgNoInformation);
         return 3;
     }

@@ -130,6 +130,19 @@ T* carve(HostAllocator* pool, int64_t count) {
     return static_cast<T*>(p);
 }
 
+// *slot, count doubles carved from the evaluation pool when it is first
+// asked for; the step ends with the memory code when it cannot be had.
+double* made_on_first_use(const EvalView& v, double** slot, int64_t count) {
+    if (*slot == nullptr) {
+        *slot = carve<double>(v.st->pool, count);
+        if (const int32_t c = xmemdef(*slot)) {
+            xmemmsg(c + 20000);
+            xexit(std::max(kLevelNoMemory, *v.errorLevel), 0);
+        }
+    }
+    return *slot;
+}
+
 }  // namespace
 
 void commem(ProcContext* ctx) {
@@ -146,7 +159,7 @@ void commem(ProcContext* ctx) {
     evaluation_release(ctx);
     const int64_t n = v.n, p = v.pstar, q = v.nParmFree, ld = v.ld;
     const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 4 * n * ld + ld + 3 * n * n + ld * ld +
-                            q * (q + 1) + 4 * q + 4 * n * int64_t{maxContrib} +
+                            q * (q + 1) + 5 * q + 4 * n * int64_t{maxContrib} +
                             int64_t{v.nParmDep} * (v.nDepInputs + 1) + v.nlp->shape.nNlinCon + 64;
     const int32_t records = record_capacity(v);
     const int64_t bytes = 8 * (doubles + 3 * p) + 4 * (ld + 2 * int64_t{records} + q) +
@@ -186,6 +199,7 @@ void commem(ProcContext* ctx) {
     st.covariance = carve<double>(pool, q * (q + 1) / 2);
     st.gradient = carve<double>(pool, q);
     st.crossAt = carve<double>(pool, q);
+    st.crossGradient = carve<double>(pool, q);
     st.crossMode = -1;
     st.depShare = carve<double>(pool, q);
     st.depFdJacobian = carve<double>(pool, int64_t{v.nParmDep} * v.nDepInputs);
@@ -223,18 +237,15 @@ void evaluation_release(ProcContext* ctx) {
 
 namespace velix::detail {
 
+// The ULS, GLS and ML cross products need no stored Jacobian.
 double* jacobian_store(const EvalView& v) {
-    EvaluationState& st = *v.st;
-    if (st.jacobian == nullptr) {
-        // Made on first use: the ULS, GLS and ML cross products need no
-        // stored Jacobian.
-        st.jacobian = carve<double>(st.pool, int64_t{v.nParmFree} * v.pstar);
-        if (const int32_t c = xmemdef(st.jacobian)) {
-            xmemmsg(c + 20000);
-            xexit(std::max(kLevelNoMemory, *v.errorLevel), 0);
-        }
-    }
-    return st.jacobian;
+    return made_on_first_use(v, &v.st->jacobian, int64_t{v.nParmFree} * v.pstar);
+}
+
+// Only runs that turn to the exact Hessian keep its second-order part.
+double* second_order_store(const EvalView& v) {
+    const int64_t q = v.nParmFree;
+    return made_on_first_use(v, &v.st->secondOrder, q * (q + 1) / 2);
 }
 
 const double* dependent_derivatives(const EvalView& v, int32_t p) {

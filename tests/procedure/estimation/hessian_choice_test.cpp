@@ -140,5 +140,53 @@ TEST(HessianChoice, PhessianShowsTheHessianOfFAtTheStartAndTheSolution) {
     for (int32_t j = 0; j < n; ++j) EXPECT_EQ(tables[0]->columnLabels[static_cast<size_t>(j)], name_of(p.param.paramNames[j]));
 }
 
+// The gradient slot of a run, counting its calls.
+NlpCallback gradientSlot = nullptr;
+int32_t gradientCalls = 0;
+int32_t counted_gradient(NlpProblem* p) {
+    ++gradientCalls;
+    return gradientSlot(p);
+}
+
+// Exact steps keep the second-order part of their Hessian (exact less
+// J'WJ): at a point whose decrement with J'WJ plus that part is well within
+// GCONV the run stops, and the slot gives that matrix without n more
+// gradients; it agrees there with the exact Hessian to the change of the
+// part over the step.  A point farther away gets the exact Hessian again.
+TEST(HessianChoice, TheKeptSecondOrderPartMeasuresThePointWhereTheRunStops) {
+    EstimationStep s(hs_with_method("ml"));
+    ASSERT_EQ(s.result, 0) << s.log.str();
+    NlpProblem& p = s.nlp;
+    const int32_t n = p.shape.nParams;
+    const std::vector<double> xStar(p.param.x, p.param.x + n);
+    p.run.evalPhase = kPhaseRun;
+    p.run.iteration = 5.0;
+    gradientSlot = p.cb.gradientFn;
+    p.cb.gradientFn = counted_gradient;
+    auto hessian_at = [&](double shift) {
+        for (int32_t j = 0; j < n; ++j) p.param.x[j] = xStar[j] * (1.0 + shift);
+        EXPECT_EQ(p.cb.objectiveFn(&p), 0);
+        const int32_t gradients = gradientCalls;
+        s.ctx.est.lastDecrement = HUGE_VAL;  // no exact step before that failed to converge fast
+        EXPECT_EQ(estimation_hessian(&p), 0);
+        return gradientCalls - gradients;
+    };
+    s.ctx.est.exactHessian = 1;
+    s.ctx.est.secondOrderKept = 0;
+    EXPECT_GE(hessian_at(2e-3), n);
+    EXPECT_EQ(s.ctx.est.secondOrderKept, 1);
+    EXPECT_EQ(hessian_at(0.0), 0);
+    const std::vector<double> kept = packed(p);
+    ASSERT_EQ(coshess(&p), 0);
+    const std::vector<double> exact = packed(p);
+    double worst = 0.0, big = 0.0;
+    for (size_t i = 0; i < exact.size(); ++i) {
+        worst = std::fmax(worst, std::fabs(kept[i] - exact[i]));
+        big = std::fmax(big, std::fabs(exact[i]));
+    }
+    EXPECT_LT(worst, 1e-2 * big);
+    EXPECT_GE(hessian_at(2e-2), n);
+}
+
 }  // namespace
 }  // namespace velix::testing

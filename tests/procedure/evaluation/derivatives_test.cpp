@@ -173,15 +173,16 @@ namespace {
 
 // The callbacks read what the objective left and write only their own
 // arrays: objective, gradient, cross product in any order at one point
-// give the same numbers.
+// give the same numbers, also when the cross product formed there is
+// taken again after a gradient at another point.
 TEST(Derivatives, AnyOrderOfCallsAtAPointGivesTheSameNumbers) {
     for (const auto& [method, code] :
          {std::pair{"ml", kMethodMl}, std::pair{"gls", kMethodGls}, std::pair{"wls", kMethodWls}}) {
         EvalStep s(cosan_program(method), code);
         ASSERT_TRUE(s.ready) << s.log.str();
         const int32_t q = s.q();
-        std::vector<double> g1(static_cast<size_t>(q)), g2(g1), gh(g1),
-            h1(static_cast<size_t>(q * (q + 1) / 2)), h2(h1);
+        std::vector<double> g1(static_cast<size_t>(q)), g2(g1), gh(g1), g3(g1), elsewhere(g1),
+            h1(static_cast<size_t>(q * (q + 1) / 2)), h2(h1), h3(h1);
         const double f1 = s.objective();
         s.nlp.work.gradient = g1.data();
         ASSERT_EQ(cosgrad(&s.nlp), 0);
@@ -192,7 +193,20 @@ TEST(Derivatives, AnyOrderOfCallsAtAPointGivesTheSameNumbers) {
         ASSERT_EQ(coscrpj(&s.nlp), 0);
         s.nlp.work.gradient = g2.data();
         ASSERT_EQ(cosgrad(&s.nlp), 0);
+        const double x0 = s.nlp.param.x[0];
+        s.nlp.param.x[0] = 1.01 * x0;
+        s.objective();
+        s.nlp.work.gradient = elsewhere.data();
+        ASSERT_EQ(cosgrad(&s.nlp), 0);
+        s.nlp.param.x[0] = x0;
+        ASSERT_EQ(s.objective(), f1) << method;
+        s.nlp.hess.hessian = h3.data();
+        s.nlp.work.gradient = g3.data();
+        ASSERT_EQ(coscrpj(&s.nlp), 0);
+        EXPECT_NE(elsewhere, g1) << method;
         EXPECT_EQ(h1, h2) << method;
+        EXPECT_EQ(h1, h3) << method;
+        EXPECT_EQ(g3, gh) << method;
         EXPECT_EQ(g1, g2) << method;
         EXPECT_EQ(s.objective(), f1) << method;
         for (int32_t k = 0; k < q; ++k)
