@@ -293,12 +293,15 @@ void read_file_cross_product(const EvalView& v) {
 
 // Adds to H(k, l), k >= first, the products of row k with the shares of the
 // panel, share g belonging to parameter owner[g] (a parameter's shares
-// side by side, summed before they reach H).
+// side by side, summed before they reach H).  products: the scratch of
+// spinn_alike for the slots of rows.
 void add_panel_products(const EvalView& v, const RowGroups& rows, const SharePanel& panel,
-                        const int32_t* owner, double* sums) {
+                        const int32_t* owner, double* products, double* sums) {
     EvaluationState& st = *v.st;
+    const bool slots = !rows.slotGroup.empty();
+    if (slots) spinn_alike(rows, owner[0] ? rows.rowEnd[owner[0] - 1] : 0, panel, products);
     for (int32_t k = owner[0]; k < v.nParmFree; ++k) {
-        spinn_shares(rows, k, panel, sums);
+        spinn_shares(rows, k, panel, slots ? products : nullptr, sums);
         for (int32_t g = 0; g < panel.used && owner[g] <= k;) {
             const int32_t l = owner[g];
             double s = sums[g++];
@@ -312,13 +315,16 @@ void add_panel_products(const EvalView& v, const RowGroups& rows, const SharePan
 // k_i w' + w k_i', one per group of the nonzeros of row l (w = K a, the
 // groups of spgroups), formed only at the nonzeros of the rows k instead
 // of at all p* moments, the shares of several parameters side by side so
-// that one sweep over the groups of row k serves all of them.
+// that one sweep over the groups of row k serves all of them.  The groups
+// whose a is a multiple of another's (spgroup_alike) take w and the sums
+// over a's entries from their slot, formed once.
 void sparse_kronecker_columns(const EvalView& v) {
     EvaluationState& st = *v.st;
     constexpr int32_t kPanelShares = 64;
     const int32_t q = v.nParmFree, n = v.n;
     RowGroups rows;
     spgroup_rows(&v, &rows);
+    spgroup_alike(&rows);
     // A parameter's shares enter one panel: the stride holds the most.
     int32_t most = kPanelShares;
     for (int32_t l = 0; l < q; ++l) most = std::max(most, rows.rowEnd[l] - (l ? rows.rowEnd[l - 1] : 0));
@@ -329,6 +335,8 @@ void sparse_kronecker_columns(const EvalView& v) {
     panel.w = panel.k + int64_t{n} * panel.stride;
     double* sums = panel.w + int64_t{n} * panel.stride;
     std::vector<int32_t> owner(static_cast<size_t>(panel.stride));
+    std::vector<double> products(rows.slotGroup.size() * 2 * static_cast<size_t>(panel.stride));
+    std::vector<double> slotWs(rows.slotGroup.size() * static_cast<size_t>(n));
     // The panel holds each share's vectors down a column: kStaged shares
     // are gathered first and then written across, a cache line to a row.
     constexpr int32_t kStaged = 8;
@@ -348,20 +356,29 @@ void sparse_kronecker_columns(const EvalView& v) {
         const int32_t h0 = l ? rows.rowEnd[l - 1] : 0, h1 = rows.rowEnd[l];
         if (panel.used > 0 && panel.used + h1 - h0 > kPanelShares) {
             unstage();
-            add_panel_products(v, rows, panel, owner.data(), sums);
+            add_panel_products(v, rows, panel, owner.data(), products.data(), sums);
             panel.used = 0;
         }
         for (int32_t h = h0; h < h1; ++h) {
-            const int32_t e0 = rows.start[h];
-            velix::detail::gathered_rows_sum(n, rows.start[h + 1] - e0, st.kDense, n, &rows.index[e0],
-                                             &rows.value[e0], staged.data() + static_cast<size_t>(waiting) * n);
+            const int32_t e0 = rows.start[h], slot = rows.alike[h];
+            double* w = staged.data() + static_cast<size_t>(waiting) * n;
+            double* slotW = slotWs.data() + static_cast<int64_t>(std::max(slot, 0)) * n;
+            if (slot >= 0 && rows.slotGroup[slot] != h) {
+                // K (f a) = f K a: the slot's w, formed at its first group.
+                const double f = rows.factor[h];
+                for (int32_t i = 0; i < n; ++i) w[i] = f * slotW[i];
+            } else {
+                velix::detail::gathered_rows_sum(n, rows.start[h + 1] - e0, st.kDense, n, &rows.index[e0],
+                                                 &rows.value[e0], w);
+                if (slot >= 0) std::copy(w, w + n, slotW);
+            }
             stagedK[waiting++] = st.kDense + int64_t{rows.pivot[h]} * n;
             owner[static_cast<size_t>(panel.used++)] = l;
             if (waiting == kStaged) unstage();
         }
     }
     unstage();
-    if (panel.used > 0) add_panel_products(v, rows, panel, owner.data(), sums);
+    if (panel.used > 0) add_panel_products(v, rows, panel, owner.data(), products.data(), sums);
 }
 
 // Modes 11 and 12: the sparse kernels; WLS goes through the weighted file.
