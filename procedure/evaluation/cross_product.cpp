@@ -293,12 +293,15 @@ void read_file_cross_product(const EvalView& v) {
 
 // Adds to H(k, l), k >= first, the products of row k with the shares of the
 // panel, share g belonging to parameter owner[g] (a parameter's shares
-// side by side, summed before they reach H).
+// side by side, summed before they reach H).  products: the scratch of
+// spinn_alike for the slots of rows.
 void add_panel_products(const EvalView& v, const RowGroups& rows, const SharePanel& panel,
-                        const int32_t* owner, double* sums) {
+                        const int32_t* owner, double* products, double* sums) {
     EvaluationState& st = *v.st;
+    const bool slots = !rows.slotGroup.empty();
+    if (slots) spinn_alike(rows, owner[0] ? rows.rowEnd[owner[0] - 1] : 0, panel, products);
     for (int32_t k = owner[0]; k < v.nParmFree; ++k) {
-        spinn_shares(rows, k, panel, sums);
+        spinn_shares(rows, k, panel, slots ? products : nullptr, sums);
         for (int32_t g = 0; g < panel.used && owner[g] <= k;) {
             const int32_t l = owner[g];
             double s = sums[g++];
@@ -308,17 +311,53 @@ void add_panel_products(const EvalView& v, const RowGroups& rows, const SharePan
     }
 }
 
+// The groups of one parameter's row that share slot s: their w are
+// multiples f_h w_s of the slot's, so that their shares k_i (f_h w_s)' +
+// (f_h w_s) k_i' sum to one, (K b) w_s' + w_s (K b)', b = sum of f_h e_i
+// over their pivots i.
+struct SlotRun {
+    int32_t slot = 0;
+    std::vector<int32_t> pivots;
+    std::vector<double> factors;
+};
+
+// The runs of the slotted groups of row l into runs[0, returned count)
+// (runs grown as needed, its vectors reused).
+int32_t slot_runs(const RowGroups& rows, int32_t l, std::vector<SlotRun>* runs) {
+    int32_t count = 0;
+    for (int32_t h = l ? rows.rowEnd[l - 1] : 0; h < rows.rowEnd[l]; ++h) {
+        const int32_t slot = rows.alike[h];
+        if (slot < 0) continue;
+        int32_t r = 0;
+        while (r < count && (*runs)[static_cast<size_t>(r)].slot != slot) ++r;
+        if (r == count) {
+            if (count == static_cast<int32_t>(runs->size())) runs->emplace_back();
+            SlotRun& run = (*runs)[static_cast<size_t>(count++)];
+            run.slot = slot;
+            run.pivots.clear();
+            run.factors.clear();
+        }
+        (*runs)[static_cast<size_t>(r)].pivots.push_back(rows.pivot[h]);
+        (*runs)[static_cast<size_t>(r)].factors.push_back(rows.factor[h]);
+    }
+    return count;
+}
+
 // H(k, l), k >= l, for GLS and ML: K J_l K is a sum of rank-two shares
 // k_i w' + w k_i', one per group of the nonzeros of row l (w = K a, the
 // groups of spgroups), formed only at the nonzeros of the rows k instead
 // of at all p* moments, the shares of several parameters side by side so
-// that one sweep over the groups of row k serves all of them.
+// that one sweep over the groups of row k serves all of them.  The groups
+// whose a is a multiple of another's (spgroup_alike) take the sums over
+// a's entries from their slot, formed once, and the groups of one slot in
+// row l merge into one share (SlotRun).
 void sparse_kronecker_columns(const EvalView& v) {
     EvaluationState& st = *v.st;
     constexpr int32_t kPanelShares = 64;
     const int32_t q = v.nParmFree, n = v.n;
     RowGroups rows;
     spgroup_rows(&v, &rows);
+    spgroup_alike(&rows);
     // A parameter's shares enter one panel: the stride holds the most.
     int32_t most = kPanelShares;
     for (int32_t l = 0; l < q; ++l) most = std::max(most, rows.rowEnd[l] - (l ? rows.rowEnd[l - 1] : 0));
@@ -329,39 +368,69 @@ void sparse_kronecker_columns(const EvalView& v) {
     panel.w = panel.k + int64_t{n} * panel.stride;
     double* sums = panel.w + int64_t{n} * panel.stride;
     std::vector<int32_t> owner(static_cast<size_t>(panel.stride));
+    std::vector<double> products(rows.slotGroup.size() * 2 * static_cast<size_t>(panel.stride));
+    // The slots' w, each formed when a row first needs it.
+    std::vector<double> slotWs(rows.slotGroup.size() * static_cast<size_t>(n));
+    std::vector<char> slotFormed(rows.slotGroup.size(), 0);
+    std::vector<SlotRun> runs;
     // The panel holds each share's vectors down a column: kStaged shares
     // are gathered first and then written across, a cache line to a row.
     constexpr int32_t kStaged = 8;
-    std::vector<double> staged(static_cast<size_t>(kStaged) * n);
+    std::vector<double> stagedW(static_cast<size_t>(kStaged) * n), stagedB(static_cast<size_t>(kStaged) * n);
     const double* stagedK[kStaged];
+    const double* stagedWs[kStaged];
     int32_t waiting = 0;
     const auto unstage = [&] {
         const int32_t first = panel.used - waiting;
         for (int32_t i = 0; i < n; ++i)
             for (int32_t g = 0; g < waiting; ++g) {
                 panel.k[int64_t{i} * panel.stride + first + g] = stagedK[g][i];
-                panel.w[int64_t{i} * panel.stride + first + g] = staged[static_cast<size_t>(g) * n + i];
+                panel.w[int64_t{i} * panel.stride + first + g] = stagedWs[g][i];
             }
         waiting = 0;
     };
+    const auto stage = [&](const double* k, const double* w, int32_t l) {
+        stagedK[waiting] = k;
+        stagedWs[waiting++] = w;
+        owner[static_cast<size_t>(panel.used++)] = l;
+        if (waiting == kStaged) unstage();
+    };
+    const auto gather = [&](int32_t h, double* out) {
+        const int32_t e0 = rows.start[h];
+        velix::detail::gathered_rows_sum(n, rows.start[h + 1] - e0, st.kDense, n, &rows.index[e0], &rows.value[e0],
+                                         out);
+    };
     for (int32_t l = 0; l < q; ++l) {
         const int32_t h0 = l ? rows.rowEnd[l - 1] : 0, h1 = rows.rowEnd[l];
-        if (panel.used > 0 && panel.used + h1 - h0 > kPanelShares) {
+        const int32_t slotted = slot_runs(rows, l, &runs);
+        int32_t shares = slotted;
+        for (int32_t h = h0; h < h1; ++h) shares += rows.alike[h] < 0;
+        if (panel.used > 0 && panel.used + shares > kPanelShares) {
             unstage();
-            add_panel_products(v, rows, panel, owner.data(), sums);
+            add_panel_products(v, rows, panel, owner.data(), products.data(), sums);
             panel.used = 0;
         }
         for (int32_t h = h0; h < h1; ++h) {
-            const int32_t e0 = rows.start[h];
-            velix::detail::gathered_rows_sum(n, rows.start[h + 1] - e0, st.kDense, n, &rows.index[e0],
-                                             &rows.value[e0], staged.data() + static_cast<size_t>(waiting) * n);
-            stagedK[waiting++] = st.kDense + int64_t{rows.pivot[h]} * n;
-            owner[static_cast<size_t>(panel.used++)] = l;
-            if (waiting == kStaged) unstage();
+            if (rows.alike[h] >= 0) continue;
+            double* w = stagedW.data() + static_cast<size_t>(waiting) * n;
+            gather(h, w);
+            stage(st.kDense + int64_t{rows.pivot[h]} * n, w, l);
+        }
+        for (int32_t r = 0; r < slotted; ++r) {
+            const SlotRun& run = runs[static_cast<size_t>(r)];
+            double* slotW = slotWs.data() + static_cast<int64_t>(run.slot) * n;
+            if (!slotFormed[static_cast<size_t>(run.slot)]) {
+                gather(rows.slotGroup[static_cast<size_t>(run.slot)], slotW);
+                slotFormed[static_cast<size_t>(run.slot)] = 1;
+            }
+            double* b = stagedB.data() + static_cast<size_t>(waiting) * n;
+            velix::detail::gathered_rows_sum(n, static_cast<int32_t>(run.pivots.size()), st.kDense, n,
+                                             run.pivots.data(), run.factors.data(), b);
+            stage(b, slotW, l);
         }
     }
     unstage();
-    if (panel.used > 0) add_panel_products(v, rows, panel, owner.data(), sums);
+    if (panel.used > 0) add_panel_products(v, rows, panel, owner.data(), products.data(), sums);
 }
 
 // Modes 11 and 12: the sparse kernels; WLS goes through the weighted file.

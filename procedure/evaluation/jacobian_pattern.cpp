@@ -126,9 +126,17 @@ class StructuralVisitor final : public TermVisitor {
 
     bool closure(const EvalView& v, int32_t k) const;
     void record(const EvalView& v, const WalkStep& s, int32_t e, int32_t tag);
+    int32_t dense_moments(const EvalView& v, const WalkStep& s, int32_t e, int32_t tag);
+    int32_t sparse_moments(const EvalView& v, const WalkStep& s, int32_t e);
     void pmat(const EvalView& v, int32_t matrix, int32_t tag, double* column);
     const double* values_;  // the element values of the point
     int32_t print_;
+    // Scratch of sparse_moments: the nonzero rows of u and v, the moments
+    // found (packed index) and their flags over the p* moments, cleared
+    // again after each record.
+    std::vector<int32_t> rowsU_, rowsV_;
+    std::vector<int64_t> found_;
+    std::vector<char> seen_;
 };
 
 // R := reflexive-transitive closure of the graph of the matrix's order
@@ -166,26 +174,20 @@ bool StructuralVisitor::closure(const EvalView& v, int32_t k) const {
 
 void StructuralVisitor::record(const EvalView& v, const WalkStep& s, int32_t e, int32_t tag) {
     JacobianStorage& jac = v.st->jac;
-    const ModelMatrixTable& mt = *v.mt;
-    const bool symmetric = mt.type[s.matrix] == kMatPosDefinit || mt.type[s.matrix] == kMatSymmetric;
     if (jac.recordCount >= jac.recordMax)
         internal_error("more Jacobian pattern records than counted");
-    // add_share writes only the rows of the moments where u or v is
-    // nonzero: those rows are cleared, summed and read, the rest are no
-    // moments of this record (all of them when the record is shown).
+    jac.rowEnd[jac.recordCount] = print_ ? dense_moments(v, s, e, tag) : sparse_moments(v, s, e);
+    jac.recordTags[jac.recordCount++] = tag;
+}
+
+// The record's moments from its column summed densely, then shown:
+// appended to pairs, their count returned.
+int32_t StructuralVisitor::dense_moments(const EvalView& v, const WalkStep& s, int32_t e, int32_t tag) {
+    JacobianStorage& jac = v.st->jac;
+    const ModelMatrixTable& mt = *v.mt;
+    const bool symmetric = mt.type[s.matrix] == kMatPosDefinit || mt.type[s.matrix] == kMatSymmetric;
     const int32_t e1 = mt.firstElement[s.matrix] + mt.elementCount[s.matrix];
-    std::vector<char> touched(static_cast<size_t>(v.n), print_ ? 1 : 0);
-    const auto touch = [&](int32_t r, int32_t c) {
-        for (int32_t i = 0; i < v.n; ++i)
-            if (s.U[int64_t{i} * v.ld + r] != 0.0 || s.V[int64_t{i} * v.ld + c] != 0.0) touched[i] = 1;
-    };
-    for (int32_t f = e; f < e1; ++f) {
-        if (v.el->parameter[f] != v.el->parameter[e]) continue;
-        touch(v.el->row[f], v.el->column[f]);
-        if (symmetric && v.el->row[f] != v.el->column[f]) touch(v.el->column[f], v.el->row[f]);
-    }
-    for (int32_t i = 0; i < v.n; ++i)
-        if (touched[i]) std::fill(jac.column + pk_lower(i, 0), jac.column + pk_lower(i + 1, 0), 0.0);
+    std::fill(jac.column, jac.column + v.pstar, 0.0);
     for (int32_t f = e; f < e1; ++f) {
         if (v.el->parameter[f] != v.el->parameter[e]) continue;
         const int32_t r = v.el->row[f], c = v.el->column[f];
@@ -195,15 +197,58 @@ void StructuralVisitor::record(const EvalView& v, const WalkStep& s, int32_t e, 
     velix::detail::zero_diagonal_moments(v, jac.column);
     int32_t count = 0;
     for (int32_t i = 0; i < v.n; ++i)
-        for (int32_t j = 0; j <= i && touched[i]; ++j)
+        for (int32_t j = 0; j <= i; ++j)
             if (jac.column[pk_lower(i, j)] > 0.0) {
                 pairs.push_back(i);
                 pairs.push_back(j);
                 ++count;
             }
-    jac.rowEnd[jac.recordCount] = count;
-    jac.recordTags[jac.recordCount++] = tag;
-    if (print_) pmat(v, s.matrix, tag, jac.column);
+    pmat(v, s.matrix, tag, jac.column);
+    return count;
+}
+
+// The record's moments without the dense column: a share u v' + v u' on
+// non-negative markers is positive at (a, b) exactly where u(a) v(b) or
+// u(b) v(a) is, so the moments are the pairs of the nonzero rows of u and
+// v, found in time of their number instead of the rows' length.  Appended
+// to pairs ascending, as dense_moments would give them; the count returned.
+int32_t StructuralVisitor::sparse_moments(const EvalView& v, const WalkStep& s, int32_t e) {
+    const ModelMatrixTable& mt = *v.mt;
+    const bool symmetric = mt.type[s.matrix] == kMatPosDefinit || mt.type[s.matrix] == kMatSymmetric;
+    const bool diagonal = !v.st->diagFromData;
+    const int32_t e1 = mt.firstElement[s.matrix] + mt.elementCount[s.matrix];
+    seen_.resize(static_cast<size_t>(v.pstar));
+    found_.clear();
+    const auto share = [&](int32_t r, int32_t c) {
+        rowsU_.clear();
+        rowsV_.clear();
+        for (int32_t i = 0; i < v.n; ++i) {
+            if (s.U[int64_t{i} * v.ld + r] > 0.0) rowsU_.push_back(i);
+            if (s.V[int64_t{i} * v.ld + c] > 0.0) rowsV_.push_back(i);
+        }
+        for (const int32_t a : rowsU_)
+            for (const int32_t b : rowsV_) {
+                if (a == b && !diagonal) continue;
+                const int64_t m = a >= b ? pk_lower(a, b) : pk_lower(b, a);
+                if (seen_[static_cast<size_t>(m)]) continue;
+                seen_[static_cast<size_t>(m)] = 1;
+                found_.push_back(m);
+            }
+    };
+    for (int32_t f = e; f < e1; ++f) {
+        if (v.el->parameter[f] != v.el->parameter[e]) continue;
+        share(v.el->row[f], v.el->column[f]);
+        if (symmetric && v.el->row[f] != v.el->column[f]) share(v.el->column[f], v.el->row[f]);
+    }
+    std::sort(found_.begin(), found_.end());
+    for (int32_t i = 0, at = 0; at < static_cast<int32_t>(found_.size()); ++i)
+        for (; at < static_cast<int32_t>(found_.size()) && found_[static_cast<size_t>(at)] < pk_lower(i + 1, 0); ++at) {
+            const int64_t m = found_[static_cast<size_t>(at)];
+            seen_[static_cast<size_t>(m)] = 0;
+            pairs.push_back(i);
+            pairs.push_back(static_cast<int32_t>(m - pk_lower(i, 0)));
+        }
+    return static_cast<int32_t>(found_.size());
 }
 
 // One record as a "Jacobian" table: missing at a structural nonzero.  Its

@@ -6,8 +6,11 @@
 #include "procedure/evaluation/sparse_jacobian.h"
 
 #include <algorithm>
+#include <bit>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "numerics/kernel_support.h"
@@ -207,32 +210,149 @@ int32_t spkron2(const EvalView* view, const double* d, int32_t* marks, double* o
     return marked;
 }
 
+namespace {
+
+// A group's a differs from a multiple of another's by at most a few units
+// of roundoff when both are products c x_j of one vector x (a factor
+// covariance's groups); the bound takes eight.
+constexpr double kAlikeTolerance = 8.0 * DBL_EPSILON;
+
+// The key of group h's vector: its indices and its values over the first,
+// the ratios rounded to 23 bits so that vectors alike to roundoff share it
+// (one whose ratio falls on the other side of a rounding edge only misses
+// its slot).
+uint64_t alike_key(const RowGroups& rows, int32_t h) {
+    const int32_t e0 = rows.start[h], e1 = rows.start[h + 1];
+    uint64_t key = static_cast<uint64_t>(e1 - e0);
+    const auto mix = [&key](uint64_t x) {
+        key = (key ^ x) * 0x9e3779b97f4a7c15ULL;  // the golden-ratio multiplier
+        key ^= key >> 29;
+    };
+    for (int32_t e = e0; e < e1; ++e) {
+        mix(static_cast<uint32_t>(rows.index[e]));
+        mix((std::bit_cast<uint64_t>(rows.value[e] / rows.value[e0]) + (uint64_t{1} << 28)) >> 29);
+    }
+    return key;
+}
+
+// Whether group h's a is *factor times group r's, entry by entry.
+bool alike(const RowGroups& rows, int32_t h, int32_t r, double* factor) {
+    const int32_t eh = rows.start[h], er = rows.start[r], count = rows.start[h + 1] - eh;
+    if (rows.start[r + 1] - er != count) return false;
+    const double f = rows.value[eh] / rows.value[er];
+    for (int32_t t = 0; t < count; ++t) {
+        const double a = rows.value[eh + t];
+        if (rows.index[eh + t] != rows.index[er + t] ||
+            !(std::fabs(a - f * rows.value[er + t]) <= kAlikeTolerance * std::fabs(a)))
+            return false;
+    }
+    *factor = f;
+    return true;
+}
+
+// Eight doubles in one SIMD value; a chunk is two of them.
+typedef double Lanes __attribute__((vector_size(kShareChunk / 2 * sizeof(double))));
+constexpr int32_t kHalf = kShareChunk / 2;
+
+struct ChunkSums {
+    Lanes k0, k1, w0, w1;
+};
+
+// a'k_g and a'w_g of group h for the chunk of shares from g0 (inlined into
+// the clones of its callers).
+[[gnu::always_inline]] inline void chunk_sums(const RowGroups& rows, int32_t h, const SharePanel& panel,
+                                              int32_t g0, ChunkSums& out) {
+    const int64_t stride = panel.stride;
+    Lanes ak0 = {}, ak1 = {}, aw0 = {}, aw1 = {}, x;
+    for (int32_t e = rows.start[h]; e < rows.start[h + 1]; ++e) {
+        const double* kr = panel.k + rows.index[e] * stride + g0;
+        const double* wr = panel.w + rows.index[e] * stride + g0;
+        const double a = rows.value[e];
+        std::memcpy(&x, kr, sizeof x);
+        ak0 += a * x;
+        std::memcpy(&x, kr + kHalf, sizeof x);
+        ak1 += a * x;
+        std::memcpy(&x, wr, sizeof x);
+        aw0 += a * x;
+        std::memcpy(&x, wr + kHalf, sizeof x);
+        aw1 += a * x;
+    }
+    out = ChunkSums{ak0, ak1, aw0, aw1};
+}
+
+}  // namespace
+
+void spgroup_alike(RowGroups* rows) {
+    const int32_t groups = static_cast<int32_t>(rows->pivot.size());
+    rows->alike.assign(static_cast<size_t>(groups), -1);
+    rows->factor.assign(static_cast<size_t>(groups), 1.0);
+    rows->slotGroup.clear();
+    rows->slotLast.clear();
+    // The groups that head the distinct vectors of each key.
+    std::unordered_map<uint64_t, std::vector<int32_t>> heads;
+    for (int32_t h = 0; h < groups; ++h) {
+        std::vector<int32_t>& same = heads[alike_key(*rows, h)];
+        double f = 1.0;
+        const auto r = std::find_if(same.begin(), same.end(), [&](int32_t g) { return alike(*rows, h, g, &f); });
+        if (r == same.end()) {
+            same.push_back(h);
+            continue;
+        }
+        int32_t& slot = rows->alike[static_cast<size_t>(*r)];
+        if (slot < 0) {
+            slot = static_cast<int32_t>(rows->slotGroup.size());
+            rows->slotGroup.push_back(*r);
+            rows->slotLast.push_back(*r);
+        }
+        rows->alike[static_cast<size_t>(h)] = slot;
+        rows->factor[static_cast<size_t>(h)] = f;
+        rows->slotLast[static_cast<size_t>(slot)] = h;
+    }
+}
+
 VELIX_KERNEL_CLONES
-void spinn_shares(const RowGroups& rows, int32_t k, const SharePanel& panel, double* sums) {
-    // Eight doubles in one SIMD value; a chunk is two of them.
-    typedef double Lanes __attribute__((vector_size(kShareChunk / 2 * sizeof(double))));
-    constexpr int32_t kHalf = kShareChunk / 2;
+void spinn_alike(const RowGroups& rows, int32_t first, const SharePanel& panel, double* products) {
+    const int64_t stride = panel.stride;
+    for (size_t s = 0; s < rows.slotGroup.size(); ++s) {
+        if (rows.slotLast[s] < first) continue;
+        double* out = products + static_cast<int64_t>(s) * 2 * stride;
+        for (int32_t g0 = 0; g0 < panel.used; g0 += kShareChunk) {
+            ChunkSums c;
+            chunk_sums(rows, rows.slotGroup[s], panel, g0, c);
+            std::memcpy(out + g0, &c.k0, sizeof c.k0);
+            std::memcpy(out + g0 + kHalf, &c.k1, sizeof c.k1);
+            std::memcpy(out + stride + g0, &c.w0, sizeof c.w0);
+            std::memcpy(out + stride + g0 + kHalf, &c.w1, sizeof c.w1);
+        }
+    }
+}
+
+VELIX_KERNEL_CLONES
+void spinn_shares(const RowGroups& rows, int32_t k, const SharePanel& panel, const double* products,
+                  double* sums) {
     const int64_t stride = panel.stride;
     const int32_t h0 = k == 0 ? 0 : rows.rowEnd[k - 1], h1 = rows.rowEnd[k];
     // tr((e_i a' + a e_i')(k_g w_g' + w_g k_g')) = 2 [(a'k_g) w_g(i) +
-    // (a'w_g) k_g(i)]: two sums over a's entries per group, a chunk of
-    // shares side by side.
+    // (a'w_g) k_g(i)]: two sums over a's entries per group, or a multiple
+    // of its slot's, a chunk of shares side by side.
     for (int32_t g0 = 0; g0 < panel.used; g0 += kShareChunk) {
         Lanes acc0 = {}, acc1 = {};
         for (int32_t h = h0; h < h1; ++h) {
-            Lanes ak0 = {}, ak1 = {}, aw0 = {}, aw1 = {}, x;
-            for (int32_t e = rows.start[h]; e < rows.start[h + 1]; ++e) {
-                const double* kr = panel.k + rows.index[e] * stride + g0;
-                const double* wr = panel.w + rows.index[e] * stride + g0;
-                const double a = rows.value[e];
-                std::memcpy(&x, kr, sizeof x);
-                ak0 += a * x;
-                std::memcpy(&x, kr + kHalf, sizeof x);
-                ak1 += a * x;
-                std::memcpy(&x, wr, sizeof x);
-                aw0 += a * x;
-                std::memcpy(&x, wr + kHalf, sizeof x);
-                aw1 += a * x;
+            ChunkSums a;
+            const int32_t slot = products ? rows.alike[h] : -1;
+            if (slot < 0) {
+                chunk_sums(rows, h, panel, g0, a);
+            } else {
+                const double* p = products + int64_t{slot} * 2 * stride + g0;
+                const double f = rows.factor[h];
+                std::memcpy(&a.k0, p, sizeof a.k0);
+                std::memcpy(&a.k1, p + kHalf, sizeof a.k1);
+                std::memcpy(&a.w0, p + stride, sizeof a.w0);
+                std::memcpy(&a.w1, p + stride + kHalf, sizeof a.w1);
+                a.k0 *= f;
+                a.k1 *= f;
+                a.w0 *= f;
+                a.w1 *= f;
             }
             const double* ki = panel.k + rows.pivot[h] * stride + g0;
             const double* wi = panel.w + rows.pivot[h] * stride + g0;
@@ -241,8 +361,8 @@ void spinn_shares(const RowGroups& rows, int32_t k, const SharePanel& panel, dou
             std::memcpy(&k1, ki + kHalf, sizeof k1);
             std::memcpy(&w0, wi, sizeof w0);
             std::memcpy(&w1, wi + kHalf, sizeof w1);
-            acc0 += w0 * ak0 + k0 * aw0;
-            acc1 += w1 * ak1 + k1 * aw1;
+            acc0 += w0 * a.k0 + k0 * a.w0;
+            acc1 += w1 * a.k1 + k1 * a.w1;
         }
         acc0 *= 2.0;
         acc1 *= 2.0;

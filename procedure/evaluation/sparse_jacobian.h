@@ -39,17 +39,37 @@ struct SharePanel {
 // row k is e_i a' + a e_i' (a diagonal moment halved into a(i)) with
 // i = pivot[h] and a's entries (index, value) from start[h] to
 // start[h + 1], ascending in index; row k's groups end at rowEnd[k].
+//
+// The vectors a that several groups carry alike (spgroup_alike): group h
+// with alike[h] = s >= 0 has a = factor[h] times the vector of slot s, which
+// is that of group slotGroup[s], the last group of the slot being
+// slotLast[s]; alike[h] = -1 for a vector no other group carries.  Empty
+// until spgroup_alike fills them.
 struct RowGroups {
     std::vector<int32_t> rowEnd, pivot, start, index;
     std::vector<double> value;
+    std::vector<int32_t> alike, slotGroup, slotLast;
+    std::vector<double> factor;
 };
 // All rows grouped into out (reset); uses what spgroups uses.
 void spgroup_rows(const EvalView* view, RowGroups* out);
+// Fills the slots of rows (in-out): the groups whose vectors have the same
+// indices and values in the same ratio to a few units of roundoff (in a
+// factor model, the loadings of one factor, and a factor covariance's
+// groups, multiples of one loading vector).
+void spgroup_alike(RowGroups* rows);
+// The products of the slots used by groups from `first` on with the shares
+// of the panel: a'k_g at products[s * 2 * stride + g], a'w_g stride further
+// (slots not used from `first` on left as they were).  out: products, at
+// least 2 * stride doubles per slot.
+void spinn_alike(const RowGroups& rows, int32_t first, const SharePanel& panel, double* products);
 // sums[g] := tr(J_k S_g) (spinn1, twice, of row k against share g of the
 // panel) from the groups of row k, each share read only at the entries and
-// the variables of those groups; sums holds the used shares rounded up to
-// a multiple of kShareChunk.
-void spinn_shares(const RowGroups& rows, int32_t k, const SharePanel& panel, double* sums);
+// the variables of those groups, or for a group of a slot from the slot's
+// products (spinn_alike; null when rows has no slots); sums holds the used
+// shares rounded up to a multiple of kShareChunk.
+void spinn_shares(const RowGroups& rows, int32_t k, const SharePanel& panel, const double* products,
+                  double* sums);
 // The groups of one symmetric matrix given by its entries (row[t],
 // col[t] <= row[t], value[t]), t < count, as spgroup_rows forms those of a
 // row, appended to out (pivot, start, index, value; rowEnd untouched).

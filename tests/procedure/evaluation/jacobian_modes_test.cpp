@@ -252,5 +252,46 @@ TEST(SparseWeighting, MarkedEntriesGiveTheKroneckerWeight) {
     EXPECT_LT(relative_gap(got, want), 1e-14);
 }
 
+// Groups share a slot exactly when their vectors have the same indices and
+// proportional values (to roundoff), the factor taking the slot's vector to
+// the group's; the sums of a slot's groups from the slot's products are the
+// sums over each group's own entries.
+TEST(SparseWeighting, ProportionalGroupsShareASlot) {
+    RowGroups rows;
+    rows.start = {0};
+    const auto group = [&](std::vector<int32_t> idx, std::vector<double> val) {
+        rows.pivot.push_back(static_cast<int32_t>(rows.pivot.size()) % 6);
+        rows.index.insert(rows.index.end(), idx.begin(), idx.end());
+        rows.value.insert(rows.value.end(), val.begin(), val.end());
+        rows.start.push_back(static_cast<int32_t>(rows.index.size()));
+    };
+    group({0, 2, 5}, {0.7, 1.9, 3.1});
+    group({0, 2, 5}, {-0.3 * 0.7, -0.3 * 1.9, -0.3 * 3.1});  // alike to 0
+    group({0, 2, 5}, {0.7, 1.9, 3.1 + 1e-9});                // not proportional
+    group({0, 2, 4}, {0.7, 1.9, 3.1});                       // other indices
+    group({1}, {2.0});
+    group({0, 2, 5}, {0.1 * 0.7, 0.1 * 1.9, 0.1 * 3.1});     // alike to 0
+    group({1}, {5.0});                                       // alike to 4
+    rows.rowEnd = {2, 5, 7};
+    spgroup_alike(&rows);
+    ASSERT_EQ(rows.slotGroup, (std::vector<int32_t>{0, 4}));
+    EXPECT_EQ(rows.slotLast, (std::vector<int32_t>{5, 6}));
+    EXPECT_EQ(rows.alike, (std::vector<int32_t>{0, 0, -1, -1, 1, 0, 1}));
+    for (const auto& [h, f] : {std::pair{1, -0.3}, {5, 0.1}, {6, 2.5}})
+        EXPECT_NEAR(rows.factor[static_cast<size_t>(h)], f, 1e-15) << "group " << h;
+    // A panel of three shares over six variables, sums with and without the
+    // slots' products.
+    std::vector<double> store(2 * 6 * kShareChunk), products(2 * 2 * kShareChunk);
+    for (size_t i = 0; i < store.size(); ++i) store[i] = std::sin(1.0 + static_cast<double>(i));
+    const SharePanel panel{store.data(), store.data() + 6 * kShareChunk, kShareChunk, 3};
+    spinn_alike(rows, 0, panel, products.data());
+    for (int32_t k = 0; k < 3; ++k) {
+        std::vector<double> own(kShareChunk), slotted(kShareChunk);
+        spinn_shares(rows, k, panel, nullptr, own.data());
+        spinn_shares(rows, k, panel, products.data(), slotted.data());
+        EXPECT_LT(relative_gap(slotted, own), 1e-14) << "row " << k;
+    }
+}
+
 }  // namespace
 }  // namespace velix::testing
