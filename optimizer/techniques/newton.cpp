@@ -109,7 +109,9 @@ void NewtonStep::factor(Frame* fr, double* h) {
         for (int64_t i = 0; i < static_cast<int64_t>(k) * (k + 1) / 2; ++i) l[i] = h[i];
         mu = zmchol(k, perm, 0.0, 0.0, l, nullptr, work);
         permuted = mu == 0.0;
-        if (permuted) {
+        // A positive definite H of parameters in very different units
+        // fails the modified factor's test against its largest diagonal.
+        if (permuted || unit_diagonal_cholesky(k, h, 0.0, p->opt.singularTol, l)) {
             p->iter.ridge = 0.0;
             return;
         }

@@ -596,10 +596,42 @@ int32_t fresh_measure_test(Frame* fr, double stale, double* hF, double* l, doubl
 
 // ---- Cholesky ----
 
+// Parameters of very different units (a variance of 7000 beside one of
+// 5e-5) make a positive definite matrix whose small diagonals fall under a
+// pivot test against the largest diagonal.  Such a matrix is factored with
+// a unit diagonal, D(A + shift I)D with D the inverse square roots of the
+// diagonal, where the test does not depend on the units, and L is D^-1
+// times that factor.  False when the diagonal is not of such spread (the
+// first test was the right one) or the scaled matrix fails its test too.
+bool unit_diagonal_cholesky(int32_t n, const double* a, double shift, double tol, double* l) {
+    double big = 0.0, least = HUGE_VAL;
+    for (int32_t i = 0; i < n; ++i) {
+        const double d = a[pk_lower(i, i)] + shift;
+        big = std::fmax(big, d);
+        least = std::fmin(least, d);
+    }
+    if (!(least > 0.0) || !(least < tol * big)) return false;
+    std::vector<double> d(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) d[i] = 1.0 / std::sqrt(a[pk_lower(i, i)] + shift);
+    for (int32_t i = 0; i < n; ++i) {
+        double* li = l + pk_lower(i, 0);
+        const double* ai = a + pk_lower(i, 0);
+        for (int32_t j = 0; j < i; ++j) li[j] = d[i] * ai[j] * d[j];
+        li[i] = 1.0;
+    }
+    if (!packed_cholesky(n, l, 0.0, tol, l)) return false;
+    for (int32_t i = 0; i < n; ++i) {
+        double* li = l + pk_lower(i, 0);
+        for (int32_t j = 0; j <= i; ++j) li[j] /= d[i];
+    }
+    return true;
+}
+
 bool cholesky(int32_t n, const double* a, double shift, double tol, double* l) {
     double big = 0.0;
     for (int32_t i = 0; i < n; ++i) big = std::fmax(big, std::fabs(a[pk_lower(i, i)] + shift));
-    return packed_cholesky(n, a, shift, tol * (big > 0.0 ? big : 1.0), l);
+    return packed_cholesky(n, a, shift, tol * (big > 0.0 ? big : 1.0), l) ||
+           unit_diagonal_cholesky(n, a, shift, tol, l);
 }
 
 void chol_solve(int32_t n, const double* l, double* b) {

@@ -186,8 +186,12 @@ int32_t fresh_measure_test(Frame* fr, double stale, double* hF, double* l, doubl
 
 // ---- Cholesky on packed matrices ----
 // L L' = A + shift I into l (packed); false when a pivot is not above
-// `tol` times the largest diagonal of A.
+// `tol` times the largest diagonal of A, and A + shift I with a diagonal of
+// positive values spread wider than 1/tol fails the same test scaled to a
+// unit diagonal (unit_diagonal_cholesky), which does not depend on the
+// units of the parameters.
 bool cholesky(int32_t n, const double* a, double shift, double tol, double* l);
+bool unit_diagonal_cholesky(int32_t n, const double* a, double shift, double tol, double* l);
 // Solves L L' x = b in place.
 void chol_solve(int32_t n, const double* l, double* b);
 // Solves with L L' = P'(A + E)P from the modified Cholesky factorization;

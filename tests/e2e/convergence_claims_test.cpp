@@ -217,6 +217,22 @@ TEST_F(ConvergenceClaims, EveryModelKindReachesItsMinimumInAnyUnitOfAVariable) {
     }
 }
 
+// ML does not depend on the units, and neither does a Newton step: with x1
+// in units 1e-4 or 1e4 of its own the Newton-type techniques reach the
+// minimum of its own units.  The diagonal of their Hessian then spans
+// twenty orders of magnitude, where a pivot test against the largest
+// diagonal took the positive definite matrix for singular and crept on
+// ridged steps to the iteration limit.
+TEST_F(ConvergenceClaims, NewtonTechniquesReachTheMinimumInAnyUnitOfAVariable) {
+    for (const int k : {-4, 4})
+        for (const std::string technique : {"trureg", "newrap", "nrridg"}) {
+            const std::string what = technique + " x1 times 1e" + std::to_string(k);
+            const RunResult r = run_program(hs_program("ml technique=" + technique, "", "", x1_in_units(k)));
+            expect_minimum_or_failure(r, minimum("ml"), what);
+            EXPECT_TRUE(reached(r)) << what << "\n" << r.log;
+        }
+}
+
 // All-0.5 starts with x1 in other units reach points of rest where GCONV
 // and ABSGCONV held with the information matrix singular: a factor variance
 // near 0 in its marker's units, or one that runs off with its marker's
