@@ -9,6 +9,7 @@
 #include "platform/memory.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -35,8 +36,18 @@ constexpr int64_t kDefaultLimit = 0x7fffffff;
 // plus this offset.
 constexpr int64_t kCodeOffset = 20000;
 
+// Zeroed memory from calloc: a large block comes as fresh zero pages of the
+// system, so that its pages are only touched (and faulted in) as the module
+// writes them, where new[]() would write every byte first.
+struct FreeBytes {
+    void operator()(std::byte* p) const { std::free(p); }
+};
+using ZeroedBytes = std::unique_ptr<std::byte[], FreeBytes>;
+
+ZeroedBytes zeroed_bytes(size_t bytes) { return ZeroedBytes(static_cast<std::byte*>(std::calloc(bytes, 1))); }
+
 struct Chunk {
-    std::unique_ptr<std::byte[]> memory;
+    ZeroedBytes memory;
     size_t size = 0;
 };
 
@@ -52,7 +63,7 @@ struct State {
     std::set<Pool*> pools;
     // Start of every live chunk -> its pool, to find the pool of a block.
     std::map<const std::byte*, std::pair<size_t, Pool*>> chunkOwner;
-    std::unordered_map<void*, std::unique_ptr<std::byte[]>> stepBlocks;
+    std::unordered_map<void*, ZeroedBytes> stepBlocks;
     int failCreation = 0;
     int failAllocation = 0;
     int64_t limit = kDefaultLimit;
@@ -89,7 +100,7 @@ void* pool_allocate(HostAllocator* self, size_t bytes, int32_t /*tag*/) {
     if (pool->chunks.empty() || pool->chunks.back().size - pool->used < need) {
         Chunk c;
         c.size = std::max(pool->chunkSize, need);
-        c.memory.reset(new (std::nothrow) std::byte[c.size]());
+        c.memory = zeroed_bytes(c.size);
         if (!c.memory) {
             pool->failed = true;
             return nullptr;
@@ -142,7 +153,7 @@ void delete_pool(Pool* pool) {
 void* step_allocate(HostAllocator*, size_t bytes, int32_t /*tag*/) {
     State& s = state();
     if (injected_failure(nullptr) || static_cast<int64_t>(bytes) > s.limit) return nullptr;
-    std::unique_ptr<std::byte[]> block(new (std::nothrow) std::byte[bytes == 0 ? 1 : bytes]());
+    ZeroedBytes block = zeroed_bytes(bytes == 0 ? 1 : bytes);
     if (!block) return nullptr;
     void* address = block.get();
     s.stepBlocks.emplace(address, std::move(block));
