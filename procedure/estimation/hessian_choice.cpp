@@ -92,6 +92,16 @@ double relative_decrement(const NlpProblem* nlp) {
     return scale > 0.0 ? std::fabs(measure) / scale : HUGE_VAL;
 }
 
+// The packed matrix a of order n is factored in place (zchol) with every
+// pivot above kPivotTolerance times its largest diagonal.
+bool factors_with_margin(int32_t n, double* a) {
+    double big = 0.0;
+    for (int32_t i = 0; i < n; ++i) big = std::max(big, std::fabs(a[velix::pk_lower(i, i)]));
+    for (int32_t i = 0; i < n; ++i)
+        if (!(zchol(i, a, 0.0) > kPivotTolerance * big)) return false;
+    return true;
+}
+
 // Z'HZ over the null space of the active linear rows admits a Cholesky
 // factor with pivots above kPivotTolerance times its largest diagonal:
 // along the rows the Hessian need not be positive definite.
@@ -99,11 +109,7 @@ bool positive_definite_on_rows_null_space(NlpProblem* nlp) {
     const int32_t nr = nlp_reduced_order(nlp);
     std::vector<double> a(static_cast<size_t>(std::max(nr, 0)) * (nr + 1) / 2);
     if (nr > 0) znlpred(nlp, 0, nlp->hess.hessian, a.data());
-    double big = 0.0;
-    for (int32_t i = 0; i < nr; ++i) big = std::max(big, std::fabs(a[velix::pk_lower(i, i)]));
-    for (int32_t i = 0; i < nr; ++i)
-        if (!(zchol(i, a.data(), 0.0) > kPivotTolerance * big)) return false;
-    return true;
+    return factors_with_margin(std::max(nr, 0), a.data());
 }
 
 // The free parameters' submatrix of the packed Hessian admits a Cholesky
@@ -117,14 +123,9 @@ bool positive_definite_on_free(NlpProblem* nlp) {
         if (!nlp->shape.hasBounds || nlp->active.boundState == nullptr || nlp->active.boundState[j] == 0) free.push_back(j);
     const int32_t k = static_cast<int32_t>(free.size());
     std::vector<double> a(static_cast<size_t>(k) * (k + 1) / 2);
-    double big = 0.0;
-    for (int32_t i = 0; i < k; ++i) {
-        for (int32_t j = 0; j <= i; ++j) a[velix::pk_lower(i, j)] = nlp->hess.hessian[velix::pk(free[i], free[j])];
-        big = std::max(big, std::fabs(a[velix::pk_lower(i, i)]));
-    }
     for (int32_t i = 0; i < k; ++i)
-        if (!(zchol(i, a.data(), 0.0) > kPivotTolerance * big)) return false;
-    return true;
+        for (int32_t j = 0; j <= i; ++j) a[velix::pk_lower(i, j)] = nlp->hess.hessian[velix::pk(free[i], free[j])];
+    return factors_with_margin(k, a.data());
 }
 
 // The objective and gradient at x again, uncounted, so that the
@@ -171,10 +172,7 @@ bool kept_part_converges(NlpProblem* nlp, const double* secondOrder) {
     std::vector<double> h(nlp->hess.hessian, nlp->hess.hessian + nlp->shape.packedLen);
     for (size_t i = 0; i < h.size(); ++i) h[i] += secondOrder[i];
     std::vector<double> l(h), y(nlp->work.gradient, nlp->work.gradient + n);
-    double big = 0.0;
-    for (int32_t i = 0; i < n; ++i) big = std::max(big, std::fabs(h[velix::pk_lower(i, i)]));
-    for (int32_t i = 0; i < n; ++i)
-        if (!(zchol(i, l.data(), 0.0) > kPivotTolerance * big)) return false;
+    if (!factors_with_margin(n, l.data())) return false;
     zchol2(n, l.data(), y.data());
     double decrement = 0.0;
     for (int32_t i = 0; i < n; ++i) decrement += y[i] * y[i];
