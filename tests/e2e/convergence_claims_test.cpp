@@ -45,16 +45,6 @@ bool reached(const RunResult& r, size_t step = 0) {
     return r.return_code(step) == 0 && !step_logged(r, step, "did not converge");
 }
 
-// An entry of the last "IterStop" factoid of step k (NaN when none).
-double stop_entry(const RunResult& r, const std::string& label, size_t step = 0) {
-    const auto stops = r.items(step, "factoid", "IterStop");
-    if (stops.empty()) return NAN;
-    const auto values = factoid_values(*stops.back());
-    return values.count(label) ? values.at(label) : NAN;
-}
-
-double final_f(const RunResult& r, size_t step = 0) { return stop_entry(r, "Objective Function", step); }
-
 bool shows_standard_errors(const RunResult& r, size_t step = 0) {
     for (const auto& [name, se] : column_by_parameter(result_table(r, step), "AppStdErr"))
         if (std::isfinite(se)) return true;

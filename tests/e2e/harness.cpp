@@ -169,6 +169,15 @@ std::map<std::string, double> factoid_values(const JsonValue& factoid) {
     return out;
 }
 
+double stop_entry(const RunResult& r, const std::string& label, size_t step) {
+    const auto stops = r.items(step, "factoid", "IterStop");
+    if (stops.empty()) return NAN;
+    const auto values = factoid_values(*stops.back());
+    return values.count(label) ? values.at(label) : NAN;
+}
+
+double final_f(const RunResult& r, size_t step) { return stop_entry(r, "Objective Function", step); }
+
 std::string read_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;

@@ -82,4 +82,9 @@ std::map<std::string, double> column_by_parameter(const JsonValue& table, const 
 // The values of the entries of a factoid table by label.
 std::map<std::string, double> factoid_values(const JsonValue& factoid);
 
+// An entry of the last "IterStop" factoid of step k (the optimization
+// results), NaN when there is none; final_f is its objective function.
+double stop_entry(const RunResult& r, const std::string& label, size_t step = 0);
+double final_f(const RunResult& r, size_t step = 0);
+
 }  // namespace velix::test

@@ -15,18 +15,6 @@
 namespace velix::test {
 namespace {
 
-// An entry of a run's last "IterStop" factoid.
-double stop_entry(const RunResult& r, const std::string& label) {
-    const JsonValue& entries = (*r.items(0, "factoid", "IterStop").back())["entries"];
-    for (size_t i = 0; i < entries.size(); ++i)
-        if (entries[i]["label"].str() == label) return entries[i]["value"].number();
-    ADD_FAILURE() << "no " << label;
-    return 0.0;
-}
-
-// The final F of a run.
-double final_f(const RunResult& r) { return stop_entry(r, "Objective Function"); }
-
 // A reference program of tests/fixtures and lavaan's minimum of F for it.
 struct Reference {
     std::string program;
