@@ -3,7 +3,9 @@
 # listing included, on the reference models and the benchmark workloads
 # (REFERENCE_DIR/workloads), beside the peer packages on the same work, and
 # the speed goals as ratios:
-#   hs      the nine-variable model with standard errors (lavaan with them)
+#   hs      the nine-variable model with standard errors (lavaan with them),
+#           as a fresh process and as a further step in a running one (the
+#           peer's figure is a further fit in a running R session)
 #   large   120 variables, 306 parameters (lavaan with standard errors)
 #   p240, p480, p720   the scale models (lavaan without standard errors at
 #           480; the growth from 240 to 480; p720 under 20 s)
@@ -60,7 +62,7 @@ fit_function() {
 # the growth and p720 goals).
 peer() {
   local out
-  case $1 in p240 | p720) echo "-"; return ;; esac
+  case $1 in p240 | p720 | hs11) echo "-"; return ;; esac
   if [ "$peers" = 1 ] && out=$(Rscript "$bench/peers.R" "$1" "$data" "$ref" 2>/dev/null); then
     echo "${out#* }" | tr -d ' '
   else
@@ -109,6 +111,17 @@ load() { cut -d' ' -f1-3 /proc/loadavg; }
 prepare
 echo "load average before: $(load)"
 run hs 40 "$ref/hs_cfa_ml.vx" "$ref"
+# The peer's hs figure is a fit in an R session that has fitted once
+# already; the like figure here is a further step in a running process:
+# a program of eleven hs steps less the program of one, over ten.  Each
+# step still reads the CSV file and writes the whole listing, which the
+# peer's figure leaves out.
+for ((k = 0; k < 11; k++)); do cat "$ref/hs_cfa_ml.vx"; done > "$work/hs11.vx"
+run hs11 20 "$work/hs11.vx" "$ref"
+cpu[hswarm]=$(awk -v a="${cpu[hs11]}" -v b="${cpu[hs]}" 'BEGIN { printf "%.5f", (a - b) / 10 }')
+theirs[hswarm]=${theirs[hs]}
+fmin[hswarm]=${fmin[hs]}
+mem[hswarm]=${mem[hs11]}
 run large 6 "$ref/large/large_cfa_ml.vx" "$ref/large"
 for w in p240 p480 p720 wls36 by200 big1m; do
   [ -f "$data/$w.csv" ] && [ -f "$data/$w.vx" ] || continue
@@ -130,12 +143,13 @@ row() {
       -v f="${fmin[$name]:-}" -v m="${mem[$name]}" 'BEGIN {
     ratio = (p == "-" || v <= 0) ? "-" : sprintf("%.1fx", p / v)
     met = (ratio == "-" || need == "") ? "" : ((p / v >= need) ? "met" : "NOT MET")
-    printf "%-34s %9.4f s %9s %8s   %-30s %-7s %s\n", l, v, (p == "-" ? "-" : p " s"), ratio, g, met,
+    printf "%-34s %9.5f s %9s %8s   %-30s %-7s %s\n", l, v, (p == "-" ? "-" : p " s"), ratio, g, met,
            (f != "" ? "F = " f : sprintf("peak %.0f MB", m / 1024))
   }'
 }
 printf '%-34s %11s %9s %8s   %-30s %s\n' "workload" "Velix CPU" "peer" "ratio" "goal" ""
-row hs "hs, 9 variables, with std errors" "15x lavaan with std errors" 15
+row hs "hs, a fresh process" "(process start included)" ""
+row hswarm "hs, a further fit in one process" "15x lavaan with std errors" 15
 row large "large, 120 variables" "300x lavaan with std errors" 300
 row p240 "scale p240, 756 parameters" "" ""
 row p480 "scale p480, 2088 parameters" "15x lavaan without std errors" 15
