@@ -8,6 +8,7 @@
 // and value lines, notes as lines, and each group opening a section headed
 // by its label.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -62,10 +63,18 @@ std::string missing_text(double v) {
     return ".";
 }
 
-std::string format_number(double v, const NumberFormat& f) {
-    if (host_is_missing(v)) return missing_text(v);
+// A number's text in the format f, appended to *out without a text of its
+// own: the tables ask for one in every cell.
+void append_number(std::string* out, double v, const NumberFormat& f) {
+    if (host_is_missing(v)) {
+        out->append(missing_text(v));
+        return;
+    }
     // A number that is not finite is no result: it prints as missing.
-    if (!std::isfinite(v)) return ".";
+    if (!std::isfinite(v)) {
+        out->push_back('.');
+        return;
+    }
     // Up to 309 integer digits in fixed notation.
     char buf[400];
     size_t n = 0;
@@ -74,17 +83,26 @@ std::string format_number(double v, const NumberFormat& f) {
         case NumberFormat::Style::Fixed: n = format_double(buf, sizeof buf, v, 'f', f.decimals); break;
         case NumberFormat::Style::Exponent: n = format_double(buf, sizeof buf, v, 'E', f.decimals); break;
     }
-    return std::string(buf, n);
+    out->append(buf, n);
+}
+
+void append_value(std::string* out, const OutValue& v, const NumberFormat& f) {
+    switch (v.kind) {
+        case OutValue::Kind::Null: return;
+        case OutValue::Kind::Int: {
+            char buf[24];
+            out->append(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, v.integer).ptr - buf));
+            return;
+        }
+        case OutValue::Kind::Double: append_number(out, v.real, f); return;
+        case OutValue::Kind::Text: out->append(v.text); return;
+    }
 }
 
 std::string value_text(const OutValue& v, const NumberFormat& f) {
-    switch (v.kind) {
-        case OutValue::Kind::Null: return "";
-        case OutValue::Kind::Int: return std::to_string(v.integer);
-        case OutValue::Kind::Double: return format_number(v.real, f);
-        case OutValue::Kind::Text: return v.text;
-    }
-    return "";
+    std::string text;
+    append_value(&text, v, f);
+    return text;
 }
 
 void append_padded(std::string* line, const std::string& text, size_t width, bool right) {
@@ -211,8 +229,10 @@ void put_grid(const std::vector<std::string>& rowLabels, const std::vector<std::
 // not all blank when that is one of the first three (a number and a
 // parameter name, say), else the first column; the first column alone when
 // they would take half the line.
-// cells: the texts by rows, widths.size() of them a row.
-size_t label_columns(const OutItem& t, const std::vector<size_t>& widths, const std::vector<std::string>& cells) {
+// cells: the texts by rows, widths.size() of them a row; lineWidth: the
+// print line's.
+size_t label_columns(const OutItem& t, const std::vector<size_t>& widths, const std::vector<std::string>& cells,
+                     size_t lineWidth) {
     constexpr size_t kMaxLabelColumns = 3;
     const size_t nc = widths.size();
     size_t n = 1, width = 0;
@@ -225,25 +245,25 @@ size_t label_columns(const OutItem& t, const std::vector<size_t>& widths, const 
         }
     }
     for (size_t j = 0; j < n && j < widths.size(); ++j) width += widths[j] + kGap;
-    return width * 2 > line_size() ? 1 : n;
+    return width * 2 > lineWidth ? 1 : n;
 }
 
 // The columns of each block: all of them when they fit the line, else the
 // label columns and then as many of the others as fit beside them, at least
 // one per block.
-std::vector<std::vector<size_t>> column_blocks(const std::vector<size_t>& widths, size_t labels) {
+std::vector<std::vector<size_t>> column_blocks(const std::vector<size_t>& widths, size_t labels, size_t lineWidth) {
     size_t total = 0;
     for (size_t w : widths) total += w + kGap;
     std::vector<size_t> all(widths.size());
     for (size_t j = 0; j < all.size(); ++j) all[j] = j;
-    if (total <= line_size() || labels >= widths.size()) return {all};
+    if (total <= lineWidth || labels >= widths.size()) return {all};
     const std::vector<size_t> lead(all.begin(), all.begin() + static_cast<long>(labels));
     size_t leadWidth = 0;
     for (size_t j : lead) leadWidth += widths[j] + kGap;
     std::vector<std::vector<size_t>> blocks;
-    size_t used = line_size();
+    size_t used = lineWidth;
     for (size_t j = labels; j < widths.size(); ++j) {
-        if (used + widths[j] + kGap > line_size() && (blocks.empty() || blocks.back().size() > labels)) {
+        if (used + widths[j] + kGap > lineWidth && (blocks.empty() || blocks.back().size() > labels)) {
             blocks.push_back(lead);
             used = leadWidth;
         }
@@ -276,7 +296,7 @@ void put_table(const OutItem& t) {
         const auto& row = t.rows[i];
         for (size_t j = 0; j < nc && j < row.size(); ++j) {
             std::string& cell = cells[i * nc + j];
-            cell = value_text(row[j], formats[j]);
+            append_value(&cell, row[j], formats[j]);
             widths[j] = std::max(widths[j], cell.size());
         }
     }
@@ -286,7 +306,7 @@ void put_table(const OutItem& t) {
         rule[j] = std::string(widths[j], rule_character());
     }
     const size_t width = line_size();
-    const auto blocks = column_blocks(widths, label_columns(t, widths, cells));
+    const auto blocks = column_blocks(widths, label_columns(t, widths, cells, width), width);
     for (size_t b = 0; b < blocks.size(); ++b) {
         const std::vector<size_t>& block = blocks[b];
         size_t total = 0;

@@ -26,9 +26,10 @@ struct NumberFormat {
 NumberFormat choose_format(const std::vector<double>& values);
 // A missing value's text: ".", "_" or its letter A to Z.
 std::string missing_text(double v);
-std::string format_number(double v, const NumberFormat& f);
 // A cell's text; doubles in the format f.
 std::string value_text(const OutValue& v, const NumberFormat& f);
+// The same appended to *out.
+void append_value(std::string* out, const OutValue& v, const NumberFormat& f);
 // Appends text padded with blanks to width, on the left (right-aligned)
 // or on the right.
 void append_padded(std::string* line, const std::string& text, size_t width, bool right);
