@@ -303,21 +303,17 @@ const char* scan_decimal(const char* p, const char* end, double* v) {
     constexpr ptrdiff_t kMostDecimals = 22;  // 10^22 is the largest exact power of ten
     const bool negative = p < end && *p == '-';
     p += negative;
+    const auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - unsigned{'0'}; };
     const char* const first = p;
-    const char* point = nullptr;
     uint64_t m = 0;
-    for (; p < end; ++p) {
-        const auto d = static_cast<unsigned>(static_cast<unsigned char>(*p)) - unsigned{'0'};
-        if (d < 10) {
-            m = m * 10 + d;
-        } else if (*p == '.' && point == nullptr) {
-            point = p;
-        } else {
-            break;
-        }
+    for (unsigned d = 0; p < end && (d = digit(*p)) < 10; ++p) m = m * 10 + d;
+    ptrdiff_t digits = p - first, decimals = 0;
+    if (p < end && *p == '.') {
+        const char* const point = ++p;
+        for (unsigned d = 0; p < end && (d = digit(*p)) < 10; ++p) m = m * 10 + d;
+        decimals = p - point;
+        digits += decimals;  // m wraps past 19 of them, and is then not used
     }
-    const ptrdiff_t decimals = point != nullptr ? p - point - 1 : 0;
-    const ptrdiff_t digits = p - first - (point != nullptr);  // m wraps past 19 of them, and is then not used
     if (digits == 0 || digits > kMostDigits || m >= kExactBelow || decimals > kMostDecimals) return nullptr;
     const double x = static_cast<double>(m) / kPow10[decimals];
     *v = negative ? -x : x;
