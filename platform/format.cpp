@@ -207,7 +207,63 @@ std::string vformat_host(const char* format, int32_t length, va_list args) {
     return out;
 }
 
+namespace {
+
+// v in fixed notation with up to kFastDecimals decimals, as printf writes
+// it, for |v| below kFastBelow: v = m 2^e exactly, so v 10^decimals is
+// the integer m 10^decimals shifted by e, rounded to nearest with ties to
+// even as printf rounds the exact value; its digits are then written with
+// the point before the last `decimals`.  Several times cheaper than
+// to_chars with a precision, which the listing asks for in every cell.
+// Returns 0 (nothing written) for a value it does not cover.
+constexpr int kFastDecimals = 9;
+constexpr double kFastBelow = 1e9;  // with 9 decimals, at most 18 digits
+
+size_t fast_fixed(char* buf, size_t size, double value, int decimals) {
+    static constexpr uint64_t kTens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+    constexpr int kMantissaBits = 52;
+    constexpr int kExponentBias = 1075;  // of the integer mantissa
+    if (!(std::fabs(value) < kFastBelow) || decimals < 0 || decimals > kFastDecimals || size < 32) return 0;
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int biased = static_cast<int>((bits >> kMantissaBits) & 0x7FF);
+    uint64_t m = bits & ((uint64_t{1} << kMantissaBits) - 1);
+    if (biased != 0) m |= uint64_t{1} << kMantissaBits;
+    // v = m / 2^shift, shift above 0 as |v| < 2^52; n below 2^83.
+    const int shift = kExponentBias - (biased != 0 ? biased : 1);
+    const unsigned __int128 n = static_cast<unsigned __int128>(m) * kTens[decimals];
+    uint64_t q = 0;  // below 10^18
+    if (shift < 128) {
+        q = static_cast<uint64_t>(n >> shift);
+        const unsigned __int128 rest = n - (static_cast<unsigned __int128>(q) << shift);
+        const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+        if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+    }  // else n is below half of 2^shift: 0
+    // The digits of q, with zeros before them up to one before the point.
+    char digits[32];
+    const auto nq = static_cast<size_t>(std::to_chars(digits + decimals + 1, digits + sizeof digits, q).ptr -
+                                        (digits + decimals + 1));
+    const auto d = static_cast<size_t>(decimals);
+    const size_t nd = std::max(nq, d + 1);
+    char* const first = digits + decimals + 1 + nq - nd;
+    std::memset(first, '0', nd - nq);
+    size_t k = 0;
+    if (bits >> 63) buf[k++] = '-';  // printf keeps the sign of -0 and of what rounds to 0
+    std::memcpy(buf + k, first, nd - d);
+    k += nd - d;
+    if (d > 0) {
+        buf[k++] = '.';
+        std::memcpy(buf + k, first + nd - d, d);
+        k += d;
+    }
+    return k;
+}
+
+}  // namespace
+
 size_t format_double(char* buf, size_t size, double value, char conversion, int precision) {
+    if (conversion == 'f')
+        if (const size_t n = fast_fixed(buf, size, value, precision)) return n;
     const std::chars_format style = conversion == 'f'   ? std::chars_format::fixed
                                     : conversion == 'g' ? std::chars_format::general
                                                         : std::chars_format::scientific;

@@ -3,12 +3,9 @@
 // name=value;` statements), then among the defaults below; any other name
 // does not exist.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,7 +36,9 @@ constexpr OptionDefault kOptionDefaults[] = {
 // calls: the listing looks up its line and page sizes for every line).
 void upper_key(const char* name, std::string* key) {
     key->assign(name != nullptr ? name : "");
-    for (char& c : *key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    // Names are ASCII: no locale call per character.
+    for (char& c : *key)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     while (!key->empty() && key->back() == ' ') key->pop_back();
 }
 
@@ -61,22 +60,36 @@ const std::string* find_option(const char* name) {
     return nullptr;
 }
 
-// Parses the whole text (blanks around allowed) as a number.  The texts
-// already parsed are kept with their numbers.
+// Parses the whole text (blanks around allowed) as a number.  The last
+// few texts parsed are kept with their numbers: the listing asks for its
+// page size with every line it writes.
 bool parse_number(const std::string& text, double* value) {
-    static std::map<std::string, std::optional<double>> parsed;
-    auto it = parsed.find(text);
-    if (it == parsed.end()) {
+    struct Parsed {
+        std::string text;
+        bool ok = false;
+        double value = 0.0;
+    };
+    constexpr size_t kKept = 4;  // more than the numeric options asked for in turn
+    static Parsed kept[kKept];
+    static size_t next = 0;
+    const Parsed* hit = nullptr;
+    for (const Parsed& p : kept)
+        if (p.text == text) hit = &p;  // the empty text is no number, as the unused slots say
+    if (hit == nullptr) {
         const char* s = text.c_str();
         char* end = nullptr;
         const double v = std::strtod(s, &end);
         bool ok = end != s;
         while (ok && *end == ' ') ++end;
-        ok = ok && *end == '\0';
-        it = parsed.emplace(text, ok ? std::optional<double>(v) : std::nullopt).first;
+        Parsed& slot = kept[next];
+        next = (next + 1) % kKept;
+        slot.text = text;
+        slot.ok = ok && *end == '\0';
+        slot.value = v;
+        hit = &slot;
     }
-    if (!it->second) return false;
-    *value = *it->second;
+    if (!hit->ok) return false;
+    *value = hit->value;
     return true;
 }
 

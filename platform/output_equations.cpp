@@ -13,9 +13,9 @@
 // and an equation wider than the line continued on the following lines
 // under its first term.
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <strings.h>
 #include <vector>
 
@@ -42,9 +42,11 @@ enum class Role {
 // "Coefficient"), else from its own name without the term number
 // ("Coefficient1").
 Role role_of(const OutColumn& c) {
-    std::string n = c.columnTemplate.empty() ? c.name : c.columnTemplate;
-    while (!n.empty() && std::isdigit(static_cast<unsigned char>(n.back()))) n.pop_back();
-    const auto is = [&](const char* word) { return strcasecmp(n.c_str(), word) == 0; };
+    std::string_view n = c.columnTemplate.empty() ? c.name : c.columnTemplate;
+    while (!n.empty() && n.back() >= '0' && n.back() <= '9') n.remove_suffix(1);
+    const auto is = [&](std::string_view word) {
+        return n.size() == word.size() && strncasecmp(n.data(), word.data(), n.size()) == 0;
+    };
     if (is("Control")) return Role::Control;
     if (is("Equals") || is("Equal") || is("Relation") || is("Colon")) return Role::Relation;
     if (is("Sign")) return Role::Sign;
@@ -75,9 +77,9 @@ struct Layout {
 // Blanks between two printed fields: none before an asterisk and between
 // an asterisk and its name (so "0.5535*Fvis" and "1.0000 E2" line up), the
 // column gap elsewhere.
-std::string separator(Role before, Role role) {
-    if (role == Role::Asterisk || (before == Role::Asterisk && role == Role::Name)) return "";
-    return std::string(kGap, ' ');
+size_t separator(Role before, Role role) {
+    if (role == Role::Asterisk || (before == Role::Asterisk && role == Role::Name)) return 0;
+    return kGap;
 }
 
 std::string cell_text(const OutValue& v, const NumberFormat& f) {
@@ -86,7 +88,13 @@ std::string cell_text(const OutValue& v, const NumberFormat& f) {
         const double blank = host_special_missing(kNoValueCode);
         if (std::memcmp(&blank, &v.real, sizeof blank) == 0) return "";
     }
-    return trimmed(value_text(v, f));
+    std::string text = value_text(v, f);
+    // Without its edge blanks, in place: most cells have none.
+    const size_t b = text.find_first_not_of(' ');
+    if (b == std::string::npos) return "";
+    text.resize(text.find_last_not_of(' ') + 1);
+    text.erase(0, b);
+    return text;
 }
 
 // Every cell as text: the coefficients of all terms in one format, so that
@@ -101,11 +109,11 @@ void cell_texts(const OutItem& t, const std::vector<Role>& roles, Layout* lay) {
                 numbers[roles[j] == Role::Coefficient ? nc : j].push_back(row[j].real);
     std::vector<NumberFormat> formats(nc + 1);
     for (size_t j = 0; j <= nc; ++j) formats[j] = choose_format(numbers[j]);
+    lay->cells.reserve(t.rows.size());
     for (const auto& row : t.rows) {
-        std::vector<std::string> line(nc);
+        std::vector<std::string>& line = lay->cells.emplace_back(nc);
         for (size_t j = 0; j < nc && j < row.size(); ++j)
             line[j] = cell_text(row[j], formats[roles[j] == Role::Coefficient ? nc : j]);
-        lay->cells.push_back(std::move(line));
     }
 }
 
@@ -172,9 +180,8 @@ Layout layout_of(const OutItem& t) {
 // (Role::Control when the line is empty).
 void append(std::string* line, Role* before, const std::vector<Field>& fs, const std::vector<std::string>& texts) {
     for (const Field& f : fs) {
-        if (*before != Role::Control) *line += separator(*before, f.role);
-        const std::string& s = texts[f.column];
-        *line += f.right ? pad_left(s, f.width) : pad_right(s, f.width);
+        if (*before != Role::Control) line->append(separator(*before, f.role), ' ');
+        append_padded(line, texts[f.column], f.width, f.right);
         *before = f.role;
     }
 }
@@ -183,7 +190,7 @@ void append(std::string* line, Role* before, const std::vector<Field>& fs, const
 size_t width_of(const std::vector<Field>& fs, Role before) {
     size_t w = 0;
     for (const Field& f : fs) {
-        if (before != Role::Control) w += separator(before, f.role).size();
+        if (before != Role::Control) w += separator(before, f.role);
         w += f.width;
         before = f.role;
     }
@@ -213,9 +220,8 @@ std::vector<std::vector<Field>> chunks_of(const Layout& lay, size_t* indent) {
     return chunks;
 }
 
-std::string right_trimmed(std::string s) {
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return s;
+void trim_right(std::string* s) {
+    while (!s->empty() && s->back() == ' ') s->pop_back();
 }
 
 }  // namespace
@@ -223,14 +229,16 @@ std::string right_trimmed(std::string s) {
 bool is_equation_table(const OutItem& t) {
     bool coefficient = false, asterisk = false;
     for (const auto& c : t.columns) {
-        coefficient |= role_of(c) == Role::Coefficient;
-        asterisk |= role_of(c) == Role::Asterisk;
+        const Role role = role_of(c);
+        coefficient |= role == Role::Coefficient;
+        asterisk |= role == Role::Asterisk;
     }
     return coefficient && asterisk;
 }
 
 void put_equation_table(const OutItem& t) {
-    put_heading(t);
+    ListingLines out;
+    put_heading(t, &out);
     const Layout lay = layout_of(t);
     size_t indent = 0;
     const auto chunks = chunks_of(lay, &indent);
@@ -244,10 +252,8 @@ void put_equation_table(const OutItem& t) {
             rules[f.column] = std::string(f.width, rule_character());
         }
         for (const auto* texts : {&names, &rules}) {
-            std::string line;
             Role before = Role::Control;
-            append(&line, &before, headed, *texts);
-            lines.push_back(line);
+            append(&lines.emplace_back(), &before, headed, *texts);
         }
     }
     for (size_t u = 0; u < lay.units.size(); ++u) {
@@ -255,23 +261,29 @@ void put_equation_table(const OutItem& t) {
         const size_t end = u + 1 < lay.units.size() ? lay.units[u + 1] : lay.cells.size();
         for (size_t c = 0; c < chunks.size(); ++c) {
             for (size_t i = lay.units[u]; i < end; ++i) {
-                std::string line = c == 0 ? "" : std::string(indent, ' ');
+                std::string& line = lines.emplace_back(c == 0 ? 0 : indent, ' ');
                 Role before = Role::Control;
                 if (c == 0) append(&line, &before, lay.lead, lay.cells[i]);
                 const size_t bare = line.size();
                 append(&line, &before, chunks[c], lay.cells[i]);
-                if (c > 0 && right_trimmed(line).size() <= bare) continue;
-                lines.push_back(line);
+                trim_right(&line);
+                if (c > 0 && line.size() <= bare) lines.pop_back();
             }
         }
     }
     size_t widest = 0;
     for (auto& l : lines) {
-        l = right_trimmed(l);
+        trim_right(&l);
         widest = std::max(widest, l.size());
     }
-    const std::string margin(widest < line_size() ? (line_size() - widest) / 2 : 0, ' ');
-    for (const auto& l : lines) write_listing(l.empty() ? l : margin + l);
+    const size_t width = line_size();
+    const size_t margin = widest < width ? (width - widest) / 2 : 0;
+    for (const auto& l : lines) {
+        std::string& line = out.begin_line();
+        if (!l.empty()) line.append(margin, ' ').append(l);
+        out.end_line();
+    }
+    out.write();
 }
 
 }  // namespace velix::platform::listing

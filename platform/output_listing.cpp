@@ -8,6 +8,7 @@
 // and value lines, notes as lines, and each group opening a section headed
 // by its label.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -62,10 +63,18 @@ std::string missing_text(double v) {
     return ".";
 }
 
-std::string format_number(double v, const NumberFormat& f) {
-    if (host_is_missing(v)) return missing_text(v);
+// A number's text in the format f, appended to *out without a text of its
+// own: the tables ask for one in every cell.
+void append_number(std::string* out, double v, const NumberFormat& f) {
+    if (host_is_missing(v)) {
+        out->append(missing_text(v));
+        return;
+    }
     // A number that is not finite is no result: it prints as missing.
-    if (!std::isfinite(v)) return ".";
+    if (!std::isfinite(v)) {
+        out->push_back('.');
+        return;
+    }
     // Up to 309 integer digits in fixed notation.
     char buf[400];
     size_t n = 0;
@@ -74,36 +83,61 @@ std::string format_number(double v, const NumberFormat& f) {
         case NumberFormat::Style::Fixed: n = format_double(buf, sizeof buf, v, 'f', f.decimals); break;
         case NumberFormat::Style::Exponent: n = format_double(buf, sizeof buf, v, 'E', f.decimals); break;
     }
-    return std::string(buf, n);
+    out->append(buf, n);
+}
+
+void append_value(std::string* out, const OutValue& v, const NumberFormat& f) {
+    switch (v.kind) {
+        case OutValue::Kind::Null: return;
+        case OutValue::Kind::Int: {
+            char buf[24];
+            out->append(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, v.integer).ptr - buf));
+            return;
+        }
+        case OutValue::Kind::Double: append_number(out, v.real, f); return;
+        case OutValue::Kind::Text: out->append(v.text); return;
+    }
 }
 
 std::string value_text(const OutValue& v, const NumberFormat& f) {
-    switch (v.kind) {
-        case OutValue::Kind::Null: return "";
-        case OutValue::Kind::Int: return std::to_string(v.integer);
-        case OutValue::Kind::Double: return format_number(v.real, f);
-        case OutValue::Kind::Text: return v.text;
-    }
-    return "";
+    std::string text;
+    append_value(&text, v, f);
+    return text;
 }
 
-std::string pad_right(const std::string& s, size_t w) { return s.size() >= w ? s : s + std::string(w - s.size(), ' '); }
-std::string pad_left(const std::string& s, size_t w) { return s.size() >= w ? s : std::string(w - s.size(), ' ') + s; }
-
-std::string centred(const std::string& s, size_t width) {
-    if (s.size() >= width) return s;
-    return std::string((width - s.size()) / 2, ' ') + s;
+void append_padded(std::string* line, const std::string& text, size_t width, bool right) {
+    const size_t pad = width > text.size() ? width - text.size() : 0;
+    if (right) line->append(pad, ' ');
+    line->append(text);
+    if (!right) line->append(pad, ' ');
 }
 
 size_t line_size() { return static_cast<size_t>(listing_line_size()); }
 
+void ListingLines::end_line(bool trim) {
+    if (trim)
+        while (text_.size() > start_ && text_.back() == ' ') text_.pop_back();
+    // A line that ends with a line break of its own is ended already.
+    if (text_.size() == start_ || text_.back() != '\n') text_.push_back('\n');
+}
+
+void ListingLines::write() {
+    if (!text_.empty()) write_listing(text_);
+    text_.clear();
+}
+
 // Centred lines of a (possibly multi-line) text.
-void put_centred(const std::string& text) {
+void put_centred(const std::string& text, ListingLines* out) {
+    const size_t width = line_size();
     size_t start = 0;
     while (start <= text.size()) {
         size_t nl = text.find('\n', start);
         if (nl == std::string::npos) nl = text.size();
-        write_listing(centred(text.substr(start, nl - start), line_size()));
+        const size_t n = nl - start;
+        std::string& line = out->begin_line();
+        if (n < width) line.append((width - n) / 2, ' ');
+        line.append(text, start, n);
+        out->end_line();
         start = nl + 1;
     }
 }
@@ -119,22 +153,23 @@ std::string trimmed(const std::string& s) {
 // ("TitleText", "titletext1", ...), which the module sets as subtitles.
 // Many tables set their title text to the title itself; a text the reader
 // has just read is not printed again.
-void put_heading(const OutItem& item) {
-    write_listing("");
+void put_heading(const OutItem& item, ListingLines* out) {
+    out->add("");
     std::vector<std::string> printed;
-    if (!trimmed(item.title.text).empty()) {
-        put_centred(item.title.text);
-        printed.push_back(trimmed(item.title.text));
+    std::string title = trimmed(item.title.text);
+    if (!title.empty()) {
+        put_centred(item.title.text, out);
+        printed.push_back(std::move(title));
     }
     for (const auto& [name, value] : item.dynamic) {
-        if (value.kind != OutValue::Kind::Text || trimmed(value.text).empty() || name.size() < 5 ||
-            strncasecmp(name.c_str(), "title", 5) != 0)
+        if (value.kind != OutValue::Kind::Text || name.size() < 5 || strncasecmp(name.c_str(), "title", 5) != 0)
             continue;
-        if (std::find(printed.begin(), printed.end(), trimmed(value.text)) != printed.end()) continue;
-        put_centred(value.text);
-        printed.push_back(trimmed(value.text));
+        std::string text = trimmed(value.text);
+        if (text.empty() || std::find(printed.begin(), printed.end(), text) != printed.end()) continue;
+        put_centred(value.text, out);
+        printed.push_back(std::move(text));
     }
-    if (!printed.empty()) write_listing("");
+    if (!printed.empty()) out->add("");
 }
 
 bool numeric_kind(int32_t kind) {
@@ -150,36 +185,41 @@ using namespace listing;
 // A grid of cells with row labels down the side and column labels across,
 // in blocks of as many columns as fit on the line.
 void put_grid(const std::vector<std::string>& rowLabels, const std::vector<std::string>& colLabels,
-              const std::vector<std::string>& cells, size_t rows, size_t cols, bool rightAlign) {
+              const std::vector<std::string>& cells, size_t rows, size_t cols, bool rightAlign, ListingLines* out) {
     size_t labelWidth = 0;
     for (const auto& l : rowLabels) labelWidth = std::max(labelWidth, l.size());
     size_t field = 1;
     for (const auto& c : cells) field = std::max(field, c.size());
     for (const auto& l : colLabels) field = std::max(field, l.size());
-    const size_t room = line_size() > labelWidth + kGap ? line_size() - labelWidth : field + kGap;
+    const size_t width = line_size();
+    const size_t room = width > labelWidth + kGap ? width - labelWidth : field + kGap;
     const size_t perBlock = std::max<size_t>(1, room / (field + kGap));
-    const std::string rule(field, rule_character());
     for (size_t first = 0; first < cols; first += perBlock) {
         const size_t last = std::min(cols, first + perBlock);
-        if (first > 0) write_listing("");
+        if (first > 0) out->add("");
         // Each block is centred on the line, like the tables.
         const size_t blockWidth = labelWidth + (last - first) * (field + kGap);
-        const std::string indent(blockWidth < line_size() ? (line_size() - blockWidth) / 2 : 0, ' ');
-        std::string header = indent + std::string(labelWidth, ' ');
-        std::string underline = header;
+        const size_t indent = blockWidth < width ? (width - blockWidth) / 2 : 0;
+        std::string& header = out->begin_line();
+        header.append(indent + labelWidth, ' ');
         for (size_t j = first; j < last; ++j) {
-            header += std::string(kGap, ' ') + pad_left(colLabels[j], field);
-            underline += std::string(kGap, ' ') + rule;
+            header.append(kGap, ' ');
+            append_padded(&header, colLabels[j], field, true);
         }
-        write_listing(header);
-        write_listing(underline);
+        out->end_line();
+        std::string& underline = out->begin_line();
+        underline.append(indent + labelWidth, ' ');
+        for (size_t j = first; j < last; ++j) underline.append(kGap, ' ').append(field, rule_character());
+        out->end_line();
         for (size_t i = 0; i < rows; ++i) {
-            std::string line = indent + pad_right(rowLabels[i], labelWidth);
+            std::string& line = out->begin_line();
+            line.append(indent, ' ');
+            append_padded(&line, rowLabels[i], labelWidth, false);
             for (size_t j = first; j < last; ++j) {
-                const std::string& c = cells[i * cols + j];
-                line += std::string(kGap, ' ') + (rightAlign ? pad_left(c, field) : pad_right(c, field));
+                line.append(kGap, ' ');
+                append_padded(&line, cells[i * cols + j], field, rightAlign);
             }
-            write_listing(line);
+            out->end_line();
         }
     }
 }
@@ -189,37 +229,41 @@ void put_grid(const std::vector<std::string>& rowLabels, const std::vector<std::
 // not all blank when that is one of the first three (a number and a
 // parameter name, say), else the first column; the first column alone when
 // they would take half the line.
-size_t label_columns(const OutItem& t, const std::vector<size_t>& widths,
-                     const std::vector<std::vector<std::string>>& cells) {
+// cells: the texts by rows, widths.size() of them a row; lineWidth: the
+// print line's.
+size_t label_columns(const OutItem& t, const std::vector<size_t>& widths, const std::vector<std::string>& cells,
+                     size_t lineWidth) {
     constexpr size_t kMaxLabelColumns = 3;
+    const size_t nc = widths.size();
     size_t n = 1, width = 0;
     for (size_t j = 0; j < std::min(kMaxLabelColumns, t.columns.size()); ++j) {
-        const bool anyText = std::any_of(cells.begin(), cells.end(), [&](const auto& row) { return !row[j].empty(); });
+        bool anyText = false;
+        for (size_t at = j; at < cells.size() && !anyText; at += nc) anyText = !cells[at].empty();
         if (!numeric_kind(t.columns[j].kind) && anyText) {
             n = j + 1;
             break;
         }
     }
     for (size_t j = 0; j < n && j < widths.size(); ++j) width += widths[j] + kGap;
-    return width * 2 > line_size() ? 1 : n;
+    return width * 2 > lineWidth ? 1 : n;
 }
 
 // The columns of each block: all of them when they fit the line, else the
 // label columns and then as many of the others as fit beside them, at least
 // one per block.
-std::vector<std::vector<size_t>> column_blocks(const std::vector<size_t>& widths, size_t labels) {
+std::vector<std::vector<size_t>> column_blocks(const std::vector<size_t>& widths, size_t labels, size_t lineWidth) {
     size_t total = 0;
     for (size_t w : widths) total += w + kGap;
     std::vector<size_t> all(widths.size());
     for (size_t j = 0; j < all.size(); ++j) all[j] = j;
-    if (total <= line_size() || labels >= widths.size()) return {all};
+    if (total <= lineWidth || labels >= widths.size()) return {all};
     const std::vector<size_t> lead(all.begin(), all.begin() + static_cast<long>(labels));
     size_t leadWidth = 0;
     for (size_t j : lead) leadWidth += widths[j] + kGap;
     std::vector<std::vector<size_t>> blocks;
-    size_t used = line_size();
+    size_t used = lineWidth;
     for (size_t j = labels; j < widths.size(); ++j) {
-        if (used + widths[j] + kGap > line_size() && (blocks.empty() || blocks.back().size() > labels)) {
+        if (used + widths[j] + kGap > lineWidth && (blocks.empty() || blocks.back().size() > labels)) {
             blocks.push_back(lead);
             used = leadWidth;
         }
@@ -230,57 +274,67 @@ std::vector<std::vector<size_t>> column_blocks(const std::vector<size_t>& widths
 }
 
 void put_table(const OutItem& t) {
-    put_heading(t);
+    ListingLines out;
+    put_heading(t, &out);
     const size_t nc = t.columns.size();
     std::vector<NumberFormat> formats(nc);
+    std::vector<double> column;
     for (size_t j = 0; j < nc; ++j) {
-        std::vector<double> column;
+        column.clear();
         for (const auto& row : t.rows)
             if (j < row.size() && row[j].kind == OutValue::Kind::Double) column.push_back(row[j].real);
         formats[j] = choose_format(column);
     }
-    std::vector<std::vector<std::string>> cells;
+    std::vector<std::string> cells(t.rows.size() * nc);  // by rows
     std::vector<size_t> widths(nc);
-    for (size_t j = 0; j < nc; ++j) widths[j] = t.columns[j].name.size();
-    for (const auto& row : t.rows) {
-        std::vector<std::string> line(nc);
+    std::vector<bool> right(nc);
+    for (size_t j = 0; j < nc; ++j) {
+        widths[j] = t.columns[j].name.size();
+        right[j] = numeric_kind(t.columns[j].kind);
+    }
+    for (size_t i = 0; i < t.rows.size(); ++i) {
+        const auto& row = t.rows[i];
         for (size_t j = 0; j < nc && j < row.size(); ++j) {
-            line[j] = value_text(row[j], formats[j]);
-            widths[j] = std::max(widths[j], line[j].size());
+            std::string& cell = cells[i * nc + j];
+            append_value(&cell, row[j], formats[j]);
+            widths[j] = std::max(widths[j], cell.size());
         }
-        cells.push_back(std::move(line));
     }
     std::vector<std::string> header(nc), rule(nc);
     for (size_t j = 0; j < nc; ++j) {
         header[j] = t.columns[j].name;
         rule[j] = std::string(widths[j], rule_character());
     }
-    const auto blocks = column_blocks(widths, label_columns(t, widths, cells));
+    const size_t width = line_size();
+    const auto blocks = column_blocks(widths, label_columns(t, widths, cells, width), width);
     for (size_t b = 0; b < blocks.size(); ++b) {
         const std::vector<size_t>& block = blocks[b];
         size_t total = 0;
         for (size_t j : block) total += widths[j] + kGap;
-        const size_t indent = total < line_size() ? (line_size() - total) / 2 : 0;
-        auto compose = [&](const std::vector<std::string>& parts) {
-            std::string line(indent, ' ');
+        const size_t indent = total < width ? (width - total) / 2 : 0;
+        auto compose = [&](const std::string* parts) {
+            std::string& line = out.begin_line();
+            line.append(indent, ' ');
             for (size_t k = 0; k < block.size(); ++k) {
                 const size_t j = block[k];
-                if (k) line += std::string(kGap, ' ');
-                line += numeric_kind(t.columns[j].kind) ? pad_left(parts[j], widths[j]) : pad_right(parts[j], widths[j]);
+                if (k) line.append(kGap, ' ');
+                append_padded(&line, parts[j], widths[j], right[j]);
             }
-            while (!line.empty() && line.back() == ' ') line.pop_back();
-            return line;
+            out.end_line(true);
         };
-        if (b > 0) write_listing("");
-        write_listing(compose(header));
-        write_listing(compose(rule));
-        for (const auto& line : cells) write_listing(compose(line));
+        if (b > 0) out.add("");
+        compose(header.data());
+        compose(rule.data());
+        for (size_t i = 0; i < t.rows.size(); ++i) compose(cells.data() + i * nc);
     }
+    out.write();
 }
 
 void put_factoid(const OutItem& f) {
-    put_heading(f);
-    std::vector<std::string> labels, values;
+    ListingLines out;
+    put_heading(f, &out);
+    std::vector<std::string> values;
+    values.reserve(f.entries.size());
     size_t lw = 0, vw = 0;
     for (const auto& e : f.entries) {
         std::string v;
@@ -297,17 +351,23 @@ void put_factoid(const OutItem& f) {
             const std::vector<double> one = {e.value.real};
             v = value_text(e.value, choose_format(one));
         }
-        v = pad_left(v, static_cast<size_t>(std::max(0, e.width)));
-        labels.push_back(e.label.text);
-        lw = std::max(lw, labels.back().size());
+        const auto width = static_cast<size_t>(std::max(0, e.width));
+        if (v.size() < width) v.insert(0, width - v.size(), ' ');
+        lw = std::max(lw, e.label.text.size());
         vw = std::max(vw, v.size());
         values.push_back(std::move(v));
     }
     const size_t total = lw + kGap + vw;
     const size_t indent = total < line_size() ? (line_size() - total) / 2 : 0;
-    for (size_t i = 0; i < labels.size(); ++i)
-        write_listing(std::string(indent, ' ') + pad_right(labels[i], lw) + std::string(kGap, ' ') +
-                      pad_left(values[i], vw));
+    for (size_t i = 0; i < values.size(); ++i) {
+        std::string& line = out.begin_line();
+        line.append(indent, ' ');
+        append_padded(&line, f.entries[i].label.text, lw, false);
+        line.append(kGap, ' ');
+        append_padded(&line, values[i], vw, true);
+        out.end_line();
+    }
+    out.write();
 }
 
 std::vector<std::string> side_labels(const std::vector<std::string>& given, int32_t n) {
@@ -342,10 +402,11 @@ std::string piece_name(const std::string& table, const std::string& label) {
 }
 
 void put_matrix(const OutItem& m) {
-    put_heading(m);
+    ListingLines out;
+    put_heading(m, &out);
     if (m.secondTitle.kind == OutValue::Kind::Text && !m.secondTitle.text.empty()) {
-        put_centred(m.secondTitle.text);
-        write_listing("");
+        put_centred(m.secondTitle.text, &out);
+        out.add("");
     }
     const size_t rows = static_cast<size_t>(m.nRows), cols = static_cast<size_t>(m.nColumns);
     const auto rowLabels = side_labels(m.rowLabels, m.nRows);
@@ -363,17 +424,20 @@ void put_matrix(const OutItem& m) {
         // The first grid is named only beside named pieces.
         const std::string name = piece_name(m.name, m.pieces[p].label);
         if (p > 0 || (m.pieces.size() > 1 && !name.empty())) {
-            if (p > 0) write_listing("");
-            put_centred(name);
-            write_listing("");
+            if (p > 0) out.add("");
+            put_centred(name, &out);
+            out.add("");
         }
-        put_grid(rowLabels, colLabels, cells, rows, cols, !doubles.empty());
+        put_grid(rowLabels, colLabels, cells, rows, cols, !doubles.empty(), &out);
     }
+    out.write();
 }
 
 void put_note(const OutItem& n) {
     if (n.justify == 'c') {
-        put_centred(n.title.text);
+        ListingLines out;
+        put_centred(n.title.text, &out);
+        out.write();
     } else {
         write_listing(n.title.text);
     }
@@ -387,8 +451,10 @@ void put_group(const OutItem& g) {
         const size_t left = (width - line.size()) / 2;
         line = std::string(left, rule_character()) + line + std::string(width - left - line.size(), rule_character());
     }
-    write_listing("");
-    write_listing(line);
+    ListingLines out;
+    out.add("");
+    out.add(line);
+    out.write();
 }
 
 // A matrix published record by record (a row each, the "Jacobian" table)
@@ -442,10 +508,13 @@ void render_listing(const OutItem& item) {
         return;
     }
     switch (item.type) {
-        case OutItem::Type::Title:
-            put_centred(item.title.text);
-            write_listing("");
+        case OutItem::Type::Title: {
+            ListingLines out;
+            put_centred(item.title.text, &out);
+            out.add("");
+            out.write();
             break;
+        }
         case OutItem::Type::GroupOpen: put_group(item); break;
         case OutItem::Type::GroupClose: break;
         case OutItem::Type::Table:

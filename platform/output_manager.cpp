@@ -205,23 +205,33 @@ KyrObject* as_object(HostObject* o, ObjKind kind) {
     return k != nullptr && k->kind == kind ? k : nullptr;
 }
 
-// Reads the cell of a column at the moment of the row.
-OutValue read_cell(const CellBinding& b) {
+// Reads the cell of a column at the moment of the row into *v, a null
+// value on entry (filled in place: a table reads thousands).
+void read_cell(const CellBinding& b, OutValue* v) {
     const void* p = b.cell;
     if (b.indirect) p = *static_cast<const void* const*>(p);
-    if (p == nullptr) return OutValue{};
+    if (p == nullptr) return;
     switch (b.kind) {
         case kColumnText: {
             const HostText* t = *static_cast<const HostText* const*>(p);
-            return t != nullptr ? OutValue::make_text(t->chars) : OutValue{};
+            if (t == nullptr) return;
+            v->kind = OutValue::Kind::Text;
+            v->text = t->chars;
+            return;
         }
         case kColumnDouble:
-            return OutValue::make_double(*static_cast<const double*>(p));
+            v->kind = OutValue::Kind::Double;
+            v->real = *static_cast<const double*>(p);
+            return;
         case kColumnShort:
         case kColumnInt:
         case kColumnUnsigned:
-            return OutValue::make_int(*static_cast<const int32_t*>(p));
-        default: return OutValue::make_text(trimmed(static_cast<const char*>(p), static_cast<size_t>(b.width)));
+            v->kind = OutValue::Kind::Int;
+            v->integer = *static_cast<const int32_t*>(p);
+            return;
+        default:
+            v->kind = OutValue::Kind::Text;
+            v->text = trimmed(static_cast<const char*>(p), static_cast<size_t>(b.width));
     }
 }
 
@@ -450,7 +460,7 @@ int32_t m329_add_row(KyrObject* self, int32_t, KyrArg*) {
     if (self->state != TableState::ColumnsEnded || !self->bound) return kKyrWrongOrder;
     std::vector<OutValue> row;
     row.reserve(self->cells.size());
-    for (const CellBinding& b : self->cells) row.push_back(read_cell(b));
+    for (const CellBinding& b : self->cells) read_cell(b, &row.emplace_back());
     self->item.rows.push_back(std::move(row));
     return 0;
 }

@@ -4,6 +4,7 @@
 // page's line count (no form feeds, so the listing reads well in a terminal).
 #include "platform/print.h"
 
+#include <cstring>
 #include <map>
 #include <ostream>
 
@@ -49,28 +50,23 @@ int32_t option_in_range(const char* name, int32_t lo, int32_t hi, int32_t fallba
     return static_cast<int32_t>(v);
 }
 
-// Writes text as lines; returns the number of lines written.
+// Writes text as lines, each ended by a line break (a text that ends with
+// one, other than the empty text, has its last line ended already), in one
+// write; returns the number of lines written.
 int32_t write_lines(std::ostream* out, const std::string& text) {
     if (out == nullptr) return 0;
     int32_t lines = 0;
-    size_t start = 0;
-    while (true) {
-        const size_t nl = text.find('\n', start);
-        if (nl == std::string::npos) {
-            if (start < text.size() || lines == 0) {
-                out->write(text.data() + start, static_cast<std::streamsize>(text.size() - start));
-                out->put('\n');
-                ++lines;
-            }
-            break;
-        }
-        out->write(text.data() + start, static_cast<std::streamsize>(nl - start));
-        out->put('\n');
+    for (const char* p = text.data(), *end = p + text.size();
+         (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) != nullptr; ++p)
         ++lines;
-        start = nl + 1;
-        if (start == text.size()) break;
+    if (!text.empty() && text.back() == '\n') {
+        out->write(text.data(), static_cast<std::streamsize>(text.size()));
+        return lines;
     }
-    return lines;
+    static std::string ended;  // kept between calls: the listing writes a line at a time
+    ended.assign(text).push_back('\n');
+    out->write(ended.data(), static_cast<std::streamsize>(ended.size()));
+    return lines + 1;
 }
 
 }  // namespace

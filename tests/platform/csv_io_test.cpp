@@ -109,6 +109,11 @@ TEST(CsvRead, MalformedFilesNameTheLine) {
     std::string error;
     EXPECT_FALSE(csv_read("a,b\n1,2\n3\n", &d, &error));
     EXPECT_NE(error.find("line 3"), std::string::npos) << error;
+    // Too many values, or a comma after the last, in a record of plain numbers.
+    for (const char* text : {"a,b\n1,2\n3,4,5\n", "a,b\n1,2\n3,4,\n"}) {
+        EXPECT_FALSE(csv_read(text, &d, &error));
+        EXPECT_EQ(error, "line 3: 3 values for 2 variables") << text;
+    }
     EXPECT_FALSE(csv_read("a,A\n1,2\n", &d, &error));
     EXPECT_FALSE(csv_read("a,\n1,2\n", &d, &error));
     EXPECT_FALSE(csv_read("# TYPE=COV\n", &d, &error));

@@ -60,7 +60,7 @@ TEST(FormatDouble, AgreesWithPrintf) {
     for (int k = 0; k < 5000; ++k) {
         const double v = mantissa(gen) * std::pow(10.0, exponent(gen));
         values.push_back(v);
-        values.push_back(std::round(v * 16.0) / 16.0);  // ties at 1 to 4 decimals
+        values.push_back(std::round(v * 32.0) / 32.0);  // ties at 1 to 4 decimals
     }
     char buf[400];
     for (const double v : values)
