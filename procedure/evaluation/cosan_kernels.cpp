@@ -274,6 +274,9 @@ int32_t cosposm(const EvalView* view, int32_t transpose, int32_t j, int32_t nRow
         type == kMatIdentity || type == kMatZerIdentity || (type == kMatSelection && transpose);
     if (!unitType && !entry_rule(type, form, transpose))
         velix::detail::eval_fault(v, form == kFormNone ? kMsgNoProduct : kMsgBadForm, j);
+    // A square identity leaves the work rows as they are: skip the row
+    // sweeps that would only copy them.
+    if (type == kMatIdentity && opRows == opCols) return opCols;
     const int32_t endo = mt.rows[j] - v.nExogenous;
     for (int32_t r = 0; r < nRows; ++r) {
         double* row = work + int64_t{r} * v.ld;
