@@ -27,6 +27,7 @@
 #include "numerics/uniform_random.h"
 #include "procedure/evaluation/implied_moments.h"
 #include "procedure/evaluation/nonlinear_constraints.h"
+#include "procedure/evaluation/row_pointers.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/host_compiler.h"
@@ -92,12 +93,11 @@ void packed_product(const EvalView& v, const double* w, const double* x, double*
             xd[int64_t{i} * n + j] = xd[int64_t{j} * n + i] = x[pk_lower(i, j)];
         }
     std::fill(m, m + int64_t{n} * n, 0.0);
-    std::vector<const double*> wr(static_cast<size_t>(n)), xr(static_cast<size_t>(n));
-    std::vector<double*> mr(static_cast<size_t>(n));
-    velix::detail::dense_rows<const double>(wd, n, n, wr.data());
-    velix::detail::dense_rows<const double>(xd, n, n, xr.data());
-    velix::detail::dense_rows(m, n, n, mr.data());
-    velix::detail::rows_product(n, n, n, wr.data(), xr.data(), 1.0, mr.data(), false);
+    const velix::detail::RowPointers rows = velix::detail::row_pointers(n);
+    velix::detail::dense_rows<const double>(wd, n, n, rows.a);
+    velix::detail::dense_rows<const double>(xd, n, n, rows.b);
+    velix::detail::dense_rows(m, n, n, rows.c);
+    velix::detail::rows_product(n, n, n, rows.a, rows.b, 1.0, rows.c, false);
 }
 
 // tr(M M) of a dense n x n matrix.

@@ -14,12 +14,12 @@
 #include "procedure/evaluation/term_walker.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "numerics/packed.h"
 #include "numerics/row_products.h"
 #include "procedure/evaluation/cosan_kernels.h"
 #include "procedure/evaluation/implied_moments.h"
+#include "procedure/evaluation/row_pointers.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/packed_index.h"
@@ -151,12 +151,11 @@ void product_form(const EvalView& v, const double* x, const double* y) {
         std::copy(x, x + v.pstar, st.dFdC);
     else
         std::fill(st.dFdC, st.dFdC + v.pstar, 0.0);
-    std::vector<const double*> mr(static_cast<size_t>(n)), yr(static_cast<size_t>(n));
-    std::vector<double*> gr(static_cast<size_t>(n));
-    velix::detail::dense_rows<const double>(st.product, n, n, mr.data());
-    velix::detail::dense_rows<const double>(yd, n, n, yr.data());
-    for (int32_t i = 0; i < n; ++i) gr[static_cast<size_t>(i)] = st.dFdC + velix::pk_lower(i, 0);
-    velix::detail::rows_product(n, n, n, mr.data(), yr.data(), x ? -1.0 : 1.0, gr.data(), true);
+    const velix::detail::RowPointers rows = velix::detail::row_pointers(n);
+    velix::detail::dense_rows<const double>(st.product, n, n, rows.a);
+    velix::detail::dense_rows<const double>(yd, n, n, rows.b);
+    for (int32_t i = 0; i < n; ++i) rows.c[i] = st.dFdC + velix::pk_lower(i, 0);
+    velix::detail::rows_product(n, n, n, rows.a, rows.b, x ? -1.0 : 1.0, rows.c, true);
 }
 
 void plain_dfdc(const EvalView& v) {
