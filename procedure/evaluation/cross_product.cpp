@@ -363,20 +363,26 @@ void sparse_kronecker_columns(const EvalView& v) {
     for (int32_t l = 0; l < q; ++l) most = std::max(most, rows.rowEnd[l] - (l ? rows.rowEnd[l - 1] : 0));
     SharePanel panel;
     panel.stride = (most + kShareChunk - 1) / kShareChunk * kShareChunk;
-    std::vector<double> store(2 * static_cast<size_t>(n) * panel.stride + panel.stride);
+    // The buffers are kept from call to call (a small model forms the cross
+    // product often) and cleared as new ones would be.
+    thread_local std::vector<double> store, products, slotWs, stagedW, stagedB;
+    thread_local std::vector<int32_t> owner;
+    thread_local std::vector<char> slotFormed;
+    thread_local std::vector<SlotRun> runs;
+    store.assign(2 * static_cast<size_t>(n) * panel.stride + panel.stride, 0.0);
     panel.k = store.data();
     panel.w = panel.k + int64_t{n} * panel.stride;
     double* sums = panel.w + int64_t{n} * panel.stride;
-    std::vector<int32_t> owner(static_cast<size_t>(panel.stride));
-    std::vector<double> products(rows.slotGroup.size() * 2 * static_cast<size_t>(panel.stride));
+    owner.assign(static_cast<size_t>(panel.stride), 0);
+    products.assign(rows.slotGroup.size() * 2 * static_cast<size_t>(panel.stride), 0.0);
     // The slots' w, each formed when a row first needs it.
-    std::vector<double> slotWs(rows.slotGroup.size() * static_cast<size_t>(n));
-    std::vector<char> slotFormed(rows.slotGroup.size(), 0);
-    std::vector<SlotRun> runs;
+    slotWs.assign(rows.slotGroup.size() * static_cast<size_t>(n), 0.0);
+    slotFormed.assign(rows.slotGroup.size(), 0);
     // The panel holds each share's vectors down a column: kStaged shares
     // are gathered first and then written across, a cache line to a row.
     constexpr int32_t kStaged = 8;
-    std::vector<double> stagedW(static_cast<size_t>(kStaged) * n), stagedB(static_cast<size_t>(kStaged) * n);
+    stagedW.assign(static_cast<size_t>(kStaged) * n, 0.0);
+    stagedB.assign(static_cast<size_t>(kStaged) * n, 0.0);
     const double* stagedK[kStaged];
     const double* stagedWs[kStaged];
     int32_t waiting = 0;
