@@ -119,6 +119,10 @@ void ListingLines::end_line(bool trim) {
         while (text_.size() > start_ && text_.back() == ' ') text_.pop_back();
     // A line that ends with a line break of its own is ended already.
     if (text_.size() == start_ || text_.back() != '\n') text_.push_back('\n');
+    // A table of many thousand rows goes out in parts at line ends, as
+    // line-by-line writing would, and is not held whole.
+    constexpr size_t kWriteBytes = size_t{1} << 20;
+    if (text_.size() >= kWriteBytes) write();
 }
 
 void ListingLines::write() {
