@@ -15,6 +15,7 @@
 #include <cstdint>
 
 struct HostAllocator;
+struct RowGroupCache;
 
 // One contribution of one model element to the derivative of the implied
 // moments: dC/dtheta[param] += weight (u v' + v u'), u and v columns of
@@ -151,6 +152,10 @@ struct EvaluationState {
     // to when the pattern cannot be found: 1 and 5).
     int32_t jacobianMode = 0;
     JacobianStorage jac;
+    // The nonzeros of the pattern's rows in groups, formed by the first
+    // cross product of a pattern and kept for the later ones (owner: the
+    // sparse Jacobian; freed with the arrays above).
+    RowGroupCache* rowGroups = nullptr;
     SparseInverse sparseInv;
 
     // Options and results of the covariance step.

@@ -355,34 +355,37 @@ void sparse_kronecker_columns(const EvalView& v) {
     EvaluationState& st = *v.st;
     constexpr int32_t kPanelShares = 64;
     const int32_t q = v.nParmFree, n = v.n;
-    RowGroups rows;
-    spgroup_rows(&v, &rows);
-    spgroup_alike(&rows);
+    const RowGroups& rows = spgroup_rows_kept(&v);
     // A parameter's shares enter one panel: the stride holds the most.
     int32_t most = kPanelShares;
     for (int32_t l = 0; l < q; ++l) most = std::max(most, rows.rowEnd[l] - (l ? rows.rowEnd[l - 1] : 0));
     SharePanel panel;
     panel.stride = (most + kShareChunk - 1) / kShareChunk * kShareChunk;
     // The buffers are kept from call to call (a small model forms the cross
-    // product often) and cleared as new ones would be.
+    // product often).  Each place is written before it is read, except the
+    // panel's columns past `used` up to a whole chunk, which only reach
+    // sums past `used`: grown with zeros, never cleared.
     thread_local std::vector<double> store, products, slotWs, stagedW, stagedB;
     thread_local std::vector<int32_t> owner;
     thread_local std::vector<char> slotFormed;
     thread_local std::vector<SlotRun> runs;
-    store.assign(2 * static_cast<size_t>(n) * panel.stride + panel.stride, 0.0);
+    const auto grow = [](auto& buffer, size_t size) {
+        if (buffer.size() < size) buffer.resize(size);
+    };
+    grow(store, 2 * static_cast<size_t>(n) * panel.stride + panel.stride);
     panel.k = store.data();
     panel.w = panel.k + int64_t{n} * panel.stride;
     double* sums = panel.w + int64_t{n} * panel.stride;
-    owner.assign(static_cast<size_t>(panel.stride), 0);
-    products.assign(rows.slotGroup.size() * 2 * static_cast<size_t>(panel.stride), 0.0);
+    grow(owner, static_cast<size_t>(panel.stride));
+    grow(products, rows.slotGroup.size() * 2 * static_cast<size_t>(panel.stride));
     // The slots' w, each formed when a row first needs it.
-    slotWs.assign(rows.slotGroup.size() * static_cast<size_t>(n), 0.0);
+    grow(slotWs, rows.slotGroup.size() * static_cast<size_t>(n));
     slotFormed.assign(rows.slotGroup.size(), 0);
     // The panel holds each share's vectors down a column: kStaged shares
     // are gathered first and then written across, a cache line to a row.
     constexpr int32_t kStaged = 8;
-    stagedW.assign(static_cast<size_t>(kStaged) * n, 0.0);
-    stagedB.assign(static_cast<size_t>(kStaged) * n, 0.0);
+    grow(stagedW, static_cast<size_t>(kStaged) * n);
+    grow(stagedB, static_cast<size_t>(kStaged) * n);
     const double* stagedK[kStaged];
     const double* stagedWs[kStaged];
     int32_t waiting = 0;

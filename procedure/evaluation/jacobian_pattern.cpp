@@ -26,6 +26,7 @@
 #include "procedure/evaluation/discrepancy_functions.h"
 #include "procedure/evaluation/implied_moments.h"
 #include "procedure/evaluation/jacobian.h"
+#include "procedure/evaluation/sparse_jacobian.h"
 #include "procedure/evaluation/term_walker.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -337,6 +338,7 @@ bool compress(const EvalView* view, const int32_t* pairs) {
     jac.nzValue = jac.nzCol ? take<double>(v, total) : nullptr;
     if (jac.nzValue == nullptr) return false;
     jac.nonzeros = static_cast<int32_t>(total);
+    spgroup_forget(v.st);
     int32_t t = 0;
     for (int32_t k = 0; k < q; ++k) {
         for (const int64_t m : lists[static_cast<size_t>(k)]) {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "host/internal_error.h"
+#include "procedure/evaluation/sparse_jacobian.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/proc_context.h"
@@ -224,6 +225,7 @@ void commem(ProcContext* ctx) {
 void evaluation_release(ProcContext* ctx) {
     EvaluationState& st = ctx->eval;
     if (st.pool != nullptr) xmpoold(st.pool);
+    spgroup_release(&st);
     // The data's diagonal, the Jacobian-pattern request and the constraint
     // set-up's table of nonlinear constraints belong to the step, not to
     // the arrays released here.

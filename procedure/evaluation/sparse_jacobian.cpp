@@ -310,6 +310,77 @@ void spgroup_alike(RowGroups* rows) {
     }
 }
 
+// The groups of spgroup_rows_kept and what takes them to new values.
+struct RowGroupCache {
+    RowGroups rows;
+    const int32_t* pattern = nullptr;  // the nzRow they were formed from; 0 none
+    std::vector<int32_t> from;         // per entry of a group: its nonzero of the pattern
+    std::vector<char> zero;            // per nonzero: zero when the groups were formed
+};
+
+namespace {
+
+void form_kept(const EvalView& v, RowGroupCache* c) {
+    const JacobianStorage& jac = v.st->jac;
+    RowGroups& rows = c->rows;
+    spgroup_rows(&v, &rows);
+    spgroup_alike(&rows);
+    c->pattern = jac.nzRow;
+    c->zero.resize(static_cast<size_t>(jac.nonzeros));
+    for (int32_t t = 0; t < jac.nonzeros; ++t) c->zero[static_cast<size_t>(t)] = jac.nzValue[t] == 0.0;
+    // A group entry (pivot i, index j) is the moment (i, j) of its row.
+    std::vector<int32_t> at(static_cast<size_t>(v.pstar));
+    c->from.resize(rows.index.size());
+    for (int32_t k = 0; k < v.nParmFree; ++k) {
+        for (int32_t t = row_begin(jac, k); t < jac.rowEnd[k]; ++t)
+            at[static_cast<size_t>(pk_lower(jac.nzRow[t], jac.nzCol[t]))] = t;
+        for (int32_t h = k ? rows.rowEnd[k - 1] : 0; h < rows.rowEnd[k]; ++h)
+            for (int32_t e = rows.start[h]; e < rows.start[h + 1]; ++e) {
+                const int32_t i = rows.pivot[h], j = rows.index[e];
+                c->from[static_cast<size_t>(e)] = at[static_cast<size_t>(pk_lower(std::max(i, j), std::min(i, j)))];
+            }
+    }
+}
+
+// The kept groups at the current values, as spgroup_rows and
+// spgroup_alike would give them; false when they no longer fit.
+bool refresh_kept(const JacobianStorage& jac, RowGroupCache* c) {
+    if (c->pattern != jac.nzRow || static_cast<int32_t>(c->zero.size()) != jac.nonzeros) return false;
+    for (int32_t t = 0; t < jac.nonzeros; ++t)
+        if ((jac.nzValue[t] == 0.0) != (c->zero[static_cast<size_t>(t)] != 0)) return false;
+    RowGroups& rows = c->rows;
+    for (size_t e = 0; e < c->from.size(); ++e) {
+        const int32_t t = c->from[e];
+        rows.value[e] = jac.nzRow[t] == jac.nzCol[t] ? 0.5 * jac.nzValue[t] : jac.nzValue[t];
+    }
+    for (size_t h = 0; h < rows.alike.size(); ++h) {
+        const int32_t slot = rows.alike[h];
+        if (slot < 0) continue;
+        const int32_t head = rows.slotGroup[static_cast<size_t>(slot)];
+        if (head != static_cast<int32_t>(h) && !alike(rows, static_cast<int32_t>(h), head, &rows.factor[h]))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const RowGroups& spgroup_rows_kept(const EvalView* view) {
+    EvaluationState& st = *view->st;
+    if (st.rowGroups == nullptr) st.rowGroups = new RowGroupCache;
+    if (!refresh_kept(st.jac, st.rowGroups)) form_kept(*view, st.rowGroups);
+    return st.rowGroups->rows;
+}
+
+void spgroup_forget(EvaluationState* st) {
+    if (st->rowGroups) st->rowGroups->pattern = nullptr;
+}
+
+void spgroup_release(EvaluationState* st) {
+    delete st->rowGroups;
+    st->rowGroups = nullptr;
+}
+
 VELIX_KERNEL_CLONES
 void spinn_alike(const RowGroups& rows, int32_t first, const SharePanel& panel, double* products) {
     const int64_t stride = panel.stride;

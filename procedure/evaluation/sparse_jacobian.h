@@ -53,6 +53,15 @@ struct RowGroups {
 };
 // All rows grouped into out (reset); uses what spgroups uses.
 void spgroup_rows(const EvalView* view, RowGroups* out);
+// The groups of all rows with their slots (spgroup_rows, spgroup_alike),
+// kept in EvaluationState::rowGroups while the pattern stays: a later call
+// takes a's entries from the current values and checks each slot's
+// multiples again, forming all anew only when a value became zero or
+// nonzero or a multiple no longer holds.  Valid until the next call.
+const RowGroups& spgroup_rows_kept(const EvalView* view);
+// Drops the kept groups (a new pattern); spgroup_release frees them.
+void spgroup_forget(EvaluationState* st);
+void spgroup_release(EvaluationState* st);
 // Fills the slots of rows (in-out): the groups whose vectors have the same
 // indices and values in the same ratio to a few units of roundoff (in a
 // factor model, the loadings of one factor, and a factor covariance's

@@ -118,6 +118,19 @@ TEST_P(JacobianModes, AgreeWithTheInMemoryJacobian) {
         for (size_t m = 0; m < j1.size(); ++m)
             ASSERT_TRUE(j1[m] == 0.0 || sparse[m] != 0.0 || std::fabs(j1[m]) < 1e-300)
                 << "moment " << m % p << " of parameter " << m / p << " is off the pattern";
+        // The groups kept from the earlier points, taken to this one, are
+        // those formed afresh; so they are once a value falls to zero.
+        for (const bool zeroed : {false, true}) {
+            if (zeroed) s->ctx.eval.jac.nzValue[s->ctx.eval.jac.nonzeros / 2] = 0.0;
+            RowGroups fresh;
+            spgroup_rows(&view, &fresh);
+            spgroup_alike(&fresh);
+            const RowGroups& kept = spgroup_rows_kept(&view);
+            EXPECT_TRUE(kept.pivot == fresh.pivot && kept.index == fresh.index && kept.value == fresh.value &&
+                        kept.alike == fresh.alike && kept.factor == fresh.factor)
+                << "seed " << seed << (zeroed ? ", a value zeroed" : "");
+        }
+        ASSERT_EQ(cosjasp(&view), 0);
         // The weighted sparse column (shares grouped by variable, added in
         // one pass) against one rank-two update per nonzero of the column.
         if (weightedMethod) continue;
