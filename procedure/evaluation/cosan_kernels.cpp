@@ -9,7 +9,9 @@
 #include "procedure/evaluation/cosan_kernels.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <vector>
 
 #include "procedure/evaluation/sparse_inverse.h"
 #include "velix/codes.h"
@@ -206,15 +208,58 @@ void cosunpa(const EvalView* view, int32_t transpose, int32_t j, int32_t* rows, 
 
 namespace {
 
-// new := row * op(M) for an entry list: an entry (a, b) of M adds
-// x row[a] to new[b], or x row[b] to new[a] when transposed.
+// work rows [0, nRows) := work rows times op(M) for an entry list (work
+// rows of length ld and nCols columns, op(M) of opCols columns), and work
+// row k added to the result's for k in [unitFrom, unitTo) (EQSBETA's
+// identity block).  The list is gone through once per block of rows instead
+// of once per row, an entry (a, b) reaching only the rows of the block
+// whose column a is nonzero (a mask per column); each sum receives the same
+// terms in the same order as row by row.
 template <typename Each>
-void multiply_entries(int32_t transpose, const double* row, double* out, Each&& each) {
-    each([&](int32_t a, int32_t b, double x) {
-        if (transpose) std::swap(a, b);
-        const double w = row[a];
-        if (w != 0.0) out[b] += x * w;
-    });
+void multiply_row_blocks(int32_t transpose, int32_t nRows, int32_t nCols, int32_t opCols, int64_t ld,
+                         double* work, int32_t unitFrom, int32_t unitTo, Each&& each) {
+    constexpr int32_t kBlock = 64;  // rows per sweep: one bit each in a column's mask
+    typedef double Pair __attribute__((vector_size(16)));
+    typedef int64_t Bits __attribute__((vector_size(16)));
+    thread_local std::vector<double> product;
+    thread_local std::vector<uint64_t> masks;
+    if (product.size() < static_cast<size_t>(kBlock) * opCols) product.resize(static_cast<size_t>(kBlock) * opCols);
+    if (masks.size() < static_cast<size_t>(ld)) masks.resize(static_cast<size_t>(ld));
+    double* out = product.data();
+    for (int32_t r0 = 0; r0 < nRows; r0 += kBlock) {
+        const int32_t rows = std::min(kBlock, nRows - r0);
+        double* block = work + r0 * ld;
+        std::fill(masks.begin(), masks.begin() + ld, uint64_t{0});
+        for (int32_t r = 0; r < rows; ++r) {
+            // Two columns at a time: the vector compare's -1 (NaN
+            // included, as != gives it) picks the row's bit.
+            const double* row = block + r * ld;
+            const Bits bit = {int64_t{1} << r, int64_t{1} << r};
+            int32_t a = 0;
+            for (Pair pair; a + 2 <= nCols; a += 2) {
+                Bits m;
+                std::memcpy(&pair, row + a, sizeof pair);
+                std::memcpy(&m, &masks[static_cast<size_t>(a)], sizeof m);
+                m |= (pair != Pair{}) & bit;
+                std::memcpy(&masks[static_cast<size_t>(a)], &m, sizeof m);
+            }
+            if (a < nCols) masks[static_cast<size_t>(a)] |= uint64_t{row[a] != 0.0} << r;
+        }
+        std::fill(out, out + int64_t{rows} * opCols, 0.0);
+        each([&](int32_t a, int32_t b, double x) {
+            if (transpose) std::swap(a, b);
+            for (uint64_t m = masks[static_cast<size_t>(a)]; m != 0; m &= m - 1) {
+                const int32_t r = std::countr_zero(m);
+                out[int64_t{r} * opCols + b] += x * block[r * ld + a];
+            }
+        });
+        for (int32_t r = 0; r < rows; ++r) {
+            double* row = block + r * ld;
+            double* result = out + int64_t{r} * opCols;
+            for (int32_t k = unitFrom; k < unitTo; ++k) result[k] += row[k];
+            std::copy(result, result + opCols, row);
+        }
+    }
 }
 
 // A dense stored inverse (order m, row-major) with the work row's zeros
@@ -278,39 +323,36 @@ int32_t cosposm(const EvalView* view, int32_t transpose, int32_t j, int32_t nRow
     // sweeps that would only copy them.
     if (type == kMatIdentity && opRows == opCols) return opCols;
     const int32_t endo = mt.rows[j] - v.nExogenous;
-    for (int32_t r = 0; r < nRows; ++r) {
-        double* row = work + int64_t{r} * v.ld;
-        std::fill(rowBuf, rowBuf + opCols, 0.0);
-        if (unitType) {
-            multiply_entries(transpose, row, rowBuf, [&](auto put) { for_each_unit(v, j, put); });
-        } else if (type == kMatEqsBeta) {
-            if (form != kFormNone && j == v.st->sparseInv.matrix) {
+    // The types with a stored inverse apply it row by row.
+    if (!unitType && form != kFormNone && (type == kMatEqsBeta || type == kMatGeneral || type == kMatBeta)) {
+        const int32_t order = type == kMatEqsBeta ? endo : mt.rows[j];
+        for (int32_t r = 0; r < nRows; ++r) {
+            double* row = work + int64_t{r} * v.ld;
+            std::fill(rowBuf, rowBuf + opCols, 0.0);
+            if (j == v.st->sparseInv.matrix && type != kMatBeta)
                 multiply_sparse_inverse(v, transpose, row, rowBuf);
-            } else if (form != kFormNone) {
-                multiply_dense_inverse(transpose, endo, velix::detail::stored_inverse(v, j), row,
-                                       rowBuf);
-            } else {
-                multiply_entries(transpose, row, rowBuf,
-                                 [&](auto put) { for_each_entry(v, j, put); });
-            }
-            for (int32_t k = endo; k < mt.rows[j]; ++k) rowBuf[k] += row[k];
-        } else if (type == kMatEqsGamma) {
-            multiply_entries(transpose, row, rowBuf, [&](auto put) {
-                const int32_t e0 = mt.firstElement[j];
-                for (int32_t e = e0; e < e0 + mt.elementCount[j]; ++e)
-                    put(v.el->row[e], v.el->column[e], v.el->value[e]);
-                for (int32_t k = 0; k < v.nExogenous; ++k) put(endo + k, k, 1.0);
-            });
-        } else if (form != kFormNone && j == v.st->sparseInv.matrix && type == kMatGeneral) {
-            multiply_sparse_inverse(v, transpose, row, rowBuf);
-        } else if (form != kFormNone && (type == kMatGeneral || type == kMatBeta)) {
-            multiply_dense_inverse(transpose, mt.rows[j], velix::detail::stored_inverse(v, j), row,
-                                   rowBuf);
-        } else {
-            multiply_entries(transpose, row, rowBuf, [&](auto put) { for_each_entry(v, j, put); });
+            else
+                multiply_dense_inverse(transpose, order, velix::detail::stored_inverse(v, j), row, rowBuf);
+            if (type == kMatEqsBeta)
+                for (int32_t k = endo; k < mt.rows[j]; ++k) rowBuf[k] += row[k];
+            std::copy(rowBuf, rowBuf + opCols, row);
         }
-        std::copy(rowBuf, rowBuf + opCols, row);
+        return opCols;
     }
+    const bool eqsBeta = !unitType && type == kMatEqsBeta;
+    multiply_row_blocks(transpose, nRows, nCols, opCols, v.ld, work, eqsBeta ? endo : 0, eqsBeta ? mt.rows[j] : 0,
+                        [&](auto put) {
+                            if (unitType) {
+                                for_each_unit(v, j, put);
+                            } else if (type == kMatEqsGamma) {
+                                const int32_t e0 = mt.firstElement[j];
+                                for (int32_t e = e0; e < e0 + mt.elementCount[j]; ++e)
+                                    put(v.el->row[e], v.el->column[e], v.el->value[e]);
+                                for (int32_t k = 0; k < v.nExogenous; ++k) put(endo + k, k, 1.0);
+                            } else {
+                                for_each_entry(v, j, put);
+                            }
+                        });
     return opCols;
 }
 
