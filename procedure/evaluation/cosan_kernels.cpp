@@ -218,7 +218,7 @@ namespace {
 template <typename Each>
 void multiply_row_blocks(int32_t transpose, int32_t nRows, int32_t nCols, int32_t opCols, int64_t ld,
                          double* work, int32_t unitFrom, int32_t unitTo, Each&& each) {
-    constexpr int32_t kBlock = 64;  // rows per sweep: one bit each in a column's mask
+    constexpr int32_t kBlock = 16;  // rows per sweep (a bit each in a column's mask): a small buffer
     typedef double Pair __attribute__((vector_size(16)));
     typedef int64_t Bits __attribute__((vector_size(16)));
     thread_local std::vector<double> product;

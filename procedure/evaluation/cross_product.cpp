@@ -440,6 +440,7 @@ void sparse_kronecker_columns(const EvalView& v) {
     }
     unstage();
     if (panel.used > 0) add_panel_products(v, rows, panel, owner.data(), products.data(), sums);
+    spgroup_rows_done(&st);
 }
 
 // Modes 11 and 12: the sparse kernels; WLS goes through the weighted file.

@@ -320,11 +320,17 @@ struct RowGroupCache {
 
 namespace {
 
+constexpr size_t kKeptEntries = 4096;  // the most group entries kept between calls (about 70 KB)
+
 void form_kept(const EvalView& v, RowGroupCache* c) {
     const JacobianStorage& jac = v.st->jac;
     RowGroups& rows = c->rows;
     spgroup_rows(&v, &rows);
     spgroup_alike(&rows);
+    // A large pattern's groups are formed for each call and dropped after
+    // it (spgroup_rows_done): kept, they would add to the peak memory.
+    c->pattern = nullptr;
+    if (rows.index.size() > kKeptEntries) return;
     c->pattern = jac.nzRow;
     c->zero.resize(static_cast<size_t>(jac.nonzeros));
     for (int32_t t = 0; t < jac.nonzeros; ++t) c->zero[static_cast<size_t>(t)] = jac.nzValue[t] == 0.0;
@@ -374,6 +380,10 @@ const RowGroups& spgroup_rows_kept(const EvalView* view) {
 
 void spgroup_forget(EvaluationState* st) {
     if (st->rowGroups) st->rowGroups->pattern = nullptr;
+}
+
+void spgroup_rows_done(EvaluationState* st) {
+    if (st->rowGroups && st->rowGroups->pattern == nullptr) spgroup_release(st);
 }
 
 void spgroup_release(EvaluationState* st) {

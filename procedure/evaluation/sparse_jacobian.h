@@ -57,8 +57,11 @@ void spgroup_rows(const EvalView* view, RowGroups* out);
 // kept in EvaluationState::rowGroups while the pattern stays: a later call
 // takes a's entries from the current values and checks each slot's
 // multiples again, forming all anew only when a value became zero or
-// nonzero or a multiple no longer holds.  Valid until the next call.
+// nonzero or a multiple no longer holds.  Valid until the next call or
+// spgroup_rows_done, which drops the groups of a large pattern (a small
+// model's are kept).
 const RowGroups& spgroup_rows_kept(const EvalView* view);
+void spgroup_rows_done(EvaluationState* st);
 // Drops the kept groups (a new pattern); spgroup_release frees them.
 void spgroup_forget(EvaluationState* st);
 void spgroup_release(EvaluationState* st);
