@@ -13,9 +13,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 struct HostAllocator;
 struct RowGroupCache;
+// Frees a RowGroupCache (defined with it).
+struct RowGroupCacheFree {
+    void operator()(RowGroupCache* cache) const;
+};
 
 // One contribution of one model element to the derivative of the implied
 // moments: dC/dtheta[param] += weight (u v' + v u'), u and v columns of
@@ -154,8 +159,9 @@ struct EvaluationState {
     JacobianStorage jac;
     // The nonzeros of the pattern's rows in groups, formed by the first
     // cross product of a pattern and kept for the later ones (owner: the
-    // sparse Jacobian; freed with the arrays above).
-    RowGroupCache* rowGroups = nullptr;
+    // sparse Jacobian; freed with the arrays above, or with the state when
+    // a step exit unwinds it).
+    std::unique_ptr<RowGroupCache, RowGroupCacheFree> rowGroups;
     SparseInverse sparseInv;
 
     // Options and results of the covariance step.

@@ -371,10 +371,12 @@ bool refresh_kept(const JacobianStorage& jac, RowGroupCache* c) {
 
 }  // namespace
 
+void RowGroupCacheFree::operator()(RowGroupCache* cache) const { delete cache; }
+
 const RowGroups& spgroup_rows_kept(const EvalView* view) {
     EvaluationState& st = *view->st;
-    if (st.rowGroups == nullptr) st.rowGroups = new RowGroupCache;
-    if (!refresh_kept(st.jac, st.rowGroups)) form_kept(*view, st.rowGroups);
+    if (st.rowGroups == nullptr) st.rowGroups.reset(new RowGroupCache);
+    if (!refresh_kept(st.jac, st.rowGroups.get())) form_kept(*view, st.rowGroups.get());
     return st.rowGroups->rows;
 }
 
@@ -387,8 +389,7 @@ void spgroup_rows_done(EvaluationState* st) {
 }
 
 void spgroup_release(EvaluationState* st) {
-    delete st->rowGroups;
-    st->rowGroups = nullptr;
+    st->rowGroups.reset();
 }
 
 VELIX_KERNEL_CLONES
