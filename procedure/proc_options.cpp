@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host/fields.h"
 #include "procedure/proc_options.h"
 
 const StatementNode* find_statement(const StatementNode* from, const char* keyword8) {
@@ -13,18 +14,9 @@ const StatementNode* find_statement(const StatementNode* from, const char* keywo
 }
 
 bool same_name(const NameRecord& a, const NameRecord& b) {
-    auto trimmed = [](const NameRecord& r) {
-        int32_t l = std::min<int32_t>(r.length, 32);
-        while (l > 0 && r.text[l - 1] == ' ') --l;
-        return l;
-    };
-    // Letters fold as toupper folds them in the C locale the program runs
-    // in, without its call per character: models with hundreds of
-    // parameters compare names some hundred thousand times.
-    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-    int32_t la = trimmed(a), lb = trimmed(b);
-    if (la != lb || la == 0) return false;
-    for (int32_t i = 0; i < la; ++i)
-        if (upper(a.text[i]) != upper(b.text[i])) return false;
-    return true;
+    // The host's field routines: trailing blanks stripped, bytes compared
+    // through its collating table, which folds case.
+    const int32_t la = wzstrip(a.text, std::clamp<int32_t>(a.length, 0, 32));
+    const int32_t lb = wzstrip(b.text, std::clamp<int32_t>(b.length, 0, 32));
+    return la > 0 && wzsteqn(a.text, la, b.text, lb) != 0;
 }
