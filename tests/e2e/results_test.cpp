@@ -340,6 +340,44 @@ TEST(ResultsRuns, EffectsAndStabilityOfTheRecursiveModel) {
     expect_close(cell(named.table(0, "Stability"), 0, "Stability").number(), b3 * b3, 1e-12, "structeq");
 }
 
+// The whole effect matrices of the same model against R's (I - A)^-1 - I
+// and its indirect part at the same estimates: the rows and columns shown
+// are those that hold an entry above rounding, and every entry agrees (an
+// error term's unit path to its own variable is neither a total nor an
+// indirect effect).
+TEST(ResultsRuns, EffectMatricesOfTheEquationsEqualTheInverseOfIMinusA) {
+    const Reference ref = reference("poldem");
+    const RunResult r = run_velix(poldem_program(ref, "toteff"), {"poldem.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    for (const std::string kind : {"total", "indirect"}) {
+        SCOPED_TRACE(kind);
+        const std::string prefix = "lineqs_" + kind + ":";
+        std::map<std::string, double> want;  // "row:column"
+        std::set<std::string> rows, columns;
+        for (const auto& [key, value] : ref) {
+            if (key.rfind(prefix, 0) != 0) continue;
+            const std::string cellName = key.substr(prefix.size());
+            const size_t colon = cellName.find(':');
+            rows.insert(cellName.substr(0, colon));
+            columns.insert(cellName.substr(colon + 1));
+            want[cellName] = value;
+        }
+        ASSERT_GT(want.size(), 10u);
+        const JsonValue& m = *matrices(r, kind == "total" ? "TotalEffects" : "IndirectEffects").at(0);
+        std::set<std::string> shownRows, shownColumns;
+        for (size_t i = 0; i < m["rowLabels"].size(); ++i) shownRows.insert(m["rowLabels"][i].str());
+        for (size_t j = 0; j < m["columnLabels"].size(); ++j) shownColumns.insert(m["columnLabels"][j].str());
+        EXPECT_EQ(shownRows, rows);
+        EXPECT_EQ(shownColumns, columns);
+        for (const std::string& row : shownRows)
+            for (const std::string& column : shownColumns) {
+                const auto it = want.find(row + ":" + column);
+                expect_close(at(m, row, column).number(), it == want.end() ? 0.0 : it->second, 1e-12,
+                             row + " from " + column);
+            }
+    }
+}
+
 // The RAM list of the same model (1-8 y1-y8, 9-11 x1-x3, 12-14 the
 // latent Find60, Fdem60, Fdem65, labelled F1-F3): its total and indirect
 // effects are those of R's sem package at sem's estimates.
