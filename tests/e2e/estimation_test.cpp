@@ -213,6 +213,53 @@ TEST(Estimation, FitSummaryStatisticsFollowTheirFormulas) {
     }
 }
 
+// The hs_cfa_ml program with `options` added to its PROC statement and
+// `statements` before its end, with the tightened convergence criteria.
+RunResult run_hs(const std::string& options, const std::string& statements = "") {
+    std::string program = tightened_program(read_text(data_path("hs_cfa_ml.vx")));
+    program.replace(program.find("covariance;"), 11, "covariance " + options + ";");
+    program.insert(program.find("run;"), statements);
+    return run_velix(program, {"hs.csv"});
+}
+
+// ALPHARMS= and ALPHAECV= give the levels of the RMSEA and ECVI intervals:
+// at 0.05 the limits are R's 95% limits (tests/e2e/fit_indices_reference.R)
+// and their labels say 95%.
+TEST(Estimation, IntervalsAtTheLevelsOfAlpharmsAndAlphaecv) {
+    const RunResult r = run_hs("alpharms=0.05 alphaecv=0.05");
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const JsonValue& fit = *r.items(0, "factoid", "Fit").at(0);
+    const std::map<std::string, double> ref = reference_rows("fit_indices_reference.csv", "hs_cfa_ml");
+    const struct {
+        const char* label;
+        const char* key;
+    } limits[] = {{"RMSEA 95% Lower Confidence Limit", "rmsea_lo95"},
+                  {"RMSEA 95% Upper Confidence Limit", "rmsea_hi95"},
+                  {"ECVI 95% Lower Confidence Limit", "ecvi_lo95"},
+                  {"ECVI 95% Upper Confidence Limit", "ecvi_hi95"}};
+    for (const auto& l : limits) expect_relative(fit, l.label, ref.at(l.key), 1e-6);
+}
+
+// The loading of x9 held at its upper bound 0.9 gives lavaan's fit of the
+// model with that loading fixed: the active bound counts as a degree of
+// freedom (df 25, 20 parameters in ECVI) unless NOADJDF counts the loading
+// as free (df 24, 21 parameters).
+TEST(Estimation, ActiveBoundCountsAsADegreeOfFreedomUnlessNoadjdf) {
+    for (const char* c : {"hs_bound", "hs_bound_noadjdf"}) {
+        SCOPED_TRACE(c);
+        const bool noadjdf = std::string(c).find("noadjdf") != std::string::npos;
+        const RunResult r = run_hs(noadjdf ? "noadjdf" : "", "   bounds l9 <= 0.9;\n");
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        const JsonValue& fit = *r.items(0, "factoid", "Fit").at(0);
+        const std::map<std::string, double> ref = reference_rows("fit_indices_reference.csv", c);
+        EXPECT_EQ(entry(fit, "Chi-Square DF"), ref.at("df"));
+        expect_relative(fit, "Chi-Square", ref.at("chisq"), 1e-6);
+        expect_relative(fit, "Pr > Chi-Square", ref.at("pvalue"), 1e-5);
+        expect_relative(fit, "RMSEA Estimate", ref.at("rmsea"), 1e-6);
+        expect_relative(fit, "ECVI Estimate", ref.at("ecvi"), 1e-6);
+    }
+}
+
 // The estimates (and standard errors) of every free parameter of the
 // equation and exogenous tables of a run, by parameter name.
 struct TableEstimates {
