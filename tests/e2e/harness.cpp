@@ -34,22 +34,6 @@ std::string data_path(const std::string& file) {
     return fixture_path(file);
 }
 
-std::map<std::string, double> reference_rows(const std::string& file, const std::string& wanted) {
-    std::ifstream in(data_path(file));
-    std::string line;
-    std::map<std::string, double> out;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::stringstream s(line);
-        std::string c, key, value;
-        std::getline(s, c, ',');
-        std::getline(s, key, ',');
-        std::getline(s, value, ',');
-        if (c == wanted) out[key] = std::stod(value);
-    }
-    return out;
-}
-
 RunResult run_velix(const std::string& program, const std::vector<std::string>& dataFiles,
                     const std::vector<std::string>& extraArgs) {
     static std::atomic<int> counter{0};

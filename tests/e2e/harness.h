@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/fixtures.h"
 #include "tests/support/json_reader.h"
 
 namespace velix::test {
@@ -36,10 +37,6 @@ std::string read_text(const std::string& path);
 
 // Path of a file in tests/fixtures.
 std::string data_path(const std::string& file);
-
-// The rows of a reference file of tests/fixtures with the columns case, key
-// and value (made by an R script beside its test) for one case, by key.
-std::map<std::string, double> reference_rows(const std::string& file, const std::string& wanted);
 
 // Writes `program` to a fresh folder, copies the named data files from
 // tests/fixtures beside it, and runs velix with `extraArgs`.

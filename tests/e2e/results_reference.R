@@ -153,6 +153,26 @@ pd <- sem('
 estimates("poldem", pd)
 stepwise_wald("poldem", pd)
 
+# Its effects in the LINEQS form at lavaan's estimates: with A the direct
+# effects among all variables (loadings and structural paths, A[i, j] the
+# effect of j on i), the total effects are (I - A)^-1 - I and the indirect
+# ones the total less A.  The column of an endogenous variable is the effect
+# of its error term, which reaches the others only through the variable.
+# Only the entries above rounding are written.
+est <- lavInspect(pd, "est")
+lv <- colnames(est$lambda)
+all <- c(rownames(est$lambda), lv)
+A <- matrix(0, length(all), length(all), dimnames = list(all, all))
+A[rownames(est$lambda), lv] <- est$lambda
+A[lv, lv] <- est$beta
+total <- solve(diag(length(all)) - A) - diag(length(all))
+dimnames(total) <- dimnames(A)
+for (kind in c("total", "indirect")) {
+  m <- if (kind == "total") total else total - A
+  for (i in all) for (j in all)
+    if (abs(m[i, j]) > 1e-12) put("poldem", paste0("lineqs_", kind, ":", i, ":", j), m[i, j])
+}
+
 # The same model by R's sem package as a RAM list: its estimates and its
 # total and indirect effects.
 suppressMessages(library(sem))

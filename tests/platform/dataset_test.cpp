@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -230,13 +231,19 @@ TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
     ASSERT_EQ(xvputd(b, &desc, 0, &cell, 0, 0, 0), 0);
     ASSERT_EQ(xvpute(b), 0);
     ASSERT_EQ(xyvput(b, 0), 0);
+    // Values the reader could not take back are written as the missing
+    // value ".".
+    for (double v : {HUGE_VAL, -HUGE_VAL, std::nan("")}) {
+        cell = v;
+        ASSERT_EQ(xyvput(b, 0), 0);
+    }
     EXPECT_FALSE(std::filesystem::exists(dir_ / "result.csv")) << "written at the end only";
     // An output the step never defines leaves an existing file alone.
     write("kept", "a\n1\n");
     ASSERT_NE(create("kept"), nullptr);
     EXPECT_TRUE(velix::platform::dataset_commit_outputs(0));
     velix::platform::dataset_end_step();
-    EXPECT_EQ(read("result"), "# TYPE=COV\n# LABEL=Stats\nx\n2.5\n");
+    EXPECT_EQ(read("result"), "# TYPE=COV\n# LABEL=Stats\nx\n2.5\n.\n.\n.\n");
     EXPECT_EQ(read("kept"), "a\n1\n");
 
     // A (type=...) option wins over the TYPE the module sets.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -14,6 +15,24 @@ inline std::string fixture_dir() { return std::string(VELIX_SOURCE_DIR) + "/test
 
 // Path of a file in it.
 inline std::string fixture_path(const std::string& file) { return fixture_dir() + "/" + file; }
+
+// The rows of a reference file of tests/fixtures with the columns case, key
+// and value (made by an R script beside its test) for one case, by key.
+inline std::map<std::string, double> reference_rows(const std::string& file, const std::string& wanted) {
+    std::ifstream in(fixture_path(file));
+    std::string line;
+    std::map<std::string, double> out;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::stringstream s(line);
+        std::string c, key, value;
+        std::getline(s, c, ',');
+        std::getline(s, key, ',');
+        std::getline(s, value, ',');
+        if (c == wanted) out[key] = std::stod(value);
+    }
+    return out;
+}
 
 // Writes the CSV data set `from` to `to` with column `column` (0-based)
 // measured in other units, times `factor` (to full precision), and

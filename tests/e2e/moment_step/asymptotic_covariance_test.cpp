@@ -113,8 +113,8 @@ Matrix dwls_rows(size_t p, Gamma gamma) {
         for (size_t j = 0; j < p; ++j) out[i][j] = gamma(i, j, i, j);
     return out;
 }
-Matrix dwls_rows(const Moments& m) {
-    return dwls_rows(m.p, [&](size_t i, size_t j, size_t k, size_t l) { return m.gamma(i, j, k, l, false); });
+Matrix dwls_rows(const Moments& m, bool unbiased) {
+    return dwls_rows(m.p, [&](size_t i, size_t j, size_t k, size_t l) { return m.gamma(i, j, k, l, unbiased); });
 }
 
 TEST(WeightedAsymptoticCovariance, WeightsAgreeWithTheDefinitionUnderEveryVardefKind) {
@@ -130,7 +130,10 @@ TEST(WeightedAsymptoticCovariance, WeightsAgreeWithTheDefinitionUnderEveryVardef
         const char* options;
         const char* file;
     };
-    const Form forms[] = {{"wls asycov=biased", "wb"}, {"wls asycov=unbiased", "wu"}, {"dwls asycov=biased", "db"}};
+    const Form forms[] = {{"wls asycov=biased", "wb"},
+                          {"wls asycov=unbiased", "wu"},
+                          {"dwls asycov=biased", "db"},
+                          {"dwls asycov=unbiased", "du"}};
     std::string program;
     for (const Kind& k : kinds)
         for (const Form& f : forms)
@@ -146,8 +149,10 @@ TEST(WeightedAsymptoticCovariance, WeightsAgreeWithTheDefinitionUnderEveryVardef
                            std::string("WLS biased, vardef=") + k.vardef);
         expect_matrix_near(read_values(base + "_wu.csv", 4), wls_rows(m, true), kTol,
                            std::string("WLS unbiased, vardef=") + k.vardef);
-        expect_matrix_near(read_values(base + "_db.csv", 2), dwls_rows(m), kTol,
+        expect_matrix_near(read_values(base + "_db.csv", 2), dwls_rows(m, false), kTol,
                            std::string("DWLS biased, vardef=") + k.vardef);
+        expect_matrix_near(read_values(base + "_du.csv", 2), dwls_rows(m, true), kTol,
+                           std::string("DWLS unbiased, vardef=") + k.vardef);
     }
     if (HasFailure()) ADD_FAILURE() << r.log;
 }

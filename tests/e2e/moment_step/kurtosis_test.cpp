@@ -225,6 +225,25 @@ TEST(WeightedKurtosis, MeasuresAgreeWithTheDefinitionUnderEveryVardefKind) {
     expect_measures(r, s++, expected(d, w, "df", false, count - 2.0), "dfreduce=2");
 }
 
+TEST(WeightedKurtosis, AdjustedMeanScaledKurtosisRaisesKurtosesBelowItsBound) {
+    // x3 split at its mean (a two-point variable, kurtosis near -2) lies
+    // below the bound -6 / (p + 2) = -1.2 of the adjusted form; the others
+    // do not.
+    const std::string dir = scratch_dir("ku_bound");
+    Data d = columns(read_csv("hs.csv"), 3);
+    double mean = 0.0;
+    for (const auto& o : d.rows) mean += o[2] / static_cast<double>(d.rows.size());
+    for (auto& o : d.rows) o[2] = o[2] > mean ? 1.0 : 0.0;
+    write_csv(dir + "/d.csv", d);
+    const std::vector<double> one(d.rows.size(), 1.0);
+    const Expected e = expected(d, one, "df", false, static_cast<double>(d.rows.size()));
+    ASSERT_LT(e.kurt[2], -1.2);
+    ASSERT_GT(std::min(e.kurt[0], e.kurt[1]), -1.2);
+    const RunResult r = run_velix(step(dir + "/d.csv", "", ""), {});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    expect_measures(r, 0, e, "x3 split at its mean");
+}
+
 TEST(WeightedKurtosis, AConstantWeightGivesTheMeasuresOfTheUnweightedData) {
     // Under DF a weight of 2.25 on every observation gives the covariances
     // of the data times 1.5, a weight of 0.001 (summing to less than 4)

@@ -78,6 +78,21 @@ TEST(Functions, ValuesAgainstTheCLibraryAndIdentities) {
     EXPECT_NEAR(normal_cdf(1.959963984540054), 0.975, 1e-15);
 }
 
+// ROUND(x, unit) is the multiple of unit nearest x, a half going away from
+// 0 on either side: ROUND(-x, u) = -ROUND(x, u).
+TEST(Functions, RoundTakesHalvesAwayFromZeroOnBothSides) {
+    Harness h("y = round(a, b);", {"a", "b"}, {"y"});
+    ASSERT_TRUE(h.ok);
+    const struct {
+        double x, unit, rounded;
+    } cases[] = {{2.5, 1, 3},      {-2.5, 1, -3},   {-0.5, 1, -1},       {-1.5, 1, -2},
+                 {-7.5, 5, -10},   {-1.25, 0.5, -1.5}, {-0.125, 0.01, -0.13}, {-2.4999, 1, -2}};
+    for (const auto& c : cases) {
+        h.run({c.x, c.unit});
+        EXPECT_EQ(h.out[0], c.rounded) << "round(" << c.x << ", " << c.unit << ")";
+    }
+}
+
 // The normal quantile inverts the distribution function (erfc of the C
 // library) to a few ulps from the far lower tail to the upper one, and
 // meets the quantiles of R's qnorm (0.975, 0.001, 1e-300).

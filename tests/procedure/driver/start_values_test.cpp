@@ -214,6 +214,36 @@ TEST(StartValues, AParameterAtTwoElementsStartsAtTheMeanOfTheirValues) {
     }
 }
 
+// DEMPHAS=c puts the start of every variance of the central matrix that
+// has a value v at c (|v| + 1): the sample variance of x1 that cosiset gave
+// v1 and the value given to ve; a covariance and a fixed variance keep
+// theirs.  Without DEMPHAS= the values stay.
+TEST(StartValues, DemphasScalesTheVariancesThatHaveAValue) {
+    const struct {
+        const char* option;
+        double v1, ve;
+    } cases[] = {{"", 1.36, 0.4}, {"demphas=2", 2 * (1.36 + 1), 2 * (0.4 + 1)}, {"demphas=0.5", 0.5 * 2.36, 0.5 * 1.4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        StartStep s(std::string("proc velix data=hs method=none covariance ") + c.option +
+                    ";\nvar x1 x2 x3;\nlineqs x3 = b1 x1 + b2 x2 + e3;\n"
+                    "std x1 = v1, x2 = 0.7, e3 = ve (0.4);\ncov x1 x2 = c12;\nrun;\n");
+        ASSERT_EQ(s.exitCode, -1) << s.log.str();
+        s.ctx.options.printInputModel = 0;
+        s.exogenous(1.36, 0.41, 0.3);
+        cosiset(&s.ctx);
+        try {
+            cosinst(&s.ctx);
+        } catch (const velix::platform::StepExit& e) {
+            FAIL() << "step ended with " << e.code;
+        }
+        EXPECT_DOUBLE_EQ(s.start("v1"), c.v1);
+        EXPECT_DOUBLE_EQ(s.start("ve"), c.ve);
+        EXPECT_EQ(s.start("c12"), 0.41);
+        EXPECT_EQ(s.ctx.elements.value[s.element_at(4, s.phi_index(1), s.phi_index(1))], 0.7);
+    }
+}
+
 TEST(StartValues, DependentElementsCountTheDerivativesTheyHave) {
     // b2 depends on b1 alone and ve on v1 and c12: with analytic
     // derivatives they add 1 and 2 entries; rebuilt under FDCODE each may
