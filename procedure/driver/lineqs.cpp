@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -424,9 +425,10 @@ void list_variables(const StepView& sv, const LineqsPayload& eq, const LineqsVar
 }
 
 // Writes the patterns of _BETA_ (pass 0) and _GAMMA_ (pass 1) from the
-// equations; the coefficient-name prefixes are registered in *prefixes.
+// equations; the coefficient-name prefixes are registered in *prefixes and
+// the names of the coefficients appended to *names.
 void write_coefficient_patterns(const StepView& sv, const LineqsPayload& eq, const LineqsVariables& v,
-                                Prefixes* prefixes, char* text80) {
+                                Prefixes* prefixes, char* text80, std::vector<NameRecord>* names) {
     const double missing = host_missing_value();
     const int32_t nEndo = v.nEndo, E = v.E;
     scratch_check(xcpoint(sv.files->scratchFile, 0));
@@ -471,19 +473,34 @@ void write_coefficient_patterns(const StepView& sv, const LineqsPayload& eq, con
         else
             patwrt(text80, sv.ctx, 3, gamma.data(), gammaV.data());
     }
+    for (const std::vector<NameRecord>* m : {&beta, &gamma})
+        std::copy_if(m->begin(), m->end(), std::back_inserter(*names),
+                     [](const NameRecord& r) { return r.length > 0; });
 }
 
 // Writes the pattern of _PHI_: exogenous manifest pairs start free-valued
-// (missing), then the STD (mode 0) and COV (mode 1) entries.
+// (missing), then the STD (mode 0) and COV (mode 1) entries; pairs left so
+// beside ones the statements give are estimated (the coefficient names
+// `taken` are not theirs).
 void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const VariancePayload* stdP,
-                       const VariancePayload* covP, Prefixes* prefixes, char* text80) {
+                       const VariancePayload* covP, Prefixes* prefixes, char* text80,
+                       const std::vector<NameRecord>& taken) {
     const int32_t E = v.E;
     std::vector<NameRecord> phi(static_cast<size_t>(E) * E);
     std::vector<double> phiV(phi.size(), 0.0);
     const int32_t em = static_cast<int32_t>(v.exoManifest.size());
+    // The intercept of the augmented moments follows the DATA= variables.
+    const int32_t n = sv.sizes->nManifest;
+    const bool intercept =
+        sv.options->interceptVar && em > 0 && same_name(v.exoManifest.back(), sv.input->manifestNames[n - 1]);
+    std::vector<size_t> exoCells;
     for (int32_t i = 0; i < em; ++i)
-        for (int32_t j = 0; j <= i; ++j)
-            phiV[static_cast<size_t>(i) * E + j] = host_missing_value();
+        for (int32_t j = 0; j <= i; ++j) {
+            const size_t at = static_cast<size_t>(i) * E + j;
+            phiV[at] = host_missing_value();
+            // The constant's own moment is 1 whatever the model.
+            if (!(intercept && i == em - 1 && j == i)) exoCells.push_back(at);
+        }
     std::vector<NameRecord> slotNames;
     std::vector<double> slotValues;
     std::vector<int32_t> stdSeen;
@@ -538,6 +555,7 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
             }
         }
     }
+    velix::detail::estimate_unstated_exogenous(exoCells, phi.data(), phi.size(), phiV.data(), taken);
     patwrt(text80, sv.ctx, 4, phi.data(), phiV.data());
 }
 
@@ -657,8 +675,9 @@ void cospare(ProcContext* ctx) {
 
     Prefixes prefixes;
     char text80[81] = {};
-    write_coefficient_patterns(sv, eq, v, &prefixes, text80);
-    write_phi_pattern(sv, v, stdP, covP, &prefixes, text80);
+    std::vector<NameRecord> coefficientNames;
+    write_coefficient_patterns(sv, eq, v, &prefixes, text80, &coefficientNames);
+    write_phi_pattern(sv, v, stdP, covP, &prefixes, text80, coefficientNames);
     correct_empty_matrices(sv, text80);
 
     if (*sv.errorLevel > kLevelWarning) xexit(*sv.errorLevel, 0);

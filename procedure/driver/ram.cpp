@@ -9,7 +9,8 @@
 //   (endogenous: row of a path; exogenous; unused) -> drop unused ones ->
 //   map the latent numbers that occur to positions after the manifest
 //   ones -> patterns of _A_ and _P_ (unnamed exogenous manifest covariances
-//   left for the per-group defaults) -> empty matrices -> added parameters
+//   left for the per-group defaults, or estimated when items give part of
+//   them) -> empty matrices -> added parameters
 //   -> parameter table -> incoming paths, column names and VARNAMES
 #include <algorithm>
 #include <cmath>
@@ -168,7 +169,7 @@ std::vector<int32_t> place_variables(const RamItems& items, int32_t n0, int32_t 
 
 // Writes the patterns of _A_ and _P_ through the N x N work arrays names
 // and values; unnamed exogenous manifest covariances are left missing for
-// the per-group defaults.
+// the per-group defaults, unless items give part of them.
 void write_patterns(const StepView& sv, const RamPayload* pl, const RamItems& items,
                     const std::vector<int32_t>& position, int32_t N, NameRecord* names,
                     double* values) {
@@ -184,8 +185,11 @@ void write_patterns(const StepView& sv, const RamPayload* pl, const RamItems& it
     char text80[81] = {};
     mt.firstElement[1] = 0;
     mt.elementCount[1] = 0;
+    std::vector<NameRecord> pathNames;  // of _A_
+    std::vector<size_t> exoCells;
     for (int32_t k = 2; k <= 3; ++k) {
         for (size_t c = 0; c < cells; ++c) {
+            if (k == 3 && names[c].length > 0) pathNames.push_back(names[c]);
             names[c] = NameRecord();
             values[c] = 0.0;
         }
@@ -198,6 +202,11 @@ void write_patterns(const StepView& sv, const RamPayload* pl, const RamItems& it
                         items.mark[b - 1] == kMarkExogenous) {
                         const int32_t r = std::max(position[a], position[b]), c = std::min(position[a], position[b]);
                         values[static_cast<size_t>(r) * N + c] = missing;
+                        // The constant's own moment (the intercept of the
+                        // augmented moments follows the DATA= variables) is
+                        // 1 whatever the model.
+                        if (!(sv.options->interceptVar && a == n0 && b == a))
+                            exoCells.push_back(static_cast<size_t>(r) * N + c);
                     }
         }
         for (int32_t i = 0; i < pl->nEntries; ++i) {
@@ -222,6 +231,7 @@ void write_patterns(const StepView& sv, const RamPayload* pl, const RamItems& it
             names[at] = name;
             values[at] = it.hasValue ? it.value : (it.nameKind != 0 ? missing : 1.0);
         }
+        if (k == 3) velix::detail::estimate_unstated_exogenous(exoCells, names, cells, values, pathNames);
         patwrt(text80, sv.ctx, k, names, values);
     }
 }

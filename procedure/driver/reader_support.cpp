@@ -1,9 +1,11 @@
 // Support shared by the RAM, COSAN, FACTOR and MATRIX readers: names and
-// generated names, the prefix table, temporary and model-table memory, the
-// type-change note, the matrix lookup by name and the VARNAMES group kinds.
+// generated names, the prefix table, the exogenous covariances left to the
+// estimation, temporary and model-table memory, the type-change note, the
+// matrix lookup by name and the VARNAMES group kinds.
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 
 #include "host/host_support.h"
 #include "procedure/driver/model.h"
@@ -64,6 +66,28 @@ void PrefixTable::check_collision(const NameRecord& name) const {
             xpmlog(kMsgProc, kMsgPrefixLookalike, n.c_str());
             return;
         }
+}
+
+void estimate_unstated_exogenous(const std::vector<size_t>& cells, NameRecord* names, size_t nNames,
+                                 const double* values, const std::vector<NameRecord>& taken) {
+    auto unstated = [&](size_t c) { return names[c].length == 0 && wzmis(values[c]); };
+    if (std::all_of(cells.begin(), cells.end(), unstated) || std::none_of(cells.begin(), cells.end(), unstated))
+        return;
+    // The names in use, listed once: the pattern is mostly unnamed.
+    std::vector<NameRecord> used = taken;
+    std::copy_if(names, names + nNames, std::back_inserter(used), [](const NameRecord& r) { return r.length > 0; });
+    auto in_use = [&](const NameRecord& r) {
+        return std::any_of(used.begin(), used.end(), [&](const NameRecord& t) { return same_name(t, r); });
+    };
+    const NameRecord prefix = make_name("_Exo");
+    int32_t number = 0;
+    for (size_t c : cells) {
+        if (!unstated(c)) continue;
+        NameRecord name;
+        do name = generated_name(prefix, ++number);
+        while (in_use(name));
+        names[c] = name;
+    }
 }
 
 TempPool::TempPool(ProcContext* ctx, int64_t estimate) : ctx_(ctx) {

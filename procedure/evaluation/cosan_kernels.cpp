@@ -82,7 +82,7 @@ bool for_each_entry(const EvalView& v, int32_t j, Put&& put) {
                 return false;
         }
     }
-    if (const SparseInverse& sp = v.st->sparseInv; sp.matrix != 0 && sp.matrix == j) {
+    if (const SparseInverse& sp = v.st->sparseInv; velix::detail::sparse_inverse_of(v, j)) {
         // The full pattern of (I - M)^-1, symmetric types included.
         for (int32_t r = 0; r < sp.order; ++r)
             for (int32_t t = r == 0 ? 0 : sp.rowEnd[r - 1]; t < sp.rowEnd[r]; ++t) put(r, sp.col[t], sp.val[t]);
@@ -329,7 +329,7 @@ int32_t cosposm(const EvalView* view, int32_t transpose, int32_t j, int32_t nRow
         for (int32_t r = 0; r < nRows; ++r) {
             double* row = work + int64_t{r} * v.ld;
             std::fill(rowBuf, rowBuf + opCols, 0.0);
-            if (j == v.st->sparseInv.matrix && type != kMatBeta)
+            if (velix::detail::sparse_inverse_of(v, j) && type != kMatBeta)
                 multiply_sparse_inverse(v, transpose, row, rowBuf);
             else
                 multiply_dense_inverse(transpose, order, velix::detail::stored_inverse(v, j), row, rowBuf);

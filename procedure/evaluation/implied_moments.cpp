@@ -89,15 +89,11 @@ bool invert_matrix(const EvalView& v, int32_t k, double* a, int32_t order) {
     }
 }
 
+// Every occurrence of k's name shares the inverse just formed.
 void mark_done(const EvalView& v, int32_t k) {
-    const ModelMatrixTable& mt = *v.mt;
-    int16_t* done = v.st->invDone;
-    if (mt.sameName[k] > 0)
-        done[mt.sameName[k]] = 1;
-    else
-        done[k] = 1;
+    const int32_t root = velix::detail::name_root(v, k);
     for (int32_t l = 1; l <= v.nMatrices; ++l)
-        if (mt.sameName[l] == k) done[l] = 1;
+        if (velix::detail::name_root(v, l) == root) v.st->invDone[l] = 1;
 }
 
 // C += lower triangle of B A' (B and A n x cols): the nonzero columns of
@@ -141,8 +137,8 @@ int32_t cosimat(const EvalView* view, int32_t constantOnly, int32_t term) {
             if (mt.form[k] == kFormNone || (constantOnly && !mt.constant[k]) || v.st->invDone[k])
                 continue;
             if (mt.rows[k] != mt.columns[k]) velix::detail::eval_fault(v, kMsgNotSquare, k);
-            if (k == v.st->sparseInv.matrix) {
-                if (cosinsp(view, k) == 0) {
+            if (velix::detail::sparse_inverse_of(v, k)) {
+                if (cosinsp(view, v.st->sparseInv.matrix) == 0) {
                     mark_done(v, k);
                     continue;
                 }

@@ -113,6 +113,20 @@ inline int32_t term_first(const EvalView& v, int32_t t) {
 inline int32_t term_central(const EvalView& v, int32_t t) {
     return v.mt->termTable[t] - 1;
 }
+// The first occurrence of matrix k's name (k itself when it has no earlier
+// namesake): the occurrences of one name are one matrix, with one element
+// list and one stored inverse, and each links to its nearest earlier one.
+inline int32_t name_root(const EvalView& v, int32_t k) {
+    for (int32_t guard = 0; guard < v.nMatrices && v.mt->sameName[k] > 0 && v.mt->sameName[k] < k; ++guard)
+        k = v.mt->sameName[k];
+    return k;
+}
+// Whether matrix k enters through the sparse-row inverse: every occurrence
+// of the name of the matrix it was built for does.
+inline bool sparse_inverse_of(const EvalView& v, int32_t k) {
+    const int32_t s = v.st->sparseInv.matrix;
+    return s != 0 && k != 0 && name_root(v, k) == name_root(v, s);
+}
 // The stored inverse of matrix k.  The LINEQS and RAM readers size the
 // store for their one inverse and lay out no offsets: 0 is the store's start.
 inline double* stored_inverse(const EvalView& v, int32_t k) {

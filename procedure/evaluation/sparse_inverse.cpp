@@ -37,7 +37,9 @@ int32_t inverse_order(const EvalView& v, int32_t k) {
 
 bool candidate(const EvalView& v, int32_t k) {
     const ModelMatrixTable& mt = *v.mt;
-    if (mt.form[k] != kFormIMinusInverse || mt.elementCount[k] == 0 || mt.rows[k] != mt.columns[k])
+    // A later occurrence of a name is the same matrix as its first.
+    if (mt.form[k] != kFormIMinusInverse || mt.elementCount[k] == 0 || mt.rows[k] != mt.columns[k] ||
+        velix::detail::name_root(v, k) != k)
         return false;
     switch (mt.type[k]) {
         case kMatEqsBeta:

@@ -1,5 +1,6 @@
-// The three reference programs under every Jacobian storage mode
-// (HESSALG=): the minimum of F, the estimates and the standard errors of
+// The three reference programs (and the first written with a path matrix
+// shared by two terms) under every Jacobian storage mode (HESSALG=): the
+// minimum of F, the estimates and the standard errors of
 // the OUTEST= data set equal those of R's lavaan 0.6.14 (the
 // *.expected.json files beside the programs in tests/fixtures), with the
 // gradient criterion tightened so that the estimates settle to 1e-5.
@@ -36,11 +37,26 @@ std::map<std::string, std::string> outest_row(const std::string& path, const std
     return {};
 }
 
+// hs_cfa_ml as a COSAN model whose path matrix stands in two terms under
+// one name: J (I - A)^-1 P (I - A)^-T J' + J (I - A)^-1 U (I - A)^-T J',
+// the factor moments in P and the unique variances in U.
+const char* const kHsSharedPaths =
+    "proc velix data=hs method=ml covariance;\n"
+    "cosan J(12, IDE) * A(12, GEN, IMI) * P(12, SYM) + J(12, IDE) * A(12, GEN, IMI) * U(12, DIA);\n"
+    "matrix A [1,10] = 1.0, [2,10] = l2, [3,10] = l3, [4,11] = 1.0, [5,11] = l5, [6,11] = l6,\n"
+    "  [7,12] = 1.0, [8,12] = l8, [9,12] = l9;\n"
+    "matrix P [10,10] = vvis vtxt vspd, [11,10] = cvt cts, [12,10] = cvs;\n"
+    "matrix U [1,1] = ve1-ve9;\nrun;\n";
+
 TEST(JacobianModes, ReferenceProgramsGiveTheReferenceFit) {
     const struct {
-        const char* stem;
+        const char* stem;  // of the reference numbers, and of the program unless one is given
         const char* data;
-    } cases[] = {{"hs_cfa_ml", "hs.csv"}, {"poldem_ml", "poldem.csv"}, {"ability_ml", "ability.csv"}};
+        const char* program;
+    } cases[] = {{"hs_cfa_ml", "hs.csv", nullptr},
+                 {"poldem_ml", "poldem.csv", nullptr},
+                 {"ability_ml", "ability.csv", nullptr},
+                 {"hs_cfa_ml", "hs.csv", kHsSharedPaths}};
     const std::string dir = own_folder("jacobian_modes");
     for (const auto& c : cases) {
         std::ofstream(dir + "/" + c.data) << read_text(data_path(c.data));
@@ -48,8 +64,9 @@ TEST(JacobianModes, ReferenceProgramsGiveTheReferenceFit) {
             JsonValue::parse(read_text(data_path(std::string(c.stem) + ".expected.json")));
         const double fmin = ref["fmin"].number();
         for (const int mode : {1, 2, 3, 4, 5, 6, 11, 12}) {
-            SCOPED_TRACE(std::string(c.stem) + " HESSALG=" + std::to_string(mode));
-            std::string program = read_text(data_path(std::string(c.stem) + ".vx"));
+            SCOPED_TRACE(std::string(c.stem) + (c.program ? " (shared paths)" : "") + " HESSALG=" +
+                         std::to_string(mode));
+            std::string program = c.program ? c.program : read_text(data_path(std::string(c.stem) + ".vx"));
             program.insert(program.find("proc velix") + 10,
                            " hessalg=" + std::to_string(mode) + " outest=est");
             program.insert(program.rfind("run;"), "nloptions absgconv=1e-9 gconv=1e-14;\n");

@@ -76,6 +76,15 @@ const std::string kDefined =
                 "std F1 F2 = v1 v2, E1-E6 = ve1-ve6;\ncov F1 F2 = c12;\n") +
     kProgram + "run;\n";
 
+// A path model whose exogenous block is fixed in part (the variance of x2):
+// the rest of it is estimated, and stored as the parameters it is.
+const char* kExogenousFixed =
+    "proc velix data=hs method=ml covariance;\nvar x1-x4;\n"
+    "lineqs x1 = b2 x2 + b3 x3 + E1, x4 = c1 x1 + E4;\nstd E1 E4 = ve1 ve4, x2 = 1.0;\nrun;\n";
+const char* kExogenousFixedRam =
+    "proc velix data=hs method=ml covariance;\nvar x1-x4;\n"
+    "ram 1 1 2 b2, 1 1 3 b3, 1 4 1 c1, 2 1 1 ve1, 2 4 4 ve4, 2 2 2 1.0;\nrun;\n";
+
 TEST_F(StoredModel, EveryKindRefitsFromItsStoredModel) {
     struct Case {
         std::string program;
@@ -88,7 +97,9 @@ TEST_F(StoredModel, EveryKindRefitsFromItsStoredModel) {
                  {source_file("examples/hs_cfa_factor.vx"), "hs", ""},
                  {source_file("examples/hs_efa.vx"), "hs", ""},
                  {kTwoTerms, "hs", "var x1-x6;\n"},
-                 {kDefined, "hs", std::string("var x1-x6;\n") + kProgram}};
+                 {kDefined, "hs", std::string("var x1-x6;\n") + kProgram},
+                 {kExogenousFixed, "hs", "var x1-x4;\n"},
+                 {kExogenousFixedRam, "hs", "var x1-x4;\n"}};
     for (const Case& c : cases) {
         std::string first = with_options(c.program, "outram=first");
         first.insert(first.rfind("run;"), kTight);

@@ -146,24 +146,69 @@ TEST(DefaultCovariances, FreeCovariancesStartAtTheSampleAndFixedOnesAreKeptWithA
 }
 
 TEST(DefaultCovariances, AFixedCovarianceWithoutValueTakesTheSampleValueSilently) {
-    // LINEQS holds the covariance of two exogenous variables without a COV
-    // statement as a fixed element without value.
-    StartStep s(regression("std x1 = v1, x2 = v2, e3 = ve;\n"));
+    // LINEQS holds the exogenous block that no statement gives as fixed
+    // elements without value: each takes the sample's, and the block is
+    // counted as estimated.
+    StartStep s(regression("std e3 = ve;\n"));
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    s.exogenous(1.0, 0.41, 2.0);
+    const int32_t a = s.phi_index(0), b = s.phi_index(1);
+    const int32_t e[] = {s.element_at(4, a, a), s.element_at(4, std::max(a, b), std::min(a, b)), s.element_at(4, b, b)};
+    for (const int32_t k : e) {
+        ASSERT_GE(k, 0);
+        ASSERT_EQ(s.ctx.elements.parameter[k], 0);
+    }
+    const int32_t df = s.ctx.moments.modelDf;
+    const size_t logFrom = velix::platform::current_step().messages.size();
+    cosiset(&s.ctx);
+    EXPECT_EQ(s.ctx.elements.value[e[0]], 1.0);
+    EXPECT_EQ(s.ctx.elements.value[e[1]], 0.41);
+    EXPECT_EQ(s.ctx.elements.value[e[2]], 2.0);
+    EXPECT_EQ(s.ctx.moments.modelDf, df - 3);
+    EXPECT_EQ(StartStep::log_messages(logFrom, 131), 0);
+    EXPECT_EQ(s.notes_with(131), 0);
+}
+
+// Once a statement gives part of the block, the block is restricted (or
+// may be): what it leaves is estimated, a parameter of a generated name
+// (one the model does not use already) that starts at the sample value
+// and gives its degree of freedom back.
+TEST(DefaultCovariances, ThePartOfABlockThatNoStatementGivesIsEstimated) {
+    StartStep s(regression("std x1 = v1, x2 = _Exo1, e3 = ve;\n"));
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     s.exogenous(1.0, 0.41, 2.0);
     const int32_t e = s.element_at(4, std::max(s.phi_index(0), s.phi_index(1)),
                                    std::min(s.phi_index(0), s.phi_index(1)));
     ASSERT_GE(e, 0);
-    ASSERT_EQ(s.ctx.elements.parameter[e], 0);
+    ASSERT_GT(s.ctx.elements.parameter[e], 0);
+    EXPECT_EQ(s.parameters()[s.ctx.elements.parameter[e] - 1], "_Exo2");
     const int32_t df = s.ctx.moments.modelDf;
-    const size_t logFrom = velix::platform::current_step().messages.size();
     cosiset(&s.ctx);
-    EXPECT_EQ(s.ctx.elements.value[e], 0.41);
-    EXPECT_EQ(s.ctx.moments.modelDf, df - 3 + 2);
+    EXPECT_EQ(s.ctx.moments.modelDf, df - 3 + 3);
+    EXPECT_EQ(s.start("_Exo2"), 0.41);
     EXPECT_EQ(s.start("v1"), 1.0);
-    EXPECT_EQ(s.start("v2"), 2.0);
-    EXPECT_EQ(StartStep::log_messages(logFrom, 131), 0);
-    EXPECT_EQ(s.notes_with(131), 0);
+    EXPECT_EQ(s.start("_Exo1"), 2.0);
+}
+
+// The intercept of the augmented moments is the constant 1: its own moment
+// is not estimated with the rest of the block, its moments with the other
+// variables (their means) are.
+TEST(DefaultCovariances, TheInterceptKeepsItsMomentOfOne) {
+    StartStep s("proc velix data=hs method=none covariance augment;\nvar x1 x2 x3;\n"
+                "lineqs x3 = a Intercept + b1 x1 + b2 x2 + e3;\nstd x1 = v1, e3 = ve;\nrun;\n");
+    ASSERT_EQ(s.exitCode, -1) << s.log.str();
+    ASSERT_EQ(s.ctx.sizes.nManifest, 4);
+    const int32_t i = s.phi_index(3);
+    const int32_t own = s.element_at(4, i, i);
+    ASSERT_GE(own, 0);
+    EXPECT_EQ(s.ctx.elements.parameter[own], 0);
+    const auto names = s.parameters();
+    for (const char* name : {"_Exo1", "_Exo2", "_Exo3", "_Exo4"})
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+    EXPECT_EQ(std::find(names.begin(), names.end(), "_Exo5"), names.end());
+    s.sample(3, 3, 1.0);
+    cosiset(&s.ctx);
+    EXPECT_EQ(s.ctx.elements.value[own], 1.0);
 }
 
 TEST(DefaultCovariances, WithoutInputModelPrintingNoTableIsMadeAndTheCovariancesAreStillSet) {
