@@ -11,8 +11,8 @@
 //   under active constraints (parameters held at bounds, active linear and
 //   nonlinear rows) the covariance of the constrained model,
 //   Z (Z'HZ)^-1 Z' with Z a basis of the null space of the active rows
-//   (variable_reduction.h); the inverse of the whole H beside it for the
-//   score tests of the bounds
+//   (variable_reduction.h); with parameters held at bounds the inverse of
+//   the whole H beside it for the score tests of the bounds
 //   standard errors from that covariance; missing, with a WARNING, for
 //   what a generalized inverse leaves undetermined
 #include "procedure/evaluation/information.h"
@@ -518,11 +518,11 @@ int32_t cosicrp(NlpProblem* nlp) {
     if (leastSquares) return 0;
     if (rows) information_rows(v, shown.data());
     // The later results read the covariance of the estimates.  The score
-    // test of a bound releases that bound from the whole information: under
-    // active constraints its inverse is kept beside the covariance.
+    // test of a held bound releases that bound from the whole information,
+    // whose inverse is kept beside the covariance.
     st.covStatus = seStatus;
     NullSpace whole;
-    st.wholeInverseKept = constrained && nlp->shape.hasBounds && seStatus != kCovFailed &&
+    st.wholeInverseKept = !active.held.empty() && seStatus != kCovFailed &&
                           doinv(v, {q, nlp->param.paramNames, nlp->param.x, false}, h, &whole) != kCovFailed;
     if (!st.wholeInverseKept) std::copy(seCov.begin(), seCov.end(), h);
     if (st.covStatus == kCovRegular || st.covStatus == kCovGeneralized)

@@ -12,10 +12,9 @@
 // Scale: the covariance of the estimates is sigma^2 H^-1 with sigma^2 of
 // estimate_covariance_scale; EvaluationState::covariance holds the unscaled
 // inverse H^-1 (packed, q = number of independent parameters),
-// nlp->hess.hessian H and then the same inverse (under active constraints
-// in a problem with bounds, the inverse of the whole H, which the
-// information scratch keeps too), nlp->work.stdErrors the scaled standard
-// errors.
+// nlp->hess.hessian H and then the same inverse (with parameters held at
+// bounds, the inverse of the whole H, which the information scratch keeps
+// too), nlp->work.stdErrors the scaled standard errors.
 #pragma once
 
 #include <cstdint>

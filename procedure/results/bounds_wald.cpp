@@ -237,9 +237,9 @@ void cosmod3(ProcContext* ctx) {
     LmSetup s;
     if (!lm_begin(rv, true, true, &s)) return;
     if (rv.nlp->shape.hasBounds && rv.nlp->param.lower != nullptr && rv.nlp->param.upper != nullptr) {
-        // A bound's score test releases that bound alone: under active
-        // constraints from the inverse of the whole information, then the
-        // Wald test reads the covariance of the estimates again.
+        // A held bound's score test releases that bound from the inverse
+        // of the whole information; the Wald test reads the covariance of
+        // the estimates again.
         if (rv.eval->wholeInverseKept) read_whole_information_inverse(&s.view, s.V.data());
         boundary_table(s);
         if (rv.eval->wholeInverseKept) read_covariance_rows(&s.view, 0, s.q, s.V.data());
