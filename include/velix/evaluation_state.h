@@ -169,4 +169,7 @@ struct EvaluationState {
     int16_t printJacPattern = 0;   // PJACPAT: show the Jacobian pattern (PROC option)
     int32_t covStatus = 0;         // 0 none, 1 regular inverse, 2 generalized, 3 failed
     double* covariance = nullptr;  // packed order q: the inverse of the information matrix
+                                   // (of the model under the active constraints)
+    bool wholeInverseKept = false; // the information scratch holds the inverse of the whole
+                                   // information beside the constrained covariance
 };

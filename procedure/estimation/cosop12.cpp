@@ -87,7 +87,15 @@ int32_t cosop12(ProcContext* ctx, NlpProblem* nlp) {
     const int16_t print = ctx->options.printEnabled && nlp->opt.printLevel != 0.0 ? 1 : 0;
     ctx->hooks->print.printStart = ctx->hooks->print.forceResultPrint = print;
     // Its covariance inverts the cross product J'WJ, which it must store.
-    if (ctx->hooks->cov.wantCovariance) ctx->hooks->matrices.wantCrossProduct = 1;
+    // J'WJ is the expected information, whose inverse on the null space of
+    // the active constraints is the covariance of constrained estimates
+    // (Aitchison and Silvey 1958) as the procedure forms it: the curvature
+    // of active nonlinear constraints, which the library's Lagrangian
+    // matrices add, belongs with an observed Hessian and stays out.
+    if (ctx->hooks->cov.wantCovariance) {
+        ctx->hooks->matrices.wantCrossProduct = 1;
+        ctx->hooks->matrices.plainMatrices = 1;
+    }
     // PHESSIAN shows the Hessian of F (by finite differences of the
     // gradient) at the start and at the solution: the start is asked by
     // the print switch, the solution by this request.

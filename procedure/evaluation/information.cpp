@@ -8,9 +8,13 @@
 //
 //   checks; F at x (phase -1); H; "Information" table; ULS, DWLS: stop
 //   regular inverse, else generalized inverse (at most G4 parameters)
-//   standard errors from the free parameters' block when some are held on
-//   active bounds; missing, with a WARNING, for what a generalized
-//   inverse leaves undetermined
+//   under active constraints (parameters held at bounds, active linear and
+//   nonlinear rows) the covariance of the constrained model,
+//   Z (Z'HZ)^-1 Z' with Z a basis of the null space of the active rows
+//   (variable_reduction.h); with parameters held at bounds the inverse of
+//   the whole H beside it for the score tests of the bounds
+//   standard errors from that covariance; missing, with a WARNING, for
+//   what a generalized inverse leaves undetermined
 #include "procedure/evaluation/information.h"
 
 #include <algorithm>
@@ -22,6 +26,7 @@
 #include "host/fields.h"
 #include "numerics/covcorr.h"
 #include "numerics/ginv.h"
+#include "numerics/variable_reduction.h"
 #include "procedure/data/data.h"
 #include "procedure/evaluation/cross_product.h"
 #include "procedure/evaluation/discrepancy_functions.h"
@@ -29,6 +34,7 @@
 #include "procedure/evaluation/information_scratch.h"
 #include "procedure/evaluation/jacobian.h"
 #include "procedure/evaluation/model_view.h"
+#include "procedure/evaluation/nonlinear_constraints.h"
 #include "procedure/evaluation/sparse_jacobian.h"
 #include "velix/evaluation_state.h"
 #include "velix/codes.h"
@@ -40,6 +46,7 @@
 
 using velix::pk;
 using velix::pk_lower;
+using velix::detail::VariableReduction;
 
 namespace {
 
@@ -62,13 +69,21 @@ int32_t remapped_mode(int32_t mode) {
 }
 
 // What a generalized inverse left undetermined: the null basis of
-// ginv_null_basis and the diagonal it was scaled by; count 0 after a
-// regular inverse.
+// ginv_null_basis and the diagonal it was scaled by, in the coordinates of
+// the matrix inverted: the parameters', or with `reduction` those of the
+// null space of the active constraints (a function g'theta is then taken
+// as Z'g); count 0 after a regular inverse.
 struct NullSpace {
     int32_t count = 0;
     std::vector<double> basis, diag;
+    const VariableReduction* reduction = nullptr;
     bool holds(int32_t q, const double* g) const {
-        return count > 0 && ginv_null_leaning(q, count, basis.data(), diag.data(), g) > kNullLeaningTol;
+        if (count == 0) return false;
+        if (reduction == nullptr)
+            return ginv_null_leaning(q, count, basis.data(), diag.data(), g) > kNullLeaningTol;
+        std::vector<double> reduced(static_cast<size_t>(reduction->dim()));
+        velix::detail::reduce_vector(*reduction, g, reduced.data());
+        return ginv_null_leaning(reduction->dim(), count, basis.data(), diag.data(), reduced.data()) > kNullLeaningTol;
     }
     bool holds_parameter(int32_t q, int32_t k) const {
         std::vector<double> e(static_cast<size_t>(q), 0.0);
@@ -172,51 +187,51 @@ int32_t doinv(const EvalView& v, const Block& b, double* h, NullSpace* ns) {
     return status;
 }
 
-// The number of parameters the optimizer holds on active bounds: the last
-// nActiveBounds entries of its free list.
-int32_t held_count(const EvalView& v) {
-    return v.nlp->active.freeList != nullptr ? std::clamp(v.nlp->active.nActiveBounds, 0, v.nParmFree) : 0;
+// The active constraints at the solution as the optimizer left them: the
+// parameters held at bounds (the last nActiveBounds entries of its free
+// list) and its active general rows, linear and nonlinear, the nonlinear
+// ones with their Jacobian at the estimates (the program was run there by
+// the objective just before).  False when that Jacobian cannot be had.
+bool active_constraints(const EvalView& v, VariableReduction* out) {
+    NlpProblem* nlp = v.nlp;
+    const int32_t q = v.nParmFree;
+    const bool listed = nlp->active.freeList != nullptr;
+    const int32_t held = listed ? std::clamp(nlp->active.nActiveBounds, 0, q) : 0;
+    const int32_t m = nlp->active.activeList != nullptr && nlp->cb.conRowFn != nullptr
+                          ? std::max(nlp->active.nActiveLin, 0) : 0;
+    bool nonlinear = false;
+    for (int32_t k = 0; k < m; ++k) nonlinear = nonlinear || nlp->active.activeList[k] >= nlp->shape.nLinCon;
+    if (nonlinear && cosjnlc(nlp) != 0) return false;
+    std::vector<double> rows(static_cast<size_t>(m) * static_cast<size_t>(q));
+    for (int32_t k = 0; k < m; ++k) nlp->cb.conRowFn(nlp, nlp->active.activeList[k], rows.data() + int64_t{k} * q);
+    velix::detail::variable_reduction(q, held, listed ? nlp->active.freeList + (q - held) : nullptr, m, rows.data(), out);
+    return true;
 }
 
-// Parameters held on active bounds are not estimated: their standard
-// errors come from the inverse of the information of the free ones, with 0
-// in the rows and columns of the held ones, as the optimizer widens its
-// covariance of the projected problem.  Returns the status of that
-// inversion.
+// The covariance of the estimates under the active constraints, unscaled:
+// Z (Z'HZ)^-1 Z', zero in the rows and columns of held parameters, with
+// the dependencies of a singular Z'HZ listed by the names of the reduced
+// coordinates' parameters.  Returns the status of that inversion (failed
+// when the constraints leave no direction free).
 //   info  in   the information of all q parameters (packed)
 //   cov   out  q(q+1)/2 doubles
-//   ns    out  the null space of the free block, placed among all q
-int32_t invert_free_block(const EvalView& v, const double* info, double* cov, NullSpace* ns) {
+//   ns    out  the null space of Z'HZ, in its coordinates
+int32_t constrained_inverse(const EvalView& v, const VariableReduction& active, const double* info, double* cov,
+                            NullSpace* ns) {
     const NlpProblem& nlp = *v.nlp;
-    const int32_t q = v.nParmFree, held = held_count(v);
+    const int32_t q = v.nParmFree, r = active.dim();
     std::fill(cov, cov + pk_lower(q, 0), 0.0);
-    if (held == q) return kCovFailed;
-    std::vector<char> isHeld(static_cast<size_t>(q), 0);
-    for (int32_t k = q - held; k < q; ++k) isHeld[static_cast<size_t>(nlp.active.freeList[k])] = 1;
-    std::vector<int32_t> free;
-    for (int32_t k = 0; k < q; ++k)
-        if (!isHeld[static_cast<size_t>(k)]) free.push_back(k);
-    const int32_t r = static_cast<int32_t>(free.size());
+    if (r == 0) return kCovFailed;
     std::vector<NameRecord> names(static_cast<size_t>(r));
     std::vector<double> x(static_cast<size_t>(r)), block(static_cast<size_t>(pk_lower(r, 0)));
     for (int32_t i = 0; i < r; ++i) {
-        names[static_cast<size_t>(i)] = nlp.param.paramNames[free[static_cast<size_t>(i)]];
-        x[static_cast<size_t>(i)] = nlp.param.x[free[static_cast<size_t>(i)]];
-        for (int32_t j = 0; j <= i; ++j) block[static_cast<size_t>(pk_lower(i, j))] = info[pk(free[i], free[j])];
+        names[static_cast<size_t>(i)] = nlp.param.paramNames[active.free[static_cast<size_t>(i)]];
+        x[static_cast<size_t>(i)] = nlp.param.x[active.free[static_cast<size_t>(i)]];
     }
-    NullSpace reduced;
-    const int32_t status = doinv(v, {r, names.data(), x.data(), true}, block.data(), &reduced);
-    for (int32_t i = 0; i < r; ++i)
-        for (int32_t j = 0; j <= i; ++j) cov[pk(free[i], free[j])] = block[static_cast<size_t>(pk_lower(i, j))];
-    ns->count = reduced.count;
-    if (ns->count == 0) return status;
-    ns->diag.assign(static_cast<size_t>(q), 1.0);
-    ns->basis.assign(static_cast<size_t>(q) * static_cast<size_t>(q), 0.0);
-    for (int32_t i = 0; i < r; ++i) {
-        ns->diag[static_cast<size_t>(free[i])] = reduced.diag[static_cast<size_t>(i)];
-        for (int32_t k = 0; k < ns->count; ++k)
-            ns->basis[static_cast<size_t>(k) * q + free[i]] = reduced.basis[static_cast<size_t>(k) * r + i];
-    }
+    velix::detail::reduce_packed(active, info, block.data());
+    const int32_t status = doinv(v, {r, names.data(), x.data(), true}, block.data(), ns);
+    if (status != kCovFailed) velix::detail::expand_packed(active, block.data(), cov);
+    if (ns->count > 0) ns->reduction = &active;
     return status;
 }
 
@@ -244,16 +259,16 @@ bool kept_inverse(const EvalView& v, const double* info, std::vector<double>* in
     return true;
 }
 
-// The inverse behind the standard errors, into *cov: of the information of
-// the free parameters when some are held on active bounds, else of all
-// (the one *cov holds when `inverted`); the dependencies of a singular one
-// are listed.  Returns the status.
-int32_t standard_error_inverse(const EvalView& v, const double* info, bool inverted, std::vector<double>* cov,
-                               NullSpace* ns) {
+// The inverse behind the standard errors, into *cov: that of the model
+// under the active constraints when there are any, else of the whole
+// information (the one *cov holds when `inverted`); the dependencies of a
+// singular one are listed.  Returns the status.
+int32_t standard_error_inverse(const EvalView& v, const double* info, bool inverted, const VariableReduction& active,
+                               std::vector<double>* cov, NullSpace* ns) {
     const int32_t q = v.nParmFree;
     if (inverted) return kCovRegular;
     cov->assign(info, info + pk_lower(q, 0));
-    if (held_count(v) > 0) return invert_free_block(v, info, cov->data(), ns);
+    if (active.dim() < q) return constrained_inverse(v, active, info, cov->data(), ns);
     return doinv(v, {q, v.nlp->param.paramNames, v.nlp->param.x, true}, cov->data(), ns);
 }
 
@@ -458,6 +473,7 @@ int32_t cosicrp(NlpProblem* nlp) {
     const EvalView v = eval_view(proc_context(nlp));
     EvaluationState& st = *v.st;
     st.covStatus = kCovNone;
+    st.wholeInverseKept = false;
     if (v.methodRequested == kMethodNone) return 1;
     if (*v.jacobianMode < 0) return 2;
     if (v.hooks == nullptr || v.hooks->cov.wantCovariance == 0) return 3;
@@ -471,14 +487,16 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 2;
     }
     if (cosfdcj(nlp) != 0) return -1;
-    if (!velix::detail::cross_product_at_hand(v) && cosmcrp(&v) != 0) {
+    VariableReduction active;
+    if (!active_constraints(v, &active) || (!velix::detail::cross_product_at_hand(v) && cosmcrp(&v) != 0)) {
         xpmlog(kMsgProc, kMsgNoInformation);
         return 3;
     }
     const int32_t q = v.nParmFree;
+    const bool constrained = active.dim() < q;
     // Taken before h, which may be st.covariance, receives the information.
     std::vector<double> seCov;
-    const bool inverted = held_count(v) == 0 && kept_inverse(v, st.cross, &seCov);
+    const bool inverted = !constrained && kept_inverse(v, st.cross, &seCov);
     double* h = nlp->hess.hessian ? nlp->hess.hessian : st.covariance;
     std::copy(st.cross, st.cross + pk_lower(q, 0), h);
     const bool rows = v.outestGiven && nlp->param.paramRow != nullptr;
@@ -490,27 +508,26 @@ int32_t cosicrp(NlpProblem* nlp) {
                                       nlp->param.paramNames, nlp->param.paramNames, "sb", 8) < 0)
         return 0;
     // The standard errors, and the dependencies listed and warned of, are
-    // those of the free parameters; a least-squares information gives no
-    // covariance here but names a model that is not identified all the
-    // same.
+    // those of the model under the active constraints; a least-squares
+    // information gives no covariance here but names a model that is not
+    // identified all the same.
     NullSpace ns;
     const bool leastSquares = v.method == kMethodUls || v.method == kMethodDwls;
-    const int32_t seStatus = standard_error_inverse(v, h, inverted, &seCov, &ns);
+    const int32_t seStatus = standard_error_inverse(v, h, inverted, active, &seCov, &ns);
     if (ns.count > 0) warn_not_identified(v, ns);
     if (leastSquares) return 0;
     if (rows) information_rows(v, shown.data());
-    // The covariance kept for the later results is the inverse of the
-    // whole information: the score tests of held parameters need it.
-    const int32_t held = held_count(v);
-    if (held == 0) {
-        st.covStatus = seStatus;
-        std::copy(seCov.begin(), seCov.end(), h);
-    } else {
-        NullSpace whole;
-        st.covStatus = doinv(v, {q, nlp->param.paramNames, nlp->param.x, false}, h, &whole);
-    }
-    if (st.covStatus != kCovFailed && h != st.covariance) std::copy(h, h + pk_lower(q, 0), st.covariance);
-    if (st.covStatus == kCovRegular || st.covStatus == kCovGeneralized) write_information_scratch(&v);
+    // The later results read the covariance of the estimates.  The score
+    // test of a held bound releases that bound from the whole information,
+    // whose inverse is kept beside the covariance.
+    st.covStatus = seStatus;
+    NullSpace whole;
+    st.wholeInverseKept = !active.held.empty() && seStatus != kCovFailed &&
+                          doinv(v, {q, nlp->param.paramNames, nlp->param.x, false}, h, &whole) != kCovFailed;
+    if (!st.wholeInverseKept) std::copy(seCov.begin(), seCov.end(), h);
+    if (st.covStatus == kCovRegular || st.covStatus == kCovGeneralized)
+        write_information_scratch(&v, seCov.data(), st.wholeInverseKept ? h : nullptr);
+    if (st.covStatus != kCovFailed) std::copy(seCov.begin(), seCov.end(), st.covariance);
     if (seStatus == kCovFailed) return 0;
     if (nlp->work.stdErrors) standard_errors(v, ns, seCov.data(), nlp->work.stdErrors);
     if (nlp->work.stdErrors && v.hooks->cov.depStdErr) saved_standard_errors(v, ns, h, nlp->work.stdErrors);

@@ -4,13 +4,17 @@
 // _TYPE_ "INFORMAT", and on request the Jacobian of the moments as rows of
 // _TYPE_ "JACOBIAN"), inverted (a generalized inverse
 // when it is singular) into the covariance of the estimates, and the
-// standard errors of the independent and the dependent parameters.
+// standard errors of the independent and the dependent parameters.  Under
+// active constraints (bounds, linear and nonlinear rows) the covariance is
+// that of the constrained model, H inverted on the null space of the
+// active rows.
 //
 // Scale: the covariance of the estimates is sigma^2 H^-1 with sigma^2 of
-// estimate_covariance_scale; nlp->hess.hessian holds H and then the unscaled
+// estimate_covariance_scale; EvaluationState::covariance holds the unscaled
 // inverse H^-1 (packed, q = number of independent parameters),
-// EvaluationState::covariance the same inverse, nlp->work.stdErrors the scaled
-// standard errors.
+// nlp->hess.hessian H and then the same inverse (with parameters held at
+// bounds, the inverse of the whole H, which the information scratch keeps
+// too), nlp->work.stdErrors the scaled standard errors.
 #pragma once
 
 #include <cstdint>
@@ -29,8 +33,9 @@ double estimate_covariance_scale(int32_t method, double divisor);
 
 // Returns 0; 1 for METHOD=NONE; 2 when the Jacobian mode is negative or F
 // cannot be evaluated at the solution (352/52); 3 when no covariance is
-// wanted or the cross product cannot be formed (352/52); -1 when the finite
-// differences of the dependent parameters fail.
+// wanted or the cross product (or the Jacobian of active nonlinear
+// constraints) cannot be formed (352/52); -1 when the finite differences of
+// the dependent parameters fail.
 // EvaluationState::covStatus: 1 regular inverse, 2 generalized inverse,
 // 3 no covariance, 0 no inversion (ULS, DWLS: information only).
 // With NlpHookBlock::cov.depStdErr the dependent parameters' standard errors

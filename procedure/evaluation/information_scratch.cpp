@@ -4,6 +4,8 @@
 // second copy of the covariance and forming the gradient again.
 #include "procedure/evaluation/information_scratch.h"
 
+#include <algorithm>
+
 #include "host/scratch_file.h"
 #include "procedure/evaluation/term_walker.h"
 #include "velix/evaluation_state.h"
@@ -18,24 +20,36 @@ HostFile* scratch_of(const EvalView* v) { return v->ctx->files.workFile2; }
 void put(HostFile* f, const void* data, int64_t bytes) { scratch_check(xcwrite(f, data, bytes)); }
 void get(HostFile* f, void* data, int64_t bytes) { scratch_check(xcread(f, data, bytes)); }
 
+// The sparse Jacobian's nonzeros on the scratch (0 without them).
+int64_t sparse_count(const EvalView* v) {
+    const int32_t mode = *v->jacobianMode;
+    return (mode == 11 || mode == 12) ? std::max<int64_t>(v->st->jac.nonzeros, 0) : 0;
+}
+
 }  // namespace
 
-void write_information_scratch(const EvalView* v) {
+void write_information_scratch(const EvalView* v, const double* covariance, const double* whole) {
     const EvaluationState& st = *v->st;
     HostFile* f = scratch_of(v);
     const int64_t q = v->nParmFree;
     eval_dfdc(v);
     scratch_check(xcpoint(f, 0));
-    put(f, st.covariance, 8 * velix::pk_lower(q, 0));
+    put(f, covariance, 8 * velix::pk_lower(q, 0));
     put(f, st.gradient, 8 * q);
     put(f, st.dFdC, 8 * int64_t{v->pstar});
-    const int32_t mode = *v->jacobianMode;
-    if ((mode == 11 || mode == 12) && st.jac.nonzeros > 0) {
-        const int64_t nz = st.jac.nonzeros;
+    if (const int64_t nz = sparse_count(v); nz > 0) {
         put(f, st.jac.nzRow, 4 * nz);
         put(f, st.jac.nzCol, 4 * nz);
         put(f, st.jac.nzValue, 8 * nz);
     }
+    if (whole != nullptr) put(f, whole, 8 * velix::pk_lower(q, 0));
+}
+
+void read_whole_information_inverse(const EvalView* v, double* whole) {
+    HostFile* f = scratch_of(v);
+    const int64_t q = v->nParmFree;
+    scratch_check(xcpoint(f, 8 * (velix::pk_lower(q, 0) + q + v->pstar) + 16 * sparse_count(v)));
+    get(f, whole, 8 * velix::pk_lower(q, 0));
 }
 
 void read_information_scratch(const EvalView* v, double* covariance, double* gradient, double* dFdC) {

@@ -1,10 +1,12 @@
 // Lagrange multiplier tests of the active bounds and the stepwise Wald
 // test of the independent parameters (Bentler 1986; Bollen 1989, ch. 7).
 // A parameter held at a bound would lower the chi-square by
-// LM = g_i^2 V_ii / kappa when released, moving by -(V g)_i.  The stepwise
-// Wald test drops, one at a time, the parameter whose joint statistic
-// W = x_S' (kappa V_SS)^-1 x_S with those dropped before is smallest, and
-// stops at the first increase whose probability is below SLMW=.
+// LM = g_i^2 V_ii / kappa when released, moving by -(V g)_i, V the inverse
+// of the whole information.  The stepwise Wald test drops, one at a time,
+// the parameter whose joint statistic W = x_S' (kappa V_SS)^-1 x_S with
+// those dropped before is smallest, V the covariance of the estimates
+// (under the active constraints), and stops at the first increase whose
+// probability is below SLMW=.
 //
 //   cosmod3: checks; the state at the solution;
 //            "LagrangeBoundary" when the problem has bounds;
@@ -19,6 +21,7 @@
 #include "numerics/distributions.h"
 #include "numerics/kernel_support.h"
 #include "numerics/packed.h"
+#include "procedure/evaluation/information_scratch.h"
 #include "procedure/procedure.h"
 #include "procedure/results/bounds_wald.h"
 #include "procedure/results/lagrange.h"
@@ -233,6 +236,13 @@ void cosmod3(ProcContext* ctx) {
     const ResultsView rv = results_view(ctx);
     LmSetup s;
     if (!lm_begin(rv, true, true, &s)) return;
-    if (rv.nlp->shape.hasBounds && rv.nlp->param.lower != nullptr && rv.nlp->param.upper != nullptr) boundary_table(s);
+    if (rv.nlp->shape.hasBounds && rv.nlp->param.lower != nullptr && rv.nlp->param.upper != nullptr) {
+        // A held bound's score test releases that bound from the inverse
+        // of the whole information; the Wald test reads the covariance of
+        // the estimates again.
+        if (rv.eval->wholeInverseKept) read_whole_information_inverse(&s.view, s.V.data());
+        boundary_table(s);
+        if (rv.eval->wholeInverseKept) read_covariance_rows(&s.view, 0, s.q, s.V.data());
+    }
     wald_table(s);
 }

@@ -182,13 +182,14 @@ void fill(const ResultsView& rv, MatrixView* v, int32_t stage, Grid* g) {
         v->labelWidth = std::max(v->labelWidth, static_cast<int32_t>(name.size()) + 2);
         if (stage != 2) continue;
         const double se = rv.nlp->work.stdErrors != nullptr ? rv.nlp->work.stdErrors[std::abs(p) - 1] : host_missing_value();
+        // The standard error shows as it is (0 for a parameter held at an
+        // active bound); the t value only where it divides.
         const bool usable = !is_missing(se) && se > 0.0;
         const double t = usable && !is_missing(x) ? x / se : host_missing_value();
-        const double shownSe = usable ? se : host_missing_value();
-        g->stdErrs[at(i, j)] = shownSe;
+        g->stdErrs[at(i, j)] = se;
         g->tValues[at(i, j)] = t;
         if (mirror) {
-            g->stdErrs[at(j, i)] = shownSe;
+            g->stdErrs[at(j, i)] = se;
             g->tValues[at(j, i)] = t;
         }
     }

@@ -130,6 +130,26 @@ TEST(Identification, FactorWithTwoIndicators) {
     expect_not_identified(r, {"l2", "vvis", "ve1", "ve2"}, reference);
 }
 
+// A model identified by an active constraint alone: the marker loading
+// freed and set to 1 by LINCON is hs_cfa_ml itself, with its standard
+// errors in every table and no warning (the whole information is
+// singular, its inverse on the constraint's null space is not).
+TEST(Identification, ActiveConstraintIdentifiesTheModel) {
+    const JsonValue expected = JsonValue::parse(read_text(data_path("hs_cfa_ml.expected.json")));
+    std::string program = hs_program("x1 = 1.0 Fvis", "x1 = l1 Fvis");
+    program.insert(program.find("run;"), "lincon l1 = 1;\n");
+    const RunResult r = run_velix(program, {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_EQ(r.log.find("WARNING"), std::string::npos) << r.log;
+    const StdErrs se = std_errs(r);
+    ASSERT_EQ(se.optimizer.size(), 22u);
+    for (const std::map<std::string, double>* table : {&se.optimizer, &se.exogenous})
+        for (const auto& [name, value] : *table) {
+            const double ref = name == "l1" ? 0.0 : expected["params"][name]["se"].number();
+            EXPECT_NEAR(value, ref, kSeTolerance * ref + 1e-7) << name;
+        }
+}
+
 // No alarm where the model is identified: Heywood cases (four factors of
 // hs.csv, one unique standard deviation near 0, or held at its bound 0,
 // where its information vanishes: it is not estimated and its standard

@@ -6,7 +6,9 @@
 // sigma^2 = |2 f / N| of its objective f; a dependent parameter has the
 // delta-method variance g' V g; a parameter held at an active bound has
 // the one standard error 0 and leaves the others those of the model with
-// it fixed (lavaan 0.6.14); OUTJAC alone reports no failure.
+// it fixed (lavaan 0.6.14); under any active constraint every table and
+// data set of every model kind shows the standard errors of the
+// constrained model (lavaan 0.6.14); OUTJAC alone reports no failure.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "hs_fixture.h"
 
 namespace velix::test {
 namespace {
@@ -163,6 +166,145 @@ TEST(CovarianceScales, HeldParameterHasOneStandardError) {
         ++seen;
     }
     EXPECT_EQ(seen, 1u);
+}
+
+// The three-factor model of hs_cfa_ml in the other model kinds.  COSAN
+// starts near the solution: from its own start values the run under the
+// nonlinear equality wanders off.
+const char* const kHsRam =
+    "ram 1 1 10 1.0, 1 2 10 l2, 1 3 10 l3, 1 4 11 1.0, 1 5 11 l5, 1 6 11 l6, 1 7 12 1.0, 1 8 12 l8, 1 9 12 l9,\n"
+    "    2 1 1 ve1, 2 2 2 ve2, 2 3 3 ve3, 2 4 4 ve4, 2 5 5 ve5, 2 6 6 ve6, 2 7 7 ve7, 2 8 8 ve8, 2 9 9 ve9,\n"
+    "    2 10 10 vvis, 2 11 11 vtxt, 2 12 12 vspd, 2 11 10 cvt, 2 12 10 cvs, 2 12 11 cts;\n";
+
+std::string hs_matrices(const std::string& f, const std::string& p, const std::string& u, bool starts) {
+    return "matrix " + f + " [ , 1] = 1.0 l2 l3, [ , 2] = 0 0 0 1.0 l5 l6, [ , 3] = 0 0 0 0 0 0 1.0 l8 l9;\n" +
+           "matrix " + p +
+           (starts ? " [1, 1] = vvis (0.8) vtxt (0.9) vspd (0.4), [2, 1] = cvt (0.4) cts (0.2), [3, 1] = cvs (0.25);\n"
+                   : " [1, 1] = vvis vtxt vspd, [2, 1] = cvt cts, [3, 1] = cvs;\n") +
+           "matrix " + u + " [1, 1] = ve1-ve9" + (starts ? " (0.6 1.1 0.8 0.4 0.4 0.4 0.6 0.5 0.7);\n" : ";\n");
+}
+
+// The values of piece `label` of a matrix item ("S" standard errors, "N"
+// labels, "C" expected changes), or its own values.
+const JsonValue& piece(const JsonValue& m, const std::string& label) {
+    const JsonValue& pieces = m["pieces"];
+    for (size_t p = 0; p < pieces.size(); ++p)
+        if (pieces[p]["label"].str() == label) return pieces[p]["values"];
+    return m["values"];
+}
+
+// The standard errors a run reports, by where and parameter: the
+// optimizer's table, the parameter vectors (independent and dependent),
+// the equations and the exogenous tables, the RAM list, the model
+// matrices, OUTRAM= and the STDERR and COV rows of OUTEST=.
+using Reported = std::map<std::string, std::map<std::string, double>>;
+
+Reported reported(const RunResult& r, const std::string& ram, const std::string& est) {
+    Reported out;
+    out["ParameterEstimates"] = column_by_parameter(result_table(r), "AppStdErr");
+    out["StdErrs"] = column_by_parameter(r.table(0, "StdErrs"), "Estimate");
+    const std::vector<const JsonValue*> dependent = r.items(0, "table", "DependParms");
+    if (dependent.size() >= 4) out["DependParms"] = column_by_parameter(*dependent[2], "Estimate");
+    for (const char* name : {"EstVarExog", "EstCovExog", "RAMEstimates"})
+        if (!r.table(0, name).is_null()) out[name] = column_by_parameter(r.table(0, name), "StdErr");
+    // An equation's "Std Err" row: each term's CoefficientK beside its ParameterK.
+    const JsonValue& eq = r.table(0, "EstManifestEq");
+    for (size_t row = 0; row < eq["rows"].size(); ++row)
+        for (size_t c = 0; cell(eq, row, "Variable").str() == "Std Err" && c < eq["columns"].size(); ++c) {
+            const std::string column = eq["columns"][c]["name"].str();
+            const JsonValue& se = eq["rows"][row][c];
+            if (column.rfind("Coefficient", 0) == 0 && se.is_number())
+                out["EstManifestEq"][cell(eq, row, "Parameter" + column.substr(11)).str()] = se.number();
+        }
+    for (const JsonValue* m : r.items(0, "matrix", "EstParms")) {
+        for (size_t i = 0; i < (*m)["nRows"].number(); ++i)
+            for (size_t j = 0; j < (*m)["nColumns"].number(); ++j) {
+                const std::string label = piece(*m, "N")[i][j].str();
+                const JsonValue& se = piece(*m, "S")[i][j];
+                if (!label.empty()) out["EstParms"][label.substr(1, label.size() - 2)] = se.is_number() ? se.number() : NAN;
+            }
+    }
+    const Rows list = read_rows(ram);
+    for (const auto& row : list.cells)
+        if (row[0] == "ESTIM" && !row[1].empty()) out["OUTRAM"][row[1]] = std::stod(row[list.column("_STDERR_")]);
+    const Rows rows = read_rows(est);
+    for (const auto& row : rows.cells) {
+        for (size_t c = rows.column("_ITER_") + 1; row[0] == "STDERR" && c < row.size(); ++c)
+            out["OUTEST STDERR"][rows.header[c]] = std::stod(row[c]);
+        if (row[0] == "COV") out["OUTEST COV"][row[1]] = std::sqrt(std::stod(row[rows.column(row[1])]));
+    }
+    return out;
+}
+
+// One active constraint of each kind on each model kind: every standard
+// error shown or written is lavaan's for the model under that constraint
+// (constrained_reference.R), where before a linear or nonlinear row the
+// procedure's tables kept the unconstrained ones; a nonlinear dependent
+// parameter gives the same numbers as the equivalent nonlinear equality.
+// The modification indices hold the constraints too: a fixed cell's score
+// test and expected change are lavaan's, a free cell's Wald statistic
+// divides by the same variance as the tables.  The nonlinear constraints
+// stop at the default criteria short of a convergence test; FCONV2=
+// tightened reaches one.
+TEST(ConstrainedModels, EveryTableShowsTheStandardErrorsOfTheConstrainedModel) {
+    constexpr double kTolerance = 1e-4;       // relative: both programs stop at their own criteria
+    constexpr double kScoreTolerance = 5e-4;  // the score statistics move more with the stop
+    struct Model { std::string statements; std::vector<std::string> tables; };
+    const std::map<std::string, Model> models = {
+        {"LINEQS", {kHsModel, {"EstManifestEq", "EstVarExog", "EstCovExog"}}},
+        {"RAM", {kHsRam, {"RAMEstimates"}}},
+        {"COSAN", {"cosan F(3, GEN) * P(3, SYM) + U(9, SYM);\n" + hs_matrices("F", "P", "U", true), {"EstParms"}}},
+        {"FACTOR", {"factor n=3;\n" + hs_matrices("_F_", "_P_", "_U_", false), {"EstParms"}}}};
+    struct Constraint { const char* name; const char* reference; const char* statements; };
+    const Constraint constraints[] = {
+        {"active bound", "bound", "bounds l5 <= 1.0;\n"},
+        {"linear equality", "lineq", "lincon l5 = l6;\n"},
+        {"active linear inequality", "linineq", "lincon l5 - l6 <= 0.1;\n"},
+        {"nonlinear equality", "nleq", "c1 = l5 - l6 * l6;\nnlincon c1 = 0;\nnloptions fconv2=1e-10;\n"},
+        {"active nonlinear inequality", "nlineq", "c2 = l5 * l6;\nnlincon c2 <= 0.95;\nnloptions fconv2=1e-10;\n"},
+        {"dependent parameter", "nleq", "l5 = l6 * l6;\n"}};
+    const std::string folder = own_folder("constrained_errors");
+    for (const auto& [kind, model] : models)
+        for (const Constraint& c : constraints) {
+            SCOPED_TRACE(kind + ", " + c.name);
+            const std::string ram = folder + "/ram.csv", est = folder + "/est.csv";
+            std::remove(ram.c_str());
+            std::remove(est.c_str());
+            const RunResult r = run_velix("proc velix data=hs method=ml covariance pestim modification outram='" + ram +
+                                              "' outest='" + est + "';\n" + model.statements + c.statements + "run;\n",
+                                          {"hs.csv"});
+            ASSERT_EQ(r.exitStatus, 0) << r.log;
+            const std::map<std::string, double> reference = reference_rows("constrained_reference.csv", c.reference);
+            ASSERT_EQ(reference.size(), 23u);
+            const Reported all = reported(r, ram, est);
+            std::vector<std::string> wanted = model.tables;
+            wanted.insert(wanted.end(), {"ParameterEstimates", "StdErrs", "OUTRAM", "OUTEST STDERR", "OUTEST COV"});
+            if (std::string(c.name) == "dependent parameter") wanted.push_back("DependParms");
+            for (const std::string& where : wanted) EXPECT_TRUE(all.count(where)) << where;
+            for (const auto& [where, errors] : all)
+                for (const auto& [name, se] : errors) {
+                    if (!reference.count(name)) continue;
+                    const double want = reference.at(name);
+                    EXPECT_NEAR(se, want, kTolerance * want) << where << " " << name;
+                }
+            if (kind != "LINEQS") continue;
+            // _GAMMA_ of the modification indices: the score test of x5 on
+            // Fvis with its expected change, and the Wald cell of l5 (x5 on
+            // Ftxt) where l5 is estimated (neither held nor dependent).
+            const JsonValue& gamma = *r.items(0, "matrix", "ModIndices").at(1);
+            const auto at = [&](const char* row, const char* column, const std::string& label) {
+                size_t i = 0, j = 0;
+                while (i + 1 < gamma["rowLabels"].size() && gamma["rowLabels"][i].str() != row) ++i;
+                while (j + 1 < gamma["columnLabels"].size() && gamma["columnLabels"][j].str() != column) ++j;
+                return piece(gamma, label)[i][j].number();
+            };
+            EXPECT_NEAR(at("x5", "Fvis", ""), reference.at("mi"), kScoreTolerance * reference.at("mi"));
+            EXPECT_NEAR(at("x5", "Fvis", "C"), reference.at("epc"), kScoreTolerance * -reference.at("epc"));
+            const std::string name = c.name;
+            if (name == "active bound" || name == "dependent parameter") continue;
+            const double x = cell_of(read_rows(est), "PARMS", "ML", "l5"), se = reference.at("l5");
+            EXPECT_NEAR(at("x5", "Ftxt", ""), x * x / (se * se), 2.0 * kTolerance * x * x / (se * se));
+        }
 }
 
 // OUTJAC: the JACOBIAN rows, one per moment, come from the procedure's own
