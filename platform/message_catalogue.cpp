@@ -95,6 +95,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 45, "WARNING: The programming statements gave missing values in this evaluation."},
     {kMsgProc, 46, "NOTE: The parameters were perturbed to continue the evaluation."},
     {kMsgProc, 47, "NOTE: No parameter can be perturbed to continue the evaluation."},
+    // 352/48 and 49: 36 and 37 for an LS method, which goes on by ULS.
+    {kMsgProc, 48, "WARNING: The weight matrix of INWGT= data set %s is incomplete."},
+    {kMsgProc, 49, "WARNING: INWGT= data set %s has no WEIGHT rows."},
     {kMsgProc, 50, "NOTE: Memory is short for the derivatives of the equality tests; they are kept on a utility file."},
     {kMsgProc, 52, "ERROR: The information matrix cannot be computed at the solution."},
     // 352/53: the names of the parameters in the null space.

@@ -93,6 +93,10 @@ constexpr int32_t kMsgInwgtRowCount = 38;
 constexpr int32_t kMsgKurtosisNumbered = 39;
 // WARNING: The programming statements gave missing values in this evaluation.
 constexpr int32_t kMsgProgramMissing = 45;
+// WARNING: The weight matrix of INWGT= data set %s is incomplete.
+constexpr int32_t kMsgInwgtIncompleteLs = 48;
+// WARNING: INWGT= data set %s has no WEIGHT rows.
+constexpr int32_t kMsgInwgtNoWeightRowsLs = 49;
 // NOTE: Memory is short for the derivatives of the equality tests; they are kept on a utility file.
 constexpr int32_t kMsgLmColumnsToFile = 50;
 // NOTE: The start-value estimators cannot read this model (an inconsistency of the procedure); the
