@@ -11,9 +11,9 @@
 namespace velix::platform {
 
 const MessageRow kMessageCatalogue[] = {
-    // BY-group synchronisation: name (8 characters) and label (length, text)
-    // of DATA=, then of the other data set.
-    {kMsgSync, 5, "WARNING: The BY groups of data set %.8s %.*s do not match those of data set %.8s %.*s."},
+    // BY-group synchronisation: name (8 characters) and label (length, text,
+    // starting with its separating blank) of DATA=, then of the other data set.
+    {kMsgSync, 5, "WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s."},
 
     // The moment matrix reader.
     {kMsgReader, 5, "ERROR: The BY group of the moment data set has no observations."},

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
-// WARNING: The BY groups of data set %.8s %.*s do not match those of data set %.8s %.*s.
+// WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.
 constexpr int32_t kMsgSyncMismatch = 5;
 
 // ---- the procedure (kMsgProc) ----
