@@ -451,11 +451,13 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 442, "NOTE: The PROFILE statement is replaced by the default profile set."},
     {kMsgProc, 443, "NOTE: No parameter is profiled."},
     {kMsgProc, 444, "NOTE: All parameters are profiled."},
-    // 352/445, 448: the level; 446, 447: the name (length, text).
+    // 352/445, 448: the level; 446, 447, 449: the name (length, text).
     {kMsgProc, 445, "NOTE: The confidence level %g repeats a level and is ignored."},
     {kMsgProc, 446, "NOTE: Parameter %.*s is listed twice in the PROFILE statement."},
     {kMsgProc, 447, "NOTE: %.*s is not a parameter and is not profiled."},
     {kMsgProc, 448, "NOTE: The confidence level %g is not between 0 and 100 and is ignored."},
+    // 352/449: 447 for a parameter that the programming statements define.
+    {kMsgProc, 449, "NOTE: %.*s is a dependent parameter and is not profiled."},
     {kMsgProc, 450, "NOTE: Profile-likelihood confidence limits are computed."},
     {kMsgProc, 470, "ERROR: NLINCON names %.*s on line %i, a variable of programming statements that are ignored."},
     {kMsgProc, 471, "ERROR: WPENALTY= must be positive for METHOD=WLS in a correlation analysis: without it the variances have no weight and the weight matrix is singular."},

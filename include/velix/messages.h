@@ -492,6 +492,8 @@ constexpr int32_t kMsgProfiledTwice = 446;
 constexpr int32_t kMsgNotAParameter = 447;
 // NOTE: The confidence level %g is not between 0 and 100 and is ignored.
 constexpr int32_t kMsgLevelOutOfRange = 448;
+// NOTE: %.*s is a dependent parameter and is not profiled.
+constexpr int32_t kMsgDependentNotProfiled = 449;
 // NOTE: Profile-likelihood confidence limits are computed.
 constexpr int32_t kMsgProfileLimits = 450;
 // WARNING: The programming statements stopped with an execution fault in this evaluation.
