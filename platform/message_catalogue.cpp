@@ -105,7 +105,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 54, "WARNING: The generalized inverse of the information matrix cannot be computed."},
     // 352/58: name.  352/59-68 but 60-62: the start-value estimators (notes
     // on what they found).
-    {kMsgProc, 58, "ERROR: internal error: matrix %s has no product rule without a form."},
+    // 352/57 and 58: the texts of 66.
+    {kMsgProc, 57, "Start values of the coefficients were computed by least squares."},
+    {kMsgProc, 58, "internal error: matrix %s has no product rule without a form."},
     {kMsgProc, 59, "NOTE: The start-value estimators cannot read this model (an inconsistency of the procedure); the default start values are used."},
     // 352/60: name.
     {kMsgProc, 60, "ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square."},
@@ -116,7 +118,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 63, "WARNING: The memory for the start-value estimators is not available; the default start values are used."},
     {kMsgProc, 64, "NOTE: Start values of the latent variables were computed by instrumental variables."},
     {kMsgProc, 65, "NOTE: Start values of the loadings were computed by principal factors."},
-    {kMsgProc, 66, "NOTE: Start values of the coefficients were computed by least squares."},
+    // 352/66: a severity marker and a text, 57 (a note) or 58 (an error).
+    {kMsgProc, 66, "%*z%k"},
     {kMsgProc, 67, "NOTE: Start values of the coefficients were computed by two-stage least squares."},
     {kMsgProc, 68, "NOTE: Some start values could not be computed; the default start values are used for them."},
     // 352/69-98: PROC options and data-set roles.

@@ -99,11 +99,21 @@ constexpr int32_t kMsgInwgtIncompleteLs = 48;
 constexpr int32_t kMsgInwgtNoWeightRowsLs = 49;
 // NOTE: Memory is short for the derivatives of the equality tests; they are kept on a utility file.
 constexpr int32_t kMsgLmColumnsToFile = 50;
+// Start values of the coefficients were computed by least squares.  (A text of 66.)
+constexpr int32_t kMsgLeastSquaresStartText = 57;
+// internal error: matrix %s has no product rule without a form.  (A text of 66.)
+constexpr int32_t kMsgNoProductText = 58;
 // NOTE: The start-value estimators cannot read this model (an inconsistency of the procedure); the
 // default start values are used.
 constexpr int32_t kMsgStartEstimatorsUnusable = 59;
 // ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square.
 constexpr int32_t kMsgNotSquare = 60;
+// %*z%k: 66 reports two things, each with its severity (a marker of %*z) and
+// its text: least-squares start values (kSeverityNote, 57) and a matrix
+// product the model evaluation cannot form (kSeverityError, 58).
+constexpr int32_t kMsgSharedReport = 66;
+constexpr int32_t kSeverityError = 1;
+constexpr int32_t kSeverityNote = 3;
 // NOTE: Repeated variables were removed from a variable list.
 constexpr int32_t kMsgRepeatedVariables = 69;
 // NOTE: %i programming statements are present.
