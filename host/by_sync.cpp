@@ -12,9 +12,12 @@
 
 namespace {
 
+// A data set as message 153/5 names it: its name, and its label after a
+// blank when it has one (the message puts nothing between the two, so that
+// a data set without a label leaves no second blank).
 struct Described {
     std::string name;
-    DataSetLabel label;
+    std::string label;
 };
 
 Described describe(HostDataSet* dataSet) {
@@ -23,9 +26,10 @@ Described describe(HostDataSet* dataSet) {
     vzB8(name);
     if (xoinfo(dataSet, kInfoName, name) != 0) vzB8(name);
     d.name.assign(name, static_cast<size_t>(wzstrip(name, 8)));
-    if (xoinfo(dataSet, kInfoLabel, &d.label) != 0 || d.label.length < 0 ||
-        d.label.length > static_cast<int16_t>(sizeof d.label.text))
-        d.label.length = 0;
+    DataSetLabel label;
+    if (xoinfo(dataSet, kInfoLabel, &label) == 0 && label.length > 0 &&
+        label.length <= static_cast<int16_t>(sizeof label.text))
+        d.label = " " + std::string(label.text, static_cast<size_t>(label.length));
     return d;
 }
 
@@ -44,8 +48,8 @@ int32_t zbysync(HostDataSet* first, HostDataSet* second, int32_t mode) {
     if (r == 0) return 0;
     if (r == 1) {
         const Described a = describe(first), b = describe(second);
-        xpmlog(kMsgSync, kMsgSyncMismatch, a.name.c_str(), static_cast<int32_t>(a.label.length),
-               a.label.text, b.name.c_str(), static_cast<int32_t>(b.label.length), b.label.text);
+        xpmlog(kMsgSync, kMsgSyncMismatch, a.name.c_str(), static_cast<int32_t>(a.label.size()),
+               a.label.c_str(), b.name.c_str(), static_cast<int32_t>(b.label.size()), b.label.c_str());
         return 1;
     }
     if (r == 2) xexit(kLevelBadVariables, 0);

@@ -86,10 +86,13 @@ int two_sided_sum(double y, double a, double lambda, double k, double pk, double
         gf *= y / (a + jf);      // g(j+1) = g(j) y/(a + j + 1)
         total += contrib;
         if (std::fabs(total) > 1.3407807929943e154 && scale != nullptr) {
-            // Keep the scaled quantities in range.
+            // Keep the scaled quantities in range.  Each later term is a
+            // Poisson weight times a running gamma sum, so only one of the
+            // two factors (the gamma side) takes the factor with the sum:
+            // scaling both would scale every later term twice.
             constexpr double kShift = 700.0;
             double f = std::exp(-kShift);
-            total *= f; pb *= f; pf *= f; gb *= f; gf *= f; diffb *= f; difff *= f;
+            total *= f; gb *= f; gf *= f; diffb *= f; difff *= f;
             *scale += kShift;
         }
         if (std::fabs(contrib) < tol * std::fabs(total)) {

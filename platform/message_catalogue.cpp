@@ -11,9 +11,9 @@
 namespace velix::platform {
 
 const MessageRow kMessageCatalogue[] = {
-    // BY-group synchronisation: name (8 characters) and label (length, text)
-    // of DATA=, then of the other data set.
-    {kMsgSync, 5, "WARNING: The BY groups of data set %.8s %.*s do not match those of data set %.8s %.*s."},
+    // BY-group synchronisation: name (8 characters) and label (length, text,
+    // starting with its separating blank) of DATA=, then of the other data set.
+    {kMsgSync, 5, "WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s."},
 
     // The moment matrix reader.
     {kMsgReader, 5, "ERROR: The BY group of the moment data set has no observations."},
@@ -95,6 +95,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 45, "WARNING: The programming statements gave missing values in this evaluation."},
     {kMsgProc, 46, "NOTE: The parameters were perturbed to continue the evaluation."},
     {kMsgProc, 47, "NOTE: No parameter can be perturbed to continue the evaluation."},
+    // 352/48 and 49: 36 and 37 for an LS method, which goes on by ULS.
+    {kMsgProc, 48, "WARNING: The weight matrix of INWGT= data set %s is incomplete."},
+    {kMsgProc, 49, "WARNING: INWGT= data set %s has no WEIGHT rows."},
     {kMsgProc, 50, "NOTE: Memory is short for the derivatives of the equality tests; they are kept on a utility file."},
     {kMsgProc, 52, "ERROR: The information matrix cannot be computed at the solution."},
     // 352/53: the names of the parameters in the null space.
@@ -102,7 +105,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 54, "WARNING: The generalized inverse of the information matrix cannot be computed."},
     // 352/58: name.  352/59-68 but 60-62: the start-value estimators (notes
     // on what they found).
-    {kMsgProc, 58, "ERROR: internal error: matrix %s has no product rule without a form."},
+    // 352/57 and 58: the texts of 66.
+    {kMsgProc, 57, "Start values of the coefficients were computed by least squares."},
+    {kMsgProc, 58, "internal error: matrix %s has no product rule without a form."},
     {kMsgProc, 59, "NOTE: The start-value estimators cannot read this model (an inconsistency of the procedure); the default start values are used."},
     // 352/60: name.
     {kMsgProc, 60, "ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square."},
@@ -113,7 +118,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 63, "WARNING: The memory for the start-value estimators is not available; the default start values are used."},
     {kMsgProc, 64, "NOTE: Start values of the latent variables were computed by instrumental variables."},
     {kMsgProc, 65, "NOTE: Start values of the loadings were computed by principal factors."},
-    {kMsgProc, 66, "NOTE: Start values of the coefficients were computed by least squares."},
+    // 352/66: a severity marker and a text, 57 (a note) or 58 (an error).
+    {kMsgProc, 66, "%*z%k"},
     {kMsgProc, 67, "NOTE: Start values of the coefficients were computed by two-stage least squares."},
     {kMsgProc, 68, "NOTE: Some start values could not be computed; the default start values are used for them."},
     // 352/69-98: PROC options and data-set roles.
@@ -448,11 +454,13 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 442, "NOTE: The PROFILE statement is replaced by the default profile set."},
     {kMsgProc, 443, "NOTE: No parameter is profiled."},
     {kMsgProc, 444, "NOTE: All parameters are profiled."},
-    // 352/445, 448: the level; 446, 447: the name (length, text).
+    // 352/445, 448: the level; 446, 447, 449: the name (length, text).
     {kMsgProc, 445, "NOTE: The confidence level %g repeats a level and is ignored."},
     {kMsgProc, 446, "NOTE: Parameter %.*s is listed twice in the PROFILE statement."},
     {kMsgProc, 447, "NOTE: %.*s is not a parameter and is not profiled."},
     {kMsgProc, 448, "NOTE: The confidence level %g is not between 0 and 100 and is ignored."},
+    // 352/449: 447 for a parameter that the programming statements define.
+    {kMsgProc, 449, "NOTE: %.*s is a dependent parameter and is not profiled."},
     {kMsgProc, 450, "NOTE: Profile-likelihood confidence limits are computed."},
     {kMsgProc, 470, "ERROR: NLINCON names %.*s on line %i, a variable of programming statements that are ignored."},
     {kMsgProc, 471, "ERROR: WPENALTY= must be positive for METHOD=WLS in a correlation analysis: without it the variances have no weight and the weight matrix is singular."},

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
-// WARNING: The BY groups of data set %.8s %.*s do not match those of data set %.8s %.*s.
+// WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.
 constexpr int32_t kMsgSyncMismatch = 5;
 
 // ---- the procedure (kMsgProc) ----
@@ -93,13 +93,27 @@ constexpr int32_t kMsgInwgtRowCount = 38;
 constexpr int32_t kMsgKurtosisNumbered = 39;
 // WARNING: The programming statements gave missing values in this evaluation.
 constexpr int32_t kMsgProgramMissing = 45;
+// WARNING: The weight matrix of INWGT= data set %s is incomplete.
+constexpr int32_t kMsgInwgtIncompleteLs = 48;
+// WARNING: INWGT= data set %s has no WEIGHT rows.
+constexpr int32_t kMsgInwgtNoWeightRowsLs = 49;
 // NOTE: Memory is short for the derivatives of the equality tests; they are kept on a utility file.
 constexpr int32_t kMsgLmColumnsToFile = 50;
+// Start values of the coefficients were computed by least squares.  (A text of 66.)
+constexpr int32_t kMsgLeastSquaresStartText = 57;
+// internal error: matrix %s has no product rule without a form.  (A text of 66.)
+constexpr int32_t kMsgNoProductText = 58;
 // NOTE: The start-value estimators cannot read this model (an inconsistency of the procedure); the
 // default start values are used.
 constexpr int32_t kMsgStartEstimatorsUnusable = 59;
 // ERROR: Matrix %s has the form INVERSE or IMINUSINV but is not square.
 constexpr int32_t kMsgNotSquare = 60;
+// %*z%k: 66 reports two things, each with its severity (a marker of %*z) and
+// its text: least-squares start values (kSeverityNote, 57) and a matrix
+// product the model evaluation cannot form (kSeverityError, 58).
+constexpr int32_t kMsgSharedReport = 66;
+constexpr int32_t kSeverityError = 1;
+constexpr int32_t kSeverityNote = 3;
 // NOTE: Repeated variables were removed from a variable list.
 constexpr int32_t kMsgRepeatedVariables = 69;
 // NOTE: %i programming statements are present.
@@ -488,6 +502,8 @@ constexpr int32_t kMsgProfiledTwice = 446;
 constexpr int32_t kMsgNotAParameter = 447;
 // NOTE: The confidence level %g is not between 0 and 100 and is ignored.
 constexpr int32_t kMsgLevelOutOfRange = 448;
+// NOTE: %.*s is a dependent parameter and is not profiled.
+constexpr int32_t kMsgDependentNotProfiled = 449;
 // NOTE: Profile-likelihood confidence limits are computed.
 constexpr int32_t kMsgProfileLimits = 450;
 // WARNING: The programming statements stopped with an execution fault in this evaluation.

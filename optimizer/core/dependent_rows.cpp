@@ -331,7 +331,8 @@ void pricon(NlpProblem* p, int32_t kind) {
         int32_t balance = p->con.linRhs[k] > DBL_MIN ? 1 : (p->con.linRhs[k] < -DBL_MIN ? -1 : 0);
         for (int32_t i = 0; i < n; ++i) balance += p->active.rowBuffer[i] > DBL_MIN ? 1 : (p->active.rowBuffer[i] < -DBL_MIN ? -1 : 0);
         const double f = balance < 0 ? -1.0 : 1.0;
-        left = f * p->con.linRhs[k];
+        // A zero stays a plain zero when the row is negated.
+        left = p->con.linRhs[k] == 0.0 ? 0.0 : f * p->con.linRhs[k];
         std::strcpy(relation, k < p->shape.nLinEq ? " == " : (f < 0 ? " >= " : " <= "));
         int32_t t = 0;
         std::fill(sign.begin(), sign.end(), '\0');

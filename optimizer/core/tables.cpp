@@ -333,8 +333,21 @@ Reason status_reason(NlpProblem* p, int32_t status, const char* tech) {
     return r;
 }
 
+// The message text alone: a text that is also logged starts with its
+// severity ("WARNING: ", "NOTE: "), which belongs to the log line, not to
+// the table's Reason cell.
+HostText* without_severity(HostText* text) {
+    int32_t length = 0;
+    const char* chars = kyrtext_chars(text, &length);
+    if (chars == nullptr) return text;
+    const std::string s(chars, static_cast<size_t>(std::max(length, 0)));
+    for (const char* prefix : {"ERROR: ", "WARNING: ", "NOTE: "})
+        if (s.rfind(prefix, 0) == 0) return kyrtxt(s.c_str() + std::strlen(prefix), -1);
+    return text;
+}
+
 void convergence_status(NlpProblem* p, const Reason& reason) {
-    HostText* text = reason.text;
+    HostText* text = without_severity(reason.text);
     const double value = reason.value;
     OutputTable t(p->out.kyrObject, "ConvergenceStatus", msg(600), "Orvo.NLP.ConvergenceStatus");
     t.cell_column(kColumnDouble, "Status", &value);

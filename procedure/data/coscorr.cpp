@@ -232,23 +232,24 @@ void widen(double* a, int32_t m, int32_t k, const double* row) {
 
 // An LS method whose weights cannot be formed analyses the BY group by its
 // ULS stage only, with its results, and a warning names the method that was
-// run in place of the one asked for.  Too few observations for weights is
-// no failure (`level` kLevelWarning); a weight routine that failed is
-// (kLevelNoMoments).  Returns -1 (go on).
-int32_t uls_only(const DataView& dv, int32_t level) {
+// run in place of the one asked for.  The group is analysed, so this is no
+// failure, whatever kept the weights from being formed (too few
+// observations, an INWGT= matrix that cannot be used, the time limit): the
+// level is that of a warning.  Returns -1 (go on).
+int32_t uls_only(const DataView& dv) {
     const char* asked = dv.methods->methodGroup == kMethodUlsWls ? "LSWLS" : "LSDWLS";
     dv.methods->methodGroup = kMethodUls;
     xpmlog(kMsgProc, kMsgWeightsUlsOnly, asked);
-    raise_error_level(dv.ctx, level);
+    raise_error_level(dv.ctx, kLevelWarning);
     return -1;
 }
 
 // The fourth-order weight routine failed (or ran out of time): the LS
 // methods go on by ULS, the others leave the group unanalysed.
 int32_t weights_not_formed(const DataView& dv) {
-    xpmlog(kMsgProc, kMsgWeightsNotFormed);
     const int32_t method = dv.methods->methodGroup;
-    if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(dv, kLevelNoMoments);
+    if (method == kMethodUlsWls || method == kMethodUlsDwls) return uls_only(dv);
+    xpmlog(kMsgProc, kMsgWeightsNotFormed);
     return kWeightRoutineFailed;
 }
 
@@ -355,12 +356,12 @@ int32_t wls_weights(const DataView& dv, Group* g, const double* inverse) {
         xpmlog(kMsgProc, kMsgTooFewForKurtosis, g->n);
         dv.options->kurtosisWanted = 0;
         if (method == kMethodUlsWls || method == kMethodUlsDwls)
-            return uls_only(dv, kLevelWarning);
+            return uls_only(dv);
         xpmlog(kMsgProc, kMsgTooFewForWeights, g->n);
         return kTooFewForWeights;
     }
     if (wls && !dv.input->inwgtUsed && weights_rank_deficient(dv, g->nd, penalised)) {
-        if (method == kMethodUlsWls) return uls_only(dv, kLevelWarning);
+        if (method == kMethodUlsWls) return uls_only(dv);
         xpmlog(kMsgProc, kMsgWeightsSingular);
         return kWlsSingular;
     }

@@ -34,6 +34,19 @@ bool is_missing_kind_m(double d) {
     return (a >> 48) == 0xFFFFu && a == b;
 }
 
+// The determinant in fixed notation with as many decimals as the
+// 12-character field holds ("0.0000123457", "1234.5000000").  A value of
+// 13 or more integer digits has no fixed form in the field, and cutting
+// its digits would misstate it: it is given with six significant digits
+// in E notation instead.
+void fixed_text(double value, char* text, size_t size) {
+    for (int decimals = kCharDetWidth - 2; decimals >= 0; --decimals) {
+        const int length = std::snprintf(text, size, "%.*f", decimals, value);
+        if (length > 0 && length <= kCharDetWidth) return;
+    }
+    std::snprintf(text, size, "%.6g", value);
+}
+
 }  // namespace
 
 void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double logDet,
@@ -58,9 +71,7 @@ void cosdet(ProcContext* ctx, HostText* tableName, int32_t titleNumber, double l
         determinant = velix::kDblMax;
     } else {
         determinant = std::exp(logDet);
-        // Six significant digits fit 12 characters for every positive
-        // double, from 4.94066e-324 to 1.79769e+308.
-        std::snprintf(text, sizeof text, "%12.6g", determinant);
+        fixed_text(determinant, text, sizeof text);
     }
     char charDet[kCharDetWidth];
     std::memset(charDet, ' ', sizeof charDet);

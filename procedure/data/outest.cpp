@@ -329,6 +329,15 @@ void nonlinear_rows(Row& r) {
     r.method_name();
 }
 
+// Whether the covariance of the estimates gave standard errors: a run that
+// stopped short of a solution, or whose covariance could not be formed,
+// leaves them all missing, and a row of missing values says nothing.
+bool standard_errors_formed(const NlpProblem* p) {
+    if (p->work.stdErrors == nullptr) return false;
+    return std::any_of(p->work.stdErrors, p->work.stdErrors + p->shape.nParams,
+                       [](double se) { return !wzmis(se); });
+}
+
 void final_rows(Row& r) {
     NlpProblem* p = r.p;
     terminat_row(r);
@@ -341,7 +350,7 @@ void final_rows(Row& r) {
     r.parms();
     r.grad();
     r.dv.cells->rhsCell = missing();
-    if (p->hooks != nullptr && p->hooks->cov.wantCovariance != 0 && p->work.stdErrors != nullptr) {
+    if (p->hooks != nullptr && p->hooks->cov.wantCovariance != 0 && standard_errors_formed(p)) {
         r.type("STDERR");
         r.values(p->work.stdErrors, false);
         r.write();

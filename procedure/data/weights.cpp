@@ -46,17 +46,27 @@ bool weight_row(const DataView& dv) {
     return std::memcmp(type, "WEIGHT  ", 8) == 0;
 }
 
-// Name of the INWGT= data set for messages: its 8-character name without
-// the blanks that pad it.
+// Name of the INWGT= data set for messages: its whole name without the
+// blanks that pad it.
 struct DataSetName {
-    char text[9] = {};
+    char text[33] = {};
 };
 DataSetName inwgt_name(const DataView& dv) {
     DataSetName d;
-    xoinfo(dv.dataSets->dataSetHandle[kRoleInwgt], kInfoName, d.text);
-    d.text[8] = '\0';
-    for (int k = 7; k >= 0 && (d.text[k] == ' ' || d.text[k] == '\0'); --k) d.text[k] = '\0';
+    DataSetInfo info;
+    if (xoinfo(dv.dataSets->dataSetHandle[kRoleInwgt], kInfoDescription, &info) != 0) return d;
+    std::memcpy(d.text, info.name, sizeof info.name);
+    for (int k = 31; k >= 0 && (d.text[k] == ' ' || d.text[k] == '\0'); --k) d.text[k] = '\0';
     return d;
+}
+
+// The message that INWGT= cannot give the weights (`number`, an error).
+// An LS method then goes on by its ULS stage (the moment step says so),
+// so for it the same fact is a warning (`lsNumber`).
+void inwgt_unusable(const DataView& dv, int32_t number, int32_t lsNumber, const DataSetName& name) {
+    const int32_t method = dv.methods->methodGroup;
+    const bool lsStage = method == kMethodUlsWls || method == kMethodUlsDwls;
+    xpmlog(kMsgProc, lsStage ? lsNumber : number, name.text);
 }
 
 void print_weights(const DataView& dv, int32_t n) {
@@ -258,7 +268,7 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         }
         const DataSetName name = inwgt_name(dv);
         if (weightRows == 0) {
-            xpmlog(kMsgProc, kMsgInwgtNoWeightRows, name.text);
+            inwgt_unusable(dv, kMsgInwgtNoWeightRows, kMsgInwgtNoWeightRowsLs, name);
             return kLevelNoMoments;
         }
         const int64_t expected = int64_t{n} * (n + 1) * (2 * n + 1) / 6;
@@ -267,7 +277,7 @@ int32_t cosfiw1(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
                    static_cast<int32_t>(expected));
         for (int64_t q = 0; q < total; ++q)
             if (wzmis(w[q])) {
-                xpmlog(kMsgProc, kMsgInwgtIncomplete, name.text);
+                inwgt_unusable(dv, kMsgInwgtIncomplete, kMsgInwgtIncompleteLs, name);
                 if (dv.options->printEnabled) {
                     const int32_t rc =
                         velix::detail::publish_matrix(dv.ctx, "Weights", kMsgWeightsTable, w, pstar,
@@ -296,12 +306,12 @@ int32_t cosfiw2(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
         const bool any = read_matrix_form(dv, n);
         const DataSetName name = inwgt_name(dv);
         if (!any) {
-            xpmlog(kMsgProc, kMsgInwgtNoWeightRows, name.text);
+            inwgt_unusable(dv, kMsgInwgtNoWeightRows, kMsgInwgtNoWeightRowsLs, name);
             return kLevelNoMoments;
         }
         for (int32_t q = 0; q < pstar; ++q)
             if (wzmis(w[q])) {
-                xpmlog(kMsgProc, kMsgInwgtIncomplete, name.text);
+                inwgt_unusable(dv, kMsgInwgtIncomplete, kMsgInwgtIncompleteLs, name);
                 print_weights(dv, n);
                 return kLevelNoMoments;
             }

@@ -14,6 +14,7 @@
 //   conformity (111-114), forms (60), equation types (115) -> statements
 //   -> the dispatcher
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -612,12 +613,38 @@ std::vector<int32_t> equation_order(const StepView& sv, const std::vector<Stored
     return order;
 }
 
+// LINEQS: each variable of an equation must be one of the analysis
+// variables or be named as the LINEQS reader names latent ones (an F
+// variable on either side, an E or D variable on the right), else its
+// name does not fit its place (110, then 105 and the step ends).  A
+// stored model whose variable the VAR list leaves out is caught here,
+// not by the messages of statements the user never wrote.
+void check_lineqs_names(const StepView& sv, const std::vector<StoredMatrix>& mats, int32_t nEndo) {
+    const std::vector<NameRecord>& names = mats[1].columnNames;
+    std::vector<char> used(names.size(), 0);
+    for (int32_t i = 0; i < nEndo; ++i) used[static_cast<size_t>(i)] = 1;
+    for (const RamRow* e : mats[3].estim) used[static_cast<size_t>(nEndo + e->col - 1)] = 1;
+    for (size_t c = 0; c < names.size(); ++c) {
+        if (!used[c] || manifest_index(sv, names[c]) >= 0) continue;
+        const char c0 = static_cast<char>(std::toupper(static_cast<unsigned char>(names[c].text[0])));
+        const bool latent = c0 == 'F' || (static_cast<int32_t>(c) >= nEndo && (c0 == 'E' || c0 == 'D'));
+        if (latent) continue;
+        xpmlog(kMsgProc, kMsgInramColumnNotAnalysed, name_text(names[c]).c_str());
+        raise_error_level(sv.ctx, kLevelBadVariables);
+    }
+    if (*sv.errorLevel > kLevelStepEnds) {
+        xpmlog(kMsgProc, kMsgInramNoLineqs);
+        xexit(*sv.errorLevel, 0);
+    }
+}
+
 // LINEQS: the columns of _SEL_ name the endogenous variables, then the
 // exogenous ones.  Row i of _BETA_ and _GAMMA_ is the equation of
 // endogenous variable i; _PHI_ gives the STD and COV entries.
 void lineqs_statements(const StepView& sv, Statements* st, const std::vector<StoredMatrix>& mats) {
     const std::vector<NameRecord>& names = mats[1].columnNames;
     const int32_t nEndo = mats[2].rows - mats[4].rows;
+    check_lineqs_names(sv, mats, nEndo);
     std::vector<NameRecord> dependents, termNames;
     std::vector<int32_t> termEnd, nameStart;
     std::vector<int16_t> kind, sign, nameKind;

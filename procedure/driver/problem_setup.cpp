@@ -122,6 +122,14 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
             if (same_name(nlp->param.paramNames[i], r)) return i;
         return -1;
     };
+    // The programming statements' dependent parameters follow the n
+    // optimized ones in the name array: a name among them is no
+    // parameter to profile either, but is called what it is.
+    auto is_dependent = [&](const NameRecord& r) {
+        for (int32_t i = n; i < sv.optSetup->parms.count; ++i)
+            if (same_name(nlp->param.paramNames[i], r)) return true;
+        return false;
+    };
     if (mode == 0) {
         ps->nSelected = ps->nAlpha = 0;
         ps->printLimits = ps->outestLimitRows = 0;
@@ -171,7 +179,7 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
             for (int32_t i = 0; i < pl->names.count; ++i) {
                 int32_t p = parameter_index(pl->names.names[i]);
                 if (p < 0) {
-                    xpmlog(kMsgProc, kMsgNotAParameter,
+                    xpmlog(kMsgProc, is_dependent(pl->names.names[i]) ? kMsgDependentNotProfiled : kMsgNotAParameter,
                            static_cast<int32_t>(pl->names.names[i].length),
                            pl->names.names[i].text);
                     continue;

@@ -15,6 +15,8 @@
 
 #include "procedure/evaluation/sparse_inverse.h"
 #include "velix/codes.h"
+#include "velix/host.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"
 
@@ -23,11 +25,15 @@ using velix::pk;
 namespace {
 
 constexpr int32_t kMsgNoConformity = 137;  // shapes of a product do not conform
-// A type that cannot multiply without a form (an internal error: the
-// readers give every model matrix a type that can); 66 is the start
-// values' least-squares note.
-constexpr int32_t kMsgNoProduct = 58;
 constexpr int32_t kMsgBadForm = 62;        // a form on a type without an inverse rule
+
+// A type that cannot multiply without a form (an internal error: the
+// readers give every model matrix a type that can): 66 with its error text.
+[[noreturn]] void no_product(const EvalView& v, int32_t j) {
+    xpmlog(kMsgProc, kMsgSharedReport, kSeverityError,
+           kyrmsgs(kMsgProc, kMsgNoProductText, velix::detail::matrix_name(v, j).c_str()));
+    xexit(std::max(kLevelInternal, *v.errorLevel), 0);
+}
 
 // The value an element contributes with the diagonal types' form applied
 // element by element: 1/v for INVERSE, 1/(1-v) for IMINUSINV.
@@ -317,8 +323,10 @@ int32_t cosposm(const EvalView* view, int32_t transpose, int32_t j, int32_t nRow
     const int16_t type = mt.type[j], form = mt.form[j];
     const bool unitType =
         type == kMatIdentity || type == kMatZerIdentity || (type == kMatSelection && transpose);
-    if (!unitType && !entry_rule(type, form, transpose))
-        velix::detail::eval_fault(v, form == kFormNone ? kMsgNoProduct : kMsgBadForm, j);
+    if (!unitType && !entry_rule(type, form, transpose)) {
+        if (form == kFormNone) no_product(v, j);
+        velix::detail::eval_fault(v, kMsgBadForm, j);
+    }
     // A square identity leaves the work rows as they are: skip the row
     // sweeps that would only copy them.
     if (type == kMatIdentity && opRows == opCols) return opCols;

@@ -24,7 +24,7 @@ using velix::detail::StartWork;
 // Notes of the start values (group 352).
 constexpr int32_t kNoteInstrumental = 64;   // latent variables by instrumental variables
 constexpr int32_t kNotePrincipal = 65;      // latent variables by principal factors
-constexpr int32_t kNoteLeastSquares = 66;   // coefficients by least squares
+constexpr int32_t kNoteLeastSquares = kMsgSharedReport;  // coefficients by least squares
 constexpr int32_t kNoteTwoStage = 67;       // coefficients by two-stage least squares
 constexpr int32_t kNoteStillMissing = 68;   // some start values are left to the default
 // The unique part _U_ of a FACTOR model with factors.

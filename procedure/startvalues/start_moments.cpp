@@ -17,6 +17,7 @@
 #include "numerics/packed.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 
 namespace velix::detail {
@@ -239,7 +240,11 @@ double away_from_zero(double v, double floor) {
 
 bool start_note(ProcContext* ctx, int32_t number) {
     if (!ctx->options.startNotes || ctx->output.kyrManager == nullptr) return true;
-    const int32_t rc = kyr_note(ctx->output.kyrManager, kyrmsg(kMsgProc, number), 'l');
+    // 66 is a note only with its severity and text.
+    HostText* text = number == kMsgSharedReport
+                         ? kyrmsgs(kMsgProc, number, kSeverityNote, kyrmsg(kMsgProc, kMsgLeastSquaresStartText))
+                         : kyrmsg(kMsgProc, number);
+    const int32_t rc = kyr_note(ctx->output.kyrManager, text, 'l');
     if (rc >= 0) return true;
     xprrlog(0, rc);
     return false;

@@ -61,6 +61,12 @@ TEST_F(Outest, FitRowsInOrder) {
     // _ITER_ is 0 at the start and missing after the final evaluation.
     EXPECT_EQ(rows.cells[0][rows.column("_ITER_")], "0");
     EXPECT_EQ(rows.cells[2][rows.column("_ITER_")], ".");
+    // A run stopped short of the minimum forms no covariance of the
+    // estimates: no STDERR row and no COV rows.
+    const RunResult stopped = run("outest=est maxiter=1", "");
+    ASSERT_EQ(stopped.exitStatus, 0) << stopped.log;
+    const std::vector<std::string> u = read_rows(dir_ + "/est.csv").types();
+    EXPECT_EQ(u, (std::vector<std::string>{"INITIAL", "TERMINAT", "PARMS", "_NOBS_"})) << stopped.log;
 }
 
 TEST_F(Outest, CovarianceGivesTheReferenceStandardErrors) {

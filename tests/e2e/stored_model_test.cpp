@@ -216,6 +216,7 @@ TEST_F(StoredModel, ABrokenLayoutGivesItsMessage) {
         std::string body;
         std::vector<int> messages;
         bool stepEnds;
+        int level = 0;  // the return code, when the case names one
     } cases[] = {
         // A SYMMETRIC matrix with diagonal rows only becomes DIAGONAL (119).
         {"unknown", "MODEL,A,1,9,9,8,0\nESTIM,a,1,1,1,1,0\nODD,x,.,.,.,.,.\nODD,y,.,.,.,.,.\n", {101, 101, 119}, false},
@@ -239,6 +240,12 @@ TEST_F(StoredModel, ABrokenLayoutGivesItsMessage) {
                     "ESTIM,a,2,0,4,1,0\nESTIM,b,2,1000000,4,1,0\n",
          {117, 117, 118}, true},
         {"form", "MODEL,A,1,9,3,9,1\nMODEL,B,2,3,3,8,0\nESTIM,a,1,1,1,1,0\nESTIM,b,2,1,1,1,0\n", {60}, true},
+        // y1 = b y2 + E1 with neither y1 nor y2 among the VAR variables:
+        // each is named (110) before the model is restated as statements.
+        {"lineqsvars", "MODEL,_SEL_,1,2,3,12,0\nMODEL,_BETA_,2,3,3,1,0\nMODEL,_GAMMA_,3,3,2,14,0\n"
+                       "MODEL,_PHI_,4,2,2,3,0\nVARNAME,y1,1,.,1,.,.\nVARNAME,y2,1,.,2,.,.\nVARNAME,E1,1,.,3,.,.\n"
+                       "ESTIM,b,3,1,1,.,.\nESTIM,,3,1,2,1,0\nESTIM,v,4,1,1,.,.\nESTIM,ve,4,2,2,.,.\n",
+         {110, 110, 105}, true, 1008},
     };
     for (const Case& c : cases) {
         write_ram(c.name, c.body);
@@ -249,6 +256,9 @@ TEST_F(StoredModel, ABrokenLayoutGivesItsMessage) {
             if ((m >= 101 && m <= 119) || m == 60) got.push_back(m);
         EXPECT_EQ(got, c.messages) << c.name << "\n" << r.log;
         EXPECT_EQ(r.exitStatus != 0, c.stepEnds) << c.name << "\n" << r.log;
+        if (c.level != 0) {
+            EXPECT_EQ(r.return_code(), c.level) << c.name << "\n" << r.log;
+        }
     }
     // A stored LINEQS model is read back with its stored types (_BETA_
     // IDENTITY, _PHI_ DIAGONAL) and no type-change note; the statements it

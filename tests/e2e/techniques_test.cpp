@@ -229,6 +229,66 @@ TEST(Techniques, ConstrainedMinimumWithEveryTechnique) {
     }
 }
 
+// Active constraints that depend linearly on the other active ones are
+// listed by kind, at the start and at the solution, on hs_cfa_ml:
+//   - l2 - l3 >= 0 and its negation l3 - l2 >= 0, both active: the second
+//     row is the first times -1 ("LinDepLinCon" lists constraint 2);
+//   - l2 >= 0.9 and l3 >= 0.9 with l2 - l3 = 0 (the loadings are about
+//     0.55 and 0.73, so both bounds hold): e_l3 = e_l2 - (e_l2 - e_l3), so
+//     the bound of l3 is dependent ("DepBoundCons": l3, its number, its
+//     lower bound);
+//   - c1 = l2 - 0.9 >= 0 and c2 = 2 l2 - 1.8 >= 0: the gradient of c2 is
+//     twice that of c1 ("DepNonlinCon": c2, constraint 2).
+// The constraints of programs carry their names, so that the unnamed
+// nonlinear form ("LinDepGradNonLin") is the optimizer's own (tested with
+// its constrained runs).
+TEST(Techniques, DependentActiveConstraintsAreListedByKind) {
+    const Reference ref = reference("hs_cfa_ml");
+    const char* const kTables[] = {"LinDepLinCon", "DepBoundCons", "DepNonlinCon", "LinDepGradNonLin"};
+    const struct {
+        const char* statements;
+        const char* table;
+    } cases[] = {{"   lincon l2 - l3 >= 0, l3 - l2 >= 0;\n", "LinDepLinCon"},
+                 {"   bounds l2 >= 0.9, l3 >= 0.9;\n   lincon l2 - l3 = 0;\n", "DepBoundCons"},
+                 {"   nlincon c1 >= 0, c2 >= 0;\n   c1 = l2 - 0.9;\n   c2 = 2 * l2 - 1.8;\n", "DepNonlinCon"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.statements);
+        std::string text = ref.program;
+        text.insert(text.find("run;"), std::string(c.statements) + "   nloptions pall;\n");
+        const RunResult r = run_velix(text, {"hs.csv"});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        for (const char* other : kTables) {
+            if (std::string(other) == c.table) continue;
+            EXPECT_TRUE(r.items(0, "matrix", other).empty() && r.items(0, "table", other).empty()) << other;
+        }
+        const std::string kind = std::string(c.table) == "LinDepLinCon" ? "matrix" : "table";
+        const auto shown = r.items(0, kind, c.table);
+        ASSERT_EQ(shown.size(), 2u) << "at the start and at the solution\n" << r.log;
+        for (const JsonValue* t : shown) {
+            if (kind == "matrix") {
+                ASSERT_EQ((*t)["values"].size(), 1u);
+                ASSERT_EQ((*t)["values"][0].size(), 1u);
+                EXPECT_EQ((*t)["values"][0][0].number(), 2.0);
+                continue;
+            }
+            ASSERT_EQ((*t)["rows"].size(), 1u);
+            if (std::string(c.table) == "DepNonlinCon") {
+                EXPECT_EQ(cell(*t, 0, "Parameter").str(), "c2");
+                EXPECT_EQ(cell(*t, 0, "Number").number(), 2.0);
+                continue;
+            }
+            const JsonValue& estimates = r.table(0, "ParameterEstimates");
+            double number = 0.0;
+            for (size_t i = 0; i < estimates["rows"].size(); ++i)
+                if (cell(estimates, i, "Parameter").str() == "l3") number = cell(estimates, i, "Number").number();
+            EXPECT_GT(number, 0.0);
+            EXPECT_EQ(cell(*t, 0, "Parameter").str(), "l3");
+            EXPECT_EQ(cell(*t, 0, "Number").number(), number);
+            EXPECT_EQ(cell(*t, 0, "Kind").str(), "Lower Bound");
+        }
+    }
+}
+
 // A run stopped by MAXITER= says so in its status row with the limits
 // filled in, and the full history of constrained runs (linear rows with the
 // projected Newton technique, a nonlinear constraint with the dual

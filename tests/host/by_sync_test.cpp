@@ -77,6 +77,14 @@ TEST_F(BySync, MatchingGroupsAreInStepAndMismatchIsReported) {
     const std::string l = log();
     EXPECT_NE(l.find(name_of(data) + " Main data"), std::string::npos) << l;
     EXPECT_NE(l.find(name_of(other) + " Aux data"), std::string::npos) << l;
+    // Data sets without a label: one blank after each name.
+    HostDataSet* plain = open("plain", "g,x\n1,1\n2,3\n");
+    HostDataSet* plainAux = open("plainaux", "g,y\n1,5\n3,6\n");
+    ASSERT_EQ(xbynext(plain), 1);
+    EXPECT_EQ(zbysync(plain, plainAux, 0), 0);
+    ASSERT_EQ(xbynext(plain), 1);
+    EXPECT_EQ(zbysync(plain, plainAux, 0), 1);
+    EXPECT_NE(log().find("data set plain do not match those of data set plainaux."), std::string::npos) << log();
 }
 
 TEST_F(BySync, FatalMismatchEndsTheStep) {

@@ -41,13 +41,15 @@ struct IncompleteMatrix {
     std::vector<int> codes;
     velix::test::JsonValue json;  // the output document of the step
 
-    IncompleteMatrix(const std::string& wText, const std::string& program, bool failTable) {
+    // `wName`: the name of the weights' data set in the library folder.
+    IncompleteMatrix(const std::string& wText, const std::string& program, bool failTable,
+                     const std::string& wName = "w") {
         auto& s = velix::platform::session();
         const fs::path dir = fs::temp_directory_path() / ("velix_weights_" + std::to_string(::getpid()));
         fs::create_directories(dir);
         fs::copy_file(velix::test::fixture_path("hs.csv"), dir / "hs.csv",
                       fs::copy_options::overwrite_existing);
-        std::ofstream(dir / "w.csv") << wText;
+        std::ofstream(dir / (wName + ".csv")) << wText;
         const std::string savedLib = s.libraryDir;
         std::ostream* savedLog = s.log;
         std::ostream* savedListing = s.listing;
@@ -89,6 +91,49 @@ TEST(InwgtGlsWeights, AnIncompleteMatrixEndsTheStepWhetherOrNotItsTableIsShown) 
         EXPECT_EQ(r.tables("Weights"), failTable ? 0 : 1) << r.log.str();
         // The failed publication is reported in the log.
         EXPECT_EQ(r.log.str().find("status -6") != std::string::npos, failTable) << r.log.str();
+    }
+}
+
+// The one-factor model of x1-x3 by METHOD=`method` with the weights of
+// data set gls_weights_incomplete.
+std::string weighted_program(const std::string& method) {
+    std::string p = kGlsProgram;
+    p.replace(p.find("method=gls"), 10, "method=" + method);
+    p.replace(p.find("inwgt=w"), 7, "inwgt=gls_weights_incomplete");
+    return p;
+}
+
+TEST(InwgtWeights, AnLsMethodWhoseWeightsCannotBeUsedFitsByUlsWithAWarning) {
+    // The WLS form of x1-x3 with one of its 14 rows.
+    const std::string wlsForm = "# TYPE=WEIGHT\n# CHAR=_TYPE_:8,_NAME_:32,_NAM2_:32,_NAM3_:32\n"
+                                "_TYPE_,_NAME_,_NAM2_,_NAM3_,x1,x2,x3\nWEIGHT,x1,x1,x1,1.0,0.2,0.1\n";
+    const std::string noRows = "# TYPE=WEIGHT\n_TYPE_,_NAME_,x1,x2,x3\nCOV,x1,1.0,0.2,0.1\n";
+    struct Case {
+        const char* method;
+        std::string weights;
+        int code;
+        std::vector<int> present, absent;
+        bool fitted;
+    } cases[] = {
+        // The LS methods go on by ULS: warnings only, the level of a warning.
+        {"lsdwls", kWeights, kLevelWarning, {48, 23}, {36, 10}, true},
+        {"lswls", wlsForm, kLevelWarning, {48, 23}, {36, 10}, true},
+        {"lsdwls", noRows, kLevelWarning, {49, 23}, {37, 10}, true},
+        // Without a ULS stage the group is not analysed.
+        {"dwls", kWeights, kLevelNoMoments, {36, 10}, {48, 23}, false},
+        {"wls", wlsForm, kLevelNoMoments, {36, 10}, {48, 23}, false},
+    };
+    for (const Case& c : cases) {
+        IncompleteMatrix r(c.weights, weighted_program(c.method), false, "gls_weights_incomplete");
+        const std::string what = std::string(c.method) + "\n" + r.log.str();
+        ASSERT_EQ(r.codes.size(), 1u) << what;
+        EXPECT_EQ(r.codes[0], c.code) << what;
+        for (int m : c.present) EXPECT_TRUE(r.has_message(m)) << m << " " << what;
+        for (int m : c.absent) EXPECT_FALSE(r.has_message(m)) << m << " " << what;
+        EXPECT_EQ(r.log.str().find("ERROR") == std::string::npos, c.fitted) << what;
+        EXPECT_EQ(r.tables("FitSummary") > 0, c.fitted) << what;
+        // The data set is named in full.
+        EXPECT_NE(r.log.str().find("data set gls_weights_incomplete "), std::string::npos) << what;
     }
 }
 

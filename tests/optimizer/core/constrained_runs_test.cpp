@@ -117,6 +117,49 @@ TEST_F(ConstrainedRuns, NonlinearConstraintsThroughTheDriver) {
         for (const Standard& s : nonlinear_problems()) solves_through_the_driver(s, technique);
 }
 
+// min (x1 - 2)^2 + (x2 - 1)^2 inside the unit circle, stated twice:
+// c1 = 1 - |x|^2 >= 0 and c2 = 2 c1 >= 0, whose gradients are parallel
+// everywhere.  The minimum is (2, 1)/sqrt(5) with f = (sqrt(5) - 1)^2,
+// both constraints active; the second is dependent on the first, and
+// without constraint names the result lists its number in the matrix
+// "LinDepGradNonLin".
+double circle_f(const double* x) { return (x[0] - 2) * (x[0] - 2) + (x[1] - 1) * (x[1] - 1); }
+void circle_g(const double* x, double* g) {
+    g[0] = 2 * (x[0] - 2);
+    g[1] = 2 * (x[1] - 1);
+}
+void circle_c(const double* x, double* c) {
+    c[0] = 1 - x[0] * x[0] - x[1] * x[1];
+    c[1] = 2 * c[0];
+}
+void circle_j(const double* x, double* j) {
+    j[0] = -2 * x[0];
+    j[1] = -2 * x[1];
+    j[2] = 2 * j[0];
+    j[3] = 2 * j[1];
+}
+
+TEST_F(ConstrainedRuns, ADependentUnnamedNonlinearConstraintIsListedByNumber) {
+    const double r5 = std::sqrt(5.0);
+    const Standard twice{"TwiceTheCircle", {0, 0}, 0, nullptr, nullptr, -1, {}, {}, circle_f, circle_g,
+                         (r5 - 1) * (r5 - 1), false, {}, {}, 0, 2, 0, circle_c, circle_j, {2 / r5, 1 / r5}};
+    TechniqueProblem t(twice, kTechDualQuanew, false);
+    ActiveSetArrays arrays(&t.p);
+    t.p.out.kyrObject = manager_;
+    t.p.opt.printLevel = 4;
+    const int32_t status = run_driver(&t);
+    EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpAllFixed) << status;
+    EXPECT_NEAR(t.p.iter.f, twice.fMin, 1e-8);
+    EXPECT_NEAR(t.x[0], 2 / r5, 1e-5);
+    EXPECT_NEAR(t.x[1], 1 / r5, 1e-5);
+    const JsonValue dep = item("LinDepGradNonLin");
+    ASSERT_FALSE(dep.is_null()) << log();
+    ASSERT_EQ(dep["values"].size(), 1u);
+    ASSERT_EQ(dep["values"][0].size(), 1u);
+    EXPECT_EQ(dep["values"][0][0].number(), 2.0);
+    EXPECT_TRUE(item("DepNonlinCon").is_null());
+}
+
 }  // namespace
 
 namespace {

@@ -4,6 +4,7 @@
 // cleaned problem is unchanged, and contradictions are reported.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <numeric>
 #include <random>
 #include <vector>
@@ -68,6 +69,21 @@ TEST_F(Hs28Rows, DependentRowIsRemovedWithItsTable) {
     EXPECT_EQ(table["rows"][0][11].number(), 6.0);
     EXPECT_EQ(table["rows"][0][13].str(), "X3");
     expect_optimum();
+}
+
+TEST_F(Hs28Rows, ANegatedRowWithZeroRightHandSideShowsZero) {
+    // x3 = 0 and -x3 = 0: the second is dependent and printed negated,
+    // 0 == X3, with a plain zero on the left.
+    rows({{1, 2, 3}, {0, 0, 1}, {0, 0, -1}}, {1, 0, 0}, 3);
+    c.p.opt.printLevel = 3.0;
+    EXPECT_EQ(clean(), 0);
+    const JsonValue table = item("LinConDel");
+    ASSERT_FALSE(table.is_null());
+    ASSERT_EQ(table["rows"].size(), 1u);
+    EXPECT_EQ(table["rows"][0][0].number(), 0.0);
+    EXPECT_FALSE(std::signbit(table["rows"][0][0].number()));
+    EXPECT_EQ(table["rows"][0][3].number(), 1.0);
+    EXPECT_EQ(table["rows"][0][5].str(), "X3");
 }
 
 TEST_F(Hs28Rows, ContradictingDependentRowIsInfeasible) {

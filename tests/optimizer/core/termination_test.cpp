@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -283,6 +284,26 @@ TEST_F(Termination, SummaryReportsTheReasonOfTheStop) {
     EXPECT_NE(log().find("Optimization (1) of technique QUANEW did not converge."), std::string::npos) << log();
     EXPECT_NE(log().find("technique QUANEW stopped at its limit of 37 iterations or 91 function calls."),
               std::string::npos) << log();
+}
+
+// The Reason cell holds the text of the message the log gets, without the
+// severity that starts the log line.
+TEST_F(Termination, StatusReasonIsTheLoggedTextWithoutItsSeverity) {
+    t.p.out.kyrObject = manager_;
+    t.p.opt.printLevel = 2;
+    t.p.opt.technique = kTechQuanew;
+    t.p.run.iteration = 5;
+    for (int32_t status : {kNlpLimit, kNlpTechniqueStop6, kNlpTechniqueStop7, kNlpRose}) znlpptm(&t.p, status, 1);
+    const JsonValue out = document()["steps"][0]["output"];
+    std::vector<std::string> reasons;
+    for (size_t i = 0; i < out.size(); ++i)
+        if (out[i]["name"].is_string() && out[i]["name"].str() == "ConvergenceStatus")
+            reasons.push_back(out[i]["rows"][0][1].str());
+    ASSERT_EQ(reasons.size(), 4u);
+    for (const std::string& reason : reasons) {
+        for (const char* severity : {"ERROR", "WARNING", "NOTE"}) EXPECT_NE(reason.rfind(severity, 0), 0u) << reason;
+        EXPECT_NE(log().find(": " + reason), std::string::npos) << reason << "\n" << log();
+    }
 }
 
 // Every counted criterion, GCONV2 the last of them, names itself and its

@@ -78,8 +78,10 @@ TEST_F(Cosdet, CellsForOrdinaryOverflowingAndMissingDeterminants) {
         out = run(big);
         EXPECT_NE(out.find("  Infinity  "), std::string::npos) << out;
     }
+    // Fixed notation: a determinant below the last decimal of the field
+    // reads as zeros.
     out = run(std::log(1e-200));
-    EXPECT_NE(out.find("1e-200"), std::string::npos) << out;
+    EXPECT_NE(out.find("0.0000000000"), std::string::npos) << out;
     // Missing of kind 'M': Determinant 0, CharDet "0", LogDet missing.
     out = run(host_special_missing(2 + ('M' - 'A')));
     EXPECT_NE(out.find("0  0 "), std::string::npos) << out;
@@ -111,16 +113,29 @@ TEST_F(Cosdet, TableLayoutAndCellValues) {
     EXPECT_EQ(row(4).number(), 0.0);
     EXPECT_LE(t["columns"][2]["width"].number(), 12);
 
-    // Every ordinary determinant reads back from its 12 characters to six
-    // significant digits.
-    for (double d : {std::log(1234.5), -3.0, std::log(1e-300), 700.0, -700.0}) {
+    // An ordinary determinant stands in fixed notation in at most 12
+    // characters, with as many decimals as fit, to half a unit of its last
+    // decimal: "1234.5000000", "0.0497870684", "0.0000000000" (1e-300),
+    // "98765432109".
+    for (double d : {std::log(1234.5), -3.0, std::log(1e-300), -700.0, std::log(98765432109.0)}) {
         run(d);
         t = last_table();
+        const std::string text = row(2).str();
         EXPECT_EQ(row(1).number(), std::exp(d)) << d;
         EXPECT_EQ(row(4).number(), d);
-        EXPECT_EQ(t["columns"][2]["width"].number(), 12) << d;
-        EXPECT_NEAR(std::stod(row(2).str()) / std::exp(d), 1.0, 1e-5) << row(2).str();
+        EXPECT_EQ(t["columns"][2]["width"].number(), static_cast<double>(text.size())) << d;
+        ASSERT_LE(text.size(), 12u) << text;
+        EXPECT_EQ(text.find_first_not_of("0123456789."), std::string::npos) << text;
+        const size_t dot = text.find('.');
+        const double unit = dot == std::string::npos ? 1.0 : std::pow(10.0, -static_cast<double>(text.size() - dot - 1));
+        EXPECT_LE(std::fabs(std::stod(text) - std::exp(d)), 0.5 * unit * (1 + 1e-12)) << text;
     }
+    // Thirteen or more integer digits have no fixed form in the field:
+    // six significant digits in E notation, not cut digits.
+    run(700.0);
+    t = last_table();
+    EXPECT_LE(row(2).str().size(), 12u) << row(2).str();
+    EXPECT_NEAR(std::stod(row(2).str()) / std::exp(700.0), 1.0, 1e-5) << row(2).str();
 
     // Beyond the double range: the decimal exponent, a very large Determinant.
     run(710.0);

@@ -1,7 +1,7 @@
 // The optimizer problem set-up through cosinit on whole LINEQS programs with
 // METHOD=NONE: the problem sizes, the technique correction for nonlinear
-// constraints, and the PROFILE settings (valid, repeated and unknown names,
-// levels inside and outside (0, 100) and repeats within 1e-8).
+// constraints, and the PROFILE settings (valid, repeated, dependent and
+// unknown names, levels inside and outside (0, 100) and repeats within 1e-8).
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -90,7 +90,8 @@ TEST(ProblemSetup, NonlinearConstraintsNeedTheDualQuasiNewtonTechnique) {
 TEST(ProblemSetup, ProfileKeepsValidNamesAndLevels) {
     const size_t from = messages_now();
     Step s(
-        program("", "profile l2 l3 zz l2 / 0 95 100 95.000000001 90 ffactor=2 outtable outall;"));
+        program("", "profile l2 l3 zz l2 l4 / 0 95 100 95.000000001 90 ffactor=2 outtable outall;\n"
+                    "l4 = 2 * l3;"));
     ASSERT_EQ(s.exitCode, -1) << s.log.str();
     const ProfileSettings& ps = *s.hooks.plSettings;
     ASSERT_EQ(ps.nSelected, 2);
@@ -107,6 +108,7 @@ TEST(ProblemSetup, ProfileKeepsValidNamesAndLevels) {
     EXPECT_EQ(ps.outestLimitRows, 1);
     const auto m = messages_since(from);
     EXPECT_EQ(count(m, 447), 1);  // zz is no parameter
+    EXPECT_EQ(count(m, 449), 1);  // l4 is a dependent parameter
     EXPECT_EQ(count(m, 446), 1);  // l2 again
     EXPECT_EQ(count(m, 448), 2);  // 0 and 100
     EXPECT_EQ(count(m, 445), 1);  // 95 within 1e-8

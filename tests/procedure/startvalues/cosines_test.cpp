@@ -173,6 +173,12 @@ TEST(StartValueCascade, EachEstimatorThatAssignsValuesLeavesItsNote) {
         StartValueStep s(with_notes(kRecursive));
         ASSERT_TRUE(s.ready) << s.log.str();
         EXPECT_EQ(s.notes(), (std::vector<int32_t>{67, 66}));
+        // 66 is the note with its own text (the number also reports a
+        // product the model evaluation cannot form).
+        std::string text;
+        for (const auto& it : velix::platform::current_step().items)
+            if (it.type == velix::platform::OutItem::Type::Note && it.title.messageNumber == 66) text = it.title.text;
+        EXPECT_EQ(text, "NOTE: Start values of the coefficients were computed by least squares.");
     }
 }
 
