@@ -72,8 +72,9 @@ void step_exit_above(const StepView& sv, int32_t level) {
 
 // Resolves list k of the PROC record to variable numbers of DATA=;
 // _NUMERIC_ and _ALL_ stand for every numeric variable.  Unknown names:
-// message 86; character variables: message 87.  Each message is placed at
-// its name in the statements.
+// message 86; a character variable in any list but BY (groups are runs of
+// equal texts as well as of equal numbers): message 87.  Each message is
+// placed at its name in the statements.
 std::vector<int16_t> resolve_list(const StepView& sv, HostDataSet* data, const ProcOptionRecord* r, int k) {
     const NameArray& names = r->lists[k];
     const int32_t* lines = r->listLines[k];
@@ -99,7 +100,7 @@ std::vector<int16_t> resolve_list(const StepView& sv, HostDataSet* data, const P
             continue;
         }
         const HostVariableDescriptor* d = nullptr;
-        if (xvname(data, number, &d) == 0 && d->type != kVarNumeric) {
+        if (k != kListBy && xvname(data, number, &d) == 0 && d->type != kVarNumeric) {
             xpmlog(kMsgProc, kMsgVariableNotNumeric, n.c_str());
             xpmplace(lines != nullptr ? lines[i] : 0, n.c_str());
             raise_error_level(sv.ctx, kLevelInputError);
