@@ -56,10 +56,12 @@ TEST(Step, MethodNoneRunsCleanlyAndPrintsTheProcedureTitle) {
 }
 
 // The program's title lines head each step, in the listing and in the
-// document; a TITLEn statement clears the lines after n.
+// document, whether they stand before the step or in it; a TITLEn
+// statement clears the lines after n.
 TEST(Step, TitleLinesHeadEachStep) {
-    const std::string program =
-        "title 'First line';\ntitle3 'Third line';\n" + std::string(kCfaNone) + "title2 'Second';\n" + kCfaNone;
+    std::string second = kCfaNone;
+    second.insert(second.find("covariance;") + 12, "title2 'Second';\n");
+    const std::string program = "title 'First line';\ntitle3 'Third line';\n" + std::string(kCfaNone) + second;
     auto r = run_velix(program, {"hs.csv"});
     ASSERT_EQ(r.exitStatus, 0) << r.log;
     const std::vector<std::vector<std::string>> want = {{"First line", "", "Third line"}, {"First line", "Second"}};
