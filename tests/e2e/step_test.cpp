@@ -94,6 +94,33 @@ TEST(Step, TitleLinesHeadEachStep) {
     EXPECT_EQ(procedureTitle[0], want[0].size() + 1) << "nothing before the first step's titles";
 }
 
+// The title of the modeling statistics names the analysed matrix: the
+// correlations unless COVARIANCE is given, uncorrected with moments about
+// zero.
+TEST(Step, TheListingNamesTheAnalysedMatrix) {
+    const struct Case {
+        const char* options;
+        const char* title;
+    } cases[] = {{"", "Analysis of the Correlation Matrix"},
+                 {"covariance", "Analysis of the Covariance Matrix"},
+                 {"ucorr", "Analysis of the Uncorrected Correlation Matrix"},
+                 {"ucov covariance", "Analysis of the Uncorrected Covariance Matrix"}};
+    std::string program;
+    for (const Case& c : cases) {
+        std::string step = kCfaNone;
+        step.replace(step.find("covariance"), 10, c.options);
+        program += step;
+    }
+    auto r = run_velix(program, {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    for (size_t k = 0; k < std::size(cases); ++k) {
+        size_t found = 0;
+        for (const auto* t : r.items(k, "title")) found += (*t)["text"].str() == cases[k].title;
+        EXPECT_EQ(found, 1u) << cases[k].title;
+        EXPECT_NE(r.listing.find(cases[k].title), std::string::npos) << cases[k].title;
+    }
+}
+
 TEST(Step, ByGroupLoopRunsOncePerGroup) {
     std::string program = kCfaNone;
     program.replace(program.find("data=hs"), 7, "data=hs_by");
