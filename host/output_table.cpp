@@ -5,6 +5,7 @@
 #include "host/output_table.h"
 
 #include <cstring>
+#include <string>
 
 #include "host/internal_error.h"
 #include "host/object_dispatch.h"
@@ -149,6 +150,20 @@ int32_t kyr_title(HostObject* manager, HostText* text, int32_t kind) {
     args[k++] = kyr_int(kAttrParent, -1);
     args[k++] = kyr_text(kAttrText, text);
     return wobmth(manager, nullptr, kKyrMethodTitle, k, args);
+}
+
+int32_t kyr_program_titles(HostObject* manager) {
+    constexpr int32_t kTitleLines = 10;
+    std::string text;
+    int32_t set = 0;  // the lines up to the last one set
+    for (int32_t line = 1; line <= kTitleLines; ++line)
+        if (xtitle(line) != nullptr) set = line;
+    for (int32_t line = 1; line <= set; ++line) {
+        if (line > 1) text += '\n';
+        if (const char* t = xtitle(line)) text += t;
+    }
+    if (set == 0) return 0;
+    return kyr_title(manager, kyrtxt(text.c_str(), static_cast<int32_t>(text.size())), kTitleProgram);
 }
 
 int32_t kyr_compile_state(HostObject* manager, int32_t state) {

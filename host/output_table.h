@@ -87,9 +87,18 @@ int32_t kyr_lines_note(HostObject* manager, HostText* text, int32_t lines);
 int32_t kyr_manager_create(HostObject* anchor, int32_t messageGroup, HostObject** manager);
 
 // Writes `text` as a title of kind `kind` (1 the procedure's title, 2 a
-// section's): entries an empty counted one, 440 kind, 2558 1 for the
-// procedure's title, 148 -1, 577 text.
+// section's, kTitleProgram the program's title lines): entries an empty
+// counted one, 440 kind, 2558 1 for the procedure's title, 148 -1, 577 text.
 int32_t kyr_title(HostObject* manager, HostText* text, int32_t kind);
+
+// The title kind of the program's title lines (TITLE1 to TITLE10).
+constexpr int32_t kTitleProgram = 0;
+
+// Writes the title lines the host holds for the step (xtitle 1 to 10) as
+// one title of kind kTitleProgram, a line each up to the last one set (one
+// not set is blank); nothing when none is set.  Result: that of kyr_title,
+// or 0.
+int32_t kyr_program_titles(HostObject* manager);
 
 // Tells the manager whether the step is compiling (1) or not (0): entry
 // 433 state.

@@ -20,6 +20,7 @@
 
 #include <unistd.h>
 
+#include "platform/output_document.h"
 #include "platform/print.h"
 #include "platform/session.h"
 #include "velix/codes.h"
@@ -232,6 +233,7 @@ bool dataset_set_by(HostDataSet* data, const std::vector<std::string>& names, bo
     }
     data->byVariables = idx;
     data->notSorted = notSorted;
+    data->byLines = true;
     dataset_group(data);
     step_sets().byNames = names;
     for (const auto& other : step_sets().open)
@@ -309,6 +311,32 @@ bool dataset_commit_outputs(int returnCode) {
     return ok;
 }
 
+std::string dataset_by_line(const HostDataSet* data) {
+    const int64_t groups = static_cast<int64_t>(data->groupStart.size()) - 1;
+    if (data->byVariables.empty() || data->noGroup || data->group < 0 || data->group >= groups) return "";
+    return by_values(data, data->groupStart[data->group]);
+}
+
+namespace {
+
+// Announces the group xbynext has reached: its BY line on the listing and,
+// with the values by name, in the step's document.
+void announce_by_group(const HostDataSet* data) {
+    OutItem item;
+    item.type = OutItem::Type::ByGroup;
+    item.level = static_cast<int32_t>(data->group + 1);
+    item.title = OutValue::make_text(dataset_by_line(data));
+    const int64_t obs = data->groupStart[data->group];
+    for (int k : data->byVariables) {
+        const DataSetVariable& v = data->variables[k];
+        set_named(&item.dynamic, v.name,
+                  v.character ? OutValue::make_text(v.texts[obs]) : OutValue::make_double(v.numbers[obs]));
+    }
+    deliver_item(std::move(item));
+}
+
+}  // namespace
+
 void dataset_end_step() {
     auto& s = step_sets();
     s.open.clear();
@@ -357,6 +385,7 @@ int32_t xbynext(HostDataSet* data) {
             xexit(kLevelBadVariables, 0);
         }
     }
+    if (data->byLines) velix::platform::announce_by_group(data);
     return 1;
 }
 

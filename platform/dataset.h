@@ -65,6 +65,7 @@ struct HostDataSet {
     // BY groups: runs of equal values of the BY variables.
     std::vector<int> byVariables;      // 0-based variable indexes
     bool notSorted = false;            // runs need not be in ascending order
+    bool byLines = false;              // each group is announced by its BY line (DATA=)
     std::vector<int64_t> groupStart;   // first observation of each group, then nObs
     int64_t group = -1;                // current group; -1 before the first
     bool noGroup = false;              // synchronised to a group that does not exist
@@ -138,5 +139,8 @@ std::string missing_text(double v);
 
 // Recomputes the BY groups (after the observations or BY variables change).
 void dataset_group(HostDataSet* data);
+// The BY line of the current group ("school=Pasteur g=2"); "" when the data
+// set has no BY variables or is on no group.
+std::string dataset_by_line(const HostDataSet* data);
 
 }  // namespace velix::platform

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/dataset.h"
@@ -90,6 +91,32 @@ int list_variable(const HostDataSet* data, const VariableListRecord* lists, int3
     return data->variables[number - 1].character ? -2 : number - 1;
 }
 
+// The observations of a group that the moments leave out, by reason; a
+// NOTE says how many and why, so that an N below the data set's row count
+// is explained.
+struct SkippedRows {
+    int64_t frequency = 0;  // FREQ value missing or below 1
+    int64_t weight = 0;     // WEIGHT value missing or not positive
+    int64_t missing = 0;    // a missing value of an analysis variable
+
+    void report(const HostDataSet* data, int64_t rows) const {
+        const int64_t total = frequency + weight + missing;
+        if (total == 0) return;
+        std::string why;
+        const auto reason = [&](int64_t count, const char* text) {
+            if (count == 0) return;
+            why += (why.empty() ? " " : ", ") + std::to_string(count) + text;
+        };
+        reason(missing, " with a missing value of an analysis variable");
+        reason(weight, " with a WEIGHT value that is missing or not positive");
+        reason(frequency, " with a FREQ value that is missing or below 1");
+        const std::string by = velix::platform::dataset_by_line(data);
+        velix::platform::write_log("NOTE: " + std::to_string(total) + " of the " + std::to_string(rows) +
+                                   " observations of data set " + data->name +
+                                   (by.empty() ? "" : " in the BY group " + by) + " were not used:" + why + ".");
+    }
+};
+
 }  // namespace
 
 int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t readList,
@@ -146,21 +173,31 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
     std::vector<Used> used;
     double nSum = 0.0, wSum = 0.0;
     std::vector<double> sum(n, 0.0);
+    SkippedRows skipped;
     for (int64_t o = first; o < last; ++o) {
         double f = 1.0, w = 1.0;
         if (fv >= 0) {
             const double x = data->variables[fv].numbers[o];
-            if (host_is_missing(x)) continue;
-            f = std::floor(x);
+            f = host_is_missing(x) ? 0.0 : std::floor(x);
         }
         if (wv >= 0) {
             w = data->variables[wv].numbers[o];
-            if (host_is_missing(w)) continue;
+            if (host_is_missing(w)) w = 0.0;
         }
-        if (!(f > 0.0) || !(w > 0.0)) continue;
+        if (!(f > 0.0)) {
+            ++skipped.frequency;
+            continue;
+        }
+        if (!(w > 0.0)) {
+            ++skipped.weight;
+            continue;
+        }
         bool complete = true;
         for (int i = 0; i < n && complete; ++i) complete = !host_is_missing(col[i][o]);
-        if (!complete) continue;
+        if (!complete) {
+            ++skipped.missing;
+            continue;
+        }
         const double wf = w * f;
         used.push_back({o, wf});
         nSum += f;
@@ -169,6 +206,7 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
     }
     *nObs = nSum;
     *sumWeights = wSum;
+    skipped.report(data, last - first);
     if (used.empty() || !(wSum > 0.0)) {
         vardef_divisor(vardefKind, nSum, momentOrigin == 0 ? 1.0 : 0.0, wSum, divisor);
         velix::platform::write_log("ERROR: No observation of data set " + data->name +

@@ -159,6 +159,7 @@ const char* type_name(OutItem::Type t) {
         case OutItem::Type::Matrix: return "matrix";
         case OutItem::Type::Factoid: return "factoid";
         case OutItem::Type::Note: return "note";
+        case OutItem::Type::ByGroup: return "byGroup";
     }
     return "unknown";
 }
@@ -193,6 +194,13 @@ void put_item(std::string* out, const OutItem& item) {
             put_text_field(out, "text", item.title);
             put_key(out, "justify");
             put_string(out, std::string(1, item.justify));
+            break;
+        case OutItem::Type::ByGroup:
+            put_key(out, "group");
+            *out += std::to_string(item.level);
+            put_text_field(out, "text", item.title);
+            put_key(out, "values");
+            put_named(out, item.dynamic);
             break;
         case OutItem::Type::Table:
             put_names(out, item);

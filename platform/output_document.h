@@ -54,7 +54,10 @@ struct OutMatrixPiece {
 };
 
 struct OutItem {
-    enum class Type { Title, GroupOpen, GroupClose, Table, Matrix, Factoid, Note };
+    // ByGroup: the host's line that starts a BY group of DATA=: its text
+    // ("school=Pasteur") in title, its number in level, its values in
+    // dynamic.
+    enum class Type { Title, GroupOpen, GroupClose, Table, Matrix, Factoid, Note, ByGroup };
     Type type = Type::Note;
     std::string name;
     std::string path;     // template path

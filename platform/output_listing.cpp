@@ -5,8 +5,9 @@
 // matrices wider than the line continued in blocks below with their row
 // labels repeated, matrix pieces under the names of what they hold,
 // equation templates as equations (output_equations.cpp), factoids as label
-// and value lines, notes as lines, and each group opening a section headed
-// by its label.
+// and value lines, notes as lines, the line of a BY group ("school=Pasteur")
+// centred before its output, and each group opening a section headed by its
+// label.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -139,7 +140,7 @@ void put_centred(const std::string& text, ListingLines* out) {
         if (nl == std::string::npos) nl = text.size();
         const size_t n = nl - start;
         std::string& line = out->begin_line();
-        if (n < width) line.append((width - n) / 2, ' ');
+        if (n > 0 && n < width) line.append((width - n) / 2, ' ');
         line.append(text, start, n);
         out->end_line();
         start = nl + 1;
@@ -530,6 +531,13 @@ void render_listing(const OutItem& item) {
         case OutItem::Type::Matrix: put_matrix(item); break;
         case OutItem::Type::Factoid: put_factoid(item); break;
         case OutItem::Type::Note: put_note(item); break;
+        case OutItem::Type::ByGroup: {
+            ListingLines out;
+            out.add("");
+            put_centred(item.title.text, &out);
+            out.write();
+            break;
+        }
     }
 }
 

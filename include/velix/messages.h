@@ -133,6 +133,12 @@ constexpr int32_t kMsgMomentsAboutZero = 75;
 constexpr int32_t kMsgInterceptAnalysed = 76;
 // Covariance Structure Analysis: %s
 constexpr int32_t kMsgMethodTitle = 77;
+// The second title line: the analysed matrix ("Analysis of the Covariance
+// Matrix"; "Uncorrected" for moments about zero).
+constexpr int32_t kMsgAnalysisUcorr = 298;
+constexpr int32_t kMsgAnalysisUcov = 299;
+constexpr int32_t kMsgAnalysisCorr = 318;
+constexpr int32_t kMsgAnalysisCov = 319;
 // ERROR: A DATA= data set of TYPE=RAM cannot be analysed; use INRAM=.
 constexpr int32_t kMsgDataIsRam = 78;
 // NOTE: The input is a symmetric matrix; options of the raw-data moments are ignored.

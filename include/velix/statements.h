@@ -210,6 +210,7 @@ constexpr int32_t kOptionCellCount = 35;
 // Payload of the PROC statement ("VELIX   ") and of NLOPTIONS ("NLOPTION").
 struct ProcOptionRecord {
     NameArray lists[kListCount];       // VAR, PARTIAL, WEIGHT, FREQ, BY
+    const int32_t* listLines[kListCount] = {};  // the line of each name of lists[k] (messages), or 0
     int16_t notSorted = 0;             // BY ... NOTSORTED
     DataSetCell dataSets[kDataSetCellCount];
     OptionCell cells[kOptionCellCount];

@@ -227,7 +227,10 @@ public:
             tail = &node->next;
         }
         for (int k = 0; k < kListCount; ++k)
-            if (!lists_[k].empty()) rec->lists[k] = name_array(lists_[k]);
+            if (!lists_[k].empty()) {
+                rec->lists[k] = name_array(lists_[k]);
+                rec->listLines[k] = make_copy(listLines_[k]);
+            }
         open_data_sets(rec);
         result->root = head;
         result->status = 0;
@@ -412,7 +415,9 @@ private:
                 continue;
             }
             if (peek().kind != TokenKind::kName) error("expected a variable name");
+            const int32_t line = peek().line;
             read_name_or_range(&v, "a variable name");
+            listLines_[spec.listIndex].resize(lists_[spec.listIndex].size() + v.size(), line);
         }
         expect(";");
         if (v.empty()) error("the " + std::string(spec.keyword) + " statement lists no variable");
@@ -1150,6 +1155,7 @@ private:
     Keywords keywords_;
     std::vector<Token> tokens_;
     std::vector<NameRecord> lists_[kListCount];  // VAR, PARTIAL, WEIGHT, FREQ, BY as read
+    std::vector<int32_t> listLines_[kListCount];  // the line of each of their names
     std::string src_;
     size_t pos_ = 0;
     int32_t byLine_ = 1;

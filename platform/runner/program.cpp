@@ -172,6 +172,24 @@ std::string title_text(const std::string& rest) {
     return rest.substr(i + 1, e - i - 1);
 }
 
+// Whether the statement's first word names a title line (TITLE, TITLE2,
+// ...); *item receives it, or the error of a line number out of range.
+bool title_item(const Statement& st, const std::string& word, size_t after, ProgramItem* item) {
+    if (word.rfind("TITLE", 0) != 0 ||
+        (word.size() != 5 && word.find_first_not_of("0123456789", 5) != std::string::npos))
+        return false;
+    item->line = st.line;
+    item->kind = ProgramItem::kTitle;
+    // More than two digits is no title line (and could overflow).
+    item->titleLine = word.size() == 5 ? 1 : word.size() > 7 ? 0 : std::stoi(word.substr(5));
+    item->text = title_text(st.text.substr(after));
+    if (item->titleLine < 1 || item->titleLine > 10) {
+        item->kind = ProgramItem::kError;
+        item->text = "TITLE" + word.substr(5) + " is not a title line (1 to 10).";
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<ProgramItem> split_program(const std::string& text) {
@@ -194,8 +212,18 @@ std::vector<ProgramItem> split_program(const std::string& text) {
             size_t j = k + 1;
             size_t end = st.end;
             while (j < sts.size()) {
-                std::string w = first_word(sts[j].text, nullptr);
+                size_t at = 0;
+                std::string w = first_word(sts[j].text, &at);
                 if (w == "PROC") break;
+                // A title line inside the step heads its output too: it is
+                // set before the step runs.  The step's parser reads it as
+                // well, and places the error of one that is not a quoted
+                // text or has a line number out of range.
+                ProgramItem title;
+                const size_t text = sts[j].text.find_first_not_of(" \t\r\n", at);
+                const bool quoted = text == std::string::npos || sts[j].text[text] == '\'' || sts[j].text[text] == '"';
+                if (quoted && title_item(sts[j], w, at, &title) && title.kind == ProgramItem::kTitle)
+                    items.push_back(std::move(title));
                 end = sts[j].end;
                 ++j;
                 if (w == "RUN" || w == "QUIT") break;
@@ -224,17 +252,8 @@ std::vector<ProgramItem> split_program(const std::string& text) {
         } else if (word == "OPTIONS") {
             item.kind = ProgramItem::kOptions;
             parse_options(st.text.substr(after), &item);
-        } else if (word.rfind("TITLE", 0) == 0 &&
-                   (word.size() == 5 ||
-                    word.find_first_not_of("0123456789", 5) == std::string::npos)) {
-            item.kind = ProgramItem::kTitle;
-            // More than two digits is no title line (and could overflow).
-            item.titleLine = word.size() == 5 ? 1 : word.size() > 7 ? 0 : std::stoi(word.substr(5));
-            item.text = title_text(st.text.substr(after));
-            if (item.titleLine < 1 || item.titleLine > 10) {
-                item.kind = ProgramItem::kError;
-                item.text = "TITLE" + word.substr(5) + " is not a title line (1 to 10).";
-            }
+        } else if (title_item(st, word, after, &item)) {
+            // A title line, or the error of its number.
         } else if (word == "RUN" || word == "QUIT" ||
                    st.text.find_first_not_of(" \t\r\n") == std::string::npos) {
             ++k;

@@ -110,7 +110,7 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
 
 namespace {
 
-// The title line naming the estimation method.
+// The title lines naming the estimation method and the analysed matrix.
 bool method_title(const DataView& dv) {
     int32_t number = kMsgPatternTitle + (dv.methods->methodRequested - kMethodNone);
     if (dv.options->covAnalysis && !dv.input->inwgtUsed && dv.methods->methodRequested == kMethodWls)
@@ -120,7 +120,11 @@ bool method_title(const DataView& dv) {
         number = 297;
     char method[81];
     xpmstr(method, -1 - 80, kMsgProc, number);
-    return !kyr_failed(kyr_title(dv.output->kyrManager, kyrmsgs(kMsgProc, kMsgMethodTitle, method), 2));
+    const bool aboutZero = dv.moments->momentOrigin != 0;
+    const int32_t matrix = dv.options->covAnalysis ? (aboutZero ? kMsgAnalysisUcov : kMsgAnalysisCov)
+                                                   : (aboutZero ? kMsgAnalysisUcorr : kMsgAnalysisCorr);
+    return !kyr_failed(kyr_title(dv.output->kyrManager, kyrmsgs(kMsgProc, kMsgMethodTitle, method), 2)) &&
+           !kyr_failed(kyr_title(dv.output->kyrManager, kyrmsg(kMsgProc, matrix), 2));
 }
 
 // "GenModInfo": the observations, variables, moments and parameters.

@@ -70,9 +70,14 @@ void step_exit_above(const StepView& sv, int32_t level) {
     if (*sv.errorLevel > level) xexit(*sv.errorLevel, 0);
 }
 
-// Resolves one list of names to variable numbers of DATA=; _NUMERIC_ and
-// _ALL_ stand for every numeric variable.  Unknown names: message 86.
-std::vector<int16_t> resolve_list(const StepView& sv, HostDataSet* data, const NameArray& names) {
+// Resolves list k of the PROC record to variable numbers of DATA=;
+// _NUMERIC_ and _ALL_ stand for every numeric variable.  Unknown names:
+// message 86; a character variable in any list but BY (groups are runs of
+// equal texts as well as of equal numbers): message 87.  Each message is
+// placed at its name in the statements.
+std::vector<int16_t> resolve_list(const StepView& sv, HostDataSet* data, const ProcOptionRecord* r, int k) {
+    const NameArray& names = r->lists[k];
+    const int32_t* lines = r->listLines[k];
     std::vector<int16_t> out;
     DataSetInfo info;
     xoinfo(data, kInfoDescription, &info);
@@ -90,12 +95,14 @@ std::vector<int16_t> resolve_list(const StepView& sv, HostDataSet* data, const N
         int16_t number = 0;
         if (xvfind(data, n.data(), static_cast<int32_t>(n.size()), &number, 0) != 0) {
             xpmlog(kMsgProc, kMsgVariableNotInData, n.c_str());
+            xpmplace(lines != nullptr ? lines[i] : 0, n.c_str());
             raise_error_level(sv.ctx, kLevelInputError);
             continue;
         }
         const HostVariableDescriptor* d = nullptr;
-        if (xvname(data, number, &d) == 0 && d->type != kVarNumeric) {
+        if (k != kListBy && xvname(data, number, &d) == 0 && d->type != kVarNumeric) {
             xpmlog(kMsgProc, kMsgVariableNotNumeric, n.c_str());
+            xpmplace(lines != nullptr ? lines[i] : 0, n.c_str());
             raise_error_level(sv.ctx, kLevelInputError);
             continue;
         }
@@ -352,11 +359,11 @@ std::vector<int16_t> variables_beside_intercept(const StepView& sv, HostDataSet*
 void define_variables(const StepView& sv, HostDataSet* data, const ProcOptionRecord* r) {
     VariableListRecord lists;
     std::vector<int16_t> store[kHostListCount];
-    store[kHostListBy] = resolve_list(sv, data, r->lists[kListBy]);
-    store[kHostListVar] = resolve_list(sv, data, r->lists[kListVar]);
-    store[kHostListPartial] = resolve_list(sv, data, r->lists[kListPartial]);
-    store[kHostListWeight] = resolve_list(sv, data, r->lists[kListWeight]);
-    store[kHostListFreq] = resolve_list(sv, data, r->lists[kListFreq]);
+    store[kHostListBy] = resolve_list(sv, data, r, kListBy);
+    store[kHostListVar] = resolve_list(sv, data, r, kListVar);
+    store[kHostListPartial] = resolve_list(sv, data, r, kListPartial);
+    store[kHostListWeight] = resolve_list(sv, data, r, kListWeight);
+    store[kHostListFreq] = resolve_list(sv, data, r, kListFreq);
     if (store[kHostListWeight].size() > 1 || store[kHostListFreq].size() > 1) {
         xpmlog(kMsgProc, kMsgWeightFreqOne);
         raise_error_level(sv.ctx, kLevelInputError);

@@ -230,6 +230,7 @@ int32_t index_in(const std::vector<NameRecord>& v, const NameRecord& r) {
 // ones (manifest, then F), then the exogenous ones (manifest, F, E, D).
 struct LineqsVariables {
     std::vector<NameRecord> endo, exo, exoManifest, exoF, exoE, exoD;
+    std::vector<NameRecord> badNames;  // right-hand names of no kind, reported already
     std::vector<int32_t> endoEq;  // the equation of each endogenous variable
     std::vector<int32_t> varPos;  // model position of each DATA= variable, -1 if unused
     int32_t nEndo = 0, E = 0, N = 0;
@@ -356,6 +357,10 @@ void classify_variables(const StepView& sv, const LineqsPayload& eq, const Varia
                                        : c0 == 'D' ? &v->exoD
                                                    : nullptr;
         if (grp == nullptr) {
+            // Once, at its first use: the later uses, and a STD or COV entry
+            // for it, would repeat the one mistake.
+            if (index_in(v->badNames, r) >= 0) continue;
+            v->badNames.push_back(r);
             xpmlog(kMsgProc, kMsgBadLatentName, str(r).c_str());
             const auto e = std::upper_bound(eq.termEnd, eq.termEnd + eq.nEquations, t) - eq.termEnd;
             xpmplace(line_of(eq, static_cast<int32_t>(e)), str(r).c_str());
@@ -515,6 +520,10 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
                 const NameArray& a = list == 0 ? g.vars1 : g.vars2;
                 for (int32_t k = 0; k < a.count; ++k) {
                     int32_t x = index_in(v.exo, a.names[k]);
+                    if (x < 0 && index_in(v.badNames, a.names[k]) >= 0) {
+                        bad = true;
+                        continue;
+                    }
                     if (x < 0) {
                         xpmlog(kMsgProc, mode == 0 ? kMsgStdNotExogenous : kMsgCovNotExogenous,
                                str(a.names[k]).c_str());

@@ -7,7 +7,8 @@
 //
 //   step:
 //     print set-up; zero the five frame blocks; start time; link the blocks
-//     message pool; statement compiler; output manager and procedure title
+//     message pool; statement compiler; output manager, the program's title
+//     lines and the procedure title
 //     cosinit (statements, options, data sets, model); save optimizer state
 //     for each BY group of DATA=:
 //       synchronise INRAM= (from the second group), INWGT=, INEST=
@@ -154,6 +155,8 @@ int32_t zavvelix() {
 
     check_method(ctx, kyr_manager_create(ctx->output.kyrAnchor, kMsgProc, &ctx->output.kyrManager));
     check_method(ctx, kyr_begin_output(ctx->output.kyrManager));
+    // The program's title lines head the step's output, above its own title.
+    check_method(ctx, kyr_program_titles(ctx->output.kyrManager));
     check_method(ctx, kyr_title(ctx->output.kyrManager, kyrmsg(kMsgProc, kMsgProcTitle), 1));
 
     frame->cmpHandle.manager = ctx->output.kyrManager;

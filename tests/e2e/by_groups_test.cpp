@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/e2e/harness.h"
+#include "velix/codes.h"
 
 namespace velix::test {
 namespace {
@@ -80,14 +81,26 @@ protected:
             for (const char* g : {"1,", "2,"})
                 for (size_t i = 1; i < lines.size(); ++i) twice << g << lines[i] << "\n";
         }
-        // The two schools of hs_by, each alone.
+        // The two schools of hs_by, each alone; and by name, a character
+        // BY variable: in the order of the data (Pasteur before
+        // Grant-White, which needs NOTSORTED) and sorted.
         std::ifstream in(data_path("hs_by.csv"));
         std::ofstream by(dir_ + "/hs_by.csv"), one(dir_ + "/school1.csv"), two(dir_ + "/school2.csv");
+        std::ofstream named(dir_ + "/hs_school.csv"), sorted(dir_ + "/hs_school_sorted.csv");
+        std::string pasteur;
         for (std::string line; std::getline(in, line);) {
             by << line << "\n";
             if (line[0] != '2') one << line << "\n";
             if (line[0] != '1') two << line << "\n";
+            const std::string rest = line.substr(line.find(','));
+            const std::string text = line[0] == '1' ? "Pasteur" + rest : line[0] == '2' ? "Grant-White" + rest : line;
+            named << text << "\n";
+            if (line[0] == '1')
+                pasteur += text + "\n";
+            else
+                sorted << text << "\n";
         }
+        sorted << pasteur;
     }
     static std::string dir_;
 };
@@ -122,6 +135,8 @@ TEST_F(ByGroups, EachGroupGivesTheAnswerOfItsDataAlone) {
                  {read_text(data_path("poldem_ml.vx")), "poldem2", "g", {"poldem", "poldem"}},
                  {hs, "hs_by", "school", {"school1", "school2"}},
                  {kPath, "hs_by", "school", {"school1", "school2"}},
+                 {kPath, "hs_school", "school notsorted", {"school1", "school2"}},
+                 {hs, "hs_school_sorted", "school", {"school2", "school1"}},
                  {kBound, "hs_by", "school", {"school1", "school2"}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.byData + "\n" + c.program);
@@ -158,6 +173,47 @@ TEST_F(ByGroups, EachGroupGivesTheAnswerOfItsDataAlone) {
             }
         }
     }
+}
+
+// Each group's output starts with its BY line, in the listing and in the
+// document (with the values by name); a character BY variable whose values
+// are out of order needs NOTSORTED.
+TEST_F(ByGroups, EachGroupStartsWithItsByLineAndUnsortedGroupsNeedNotsorted) {
+    const struct Case {
+        std::string data, by;
+        std::vector<std::string> lines;
+        bool numeric;
+    } cases[] = {{"hs_school", "school notsorted", {"school=Pasteur", "school=Grant-White"}, false},
+                 {"hs_school_sorted", "school", {"school=Grant-White", "school=Pasteur"}, false},
+                 {"hs_by", "school", {"school=1", "school=2"}, true}};
+    for (const Case& c : cases) {
+        const RunResult r = run_velix(on_data(kPath, c.data, "by", c.by), {}, {"--lib", dir_});
+        ASSERT_EQ(r.exitStatus, 0) << c.data << "\n" << r.log;
+        const auto lines = r.items(0, "byGroup");
+        ASSERT_EQ(lines.size(), c.lines.size()) << c.data;
+        size_t from = 0;
+        for (size_t k = 0; k < lines.size(); ++k) {
+            EXPECT_EQ((*lines[k])["text"].str(), c.lines[k]);
+            EXPECT_EQ((*lines[k])["group"].number(), static_cast<double>(k + 1));
+            const JsonValue& value = (*lines[k])["values"]["school"];
+            const std::string given = c.lines[k].substr(7);
+            if (c.numeric)
+                EXPECT_EQ(value.number(), std::stod(given));
+            else
+                EXPECT_EQ(value.str(), given);
+            // Before the group's statistics in the listing.
+            const size_t line = r.listing.find(c.lines[k] + "\n", from);
+            ASSERT_NE(line, std::string::npos) << c.lines[k];
+            from = r.listing.find("Modeling Statistics", line);
+            EXPECT_NE(from, std::string::npos) << c.lines[k];
+        }
+    }
+    const RunResult r = run_velix(on_data(kPath, "hs_school", "by", "school"), {}, {"--lib", dir_});
+    EXPECT_EQ(r.return_code(), kLevelBadVariables) << r.log;
+    EXPECT_NE(r.log.find("is not sorted in ascending sequence of its BY variables: observation 157 has "
+                         "school=Grant-White after school=Pasteur"),
+              std::string::npos)
+        << r.log;
 }
 
 }  // namespace

@@ -176,10 +176,10 @@ TEST_F(ConvergenceClaims, EveryModelKindReachesItsMinimumInAnyUnitOfAVariable) {
     const std::map<int, double> uls = {{-8, 0.1609902323}, {-4, 0.1609902323}, {4, 0.4412291989}, {8, 0.4412291989}};
     for (const std::string stem : {"hs_cfa_factor", "hs_cfa_cosan", "hs_cfa_ram", "hs_efa"}) {
         const std::string program = read_text(std::string(VELIX_SOURCE_DIR) + "/examples/" + stem + ".vx");
-        const size_t at = program.find("data=hs method=none");
+        const size_t at = program.find("data=hs method=ml");
         ASSERT_NE(at, std::string::npos) << stem;
         auto with = [&](const std::string& data, const std::string& method) {
-            return run_program(std::string(program).replace(at, 19, "data=" + data + " method=" + method));
+            return run_program(std::string(program).replace(at, 17, "data=" + data + " method=" + method));
         };
         // The exploratory model's minimum in x1's own units.
         auto own_minimum = [&](const std::string& method) {

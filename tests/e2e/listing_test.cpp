@@ -55,23 +55,32 @@ TEST(ReadableListing, TheExamplesReadWithoutTemplateClutter) {
 }
 
 // Model errors of each model kind: each message is followed by its place in
-// the program, the source line and a caret under the name.  LINEQS: a
-// dependent variable that is no data variable, a STD variable not in the
-// model.  COSAN: a central matrix of a general type, a matrix repeated with
-// other columns (its second occurrence, on a later line).  FACTOR: more
-// factors than variables (at N=), VARNAMES for no matrix of the model.
+// the program, the source line and a caret under the name, and is the only
+// error its mistake gives.  LINEQS: a dependent variable that is no data
+// variable, a STD variable not in the model, a latent variable without its
+// prefix (used twice and given a variance).  COSAN: a central matrix of a
+// general type, a matrix repeated with other columns (its second
+// occurrence, on a later line).  FACTOR: more factors than variables (at
+// N=), VARNAMES for no matrix of the model.  A VAR list that names no data
+// variable, on the second line of the statement.
 TEST(ReadableListing, ModelErrorsNameTheirLineAndColumn) {
     struct Place {
         std::string message;
         int line, column;
     };
-    const std::vector<std::pair<std::string, std::vector<Place>>> cases = {
+    struct Case {
+        std::string model;
+        std::vector<Place> places;
+        bool alone = false;  // the places are the only errors and warnings of the log
+    };
+    const std::vector<Case> cases = {
         {"   lineqs\n"
          "      x1 = 1.0 Fvis + E1,\n"
          "      x2 = l2 Fvis + E2, x10 = l3 Fvis + E3;\n"
          "   std Fvis = vvis, E1-E3 = ve1-ve3,\n"
          "       E4 = ve4;\n",
-         {{"dependent variable x10", 5, 26}, {"STD variable E4", 7, 8}}},
+         {{"dependent variable x10", 5, 26}, {"STD variable E4", 7, 8}},
+         true},
         {"   cosan F(3, GEN) * P(3, GEN) + U(9, SYM)\n"
          "       + F(2, GEN) * Q(3, SYM);\n",
          {{"central matrix P of term 1", 3, 22}, {"Matrix 4 repeats matrix 1 (F)", 4, 10}}},
@@ -79,8 +88,19 @@ TEST(ReadableListing, ModelErrorsNameTheirLineAndColumn) {
          "      n=12;\n"
          "   varnames _Z_ = a b;\n",
          {{"asks for 12 factors", 4, 7}, {"names _Z_", 5, 13}}},
+        {"   lineqs\n"
+         "      x1 = 1.0 visual + E1,\n"
+         "      x2 = l2 visual + E2;\n"
+         "   std visual = vvis, E1-E2 = ve1-ve2;\n",
+         {{"Variable visual is not a DATA= variable", 4, 16}},
+         true},
+        {"   var x1 x2\n"
+         "       x33;\n"
+         "   lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x33 = l3 F1 + E3;\n",
+         {{"Variable x33 is not in the DATA= data set", 4, 8}},
+         true},
     };
-    for (const auto& [model, places] : cases) {
+    for (const auto& [model, places, alone] : cases) {
         const std::string program =
             "title 'model errors';\nproc velix data=hs method=ml covariance;\n" + model + "run;\n";
         const RunResult r = run_velix(program, {"hs.csv"});
@@ -94,6 +114,9 @@ TEST(ReadableListing, ModelErrorsNameTheirLineAndColumn) {
             EXPECT_EQ(log[at + 1], "  at line " + std::to_string(p.line) + ", column " + std::to_string(p.column) + ":");
             EXPECT_EQ(log[at + 3], std::string(static_cast<size_t>(p.column - 1), ' ') + "^") << p.message;
         }
+        size_t faults = 0;
+        for (const std::string& l : log) faults += l.rfind("ERROR:", 0) == 0 || l.rfind("WARNING:", 0) == 0;
+        if (alone) EXPECT_EQ(faults, places.size()) << r.log;
     }
 }
 

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 
@@ -51,6 +53,72 @@ TEST(Step, MethodNoneRunsCleanlyAndPrintsTheProcedureTitle) {
     EXPECT_EQ((*titles[0])["textMessage"]["number"].number(), 539.0);
     // Without BY variables the loop makes exactly one pass.
     EXPECT_EQ(groups_opened(r, 0, "ModelingStat"), 1u) << r.jsonText;
+}
+
+// The program's title lines head each step, in the listing and in the
+// document, whether they stand before the step or in it; a TITLEn
+// statement clears the lines after n.
+TEST(Step, TitleLinesHeadEachStep) {
+    std::string second = kCfaNone;
+    second.insert(second.find("covariance;") + 12, "title2 'Second';\n");
+    const std::string program = "title 'First line';\ntitle3 'Third line';\n" + std::string(kCfaNone) + second;
+    auto r = run_velix(program, {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const std::vector<std::vector<std::string>> want = {{"First line", "", "Third line"}, {"First line", "Second"}};
+    // The listing's lines without their blanks; where each step's title is.
+    std::vector<std::string> lines;
+    std::vector<size_t> procedureTitle;
+    std::istringstream in(r.listing);
+    for (std::string l; std::getline(in, l);) {
+        const size_t b = l.find_first_not_of(' ');
+        lines.push_back(b == std::string::npos ? "" : l.substr(b, l.find_last_not_of(' ') - b + 1));
+        if (lines.back() == "The VELIX Procedure") procedureTitle.push_back(lines.size() - 1);
+    }
+    ASSERT_EQ(procedureTitle.size(), 2u) << r.listing;
+    for (size_t step = 0; step < 2; ++step) {
+        const auto titles = r.items(step, "title");
+        ASSERT_FALSE(titles.empty());
+        EXPECT_EQ((*titles[0])["level"].number(), 0.0);
+        std::string text;
+        for (const std::string& l : want[step]) text += (text.empty() ? "" : "\n") + l;
+        EXPECT_EQ((*titles[0])["text"].str(), text);
+        // In the listing: the lines, a blank line, the procedure's title.
+        const size_t at = procedureTitle[step];
+        ASSERT_GE(at, want[step].size() + 1);
+        std::vector<std::string> above(lines.begin() + static_cast<long>(at - want[step].size() - 1),
+                                       lines.begin() + static_cast<long>(at));
+        std::vector<std::string> expected = want[step];
+        expected.push_back("");
+        EXPECT_EQ(above, expected) << r.listing.substr(0, 2000);
+    }
+    EXPECT_EQ(procedureTitle[0], want[0].size() + 1) << "nothing before the first step's titles";
+}
+
+// The title of the modeling statistics names the analysed matrix: the
+// correlations unless COVARIANCE is given, uncorrected with moments about
+// zero.
+TEST(Step, TheListingNamesTheAnalysedMatrix) {
+    const struct Case {
+        const char* options;
+        const char* title;
+    } cases[] = {{"", "Analysis of the Correlation Matrix"},
+                 {"covariance", "Analysis of the Covariance Matrix"},
+                 {"ucorr", "Analysis of the Uncorrected Correlation Matrix"},
+                 {"ucov covariance", "Analysis of the Uncorrected Covariance Matrix"}};
+    std::string program;
+    for (const Case& c : cases) {
+        std::string step = kCfaNone;
+        step.replace(step.find("covariance"), 10, c.options);
+        program += step;
+    }
+    auto r = run_velix(program, {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    for (size_t k = 0; k < std::size(cases); ++k) {
+        size_t found = 0;
+        for (const auto* t : r.items(k, "title")) found += (*t)["text"].str() == cases[k].title;
+        EXPECT_EQ(found, 1u) << cases[k].title;
+        EXPECT_NE(r.listing.find(cases[k].title), std::string::npos) << cases[k].title;
+    }
 }
 
 TEST(Step, ByGroupLoopRunsOncePerGroup) {

@@ -535,6 +535,41 @@ TEST(MomentNumerics, AFrequencyCountsItsFloorOnEveryPassLikeRepeatedObservations
     }
 }
 
+TEST(MomentNumerics, RowsLeftOutAreCountedByReasonAndChangeNothingElse) {
+    // Of 60 rows two miss an analysis value and two a usable weight; one
+    // misses a value of a variable that is not analysed and stays.  The
+    // moments and N are those of the data without the four rows, and a
+    // NOTE says how many rows were left out and why.
+    const Data d = columns(read_csv("hs.csv"), 4);
+    Data all, kept;
+    all.names = kept.names = {"x1", "x2", "x3", "x4", "w"};
+    for (size_t o = 0; o < 60; ++o) {
+        std::vector<double> row = d.rows[o];
+        row.push_back(1.0);
+        if (o == 3) row[0] = std::nan("");
+        if (o == 10) row[2] = std::nan("");
+        if (o == 20) row[3] = std::nan("");
+        if (o == 30) row[4] = 0.0;
+        if (o == 40) row[4] = std::nan("");
+        all.rows.push_back(row);
+        if (o != 3 && o != 10 && o != 30 && o != 40) kept.rows.push_back(row);
+    }
+    const std::string dir = scratch_dir("mi_missing");
+    write_csv(dir + "/all.csv", all);
+    write_csv(dir + "/kept.csv", kept);
+    const std::string rest = " method=none covariance pcorr;\nvar x1 x2 x3;\nweight w;\n" + one_factor(kX123) + "run;\n";
+    auto r = run_velix("proc velix data='" + dir + "/all.csv'" + rest + "proc velix data='" + dir + "/kept.csv'" + rest,
+                       {});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_EQ(factoid_entry(r, 0, "GenModInfo", 300), 56.0);
+    expect_matrix_near(matrix_of(r, 0, "InCov"), matrix_of(r, 1, "InCov"), 1e-12, "moments");
+    const std::string note = "NOTE: 4 of the 60 observations of data set " + dir +
+                             "/all.csv were not used: 2 with a missing value of an analysis variable, 2 with a "
+                             "WEIGHT value that is missing or not positive.";
+    EXPECT_NE(r.log.find(note), std::string::npos) << r.log;
+    EXPECT_EQ(r.log.find("were not used"), r.log.rfind("were not used")) << "a note for the complete data";
+}
+
 TEST(MomentNumerics, AFailedGlsWeightFactorFallsBackToUlsWithoutWeightOutput) {
     // WRIDGE=-1 zeroes the diagonal of the GLS weights: the factor fails.
     // ULS then GLS goes on with ULS (note 24), which is not what was asked
