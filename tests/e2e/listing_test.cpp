@@ -116,7 +116,9 @@ TEST(ReadableListing, ModelErrorsNameTheirLineAndColumn) {
         }
         size_t faults = 0;
         for (const std::string& l : log) faults += l.rfind("ERROR:", 0) == 0 || l.rfind("WARNING:", 0) == 0;
-        if (alone) EXPECT_EQ(faults, places.size()) << r.log;
+        if (alone) {
+            EXPECT_EQ(faults, places.size()) << r.log;
+        }
     }
 }
 
