@@ -3,8 +3,8 @@
 // the same parameter names (and so are the same parameters).  For every
 // type and form the two give the same implied moments and gradient at the
 // start values, and the same minimum, estimates and standard errors under
-// every Jacobian storage mode.  The program of the audit that found a
-// namesake of the sparse-row inverse reading an inverse never formed is
+// every Jacobian storage mode.  A program whose second use of the
+// sparse-row inverse's matrix once read an inverse never formed is
 // checked against a covariance matrix formed by hand in R
 // (shared_matrices_reference.R).
 #include <gtest/gtest.h>
@@ -161,7 +161,7 @@ TEST_P(NamesakeTwin, GivesTheModelOfRenamedCopies) {
 INSTANTIATE_TEST_SUITE_P(TypesAndForms, NamesakeTwin, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The program of the audit: every value fixed, the matrix of the sparse-row
+// Every value fixed, the matrix of the sparse-row
 // inverse in two terms.  R forms C by hand; the renamed copy agrees.
 TEST(SharedMatrices, NamedTwiceItIsOneMatrix) {
     constexpr double kReferenceF = 3.36446011753;  // shared_matrices_reference.R
