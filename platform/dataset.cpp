@@ -18,8 +18,7 @@
 #include <fstream>
 #include <sstream>
 
-#include <unistd.h>
-
+#include "platform/output_file.h"
 #include "platform/print.h"
 #include "platform/session.h"
 #include "velix/codes.h"
@@ -136,14 +135,6 @@ bool write_file(const HostDataSet* data, const std::string& path, std::string* e
         return false;
     }
     return true;
-}
-
-// A scratch file beside `path`, so that moving it into place is a rename
-// within one file system.
-std::string scratch_path_beside(const std::string& path, size_t k) {
-    const std::filesystem::path dir = std::filesystem::path(path).parent_path();
-    const std::string name = ".velix-" + std::to_string(::getpid()) + "-" + std::to_string(k) + ".tmp";
-    return (dir.empty() ? std::filesystem::path(name) : dir / name).string();
 }
 
 HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
@@ -279,7 +270,7 @@ bool dataset_commit_outputs(int returnCode) {
         else if (d->nObs == 0)
             write_log("NOTE: Output data set " + d->name + " has no observations and was not written.");
         else
-            ready.emplace_back(d.get(), scratch_path_beside(d->path, ready.size()));
+            ready.emplace_back(d.get(), scratch_path_beside(d->path, std::to_string(ready.size())));
     }
     bool ok = true;
     for (const auto& [d, scratch] : ready) {
