@@ -7,7 +7,8 @@
 // are written as CSV files, each to a scratch file in its own folder that
 // is renamed into place (an atomic replacement) only when every one of them
 // was written and the step did not fail: a failing step, or one whose disk
-// fills, leaves every existing file as it was.
+// fills, leaves every existing file as it was, and so does a stop the user
+// asks for before the renames.
 #include "platform/dataset.h"
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "platform/output_file.h"
 #include "platform/print.h"
 #include "platform/session.h"
+#include "platform/stop_signals.h"
 #include "velix/codes.h"
 
 namespace velix::platform {
@@ -286,6 +288,9 @@ bool dataset_commit_outputs(int returnCode) {
             ok = false;
         }
     }
+    // A stop asked for before the renames leaves every file as it was; one
+    // that comes during them waits until all are in place: never a mix.
+    if (stop_signal() != 0) ok = false;
     for (const auto& [d, scratch] : ready) {
         std::error_code ec;
         if (ok) {
