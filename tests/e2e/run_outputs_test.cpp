@@ -94,9 +94,9 @@ TEST_F(RunOutputs, AFileSizeLimitLeavesEarlierFilesWhole) {
     // kill the command (SIGXFSZ) and leave cut files and scratch files.
     struct Case {
         const char* name;
-        std::vector<std::string> options;  // names of the earlier outputs
-        std::vector<std::string> kept;     // and the files that must stay
-        const char* error;
+        std::vector<std::string> options;  // of the command; a file name is one of the folder
+        std::vector<std::string> kept;     // earlier files that must stay as they were
+        const char* error;                 // how the one ERROR line begins
     };
     const Case cases[] = {
         {"listing", {"--listing", "out.lst", "--json", "out.json"}, {"out.lst", "out.json", "est1.csv"},
