@@ -5,6 +5,7 @@
 #include "host/by_sync.h"
 #include "host/fields.h"
 #include "host/internal_error.h"
+#include "host/interrupt.h"
 #include "host/message_text.h"
 #include "host/object_dispatch.h"
 #include "host/output_table.h"

@@ -7,7 +7,8 @@
 // are written as CSV files, each to a scratch file in its own folder that
 // is renamed into place (an atomic replacement) only when every one of them
 // was written and the step did not fail: a failing step, or one whose disk
-// fills, leaves every existing file as it was.
+// fills, leaves every existing file as it was, and so does a stop the user
+// asks for before the renames.
 #include "platform/dataset.h"
 
 #include <algorithm>
@@ -18,11 +19,11 @@
 #include <fstream>
 #include <sstream>
 
-#include <unistd.h>
-
 #include "platform/output_document.h"
+#include "platform/output_file.h"
 #include "platform/print.h"
 #include "platform/session.h"
+#include "platform/stop_signals.h"
 #include "velix/codes.h"
 
 namespace velix::platform {
@@ -137,14 +138,6 @@ bool write_file(const HostDataSet* data, const std::string& path, std::string* e
         return false;
     }
     return true;
-}
-
-// A scratch file beside `path`, so that moving it into place is a rename
-// within one file system.
-std::string scratch_path_beside(const std::string& path, size_t k) {
-    const std::filesystem::path dir = std::filesystem::path(path).parent_path();
-    const std::string name = ".velix-" + std::to_string(::getpid()) + "-" + std::to_string(k) + ".tmp";
-    return (dir.empty() ? std::filesystem::path(name) : dir / name).string();
 }
 
 HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
@@ -281,7 +274,7 @@ bool dataset_commit_outputs(int returnCode) {
         else if (d->nObs == 0)
             write_log("NOTE: Output data set " + d->name + " has no observations and was not written.");
         else
-            ready.emplace_back(d.get(), scratch_path_beside(d->path, ready.size()));
+            ready.emplace_back(d.get(), scratch_path_beside(d->path, std::to_string(ready.size())));
     }
     bool ok = true;
     for (const auto& [d, scratch] : ready) {
@@ -297,6 +290,9 @@ bool dataset_commit_outputs(int returnCode) {
             ok = false;
         }
     }
+    // A stop asked for before the renames leaves every file as it was; one
+    // that comes during them waits until all are in place: never a mix.
+    if (stop_signal() != 0) ok = false;
     for (const auto& [d, scratch] : ready) {
         std::error_code ec;
         if (ok) {

@@ -23,8 +23,14 @@ constexpr int32_t kKyrClosed = static_cast<int32_t>(0x80008004);      // object 
 void output_begin_step(int stepNumber);
 // Records the step's return code.
 void output_end_step(int returnCode);
+// Records a line that the run logs outside any step (a statement that is
+// not valid between steps, say) among the run's own messages.
+void output_program_message(const std::string& text);
+// Records the run's return code: the highest of its steps and of its own
+// messages, from which the exit status follows.
+void output_end_run(int returnCode);
 // The whole JSON document so far (the current step included, its return code
-// null while it runs).
+// null while it runs, as is the run's until output_end_run).
 std::string output_json();
 // Forgets every step recorded so far (a fresh document, for tests).
 void output_clear();

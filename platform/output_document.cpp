@@ -21,6 +21,19 @@ std::vector<OutStep>& steps() {
     return all;
 }
 
+// What the run says outside its steps: its own log lines and, once it has
+// ended, its return code.
+struct RunRecord {
+    bool finished = false;
+    int32_t returnCode = 0;
+    std::vector<OutMessage> messages;
+};
+
+RunRecord& run_record() {
+    static RunRecord run;
+    return run;
+}
+
 // Length of the well-formed UTF-8 sequence at s[i], 0 when there is none.
 size_t utf8_sequence(const std::string& s, size_t i) {
     const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
@@ -104,6 +117,22 @@ void put_text_field(std::string* out, const char* key, const OutValue& v) {
         *out += "{\"group\":" + std::to_string(v.messageGroup) +
                 ",\"number\":" + std::to_string(v.messageNumber) + "}";
     }
+}
+
+// The messages of a step or of the run: group, number, severity and text.
+void put_messages(std::string* out, const std::vector<OutMessage>& messages) {
+    out->push_back('[');
+    for (size_t i = 0; i < messages.size(); ++i) {
+        const OutMessage& m = messages[i];
+        if (i) out->push_back(',');
+        *out += "{\"group\":" + std::to_string(m.group) + ",\"number\":" + std::to_string(m.number) +
+                ",\"severity\":";
+        put_string(out, m.severity);
+        *out += ",\"text\":";
+        put_string(out, m.text);
+        out->push_back('}');
+    }
+    out->push_back(']');
 }
 
 void put_named(std::string* out, const NamedValues& list) {
@@ -369,7 +398,22 @@ void output_end_step(int returnCode) {
     s.finished = true;
 }
 
-void output_clear() { steps().clear(); }
+void output_program_message(const std::string& text) {
+    OutMessage m;
+    m.severity = severity_of(text);
+    m.text = text;
+    run_record().messages.push_back(std::move(m));
+}
+
+void output_end_run(int returnCode) {
+    run_record().returnCode = returnCode;
+    run_record().finished = true;
+}
+
+void output_clear() {
+    steps().clear();
+    run_record() = RunRecord();
+}
 
 std::string output_json() {
     std::string out = "{\"steps\":[";
@@ -384,20 +428,15 @@ std::string output_json() {
             if (i) out.push_back(',');
             put_item(&out, s.items[i]);
         }
-        out += "],\"messages\":[";
-        for (size_t i = 0; i < s.messages.size(); ++i) {
-            const OutMessage& m = s.messages[i];
-            if (i) out.push_back(',');
-            out += "{\"group\":" + std::to_string(m.group) + ",\"number\":" + std::to_string(m.number) +
-                   ",\"severity\":";
-            put_string(&out, m.severity);
-            out += ",\"text\":";
-            put_string(&out, m.text);
-            out.push_back('}');
-        }
-        out += "]}";
+        out += "],\"messages\":";
+        put_messages(&out, s.messages);
+        out += "}";
     }
-    out += "]}\n";
+    out += "],\"returnCode\":";
+    out += run_record().finished ? std::to_string(run_record().returnCode) : "null";
+    out += ",\"messages\":";
+    put_messages(&out, run_record().messages);
+    out += "}\n";
     return out;
 }
 

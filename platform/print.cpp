@@ -73,7 +73,9 @@ int32_t write_lines(std::ostream* out, const std::string& text) {
 
 void write_log(const std::string& text, int32_t group, int32_t number) {
     if (text.rfind("ERROR:", 0) == 0) ++session().errorLines;
-    write_lines(session().log, text);
+    // Each line reaches the log at once: the user may follow it, and a run
+    // that is killed leaves every line it wrote.
+    if (write_lines(session().log, text) > 0) session().log->flush();
     const std::string severity = severity_of(text);
     if (group != 0 || number != 0 || severity == "ERROR" || severity == "WARNING")
         record_message(group, number, text);

@@ -29,6 +29,8 @@ constexpr int32_t kLevelBadVariables = 1008;  // listed variables absent or of t
 constexpr int32_t kLevelProgramFailed = 1012; // the programming statements cannot be run
 constexpr int32_t kLevelNoMemory = 1016;      // an allocation failed
 constexpr int32_t kLevelHostFailure = 1020;   // a reported host failure (scratch file, data set)
+constexpr int32_t kLevelInterrupted = 1024;   // the user asked the run to stop (xattn): the step
+                                              // ended at its next safe point
 constexpr int32_t kLevelInputError = 2000;    // an input error in the statements or data sets
 constexpr int32_t kLevelBadHookOption = 3000; // the optimizer hook block holds an unknown option word
 constexpr int32_t kLevelInternal = 9999;      // an internal inconsistency: our bug

@@ -347,6 +347,13 @@ int32_t xyrcgef(int32_t item, char* buffer1024);
 // Time in seconds.
 double wzdttme();
 
+// Nonzero when the user has asked the run to stop (an interrupt,
+// termination or hang-up signal).  The module asks at its safe points (each
+// BY group, each optimizer iteration) and then ends the step with
+// xexit(kLevelInterrupted, 0); the host keeps the earlier outputs as they
+// were.
+int32_t xattn();
+
 // ---------------------------------------------------------------------------
 // Messages and print lines.
 

@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "host/fields.h"
+#include "host/interrupt.h"
 #include "numerics/kernel_support.h"
 #include "optimizer/core/core.h"
 #include "optimizer/core/active_set.h"
@@ -226,6 +227,8 @@ void derivative_switch(NlpProblem* p, int32_t code, int32_t status, const Measur
 }  // namespace
 
 int32_t znlptrm(NlpProblem* p, int32_t code) {
+    // Between iterations is where a long fit can stop when the user asks.
+    stop_if_interrupted();
     const double t = p->opt.feasTol * std::pow(10.0, p->run.feasRound);
     if (p->cb.iterOutputHook != nullptr) p->cb.iterOutputHook(p);
     int32_t first = 0, last = 0;

@@ -2,6 +2,11 @@
 // control block); each PROC VELIX step then runs as one call of zavvelix,
 // which always ends by throwing the step exit that xexit raises.  Between
 // steps every platform component frees what it held for the step.
+//
+// The run stops early when its listing or log can no longer be written or
+// when a stop signal came (each said once, in one line): the step that
+// was running then writes no output data set, and the listing and JSON
+// files, written to scratch files, do not replace the earlier ones.
 #include "platform/runner/runner.h"
 
 #include <algorithm>
@@ -16,16 +21,17 @@
 #include "platform/control_block.h"
 #include "platform/dataset.h"
 #include "platform/output.h"
+#include "platform/output_file.h"
 #include "platform/print.h"
 #include "platform/runner/program.h"
 #include "platform/session.h"
 #include "platform/step_exit.h"
+#include "platform/stop_signals.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 
 namespace velix::platform {
 namespace {
-
 
 bool module_loaded = false;
 
@@ -35,9 +41,36 @@ void load_module() {
     module_loaded = true;
 }
 
+// What the run knows of its own course: whether it has said that it
+// stops, and where its listing and log go (for the reason a write failed).
+struct RunState {
+    bool stopReported = false;
+    bool lossReported = false;
+    const OutputFile* listingFile = nullptr;     // --listing FILE, else null
+    const ReasonFileBuf* logFile = nullptr;      // --log FILE, else null
+    std::string listingName = "standard output";
+    std::string logName = "standard error";
+};
+
+RunState run_state;
+
+// A line of the log that no record of the JSON document takes (the note
+// after a failed step, whose record is closed).
 void log_line(const std::string& text) {
     std::ostream* log = session().log;
-    if (log) *log << text << '\n';
+    if (log) *log << text << '\n' << std::flush;
+}
+
+// A line the run logs for itself, outside any step: in the log and among
+// the run's own messages of the JSON document.  Inside a step the step's
+// record takes it.
+void log_run_line(const std::string& text, bool inStep) {
+    if (inStep) {
+        write_log(text);
+        return;
+    }
+    log_line(text);
+    output_program_message(text);
 }
 
 // The worse of two return codes.  A negative code is a host status that
@@ -56,6 +89,40 @@ int agree_with_log(int rc, int errorLines) {
     if (rc > kLevelWarning && errorLines == 0)
         write_log("ERROR: The PROC VELIX step failed with return code " + std::to_string(rc) + ".");
     return rc;
+}
+
+// The one ERROR line of a stop the user asked for.
+void report_stop(bool inStep) {
+    if (run_state.stopReported) return;
+    run_state.stopReported = true;
+    log_run_line(std::string("ERROR: The run was stopped by ") + stop_signal_name(stop_signal()) + ".", inStep);
+}
+
+// Which of the listing and the log no longer takes what is written to it
+// ("listing", "log"), nullptr when both do.  They are flushed first: a full
+// disk shows only when the buffer is written.
+const char* lost_output() {
+    Session& s = session();
+    if (s.listing != nullptr && !s.listing->flush().good()) return "listing";
+    if (s.log != nullptr && !s.log->flush().good()) return "log";
+    return nullptr;
+}
+
+// Reports a lost listing or log once: in the log while it takes lines,
+// else on standard error.
+void report_loss(const char* which, bool inStep) {
+    if (run_state.lossReported) return;
+    run_state.lossReported = true;
+    const bool listing = std::strcmp(which, "listing") == 0;
+    std::string reason;
+    if (listing && run_state.listingFile != nullptr) reason = " (" + run_state.listingFile->failure() + ")";
+    if (!listing && run_state.logFile != nullptr && run_state.logFile->failure != 0)
+        reason = std::string(" (") + std::strerror(run_state.logFile->failure) + ")";
+    const std::string& name = listing ? run_state.listingName : run_state.logName;
+    if (listing)
+        log_run_line("ERROR: The listing cannot be written to " + name + reason + "; the run stops.", inStep);
+    else
+        std::cerr << "velix: the log cannot be written to " << name << reason << "; the run stops.\n";
 }
 
 int run_step(const ProgramItem& item) {
@@ -79,7 +146,20 @@ int run_step(const ProgramItem& item) {
         write_log(std::string("ERROR: internal error: ") + e.what());
         rc = kLevelInternal;
     }
+    // The output data sets follow the step only when it ran to its end
+    // with its listing and log whole and no stop was asked for.
+    if (stop_signal() != 0) {
+        report_stop(true);
+        rc = worse(rc, kLevelInterrupted);
+    } else if (const char* lost = lost_output()) {
+        report_loss(lost, true);
+        rc = worse(rc, kLevelHostFailure);
+    }
     if (!dataset_commit_outputs(rc)) rc = worse(rc, kLevelHostFailure);
+    if (stop_signal() != 0) {
+        report_stop(true);
+        rc = worse(rc, kLevelInterrupted);
+    }
     rc = agree_with_log(rc, s.errorLines);
     end_step();
     output_end_step(rc);
@@ -88,28 +168,28 @@ int run_step(const ProgramItem& item) {
     return rc;
 }
 
-// True while the log and the listing take what is written to them.  They
-// are flushed first: a full disk shows only when the buffer is written.
-bool outputs_writable() {
-    Session& s = session();
-    bool ok = true;
-    for (std::ostream* out : {s.listing, s.log}) {
-        if (out == nullptr) continue;
-        out->flush();
-        ok = ok && out->good();
+// True when the run must stop before its next item: a stop was asked for,
+// or the listing or the log lost what was written to them (steps whose
+// output is lost would pass for success).  Says so once and raises
+// *highest.
+bool run_stops(int* highest) {
+    if (stop_signal() != 0) {
+        report_stop(false);
+        *highest = worse(*highest, kLevelInterrupted);
+        return true;
     }
-    return ok;
+    if (const char* lost = lost_output()) {
+        report_loss(lost, false);
+        *highest = worse(*highest, kLevelHostFailure);
+        return true;
+    }
+    return false;
 }
 
 int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
     int highest = 0;
     for (const ProgramItem& item : items) {
-        // Steps whose listing or log is lost would pass for success.
-        if (!outputs_writable()) {
-            std::cerr << "velix: the log or the listing cannot be written (" << std::strerror(errno)
-                      << "); the run stops.\n";
-            return worse(highest, kLevelHostFailure);
-        }
+        if (run_stops(&highest)) return highest;
         switch (item.kind) {
             case ProgramItem::kStep: {
                 int rc = run_step(item);
@@ -128,18 +208,54 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
                 break;
             }
             case ProgramItem::kOtherProc:
-                log_line("WARNING: line " + std::to_string(item.line) + ": " + item.text);
+                log_run_line("WARNING: line " + std::to_string(item.line) + ": " + item.text, false);
                 highest = worse(highest, kLevelWarning);
                 break;
             case ProgramItem::kError:
-                log_line("ERROR: line " + std::to_string(item.line) + ": " + item.text);
+                log_run_line("ERROR: line " + std::to_string(item.line) + ": " + item.text, false);
                 highest = worse(highest, kLevelInputError);
                 break;
         }
     }
-    if (!outputs_writable()) {
-        std::cerr << "velix: the log or the listing cannot be written (" << std::strerror(errno) << ").\n";
+    run_stops(&highest);
+    return highest;
+}
+
+// The end of a run with a listing file or a JSON document: each replaces
+// the earlier file only when the run went to its end (a failed step does)
+// and it was written whole; otherwise the earlier file stays and the log
+// says so.  The JSON document carries the run's return code, so it is
+// written last.  A stop asked for once the renames have begun is too late
+// to undo them and is not honoured.  Returns the run's return code.
+int finish_outputs(int highest, OutputFile* listing, OutputFile* json) {
+    std::string error;
+    const bool ended = !run_state.stopReported && !run_state.lossReported;
+    if (ended && stop_signal() != 0) {
+        report_stop(false);
+        highest = worse(highest, kLevelInterrupted);
+    }
+    if (run_state.stopReported || run_state.lossReported) {
+        for (OutputFile* file : {listing, json}) {
+            if (file->target().empty()) continue;
+            file->discard();
+            log_run_line("NOTE: The " + std::string(file == listing ? "listing" : "JSON document") +
+                             " was not written to " + file->target() + ".",
+                         false);
+        }
+        return highest;
+    }
+    if (!listing->target().empty() && !listing->commit(&error)) {
+        log_run_line("ERROR: The listing was not written to " + listing->target() + " (" + error + ").", false);
         highest = worse(highest, kLevelHostFailure);
+    }
+    if (!json->target().empty()) {
+        output_end_run(highest);
+        json->stream() << output_json();
+        if (!json->commit(&error)) {
+            log_run_line("ERROR: The JSON document was not written to " + json->target() + " (" + error + ").",
+                         false);
+            highest = worse(highest, kLevelHostFailure);
+        }
     }
     return highest;
 }
@@ -155,8 +271,62 @@ int exit_status_for(int highestReturnCode) {
 
 int run_program_text(const std::string& text, std::vector<int>* codes) {
     load_module();
+    run_state.stopReported = false;
+    run_state.lossReported = false;
     return run_items(split_program(text), codes);
 }
+
+namespace {
+
+// The command's files for one run: the log, written in place as the run
+// goes (a stream the user may follow), the listing and the JSON document,
+// each written whole or not at all.  Hands the session back its standard
+// streams when the run ends, however it ends.
+struct CommandFiles {
+    ReasonFileBuf logBuf;
+    std::ostream log{&logBuf};
+    OutputFile listing;
+    OutputFile json;
+
+    ~CommandFiles() {
+        Session& s = session();
+        s.log = &std::cerr;
+        s.listing = &std::cout;
+        run_state = RunState();
+    }
+
+    // Opens the files the options name; false after saying on standard
+    // error which one cannot be opened.
+    bool open(const RunOptions& opts) {
+        Session& s = session();
+        std::string error;
+        if (!opts.logPath.empty()) {
+            errno = 0;
+            if (logBuf.open(opts.logPath, std::ios::out | std::ios::trunc) == nullptr)
+                return cannot_open("log", opts.logPath, std::strerror(errno != 0 ? errno : EIO));
+            s.log = &log;
+            run_state.logFile = &logBuf;
+            run_state.logName = opts.logPath;
+        }
+        if (!opts.listingPath.empty()) {
+            if (!listing.open(opts.listingPath, "listing", &error))
+                return cannot_open("listing", opts.listingPath, error);
+            s.listing = &listing.stream();
+            run_state.listingFile = &listing;
+            run_state.listingName = opts.listingPath;
+        }
+        if (!opts.jsonPath.empty() && !json.open(opts.jsonPath, "json", &error))
+            return cannot_open("JSON", opts.jsonPath, error);
+        return true;
+    }
+
+    static bool cannot_open(const char* what, const std::string& path, const std::string& why) {
+        std::cerr << "velix: the " << what << " file '" << path << "' cannot be opened: " << why << "\n";
+        return false;
+    }
+};
+
+}  // namespace
 
 int run_program(const RunOptions& opts) {
     std::ifstream in(opts.programPath, std::ios::binary);
@@ -168,57 +338,40 @@ int run_program(const RunOptions& opts) {
     }
     std::stringstream buf;
     buf << in.rdbuf();
-
-    Session& s = session();
-    std::ofstream logFile, listingFile;
-    if (!opts.logPath.empty()) {
-        logFile.open(opts.logPath);
-        if (!logFile) {
-            std::cerr << "velix: cannot write the log file '" << opts.logPath << "'\n";
-            return kExitUnreadableProgram;
-        }
-        s.log = &logFile;
-    }
-    if (!opts.listingPath.empty()) {
-        listingFile.open(opts.listingPath);
-        if (!listingFile) {
-            std::cerr << "velix: cannot write the listing file '" << opts.listingPath << "'\n";
-            return kExitUnreadableProgram;
-        }
-        s.listing = &listingFile;
-    }
-    s.programPath = opts.programPath;
-    if (!opts.libraryDir.empty()) {
-        s.libraryDir = opts.libraryDir;
-    } else {
-        auto parent = std::filesystem::path(opts.programPath).parent_path();
-        s.libraryDir = parent.empty() ? "." : parent.string();
-    }
-    for (const auto& [name, value] : opts.options) {
-        std::string upper = name;
-        for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        s.options[upper] = value;
-    }
-    s.fixedTime = opts.fixedTime;
-
     if (in.bad()) {
         std::cerr << "velix: cannot read the program file '" << opts.programPath << "'\n";
         return kExitUnreadableProgram;
     }
-    int highest = run_program_text(buf.str(), nullptr);
 
-    if (!opts.jsonPath.empty()) {
-        std::ofstream json(opts.jsonPath);
-        json << output_json();
-        if (!json) {
-            std::cerr << "velix: cannot write the JSON file '" << opts.jsonPath << "'\n";
-            highest = worse(highest, kLevelInputError);
+    install_stop_handlers();
+    int highest = 0;
+    bool stopped = false;
+    {
+        CommandFiles files;
+        if (!files.open(opts)) return exit_status_for(kLevelHostFailure);
+        Session& s = session();
+        s.programPath = opts.programPath;
+        if (!opts.libraryDir.empty()) {
+            s.libraryDir = opts.libraryDir;
+        } else {
+            auto parent = std::filesystem::path(opts.programPath).parent_path();
+            s.libraryDir = parent.empty() ? "." : parent.string();
         }
+        for (const auto& [name, value] : opts.options) {
+            std::string upper = name;
+            for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            s.options[upper] = value;
+        }
+        s.fixedTime = opts.fixedTime;
+
+        highest = run_program_text(buf.str(), nullptr);
+        highest = finish_outputs(highest, &files.listing, &files.json);
+        stopped = run_state.stopReported;
+        std::cout.flush();
     }
-    if (s.listing) s.listing->flush();
-    if (s.log) s.log->flush();
-    s.log = &std::cerr;
-    s.listing = &std::cout;
+    // An interrupted command ends by its signal once its files are in
+    // order, so that a shell script that runs it stops too.
+    if (stopped) end_by_stop_signal();
     return exit_status_for(highest);
 }
 

@@ -26,7 +26,11 @@ int exit_status_for(int highestReturnCode);
 // Exit status when the program file cannot be read.
 constexpr int kExitUnreadableProgram = 3;
 
-// Runs a program file; returns the process exit status.
+// Runs a program file; returns the process exit status: that of the run's
+// return code (exit_status_for; a log, listing or JSON file that cannot be
+// opened gives 2 before any step runs), or kExitUnreadableProgram.  A run
+// stopped by SIGINT, SIGTERM or SIGHUP ends the process by that signal once
+// its files are in order, and does not return.
 int run_program(const RunOptions& options);
 
 // Runs program text (for tests); returns the highest step return code and

@@ -11,6 +11,7 @@
 //     lines and the procedure title
 //     cosinit (statements, options, data sets, model); save optimizer state
 //     for each BY group of DATA=:
+//       end the step when the user asked the run to stop
 //       synchronise INRAM= (from the second group), INWGT=, INEST=
 //       restore optimizer state (from the second group)
 //       moments inside "ModelingStat"
@@ -170,6 +171,7 @@ int32_t zavvelix() {
     // The BY-group loop.
     int32_t first = 1;
     while (xbynext(ctx->dataSets.dataSetHandle[kRoleData]) != 0) {
+        stop_if_interrupted();
         if (first == 0 && ctx->input.inramUsed) synchronise(ctx, kRoleInram, "INRAM=");
         if (ctx->input.inwgtUsed) synchronise(ctx, kRoleInwgt, "INWGT=");
         if (ctx->input.inestUsed) synchronise(ctx, kRoleInest, "INEST=");

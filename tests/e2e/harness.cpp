@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,6 +72,26 @@ int run_velix_args(const std::vector<std::string>& args) {
     cmd += " >/dev/null 2>&1";
     int status = std::system(cmd.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int start_velix(const std::vector<std::string>& args, int stdoutFd, long fileSizeLimit) {
+    // Everything the child needs is made before the fork.
+    std::vector<std::string> words{VELIX_EXE};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(stdoutFd >= 0 ? stdoutFd : null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    if (fileSizeLimit > 0) {
+        const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
 }
 
 std::vector<const JsonValue*> RunResult::items(size_t step, const std::string& type,

@@ -47,6 +47,13 @@ RunResult run_velix(const std::string& program, const std::vector<std::string>& 
 // returns the exit status.
 int run_velix_args(const std::vector<std::string>& args);
 
+// Starts velix with exactly these arguments as a child process, its
+// standard output to `stdoutFd` (/dev/null when negative) and its standard
+// error to /dev/null; a positive `fileSizeLimit` caps in bytes every file
+// it writes (RLIMIT_FSIZE).  Returns the child's process id (wait for it
+// with waitpid).
+int start_velix(const std::vector<std::string>& args, int stdoutFd = -1, long fileSizeLimit = 0);
+
 // Number of output groups of step k opened with the given name.
 size_t groups_opened(const RunResult& r, size_t step, const std::string& name);
 

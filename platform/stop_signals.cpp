@@ -1,0 +1,59 @@
+// Stop signals: a handler that records the signal and nothing else (a
+// store to a volatile sig_atomic_t is all that is safe in a handler that
+// may interrupt an allocation or a write), read at the run's safe points.
+#include "platform/stop_signals.h"
+
+#include <csignal>
+
+#include "velix/host.h"
+
+namespace velix::platform {
+namespace {
+
+volatile std::sig_atomic_t received = 0;
+
+extern "C" void note_stop_signal(int signal) {
+    // A second signal changes nothing: the run is already stopping.
+    if (received == 0) received = signal;
+}
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+}  // namespace
+
+void install_stop_handlers() {
+    struct sigaction action {};
+    action.sa_handler = note_stop_signal;
+    sigemptyset(&action.sa_mask);
+    // Reads and writes go on after the handler: the run stops where it is
+    // safe to, not in the middle of a system call.
+    action.sa_flags = SA_RESTART;
+    for (int signal : kStopSignals) {
+        struct sigaction previous {};
+        if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+        sigaction(signal, &action, nullptr);
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+int stop_signal() { return received; }
+
+const char* stop_signal_name(int signal) {
+    switch (signal) {
+        case SIGINT: return "SIGINT";
+        case SIGTERM: return "SIGTERM";
+        case SIGHUP: return "SIGHUP";
+        default: return "a signal";
+    }
+}
+
+void end_by_stop_signal() {
+    const int signal = received;
+    if (signal == 0) return;
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+}  // namespace velix::platform
+
+int32_t xattn() { return velix::platform::stop_signal() != 0 ? 1 : 0; }

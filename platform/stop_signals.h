@@ -1,0 +1,28 @@
+// The signals that ask a run of the command to stop: SIGINT, SIGTERM and
+// SIGHUP.  Their handler only notes the first one (an async-signal-safe
+// store); the run stops at its next safe point: the module asks at each BY
+// group and each optimizer iteration (xattn), the step runner before each
+// item of the program and before it renames outputs into place.  SIGXFSZ
+// (a file-size limit) is ignored, so that the write that passes the limit
+// fails and is reported like a full disk.
+#pragma once
+
+namespace velix::platform {
+
+// Installs the handlers (for the command only; a signal that the command
+// was started ignoring, as under nohup, stays ignored).
+void install_stop_handlers();
+
+// The first stop signal received, 0 when none.
+int stop_signal();
+
+// Its name ("SIGTERM"); "a signal" for any other number.
+const char* stop_signal_name(int signal);
+
+// When a stop signal was received: restores its default action and sends
+// it again, so that the process ends by that signal (as the shell and a
+// calling program expect of an interrupted command).  Call it once every
+// file is closed.  Returns when no stop signal was received.
+void end_by_stop_signal();
+
+}  // namespace velix::platform

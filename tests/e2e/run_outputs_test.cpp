@@ -1,0 +1,208 @@
+// The command's outputs when a run cannot end normally: a file-size limit,
+// a stop signal in the middle of a fit, an output path that cannot be
+// opened, and errors outside any step.  Earlier files must stay byte for
+// byte as they were, no scratch file may be left, the log must say what
+// happened in one ERROR line, and the exit status must be the documented
+// one (and agree with the run's return code in the JSON document).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+
+#include "harness.h"
+#include "platform/runner/runner.h"
+#include "velix/codes.h"
+
+using velix::test::read_text;
+using velix::test::start_velix;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* kOld = "an earlier file\n";
+const char* kOneFactor =
+    "proc velix data=hs method=ml outest=est1;\n"
+    "   lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
+    "   std F1 = vf, E1-E3 = ve1-ve3;\n"
+    "run;\n";
+// From start values far from the estimates, DBLDOG needs hundreds of
+// iterations, each printing its piece of the history (PALL).
+const char* kLongFit =
+    "proc velix data=hs method=ml technique=dbldog outest=est2 outstat=stat2;\n"
+    "   lineqs x1 = 1.0 F1 + E1, x2 = l2 (30) F1 + E2, x3 = l3 (-20) F1 + E3,\n"
+    "          x4 = l4 (40) F1 + E4;\n"
+    "   std F1 = vf (0.01), E1-E4 = ve1-ve4;\n"
+    "   nloptions pall maxiter=100000 maxfunc=100000;\n"
+    "run;\n";
+
+// A folder with the hs data, a program and earlier versions of the named
+// output files.
+class RunOutputs : public ::testing::Test {
+protected:
+    void TearDown() override { remove_folder(); }
+    void remove_folder() {
+        if (!dir_.empty()) fs::remove_all(dir_);
+    }
+    void prepare(const std::string& name, const std::string& program, const std::vector<std::string>& earlier) {
+        remove_folder();
+        dir_ = velix::test::own_folder("run_outputs_" + name);
+        fs::copy_file(velix::test::data_path("hs.csv"), dir_ + "/hs.csv", fs::copy_options::overwrite_existing);
+        std::ofstream(dir_ + "/program.vx") << program;
+        for (const auto& f : earlier) std::ofstream(dir_ + "/" + f) << kOld;
+    }
+    std::string at(const std::string& file) const { return dir_ + "/" + file; }
+    std::vector<std::string> args(std::vector<std::string> more) const {
+        more.insert(more.begin(), {"--fixed-time", "0", "--lib", dir_, "--log", at("log.txt")});
+        more.push_back(at("program.vx"));
+        return more;
+    }
+    // The ERROR lines of the log.
+    std::vector<std::string> error_lines() const {
+        std::vector<std::string> out;
+        std::ifstream in(at("log.txt"));
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("ERROR:", 0) == 0) out.push_back(line);
+        return out;
+    }
+    void expect_kept(const std::vector<std::string>& files, const std::string& why) const {
+        for (const auto& f : files) EXPECT_EQ(read_text(at(f)), kOld) << f << " was changed by " << why;
+        for (const auto& e : fs::directory_iterator(dir_))
+            EXPECT_NE(e.path().filename().string().rfind(".velix-", 0), 0u) << "left behind: " << e.path();
+    }
+
+    std::string dir_;
+};
+
+int wait_for(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+TEST_F(RunOutputs, AFileSizeLimitLeavesEarlierFilesWhole) {
+    // 8 KB: less than the listing and the JSON document of the step, more
+    // than its log and its OUTEST= data set.  A write past the limit used to
+    // kill the command (SIGXFSZ) and leave cut files and scratch files.
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;  // of the command; a file name is one of the folder
+        std::vector<std::string> kept;     // earlier files that must stay as they were
+        const char* error;                 // how the one ERROR line begins
+    };
+    const Case cases[] = {
+        {"listing", {"--listing", "out.lst", "--json", "out.json"}, {"out.lst", "out.json", "est1.csv"},
+         "ERROR: The listing cannot be written to "},
+        {"json", {"--json", "out.json"}, {"out.json"}, "ERROR: The JSON document was not written to "},
+    };
+    for (const Case& c : cases) {
+        prepare(std::string("fsize_") + c.name, kOneFactor, c.kept);
+        std::vector<std::string> options;
+        for (const auto& o : c.options) options.push_back(o[0] == '-' ? o : at(o));
+        const int status = wait_for(start_velix(args(options), -1, 8192));
+        ASSERT_TRUE(WIFEXITED(status)) << c.name << ": ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 2) << c.name;
+        expect_kept(c.kept, c.name);
+        const auto errors = error_lines();
+        ASSERT_EQ(errors.size(), 1u) << c.name << "\n" << read_text(at("log.txt"));
+        EXPECT_EQ(errors[0].rfind(c.error, 0), 0u) << errors[0];
+        EXPECT_NE(errors[0].find("File too large"), std::string::npos) << errors[0];
+    }
+}
+
+TEST_F(RunOutputs, AStopSignalDuringAFitKeepsTheStepsEarlierOutputs) {
+    // The first step ends and replaces est1; the signal comes while the
+    // second step's fit prints its history.  The child cannot get far past
+    // the point where the test reads the second history piece: its listing
+    // goes into a pipe of one page that the test stops reading, so the fit
+    // is still running (or waiting to write) when the signal arrives, and
+    // it ends at the next iteration, not with its results.
+    const struct {
+        int signal;
+        const char* name;
+    } signals[] = {{SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}};
+    for (const auto& [signal, name] : signals) {
+        prepare("signal_" + std::to_string(signal), std::string(kOneFactor) + kLongFit,
+                {"est1.csv", "est2.csv", "stat2.csv", "out.json"});
+        int pipe[2];
+        ASSERT_EQ(::pipe(pipe), 0);
+        ::fcntl(pipe[1], F_SETPIPE_SZ, 4096);
+        const pid_t pid = start_velix(args({"--json", at("out.json")}), pipe[1]);
+        ASSERT_GT(pid, 0);
+        ::close(pipe[1]);
+        std::string listing;
+        const std::string marker = "Iteration History";
+        size_t second = std::string::npos;
+        char buf[4096];
+        while (second == std::string::npos) {
+            const ssize_t n = ::read(pipe[0], buf, sizeof buf);
+            if (n <= 0) break;
+            listing.append(buf, static_cast<size_t>(n));
+            const size_t first = listing.find(marker);
+            if (first != std::string::npos) second = listing.find(marker, first + 1);
+        }
+        ASSERT_NE(second, std::string::npos) << name << ": the second step's fit never began";
+        ::kill(pid, signal);
+        for (ssize_t n; (n = ::read(pipe[0], buf, sizeof buf)) > 0;) listing.append(buf, static_cast<size_t>(n));
+        ::close(pipe[0]);
+        const int status = wait_for(pid);
+
+        ASSERT_TRUE(WIFSIGNALED(status)) << name << ": exit status " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), signal) << name;
+        EXPECT_EQ(listing.find("Optimization Results", second), std::string::npos)
+            << name << ": the fit ran to its end after the signal";
+        EXPECT_EQ(read_text(at("est1.csv")).rfind("# TYPE=EST\n", 0), 0u) << name << ": the first step's output";
+        expect_kept({"est2.csv", "stat2.csv", "out.json"}, name);
+        const auto errors = error_lines();
+        ASSERT_EQ(errors.size(), 1u) << name << "\n" << read_text(at("log.txt"));
+        EXPECT_EQ(errors[0], std::string("ERROR: The run was stopped by ") + name + ".");
+    }
+}
+
+TEST_F(RunOutputs, AnOutputThatCannotBeOpenedStopsTheRunWithStatusTwo) {
+    // Status 3 is the unreadable program's; an output path that cannot be
+    // opened (here: in a folder that does not exist) is a host failure.
+    prepare("open", kOneFactor, {"est1.csv"});
+    for (const char* flag : {"--log", "--listing", "--json"}) {
+        std::vector<std::string> a{"--lib", dir_, flag, at("missing/file.txt"), at("program.vx")};
+        EXPECT_EQ(velix::test::run_velix_args(a), 2) << flag;
+        expect_kept({"est1.csv"}, flag);  // no step ran
+    }
+}
+
+TEST(RunOutputsDocument, TheRunsReturnCodeAndMessagesAgreeWithTheExitStatus) {
+    // An ERROR outside any step used to give exit status 2 with a document
+    // of one clean step.
+    struct Case {
+        const char* after;   // what follows a clean step
+        int returnCode;
+        const char* severity;  // of the one run-level message, "" for none
+    };
+    const Case cases[] = {
+        {"", 0, ""},
+        {"nloptions maxiter=5;\n", kLevelInputError, "ERROR"},
+        {"proc means data=hs; run;\n", kLevelWarning, "WARNING"},
+    };
+    for (const Case& c : cases) {
+        const auto r = velix::test::run_velix(std::string(kOneFactor) + c.after, {"hs.csv"});
+        ASSERT_TRUE(r.json.is_object()) << c.after << r.log;
+        EXPECT_EQ(r.return_code(0), 0) << c.after;
+        EXPECT_EQ(r.json["returnCode"].number(), c.returnCode) << c.after;
+        EXPECT_EQ(velix::platform::exit_status_for(c.returnCode), r.exitStatus) << c.after;
+        const auto& messages = r.json["messages"];
+        ASSERT_EQ(messages.size(), *c.severity ? 1u : 0u) << r.jsonText.substr(r.jsonText.size() - 300);
+        if (*c.severity) {
+            EXPECT_EQ(messages[0]["severity"].str(), c.severity);
+        }
+    }
+}
+
+}  // namespace
