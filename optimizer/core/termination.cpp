@@ -282,8 +282,6 @@ bool nlp_final_point_violated(const NlpProblem* p) { return p->shape.hasNlinCon 
 bool nlp_solution_reached(const NlpProblem* p, int32_t status) {
     if (nlp_final_point_violated(p)) return false;
     if (nlp_status_converged(status)) return true;
-    // MAXITER=0 asks for the results at the given point.
-    if (status == kNlpLimit && p->opt.maxIter <= 0.0) return true;
     if (status != kNlpTechniqueStop6 && status != kNlpTechniqueStop7) return false;
     // The check's verdict on the final point, when it has one.
     if (p->run.endStationary >= 0) return p->run.endStationary == 1;

@@ -252,6 +252,22 @@ TEST(ConvergenceClaimsFactor, QuasiNewtonTechniquesStopAtTheMinimumOrSayTheyDidN
         expect_minimum_or_failure(run_velix(program(technique), {"harman74.csv"}), final_f(ref), technique);
 }
 
+// A run stopped by a limit, before its first iteration or after some, is
+// no solution: message 4, return code 4, no standard errors, and the
+// iteration-stop table shows the gradient of the point it stopped at.
+TEST_F(ConvergenceClaims, ALimitEndsShortOfASolutionAtAnyIteration) {
+    for (const char* limit : {"maxiter=0", "maxfunc=0", "maxiter=2"}) {
+        const RunResult r = run_program(hs_step(std::string("method=ml ") + limit, kHsModel));
+        expect_truthful(r, limit);
+        EXPECT_EQ(r.return_code(), 4) << limit;
+        EXPECT_TRUE(step_logged(r, 0, "did not converge")) << limit << "\n" << r.log;
+        double largest = 0.0;
+        for (const auto& [name, g] : column_by_parameter(result_table(r), "GradObj")) largest = std::fmax(largest, std::fabs(g));
+        EXPECT_GT(largest, 1e-3) << limit;
+        EXPECT_NEAR(stop_entry(r, "Max Abs Gradient Element"), largest, 1e-12 * largest) << limit;
+    }
+}
+
 TEST_F(ConvergenceClaims, OverflowInProgramStatementsGivesNoSignificance) {
     expect_truthful(run_program(hs_program("ml", "", "ve8 = ve7 * 1e300;\n")), "ve8 = ve7 * 1e300");
 }
