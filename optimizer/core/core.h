@@ -43,10 +43,10 @@ void znlphlo(NlpProblem* p);
 // The check of a met criterion (status) that does not trust the
 // technique's own matrices (stationarity.cpp): a criterion the user gave
 // stands as it is; a preset one stands when the probe finds the point
-// stationary or no lower point.  Else kNlpRestart, with x moved to a lower
-// point (on an active nonlinear constraint, unmoved); or
-// kNlpTechniqueStop7 when the run has refused too many claims
-// (gconvMeasure then holds the decrement).
+// stationary, at x or at the lower point its steps reached (x, f and the
+// gradient then that point's).  Else kNlpRestart, with x moved to a lower
+// point or unmoved; or kNlpTechniqueStop7 when the run has refused too
+// many claims (gconvMeasure then holds the decrement).
 int32_t znlp_verify_claim(NlpProblem* p, int32_t status);
 // Whether the gradient at the end of a run is large: the scaled gradient
 // |g_j| / sqrt(|f| H_jj) of a free parameter with H from the Hessian slot

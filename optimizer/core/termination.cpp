@@ -227,6 +227,9 @@ void derivative_switch(NlpProblem* p, int32_t code, int32_t status, const Measur
 
 int32_t znlptrm(NlpProblem* p, int32_t code) {
     const double t = p->opt.feasTol * std::pow(10.0, p->run.feasRound);
+    // Every technique tests its start point first: the size of f there
+    // scales what the check of a claim takes for rounding.
+    if (code == 10 && p->run.iteration == 0.0) p->run.startObjective = std::fabs(p->iter.f);
     if (p->cb.iterOutputHook != nullptr) p->cb.iterOutputHook(p);
     int32_t first = 0, last = 0;
     history_layout(p, &first, &last);

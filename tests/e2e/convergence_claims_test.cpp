@@ -124,6 +124,18 @@ std::string corpus(const std::string& stem) {
     return read_text(std::string(VELIX_SOURCE_DIR) + "/tests/fuzz/regressions/program/" + stem + ".vx");
 }
 
+// Minima of constrained_minima.R (R's lavaan 0.6.14): hs by DWLS (the
+// units of a variable do not change it), hs by ULS with NOBS=1e7 (the
+// substituted model).
+constexpr double kHsDwls = 0.146340958234, kHsUlsNobs1e7 = 2.16294712864e-10;
+
+// The estimates of a reference program of tests/fixtures, by name.
+double reference_estimate(const std::string& stem, const std::string& name) {
+    static std::map<std::string, JsonValue> documents;
+    if (!documents.count(stem)) documents[stem] = JsonValue::parse(read_text(data_path(stem + ".expected.json")));
+    return documents[stem]["params"][name]["est"].number();
+}
+
 class ConvergenceClaims : public HsProgram {
 protected:
     RunResult run_program(const std::string& program) { return run_velix(program, {}, {"--lib", dir_}); }
@@ -389,6 +401,59 @@ TEST(ConvergenceClaimsKlein, ATightCriterionOnAFlatModelIsMetByNewtonSteps) {
     EXPECT_TRUE(reached(r) && logged(r, "Convergence criterion GCONV satisfied")) << r.log;
     EXPECT_LT(stop_entry(r, "Iterations"), 100.0);
     EXPECT_NEAR(final_f(r), final_f(base), 1e-7 * final_f(base));
+}
+
+// An active nonlinear constraint at the default criteria: the dual
+// quasi-Newton program's claim (FCONV2, an absolute predicted reduction)
+// is checked on the null space of the active constraints with the Lagrange
+// function's curvature and polished there: the fit ends at lavaan's
+// minimum under the same restriction (constrained_minima.R) with its standard
+// errors, alone or beside an active bound and linear row.
+TEST(ConvergenceClaimsNonlinear, AnActiveRowEndsAtTheConstrainedMinimum) {
+    const std::string twoFactors =
+        "proc velix data=hs method=ml covariance;\nlineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3,\n"
+        "  x4 = 1.0 F2 + E4, x5 = l5 F2 + E5, x6 = l6 F2 + E6;\nstd F1 F2 = v1 v2, E1-E6 = ve1-ve6;\ncov F1 F2 = c12;\n";
+    const struct {
+        std::string program;
+        double fmin;
+    } cases[] = {
+        {hs_program("ml", "", "c1 = l2 * l3;\nnlincon c1 >= 0.6;\n"), 0.288908700446},
+        {hs_program("ml", "", "c1 = l2 * l3;\nnlincon c1 = 0.6;\n"), 0.288908700446},
+        {hs_program("ml", "", "c1 = l2 * l2 + l3 * l3;\nnlincon c1 <= 0.7;\n"), 0.284523428117},
+        {hs_program("ml", "", "bounds ve1 >= 0.7;\nlincon l5 - l6 >= 0.25;\nc1 = l2 * l3;\nnlincon c1 >= 0.6;\n"),
+         0.293324022542},
+        {twoFactors + "c = l3 - l2;\nnlincon c = 0.1;\nrun;\n", 0.0816208972131},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = run_velix(c.program, {"hs.csv"});
+        expect_truthful(r, c.program);
+        EXPECT_TRUE(reached(r) && claims_convergence(r) && shows_standard_errors(r)) << c.program << r.log;
+        EXPECT_NEAR(final_f(r), c.fmin, 5e-8 * c.fmin) << c.program;
+    }
+}
+
+// Absolute criteria end a run only where the relative check holds,
+// whatever the size of F or the units: hs by ULS with NOBS=1e7 (F near
+// 2e-10, ABSGCONV met at the start values) reaches its minimum; from
+// lavaan's ML estimates in x1's own units, with x1 in units 1e6 (DWLS:
+// once ABSGCONV and GCONV at F = 0.80) a fit ends at the minimum of x1's
+// own units or says that it did not, and with x1 in units 1e150 (ML: F =
+// 1.5e300, once a stop at the start point with every standard error) it
+// says that it did not.
+TEST_F(ConvergenceClaims, AbsoluteCriteriaHoldOnlyWhereTheCheckDoes) {
+    const RunResult tiny = run_program(hs_step("method=uls technique=nrridg nobs=10000000", kHsModel));
+    EXPECT_TRUE(reached(tiny) && claims_convergence(tiny)) << tiny.log;
+    EXPECT_NEAR(final_f(tiny), kHsUlsNobs1e7, 5e-8 * kHsUlsNobs1e7);
+    const std::string atReference =
+        with_starts(kHsStartModel, [](const std::string& name) { return reference_estimate("hs_cfa_ml", name); });
+    for (const char* technique : {"newrap", "quanew", "dbldog", "congra"}) {
+        const std::string options = std::string("method=dwls technique=") + technique;
+        expect_minimum_or_failure(run_program(hs_step(options, atReference, x1_in_units(6))), kHsDwls, options);
+    }
+    const RunResult huge = run_program(hs_step("method=ml technique=levmar", atReference, x1_in_units(150)));
+    expect_truthful(huge, "x1 in units 1e150");
+    EXPECT_EQ(huge.return_code(), 4) << huge.log;
+    EXPECT_TRUE(step_logged(huge, 0, "did not converge")) << huge.log;
 }
 
 }  // namespace
