@@ -376,6 +376,8 @@ struct NlpOptions {
     int32_t presetCriteria = 0; // bit k set: the threshold of criterion k (1..9) is the preset
                                 // the option set-up filled in, not one the user gave.  A claim
                                 // of a preset criterion is checked before it ends a run
+    int32_t claimsUnchecked = 0;// 1: no claim of the run is checked (a sub-problem whose objective
+                                // is not the owner's, whose matrices the check would read)
 };
 
 // The callback slots.  Owner: the library's user (evaluation) and the

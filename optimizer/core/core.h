@@ -41,13 +41,16 @@ void znlphlo(NlpProblem* p);
 
 // ---- check and history of the termination test ----
 // The check of a met criterion (status) that does not trust the
-// technique's own matrices (stationarity.cpp): a criterion the user gave
-// stands as it is; a preset one stands when the probe finds the point
-// stationary, at x or at the lower point its steps reached (x, f and the
-// gradient then that point's).  Else kNlpRestart, with x moved to a lower
-// point or unmoved; or kNlpTechniqueStop7 when the run has refused too
-// many claims (gconvMeasure then holds the decrement).
-int32_t znlp_verify_claim(NlpProblem* p, int32_t status);
+// technique's own matrices (stationarity.cpp); `met` holds bit k of every
+// criterion k met at this test (0: the status's alone).  A met criterion
+// whose threshold the user gave looser than the check stands as it is (the
+// highest such status is returned); else the claim stands when the probe
+// finds the point stationary, at x or at the lower point its steps reached
+// (x, f and the gradient then that point's).  Else kNlpRestart, with x
+// moved to a lower point or unmoved; or kNlpTechniqueStop7 when the run has
+// refused too many claims (gconvMeasure then holds the decrement).  A run
+// with claimsUnchecked set keeps every claim.
+int32_t znlp_verify_claim(NlpProblem* p, int32_t status, uint32_t met = 0);
 // Whether the gradient at the end of a run is large: the scaled gradient
 // |g_j| / sqrt(|f| H_jj) of a free parameter with H from the Hessian slot
 // at x above 1e-3 (the absolute projected gradient above 1e-3 where there
