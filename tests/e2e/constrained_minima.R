@@ -1,5 +1,5 @@
 # Reference minima of techniques_test.cpp, ConstrainedMinimumWithEveryTechnique
-# (1 to 4), and of convergence_claims_test.cpp (5 to 7):
+# (1 to 4), and of convergence_claims_test.cpp (5 to 8):
 #   1. ability.csv, general and picture: picture = b General + E2 under
 #      b <= 0.1, v1 <= 10, v2 >= 8 (ML on the covariances, N - 1): the
 #      minimum of F by R's optim (L-BFGS-B) and in closed form at the vertex
@@ -19,7 +19,10 @@
 #      variable); by ULS with NOBS=1e7 the moments are those of hs times
 #      c = 300 / (1e7 - 1), and F* is c^2 times the ULS minimum of hs: the
 #      substituted model (lavaan's own ULS fit at that scale stops early,
-#      on absolute criteria, with negative variances).
+#      on absolute criteria, with negative variances);
+#   8. klein.csv, Klein's model I with X and P as given (no identities):
+#      three equations with correlated errors, F = 2 fmin; ML does not
+#      change with the units of C.
 #
 #   Rscript tests/e2e/constrained_minima.R
 suppressMessages(library(lavaan))
@@ -119,3 +122,12 @@ cat(sprintf("wheaton by GLS: F = %.12g\n", other(sem(wheaton, sample.cov = W, sa
 uls <- other(sem(three, data = hs, estimator = "ULS"), nrow(hs))
 cat(sprintf("hs by ULS: F = %.12g, with NOBS=1e7: %.12g\n", uls, uls * (300 / (1e7 - 1))^2))
 cat(sprintf("hs by DWLS: F = %.12g\n", other(sem(three, data = hs, estimator = "DWLS"), nrow(hs))))
+# 8.
+klein <- read.csv(file.path(fixtures, "klein.csv"))
+kfit <- sem('
+  C ~ a1*P + a2*Plag + a3*Wp + a4*Wg
+  I ~ b1*P + b2*Plag + b3*Klag
+  Wp ~ c1*X + c2*Xlag + c3*A
+  C ~~ I + Wp
+  I ~~ Wp', data = klein, likelihood = "wishart")
+cat(sprintf("klein without identities: F = %.12g\n", 2 * fitMeasures(kfit, "fmin")))

@@ -529,5 +529,52 @@ TEST_F(ConvergenceClaims, AbsoluteCriteriaHoldOnlyWhereTheCheckDoes) {
     EXPECT_TRUE(step_logged(huge, 0, "did not converge")) << huge.log;
 }
 
+// Klein's model I with X and P as given (no identities, the minimum of
+// lavaan: constrained_minima.R) and C in units 1e6 of its own, TRUREG from
+// eleven times the solution: the points its iterations and the checks try
+// and step back from include some where the implied covariance matrix is
+// not positive definite.  Their ERROR lines once raised the return code of
+// a fit that ends at the minimum, on GCONV with every standard error, to 8.
+TEST(ConvergenceClaimsKlein, PointsTriedAndSteppedBackFromAreNoErrorOfTheStep) {
+    const std::string dir = own_folder("klein_units");
+    scaled_copy(data_path("klein.csv"), dir + "/klein_c.csv", 0, 1e6);
+    const std::string model =
+        "var C I Wp X P Plag Klag Xlag A Wg;\n"
+        "lineqs C = a1 P + a2 Plag + a3 Wp + a4 Wg + E1, I = b1 P + b2 Plag + b3 Klag + E2,\n"
+        "  Wp = c1 X + c2 Xlag + c3 A + E3;\n"
+        "std X P Plag Klag Xlag A Wg = vx__, E1-E3 = ve1-ve3;\ncov X P Plag Klag Xlag A Wg = cx__, E1-E3 = ce__;\nrun;\n";
+    const RunResult solved = run_velix("proc velix data=klein_c method=ml covariance outest=solution;\n" + model, {}, {"--lib", dir});
+    ASSERT_TRUE(reached(solved)) << solved.log;
+    // INEST= of eleven times the solution: the estimates after _TYPE_,
+    // _NAME_, _RHS_ and _ITER_ of the PARMS row.
+    std::ifstream in(dir + "/solution.csv");
+    std::ofstream out(dir + "/far.csv");
+    out.precision(17);
+    bool header = true;
+    for (std::string line; std::getline(in, line);) {
+        if (line[0] == '#' || header) {
+            header = header && line[0] == '#';
+            out << line << "\n";
+        } else if (line.rfind("PARMS,", 0) == 0) {
+            std::istringstream cells(line);
+            std::string c;
+            for (size_t j = 0; std::getline(cells, c, ','); ++j) {
+                out << (j > 0 ? "," : "");
+                if (j < 4)
+                    out << c;
+                else
+                    out << 11 * std::stod(c);
+            }
+            out << "\n";
+        }
+    }
+    out.close();
+    const RunResult r = run_velix("proc velix data=klein_c method=ml covariance technique=trureg inest=far;\n" + model, {}, {"--lib", dir});
+    expect_minimum_or_failure(r, 2.20881575633, "klein from eleven times the solution");
+    EXPECT_FALSE(step_logged(r, 0, "ERROR:")) << r.log;
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_TRUE(reached(r)) << r.log;
+}
+
 }  // namespace
 }  // namespace velix::test
