@@ -492,8 +492,9 @@ struct NlpRunState {
     int32_t nRestarts = 0;      // restarts of the technique
     int32_t claimRefusals = 0;  // convergence claims the check of the termination test refused
                                 // in this run (each moved x to a lower point)
-    int32_t endStationary = -1; // after a technique's own stop (-6, -7): 1 when the final point
-                                // is stationary by the check, 0 when not, -1 no verdict
+    int32_t endStationary = -1; // after a technique's own stop (-6, -7) or a criterion the user gave
+                                // looser than the check: 1 when the final point is stationary by
+                                // the check, 0 when not, -1 no verdict
     double startObjective = 0.0;// |f| at the technique's start test: the scale below which the
                                 // check takes a decrement for rounding (a fit whose minimum is 0)
     int32_t iterMark = 0;       // the technique's action mark of the iteration ("Ac1")

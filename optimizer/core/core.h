@@ -57,9 +57,12 @@ int32_t znlp_verify_claim(NlpProblem* p, int32_t status, uint32_t met = 0);
 // is no such H or general constraints are active).  The technique's
 // matrix, the gradient and the counters are kept.
 bool znlp_final_gradient_large(NlpProblem* p);
-// After the final evaluation of a run that a technique's own stop ended:
-// 1 when the point is stationary by the same measure, 0 when it is not,
-// -1 without a verdict.
+// The run ended on a criterion (status) whose threshold the user gave
+// looser than the check: the check has not measured the point.
+bool znlp_claim_looser(const NlpProblem* p, int32_t status);
+// After the final evaluation of a run that a technique's own stop or a
+// looser criterion ended: 1 when the point is stationary by the same
+// measure, 0 when it is not, -1 without a verdict.
 int32_t znlp_end_verdict(NlpProblem* p);
 // Prints the iteration history (start tables at iteration 0 with code 10,
 // then one row per call); first and last select the layout.

@@ -320,8 +320,10 @@ int32_t run_phase(NlpProblem* p, int32_t secondSwitch) {
     const bool usable = nlp_status_usable(status);
     if (usable) status = final_evaluation(p, s, status);
     const bool stillUsable = usable && nlp_status_usable(status);
-    // A technique's own stop is a solution only at a stationary point.
-    if (stillUsable && (status == kNlpTechniqueStop6 || status == kNlpTechniqueStop7))
+    // A technique's own stop is a solution only at a stationary point; a
+    // looser criterion of the user's ends the run with its results, and
+    // the verdict there decides the warning on the final gradient.
+    if (stillUsable && (status == kNlpTechniqueStop6 || status == kNlpTechniqueStop7 || znlp_claim_looser(p, status)))
         p->run.endStationary = znlp_end_verdict(p);
     p->run.lastStatus = status;
     if (!wzmis(p->iter.f)) znlpptm(p, status, 0);

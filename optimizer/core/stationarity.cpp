@@ -22,7 +22,7 @@
 // says so): a threshold the user gave that asks for less than the check is
 // the user's own definition of convergence: the run stops where it holds,
 // its results keep their standard errors, and the warning on a large final
-// gradient says what the check would have.  Looser means, per criterion:
+// gradient says what the check finds there.  Looser means, per criterion:
 //   ABSCONV          a target value of f, not a test of stationarity:
 //                    always (it is never measured)
 //   ABSFCONV, ABSGCONV, ABSXCONV, FCONV2
@@ -130,6 +130,10 @@ int32_t znlp_verify_claim(NlpProblem* p, int32_t status, uint32_t met) {
     }
     p->iter.gconvMeasure = p->iter.scaledGradMax = m;
     return kNlpTechniqueStop7;
+}
+
+bool znlp_claim_looser(const NlpProblem* p, int32_t status) {
+    return status >= kNlpAbsConv && status <= kNlpGConv2 && looser_than_the_check(p, status);
 }
 
 int32_t znlp_end_verdict(NlpProblem* p) {
