@@ -145,12 +145,45 @@ double violation_of(const NlpProblem* p, int32_t j) {
     return j < p->shape.nNlinEq ? std::fabs(c) : std::fmax(0.0, -c);
 }
 
-// The sum and the largest of the nonlinear constraints' violations at x.
-double violation_sum(const NlpProblem* p, double* largest = nullptr) {
+// The value of linear row r at x, a'x - b, with the row into `row`.
+double row_value(NlpProblem* p, int32_t r, std::vector<double>* row) {
+    p->cb.conRowFn(p, r, row->data());
+    double v = -p->con.linRhs[r];
+    for (int32_t j = 0; j < p->shape.nParams; ++j) v += (*row)[j] * p->param.x[j];
+    return v;
+}
+
+// The bounds and the linear rows hold at x within the feasibility
+// tolerance (a bound b within (1 + |b|) t, a row within max(t (1 + |rhs|),
+// t)).
+bool linear_met(NlpProblem* p) {
+    const double t = feasibility(p);
+    for (int32_t j = 0; p->shape.hasBounds && p->param.lower != nullptr && j < p->shape.nParams; ++j) {
+        const double lo = p->param.lower[j], up = p->param.upper[j], x = p->param.x[j];
+        if ((lo > -DBL_MAX && x < lo - t * (1.0 + std::fabs(lo))) || (up < DBL_MAX && x > up + t * (1.0 + std::fabs(up))))
+            return false;
+    }
+    std::vector<double> row(static_cast<size_t>(p->shape.nParams));
+    for (int32_t r = 0; p->shape.hasLinCon && p->cb.conRowFn != nullptr && r < p->shape.nLinCon; ++r) {
+        const double v = row_value(p, r, &row), rhs = p->con.linRhs[r];
+        if ((r < p->shape.nLinEq ? std::fabs(v) : -v) > std::fmax(t * (1.0 + std::fabs(rhs)), t)) return false;
+    }
+    return true;
+}
+
+// The sum of the violations of the linear rows and the nonlinear
+// constraints at x (the merit function's), and the largest violation of a
+// nonlinear constraint.
+double violation_sum(NlpProblem* p, double* largest = nullptr) {
     double sum = 0.0, worst = 0.0;
     for (int32_t j = 0; p->shape.hasNlinCon && j < p->shape.nNlinCon; ++j) {
         sum += violation_of(p, j);
         worst = std::fmax(worst, violation_of(p, j));
+    }
+    std::vector<double> row(static_cast<size_t>(p->shape.nParams));
+    for (int32_t r = 0; p->shape.hasLinCon && p->cb.conRowFn != nullptr && r < p->shape.nLinCon; ++r) {
+        const double v = row_value(p, r, &row);
+        sum += r < p->shape.nLinEq ? std::fabs(v) : std::fmax(0.0, -v);
     }
     if (largest != nullptr) *largest = worst;
     return sum;
@@ -221,27 +254,27 @@ struct Scaled {
 
     // The candidate rows at x: linear rows a'x >= b within kInactiveMargin
     // (times max(1, |b|)) of their limit, nonlinear ones c(x) >= 0
-    // likewise, and every equality; with whether each is an equality.
-    void candidates(NlpProblem* p, Active* out, std::vector<char>* equality) const {
+    // likewise, and every equality; with whether each must be kept (an
+    // equality, or an inequality violated beyond the tolerance).
+    void candidates(NlpProblem* p, Active* out, std::vector<char>* kept) const {
         std::vector<double> row(static_cast<size_t>(p->shape.nParams));
-        auto add = [&](const double* r, double v, int32_t nonlinear, bool eq) {
+        auto add = [&](const double* r, double v, int32_t nonlinear, bool keep) {
             for (int32_t j = 0; j < k; ++j) out->a.push_back(r[idx[j]] * s[j]);
             out->value.push_back(v);
             out->nonlinear.push_back(nonlinear);
-            equality->push_back(eq ? 1 : 0);
+            kept->push_back(keep ? 1 : 0);
             out->m += 1;
         };
+        const double t = feasibility(p);
         for (int32_t r = 0; p->shape.hasLinCon && p->cb.conRowFn != nullptr && r < p->shape.nLinCon; ++r) {
-            p->cb.conRowFn(p, r, row.data());
-            double v = -p->con.linRhs[r];
-            for (int32_t j = 0; j < p->shape.nParams; ++j) v += row[j] * p->param.x[j];
-            if (r >= p->shape.nLinEq && v > kInactiveMargin * std::fmax(1.0, std::fabs(p->con.linRhs[r]))) continue;
-            add(row.data(), v, -1, r < p->shape.nLinEq);
+            const double v = row_value(p, r, &row), rhs = p->con.linRhs[r];
+            if (r >= p->shape.nLinEq && v > kInactiveMargin * std::fmax(1.0, std::fabs(rhs))) continue;
+            add(row.data(), v, -1, r < p->shape.nLinEq || v < -std::fmax(t * (1.0 + std::fabs(rhs)), t));
         }
         for (int32_t r = 0; p->shape.hasNlinCon && r < p->shape.nNlinCon; ++r) {
             const double c = p->con.conValues[r], limit = p->con.nlcRhs != nullptr ? std::fabs(p->con.nlcRhs[r]) : 0.0;
             if (r >= p->shape.nNlinEq && c > kInactiveMargin * std::fmax(1.0, limit)) continue;
-            add(p->con.conJacobian + static_cast<int64_t>(r) * p->shape.nParams, c, r, r < p->shape.nNlinEq);
+            add(p->con.conJacobian + static_cast<int64_t>(r) * p->shape.nParams, c, r, r < p->shape.nNlinEq || c < -t);
         }
     }
 
@@ -376,8 +409,8 @@ struct Scaled {
 
 // The active set of x for the problem sc: the candidate rows whose
 // multipliers hold them (an inequality with a negative multiplier is left:
-// f falls along it into the feasible set), with the multipliers of the
-// rows kept.  False when the rows are dependent.
+// f falls along it into the feasible set, unless x violates it), with the
+// multipliers of the rows kept.  False when the rows are dependent.
 bool active_at(NlpProblem* p, const Scaled& sc, Active* act) {
     Active all;
     std::vector<char> equality;
@@ -645,10 +678,9 @@ Measured measure(Frame& fr, const double* g, double bound, double* dir, bool exa
         }
     }
     for (int32_t j = 0; j < n && out.curvature == 0.0; ++j) dir[j] += normal[j];
-    double sum = 0.0;
-    if (p->shape.hasNlinCon) sum = violation_sum(p, &out.violation);
+    const double sum = violation_sum(p, &out.violation);
     out.predicted += out.decrement + out.rows.weight * sum;
-    const bool met = out.violation <= feasibility(p);
+    const bool met = out.violation <= feasibility(p) && linear_met(p);
     if (out.curvature < 0.0) {
         out.small = out.decrement <= bound && met;
         out.what = Finding::kCurvature;
@@ -661,7 +693,7 @@ Measured measure(Frame& fr, const double* g, double bound, double* dir, bool exa
 
 // Backtracking from x0 (where x is) along dir, where the model promises
 // the merit's decrease pred(alpha): f plus the weight of `rows` times the
-// sum of the nonlinear constraints' violations.  Each trial point is
+// sum of the constraints' violations.  Each trial point is
 // brought back onto the active nonlinear constraints by up to
 // kCorrections second-order corrections.  True with x, f, the constraint
 // values, the gradient and the constraint Jacobian of a point whose merit

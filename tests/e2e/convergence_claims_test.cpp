@@ -587,5 +587,23 @@ TEST(ConvergenceClaimsKlein, PointsTriedAndSteppedBackFromAreNoErrorOfTheStep) {
     EXPECT_TRUE(reached(r)) << r.log;
 }
 
+// A linear row the technique left: from starts of +-1000 with x1 in units
+// 1e-3, TRUREG once claimed GCONV by WLS 185 beyond l2 + l3 >= 1.5, with
+// every standard error.  A claim now stands only inside the row (here at a
+// local minimum on it, far from the minimum of the fit, which keeps the
+// row with room).
+TEST_F(ConvergenceClaims, APointOutsideALinearRowIsNoSolution) {
+    const std::string program = hs_step("method=wls technique=trureg", with_starts(kHsStartModel, [](const std::string& name) {
+        const std::string negative = "|l3|l6|l8|l9|ve6|";
+        return negative.find("|" + name + "|") != std::string::npos ? -1000.0 : 1000.0;
+    }) + "lincon l2 + l3 >= 1.5;\n", x1_in_units(-3));
+    const RunResult r = run_program(program);
+    expect_truthful(r, program);
+    if (reached(r)) {
+        const auto estimate = column_by_parameter(result_table(r), "Estimate");
+        EXPECT_GE(estimate.at("l2") + estimate.at("l3"), 1.5 - 1e-6) << r.log;
+    }
+}
+
 }  // namespace
 }  // namespace velix::test

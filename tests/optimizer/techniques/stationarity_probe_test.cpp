@@ -97,6 +97,25 @@ TEST_F(StationarityProbe, AnActiveRowHoldsOnlyWithItsMultipliersSign) {
     }
 }
 
+// f = x^2 + y^2 at (0.9, 0.9), outside the row x + y >= 2: the gradient
+// is the row's multiple (multiplier 0.9), so the reduced gradient vanishes,
+// but the point violates the row and is no solution; the step onto the row
+// reaches the minimum (1, 1).
+TEST_F(StationarityProbe, APointOutsideARowIsNoSolution) {
+    ConstrainedProblem c({0.9, 0.9}, [](const double* x) { return x[0] * x[0] + x[1] * x[1]; },
+                         [](const double* x, double* g) { g[0] = 2 * x[0], g[1] = 2 * x[1]; });
+    c.p.cb.hessianFn = znlpfh4;
+    c.set_rows({{1.0, 1.0}}, {2.0}, 0);
+    double m = -1;
+    at(&c, {0.9, 0.9});
+    EXPECT_EQ(znlpstn(&c.p, kRelative, 0, &m), kProbeNotStationary);
+    EXPECT_NEAR(m, 0.0, 1e-12);
+    at(&c, {0.9, 0.9});
+    EXPECT_EQ(znlpstn(&c.p, kRelative, 1, &m), kProbePolished);
+    EXPECT_NEAR(c.x[0], 1.0, 1e-8);
+    EXPECT_NEAR(c.x[1], 1.0, 1e-8);
+}
+
 // f = (x - 2)^2 + (y - 2)^2 inside the unit circle, 1 - x^2 - y^2 >= 0:
 // the minimum (1, 1) / sqrt(2) on the circle, f* = (2 sqrt(2) - 1)^2, with
 // multiplier 2 sqrt(2) - 1.  At a point of the circle at 40 degrees, and at
