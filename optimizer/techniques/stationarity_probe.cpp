@@ -104,8 +104,9 @@ constexpr double kFarUnits = 1e2;
 // f below this is a fit near 0 (a saturated model), where the gradient is
 // of the order of sqrt(f) times the Jacobian and no share of f bounds it.
 constexpr double kUnitFloor = 1e-6;
-// A nonlinear inequality whose value exceeds its limit by more than this
-// (times max(1, |limit|)) is not active at x.
+// An inequality (a linear row or a nonlinear constraint) whose value
+// exceeds its limit by more than this (times max(1, |limit|)) is not
+// active at x.
 constexpr double kInactiveMargin = 1e-4;
 // A Newton step within this share of each parameter's size (or unit) moves
 // nothing that the rounding of the gradient does not: sqrt(machine
@@ -122,21 +123,21 @@ constexpr int32_t kCorrections = 2;
 // Relative step of the differences of the constraint Jacobian.
 constexpr double kCurvatureStep = velix::kSqrtMachEpsWritten;
 
+// The feasibility tolerance of the round, at most 1e-3.
+double feasibility(const NlpProblem* p) { return std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3); }
+
 // Parameter j is free at x with the gradient g_j: not at a bound, or at
 // one that g_j points away from (f falls into the box).  The technique's
 // own choice of the held parameters is not taken: a held bound with a
 // multiplier of the wrong sign is no solution.
+
 bool free_at(const NlpProblem* p, int32_t j, double g) {
     if (!p->shape.hasBounds || p->param.lower == nullptr || p->param.upper == nullptr) return true;
-    const double lo = p->param.lower[j], up = p->param.upper[j], x = p->param.x[j];
-    const double tol = std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3);
+    const double lo = p->param.lower[j], up = p->param.upper[j], x = p->param.x[j], tol = feasibility(p);
     if (lo == up) return false;
     if (lo > -DBL_MAX && x <= lo + tol * (1.0 + std::fabs(lo)) && g >= 0.0) return false;
     return !(up < DBL_MAX && x >= up - tol * (1.0 + std::fabs(up)) && g <= 0.0);
 }
-
-// The feasibility tolerance of the round, at most 1e-3.
-double feasibility(const NlpProblem* p) { return std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3); }
 
 // The violation of nonlinear constraint j at x (its value when it is an
 // equality, the shortfall below 0 of an inequality).
