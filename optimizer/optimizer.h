@@ -41,11 +41,12 @@ void znlpred(NlpProblem* p, int32_t storage, const double* h, double* out);
 // technique's own stop.  Result: NlpStatus.
 int32_t znlptrm(NlpProblem* p, int32_t code);
 // The run's final point is a solution: a convergence criterion was met,
-// every parameter is fixed, no iteration was allowed (the results at the
-// given point are asked for), or the technique stopped because no step could
+// every parameter is fixed, or the technique stopped because no step could
 // reduce f any more at a point whose GCONV measure is within the default
 // GCONV bound (the minimum to the precision of f, where a tighter GCONV
-// asked for is out of reach).  Only a solution has a covariance of the
+// asked for is out of reach).  A limit of iterations or calls, of 0 too,
+// ends short of one (TECHNIQUE=NONE asks for the results at the given
+// point: its status 0 counts).  Only a solution has a covariance of the
 // estimates; any other end of a run is reported as not converged.
 bool nlp_solution_reached(const NlpProblem* p, int32_t status);
 // The final point violates a nonlinear constraint by more than 0.001, the

@@ -376,6 +376,8 @@ struct NlpOptions {
     int32_t presetCriteria = 0; // bit k set: the threshold of criterion k (1..9) is the preset
                                 // the option set-up filled in, not one the user gave.  A claim
                                 // of a preset criterion is checked before it ends a run
+    int32_t claimsUnchecked = 0;// 1: no claim of the run is checked (a sub-problem whose objective
+                                // is not the owner's, whose matrices the check would read)
 };
 
 // The callback slots.  Owner: the library's user (evaluation) and the
@@ -490,8 +492,11 @@ struct NlpRunState {
     int32_t nRestarts = 0;      // restarts of the technique
     int32_t claimRefusals = 0;  // convergence claims the check of the termination test refused
                                 // in this run (each moved x to a lower point)
-    int32_t endStationary = -1; // after a technique's own stop (-6, -7): 1 when the final point
-                                // is stationary by the check, 0 when not, -1 no verdict
+    int32_t endStationary = -1; // after a technique's own stop (-6, -7) or a criterion the user gave
+                                // looser than the check: 1 when the final point is stationary by
+                                // the check, 0 when not, -1 no verdict
+    double startObjective = 0.0;// |f| at the technique's start test: the scale below which the
+                                // check takes a decrement for rounding (a fit whose minimum is 0)
     int32_t iterMark = 0;       // the technique's action mark of the iteration ("Ac1")
 };
 

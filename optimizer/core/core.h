@@ -41,22 +41,28 @@ void znlphlo(NlpProblem* p);
 
 // ---- check and history of the termination test ----
 // The check of a met criterion (status) that does not trust the
-// technique's own matrices (stationarity.cpp): a criterion the user gave
-// stands as it is; a preset one stands when the probe finds the point
-// stationary or no lower point.  Else kNlpRestart, with x moved to a lower
-// point (on an active nonlinear constraint, unmoved); or
-// kNlpTechniqueStop7 when the run has refused too many claims
-// (gconvMeasure then holds the decrement).
-int32_t znlp_verify_claim(NlpProblem* p, int32_t status);
+// technique's own matrices (stationarity.cpp); `met` holds bit k of every
+// criterion k met at this test (0: the status's alone).  A met criterion
+// whose threshold the user gave looser than the check stands as it is (the
+// highest such status is returned); else the claim stands when the probe
+// finds the point stationary, at x or at the lower point its steps reached
+// (x, f and the gradient then that point's).  Else kNlpRestart, with x
+// moved to a lower point or unmoved; or kNlpTechniqueStop7 when the run has
+// refused too many claims (gconvMeasure then holds the decrement).  A run
+// with claimsUnchecked set keeps every claim.
+int32_t znlp_verify_claim(NlpProblem* p, int32_t status, uint32_t met = 0);
 // Whether the gradient at the end of a run is large: the scaled gradient
 // |g_j| / sqrt(|f| H_jj) of a free parameter with H from the Hessian slot
 // at x above 1e-3 (the absolute projected gradient above 1e-3 where there
 // is no such H or general constraints are active).  The technique's
 // matrix, the gradient and the counters are kept.
 bool znlp_final_gradient_large(NlpProblem* p);
-// After the final evaluation of a run that a technique's own stop ended:
-// 1 when the point is stationary by the same measure, 0 when it is not,
-// -1 without a verdict.
+// The run ended on a criterion (status) whose threshold the user gave
+// looser than the check: the check has not measured the point.
+bool znlp_claim_looser(const NlpProblem* p, int32_t status);
+// After the final evaluation of a run that a technique's own stop or a
+// looser criterion ended: 1 when the point is stationary by the same
+// measure, 0 when it is not, -1 without a verdict.
 int32_t znlp_end_verdict(NlpProblem* p);
 // Prints the iteration history (start tables at iteration 0 with code 10,
 // then one row per call); first and last select the layout.

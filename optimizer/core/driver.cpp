@@ -287,7 +287,19 @@ int32_t final_evaluation(NlpProblem* p, const Slots& s, int32_t status) {
     return status;
 }
 
+// A run that takes no iteration ends at the start point, where no
+// technique measured the gradient: the largest element goes to the tables.
+// Under bounds and rows the start phase's active set measured it already.
+void start_point_gradient(NlpProblem* p) {
+    if (constrained(p) || p->shape.hasBounds) return;
+    double m = 0.0;
+    for (int32_t j = 0; j < p->shape.nParams; ++j) m = std::fmax(m, std::fabs(p->work.gradient[j]));
+    p->iter.maxProjGrad = m;
+}
+
 int32_t run_technique(NlpProblem* p) {
+    if (p->opt.technique == kTechNone || p->opt.maxIter <= 0.0 || p->opt.maxFunc <= 0.0 || p->opt.maxTime <= 0.0)
+        start_point_gradient(p);
     if (p->opt.technique == kTechNone) return 0;
     // A missing limit passes these tests (a missing value is a NaN).
     if (p->opt.maxIter <= 0.0 || p->opt.maxFunc <= 0.0) return kNlpLimit;
@@ -308,8 +320,10 @@ int32_t run_phase(NlpProblem* p, int32_t secondSwitch) {
     const bool usable = nlp_status_usable(status);
     if (usable) status = final_evaluation(p, s, status);
     const bool stillUsable = usable && nlp_status_usable(status);
-    // A technique's own stop is a solution only at a stationary point.
-    if (stillUsable && (status == kNlpTechniqueStop6 || status == kNlpTechniqueStop7))
+    // A technique's own stop is a solution only at a stationary point; a
+    // looser criterion of the user's ends the run with its results, and
+    // the verdict there decides the warning on the final gradient.
+    if (stillUsable && (status == kNlpTechniqueStop6 || status == kNlpTechniqueStop7 || znlp_claim_looser(p, status)))
         p->run.endStationary = znlp_end_verdict(p);
     p->run.lastStatus = status;
     if (!wzmis(p->iter.f)) znlpptm(p, status, 0);

@@ -64,30 +64,43 @@ int32_t znlpnoi(NlpProblem* p, int32_t flag);
 // when it cannot proceed.
 int32_t znlpdnc(NlpProblem* p, int32_t flag);
 
+// The results of the probe of a convergence claim (znlpstn).
+enum NlpProbeResult : int32_t {
+    kProbeNoMeasure = -1,     // no matrix to measure with (no slot, sparse storage)
+    kProbeStationary = 0,     // x is stationary
+    kProbePolished = 1,       // x moved to a lower point that is stationary
+    kProbeNotStationary = 2,  // x is not stationary (no step was asked for)
+    kProbeLower = 4,          // x moved to a lower point that is not yet stationary
+    kProbeRefuted = 5,        // x is not stationary and no lower point was found, or
+                              // its matrix could not be had there
+};
+
 // The stationarity of x measured with an owner's information matrix (or
 // the Hessian slot's matrix), not with the technique's own: the Newton
-// decrement g'H^+g over the parameters not held at a bound (by the sign of
-// their gradient, not by the technique's choice) and on the null space of
-// the active linear and nonlinear constraints (eigenvalues by their size,
-// raised to a small share of the largest) into *decrement; where H is
+// decrement g'W^+g of the Lagrange function over the parameters not held
+// at a bound (by the sign of their gradient, not by the technique's
+// choice) and on the null space of the active linear and nonlinear
+// constraints (W: the matrix less the multipliers times the curvature of
+// the active nonlinear constraints; eigenvalues by their size, raised to a
+// small share of the largest) into *decrement; where the matrix is
 // singular, the exact Hessian from differences of the gradient decides and
-// looks for negative curvature.  Results: 0 stationary (decrement within
-// the bound, `relative` times max(|f|, FSIZE) at the point measured but at
-// least `floor`, no negative curvature); 2 not stationary; 3 not
-// stationary on an active nonlinear constraint (no step tried); -1 no
-// verdict.  With `descend` nonzero a point that is not stationary is left
-// downhill, by a few backtracking Newton steps (the exact Hessian's once
-// the information matrix converges slowly) or along the negative
-// curvature, within the bounds and the linear rows: 1 when x then is a
-// lower point that is stationary, 4 a lower one that is not yet (x, f, the
-// gradient and *decrement are that point's); 2 when no lower point was
-// found, 5 when none was found along a negative curvature whose decrement
-// promises more than rounding can hide, or from a point where H is
-// singular that the units of the data refute (f changes at first order
-// when a parameter moves by its own size or by its unit, NlpParams::unit,
-// or a parameter lies beyond a hundred units).  Unless the result is 1 or
-// 4, x, f and the gradient are as on entry.  The Hessian slot's array is overwritten.
-int32_t znlpstn(NlpProblem* p, double relative, double floor, int32_t descend, double* decrement);
+// looks for negative curvature.  x is stationary when the decrement is
+// within `relative` times max(|f|, FSIZE), or the Newton step moves no
+// parameter beyond sqrt(machine epsilon) of its size or its unit
+// (NlpParams::unit), with the nonlinear constraints met within the
+// feasibility tolerance and, where the matrix is singular, the units of
+// the data not refuting it (f changes at first order when a parameter
+// moves by its own size or by its unit, or a parameter lies beyond a
+// hundred units).  With `descend` nonzero a point that is not stationary is
+// left downhill by a few Newton steps of the Lagrange function (onto the
+// linearised constraints, the nonlinear ones restored by second-order
+// corrections, kept on a decrease of f plus the weighted violations; the
+// exact Hessian's steps once the information matrix converges slowly) or
+// along the negative curvature, within the bounds and the linear rows.
+// Unless the result is kProbePolished or kProbeLower, x, f, the gradient
+// and the constraint values and Jacobian are as on entry.  The Hessian
+// slot's array is overwritten.
+int32_t znlpstn(NlpProblem* p, double relative, int32_t descend, double* decrement);
 
 // The technique slot of a technique that is not built: reports it and
 // returns kNlpNotUsable.

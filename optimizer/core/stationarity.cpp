@@ -1,32 +1,48 @@
 // The check of a convergence claim that does not trust the technique's
-// own matrices.  Every preset criterion can be met away from a minimum:
-// quasi-Newton, dogleg, hybrid and conjugate-gradient runs measure GCONV
-// with a matrix they built from gradient differences (g'B^-1 g), which a
-// flat valley or a start matrix of 1e300 makes far too curved; ABSGCONV's
-// absolute gradient is small on a plateau where the parameters are huge
-// (a start of 1000, a variable in units of 1e150); FCONV2 is the predicted
-// reduction of the dual quasi-Newton program, as degenerate as its matrix;
-// and the tests on the change of f or x hold where a step stalls.  So a
-// claim of a preset criterion is measured again by the probe of the
+// own matrices.  A criterion decides when a run stops; whether the point
+// is a solution is the check's to say.  Every criterion can be met away
+// from a minimum: quasi-Newton, dogleg, hybrid and conjugate-gradient runs
+// measure GCONV with a matrix they built from gradient differences
+// (g'B^-1 g), which a flat valley or a start matrix of 1e300 makes far too
+// curved; ABSGCONV's absolute gradient is small on a plateau where the
+// parameters are huge (a start of 1000, a variable in units of 1e150) and
+// everywhere when f itself is tiny (a fit of moments in units of 1e-7);
+// FCONV2 is the predicted reduction of the dual quasi-Newton program, as
+// degenerate as its matrix, and absolute; the tests on the change of f or x
+// hold where a step stalls; and a user's GCONV=1e-12 is met by the same
+// poor matrix.  So a claim is measured again by the probe of the
 // techniques (znlpstn) with the owner's information matrix, or the exact
-// Hessian where that is singular: the Newton decrement relative to
-// max(|f|, FSIZE), as GCONV takes it (Boyd and Vandenberghe, Convex
-// Optimization, 2004, sec. 9.5.1).  A criterion the user gave is the
-// user's own definition of convergence and is honoured as it is.
+// Hessian where that is singular, on the null space of the active
+// constraints with the Lagrange function's curvature: the Newton decrement
+// relative to max(|f|, FSIZE), as GCONV takes it (Boyd and Vandenberghe,
+// Convex Optimization, 2004, sec. 9.5.1), or a Newton step at the rounding
+// of the parameters.
 //
-//   preset criterion met, not a Newton-type technique's GCONV measured on
-//   every parameter:
-//       stationary by the probe: the claim stands
-//       else, while refusals are left: a few Newton steps downhill; the
-//           claim stands at the lower point when that is stationary, else
-//           the technique restarts from it (on an active nonlinear
-//           constraint, from x with its matrix anew)
-//       no lower point (f cannot tell): the claim stands, unless the
-//           information matrix is singular and the units of the data
-//           refute the point (f still changes when a parameter moves by
-//           its own size or its unit, or a parameter lies beyond a hundred
-//           units), or f cannot follow a negative curvature: the technique
-//           restarts from x
+// Which claims are measured (looser_than_the_check, the one place that
+// says so): a threshold the user gave that asks for less than the check is
+// the user's own definition of convergence: the run stops where it holds,
+// its results keep their standard errors, and the warning on a large final
+// gradient says what the check finds there.  Looser means, per criterion:
+//   ABSCONV          a target value of f, not a test of stationarity:
+//                    always (it is never measured)
+//   ABSFCONV, ABSGCONV, ABSXCONV, FCONV2
+//                    absolute sizes, which no scale of f or of the
+//                    parameters relates to the check's relative bound:
+//                    never
+//   FCONV, GCONV     a relative reduction of f or a relative decrement,
+//                    the check's own kind of measure: above its bound 1e-8
+//   XCONV, GCONV2    a relative change of the parameters or a scaled
+//                    gradient element, whose square compares with the
+//                    decrement: above sqrt(1e-8) = 1e-4
+// A preset threshold is never looser.  When several criteria hold at once
+// and one of them is looser, the run stops on that one.
+//
+//   looser criterion met: the claim stands
+//   else, not a Newton-type technique's GCONV measured on every parameter:
+//       stationary by the probe (at x, or at the lower point its steps
+//       reached): the claim stands there
+//       else, while refusals are left: the technique restarts, from the
+//           lower point the probe's steps reached or from x
 //   refusals used up and the point not stationary: the run stops without
 //   a criterion, with the decrement as its measure
 //
@@ -48,11 +64,22 @@ namespace {
 // met GCONV with a poor matrix is brought there by the probe's Newton
 // steps, which converge fast that close.
 constexpr double kAgreement = 1.0;
-// The decrement below which a point is stationary whatever |f|: a fit
-// whose minimum is 0 (a saturated model) has no relative measure.
-constexpr double kAbsoluteFloor = 1e-12;
+constexpr double kCheckBound = kAgreement * kNlpDefaultGConv;
 // Claims a run may refuse before a refused claim ends it.
 constexpr int32_t kRefusals = 20;
+
+// The threshold of criterion k asks for less than the check (see above).
+bool looser_than_the_check(const NlpProblem* p, int32_t k) {
+    if ((p->opt.presetCriteria & (1 << k)) != 0) return false;
+    switch (k) {
+        case kNlpAbsConv: return true;
+        case kNlpFConv: return p->opt.fConv > kCheckBound;
+        case kNlpGConv: return p->opt.gConv > kCheckBound;
+        case kNlpXConv: return p->opt.xConv > std::sqrt(kCheckBound);
+        case kNlpGConv2: return p->opt.gConv2 > std::sqrt(kCheckBound);
+        default: return false;
+    }
+}
 
 // The Newton-type techniques measure GCONV with the Hessian slot's own
 // matrix at the point: where they hold no parameter at a bound and no row
@@ -73,41 +100,44 @@ bool measured_by_the_slot(const NlpProblem* p, int32_t status) {
 int32_t probe(NlpProblem* p, int32_t descend, double* decrement) {
     const double phase = p->run.evalPhase;
     p->run.evalPhase = kPhasePostConvergence;
-    const int32_t r = znlpstn(p, kAgreement * kNlpDefaultGConv, kAbsoluteFloor, descend, decrement);
+    const int32_t r = znlpstn(p, kCheckBound, descend, decrement);
     p->run.evalPhase = phase;
     return r;
 }
 
 }  // namespace
 
-int32_t znlp_verify_claim(NlpProblem* p, int32_t status) {
-    if ((p->opt.presetCriteria & (1 << status)) == 0) return status;
+int32_t znlp_verify_claim(NlpProblem* p, int32_t status, uint32_t met) {
+    if (p->opt.claimsUnchecked != 0) return status;
+    if (met == 0) met = 1u << status;
+    for (int32_t k = kNlpGConv2; k >= kNlpAbsConv; --k)
+        if ((met & (1u << k)) != 0 && looser_than_the_check(p, k)) return k;
     if (measured_by_the_slot(p, status)) return status;
     const bool more = p->run.claimRefusals < kRefusals;
     double m = 0.0;
-    const int32_t r = probe(p, more ? 1 : 0, &m);
-    // Stationary at the lower point the probe found: the claim holds there.
-    if (r == 1) return status;
-    if (r == 4) {
+    switch (probe(p, more ? 1 : 0, &m)) {
+        case kProbeNoMeasure:
+        case kProbeStationary:
+        case kProbePolished: return status;
+        default: break;
+    }
+    // Not stationary: the technique starts again from the lower point the
+    // probe reached, or from x with its own matrix anew, while refusals
+    // are left.
+    if (more) {
         p->run.claimRefusals += 1;
         return kNlpRestart;
     }
-    // On an active nonlinear constraint no step was tried, and a point of
-    // rest that the units refute offered no lower one: the technique starts
-    // again from x with its own matrix anew.
-    if ((r == 3 || r == 5) && more) {
-        p->run.claimRefusals += 1;
-        return kNlpRestart;
-    }
-    if (r >= 2 && !more) {
-        p->iter.gconvMeasure = p->iter.scaledGradMax = m;
-        return kNlpTechniqueStop7;
-    }
-    return status;
+    p->iter.gconvMeasure = p->iter.scaledGradMax = m;
+    return kNlpTechniqueStop7;
+}
+
+bool znlp_claim_looser(const NlpProblem* p, int32_t status) {
+    return status >= kNlpAbsConv && status <= kNlpGConv2 && looser_than_the_check(p, status);
 }
 
 int32_t znlp_end_verdict(NlpProblem* p) {
     double m = 0.0;
     const int32_t r = probe(p, 0, &m);
-    return r == 0 ? 1 : r >= 2 ? 0 : -1;
+    return r == kProbeStationary ? 1 : r == kProbeNoMeasure ? -1 : 0;
 }

@@ -421,7 +421,7 @@ void znlpptm(NlpProblem* p, int32_t status, int32_t afterStart) {
         }
     }
     if (afterStart == 0) {
-        if (status >= 0 && znlp_final_gradient_large(p))
+        if (status >= 0 && (p->run.endStationary == 0 || znlp_final_gradient_large(p)))
             note_and_log(p, msg(kMsgNlpLargeFinalGradient), kMsgNlpLargeFinalGradient);
         if (p->active.dropCode != 0) xpmlog(kMsgNlp, kMsgNlpActiveSetChanged);
     }

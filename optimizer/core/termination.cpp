@@ -95,21 +95,25 @@ Measures measures_of(const NlpProblem* p, int32_t code) {
     return m;
 }
 
+// The criteria met by one test: the status (the last criterion met, or a
+// stop) and bit k of every criterion k met.
+struct Met {
+    int32_t status = 0;
+    uint32_t mask = 0;
+};
+
 // One counted criterion k (2..9): a holding test adds 1 to its counter and
 // meets it when the counter reaches the required number; a failing test
 // resets the counter.  Without a counter array a test meets it at once.
-void criterion(NlpProblem* p, int32_t k, bool holds, int32_t* status) {
+void criterion(NlpProblem* p, int32_t k, bool holds, Met* met) {
     int32_t* c = p->opt.critCounts;
-    if (c == nullptr) {
-        if (holds) *status = k;
-        return;
+    if (c != nullptr && !holds) c[k + 9] = 0;
+    if (!holds) return;
+    if (c != nullptr) c[k + 9] += 1;
+    if (c == nullptr || c[k + 9] >= c[k - 1]) {
+        met->status = k;
+        met->mask |= 1u << k;
     }
-    if (!holds) {
-        c[k + 9] = 0;
-        return;
-    }
-    c[k + 9] += 1;
-    if (c[k + 9] >= c[k - 1]) *status = k;
 }
 
 bool is_least_squares_newton(int32_t t) {
@@ -117,11 +121,12 @@ bool is_least_squares_newton(int32_t t) {
            t == kTechOldrap || t == kTechGaunew || t == kTechLevmar;
 }
 
-// Step 10: the criteria after ABSCONV.  Result: the status (0 none met).
-int32_t other_criteria(NlpProblem* p, int32_t code, const Measures& m, double t) {
+// Step 10: the criteria after ABSCONV.  Result: the status (0 none met)
+// and the criteria met.
+Met other_criteria(NlpProblem* p, int32_t code, const Measures& m, double t) {
     const bool nlc = p->shape.hasNlinCon != 0;
     const bool simplex = p->opt.technique == kTechNmsimp || p->opt.technique == kTechNmsim2;
-    int32_t s = 0;
+    Met s;
     // Under linear rows the simplex techniques run the constrained simplex
     // too, whose iterations may keep f while the radius shrinks.
     if (simplex && (nlc || p->shape.hasLinCon != 0)) {
@@ -129,7 +134,7 @@ int32_t other_criteria(NlpProblem* p, int32_t code, const Measures& m, double t)
         return s;
     }
     if (simplex) {
-        if (m.d < -p->opt.absFConv) return kNlpRose;
+        if (m.d < -p->opt.absFConv) return Met{kNlpRose, 0};
         criterion(p, 2, m.d <= p->opt.absFConv, &s);
         if (code != 10) {
             criterion(p, 4, p->iter.lastStep <= p->opt.absXConv || m.grad <= p->opt.absXConv, &s);
@@ -145,7 +150,7 @@ int32_t other_criteria(NlpProblem* p, int32_t code, const Measures& m, double t)
         criterion(p, 8, m.gconv <= p->opt.fConv2, &s);
         return s;
     }
-    if (m.d < -p->opt.absFConv) return kNlpRose;
+    if (m.d < -p->opt.absFConv) return Met{kNlpRose, 0};
     const double g = p->opt.technique == kTechCongra   ? m.congra
                      : p->opt.technique == kTechLevmar ? m.levmar
                                                    : m.gconv;
@@ -230,6 +235,9 @@ int32_t znlptrm(NlpProblem* p, int32_t code) {
     // Between iterations is where a long fit can stop when the user asks.
     stop_if_interrupted();
     const double t = p->opt.feasTol * std::pow(10.0, p->run.feasRound);
+    // Every technique tests its start point first: the size of f there
+    // scales what the check of a claim takes for rounding.
+    if (code == 10 && p->run.iteration == 0.0) p->run.startObjective = std::fabs(p->iter.f);
     if (p->cb.iterOutputHook != nullptr) p->cb.iterOutputHook(p);
     int32_t first = 0, last = 0;
     history_layout(p, &first, &last);
@@ -237,6 +245,7 @@ int32_t znlptrm(NlpProblem* p, int32_t code) {
     const Measures m = measures_of(p, code);
 
     int32_t status = 0;
+    uint32_t metMask = 0;
     bool testCriteria = true;
     if (p->active.nActiveLin + p->active.nActiveBounds == p->shape.nParams && code != 10) {
         status = kNlpAllFixed;
@@ -265,13 +274,15 @@ int32_t znlptrm(NlpProblem* p, int32_t code) {
         if (p->shape.maximize ? -p->iter.f >= p->opt.absConv : p->iter.f <= p->opt.absConv) {
             status = kNlpAbsConv;
         } else {
-            status = other_criteria(p, code, m, t);
+            const Met met = other_criteria(p, code, m, t);
+            status = met.status;
+            metMask = met.mask;
             if (status != kNlpRose && p->run.iteration < p->opt.minIter) status = 0;
         }
     }
-    // A claim is checked against the Hessian slot's curvature first
-    // (ABSCONV is the user's own bound).
-    if (status > kNlpAbsConv && status <= kNlpGConv2 && code > 0) status = znlp_verify_claim(p, status);
+    // A claim is checked before it ends the run (ABSCONV is a target value
+    // of f, not a claim of stationarity).
+    if (status > kNlpAbsConv && status <= kNlpGConv2 && code > 0) status = znlp_verify_claim(p, status, metMask);
     if (status >= kNlpAbsConv && status <= kNlpGConv2 && std::abs(code) <= 10)
         status = post_convergence(p, code, status, t);
     status = limits(p, status);
@@ -285,8 +296,6 @@ bool nlp_final_point_violated(const NlpProblem* p) { return p->shape.hasNlinCon 
 bool nlp_solution_reached(const NlpProblem* p, int32_t status) {
     if (nlp_final_point_violated(p)) return false;
     if (nlp_status_converged(status)) return true;
-    // MAXITER=0 asks for the results at the given point.
-    if (status == kNlpLimit && p->opt.maxIter <= 0.0) return true;
     if (status != kNlpTechniqueStop6 && status != kNlpTechniqueStop7) return false;
     // The check's verdict on the final point, when it has one.
     if (p->run.endStationary >= 0) return p->run.endStationary == 1;

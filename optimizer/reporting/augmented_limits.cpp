@@ -478,6 +478,7 @@ void sub_problem(NlpProblem* p, LimitWork* w) {
     // claim of the augmented system is measured with it (a solve judges
     // its residual itself).
     p->opt.presetCriteria = 0;
+    p->opt.claimsUnchecked = 1;
     p->opt.minIter = 0;
     p->cb.objectiveFn = fplc;
     p->cb.gradientFn = gplc;

@@ -5,35 +5,59 @@
 // element is below ABSGCONV because the parameters are huge all make a
 // technique's own measure small far from the minimum.  Here the gradient is
 // measured with the owner's information matrix H at x (J'WJ, or the
-// Hessian slot's matrix): the Newton decrement g'H^+g over the parameters
-// not held at a bound, on the null space of the active linear and
-// nonlinear constraints, which estimates 2 (f - f*) near a minimum (Boyd and
-// Vandenberghe, Convex Optimization, 2004, sec. 9.5.1).  It is taken where
-// H has a unit diagonal, so that the units of the parameters do not decide
-// what counts as small.  H may be singular (parameters that are not
+// Hessian slot's matrix): the Newton decrement g'W^+g of the Lagrange
+// function over the parameters not held at a bound, on the null space of
+// the active linear and nonlinear constraints, which estimates 2 (f - f*)
+// near a minimum (Boyd and Vandenberghe, Convex Optimization, 2004, sec.
+// 9.5.1; Nocedal and Wright, Numerical Optimization, 2nd ed., 2006, sec.
+// 12.4 and 15.2 for the reduced gradient Z'g and the reduced Hessian
+// Z'WZ).  W is H less the multipliers times the curvature of the active
+// nonlinear constraints, from differences of their Jacobian; the
+// multipliers are the least-squares solution of A'lambda = g.  It is taken
+// where H has a unit diagonal, so that the units of the parameters do not
+// decide what counts as small.  H may be singular (parameters that are not
 // identified, a plateau, the large residuals of a local minimum that J'WJ
 // leaves out): the exact Hessian from differences of the gradient then
 // decides, and may be indefinite.  Eigenvalues enter by their size, raised
 // to a small share of the largest (the regularised Newton step of Nocedal
-// and Wright, Numerical Optimization, 2nd ed., sec. 3.4, with |l| as in
-// the saddle-free Newton method of Dauphin et al., 2014); a saddle is left
-// along its negative curvature.
+// and Wright, sec. 3.4, with |l| as in the saddle-free Newton method of
+// Dauphin et al., 2014); a saddle is left along its negative curvature.
 //
-//   H at x over the free parameters, g there, both scaled; on the null
-//   space of the active rows whose multipliers hold
+// A point is stationary when the decrement is within the bound (relative
+// to max(|f|, FSIZE)), or when the Newton step moves no parameter beyond
+// sqrt(machine epsilon) of its size or its unit in the data (a fit whose
+// minimum is 0 has no relative measure, and its gradient there is the
+// rounding of the residuals; without the owner's units, a decrement twelve
+// orders of magnitude below f at the start stands for that rounding); and,
+// under nonlinear constraints, when they hold within the feasibility
+// tolerance.
+//
+//   H at x over the free parameters, g there, both scaled; the active rows
+//   whose multipliers hold, the Lagrange function's curvature of the
+//   nonlinear ones subtracted from H, g and H projected on their null space
 //   decrement = sum (u_i'g)^2 / max(|l_i|, floor)
 //   H singular: the exact Hessian; negative curvature: not stationary
-//   decrement within the bound: stationary
-//   else, asked to descend (no active nonlinear row): backtracking along
-//       -H^+g (or the negative curvature) within the bounds and the linear
-//       rows, for a few steps from each lower point, the exact Hessian
-//       leading once J'WJ converges slowly
+//   decrement within the bound (or the step settled), constraints met:
+//       stationary
+//   else, asked to descend: a few steps, each from the last lower point:
+//       along the Newton step of the Lagrange function on the null space,
+//       with the step onto the linearised constraints (the Newton-KKT
+//       step), within the bounds and the linear rows; the nonlinear
+//       constraints restored after the step by second-order corrections
+//       (the least-norm step onto their linearisation at x); a point kept
+//       when f plus the weighted violations falls by a share of the
+//       decrease predicted (Nocedal and Wright, sec. 15.4-15.6, 18.3); the
+//       exact Hessian leads once J'WJ converges slowly; a negative
+//       curvature is followed downhill
+//   no lower point: no solution, unless all that refutes the point is a
+//       negative curvature at a small decrement (the rounding of the
+//       difference Hessian)
 #include <cfloat>
 #include <cmath>
 #include <vector>
 
 #include "numerics/eigen.h"
-#include "optimizer/core/line_search.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/pending.h"
 #include "optimizer/optimizer.h"
 #include "optimizer/techniques/support.h"
@@ -54,14 +78,14 @@ constexpr double kSingularShare = 1e-8;
 // A curvature below -kNegativeShare times the largest |eigenvalue| is
 // negative beyond the rounding of a difference Hessian.
 constexpr double kNegativeShare = 1e-6;
-// Sufficient decrease along d (Armijo): f drops by this share of the
-// decrement times the step factor.
+// Sufficient decrease (Armijo): the merit falls by this share of the
+// decrease predicted times the step factor.
 constexpr double kArmijo = 1e-4;
 // Backtracking: the step factor is halved four times, then divided by ten,
 // for at most this many trials.
 constexpr int32_t kTrials = 30;
-// Newton steps of the information matrix the probe takes from a refused
-// claim at most, each from the last lower point.
+// Steps the probe takes from a refused claim at most, each from the last
+// lower point.
 constexpr int32_t kPolishSteps = 5;
 // A step that keeps more than this share of the decrement is slow.
 constexpr double kSlowShare = 0.5;
@@ -77,47 +101,122 @@ constexpr double kUnitShare = 1e-2;
 // covariances and standardized loadings of a solution are of the order
 // of 1).
 constexpr double kFarUnits = 1e2;
-// A decrement above this share of max(|f|, FSIZE) promises more than the
-// rounding of f can hide: where no lower point is found along a direction
-// of negative curvature, the point is no solution.
-constexpr double kCannotTell = 1e-6;
 // f below this is a fit near 0 (a saturated model), where the gradient is
 // of the order of sqrt(f) times the Jacobian and no share of f bounds it.
 constexpr double kUnitFloor = 1e-6;
-// A nonlinear inequality whose value exceeds its limit by more than this
-// (times max(1, |limit|)) is not active at x.
+// An inequality (a linear row or a nonlinear constraint) whose value
+// exceeds its limit by more than this (times max(1, |limit|)) is not
+// active at x.
 constexpr double kInactiveMargin = 1e-4;
+// A Newton step within this share of each parameter's size (or unit) moves
+// nothing that the rounding of the gradient does not: sqrt(machine
+// epsilon), the accuracy of x that a minimum defines through f.
+constexpr double kSettledShare = velix::kSqrtMachEpsWritten;
+// Without the owner's units of the parameters, a decrement below this
+// share of |f| where the technique started is the rounding of a fit whose
+// minimum is 0 (where no share of f at the point bounds it): twelve orders
+// of magnitude below the start.
+constexpr double kStartShare = 1e-12;
+// Second-order corrections after a trial step onto the active nonlinear
+// constraints.
+constexpr int32_t kCorrections = 2;
+// Relative step of the differences of the constraint Jacobian.
+constexpr double kCurvatureStep = velix::kSqrtMachEpsWritten;
 
-// Backtracking from x0 along dir, where the model promises the decrease
-// pred(alpha); true with x, f and the gradient of a point that gains at
-// least kArmijo of it and violates the nonlinear constraints no more.
-template <class Pred>
-bool descend_from(Frame& fr, const double* x0, const double* dir, double f0, double v0, Pred pred) {
-    NlpProblem* p = fr.p;
-    const int32_t n = fr.n;
-    const double size = max_abs(n, dir), room = 1.0 + max_abs(n, x0);
-    double alpha = std::fmin(1.0, fr.step_bound(dir));
-    for (int32_t t = 0; t < kTrials && alpha * size > 1e-12 * room; ++t) {
-        for (int32_t j = 0; j < n; ++j) p->param.x[j] = x0[j] + alpha * dir[j];
-        if (fr.objective() && p->iter.f < f0 - kArmijo * pred(alpha) && (!p->shape.hasNlinCon || gtcmx(p) <= v0))
-            return fr.gradient();
-        alpha *= t < 4 ? 0.5 : 0.1;
-    }
-    return false;
-}
+// The feasibility tolerance of the round, at most 1e-3.
+double feasibility(const NlpProblem* p) { return std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3); }
 
 // Parameter j is free at x with the gradient g_j: not at a bound, or at
 // one that g_j points away from (f falls into the box).  The technique's
 // own choice of the held parameters is not taken: a held bound with a
 // multiplier of the wrong sign is no solution.
+
 bool free_at(const NlpProblem* p, int32_t j, double g) {
     if (!p->shape.hasBounds || p->param.lower == nullptr || p->param.upper == nullptr) return true;
-    const double lo = p->param.lower[j], up = p->param.upper[j], x = p->param.x[j];
-    const double tol = std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3);
+    const double lo = p->param.lower[j], up = p->param.upper[j], x = p->param.x[j], tol = feasibility(p);
     if (lo == up) return false;
     if (lo > -DBL_MAX && x <= lo + tol * (1.0 + std::fabs(lo)) && g >= 0.0) return false;
     return !(up < DBL_MAX && x >= up - tol * (1.0 + std::fabs(up)) && g <= 0.0);
 }
+
+// The violation of nonlinear constraint j at x (its value when it is an
+// equality, the shortfall below 0 of an inequality).
+double violation_of(const NlpProblem* p, int32_t j) {
+    const double c = p->con.conValues[j];
+    return j < p->shape.nNlinEq ? std::fabs(c) : std::fmax(0.0, -c);
+}
+
+// The value of linear row r at x, a'x - b, with the row into `row`.
+double row_value(NlpProblem* p, int32_t r, std::vector<double>* row) {
+    p->cb.conRowFn(p, r, row->data());
+    double v = -p->con.linRhs[r];
+    for (int32_t j = 0; j < p->shape.nParams; ++j) v += (*row)[j] * p->param.x[j];
+    return v;
+}
+
+// The bounds and the linear rows hold at x within the feasibility
+// tolerance (a bound b within (1 + |b|) t, a row within max(t (1 + |rhs|),
+// t)).
+bool linear_met(NlpProblem* p) {
+    const double t = feasibility(p);
+    for (int32_t j = 0; p->shape.hasBounds && p->param.lower != nullptr && j < p->shape.nParams; ++j) {
+        const double lo = p->param.lower[j], up = p->param.upper[j], x = p->param.x[j];
+        if ((lo > -DBL_MAX && x < lo - t * (1.0 + std::fabs(lo))) || (up < DBL_MAX && x > up + t * (1.0 + std::fabs(up))))
+            return false;
+    }
+    std::vector<double> row(static_cast<size_t>(p->shape.nParams));
+    for (int32_t r = 0; p->shape.hasLinCon && p->cb.conRowFn != nullptr && r < p->shape.nLinCon; ++r) {
+        const double v = row_value(p, r, &row), rhs = p->con.linRhs[r];
+        if ((r < p->shape.nLinEq ? std::fabs(v) : -v) > std::fmax(t * (1.0 + std::fabs(rhs)), t)) return false;
+    }
+    return true;
+}
+
+// The sum of the violations of the linear rows and the nonlinear
+// constraints at x (the merit function's), and the largest violation of a
+// nonlinear constraint.
+double violation_sum(NlpProblem* p, double* largest = nullptr) {
+    double sum = 0.0, worst = 0.0;
+    for (int32_t j = 0; p->shape.hasNlinCon && j < p->shape.nNlinCon; ++j) {
+        sum += violation_of(p, j);
+        worst = std::fmax(worst, violation_of(p, j));
+    }
+    std::vector<double> row(static_cast<size_t>(p->shape.nParams));
+    for (int32_t r = 0; p->shape.hasLinCon && p->cb.conRowFn != nullptr && r < p->shape.nLinCon; ++r) {
+        const double v = row_value(p, r, &row);
+        sum += r < p->shape.nLinEq ? std::fabs(v) : std::fmax(0.0, -v);
+    }
+    if (largest != nullptr) *largest = worst;
+    return sum;
+}
+
+// The Gram matrix a a' of the rows a (m x k).
+std::vector<double> gram(const std::vector<double>& a, int32_t m, int32_t k) {
+    std::vector<double> out(static_cast<size_t>(m) * m, 0.0);
+    for (int32_t r = 0; r < m; ++r)
+        for (int32_t q = 0; q < m; ++q)
+            for (int32_t j = 0; j < k; ++j)
+                out[static_cast<size_t>(r) * m + q] += a[static_cast<size_t>(r) * k + j] * a[static_cast<size_t>(q) * k + j];
+    return out;
+}
+
+// The active constraints at x in the coordinates of the claim's problem:
+// the rows (scaled, over the free parameters) of the equalities and of the
+// inequalities within kInactiveMargin of their limit whose multipliers
+// hold them, with their residuals and multipliers.
+struct Active {
+    int32_t m = 0;
+    std::vector<double> a;         // m x k
+    std::vector<double> value;     // the residual of each row at x (0 on it)
+    std::vector<double> lambda;    // the multipliers (least squares)
+    std::vector<int32_t> nonlinear;// the nonlinear constraint of a row, -1 for a linear one
+
+    int32_t curved() const {
+        int32_t c = 0;
+        for (const int32_t j : nonlinear) c += j >= 0 ? 1 : 0;
+        return c;
+    }
+};
 
 // The claim's problem in the coordinates where H has a unit diagonal (its
 // units then do not decide which eigenvalues are floored; a parameter
@@ -130,6 +229,7 @@ struct Scaled {
     std::vector<double> s, g, h;
 
     double& at(int32_t i, int32_t j) { return h[static_cast<size_t>(i) * k + j]; }
+    size_t ix(int32_t i, int32_t j) const { return static_cast<size_t>(i) * k + j; }
 
     // From the Hessian slot's array; the scale of `like` when given.
     void build(const NlpProblem* p, const double* g0, int32_t storage, const Scaled* like = nullptr) {
@@ -153,49 +253,40 @@ struct Scaled {
             for (int32_t j = 0; j < k; ++j) at(i, j) = entry(idx[i], idx[j]) * s[i] * s[j];
     }
 
-    // The rows of the active constraints, scaled (m x k), and for each
-    // whether it is an equality and whether it is nonlinear: linear rows
-    // a'x >= b within kInactiveMargin (times max(1, |b|)) of their limit,
-    // nonlinear ones c(x) >= 0 likewise, and every equality.
-    struct Row {
-        bool equality, nonlinear;
-    };
-    std::vector<double> active_rows(NlpProblem* p, std::vector<Row>* rows) const {
-        std::vector<double> a, row(static_cast<size_t>(p->shape.nParams));
+    // The candidate rows at x: linear rows a'x >= b within kInactiveMargin
+    // (times max(1, |b|)) of their limit, nonlinear ones c(x) >= 0
+    // likewise, and every equality; with whether each must be kept (an
+    // equality, or an inequality violated beyond the tolerance).
+    void candidates(NlpProblem* p, Active* out, std::vector<char>* kept) const {
+        std::vector<double> row(static_cast<size_t>(p->shape.nParams));
+        auto add = [&](const double* r, double v, int32_t nonlinear, bool keep) {
+            for (int32_t j = 0; j < k; ++j) out->a.push_back(r[idx[j]] * s[j]);
+            out->value.push_back(v);
+            out->nonlinear.push_back(nonlinear);
+            kept->push_back(keep ? 1 : 0);
+            out->m += 1;
+        };
+        const double t = feasibility(p);
         for (int32_t r = 0; p->shape.hasLinCon && p->cb.conRowFn != nullptr && r < p->shape.nLinCon; ++r) {
-            p->cb.conRowFn(p, r, row.data());
-            double v = -p->con.linRhs[r];
-            for (int32_t j = 0; j < p->shape.nParams; ++j) v += row[j] * p->param.x[j];
-            if (r >= p->shape.nLinEq && v > kInactiveMargin * std::fmax(1.0, std::fabs(p->con.linRhs[r]))) continue;
-            rows->push_back({r < p->shape.nLinEq, false});
-            for (int32_t j = 0; j < k; ++j) a.push_back(row[idx[j]] * s[j]);
+            const double v = row_value(p, r, &row), rhs = p->con.linRhs[r];
+            if (r >= p->shape.nLinEq && v > kInactiveMargin * std::fmax(1.0, std::fabs(rhs))) continue;
+            add(row.data(), v, -1, r < p->shape.nLinEq || v < -std::fmax(t * (1.0 + std::fabs(rhs)), t));
         }
         for (int32_t r = 0; p->shape.hasNlinCon && r < p->shape.nNlinCon; ++r) {
             const double c = p->con.conValues[r], limit = p->con.nlcRhs != nullptr ? std::fabs(p->con.nlcRhs[r]) : 0.0;
             if (r >= p->shape.nNlinEq && c > kInactiveMargin * std::fmax(1.0, limit)) continue;
-            rows->push_back({r < p->shape.nNlinEq, true});
-            for (int32_t j = 0; j < k; ++j) a.push_back(p->con.conJacobian[static_cast<int64_t>(r) * p->shape.nParams + idx[j]] * s[j]);
+            add(p->con.conJacobian + static_cast<int64_t>(r) * p->shape.nParams, c, r, r < p->shape.nNlinEq || c < -t);
         }
-        return a;
     }
 
-    // The Gram matrix a a' of the rows a (m x k).
-    std::vector<double> gram(const std::vector<double>& a, int32_t m) const {
-        std::vector<double> out(static_cast<size_t>(m) * m, 0.0);
+    // (a a')^-1 a v for the rows a (m x k): the least-squares coefficients
+    // of v on them.  False when a a' is singular.
+    bool coefficients(const std::vector<double>& a, int32_t m, const std::vector<double>& v, std::vector<double>* out) const {
+        std::vector<double> aat = gram(a, m, k);
+        out->assign(m, 0.0);
         for (int32_t r = 0; r < m; ++r)
-            for (int32_t q = 0; q < m; ++q)
-                for (int32_t j = 0; j < k; ++j) out[static_cast<size_t>(r) * m + q] += a[static_cast<size_t>(r) * k + j] * a[static_cast<size_t>(q) * k + j];
-        return out;
-    }
-
-    // Least-squares multipliers of g on the rows a (m x k): (a a')^-1 a g.
-    // False when a a' is singular.
-    bool multipliers(const std::vector<double>& a, int32_t m, std::vector<double>* lambda) const {
-        std::vector<double> aat = gram(a, m);
-        lambda->assign(m, 0.0);
-        for (int32_t r = 0; r < m; ++r)
-            for (int32_t j = 0; j < k; ++j) (*lambda)[r] += a[static_cast<size_t>(r) * k + j] * g[j];
-        return lu_solve(m, aat.data(), lambda->data());
+            for (int32_t j = 0; j < k; ++j) (*out)[r] += a[ix(r, j)] * v[j];
+        return lu_solve(m, aat.data(), out->data());
     }
 
     // Restricts the problem to the null space of the rows a (m x k): with
@@ -203,8 +294,7 @@ struct Scaled {
     // largest diagonal, so that the rows' directions neither add to the
     // decrement nor lower the floor.  False when a a' is singular.
     bool project(const std::vector<double>& a, int32_t m) {
-        const std::vector<double> aat = gram(a, m);
-        auto ix = [this](int32_t i, int32_t j) { return static_cast<size_t>(i) * k + j; };
+        const std::vector<double> aat = gram(a, m, k);
         // P, column by column: e_j - a' (a a')^-1 a_j.
         std::vector<double> pm(static_cast<size_t>(k) * k), hp(pm.size(), 0.0), gp(k, 0.0);
         for (int32_t j = 0; j < k; ++j) {
@@ -238,8 +328,7 @@ struct Scaled {
     std::vector<double> packed_symmetric() const {
         std::vector<double> packed(static_cast<size_t>(k) * (k + 1) / 2);
         for (int32_t i = 0; i < k; ++i)
-            for (int32_t j = 0; j <= i; ++j)
-                packed[velix::pk_lower(i, j)] = 0.5 * (h[static_cast<size_t>(i) * k + j] + h[static_cast<size_t>(j) * k + i]);
+            for (int32_t j = 0; j <= i; ++j) packed[velix::pk_lower(i, j)] = 0.5 * (h[ix(i, j)] + h[ix(j, i)]);
         return packed;
     }
 
@@ -277,13 +366,17 @@ struct Scaled {
     // direction -S h^+ g scattered into dir (n); *singular tells whether the
     // smallest eigenvalue is negligible.  Negative without a verdict.
     double decrement(int32_t n, double* dir, bool* singular) const {
-        if (const double m = cholesky_decrement(n, dir); m >= 0.0) {
-            *singular = false;
-            return m;
-        }
+        *singular = false;
+        if (const double m = cholesky_decrement(n, dir); m >= 0.0) return m;
         std::vector<double> ev, z;
         double largest = 0.0;
-        if (!eigen(&ev, &z, &largest)) return -1.0;
+        if (!eigen(&ev, &z, &largest)) {
+            // h is 0 (or not finite): it sees nothing, and only a gradient
+            // of 0 is stationary by it.
+            *singular = true;
+            for (int32_t j = 0; j < n; ++j) dir[j] = 0.0;
+            return max_abs(k, g.data()) == 0.0 ? 0.0 : -1.0;
+        }
         *singular = std::fabs(ev[k - 1]) < kSingularShare * largest;
         double m = 0.0;
         for (int32_t j = 0; j < n; ++j) dir[j] = 0.0;
@@ -315,33 +408,96 @@ struct Scaled {
     }
 };
 
-// Restricts `sc` to the null space of the active constraints at x, those
-// of an inequality whose multiplier points into the feasible set left out
-// (f falls along them).  The number of active nonlinear rows (a straight
-// step leaves them); -1 when the active rows are dependent.
-int32_t restrict_to_active(NlpProblem* p, Scaled* sc) {
-    std::vector<Scaled::Row> rows;
-    std::vector<double> a = sc->active_rows(p, &rows);
-    const int32_t m = static_cast<int32_t>(rows.size());
-    if (m == 0) return 0;
+// The active set of x for the problem sc: the candidate rows whose
+// multipliers hold them (an inequality with a negative multiplier is left:
+// f falls along it into the feasible set, unless x violates it), with the
+// multipliers of the rows kept.  False when the rows are dependent.
+bool active_at(NlpProblem* p, const Scaled& sc, Active* act) {
+    Active all;
+    std::vector<char> equality;
+    sc.candidates(p, &all, &equality);
+    if (all.m == 0) return true;
     std::vector<double> lambda;
-    if (!sc->multipliers(a, m, &lambda)) return -1;
-    std::vector<double> kept;
-    int32_t mk = 0, curved = 0;
-    for (int32_t r = 0; r < m; ++r) {
-        if (rows[r].nonlinear) ++curved;
-        if (!rows[r].equality && lambda[r] < 0.0) continue;
-        kept.insert(kept.end(), a.begin() + static_cast<ptrdiff_t>(r) * sc->k, a.begin() + static_cast<ptrdiff_t>(r + 1) * sc->k);
-        ++mk;
+    if (!sc.coefficients(all.a, all.m, sc.g, &lambda)) return false;
+    for (int32_t r = 0; r < all.m; ++r) {
+        if (equality[r] == 0 && lambda[r] < 0.0) continue;
+        act->a.insert(act->a.end(), all.a.begin() + static_cast<ptrdiff_t>(r) * sc.k,
+                      all.a.begin() + static_cast<ptrdiff_t>(r + 1) * sc.k);
+        act->value.push_back(all.value[r]);
+        act->nonlinear.push_back(all.nonlinear[r]);
+        act->m += 1;
     }
-    if (mk > 0 && !sc->project(kept, mk)) return -1;
-    return curved;
+    return act->m == 0 || sc.coefficients(act->a, act->m, sc.g, &act->lambda);
 }
 
-// What the measure at x found.  kUnits: the decrement is small, but the
-// information matrix is singular and f still changes at first order when
-// a parameter moves by its own size or by the size the data give it.
-enum class Finding { kNone, kStationary, kOnConstraint, kNewton, kCurvature, kUnits };
+// The constraint Jacobian at x through the problem's slot (differences of
+// the values without one); false when it fails.
+bool constraint_jacobian(NlpProblem* p) {
+    if (!p->shape.hasNlinCon) return true;
+    p->run.evalStatus = 0.0;
+    const int32_t r = p->cb.conJacobianFn != nullptr ? p->cb.conJacobianFn(p) : znlpfcj(p);
+    return r == 0 && p->run.evalStatus == 0.0;
+}
+
+// f at x and the nonlinear constraints' values (the objective's slot
+// leaves them where no slot of their own is installed); false when either
+// fails.
+bool values_at_x(Frame& fr) {
+    NlpProblem* p = fr.p;
+    if (!fr.objective()) return false;
+    if (!p->shape.hasNlinCon || p->cb.conValuesFn == nullptr) return true;
+    p->run.evalStatus = 0.0;
+    return p->cb.conValuesFn(p) == 0 && p->run.evalStatus == 0.0;
+}
+
+// The curvature of the Lagrange function's constraint part at x: the sum
+// of lambda_i times the Hessian of nonlinear constraint i over the active
+// rows, dense n x n, from forward differences of the constraint Jacobian
+// (Nocedal and Wright, sec. 8.1).  x, the constraint values and the
+// Jacobian are as on entry; false when the Jacobian fails at a displaced
+// point.
+bool constraint_curvature(NlpProblem* p, const Active& act, std::vector<double>* out) {
+    const int32_t n = p->shape.nParams;
+    const size_t rows = static_cast<size_t>(p->shape.nNlinCon) * n;
+    const std::vector<double> j0(p->con.conJacobian, p->con.conJacobian + rows),
+        c0(p->con.conValues, p->con.conValues + p->shape.nNlinCon);
+    const double phase = p->run.evalPhase;
+    out->assign(static_cast<size_t>(n) * n, 0.0);
+    bool ok = true;
+    p->run.evalPhase = kPhaseLagrangeHessian;
+    for (int32_t j = 0; j < n && ok; ++j) {
+        const double xj = p->param.x[j], d = kCurvatureStep * std::fmax(std::fabs(xj), 1.0);
+        p->param.x[j] = xj + d;
+        ok = constraint_jacobian(p);
+        p->param.x[j] = xj;
+        for (int32_t r = 0; ok && r < act.m; ++r) {
+            const int32_t i = act.nonlinear[r];
+            if (i < 0) continue;
+            for (int32_t q = 0; q < n; ++q) {
+                const size_t e = static_cast<size_t>(i) * n + q;
+                (*out)[static_cast<size_t>(q) * n + j] += act.lambda[r] * (p->con.conJacobian[e] - j0[e]) / d;
+            }
+        }
+    }
+    p->run.evalPhase = phase;
+    std::copy(j0.begin(), j0.end(), p->con.conJacobian);
+    std::copy(c0.begin(), c0.end(), p->con.conValues);
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t q = 0; q < i; ++q) {
+            double& a = (*out)[static_cast<size_t>(i) * n + q];
+            double& b = (*out)[static_cast<size_t>(q) * n + i];
+            a = b = 0.5 * (a + b);
+        }
+    return ok;
+}
+
+// What the measure at x found.  kNone: no matrix to measure with; kFailed:
+// the matrix is not finite (or 0 against a gradient that is not), as at a
+// point where f is beyond overflow's reach of its derivatives.  kUnits: the
+// decrement is small, but the information matrix is singular and f still
+// changes at first order when a parameter moves by its own size or by the
+// size the data give it.
+enum class Finding { kNone, kFailed, kStationary, kNewton, kCurvature, kUnits };
 
 // Where the information matrix is singular its curvature gives some
 // directions no unit: a factor whose marker is in units of 1e8 of its own
@@ -368,19 +524,66 @@ bool flat_in_data_units(const NlpProblem* p, const Scaled& sc) {
     return change <= kUnitShare * std::fmax(std::fmax(std::fabs(p->iter.f), p->opt.fSize), kUnitFloor);
 }
 
+// The Newton step dir (n) moves no parameter beyond kSettledShare of its
+// size or of its unit in the data.
+bool settled(const NlpProblem* p, const double* dir) {
+    for (int32_t j = 0; j < p->shape.nParams; ++j) {
+        const double unit = p->param.unit != nullptr && std::isfinite(p->param.unit[j]) ? p->param.unit[j] : 0.0;
+        if (!(std::fabs(dir[j]) <= kSettledShare * std::fmax(std::fabs(p->param.x[j]), unit))) return false;
+    }
+    return true;
+}
+
+// The rows of the active constraints at the measured point and what a
+// trial point needs of them: the least-norm step back onto their
+// linearisation (S a'(a a')^-1 r for residuals r), and the weight of the
+// violation in the merit function f + weight (sum of violations).
+struct Restoration {
+    std::vector<int32_t> idx, nonlinear;
+    std::vector<double> s, a;
+    int32_t k = 0, m = 0;
+    double weight = 0.0;
+
+    // x := x - S a'(a a')^-1 c over the nonlinear rows (linear rows, met
+    // by the step, keep a residual of 0); false when there is nothing to
+    // restore or a a' is singular.
+    bool correct(NlpProblem* p) const {
+        if (m == 0) return false;
+        std::vector<double> r(m), aat = gram(a, m, k);
+        bool any = false;
+        for (int32_t q = 0; q < m; ++q) {
+            r[q] = nonlinear[q] >= 0 ? p->con.conValues[nonlinear[q]] : 0.0;
+            any = any || r[q] != 0.0;
+        }
+        if (!any || !lu_solve(m, aat.data(), r.data())) return false;
+        for (int32_t j = 0; j < k; ++j) {
+            double v = 0.0;
+            for (int32_t q = 0; q < m; ++q) v += a[static_cast<size_t>(q) * k + j] * r[q];
+            double& x = p->param.x[idx[j]];
+            x -= s[j] * v;
+            if (p->shape.hasBounds) x = std::fmin(std::fmax(x, p->param.lower[idx[j]]), p->param.upper[idx[j]]);
+        }
+        return true;
+    }
+};
+
 struct Measured {
     Finding what = Finding::kNone;
     double decrement = -1.0;
     double curvature = 0.0;  // of kCurvature
-    bool small = false;      // the decrement within the bound
+    double predicted = 0.0;  // the merit's decrease the step promises at a full step
+    double violation = 0.0;  // the largest nonlinear-constraint violation at x
+    bool small = false;      // the decrement within the bound (or the step settled), the constraints met
     bool unitsFlat = true;   // not refuted by flat_in_data_units (where H is singular)
+    Restoration rows;
 };
 
 // The matrix of the measure into the Hessian slot's array: the exact
 // Hessian (differences of the gradient), or a least-squares owner's
 // information matrix J'WJ, else the Hessian slot's matrix (which may turn
-// to the exact Hessian itself).  Its storage (0 packed, 2 diagonal), or
-// -1 when it cannot be had in a storage the measure reads.
+// to the exact Hessian itself).  Its storage (0 packed, 2 diagonal); -1
+// when there is no matrix in a storage the measure reads or its slot
+// fails.
 int32_t load_matrix(Frame& fr, const double* g, bool exact) {
     NlpProblem* p = fr.p;
     const NlpCallback information = p->shape.leastSquares && p->hooks != nullptr ? p->hooks->eval.crossProductFn : nullptr;
@@ -403,127 +606,228 @@ int32_t load_matrix(Frame& fr, const double* g, bool exact) {
     return ok ? storage : -1;
 }
 
+// The problem of the measure at x: H (the exact Hessian when `exact`) and
+// g scaled over the free parameters (in the scale of `like` when given),
+// less the curvature of the active nonlinear constraints, on the null
+// space of the active rows; the step onto the rows' linearisation into
+// normal (n).  False when it cannot be had.
+bool reduced_problem(Frame& fr, const double* g, bool exact, const Scaled* like, Scaled* sc, Measured* out, double* normal) {
+    NlpProblem* p = fr.p;
+    const int32_t n = fr.n;
+    const int32_t storage = load_matrix(fr, g, exact);
+    if (storage < 0) return false;
+    sc->build(p, g, storage, like);
+    for (int32_t j = 0; j < n; ++j) normal[j] = 0.0;
+    Active act;
+    if (sc->k < 1 || !active_at(p, *sc, &act)) return false;
+    Restoration& rs = out->rows;
+    rs = Restoration{sc->idx, act.nonlinear, sc->s, act.a, sc->k, act.m, 0.0};
+    if (act.m == 0) return true;
+    std::vector<double> step(act.value), aat = gram(act.a, act.m, sc->k);
+    if (!lu_solve(act.m, aat.data(), step.data())) return false;
+    for (int32_t j = 0; j < sc->k; ++j) {
+        double v = 0.0;
+        for (int32_t q = 0; q < act.m; ++q) v += act.a[sc->ix(q, j)] * step[q];
+        normal[sc->idx[j]] = -sc->s[j] * v;
+    }
+    double drop = 0.0;
+    for (int32_t q = 0; q < act.m; ++q) {
+        rs.weight = std::fmax(rs.weight, 2.0 * std::fabs(act.lambda[q]));
+        drop += act.lambda[q] * act.value[q];
+    }
+    out->predicted = drop;
+    if (act.curved() > 0) {
+        std::vector<double> curv;
+        if (!constraint_curvature(p, act, &curv)) return false;
+        for (int32_t i = 0; i < sc->k; ++i)
+            for (int32_t j = 0; j < sc->k; ++j)
+                sc->at(i, j) -= curv[static_cast<size_t>(sc->idx[i]) * n + sc->idx[j]] * sc->s[i] * sc->s[j];
+    }
+    return sc->project(act.a, act.m);
+}
+
 // The measure at x with the gradient g (left in place) and the downhill
-// direction in dir, from the exact Hessian when `exact` is set.  Where the
+// step in dir, from the exact Hessian when `exact` is set.  Where the
 // information matrix is singular (parameters it cannot tell apart, or the
 // large residuals of a local minimum that J'WJ leaves out), the exact
 // Hessian in the same scale decides: a saddle of f shows only there.
-Measured measure(Frame& fr, const double* g, const double* tolerance, double* dir, bool exact = false) {
+Measured measure(Frame& fr, const double* g, double bound, double* dir, bool exact = false) {
     NlpProblem* p = fr.p;
     const int32_t n = fr.n;
-    const double bound = std::fmax(tolerance[0] * std::fmax(std::fabs(p->iter.f), p->opt.fSize), tolerance[1]);
     Measured out;
-    const int32_t storage = load_matrix(fr, g, exact);
-    if (storage < 0) return out;
     Scaled sc;
-    sc.build(p, g, storage);
-    const int32_t rows = sc.k < 1 ? -1 : restrict_to_active(p, &sc);
-    if (rows < 0) return out;
+    std::vector<double> normal(static_cast<size_t>(n));
+    if (!reduced_problem(fr, g, exact, nullptr, &sc, &out, normal.data())) return out;
     bool singular = false;
     out.decrement = sc.decrement(n, dir, &singular);
-    if (out.decrement < 0.0) return out;
-    out.unitsFlat = !singular || flat_in_data_units(p, sc);
-    if (singular && !exact && load_matrix(fr, g, true) == 0) {
-        Scaled ex;
-        ex.build(p, g, 0, &sc);
-        bool ignored = false;
-        if (restrict_to_active(p, &ex) >= 0) out.curvature = ex.negative_curvature(n, dir);
-        if (out.curvature < 0.0) {
-            out.small = out.decrement <= bound;
-            out.what = rows > 0 ? Finding::kOnConstraint : Finding::kCurvature;
-            return out;
-        }
-        if (const double m = ex.decrement(n, dir, &ignored); m >= 0.0) out.decrement = m;
-        else sc.decrement(n, dir, &ignored);
+    if (out.decrement < 0.0) {
+        out.what = Finding::kFailed;
+        return out;
     }
-    out.small = out.decrement <= bound;
-    out.what = out.small ? Finding::kStationary : rows > 0 ? Finding::kOnConstraint : Finding::kNewton;
-    if (out.what == Finding::kStationary && !out.unitsFlat) out.what = Finding::kUnits;
+    out.unitsFlat = !singular || flat_in_data_units(p, sc);
+    if (singular && !exact) {
+        Scaled ex;
+        Measured alt;
+        std::vector<double> ignoredNormal(static_cast<size_t>(n));
+        bool ignored = false;
+        if (reduced_problem(fr, g, true, &sc, &ex, &alt, ignoredNormal.data())) {
+            out.curvature = ex.negative_curvature(n, dir);
+            if (const double m = out.curvature < 0.0 ? -1.0 : ex.decrement(n, dir, &ignored); m >= 0.0)
+                out.decrement = m;
+            else if (out.curvature == 0.0)
+                sc.decrement(n, dir, &ignored);
+        }
+    }
+    for (int32_t j = 0; j < n && out.curvature == 0.0; ++j) dir[j] += normal[j];
+    const double sum = violation_sum(p, &out.violation);
+    out.predicted += out.decrement + out.rows.weight * sum;
+    const bool met = out.violation <= feasibility(p) && linear_met(p);
+    if (out.curvature < 0.0) {
+        out.small = out.decrement <= bound && met;
+        out.what = Finding::kCurvature;
+        return out;
+    }
+    out.small = (out.decrement <= bound || settled(p, dir)) && met;
+    out.what = !out.small ? Finding::kNewton : out.unitsFlat ? Finding::kStationary : Finding::kUnits;
     return out;
+}
+
+// Backtracking from x0 (where x is) along dir, where the model promises
+// the merit's decrease pred(alpha): f plus the weight of `rows` times the
+// sum of the constraints' violations.  Each trial point is
+// brought back onto the active nonlinear constraints by up to
+// kCorrections second-order corrections.  True with x, f, the constraint
+// values, the gradient and the constraint Jacobian of a point whose merit
+// falls by at least kArmijo of the promise and whose largest violation is
+// within that at x0 or the feasibility tolerance.
+template <class Pred>
+bool descend_from(Frame& fr, const double* x0, const double* dir, double f0, const Restoration& rows, Pred pred) {
+    NlpProblem* p = fr.p;
+    const int32_t n = fr.n;
+    double largest0 = 0.0;
+    const double merit0 = f0 + rows.weight * violation_sum(p, &largest0);
+    const double cap = std::fmax(largest0, feasibility(p)), size = max_abs(n, dir), room = 1.0 + max_abs(n, x0);
+    double alpha = std::fmin(1.0, fr.step_bound(dir));
+    for (int32_t t = 0; t < kTrials && alpha * size > 1e-12 * room; ++t) {
+        for (int32_t j = 0; j < n; ++j) p->param.x[j] = x0[j] + alpha * dir[j];
+        bool ok = values_at_x(fr);
+        for (int32_t c = 0; ok && c < kCorrections && violation_sum(p) > 0.01 * feasibility(p) && rows.correct(p); ++c)
+            ok = values_at_x(fr);
+        double largest = 0.0;
+        const double sum = ok ? violation_sum(p, &largest) : 0.0;
+        if (ok && p->iter.f + rows.weight * sum < merit0 - kArmijo * pred(alpha) && largest <= cap)
+            return fr.gradient() && constraint_jacobian(p);
+        alpha *= t < 4 ? 0.5 : 0.1;
+    }
+    return false;
+}
+
+// The point of a probe: x, f, the gradient and the nonlinear constraints'
+// values, Jacobian and largest violation, kept and put back.
+struct Point {
+    std::vector<double> x, g, c, jac;
+    double f = 0.0, violation = 0.0;
+
+    void take(const NlpProblem* p) {
+        const int32_t n = p->shape.nParams;
+        x.assign(p->param.x, p->param.x + n);
+        g.assign(p->work.gradient, p->work.gradient + n);
+        f = p->iter.f;
+        violation = p->iter.maxConViolation;
+        if (!p->shape.hasNlinCon) return;
+        c.assign(p->con.conValues, p->con.conValues + p->shape.nNlinCon);
+        jac.assign(p->con.conJacobian, p->con.conJacobian + static_cast<size_t>(p->shape.nNlinCon) * n);
+    }
+    void put(NlpProblem* p) const {
+        std::copy(x.begin(), x.end(), p->param.x);
+        std::copy(g.begin(), g.end(), p->work.gradient);
+        std::copy(c.begin(), c.end(), p->con.conValues);
+        std::copy(jac.begin(), jac.end(), p->con.conJacobian);
+        p->iter.f = f;
+        p->iter.maxConViolation = violation;
+        p->run.evalStatus = 0.0;
+    }
+};
+
+// One step downhill from the point measured in `at` (x, its gradient and
+// constraints current), along its Newton(-KKT) step or its negative
+// curvature; true with x at the lower point.
+bool step_downhill(Frame& fr, const Measured& at, const double* dir) {
+    NlpProblem* p = fr.p;
+    const std::vector<double> x0(p->param.x, p->param.x + fr.n);
+    const double f0 = p->iter.f, m = at.predicted, c = at.curvature;
+    if (at.what == Finding::kCurvature)
+        return descend_from(fr, x0.data(), dir, f0, at.rows, [&](double a) { return -0.5 * a * a * c; });
+    return descend_from(fr, x0.data(), dir, f0, at.rows, [&](double a) { return a * m; });
 }
 
 }  // namespace
 
-int32_t znlpstn(NlpProblem* p, double relative, double floor, int32_t descend, double* decrement) {
-    const double tolerance[] = {relative, floor};
+int32_t znlpstn(NlpProblem* p, double relative, int32_t descend, double* decrement) {
     *decrement = -1.0;
     const int32_t n = p->shape.nParams;
-    if (n < 1 || p->hess.hessian == nullptr) return -1;
-    if (p->shape.hasNlinCon && (p->con.conValues == nullptr || p->con.conJacobian == nullptr)) return -1;
+    if (n < 1 || p->hess.hessian == nullptr) return kProbeNoMeasure;
+    if (p->shape.hasNlinCon && (p->con.conValues == nullptr || p->con.conJacobian == nullptr)) return kProbeNoMeasure;
     Frame fr(p);
-    if (!fr.reserve(6 * static_cast<int64_t>(n))) return -1;
+    if (!fr.reserve(2 * static_cast<int64_t>(n))) return kProbeNoMeasure;
     fr.phase = p->run.evalPhase;
-    double* x0 = fr.take(n);
-    double* g0 = fr.take(n);
-    double* xb = fr.take(n);
-    double* gb = fr.take(n);
     double* dir = fr.take(n);
     double* exactDir = fr.take(n);
-    copy(n, p->param.x, x0);
-    copy(n, p->work.gradient, g0);
-    const double f0 = p->iter.f;
-    const double v0 = p->shape.hasNlinCon ? p->iter.maxConViolation : 0.0;
+    // A technique of values alone (the simplex) leaves no gradient or
+    // constraint Jacobian of x behind.
+    if (p->opt.derivLevel == 0 && !(values_at_x(fr) && fr.gradient() && constraint_jacobian(p))) return kProbeNoMeasure;
+    Point start, best;
+    start.take(p);
+    // With the owner's units a fit whose minimum is 0 ends where its
+    // Newton step is settled; without them f at the start is the scale.
+    const double floor = p->param.unit == nullptr ? kStartShare * p->run.startObjective : 0.0;
+    auto bound = [&] { return std::fmax(relative * std::fmax(std::fabs(p->iter.f), p->opt.fSize), floor); };
     auto back = [&](int32_t r) {
-        copy(n, x0, p->param.x);
-        copy(n, g0, p->work.gradient);
-        p->iter.f = f0;
-        p->run.evalStatus = 0.0;
+        start.put(p);
         return r;
     };
-    Measured at = measure(fr, g0, tolerance, dir);
+    Measured at = measure(fr, start.g.data(), bound(), dir);
     *decrement = at.decrement;
     switch (at.what) {
-        case Finding::kNone: return back(-1);
-        case Finding::kStationary: return back(0);
-        case Finding::kOnConstraint: return back(3);
+        case Finding::kNone: return back(kProbeNoMeasure);
+        case Finding::kFailed: return back(kProbeRefuted);
+        case Finding::kStationary: return back(kProbeStationary);
         default: break;
     }
-    if (descend == 0) return back(2);
+    if (descend == 0) return back(kProbeNotStationary);
     // Downhill from x, and on from each lower point while its own measure
     // still finds it short of stationary: the technique restarts where the
     // information matrix would have ended.
-    copy(n, x0, xb);
-    double fb = f0;
     bool moved = false;
     for (int32_t step = 0; step < kPolishSteps; ++step) {
-        const double m = at.decrement, c = at.curvature;
-        const bool lower = at.what != Finding::kCurvature
-                               ? descend_from(fr, xb, dir, fb, v0, [&](double a) { return a * m; })
-                               : descend_from(fr, xb, dir, fb, v0, [&](double a) { return -0.5 * a * a * c; });
-        if (!lower) break;
+        if (!step_downhill(fr, at, dir)) break;
         moved = true;
-        copy(n, p->param.x, xb);
-        copy(n, p->work.gradient, gb);
-        fb = p->iter.f;
+        p->iter.maxConViolation = 0.0;
+        if (p->shape.hasNlinCon) violation_sum(p, &p->iter.maxConViolation);
+        best.take(p);
         // Scoring converges slowly where the model misfits: once a step
         // keeps more than half of the decrement, the exact Hessian leads.
         const bool slow = at.what == Finding::kNewton;
-        at = measure(fr, gb, tolerance, dir);
+        const double m = at.decrement;
+        at = measure(fr, best.g.data(), bound(), dir);
         if (slow && at.what == Finding::kNewton && at.decrement > kSlowShare * m) {
-            const Measured ex = measure(fr, gb, tolerance, exactDir, true);
+            Measured ex = measure(fr, best.g.data(), bound(), exactDir, true);
             if (ex.what == Finding::kNewton) {
                 at = ex;
                 copy(n, exactDir, dir);
             }
         }
+        best.put(p);
         if (at.what != Finding::kNewton && at.what != Finding::kCurvature && at.what != Finding::kUnits) break;
     }
     if (!moved) {
-        // Nothing lower along the direction.  Where the decrement promises
-        // no more than rounding can hide, f cannot tell: the point stands
-        // (a negative curvature then is rounding) unless the units refute
-        // it.  Beyond that a Newton direction of the information matrix may
-        // be no guide, but a negative curvature of the exact Hessian that f
-        // cannot follow is no solution.
-        const bool rounding = at.decrement <= kCannotTell * std::fmax(std::fabs(f0), p->opt.fSize);
-        if (!rounding && at.what != Finding::kUnits) return back(at.what == Finding::kCurvature ? 5 : 2);
-        if (!at.unitsFlat) return back(5);
-        return back(at.what == Finding::kCurvature && at.small ? 0 : 2);
+        // Nothing lower along the step: a point that is not stationary by
+        // the measure is no solution, unless all that refutes it is a
+        // negative curvature of the difference Hessian that f cannot
+        // follow at a small decrement (the rounding of that Hessian).
+        return back(at.what == Finding::kCurvature && at.small ? kProbeStationary : kProbeRefuted);
     }
-    copy(n, xb, p->param.x);
-    copy(n, gb, p->work.gradient);
-    p->iter.f = fb;
-    p->run.evalStatus = 0.0;
+    best.put(p);
     *decrement = at.decrement;
-    return at.what == Finding::kStationary ? 1 : 4;
+    return at.what == Finding::kStationary ? kProbePolished : kProbeLower;
 }

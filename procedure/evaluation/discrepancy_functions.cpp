@@ -62,6 +62,17 @@ constexpr int32_t kMsgNotInvertible = 40, kMsgMlNotPd1 = 42, kMsgMlNotPd2 = 43, 
 
 enum Outcome : int32_t { kOk = 0, kRetry = 1, kOverflow = 5 };
 
+// The optimizer's trial points: those of its iterations and line searches,
+// of the checks after a convergence criterion and of its finite
+// differences, any of which it may step back from.  A model that cannot be
+// evaluated there is no error of the step, and the notes of the
+// perturbations that retry it say nothing about the solution: they are
+// left out, as they are during the run.  The start point, the final point
+// and the evaluations of the results report them.
+bool trial_point(int32_t phase) {
+    return phase == kPhaseRun || (phase >= kPhasePostConvergence && phase <= kPhaseFdConJacobian);
+}
+
 void note(const EvalView& v, int32_t number, const char* name) {
     if (name)
         xpmlog(kMsgProc, number, name);
@@ -266,7 +277,7 @@ int32_t cosfunc(NlpProblem* nlp) {
         scale = retry == 0 ? 0.001 : retry == 1 ? 1.0 : scale * 4.0;
         if (retry > limit || cosinup(&v, &retry, &limit, k, scale) != 0) {
             st.failedMatrix = k;
-            if (phase != kPhaseRun) {
+            if (!trial_point(phase)) {
                 if (k > 0) {
                     note(v, kMsgNotInvertible, matrix_name(v, k).c_str());
                 } else {
@@ -362,7 +373,7 @@ int32_t cosinup(const EvalView* view, int32_t* retry, const int32_t* limit, int3
             changed = true;
         }
     }
-    if (static_cast<int32_t>(nlp->run.evalPhase) != kPhaseRun && *retry == 0)
+    if (!trial_point(static_cast<int32_t>(nlp->run.evalPhase)) && *retry == 0)
         xpmlog(kMsgProc, changed ? kMsgPerturbed : kMsgNotPerturbed);
     ++*retry;
     for (int32_t p = 0; p < v.nParmFree; ++p) {

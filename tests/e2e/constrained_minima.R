@@ -1,10 +1,28 @@
-# Reference minima of techniques_test.cpp, ConstrainedMinimumWithEveryTechnique:
+# Reference minima of techniques_test.cpp, ConstrainedMinimumWithEveryTechnique
+# (1 to 4), and of convergence_claims_test.cpp (5 to 8):
 #   1. ability.csv, general and picture: picture = b General + E2 under
 #      b <= 0.1, v1 <= 10, v2 >= 8 (ML on the covariances, N - 1): the
 #      minimum of F by R's optim (L-BFGS-B) and in closed form at the vertex
 #      (0.1, 10, 8) where all three bounds hold;
 #   2. hs.csv, the three-factor model of hs_cfa_ml.vx with l2 + l3 = 2.5:
 #      lavaan 0.6.14 (likelihood = "wishart"), F = 2 fmin.
+#   5. hs.csv, the three-factor model under an active nonlinear
+#      constraint: l2 l3 = 0.6 (the row l2 l3 >= 0.6 holds at the minimum),
+#      l2^2 + l3^2 = 0.7 (the row <= 0.7 holds), and l2 l3 >= 0.6 with
+#      l5 - l6 >= 0.25 and ve1 >= 0.7, all three holding at the minimum;
+#      x1-x6 with two factors under l3 - l2 = 0.1 (F = 2 fmin);
+#   6. poldem.csv by DWLS and wheaton.csv (Wheaton's alienation model) by
+#      GLS: lavaan's fmin is half of F with the N divisor, F = 2 fmin N /
+#      (N - 1); neither changes with the units of a variable, nor GLS with
+#      NOBS=;
+#   7. hs by ULS and DWLS (DWLS does not change with the units of a
+#      variable); by ULS with NOBS=1e7 the moments are those of hs times
+#      c = 300 / (1e7 - 1), and F* is c^2 times the ULS minimum of hs: the
+#      substituted model (lavaan's own ULS fit at that scale stops early,
+#      on absolute criteria, with negative variances);
+#   8. klein.csv, Klein's model I with X and P as given (no identities):
+#      three equations with correlated errors, F = 2 fmin; ML does not
+#      change with the units of C.
 #
 #   Rscript tests/e2e/constrained_minima.R
 suppressMessages(library(lavaan))
@@ -67,3 +85,49 @@ pd <- sem('
   y1 ~~ c15*y5; y2 ~~ c24*y4; y2 ~~ c26*y6; y3 ~~ c37*y7; y4 ~~ c48*y8; y6 ~~ c68*y8
   l2 + l3 == 2.5', data = poldem, likelihood = "wishart")
 cat(sprintf("poldem with l2 + l3 = 2.5, b1 <= 1.2: F = %.12g\n", 2 * fitMeasures(pd, "fmin")))
+# 5. (the three-factor model of 2 without its row)
+three <- sub("l2 + l3 == 2.5", "", m, fixed = TRUE)
+ml <- function(model, restriction) {
+  2 * fitMeasures(sem(paste(model, restriction, sep = "\n"), data = hs, likelihood = "wishart"), "fmin")
+}
+cat(sprintf("hs with l2 l3 = 0.6: F = %.12g\n", ml(three, "l2*l3 == 0.6")))
+cat(sprintf("hs with l2^2 + l3^2 = 0.7: F = %.12g\n", ml(three, "l2^2 + l3^2 == 0.7")))
+cat(sprintf("hs with l2 l3 >= 0.6, l5 - l6 >= 0.25, ve1 >= 0.7: F = %.12g\n",
+            ml(three, "l2*l3 > 0.6\n l5 - l6 > 0.25\n ve1 > 0.7")))
+cat(sprintf("x1-x6 with l3 - l2 = 0.1: F = %.12g\n",
+            ml("F1 =~ 1*x1 + l2*x2 + l3*x3\n F2 =~ 1*x4 + l5*x5 + l6*x6\n F1 ~~ F2", "l3 - l2 == 0.1")))
+# 6.
+other <- function(fit, n) 2 * fitMeasures(fit, "fmin") * n / (n - 1)
+free <- '
+  Find60 =~ 1*x1 + l2*x2 + l3*x3
+  Fdem60 =~ 1*y1 + l5*y2 + l6*y3 + l7*y4
+  Fdem65 =~ 1*y5 + l9*y6 + l10*y7 + l11*y8
+  Fdem60 ~ b1*Find60
+  Fdem65 ~ b2*Find60 + b3*Fdem60
+  y1 ~~ y5; y2 ~~ y4; y2 ~~ y6; y3 ~~ y7; y4 ~~ y8; y6 ~~ y8'
+cat(sprintf("poldem by DWLS: F = %.12g\n", other(sem(free, data = poldem, estimator = "DWLS"), nrow(poldem))))
+w <- read.csv(file.path(fixtures, "wheaton.csv"), comment.char = "#")
+W <- as.matrix(w[w$X_TYPE_ == "COV", -(1:2)])
+rownames(W) <- colnames(W)
+wheaton <- '
+  Falien67 =~ 1*anomia67 + l2*powerless67
+  Falien71 =~ 1*anomia71 + l4*powerless71
+  Fses =~ 1*education + l6*sei
+  Falien67 ~ b1*Fses
+  Falien71 ~ b2*Falien67 + b3*Fses
+  anomia67 ~~ anomia71
+  powerless67 ~~ powerless71'
+cat(sprintf("wheaton by GLS: F = %.12g\n", other(sem(wheaton, sample.cov = W, sample.nobs = 932, estimator = "GLS"), 932)))
+# 7.
+uls <- other(sem(three, data = hs, estimator = "ULS"), nrow(hs))
+cat(sprintf("hs by ULS: F = %.12g, with NOBS=1e7: %.12g\n", uls, uls * (300 / (1e7 - 1))^2))
+cat(sprintf("hs by DWLS: F = %.12g\n", other(sem(three, data = hs, estimator = "DWLS"), nrow(hs))))
+# 8.
+klein <- read.csv(file.path(fixtures, "klein.csv"))
+kfit <- sem('
+  C ~ a1*P + a2*Plag + a3*Wp + a4*Wg
+  I ~ b1*P + b2*Plag + b3*Klag
+  Wp ~ c1*X + c2*Xlag + c3*A
+  C ~~ I + Wp
+  I ~~ Wp', data = klein, likelihood = "wishart")
+cat(sprintf("klein without identities: F = %.12g\n", 2 * fitMeasures(kfit, "fmin")))

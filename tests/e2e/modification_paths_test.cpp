@@ -54,7 +54,7 @@ std::string program(const std::string& kind, const std::string& variant, const s
     std::string text = kModels.at(kind);
     if (variant == "tied") text.replace(text.find("$l3"), 3, "$l2");
     std::ostringstream p;
-    p << "proc velix data=hs method=" << method << " covariance maxiter=0 modification hessalg=" << mode << ";\n"
+    p << "proc velix data=hs method=" << method << " covariance technique=none modification hessalg=" << mode << ";\n"
       << with_starts(text, [&](const std::string& name) { return ref.at("est:" + name); })
       << (variant == "bound" ? " bounds 0 <= l9 <= 0.9;\n" : "") << "run;\n";
     return p.str();

@@ -3,7 +3,7 @@
 // The reference numbers come from R's lavaan 0.6.14 (likelihood =
 // "wishart") through results_reference.R beside this file, written to
 // tests/fixtures/results_reference.csv.  The programs start at lavaan's
-// estimates and run no iteration (MAXITER=0), so that every statistic is
+// estimates and run no iteration (TECHNIQUE=NONE), so that every statistic is
 // computed at the reference solution; the statistics then agree to about
 // 1e-6 relative, and the tolerances below are 1e-5 unless said.
 #include <gtest/gtest.h>
@@ -40,7 +40,7 @@ std::string hs_program(const Reference& ref, const std::string& options, const s
                        const std::string& extra = "", const std::string& method = "ml") {
     auto v = [&](const std::string& n) { return start(ref, tied.count(n) ? tied.at(n) : n); };
     std::ostringstream p;
-    p << "proc velix data=hs method=" << method << " covariance maxiter=0 " << options << ";\n lineqs\n"
+    p << "proc velix data=hs method=" << method << " covariance technique=none " << options << ";\n lineqs\n"
       << "  x1 = 1.0 Fvis + E1, x2 = " << v("l2") << " Fvis + E2, x3 = " << v("l3") << " Fvis + E3,\n"
       << "  x4 = 1.0 Ftxt + E4, x5 = " << v("l5") << " Ftxt + E5, x6 = " << v("l6") << " Ftxt + E6,\n"
       << "  x7 = 1.0 Fspd + E7, x8 = " << v("l8") << " Fspd + E8, x9 = " << v("l9") << " Fspd + E9;\n"
@@ -54,7 +54,7 @@ std::string hs_program(const Reference& ref, const std::string& options, const s
 std::string poldem_program(const Reference& ref, const std::string& options, const std::string& extra = "") {
     auto v = [&](const std::string& n) { return start(ref, n); };
     std::ostringstream p;
-    p << "proc velix data=poldem method=ml covariance maxiter=0 " << options << ";\n lineqs\n"
+    p << "proc velix data=poldem method=ml covariance technique=none " << options << ";\n lineqs\n"
       << "  x1 = 1.0 Find60 + E1, x2 = " << v("l2") << " Find60 + E2, x3 = " << v("l3") << " Find60 + E3,\n"
       << "  y1 = 1.0 Fdem60 + E4, y2 = " << v("l5") << " Fdem60 + E5, y3 = " << v("l6") << " Fdem60 + E6,\n"
       << "  y4 = " << v("l7") << " Fdem60 + E7, y5 = 1.0 Fdem65 + E8, y6 = " << v("l9") << " Fdem65 + E9,\n"
@@ -216,7 +216,7 @@ TEST(ResultsRuns, FactorUniqueMatrixIndicesEqualTheReference) {
     const Reference hs = reference("hs");
     auto v = [&](const std::string& n) { return start(hs, n); };
     std::ostringstream p;
-    p << "proc velix data=hs method=ml covariance maxiter=0 modification;\n factor n=3;\n"
+    p << "proc velix data=hs method=ml covariance technique=none modification;\n factor n=3;\n"
       << " matrix _F_ [ , 1] = 1.0 " << v("l2") << " " << v("l3") << ", [ , 2] = 0 0 0 1.0 " << v("l5") << " "
       << v("l6") << ", [ , 3] = 0 0 0 0 0 0 1.0 " << v("l8") << " " << v("l9") << ";\n"
       << " matrix _P_ [1, 1] = " << v("vvis") << " " << v("vtxt") << " " << v("vspd") << ", [2, 1] = " << v("cvt")
@@ -401,7 +401,7 @@ TEST(ResultsRuns, RamEffectsEqualTheSemPackage) {
     const Reference ref = reference("poldem_ram");
     auto v = [&](const std::string& n) { return start(ref, n); };
     std::ostringstream p;
-    p << "proc velix data=poldem method=ml covariance maxiter=0 toteff;\n ram\n"
+    p << "proc velix data=poldem method=ml covariance technique=none toteff;\n ram\n"
       << "  1 9 12 1.0, 1 10 12 " << v("l2") << ", 1 11 12 " << v("l3") << ",\n"
       << "  1 1 13 1.0, 1 2 13 " << v("l5") << ", 1 3 13 " << v("l6") << ", 1 4 13 " << v("l7") << ",\n"
       << "  1 5 14 1.0, 1 6 14 " << v("l9") << ", 1 7 14 " << v("l10") << ", 1 8 14 " << v("l11") << ",\n"

@@ -80,7 +80,10 @@ TEST_F(Termination, StalledStepIsNoConvergenceWhileTheGradientMeasureIsLarge) {
 // f = (x0^2 + 1e-10 x1^2) / 2 at (0, 1e6) has g'H^-1 g = 100 with the true
 // H = diag(1, 1e-10), 1e-8 with H = I.  A refused claim moves x along
 // -H^-1 g, here to the minimum; with refusals used up the run stops
-// without a criterion; a threshold the user gave is not checked.
+// without a criterion.  A threshold the user gave is checked the same way
+// unless it asks for less than the check: a GCONV of 1e-6 is the user's
+// own definition of convergence, one of 1e-8 and an ABSGCONV of any size
+// are not.
 double flat = 1.0;  // the second diagonal element of H
 
 int32_t diagonal_hessian(NlpProblem* p) {
@@ -117,7 +120,13 @@ TEST(TerminationClaims, PresetClaimIsCheckedWithTheHessianSlotsMatrix) {
     EXPECT_EQ(t.x[1], 1e6);  // x and the gradient as they were
     EXPECT_EQ(t.grad[1], 1e-4);
     t.p.opt.presetCriteria = 0;
+    EXPECT_EQ(znlp_verify_claim(&t.p, kNlpGConv), kNlpTechniqueStop7);
+    EXPECT_EQ(znlp_verify_claim(&t.p, kNlpAbsGConv), kNlpTechniqueStop7);
+    t.p.opt.gConv = 1e-6;
     EXPECT_EQ(znlp_verify_claim(&t.p, kNlpGConv), kNlpGConv);
+    // Met together with a checked criterion, the looser one ends the run.
+    EXPECT_EQ(znlp_verify_claim(&t.p, kNlpGConv2, (1u << kNlpGConv) | (1u << kNlpGConv2)), kNlpGConv);
+    EXPECT_EQ(t.x[1], 1e6);
 }
 
 // The final gradient is large by |g_j| / sqrt(|f| H_jj), which a change of

@@ -31,7 +31,7 @@ TEST_F(Quanew, StartMatrixOptions) {
         EXPECT_GE(fromHessian.p.run.nHess, 1);
         TechniqueProblem given(standard_problems()[3], technique, false);
         given.p.opt.inHessian = 1000.0;
-        given.p.opt.presetCriteria = 0;  // no check of the claim with a Hessian either
+        given.p.opt.claimsUnchecked = 1;  // no check of the claim with a Hessian either
         EXPECT_GE(run_driver(&given), kNlpAbsConv);
         EXPECT_NEAR(given.p.iter.f, 0.0, 1e-6);
         EXPECT_EQ(given.p.run.nHess, 0);

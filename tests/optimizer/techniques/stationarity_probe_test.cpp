@@ -1,13 +1,14 @@
 // The probe of a convergence claim (znlpstn) on problems whose stationary
 // points are known: f = x^2 + (y^2 - 1)^2 has minima at (0, +-1) and a
-// saddle at (0, 0) (curvature -4 along y), and a quadratic under a bound
+// saddle at (0, 0) (curvature -4 along y), a quadratic under a bound
 // and under linear rows tells a held constraint by the sign of its
-// multiplier.
+// multiplier, and a quadratic inside a circle has its minimum on it.
 #include <cmath>
 #include <vector>
 
 #include "optimizer/core/pending.h"
 #include "tests/optimizer/core/constraint_fixture.h"
+#include "tests/optimizer/techniques/technique_fixture.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ protected:
         t->p.cb.objectiveFn(&t->p);
         t->p.cb.gradientFn(&t->p);
     }
-    static constexpr double kRelative = 1e-8, kFloor = 1e-12;
+    static constexpr double kRelative = 1e-8;
 };
 
 // The minimum is stationary; at the saddle the blind matrix finds g = 0,
@@ -42,13 +43,13 @@ TEST_F(StationarityProbe, ASaddleIsNoMinimumWhereTheMatrixIsBlind) {
     t.p.cb.hessianFn = blind_matrix;
     double m = -1;
     at(&t, {0.0, 1.0});
-    EXPECT_EQ(znlpstn(&t.p, kRelative, kFloor, 1, &m), 0);
+    EXPECT_EQ(znlpstn(&t.p, kRelative, 1, &m), 0);
     EXPECT_EQ(t.x[1], 1.0);
     at(&t, {0.0, 0.0});
-    EXPECT_EQ(znlpstn(&t.p, kRelative, kFloor, 0, &m), 2);
+    EXPECT_EQ(znlpstn(&t.p, kRelative, 0, &m), 2);
     EXPECT_EQ(t.x[1], 0.0);  // x and f as they were
     EXPECT_EQ(t.p.iter.f, 1.0);
-    const int32_t r = znlpstn(&t.p, kRelative, kFloor, 1, &m);
+    const int32_t r = znlpstn(&t.p, kRelative, 1, &m);
     EXPECT_TRUE(r == 1 || r == 4) << r;
     EXPECT_LT(t.p.iter.f, 1.0);
     EXPECT_NEAR(t.p.iter.f, saddle(t.x.data()), 1e-15);  // f and g of the new point
@@ -70,7 +71,7 @@ TEST_F(StationarityProbe, ABoundHoldsOnlyAgainstAnOutwardGradient) {
         c.p.active.nActiveBounds = 1;
         at(&c, {1.0, 0.0});
         double m = -1;
-        EXPECT_EQ(znlpstn(&c.p, kRelative, kFloor, 0, &m), upper ? 0 : 2) << upper;
+        EXPECT_EQ(znlpstn(&c.p, kRelative, 0, &m), upper ? 0 : 2) << upper;
     }
 }
 
@@ -84,14 +85,81 @@ TEST_F(StationarityProbe, AnActiveRowHoldsOnlyWithItsMultipliersSign) {
         c.p.cb.hessianFn = znlpfh4;
         c.set_rows({{sign, sign}}, {2 * sign}, 0);
         at(&c, {1.0, 1.0});
+        c.p.run.startObjective = 2.0;  // f where the run started: 0 is within its rounding
         double m = -1;
-        const int32_t r = znlpstn(&c.p, kRelative, kFloor, 1, &m);
+        const int32_t r = znlpstn(&c.p, kRelative, 1, &m);
         if (sign > 0) {
             EXPECT_EQ(r, 0);
         } else {
             EXPECT_EQ(r, 1);  // one Newton step reaches (0, 0) inside the row
             EXPECT_NEAR(c.p.iter.f, 0.0, 1e-12);
         }
+    }
+}
+
+// f = x^2 + y^2 at (0.9, 0.9), outside the row x + y >= 2: the gradient
+// is the row's multiple (multiplier 0.9), so the reduced gradient vanishes,
+// but the point violates the row and is no solution; the step onto the row
+// reaches the minimum (1, 1).
+TEST_F(StationarityProbe, APointOutsideARowIsNoSolution) {
+    ConstrainedProblem c({0.9, 0.9}, [](const double* x) { return x[0] * x[0] + x[1] * x[1]; },
+                         [](const double* x, double* g) { g[0] = 2 * x[0], g[1] = 2 * x[1]; });
+    c.p.cb.hessianFn = znlpfh4;
+    c.set_rows({{1.0, 1.0}}, {2.0}, 0);
+    double m = -1;
+    at(&c, {0.9, 0.9});
+    EXPECT_EQ(znlpstn(&c.p, kRelative, 0, &m), kProbeNotStationary);
+    EXPECT_NEAR(m, 0.0, 1e-12);
+    at(&c, {0.9, 0.9});
+    EXPECT_EQ(znlpstn(&c.p, kRelative, 1, &m), kProbePolished);
+    EXPECT_NEAR(c.x[0], 1.0, 1e-8);
+    EXPECT_NEAR(c.x[1], 1.0, 1e-8);
+}
+
+// f = (x - 2)^2 + (y - 2)^2 inside the unit circle, 1 - x^2 - y^2 >= 0:
+// the minimum (1, 1) / sqrt(2) on the circle, f* = (2 sqrt(2) - 1)^2, with
+// multiplier 2 sqrt(2) - 1.  At a point of the circle at 40 degrees, and at
+// one just outside it at 45, the reduced gradient of the Lagrange function
+// or the violation says that the point is no solution; the probe's
+// Newton-KKT steps, brought back onto the circle, reach a point that the
+// measure finds stationary: f within the bound's 5e-9 |f| of the minimum
+// (the decrement estimates twice the gap), on the circle within the
+// feasibility tolerance.
+double circle_f(const double* x) { return (x[0] - 2) * (x[0] - 2) + (x[1] - 2) * (x[1] - 2); }
+void circle_g(const double* x, double* g) { g[0] = 2 * (x[0] - 2), g[1] = 2 * (x[1] - 2); }
+void circle_c(const double* x, double* c) { c[0] = 1 - x[0] * x[0] - x[1] * x[1]; }
+void circle_j(const double* x, double* j) { j[0] = -2 * x[0], j[1] = -2 * x[1]; }
+
+TEST(StationarityProbeNonlinear, ANonlinearConstraintIsFollowedToItsMinimum) {
+    const Standard circle{"circle", {0.5, 0.5}, 0, nullptr, nullptr, -1, {}, {}, circle_f, circle_g, 0.0, false,
+                          {}, {}, 0, 1, 0, circle_c, circle_j};
+    const double pi = std::acos(-1.0), root = std::sqrt(0.5), fStar = (2 * std::sqrt(2.0) - 1) * (2 * std::sqrt(2.0) - 1);
+    const struct {
+        double degrees, radius;
+        int32_t descend, result;
+    } cases[] = {{45, 1, 1, kProbeStationary}, {40, 1, 0, kProbeNotStationary}, {40, 1, 1, kProbePolished},
+                 {45, 1.001, 1, kProbePolished}};
+    for (const auto& c : cases) {
+        TechniqueProblem t(circle, kTechDualQuanew, false);
+        const double a = c.degrees * pi / 180;
+        t.x = {c.radius * std::cos(a), c.radius * std::sin(a)};
+        t.p.run.evalPhase = kPhasePostConvergence;
+        t.p.cb.objectiveFn(&t.p);
+        t.p.cb.gradientFn(&t.p);
+        t.p.cb.conValuesFn(&t.p);
+        t.p.cb.conJacobianFn(&t.p);
+        double m = -1;
+        EXPECT_EQ(znlpstn(&t.p, 1e-8, c.descend, &m), c.result) << c.degrees << " " << c.radius;
+        if (c.result != kProbePolished) continue;
+        EXPECT_LE(m, 1e-8 * fStar) << c.degrees;
+        EXPECT_NEAR(t.p.iter.f, fStar, 5e-9 * fStar) << c.degrees;
+        EXPECT_NEAR(t.x[0], root, 1e-4) << c.degrees;
+        EXPECT_NEAR(t.x[1], root, 1e-4) << c.degrees;
+        EXPECT_NEAR(t.x[0] * t.x[0] + t.x[1] * t.x[1], 1.0, 1e-8) << c.degrees;
+        EXPECT_EQ(t.p.con.conValues[0], 1 - t.x[0] * t.x[0] - t.x[1] * t.x[1]) << "the values of the new point";
+        double g[2];
+        circle_g(t.x.data(), g);
+        EXPECT_NEAR(t.grad[0], g[0], 1e-12) << "the gradient of the new point";
     }
 }
 

@@ -153,6 +153,17 @@ TEST(Discrepancy, SingularMatrixFailsOrMovesThePoint) {
     EXPECT_EQ(s.nlp.run.pointMoved, 1);
     EXPECT_NE(s.nlp.param.x[u1], 0.0);
     EXPECT_FALSE(host_is_missing(s.nlp.iter.f));
+
+    // At the optimizer's trial points (an iteration, the check after a
+    // criterion, a finite difference) neither the failure nor the retry
+    // that moves the point is a message of the step.
+    for (const auto& [phase, result] : {std::pair{kPhaseRun, 0}, std::pair{kPhasePostConvergence, 0}, std::pair{kPhaseFdHessianG, -1}}) {
+        s.set_x(x);
+        s.nlp.run.evalPhase = phase;
+        const size_t before = messages_now();
+        EXPECT_EQ(cosfunc(&s.nlp), result) << phase;
+        EXPECT_EQ(messages_since(before), std::vector<int32_t>{}) << phase;
+    }
 }
 
 }  // namespace
