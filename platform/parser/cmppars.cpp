@@ -1166,7 +1166,10 @@ private:
 // caret under the column.
 void log_syntax_error(int32_t line, int32_t column, const std::string& msg) {
     const int32_t absLine = line + session().stepSourceLine - 1;
-    write_log("ERROR: " + msg + " at line " + std::to_string(absLine) + ", column " + std::to_string(column) + ".");
+    // The place ends the sentence: a message that ends in its own full stop
+    // gives it up.
+    const std::string text = !msg.empty() && msg.back() == '.' ? msg.substr(0, msg.size() - 1) : msg;
+    write_log("ERROR: " + text + " at line " + std::to_string(absLine) + ", column " + std::to_string(column) + ".");
     write_log(source_excerpt(line, column));
 }
 

@@ -214,6 +214,10 @@ TEST_F(ByGroups, EachGroupStartsWithItsByLineAndUnsortedGroupsNeedNotsorted) {
                          "school=Grant-White after school=Pasteur"),
               std::string::npos)
         << r.log;
+    // A BY variable the data set lacks is placed in one sentence.
+    const RunResult lacking = run_velix(on_data(kPath, "hs_by", "by", "grade"), {}, {"--lib", dir_});
+    EXPECT_NE(lacking.log.find("ERROR: BY variable grade is not in data set hs_by at line "), std::string::npos)
+        << lacking.log;
 }
 
 }  // namespace
