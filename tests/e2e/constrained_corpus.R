@@ -1,6 +1,8 @@
 # Reference minima of constrained_corpus_test.cpp: each model under its
 # restrictions fitted by lavaan 0.6.14, written as case,key,value rows (F,
-# est:<label>, se:<label>) to tests/fixtures/constrained_corpus.csv.
+# est:<label>, se:<label>) to tests/fixtures/constrained_corpus.csv; the
+# cases without restrictions are the unconstrained minima that
+# bench/claims_campaign.py checks its own minima against.
 #
 # Every restriction is active at the constrained minimum, so lavaan is
 # given the equality (a bound holds its parameter at the bound, an
@@ -31,6 +33,9 @@ poldem <- read.csv(file.path(fixtures, "poldem.csv"))
 ab <- read.csv(file.path(fixtures, "ability.csv"), comment.char = "#")
 ability <- as.matrix(ab[ab$X_TYPE_ == "COV", -(1:2)])
 rownames(ability) <- colnames(ability)
+wh <- read.csv(file.path(fixtures, "wheaton.csv"), comment.char = "#")
+wheaton <- as.matrix(wh[wh$X_TYPE_ == "COV", -(1:2)])
+rownames(wheaton) <- colnames(wheaton)
 
 models <- list(
   hs = hs_lavaan,
@@ -40,7 +45,8 @@ models <- list(
     Fvis ~~ vvis*Fvis; Ftxt ~~ vtxt*Ftxt; Fvis ~~ cvt*Ftxt
     x1 ~~ ve1*x1; x2 ~~ ve2*x2; x3 ~~ ve3*x3; x4 ~~ ve4*x4; x5 ~~ ve5*x5; x6 ~~ ve6*x6',
   poldem = poldem_lavaan,
-  ability = ability_lavaan)
+  ability = ability_lavaan,
+  wheaton = wheaton_lavaan)
 
 # Restrictions: each c(left side, relation, value); "=" an equality, ">="
 # and "<=" an inequality or a bound that binds.
@@ -82,7 +88,11 @@ cases <- list(
                                           c("l7 - l11", "=", 0), c("b1 * b3", "<=", 1))),
   ability_ml_B = list("ability", "ML", list(c("l4", "<=", 0.38))),
   ability_ml_L = list("ability", "ML", list(c("l2 - l4", ">=", 0.05))),
-  ability_ml_N = list("ability", "ML", list(c("cgv / sqrt(vg * vv)", ">=", 0.7))))
+  ability_ml_N = list("ability", "ML", list(c("cgv / sqrt(vg * vv)", ">=", 0.7))),
+  hs_ml = list("hs", "ML", list()), hs_gls = list("hs", "GLS", list()), hs_uls = list("hs", "ULS", list()),
+  hs_wls = list("hs", "WLS", list()), hs_dwls = list("hs", "DWLS", list()),
+  poldem_ml = list("poldem", "ML", list()), ability_ml = list("ability", "ML", list()),
+  wheaton_ml = list("wheaton", "ML", list()))
 
 # The model under its restrictions as equalities, restriction `moved` (0:
 # none) 0.01 into its feasible side: lavaan's fit, started at the
@@ -107,6 +117,9 @@ fit <- function(model, estimator, restrictions, moved = 0, at = NULL) {
   if (model == "ability") {
     args$sample.cov <- ability
     args$sample.nobs <- 112
+  } else if (model == "wheaton") {
+    args$sample.cov <- wheaton
+    args$sample.nobs <- 932
   } else {
     args$data <- if (model == "poldem") poldem else hs
   }
@@ -126,6 +139,7 @@ bound <- function(r, moved) as.numeric(r[3]) + if (!moved) 0 else if (r[2] == ">
 # estimates.
 minimum <- function(model, estimator, restrictions, moved = 0) {
   f <- fit(model, estimator, restrictions, moved)
+  if (length(restrictions) == 0) return(f)
   x <- coef(f)
   class(x) <- NULL
   n <- length(x)

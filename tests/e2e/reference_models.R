@@ -26,3 +26,13 @@ ability_lavaan <- '
   Fg ~~ vg*Fg; Fv ~~ vv*Fv; Fg ~~ cgv*Fv
   general ~~ ve1*general; picture ~~ ve2*picture; blocks ~~ ve3*blocks
   maze ~~ ve4*maze; reading ~~ ve5*reading; vocab ~~ ve6*vocab'
+wheaton_lavaan <- '
+  Falien67 =~ 1*anomia67 + l2*powerless67
+  Falien71 =~ 1*anomia71 + l4*powerless71
+  Fses =~ 1*education + l6*sei
+  Falien67 ~ b1*Fses
+  Falien71 ~ b2*Falien67 + b3*Fses
+  Fses ~~ vses*Fses; Falien67 ~~ vd1*Falien67; Falien71 ~~ vd2*Falien71
+  anomia67 ~~ ve1*anomia67; powerless67 ~~ ve2*powerless67; anomia71 ~~ ve3*anomia71
+  powerless71 ~~ ve4*powerless71; education ~~ ve5*education; sei ~~ ve6*sei
+  anomia67 ~~ c13*anomia71; powerless67 ~~ c24*powerless71'
