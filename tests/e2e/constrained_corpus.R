@@ -1,8 +1,9 @@
 # Reference minima of constrained_corpus_test.cpp: each model under its
 # restrictions fitted by lavaan 0.6.14, written as case,key,value rows (F,
 # est:<label>, se:<label>) to tests/fixtures/constrained_corpus.csv; the
-# cases without restrictions are the unconstrained minima that
-# bench/claims_campaign.py checks its own minima against.
+# cases without restrictions check each method's conventions in the test,
+# and are the unconstrained minima that bench/claims_campaign.py checks its
+# own minima against.
 #
 # Every restriction is active at the constrained minimum, so lavaan is
 # given the equality (a bound holds its parameter at the bound, an

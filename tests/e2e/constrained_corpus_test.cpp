@@ -10,7 +10,9 @@
 // relative or 1e-5 absolute, and the standard errors of every place that
 // shows them to 1e-3 relative: the optimizer's "Optimization Results", the
 // procedure's estimate tables (equations, variances, covariances, RAM list)
-// and the OUTRAM= data set.
+// and the OUTRAM= data set.  The same model without constraints under each
+// method shows first that the conventions agree: F, estimates and standard
+// errors everywhere equal lavaan's there.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -101,6 +103,8 @@ std::vector<Case> cases() {
         {"ability_ml_L", "ability_ml_L", "ability", "ml", "", "lincon l2 - l4 >= 0.05;\n"},
         {"ability_ml_N", "ability_ml_N", "ability", "ml", "", "r = cgv / sqrt(vg * vv);\nnlincon r >= 0.7;\n"},
     };
+    // The conventions of each method against lavaan's, without constraints.
+    for (const std::string m : {"ml", "gls", "uls", "wls", "dwls"}) out.push_back({"hs_" + m, "hs_" + m, "hs", m, "", ""});
     // Every technique TECHNIQUE= selects, on two active bounds and on an
     // active linear inequality.
     for (const std::string t : {"trureg", "newrap", "nrridg", "levmar", "dbldog", "quanew", "congra"}) {
