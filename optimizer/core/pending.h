@@ -96,7 +96,11 @@ enum NlpProbeResult : int32_t {
 // linearised constraints, the nonlinear ones restored by second-order
 // corrections, kept on a decrease of f plus the weighted violations; the
 // exact Hessian's steps once the information matrix converges slowly) or
-// along the negative curvature, within the bounds and the linear rows.
+// along the negative curvature, within the bounds and the linear rows;
+// and a stationary point (x, or the lower point reached) held by an active
+// constraint (a linear row, a nonlinear constraint or a bound) is taken on
+// by such steps while each lowers the merit and leaves at most a tenth of
+// the decrement, to the rounding of x (kProbePolished when x moved).
 // Unless the result is kProbePolished or kProbeLower, x, f, the gradient
 // and the constraint values and Jacobian are as on entry.  The Hessian
 // slot's array is overwritten.

@@ -40,7 +40,10 @@
 //   looser criterion met: the claim stands
 //   else, not a Newton-type technique's GCONV measured on every parameter:
 //       stationary by the probe (at x, or at the lower point its steps
-//       reached): the claim stands there
+//       reached): the claim stands there; held by a constraint, at the
+//       point of the probe's Newton steps on from there (a constrained
+//       technique stops near the edge of the bound, which leaves the
+//       estimates up to sqrt(1e-8) relative from the minimum)
 //       else, while refusals are left: the technique restarts, from the
 //           lower point the probe's steps reached or from x
 //   refusals used up and the point not stationary: the run stops without

@@ -38,7 +38,8 @@
 //   decrement = sum (u_i'g)^2 / max(|l_i|, floor)
 //   H singular: the exact Hessian; negative curvature: not stationary
 //   decrement within the bound (or the step settled), constraints met:
-//       stationary
+//       stationary; held by a constraint and asked to descend, taken on
+//       by Newton-KKT steps to the rounding of x (refine)
 //   else, asked to descend: a few steps, each from the last lower point:
 //       along the Newton step of the Lagrange function on the null space,
 //       with the step onto the linearised constraints (the Newton-KKT
@@ -52,6 +53,7 @@
 //   no lower point: no solution, unless all that refutes the point is a
 //       negative curvature at a small decrement (the rounding of the
 //       difference Hessian)
+//   a lower point stationary and held by a constraint: refine
 #include <cfloat>
 #include <cmath>
 #include <vector>
@@ -89,6 +91,14 @@ constexpr int32_t kTrials = 30;
 constexpr int32_t kPolishSteps = 5;
 // A step that keeps more than this share of the decrement is slow.
 constexpr double kSlowShare = 0.5;
+// Past the bound, Newton steps go on while each leaves at most this share
+// of the decrement: the error in x shrinks by about three at least.  The
+// exact Hessian's steps leave far less (a decrement of 1e-9 goes to about
+// 1e-18), J'WJ's about 1e-3 where the model fits; a step whose decrease
+// is the rounding of f does not shrink it at all.
+constexpr double kRefineShare = 0.1;
+// Newton steps past the bound at most, the change of matrix included.
+constexpr int32_t kRefineSteps = 8;
 // At a point where the information matrix is singular, a move of any
 // parameter by its own size or its unit changes f at first order by at
 // most this share of max(|f|, FSIZE, kUnitFloor).  The claims at a minimum
@@ -365,9 +375,11 @@ struct Scaled {
     // The decrement g'h^+g (eigenvalues by their size, floored) and the
     // direction -S h^+ g scattered into dir (n); *singular tells whether the
     // smallest eigenvalue is negligible.  Negative without a verdict.
-    double decrement(int32_t n, double* dir, bool* singular) const {
+    double decrement(int32_t n, double* dir, bool* singular, bool* definite = nullptr) const {
         *singular = false;
-        if (const double m = cholesky_decrement(n, dir); m >= 0.0) return m;
+        const double chol = cholesky_decrement(n, dir);
+        if (definite != nullptr) *definite = chol >= 0.0;
+        if (chol >= 0.0) return chol;
         std::vector<double> ev, z;
         double largest = 0.0;
         if (!eigen(&ev, &z, &largest)) {
@@ -575,6 +587,9 @@ struct Measured {
     double violation = 0.0;  // the largest nonlinear-constraint violation at x
     bool small = false;      // the decrement within the bound (or the step settled), the constraints met
     bool unitsFlat = true;   // not refuted by flat_in_data_units (where H is singular)
+    bool held = false;       // a row active at x or a parameter held at a bound
+    bool definite = false;   // the reduced matrix positive definite by a margin
+    bool exact = false;      // measured with the exact Hessian
     Restoration rows;
 };
 
@@ -622,6 +637,7 @@ bool reduced_problem(Frame& fr, const double* g, bool exact, const Scaled* like,
     if (sc->k < 1 || !active_at(p, *sc, &act)) return false;
     Restoration& rs = out->rows;
     rs = Restoration{sc->idx, act.nonlinear, sc->s, act.a, sc->k, act.m, 0.0};
+    out->held = act.m > 0 || sc->k < n;
     if (act.m == 0) return true;
     std::vector<double> step(act.value), aat = gram(act.a, act.m, sc->k);
     if (!lu_solve(act.m, aat.data(), step.data())) return false;
@@ -655,11 +671,12 @@ Measured measure(Frame& fr, const double* g, double bound, double* dir, bool exa
     NlpProblem* p = fr.p;
     const int32_t n = fr.n;
     Measured out;
+    out.exact = exact;
     Scaled sc;
     std::vector<double> normal(static_cast<size_t>(n));
     if (!reduced_problem(fr, g, exact, nullptr, &sc, &out, normal.data())) return out;
     bool singular = false;
-    out.decrement = sc.decrement(n, dir, &singular);
+    out.decrement = sc.decrement(n, dir, &singular, &out.definite);
     if (out.decrement < 0.0) {
         out.what = Finding::kFailed;
         return out;
@@ -761,6 +778,55 @@ bool step_downhill(Frame& fr, const Measured& at, const double* dir) {
     return descend_from(fr, x0.data(), dir, f0, at.rows, [&](double a) { return a * m; });
 }
 
+// Newton-KKT steps on from the stationary point x measured in `at` (x,
+// its gradient and constraints current, its step in dir).  The bound on
+// the decrement bounds f - f*, not x, which may stay sqrt(bound / h) from
+// the minimum along a direction of curvature h (a few 1e-5 of a parameter
+// of size 1 where f is 0.3).  A technique that converges quadratically
+// ends far inside the bound; a constrained one that stops where its own
+// criterion first holds (the dual quasi-Newton form on FCONV2, projected
+// steps with J'WJ), and the probe's own steps above, end near its edge.
+// A step is kept when it lowers the merit and the decrement; the steps go
+// on while each leaves at most kRefineShare of the decrement, with the
+// information matrix first (J'WJ converges fast where the model fits) and
+// the exact Hessian once it does not, and end where the Newton step is
+// settled (the rounding of x) or its matrix is not positive definite.
+// True with x at the last step kept.
+template <class Bound>
+bool refine(Frame& fr, Measured at, double* dir, Bound bound) {
+    NlpProblem* p = fr.p;
+    Point last, next;
+    last.take(p);
+    bool moved = false, exact = at.exact;
+    for (int32_t step = 0; step < kRefineSteps; ++step) {
+        if (at.what != Finding::kStationary && at.what != Finding::kNewton) break;
+        if (!at.definite || at.decrement == 0.0 || settled(p, dir)) break;
+        Measured after;
+        const bool lower = step_downhill(fr, at, dir);
+        if (lower) {
+            p->iter.maxConViolation = 0.0;
+            if (p->shape.hasNlinCon) violation_sum(p, &p->iter.maxConViolation);
+            next.take(p);
+            after = measure(fr, next.g.data(), bound(), dir, exact);
+        }
+        const bool shrunk = lower && after.decrement >= 0.0 && after.decrement < at.decrement;
+        if (shrunk) {
+            last = next;
+            moved = true;
+            if (after.decrement <= kRefineShare * at.decrement) {
+                at = after;
+                continue;
+            }
+        }
+        if (exact) break;
+        exact = true;
+        last.put(p);
+        at = measure(fr, last.g.data(), bound(), dir, true);
+    }
+    last.put(p);
+    return moved;
+}
+
 }  // namespace
 
 int32_t znlpstn(NlpProblem* p, double relative, int32_t descend, double* decrement) {
@@ -791,7 +857,11 @@ int32_t znlpstn(NlpProblem* p, double relative, int32_t descend, double* decreme
     switch (at.what) {
         case Finding::kNone: return back(kProbeNoMeasure);
         case Finding::kFailed: return back(kProbeRefuted);
-        case Finding::kStationary: return back(kProbeStationary);
+        case Finding::kStationary:
+            // A point held by constraints ends where the criterion of a
+            // constrained technique first holds, at the edge of the bound.
+            if (descend != 0 && at.held && refine(fr, at, dir, bound)) return kProbePolished;
+            return back(kProbeStationary);
         default: break;
     }
     if (descend == 0) return back(kProbeNotStationary);
@@ -829,5 +899,7 @@ int32_t znlpstn(NlpProblem* p, double relative, int32_t descend, double* decreme
     }
     best.put(p);
     *decrement = at.decrement;
-    return at.what == Finding::kStationary ? kProbePolished : kProbeLower;
+    if (at.what != Finding::kStationary) return kProbeLower;
+    if (at.held) refine(fr, at, dir, bound);
+    return kProbePolished;
 }

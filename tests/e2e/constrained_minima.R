@@ -29,6 +29,7 @@ suppressMessages(library(lavaan))
 args <- commandArgs(FALSE)
 here <- dirname(normalizePath(sub("--file=", "", args[grep("--file=", args)])))
 fixtures <- file.path(here, "..", "fixtures")
+source(file.path(here, "reference_models.R"))
 rows <- read.csv(file.path(fixtures, "ability.csv"), comment.char = "#")
 rows <- rows[rows$X_TYPE_ == "COV", ]
 S <- as.matrix(rows[1:2, c("general", "picture")])
@@ -41,15 +42,7 @@ o <- optim(c(0.05, 5, 12), f, method = "L-BFGS-B", lower = c(-Inf, 1e-6, 8), upp
 cat(sprintf("ability optim: %.12g at (%s); closed form at the vertex: %.12g\n", o$value,
             paste(format(o$par, digits = 10), collapse = ", "), f(c(0.1, 10, 8))))
 hs <- read.csv(file.path(fixtures, "hs.csv"))
-m <- '
-  Fvis =~ 1*x1 + l2*x2 + l3*x3
-  Ftxt =~ 1*x4 + l5*x5 + l6*x6
-  Fspd =~ 1*x7 + l8*x8 + l9*x9
-  Fvis ~~ vvis*Fvis; Ftxt ~~ vtxt*Ftxt; Fspd ~~ vspd*Fspd
-  Fvis ~~ cvt*Ftxt; Fvis ~~ cvs*Fspd; Ftxt ~~ cts*Fspd
-  x1 ~~ ve1*x1; x2 ~~ ve2*x2; x3 ~~ ve3*x3; x4 ~~ ve4*x4; x5 ~~ ve5*x5
-  x6 ~~ ve6*x6; x7 ~~ ve7*x7; x8 ~~ ve8*x8; x9 ~~ ve9*x9
-  l2 + l3 == 2.5'
+m <- paste0(hs_lavaan, "\n  l2 + l3 == 2.5")
 fit <- sem(m, data = hs, likelihood = "wishart")
 cat(sprintf("hs with l2 + l3 = 2.5: F = %.12g\n", 2 * fitMeasures(fit, "fmin")))
 # 3. ability_ml.vx with l2 held at 0.35 by equal bounds under

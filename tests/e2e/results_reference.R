@@ -10,6 +10,7 @@ suppressMessages(library(lavaan))
 args <- commandArgs(FALSE)
 here <- dirname(normalizePath(sub("--file=", "", args[grep("--file=", args)])))
 fixtures <- file.path(here, "..", "fixtures")
+source(file.path(here, "reference_models.R"))
 hs <- read.csv(file.path(fixtures, "hs.csv"))
 N <- nrow(hs)
 rows <- list()
@@ -138,18 +139,7 @@ for (cell in list(c("Fvis", "=~", "x9"), c("Ftxt", "=~", "x1"), c("Fspd", "=~", 
 
 # Political democracy: its stepwise Wald test drops parameters.
 poldem <- read.csv(file.path(fixtures, "poldem.csv"))
-pd <- sem('
-  Find60 =~ 1*x1 + l2*x2 + l3*x3
-  Fdem60 =~ 1*y1 + l5*y2 + l6*y3 + l7*y4
-  Fdem65 =~ 1*y5 + l9*y6 + l10*y7 + l11*y8
-  Fdem60 ~ b1*Find60
-  Fdem65 ~ b2*Find60 + b3*Fdem60
-  Find60 ~~ vind60*Find60; Fdem60 ~~ vd1*Fdem60; Fdem65 ~~ vd2*Fdem65
-  x1 ~~ ve1*x1; x2 ~~ ve2*x2; x3 ~~ ve3*x3
-  y1 ~~ ve4*y1; y2 ~~ ve5*y2; y3 ~~ ve6*y3; y4 ~~ ve7*y4
-  y5 ~~ ve8*y5; y6 ~~ ve9*y6; y7 ~~ ve10*y7; y8 ~~ ve11*y8
-  y1 ~~ c15*y5; y2 ~~ c24*y4; y2 ~~ c26*y6; y3 ~~ c37*y7; y4 ~~ c48*y8; y6 ~~ c68*y8',
-  data = poldem, likelihood = "wishart")
+pd <- sem(poldem_lavaan, data = poldem, likelihood = "wishart")
 estimates("poldem", pd)
 stepwise_wald("poldem", pd)
 
