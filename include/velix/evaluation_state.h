@@ -143,7 +143,7 @@ struct EvaluationState {
     // Contributions of the last walk (see EvalContribution).
     EvalContribution* contrib = nullptr;
     int32_t nContrib = 0, maxContrib = 0;
-    double* contribVectors = nullptr;  // 4n doubles per contribution
+    double* contribVectors = nullptr;  // 4n doubles per contribution; made on first use
     int32_t contribVectorsUsed = 0;
 
     // The nonlinear constraints of the program (0: none laid out).

@@ -109,6 +109,7 @@ int32_t kronecker_cross_product(const EvalView& v) {
     if (st.diagFromData) return dense_kronecker_cross_product(v);
     st.nContrib = 0;
     st.contribVectorsUsed = 0;
+    velix::detail::contribution_store(v);
     ShareStore store;
     if (const int32_t m = walk_terms(&v, &store)) return m;
     for (int32_t a = 0; a < st.nContrib; ++a) {

@@ -207,7 +207,6 @@ void commem(ProcContext* ctx) {
     st.depBase = carve<double>(pool, v.nParmDep);
     st.conBase = carve<double>(pool, v.nlp->shape.nNlinCon);
     st.contrib = carve<EvalContribution>(pool, maxContrib);
-    st.contribVectors = carve<double>(pool, 4 * n * int64_t{maxContrib});
     st.jac.recordMax = records;
     st.jac.recordTags = carve<int32_t>(pool, records);
     // Indexed by record while the pattern is analysed, by parameter after.
@@ -215,7 +214,7 @@ void commem(ProcContext* ctx) {
     st.jac.column = carve<double>(pool, p);
     st.jac.weighted = carve<double>(pool, p);
     st.jac.other = carve<double>(pool, p);
-    if (const int32_t c = xmemdef(st.contribVectors)) {
+    if (const int32_t c = xmemdef(st.jac.other)) {
         xmemmsg(c + 20000);
         xexit(std::max(kLevelNoMemory, ctx->errorLevel), 0);
     }
@@ -242,6 +241,14 @@ namespace velix::detail {
 // The ULS, GLS and ML cross products need no stored Jacobian.
 double* jacobian_store(const EvalView& v) {
     return made_on_first_use(v, &v.st->jacobian, int64_t{v.nParmFree} * v.pstar);
+}
+
+// Only the cross products formed from the walk's shares (not from the
+// sparse pattern or a stored Jacobian) keep their vectors: 4n doubles for
+// each of two shares of every element, more than the information matrix
+// itself on a large model.
+double* contribution_store(const EvalView& v) {
+    return made_on_first_use(v, &v.st->contribVectors, 4 * int64_t{v.n} * v.st->maxContrib);
 }
 
 // Only runs that turn to the exact Hessian keep its second-order part.
