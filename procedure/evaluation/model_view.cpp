@@ -4,6 +4,8 @@
 // on the EvalView and on the EvaluationState.
 #include "procedure/evaluation/model_view.h"
 
+#include "procedure/evaluation/cross_product.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -154,13 +156,13 @@ void commem(ProcContext* ctx) {
         st.nMatrices == v.nMatrices && st.maxContrib == maxContrib && st.nDep == v.nParmDep &&
         st.nDepInputs == v.nDepInputs && st.jac.recordMax == record_capacity(v)) {
         st.valid = 0;
-        st.crossMode = -1;
+        velix::detail::cross_rewritten(v);
         return;
     }
     evaluation_release(ctx);
     const int64_t n = v.n, p = v.pstar, q = v.nParmFree, ld = v.ld;
     const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 4 * n * ld + ld + 3 * n * n + ld * ld +
-                            q * (q + 1) + 5 * q + 4 * n * int64_t{maxContrib} +
+                            q * (q + 1) + 7 * q + 4 * n * int64_t{maxContrib} +
                             int64_t{v.nParmDep} * (v.nDepInputs + 1) + v.nlp->shape.nNlinCon + 64;
     const int32_t records = record_capacity(v);
     const int64_t bytes = 8 * (doubles + 3 * p) + 4 * (ld + 2 * int64_t{records} + q) +
@@ -197,11 +199,13 @@ void commem(ProcContext* ctx) {
     st.nzIndex = carve<int32_t>(pool, n * ld);
     st.invDone = carve<int16_t>(pool, v.nMatrices + 1);
     st.cross = carve<double>(pool, q * (q + 1) / 2);
-    st.covariance = carve<double>(pool, q * (q + 1) / 2);
+    // With room for the point and the scale of a factor the optimizer
+    // keeps there until the inverse takes its place (NlpCovResults).
+    st.covariance = carve<double>(pool, q * (q + 1) / 2 + 2 * q);
     st.gradient = carve<double>(pool, q);
     st.crossAt = carve<double>(pool, q);
     st.crossGradient = carve<double>(pool, q);
-    st.crossMode = -1;
+    velix::detail::cross_rewritten(v);
     st.depShare = carve<double>(pool, q);
     st.depFdJacobian = carve<double>(pool, int64_t{v.nParmDep} * v.nDepInputs);
     st.depBase = carve<double>(pool, v.nParmDep);
