@@ -61,10 +61,12 @@ void reverse_packed(int32_t n, const double* a, double* b) {
 // holds the same pivots and it judges them alike.  On success the info
 // block is that of the decomposition (all pivots positive) and kpvt says
 // "no interchanges".
-bool positive_definite_inverse(int32_t n, const double* tolv, double* a, double* info, int32_t* kpvt) {
-    std::vector<double> w(static_cast<size_t>(velix::detail::packed_inverse_work(n)));
-    reverse_packed(n, a, w.data());
-    if (!velix::detail::packed_cholesky(n, w.data(), 0.0, 0.0, w.data())) return false;
+bool positive_definite_inverse(int32_t n, const double* tolv, double* a, double* info, int32_t* kpvt,
+                               double* work) {
+    std::vector<double> own(work != nullptr ? 0 : static_cast<size_t>(velix::detail::packed_inverse_work(n)));
+    double* w = work != nullptr ? work : own.data();
+    reverse_packed(n, a, w);
+    if (!velix::detail::packed_cholesky(n, w, 0.0, 0.0, w)) return false;
     for (int32_t i = 0; i < n; ++i) {
         const double l = w[pk_lower(n - 1 - i, n - 1 - i)];
         if (!(l * l > tolv[i])) return false;
@@ -78,8 +80,8 @@ bool positive_definite_inverse(int32_t n, const double* tolv, double* a, double*
             det_scale(info, l * l, true);
         }
     }
-    std::copy(w.data(), w.data() + pk_lower(n, 0), a);
-    velix::detail::packed_factor_inverse(n, a, a, w.data());
+    std::copy(w, w + pk_lower(n, 0), a);
+    velix::detail::packed_factor_inverse(n, a, a, w);
     reverse_packed(n, a, a);
     for (int32_t i = 0; i < n; ++i) kpvt[i] = i;
     return true;
@@ -136,7 +138,7 @@ int32_t dodiag(int32_t detonly, int32_t n, double tolA, double tolB, double* d, 
 }
 
 int32_t zcovinv(int32_t detonly, int32_t form, int32_t n, double tolA, double tolB, double tolC,
-                double* a, double* info, double* sd, double* tolv, int32_t* kpvt) {
+                double* a, double* info, double* sd, double* tolv, int32_t* kpvt, double* work) {
     //   diagonal scale factors and the log of their product
     //   scale to unit diagonal when no factor is tiny
     //   column tolerances on the (scaled) matrix
@@ -164,7 +166,7 @@ int32_t zcovinv(int32_t detonly, int32_t form, int32_t n, double tolA, double to
                          : std::max({tolC * s2, tolB * maxdiag, tolA});
     }
     if (detonly == 0 && n >= velix::detail::kBlockedInverseOrder &&
-        positive_definite_inverse(n, tolv, a, info, kpvt)) {
+        positive_definite_inverse(n, tolv, a, info, kpvt, work)) {
         if (scaled && info != nullptr) info[1] += logsum;
         if (scaled) scale_both_sides(n, a, sd);
         return scaled ? 1 : 0;

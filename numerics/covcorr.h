@@ -37,12 +37,15 @@ void zcovcor(int32_t n, double* a, double* sd);
 //   tolv        out     n doubles: the column tolerances (then work)
 //   kpvt        out     n ints: the UDU' pivots (no interchanges after the
 //                       Cholesky inverse)
+//   work        out     null, or packed_inverse_work(n) doubles (cholesky.h)
+//                       for the blocked factor and inverse, which otherwise
+//                       take an array of their own
 // Returns 0 for n < 1 (nothing touched); -1 when the matrix is singular by
 // the criteria (a is then factored, not inverted; the info block holds the
 // pair (0.0, 0.0) and the inertia); otherwise 1 when the matrix was scaled
 // and 0 when it was not.  Callers test only for a negative result.
 int32_t zcovinv(int32_t detonly, int32_t form, int32_t n, double tolA, double tolB, double tolC,
-                double* a, double* info, double* sd, double* tolv, int32_t* kpvt);
+                double* a, double* info, double* sd, double* tolv, int32_t* kpvt, double* work = nullptr);
 
 // The singularity criteria of a matrix of second derivatives in the
 // parameters (an information matrix, a Hessian, a covariance of the

@@ -1,5 +1,5 @@
-// Scratch (utility) files of the host: growable in-memory byte files,
-// positioned by byte.  Every file a step opens is freed when the step ends.
+// Scratch (utility) files of the host: growable in-memory byte files of
+// fixed-size pages, positioned by byte.  Every file a step opens is freed when the step ends.
 #pragma once
 
 #include <cstddef>
@@ -21,10 +21,11 @@ namespace velix::platform {
 // ends.
 void fail_nth_scratch_operation(int n);
 
-// Files open now, and the bytes they hold.
+// Files open now, the bytes they hold and the memory their pages take.
 struct ScratchCounts {
     size_t files = 0;
     size_t bytes = 0;
+    size_t held = 0;
 };
 ScratchCounts scratch_counts();
 

@@ -121,7 +121,8 @@ struct EvaluationState {
     int32_t* nzIndex = nullptr;       // n x ld: column indices of the nonzeros of a product's rows
     int16_t* invDone = nullptr;       // nMatrices + 1: inverse form current
     double* jacobian = nullptr;       // q x p*: row k is dC/dtheta_k (packed); made on first use
-    double* cross = nullptr;          // packed order q: the cross product is built here
+    double* cross = nullptr;          // packed order q: the cross product is built here (lent to
+                                      // the optimizer's covariance code, which takes K1 in it)
     double* secondOrder = nullptr;    // packed order q: the last exact Hessian of a run less J'WJ
                                       // at its point (estimation_hessian); made on first use
     double* gradient = nullptr;       // q: the gradient is built here
@@ -143,7 +144,7 @@ struct EvaluationState {
     // Contributions of the last walk (see EvalContribution).
     EvalContribution* contrib = nullptr;
     int32_t nContrib = 0, maxContrib = 0;
-    double* contribVectors = nullptr;  // 4n doubles per contribution
+    double* contribVectors = nullptr;  // 4n doubles per contribution; made on first use
     int32_t contribVectorsUsed = 0;
 
     // The nonlinear constraints of the program (0: none laid out).
@@ -169,7 +170,9 @@ struct EvaluationState {
     int16_t printJacPattern = 0;   // PJACPAT: show the Jacobian pattern (PROC option)
     int32_t covStatus = 0;         // 0 none, 1 regular inverse, 2 generalized, 3 failed
     double* covariance = nullptr;  // packed order q: the inverse of the information matrix
-                                   // (of the model under the active constraints)
+                                   // (of the model under the active constraints), and 2q more:
+                                   // lent to the optimizer for the run (NlpCovResults), where
+                                   // a technique keeps the factor it then inverts
     bool wholeInverseKept = false; // the information scratch holds the inverse of the whole
                                    // information beside the constrained covariance
 };

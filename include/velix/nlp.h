@@ -541,10 +541,30 @@ struct NlpWork {
     double* stdErrors = nullptr; // standard errors
 };
 
+// The factor that the last measure of a technique made of the Hessian
+// slot's matrix H at the point x, kept for the covariance of the
+// estimates: when that matrix is the cross product the covariance inverts,
+// its factor need not be made again.  Owner: the technique that made it
+// (TRUREG and LEVMAR, with the whole parameter vector free) sets it after
+// its factor and clears it before it factors again; the driver clears it
+// at the start of a run; the covariance hook takes it, checking that the
+// matrix it inverts is the matrix factored, and clears it.
+struct NlpKeptFactor {
+    const double* factor = nullptr;  // packed lower L of order nParams, L L' = S^-1 H S^-1; null: none
+    const double* matrix = nullptr;  // S^-1 H S^-1 (packed) as it was factored, where the technique left it
+    const double* point = nullptr;   // x (nParams)
+    const double* scale = nullptr;   // the diagonal of S (nParams)
+    int32_t hessianCalls = -1;       // run.nHess just after H was evaluated: any later Hessian
+                                     // evaluation may have overwritten `matrix`
+};
+
 // The Hessian and its factor.  Owner: the library's user allocates them;
 // the techniques and the factor kinds fill them.
 struct NlpHessian {
     double* hessian = nullptr;   // the Hessian or its approximation (opt.hessianStorage)
+    int64_t hessianDoubles = 0;  // doubles at `hessian`, at least shape.packedLen; where they
+                                 // reach packed_inverse_work(nParams), the covariance code
+                                 // takes the array as the work of its inverse (0: packedLen)
     double* hessianFactor = nullptr; // its factor
     int32_t* hessianPattern = nullptr;  // sparse Hessian: the SparseLLt index array of its lower
                                         // triangle (hessian holds the matching values)
@@ -553,6 +573,7 @@ struct NlpHessian {
     int32_t* hessianPerm = nullptr;     // kind 6: the factor position of each parameter (a
                                         // permutation); kind 7 and the bounds-only reduction:
                                         // the free-list position, negative when held at a bound
+    NlpKeptFactor kept;                 // the factor of the last measure (see above)
 };
 
 // Finite differences and the derivative checks.  Owner: the
@@ -693,13 +714,26 @@ struct NlpCovSettings {
 struct NlpCovResults {
     double sigmaSq = 0.0;           // the variance factor actually used
     double errorDf = 0.0;           // the variance divisor d actually used (the t tests' df)
-    // The owner's buffer of nParams(nParams+1)/2 doubles, or null: when the
-    // covariance code inverts a stored matrix of all parameters (PackedSym)
-    // regularly, it leaves the inverse there and the record's file
-    // position in inverseOf, so that the owner, holding the same matrix,
-    // need not factor it again.  -1: the buffer holds no such inverse.
+    // Arrays the owner lends the covariance code, or null, so that the
+    // information matrix, its factor and its inverse are held once.
+    //
+    // inverseBuffer, nParams(nParams+1)/2 + 2 nParams doubles: when the
+    // covariance code inverts the cross product K1 of all parameters
+    // regularly, it leaves the inverse (PackedSym, not scaled by sigma^2)
+    // there, and in inverseTag the tag of that K1, so that the owner,
+    // holding the same matrix, need not factor it again; -1: the buffer
+    // holds no such inverse.  Until then a technique may keep the factor
+    // of its last measure there (NlpKeptFactor), with the point and the
+    // scale after it.
     double* inverseBuffer = nullptr;
-    int32_t inverseOf = -1;
+    int64_t inverseTag = -1;
+    // crossProductBuffer, nParams(nParams+1)/2 doubles: the owner's array
+    // in which the covariance code takes K1 from the hook block's
+    // cross-product slot (the slot writes its matrix there, or finds it
+    // there already).  The owner changes crossProductTag whenever it
+    // writes that array anew.
+    double* crossProductBuffer = nullptr;
+    int64_t crossProductTag = 0;
 };
 
 // ---------------------------------------------------------------------------

@@ -315,6 +315,7 @@ int32_t run_phase(NlpProblem* p, int32_t secondSwitch) {
     p->run.timeUsed = wzdttme();
     p->run.claimRefusals = 0;
     p->run.endStationary = -1;
+    p->hess.kept = NlpKeptFactor{};
     int32_t status = run_technique(p);
     p->run.timeUsed = wzdttme() - p->run.timeUsed;
     const bool usable = nlp_status_usable(status);

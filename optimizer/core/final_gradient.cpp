@@ -61,12 +61,16 @@ bool curvature_diagonal(NlpProblem* p, std::vector<double>* diag) {
                                                                                     : p->opt.hessianStorage;
     if (fn == nullptr || storage == 1) return false;
     const int32_t n = p->shape.nParams;
-    std::vector<double> matrix(static_cast<size_t>(p->shape.packedLen) + 1);
+    // The cross product goes to the owner's array for it when the owner
+    // lends one (where the slot may find it formed already).
+    double* const lent = cross ? p->hooks->result.crossProductBuffer : nullptr;
+    std::vector<double> own(lent != nullptr ? 0 : static_cast<size_t>(p->shape.packedLen) + 1);
+    double* const matrix = lent != nullptr ? lent : own.data();
     const std::vector<double> g(p->work.gradient, p->work.gradient + n);
     double* const kept = p->hess.hessian;
     const double phase = p->run.evalPhase;
     const int32_t calls = p->run.nHess, last = p->run.lastEval;
-    p->hess.hessian = matrix.data();
+    p->hess.hessian = matrix;
     p->run.evalPhase = kPhasePostConvergence;
     p->run.lastEval = kLastHessian;
     const bool ok = fn(p) == 0;

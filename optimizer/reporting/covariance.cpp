@@ -19,6 +19,7 @@
 //     the type (projected, then bordered, then generalized); sandwich or
 //     scale; widen to n; write the covariance and the standard errors
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -29,8 +30,10 @@
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
 #include "host/scratch_file.h"
+#include "numerics/cholesky.h"
 #include "numerics/covcorr.h"
 #include "numerics/ginv.h"
+#include "numerics/kernel_support.h"
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/core/reduced_space.h"
 #include "optimizer/reporting/report_table.h"
@@ -41,6 +44,7 @@
 #include "velix/vardef.h"
 
 using velix::pk;
+using velix::pk_lower;
 
 namespace {
 
@@ -197,19 +201,72 @@ void store_lagrangian(NlpProblem* p, const MatrixSlot& slot, int32_t* dir, int64
     store_projection(p, 0, lag.data(), slot.lagrangian + 1, dir, next, projected);
 }
 
-// Evaluates one matrix into p->hess.hessian with the slot and stores it (and
-// its projection, and with `lagrangian` its Lagrangian form) in the
-// directory.
-void store_matrix(NlpProblem* p, const MatrixSlot& slot, const Requests& q, int32_t* dir, int64_t* next,
-                  std::vector<double>& projected) {
-    const int32_t n = p->shape.nParams;
+// Evaluates one matrix into p->hess.hessian with the slot; false, with the
+// slot's message, when it failed.
+bool evaluate_matrix(NlpProblem* p, const MatrixSlot& slot) {
     if (objective(p) != 0 || (p->run.lastEval = kLastHessian, call_slot(p, slot.fn)) != 0 || slot.form == 1) {
         xpmlog(kMsgNlp, slot.failMessage);
-        return;
+        return false;
     }
+    return true;
+}
+
+// Stores the matrix in p->hess.hessian (and its projection, and with
+// `lagrangian` its Lagrangian form) in the directory.
+void record_matrix(NlpProblem* p, const MatrixSlot& slot, const Requests& q, int32_t* dir, int64_t* next,
+                   std::vector<double>& projected) {
+    const int32_t n = p->shape.nParams;
     dir[slot.plain] = append_record(p->hooks, next, DeterminantRecord{}, p->hess.hessian, form_length(slot.form, n));
     if (q.project) store_projection(p, slot.form, p->hess.hessian, slot.plain + 1, dir, next, projected);
     if (q.lagrangian && slot.lagrangian >= 0) store_lagrangian(p, slot, dir, next, projected);
+}
+
+void store_matrix(NlpProblem* p, const MatrixSlot& slot, const Requests& q, int32_t* dir, int64_t* next,
+                  std::vector<double>& projected) {
+    if (evaluate_matrix(p, slot)) record_matrix(p, slot, q, dir, next, projected);
+}
+
+// A packed array of order n made on first use: where the hook evaluates a
+// matrix that has no array of the owner's to go to.
+struct Scratch {
+    std::vector<double> v;
+    double* get(const NlpProblem* p) {
+        if (v.empty()) v.assign(static_cast<size_t>(p->shape.packedLen) + 1, 0.0);
+        return v.data();
+    }
+};
+
+// K1 as the hook took it, held in memory when the covariance of the type
+// is sigma^2 K1^-1 of all parameters.
+struct HeldCrossProduct {
+    const double* values = nullptr;  // packed K1; null: not held
+    int64_t tag = -1;                // the owner's tag when it lies in the owner's array, else -1
+    int32_t hessianCalls = -1;       // run.nHess before K1 was evaluated
+    int32_t record = -1;             // the offset of its record, when it was also stored
+};
+
+// Defined with znlpcov below.
+bool inverts_cross_product(const NlpProblem* p, int32_t type);
+bool covariance_from_memory(NlpProblem* p, const HeldCrossProduct& k1, int32_t* dir, int64_t next);
+
+// K1 into the owner's array when it lends one (else scratch of the hook's
+// own), stored unless it is held for the covariance and no one reads its
+// record back.
+HeldCrossProduct take_cross_product(NlpProblem* p, const MatrixSlot& slot, const Requests& q, bool hold,
+                                    int32_t* dir, int64_t* next, std::vector<double>& projected,
+                                    Scratch* scratch) {
+    const NlpCovResults& r = p->hooks->result;
+    HeldCrossProduct k1;
+    p->hess.hessian = r.crossProductBuffer != nullptr ? r.crossProductBuffer : scratch->get(p);
+    k1.hessianCalls = p->run.nHess;
+    if (!evaluate_matrix(p, slot)) return HeldCrossProduct{};
+    if (r.crossProductBuffer != nullptr) k1.tag = r.crossProductTag;
+    if (!hold || znlp_prints_cross_product(p)) record_matrix(p, slot, q, dir, next, projected);
+    if (hold) {
+        k1.values = p->hess.hessian;
+        k1.record = dir[slot.plain];
+    }
+    return k1;
 }
 
 }  // namespace
@@ -242,7 +299,7 @@ void znlpcma(NlpProblem* p, int32_t flag) {
     int32_t dir[kDirWords];
     std::fill(dir, dir + kDirWords, -1);
     write_directory(h, dir);
-    h->result.inverseOf = -1;  // the records it may refer to are gone
+    h->result.inverseTag = -1;  // the matrix it was the inverse of is gone
     const int32_t covType = znlp_cov_type(p);
     const Requests q = requests_of(p, flag, covType);
     if (!q.jacobian && !q.crossProduct && !q.hessian && !q.crossProduct2 && covType == 0) return;
@@ -254,10 +311,13 @@ void znlpcma(NlpProblem* p, int32_t flag) {
     if (!(q.project && p->active.nActiveLin > 0)) p->shape.hasLinCon = p->shape.hasNlinCon = 0;
     p->run.evalPhase = flag == 1 ? kPhaseFinal : kPhaseStart;
     // The projections need their own space only with active constraints.
-    std::vector<double> work(static_cast<size_t>(p->shape.packedLen) + 1), projected(q.project ? work.size() : 0);
-    p->hess.hessian = work.data();
+    std::vector<double> projected(q.project ? static_cast<size_t>(p->shape.packedLen) + 1 : 0);
+    Scratch crossScratch, otherScratch;
     int64_t next = kMatrixRecordsStart;
 
+    // The other matrices (and anything a Jacobian slot may leave in the
+    // Hessian array) go to scratch of the hook's own.
+    if (q.jacobian || q.hessian || q.crossProduct2) p->hess.hessian = otherScratch.get(p);
     if (q.jacobian) {
         if (objective(p) != 0 || (p->run.lastEval = kLastGradient, call_slot(p, h->eval.jacobianFn)) != 0)
             xpmlog(kMsgNlp, kMsgJacobianFailed);
@@ -265,9 +325,16 @@ void znlpcma(NlpProblem* p, int32_t flag) {
             dir[kDirJacobian] = 0;
     }
     const int32_t kpForm = znlp_cross_product_form(p);
+    // A covariance sigma^2 K1^-1 of all parameters is formed from K1 in
+    // memory; its record is written only for those who read it back.
+    const bool hold = flag == 1 && covType != 0 && inverts_cross_product(p, covType) && kpForm == 0 &&
+                      p->active.nActiveBounds + p->active.nActiveLin == 0;
+    HeldCrossProduct k1;
     if (q.crossProduct)
-        store_matrix(p, {h->eval.crossProductFn, kpForm, kMsgJacobianFailed, kDirCrossProduct, kDirLagCrossProduct}, q,
-                     dir, &next, projected);
+        k1 = take_cross_product(p, {h->eval.crossProductFn, kpForm, kMsgJacobianFailed, kDirCrossProduct,
+                                    kDirLagCrossProduct},
+                                q, hold, dir, &next, projected, &crossScratch);
+    if (q.hessian || q.crossProduct2) p->hess.hessian = otherScratch.get(p);
     if (q.hessian)
         store_matrix(p, {h->eval.hessianFn, znlp_hessian_form(p), kMsgHessianFailed, kDirHessian, kDirLagHessian}, q, dir,
                      &next, projected);
@@ -286,10 +353,20 @@ void znlpcma(NlpProblem* p, int32_t flag) {
     p->iter.f = f;
     if (flag == 1 && covType != 0) {
         vzfdl(host_missing_value(), p->work.stdErrors, p->shape.nParams);
-        znlpcov(p, next);
+        if (k1.values == nullptr || !covariance_from_memory(p, k1, dir, next)) {
+            // Singular by the criteria: the way of the stored records, with
+            // its dependency listing and generalized inverse.
+            if (k1.values != nullptr && dir[kDirCrossProduct] < 0) {
+                dir[kDirCrossProduct] =
+                    append_record(h, &next, DeterminantRecord{}, k1.values, static_cast<int64_t>(p->shape.packedLen));
+                write_directory(h, dir);
+            }
+            znlpcov(p, next, k1.tag);
+        }
         p->iter.f = f;
     }
     if (flag == 1 && q.project) znlpgmx(p, 0, nullptr);
+    p->hess.kept = NlpKeptFactor{};
 }
 
 // ---------------------------------------------------------------------------
@@ -330,6 +407,31 @@ double variance_factor(const NlpProblem* p, int32_t type, double nObs, double d)
     return factorGiven ? std::fabs(h->cov.sigsqFactor * nObs / d) : std::fabs(2.0 * p->iter.f / d);
 }
 
+// The variance divisor d (into errorDf) and the variance factor sigma^2
+// (into sigmaSq, and the result) with nActive parameters held by active
+// constraints.
+double divisor_and_variance_factor(NlpProblem* p, int32_t type, int32_t nActive) {
+    NlpHookBlock* h = p->hooks;
+    const double nObs = h->cov.nObsRef != nullptr ? *h->cov.nObsRef : 0.0;
+    const double n = p->shape.nParams;
+    const double charged = wzmis(h->cov.nParamsForDf) ? n - nActive : h->cov.nParamsForDf - nActive;
+    double d = 0.0;
+    if (!velix::vardef_divisor(h->matrices.vardef, nObs, charged, nObs, &d))
+        nlp_internal_error("znlpcov: unknown VARDEF kind");
+    d = std::max(d, 1.0);
+    h->result.errorDf = d;
+    h->result.sigmaSq = variance_factor(p, type, nObs, d);
+    return h->result.sigmaSq;
+}
+
+// The problem's Hessian array as the work of a blocked inverse of order n
+// when it holds enough (the matrices of the covariance are elsewhere);
+// null: the inverse takes an array of its own.
+double* inverse_work(const NlpProblem* p) {
+    const int64_t need = velix::detail::packed_inverse_work(p->shape.nParams);
+    return p->hess.hessian != nullptr && p->hess.hessianDoubles >= need ? p->hess.hessian : nullptr;
+}
+
 // One matrix read back from the file at dimension dim (n or the projected
 // dimension) in its storage form; `bordered` appends the active rows.
 struct Matrix {
@@ -350,6 +452,7 @@ struct CovRun {
     // The parameters a generalized inverse leaves undetermined: their
     // standard errors are missing.
     std::vector<char> undetermined;
+    int64_t k1Tag = -1;  // the owner's tag of the K1 stored, or -1
 
     // The singularity criteria, judged on the correlation form of each
     // matrix, so that the units of the parameters do not decide them.
@@ -431,7 +534,7 @@ bool regular_inverse(CovRun& run, Matrix* a) {
     double info[5] = {};
     const SingularityCriteria crit = run.criteria();
     const int32_t rc = zcovinv(0, a->form, a->dim, crit.absolute, crit.largest, crit.own, a->v.data(), info, sd.data(),
-                               tolv.data(), kpvt.data());
+                               tolv.data(), kpvt.data(), inverse_work(run.p));
     a->header = {info[0], info[1], info[2], info[3], info[4]};
     if (a->position >= 0) znlp_write_header(h, a->position, &a->header);
     return rc >= 0;
@@ -486,14 +589,17 @@ void list_dependencies(CovRun& run, const Matrix& a) {
             flags.data(), p->out.kyrObject, &table);
 }
 
-// The regular inverse of a stored matrix of all parameters into the
-// owner's buffer: the owner's information is that matrix, and its factor
-// is the run's most expensive step.
+// The regular inverse of the stored K1 of all parameters into the owner's
+// buffer, when K1 is the owner's matrix (its tag known): the owner's
+// information is that matrix, and its factor is the run's most expensive
+// step.
 void keep_inverse(const CovRun& run, const Matrix& a) {
     NlpCovResults& r = run.p->hooks->result;
-    if (r.inverseBuffer == nullptr || a.position < 0 || a.form != 0 || a.dim != run.n) return;
+    if (r.inverseBuffer == nullptr || run.k1Tag < 0 || a.position < 0 || a.position != run.dir[kDirCrossProduct] ||
+        a.form != 0 || a.dim != run.n)
+        return;
     std::copy(a.v.begin(), a.v.end(), r.inverseBuffer);
-    r.inverseOf = a.position;
+    r.inverseTag = run.k1Tag;
 }
 
 // Inverts the outer matrix of the type: the projected (or plain) record,
@@ -627,14 +733,157 @@ void lagrangian_note(const NlpProblem* p, const TypeForm& tf, bool outerLag, boo
         log_and_note(p, kMsgLagCrossProductUsed);
 }
 
+// ---- the covariance of K1 held in memory ----
+
+// Appends the record of sigma2 times the packed matrix m (count values),
+// scaled as it is written.  Returns its offset.
+int32_t append_scaled_record(const NlpHookBlock* h, int64_t* next, const DeterminantRecord& header, const double* m,
+                             int64_t count, double sigma2) {
+    const int64_t at = *next;
+    file_at(h, at);
+    scratch_check(xcwrite(h->cov.utilityFile, &header, kHeaderBytes));
+    std::vector<double> chunk(static_cast<size_t>(std::min<int64_t>(count, 4096)));
+    for (int64_t k = 0; k < count; k += static_cast<int64_t>(chunk.size())) {
+        const int64_t len = std::min<int64_t>(static_cast<int64_t>(chunk.size()), count - k);
+        for (int64_t i = 0; i < len; ++i) chunk[static_cast<size_t>(i)] = m[k + i] * sigma2;
+        scratch_check(xcwrite(h->cov.utilityFile, chunk.data(), len * static_cast<int64_t>(sizeof(double))));
+    }
+    *next = at + kHeaderBytes + count * static_cast<int64_t>(sizeof(double));
+    return static_cast<int32_t>(at);
+}
+
+// The factor the last measure kept is that of K1, as the technique scaled
+// it (S^-1 K1 S^-1): made at this point, in the array that is to receive
+// the inverse, of a matrix no Hessian evaluation has overwritten since,
+// and that matrix is K1 to the bit.  Taken once.
+bool kept_factor_is_of(NlpProblem* p, const HeldCrossProduct& k1, const double* inv) {
+    const NlpKeptFactor kf = p->hess.kept;
+    p->hess.kept = NlpKeptFactor{};
+    const int32_t n = p->shape.nParams;
+    if (kf.factor == nullptr || kf.factor != inv || kf.hessianCalls != k1.hessianCalls ||
+        std::memcmp(kf.point, p->param.x, sizeof(double) * static_cast<size_t>(n)) != 0)
+        return false;
+    for (int32_t i = 0; i < n; ++i) {
+        const double* a = k1.values + pk_lower(i, 0);
+        const double* m = kf.matrix + pk_lower(i, 0);
+        for (int32_t j = 0; j <= i; ++j) {
+            const double scaled = a[j] / (kf.scale[i] * kf.scale[j]);
+            if (std::bit_cast<uint64_t>(scaled) != std::bit_cast<uint64_t>(m[j])) return false;
+        }
+    }
+    return true;
+}
+
+// K1^-1 into inv from the kept factor L of A = S^-1 K1 S^-1 (in inv), as
+// K1^-1 = S^-1 (L L')^-1 S^-1, when every pivot passes the criteria as
+// zcovinv judges them (a share of its own diagonal, which the units leave
+// as it is); info: the determinant of K1 and its inertia, as zcovinv
+// leaves them.  False, inv untouched, when a pivot does not pass.
+bool inverse_from_factor(const NlpProblem* p, const NlpKeptFactor& kf, const SingularityCriteria& crit, double* inv,
+                         double* info) {
+    const int32_t n = p->shape.nParams;
+    info[0] = 1.0;
+    info[1] = info[3] = info[4] = 0.0;
+    info[2] = n;
+    for (int32_t i = 0; i < n; ++i) {
+        const double l = inv[pk_lower(i, i)], d = l * l;
+        if (!(d > crit.own * kf.matrix[pk_lower(i, i)])) return false;
+        velix::detail::det_scale(info, d, true);
+    }
+    for (int32_t i = 0; i < n; ++i)
+        if (kf.scale[i] > 0.0) info[1] += 2.0 * std::log10(kf.scale[i]);
+    // The scaled matrix is no longer needed: the Hessian array may serve
+    // as the inverse's work.
+    double* work = inverse_work(p);
+    std::vector<double> own(work != nullptr ? 0 : static_cast<size_t>(velix::detail::packed_inverse_work(n)));
+    velix::detail::packed_factor_inverse(n, inv, inv, work != nullptr ? work : own.data());
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j) inv[pk_lower(i, j)] /= kf.scale[i] * kf.scale[j];
+    return true;
+}
+
+// K1^-1 into inv: from the factor the last measure kept when it is K1's,
+// else K1 factored here; info as zcovinv leaves it.  False when K1 is
+// singular by the criteria.
+bool inverse_of_cross_product(NlpProblem* p, const HeldCrossProduct& k1, const SingularityCriteria& crit, double* inv,
+                              double* info) {
+    const NlpKeptFactor kf = p->hess.kept;
+    if (kept_factor_is_of(p, k1, inv) && inverse_from_factor(p, kf, crit, inv, info)) return true;
+    const size_t n = static_cast<size_t>(p->shape.nParams);
+    std::copy(k1.values, k1.values + p->shape.packedLen, inv);
+    std::vector<double> sd(n), tolv(n);
+    std::vector<int32_t> kpvt(n);
+    return zcovinv(0, 0, p->shape.nParams, crit.absolute, crit.largest, crit.own, inv, info, sd.data(), tolv.data(),
+                   kpvt.data(), inverse_work(p)) >= 0;
+}
+
+// Someone reads the covariance record back: the matrix printer, or the
+// owner for the standard errors of its dependent parameters.
+bool covariance_read_back(const NlpProblem* p) {
+    return znlp_prints_covariance(p) || p->hooks->cov.depStdErr != 0;
+}
+
+bool inverts_cross_product(const NlpProblem* p, int32_t type) {
+    const TypeForm tf = type_form(type, p->shape.leastSquares != 0);
+    return tf.outer == kK1 && tf.inner == kNone;
+}
+
+// The covariance sigma^2 K1^-1 of a type that inverts K1 alone, from K1
+// held in memory, its inverse in the owner's inverse buffer (else an array
+// of our own); the standard errors, their record, the covariance record
+// for those who read it back, the directory.  False, nothing written, when
+// K1 is singular by the criteria: the stored records then take their
+// course.
+//   K1^-1 (the kept factor, else a factor made here); K1's record header
+//   d, sigma^2; standard errors; records and directory
+//   the determinant record of the covariance where the printer makes none
+bool covariance_from_memory(NlpProblem* p, const HeldCrossProduct& k1, int32_t* dir, int64_t next) {
+    NlpHookBlock* h = p->hooks;
+    const int32_t n = p->shape.nParams;
+    CovRun run{p, h, {}, n, 0, n, false, {}, k1.tag};
+    std::vector<double> own(h->result.inverseBuffer != nullptr ? 0 : static_cast<size_t>(p->shape.packedLen));
+    double* inv = h->result.inverseBuffer != nullptr ? h->result.inverseBuffer : own.data();
+    double info[5] = {};
+    if (!inverse_of_cross_product(p, k1, run.criteria(), inv, info)) return false;
+    if (k1.record >= 0) {
+        const DeterminantRecord determinant{info[0], info[1], info[2], info[3], info[4]};
+        znlp_write_header(h, k1.record, &determinant);
+    }
+    const double sigma2 = divisor_and_variance_factor(p, znlp_cov_type(p), 0);
+    for (int32_t i = 0; i < n; ++i) {
+        const double v = inv[pk_lower(i, i)] * sigma2;
+        p->work.stdErrors[i] = v < 0.0 ? host_missing_value() : std::sqrt(v);
+    }
+    DeterminantRecord header{0.0, 0.0, 0.0, -1.0, 0.0};
+    if (covariance_read_back(p))
+        dir[kDirCovariance] = append_scaled_record(h, &next, header, inv, p->shape.packedLen, sigma2);
+    dir[kDirStdErrors] = append_record(h, &next, header, p->work.stdErrors, n);
+    write_directory(h, dir);
+    h->cov.covStorage = 0;
+    // As znlpcov: the determinant record of the covariance where the
+    // printer would not make it, and the dependencies among the estimates.
+    if (h->matrices.ginvDetail != 0 || h->matrices.noDeterminant != 0 || n == 1) {
+        Matrix c;
+        c.dim = n;
+        c.v.assign(inv, inv + p->shape.packedLen);
+        for (double& v : c.v) v *= sigma2;
+        header = covariance_record(run, c);
+        if (dir[kDirCovariance] >= 0) znlp_write_header(h, dir[kDirCovariance], &header);
+        if (header.nZero > 0.0 && h->matrices.ginvDetail != 0) list_dependencies(run, c);
+    }
+    p->report.matrixHeader = header;
+    if (inv == h->result.inverseBuffer) h->result.inverseTag = k1.tag;
+    return true;
+}
+
 }  // namespace
 
-int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
+int32_t znlpcov(NlpProblem* p, int64_t fileOffset, int64_t k1Tag) {
     NlpHookBlock* h = p->hooks;
     const int32_t type = znlp_cov_type(p);
     if (p->opt.conFactorForm == 2) nlp_internal_error("znlpcov: sparse active-set form");
     if (type < 1 || type > 6) nlp_internal_error("znlpcov: COV type outside 1..6");
-    CovRun run{p, h, {}, p->shape.nParams, p->active.nActiveBounds + p->active.nActiveLin, 0, false, {}};
+    CovRun run{p, h, {}, p->shape.nParams, p->active.nActiveBounds + p->active.nActiveLin, 0, false, {}, k1Tag};
     run.dim = run.n - run.nActive;
     run.projected = run.nActive > 0;
     if (run.nActive >= run.n) {
@@ -643,16 +892,7 @@ int32_t znlpcov(NlpProblem* p, int64_t fileOffset) {
     }
     znlp_read_directory(h, run.dir);
 
-    // Divisor and variance factor.
-    const double nObs = h->cov.nObsRef != nullptr ? *h->cov.nObsRef : 0.0;
-    const double charged = wzmis(h->cov.nParamsForDf) ? run.n - run.nActive : h->cov.nParamsForDf - run.nActive;
-    double d = 0.0;
-    if (!velix::vardef_divisor(h->matrices.vardef, nObs, charged, nObs, &d))
-        nlp_internal_error("znlpcov: unknown VARDEF kind");
-    d = std::max(d, 1.0);
-    h->result.errorDf = d;
-    const double sigma2 = variance_factor(p, type, nObs, d);
-    h->result.sigmaSq = sigma2;
+    const double sigma2 = divisor_and_variance_factor(p, type, run.nActive);
 
     const TypeForm tf = type_form(type, p->shape.leastSquares != 0);
     Matrix a, b, c;

@@ -307,6 +307,18 @@ void prijnc(NlpProblem* p) {
 
 }  // namespace
 
+bool znlp_prints_cross_product(const NlpProblem* p) {
+    const NlpHookBlock* h = p->hooks;
+    const bool print = p->opt.printLevel != 0.0 && h->cov.printCrossProduct != 0;
+    return h->matrices.wantCrossProduct != 0 && (print || h->matrices.outestCrossProduct != 0);
+}
+
+bool znlp_prints_covariance(const NlpProblem* p) {
+    const NlpHookBlock* h = p->hooks;
+    const bool print = p->opt.printLevel != 0.0 && h->cov.printCovariance != 0;
+    return h->cov.wantCovariance != 0 && (print || h->post.outestHook != nullptr);
+}
+
 void pridetm(NlpProblem* p, int32_t kind, int32_t phase, int32_t print, const double* matrix) {
     const NlpHookBlock* h = p->hooks;
     if (h->matrices.noDeterminant != 0) return;
@@ -405,7 +417,7 @@ void znlppma(NlpProblem* p, int32_t phase) {
                 handle(p, f.kinds[k], phase, dir[f.words[k]], f.print, f.outest, f.rows[k]);
     }
     const bool printCov = print && h->cov.printCovariance != 0, outCov = h->post.outestHook != nullptr;
-    if (phase == 1 && h->cov.wantCovariance != 0 && dir[kDirCovariance] > 0 && (printCov || outCov))
+    if (phase == 1 && dir[kDirCovariance] > 0 && znlp_prints_covariance(p))
         handle(p, kKindCovariance, phase, dir[kDirCovariance], printCov, outCov, 6);
 }
 

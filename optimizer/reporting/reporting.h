@@ -50,9 +50,11 @@ void znlp_write_header(const NlpHookBlock* hooks, int64_t position, const Determ
 // ---- covariance (covariance.cpp) ----
 // Forms the covariance matrix of the COV type in force from the stored
 // matrices, writes it and the standard errors (also into stdErrors) at
-// `fileOffset` and records them in the directory.  0 done (or nothing to
-// do), -1 the generalized inverse failed, -2 out of memory.
-int32_t znlpcov(NlpProblem* p, int64_t fileOffset);
+// `fileOffset` and records them in the directory.  k1Tag: the owner's tag
+// of the stored K1 when it was taken in the owner's array (the inverse of
+// that K1 is then left in the owner's inverse buffer), else -1.  0 done
+// (or nothing to do), -1 the generalized inverse failed, -2 out of memory.
+int32_t znlpcov(NlpProblem* p, int64_t fileOffset, int64_t k1Tag = -1);
 // The COV type in force (1..6), 0 none.
 int32_t znlp_cov_type(const NlpProblem* p);
 // Storage forms of the Hessian and of the cross-product matrix (2
@@ -64,6 +66,11 @@ int32_t znlp_cross_product_form(const NlpProblem* p);
 // optimizer/core/pending.h ----
 
 // ---- matrix printing hook (matrix_print.cpp) ----
+// Whether the matrix printer reads back the record of the cross product
+// K1 (to show it or hand it to OUTEST=), and that of the covariance.
+bool znlp_prints_cross_product(const NlpProblem* p);
+bool znlp_prints_covariance(const NlpProblem* p);
+
 // Completes the determinant record `*header` of matrix kind `kind` (1..9)
 // from its values when it is not computed yet and, with print, writes the
 // determinant and eigenvalue-sign notes.

@@ -34,7 +34,10 @@ namespace {
 
 class DoglegModel : public TrustModel {
 public:
-    int64_t doubles(int32_t n) const override { return QuasiNewton::doubles(n) + 4 * static_cast<int64_t>(n); }
+    int64_t doubles(const NlpProblem* p) const override {
+        const int32_t n = p->shape.nParams;
+        return QuasiNewton::doubles(n) + 4 * static_cast<int64_t>(n);
+    }
     void take(Frame* fr) override {
         qn_.take(fr);
         scale_ = ParameterScale(fr);

@@ -78,19 +78,33 @@ void ParameterScale::scatter(const double* in, double* v) const {
     for (int32_t i = 0; i < fr_->k; ++i) v[fr_->idx[i]] /= of(i);
 }
 
-double scaled_gradient_max(const Frame& fr) {
+namespace {
+
+// The criterion with H_jj = diagonal(j).
+template <typename Diagonal>
+double scaled_gradient_of(const Frame& fr, Diagonal&& diagonal) {
     const NlpProblem* p = fr.p;
     // In the null space of active rows there is no parameter diagonal: the
     // GCONV measure stands for the criterion there.
     if (fr.applies_basis()) return p->iter.gconvMeasure;
-    const bool diagonal = slot_storage(p) == 2;
     double worst = 0.0;
     for (int32_t i = 0; i < fr.k; ++i) {
         const int32_t j = fr.idx[i];
-        const double h = diagonal ? p->hess.hessian[j] : p->hess.hessian[pk(j, j)];
-        worst = std::fmax(worst, scaled_gradient_term(p->work.gradient[j], h, p->iter.f));
+        worst = std::fmax(worst, scaled_gradient_term(p->work.gradient[j], diagonal(j), p->iter.f));
     }
     return worst;
+}
+
+}  // namespace
+
+double scaled_gradient_max(const Frame& fr) {
+    const double* h = fr.p->hess.hessian;
+    const bool diagonal = slot_storage(fr.p) == 2;
+    return scaled_gradient_of(fr, [&](int32_t j) { return diagonal ? h[j] : h[pk(j, j)]; });
+}
+
+double scaled_gradient_max(const Frame& fr, const double* diagonal) {
+    return scaled_gradient_of(fr, [&](int32_t j) { return diagonal[j]; });
 }
 
 }  // namespace velix::detail

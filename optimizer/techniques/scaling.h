@@ -58,5 +58,7 @@ private:
 // p->hess.hessian; 0 when no parameter qualifies.  In the null space of
 // active rows: the GCONV measure.
 double scaled_gradient_max(const Frame& fr);
+// The same with the diagonal of H given per parameter (n entries).
+double scaled_gradient_max(const Frame& fr, const double* diagonal);
 
 }  // namespace velix::detail

@@ -110,7 +110,7 @@ int32_t trust_region_run(NlpProblem* p, TrustModel* model) {
     if (refuses_general_constraints(p)) return kNlpNotUsable;
     Frame fr(p);
     const int32_t n = p->shape.nParams;
-    if (!fr.reserve(model->doubles(n) + 3 * static_cast<int64_t>(n))) return kNlpNotUsable;
+    if (!fr.reserve(model->doubles(p) + 3 * static_cast<int64_t>(n))) return kNlpNotUsable;
     model->take(&fr);
     double* gF = fr.take(n);
     double* sF = fr.take(n);

@@ -14,8 +14,8 @@ namespace velix::detail {
 // and gives the step of a radius.
 struct TrustModel {
     virtual ~TrustModel() = default;
-    // The doubles the model takes for n parameters.
-    virtual int64_t doubles(int32_t n) const = 0;
+    // The doubles the model takes from the frame for the problem.
+    virtual int64_t doubles(const NlpProblem* p) const = 0;
     virtual void take(Frame* fr) = 0;
     // The model at the current point (Hessian or quasi-Newton matrix);
     // false when an evaluation failed.

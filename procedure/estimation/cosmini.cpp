@@ -278,10 +278,12 @@ int32_t cosmini(ProcContext* ctx) {
     for (int32_t s = 0; s < nStages; ++s) {
         ctx->methods.methodStage = stages[s];
         commem(ctx);
-        // The optimizer's covariance code leaves its inverse of the
-        // information where cosicrp puts the estimates' covariance.
+        // The optimizer's covariance code takes the information in the
+        // array of the cross product and leaves its inverse where cosicrp
+        // puts the estimates' covariance, so that each is held once.
         ctx->hooks->result.inverseBuffer = ctx->eval.covariance;
-        ctx->hooks->result.inverseOf = -1;
+        ctx->hooks->result.inverseTag = -1;
+        ctx->hooks->result.crossProductBuffer = ctx->eval.cross;
         const EvalView view = eval_view(ctx);
         cosimsp(&view);
         ctx->methods.jacobianModeRequested =

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "numerics/cholesky.h"
 #include "procedure/estimation/estimation.h"
 #include "velix/host.h"
 #include "velix/proc_context.h"
@@ -51,8 +52,16 @@ bool estimation_workspace(NlpProblem* nlp, HostAllocator* pool) {
     // after the run) serves every technique.  No technique keeps a dense
     // factor of it here: each reserves its own matrices for its run, so
     // that after a memory shortage a less demanding technique (CONGRA
-    // needs vectors only) asks for less.
-    nlp->hess.hessian = c.doubles(packed);
+    // needs vectors only) asks for less.  After the run the covariance of
+    // the estimates takes it as the work of its blocked inverse, which
+    // needs a little more than the packed matrix (below that inverse's
+    // order the work is small and taken apart).
+    const int64_t hessianDoubles =
+        n >= velix::detail::kBlockedInverseOrder
+            ? std::max(packed, velix::detail::packed_inverse_work(static_cast<int32_t>(n)))
+            : packed;
+    nlp->hess.hessian = c.doubles(hessianDoubles);
+    nlp->hess.hessianDoubles = hessianDoubles;
     nlp->active.reducedGradient = c.doubles(n);
     nlp->fd.constantFlags = static_cast<int16_t*>(c.take(2 * n));
     nlp->fd.fdForward = c.doubles(n);

@@ -109,6 +109,7 @@ int32_t kronecker_cross_product(const EvalView& v) {
     if (st.diagFromData) return dense_kronecker_cross_product(v);
     st.nContrib = 0;
     st.contribVectorsUsed = 0;
+    velix::detail::contribution_store(v);
     ShareStore store;
     if (const int32_t m = walk_terms(&v, &store)) return m;
     for (int32_t a = 0; a < st.nContrib; ++a) {
@@ -161,6 +162,11 @@ int32_t fd_hessian(NlpProblem* nlp, int32_t digit) {
 }  // namespace
 
 namespace velix::detail {
+
+void cross_rewritten(const EvalView& v) {
+    v.st->crossMode = -1;
+    if (v.hooks != nullptr) ++v.hooks->result.crossProductTag;
+}
 
 bool cross_product_at_hand(const EvalView& v) {
     const EvaluationState& st = *v.st;
@@ -519,7 +525,7 @@ bool stored_mode(int32_t mode) {
 int32_t cosmcrp(const EvalView* view) {
     const EvalView& v = *view;
     EvaluationState& st = *v.st;
-    st.crossMode = -1;
+    velix::detail::cross_rewritten(v);
     std::fill(st.cross, st.cross + pk_lower(v.nParmFree, 0), 0.0);
     std::fill(st.gradient, st.gradient + v.nParmFree, 0.0);
     if (stored_mode(*v.jacobianMode)) return stored_cross_product(v, *v.jacobianMode);
@@ -534,7 +540,7 @@ int32_t eval_cross_product(const EvalView* view) {
     const EvalView& v = *view;
     EvaluationState& st = *v.st;
     const int32_t q = v.nParmFree;
-    st.crossMode = -1;
+    velix::detail::cross_rewritten(v);
     std::fill(st.cross, st.cross + pk_lower(q, 0), 0.0);
     if (v.method == kMethodWls || v.method == kMethodDwls) {
         std::fill(st.gradient, st.gradient + q, 0.0);
@@ -546,8 +552,12 @@ int32_t eval_cross_product(const EvalView* view) {
 
 int32_t coscrpj(NlpProblem* nlp) {
     ++nlp->run.nHess;
-    if (const int32_t digit = nlp->opt.derivDigits % 1000 / 100) return fd_hessian(nlp, digit);
     const EvalView v = eval_view(proc_context(nlp));
+    if (const int32_t digit = nlp->opt.derivDigits % 1000 / 100) {
+        // The differences may be asked for in st.cross itself.
+        if (nlp->hess.hessian == v.st->cross) velix::detail::cross_rewritten(v);
+        return fd_hessian(nlp, digit);
+    }
     EvaluationState& st = *v.st;
     if (!st.valid) return -1;
     if (cosfdcj(nlp) != 0) return -1;
@@ -566,7 +576,8 @@ int32_t coscrpj(NlpProblem* nlp) {
         st.crossMode = *v.jacobianMode;
         st.crossMethod = v.method;
     }
-    std::copy(st.cross, st.cross + pk_lower(q, 0), nlp->hess.hessian);
+    // The optimizer's covariance code may ask for it in st.cross itself.
+    if (nlp->hess.hessian != st.cross) std::copy(st.cross, st.cross + pk_lower(q, 0), nlp->hess.hessian);
     std::copy(st.crossGradient, st.crossGradient + q, st.gradient);
     std::copy(st.gradient, st.gradient + q, nlp->work.gradient);
     return 0;

@@ -5,7 +5,9 @@
 // 2 / (N - 1) H^-1 is the covariance of the estimates for each of them.
 //
 // Storage: H packed of order q (independent parameters), built in
-// EvaluationState::cross and copied out; g in EvaluationState::gradient.
+// EvaluationState::cross and copied out (the optimizer's covariance code
+// may ask for it in EvaluationState::cross itself, which the estimation
+// lends it); g in EvaluationState::gradient.
 //   ULS, GLS, ML:  H(i, j) = tr(K Ji K Jj), K = I, W or C^-1, formed from
 //                  the walk's rank-two shares without any p* x p* matrix:
 //                  tr(K (a b' + b a') K (c d' + d c')) =
@@ -43,6 +45,10 @@ int32_t cosmcrp(const EvalView* view);
 int32_t eval_cross_product(const EvalView* view);
 
 namespace velix::detail {
+// st.cross is written anew (or its space lent): it is no longer the cross
+// product the callback formed, nor the matrix of the tag the optimizer's
+// covariance code knows it by (NlpCovResults::crossProductTag).
+void cross_rewritten(const EvalView& v);
 // The cross product the last cross-product callback left in st.cross is
 // the one at the point of the problem when it was formed there, in this
 // storage mode and by this method, and that callback flushed no diagonal

@@ -7,6 +7,8 @@
 // method, g' Cov g.
 //
 //   checks; F at x (phase -1); H; "Information" table; ULS, DWLS: stop
+//   the inverse the optimizer's covariance code left, when it is of this
+//   very H (it inverted the array H is in, unwritten since)
 //   regular inverse, else generalized inverse (at most G4 parameters)
 //   under active constraints (parameters held at bounds, active linear and
 //   nonlinear rows) the covariance of the constrained model,
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "host/fields.h"
+#include "numerics/cholesky.h"
 #include "numerics/covcorr.h"
 #include "numerics/ginv.h"
 #include "numerics/variable_reduction.h"
@@ -116,18 +119,35 @@ struct Block {
     bool listing;  // list the dependencies of a singular matrix
 };
 
-// Inverts H (packed, order b.q) in place; returns the covariance status.
+// The matrix a Block inverts, as it was given: the information `info` of
+// all parameters (packed), or with `reduction` its reduction onto the
+// null space of the active rows.
+struct Source {
+    const double* info;
+    const VariableReduction* reduction = nullptr;
+    void into(int32_t q, double* a) const {
+        if (reduction != nullptr)
+            velix::detail::reduce_packed(*reduction, info, a);
+        else
+            std::copy(info, info + pk_lower(q, 0), a);
+    }
+};
+
+// Inverts H (packed, order b.q, the matrix of `source`) in place; returns
+// the covariance status.  work: null, or packed_inverse_work(q) doubles
+// for the inverse (else it takes an array of its own).
 //   regular inverse (UDU', the three singularity criteria of the options)
 //   singular: list the linear dependencies among the parameters, then a
 //   generalized inverse with the tolerance of the options, or dropping as
 //   many eigenvalues as the decomposition found negligible pivots; *ns
 //   (out) receives the null space it dropped
-int32_t doinv(const EvalView& v, const Block& b, double* h, NullSpace* ns) {
+// The arrays of order q that only a singular matrix needs (a copy for the
+// listing, the eigenvectors of the generalized inverse) are taken then.
+int32_t doinv(const EvalView& v, const Block& b, double* h, NullSpace* ns, const Source& source, double* work) {
     const int32_t q = b.q;
     const NlpHookBlock& hooks = *v.hooks;
     const int64_t packed = pk_lower(q, 0);
-    const int64_t bytes = 8 * (int64_t{q} * q + 2 * packed + 6 * int64_t{q} + kInfoDoubles) +
-                          4 * int64_t{q} + 2 * q + 4096;
+    const int64_t bytes = 8 * (6 * int64_t{q} + kInfoDoubles) + 4 * int64_t{q} + 2 * q + 4096;
     HostAllocator* pool = xmpoolc(bytes, 1024, 4096);
     if (pool == nullptr) {
         xmemmsg(bytes);
@@ -137,52 +157,58 @@ int32_t doinv(const EvalView& v, const Block& b, double* h, NullSpace* ns) {
         return pool->allocate(pool, static_cast<size_t>(std::max<int64_t>(count, 1)), 4096);
     };
     auto* info = static_cast<double*>(take(8 * kInfoDoubles));
-    auto* copy = static_cast<double*>(take(8 * packed));
-    auto* swept = static_cast<double*>(take(8 * packed));
-    auto* z = static_cast<double*>(take(8 * int64_t{q} * q));
-    double* work[4];
-    for (double*& w : work) w = static_cast<double*>(take(8 * int64_t{q}));
+    double* w[4];
+    for (double*& x : w) x = static_cast<double*>(take(8 * int64_t{q}));
     auto* kpvt = static_cast<int32_t*>(take(4 * int64_t{q}));
     auto* flags = static_cast<char*>(take(q));
     int32_t status = kCovFailed;
-    if (xmemdef(flags) == 0) {
-        std::copy(h, h + packed, copy);
-        // The criteria judge the information in its correlation form: the
-        // units of the variables and N leave it as it is.
-        const SingularityCriteria crit =
-            unit_free_criteria(hooks.cov.covSingAbs, hooks.cov.covSingRel, hooks.cov.covSingVar);
-        // The linear dependencies among the parameters, from the matrix as
-        // it was given.
-        auto list_dependencies = [&] {
-            std::copy(copy, copy + packed, swept);
-            zcovlid(v.printEnabled && b.listing ? 4 : 0, 4, q, crit.absolute, crit.largest, crit.own, b.names, b.x,
-                    swept, work[0], work[1], work[2], flags, v.kyrManager, nullptr);
-        };
-        if (zcovinv(0, 0, q, crit.absolute, crit.largest, crit.own, h, info, work[0], work[1], kpvt) >= 0) {
-            status = kCovRegular;
+    // The criteria judge the information in its correlation form: the
+    // units of the variables and N leave it as it is.
+    const SingularityCriteria crit =
+        unit_free_criteria(hooks.cov.covSingAbs, hooks.cov.covSingRel, hooks.cov.covSingVar);
+    if (xmemdef(flags) == 0 &&
+        zcovinv(0, 0, q, crit.absolute, crit.largest, crit.own, h, info, w[0], w[1], kpvt, work) >= 0) {
+        status = kCovRegular;
+    } else if (xmemdef(flags) == 0) {
+        const bool ginv = q <= hooks.cov.ginvMaxParams;
+        const int64_t more = 8 * (packed + (ginv ? int64_t{q} * q : 0)) + 4096;
+        HostAllocator* singular = xmpoolc(more, 1024, 4096);
+        auto* swept = singular != nullptr ? static_cast<double*>(singular->allocate(singular, static_cast<size_t>(8 * packed), 4096)) : nullptr;
+        auto* z = ginv && swept != nullptr ? static_cast<double*>(singular->allocate(singular, static_cast<size_t>(8 * int64_t{q} * q), 4096)) : nullptr;
+        if (swept == nullptr || xmemdef(ginv ? static_cast<void*>(z) : swept) != 0) {
+            xmemmsg(more);
         } else {
+            // The linear dependencies among the parameters, from the matrix
+            // as it was given.
+            auto list_dependencies = [&] {
+                source.into(q, swept);
+                zcovlid(v.printEnabled && b.listing ? 4 : 0, 4, q, crit.absolute, crit.largest, crit.own, b.names,
+                        b.x, swept, w[0], w[1], w[2], flags, v.kyrManager, nullptr);
+            };
             list_dependencies();
-            if (q <= hooks.cov.ginvMaxParams) {
-                std::copy(copy, copy + packed, h);
+            if (ginv) {
+                source.into(q, h);
                 const int32_t negligible = static_cast<int32_t>(info[4]);
-                if (ginv_unit_free(0, 0, q, negligible, hooks.cov.ginvTol, h, work[0], z, work[1], work[2],
-                                   v.kyrManager, nullptr) >= 0) {
+                ns->diag.resize(static_cast<size_t>(q));
+                for (int32_t k = 0; k < q; ++k) ns->diag[static_cast<size_t>(k)] = h[pk_lower(k, k)];
+                if (ginv_unit_free(0, 0, q, negligible, hooks.cov.ginvTol, h, w[0], z, w[1], w[2], v.kyrManager,
+                                   nullptr) >= 0) {
                     status = kCovGeneralized;
-                    ns->diag.resize(static_cast<size_t>(q));
-                    for (int32_t k = 0; k < q; ++k) ns->diag[static_cast<size_t>(k)] = copy[pk_lower(k, k)];
                     ns->basis.resize(static_cast<size_t>(q) * static_cast<size_t>(q));
-                    ns->count = ginv_null_basis(q, z, work[0], nullptr, ns->basis.data());
+                    ns->count = ginv_null_basis(q, z, w[0], nullptr, ns->basis.data());
                 } else {
                     // The second attempt finds the generalized inverse failed
                     // already: the dependencies are listed once more, under
                     // the message, and there is no covariance.
+                    ns->diag.clear();
                     xpmlog(kMsgProc, kMsgNoGeneralizedInverse);
                     list_dependencies();
                 }
             }
         }
+        xmpoold(singular);
     }
-    if (status == kCovFailed) std::copy(copy, copy + packed, h);
+    if (status == kCovFailed) source.into(q, h);
     xmpoold(pool);
     return status;
 }
@@ -216,8 +242,9 @@ bool active_constraints(const EvalView& v, VariableReduction* out) {
 //   info  in   the information of all q parameters (packed)
 //   cov   out  q(q+1)/2 doubles
 //   ns    out  the null space of Z'HZ, in its coordinates
+//   work  in   null, or packed_inverse_work(q) doubles for the inverse
 int32_t constrained_inverse(const EvalView& v, const VariableReduction& active, const double* info, double* cov,
-                            NullSpace* ns) {
+                            NullSpace* ns, double* work) {
     const NlpProblem& nlp = *v.nlp;
     const int32_t q = v.nParmFree, r = active.dim();
     std::fill(cov, cov + pk_lower(q, 0), 0.0);
@@ -228,48 +255,39 @@ int32_t constrained_inverse(const EvalView& v, const VariableReduction& active, 
         names[static_cast<size_t>(i)] = nlp.param.paramNames[active.free[static_cast<size_t>(i)]];
         x[static_cast<size_t>(i)] = nlp.param.x[active.free[static_cast<size_t>(i)]];
     }
-    velix::detail::reduce_packed(active, info, block.data());
-    const int32_t status = doinv(v, {r, names.data(), x.data(), true}, block.data(), ns);
+    const Source source{info, &active};
+    source.into(r, block.data());
+    const int32_t status = doinv(v, {r, names.data(), x.data(), true}, block.data(), ns, source, work);
     if (status != kCovFailed) velix::detail::expand_packed(active, block.data(), cov);
     if (ns->count > 0) ns->reduction = &active;
     return status;
 }
 
-// The regular inverse the optimizer's covariance code left in the buffer
-// of st.covariance, into *inverse, when the record it inverted holds
-// exactly the information `info` (packed, order q): the same matrix
-// through the same factorization has the same inverse, so it is not
-// factored again.
-bool kept_inverse(const EvalView& v, const double* info, std::vector<double>* inverse) {
-    NlpCovResults& kept = v.hooks->result;
-    const int32_t at = kept.inverseOf;
-    kept.inverseOf = -1;
-    HostFile* file = v.hooks->cov.utilityFile;
-    if (at < 0 || file == nullptr || kept.inverseBuffer != v.st->covariance) return false;
-    const int64_t count = pk_lower(v.nParmFree, 0);
-    std::vector<double> chunk(static_cast<size_t>(std::min<int64_t>(count, 4096)));
-    const auto size = static_cast<int64_t>(chunk.size());
-    for (int64_t k = 0; k < count; k += size) {
-        const auto len = static_cast<int32_t>(std::min(size, count - k));
-        velix::detail::file_get(file, at + static_cast<int64_t>(sizeof(DeterminantRecord)) + 8 * k, chunk.data(),
-                                len);
-        if (std::memcmp(chunk.data(), info + k, 8 * static_cast<size_t>(len)) != 0) return false;
-    }
-    inverse->assign(kept.inverseBuffer, kept.inverseBuffer + count);
-    return true;
+// The regular inverse the optimizer's covariance code left in
+// st.covariance is of the information now in st.cross (at hand at the
+// solution): it took that very array, which has not been written since
+// (its tag is the one it had then).  The same matrix through a factor of
+// the same rows has the same inverse, so it is not factored again.
+bool kept_inverse(const EvalView& v) {
+    const NlpCovResults& r = v.hooks->result;
+    return r.inverseBuffer == v.st->covariance && r.crossProductBuffer == v.st->cross && r.inverseTag >= 0 &&
+           r.inverseTag == r.crossProductTag;
 }
 
-// The inverse behind the standard errors, into *cov: that of the model
+// The inverse behind the standard errors, into cov: that of the model
 // under the active constraints when there are any, else of the whole
-// information (the one *cov holds when `inverted`); the dependencies of a
-// singular one are listed.  Returns the status.
+// information (which cov holds already when `inverted`); the dependencies
+// of a singular one are listed.  Returns the status.
+//   info  in   the information H (packed order q), st.cross
+//   work  in   null, or packed_inverse_work(q) doubles for the inverse
 int32_t standard_error_inverse(const EvalView& v, const double* info, bool inverted, const VariableReduction& active,
-                               std::vector<double>* cov, NullSpace* ns) {
+                               double* cov, NullSpace* ns, double* work) {
     const int32_t q = v.nParmFree;
     if (inverted) return kCovRegular;
-    cov->assign(info, info + pk_lower(q, 0));
-    if (active.dim() < q) return constrained_inverse(v, active, info, cov->data(), ns);
-    return doinv(v, {q, v.nlp->param.paramNames, v.nlp->param.x, true}, cov->data(), ns);
+    if (active.dim() < q) return constrained_inverse(v, active, info, cov, ns, work);
+    const Source source{info};
+    source.into(q, cov);
+    return doinv(v, {q, v.nlp->param.paramNames, v.nlp->param.x, true}, cov, ns, source, work);
 }
 
 // Standard errors: independent parameters from the diagonal, dependent
@@ -382,9 +400,10 @@ class JacobianReader {
     explicit JacobianReader(const EvalView& v) : v_(v), mode_(*v.jacobianMode) {
         if (mode_ == 11 && cosjasp(&v) != 0) mode_ = 1;
         if (mode_ == 2 || mode_ == 3) {
-            const bool wide = pk_lower(v.nParmFree, 0) > v.pstar;
-            buffer_ = wide ? v.st->cross : v.st->jac.other;
-            if (wide) v.st->crossMode = -1;
+            // The problem's Hessian array, which receives the information
+            // only after these rows, lends its space to the passes.
+            const bool wide = pk_lower(v.nParmFree, 0) > v.pstar && v.nlp->hess.hessian != nullptr;
+            buffer_ = wide ? v.nlp->hess.hessian : v.st->jac.other;
             pass_ = std::max<int64_t>(1, (wide ? pk_lower(v.nParmFree, 0) : v.pstar) / v.nParmFree);
         } else if (mode_ != 11) {
             mode_ = jacobian_walk(&v) == 0 ? 1 : -1;
@@ -448,12 +467,12 @@ void information_rows(const EvalView& v, const double* h) {
 // The information as shown and written: the cross product of a weighted
 // objective r'Wr is the optimizer's Gauss-Newton Hessian 2 J'WJ, which the
 // covariance scale 2/(N-1) expects; the information shown is J'WJ, as for
-// the other methods.
-std::vector<double> shown_information(const EvalView& v, const double* h) {
-    std::vector<double> shown(h, h + pk_lower(v.nParmFree, 0));
-    if (v.method == kMethodWls || v.method == kMethodDwls)
-        for (double& x : shown) x *= 0.5;
-    return shown;
+// the other methods.  h itself, or its half in *halved.
+const double* shown_information(const EvalView& v, const double* h, std::vector<double>* halved) {
+    if (v.method != kMethodWls && v.method != kMethodDwls) return h;
+    halved->assign(h, h + pk_lower(v.nParmFree, 0));
+    for (double& x : *halved) x *= 0.5;
+    return halved->data();
 }
 
 }  // namespace
@@ -493,43 +512,49 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 3;
     }
     const int32_t q = v.nParmFree;
+    const int64_t packed = pk_lower(q, 0);
     const bool constrained = active.dim() < q;
-    // Taken before h, which may be st.covariance, receives the information.
-    std::vector<double> seCov;
-    const bool inverted = !constrained && kept_inverse(v, st.cross, &seCov);
-    double* h = nlp->hess.hessian ? nlp->hess.hessian : st.covariance;
-    std::copy(st.cross, st.cross + pk_lower(q, 0), h);
+    const bool inverted = !constrained && kept_inverse(v);
     const bool rows = v.outestGiven && nlp->param.paramRow != nullptr;
     if (rows && v.hooks->cov.outestJacobian) jacobian_rows(v);
     const bool printed = v.hooks->cov.printCrossProduct && v.printEnabled;
-    const std::vector<double> shown = printed || rows ? shown_information(v, h) : std::vector<double>();
-    if (printed &&
-        velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, shown.data(), q, q,
-                                      nlp->param.paramNames, nlp->param.paramNames, "sb", 8) < 0)
+    std::vector<double> halved;
+    const double* shown = shown_information(v, st.cross, &halved);
+    if (printed && velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, shown, q, q,
+                                                 nlp->param.paramNames, nlp->param.paramNames, "sb", 8) < 0)
         return 0;
+    // The problem's Hessian array ends holding the covariance, or with
+    // parameters held at bounds the inverse of the whole information;
+    // until then it may serve as the work of an inverse.
+    std::vector<double> own(nlp->hess.hessian != nullptr ? 0 : static_cast<size_t>(packed));
+    double* h = nlp->hess.hessian != nullptr ? nlp->hess.hessian : own.data();
+    double* work = nlp->hess.hessianDoubles >= velix::detail::packed_inverse_work(q) ? h : nullptr;
     // The standard errors, and the dependencies listed and warned of, are
     // those of the model under the active constraints; a least-squares
     // information gives no covariance here but names a model that is not
     // identified all the same.
     NullSpace ns;
     const bool leastSquares = v.method == kMethodUls || v.method == kMethodDwls;
-    const int32_t seStatus = standard_error_inverse(v, h, inverted, active, &seCov, &ns);
+    const int32_t seStatus = standard_error_inverse(v, st.cross, inverted, active, st.covariance, &ns, work);
     if (ns.count > 0) warn_not_identified(v, ns);
     if (leastSquares) return 0;
-    if (rows) information_rows(v, shown.data());
+    if (rows) information_rows(v, shown);
     // The later results read the covariance of the estimates.  The score
     // test of a held bound releases that bound from the whole information,
     // whose inverse is kept beside the covariance.
     st.covStatus = seStatus;
     NullSpace whole;
-    st.wholeInverseKept = !active.held.empty() && seStatus != kCovFailed &&
-                          doinv(v, {q, nlp->param.paramNames, nlp->param.x, false}, h, &whole) != kCovFailed;
-    if (!st.wholeInverseKept) std::copy(seCov.begin(), seCov.end(), h);
+    if (!active.held.empty() && seStatus != kCovFailed) {
+        const Source information{st.cross};
+        information.into(q, h);
+        st.wholeInverseKept = doinv(v, {q, nlp->param.paramNames, nlp->param.x, false}, h, &whole, information,
+                                    nullptr) != kCovFailed;
+    }
+    if (!st.wholeInverseKept) std::copy(st.covariance, st.covariance + packed, h);
     if (st.covStatus == kCovRegular || st.covStatus == kCovGeneralized)
-        write_information_scratch(&v, seCov.data(), st.wholeInverseKept ? h : nullptr);
-    if (st.covStatus != kCovFailed) std::copy(seCov.begin(), seCov.end(), st.covariance);
+        write_information_scratch(&v, st.covariance, st.wholeInverseKept ? h : nullptr);
     if (seStatus == kCovFailed) return 0;
-    if (nlp->work.stdErrors) standard_errors(v, ns, seCov.data(), nlp->work.stdErrors);
+    if (nlp->work.stdErrors) standard_errors(v, ns, st.covariance, nlp->work.stdErrors);
     if (nlp->work.stdErrors && v.hooks->cov.depStdErr) saved_standard_errors(v, ns, h, nlp->work.stdErrors);
     return 0;
 }

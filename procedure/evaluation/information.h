@@ -10,11 +10,14 @@
 // active rows.
 //
 // Scale: the covariance of the estimates is sigma^2 H^-1 with sigma^2 of
-// estimate_covariance_scale; EvaluationState::covariance holds the unscaled
-// inverse H^-1 (packed, q = number of independent parameters),
-// nlp->hess.hessian H and then the same inverse (with parameters held at
-// bounds, the inverse of the whole H, which the information scratch keeps
-// too), nlp->work.stdErrors the scaled standard errors.
+// estimate_covariance_scale; EvaluationState::cross holds H,
+// EvaluationState::covariance the unscaled inverse H^-1 (packed, q =
+// number of independent parameters; the optimizer's covariance code may
+// have left it there already, from the factor the technique made of the
+// same H), nlp->hess.hessian serves as the work of the inverse and ends
+// holding the same inverse (with parameters held at bounds, the inverse of
+// the whole H, which the information scratch keeps too),
+// nlp->work.stdErrors the scaled standard errors.
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,8 @@
 // on the EvalView and on the EvaluationState.
 #include "procedure/evaluation/model_view.h"
 
+#include "procedure/evaluation/cross_product.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -154,13 +156,13 @@ void commem(ProcContext* ctx) {
         st.nMatrices == v.nMatrices && st.maxContrib == maxContrib && st.nDep == v.nParmDep &&
         st.nDepInputs == v.nDepInputs && st.jac.recordMax == record_capacity(v)) {
         st.valid = 0;
-        st.crossMode = -1;
+        velix::detail::cross_rewritten(v);
         return;
     }
     evaluation_release(ctx);
     const int64_t n = v.n, p = v.pstar, q = v.nParmFree, ld = v.ld;
     const int64_t doubles = 3 * n * (n + 1) / 2 + 2 * p + 4 * n * ld + ld + 3 * n * n + ld * ld +
-                            q * (q + 1) + 5 * q + 4 * n * int64_t{maxContrib} +
+                            q * (q + 1) + 7 * q + 4 * n * int64_t{maxContrib} +
                             int64_t{v.nParmDep} * (v.nDepInputs + 1) + v.nlp->shape.nNlinCon + 64;
     const int32_t records = record_capacity(v);
     const int64_t bytes = 8 * (doubles + 3 * p) + 4 * (ld + 2 * int64_t{records} + q) +
@@ -197,17 +199,18 @@ void commem(ProcContext* ctx) {
     st.nzIndex = carve<int32_t>(pool, n * ld);
     st.invDone = carve<int16_t>(pool, v.nMatrices + 1);
     st.cross = carve<double>(pool, q * (q + 1) / 2);
-    st.covariance = carve<double>(pool, q * (q + 1) / 2);
+    // With room for the point and the scale of a factor the optimizer
+    // keeps there until the inverse takes its place (NlpCovResults).
+    st.covariance = carve<double>(pool, q * (q + 1) / 2 + 2 * q);
     st.gradient = carve<double>(pool, q);
     st.crossAt = carve<double>(pool, q);
     st.crossGradient = carve<double>(pool, q);
-    st.crossMode = -1;
+    velix::detail::cross_rewritten(v);
     st.depShare = carve<double>(pool, q);
     st.depFdJacobian = carve<double>(pool, int64_t{v.nParmDep} * v.nDepInputs);
     st.depBase = carve<double>(pool, v.nParmDep);
     st.conBase = carve<double>(pool, v.nlp->shape.nNlinCon);
     st.contrib = carve<EvalContribution>(pool, maxContrib);
-    st.contribVectors = carve<double>(pool, 4 * n * int64_t{maxContrib});
     st.jac.recordMax = records;
     st.jac.recordTags = carve<int32_t>(pool, records);
     // Indexed by record while the pattern is analysed, by parameter after.
@@ -215,7 +218,7 @@ void commem(ProcContext* ctx) {
     st.jac.column = carve<double>(pool, p);
     st.jac.weighted = carve<double>(pool, p);
     st.jac.other = carve<double>(pool, p);
-    if (const int32_t c = xmemdef(st.contribVectors)) {
+    if (const int32_t c = xmemdef(st.jac.other)) {
         xmemmsg(c + 20000);
         xexit(std::max(kLevelNoMemory, ctx->errorLevel), 0);
     }
@@ -242,6 +245,14 @@ namespace velix::detail {
 // The ULS, GLS and ML cross products need no stored Jacobian.
 double* jacobian_store(const EvalView& v) {
     return made_on_first_use(v, &v.st->jacobian, int64_t{v.nParmFree} * v.pstar);
+}
+
+// Only the cross products formed from the walk's shares (not from the
+// sparse pattern or a stored Jacobian) keep their vectors: 4n doubles for
+// each of two shares of every element, more than the information matrix
+// itself on a large model.
+double* contribution_store(const EvalView& v) {
+    return made_on_first_use(v, &v.st->contribVectors, 4 * int64_t{v.n} * v.st->maxContrib);
 }
 
 // Only runs that turn to the exact Hessian keep its second-order part.

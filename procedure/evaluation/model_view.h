@@ -136,6 +136,8 @@ inline double* stored_inverse(const EvalView& v, int32_t k) {
 // EvaluationState::jacobian (q x p*), taken from the evaluation pool on
 // first use; the step ends with the memory code when it cannot be had.
 double* jacobian_store(const EvalView& v);
+// EvaluationState::contribVectors (4n per share), in the same way.
+double* contribution_store(const EvalView& v);
 // EvaluationState::secondOrder (packed order q), in the same way.
 double* second_order_store(const EvalView& v);
 // The derivatives of dependent parameter p (a negative parameter number)

@@ -117,6 +117,34 @@ TEST_F(Scratch, NthOperationFails) {
     EXPECT_EQ(g, nullptr);
 }
 
+// A large record followed by a small one (a matrix, then a vector) holds
+// about its own length: the file does not double to take the small one.
+TEST_F(Scratch, GrowingFileHoldsAboutItsLength) {
+    HostFile* f = open();
+    const int64_t big = 5 * (int64_t{1} << 20) + 12345;
+    std::vector<unsigned char> record(static_cast<size_t>(big));
+    std::iota(record.begin(), record.end(), static_cast<unsigned char>(7));
+    ASSERT_EQ(xcwrite(f, record.data(), big), 0);
+    const double tail[3] = {1.5, -2.5, 3.5};
+    ASSERT_EQ(xcwrite(f, tail, sizeof tail), 0);
+    const auto counts = scratch_counts();
+    const auto length = static_cast<size_t>(big) + sizeof tail;
+    EXPECT_EQ(counts.bytes, length);
+    EXPECT_LT(counts.held, length + (size_t{1} << 20)) << "held " << counts.held << " for " << length;
+    // Both read back across the page boundaries.
+    std::vector<unsigned char> back(record.size());
+    double tailBack[3] = {};
+    ASSERT_EQ(xcpoint(f, 0), 0);
+    ASSERT_EQ(xcread(f, back.data(), big), 0);
+    ASSERT_EQ(xcread(f, tailBack, sizeof tailBack), 0);
+    EXPECT_EQ(back, record);
+    EXPECT_EQ(std::memcmp(tail, tailBack, sizeof tail), 0);
+    // A write far beyond any file held in memory fails, and the file stays.
+    ASSERT_EQ(xcpoint(f, int64_t{1} << 50), 0);
+    EXPECT_EQ(xcwrite(f, tail, sizeof tail), kScratchNoMemory);
+    EXPECT_EQ(scratch_counts().bytes, length);
+}
+
 TEST_F(Scratch, StepEndFreesEveryFile) {
     for (int k = 0; k < 4; ++k) {
         HostFile* f = open();

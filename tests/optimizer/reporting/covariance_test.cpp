@@ -65,6 +65,73 @@ TEST_F(Covariance, EveryTypeMatchesItsDirectFormula) {
         }
 }
 
+// Type 3 of least squares inverts K1 alone, from memory: its records are
+// written only for those who read them back, and the standard errors are
+// the same without them.
+TEST_F(Covariance, RecordsOnlyForThoseWhoReadThemBack) {
+    std::array<double, 2> se{};
+    for (const int32_t reader : {1, 0}) {
+        ReportingProblem t;
+        t.hooks.cov.lsCovKind = 3;
+        t.hooks.cov.depStdErr = reader;
+        znlpcma(&t.p, 1);
+        int32_t dir[kDirWords];
+        znlp_read_directory(&t.hooks, dir);
+        EXPECT_EQ(dir[kDirCovariance] >= 0, reader == 1);
+        EXPECT_EQ(dir[kDirCrossProduct], -1) << "K1 is neither shown nor handed to OUTEST=";
+        EXPECT_GE(dir[kDirStdErrors], 0);
+        if (reader == 1) {
+            se = {t.p.work.stdErrors[0], t.p.work.stdErrors[1]};
+            continue;
+        }
+        EXPECT_EQ(t.p.work.stdErrors[0], se[0]);
+        EXPECT_EQ(t.p.work.stdErrors[1], se[1]);
+    }
+}
+
+// The factor of its last measure that a technique keeps (in the owner's
+// inverse buffer) stands for K1 only when it is the factor of K1 at this
+// point, scaled as it says: made at x, of a matrix that is S^-1 K1 S^-1 to
+// the bit, with no Hessian evaluated since.  A factor of 1.000001 times
+// that matrix shows, by the covariance, whether it was taken.
+TEST_F(Covariance, KeptFactorIsTakenOnlyForK1AtThePoint) {
+    enum Case { kSame, kMoved, kEvaluatedSince, kOtherMatrix, kOtherBuffer };
+    for (const Case c : {kSame, kMoved, kEvaluatedSince, kOtherMatrix, kOtherBuffer}) {
+        ReportingProblem t;
+        t.hooks.cov.lsCovKind = 3;
+        const Mat2 k1 = ExpModel::k1(t.p.param.x);
+        const double s[2] = {2.0, 0.5};
+        // The buffer: the factor (3), the point (2) and the scale (2).
+        std::vector<double> buffer(7), other(7);
+        t.hooks.result.inverseBuffer = buffer.data();
+        // The matrix as the technique left it, scaled, in the Hessian array.
+        const double scaled[3] = {k1[0] / (s[0] * s[0]), k1[2] / (s[1] * s[0]), k1[3] / (s[1] * s[1])};
+        std::copy(scaled, scaled + 3, t.p.hess.hessian);
+        if (c == kOtherMatrix) t.p.hess.hessian[1] = std::nextafter(scaled[1], 1.0);
+        const double a00 = 1.000001 * scaled[0], a10 = 1.000001 * scaled[1], a11 = 1.000001 * scaled[2];
+        const double l00 = std::sqrt(a00), l10 = a10 / l00, l11 = std::sqrt(a11 - l10 * l10);
+        double* home = c == kOtherBuffer ? other.data() : buffer.data();
+        home[0] = l00;
+        home[1] = l10;
+        home[2] = l11;
+        home[3] = t.p.param.x[0];
+        home[4] = t.p.param.x[1];
+        home[5] = s[0];
+        home[6] = s[1];
+        t.p.hess.kept = NlpKeptFactor{home, t.p.hess.hessian, home + 3, home + 5, t.p.run.nHess};
+        if (c == kMoved) home[4] = std::nextafter(home[4], 1.0);
+        if (c == kEvaluatedSince) t.p.run.nHess += 1;
+        znlpcma(&t.p, 1);
+        const double sigma2 = t.hooks.result.sigmaSq;
+        const Mat2 inv = inverse(k1);
+        const double taken = c == kSame ? 1.0 / 1.000001 : 1.0;
+        EXPECT_NEAR(t.p.work.stdErrors[0], std::sqrt(sigma2 * inv[0] * taken), 1e-12) << "case " << c;
+        EXPECT_NEAR(t.p.work.stdErrors[1], std::sqrt(sigma2 * inv[3] * taken), 1e-12) << "case " << c;
+        EXPECT_NEAR(buffer[1], inv[2] * taken, 1e-12 * std::fabs(inv[2])) << "case " << c;
+        EXPECT_EQ(t.p.hess.kept.factor, nullptr) << "taken once";
+    }
+}
+
 TEST_F(Covariance, TypeEvaluatesTheMatricesItNeeds) {
     // No matrix asked for by name: the sandwich of type 1 still gets H and K2.
     ReportingProblem t;

@@ -115,6 +115,9 @@ struct ReportingProblem : TestProblem {
         hooks.cov.covSingVar = 1e-12;
         hooks.cov.ginvTol = host_missing_value();
         hooks.cov.ginvMaxParams = 60;
+        // The owner reads the saved covariance back (for the standard
+        // errors of dependent parameters), so that it is written.
+        hooks.cov.depStdErr = 1;
         ScratchFileRequest request;
         request.attributeWord = 0x84000008u;
         EXPECT_EQ(xcopen(&hooks.cov.utilityFile, &request), 0);

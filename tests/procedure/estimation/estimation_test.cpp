@@ -102,13 +102,31 @@ TEST(Estimation, ATechniqueShortOfMemoryIsReplaced) {
 // The run's work space holds no n x n matrix without general constraints:
 // with single blocks capped between the packed and the square size of the
 // 21 parameters (1848 and 3528 bytes), the techniques that keep a matrix
-// of their own give way to conjugate gradients, which reach the minimum.
+// of their own (NEWRAP, then QUANEW) give way to conjugate gradients, which
+// reach the minimum.
 TEST(Estimation, FallbackReachesATechniqueWithoutMatrices) {
-    EstimationStep s(tight_termination(hs_with_method("ml")), [] { velix::platform::set_allocation_limit(3000); });
+    std::string program = tight_termination(hs_with_method("ml"));
+    program.replace(program.find("method=ml"), 9, "method=ml technique=newrap");
+    EstimationStep s(program, [] { velix::platform::set_allocation_limit(3000); });
     velix::platform::set_allocation_limit(0);
     ASSERT_TRUE(s.ran) << s.log.str();
     EXPECT_EQ(s.count(436), 0) << s.log.str();
     EXPECT_EQ(s.ctx.est.techniqueRun, kTechCongra) << s.log.str();
+    EXPECT_EQ(s.result, 0) << s.log.str();
+    const auto ref = velix::test::JsonValue::parse(data_file("hs_cfa_ml.expected.json"));
+    EXPECT_NEAR(s.nlp.iter.f, ref["fmin"].number(), kReferenceTolerance * ref["fmin"].number());
+}
+
+// LEVMAR, every parameter free, keeps no matrix of its own: it scales the
+// problem's Hessian array in place and keeps its factor in the covariance
+// buffer of the evaluation, where the inverse goes.  Under the same cap it
+// runs, and reaches the minimum.
+TEST(Estimation, LevenbergMarquardtNeedsNoMatrixOfItsOwn) {
+    EstimationStep s(tight_termination(hs_with_method("ml")), [] { velix::platform::set_allocation_limit(3000); });
+    velix::platform::set_allocation_limit(0);
+    ASSERT_TRUE(s.ran) << s.log.str();
+    EXPECT_EQ(s.count(435), 0) << s.log.str();
+    EXPECT_EQ(s.ctx.est.techniqueRun, kTechLevmar) << s.log.str();
     EXPECT_EQ(s.result, 0) << s.log.str();
     const auto ref = velix::test::JsonValue::parse(data_file("hs_cfa_ml.expected.json"));
     EXPECT_NEAR(s.nlp.iter.f, ref["fmin"].number(), kReferenceTolerance * ref["fmin"].number());
