@@ -26,12 +26,13 @@ it is lower; for the unconstrained models under the scale-free methods the
 minimum in other units is compared with that in the data's own.  Every
 disagreement is listed.
 
-A claim is false when its F is above the reference minimum by more than
+A claim is suspect when its F is above the reference minimum by more than
 1e-6 relative and 1e-9 absolute; under the looser criteria a claim there is
 excused when it carries the WARNING that the gradient is large.  Two runs
-from the end point of each false claim (the default technique under
-GCONV=1e-12, and TRUREG) tell a claim at a point from which F still
-decreases ("descent") from one at a local minimum above the lowest.  The
+from the end point of each suspect claim (the default technique under
+GCONV=1e-12, and TRUREG) tell a false claim, at a point from which F still
+decreases, from one at a local minimum above the lowest ("local"), which
+no check at the point can refute.  The
 claims above the minimum by more than 1e-6 relative but not 1e-9 absolute
 (a problem whose F itself is tiny, as ULS with N=1e7) are counted apart.
 Faults counted besides: a claim outside the constraints, a run stopped by
@@ -504,7 +505,7 @@ def main():
             below[id(p.of)] = min(below.get(id(p.of), math.inf), p.result["f"])
 
     cats = ["default", "stricter", "looser", "limit"]
-    count = {c: {"runs": 0, "claims": 0, "above": 0, "excused": 0, "false": 0, "descent": 0, "warned": 0,
+    count = {c: {"runs": 0, "claims": 0, "above": 0, "excused": 0, "local": 0, "false": 0, "warned": 0,
                  "floor": 0, "honest": 0, "honest_at_min": 0} for c in cats}
     faults = {"limit_se": 0, "rc_at_min": 0, "infeasible": 0, "hang": 0, "nojson": 0}
     limit_se_by = {}
@@ -537,9 +538,8 @@ def main():
             if f is not None and fmin is not None and above(f, fmin):
                 c["above"] += 1
             if claimed_above(r, fmin):
-                c["false"] += 1
                 descent = id(r) in below and above(f, below[id(r)])
-                c["descent"] += descent
+                c["false" if descent else "local"] += 1
                 c["warned"] += res["large_gradient"]
                 k = (r.config, r.method, r.criteria)
                 by_config[k] = by_config.get(k, 0) + 1
@@ -561,21 +561,22 @@ def main():
             faults["rc_at_min"] += 1
             put("return code above 4 at the minimum", r, fmin)
 
-    print("Claims campaign: %d runs of %d problems (and %d runs from the end points of false claims)"
+    print("Claims campaign: %d runs of %d problems (and %d runs from the end points of suspect claims)"
           " in %.0f s, %d at a time, seed %d"
           % (len(runs), len(set(r.problem() for r in runs)), len(polish), seconds, args.jobs, args.seed))
     print()
-    columns = ["runs", "claims", "above", "excused", "false", "descent", "warned", "floor", "honest", "at min"]
+    columns = ["runs", "claims", "above", "excused", "local", "false", "warned", "floor", "honest", "at min"]
     print("%-9s" % "criteria" + "".join("%8s" % c for c in columns))
     for name in cats:
         c = count[name]
-        print("%-9s" % name + "".join("%8d" % c[k] for k in ["runs", "claims", "above", "excused", "false", "descent",
+        print("%-9s" % name + "".join("%8d" % c[k] for k in ["runs", "claims", "above", "excused", "local", "false",
                                                                "warned", "floor", "honest", "honest_at_min"]))
     print("""
 above    claims whose F is above the reference minimum by more than 1e-6 relative and 1e-9 absolute
 excused  of them, under the looser criteria, those with the WARNING that the gradient is large
-false    the others: false claims; of them, descent: those from whose end point a run goes lower (the
-         others end at a local minimum above the lowest), warned: those with the WARNING all the same
+local    the others at a local minimum above the lowest: no run from the end point goes lower
+false    the others from whose end point a run goes lower: false claims, at a point that is no minimum
+warned   of local and false, those with the WARNING all the same
 floor    claims above it by more than 1e-6 relative, not 1e-9 absolute (F itself below about 1e-3)
 honest   stops without a claim; at min: of them those at the minimum all the same""")
     print()
@@ -585,7 +586,7 @@ honest   stops without a claim; at min: of them those at the minimum all the sam
              faults["hang"], faults["nojson"]))
     if by_config:
         print()
-        print("false claims by model, method and criteria:")
+        print("local and false claims by model, method and criteria:")
         for k, n in sorted(by_config.items()):
             print("  %-10s %-5s %-9s %d" % (k + (n,)))
     print()
