@@ -2,6 +2,8 @@
 // quoting, malformed files, and write-then-read identity.
 #include "platform/dataset.h"
 
+#include "tests/fuzz/csv_round_trip.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -163,7 +165,9 @@ TEST(CsvRead, QuotedFieldsAndCrLf) {
 // The file is read a piece at a time: records across the pieces, a line
 // longer than a piece, a column that turns character only near the end
 // (its earlier texts come from a second reading) and a value error the
-// CHAR line finds late all come out as from the same text in memory.
+// CHAR line finds late all come out as from the same text in memory; and
+// a scan of the file that holds no values reads the same records again
+// from it.
 TEST(CsvRead, AFileReadInPiecesGivesWhatItsTextGives) {
     std::string text = "a,b,c\n";
     for (int i = 0; i < 120000; ++i)
@@ -172,17 +176,21 @@ TEST(CsvRead, AFileReadInPiecesGivesWhatItsTextGives) {
     text += "1,x,2\n1," + std::string(3 << 20, 'y') + ",2\n";
     const std::string bad = "# CHAR=c:2\n" + text;
     for (const std::string& t : {text, bad}) {
-        std::FILE* f = std::tmpfile();
-        ASSERT_NE(f, nullptr);
-        ASSERT_EQ(std::fwrite(t.data(), 1, t.size(), f), t.size());
-        std::rewind(f);
-        HostDataSet fromFile, fromText;
-        std::string fileError, textError;
-        const bool fileRead = velix::platform::csv_read_file(f, &fromFile, &fileError);
-        std::fclose(f);
+        const auto file = [&t] {
+            std::FILE* f = std::tmpfile();
+            EXPECT_EQ(std::fwrite(t.data(), 1, t.size(), f), t.size());
+            std::rewind(f);
+            return velix::platform::file_lines(f);
+        };
+        HostDataSet fromFile, fromText, streamed;
+        std::string fileError, textError, streamedError;
+        const bool fileRead = velix::platform::csv_scan(file(), std::numeric_limits<size_t>::max(), &fromFile, &fileError);
         ASSERT_EQ(fileRead, csv_read(t, &fromText, &textError));
         EXPECT_EQ(fileError, textError);
+        ASSERT_EQ(velix::platform::csv_scan(file(), 0, &streamed, &streamedError), fileRead);
+        EXPECT_EQ(streamedError, fileError);
         if (!fileRead) continue;
+        EXPECT_EQ(velix::test::csv_reread_fault(fromFile, &streamed), "");
         ASSERT_EQ(fromFile.nObs, 120002);
         ASSERT_EQ(csv_write(&fromFile), csv_write(&fromText));
         EXPECT_TRUE(var(fromFile, "b").character);
