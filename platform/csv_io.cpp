@@ -16,9 +16,10 @@
 // The reader streams: it takes the text a line at a time (a file a piece
 // at a time) and parses each value of a record as it comes, so that it
 // never holds the text.  The scan of a data set finds its variables' types
-// and lengths and its observations, and holds the values while they fit
-// in the hold limit; beyond it the records are read again from the text,
-// one at a time, whenever the data set is read (CsvRows).  A column that
+// and lengths and its observations and sums the moments of its groups; it
+// holds the values only while they fit in the hold limit (of a text in
+// memory, of a pipe), and otherwise the records are read again from the
+// text, one at a time, whenever the data set is read (CsvRows).  A column that
 // turns out to be character after numbers is character from there on, and
 // the texts (or lengths) of its values before come from reading the source
 // a second time.
@@ -663,8 +664,9 @@ struct Scan {
     std::vector<double> numbers;
     std::vector<std::string> texts;
     Fields fields;
-    std::vector<double> sums;  // by variable: of the numeric values in order
-    std::unique_ptr<ScanMoments> moments;
+    std::unique_ptr<ScanGroups> groups;  // null once they are not kept
+    ByKey key;                           // of the group in hand
+    size_t groupBytes = 0;               // kept by the finished groups
     bool hold = true;
     size_t limit = 0;
     size_t heldBytes = 0;
@@ -696,7 +698,13 @@ struct Scan {
         }
         character[k] = 1;
         c.turnedAt = obs;
-        if (moments) moments->drop(k);
+        if (groups) {
+            groups->place[k] = -1;
+            // Groups by a variable that turned character were not its runs.
+            if (std::find(groups->byVariables.begin(), groups->byVariables.end(), static_cast<int>(k)) !=
+                groups->byVariables.end())
+                groups.reset();
+        }
         if (hold) {
             heldBytes += static_cast<size_t>(obs) * (sizeof(std::string) - sizeof(double));
             std::vector<double>().swap(c.var->numbers);
@@ -705,9 +713,9 @@ struct Scan {
         return true;
     }
 
-    // The record in hand is observation number obs: the lengths of its
-    // texts, and its values held while they fit.
-    void take(int64_t lineNo) {
+    // The record in hand, at `at`: the lengths of its texts, its values
+    // held while they fit, and its group's sums.
+    void take(int64_t lineNo, RowPosition at) {
         const size_t nv = cols.size();
         for (size_t k = 0; k < nv; ++k) {
             Column& c = cols[k];
@@ -722,16 +730,38 @@ struct Scan {
                     c.var->texts.push_back(texts[k]);
                     heldBytes += sizeof(std::string) + (len > 15 ? len + 1 : 0);
                 }
-            } else {
-                sums[k] += numbers[k];
-                if (hold) {
-                    c.var->numbers.push_back(numbers[k]);
-                    heldBytes += sizeof(double);
-                }
+            } else if (hold) {
+                c.var->numbers.push_back(numbers[k]);
+                heldBytes += sizeof(double);
             }
         }
-        if (moments) moments->add(numbers.data());
+        if (groups) sum_record(at);
         if (hold && heldBytes > limit) drop();
+    }
+
+    // The record in hand (at `at`) into the sums of its group: a new group
+    // when its BY values differ from those of the group in hand.
+    void sum_record(RowPosition at) {
+        const std::vector<int>& by = groups->byVariables;
+        bool same = !groups->groups.empty();
+        for (size_t j = 0; same && j < by.size(); ++j) {
+            const int k = by[j];
+            same = same_by_value(ByValue{numbers[k], character[k] ? texts[k] : std::string()}, key[j],
+                                 character[k] != 0);
+        }
+        if (!same) {
+            if (!groups->groups.empty()) groupBytes += groups->groups.back().finish();
+            if (groupBytes > ScanGroups::kBytes) {
+                groups.reset();
+                return;
+            }
+            key.resize(by.size());
+            for (size_t j = 0; j < by.size(); ++j)
+                key[j] = ByValue{numbers[by[j]], character[by[j]] ? texts[by[j]] : std::string()};
+            groups->groups.emplace_back(groups->variables.size(), groups->products);
+            groups->groups.back().begin = at;
+        }
+        groups->groups.back().add(groups->variables, numbers.data());
     }
 
     // Room for the observations a text of `bytes` holds at `perLine` bytes
@@ -753,7 +783,7 @@ bool scan_observations(LineSource* src, Scan* scan, int64_t* nObs, std::string* 
     std::string_view line;
     int64_t lineNo = scan->header->namesLine, obs = 0, bytes = 0;
     constexpr int64_t kSample = 64;  // observations whose lines estimate the rest
-    while (src->next(&line)) {
+    for (int64_t offset = src->offset(); src->next(&line); offset = src->offset()) {
         ++lineNo;
         bytes += static_cast<int64_t>(line.size()) + 1;
         if (!parse_plain(line, src->readable_end(), scan->character.data(), nv, scan->record())) {
@@ -772,7 +802,7 @@ bool scan_observations(LineSource* src, Scan* scan, int64_t* nObs, std::string* 
                 return false;
             }
         }
-        scan->take(lineNo);
+        scan->take(lineNo, RowPosition{obs, offset});
         if (++obs == kSample) scan->reserve(src->size(), static_cast<double>(bytes) / kSample);
     }
     *nObs = obs;
@@ -817,9 +847,35 @@ bool fill_turned_columns(LineSource* src, int64_t firstOffset, Scan* scan, std::
     return true;
 }
 
+// The groups the scan sums: by the named BY variables when the data set
+// has them all, else one group; the products of the numeric variables
+// when there are at most ScanGroups::kMost of them.
+std::unique_ptr<ScanGroups> scan_groups(const std::vector<uint8_t>& character, const std::vector<std::string>& by,
+                                        const std::vector<std::string>& names) {
+    auto g = std::make_unique<ScanGroups>();
+    for (const std::string& b : by) {
+        const std::string ub = upper(b);
+        const auto at = std::find_if(names.begin(), names.end(), [&](const std::string& n) { return upper(n) == ub; });
+        if (at == names.end()) {
+            g->byVariables.clear();
+            break;
+        }
+        g->byVariables.push_back(static_cast<int>(at - names.begin()));
+    }
+    g->place.assign(character.size(), -1);
+    for (size_t k = 0; k < character.size(); ++k)
+        if (character[k] == 0) {
+            g->place[k] = static_cast<int>(g->variables.size());
+            g->variables.push_back(static_cast<int>(k));
+        }
+    g->products = !g->variables.empty() && g->variables.size() <= ScanGroups::kMost;
+    return g;
+}
+
 }  // namespace
 
-bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, HostDataSet* data, std::string* error) {
+bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::vector<std::string>& by,
+              HostDataSet* data, std::string* error) {
     //   the header: attributes, CHAR line, names
     //   the observations, each value parsed as it is read, held while they fit
     //   the observations before the columns that turned character, read again
@@ -834,11 +890,11 @@ bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, HostDataSet*
     Scan scan;
     scan.header = &h;
     scan.limit = holdLimit;
+    scan.hold = holdLimit > 0;
     scan.cols.resize(nv);
     scan.character.resize(nv);
     scan.numbers.assign(nv, host_missing_value());
     scan.texts.resize(nv);
-    scan.sums.assign(nv, 0.0);
     scan.ends.resize(nv);
     for (size_t k = 0; k < nv; ++k) {
         Column& c = scan.cols[k];
@@ -849,8 +905,7 @@ bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, HostDataSet*
         scan.character[k] = character ? 1 : 0;
         c.var->length = h.haveChar && character ? h.charLengths.at(c.upperName) : 8;
     }
-    const auto numeric = static_cast<size_t>(std::count(scan.character.begin(), scan.character.end(), 0));
-    if (numeric > 0 && numeric <= ScanMoments::kMost) scan.moments = std::make_unique<ScanMoments>(scan.character);
+    scan.groups = scan_groups(scan.character, by, h.names);
     int64_t nObs = 0;
     if (!scan_observations(source.get(), &scan, &nObs, error)) return false;
     if (!fill_turned_columns(source.get(), data->firstOffset, &scan, error)) return false;
@@ -868,18 +923,15 @@ bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, HostDataSet*
         }
     }
     data->nObs = nObs;
-    data->sums = std::move(scan.sums);
-    for (size_t k = 0; k < nv; ++k)
-        if (scan.character[k]) data->sums[k] = host_missing_value();
-    if (scan.moments) scan.moments->finish();
-    data->moments = std::move(scan.moments);
+    if (scan.groups && !scan.groups->groups.empty()) scan.groups->groups.back().finish();
+    data->scanned = std::move(scan.groups);
     data->rows.reset();
     if (!scan.hold) data->rows = std::make_unique<CsvRows>(std::move(source), std::move(scan.character));
     return true;
 }
 
 bool csv_read(const std::string& text, HostDataSet* data, std::string* error) {
-    return csv_scan(text_lines(text), std::numeric_limits<size_t>::max(), data, error);
+    return csv_scan(text_lines(text), std::numeric_limits<size_t>::max(), {}, data, error);
 }
 
 std::unique_ptr<LineSource> file_lines(std::FILE* file) { return std::make_unique<FileLines>(file); }

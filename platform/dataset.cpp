@@ -104,14 +104,6 @@ void load_current(HostDataSet* d) {
 
 // ---- BY values ----
 
-// Equality of two values of a variable of the kind `character`.
-bool same_value(const ByValue& a, const ByValue& b, bool character) {
-    if (character) return a.text == b.text;
-    if (host_is_missing(a.number) || host_is_missing(b.number))
-        return missing_code(a.number) == missing_code(b.number);
-    return a.number == b.number;
-}
-
 // Whether the observation at hand has the BY values `key`.
 bool loaded_has_key(const HostDataSet* d, const ByKey& key) {
     for (size_t k = 0; k < d->byVariables.size(); ++k) {
@@ -123,7 +115,7 @@ bool loaded_has_key(const HostDataSet* d, const ByKey& key) {
             continue;
         }
         value.number = loaded_number(d, v);
-        if (!same_value(value, key[k], false)) return false;
+        if (!same_by_value(value, key[k], false)) return false;
     }
     return true;
 }
@@ -218,9 +210,18 @@ bool advance(HostDataSet* d) {
     return true;
 }
 
-// Finds where the current group ends by reading on to it.
+// Finds where the current group ends: where the scan found the next one
+// to begin, or by reading on to it.
 void find_group_end(HostDataSet* d) {
     if (d->endKnown) return;
+    const ScanGroups* g = d->scanned.get();
+    if (g != nullptr && g->byVariables == d->byVariables && on_group(d) &&
+        d->group < static_cast<int64_t>(g->groups.size())) {
+        const auto next = static_cast<size_t>(d->group) + 1;
+        d->groupEnd = next < g->groups.size() ? g->groups[next].begin : RowPosition{d->nObs, 0};
+        d->endKnown = true;
+        return;
+    }
     RowPosition pos = d->next, after;
     while (load_row(d, pos, &after) && (pos.obs == d->groupBegin.obs || loaded_has_key(d, d->key))) pos = after;
     d->groupEnd = pos;
@@ -322,8 +323,8 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
     struct stat st;
     const bool regular = ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode);
     std::string why;
-    if (!csv_scan(file_lines(file), regular ? hold_limit() : std::numeric_limits<size_t>::max(), data.get(),
-                  &why)) {
+    if (!csv_scan(file_lines(file), regular ? hold_limit() : std::numeric_limits<size_t>::max(), options.by,
+                  data.get(), &why)) {
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";
         return nullptr;
     }
@@ -387,6 +388,13 @@ bool dataset_set_by(HostDataSet* data, const std::vector<std::string>& names, bo
     for (const auto& other : step_sets().open)
         if (other.get() != data && !other->output) apply_by(other.get(), names, true);
     return true;
+}
+
+bool same_by_value(const ByValue& a, const ByValue& b, bool character) {
+    if (character) return a.text == b.text;
+    if (host_is_missing(a.number) || host_is_missing(b.number))
+        return missing_code(a.number) == missing_code(b.number);
+    return a.number == b.number;
 }
 
 void dataset_set_hold_limit(size_t bytes) { hold_limit() = bytes; }
@@ -581,7 +589,7 @@ int32_t xbysync(HostDataSet* first, HostDataSet* second) {
         const size_t g = (from + step) % n;  // forward from the current group, then from the start
         bool matches = true;
         for (size_t k = 0; matches && k < first->byVariables.size(); ++k)
-            matches = p::same_value(first->key[k], second->groups[g].key[k],
+            matches = p::same_by_value(first->key[k], second->groups[g].key[k],
                                     first->variables[first->byVariables[k]].character);
         if (matches) {
             p::enter_group(second, g);

@@ -4,12 +4,11 @@
 // parser and the step runner use the API below.
 //
 // An input data set is scanned once when it is opened (its variables,
-// their types and lengths, its observations); then it is read again from
-// its file, a record at a time, for every pass the step makes over it, so
-// that the memory it takes does not grow with its observations.  Only a
-// data set whose values fit in the hold limit keeps them in memory from
-// the scan, to be read without parsing its file again.  Output data sets
-// collect their rows in memory (a few per BY group).
+// their types and lengths, its observations, the sums of the moments of
+// each BY group); then it is read again from its file, a record at a
+// time, for every further pass the step makes over it, so that the memory
+// it takes does not grow with its observations.  Output data sets collect
+// their rows in memory (a few per BY group).
 //
 // Every data set belongs to the step that opened or created it: at the end
 // of the step the output data sets are written and all are freed (a step
@@ -122,39 +121,53 @@ class CsvRows {
     std::unique_ptr<Work> work_;
 };
 
-// The moments of a data set's numeric variables, summed as its scan reads
-// the observations, for the moment accumulation (zacorr, which says when
-// they serve): the centre, the means of the first block of observations;
-// the compensated sums of the products of the deviations from it and of
-// the deviations, each as a sum and its carry.  Only for at most kMost
-// numeric variables, whose products then cost no more than reading the
-// observations again.
+// The sums of one group's observations that the scan of a data set leaves
+// for the moment accumulation (zacorr says when they serve): the plain sum
+// of each numeric variable's values in order and, for at most
+// ScanGroups::kMost numeric variables, whose products then cost no more
+// than reading the observations again, the compensated sums of the
+// products of their deviations from a centre (the means of the group's
+// first block of observations) and of the deviations, each as a sum and
+// its carry.
 class ScanMoments {
   public:
-    static constexpr size_t kMost = 64;
-    // The variables numeric from the start (character by variable).
-    explicit ScanMoments(const std::vector<uint8_t>& character);
-    // An observation: every variable's number.
-    void add(const double* numbers);
-    // A variable that turned character: its sums are not kept.
-    void drop(size_t variable);
-    // After the last observation.
-    void finish();
+    // n numeric variables; whether their products are summed.
+    ScanMoments(size_t n, bool products);
+    // An observation: numbers by variable, `variables` the numeric ones by place.
+    void add(const std::vector<int>& variables, const double* numbers);
+    // After the group's last observation; returns the bytes it keeps.
+    size_t finish();
 
-    std::vector<int> place;        // by variable: its place in the sums, -1 none
-    std::vector<double> centre;    // by place
-    std::vector<double> crossSum, crossCarry;  // packed by place
-    std::vector<double> residSum, residCarry;  // by place
-    int64_t rows = 0;              // observations summed
+    RowPosition begin;        // the group's first observation
+    std::vector<double> sum;  // by place
+    std::vector<double> centre, crossSum, crossCarry, residSum, residCarry;  // with products, by place
+    int64_t rows = 0;         // observations summed
 
   private:
     static constexpr size_t kBlockRows = 1024;  // observations whose means are the centre
     void flush();
-    std::vector<int> variables_;   // by place
-    std::vector<double> block_;    // observations not yet summed, by place
+    size_t n_;
+    std::vector<double> block_;  // deviations not yet summed, by place
     size_t blockRows_ = 0;
     bool centred_ = false;
 };
+
+// The groups of a scan, the runs of equal values of the BY variables it
+// was given (one group without them), each with where it begins and its
+// sums; kept while they take at most kBytes.
+struct ScanGroups {
+    static constexpr size_t kMost = 64;
+    static constexpr size_t kBytes = size_t{16} << 20;
+    std::vector<int> byVariables;  // 0-based, in their order
+    std::vector<int> place;        // by variable: its place in the sums, -1 none
+    std::vector<int> variables;    // by place
+    bool products = false;
+    std::vector<ScanMoments> groups;
+};
+
+// Equality of two BY values of a variable of the kind `character`: texts,
+// or numbers with the missing values equal only to the same missing value.
+bool same_by_value(const ByValue& a, const ByValue& b, bool character);
 
 }  // namespace velix::platform
 
@@ -186,13 +199,9 @@ struct HostDataSet {
     std::string label;
     std::vector<velix::platform::DataSetVariable> variables;
     int64_t nObs = 0;
-    // By variable: the sum of its values over the observations in order, as
-    // the scan met them (missing when one is missing or the variable is
-    // character).
-    std::vector<double> sums;
-    // The products of the numeric variables' deviations, summed by the
-    // scan; null when it had too many numeric variables.
-    std::unique_ptr<velix::platform::ScanMoments> moments;
+    // The sums of the observations of each group, from the scan; null when
+    // they took too much memory (or a BY variable turned character).
+    std::unique_ptr<velix::platform::ScanGroups> scanned;
 
     // The values: held in `variables`, or read again from the file by
     // `rows` (an input that does not hold them).  loaded is the
@@ -235,6 +244,8 @@ namespace velix::platform {
 // Options written after a data-set name in the program: (type=...).
 struct DataSetOptions {
     std::string type;  // overrides the file's TYPE when not empty
+    // The BY variables of the step (DATA=): the scan sums each group apart.
+    std::vector<std::string> by;
 };
 
 // The file of a data set: a quoted name is a path as given; any other name
@@ -272,10 +283,12 @@ bool dataset_commit_outputs(int returnCode);
 void dataset_end_step();
 
 // How many bytes of values an input data set holds in memory from the
-// scan of its file (kDefaultHoldLimit unless set); a data set with more is
-// read again from its file for each pass over it.  Tests set 0 to have
-// every data set read from its file.
-constexpr size_t kDefaultHoldLimit = size_t{8} << 20;
+// scan of its file: none unless set, so that no step keeps observations
+// (a data set with more is read again from its file for each pass over
+// it).  Tests set more, to compare data sets that hold their values with
+// those that do not.  A data set that is not a regular file (a pipe)
+// cannot be read twice and holds them all.
+constexpr size_t kDefaultHoldLimit = 0;
 void dataset_set_hold_limit(size_t bytes);
 size_t dataset_hold_limit();
 
@@ -284,12 +297,13 @@ size_t dataset_hold_limit();
 bool csv_read(const std::string& text, HostDataSet* data, std::string* error);
 // Scans the text of `source` (from its start) into `data`: the variables
 // and their types and lengths, TYPE, LABEL and the number of
-// observations, data->firstOffset, data->sums and data->moments.  The values are held in the
+// observations, data->firstOffset and data->scanned, grouped by the named
+// BY variables (none: one group).  The values are held in the
 // variables while they take at most holdLimit bytes; beyond that none are
 // held, and data->rows reads them again from the source, which it then
 // owns.  false with *error naming the line.
-bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, HostDataSet* data,
-              std::string* error);
+bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::vector<std::string>& by,
+              HostDataSet* data, std::string* error);
 // The lines of an open file (which the source closes), read a piece at a
 // time; or of a text that outlives the source.
 std::unique_ptr<LineSource> file_lines(std::FILE* file);

@@ -13,11 +13,11 @@
 // section 4.3), so that large shifts and small scales of the data cost no
 // digits.  The observations are never kept; the sums come from one of:
 //
-//   the scan: the data set's scan (ScanMoments) sums the products of every
-//           numeric variable's deviations from the means of its first
-//           block of observations as it reads them.  They serve a group
-//           that is the whole data set when every observation counts (no
-//           WEIGHT or FREQ variable, no missing analysis value) about the
+//   the scan: the data set's scan (ScanMoments) sums, for each BY group,
+//           the products of the numeric variables' deviations from the
+//           means of the group's first block of observations as it reads
+//           them.  They serve a group when every observation counts (no
+//           WEIGHT or FREQ variable, no missing analysis value), about the
 //           means, and the centre is within 4 standard deviations of the
 //           mean, so that r r' / W takes at most 16 times the rounding of
 //           C from it: no further pass over the data.
@@ -169,22 +169,36 @@ struct Request {
     }
 };
 
+// The scan's sums of the group the data set is on; null when there are none.
+const velix::platform::ScanMoments* scanned_group(const HostDataSet* data) {
+    const velix::platform::ScanGroups* g = data->scanned.get();
+    if (g == nullptr || !velix::platform::dataset_on_group(data) || g->byVariables != data->byVariables ||
+        data->group >= static_cast<int64_t>(g->groups.size()))
+        return nullptr;
+    return &g->groups[static_cast<size_t>(data->group)];
+}
+
+// The places of the analysis variables in the scan's sums of group sm,
+// when every observation of the group counts (no WEIGHT or FREQ variable,
+// no missing analysis value); false otherwise.
+bool scanned_places(const Request& q, const velix::platform::ScanMoments* sm, std::vector<int>* at) {
+    if (sm == nullptr || q.wv >= 0 || q.fv >= 0) return false;
+    at->resize(q.var.size());
+    for (size_t i = 0; i < q.var.size(); ++i) {
+        (*at)[i] = q.data->scanned->place[q.var[i]];
+        if ((*at)[i] < 0 || std::isnan(sm->sum[(*at)[i]])) return false;  // not summed, or a value missing
+    }
+    return true;
+}
+
 // The sums of the data set's scan, when they serve the request (the
 // header says when); false otherwise.
 bool from_scan(const Request& q, Sums* s) {
-    const HostDataSet* data = q.data;
-    const velix::platform::ScanMoments* sm = data->moments.get();
-    if (sm == nullptr || !velix::platform::dataset_on_group(data) || data->group != 0 ||
-        !data->byVariables.empty() || q.wv >= 0 || q.fv >= 0 || q.momentOrigin != 0 || sm->rows != data->nObs ||
-        data->nObs == 0)
-        return false;
+    const velix::platform::ScanMoments* sm = scanned_group(q.data);
+    std::vector<int> at;
+    if (q.momentOrigin != 0 || !scanned_places(q, sm, &at) || sm->crossSum.empty() || sm->rows == 0) return false;
     const int n = static_cast<int>(q.var.size());
-    std::vector<int> at(n);
-    for (int i = 0; i < n; ++i) {
-        at[i] = sm->place[q.var[i]];
-        if (at[i] < 0 || std::isnan(data->sums[q.var[i]])) return false;  // not summed, or a value missing
-    }
-    const double w = static_cast<double>(data->nObs);
+    const double w = static_cast<double>(sm->rows);
     s->centre.resize(n);
     s->resid.resize(n);
     s->cross.resize(static_cast<size_t>(n) * (n + 1) / 2);
@@ -199,26 +213,24 @@ bool from_scan(const Request& q, Sums* s) {
         if (!(r * r <= 16.0 * w * (s->cross[velix::pk(i, i)] - r * r / w))) return false;
     }
     s->n = s->w = w;
-    s->rows = s->used = data->nObs;
+    s->rows = s->used = sm->rows;
     return true;
 }
 
 // Pass 1: the usable observations, N, the sum of weights and the means as
-// the centre.  When the group is the whole data set and every observation
-// counts, its sums of 1 x 1 x, in order, are the scan's sums of x: the pass
-// is done already.
+// the centre.  When every observation of the group counts, its sums of
+// 1 x 1 x, in order, are the scan's sums of x: the pass is done already.
 void first_pass(const Request& q, Sums* s, SkippedRows* skipped) {
     HostDataSet* data = q.data;
     const int n = static_cast<int>(q.var.size());
     s->centre.assign(n, 0.0);
     if (!velix::platform::dataset_on_group(data)) return;
-    bool scanned = data->group == 0 && data->byVariables.empty() && q.wv < 0 && q.fv < 0 &&
-                   data->sums.size() == data->variables.size();
-    for (int i = 0; i < n && scanned; ++i) scanned = !std::isnan(data->sums[q.var[i]]);
-    if (scanned) {
-        s->rows = s->used = data->nObs;
-        s->n = s->w = static_cast<double>(data->nObs);
-        for (int i = 0; i < n; ++i) s->centre[i] = data->sums[q.var[i]];
+    const velix::platform::ScanMoments* sm = scanned_group(data);
+    std::vector<int> at;
+    if (scanned_places(q, sm, &at)) {
+        s->rows = s->used = sm->rows;
+        s->n = s->w = static_cast<double>(sm->rows);
+        for (int i = 0; i < n; ++i) s->centre[i] = sm->sum[at[i]];
     } else {
         velix::platform::dataset_rewind_group(data);
         while (velix::platform::dataset_next_row(data)) {
@@ -357,45 +369,42 @@ int32_t make_request(HostDataSet* data, int32_t readList, int32_t weightList, in
 
 namespace velix::platform {
 
-ScanMoments::ScanMoments(const std::vector<uint8_t>& character) : place(character.size(), -1) {
-    for (size_t k = 0; k < character.size(); ++k)
-        if (character[k] == 0) {
-            place[k] = static_cast<int>(variables_.size());
-            variables_.push_back(static_cast<int>(k));
-        }
-    const size_t n = variables_.size();
+ScanMoments::ScanMoments(size_t n, bool products) : sum(n, 0.0), n_(n) {
+    if (!products) return;
     centre.assign(n, 0.0);
     crossSum.assign(n * (n + 1) / 2, 0.0);
     crossCarry.assign(n * (n + 1) / 2, 0.0);
     residSum.assign(n, 0.0);
     residCarry.assign(n, 0.0);
-    block_.resize(kBlockRows * n);
 }
 
-void ScanMoments::add(const double* numbers) {
-    const size_t n = variables_.size();
-    double* row = block_.data() + blockRows_ * n;
-    for (size_t p = 0; p < n; ++p) row[p] = numbers[variables_[p]];
+void ScanMoments::add(const std::vector<int>& variables, const double* numbers) {
+    for (size_t p = 0; p < n_; ++p) sum[p] += numbers[variables[p]];
+    ++rows;
+    if (crossSum.empty()) return;
+    if (block_.size() < (blockRows_ + 1) * n_) block_.resize(std::max(2 * block_.size(), (blockRows_ + 1) * n_));
+    double* row = block_.data() + blockRows_ * n_;
+    for (size_t p = 0; p < n_; ++p) row[p] = numbers[variables[p]];
     if (++blockRows_ == kBlockRows) flush();
 }
 
-void ScanMoments::drop(size_t variable) { place[variable] = -1; }
-
-void ScanMoments::finish() {
+size_t ScanMoments::finish() {
     flush();
     std::vector<double>().swap(block_);
+    return sizeof *this + sizeof(double) * (sum.size() + centre.size() + crossSum.size() + crossCarry.size() +
+                                            residSum.size() + residCarry.size());
 }
 
 void ScanMoments::flush() {
     //   the first block: its means are the centre
     //   each observation: d := x - centre; r += d; C += d d', four at a time
-    const int n = static_cast<int>(variables_.size());
+    const int n = static_cast<int>(n_);
     if (blockRows_ == 0) return;
     if (!centred_) {
         for (int p = 0; p < n; ++p) {
-            double sum = 0.0;
-            for (size_t b = 0; b < blockRows_; ++b) sum += block_[b * n + p];
-            centre[p] = sum / static_cast<double>(blockRows_);
+            double s = 0.0;
+            for (size_t b = 0; b < blockRows_; ++b) s += block_[b * n + p];
+            centre[p] = s / static_cast<double>(blockRows_);
         }
         centred_ = true;
     }
@@ -414,7 +423,6 @@ void ScanMoments::flush() {
     for (; b + kBatch <= blockRows_; b += kBatch)
         add_products<kBatch>(n, ones, block_.data() + b * n, crossSum.data(), crossCarry.data());
     for (; b < blockRows_; ++b) add_products<1>(n, ones, block_.data() + b * n, crossSum.data(), crossCarry.data());
-    rows += static_cast<int64_t>(blockRows_);
     blockRows_ = 0;
 }
 

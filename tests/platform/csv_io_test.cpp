@@ -184,10 +184,10 @@ TEST(CsvRead, AFileReadInPiecesGivesWhatItsTextGives) {
         };
         HostDataSet fromFile, fromText, streamed;
         std::string fileError, textError, streamedError;
-        const bool fileRead = velix::platform::csv_scan(file(), std::numeric_limits<size_t>::max(), &fromFile, &fileError);
+        const bool fileRead = velix::platform::csv_scan(file(), std::numeric_limits<size_t>::max(), {}, &fromFile, &fileError);
         ASSERT_EQ(fileRead, csv_read(t, &fromText, &textError));
         EXPECT_EQ(fileError, textError);
-        ASSERT_EQ(velix::platform::csv_scan(file(), 0, &streamed, &streamedError), fileRead);
+        ASSERT_EQ(velix::platform::csv_scan(file(), 0, {}, &streamed, &streamedError), fileRead);
         EXPECT_EQ(streamedError, fileError);
         if (!fileRead) continue;
         EXPECT_EQ(velix::test::csv_reread_fault(fromFile, &streamed), "");

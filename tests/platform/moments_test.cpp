@@ -215,10 +215,12 @@ TEST_F(ZacorrTest, LargeOffsetAndSmallScaleCostNoDigits) {
     auto obs = sample(300, p, 1e6, 1e-4, 4);
     HostDataSet* d = prepare(obs, p, true);
     // The reference works from the values as the file holds them.
-    HostDataSet* again = open("raw");
+    HostDataSet again;
+    std::string error;
+    ASSERT_TRUE(velix::platform::csv_read(read("raw"), &again, &error)) << error;
     std::vector<Observation> stored = obs;
     for (size_t o = 0; o < obs.size(); ++o)
-        for (int i = 0; i < p; ++i) stored[o].x[i] = again->variables[i].numbers[o];
+        for (int i = 0; i < p; ++i) stored[o].x[i] = again.variables[i].numbers[o];
     const Reference ref = reference(stored, p, false);
     check(run(d, p, 0, "DF      "), ref, p, ref.n - 1);
 }
