@@ -143,6 +143,7 @@ class TextLines final : public LineSource {
     }
     int64_t size() const override { return static_cast<int64_t>(text_.size()); }
     const char* readable_end() const override { return text_.data() + text_.size(); }
+    size_t held_bytes() const override { return 0; }  // the text is the caller's
 
   private:
     std::string_view text_;
@@ -211,6 +212,7 @@ class FileLines final : public LineSource {
     // A word loaded from the start of a field near the end of what was
     // read stays inside the buffer.
     const char* readable_end() const override { return buf_.get() + capacity_ + sizeof(uint64_t); }
+    size_t held_bytes() const override { return capacity_ + sizeof(uint64_t); }
 
   private:
     static constexpr size_t kPiece = size_t{1} << 17;  // bytes read at a time: they stay in the cache while they are parsed
@@ -953,6 +955,14 @@ CsvRows::CsvRows(std::unique_ptr<LineSource> source, std::vector<uint8_t> charac
 }
 
 CsvRows::~CsvRows() = default;
+
+size_t CsvRows::held_bytes() const {
+    size_t bytes = source_->held_bytes() + numbers.capacity() * sizeof(double) +
+                   work_->ends.capacity() * sizeof(size_t) + work_->fields.views.capacity() * sizeof(std::string_view);
+    for (const std::string& t : texts) bytes += sizeof t + (t.capacity() > 15 ? t.capacity() + 1 : 0);
+    for (const std::string& t : work_->fields.unquoted) bytes += sizeof t + (t.capacity() > 15 ? t.capacity() + 1 : 0);
+    return bytes;
+}
 
 CsvRows::Read CsvRows::read(int64_t offset, int64_t* next) {
     if (offset != source_->offset() && !source_->seek(offset)) return Read::kBroken;

@@ -486,6 +486,30 @@ const std::string& dataset_text(HostDataSet* data, int variable) {
 
 bool dataset_on_group(const HostDataSet* data) { return on_group(data); }
 
+size_t dataset_held_bytes(const HostDataSet* data) {
+    const auto text_bytes = [](const std::string& t) { return sizeof t + (t.capacity() > 15 ? t.capacity() + 1 : 0); };
+    const auto key_bytes = [&](const ByKey& key) {
+        size_t bytes = key.capacity() * sizeof(ByValue);
+        for (const ByValue& v : key) bytes += v.text.capacity() > 15 ? v.text.capacity() + 1 : 0;
+        return bytes;
+    };
+    size_t bytes = data->heldRow.capacity() * sizeof(double) + key_bytes(data->key) + key_bytes(data->previousKey);
+    for (const DataSetVariable& v : data->variables) {
+        bytes += v.numbers.capacity() * sizeof(double) + v.texts.capacity() * sizeof(std::string);
+        for (const std::string& t : v.texts) bytes += text_bytes(t) - sizeof t;
+    }
+    for (const GroupEntry& g : data->groups) bytes += sizeof g + key_bytes(g.key);
+    if (data->scanned) {
+        const ScanGroups& g = *data->scanned;
+        bytes += (g.byVariables.capacity() + g.place.capacity() + g.variables.capacity()) * sizeof(int);
+        for (const ScanMoments& m : g.groups)
+            bytes += sizeof m + sizeof(double) * (m.sum.capacity() + m.centre.capacity() + m.crossSum.capacity() +
+                                                  m.crossCarry.capacity() + m.residSum.capacity() + m.residCarry.capacity());
+    }
+    if (data->rows) bytes += data->rows->held_bytes();
+    return bytes;
+}
+
 namespace {
 
 // Announces the group xbynext has reached: its BY line on the listing and,

@@ -84,6 +84,8 @@ class LineSource {
     virtual int64_t size() const = 0;
     // Where the memory that can be read after the last line given ends.
     virtual const char* readable_end() const = 0;
+    // Bytes the source keeps in memory.
+    virtual size_t held_bytes() const = 0;
 
   protected:
     static void drop_cr(std::string_view* line) {
@@ -113,6 +115,9 @@ class CsvRows {
 
     std::vector<double> numbers;     // by variable: the numeric ones' values
     std::vector<std::string> texts;  // by variable: the character ones' texts
+
+    // Bytes it keeps in memory: its source's and its record's.
+    size_t held_bytes() const;
 
   private:
     std::unique_ptr<LineSource> source_;
@@ -334,5 +339,8 @@ double dataset_number(HostDataSet* data, int variable);
 const std::string& dataset_text(HostDataSet* data, int variable);
 // Whether the data set is on a BY group.
 bool dataset_on_group(const HostDataSet* data);
+// The bytes an input data set keeps in memory: the values it holds, the
+// sums of its scan, its list of groups and its reader's buffer and record.
+size_t dataset_held_bytes(const HostDataSet* data);
 
 }  // namespace velix::platform

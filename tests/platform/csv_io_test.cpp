@@ -124,31 +124,48 @@ TEST(CsvRead, MalformedFilesNameTheLine) {
 
 // Every number reads as the C library's strtod reads it: random decimals
 // of 1 to 20 digits with 0 to 24 of them after the point, signs, leading
-// zeros, a bare point at either end, exponents.
+// zeros, a bare point at either end, exponents, four to a line, from a
+// text and from a file (whose reader takes the short ones a word at a
+// time); and a column of shapes that are no number ("-", "1.2.3", "1-2",
+// "--1") is character.
 TEST(CsvRead, NumbersReadAsStrtodReadsThem) {
     std::mt19937 gen(4401);
-    std::uniform_int_distribution<int> digit(0, 9), length(1, 20), point(0, 24), coin(0, 3);
+    std::uniform_int_distribution<int> digit(0, 9), length(1, 20), shortLength(1, 8), point(0, 24), coin(0, 3);
+    const char* const notNumbers[] = {"-", "1.2.3", "1-2", "--1", ".-", "1..", "0x"};
     std::vector<std::string> texts;
-    std::string text = "x\n";
-    for (int k = 0; k < 20000; ++k) {
-        std::string t = coin(gen) == 0 ? "-" : "";
-        const int n = length(gen), p = std::min(point(gen), n);
-        for (int i = 0; i < n; ++i) {
-            if (i == n - p) t += '.';
-            t += static_cast<char>('0' + digit(gen));
+    std::string text = "a,b,c,d,e\n";
+    for (int line = 0; line < 5000; ++line) {
+        for (int k = 0; k < 4; ++k) {
+            std::string t = coin(gen) == 0 ? "-" : "";
+            const int n = coin(gen) == 0 ? length(gen) : shortLength(gen), p = std::min(point(gen) % (n + 1), n);
+            for (int i = 0; i < n; ++i) {
+                if (i == n - p) t += '.';
+                t += static_cast<char>('0' + digit(gen));
+            }
+            if (p == 0 && coin(gen) == 0) t += '.';
+            if (coin(gen) == 0 && n > 8) t += "e" + std::to_string(digit(gen) - 5);
+            texts.push_back(t);
+            text += t + ",";
         }
-        if (p == 0 && coin(gen) == 0) t += '.';
-        if (coin(gen) == 0) t += "e" + std::to_string(digit(gen) - 5);
-        texts.push_back(t);
-        text += t + "\n";
+        text += std::string(line % 100 == 7 ? notNumbers[line / 100 % 7] : "1.5") + "\n";
     }
-    HostDataSet d;
+    std::FILE* f = std::tmpfile();
+    ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
+    std::rewind(f);
+    HostDataSet fromText, fromFile;
     std::string error;
-    ASSERT_TRUE(csv_read(text, &d, &error)) << error;
-    const DataSetVariable& x = var(d, "x");
-    ASSERT_FALSE(x.character);
-    for (size_t k = 0; k < texts.size(); ++k)
-        ASSERT_EQ(bits(x.numbers[k]), bits(std::strtod(texts[k].c_str(), nullptr))) << texts[k];
+    ASSERT_TRUE(csv_read(text, &fromText, &error)) << error;
+    ASSERT_TRUE(velix::platform::csv_scan(velix::platform::file_lines(f), std::numeric_limits<size_t>::max(), {},
+                                          &fromFile, &error))
+        << error;
+    for (const HostDataSet* d : {&fromText, &fromFile}) {
+        EXPECT_TRUE(var(*d, "e").character);
+        for (size_t k = 0; k < texts.size(); ++k) {
+            const DataSetVariable& x = d->variables[k % 4];
+            ASSERT_FALSE(x.character);
+            ASSERT_EQ(bits(x.numbers[k / 4]), bits(std::strtod(texts[k].c_str(), nullptr))) << texts[k];
+        }
+    }
 }
 
 TEST(CsvRead, QuotedFieldsAndCrLf) {
