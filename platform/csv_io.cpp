@@ -718,7 +718,8 @@ struct Scan {
     // The record in hand, at `at`: the lengths of its texts, its values
     // held while they fit, and its group's sums.
     void take(int64_t lineNo, RowPosition at) {
-        const size_t nv = cols.size();
+        // Numbers that are not held need nothing of this loop.
+        const size_t nv = hold || std::find(character.begin(), character.end(), 1) != character.end() ? cols.size() : 0;
         for (size_t k = 0; k < nv; ++k) {
             Column& c = cols[k];
             if (character[k]) {
