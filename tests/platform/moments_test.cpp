@@ -311,7 +311,8 @@ TEST_F(ZacorrTest, TheScansSumsOfManyBlocksAgreeWithTheDefinition) {
 
 // The scan's sums and the passes over the file (weights, frequencies,
 // rows left out, moments about zero, BY groups) give the very bits of the
-// same data set holding its values.
+// same data set holding its values, and of one that began to hold them
+// and stopped at its limit.
 TEST_F(ZacorrTest, ReadFromItsFileOrHeldADataSetGivesTheSameBits) {
     const int p = 3;
     auto obs = sample(2600, p, 3.0, 2.0, 7);
@@ -329,9 +330,10 @@ TEST_F(ZacorrTest, ReadFromItsFileOrHeldADataSetGivesTheSameBits) {
         bool by;
     } cases[] = {{false, 0, false}, {true, 0, false}, {false, 1, false}, {false, 0, true}, {true, 0, true}};
     for (const Case& c : cases) {
-        std::vector<Result> results[2];
-        for (int held = 0; held < 2; ++held) {
-            velix::platform::dataset_set_hold_limit(held ? std::numeric_limits<size_t>::max() : 0);
+        const size_t limits[] = {0, std::numeric_limits<size_t>::max(), 4096};
+        std::vector<Result> results[3];
+        for (int held = 0; held < 3; ++held) {
+            velix::platform::dataset_set_hold_limit(limits[held]);
             velix::platform::DataSetOptions options;
             if (c.by) options.by = {"g"};
             std::string error;
@@ -346,14 +348,15 @@ TEST_F(ZacorrTest, ReadFromItsFileOrHeldADataSetGivesTheSameBits) {
         velix::platform::dataset_set_hold_limit(velix::platform::kDefaultHoldLimit);
         ASSERT_EQ(results[0].size(), c.by ? 2u : 1u);
         ASSERT_EQ(results[0].size(), results[1].size());
+        ASSERT_EQ(results[0].size(), results[2].size());
         const auto same = [](const std::vector<double>& a, const std::vector<double>& b) {
             return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
         };
-        for (size_t g = 0; g < results[0].size(); ++g) {
-            const Result& a = results[0][g];
-            const Result& b = results[1][g];
+        for (size_t g = 0; g < 2 * results[0].size(); ++g) {
+            const Result& a = results[0][g / 2];
+            const Result& b = results[1 + g % 2][g / 2];
             SCOPED_TRACE(testing::Message() << "weighted " << c.weighted << " origin " << c.origin << " by " << c.by
-                                            << " group " << g);
+                                            << " group " << g / 2 << " limit " << limits[1 + g % 2]);
             EXPECT_EQ(a.level, 0);
             EXPECT_EQ(a.level, b.level);
             EXPECT_TRUE(same(a.moments, b.moments) && same(a.means, b.means) && same(a.stds, b.stds));
