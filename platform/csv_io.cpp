@@ -877,7 +877,7 @@ std::unique_ptr<ScanGroups> scan_groups(const std::vector<uint8_t>& character, c
 
 }  // namespace
 
-bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::vector<std::string>& by,
+bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::vector<std::string>* by,
               HostDataSet* data, std::string* error) {
     //   the header: attributes, CHAR line, names
     //   the observations, each value parsed as it is read, held while they fit
@@ -908,7 +908,7 @@ bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::v
         scan.character[k] = character ? 1 : 0;
         c.var->length = h.haveChar && character ? h.charLengths.at(c.upperName) : 8;
     }
-    scan.groups = scan_groups(scan.character, by, h.names);
+    if (by != nullptr) scan.groups = scan_groups(scan.character, *by, h.names);
     int64_t nObs = 0;
     if (!scan_observations(source.get(), &scan, &nObs, error)) return false;
     if (!fill_turned_columns(source.get(), data->firstOffset, &scan, error)) return false;
@@ -934,7 +934,7 @@ bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::v
 }
 
 bool csv_read(const std::string& text, HostDataSet* data, std::string* error) {
-    return csv_scan(text_lines(text), std::numeric_limits<size_t>::max(), {}, data, error);
+    return csv_scan(text_lines(text), std::numeric_limits<size_t>::max(), nullptr, data, error);
 }
 
 std::unique_ptr<LineSource> file_lines(std::FILE* file) { return std::make_unique<FileLines>(file); }

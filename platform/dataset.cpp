@@ -323,8 +323,8 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
     struct stat st;
     const bool regular = ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode);
     std::string why;
-    if (!csv_scan(file_lines(file), regular ? hold_limit() : std::numeric_limits<size_t>::max(), options.by,
-                  data.get(), &why)) {
+    if (!csv_scan(file_lines(file), regular ? hold_limit() : std::numeric_limits<size_t>::max(),
+                  options.sums ? &options.by : nullptr, data.get(), &why)) {
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";
         return nullptr;
     }

@@ -249,7 +249,9 @@ namespace velix::platform {
 // Options written after a data-set name in the program: (type=...).
 struct DataSetOptions {
     std::string type;  // overrides the file's TYPE when not empty
-    // The BY variables of the step (DATA=): the scan sums each group apart.
+    // Whether the scan sums the moments (of DATA=; the other inputs need
+    // none), and the BY variables of the step, whose groups it sums apart.
+    bool sums = true;
     std::vector<std::string> by;
 };
 
@@ -302,12 +304,13 @@ size_t dataset_hold_limit();
 bool csv_read(const std::string& text, HostDataSet* data, std::string* error);
 // Scans the text of `source` (from its start) into `data`: the variables
 // and their types and lengths, TYPE, LABEL and the number of
-// observations, data->firstOffset and data->scanned, grouped by the named
-// BY variables (none: one group).  The values are held in the
+// observations, data->firstOffset and, unless `by` is null,
+// data->scanned, grouped by the BY variables it names (none: one group).
+// The values are held in the
 // variables while they take at most holdLimit bytes; beyond that none are
 // held, and data->rows reads them again from the source, which it then
 // owns.  false with *error naming the line.
-bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::vector<std::string>& by,
+bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::vector<std::string>* by,
               HostDataSet* data, std::string* error);
 // The lines of an open file (which the source closes), read a piece at a
 // time; or of a text that outlives the source.

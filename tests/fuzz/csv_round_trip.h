@@ -48,7 +48,7 @@ inline std::string csv_round_trip_fault(const std::string& text) {
     std::string error;
     if (!velix::platform::csv_read(text, &first, &error)) return "";
     HostDataSet streamed;
-    if (!velix::platform::csv_scan(velix::platform::text_lines(text), 0, {}, &streamed, &error))
+    if (!velix::platform::csv_scan(velix::platform::text_lines(text), 0, nullptr, &streamed, &error))
         return "refused by a scan that holds nothing: " + error;
     const std::string reread = csv_reread_fault(first, &streamed);
     if (!reread.empty()) return reread;

@@ -155,7 +155,7 @@ TEST(CsvRead, NumbersReadAsStrtodReadsThem) {
     HostDataSet fromText, fromFile;
     std::string error;
     ASSERT_TRUE(csv_read(text, &fromText, &error)) << error;
-    ASSERT_TRUE(velix::platform::csv_scan(velix::platform::file_lines(f), std::numeric_limits<size_t>::max(), {},
+    ASSERT_TRUE(velix::platform::csv_scan(velix::platform::file_lines(f), std::numeric_limits<size_t>::max(), nullptr,
                                           &fromFile, &error))
         << error;
     for (const HostDataSet* d : {&fromText, &fromFile}) {
@@ -201,10 +201,10 @@ TEST(CsvRead, AFileReadInPiecesGivesWhatItsTextGives) {
         };
         HostDataSet fromFile, fromText, streamed;
         std::string fileError, textError, streamedError;
-        const bool fileRead = velix::platform::csv_scan(file(), std::numeric_limits<size_t>::max(), {}, &fromFile, &fileError);
+        const bool fileRead = velix::platform::csv_scan(file(), std::numeric_limits<size_t>::max(), nullptr, &fromFile, &fileError);
         ASSERT_EQ(fileRead, csv_read(t, &fromText, &textError));
         EXPECT_EQ(fileError, textError);
-        ASSERT_EQ(velix::platform::csv_scan(file(), 0, {}, &streamed, &streamedError), fileRead);
+        ASSERT_EQ(velix::platform::csv_scan(file(), 0, nullptr, &streamed, &streamedError), fileRead);
         EXPECT_EQ(streamedError, fileError);
         if (!fileRead) continue;
         EXPECT_EQ(velix::test::csv_reread_fault(fromFile, &streamed), "");
