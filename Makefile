@@ -41,8 +41,9 @@ test: build
 # The kernel and optimizer benchmarks, then the whole command on the
 # reference models (bench/models.sh), on the workloads beside the peer
 # packages (bench/workloads.sh), on profile likelihood limits
-# (bench/profile.sh) and on the scale model of 1,000 variables with its
-# peak memory (bench/big_model.sh), all from the optimised build.
+# (bench/profile.sh), on the scale model of 1,000 variables with its
+# peak memory (bench/big_model.sh) and on raw data sets of up to 10^7 rows
+# (bench/stream.sh), all from the optimised build.
 bench: $(RELEASE_BUILD)/CMakeCache.txt
 	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target benchmarks
 	for b in $(RELEASE_BUILD)/bench_*; do $$b; done
@@ -50,6 +51,7 @@ bench: $(RELEASE_BUILD)/CMakeCache.txt
 	bash bench/workloads.sh $(RELEASE_BUILD)/velix
 	bash bench/profile.sh $(RELEASE_BUILD)/velix
 	bash bench/big_model.sh $(RELEASE_BUILD)/velix
+	bash bench/stream.sh $(RELEASE_BUILD)/velix
 
 # Debian packages the build needs (a fresh machine of this kind has most).
 deps:

@@ -14,11 +14,17 @@
 // inner quotes doubled.
 //
 // The reader streams: it takes the text a line at a time (a file a piece
-// at a time) and parses each value into its variable as it comes, so that
-// it holds the numbers once and never the text.  A column that turns out
-// to be character after numbers keeps the texts from there on, and those
-// before it come from reading the source a second time.
+// at a time) and parses each value of a record as it comes, so that it
+// never holds the text.  The scan of a data set finds its variables' types
+// and lengths and its observations and sums the moments of its groups; it
+// holds the values only while they fit in the hold limit (of a text in
+// memory, of a pipe), and otherwise the records are read again from the
+// text, one at a time, whenever the data set is read (CsvRows).  A column that
+// turns out to be character after numbers is character from there on, and
+// the texts (or lengths) of its values before come from reading the source
+// a second time.
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -27,6 +33,7 @@
 #include <cstring>
 #include <deque>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <memory>
 #include <set>
@@ -117,26 +124,6 @@ std::string missing_text(double v) {
 
 namespace {
 
-// The lines of a CSV text as std::getline gives them, without the '\n'
-// and without a '\r' before it: from a text in memory or from a file read
-// in pieces, so that the reader never holds more of a file than a piece
-// and the line that crosses its end.
-class LineSource {
-  public:
-    virtual ~LineSource() = default;
-    // The next line, valid until the next call; false after the last.
-    virtual bool next(std::string_view* line) = 0;
-    // Back to the first line; false when the source cannot be read again.
-    virtual bool rewind() = 0;
-    // Bytes of the whole text; -1 when not known.
-    virtual int64_t size() const = 0;
-
-  protected:
-    static void drop_cr(std::string_view* line) {
-        if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
-    }
-};
-
 class TextLines final : public LineSource {
   public:
     explicit TextLines(std::string_view text) : text_(text) {}
@@ -148,11 +135,15 @@ class TextLines final : public LineSource {
         drop_cr(line);
         return true;
     }
-    bool rewind() override {
-        pos_ = 0;
+    int64_t offset() const override { return static_cast<int64_t>(std::min(pos_, text_.size())); }
+    bool seek(int64_t offset) override {
+        if (offset < 0 || static_cast<size_t>(offset) > text_.size()) return false;
+        pos_ = static_cast<size_t>(offset);
         return true;
     }
     int64_t size() const override { return static_cast<int64_t>(text_.size()); }
+    const char* readable_end() const override { return text_.data() + text_.size(); }
+    size_t held_bytes() const override { return 0; }  // the text is the caller's
 
   private:
     std::string_view text_;
@@ -163,10 +154,17 @@ class FileLines final : public LineSource {
   public:
     explicit FileLines(std::FILE* file) : file_(file) {
         struct stat st;
-        size_ = ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : -1;
+        if (::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode)) {
+            size_ = st.st_size;
+            modified_ = st.st_mtim;
+        }
         // A small file needs no more than itself (and a byte to see its end).
         grow(size_ >= 0 ? std::min(kPiece, static_cast<size_t>(size_) + 1) : kPiece);
     }
+    ~FileLines() override { std::fclose(file_); }
+    FileLines(const FileLines&) = delete;
+    FileLines& operator=(const FileLines&) = delete;
+
     bool next(std::string_view* line) override {
         for (;;) {
             const char* b = buf_.get() + begin_;
@@ -188,6 +186,7 @@ class FileLines final : public LineSource {
             // buffer doubles it.
             const size_t rest = end_ - begin_;
             std::memmove(buf_.get(), b, rest);
+            base_ += static_cast<int64_t>(begin_);
             begin_ = 0;
             end_ = rest;
             if (end_ == capacity_) grow(2 * capacity_);
@@ -196,29 +195,49 @@ class FileLines final : public LineSource {
             atEnd_ = got == 0;  // the end of the file, or a read error that ends it as before
         }
     }
-    bool rewind() override {
+    int64_t offset() const override { return base_ + static_cast<int64_t>(begin_); }
+    bool seek(int64_t offset) override {
+        // Within the piece at hand (all of a small file) nothing is read again.
+        if (offset >= base_ && offset <= base_ + static_cast<int64_t>(end_)) {
+            begin_ = static_cast<size_t>(offset - base_);
+            return true;
+        }
+        if (!unchanged() || ::fseeko(file_, offset, SEEK_SET) != 0) return false;
+        base_ = offset;
         begin_ = end_ = 0;
         atEnd_ = false;
-        return std::fseek(file_, 0, SEEK_SET) == 0;
+        return true;
     }
     int64_t size() const override { return size_; }
+    // A word loaded from the start of a field near the end of what was
+    // read stays inside the buffer.
+    const char* readable_end() const override { return buf_.get() + capacity_ + sizeof(uint64_t); }
+    size_t held_bytes() const override { return capacity_ + sizeof(uint64_t); }
 
   private:
-    static constexpr size_t kPiece = size_t{1} << 20;  // bytes read at a time
-    std::FILE* file_;
+    static constexpr size_t kPiece = size_t{1} << 17;  // bytes read at a time: they stay in the cache while they are parsed
     // The buffer, its first end_ bytes kept; left unfilled, so that only
     // what is read touches memory.
     void grow(size_t capacity) {
-        std::unique_ptr<char[]> bigger(new char[capacity]);
+        std::unique_ptr<char[]> bigger(new char[capacity + sizeof(uint64_t)]);
         if (end_ > 0) std::memcpy(bigger.get(), buf_.get(), end_);
         buf_ = std::move(bigger);
         capacity_ = capacity;
     }
+    // A regular file of the size and modification time it had when opened.
+    bool unchanged() const {
+        struct stat st;
+        return size_ >= 0 && ::fstat(::fileno(file_), &st) == 0 && st.st_size == size_ &&
+               st.st_mtim.tv_sec == modified_.tv_sec && st.st_mtim.tv_nsec == modified_.tv_nsec;
+    }
+    std::FILE* file_;
     std::unique_ptr<char[]> buf_;
     size_t capacity_ = 0;
     size_t begin_ = 0, end_ = 0;
+    int64_t base_ = 0;  // the file offset of buf_[0]
     bool atEnd_ = false;
     int64_t size_ = -1;
+    struct timespec modified_ = {};
 };
 
 // The fields of one record, as views into the line or, for a quoted field
@@ -288,6 +307,20 @@ std::string_view trim_view(std::string_view s) {
     return s.substr(b, e - b);
 }
 
+// Eight bytes of a text from p, as a number whose lowest byte is p[0]; and
+// the same with each digit's byte made its value ('0' to '9' become 0 to 9)
+// and every other byte 10 or more.
+uint64_t load_bytes(const char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    return w;
+}
+uint64_t load_digits(const char* p) { return load_bytes(p) ^ 0x3030303030303030u; }
+
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // Reads a plain decimal "[-]digits[.digits]" at p, up to the first
 // character that cannot continue it, when its digits make an integer m
 // below 2^53 with at most 22 of them after the point: m and the power of
@@ -296,8 +329,6 @@ std::string_view trim_view(std::string_view s) {
 // floating point numbers accurately", PLDI 1990).  Returns where it ended,
 // null for anything else.
 const char* scan_decimal(const char* p, const char* end, double* v) {
-    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     constexpr uint64_t kExactBelow = uint64_t{1} << 53;
     constexpr ptrdiff_t kMostDigits = 19;    // 19 digits stay below 2^64
     constexpr ptrdiff_t kMostDecimals = 22;  // 10^22 is the largest exact power of ten
@@ -318,6 +349,54 @@ const char* scan_decimal(const char* p, const char* end, double* v) {
     const double x = static_cast<double>(m) / kPow10[decimals];
     *v = negative ? -x : x;
     return p;
+}
+
+// The bytes of a word below byte n (0 to 8).
+constexpr uint64_t kBytesBelow[9] = {0,
+                                     0xFFu,
+                                     0xFFFFu,
+                                     0xFFFFFFu,
+                                     0xFFFFFFFFu,
+                                     0xFFFFFFFFFFu,
+                                     0xFFFFFFFFFFFFu,
+                                     0xFFFFFFFFFFFFFFu,
+                                     ~uint64_t{0}};
+
+// The field [p, p + len) when it is a plain decimal of at most eight
+// characters after its sign ("[-]d*[.d*]", a digit at least): *v the very
+// double scan_decimal gives, in one pass over one word of the field
+// without a branch on its bytes.  The point's byte is taken out of the
+// word (the bytes above it move down), the digits d1 .. dn become the
+// integer m 10^(8-n) by combining pairs of digits, of pairs and of
+// quadruples (Lemire, "Number parsing at a gigabyte per second", Software:
+// Practice and Experience 51, 2021), and m 10^(8-n) / 10^(8-n+decimals)
+// is the correctly rounded m / 10^decimals, both operands exact.  false
+// for any other field.  `limit` is where the readable memory after the
+// field ends: a word is loaded from the field's start.
+bool short_decimal(const char* p, size_t len, const char* limit, double* v) {
+    constexpr uint64_t kLow = 0x7F7F7F7F7F7F7F7Fu, kHigh = 0x8080808080808080u;
+    if (len == 0) return false;
+    const uint64_t negative = *p == '-';
+    p += negative;
+    len -= negative;
+    if (len - 1 >= 8) return false;  // 1 to 8 characters
+    char near[8] = {};
+    if (limit - p < 8) p = static_cast<const char*>(std::memcpy(near, p, len));
+    const uint64_t w = load_digits(p);  // a digit's byte is its value, a point's 0x1E
+    const uint64_t t = w ^ 0x1E1E1E1E1E1E1E1Eu;
+    const uint64_t points = ~(((t & kLow) + kLow) | t) & kHigh & kBytesBelow[len];
+    const uint64_t below = kBytesBelow[std::countr_zero(points) / 8];  // the bytes before the point
+    const size_t n = len - (points != 0);
+    const uint64_t digits = ((w & below) | ((w >> 8) & ~below)) & kBytesBelow[n];
+    const uint64_t notDigit = ((digits + 0x7676767676767676u) | digits) & kHigh & kBytesBelow[n];
+    if ((notDigit | (points & (points - 1))) != 0 || n == 0) return false;
+    uint64_t m = (digits * 10 + (digits >> 8)) & 0x00FF00FF00FF00FFu;
+    m = (m * 100 + (m >> 16)) & 0x0000FFFF0000FFFFu;
+    m = (m * 10000 + (m >> 32)) & 0x00000000FFFFFFFFu;
+    const size_t before = points != 0 ? static_cast<size_t>(std::countr_zero(points)) / 8 : len;
+    const double x = static_cast<double>(m) / kPow10[8 - before];  // 8 - n + decimals
+    *v = std::bit_cast<double>(std::bit_cast<uint64_t>(x) | negative << 63);
+    return true;
 }
 
 // The whole of t as a plain decimal (scan_decimal).
@@ -475,202 +554,434 @@ bool read_header(LineSource* src, HostDataSet* data, CsvHeader* h, std::string* 
     return read_names(line, lineNo, h, error);
 }
 
-// A variable as its observations are read.  A numeric one (no CHAR line)
+// The values of one record by variable, and the fields of its line.
+struct Record {
+    double* numbers;     // the numeric variables' values
+    std::string* texts;  // the character variables' texts
+    Fields* fields;
+    size_t* ends;        // of the fields in the line
+};
+
+// text := s without its trailing blanks and tabs.
+void assign_rtrim(std::string* text, std::string_view s) {
+    size_t e = s.size();
+    while (e > 0 && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+    text->assign(s.data(), e);
+}
+
+// The ends of the fields of a line into ends[nv]: its commas, found eight
+// bytes at a time (a byte is a comma when it xor ',' is zero, which
+// ((x & 0x7f) + 0x7f) | x leaves below 0x80 in every byte, with no carry
+// between bytes), then the line's end.  false when it has not exactly
+// nv - 1 commas.
+bool field_ends(std::string_view line, size_t nv, size_t* ends) {
+    constexpr uint64_t kCommas = 0x2C2C2C2C2C2C2C2Cu, kLow = 0x7F7F7F7F7F7F7F7Fu, kHigh = 0x8080808080808080u;
+    const char* const b = line.data();
+    const size_t n = line.size();
+    size_t count = 0, i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const uint64_t x = load_bytes(b + i) ^ kCommas;
+        for (uint64_t z = ~(((x & kLow) + kLow) | x) & kHigh; z != 0; z &= z - 1) {
+            if (count + 1 == nv) return false;
+            ends[count++] = i + static_cast<size_t>(std::countr_zero(z)) / 8;
+        }
+    }
+    for (; i < n; ++i) {
+        if (b[i] != ',') continue;
+        if (count + 1 == nv) return false;
+        ends[count++] = i;
+    }
+    if (count + 1 != nv) return false;
+    ends[count] = n;
+    return true;
+}
+
+// A record of plain fields only: the numeric variables' values plain
+// decimals (scan_decimal: no blanks, missing values or exponents), the
+// character ones' texts without quotes.  Most records of most data sets
+// are such, and the general way costs several times as much.  The fields'
+// ends come first, so that the fields are parsed each on its own and the
+// processor works on several at once.  false for any other line (a blank
+// one among them), which the general way then reads as it reads every
+// one; the record's values are then undefined.  The memory up to `limit`
+// after the line can be read.
+bool parse_plain(std::string_view line, const char* limit, const uint8_t* character, size_t nv, Record r) {
+    if (nv == 0 || (nv == 1 && blank(line)) || !field_ends(line, nv, r.ends)) return false;
+    const char* const b = line.data();
+    const char* const end = b + line.size();
+    size_t begin = 0;
+    for (size_t k = 0; k < nv; begin = r.ends[k++] + 1) {
+        const std::string_view field(b + begin, r.ends[k] - begin);
+        if (character[k]) {
+            if (field.find('"') != std::string_view::npos) return false;
+            assign_rtrim(&r.texts[k], field);
+        } else if (!short_decimal(field.data(), field.size(), limit, &r.numbers[k]) &&
+                   scan_decimal(field.data(), end, &r.numbers[k]) != field.data() + field.size()) {
+            return false;  // the decimal reads on to the line's end, but stops at the comma
+        }
+    }
+    return true;
+}
+
+enum class Parsed { kRecord, kBlank, kOpenQuote, kFieldCount, kNotNumber };
+
+// Any record: split into its fields, each parsed.  A numeric variable's
+// field that is not a number goes to notNumber(k, field), which either
+// puts something in the record and says to go on (true) or stops the
+// record (false: kNotNumber).
+template <typename NotNumber>
+Parsed parse_general(std::string_view line, const uint8_t* character, size_t nv, Record r,
+                     NotNumber&& notNumber) {
+    if (blank(line)) return Parsed::kBlank;
+    if (!split_record(line, r.fields)) return Parsed::kOpenQuote;
+    if (r.fields->views.size() != nv) return Parsed::kFieldCount;
+    for (size_t k = 0; k < nv; ++k) {
+        const std::string_view field = r.fields->views[k];
+        if (character[k])
+            assign_rtrim(&r.texts[k], field);
+        else if (!parse_number(field, &r.numbers[k]) && !notNumber(k, field))
+            return Parsed::kNotNumber;
+    }
+    return Parsed::kRecord;
+}
+
+// A variable as the scan meets its values.  A numeric one (no CHAR line)
 // turns character at the first value that is not a number; the texts of
 // the observations before it come from a second reading of the source.
 struct Column {
     DataSetVariable* var = nullptr;
     std::string upperName;
-    bool character = false;
     int64_t turnedAt = -1;  // the observation at which it turned character
     size_t longest = 1;     // of its texts
     std::string error;      // its first value the CHAR line does not allow
 };
 
-void add_text(Column* c, std::string_view field, int64_t lineNo, bool haveChar) {
-    std::string t = rtrim(field);
-    c->longest = std::max(c->longest, t.size());
-    if (haveChar && c->error.empty() && t.size() > static_cast<size_t>(c->var->length))
-        c->error = "line " + std::to_string(lineNo) + ": value '" + t + "' is longer than the length " +
-                   std::to_string(c->var->length) + " of " + c->var->name;
-    c->var->texts.push_back(std::move(t));
-}
+// The scan of the observations: the columns, the values of the record in
+// hand, and whether the values are still held (while they take at most
+// `limit` bytes).
+struct Scan {
+    const CsvHeader* header = nullptr;
+    std::vector<Column> cols;
+    std::vector<uint8_t> character;  // by variable, as known so far
+    std::vector<double> numbers;
+    std::vector<std::string> texts;
+    Fields fields;
+    std::unique_ptr<ScanGroups> groups;  // null once they are not kept
+    ByKey key;                           // of the group in hand
+    size_t groupBytes = 0;               // kept by the finished groups
+    bool hold = true;
+    size_t limit = 0;
+    size_t heldBytes = 0;
 
-void add_value(Column* c, std::string_view field, int64_t obs, int64_t lineNo, bool haveChar) {
-    if (!c->character) {
-        double v = 0.0;
-        if (parse_number(field, &v)) {
-            c->var->numbers.push_back(v);
-            return;
+    std::vector<size_t> ends;
+
+    Record record() { return Record{numbers.data(), texts.data(), &fields, ends.data()}; }
+
+    // Frees every value held so far: from here on none is.
+    void drop() {
+        for (Column& c : cols) {
+            std::vector<double>().swap(c.var->numbers);
+            std::vector<std::string>().swap(c.var->texts);
         }
-        if (haveChar) {
-            if (c->error.empty())
-                c->error = "line " + std::to_string(lineNo) + ": value '" + std::string(field) +
-                           "' of numeric variable " + c->var->name + " is not a number";
-            c->var->numbers.push_back(0.0);
-            return;
+        hold = false;
+    }
+
+    // A numeric variable's field that is not a number, in observation obs:
+    // an error with a CHAR line (the value held as 0), else the variable
+    // turns character.
+    bool not_a_number(size_t k, std::string_view field, int64_t obs, int64_t lineNo) {
+        Column& c = cols[k];
+        if (header->haveChar) {
+            if (c.error.empty())
+                c.error = "line " + std::to_string(lineNo) + ": value '" + std::string(field) +
+                          "' of numeric variable " + c.var->name + " is not a number";
+            numbers[k] = 0.0;
+            return true;
         }
-        c->character = true;
-        c->turnedAt = obs;
-        std::vector<double>().swap(c->var->numbers);
+        character[k] = 1;
+        c.turnedAt = obs;
+        if (groups) {
+            groups->place[k] = -1;
+            // Groups by a variable that turned character were not its runs.
+            if (std::find(groups->byVariables.begin(), groups->byVariables.end(), static_cast<int>(k)) !=
+                groups->byVariables.end())
+                groups.reset();
+        }
+        if (hold) {
+            heldBytes += static_cast<size_t>(obs) * (sizeof(std::string) - sizeof(double));
+            std::vector<double>().swap(c.var->numbers);
+        }
+        assign_rtrim(&texts[k], field);
+        return true;
     }
-    add_text(c, field, lineNo, haveChar);
-}
 
-// Room for the observations a file of `bytes` holds at `perLine` bytes a
-// line, for the numeric columns: reserving never touches the memory, and
-// it saves copying the columns as they grow.
-void reserve_numbers(std::vector<Column>* cols, int64_t bytes, double perLine) {
-    if (bytes <= 0 || !(perLine > 0.0)) return;
-    const auto rows = static_cast<size_t>(static_cast<double>(bytes) / perLine * 1.02) + 16;
-    for (Column& c : *cols)
-        if (!c.character) c.var->numbers.reserve(rows);
-}
-
-}  // namespace
-
-namespace {
-
-// A record of plain decimals only (scan_decimal) between the commas: no
-// blanks, quotes, missing values or exponents.  Each is parsed in the one
-// pass that finds its end and added to its variable, which must be
-// numeric: most data sets are all such records, and the general path costs
-// several times as much.  false, with the variables as they were, for any
-// other record, which the general path then reads as it reads every one.
-bool add_plain_record(std::string_view line, std::vector<Column>* cols) {
-    const char* p = line.data();
-    const char* const end = p + line.size();
-    const size_t nv = cols->size();
-    size_t k = 0;
-    for (; k < nv; ++k) {
-        DataSetVariable* var = (*cols)[k].var;
-        double x = 0.0;
-        if ((*cols)[k].character || (p = scan_decimal(p, end, &x)) == nullptr) break;
-        if (p < end ? *p != ',' || k + 1 == nv : k + 1 != nv) break;
-        ++p;
-        var->numbers.push_back(x);
+    // The record in hand, at `at`: the lengths of its texts, its values
+    // held while they fit, and its group's sums.
+    void take(int64_t lineNo, RowPosition at) {
+        // Numbers that are not held need nothing of this loop.
+        const size_t nv = hold || std::find(character.begin(), character.end(), 1) != character.end() ? cols.size() : 0;
+        for (size_t k = 0; k < nv; ++k) {
+            Column& c = cols[k];
+            if (character[k]) {
+                const size_t len = texts[k].size();
+                c.longest = std::max(c.longest, len);
+                if (header->haveChar && c.error.empty() && len > static_cast<size_t>(c.var->length))
+                    c.error = "line " + std::to_string(lineNo) + ": value '" + texts[k] +
+                              "' is longer than the length " + std::to_string(c.var->length) + " of " +
+                              c.var->name;
+                if (hold) {
+                    c.var->texts.push_back(texts[k]);
+                    heldBytes += sizeof(std::string) + (len > 15 ? len + 1 : 0);
+                }
+            } else if (hold) {
+                c.var->numbers.push_back(numbers[k]);
+                heldBytes += sizeof(double);
+            }
+        }
+        if (groups) sum_record(at);
+        if (hold && heldBytes > limit) drop();
     }
-    if (k == nv && nv > 0) return true;
-    for (size_t j = 0; j < k; ++j) (*cols)[j].var->numbers.pop_back();
-    return false;
-}
 
-// The observations: each record split, each value parsed as it is read
-// into its variable.  false with *error at the first malformed record.
-bool read_observations(LineSource* src, const CsvHeader& h, std::vector<Column>* cols, int64_t* nObs,
-                       std::string* error) {
-    const size_t nv = cols->size();
-    Fields f;
+    // The record in hand (at `at`) into the sums of its group: a new group
+    // when its BY values differ from those of the group in hand.
+    void sum_record(RowPosition at) {
+        const std::vector<int>& by = groups->byVariables;
+        bool same = !groups->groups.empty();
+        for (size_t j = 0; same && j < by.size(); ++j) {
+            const int k = by[j];
+            same = same_by_value(ByValue{numbers[k], character[k] ? texts[k] : std::string()}, key[j],
+                                 character[k] != 0);
+        }
+        if (!same) {
+            if (!groups->groups.empty()) groupBytes += groups->groups.back().finish();
+            if (groupBytes > ScanGroups::kBytes) {
+                groups.reset();
+                return;
+            }
+            key.resize(by.size());
+            for (size_t j = 0; j < by.size(); ++j)
+                key[j] = ByValue{numbers[by[j]], character[by[j]] ? texts[by[j]] : std::string()};
+            groups->groups.emplace_back(groups->variables.size(), groups->products);
+            groups->groups.back().begin = at;
+        }
+        groups->groups.back().add(groups->variables, numbers.data());
+    }
+
+    // Room for the observations a text of `bytes` holds at `perLine` bytes
+    // a line, for the numeric columns, up to the limit: reserving never
+    // touches the memory, and it saves copying the columns as they grow.
+    void reserve(int64_t bytes, double perLine) const {
+        if (!hold || bytes <= 0 || !(perLine > 0.0)) return;
+        const double rows = static_cast<double>(bytes) / perLine * 1.02 + 16.0;
+        const double fit = static_cast<double>(limit / sizeof(double) / std::max<size_t>(cols.size(), 1)) + 16.0;
+        for (size_t k = 0; k < cols.size(); ++k)
+            if (!character[k]) cols[k].var->numbers.reserve(static_cast<size_t>(std::min(rows, fit)));
+    }
+};
+
+// The observations, each record read as it comes; false with *error at
+// the first malformed record.
+bool scan_observations(LineSource* src, Scan* scan, int64_t* nObs, std::string* error) {
+    const size_t nv = scan->cols.size();
     std::string_view line;
-    int64_t lineNo = h.namesLine, obs = 0, bytes = 0;
+    int64_t lineNo = scan->header->namesLine, obs = 0, bytes = 0;
     constexpr int64_t kSample = 64;  // observations whose lines estimate the rest
-    while (src->next(&line)) {
+    for (int64_t offset = src->offset(); src->next(&line); offset = src->offset()) {
         ++lineNo;
         bytes += static_cast<int64_t>(line.size()) + 1;
-        if (add_plain_record(line, cols)) {
-            if (++obs == kSample) reserve_numbers(cols, src->size(), static_cast<double>(bytes) / kSample);
-            continue;
+        if (!parse_plain(line, src->readable_end(), scan->character.data(), nv, scan->record())) {
+            const Parsed p = parse_general(line, scan->character.data(), nv, scan->record(),
+                                           [&](size_t k, std::string_view field) {
+                                               return scan->not_a_number(k, field, obs, lineNo);
+                                           });
+            if (p == Parsed::kBlank) continue;
+            if (p == Parsed::kOpenQuote) {
+                *error = "line " + std::to_string(lineNo) + ": a quote is not closed";
+                return false;
+            }
+            if (p == Parsed::kFieldCount) {
+                *error = "line " + std::to_string(lineNo) + ": " + std::to_string(scan->fields.views.size()) +
+                         " values for " + std::to_string(nv) + " variables";
+                return false;
+            }
         }
-        if (blank(line)) continue;
-        if (!split_record(line, &f)) {
-            *error = "line " + std::to_string(lineNo) + ": a quote is not closed";
-            return false;
-        }
-        if (f.views.size() != nv) {
-            *error = "line " + std::to_string(lineNo) + ": " + std::to_string(f.views.size()) +
-                     " values for " + std::to_string(nv) + " variables";
-            return false;
-        }
-        for (size_t k = 0; k < nv; ++k) add_value(&(*cols)[k], f.views[k], obs, lineNo, h.haveChar);
-        if (++obs == kSample) reserve_numbers(cols, src->size(), static_cast<double>(bytes) / kSample);
+        scan->take(lineNo, RowPosition{obs, offset});
+        if (++obs == kSample) scan->reserve(src->size(), static_cast<double>(bytes) / kSample);
     }
     *nObs = obs;
     return true;
 }
 
-// The texts of the observations before each column turned character, from
-// a second reading of the source; false with *error when it cannot be read
-// again as it was.
-bool fill_turned_columns(LineSource* src, const CsvHeader& h, std::vector<Column>* cols,
-                         std::string* error) {
+// The observations before each column turned character, from a second
+// reading of the source: their texts while the values are held, else only
+// their lengths.  false with *error when it cannot be read again as it
+// was.
+bool fill_turned_columns(LineSource* src, int64_t firstOffset, Scan* scan, std::string* error) {
     int64_t upTo = 0;
-    for (const Column& c : *cols) upTo = std::max(upTo, c.turnedAt);
+    for (const Column& c : scan->cols) upTo = std::max(upTo, c.turnedAt);
     if (upTo <= 0) return true;
-    const size_t nv = cols->size();
+    const size_t nv = scan->cols.size();
     std::vector<std::vector<std::string>> before(nv);
     Fields f;
     std::string_view line;
-    int64_t lineNo = 0, obs = 0;
-    bool ok = src->rewind();
+    int64_t obs = 0;
+    bool ok = src->seek(firstOffset);
     while (ok && obs < upTo && src->next(&line)) {
-        if (++lineNo <= h.namesLine || blank(line)) continue;
+        if (blank(line)) continue;
         ok = split_record(line, &f) && f.views.size() == nv;
-        for (size_t k = 0; ok && k < nv; ++k)
-            if (obs < (*cols)[k].turnedAt) before[k].push_back(rtrim(f.views[k]));
+        for (size_t k = 0; ok && k < nv; ++k) {
+            Column& c = scan->cols[k];
+            if (obs >= c.turnedAt) continue;
+            std::string t = rtrim(f.views[k]);
+            c.longest = std::max(c.longest, t.size());
+            if (scan->hold) before[k].push_back(std::move(t));
+        }
         ++obs;
     }
     if (!ok || obs < upTo) {
         *error = "the file changed while it was read";
         return false;
     }
-    for (size_t k = 0; k < nv; ++k) {
-        Column& c = (*cols)[k];
-        for (const std::string& t : before[k]) c.longest = std::max(c.longest, t.size());
-        auto& texts = c.var->texts;
+    for (size_t k = 0; k < nv && scan->hold; ++k) {
+        auto& texts = scan->cols[k].var->texts;
         texts.insert(texts.begin(), std::make_move_iterator(before[k].begin()),
                      std::make_move_iterator(before[k].end()));
     }
     return true;
 }
 
-bool read_csv(LineSource* src, HostDataSet* data, std::string* error) {
+// The groups the scan sums: by the named BY variables when the data set
+// has them all, else one group; the products of the numeric variables
+// when there are at most ScanGroups::kMost of them.
+std::unique_ptr<ScanGroups> scan_groups(const std::vector<uint8_t>& character, const std::vector<std::string>& by,
+                                        const std::vector<std::string>& names) {
+    auto g = std::make_unique<ScanGroups>();
+    for (const std::string& b : by) {
+        const std::string ub = upper(b);
+        const auto at = std::find_if(names.begin(), names.end(), [&](const std::string& n) { return upper(n) == ub; });
+        if (at == names.end()) {
+            g->byVariables.clear();
+            break;
+        }
+        g->byVariables.push_back(static_cast<int>(at - names.begin()));
+    }
+    g->place.assign(character.size(), -1);
+    for (size_t k = 0; k < character.size(); ++k)
+        if (character[k] == 0) {
+            g->place[k] = static_cast<int>(g->variables.size());
+            g->variables.push_back(static_cast<int>(k));
+        }
+    g->products = !g->variables.empty() && g->variables.size() <= ScanGroups::kMost;
+    return g;
+}
+
+}  // namespace
+
+bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::vector<std::string>* by,
+              HostDataSet* data, std::string* error) {
     //   the header: attributes, CHAR line, names
-    //   the observations, parsed into the variables as they are read
-    //   the texts of the columns that turned character, read again
+    //   the observations, each value parsed as it is read, held while they fit
+    //   the observations before the columns that turned character, read again
     //   the lengths; the first value error by variable, then by line
+    //   a data set that holds no values reads them again from the source
     CsvHeader h;
-    if (!read_header(src, data, &h, error)) return false;
+    if (!read_header(source.get(), data, &h, error)) return false;
+    data->firstOffset = source->offset();
     const size_t nv = h.names.size();
     data->variables.clear();
     data->variables.resize(nv);
-    std::vector<Column> cols(nv);
+    Scan scan;
+    scan.header = &h;
+    scan.limit = holdLimit;
+    scan.hold = holdLimit > 0;
+    scan.cols.resize(nv);
+    scan.character.resize(nv);
+    scan.numbers.assign(nv, host_missing_value());
+    scan.texts.resize(nv);
+    scan.ends.resize(nv);
     for (size_t k = 0; k < nv; ++k) {
-        Column& c = cols[k];
+        Column& c = scan.cols[k];
         c.var = &data->variables[k];
         c.var->name = h.names[k];
         c.upperName = upper(h.names[k]);
-        c.character = h.haveChar ? h.charLengths.count(c.upperName) > 0 : is_name_variable(c.upperName);
-        c.var->length = h.haveChar && c.character ? h.charLengths.at(c.upperName) : 8;
+        const bool character = h.haveChar ? h.charLengths.count(c.upperName) > 0 : is_name_variable(c.upperName);
+        scan.character[k] = character ? 1 : 0;
+        c.var->length = h.haveChar && character ? h.charLengths.at(c.upperName) : 8;
     }
+    if (by != nullptr) scan.groups = scan_groups(scan.character, *by, h.names);
     int64_t nObs = 0;
-    if (!read_observations(src, h, &cols, &nObs, error)) return false;
-    if (!fill_turned_columns(src, h, &cols, error)) return false;
-    for (Column& c : cols) {
+    if (!scan_observations(source.get(), &scan, &nObs, error)) return false;
+    if (!fill_turned_columns(source.get(), data->firstOffset, &scan, error)) return false;
+    for (size_t k = 0; k < nv; ++k) {
+        Column& c = scan.cols[k];
         if (!c.error.empty()) {
             *error = c.error;
             return false;
         }
-        c.var->character = c.character;
+        c.var->character = scan.character[k] != 0;
         // The special variables keep the widths the procedure binds them with.
-        if (c.character && !h.haveChar) {
+        if (c.var->character && !h.haveChar) {
             const size_t base = c.upperName == "_TYPE_" ? 8 : is_name_variable(c.upperName) ? 32 : 1;
             c.var->length = static_cast<int32_t>(std::max(base, c.longest));
         }
     }
     data->nObs = nObs;
+    if (scan.groups && !scan.groups->groups.empty()) scan.groups->groups.back().finish();
+    data->scanned = std::move(scan.groups);
+    data->rows.reset();
+    if (!scan.hold) data->rows = std::make_unique<CsvRows>(std::move(source), std::move(scan.character));
     return true;
 }
 
-}  // namespace
-
 bool csv_read(const std::string& text, HostDataSet* data, std::string* error) {
-    TextLines src(text);
-    return read_csv(&src, data, error);
+    return csv_scan(text_lines(text), std::numeric_limits<size_t>::max(), nullptr, data, error);
 }
 
-bool csv_read_file(std::FILE* file, HostDataSet* data, std::string* error) {
-    FileLines src(file);
-    return read_csv(&src, data, error);
+std::unique_ptr<LineSource> file_lines(std::FILE* file) { return std::make_unique<FileLines>(file); }
+
+std::unique_ptr<LineSource> text_lines(const std::string& text) { return std::make_unique<TextLines>(text); }
+
+struct CsvRows::Work {
+    Fields fields;
+    std::vector<size_t> ends;
+};
+
+CsvRows::CsvRows(std::unique_ptr<LineSource> source, std::vector<uint8_t> character)
+    : numbers(character.size(), host_missing_value()),
+      texts(character.size()),
+      source_(std::move(source)),
+      character_(std::move(character)),
+      work_(std::make_unique<Work>()) {
+    work_->ends.resize(character_.size());
+}
+
+CsvRows::~CsvRows() = default;
+
+size_t CsvRows::held_bytes() const {
+    size_t bytes = source_->held_bytes() + numbers.capacity() * sizeof(double) +
+                   work_->ends.capacity() * sizeof(size_t) + work_->fields.views.capacity() * sizeof(std::string_view);
+    for (const std::string& t : texts) bytes += sizeof t + (t.capacity() > 15 ? t.capacity() + 1 : 0);
+    for (const std::string& t : work_->fields.unquoted) bytes += sizeof t + (t.capacity() > 15 ? t.capacity() + 1 : 0);
+    return bytes;
+}
+
+CsvRows::Read CsvRows::read(int64_t offset, int64_t* next) {
+    if (offset != source_->offset() && !source_->seek(offset)) return Read::kBroken;
+    const size_t nv = character_.size();
+    const Record r{numbers.data(), texts.data(), &work_->fields, work_->ends.data()};
+    std::string_view line;
+    while (source_->next(&line)) {
+        if (!parse_plain(line, source_->readable_end(), character_.data(), nv, r)) {
+            // Every value was a number when the scan read it.
+            const Parsed p = parse_general(line, character_.data(), nv, r,
+                                           [](size_t, std::string_view) { return false; });
+            if (p == Parsed::kBlank) continue;
+            if (p != Parsed::kRecord) return Read::kBroken;
+        }
+        *next = source_->offset();
+        return Read::kRecord;
+    }
+    return Read::kEnd;
 }
 
 std::string csv_write(const HostDataSet* data) {

@@ -1,14 +1,18 @@
-// Data sets of a step and their BY groups.  A data set is read whole into
-// memory when it is opened; a BY group is a run of observations with equal
-// values of the BY variables.  The module walks DATA= group by group
-// (xbynext) and keeps each other input data set on the group with the same
-// BY values (xbysync), so those are matched by value, not by position.
-// Output data sets collect their rows in memory.  When the step ends they
-// are written as CSV files, each to a scratch file in its own folder that
-// is renamed into place (an atomic replacement) only when every one of them
-// was written and the step did not fail: a failing step, or one whose disk
-// fills, leaves every existing file as it was, and so does a stop the user
-// asks for before the renames.
+// Data sets of a step and their BY groups.  An input data set is scanned
+// when it is opened; its observations are then read in order, from the
+// values it holds or again from its file, and a BY group is a run of
+// observations with equal values of the BY variables, found as they are
+// read: a group ends where an observation's BY values differ from those of
+// its first.  The module walks DATA= group by group (xbynext) and keeps
+// each other input data set on the group with the same BY values
+// (xbysync), so those are matched by value, not by position; for that the
+// other data set's groups are listed once, by a scan.  Output data sets
+// collect their rows in memory.  When the step ends they are written as
+// CSV files, each to a scratch file in its own folder that is renamed into
+// place (an atomic replacement) only when every one of them was written
+// and the step did not fail: a failing step, or one whose disk fills,
+// leaves every existing file as it was, and so does a stop the user asks
+// for before the renames.
 #include "platform/dataset.h"
 
 #include <algorithm>
@@ -17,7 +21,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
+
+#include <sys/stat.h>
 
 #include "platform/output_document.h"
 #include "platform/output_file.h"
@@ -39,6 +46,11 @@ StepDataSets& step_sets() {
     return s;
 }
 
+size_t& hold_limit() {
+    static size_t limit = kDefaultHoldLimit;
+    return limit;
+}
+
 const StepHooks kHooks("datasets", nullptr, [] { dataset_end_step(); });
 
 std::string upper(std::string s) {
@@ -53,13 +65,73 @@ int find_variable(const HostDataSet* data, const std::string& name) {
     return -1;
 }
 
-// Equality of two values of the same variable kind.
-bool same_value(const DataSetVariable& a, int64_t ia, const DataSetVariable& b, int64_t ib) {
-    if (a.character != b.character) return false;
-    if (a.character) return a.texts[ia] == b.texts[ib];
-    double x = a.numbers[ia], y = b.numbers[ib];
-    if (host_is_missing(x) || host_is_missing(y)) return missing_code(x) == missing_code(y);
-    return x == y;
+// ---- the observation in hand ----
+
+RowPosition first_position(const HostDataSet* d) { return RowPosition{0, d->firstOffset}; }
+
+// Makes observation `at` the one whose values are at hand; *after is the
+// position after it.  false past the last observation.  A data set whose
+// file no longer gives the records its scan read ends the step.
+bool load_row(HostDataSet* d, RowPosition at, RowPosition* after) {
+    if (at.obs >= d->nObs) return false;
+    if (d->loaded == at.obs) {
+        *after = d->loadedNext;
+        return true;
+    }
+    RowPosition next{at.obs + 1, 0};
+    if (d->rows && d->rows->read(at.offset, &next.offset) != CsvRows::Read::kRecord) {
+        d->loaded = -1;
+        write_log("ERROR: Data set " + d->name + " (" + d->path +
+                  ") changed while the step read it: its observations are not those it had when it was opened.");
+        xexit(kLevelBadVariables, 0);
+    }
+    d->loaded = at.obs;
+    d->loadedNext = *after = next;
+    return true;
+}
+
+double loaded_number(const HostDataSet* d, int variable) {
+    return d->rows ? d->rows->numbers[variable] : d->variables[variable].numbers[d->loaded];
+}
+
+const std::string& loaded_text(const HostDataSet* d, int variable) {
+    return d->rows ? d->rows->texts[variable] : d->variables[variable].texts[d->loaded];
+}
+
+// The values at hand are those of the observation last delivered.
+void load_current(HostDataSet* d) {
+    RowPosition after;
+    if (d->currentObs >= 0 && d->loaded != d->currentObs) load_row(d, d->current, &after);
+}
+
+// ---- BY values ----
+
+// Whether the observation at hand has the BY values `key`.
+bool loaded_has_key(const HostDataSet* d, const ByKey& key) {
+    for (size_t k = 0; k < d->byVariables.size(); ++k) {
+        const int v = d->byVariables[k];
+        const bool character = d->variables[v].character;
+        ByValue value;
+        if (character) {
+            if (loaded_text(d, v) != key[k].text) return false;
+            continue;
+        }
+        value.number = loaded_number(d, v);
+        if (!same_by_value(value, key[k], false)) return false;
+    }
+    return true;
+}
+
+ByKey loaded_key(const HostDataSet* d) {
+    ByKey key(d->byVariables.size());
+    for (size_t k = 0; k < key.size(); ++k) {
+        const int v = d->byVariables[k];
+        if (d->variables[v].character)
+            key[k].text = loaded_text(d, v);
+        else
+            key[k].number = loaded_number(d, v);
+    }
+    return key;
 }
 
 // Sort rank of a numeric value: "._" < "." < ".A" .. ".Z" < every number.
@@ -69,45 +141,122 @@ int missing_rank(double v) {
     return code == 1 ? 0 : code == 0 ? 1 : code;
 }
 
-// -1, 0, 1 as observation i sorts before, with or after observation j by
-// the BY variables.
-int compare_by(const HostDataSet* data, int64_t i, int64_t j) {
-    for (int k : data->byVariables) {
-        const DataSetVariable& v = data->variables[k];
-        if (v.character) {
-            int c = v.texts[i].compare(v.texts[j]);
+// -1, 0, 1 as BY values a sort before, with or after b (of the BY
+// variables of d).
+int compare_keys(const HostDataSet* d, const ByKey& a, const ByKey& b) {
+    for (size_t k = 0; k < d->byVariables.size(); ++k) {
+        if (d->variables[d->byVariables[k]].character) {
+            const int c = a[k].text.compare(b[k].text);
             if (c) return c < 0 ? -1 : 1;
             continue;
         }
-        double x = v.numbers[i], y = v.numbers[j];
-        int rx = missing_rank(x), ry = missing_rank(y);
+        const double x = a[k].number, y = b[k].number;
+        const int rx = missing_rank(x), ry = missing_rank(y);
         if (rx != ry) return rx < ry ? -1 : 1;
         if (rx == 100 && x != y) return x < y ? -1 : 1;
     }
     return 0;
 }
 
-std::string by_values(const HostDataSet* data, int64_t obs) {
+std::string by_values(const HostDataSet* data, const ByKey& key) {
     std::string s;
-    for (int k : data->byVariables) {
-        const DataSetVariable& v = data->variables[k];
+    for (size_t k = 0; k < data->byVariables.size(); ++k) {
+        const DataSetVariable& v = data->variables[data->byVariables[k]];
         if (!s.empty()) s += " ";
         s += v.name + "=";
         if (v.character) {
-            s += v.texts[obs];
+            s += key[k].text;
+        } else if (host_is_missing(key[k].number)) {
+            s += missing_text(key[k].number);
         } else {
             std::ostringstream o;
             o.precision(15);
-            if (host_is_missing(v.numbers[obs])) {
-                int c = missing_code(v.numbers[obs]);
-                o << (c == 1 ? "._" : c >= 2 ? std::string(".") + static_cast<char>('A' + c - 2) : ".");
-            } else {
-                o << v.numbers[obs];
-            }
+            o << key[k].number;
             s += o.str();
         }
     }
     return s;
+}
+
+// ---- groups ----
+
+bool on_group(const HostDataSet* d) { return !d->noGroup && !d->ended && d->group >= 0; }
+
+// Before the first group, with no list of the groups.
+void regroup(HostDataSet* d) {
+    d->group = -1;
+    d->ended = false;
+    d->noGroup = false;
+    d->endKnown = false;
+    d->currentObs = -1;
+    d->key.clear();
+    d->previousKey.clear();
+    d->groups.clear();
+    d->indexed = false;
+}
+
+// Delivers the next observation of the current group: false at its end,
+// which is then known.
+bool advance(HostDataSet* d) {
+    d->currentObs = -1;
+    if (!on_group(d) || (d->endKnown && d->next.obs >= d->groupEnd.obs)) return false;
+    RowPosition after;
+    if (!load_row(d, d->next, &after) || (d->next.obs != d->groupBegin.obs && !loaded_has_key(d, d->key))) {
+        d->groupEnd = d->next;
+        d->endKnown = true;
+        return false;
+    }
+    d->current = d->next;
+    d->currentObs = d->next.obs;
+    d->next = after;
+    return true;
+}
+
+// Finds where the current group ends: where the scan found the next one
+// to begin, or by reading on to it.
+void find_group_end(HostDataSet* d) {
+    if (d->endKnown) return;
+    const ScanGroups* g = d->scanned.get();
+    if (g != nullptr && g->byVariables == d->byVariables && on_group(d) &&
+        d->group < static_cast<int64_t>(g->groups.size())) {
+        const auto next = static_cast<size_t>(d->group) + 1;
+        d->groupEnd = next < g->groups.size() ? g->groups[next].begin : RowPosition{d->nObs, 0};
+        d->endKnown = true;
+        return;
+    }
+    RowPosition pos = d->next, after;
+    while (load_row(d, pos, &after) && (pos.obs == d->groupBegin.obs || loaded_has_key(d, d->key))) pos = after;
+    d->groupEnd = pos;
+    d->endKnown = true;
+}
+
+// Lists every group of `d` (one scan) unless they are listed.
+void list_groups(HostDataSet* d) {
+    if (d->indexed) return;
+    d->groups.clear();
+    RowPosition pos = first_position(d), after;
+    while (load_row(d, pos, &after)) {
+        if (d->groups.empty() || !loaded_has_key(d, d->groups.back().key)) {
+            if (!d->groups.empty()) d->groups.back().end = pos;
+            d->groups.push_back(GroupEntry{pos, pos, loaded_key(d)});
+        }
+        pos = after;
+    }
+    if (!d->groups.empty()) d->groups.back().end = pos;
+    d->indexed = true;
+}
+
+// Puts `d` on its listed group g.
+void enter_group(HostDataSet* d, size_t g) {
+    const GroupEntry& e = d->groups[g];
+    d->group = static_cast<int64_t>(g);
+    d->ended = false;
+    d->noGroup = false;
+    d->groupBegin = d->next = e.begin;
+    d->groupEnd = e.end;
+    d->endKnown = true;
+    d->key = e.key;
+    d->currentObs = -1;
 }
 
 // Groups `data` by the named variables when it carries all of them.
@@ -120,7 +269,7 @@ void apply_by(HostDataSet* data, const std::vector<std::string>& names, bool not
     }
     data->byVariables = idx;
     data->notSorted = notSorted;
-    dataset_group(data);
+    regroup(data);
 }
 
 // Writes `data` to `path`; false with *error when the file cannot be
@@ -163,15 +312,17 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
         *error = "Data set " + name + " does not exist (no file " + data->path + ").";
         return nullptr;
     }
+    // What is not a regular file (a pipe) cannot be read a second time:
+    // it is held whatever its size.
+    struct stat st;
+    const bool regular = ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode);
     std::string why;
-    const bool read = csv_read_file(file, data.get(), &why);
-    std::fclose(file);
-    if (!read) {
+    if (!csv_scan(file_lines(file), regular ? hold_limit() : std::numeric_limits<size_t>::max(),
+                  options.sums ? &options.by : nullptr, data.get(), &why)) {
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";
         return nullptr;
     }
     if (!options.type.empty()) data->type = upper(options.type);
-    dataset_group(data.get());
     if (!step_sets().byNames.empty()) apply_by(data.get(), step_sets().byNames, true);
     return adopt(std::move(data));
 }
@@ -201,7 +352,6 @@ HostDataSet* dataset_create_output(const std::string& name, bool quoted,
     }
     data->type = upper(options.type);
     data->typeGiven = !options.type.empty();
-    dataset_group(data.get());
     return adopt(std::move(data));
 }
 
@@ -227,29 +377,23 @@ bool dataset_set_by(HostDataSet* data, const std::vector<std::string>& names, bo
     data->byVariables = idx;
     data->notSorted = notSorted;
     data->byLines = true;
-    dataset_group(data);
+    regroup(data);
     step_sets().byNames = names;
     for (const auto& other : step_sets().open)
         if (other.get() != data && !other->output) apply_by(other.get(), names, true);
     return true;
 }
 
-void dataset_group(HostDataSet* data) {
-    data->groupStart.clear();
-    for (int64_t i = 0; i < data->nObs; ++i) {
-        bool starts = i == 0;
-        for (size_t k = 0; !starts && k < data->byVariables.size(); ++k) {
-            const DataSetVariable& v = data->variables[data->byVariables[k]];
-            starts = !same_value(v, i, v, i - 1);
-        }
-        if (starts) data->groupStart.push_back(i);
-    }
-    data->groupStart.push_back(data->nObs);
-    data->group = -1;
-    data->noGroup = false;
-    data->nextObs = 0;
-    data->currentObs = -1;
+bool same_by_value(const ByValue& a, const ByValue& b, bool character) {
+    if (character) return a.text == b.text;
+    if (host_is_missing(a.number) || host_is_missing(b.number))
+        return missing_code(a.number) == missing_code(b.number);
+    return a.number == b.number;
 }
+
+void dataset_set_hold_limit(size_t bytes) { hold_limit() = bytes; }
+
+size_t dataset_hold_limit() { return hold_limit(); }
 
 bool dataset_close(HostDataSet* data, std::string* error) {
     auto& open = step_sets().open;
@@ -308,9 +452,59 @@ bool dataset_commit_outputs(int returnCode) {
 }
 
 std::string dataset_by_line(const HostDataSet* data) {
-    const int64_t groups = static_cast<int64_t>(data->groupStart.size()) - 1;
-    if (data->byVariables.empty() || data->noGroup || data->group < 0 || data->group >= groups) return "";
-    return by_values(data, data->groupStart[data->group]);
+    if (data->byVariables.empty() || !on_group(data)) return "";
+    return by_values(data, data->key);
+}
+
+void dataset_rewind_group(HostDataSet* data) { xbyrwnd(data, kRewindGroup); }
+
+bool dataset_next_row(HostDataSet* data) { return advance(data); }
+
+const double* dataset_numbers(HostDataSet* data) {
+    load_current(data);
+    if (data->rows) return data->rows->numbers.data();
+    data->heldRow.resize(data->variables.size());
+    for (size_t k = 0; k < data->variables.size(); ++k) {
+        const DataSetVariable& v = data->variables[k];
+        data->heldRow[k] = v.character ? host_missing_value() : v.numbers[data->currentObs];
+    }
+    return data->heldRow.data();
+}
+
+double dataset_number(HostDataSet* data, int variable) {
+    load_current(data);
+    return loaded_number(data, variable);
+}
+
+const std::string& dataset_text(HostDataSet* data, int variable) {
+    load_current(data);
+    return loaded_text(data, variable);
+}
+
+bool dataset_on_group(const HostDataSet* data) { return on_group(data); }
+
+size_t dataset_held_bytes(const HostDataSet* data) {
+    const auto text_bytes = [](const std::string& t) { return sizeof t + (t.capacity() > 15 ? t.capacity() + 1 : 0); };
+    const auto key_bytes = [&](const ByKey& key) {
+        size_t bytes = key.capacity() * sizeof(ByValue);
+        for (const ByValue& v : key) bytes += v.text.capacity() > 15 ? v.text.capacity() + 1 : 0;
+        return bytes;
+    };
+    size_t bytes = data->heldRow.capacity() * sizeof(double) + key_bytes(data->key) + key_bytes(data->previousKey);
+    for (const DataSetVariable& v : data->variables) {
+        bytes += v.numbers.capacity() * sizeof(double) + v.texts.capacity() * sizeof(std::string);
+        for (const std::string& t : v.texts) bytes += text_bytes(t) - sizeof t;
+    }
+    for (const GroupEntry& g : data->groups) bytes += sizeof g + key_bytes(g.key);
+    if (data->scanned) {
+        const ScanGroups& g = *data->scanned;
+        bytes += (g.byVariables.capacity() + g.place.capacity() + g.variables.capacity()) * sizeof(int);
+        for (const ScanMoments& m : g.groups)
+            bytes += sizeof m + sizeof(double) * (m.sum.capacity() + m.centre.capacity() + m.crossSum.capacity() +
+                                                  m.crossCarry.capacity() + m.residSum.capacity() + m.residCarry.capacity());
+    }
+    if (data->rows) bytes += data->rows->held_bytes();
+    return bytes;
 }
 
 namespace {
@@ -322,13 +516,29 @@ void announce_by_group(const HostDataSet* data) {
     item.type = OutItem::Type::ByGroup;
     item.level = static_cast<int32_t>(data->group + 1);
     item.title = OutValue::make_text(dataset_by_line(data));
-    const int64_t obs = data->groupStart[data->group];
-    for (int k : data->byVariables) {
-        const DataSetVariable& v = data->variables[k];
+    for (size_t k = 0; k < data->byVariables.size(); ++k) {
+        const DataSetVariable& v = data->variables[data->byVariables[k]];
         set_named(&item.dynamic, v.name,
-                  v.character ? OutValue::make_text(v.texts[obs]) : OutValue::make_double(v.numbers[obs]));
+                  v.character ? OutValue::make_text(data->key[k].text) : OutValue::make_double(data->key[k].number));
     }
     deliver_item(std::move(item));
+}
+
+// Ends the step when the group that xbynext has reached sorts before the
+// one it left (a DATA= without NOTSORTED).
+void check_sorted(const HostDataSet* data) {
+    if (data->group < 1 || data->notSorted || data->byVariables.empty()) return;
+    if (compare_keys(data, data->key, data->previousKey) >= 0) return;
+    write_log("ERROR: Data set " + data->name + " is not sorted in ascending sequence of its BY " +
+              "variables: observation " + std::to_string(data->groupBegin.obs + 1) + " has " +
+              by_values(data, data->key) + " after " + by_values(data, data->previousKey) +
+              ". Sort it or give NOTSORTED.");
+    xexit(kLevelBadVariables, 0);
+}
+
+void blank_copy(char* dst, size_t width, const std::string& src) {
+    std::memset(dst, ' ', width);
+    std::memcpy(dst, src.data(), std::min(width, src.size()));
 }
 
 }  // namespace
@@ -342,82 +552,68 @@ void dataset_end_step() {
 }  // namespace velix::platform
 
 using velix::platform::DataSetVariable;
-
-namespace {
-
-int64_t group_count(const HostDataSet* d) { return static_cast<int64_t>(d->groupStart.size()) - 1; }
-
-bool on_group(const HostDataSet* d) {
-    return !d->noGroup && d->group >= 0 && d->group < group_count(d);
-}
-
-void blank_copy(char* dst, size_t width, const std::string& src) {
-    std::memset(dst, ' ', width);
-    std::memcpy(dst, src.data(), std::min(width, src.size()));
-}
-
-}  // namespace
+using velix::platform::RowPosition;
+using velix::platform::blank_copy;
 
 int32_t xbynext(HostDataSet* data) {
+    namespace p = velix::platform;
     if (!data) return 0;
-    if (data->group + 1 >= group_count(data)) {
-        data->group = group_count(data);
-        data->currentObs = -1;
+    data->currentObs = -1;
+    if (data->ended) return 0;
+    RowPosition start = p::first_position(data), after;
+    if (data->group >= 0) {
+        p::find_group_end(data);
+        start = data->groupEnd;
+    }
+    // Without BY variables nothing of the observation is needed.
+    if (start.obs >= data->nObs || (!data->byVariables.empty() && !p::load_row(data, start, &after))) {
+        data->ended = true;
         return 0;
     }
+    data->previousKey = std::move(data->key);
+    data->key = p::loaded_key(data);
     ++data->group;
     data->noGroup = false;
-    data->nextObs = data->groupStart[data->group];
-    data->currentObs = -1;
-    if (data->group > 0 && !data->notSorted && !data->byVariables.empty()) {
-        int64_t prev = data->groupStart[data->group - 1];
-        int64_t cur = data->nextObs;
-        if (velix::platform::compare_by(data, cur, prev) < 0) {
-            velix::platform::write_log(
-                "ERROR: Data set " + data->name + " is not sorted in ascending sequence of its BY " +
-                "variables: observation " + std::to_string(cur + 1) + " has " +
-                velix::platform::by_values(data, cur) + " after " +
-                velix::platform::by_values(data, prev) + ". Sort it or give NOTSORTED.");
-            xexit(kLevelBadVariables, 0);
-        }
-    }
-    if (data->byLines) velix::platform::announce_by_group(data);
+    data->groupBegin = data->next = start;
+    // Without BY variables the one group is the whole data set.
+    data->endKnown = data->byVariables.empty();
+    data->groupEnd = RowPosition{data->nObs, 0};
+    p::check_sorted(data);
+    if (data->byLines) p::announce_by_group(data);
     return 1;
 }
 
 int32_t xbysync(HostDataSet* first, HostDataSet* second) {
-    if (!first || !second || !on_group(first)) return 2;
+    namespace p = velix::platform;
+    if (!first || !second || !p::on_group(first)) return 2;
     second->currentObs = -1;
+    if (!first->byVariables.empty()) {
+        if (xbylist(first, second) != 0) return 2;
+        if (second->byVariables.size() != first->byVariables.size()) {
+            std::vector<std::string> names;
+            for (int k : first->byVariables) names.push_back(first->variables[k].name);
+            p::apply_by(second, names, true);
+        }
+    }
+    p::list_groups(second);
+    const size_t n = second->groups.size();
     if (first->byVariables.empty()) {
-        second->group = 0;
-        second->noGroup = group_count(second) < 1;
-        second->nextObs = 0;
+        // Every observation of the other data set goes with the one group.
+        if (n > 0)
+            p::enter_group(second, 0);
+        else
+            second->noGroup = true;
         return 0;
     }
-    if (xbylist(first, second) != 0) return 2;
-    if (second->byVariables.size() != first->byVariables.size()) {
-        std::vector<std::string> names;
-        for (int k : first->byVariables) names.push_back(first->variables[k].name);
-        velix::platform::apply_by(second, names, true);
-    }
-    const int64_t f0 = first->groupStart[first->group];
-    auto matches = [&](int64_t g) {
-        const int64_t s0 = second->groupStart[g];
-        for (size_t k = 0; k < first->byVariables.size(); ++k) {
-            const DataSetVariable& a = first->variables[first->byVariables[k]];
-            const DataSetVariable& b = second->variables[second->byVariables[k]];
-            if (!velix::platform::same_value(a, f0, b, s0)) return false;
-        }
-        return true;
-    };
-    const int64_t n = group_count(second);
-    const int64_t from = std::max<int64_t>(0, std::min(second->group, n));
-    for (int64_t step = 0; step < n; ++step) {
-        int64_t g = (from + step) % n;  // forward from the current group, then from the start
-        if (matches(g)) {
-            second->group = g;
-            second->noGroup = false;
-            second->nextObs = second->groupStart[g];
+    const size_t from = static_cast<size_t>(std::clamp<int64_t>(second->group, 0, static_cast<int64_t>(n)));
+    for (size_t step = 0; step < n; ++step) {
+        const size_t g = (from + step) % n;  // forward from the current group, then from the start
+        bool matches = true;
+        for (size_t k = 0; matches && k < first->byVariables.size(); ++k)
+            matches = p::same_by_value(first->key[k], second->groups[g].key[k],
+                                    first->variables[first->byVariables[k]].character);
+        if (matches) {
+            p::enter_group(second, g);
             return 0;
         }
     }
@@ -429,13 +625,17 @@ int32_t xbyrwnd(HostDataSet* data, int32_t code) {
     if (!data) return kDsBadHandle;
     data->currentObs = -1;
     if (code == kRewindGroup) {
-        if (on_group(data)) data->nextObs = data->groupStart[data->group];
+        if (velix::platform::on_group(data)) data->next = data->groupBegin;
         return 0;
     }
     if (code == kRewindFile) {
         data->group = -1;
+        data->next = velix::platform::first_position(data);
+        data->ended = false;
         data->noGroup = false;
-        data->nextObs = 0;
+        data->endKnown = false;
+        data->key.clear();
+        data->previousKey.clear();
         return 0;
     }
     return kDsBadArgument;
@@ -453,13 +653,10 @@ int32_t xbylist(HostDataSet* data, HostDataSet* other) {
 
 int32_t xybyget(DataSetSlot* slot) {
     if (!slot || !slot->handle) return 0;
-    HostDataSet* d = slot->handle;
-    if (!on_group(d) || d->nextObs >= d->groupStart[d->group + 1]) {
+    if (!velix::platform::advance(slot->handle)) {
         slot->flags &= ~kSlotReading;
-        d->currentObs = -1;
         return 0;
     }
-    d->currentObs = d->nextObs++;
     slot->flags |= kSlotReading;
     slot->status = 0;
     return 1;
@@ -521,10 +718,11 @@ int32_t xoinfo(HostDataSet* data, int32_t kind, void* item) {
             *static_cast<int32_t*>(item) = data->output ? 0 : 1;
             return 0;
         case kInfoGroupSize:
-            *static_cast<int32_t*>(item) =
-                on_group(data) ? static_cast<int32_t>(data->groupStart[data->group + 1] -
-                                                      data->groupStart[data->group])
-                               : 0;
+            *static_cast<int32_t*>(item) = 0;
+            if (velix::platform::on_group(data)) {
+                velix::platform::find_group_end(data);
+                *static_cast<int32_t*>(item) = static_cast<int32_t>(data->groupEnd.obs - data->groupBegin.obs);
+            }
             return 0;
         default:
             return kDsBadArgument;

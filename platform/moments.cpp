@@ -5,17 +5,28 @@
 //
 // Accuracy: the corrected two-pass algorithm (Chan, Golub and LeVeque,
 // "Algorithms for computing the sample variance: analysis and
-// recommendations", The American Statistician 37, 1983): a first pass gives
-// the weighted means, a second pass sums the centred products and the
-// residual sums that correct the means for the rounding of the first pass.
-// The second-pass sums use Neumaier's compensated summation (Higham,
-// "Accuracy and Stability of Numerical Algorithms", 2nd ed., section 4.3),
-// so that large shifts and small scales of the data cost no digits.
+// recommendations", The American Statistician 37, 1983): a centre m close
+// to the means, the sums of the products of the deviations from it and of
+// the deviations r that correct it, C := sum w d d' - r r' / W and
+// mean := m + r / W.  The sums use Neumaier's compensated summation
+// (Higham, "Accuracy and Stability of Numerical Algorithms", 2nd ed.,
+// section 4.3), so that large shifts and small scales of the data cost no
+// digits.  The observations are never kept; the sums come from one of:
 //
-//   pass 1: for each usable observation o: N += f, W += w f, s += w f x
-//           mean := s / W
-//   pass 2: d := x - mean; r += w f d; C += w f d d'  (Z += w f x x' about zero)
-//           mean += r / W; C -= r r' / W
+//   the scan: the data set's scan (ScanMoments) sums, for each BY group,
+//           the products of the numeric variables' deviations from the
+//           means of the group's first block of observations as it reads
+//           them.  They serve a group when every observation counts (no
+//           WEIGHT or FREQ variable, no missing analysis value), about the
+//           means, and the centre is within 4 standard deviations of the
+//           mean, so that r r' / W takes at most 16 times the rounding of
+//           C from it: no further pass over the data.
+//   two passes over the group, read again (from the values the data set
+//           holds, or from its file):
+//           pass 1: for each usable observation: N += f, W += w f, s += w f x;
+//                   m := s / W (the scan's sums of x when they are these)
+//           pass 2: d := x - m; r += w f d; C += w f d d'  (Z += w f x x' about zero)
+//
 //   out:    R_ij = C_ij / sqrt(C_ii C_jj); std_i = sqrt(C_ii / divisor)
 #include <algorithm>
 #include <cmath>
@@ -117,148 +128,186 @@ struct SkippedRows {
     }
 };
 
-}  // namespace
+// What an accumulation leaves for the finish: the centre m, the sums of
+// the products of the deviations from it (packed) and of the deviations,
+// N, the sum of weights, the observations of the group and those used.
+struct Sums {
+    std::vector<double> centre, cross, resid;
+    double n = 0.0, w = 0.0;
+    int64_t rows = 0, used = 0;
+};
 
-int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t readList,
-               int32_t weightList, int32_t freqList, int32_t momentOrigin, double* moments,
-               double* means, double* stdDevs, double* /*work*/, const char* vardefKind,
-               double* divisor, double* sumWeights, double* nObs) {
-    if (!data || !data->listsDefined || readList < 0 || readList >= kHostListCount) {
-        velix::platform::write_log("ERROR: internal error: zacorr without a data set or its variable lists.");
-        return kLevelBadVariables;
-    }
-    const VariableListRecord* lists = &data->lists;
-    const VariableList& read = lists->entry[readList];
-    const int n = read.count;
-    std::vector<const double*> col(n);
-    for (int i = 0; i < n; ++i) {
-        const int number = read.numbers ? read.numbers[i] : 0;
-        if (number < 1 || number > static_cast<int>(data->variables.size())) {
-            velix::platform::write_log("ERROR: An analysis variable is not in data set " + data->name + ".");
-            return kLevelBadVariables;
-        }
-        const DataSetVariable& v = data->variables[number - 1];
-        if (v.character) {
-            velix::platform::write_log("ERROR: Analysis variable " + v.name + " of data set " + data->name +
-                     " is character; it must be numeric.");
-            return kLevelBadVariables;
-        }
-        col[i] = v.numbers.data();
-    }
-    const int wv = list_variable(data, lists, weightList);
-    const int fv = list_variable(data, lists, freqList);
-    if (wv == -2 || fv == -2) {
-        velix::platform::write_log("ERROR: The WEIGHT or FREQ variable of data set " + data->name +
-                 " must be a numeric variable of the data set.");
-        return kLevelBadVariables;
-    }
-    double probe;
-    if (!vardef_divisor(vardefKind, 0.0, 0.0, 0.0, &probe)) {
-        velix::platform::write_log("ERROR: internal error: impossible VARDEF kind.");
-        return kLevelBadVariables;
-    }
+// The variables and rules of one accumulation.
+struct Request {
+    HostDataSet* data = nullptr;
+    std::vector<int> var;  // the analysis variables' 0-based indexes
+    int wv = -1, fv = -1;  // the WEIGHT and FREQ variables, -1 none
+    int32_t momentOrigin = 0;
 
-    const int64_t groups = static_cast<int64_t>(data->groupStart.size()) - 1;
-    int64_t first = 0, last = 0;
-    if (!data->noGroup && data->group >= 0 && data->group < groups) {
-        first = data->groupStart[data->group];
-        last = data->groupStart[data->group + 1];
-    }
-
-    // Pass 1: usable observations, N, the sum of weights and the means.
-    struct Used {
-        int64_t obs;
-        double weight;  // weight times frequency
-    };
-    std::vector<Used> used;
-    double nSum = 0.0, wSum = 0.0;
-    std::vector<double> sum(n, 0.0);
-    SkippedRows skipped;
-    for (int64_t o = first; o < last; ++o) {
-        double f = 1.0, w = 1.0;
-        if (fv >= 0) {
-            const double x = data->variables[fv].numbers[o];
-            f = host_is_missing(x) ? 0.0 : std::floor(x);
-        }
-        if (wv >= 0) {
-            w = data->variables[wv].numbers[o];
-            if (host_is_missing(w)) w = 0.0;
-        }
-        if (!(f > 0.0)) {
-            ++skipped.frequency;
-            continue;
+    // Whether observation x counts: *f its frequency, *wf its weight times
+    // the frequency; the reason it does not goes to `skipped` when given.
+    bool counts(const double* x, double* f, double* wf, SkippedRows* skipped) const {
+        *f = 1.0;
+        double w = 1.0;
+        if (fv >= 0) *f = host_is_missing(x[fv]) ? 0.0 : std::floor(x[fv]);
+        if (wv >= 0) w = host_is_missing(x[wv]) ? 0.0 : x[wv];
+        if (!(*f > 0.0)) {
+            if (skipped) ++skipped->frequency;
+            return false;
         }
         if (!(w > 0.0)) {
-            ++skipped.weight;
-            continue;
+            if (skipped) ++skipped->weight;
+            return false;
         }
-        bool complete = true;
-        for (int i = 0; i < n && complete; ++i) complete = !host_is_missing(col[i][o]);
-        if (!complete) {
-            ++skipped.missing;
-            continue;
-        }
-        const double wf = w * f;
-        used.push_back({o, wf});
-        nSum += f;
-        wSum += wf;
-        for (int i = 0; i < n; ++i) sum[i] += wf * col[i][o];
+        for (int v : var)
+            if (host_is_missing(x[v])) {
+                if (skipped) ++skipped->missing;
+                return false;
+            }
+        *wf = w * *f;
+        return true;
     }
-    *nObs = nSum;
-    *sumWeights = wSum;
-    skipped.report(data, last - first);
-    if (used.empty() || !(wSum > 0.0)) {
-        vardef_divisor(vardefKind, nSum, momentOrigin == 0 ? 1.0 : 0.0, wSum, divisor);
-        velix::platform::write_log("ERROR: No observation of data set " + data->name +
-                 " in this BY group has every analysis value with a positive weight and frequency.");
-        return kLevelNoMoments;
-    }
-    std::vector<double> mean(n);
-    for (int i = 0; i < n; ++i) mean[i] = sum[i] / wSum;
+};
 
-    // Pass 2: centred (or raw) cross-products with the mean corrections,
-    // kBatch observations to a pass over the sums.
+// The scan's sums of the group the data set is on; null when there are none.
+const velix::platform::ScanMoments* scanned_group(const HostDataSet* data) {
+    const velix::platform::ScanGroups* g = data->scanned.get();
+    if (g == nullptr || !velix::platform::dataset_on_group(data) || g->byVariables != data->byVariables ||
+        data->group >= static_cast<int64_t>(g->groups.size()))
+        return nullptr;
+    return &g->groups[static_cast<size_t>(data->group)];
+}
+
+// The places of the analysis variables in the scan's sums of group sm,
+// when every observation of the group counts (no WEIGHT or FREQ variable,
+// no missing analysis value); false otherwise.
+bool scanned_places(const Request& q, const velix::platform::ScanMoments* sm, std::vector<int>* at) {
+    if (sm == nullptr || q.wv >= 0 || q.fv >= 0) return false;
+    at->resize(q.var.size());
+    for (size_t i = 0; i < q.var.size(); ++i) {
+        (*at)[i] = q.data->scanned->place[q.var[i]];
+        if ((*at)[i] < 0 || std::isnan(sm->sum[(*at)[i]])) return false;  // not summed, or a value missing
+    }
+    return true;
+}
+
+// The sums of the data set's scan, when they serve the request (the
+// header says when); false otherwise.
+bool from_scan(const Request& q, Sums* s) {
+    const velix::platform::ScanMoments* sm = scanned_group(q.data);
+    std::vector<int> at;
+    if (q.momentOrigin != 0 || !scanned_places(q, sm, &at) || sm->crossSum.empty() || sm->rows == 0) return false;
+    const int n = static_cast<int>(q.var.size());
+    const double w = static_cast<double>(sm->rows);
+    s->centre.resize(n);
+    s->resid.resize(n);
+    s->cross.resize(static_cast<size_t>(n) * (n + 1) / 2);
+    for (int i = 0; i < n; ++i) {
+        s->centre[i] = sm->centre[at[i]];
+        s->resid[i] = sm->residSum[at[i]] + sm->residCarry[at[i]];
+        for (int j = 0; j <= i; ++j) {
+            const size_t p = velix::pk(std::max(at[i], at[j]), std::min(at[i], at[j]));
+            s->cross[velix::pk(i, j)] = sm->crossSum[p] + sm->crossCarry[p];
+        }
+        const double r = s->resid[i];
+        if (!(r * r <= 16.0 * w * (s->cross[velix::pk(i, i)] - r * r / w))) return false;
+    }
+    s->n = s->w = w;
+    s->rows = s->used = sm->rows;
+    return true;
+}
+
+// Pass 1: the usable observations, N, the sum of weights and the means as
+// the centre.  When every observation of the group counts, its sums of
+// 1 x 1 x, in order, are the scan's sums of x: the pass is done already.
+void first_pass(const Request& q, Sums* s, SkippedRows* skipped) {
+    HostDataSet* data = q.data;
+    const int n = static_cast<int>(q.var.size());
+    s->centre.assign(n, 0.0);
+    if (!velix::platform::dataset_on_group(data)) return;
+    const velix::platform::ScanMoments* sm = scanned_group(data);
+    std::vector<int> at;
+    if (scanned_places(q, sm, &at)) {
+        s->rows = s->used = sm->rows;
+        s->n = s->w = static_cast<double>(sm->rows);
+        for (int i = 0; i < n; ++i) s->centre[i] = sm->sum[at[i]];
+    } else {
+        velix::platform::dataset_rewind_group(data);
+        while (velix::platform::dataset_next_row(data)) {
+            ++s->rows;
+            const double* x = velix::platform::dataset_numbers(data);
+            double f = 0.0, wf = 0.0;
+            if (!q.counts(x, &f, &wf, skipped)) continue;
+            ++s->used;
+            s->n += f;
+            s->w += wf;
+            for (int i = 0; i < n; ++i) s->centre[i] += wf * x[q.var[i]];
+        }
+    }
+    if (s->w > 0.0)
+        for (int i = 0; i < n; ++i) s->centre[i] /= s->w;
+}
+
+// Pass 2: the centred (or raw) cross-products and the deviations' sums,
+// kBatch observations to a pass over the sums.
+void second_pass(const Request& q, Sums* s) {
+    HostDataSet* data = q.data;
+    const int n = static_cast<int>(q.var.size());
+    const bool centred = q.momentOrigin == 0;
     const size_t packed = static_cast<size_t>(n) * (n + 1) / 2;
     std::vector<double> crossSum(packed, 0.0), crossCarry(packed, 0.0);
     std::vector<CompensatedSum> resid(n);
     std::vector<double> d(static_cast<size_t>(n) * kBatch);
     double weight[kBatch];
-    for (size_t u0 = 0; u0 < used.size(); u0 += kBatch) {
-        const int batch = static_cast<int>(std::min<size_t>(kBatch, used.size() - u0));
-        for (int b = 0; b < batch; ++b) {
-            const Used& u = used[u0 + b];
-            double* db = d.data() + static_cast<size_t>(b) * n;
-            weight[b] = u.weight;
+    int batch = 0;
+    velix::platform::dataset_rewind_group(data);
+    for (bool more = true; more;) {
+        more = velix::platform::dataset_next_row(data);
+        if (more) {
+            const double* x = velix::platform::dataset_numbers(data);
+            double f = 0.0, wf = 0.0;
+            if (!q.counts(x, &f, &wf, nullptr)) continue;
+            double* db = d.data() + static_cast<size_t>(batch) * n;
+            weight[batch] = wf;
             for (int i = 0; i < n; ++i) {
-                const double x = col[i][u.obs];
-                db[i] = momentOrigin == 0 ? x - mean[i] : x;
-                if (momentOrigin == 0) resid[i].add(u.weight * db[i]);
+                const double xi = x[q.var[i]];
+                db[i] = centred ? xi - s->centre[i] : xi;
+                if (centred) resid[i].add(wf * db[i]);
             }
-        }
-        if (batch == kBatch)
+            if (++batch < kBatch) continue;
             add_products<kBatch>(n, weight, d.data(), crossSum.data(), crossCarry.data());
-        else
+        } else {
             for (int b = 0; b < batch; ++b)
                 add_products<1>(n, weight + b, d.data() + static_cast<size_t>(b) * n, crossSum.data(),
                                 crossCarry.data());
+        }
+        batch = 0;
     }
-    std::vector<double> c(packed);
-    for (size_t p = 0; p < packed; ++p) c[p] = crossSum[p] + crossCarry[p];
+    s->cross.resize(packed);
+    for (size_t p = 0; p < packed; ++p) s->cross[p] = crossSum[p] + crossCarry[p];
+    s->resid.resize(n);
+    for (int i = 0; i < n; ++i) s->resid[i] = centred ? resid[i].value() : 0.0;
+}
+
+// The moments from the sums: C := C - r r' / W and mean := m + r / W about
+// the means, then the standard deviations and the correlations.
+void finish(Sums* s, int32_t momentOrigin, const char* vardefKind, double* moments, double* means,
+            double* stdDevs, double* divisor) {
+    const int n = static_cast<int>(s->centre.size());
+    std::vector<double>& c = s->cross;
     if (momentOrigin == 0) {
-        std::vector<double> r(n);
-        for (int i = 0; i < n; ++i) r[i] = resid[i].value();
+        const std::vector<double>& r = s->resid;
         size_t p = 0;
         for (int i = 0; i < n; ++i)
-            for (int j = 0; j <= i; ++j) c[p++] -= r[i] * r[j] / wSum;
-        for (int i = 0; i < n; ++i) mean[i] += r[i] / wSum;
+            for (int j = 0; j <= i; ++j) c[p++] -= r[i] * r[j] / s->w;
+        for (int i = 0; i < n; ++i) s->centre[i] += r[i] / s->w;
     }
-
-    vardef_divisor(vardefKind, nSum, momentOrigin == 0 ? 1.0 : 0.0, wSum, divisor);
+    vardef_divisor(vardefKind, s->n, momentOrigin == 0 ? 1.0 : 0.0, s->w, divisor);
     std::vector<double> root(n);
     for (int i = 0; i < n; ++i) {
         const double cii = c[velix::pk(i, i)];
         root[i] = cii > 0.0 ? std::sqrt(cii) : 0.0;
-        means[i] = mean[i];
+        means[i] = s->centre[i];
         stdDevs[i] = *divisor > 0.0 && cii > 0.0 ? std::sqrt(cii / *divisor) : 0.0;
     }
     size_t p = 0;
@@ -272,5 +321,134 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
                 moments[p] = 0.0;  // a constant variable correlates with nothing
         }
     }
+}
+
+// The request of a zacorr call from the variable lists of `data`; a
+// level above 0 (with its message in the log) when they do not make one.
+int32_t make_request(HostDataSet* data, int32_t readList, int32_t weightList, int32_t freqList,
+                     int32_t momentOrigin, const char* vardefKind, Request* q) {
+    if (!data || !data->listsDefined || readList < 0 || readList >= kHostListCount) {
+        velix::platform::write_log("ERROR: internal error: zacorr without a data set or its variable lists.");
+        return kLevelBadVariables;
+    }
+    q->data = data;
+    q->momentOrigin = momentOrigin;
+    const VariableListRecord* lists = &data->lists;
+    const VariableList& read = lists->entry[readList];
+    q->var.resize(std::max<int16_t>(read.count, 0));
+    for (size_t i = 0; i < q->var.size(); ++i) {
+        const int number = read.numbers ? read.numbers[i] : 0;
+        if (number < 1 || number > static_cast<int>(data->variables.size())) {
+            velix::platform::write_log("ERROR: An analysis variable is not in data set " + data->name + ".");
+            return kLevelBadVariables;
+        }
+        const DataSetVariable& v = data->variables[number - 1];
+        if (v.character) {
+            velix::platform::write_log("ERROR: Analysis variable " + v.name + " of data set " + data->name +
+                                       " is character; it must be numeric.");
+            return kLevelBadVariables;
+        }
+        q->var[i] = number - 1;
+    }
+    q->wv = list_variable(data, lists, weightList);
+    q->fv = list_variable(data, lists, freqList);
+    if (q->wv == -2 || q->fv == -2) {
+        velix::platform::write_log("ERROR: The WEIGHT or FREQ variable of data set " + data->name +
+                                   " must be a numeric variable of the data set.");
+        return kLevelBadVariables;
+    }
+    double probe;
+    if (!vardef_divisor(vardefKind, 0.0, 0.0, 0.0, &probe)) {
+        velix::platform::write_log("ERROR: internal error: impossible VARDEF kind.");
+        return kLevelBadVariables;
+    }
+    return 0;
+}
+
+}  // namespace
+
+namespace velix::platform {
+
+ScanMoments::ScanMoments(size_t n, bool products) : sum(n, 0.0), n_(n) {
+    if (!products) return;
+    centre.assign(n, 0.0);
+    crossSum.assign(n * (n + 1) / 2, 0.0);
+    crossCarry.assign(n * (n + 1) / 2, 0.0);
+    residSum.assign(n, 0.0);
+    residCarry.assign(n, 0.0);
+}
+
+void ScanMoments::add(const std::vector<int>& variables, const double* numbers) {
+    for (size_t p = 0; p < n_; ++p) sum[p] += numbers[variables[p]];
+    ++rows;
+    if (crossSum.empty()) return;
+    if (block_.size() < (blockRows_ + 1) * n_) block_.resize(std::max(2 * block_.size(), (blockRows_ + 1) * n_));
+    double* row = block_.data() + blockRows_ * n_;
+    for (size_t p = 0; p < n_; ++p) row[p] = numbers[variables[p]];
+    if (++blockRows_ == kBlockRows) flush();
+}
+
+size_t ScanMoments::finish() {
+    flush();
+    std::vector<double>().swap(block_);
+    return sizeof *this + sizeof(double) * (sum.size() + centre.size() + crossSum.size() + crossCarry.size() +
+                                            residSum.size() + residCarry.size());
+}
+
+void ScanMoments::flush() {
+    //   the first block: its means are the centre
+    //   each observation: d := x - centre; r += d; C += d d', four at a time
+    const int n = static_cast<int>(n_);
+    if (blockRows_ == 0) return;
+    if (!centred_) {
+        for (int p = 0; p < n; ++p) {
+            double s = 0.0;
+            for (size_t b = 0; b < blockRows_; ++b) s += block_[b * n + p];
+            centre[p] = s / static_cast<double>(blockRows_);
+        }
+        centred_ = true;
+    }
+    const double ones[kBatch] = {1.0, 1.0, 1.0, 1.0};
+    for (size_t b = 0; b < blockRows_; ++b) {
+        double* d = block_.data() + b * n;
+        for (int p = 0; p < n; ++p) {
+            d[p] -= centre[p];
+            CompensatedSum r{residSum[p], residCarry[p]};
+            r.add(d[p]);
+            residSum[p] = r.sum;
+            residCarry[p] = r.carry;
+        }
+    }
+    size_t b = 0;
+    for (; b + kBatch <= blockRows_; b += kBatch)
+        add_products<kBatch>(n, ones, block_.data() + b * n, crossSum.data(), crossCarry.data());
+    for (; b < blockRows_; ++b) add_products<1>(n, ones, block_.data() + b * n, crossSum.data(), crossCarry.data());
+    blockRows_ = 0;
+}
+
+}  // namespace velix::platform
+
+int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t readList,
+               int32_t weightList, int32_t freqList, int32_t momentOrigin, double* moments,
+               double* means, double* stdDevs, double* /*work*/, const char* vardefKind,
+               double* divisor, double* sumWeights, double* nObs) {
+    Request q;
+    const int32_t level = make_request(data, readList, weightList, freqList, momentOrigin, vardefKind, &q);
+    if (level != 0) return level;
+    Sums s;
+    SkippedRows skipped;
+    const bool scanned = from_scan(q, &s);
+    if (!scanned) first_pass(q, &s, &skipped);
+    *nObs = s.n;
+    *sumWeights = s.w;
+    skipped.report(data, s.rows);
+    if (s.used == 0 || !(s.w > 0.0)) {
+        vardef_divisor(vardefKind, s.n, momentOrigin == 0 ? 1.0 : 0.0, s.w, divisor);
+        velix::platform::write_log("ERROR: No observation of data set " + data->name +
+                                   " in this BY group has every analysis value with a positive weight and frequency.");
+        return kLevelNoMoments;
+    }
+    if (!scanned) second_pass(q, &s);
+    finish(&s, momentOrigin, vardefKind, moments, means, stdDevs, divisor);
     return 0;
 }

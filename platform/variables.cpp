@@ -183,17 +183,16 @@ int32_t xvgett(HostBinding* binding) {
 
 int32_t xyvget(HostBinding* binding, int32_t) {
     if (!usable(binding) || binding->output) return kDsBadHandle;
-    const HostDataSet* d = binding->data;
+    HostDataSet* d = binding->data;
     if (d->currentObs < 0 || d->currentObs >= d->nObs) return kDsNoObservation;
     for (const HostBinding::Entry& e : binding->entries) {
-        const DataSetVariable& v = d->variables[e.variable];
         if (e.character) {
             auto* cell = static_cast<char*>(e.cell);
-            const std::string& t = v.texts[d->currentObs];
+            const std::string& t = velix::platform::dataset_text(d, e.variable);
             std::memset(cell, ' ', e.length);
             std::memcpy(cell, t.data(), std::min<size_t>(e.length, t.size()));
         } else {
-            *static_cast<double*>(e.cell) = v.numbers[d->currentObs];
+            *static_cast<double*>(e.cell) = velix::platform::dataset_number(d, e.variable);
         }
     }
     return 0;
@@ -282,16 +281,16 @@ int32_t xyvput(HostBinding* binding, int32_t) {
     for (const HostBinding::Entry& e : binding->entries) {
         DataSetVariable& v = out->variables[e.variable];
         if (e.bySource) {
-            // The BY values of the source's current group (its first observation).
+            // The BY values of the source's current group.
             const HostDataSet* src = e.bySource;
-            const int64_t groups = static_cast<int64_t>(src->groupStart.size()) - 1;
-            if (src->noGroup || src->group < 0 || src->group >= groups) continue;
-            const int64_t obs = src->groupStart[src->group];
-            const DataSetVariable& s = src->variables[e.bySourceVariable];
+            if (!velix::platform::dataset_on_group(src)) continue;
+            const auto k = std::find(src->byVariables.begin(), src->byVariables.end(), e.bySourceVariable);
+            if (k == src->byVariables.end()) continue;
+            const velix::platform::ByValue& value = src->key[static_cast<size_t>(k - src->byVariables.begin())];
             if (v.character)
-                v.texts[row] = s.texts[obs];
+                v.texts[row] = value.text;
             else
-                v.numbers[row] = s.numbers[obs];
+                v.numbers[row] = value.number;
         } else if (e.character) {
             v.texts[row] = field_text(static_cast<const char*>(e.cell), static_cast<size_t>(e.length));
         } else {

@@ -252,6 +252,11 @@ public:
                 for (size_t i = 0; i + 2 < t.size(); ++i)
                     if (upper(t[i].text) == "TYPE" && t[i + 1].text == "=") opts.type = upper(t[i + 2].text);
             }
+            // The scan of DATA= sums the moments of each BY group apart.
+            opts.sums = k == kCellData;
+            const NameArray& by = rec->lists[kListBy];
+            for (int32_t i = 0; k == kCellData && i < by.count; ++i)
+                opts.by.emplace_back(by.names[i].text, by.names[i].length);
             std::string err;
             cell.handle = kOutput[k] ? dataset_create_output(cell.name, cell.quoted, opts, &err)
                                      : dataset_open_input(cell.name, cell.quoted, opts, &err);

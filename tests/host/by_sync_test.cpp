@@ -113,7 +113,7 @@ TEST_F(BySync, ModesOneAndTwoRewindAlike) {
         EXPECT_EQ(zbysync(data, other, mode), 0);
         // Rewound: the next synchronisation starts from its first group.
         EXPECT_EQ(other->group, -1) << "mode " << mode;
-        EXPECT_EQ(other->nextObs, 0) << "mode " << mode;
+        EXPECT_EQ(other->next.obs, 0) << "mode " << mode;
     }
 }
 

@@ -2,6 +2,8 @@
 // quoting, malformed files, and write-then-read identity.
 #include "platform/dataset.h"
 
+#include "tests/fuzz/csv_round_trip.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -122,31 +124,48 @@ TEST(CsvRead, MalformedFilesNameTheLine) {
 
 // Every number reads as the C library's strtod reads it: random decimals
 // of 1 to 20 digits with 0 to 24 of them after the point, signs, leading
-// zeros, a bare point at either end, exponents.
+// zeros, a bare point at either end, exponents, four to a line, from a
+// text and from a file (whose reader takes the short ones a word at a
+// time); and a column of shapes that are no number ("-", "1.2.3", "1-2",
+// "--1") is character.
 TEST(CsvRead, NumbersReadAsStrtodReadsThem) {
     std::mt19937 gen(4401);
-    std::uniform_int_distribution<int> digit(0, 9), length(1, 20), point(0, 24), coin(0, 3);
+    std::uniform_int_distribution<int> digit(0, 9), length(1, 20), shortLength(1, 8), point(0, 24), coin(0, 3);
+    const char* const notNumbers[] = {"-", "1.2.3", "1-2", "--1", ".-", "1..", "0x"};
     std::vector<std::string> texts;
-    std::string text = "x\n";
-    for (int k = 0; k < 20000; ++k) {
-        std::string t = coin(gen) == 0 ? "-" : "";
-        const int n = length(gen), p = std::min(point(gen), n);
-        for (int i = 0; i < n; ++i) {
-            if (i == n - p) t += '.';
-            t += static_cast<char>('0' + digit(gen));
+    std::string text = "a,b,c,d,e\n";
+    for (int line = 0; line < 5000; ++line) {
+        for (int k = 0; k < 4; ++k) {
+            std::string t = coin(gen) == 0 ? "-" : "";
+            const int n = coin(gen) == 0 ? length(gen) : shortLength(gen), p = std::min(point(gen) % (n + 1), n);
+            for (int i = 0; i < n; ++i) {
+                if (i == n - p) t += '.';
+                t += static_cast<char>('0' + digit(gen));
+            }
+            if (p == 0 && coin(gen) == 0) t += '.';
+            if (coin(gen) == 0 && n > 8) t += "e" + std::to_string(digit(gen) - 5);
+            texts.push_back(t);
+            text += t + ",";
         }
-        if (p == 0 && coin(gen) == 0) t += '.';
-        if (coin(gen) == 0) t += "e" + std::to_string(digit(gen) - 5);
-        texts.push_back(t);
-        text += t + "\n";
+        text += std::string(line % 100 == 7 ? notNumbers[line / 100 % 7] : "1.5") + "\n";
     }
-    HostDataSet d;
+    std::FILE* f = std::tmpfile();
+    ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
+    std::rewind(f);
+    HostDataSet fromText, fromFile;
     std::string error;
-    ASSERT_TRUE(csv_read(text, &d, &error)) << error;
-    const DataSetVariable& x = var(d, "x");
-    ASSERT_FALSE(x.character);
-    for (size_t k = 0; k < texts.size(); ++k)
-        ASSERT_EQ(bits(x.numbers[k]), bits(std::strtod(texts[k].c_str(), nullptr))) << texts[k];
+    ASSERT_TRUE(csv_read(text, &fromText, &error)) << error;
+    ASSERT_TRUE(velix::platform::csv_scan(velix::platform::file_lines(f), std::numeric_limits<size_t>::max(), nullptr,
+                                          &fromFile, &error))
+        << error;
+    for (const HostDataSet* d : {&fromText, &fromFile}) {
+        EXPECT_TRUE(var(*d, "e").character);
+        for (size_t k = 0; k < texts.size(); ++k) {
+            const DataSetVariable& x = d->variables[k % 4];
+            ASSERT_FALSE(x.character);
+            ASSERT_EQ(bits(x.numbers[k / 4]), bits(std::strtod(texts[k].c_str(), nullptr))) << texts[k];
+        }
+    }
 }
 
 TEST(CsvRead, QuotedFieldsAndCrLf) {
@@ -163,7 +182,9 @@ TEST(CsvRead, QuotedFieldsAndCrLf) {
 // The file is read a piece at a time: records across the pieces, a line
 // longer than a piece, a column that turns character only near the end
 // (its earlier texts come from a second reading) and a value error the
-// CHAR line finds late all come out as from the same text in memory.
+// CHAR line finds late all come out as from the same text in memory; and
+// a scan of the file that holds no values reads the same records again
+// from it.
 TEST(CsvRead, AFileReadInPiecesGivesWhatItsTextGives) {
     std::string text = "a,b,c\n";
     for (int i = 0; i < 120000; ++i)
@@ -172,17 +193,21 @@ TEST(CsvRead, AFileReadInPiecesGivesWhatItsTextGives) {
     text += "1,x,2\n1," + std::string(3 << 20, 'y') + ",2\n";
     const std::string bad = "# CHAR=c:2\n" + text;
     for (const std::string& t : {text, bad}) {
-        std::FILE* f = std::tmpfile();
-        ASSERT_NE(f, nullptr);
-        ASSERT_EQ(std::fwrite(t.data(), 1, t.size(), f), t.size());
-        std::rewind(f);
-        HostDataSet fromFile, fromText;
-        std::string fileError, textError;
-        const bool fileRead = velix::platform::csv_read_file(f, &fromFile, &fileError);
-        std::fclose(f);
+        const auto file = [&t] {
+            std::FILE* f = std::tmpfile();
+            EXPECT_EQ(std::fwrite(t.data(), 1, t.size(), f), t.size());
+            std::rewind(f);
+            return velix::platform::file_lines(f);
+        };
+        HostDataSet fromFile, fromText, streamed;
+        std::string fileError, textError, streamedError;
+        const bool fileRead = velix::platform::csv_scan(file(), std::numeric_limits<size_t>::max(), nullptr, &fromFile, &fileError);
         ASSERT_EQ(fileRead, csv_read(t, &fromText, &textError));
         EXPECT_EQ(fileError, textError);
+        ASSERT_EQ(velix::platform::csv_scan(file(), 0, nullptr, &streamed, &streamedError), fileRead);
+        EXPECT_EQ(streamedError, fileError);
         if (!fileRead) continue;
+        EXPECT_EQ(velix::test::csv_reread_fault(fromFile, &streamed), "");
         ASSERT_EQ(fromFile.nObs, 120002);
         ASSERT_EQ(csv_write(&fromFile), csv_write(&fromText));
         EXPECT_TRUE(var(fromFile, "b").character);

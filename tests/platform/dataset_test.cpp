@@ -1,11 +1,15 @@
 // Data sets of a step: opening by member name, TYPE override, BY groups as
 // runs, the sort check, synchronisation of a second data set by value,
-// rewinds, data-set information, and output written at the end of the step.
+// rewinds, data-set information, output written at the end of the step,
+// what a data set read from its file keeps in memory, and a file that
+// changes under the step.
 #include "platform/dataset.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -17,7 +21,9 @@
 namespace {
 
 using velix::platform::DataSetOptions;
+using velix::platform::dataset_held_bytes;
 using velix::platform::dataset_set_by;
+using velix::platform::dataset_set_hold_limit;
 using velix::platform::testing::DataSetTest;
 
 // Reads the current BY group of `d` through a slot: the values of its
@@ -262,6 +268,77 @@ TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
     EXPECT_EQ(read("typed").rfind("# TYPE=UCOV\n", 0), 0u);
 
     EXPECT_EQ(dataset_create_output("no/such/dir/x", true, DataSetOptions{}, &error), nullptr);
+}
+
+// Walking every BY group of a data set twice, a data set read from its
+// file keeps as many bytes at ten times the observations (its reader's
+// buffer and record, the sums of its four groups) and none of its values;
+// one that holds its values keeps every one.
+TEST_F(DataSetTest, WhatADataSetKeepsDoesNotGrowWithItsObservations) {
+    const auto write_rows = [&](const std::string& member, int n) {
+        std::string text = "g,x,y\n";
+        for (int i = 0; i < n; ++i)
+            text += std::to_string(4 * i / n) + "," + std::to_string(i % 97) + ".25,-" + std::to_string(i % 13) + ".5\n";
+        write(member, text);  // at least 20 bytes a row: both files fill the reader's buffer
+    };
+    struct Kept {
+        size_t bytes = 0;  // the most at any point of the walk
+        int64_t rows = 0;
+        bool valuesHeld = false;
+    };
+    const auto walk = [&](const std::string& member) {
+        Kept k;
+        DataSetOptions options;
+        options.by = {"g"};
+        std::string error;
+        HostDataSet* d = velix::platform::dataset_open_input(member, false, options, &error);
+        EXPECT_NE(d, nullptr) << error;
+        EXPECT_TRUE(dataset_set_by(d, {"g"}, false, &error)) << error;
+        while (xbynext(d))
+            for (int pass = 0; pass < 2; ++pass) {
+                EXPECT_EQ(xbyrwnd(d, kRewindGroup), 0);
+                k.rows += static_cast<int64_t>(group_values(d, 2).size());
+                k.bytes = std::max(k.bytes, dataset_held_bytes(d));
+            }
+        for (const auto& v : d->variables) k.valuesHeld = k.valuesHeld || !v.numbers.empty() || !v.texts.empty();
+        return k;
+    };
+    write_rows("small", 10000);
+    write_rows("large", 100000);
+    const Kept small = walk("small"), large = walk("large");
+    EXPECT_EQ(small.rows, 20000);
+    EXPECT_EQ(large.rows, 200000);
+    EXPECT_FALSE(small.valuesHeld || large.valuesHeld);
+    EXPECT_EQ(large.bytes, small.bytes);
+    EXPECT_LT(large.bytes, size_t{1} << 20);
+    dataset_set_hold_limit(std::numeric_limits<size_t>::max());
+    const Kept held = walk("large");
+    dataset_set_hold_limit(velix::platform::kDefaultHoldLimit);
+    EXPECT_EQ(held.rows, 200000);
+    EXPECT_TRUE(held.valuesHeld);
+    EXPECT_GE(held.bytes, 300000 * sizeof(double));
+}
+
+// A file that is not what it was when the step opened it ends the step
+// with a message when the step reads it again, rather than giving other
+// observations: here the file, larger than what the reader keeps of it,
+// is rewritten shorter before its group is read a second time.
+TEST_F(DataSetTest, AFileThatChangesUnderTheStepEndsIt) {
+    std::string text = "x\n";
+    for (int i = 0; i < 40000; ++i) text += std::to_string(i) + ".5\n";
+    write("c", text);
+    HostDataSet* d = open("c");
+    ASSERT_EQ(xbynext(d), 1);
+    EXPECT_EQ(group_values(d, 1).size(), 40000u);
+    write("c", "x\n1\n2\n");
+    ASSERT_EQ(xbyrwnd(d, kRewindGroup), 0);
+    try {
+        group_values(d, 1);
+        FAIL() << "the changed file went unnoticed";
+    } catch (const velix::platform::StepExit& e) {
+        EXPECT_EQ(e.code, 1008);
+    }
+    EXPECT_NE(log_.str().find("changed while the step read it"), std::string::npos) << log_.str();
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // zacorr against a direct two-pass computation in long double: weights,
 // frequencies, skipped observations, moments about the means and about
 // zero, the VARDEF divisors, data with a large offset and a small scale,
-// and the failures (no usable observation, character variables).
+// the sums of the scan over many of its blocks (also of data with a trend),
+// the same bits from a data set read from its file as from one that holds
+// its values, and the failures (no usable observation, character
+// variables).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,6 +15,9 @@
 
 #include "dataset_fixture.h"
 #include "velix/types.h"
+
+#include <cstring>
+#include <limits>
 
 namespace {
 
@@ -215,10 +221,12 @@ TEST_F(ZacorrTest, LargeOffsetAndSmallScaleCostNoDigits) {
     auto obs = sample(300, p, 1e6, 1e-4, 4);
     HostDataSet* d = prepare(obs, p, true);
     // The reference works from the values as the file holds them.
-    HostDataSet* again = open("raw");
+    HostDataSet again;
+    std::string error;
+    ASSERT_TRUE(velix::platform::csv_read(read("raw"), &again, &error)) << error;
     std::vector<Observation> stored = obs;
     for (size_t o = 0; o < obs.size(); ++o)
-        for (int i = 0; i < p; ++i) stored[o].x[i] = again->variables[i].numbers[o];
+        for (int i = 0; i < p; ++i) stored[o].x[i] = again.variables[i].numbers[o];
     const Reference ref = reference(stored, p, false);
     check(run(d, p, 0, "DF      "), ref, p, ref.n - 1);
 }
@@ -270,6 +278,91 @@ TEST_F(ZacorrTest, CharacterOrUndefinedVariablesFail) {
     define(d, 2, false, false);
     EXPECT_EQ(run(d, 2, 0, "DF      ").level, 1008);
     EXPECT_NE(log_.str().find("x2"), std::string::npos);
+}
+
+// Unweighted data of more than two of the scan's blocks of 1024
+// observations, every observation counting: the moments come from the sums
+// of the scan, and agree with the definition as the passes do, also about
+// a large offset and for data with a trend, whose first block is far from
+// the mean.
+TEST_F(ZacorrTest, TheScansSumsOfManyBlocksAgreeWithTheDefinition) {
+    const int p = 3;
+    struct Case {
+        double offset, scale, trend;  // x += trend * (observation / N)
+    } cases[] = {{0.0, 1.0, 0.0}, {1e6, 1e-3, 0.0}, {5.0, 1.0, 40.0}};
+    for (const Case& c : cases) {
+        auto obs = sample(2600, p, c.offset, c.scale, 6);
+        for (size_t o = 0; o < obs.size(); ++o) {
+            obs[o].weight = obs[o].freq = 1.0;
+            for (double& x : obs[o].x) x += c.trend * static_cast<double>(o) / static_cast<double>(obs.size());
+        }
+        HostDataSet* d = prepare(obs, p, false);
+        HostDataSet again;
+        std::string error;
+        ASSERT_TRUE(velix::platform::csv_read(read("raw"), &again, &error)) << error;
+        std::vector<Observation> stored = obs;  // the values as the file holds them
+        for (size_t o = 0; o < obs.size(); ++o)
+            for (int i = 0; i < p; ++i) stored[o].x[i] = again.variables[i].numbers[o];
+        const Reference ref = reference(stored, p, false);
+        SCOPED_TRACE(testing::Message() << "offset " << c.offset << " trend " << c.trend);
+        check(run(d, p, 0, "DF      "), ref, p, ref.n - 1);
+    }
+}
+
+// The scan's sums and the passes over the file (weights, frequencies,
+// rows left out, moments about zero, BY groups) give the very bits of the
+// same data set holding its values, and of one that began to hold them
+// and stopped at its limit.
+TEST_F(ZacorrTest, ReadFromItsFileOrHeldADataSetGivesTheSameBits) {
+    const int p = 3;
+    auto obs = sample(2600, p, 3.0, 2.0, 7);
+    obs[5].x[2] = std::nan("");
+    std::string text = csv(obs, p);
+    std::string withGroups;
+    size_t o = 0;
+    for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1, ++o)
+        withGroups += text.substr(begin, end - begin) + (o == 0 ? ",g" : o <= 1500 ? ",2" : ",1") + "\n";
+    text = withGroups;  // two groups, out of order
+    write("bits", text);
+    struct Case {
+        bool weighted;
+        int32_t origin;
+        bool by;
+    } cases[] = {{false, 0, false}, {true, 0, false}, {false, 1, false}, {false, 0, true}, {true, 0, true}};
+    for (const Case& c : cases) {
+        const size_t limits[] = {0, std::numeric_limits<size_t>::max(), 4096};
+        std::vector<Result> results[3];
+        for (int held = 0; held < 3; ++held) {
+            velix::platform::dataset_set_hold_limit(limits[held]);
+            velix::platform::DataSetOptions options;
+            if (c.by) options.by = {"g"};
+            std::string error;
+            HostDataSet* d = velix::platform::dataset_open_input("bits", false, options, &error);
+            ASSERT_NE(d, nullptr) << error;
+            if (c.by) {
+                ASSERT_TRUE(dataset_set_by(d, {"g"}, true, &error)) << error;
+            }
+            define(d, p, c.weighted, c.weighted);
+            while (xbynext(d)) results[held].push_back(run(d, p, c.origin, "DF      "));
+        }
+        velix::platform::dataset_set_hold_limit(velix::platform::kDefaultHoldLimit);
+        ASSERT_EQ(results[0].size(), c.by ? 2u : 1u);
+        ASSERT_EQ(results[0].size(), results[1].size());
+        ASSERT_EQ(results[0].size(), results[2].size());
+        const auto same = [](const std::vector<double>& a, const std::vector<double>& b) {
+            return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+        };
+        for (size_t g = 0; g < 2 * results[0].size(); ++g) {
+            const Result& a = results[0][g / 2];
+            const Result& b = results[1 + g % 2][g / 2];
+            SCOPED_TRACE(testing::Message() << "weighted " << c.weighted << " origin " << c.origin << " by " << c.by
+                                            << " group " << g / 2 << " limit " << limits[1 + g % 2]);
+            EXPECT_EQ(a.level, 0);
+            EXPECT_EQ(a.level, b.level);
+            EXPECT_TRUE(same(a.moments, b.moments) && same(a.means, b.means) && same(a.stds, b.stds));
+            EXPECT_TRUE(same({a.divisor, a.sumWeights, a.n}, {b.divisor, b.sumWeights, b.n}));
+        }
+    }
 }
 
 }  // namespace

@@ -235,4 +235,27 @@ inline std::vector<MomentRow> read_moment_rows(const std::string& path) {
     return rows;
 }
 
+// Sums of squares and cross-products about zero of the variables of d with
+// the intercept row and column of the sums.
+inline void write_sscp(const std::string& path, const Data& d) {
+    std::ofstream out(path);
+    std::vector<std::string> names = {"Intercept"};
+    names.insert(names.end(), d.names.begin(), d.names.end());
+    out << "# TYPE=SSCP\n_TYPE_,_NAME_";
+    for (const auto& v : names) out << "," << v;
+    out << "\n";
+    for (size_t i = 0; i < names.size(); ++i) {
+        out << "SSCP," << names[i];
+        for (size_t j = 0; j < names.size(); ++j) {
+            double t = 0.0;
+            for (const auto& o : d.rows) t += (i ? o[i - 1] : 1.0) * (j ? o[j - 1] : 1.0);
+            out << "," << number_text(t);
+        }
+        out << "\n";
+    }
+    out << "N,," << d.rows.size();
+    for (size_t j = 1; j < names.size(); ++j) out << "," << d.rows.size();
+    out << "\n";
+}
+
 }  // namespace velix::test

@@ -177,28 +177,6 @@ TEST(MomentData, CorrelationInputPrintsItsCorrelationsAndGivesTheCovariances) {
     EXPECT_EQ(factoid_entry(r, 0, "GenModInfo", 300), 112.0);
 }
 
-// Sums of squares and cross-products about zero of the variables of d with
-// the intercept row and column of the sums.
-void write_sscp(const std::string& path, const Data& d) {
-    std::ofstream out(path);
-    std::vector<std::string> names = {"Intercept"};
-    names.insert(names.end(), d.names.begin(), d.names.end());
-    out << "# TYPE=SSCP\n_TYPE_,_NAME_";
-    for (const auto& v : names) out << "," << v;
-    out << "\n";
-    for (size_t i = 0; i < names.size(); ++i) {
-        out << "SSCP," << names[i];
-        for (size_t j = 0; j < names.size(); ++j) {
-            double t = 0.0;
-            for (const auto& o : d.rows) t += (i ? o[i - 1] : 1.0) * (j ? o[j - 1] : 1.0);
-            out << "," << number_text(t);
-        }
-        out << "\n";
-    }
-    out << "N,," << d.rows.size();
-    for (size_t j = 1; j < names.size(); ++j) out << "," << d.rows.size();
-    out << "\n";
-}
 
 TEST(MomentData, SscpAndEstDataGiveTheMomentsOfTheRawData) {
     const Data d = columns(read_csv("hs.csv"), 3);
