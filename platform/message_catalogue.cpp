@@ -1,9 +1,11 @@
 // The host's message file: every numbered message text, by group and number.
-// Groups: 153 BY-group synchronisation, 230 the moment matrix reader, 352 the
-// procedure, 549 the optimizer library.  Logged messages start with their
-// severity; titles and labels do not.  Placeholders use the host's format
-// dialect (platform/format.h) and must match the arguments the callers pass.
-// Keep the table sorted by group, then number.
+// Groups: 100 the host's own lines (those platform/ and the step runner
+// write, never the module), 153 BY-group synchronisation, 230 the moment
+// matrix reader, 352 the procedure, 549 the optimizer library.  Logged
+// messages start with their severity; titles, labels and the pieces another
+// line is built from do not.  Placeholders use the host's format dialect
+// (platform/format.h) and must match the arguments the callers pass.  Keep
+// the table sorted by group, then number.
 #include "platform/messages.h"
 
 #include "velix/codes.h"
@@ -11,6 +13,30 @@
 namespace velix::platform {
 
 const MessageRow kMessageCatalogue[] = {
+    // The host's own lines, by the part of the host that writes them:
+    // 1-19 the message and host services, memory and internal errors,
+    // 20-39 the step runner, 40-59 data sets and their observations, 60-79
+    // the moments of a data set, 80-99 the statement parser and the
+    // compiler of programming statements.  The callers format them with
+    // format_message and log them as plain lines, without their number: the
+    // output document records them as it records any line of the log.
+    // 100/1: the group and number of the missing message.
+    {kMsgHost, 1, "ERROR: Message %i/%i is missing from the message file."},
+    // 100/2: the text of the status (one of 4-8), the status; 100/3: the
+    // status, twice.
+    {kMsgHost, 2, "ERROR: A host service failed: %s (status 0x%08X)."},
+    {kMsgHost, 3, "ERROR: A host service failed with status %i (0x%08X)."},
+    {kMsgHost, 4, "the object has no such method"},
+    {kMsgHost, 5, "an output object was called out of order"},
+    {kMsgHost, 6, "an output object was given a missing or malformed entry"},
+    {kMsgHost, 7, "an output object was used after it was closed"},
+    {kMsgHost, 8, "memory could not be allocated"},
+    // 100/10, 11: what is inconsistent, and its code.
+    {kMsgHost, 10, "ERROR: internal error: %s"},
+    {kMsgHost, 11, "ERROR: internal error: %s (code %i)"},
+    {kMsgHost, 12, "ERROR: There is not enough memory to continue the step."},
+    {kMsgHost, 13, "ERROR: There is not enough memory for a request of %ld bytes."},
+
     // BY-group synchronisation: name (8 characters) and label (length, text,
     // starting with its separating blank) of DATA=, then of the other data set.
     {kMsgSync, 5, "WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s."},

@@ -1,11 +1,39 @@
-// The numbered messages of the module, by message group: one name for each
-// message number a routine logs or shows, so that no routine carries a bare
-// number.  Each name is preceded by the text of its message (placeholders in
-// the host's format dialect; titles and labels have no severity).  The
-// groups themselves are named in codes.h.
+// The numbered messages of the module and of its host, by message group:
+// one name for each message number a routine logs or shows, so that no
+// routine carries a bare number.  Each name is preceded by the text of its
+// message (placeholders in the host's format dialect; titles, labels and the
+// pieces a line is built from have no severity).  The groups themselves are
+// named in codes.h.
 #pragma once
 
 #include <cstdint>
+
+// ---- the host's own lines (kMsgHost) ----
+// Logged by platform/ and the step runner only; the module never names them.
+// ERROR: Message %i/%i is missing from the message file.
+constexpr int32_t kMsgHostMissingMessage = 1;
+// ERROR: A host service failed: %s (status 0x%08X).
+constexpr int32_t kMsgHostServiceFailed = 2;
+// ERROR: A host service failed with status %i (0x%08X).
+constexpr int32_t kMsgHostServiceFailedStatus = 3;
+// the object has no such method
+constexpr int32_t kMsgHostNoSuchMethod = 4;
+// an output object was called out of order
+constexpr int32_t kMsgHostCalledOutOfOrder = 5;
+// an output object was given a missing or malformed entry
+constexpr int32_t kMsgHostMalformedEntry = 6;
+// an output object was used after it was closed
+constexpr int32_t kMsgHostUsedAfterClose = 7;
+// memory could not be allocated
+constexpr int32_t kMsgHostNoAllocation = 8;
+// ERROR: internal error: %s
+constexpr int32_t kMsgHostInternalError = 10;
+// ERROR: internal error: %s (code %i)
+constexpr int32_t kMsgHostInternalErrorCode = 11;
+// ERROR: There is not enough memory to continue the step.
+constexpr int32_t kMsgHostNoMemoryToContinue = 12;
+// ERROR: There is not enough memory for a request of %ld bytes.
+constexpr int32_t kMsgHostNoMemoryForRequest = 13;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.

@@ -1,7 +1,8 @@
 // The message catalogue and the message services: the catalogue is well
-// formed (unique keys, known groups, sorted, only directives of the dialect),
-// numbered messages reach the log and the output document with their group
-// and number, and the field and buffer services respect their sizes.
+// formed (unique keys, known groups, sorted, only directives of the dialect,
+// the host's own lines formatting with their callers' arguments), numbered
+// messages reach the log and the output document with their group and
+// number, and the field and buffer services respect their sizes.
 #include "platform/messages.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,9 @@
 
 #include "platform/format.h"
 #include "tests/support/session_fixture.h"
+#include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -39,7 +42,7 @@ bool directives_are_known(const char* text, std::string* bad) {
 
 TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
     std::set<std::pair<int32_t, int32_t>> seen;
-    const std::set<int32_t> groups = {153, 230, 352, 549};
+    const std::set<int32_t> groups = {kMsgHost, kMsgSync, kMsgReader, kMsgProc, kMsgNlp};
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
         const auto& row = kMessageCatalogue[i];
         SCOPED_TRACE(std::to_string(row.group) + "/" + std::to_string(row.number));
@@ -59,6 +62,36 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
     for (const auto& [g, n] : std::set<std::pair<int, int>>{{352, 539}, {352, 720}, {352, 860}, {352, 1},
                                                             {352, 3}, {153, 5}})
         EXPECT_NE(velix::platform::message_text(g, n), nullptr) << g << "/" << n;
+
+    // Every line of the host's group, formatted with arguments of the types
+    // its callers pass (a directive of another type reads them wrongly),
+    // gives its text.
+    std::set<int32_t> tested;
+    const auto line = [&tested](int32_t number, auto... args) {
+        tested.insert(number);
+        return velix::platform::format_message(kMsgHost, number, args...);
+    };
+    const int64_t big = 5000000000;  // beyond 32 bits: a %ld read as %i would show it
+    const std::pair<std::string, std::string> lines[] = {
+        {line(kMsgHostMissingMessage, 352, 7), "ERROR: Message 352/7 is missing from the message file."},
+        {line(kMsgHostServiceFailed, "why", 0x80008001u), "ERROR: A host service failed: why (status 0x80008001)."},
+        {line(kMsgHostServiceFailedStatus, -17, static_cast<uint32_t>(-17)), "ERROR: A host service failed with status -17 (0xFFFFFFEF)."},
+        {line(kMsgHostNoSuchMethod), "the object has no such method"},
+        {line(kMsgHostCalledOutOfOrder), "an output object was called out of order"},
+        {line(kMsgHostMalformedEntry), "an output object was given a missing or malformed entry"},
+        {line(kMsgHostUsedAfterClose), "an output object was used after it was closed"},
+        {line(kMsgHostNoAllocation), "memory could not be allocated"},
+        {line(kMsgHostInternalError, "x"), "ERROR: internal error: x"},
+        {line(kMsgHostInternalErrorCode, "x", 3), "ERROR: internal error: x (code 3)"},
+        {line(kMsgHostNoMemoryToContinue), "ERROR: There is not enough memory to continue the step."},
+        {line(kMsgHostNoMemoryForRequest, big), "ERROR: There is not enough memory for a request of 5000000000 bytes."},
+    };
+    for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
+    for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
+        const auto& row = kMessageCatalogue[i];
+        if (row.group != kMsgHost) continue;
+        EXPECT_TRUE(tested.count(row.number)) << row.group << "/" << row.number << " untested";
+    }
 }
 
 using Messages = PlatformStep;
