@@ -36,6 +36,21 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 11, "ERROR: internal error: %s (code %i)"},
     {kMsgHost, 12, "ERROR: There is not enough memory to continue the step."},
     {kMsgHost, 13, "ERROR: There is not enough memory for a request of %ld bytes."},
+    // 100/20, 21: the program line and what is wrong with it.
+    {kMsgHost, 20, "ERROR: line %i: %s"},
+    {kMsgHost, 21, "WARNING: line %i: %s"},
+    {kMsgHost, 22, "ERROR: The PROC VELIX step failed with return code %i."},
+    {kMsgHost, 23, "NOTE: The PROC VELIX step ended with return code %i."},
+    {kMsgHost, 24, "ERROR: The step ran out of memory."},
+    // 100/25: the name of the signal.
+    {kMsgHost, 25, "ERROR: The run was stopped by %s."},
+    // 100/26-31: where the file goes and, in 27, 30 and 31, why it failed.
+    {kMsgHost, 26, "ERROR: The listing cannot be written to %s; the run stops."},
+    {kMsgHost, 27, "ERROR: The listing cannot be written to %s (%s); the run stops."},
+    {kMsgHost, 28, "NOTE: The listing was not written to %s."},
+    {kMsgHost, 29, "NOTE: The JSON document was not written to %s."},
+    {kMsgHost, 30, "ERROR: The listing was not written to %s (%s)."},
+    {kMsgHost, 31, "ERROR: The JSON document was not written to %s (%s)."},
 
     // BY-group synchronisation: name (8 characters) and label (length, text,
     // starting with its separating blank) of DATA=, then of the other data set.

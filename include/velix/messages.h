@@ -34,6 +34,30 @@ constexpr int32_t kMsgHostInternalErrorCode = 11;
 constexpr int32_t kMsgHostNoMemoryToContinue = 12;
 // ERROR: There is not enough memory for a request of %ld bytes.
 constexpr int32_t kMsgHostNoMemoryForRequest = 13;
+// ERROR: line %i: %s
+constexpr int32_t kMsgHostErrorOutsideStep = 20;
+// WARNING: line %i: %s
+constexpr int32_t kMsgHostWarningOutsideStep = 21;
+// ERROR: The PROC VELIX step failed with return code %i.
+constexpr int32_t kMsgHostStepFailed = 22;
+// NOTE: The PROC VELIX step ended with return code %i.
+constexpr int32_t kMsgHostStepEnded = 23;
+// ERROR: The step ran out of memory.
+constexpr int32_t kMsgHostStepOutOfMemory = 24;
+// ERROR: The run was stopped by %s.
+constexpr int32_t kMsgHostRunStopped = 25;
+// ERROR: The listing cannot be written to %s; the run stops.
+constexpr int32_t kMsgHostListingLost = 26;
+// ERROR: The listing cannot be written to %s (%s); the run stops.
+constexpr int32_t kMsgHostListingLostWhy = 27;
+// NOTE: The listing was not written to %s.
+constexpr int32_t kMsgHostListingKept = 28;
+// NOTE: The JSON document was not written to %s.
+constexpr int32_t kMsgHostJsonKept = 29;
+// ERROR: The listing was not written to %s (%s).
+constexpr int32_t kMsgHostListingNotWritten = 30;
+// ERROR: The JSON document was not written to %s (%s).
+constexpr int32_t kMsgHostJsonNotWritten = 31;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.

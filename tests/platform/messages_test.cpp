@@ -85,6 +85,18 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostInternalErrorCode, "x", 3), "ERROR: internal error: x (code 3)"},
         {line(kMsgHostNoMemoryToContinue), "ERROR: There is not enough memory to continue the step."},
         {line(kMsgHostNoMemoryForRequest, big), "ERROR: There is not enough memory for a request of 5000000000 bytes."},
+        {line(kMsgHostErrorOutsideStep, 4, "T."), "ERROR: line 4: T."},
+        {line(kMsgHostWarningOutsideStep, 4, "T."), "WARNING: line 4: T."},
+        {line(kMsgHostStepFailed, 1012), "ERROR: The PROC VELIX step failed with return code 1012."},
+        {line(kMsgHostStepEnded, 1012), "NOTE: The PROC VELIX step ended with return code 1012."},
+        {line(kMsgHostStepOutOfMemory), "ERROR: The step ran out of memory."},
+        {line(kMsgHostRunStopped, "SIGINT"), "ERROR: The run was stopped by SIGINT."},
+        {line(kMsgHostListingLost, "f"), "ERROR: The listing cannot be written to f; the run stops."},
+        {line(kMsgHostListingLostWhy, "f", "w"), "ERROR: The listing cannot be written to f (w); the run stops."},
+        {line(kMsgHostListingKept, "f"), "NOTE: The listing was not written to f."},
+        {line(kMsgHostJsonKept, "f"), "NOTE: The JSON document was not written to f."},
+        {line(kMsgHostListingNotWritten, "f", "w"), "ERROR: The listing was not written to f (w)."},
+        {line(kMsgHostJsonNotWritten, "f", "w"), "ERROR: The JSON document was not written to f (w)."},
     };
     for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
