@@ -51,6 +51,35 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 29, "NOTE: The JSON document was not written to %s."},
     {kMsgHost, 30, "ERROR: The listing was not written to %s (%s)."},
     {kMsgHost, 31, "ERROR: The JSON document was not written to %s (%s)."},
+    // 100/40: name and file.
+    {kMsgHost, 40, "ERROR: Data set %s (%s) changed while the step read it: its observations are not those it had when it was opened."},
+    // 100/41: name, the observation, its BY values, those of the group before.
+    {kMsgHost, 41, "ERROR: Data set %s is not sorted in ascending sequence of its BY variables: observation %ld has %s after %s. Sort it or give NOTSORTED."},
+    // 100/42, 43: name and status.
+    {kMsgHost, 42, "ERROR: Reading an observation of data set %s failed with status %i."},
+    {kMsgHost, 43, "ERROR: Writing an observation to data set %s failed with status %i."},
+    // 100/44-50: name, then the return code (44), the file (47-50) and why
+    // the file could not take its place (50).
+    {kMsgHost, 44, "NOTE: Output data set %s was not written: the step ended with return code %i."},
+    {kMsgHost, 45, "NOTE: Output data set %s has no observations and was not written."},
+    {kMsgHost, 46, "NOTE: Output data set %s was not written."},
+    {kMsgHost, 47, "ERROR: Output data set %s cannot be written to %s."},
+    {kMsgHost, 48, "ERROR: Writing output data set %s to %s failed."},
+    {kMsgHost, 49, "ERROR: Output data set %s cannot replace %s, which is not a file."},
+    {kMsgHost, 50, "ERROR: Output data set %s cannot replace %s: %s."},
+    // 100/60-63: the data set (61: the variable first).
+    {kMsgHost, 60, "ERROR: An analysis variable is not in data set %s."},
+    {kMsgHost, 61, "ERROR: Analysis variable %s of data set %s is character; it must be numeric."},
+    {kMsgHost, 62, "ERROR: The WEIGHT or FREQ variable of data set %s must be a numeric variable of the data set."},
+    {kMsgHost, 63, "ERROR: No observation of data set %s in this BY group has every analysis value with a positive weight and frequency."},
+    // 100/64, 65: the observations not used, those of the group, the data
+    // set, (65) its BY group, and the reasons: 66-68 with their counts, the
+    // first after a blank, the others after a comma.
+    {kMsgHost, 64, "NOTE: %ld of the %ld observations of data set %s were not used:%s."},
+    {kMsgHost, 65, "NOTE: %ld of the %ld observations of data set %s in the BY group %s were not used:%s."},
+    {kMsgHost, 66, "%ld with a missing value of an analysis variable"},
+    {kMsgHost, 67, "%ld with a WEIGHT value that is missing or not positive"},
+    {kMsgHost, 68, "%ld with a FREQ value that is missing or below 1"},
 
     // BY-group synchronisation: name (8 characters) and label (length, text,
     // starting with its separating blank) of DATA=, then of the other data set.

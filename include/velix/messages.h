@@ -58,6 +58,49 @@ constexpr int32_t kMsgHostJsonKept = 29;
 constexpr int32_t kMsgHostListingNotWritten = 30;
 // ERROR: The JSON document was not written to %s (%s).
 constexpr int32_t kMsgHostJsonNotWritten = 31;
+// ERROR: Data set %s (%s) changed while the step read it: its observations are not those it had when
+// it was opened.
+constexpr int32_t kMsgHostDataSetChanged = 40;
+// ERROR: Data set %s is not sorted in ascending sequence of its BY variables: observation %ld has %s
+// after %s. Sort it or give NOTSORTED.
+constexpr int32_t kMsgHostDataSetNotSorted = 41;
+// ERROR: Reading an observation of data set %s failed with status %i.
+constexpr int32_t kMsgHostReadFailed = 42;
+// ERROR: Writing an observation to data set %s failed with status %i.
+constexpr int32_t kMsgHostWriteFailed = 43;
+// NOTE: Output data set %s was not written: the step ended with return code %i.
+constexpr int32_t kMsgHostOutputAfterFailure = 44;
+// NOTE: Output data set %s has no observations and was not written.
+constexpr int32_t kMsgHostOutputEmpty = 45;
+// NOTE: Output data set %s was not written.
+constexpr int32_t kMsgHostOutputNotWritten = 46;
+// ERROR: Output data set %s cannot be written to %s.
+constexpr int32_t kMsgHostOutputCannotOpen = 47;
+// ERROR: Writing output data set %s to %s failed.
+constexpr int32_t kMsgHostOutputWriteFailed = 48;
+// ERROR: Output data set %s cannot replace %s, which is not a file.
+constexpr int32_t kMsgHostOutputNotAFile = 49;
+// ERROR: Output data set %s cannot replace %s: %s.
+constexpr int32_t kMsgHostOutputCannotReplace = 50;
+// ERROR: An analysis variable is not in data set %s.
+constexpr int32_t kMsgHostVariableNotInDataSet = 60;
+// ERROR: Analysis variable %s of data set %s is character; it must be numeric.
+constexpr int32_t kMsgHostVariableCharacter = 61;
+// ERROR: The WEIGHT or FREQ variable of data set %s must be a numeric variable of the data set.
+constexpr int32_t kMsgHostWeightFreqNotNumeric = 62;
+// ERROR: No observation of data set %s in this BY group has every analysis value with a positive
+// weight and frequency.
+constexpr int32_t kMsgHostNoUsableObservation = 63;
+// NOTE: %ld of the %ld observations of data set %s were not used:%s.
+constexpr int32_t kMsgHostRowsNotUsed = 64;
+// NOTE: %ld of the %ld observations of data set %s in the BY group %s were not used:%s.
+constexpr int32_t kMsgHostGroupRowsNotUsed = 65;
+// %ld with a missing value of an analysis variable
+constexpr int32_t kMsgHostRowsMissingValue = 66;
+// %ld with a WEIGHT value that is missing or not positive
+constexpr int32_t kMsgHostRowsBadWeight = 67;
+// %ld with a FREQ value that is missing or below 1
+constexpr int32_t kMsgHostRowsBadFreq = 68;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.
