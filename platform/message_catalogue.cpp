@@ -80,6 +80,27 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 66, "%ld with a missing value of an analysis variable"},
     {kMsgHost, 67, "%ld with a WEIGHT value that is missing or not positive"},
     {kMsgHost, 68, "%ld with a FREQ value that is missing or below 1"},
+    // 100/80: what is wrong (a syntax error, a statement the compiler
+    // refuses, or the fault of a run, 87-93), its line and column.
+    {kMsgHost, 80, "ERROR: %s at line %i, column %i."},
+    // 100/81: the variable, the line and column of its first use; 82, 83:
+    // the line and column of the statement.
+    {kMsgHost, 81, "ERROR: The variable %s of the programming statements is never given a value (first used at line %i, column %i)."},
+    {kMsgHost, 82, "NOTE: A STOP statement ended the programming statements at line %i, column %i."},
+    {kMsgHost, 83, "ERROR: An ABORT statement ended the programming statements at line %i, column %i."},
+    // 100/84: the result code of the run.
+    {kMsgHost, 84, "NOTE: The programming statements ended with result %i."},
+    // 100/85, 86: before the table of the places.
+    {kMsgHost, 85, "NOTE: Invalid operations in the programming statements gave missing values at these places:"},
+    {kMsgHost, 86, "NOTE: Operations on missing values in the programming statements gave missing values at these places:"},
+    {kMsgHost, 87, "the programming statements failed"},
+    {kMsgHost, 88, "Array subscript missing or out of range"},
+    {kMsgHost, 89, "No WHEN clause of the SELECT group matched"},
+    {kMsgHost, 90, "Missing value or zero step in the DO loop control"},
+    {kMsgHost, 91, "LINK statements nested too deeply"},
+    // 100/92: the most loop iterations of one evaluation.
+    {kMsgHost, 92, "The programming statements ran more than %ld loop iterations in one evaluation"},
+    {kMsgHost, 93, "The time limit MAXTIME= passed while the programming statements looped"},
 
     // BY-group synchronisation: name (8 characters) and label (length, text,
     // starting with its separating blank) of DATA=, then of the other data set.

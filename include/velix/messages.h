@@ -101,6 +101,36 @@ constexpr int32_t kMsgHostRowsMissingValue = 66;
 constexpr int32_t kMsgHostRowsBadWeight = 67;
 // %ld with a FREQ value that is missing or below 1
 constexpr int32_t kMsgHostRowsBadFreq = 68;
+// ERROR: %s at line %i, column %i.
+constexpr int32_t kMsgHostErrorAt = 80;
+// ERROR: The variable %s of the programming statements is never given a value (first used at line
+// %i, column %i).
+constexpr int32_t kMsgHostNeverGivenValue = 81;
+// NOTE: A STOP statement ended the programming statements at line %i, column %i.
+constexpr int32_t kMsgHostStopStatement = 82;
+// ERROR: An ABORT statement ended the programming statements at line %i, column %i.
+constexpr int32_t kMsgHostAbortStatement = 83;
+// NOTE: The programming statements ended with result %i.
+constexpr int32_t kMsgHostProgramResult = 84;
+// NOTE: Invalid operations in the programming statements gave missing values at these places:
+constexpr int32_t kMsgHostInvalidOperations = 85;
+// NOTE: Operations on missing values in the programming statements gave missing values at these
+// places:
+constexpr int32_t kMsgHostMissingOperations = 86;
+// the programming statements failed
+constexpr int32_t kMsgHostFault = 87;
+// Array subscript missing or out of range
+constexpr int32_t kMsgHostFaultSubscript = 88;
+// No WHEN clause of the SELECT group matched
+constexpr int32_t kMsgHostFaultNoWhen = 89;
+// Missing value or zero step in the DO loop control
+constexpr int32_t kMsgHostFaultDoControl = 90;
+// LINK statements nested too deeply
+constexpr int32_t kMsgHostFaultLinkDepth = 91;
+// The programming statements ran more than %ld loop iterations in one evaluation
+constexpr int32_t kMsgHostFaultLoopCap = 92;
+// The time limit MAXTIME= passed while the programming statements looped
+constexpr int32_t kMsgHostFaultTimeLimit = 93;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.

@@ -117,6 +117,20 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostRowsMissingValue, big), "5000000000 with a missing value of an analysis variable"},
         {line(kMsgHostRowsBadWeight, big), "5000000000 with a WEIGHT value that is missing or not positive"},
         {line(kMsgHostRowsBadFreq, big), "5000000000 with a FREQ value that is missing or below 1"},
+        {line(kMsgHostErrorAt, "t", 5, 19), "ERROR: t at line 5, column 19."},
+        {line(kMsgHostNeverGivenValue, "q", 5, 19), "ERROR: The variable q of the programming statements is never given a value (first used at line 5, column 19)."},
+        {line(kMsgHostStopStatement, 5, 19), "NOTE: A STOP statement ended the programming statements at line 5, column 19."},
+        {line(kMsgHostAbortStatement, 5, 19), "ERROR: An ABORT statement ended the programming statements at line 5, column 19."},
+        {line(kMsgHostProgramResult, 7), "NOTE: The programming statements ended with result 7."},
+        {line(kMsgHostInvalidOperations), "NOTE: Invalid operations in the programming statements gave missing values at these places:"},
+        {line(kMsgHostMissingOperations), "NOTE: Operations on missing values in the programming statements gave missing values at these places:"},
+        {line(kMsgHostFault), "the programming statements failed"},
+        {line(kMsgHostFaultSubscript), "Array subscript missing or out of range"},
+        {line(kMsgHostFaultNoWhen), "No WHEN clause of the SELECT group matched"},
+        {line(kMsgHostFaultDoControl), "Missing value or zero step in the DO loop control"},
+        {line(kMsgHostFaultLinkDepth), "LINK statements nested too deeply"},
+        {line(kMsgHostFaultLoopCap, big), "The programming statements ran more than 5000000000 loop iterations in one evaluation"},
+        {line(kMsgHostFaultTimeLimit), "The time limit MAXTIME= passed while the programming statements looped"},
     };
     for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
