@@ -26,12 +26,14 @@
 
 #include <sys/stat.h>
 
+#include "platform/messages.h"
 #include "platform/output_document.h"
 #include "platform/output_file.h"
 #include "platform/print.h"
 #include "platform/session.h"
 #include "platform/stop_signals.h"
 #include "velix/codes.h"
+#include "velix/messages.h"
 
 namespace velix::platform {
 namespace {
@@ -81,8 +83,7 @@ bool load_row(HostDataSet* d, RowPosition at, RowPosition* after) {
     RowPosition next{at.obs + 1, 0};
     if (d->rows && d->rows->read(at.offset, &next.offset) != CsvRows::Read::kRecord) {
         d->loaded = -1;
-        write_log("ERROR: Data set " + d->name + " (" + d->path +
-                  ") changed while the step read it: its observations are not those it had when it was opened.");
+        write_log(format_message(kMsgHost, kMsgHostDataSetChanged, d->name.c_str(), d->path.c_str()));
         xexit(kLevelBadVariables, 0);
     }
     d->loaded = at.obs;
@@ -272,18 +273,19 @@ void apply_by(HostDataSet* data, const std::vector<std::string>& names, bool not
     regroup(data);
 }
 
-// Writes `data` to `path`; false with *error when the file cannot be
-// written whole (a folder in its place, a full disk, a name too long).
-bool write_file(const HostDataSet* data, const std::string& path, std::string* error) {
+// Writes `data` to `path`; false, with the ERROR line logged, when the
+// file cannot be written whole (a folder in its place, a full disk, a name
+// too long).
+bool write_file(const HostDataSet* data, const std::string& path) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) {
-        *error = "Output data set " + data->name + " cannot be written to " + data->path + ".";
+        write_log(format_message(kMsgHost, kMsgHostOutputCannotOpen, data->name.c_str(), data->path.c_str()));
         return false;
     }
     out << csv_write(data);
     out.close();
     if (!out) {
-        *error = "Writing output data set " + data->name + " to " + data->path + " failed.";
+        write_log(format_message(kMsgHost, kMsgHostOutputWriteFailed, data->name.c_str(), data->path.c_str()));
         return false;
     }
     return true;
@@ -413,24 +415,20 @@ bool dataset_commit_outputs(int returnCode) {
         if (!d->output || !d->defined || d->written) continue;
         d->written = true;
         if (returnCode < 0 || returnCode > kLevelStepEnds)  // negative: a host status ended the step
-            write_log("NOTE: Output data set " + d->name + " was not written: the step ended with return code " +
-                      std::to_string(returnCode) + ".");
+            write_log(format_message(kMsgHost, kMsgHostOutputAfterFailure, d->name.c_str(), returnCode));
         else if (d->nObs == 0)
-            write_log("NOTE: Output data set " + d->name + " has no observations and was not written.");
+            write_log(format_message(kMsgHost, kMsgHostOutputEmpty, d->name.c_str()));
         else
             ready.emplace_back(d.get(), scratch_path_beside(d->path, std::to_string(ready.size())));
     }
     bool ok = true;
     for (const auto& [d, scratch] : ready) {
-        std::string error;
         // The rename would put a file in place of a folder or a device.
         std::error_code ec;
         if (std::filesystem::exists(d->path, ec) && !std::filesystem::is_regular_file(d->path, ec)) {
-            write_log("ERROR: Output data set " + d->name + " cannot replace " + d->path +
-                      ", which is not a file.");
+            write_log(format_message(kMsgHost, kMsgHostOutputNotAFile, d->name.c_str(), d->path.c_str()));
             ok = false;
-        } else if (!write_file(d, scratch, &error)) {
-            write_log("ERROR: " + error);
+        } else if (!write_file(d, scratch)) {
             ok = false;
         }
     }
@@ -442,11 +440,12 @@ bool dataset_commit_outputs(int returnCode) {
         if (ok) {
             std::filesystem::rename(scratch, d->path, ec);
             if (!ec) continue;
-            write_log("ERROR: Output data set " + d->name + " cannot replace " + d->path + ": " + ec.message() + ".");
+            write_log(format_message(kMsgHost, kMsgHostOutputCannotReplace, d->name.c_str(), d->path.c_str(),
+                                     ec.message().c_str()));
             ok = false;
         }
         std::filesystem::remove(scratch, ec);
-        write_log("NOTE: Output data set " + d->name + " was not written.");
+        write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, d->name.c_str()));
     }
     return ok;
 }
@@ -529,10 +528,8 @@ void announce_by_group(const HostDataSet* data) {
 void check_sorted(const HostDataSet* data) {
     if (data->group < 1 || data->notSorted || data->byVariables.empty()) return;
     if (compare_keys(data, data->key, data->previousKey) >= 0) return;
-    write_log("ERROR: Data set " + data->name + " is not sorted in ascending sequence of its BY " +
-              "variables: observation " + std::to_string(data->groupBegin.obs + 1) + " has " +
-              by_values(data, data->key) + " after " + by_values(data, data->previousKey) +
-              ". Sort it or give NOTSORTED.");
+    write_log(format_message(kMsgHost, kMsgHostDataSetNotSorted, data->name.c_str(), data->groupBegin.obs + 1,
+                             by_values(data, data->key).c_str(), by_values(data, data->previousKey).c_str()));
     xexit(kLevelBadVariables, 0);
 }
 

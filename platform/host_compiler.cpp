@@ -1,8 +1,9 @@
 // The host's statement-compiler services: the module-facing side of the
 // platform's compiler (platform/compiler/).  Each step's CmpWork gets one
 // compiler state from cmpinit; the states are freed when the step ends.
-// Statement errors, run reports and listings go to the log and the listing
-// in the platform's own wording; line numbers are those of the program file.
+// Statement errors and run reports go to the log in the texts of the host's
+// message group, listings to the listing; line numbers are those of the
+// program file.
 #include "velix/host_compiler.h"
 
 #include <algorithm>
@@ -11,9 +12,12 @@
 #include <vector>
 
 #include "platform/compiler/program.h"
+#include "platform/messages.h"
 #include "platform/print.h"
 #include "platform/session.h"
+#include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -84,8 +88,8 @@ bool source_line(const CompilerState& st, int32_t line, int32_t column, std::str
 }
 
 void log_statement_error(const CompilerState& st, const Diagnostic& d) {
-    std::string out = "ERROR: " + d.message + " at line " + std::to_string(d.line) + ", column " +
-                      std::to_string(d.column) + ".\n";
+    std::string out =
+        velix::platform::format_message(kMsgHost, kMsgHostErrorAt, d.message.c_str(), d.line, d.column) + "\n";
     std::string text;
     if (source_line(st, d.line, d.column, &text)) {
         std::string caret;
@@ -96,8 +100,20 @@ void log_statement_error(const CompilerState& st, const Diagnostic& d) {
     velix::platform::write_log(out);
 }
 
-std::string place_text(const velix::compiler::Place& p) {
-    return "line " + std::to_string(p.line) + ", column " + std::to_string(p.column);
+// What went wrong in a run that ended with an execution fault: the text
+// that the line placing the fault (kMsgHostErrorAt) begins with.
+std::string fault_text(velix::compiler::FaultCode fault) {
+    using velix::platform::format_message;
+    switch (fault) {
+        case velix::compiler::kFaultSubscript: return format_message(kMsgHost, kMsgHostFaultSubscript);
+        case velix::compiler::kFaultNoWhen: return format_message(kMsgHost, kMsgHostFaultNoWhen);
+        case velix::compiler::kFaultDoControl: return format_message(kMsgHost, kMsgHostFaultDoControl);
+        case velix::compiler::kFaultLinkDepth: return format_message(kMsgHost, kMsgHostFaultLinkDepth);
+        case velix::compiler::kFaultLoopCap:
+            return format_message(kMsgHost, kMsgHostFaultLoopCap, velix::compiler::kMaxLoopIterations);
+        case velix::compiler::kFaultTimeLimit: return format_message(kMsgHost, kMsgHostFaultTimeLimit);
+        default: return format_message(kMsgHost, kMsgHostFault);
+    }
 }
 
 // Lists "line:column count" for the places with a nonzero count.
@@ -263,9 +279,10 @@ int32_t cmpchck(int32_t, int32_t* notes, int32_t* faults, int32_t, CmpWork* work
             s->binding == 'a' || (s->flags & kCmpBoundByHost) || st->program->has_initial_value(s))
             continue;
         ++n;
-        velix::platform::write_log("ERROR: The variable " + name_of(s) +
-                                   " of the programming statements is never given a value (first used at " +
-                                   place_text(st->program->first_use(s)) + ").\n");
+        const velix::compiler::Place first = st->program->first_use(s);
+        velix::platform::write_log(velix::platform::format_message(kMsgHost, kMsgHostNeverGivenValue,
+                                                                   name_of(s).c_str(), first.line, first.column) +
+                                   "\n");
     }
     if (faults) *faults = n;
     return finish(work, 0);
@@ -321,36 +338,22 @@ int32_t cmptime(double maxSeconds, CmpWork* work) {
 void cmppxrc(int32_t result, CmpWork* work) {
     CompilerState* st = state_of(work);
     if (!st || result == kCmpRunEnd) return;
+    using velix::platform::format_message;
     const Program& p = *st->program;
     std::string text;
     switch (result) {
         case kCmpRunStop:
-            text = "NOTE: A STOP statement ended the programming statements at " + place_text(p.end_place()) + ".";
+            text = format_message(kMsgHost, kMsgHostStopStatement, p.end_place().line, p.end_place().column);
             break;
         case kCmpRunAbort:
-            text = "ERROR: An ABORT statement ended the programming statements at " + place_text(p.end_place()) + ".";
+            text = format_message(kMsgHost, kMsgHostAbortStatement, p.end_place().line, p.end_place().column);
             break;
-        case kCmpRunFault: {
-            std::string what = "the programming statements failed";
-            switch (p.fault()) {
-                case velix::compiler::kFaultSubscript: what = "Array subscript missing or out of range"; break;
-                case velix::compiler::kFaultNoWhen: what = "No WHEN clause of the SELECT group matched"; break;
-                case velix::compiler::kFaultDoControl: what = "Missing value or zero step in the DO loop control"; break;
-                case velix::compiler::kFaultLinkDepth: what = "LINK statements nested too deeply"; break;
-                case velix::compiler::kFaultLoopCap:
-                    what = "The programming statements ran more than " +
-                           std::to_string(velix::compiler::kMaxLoopIterations) + " loop iterations in one evaluation";
-                    break;
-                case velix::compiler::kFaultTimeLimit:
-                    what = "The time limit MAXTIME= passed while the programming statements looped";
-                    break;
-                default: break;
-            }
-            text = "ERROR: " + what + " at " + place_text(p.fault_place()) + ".";
+        case kCmpRunFault:
+            text = format_message(kMsgHost, kMsgHostErrorAt, fault_text(p.fault()).c_str(), p.fault_place().line,
+                                  p.fault_place().column);
             break;
-        }
         default:
-            text = "NOTE: The programming statements ended with result " + std::to_string(result) + ".";
+            text = format_message(kMsgHost, kMsgHostProgramResult, result);
             break;
     }
     velix::platform::write_log(text + "\n");
@@ -359,15 +362,13 @@ void cmppxrc(int32_t result, CmpWork* work) {
 void cmpperr(int32_t, int32_t limit, CmpWork* work) {
     CompilerState* st = state_of(work);
     if (!st || st->program->error_total() == 0) return;
-    velix::platform::write_log(
-        "NOTE: Invalid operations in the programming statements gave missing values at these places:\n");
+    velix::platform::write_log(velix::platform::format_message(kMsgHost, kMsgHostInvalidOperations) + "\n");
     log_places(*st->program, st->program->error_counts(), limit);
 }
 
 void cmppmis(CmpWork* work) {
     CompilerState* st = state_of(work);
     if (!st || st->program->missing_total() == 0) return;
-    velix::platform::write_log(
-        "NOTE: Operations on missing values in the programming statements gave missing values at these places:\n");
+    velix::platform::write_log(velix::platform::format_message(kMsgHost, kMsgHostMissingOperations) + "\n");
     log_places(*st->program, st->program->missing_counts(), -1);
 }

@@ -19,7 +19,11 @@
 #include <vector>
 
 #include "platform/control_block.h"
+#include "platform/messages.h"
+#include "platform/print.h"
 #include "platform/session.h"
+#include "velix/codes.h"
+#include "velix/messages.h"
 
 namespace velix::platform {
 namespace {
@@ -232,9 +236,10 @@ int32_t xmemdef(const void* lastBlock) {
 
 void xmemmsg(int64_t sizeOrCode) {
     if (sizeOrCode == kMemoryShortage + velix::platform::kCodeOffset)
-        xpslog("%1zThere is not enough memory to continue the step.");
+        velix::platform::write_log(velix::platform::format_message(kMsgHost, kMsgHostNoMemoryToContinue));
     else
-        xpslog("%1zThere is not enough memory for a request of %ld bytes.", sizeOrCode);
+        velix::platform::write_log(
+            velix::platform::format_message(kMsgHost, kMsgHostNoMemoryForRequest, sizeOrCode));
 }
 
 HostAllocator* zprlzmi(int32_t /*zero*/, int64_t initialSize) {

@@ -1,9 +1,11 @@
 // The host's message file: every numbered message text, by group and number.
-// Groups: 153 BY-group synchronisation, 230 the moment matrix reader, 352 the
-// procedure, 549 the optimizer library.  Logged messages start with their
-// severity; titles and labels do not.  Placeholders use the host's format
-// dialect (platform/format.h) and must match the arguments the callers pass.
-// Keep the table sorted by group, then number.
+// Groups: 100 the host's own lines (those platform/ and the step runner
+// write, never the module), 153 BY-group synchronisation, 230 the moment
+// matrix reader, 352 the procedure, 549 the optimizer library.  Logged
+// messages start with their severity; titles, labels and the pieces another
+// line is built from do not.  Placeholders use the host's format dialect
+// (platform/format.h) and must match the arguments the callers pass.  Keep
+// the table sorted by group, then number.
 #include "platform/messages.h"
 
 #include "velix/codes.h"
@@ -11,6 +13,95 @@
 namespace velix::platform {
 
 const MessageRow kMessageCatalogue[] = {
+    // The host's own lines, by the part of the host that writes them:
+    // 1-19 the message and host services, memory and internal errors,
+    // 20-39 the step runner, 40-59 data sets and their observations, 60-79
+    // the moments of a data set, 80-99 the statement parser and the
+    // compiler of programming statements.  The callers format them with
+    // format_message and log them as plain lines, without their number: the
+    // output document records them as it records any line of the log.
+    // 100/1: the group and number of the missing message.
+    {kMsgHost, 1, "ERROR: Message %i/%i is missing from the message file."},
+    // 100/2: the text of the status (one of 4-8), the status; 100/3: the
+    // status, twice.
+    {kMsgHost, 2, "ERROR: A host service failed: %s (status 0x%08X)."},
+    {kMsgHost, 3, "ERROR: A host service failed with status %i (0x%08X)."},
+    {kMsgHost, 4, "the object has no such method"},
+    {kMsgHost, 5, "an output object was called out of order"},
+    {kMsgHost, 6, "an output object was given a missing or malformed entry"},
+    {kMsgHost, 7, "an output object was used after it was closed"},
+    {kMsgHost, 8, "memory could not be allocated"},
+    // 100/10, 11: what is inconsistent, and its code.
+    {kMsgHost, 10, "ERROR: internal error: %s"},
+    {kMsgHost, 11, "ERROR: internal error: %s (code %i)"},
+    {kMsgHost, 12, "ERROR: There is not enough memory to continue the step."},
+    {kMsgHost, 13, "ERROR: There is not enough memory for a request of %ld bytes."},
+    // 100/20, 21: the program line and what is wrong with it.
+    {kMsgHost, 20, "ERROR: line %i: %s"},
+    {kMsgHost, 21, "WARNING: line %i: %s"},
+    {kMsgHost, 22, "ERROR: The PROC VELIX step failed with return code %i."},
+    {kMsgHost, 23, "NOTE: The PROC VELIX step ended with return code %i."},
+    {kMsgHost, 24, "ERROR: The step ran out of memory."},
+    // 100/25: the name of the signal.
+    {kMsgHost, 25, "ERROR: The run was stopped by %s."},
+    // 100/26-31: where the file goes and, in 27, 30 and 31, why it failed.
+    {kMsgHost, 26, "ERROR: The listing cannot be written to %s; the run stops."},
+    {kMsgHost, 27, "ERROR: The listing cannot be written to %s (%s); the run stops."},
+    {kMsgHost, 28, "NOTE: The listing was not written to %s."},
+    {kMsgHost, 29, "NOTE: The JSON document was not written to %s."},
+    {kMsgHost, 30, "ERROR: The listing was not written to %s (%s)."},
+    {kMsgHost, 31, "ERROR: The JSON document was not written to %s (%s)."},
+    // 100/40: name and file.
+    {kMsgHost, 40, "ERROR: Data set %s (%s) changed while the step read it: its observations are not those it had when it was opened."},
+    // 100/41: name, the observation, its BY values, those of the group before.
+    {kMsgHost, 41, "ERROR: Data set %s is not sorted in ascending sequence of its BY variables: observation %ld has %s after %s. Sort it or give NOTSORTED."},
+    // 100/42, 43: name and status.
+    {kMsgHost, 42, "ERROR: Reading an observation of data set %s failed with status %i."},
+    {kMsgHost, 43, "ERROR: Writing an observation to data set %s failed with status %i."},
+    // 100/44-50: name, then the return code (44), the file (47-50) and why
+    // the file could not take its place (50).
+    {kMsgHost, 44, "NOTE: Output data set %s was not written: the step ended with return code %i."},
+    {kMsgHost, 45, "NOTE: Output data set %s has no observations and was not written."},
+    {kMsgHost, 46, "NOTE: Output data set %s was not written."},
+    {kMsgHost, 47, "ERROR: Output data set %s cannot be written to %s."},
+    {kMsgHost, 48, "ERROR: Writing output data set %s to %s failed."},
+    {kMsgHost, 49, "ERROR: Output data set %s cannot replace %s, which is not a file."},
+    {kMsgHost, 50, "ERROR: Output data set %s cannot replace %s: %s."},
+    // 100/60-63: the data set (61: the variable first).
+    {kMsgHost, 60, "ERROR: An analysis variable is not in data set %s."},
+    {kMsgHost, 61, "ERROR: Analysis variable %s of data set %s is character; it must be numeric."},
+    {kMsgHost, 62, "ERROR: The WEIGHT or FREQ variable of data set %s must be a numeric variable of the data set."},
+    {kMsgHost, 63, "ERROR: No observation of data set %s in this BY group has every analysis value with a positive weight and frequency."},
+    // 100/64, 65: the observations not used, those of the group, the data
+    // set, (65) its BY group, and the reasons: 66-68 with their counts, the
+    // first after a blank, the others after a comma.
+    {kMsgHost, 64, "NOTE: %ld of the %ld observations of data set %s were not used:%s."},
+    {kMsgHost, 65, "NOTE: %ld of the %ld observations of data set %s in the BY group %s were not used:%s."},
+    {kMsgHost, 66, "%ld with a missing value of an analysis variable"},
+    {kMsgHost, 67, "%ld with a WEIGHT value that is missing or not positive"},
+    {kMsgHost, 68, "%ld with a FREQ value that is missing or below 1"},
+    // 100/80: what is wrong (a syntax error, a statement the compiler
+    // refuses, or the fault of a run, 87-93), its line and column.
+    {kMsgHost, 80, "ERROR: %s at line %i, column %i."},
+    // 100/81: the variable, the line and column of its first use; 82, 83:
+    // the line and column of the statement.
+    {kMsgHost, 81, "ERROR: The variable %s of the programming statements is never given a value (first used at line %i, column %i)."},
+    {kMsgHost, 82, "NOTE: A STOP statement ended the programming statements at line %i, column %i."},
+    {kMsgHost, 83, "ERROR: An ABORT statement ended the programming statements at line %i, column %i."},
+    // 100/84: the result code of the run.
+    {kMsgHost, 84, "NOTE: The programming statements ended with result %i."},
+    // 100/85, 86: before the table of the places.
+    {kMsgHost, 85, "NOTE: Invalid operations in the programming statements gave missing values at these places:"},
+    {kMsgHost, 86, "NOTE: Operations on missing values in the programming statements gave missing values at these places:"},
+    {kMsgHost, 87, "the programming statements failed"},
+    {kMsgHost, 88, "Array subscript missing or out of range"},
+    {kMsgHost, 89, "No WHEN clause of the SELECT group matched"},
+    {kMsgHost, 90, "Missing value or zero step in the DO loop control"},
+    {kMsgHost, 91, "LINK statements nested too deeply"},
+    // 100/92: the most loop iterations of one evaluation.
+    {kMsgHost, 92, "The programming statements ran more than %ld loop iterations in one evaluation"},
+    {kMsgHost, 93, "The time limit MAXTIME= passed while the programming statements looped"},
+
     // BY-group synchronisation: name (8 characters) and label (length, text,
     // starting with its separating blank) of DATA=, then of the other data set.
     {kMsgSync, 5, "WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s."},

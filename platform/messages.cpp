@@ -18,22 +18,32 @@
 #include "platform/output_document.h"
 #include "platform/print.h"
 #include "platform/session.h"
+#include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 
 namespace velix::platform {
 namespace {
 
-// The host's texts for the failure statuses of its own services.
-const char* status_text(int32_t status) {
+// The message of the host's text for a failure status of its own
+// services, 0 when it has none.
+int32_t status_message(int32_t status) {
     switch (static_cast<uint32_t>(status)) {
-        case 0x80008001u: return "the object has no such method";
-        case static_cast<uint32_t>(kKyrWrongOrder): return "an output object was called out of order";
-        case static_cast<uint32_t>(kKyrBadArgument):
-            return "an output object was given a missing or malformed entry";
-        case static_cast<uint32_t>(kKyrClosed): return "an output object was used after it was closed";
-        case 0x80000803u: return "memory could not be allocated";
-        default: return nullptr;
+        case 0x80008001u: return kMsgHostNoSuchMethod;
+        case static_cast<uint32_t>(kKyrWrongOrder): return kMsgHostCalledOutOfOrder;
+        case static_cast<uint32_t>(kKyrBadArgument): return kMsgHostMalformedEntry;
+        case static_cast<uint32_t>(kKyrClosed): return kMsgHostUsedAfterClose;
+        case 0x80000803u: return kMsgHostNoAllocation;
+        default: return 0;
     }
+}
+
+// A message formatted with its arguments, or the line that says it is
+// missing.
+std::string vformat_message(int32_t group, int32_t number, va_list args) {
+    const char* t = message_text(group, number);
+    if (t == nullptr) return format_host(message_text(kMsgHost, kMsgHostMissingMessage), group, number);
+    return vformat_host(t, -1, args);
 }
 
 }  // namespace
@@ -68,6 +78,14 @@ const char* message_text(int32_t group, int32_t number) {
     return row != end && row->group == group && row->number == number ? row->text : nullptr;
 }
 
+std::string format_message(int32_t group, int32_t number, ...) {
+    va_list args;
+    va_start(args, number);
+    std::string line = vformat_message(group, number, args);
+    va_end(args);
+    return line;
+}
+
 }  // namespace velix::platform
 
 using namespace velix::platform;
@@ -80,16 +98,10 @@ int32_t wkread(int32_t group, int32_t number, const char** text, int32_t* length
 }
 
 void xpmlog(int32_t group, int32_t number, ...) {
-    const char* t = message_text(group, number);
-    std::string line;
-    if (t == nullptr) {
-        line = format_host("ERROR: Message %i/%i is missing from the message file.", group, number);
-    } else {
-        va_list args;
-        va_start(args, number);
-        line = vformat_host(t, -1, args);
-        va_end(args);
-    }
+    va_list args;
+    va_start(args, number);
+    const std::string line = vformat_message(group, number, args);
+    va_end(args);
     write_log(line, group, number);
 }
 
@@ -176,18 +188,17 @@ int32_t xpmstr(char* buffer, int32_t width, int32_t group, int32_t number) {
 
 void xprrlog(int32_t zero, int32_t status) {
     if (status == 0) return;  // callers pass every result through, successes too
-    const char* why = status_text(status);
-    if (why != nullptr)
-        write_log(format_host("ERROR: A host service failed: %s (status 0x%08X).", why,
-                              static_cast<uint32_t>(status)));
+    const int32_t why = status_message(status);
+    if (why != 0)
+        write_log(format_message(kMsgHost, kMsgHostServiceFailed, message_text(kMsgHost, why),
+                                 static_cast<uint32_t>(status)));
     else
-        write_log(format_host("ERROR: A host service failed with status %i (0x%08X).", status,
-                              static_cast<uint32_t>(status)));
+        write_log(format_message(kMsgHost, kMsgHostServiceFailedStatus, status, static_cast<uint32_t>(status)));
 }
 
 void xebug(const char* text, int32_t code) {
     if (code != 0)
-        write_log(format_host("ERROR: internal error: %s (code %i)", text != nullptr ? text : "", code));
+        write_log(format_message(kMsgHost, kMsgHostInternalErrorCode, text != nullptr ? text : "", code));
     else
-        write_log(format_host("ERROR: internal error: %s", text != nullptr ? text : ""));
+        write_log(format_message(kMsgHost, kMsgHostInternalError, text != nullptr ? text : ""));
 }

@@ -35,9 +35,11 @@
 #include <vector>
 
 #include "platform/dataset.h"
+#include "platform/messages.h"
 #include "platform/print.h"
 #include "velix/codes.h"
 #include "velix/kernel_clones.h"
+#include "velix/messages.h"
 #include "velix/packed_index.h"
 #include "velix/vardef.h"
 
@@ -113,18 +115,20 @@ struct SkippedRows {
     void report(const HostDataSet* data, int64_t rows) const {
         const int64_t total = frequency + weight + missing;
         if (total == 0) return;
+        using velix::platform::format_message;
         std::string why;
-        const auto reason = [&](int64_t count, const char* text) {
+        const auto reason = [&](int64_t count, int32_t message) {
             if (count == 0) return;
-            why += (why.empty() ? " " : ", ") + std::to_string(count) + text;
+            why += (why.empty() ? " " : ", ") + format_message(kMsgHost, message, count);
         };
-        reason(missing, " with a missing value of an analysis variable");
-        reason(weight, " with a WEIGHT value that is missing or not positive");
-        reason(frequency, " with a FREQ value that is missing or below 1");
+        reason(missing, kMsgHostRowsMissingValue);
+        reason(weight, kMsgHostRowsBadWeight);
+        reason(frequency, kMsgHostRowsBadFreq);
         const std::string by = velix::platform::dataset_by_line(data);
-        velix::platform::write_log("NOTE: " + std::to_string(total) + " of the " + std::to_string(rows) +
-                                   " observations of data set " + data->name +
-                                   (by.empty() ? "" : " in the BY group " + by) + " were not used:" + why + ".");
+        velix::platform::write_log(
+            by.empty() ? format_message(kMsgHost, kMsgHostRowsNotUsed, total, rows, data->name.c_str(), why.c_str())
+                       : format_message(kMsgHost, kMsgHostGroupRowsNotUsed, total, rows, data->name.c_str(),
+                                        by.c_str(), why.c_str()));
     }
 };
 
@@ -328,7 +332,8 @@ void finish(Sums* s, int32_t momentOrigin, const char* vardefKind, double* momen
 int32_t make_request(HostDataSet* data, int32_t readList, int32_t weightList, int32_t freqList,
                      int32_t momentOrigin, const char* vardefKind, Request* q) {
     if (!data || !data->listsDefined || readList < 0 || readList >= kHostListCount) {
-        velix::platform::write_log("ERROR: internal error: zacorr without a data set or its variable lists.");
+        velix::platform::write_log(velix::platform::format_message(
+            kMsgHost, kMsgHostInternalError, "zacorr without a data set or its variable lists."));
         return kLevelBadVariables;
     }
     q->data = data;
@@ -339,13 +344,14 @@ int32_t make_request(HostDataSet* data, int32_t readList, int32_t weightList, in
     for (size_t i = 0; i < q->var.size(); ++i) {
         const int number = read.numbers ? read.numbers[i] : 0;
         if (number < 1 || number > static_cast<int>(data->variables.size())) {
-            velix::platform::write_log("ERROR: An analysis variable is not in data set " + data->name + ".");
+            velix::platform::write_log(
+                velix::platform::format_message(kMsgHost, kMsgHostVariableNotInDataSet, data->name.c_str()));
             return kLevelBadVariables;
         }
         const DataSetVariable& v = data->variables[number - 1];
         if (v.character) {
-            velix::platform::write_log("ERROR: Analysis variable " + v.name + " of data set " + data->name +
-                                       " is character; it must be numeric.");
+            velix::platform::write_log(velix::platform::format_message(kMsgHost, kMsgHostVariableCharacter,
+                                                                       v.name.c_str(), data->name.c_str()));
             return kLevelBadVariables;
         }
         q->var[i] = number - 1;
@@ -353,13 +359,14 @@ int32_t make_request(HostDataSet* data, int32_t readList, int32_t weightList, in
     q->wv = list_variable(data, lists, weightList);
     q->fv = list_variable(data, lists, freqList);
     if (q->wv == -2 || q->fv == -2) {
-        velix::platform::write_log("ERROR: The WEIGHT or FREQ variable of data set " + data->name +
-                                   " must be a numeric variable of the data set.");
+        velix::platform::write_log(
+            velix::platform::format_message(kMsgHost, kMsgHostWeightFreqNotNumeric, data->name.c_str()));
         return kLevelBadVariables;
     }
     double probe;
     if (!vardef_divisor(vardefKind, 0.0, 0.0, 0.0, &probe)) {
-        velix::platform::write_log("ERROR: internal error: impossible VARDEF kind.");
+        velix::platform::write_log(
+            velix::platform::format_message(kMsgHost, kMsgHostInternalError, "impossible VARDEF kind."));
         return kLevelBadVariables;
     }
     return 0;
@@ -444,8 +451,8 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
     skipped.report(data, s.rows);
     if (s.used == 0 || !(s.w > 0.0)) {
         vardef_divisor(vardefKind, s.n, momentOrigin == 0 ? 1.0 : 0.0, s.w, divisor);
-        velix::platform::write_log("ERROR: No observation of data set " + data->name +
-                                   " in this BY group has every analysis value with a positive weight and frequency.");
+        velix::platform::write_log(
+            velix::platform::format_message(kMsgHost, kMsgHostNoUsableObservation, data->name.c_str()));
         return kLevelNoMoments;
     }
     if (!scanned) second_pass(q, &s);

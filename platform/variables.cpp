@@ -8,7 +8,10 @@
 #include <cstring>
 
 #include "platform/dataset.h"
+#include "platform/messages.h"
 #include "platform/print.h"
+#include "velix/codes.h"
+#include "velix/messages.h"
 
 using velix::platform::DataSetVariable;
 
@@ -303,7 +306,6 @@ int32_t xyvput(HostBinding* binding, int32_t) {
 void xofprc(DataSetSlot* slot, int32_t status, int32_t severity) {
     if (slot) slot->status = status;
     const std::string name = slot && slot->handle ? slot->handle->name : std::string("(none)");
-    velix::platform::write_log(std::string("ERROR: ") +
-                               (severity == 1 ? "Reading an observation of" : "Writing an observation to") +
-                               " data set " + name + " failed with status " + std::to_string(status) + ".");
+    velix::platform::write_log(velix::platform::format_message(
+        kMsgHost, severity == 1 ? kMsgHostReadFailed : kMsgHostWriteFailed, name.c_str(), status));
 }

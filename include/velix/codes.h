@@ -8,6 +8,7 @@
 #include <cstdint>
 
 // ---- message groups of the host's message file ----
+constexpr int32_t kMsgHost = 100;      // the host's own lines: runner, data sets, statements
 constexpr int32_t kMsgProc = 352;      // the procedure
 constexpr int32_t kMsgNlp = 549;       // the optimizer library
 constexpr int32_t kMsgSync = 153;      // BY-group synchronisation of two data sets

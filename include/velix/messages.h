@@ -1,11 +1,136 @@
-// The numbered messages of the module, by message group: one name for each
-// message number a routine logs or shows, so that no routine carries a bare
-// number.  Each name is preceded by the text of its message (placeholders in
-// the host's format dialect; titles and labels have no severity).  The
-// groups themselves are named in codes.h.
+// The numbered messages of the module and of its host, by message group:
+// one name for each message number a routine logs or shows, so that no
+// routine carries a bare number.  Each name is preceded by the text of its
+// message (placeholders in the host's format dialect; titles, labels and the
+// pieces a line is built from have no severity).  The groups themselves are
+// named in codes.h.
 #pragma once
 
 #include <cstdint>
+
+// ---- the host's own lines (kMsgHost) ----
+// Logged by platform/ and the step runner only; the module never names them.
+// ERROR: Message %i/%i is missing from the message file.
+constexpr int32_t kMsgHostMissingMessage = 1;
+// ERROR: A host service failed: %s (status 0x%08X).
+constexpr int32_t kMsgHostServiceFailed = 2;
+// ERROR: A host service failed with status %i (0x%08X).
+constexpr int32_t kMsgHostServiceFailedStatus = 3;
+// the object has no such method
+constexpr int32_t kMsgHostNoSuchMethod = 4;
+// an output object was called out of order
+constexpr int32_t kMsgHostCalledOutOfOrder = 5;
+// an output object was given a missing or malformed entry
+constexpr int32_t kMsgHostMalformedEntry = 6;
+// an output object was used after it was closed
+constexpr int32_t kMsgHostUsedAfterClose = 7;
+// memory could not be allocated
+constexpr int32_t kMsgHostNoAllocation = 8;
+// ERROR: internal error: %s
+constexpr int32_t kMsgHostInternalError = 10;
+// ERROR: internal error: %s (code %i)
+constexpr int32_t kMsgHostInternalErrorCode = 11;
+// ERROR: There is not enough memory to continue the step.
+constexpr int32_t kMsgHostNoMemoryToContinue = 12;
+// ERROR: There is not enough memory for a request of %ld bytes.
+constexpr int32_t kMsgHostNoMemoryForRequest = 13;
+// ERROR: line %i: %s
+constexpr int32_t kMsgHostErrorOutsideStep = 20;
+// WARNING: line %i: %s
+constexpr int32_t kMsgHostWarningOutsideStep = 21;
+// ERROR: The PROC VELIX step failed with return code %i.
+constexpr int32_t kMsgHostStepFailed = 22;
+// NOTE: The PROC VELIX step ended with return code %i.
+constexpr int32_t kMsgHostStepEnded = 23;
+// ERROR: The step ran out of memory.
+constexpr int32_t kMsgHostStepOutOfMemory = 24;
+// ERROR: The run was stopped by %s.
+constexpr int32_t kMsgHostRunStopped = 25;
+// ERROR: The listing cannot be written to %s; the run stops.
+constexpr int32_t kMsgHostListingLost = 26;
+// ERROR: The listing cannot be written to %s (%s); the run stops.
+constexpr int32_t kMsgHostListingLostWhy = 27;
+// NOTE: The listing was not written to %s.
+constexpr int32_t kMsgHostListingKept = 28;
+// NOTE: The JSON document was not written to %s.
+constexpr int32_t kMsgHostJsonKept = 29;
+// ERROR: The listing was not written to %s (%s).
+constexpr int32_t kMsgHostListingNotWritten = 30;
+// ERROR: The JSON document was not written to %s (%s).
+constexpr int32_t kMsgHostJsonNotWritten = 31;
+// ERROR: Data set %s (%s) changed while the step read it: its observations are not those it had when
+// it was opened.
+constexpr int32_t kMsgHostDataSetChanged = 40;
+// ERROR: Data set %s is not sorted in ascending sequence of its BY variables: observation %ld has %s
+// after %s. Sort it or give NOTSORTED.
+constexpr int32_t kMsgHostDataSetNotSorted = 41;
+// ERROR: Reading an observation of data set %s failed with status %i.
+constexpr int32_t kMsgHostReadFailed = 42;
+// ERROR: Writing an observation to data set %s failed with status %i.
+constexpr int32_t kMsgHostWriteFailed = 43;
+// NOTE: Output data set %s was not written: the step ended with return code %i.
+constexpr int32_t kMsgHostOutputAfterFailure = 44;
+// NOTE: Output data set %s has no observations and was not written.
+constexpr int32_t kMsgHostOutputEmpty = 45;
+// NOTE: Output data set %s was not written.
+constexpr int32_t kMsgHostOutputNotWritten = 46;
+// ERROR: Output data set %s cannot be written to %s.
+constexpr int32_t kMsgHostOutputCannotOpen = 47;
+// ERROR: Writing output data set %s to %s failed.
+constexpr int32_t kMsgHostOutputWriteFailed = 48;
+// ERROR: Output data set %s cannot replace %s, which is not a file.
+constexpr int32_t kMsgHostOutputNotAFile = 49;
+// ERROR: Output data set %s cannot replace %s: %s.
+constexpr int32_t kMsgHostOutputCannotReplace = 50;
+// ERROR: An analysis variable is not in data set %s.
+constexpr int32_t kMsgHostVariableNotInDataSet = 60;
+// ERROR: Analysis variable %s of data set %s is character; it must be numeric.
+constexpr int32_t kMsgHostVariableCharacter = 61;
+// ERROR: The WEIGHT or FREQ variable of data set %s must be a numeric variable of the data set.
+constexpr int32_t kMsgHostWeightFreqNotNumeric = 62;
+// ERROR: No observation of data set %s in this BY group has every analysis value with a positive
+// weight and frequency.
+constexpr int32_t kMsgHostNoUsableObservation = 63;
+// NOTE: %ld of the %ld observations of data set %s were not used:%s.
+constexpr int32_t kMsgHostRowsNotUsed = 64;
+// NOTE: %ld of the %ld observations of data set %s in the BY group %s were not used:%s.
+constexpr int32_t kMsgHostGroupRowsNotUsed = 65;
+// %ld with a missing value of an analysis variable
+constexpr int32_t kMsgHostRowsMissingValue = 66;
+// %ld with a WEIGHT value that is missing or not positive
+constexpr int32_t kMsgHostRowsBadWeight = 67;
+// %ld with a FREQ value that is missing or below 1
+constexpr int32_t kMsgHostRowsBadFreq = 68;
+// ERROR: %s at line %i, column %i.
+constexpr int32_t kMsgHostErrorAt = 80;
+// ERROR: The variable %s of the programming statements is never given a value (first used at line
+// %i, column %i).
+constexpr int32_t kMsgHostNeverGivenValue = 81;
+// NOTE: A STOP statement ended the programming statements at line %i, column %i.
+constexpr int32_t kMsgHostStopStatement = 82;
+// ERROR: An ABORT statement ended the programming statements at line %i, column %i.
+constexpr int32_t kMsgHostAbortStatement = 83;
+// NOTE: The programming statements ended with result %i.
+constexpr int32_t kMsgHostProgramResult = 84;
+// NOTE: Invalid operations in the programming statements gave missing values at these places:
+constexpr int32_t kMsgHostInvalidOperations = 85;
+// NOTE: Operations on missing values in the programming statements gave missing values at these
+// places:
+constexpr int32_t kMsgHostMissingOperations = 86;
+// the programming statements failed
+constexpr int32_t kMsgHostFault = 87;
+// Array subscript missing or out of range
+constexpr int32_t kMsgHostFaultSubscript = 88;
+// No WHEN clause of the SELECT group matched
+constexpr int32_t kMsgHostFaultNoWhen = 89;
+// Missing value or zero step in the DO loop control
+constexpr int32_t kMsgHostFaultDoControl = 90;
+// LINK statements nested too deeply
+constexpr int32_t kMsgHostFaultLinkDepth = 91;
+// The programming statements ran more than %ld loop iterations in one evaluation
+constexpr int32_t kMsgHostFaultLoopCap = 92;
+// The time limit MAXTIME= passed while the programming statements looped
+constexpr int32_t kMsgHostFaultTimeLimit = 93;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.

@@ -29,6 +29,7 @@
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/host_compiler.h"
+#include "velix/messages.h"
 #include "velix/statements.h"
 
 namespace velix::platform::parser {
@@ -1174,7 +1175,7 @@ void log_syntax_error(int32_t line, int32_t column, const std::string& msg) {
     // The place ends the sentence: a message that ends in its own full stop
     // gives it up.
     const std::string text = !msg.empty() && msg.back() == '.' ? msg.substr(0, msg.size() - 1) : msg;
-    write_log("ERROR: " + text + " at line " + std::to_string(absLine) + ", column " + std::to_string(column) + ".");
+    write_log(format_message(kMsgHost, kMsgHostErrorAt, text.c_str(), absLine, column));
     write_log(source_excerpt(line, column));
 }
 

@@ -20,6 +20,7 @@
 
 #include "platform/control_block.h"
 #include "platform/dataset.h"
+#include "platform/messages.h"
 #include "platform/output.h"
 #include "platform/output_file.h"
 #include "platform/print.h"
@@ -29,6 +30,7 @@
 #include "platform/stop_signals.h"
 #include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 
 namespace velix::platform {
 namespace {
@@ -87,7 +89,7 @@ int worse(int a, int b) {
 int agree_with_log(int rc, int errorLines) {
     if (rc >= 0 && rc <= kLevelWarning && errorLines > 0) return kLevelErrorLogged;
     if (rc > kLevelWarning && errorLines == 0)
-        write_log("ERROR: The PROC VELIX step failed with return code " + std::to_string(rc) + ".");
+        write_log(format_message(kMsgHost, kMsgHostStepFailed, rc));
     return rc;
 }
 
@@ -95,7 +97,7 @@ int agree_with_log(int rc, int errorLines) {
 void report_stop(bool inStep) {
     if (run_state.stopReported) return;
     run_state.stopReported = true;
-    log_run_line(std::string("ERROR: The run was stopped by ") + stop_signal_name(stop_signal()) + ".", inStep);
+    log_run_line(format_message(kMsgHost, kMsgHostRunStopped, stop_signal_name(stop_signal())), inStep);
 }
 
 // Which of the listing and the log no longer takes what is written to it
@@ -113,16 +115,20 @@ const char* lost_output() {
 void report_loss(const char* which, bool inStep) {
     if (run_state.lossReported) return;
     run_state.lossReported = true;
-    const bool listing = std::strcmp(which, "listing") == 0;
+    if (std::strcmp(which, "listing") == 0) {
+        const char* name = run_state.listingName.c_str();
+        if (run_state.listingFile != nullptr)
+            log_run_line(format_message(kMsgHost, kMsgHostListingLostWhy, name,
+                                        run_state.listingFile->failure().c_str()),
+                         inStep);
+        else
+            log_run_line(format_message(kMsgHost, kMsgHostListingLost, name), inStep);
+        return;
+    }
     std::string reason;
-    if (listing && run_state.listingFile != nullptr) reason = " (" + run_state.listingFile->failure() + ")";
-    if (!listing && run_state.logFile != nullptr && run_state.logFile->failure != 0)
+    if (run_state.logFile != nullptr && run_state.logFile->failure != 0)
         reason = std::string(" (") + std::strerror(run_state.logFile->failure) + ")";
-    const std::string& name = listing ? run_state.listingName : run_state.logName;
-    if (listing)
-        log_run_line("ERROR: The listing cannot be written to " + name + reason + "; the run stops.", inStep);
-    else
-        std::cerr << "velix: the log cannot be written to " << name << reason << "; the run stops.\n";
+    std::cerr << "velix: the log cannot be written to " << run_state.logName << reason << "; the run stops.\n";
 }
 
 int run_step(const ProgramItem& item) {
@@ -136,14 +142,14 @@ int run_step(const ProgramItem& item) {
     int rc = kLevelInternal;
     try {
         zavvelix();
-        write_log("ERROR: internal error: the procedure step returned without an exit code.");
+        write_log(format_message(kMsgHost, kMsgHostInternalError, "the procedure step returned without an exit code."));
     } catch (const StepExit& e) {
         rc = e.code;
     } catch (const std::bad_alloc&) {
-        write_log("ERROR: The step ran out of memory.");
+        write_log(format_message(kMsgHost, kMsgHostStepOutOfMemory));
         rc = kLevelNoMemory;
     } catch (const std::exception& e) {
-        write_log(std::string("ERROR: internal error: ") + e.what());
+        write_log(format_message(kMsgHost, kMsgHostInternalError, e.what()));
         rc = kLevelInternal;
     }
     // The output data sets follow the step only when it ran to its end
@@ -164,7 +170,7 @@ int run_step(const ProgramItem& item) {
     end_step();
     output_end_step(rc);
     if (rc > kLevelWarning)
-        log_line("NOTE: The PROC VELIX step ended with return code " + std::to_string(rc) + ".");
+        log_line(format_message(kMsgHost, kMsgHostStepEnded, rc));
     return rc;
 }
 
@@ -208,11 +214,11 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
                 break;
             }
             case ProgramItem::kOtherProc:
-                log_run_line("WARNING: line " + std::to_string(item.line) + ": " + item.text, false);
+                log_run_line(format_message(kMsgHost, kMsgHostWarningOutsideStep, item.line, item.text.c_str()), false);
                 highest = worse(highest, kLevelWarning);
                 break;
             case ProgramItem::kError:
-                log_run_line("ERROR: line " + std::to_string(item.line) + ": " + item.text, false);
+                log_run_line(format_message(kMsgHost, kMsgHostErrorOutsideStep, item.line, item.text.c_str()), false);
                 highest = worse(highest, kLevelInputError);
                 break;
         }
@@ -238,21 +244,22 @@ int finish_outputs(int highest, OutputFile* listing, OutputFile* json) {
         for (OutputFile* file : {listing, json}) {
             if (file->target().empty()) continue;
             file->discard();
-            log_run_line("NOTE: The " + std::string(file == listing ? "listing" : "JSON document") +
-                             " was not written to " + file->target() + ".",
+            log_run_line(format_message(kMsgHost, file == listing ? kMsgHostListingKept : kMsgHostJsonKept,
+                                        file->target().c_str()),
                          false);
         }
         return highest;
     }
     if (!listing->target().empty() && !listing->commit(&error)) {
-        log_run_line("ERROR: The listing was not written to " + listing->target() + " (" + error + ").", false);
+        log_run_line(
+            format_message(kMsgHost, kMsgHostListingNotWritten, listing->target().c_str(), error.c_str()), false);
         highest = worse(highest, kLevelHostFailure);
     }
     if (!json->target().empty()) {
         output_end_run(highest);
         json->stream() << output_json();
         if (!json->commit(&error)) {
-            log_run_line("ERROR: The JSON document was not written to " + json->target() + " (" + error + ").",
+            log_run_line(format_message(kMsgHost, kMsgHostJsonNotWritten, json->target().c_str(), error.c_str()),
                          false);
             highest = worse(highest, kLevelHostFailure);
         }

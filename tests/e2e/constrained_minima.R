@@ -53,30 +53,15 @@ ab <- read.csv(file.path(fixtures, "ability.csv"), comment.char = "#")
 ab <- ab[ab$X_TYPE_ == "COV", ]
 A <- as.matrix(ab[, -(1:2)])
 rownames(A) <- colnames(A)
-m3 <- '
-  Fg =~ 1*general + 0.35*picture + l3*blocks + 0.30*maze
-  Fv =~ 1*reading + l6*vocab
-  Fg ~~ vg*Fg; Fv ~~ vv*Fv; Fg ~~ cgv*Fv
-  general ~~ ve1*general; picture ~~ ve2*picture; blocks ~~ ve3*blocks
-  maze ~~ ve4*maze; reading ~~ ve5*reading; vocab ~~ ve6*vocab
-  ve2 + ve4 == 14'
+m3 <- paste0(sub("l2*picture + l3*blocks + l4*maze", "0.35*picture + l3*blocks + 0.30*maze", ability_lavaan,
+                 fixed = TRUE), "\n  ve2 + ve4 == 14")
 fit3 <- sem(m3, sample.cov = A, sample.nobs = 112, likelihood = "wishart")
 cat(sprintf("ability with l2 = 0.35: F = %.12g\n", 2 * fitMeasures(fit3, "fmin")))
 # 4. poldem_ml.vx with l2 + l3 = 2.5 and b1 <= 1.2: the bound holds at the
 #    minimum, so lavaan fits b1 fixed at 1.2; F = 2 fmin.
 poldem <- read.csv(file.path(fixtures, "poldem.csv"))
-pd <- sem('
-  Find60 =~ 1*x1 + l2*x2 + l3*x3
-  Fdem60 =~ 1*y1 + l5*y2 + l6*y3 + l7*y4
-  Fdem65 =~ 1*y5 + l9*y6 + l10*y7 + l11*y8
-  Fdem60 ~ 1.2*Find60
-  Fdem65 ~ b2*Find60 + b3*Fdem60
-  Find60 ~~ vind60*Find60; Fdem60 ~~ vd1*Fdem60; Fdem65 ~~ vd2*Fdem65
-  x1 ~~ ve1*x1; x2 ~~ ve2*x2; x3 ~~ ve3*x3
-  y1 ~~ ve4*y1; y2 ~~ ve5*y2; y3 ~~ ve6*y3; y4 ~~ ve7*y4
-  y5 ~~ ve8*y5; y6 ~~ ve9*y6; y7 ~~ ve10*y7; y8 ~~ ve11*y8
-  y1 ~~ c15*y5; y2 ~~ c24*y4; y2 ~~ c26*y6; y3 ~~ c37*y7; y4 ~~ c48*y8; y6 ~~ c68*y8
-  l2 + l3 == 2.5', data = poldem, likelihood = "wishart")
+pd <- sem(paste0(sub("b1*Find60", "1.2*Find60", poldem_lavaan, fixed = TRUE), "\n  l2 + l3 == 2.5"), data = poldem,
+          likelihood = "wishart")
 cat(sprintf("poldem with l2 + l3 = 2.5, b1 <= 1.2: F = %.12g\n", 2 * fitMeasures(pd, "fmin")))
 # 5. (the three-factor model of 2 without its row)
 three <- sub("l2 + l3 == 2.5", "", m, fixed = TRUE)
@@ -91,26 +76,13 @@ cat(sprintf("x1-x6 with l3 - l2 = 0.1: F = %.12g\n",
             ml("F1 =~ 1*x1 + l2*x2 + l3*x3\n F2 =~ 1*x4 + l5*x5 + l6*x6\n F1 ~~ F2", "l3 - l2 == 0.1")))
 # 6.
 other <- function(fit, n) 2 * fitMeasures(fit, "fmin") * n / (n - 1)
-free <- '
-  Find60 =~ 1*x1 + l2*x2 + l3*x3
-  Fdem60 =~ 1*y1 + l5*y2 + l6*y3 + l7*y4
-  Fdem65 =~ 1*y5 + l9*y6 + l10*y7 + l11*y8
-  Fdem60 ~ b1*Find60
-  Fdem65 ~ b2*Find60 + b3*Fdem60
-  y1 ~~ y5; y2 ~~ y4; y2 ~~ y6; y3 ~~ y7; y4 ~~ y8; y6 ~~ y8'
-cat(sprintf("poldem by DWLS: F = %.12g\n", other(sem(free, data = poldem, estimator = "DWLS"), nrow(poldem))))
+cat(sprintf("poldem by DWLS: F = %.12g\n",
+            other(sem(poldem_lavaan, data = poldem, estimator = "DWLS"), nrow(poldem))))
 w <- read.csv(file.path(fixtures, "wheaton.csv"), comment.char = "#")
 W <- as.matrix(w[w$X_TYPE_ == "COV", -(1:2)])
 rownames(W) <- colnames(W)
-wheaton <- '
-  Falien67 =~ 1*anomia67 + l2*powerless67
-  Falien71 =~ 1*anomia71 + l4*powerless71
-  Fses =~ 1*education + l6*sei
-  Falien67 ~ b1*Fses
-  Falien71 ~ b2*Falien67 + b3*Fses
-  anomia67 ~~ anomia71
-  powerless67 ~~ powerless71'
-cat(sprintf("wheaton by GLS: F = %.12g\n", other(sem(wheaton, sample.cov = W, sample.nobs = 932, estimator = "GLS"), 932)))
+cat(sprintf("wheaton by GLS: F = %.12g\n",
+            other(sem(wheaton_lavaan, sample.cov = W, sample.nobs = 932, estimator = "GLS"), 932)))
 # 7.
 uls <- other(sem(three, data = hs, estimator = "ULS"), nrow(hs))
 cat(sprintf("hs by ULS: F = %.12g, with NOBS=1e7: %.12g\n", uls, uls * (300 / (1e7 - 1))^2))

@@ -17,22 +17,14 @@ suppressMessages(library(lavaan))
 args <- commandArgs(FALSE)
 here <- dirname(normalizePath(sub("--file=", "", args[grep("--file=", args)])))
 fixtures <- file.path(here, "..", "fixtures")
+source(file.path(here, "reference_models.R"))
 hs <- read.csv(file.path(fixtures, "hs.csv"))
-model <- '
-  Fvis =~ 1*x1 + l2*x2 + l3*x3
-  Ftxt =~ 1*x4 + l5*x5 + l6*x6
-  Fspd =~ 1*x7 + l8*x8 + l9*x9
-  Fvis ~~ vvis*Fvis; Ftxt ~~ vtxt*Ftxt; Fspd ~~ vspd*Fspd
-  Fvis ~~ cvt*Ftxt; Fvis ~~ cvs*Fspd; Ftxt ~~ cts*Fspd
-  x1 ~~ ve1*x1; x2 ~~ ve2*x2; x3 ~~ ve3*x3; x4 ~~ ve4*x4; x5 ~~ ve5*x5
-  x6 ~~ ve6*x6; x7 ~~ ve7*x7; x8 ~~ ve8*x8; x9 ~~ ve9*x9
-'
 cases <- c(bound = 'l5 == 1.0', lineq = 'l5 == l6', linineq = 'l5 == l6 + 0.1', nleq = 'l5 == l6^2',
            nlineq = 'l5 * l6 == 0.95')
 out <- file(file.path(fixtures, "constrained_reference.csv"), "w")
 writeLines("case,key,value", out)
 for (k in names(cases)) {
-  fit <- sem(paste(model, cases[[k]]), data = hs, likelihood = "wishart")
+  fit <- sem(paste(hs_lavaan, cases[[k]], sep = "\n"), data = hs, likelihood = "wishart")
   pe <- parameterEstimates(fit)
   pe <- pe[pe$label != "" & pe$op != "==", ]
   se <- ifelse(is.na(pe$se), 0, pe$se)  # a parameter held by its constraint alone

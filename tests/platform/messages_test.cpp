@@ -1,7 +1,8 @@
 // The message catalogue and the message services: the catalogue is well
-// formed (unique keys, known groups, sorted, only directives of the dialect),
-// numbered messages reach the log and the output document with their group
-// and number, and the field and buffer services respect their sizes.
+// formed (unique keys, known groups, sorted, only directives of the dialect,
+// the host's own lines formatting with their callers' arguments), numbered
+// messages reach the log and the output document with their group and
+// number, and the field and buffer services respect their sizes.
 #include "platform/messages.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,9 @@
 
 #include "platform/format.h"
 #include "tests/support/session_fixture.h"
+#include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 
 namespace {
 
@@ -39,7 +42,7 @@ bool directives_are_known(const char* text, std::string* bad) {
 
 TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
     std::set<std::pair<int32_t, int32_t>> seen;
-    const std::set<int32_t> groups = {153, 230, 352, 549};
+    const std::set<int32_t> groups = {kMsgHost, kMsgSync, kMsgReader, kMsgProc, kMsgNlp};
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
         const auto& row = kMessageCatalogue[i];
         SCOPED_TRACE(std::to_string(row.group) + "/" + std::to_string(row.number));
@@ -59,6 +62,82 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
     for (const auto& [g, n] : std::set<std::pair<int, int>>{{352, 539}, {352, 720}, {352, 860}, {352, 1},
                                                             {352, 3}, {153, 5}})
         EXPECT_NE(velix::platform::message_text(g, n), nullptr) << g << "/" << n;
+
+    // Every line of the host's group, formatted with arguments of the types
+    // its callers pass (a directive of another type reads them wrongly),
+    // gives its text.
+    std::set<int32_t> tested;
+    const auto line = [&tested](int32_t number, auto... args) {
+        tested.insert(number);
+        return velix::platform::format_message(kMsgHost, number, args...);
+    };
+    const int64_t big = 5000000000;  // beyond 32 bits: a %ld read as %i would show it
+    const std::pair<std::string, std::string> lines[] = {
+        {line(kMsgHostMissingMessage, 352, 7), "ERROR: Message 352/7 is missing from the message file."},
+        {line(kMsgHostServiceFailed, "why", 0x80008001u), "ERROR: A host service failed: why (status 0x80008001)."},
+        {line(kMsgHostServiceFailedStatus, -17, static_cast<uint32_t>(-17)), "ERROR: A host service failed with status -17 (0xFFFFFFEF)."},
+        {line(kMsgHostNoSuchMethod), "the object has no such method"},
+        {line(kMsgHostCalledOutOfOrder), "an output object was called out of order"},
+        {line(kMsgHostMalformedEntry), "an output object was given a missing or malformed entry"},
+        {line(kMsgHostUsedAfterClose), "an output object was used after it was closed"},
+        {line(kMsgHostNoAllocation), "memory could not be allocated"},
+        {line(kMsgHostInternalError, "x"), "ERROR: internal error: x"},
+        {line(kMsgHostInternalErrorCode, "x", 3), "ERROR: internal error: x (code 3)"},
+        {line(kMsgHostNoMemoryToContinue), "ERROR: There is not enough memory to continue the step."},
+        {line(kMsgHostNoMemoryForRequest, big), "ERROR: There is not enough memory for a request of 5000000000 bytes."},
+        {line(kMsgHostErrorOutsideStep, 4, "T."), "ERROR: line 4: T."},
+        {line(kMsgHostWarningOutsideStep, 4, "T."), "WARNING: line 4: T."},
+        {line(kMsgHostStepFailed, 1012), "ERROR: The PROC VELIX step failed with return code 1012."},
+        {line(kMsgHostStepEnded, 1012), "NOTE: The PROC VELIX step ended with return code 1012."},
+        {line(kMsgHostStepOutOfMemory), "ERROR: The step ran out of memory."},
+        {line(kMsgHostRunStopped, "SIGINT"), "ERROR: The run was stopped by SIGINT."},
+        {line(kMsgHostListingLost, "f"), "ERROR: The listing cannot be written to f; the run stops."},
+        {line(kMsgHostListingLostWhy, "f", "w"), "ERROR: The listing cannot be written to f (w); the run stops."},
+        {line(kMsgHostListingKept, "f"), "NOTE: The listing was not written to f."},
+        {line(kMsgHostJsonKept, "f"), "NOTE: The JSON document was not written to f."},
+        {line(kMsgHostListingNotWritten, "f", "w"), "ERROR: The listing was not written to f (w)."},
+        {line(kMsgHostJsonNotWritten, "f", "w"), "ERROR: The JSON document was not written to f (w)."},
+        {line(kMsgHostDataSetChanged, "d", "p"), "ERROR: Data set d (p) changed while the step read it: its observations are not those it had when it was opened."},
+        {line(kMsgHostDataSetNotSorted, "d", big, "g=2", "g=3"), "ERROR: Data set d is not sorted in ascending sequence of its BY variables: observation 5000000000 has g=2 after g=3. Sort it or give NOTSORTED."},
+        {line(kMsgHostReadFailed, "d", -5), "ERROR: Reading an observation of data set d failed with status -5."},
+        {line(kMsgHostWriteFailed, "d", -5), "ERROR: Writing an observation to data set d failed with status -5."},
+        {line(kMsgHostOutputAfterFailure, "d", 2000), "NOTE: Output data set d was not written: the step ended with return code 2000."},
+        {line(kMsgHostOutputEmpty, "d"), "NOTE: Output data set d has no observations and was not written."},
+        {line(kMsgHostOutputNotWritten, "d"), "NOTE: Output data set d was not written."},
+        {line(kMsgHostOutputCannotOpen, "d", "p"), "ERROR: Output data set d cannot be written to p."},
+        {line(kMsgHostOutputWriteFailed, "d", "p"), "ERROR: Writing output data set d to p failed."},
+        {line(kMsgHostOutputNotAFile, "d", "p"), "ERROR: Output data set d cannot replace p, which is not a file."},
+        {line(kMsgHostOutputCannotReplace, "d", "p", "w"), "ERROR: Output data set d cannot replace p: w."},
+        {line(kMsgHostVariableNotInDataSet, "d"), "ERROR: An analysis variable is not in data set d."},
+        {line(kMsgHostVariableCharacter, "v", "d"), "ERROR: Analysis variable v of data set d is character; it must be numeric."},
+        {line(kMsgHostWeightFreqNotNumeric, "d"), "ERROR: The WEIGHT or FREQ variable of data set d must be a numeric variable of the data set."},
+        {line(kMsgHostNoUsableObservation, "d"), "ERROR: No observation of data set d in this BY group has every analysis value with a positive weight and frequency."},
+        {line(kMsgHostRowsNotUsed, big, big, "d", " r"), "NOTE: 5000000000 of the 5000000000 observations of data set d were not used: r."},
+        {line(kMsgHostGroupRowsNotUsed, big, big, "d", "g=2", " r"), "NOTE: 5000000000 of the 5000000000 observations of data set d in the BY group g=2 were not used: r."},
+        {line(kMsgHostRowsMissingValue, big), "5000000000 with a missing value of an analysis variable"},
+        {line(kMsgHostRowsBadWeight, big), "5000000000 with a WEIGHT value that is missing or not positive"},
+        {line(kMsgHostRowsBadFreq, big), "5000000000 with a FREQ value that is missing or below 1"},
+        {line(kMsgHostErrorAt, "t", 5, 19), "ERROR: t at line 5, column 19."},
+        {line(kMsgHostNeverGivenValue, "q", 5, 19), "ERROR: The variable q of the programming statements is never given a value (first used at line 5, column 19)."},
+        {line(kMsgHostStopStatement, 5, 19), "NOTE: A STOP statement ended the programming statements at line 5, column 19."},
+        {line(kMsgHostAbortStatement, 5, 19), "ERROR: An ABORT statement ended the programming statements at line 5, column 19."},
+        {line(kMsgHostProgramResult, 7), "NOTE: The programming statements ended with result 7."},
+        {line(kMsgHostInvalidOperations), "NOTE: Invalid operations in the programming statements gave missing values at these places:"},
+        {line(kMsgHostMissingOperations), "NOTE: Operations on missing values in the programming statements gave missing values at these places:"},
+        {line(kMsgHostFault), "the programming statements failed"},
+        {line(kMsgHostFaultSubscript), "Array subscript missing or out of range"},
+        {line(kMsgHostFaultNoWhen), "No WHEN clause of the SELECT group matched"},
+        {line(kMsgHostFaultDoControl), "Missing value or zero step in the DO loop control"},
+        {line(kMsgHostFaultLinkDepth), "LINK statements nested too deeply"},
+        {line(kMsgHostFaultLoopCap, big), "The programming statements ran more than 5000000000 loop iterations in one evaluation"},
+        {line(kMsgHostFaultTimeLimit), "The time limit MAXTIME= passed while the programming statements looped"},
+    };
+    for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
+    for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
+        const auto& row = kMessageCatalogue[i];
+        if (row.group != kMsgHost) continue;
+        EXPECT_TRUE(tested.count(row.number)) << row.group << "/" << row.number << " untested";
+    }
 }
 
 using Messages = PlatformStep;
