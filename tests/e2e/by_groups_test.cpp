@@ -83,10 +83,13 @@ protected:
         }
         // The two schools of hs_by, each alone; and by name, a character
         // BY variable: in the order of the data (Pasteur before
-        // Grant-White, which needs NOTSORTED) and sorted.
+        // Grant-White, which needs NOTSORTED), sorted, and in the order of
+        // the data declared character by a CHAR line.
         std::ifstream in(data_path("hs_by.csv"));
         std::ofstream by(dir_ + "/hs_by.csv"), one(dir_ + "/school1.csv"), two(dir_ + "/school2.csv");
         std::ofstream named(dir_ + "/hs_school.csv"), sorted(dir_ + "/hs_school_sorted.csv");
+        std::ofstream declared(dir_ + "/hs_school_declared.csv");
+        declared << "# CHAR=school:11\n";
         std::string pasteur;
         for (std::string line; std::getline(in, line);) {
             by << line << "\n";
@@ -95,6 +98,7 @@ protected:
             const std::string rest = line.substr(line.find(','));
             const std::string text = line[0] == '1' ? "Pasteur" + rest : line[0] == '2' ? "Grant-White" + rest : line;
             named << text << "\n";
+            declared << text << "\n";
             if (line[0] == '1')
                 pasteur += text + "\n";
             else
@@ -136,6 +140,7 @@ TEST_F(ByGroups, EachGroupGivesTheAnswerOfItsDataAlone) {
                  {hs, "hs_by", "school", {"school1", "school2"}},
                  {kPath, "hs_by", "school", {"school1", "school2"}},
                  {kPath, "hs_school", "school notsorted", {"school1", "school2"}},
+                 {kPath, "hs_school_declared", "school notsorted", {"school1", "school2"}},
                  {hs, "hs_school_sorted", "school", {"school2", "school1"}},
                  {kBound, "hs_by", "school", {"school1", "school2"}}};
     for (const Case& c : cases) {
@@ -156,13 +161,15 @@ TEST_F(ByGroups, EachGroupGivesTheAnswerOfItsDataAlone) {
             EXPECT_EQ(groups[k].stats, alone[0].stats) << what;
         }
         if (c.program == kPath) {
-            // lavaan: chi-square, df, p and two estimates of each school.
+            // lavaan: N, chi-square, df, p and two estimates of each school.
+            const char* const n[2] = {"156", "145"};
             const double ref[2][7] = {{1.31103527, 2, 0.5191732507, 0.1366628086, 0.07240120891, 0.4070486984,
                                        0.07094602586},
                                       {7.070002754, 2, 0.02915871684, 0.1741104797, 0.08371928236, 0.3335751166,
                                        0.07647341577}};
             for (size_t k = 0; k < 2; ++k) {
                 const GroupResult& g = groups[k];
+                EXPECT_EQ(g.stats.at("N"), n[k]);
                 EXPECT_NEAR(g.fit.at("Chi-Square"), ref[k][0], 1e-6 * ref[k][0]);
                 EXPECT_EQ(g.fit.at("Chi-Square DF"), ref[k][1]);
                 EXPECT_NEAR(g.fit.at("Pr > Chi-Square"), ref[k][2], 1e-6);

@@ -1,9 +1,11 @@
 // The command's outputs when a run cannot end normally: a file-size limit,
-// a stop signal in the middle of a fit, an output path that cannot be
-// opened, and errors outside any step.  Earlier files must stay byte for
-// byte as they were, no scratch file may be left, the log must say what
-// happened in one ERROR line, and the exit status must be the documented
-// one (and agree with the run's return code in the JSON document).
+// a stop signal in the middle of a fit or while the output data sets are
+// written, an output path that cannot be opened, errors outside any step
+// and a step whose only fault is one ERROR line.  Earlier files must stay
+// byte for byte as they were, no scratch file may be left, the log must
+// say what happened in one ERROR line, and the exit status must be the
+// documented one (and agree with the run's return code in the JSON
+// document).
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +17,9 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include "harness.h"
 #include "platform/runner/runner.h"
@@ -167,6 +172,58 @@ TEST_F(RunOutputs, AStopSignalDuringAFitKeepsTheStepsEarlierOutputs) {
     }
 }
 
+TEST_F(RunOutputs, AStopSignalWhileTheOutputsAreWrittenKeepsTheOldOnes) {
+    // The first output data set's scratch file (.velix-<pid>-0.tmp beside
+    // it) is made a FIFO of one page that the test reads only after the
+    // signal: the step is then inside the writing of its outputs, past
+    // every earlier check for a stop.  The child's listing goes into a pipe
+    // of one page, so that the step cannot reach its outputs before the
+    // FIFO is in place.
+    std::string program = read_text(velix::test::data_path("hs_cfa_ml.vx"));
+    program.replace(program.find("covariance;"), 11, "covariance outest=est3 outstat=stat3;");
+    prepare("commit", program, {"est3.csv"});
+    int listing[2];
+    ASSERT_EQ(::pipe(listing), 0);
+    ::fcntl(listing[1], F_SETPIPE_SZ, 4096);
+    const pid_t pid = start_velix(args({}), listing[1]);
+    ASSERT_GT(pid, 0);
+    ::close(listing[1]);
+    const std::string scratch = at(".velix-" + std::to_string(pid) + "-0.tmp");
+    ASSERT_EQ(::mkfifo(scratch.c_str(), 0600), 0);
+    const int fifo = ::open(scratch.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(fifo, 0);
+    ASSERT_EQ(::fcntl(fifo, F_SETPIPE_SZ, 4096), 4096);
+    // Reads what fd holds, waiting up to 10 ms; false at its end.
+    char buf[4096];
+    const auto drain = [&](int fd) {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 10) <= 0 || ::read(fd, buf, sizeof buf) != 0;
+    };
+    int queued = 0;
+    while (queued < 4096 && drain(listing[0])) ::ioctl(fifo, FIONREAD, &queued);
+    EXPECT_EQ(queued, 4096) << "the step ended before it wrote its outputs";
+    ::kill(pid, SIGTERM);
+    while (queued == 4096 && drain(fifo)) {
+    }
+    while (drain(listing[0])) {
+    }
+    ::close(fifo);
+    ::close(listing[0]);
+    const int status = wait_for(pid);
+
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_FALSE(fs::exists(at("stat3.csv"))) << "a new output data set appeared";
+    ASSERT_TRUE(fs::is_regular_file(at("est3.csv"))) << "est3.csv was replaced";
+    expect_kept({"est3.csv"}, "a stop while the outputs were written");
+    const std::string log = read_text(at("log.txt"));
+    for (const std::string name : {"est3", "stat3"})
+        EXPECT_NE(log.find("NOTE: Output data set " + name + " was not written."), std::string::npos) << log;
+    const auto errors = error_lines();
+    ASSERT_EQ(errors.size(), 1u) << log;
+    EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
+}
+
 TEST_F(RunOutputs, AnOutputThatCannotBeOpenedStopsTheRunWithStatusTwo) {
     // Status 3 is the unreadable program's; an output path that cannot be
     // opened (here: in a folder that does not exist) is a host failure.
@@ -203,6 +260,21 @@ TEST(RunOutputsDocument, TheRunsReturnCodeAndMessagesAgreeWithTheExitStatus) {
             EXPECT_EQ(messages[0]["severity"].str(), c.severity);
         }
     }
+}
+
+TEST(RunOutputsDocument, AStepThatLogsOneErrorEndsAboveTheWarningLevel) {
+    // A profile-limit request with a negative FFACTOR= (it must be > 0) is
+    // refused with one ERROR line while the fit stands: the step has
+    // failed, and the return code and the exit status say so.
+    std::string program = velix::test::read_text(velix::test::data_path("hs_cfa_ml.vx"));
+    program.insert(program.rfind("run;"), "   profile l2 / ffactor=-1;\n");
+    const auto r = velix::test::run_velix(program, {"hs.csv"});
+    size_t errors = 0;
+    for (size_t at = r.log.find("ERROR:"); at != std::string::npos; at = r.log.find("ERROR:", at + 1)) ++errors;
+    ASSERT_EQ(errors, 1u) << r.log;
+    EXPECT_GT(r.return_code(0), kLevelWarning) << r.log;
+    EXPECT_LE(r.return_code(0), kLevelStepEnds) << r.log;
+    EXPECT_EQ(r.exitStatus, 1) << r.log;
 }
 
 }  // namespace

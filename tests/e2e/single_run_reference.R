@@ -17,9 +17,11 @@ by <- read.csv("hs_by.csv")
 # A path model on each school of hs_by: x1 on x2 and x3, x4 on x1; the
 # covariances of x2 and x3 are those of the sample (fixed.x).
 path <- "x1 ~ b2*x2 + b3*x3\nx4 ~ c1*x1"
-for (s in 1:2)
-  show(paste0("path school ", s), sem(path, data = by[by$school == s, ], likelihood = "wishart", fixed.x = TRUE),
-       c("b2", "c1"))
+for (s in 1:2) {
+  f <- sem(path, data = by[by$school == s, ], likelihood = "wishart", fixed.x = TRUE)
+  show(paste0("path school ", s), f, c("b2", "c1"))
+  cat(sprintf("path school %d n %d\n", s, lavInspect(f, "nobs")))
+}
 
 # The covariance of the exogenous x3 and x4 fixed at zero: a restriction.
 zero <- "x1 ~ b1*x3 + b2*x4\nx3 ~~ v3*x3\nx4 ~~ v4*x4\nx3 ~~ 0*x4"
