@@ -1,5 +1,5 @@
 # Reference minima of techniques_test.cpp, ConstrainedMinimumWithEveryTechnique
-# (1 to 4), and of convergence_claims_test.cpp (5 to 8):
+# (1 to 4), and of convergence_claims_test.cpp (5 to 9):
 #   1. ability.csv, general and picture: picture = b General + E2 under
 #      b <= 0.1, v1 <= 10, v2 >= 8 (ML on the covariances, N - 1): the
 #      minimum of F by R's optim (L-BFGS-B) and in closed form at the vertex
@@ -23,6 +23,11 @@
 #   8. klein.csv, Klein's model I with X and P as given (no identities):
 #      three equations with correlated errors, F = 2 fmin; ML does not
 #      change with the units of C.
+#   9. hs.csv, the three-factor model with ve1 >= 0.7: lavaan's fit under
+#      ve1 > 0.7 holds the bound, so the minimum is that of the model with
+#      ve1 fixed at 0.7, brought from where nlminb stops (estimates about
+#      1e-5 short) to the rounding by Newton steps on lavaan's own gradient
+#      and Hessian; F = 2 fmin, every estimate.
 #
 #   Rscript tests/e2e/constrained_minima.R
 suppressMessages(library(lavaan))
@@ -96,3 +101,21 @@ kfit <- sem('
   C ~~ I + Wp
   I ~~ Wp', data = klein, likelihood = "wishart")
 cat(sprintf("klein without identities: F = %.12g\n", 2 * fitMeasures(kfit, "fmin")))
+# 9.
+held <- sem(paste(three, "ve1 > 0.7", sep = "\n"), data = hs, likelihood = "wishart")
+cat(sprintf("hs with ve1 >= 0.7: lavaan's bounded fit has ve1 = %.10g\n", coef(held)["ve1"]))
+fixed <- sem(sub("x1 ~~ ve1*x1", "x1 ~~ 0.7*x1", three, fixed = TRUE), data = hs, likelihood = "wishart")
+pt <- parTable(fixed)
+at_x <- function(x) {
+  pt$est[pt$free > 0] <- x
+  sem(pt, data = hs, likelihood = "wishart", do.fit = FALSE)
+}
+x <- coef(fixed)
+for (k in 1:3) {
+  at <- at_x(x)
+  x <- x - solve(lavTech(at, "hessian"), lavTech(at, "optim.gradient"))
+}
+at <- at_x(x)
+cat(sprintf("hs with ve1 >= 0.7: F = %.15g, largest gradient element %.2g\n", 2 * lavTech(at, "optim")$fx,
+            max(abs(lavTech(at, "optim.gradient")))))
+cat(sprintf("{\"%s\", %.12g}", names(x), x), sep = ", ", fill = 110)
