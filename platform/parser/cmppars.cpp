@@ -186,7 +186,7 @@ public:
         tail = &proc->next;
 
         while (peek().kind != TokenKind::kEnd) {
-            if (is_op(";")) {
+            if (peek().kind == TokenKind::kMissing) {
                 next();
                 continue;
             }
@@ -545,7 +545,7 @@ private:
                 break;
             }
             case OptionKind::kDataSet:
-                read_data_set(&rec->dataSets[o->cell]);
+                read_data_set(o->keyword, &rec->dataSets[o->cell]);
                 break;
             case OptionKind::kFlag: break;
         }
@@ -553,7 +553,7 @@ private:
 
     // A data set named twice takes the later name in its own form: nothing
     // of the earlier one (its quotes, its options) stays.
-    void read_data_set(DataSetCell* cell) {
+    void read_data_set(const char* keyword, DataSetCell* cell) {
         const Token& t = peek();
         std::string name;
         *cell = DataSetCell{};
@@ -562,6 +562,12 @@ private:
             cell->quoted = 1;
         } else if (t.kind == TokenKind::kName) {
             name = next().text;
+            // A file name written as the data set's name (hs.csv).
+            if (peek().kind == TokenKind::kMissing) {
+                const std::string file = name + "." + (peek(1).kind == TokenKind::kName ? peek(1).text : "csv");
+                throw SyntaxError{format_message(kMsgHost, kMsgHostDataSetFileName, keyword, name.c_str(), keyword, file.c_str()),
+                                  peek().line, peek().column};
+            }
         } else {
             error("expected a data-set name");
         }
@@ -604,7 +610,7 @@ private:
         while (!at_end_of_statement()) {
             std::string key = upper(read_name("an option name"));
             std::string value = "1";
-            if (is_op("=")) {
+            if (peek().kind == TokenKind::kMissing) {
                 next();
                 const Token& v = next();
                 value = v.text;
@@ -669,7 +675,7 @@ private:
                     // a named coefficient: optional start value, then the variable
                     int16_t k = kTermNamed;
                     double v = 0.0;
-                    if (is_op("(")) {
+                    if (peek().kind == TokenKind::kMissing) {
                         next();
                         v = read_number("a start value");
                         expect(")");
@@ -820,7 +826,7 @@ private:
                     n = n.substr(0, n.size() - 2);
                 }
                 e.name = name_record(n);
-                if (is_op("(")) {
+                if (peek().kind == TokenKind::kMissing) {
                     next();
                     e.hasValue = 1;
                     e.value = read_number("a start value");
@@ -866,7 +872,7 @@ private:
             columns.push_back(peek().column);
             names.push_back(name_record(read_name("a matrix name")));
             double nc = 0.0, ty = 0.0, fo = 0.0;
-            if (is_op("(")) {
+            if (peek().kind == TokenKind::kMissing) {
                 next();
                 nc = read_number("a number of columns");
                 while (is_op(",")) {
@@ -885,12 +891,12 @@ private:
             cols.push_back(nc);
             types.push_back(ty);
             forms.push_back(fo);
-            if (is_op("*")) {
+            if (peek().kind == TokenKind::kMissing) {
                 next();
                 continue;
             }
             ends.push_back(static_cast<int16_t>(names.size()));
-            if (is_op("+")) {
+            if (peek().kind == TokenKind::kMissing) {
                 next();
                 continue;
             }
@@ -923,7 +929,7 @@ private:
             first = false;
             MatrixGroup g;
             g.line = peek().line;
-            if (is_op("[")) {
+            if (peek().kind == TokenKind::kMissing) {
                 next();
                 bool hasRow = false, hasCol = false;
                 if (!is_op(",")) {
@@ -1132,7 +1138,7 @@ private:
         auto* p = make_array<ProfilePayload>(1);
         std::vector<NameRecord> names;
         while (!at_end_of_statement() && !is_op("/")) {
-            if (is_op(",")) {
+            if (peek().kind == TokenKind::kMissing) {
                 next();
                 continue;
             }
