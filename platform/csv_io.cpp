@@ -9,9 +9,10 @@
 //
 // Without a CHAR line, _TYPE_, _NAME_, _NAM2_, _NAM3_ and every column that
 // holds a value that is not a number are character.  A numeric value that is
-// empty or "." is missing; "._" and ".A" to ".Z" are the special missing
-// values.  Fields holding a comma, a quote or edge blanks are quoted, with
-// inner quotes doubled.
+// empty, "." or "NA" (R's) is missing; "._" and ".A" to ".Z" are the special
+// missing values.  Fields holding a comma, a quote or edge blanks are
+// quoted, with inner quotes doubled.  Lines end in LF, CRLF or a lone CR,
+// and a UTF-8 byte-order mark before the first line is dropped.
 //
 // The reader streams: it takes the text a line at a time (a file a piece
 // at a time) and parses each value of a record as it comes, so that it
