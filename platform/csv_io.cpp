@@ -133,19 +133,26 @@ namespace {
 // an LF, a CRLF or a lone CR (old Mac files), none at the end of the text.
 // false when the bytes hold no whole line: no line end, or a CR as their
 // last byte that an LF may follow, unless they are all that is left
-// (`complete`).
-bool first_line(const char* b, size_t n, bool complete, size_t* len, size_t* endBytes) {
-    const void* const lf = std::memchr(b, '\n', n);
-    const size_t upTo = lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - b) : n;
-    if (const void* const cr = std::memchr(b, '\r', upTo)) {
-        *len = static_cast<size_t>(static_cast<const char*>(cr) - b);
-        if (*len + 1 == n && !complete) return false;
-        *endBytes = *len + 1 < n && b[*len + 1] == '\n' ? 2 : 1;
-        return true;
+// (`complete`).  The byte that ended the line before (*last, in-out) is
+// looked for first and the other one only before it: one search for
+// either would look at all that is left whenever a file has none of it.
+bool first_line(const char* b, size_t n, bool complete, char* last, size_t* len, size_t* endBytes) {
+    const auto* const guess = static_cast<const char*>(std::memchr(b, *last, n));
+    const size_t upTo = guess != nullptr ? static_cast<size_t>(guess - b) : n;
+    const auto* const other = static_cast<const char*>(std::memchr(b, *last == '\n' ? '\r' : '\n', upTo));
+    const char* const end = other != nullptr ? other : guess;
+    if (end == nullptr) {
+        *len = n;
+        *endBytes = 0;
+        return complete;
     }
-    if (lf == nullptr && !complete) return false;
-    *len = upTo;
-    *endBytes = lf != nullptr ? 1 : 0;
+    *len = static_cast<size_t>(end - b);
+    *endBytes = 1;
+    if (*end == '\r') {
+        if (*len + 1 == n && !complete) return false;
+        if (*len + 1 < n && end[1] == '\n') *endBytes = 2;
+    }
+    *last = *end;
     return true;
 }
 
@@ -155,7 +162,7 @@ class TextLines final : public LineSource {
     bool next(std::string_view* line) override {
         if (pos_ >= text_.size()) return false;
         size_t len = 0, endBytes = 0;
-        first_line(text_.data() + pos_, text_.size() - pos_, true, &len, &endBytes);
+        first_line(text_.data() + pos_, text_.size() - pos_, true, &lastEnd_, &len, &endBytes);
         *line = text_.substr(pos_, len);
         pos_ += len + endBytes;
         return true;
@@ -173,6 +180,7 @@ class TextLines final : public LineSource {
   private:
     std::string_view text_;
     size_t pos_ = 0;
+    char lastEnd_ = '\n';  // the byte that ended the line before
 };
 
 class FileLines final : public LineSource {
@@ -195,7 +203,7 @@ class FileLines final : public LineSource {
             const char* b = buf_.get() + begin_;
             if (atEnd_ && begin_ == end_) return false;
             size_t len = 0, endBytes = 0;
-            if (first_line(b, end_ - begin_, atEnd_, &len, &endBytes)) {
+            if (first_line(b, end_ - begin_, atEnd_, &lastEnd_, &len, &endBytes)) {
                 *line = std::string_view(b, len);
                 begin_ += len + endBytes;
                 return true;
@@ -254,6 +262,7 @@ class FileLines final : public LineSource {
     size_t begin_ = 0, end_ = 0;
     int64_t base_ = 0;  // the file offset of buf_[0]
     bool atEnd_ = false;
+    char lastEnd_ = '\n';  // the byte that ended the line before
     int64_t size_ = -1;
     struct timespec modified_ = {};
 };
