@@ -537,8 +537,8 @@ bool read_names(std::string_view line, int64_t lineNo, CsvHeader* h, std::string
     // them, is one field a line.
     if (const size_t other = f.views.size() == 1 ? f.views[0].find_first_of(";\t") : std::string_view::npos;
         other != std::string_view::npos) {
-        *error = format_message(kMsgHost, kMsgHostNamesOneField, lineNo,
-                                format_message(kMsgHost, f.views[0][other] == ';' ? kMsgHostSemicolon : kMsgHostTab).c_str());
+        const int32_t found = f.views[0][other] == ';' ? kMsgHostSemicolon : kMsgHostTab;
+        *error = format_message(kMsgHost, kMsgHostNamesOneField, lineNo, format_message(kMsgHost, found).c_str());
         return false;
     }
     std::set<std::string> seen;

@@ -186,7 +186,7 @@ public:
         tail = &proc->next;
 
         while (peek().kind != TokenKind::kEnd) {
-            if (peek().kind == TokenKind::kMissing) {
+            if (is_op(";")) {
                 next();
                 continue;
             }
@@ -565,7 +565,8 @@ private:
             // A file name written as the data set's name (hs.csv).
             if (peek().kind == TokenKind::kMissing) {
                 const std::string file = name + "." + (peek(1).kind == TokenKind::kName ? peek(1).text : "csv");
-                throw SyntaxError{format_message(kMsgHost, kMsgHostDataSetFileName, keyword, name.c_str(), keyword, file.c_str()),
+                throw SyntaxError{format_message(kMsgHost, kMsgHostDataSetFileName, keyword, name.c_str(), keyword,
+                                                 file.c_str()),
                                   peek().line, peek().column};
             }
         } else {
@@ -610,7 +611,7 @@ private:
         while (!at_end_of_statement()) {
             std::string key = upper(read_name("an option name"));
             std::string value = "1";
-            if (peek().kind == TokenKind::kMissing) {
+            if (is_op("=")) {
                 next();
                 const Token& v = next();
                 value = v.text;
@@ -675,7 +676,7 @@ private:
                     // a named coefficient: optional start value, then the variable
                     int16_t k = kTermNamed;
                     double v = 0.0;
-                    if (peek().kind == TokenKind::kMissing) {
+                    if (is_op("(")) {
                         next();
                         v = read_number("a start value");
                         expect(")");
@@ -826,7 +827,7 @@ private:
                     n = n.substr(0, n.size() - 2);
                 }
                 e.name = name_record(n);
-                if (peek().kind == TokenKind::kMissing) {
+                if (is_op("(")) {
                     next();
                     e.hasValue = 1;
                     e.value = read_number("a start value");
@@ -872,7 +873,7 @@ private:
             columns.push_back(peek().column);
             names.push_back(name_record(read_name("a matrix name")));
             double nc = 0.0, ty = 0.0, fo = 0.0;
-            if (peek().kind == TokenKind::kMissing) {
+            if (is_op("(")) {
                 next();
                 nc = read_number("a number of columns");
                 while (is_op(",")) {
@@ -891,12 +892,12 @@ private:
             cols.push_back(nc);
             types.push_back(ty);
             forms.push_back(fo);
-            if (peek().kind == TokenKind::kMissing) {
+            if (is_op("*")) {
                 next();
                 continue;
             }
             ends.push_back(static_cast<int16_t>(names.size()));
-            if (peek().kind == TokenKind::kMissing) {
+            if (is_op("+")) {
                 next();
                 continue;
             }
@@ -929,7 +930,7 @@ private:
             first = false;
             MatrixGroup g;
             g.line = peek().line;
-            if (peek().kind == TokenKind::kMissing) {
+            if (is_op("[")) {
                 next();
                 bool hasRow = false, hasCol = false;
                 if (!is_op(",")) {
@@ -1138,7 +1139,7 @@ private:
         auto* p = make_array<ProfilePayload>(1);
         std::vector<NameRecord> names;
         while (!at_end_of_statement() && !is_op("/")) {
-            if (peek().kind == TokenKind::kMissing) {
+            if (is_op(",")) {
                 next();
                 continue;
             }
