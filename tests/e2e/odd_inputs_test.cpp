@@ -239,7 +239,8 @@ TEST(OddInputs, SmallOptionAndReportingFaults) {
 // NA for a missing number (write.csv).  Each gives the estimates of its
 // plain form: hs.csv, whose estimates the lavaan tests check, and for the
 // NA file hs.csv without the two observations that hold NA, as read.csv
-// and lavaan's listwise deletion read it (299 observations, l2 0.5718).
+// and lavaan's listwise deletion read it (na_reference.R: 299
+// observations, l2 0.5718).
 TEST(OddInputs, DataFilesOfOtherProgramsGiveTheEstimatesOfTheirPlainForm) {
     const std::string dir = own_folder("odd_inputs_other_programs");
     const std::string hs = read_text(data_path("hs.csv"));
