@@ -9,9 +9,10 @@
 //
 // Without a CHAR line, _TYPE_, _NAME_, _NAM2_, _NAM3_ and every column that
 // holds a value that is not a number are character.  A numeric value that is
-// empty or "." is missing; "._" and ".A" to ".Z" are the special missing
-// values.  Fields holding a comma, a quote or edge blanks are quoted, with
-// inner quotes doubled.
+// empty, "." or "NA" (R's) is missing; "._" and ".A" to ".Z" are the special
+// missing values.  Fields holding a comma, a quote or edge blanks are
+// quoted, with inner quotes doubled.  Lines end in LF, CRLF or a lone CR,
+// and a UTF-8 byte-order mark before the first line is dropped.
 //
 // The reader streams: it takes the text a line at a time (a file a piece
 // at a time) and parses each value of a record as it comes, so that it
@@ -42,6 +43,10 @@
 #include <sys/stat.h>
 
 #include "platform/dataset.h"
+#include "platform/format.h"
+#include "platform/messages.h"
+#include "velix/codes.h"
+#include "velix/messages.h"
 
 namespace velix::platform {
 namespace {
@@ -92,10 +97,10 @@ std::string format_number(double v) {
     return std::string(buf, r.ptr);
 }
 
-// A value on one line, as the reader reads it: a line break becomes a
-// blank.
+// A value on one line, as the reader reads it: a line break (LF or CR)
+// becomes a blank.
 std::string one_line(std::string s) {
-    std::replace(s.begin(), s.end(), '\n', ' ');
+    std::replace_if(s.begin(), s.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     return s;
 }
 
@@ -124,15 +129,42 @@ std::string missing_text(double v) {
 
 namespace {
 
+// The first line of the n bytes at b: its length and the bytes of its end,
+// an LF, a CRLF or a lone CR (old Mac files), none at the end of the text.
+// false when the bytes hold no whole line: no line end, or a CR as their
+// last byte that an LF may follow, unless they are all that is left
+// (`complete`).  The byte that ended the line before (*last, in-out) is
+// looked for first and the other one only before it: one search for
+// either would look at all that is left whenever a file has none of it.
+bool first_line(const char* b, size_t n, bool complete, char* last, size_t* len, size_t* endBytes) {
+    const auto* const guess = static_cast<const char*>(std::memchr(b, *last, n));
+    const size_t upTo = guess != nullptr ? static_cast<size_t>(guess - b) : n;
+    const auto* const other = static_cast<const char*>(std::memchr(b, *last == '\n' ? '\r' : '\n', upTo));
+    const char* const end = other != nullptr ? other : guess;
+    if (end == nullptr) {
+        *len = n;
+        *endBytes = 0;
+        return complete;
+    }
+    *len = static_cast<size_t>(end - b);
+    *endBytes = 1;
+    if (*end == '\r') {
+        if (*len + 1 == n && !complete) return false;
+        if (*len + 1 < n && end[1] == '\n') *endBytes = 2;
+    }
+    *last = *end;
+    return true;
+}
+
 class TextLines final : public LineSource {
   public:
     explicit TextLines(std::string_view text) : text_(text) {}
     bool next(std::string_view* line) override {
         if (pos_ >= text_.size()) return false;
-        const size_t nl = std::min(text_.find('\n', pos_), text_.size());
-        *line = text_.substr(pos_, nl - pos_);
-        pos_ = nl + 1;
-        drop_cr(line);
+        size_t len = 0, endBytes = 0;
+        first_line(text_.data() + pos_, text_.size() - pos_, true, &lastEnd_, &len, &endBytes);
+        *line = text_.substr(pos_, len);
+        pos_ += len + endBytes;
         return true;
     }
     int64_t offset() const override { return static_cast<int64_t>(std::min(pos_, text_.size())); }
@@ -148,6 +180,7 @@ class TextLines final : public LineSource {
   private:
     std::string_view text_;
     size_t pos_ = 0;
+    char lastEnd_ = '\n';  // the byte that ended the line before
 };
 
 class FileLines final : public LineSource {
@@ -168,18 +201,11 @@ class FileLines final : public LineSource {
     bool next(std::string_view* line) override {
         for (;;) {
             const char* b = buf_.get() + begin_;
-            if (const void* nl = std::memchr(b, '\n', end_ - begin_)) {
-                const size_t len = static_cast<size_t>(static_cast<const char*>(nl) - b);
+            if (atEnd_ && begin_ == end_) return false;
+            size_t len = 0, endBytes = 0;
+            if (first_line(b, end_ - begin_, atEnd_, &lastEnd_, &len, &endBytes)) {
                 *line = std::string_view(b, len);
-                begin_ += len + 1;
-                drop_cr(line);
-                return true;
-            }
-            if (atEnd_) {
-                if (begin_ == end_) return false;
-                *line = std::string_view(b, end_ - begin_);
-                begin_ = end_;
-                drop_cr(line);
+                begin_ += len + endBytes;
                 return true;
             }
             // The unfinished line moves to the front; a line as long as the
@@ -236,6 +262,7 @@ class FileLines final : public LineSource {
     size_t begin_ = 0, end_ = 0;
     int64_t base_ = 0;  // the file offset of buf_[0]
     bool atEnd_ = false;
+    char lastEnd_ = '\n';  // the byte that ended the line before
     int64_t size_ = -1;
     struct timespec modified_ = {};
 };
@@ -413,11 +440,11 @@ std::string rtrim(std::string_view s) {
     return std::string(s.substr(0, e));
 }
 
-// Parses a numeric field: true with *v (a missing value for "", "." and the
-// special codes), false when it is not a number.
+// Parses a numeric field: true with *v (a missing value for "", ".", "NA"
+// as R writes it, and the special codes), false when it is not a number.
 bool parse_number(std::string_view field, double* v) {
     const std::string_view t = trim_view(field);
-    if (t.empty() || t == ".") {
+    if (t.empty() || t == "." || t == "NA") {
         *v = host_missing_value();
         return true;
     }
@@ -506,6 +533,14 @@ bool read_names(std::string_view line, int64_t lineNo, CsvHeader* h, std::string
         *error = "line " + std::to_string(lineNo) + ": a quote is not closed";
         return false;
     }
+    // A file separated by semicolons or tabs, as some programs write
+    // them, is one field a line.
+    if (const size_t other = f.views.size() == 1 ? f.views[0].find_first_of(";\t") : std::string_view::npos;
+        other != std::string_view::npos) {
+        const int32_t found = f.views[0][other] == ';' ? kMsgHostSemicolon : kMsgHostTab;
+        *error = format_message(kMsgHost, kMsgHostNamesOneField, lineNo, format_message(kMsgHost, found).c_str());
+        return false;
+    }
     std::set<std::string> seen;
     for (std::string_view view : f.views) {
         std::string n = trim(std::string(view));
@@ -540,6 +575,7 @@ bool read_header(LineSource* src, HostDataSet* data, CsvHeader* h, std::string* 
     std::string_view line;
     int64_t lineNo = 0;
     bool have = src->next(&line);
+    if (have) line = without_byte_order_mark(line);
     for (; have; have = src->next(&line)) {
         ++lineNo;
         if (line.empty() || line[0] != '#') break;

@@ -65,8 +65,8 @@ struct GroupEntry {
     ByKey key;
 };
 
-// The lines of a CSV text as std::getline gives them, without the '\n'
-// and without a '\r' before it: from a text in memory or from a file read
+// The lines of a CSV text, each without its end (an LF, a CRLF or a lone
+// CR, whichever a line ends with): from a text in memory or from a file read
 // in pieces, so that the reader never holds more of a file than a piece
 // and the line that crosses its end.  Each line has its byte offset, where
 // the source can take up reading again.
@@ -86,11 +86,6 @@ class LineSource {
     virtual const char* readable_end() const = 0;
     // Bytes the source keeps in memory.
     virtual size_t held_bytes() const = 0;
-
-  protected:
-    static void drop_cr(std::string_view* line) {
-        if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
-    }
 };
 
 // The records of a data set read again from its text, one at a time, with

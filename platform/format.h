@@ -18,6 +18,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace velix::platform {
 
@@ -45,5 +46,13 @@ size_t format_double(char* buf, size_t size, double value, char conversion, int 
 // string of digits: 1.4417E+24 in a field of 10.
 //   flags  in  any of "-+ 0#", as in C
 std::string fixed_in_field(double v, int decimals, int width, const std::string& flags = "");
+
+// `text` without the UTF-8 byte-order mark (EF BB BF) that editors and
+// spreadsheets put at the start of a file: it is not part of the program
+// or the data.
+inline std::string_view without_byte_order_mark(std::string_view text) {
+    constexpr std::string_view kMark = "\xEF\xBB\xBF";
+    return text.substr(0, kMark.size()) == kMark ? text.substr(kMark.size()) : text;
+}
 
 }  // namespace velix::platform

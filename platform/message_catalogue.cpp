@@ -67,6 +67,11 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 48, "ERROR: Writing output data set %s to %s failed."},
     {kMsgHost, 49, "ERROR: Output data set %s cannot replace %s, which is not a file."},
     {kMsgHost, 50, "ERROR: Output data set %s cannot replace %s: %s."},
+    // 100/51: the line of the names and what it holds (52 or 53), a piece
+    // of the line that says why a data set cannot be read.
+    {kMsgHost, 51, "line %ld: the line of variable names is a single field that holds %s; the fields of a data set are separated by commas"},
+    {kMsgHost, 52, "a semicolon (\";\")"},
+    {kMsgHost, 53, "a tab"},
     // 100/60-63: the data set (61: the variable first).
     {kMsgHost, 60, "ERROR: An analysis variable is not in data set %s."},
     {kMsgHost, 61, "ERROR: Analysis variable %s of data set %s is character; it must be numeric."},
@@ -101,6 +106,9 @@ const MessageRow kMessageCatalogue[] = {
     // 100/92: the most loop iterations of one evaluation.
     {kMsgHost, 92, "The programming statements ran more than %ld loop iterations in one evaluation"},
     {kMsgHost, 93, "The time limit MAXTIME= passed while the programming statements looped"},
+    // 100/94: the option, the name before the ".", the option, the file
+    // name as written.
+    {kMsgHost, 94, "expected an option (found \".\"): a data set is named without \".csv\" (%s=%s), or a file by its path in quotes (%s=\"%s\")"},
 
     // BY-group synchronisation: name (8 characters) and label (length, text,
     // starting with its separating blank) of DATA=, then of the other data set.

@@ -82,6 +82,13 @@ constexpr int32_t kMsgHostOutputWriteFailed = 48;
 constexpr int32_t kMsgHostOutputNotAFile = 49;
 // ERROR: Output data set %s cannot replace %s: %s.
 constexpr int32_t kMsgHostOutputCannotReplace = 50;
+// line %ld: the line of variable names is a single field that holds %s; the fields of a data set
+// are separated by commas
+constexpr int32_t kMsgHostNamesOneField = 51;
+// a semicolon (";")
+constexpr int32_t kMsgHostSemicolon = 52;
+// a tab
+constexpr int32_t kMsgHostTab = 53;
 // ERROR: An analysis variable is not in data set %s.
 constexpr int32_t kMsgHostVariableNotInDataSet = 60;
 // ERROR: Analysis variable %s of data set %s is character; it must be numeric.
@@ -131,6 +138,9 @@ constexpr int32_t kMsgHostFaultLinkDepth = 91;
 constexpr int32_t kMsgHostFaultLoopCap = 92;
 // The time limit MAXTIME= passed while the programming statements looped
 constexpr int32_t kMsgHostFaultTimeLimit = 93;
+// expected an option (found "."): a data set is named without ".csv" (%s=%s), or a file by its
+// path in quotes (%s="%s")
+constexpr int32_t kMsgHostDataSetFileName = 94;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.

@@ -545,7 +545,7 @@ private:
                 break;
             }
             case OptionKind::kDataSet:
-                read_data_set(&rec->dataSets[o->cell]);
+                read_data_set(o->keyword, &rec->dataSets[o->cell]);
                 break;
             case OptionKind::kFlag: break;
         }
@@ -553,7 +553,7 @@ private:
 
     // A data set named twice takes the later name in its own form: nothing
     // of the earlier one (its quotes, its options) stays.
-    void read_data_set(DataSetCell* cell) {
+    void read_data_set(const char* keyword, DataSetCell* cell) {
         const Token& t = peek();
         std::string name;
         *cell = DataSetCell{};
@@ -562,6 +562,13 @@ private:
             cell->quoted = 1;
         } else if (t.kind == TokenKind::kName) {
             name = next().text;
+            // A file name written as the data set's name (hs.csv).
+            if (peek().kind == TokenKind::kMissing) {
+                const std::string file = name + "." + (peek(1).kind == TokenKind::kName ? peek(1).text : "csv");
+                throw SyntaxError{format_message(kMsgHost, kMsgHostDataSetFileName, keyword, name.c_str(), keyword,
+                                                 file.c_str()),
+                                  peek().line, peek().column};
+            }
         } else {
             error("expected a data-set name");
         }

@@ -6,6 +6,8 @@
 
 #include <cctype>
 
+#include "platform/format.h"
+
 namespace velix::platform {
 namespace {
 
@@ -193,11 +195,7 @@ bool title_item(const Statement& st, const std::string& word, size_t after, Prog
 }  // namespace
 
 std::vector<ProgramItem> split_program(const std::string& text) {
-    // A byte-order mark that an editor put before the first statement is
-    // not part of the program.
-    static const std::string kBom = "\xEF\xBB\xBF";
-    const std::string source =
-        text.compare(0, kBom.size(), kBom) == 0 ? text.substr(kBom.size()) : text;
+    const std::string source(without_byte_order_mark(text));
     std::vector<ProgramItem> items;
     auto sts = statements(source);
     size_t k = 0;

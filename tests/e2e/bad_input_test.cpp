@@ -45,6 +45,8 @@ protected:
         const std::string longName(32, 'y');
         std::ofstream(dir_ + "/long.csv") << "x1,x2,x3," << longName << "a," << longName << "b\n1,2,3,4,5\n";
         std::filesystem::create_directories(dir_ + "/folder");
+        std::ofstream(dir_ + "/semi.csv") << "x1;x2;x3\n1;2;3\n";
+        std::ofstream(dir_ + "/tab.csv") << "x1\tx2\tx3\n1\t2\t3\n";
     }
 
     // Runs `program` with the library folder after writing kKept to
@@ -117,6 +119,14 @@ TEST_F(BadInput, EachFailureNamesItsCauseAndLeavesTheOutputFileAlone) {
          "ERROR: The moments of variable x1 are too large to be represented"},
         // Variable names alike in their first 32 characters.
         {step("data=long outstat=keep", ""), kLevelInputError, "is longer than 32 characters"},
+        // Another separator than the comma, and a file name for a data-set name.
+        {step("data=semi outstat=keep", ""), kLevelInputError,
+         "line 1: the line of variable names is a single field that holds a semicolon (\";\"); the fields of a "
+         "data set are separated by commas at line 1, column 17."},
+        {step("data=tab outstat=keep", ""), kLevelInputError, "a single field that holds a tab;"},
+        {step("data=hs.csv outstat=keep", ""), kLevelInputError,
+         "ERROR: expected an option (found \".\"): a data set is named without \".csv\" (DATA=hs), or a file by "
+         "its path in quotes (DATA=\"hs.csv\") at line 1, column 19."},
     };
     for (const Case& c : cases) {
         const RunResult r = run(c.program);

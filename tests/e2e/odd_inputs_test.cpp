@@ -234,5 +234,58 @@ TEST(OddInputs, SmallOptionAndReportingFaults) {
     EXPECT_NE(sparse.log.find(" of its 1010000 entries can be nonzero."), std::string::npos) << sparse.log;
 }
 
+// Data files as other programs write them: a spreadsheet's byte-order
+// mark before a quoted first name, CRLF and old Mac CR line ends, and R's
+// NA for a missing number (write.csv).  Each gives the estimates of its
+// plain form: hs.csv, whose estimates the lavaan tests check, and for the
+// NA file hs.csv without the two observations that hold NA, as read.csv
+// and lavaan's listwise deletion read it (na_reference.R: 299
+// observations, l2 0.5718).
+TEST(OddInputs, DataFilesOfOtherProgramsGiveTheEstimatesOfTheirPlainForm) {
+    const std::string dir = own_folder("odd_inputs_other_programs");
+    const std::string hs = read_text(data_path("hs.csv"));
+    const auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+        for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+            text.replace(at, from.size(), to);
+        return text;
+    };
+    // x3 of the first observation and x7 of the fourth as NA, and hs.csv
+    // without those two lines.
+    std::string na = hs, dropped = hs;
+    const size_t first = hs.find('\n') + 1, second = hs.find('\n', first) + 1;
+    const size_t fourth = hs.find('\n', hs.find('\n', second) + 1) + 1, fifth = hs.find('\n', fourth) + 1;
+    const auto nth_field = [&](size_t line, int k) {
+        size_t at = line;
+        for (int i = 0; i < k; ++i) at = hs.find(',', at) + 1;
+        return std::make_pair(at, hs.find_first_of(",\n", at) - at);
+    };
+    const auto [x7, x7Length] = nth_field(fourth, 6);
+    const auto [x3, x3Length] = nth_field(first, 2);
+    na.replace(x7, x7Length, "NA").replace(x3, x3Length, "NA");
+    dropped.erase(fourth, fifth - fourth).erase(first, second - first);
+    const struct {
+        const char* name;
+        std::string text, plain;
+    } cases[] = {
+        {"bom", "\xEF\xBB\xBF\"x1\"" + hs.substr(2), hs},
+        {"crlf", replaced(hs, "\n", "\r\n"), hs},
+        {"cr", replaced(hs, "\n", "\r"), hs},
+        {"na", na, dropped},
+    };
+    const auto estimates = [&dir](const std::string& name, const std::string& text) {
+        std::ofstream(dir + "/" + name + ".csv", std::ios::binary) << text;
+        const RunResult r = run_velix("proc velix data=" + name + " method=ml covariance;\n" + kHsModel + "run;\n",
+                                      {}, {"--lib", dir});
+        EXPECT_EQ(r.return_code(), 0) << name << "\n" << r.log;
+        return column_by_parameter(result_table(r), "Estimate");
+    };
+    for (const auto& c : cases) {
+        const auto got = estimates(c.name, c.text), expected = estimates(std::string(c.name) + "_plain", c.plain);
+        ASSERT_EQ(got.size(), 21u) << c.name;
+        for (const auto& [parameter, value] : expected)
+            EXPECT_NEAR(got.at(parameter), value, 1e-9 * std::fabs(value)) << c.name << " " << parameter;
+    }
+}
+
 }  // namespace
 }  // namespace velix::test

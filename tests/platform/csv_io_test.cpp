@@ -179,6 +179,47 @@ TEST(CsvRead, QuotedFieldsAndCrLf) {
     EXPECT_EQ(var(d, "x").numbers[1], 2.0);
 }
 
+// Files as other programs write them read as their plain form: a
+// byte-order mark before a quoted first name, CRLF and lone CR line ends,
+// R's NA for a missing number.  NA among words is a word; a column of NA
+// and empty values alone is numeric.
+TEST(CsvRead, FilesOfOtherProgramsReadAsTheirPlainForm) {
+    const auto written = [](const std::string& text) {
+        HostDataSet d;
+        std::string error;
+        EXPECT_TRUE(csv_read(text, &d, &error)) << error;
+        EXPECT_EQ(velix::test::csv_round_trip_fault(text), "");
+        return csv_write(&d);
+    };
+    const std::string plain = written("x,y,w\n1,.,a\n2,3,NA\n");
+    for (const char* other : {"\xEF\xBB\xBF\"x\",y,w\n1,.,a\n2,3,NA\n", "x,y,w\r\n1,.,a\r\n2,3,NA\r\n",
+                              "x,y,w\r1,.,a\r2,3,NA\r", "x,y,w\n1,NA,a\n2,3,NA\n"})
+        EXPECT_EQ(written(other), plain) << other;
+    HostDataSet d;
+    std::string error;
+    ASSERT_TRUE(csv_read("z,w\nNA,NA\n,b\n", &d, &error)) << error;
+    EXPECT_FALSE(var(d, "z").character);
+    EXPECT_TRUE(host_is_missing(var(d, "z").numbers[0]));
+    EXPECT_EQ(var(d, "w").texts, (std::vector<std::string>{"NA", "b"}));
+}
+
+// A line end across the first two pieces of a file is one line end: the
+// lines after it keep their numbers.
+TEST(CsvRead, ALineEndAcrossPiecesIsOne) {
+    constexpr size_t kPiece = size_t{1} << 17;  // the bytes the file reader reads at a time
+    for (const std::string end : {"\r\n", "\r"}) {
+        // The first line's CR is the last byte of the first piece.
+        const std::string text = "# " + std::string(kPiece - 3, 'p') + end + "x,y" + end + "1,2" + end + "3" + end;
+        std::FILE* f = std::tmpfile();
+        ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
+        std::rewind(f);
+        HostDataSet d;
+        std::string error;
+        EXPECT_FALSE(velix::platform::csv_scan(velix::platform::file_lines(f), 0, nullptr, &d, &error));
+        EXPECT_EQ(error, "line 4: 1 values for 2 variables") << (end == "\r" ? "CR" : "CRLF");
+    }
+}
+
 // The file is read a piece at a time: records across the pieces, a line
 // longer than a piece, a column that turns character only near the end
 // (its earlier texts come from a second reading) and a value error the
@@ -249,7 +290,11 @@ TEST(CsvWrite, WriteThenReadGivesTheSameDataSet) {
             else
                 EXPECT_EQ(bits(a.numbers[i]), bits(b.numbers[i])) << a.name << " row " << i;
         }
-    }
+    }    // A line break in a text is written as a blank, the CR of old Mac
+    // files as the LF: the reader ends a line at either.
+    d.label = "two\rlines";
+    ASSERT_TRUE(csv_read(csv_write(&d), &e, &error)) << error;
+    EXPECT_EQ(e.label, "two lines");
 }
 
 }  // namespace

@@ -108,6 +108,9 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostOutputWriteFailed, "d", "p"), "ERROR: Writing output data set d to p failed."},
         {line(kMsgHostOutputNotAFile, "d", "p"), "ERROR: Output data set d cannot replace p, which is not a file."},
         {line(kMsgHostOutputCannotReplace, "d", "p", "w"), "ERROR: Output data set d cannot replace p: w."},
+        {line(kMsgHostNamesOneField, big, "s"), "line 5000000000: the line of variable names is a single field that holds s; the fields of a data set are separated by commas"},
+        {line(kMsgHostSemicolon), "a semicolon (\";\")"},
+        {line(kMsgHostTab), "a tab"},
         {line(kMsgHostVariableNotInDataSet, "d"), "ERROR: An analysis variable is not in data set d."},
         {line(kMsgHostVariableCharacter, "v", "d"), "ERROR: Analysis variable v of data set d is character; it must be numeric."},
         {line(kMsgHostWeightFreqNotNumeric, "d"), "ERROR: The WEIGHT or FREQ variable of data set d must be a numeric variable of the data set."},
@@ -131,6 +134,7 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostFaultLinkDepth), "LINK statements nested too deeply"},
         {line(kMsgHostFaultLoopCap, big), "The programming statements ran more than 5000000000 loop iterations in one evaluation"},
         {line(kMsgHostFaultTimeLimit), "The time limit MAXTIME= passed while the programming statements looped"},
+        {line(kMsgHostDataSetFileName, "DATA", "hs", "DATA", "hs.csv"), "expected an option (found \".\"): a data set is named without \".csv\" (DATA=hs), or a file by its path in quotes (DATA=\"hs.csv\")"},
     };
     for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
