@@ -108,6 +108,7 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostOutputWriteFailed, "d", "p"), "ERROR: Writing output data set d to p failed."},
         {line(kMsgHostOutputNotAFile, "d", "p"), "ERROR: Output data set d cannot replace p, which is not a file."},
         {line(kMsgHostOutputCannotReplace, "d", "p", "w"), "ERROR: Output data set d cannot replace p: w."},
+        {line(kMsgHostByGroupLine, 2, "school=Pasteur"), "BY group 2: school=Pasteur"},
         {line(kMsgHostVariableNotInDataSet, "d"), "ERROR: An analysis variable is not in data set d."},
         {line(kMsgHostVariableCharacter, "v", "d"), "ERROR: Analysis variable v of data set d is character; it must be numeric."},
         {line(kMsgHostWeightFreqNotNumeric, "d"), "ERROR: The WEIGHT or FREQ variable of data set d must be a numeric variable of the data set."},
