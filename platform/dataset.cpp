@@ -520,6 +520,7 @@ void announce_by_group(const HostDataSet* data) {
         set_named(&item.dynamic, v.name,
                   v.character ? OutValue::make_text(data->key[k].text) : OutValue::make_double(data->key[k].number));
     }
+    output_enter_by_group(item);
     deliver_item(std::move(item));
 }
 
@@ -555,6 +556,8 @@ using velix::platform::blank_copy;
 int32_t xbynext(HostDataSet* data) {
     namespace p = velix::platform;
     if (!data) return 0;
+    // The lines of DATA= from here on belong to the next group, or to none.
+    if (data->byLines) p::output_leave_by_group();
     data->currentObs = -1;
     if (data->ended) return 0;
     RowPosition start = p::first_position(data), after;

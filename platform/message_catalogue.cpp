@@ -72,6 +72,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 51, "line %ld: the line of variable names is a single field that holds %s; the fields of a data set are separated by commas"},
     {kMsgHost, 52, "a semicolon (\";\")"},
     {kMsgHost, 53, "a tab"},
+    // 100/54: the number of the BY group and its BY line; logged before the
+    // first line of the group.
+    {kMsgHost, 54, "BY group %i: %s"},
     // 100/60-63: the data set (61: the variable first).
     {kMsgHost, 60, "ERROR: An analysis variable is not in data set %s."},
     {kMsgHost, 61, "ERROR: Analysis variable %s of data set %s is character; it must be numeric."},
@@ -246,6 +249,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 87, "ERROR: Variable %s is not numeric."},
     {kMsgProc, 88, "ERROR: The WEIGHT and FREQ statements take one variable each."},
     {kMsgProc, 89, "ERROR: The variable lists do not fit the DATA= data set."},
+    {kMsgProc, 90, "WARNING: AUGMENT analyses the correlations of the augmented moments unless COVARIANCE is given; a model with fixed time scores or means needs COVARIANCE."},
     // 352/94: bytes needed, bytes available.
     {kMsgProc, 94, "ERROR: The analysis needs %.0f bytes of memory, but only %.0f are available."},
     {kMsgProc, 97, "ERROR: No variables are left for the analysis."},
@@ -381,6 +385,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 242, "ERROR: internal error: the dependent and independent parameters of the programming statements changed."},
     // 352/243: the symbol (length, text).
     {kMsgProc, 243, "ERROR: The variable %.*s of the programming statements must be numeric."},
+    // 352/244: name.
+    {kMsgProc, 244, "NOTE: No STD entry names the exogenous latent variable %s; its variance is fixed at 0."},
     // 352/245: the parameter (length, text).
     {kMsgProc, 245, "NOTE: The added parameter %.*s is not used by the programming statements and is dropped."},
     // 352/246, 247: positions filled, positions expected.
@@ -406,6 +412,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 263, "NOTE: More start values than names are given in a STD or COV entry; the surplus is ignored."},
     {kMsgProc, 264, "NOTE: A COV entry has fewer items than covariances; its last item is repeated."},
     {kMsgProc, 265, "NOTE: A STD entry has fewer items than variances; its last item is repeated."},
+    // 352/266: STD or COV, name.
+    {kMsgProc, 266, "ERROR: The %s variable %s is not a variable of the model."},
     {kMsgProc, 267, "WARNING: Only the first model statement is used; a second model kind is ignored."},
     {kMsgProc, 268, "ERROR: A LINEQS model takes at most one STD and one COV statement."},
     {kMsgProc, 269, "ERROR: internal error: the lists of names, columns, types and forms of the COSAN statement differ in length."},
@@ -423,6 +431,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 277, "WARNING: The VARNAMES statement gives more names for matrix %s than it has columns (%i for %i); the rest are ignored."},
     // 352/278: the two matrices.
     {kMsgProc, 278, "WARNING: Matrices %s and %s have no column names to share."},
+    // 352/279: STD or COV, variances or covariances, the variables (pairs
+    // for COV) that share the last name, that name.
+    {kMsgProc, 279, "NOTE: A %s entry has fewer items than %s; %s share its last name %s."},
     {kMsgProc, 280, "ERROR: The RAM model has no RAM statement."},
     // 352/281: number, item.
     {kMsgProc, 281, "ERROR: The matrix number %g of RAM item %i is neither 1 nor 2."},
@@ -550,9 +561,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 435, "WARNING: Technique %i cannot have its work space; the estimation is repeated with technique %i."},
     {kMsgProc, 436, "ERROR: No optimization technique can have its work space; the BY group is not estimated."},
     {kMsgProc, 437, "ERROR: The optimization ended without a usable solution (status %i); no results are printed."},
-    {kMsgProc, 438, "ERROR: The constraint names %.*s on line %i, which is not a parameter of the model."},
+    {kMsgProc, 438, "ERROR: The constraint names %.*s, which is not a parameter of the model."},
     {kMsgProc, 439, "ERROR: The bounds of parameter %.*s are empty: lower bound %g above upper bound %g."},
-    {kMsgProc, 440, "ERROR: NLINCON names %.*s on line %i, which is not a numeric variable of the programming statements."},
+    {kMsgProc, 440, "ERROR: NLINCON names %.*s, which is not a numeric variable of the programming statements."},
     {kMsgProc, 441, "ERROR: The optimization ended at a point that violates the nonlinear constraints by %g; no results are printed."},
     {kMsgProc, 442, "NOTE: The PROFILE statement is replaced by the default profile set."},
     {kMsgProc, 443, "NOTE: No parameter is profiled."},
@@ -565,7 +576,7 @@ const MessageRow kMessageCatalogue[] = {
     // 352/449: 447 for a parameter that the programming statements define.
     {kMsgProc, 449, "NOTE: %.*s is a dependent parameter and is not profiled."},
     {kMsgProc, 450, "NOTE: Profile-likelihood confidence limits are computed."},
-    {kMsgProc, 470, "ERROR: NLINCON names %.*s on line %i, a variable of programming statements that are ignored."},
+    {kMsgProc, 470, "ERROR: NLINCON names %.*s, a variable of programming statements that are ignored."},
     {kMsgProc, 471, "ERROR: WPENALTY= must be positive for METHOD=WLS in a correlation analysis: without it the variances have no weight and the weight matrix is singular."},
     {kMsgProc, 472, "NOTE: The %g observations are too few for a WLS weight matrix of %g moments: it is singular unless N - 1 is at least the number of moments."},
     {kMsgProc, 473, "WARNING: The time limit MAXTIME=%g passed while the weight matrix was formed."},

@@ -9,9 +9,12 @@
 #include <cstring>
 
 #include "platform/format.h"
+#include "platform/messages.h"
 #include "platform/output.h"
 #include "platform/session.h"
+#include "velix/codes.h"
 #include "velix/host.h"
+#include "velix/messages.h"
 
 namespace velix::platform {
 namespace {
@@ -32,6 +35,17 @@ struct RunRecord {
 RunRecord& run_record() {
     static RunRecord run;
     return run;
+}
+
+// The BY group the step is in, and whether the log has named it.
+struct CurrentByGroup {
+    std::shared_ptr<const OutItem> item;
+    bool logged = false;
+};
+
+CurrentByGroup& by_group() {
+    static CurrentByGroup current;
+    return current;
 }
 
 // Length of the well-formed UTF-8 sequence at s[i], 0 when there is none.
@@ -119,7 +133,10 @@ void put_text_field(std::string* out, const char* key, const OutValue& v) {
     }
 }
 
-// The messages of a step or of the run: group, number, severity and text.
+void put_item(std::string* out, const OutItem& item);
+
+// The messages of a step or of the run: group, number, severity and text,
+// and the byGroup item of a message of a BY group.
 void put_messages(std::string* out, const std::vector<OutMessage>& messages) {
     out->push_back('[');
     for (size_t i = 0; i < messages.size(); ++i) {
@@ -130,6 +147,10 @@ void put_messages(std::string* out, const std::vector<OutMessage>& messages) {
         put_string(out, m.severity);
         *out += ",\"text\":";
         put_string(out, m.text);
+        if (m.byGroup) {
+            put_key(out, "byGroup");
+            put_item(out, *m.byGroup);
+        }
         out->push_back('}');
     }
     out->push_back(']');
@@ -376,10 +397,26 @@ void record_message(int32_t group, int32_t number, const std::string& text) {
     m.number = number;
     m.severity = severity_of(text);
     m.text = text;
+    m.byGroup = by_group().item;
     current_step().messages.push_back(std::move(m));
 }
 
+void output_enter_by_group(const OutItem& byGroup) {
+    by_group().item = std::make_shared<const OutItem>(byGroup);
+    by_group().logged = false;
+}
+
+void output_leave_by_group() { by_group() = CurrentByGroup(); }
+
+std::string by_group_log_line() {
+    CurrentByGroup& current = by_group();
+    if (!current.item || current.logged) return "";
+    current.logged = true;
+    return format_message(kMsgHost, kMsgHostByGroupLine, current.item->level, current.item->title.text.c_str());
+}
+
 void output_begin_step(int stepNumber) {
+    output_leave_by_group();
     auto& all = steps();
     if (!all.empty() && !all.back().finished && all.back().items.empty() &&
         all.back().messages.empty()) {

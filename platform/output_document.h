@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -86,6 +87,10 @@ struct OutMessage {
     int32_t number = 0;
     std::string severity;  // "ERROR", "WARNING", "NOTE" or ""
     std::string text;
+    // The byGroup item of the BY group of DATA= the step was in when the
+    // message was logged; null outside the BY-group loop (shared by the
+    // messages of one group).
+    std::shared_ptr<const OutItem> byGroup;
 };
 
 struct OutStep {
@@ -100,6 +105,17 @@ struct OutStep {
 void deliver_item(OutItem item);
 // Appends a numbered message of the log to the current step.
 void record_message(int32_t group, int32_t number, const std::string& text);
+
+// The BY group of DATA= that the step has reached, whose log lines follow a
+// line that names it and whose messages carry its byGroup item: entered
+// when the group starts, left when the next starts, when the groups have
+// ended and when the step ends.
+void output_enter_by_group(const OutItem& byGroup);
+void output_leave_by_group();
+// The log line that names the current BY group ("BY group 2: school=Pasteur")
+// when the group has logged nothing yet, and from then on "" (as outside the
+// BY-group loop).
+std::string by_group_log_line();
 
 // The listing rendering of one item (output_listing.cpp).
 void render_listing(const OutItem& item);

@@ -72,6 +72,9 @@ int32_t write_lines(std::ostream* out, const std::string& text) {
 }  // namespace
 
 void write_log(const std::string& text, int32_t group, int32_t number) {
+    // The first line of a BY group follows the line that names the group.
+    const std::string byLine = by_group_log_line();
+    if (!byLine.empty()) write_lines(session().log, byLine);
     if (text.rfind("ERROR:", 0) == 0) ++session().errorLines;
     // Each line reaches the log at once: the user may follow it, and a run
     // that is killed leaves every line it wrote.

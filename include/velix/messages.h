@@ -89,6 +89,8 @@ constexpr int32_t kMsgHostNamesOneField = 51;
 constexpr int32_t kMsgHostSemicolon = 52;
 // a tab
 constexpr int32_t kMsgHostTab = 53;
+// BY group %i: %s
+constexpr int32_t kMsgHostByGroupLine = 54;
 // ERROR: An analysis variable is not in data set %s.
 constexpr int32_t kMsgHostVariableNotInDataSet = 60;
 // ERROR: Analysis variable %s of data set %s is character; it must be numeric.
@@ -299,6 +301,9 @@ constexpr int32_t kMsgVariableNotNumeric = 87;
 constexpr int32_t kMsgWeightFreqOne = 88;
 // ERROR: The variable lists do not fit the DATA= data set.
 constexpr int32_t kMsgListsDoNotFit = 89;
+// WARNING: AUGMENT analyses the correlations of the augmented moments unless COVARIANCE is
+// given; a model with fixed time scores or means needs COVARIANCE.
+constexpr int32_t kMsgAugmentCorrelations = 90;
 // ERROR: The analysis needs %.0f bytes of memory, but only %.0f are available.
 constexpr int32_t kMsgNotEnoughMemory = 94;
 // ERROR: No variables are left for the analysis.
@@ -459,6 +464,8 @@ constexpr int32_t kMsgProgramWithDependents = 241;
 constexpr int32_t kMsgProgramParametersChanged = 242;
 // ERROR: The variable %.*s of the programming statements must be numeric.
 constexpr int32_t kMsgProgramVariableNotNumeric = 243;
+// NOTE: No STD entry names the exogenous latent variable %s; its variance is fixed at 0.
+constexpr int32_t kMsgLatentVarianceZero = 244;
 // NOTE: The added parameter %.*s is not used by the programming statements and is dropped.
 constexpr int32_t kMsgAddedUnused = 245;
 // ERROR: internal error: %i dependent parameter positions were filled instead of %i.
@@ -502,6 +509,8 @@ constexpr int32_t kMsgVarianceSurplusValues = 263;
 constexpr int32_t kMsgCovLastRepeated = 264;
 // NOTE: A STD entry has fewer items than variances; its last item is repeated.
 constexpr int32_t kMsgStdLastRepeated = 265;
+// ERROR: The %s variable %s is not a variable of the model.
+constexpr int32_t kMsgNotAModelVariable = 266;
 // WARNING: Only the first model statement is used; a second model kind is ignored.
 constexpr int32_t kMsgSecondModelKind = 267;
 // ERROR: A LINEQS model takes at most one STD and one COV statement.
@@ -529,6 +538,8 @@ constexpr int32_t kMsgVarnamesFewer = 276;
 constexpr int32_t kMsgVarnamesMore = 277;
 // WARNING: Matrices %s and %s have no column names to share.
 constexpr int32_t kMsgNoSharedNames = 278;
+// NOTE: A %s entry has fewer items than %s; %s share its last name %s.
+constexpr int32_t kMsgLastNameShared = 279;
 // ERROR: The RAM model has no RAM statement.
 constexpr int32_t kMsgNoRamStatement = 280;
 // ERROR: The matrix number %g of RAM item %i is neither 1 nor 2.
@@ -651,7 +662,7 @@ constexpr int32_t kMsgProfileLimits = 450;
 constexpr int32_t kMsgProgramFault = 488;
 // ERROR: An ABORT statement of the programming statements ends the step.
 constexpr int32_t kMsgProgramAbort = 489;
-// ERROR: NLINCON names %.*s on line %i, a variable of programming statements that are ignored.
+// ERROR: NLINCON names %.*s, a variable of programming statements that are ignored.
 constexpr int32_t kMsgNlinconIgnoredProgram = 470;
 // ERROR: WPENALTY= must be positive for METHOD=WLS in a correlation analysis: ...
 constexpr int32_t kMsgWlsNoPenalty = 471;

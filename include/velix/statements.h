@@ -384,6 +384,7 @@ struct BoundEntry {
     double upper = 0.0;
     NameArray names;
     int32_t line = 0;
+    int32_t* nameLines = nullptr;  // the line of each name (messages), or 0
 };
 // Payload of BOUNDS ("BOUNDS  ").
 struct BoundsPayload {
@@ -407,6 +408,7 @@ struct LinearConstraint {
     int16_t relation = kRelEq;
     double rhs = 0.0;
     int32_t line = 0;
+    int32_t* nameLines = nullptr;  // the line of each name (messages), or 0
 };
 // Payload of LINCON ("LINCON  ").
 struct LinconPayload {
@@ -421,7 +423,7 @@ struct NonlinearConstraint {
     double lower = 0.0;
     uint8_t hasUpper = 0;
     double upper = 0.0;
-    int32_t line = 0;
+    int32_t line = 0;  // the line of the name (messages)
 };
 // Payload of NLINCON ("NLINCON ").
 struct NlinconPayload {

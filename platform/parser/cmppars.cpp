@@ -401,9 +401,14 @@ private:
 
     // A variable list: names, ranges, _NUMERIC_ and _ALL_ (kept as names,
     // resolved against the data set by the procedure).
-    std::vector<NameRecord> read_var_list(const char* what) {
+    // A list of names and ranges; with `lines`, the line of each name.
+    std::vector<NameRecord> read_var_list(const char* what, std::vector<int32_t>* lines = nullptr) {
         std::vector<NameRecord> v;
-        while (peek().kind == TokenKind::kName) read_name_or_range(&v, what);
+        while (peek().kind == TokenKind::kName) {
+            const int32_t line = peek().line;
+            read_name_or_range(&v, what);
+            if (lines != nullptr) lines->resize(v.size(), line);
+        }
         return v;
     }
 
@@ -1058,9 +1063,11 @@ private:
             BoundEntry e;
             e.line = peek().line;
             read_leading_bound(&e);
-            std::vector<NameRecord> names = read_var_list("a parameter name");
+            std::vector<int32_t> lines;
+            std::vector<NameRecord> names = read_var_list("a parameter name", &lines);
             if (names.empty()) error("expected a parameter name");
             e.names = name_array(names);
+            e.nameLines = make_copy(lines);
             read_trailing_bound(&e, "a bound needs a relation and a value");
             entries.push_back(e);
         } while (is_op(","));
@@ -1069,7 +1076,7 @@ private:
 
     // One side of a linear constraint: [+|-][number][*]name or number terms.
     void read_linear_side(double side, std::vector<double>* coefs, std::vector<NameRecord>* names,
-                          double* constant) {
+                          std::vector<int32_t>* lines, double* constant) {
         bool first = true;
         for (;;) {
             double s = 1.0;
@@ -1088,6 +1095,7 @@ private:
             }
             if (peek().kind == TokenKind::kName) {
                 coefs->push_back(side * s * v);
+                lines->push_back(peek().line);
                 names->push_back(name_record(read_name("a parameter name")));
             } else if (hasNumber) {
                 *constant += side * s * v;
@@ -1105,17 +1113,19 @@ private:
             c.line = peek().line;
             std::vector<double> coefs;
             std::vector<NameRecord> names;
+            std::vector<int32_t> lines;
             double constant = 0.0;
-            read_linear_side(1.0, &coefs, &names, &constant);
+            read_linear_side(1.0, &coefs, &names, &lines, &constant);
             int rel = read_relation();
             if (rel == 2) error("expected \"=\", \"<=\" or \">=\"");
-            read_linear_side(-1.0, &coefs, &names, &constant);
+            read_linear_side(-1.0, &coefs, &names, &lines, &constant);
             if (names.empty()) error_at(peek(), "a linear constraint names no parameter");
             c.relation = static_cast<int16_t>(rel);
             c.rhs = -constant;
             c.nTerms = static_cast<int32_t>(names.size());
             c.coefs = make_copy(coefs);
             c.names = make_copy(names);
+            c.nameLines = make_copy(lines);
             out.push_back(c);
         } while (is_op(","));
         return pack<LinconPayload>(out, &LinconPayload::nConstraints, &LinconPayload::constraints);
@@ -1126,8 +1136,8 @@ private:
         do {
             if (!out.empty()) expect(",");
             NonlinearConstraint c;
-            c.line = peek().line;
             read_leading_bound(&c);
+            c.line = peek().line;
             c.name = name_record(read_name("a constraint variable"));
             read_trailing_bound(&c, "a nonlinear constraint needs a relation and a value");
             out.push_back(c);

@@ -232,7 +232,9 @@ std::vector<ProgramItem> split_program(const std::string& text) {
                 item.kind = ProgramItem::kStep;
                 item.text = source.substr(st.begin, end - st.begin);
             } else {
-                item.kind = ProgramItem::kOtherProc;
+                // An error, not a warning: a misspelt PROC VELIX would
+                // otherwise end the run as a success with nothing run.
+                item.kind = ProgramItem::kError;
                 item.text = "PROC " + name + " is not known; its step is skipped.";
             }
             items.push_back(std::move(item));

@@ -10,9 +10,9 @@ namespace velix::platform {
 
 // One item of a program file, in file order.
 struct ProgramItem {
-    enum Kind { kStep, kOptions, kTitle, kOtherProc, kError } kind = kStep;
+    enum Kind { kStep, kOptions, kTitle, kError } kind = kStep;
     std::string text;   // kStep: from "proc velix" to the end of the step;
-                        // kError and kOtherProc: the message text
+                        // kError: the message text (an unknown PROC among them)
     int line = 1;       // line where the item begins
     // kOptions: name=value pairs (names upper-cased); kTitle: the line
     // number in `titleLine` and its text in `text` (empty clears it).

@@ -22,6 +22,7 @@
 #include "platform/dataset.h"
 #include "platform/messages.h"
 #include "platform/output.h"
+#include "platform/output_document.h"
 #include "platform/output_file.h"
 #include "platform/print.h"
 #include "platform/runner/program.h"
@@ -152,6 +153,8 @@ int run_step(const ProgramItem& item) {
         write_log(format_message(kMsgHost, kMsgHostInternalError, e.what()));
         rc = kLevelInternal;
     }
+    // What follows is said of the whole step, not of the group it ended in.
+    output_leave_by_group();
     // The output data sets follow the step only when it ran to its end
     // with its listing and log whole and no stop was asked for.
     if (stop_signal() != 0) {
@@ -213,10 +216,6 @@ int run_items(const std::vector<ProgramItem>& items, std::vector<int>* codes) {
                 for (size_t k = item.titleLine; k < titles.size(); ++k) titles[k].clear();
                 break;
             }
-            case ProgramItem::kOtherProc:
-                log_run_line(format_message(kMsgHost, kMsgHostWarningOutsideStep, item.line, item.text.c_str()), false);
-                highest = worse(highest, kLevelWarning);
-                break;
             case ProgramItem::kError:
                 log_run_line(format_message(kMsgHost, kMsgHostErrorOutsideStep, item.line, item.text.c_str()), false);
                 highest = worse(highest, kLevelInputError);

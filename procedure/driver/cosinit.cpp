@@ -224,6 +224,9 @@ void read_flag_bits(const StepView& sv, const StatementNode* proc) {
     sv.options->uncorrectedCorr = flag(proc, kFlagUcorr);
     sv.options->uncorrectedCov = flag(proc, kFlagUcov);
     sv.options->interceptVar = flag(proc, kFlagAug);
+    // Growth models fix time scores and fit means, which hold only in the
+    // metric of the data: on the correlations they fit another model.
+    if (sv.options->interceptVar && !sv.options->covAnalysis) xpmlog(kMsgProc, kMsgAugmentCorrelations);
     if (flag(proc, kFlagNoint)) {
         sv.moments->momentOrigin = 1;
         xpmlog(kMsgProc, kMsgMomentsAboutZero);

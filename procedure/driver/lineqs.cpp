@@ -74,6 +74,32 @@ struct Prefixes {
     }
 };
 
+// The variances (mode 0: "E8") or covariances (mode 1: "(E2, E1)") of the
+// slots from..to-1 of a group, in the order lfind fills them, as a list
+// ("E8 and E9", "E7, E8 and E9").
+std::string slot_labels(const VarianceGroup& g, int32_t mode, int32_t from, int32_t to) {
+    std::vector<std::string> labels;
+    const int32_t m1 = g.vars1.count, m2 = g.vars2.count;
+    auto pair = [](const NameRecord& a, const NameRecord& b) { return "(" + str(a) + ", " + str(b) + ")"; };
+    int32_t s = 0;
+    if (mode == 0) {
+        for (int32_t a = 0; a < m1; ++a, ++s)
+            if (s >= from && s < to) labels.push_back(str(g.vars1.names[a]));
+    } else if (m2 == 0) {
+        for (int32_t a = 1; a < m1; ++a)
+            for (int32_t b = 0; b < a; ++b, ++s)
+                if (s >= from && s < to) labels.push_back(pair(g.vars1.names[a], g.vars1.names[b]));
+    } else {
+        for (int32_t a = 0; a < m1; ++a)
+            for (int32_t b = 0; b < m2; ++b, ++s)
+                if (s >= from && s < to) labels.push_back(pair(g.vars1.names[a], g.vars2.names[b]));
+    }
+    std::string text;
+    for (size_t k = 0; k < labels.size(); ++k)
+        text += (k == 0 ? "" : k + 1 == labels.size() ? " and " : ", ") + labels[k];
+    return text;
+}
+
 // Expands one STD (mode 0) or COV (mode 1) entry group into one (name,
 // value) slot per variance or covariance.
 int32_t lfind(const StepView& sv, const VarianceGroup& g, int32_t mode, Prefixes* prefixes,
@@ -147,6 +173,7 @@ int32_t lfind(const StepView& sv, const VarianceGroup& g, int32_t mode, Prefixes
     }
     if (cut) xpmlog(kMsgProc, kMsgVarianceEntryCut);
     if (next < slots && next > 0) {
+        const int32_t firstShared = next - 1;
         for (; next < slots; ++next) {
             if (lastCode == kItemPrefix)
                 (*names)[next] = prefixes->next(lastPrefix);
@@ -154,7 +181,13 @@ int32_t lfind(const StepView& sv, const VarianceGroup& g, int32_t mode, Prefixes
                 (*names)[next] = lastName;
             (*values)[next] = lastValue;
         }
-        xpmlog(kMsgProc, mode == 0 ? kMsgStdLastRepeated : kMsgCovLastRepeated);
+        if (lastCode == kItemNames)
+            // One parameter for several variances or covariances is seldom
+            // meant (a list one item short): say which ones it joins.
+            xpmlog(kMsgProc, kMsgLastNameShared, mode == 0 ? "STD" : "COV", mode == 0 ? "variances" : "covariances",
+                   slot_labels(g, mode, firstShared, slots).c_str(), str(lastName).c_str());
+        else
+            xpmlog(kMsgProc, mode == 0 ? kMsgStdLastRepeated : kMsgCovLastRepeated);
     }
     (void)sv.ctx;
     return slots;
@@ -524,6 +557,15 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
                         bad = true;
                         continue;
                     }
+                    if (x < 0 && index_in(v.endo, a.names[k]) < 0) {
+                        // Most often a misspelt name: "not exogenous" would
+                        // send the user looking at the equations.
+                        xpmlog(kMsgProc, kMsgNotAModelVariable, mode == 0 ? "STD" : "COV", str(a.names[k]).c_str());
+                        xpmplace(g.line, str(a.names[k]).c_str());
+                        raise_error_level(sv.ctx, kLevelInputError);
+                        bad = true;
+                        continue;
+                    }
                     if (x < 0) {
                         xpmlog(kMsgProc, mode == 0 ? kMsgStdNotExogenous : kMsgCovNotExogenous,
                                str(a.names[k]).c_str());
@@ -564,6 +606,11 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
             }
         }
     }
+    // A latent variable that only a misspelt name in an equation brought in
+    // has no STD entry: its variance, and so its part in the model, is 0.
+    for (int32_t x = em; x < E; ++x)
+        if (std::find(stdSeen.begin(), stdSeen.end(), x) == stdSeen.end())
+            xpmlog(kMsgProc, kMsgLatentVarianceZero, str(v.exo[x]).c_str());
     velix::detail::estimate_unstated_exogenous(exoCells, phi.data(), phi.size(), phiV.data(), taken);
     patwrt(text80, sv.ctx, 4, phi.data(), phiV.data());
 }

@@ -171,7 +171,15 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
             }
             continue;
         }
+        // A name that is no parameter is said first, also when no name of
+        // the list is one and every parameter is profiled instead: a
+        // misspelt name must not pass unseen.
+        auto report_unknown = [&](const NameRecord& r) {
+            xpmlog(kMsgProc, is_dependent(r) ? kMsgDependentNotProfiled : kMsgNotAParameter,
+                   static_cast<int32_t>(r.length), r.text);
+        };
         if (counted == 0) {
+            for (int32_t i = 0; i < pl->names.count; ++i) report_unknown(pl->names.names[i]);
             for (int32_t i = 0; i < n; ++i) ps->selected[i] = i;
             ps->nSelected = n;
             xpmlog(kMsgProc, kMsgAllProfiled);
@@ -179,9 +187,7 @@ int32_t parclpl(ProcContext* ctx, int32_t mode) {
             for (int32_t i = 0; i < pl->names.count; ++i) {
                 int32_t p = parameter_index(pl->names.names[i]);
                 if (p < 0) {
-                    xpmlog(kMsgProc, is_dependent(pl->names.names[i]) ? kMsgDependentNotProfiled : kMsgNotAParameter,
-                           static_cast<int32_t>(pl->names.names[i].length),
-                           pl->names.names[i].text);
+                    report_unknown(pl->names.names[i]);
                     continue;
                 }
                 bool listed = false;

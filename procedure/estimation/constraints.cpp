@@ -13,6 +13,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "host/fields.h"
@@ -84,9 +85,17 @@ double* row_block(ProcContext* ctx, int64_t n, int32_t count) {
     return block;
 }
 
-void unknown_name(ProcContext* ctx, const NameRecord& name, int32_t line) {
-    xpmlog(kMsgProc, kMsgUnknownParameter, static_cast<int32_t>(name.length), name.text, line);
+// A constraint statement names `name`, which is no parameter of the model or
+// no variable it may take: the message, then its place in the program.
+void name_error(ProcContext* ctx, int32_t message, const NameRecord& name, int32_t line) {
+    const int32_t length = std::clamp<int32_t>(name.length, 0, 32);
+    xpmlog(kMsgProc, message, length, name.text);
+    xpmplace(line, std::string(name.text, static_cast<size_t>(length)).c_str());
     raise_error_level(ctx, kLevelInputError);
+}
+
+int32_t name_line(const int32_t* nameLines, int32_t k, int32_t line) {
+    return nameLines != nullptr && nameLines[k] > 0 ? nameLines[k] : line;
 }
 
 // BOUNDS: later statements override earlier ones for a parameter.
@@ -99,7 +108,8 @@ void read_bounds(ProcContext* ctx, NlpProblem* nlp) {
             for (int32_t k = 0; k < entry.names.count; ++k) {
                 const int32_t j = parameter_index(nlp, entry.names.names[k]);
                 if (j < 0) {
-                    unknown_name(ctx, entry.names.names[k], entry.line);
+                    name_error(ctx, kMsgUnknownParameter, entry.names.names[k],
+                               name_line(entry.nameLines, k, entry.line));
                     continue;
                 }
                 if (entry.hasLower) nlp->param.lower[j] = entry.lower;
@@ -191,14 +201,12 @@ void read_nlincon(ProcContext* ctx, NlpProblem* nlp) {
         if (sym != nullptr && !ctx->program.hasProgram) {
             // The statements that would compute it are not run: the
             // constraint could never be evaluated.
-            xpmlog(kMsgProc, kMsgNlinconIgnoredProgram, static_cast<int32_t>(c.name.length), c.name.text, c.line);
-            raise_error_level(ctx, kLevelInputError);
+            name_error(ctx, kMsgNlinconIgnoredProgram, c.name, c.line);
             unknown = true;
             return;
         }
         if (sym == nullptr || sym->valueType != 'n' || sym->value == nullptr) {
-            xpmlog(kMsgProc, kMsgNotAProgramVariable, static_cast<int32_t>(c.name.length), c.name.text, c.line);
-            raise_error_level(ctx, kLevelInputError);
+            name_error(ctx, kMsgNotAProgramVariable, c.name, c.line);
             unknown = true;
             return;
         }
@@ -265,7 +273,7 @@ void read_lincon(ProcContext* ctx, NlpProblem* nlp, HostFile* file) {
             for (int32_t t = 0; t < lc.nTerms; ++t) {
                 const int32_t j = parameter_index(nlp, lc.names[t]);
                 if (j < 0) {
-                    unknown_name(ctx, lc.names[t], lc.line);
+                    name_error(ctx, kMsgUnknownParameter, lc.names[t], name_line(lc.nameLines, t, lc.line));
                     continue;
                 }
                 a[j] += lc.coefs[t];

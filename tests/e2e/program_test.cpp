@@ -55,7 +55,8 @@ TEST(SplitProgram, UnknownStatementsAndProceduresAreReported) {
     auto items = split_program("data x; proc means; run; title11 'x';");
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[0].kind, ProgramItem::kError);
-    EXPECT_EQ(items[1].kind, ProgramItem::kOtherProc);
+    EXPECT_EQ(items[1].kind, ProgramItem::kError);
+    EXPECT_EQ(items[1].text, "PROC MEANS is not known; its step is skipped.");
     EXPECT_EQ(items[2].kind, ProgramItem::kError);
 }
 

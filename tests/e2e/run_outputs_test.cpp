@@ -246,7 +246,7 @@ TEST(RunOutputsDocument, TheRunsReturnCodeAndMessagesAgreeWithTheExitStatus) {
     const Case cases[] = {
         {"", 0, ""},
         {"nloptions maxiter=5;\n", kLevelInputError, "ERROR"},
-        {"proc means data=hs; run;\n", kLevelWarning, "WARNING"},
+        {"proc means data=hs; run;\n", kLevelInputError, "ERROR"},
     };
     for (const Case& c : cases) {
         const auto r = velix::test::run_velix(std::string(kOneFactor) + c.after, {"hs.csv"});

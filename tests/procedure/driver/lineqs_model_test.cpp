@@ -295,11 +295,16 @@ TEST(LineqsModel, EquationAndListErrorsGiveTheirMessages) {
         {"lineqs x1 = a F1 + E1, x2 = b F1 + E2; std F1 E1 E2 = 1 u v w;", -1, 262},
         // More start values than the names just given.
         {"lineqs x1 = a F1 + E1, x2 = b F1 + E2; std F1 = 1, E1 E2 = u v (1 2 3);", -1, 263},
-        // Short lists repeat their last item.
+        // Short lists repeat their last item: a name is shared, which the
+        // note says; a prefix or a value is not.
         {"lineqs x1 = a F1 + E1, x2 = b F1 + E2, x3 = c F2 + E3; std F1 F2 E1-E3 = 1 1 u v w;"
          " cov F1 F2 E1 = r;",
+         -1, 279},
+        {"lineqs x1 = a F1 + E1, x2 = b F1 + E2; std F1 = 1, E1 E2 = u;", -1, 279},
+        {"lineqs x1 = a F1 + E1, x2 = b F1 + E2, x3 = c F2 + E3; std F1 F2 E1-E3 = 1 1 u v w;"
+         " cov F1 F2 E1 = r__;",
          -1, 264},
-        {"lineqs x1 = a F1 + E1, x2 = b F1 + E2; std F1 = 1, E1 E2 = u;", -1, 265},
+        {"lineqs x1 = a F1 + E1, x2 = b F1 + E2; std F1 = 1, E1 E2 = 2.5;", -1, 265},
     };
     for (const Case& c : cases) {
         MessagesSince m;

@@ -1,0 +1,145 @@
+// The messages a new user meets first: each must name what it is about (the
+// parameter, the variables, the BY group) and point at its place in the
+// program file, with the severity and exit status that follow from it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "harness.h"
+
+using velix::test::JsonValue;
+using velix::test::run_velix;
+using velix::test::RunResult;
+
+namespace {
+
+// A comment and an earlier step come first, so that a line counted from
+// the PROC statement of the second step cannot pass for the file's line.
+const char* const kBefore =
+    "/* a comment\n"
+    "   of two lines */\n"
+    "proc velix data=hs method=none;\nvar x1-x3;\n"
+    "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
+    "std F1 = vf, E1-E3 = ve1-ve3;\nrun;\n";  // lines 1-7
+
+// A step on x1-x3 of hs: the one-factor model, then `statements`.
+std::string step(const std::string& options, const std::string& model, const std::string& statements) {
+    return "proc velix data=hs " + options + ";\nvar x1-x3;\n" + model + statements + "run;\n";
+}
+
+const char* const kOneFactor =
+    "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
+    "std F1 = vf, E1-E3 = ve1-ve3;\n";
+
+// BOUNDS, LINCON and NLINCON naming an unknown parameter or variable: the
+// message, then the line of the program file, the column, the source line
+// and a caret under the name (a name on the second line of its statement
+// among them).
+TEST(Messages, AConstraintOnAnUnknownNameShowsItsPlaceInTheFile) {
+    struct Case {
+        const char* statements;  // lines 12 on, after the model
+        const char* expected;
+    } cases[] = {
+        {"bounds 0 <= vex;\n",
+         "ERROR: The constraint names vex, which is not a parameter of the model.\n"
+         "  at line 12, column 13:\nbounds 0 <= vex;\n            ^\n"},
+        {"lincon l2 +\n  2 * lx3 >= 0;\n",
+         "ERROR: The constraint names lx3, which is not a parameter of the model.\n"
+         "  at line 13, column 7:\n  2 * lx3 >= 0;\n      ^\n"},
+        {"nlincon 0 <= cx;\nc = l2 - l3;\n",
+         "ERROR: NLINCON names cx, which is not a numeric variable of the programming statements.\n"
+         "  at line 12, column 14:\nnlincon 0 <= cx;\n             ^\n"},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = run_velix(kBefore + step("method=ml", kOneFactor, c.statements), {"hs.csv"});
+        EXPECT_EQ(r.exitStatus, 2) << c.statements;
+        EXPECT_NE(r.log.find(c.expected), std::string::npos) << c.statements << "\n" << r.log;
+    }
+}
+
+// Each message line and whether the log holds it (absent: the message
+// must not be given for the program), with the exit status of the run.
+TEST(Messages, EachNamesWhatItIsAbout) {
+    struct Case {
+        std::string program;
+        const char* line;
+        bool present;
+        int exitStatus;
+    } cases[] = {
+        // A misspelt PROC VELIX is an error, not a skipped step.
+        {"proc velx data=hs;\nrun;\n", "ERROR: line 1: PROC VELX is not known; its step is skipped.", true, 2},
+        // AUGMENT fits the correlations unless COVARIANCE is given.
+        {step("method=ml augment", kOneFactor, ""),
+         "WARNING: AUGMENT analyses the correlations of the augmented moments unless COVARIANCE is given; "
+         "a model with fixed time scores or means needs COVARIANCE.",
+         true, 0},
+        {step("method=ml augment covariance", kOneFactor, ""), "AUGMENT analyses the correlations", false, 0},
+        // A list one item short: the last two variances share ve2.
+        {step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n",
+              "std F1 = vf, E1-E3 = ve1-ve2;\n"),
+         "NOTE: A STD entry has fewer items than variances; E2 and E3 share its last name ve2.", true, 0},
+        // A misspelt PROFILE name is named, though every parameter is then
+        // profiled.
+        {step("method=ml", kOneFactor, "profile lx2 / 95;\n"), "NOTE: lx2 is not a parameter and is not profiled.",
+         true, 0},
+        // A COV name that is nowhere in the model.
+        {step("method=ml", kOneFactor, "cov F1 Ftxx = cvt;\n"),
+         "ERROR: The COV variable Ftxx is not a variable of the model.\n  at line 5, column 8:", true, 2},
+        // A latent variable that a misspelt name brought in has variance 0;
+        // those with a STD entry are not noted.
+        {step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 Fvsi + E3;\n",
+              "std F1 = vf, E1-E3 = ve1-ve3;\n"),
+         "NOTE: No STD entry names the exogenous latent variable Fvsi; its variance is fixed at 0.", true, 0},
+        {step("method=ml", kOneFactor, ""), "No STD entry names", false, 0},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = run_velix(c.program, {"hs.csv"});
+        EXPECT_EQ(r.exitStatus, c.exitStatus) << c.program << "\n" << r.log;
+        EXPECT_EQ(r.log.find(c.line) != std::string::npos, c.present) << c.program << "\n" << r.log;
+    }
+}
+
+// In a BY run each group's first log line follows a line that names the
+// group, once, and each JSON message logged within a group carries its
+// byGroup item; the messages before the groups carry none.  The latent
+// variable of variance 0 gives each group a singular _PHI_ and so a
+// WARNING among several lines.
+TEST(Messages, TheMessagesOfABYGroupNameTheGroup) {
+    const RunResult r = run_velix(
+        "proc velix data=hs_by method=ml;\nvar x1-x3;\n"
+        "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 Fvsi + E3;\n"
+        "std F1 = vf, E1-E3 = ve1-ve3;\nby school;\nrun;\n",
+        {"hs_by.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const size_t by1 = r.log.find("BY group 1: school=1\n"), by2 = r.log.find("BY group 2: school=2\n");
+    ASSERT_NE(by1, std::string::npos) << r.log;
+    ASSERT_NE(by2, std::string::npos) << r.log;
+    ASSERT_LT(by1, by2);
+    EXPECT_EQ(r.log.find("BY group 1:", by1 + 1), std::string::npos) << "named twice\n" << r.log;
+    EXPECT_EQ(r.log.find("BY group 2:", by2 + 1), std::string::npos) << "named twice\n" << r.log;
+    const JsonValue& messages = r.json["steps"][0]["messages"];
+    size_t at = 0, inGroup[3] = {};
+    for (size_t k = 0; k < messages.size(); ++k) {
+        const std::string text = messages[k]["text"].str();
+        at = r.log.find(text, at);
+        ASSERT_NE(at, std::string::npos) << text;
+        const int group = at > by2 ? 2 : at > by1 ? 1 : 0;
+        at += text.size();
+        const JsonValue& item = messages[k]["byGroup"];
+        ++inGroup[group];
+        if (group == 0) {
+            EXPECT_TRUE(item.is_null()) << text;
+            continue;
+        }
+        ASSERT_TRUE(item.is_object()) << text;
+        EXPECT_EQ(item["type"].str(), "byGroup");
+        EXPECT_EQ(item["group"].number(), group) << text;
+        EXPECT_EQ(item["text"].str(), "school=" + std::to_string(group)) << text;
+        EXPECT_EQ(item["values"]["school"].number(), group) << text;
+    }
+    EXPECT_GT(inGroup[0], 0u);
+    EXPECT_GT(inGroup[1], 1u);
+    EXPECT_GT(inGroup[2], 1u);
+}
+
+}  // namespace
