@@ -303,8 +303,9 @@ TEST(StartValues, DemphasScalesTheVariancesThatHaveAValueAndThoseWithout) {
             FAIL() << "step ended with " << e.code;
         }
         for (const auto& [name, value] : c.starts) EXPECT_NEAR(s.start(name), value, 1e-12 * value) << name;
-        if (regression)
+        if (regression) {
             EXPECT_EQ(s.ctx.elements.value[s.element_at(4, s.phi_index(1), s.phi_index(1))], 0.7);
+        }
     }
 }
 
