@@ -647,6 +647,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 730, "Inverse Diagonal Weights"},
     {kMsgProc, 731, "General Model Information"},
     {kMsgProc, 732, "Covariances Set for Exogenous Variables"},
+    {kMsgProc, 733, "Normalized Contribution"},
+    // 352/734: the observation number.
+    {kMsgProc, 734, "Observation %i"},
     {kMsgProc, 740, "Optimization"},
     {kMsgProc, 741, "Information Matrix"},
     {kMsgProc, 742, "Initial Estimates"},

@@ -722,6 +722,10 @@ constexpr int32_t kMsgModelingStat = 720;
 constexpr int32_t kMsgSimpleStatistics = 721;
 // Contributions to Kurtosis
 constexpr int32_t kMsgKurtosisContributions = 723;
+// Normalized Contribution (the column of "Contributions to Kurtosis")
+constexpr int32_t kMsgKurtosisContributionColumn = 733;
+// 352/734, the observation number: Observation %i (its rows)
+constexpr int32_t kMsgKurtosisObservationRow = 734;
 // Symmetric Input Matrix
 constexpr int32_t kMsgSymmetricInputTable = 724;
 // Weight Matrix

@@ -296,16 +296,21 @@ private:
         next();
     }
     [[noreturn]] void error(const std::string& message) const { error_at(peek(), message); }
-    static std::string quoted_token(const std::string& text) {
-        if (text.size() <= kQuotedTokenWidth) return text;
-        return text.substr(0, kQuotedTokenWidth) + "...";
+    // Appends the text cut to its first kQuotedTokenWidth characters, with
+    // "..." when it was longer.
+    static void append_token(std::string* out, const std::string& text) {
+        out->append(text, 0, kQuotedTokenWidth);
+        if (text.size() > kQuotedTokenWidth) out->append("...");
     }
     [[noreturn]] void error_at(const Token& t, const std::string& message) const {
         std::string m = message;
         if (t.kind == TokenKind::kEnd)
             m += " at the end of the step";
-        else if (t.kind != TokenKind::kString)
-            m += " (found \"" + quoted_token(t.text) + "\")";
+        else if (t.kind != TokenKind::kString) {
+            m += " (found \"";
+            append_token(&m, t.text);
+            m += "\")";
+        }
         throw SyntaxError{m, t.line, t.column};
     }
 
@@ -377,7 +382,10 @@ private:
         std::string sa, da, sb, db;
         split(a, &sa, &da);
         split(b, &sb, &db);
-        const std::string range = quoted_token(a) + "-" + quoted_token(b);
+        std::string range;
+        append_token(&range, a);
+        range += '-';
+        append_token(&range, b);
         if (da.empty() || db.empty() || upper(sa) != upper(sb))
             error_at(at, "the range " + range + " does not join two numbered names");
         errno = 0;

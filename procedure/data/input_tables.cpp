@@ -209,12 +209,24 @@ bool kurtosis_tables(const DataView& dv, int32_t kurtosisStatus, const KurtosisL
         !note_text(dv, kyrmsgs(kMsgProc, kMsgLowUnivariateKurtosis, b)))
         return false;
     if (kurtosisStatus > 0) {
-        std::vector<char> labels(static_cast<size_t>(kurtosisStatus) * 8, ' ');
+        // The rows say which observation they are ("Observation 268") and
+        // the column what it holds, the contribution normalized as
+        // Mardia's kurtosis is.
+        constexpr size_t kRowWidth = 24;
+        std::vector<char> labels(static_cast<size_t>(kurtosisStatus) * kRowWidth, ' ');
         for (int32_t k = 0; k < kurtosisStatus; ++k) {
-            char digits[12];
-            const int32_t len = wzcichr(list->observation[k], digits);
-            std::memcpy(&labels[static_cast<size_t>(k) * 8], digits, static_cast<size_t>(std::min(len, 8)));
+            int32_t len = 0;
+            const char* text =
+                kyrtext_chars(kyrmsgs(kMsgProc, kMsgKurtosisObservationRow, list->observation[k]), &len);
+            std::memcpy(&labels[static_cast<size_t>(k) * kRowWidth], text,
+                        std::min(static_cast<size_t>(std::max(len, 0)), kRowWidth));
         }
+        NameRecord column;
+        char heading[sizeof column.text + 1] = {};
+        xpmstr(heading, static_cast<int32_t>(sizeof column.text), kMsgProc, kMsgKurtosisContributionColumn);
+        column.length = static_cast<int16_t>(strnlen(heading, sizeof column.text));
+        while (column.length > 0 && heading[column.length - 1] == ' ') --column.length;
+        std::memcpy(column.text, heading, static_cast<size_t>(column.length));
         MatrixTable m;
         m.templatePath = kyrtxts("Tesk.Velix.%s", -1, "ContKurtosis");
         m.name = kyrtxt("ContKurtosis", 12);
@@ -223,7 +235,8 @@ bool kurtosis_tables(const DataView& dv, int32_t kurtosisStatus, const KurtosisL
         m.rows = kurtosisStatus;
         m.columns = 1;
         m.rowNames = labels.data();
-        m.rowNameWidth = 8;
+        m.rowNameWidth = static_cast<int32_t>(kRowWidth);
+        m.columnLabels = &column;
         m.storage = "c";  // a one-column matrix is stored by columns
         m.labelStyle = 9;
         m.pieceStyle = 98;

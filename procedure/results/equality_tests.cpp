@@ -175,8 +175,11 @@ void group_rows(const LmSetup& s, const TiedColumns& cols, int32_t p, const std:
         lm_weigh(s, &d);
         EqualityRow row;
         row.released = element_label(s.rv, elements[t], byNames);
-        for (size_t o = 0; o < m; ++o)
-            if (o != t) row.others += (byNames ? "" : " ") + element_label(s.rv, elements[o], byNames);
+        for (size_t o = 0; o < m; ++o) {
+            if (o == t) continue;
+            if (!byNames) row.others += ' ';
+            row.others += element_label(s.rv, elements[o], byNames);
+        }
         row.test = equality_test(s, p, d1, d);
         rows->push_back(row);
     }

@@ -62,8 +62,13 @@ std::string type_text(const ResultsView& rv, int32_t p) {
         const int32_t e = next - 1;
         if (count++ == 0) negative = k < 0;
         const NameRecord& name = rv.model->name[std::abs(k)];
-        labels += (count > 1 ? "  " : "") + trimmed(name.text, name.length) + "[" +
-                  std::to_string(rv.elements->row[e] + 1) + ":" + std::to_string(rv.elements->column[e] + 1) + "]";
+        if (count > 1) labels += "  ";
+        labels += trimmed(name.text, name.length);
+        labels += '[';
+        labels += std::to_string(rv.elements->row[e] + 1);
+        labels += ':';
+        labels += std::to_string(rv.elements->column[e] + 1);
+        labels += ']';
         e0 = next;
     }
     if (count == 0) return message_text(p < rv.sizes->nParmFree ? kMsgAdditional : kMsgDependent);

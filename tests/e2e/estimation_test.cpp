@@ -222,19 +222,19 @@ RunResult run_hs(const std::string& options, const std::string& statements = "")
     return run_velix(program, {"hs.csv"});
 }
 
-// ALPHARMS= and ALPHAECV= give the levels of the RMSEA and ECVI intervals:
-// at 0.05 the limits are R's 95% limits (tests/e2e/fit_indices_reference.R)
-// and their labels say 95%.
+// ALPHARMS= and ALPHAECV= give the levels of the RMSEA and ECVI intervals,
+// each its own: at 0.2 and 0.05 the limits are R's 80% RMSEA and 95% ECVI
+// limits (tests/e2e/fit_indices_reference.R) and their labels say so.
 TEST(Estimation, IntervalsAtTheLevelsOfAlpharmsAndAlphaecv) {
-    const RunResult r = run_hs("alpharms=0.05 alphaecv=0.05");
+    const RunResult r = run_hs("alpharms=0.2 alphaecv=0.05");
     ASSERT_EQ(r.exitStatus, 0) << r.log;
     const JsonValue& fit = *r.items(0, "factoid", "Fit").at(0);
     const std::map<std::string, double> ref = reference_rows("fit_indices_reference.csv", "hs_cfa_ml");
     const struct {
         const char* label;
         const char* key;
-    } limits[] = {{"RMSEA 95% Lower Confidence Limit", "rmsea_lo95"},
-                  {"RMSEA 95% Upper Confidence Limit", "rmsea_hi95"},
+    } limits[] = {{"RMSEA 80% Lower Confidence Limit", "rmsea_lo80"},
+                  {"RMSEA 80% Upper Confidence Limit", "rmsea_hi80"},
                   {"ECVI 95% Lower Confidence Limit", "ecvi_lo95"},
                   {"ECVI 95% Upper Confidence Limit", "ecvi_hi95"}};
     for (const auto& l : limits) expect_relative(fit, l.label, ref.at(l.key), 1e-6);

@@ -15,9 +15,10 @@
 #   variables, q free parameters): F + 2 q / n_e (lavaan's ecvi takes
 #   n_e = N - 1).
 #
-# For hs_cfa_ml also the 95% intervals of RMSEA (lavaan's, rmsea.ci.level =
-# 0.95) and of ECVI (the noncentralities l at which n_e F is the 2.5% and
-# 97.5% point of the noncentral chi-square, (l + q + p*) / n_e).  Case
+# For hs_cfa_ml also the 95% and 80% intervals of RMSEA (lavaan's,
+# rmsea.ci.level = 0.95 and 0.80) and the 95% interval of ECVI (the
+# noncentralities l at which n_e F is the 2.5% and 97.5% point of the
+# noncentral chi-square, (l + q + p*) / n_e).  Case
 # hs_bound: the same model with the loading of x9 held at 0.9, its chi-square
 # and, for the model with the held loading counted as a free parameter (df
 # 24, q 21, case hs_bound_noadjdf) and as a fixed one (df 25, q 20), df, the
@@ -77,6 +78,9 @@ fm <- unclass(fitMeasures(fit))
 ci <- unclass(fitMeasures(fit, c("rmsea.ci.lower", "rmsea.ci.upper"), fm.args = list(rmsea.ci.level = 0.95)))
 put("hs_cfa_ml", "rmsea_lo95", ci[["rmsea.ci.lower"]])
 put("hs_cfa_ml", "rmsea_hi95", ci[["rmsea.ci.upper"]])
+ci <- unclass(fitMeasures(fit, c("rmsea.ci.lower", "rmsea.ci.upper"), fm.args = list(rmsea.ci.level = 0.80)))
+put("hs_cfa_ml", "rmsea_lo80", ci[["rmsea.ci.lower"]])
+put("hs_cfa_ml", "rmsea_hi80", ci[["rmsea.ci.upper"]])
 ne <- ecvi_ne(fm[["ntotal"]], 9)
 te <- ne * fm[["chisq"]] / (fm[["ntotal"]] - 1)
 put("hs_cfa_ml", "ecvi_lo95", (noncentrality(te, fm[["df"]], 0.975) + fm[["npar"]] + 45) / ne)

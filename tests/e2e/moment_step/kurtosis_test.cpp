@@ -122,8 +122,10 @@ void expect_measures(const RunResult& r, size_t step, const Expected& e, const s
     ASSERT_EQ(found.size(), 1u) << what;
     const JsonValue& t = *found.front();
     ASSERT_EQ(t["rowLabels"].size(), 5u) << what;
+    ASSERT_EQ(t["columnLabels"].size(), 1u) << what;
+    EXPECT_EQ(t["columnLabels"][0].str(), "Normalized Contribution") << what;
     for (size_t k = 0; k < 5; ++k) {
-        EXPECT_EQ(t["rowLabels"][k].str(), std::to_string(e.contributions[k].second))
+        EXPECT_EQ(t["rowLabels"][k].str(), "Observation " + std::to_string(e.contributions[k].second))
             << what << " place " << k;
         EXPECT_LT(rel(t["values"][k][0].number(), e.contributions[k].first), kTol)
             << what << " place " << k;

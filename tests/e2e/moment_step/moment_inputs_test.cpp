@@ -474,7 +474,8 @@ TEST(MomentNumerics, KurtosisContributionsNameTheDataSetObservationOnEveryPath) 
         const JsonValue& t = *found.front();
         ASSERT_EQ(t["rowLabels"].size(), 5u) << method;
         for (size_t k = 0; k < 5; ++k) {
-            EXPECT_EQ(t["rowLabels"][k].str(), std::to_string(c[k].second)) << method << " place " << k;
+            EXPECT_EQ(t["rowLabels"][k].str(), "Observation " + std::to_string(c[k].second))
+                << method << " place " << k;
             EXPECT_LT(rel(t["values"][k][0].number(), (c[k].first - m) / sigma), 1e-9) << method << " place " << k;
         }
     }

@@ -262,30 +262,50 @@ TEST(StartValues, AParameterAtTwoElementsStartsAtTheMeanOfTheirValues) {
 // DEMPHAS=c puts the start of every variance of the central matrix that
 // has a value v at c (|v| + 1): the sample variance of x1 that cosiset gave
 // v1 and the value given to ve; a covariance and a fixed variance keep
-// theirs.  Without DEMPHAS= the values stay.
-TEST(StartValues, DemphasScalesTheVariancesThatHaveAValue) {
+// theirs.  A variance without a value starts at (|r| + 1) c s_jj, r the
+// START= value and s_jj its variable's variance: ve1 of the COSAN form of
+// the hs model, whose unit is var(x1) = 1.3628977072 of the data (R's
+// var(hs$x1)), starts at (0.5 + 1) 2 var(x1) = 4.0887 with DEMPHAS=2, not
+// at the 0.5 c var(x1) of an unscaled start.  Without DEMPHAS= the values
+// stay.
+TEST(StartValues, DemphasScalesTheVariancesThatHaveAValueAndThoseWithout) {
+    const std::string lineqs = "var x1 x2 x3;\nlineqs x3 = b1 x1 + b2 x2 + e3;\n"
+                               "std x1 = v1, x2 = 0.7, e3 = ve (0.4);\ncov x1 x2 = c12;\n";
+    const std::string cosan = "var x1-x9;\ncosan F(3, GEN) * P(3, SYM) + U(9, SYM);\n"
+                              "matrix F [ , 1] = 1.0 l2 l3, [ , 2] = 0 0 0 1.0 l5 l6,"
+                              " [ , 3] = 0 0 0 0 0 0 1.0 l8 l9;\n"
+                              "matrix P [1, 1] = vvis vtxt vspd, [2, 1] = cvt cts, [3, 1] = cvs;\n"
+                              "matrix U [1, 1] = ve1-ve9;\n";
+    const double varX1 = 1.3628977072;
     const struct {
         const char* option;
-        double v1, ve;
-    } cases[] = {{"", 1.36, 0.4}, {"demphas=2", 2 * (1.36 + 1), 2 * (0.4 + 1)}, {"demphas=0.5", 0.5 * 2.36, 0.5 * 1.4}};
+        const std::string& model;
+        std::vector<std::pair<const char*, double>> starts;
+    } cases[] = {{"", lineqs, {{"v1", 1.36}, {"ve", 0.4}, {"c12", 0.41}}},
+                 {"demphas=2", lineqs, {{"v1", 2 * (1.36 + 1)}, {"ve", 2 * (0.4 + 1)}, {"c12", 0.41}}},
+                 {"demphas=0.5", lineqs, {{"v1", 0.5 * 2.36}, {"ve", 0.5 * 1.4}, {"c12", 0.41}}},
+                 {"demphas=2 maxiter=0", cosan, {{"ve1", (0.5 + 1) * 2 * varX1}}}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.option);
-        StartStep s(std::string("proc velix data=hs method=none covariance ") + c.option +
-                    ";\nvar x1 x2 x3;\nlineqs x3 = b1 x1 + b2 x2 + e3;\n"
-                    "std x1 = v1, x2 = 0.7, e3 = ve (0.4);\ncov x1 x2 = c12;\nrun;\n");
+        SCOPED_TRACE(c.option + (" " + c.model));
+        StartStep s(std::string("proc velix data=hs method=none covariance ") + c.option + ";\n" + c.model +
+                    "run;\n");
         ASSERT_EQ(s.exitCode, -1) << s.log.str();
         s.ctx.options.printInputModel = 0;
-        s.exogenous(1.36, 0.41, 0.3);
+        const bool regression = &c.model == &lineqs;
+        if (regression)
+            s.exogenous(1.36, 0.41, 0.3);
+        else
+            s.sample(0, 0, varX1);
         cosiset(&s.ctx);
         try {
             cosinst(&s.ctx);
         } catch (const velix::platform::StepExit& e) {
             FAIL() << "step ended with " << e.code;
         }
-        EXPECT_DOUBLE_EQ(s.start("v1"), c.v1);
-        EXPECT_DOUBLE_EQ(s.start("ve"), c.ve);
-        EXPECT_EQ(s.start("c12"), 0.41);
-        EXPECT_EQ(s.ctx.elements.value[s.element_at(4, s.phi_index(1), s.phi_index(1))], 0.7);
+        for (const auto& [name, value] : c.starts) EXPECT_NEAR(s.start(name), value, 1e-12 * value) << name;
+        if (regression) {
+            EXPECT_EQ(s.ctx.elements.value[s.element_at(4, s.phi_index(1), s.phi_index(1))], 0.7);
+        }
     }
 }
 
