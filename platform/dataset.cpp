@@ -27,6 +27,7 @@
 #include <sys/stat.h>
 
 #include "platform/messages.h"
+#include "platform/output.h"
 #include "platform/output_document.h"
 #include "platform/output_file.h"
 #include "platform/print.h"
@@ -511,6 +512,7 @@ namespace {
 // Announces the group xbynext has reached: its BY line on the listing and,
 // with the values by name, in the step's document.
 void announce_by_group(const HostDataSet* data) {
+    output_release_finished();  // what the groups before this one left
     OutItem item;
     item.type = OutItem::Type::ByGroup;
     item.level = static_cast<int32_t>(data->group + 1);

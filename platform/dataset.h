@@ -159,10 +159,12 @@ class ScanMoments {
 
 // The groups of a scan, the runs of equal values of the BY variables it
 // was given (one group without them), each with where it begins and its
-// sums; kept while they take at most kBytes.
+// sums; kept while they take at most kBytes, a fixed budget, so that what
+// a data set keeps does not grow with its number of groups (beyond it, each
+// group's moments are formed from its observations when it is entered).
 struct ScanGroups {
     static constexpr size_t kMost = 64;
-    static constexpr size_t kBytes = size_t{16} << 20;
+    static constexpr size_t kBytes = size_t{4} << 20;
     std::vector<int> byVariables;  // 0-based, in their order
     std::vector<int> place;        // by variable: its place in the sums, -1 none
     std::vector<int> variables;    // by place
