@@ -11,6 +11,7 @@
 #include "platform/format.h"
 #include "platform/output.h"
 #include "platform/session.h"
+#include "platform/spill.h"
 #include "velix/host.h"
 
 namespace velix::platform {
@@ -330,59 +331,6 @@ void put_item(std::string* out, const OutItem& item) {
     }
     out->push_back('}');
 }
-
-// Serialised text that waits for its place in the document: held in memory
-// up to kHeldBytes, beyond that in an unnamed temporary file (gone with the
-// process, however it ends), so that a step's output of any length takes a
-// fixed amount of memory.
-class Spill {
-public:
-    static constexpr size_t kHeldBytes = size_t{1} << 20;
-    ~Spill() { clear(); }
-    void append(const std::string& text) {
-        if (file_ == nullptr && held_.size() + text.size() > kHeldBytes) {
-            file_ = std::tmpfile();
-            if (file_ == nullptr || !put(held_)) failed_ = true;
-            held_.clear();
-            held_.shrink_to_fit();
-        }
-        if (file_ == nullptr)
-            held_ += text;
-        else if (!failed_ && !put(text))
-            failed_ = true;
-    }
-    // Writes the text to *out and empties the spill; false when part of it
-    // was lost.
-    bool move_to(std::ostream* out) {
-        bool whole = !failed_;
-        if (file_ == nullptr) {
-            out->write(held_.data(), static_cast<std::streamsize>(held_.size()));
-        } else if (whole) {
-            whole = std::fflush(file_) == 0 && std::fseek(file_, 0, SEEK_SET) == 0;
-            char buf[1 << 16];
-            for (size_t n; whole && (n = std::fread(buf, 1, sizeof buf, file_)) > 0;)
-                out->write(buf, static_cast<std::streamsize>(n));
-            whole = whole && std::ferror(file_) == 0;
-        }
-        clear();
-        return whole;
-    }
-    void clear() {
-        if (file_ != nullptr) std::fclose(file_);
-        file_ = nullptr;
-        failed_ = false;
-        held_.clear();
-        if (held_.capacity() > kHeldBytes) held_.shrink_to_fit();
-    }
-
-private:
-    bool put(const std::string& text) {
-        return file_ != nullptr && std::fwrite(text.data(), 1, text.size(), file_) == text.size();
-    }
-    std::string held_;
-    std::FILE* file_ = nullptr;
-    bool failed_ = false;
-};
 
 // Where the records of the steps go.  By default they stay in memory (tests
 // read them; output_json serialises them).  The command streams them
