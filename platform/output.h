@@ -5,7 +5,8 @@
 //
 // The step runner brackets each step with output_begin_step and
 // output_end_step; every object, text handle and table of a step is freed at
-// the step's end (through the session's step hooks).
+// the step's end (through the session's step hooks), or when a BY group
+// begins once the module is done with it (output_release_finished).
 #pragma once
 
 #include <cstdint>
