@@ -42,8 +42,9 @@ test: build
 # reference models (bench/models.sh), on the workloads beside the peer
 # packages (bench/workloads.sh), on profile likelihood limits
 # (bench/profile.sh), on the scale model of 1,000 variables with its
-# peak memory (bench/big_model.sh) and on raw data sets of up to 10^7 rows
-# (bench/stream.sh), all from the optimised build.
+# peak memory (bench/big_model.sh), on raw data sets of up to 10^7 rows
+# (bench/stream.sh) and on BY data sets of up to 10^5 groups
+# (bench/by_groups.sh), all from the optimised build.
 bench: $(RELEASE_BUILD)/CMakeCache.txt
 	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target benchmarks
 	for b in $(RELEASE_BUILD)/bench_*; do $$b; done
@@ -52,6 +53,7 @@ bench: $(RELEASE_BUILD)/CMakeCache.txt
 	bash bench/profile.sh $(RELEASE_BUILD)/velix
 	bash bench/big_model.sh $(RELEASE_BUILD)/velix
 	bash bench/stream.sh $(RELEASE_BUILD)/velix
+	bash bench/by_groups.sh $(RELEASE_BUILD)/velix
 
 # Debian packages the build needs (a fresh machine of this kind has most).
 deps:

@@ -1020,7 +1020,9 @@ CsvRows::Read CsvRows::read(int64_t offset, int64_t* next) {
     return Read::kEnd;
 }
 
-std::string csv_write(const HostDataSet* data) {
+std::string csv_write(const HostDataSet* data) { return csv_write_header(data) + csv_write_rows(data); }
+
+std::string csv_write_header(const HostDataSet* data) {
     std::string out;
     if (!data->type.empty()) out += "# TYPE=" + trim(one_line(data->type)) + "\n";
     if (!data->label.empty()) out += "# LABEL=" + trim(one_line(data->label)) + "\n";
@@ -1040,7 +1042,12 @@ std::string csv_write(const HostDataSet* data) {
         out += quote(data->variables[k].name);
     }
     out += "\n";
-    for (int64_t i = 0; i < data->nObs; ++i) {
+    return out;
+}
+
+std::string csv_write_rows(const HostDataSet* data) {
+    std::string out;
+    for (int64_t i = 0; i < data->nObs - data->spilledObs; ++i) {
         std::string line;
         for (size_t k = 0; k < data->variables.size(); ++k) {
             if (k) line += ",";

@@ -7,12 +7,13 @@
 // each other input data set on the group with the same BY values
 // (xbysync), so those are matched by value, not by position; for that the
 // other data set's groups are listed once, by a scan.  Output data sets
-// collect their rows in memory.  When the step ends they are written as
-// CSV files, each to a scratch file in its own folder that is renamed into
-// place (an atomic replacement) only when every one of them was written
-// and the step did not fail: a failing step, or one whose disk fills,
-// leaves every existing file as it was, and so does a stop the user asks
-// for before the renames.
+// collect the rows of a BY group in memory and add them to the lines that
+// wait for their file when the next group begins.  When the step ends they
+// are written as CSV files, each to a scratch file in its own folder that
+// is renamed into place (an atomic replacement) only when every one of
+// them was written and the step did not fail: a failing step, or one whose
+// disk fills, leaves every existing file as it was, and so does a stop the
+// user asks for before the renames.
 #include "platform/dataset.h"
 
 #include <algorithm>
@@ -27,6 +28,7 @@
 #include <sys/stat.h>
 
 #include "platform/messages.h"
+#include "platform/output.h"
 #include "platform/output_document.h"
 #include "platform/output_file.h"
 #include "platform/print.h"
@@ -276,15 +278,17 @@ void apply_by(HostDataSet* data, const std::vector<std::string>& names, bool not
 // Writes `data` to `path`; false, with the ERROR line logged, when the
 // file cannot be written whole (a folder in its place, a full disk, a name
 // too long).
-bool write_file(const HostDataSet* data, const std::string& path) {
+bool write_file(HostDataSet* data, const std::string& path) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) {
         write_log(format_message(kMsgHost, kMsgHostOutputCannotOpen, data->name.c_str(), data->path.c_str()));
         return false;
     }
-    out << csv_write(data);
+    out << csv_write_header(data);
+    const bool whole = data->spilledRows.move_to(&out);
+    out << csv_write_rows(data);
     out.close();
-    if (!out) {
+    if (!out || !whole) {
         write_log(format_message(kMsgHost, kMsgHostOutputWriteFailed, data->name.c_str(), data->path.c_str()));
         return false;
     }
@@ -511,6 +515,8 @@ namespace {
 // Announces the group xbynext has reached: its BY line on the listing and,
 // with the values by name, in the step's document.
 void announce_by_group(const HostDataSet* data) {
+    output_release_finished();  // what the groups before this one left
+    dataset_spill_outputs();
     OutItem item;
     item.type = OutItem::Type::ByGroup;
     item.level = static_cast<int32_t>(data->group + 1);
@@ -540,6 +546,18 @@ void blank_copy(char* dst, size_t width, const std::string& src) {
 }
 
 }  // namespace
+
+void dataset_spill_outputs() {
+    for (const auto& d : step_sets().open) {
+        if (!d->output || !d->defined || d->nObs == d->spilledObs) continue;
+        d->spilledRows.append(csv_write_rows(d.get()));
+        d->spilledObs = d->nObs;
+        for (DataSetVariable& v : d->variables) {
+            std::vector<double>().swap(v.numbers);
+            std::vector<std::string>().swap(v.texts);
+        }
+    }
+}
 
 void dataset_end_step() {
     auto& s = step_sets();

@@ -8,7 +8,8 @@
 // each BY group); then it is read again from its file, a record at a
 // time, for every further pass the step makes over it, so that the memory
 // it takes does not grow with its observations.  Output data sets collect
-// their rows in memory (a few per BY group).
+// their rows in memory while a BY group runs; when the next group begins,
+// they are written out as the lines of their file (dataset_spill_outputs).
 //
 // Every data set belongs to the step that opened or created it: at the end
 // of the step the output data sets are written and all are freed (a step
@@ -22,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/spill.h"
 #include "velix/host.h"
 
 namespace velix::platform {
@@ -154,10 +156,12 @@ class ScanMoments {
 
 // The groups of a scan, the runs of equal values of the BY variables it
 // was given (one group without them), each with where it begins and its
-// sums; kept while they take at most kBytes.
+// sums; kept while they take at most kBytes, a fixed budget, so that what
+// a data set keeps does not grow with its number of groups (beyond it, each
+// group's moments are formed from its observations when it is entered).
 struct ScanGroups {
     static constexpr size_t kMost = 64;
-    static constexpr size_t kBytes = size_t{16} << 20;
+    static constexpr size_t kBytes = size_t{4} << 20;
     std::vector<int> byVariables;  // 0-based, in their order
     std::vector<int> place;        // by variable: its place in the sums, -1 none
     std::vector<int> variables;    // by place
@@ -237,6 +241,11 @@ struct HostDataSet {
     std::vector<std::unique_ptr<HostBinding>> bindings;
     bool defined = false;              // an output data set whose variables were defined (xvputi)
     bool written = false;              // an output data set already written
+    // An output data set's first `spilledObs` observations, written out as
+    // the lines of its file when a BY group ended; `variables` hold the
+    // values of those after them.
+    velix::platform::Spill spilledRows;
+    int64_t spilledObs = 0;
 };
 
 namespace velix::platform {
@@ -281,6 +290,10 @@ bool dataset_close(HostDataSet* data, std::string* error);
 // says which data sets were not written.  false when a file could not be
 // written or replaced (the step has then failed).
 bool dataset_commit_outputs(int returnCode);
+// Moves the observations each output data set holds to the lines that
+// wait for its file, so that they are not held while the step runs on
+// (when a BY group begins).
+void dataset_spill_outputs();
 // Frees every data set of the step (the step-end hook).
 void dataset_end_step();
 
@@ -311,8 +324,12 @@ bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::v
 // time; or of a text that outlives the source.
 std::unique_ptr<LineSource> file_lines(std::FILE* file);
 std::unique_ptr<LineSource> text_lines(const std::string& text);
-// Formats a data set that holds its values in the same form.
+// Formats a data set that holds its values in the same form: its header
+// lines (TYPE, LABEL, CHAR and the names), then the lines of the
+// observations it holds.
 std::string csv_write(const HostDataSet* data);
+std::string csv_write_header(const HostDataSet* data);
+std::string csv_write_rows(const HostDataSet* data);
 
 // Code of a special missing value: 0 ".", 1 "._", 2.. ".A".., -1 when the
 // value is not missing.

@@ -5,10 +5,12 @@
 //
 // The step runner brackets each step with output_begin_step and
 // output_end_step; every object, text handle and table of a step is freed at
-// the step's end (through the session's step hooks).
+// the step's end (through the session's step hooks), or when a BY group
+// begins once the module is done with it (output_release_finished).
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 namespace velix::platform {
@@ -34,6 +36,24 @@ void output_end_run(int returnCode);
 std::string output_json();
 // Forgets every step recorded so far (a fresh document, for tests).
 void output_clear();
+// Streams the document (the command does): from now on each step's record
+// is written to *json when the step ends, its items and messages waiting
+// until then in a spill of fixed memory, and is then forgotten; with json
+// null the records are not kept at all.  Starts a fresh document.
+void output_stream_json(std::ostream* json);
+// Back to keeping every record in memory for output_json (the default).
+void output_keep_json();
+// Writes what is left of the document to *out: when it streams, the record
+// of a step still running and the run's end; else the whole of output_json.
+void output_write_json(std::ostream* out);
+
+// Frees what the module is done with when a BY group begins: the output
+// objects closed and the tables, factoids and matrices delivered, with
+// their output handles, and the text handles the group before made (those
+// made before the first group stay to the step's end).  So what the
+// finished groups made is not kept to the step's end; a handle to a freed
+// object or text must not be used again.
+void output_release_finished();
 
 // Makes the nthCall-th call (1-based, counted from now) of method number
 // `method` on any output object fail with `status` before it does anything.

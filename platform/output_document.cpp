@@ -12,6 +12,7 @@
 #include "platform/messages.h"
 #include "platform/output.h"
 #include "platform/session.h"
+#include "platform/spill.h"
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/messages.h"
@@ -135,23 +136,26 @@ void put_text_field(std::string* out, const char* key, const OutValue& v) {
 
 void put_item(std::string* out, const OutItem& item);
 
-// The messages of a step or of the run: group, number, severity and text,
-// and the byGroup item of a message of a BY group.
+// A message of a step or of the run: group, number, severity and text, and
+// the byGroup item of a message of a BY group.
+void put_message(std::string* out, const OutMessage& m) {
+    *out += "{\"group\":" + std::to_string(m.group) + ",\"number\":" + std::to_string(m.number) +
+            ",\"severity\":";
+    put_string(out, m.severity);
+    *out += ",\"text\":";
+    put_string(out, m.text);
+    if (m.byGroup) {
+        put_key(out, "byGroup");
+        put_item(out, *m.byGroup);
+    }
+    out->push_back('}');
+}
+
 void put_messages(std::string* out, const std::vector<OutMessage>& messages) {
     out->push_back('[');
     for (size_t i = 0; i < messages.size(); ++i) {
-        const OutMessage& m = messages[i];
         if (i) out->push_back(',');
-        *out += "{\"group\":" + std::to_string(m.group) + ",\"number\":" + std::to_string(m.number) +
-                ",\"severity\":";
-        put_string(out, m.severity);
-        *out += ",\"text\":";
-        put_string(out, m.text);
-        if (m.byGroup) {
-            put_key(out, "byGroup");
-            put_item(out, *m.byGroup);
-        }
-        out->push_back('}');
+        put_message(out, messages[i]);
     }
     out->push_back(']');
 }
@@ -349,6 +353,78 @@ void put_item(std::string* out, const OutItem& item) {
     out->push_back('}');
 }
 
+// Where the records of the steps go.  By default they stay in memory (tests
+// read them; output_json serialises them).  The command streams them
+// instead (output_stream_json): each item and message is serialised when it
+// comes and waits in a spill, and the step's record is written to the
+// document's file when the step ends; or, without a document, they are not
+// kept at all.  So what a step delivers is not held beyond its own item.
+struct Streaming {
+    bool on = false;
+    std::ostream* json = nullptr;  // null: the records are dropped
+    size_t stepsWritten = 0;
+    size_t items = 0, messages = 0;  // of the current step
+    Spill itemText, messageText;
+};
+
+Streaming& streaming() {
+    static Streaming s;
+    return s;
+}
+
+// {"step":N,"returnCode":RC,"output":[ of a step's record; kStepMiddle
+// comes between its items and its messages.
+std::string step_head(const OutStep& s) {
+    return "{\"step\":" + std::to_string(s.number) + ",\"returnCode\":" +
+           (s.finished ? std::to_string(s.returnCode) : "null") + ",\"output\":[";
+}
+constexpr const char* kStepMiddle = "],\"messages\":";
+
+// ],"returnCode":RC,"messages":[...]} after the steps of the document.
+void put_run_end(std::string* out) {
+    *out += "],\"returnCode\":";
+    *out += run_record().finished ? std::to_string(run_record().returnCode) : "null";
+    *out += ",\"messages\":";
+    put_messages(out, run_record().messages);
+    *out += "}\n";
+}
+
+// When the document streams, an item or a message of the current step (the
+// `count`-th in its list) as `put` writes it, into `spill` (not kept when
+// there is no document); false when the document is kept in memory.
+template <class Put>
+bool streamed(Spill* spill, size_t* count, Put put) {
+    const Streaming& st = streaming();
+    if (!st.on) return false;
+    if (st.json != nullptr) {
+        std::string text = *count == 0 ? "" : ",";
+        put(&text);
+        spill->append(text);
+    }
+    ++*count;
+    return true;
+}
+
+// Writes the current step's record to the document's file and forgets it.
+void write_streamed_step() {
+    Streaming& st = streaming();
+    auto& all = steps();
+    if (all.empty()) return;
+    if (st.json != nullptr) {
+        std::ostream& out = *st.json;
+        out << (st.stepsWritten++ == 0 ? "{\"steps\":[" : ",") << step_head(all.back());
+        bool whole = st.itemText.move_to(&out);
+        out << kStepMiddle << '[';
+        whole = st.messageText.move_to(&out) && whole;
+        out << "]}";
+        if (!whole) out.setstate(std::ios::badbit);
+    }
+    st.itemText.clear();
+    st.messageText.clear();
+    st.items = st.messages = 0;
+    all.clear();
+}
+
 }  // namespace
 
 void set_named(NamedValues* list, const std::string& name, OutValue value) {
@@ -388,7 +464,10 @@ OutStep& current_step() {
 
 void deliver_item(OutItem item) {
     render_listing(item);
-    current_step().items.push_back(std::move(item));
+    OutStep& step = current_step();
+    Streaming& st = streaming();
+    if (!streamed(&st.itemText, &st.items, [&](std::string* text) { put_item(text, item); }))
+        step.items.push_back(std::move(item));
 }
 
 void record_message(int32_t group, int32_t number, const std::string& text) {
@@ -398,7 +477,10 @@ void record_message(int32_t group, int32_t number, const std::string& text) {
     m.severity = severity_of(text);
     m.text = text;
     m.byGroup = by_group().item;
-    current_step().messages.push_back(std::move(m));
+    OutStep& step = current_step();
+    Streaming& st = streaming();
+    if (!streamed(&st.messageText, &st.messages, [&](std::string* line) { put_message(line, m); }))
+        step.messages.push_back(std::move(m));
 }
 
 void output_enter_by_group(const OutItem& byGroup) {
@@ -418,11 +500,13 @@ std::string by_group_log_line() {
 void output_begin_step(int stepNumber) {
     output_leave_by_group();
     auto& all = steps();
+    const Streaming& st = streaming();
     if (!all.empty() && !all.back().finished && all.back().items.empty() &&
-        all.back().messages.empty()) {
+        all.back().messages.empty() && st.items == 0 && st.messages == 0) {
         all.back().number = stepNumber;  // an empty record started on demand
         return;
     }
+    if (st.on) write_streamed_step();  // a record started on demand and not ended
     OutStep s;
     s.number = stepNumber;
     all.push_back(std::move(s));
@@ -433,6 +517,7 @@ void output_end_step(int returnCode) {
     OutStep& s = current_step();
     s.returnCode = returnCode;
     s.finished = true;
+    if (streaming().on) write_streamed_step();
 }
 
 void output_program_message(const std::string& text) {
@@ -450,6 +535,35 @@ void output_end_run(int returnCode) {
 void output_clear() {
     steps().clear();
     run_record() = RunRecord();
+    Streaming& st = streaming();
+    st.itemText.clear();
+    st.messageText.clear();
+    st.items = st.messages = 0;
+    st.stepsWritten = 0;
+}
+
+void output_stream_json(std::ostream* json) {
+    output_clear();
+    streaming().on = true;
+    streaming().json = json;
+}
+
+void output_keep_json() {
+    output_clear();
+    streaming().on = false;
+    streaming().json = nullptr;
+}
+
+void output_write_json(std::ostream* out) {
+    Streaming& st = streaming();
+    if (!st.on) {
+        *out << output_json();
+        return;
+    }
+    write_streamed_step();  // one still running, as output_json gives it
+    std::string tail = st.stepsWritten == 0 ? "{\"steps\":[" : "";
+    put_run_end(&tail);
+    *out << tail;
 }
 
 std::string output_json() {
@@ -458,22 +572,16 @@ std::string output_json() {
     for (size_t k = 0; k < all.size(); ++k) {
         const OutStep& s = all[k];
         if (k) out.push_back(',');
-        out += "{\"step\":" + std::to_string(s.number) + ",\"returnCode\":";
-        out += s.finished ? std::to_string(s.returnCode) : "null";
-        out += ",\"output\":[";
+        out += step_head(s);
         for (size_t i = 0; i < s.items.size(); ++i) {
             if (i) out.push_back(',');
             put_item(&out, s.items[i]);
         }
-        out += "],\"messages\":";
+        out += kStepMiddle;
         put_messages(&out, s.messages);
         out += "}";
     }
-    out += "],\"returnCode\":";
-    out += run_record().finished ? std::to_string(run_record().returnCode) : "null";
-    out += ",\"messages\":";
-    put_messages(&out, run_record().messages);
-    out += "}\n";
+    put_run_end(&out);
     return out;
 }
 

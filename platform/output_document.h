@@ -2,7 +2,9 @@
 // step holding, in delivery order, the items the output manager delivered and
 // the numbered messages of the log.  Both renderings read these records: the
 // listing prints an item the moment it is delivered, the JSON writer
-// serialises the whole document on request.
+// serialises the whole document on request or, when the command streams
+// it (output_stream_json), each item and message as it comes, the step's
+// record then written when the step ends and not kept.
 #pragma once
 
 #include <cstdint>

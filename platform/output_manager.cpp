@@ -93,6 +93,10 @@ struct KyrObject : HostObject {
 struct Store {
     std::vector<std::unique_ptr<KyrObject>> objects;
     std::vector<KyrObject*> openGroups;
+    // The text handles the step had made when its first BY group began:
+    // those made later belong to a group.  kNoGroupYet before that.
+    size_t stepTexts = kNoGroupYet;
+    static constexpr size_t kNoGroupYet = static_cast<size_t>(-1);
 };
 
 Store& store() {
@@ -103,6 +107,7 @@ Store& store() {
 const StepHooks kOutputHooks("output manager", nullptr, [] {
     store().objects.clear();
     store().openGroups.clear();
+    store().stepTexts = Store::kNoGroupYet;
 });
 
 struct Injection {
@@ -683,7 +688,32 @@ KyrObject* new_object(ObjKind kind) {
     return store().objects.back().get();
 }
 
+// Whether the object is done with: closed, or a table, factoid or matrix
+// delivered (the module neither closes a data table nor its output handle).
+bool finished(const KyrObject* o) {
+    if (o->closed) return true;
+    switch (o->kind) {
+        case ObjKind::Data:
+        case ObjKind::Factoid:
+        case ObjKind::Matrix: return o->state == TableState::Delivered;
+        case ObjKind::Output: return o->table == nullptr || finished(o->table);
+        default: return false;
+    }
+}
+
 }  // namespace
+
+void output_release_finished() {
+    auto& objects = store().objects;
+    objects.erase(std::remove_if(objects.begin(), objects.end(),
+                                 [](const std::unique_ptr<KyrObject>& o) { return finished(o.get()); }),
+                  objects.end());
+    // The texts of the group that ended: a delivered item holds copies.
+    if (store().stepTexts == Store::kNoGroupYet)
+        store().stepTexts = text_count();
+    else
+        release_texts_after(store().stepTexts);
+}
 
 void inject_method_failure(uint32_t method, int nthCall, int32_t status) {
     injections().push_back(Injection{method, nthCall, status, 0});

@@ -34,6 +34,12 @@ HostText* make_text(std::string chars, int32_t group, int32_t number) {
     return &t;
 }
 
+size_t text_count() { return texts().size(); }
+
+void release_texts_after(size_t count) {
+    if (count < texts().size()) texts().resize(count);
+}
+
 }  // namespace velix::platform
 
 using velix::platform::make_text;

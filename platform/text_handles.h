@@ -3,6 +3,7 @@
 // end of the step that made them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,5 +17,10 @@ namespace velix::platform {
 
 // A new handle owned by the step.
 HostText* make_text(std::string chars, int32_t group = 0, int32_t number = 0);
+
+// How many handles the step has made, and the freeing of those made after
+// the first `count` of them (what a finished BY group made).
+size_t text_count();
+void release_texts_after(size_t count);
 
 }  // namespace velix::platform

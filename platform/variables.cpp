@@ -210,6 +210,8 @@ int32_t xvputi(HostDataSet* data, int32_t, int32_t, HostBinding** binding) {
     data->defined = true;
     data->variables.clear();
     data->nObs = 0;
+    data->spilledRows.clear();
+    data->spilledObs = 0;
     for (auto& b : data->bindings) b->released = true;
     *binding = new_binding(data, true);
     return 0;
@@ -280,7 +282,7 @@ int32_t xyvput(HostBinding* binding, int32_t) {
         else
             v.numbers.push_back(host_missing_value());
     }
-    const int64_t row = out->nObs++;
+    const int64_t row = out->nObs++ - out->spilledObs;  // the place among those held
     for (const HostBinding::Entry& e : binding->entries) {
         DataSetVariable& v = out->variables[e.variable];
         if (e.bySource) {

@@ -67,6 +67,7 @@ struct JacobianStorage {
     int32_t* nzCol = nullptr;       // nonzeros: moment column j <= i
     double* nzValue = nullptr;      // nonzeros: the value at the current point
     int32_t nonzeros = 0;           // structural nonzeros of the pattern (0: no pattern)
+    int32_t nzCapacity = 0;         // nonzeros nzRow, nzCol and nzValue have room for
     double* column = nullptr;       // p*: one column being built or read
     double* weighted = nullptr;     // p*: a weighted column, the moments of a perturbed point
     double* other = nullptr;        // p*: a second column read back

@@ -256,7 +256,7 @@ int finish_outputs(int highest, OutputFile* listing, OutputFile* json) {
     }
     if (!json->target().empty()) {
         output_end_run(highest);
-        json->stream() << output_json();
+        output_write_json(&json->stream());
         if (!json->commit(&error)) {
             log_run_line(format_message(kMsgHost, kMsgHostJsonNotWritten, json->target().c_str(), error.c_str()),
                          false);
@@ -299,6 +299,7 @@ struct CommandFiles {
         s.log = &std::cerr;
         s.listing = &std::cout;
         run_state = RunState();
+        output_keep_json();
     }
 
     // Opens the files the options name; false after saying on standard
@@ -323,6 +324,9 @@ struct CommandFiles {
         }
         if (!opts.jsonPath.empty() && !json.open(opts.jsonPath, "json", &error))
             return cannot_open("JSON", opts.jsonPath, error);
+        // Each step's record goes to the document's scratch file as the
+        // step ends (none is kept without a document).
+        output_stream_json(opts.jsonPath.empty() ? nullptr : &json.stream());
         return true;
     }
 

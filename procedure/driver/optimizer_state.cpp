@@ -87,8 +87,12 @@ void cosxinp(ProcContext* ctx, int32_t mode) {
         sv.optSetup->seedAtSetup = sv.options->randomSeed;
         return;
     }
+    // The library's output manager, made by the first group's estimation,
+    // serves the later groups too rather than one more being made for each.
+    HostObject* const libraryManager = nlp->out.kyrObject;
     scratch_check(xcread(sv.files->scratchFile, nlp, sizeof *nlp));
     scratch_check(xcread(sv.files->scratchFile, hooks, sizeof *hooks));
+    nlp->out.kyrObject = libraryManager;
     // Random start values draw the same numbers in every group.
     sv.options->randomSeed = sv.optSetup->seedAtSetup;
     if (!sv.input->inramUsed) {

@@ -333,10 +333,18 @@ bool compress(const EvalView* view, const int32_t* pairs) {
         list.erase(std::unique(list.begin(), list.end()), list.end());
         total += static_cast<int64_t>(list.size());
     }
-    jac.nzRow = take<int32_t>(v, total);
-    jac.nzCol = jac.nzRow ? take<int32_t>(v, total) : nullptr;
-    jac.nzValue = jac.nzCol ? take<double>(v, total) : nullptr;
-    if (jac.nzValue == nullptr) return false;
+    // The arrays of an earlier pattern (an earlier BY group's) serve again
+    // when they have room, as if new: the pool takes no block back, so
+    // taking new ones for each group would grow it with the groups.
+    if (jac.nzValue != nullptr && total <= jac.nzCapacity) {
+        std::fill(jac.nzValue, jac.nzValue + total, 0.0);
+    } else {
+        jac.nzRow = take<int32_t>(v, total);
+        jac.nzCol = jac.nzRow ? take<int32_t>(v, total) : nullptr;
+        jac.nzValue = jac.nzCol ? take<double>(v, total) : nullptr;
+        if (jac.nzValue == nullptr) return false;
+        jac.nzCapacity = static_cast<int32_t>(total);
+    }
     jac.nonzeros = static_cast<int32_t>(total);
     spgroup_forget(v.st);
     int32_t t = 0;

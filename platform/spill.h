@@ -1,0 +1,66 @@
+// Text that waits for its place in an output file (the records of a step
+// in the JSON document, the rows of an output data set): held in memory up
+// to kHeldBytes, beyond that in an unnamed temporary file (gone with the
+// process, however it ends), so that output of any length takes a fixed
+// amount of memory until it is written.
+#pragma once
+
+#include <cstdio>
+#include <ostream>
+#include <string>
+
+namespace velix::platform {
+
+class Spill {
+public:
+    static constexpr size_t kHeldBytes = size_t{1} << 20;
+    Spill() = default;
+    Spill(const Spill&) = delete;
+    Spill& operator=(const Spill&) = delete;
+    ~Spill() { clear(); }
+    void append(const std::string& text) {
+        if (file_ == nullptr && held_.size() + text.size() > kHeldBytes) {
+            file_ = std::tmpfile();
+            if (file_ == nullptr || !put(held_)) failed_ = true;
+            held_.clear();
+            held_.shrink_to_fit();
+        }
+        if (file_ == nullptr)
+            held_ += text;
+        else if (!failed_ && !put(text))
+            failed_ = true;
+    }
+    // Writes the text to *out and empties the spill; false when part of it
+    // was lost.
+    bool move_to(std::ostream* out) {
+        bool whole = !failed_;
+        if (file_ == nullptr) {
+            out->write(held_.data(), static_cast<std::streamsize>(held_.size()));
+        } else if (whole) {
+            whole = std::fflush(file_) == 0 && std::fseek(file_, 0, SEEK_SET) == 0;
+            char buf[1 << 16];
+            for (size_t n; whole && (n = std::fread(buf, 1, sizeof buf, file_)) > 0;)
+                out->write(buf, static_cast<std::streamsize>(n));
+            whole = whole && std::ferror(file_) == 0;
+        }
+        clear();
+        return whole;
+    }
+    void clear() {
+        if (file_ != nullptr) std::fclose(file_);
+        file_ = nullptr;
+        failed_ = false;
+        held_.clear();
+        if (held_.capacity() > kHeldBytes) held_.shrink_to_fit();
+    }
+
+private:
+    bool put(const std::string& text) {
+        return file_ != nullptr && std::fwrite(text.data(), 1, text.size(), file_) == text.size();
+    }
+    std::string held_;
+    std::FILE* file_ = nullptr;
+    bool failed_ = false;
+};
+
+}  // namespace velix::platform
