@@ -26,17 +26,11 @@ gen="$ref/workloads/gencsv.c"
 work=$(mktemp -d "${VELIX_STREAM_SCRATCH:-${TMPDIR:-/tmp}}/velix-stream.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cc -O2 "$gen" -o "$work/gencsv" -lm
+cc -O2 "$(dirname "$0")/rusage.c" -o "$work/rusage"
 
-# measure COMMAND...: "CPU_SECONDS PEAK_KB" of the command's process, from
-# its own resource usage (posix_spawn and wait4, as bench/workloads.sh).
-measure() {
-  python3 -c '
-import os, sys
-out = os.open(os.devnull, os.O_WRONLY)
-fa = [(os.POSIX_SPAWN_DUP2, out, 1), (os.POSIX_SPAWN_DUP2, out, 2)]
-_, status, r = os.wait4(os.posix_spawn(sys.argv[1], sys.argv[1:], os.environ, file_actions=fa), 0)
-print("%.4f %d %d" % (r.ru_utime + r.ru_stime, r.ru_maxrss, os.waitstatus_to_exitcode(status)))' "$@"
-}
+# measure COMMAND...: "CPU_SECONDS PEAK_KB EXIT_STATUS" of the command's
+# process from its own resource usage (bench/rusage.c).
+measure() { "$work/rusage" "$@"; }
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 

@@ -39,18 +39,12 @@ peers=${VELIX_BENCH_PEERS:-1}
 command -v Rscript >/dev/null || peers=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+cc -O2 "$(dirname "$0")/rusage.c" -o "$work/rusage"
 
 # measure COMMAND...: "CPU_SECONDS PEAK_KB" of the command's process, from
-# its own resource usage (posix_spawn and wait4: nothing of the parent's
-# fork is counted, and the CPU time is to the microsecond).
-measure() {
-  python3 -c '
-import os, sys
-out = os.open(os.devnull, os.O_WRONLY)
-fa = [(os.POSIX_SPAWN_DUP2, out, 1), (os.POSIX_SPAWN_DUP2, out, 2)]
-_, _, r = os.wait4(os.posix_spawn(sys.argv[1], sys.argv[1:], os.environ, file_actions=fa), 0)
-print("%.6f %d" % (r.ru_utime + r.ru_stime, r.ru_maxrss))' "$@"
-}
+# its own resource usage (bench/rusage.c: to the microsecond, and nothing
+# of a large parent's resident size is counted).
+measure() { "$work/rusage" "$@" | cut -d' ' -f1-2; }
 
 # The F of the last run's JSON document, empty when it has none.
 fit_function() {
