@@ -17,6 +17,7 @@
 #   VELIX_BY_SCRATCH  where the scratch folder goes (default $TMPDIR or /tmp)
 #   VELIX_BY_LARGE    0: leave out the run of 100,000 groups (about 20 s)
 set -euo pipefail
+[ -x /usr/bin/time ] || { echo "no GNU time (/usr/bin/time): nothing to measure"; exit 0; }
 velix=$(realpath "$1")
 large=${VELIX_BY_LARGE:-1}
 work=$(mktemp -d "${VELIX_BY_SCRATCH:-${TMPDIR:-/tmp}}/velix-by.XXXXXX")
