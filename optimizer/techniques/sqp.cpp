@@ -35,6 +35,7 @@
 // failed evaluation, kNlpNotUsable without work space.
 #include "optimizer/techniques/sqp.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -59,6 +60,15 @@ constexpr double kShrinkFloor = 0.1;
 // Halvings of the violated nonlinear constraints' values before the
 // program is given up as inconsistent.
 constexpr int32_t kMaxRelaxations = 6;
+// The structured form: the first share of M's diagonal added when B does
+// not factor, the floor of that diagonal against its largest element, the
+// factor's pivot tolerance, and the rank-one update's skip rule.
+constexpr double kFirstShift = 1e-6;
+constexpr double kDiagFloor = 1e-8;
+constexpr double kFactorTol = 1e-10;
+constexpr double kSr1Skip = 1e-8;
+constexpr double kNuFloor = 1e-3;
+constexpr double kNuMax = 1e6;
 
 enum RowKind : int32_t { kNonlinear = 0, kLinear = 1, kLower = 2, kUpper = 3 };
 
@@ -82,6 +92,17 @@ struct Sqp {
     int32_t* act = nullptr;   // active at the program's solution
     double relax = 1.0;       // the factor of the violated nonlinear values in the last program
     bool fresh = true;        // B is the start matrix
+    // The structured form (a Hessian slot installed): B = M(x) + C, M the
+    // slot's matrix at x, C the learnt rest of the Lagrangian's Hessian.
+    bool structured = false;
+    double* slot = nullptr;   // M at xSlot, packed
+    double* corr = nullptr;   // C, packed
+    double* xSlot = nullptr;  // the point of M
+    double* lwork = nullptr;  // a factor's work, packed
+    bool slotValid = false;
+    double nu = 0.0;          // the Levenberg share of M's diagonal added to B
+    double predicted = 0.0;   // the merit's reduction the last program predicts
+    double ratio = 1.0;       // the full step's reduction against it
 
     const double* row(int32_t i) const { return rows + static_cast<int64_t>(i) * n; }
 
@@ -217,6 +238,7 @@ struct Sqp {
 
     // Step 1 and 2: the program at x, the penalty weights and g - A'lambda.
     int32_t program() {
+        if (structured && !assemble()) return kQpNotConvex;
         DualQp qp;
         qp.n = n;
         qp.m = m;
@@ -245,6 +267,7 @@ struct Sqp {
             mu[i] = std::fmax(l, 0.5 * (mu[i] + l));
         }
         lagrange_gradient(lam, gl);
+        if (structured) predicted = predicted_reduction();
         return kQpSolved;
     }
 
@@ -259,6 +282,10 @@ struct Sqp {
     // Step 4: the damped BFGS update with s = x - xBase and y given.
     void update(double* yv) {
         for (int32_t j = 0; j < n; ++j) s[j] = p->param.x[j] - p->work.xBase[j];
+        if (structured) {
+            structured_update(yv);
+            return;
+        }
         double sy = dot(n, s, yv);
         if (fresh) {
             // The first update scales the start matrix to the curvature seen.
@@ -280,9 +307,80 @@ struct Sqp {
     }
 
     void reset_matrix() {
+        fresh = true;
+        if (structured) {
+            std::fill(corr, corr + static_cast<int64_t>(n) * (n + 1) / 2, 0.0);
+            return;
+        }
         const double h = wzmis(p->opt.inHessian) || !(p->opt.inHessian > 0.0) ? 1.0 : p->opt.inHessian;
         set_identity(n, h, hess);
-        fresh = true;
+    }
+
+    // M at x, evaluated once per point.
+    bool slot_matrix() {
+        if (slotValid && std::equal(xSlot, xSlot + n, p->param.x)) return true;
+        if (!fr->hessian()) return false;
+        fr->gather_hessian(slot, true);
+        copy(n, p->param.x, xSlot);
+        slotValid = true;
+        return true;
+    }
+
+    // B := M + C, its diagonal raised by shares of M's (a share ten times
+    // the last) until B factors well: the learnt C may be indefinite where
+    // the Lagrangian's Hessian is, and the program needs B positive definite.
+    bool assemble() {
+        if (!slot_matrix()) return false;
+        const int64_t np = static_cast<int64_t>(n) * (n + 1) / 2;
+        double big = 0.0;
+        for (int32_t i = 0; i < n; ++i) big = std::fmax(big, std::fabs(slot[pk_lower(i, i)]));
+        if (!(big > 0.0)) big = 1.0;
+        for (double share = nu; share < 1e12; share = std::fmax(10.0 * share, kFirstShift)) {
+            for (int64_t e = 0; e < np; ++e) hess[e] = slot[e] + corr[e];
+            for (int32_t i = 0; i < n; ++i) hess[pk_lower(i, i)] += share * std::fmax(std::fabs(slot[pk_lower(i, i)]), kDiagFloor * big);
+            if (cholesky(n, hess, 0.0, kFactorTol, lwork)) return true;
+        }
+        return false;
+    }
+
+    // The Levenberg share after a step of length alpha along the program's
+    // step: shrunk after full steps, raised after cut ones, so that the
+    // steps stay where the model holds (as a trust region would keep them).
+    void adapt(double alpha) {
+        if (!structured) return;
+        if (ratio < 0.25)
+            nu = std::fmax(4.0 * nu, kNuFloor);
+        else if (ratio > 0.75 && alpha >= 1.0)
+            nu = nu < 2.0 * kNuFloor ? 0.0 : nu / 3.0;
+    }
+
+    // The merit's reduction the program predicts for its whole step: the
+    // model's and the violations' that the linearisation removes.
+    double predicted_reduction() {
+        sym_mul(n, hess, d, lwork);
+        double pred = -dot(n, p->work.gradient, d) - 0.5 * dot(n, d, lwork);
+        for (int32_t i = 0; i < m; ++i) {
+            const double lin = b[i] + dot(n, row(i), d);
+            pred += mu[i] * (violation(i) - (i < meq ? std::fabs(lin) : std::fmax(0.0, -lin)));
+        }
+        return pred;
+    }
+
+    // The symmetric rank-one update of C with the part of the Lagrange
+    // gradient's change that M s does not explain (the structured update
+    // of Dennis, Gay and Welsch, 1981); skipped where its denominator is
+    // too small against |r||s| (Nocedal and Wright, sec. 6.2).
+    void structured_update(double* yv) {
+        if (!slot_matrix()) return;
+        for (int32_t j = 0; j < n; ++j) yv[j] -= p->work.gradient[j] - p->work.gradBase[j];
+        sym_mul(n, corr, s, bs);
+        for (int32_t j = 0; j < n; ++j) yv[j] -= bs[j];
+        const double rs = dot(n, yv, s);
+        if (!(std::fabs(rs) > kSr1Skip * norm2(n, yv) * norm2(n, s))) return;
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) corr[pk_lower(i, j)] += yv[i] * yv[j] / rs;
+        fresh = false;
+        p->run.nUpdates += 1;
     }
 
     // Row i is active at the program's solution and at x.
@@ -353,6 +451,7 @@ int32_t merit_search(Sqp* q) {
         q->move(p->work.xBase, alpha, q->d);
         const bool ok = q->point();
         const double phi = ok ? q->merit(q->mu) : HUGE_VAL;
+        if (trial == 0) q->ratio = alpha < 1.0 ? 0.0 : (phi0 - phi) / q->predicted;
         if (ok && phi <= phi0 + kArmijo * alpha * D) {
             p->iter.lastStep = alpha;
             return q->derivatives() ? 0 : -1;
@@ -390,6 +489,7 @@ int32_t watchdog_try(Sqp* q, const Saved& sv) {
     const double phi0 = q->merit(q->mu), D = q->slope(q->mu);
     q->move(p->work.xBase, 1.0, q->d);
     if (!q->point()) return 0;
+    q->ratio = (phi0 - q->merit(q->mu)) / q->predicted;
     if (q->merit(q->mu) <= phi0 + kArmijo * D) {
         p->iter.lastStep = 1.0;
         if (!q->derivatives()) return -1;
@@ -411,7 +511,9 @@ int32_t watchdog_try(Sqp* q, const Saved& sv) {
             double* x2 = q->s + 3 * n;
             copy(n, p->param.x, x2);
             copy(n, x1, p->param.x);
-            q->update(q->s + n);
+            // The structured form learns the second step only: M is not
+            // evaluated at x1 again.
+            if (!q->structured) q->update(q->s + n);
             copy(n, x2, p->param.x);
             copy(n, x1, p->work.xBase);
             copy(n, p->work.gradient, p->work.gradBase);
@@ -453,7 +555,12 @@ bool set_up(Frame* fr, Sqp* q, int64_t extra) {
     NlpProblem* p = fr->p;
     const int64_t n = p->shape.nParams, rowsMax = rows_max(p);
     const int64_t mAll = rowsMax > n ? rowsMax : n;
-    if (!fr->reserve(n * (n + 1) / 2 + rowsMax * n + 3 * rowsMax + 6 * n + 2 * mAll + 3 * (rowsMax / 2 + 1) +
+    // The structured form wants a positive semidefinite M, the cross
+    // product J'WJ that a problem with a cross-product slot puts in its
+    // Hessian slot; an exact Hessian of f may be indefinite far from the
+    // solution, and the problem then keeps the quasi-Newton matrix.
+    q->structured = p->cb.hessianFn != nullptr && p->hooks != nullptr && p->hooks->eval.crossProductFn != nullptr;
+    if (!fr->reserve((q->structured ? 4 : 1) * n * (n + 1) / 2 + (q->structured ? n : 0) + rowsMax * n + 3 * rowsMax + 6 * n + 2 * mAll + 3 * (rowsMax / 2 + 1) +
                      DualQp::doubles(static_cast<int32_t>(n), static_cast<int32_t>(rowsMax)) + extra))
         return false;
     q->fr = fr;
@@ -473,6 +580,12 @@ bool set_up(Frame* fr, Sqp* q, int64_t extra) {
     q->src = reinterpret_cast<int32_t*>(fr->take(rowsMax / 2 + 1));
     q->act = reinterpret_cast<int32_t*>(fr->take(rowsMax / 2 + 1));
     q->qpWork = fr->take(DualQp::doubles(q->n, static_cast<int32_t>(rowsMax)));
+    if (q->structured) {
+        q->slot = fr->take(n * (n + 1) / 2);
+        q->corr = fr->take(n * (n + 1) / 2);
+        q->lwork = fr->take(n * (n + 1) / 2);
+        q->xSlot = fr->take(n);
+    }
     q->layout();
     return true;
 }
@@ -542,8 +655,10 @@ int32_t sqp_run(NlpProblem* p, bool watchdog) {
             const int32_t ls = tried == 2 ? 0 : merit_search(&q);
             if (ls < 0) return kNlpFinalFunction;
             if (ls > 0) {
-                // Along a learnt matrix's step: once more from the start matrix.
-                if (q.fresh) return fr.stop(kNlpTechniqueStop7);
+                // Along a learnt matrix's step: once more from the start
+                // matrix (the structured form: and a larger share).
+                if (q.fresh && !(q.structured && q.nu < kNuMax)) return fr.stop(kNlpTechniqueStop7);
+                if (q.structured) q.nu = std::fmax(10.0 * q.nu, kNuFloor);
                 q.reset_matrix();
                 if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
                 continue;
@@ -553,6 +668,7 @@ int32_t sqp_run(NlpProblem* p, bool watchdog) {
             for (int32_t j = 0; j < q.n; ++j) yOld[j] -= sv.gl[j];
             q.update(yOld);
         }
+        q.adapt(p->iter.lastStep);
         if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
         q.publish();
         p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
