@@ -1,6 +1,6 @@
 // QUANEW with nonlinear constraints (znlpdq2; both QUANEW forms given
-// them) and VMCWD: sequential quadratic programming with a damped BFGS approximation of the Lagrange function's
-// Hessian and a line search on the L1 merit function (Han, 1977; Powell,
+// them) and VMCWD: sequential quadratic programming with a damped BFGS
+// approximation of the Lagrange function's Hessian and a line search on the L1 merit function (Han, 1977; Powell,
 // A fast algorithm for nonlinearly constrained optimization calculations,
 // 1978; Nocedal and Wright, Numerical Optimization, 2nd ed., 2006, sec.
 // 18.3 and 18.4).  Each iteration
@@ -19,6 +19,17 @@
 //      stays positive definite (Powell, 1978);
 //   5. solves the next program, whose multipliers and step give the
 //      measures the termination test reads.
+// Where the problem has a cross product J'WJ in its Hessian slot (a
+// cross-product slot in its hook block), B is structured instead: B =
+// M(x) + C, M the slot's matrix at each point and C the constraints'
+// curvature -sum lambda_i grad^2 c_i learnt by symmetric rank-one updates
+// from the change of A'lambda (a structured update in the sense of Dennis,
+// Gay and Welsch, An adaptive nonlinear least-squares algorithm, 1981), its
+// diagonal raised by a Levenberg share of M's that follows the merit's
+// actual against predicted reduction (More, 1978).  A BFGS matrix learnt
+// from the identity takes far too many steps from a far start, where
+// variances and loadings differ in curvature by orders; J'WJ carries that
+// curvature at every point, as it does for LEVMAR.
 //
 // Reads: x, f, gradient, conValues, conJacobian (slots), bounds, linRows
 // (dense or compressed; equalities first), linRhs, nNlinEq, inHessian,
@@ -344,8 +355,10 @@ struct Sqp {
     }
 
     // The Levenberg share after a step of length alpha along the program's
-    // step: shrunk after full steps, raised after cut ones, so that the
-    // steps stay where the model holds (as a trust region would keep them).
+    // step: raised when the full step gained less than a quarter of the
+    // predicted reduction (or was cut), shrunk when a full step gained more
+    // than three quarters, so that the steps stay where the model holds (as
+    // a trust region would keep them).
     void adapt(double alpha) {
         if (!structured) return;
         if (ratio < 0.25)
@@ -366,12 +379,15 @@ struct Sqp {
         return pred;
     }
 
-    // The symmetric rank-one update of C with the part of the Lagrange
-    // gradient's change that M s does not explain (the structured update
-    // of Dennis, Gay and Welsch, 1981); skipped where its denominator is
-    // too small against |r||s| (Nocedal and Wright, sec. 6.2).
+    // The symmetric rank-one update of C with the constraints' part of the
+    // Lagrange gradient's change, -(A(x) - A(xBase))'lambda: yv less the
+    // change of g (Nocedal and Wright, sec. 6.2; skipped where its
+    // denominator is too small against |r||s|).  C learns the curvature
+    // of the constraints only, which may be indefinite: learning the
+    // objective's beyond M too, from far starts the runs were led into
+    // improper regions (a factor variance to 0, its loadings to infinity)
+    // more often than with M alone.
     void structured_update(double* yv) {
-        if (!slot_matrix()) return;
         for (int32_t j = 0; j < n; ++j) yv[j] -= p->work.gradient[j] - p->work.gradBase[j];
         sym_mul(n, corr, s, bs);
         for (int32_t j = 0; j < n; ++j) yv[j] -= bs[j];
