@@ -5,8 +5,12 @@
 // iteration limit (its minimum is the case hs_ml_N1 of
 // constrained_corpus.csv), and a two-factor COSAN model of ten poldem
 // variables under l1 l6 = 2 from its default start (lavaan's minimum,
-// nlincon_starts_reference.R).  Each run claims convergence with return
-// code 0, at lavaan's F and estimates.
+// nlincon_starts_reference.R), and the political democracy model as COSAN
+// under an equality on an indirect effect, b1 b3 = 1, from its default
+// start and seeds at which it stopped without a solution (the case
+// poldem_ml_N of constrained_corpus.csv, where b1 b3 <= 1 holds with
+// equality).  Each run claims convergence with return code 0, at lavaan's
+// F and estimates.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -29,6 +33,20 @@ const char* const kCosanTwo =
     "c1 = l1*l6 - 2.0;\n"
     "nlincon c1 = 0;\n";
 
+// Industrialization and political democracy as COSAN, Sigma = L (I - B)^-1
+// P (I - B)^-T L' + U, under an equality on the indirect effect b1 b3 of
+// industrialization on democracy in 1965.
+const char* const kPoldemCosan =
+    "var x1-x3 y1-y8;\n"
+    "cosan L(3, GEN) * B(3, GEN, IMI) * P(3, DIA) + U(11, SYM);\n"
+    "matrix L [ , 1] = 1.0 l2 l3, [ , 2] = 0 0 0 1.0 l5 l6 l7, [ , 3] = 0 0 0 0 0 0 0 1.0 l9 l10 l11;\n"
+    "matrix B [2, 1] = b1 b3, [3, 1] = b2;\n"
+    "matrix P [1, 1] = vind60 vd1 vd2;\n"
+    "matrix U [1, 1] = ve1-ve11, [8, 4] = c15, [7, 5] = c24, [9, 5] = c26, [10, 6] = c37, [11, 7] = c48,\n"
+    "  [11, 9] = c68;\n"
+    "c1 = b1*b3 - 1.0;\n"
+    "nlincon c1 = 0;\n";
+
 struct Case {
     std::string name;
     std::string data;       // its data set in tests/fixtures
@@ -45,6 +63,10 @@ std::vector<Case> cases() {
         out.push_back({"hs_l2l3_random" + std::to_string(seed), "hs", "random=" + std::to_string(seed), hs,
                        "constrained_corpus.csv", "hs_ml_N1"});
     out.push_back({"cosan_two_default", "poldem", "", kCosanTwo, "nlincon_starts_reference.csv", "cosan_two"});
+    for (int seed : {0, 2, 3})
+        out.push_back({"poldem_indirect_" + (seed == 0 ? std::string("default") : "random" + std::to_string(seed)),
+                       "poldem", seed == 0 ? "" : "random=" + std::to_string(seed), kPoldemCosan,
+                       "constrained_corpus.csv", "poldem_ml_N"});
     return out;
 }
 
