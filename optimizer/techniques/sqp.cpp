@@ -80,6 +80,14 @@ constexpr double kFactorTol = 1e-10;
 constexpr double kSr1Skip = 1e-8;
 constexpr double kNuFloor = 1e-3;
 constexpr double kNuMax = 1e6;
+// A step changes no parameter by more than this share of its size, or of
+// the typical size 1 where it is smaller (Dennis and Schnabel, 1983, sec.
+// 7.1): a variance cannot go to zero or through it, nor a loading of 0.1
+// to -27, in one step.  Such steps are what lead a far start into an
+// improper region (a factor variance at 0 and its loadings beyond any
+// bound) that the run never leaves.
+constexpr double kRelStep = 0.9;
+constexpr double kTypicalSize = 1.0;
 
 enum RowKind : int32_t { kNonlinear = 0, kLinear = 1, kLower = 2, kUpper = 3 };
 
@@ -112,8 +120,9 @@ struct Sqp {
     double* lwork = nullptr;  // a factor's work, packed
     bool slotValid = false;
     double nu = 0.0;          // the Levenberg share of M's diagonal added to B
-    double predicted = 0.0;   // the merit's reduction the last program predicts
-    double ratio = 1.0;       // the full step's reduction against it
+    double predicted = 0.0;   // the merit's reduction the model predicts for the first trial step
+    double ratio = 1.0;       // the first trial step's reduction against it
+    double first = 1.0;       // the share of d of the first trial step
 
     const double* row(int32_t i) const { return rows + static_cast<int64_t>(i) * n; }
 
@@ -188,6 +197,27 @@ struct Sqp {
             if (fr->bounded) v = std::fmin(std::fmax(v, p->param.lower[j]), p->param.upper[j]);
             p->param.x[j] = v;
         }
+    }
+
+    // The largest share of d, at most 1, along which no parameter changes
+    // by more than kRelStep times max(|x_j|, kTypicalSize).
+    double step_cap() const {
+        double t = 1.0;
+        for (int32_t j = 0; j < n; ++j) {
+            const double lim = kRelStep * std::fmax(std::fabs(p->param.x[j]), kTypicalSize);
+            if (std::fabs(d[j]) * t > lim) t = lim / std::fabs(d[j]);
+        }
+        return t;
+    }
+
+    // The share of d of the first trial step at xBase (the step cap's, and
+    // STEPLIMIT's), with the reduction the model predicts for it.
+    double first_trial() {
+        first = step_cap();
+        const double dn = max_abs(n, d);
+        if (!wzmis(p->opt.stepLimit) && p->opt.stepLimit > 0.0 && dn * first > p->opt.stepLimit) first = p->opt.stepLimit / dn;
+        if (structured) predicted = predicted_reduction(first);
+        return first;
     }
 
     double violation(int32_t i) const { return i < meq ? std::fabs(b[i]) : std::fmax(0.0, -b[i]); }
@@ -278,7 +308,6 @@ struct Sqp {
             mu[i] = std::fmax(l, 0.5 * (mu[i] + l));
         }
         lagrange_gradient(lam, gl);
-        if (structured) predicted = predicted_reduction();
         return kQpSolved;
     }
 
@@ -355,25 +384,27 @@ struct Sqp {
     }
 
     // The Levenberg share after a step of length alpha along the program's
-    // step: raised when the full step gained less than a quarter of the
-    // predicted reduction (or was cut), shrunk when a full step gained more
-    // than three quarters, so that the steps stay where the model holds (as
-    // a trust region would keep them).
-    void adapt(double alpha) {
+    // step, whose first trial was alpha0 (1, or the share step_cap allows):
+    // raised when that trial gained less than a quarter of the predicted
+    // reduction (or was cut), shrunk when it gained more than three
+    // quarters, so that the steps stay where the model holds (as a trust
+    // region would keep them).
+    void adapt(double alpha, double alpha0) {
         if (!structured) return;
-        if (ratio < 0.25)
+        if (ratio < 0.25 || alpha < alpha0)
             nu = std::fmax(4.0 * nu, kNuFloor);
-        else if (ratio > 0.75 && alpha >= 1.0)
+        else if (ratio > 0.75)
             nu = nu < 2.0 * kNuFloor ? 0.0 : nu / 3.0;
     }
 
-    // The merit's reduction the program predicts for its whole step: the
-    // model's and the violations' that the linearisation removes.
-    double predicted_reduction() {
+    // The merit's reduction the program's model predicts for the step
+    // alpha d: the quadratic's and the violations' that the linearisation
+    // removes (at xBase, before the step is taken).
+    double predicted_reduction(double alpha) {
         sym_mul(n, hess, d, lwork);
-        double pred = -dot(n, p->work.gradient, d) - 0.5 * dot(n, d, lwork);
+        double pred = -alpha * dot(n, p->work.gradient, d) - 0.5 * alpha * alpha * dot(n, d, lwork);
         for (int32_t i = 0; i < m; ++i) {
-            const double lin = b[i] + dot(n, row(i), d);
+            const double lin = b[i] + alpha * dot(n, row(i), d);
             pred += mu[i] * (violation(i) - (i < meq ? std::fabs(lin) : std::fmax(0.0, -lin)));
         }
         return pred;
@@ -460,14 +491,13 @@ int32_t merit_search(Sqp* q) {
     const double phi0 = q->merit(q->mu), D = q->slope(q->mu);
     if (!(D < 0.0)) return 1;
     const double dn = max_abs(n, q->d);
-    double alpha = 1.0;
-    if (!wzmis(p->opt.stepLimit) && p->opt.stepLimit > 0.0 && dn * alpha > p->opt.stepLimit) alpha = p->opt.stepLimit / dn;
+    double alpha = q->first_trial();
     p->run.nLineSearches += 1;
     for (int32_t trial = 0; trial < kMaxTrials; ++trial) {
         q->move(p->work.xBase, alpha, q->d);
         const bool ok = q->point();
         const double phi = ok ? q->merit(q->mu) : HUGE_VAL;
-        if (trial == 0) q->ratio = alpha < 1.0 ? 0.0 : (phi0 - phi) / q->predicted;
+        if (trial == 0) q->ratio = (phi0 - phi) / q->predicted;
         if (ok && phi <= phi0 + kArmijo * alpha * D) {
             p->iter.lastStep = alpha;
             return q->derivatives() ? 0 : -1;
@@ -494,20 +524,20 @@ struct Saved {
     double relax;
 };
 
-// The watchdog's try: the full step and, when it raises the merit, one
-// more full step from there.  1 when the try was kept (its point
+// The watchdog's try: the full step (as far as the step cap allows) and,
+// when it raises the merit, one more such step from there.  1 when the try was kept (its point
 // evaluated, the program solved and B updated), 0 when the run goes back
 // to xBase (everything there restored, the line search follows), -1 after
 // failed derivatives.
 int32_t watchdog_try(Sqp* q, const Saved& sv) {
     NlpProblem* p = q->p;
     const int32_t n = q->n;
-    const double phi0 = q->merit(q->mu), D = q->slope(q->mu);
-    q->move(p->work.xBase, 1.0, q->d);
+    const double phi0 = q->merit(q->mu), D = q->slope(q->mu), t = q->first_trial();
+    q->move(p->work.xBase, t, q->d);
     if (!q->point()) return 0;
     q->ratio = (phi0 - q->merit(q->mu)) / q->predicted;
-    if (q->merit(q->mu) <= phi0 + kArmijo * D) {
-        p->iter.lastStep = 1.0;
+    if (q->merit(q->mu) <= phi0 + kArmijo * t * D) {
+        p->iter.lastStep = t;
         if (!q->derivatives()) return -1;
         return 2;
     }
@@ -521,8 +551,8 @@ int32_t watchdog_try(Sqp* q, const Saved& sv) {
         double* x1 = q->s + 2 * n;
         copy(n, p->param.x, x1);
         const double f1 = p->iter.f;
-        q->move(x1, 1.0, q->d);
-        if (q->point() && q->merit(sv.mu) <= phi0 + kArmijo * D) {
+        q->move(x1, q->step_cap(), q->d);
+        if (q->point() && q->merit(sv.mu) <= phi0 + kArmijo * t * D) {
             // Kept: B learns both steps.
             double* x2 = q->s + 3 * n;
             copy(n, p->param.x, x2);
@@ -538,7 +568,7 @@ int32_t watchdog_try(Sqp* q, const Saved& sv) {
             q->lagrange_gradient(q->lam, q->bs);
             for (int32_t j = 0; j < n; ++j) q->y[j] = q->bs[j] - q->gl[j];
             q->update(q->y);
-            p->iter.lastStep = 1.0;
+            p->iter.lastStep = t;
             return 1;
         }
     }
@@ -684,7 +714,7 @@ int32_t sqp_run(NlpProblem* p, bool watchdog) {
             for (int32_t j = 0; j < q.n; ++j) yOld[j] -= sv.gl[j];
             q.update(yOld);
         }
-        q.adapt(p->iter.lastStep);
+        q.adapt(p->iter.lastStep, q.first);
         if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
         q.publish();
         p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
