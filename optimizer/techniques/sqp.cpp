@@ -20,16 +20,17 @@
 //   5. solves the next program, whose multipliers and step give the
 //      measures the termination test reads.
 // Where the problem has a cross product J'WJ in its Hessian slot (a
-// cross-product slot in its hook block), B is structured instead: B =
-// M(x) + C, M the slot's matrix at each point and C the constraints'
-// curvature -sum lambda_i grad^2 c_i learnt by symmetric rank-one updates
-// from the change of A'lambda (a structured update in the sense of Dennis,
-// Gay and Welsch, An adaptive nonlinear least-squares algorithm, 1981), its
-// diagonal raised by a Levenberg share of M's that follows the merit's
-// actual against predicted reduction (More, 1978).  A BFGS matrix learnt
-// from the identity takes far too many steps from a far start, where
-// variances and loadings differ in curvature by orders; J'WJ carries that
-// curvature at every point, as it does for LEVMAR.
+// cross-product slot in its hook block), B is instead M(x), the slot's
+// matrix at each point, its diagonal raised by a Levenberg share of M's
+// that follows the merit's actual against predicted reduction (More,
+// 1978).  A BFGS matrix learnt from the identity takes far too many steps
+// from a far start, where variances and loadings differ in curvature by
+// orders; J'WJ carries that curvature at every point, as it does for
+// LEVMAR.  The constraints' curvature -sum lambda_i grad^2 c_i is left
+// out: learnt by symmetric rank-one updates and added to M, it gained no
+// run of the NLINCON sweep (bench/nlincon_sweep.py), lost three of 231 and
+// took more iterations; learning the objective's curvature beyond M too
+// led far starts into improper regions more often.
 //
 // Reads: x, f, gradient, conValues, conJacobian (slots), bounds, linRows
 // (dense or compressed; equalities first), linRhs, nNlinEq, inHessian,
@@ -72,12 +73,11 @@ constexpr double kShrinkFloor = 0.1;
 // program is given up as inconsistent.
 constexpr int32_t kMaxRelaxations = 6;
 // The structured form: the first share of M's diagonal added when B does
-// not factor, the floor of that diagonal against its largest element, the
-// factor's pivot tolerance, and the rank-one update's skip rule.
+// not factor, the floor of that diagonal against its largest element, and
+// the factor's pivot tolerance.
 constexpr double kFirstShift = 1e-6;
 constexpr double kDiagFloor = 1e-8;
 constexpr double kFactorTol = 1e-10;
-constexpr double kSr1Skip = 1e-8;
 constexpr double kNuFloor = 1e-3;
 constexpr double kNuMax = 1e6;
 // A step changes no parameter by more than this share of its size, or of
@@ -111,11 +111,10 @@ struct Sqp {
     int32_t* act = nullptr;   // active at the program's solution
     double relax = 1.0;       // the factor of the violated nonlinear values in the last program
     bool fresh = true;        // B is the start matrix
-    // The structured form (a Hessian slot installed): B = M(x) + C, M the
-    // slot's matrix at x, C the learnt rest of the Lagrangian's Hessian.
+    // The structured form (a Hessian slot installed): B = M(x), the slot's
+    // matrix at x, with a share of its diagonal.
     bool structured = false;
     double* slot = nullptr;   // M at xSlot, packed
-    double* corr = nullptr;   // C, packed
     double* xSlot = nullptr;  // the point of M
     double* lwork = nullptr;  // a factor's work, packed
     bool slotValid = false;
@@ -319,13 +318,11 @@ struct Sqp {
         return D;
     }
 
-    // Step 4: the damped BFGS update with s = x - xBase and y given.
+    // Step 4: the damped BFGS update with s = x - xBase and y given (the
+    // structured form learns nothing: M is taken anew at each point).
     void update(double* yv) {
+        if (structured) return;
         for (int32_t j = 0; j < n; ++j) s[j] = p->param.x[j] - p->work.xBase[j];
-        if (structured) {
-            structured_update(yv);
-            return;
-        }
         double sy = dot(n, s, yv);
         if (fresh) {
             // The first update scales the start matrix to the curvature seen.
@@ -348,10 +345,7 @@ struct Sqp {
 
     void reset_matrix() {
         fresh = true;
-        if (structured) {
-            std::fill(corr, corr + static_cast<int64_t>(n) * (n + 1) / 2, 0.0);
-            return;
-        }
+        if (structured) return;
         const double h = wzmis(p->opt.inHessian) || !(p->opt.inHessian > 0.0) ? 1.0 : p->opt.inHessian;
         set_identity(n, h, hess);
     }
@@ -366,9 +360,10 @@ struct Sqp {
         return true;
     }
 
-    // B := M + C, its diagonal raised by shares of M's (a share ten times
-    // the last) until B factors well: the learnt C may be indefinite where
-    // the Lagrangian's Hessian is, and the program needs B positive definite.
+    // B := M, its diagonal raised by shares of M's (a share ten times the
+    // last) until B factors well: M may be singular (a parameter that the
+    // moments do not determine at x), and the program needs B positive
+    // definite.
     bool assemble() {
         if (!slot_matrix()) return false;
         const int64_t np = static_cast<int64_t>(n) * (n + 1) / 2;
@@ -376,7 +371,7 @@ struct Sqp {
         for (int32_t i = 0; i < n; ++i) big = std::fmax(big, std::fabs(slot[pk_lower(i, i)]));
         if (!(big > 0.0)) big = 1.0;
         for (double share = nu; share < 1e12; share = std::fmax(10.0 * share, kFirstShift)) {
-            for (int64_t e = 0; e < np; ++e) hess[e] = slot[e] + corr[e];
+            std::copy(slot, slot + np, hess);
             for (int32_t i = 0; i < n; ++i) hess[pk_lower(i, i)] += share * std::fmax(std::fabs(slot[pk_lower(i, i)]), kDiagFloor * big);
             if (cholesky(n, hess, 0.0, kFactorTol, lwork)) return true;
         }
@@ -408,26 +403,6 @@ struct Sqp {
             pred += mu[i] * (violation(i) - (i < meq ? std::fabs(lin) : std::fmax(0.0, -lin)));
         }
         return pred;
-    }
-
-    // The symmetric rank-one update of C with the constraints' part of the
-    // Lagrange gradient's change, -(A(x) - A(xBase))'lambda: yv less the
-    // change of g (Nocedal and Wright, sec. 6.2; skipped where its
-    // denominator is too small against |r||s|).  C learns the curvature
-    // of the constraints only, which may be indefinite: learning the
-    // objective's beyond M too, from far starts the runs were led into
-    // improper regions (a factor variance to 0, its loadings to infinity)
-    // more often than with M alone.
-    void structured_update(double* yv) {
-        for (int32_t j = 0; j < n; ++j) yv[j] -= p->work.gradient[j] - p->work.gradBase[j];
-        sym_mul(n, corr, s, bs);
-        for (int32_t j = 0; j < n; ++j) yv[j] -= bs[j];
-        const double rs = dot(n, yv, s);
-        if (!(std::fabs(rs) > kSr1Skip * norm2(n, yv) * norm2(n, s))) return;
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j <= i; ++j) corr[pk_lower(i, j)] += yv[i] * yv[j] / rs;
-        fresh = false;
-        p->run.nUpdates += 1;
     }
 
     // Row i is active at the program's solution and at x.
@@ -606,7 +581,7 @@ bool set_up(Frame* fr, Sqp* q, int64_t extra) {
     // Hessian slot; an exact Hessian of f may be indefinite far from the
     // solution, and the problem then keeps the quasi-Newton matrix.
     q->structured = p->cb.hessianFn != nullptr && p->hooks != nullptr && p->hooks->eval.crossProductFn != nullptr;
-    if (!fr->reserve((q->structured ? 4 : 1) * n * (n + 1) / 2 + (q->structured ? n : 0) + rowsMax * n + 3 * rowsMax + 6 * n + 2 * mAll + 3 * (rowsMax / 2 + 1) +
+    if (!fr->reserve((q->structured ? 3 : 1) * n * (n + 1) / 2 + (q->structured ? n : 0) + rowsMax * n + 3 * rowsMax + 6 * n + 2 * mAll + 3 * (rowsMax / 2 + 1) +
                      DualQp::doubles(static_cast<int32_t>(n), static_cast<int32_t>(rowsMax)) + extra))
         return false;
     q->fr = fr;
@@ -628,7 +603,6 @@ bool set_up(Frame* fr, Sqp* q, int64_t extra) {
     q->qpWork = fr->take(DualQp::doubles(q->n, static_cast<int32_t>(rowsMax)));
     if (q->structured) {
         q->slot = fr->take(n * (n + 1) / 2);
-        q->corr = fr->take(n * (n + 1) / 2);
         q->lwork = fr->take(n * (n + 1) / 2);
         q->xSlot = fr->take(n);
     }
