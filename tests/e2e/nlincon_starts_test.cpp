@@ -11,8 +11,12 @@
 // poldem_ml_N of constrained_corpus.csv, where b1 b3 <= 1 holds with
 // equality).  The same model as LINEQS under b1 b3 <= 1 from seeds whose
 // first steps, unchecked, took the variance of Find60 through zero and its
-// loadings to -27 and more, a region the run never left.  Each run claims
-// convergence with return code 0, at lavaan's F and estimates.
+// loadings to -27 and more, a region the run never left.  A one-factor
+// GLS model of poldem's y2-y4 and x2 whose unrestricted minimum is a
+// Heywood case, under l4 l4 >= 0.6, from a seed at which the quasi-Newton
+// matrix's model of the objective broke down (F = 0.40 against 0.0225).
+// Each run claims convergence with return code 0, at lavaan's F and
+// estimates.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -49,6 +53,12 @@ const char* const kPoldemCosan =
     "c1 = b1*b3 - 1.0;\n"
     "nlincon c1 = 0;\n";
 
+const char* const kHeywood =
+    "lineqs y2 = l1 F + E1, y3 = l2 F + E2, y4 = l3 F + E3, x2 = l4 F + E4;\n"
+    "std F = 1.0, E1-E4 = ve1-ve4;\n"
+    "c1 = l4*l4;\n"
+    "nlincon c1 >= 0.6;\n";
+
 struct Case {
     std::string name;
     std::string data;       // its data set in tests/fixtures
@@ -56,6 +66,7 @@ struct Case {
     std::string model;      // the model and its constraint
     std::string file;       // the reference rows: file and case
     std::string reference;
+    std::string method = "ml";
 };
 
 std::vector<Case> cases() {
@@ -76,6 +87,8 @@ std::vector<Case> cases() {
     for (int seed : {2, 4})
         out.push_back({"poldem_lineqs_random" + std::to_string(seed), "poldem", "random=" + std::to_string(seed), lineqs,
                        "constrained_corpus.csv", "poldem_ml_N"});
+    out.push_back({"heywood_gls_random1", "poldem", "random=1", kHeywood, "nlincon_starts_reference.csv", "heywood_gls",
+                   "gls"});
     return out;
 }
 
@@ -86,7 +99,7 @@ TEST_P(NlinconStarts, ReachesTheConstrainedMinimum) {
     const auto ref = reference_rows(c.file, c.reference);
     ASSERT_TRUE(ref.count("F")) << "no reference rows for " << c.reference;
     const std::string program =
-        "proc velix data=" + c.data + " method=ml covariance " + c.options + ";\n" + c.model + "run;\n";
+        "proc velix data=" + c.data + " method=" + c.method + " covariance " + c.options + ";\n" + c.model + "run;\n";
     const RunResult r = run_velix(program, {c.data + ".csv"});
     ASSERT_FALSE(r.json.is_null()) << r.log;
     EXPECT_EQ(r.return_code(), 0) << r.log;
