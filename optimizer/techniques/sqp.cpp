@@ -13,8 +13,9 @@
 //      mu_i = max(|lambda_i|, (mu_i + |lambda_i|) / 2));
 //   3. searches along d for a sufficient decrease of
 //      phi(x) = f(x) + sum mu_i violation_i(x) by backtracking with
-//      quadratic interpolation (the watchdog of vmcwd.cpp first tries the
-//      full step);
+//      quadratic interpolation from the largest share of d, at most 1, that
+//      changes no parameter by more than 0.9 max(|x_j|, 1) (the watchdog
+//      of vmcwd.cpp first tries that step);
 //   4. updates B with the change of the Lagrange gradient, damped so that B
 //      stays positive definite (Powell, 1978);
 //   5. solves the next program, whose multipliers and step give the
