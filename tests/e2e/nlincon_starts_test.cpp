@@ -15,8 +15,10 @@
 // GLS model of poldem's y2-y4 and x2 whose unrestricted minimum is a
 // Heywood case, under l4 l4 >= 0.6, from a seed at which the quasi-Newton
 // matrix's model of the objective broke down (F = 0.40 against 0.0225).
-// Each run claims convergence with return code 0, at lavaan's F and
-// estimates.
+// The hs model as FACTOR under an inequality that does not bind, from a
+// seed whose run stopped short when each shortened step also raised the
+// Levenberg share.  Each run claims convergence with return code 0, at
+// lavaan's F and estimates.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -53,6 +55,16 @@ const char* const kPoldemCosan =
     "c1 = b1*b3 - 1.0;\n"
     "nlincon c1 = 0;\n";
 
+// The hs model as FACTOR under vvis vtxt >= 0.1, which does not bind at
+// the minimum (the case hs_ml of constrained_corpus.csv).
+const char* const kHsFactor =
+    "factor n=3;\n"
+    "matrix _F_ [ , 1] = 1.0 l2 l3, [ , 2] = 0 0 0 1.0 l5 l6, [ , 3] = 0 0 0 0 0 0 1.0 l8 l9;\n"
+    "matrix _P_ [1, 1] = vvis vtxt vspd, [2, 1] = cvt cts, [3, 1] = cvs;\n"
+    "matrix _U_ [1, 1] = ve1-ve9;\n"
+    "c1 = vvis*vtxt;\n"
+    "nlincon c1 >= 0.1;\n";
+
 const char* const kHeywood =
     "lineqs y2 = l1 F + E1, y3 = l2 F + E2, y4 = l3 F + E3, x2 = l4 F + E4;\n"
     "std F = 1.0, E1-E4 = ve1-ve4;\n"
@@ -67,6 +79,10 @@ struct Case {
     std::string file;       // the reference rows: file and case
     std::string reference;
     std::string method = "ml";
+    // The estimates' relative tolerance: FCONV2 at the default criteria
+    // stops the FACTOR form 1.6e-4 from the minimum in the loadings of its
+    // weakly determined third factor (as the BFGS form did, F 1.4e-8 above).
+    double estimates = 1e-4;
 };
 
 std::vector<Case> cases() {
@@ -87,6 +103,7 @@ std::vector<Case> cases() {
     for (int seed : {2, 4})
         out.push_back({"poldem_lineqs_random" + std::to_string(seed), "poldem", "random=" + std::to_string(seed), lineqs,
                        "constrained_corpus.csv", "poldem_ml_N"});
+    out.push_back({"hs_factor_random4", "hs", "random=4", kHsFactor, "constrained_corpus.csv", "hs_ml", "ml", 3e-4});
     out.push_back({"heywood_gls_random1", "poldem", "random=1", kHeywood, "nlincon_starts_reference.csv", "heywood_gls",
                    "gls"});
     return out;
@@ -111,7 +128,7 @@ TEST_P(NlinconStarts, ReachesTheConstrainedMinimum) {
     for (const auto& [p, v] : column_by_parameter(result_table(r), "Estimate")) {
         ASSERT_TRUE(ref.count("est:" + p)) << p << " has no reference";
         const double want = ref.at("est:" + p);
-        EXPECT_NEAR(v, want, std::fmax(1e-4 * std::fabs(want), 1e-5)) << p;
+        EXPECT_NEAR(v, want, std::fmax(c.estimates * std::fabs(want), 1e-5)) << p;
     }
 }
 
