@@ -17,8 +17,10 @@ With --free the models run without their restrictions (the default
 technique, as a yardstick of what the same starts allow), against the
 lowest F of their own runs.
 
-The summary (runs, claims, share at the minimum, default starts at the
-minimum, false claims, median iterations and seconds) goes to stdout.  Run
+The summary (runs, claims, share at the lowest minimum and share at a
+local constrained minimum, i.e. the claims less the false ones, default
+starts at the minimum, false claims, median iterations and seconds) goes
+to stdout.  Run
 from the repository, once on the code before a change and once after:
 
     python3 bench/nlincon_sweep.py build/velix
