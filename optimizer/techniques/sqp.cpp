@@ -53,6 +53,7 @@
 #include <cmath>
 
 #include "host/fields.h"
+#include "optimizer/core/core.h"
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/techniques/dual_qp.h"
 #include "optimizer/techniques/support.h"
@@ -118,12 +119,21 @@ struct Sqp {
     double* slot = nullptr;   // M at xSlot, packed
     double* xSlot = nullptr;  // the point of M
     double* lwork = nullptr;  // a factor's work, packed
+    // The program in the variables d_j / sc_j, sc_j = 1 / sqrt(B_jj): J'WJ
+    // of parameters whose sizes differ by orders (a variable in units of
+    // 1e-3: its variance near 1e-6, the loadings on its factor near 1e3) has
+    // diagonal elements 1e12 apart, and the dual method then stops for
+    // rounding (kQpNoProgress) where the scaled program has a unit diagonal.
+    double* sc = nullptr;
+    double* hs = nullptr;     // sc B sc, packed
+    double* as = nullptr;     // the rows times sc (m x n)
+    double* cs = nullptr;     // sc g
     bool slotValid = false;
     double nu = 0.0;          // the Levenberg share of M's diagonal added to B
     double predicted = 0.0;   // the merit's reduction the model predicts for the first trial step
     double ratio = 1.0;       // the first trial step's reduction against it
     double first = 1.0;       // the share of d of the first trial step
-    double weighted = 0.0;    // the violations weighted by max(mu_i, 1) at x
+    double violations = 0.0;  // the sum of the violations at x
 
     const double* row(int32_t i) const { return rows + static_cast<int64_t>(i) * n; }
 
@@ -279,15 +289,27 @@ struct Sqp {
     }
 
     // Step 1 and 2: the program at x, the penalty weights and g - A'lambda.
+    // The scaled program's matrix, rows and linear term.
+    void scale_program() {
+        for (int32_t j = 0; j < n; ++j) {
+            sc[j] = 1.0 / std::sqrt(hess[pk_lower(j, j)]);
+            cs[j] = sc[j] * p->work.gradient[j];
+        }
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) hs[pk_lower(i, j)] = sc[i] * hess[pk_lower(i, j)] * sc[j];
+        for (int64_t e = 0; e < static_cast<int64_t>(m) * n; ++e) as[e] = rows[e] * sc[e % n];
+    }
+
     int32_t program() {
         if (structured && !assemble()) return kQpNotConvex;
+        if (structured) scale_program();
         DualQp qp;
         qp.n = n;
         qp.m = m;
         qp.meq = meq;
-        qp.g = hess;
-        qp.c = p->work.gradient;
-        qp.a = rows;
+        qp.g = structured ? hs : hess;
+        qp.c = structured ? cs : p->work.gradient;
+        qp.a = structured ? as : rows;
         qp.d = d;
         qp.lambda = lam;
         qp.active = act;
@@ -304,6 +326,7 @@ struct Sqp {
             relax *= 0.5;
         }
         if (status != kQpSolved) return status;
+        for (int32_t j = 0; structured && j < n; ++j) d[j] *= sc[j];
         for (int32_t i = 0; i < m; ++i) {
             const double l = std::fabs(lam[i]);
             mu[i] = std::fmax(l, 0.5 * (mu[i] + l));
@@ -427,9 +450,11 @@ struct Sqp {
         // weighted by at least 1 (apart, so that they cannot cancel, and
         // counted where a multiplier vanishes).
         double pred = std::fabs(dot(n, p->work.gradient, d));
-        weighted = 0.0;
-        for (int32_t i = 0; i < m; ++i) weighted += std::fmax(mu[i], 1.0) * violation(i);
-        pred += weighted;
+        violations = 0.0;
+        for (int32_t i = 0; i < m; ++i) {
+            pred += std::fmax(mu[i], 1.0) * violation(i);
+            violations += violation(i);
+        }
         p->iter.gconvMeasure = pred;
         for (int32_t j = 0; j < n; ++j) p->active.boundState[j] = 0;
         int32_t nb = 0;
@@ -585,7 +610,7 @@ bool set_up(Frame* fr, Sqp* q, int64_t extra) {
     // Hessian slot; an exact Hessian of f may be indefinite far from the
     // solution, and the problem then keeps the quasi-Newton matrix.
     q->structured = p->cb.hessianFn != nullptr && p->hooks != nullptr && p->hooks->eval.crossProductFn != nullptr;
-    if (!fr->reserve((q->structured ? 3 : 1) * n * (n + 1) / 2 + (q->structured ? n : 0) + rowsMax * n + 3 * rowsMax + 6 * n + 2 * mAll + 3 * (rowsMax / 2 + 1) +
+    if (!fr->reserve((q->structured ? 4 : 1) * n * (n + 1) / 2 + (q->structured ? 3 * n + rowsMax * n : 0) + rowsMax * n + 3 * rowsMax + 6 * n + 2 * mAll + 3 * (rowsMax / 2 + 1) +
                      DualQp::doubles(static_cast<int32_t>(n), static_cast<int32_t>(rowsMax)) + extra))
         return false;
     q->fr = fr;
@@ -609,21 +634,24 @@ bool set_up(Frame* fr, Sqp* q, int64_t extra) {
         q->slot = fr->take(n * (n + 1) / 2);
         q->lwork = fr->take(n * (n + 1) / 2);
         q->xSlot = fr->take(n);
+        q->sc = fr->take(n);
+        q->cs = fr->take(n);
+        q->hs = fr->take(n * (n + 1) / 2);
+        q->as = fr->take(rowsMax * n);
     }
     q->layout();
     return true;
 }
 
 // A claim of a criterion the user loosened (GCONV=1e-4, FCONV=0.01) at a
-// point that meets the constraints less closely than the default GCONV
-// asks of the measure above: the run goes on from x, as after a restart,
-// until the violations are that small too (the iterates meet the
-// nonlinear constraints only in the limit).
+// point whose violations add up to more than the feasibility tolerance
+// FEASTOL: the run goes on from x, as after a restart, until they are that
+// small (the iterates meet the nonlinear constraints only in the limit, and
+// a loosened criterion is met early on the way).
 int32_t claim_waits(const Sqp* q, int32_t rc) {
     const NlpProblem* p = q->p;
-    if (rc <= kNlpAbsConv || rc > kNlpGConv2) return rc;
-    const double fs = std::fmax(std::fabs(p->iter.f), p->opt.fSize);
-    return q->weighted > kNlpDefaultGConv * fs ? kNlpRestart : rc;
+    if (!znlp_claim_looser(p, rc)) return rc;
+    return q->violations > p->opt.feasTol ? kNlpRestart : rc;
 }
 
 // The start test after the first program.

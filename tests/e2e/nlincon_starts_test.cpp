@@ -147,6 +147,25 @@ TEST(NlinconLooserCriterion, TheClaimMeetsTheConstraint) {
     EXPECT_GE(est.at("l2") * est.at("l3"), 0.6 - 1e-7) << "l2 l3 - 0.6 = " << est.at("l2") * est.at("l3") - 0.6;
 }
 
+// With x1 in thousandths the variance of Fvis is near 1e-6 and the
+// loadings on it near 1e3: J'WJ's diagonal spans 1e12, and the quadratic
+// program of the first step stopped for rounding unless it is scaled.  The
+// hs model under cvt / sqrt(vvis vtxt) <= 0.4 (the case hs_ml_N4 of
+// constrained_corpus.csv; F does not depend on the units, l2 is 1e3 times).
+TEST(NlinconUnits, AVariableInThousandthsReachesTheMinimum) {
+    const std::string csv = scaled_copy(data_path("hs.csv"), own_folder("nlincon_units") + "/hs.csv", 0, 1e-3);
+    const RunResult r = run_velix("proc velix data='" + csv + "' method=ml covariance;\n" + std::string(kHsModel) +
+                                      "r = cvt / sqrt(vvis * vtxt);\nnlincon r <= 0.4;\nrun;\n",
+                                  {});
+    ASSERT_FALSE(r.json.is_null()) << r.log;
+    EXPECT_EQ(r.return_code(), 0) << r.log;
+    const auto ref = reference_rows("constrained_corpus.csv", "hs_ml_N4");
+    const double f = final_f(r), fref = ref.at("F");
+    EXPECT_NEAR(f, fref, 1e-6 * fref) << "F, relative " << (f - fref) / fref;
+    const double l2 = column_by_parameter(result_table(r), "Estimate").at("l2");
+    EXPECT_NEAR(l2, 1e3 * ref.at("est:l2"), 1e-4 * 1e3 * ref.at("est:l2"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Runs, NlinconStarts, ::testing::ValuesIn(cases()),
                          [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
 
