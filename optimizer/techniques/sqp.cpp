@@ -6,7 +6,8 @@
 // 18.3 and 18.4).  Each iteration
 //   1. linearises the nonlinear constraints, the linear rows and the bounds
 //      at x and solves the quadratic program min g'd + d'B d / 2 over them
-//      (the dual method of dual_qp.h); inconsistent linearisations of the
+//      (the dual method of dual_qp.h; in the structured form in variables
+//      scaled by the square roots of B's diagonal); inconsistent linearisations of the
 //      violated nonlinear constraints are relaxed towards x (their values
 //      halved, at most six times);
 //   2. raises the penalty weights mu_i >= |lambda_i| (Powell's rule
