@@ -1,24 +1,38 @@
 // QUANEW with nonlinear constraints (znlpdq2; both QUANEW forms given
-// them) and VMCWD: sequential quadratic programming with a damped BFGS approximation of the Lagrange function's
-// Hessian and a line search on the L1 merit function (Han, 1977; Powell,
+// them) and VMCWD: sequential quadratic programming with a damped BFGS
+// approximation of the Lagrange function's Hessian and a line search on the L1 merit function (Han, 1977; Powell,
 // A fast algorithm for nonlinearly constrained optimization calculations,
 // 1978; Nocedal and Wright, Numerical Optimization, 2nd ed., 2006, sec.
 // 18.3 and 18.4).  Each iteration
 //   1. linearises the nonlinear constraints, the linear rows and the bounds
 //      at x and solves the quadratic program min g'd + d'B d / 2 over them
-//      (the dual method of dual_qp.h); inconsistent linearisations of the
+//      (the dual method of dual_qp.h; in the structured form in variables
+//      scaled by the square roots of B's diagonal); inconsistent linearisations of the
 //      violated nonlinear constraints are relaxed towards x (their values
 //      halved, at most six times);
 //   2. raises the penalty weights mu_i >= |lambda_i| (Powell's rule
 //      mu_i = max(|lambda_i|, (mu_i + |lambda_i|) / 2));
 //   3. searches along d for a sufficient decrease of
 //      phi(x) = f(x) + sum mu_i violation_i(x) by backtracking with
-//      quadratic interpolation (the watchdog of vmcwd.cpp first tries the
-//      full step);
+//      quadratic interpolation from the largest share of d, at most 1, that
+//      changes no parameter by more than 0.9 max(|x_j|, 1) (the watchdog
+//      of vmcwd.cpp first tries that step);
 //   4. updates B with the change of the Lagrange gradient, damped so that B
 //      stays positive definite (Powell, 1978);
 //   5. solves the next program, whose multipliers and step give the
 //      measures the termination test reads.
+// Where the problem has a cross product J'WJ in its Hessian slot (a
+// cross-product slot in its hook block), B is instead M(x), the slot's
+// matrix at each point, its diagonal raised by a Levenberg share of M's
+// that follows the merit's actual against predicted reduction (More,
+// 1978).  A BFGS matrix learnt from the identity takes far too many steps
+// from a far start, where variances and loadings differ in curvature by
+// orders; J'WJ carries that curvature at every point, as it does for
+// LEVMAR.  The constraints' curvature -sum lambda_i grad^2 c_i is left
+// out: learnt by symmetric rank-one updates and added to M, it gained no
+// run of the NLINCON sweep (bench/nlincon_sweep.py), lost three of 231 and
+// took more iterations; learning the objective's curvature beyond M too
+// led far starts into improper regions more often.
 //
 // Reads: x, f, gradient, conValues, conJacobian (slots), bounds, linRows
 // (dense or compressed; equalities first), linRhs, nNlinEq, inHessian,
@@ -35,10 +49,12 @@
 // failed evaluation, kNlpNotUsable without work space.
 #include "optimizer/techniques/sqp.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
 #include "host/fields.h"
+#include "optimizer/core/core.h"
 #include "optimizer/core/finite_differences.h"
 #include "optimizer/techniques/dual_qp.h"
 #include "optimizer/techniques/support.h"
@@ -59,6 +75,22 @@ constexpr double kShrinkFloor = 0.1;
 // Halvings of the violated nonlinear constraints' values before the
 // program is given up as inconsistent.
 constexpr int32_t kMaxRelaxations = 6;
+// The structured form: the first share of M's diagonal added when B does
+// not factor, the floor of that diagonal against its largest element, and
+// the factor's pivot tolerance.
+constexpr double kFirstShift = 1e-6;
+constexpr double kDiagFloor = 1e-8;
+constexpr double kFactorTol = 1e-10;
+constexpr double kNuFloor = 1e-3;
+constexpr double kNuMax = 1e6;
+// A step changes no parameter by more than this share of its size, or of
+// the typical size 1 where it is smaller (Dennis and Schnabel, 1983, sec.
+// 7.1): a variance cannot go to zero or through it, nor a loading of 0.1
+// to -27, in one step.  Such steps are what lead a far start into an
+// improper region (a factor variance at 0 and its loadings beyond any
+// bound) that the run never leaves.
+constexpr double kRelStep = 0.9;
+constexpr double kTypicalSize = 1.0;
 
 enum RowKind : int32_t { kNonlinear = 0, kLinear = 1, kLower = 2, kUpper = 3 };
 
@@ -82,6 +114,27 @@ struct Sqp {
     int32_t* act = nullptr;   // active at the program's solution
     double relax = 1.0;       // the factor of the violated nonlinear values in the last program
     bool fresh = true;        // B is the start matrix
+    // The structured form (a Hessian slot installed): B = M(x), the slot's
+    // matrix at x, with a share of its diagonal.
+    bool structured = false;
+    double* slot = nullptr;   // M at xSlot, packed
+    double* xSlot = nullptr;  // the point of M
+    double* lwork = nullptr;  // a factor's work, packed
+    // The program in the variables d_j / sc_j, sc_j = 1 / sqrt(B_jj): J'WJ
+    // of parameters whose sizes differ by orders (a variable in units of
+    // 1e-3: its variance near 1e-6, the loadings on its factor near 1e3) has
+    // diagonal elements 1e12 apart, and the dual method then stops for
+    // rounding (kQpNoProgress) where the scaled program has a unit diagonal.
+    double* sc = nullptr;
+    double* hs = nullptr;     // sc B sc, packed
+    double* as = nullptr;     // the rows times sc (m x n)
+    double* cs = nullptr;     // sc g
+    bool slotValid = false;
+    double nu = 0.0;          // the Levenberg share of M's diagonal added to B
+    double predicted = 0.0;   // the merit's reduction the model predicts for the first trial step
+    double ratio = 1.0;       // the first trial step's reduction against it
+    double first = 1.0;       // the share of d of the first trial step
+    double violations = 0.0;  // the sum of the violations at x
 
     const double* row(int32_t i) const { return rows + static_cast<int64_t>(i) * n; }
 
@@ -158,6 +211,27 @@ struct Sqp {
         }
     }
 
+    // The largest share of d, at most 1, along which no parameter changes
+    // by more than kRelStep times max(|x_j|, kTypicalSize).
+    double step_cap() const {
+        double t = 1.0;
+        for (int32_t j = 0; j < n; ++j) {
+            const double lim = kRelStep * std::fmax(std::fabs(p->param.x[j]), kTypicalSize);
+            if (std::fabs(d[j]) * t > lim) t = lim / std::fabs(d[j]);
+        }
+        return t;
+    }
+
+    // The share of d of the first trial step at xBase (the step cap's, and
+    // STEPLIMIT's), with the reduction the model predicts for it.
+    double first_trial() {
+        first = step_cap();
+        const double dn = max_abs(n, d);
+        if (!wzmis(p->opt.stepLimit) && p->opt.stepLimit > 0.0 && dn * first > p->opt.stepLimit) first = p->opt.stepLimit / dn;
+        if (structured) predicted = predicted_reduction(first);
+        return first;
+    }
+
     double violation(int32_t i) const { return i < meq ? std::fabs(b[i]) : std::fmax(0.0, -b[i]); }
 
     // Row i holds at x as an equality: an equality, or an inequality whose
@@ -216,14 +290,27 @@ struct Sqp {
     }
 
     // Step 1 and 2: the program at x, the penalty weights and g - A'lambda.
+    // The scaled program's matrix, rows and linear term.
+    void scale_program() {
+        for (int32_t j = 0; j < n; ++j) {
+            sc[j] = 1.0 / std::sqrt(hess[pk_lower(j, j)]);
+            cs[j] = sc[j] * p->work.gradient[j];
+        }
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) hs[pk_lower(i, j)] = sc[i] * hess[pk_lower(i, j)] * sc[j];
+        for (int64_t e = 0; e < static_cast<int64_t>(m) * n; ++e) as[e] = rows[e] * sc[e % n];
+    }
+
     int32_t program() {
+        if (structured && !assemble()) return kQpNotConvex;
+        if (structured) scale_program();
         DualQp qp;
         qp.n = n;
         qp.m = m;
         qp.meq = meq;
-        qp.g = hess;
-        qp.c = p->work.gradient;
-        qp.a = rows;
+        qp.g = structured ? hs : hess;
+        qp.c = structured ? cs : p->work.gradient;
+        qp.a = structured ? as : rows;
         qp.d = d;
         qp.lambda = lam;
         qp.active = act;
@@ -240,6 +327,7 @@ struct Sqp {
             relax *= 0.5;
         }
         if (status != kQpSolved) return status;
+        for (int32_t j = 0; structured && j < n; ++j) d[j] *= sc[j];
         for (int32_t i = 0; i < m; ++i) {
             const double l = std::fabs(lam[i]);
             mu[i] = std::fmax(l, 0.5 * (mu[i] + l));
@@ -256,8 +344,10 @@ struct Sqp {
         return D;
     }
 
-    // Step 4: the damped BFGS update with s = x - xBase and y given.
+    // Step 4: the damped BFGS update with s = x - xBase and y given (the
+    // structured form learns nothing: M is taken anew at each point).
     void update(double* yv) {
+        if (structured) return;
         for (int32_t j = 0; j < n; ++j) s[j] = p->param.x[j] - p->work.xBase[j];
         double sy = dot(n, s, yv);
         if (fresh) {
@@ -280,9 +370,65 @@ struct Sqp {
     }
 
     void reset_matrix() {
+        fresh = true;
+        if (structured) return;
         const double h = wzmis(p->opt.inHessian) || !(p->opt.inHessian > 0.0) ? 1.0 : p->opt.inHessian;
         set_identity(n, h, hess);
-        fresh = true;
+    }
+
+    // M at x, evaluated once per point.
+    bool slot_matrix() {
+        if (slotValid && std::equal(xSlot, xSlot + n, p->param.x)) return true;
+        if (!fr->hessian()) return false;
+        fr->gather_hessian(slot, true);
+        copy(n, p->param.x, xSlot);
+        slotValid = true;
+        return true;
+    }
+
+    // B := M, its diagonal raised by shares of M's (a share ten times the
+    // last) until B factors well: M may be singular (a parameter that the
+    // moments do not determine at x), and the program needs B positive
+    // definite.
+    bool assemble() {
+        if (!slot_matrix()) return false;
+        const int64_t np = static_cast<int64_t>(n) * (n + 1) / 2;
+        double big = 0.0;
+        for (int32_t i = 0; i < n; ++i) big = std::fmax(big, std::fabs(slot[pk_lower(i, i)]));
+        if (!(big > 0.0)) big = 1.0;
+        for (double share = nu; share < 1e12; share = std::fmax(10.0 * share, kFirstShift)) {
+            std::copy(slot, slot + np, hess);
+            for (int32_t i = 0; i < n; ++i) hess[pk_lower(i, i)] += share * std::fmax(std::fabs(slot[pk_lower(i, i)]), kDiagFloor * big);
+            if (cholesky(n, hess, 0.0, kFactorTol, lwork)) return true;
+        }
+        return false;
+    }
+
+    // The Levenberg share after a step of length alpha along the program's
+    // step, whose first trial was alpha0 (1, or the share step_cap allows):
+    // raised when that trial gained less than a quarter of the predicted
+    // reduction (or was cut), shrunk when it gained more than three
+    // quarters, so that the steps stay where the model holds (as a trust
+    // region would keep them).
+    void adapt(double alpha, double alpha0) {
+        if (!structured) return;
+        if (ratio < 0.25 || alpha < alpha0)
+            nu = std::fmax(4.0 * nu, kNuFloor);
+        else if (ratio > 0.75)
+            nu = nu < 2.0 * kNuFloor ? 0.0 : nu / 3.0;
+    }
+
+    // The merit's reduction the program's model predicts for the step
+    // alpha d: the quadratic's and the violations' that the linearisation
+    // removes (at xBase, before the step is taken).
+    double predicted_reduction(double alpha) {
+        sym_mul(n, hess, d, lwork);
+        double pred = -alpha * dot(n, p->work.gradient, d) - 0.5 * alpha * alpha * dot(n, d, lwork);
+        for (int32_t i = 0; i < m; ++i) {
+            const double lin = b[i] + alpha * dot(n, row(i), d);
+            pred += mu[i] * (violation(i) - (i < meq ? std::fabs(lin) : std::fmax(0.0, -lin)));
+        }
+        return pred;
     }
 
     // Row i is active at the program's solution and at x.
@@ -305,7 +451,11 @@ struct Sqp {
         // weighted by at least 1 (apart, so that they cannot cancel, and
         // counted where a multiplier vanishes).
         double pred = std::fabs(dot(n, p->work.gradient, d));
-        for (int32_t i = 0; i < m; ++i) pred += std::fmax(mu[i], 1.0) * violation(i);
+        violations = 0.0;
+        for (int32_t i = 0; i < m; ++i) {
+            pred += std::fmax(mu[i], 1.0) * violation(i);
+            violations += violation(i);
+        }
         p->iter.gconvMeasure = pred;
         for (int32_t j = 0; j < n; ++j) p->active.boundState[j] = 0;
         int32_t nb = 0;
@@ -346,13 +496,13 @@ int32_t merit_search(Sqp* q) {
     const double phi0 = q->merit(q->mu), D = q->slope(q->mu);
     if (!(D < 0.0)) return 1;
     const double dn = max_abs(n, q->d);
-    double alpha = 1.0;
-    if (!wzmis(p->opt.stepLimit) && p->opt.stepLimit > 0.0 && dn * alpha > p->opt.stepLimit) alpha = p->opt.stepLimit / dn;
+    double alpha = q->first_trial();
     p->run.nLineSearches += 1;
     for (int32_t trial = 0; trial < kMaxTrials; ++trial) {
         q->move(p->work.xBase, alpha, q->d);
         const bool ok = q->point();
         const double phi = ok ? q->merit(q->mu) : HUGE_VAL;
+        if (trial == 0) q->ratio = (phi0 - phi) / q->predicted;
         if (ok && phi <= phi0 + kArmijo * alpha * D) {
             p->iter.lastStep = alpha;
             return q->derivatives() ? 0 : -1;
@@ -379,19 +529,20 @@ struct Saved {
     double relax;
 };
 
-// The watchdog's try: the full step and, when it raises the merit, one
-// more full step from there.  1 when the try was kept (its point
+// The watchdog's try: the full step (as far as the step cap allows) and,
+// when it raises the merit, one more such step from there.  1 when the try was kept (its point
 // evaluated, the program solved and B updated), 0 when the run goes back
 // to xBase (everything there restored, the line search follows), -1 after
 // failed derivatives.
 int32_t watchdog_try(Sqp* q, const Saved& sv) {
     NlpProblem* p = q->p;
     const int32_t n = q->n;
-    const double phi0 = q->merit(q->mu), D = q->slope(q->mu);
-    q->move(p->work.xBase, 1.0, q->d);
+    const double phi0 = q->merit(q->mu), D = q->slope(q->mu), t = q->first_trial();
+    q->move(p->work.xBase, t, q->d);
     if (!q->point()) return 0;
-    if (q->merit(q->mu) <= phi0 + kArmijo * D) {
-        p->iter.lastStep = 1.0;
+    q->ratio = (phi0 - q->merit(q->mu)) / q->predicted;
+    if (q->merit(q->mu) <= phi0 + kArmijo * t * D) {
+        p->iter.lastStep = t;
         if (!q->derivatives()) return -1;
         return 2;
     }
@@ -405,13 +556,15 @@ int32_t watchdog_try(Sqp* q, const Saved& sv) {
         double* x1 = q->s + 2 * n;
         copy(n, p->param.x, x1);
         const double f1 = p->iter.f;
-        q->move(x1, 1.0, q->d);
-        if (q->point() && q->merit(sv.mu) <= phi0 + kArmijo * D) {
+        q->move(x1, q->step_cap(), q->d);
+        if (q->point() && q->merit(sv.mu) <= phi0 + kArmijo * t * D) {
             // Kept: B learns both steps.
             double* x2 = q->s + 3 * n;
             copy(n, p->param.x, x2);
             copy(n, x1, p->param.x);
-            q->update(q->s + n);
+            // The structured form learns the second step only: M is not
+            // evaluated at x1 again.
+            if (!q->structured) q->update(q->s + n);
             copy(n, x2, p->param.x);
             copy(n, x1, p->work.xBase);
             copy(n, p->work.gradient, p->work.gradBase);
@@ -420,7 +573,7 @@ int32_t watchdog_try(Sqp* q, const Saved& sv) {
             q->lagrange_gradient(q->lam, q->bs);
             for (int32_t j = 0; j < n; ++j) q->y[j] = q->bs[j] - q->gl[j];
             q->update(q->y);
-            p->iter.lastStep = 1.0;
+            p->iter.lastStep = t;
             return 1;
         }
     }
@@ -453,7 +606,12 @@ bool set_up(Frame* fr, Sqp* q, int64_t extra) {
     NlpProblem* p = fr->p;
     const int64_t n = p->shape.nParams, rowsMax = rows_max(p);
     const int64_t mAll = rowsMax > n ? rowsMax : n;
-    if (!fr->reserve(n * (n + 1) / 2 + rowsMax * n + 3 * rowsMax + 6 * n + 2 * mAll + 3 * (rowsMax / 2 + 1) +
+    // The structured form wants a positive semidefinite M, the cross
+    // product J'WJ that a problem with a cross-product slot puts in its
+    // Hessian slot; an exact Hessian of f may be indefinite far from the
+    // solution, and the problem then keeps the quasi-Newton matrix.
+    q->structured = p->cb.hessianFn != nullptr && p->hooks != nullptr && p->hooks->eval.crossProductFn != nullptr;
+    if (!fr->reserve((q->structured ? 4 : 1) * n * (n + 1) / 2 + (q->structured ? 3 * n + rowsMax * n : 0) + rowsMax * n + 3 * rowsMax + 6 * n + 2 * mAll + 3 * (rowsMax / 2 + 1) +
                      DualQp::doubles(static_cast<int32_t>(n), static_cast<int32_t>(rowsMax)) + extra))
         return false;
     q->fr = fr;
@@ -473,8 +631,28 @@ bool set_up(Frame* fr, Sqp* q, int64_t extra) {
     q->src = reinterpret_cast<int32_t*>(fr->take(rowsMax / 2 + 1));
     q->act = reinterpret_cast<int32_t*>(fr->take(rowsMax / 2 + 1));
     q->qpWork = fr->take(DualQp::doubles(q->n, static_cast<int32_t>(rowsMax)));
+    if (q->structured) {
+        q->slot = fr->take(n * (n + 1) / 2);
+        q->lwork = fr->take(n * (n + 1) / 2);
+        q->xSlot = fr->take(n);
+        q->sc = fr->take(n);
+        q->cs = fr->take(n);
+        q->hs = fr->take(n * (n + 1) / 2);
+        q->as = fr->take(rowsMax * n);
+    }
     q->layout();
     return true;
+}
+
+// A claim of a criterion the user loosened (GCONV=1e-4, FCONV=0.01) at a
+// point whose violations add up to more than the feasibility tolerance
+// FEASTOL: the run goes on from x, as after a restart, until they are that
+// small (the iterates meet the nonlinear constraints only in the limit, and
+// a loosened criterion is met early on the way).
+int32_t claim_waits(const Sqp* q, int32_t rc) {
+    const NlpProblem* p = q->p;
+    if (!znlp_claim_looser(p, rc)) return rc;
+    return q->violations > p->opt.feasTol ? kNlpRestart : rc;
 }
 
 // The start test after the first program.
@@ -482,7 +660,7 @@ int32_t start_test(Sqp* q) {
     q->publish();
     q->p->run.iterSinceStart = 0;
     q->fr->set_base();
-    return q->p->cb.terminationFn(q->p, 10);
+    return claim_waits(q, q->p->cb.terminationFn(q->p, 10));
 }
 
 void note_restart(NlpProblem* p) {
@@ -542,8 +720,10 @@ int32_t sqp_run(NlpProblem* p, bool watchdog) {
             const int32_t ls = tried == 2 ? 0 : merit_search(&q);
             if (ls < 0) return kNlpFinalFunction;
             if (ls > 0) {
-                // Along a learnt matrix's step: once more from the start matrix.
-                if (q.fresh) return fr.stop(kNlpTechniqueStop7);
+                // Along a learnt matrix's step: once more from the start
+                // matrix (the structured form: and a larger share).
+                if (q.fresh && !(q.structured && q.nu < kNuMax)) return fr.stop(kNlpTechniqueStop7);
+                if (q.structured) q.nu = std::fmax(10.0 * q.nu, kNuFloor);
                 q.reset_matrix();
                 if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
                 continue;
@@ -553,10 +733,11 @@ int32_t sqp_run(NlpProblem* p, bool watchdog) {
             for (int32_t j = 0; j < q.n; ++j) yOld[j] -= sv.gl[j];
             q.update(yOld);
         }
+        q.adapt(p->iter.lastStep, q.first);
         if (q.program() != kQpSolved) return fr.stop(kNlpTechniqueStop6);
         q.publish();
         p->iter.expectedReduction = p->iter.fPrev - p->iter.f;
-        rc = iteration_test(p);
+        rc = claim_waits(&q, iteration_test(p));
     }
     return rc;
 }
