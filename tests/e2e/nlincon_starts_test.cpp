@@ -17,7 +17,8 @@
 // matrix's model of the objective broke down (F = 0.40 against 0.0225).
 // The hs model as FACTOR under an inequality that does not bind, from a
 // seed whose run stopped short when each shortened step also raised the
-// Levenberg share.  Each run claims convergence with return code 0, at
+// Levenberg share.  The hs model under l2 l2 >= 0.5 from l2 = 0
+// (lavaan's minimum, nlincon_starts_reference.R).  Each run claims convergence with return code 0, at
 // lavaan's F and estimates.
 #include <gtest/gtest.h>
 
@@ -106,6 +107,11 @@ std::vector<Case> cases() {
     out.push_back({"hs_factor_random4", "hs", "random=4", kHsFactor, "constrained_corpus.csv", "hs_ml", "ml", 3e-4});
     out.push_back({"heywood_gls_random1", "poldem", "random=1", kHeywood, "nlincon_starts_reference.csv", "heywood_gls",
                    "gls"});
+    // l2 l2 >= 0.5 from l2 = 0, where the constraint's gradient vanishes:
+    // no step meets its linearisation, and the first program was given up.
+    std::string zero = std::string(kHsModel) + "c1 = l2*l2;\nnlincon c1 >= 0.5;\n";
+    zero.replace(zero.find("l2 Fvis"), 7, "l2 (0) Fvis");
+    out.push_back({"hs_l2_squared_from_zero", "hs", "", zero, "nlincon_starts_reference.csv", "hs_l2_squared"});
     return out;
 }
 
