@@ -9,7 +9,9 @@
 //      (the dual method of dual_qp.h; in the structured form in variables
 //      scaled by the square roots of B's diagonal); inconsistent linearisations of the
 //      violated nonlinear constraints are relaxed towards x (their values
-//      halved, at most six times);
+//      halved, at most six times, and at last dropped: a constraint whose
+//      gradient vanishes at x, such as l*l >= 0.5 at l = 0, cannot be
+//      met by any step, and the step on f moves x off that point);
 //   2. raises the penalty weights mu_i >= |lambda_i| (Powell's rule
 //      mu_i = max(|lambda_i|, (mu_i + |lambda_i|) / 2));
 //   3. searches along d for a sufficient decrease of
@@ -72,8 +74,8 @@ constexpr double kDamping = 0.2;
 // Backtracking: at most this many trials, each at least this share of the last.
 constexpr int32_t kMaxTrials = 40;
 constexpr double kShrinkFloor = 0.1;
-// Halvings of the violated nonlinear constraints' values before the
-// program is given up as inconsistent.
+// Halvings of the violated nonlinear constraints' values before the last
+// try, which asks only that they grow no further to first order.
 constexpr int32_t kMaxRelaxations = 6;
 // The structured form: the first share of M's diagonal added when B does
 // not factor, the floor of that diagonal against its largest element, and
@@ -319,7 +321,8 @@ struct Sqp {
         qp.b = relaxed;
         relax = 1.0;
         int32_t status = kQpInfeasible;
-        for (int32_t round = 0; round <= kMaxRelaxations; ++round) {
+        for (int32_t round = 0; round <= kMaxRelaxations + 1; ++round) {
+            if (round > kMaxRelaxations) relax = 0.0;
             for (int32_t i = 0; i < m; ++i)
                 relaxed[i] = kind[i] == kNonlinear && violation(i) > 0.0 ? relax * b[i] : b[i];
             status = qp.solve(qpWork);

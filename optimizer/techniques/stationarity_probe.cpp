@@ -54,6 +54,7 @@
 //       negative curvature at a small decrement (the rounding of the
 //       difference Hessian)
 //   a lower point stationary and held by a constraint: refine
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <vector>
@@ -118,6 +119,10 @@ constexpr double kUnitFloor = 1e-6;
 // exceeds its limit by more than this (times max(1, |limit|)) is not
 // active at x.
 constexpr double kInactiveMargin = 1e-4;
+// A row whose part outside the span of the rows kept before it is below
+// this share of its norm adds no direction: a constraint written twice, or
+// implied at x by others, or one whose gradient vanishes there.
+constexpr double kDependentShare = 1e-8;
 // A Newton step within this share of each parameter's size (or unit) moves
 // nothing that the rounding of the gradient does not: sqrt(machine
 // epsilon), the accuracy of x that a minimum defines through f.
@@ -420,21 +425,69 @@ struct Scaled {
     }
 };
 
+// Row r of the rows (m x k) of `all`, appended to `to`.
+void append_row(const Active& all, int32_t r, int32_t k, std::vector<double>* to) {
+    to->insert(to->end(), all.a.begin() + static_cast<ptrdiff_t>(r) * k, all.a.begin() + static_cast<ptrdiff_t>(r + 1) * k);
+}
+
+// The rows of `all` (m x k) among `from` that the rows before them do not
+// span, those marked in `first` taken first (modified Gram-Schmidt).
+std::vector<int32_t> independent_rows(const Active& all, const std::vector<char>& first, const std::vector<int32_t>& from,
+                                      int32_t k) {
+    std::vector<int32_t> out;
+    std::vector<double> basis;
+    for (const char pass : {char{1}, char{0}})
+        for (const int32_t r : from) {
+            if ((first[r] != 0) != (pass != 0)) continue;
+            std::vector<double> v;
+            append_row(all, r, k, &v);
+            const double norm = std::sqrt(dot(k, v.data(), v.data()));
+            for (size_t q = 0; q < out.size(); ++q) {
+                const double* u = basis.data() + q * k;
+                const double c = dot(k, u, v.data());
+                for (int32_t j = 0; j < k; ++j) v[j] -= c * u[j];
+            }
+            const double rest = std::sqrt(dot(k, v.data(), v.data()));
+            if (!(rest > kDependentShare * norm)) continue;
+            for (double& e : v) basis.push_back(e / rest);
+            out.push_back(r);
+        }
+    return out;
+}
+
 // The active set of x for the problem sc: the candidate rows whose
 // multipliers hold them (an inequality with a negative multiplier is left:
 // f falls along it into the feasible set, unless x violates it), with the
-// multipliers of the rows kept.  False when the rows are dependent.
+// multipliers of the rows kept.  Of dependent rows the later ones are
+// left (the kept ones first): they add no direction, and a a' with them is
+// singular; when a row of an independent set is left for its multiplier,
+// the set is chosen again from the others, so that of two inequalities
+// that hold c(x) between the same limits the one whose multiplier holds it
+// stays.
 bool active_at(NlpProblem* p, const Scaled& sc, Active* act) {
     Active all;
     std::vector<char> equality;
     sc.candidates(p, &all, &equality);
     if (all.m == 0) return true;
-    std::vector<double> lambda;
-    if (!sc.coefficients(all.a, all.m, sc.g, &lambda)) return false;
-    for (int32_t r = 0; r < all.m; ++r) {
-        if (equality[r] == 0 && lambda[r] < 0.0) continue;
-        act->a.insert(act->a.end(), all.a.begin() + static_cast<ptrdiff_t>(r) * sc.k,
-                      all.a.begin() + static_cast<ptrdiff_t>(r + 1) * sc.k);
+    std::vector<int32_t> from(all.m), chosen;
+    for (int32_t r = 0; r < all.m; ++r) from[r] = r;
+    for (;;) {
+        const std::vector<int32_t> rows = independent_rows(all, equality, from, sc.k);
+        const auto m = static_cast<int32_t>(rows.size());
+        std::vector<double> a, lambda;
+        for (const int32_t r : rows) append_row(all, r, sc.k, &a);
+        if (m > 0 && !sc.coefficients(a, m, sc.g, &lambda)) return false;
+        std::vector<int32_t> held, left;
+        for (int32_t q = 0; q < m; ++q) (equality[rows[q]] == 0 && lambda[q] < 0.0 ? left : held).push_back(rows[q]);
+        if (left.empty() || m == static_cast<int32_t>(from.size())) {
+            chosen = held;
+            break;
+        }
+        std::erase_if(from, [&](int32_t r) { return std::find(left.begin(), left.end(), r) != left.end(); });
+    }
+    std::sort(chosen.begin(), chosen.end());
+    for (const int32_t r : chosen) {
+        append_row(all, r, sc.k, &act->a);
         act->value.push_back(all.value[r]);
         act->nonlinear.push_back(all.nonlinear[r]);
         act->m += 1;

@@ -4,7 +4,8 @@
 # that F = chi-square / (N - 1)) from its own start; and a one-factor GLS
 # model of y2-y4 and x2, whose unrestricted minimum is a Heywood case
 # (the error variance of y4 at -0.02), under l4 l4 >= 0.6, from the
-# unrestricted minimum; written as case,key,value rows (F, est:<label>) to
+# unrestricted minimum; and the hs model under l2 l2 >= 0.5 from its own
+# start; written as case,key,value rows (F, est:<label>) to
 # tests/fixtures/nlincon_starts_reference.csv.  The hs model under
 # l2 l3 >= 0.6 is the case hs_ml_N1 of constrained_corpus.csv.
 #
@@ -14,6 +15,8 @@ args <- commandArgs(FALSE)
 here <- dirname(normalizePath(sub("--file=", "", args[grep("--file=", args)])))
 fixtures <- file.path(here, "..", "fixtures")
 poldem <- read.csv(file.path(fixtures, "poldem.csv"))
+hs <- read.csv(file.path(fixtures, "hs.csv"))
+source(file.path(here, "reference_models.R"))
 two <- '
   F1 =~ l1*y1 + l2*y2 + l3*y3 + l4*y4 + l5*y5
   F2 =~ l6*y6 + l7*y7 + l8*y8 + l9*x1 + l10*x2
@@ -35,5 +38,7 @@ free <- sem(one, data = poldem, estimator = "GLS", std.lv = TRUE)
 out <- rbind(rows("cosan_two", sem(paste(two, "l1 * l6 == 2", sep = "\n"), data = poldem, likelihood = "wishart",
                                    std.lv = TRUE)),
              rows("heywood_gls", sem(paste(one, "l4 * l4 > 0.6", sep = "\n"), data = poldem, estimator = "GLS",
-                                     std.lv = TRUE, start = free)))
+                                     std.lv = TRUE, start = free)),
+             rows("hs_l2_squared", sem(paste(hs_lavaan, "l2 * l2 > 0.5", sep = "\n"), data = hs,
+                                       likelihood = "wishart")))
 write.csv(out, file.path(fixtures, "nlincon_starts_reference.csv"), row.names = FALSE, quote = FALSE)

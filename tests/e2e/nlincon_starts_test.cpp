@@ -17,7 +17,10 @@
 // matrix's model of the objective broke down (F = 0.40 against 0.0225).
 // The hs model as FACTOR under an inequality that does not bind, from a
 // seed whose run stopped short when each shortened step also raised the
-// Levenberg share.  Each run claims convergence with return code 0, at
+// Levenberg share.  The hs model under l2 l2 >= 0.5 from l2 = 0
+// (lavaan's minimum, nlincon_starts_reference.R), and under l2 l3 = 0.6
+// stated by two constraints whose gradients are dependent (the minimum of
+// hs_ml_N1, where l2 l3 >= 0.6 holds with equality).  Each run claims convergence with return code 0, at
 // lavaan's F and estimates.
 #include <gtest/gtest.h>
 
@@ -106,6 +109,19 @@ std::vector<Case> cases() {
     out.push_back({"hs_factor_random4", "hs", "random=4", kHsFactor, "constrained_corpus.csv", "hs_ml", "ml", 3e-4});
     out.push_back({"heywood_gls_random1", "poldem", "random=1", kHeywood, "nlincon_starts_reference.csv", "heywood_gls",
                    "gls"});
+    // l2 l2 >= 0.5 from l2 = 0, where the constraint's gradient vanishes:
+    // no step meets its linearisation, and the first program was given up.
+    std::string zero = std::string(kHsModel) + "c1 = l2*l2;\nnlincon c1 >= 0.5;\n";
+    zero.replace(zero.find("l2 Fvis"), 7, "l2 (0) Fvis");
+    out.push_back({"hs_l2_squared_from_zero", "hs", "", zero, "nlincon_starts_reference.csv", "hs_l2_squared"});
+    // l2 l3 = 0.6 written twice (its gradients dependent), and as two
+    // inequalities between the same limits, the first of them the one that
+    // does not hold it: the claim check found a a' singular and let the
+    // claim stand, 1.4e-6 above the minimum.
+    out.push_back({"hs_l2l3_twice", "hs", "", std::string(kHsModel) + "c1 = l2*l3;\nc2 = 2*l2*l3;\nnlincon c1 = 0.6, c2 = 1.2;\n",
+                   "constrained_corpus.csv", "hs_ml_N1"});
+    out.push_back({"hs_l2l3_between", "hs", "", std::string(kHsModel) + "c1 = l2*l3;\nc2 = l2*l3;\nnlincon c1 <= 0.6, c2 >= 0.6;\n",
+                   "constrained_corpus.csv", "hs_ml_N1"});
     return out;
 }
 
