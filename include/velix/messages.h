@@ -91,6 +91,9 @@ constexpr int32_t kMsgHostSemicolon = 52;
 constexpr int32_t kMsgHostTab = 53;
 // BY group %i: %s
 constexpr int32_t kMsgHostByGroupLine = 54;
+// line %ld: the quoted variable names are separated by %s; the fields of a data set are separated by
+// commas
+constexpr int32_t kMsgHostQuotedNamesSeparated = 55;
 // ERROR: An analysis variable is not in data set %s.
 constexpr int32_t kMsgHostVariableNotInDataSet = 60;
 // ERROR: Analysis variable %s of data set %s is character; it must be numeric.
