@@ -542,10 +542,12 @@ void output_clear() {
     st.stepsWritten = 0;
 }
 
-void output_stream_json(std::ostream* json) {
+void output_stream_json(std::ostream* json, const std::string& folder) {
     output_clear();
     streaming().on = true;
     streaming().json = json;
+    streaming().itemText.place_in(folder);
+    streaming().messageText.place_in(folder);
 }
 
 void output_keep_json() {

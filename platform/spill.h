@@ -2,12 +2,18 @@
 // in the JSON document, the rows of an output data set): held in memory up
 // to kHeldBytes, beyond that in an unnamed temporary file (gone with the
 // process, however it ends), so that output of any length takes a fixed
-// amount of memory until it is written.
+// amount of memory until it is written.  The temporary file is made in the
+// folder of the output it waits for: it then takes room on the disk the
+// output will take it on, not in /tmp (often a small memory file system),
+// and a disk that fills under it is the one the output's message names.
 #pragma once
 
 #include <cstdio>
 #include <ostream>
 #include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace velix::platform {
 
@@ -18,9 +24,11 @@ public:
     Spill(const Spill&) = delete;
     Spill& operator=(const Spill&) = delete;
     ~Spill() { clear(); }
+    // The folder for the temporary file ("": the system's, std::tmpfile).
+    void place_in(const std::string& folder) { folder_ = folder; }
     void append(const std::string& text) {
         if (file_ == nullptr && held_.size() + text.size() > kHeldBytes) {
-            file_ = std::tmpfile();
+            file_ = unnamed_file();
             if (file_ == nullptr || !put(held_)) failed_ = true;
             held_.clear();
             held_.shrink_to_fit();
@@ -55,10 +63,25 @@ public:
     }
 
 private:
+    // An unnamed file in folder_ (O_TMPFILE), or in the system's folder
+    // when folder_'s file system cannot make one.
+    std::FILE* unnamed_file() const {
+#ifdef O_TMPFILE
+        if (!folder_.empty()) {
+            const int fd = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                if (std::FILE* f = ::fdopen(fd, "w+b")) return f;
+                ::close(fd);
+            }
+        }
+#endif
+        return std::tmpfile();
+    }
     bool put(const std::string& text) {
         return file_ != nullptr && std::fwrite(text.data(), 1, text.size(), file_) == text.size();
     }
     std::string held_;
+    std::string folder_;
     std::FILE* file_ = nullptr;
     bool failed_ = false;
 };
