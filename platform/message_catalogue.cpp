@@ -114,6 +114,9 @@ const MessageRow kMessageCatalogue[] = {
     // 100/94: the option, the name before the ".", the option, the file
     // name as written.
     {kMsgHost, 94, "expected an option (found \".\"): a data set is named without \".csv\" (%s=%s), or a file by its path in quotes (%s=\"%s\")"},
+    // 100/95: the token found, the option, the path as written (with
+    // ".csv" when it has no extension).
+    {kMsgHost, 95, "expected a data-set name (found \"%s\"): a file is named by its path in quotes (%s=\"%s\")"},
 
     // BY-group synchronisation: name (8 characters) and label (length, text,
     // starting with its separating blank) of DATA=, then of the other data set.

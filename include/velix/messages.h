@@ -146,6 +146,8 @@ constexpr int32_t kMsgHostFaultTimeLimit = 93;
 // expected an option (found "."): a data set is named without ".csv" (%s=%s), or a file by its
 // path in quotes (%s="%s")
 constexpr int32_t kMsgHostDataSetFileName = 94;
+// expected a data-set name (found "%s"): a file is named by its path in quotes (%s="%s")
+constexpr int32_t kMsgHostDataSetUnquotedPath = 95;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.

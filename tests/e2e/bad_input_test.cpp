@@ -133,6 +133,11 @@ TEST_F(BadInput, EachFailureNamesItsCauseAndLeavesTheOutputFileAlone) {
         {step("data=hs.csv outstat=keep", ""), kLevelInputError,
          "ERROR: expected an option (found \".\"): a data set is named without \".csv\" (DATA=hs), or a file by "
          "its path in quotes (DATA=\"hs.csv\") at line 1, column 19."},
+        {step("data=../data/hs.csv outstat=keep", ""), kLevelInputError,
+         "ERROR: expected a data-set name (found \".\"): a file is named by its path in quotes "
+         "(DATA=\"../data/hs.csv\") at line 1, column 17."},
+        {step("data=sub/hs outstat=keep", ""), kLevelInputError,
+         "(found \"/\"): a file is named by its path in quotes (DATA=\"sub/hs.csv\") at line 1, column 20."},
     };
     for (const Case& c : cases) {
         const RunResult r = run(c.program);
