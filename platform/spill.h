@@ -8,6 +8,7 @@
 // and a disk that fills under it is the one the output's message names.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <ostream>
 #include <string>
@@ -29,18 +30,19 @@ public:
     void append(const std::string& text) {
         if (file_ == nullptr && held_.size() + text.size() > kHeldBytes) {
             file_ = unnamed_file();
-            if (file_ == nullptr || !put(held_)) failed_ = true;
+            if (file_ == nullptr || !put(held_)) fail();
             held_.clear();
             held_.shrink_to_fit();
         }
         if (file_ == nullptr)
             held_ += text;
         else if (!failed_ && !put(text))
-            failed_ = true;
+            fail();
     }
     // Writes the text to *out and empties the spill; false when part of it
-    // was lost.
-    bool move_to(std::ostream* out) {
+    // was lost, with *reason (when given and still 0) the errno of the loss
+    // (a full disk, a file-size limit).
+    bool move_to(std::ostream* out, int* reason = nullptr) {
         bool whole = !failed_;
         if (file_ == nullptr) {
             out->write(held_.data(), static_cast<std::streamsize>(held_.size()));
@@ -50,7 +52,9 @@ public:
             for (size_t n; whole && (n = std::fread(buf, 1, sizeof buf, file_)) > 0;)
                 out->write(buf, static_cast<std::streamsize>(n));
             whole = whole && std::ferror(file_) == 0;
+            if (!whole) fail();
         }
+        if (!whole && reason != nullptr && *reason == 0) *reason = failure_;
         clear();
         return whole;
     }
@@ -58,6 +62,7 @@ public:
         if (file_ != nullptr) std::fclose(file_);
         file_ = nullptr;
         failed_ = false;
+        failure_ = 0;
         held_.clear();
         if (held_.capacity() > kHeldBytes) held_.shrink_to_fit();
     }
@@ -77,6 +82,10 @@ private:
 #endif
         return std::tmpfile();
     }
+    void fail() {
+        if (!failed_) failure_ = errno != 0 ? errno : EIO;
+        failed_ = true;
+    }
     bool put(const std::string& text) {
         return file_ != nullptr && std::fwrite(text.data(), 1, text.size(), file_) == text.size();
     }
@@ -84,6 +93,7 @@ private:
     std::string folder_;
     std::FILE* file_ = nullptr;
     bool failed_ = false;
+    int failure_ = 0;  // errno of the first loss
 };
 
 }  // namespace velix::platform
