@@ -526,10 +526,29 @@ bool read_attribute(const std::string& line, int64_t lineNo, HostDataSet* data, 
     return true;
 }
 
+// The semicolon or tab that follows a quoted field of the line (blanks
+// between), 0 when none does.
+char separator_after_quote(std::string_view line) {
+    for (size_t q = line.find('"'); q != std::string_view::npos; q = line.find('"', q + 1)) {
+        size_t i = q + 1;
+        while (i < line.size() && line[i] == ' ') ++i;
+        if (i < line.size() && (line[i] == ';' || line[i] == '\t')) return line[i];
+    }
+    return 0;
+}
+
 // The variable names of the names line; false with *error.
 bool read_names(std::string_view line, int64_t lineNo, CsvHeader* h, std::string* error) {
     Fields f;
     if (!split_record(line, &f)) {
+        // R's write.csv2 and write.table(sep = "\t") quote every name, so
+        // the separator stands after a closing quote.
+        if (const char other = separator_after_quote(line); other != 0) {
+            const int32_t found = other == ';' ? kMsgHostSemicolon : kMsgHostTab;
+            *error = format_message(kMsgHost, kMsgHostQuotedNamesSeparated, lineNo,
+                                    format_message(kMsgHost, found).c_str());
+            return false;
+        }
         *error = "line " + std::to_string(lineNo) + ": a quote is not closed";
         return false;
     }

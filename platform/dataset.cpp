@@ -346,6 +346,7 @@ HostDataSet* dataset_create_output(const std::string& name, bool quoted,
                  " does not exist.";
         return nullptr;
     }
+    data->spilledRows.place_in(dir.empty() ? "." : dir.string());
     // Two outputs of one step in one file would overwrite each other.
     for (const auto& other : step_sets().open) {
         if (!other->output) continue;

@@ -75,6 +75,8 @@ const MessageRow kMessageCatalogue[] = {
     // 100/54: the number of the BY group and its BY line; logged before the
     // first line of the group.
     {kMsgHost, 54, "BY group %i: %s"},
+    // 100/55: as 51, for names in quotes with another separator between.
+    {kMsgHost, 55, "line %ld: the quoted variable names are separated by %s; the fields of a data set are separated by commas"},
     // 100/60-63: the data set (61: the variable first).
     {kMsgHost, 60, "ERROR: An analysis variable is not in data set %s."},
     {kMsgHost, 61, "ERROR: Analysis variable %s of data set %s is character; it must be numeric."},
@@ -112,6 +114,9 @@ const MessageRow kMessageCatalogue[] = {
     // 100/94: the option, the name before the ".", the option, the file
     // name as written.
     {kMsgHost, 94, "expected an option (found \".\"): a data set is named without \".csv\" (%s=%s), or a file by its path in quotes (%s=\"%s\")"},
+    // 100/95: the token found, the option, the path as written (with
+    // ".csv" when it has no extension).
+    {kMsgHost, 95, "expected a data-set name (found \"%s\"): a file is named by its path in quotes (%s=\"%s\")"},
 
     // BY-group synchronisation: name (8 characters) and label (length, text,
     // starting with its separating blank) of DATA=, then of the other data set.

@@ -39,8 +39,11 @@ void output_clear();
 // Streams the document (the command does): from now on each step's record
 // is written to *json when the step ends, its items and messages waiting
 // until then in a spill of fixed memory, and is then forgotten; with json
-// null the records are not kept at all.  Starts a fresh document.
-void output_stream_json(std::ostream* json);
+// null the records are not kept at all.  What waits beyond the memory of a
+// spill waits in an unnamed file in `folder` (that of the document's
+// scratch file; "": the system's temporary folder).  Starts a fresh
+// document.
+void output_stream_json(std::ostream* json, const std::string& folder = "");
 // Back to keeping every record in memory for output_json (the default).
 void output_keep_json();
 // Writes what is left of the document to *out: when it streams, the record

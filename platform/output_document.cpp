@@ -11,6 +11,7 @@
 #include "platform/format.h"
 #include "platform/messages.h"
 #include "platform/output.h"
+#include "platform/output_file.h"
 #include "platform/session.h"
 #include "platform/spill.h"
 #include "velix/codes.h"
@@ -413,11 +414,18 @@ void write_streamed_step() {
     if (st.json != nullptr) {
         std::ostream& out = *st.json;
         out << (st.stepsWritten++ == 0 ? "{\"steps\":[" : ",") << step_head(all.back());
-        bool whole = st.itemText.move_to(&out);
+        int reason = 0;
+        bool whole = st.itemText.move_to(&out, &reason);
         out << kStepMiddle << '[';
-        whole = st.messageText.move_to(&out) && whole;
+        whole = st.messageText.move_to(&out, &reason) && whole;
         out << "]}";
-        if (!whole) out.setstate(std::ios::badbit);
+        if (!whole) {
+            // The spill's reason (a full disk, a file-size limit) is the
+            // document's, as the error that names it says.
+            if (auto* buf = dynamic_cast<ReasonFileBuf*>(out.rdbuf()); buf != nullptr && buf->failure == 0)
+                buf->failure = reason;
+            out.setstate(std::ios::badbit);
+        }
     }
     st.itemText.clear();
     st.messageText.clear();
@@ -542,10 +550,12 @@ void output_clear() {
     st.stepsWritten = 0;
 }
 
-void output_stream_json(std::ostream* json) {
+void output_stream_json(std::ostream* json, const std::string& folder) {
     output_clear();
     streaming().on = true;
     streaming().json = json;
+    streaming().itemText.place_in(folder);
+    streaming().messageText.place_in(folder);
 }
 
 void output_keep_json() {

@@ -66,6 +66,12 @@ bool OutputFile::writable() {
     return out_.good() && buf_.failure == 0;
 }
 
+std::string OutputFile::folder() const {
+    if (scratch_.empty()) return "";
+    const fs::path dir = fs::path(scratch_).parent_path();
+    return dir.empty() ? "." : dir.string();
+}
+
 std::string OutputFile::failure() const { return std::strerror(buf_.failure != 0 ? buf_.failure : EIO); }
 
 bool OutputFile::commit(std::string* error) {

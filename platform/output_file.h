@@ -46,6 +46,8 @@ public:
     bool open(const std::string& target, const std::string& tag, std::string* error);
     std::ostream& stream() { return out_; }
     const std::string& target() const { return target_; }
+    // The folder of the scratch file; "" when the target is written in place.
+    std::string folder() const;
     // True while everything written so far has reached the file (it is
     // flushed first: a full disk shows only when the buffer is written).
     bool writable();

@@ -2,12 +2,19 @@
 // in the JSON document, the rows of an output data set): held in memory up
 // to kHeldBytes, beyond that in an unnamed temporary file (gone with the
 // process, however it ends), so that output of any length takes a fixed
-// amount of memory until it is written.
+// amount of memory until it is written.  The temporary file is made in the
+// folder of the output it waits for: it then takes room on the disk the
+// output will take it on, not in /tmp (often a small memory file system),
+// and a disk that fills under it is the one the output's message names.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <ostream>
 #include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace velix::platform {
 
@@ -18,21 +25,24 @@ public:
     Spill(const Spill&) = delete;
     Spill& operator=(const Spill&) = delete;
     ~Spill() { clear(); }
+    // The folder for the temporary file ("": the system's, std::tmpfile).
+    void place_in(const std::string& folder) { folder_ = folder; }
     void append(const std::string& text) {
         if (file_ == nullptr && held_.size() + text.size() > kHeldBytes) {
-            file_ = std::tmpfile();
-            if (file_ == nullptr || !put(held_)) failed_ = true;
+            file_ = unnamed_file();
+            if (file_ == nullptr || !put(held_)) fail();
             held_.clear();
             held_.shrink_to_fit();
         }
         if (file_ == nullptr)
             held_ += text;
         else if (!failed_ && !put(text))
-            failed_ = true;
+            fail();
     }
     // Writes the text to *out and empties the spill; false when part of it
-    // was lost.
-    bool move_to(std::ostream* out) {
+    // was lost, with *reason (when given and still 0) the errno of the loss
+    // (a full disk, a file-size limit).
+    bool move_to(std::ostream* out, int* reason = nullptr) {
         bool whole = !failed_;
         if (file_ == nullptr) {
             out->write(held_.data(), static_cast<std::streamsize>(held_.size()));
@@ -42,7 +52,9 @@ public:
             for (size_t n; whole && (n = std::fread(buf, 1, sizeof buf, file_)) > 0;)
                 out->write(buf, static_cast<std::streamsize>(n));
             whole = whole && std::ferror(file_) == 0;
+            if (!whole) fail();
         }
+        if (!whole && reason != nullptr && *reason == 0) *reason = failure_;
         clear();
         return whole;
     }
@@ -50,17 +62,38 @@ public:
         if (file_ != nullptr) std::fclose(file_);
         file_ = nullptr;
         failed_ = false;
+        failure_ = 0;
         held_.clear();
         if (held_.capacity() > kHeldBytes) held_.shrink_to_fit();
     }
 
 private:
+    // An unnamed file in folder_ (O_TMPFILE), or in the system's folder
+    // when folder_'s file system cannot make one.
+    std::FILE* unnamed_file() const {
+#ifdef O_TMPFILE
+        if (!folder_.empty()) {
+            const int fd = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                if (std::FILE* f = ::fdopen(fd, "w+b")) return f;
+                ::close(fd);
+            }
+        }
+#endif
+        return std::tmpfile();
+    }
+    void fail() {
+        if (!failed_) failure_ = errno != 0 ? errno : EIO;
+        failed_ = true;
+    }
     bool put(const std::string& text) {
         return file_ != nullptr && std::fwrite(text.data(), 1, text.size(), file_) == text.size();
     }
     std::string held_;
+    std::string folder_;
     std::FILE* file_ = nullptr;
     bool failed_ = false;
+    int failure_ = 0;  // errno of the first loss
 };
 
 }  // namespace velix::platform

@@ -91,6 +91,9 @@ constexpr int32_t kMsgHostSemicolon = 52;
 constexpr int32_t kMsgHostTab = 53;
 // BY group %i: %s
 constexpr int32_t kMsgHostByGroupLine = 54;
+// line %ld: the quoted variable names are separated by %s; the fields of a data set are separated by
+// commas
+constexpr int32_t kMsgHostQuotedNamesSeparated = 55;
 // ERROR: An analysis variable is not in data set %s.
 constexpr int32_t kMsgHostVariableNotInDataSet = 60;
 // ERROR: Analysis variable %s of data set %s is character; it must be numeric.
@@ -143,6 +146,8 @@ constexpr int32_t kMsgHostFaultTimeLimit = 93;
 // expected an option (found "."): a data set is named without ".csv" (%s=%s), or a file by its
 // path in quotes (%s="%s")
 constexpr int32_t kMsgHostDataSetFileName = 94;
+// expected a data-set name (found "%s"): a file is named by its path in quotes (%s="%s")
+constexpr int32_t kMsgHostDataSetUnquotedPath = 95;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.

@@ -564,6 +564,19 @@ private:
         }
     }
 
+    // A path written without quotes, from `first` to the next blank, ";" or
+    // "(": the error at `at` shows it in quotes, with ".csv" when its last
+    // part has no extension.
+    [[noreturn]] void unquoted_path(const char* keyword, const Token& first, const Token& at) const {
+        const size_t end = std::min(src_.find_first_of(" \t\r\n;(", first.offset), src_.size());
+        std::string path = src_.substr(first.offset, end - first.offset);
+        if (path.find('.', path.rfind('/') + 1) == std::string::npos) path += ".csv";
+        std::string found;
+        append_token(&found, at.text);
+        throw SyntaxError{format_message(kMsgHost, kMsgHostDataSetUnquotedPath, found.c_str(), keyword, path.c_str()),
+                          at.line, at.column};
+    }
+
     // A data set named twice takes the later name in its own form: nothing
     // of the earlier one (its quotes, its options) stays.
     void read_data_set(const char* keyword, DataSetCell* cell) {
@@ -575,6 +588,7 @@ private:
             cell->quoted = 1;
         } else if (t.kind == TokenKind::kName) {
             name = next().text;
+            if (is_op("/")) unquoted_path(keyword, t, peek());  // sub/hs
             // A file name written as the data set's name (hs.csv).
             if (peek().kind == TokenKind::kMissing) {
                 const std::string file = name + "." + (peek(1).kind == TokenKind::kName ? peek(1).text : "csv");
@@ -583,6 +597,7 @@ private:
                                   peek().line, peek().column};
             }
         } else {
+            if (!t.text.empty() && std::strchr("/.", t.text[0]) != nullptr) unquoted_path(keyword, t, t);  // ../hs.csv
             error("expected a data-set name");
         }
         cell->name = make_text(name);

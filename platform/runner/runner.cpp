@@ -326,7 +326,7 @@ struct CommandFiles {
             return cannot_open("JSON", opts.jsonPath, error);
         // Each step's record goes to the document's scratch file as the
         // step ends (none is kept without a document).
-        output_stream_json(opts.jsonPath.empty() ? nullptr : &json.stream());
+        output_stream_json(opts.jsonPath.empty() ? nullptr : &json.stream(), json.folder());
         return true;
     }
 

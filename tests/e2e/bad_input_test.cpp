@@ -47,6 +47,9 @@ protected:
         std::filesystem::create_directories(dir_ + "/folder");
         std::ofstream(dir_ + "/semi.csv") << "x1;x2;x3\n1;2;3\n";
         std::ofstream(dir_ + "/tab.csv") << "x1\tx2\tx3\n1\t2\t3\n";
+        // As R's write.csv2 and write.table(sep = "\t") write them: every name quoted.
+        std::ofstream(dir_ + "/semiq.csv") << "\"x1\";\"x2\";\"x3\"\n1,5;2;3\n";
+        std::ofstream(dir_ + "/tabq.csv") << "\"x1\"\t\"x2\"\t\"x3\"\n1\t2\t3\n";
     }
 
     // Runs `program` with the library folder after writing kKept to
@@ -124,9 +127,17 @@ TEST_F(BadInput, EachFailureNamesItsCauseAndLeavesTheOutputFileAlone) {
          "line 1: the line of variable names is a single field that holds a semicolon (\";\"); the fields of a "
          "data set are separated by commas at line 1, column 17."},
         {step("data=tab outstat=keep", ""), kLevelInputError, "a single field that holds a tab;"},
+        {step("data=semiq outstat=keep", ""), kLevelInputError,
+         "line 1: the quoted variable names are separated by a semicolon (\";\");"},
+        {step("data=tabq outstat=keep", ""), kLevelInputError, "the quoted variable names are separated by a tab;"},
         {step("data=hs.csv outstat=keep", ""), kLevelInputError,
          "ERROR: expected an option (found \".\"): a data set is named without \".csv\" (DATA=hs), or a file by "
          "its path in quotes (DATA=\"hs.csv\") at line 1, column 19."},
+        {step("data=../data/hs.csv outstat=keep", ""), kLevelInputError,
+         "ERROR: expected a data-set name (found \".\"): a file is named by its path in quotes "
+         "(DATA=\"../data/hs.csv\") at line 1, column 17."},
+        {step("data=sub/hs outstat=keep", ""), kLevelInputError,
+         "(found \"/\"): a file is named by its path in quotes (DATA=\"sub/hs.csv\") at line 1, column 20."},
     };
     for (const Case& c : cases) {
         const RunResult r = run(c.program);

@@ -3,6 +3,8 @@
 // program file, with the severity and exit status that follow from it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <string>
 
 #include "harness.h"
@@ -51,15 +53,25 @@ TEST(Messages, AConstraintOnAnUnknownNameShowsItsPlaceInTheFile) {
          "  at line 12, column 14:\nnlincon 0 <= cx;\n             ^\n"},
     };
     for (const Case& c : cases) {
-        const RunResult r = run_velix(kBefore + step("method=ml", kOneFactor, c.statements), {"hs.csv"});
+        std::string program = kBefore + step("method=ml", kOneFactor, c.statements);
+        const RunResult r = run_velix(program, {"hs.csv"});
         EXPECT_EQ(r.exitStatus, 2) << c.statements;
         EXPECT_NE(r.log.find(c.expected), std::string::npos) << c.statements << "\n" << r.log;
+        // The same place in a file of old Mac line ends (a lone CR).
+        std::replace(program.begin(), program.end(), '\n', '\r');
+        EXPECT_NE(run_velix(program, {"hs.csv"}).log.find(c.expected), std::string::npos) << "CR: " << c.statements;
     }
 }
 
 // Each message line and whether the log holds it (absent: the message
 // must not be given for the program), with the exit status of the run.
 TEST(Messages, EachNamesWhatItIsAbout) {
+    std::string hs = velix::test::read_text(velix::test::data_path("hs.csv"));
+    const size_t x3 = hs.find(',', hs.find(',', hs.find('\n')) + 1) + 1;  // of the first observation
+    hs.replace(x3, hs.find(',', x3) - x3, "n/a");
+    const std::string wordFile = velix::test::own_folder("messages") + "/word.csv";
+    std::ofstream(wordFile) << hs;
+    const std::string word = "proc velix data=\"" + wordFile + "\" method=ml;\n";
     struct Case {
         std::string program;
         const char* line;
@@ -91,6 +103,12 @@ TEST(Messages, EachNamesWhatItIsAbout) {
               "std F1 = vf, E1-E3 = ve1-ve3;\n"),
          "NOTE: No STD entry names the exogenous latent variable Fvsi; its variance is fixed at 0.", true, 0},
         {step("method=ml", kOneFactor, ""), "No STD entry names", false, 0},
+        // A column with a word among its numbers is character: the model's
+        // use of it says so, not that the data set lacks it.
+        {word + "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\nstd F1 = vf, E1-E3 = ve1-ve3;\nrun;\n",
+         "ERROR: Variable x3 is not numeric.\n  at line 2, column 43:", true, 2},
+        {word + "lineqs x1 = b x3 + E1;\nstd x3 = v3, E1 = ve1;\nrun;\n",
+         "ERROR: Variable x3 is not numeric.\n  at line 2, column 15:", true, 2},
     };
     for (const Case& c : cases) {
         const RunResult r = run_velix(c.program, {"hs.csv"});

@@ -123,6 +123,31 @@ TEST_F(RunOutputs, AFileSizeLimitLeavesEarlierFilesWhole) {
     }
 }
 
+TEST_F(RunOutputs, AFileSizeLimitOnTheItemsThatWaitForTheDocumentIsNamed) {
+    // 43 BY groups of seven pupils: the step's items pass the megabyte that
+    // waits in memory and wait beyond it in a file, which the limit stops
+    // while the document's own file is still small.  The error gave an
+    // input/output error as the reason.
+    prepare("fsize_spill",
+            "proc velix data=hs7 method=ml pall;\nby g;\nvar x1-x3;\n"
+            "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\nstd F1 = vf, E1-E3 = ve1-ve3;\nrun;\n",
+            {"out.json"});
+    std::ifstream hs(at("hs.csv"));
+    std::ofstream hs7(at("hs7.csv"));
+    std::string line;
+    std::getline(hs, line);
+    hs7 << "g," << line << "\n";
+    for (int k = 0; std::getline(hs, line); ++k) hs7 << k / 7 << "," << line << "\n";
+    hs7.close();
+    const int status = wait_for(start_velix(args({"--json", at("out.json"), "--listing", "/dev/null"}), -1, 65536));
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    expect_kept({"out.json"}, "a limit on the waiting items");
+    const auto errors = error_lines();
+    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+    EXPECT_EQ(errors[0], "ERROR: The JSON document was not written to " + at("out.json") + " (File too large).");
+}
+
 TEST_F(RunOutputs, AStopSignalDuringAFitKeepsTheStepsEarlierOutputs) {
     // The first step ends and replaces est1; the signal comes while the
     // second step's fit prints its history.  The child cannot get far past

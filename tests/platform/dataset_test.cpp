@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "dataset_fixture.h"
+#include "tests/support/open_files.h"
 #include "platform/step_exit.h"
 
 namespace {
@@ -25,6 +26,18 @@ using velix::platform::dataset_held_bytes;
 using velix::platform::dataset_set_by;
 using velix::platform::dataset_set_hold_limit;
 using velix::platform::testing::DataSetTest;
+
+// A binding that writes *cell as the numeric variable x of output `out`
+// (`count` as xvputi takes it); null when it cannot be made.
+HostBinding* bind_x(HostDataSet* out, double* cell, int32_t count = 1) {
+    HostBinding* b = nullptr;
+    HostVariableDescriptor desc;
+    xvnamei(&desc);
+    desc.name = "x";
+    desc.nameLength = 1;
+    if (xvputi(out, count, 0, &b) != 0 || xvputd(b, &desc, 0, cell, 0, 0, 0) != 0 || xvpute(b) != 0) return nullptr;
+    return b;
+}
 
 // Reads the current BY group of `d` through a slot: the values of its
 // numeric variable `number`.
@@ -217,6 +230,25 @@ TEST_F(DataSetTest, InformationItems) {
     EXPECT_EQ(xoinfo(d, kInfoSetType, const_cast<char*>("COV     ")), kDsReadOnly);
 }
 
+// The rows of an output data set that wait beyond the memory they may
+// take wait in an unnamed file in the output's own folder, not in the
+// system's temporary folder (often a small memory file system): a long
+// output needs room only where it goes, and leaves no file behind.
+TEST_F(DataSetTest, RowsThatWaitForTheirFileWaitInItsFolder) {
+    double cell = 0.1234567890123;  // 16 characters a line
+    HostBinding* b = bind_x(create("long"), &cell);
+    ASSERT_NE(b, nullptr);
+    const int rows = 100000;
+    for (int k = 0; k < rows; ++k) ASSERT_EQ(xyvput(b, 0), 0);
+    velix::platform::dataset_spill_outputs();
+    EXPECT_TRUE(velix::test::holds_file_in(dir_.string())) << "no file of this process is open in " << dir_;
+    EXPECT_TRUE(velix::platform::dataset_commit_outputs(0));
+    velix::platform::dataset_end_step();
+    const std::string text = read("long");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), rows + 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1) << "a file was left";
+}
+
 TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
     HostDataSet* out = create("result");
     ASSERT_EQ(xoinfo(out, kInfoSetType, const_cast<char*>("COV     ")), 0);
@@ -227,15 +259,9 @@ TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
     int32_t word = 1;
     ASSERT_EQ(xoinfo(out, kInfoReadable, &word), 0);
     EXPECT_EQ(word, 0);
-    HostBinding* b = nullptr;
-    ASSERT_EQ(xvputi(out, 1, 0, &b), 0);
-    HostVariableDescriptor desc;
-    xvnamei(&desc);
-    desc.name = "x";
-    desc.nameLength = 1;
     double cell = 2.5;
-    ASSERT_EQ(xvputd(b, &desc, 0, &cell, 0, 0, 0), 0);
-    ASSERT_EQ(xvpute(b), 0);
+    HostBinding* b = bind_x(out, &cell);
+    ASSERT_NE(b, nullptr);
     ASSERT_EQ(xyvput(b, 0), 0);
     // Values the reader could not take back are written as the missing
     // value ".".
@@ -259,9 +285,8 @@ TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
     HostDataSet* typed = dataset_create_output("typed", false, options, &error);
     ASSERT_NE(typed, nullptr) << error;
     ASSERT_EQ(xoinfo(typed, kInfoSetType, const_cast<char*>("COV     ")), 0);
-    ASSERT_EQ(xvputi(typed, 0, 0, &b), 0);
-    ASSERT_EQ(xvputd(b, &desc, 0, &cell, 0, 0, 0), 0);
-    ASSERT_EQ(xvpute(b), 0);
+    b = bind_x(typed, &cell, 0);
+    ASSERT_NE(b, nullptr);
     ASSERT_EQ(xyvput(b, 0), 0);  // an output without observations is not written
     ASSERT_TRUE(velix::platform::dataset_close(typed, &error)) << error;
     EXPECT_TRUE(velix::platform::dataset_commit_outputs(0));

@@ -112,6 +112,8 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostSemicolon), "a semicolon (\";\")"},
         {line(kMsgHostTab), "a tab"},
         {line(kMsgHostByGroupLine, 2, "school=Pasteur"), "BY group 2: school=Pasteur"},
+        {line(kMsgHostDataSetUnquotedPath, "/", "DATA", "/d/hs.csv"), "expected a data-set name (found \"/\"): a file is named by its path in quotes (DATA=\"/d/hs.csv\")"},
+        {line(kMsgHostQuotedNamesSeparated, big, "s"), "line 5000000000: the quoted variable names are separated by s; the fields of a data set are separated by commas"},
         {line(kMsgHostVariableNotInDataSet, "d"), "ERROR: An analysis variable is not in data set d."},
         {line(kMsgHostVariableCharacter, "v", "d"), "ERROR: Analysis variable v of data set d is character; it must be numeric."},
         {line(kMsgHostWeightFreqNotNumeric, "d"), "ERROR: The WEIGHT or FREQ variable of data set d must be a numeric variable of the data set."},

@@ -8,14 +8,20 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "host/object_dispatch.h"
 #include "platform/messages.h"
 #include "platform/output.h"
+#include "platform/output_document.h"
+#include "platform/spill.h"
+#include "tests/support/open_files.h"
 #include "tests/support/session_fixture.h"
 #include "velix/host.h"
 #include "velix/types.h"
@@ -473,6 +479,23 @@ TEST_F(OutputManager, InjectedFailuresStopTheNthCall) {
     EXPECT_EQ(call(manager_, 358, &note), -1);
     EXPECT_EQ(listing().find("lost"), std::string::npos);
     EXPECT_EQ(items().size(), 1u);
+}
+
+// The messages of a step that wait beyond the memory they may take wait
+// in an unnamed file in the folder of the document's scratch file, not in
+// the system's temporary folder (often a small memory file system).
+TEST_F(OutputManager, MessagesThatWaitForTheDocumentWaitInItsFolder) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("velix_doc_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    std::ostringstream document;
+    velix::platform::output_stream_json(&document, folder.string());
+    velix::platform::output_begin_step(1);
+    const std::string line = "NOTE: " + std::string(200, 'x');
+    for (size_t held = 0; held <= 2 * velix::platform::Spill::kHeldBytes; held += line.size())
+        velix::platform::record_message(0, 0, line);
+    EXPECT_TRUE(velix::test::holds_file_in(folder.string())) << "no file of this process is open in " << folder;
+    velix::platform::output_keep_json();
+    std::filesystem::remove_all(folder);
 }
 
 TEST_F(OutputManager, StepsKeepTheirReturnCodesAndMessages) {
