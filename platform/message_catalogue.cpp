@@ -81,7 +81,7 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 60, "ERROR: An analysis variable is not in data set %s."},
     {kMsgHost, 61, "ERROR: Analysis variable %s of data set %s is character; it must be numeric."},
     {kMsgHost, 62, "ERROR: The WEIGHT or FREQ variable of data set %s must be a numeric variable of the data set."},
-    {kMsgHost, 63, "ERROR: No observation of data set %s in this BY group has every analysis value with a positive weight and frequency."},
+    {kMsgHost, 63, "ERROR: No observation of data set %s has every analysis value with a positive weight and frequency."},
     // 100/64, 65: the observations not used, those of the group, the data
     // set, (65) its BY group, and the reasons: 66-68 with their counts, the
     // first after a blank, the others after a comma.
@@ -90,6 +90,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 66, "%ld with a missing value of an analysis variable"},
     {kMsgHost, 67, "%ld with a WEIGHT value that is missing or not positive"},
     {kMsgHost, 68, "%ld with a FREQ value that is missing or below 1"},
+    // 100/69: no observation is complete (no WEIGHT or FREQ given; 63 with them).
+    {kMsgHost, 69, "ERROR: No observation of data set %s has a value for every analysis variable."},
     // 100/80: what is wrong (a syntax error, a statement the compiler
     // refuses, or the fault of a run, 87-93), its line and column.
     {kMsgHost, 80, "ERROR: %s at line %i, column %i."},

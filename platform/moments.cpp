@@ -451,8 +451,11 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
     skipped.report(data, s.rows);
     if (s.used == 0 || !(s.w > 0.0)) {
         vardef_divisor(vardefKind, s.n, momentOrigin == 0 ? 1.0 : 0.0, s.w, divisor);
-        velix::platform::write_log(
-            velix::platform::format_message(kMsgHost, kMsgHostNoUsableObservation, data->name.c_str()));
+        // Without WEIGHT or FREQ only missing values can leave every row out
+        // (the BY line before it names the group).
+        const bool weighted = q.wv >= 0 || q.fv >= 0;
+        velix::platform::write_log(velix::platform::format_message(
+            kMsgHost, weighted ? kMsgHostNoUsableObservation : kMsgHostNoCompleteObservation, data->name.c_str()));
         return kLevelNoMoments;
     }
     if (!scanned) second_pass(q, &s);

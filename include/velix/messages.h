@@ -100,9 +100,11 @@ constexpr int32_t kMsgHostVariableNotInDataSet = 60;
 constexpr int32_t kMsgHostVariableCharacter = 61;
 // ERROR: The WEIGHT or FREQ variable of data set %s must be a numeric variable of the data set.
 constexpr int32_t kMsgHostWeightFreqNotNumeric = 62;
-// ERROR: No observation of data set %s in this BY group has every analysis value with a positive
-// weight and frequency.
+// ERROR: No observation of data set %s has every analysis value with a positive weight and
+// frequency.
 constexpr int32_t kMsgHostNoUsableObservation = 63;
+// ERROR: No observation of data set %s has a value for every analysis variable.
+constexpr int32_t kMsgHostNoCompleteObservation = 69;
 // NOTE: %ld of the %ld observations of data set %s were not used:%s.
 constexpr int32_t kMsgHostRowsNotUsed = 64;
 // NOTE: %ld of the %ld observations of data set %s in the BY group %s were not used:%s.

@@ -38,6 +38,7 @@ protected:
             if (k < 4) tiny << line << '\n';  // three observations
         }
         std::ofstream(dir_ + "/w0.csv") << "w,x1,x2,x3\n0,1,2,3\n-1,2,1,4\n0,3,5,2\n0,4,4,6\n";
+        std::ofstream(dir_ + "/na3.csv") << "x1,x2,x3\n1,2,NA\n2,1,NA\n3,5,\n4,4,.\n";
         std::ofstream(dir_ + "/ram.csv") << "# TYPE=RAM\nx1,x2,x3\n1,2,3\n2,3,1\n3,1,2\n4,4,5\n";
         std::ofstream(dir_ + "/big.csv") << "# TYPE=CORR\n_TYPE_,_NAME_,x1,x2,x3\nN,,100,100,100\n"
                                             "STD,,1e200,1,1\nCORR,x1,1,.5,.5\nCORR,x2,.5,1,.5\n"
@@ -109,7 +110,10 @@ TEST_F(BadInput, EachFailureNamesItsCauseAndLeavesTheOutputFileAlone) {
         // Return codes above 4 with only notes.
         {step("data=hs nobs=0 outstat=keep", ""), kLevelNoMoments, "ERROR: 0 observations are too few for an analysis"},
         {step("data=hs edf=-5 outstat=keep", ""), kLevelNoMoments, "ERROR: -4 observations are too few for an analysis"},
-        {step("data=w0 outstat=keep", "weight w;\n"), kLevelNoMoments, "ERROR: No observation of data set w0"},
+        {step("data=w0 outstat=keep", "weight w;\n"), kLevelNoMoments,
+         "ERROR: No observation of data set w0 has every analysis value with a positive weight and frequency."},
+        // Without WEIGHT or FREQ only the missing values are to blame.
+        {step("data=na3", ""), kLevelNoMoments, "ERROR: No observation of data set na3 has a value for every analysis variable."},
         {step("data=tiny method=wls outstat=keep outwgt=w", ""), kLevelNoMoments,
          "ERROR: 3 observations are too few to form the weight matrix"},
         {step("data=hs outstat=keep", "parameters a;\na = exp(1000);\nl2 = a;\n"), kLevelProgramFailed,
