@@ -93,6 +93,12 @@ constexpr double kNuMax = 1e6;
 // bound) that the run never leaves.
 constexpr double kRelStep = 0.9;
 constexpr double kTypicalSize = 1.0;
+// A first trial that the step cap cuts below this share of the program's
+// step counts as a failure of the model, as a step outside a trust region
+// would: the step is then mostly the move along a direction that M barely
+// curves, and shortening it keeps that direction where a larger share of
+// the diagonal bends it towards the gradient.
+constexpr double kCapFail = 0.1;
 
 enum RowKind : int32_t { kNonlinear = 0, kLinear = 1, kLower = 2, kUpper = 3 };
 
@@ -410,12 +416,16 @@ struct Sqp {
     // The Levenberg share after a step of length alpha along the program's
     // step, whose first trial was alpha0 (1, or the share step_cap allows):
     // raised when that trial gained less than a quarter of the predicted
-    // reduction (or was cut), shrunk when it gained more than three
-    // quarters, so that the steps stay where the model holds (as a trust
-    // region would keep them).
+    // reduction, was cut, or was capped below kCapFail, shrunk when it
+    // gained more than three quarters, so that the steps stay where the
+    // model holds (as a trust region would keep them).  Where M is nearly
+    // singular along a valley (the wheaton COSAN model under b1 b2 >= -0.5
+    // from its default start) the share alone swung between 0 and the
+    // floor, every other step cut to a tenth, 108 to 366 iterations; the
+    // capped steps that led there now raise it, 31 to 55.
     void adapt(double alpha, double alpha0) {
         if (!structured) return;
-        if (ratio < 0.25 || alpha < alpha0)
+        if (ratio < 0.25 || alpha < alpha0 || alpha0 < kCapFail)
             nu = std::fmax(4.0 * nu, kNuFloor);
         else if (ratio > 0.75)
             nu = nu < 2.0 * kNuFloor ? 0.0 : nu / 3.0;

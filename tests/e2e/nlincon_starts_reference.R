@@ -5,7 +5,8 @@
 # model of y2-y4 and x2, whose unrestricted minimum is a Heywood case
 # (the error variance of y4 at -0.02), under l4 l4 >= 0.6, from the
 # unrestricted minimum; and the hs model under l2 l2 >= 0.5 from its own
-# start; written as case,key,value rows (F, est:<label>) to
+# start; and Wheaton's alienation model (wheaton.csv, its covariances) with
+# alien71 on alien67 only, under b1 b2 >= -0.5, which does not bind; written as case,key,value rows (F, est:<label>) to
 # tests/fixtures/nlincon_starts_reference.csv.  The hs model under
 # l2 l3 >= 0.6 is the case hs_ml_N1 of constrained_corpus.csv.
 #
@@ -17,6 +18,19 @@ fixtures <- file.path(here, "..", "fixtures")
 poldem <- read.csv(file.path(fixtures, "poldem.csv"))
 hs <- read.csv(file.path(fixtures, "hs.csv"))
 source(file.path(here, "reference_models.R"))
+wh <- read.csv(file.path(fixtures, "wheaton.csv"), comment.char = "#")
+wheaton <- as.matrix(wh[wh$X_TYPE_ == "COV", -(1:2)])
+rownames(wheaton) <- colnames(wheaton)
+alienation <- '
+  ses =~ 1*education + l6*sei
+  alien67 =~ 1*anomia67 + l2*powerless67
+  alien71 =~ 1*anomia71 + l4*powerless71
+  alien67 ~ b1*ses
+  alien71 ~ b2*alien67
+  ses ~~ vses*ses; alien67 ~~ vd1*alien67; alien71 ~~ vd2*alien71
+  anomia67 ~~ ve1*anomia67; powerless67 ~~ ve2*powerless67; anomia71 ~~ ve3*anomia71
+  powerless71 ~~ ve4*powerless71; education ~~ ve5*education; sei ~~ ve6*sei
+  anomia67 ~~ c13*anomia71; powerless67 ~~ c24*powerless71'
 two <- '
   F1 =~ l1*y1 + l2*y2 + l3*y3 + l4*y4 + l5*y5
   F2 =~ l6*y6 + l7*y7 + l8*y8 + l9*x1 + l10*x2
@@ -40,5 +54,7 @@ out <- rbind(rows("cosan_two", sem(paste(two, "l1 * l6 == 2", sep = "\n"), data 
              rows("heywood_gls", sem(paste(one, "l4 * l4 > 0.6", sep = "\n"), data = poldem, estimator = "GLS",
                                      std.lv = TRUE, start = free)),
              rows("hs_l2_squared", sem(paste(hs_lavaan, "l2 * l2 > 0.5", sep = "\n"), data = hs,
-                                       likelihood = "wishart")))
+                                       likelihood = "wishart")),
+             rows("wheaton_alienation", sem(paste(alienation, "b1 * b2 > -0.5", sep = "\n"), sample.cov = wheaton,
+                                            sample.nobs = 932, likelihood = "wishart")))
 write.csv(out, file.path(fixtures, "nlincon_starts_reference.csv"), row.names = FALSE, quote = FALSE)

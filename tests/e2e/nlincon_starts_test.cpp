@@ -20,7 +20,10 @@
 // Levenberg share.  The hs model under l2 l2 >= 0.5 from l2 = 0
 // (lavaan's minimum, nlincon_starts_reference.R), and under l2 l3 = 0.6
 // stated by two constraints whose gradients are dependent (the minimum of
-// hs_ml_N1, where l2 l3 >= 0.6 holds with equality).  Each run claims convergence with return code 0, at
+// hs_ml_N1, where l2 l3 >= 0.6 holds with equality).  Wheaton's alienation
+// model under an inequality that does not bind, from a seed whose steps the
+// step cap cut to a few hundredths without raising the Levenberg share
+// (500 iterations).  Each run claims convergence with return code 0, at
 // lavaan's F and estimates.
 #include <gtest/gtest.h>
 
@@ -74,6 +77,21 @@ const char* const kHeywood =
     "c1 = l4*l4;\n"
     "nlincon c1 >= 0.6;\n";
 
+// Wheaton's alienation model as COSAN with alien71 on alien67 only, under
+// b1 b2 >= -0.5, which does not bind (lavaan's minimum,
+// nlincon_starts_reference.R).  From RANDOM=33 the steps that the step
+// cap cut to a few hundredths led into a valley where J'WJ is nearly
+// singular, and the run stopped at its iteration limit.
+const char* const kAlienation =
+    "var anomia67 powerless67 anomia71 powerless71 education sei;\n"
+    "cosan L(3, GEN) * B(3, GEN, IMI) * P(3, DIA) + U(6, SYM);\n"
+    "matrix L [ , 1] = 0 0 0 0 1.0 l6, [ , 2] = 1.0 l2, [ , 3] = 0 0 1.0 l4;\n"
+    "matrix B [2, 1] = b1 b2;\n"
+    "matrix P [1, 1] = vses vd1 vd2;\n"
+    "matrix U [1, 1] = ve1-ve6, [3, 1] = c13, [4, 2] = c24;\n"
+    "c1 = b1*b2;\n"
+    "nlincon c1 >= -0.5;\n";
+
 struct Case {
     std::string name;
     std::string data;       // its data set in tests/fixtures
@@ -122,6 +140,8 @@ std::vector<Case> cases() {
                    "constrained_corpus.csv", "hs_ml_N1"});
     out.push_back({"hs_l2l3_between", "hs", "", std::string(kHsModel) + "c1 = l2*l3;\nc2 = l2*l3;\nnlincon c1 <= 0.6, c2 >= 0.6;\n",
                    "constrained_corpus.csv", "hs_ml_N1"});
+    out.push_back({"wheaton_alienation_random33", "wheaton", "random=33", kAlienation, "nlincon_starts_reference.csv",
+                   "wheaton_alienation"});
     return out;
 }
 
