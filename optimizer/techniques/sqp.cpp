@@ -83,6 +83,10 @@ constexpr int32_t kMaxRelaxations = 6;
 constexpr double kFirstShift = 1e-6;
 constexpr double kDiagFloor = 1e-8;
 constexpr double kFactorTol = 1e-10;
+// The Levenberg share: the smallest share it is raised to from 0 (a
+// thousandth of M's diagonal bends a step that M barely curves, and is lost
+// in the rounding of the steps it leaves alone), and the largest past
+// which a failed search ends the run instead of raising it once more.
 constexpr double kNuFloor = 1e-3;
 constexpr double kNuMax = 1e6;
 // A step changes no parameter by more than this share of its size, or of
@@ -624,8 +628,13 @@ bool set_up(Frame* fr, Sqp* q, int64_t extra) {
     // Hessian slot; an exact Hessian of f may be indefinite far from the
     // solution, and the problem then keeps the quasi-Newton matrix.
     q->structured = p->cb.hessianFn != nullptr && p->hooks != nullptr && p->hooks->eval.crossProductFn != nullptr;
-    if (!fr->reserve((q->structured ? 4 : 1) * n * (n + 1) / 2 + (q->structured ? 3 * n + rowsMax * n : 0) + rowsMax * n + 3 * rowsMax + 6 * n + 2 * mAll + 3 * (rowsMax / 2 + 1) +
-                     DualQp::doubles(static_cast<int32_t>(n), static_cast<int32_t>(rowsMax)) + extra))
+    // The structured form's own arrays: M, a factor's work, the scaled
+    // matrix (three packed), x of M, the scales and the scaled gradient
+    // (three of n) and the scaled rows.
+    const int64_t structuredDoubles = q->structured ? 3 * n * (n + 1) / 2 + 3 * n + rowsMax * n : 0;
+    if (!fr->reserve(n * (n + 1) / 2 + structuredDoubles + rowsMax * n + 3 * rowsMax + 6 * n + 2 * mAll +
+                     3 * (rowsMax / 2 + 1) + DualQp::doubles(static_cast<int32_t>(n), static_cast<int32_t>(rowsMax)) +
+                     extra))
         return false;
     q->fr = fr;
     q->p = p;

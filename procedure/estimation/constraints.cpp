@@ -88,7 +88,7 @@ double* row_block(ProcContext* ctx, int64_t n, int32_t count) {
 // A constraint statement names `name`, which is no parameter of the model or
 // no variable it may take: the message, then its place in the program.
 void name_error(ProcContext* ctx, int32_t message, const NameRecord& name, int32_t line) {
-    const int32_t length = std::clamp<int32_t>(name.length, 0, 32);
+    const int32_t length = std::clamp<int32_t>(name.length, 0, static_cast<int32_t>(sizeof name.text));
     xpmlog(kMsgProc, message, length, name.text);
     xpmplace(line, std::string(name.text, static_cast<size_t>(length)).c_str());
     raise_error_level(ctx, kLevelInputError);
