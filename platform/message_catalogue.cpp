@@ -119,6 +119,8 @@ const MessageRow kMessageCatalogue[] = {
     // 100/95: the token found, the option, the path as written (with
     // ".csv" when it has no extension).
     {kMsgHost, 95, "expected a data-set name (found \"%s\"): a file is named by its path in quotes (%s=\"%s\")"},
+    // 100/99: the operator as written.
+    {kMsgHost, 99, "a model is written as a LINEQS, RAM, COSAN or FACTOR statement, not with lavaan's operator \"%s\""},
 
     // BY-group synchronisation: name (8 characters) and label (length, text,
     // starting with its separating blank) of DATA=, then of the other data set.
@@ -421,7 +423,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 265, "NOTE: A STD entry has fewer items than variances; its last item is repeated."},
     // 352/266: STD or COV, name.
     {kMsgProc, 266, "ERROR: The %s variable %s is not a variable of the model."},
-    {kMsgProc, 267, "WARNING: Only the first model statement is used; a second model kind is ignored."},
+    // 352/267: the statement, the kind of the model in force.
+    {kMsgProc, 267, "WARNING: The %s statement is ignored: the model is the %s model of the statements before it."},
     {kMsgProc, 268, "ERROR: A LINEQS model takes at most one STD and one COV statement."},
     {kMsgProc, 269, "ERROR: internal error: the lists of names, columns, types and forms of the COSAN statement differ in length."},
     {kMsgProc, 270, "NOTE: The FACTOR model has a BOUNDS statement but no MATRIX statement; its parameters have generated names."},
@@ -489,6 +492,12 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 324, "Latent Variable Equations with Estimates"},
     {kMsgProc, 325, "Manifest Variable Equations with Standardized Estimates"},
     {kMsgProc, 326, "Latent Variable Equations with Standardized Estimates"},
+    // 352/336: the statement, what of a model it holds, the statement.
+    {kMsgProc, 336, "ERROR: A second %s statement is given; a model's %s go in one %s statement."},
+    // 352/337: the variable, the dependent variable of its equation.
+    {kMsgProc, 337, "NOTE: %s in the equation of %s is the variable of the DATA= data set, not an error term; an error term needs a name that no variable of the data set has."},
+    // 352/338: the two variables.
+    {kMsgProc, 338, "ERROR: The covariance of %s and %s is given twice in the COV statement."},
     {kMsgProc, 344, "Std Err"},
     {kMsgProc, 345, "t Value"},
     {kMsgProc, 347, "NOTE: The determination of the manifest variables cannot be computed."},

@@ -150,6 +150,8 @@ constexpr int32_t kMsgHostFaultTimeLimit = 93;
 constexpr int32_t kMsgHostDataSetFileName = 94;
 // expected a data-set name (found "%s"): a file is named by its path in quotes (%s="%s")
 constexpr int32_t kMsgHostDataSetUnquotedPath = 95;
+// a model is written as a LINEQS, RAM, COSAN or FACTOR statement, not with lavaan's operator "%s"
+constexpr int32_t kMsgHostLavaanOperator = 99;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.
@@ -518,10 +520,17 @@ constexpr int32_t kMsgCovLastRepeated = 264;
 constexpr int32_t kMsgStdLastRepeated = 265;
 // ERROR: The %s variable %s is not a variable of the model.
 constexpr int32_t kMsgNotAModelVariable = 266;
-// WARNING: Only the first model statement is used; a second model kind is ignored.
+// WARNING: The %s statement is ignored: the model is the %s model of the statements before it.
 constexpr int32_t kMsgSecondModelKind = 267;
 // ERROR: A LINEQS model takes at most one STD and one COV statement.
 constexpr int32_t kMsgStdCovOnce = 268;
+// ERROR: A second %s statement is given; a model's %s go in one %s statement.
+constexpr int32_t kMsgSecondModelStatement = 336;
+// NOTE: %s in the equation of %s is the variable of the DATA= data set, not an error term; an
+// error term needs a name that no variable of the data set has.
+constexpr int32_t kMsgDataVariableAsErrorTerm = 337;
+// ERROR: The covariance of %s and %s is given twice in the COV statement.
+constexpr int32_t kMsgCovPairTwice = 338;
 // ERROR: internal error: the lists of names, columns, types and forms of the COSAN statement
 // differ in length.
 constexpr int32_t kMsgCosanListLengths = 269;

@@ -264,7 +264,8 @@ struct VarianceGroup {
     NameArray names;          // names of kItemNames and kItemPrefix items
     int32_t nValues = 0;
     double* values = nullptr; // values of kItemNameValues and kItemValues items
-    int32_t line = 0;
+    int32_t line = 0;         // line and column of the group's first variable
+    int32_t column = 0;
 };
 
 // Payload of STD ("STD     ") and COV ("COV     ").

@@ -208,6 +208,7 @@ public:
                 read_host_options();
                 continue;
             }
+            lavaan_operator();
             if (is_program_statement()) {
                 *ptail = read_program_statement();
                 ptail = &(*ptail)->next;
@@ -649,6 +650,20 @@ private:
         expect(";");
     }
 
+    // A statement of lavaan's model syntax ("F =~ x1 + x2", "x1 ~~ x2",
+    // "y ~ x") would be read as a programming statement (F = ~x1 + x2) or
+    // as an unknown statement: it is an error at its operator that says
+    // how a model is written here.  "=~" counts only written as one word,
+    // so that "a = ~b" stays a programming statement.
+    void lavaan_operator() const {
+        if (kProgramWords.count(upper(peek().text))) return;  // "if ~done then ..."
+        const Token& op = peek(1);
+        const bool adjacent = peek(2).kind == TokenKind::kOp && peek(2).text == "~" && peek(2).offset == op.endOffset;
+        const char* found = is_op("=", 1) && adjacent ? "=~" : is_op("~", 1) ? (adjacent ? "~~" : "~") : nullptr;
+        if (found != nullptr)
+            throw SyntaxError{format_message(kMsgHost, kMsgHostLavaanOperator, found), op.line, op.column};
+    }
+
     bool is_program_statement() const {
         std::string w = upper(peek().text);
         if (kProgramWords.count(w)) return !find_statement(keywords_.full(peek().text));
@@ -818,6 +833,7 @@ private:
             if (!groups.empty()) expect(",");
             VarianceGroup g;
             g.line = peek().line;
+            g.column = peek().column;
             std::vector<NameRecord> v1 = read_var_list("a variable");
             if (v1.empty()) error("expected a variable");
             g.vars1 = name_array(v1);

@@ -305,6 +305,31 @@ void name_matrices(ModelMatrixTable* mt) {
 // The program line of equation e, for the messages (0: none known).
 int32_t line_of(const LineqsPayload& eq, int32_t e) { return eq.line != nullptr ? eq.line[e] : 0; }
 
+// In an equation without an error term, a term that looks like one (a
+// DATA= variable whose name begins with E or D, with a fixed coefficient)
+// is most often an error term whose name a data item has (E1 of a
+// questionnaire's extraversion items): the model then has no error for
+// the equation and rarely an admissible covariance matrix.  The note says
+// which variable was taken, at the term.
+void note_data_variables_as_error_terms(const StepView& sv, const LineqsPayload& eq) {
+    const int32_t n = sv.sizes->nManifest;
+    auto error_like = [&](const NameRecord& v) { return first_upper(v) == 'E' || first_upper(v) == 'D'; };
+    for (int32_t e = 0; e < eq.nEquations; ++e) {
+        int32_t b, end;
+        term_range(eq, e, &b, &end);
+        bool hasError = false;
+        for (int32_t t = b; t < end; ++t)
+            hasError = hasError || (error_like(term_var(eq, t)) && manifest_index(sv, n, term_var(eq, t)) < 0);
+        // Without an error term, each E or D term is a DATA= variable.
+        for (int32_t t = b; t < end && !hasError; ++t) {
+            const NameRecord& v = term_var(eq, t);
+            if (eq.kind[t] < kTermFixed || !error_like(v)) continue;
+            xpmlog(kMsgProc, kMsgDataVariableAsErrorTerm, str(v).c_str(), str(eq.dependents[e]).c_str());
+            xpmplace(line_of(eq, e), str(v).c_str());
+        }
+    }
+}
+
 // Checks the dependent variables and their right-hand sides, and finds the
 // equation of each DATA= dependent (*depManifest) and the equations of the
 // latent F dependents in order (*latentEndoEq).
@@ -530,6 +555,48 @@ void write_coefficient_patterns(const StepView& sv, const LineqsPayload& eq, con
                      [](const NameRecord& r) { return r.length > 0; });
 }
 
+// The cells of _PHI_ (row-major, E columns, lower triangle) of the slots of
+// a STD (mode 0) or COV (mode 1) group, in the order lfind fills them: the
+// variances of the variables i1; the covariances of each variable of i1
+// with every earlier one; or, with a second list i2, of each of i1 with
+// each of i2.
+std::vector<size_t> group_cells(int mode, const std::vector<int32_t>& i1, const std::vector<int32_t>& i2, int32_t E) {
+    std::vector<size_t> cells;
+    auto cell = [&](int32_t a, int32_t b) {
+        cells.push_back(static_cast<size_t>(std::max(a, b)) * E + std::min(a, b));
+    };
+    if (mode == 0) {
+        for (int32_t x : i1) cell(x, x);
+    } else if (i2.empty()) {
+        for (size_t a = 1; a < i1.size(); ++a)
+            for (size_t b = 0; b < a; ++b) cell(i1[a], i1[b]);
+    } else {
+        for (int32_t a : i1)
+            for (int32_t b : i2) cell(a, b);
+    }
+    return cells;
+}
+
+// A covariance that an earlier COV entry (or this one) gives already is an
+// error at the entry, as a variable listed twice in STD is: the later
+// parameter would silently replace the earlier.  *seen collects the cells
+// given so far.
+bool covariance_given_twice(const StepView& sv, const LineqsVariables& v, const VarianceGroup& g,
+                            const std::vector<size_t>& cells, std::vector<size_t>* seen) {
+    bool twice = false;
+    const size_t E = v.exo.size();
+    for (size_t cell : cells) {
+        if (std::find(seen->begin(), seen->end(), cell) != seen->end()) {
+            xpmlog(kMsgProc, kMsgCovPairTwice, str(v.exo[cell % E]).c_str(), str(v.exo[cell / E]).c_str());
+            xpmplacecol(g.line, g.column);
+            raise_error_level(sv.ctx, kLevelInputError);
+            twice = true;
+        }
+        seen->push_back(cell);
+    }
+    return twice;
+}
+
 // Writes the pattern of _PHI_: exogenous manifest pairs start free-valued
 // (missing), then the STD (mode 0) and COV (mode 1) entries; pairs left so
 // beside ones the statements give are estimated (the coefficient names
@@ -556,6 +623,7 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
     std::vector<NameRecord> slotNames;
     std::vector<double> slotValues;
     std::vector<int32_t> stdSeen;
+    std::vector<size_t> covSeen;
     for (int mode = 0; mode < 2; ++mode) {
         const VariancePayload* p = mode == 0 ? stdP : covP;
         if (!p) continue;
@@ -601,22 +669,12 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
                 }
             }
             if (bad) continue;
+            const std::vector<size_t> cells = group_cells(mode, i1, i2, E);
+            if (mode == 1 && covariance_given_twice(sv, v, g, cells, &covSeen)) continue;
             lfind(sv, g, mode, prefixes, &slotNames, &slotValues);
-            size_t s = 0;
-            auto put = [&](int32_t a, int32_t b) {
-                const int32_t r = std::max(a, b), c = std::min(a, b);
-                phi[static_cast<size_t>(r) * E + c] = slotNames[s];
-                phiV[static_cast<size_t>(r) * E + c] = slotValues[s];
-                ++s;
-            };
-            if (mode == 0) {
-                for (int32_t x : i1) put(x, x);
-            } else if (i2.empty()) {
-                for (size_t a = 1; a < i1.size(); ++a)
-                    for (size_t b = 0; b < a; ++b) put(i1[a], i1[b]);
-            } else {
-                for (int32_t a : i1)
-                    for (int32_t b : i2) put(a, b);
+            for (size_t s = 0; s < cells.size(); ++s) {
+                phi[cells[s]] = slotNames[s];
+                phiV[cells[s]] = slotValues[s];
             }
         }
     }
@@ -738,6 +796,7 @@ void cospare(ProcContext* ctx) {
 
     std::vector<int32_t> depManifest, latentEndoEq;
     check_dependents(sv, eq, &depManifest, &latentEndoEq);
+    note_data_variables_as_error_terms(sv, eq);
     LineqsVariables v;
     classify_variables(sv, eq, stdP, covP, depManifest, latentEndoEq, &v);
     size_matrices(sv, v);

@@ -58,6 +58,29 @@ const char* matrix_form_name(int32_t form) { return form >= 0 && form <= 2 ? kFo
 
 namespace {
 
+// The statement's keyword without its padding.
+std::string keyword_text(const StatementNode* n) {
+    std::string k(n->keyword, 8);
+    return k.substr(0, k.find(' '));
+}
+
+// A second model statement.  One of the kind already read splits a model
+// that belongs in one statement (a cross-loading added as a second LINEQS
+// statement): reading the first alone would fit another model than the one
+// written and report it as a success, so it ends the step.  One of another
+// kind is left out with a warning and the first stays in force.
+void second_model_statement(const StepView& sv, const StatementNode* n, const char* kindInForce) {
+    const std::string kw = keyword_text(n);
+    if (kw == kindInForce) {
+        const char* parts = kw == "LINEQS" ? "equations" : kw == "RAM" ? "entries" : kw == "COSAN" ? "terms" : "options";
+        xpmlog(kMsgProc, kMsgSecondModelStatement, kw.c_str(), parts, kw.c_str());
+        xpmplacecol(n->line, n->column);
+        xexit(std::max(*sv.errorLevel, kLevelInputError), 0);
+    }
+    xpmlog(kMsgProc, kMsgSecondModelKind, kw.c_str(), kindInForce);
+    xpmplacecol(n->line, n->column);
+}
+
 // The first model statement decides the kind.  STD and COV before any model
 // statement make a LINEQS model; a later COSAN, RAM or FACTOR statement is
 // then a second model kind and is reported as such.  Returns the model
@@ -73,7 +96,7 @@ const StatementNode* find_model_kind(const StepView& sv) {
                              keyword_is(n, "RAM     ") || keyword_is(n, "FACTOR  ");
         if (isModel) {
             if (found || (stdOrCov && !keyword_is(n, "LINEQS  "))) {
-                xpmlog(kMsgProc, kMsgSecondModelKind);
+                second_model_statement(sv, n, found ? keyword_text(model).c_str() : "LINEQS");
                 break;
             }
             found = true;

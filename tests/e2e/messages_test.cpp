@@ -51,15 +51,88 @@ TEST(Messages, AConstraintOnAnUnknownNameShowsItsPlaceInTheFile) {
         {"nlincon 0 <= cx;\nc = l2 - l3;\n",
          "ERROR: NLINCON names cx, which is not a numeric variable of the programming statements.\n"
          "  at line 12, column 14:\nnlincon 0 <= cx;\n             ^\n"},
+        // The constraint's place is its name's, not its leading bound's.
+        {"nlincon 0 <=\n  cx;\nc = l2 - l3;\n",
+         "ERROR: NLINCON names cx, which is not a numeric variable of the programming statements.\n"
+         "  at line 13, column 3:\n  cx;\n  ^\n"},
     };
     for (const Case& c : cases) {
-        std::string program = kBefore + step("method=ml", kOneFactor, c.statements);
+        const std::string program = kBefore + step("method=ml", kOneFactor, c.statements);
         const RunResult r = run_velix(program, {"hs.csv"});
         EXPECT_EQ(r.exitStatus, 2) << c.statements;
         EXPECT_NE(r.log.find(c.expected), std::string::npos) << c.statements << "\n" << r.log;
-        // The same place in a file of old Mac line ends (a lone CR).
-        std::replace(program.begin(), program.end(), '\n', '\r');
-        EXPECT_NE(run_velix(program, {"hs.csv"}).log.find(c.expected), std::string::npos) << "CR: " << c.statements;
+        // The same place in a file of Windows (CRLF) and old Mac (a lone
+        // CR) line ends.
+        for (const char* end : {"\r\n", "\r"}) {
+            std::string other;
+            for (char ch : program) other += ch == '\n' ? std::string(end) : std::string(1, ch);
+            EXPECT_NE(run_velix(other, {"hs.csv"}).log.find(c.expected), std::string::npos)
+                << (end[1] ? "CRLF: " : "CR: ") << c.statements;
+        }
+    }
+}
+
+// Faults of the model statements, each at its statement, entry or
+// operator: the message, the line of the program file, the source line and
+// a caret; and the exit status.  A second statement of the model's own
+// kind, a covariance given twice and lavaan's operators end the step; a
+// second model kind is left out with a warning; a data variable named like
+// an error term is noted at its term.
+TEST(Messages, AModelStatementFaultShowsItsPlaceInTheFile) {
+    // hs with x4 named E1.
+    std::string hs = velix::test::read_text(velix::test::data_path("hs.csv"));
+    hs.replace(hs.find("x4"), 2, "E1");
+    const std::string e1File = velix::test::own_folder("messages") + "/e1.csv";
+    std::ofstream(e1File) << hs;
+    const std::string e1Data = "data=\"" + e1File + "\" method=ml";
+    struct Case {
+        std::string program;
+        const char* expected;  // absent from the log when it begins with "!"
+        int exitStatus;
+    } cases[] = {
+        {kBefore + step("method=ml", kOneFactor, "lineqs x3 = c3 F1 + E3;\n"),
+         "ERROR: A second LINEQS statement is given; a model's equations go in one LINEQS statement.\n"
+         "  at line 12, column 1:\nlineqs x3 = c3 F1 + E3;\n^\n", 2},
+        {kBefore + step("method=ml", kOneFactor, "ram 1 1 4 c;\n"),
+         "WARNING: The RAM statement is ignored: the model is the LINEQS model of the statements before it.\n"
+         "  at line 12, column 1:\nram 1 1 4 c;\n^\n", 0},
+        {kBefore + step("method=ml", kOneFactor, "std E3 = 0.5;\nram 1 1 4 c;\n"),
+         "ERROR: A LINEQS model takes at most one STD and one COV statement.", 2},
+        {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F2 + E2, x3 = l3 F3 + E3;\n",
+                        "std F1-F3 = v1-v3, E1-E3 = ve1-ve3;\ncov F1 F2 = c12, F2 F1 = c21, F1 F3 = c13;\n"),
+         "ERROR: The covariance of F1 and F2 is given twice in the COV statement.\n"
+         "  at line 12, column 18:\ncov F1 F2 = c12, F2 F1 = c21, F1 F3 = c13;\n                 ^\n", 2},
+        {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F2 + E2, x3 = l3 F3 + E3;\n",
+                        "std F1-F3 = v1-v3, E1-E3 = ve1-ve3;\ncov F1-F3 = c12 c13 c23,\n  F3 F2 = c32;\n"),
+         "ERROR: The covariance of F2 and F3 is given twice in the COV statement.\n"
+         "  at line 13, column 3:\n  F3 F2 = c32;\n  ^\n", 2},
+        {kBefore + step("method=ml", "F1 =~ x1 + x2 + x3;\n", ""),
+         "ERROR: a model is written as a LINEQS, RAM, COSAN or FACTOR statement, not with lavaan's operator "
+         "\"=~\" at line 10, column 4.\nF1 =~ x1 + x2 + x3;\n   ^\n", 2},
+        {kBefore + step("method=ml", kOneFactor, "  F1 ~~ E1;\n"),
+         "not with lavaan's operator \"~~\" at line 12, column 6.\n  F1 ~~ E1;\n     ^\n", 2},
+        {kBefore + step("method=ml", kOneFactor, "x1 ~ x2;\n"),
+         "not with lavaan's operator \"~\" at line 12, column 4.\nx1 ~ x2;\n   ^\n", 2},
+        // "= ~" apart is the negation of a programming statement.
+        {kBefore + step("method=ml", kOneFactor, "a = ~ l2;\n"), "!lavaan", 0},
+        {"proc velix " + e1Data + ";\nvar x1-x3 E1;\n" + kOneFactor + "run;\n",
+         "NOTE: E1 in the equation of x1 is the variable of the DATA= data set, not an error term; an error term "
+         "needs a name that no variable of the data set has.\n"
+         "  at line 3, column 22:\nlineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
+         "                     ^\n", 0},
+        // Beside an error term of its equation, or with a free
+        // coefficient, E1 is a predictor.
+        {"proc velix " + e1Data + ";\nvar x1-x3 E1;\n"
+         "lineqs x1 = 1.0 F1 + E1 + Ex, x2 = l2 F1 + b2 E1, x3 = l3 F1 + E3;\nstd F1 = vf, Ex E3 = ve1 ve3;\nrun;\n",
+         "!not an error term", 0},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = run_velix(c.program, {"hs.csv"});
+        EXPECT_EQ(r.exitStatus, c.exitStatus) << c.program << "\n" << r.log;
+        if (c.expected[0] == '!')
+            EXPECT_EQ(r.log.find(c.expected + 1), std::string::npos) << c.program << "\n" << r.log;
+        else
+            EXPECT_NE(r.log.find(c.expected), std::string::npos) << c.program << "\n" << r.log;
     }
 }
 

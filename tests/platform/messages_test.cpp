@@ -139,6 +139,7 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostFaultLoopCap, big), "The programming statements ran more than 5000000000 loop iterations in one evaluation"},
         {line(kMsgHostFaultTimeLimit), "The time limit MAXTIME= passed while the programming statements looped"},
         {line(kMsgHostDataSetFileName, "DATA", "hs", "DATA", "hs.csv"), "expected an option (found \".\"): a data set is named without \".csv\" (DATA=hs), or a file by its path in quotes (DATA=\"hs.csv\")"},
+        {line(kMsgHostLavaanOperator, "=~"), "a model is written as a LINEQS, RAM, COSAN or FACTOR statement, not with lavaan's operator \"=~\""},
     };
     for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {

@@ -255,8 +255,10 @@ TEST(RamModel, InputErrors) {
         EXPECT_EQ(s.exitCode, c.code) << c.items << "\n" << s.log.str();
         EXPECT_EQ(s.count(c.message), 1) << c.items;
     }
-    ModelStep none("proc velix data=hs method=none; ram 1 1 2 a; ram 2 1 1 v;\n");
-    EXPECT_EQ(none.count(267), 1);  // the first RAM statement stays in force
+    // A model's entries go in one RAM statement: the first alone is not fitted.
+    ModelStep two("proc velix data=hs method=none; ram 1 1 2 a; ram 2 1 1 v;\n");
+    EXPECT_EQ(two.exitCode, 2000);
+    EXPECT_EQ(two.count(336), 1);
 }
 
 }  // namespace
