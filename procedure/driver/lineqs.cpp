@@ -622,7 +622,7 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
         }
     std::vector<NameRecord> slotNames;
     std::vector<double> slotValues;
-    std::vector<int32_t> stdSeen;
+    std::vector<std::pair<int32_t, int32_t>> stdSeen;  // variable, STD group
     std::vector<size_t> covSeen;
     for (int mode = 0; mode < 2; ++mode) {
         const VariancePayload* p = mode == 0 ? stdP : covP;
@@ -657,13 +657,21 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
                         continue;
                     }
                     if (mode == 0) {
-                        if (std::find(stdSeen.begin(), stdSeen.end(), x) != stdSeen.end()) {
+                        const auto first = std::find_if(stdSeen.begin(), stdSeen.end(),
+                                                        [x](const auto& s) { return s.first == x; });
+                        if (first != stdSeen.end()) {
                             xpmlog(kMsgProc, kMsgStdTwice, str(a.names[k]).c_str());
-                            xpmplace(g.line, str(a.names[k]).c_str());
+                            // Listed again in a later entry: the caret goes to
+                            // that entry, not to the name's first place on the
+                            // line, which may be the first listing.
+                            if (first->second != gi && g.column > 0)
+                                xpmplacecol(g.line, g.column);
+                            else
+                                xpmplace(g.line, str(a.names[k]).c_str());
                             raise_error_level(sv.ctx, kLevelInputError);
                             bad = true;
                         }
-                        stdSeen.push_back(x);
+                        stdSeen.emplace_back(x, gi);
                     }
                     (list == 0 ? i1 : i2).push_back(x);
                 }
@@ -681,7 +689,7 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
     // A latent variable that only a misspelt name in an equation brought in
     // has no STD entry: its variance, and so its part in the model, is 0.
     for (int32_t x = em; x < E; ++x)
-        if (std::find(stdSeen.begin(), stdSeen.end(), x) == stdSeen.end())
+        if (std::none_of(stdSeen.begin(), stdSeen.end(), [x](const auto& s) { return s.first == x; }))
             xpmlog(kMsgProc, kMsgLatentVarianceZero, str(v.exo[x]).c_str());
     velix::detail::estimate_unstated_exogenous(exoCells, phi.data(), phi.size(), phiV.data(), taken);
     patwrt(text80, sv.ctx, 4, phi.data(), phiV.data());

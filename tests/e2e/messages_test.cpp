@@ -106,6 +106,10 @@ TEST(Messages, AModelStatementFaultShowsItsPlaceInTheFile) {
                         "std F1-F3 = v1-v3, E1-E3 = ve1-ve3;\ncov F1-F3 = c12 c13 c23,\n  F3 F2 = c32;\n"),
          "ERROR: The covariance of F2 and F3 is given twice in the COV statement.\n"
          "  at line 13, column 3:\n  F3 F2 = c32;\n  ^\n", 2},
+        {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n",
+                        "std F1 = vf, E1 E2 E3 = ve1-ve3, E2 = ve4;\n"),
+         "ERROR: Variable E2 is listed twice in the STD statement.\n"
+         "  at line 11, column 34:\nstd F1 = vf, E1 E2 E3 = ve1-ve3, E2 = ve4;\n                                 ^\n", 2},
         {kBefore + step("method=ml", "F1 =~ x1 + x2 + x3;\n", ""),
          "ERROR: a model is written as a LINEQS, RAM, COSAN or FACTOR statement, not with lavaan's operator "
          "\"=~\" at line 10, column 4.\nF1 =~ x1 + x2 + x3;\n   ^\n", 2},
