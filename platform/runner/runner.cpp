@@ -309,7 +309,7 @@ struct CommandFiles {
         std::string error;
         if (!opts.logPath.empty()) {
             errno = 0;
-            if (logBuf.open(opts.logPath, std::ios::out | std::ios::trunc) == nullptr)
+            if (!logBuf.open(opts.logPath))
                 return cannot_open("log", opts.logPath, std::strerror(errno != 0 ? errno : EIO));
             s.log = &log;
             run_state.logFile = &logBuf;
