@@ -164,6 +164,31 @@ TEST_F(RunOutputs, AFileSizeLimitOnTheItemsThatWaitForTheDocumentIsNamed) {
     }
 }
 
+TEST_F(RunOutputs, AListingAndALogBothLostAreReportedOnStandardError) {
+    // Under a limit of 8 KB the listing is lost in the first BY group and
+    // the log (10 KB) before the run ends.  The loss of the listing was
+    // written to the log that no longer took lines, so that nothing said
+    // why the run failed.  Standard error goes into a pipe: the limit does
+    // not reach it.
+    prepare_by_pupils("both_lost", {"out.lst", "out.json"});
+    int err[2];
+    ASSERT_EQ(::pipe(err), 0);
+    const pid_t pid = start_velix(args({"--listing", at("out.lst"), "--json", at("out.json")}),
+                                  {.stderrFd = err[1], .fileSizeLimit = 8192});
+    ::close(err[1]);
+    std::string said;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) said.append(buf, static_cast<size_t>(n));
+    ::close(err[0]);
+    const int status = wait_for(pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    expect_kept({"out.lst", "out.json"}, "a limit on the listing and the log");
+    EXPECT_EQ(said, "ERROR: The listing cannot be written to " + at("out.lst") +
+                        " (File too large); the run stops.\nvelix: the log cannot be written to " + at("log.txt") +
+                        " (File too large); the run stops.\n");
+}
+
 TEST_F(RunOutputs, AKilledRunLeavesNoScratchFile) {
     // SIGKILL (or the out-of-memory killer) leaves the command no moment
     // to clean up: the scratch files of the listing and the document
