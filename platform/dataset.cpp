@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -275,21 +276,26 @@ void apply_by(HostDataSet* data, const std::vector<std::string>& names, bool not
     regroup(data);
 }
 
-// Writes `data` to `path`; false, with the ERROR line logged, when the
-// file cannot be written whole (a folder in its place, a full disk, a name
-// too long).
-bool write_file(HostDataSet* data, const std::string& path) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        write_log(format_message(kMsgHost, kMsgHostOutputCannotOpen, data->name.c_str(), data->path.c_str()));
+// Writes `data` to its scratch file `file`; false, with the ERROR line that
+// names the file and the reason logged, when it cannot be written whole
+// (a read-only folder, a full disk, a file-size limit).
+bool write_file(HostDataSet* data, OutputFile* file, const std::string& tag) {
+    std::string why;
+    if (!file->open(data->path, tag, &why)) {
+        write_log(format_message(kMsgHost, kMsgHostOutputNotWritable, data->name.c_str(), data->path.c_str(),
+                                 why.c_str()));
         return false;
     }
+    std::ostream& out = file->stream();
     out << csv_write_header(data);
-    const bool whole = data->spilledRows.move_to(&out);
+    int reason = 0;
+    // Rows lost on their way (a full disk) make the file fail for their reason.
+    if (!data->spilledRows.move_to(&out, &reason) && file->buffer()->failure == 0)
+        file->buffer()->failure = reason != 0 ? reason : EIO;
     out << csv_write_rows(data);
-    out.close();
-    if (!out || !whole) {
-        write_log(format_message(kMsgHost, kMsgHostOutputWriteFailed, data->name.c_str(), data->path.c_str()));
+    if (!file->complete(&why)) {
+        write_log(format_message(kMsgHost, kMsgHostOutputNotWritable, data->name.c_str(), data->path.c_str(),
+                                 why.c_str()));
         return false;
     }
     return true;
@@ -415,7 +421,7 @@ bool dataset_close(HostDataSet* data, std::string* error) {
 }
 
 bool dataset_commit_outputs(int returnCode) {
-    std::vector<std::pair<HostDataSet*, std::string>> ready;  // data set, its scratch file
+    std::vector<HostDataSet*> ready;
     for (const auto& d : step_sets().open) {
         if (!d->output || !d->defined || d->written) continue;
         d->written = true;
@@ -424,32 +430,35 @@ bool dataset_commit_outputs(int returnCode) {
         else if (d->nObs == 0)
             write_log(format_message(kMsgHost, kMsgHostOutputEmpty, d->name.c_str()));
         else
-            ready.emplace_back(d.get(), scratch_path_beside(d->path, std::to_string(ready.size())));
+            ready.push_back(d.get());
     }
+    std::vector<OutputFile> files(ready.size());
     bool ok = true;
-    for (const auto& [d, scratch] : ready) {
+    for (size_t k = 0; k < ready.size(); ++k) {
+        HostDataSet* d = ready[k];
         // The rename would put a file in place of a folder or a device.
         std::error_code ec;
         if (std::filesystem::exists(d->path, ec) && !std::filesystem::is_regular_file(d->path, ec)) {
             write_log(format_message(kMsgHost, kMsgHostOutputNotAFile, d->name.c_str(), d->path.c_str()));
             ok = false;
-        } else if (!write_file(d, scratch)) {
+        } else if (!write_file(d, &files[k], std::to_string(k))) {
             ok = false;
         }
     }
     // A stop asked for before the renames leaves every file as it was; one
-    // that comes during them waits until all are in place: never a mix.
+    // that comes during them waits until all are in place: never a mix
+    // (only a kill, which cannot wait, may leave one, each file whole).
     if (stop_signal() != 0) ok = false;
-    for (const auto& [d, scratch] : ready) {
-        std::error_code ec;
+    for (size_t k = 0; k < ready.size(); ++k) {
+        HostDataSet* d = ready[k];
+        std::string why;
         if (ok) {
-            std::filesystem::rename(scratch, d->path, ec);
-            if (!ec) continue;
+            if (files[k].replace(&why)) continue;
             write_log(format_message(kMsgHost, kMsgHostOutputCannotReplace, d->name.c_str(), d->path.c_str(),
-                                     ec.message().c_str()));
+                                     why.c_str()));
             ok = false;
         }
-        std::filesystem::remove(scratch, ec);
+        files[k].discard();
         write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, d->name.c_str()));
     }
     return ok;

@@ -51,6 +51,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 29, "NOTE: The JSON document was not written to %s."},
     {kMsgHost, 30, "ERROR: The listing was not written to %s (%s)."},
     {kMsgHost, 31, "ERROR: The JSON document was not written to %s (%s)."},
+    // 100/32: why a file was not written (a full disk) and the temporary
+    // folder where that happened, as the reason in 30, 31 and 47.
+    {kMsgHost, 32, "%s in the temporary folder %s"},
     // 100/40: name and file.
     {kMsgHost, 40, "ERROR: Data set %s (%s) changed while the step read it: its observations are not those it had when it was opened."},
     // 100/41: name, the observation, its BY values, those of the group before.
@@ -58,13 +61,12 @@ const MessageRow kMessageCatalogue[] = {
     // 100/42, 43: name and status.
     {kMsgHost, 42, "ERROR: Reading an observation of data set %s failed with status %i."},
     {kMsgHost, 43, "ERROR: Writing an observation to data set %s failed with status %i."},
-    // 100/44-50: name, then the return code (44), the file (47-50) and why
-    // the file could not take its place (50).
+    // 100/44-50: name, then the return code (44), the file (47, 49, 50)
+    // and why it could not be written (47) or take its place (50).
     {kMsgHost, 44, "NOTE: Output data set %s was not written: the step ended with return code %i."},
     {kMsgHost, 45, "NOTE: Output data set %s has no observations and was not written."},
     {kMsgHost, 46, "NOTE: Output data set %s was not written."},
-    {kMsgHost, 47, "ERROR: Output data set %s cannot be written to %s."},
-    {kMsgHost, 48, "ERROR: Writing output data set %s to %s failed."},
+    {kMsgHost, 47, "ERROR: Output data set %s cannot be written to %s (%s)."},
     {kMsgHost, 49, "ERROR: Output data set %s cannot replace %s, which is not a file."},
     {kMsgHost, 50, "ERROR: Output data set %s cannot replace %s: %s."},
     // 100/51: the line of the names and what it holds (52 or 53), a piece

@@ -415,15 +415,19 @@ void write_streamed_step() {
         std::ostream& out = *st.json;
         out << (st.stepsWritten++ == 0 ? "{\"steps\":[" : ",") << step_head(all.back());
         int reason = 0;
-        bool whole = st.itemText.move_to(&out, &reason);
+        std::string place;
+        bool whole = st.itemText.move_to(&out, &reason, &place);
         out << kStepMiddle << '[';
-        whole = st.messageText.move_to(&out, &reason) && whole;
+        whole = st.messageText.move_to(&out, &reason, &place) && whole;
         out << "]}";
         if (!whole) {
-            // The spill's reason (a full disk, a file-size limit) is the
-            // document's, as the error that names it says.
-            if (auto* buf = dynamic_cast<ReasonFileBuf*>(out.rdbuf()); buf != nullptr && buf->failure == 0)
+            // The spill's reason (a full disk, a file-size limit) and the
+            // temporary folder it happened in are the document's, as the
+            // error that names it says.
+            if (auto* buf = dynamic_cast<ReasonFileBuf*>(out.rdbuf()); buf != nullptr && buf->failure == 0) {
                 buf->failure = reason;
+                buf->failurePlace = place;
+            }
             out.setstate(std::ios::badbit);
         }
     }

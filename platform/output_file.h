@@ -1,28 +1,52 @@
 // Files the run writes whole or not at all: the listing and the JSON
-// document of the command (and, through scratch_path_beside, the output
-// data sets).  Each is written to a scratch file in its target's folder and
-// renamed into place (an atomic replacement within one file system) only
-// when it is complete, so that a full disk, a file-size limit or a stop
-// leaves the earlier file as it was.  A target that exists and is not a
-// regular file (a device such as /dev/stdout, a pipe) cannot be replaced
-// and is written in place.
+// document of the command and the output data sets.  Each is written to a
+// scratch file in its target's folder and moved into place (an atomic
+// replacement within one file system) only when it is complete, so that a
+// full disk, a file-size limit or a stop leaves the earlier file as it was.
+// The scratch file is unnamed (O_TMPFILE) where the folder's file system
+// allows it, so that a process that is killed leaves nothing behind; it
+// gets a name (".velix-<pid>-<tag>.tmp") only for the moment of the
+// rename.  Elsewhere it has that name from the start.  A target that exists
+// and is not a regular file (a device such as /dev/stdout, a pipe) cannot
+// be replaced and is written in place.
 #pragma once
 
-#include <fstream>
+#include <memory>
+#include <ostream>
+#include <streambuf>
 #include <string>
 
 namespace velix::platform {
 
-// A scratch file beside `path` for the output `tag` of this process
-// (".velix-<pid>-<tag>.tmp"), so that moving it into place is a rename
-// within one file system.
+// The name of the scratch file beside `path` for the output `tag` of this
+// process (".velix-<pid>-<tag>.tmp"), so that moving it into place is a
+// rename within one file system.
 std::string scratch_path_beside(const std::string& path, const std::string& tag);
 
-// A file buffer that keeps the reason of its first failed write (errno of
-// the write that failed, which a stream loses).
-class ReasonFileBuf : public std::filebuf {
+// A buffered file for writing that keeps the reason of its first failed
+// write (errno of the write that failed, which a stream loses).
+class ReasonFileBuf : public std::streambuf {
 public:
     int failure = 0;  // errno of the first failed write, 0 while none failed
+    // Where a failure happened when not in the file itself (the temporary
+    // folder of text that waited for it); "" otherwise.
+    std::string failurePlace;
+
+    ReasonFileBuf() = default;
+    ReasonFileBuf(const ReasonFileBuf&) = delete;
+    ReasonFileBuf& operator=(const ReasonFileBuf&) = delete;
+    ~ReasonFileBuf() override { close(); }
+
+    // Opens `path` for writing, emptied; false with errno set.
+    bool open(const std::string& path);
+    // Opens an unnamed file in `folder`; false (errno set) where its file
+    // system cannot make one.
+    bool open_unnamed(const std::string& folder);
+    bool is_open() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    // Writes out what is buffered and closes the file; false when a write
+    // or the close failed.
+    bool close();
 
 protected:
     int_type overflow(int_type c) override;
@@ -30,7 +54,12 @@ protected:
     int sync() override;
 
 private:
-    void note(bool failed);
+    bool write_out(const char* data, size_t n);
+    bool drain();
+    void start(int fd);
+    static constexpr size_t kBufferBytes = size_t{1} << 16;
+    int fd_ = -1;
+    std::unique_ptr<char[]> buffer_;  // made when a file is first opened
 };
 
 class OutputFile {
@@ -41,10 +70,11 @@ public:
     ~OutputFile() { discard(); }
 
     // Opens the scratch file for `target` (or the target itself, when it
-    // cannot be replaced); false with the reason in *error ("No such file
-    // or directory") when it cannot be opened.
+    // cannot be replaced); false with the reason in *error ("Permission
+    // denied") when it cannot be opened.
     bool open(const std::string& target, const std::string& tag, std::string* error);
     std::ostream& stream() { return out_; }
+    ReasonFileBuf* buffer() { return &buf_; }
     const std::string& target() const { return target_; }
     // The folder of the scratch file; "" when the target is written in place.
     std::string folder() const;
@@ -53,9 +83,16 @@ public:
     bool writable();
     // Why the file could not be written ("File too large").
     std::string failure() const;
-    // Closes the file and renames it into place; false with the reason in
-    // *error when it was not written whole or cannot replace the target
-    // (the scratch file is then removed and the target stays as it was).
+    // Makes sure everything written has reached the file; false with the
+    // reason in *error when it was not written whole (the scratch file is
+    // then removed and the target stays as it was).
+    bool complete(std::string* error);
+    // Moves the completed file into place; false with the reason in *error
+    // ("Permission denied") when it cannot replace the target (which then
+    // stays as it was).
+    bool replace(std::string* error);
+    // complete, then replace; a reason of replace says so ("it cannot
+    // replace the file there: Permission denied").
     bool commit(std::string* error);
     // Closes and removes the scratch file: the target stays as it was.
     void discard();
@@ -64,7 +101,10 @@ private:
     ReasonFileBuf buf_;
     std::ostream out_{&buf_};
     std::string target_;
-    std::string scratch_;  // empty when writing in place or when closed
+    std::string tag_;
+    std::string scratch_;   // the name of the scratch file; "" while it has none
+    bool unnamed_ = false;  // an unnamed scratch file is open
+    bool inPlace_ = false;  // the target itself is open
 };
 
 }  // namespace velix::platform

@@ -6,10 +6,15 @@
 // folder of the output it waits for: it then takes room on the disk the
 // output will take it on, not in /tmp (often a small memory file system),
 // and a disk that fills under it is the one the output's message names.
+// Where that folder's file system makes no unnamed files, the file is
+// created with a name and unlinked at once.  Only an output written in
+// place (a device) has no folder: its text waits in the system's temporary
+// folder, which a failure then names.
 #pragma once
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ostream>
 #include <string>
 
@@ -41,8 +46,9 @@ public:
     }
     // Writes the text to *out and empties the spill; false when part of it
     // was lost, with *reason (when given and still 0) the errno of the loss
-    // (a full disk, a file-size limit).
-    bool move_to(std::ostream* out, int* reason = nullptr) {
+    // (a full disk, a file-size limit) and *place (when given) the
+    // temporary folder it happened in, "" when in the output's own.
+    bool move_to(std::ostream* out, int* reason = nullptr, std::string* place = nullptr) {
         bool whole = !failed_;
         if (file_ == nullptr) {
             out->write(held_.data(), static_cast<std::streamsize>(held_.size()));
@@ -54,7 +60,10 @@ public:
             whole = whole && std::ferror(file_) == 0;
             if (!whole) fail();
         }
-        if (!whole && reason != nullptr && *reason == 0) *reason = failure_;
+        if (!whole && reason != nullptr && *reason == 0) {
+            *reason = failure_;
+            if (place != nullptr && folder_.empty()) *place = P_tmpdir;
+        }
         clear();
         return whole;
     }
@@ -68,19 +77,23 @@ public:
     }
 
 private:
-    // An unnamed file in folder_ (O_TMPFILE), or in the system's folder
-    // when folder_'s file system cannot make one.
+    // An unnamed file in folder_ (O_TMPFILE, else named and unlinked at
+    // once), or in the system's folder when there is no folder_.
     std::FILE* unnamed_file() const {
+        if (folder_.empty()) return std::tmpfile();
+        int fd = -1;
 #ifdef O_TMPFILE
-        if (!folder_.empty()) {
-            const int fd = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-            if (fd >= 0) {
-                if (std::FILE* f = ::fdopen(fd, "w+b")) return f;
-                ::close(fd);
-            }
-        }
+        fd = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 #endif
-        return std::tmpfile();
+        if (fd < 0) {
+            std::string name = folder_ + "/.velix-" + std::to_string(::getpid()) + "-spill-XXXXXX";
+            fd = ::mkostemp(name.data(), O_CLOEXEC);
+            if (fd >= 0) ::unlink(name.c_str());
+        }
+        if (fd < 0) return nullptr;
+        if (std::FILE* f = ::fdopen(fd, "w+b")) return f;
+        ::close(fd);
+        return nullptr;
     }
     void fail() {
         if (!failed_) failure_ = errno != 0 ? errno : EIO;

@@ -58,6 +58,8 @@ constexpr int32_t kMsgHostJsonKept = 29;
 constexpr int32_t kMsgHostListingNotWritten = 30;
 // ERROR: The JSON document was not written to %s (%s).
 constexpr int32_t kMsgHostJsonNotWritten = 31;
+// %s in the temporary folder %s
+constexpr int32_t kMsgHostReasonInTemporaryFolder = 32;
 // ERROR: Data set %s (%s) changed while the step read it: its observations are not those it had when
 // it was opened.
 constexpr int32_t kMsgHostDataSetChanged = 40;
@@ -74,10 +76,8 @@ constexpr int32_t kMsgHostOutputAfterFailure = 44;
 constexpr int32_t kMsgHostOutputEmpty = 45;
 // NOTE: Output data set %s was not written.
 constexpr int32_t kMsgHostOutputNotWritten = 46;
-// ERROR: Output data set %s cannot be written to %s.
-constexpr int32_t kMsgHostOutputCannotOpen = 47;
-// ERROR: Writing output data set %s to %s failed.
-constexpr int32_t kMsgHostOutputWriteFailed = 48;
+// ERROR: Output data set %s cannot be written to %s (%s).
+constexpr int32_t kMsgHostOutputNotWritable = 47;
 // ERROR: Output data set %s cannot replace %s, which is not a file.
 constexpr int32_t kMsgHostOutputNotAFile = 49;
 // ERROR: Output data set %s cannot replace %s: %s.

@@ -111,20 +111,30 @@ const char* lost_output() {
     return nullptr;
 }
 
-// Reports a lost listing or log once: in the log while it takes lines,
-// else on standard error.
+// Whether the log file no longer takes lines (standard error is not a log
+// file: where it fails, nothing is left to say so).
+bool log_file_lost() {
+    std::ostream* log = session().log;
+    return run_state.logFile != nullptr && log != nullptr && !log->flush().good();
+}
+
+// Reports a lost listing or log once, where it still reaches the user: a
+// lost listing in the log, a lost log (also one lost while it said that
+// the listing was) on standard error.
 void report_loss(const char* which, bool inStep) {
     if (run_state.lossReported) return;
     run_state.lossReported = true;
     if (std::strcmp(which, "listing") == 0) {
         const char* name = run_state.listingName.c_str();
-        if (run_state.listingFile != nullptr)
-            log_run_line(format_message(kMsgHost, kMsgHostListingLostWhy, name,
-                                        run_state.listingFile->failure().c_str()),
-                         inStep);
-        else
-            log_run_line(format_message(kMsgHost, kMsgHostListingLost, name), inStep);
-        return;
+        const std::string line =
+            run_state.listingFile != nullptr
+                ? format_message(kMsgHost, kMsgHostListingLostWhy, name, run_state.listingFile->failure().c_str())
+                : format_message(kMsgHost, kMsgHostListingLost, name);
+        if (!log_file_lost()) {
+            log_run_line(line, inStep);
+            if (!log_file_lost()) return;
+        }
+        std::cerr << line << '\n';
     }
     std::string reason;
     if (run_state.logFile != nullptr && run_state.logFile->failure != 0)
@@ -309,7 +319,7 @@ struct CommandFiles {
         std::string error;
         if (!opts.logPath.empty()) {
             errno = 0;
-            if (logBuf.open(opts.logPath, std::ios::out | std::ios::trunc) == nullptr)
+            if (!logBuf.open(opts.logPath))
                 return cannot_open("log", opts.logPath, std::strerror(errno != 0 ? errno : EIO));
             s.log = &log;
             run_state.logFile = &logBuf;

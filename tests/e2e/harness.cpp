@@ -1,6 +1,8 @@
 #include "harness.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <sstream>
 
 #include "tests/support/fixtures.h"
+#include "tests/support/open_files.h"
 
 namespace fs = std::filesystem;
 
@@ -74,7 +77,7 @@ int run_velix_args(const std::vector<std::string>& args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int start_velix(const std::vector<std::string>& args, int stdoutFd, long fileSizeLimit) {
+int start_velix(const std::vector<std::string>& args, const ChildSetup& setup) {
     // Everything the child needs is made before the fork.
     std::vector<std::string> words{VELIX_EXE};
     words.insert(words.end(), args.begin(), args.end());
@@ -84,12 +87,18 @@ int start_velix(const std::vector<std::string>& args, int stdoutFd, long fileSiz
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
     const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(stdoutFd >= 0 ? stdoutFd : null, STDOUT_FILENO);
-    ::dup2(null, STDERR_FILENO);
-    if (fileSizeLimit > 0) {
-        const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+    ::dup2(setup.stdoutFd >= 0 ? setup.stdoutFd : null, STDOUT_FILENO);
+    ::dup2(setup.stderrFd >= 0 ? setup.stderrFd : null, STDERR_FILENO);
+    if (setup.fileSizeLimit > 0) {
+        const rlimit limit{static_cast<rlim_t>(setup.fileSizeLimit), static_cast<rlim_t>(setup.fileSizeLimit)};
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    // Root keeps after exec only the capabilities of this bounding set.
+    if (setup.obeyPermissions && ::geteuid() == 0 &&
+        (::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0 ||
+         ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) != 0))
+        ::_exit(126);
+    if (setup.noUnnamedFiles && !refuse_unnamed_files()) ::_exit(126);
     ::execv(argv[0], argv.data());
     ::_exit(127);
 }

@@ -47,12 +47,22 @@ RunResult run_velix(const std::string& program, const std::vector<std::string>& 
 // returns the exit status.
 int run_velix_args(const std::vector<std::string>& args);
 
-// Starts velix with exactly these arguments as a child process, its
-// standard output to `stdoutFd` (/dev/null when negative) and its standard
-// error to /dev/null; a positive `fileSizeLimit` caps in bytes every file
-// it writes (RLIMIT_FSIZE).  Returns the child's process id (wait for it
-// with waitpid).
-int start_velix(const std::vector<std::string>& args, int stdoutFd = -1, long fileSizeLimit = 0);
+// What a child process started by start_velix meets besides its arguments.
+struct ChildSetup {
+    int stdoutFd = -1;        // its standard output; /dev/null when negative
+    int stderrFd = -1;        // its standard error; /dev/null when negative
+    long fileSizeLimit = 0;   // when positive, caps in bytes every file it writes (RLIMIT_FSIZE)
+    // Unnamed files (O_TMPFILE) are refused as on a file system that makes
+    // none.
+    bool noUnnamedFiles = false;
+    // File permissions refuse it what they refuse any user, also when the
+    // tests run as root (without the capabilities that override them).
+    bool obeyPermissions = false;
+};
+
+// Starts velix with exactly these arguments as a child process.  Returns
+// its process id (wait for it with waitpid).
+int start_velix(const std::vector<std::string>& args, const ChildSetup& setup = {});
 
 // Number of output groups of step k opened with the given name.
 size_t groups_opened(const RunResult& r, size_t step, const std::string& name);

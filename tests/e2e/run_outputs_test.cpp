@@ -48,6 +48,12 @@ const char* kLongFit =
     "   nloptions pall maxiter=100000 maxfunc=100000;\n"
     "run;\n";
 
+// Its listing (1.3 MB, with the JSON items) and its log (10 KB) grow with
+// its 43 BY groups, each of which logs lines.
+const char* kByPupils =
+    "proc velix data=hs7 method=ml pall;\nby g;\nvar x1-x3;\n"
+    "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\nstd F1 = vf, E1-E3 = ve1-ve3;\nrun;\n";
+
 // A folder with the hs data, a program and earlier versions of the named
 // output files.
 class RunOutputs : public ::testing::Test {
@@ -62,6 +68,17 @@ protected:
         fs::copy_file(velix::test::data_path("hs.csv"), dir_ + "/hs.csv", fs::copy_options::overwrite_existing);
         std::ofstream(dir_ + "/program.vx") << program;
         for (const auto& f : earlier) std::ofstream(dir_ + "/" + f) << kOld;
+    }
+    // Prepares the folder for a run of kByPupils: hs7, the hs data in 43
+    // BY groups of seven pupils.
+    void prepare_by_pupils(const std::string& name, const std::vector<std::string>& earlier) {
+        prepare(name, kByPupils, earlier);
+        std::ifstream hs(at("hs.csv"));
+        std::ofstream hs7(at("hs7.csv"));
+        std::string line;
+        std::getline(hs, line);
+        hs7 << "g," << line << "\n";
+        for (int k = 0; std::getline(hs, line); ++k) hs7 << k / 7 << "," << line << "\n";
     }
     std::string at(const std::string& file) const { return dir_ + "/" + file; }
     std::vector<std::string> args(std::vector<std::string> more) const {
@@ -112,7 +129,7 @@ TEST_F(RunOutputs, AFileSizeLimitLeavesEarlierFilesWhole) {
         prepare(std::string("fsize_") + c.name, kOneFactor, c.kept);
         std::vector<std::string> options;
         for (const auto& o : c.options) options.push_back(o[0] == '-' ? o : at(o));
-        const int status = wait_for(start_velix(args(options), -1, 8192));
+        const int status = wait_for(start_velix(args(options), {.fileSizeLimit = 8192}));
         ASSERT_TRUE(WIFEXITED(status)) << c.name << ": ended by signal " << WTERMSIG(status);
         EXPECT_EQ(WEXITSTATUS(status), 2) << c.name;
         expect_kept(c.kept, c.name);
@@ -124,28 +141,151 @@ TEST_F(RunOutputs, AFileSizeLimitLeavesEarlierFilesWhole) {
 }
 
 TEST_F(RunOutputs, AFileSizeLimitOnTheItemsThatWaitForTheDocumentIsNamed) {
-    // 43 BY groups of seven pupils: the step's items pass the megabyte that
-    // waits in memory and wait beyond it in a file, which the limit stops
-    // while the document's own file is still small.  The error gave an
-    // input/output error as the reason.
-    prepare("fsize_spill",
-            "proc velix data=hs7 method=ml pall;\nby g;\nvar x1-x3;\n"
-            "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\nstd F1 = vf, E1-E3 = ve1-ve3;\nrun;\n",
-            {"out.json"});
-    std::ifstream hs(at("hs.csv"));
-    std::ofstream hs7(at("hs7.csv"));
-    std::string line;
-    std::getline(hs, line);
-    hs7 << "g," << line << "\n";
-    for (int k = 0; std::getline(hs, line); ++k) hs7 << k / 7 << "," << line << "\n";
-    hs7.close();
-    const int status = wait_for(start_velix(args({"--json", at("out.json"), "--listing", "/dev/null"}), -1, 65536));
+    // The step's items pass the megabyte that waits in memory and wait
+    // beyond it in a file, which the limit stops while the document's own
+    // file is still small.  The error gave an input/output error as the
+    // reason.  A document written in place (a device) has no folder of its
+    // own: its items wait in the system's temporary folder, which the error
+    // names rather than blaming the device.
+    const struct {
+        std::string json;
+        std::string reason;
+    } cases[] = {{"out.json", "File too large"}, {"/dev/null", "File too large in the temporary folder /tmp"}};
+    for (const auto& c : cases) {
+        prepare_by_pupils("fsize_spill", {"out.json"});
+        const std::string json = c.json[0] == '/' ? c.json : at(c.json);
+        const int status = wait_for(start_velix(args({"--json", json, "--listing", "/dev/null"}), {.fileSizeLimit = 65536}));
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 2) << json;
+        expect_kept({"out.json"}, "a limit on the waiting items");
+        const auto errors = error_lines();
+        ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+        EXPECT_EQ(errors[0], "ERROR: The JSON document was not written to " + json + " (" + c.reason + ").");
+    }
+}
+
+TEST_F(RunOutputs, AListingAndALogBothLostAreReportedOnStandardError) {
+    // Under a limit of 8 KB the listing is lost in the first BY group and
+    // the log (10 KB) before the run ends.  The loss of the listing was
+    // written to the log that no longer took lines, so that nothing said
+    // why the run failed.  Standard error goes into a pipe: the limit does
+    // not reach it.
+    prepare_by_pupils("both_lost", {"out.lst", "out.json"});
+    int err[2];
+    ASSERT_EQ(::pipe(err), 0);
+    const pid_t pid = start_velix(args({"--listing", at("out.lst"), "--json", at("out.json")}),
+                                  {.stderrFd = err[1], .fileSizeLimit = 8192});
+    ::close(err[1]);
+    std::string said;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) said.append(buf, static_cast<size_t>(n));
+    ::close(err[0]);
+    const int status = wait_for(pid);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 2);
-    expect_kept({"out.json"}, "a limit on the waiting items");
-    const auto errors = error_lines();
-    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
-    EXPECT_EQ(errors[0], "ERROR: The JSON document was not written to " + at("out.json") + " (File too large).");
+    expect_kept({"out.lst", "out.json"}, "a limit on the listing and the log");
+    EXPECT_EQ(said, "ERROR: The listing cannot be written to " + at("out.lst") +
+                        " (File too large); the run stops.\nvelix: the log cannot be written to " + at("log.txt") +
+                        " (File too large); the run stops.\n");
+}
+
+TEST_F(RunOutputs, AKilledRunLeavesNoScratchFile) {
+    // SIGKILL (or the out-of-memory killer) leaves the command no moment
+    // to clean up: the scratch files of the listing and the document
+    // stayed beside their targets (hundreds of megabytes after a long BY
+    // run).  Unnamed, they go with the process.  The child's log is a FIFO
+    // of one page that the test stops reading once the second BY group has
+    // begun, so that the child is in the middle of its run when it is
+    // killed.
+    prepare_by_pupils("kill", {"out.lst", "out.json"});
+    ASSERT_EQ(::mkfifo(at("log.txt").c_str(), 0600), 0);
+    const int log = ::open(at("log.txt").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(log, 0);
+    ::fcntl(log, F_SETPIPE_SZ, 4096);
+    const pid_t pid = start_velix(args({"--listing", at("out.lst"), "--json", at("out.json")}));
+    ASSERT_GT(pid, 0);
+    std::string said;
+    char buf[256];
+    for (int waits = 0; said.find("BY group 2:") == std::string::npos && waits < 10000;) {
+        pollfd p{log, POLLIN, 0};
+        const ssize_t n = ::poll(&p, 1, 10) > 0 ? ::read(log, buf, sizeof buf) : (++waits, -1);
+        if (n > 0) said.append(buf, static_cast<size_t>(n));
+    }
+    ::kill(pid, SIGKILL);
+    const int status = wait_for(pid);
+    ::close(log);
+    ASSERT_NE(said.find("BY group 2:"), std::string::npos) << said;
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed: " << WEXITSTATUS(status);
+    expect_kept({"out.lst", "out.json"}, "SIGKILL");
+}
+
+TEST_F(RunOutputs, TheOutputsReplaceTheEarlierFilesWithOrWithoutUnnamedFiles) {
+    // Where the file system makes no unnamed files, the scratch files are
+    // named from the start; either way each output takes its target's
+    // place whole and no scratch file stays.
+    for (const bool unnamed : {true, false}) {
+        prepare(unnamed ? "replace_unnamed" : "replace_named", kOneFactor, {"out.lst", "out.json", "est1.csv"});
+        const int status =
+            wait_for(start_velix(args({"--listing", at("out.lst"), "--json", at("out.json")}), {.noUnnamedFiles = !unnamed}));
+        ASSERT_TRUE(WIFEXITED(status)) << unnamed;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << unnamed;
+        EXPECT_NE(read_text(at("out.lst")).find("Optimization Results"), std::string::npos) << unnamed;
+        EXPECT_EQ(velix::test::JsonValue::parse(read_text(at("out.json")))["returnCode"].number(), 0) << unnamed;
+        EXPECT_EQ(read_text(at("est1.csv")).rfind("# TYPE=EST\n", 0), 0u) << unnamed;
+        expect_kept({}, unnamed ? "a run with unnamed files" : "a run without unnamed files");
+    }
+}
+
+TEST_F(RunOutputs, ADataSetThatCannotBeWrittenNamesItsFileAndTheReason) {
+    // The errors named neither the system's reason nor, for a data set of
+    // the library, its file.  A read-only folder; a file-size limit on the
+    // data set's own file; and one on the rows that wait for it beyond a
+    // megabyte.  Each with and without unnamed files (where the rows then
+    // wait in a file of the data set's folder that is unlinked at once,
+    // rather than in /tmp).
+    struct Case {
+        const char* name;
+        int groups;  // of 10 observations each; about 230 bytes of OUTSTAT= a group
+        long fileSizeLimit;
+        const char* outstat;  // as the program names it, in the folder of the run
+        const char* file;     // its file there
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"ro", 10, 0, "\"ro/stat.csv\"", "ro/stat.csv", "Permission denied"},
+        {"small", 100, 16384, "stat", "stat.csv", "File too large"},
+        {"spilled", 6000, 65536, "stat", "stat.csv", "File too large"},
+    };
+    for (const Case& c : cases) {
+        for (const bool unnamed : {true, false}) {
+            const std::string what = std::string(c.name) + (unnamed ? "" : " without unnamed files");
+            prepare(c.name, "", {});
+            fs::create_directory(at("ro"));
+            std::ofstream(at(c.file)) << kOld;
+            fs::permissions(at("ro"), fs::perms::owner_read | fs::perms::owner_exec);
+            std::ofstream data(at("g.csv"));
+            data << "g,z1,z2,z3\n";
+            for (int k = 0; k < 10 * c.groups; ++k)
+                data << k / 10 << "," << k % 7 << "," << k % 5 << "," << (k * k) % 11 << "\n";
+            data.close();
+            const std::string outstat = c.outstat[0] == '"' ? "\"" + at(c.file) + "\"" : c.outstat;
+            std::ofstream(at("program.vx")) << "proc velix data=g method=none covariance outstat=" << outstat
+                                            << ";\nby g;\nfactor n=1;\nrun;\n";
+            const int status = wait_for(start_velix(
+                args({"--listing", "/dev/null"}),
+                {.fileSizeLimit = c.fileSizeLimit, .noUnnamedFiles = !unnamed, .obeyPermissions = true}));
+            fs::permissions(at("ro"), fs::perms::owner_all);
+            ASSERT_TRUE(WIFEXITED(status)) << what;
+            EXPECT_EQ(WEXITSTATUS(status), 2) << what;
+            expect_kept({c.file}, what);
+            const auto errors = error_lines();
+            ASSERT_EQ(errors.size(), 1u) << what << "\n" << read_text(at("log.txt"));
+            const std::string name = c.outstat[0] == '"' ? at(c.file) : c.outstat;
+            EXPECT_EQ(errors[0], "ERROR: Output data set " + name + " cannot be written to " + at(c.file) + " (" +
+                                     c.reason + ").")
+                << what;
+        }
+    }
 }
 
 TEST_F(RunOutputs, AStopSignalDuringAFitKeepsTheStepsEarlierOutputs) {
@@ -165,7 +305,7 @@ TEST_F(RunOutputs, AStopSignalDuringAFitKeepsTheStepsEarlierOutputs) {
         int pipe[2];
         ASSERT_EQ(::pipe(pipe), 0);
         ::fcntl(pipe[1], F_SETPIPE_SZ, 4096);
-        const pid_t pid = start_velix(args({"--json", at("out.json")}), pipe[1]);
+        const pid_t pid = start_velix(args({"--json", at("out.json")}), {.stdoutFd = pipe[1]});
         ASSERT_GT(pid, 0);
         ::close(pipe[1]);
         std::string listing;
@@ -201,16 +341,18 @@ TEST_F(RunOutputs, AStopSignalWhileTheOutputsAreWrittenKeepsTheOldOnes) {
     // The first output data set's scratch file (.velix-<pid>-0.tmp beside
     // it) is made a FIFO of one page that the test reads only after the
     // signal: the step is then inside the writing of its outputs, past
-    // every earlier check for a stop.  The child's listing goes into a pipe
-    // of one page, so that the step cannot reach its outputs before the
-    // FIFO is in place.
+    // every earlier check for a stop.  Only a named scratch file can be
+    // taken over so, and the child's file system makes no unnamed ones
+    // (the check before the renames is the same for both).  The child's
+    // listing goes into a pipe of one page, so that the step cannot reach
+    // its outputs before the FIFO is in place.
     std::string program = read_text(velix::test::data_path("hs_cfa_ml.vx"));
     program.replace(program.find("covariance;"), 11, "covariance outest=est3 outstat=stat3;");
     prepare("commit", program, {"est3.csv"});
     int listing[2];
     ASSERT_EQ(::pipe(listing), 0);
     ::fcntl(listing[1], F_SETPIPE_SZ, 4096);
-    const pid_t pid = start_velix(args({}), listing[1]);
+    const pid_t pid = start_velix(args({}), {.stdoutFd = listing[1], .noUnnamedFiles = true});
     ASSERT_GT(pid, 0);
     ::close(listing[1]);
     const std::string scratch = at(".velix-" + std::to_string(pid) + "-0.tmp");
