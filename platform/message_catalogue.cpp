@@ -602,6 +602,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 491, "WARNING: Matrix %s has negative and negligible pivots: it is not positive definite."},
     {kMsgProc, 492, "WARNING: Matrix %s has negative pivots: it is not positive definite."},
     {kMsgProc, 493, "WARNING: Matrix %s has negligible pivots: it is singular."},
+    // 352/494: the estimate, its parameter and the variable (or element) whose variance it is.
+    {kMsgProc, 494, "WARNING: The estimate %g of %.*s, the variance of %s, is negative: the solution is improper."},
     {kMsgProc, 510, "Relative Multivariate Kurtosis"},
     {kMsgProc, 511, "Normalized Multivariate Kurtosis"},
     {kMsgProc, 512, "Mardia Based Kappa"},

@@ -685,6 +685,8 @@ constexpr int32_t kMsgWlsNoPenalty = 471;
 constexpr int32_t kMsgWeightsRankDeficient = 472;
 // WARNING: The time limit MAXTIME=%g passed while the weight matrix was formed.
 constexpr int32_t kMsgWeightsTimeLimit = 473;
+// WARNING: The estimate %g of %.*s, the variance of %s, is negative: the solution is improper.
+constexpr int32_t kMsgNegativeVariance = 494;
 // Relative Multivariate Kurtosis
 constexpr int32_t kMsgRelativeMultiLabel = 510;
 // Normalized Multivariate Kurtosis
