@@ -14,7 +14,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -145,18 +144,12 @@ TEST(DependentParameters, DeltaMethodInAndOutsideTheModel) {
 
 // The indirect effect of a mediation, ind = a b, which no path carries,
 // against lavaan 0.6.14 on R's datasets::attitude (covariances of
-// complaints, learning and rating, N = 30; indirect_effect_reference.R).
+// complaints, learning and rating, N = 30; attitude_reference.R).
 TEST(DependentParameters, IndirectEffectAsLavaan) {
-    const std::string dir = own_folder("indirect_effect");
-    std::ofstream(dir + "/attitude.csv")
-        << "# TYPE=COV\n_TYPE_,_NAME_,complaints,learning,rating\nN,,30,30,30\n"
-           "COV,complaints,177.28275862068966,93.255172413793105,133.77931034482759\n"
-           "COV,learning,93.255172413793105,137.75747126436781,89.10459770114943\n"
-           "COV,rating,133.77931034482759,89.10459770114943,148.17126436781609\n";
-    const RunResult r = run_velix("proc velix data='" + dir + "/attitude.csv' method=ml covariance pestim;\n"
+    const RunResult r = run_velix("proc velix data=attitude method=ml covariance pestim;\n"
                                   "lineqs learning = a complaints + D1, rating = cp complaints + b learning + D2;\n"
                                   "std complaints = vc, D1 D2 = vd1 vd2;\nparameters ind;\nind = a * b;\nrun;\n",
-                                  {});
+                                  {"attitude.csv"});
     ASSERT_EQ(r.exitStatus, 0) << r.log;
     const std::vector<const JsonValue*> tables = dependent_tables(r);
     ASSERT_EQ(tables.size(), 4u);
