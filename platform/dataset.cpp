@@ -555,6 +555,11 @@ void blank_copy(char* dst, size_t width, const std::string& src) {
     std::memcpy(dst, src.data(), std::min(width, src.size()));
 }
 
+void label_copy(DataSetLabel* label, const std::string& src) {
+    blank_copy(label->text, sizeof label->text, src);
+    label->length = static_cast<int16_t>(std::min(src.size(), sizeof label->text));
+}
+
 }  // namespace
 
 void dataset_spill_outputs() {
@@ -580,6 +585,7 @@ void dataset_end_step() {
 using velix::platform::DataSetVariable;
 using velix::platform::RowPosition;
 using velix::platform::blank_copy;
+using velix::platform::label_copy;
 
 int32_t xbynext(HostDataSet* data) {
     namespace p = velix::platform;
@@ -713,12 +719,15 @@ int32_t xoinfo(HostDataSet* data, int32_t kind, void* item) {
             blank_copy(static_cast<char*>(item), 8, n);
             return 0;
         }
-        case kInfoLabel: {
-            auto* label = static_cast<DataSetLabel*>(item);
-            blank_copy(label->text, sizeof label->text, data->label);
-            label->length = static_cast<int16_t>(std::min(data->label.size(), sizeof label->text));
+        case kInfoLabel:
+            label_copy(static_cast<DataSetLabel*>(item), data->label);
             return 0;
-        }
+        case kInfoFullName:
+            label_copy(static_cast<DataSetLabel*>(item), data->name);
+            return 0;
+        case kInfoByValues:
+            label_copy(static_cast<DataSetLabel*>(item), velix::platform::dataset_by_line(data));
+            return 0;
         case kInfoObsNumbers:
             *static_cast<int32_t*>(item) = 1;
             return 0;

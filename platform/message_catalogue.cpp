@@ -158,6 +158,8 @@ const MessageRow kMessageCatalogue[] = {
 
     // The procedure.  352/1: the option text of the role, twice.
     {kMsgProc, 1, "WARNING: The BY groups of the %s data set are out of step with DATA=; the %s data set is used as it is."},
+    // 352/2: the BY values of the group (a text of 24 and 25).
+    {kMsgProc, 2, " in the BY group %.*s"},
     // 352/3: the elapsed time in seconds.
     {kMsgProc, 3, "NOTE: The VELIX procedure used %.2f seconds."},
     {kMsgProc, 4, "ERROR: The DATA= data set has no observations."},
@@ -181,8 +183,10 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 21, "NOTE: The moment matrix is ridged to make it positive definite."},
     {kMsgProc, 22, "NOTE: The diagonal of the moment matrix is ridged with the factor %g."},
     {kMsgProc, 23, "WARNING: The weights of METHOD=%s cannot be formed; the BY group is analysed by METHOD=ULS only."},
-    {kMsgProc, 24, "WARNING: The matrix is singular; the BY group is analysed by ULS only."},
-    {kMsgProc, 25, "ERROR: The matrix is singular; the method cannot be used for the BY group."},
+    // 352/24 and 25: what is wrong with the matrix (the texts 51, 55 and
+    // 56), the method (25) and where (the text 2 in a BY step, else none).
+    {kMsgProc, 24, "WARNING: The %k; the analysis is by ULS only%k."},
+    {kMsgProc, 25, "ERROR: The %k; METHOD=%s cannot be used%k."},
     {kMsgProc, 26, "ERROR: Invalid operations in the programming statements leave the model without values at the start."},
     {kMsgProc, 27, "NOTE: The pattern of the Jacobian cannot be found; the Jacobian is formed densely."},
     {kMsgProc, 28, "NOTE: The Jacobian of the moments is sparse: %i of its %ld entries can be nonzero."},
@@ -212,10 +216,15 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 48, "WARNING: The weight matrix of INWGT= data set %s is incomplete."},
     {kMsgProc, 49, "WARNING: INWGT= data set %s has no WEIGHT rows."},
     {kMsgProc, 50, "NOTE: Memory is short for the derivatives of the equality tests; they are kept on a utility file."},
+    // 352/51, 55 and 56: texts of 24 and 25 (the data set, its smallest
+    // eigenvalue, a variable the others determine).
+    {kMsgProc, 51, "moment matrix of data set %.*s is not positive definite: its smallest eigenvalue is %g"},
     {kMsgProc, 52, "ERROR: The information matrix cannot be computed at the solution."},
     // 352/53: the names of the parameters in the null space.
     {kMsgProc, 53, "WARNING: The information matrix is singular: the model may not be identified. The standard errors of %s are missing."},
     {kMsgProc, 54, "WARNING: The generalized inverse of the information matrix cannot be computed."},
+    {kMsgProc, 55, "moment matrix of data set %.*s is singular: variable %.*s is determined by the other variables"},
+    {kMsgProc, 56, "weight matrix is singular"},
     // 352/58: name.  352/59-68 but 60-62: the start-value estimators (notes
     // on what they found).
     // 352/57 and 58: the texts of 66.
@@ -604,6 +613,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 491, "WARNING: Matrix %s has negative and negligible pivots: it is not positive definite."},
     {kMsgProc, 492, "WARNING: Matrix %s has negative pivots: it is not positive definite."},
     {kMsgProc, 493, "WARNING: Matrix %s has negligible pivots: it is singular."},
+    // 352/494: the estimate, its parameter and the variable (or element) whose variance it is.
+    {kMsgProc, 494, "WARNING: The estimate %g of %.*s, the variance of %s, is negative: the solution is improper."},
     {kMsgProc, 510, "Relative Multivariate Kurtosis"},
     {kMsgProc, 511, "Normalized Multivariate Kurtosis"},
     {kMsgProc, 512, "Mardia Based Kappa"},

@@ -37,7 +37,8 @@ struct DataSetInfo {
     int32_t nByVariables = 0;    // BY variables in force, 0 when none
 };
 
-// A data-set label: xoinfo kind 12 fills it, kind 22 sets it.
+// A data-set label: xoinfo kind 12 fills it, kind 22 sets it (kinds 14 and
+// 68 fill one with other texts).
 struct DataSetLabel {
     int16_t length = 0;      // significant characters of text
     char text[256] = {};
@@ -103,12 +104,15 @@ enum DataSetInfoKind : int32_t {
     kInfoDescription = 1,   // out: DataSetInfo
     kInfoName = 11,         // out: char[8], the name blank-padded (truncated to 8)
     kInfoLabel = 12,        // out: DataSetLabel
+    kInfoFullName = 14,     // out: DataSetLabel, the name as the program gave it (a path in quotes whole)
     kInfoObsNumbers = 17,   // out: int32, 1 when observation numbers are available
     kInfoObsNumber = 18,    // out: int32, the data-set number of the last observation read
     kInfoSetType = 21,      // in: char[8], the TYPE of an output data set
     kInfoSetLabel = 22,     // in: DataSetLabel, the label of an output data set
     kInfoReadable = 23,     // out: int32, 1 for a data set open for input
-    kInfoGroupSize = 67     // out: int32, observations of the current BY group
+    kInfoGroupSize = 67,    // out: int32, observations of the current BY group
+    kInfoByValues = 68      // out: DataSetLabel, the BY values of the current group ("school=1");
+                            // length 0 without BY variables or outside the groups
 };
 
 // Statuses of the data-set services (0 is success).

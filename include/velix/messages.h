@@ -206,10 +206,18 @@ constexpr int32_t kMsgMomentsRidgedAuto = 21;
 constexpr int32_t kMsgMomentsRidged = 22;
 // WARNING: The weights of METHOD=%s cannot be formed; the BY group is analysed by METHOD=ULS only.
 constexpr int32_t kMsgWeightsUlsOnly = 23;
-// WARNING: The matrix is singular; the BY group is analysed by ULS only.
+// WARNING: The %k; the analysis is by ULS only%k.
 constexpr int32_t kMsgSingularUlsOnly = 24;
-// ERROR: The matrix is singular; the method cannot be used for the BY group.
+// ERROR: The %k; METHOD=%s cannot be used%k.
 constexpr int32_t kMsgSingularMethod = 25;
+// Texts of 24 and 25: " in the BY group %.*s" (BY steps only); "moment
+// matrix of data set %.*s is not positive definite: its smallest eigenvalue
+// is %g"; "moment matrix of data set %.*s is singular: variable %.*s is
+// determined by the other variables"; "weight matrix is singular".
+constexpr int32_t kMsgInByGroup = 2;
+constexpr int32_t kMsgMomentsIndefinite = 51;
+constexpr int32_t kMsgMomentsSingular = 55;
+constexpr int32_t kMsgWeightsSingularText = 56;
 // ERROR: Invalid operations in the programming statements leave the model without values at the
 // start.
 constexpr int32_t kMsgProgramNoStartValues = 26;
@@ -686,6 +694,8 @@ constexpr int32_t kMsgWlsNoPenalty = 471;
 constexpr int32_t kMsgWeightsRankDeficient = 472;
 // WARNING: The time limit MAXTIME=%g passed while the weight matrix was formed.
 constexpr int32_t kMsgWeightsTimeLimit = 473;
+// WARNING: The estimate %g of %.*s, the variance of %s, is negative: the solution is improper.
+constexpr int32_t kMsgNegativeVariance = 494;
 // Relative Multivariate Kurtosis
 constexpr int32_t kMsgRelativeMultiLabel = 510;
 // Normalized Multivariate Kurtosis

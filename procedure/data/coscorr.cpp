@@ -626,6 +626,69 @@ void apply_ridge(const DataView& dv) {
     if (applied) xpmlog(kMsgProc, kMsgMomentsRidgedAuto);
 }
 
+// The smallest eigenvalue of the packed matrix a of order n (a copy is
+// reduced); NaN when bisection finds none.
+double smallest_eigenvalue(int32_t n, const double* a) {
+    std::vector<double> copy(a, a + int64_t{n} * (n + 1) / 2), work(6 * int64_t{n});
+    std::vector<int16_t> index(n);
+    ztred3(n, copy.data(), work.data());
+    if (zbisect(n, -1, 0.0, work.data(), work.data() + 3 * n, index.data(), work.data() + 4 * n) < 1)
+        return std::nan("");
+    return work[3 * n];
+}
+
+// What is wrong with the analysed matrix that cannot be inverted, as the
+// text that follows "The " in messages 24 and 25.  On its unit-diagonal
+// scaling (the inertia is that of the matrix) an eigenvalue below minus
+// the singularity tolerance makes it indefinite: no data gives such
+// moments, so the data set is named with the eigenvalue.  Otherwise it is
+// singular, and the first Cholesky pivot that fails is a variable that
+// the variables before it determine (or one without variance).
+HostText* singular_moments_cause(const DataView& dv) {
+    const int32_t n = dv.sizes->nManifest;
+    const double* s = dv.arrays->momentMatrix;
+    DataSetLabel name;
+    xoinfo(dv.dataSets->dataSetHandle[kRoleData], kInfoFullName, &name);
+    std::vector<double> scaled(s, s + dv.sizes->nMoments);
+    int32_t failed = 0;
+    while (failed < n && s[pk(failed, failed)] > 0.0 && std::isfinite(s[pk(failed, failed)])) ++failed;
+    if (failed == n) {
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) scaled[pk(i, j)] /= std::sqrt(s[pk(i, i)] * s[pk(j, j)]);
+        if (smallest_eigenvalue(n, scaled.data()) < -dv.options->singular)
+            return kyrmsgs(kMsgProc, kMsgMomentsIndefinite, static_cast<int32_t>(name.length), name.text,
+                           smallest_eigenvalue(n, s));
+        double det[2];
+        const int32_t rc = coschin(n, dv.options->singular, det, scaled.data());
+        failed = rc < 0 ? -rc - 1 : n - 1;
+    }
+    const NameRecord& v = velix::detail::moment_names(dv.ctx)[failed];
+    return kyrmsgs(kMsgProc, kMsgMomentsSingular, static_cast<int32_t>(name.length), name.text,
+                   static_cast<int32_t>(v.length), v.text);
+}
+
+// " in the BY group school=1" in a step with BY groups, else nothing.
+HostText* by_group_suffix(const DataView& dv) {
+    DataSetLabel by;
+    if (xoinfo(dv.dataSets->dataSetHandle[kRoleData], kInfoByValues, &by) != 0 || by.length == 0)
+        return nullptr;
+    return kyrmsgs(kMsgProc, kMsgInByGroup, static_cast<int32_t>(by.length), by.text);
+}
+
+// The matrix a method needs cannot be inverted (`cause`): GLS and ML
+// cannot be used, ULS-then-GLS and ULS-then-ML go on by ULS only.
+// Returns kSingular or kGoOn.
+int32_t singular_for_method(const DataView& dv, HostText* cause) {
+    const int32_t method = dv.methods->methodGroup;
+    if (method == kMethodGls || method == kMethodMl) {
+        xpmlog(kMsgProc, kMsgSingularMethod, cause, method == kMethodGls ? "GLS" : "ML", by_group_suffix(dv));
+        return kSingular;
+    }
+    dv.methods->methodGroup = kMethodUls;
+    xpmlog(kMsgProc, kMsgSingularUlsOnly, cause, by_group_suffix(dv));
+    return kGoOn;
+}
+
 // Inverts the analysed matrix into momentInverse with its log-determinant;
 // a singular one leaves ULS-then-GLS/ML to ULS and ends GLS and ML with
 // kSingular.
@@ -641,13 +704,8 @@ int32_t invert_moments(const DataView& dv, bool printInput, bool* invertible) {
                           kMsgDeterminantTitle, dv.moments->logDetMoments, kMsgDeterminantRow);
     if (*invertible) return kGoOn;
     const int32_t method = dv.methods->methodGroup;
-    if (method == kMethodUlsGls || method == kMethodUlsMl) {
-        dv.methods->methodGroup = kMethodUls;
-        xpmlog(kMsgProc, kMsgSingularUlsOnly);
-    } else if (method == kMethodGls || method == kMethodMl) {
-        xpmlog(kMsgProc, kMsgSingularMethod);
-        return kSingular;
-    }
+    if (method == kMethodUlsGls || method == kMethodUlsMl || method == kMethodGls || method == kMethodMl)
+        return singular_for_method(dv, singular_moments_cause(dv));
     return kGoOn;
 }
 
@@ -703,16 +761,10 @@ int32_t gls_weights(const DataView& dv, bool invertible, bool printWeights) {
         }
         return kGoOn;
     }
-    xpmlog(kMsgProc, kMsgWeightsSingular);
-    if (dv.methods->methodGroup == kMethodGls) {
-        xpmlog(kMsgProc, kMsgSingularMethod);
-        return kSingular;
-    }
     // ULS then GLS: the group is analysed by ULS only; the matrix stays as
     // formed, nothing is converted again.  Its results are not those asked
     // for after a failure, so the step's return code says so.
-    dv.methods->methodGroup = kMethodUls;
-    xpmlog(kMsgProc, kMsgSingularUlsOnly);
+    if (singular_for_method(dv, kyrmsg(kMsgProc, kMsgWeightsSingularText)) == kSingular) return kSingular;
     raise_error_level(dv.ctx, kLevelNoMoments);
     return kGoOn;
 }

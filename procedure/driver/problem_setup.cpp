@@ -72,7 +72,12 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
             xpmlog(kMsgProc, kMsgGaunewUnavailable);
             nlp->opt.technique = 0;
         }
-        if (nlp->shape.nParams >= 1 && nlp->opt.technique > 0 && nlp->shape.hasNlinCon) {
+        // A technique that cannot keep nonlinear constraints gives way to
+        // the one that can; NONE moves no parameter, so it keeps them as
+        // well as any, and a constrained model is evaluated at the given
+        // values.
+        if (nlp->shape.nParams >= 1 && nlp->opt.technique > 0 && nlp->opt.technique != kTechNone &&
+            nlp->shape.hasNlinCon) {
             if (nlp->opt.technique != kTechQuanew) xpmlog(kMsgProc, kMsgNlcUsesDualQuasiNewton);
             nlp->opt.technique = kTechDualQuanew;
         }

@@ -290,6 +290,19 @@ int32_t standard_error_inverse(const EvalView& v, const double* info, bool inver
     return doinv(v, {q, v.nlp->param.paramNames, v.nlp->param.x, true}, cov, ns, source, work);
 }
 
+// Calls f(p) for each dependent parameter p (a negative parameter number),
+// whether a model element carries it or only the program uses it (an
+// indirect effect a b).  Its entry follows the independent ones; the
+// vector holds every parameter, and an entry beyond it is not written.
+template <typename F>
+void for_each_dependent(const EvalView& v, F&& f) {
+    if (v.depParmNumbers == nullptr) return;
+    for (int32_t r = 0; r < v.nParmDep; ++r) {
+        const int32_t p = v.depParmNumbers[r];
+        if (p < 0 && -p - 1 < v.nParmAll) f(p);
+    }
+}
+
 // Standard errors: independent parameters from the diagonal, dependent
 // ones by the delta method over the program's derivatives; missing for
 // what is not estimable.
@@ -300,17 +313,13 @@ void standard_errors(const EvalView& v, const NullSpace& ns, const double* cov, 
         const double d = cov[pk_lower(k, k)];
         se[k] = d >= 0.0 && !ns.holds_parameter(q, k) ? std::sqrt(scale * d) : host_missing_value();
     }
-    for (int32_t e = 0; e < v.nElements; ++e) {
-        const int32_t p = v.el->parameter[e];
-        // A dependent parameter's entry follows the independent ones; the
-        // vector holds every parameter, and an entry beyond it is not written.
-        if (p >= 0 || -p - 1 >= v.nParmAll) continue;
+    for_each_dependent(v, [&](int32_t p) {
         const double* g = velix::detail::dependent_derivatives(v, p);
         double var = 0.0;
         for (int32_t k = 0; k < q; ++k)
             for (int32_t l = 0; l < q; ++l) var += g[k] * g[l] * cov[pk(k, l)];
         se[-p - 1] = var >= 0.0 && !ns.holds(q, g) ? std::sqrt(scale * var) : host_missing_value();
-    }
+    });
 }
 
 // The variance g' C g of a dependent parameter from the covariance the
@@ -349,13 +358,11 @@ bool read_saved_covariance(const EvalView& v, double* cov) {
 
 void saved_standard_errors(const EvalView& v, const NullSpace& ns, double* cov, double* se) {
     if (!read_saved_covariance(v, cov)) return;
-    for (int32_t e = 0; e < v.nElements; ++e) {
-        const int32_t p = v.el->parameter[e];
-        if (p >= 0 || -p - 1 >= v.nParmAll) continue;
+    for_each_dependent(v, [&](int32_t p) {
         const double* g = velix::detail::dependent_derivatives(v, p);
         const double var = saved_variance(v, g, cov);
         se[-p - 1] = var >= 0.0 && !ns.holds(v.nParmFree, g) ? std::sqrt(var) : host_missing_value();
-    }
+    });
 }
 
 // Writes `count` OUTEST= rows of _TYPE_ `type`; fill(row, name, values)

@@ -22,6 +22,7 @@
 //   for each term: skip constant, non-square, other types
 //     count a (negative) and b (negligible); record 100 a + min(b, 99)
 //     note 491, 492 or 493 when printing and a or b
+//     with a: a WARNING for each variance estimated below zero
 #include "procedure/evaluation/matrix_check.h"
 
 #include <algorithm>
@@ -35,6 +36,7 @@
 #include "velix/codes.h"
 #include "velix/host.h"
 #include "velix/messages.h"
+#include "velix/nlp.h"
 #include "velix/packed_index.h"
 #include "velix/types.h"
 
@@ -130,6 +132,38 @@ int32_t inspected_matrix(const EvalView& v, int32_t t, bool log) {
     return mt.type[k] == kMatDiagonal || symmetric_type(mt.type[k]) ? k : 0;
 }
 
+// The variable of row i of central matrix k: its name in the model, or
+// the element's label (_P_[2:2]) when the matrix has no names.
+std::string row_variable(const EvalView& v, int32_t k, int32_t i) {
+    const int32_t first = v.mt->firstColumnName[k];
+    if (first > 0 && v.columnNames != nullptr) {
+        const NameRecord& r = v.columnNames[first - 1 + i];
+        std::string name(r.text, static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32)));
+        name.erase(name.find_last_not_of(' ') + 1);
+        return name;
+    }
+    return velix::detail::matrix_name(v, k) + "[" + std::to_string(i + 1) + ":" + std::to_string(i + 1) + "]";
+}
+
+// A variance estimated below zero (judged in its variable's units, as the
+// pivots are): a WARNING that names the parameter and the variable, since
+// the matrix's note does not say which variance made the solution
+// improper.  A diagonal element of a matrix that enters inverted is no
+// variance.
+void negative_variances(const EvalView& v, int32_t k) {
+    const ModelMatrixTable& mt = *v.mt;
+    if (mt.form[k] != kFormNone || v.nlp == nullptr || v.nlp->param.paramNames == nullptr) return;
+    const std::vector<double> scale = row_scales(v, k);
+    for (int32_t e = mt.firstElement[k]; e < mt.firstElement[k] + mt.elementCount[k]; ++e) {
+        const int32_t p = std::abs(v.el->parameter[e]), i = v.el->row[e];
+        if (p == 0 || p > v.nParmAll || i != v.el->column[e] || i < 0 || i >= mt.rows[k]) continue;
+        if (!(v.el->value[e] / scale[static_cast<size_t>(i)] < -v.singular)) continue;
+        const NameRecord& name = v.nlp->param.paramNames[p - 1];
+        xpmlog(kMsgProc, kMsgNegativeVariance, v.el->value[e], static_cast<int32_t>(name.length), name.text,
+               row_variable(v, k, i).c_str());
+    }
+}
+
 // Note and log line; false when the note could not be delivered.
 bool note(const EvalView& v, int32_t k, const Counts& c) {
     const int32_t number = c.negative > 0 ? (c.negligible > 0 ? kMsgNegativeAndNegligible : kMsgNegative)
@@ -173,6 +207,7 @@ int32_t coscmat(const EvalView* view) {
         if (!c.inspected) continue;
         mt.termDefiniteness[t - 1] = 100 * c.negative + std::min(c.negligible, kMaxNegligible);
         if (notes && (c.negative > 0 || c.negligible > 0)) notes = note(v, k, c);
+        if (c.negative > 0) negative_variances(v, k);
     }
     xmpoold(pool);
     return 0;

@@ -33,6 +33,7 @@ EvalView eval_view(ProcContext* ctx) {
     v.selIndex = ctx->readers.varPosition;
     v.invStore = ctx->moments.invStore;
     v.invertOnce = ctx->readers.perTermInverse;
+    v.columnNames = ctx->readers.columnNames;
     v.S = ctx->arrays.momentMatrix;
     v.parmUnits = ctx->optSetup.parms.unit;
     v.weights = ctx->arrays.weightMatrix;

@@ -38,6 +38,7 @@ struct EvalView {
     const int32_t* selIndex = nullptr;  // SELECTION rows: column of the one, negative none
     double* invStore = nullptr;         // the InverseStore (offsets are 1-based)
     int32_t invertOnce = 0;             // inverse forms once for all terms
+    const NameRecord* columnNames = nullptr;  // the ColumnNameTable (ModelMatrixTable::firstColumnName)
 
     // Moments and method.
     const double* S = nullptr;        // packed order n

@@ -51,6 +51,13 @@ protected:
         // As R's write.csv2 and write.table(sep = "\t") write them: every name quoted.
         std::ofstream(dir_ + "/semiq.csv") << "\"x1\";\"x2\";\"x3\"\n1,5;2;3\n";
         std::ofstream(dir_ + "/tabq.csv") << "\"x1\"\t\"x2\"\t\"x3\"\n1\t2\t3\n";
+        // Moments no data can give (eigenvalues 1.9, 1.9, -0.8), and data
+        // whose x10 is x1 + x2 in two BY groups.
+        std::ofstream(dir_ + "/indef.csv") << "# TYPE=COV\n_TYPE_,_NAME_,y1,y2,y3\nN,,100,100,100\n"
+                                              "COV,y1,1,0.9,-0.9\nCOV,y2,0.9,1,0.9\nCOV,y3,-0.9,0.9,1\n";
+        std::ofstream(dir_ + "/sum.csv") << "g,x1,x2,x3,x10\n1,4,9,3,13\n1,6,8,2,14\n1,1,8,5,9\n1,9,4,4,13\n"
+                                            "1,8,9,9,17\n1,8,7,3,15\n2,4,3,9,7\n2,7,1,2,8\n2,3,1,5,4\n"
+                                            "2,1,5,8,6\n2,7,7,7,14\n2,8,3,6,11\n";
     }
 
     // Runs `program` with the library folder after writing kKept to
@@ -84,6 +91,9 @@ std::string step(const std::string& options, const std::string& statements) {
 TEST_F(BadInput, EachFailureNamesItsCauseAndLeavesTheOutputFileAlone) {
     const std::string prefix40(40, 'p');
     const std::string prefixHuge(32770, 'p');
+    const std::string fourIndicators =
+        "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3, x10 = l4 F1 + E4;\n"
+        "std F1 = vf, E1-E4 = ve1-ve4;\nrun;\n";
     struct Case {
         std::string program;
         int returnCode;
@@ -142,6 +152,19 @@ TEST_F(BadInput, EachFailureNamesItsCauseAndLeavesTheOutputFileAlone) {
          "(DATA=\"../data/hs.csv\") at line 1, column 17."},
         {step("data=sub/hs outstat=keep", ""), kLevelInputError,
          "(found \"/\"): a file is named by its path in quotes (DATA=\"sub/hs.csv\") at line 1, column 20."},
+        // A moment matrix that ML cannot invert: indefinite, or singular
+        // with a variable the others determine; the BY group only in a BY step.
+        {"proc velix data=indef;\nlineqs y1 = 1.0 F1 + E1, y2 = l2 F1 + E2, y3 = l3 F1 + E3;\n"
+         "std F1 = vf, E1-E3 = ve1-ve3;\nrun;\n",
+         kLevelNoMoments,
+         "ERROR: The moment matrix of data set indef is not positive definite: its smallest eigenvalue is -0.8; "
+         "METHOD=ML cannot be used.\n"},
+        {"proc velix data=sum;\nvar x1 x2 x3 x10;\n" + fourIndicators, kLevelNoMoments,
+         "ERROR: The moment matrix of data set sum is singular: variable x10 is determined by the other "
+         "variables; METHOD=ML cannot be used.\n"},
+        {"proc velix data=sum;\nvar x1 x2 x3 x10;\nby g;\n" + fourIndicators, kLevelNoMoments,
+         "BY group 2: g=2\nERROR: The moment matrix of data set sum is singular: variable x10 is determined by "
+         "the other variables; METHOD=ML cannot be used in the BY group g=2.\n"},
     };
     for (const Case& c : cases) {
         const RunResult r = run(c.program);

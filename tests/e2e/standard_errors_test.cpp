@@ -3,10 +3,11 @@
 // covariance is inverted gives the standard errors as (c/(N-1)) (J'WJ)^-1
 // with c = 2 for ML (the discrepancy is half a deviance) and c = 1 for WLS
 // (Browne 1984, eq. 2.12); a least-squares fit has the variance factor
-// sigma^2 = |2 f / N| of its objective f; a dependent parameter has the
-// delta-method variance g' V g; a parameter held at an active bound has
-// the one standard error 0 and leaves the others those of the model with
-// it fixed (lavaan 0.6.14); under any active constraint every table and
+// sigma^2 = |2 f / N| of its objective f; a dependent parameter, in the
+// model or only in the program, has the delta-method variance g' V g
+// (lavaan 0.6.14 for an indirect effect); a parameter held at an active
+// bound has the one standard error 0 and leaves the others those of the
+// model with it fixed (lavaan 0.6.14); under any active constraint every table and
 // data set of every model kind shows the standard errors of the
 // constrained model (lavaan 0.6.14); OUTJAC alone reports no failure.
 #include <gtest/gtest.h>
@@ -101,11 +102,19 @@ double cell_of(const Rows& rows, const std::string& type, const std::string& nam
     return std::nan("");
 }
 
-// Dependent parameters: c = b1 l2, carried by a model element, has the
-// delta-method standard error sqrt(g' V g), g = (l2, b1), from the
-// covariance of the estimates in OUTEST=; ind = b1 b2, which no element
-// carries, has none: missing, not 0.
-TEST(DependentParameters, DeltaMethodInTheModelMissingOutside) {
+// The dependent parameters' vectors of a PESTIM run in print order: start
+// values, estimates, standard errors, t values.
+std::vector<const JsonValue*> dependent_tables(const RunResult& r) {
+    std::vector<const JsonValue*> tables = r.items(0, "table", "DependParms");
+    EXPECT_EQ(tables.size(), 4u);
+    return tables;
+}
+
+// Dependent parameters: c = b1 l2, carried by a model element, and
+// ind = b1 b2, which no element carries, have the delta-method standard
+// errors sqrt(g' V g), g = (l2, b1) and (b2, b1), from the covariance of
+// the estimates in OUTEST=, and their t values.
+TEST(DependentParameters, DeltaMethodInAndOutsideTheModel) {
     const std::string est = own_folder("stderr_scales") + "/dep.csv";
     std::remove(est.c_str());
     std::string program = read_text(data_path("poldem_ml.vx"));
@@ -115,18 +124,40 @@ TEST(DependentParameters, DeltaMethodInTheModelMissingOutside) {
     const RunResult r = run_velix(program, {"poldem.csv"});
     ASSERT_EQ(r.exitStatus, 0) << r.log;
     const Rows rows = read_rows(est);
-    const double b1 = cell_of(rows, "PARMS", "ML", "b1"), l2 = cell_of(rows, "PARMS", "ML", "l2");
-    const double var = l2 * l2 * cell_of(rows, "COV", "b1", "b1") + b1 * b1 * cell_of(rows, "COV", "l2", "l2") +
-                       2.0 * b1 * l2 * cell_of(rows, "COV", "b1", "l2");
-    // The dependent parameters' vectors in print order: start values,
-    // estimates, standard errors, t values.
-    const std::vector<const JsonValue*> tables = r.items(0, "table", "DependParms");
-    ASSERT_GE(tables.size(), 3u);
-    const JsonValue& se = *tables[2];
-    ASSERT_EQ(cell(se, 0, "Parameter").str(), "c");
-    EXPECT_NEAR(cell(se, 0, "Estimate").number(), std::sqrt(var), 1e-8 * std::sqrt(var));
-    ASSERT_EQ(cell(se, 1, "Parameter").str(), "ind");
-    EXPECT_TRUE(cell(se, 1, "Estimate").is_null());
+    const auto delta = [&](const std::string& x, const std::string& y) {
+        const double vx = cell_of(rows, "PARMS", "ML", x), vy = cell_of(rows, "PARMS", "ML", y);
+        return std::sqrt(vy * vy * cell_of(rows, "COV", x, x) + vx * vx * cell_of(rows, "COV", y, y) +
+                         2.0 * vx * vy * cell_of(rows, "COV", x, y));
+    };
+    const std::vector<const JsonValue*> tables = dependent_tables(r);
+    ASSERT_EQ(tables.size(), 4u);
+    const std::pair<std::string, double> expected[] = {{"c", delta("b1", "l2")}, {"ind", delta("b1", "b2")}};
+    for (size_t k = 0; k < 2; ++k) {
+        const auto& [name, se] = expected[k];
+        ASSERT_EQ(cell(*tables[2], k, "Parameter").str(), name);
+        EXPECT_NEAR(cell(*tables[2], k, "Estimate").number(), se, 1e-8 * se) << name;
+        EXPECT_NEAR(cell(*tables[3], k, "Estimate").number(), cell(*tables[1], k, "Estimate").number() / se,
+                    1e-8 * std::fabs(cell(*tables[3], k, "Estimate").number()))
+            << name;
+    }
+}
+
+// The indirect effect of a mediation, ind = a b, which no path carries,
+// against lavaan 0.6.14 on R's datasets::attitude (covariances of
+// complaints, learning and rating, N = 30; attitude_reference.R).
+TEST(DependentParameters, IndirectEffectAsLavaan) {
+    const RunResult r = run_velix("proc velix data=attitude method=ml covariance pestim;\n"
+                                  "lineqs learning = a complaints + D1, rating = cp complaints + b learning + D2;\n"
+                                  "std complaints = vc, D1 D2 = vd1 vd2;\nparameters ind;\nind = a * b;\nrun;\n",
+                                  {"attitude.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const std::vector<const JsonValue*> tables = dependent_tables(r);
+    ASSERT_EQ(tables.size(), 4u);
+    const double lavaan[] = {0.1110921825, 0.0736428120, 1.5085271665};  // estimate, standard error, z
+    for (size_t k = 0; k < 3; ++k) {
+        ASSERT_EQ(cell(*tables[k + 1], 0, "Parameter").str(), "ind");
+        EXPECT_NEAR(cell(*tables[k + 1], 0, "Estimate").number(), lavaan[k], 1e-6 * lavaan[k]) << k;
+    }
 }
 
 // A parameter held at an active bound is not estimated: the covariance is

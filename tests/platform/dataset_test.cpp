@@ -199,6 +199,9 @@ TEST_F(DataSetTest, RewindGroupReadsTheGroupAgain) {
     int32_t size = 0;
     ASSERT_EQ(xoinfo(d, kInfoGroupSize, &size), 0);
     EXPECT_EQ(size, 1);
+    DataSetLabel by;
+    ASSERT_EQ(xoinfo(d, kInfoByValues, &by), 0);
+    EXPECT_EQ(std::string(by.text, by.length), "g=2");
     EXPECT_EQ(group_values(d, 2), (std::vector<double>{3}));
     EXPECT_EQ(group_values(d, 2), std::vector<double>{}) << "a group is read once";
     EXPECT_EQ(xbyrwnd(d, kRewindGroup), 0);
@@ -214,6 +217,10 @@ TEST_F(DataSetTest, InformationItems) {
     DataSetLabel label;
     ASSERT_EQ(xoinfo(d, kInfoLabel, &label), 0);
     EXPECT_EQ(std::string(label.text, label.length), "Some label");
+    ASSERT_EQ(xoinfo(d, kInfoFullName, &label), 0);
+    EXPECT_EQ(std::string(label.text, label.length), "info");
+    ASSERT_EQ(xoinfo(d, kInfoByValues, &label), 0);
+    EXPECT_EQ(label.length, 0) << "no BY variables";
     int32_t word = 0;
     ASSERT_EQ(xoinfo(d, kInfoReadable, &word), 0);
     EXPECT_EQ(word, 1);
