@@ -120,7 +120,7 @@ TEST(OddInputs, LeastSquaresStageRunsAloneWhenTheWeightsCannotBeFormed) {
         EXPECT_EQ(r.return_code(), 4) << method << "\n" << r.log;
         const std::string named = method == "lswls" ? "LSWLS" : "LSDWLS";
         EXPECT_NE(r.log.find("WARNING: The weights of METHOD=" + named +
-                             " cannot be formed; the BY group is analysed by METHOD=ULS only."),
+                             " cannot be formed; the model is fitted by METHOD=ULS only."),
                   std::string::npos) << r.log;
         EXPECT_EQ(r.log.find("ERROR"), std::string::npos) << r.log;
         EXPECT_EQ(parms(dir + "/" + method + ".csv"), parms(dir + "/uls.csv")) << method;
