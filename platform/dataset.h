@@ -189,7 +189,6 @@ struct HostBinding {
     HostDataSet* data = nullptr;
     bool output = false;
     bool ended = false;
-    bool released = false;
     std::vector<Entry> entries;
 };
 
