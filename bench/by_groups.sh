@@ -5,9 +5,14 @@
 # variables (`factor n=1`, METHOD=ML, default printing) at 10, 100, 1,000,
 # 4,000 and 100,000 groups; METHOD=NONE NOPRINT at 10 and 40,000 groups of
 # 10 rows; and 1,000 groups of 100 rows of 50 variables with a WEIGHT
-# variable and 1% of the values missing (METHOD=ML).  Listing, log and
-# JSON document go to files, as a user's would.  The data are generated at
-# run time into a scratch folder that is deleted at the end (the outputs of
+# variable and 1% of the values missing (METHOD=ML).  Then the passes that
+# read a group's observations again, each at 10 and 100,000 groups:
+# OUTSTAT=, KURTOSIS and DWLS NOPRINT on groups of 10 rows of 5 variables,
+# WLS NOPRINT with OUTWGT= on groups of 20 rows, and WLS with those weights
+# as INWGT=; and OUTSTAT=, KURTOSIS and DWLS NOPRINT on 10 and 10,000 groups
+# of the 50 weighted variables with missing values.  Listing, log and JSON
+# document go to files, as a user's would.  The data are generated at run
+# time into a scratch folder that is deleted at the end (the outputs of
 # 100,000 groups take 3.5 GB while they last), and the load average is
 # printed before and after.
 #
@@ -15,7 +20,8 @@
 #   VELIX  the command to time (an optimised build: `make bench`)
 # Environment:
 #   VELIX_BY_SCRATCH  where the scratch folder goes (default $TMPDIR or /tmp)
-#   VELIX_BY_LARGE    0: leave out the run of 100,000 groups (about 20 s)
+#   VELIX_BY_LARGE    0: leave out the runs of 100,000 groups and of 10,000
+#                     groups of 50 variables (about 2 minutes)
 set -euo pipefail
 [ -x /usr/bin/time ] || { echo "no GNU time (/usr/bin/time): nothing to measure"; exit 0; }
 velix=$(realpath "$1")
@@ -73,19 +79,27 @@ load() { cut -d' ' -f1-3 /proc/loadavg; }
 
 declare -A cpu peak
 names=()
-# case NAME GROUPS ROWS VARS WEIGHTED OPTIONS STATEMENTS: generates the
-# data set, runs the step on it once with its outputs to files, then
-# deletes them all.
-case_of() {
-  local name=$1 groups=$2 rows=$3 p=$4 w=$5 options=$6 statements=$7 t kb rc
-  "$work/gen" "$groups" "$rows" "$p" "$w" "$work/$name.csv"
-  printf 'proc velix data=%s %s;\n   by g;\n%s   factor n=1;\nrun;\n' "$name" "$options" "$statements" > "$work/$name.vx"
+# data NAME GROUPS ROWS VARS WEIGHTED: generates the data set NAME.
+data() { "$work/gen" "$2" "$3" "$4" "$5" "$work/$1.csv"; }
+# run NAME DATA OPTIONS STATEMENTS: runs the step on the data set DATA once
+# with its outputs to files, then deletes them but an output data set
+# named `keep`.
+run() {
+  local name=$1 t kb rc
+  printf 'proc velix data=%s %s;\n   by g;\n%s   factor n=1;\nrun;\n' "$2" "$3" "$4" > "$work/$name.vx"
   listing="$work/$name.lst" log="$work/$name.log"
   read -r t kb rc < <(measure "$velix" --lib "$work" --json "$work/$name.json" "$work/$name.vx")
   [ "$rc" -le 1 ] || echo "$name: exit status $rc"
   cpu[$name]=$t peak[$name]=$kb
   names+=("$name")
-  rm -f "$work/$name".*
+  rm -f "$work/$name".vx "$work/$name".lst "$work/$name".log "$work/$name".json "$work/out.csv"
+}
+# case NAME GROUPS ROWS VARS WEIGHTED OPTIONS STATEMENTS: the step on data
+# of its own, deleted after it.
+case_of() {
+  data "$1" "$2" "$3" "$4" "$5"
+  run "$1" "$1" "$6" "$7"
+  rm -f "$work/$1.csv"
 }
 
 echo "load average before: $(load)"
@@ -94,15 +108,37 @@ for g in 10 100 1000 4000; do case_of "ml$g" "$g" 20 5 0 "method=ml" ""; done
 case_of none10 10 10 5 0 "method=none noprint" ""
 case_of none40000 40000 10 5 0 "method=none noprint" ""
 case_of weighted1000 1000 100 50 1 "method=ml" $'   weight w;\n'
+sizes=(10)
+[ "$large" = 0 ] || sizes+=(100000)
+for g in "${sizes[@]}"; do
+  data "d$g" "$g" 10 5 0
+  run "outstat$g" "d$g" "method=none covariance outstat=out" ""
+  run "kurtosis$g" "d$g" "method=none covariance kurtosis" ""
+  run "dwls$g" "d$g" "method=dwls covariance noprint" ""
+  data "e$g" "$g" 20 5 0
+  run "wls$g" "e$g" "method=wls covariance noprint outwgt=keep" ""
+  run "inwgt$g" "e$g" "method=wls covariance noprint inwgt=keep" ""
+  rm -f "$work/d$g.csv" "$work/e$g.csv" "$work/keep.csv"
+done
+weighted=(10)
+[ "$large" = 0 ] || weighted+=(10000)
+for g in "${weighted[@]}"; do
+  data "w$g" "$g" 100 50 1
+  run "w50outstat$g" "w$g" "method=none covariance outstat=out" $'   weight w;\n'
+  run "w50kurtosis$g" "w$g" "method=none covariance kurtosis" $'   weight w;\n'
+  run "w50dwls$g" "w$g" "method=dwls covariance noprint" $'   weight w;\n'
+  rm -f "$work/w$g.csv"
+done
 echo "load average after: $(load)"
 
-printf '%-14s %10s %10s\n' case CPU peak
+printf '%-18s %10s %10s\n' case CPU peak
 for n in "${names[@]}"; do
-  awk -v n="$n" -v t="${cpu[$n]}" -v kb="${peak[$n]}" 'BEGIN { printf "%-14s %8.2f s %7.1f MB\n", n, t, kb / 1024 }'
+  awk -v n="$n" -v t="${cpu[$n]}" -v kb="${peak[$n]}" 'BEGIN { printf "%-18s %8.2f s %7.1f MB\n", n, t, kb / 1024 }'
 done
 # The goals: 4,000 groups (and 40,000 under METHOD=NONE) within 16 MB of
 # the peak of 10; the weighted 50 variables under 64 MB; 100,000 groups
-# under 32 MB.
+# under 32 MB; each pass that reads the groups again within 16 MB of its
+# peak of 10 groups at 100,000 groups (10,000 of 50 variables).
 goal() {  # WHAT KB LIMIT_KB
   awk -v what="$1" -v kb="$2" -v limit="$3" \
     'BEGIN { printf "%s: %.1f MB (goal under %.0f MB): %s\n", what, kb / 1024, limit / 1024, kb < limit ? "met" : "NOT MET" }'
@@ -111,3 +147,12 @@ goal "4,000 groups, ML, above 10 groups" $((peak[ml4000] - peak[ml10])) $((16 * 
 goal "40,000 groups, NONE, above 10 groups" $((peak[none40000] - peak[none10])) $((16 * 1024))
 goal "1,000 groups of 50 variables, WEIGHT and missing values" "${peak[weighted1000]}" $((64 * 1024))
 [ -z "${peak[ml100000]:-}" ] || goal "100,000 groups of 5 variables" "${peak[ml100000]}" $((32 * 1024))
+for n in outstat kurtosis dwls wls inwgt; do
+  [ -z "${peak[${n}100000]:-}" ] ||
+    goal "100,000 groups, $n, above 10 groups" $((peak[${n}100000] - peak[${n}10])) $((16 * 1024))
+done
+for n in outstat kurtosis dwls; do
+  [ -z "${peak[w50${n}10000]:-}" ] ||
+    goal "10,000 groups of 50 variables, $n, above 10 groups" \
+      $((peak[w50${n}10000] - peak[w50${n}10])) $((16 * 1024))
+done

@@ -263,6 +263,27 @@ void enter_group(HostDataSet* d, size_t g) {
     d->currentObs = -1;
 }
 
+// Puts `d` on the group after its current one (its first before any) when
+// that group has the BY values `key`: a data set in the order of DATA= is
+// followed without the list of its groups, which grows with their number.
+// false, the data set on the group it was on, otherwise.
+bool enter_following_group(HostDataSet* d, const ByKey& key) {
+    if (d->indexed || d->noGroup || d->ended) return false;
+    RowPosition start = first_position(d), after;
+    if (d->group >= 0) {
+        find_group_end(d);
+        start = d->groupEnd;
+    }
+    if (!load_row(d, start, &after) || !loaded_has_key(d, key)) return false;
+    ++d->group;
+    d->key = loaded_key(d);
+    d->groupBegin = d->next = start;
+    d->endKnown = false;
+    d->groupEnd = RowPosition{d->nObs, 0};
+    d->currentObs = -1;
+    return true;
+}
+
 // Groups `data` by the named variables when it carries all of them.
 void apply_by(HostDataSet* data, const std::vector<std::string>& names, bool notSorted) {
     std::vector<int> idx;
@@ -629,6 +650,7 @@ int32_t xbysync(HostDataSet* first, HostDataSet* second) {
             p::apply_by(second, names, true);
         }
     }
+    if (!first->byVariables.empty() && p::enter_following_group(second, first->key)) return 0;
     p::list_groups(second);
     const size_t n = second->groups.size();
     if (first->byVariables.empty()) {

@@ -189,7 +189,6 @@ struct HostBinding {
     HostDataSet* data = nullptr;
     bool output = false;
     bool ended = false;
-    bool released = false;
     std::vector<Entry> entries;
 };
 
@@ -231,7 +230,8 @@ struct HostDataSet {
     velix::platform::RowPosition next;  // next observation of the group to deliver
     velix::platform::RowPosition current;  // the observation last delivered
     int64_t currentObs = -1;           // its number, -1 none
-    // Every group, once a synchronisation had to look for one by value.
+    // Every group, once a synchronisation had to look for one by value (its
+    // next group was not the one wanted).
     std::vector<velix::platform::GroupEntry> groups;
     bool indexed = false;
 

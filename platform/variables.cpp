@@ -43,7 +43,15 @@ HostBinding* new_binding(HostDataSet* data, bool output) {
     return data->bindings.back().get();
 }
 
-bool usable(const HostBinding* b) { return b && b->data && !b->released; }
+bool usable(const HostBinding* b) { return b && b->data; }
+
+// Frees a binding and its entries: a released list is gone, so that a pass
+// that binds a data set afresh for each BY group leaves nothing of it with
+// the data set.  Its handle is void from here on (the module keeps none).
+void free_binding(HostBinding* b) {
+    std::vector<std::unique_ptr<HostBinding>>& all = b->data->bindings;
+    all.erase(std::remove_if(all.begin(), all.end(), [b](const auto& p) { return p.get() == b; }), all.end());
+}
 
 // Appends a variable to an output data set; false when the name is taken.
 bool add_output_variable(HostDataSet* out, DataSetVariable var) {
@@ -179,8 +187,7 @@ int32_t xvgete(HostBinding* binding) {
 
 int32_t xvgett(HostBinding* binding) {
     if (!binding || !binding->data) return kDsBadHandle;
-    binding->released = true;
-    binding->entries.clear();
+    free_binding(binding);
     return 0;
 }
 
@@ -212,7 +219,7 @@ int32_t xvputi(HostDataSet* data, int32_t, int32_t, HostBinding** binding) {
     data->nObs = 0;
     data->spilledRows.clear();
     data->spilledObs = 0;
-    for (auto& b : data->bindings) b->released = true;
+    data->bindings.clear();  // the lists of the former definition go with it
     *binding = new_binding(data, true);
     return 0;
 }

@@ -180,14 +180,16 @@ int32_t xvgeti(HostDataSet* data, int32_t count, int32_t zero, HostBinding** bin
 int32_t xvgetd(HostBinding* binding, int32_t number, int32_t zero, void* cell, int32_t length,
                int32_t typeCode, int32_t zero2, int32_t zero3);
 int32_t xvgete(HostBinding* binding);  // ends the list
-int32_t xvgett(HostBinding* binding);  // releases the list (its cells are no longer written)
+// Releases the list: what it holds is freed and the handle is void after it.
+int32_t xvgett(HostBinding* binding);
 // Copies the current observation (the last xybyget) into the bound cells.
 int32_t xyvget(HostBinding* binding, int32_t zero);
 
 // ---------------------------------------------------------------------------
 // Output bindings: a row is written from the bound cells.
 
-// Begins the output list of an output data set; *binding receives it.
+// Begins the output list of an output data set; *binding receives it.  The
+// data set is defined afresh: the lists begun before are released.
 int32_t xvputi(HostDataSet* data, int32_t count, int32_t zero, HostBinding** binding);
 // Adds the BY variables of `data` (numbers[count]); each row takes their
 // values from the current BY group of `data`.

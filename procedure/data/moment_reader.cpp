@@ -134,6 +134,12 @@ void bind_cells(HostDataSet* data, int32_t n, const ProcContext* ctx, RowCells* 
     xvgete(rc->b);
 }
 
+// Releases the binding of *rc; its handle is void from then on.
+void release(RowCells* rc) {
+    xvgett(rc->b);
+    rc->b = nullptr;
+}
+
 // The kind of a moment data set and the matrix rows currently read.
 struct MomentKind {
     std::string dataType;  // TYPE of the data set
@@ -230,12 +236,12 @@ int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const Proc
     for (int attempt = 0; attempt < 5; ++attempt) {
         read_rows(data, rc, *kind, ctx, g, level);
         if (g->tooMany) {
-            xvgett(rc->b);
+            release(rc);
             return kLevelNoMoments;
         }
         if (!g->anyRow) {
             xpmlog(kMsgReader, kMsgReaderNoObservations);
-            xvgett(rc->b);
+            release(rc);
             return kLevelNoMoments;
         }
         bool complete = g->anyMatrix;
@@ -258,14 +264,14 @@ int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const Proc
                          [&](const char* f) { return kind->rowType == f; }) != std::end(kFallback);
         if (next.empty() || !inList || attempt == 4) {
             xpmlog(kMsgReader, kMsgReaderNoCompleteMatrix);
-            xvgett(rc->b);
+            release(rc);
             return kLevelNoMoments;
         }
         xpmlog(kMsgReader, kMsgReaderFallbackRows, next.c_str());
         kind->rowType = next;
         kind->compareLength = 8;
     }
-    xvgett(rc->b);
+    release(rc);
     return 0;
 }
 

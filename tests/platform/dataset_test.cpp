@@ -179,6 +179,29 @@ TEST_F(DataSetTest, SecondDataSetFollowsTheGroupByValue) {
     EXPECT_NE(xbyrwnd(other, 1), 0);
 }
 
+// A second data set in the order of DATA= is followed group after group,
+// read to its end or not, without the list of its groups (which grows with
+// their number).
+TEST_F(DataSetTest, SecondDataSetInTheOrderOfDataIsFollowedWithoutAList) {
+    write("data", "g,x\n1,1\n2,2\n2,3\n3,4\n4,5\n");
+    write("wgt", "g,w\n1,10\n1,11\n2,20\n3,30\n3,31\n");
+    HostDataSet* other = open("wgt");
+    HostDataSet* data = open("data");
+    std::string error;
+    ASSERT_TRUE(dataset_set_by(data, {"g"}, false, &error));
+    ASSERT_EQ(xbynext(data), 1);
+    EXPECT_EQ(xbysync(data, other), 0);  // its group left unread
+    ASSERT_EQ(xbynext(data), 1);
+    EXPECT_EQ(xbysync(data, other), 0);
+    EXPECT_EQ(group_values(other, 2), (std::vector<double>{20}));
+    ASSERT_EQ(xbynext(data), 1);
+    EXPECT_EQ(xbysync(data, other), 0);
+    EXPECT_EQ(group_values(other, 2), (std::vector<double>{30, 31}));
+    EXPECT_TRUE(other->groups.empty());
+    ASSERT_EQ(xbynext(data), 1);
+    EXPECT_EQ(xbysync(data, other), 1) << "no group 4";
+}
+
 TEST_F(DataSetTest, WithoutByVariablesEveryDataSetIsInStep) {
     write("a", "x\n1\n");
     write("b", "y\n7\n8\n");
