@@ -72,8 +72,10 @@ bool is_name_variable(const std::string& upperName) {
 
 bool needs_quotes(const std::string& s) {
     if (s.empty()) return false;
-    // A leading '#' would make a header line an attribute line.
-    if (s.front() == ' ' || s.back() == ' ' || s.front() == '#') return true;
+    // A leading '#' would make a header line an attribute line, and a
+    // leading byte-order mark at the start of the file would be dropped.
+    if (s.front() == ' ' || s.back() == ' ' || s.front() == '#' || without_byte_order_mark(s).size() != s.size())
+        return true;
     return s.find_first_of(",\"\r\n") != std::string::npos;
 }
 
