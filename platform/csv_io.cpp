@@ -770,12 +770,12 @@ Parsed parse_general(std::string_view line, const uint8_t* character, size_t nv,
 template <typename NotNumber>
 Parsed parse_lines(LineSource* src, std::string_view line, std::string* joined, int64_t* lines,
                    const uint8_t* character, size_t nv, Record r, NotNumber&& notNumber) {
-    *lines = 1;
-    Parsed p = parse_general(line, character, nv, r, notNumber);
-    while (p == Parsed::kOpenQuote && continue_record(src, &line, joined)) {
+    Parsed p;
+    *lines = 0;
+    do {
         ++*lines;
         p = parse_general(line, character, nv, r, notNumber);
-    }
+    } while (p == Parsed::kOpenQuote && continue_record(src, &line, joined));
     return p;
 }
 
