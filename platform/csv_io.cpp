@@ -10,9 +10,13 @@
 // Without a CHAR line, _TYPE_, _NAME_, _NAM2_, _NAM3_ and every column that
 // holds a value that is not a number are character.  A numeric value that is
 // empty, "." or "NA" (R's) is missing; "._" and ".A" to ".Z" are the special
-// missing values.  Fields holding a comma, a quote or edge blanks are
-// quoted, with inner quotes doubled.  Lines end in LF, CRLF or a lone CR,
-// and a UTF-8 byte-order mark before the first line is dropped.
+// missing values.  Fields holding a comma, a quote, a line end or edge
+// blanks are quoted, with inner quotes doubled; a line end inside the
+// quotes of a value is part of it (an LF), so that its record goes on in
+// the next line.  Lines end in LF, CRLF or a lone CR, and a UTF-8
+// byte-order mark before the first line is dropped.  A names line whose
+// first name is empty, as R's write.csv writes the row names, makes that
+// column the row labels, a character variable.
 //
 // The reader streams: it takes the text a line at a time (a file a piece
 // at a time) and parses each value of a record as it comes, so that it
@@ -72,8 +76,10 @@ bool is_name_variable(const std::string& upperName) {
 
 bool needs_quotes(const std::string& s) {
     if (s.empty()) return false;
-    // A leading '#' would make a header line an attribute line.
-    if (s.front() == ' ' || s.back() == ' ' || s.front() == '#') return true;
+    // A leading '#' would make a header line an attribute line, and a
+    // leading byte-order mark at the start of the file would be dropped.
+    if (s.front() == ' ' || s.back() == ' ' || s.front() == '#' || without_byte_order_mark(s).size() != s.size())
+        return true;
     return s.find_first_of(",\"\r\n") != std::string::npos;
 }
 
@@ -97,11 +103,27 @@ std::string format_number(double v) {
     return std::string(buf, r.ptr);
 }
 
-// A value on one line, as the reader reads it: a line break (LF or CR)
-// becomes a blank.
+// An attribute on one line, as the reader reads it: a line break (LF or
+// CR) becomes a blank.
 std::string one_line(std::string s) {
     std::replace_if(s.begin(), s.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     return s;
+}
+
+// A text with its line ends as the reader gives them back from inside
+// quotes: each CRLF or lone CR an LF.
+std::string lf_line_ends(const std::string& s) {
+    if (s.find('\r') == std::string::npos) return s;
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\r') {
+            out += s[i];
+        } else if (i + 1 == s.size() || s[i + 1] != '\n') {
+            out += '\n';
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -274,9 +296,13 @@ struct Fields {
     std::deque<std::string> unquoted;  // one buffer per field position; growing keeps them in place
 };
 
-// Splits one record into fields; false when a quote is not closed (or
-// something other than blanks follows the closing quote).
-bool split_record(std::string_view line, Fields* f) {
+// How a line splits into fields: into a whole record, or not, because a
+// quote is still open at its end (the value goes on in the next line) or
+// something other than blanks and a comma follows a closing quote.
+enum class Split { kRecord, kOpenQuote, kAfterQuote };
+
+// Splits one record into fields.
+Split split_record(std::string_view line, Fields* f) {
     f->views.clear();
     size_t i = 0;
     for (;;) {
@@ -306,22 +332,35 @@ bool split_record(std::string_view line, Fields* f) {
                 i = q + 1;
                 break;
             }
-            if (!closed) return false;
+            if (!closed) return Split::kOpenQuote;
             while (i < line.size() && line[i] == ' ') ++i;
             f->views.push_back(cur);
-            if (i >= line.size()) return true;
-            if (line[i] != ',') return false;
+            if (i >= line.size()) return Split::kRecord;
+            if (line[i] != ',') return Split::kAfterQuote;
             ++i;
             continue;
         }
         const size_t comma = line.find(',', i);
         if (comma == std::string_view::npos) {
             f->views.push_back(line.substr(i));
-            return true;
+            return Split::kRecord;
         }
         f->views.push_back(line.substr(i, comma - i));
         i = comma + 1;
     }
+}
+
+// The record in hand goes on in the next line of src: a quoted value was
+// open at the end of *line.  *line becomes the lines so far joined by an
+// LF, held in *record (which holds them already when *line is a view of
+// it); false at the end of the text.
+bool continue_record(LineSource* src, std::string_view* line, std::string* record) {
+    if (line->data() != record->data()) record->assign(*line);
+    std::string_view more;
+    if (!src->next(&more)) return false;
+    (*record += '\n').append(more);
+    *line = *record;
+    return true;
 }
 
 // std::isspace of the C locale, inline: it is asked of every value.
@@ -482,12 +521,19 @@ bool parse_number(std::string_view field, double* v) {
 
 // What the lines before the observations say: the attributes, the
 // character variables of a CHAR line, the variable names and the number
-// of the names line.
+// of the names line; and the name of the file, for the messages.
 struct CsvHeader {
     std::map<std::string, int32_t> charLengths;  // upper-case name -> length
     bool haveChar = false;
     std::vector<std::string> names;
+    bool rowLabels = false;  // the first column had no name
     int64_t namesLine = 0;
+    std::string file;        // the file's name without its folder; empty for a text
+
+    // A line of the file, as messages name it: "line 38 of hs.csv".
+    std::string line(int64_t lineNo) const {
+        return "line " + std::to_string(lineNo) + (file.empty() ? "" : " of " + file);
+    }
 };
 
 // One "# KEY=VALUE" line; false with *error for a bad CHAR length.
@@ -514,9 +560,11 @@ bool read_attribute(const std::string& line, int64_t lineNo, HostDataSet* data, 
             int32_t len = 8;
             if (colon != std::string::npos) {
                 std::string ls = trim(it.substr(colon + 1));
+                // Any length a column's longest text gives it: a quoted
+                // value may hold many lines.
                 auto r = std::from_chars(ls.data(), ls.data() + ls.size(), len);
-                if (r.ec != std::errc() || r.ptr != ls.data() + ls.size() || len < 1 || len > 32767) {
-                    *error = "line " + std::to_string(lineNo) + ": bad length in CHAR item '" + it + "'";
+                if (r.ec != std::errc() || r.ptr != ls.data() + ls.size() || len < 1) {
+                    *error = h->line(lineNo) + ": bad length in CHAR item '" + it + "'";
                     return false;
                 }
             }
@@ -537,19 +585,28 @@ char separator_after_quote(std::string_view line) {
     return 0;
 }
 
-// The variable names of the names line; false with *error.
+// Why a line does not split into a record, after its place: a quote
+// still open at the end of the text, or else something after a closing
+// quote.
+std::string split_error(bool open) {
+    return open ? ": a quote is not closed" : ": something other than a comma follows a closing quote";
+}
+
+// The variable names of the names line; false with *error.  An empty
+// first name (R's write.csv writes "" above its row names) names the row
+// labels, unless a CHAR line says what the file's variables are.
 bool read_names(std::string_view line, int64_t lineNo, CsvHeader* h, std::string* error) {
     Fields f;
-    if (!split_record(line, &f)) {
+    if (const Split s = split_record(line, &f); s != Split::kRecord) {
         // R's write.csv2 and write.table(sep = "\t") quote every name, so
         // the separator stands after a closing quote.
         if (const char other = separator_after_quote(line); other != 0) {
             const int32_t found = other == ';' ? kMsgHostSemicolon : kMsgHostTab;
-            *error = format_message(kMsgHost, kMsgHostQuotedNamesSeparated, lineNo,
+            *error = format_message(kMsgHost, kMsgHostQuotedNamesSeparated, h->line(lineNo).c_str(),
                                     format_message(kMsgHost, found).c_str());
             return false;
         }
-        *error = "line " + std::to_string(lineNo) + ": a quote is not closed";
+        *error = h->line(lineNo) + split_error(s == Split::kOpenQuote);
         return false;
     }
     // A file separated by semicolons or tabs, as some programs write
@@ -557,25 +614,30 @@ bool read_names(std::string_view line, int64_t lineNo, CsvHeader* h, std::string
     if (const size_t other = f.views.size() == 1 ? f.views[0].find_first_of(";\t") : std::string_view::npos;
         other != std::string_view::npos) {
         const int32_t found = f.views[0][other] == ';' ? kMsgHostSemicolon : kMsgHostTab;
-        *error = format_message(kMsgHost, kMsgHostNamesOneField, lineNo, format_message(kMsgHost, found).c_str());
+        *error = format_message(kMsgHost, kMsgHostNamesOneField, h->line(lineNo).c_str(),
+                                format_message(kMsgHost, found).c_str());
         return false;
     }
     std::set<std::string> seen;
     for (std::string_view view : f.views) {
         std::string n = trim(std::string(view));
+        if (n.empty() && h->names.empty() && !h->haveChar) {
+            n = kRowLabelsName;
+            h->rowLabels = true;
+        }
         if (n.empty()) {
-            *error = "line " + std::to_string(lineNo) + ": a variable has no name";
+            *error = h->line(lineNo) + ": a variable has no name";
             return false;
         }
         // A longer name would be cut by the module, and two names alike in
         // their first 32 characters would become one.
         if (n.size() > kMaxNameLength) {
-            *error = "line " + std::to_string(lineNo) + ": variable name " + n + " is longer than " +
-                     std::to_string(kMaxNameLength) + " characters";
+            *error = h->line(lineNo) + ": variable name " + n + " is longer than " + std::to_string(kMaxNameLength) +
+                     " characters";
             return false;
         }
         if (!seen.insert(upper(n)).second) {
-            *error = "line " + std::to_string(lineNo) + ": variable " + n + " appears twice";
+            *error = h->line(lineNo) + ": variable " + n + " appears twice";
             return false;
         }
         h->names.push_back(n);
@@ -678,7 +740,7 @@ bool parse_plain(std::string_view line, const char* limit, const uint8_t* charac
     return true;
 }
 
-enum class Parsed { kRecord, kBlank, kOpenQuote, kFieldCount, kNotNumber };
+enum class Parsed { kRecord, kBlank, kOpenQuote, kAfterQuote, kFieldCount, kNotNumber };
 
 // Any record: split into its fields, each parsed.  A numeric variable's
 // field that is not a number goes to notNumber(k, field), which either
@@ -688,7 +750,8 @@ template <typename NotNumber>
 Parsed parse_general(std::string_view line, const uint8_t* character, size_t nv, Record r,
                      NotNumber&& notNumber) {
     if (blank(line)) return Parsed::kBlank;
-    if (!split_record(line, r.fields)) return Parsed::kOpenQuote;
+    if (const Split s = split_record(line, r.fields); s != Split::kRecord)
+        return s == Split::kOpenQuote ? Parsed::kOpenQuote : Parsed::kAfterQuote;
     if (r.fields->views.size() != nv) return Parsed::kFieldCount;
     for (size_t k = 0; k < nv; ++k) {
         const std::string_view field = r.fields->views[k];
@@ -698,6 +761,22 @@ Parsed parse_general(std::string_view line, const uint8_t* character, size_t nv,
             return Parsed::kNotNumber;
     }
     return Parsed::kRecord;
+}
+
+// A record that begins with `line` and is no plain one: parse_general on
+// it and, while a quoted value is open at the end of its lines, on them
+// with the next line of src joined (in *joined); *lines counts the lines
+// it took.  kOpenQuote when the text ends with the quote open.
+template <typename NotNumber>
+Parsed parse_lines(LineSource* src, std::string_view line, std::string* joined, int64_t* lines,
+                   const uint8_t* character, size_t nv, Record r, NotNumber&& notNumber) {
+    Parsed p;
+    *lines = 0;
+    do {
+        ++*lines;
+        p = parse_general(line, character, nv, r, notNumber);
+    } while (p == Parsed::kOpenQuote && continue_record(src, &line, joined));
+    return p;
 }
 
 // A variable as the scan meets its values.  A numeric one (no CHAR line)
@@ -748,13 +827,18 @@ struct Scan {
         Column& c = cols[k];
         if (header->haveChar) {
             if (c.error.empty())
-                c.error = "line " + std::to_string(lineNo) + ": value '" + std::string(field) +
-                          "' of numeric variable " + c.var->name + " is not a number";
+                c.error = header->line(lineNo) + ": value '" + std::string(field) + "' of numeric variable " +
+                          c.var->name + " is not a number";
             numbers[k] = 0.0;
             return true;
         }
         character[k] = 1;
         c.turnedAt = obs;
+        // A long text is cut: the message that names it is one line.
+        constexpr size_t kShown = 40;
+        const std::string_view word = trim_view(field);
+        c.var->madeCharacter = header->line(lineNo) + " holds " + one_line(std::string(word.substr(0, kShown))) +
+                               (word.size() > kShown ? "..." : "");
         if (groups) {
             groups->place[k] = -1;
             // Groups by a variable that turned character were not its runs.
@@ -781,7 +865,7 @@ struct Scan {
                 const size_t len = texts[k].size();
                 c.longest = std::max(c.longest, len);
                 if (header->haveChar && c.error.empty() && len > static_cast<size_t>(c.var->length))
-                    c.error = "line " + std::to_string(lineNo) + ": value '" + texts[k] +
+                    c.error = header->line(lineNo) + ": value '" + texts[k] +
                               "' is longer than the length " + std::to_string(c.var->length) + " of " +
                               c.var->name;
                 if (hold) {
@@ -835,33 +919,35 @@ struct Scan {
 };
 
 // The observations, each record read as it comes; false with *error at
-// the first malformed record.
+// the first malformed record, named by the line where it begins.
 bool scan_observations(LineSource* src, Scan* scan, int64_t* nObs, std::string* error) {
     const size_t nv = scan->cols.size();
     std::string_view line;
-    int64_t lineNo = scan->header->namesLine, obs = 0, bytes = 0;
+    std::string joined;
+    int64_t lineNo = scan->header->namesLine, obs = 0, lines = 1;
+    const int64_t first = src->offset();
     constexpr int64_t kSample = 64;  // observations whose lines estimate the rest
-    for (int64_t offset = src->offset(); src->next(&line); offset = src->offset()) {
-        ++lineNo;
-        bytes += static_cast<int64_t>(line.size()) + 1;
+    for (int64_t offset = first; src->next(&line); offset = src->offset(), lineNo += lines) {
+        lines = 1;
+        const int64_t at = lineNo + 1;
         if (!parse_plain(line, src->readable_end(), scan->character.data(), nv, scan->record())) {
-            const Parsed p = parse_general(line, scan->character.data(), nv, scan->record(),
-                                           [&](size_t k, std::string_view field) {
-                                               return scan->not_a_number(k, field, obs, lineNo);
-                                           });
+            const Parsed p = parse_lines(src, line, &joined, &lines, scan->character.data(), nv, scan->record(),
+                                         [&](size_t k, std::string_view field) {
+                                             return scan->not_a_number(k, field, obs, at);
+                                         });
             if (p == Parsed::kBlank) continue;
-            if (p == Parsed::kOpenQuote) {
-                *error = "line " + std::to_string(lineNo) + ": a quote is not closed";
+            if (p == Parsed::kOpenQuote || p == Parsed::kAfterQuote) {
+                *error = scan->header->line(at) + split_error(p == Parsed::kOpenQuote);
                 return false;
             }
             if (p == Parsed::kFieldCount) {
-                *error = "line " + std::to_string(lineNo) + ": " + std::to_string(scan->fields.views.size()) +
-                         " values for " + std::to_string(nv) + " variables";
+                *error = scan->header->line(at) + ": " + std::to_string(scan->fields.views.size()) + " values for " +
+                         std::to_string(nv) + " variables";
                 return false;
             }
         }
-        scan->take(lineNo, RowPosition{obs, offset});
-        if (++obs == kSample) scan->reserve(src->size(), static_cast<double>(bytes) / kSample);
+        scan->take(at, RowPosition{obs, offset});
+        if (++obs == kSample) scan->reserve(src->size(), static_cast<double>(src->offset() - first) / kSample);
     }
     *nObs = obs;
     return true;
@@ -879,11 +965,14 @@ bool fill_turned_columns(LineSource* src, int64_t firstOffset, Scan* scan, std::
     std::vector<std::vector<std::string>> before(nv);
     Fields f;
     std::string_view line;
+    std::string joined;
     int64_t obs = 0;
     bool ok = src->seek(firstOffset);
     while (ok && obs < upTo && src->next(&line)) {
         if (blank(line)) continue;
-        ok = split_record(line, &f) && f.views.size() == nv;
+        Split s = split_record(line, &f);
+        while (s == Split::kOpenQuote && continue_record(src, &line, &joined)) s = split_record(line, &f);
+        ok = s == Split::kRecord && f.views.size() == nv;
         for (size_t k = 0; ok && k < nv; ++k) {
             Column& c = scan->cols[k];
             if (obs >= c.turnedAt) continue;
@@ -940,7 +1029,9 @@ bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::v
     //   the lengths; the first value error by variable, then by line
     //   a data set that holds no values reads them again from the source
     CsvHeader h;
+    h.file = data->path.substr(data->path.rfind('/') + 1);
     if (!read_header(source.get(), data, &h, error)) return false;
+    data->rowLabels = h.rowLabels;
     data->firstOffset = source->offset();
     const size_t nv = h.names.size();
     data->variables.clear();
@@ -959,7 +1050,8 @@ bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::v
         c.var = &data->variables[k];
         c.var->name = h.names[k];
         c.upperName = upper(h.names[k]);
-        const bool character = h.haveChar ? h.charLengths.count(c.upperName) > 0 : is_name_variable(c.upperName);
+        const bool character = h.haveChar ? h.charLengths.count(c.upperName) > 0
+                                          : is_name_variable(c.upperName) || (k == 0 && h.rowLabels);
         scan.character[k] = character ? 1 : 0;
         c.var->length = h.haveChar && character ? h.charLengths.at(c.upperName) : 8;
     }
@@ -999,6 +1091,7 @@ std::unique_ptr<LineSource> text_lines(const std::string& text) { return std::ma
 struct CsvRows::Work {
     Fields fields;
     std::vector<size_t> ends;
+    std::string joined;  // the lines of a record with a line end inside quotes
 };
 
 CsvRows::CsvRows(std::unique_ptr<LineSource> source, std::vector<uint8_t> character)
@@ -1014,7 +1107,8 @@ CsvRows::~CsvRows() = default;
 
 size_t CsvRows::held_bytes() const {
     size_t bytes = source_->held_bytes() + numbers.capacity() * sizeof(double) +
-                   work_->ends.capacity() * sizeof(size_t) + work_->fields.views.capacity() * sizeof(std::string_view);
+                   work_->ends.capacity() * sizeof(size_t) + work_->fields.views.capacity() * sizeof(std::string_view) +
+                   work_->joined.capacity();
     for (const std::string& t : texts) bytes += sizeof t + (t.capacity() > 15 ? t.capacity() + 1 : 0);
     for (const std::string& t : work_->fields.unquoted) bytes += sizeof t + (t.capacity() > 15 ? t.capacity() + 1 : 0);
     return bytes;
@@ -1028,8 +1122,9 @@ CsvRows::Read CsvRows::read(int64_t offset, int64_t* next) {
     while (source_->next(&line)) {
         if (!parse_plain(line, source_->readable_end(), character_.data(), nv, r)) {
             // Every value was a number when the scan read it.
-            const Parsed p = parse_general(line, character_.data(), nv, r,
-                                           [](size_t, std::string_view) { return false; });
+            int64_t lines = 0;
+            const Parsed p = parse_lines(source_.get(), line, &work_->joined, &lines, character_.data(), nv, r,
+                                         [](size_t, std::string_view) { return false; });
             if (p == Parsed::kBlank) continue;
             if (p != Parsed::kRecord) return Read::kBroken;
         }
@@ -1071,7 +1166,7 @@ std::string csv_write_rows(const HostDataSet* data) {
         for (size_t k = 0; k < data->variables.size(); ++k) {
             if (k) line += ",";
             const DataSetVariable& v = data->variables[k];
-            line += v.character ? quote(one_line(v.texts[i])) : format_number(v.numbers[i]);
+            line += v.character ? quote(lf_line_ends(v.texts[i])) : format_number(v.numbers[i]);
         }
         // A blank line is no observation to the reader: a blank value alone
         // on its line is written quoted.

@@ -355,6 +355,9 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";
         return nullptr;
     }
+    if (data->rowLabels)
+        write_log(format_message(kMsgHost, kMsgHostRowLabels, data->path.substr(data->path.rfind('/') + 1).c_str(),
+                                 kRowLabelsName));
     if (!options.type.empty()) data->type = upper(options.type);
     if (!step_sets().byNames.empty()) apply_by(data.get(), step_sets().byNames, true);
     return adopt(std::move(data));

@@ -39,6 +39,10 @@ struct DataSetVariable {
     // (trailing blanks removed) of a character one.
     std::vector<double> numbers;
     std::vector<std::string> texts;
+    // Of an input variable that a value among its numbers made character
+    // (no CHAR line declares its type): the value and its line, "line 38
+    // of hs.csv holds n/a"; empty for any other.
+    std::string madeCharacter;
     HostVariableDescriptor descriptor;  // what xvname hands out (points into name and label)
     char attributeName[2][8] = {};
     int16_t attributeWord[2] = {};
@@ -201,6 +205,7 @@ struct HostDataSet {
     bool typeGiven = false;  // TYPE given by a (type=...) option: the module does not replace it
     std::string label;
     std::vector<velix::platform::DataSetVariable> variables;
+    bool rowLabels = false;  // the file's first column had no name: its row labels (kRowLabelsName)
     int64_t nObs = 0;
     // The sums of the observations of each group, from the scan; null when
     // they took too much memory (or a BY variable turned character).
@@ -249,6 +254,10 @@ struct HostDataSet {
 };
 
 namespace velix::platform {
+
+// The name of the row labels, a file's first column without a name (as R's
+// write.csv writes the row names).
+inline constexpr const char* kRowLabelsName = "_ROWNAME_";
 
 // Options written after a data-set name in the program: (type=...).
 struct DataSetOptions {

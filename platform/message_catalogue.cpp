@@ -69,16 +69,19 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 47, "ERROR: Output data set %s cannot be written to %s (%s)."},
     {kMsgHost, 49, "ERROR: Output data set %s cannot replace %s, which is not a file."},
     {kMsgHost, 50, "ERROR: Output data set %s cannot replace %s: %s."},
-    // 100/51: the line of the names and what it holds (52 or 53), a piece
-    // of the line that says why a data set cannot be read.
-    {kMsgHost, 51, "line %ld: the line of variable names is a single field that holds %s; the fields of a data set are separated by commas"},
+    // 100/51: the line of the names ("line 1 of hs.csv") and what it holds
+    // (52 or 53), a piece of the line that says why a data set cannot be
+    // read.
+    {kMsgHost, 51, "%s: the line of variable names is a single field that holds %s; the fields of a data set are separated by commas"},
     {kMsgHost, 52, "a semicolon (\";\")"},
     {kMsgHost, 53, "a tab"},
     // 100/54: the number of the BY group and its BY line; logged before the
     // first line of the group.
     {kMsgHost, 54, "BY group %i: %s"},
     // 100/55: as 51, for names in quotes with another separator between.
-    {kMsgHost, 55, "line %ld: the quoted variable names are separated by %s; the fields of a data set are separated by commas"},
+    {kMsgHost, 55, "%s: the quoted variable names are separated by %s; the fields of a data set are separated by commas"},
+    // 100/56: the file and the name its first column is given.
+    {kMsgHost, 56, "NOTE: The first column of %s has no name, as R's write.csv writes its row names: it is read as the row labels, the character variable %s."},
     // 100/60-63: the data set (61: the variable first).
     {kMsgHost, 60, "ERROR: An analysis variable is not in data set %s."},
     {kMsgHost, 61, "ERROR: Analysis variable %s of data set %s is character; it must be numeric."},
@@ -264,9 +267,11 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 83, "WARNING: The method uses no weight matrix; the OUTWGT= data set is not written."},
     {kMsgProc, 84, "NOTE: The variable list names the Intercept variable: moments are computed about zero."},
     {kMsgProc, 85, "NOTE: The SSCP input has no variable list: its variables other than the Intercept are analysed."},
-    // 352/86, 87: the variable.
+    // 352/86, 87: the variable; 87 then ": " and the value that made it
+    // character with its line ("line 38 of hs.csv holds n/a"), or two
+    // empty texts.
     {kMsgProc, 86, "ERROR: Variable %s is not in the DATA= data set."},
-    {kMsgProc, 87, "ERROR: Variable %s is not numeric."},
+    {kMsgProc, 87, "ERROR: Variable %s is not numeric%s%s."},
     {kMsgProc, 88, "ERROR: The WEIGHT and FREQ statements take one variable each."},
     {kMsgProc, 89, "ERROR: The variable lists do not fit the DATA= data set."},
     {kMsgProc, 90, "WARNING: AUGMENT analyses the correlations of the augmented moments unless COVARIANCE is given; a model with fixed time scores or means needs COVARIANCE."},

@@ -105,6 +105,13 @@ void xvnamei(HostVariableDescriptor* descriptor) {
     std::memset(descriptor->attributeName, ' ', sizeof descriptor->attributeName);
 }
 
+int32_t xvcause(HostDataSet* data, int32_t number, const char** text) {
+    if (!data) return kDsBadHandle;
+    if (!text || !valid_number(data, number)) return kDsBadArgument;
+    *text = data->variables[number - 1].madeCharacter.c_str();
+    return 0;
+}
+
 int32_t xvdflst(HostDataSet* data, VariableListRecord* lists) {
     if (!data) return kDsBadHandle;
     if (!lists) return kDsBadArgument;

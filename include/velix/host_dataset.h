@@ -160,6 +160,11 @@ int32_t xvfind(HostDataSet* data, const char* name, int32_t length, int16_t* num
 int32_t xvname(HostDataSet* data, int32_t number, const HostVariableDescriptor** out);
 // Initialises a descriptor: no name or label, numeric, length 8, attributes clear.
 void xvnamei(HostVariableDescriptor* descriptor);
+// Why variable `number` of an input data set is character when its file
+// gives no type for it: *text := the first value among its numbers that is
+// not one, and its line ("line 38 of hs.csv holds n/a"; NUL-terminated,
+// valid for the step), or "" when nothing made it so.  0 or a status.
+int32_t xvcause(HostDataSet* data, int32_t number, const char** text);
 // Defines the variable lists of the step on DATA= (in-out: lists).  An empty
 // analysis list becomes every numeric variable that no other list names;
 // kHostListRead becomes the analysis then the partial variables; the

@@ -82,8 +82,8 @@ constexpr int32_t kMsgHostOutputNotWritable = 47;
 constexpr int32_t kMsgHostOutputNotAFile = 49;
 // ERROR: Output data set %s cannot replace %s: %s.
 constexpr int32_t kMsgHostOutputCannotReplace = 50;
-// line %ld: the line of variable names is a single field that holds %s; the fields of a data set
-// are separated by commas
+// %s: the line of variable names is a single field that holds %s; the fields of a data set are
+// separated by commas
 constexpr int32_t kMsgHostNamesOneField = 51;
 // a semicolon (";")
 constexpr int32_t kMsgHostSemicolon = 52;
@@ -91,9 +91,12 @@ constexpr int32_t kMsgHostSemicolon = 52;
 constexpr int32_t kMsgHostTab = 53;
 // BY group %i: %s
 constexpr int32_t kMsgHostByGroupLine = 54;
-// line %ld: the quoted variable names are separated by %s; the fields of a data set are separated by
+// %s: the quoted variable names are separated by %s; the fields of a data set are separated by
 // commas
 constexpr int32_t kMsgHostQuotedNamesSeparated = 55;
+// NOTE: The first column of %s has no name, as R's write.csv writes its row names: it is read as
+// the row labels, the character variable %s.
+constexpr int32_t kMsgHostRowLabels = 56;
 // ERROR: An analysis variable is not in data set %s.
 constexpr int32_t kMsgHostVariableNotInDataSet = 60;
 // ERROR: Analysis variable %s of data set %s is character; it must be numeric.
@@ -312,7 +315,7 @@ constexpr int32_t kMsgInterceptListed = 84;
 constexpr int32_t kMsgInterceptIsList = 85;
 // ERROR: Variable %s is not in the DATA= data set.
 constexpr int32_t kMsgVariableNotInData = 86;
-// ERROR: Variable %s is not numeric.
+// ERROR: Variable %s is not numeric%s%s.
 constexpr int32_t kMsgVariableNotNumeric = 87;
 // ERROR: The WEIGHT and FREQ statements take one variable each.
 constexpr int32_t kMsgWeightFreqOne = 88;

@@ -114,6 +114,10 @@ void cosfop1(ProcContext* ctx);
 void cosfop2(ProcContext* ctx);
 void cosfop3(ProcContext* ctx);
 
+// Logs that variable `number` of `data`, named `name`, is not numeric,
+// with the value that made it character when the host knows it.
+void log_not_numeric(HostDataSet* data, int32_t number, const char* name);
+
 // Writes one row of role `role` from the bound cells; a failed put is
 // reported and the caller goes on.
 void cos_write_row(ProcContext* ctx, int32_t role);

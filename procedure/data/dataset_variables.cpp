@@ -405,6 +405,12 @@ void cosfop3(ProcContext* ctx) {
     zmsgsav(0, 0, nullptr, 0);
 }
 
+void log_not_numeric(HostDataSet* data, int32_t number, const char* name) {
+    const char* cause = "";
+    if (xvcause(data, number, &cause) != 0) cause = "";
+    xpmlog(kMsgProc, kMsgVariableNotNumeric, name, *cause != '\0' ? ": " : "", cause);
+}
+
 void cos_write_row(ProcContext* ctx, int32_t role) {
     const DataView dv = data_view(ctx);
     HostBinding* b = dv.dataSets->dataSetBinding[role];

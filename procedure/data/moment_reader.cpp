@@ -195,15 +195,19 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const Pr
                 // The intercept row of SSCP data holds the weighted sums;
                 // it is a matrix row too when the intercept is analysed.
                 if (kind.sscp && (un == "INTERCEPT" || un == "INTERCEP")) g->icpt = row;
-                if (!znamver(name) && !invalidNote) {
-                    xpmlog(kMsgReader, kMsgReaderInvalidName);
-                    *level = std::max(*level, kLevelWarning);
-                    invalidNote = true;
-                }
                 for (int32_t v = 0; v < n && r < 0; ++v)
                     if (upper(std::string(ctx->input.manifestNames[v].text,
                                           ctx->input.manifestNames[v].length)) == un)
                         r = v;
+                // The name of an analysis variable is valid whatever its
+                // bytes: a data file may name a variable as no program
+                // could (a blank, a letter beyond ASCII, bytes that are not
+                // UTF-8), and its OUTSTAT= rows carry that name.
+                if (r < 0 && !znamver(name) && !invalidNote) {
+                    xpmlog(kMsgReader, kMsgReaderInvalidName);
+                    *level = std::max(*level, kLevelWarning);
+                    invalidNote = true;
+                }
                 if (r < 0) continue;
             } else {
                 if (order >= n) {

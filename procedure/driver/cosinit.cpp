@@ -101,7 +101,7 @@ std::vector<int16_t> resolve_list(const StepView& sv, HostDataSet* data, const P
         }
         const HostVariableDescriptor* d = nullptr;
         if (k != kListBy && xvname(data, number, &d) == 0 && d->type != kVarNumeric) {
-            xpmlog(kMsgProc, kMsgVariableNotNumeric, n.c_str());
+            log_not_numeric(data, number, n.c_str());
             xpmplace(lines != nullptr ? lines[i] : 0, n.c_str());
             raise_error_level(sv.ctx, kLevelInputError);
             continue;

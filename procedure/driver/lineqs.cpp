@@ -20,6 +20,7 @@
 #include "host/internal_error.h"
 #include "host/scratch_file.h"
 #include "host/output_table.h"
+#include "procedure/data/data.h"
 #include "procedure/driver/model.h"
 #include "procedure/driver/model_readers.h"
 #include "procedure/driver/step_view.h"
@@ -254,17 +255,20 @@ int32_t manifest_index(const StepView& sv, int32_t n, const NameRecord& r) {
     return -1;
 }
 
-// The message for a name that is neither an analysis variable nor a latent
-// variable: a character variable of DATA= (a column with a word among its
-// numbers) is said to be not numeric, since "not a DATA= variable" would
-// send the user looking for a misspelling.
-int32_t unusable_name_message(const StepView& sv, const NameRecord& r, int32_t otherwise) {
+// Logs the message for a name that is neither an analysis variable nor a
+// latent variable: a character variable of DATA= (a column with a word
+// among its numbers) is said to be not numeric, since "not a DATA=
+// variable" would send the user looking for a misspelling; any other
+// name gets message `otherwise`.
+void log_unusable_name(const StepView& sv, const NameRecord& r, int32_t otherwise) {
     HostDataSet* data = sv.dataSets->dataSetHandle[kRoleData];
     int16_t number = 0;
     const HostVariableDescriptor* d = nullptr;
-    const bool character = data != nullptr && xvfind(data, r.text, r.length, &number, 0) == 0 &&
-                           xvname(data, number, &d) == 0 && d->type != kVarNumeric;
-    return character ? kMsgVariableNotNumeric : otherwise;
+    if (data != nullptr && xvfind(data, r.text, r.length, &number, 0) == 0 && xvname(data, number, &d) == 0 &&
+        d->type != kVarNumeric)
+        log_not_numeric(data, number, str(r).c_str());
+    else
+        xpmlog(kMsgProc, otherwise, str(r).c_str());
 }
 
 int32_t index_in(const std::vector<NameRecord>& v, const NameRecord& r) {
@@ -351,7 +355,7 @@ void check_dependents(const StepView& sv, const LineqsPayload& eq, std::vector<i
         } else if (first_upper(d) == 'F') {
             latentEndoEq->insert(latentEndoEq->begin(), e);
         } else {
-            xpmlog(kMsgProc, unusable_name_message(sv, d, kMsgBadDependent), str(d).c_str());
+            log_unusable_name(sv, d, kMsgBadDependent);
             xpmplace(line_of(eq, e), str(d).c_str());
             raise_error_level(sv.ctx, kLevelInputError);
         }
@@ -433,7 +437,7 @@ void classify_variables(const StepView& sv, const LineqsPayload& eq, const Varia
             // for it, would repeat the one mistake.
             if (index_in(v->badNames, r) >= 0) continue;
             v->badNames.push_back(r);
-            xpmlog(kMsgProc, unusable_name_message(sv, r, kMsgBadLatentName), str(r).c_str());
+            log_unusable_name(sv, r, kMsgBadLatentName);
             const auto e = std::upper_bound(eq.termEnd, eq.termEnd + eq.nEquations, t) - eq.termEnd;
             xpmplace(line_of(eq, static_cast<int32_t>(e)), str(r).c_str());
             raise_error_level(sv.ctx, kLevelInputError);

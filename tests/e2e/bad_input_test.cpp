@@ -138,11 +138,12 @@ TEST_F(BadInput, EachFailureNamesItsCauseAndLeavesTheOutputFileAlone) {
         {step("data=long outstat=keep", ""), kLevelInputError, "is longer than 32 characters"},
         // Another separator than the comma, and a file name for a data-set name.
         {step("data=semi outstat=keep", ""), kLevelInputError,
-         "line 1: the line of variable names is a single field that holds a semicolon (\";\"); the fields of a "
+         "line 1 of semi.csv: the line of variable names is a single field that holds a semicolon (\";\"); the "
+         "fields of a "
          "data set are separated by commas at line 1, column 17."},
         {step("data=tab outstat=keep", ""), kLevelInputError, "a single field that holds a tab;"},
         {step("data=semiq outstat=keep", ""), kLevelInputError,
-         "line 1: the quoted variable names are separated by a semicolon (\";\");"},
+         "line 1 of semiq.csv: the quoted variable names are separated by a semicolon (\";\");"},
         {step("data=tabq outstat=keep", ""), kLevelInputError, "the quoted variable names are separated by a tab;"},
         {step("data=hs.csv outstat=keep", ""), kLevelInputError,
          "ERROR: expected an option (found \".\"): a data set is named without \".csv\" (DATA=hs), or a file by "

@@ -181,11 +181,14 @@ TEST(Messages, EachNamesWhatItIsAbout) {
          "NOTE: No STD entry names the exogenous latent variable Fvsi; its variance is fixed at 0.", true, 0},
         {step("method=ml", kOneFactor, ""), "No STD entry names", false, 0},
         // A column with a word among its numbers is character: the model's
-        // use of it says so, not that the data set lacks it.
+        // use of it says so, and where the word stands, not that the data
+        // set lacks it.
         {word + "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\nstd F1 = vf, E1-E3 = ve1-ve3;\nrun;\n",
-         "ERROR: Variable x3 is not numeric.\n  at line 2, column 43:", true, 2},
+         "ERROR: Variable x3 is not numeric: line 2 of word.csv holds n/a.\n  at line 2, column 43:", true, 2},
         {word + "lineqs x1 = b x3 + E1;\nstd x3 = v3, E1 = ve1;\nrun;\n",
-         "ERROR: Variable x3 is not numeric.\n  at line 2, column 15:", true, 2},
+         "ERROR: Variable x3 is not numeric: line 2 of word.csv holds n/a.\n  at line 2, column 15:", true, 2},
+        {word + "var x1-x3;\nfactor n=1;\nrun;\n", "ERROR: Variable x3 is not numeric: line 2 of word.csv holds n/a.",
+         true, 2},
     };
     for (const Case& c : cases) {
         const RunResult r = run_velix(c.program, {"hs.csv"});

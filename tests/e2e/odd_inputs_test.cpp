@@ -235,12 +235,15 @@ TEST(OddInputs, SmallOptionAndReportingFaults) {
 }
 
 // Data files as other programs write them: a spreadsheet's byte-order
-// mark before a quoted first name, CRLF and old Mac CR line ends, and R's
-// NA for a missing number (write.csv).  Each gives the estimates of its
-// plain form: hs.csv, whose estimates the lavaan tests check, and for the
-// NA file hs.csv without the two observations that hold NA, as read.csv
-// and lavaan's listwise deletion read it (na_reference.R: 299
-// observations, l2 0.5718).
+// mark before a quoted first name, CRLF and old Mac CR line ends, R's NA
+// for a missing number (write.csv), and R's default write.csv with row
+// names under an empty first name and a text that holds a newline.  Each
+// gives the estimates of its plain form: hs.csv, whose estimates the
+// lavaan tests check, and for the NA file hs.csv without the two
+// observations that hold NA, as read.csv and lavaan's listwise deletion
+// read it (na_reference.R: 299 observations, l2 0.5718).  The row names
+// are row labels, with a NOTE, and the fit has lavaan's chi-square on
+// what read.csv reads back (row_names_reference.R: 85.0221226).
 TEST(OddInputs, DataFilesOfOtherProgramsGiveTheEstimatesOfTheirPlainForm) {
     const std::string dir = own_folder("odd_inputs_other_programs");
     const std::string hs = read_text(data_path("hs.csv"));
@@ -263,6 +266,11 @@ TEST(OddInputs, DataFilesOfOtherProgramsGiveTheEstimatesOfTheirPlainForm) {
     const auto [x3, x3Length] = nth_field(first, 2);
     na.replace(x7, x7Length, "NA").replace(x3, x3Length, "NA");
     dropped.erase(fourth, fifth - fourth).erase(first, second - first);
+    // As R's write.csv writes hs.csv with a text column `note`.
+    std::string rowNames = "\"\",\"" + replaced(hs.substr(0, first - 1), ",", "\",\"") + "\",\"note\"\n";
+    for (size_t at = first, row = 1; at < hs.size(); at = hs.find('\n', at) + 1, ++row)
+        rowNames += "\"" + std::to_string(row) + "\"," + hs.substr(at, hs.find('\n', at) - at) +
+                    (row == 1 ? ",\"first\nline\"\n" : ",\"\"\n");
     const struct {
         const char* name;
         std::string text, plain;
@@ -271,19 +279,28 @@ TEST(OddInputs, DataFilesOfOtherProgramsGiveTheEstimatesOfTheirPlainForm) {
         {"crlf", replaced(hs, "\n", "\r\n"), hs},
         {"cr", replaced(hs, "\n", "\r"), hs},
         {"na", na, dropped},
+        {"rownames", rowNames, hs},
     };
-    const auto estimates = [&dir](const std::string& name, const std::string& text) {
+    const auto fit = [&dir](const std::string& name, const std::string& text) {
         std::ofstream(dir + "/" + name + ".csv", std::ios::binary) << text;
         const RunResult r = run_velix("proc velix data=" + name + " method=ml covariance;\n" + kHsModel + "run;\n",
                                       {}, {"--lib", dir});
         EXPECT_EQ(r.return_code(), 0) << name << "\n" << r.log;
-        return column_by_parameter(result_table(r), "Estimate");
+        return r;
     };
     for (const auto& c : cases) {
-        const auto got = estimates(c.name, c.text), expected = estimates(std::string(c.name) + "_plain", c.plain);
+        const RunResult r = fit(c.name, c.text);
+        const auto got = column_by_parameter(result_table(r), "Estimate");
+        const auto expected = column_by_parameter(result_table(fit(std::string(c.name) + "_plain", c.plain)), "Estimate");
         ASSERT_EQ(got.size(), 21u) << c.name;
         for (const auto& [parameter, value] : expected)
             EXPECT_NEAR(got.at(parameter), value, 1e-9 * std::fabs(value)) << c.name << " " << parameter;
+        if (c.name != std::string("rownames")) continue;
+        EXPECT_NE(r.log.find("NOTE: The first column of rownames.csv has no name, as R's write.csv writes its row "
+                             "names: it is read as the row labels, the character variable _ROWNAME_."),
+                  std::string::npos)
+            << r.log;
+        EXPECT_NEAR(factoid_values(*r.items(0, "factoid", "Fit").at(0)).at("Chi-Square"), 85.0221226, 5e-5);
     }
 }
 

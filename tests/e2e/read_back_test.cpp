@@ -151,5 +151,25 @@ TEST(ReadBack, ADataSetNamedTwiceTakesTheLaterNameInItsOwnForm) {
     EXPECT_EQ(q.exitStatus, 0) << q.log;
 }
 
+// Names that no program could write (a blank inside, a letter beyond
+// ASCII, bytes that are not UTF-8) are names of the data file's
+// variables: its OUTSTAT= rows carry them in _NAME_ and read back as the
+// moments of those variables, with no WARNING and the same fit.
+TEST(ReadBack, OutstatOfVariablesWithAnyNamesReadsBackWithoutAWarning) {
+    const std::string dir = own_folder("odd_names");
+    std::string hs = read_text(data_path("hs.csv"));
+    hs.replace(0, hs.find(",x4,"), "b\xFF\xFE,x 2,\xC3\xA9");
+    std::ofstream(dir + "/odd.csv", std::ios::binary) << hs;
+    const std::string step = " method=ml covariance;\nfactor n=1;\nrun;\n";
+    const RunResult r = run_velix("proc velix data=odd outstat=ost" + step + "proc velix data=ost" + step, {},
+                                  {"--lib", dir});
+    const std::vector<Fitted> f = fitted(r);
+    ASSERT_EQ(f.size(), 2u) << r.log;
+    EXPECT_EQ(f[0].code, 0) << r.log;
+    EXPECT_EQ(f[1].code, 0) << r.log;
+    EXPECT_EQ(r.log.find("WARNING"), std::string::npos) << r.log;
+    EXPECT_NEAR(f[1].fit.at("Chi-Square"), f[0].fit.at("Chi-Square"), 1e-7 * f[0].fit.at("Chi-Square"));
+}
+
 }  // namespace
 }  // namespace velix::test

@@ -120,7 +120,59 @@ TEST(CsvRead, MalformedFilesNameTheLine) {
     EXPECT_FALSE(csv_read("a,\n1,2\n", &d, &error));
     EXPECT_FALSE(csv_read("# TYPE=COV\n", &d, &error));
     EXPECT_FALSE(csv_read("a,b\n\"1,2\n", &d, &error));
+    EXPECT_EQ(error, "line 2: a quote is not closed");
+    EXPECT_EQ(textError_of("a,b\n\"1\"2,3\n"), "line 2: something other than a comma follows a closing quote");
+    // Quoted names with blanks around another separator, as R's
+    // write.table(sep = " ; ") writes them, name it.
+    EXPECT_NE(textError_of("\"x1\" ; \"x2\"\n1;2\n").find("separated by a semicolon"), std::string::npos);
 }
+
+// A line end inside the quotes of a value is part of it (an LF): its
+// record goes on in the next line, the lines after it keep their numbers
+// (x turns character at line 7, and its texts before come from a second
+// reading over the records of several lines), the written form reads back
+// the same, and a scan that holds nothing reads the records again as they
+// were.
+TEST(CsvRead, ALineEndInsideQuotesIsPartOfTheValue) {
+    const std::string text = "id,x\n\"one\ntwo\",1\n\"a,\r\nb\rc\",2\nplain,n/a\n";
+    HostDataSet d;
+    std::string error;
+    ASSERT_TRUE(csv_read(text, &d, &error)) << error;
+    ASSERT_EQ(d.nObs, 3);
+    EXPECT_EQ(var(d, "id").texts, (std::vector<std::string>{"one\ntwo", "a,\nb\nc", "plain"}));
+    EXPECT_EQ(var(d, "x").texts, (std::vector<std::string>{"1", "2", "n/a"}));
+    EXPECT_EQ(var(d, "x").madeCharacter, "line 7 holds n/a");
+    EXPECT_EQ(velix::test::csv_round_trip_fault(text), "");
+    EXPECT_EQ(textError_of("id,x\n\"one\ntwo\",1\n3\n"), "line 4: 1 values for 2 variables");
+    EXPECT_EQ(textError_of("id,x\n1,2\n\"one\ntwo,1\n"), "line 3: a quote is not closed");
+    // A CR of a text is written as the LF the reader gives back.
+    const_cast<DataSetVariable&>(var(d, "id")).texts[2] = "p\rq\r\n";
+    HostDataSet e;
+    ASSERT_TRUE(csv_read(csv_write(&d), &e, &error)) << error;
+    EXPECT_EQ(var(e, "id").texts[2], "p\nq\n");
+}
+
+// R's write.csv writes its row names under an empty first name: that
+// column holds row labels, a character variable whatever its values.  A
+// file with a CHAR line, or a later column, without a name is refused.
+TEST(CsvRead, AnUnnamedFirstColumnHoldsRowLabels) {
+    for (const char* text : {"\"\",\"x\"\n\"1\",3\n\"2\",4\n", ",x\n1,3\n2,4\n"}) {
+        HostDataSet d;
+        std::string error;
+        ASSERT_TRUE(csv_read(text, &d, &error)) << error;
+        EXPECT_TRUE(d.rowLabels);
+        ASSERT_EQ(d.variables.size(), 2u);
+        EXPECT_EQ(d.variables[0].name, velix::platform::kRowLabelsName);
+        EXPECT_TRUE(d.variables[0].character);
+        EXPECT_EQ(d.variables[0].texts, (std::vector<std::string>{"1", "2"}));
+        EXPECT_EQ(var(d, "x").numbers[1], 4.0);
+        EXPECT_EQ(velix::test::csv_round_trip_fault(text), "");
+    }
+    EXPECT_EQ(textError_of("x,\n1,2\n"), "line 1: a variable has no name");
+    EXPECT_EQ(textError_of("# CHAR=x:1\n,x\n1,2\n"), "line 2: a variable has no name");
+}
+
+
 
 // Every number reads as the C library's strtod reads it: random decimals
 // of 1 to 20 digits with 0 to 24 of them after the point, signs, leading
@@ -198,7 +250,7 @@ TEST(CsvRead, FilesOfOtherProgramsReadAsTheirPlainForm) {
     HostDataSet d;
     std::string error;
     ASSERT_TRUE(csv_read("z,w\nNA,NA\n,b\n", &d, &error)) << error;
-    EXPECT_FALSE(var(d, "z").character);
+    ASSERT_FALSE(var(d, "z").character);
     EXPECT_TRUE(host_is_missing(var(d, "z").numbers[0]));
     EXPECT_EQ(var(d, "w").texts, (std::vector<std::string>{"NA", "b"}));
 }
