@@ -176,8 +176,9 @@ TEST_F(BadInput, EachFailureNamesItsCauseAndLeavesTheOutputFileAlone) {
         EXPECT_NE(r.log.find(c.message), std::string::npos) << what << "\n" << r.log.substr(0, 2000);
         EXPECT_EQ(r.log.find("internal error"), std::string::npos) << what;
         // A step without BY has no BY group to blame.
-        if (c.program.find("\nby ") == std::string::npos)
+        if (c.program.find("\nby ") == std::string::npos) {
             EXPECT_EQ(r.log.find("BY group"), std::string::npos) << what << "\n" << r.log.substr(0, 2000);
+        }
         if (!c.writes) {
             EXPECT_EQ(text_of(), kKept) << "the existing output was changed by: " << what;
         }
