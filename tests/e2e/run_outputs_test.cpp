@@ -266,7 +266,7 @@ TEST_F(RunOutputs, ADataSetThatCannotBeWrittenNamesItsFileAndTheReason) {
             std::ofstream data(at("g.csv"));
             data << "g,z1,z2,z3\n";
             for (int k = 0; k < 10 * c.groups; ++k)
-                data << k / 10 << "," << k % 7 << "," << k % 5 << "," << (k * k) % 11 << "\n";
+                data << k / 10 << "," << k % 7 << "," << k % 5 << "," << (k % 11) * (k % 11) % 11 << "\n";
             data.close();
             const std::string outstat = c.outstat[0] == '"' ? "\"" + at(c.file) + "\"" : c.outstat;
             std::ofstream(at("program.vx")) << "proc velix data=g method=none covariance outstat=" << outstat
