@@ -110,22 +110,6 @@ std::string one_line(std::string s) {
     return s;
 }
 
-// A text with its line ends as the reader gives them back from inside
-// quotes: each CRLF or lone CR an LF.
-std::string lf_line_ends(const std::string& s) {
-    if (s.find('\r') == std::string::npos) return s;
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\r') {
-            out += s[i];
-        } else if (i + 1 == s.size() || s[i + 1] != '\n') {
-            out += '\n';
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 int missing_code(double v) {
@@ -1029,7 +1013,7 @@ bool csv_scan(std::unique_ptr<LineSource> source, size_t holdLimit, const std::v
     //   the lengths; the first value error by variable, then by line
     //   a data set that holds no values reads them again from the source
     CsvHeader h;
-    h.file = data->path.substr(data->path.rfind('/') + 1);
+    h.file = file_name_of(data->path);
     if (!read_header(source.get(), data, &h, error)) return false;
     data->rowLabels = h.rowLabels;
     data->firstOffset = source->offset();
@@ -1166,7 +1150,8 @@ std::string csv_write_rows(const HostDataSet* data) {
         for (size_t k = 0; k < data->variables.size(); ++k) {
             if (k) line += ",";
             const DataSetVariable& v = data->variables[k];
-            line += v.character ? quote(lf_line_ends(v.texts[i])) : format_number(v.numbers[i]);
+            // Line ends as the reader gives them back from inside quotes.
+            line += v.character ? quote(with_lf_line_ends(v.texts[i])) : format_number(v.numbers[i]);
         }
         // A blank line is no observation to the reader: a blank value alone
         // on its line is written quoted.

@@ -28,6 +28,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/format.h"
 #include "platform/messages.h"
 #include "platform/output.h"
 #include "platform/output_document.h"
@@ -356,7 +357,7 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
         return nullptr;
     }
     if (data->rowLabels)
-        write_log(format_message(kMsgHost, kMsgHostRowLabels, data->path.substr(data->path.rfind('/') + 1).c_str(),
+        write_log(format_message(kMsgHost, kMsgHostRowLabels, file_name_of(data->path).c_str(),
                                  kRowLabelsName));
     if (!options.type.empty()) data->type = upper(options.type);
     if (!step_sets().byNames.empty()) apply_by(data.get(), step_sets().byNames, true);

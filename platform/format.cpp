@@ -275,6 +275,21 @@ size_t format_double(char* buf, size_t size, double value, char conversion, int 
     return n;
 }
 
+std::string with_lf_line_ends(std::string_view text) {
+    if (text.find('\r') == std::string_view::npos) return std::string(text);
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            out += text[i];
+        } else {
+            out += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        }
+    }
+    return out;
+}
+
 std::string fixed_in_field(double v, int decimals, int width, const std::string& flags) {
     Directive d;
     d.flags = flags;

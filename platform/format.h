@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <string_view>
 
 namespace velix::platform {
 
@@ -54,5 +55,12 @@ inline std::string_view without_byte_order_mark(std::string_view text) {
     constexpr std::string_view kMark = "\xEF\xBB\xBF";
     return text.substr(0, kMark.size()) == kMark ? text.substr(kMark.size()) : text;
 }
+
+// `text` with each CRLF and each lone CR (an old Mac file) as an LF, as an
+// editor counts lines.
+std::string with_lf_line_ends(std::string_view text);
+
+// The last part of a path, the file's name without its folder ("hs.csv").
+inline std::string file_name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 }  // namespace velix::platform

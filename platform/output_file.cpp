@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/messages.h"
+#include "platform/spill.h"
 #include "velix/codes.h"
 #include "velix/messages.h"
 
@@ -53,30 +54,23 @@ std::string scratch_path_beside(const std::string& path, const std::string& tag)
 
 bool ReasonFileBuf::open(const std::string& path) {
     close();
-    failure = 0;
-    failurePlace.clear();
-    start(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    return fd_ >= 0;
+    return start(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
 }
 
 bool ReasonFileBuf::open_unnamed(const std::string& folder) {
     close();
-    failure = 0;
-    failurePlace.clear();
-#ifdef O_TMPFILE
-    start(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
-#else
-    (void)folder;
-    errno = EOPNOTSUPP;
-#endif
-    return fd_ >= 0;
+    return start(open_unnamed_in(folder, O_WRONLY, 0666));
 }
 
-void ReasonFileBuf::start(int fd) {
+// Takes the file just opened as `fd` (-1: none), with no failure yet.
+bool ReasonFileBuf::start(int fd) {
+    failure = 0;
+    failurePlace.clear();
     fd_ = fd;
-    if (fd_ < 0) return;
+    if (fd_ < 0) return false;
     if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferBytes);
     setp(buffer_.get(), buffer_.get() + kBufferBytes);
+    return true;
 }
 
 bool ReasonFileBuf::write_out(const char* data, size_t n) {
@@ -111,15 +105,11 @@ ReasonFileBuf::int_type ReasonFileBuf::overflow(int_type c) {
 
 std::streamsize ReasonFileBuf::xsputn(const char_type* s, std::streamsize n) {
     if (fd_ < 0) return 0;
-    const auto room = epptr() - pptr();
-    if (n <= room) {
-        std::memcpy(pptr(), s, static_cast<size_t>(n));
-        pbump(static_cast<int>(n));
-        return n;
+    if (n > epptr() - pptr()) {
+        if (!drain()) return 0;
+        // A long text goes to the file at once rather than through the buffer.
+        if (n >= static_cast<std::streamsize>(kBufferBytes)) return write_out(s, static_cast<size_t>(n)) ? n : 0;
     }
-    // A long text goes to the file at once rather than through the buffer.
-    if (!drain()) return 0;
-    if (n >= static_cast<std::streamsize>(kBufferBytes)) return write_out(s, static_cast<size_t>(n)) ? n : 0;
     std::memcpy(pptr(), s, static_cast<size_t>(n));
     pbump(static_cast<int>(n));
     return n;

@@ -56,7 +56,7 @@ protected:
 private:
     bool write_out(const char* data, size_t n);
     bool drain();
-    void start(int fd);
+    bool start(int fd);
     static constexpr size_t kBufferBytes = size_t{1} << 16;
     int fd_ = -1;
     std::unique_ptr<char[]> buffer_;  // made when a file is first opened

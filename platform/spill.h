@@ -23,6 +23,21 @@
 
 namespace velix::platform {
 
+// An unnamed file (O_TMPFILE) in `folder`, opened with `access` (O_WRONLY,
+// O_RDWR) and the permissions `mode` it keeps if it is given a name; -1
+// with errno set where its file system cannot make one.
+inline int open_unnamed_in(const std::string& folder, int access, mode_t mode) {
+#ifdef O_TMPFILE
+    return ::open(folder.c_str(), O_TMPFILE | access | O_CLOEXEC, mode);
+#else
+    (void)folder;
+    (void)access;
+    (void)mode;
+    errno = EOPNOTSUPP;
+    return -1;
+#endif
+}
+
 class Spill {
 public:
     static constexpr size_t kHeldBytes = size_t{1} << 20;
@@ -81,10 +96,7 @@ private:
     // once), or in the system's folder when there is no folder_.
     std::FILE* unnamed_file() const {
         if (folder_.empty()) return std::tmpfile();
-        int fd = -1;
-#ifdef O_TMPFILE
-        fd = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-#endif
+        int fd = open_unnamed_in(folder_, O_RDWR, 0600);
         if (fd < 0) {
             std::string name = folder_ + "/.velix-" + std::to_string(::getpid()) + "-spill-XXXXXX";
             fd = ::mkostemp(name.data(), O_CLOEXEC);

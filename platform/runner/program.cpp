@@ -194,25 +194,10 @@ bool title_item(const Statement& st, const std::string& word, size_t after, Prog
     return true;
 }
 
-// The text with each CRLF and each lone CR (an old Mac file) as an LF, so
-// that messages count the lines an editor shows.
-std::string with_lf_line_ends(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r') {
-            out += text[i];
-        } else {
-            out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 std::vector<ProgramItem> split_program(const std::string& text) {
+    // Messages count the lines an editor shows.
     const std::string source = with_lf_line_ends(without_byte_order_mark(text));
     std::vector<ProgramItem> items;
     auto sts = statements(source);
