@@ -240,6 +240,8 @@ struct LineqsPayload {
     int32_t nNames = 0;
     NameRecord* names = nullptr;       // kinds 1-4: coefficient, variable; 5-6: variable
     int32_t* line = nullptr;           // line of each equation (messages)
+    int32_t* termLine = nullptr;       // line and column of each term's variable (messages)
+    int32_t* termColumn = nullptr;
 };
 
 // Item codes of STD and COV entry groups.

@@ -686,9 +686,14 @@ private:
     // LINEQS dep = [+|-] term [+|- term]... [, dep = ...]
     LineqsPayload* read_lineqs() {
         std::vector<NameRecord> deps, names;
-        std::vector<int32_t> termEnd, nameStart, lines;
+        std::vector<int32_t> termEnd, nameStart, lines, termLines, termColumns;
         std::vector<int16_t> kind, sign, nameKind;
         std::vector<double> coef;
+        // Where the variable of the term being read stands.
+        auto variable_here = [&] {
+            termLines.push_back(peek().line);
+            termColumns.push_back(peek().column);
+        };
         do {
             if (!deps.empty()) expect(",");
             lines.push_back(peek().line);
@@ -711,9 +716,12 @@ private:
                     kind.push_back(kTermFixed);
                     coef.push_back(v);
                     nameKind.push_back(0);
+                    variable_here();
                     names.push_back(name_record(read_name("a variable after the coefficient")));
                     continue;
                 }
+                const Token& first = peek();
+                const int32_t firstLine = first.line, firstColumn = first.column;
                 std::string a = read_name("a term");
                 if (peek().kind == TokenKind::kName || is_op("(") || is_op("*")) {
                     // a named coefficient: optional start value, then the variable
@@ -735,8 +743,11 @@ private:
                     coef.push_back(v);
                     nameKind.push_back(nk);
                     names.push_back(name_record(a));
+                    variable_here();
                     names.push_back(name_record(read_name("a variable after the coefficient")));
                 } else {
+                    termLines.push_back(firstLine);
+                    termColumns.push_back(firstColumn);
                     kind.push_back(kTermPlain);
                     coef.push_back(1.0);
                     nameKind.push_back(0);
@@ -760,6 +771,8 @@ private:
         p->nNames = static_cast<int32_t>(names.size());
         p->names = make_copy(names);
         p->line = make_copy(lines);
+        p->termLine = make_copy(termLines);
+        p->termColumn = make_copy(termColumns);
         return p;
     }
 

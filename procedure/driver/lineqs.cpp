@@ -329,7 +329,11 @@ void note_data_variables_as_error_terms(const StepView& sv, const LineqsPayload&
             const NameRecord& v = term_var(eq, t);
             if (eq.kind[t] < kTermFixed || !error_like(v)) continue;
             xpmlog(kMsgProc, kMsgDataVariableAsErrorTerm, str(v).c_str(), str(eq.dependents[e]).c_str());
-            xpmplace(line_of(eq, e), str(v).c_str());
+            // At the term itself: the name may stand earlier on the line.
+            if (eq.termLine != nullptr)
+                xpmplacecol(eq.termLine[t], eq.termColumn[t]);
+            else
+                xpmplace(line_of(eq, e), str(v).c_str());
         }
     }
 }

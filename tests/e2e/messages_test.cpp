@@ -119,11 +119,19 @@ TEST(Messages, AModelStatementFaultShowsItsPlaceInTheFile) {
          "not with lavaan's operator \"~\" at line 12, column 4.\nx1 ~ x2;\n   ^\n", 2},
         // "= ~" apart is the negation of a programming statement.
         {kBefore + step("method=ml", kOneFactor, "a = ~ l2;\n"), "!lavaan", 0},
+        // A programming word before "~" is the negation of its condition.
+        {kBefore + step("method=ml", kOneFactor, "if ~(l2 > 0) then l3 = l2;\n"), "!lavaan", 0},
         {"proc velix " + e1Data + ";\nvar x1-x3 E1;\n" + kOneFactor + "run;\n",
          "NOTE: E1 in the equation of x1 is the variable of the DATA= data set, not an error term; an error term "
          "needs a name that no variable of the data set has.\n"
          "  at line 3, column 22:\nlineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
          "                     ^\n", 0},
+        // At its own term, though an equation before names E1 too.
+        {"proc velix " + e1Data + ";\nvar x1-x3 E1;\n"
+         "lineqs x1 = 1.0 F1 + Ex, x2 = l2 F1 + b2 E1 + E2, x3 = l3 F1 + E1;\nstd F1 = vf, Ex E2 = ve1 ve2;\nrun;\n",
+         "NOTE: E1 in the equation of x3 is the variable of the DATA= data set, not an error term; an error term "
+         "needs a name that no variable of the data set has.\n"
+         "  at line 3, column 64:\n", 0},
         // Beside an error term of its equation, or with a free
         // coefficient, E1 is a predictor.
         {"proc velix " + e1Data + ";\nvar x1-x3 E1;\n"
