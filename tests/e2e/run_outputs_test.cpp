@@ -48,7 +48,7 @@ const char* kLongFit =
     "   nloptions pall maxiter=100000 maxfunc=100000;\n"
     "run;\n";
 
-// Its listing (1.3 MB, with the JSON items) and its log (10 KB) grow with
+// Its listing (1.3 MB, with the JSON items) and its log (12.7 KB) grow with
 // its 43 BY groups, each of which logs lines.
 const char* kByPupils =
     "proc velix data=hs7 method=ml pall;\nby g;\nvar x1-x3;\n"
@@ -165,28 +165,39 @@ TEST_F(RunOutputs, AFileSizeLimitOnTheItemsThatWaitForTheDocumentIsNamed) {
 }
 
 TEST_F(RunOutputs, AListingAndALogBothLostAreReportedOnStandardError) {
-    // Under a limit of 8 KB the listing is lost in the first BY group and
-    // the log (10 KB) before the run ends.  The loss of the listing was
+    // Under a limit of 8 KB the log is lost before the listing's loss is
+    // known; under 12710 bytes the log (12701 bytes) takes every line but
+    // the one that says the listing is lost.  The loss of the listing was
     // written to the log that no longer took lines, so that nothing said
     // why the run failed.  Standard error goes into a pipe: the limit does
     // not reach it.
-    prepare_by_pupils("both_lost", {"out.lst", "out.json"});
-    int err[2];
-    ASSERT_EQ(::pipe(err), 0);
-    const pid_t pid = start_velix(args({"--listing", at("out.lst"), "--json", at("out.json")}),
-                                  {.stderrFd = err[1], .fileSizeLimit = 8192});
-    ::close(err[1]);
-    std::string said;
-    char buf[4096];
-    for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) said.append(buf, static_cast<size_t>(n));
-    ::close(err[0]);
-    const int status = wait_for(pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 2);
-    expect_kept({"out.lst", "out.json"}, "a limit on the listing and the log");
-    EXPECT_EQ(said, "ERROR: The listing cannot be written to " + at("out.lst") +
-                        " (File too large); the run stops.\nvelix: the log cannot be written to " + at("log.txt") +
-                        " (File too large); the run stops.\n");
+    const std::string lost = "ERROR: The listing cannot be written to ";
+    for (const long limit : {8192L, 12710L}) {
+        prepare_by_pupils("both_lost", {"out.lst", "out.json"});
+        int err[2];
+        ASSERT_EQ(::pipe(err), 0);
+        const pid_t pid = start_velix(args({"--listing", at("out.lst"), "--json", at("out.json")}),
+                                      {.stderrFd = err[1], .fileSizeLimit = limit});
+        ::close(err[1]);
+        std::string said;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) said.append(buf, static_cast<size_t>(n));
+        ::close(err[0]);
+        const int status = wait_for(pid);
+        ASSERT_TRUE(WIFEXITED(status)) << limit << ": ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 2) << limit;
+        expect_kept({"out.lst", "out.json"}, "a limit on the listing and the log");
+        if (limit == 12710) {
+            // The premise (it moves with the log's wording): the log was
+            // cut inside the listing's line.
+            const std::string log = read_text(at("log.txt"));
+            const std::string cut = log.substr(log.rfind('\n') + 1);
+            ASSERT_TRUE(!cut.empty() && lost.rfind(cut, 0) == 0) << "the log does not end inside the listing's line";
+        }
+        EXPECT_EQ(said, lost + at("out.lst") + " (File too large); the run stops.\nvelix: the log cannot be written to " +
+                            at("log.txt") + " (File too large); the run stops.\n")
+            << limit;
+    }
 }
 
 TEST_F(RunOutputs, AKilledRunLeavesNoScratchFile) {
@@ -230,6 +241,7 @@ TEST_F(RunOutputs, TheOutputsReplaceTheEarlierFilesWithOrWithoutUnnamedFiles) {
         ASSERT_TRUE(WIFEXITED(status)) << unnamed;
         EXPECT_EQ(WEXITSTATUS(status), 0) << unnamed;
         EXPECT_NE(read_text(at("out.lst")).find("Optimization Results"), std::string::npos) << unnamed;
+        ASSERT_NE(read_text(at("out.json")), kOld) << unnamed;
         EXPECT_EQ(velix::test::JsonValue::parse(read_text(at("out.json")))["returnCode"].number(), 0) << unnamed;
         EXPECT_EQ(read_text(at("est1.csv")).rfind("# TYPE=EST\n", 0), 0u) << unnamed;
         expect_kept({}, unnamed ? "a run with unnamed files" : "a run without unnamed files");

@@ -104,11 +104,7 @@ double cell_of(const Rows& rows, const std::string& type, const std::string& nam
 
 // The dependent parameters' vectors of a PESTIM run in print order: start
 // values, estimates, standard errors, t values.
-std::vector<const JsonValue*> dependent_tables(const RunResult& r) {
-    std::vector<const JsonValue*> tables = r.items(0, "table", "DependParms");
-    EXPECT_EQ(tables.size(), 4u);
-    return tables;
-}
+std::vector<const JsonValue*> dependent_tables(const RunResult& r) { return r.items(0, "table", "DependParms"); }
 
 // Dependent parameters: c = b1 l2, carried by a model element, and
 // ind = b1 b2, which no element carries, have the delta-method standard
@@ -136,9 +132,8 @@ TEST(DependentParameters, DeltaMethodInAndOutsideTheModel) {
         const auto& [name, se] = expected[k];
         ASSERT_EQ(cell(*tables[2], k, "Parameter").str(), name);
         EXPECT_NEAR(cell(*tables[2], k, "Estimate").number(), se, 1e-8 * se) << name;
-        EXPECT_NEAR(cell(*tables[3], k, "Estimate").number(), cell(*tables[1], k, "Estimate").number() / se,
-                    1e-8 * std::fabs(cell(*tables[3], k, "Estimate").number()))
-            << name;
+        const double t = cell(*tables[1], k, "Estimate").number() / se;
+        EXPECT_NEAR(cell(*tables[3], k, "Estimate").number(), t, 1e-8 * std::fabs(t)) << name;
     }
 }
 

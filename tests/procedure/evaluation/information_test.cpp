@@ -147,15 +147,18 @@ TEST(Information, SaturatedWlsModelHasTheFourthMomentStandardErrors) {
 }
 
 // A dependent parameter l3 = l2^2 has the delta-method standard error
-// 2 |l2| se(l2).
+// 2 |l2| se(l2), and so has q3 = l2^2, which no model element carries.
 TEST(Information, DependentParameterByTheDeltaMethod) {
-    EvalStep s(dependent_program("ml"), kMethodMl);
+    std::string program = dependent_program("ml");
+    program.insert(program.rfind("run;"), "parameters q3;\nq3 = l2 * l2;\n");
+    EvalStep s(program, kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
-    const size_t l2 = parameter_index(s, "l2"), l3 = parameter_index(s, "l3");
+    const size_t l2 = parameter_index(s, "l2"), l3 = parameter_index(s, "l3"), q3 = parameter_index(s, "q3");
     ASSERT_GE(l3, static_cast<size_t>(s.q())) << "l3 is dependent";
     std::vector<double> hessian;
     const std::vector<double> se = standard_errors(s, &hessian);
     EXPECT_NEAR(se[l3], 2.0 * std::fabs(s.nlp.param.x[l2]) * se[l2], 1e-12 * se[l3]);
+    EXPECT_NEAR(se[q3], se[l3], 1e-12 * se[l3]);
 
     // From a saved diagonal covariance C_kk = k + 1 (the directory word at
     // byte 44 points to its record): sqrt(sum of g_k^2 C_kk) = 2 |l2|
@@ -173,6 +176,7 @@ TEST(Information, DependentParameterByTheDeltaMethod) {
                             diagonal.data(), s.q());
     const std::vector<double> saved = standard_errors(s, &hessian);
     EXPECT_NEAR(saved[l3], 2.0 * std::fabs(s.nlp.param.x[l2]) * std::sqrt(l2 + 1.0), 1e-12 * saved[l3]);
+    EXPECT_NEAR(saved[q3], saved[l3], 1e-12 * saved[l3]);
 }
 
 // PCRPJAC shows the information matrix as the "Information" table, labelled
