@@ -154,8 +154,8 @@ TEST(Identification, ActiveConstraintIdentifiesTheModel) {
 // hs.csv, one unique standard deviation near 0, or held at its bound 0,
 // where its information vanishes: it is not estimated and its standard
 // error is 0) and the 306 parameters of the large reference model
-// (skipped when its folder is absent).  The reference programs are
-// checked in estimation_test.cpp.
+// (tests/fixtures/large).  The reference programs are checked in
+// estimation_test.cpp.
 TEST(Identification, NoWarningOnIdentifiedModels) {
     for (const char* bounds : {"", " bounds 0 <= _U5;\n"}) {
         const RunResult heywood = run_velix(
@@ -167,13 +167,9 @@ TEST(Identification, NoWarningOnIdentifiedModels) {
         }
     }
 
-    const char* env = std::getenv("VELIX_REFERENCE_LARGE");
-    const std::string dir = env ? env : std::string(VELIX_SOURCE_DIR) + "/../shared/reference/large";
-    std::string program = read_text(dir + "/large_cfa_ml.vx");
-    if (program.empty()) GTEST_SKIP() << "no large reference model in " << dir;
-    program.replace(program.find("data=large"), 10, "data='" + dir + "/large.csv'");
-    const RunResult large = run_velix(program, {});
+    const RunResult large = run_velix(large_reference_program(), {});
     ASSERT_EQ(large.exitStatus, 0) << large.log;
+    EXPECT_EQ(column_by_parameter(result_table(large), "Estimate").size(), 306u);
     EXPECT_EQ(large.log.find("singular"), std::string::npos) << large.log;
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace velix::test {
@@ -15,6 +16,20 @@ inline std::string fixture_dir() { return std::string(VELIX_SOURCE_DIR) + "/test
 
 // Path of a file in it.
 inline std::string fixture_path(const std::string& file) { return fixture_dir() + "/" + file; }
+
+// The large reference model of tests/fixtures/large (120 indicators of 12
+// correlated factors, 306 parameters, N = 2000) with its data set named by
+// path, so that a step reads it from any folder.  Throws when the program
+// cannot be read: a test without its model fails rather than passes.
+inline std::string large_reference_program() {
+    std::ifstream in(fixture_path("large/large_cfa_ml.vx"));
+    std::stringstream program;
+    program << in.rdbuf();
+    std::string text = program.str();
+    const size_t at = text.find("data=large");
+    if (at == std::string::npos) throw std::runtime_error("no large reference model in " + fixture_path("large"));
+    return text.replace(at, 10, "data='" + fixture_path("large/large.csv") + "'");
+}
 
 // The rows of a reference file of tests/fixtures with the columns case, key
 // and value (made by an R script beside its test) for one case, by key.

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "estimation_fixture.h"
+#include "tests/support/fixtures.h"
 #include "host/fields.h"
 #include "platform/memory.h"
 #include "velix/codes.h"
@@ -261,9 +262,8 @@ TEST(Estimation, InfeasibleLinearConstraintsGiveNoSolution) {
 namespace velix::testing {
 namespace {
 
-// The 120-variable model with 306 parameters (N = 2000) of the shared
-// reference cases, read from ../shared/reference/large beside the
-// repository or the folder VELIX_REFERENCE_LARGE names; skipped without it.
+// The large reference model with 306 parameters (N = 2000) of
+// tests/fixtures/large.
 // Its F is that of R's lavaan 0.6.14; its estimates and standard errors
 // are compared with the minimum to full precision (large_minimum.R), since
 // lavaan stops short of it.  Here the default GCONV, relative to an F of
@@ -271,13 +271,10 @@ namespace {
 // for GCONV=1e-10.  The model fits closely, scoring converges fast, and the
 // run keeps J'WJ: an exact Hessian would cost 306 gradients.
 TEST(Estimation, TheLargeReferenceModelReachesTheReferenceMinimum) {
-    const char* env = std::getenv("VELIX_REFERENCE_LARGE");
-    const std::string dir = env ? env : std::string(VELIX_SOURCE_DIR) + "/../shared/reference/large";
-    std::string program = read_file(dir + "/large_cfa_ml.vx");
-    if (program.empty()) GTEST_SKIP() << "no large reference model in " << dir;
-    const auto lavaan = velix::test::JsonValue::parse(read_file(dir + "/large_cfa_ml.expected.json"));
+    const auto lavaan = velix::test::JsonValue::parse(data_file("large/large_cfa_ml.expected.json"));
     const auto minimum = velix::test::JsonValue::parse(data_file("large_cfa_ml.minimum.json"));
-    program.replace(program.find("data=large"), 10, "data='" + dir + "/large.csv' gconv=1e-10");
+    std::string program = velix::test::large_reference_program();
+    program.insert(program.find(" method="), " gconv=1e-10");
     EstimationStep s(program);
     ASSERT_EQ(s.result, 0) << s.log.str();
     EXPECT_NEAR(s.nlp.iter.f, lavaan["fmin"].number(), kReferenceTolerance * lavaan["fmin"].number());

@@ -1,5 +1,5 @@
 # The minimum of the ML discrepancy of the 120-variable model
-# (../shared/reference/large/large_cfa_ml.vx) to full precision, for the
+# (tests/fixtures/large/large_cfa_ml.vx) to full precision, for the
 # whole-program test: lavaan's own run (large_cfa_ml.expected.json) stops
 # about 1e-10 (relative F) above the minimum, where some factor variances
 # are still 2e-5 (relative) from it, and a tighter nlminb tolerance ends in
@@ -8,7 +8,7 @@
 # started at lavaan's estimates, until the largest gradient element is
 # below 1e-13; standard errors from the expected information with the N-1
 # convention, SE = sqrt(diag(2/(N-1) H^-1)).
-#   Rscript tests/procedure/estimation/large_minimum.R ../shared/reference/large \
+#   Rscript tests/procedure/estimation/large_minimum.R tests/fixtures/large \
 #       tests/fixtures/large_cfa_ml.minimum.json
 library(jsonlite)
 args <- commandArgs(trailingOnly = TRUE)

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "evaluation_fixture.h"
+#include "tests/support/fixtures.h"
 #include "procedure/evaluation/column_jacobian.h"
 #include "procedure/evaluation/cross_product.h"
 #include "procedure/evaluation/fd_jacobian.h"
@@ -224,17 +225,11 @@ TEST(JacobianPattern, AFailedPerturbedRunIsAFailure) {
     EXPECT_EQ(cosjafd(&v), 1);
 }
 
-// The 120-variable model of the shared reference cases: its pattern holds
+// The large reference model (tests/fixtures/large): its pattern holds
 // the 20340 nonzeros that lavaan's delta matrix has at the estimates
 // (0.92% of 7260 x 306), so the system chooses the sparse form.
 TEST(JacobianPattern, TheLargeModelHasTheReferenceNonzeros) {
-    const char* env = std::getenv("VELIX_REFERENCE_LARGE");
-    const std::string dir = env ? env : std::string(VELIX_SOURCE_DIR) + "/../shared/reference/large";
-    std::ifstream in(dir + "/large_cfa_ml.vx");
-    if (!in) GTEST_SKIP() << "no large reference model in " << dir;
-    std::string program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    program.replace(program.find("data=large"), 10, "data='" + dir + "/large.csv'");
-    EvalStep s(program, kMethodMl);
+    EvalStep s(velix::test::large_reference_program(), kMethodMl);
     ASSERT_TRUE(s.ready) << s.log.str();
     const EvalView v = eval_view(&s.ctx);
     ASSERT_EQ(cosjamv(&v, 0), 0);

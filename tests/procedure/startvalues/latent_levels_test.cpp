@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "start_fixture.h"
+#include "tests/support/fixtures.h"
 
 namespace velix::testing {
 namespace {
@@ -54,11 +55,12 @@ TEST(InstrumentalVariables, ANonReferenceLoadingIsItsTwoStageCoefficient) {
     }
 }
 
-// The shared models of ten indicators per factor (v1, v11, ... the
+// The large models of ten indicators per factor (v1, v11, ... the
 // reference indicators), where the start takes one inverse over all
 // non-reference indicators and deletes each row from it: every
-// `stride`-th loading against its own two-stage coefficient.  The 240-
-// variable model is read when its compressed data are beside the sources.
+// `stride`-th loading against its own two-stage coefficient.  The
+// 120-variable model is in tests/fixtures/large; the 240-variable one is
+// read when its compressed data are beside the sources.
 void expect_two_stage_starts(const std::string& program, const std::string& data, int32_t p, int32_t stride) {
     std::string text = program;
     text.replace(text.find("data="), text.find(" method") - text.find("data="), "data='" + data + "'");
@@ -75,10 +77,9 @@ void expect_two_stage_starts(const std::string& program, const std::string& data
 }
 
 TEST(InstrumentalVariables, TheLargeModelsStartAtTheTwoStageCoefficients) {
+    expect_two_stage_starts(velix::test::large_reference_program(), velix::test::fixture_path("large/large.csv"), 120,
+                            1);
     const std::string ref = std::string(VELIX_SOURCE_DIR) + "/../shared/reference";
-    const std::string large = read_file(ref + "/large/large_cfa_ml.vx");
-    if (large.empty()) GTEST_SKIP() << "no large reference model in " << ref;
-    expect_two_stage_starts(large, ref + "/large/large.csv", 120, 1);
     const std::string scale = read_file(ref + "/scale/p240.vx");
     const std::string csv = ::testing::TempDir() + "p240.csv";
     if (scale.empty() || std::system(("gunzip -c '" + ref + "/scale/p240.csv.gz' > '" + csv + "'").c_str()) != 0) return;
