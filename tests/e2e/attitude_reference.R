@@ -6,7 +6,8 @@
 # information):
 # - standard_errors_test.cpp, DependentParameters.IndirectEffectAsLavaan:
 #   the estimate, delta-method standard error and z of ind = a b, which no
-#   path carries;
+#   path carries, and of the total effect tot = cp + a b, whose variance
+#   holds the covariance of cp and b (a and b are uncorrelated here);
 # - techniques_test.cpp, Techniques.NoneEvaluatesAtTheGivenValues: the ML
 #   discrepancy F = ln|Sigma| - ln|S| + tr(S Sigma^-1) - 3 at a = 0.5,
 #   b = 0.8 (a b = 0.4), cp = 0.3, var(D1) = 90, var(D2) = 40 and
@@ -27,11 +28,12 @@ writeLines(out, file.path(here, "..", "fixtures", "attitude.csv"))
 m <- '
   learning ~ a*complaints
   rating ~ cp*complaints + b*learning
-  ind := a*b'
+  ind := a*b
+  tot := cp + a*b'
 fit <- sem(m, data = d, likelihood = "wishart")
 pe <- parameterEstimates(fit)
-pe <- pe[pe$label == "ind", ]
-cat(sprintf("ind %.10f se %.10f z %.10f\n", pe$est, pe$se, pe$z))
+pe <- pe[pe$label %in% c("ind", "tot"), ]
+cat(sprintf("%s %.10f se %.10f z %.10f\n", pe$label, pe$est, pe$se, pe$z), sep = "")
 
 a <- 0.5; b <- 0.8; cp <- 0.3; vc <- S[1, 1]; vd1 <- 90; vd2 <- 40
 B <- matrix(c(0, 0, 0, a, 0, 0, cp, b, 0), 3, 3, byrow = TRUE)

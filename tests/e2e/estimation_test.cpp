@@ -243,16 +243,20 @@ TEST(Estimation, IntervalsAtTheLevelsOfAlpharmsAndAlphaecv) {
 // The loading of x9 held at its upper bound 0.9 gives lavaan's fit of the
 // model with that loading fixed: the active bound counts as a degree of
 // freedom (df 25, 20 parameters in ECVI) unless NOADJDF counts the loading
-// as free (df 24, 21 parameters).
+// as free (df 24, 21 parameters), in the fit summary and the DF row of the
+// stored model alike.
 TEST(Estimation, ActiveBoundCountsAsADegreeOfFreedomUnlessNoadjdf) {
+    const std::string ram = own_folder("fit_bound") + "/ram.csv";
     for (const char* c : {"hs_bound", "hs_bound_noadjdf"}) {
         SCOPED_TRACE(c);
+        std::remove(ram.c_str());
         const bool noadjdf = std::string(c).find("noadjdf") != std::string::npos;
-        const RunResult r = run_hs(noadjdf ? "noadjdf" : "", "   bounds l9 <= 0.9;\n");
+        const RunResult r = run_hs(std::string(noadjdf ? "noadjdf" : "") + " outram='" + ram + "'", "   bounds l9 <= 0.9;\n");
         ASSERT_EQ(r.exitStatus, 0) << r.log;
         const JsonValue& fit = *r.items(0, "factoid", "Fit").at(0);
         const std::map<std::string, double> ref = reference_rows("fit_indices_reference.csv", c);
         EXPECT_EQ(entry(fit, "Chi-Square DF"), ref.at("df"));
+        EXPECT_EQ(stat_row(velix::test::read_rows(ram), "DF"), ref.at("df"));
         expect_relative(fit, "Chi-Square", ref.at("chisq"), 1e-6);
         expect_relative(fit, "Pr > Chi-Square", ref.at("pvalue"), 1e-5);
         expect_relative(fit, "RMSEA Estimate", ref.at("rmsea"), 1e-6);

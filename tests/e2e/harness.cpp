@@ -230,4 +230,10 @@ Rows read_rows(const std::string& path) {
     return r;
 }
 
+double stat_row(const Rows& ram, const std::string& key) {
+    for (const auto& row : ram.cells)
+        if (row.size() > 5 && row[0] == "STAT" && row[1] == key) return row[5] == "." ? NAN : std::stod(row[5]);
+    return NAN;
+}
+
 }  // namespace velix::test

@@ -82,6 +82,10 @@ struct Rows {
 };
 Rows read_rows(const std::string& path);
 
+// The number of the STAT row `key` of an OUTRAM= data set; NaN when it has
+// no such row or the row holds a missing value.
+double stat_row(const Rows& ram, const std::string& key);
+
 // A cell of a table row by column name.
 const JsonValue& cell(const JsonValue& table, size_t row, const std::string& column);
 

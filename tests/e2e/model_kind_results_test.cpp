@@ -145,6 +145,24 @@ TEST(ModelKindResults, RamStandardizedSolutionEqualsTheLineqsOne) {
     }
 }
 
+// The chain x1 -> x2 -> x3 -> x4, whose causes x2 and x3 are endogenous:
+// a path scales by the implied standard deviation of its cause, not by
+// that of the cause's error.  Each equation is saturated, so each
+// standardized path is the sample correlation of its pair; the numbers are
+// lavaan 0.6.14's std.all (standardized_chain_reference.R).
+TEST(ModelKindResults, RamStandardizedPathsOfEndogenousCausesAsLavaan) {
+    const RunResult r = run_velix("proc velix data=hs method=ml covariance;\n var x1-x4;\n"
+                                  " ram 1 2 1 b21, 1 3 2 b32, 1 4 3 b43, 2 1 1 v1, 2 2 2 ve2, 2 3 3 ve3, 2 4 4 ve4;\n"
+                                  "run;\n",
+                                  {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const JsonValue& t = r.table(0, "RAMStdEstimates");
+    ASSERT_EQ(t["rows"].size(), 3u);
+    const std::pair<const char*, double> lavaan[] = {{"b21", 0.2973455055}, {"b32", 0.3398489810}, {"b43", 0.1586395790}};
+    for (const auto& [name, want] : lavaan)
+        EXPECT_NEAR(cell(t, row_where(t, "Parameter", name), "Estimate").number(), want, 1e-6) << name;
+}
+
 // The statistics of the latent variables (their predicted moments, score
 // coefficients and the coefficients of determination) do not depend on the
 // form the model is written in.

@@ -137,22 +137,32 @@ TEST(DependentParameters, DeltaMethodInAndOutsideTheModel) {
     }
 }
 
-// The indirect effect of a mediation, ind = a b, which no path carries,
-// against lavaan 0.6.14 on R's datasets::attitude (covariances of
-// complaints, learning and rating, N = 30; attitude_reference.R).
+// The indirect effect of a mediation, ind = a b, and the total effect,
+// tot = cp + a b, which no path carries, against lavaan 0.6.14 on R's
+// datasets::attitude (covariances of complaints, learning and rating,
+// N = 30; attitude_reference.R).  The estimates of a and b are
+// uncorrelated, those of cp and b are not: tot's standard error holds
+// their covariance.
 TEST(DependentParameters, IndirectEffectAsLavaan) {
     const RunResult r = run_velix("proc velix data=attitude method=ml covariance pestim;\n"
                                   "lineqs learning = a complaints + D1, rating = cp complaints + b learning + D2;\n"
-                                  "std complaints = vc, D1 D2 = vd1 vd2;\nparameters ind;\nind = a * b;\nrun;\n",
+                                  "std complaints = vc, D1 D2 = vd1 vd2;\nparameters ind tot;\nind = a * b;\n"
+                                  "tot = cp + a * b;\nrun;\n",
                                   {"attitude.csv"});
     ASSERT_EQ(r.exitStatus, 0) << r.log;
     const std::vector<const JsonValue*> tables = dependent_tables(r);
     ASSERT_EQ(tables.size(), 4u);
-    const double lavaan[] = {0.1110921825, 0.0736428120, 1.5085271665};  // estimate, standard error, z
-    for (size_t k = 0; k < 3; ++k) {
-        ASSERT_EQ(cell(*tables[k + 1], 0, "Parameter").str(), "ind");
-        EXPECT_NEAR(cell(*tables[k + 1], 0, "Estimate").number(), lavaan[k], 1e-6 * lavaan[k]) << k;
-    }
+    const struct {
+        const char* name;
+        double lavaan[3];  // estimate, standard error, z
+    } effects[] = {{"ind", {0.1110921825, 0.0736428120, 1.5085271665}},
+                   {"tot", {0.7546098187, 0.0958365397, 7.8739259662}}};
+    for (size_t row = 0; row < 2; ++row)
+        for (size_t k = 0; k < 3; ++k) {
+            const double want = effects[row].lavaan[k];
+            ASSERT_EQ(cell(*tables[k + 1], row, "Parameter").str(), effects[row].name);
+            EXPECT_NEAR(cell(*tables[k + 1], row, "Estimate").number(), want, 1e-6 * want) << effects[row].name << k;
+        }
 }
 
 // A parameter held at an active bound is not estimated: the covariance is

@@ -81,6 +81,11 @@ const std::string kDefined =
 const char* kExogenousFixed =
     "proc velix data=hs method=ml covariance;\nvar x1-x4;\n"
     "lineqs x1 = b2 x2 + b3 x3 + E1, x4 = c1 x1 + E4;\nstd E1 E4 = ve1 ve4, x2 = 1.0;\nrun;\n";
+// The same paths with the exogenous block left to its defaults: the model
+// counts its three moments as estimated.
+const char* kExogenousDefault =
+    "proc velix data=hs method=ml covariance;\nvar x1-x4;\n"
+    "lineqs x1 = b2 x2 + b3 x3 + E1, x4 = c1 x1 + E4;\nstd E1 E4 = ve1 ve4;\nrun;\n";
 const char* kExogenousFixedRam =
     "proc velix data=hs method=ml covariance;\nvar x1-x4;\n"
     "ram 1 1 2 b2, 1 1 3 b3, 1 4 1 c1, 2 1 1 ve1, 2 4 4 ve4, 2 2 2 1.0;\nrun;\n";
@@ -90,6 +95,12 @@ TEST_F(StoredModel, EveryKindRefitsFromItsStoredModel) {
         std::string program;
         const char* data;
         std::string refit;  // the statements of the refit step
+        // Whether the stored estimates are the whole start: the PARAMETERS
+        // statement of the refit gives its own start (the stored ADD_PARM
+        // rows are passed over), and the covariances of exogenous manifest
+        // variables start at their sample values, which are not their
+        // estimates when the block is fixed in part.
+        bool startsAtTheMinimum = true;
     } cases[] = {{source_file("tests/fixtures/hs_cfa_ml.vx"), "hs", ""},
                  {source_file("tests/fixtures/poldem_ml.vx"), "poldem", ""},
                  {source_file("examples/hs_cfa_ram.vx"), "hs", ""},
@@ -97,18 +108,31 @@ TEST_F(StoredModel, EveryKindRefitsFromItsStoredModel) {
                  {source_file("examples/hs_cfa_factor.vx"), "hs", ""},
                  {source_file("examples/hs_efa.vx"), "hs", ""},
                  {kTwoTerms, "hs", "var x1-x6;\n"},
-                 {kDefined, "hs", std::string("var x1-x6;\n") + kProgram},
-                 {kExogenousFixed, "hs", "var x1-x4;\n"},
-                 {kExogenousFixedRam, "hs", "var x1-x4;\n"}};
+                 {kDefined, "hs", std::string("var x1-x6;\n") + kProgram, false},
+                 {kExogenousFixed, "hs", "var x1-x4;\n", false},
+                 {kExogenousDefault, "hs", "var x1-x4;\n"},
+                 {kExogenousFixedRam, "hs", "var x1-x4;\n", false}};
     for (const Case& c : cases) {
         std::string first = with_options(c.program, "outram=first");
         first.insert(first.rfind("run;"), kTight);
-        const std::string program = first + "proc velix data=" + c.data +
-                                    " method=ml covariance inram=first outram=second;\n" + c.refit + kTight + "run;\n";
+        // The refit, and a run of no iteration that evaluates the fit where
+        // the stored estimates start it: the minimum of the first fit.
+        std::string program = first;
+        for (const char* step : {"outram=second", "technique=none outram=start"})
+            program += std::string("proc velix data=") + c.data + " method=ml covariance inram=first " + step + ";\n" +
+                       c.refit + kTight + "run;\n";
         const RunResult r = run(program);
         ASSERT_EQ(r.exitStatus, 0) << c.program << "\n" << r.log;
         const Rows a = rows("first"), b = rows("second");
         ASSERT_EQ(a.cells.size(), b.cells.size()) << c.program;
+        const double fit = velix::test::stat_row(a, "FIT");
+        if (c.startsAtTheMinimum) {
+            EXPECT_NEAR(velix::test::stat_row(rows("start"), "FIT"), fit, 1e-10 * fit) << c.program;
+        }
+        // The degrees of freedom of the fit summary, with the corrections
+        // of the model (a fixed or defaulted exogenous variance).
+        const auto summary = velix::test::factoid_values(*r.items(0, "factoid", "Fit").at(0));
+        EXPECT_EQ(velix::test::stat_row(a, "DF"), summary.at("Chi-Square DF")) << c.program;
         if (&c == &cases[0]) {
             // The STAT rows carry the fit summary: the reference chi-square
             // and degrees of freedom of hs_cfa_ml.
