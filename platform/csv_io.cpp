@@ -602,6 +602,13 @@ bool read_names(std::string_view line, int64_t lineNo, CsvHeader* h, std::string
                                 format_message(kMsgHost, found).c_str());
         return false;
     }
+    // Refused before anything is made of them: a variable beyond the most
+    // could not be numbered.
+    if (f.views.size() > static_cast<size_t>(kHostMostVariables)) {
+        *error = format_message(kMsgHost, kMsgHostTooManyVariables, h->line(lineNo).c_str(),
+                                static_cast<int64_t>(f.views.size()), kHostMostVariables);
+        return false;
+    }
     std::set<std::string> seen;
     for (std::string_view view : f.views) {
         std::string n = trim(std::string(view));

@@ -82,6 +82,10 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 55, "%s: the quoted variable names are separated by %s; the fields of a data set are separated by commas"},
     // 100/56: the file and the name its first column is given.
     {kMsgHost, 56, "NOTE: The first column of %s has no name, as R's write.csv writes its row names: it is read as the row labels, the character variable %s."},
+    // 100/57: the line of the names ("line 1 of w.csv"), the number of
+    // variables and the most there can be, a piece of the line that says
+    // why a data set cannot be read.
+    {kMsgHost, 57, "%s: the data set has %ld variables, more than the %i a data set can have"},
     // 100/60-63: the data set (61: the variable first).
     {kMsgHost, 60, "ERROR: An analysis variable is not in data set %s."},
     {kMsgHost, 61, "ERROR: Analysis variable %s of data set %s is character; it must be numeric."},

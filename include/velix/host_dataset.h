@@ -74,6 +74,11 @@ struct DataSetSlot {
 
 constexpr uint32_t kSlotReading = 0x40;
 
+// The most variables a data set may have: variable numbers and the counts
+// of the variable lists are 16-bit, so a data set with more is refused
+// when it is opened (a wider number would wrap onto other columns).
+constexpr int32_t kHostMostVariables = 32767;
+
 // A list of variables: count entries of 1-based variable numbers.
 struct VariableList {
     int16_t count = 0;

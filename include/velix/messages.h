@@ -97,6 +97,8 @@ constexpr int32_t kMsgHostQuotedNamesSeparated = 55;
 // NOTE: The first column of %s has no name, as R's write.csv writes its row names: it is read as
 // the row labels, the character variable %s.
 constexpr int32_t kMsgHostRowLabels = 56;
+// %s: the data set has %ld variables, more than the %i a data set can have
+constexpr int32_t kMsgHostTooManyVariables = 57;
 // ERROR: An analysis variable is not in data set %s.
 constexpr int32_t kMsgHostVariableNotInDataSet = 60;
 // ERROR: Analysis variable %s of data set %s is character; it must be numeric.

@@ -115,6 +115,7 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostDataSetUnquotedPath, "/", "DATA", "/d/hs.csv"), "expected a data-set name (found \"/\"): a file is named by its path in quotes (DATA=\"/d/hs.csv\")"},
         {line(kMsgHostQuotedNamesSeparated, "line 5 of f.csv", "s"), "line 5 of f.csv: the quoted variable names are separated by s; the fields of a data set are separated by commas"},
         {line(kMsgHostRowLabels, "f.csv", "r"), "NOTE: The first column of f.csv has no name, as R's write.csv writes its row names: it is read as the row labels, the character variable r."},
+        {line(kMsgHostTooManyVariables, "line 1 of w.csv", big, 32767), "line 1 of w.csv: the data set has 5000000000 variables, more than the 32767 a data set can have"},
         {line(kMsgHostVariableNotInDataSet, "d"), "ERROR: An analysis variable is not in data set d."},
         {line(kMsgHostVariableCharacter, "v", "d"), "ERROR: Analysis variable v of data set d is character; it must be numeric."},
         {line(kMsgHostWeightFreqNotNumeric, "d"), "ERROR: The WEIGHT or FREQ variable of data set d must be a numeric variable of the data set."},
