@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -323,6 +324,53 @@ bool write_file(HostDataSet* data, OutputFile* file, const std::string& tag) {
     return true;
 }
 
+// Whether a data set without a TYPE holds a square symmetric matrix whose
+// first, character, column names its rows after its numeric variables, as
+// R's write.csv(cov(d)) writes one: kCovariance, kCorrelation (a unit
+// diagonal) or kNoMatrix.  Read as raw data, such a file fits a model to
+// its rows as observations without a word.
+enum class MatrixLook { kNoMatrix, kCovariance, kCorrelation };
+MatrixLook matrix_look(HostDataSet* d) {
+    // Its upper triangle is held to compare with the rows that follow; a
+    // matrix of more variables than any model fits is not looked at.
+    constexpr size_t kMostOrder = 500;
+    const size_t n = d->variables.size() - 1;
+    if (n < 2 || n > kMostOrder || !d->variables[0].character || d->nObs != static_cast<int64_t>(n))
+        return MatrixLook::kNoMatrix;
+    for (size_t k = 1; k <= n; ++k)
+        if (d->variables[k].character) return MatrixLook::kNoMatrix;
+    // Symmetric to the digits a writer keeps (R writes 15).
+    const auto same = [](double a, double b) { return std::fabs(a - b) <= 1e-12 * std::max(std::fabs(a), std::fabs(b)); };
+    std::vector<double> upperPart(n * n);
+    bool symmetric = true, unitDiagonal = true;
+    RowPosition at = first_position(d), after;
+    for (size_t i = 0; symmetric && i < n && load_row(d, at, &after); ++i, at = after) {
+        symmetric = upper(loaded_text(d, 0)) == upper(d->variables[i + 1].name);
+        for (size_t j = 0; symmetric && j < n; ++j) {
+            const double x = loaded_number(d, static_cast<int>(j + 1));
+            symmetric = !host_is_missing(x) && std::isfinite(x) && (j <= i || (upperPart[i * n + j] = x, true)) &&
+                        (j >= i || same(x, upperPart[j * n + i]));
+            unitDiagonal = unitDiagonal && (j != i || same(x, 1.0));
+        }
+    }
+    d->loaded = -1;  // the step reads from the first observation
+    if (!symmetric) return MatrixLook::kNoMatrix;
+    return unitDiagonal ? MatrixLook::kCorrelation : MatrixLook::kCovariance;
+}
+
+// The WARNING on a DATA= set without a TYPE that holds a covariance or
+// correlation matrix: it is read as raw data, and how to read it as the
+// matrix it is.
+void warn_of_matrix(HostDataSet* d, bool quoted) {
+    const MatrixLook look = matrix_look(d);
+    if (look == MatrixLook::kNoMatrix) return;
+    const bool corr = look == MatrixLook::kCorrelation;
+    const std::string written = quoted ? "\"" + d->name + "\"" : d->name;
+    write_log(format_message(kMsgHost, kMsgHostLooksLikeMatrix, d->name.c_str(),
+                             format_message(kMsgHost, corr ? kMsgHostCorrelation : kMsgHostCovariance).c_str(),
+                             d->nObs, written.c_str(), corr ? "corr" : "cov"));
+}
+
 HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
     HostDataSet* raw = data.get();
     step_sets().open.push_back(std::move(data));
@@ -359,6 +407,8 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
     if (data->rowLabels)
         write_log(format_message(kMsgHost, kMsgHostRowLabels, file_name_of(data->path).c_str(),
                                  kRowLabelsName));
+    // Only DATA= is summed, and only DATA= is analysed as raw data.
+    if (options.sums && options.type.empty() && data->type.empty()) warn_of_matrix(data.get(), quoted);
     if (!options.type.empty()) data->type = upper(options.type);
     if (!step_sets().byNames.empty()) apply_by(data.get(), step_sets().byNames, true);
     return adopt(std::move(data));

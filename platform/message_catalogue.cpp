@@ -86,6 +86,9 @@ const MessageRow kMessageCatalogue[] = {
     // variables and the most there can be, a piece of the line that says
     // why a data set cannot be read.
     {kMsgHost, 57, "%s: the data set has %ld variables, more than the %i a data set can have"},
+    // 100/58: the name, the kind of matrix (70 or 71), the observations,
+    // the name as the program writes it and the TYPE to give.
+    {kMsgHost, 58, "WARNING: Data set %s looks like a %s matrix: its first column names its rows after its numeric variables, and its numbers are symmetric. Without a TYPE it is read as raw data, %ld observations; to analyse it as the matrix, write data=%s(type=%s) and give the number of observations with the PROC option NOBS=."},
     // 100/60-63: the data set (61: the variable first).
     {kMsgHost, 60, "ERROR: An analysis variable is not in data set %s."},
     {kMsgHost, 61, "ERROR: Analysis variable %s of data set %s is character; it must be numeric."},
@@ -101,6 +104,9 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 68, "%ld with a FREQ value that is missing or below 1"},
     // 100/69: no observation is complete (no WEIGHT or FREQ given; 63 with them).
     {kMsgHost, 69, "ERROR: No observation of data set %s has a value for every analysis variable."},
+    // 100/70, 71: the kinds of matrix of 58.
+    {kMsgHost, 70, "covariance"},
+    {kMsgHost, 71, "correlation"},
     // 100/80: what is wrong (a syntax error, a statement the compiler
     // refuses, or the fault of a run, 87-93), its line and column.
     {kMsgHost, 80, "ERROR: %s at line %i, column %i."},

@@ -99,6 +99,15 @@ constexpr int32_t kMsgHostQuotedNamesSeparated = 55;
 constexpr int32_t kMsgHostRowLabels = 56;
 // %s: the data set has %ld variables, more than the %i a data set can have
 constexpr int32_t kMsgHostTooManyVariables = 57;
+// WARNING: Data set %s looks like a %s matrix: its first column names its rows after its numeric
+// variables, and its numbers are symmetric. Without a TYPE it is read as raw data, %ld
+// observations; to analyse it as the matrix, write data=%s(type=%s) and give the number of
+// observations with the PROC option NOBS=.
+constexpr int32_t kMsgHostLooksLikeMatrix = 58;
+// covariance
+constexpr int32_t kMsgHostCovariance = 70;
+// correlation
+constexpr int32_t kMsgHostCorrelation = 71;
 // ERROR: An analysis variable is not in data set %s.
 constexpr int32_t kMsgHostVariableNotInDataSet = 60;
 // ERROR: Analysis variable %s of data set %s is character; it must be numeric.

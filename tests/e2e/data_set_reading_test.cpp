@@ -70,5 +70,57 @@ TEST(DataSetReading, VariablesBeyondTheMostThatCanBeNumberedAreRefused) {
     }
 }
 
+// Two factors of x1-x6 on `data`, with the PROC options given.
+std::string two_factors(const std::string& data) {
+    return "proc velix data=" + data + " method=ml covariance;\n"
+           "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3,\n"
+           "       x4 = 1.0 F2 + E4, x5 = l5 F2 + E5, x6 = l6 F2 + E6;\n"
+           "std F1 = v1, F2 = v2, E1-E6 = ve1-ve6;\ncov F1 F2 = c12;\nrun;\n";
+}
+
+// A covariance or correlation matrix that R's write.csv wrote (r_matrices.R),
+// read without a TYPE, is still read as raw data, but a WARNING says what it
+// looks like and how to read it as that; the way it gives fits lavaan's
+// chi-square of the matrix (r_matrices.R: 24.2803708), the fit of the raw
+// data.  A first column that does not name the rows after the numeric
+// variables, or numbers that are not symmetric, get no such WARNING.
+TEST(DataSetReading, AMatrixFromRReadAsRawDataIsNamed) {
+    const std::vector<std::string> files = {"hs.csv", "hs_cov_r.csv", "hs_cor_r.csv"};
+    const std::string advice = " matrix: its first column names its rows after its numeric variables, and its "
+                               "numbers are symmetric. Without a TYPE it is read as raw data, 6 observations; to "
+                               "analyse it as the matrix, write data=";
+    for (const auto& [name, kind] : {std::pair<std::string, std::string>{"hs_cov_r", "covariance"}, {"hs_cor_r", "correlation"}}) {
+        const RunResult r = run_velix(two_factors(name), files);
+        const std::string type = kind == "covariance" ? "cov" : "corr";
+        EXPECT_NE(r.log.find("WARNING: Data set " + name + " looks like a " + kind + advice + name + "(type=" + type +
+                             ") and give the number of observations with the PROC option NOBS=."),
+                  std::string::npos)
+            << r.log;
+        EXPECT_EQ(factoid_values(*r.items(0, "factoid", "GenModInfo").at(0)).at("Number of Observations"), 6.0);
+    }
+    const RunResult asMatrix = run_velix(two_factors("hs_cov_r(type=cov) nobs=301"), files);
+    const RunResult raw = run_velix(two_factors("hs"), files);
+    EXPECT_EQ(asMatrix.log.find("looks like"), std::string::npos) << asMatrix.log;
+    EXPECT_EQ(raw.log.find("looks like"), std::string::npos) << raw.log;
+    const double chi = factoid_values(*asMatrix.items(0, "factoid", "Fit").at(0)).at("Chi-Square");
+    EXPECT_NEAR(chi, 24.2803708, 5e-6);
+    EXPECT_NEAR(factoid_values(*raw.items(0, "factoid", "Fit").at(0)).at("Chi-Square"), chi, 1e-8);
+
+    // Near misses: a row named after another variable, and one number
+    // that its mirror does not match.
+    const std::string text = read_text(data_path("hs_cov_r.csv"));
+    const std::string dir = own_folder("data_set_reading_matrix");
+    std::string renamed = text, asymmetric = text;
+    renamed.replace(renamed.find("\"x6\",") , 4, "\"x7\"");
+    const size_t secondRow = asymmetric.find("\n\"x2\",") + 7;
+    asymmetric.replace(secondRow, 3, "0.5");
+    for (const auto& [name, body] : {std::pair<std::string, std::string>{"renamed", renamed}, {"asymmetric", asymmetric}}) {
+        std::ofstream(dir + "/" + name + ".csv") << body;
+        const RunResult r = run_velix(two_factors(name), {}, {"--lib", dir});
+        EXPECT_EQ(r.log.find("looks like"), std::string::npos) << name << "\n" << r.log;
+        EXPECT_NE(r.log.find("_ROWNAME_"), std::string::npos) << name << ": read as R's row names all the same";
+    }
+}
+
 }  // namespace
 }  // namespace velix::test
