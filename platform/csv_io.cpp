@@ -463,8 +463,33 @@ std::string rtrim(std::string_view s) {
     return std::string(s.substr(0, e));
 }
 
+// The whole of the trimmed text t as a number by strtod's rules, which
+// may be an infinity or a NaN (R writes "Inf", "-Inf" and "NaN", and a
+// number beyond the range of doubles reads as an infinity); false when t
+// is not a number.  from_chars reads the plain decimal forms fast and
+// rounds as strtod does; strtod takes what it leaves (a leading '+',
+// hexadecimal, out of range) from a copy that ends where the text ends.
+bool read_real(std::string_view t, double* x) {
+    if (exact_decimal(t, x)) return true;
+    const char* last = t.data() + t.size();
+    const std::from_chars_result r = std::from_chars(t.data(), last, *x);
+    if (r.ec == std::errc() && r.ptr == last) return true;
+    const std::string copy(t);
+    char* end = nullptr;
+    *x = std::strtod(copy.c_str(), &end);
+    return !copy.empty() && end == copy.c_str() + copy.size();
+}
+
+// Whether a field that is no number of a numeric variable is one beyond
+// the range of doubles.
+bool infinite_number(std::string_view field) {
+    double x = 0.0;
+    return read_real(trim_view(field), &x) && std::isinf(x);
+}
+
 // Parses a numeric field: true with *v (a missing value for "", ".", "NA"
-// as R writes it, and the special codes), false when it is not a number.
+// as R writes it, NaN, and the special codes), false when it is not a
+// finite number.
 bool parse_number(std::string_view field, double* v) {
     const std::string_view t = trim_view(field);
     if (t.empty() || t == "." || t == "NA") {
@@ -482,24 +507,10 @@ bool parse_number(std::string_view field, double* v) {
             return true;
         }
     }
-    // from_chars reads the plain decimal forms fast and rounds as strtod
-    // does; strtod takes what it leaves (a leading '+', hexadecimal) from a
-    // copy that ends where the field ends.
     double x = 0.0;
-    if (exact_decimal(t, &x)) {
-        *v = x;
-        return true;
-    }
-    const char* last = t.data() + t.size();
-    const std::from_chars_result r = std::from_chars(t.data(), last, x);
-    if (r.ec != std::errc() || r.ptr != last) {
-        const std::string copy(t);
-        char* end = nullptr;
-        x = std::strtod(copy.c_str(), &end);
-        if (end != copy.c_str() + copy.size()) return false;
-    }
-    if (!std::isfinite(x)) return false;
-    *v = x;
+    if (!read_real(t, &x) || std::isinf(x)) return false;
+    // NaN, as R writes 0/0, is a missing value as NA is.
+    *v = std::isnan(x) ? host_missing_value() : x;
     return true;
 }
 
@@ -770,6 +781,24 @@ Parsed parse_lines(LineSource* src, std::string_view line, std::string* joined, 
     return p;
 }
 
+// A value of a variable that a value among its numbers made character: it
+// holds numbers when one is a number, and it is numbers but for values
+// beyond the range of doubles while every value is a number, missing or
+// such a one.  Once both are settled no value is parsed.
+void classify_turned(DataSetVariable* v, std::string_view text) {
+    if (v->holdsNumbers && !v->notFinite) return;
+    // A word's first byte says so at once, as in a column of names.
+    const std::string_view t = trim_view(text);
+    double x = 0.0;
+    if (!t.empty() && std::strchr("+-.0123456789iInN", t[0]) == nullptr) {
+        v->notFinite = false;
+    } else if (parse_number(t, &x)) {
+        v->holdsNumbers = v->holdsNumbers || !host_is_missing(x);
+    } else if (!infinite_number(text)) {
+        v->notFinite = false;
+    }
+}
+
 // A variable as the scan meets its values.  A numeric one (no CHAR line)
 // turns character at the first value that is not a number; the texts of
 // the observations before it come from a second reading of the source.
@@ -819,7 +848,7 @@ struct Scan {
         if (header->haveChar) {
             if (c.error.empty())
                 c.error = header->line(lineNo) + ": value '" + std::string(field) + "' of numeric variable " +
-                          c.var->name + " is not a number";
+                          c.var->name + (infinite_number(field) ? " is not a finite number" : " is not a number");
             numbers[k] = 0.0;
             return true;
         }
@@ -828,8 +857,9 @@ struct Scan {
         // A long text is cut: the message that names it is one line.
         constexpr size_t kShown = 40;
         const std::string_view word = trim_view(field);
+        c.var->notFinite = infinite_number(word);
         c.var->madeCharacter = header->line(lineNo) + " holds " + one_line(std::string(word.substr(0, kShown))) +
-                               (word.size() > kShown ? "..." : "");
+                               (word.size() > kShown ? "..." : "") + (c.var->notFinite ? ", not a finite number" : "");
         if (groups) {
             groups->place[k] = -1;
             // Groups by a variable that turned character were not its runs.
@@ -853,6 +883,7 @@ struct Scan {
         for (size_t k = 0; k < nv; ++k) {
             Column& c = cols[k];
             if (character[k]) {
+                if (c.turnedAt >= 0) classify_turned(c.var, texts[k]);
                 const size_t len = texts[k].size();
                 c.longest = std::max(c.longest, len);
                 if (header->haveChar && c.error.empty() && len > static_cast<size_t>(c.var->length))
@@ -969,6 +1000,7 @@ bool fill_turned_columns(LineSource* src, int64_t firstOffset, Scan* scan, std::
             if (obs >= c.turnedAt) continue;
             std::string t = rtrim(f.views[k]);
             c.longest = std::max(c.longest, t.size());
+            classify_turned(c.var, t);
             if (scan->hold) before[k].push_back(std::move(t));
         }
         ++obs;

@@ -43,6 +43,11 @@ struct DataSetVariable {
     // (no CHAR line declares its type): the value and its line, "line 38
     // of hs.csv holds n/a"; empty for any other.
     std::string madeCharacter;
+    // Of such a variable: the value was a number beyond the range of
+    // doubles (Inf, -Inf, 1e309), and every other value is a number or
+    // missing; it holds a number (not only missing values and words).
+    bool notFinite = false;
+    bool holdsNumbers = false;
     HostVariableDescriptor descriptor;  // what xvname hands out (points into name and label)
     char attributeName[2][8] = {};
     int16_t attributeWord[2] = {};

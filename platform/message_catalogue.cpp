@@ -89,6 +89,9 @@ const MessageRow kMessageCatalogue[] = {
     // 100/58: the name, the kind of matrix (70 or 71), the observations,
     // the name as the program writes it and the TYPE to give.
     {kMsgHost, 58, "WARNING: Data set %s looks like a %s matrix: its first column names its rows after its numeric variables, and its numbers are symmetric. Without a TYPE it is read as raw data, %ld observations; to analyse it as the matrix, write data=%s(type=%s) and give the number of observations with the PROC option NOBS=."},
+    // 100/59: the variable, the data set and the value that made it
+    // character, with its line ("line 38 of hs.csv holds n/a").
+    {kMsgHost, 59, "NOTE: Variable %s of data set %s holds numbers but is character, and is not analysed: %s."},
     // 100/60-63: the data set (61: the variable first).
     {kMsgHost, 60, "ERROR: An analysis variable is not in data set %s."},
     {kMsgHost, 61, "ERROR: Analysis variable %s of data set %s is character; it must be numeric."},
@@ -107,6 +110,9 @@ const MessageRow kMessageCatalogue[] = {
     // 100/70, 71: the kinds of matrix of 58.
     {kMsgHost, 70, "covariance"},
     {kMsgHost, 71, "correlation"},
+    // 100/72: as 61, with the value that made the variable character and
+    // its line, as in 59.
+    {kMsgHost, 72, "ERROR: Analysis variable %s of data set %s is not numeric: %s."},
     // 100/80: what is wrong (a syntax error, a statement the compiler
     // refuses, or the fault of a run, 87-93), its line and column.
     {kMsgHost, 80, "ERROR: %s at line %i, column %i."},

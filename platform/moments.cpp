@@ -350,8 +350,12 @@ int32_t make_request(HostDataSet* data, int32_t readList, int32_t weightList, in
         }
         const DataSetVariable& v = data->variables[number - 1];
         if (v.character) {
-            velix::platform::write_log(velix::platform::format_message(kMsgHost, kMsgHostVariableCharacter,
-                                                                       v.name.c_str(), data->name.c_str()));
+            velix::platform::write_log(
+                v.madeCharacter.empty()
+                    ? velix::platform::format_message(kMsgHost, kMsgHostVariableCharacter, v.name.c_str(),
+                                                      data->name.c_str())
+                    : velix::platform::format_message(kMsgHost, kMsgHostVariableMadeCharacter, v.name.c_str(),
+                                                      data->name.c_str(), v.madeCharacter.c_str()));
             return kLevelBadVariables;
         }
         q->var[i] = number - 1;

@@ -108,10 +108,14 @@ constexpr int32_t kMsgHostLooksLikeMatrix = 58;
 constexpr int32_t kMsgHostCovariance = 70;
 // correlation
 constexpr int32_t kMsgHostCorrelation = 71;
+// NOTE: Variable %s of data set %s holds numbers but is character, and is not analysed: %s.
+constexpr int32_t kMsgHostWordsLeftOut = 59;
 // ERROR: An analysis variable is not in data set %s.
 constexpr int32_t kMsgHostVariableNotInDataSet = 60;
 // ERROR: Analysis variable %s of data set %s is character; it must be numeric.
 constexpr int32_t kMsgHostVariableCharacter = 61;
+// ERROR: Analysis variable %s of data set %s is not numeric: %s.
+constexpr int32_t kMsgHostVariableMadeCharacter = 72;
 // ERROR: The WEIGHT or FREQ variable of data set %s must be a numeric variable of the data set.
 constexpr int32_t kMsgHostWeightFreqNotNumeric = 62;
 // ERROR: No observation of data set %s has every analysis value with a positive weight and

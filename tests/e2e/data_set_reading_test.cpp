@@ -122,5 +122,69 @@ TEST(DataSetReading, AMatrixFromRReadAsRawDataIsNamed) {
     }
 }
 
+// hs.csv with the value of variable `column` (1-based) in line `line` of
+// the file replaced by `value`, as the data set `name` in `dir`.
+void write_hs_with(const std::string& dir, const std::string& name, int line, int column, const std::string& value) {
+    std::string text = read_text(data_path("hs.csv"));
+    size_t at = 0;
+    for (int k = 1; k < line; ++k) at = text.find('\n', at) + 1;
+    for (int k = 1; k < column; ++k) at = text.find(',', at) + 1;
+    text.replace(at, text.find_first_of(",\n", at) - at, value);
+    std::ofstream(dir + "/" + name + ".csv") << text;
+}
+
+// R's non-finite values among the numbers of a raw data set.  NaN (0/0) is
+// a missing value, as NA is; Inf, -Inf and a number beyond the range of
+// doubles in a variable the analysis takes are an error that names the
+// variable, the line and the value, with or without a VAR list; a variable
+// that words made character is left out of an analysis without VAR with a
+// NOTE that names the first word, and the fit is that of the other
+// variables.
+TEST(DataSetReading, NonFiniteValuesAndWordsAmongTheNumbers) {
+    const std::string dir = own_folder("data_set_reading_non_finite");
+    write_hs_with(dir, "minf", 10, 5, "-Inf");
+    write_hs_with(dir, "huge", 7, 2, "1e309");
+    write_hs_with(dir, "nan", 10, 5, "NaN");
+    write_hs_with(dir, "na", 10, 5, "NA");
+    write_hs_with(dir, "word", 38, 4, "n/a");
+    const auto run = [&dir](const std::string& data, const std::string& vars) {
+        return run_velix("proc velix data=" + data + ";\n" + vars + "factor n=1;\nrun;\n", {}, {"--lib", dir});
+    };
+    const struct {
+        const char *data, *variable, *line, *value;
+    } infinite[] = {{"minf", "x5", "10", "-Inf"}, {"huge", "x2", "7", "1e309"}};
+    for (const auto& c : infinite) {
+        const std::string cause = std::string(": line ") + c.line + " of " + c.data + ".csv holds " + c.value +
+                                  ", not a finite number.";
+        const RunResult all = run(c.data, "");
+        EXPECT_NE(all.log.find(std::string("ERROR: Analysis variable ") + c.variable + " of data set " + c.data +
+                               " is not numeric" + cause),
+                  std::string::npos)
+            << all.log;
+        const RunResult listed = run(c.data, "var x1-x9;\n");
+        EXPECT_NE(listed.log.find(std::string("ERROR: Variable ") + c.variable + " is not numeric" + cause),
+                  std::string::npos)
+            << listed.log;
+        for (const RunResult* r : {&all, &listed}) {
+            EXPECT_GE(r->return_code(), 1000) << c.data;
+            EXPECT_TRUE(r->items(0, "factoid", "Fit").empty()) << c.data << ": nothing is fitted";
+        }
+    }
+    const RunResult nan = run("nan", ""), na = run("na", "");
+    const auto fit = [](const RunResult& r) { return factoid_values(*r.items(0, "factoid", "Fit").at(0)); };
+    EXPECT_EQ(nan.return_code(), 0) << nan.log;
+    EXPECT_EQ(fit(nan).at("Chi-Square"), fit(na).at("Chi-Square"));
+    EXPECT_EQ(factoid_values(*nan.items(0, "factoid", "GenModInfo").at(0)).at("Number of Observations"), 300.0);
+
+    const RunResult word = run("word", "");
+    EXPECT_NE(word.log.find("NOTE: Variable x4 of data set word holds numbers but is character, and is not "
+                            "analysed: line 38 of word.csv holds n/a."),
+              std::string::npos)
+        << word.log;
+    const RunResult others = run("word", "var x1-x3 x5-x9;\n");
+    EXPECT_EQ(others.log.find("NOTE: Variable x4"), std::string::npos) << "a VAR list leaves it out by itself";
+    EXPECT_EQ(fit(word).at("Chi-Square"), fit(others).at("Chi-Square"));
+}
+
 }  // namespace
 }  // namespace velix::test

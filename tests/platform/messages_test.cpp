@@ -119,6 +119,8 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostLooksLikeMatrix, "d", "m", big, "\"d\"", "t"), "WARNING: Data set d looks like a m matrix: its first column names its rows after its numeric variables, and its numbers are symmetric. Without a TYPE it is read as raw data, 5000000000 observations; to analyse it as the matrix, write data=\"d\"(type=t) and give the number of observations with the PROC option NOBS=."},
         {line(kMsgHostCovariance), "covariance"},
         {line(kMsgHostCorrelation), "correlation"},
+        {line(kMsgHostWordsLeftOut, "v", "d", "w"), "NOTE: Variable v of data set d holds numbers but is character, and is not analysed: w."},
+        {line(kMsgHostVariableMadeCharacter, "v", "d", "w"), "ERROR: Analysis variable v of data set d is not numeric: w."},
         {line(kMsgHostVariableNotInDataSet, "d"), "ERROR: An analysis variable is not in data set d."},
         {line(kMsgHostVariableCharacter, "v", "d"), "ERROR: Analysis variable v of data set d is character; it must be numeric."},
         {line(kMsgHostWeightFreqNotNumeric, "d"), "ERROR: The WEIGHT or FREQ variable of data set d must be a numeric variable of the data set."},
