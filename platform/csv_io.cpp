@@ -631,6 +631,13 @@ bool read_names(std::string_view line, int64_t lineNo, CsvHeader* h, std::string
             *error = h->line(lineNo) + ": a variable has no name";
             return false;
         }
+        // A NUL would end the name in every text made from it but not in
+        // the name itself, so that the two would differ.
+        if (const size_t nul = n.find('\0'); nul != std::string::npos) {
+            *error = format_message(kMsgHost, kMsgHostNameHoldsNul, h->line(lineNo).c_str(),
+                                    static_cast<int32_t>(h->names.size() + 1), n.substr(0, nul).c_str());
+            return false;
+        }
         // A longer name would be cut by the module, and two names alike in
         // their first 32 characters would become one.
         if (n.size() > kMaxNameLength) {

@@ -399,6 +399,13 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
     struct stat st;
     const bool regular = ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode);
     std::string why;
+    // A folder opens, but reads as no text at all.
+    if (!regular && S_ISDIR(st.st_mode)) {
+        std::fclose(file);
+        *error = "Data set " + name + " (" + data->path + ") cannot be read: " +
+                 format_message(kMsgHost, kMsgHostDataSetIsFolder) + ".";
+        return nullptr;
+    }
     if (!csv_scan(file_lines(file), regular ? hold_limit() : std::numeric_limits<size_t>::max(),
                   options.sums ? &options.by : nullptr, data.get(), &why)) {
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";

@@ -67,6 +67,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 45, "NOTE: Output data set %s has no observations and was not written."},
     {kMsgHost, 46, "NOTE: Output data set %s was not written."},
     {kMsgHost, 47, "ERROR: Output data set %s cannot be written to %s (%s)."},
+    // 100/48: why an input data set cannot be read.
+    {kMsgHost, 48, "it is a folder, not a file"},
     {kMsgHost, 49, "ERROR: Output data set %s cannot replace %s, which is not a file."},
     {kMsgHost, 50, "ERROR: Output data set %s cannot replace %s: %s."},
     // 100/51: the line of the names ("line 1 of hs.csv") and what it holds
@@ -113,6 +115,12 @@ const MessageRow kMessageCatalogue[] = {
     // 100/72: as 61, with the value that made the variable character and
     // its line, as in 59.
     {kMsgHost, 72, "ERROR: Analysis variable %s of data set %s is not numeric: %s."},
+    // 100/73: the variable and the data set.
+    {kMsgHost, 73, "ERROR: The values of variable %s of data set %s are too large for its moments: their sums go beyond the largest number a double holds (about 1.8e308)."},
+    // 100/74: the line of the names, the place of the variable among them
+    // and its name up to the NUL, a piece of the line that says why a data
+    // set cannot be read.
+    {kMsgHost, 74, "%s: variable %i of the names holds a NUL byte after \"%s\""},
     // 100/80: what is wrong (a syntax error, a statement the compiler
     // refuses, or the fault of a run, 87-93), its line and column.
     {kMsgHost, 80, "ERROR: %s at line %i, column %i."},

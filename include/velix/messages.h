@@ -82,6 +82,8 @@ constexpr int32_t kMsgHostOutputNotWritable = 47;
 constexpr int32_t kMsgHostOutputNotAFile = 49;
 // ERROR: Output data set %s cannot replace %s: %s.
 constexpr int32_t kMsgHostOutputCannotReplace = 50;
+// it is a folder, not a file
+constexpr int32_t kMsgHostDataSetIsFolder = 48;
 // %s: the line of variable names is a single field that holds %s; the fields of a data set are
 // separated by commas
 constexpr int32_t kMsgHostNamesOneField = 51;
@@ -116,6 +118,11 @@ constexpr int32_t kMsgHostVariableNotInDataSet = 60;
 constexpr int32_t kMsgHostVariableCharacter = 61;
 // ERROR: Analysis variable %s of data set %s is not numeric: %s.
 constexpr int32_t kMsgHostVariableMadeCharacter = 72;
+// ERROR: The values of variable %s of data set %s are too large for its moments: their sums go
+// beyond the largest number a double holds (about 1.8e308).
+constexpr int32_t kMsgHostMomentsOverflow = 73;
+// %s: variable %i of the names holds a NUL byte after "%s"
+constexpr int32_t kMsgHostNameHoldsNul = 74;
 // ERROR: The WEIGHT or FREQ variable of data set %s must be a numeric variable of the data set.
 constexpr int32_t kMsgHostWeightFreqNotNumeric = 62;
 // ERROR: No observation of data set %s has every analysis value with a positive weight and

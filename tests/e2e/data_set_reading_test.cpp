@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -184,6 +185,38 @@ TEST(DataSetReading, NonFiniteValuesAndWordsAmongTheNumbers) {
     const RunResult others = run("word", "var x1-x3 x5-x9;\n");
     EXPECT_EQ(others.log.find("NOTE: Variable x4"), std::string::npos) << "a VAR list leaves it out by itself";
     EXPECT_EQ(fit(word).at("Chi-Square"), fit(others).at("Chi-Square"));
+}
+
+// Troubles that other messages used to hide are named: a folder given as
+// the data file, values too large for the moments of their variable
+// (1e308, whose square overflows, where the step used to say the variable
+// had no positive variance and was determined by the others), and a NUL
+// byte in a variable name, which reached a listing table raw.
+TEST(DataSetReading, MessagesNameTheCause) {
+    const std::string dir = own_folder("data_set_reading_causes");
+    std::filesystem::create_directories(dir + "/folder.csv");
+    write_hs_with(dir, "huge", 7, 2, "1e308");
+    std::string nul = read_text(data_path("hs.csv"));
+    nul.replace(nul.find("x2"), 2, std::string("x\0002", 3));
+    std::ofstream(dir + "/nul.csv", std::ios::binary) << nul;
+    const struct {
+        const char* data;
+        std::string message;
+    } cases[] = {
+        {"folder", "ERROR: Data set folder (" + dir + "/folder.csv) cannot be read: it is a folder, not a file"},
+        {"huge", "ERROR: The values of variable x2 of data set huge are too large for its moments: their sums go "
+                 "beyond the largest number a double holds (about 1.8e308)."},
+        {"nul", "cannot be read: line 1 of nul.csv: variable 2 of the names holds a NUL byte after \"x\""},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = run_velix(std::string("proc velix data=") + c.data + ";\nfactor n=1;\nrun;\n", {},
+                                      {"--lib", dir});
+        EXPECT_NE(r.log.find(c.message), std::string::npos) << c.data << "\n" << r.log;
+        EXPECT_GE(r.return_code(), 100) << c.data;
+        EXPECT_TRUE(r.items(0, "factoid", "Fit").empty()) << c.data << ": nothing is fitted";
+        EXPECT_EQ(r.log.find("positive variance"), std::string::npos) << c.data;
+        EXPECT_EQ(r.listing.find('\0'), std::string::npos) << c.data;
+    }
 }
 
 }  // namespace
