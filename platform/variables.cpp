@@ -132,19 +132,18 @@ int32_t xvdflst(HostDataSet* data, VariableListRecord* lists) {
             // a value among its numbers made character is left out with a
             // NOTE that names the value.
             const DataSetVariable& v = data->variables[k];
-            if (v.character && !(v.notFinite && data->type.empty())) {
-                if (v.holdsNumbers)
-                    velix::platform::write_log(velix::platform::format_message(
-                        kMsgHost, kMsgHostWordsLeftOut, v.name.c_str(), data->name.c_str(), v.madeCharacter.c_str()));
-                continue;
-            }
             const auto number = static_cast<int16_t>(k + 1);
             bool named = false;
             for (int e : {kHostListBy, kHostListPartial, kHostListWeight, kHostListFreq}) {
                 const VariableList& l = lists->entry[e];
                 named = named || std::find(l.numbers, l.numbers + l.count, number) != l.numbers + l.count;
             }
-            if (!named) store.push_back(number);
+            if (named) continue;
+            if (!v.character || (v.notFinite && data->type.empty()))
+                store.push_back(number);
+            else if (v.holdsNumbers)
+                velix::platform::write_log(velix::platform::format_message(
+                    kMsgHost, kMsgHostWordsLeftOut, v.name.c_str(), data->name.c_str(), v.madeCharacter.c_str()));
         }
         lists->entry[kHostListVar].count = static_cast<int16_t>(store.size());
         lists->entry[kHostListVar].numbers = store.data();

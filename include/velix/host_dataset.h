@@ -171,7 +171,10 @@ void xvnamei(HostVariableDescriptor* descriptor);
 // valid for the step), or "" when nothing made it so.  0 or a status.
 int32_t xvcause(HostDataSet* data, int32_t number, const char** text);
 // Defines the variable lists of the step on DATA= (in-out: lists).  An empty
-// analysis list becomes every numeric variable that no other list names;
+// analysis list becomes every numeric variable that no other list names
+// (with, for raw data, each that is numbers but for values beyond the
+// range of doubles, which zacorr then refuses by name; each left out that
+// holds numbers but words made character is named in a NOTE);
 // kHostListRead becomes the analysis then the partial variables; the
 // completed record is kept with DATA= (its arrays live until the step
 // ends).  0, or kDsBadArgument for a number that names no variable.
