@@ -171,6 +171,19 @@ TEST(DataSetReading, NonFiniteValuesAndWordsAmongTheNumbers) {
             EXPECT_TRUE(r->items(0, "factoid", "Fit").empty()) << c.data << ": nothing is fitted";
         }
     }
+    // INEST= start values that R wrote without a CHAR line, one of them Inf.
+    ASSERT_EQ(run_velix("proc velix data=na outest=est;\nfactor n=1;\nrun;\n", {}, {"--lib", dir}).return_code(), 0);
+    std::string est = read_text(dir + "/est.csv");
+    est.erase(est.find("# CHAR="), est.find('\n', est.find("# CHAR=")) + 1 - est.find("# CHAR="));
+    const size_t parms = est.find("\nPARMS,");
+    const size_t f1 = est.find(',', est.find(',', est.find(',', est.find(',', parms + 1) + 1) + 1) + 1) + 1;
+    est.replace(f1, est.find(',', f1) - f1, "Inf");
+    std::ofstream(dir + "/inf_est.csv") << est;
+    const RunResult start = run("na inest=inf_est", "");
+    EXPECT_NE(start.log.find("ERROR: Variable _F1 is not numeric: line "), std::string::npos) << start.log;
+    EXPECT_NE(start.log.find(" of inf_est.csv holds Inf, not a finite number."), std::string::npos) << start.log;
+    EXPECT_GE(start.return_code(), 1000);
+
     const RunResult nan = run("nan", ""), na = run("na", "");
     const auto fit = [](const RunResult& r) { return factoid_values(*r.items(0, "factoid", "Fit").at(0)); };
     EXPECT_EQ(nan.return_code(), 0) << nan.log;
