@@ -308,7 +308,7 @@ void for_each_dependent(const EvalView& v, F&& f) {
 // what is not estimable.
 void standard_errors(const EvalView& v, const NullSpace& ns, const double* cov, double* se) {
     const int32_t q = v.nParmFree;
-    const double scale = estimate_covariance_scale(v.method, v.divisor);
+    const double scale = estimate_covariance_scale(v.method, v.nPrime);
     for (int32_t k = 0; k < q; ++k) {
         const double d = cov[pk_lower(k, k)];
         se[k] = d >= 0.0 && !ns.holds_parameter(q, k) ? std::sqrt(scale * d) : host_missing_value();
@@ -484,13 +484,13 @@ const double* shown_information(const EvalView& v, const double* h, std::vector<
 
 }  // namespace
 
-double estimate_covariance_scale(int32_t method, double divisor) {
-    if (!(divisor > 0.0)) return 0.0;
+double estimate_covariance_scale(int32_t method, double nPrime) {
+    if (!(nPrime > 0.0)) return 0.0;
     switch (method) {
         case kMethodGls:
         case kMethodMl:
         case kMethodWls:
-        case kMethodDwls: return 2.0 / divisor;
+        case kMethodDwls: return 2.0 / nPrime;
         default: return 0.0;
     }
 }

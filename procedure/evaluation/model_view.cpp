@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "host/internal_error.h"
+#include "procedure/data/data.h"
 #include "procedure/evaluation/sparse_jacobian.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -41,7 +42,7 @@ EvalView eval_view(ProcContext* ctx) {
     v.method = ctx->methods.methodStage;
     v.methodRequested = ctx->methods.methodRequested;
     v.jacobianMode = &ctx->eval.jacobianMode;
-    v.divisor = ctx->moments.divisor;
+    v.nPrime = sample_multiplier(&ctx->moments, &ctx->options);
     v.inWgt = ctx->input.inwgtUsed;
     v.singular = ctx->options.singular;
     v.nObs = ctx->moments.nObs;

@@ -48,7 +48,7 @@ struct EvalView {
     int32_t methodRequested = 0;  // MethodCode of the PROC statement
     int32_t* jacobianMode =
         nullptr;            // Jacobian storage mode of the stage (rewritten after the run)
-    double divisor = 0.0;   // variance divisor of the moments (N - 1 by default)
+    double nPrime = 0.0;    // N', the multiplier of the chi-square (sample_multiplier)
     int32_t inWgt = 0;      // GLS weights from INWGT=
     double singular = 0.0;  // tolerance of every factorization
     const double* parmUnits = nullptr;  // each parameter's size in the units of the data, 0
