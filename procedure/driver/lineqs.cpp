@@ -585,24 +585,43 @@ std::vector<size_t> group_cells(int mode, const std::vector<int32_t>& i1, const 
     return cells;
 }
 
-// A covariance that an earlier COV entry (or this one) gives already is an
-// error at the entry, as a variable listed twice in STD is: the later
-// parameter would silently replace the earlier.  *seen collects the cells
-// given so far.
-bool covariance_given_twice(const StepView& sv, const LineqsVariables& v, const VarianceGroup& g,
-                            const std::vector<size_t>& cells, std::vector<size_t>* seen) {
-    bool twice = false;
+// The variables of a COV entry as it lists them ("F1 F2 F3", "F1 * F2 F3").
+std::string entry_variables(const VarianceGroup& g) {
+    std::string text;
+    for (int list = 0; list < 2; ++list) {
+        const NameArray& a = list == 0 ? g.vars1 : g.vars2;
+        if (list == 1 && a.count > 0) text += " *";
+        for (int32_t k = 0; k < a.count; ++k) text += (text.empty() ? "" : " ") + str(a.names[k]);
+    }
+    return text;
+}
+
+// A covariance that an earlier COV entry (or this one) gave already is
+// replaced by this entry's, as a later statement replaces an earlier one
+// (`Fvis Ftxt Fspd = c1-c3, Fvis Fspd = 0` frees a block and fixes one
+// pair of it); a NOTE at the entry names the pair and what it replaces, so
+// that a pair written twice by mistake does not go unseen.  *givenBy holds
+// the group that gave each cell so far.
+void note_replaced_covariances(const LineqsVariables& v, const VariancePayload& cov, int32_t gi,
+                               const std::vector<size_t>& cells, std::vector<std::pair<size_t, int32_t>>* givenBy) {
+    const VarianceGroup& g = cov.groups[gi];
     const size_t E = v.exo.size();
     for (size_t cell : cells) {
-        if (std::find(seen->begin(), seen->end(), cell) != seen->end()) {
-            xpmlog(kMsgProc, kMsgCovPairTwice, str(v.exo[cell % E]).c_str(), str(v.exo[cell / E]).c_str());
-            xpmplacecol(g.line, g.column);
-            raise_error_level(sv.ctx, kLevelInputError);
-            twice = true;
+        const auto earlier = std::find_if(givenBy->begin(), givenBy->end(),
+                                          [cell](const auto& c) { return c.first == cell; });
+        if (earlier == givenBy->end()) {
+            givenBy->emplace_back(cell, gi);
+            continue;
         }
-        seen->push_back(cell);
+        const std::string a = str(v.exo[cell % E]), b = str(v.exo[cell / E]);
+        if (earlier->second == gi)
+            xpmlog(kMsgProc, kMsgCovPairTwiceInEntry, a.c_str(), b.c_str());
+        else
+            xpmlog(kMsgProc, kMsgCovPairReplaced, a.c_str(), b.c_str(),
+                   entry_variables(cov.groups[earlier->second]).c_str());
+        xpmplacecol(g.line, g.column);
+        earlier->second = gi;
     }
-    return twice;
 }
 
 // Writes the pattern of _PHI_: exogenous manifest pairs start free-valued
@@ -631,7 +650,7 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
     std::vector<NameRecord> slotNames;
     std::vector<double> slotValues;
     std::vector<std::pair<int32_t, int32_t>> stdSeen;  // variable, STD group
-    std::vector<size_t> covSeen;
+    std::vector<std::pair<size_t, int32_t>> covGivenBy;  // cell, COV group
     for (int mode = 0; mode < 2; ++mode) {
         const VariancePayload* p = mode == 0 ? stdP : covP;
         if (!p) continue;
@@ -686,7 +705,7 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
             }
             if (bad) continue;
             const std::vector<size_t> cells = group_cells(mode, i1, i2, E);
-            if (mode == 1 && covariance_given_twice(sv, v, g, cells, &covSeen)) continue;
+            if (mode == 1) note_replaced_covariances(v, *p, gi, cells, &covGivenBy);
             lfind(sv, g, mode, prefixes, &slotNames, &slotValues);
             for (size_t s = 0; s < cells.size(); ++s) {
                 phi[cells[s]] = slotNames[s];

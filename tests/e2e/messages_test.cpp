@@ -75,9 +75,9 @@ TEST(Messages, AConstraintOnAnUnknownNameShowsItsPlaceInTheFile) {
 // Faults of the model statements, each at its statement, entry or
 // operator: the message, the line of the program file, the source line and
 // a caret; and the exit status.  A second statement of the model's own
-// kind, a covariance given twice and lavaan's operators end the step; a
-// second model kind is left out with a warning; a data variable named like
-// an error term is noted at its term.
+// kind and lavaan's operators end the step; a second model kind is left
+// out with a warning; a covariance given again is noted at the entry that
+// replaces it, and a data variable named like an error term at its term.
 TEST(Messages, AModelStatementFaultShowsItsPlaceInTheFile) {
     // hs with x4 named E1.
     std::string hs = velix::test::read_text(velix::test::data_path("hs.csv"));
@@ -100,12 +100,12 @@ TEST(Messages, AModelStatementFaultShowsItsPlaceInTheFile) {
          "ERROR: A LINEQS model takes at most one STD and one COV statement.", 2},
         {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F2 + E2, x3 = l3 F3 + E3;\n",
                         "std F1-F3 = v1-v3, E1-E3 = ve1-ve3;\ncov F1 F2 = c12, F2 F1 = c21, F1 F3 = c13;\n"),
-         "ERROR: The covariance of F1 and F2 is given twice in the COV statement.\n"
-         "  at line 12, column 18:\ncov F1 F2 = c12, F2 F1 = c21, F1 F3 = c13;\n                 ^\n", 2},
+         "NOTE: The covariance of F1 and F2 that the COV entry F1 F2 gives is replaced by the one of this entry.\n"
+         "  at line 12, column 18:\ncov F1 F2 = c12, F2 F1 = c21, F1 F3 = c13;\n                 ^\n", 0},
         {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F2 + E2, x3 = l3 F3 + E3;\n",
-                        "std F1-F3 = v1-v3, E1-E3 = ve1-ve3;\ncov F1-F3 = c12 c13 c23,\n  F3 F2 = c32;\n"),
-         "ERROR: The covariance of F2 and F3 is given twice in the COV statement.\n"
-         "  at line 13, column 3:\n  F3 F2 = c32;\n  ^\n", 2},
+                        "std F1-F3 = v1-v3, E1-E3 = ve1-ve3;\ncov F1 F3 = c13,\n  F1 * F2 F2 = c12 c21;\n"),
+         "NOTE: The covariance of F1 and F2 is given twice in this COV entry; the later item is used.\n"
+         "  at line 13, column 3:\n  F1 * F2 F2 = c12 c21;\n  ^\n", 0},
         {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n",
                         "std F1 = vf, E1 E2 E3 = ve1-ve3, E2 = ve4;\n"),
          "ERROR: Variable E2 is listed twice in the STD statement.\n"
