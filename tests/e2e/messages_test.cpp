@@ -253,23 +253,38 @@ TEST(Messages, TheMessagesOfABYGroupNameTheGroup) {
 // variables: one factor of variance 1 fits the correlations .8, .9 and .9
 // exactly with ve3 = 1 - .9 .9 / .8 = -0.0125 (lavaan 0.6.14 alike,
 // negative_variance_reference.R), and the other variances (0.2) are not
-// named.
+// named.  FACTOR names its generated parameter unpadded and the data
+// variable, not its own column name.  NOPRINT writes no such message.
 TEST(Messages, ANegativeVarianceIsNamedWithItsVariable) {
     const std::string dir = velix::test::own_folder("negative_variance");
     std::ofstream(dir + "/r3.csv") << "# TYPE=CORR\n_TYPE_,_NAME_,x1,x2,x3\nN,,200,200,200\n"
                                       "CORR,x1,1,.8,.9\nCORR,x2,.8,1,.9\nCORR,x3,.9,.9,1\n";
-    for (const char* model : {"lineqs x1 = l1 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
-                              "std F1 = 1, E1-E3 = ve1-ve3;\n",
-                              "ram 1 1 4 l1, 1 2 4 l2, 1 3 4 l3, 2 1 1 ve1, 2 2 2 ve2, 2 3 3 ve3, 2 4 4 1;\n"
-                              "varnames 1 = F1, 2 = E1-E3 D1;\n"}) {
-        const RunResult r = run_velix("proc velix data='" + dir + "/r3.csv';\n" + model + "run;\n", {});
-        ASSERT_EQ(r.exitStatus, 0) << r.log;
-        EXPECT_NEAR(velix::test::column_by_parameter(velix::test::result_table(r), "Estimate").at("ve3"), -0.0125,
-                    1e-6);
-        const std::string warning = "WARNING: The estimate -0.0125 of ve3, the variance of E3, is negative: the "
-                                    "solution is improper.\n";
-        EXPECT_NE(r.log.find(warning), std::string::npos) << model << r.log;
-        EXPECT_EQ(r.log.find("the variance of"), r.log.rfind("the variance of")) << "named more than once\n" << r.log;
+    struct Case {
+        const char* model;
+        const char* parameter;
+        const char* variable;
+    } cases[] = {
+        {"lineqs x1 = l1 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\nstd F1 = 1, E1-E3 = ve1-ve3;\n", "ve3", "E3"},
+        {"ram 1 1 4 l1, 1 2 4 l2, 1 3 4 l3, 2 1 1 ve1, 2 2 2 ve2, 2 3 3 ve3, 2 4 4 1;\nvarnames 1 = F1, 2 = E1-E3 D1;\n",
+         "ve3", "E3"},
+        {"factor n=1;\n", "_U3", "x3"},
+    };
+    for (const Case& c : cases) {
+        for (const char* print : {"", " noprint"}) {
+            SCOPED_TRACE(std::string(c.model) + print);
+            const RunResult r = run_velix("proc velix data='" + dir + "/r3.csv'" + print + ";\n" + c.model + "run;\n", {});
+            ASSERT_EQ(r.exitStatus, 0) << r.log;
+            if (*print != '\0') {
+                EXPECT_EQ(r.log.find("negative"), std::string::npos) << r.log;
+                continue;
+            }
+            EXPECT_NEAR(velix::test::column_by_parameter(velix::test::result_table(r), "Estimate").at(c.parameter),
+                        -0.0125, 1e-6);
+            const std::string warning = std::string("WARNING: The estimate -0.0125 of ") + c.parameter +
+                                        ", the variance of " + c.variable + ", is negative: the solution is improper.\n";
+            EXPECT_NE(r.log.find(warning), std::string::npos) << r.log;
+            EXPECT_EQ(r.log.find("the variance of"), r.log.rfind("the variance of")) << "named more than once\n" << r.log;
+        }
     }
 }
 
