@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -815,6 +816,64 @@ void mark_latent_starts(const StepView& sv, const LineqsVariables& v) {
     }
 }
 
+// The name that a programming statement assigns ("x2" of "x2 = l2*F + E2"),
+// empty for any other statement (IF, DO, an array element, a comparison).
+std::string assigned_name(const char* text) {
+    auto is = [](char c, int (*f)(int)) { return f(static_cast<unsigned char>(c)) != 0; };
+    const char* p = text;
+    while (is(*p, std::isspace)) ++p;
+    const char* begin = p;
+    if (!is(*p, std::isalpha) && *p != '_') return {};
+    while (is(*p, std::isalnum) || *p == '_') ++p;
+    const std::string name(begin, p);
+    while (is(*p, std::isspace)) ++p;
+    return *p == '=' && p[1] != '=' ? name : std::string();
+}
+
+// Equations written apart by semicolons, as lavaan separates its lines
+// (`lineqs x1 = l1*F + E1; x2 = l2*F + E2;`): a semicolon ends the LINEQS
+// statement, and what follows it reads as programming statements, which
+// leave those variables out of the model.  The errors or identification
+// warnings that follow would not say why, so a programming statement that
+// assigns a variable of DATA= or of the model (not a parameter) gets a
+// WARNING at its line before them.
+void warn_equations_read_as_program(const StepView& sv, const LineqsPayload& eq,
+                                    std::initializer_list<const VariancePayload*> variances) {
+    if (sv.program->statements == nullptr) return;
+    std::vector<NameRecord> variables(eq.dependents, eq.dependents + eq.nEquations), parameters;
+    for (int32_t t = 0; t < eq.nTerms; ++t) {
+        variables.push_back(term_var(eq, t));
+        if (eq.kind[t] <= 4) parameters.push_back(eq.names[eq.nameStart[t]]);
+    }
+    for (const VariancePayload* p : variances)
+        for (int32_t gi = 0; p != nullptr && gi < p->nGroups; ++gi) {
+            const VarianceGroup& g = p->groups[gi];
+            for (const NameArray* a : {&g.vars1, &g.vars2}) variables.insert(variables.end(), a->names, a->names + a->count);
+            parameters.insert(parameters.end(), g.names.names, g.names.names + g.names.count);
+        }
+    for (const StatementNode* n = sv.ctx->stmtList; n; n = n->next)
+        if (std::memcmp(n->keyword, "PARAMETE", 8) == 0 || std::memcmp(n->keyword, "PARMS   ", 8) == 0) {
+            const NameArray& a = static_cast<const ParametersPayload*>(n->payload)->names;
+            parameters.insert(parameters.end(), a.names, a.names + a.count);
+        }
+    HostDataSet* data = sv.dataSets->dataSetHandle[kRoleData];
+    for (const ProgramStatement* st = sv.program->statements->program; st; st = st->next) {
+        const std::string name = assigned_name(st->text);
+        if (name.empty() || name.size() > 32) continue;
+        NameRecord r;
+        std::memcpy(r.text, name.data(), name.size());
+        r.length = static_cast<int16_t>(name.size());
+        if (index_in(parameters, r) >= 0) continue;
+        int16_t number = 0;
+        const bool inData = manifest_index(sv, sv.sizes->nManifest, r) >= 0 ||
+                            (data != nullptr && xvfind(data, r.text, r.length, &number, 0) == 0);
+        if (!inData && index_in(variables, r) < 0) continue;
+        xpmlog(kMsgProc, inData ? kMsgProgramAssignsDataVariable : kMsgProgramAssignsModelVariable, name.c_str(),
+               name.c_str());
+        xpmplacecol(st->line, st->column);
+    }
+}
+
 }  // namespace
 
 void cospare(ProcContext* ctx) {
@@ -828,6 +887,7 @@ void cospare(ProcContext* ctx) {
     if (stdNode == nullptr) xpmlog(kMsgProc, kMsgNoStd);
     const VariancePayload* stdP = stdNode ? static_cast<const VariancePayload*>(stdNode->payload) : nullptr;
     const VariancePayload* covP = covNode ? static_cast<const VariancePayload*>(covNode->payload) : nullptr;
+    warn_equations_read_as_program(sv, eq, {stdP, covP});
 
     std::vector<int32_t> depManifest, latentEndoEq;
     check_dependents(sv, eq, &depManifest, &latentEndoEq);

@@ -117,6 +117,23 @@ TEST(Messages, AModelStatementFaultShowsItsPlaceInTheFile) {
          "not with lavaan's operator \"~~\" at line 12, column 6.\n  F1 ~~ E1;\n     ^\n", 2},
         {kBefore + step("method=ml", kOneFactor, "x1 ~ x2;\n"),
          "not with lavaan's operator \"~\" at line 12, column 4.\nx1 ~ x2;\n   ^\n", 2},
+        // Equations apart by semicolons, as in lavaan: each one after the
+        // first is a programming statement, named at its line before the
+        // errors it leads to; one that assigns a parameter is not.
+        {kBefore + step("method=ml", "lineqs x1 = l1*F1 + E1; x2 = l2*F1 + E2; x3 = l3*F1 + E3;\n", "std F1 = vf, E1-E3 = ve1-ve3;\n"),
+         "WARNING: The statement that assigns x3 is read as a programming statement, though x3 is a variable of the DATA= data set: a semicolon ends the LINEQS statement, whose equations are separated by commas.\n"
+         "  at line 10, column 42:\nlineqs x1 = l1*F1 + E1; x2 = l2*F1 + E2; x3 = l3*F1 + E3;\n                                         ^\n"
+         "ERROR: The STD variable E2 is not a variable of the model.", 2},
+        {kBefore + step("method=ml", "lineqs x1 = l1*F1 + E1; x2 = l2*F1 + E2; x3 = l3*F1 + E3;\n", "std F1 = vf, E1 = ve1;\n"),
+         "WARNING: The statement that assigns x2 is read as a programming statement, though x2 is a variable of the DATA= data set: a semicolon ends the LINEQS statement, whose equations are separated by commas.\n"
+         "  at line 10, column 25:\n", 0},
+        {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F2 + E3; F2 = b*F1 + D2;\n", "std F1 = vf, E1-E3 = ve1-ve3;\n"),
+         "WARNING: The statement that assigns F2 is read as a programming statement, though F2 is a variable of the model: a semicolon ends the LINEQS statement, whose equations are separated by commas.\n"
+         "  at line 10, column 60:\n", 0},
+        // (The parameter E3 is named like the error term whose variance it is.)
+        {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n",
+                        "std F1 = vf, E1-E3 = ve1 ve2 E3;\nparameters ind;\nind = l2 * l3;\nE3 = ve2;\n"),
+         "!read as a programming statement", 0},
         // "= ~" apart is the negation of a programming statement.
         {kBefore + step("method=ml", kOneFactor, "a = ~ l2;\n"), "!lavaan", 0},
         // A programming word before "~" is the negation of its condition.
