@@ -887,7 +887,7 @@ void cospare(ProcContext* ctx) {
     if (stdNode == nullptr) xpmlog(kMsgProc, kMsgNoStd);
     const VariancePayload* stdP = stdNode ? static_cast<const VariancePayload*>(stdNode->payload) : nullptr;
     const VariancePayload* covP = covNode ? static_cast<const VariancePayload*>(covNode->payload) : nullptr;
-    warn_equations_read_as_program(sv, eq, {stdP, covP});
+    if (lq != nullptr) warn_equations_read_as_program(sv, eq, {stdP, covP});
 
     std::vector<int32_t> depManifest, latentEndoEq;
     check_dependents(sv, eq, &depManifest, &latentEndoEq);
