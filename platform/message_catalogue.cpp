@@ -512,8 +512,13 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 336, "ERROR: A second %s statement is given; a model's %s go in one %s statement."},
     // 352/337: the variable, the dependent variable of its equation.
     {kMsgProc, 337, "NOTE: %s in the equation of %s is the variable of the DATA= data set, not an error term; an error term needs a name that no variable of the data set has."},
-    // 352/338: the two variables.
-    {kMsgProc, 338, "ERROR: The covariance of %s and %s is given twice in the COV statement."},
+    // 352/338: the two variables and the variables of the earlier entry;
+    // 352/339: the two variables.
+    {kMsgProc, 338, "NOTE: The covariance of %s and %s that the COV entry %s gives is replaced by the one of this entry."},
+    {kMsgProc, 339, "NOTE: The covariance of %s and %s is given twice in this COV entry; the later item is used."},
+    // 352/340, 341: the name the programming statement assigns, twice.
+    {kMsgProc, 340, "WARNING: The statement that assigns %s is read as a programming statement, though %s is a variable of the DATA= data set: a semicolon ends the LINEQS statement, whose equations are separated by commas."},
+    {kMsgProc, 341, "WARNING: The statement that assigns %s is read as a programming statement, though %s is a variable of the model: a semicolon ends the LINEQS statement, whose equations are separated by commas."},
     {kMsgProc, 344, "Std Err"},
     {kMsgProc, 345, "t Value"},
     {kMsgProc, 347, "NOTE: The determination of the manifest variables cannot be computed."},

@@ -540,8 +540,19 @@ constexpr int32_t kMsgSecondModelStatement = 336;
 // NOTE: %s in the equation of %s is the variable of the DATA= data set, not an error term; an
 // error term needs a name that no variable of the data set has.
 constexpr int32_t kMsgDataVariableAsErrorTerm = 337;
-// ERROR: The covariance of %s and %s is given twice in the COV statement.
-constexpr int32_t kMsgCovPairTwice = 338;
+// NOTE: The covariance of %s and %s that the COV entry %s gives is replaced by the one of this
+// entry.
+constexpr int32_t kMsgCovPairReplaced = 338;
+// NOTE: The covariance of %s and %s is given twice in this COV entry; the later item is used.
+constexpr int32_t kMsgCovPairTwiceInEntry = 339;
+// WARNING: The statement that assigns %s is read as a programming statement, though %s is a
+// variable of the DATA= data set: a semicolon ends the LINEQS statement, whose equations are
+// separated by commas.
+constexpr int32_t kMsgProgramAssignsDataVariable = 340;
+// WARNING: The statement that assigns %s is read as a programming statement, though %s is a
+// variable of the model: a semicolon ends the LINEQS statement, whose equations are separated by
+// commas.
+constexpr int32_t kMsgProgramAssignsModelVariable = 341;
 // ERROR: internal error: the lists of names, columns, types and forms of the COSAN statement
 // differ in length.
 constexpr int32_t kMsgCosanListLengths = 269;

@@ -35,6 +35,8 @@ EvalView eval_view(ProcContext* ctx) {
     v.invStore = ctx->moments.invStore;
     v.invertOnce = ctx->readers.perTermInverse;
     v.columnNames = ctx->readers.columnNames;
+    v.manifestNames = ctx->input.manifestNames;
+    if (ctx->readers.factorModel && !ctx->readers.factorNoUnique) v.factorUnique = ctx->readers.nFactors > 0 ? 3 : 1;
     v.S = ctx->arrays.momentMatrix;
     v.parmUnits = ctx->optSetup.parms.unit;
     v.weights = ctx->arrays.weightMatrix;

@@ -39,6 +39,8 @@ struct EvalView {
     double* invStore = nullptr;         // the InverseStore (offsets are 1-based)
     int32_t invertOnce = 0;             // inverse forms once for all terms
     const NameRecord* columnNames = nullptr;  // the ColumnNameTable (ModelMatrixTable::firstColumnName)
+    const NameRecord* manifestNames = nullptr;  // the DATA= variables in use [n]
+    int32_t factorUnique = 0;  // FACTOR: the matrix of the unique variances (a row per variable), else 0
 
     // Moments and method.
     const double* S = nullptr;        // packed order n
