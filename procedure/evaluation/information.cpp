@@ -599,11 +599,12 @@ int32_t cosicrp(NlpProblem* nlp) {
     if (leastSquares) return 0;
     if (rows) information_rows(v, shown);
     // The later results read the covariance of the estimates, and the
-    // tests of the bounds what releasing each one would do.
+    // tests of the bounds (with MODIFICATION) what releasing each one
+    // would do.
     st.covStatus = seStatus;
     std::copy(st.covariance, st.covariance + packed, h);
     if (st.covStatus == kCovRegular || st.covStatus == kCovGeneralized) {
-        std::vector<double> releases(nlp->shape.hasBounds ? 3 * static_cast<size_t>(q) : 0u);
+        std::vector<double> releases(nlp->shape.hasBounds && v.modIndices ? 3 * static_cast<size_t>(q) : 0u);
         if (!releases.empty()) bound_releases(v, set, st.cross, st.covariance, releases.data());
         write_information_scratch(&v, st.covariance, releases.empty() ? nullptr : releases.data());
     }

@@ -10,7 +10,8 @@
 //   f64 dFdC[p*]               dF/dC in the trace-product convention
 // and, with the sparse Jacobian (modes 11 and 12), its nonzeros:
 //   i32 rows[nz], i32 columns[nz], f64 values[nz]
-// and, when the problem has bounds, the score test of releasing each
+// and, when the problem has bounds and the tests after the fit are
+// wanted (MODIFICATION), the score test of releasing each
 // parameter's bound with the other active constraints kept, one
 // (score, variance, change) triple per parameter:
 //   f64 releases[3q]
