@@ -15,9 +15,8 @@
 // number of independent parameters; the optimizer's covariance code may
 // have left it there already, from the factor the technique made of the
 // same H), nlp->hess.hessian serves as the work of the inverse and ends
-// holding the same inverse (with parameters held at bounds, the inverse of
-// the whole H, which the information scratch keeps too),
-// nlp->work.stdErrors the scaled standard errors.
+// holding the same inverse, nlp->work.stdErrors the scaled standard
+// errors.
 #pragma once
 
 #include <cstdint>

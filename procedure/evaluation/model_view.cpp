@@ -43,6 +43,7 @@ EvalView eval_view(ProcContext* ctx) {
     v.logDetS = ctx->moments.logDetMoments;
     v.method = ctx->methods.methodStage;
     v.methodRequested = ctx->methods.methodRequested;
+    v.modIndices = ctx->options.modIndices != 0;
     v.jacobianMode = &ctx->eval.jacobianMode;
     v.nPrime = sample_multiplier(&ctx->moments, &ctx->options);
     v.inWgt = ctx->input.inwgtUsed;

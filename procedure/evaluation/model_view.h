@@ -48,6 +48,7 @@ struct EvalView {
     double logDetS = 0.0;
     int32_t method = 0;           // MethodCode of the running stage
     int32_t methodRequested = 0;  // MethodCode of the PROC statement
+    bool modIndices = false;      // MODIFICATION: the tests after the fit are wanted
     int32_t* jacobianMode =
         nullptr;            // Jacobian storage mode of the stage (rewritten after the run)
     double nPrime = 0.0;    // N', the multiplier of the chi-square (sample_multiplier)
