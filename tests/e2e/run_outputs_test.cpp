@@ -403,6 +403,29 @@ TEST_F(RunOutputs, AStopSignalWhileTheOutputsAreWrittenKeepsTheOldOnes) {
     EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
 }
 
+TEST_F(RunOutputs, AListingWhoseReaderWentAwayIsALostListing) {
+    // `velix prog.vx | head -c 200`: the reader is gone before the step
+    // ends.  The run used to end by SIGPIPE (status 141) with no log line;
+    // it is a lost listing as a full disk is.  The child starts with
+    // SIGPIPE's default action, as from a shell.
+    prepare("pipe", kOneFactor, {"est1.csv"});
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    ::close(pipe[0]);
+    const auto previous = std::signal(SIGPIPE, SIG_DFL);
+    const pid_t pid = start_velix(args({}), {.stdoutFd = pipe[1]});
+    std::signal(SIGPIPE, previous);
+    ::close(pipe[1]);
+    const int status = wait_for(pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    expect_kept({"est1.csv"}, "a lost listing");
+    const auto errors = error_lines();
+    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+    EXPECT_EQ(errors[0], "ERROR: The listing cannot be written to standard output; the run stops.");
+    EXPECT_NE(read_text(at("log.txt")).find("NOTE: Output data set est1 was not written"), std::string::npos);
+}
+
 TEST_F(RunOutputs, AnOutputThatCannotBeOpenedStopsTheRunWithStatusTwo) {
     // Status 3 is the unreadable program's; an output path that cannot be
     // opened (here: in a folder that does not exist) is a host failure.
