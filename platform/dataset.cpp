@@ -323,6 +323,36 @@ bool write_file(HostDataSet* data, OutputFile* file, const std::string& tag) {
     return true;
 }
 
+// Whether two paths name one file: the same device and inode where both
+// exist (another spelling, a symbolic or a hard link), else the same path
+// made absolute with its links resolved.
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    const bool hasA = ::stat(a.c_str(), &sa) == 0;
+    const bool hasB = ::stat(b.c_str(), &sb) == 0;
+    if (hasA && hasB) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    if (hasA != hasB) return false;
+    std::error_code ec;
+    return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
+}
+
+// The data set of the step whose file an output at `path` must not take:
+// the raw data of DATA= (an output replaces its file: the data would be
+// lost; moments and estimates may be replaced by updated ones), or another
+// output (one of the two would overwrite the other).  null when none.
+const HostDataSet* same_file_taken(const std::string& path) {
+    for (const auto& other : step_sets().open) {
+        const bool raw = !other->output && other->role == kRoleData &&
+                         std::none_of(std::begin(kMomentDataTypes), std::end(kMomentDataTypes),
+                                      [&](const char* t) { return other->type == t; });
+        if ((other->output || raw) && same_file(other->path, path)) return other.get();
+    }
+    return nullptr;
+}
+
+// The role as a message names it ("data set" alone outside a statement).
+const char* role_of(const std::string& role) { return role.empty() ? "Output" : role.c_str(); }
+
 HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
     HostDataSet* raw = data.get();
     step_sets().open.push_back(std::move(data));
@@ -341,6 +371,7 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
     auto data = std::make_unique<HostDataSet>();
     data->name = name;
     data->path = dataset_path(name, quoted);
+    data->role = options.role;
     std::FILE* file = std::fopen(data->path.c_str(), "rb");
     if (file == nullptr) {
         *error = "Data set " + name + " does not exist (no file " + data->path + ").";
@@ -378,15 +409,13 @@ HostDataSet* dataset_create_output(const std::string& name, bool quoted,
         return nullptr;
     }
     data->spilledRows.place_in(dir.empty() ? "." : dir.string());
-    // Two outputs of one step in one file would overwrite each other.
-    for (const auto& other : step_sets().open) {
-        if (!other->output) continue;
-        if (std::filesystem::weakly_canonical(other->path, ec) ==
-            std::filesystem::weakly_canonical(data->path, ec)) {
-            *error = "Output data sets " + other->name + " and " + name + " name the same file " +
-                     data->path + ".";
-            return nullptr;
-        }
+    data->role = options.role;
+    if (const HostDataSet* other = same_file_taken(data->path)) {
+        const bool raw = !other->output;
+        *error = format_message(kMsgHost, raw ? kMsgHostOutputReplacesData : kMsgHostOutputsShareFile,
+                                role_of(data->role), name.c_str(), role_of(other->role), other->name.c_str(),
+                                data->path.c_str());
+        return nullptr;
     }
     data->type = upper(options.type);
     data->typeGiven = !options.type.empty();

@@ -82,6 +82,11 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 55, "%s: the quoted variable names are separated by %s; the fields of a data set are separated by commas"},
     // 100/56: the file and the name its first column is given.
     {kMsgHost, 56, "NOTE: The first column of %s has no name, as R's write.csv writes its row names: it is read as the row labels, the character variable %s."},
+    // 100/58, 59: the role and name of the output, the role and name of
+    // the other data set, and the file they both name; pieces of an error
+    // at the output's name.
+    {kMsgHost, 58, "%s data set %s would replace %s data set %s, the raw data of the step (%s)"},
+    {kMsgHost, 59, "%s data set %s and %s data set %s name the same file %s"},
     // 100/60-63: the data set (61: the variable first).
     {kMsgHost, 60, "ERROR: An analysis variable is not in data set %s."},
     {kMsgHost, 61, "ERROR: Analysis variable %s of data set %s is character; it must be numeric."},

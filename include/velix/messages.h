@@ -97,6 +97,10 @@ constexpr int32_t kMsgHostQuotedNamesSeparated = 55;
 // NOTE: The first column of %s has no name, as R's write.csv writes its row names: it is read as
 // the row labels, the character variable %s.
 constexpr int32_t kMsgHostRowLabels = 56;
+// %s data set %s would replace %s data set %s, the raw data of the step (%s)
+constexpr int32_t kMsgHostOutputReplacesData = 58;
+// %s data set %s and %s data set %s name the same file %s
+constexpr int32_t kMsgHostOutputsShareFile = 59;
 // ERROR: An analysis variable is not in data set %s.
 constexpr int32_t kMsgHostVariableNotInDataSet = 60;
 // ERROR: Analysis variable %s of data set %s is character; it must be numeric.

@@ -403,6 +403,47 @@ TEST_F(RunOutputs, AStopSignalWhileTheOutputsAreWrittenKeepsTheOldOnes) {
     EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
 }
 
+TEST_F(RunOutputs, AnOutputThatWouldReplaceTheRawDataIsAnErrorBeforeAnythingIsWritten) {
+    // OUTSTAT= naming DATA= replaced the raw data with the moments, exit
+    // status 0 and no message.  However the program names the file (a
+    // path in quotes, a symbolic link), no output is written and the log
+    // names both roles.  Estimates replaced by updated ones stay allowed.
+    struct Case {
+        const char* options;
+        const char* role;
+    };
+    const Case cases[] = {
+        {"outstat=hs", "OUTSTAT= data set hs"},
+        {"outest=\"DIR/hs.csv\"", "OUTEST= data set DIR/hs.csv"},
+        {"outram=link outstat=stat4", "OUTRAM= data set link"},
+    };
+    for (const Case& c : cases) {
+        std::string options = c.options, role = c.role;
+        prepare("raw", "", {"stat4.csv"});
+        fs::create_symlink(at("hs.csv"), at("link.csv"));
+        for (std::string* text : {&options, &role})
+            if (const size_t d = text->find("DIR"); d != std::string::npos) text->replace(d, 3, dir_);
+        std::ofstream(at("program.vx")) << "proc velix data=hs covariance " << options << ";\nfactor n=1;\nrun;\n";
+        const std::string raw = read_text(velix::test::data_path("hs.csv"));
+        const int status = wait_for(start_velix(args({})));
+        ASSERT_TRUE(WIFEXITED(status)) << options;
+        EXPECT_EQ(WEXITSTATUS(status), 2) << options;
+        EXPECT_EQ(read_text(at("hs.csv")), raw) << options;
+        expect_kept({"stat4.csv"}, options);
+        const auto errors = error_lines();
+        ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+        EXPECT_EQ(errors[0].rfind("ERROR: " + role + " would replace DATA= data set hs, the raw data of the step (", 0),
+                  0u)
+            << errors[0];
+    }
+    prepare("estimates", std::string(kOneFactor) + "proc velix data=hs method=ml inest=est1 outest=est1;\n" +
+                             "   lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n" +
+                             "   std F1 = vf, E1-E3 = ve1-ve3;\nrun;\n",
+            {"est1.csv"});
+    EXPECT_EQ(velix::test::run_velix_args(args({})), 0) << read_text(at("log.txt"));
+    EXPECT_EQ(read_text(at("est1.csv")).rfind("# TYPE=EST\n", 0), 0u);
+}
+
 TEST_F(RunOutputs, AListingWhoseReaderWentAwayIsALostListing) {
     // `velix prog.vx | head -c 200`: the reader is gone before the step
     // ends.  The run used to end by SIGPIPE (status 141) with no log line;

@@ -1,7 +1,7 @@
 // Data sets of a step: opening by member name, TYPE override, BY groups as
 // runs, the sort check, synchronisation of a second data set by value,
-// rewinds, data-set information, output written at the end of the step,
-// what a data set read from its file keeps in memory, and a file that
+// rewinds, data-set information, output written at the end of the step
+// (never over the step's raw data), what a data set read from its file keeps in memory, and a file that
 // changes under the step.
 #include "platform/dataset.h"
 
@@ -348,6 +348,61 @@ TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
     EXPECT_EQ(read("typed").rfind("# TYPE=UCOV\n", 0), 0u);
 
     EXPECT_EQ(dataset_create_output("no/such/dir/x", true, DataSetOptions{}, &error), nullptr);
+}
+
+// An output data set cannot take the file of the step's raw DATA= data set
+// (which the rename at the step's end would replace: the raw data were
+// lost with no message) nor that of another output of the step, however
+// the file is named: another spelling, a path in quotes, a symbolic or a
+// hard link.  Moment data may be replaced by updated moments, and raw data
+// in another role than DATA= is not the step's data.
+TEST_F(DataSetTest, AnOutputCannotTakeTheFileOfTheRawDataOrOfAnotherOutput) {
+    write("raw", "x\n1\n2\n");
+    write("mom", "# TYPE=COV\n_TYPE_,_NAME_,x\nCOV,x,1\nN,,5\n");
+    std::filesystem::create_symlink(dir_ / "raw.csv", dir_ / "soft.csv");
+    std::filesystem::create_hard_link(dir_ / "raw.csv", dir_ / "hard.csv");
+    const std::string quoted = (dir_ / "raw.csv").string();
+    const std::string respelled = (dir_ / "." / "raw.csv").string();
+    struct Case {
+        const char* input;  // the member opened first
+        const char* inputRole;
+        std::vector<std::string> outputs;  // OUTSTAT=, then OUTEST= (a leading '"': a quoted path)
+        std::string refused;               // the error, "" when both are made
+    };
+    const std::string rawFile = "(" + (dir_ / "raw.csv").string() + ")";
+    const Case cases[] = {
+        {"raw", "DATA=", {"raw"}, "OUTSTAT= data set raw would replace DATA= data set raw, the raw data of the step " + rawFile},
+        {"raw", "DATA=", {"\"" + quoted}, "would replace DATA= data set raw"},
+        {"raw", "DATA=", {"\"" + respelled}, "would replace DATA= data set raw"},
+        {"raw", "DATA=", {"soft"}, "would replace DATA= data set raw"},
+        {"raw", "DATA=", {"hard"}, "would replace DATA= data set raw"},
+        {"mom", "DATA=", {"mom"}, ""},
+        {"raw", "INRAM=", {"raw"}, ""},
+        {"raw", "DATA=", {"new", "\"" + (dir_ / "new.csv").string()}, "and OUTSTAT= data set new name the same file"},
+        {"raw", "DATA=", {"mom", "\"" + (dir_ / "mom.csv").string()}, "and OUTSTAT= data set mom name the same file"},
+        {"mom", "DATA=", {"soft", "hard"}, "OUTEST= data set hard and OUTSTAT= data set soft name the same file"},
+    };
+    for (const Case& c : cases) {
+        DataSetOptions in;
+        in.role = c.inputRole;
+        std::string error;
+        ASSERT_NE(velix::platform::dataset_open_input(c.input, false, in, &error), nullptr) << error;
+        std::string refusal;
+        for (size_t k = 0; k < c.outputs.size() && refusal.empty(); ++k) {
+            DataSetOptions out;
+            out.role = k == 0 ? "OUTSTAT=" : "OUTEST=";
+            const bool path = c.outputs[k][0] == '"';
+            if (dataset_create_output(c.outputs[k].substr(path ? 1 : 0), path, out, &error) == nullptr)
+                refusal = error;
+        }
+        const std::string what = std::string(c.input) + " as " + c.inputRole + ", outputs " + c.outputs.back();
+        if (c.refused.empty())
+            EXPECT_EQ(refusal, "") << what;
+        else
+            EXPECT_NE(refusal.find(c.refused), std::string::npos) << what << ": " << refusal;
+        velix::platform::dataset_end_step();
+    }
+    EXPECT_EQ(read("raw"), "x\n1\n2\n");
 }
 
 // Walking every BY group of a data set twice, a data set read from its

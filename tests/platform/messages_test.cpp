@@ -114,6 +114,8 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostByGroupLine, 2, "school=Pasteur"), "BY group 2: school=Pasteur"},
         {line(kMsgHostDataSetUnquotedPath, "/", "DATA", "/d/hs.csv"), "expected a data-set name (found \"/\"): a file is named by its path in quotes (DATA=\"/d/hs.csv\")"},
         {line(kMsgHostQuotedNamesSeparated, "line 5 of f.csv", "s"), "line 5 of f.csv: the quoted variable names are separated by s; the fields of a data set are separated by commas"},
+        {line(kMsgHostOutputReplacesData, "OUTSTAT=", "d", "DATA=", "e", "p"), "OUTSTAT= data set d would replace DATA= data set e, the raw data of the step (p)"},
+        {line(kMsgHostOutputsShareFile, "OUTEST=", "d", "OUTRAM=", "e", "p"), "OUTEST= data set d and OUTRAM= data set e name the same file p"},
         {line(kMsgHostRowLabels, "f.csv", "r"), "NOTE: The first column of f.csv has no name, as R's write.csv writes its row names: it is read as the row labels, the character variable r."},
         {line(kMsgHostVariableNotInDataSet, "d"), "ERROR: An analysis variable is not in data set d."},
         {line(kMsgHostVariableCharacter, "v", "d"), "ERROR: Analysis variable v of data set d is character; it must be numeric."},
