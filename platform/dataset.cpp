@@ -323,6 +323,43 @@ bool write_file(HostDataSet* data, OutputFile* file, const std::string& tag) {
     return true;
 }
 
+// Puts the written output data sets of a step in place, all or none:
+//   give every earlier file a second name (none is replaced yet when one
+//     cannot be given one: the file cannot be replaced either);
+//   replace the files one by one;
+//   when one cannot be replaced, put back those replaced before it.
+// Logs why a data set could not take its place and, where even putting
+// back fails, each data set whose file was left changed (the earlier one
+// then keeps its second name).  true when every file is in place.
+bool put_in_place(const std::vector<HostDataSet*>& ready, std::vector<OutputFile>* files) {
+    std::string why;
+    size_t kept = 0;
+    while (kept < ready.size() && (*files)[kept].keep_old(&why)) ++kept;
+    size_t replaced = 0;
+    if (kept == ready.size())
+        while (replaced < ready.size() && (*files)[replaced].replace(&why)) ++replaced;
+    if (replaced == ready.size()) {
+        for (OutputFile& f : *files) f.forget_old();
+        return true;
+    }
+    const HostDataSet* failed = ready[kept < ready.size() ? kept : replaced];
+    write_log(format_message(kMsgHost, kMsgHostOutputCannotReplace, failed->name.c_str(), failed->path.c_str(),
+                             why.c_str()));
+    for (size_t k = 0; k < ready.size(); ++k) {
+        OutputFile& f = (*files)[k];
+        f.discard();
+        const char* name = ready[k]->name.c_str();
+        if (k >= kept || f.put_back(&why))
+            write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, name));
+        else if (f.kept_name().empty())
+            write_log(format_message(kMsgHost, kMsgHostOutputNotRemoved, name, ready[k]->path.c_str(), why.c_str()));
+        else
+            write_log(format_message(kMsgHost, kMsgHostOutputNotPutBack, name, ready[k]->path.c_str(), why.c_str(),
+                                     f.kept_name().c_str()));
+    }
+    return false;
+}
+
 // Whether two paths name one file: the same device and inode where both
 // exist (another spelling, a symbolic or a hard link), else the same path
 // made absolute with its links resolved.
@@ -503,19 +540,12 @@ bool dataset_commit_outputs(int returnCode) {
     // that comes during them waits until all are in place: never a mix
     // (only a kill, which cannot wait, may leave one, each file whole).
     if (stop_signal() != 0) ok = false;
+    if (ok) return put_in_place(ready, &files);
     for (size_t k = 0; k < ready.size(); ++k) {
-        HostDataSet* d = ready[k];
-        std::string why;
-        if (ok) {
-            if (files[k].replace(&why)) continue;
-            write_log(format_message(kMsgHost, kMsgHostOutputCannotReplace, d->name.c_str(), d->path.c_str(),
-                                     why.c_str()));
-            ok = false;
-        }
         files[k].discard();
-        write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, d->name.c_str()));
+        write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, ready[k]->name.c_str()));
     }
-    return ok;
+    return false;
 }
 
 std::string dataset_by_line(const HostDataSet* data) {

@@ -1,7 +1,9 @@
 // The command's outputs when a run cannot end normally: a file-size limit,
 // a stop signal in the middle of a fit or while the output data sets are
-// written, an output path that cannot be opened, errors outside any step
-// and a step whose only fault is one ERROR line.  Earlier files must stay
+// written, an output that would replace the raw data or cannot replace its
+// file, a listing whose reader went away, an output path that cannot be
+// opened, errors outside any step and a step whose only fault is one ERROR
+// line.  Earlier files must stay
 // byte for byte as they were, no scratch file may be left, the log must
 // say what happened in one ERROR line, and the exit status must be the
 // documented one (and agree with the run's return code in the JSON
@@ -442,6 +444,32 @@ TEST_F(RunOutputs, AnOutputThatWouldReplaceTheRawDataIsAnErrorBeforeAnythingIsWr
             {"est1.csv"});
     EXPECT_EQ(velix::test::run_velix_args(args({})), 0) << read_text(at("log.txt"));
     EXPECT_EQ(read_text(at("est1.csv")).rfind("# TYPE=EST\n", 0), 0u);
+}
+
+TEST_F(RunOutputs, AnOutputThatCannotReplaceItsFileLeavesEveryEarlierOne) {
+    // The second of three outputs is another user's file in a sticky
+    // folder, which this run may not replace: the first used to be new by
+    // then.  Now no output is replaced, and the log says which could not
+    // be and that none was written.  (Only root can give a file away.)
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+    std::string program = read_text(velix::test::data_path("hs_cfa_ml.vx"));
+    program.replace(program.find("covariance;"), 11, "covariance outstat=ost outram=oram outest=oest;");
+    const std::vector<std::string> outputs{"ost.csv", "oram.csv", "oest.csv"};
+    prepare("sticky", program, outputs);
+    constexpr uid_t kNobody = 65534;
+    ASSERT_EQ(::chown(at("oram.csv").c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chown(dir_.c_str(), kNobody, kNobody), 0);
+    fs::permissions(dir_, fs::perms::all | fs::perms::sticky_bit);
+    const int status = wait_for(start_velix(args({}), {.obeyPermissions = true}));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    expect_kept(outputs, "an output that could not replace its file");
+    const auto errors = error_lines();
+    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+    EXPECT_EQ(errors[0], "ERROR: Output data set oram cannot replace " + at("oram.csv") + ": Operation not permitted.");
+    const std::string log = read_text(at("log.txt"));
+    for (const std::string name : {"ost", "oram", "oest"})
+        EXPECT_NE(log.find("NOTE: Output data set " + name + " was not written."), std::string::npos) << log;
 }
 
 TEST_F(RunOutputs, AListingWhoseReaderWentAwayIsALostListing) {
