@@ -78,6 +78,9 @@ constexpr int32_t kMsgHostOutputEmpty = 45;
 constexpr int32_t kMsgHostOutputNotWritten = 46;
 // ERROR: Output data set %s cannot be written to %s (%s).
 constexpr int32_t kMsgHostOutputNotWritable = 47;
+// ERROR: Output data set %s left %s changed: its earlier file could not be put back (%s) and is kept
+// as %s.
+constexpr int32_t kMsgHostOutputNotPutBack = 48;
 // ERROR: Output data set %s cannot replace %s, which is not a file.
 constexpr int32_t kMsgHostOutputNotAFile = 49;
 // ERROR: Output data set %s cannot replace %s: %s.
@@ -97,6 +100,12 @@ constexpr int32_t kMsgHostQuotedNamesSeparated = 55;
 // NOTE: The first column of %s has no name, as R's write.csv writes its row names: it is read as
 // the row labels, the character variable %s.
 constexpr int32_t kMsgHostRowLabels = 56;
+// ERROR: Output data set %s was put in %s, where there was no file, and could not be removed (%s).
+constexpr int32_t kMsgHostOutputNotRemoved = 57;
+// %s data set %s would replace %s data set %s, the raw data of the step (%s)
+constexpr int32_t kMsgHostOutputReplacesData = 58;
+// %s data set %s and %s data set %s name the same file %s
+constexpr int32_t kMsgHostOutputsShareFile = 59;
 // ERROR: An analysis variable is not in data set %s.
 constexpr int32_t kMsgHostVariableNotInDataSet = 60;
 // ERROR: Analysis variable %s of data set %s is character; it must be numeric.
