@@ -4,7 +4,9 @@
 // group and each optimizer iteration (xattn), the step runner before each
 // item of the program and before it renames outputs into place.  SIGXFSZ
 // (a file-size limit) is ignored, so that the write that passes the limit
-// fails and is reported like a full disk.
+// fails and is reported like a full disk; so is SIGPIPE (a reader of the
+// listing or the log that closed its pipe), so that the write fails with
+// EPIPE and the output is reported lost.
 #pragma once
 
 namespace velix::platform {
