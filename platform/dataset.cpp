@@ -5,8 +5,10 @@
 // read: a group ends where an observation's BY values differ from those of
 // its first.  The module walks DATA= group by group (xbynext) and keeps
 // each other input data set on the group with the same BY values
-// (xbysync), so those are matched by value, not by position; for that the
-// other data set's groups are listed once, by a scan.  Output data sets
+// (xbysync), so those are matched by value, not by position: one in the
+// order of DATA= is followed, any other has its groups listed once, by a
+// scan, and sorted by their values, so that each is found by a binary
+// search whatever the order.  Output data sets
 // collect the rows of a BY group in memory and add them to the lines that
 // wait for their file when the next group begins.  When the step ends they
 // are written as CSV files, each to a scratch file in its own folder that
@@ -197,6 +199,7 @@ void regroup(HostDataSet* d) {
     d->key.clear();
     d->previousKey.clear();
     d->groups.clear();
+    d->groupOrder.clear();
     d->indexed = false;
 }
 
@@ -248,7 +251,24 @@ void list_groups(HostDataSet* d) {
         pos = after;
     }
     if (!d->groups.empty()) d->groups.back().end = pos;
+    d->groupOrder.resize(d->groups.size());
+    for (size_t g = 0; g < d->groups.size(); ++g) d->groupOrder[g] = g;
+    std::stable_sort(d->groupOrder.begin(), d->groupOrder.end(), [d](size_t a, size_t b) {
+        return compare_keys(d, d->groups[a].key, d->groups[b].key) < 0;
+    });
     d->indexed = true;
+}
+
+// The listed group of `d` with the BY values `key`: of several, the first
+// at or after group `from`, else the first; groups.size() when none.
+size_t find_listed_group(const HostDataSet* d, const ByKey& key, size_t from) {
+    const auto below = [d](size_t g, const ByKey& k) { return compare_keys(d, d->groups[g].key, k) < 0; };
+    const auto above = [d](const ByKey& k, size_t g) { return compare_keys(d, k, d->groups[g].key) < 0; };
+    const auto first = std::lower_bound(d->groupOrder.begin(), d->groupOrder.end(), key, below);
+    const auto last = std::upper_bound(first, d->groupOrder.end(), key, above);
+    if (first == last) return d->groups.size();
+    const auto onward = std::lower_bound(first, last, from);
+    return onward != last ? *onward : *first;
 }
 
 // Puts `d` on its listed group g.
@@ -534,6 +554,7 @@ size_t dataset_held_bytes(const HostDataSet* data) {
         for (const std::string& t : v.texts) bytes += text_bytes(t) - sizeof t;
     }
     for (const GroupEntry& g : data->groups) bytes += sizeof g + key_bytes(g.key);
+    bytes += data->groupOrder.capacity() * sizeof(size_t);
     if (data->scanned) {
         const ScanGroups& g = *data->scanned;
         bytes += (g.byVariables.capacity() + g.place.capacity() + g.variables.capacity()) * sizeof(int);
@@ -665,17 +686,12 @@ int32_t xbysync(HostDataSet* first, HostDataSet* second) {
             second->noGroup = true;
         return 0;
     }
+    // Forward from the current group, then from the start.
     const size_t from = static_cast<size_t>(std::clamp<int64_t>(second->group, 0, static_cast<int64_t>(n)));
-    for (size_t step = 0; step < n; ++step) {
-        const size_t g = (from + step) % n;  // forward from the current group, then from the start
-        bool matches = true;
-        for (size_t k = 0; matches && k < first->byVariables.size(); ++k)
-            matches = p::same_by_value(first->key[k], second->groups[g].key[k],
-                                    first->variables[first->byVariables[k]].character);
-        if (matches) {
-            p::enter_group(second, g);
-            return 0;
-        }
+    const size_t g = p::find_listed_group(second, first->key, from);
+    if (g < n) {
+        p::enter_group(second, g);
+        return 0;
     }
     second->noGroup = true;
     return 1;
