@@ -28,7 +28,9 @@
 #include <limits>
 #include <sstream>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/format.h"
 #include "platform/messages.h"
@@ -187,6 +189,13 @@ std::string by_values(const HostDataSet* data, const ByKey& key) {
 
 // ---- groups ----
 
+// A stop asked for while a data set is opened or read ends the step there:
+// what was read of it may be cut anywhere.
+void stop_if_asked() {
+    if (stop_signal() != 0) xexit(kLevelInterrupted, 0);
+}
+
+
 bool on_group(const HostDataSet* d) { return !d->noGroup && !d->ended && d->group >= 0; }
 
 // Before the first group, with no list of the groups.
@@ -206,6 +215,10 @@ void regroup(HostDataSet* d) {
 // Delivers the next observation of the current group: false at its end,
 // which is then known.
 bool advance(HostDataSet* d) {
+    // Each observation is a safe point for a stop: a pass over a large
+    // group (the moments, the kurtosis, the WLS weights) has no other.
+    // The look costs a load of the flag, nothing beside reading the row.
+    stop_if_asked();
     d->currentObs = -1;
     if (!on_group(d) || (d->endKnown && d->next.obs >= d->groupEnd.obs)) return false;
     RowPosition after;
@@ -343,6 +356,24 @@ bool write_file(HostDataSet* data, OutputFile* file, const std::string& tag) {
     return true;
 }
 
+// Opens a data set's file for reading.  A named pipe is opened without
+// waiting for its writer (open would wait in the kernel, deaf to a stop),
+// then waited for while no stop is asked for, and left non-blocking for
+// its reader.  Null when the file cannot be opened or a stop came first;
+// *regular whether it is a regular file.
+std::FILE* open_for_reading(const std::string& path, bool* regular) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    *regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (*regular) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = nullptr;
+    if ((*regular || !S_ISFIFO(st.st_mode) || wait_readable(fd)) && (file = ::fdopen(fd, "rb")) != nullptr)
+        return file;
+    ::close(fd);
+    return nullptr;
+}
+
 HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
     HostDataSet* raw = data.get();
     step_sets().open.push_back(std::move(data));
@@ -361,18 +392,20 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
     auto data = std::make_unique<HostDataSet>();
     data->name = name;
     data->path = dataset_path(name, quoted);
-    std::FILE* file = std::fopen(data->path.c_str(), "rb");
+    bool regular = true;
+    std::FILE* file = open_for_reading(data->path, &regular);
     if (file == nullptr) {
+        stop_if_asked();
         *error = "Data set " + name + " does not exist (no file " + data->path + ").";
         return nullptr;
     }
     // What is not a regular file (a pipe) cannot be read a second time:
     // it is held whatever its size.
-    struct stat st;
-    const bool regular = ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode);
     std::string why;
-    if (!csv_scan(file_lines(file), regular ? hold_limit() : std::numeric_limits<size_t>::max(),
-                  options.sums ? &options.by : nullptr, data.get(), &why)) {
+    const bool read = csv_scan(file_lines(file), regular ? hold_limit() : std::numeric_limits<size_t>::max(),
+                               options.sums ? &options.by : nullptr, data.get(), &why);
+    stop_if_asked();
+    if (!read) {
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";
         return nullptr;
     }
