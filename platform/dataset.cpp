@@ -374,6 +374,73 @@ std::FILE* open_for_reading(const std::string& path, bool* regular) {
     return nullptr;
 }
 
+// Puts the written output data sets of a step in place, all or none:
+//   give every earlier file a second name (none is replaced yet when one
+//     cannot be given one: the file cannot be replaced either);
+//   replace the files one by one;
+//   when one cannot be replaced, put back those replaced before it.
+// Logs why a data set could not take its place and, where even putting
+// back fails, each data set whose file was left changed (the earlier one
+// then keeps its second name).  true when every file is in place.
+bool put_in_place(const std::vector<HostDataSet*>& ready, std::vector<OutputFile>* files) {
+    std::string why;
+    size_t kept = 0;
+    while (kept < ready.size() && (*files)[kept].keep_old(&why)) ++kept;
+    size_t replaced = 0;
+    if (kept == ready.size())
+        while (replaced < ready.size() && (*files)[replaced].replace(&why)) ++replaced;
+    if (replaced == ready.size()) {
+        for (OutputFile& f : *files) f.forget_old();
+        return true;
+    }
+    const HostDataSet* failed = ready[kept < ready.size() ? kept : replaced];
+    write_log(format_message(kMsgHost, kMsgHostOutputCannotReplace, failed->name.c_str(), failed->path.c_str(),
+                             why.c_str()));
+    for (size_t k = 0; k < ready.size(); ++k) {
+        OutputFile& f = (*files)[k];
+        f.discard();
+        const char* name = ready[k]->name.c_str();
+        if (k >= kept || f.put_back(&why))
+            write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, name));
+        else if (f.kept_name().empty())
+            write_log(format_message(kMsgHost, kMsgHostOutputNotRemoved, name, ready[k]->path.c_str(), why.c_str()));
+        else
+            write_log(format_message(kMsgHost, kMsgHostOutputNotPutBack, name, ready[k]->path.c_str(), why.c_str(),
+                                     f.kept_name().c_str()));
+    }
+    return false;
+}
+
+// Whether two paths name one file: the same device and inode where both
+// exist (another spelling, a symbolic or a hard link), else the same path
+// made absolute with its links resolved.
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    const bool hasA = ::stat(a.c_str(), &sa) == 0;
+    const bool hasB = ::stat(b.c_str(), &sb) == 0;
+    if (hasA && hasB) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    if (hasA != hasB) return false;
+    std::error_code ec;
+    return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
+}
+
+// The data set of the step whose file an output at `path` must not take:
+// the raw data of DATA= (an output replaces its file: the data would be
+// lost; moments and estimates may be replaced by updated ones), or another
+// output (one of the two would overwrite the other).  null when none.
+const HostDataSet* same_file_taken(const std::string& path) {
+    for (const auto& other : step_sets().open) {
+        const bool raw = !other->output && other->role == kRoleData &&
+                         std::none_of(std::begin(kMomentDataTypes), std::end(kMomentDataTypes),
+                                      [&](const char* t) { return other->type == t; });
+        if ((other->output || raw) && same_file(other->path, path)) return other.get();
+    }
+    return nullptr;
+}
+
+// The role as a message names it ("data set" alone outside a statement).
+const char* role_of(const std::string& role) { return role.empty() ? "Output" : role.c_str(); }
+
 HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
     HostDataSet* raw = data.get();
     step_sets().open.push_back(std::move(data));
@@ -392,6 +459,7 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
     auto data = std::make_unique<HostDataSet>();
     data->name = name;
     data->path = dataset_path(name, quoted);
+    data->role = options.role;
     bool regular = true;
     std::FILE* file = open_for_reading(data->path, &regular);
     if (file == nullptr) {
@@ -431,15 +499,13 @@ HostDataSet* dataset_create_output(const std::string& name, bool quoted,
         return nullptr;
     }
     data->spilledRows.place_in(dir.empty() ? "." : dir.string());
-    // Two outputs of one step in one file would overwrite each other.
-    for (const auto& other : step_sets().open) {
-        if (!other->output) continue;
-        if (std::filesystem::weakly_canonical(other->path, ec) ==
-            std::filesystem::weakly_canonical(data->path, ec)) {
-            *error = "Output data sets " + other->name + " and " + name + " name the same file " +
-                     data->path + ".";
-            return nullptr;
-        }
+    data->role = options.role;
+    if (const HostDataSet* other = same_file_taken(data->path)) {
+        const bool raw = !other->output;
+        *error = format_message(kMsgHost, raw ? kMsgHostOutputReplacesData : kMsgHostOutputsShareFile,
+                                role_of(data->role), name.c_str(), role_of(other->role), other->name.c_str(),
+                                data->path.c_str());
+        return nullptr;
     }
     data->type = upper(options.type);
     data->typeGiven = !options.type.empty();
@@ -527,19 +593,12 @@ bool dataset_commit_outputs(int returnCode) {
     // that comes during them waits until all are in place: never a mix
     // (only a kill, which cannot wait, may leave one, each file whole).
     if (stop_signal() != 0) ok = false;
+    if (ok) return put_in_place(ready, &files);
     for (size_t k = 0; k < ready.size(); ++k) {
-        HostDataSet* d = ready[k];
-        std::string why;
-        if (ok) {
-            if (files[k].replace(&why)) continue;
-            write_log(format_message(kMsgHost, kMsgHostOutputCannotReplace, d->name.c_str(), d->path.c_str(),
-                                     why.c_str()));
-            ok = false;
-        }
         files[k].discard();
-        write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, d->name.c_str()));
+        write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, ready[k]->name.c_str()));
     }
-    return ok;
+    return false;
 }
 
 std::string dataset_by_line(const HostDataSet* data) {

@@ -61,12 +61,14 @@ const MessageRow kMessageCatalogue[] = {
     // 100/42, 43: name and status.
     {kMsgHost, 42, "ERROR: Reading an observation of data set %s failed with status %i."},
     {kMsgHost, 43, "ERROR: Writing an observation to data set %s failed with status %i."},
-    // 100/44-50: name, then the return code (44), the file (47, 49, 50)
-    // and why it could not be written (47) or take its place (50).
+    // 100/44-50: name, then the return code (44), the file (47-50) and why
+    // it could not be written (47), be put back (48, then the second name
+    // of the earlier file) or take its place (50).
     {kMsgHost, 44, "NOTE: Output data set %s was not written: the step ended with return code %i."},
     {kMsgHost, 45, "NOTE: Output data set %s has no observations and was not written."},
     {kMsgHost, 46, "NOTE: Output data set %s was not written."},
     {kMsgHost, 47, "ERROR: Output data set %s cannot be written to %s (%s)."},
+    {kMsgHost, 48, "ERROR: Output data set %s left %s changed: its earlier file could not be put back (%s) and is kept as %s."},
     {kMsgHost, 49, "ERROR: Output data set %s cannot replace %s, which is not a file."},
     {kMsgHost, 50, "ERROR: Output data set %s cannot replace %s: %s."},
     // 100/51: the line of the names ("line 1 of hs.csv") and what it holds
@@ -82,6 +84,13 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 55, "%s: the quoted variable names are separated by %s; the fields of a data set are separated by commas"},
     // 100/56: the file and the name its first column is given.
     {kMsgHost, 56, "NOTE: The first column of %s has no name, as R's write.csv writes its row names: it is read as the row labels, the character variable %s."},
+    // 100/57: name, file and why the new file could not be removed.
+    {kMsgHost, 57, "ERROR: Output data set %s was put in %s, where there was no file, and could not be removed (%s)."},
+    // 100/58, 59: the role and name of the output, the role and name of
+    // the other data set, and the file they both name; pieces of an error
+    // at the output's name.
+    {kMsgHost, 58, "%s data set %s would replace %s data set %s, the raw data of the step (%s)"},
+    {kMsgHost, 59, "%s data set %s and %s data set %s name the same file %s"},
     // 100/60-63: the data set (61: the variable first).
     {kMsgHost, 60, "ERROR: An analysis variable is not in data set %s."},
     {kMsgHost, 61, "ERROR: Analysis variable %s of data set %s is character; it must be numeric."},
@@ -512,8 +521,13 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 336, "ERROR: A second %s statement is given; a model's %s go in one %s statement."},
     // 352/337: the variable, the dependent variable of its equation.
     {kMsgProc, 337, "NOTE: %s in the equation of %s is the variable of the DATA= data set, not an error term; an error term needs a name that no variable of the data set has."},
-    // 352/338: the two variables.
-    {kMsgProc, 338, "ERROR: The covariance of %s and %s is given twice in the COV statement."},
+    // 352/338: the two variables and the variables of the earlier entry;
+    // 352/339: the two variables.
+    {kMsgProc, 338, "NOTE: The covariance of %s and %s that the COV entry %s gives is replaced by the one of this entry."},
+    {kMsgProc, 339, "NOTE: The covariance of %s and %s is given twice in this COV entry; the later item is used."},
+    // 352/340, 341: the name the programming statement assigns, twice.
+    {kMsgProc, 340, "WARNING: The statement that assigns %s is read as a programming statement, though %s is a variable of the DATA= data set: a semicolon ends the LINEQS statement, whose equations are separated by commas."},
+    {kMsgProc, 341, "WARNING: The statement that assigns %s is read as a programming statement, though %s is a variable of the model: a semicolon ends the LINEQS statement, whose equations are separated by commas."},
     {kMsgProc, 344, "Std Err"},
     {kMsgProc, 345, "t Value"},
     {kMsgProc, 347, "NOTE: The determination of the manifest variables cannot be computed."},

@@ -41,6 +41,10 @@ void install_stop_handlers() {
         sigaction(signal, &action, nullptr);
     }
     std::signal(SIGXFSZ, SIG_IGN);
+    // A reader of the listing that goes away (`velix prog.vx | head`)
+    // makes the next write fail with EPIPE, a lost listing like any other,
+    // rather than end the run unannounced with its data sets unwritten.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 int stop_signal() { return received; }

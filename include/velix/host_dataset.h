@@ -24,6 +24,12 @@ struct HostBinding;
 // ---------------------------------------------------------------------------
 // Records the module and the host exchange.
 
+// The TYPEs of DATA= that hold moments or estimates rather than raw data
+// (observations the step accumulates): the procedure reads the data set
+// by its kind, and the host keeps an output from replacing raw data.
+inline constexpr const char* kMomentDataTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV",
+                                                   "SSCP",     "FACTOR", "ACE", "EST"};
+
 // The description of a data set that xoinfo kind 1 fills.
 struct DataSetInfo {
     char name[32] = {};      // the data set's name, blank-padded

@@ -22,6 +22,7 @@
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
 #include "optimizer/optimizer.h"
+#include "procedure/data/data.h"
 #include "procedure/estimation/estimation.h"
 #include "procedure/estimation/options.h"
 #include "procedure/evaluation/information.h"
@@ -93,7 +94,7 @@ void reset_run_state(NlpProblem* nlp) {
 // of sigma^2 stands.
 void stage_covariance_scale(ProcContext* ctx) {
     if (ctx->hooks == nullptr) return;
-    ctx->hooks->matrices.sigmaSqGiven = estimate_covariance_scale(ctx->methods.methodStage, ctx->moments.divisor);
+    ctx->hooks->matrices.sigmaSqGiven = estimate_covariance_scale(ctx->methods.methodStage, sample_multiplier(&ctx->moments, &ctx->options));
 }
 
 // Start phase and run of the current technique.  *memoryShort (out) is set

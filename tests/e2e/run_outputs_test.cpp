@@ -1,7 +1,9 @@
 // The command's outputs when a run cannot end normally: a file-size limit,
 // a stop signal in the middle of a fit or while the output data sets are
-// written, an output path that cannot be opened, errors outside any step
-// and a step whose only fault is one ERROR line.  Earlier files must stay
+// written, an output that would replace the raw data or cannot replace its
+// file, a listing whose reader went away, an output path that cannot be
+// opened, errors outside any step and a step whose only fault is one ERROR
+// line.  Earlier files must stay
 // byte for byte as they were, no scratch file may be left, the log must
 // say what happened in one ERROR line, and the exit status must be the
 // documented one (and agree with the run's return code in the JSON
@@ -528,6 +530,96 @@ TEST_F(RunOutputs, AStopSignalWhileTheOutputsAreWrittenKeepsTheOldOnes) {
     const auto errors = error_lines();
     ASSERT_EQ(errors.size(), 1u) << log;
     EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
+}
+
+TEST_F(RunOutputs, AnOutputThatWouldReplaceTheRawDataIsAnErrorBeforeAnythingIsWritten) {
+    // OUTSTAT= naming DATA= replaced the raw data with the moments, exit
+    // status 0 and no message.  However the program names the file (a
+    // path in quotes, a symbolic link), no output is written and the log
+    // names both roles.  Estimates replaced by updated ones stay allowed.
+    struct Case {
+        const char* options;
+        const char* role;
+    };
+    const Case cases[] = {
+        {"outstat=hs", "OUTSTAT= data set hs"},
+        {"outest=\"DIR/hs.csv\"", "OUTEST= data set DIR/hs.csv"},
+        {"outram=link outstat=stat4", "OUTRAM= data set link"},
+    };
+    for (const Case& c : cases) {
+        std::string options = c.options, role = c.role;
+        prepare("raw", "", {"stat4.csv"});
+        fs::create_symlink(at("hs.csv"), at("link.csv"));
+        for (std::string* text : {&options, &role})
+            if (const size_t d = text->find("DIR"); d != std::string::npos) text->replace(d, 3, dir_);
+        std::ofstream(at("program.vx")) << "proc velix data=hs covariance " << options << ";\nfactor n=1;\nrun;\n";
+        const std::string raw = read_text(velix::test::data_path("hs.csv"));
+        const int status = wait_for(start_velix(args({})));
+        ASSERT_TRUE(WIFEXITED(status)) << options;
+        EXPECT_EQ(WEXITSTATUS(status), 2) << options;
+        EXPECT_EQ(read_text(at("hs.csv")), raw) << options;
+        expect_kept({"stat4.csv"}, options);
+        const auto errors = error_lines();
+        ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+        EXPECT_EQ(errors[0].rfind("ERROR: " + role + " would replace DATA= data set hs, the raw data of the step (", 0),
+                  0u)
+            << errors[0];
+    }
+    prepare("estimates", std::string(kOneFactor) + "proc velix data=hs method=ml inest=est1 outest=est1;\n" +
+                             "   lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n" +
+                             "   std F1 = vf, E1-E3 = ve1-ve3;\nrun;\n",
+            {"est1.csv"});
+    EXPECT_EQ(velix::test::run_velix_args(args({})), 0) << read_text(at("log.txt"));
+    EXPECT_EQ(read_text(at("est1.csv")).rfind("# TYPE=EST\n", 0), 0u);
+}
+
+TEST_F(RunOutputs, AnOutputThatCannotReplaceItsFileLeavesEveryEarlierOne) {
+    // The second of three outputs is another user's file in a sticky
+    // folder, which this run may not replace: the first used to be new by
+    // then.  Now no output is replaced, and the log says which could not
+    // be and that none was written.  (Only root can give a file away.)
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+    std::string program = read_text(velix::test::data_path("hs_cfa_ml.vx"));
+    program.replace(program.find("covariance;"), 11, "covariance outstat=ost outram=oram outest=oest;");
+    const std::vector<std::string> outputs{"ost.csv", "oram.csv", "oest.csv"};
+    prepare("sticky", program, outputs);
+    constexpr uid_t kNobody = 65534;
+    ASSERT_EQ(::chown(at("oram.csv").c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chown(dir_.c_str(), kNobody, kNobody), 0);
+    fs::permissions(dir_, fs::perms::all | fs::perms::sticky_bit);
+    const int status = wait_for(start_velix(args({}), {.obeyPermissions = true}));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    expect_kept(outputs, "an output that could not replace its file");
+    const auto errors = error_lines();
+    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+    EXPECT_EQ(errors[0], "ERROR: Output data set oram cannot replace " + at("oram.csv") + ": Operation not permitted.");
+    const std::string log = read_text(at("log.txt"));
+    for (const std::string name : {"ost", "oram", "oest"})
+        EXPECT_NE(log.find("NOTE: Output data set " + name + " was not written."), std::string::npos) << log;
+}
+
+TEST_F(RunOutputs, AListingWhoseReaderWentAwayIsALostListing) {
+    // `velix prog.vx | head -c 200`: the reader is gone before the step
+    // ends.  The run used to end by SIGPIPE (status 141) with no log line;
+    // it is a lost listing as a full disk is.  The child starts with
+    // SIGPIPE's default action, as from a shell.
+    prepare("pipe", kOneFactor, {"est1.csv"});
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    ::close(pipe[0]);
+    const auto previous = std::signal(SIGPIPE, SIG_DFL);
+    const pid_t pid = start_velix(args({}), {.stdoutFd = pipe[1]});
+    std::signal(SIGPIPE, previous);
+    ::close(pipe[1]);
+    const int status = wait_for(pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    expect_kept({"est1.csv"}, "a lost listing");
+    const auto errors = error_lines();
+    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+    EXPECT_EQ(errors[0], "ERROR: The listing cannot be written to standard output; the run stops.");
+    EXPECT_NE(read_text(at("log.txt")).find("NOTE: Output data set est1 was not written"), std::string::npos);
 }
 
 TEST_F(RunOutputs, AnOutputThatCannotBeOpenedStopsTheRunWithStatusTwo) {
