@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -45,10 +46,12 @@
 #include <string_view>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/dataset.h"
 #include "platform/format.h"
 #include "platform/messages.h"
+#include "platform/stop_signals.h"
 #include "velix/codes.h"
 #include "velix/messages.h"
 
@@ -193,9 +196,12 @@ class FileLines final : public LineSource {
   public:
     explicit FileLines(std::FILE* file) : file_(file) {
         struct stat st;
-        if (::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode)) {
-            size_ = st.st_size;
-            modified_ = st.st_mtim;
+        if (::fstat(::fileno(file), &st) == 0) {
+            pipe_ = !S_ISREG(st.st_mode);
+            if (!pipe_) {
+                size_ = st.st_size;
+                modified_ = st.st_mtim;
+            }
         }
         // A small file needs no more than itself (and a byte to see its end).
         grow(size_ >= 0 ? std::min(kPiece, static_cast<size_t>(size_) + 1) : kPiece);
@@ -222,7 +228,7 @@ class FileLines final : public LineSource {
             begin_ = 0;
             end_ = rest;
             if (end_ == capacity_) grow(2 * capacity_);
-            const size_t got = std::fread(buf_.get() + end_, 1, capacity_ - end_, file_);
+            const size_t got = read_more(buf_.get() + end_, capacity_ - end_);
             end_ += got;
             atEnd_ = got == 0;  // the end of the file, or a read error that ends it as before
         }
@@ -256,6 +262,19 @@ class FileLines final : public LineSource {
         buf_ = std::move(bigger);
         capacity_ = capacity;
     }
+    // Up to n bytes.  A pipe gives what has come, waited for while no stop
+    // is asked for: a stop ends its bytes there (and the step, once the
+    // scan returns).
+    size_t read_more(char* to, size_t n) {
+        if (!pipe_) return std::fread(to, 1, n, file_);
+        const int fd = ::fileno(file_);
+        for (;;) {
+            const ssize_t got = ::read(fd, to, n);
+            if (got >= 0) return static_cast<size_t>(got);
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN || !wait_readable(fd)) return 0;
+        }
+    }
     // A regular file of the size and modification time it had when opened.
     bool unchanged() const {
         struct stat st;
@@ -270,6 +289,7 @@ class FileLines final : public LineSource {
     bool atEnd_ = false;
     char lastEnd_ = '\n';  // the byte that ended the line before
     int64_t size_ = -1;
+    bool pipe_ = false;  // not a regular file: read as its bytes come, past stdio's buffer
     struct timespec modified_ = {};
 };
 
@@ -956,6 +976,7 @@ bool scan_observations(LineSource* src, Scan* scan, int64_t* nObs, std::string* 
     int64_t lineNo = scan->header->namesLine, obs = 0, lines = 1;
     const int64_t first = src->offset();
     constexpr int64_t kSample = 64;  // observations whose lines estimate the rest
+    constexpr int64_t kStopLook = 4096;  // observations between looks at the stop flag: well under a millisecond
     for (int64_t offset = first; src->next(&line); offset = src->offset(), lineNo += lines) {
         lines = 1;
         const int64_t at = lineNo + 1;
@@ -977,6 +998,11 @@ bool scan_observations(LineSource* src, Scan* scan, int64_t* nObs, std::string* 
         }
         scan->take(at, RowPosition{obs, offset});
         if (++obs == kSample) scan->reserve(src->size(), static_cast<double>(src->offset() - first) / kSample);
+        // A stop ends the scan (and the step, which its caller ends).
+        if (obs % kStopLook == 0 && stop_signal() != 0) {
+            *error = "stopped";
+            return false;
+        }
     }
     *nObs = obs;
     return true;

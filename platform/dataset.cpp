@@ -5,8 +5,10 @@
 // read: a group ends where an observation's BY values differ from those of
 // its first.  The module walks DATA= group by group (xbynext) and keeps
 // each other input data set on the group with the same BY values
-// (xbysync), so those are matched by value, not by position; for that the
-// other data set's groups are listed once, by a scan.  Output data sets
+// (xbysync), so those are matched by value, not by position: one in the
+// order of DATA= is followed, any other has its groups listed once, by a
+// scan, and sorted by their values, so that each is found by a binary
+// search whatever the order.  Output data sets
 // collect the rows of a BY group in memory and add them to the lines that
 // wait for their file when the next group begins.  When the step ends they
 // are written as CSV files, each to a scratch file in its own folder that
@@ -27,7 +29,9 @@
 #include <limits>
 #include <sstream>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/format.h"
 #include "platform/messages.h"
@@ -186,6 +190,13 @@ std::string by_values(const HostDataSet* data, const ByKey& key) {
 
 // ---- groups ----
 
+// A stop asked for while a data set is opened or read ends the step there:
+// what was read of it may be cut anywhere.
+void stop_if_asked() {
+    if (stop_signal() != 0) xexit(kLevelInterrupted, 0);
+}
+
+
 bool on_group(const HostDataSet* d) { return !d->noGroup && !d->ended && d->group >= 0; }
 
 // Before the first group, with no list of the groups.
@@ -198,12 +209,17 @@ void regroup(HostDataSet* d) {
     d->key.clear();
     d->previousKey.clear();
     d->groups.clear();
+    d->groupOrder.clear();
     d->indexed = false;
 }
 
 // Delivers the next observation of the current group: false at its end,
 // which is then known.
 bool advance(HostDataSet* d) {
+    // Each observation is a safe point for a stop: a pass over a large
+    // group (the moments, the kurtosis, the WLS weights) has no other.
+    // The look costs a load of the flag, nothing beside reading the row.
+    stop_if_asked();
     d->currentObs = -1;
     if (!on_group(d) || (d->endKnown && d->next.obs >= d->groupEnd.obs)) return false;
     RowPosition after;
@@ -249,7 +265,24 @@ void list_groups(HostDataSet* d) {
         pos = after;
     }
     if (!d->groups.empty()) d->groups.back().end = pos;
+    d->groupOrder.resize(d->groups.size());
+    for (size_t g = 0; g < d->groups.size(); ++g) d->groupOrder[g] = g;
+    std::stable_sort(d->groupOrder.begin(), d->groupOrder.end(), [d](size_t a, size_t b) {
+        return compare_keys(d, d->groups[a].key, d->groups[b].key) < 0;
+    });
     d->indexed = true;
+}
+
+// The listed group of `d` with the BY values `key`: of several, the first
+// at or after group `from`, else the first; groups.size() when none.
+size_t find_listed_group(const HostDataSet* d, const ByKey& key, size_t from) {
+    const auto below = [d](size_t g, const ByKey& k) { return compare_keys(d, d->groups[g].key, k) < 0; };
+    const auto above = [d](const ByKey& k, size_t g) { return compare_keys(d, k, d->groups[g].key) < 0; };
+    const auto first = std::lower_bound(d->groupOrder.begin(), d->groupOrder.end(), key, below);
+    const auto last = std::upper_bound(first, d->groupOrder.end(), key, above);
+    if (first == last) return d->groups.size();
+    const auto onward = std::lower_bound(first, last, from);
+    return onward != last ? *onward : *first;
 }
 
 // Puts `d` on its listed group g.
@@ -371,6 +404,23 @@ void warn_of_matrix(HostDataSet* d, bool quoted) {
                              d->nObs, written.c_str(), corr ? "corr" : "cov"));
 }
 
+// Opens a data set's file for reading.  A named pipe is opened without
+// waiting for its writer (open would wait in the kernel, deaf to a stop),
+// then waited for while no stop is asked for, and left non-blocking for
+// its reader.  Null when the file cannot be opened or a stop came first;
+// *regular whether it is a regular file.
+std::FILE* open_for_reading(const std::string& path, bool* regular) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    *regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (*regular) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = nullptr;
+    if ((*regular || !S_ISFIFO(st.st_mode) || wait_readable(fd)) && (file = ::fdopen(fd, "rb")) != nullptr)
+        return file;
+    ::close(fd);
+    return nullptr;
+}
 
 // Puts the written output data sets of a step in place, all or none:
 //   give every earlier file a second name (none is replaced yet when one
@@ -458,25 +508,27 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
     data->name = name;
     data->path = dataset_path(name, quoted);
     data->role = options.role;
-    std::FILE* file = std::fopen(data->path.c_str(), "rb");
+    bool regular = true;
+    std::FILE* file = open_for_reading(data->path, &regular);
     if (file == nullptr) {
+        stop_if_asked();
         *error = "Data set " + name + " does not exist (no file " + data->path + ").";
         return nullptr;
     }
     // What is not a regular file (a pipe) cannot be read a second time:
     // it is held whatever its size.
-    struct stat st;
-    const bool regular = ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode);
     std::string why;
     // A folder opens, but reads as no text at all.
-    if (!regular && S_ISDIR(st.st_mode)) {
+    if (struct stat st; !regular && ::fstat(::fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
         std::fclose(file);
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " +
                  format_message(kMsgHost, kMsgHostDataSetIsFolder) + ".";
         return nullptr;
     }
-    if (!csv_scan(file_lines(file), regular ? hold_limit() : std::numeric_limits<size_t>::max(),
-                  options.sums ? &options.by : nullptr, data.get(), &why)) {
+    const bool read = csv_scan(file_lines(file), regular ? hold_limit() : std::numeric_limits<size_t>::max(),
+                               options.sums ? &options.by : nullptr, data.get(), &why);
+    stop_if_asked();
+    if (!read) {
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";
         return nullptr;
     }
@@ -651,6 +703,7 @@ size_t dataset_held_bytes(const HostDataSet* data) {
         for (const std::string& t : v.texts) bytes += text_bytes(t) - sizeof t;
     }
     for (const GroupEntry& g : data->groups) bytes += sizeof g + key_bytes(g.key);
+    bytes += data->groupOrder.capacity() * sizeof(size_t);
     if (data->scanned) {
         const ScanGroups& g = *data->scanned;
         bytes += (g.byVariables.capacity() + g.place.capacity() + g.variables.capacity()) * sizeof(int);
@@ -782,17 +835,12 @@ int32_t xbysync(HostDataSet* first, HostDataSet* second) {
             second->noGroup = true;
         return 0;
     }
+    // Forward from the current group, then from the start.
     const size_t from = static_cast<size_t>(std::clamp<int64_t>(second->group, 0, static_cast<int64_t>(n)));
-    for (size_t step = 0; step < n; ++step) {
-        const size_t g = (from + step) % n;  // forward from the current group, then from the start
-        bool matches = true;
-        for (size_t k = 0; matches && k < first->byVariables.size(); ++k)
-            matches = p::same_by_value(first->key[k], second->groups[g].key[k],
-                                    first->variables[first->byVariables[k]].character);
-        if (matches) {
-            p::enter_group(second, g);
-            return 0;
-        }
+    const size_t g = p::find_listed_group(second, first->key, from);
+    if (g < n) {
+        p::enter_group(second, g);
+        return 0;
     }
     second->noGroup = true;
     return 1;

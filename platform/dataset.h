@@ -245,6 +245,9 @@ struct HostDataSet {
     // next group was not the one wanted).
     std::vector<velix::platform::GroupEntry> groups;
     bool indexed = false;
+    // The ordinals of `groups` in the order of their BY values (equal
+    // values by ordinal): a group is found by value in log time.
+    std::vector<size_t> groupOrder;
 
     VariableListRecord lists;            // the variable lists defined by xvdflst
     bool listsDefined = false;

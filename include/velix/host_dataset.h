@@ -157,6 +157,8 @@ int32_t xbyrwnd(HostDataSet* data, int32_t code);
 int32_t xbylist(HostDataSet* data, HostDataSet* other);
 // Delivers the next observation of the current BY group of the slot's data
 // set: 1 when one was delivered, 0 at the end of the group (or no handle).
+// A stop the user asked for ends the step here (kLevelInterrupted), so that
+// every pass over the observations acts on it within an observation.
 int32_t xybyget(DataSetSlot* slot);
 
 // ---------------------------------------------------------------------------

@@ -12,9 +12,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -349,6 +352,130 @@ TEST_F(RunOutputs, AStopSignalDuringAFitKeepsTheStepsEarlierOutputs) {
         ASSERT_EQ(errors.size(), 1u) << name << "\n" << read_text(at("log.txt"));
         EXPECT_EQ(errors[0], std::string("ERROR: The run was stopped by ") + name + ".");
     }
+}
+
+// Waits up to `seconds` for the child, then kills it (SIGKILL): its status,
+// and in *late whether it had to be killed.
+int wait_within(pid_t pid, double seconds, bool* late) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    *late = false;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > until) {
+            *late = true;
+            ::kill(pid, SIGKILL);
+            return wait_for(pid);
+        }
+        ::usleep(10000);
+    }
+    return status;
+}
+
+// Whether process pid holds `path` open (false after `seconds`).
+bool holds_open(pid_t pid, const std::string& path, double seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    while (std::chrono::steady_clock::now() < until) {
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(fds, ec))
+            if (fs::read_symlink(e.path(), ec) == path) return true;
+        ::usleep(10000);
+    }
+    return false;
+}
+
+TEST_F(RunOutputs, AStopSignalEndsTheWaitForAPipesData) {
+    // DATA= is a named pipe.  Its open waited in the kernel for a writer,
+    // and its reads for the writer's next bytes, each restarted after the
+    // signal's handler: a stop was acted on only when data came.  Without
+    // a writer, and with one that wrote the names and a row and then went
+    // quiet, the stop now ends the run at once (the bound allows for a
+    // loaded machine).
+    const std::string program =
+        "proc velix data=pipe method=ml;\n"
+        "   lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
+        "   std F1 = vf, E1-E3 = ve1-ve3;\n"
+        "run;\n";
+    for (const bool writer : {false, true}) {
+        const std::string what = writer ? "a quiet writer" : "no writer";
+        prepare(writer ? "pipe_quiet" : "pipe_none", program, {});
+        const std::string pipe = at("pipe.csv");
+        ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+        const pid_t pid = start_velix(args({}));
+        ASSERT_GT(pid, 0);
+        int fd = -1;
+        // (A writer that does not wait is let in only once the reader is.)
+        for (int k = 0; writer && fd < 0 && k < 1000; ++k)
+            if ((fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK)) < 0) ::usleep(10000);
+        if (writer) {
+            ASSERT_GE(fd, 0) << "the run never opened the pipe";
+            const std::string hs = read_text(at("hs.csv"));
+            const std::string head = hs.substr(0, hs.find('\n', hs.find('\n') + 1) + 1);
+            ASSERT_EQ(::write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
+        }
+        holds_open(pid, pipe, 10);  // the run waits (the old one never held it open while it waited)
+        ::usleep(200000);
+        ::kill(pid, SIGTERM);
+        bool late = false;
+        const int status = wait_within(pid, 5, &late);
+        if (fd >= 0) ::close(fd);
+        ASSERT_FALSE(late) << what << ": the run went on waiting after the signal";
+        ASSERT_TRUE(WIFSIGNALED(status)) << what << ": exit status " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), SIGTERM) << what;
+        const auto errors = error_lines();
+        ASSERT_EQ(errors.size(), 1u) << what << "\n" << read_text(at("log.txt"));
+        EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.") << what;
+    }
+}
+
+// The CPU seconds process pid has used (0 when it is gone).
+double cpu_seconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    const size_t name = stat.rfind(')');
+    if (name == std::string::npos) return 0.0;
+    std::istringstream fields(stat.substr(name + 2));
+    std::string field;
+    double ticks = 0.0;
+    // After the name: state (3) ... utime (14) and stime (15).
+    for (int k = 3; k <= 15 && fields >> field; ++k)
+        if (k >= 14) ticks += std::stod(field);
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(RunOutputs, AStopSignalEndsALongPassOverTheObservations) {
+    // The WLS weights of 40 variables over 50,000 observations take seconds
+    // (about ten in the test build) in one pass, which had no safe point:
+    // a stop waited for its end.  The signal comes once the run has used a
+    // CPU second (past the scan of the file, inside the pass); the bound
+    // allows for a loaded machine.
+    prepare("long_pass", "proc velix data=wide method=wls;\n   factor n=1;\nrun;\n", {});
+    {
+        std::ofstream wide(at("wide.csv"));
+        for (int j = 1; j <= 40; ++j) wide << (j > 1 ? "," : "") << "z" << j;
+        wide << "\n";
+        uint64_t state = 88172645463325252ull;
+        char value[16];
+        for (int row = 0; row < 50000; ++row)
+            for (int j = 0; j < 40; ++j) {
+                state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+                std::snprintf(value, sizeof value, "%.4f", static_cast<double>(state >> 11) / 9007199254740992.0);
+                wide << value << (j < 39 ? ',' : '\n');
+            }
+    }
+    const pid_t pid = start_velix(args({}));
+    ASSERT_GT(pid, 0);
+    for (int k = 0; k < 6000 && cpu_seconds(pid) < 1.0; ++k) ::usleep(10000);
+    ::kill(pid, SIGTERM);
+    bool late = false;
+    const int status = wait_within(pid, 4, &late);
+    ASSERT_FALSE(late) << "the pass went on after the signal";
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    const auto errors = error_lines();
+    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+    EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
 }
 
 TEST_F(RunOutputs, AStopSignalWhileTheOutputsAreWrittenKeepsTheOldOnes) {

@@ -2,12 +2,14 @@
 // quoting, malformed files, and write-then-read identity.
 #include "platform/dataset.h"
 
+#include "platform/stop_signals.h"
 #include "tests/fuzz/csv_round_trip.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -381,6 +383,25 @@ TEST(CsvWrite, WriteThenReadGivesTheSameDataSet) {
     d.label = "two\rlines";
     ASSERT_TRUE(csv_read(csv_write(&d), &e, &error)) << error;
     EXPECT_EQ(e.label, "two lines");
+}
+
+// The scan of a large file is a safe point for a stop every few thousand
+// observations: after a SIGTERM (in a child process: the stop cannot be
+// taken back) it ends without reading the rest, where it read the whole
+// file first.
+TEST(CsvRead, AStopEndsTheScan) {
+    std::string text = "x,y\n";
+    for (int row = 0; row < 20000; ++row) text += std::to_string(row) + ",1.5\n";
+    EXPECT_EXIT(
+        {
+            velix::platform::install_stop_handlers();
+            std::raise(SIGTERM);
+            HostDataSet d;
+            std::string error;
+            std::_Exit(csv_read(text, &d, &error) ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << "the scan read all 20,000 observations after the stop";
 }
 
 }  // namespace

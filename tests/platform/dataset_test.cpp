@@ -14,6 +14,8 @@
 #include <cmath>
 #include <limits>
 #include <cstring>
+#include <random>
+#include <utility>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -206,6 +208,79 @@ TEST_F(DataSetTest, SecondDataSetInTheOrderOfDataIsFollowedWithoutAList) {
     EXPECT_TRUE(other->groups.empty());
     ASSERT_EQ(xbynext(data), 1);
     EXPECT_EQ(xbysync(data, other), 1) << "no group 4";
+}
+
+// A second data set whose groups come in another order is found by value
+// through an index of its groups: every group of DATA= meets its own
+// (values of a character and a numeric BY variable, missing ones among
+// them), or none when the other data set lacks it.
+TEST_F(DataSetTest, SecondDataSetInAnyOrderMeetsEachGroupByValue) {
+    const char* numbers[] = {"-2.5", ".", "0", ".A", "3", "1e5", "._"};
+    struct Group {
+        std::string c, g;
+        int id;
+    };
+    std::vector<Group> groups;
+    for (const char* c : {"a", "b b", "z"})
+        for (const char* g : numbers) groups.push_back({c, g, static_cast<int>(groups.size())});
+    // DATA= in the order of its values (missing ones before numbers).
+    std::string data = "c,g,x\n";
+    for (const char* c : {"a", "b b", "z"})
+        for (const char* g : {"._", ".", ".A", "-2.5", "0", "3", "1e5"})
+            for (int k = 0; k < 2; ++k) data += std::string(c) + "," + g + ",1\n";
+    write("data", data);
+    std::vector<Group> reversed(groups.rbegin(), groups.rend());
+    std::vector<Group> shuffled = groups;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+    for (const auto& [name, order] : {std::pair{"reversed", reversed}, std::pair{"shuffled", shuffled}}) {
+        std::string other = "c,g,w\n";
+        std::vector<bool> present(groups.size());
+        for (const Group& e : order) {
+            if (e.id % 5 == 3) continue;  // a group it lacks
+            present[e.id] = true;
+            for (int k = 0; k < 1 + e.id % 2; ++k) other += e.c + "," + e.g + "," + std::to_string(e.id) + "\n";
+        }
+        write(name, other);
+        HostDataSet* w = open(name);
+        HostDataSet* d = open("data");
+        std::string error;
+        ASSERT_TRUE(dataset_set_by(d, {"c", "g"}, false, &error)) << error;
+        while (xbynext(d) == 1) {
+            DataSetLabel by;
+            ASSERT_EQ(xoinfo(d, kInfoByValues, &by), 0);
+            const std::string values(by.text, by.length);
+            const auto at = std::find_if(groups.begin(), groups.end(), [&](const Group& e) {
+                return values == "c=" + e.c + " g=" + (e.g == "1e5" ? "100000" : e.g);
+            });
+            ASSERT_NE(at, groups.end()) << values;
+            const int id = at->id;
+            if (!present[id]) {
+                EXPECT_EQ(xbysync(d, w), 1) << name << ": " << values << " is not there";
+                EXPECT_TRUE(group_values(w, 3).empty()) << name << ": " << values;
+                continue;
+            }
+            ASSERT_EQ(xbysync(d, w), 0) << name << ": " << values;
+            EXPECT_EQ(group_values(w, 3), std::vector<double>(1 + id % 2, id)) << name << ": " << values;
+        }
+        velix::platform::dataset_end_step();
+    }
+}
+
+// Of groups with equal values in a second data set out of order, the one
+// met is the first at or after its current group, then the first from the
+// start: a DATA= that repeats its values (NOTSORTED) meets them in turn.
+TEST_F(DataSetTest, RepeatedGroupsOfASecondDataSetAreMetInTurn) {
+    write("data", "g,x\n1,1\n2,2\n1,3\n2,4\n");
+    HostDataSet* data = open("data");
+    std::string error;
+    ASSERT_TRUE(dataset_set_by(data, {"g"}, true, &error));
+    write("wgt", "g,w\n2,20\n1,10\n2,21\n1,11\n");  // opened after the BY statement
+    HostDataSet* other = open("wgt");
+    for (const double expected : {10, 21, 11, 20}) {
+        ASSERT_EQ(xbynext(data), 1);
+        ASSERT_EQ(xbysync(data, other), 0);
+        EXPECT_EQ(group_values(other, 2), std::vector<double>{expected});
+    }
 }
 
 TEST_F(DataSetTest, WithoutByVariablesEveryDataSetIsInStep) {
