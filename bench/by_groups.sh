@@ -9,7 +9,7 @@
 # read a group's observations again, each at 10 and 100,000 groups:
 # OUTSTAT=, KURTOSIS and DWLS NOPRINT on groups of 10 rows of 5 variables,
 # WLS NOPRINT with OUTWGT= on groups of 20 rows, and WLS with those weights
-# as INWGT=; and OUTSTAT=, KURTOSIS and DWLS NOPRINT on 10 and 10,000 groups
+# as INWGT=, in the order of DATA=, reversed and shuffled; and OUTSTAT=, KURTOSIS and DWLS NOPRINT on 10 and 10,000 groups
 # of the 50 weighted variables with missing values.  Listing, log and JSON
 # document go to files, as a user's would.  The data are generated at run
 # time into a scratch folder that is deleted at the end (the outputs of
@@ -118,6 +118,16 @@ for g in "${sizes[@]}"; do
   data "e$g" "$g" 20 5 0
   run "wls$g" "e$g" "method=wls covariance noprint outwgt=keep" ""
   run "inwgt$g" "e$g" "method=wls covariance noprint inwgt=keep" ""
+  # The same weights with their groups in reverse and in a shuffled order
+  # (the rows of a group kept in theirs), found by value.
+  head -n 4 "$work/keep.csv" > "$work/reversed.csv"
+  tail -n +5 "$work/keep.csv" | sort -s -t, -k1,1nr >> "$work/reversed.csv"
+  head -n 4 "$work/keep.csv" > "$work/shuffled.csv"
+  tail -n +5 "$work/keep.csv" | awk -F, '{ print ($1 * 2654435761) % 1000003 "," $0 }' |
+    sort -s -t, -k1,1n | cut -d, -f2- >> "$work/shuffled.csv"
+  run "inwgtrev$g" "e$g" "method=wls covariance noprint inwgt=reversed" ""
+  run "inwgtshuf$g" "e$g" "method=wls covariance noprint inwgt=shuffled" ""
+  rm -f "$work/reversed.csv" "$work/shuffled.csv"
   rm -f "$work/d$g.csv" "$work/e$g.csv" "$work/keep.csv"
 done
 weighted=(10)
@@ -147,7 +157,7 @@ goal "4,000 groups, ML, above 10 groups" $((peak[ml4000] - peak[ml10])) $((16 * 
 goal "40,000 groups, NONE, above 10 groups" $((peak[none40000] - peak[none10])) $((16 * 1024))
 goal "1,000 groups of 50 variables, WEIGHT and missing values" "${peak[weighted1000]}" $((64 * 1024))
 [ -z "${peak[ml100000]:-}" ] || goal "100,000 groups of 5 variables" "${peak[ml100000]}" $((32 * 1024))
-for n in outstat kurtosis dwls wls inwgt; do
+for n in outstat kurtosis dwls wls inwgt inwgtrev inwgtshuf; do
   [ -z "${peak[${n}100000]:-}" ] ||
     goal "100,000 groups, $n, above 10 groups" $((peak[${n}100000] - peak[${n}10])) $((16 * 1024))
 done

@@ -11,6 +11,8 @@
 //     d = -w over the free columns
 //   reduce_packed:  Z'AZ = A_NN + D'A_BN + A_NB D + D'(A_BB D)
 //   expand_packed:  Z C Z' = [C, (DC)'; DC, (DC)D'] in the parameters' places
+//   release_constraint:  the bordered inverse grown by one direction z,
+//     C + w w'/s (w = z - CAz, s = z'Aw), of which only row i is formed
 #include "numerics/variable_reduction.h"
 
 #include <algorithm>
@@ -40,6 +42,21 @@ std::vector<std::vector<double>> scaled_rows(int32_t n, int32_t m, const double*
         out.push_back(std::move(w));
     }
     return out;
+}
+
+// y := A x for the packed symmetric a of order n.
+void packed_times(int32_t n, const double* a, const double* x, double* y) {
+    for (int32_t i = 0; i < n; ++i) {
+        double v = 0.0;
+        for (int32_t j = 0; j < n; ++j) v += a[pk(i, j)] * x[j];
+        y[i] = v;
+    }
+}
+
+double dot(int32_t n, const double* x, const double* y) {
+    double v = 0.0;
+    for (int32_t i = 0; i < n; ++i) v += x[i] * y[i];
+    return v;
 }
 
 }  // namespace
@@ -159,6 +176,48 @@ void reduce_vector(const VariableReduction& r, const double* g, double* out) {
         for (size_t b = 0; b < r.basic.size(); ++b) v += r.d[b * rr + j] * g[r.basic[b]];
         out[j] = v;
     }
+}
+
+bool moving_direction(const VariableReduction& r, int32_t i, double* z) {
+    const size_t rr = static_cast<size_t>(r.dim());
+    size_t column = rr;
+    for (size_t j = 0; j < rr; ++j)
+        if (r.free[j] == i) column = j;
+    for (size_t b = 0; b < r.basic.size() && column == rr; ++b) {
+        if (r.basic[b] != i) continue;
+        double largest = 0.0;
+        for (size_t j = 0; j < rr; ++j)
+            if (std::fabs(r.d[b * rr + j]) > largest) {
+                largest = std::fabs(r.d[b * rr + j]);
+                column = j;
+            }
+    }
+    if (column == rr) return false;
+    std::fill(z, z + r.n, 0.0);
+    z[r.free[column]] = 1.0;
+    for (size_t b = 0; b < r.basic.size(); ++b) z[r.basic[b]] = r.d[b * rr + column];
+    return true;
+}
+
+ReleasedConstraint release_constraint(int32_t n, const double* a, const double* c, const double* g, const double* z,
+                                      int32_t i) {
+    ReleasedConstraint out;
+    std::vector<double> az(static_cast<size_t>(n)), w(static_cast<size_t>(n));
+    packed_times(n, a, z, az.data());
+    packed_times(n, c, az.data(), w.data());
+    for (int32_t k = 0; k < n; ++k) w[k] = z[k] - w[k];
+    const double s = dot(n, az.data(), w.data());
+    // A direction whose information the free ones explain to this share
+    // is not one more direction: the rule of the dependent rows.
+    if (!(s > kDependentRowTol * dot(n, az.data(), z)) || z[i] == 0.0) return out;
+    double cg = 0.0;
+    for (int32_t k = 0; k < n; ++k) cg += c[pk(i, k)] * g[k];
+    const double wg = dot(n, w.data(), g);
+    out.valid = true;
+    out.score = dot(n, z, g) / z[i];
+    out.variance = c[pk(i, i)] + w[i] * w[i] / s;
+    out.change = -cg - w[i] * wg / s;
+    return out;
 }
 
 }  // namespace velix::detail

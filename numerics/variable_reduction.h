@@ -51,4 +51,30 @@ void expand_packed(const VariableReduction& r, const double* c, double* out);
 // out := Z'g (r.dim() entries) of g (r.n entries).
 void reduce_vector(const VariableReduction& r, const double* g, double* out);
 
+// The column of Z along which parameter i moves, into z (r.n doubles):
+// that of i itself when it is free, else (i basic) that of the free
+// parameter with the largest entry in i's row of D.  false, z untouched,
+// when the constraints fix i (held, or a basic row without free entries).
+bool moving_direction(const VariableReduction& r, int32_t i, double* z);
+
+// The score test of releasing one active constraint, the others kept.
+// With C = Z (Z'AZ)^-1 Z' the covariance under all of them (A the
+// information, packed order n) and z a direction the others leave free
+// but the released one does not, the covariance of the larger model is
+// C + w w' / s, w = z - C A z, s = z'A w (the bordered inverse; s is the
+// information of z that the directions of C do not explain).  Of element
+// i, which the released constraint held:
+//   score     z'g / z_i, the multiplier of the released constraint (g_i
+//             when z = e_i, as when no other constraint moves i)
+//   variance  C_ii + w_i^2 / s
+//   change    -(C g)_i - w_i (w'g) / s, the expected change of element i
+// valid is false when z_i is 0 or s is not above kDependentRowTol z'Az
+// (the others all but fix z).
+struct ReleasedConstraint {
+    bool valid = false;
+    double score = 0.0, variance = 0.0, change = 0.0;
+};
+ReleasedConstraint release_constraint(int32_t n, const double* a, const double* c, const double* g, const double* z,
+                                      int32_t i);
+
 }  // namespace velix::detail

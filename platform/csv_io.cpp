@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -45,10 +46,12 @@
 #include <string_view>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/dataset.h"
 #include "platform/format.h"
 #include "platform/messages.h"
+#include "platform/stop_signals.h"
 #include "velix/codes.h"
 #include "velix/messages.h"
 
@@ -193,9 +196,12 @@ class FileLines final : public LineSource {
   public:
     explicit FileLines(std::FILE* file) : file_(file) {
         struct stat st;
-        if (::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode)) {
-            size_ = st.st_size;
-            modified_ = st.st_mtim;
+        if (::fstat(::fileno(file), &st) == 0) {
+            pipe_ = !S_ISREG(st.st_mode);
+            if (!pipe_) {
+                size_ = st.st_size;
+                modified_ = st.st_mtim;
+            }
         }
         // A small file needs no more than itself (and a byte to see its end).
         grow(size_ >= 0 ? std::min(kPiece, static_cast<size_t>(size_) + 1) : kPiece);
@@ -222,7 +228,7 @@ class FileLines final : public LineSource {
             begin_ = 0;
             end_ = rest;
             if (end_ == capacity_) grow(2 * capacity_);
-            const size_t got = std::fread(buf_.get() + end_, 1, capacity_ - end_, file_);
+            const size_t got = read_more(buf_.get() + end_, capacity_ - end_);
             end_ += got;
             atEnd_ = got == 0;  // the end of the file, or a read error that ends it as before
         }
@@ -256,6 +262,19 @@ class FileLines final : public LineSource {
         buf_ = std::move(bigger);
         capacity_ = capacity;
     }
+    // Up to n bytes.  A pipe gives what has come, waited for while no stop
+    // is asked for: a stop ends its bytes there (and the step, once the
+    // scan returns).
+    size_t read_more(char* to, size_t n) {
+        if (!pipe_) return std::fread(to, 1, n, file_);
+        const int fd = ::fileno(file_);
+        for (;;) {
+            const ssize_t got = ::read(fd, to, n);
+            if (got >= 0) return static_cast<size_t>(got);
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN || !wait_readable(fd)) return 0;
+        }
+    }
     // A regular file of the size and modification time it had when opened.
     bool unchanged() const {
         struct stat st;
@@ -270,6 +289,7 @@ class FileLines final : public LineSource {
     bool atEnd_ = false;
     char lastEnd_ = '\n';  // the byte that ended the line before
     int64_t size_ = -1;
+    bool pipe_ = false;  // not a regular file: read as its bytes come, past stdio's buffer
     struct timespec modified_ = {};
 };
 
@@ -463,8 +483,33 @@ std::string rtrim(std::string_view s) {
     return std::string(s.substr(0, e));
 }
 
+// The whole of the trimmed text t as a number by strtod's rules, which
+// may be an infinity or a NaN (R writes "Inf", "-Inf" and "NaN", and a
+// number beyond the range of doubles reads as an infinity); false when t
+// is not a number.  from_chars reads the plain decimal forms fast and
+// rounds as strtod does; strtod takes what it leaves (a leading '+',
+// hexadecimal, out of range) from a copy that ends where the text ends.
+bool read_real(std::string_view t, double* x) {
+    if (exact_decimal(t, x)) return true;
+    const char* last = t.data() + t.size();
+    const std::from_chars_result r = std::from_chars(t.data(), last, *x);
+    if (r.ec == std::errc() && r.ptr == last) return true;
+    const std::string copy(t);
+    char* end = nullptr;
+    *x = std::strtod(copy.c_str(), &end);
+    return !copy.empty() && end == copy.c_str() + copy.size();
+}
+
+// Whether a field that is no number of a numeric variable is one beyond
+// the range of doubles.
+bool infinite_number(std::string_view field) {
+    double x = 0.0;
+    return read_real(trim_view(field), &x) && std::isinf(x);
+}
+
 // Parses a numeric field: true with *v (a missing value for "", ".", "NA"
-// as R writes it, and the special codes), false when it is not a number.
+// as R writes it, NaN, and the special codes), false when it is not a
+// finite number.
 bool parse_number(std::string_view field, double* v) {
     const std::string_view t = trim_view(field);
     if (t.empty() || t == "." || t == "NA") {
@@ -482,24 +527,10 @@ bool parse_number(std::string_view field, double* v) {
             return true;
         }
     }
-    // from_chars reads the plain decimal forms fast and rounds as strtod
-    // does; strtod takes what it leaves (a leading '+', hexadecimal) from a
-    // copy that ends where the field ends.
     double x = 0.0;
-    if (exact_decimal(t, &x)) {
-        *v = x;
-        return true;
-    }
-    const char* last = t.data() + t.size();
-    const std::from_chars_result r = std::from_chars(t.data(), last, x);
-    if (r.ec != std::errc() || r.ptr != last) {
-        const std::string copy(t);
-        char* end = nullptr;
-        x = std::strtod(copy.c_str(), &end);
-        if (end != copy.c_str() + copy.size()) return false;
-    }
-    if (!std::isfinite(x)) return false;
-    *v = x;
+    if (!read_real(t, &x) || std::isinf(x)) return false;
+    // NaN, as R writes 0/0, is a missing value as NA is.
+    *v = std::isnan(x) ? host_missing_value() : x;
     return true;
 }
 
@@ -602,6 +633,13 @@ bool read_names(std::string_view line, int64_t lineNo, CsvHeader* h, std::string
                                 format_message(kMsgHost, found).c_str());
         return false;
     }
+    // Refused before anything is made of them: a variable beyond the most
+    // could not be numbered.
+    if (f.views.size() > static_cast<size_t>(kHostMostVariables)) {
+        *error = format_message(kMsgHost, kMsgHostTooManyVariables, h->line(lineNo).c_str(),
+                                static_cast<int64_t>(f.views.size()), kHostMostVariables);
+        return false;
+    }
     std::set<std::string> seen;
     for (std::string_view view : f.views) {
         std::string n = trim(std::string(view));
@@ -611,6 +649,13 @@ bool read_names(std::string_view line, int64_t lineNo, CsvHeader* h, std::string
         }
         if (n.empty()) {
             *error = h->line(lineNo) + ": a variable has no name";
+            return false;
+        }
+        // A NUL would end the name in every text made from it but not in
+        // the name itself, so that the two would differ.
+        if (const size_t nul = n.find('\0'); nul != std::string::npos) {
+            *error = format_message(kMsgHost, kMsgHostNameHoldsNul, h->line(lineNo).c_str(),
+                                    static_cast<int32_t>(h->names.size() + 1), n.substr(0, nul).c_str());
             return false;
         }
         // A longer name would be cut by the module, and two names alike in
@@ -763,6 +808,24 @@ Parsed parse_lines(LineSource* src, std::string_view line, std::string* joined, 
     return p;
 }
 
+// A value of a variable that a value among its numbers made character: it
+// holds numbers when one is a number, and it is numbers but for values
+// beyond the range of doubles while every value is a number, missing or
+// such a one.  Once both are settled no value is parsed.
+void classify_turned(DataSetVariable* v, std::string_view text) {
+    if (v->holdsNumbers && !v->notFinite) return;
+    // A word's first byte says so at once, as in a column of names.
+    const std::string_view t = trim_view(text);
+    double x = 0.0;
+    if (!t.empty() && std::strchr("+-.0123456789iInN", t[0]) == nullptr) {
+        v->notFinite = false;
+    } else if (parse_number(t, &x)) {
+        v->holdsNumbers = v->holdsNumbers || !host_is_missing(x);
+    } else if (!infinite_number(text)) {
+        v->notFinite = false;
+    }
+}
+
 // A variable as the scan meets its values.  A numeric one (no CHAR line)
 // turns character at the first value that is not a number; the texts of
 // the observations before it come from a second reading of the source.
@@ -812,7 +875,7 @@ struct Scan {
         if (header->haveChar) {
             if (c.error.empty())
                 c.error = header->line(lineNo) + ": value '" + std::string(field) + "' of numeric variable " +
-                          c.var->name + " is not a number";
+                          c.var->name + (infinite_number(field) ? " is not a finite number" : " is not a number");
             numbers[k] = 0.0;
             return true;
         }
@@ -821,8 +884,9 @@ struct Scan {
         // A long text is cut: the message that names it is one line.
         constexpr size_t kShown = 40;
         const std::string_view word = trim_view(field);
+        c.var->notFinite = infinite_number(word);
         c.var->madeCharacter = header->line(lineNo) + " holds " + one_line(std::string(word.substr(0, kShown))) +
-                               (word.size() > kShown ? "..." : "");
+                               (word.size() > kShown ? "..." : "") + (c.var->notFinite ? ", not a finite number" : "");
         if (groups) {
             groups->place[k] = -1;
             // Groups by a variable that turned character were not its runs.
@@ -846,6 +910,7 @@ struct Scan {
         for (size_t k = 0; k < nv; ++k) {
             Column& c = cols[k];
             if (character[k]) {
+                if (c.turnedAt >= 0) classify_turned(c.var, texts[k]);
                 const size_t len = texts[k].size();
                 c.longest = std::max(c.longest, len);
                 if (header->haveChar && c.error.empty() && len > static_cast<size_t>(c.var->length))
@@ -911,6 +976,7 @@ bool scan_observations(LineSource* src, Scan* scan, int64_t* nObs, std::string* 
     int64_t lineNo = scan->header->namesLine, obs = 0, lines = 1;
     const int64_t first = src->offset();
     constexpr int64_t kSample = 64;  // observations whose lines estimate the rest
+    constexpr int64_t kStopLook = 4096;  // observations between looks at the stop flag: well under a millisecond
     for (int64_t offset = first; src->next(&line); offset = src->offset(), lineNo += lines) {
         lines = 1;
         const int64_t at = lineNo + 1;
@@ -932,6 +998,11 @@ bool scan_observations(LineSource* src, Scan* scan, int64_t* nObs, std::string* 
         }
         scan->take(at, RowPosition{obs, offset});
         if (++obs == kSample) scan->reserve(src->size(), static_cast<double>(src->offset() - first) / kSample);
+        // A stop ends the scan (and the step, which its caller ends).
+        if (obs % kStopLook == 0 && stop_signal() != 0) {
+            *error = "stopped";
+            return false;
+        }
     }
     *nObs = obs;
     return true;
@@ -962,6 +1033,7 @@ bool fill_turned_columns(LineSource* src, int64_t firstOffset, Scan* scan, std::
             if (obs >= c.turnedAt) continue;
             std::string t = rtrim(f.views[k]);
             c.longest = std::max(c.longest, t.size());
+            classify_turned(c.var, t);
             if (scan->hold) before[k].push_back(std::move(t));
         }
         ++obs;

@@ -5,8 +5,10 @@
 // read: a group ends where an observation's BY values differ from those of
 // its first.  The module walks DATA= group by group (xbynext) and keeps
 // each other input data set on the group with the same BY values
-// (xbysync), so those are matched by value, not by position; for that the
-// other data set's groups are listed once, by a scan.  Output data sets
+// (xbysync), so those are matched by value, not by position: one in the
+// order of DATA= is followed, any other has its groups listed once, by a
+// scan, and sorted by their values, so that each is found by a binary
+// search whatever the order.  Output data sets
 // collect the rows of a BY group in memory and add them to the lines that
 // wait for their file when the next group begins.  When the step ends they
 // are written as CSV files, each to a scratch file in its own folder that
@@ -19,6 +21,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -26,7 +29,9 @@
 #include <limits>
 #include <sstream>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/format.h"
 #include "platform/messages.h"
@@ -185,6 +190,13 @@ std::string by_values(const HostDataSet* data, const ByKey& key) {
 
 // ---- groups ----
 
+// A stop asked for while a data set is opened or read ends the step there:
+// what was read of it may be cut anywhere.
+void stop_if_asked() {
+    if (stop_signal() != 0) xexit(kLevelInterrupted, 0);
+}
+
+
 bool on_group(const HostDataSet* d) { return !d->noGroup && !d->ended && d->group >= 0; }
 
 // Before the first group, with no list of the groups.
@@ -197,12 +209,17 @@ void regroup(HostDataSet* d) {
     d->key.clear();
     d->previousKey.clear();
     d->groups.clear();
+    d->groupOrder.clear();
     d->indexed = false;
 }
 
 // Delivers the next observation of the current group: false at its end,
 // which is then known.
 bool advance(HostDataSet* d) {
+    // Each observation is a safe point for a stop: a pass over a large
+    // group (the moments, the kurtosis, the WLS weights) has no other.
+    // The look costs a load of the flag, nothing beside reading the row.
+    stop_if_asked();
     d->currentObs = -1;
     if (!on_group(d) || (d->endKnown && d->next.obs >= d->groupEnd.obs)) return false;
     RowPosition after;
@@ -248,7 +265,24 @@ void list_groups(HostDataSet* d) {
         pos = after;
     }
     if (!d->groups.empty()) d->groups.back().end = pos;
+    d->groupOrder.resize(d->groups.size());
+    for (size_t g = 0; g < d->groups.size(); ++g) d->groupOrder[g] = g;
+    std::stable_sort(d->groupOrder.begin(), d->groupOrder.end(), [d](size_t a, size_t b) {
+        return compare_keys(d, d->groups[a].key, d->groups[b].key) < 0;
+    });
     d->indexed = true;
+}
+
+// The listed group of `d` with the BY values `key`: of several, the first
+// at or after group `from`, else the first; groups.size() when none.
+size_t find_listed_group(const HostDataSet* d, const ByKey& key, size_t from) {
+    const auto below = [d](size_t g, const ByKey& k) { return compare_keys(d, d->groups[g].key, k) < 0; };
+    const auto above = [d](const ByKey& k, size_t g) { return compare_keys(d, k, d->groups[g].key) < 0; };
+    const auto first = std::lower_bound(d->groupOrder.begin(), d->groupOrder.end(), key, below);
+    const auto last = std::upper_bound(first, d->groupOrder.end(), key, above);
+    if (first == last) return d->groups.size();
+    const auto onward = std::lower_bound(first, last, from);
+    return onward != last ? *onward : *first;
 }
 
 // Puts `d` on its listed group g.
@@ -323,6 +357,138 @@ bool write_file(HostDataSet* data, OutputFile* file, const std::string& tag) {
     return true;
 }
 
+// Whether a data set without a TYPE holds a square symmetric matrix whose
+// first, character, column names its rows after its numeric variables, as
+// R's write.csv(cov(d)) writes one: kCovariance, kCorrelation (a unit
+// diagonal) or kNoMatrix.  Read as raw data, such a file fits a model to
+// its rows as observations without a word.
+enum class MatrixLook { kNoMatrix, kCovariance, kCorrelation };
+MatrixLook matrix_look(HostDataSet* d) {
+    // Its upper triangle is held to compare with the rows that follow; a
+    // matrix of more variables than any model fits is not looked at.
+    constexpr size_t kMostOrder = 500;
+    const size_t n = d->variables.size() - 1;
+    if (n < 2 || n > kMostOrder || !d->variables[0].character || d->nObs != static_cast<int64_t>(n))
+        return MatrixLook::kNoMatrix;
+    for (size_t k = 1; k <= n; ++k)
+        if (d->variables[k].character) return MatrixLook::kNoMatrix;
+    // Symmetric to the digits a writer keeps (R writes 15).
+    const auto same = [](double a, double b) { return std::fabs(a - b) <= 1e-12 * std::max(std::fabs(a), std::fabs(b)); };
+    std::vector<double> upperPart(n * n);
+    bool symmetric = true, unitDiagonal = true;
+    RowPosition at = first_position(d), after;
+    for (size_t i = 0; symmetric && i < n && load_row(d, at, &after); ++i, at = after) {
+        symmetric = upper(loaded_text(d, 0)) == upper(d->variables[i + 1].name);
+        for (size_t j = 0; symmetric && j < n; ++j) {
+            const double x = loaded_number(d, static_cast<int>(j + 1));
+            symmetric = !host_is_missing(x) && std::isfinite(x) && (j <= i || (upperPart[i * n + j] = x, true)) &&
+                        (j >= i || same(x, upperPart[j * n + i]));
+            unitDiagonal = unitDiagonal && (j != i || same(x, 1.0));
+        }
+    }
+    d->loaded = -1;  // the step reads from the first observation
+    if (!symmetric) return MatrixLook::kNoMatrix;
+    return unitDiagonal ? MatrixLook::kCorrelation : MatrixLook::kCovariance;
+}
+
+// The WARNING on a DATA= set without a TYPE that holds a covariance or
+// correlation matrix: it is read as raw data, and how to read it as the
+// matrix it is.
+void warn_of_matrix(HostDataSet* d, bool quoted) {
+    const MatrixLook look = matrix_look(d);
+    if (look == MatrixLook::kNoMatrix) return;
+    const bool corr = look == MatrixLook::kCorrelation;
+    const std::string written = quoted ? "\"" + d->name + "\"" : d->name;
+    write_log(format_message(kMsgHost, kMsgHostLooksLikeMatrix, d->name.c_str(),
+                             format_message(kMsgHost, corr ? kMsgHostCorrelation : kMsgHostCovariance).c_str(),
+                             d->nObs, written.c_str(), corr ? "corr" : "cov"));
+}
+
+// Opens a data set's file for reading.  A named pipe is opened without
+// waiting for its writer (open would wait in the kernel, deaf to a stop),
+// then waited for while no stop is asked for, and left non-blocking for
+// its reader.  Null when the file cannot be opened or a stop came first;
+// *regular whether it is a regular file.
+std::FILE* open_for_reading(const std::string& path, bool* regular) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    *regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (*regular) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = nullptr;
+    if ((*regular || !S_ISFIFO(st.st_mode) || wait_readable(fd)) && (file = ::fdopen(fd, "rb")) != nullptr)
+        return file;
+    ::close(fd);
+    return nullptr;
+}
+
+// Puts the written output data sets of a step in place, all or none:
+//   give every earlier file a second name (none is replaced yet when one
+//     cannot be given one: the file cannot be replaced either);
+//   replace the files one by one;
+//   when one cannot be replaced, put back those replaced before it.
+// Logs why a data set could not take its place and, where even putting
+// back fails, each data set whose file was left changed (the earlier one
+// then keeps its second name).  true when every file is in place.
+bool put_in_place(const std::vector<HostDataSet*>& ready, std::vector<OutputFile>* files) {
+    std::string why;
+    size_t kept = 0;
+    while (kept < ready.size() && (*files)[kept].keep_old(&why)) ++kept;
+    size_t replaced = 0;
+    if (kept == ready.size())
+        while (replaced < ready.size() && (*files)[replaced].replace(&why)) ++replaced;
+    if (replaced == ready.size()) {
+        for (OutputFile& f : *files) f.forget_old();
+        return true;
+    }
+    const HostDataSet* failed = ready[kept < ready.size() ? kept : replaced];
+    write_log(format_message(kMsgHost, kMsgHostOutputCannotReplace, failed->name.c_str(), failed->path.c_str(),
+                             why.c_str()));
+    for (size_t k = 0; k < ready.size(); ++k) {
+        OutputFile& f = (*files)[k];
+        f.discard();
+        const char* name = ready[k]->name.c_str();
+        if (k >= kept || f.put_back(&why))
+            write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, name));
+        else if (f.kept_name().empty())
+            write_log(format_message(kMsgHost, kMsgHostOutputNotRemoved, name, ready[k]->path.c_str(), why.c_str()));
+        else
+            write_log(format_message(kMsgHost, kMsgHostOutputNotPutBack, name, ready[k]->path.c_str(), why.c_str(),
+                                     f.kept_name().c_str()));
+    }
+    return false;
+}
+
+// Whether two paths name one file: the same device and inode where both
+// exist (another spelling, a symbolic or a hard link), else the same path
+// made absolute with its links resolved.
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    const bool hasA = ::stat(a.c_str(), &sa) == 0;
+    const bool hasB = ::stat(b.c_str(), &sb) == 0;
+    if (hasA && hasB) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    if (hasA != hasB) return false;
+    std::error_code ec;
+    return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
+}
+
+// The data set of the step whose file an output at `path` must not take:
+// the raw data of DATA= (an output replaces its file: the data would be
+// lost; moments and estimates may be replaced by updated ones), or another
+// output (one of the two would overwrite the other).  null when none.
+const HostDataSet* same_file_taken(const std::string& path) {
+    for (const auto& other : step_sets().open) {
+        const bool raw = !other->output && other->role == kRoleData &&
+                         std::none_of(std::begin(kMomentDataTypes), std::end(kMomentDataTypes),
+                                      [&](const char* t) { return other->type == t; });
+        if ((other->output || raw) && same_file(other->path, path)) return other.get();
+    }
+    return nullptr;
+}
+
+// The role as a message names it ("data set" alone outside a statement).
+const char* role_of(const std::string& role) { return role.empty() ? "Output" : role.c_str(); }
+
 HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
     HostDataSet* raw = data.get();
     step_sets().open.push_back(std::move(data));
@@ -341,24 +507,36 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
     auto data = std::make_unique<HostDataSet>();
     data->name = name;
     data->path = dataset_path(name, quoted);
-    std::FILE* file = std::fopen(data->path.c_str(), "rb");
+    data->role = options.role;
+    bool regular = true;
+    std::FILE* file = open_for_reading(data->path, &regular);
     if (file == nullptr) {
+        stop_if_asked();
         *error = "Data set " + name + " does not exist (no file " + data->path + ").";
         return nullptr;
     }
     // What is not a regular file (a pipe) cannot be read a second time:
     // it is held whatever its size.
-    struct stat st;
-    const bool regular = ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode);
     std::string why;
-    if (!csv_scan(file_lines(file), regular ? hold_limit() : std::numeric_limits<size_t>::max(),
-                  options.sums ? &options.by : nullptr, data.get(), &why)) {
+    // A folder opens, but reads as no text at all.
+    if (struct stat st; !regular && ::fstat(::fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(file);
+        *error = "Data set " + name + " (" + data->path + ") cannot be read: " +
+                 format_message(kMsgHost, kMsgHostDataSetIsFolder) + ".";
+        return nullptr;
+    }
+    const bool read = csv_scan(file_lines(file), regular ? hold_limit() : std::numeric_limits<size_t>::max(),
+                               options.sums ? &options.by : nullptr, data.get(), &why);
+    stop_if_asked();
+    if (!read) {
         *error = "Data set " + name + " (" + data->path + ") cannot be read: " + why + ".";
         return nullptr;
     }
     if (data->rowLabels)
         write_log(format_message(kMsgHost, kMsgHostRowLabels, file_name_of(data->path).c_str(),
                                  kRowLabelsName));
+    // Only DATA= is analysed as raw data.
+    if (options.role == kRoleData && options.type.empty() && data->type.empty()) warn_of_matrix(data.get(), quoted);
     if (!options.type.empty()) data->type = upper(options.type);
     if (!step_sets().byNames.empty()) apply_by(data.get(), step_sets().byNames, true);
     return adopt(std::move(data));
@@ -378,15 +556,13 @@ HostDataSet* dataset_create_output(const std::string& name, bool quoted,
         return nullptr;
     }
     data->spilledRows.place_in(dir.empty() ? "." : dir.string());
-    // Two outputs of one step in one file would overwrite each other.
-    for (const auto& other : step_sets().open) {
-        if (!other->output) continue;
-        if (std::filesystem::weakly_canonical(other->path, ec) ==
-            std::filesystem::weakly_canonical(data->path, ec)) {
-            *error = "Output data sets " + other->name + " and " + name + " name the same file " +
-                     data->path + ".";
-            return nullptr;
-        }
+    data->role = options.role;
+    if (const HostDataSet* other = same_file_taken(data->path)) {
+        const bool raw = !other->output;
+        *error = format_message(kMsgHost, raw ? kMsgHostOutputReplacesData : kMsgHostOutputsShareFile,
+                                role_of(data->role), name.c_str(), role_of(other->role), other->name.c_str(),
+                                data->path.c_str());
+        return nullptr;
     }
     data->type = upper(options.type);
     data->typeGiven = !options.type.empty();
@@ -474,19 +650,12 @@ bool dataset_commit_outputs(int returnCode) {
     // that comes during them waits until all are in place: never a mix
     // (only a kill, which cannot wait, may leave one, each file whole).
     if (stop_signal() != 0) ok = false;
+    if (ok) return put_in_place(ready, &files);
     for (size_t k = 0; k < ready.size(); ++k) {
-        HostDataSet* d = ready[k];
-        std::string why;
-        if (ok) {
-            if (files[k].replace(&why)) continue;
-            write_log(format_message(kMsgHost, kMsgHostOutputCannotReplace, d->name.c_str(), d->path.c_str(),
-                                     why.c_str()));
-            ok = false;
-        }
         files[k].discard();
-        write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, d->name.c_str()));
+        write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, ready[k]->name.c_str()));
     }
-    return ok;
+    return false;
 }
 
 std::string dataset_by_line(const HostDataSet* data) {
@@ -534,6 +703,7 @@ size_t dataset_held_bytes(const HostDataSet* data) {
         for (const std::string& t : v.texts) bytes += text_bytes(t) - sizeof t;
     }
     for (const GroupEntry& g : data->groups) bytes += sizeof g + key_bytes(g.key);
+    bytes += data->groupOrder.capacity() * sizeof(size_t);
     if (data->scanned) {
         const ScanGroups& g = *data->scanned;
         bytes += (g.byVariables.capacity() + g.place.capacity() + g.variables.capacity()) * sizeof(int);
@@ -665,17 +835,12 @@ int32_t xbysync(HostDataSet* first, HostDataSet* second) {
             second->noGroup = true;
         return 0;
     }
+    // Forward from the current group, then from the start.
     const size_t from = static_cast<size_t>(std::clamp<int64_t>(second->group, 0, static_cast<int64_t>(n)));
-    for (size_t step = 0; step < n; ++step) {
-        const size_t g = (from + step) % n;  // forward from the current group, then from the start
-        bool matches = true;
-        for (size_t k = 0; matches && k < first->byVariables.size(); ++k)
-            matches = p::same_by_value(first->key[k], second->groups[g].key[k],
-                                    first->variables[first->byVariables[k]].character);
-        if (matches) {
-            p::enter_group(second, g);
-            return 0;
-        }
+    const size_t g = p::find_listed_group(second, first->key, from);
+    if (g < n) {
+        p::enter_group(second, g);
+        return 0;
     }
     second->noGroup = true;
     return 1;

@@ -43,6 +43,11 @@ struct DataSetVariable {
     // (no CHAR line declares its type): the value and its line, "line 38
     // of hs.csv holds n/a"; empty for any other.
     std::string madeCharacter;
+    // Of such a variable: the value was a number beyond the range of
+    // doubles (Inf, -Inf, 1e309), and every other value is a number or
+    // missing; it holds a number (not only missing values and words).
+    bool notFinite = false;
+    bool holdsNumbers = false;
     HostVariableDescriptor descriptor;  // what xvname hands out (points into name and label)
     char attributeName[2][8] = {};
     int16_t attributeWord[2] = {};
@@ -203,6 +208,7 @@ struct HostDataSet {
     bool output = false;     // created for writing
     std::string type;        // TYPE, upper case, empty when none
     bool typeGiven = false;  // TYPE given by a (type=...) option: the module does not replace it
+    std::string role;        // as DataSetOptions::role
     std::string label;
     std::vector<velix::platform::DataSetVariable> variables;
     bool rowLabels = false;  // the file's first column had no name: its row labels (kRowLabelsName)
@@ -239,6 +245,9 @@ struct HostDataSet {
     // next group was not the one wanted).
     std::vector<velix::platform::GroupEntry> groups;
     bool indexed = false;
+    // The ordinals of `groups` in the order of their BY values (equal
+    // values by ordinal): a group is found by value in log time.
+    std::vector<size_t> groupOrder;
 
     VariableListRecord lists;            // the variable lists defined by xvdflst
     bool listsDefined = false;
@@ -260,8 +269,13 @@ namespace velix::platform {
 inline constexpr const char* kRowLabelsName = "_ROWNAME_";
 
 // Options written after a data-set name in the program: (type=...).
+// The role of the data set the step analyses, as DataSetOptions::role
+// names it.
+inline constexpr char kRoleData[] = "DATA=";
+
 struct DataSetOptions {
     std::string type;  // overrides the file's TYPE when not empty
+    std::string role;  // the role the step gives it ("DATA=", "OUTSTAT="); "" outside a step's statement
     // Whether the scan sums the moments (of DATA=; the other inputs need
     // none), and the BY variables of the step, whose groups it sums apart.
     bool sums = true;
@@ -280,8 +294,10 @@ HostDataSet* dataset_open_input(const std::string& name, bool quoted,
 // Creates an output data set; it is written when the step ends
 // (dataset_commit_outputs) once the module has defined its variables (an
 // output the step never defined leaves any existing file alone).  Returns
-// null with *error when its folder does not exist or another output of the
-// step names the same file.
+// null with *error when its folder does not exist, or when its file (the
+// same file however named: compared by device and inode where it exists)
+// is that of the step's raw DATA= data set, which it would replace, or of
+// another output of the step, which one of the two would overwrite.
 HostDataSet* dataset_create_output(const std::string& name, bool quoted,
                                    const DataSetOptions& options, std::string* error);
 // Sets the BY variables of DATA= (names in order).  The other input data

@@ -16,7 +16,8 @@ const MessageRow kMessageCatalogue[] = {
     // The host's own lines, by the part of the host that writes them:
     // 1-19 the message and host services, memory and internal errors,
     // 20-39 the step runner, 40-59 data sets and their observations, 60-79
-    // the moments of a data set, 80-99 the statement parser and the
+    // the moments of a data set (and, from 72, more of the data sets and
+    // their variables), 80-99 the statement parser and the
     // compiler of programming statements.  The callers format them with
     // format_message and log them as plain lines, without their number: the
     // output document records them as it records any line of the log.
@@ -61,12 +62,14 @@ const MessageRow kMessageCatalogue[] = {
     // 100/42, 43: name and status.
     {kMsgHost, 42, "ERROR: Reading an observation of data set %s failed with status %i."},
     {kMsgHost, 43, "ERROR: Writing an observation to data set %s failed with status %i."},
-    // 100/44-50: name, then the return code (44), the file (47, 49, 50)
-    // and why it could not be written (47) or take its place (50).
+    // 100/44-50: name, then the return code (44), the file (47-50) and why
+    // it could not be written (47), be put back (48, then the second name
+    // of the earlier file) or take its place (50).
     {kMsgHost, 44, "NOTE: Output data set %s was not written: the step ended with return code %i."},
     {kMsgHost, 45, "NOTE: Output data set %s has no observations and was not written."},
     {kMsgHost, 46, "NOTE: Output data set %s was not written."},
     {kMsgHost, 47, "ERROR: Output data set %s cannot be written to %s (%s)."},
+    {kMsgHost, 48, "ERROR: Output data set %s left %s changed: its earlier file could not be put back (%s) and is kept as %s."},
     {kMsgHost, 49, "ERROR: Output data set %s cannot replace %s, which is not a file."},
     {kMsgHost, 50, "ERROR: Output data set %s cannot replace %s: %s."},
     // 100/51: the line of the names ("line 1 of hs.csv") and what it holds
@@ -82,6 +85,13 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 55, "%s: the quoted variable names are separated by %s; the fields of a data set are separated by commas"},
     // 100/56: the file and the name its first column is given.
     {kMsgHost, 56, "NOTE: The first column of %s has no name, as R's write.csv writes its row names: it is read as the row labels, the character variable %s."},
+    // 100/57: name, file and why the new file could not be removed.
+    {kMsgHost, 57, "ERROR: Output data set %s was put in %s, where there was no file, and could not be removed (%s)."},
+    // 100/58, 59: the role and name of the output, the role and name of
+    // the other data set, and the file they both name; pieces of an error
+    // at the output's name.
+    {kMsgHost, 58, "%s data set %s would replace %s data set %s, the raw data of the step (%s)"},
+    {kMsgHost, 59, "%s data set %s and %s data set %s name the same file %s"},
     // 100/60-63: the data set (61: the variable first).
     {kMsgHost, 60, "ERROR: An analysis variable is not in data set %s."},
     {kMsgHost, 61, "ERROR: Analysis variable %s of data set %s is character; it must be numeric."},
@@ -97,6 +107,30 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 68, "%ld with a FREQ value that is missing or below 1"},
     // 100/69: no observation is complete (no WEIGHT or FREQ given; 63 with them).
     {kMsgHost, 69, "ERROR: No observation of data set %s has a value for every analysis variable."},
+    // 100/70, 71: the kinds of matrix of 58.
+    {kMsgHost, 70, "covariance"},
+    {kMsgHost, 71, "correlation"},
+    // 100/72: as 61, with the value that made the variable character and
+    // its line, as in 59.
+    {kMsgHost, 72, "ERROR: Analysis variable %s of data set %s is not numeric: %s."},
+    // 100/73: the variable and the data set.
+    {kMsgHost, 73, "ERROR: The values of variable %s of data set %s are too large for its moments: their sums go beyond the largest number a double holds (about 1.8e308)."},
+    // 100/74: the line of the names, the place of the variable among them
+    // and its name up to the NUL, a piece of the line that says why a data
+    // set cannot be read.
+    {kMsgHost, 74, "%s: variable %i of the names holds a NUL byte after \"%s\""},
+    // 100/75: why an input data set cannot be read.
+    {kMsgHost, 75, "it is a folder, not a file"},
+    // 100/76: the line of the names ("line 1 of w.csv"), the number of
+    // variables and the most there can be, a piece of the line that says
+    // why a data set cannot be read.
+    {kMsgHost, 76, "%s: the data set has %ld variables, more than the %i a data set can have"},
+    // 100/77: the name, the kind of matrix (70 or 71), the observations,
+    // the name as the program writes it and the TYPE to give.
+    {kMsgHost, 77, "WARNING: Data set %s looks like a %s matrix: its first column names its rows after its numeric variables, and its numbers are symmetric. Without a TYPE it is read as raw data, %ld observations; to analyse it as the matrix, write data=%s(type=%s) and give the number of observations with the PROC option NOBS=."},
+    // 100/78: the variable, the data set and the value that made it
+    // character, with its line ("line 38 of hs.csv holds n/a").
+    {kMsgHost, 78, "NOTE: Variable %s of data set %s holds numbers but is character, and is not analysed: %s."},
     // 100/80: what is wrong (a syntax error, a statement the compiler
     // refuses, or the fault of a run, 87-93), its line and column.
     {kMsgHost, 80, "ERROR: %s at line %i, column %i."},
@@ -512,8 +546,13 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 336, "ERROR: A second %s statement is given; a model's %s go in one %s statement."},
     // 352/337: the variable, the dependent variable of its equation.
     {kMsgProc, 337, "NOTE: %s in the equation of %s is the variable of the DATA= data set, not an error term; an error term needs a name that no variable of the data set has."},
-    // 352/338: the two variables.
-    {kMsgProc, 338, "ERROR: The covariance of %s and %s is given twice in the COV statement."},
+    // 352/338: the two variables and the variables of the earlier entry;
+    // 352/339: the two variables.
+    {kMsgProc, 338, "NOTE: The covariance of %s and %s that the COV entry %s gives is replaced by the one of this entry."},
+    {kMsgProc, 339, "NOTE: The covariance of %s and %s is given twice in this COV entry; the later item is used."},
+    // 352/340, 341: the name the programming statement assigns, twice.
+    {kMsgProc, 340, "WARNING: The statement that assigns %s is read as a programming statement, though %s is a variable of the DATA= data set: a semicolon ends the LINEQS statement, whose equations are separated by commas."},
+    {kMsgProc, 341, "WARNING: The statement that assigns %s is read as a programming statement, though %s is a variable of the model: a semicolon ends the LINEQS statement, whose equations are separated by commas."},
     {kMsgProc, 344, "Std Err"},
     {kMsgProc, 345, "t Value"},
     {kMsgProc, 347, "NOTE: The determination of the manifest variables cannot be computed."},

@@ -293,6 +293,21 @@ void second_pass(const Request& q, Sums* s) {
     for (int i = 0; i < n; ++i) s->resid[i] = centred ? resid[i].value() : 0.0;
 }
 
+// The variable (0-based, of the data set) whose values are too large for
+// the sums, so that its mean or a sum of products went beyond the range of
+// doubles: of a product of two, the one of the larger values; -1 when
+// every sum is finite.
+int overflowing_variable(const Request& q, const Sums& s) {
+    const int n = static_cast<int>(s.centre.size());
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(s.centre[i]) || !std::isfinite(s.cross[velix::pk(i, i)])) return q.var[i];
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < i; ++j)
+            if (!std::isfinite(s.cross[velix::pk(i, j)]))
+                return q.var[s.cross[velix::pk(i, i)] >= s.cross[velix::pk(j, j)] ? i : j];
+    return -1;
+}
+
 // The moments from the sums: C := C - r r' / W and mean := m + r / W about
 // the means, then the standard deviations and the correlations.
 void finish(Sums* s, int32_t momentOrigin, const char* vardefKind, double* moments, double* means,
@@ -350,8 +365,12 @@ int32_t make_request(HostDataSet* data, int32_t readList, int32_t weightList, in
         }
         const DataSetVariable& v = data->variables[number - 1];
         if (v.character) {
-            velix::platform::write_log(velix::platform::format_message(kMsgHost, kMsgHostVariableCharacter,
-                                                                       v.name.c_str(), data->name.c_str()));
+            velix::platform::write_log(
+                v.madeCharacter.empty()
+                    ? velix::platform::format_message(kMsgHost, kMsgHostVariableCharacter, v.name.c_str(),
+                                                      data->name.c_str())
+                    : velix::platform::format_message(kMsgHost, kMsgHostVariableMadeCharacter, v.name.c_str(),
+                                                      data->name.c_str(), v.madeCharacter.c_str()));
             return kLevelBadVariables;
         }
         q->var[i] = number - 1;
@@ -459,6 +478,11 @@ int32_t zacorr(HostDataSet* data, const StatementNode* /*stmtList*/, int32_t rea
         return kLevelNoMoments;
     }
     if (!scanned) second_pass(q, &s);
+    if (const int v = overflowing_variable(q, s); v >= 0) {
+        velix::platform::write_log(velix::platform::format_message(
+            kMsgHost, kMsgHostMomentsOverflow, data->variables[v].name.c_str(), data->name.c_str()));
+        return kLevelNoMoments;
+    }
     finish(&s, momentOrigin, vardefKind, moments, means, stdDevs, divisor);
     return 0;
 }

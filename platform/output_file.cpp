@@ -6,8 +6,10 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/messages.h"
@@ -31,17 +33,55 @@ std::string folder_of(const std::string& path) {
 // an unnamed file can be given one only through it.
 std::string descriptor_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-// Gives the unnamed file open as `fd` the name `path`.  A file of that name
-// can only be the scratch file of an earlier process of this number that
-// was killed in the moment it had a name: it is replaced.
-bool link_unnamed(int fd, const std::string& path) {
-    const std::string from = descriptor_path(fd);
+// Links `from` to the new name `to` (following `from` when it is a
+// symbolic link only with AT_SYMLINK_FOLLOW in `flags`).  A file named `to`
+// can only be a scratch file of an earlier process of this number that was
+// killed while it had a name: it is replaced.
+bool link_replacing(const std::string& from, const std::string& to, int flags) {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+        if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags) == 0) return true;
         if (errno != EEXIST) return false;
-        ::unlink(path.c_str());
+        ::unlink(to.c_str());
     }
     return false;
+}
+
+// Gives the unnamed file open as `fd` the name `path`.
+bool link_unnamed(int fd, const std::string& path) {
+    return link_replacing(descriptor_path(fd), path, AT_SYMLINK_FOLLOW);
+}
+
+struct MoveInjection {
+    int nth;
+    int error;
+    int seen;
+};
+
+std::vector<MoveInjection>& move_injections() {
+    static std::vector<MoveInjection> all;
+    return all;
+}
+
+// The errno of an injected failure of this move, 0 when none fires.
+int injected_move_failure() {
+    int injected = 0;
+    for (MoveInjection& inj : move_injections()) {
+        if (inj.seen >= inj.nth) continue;
+        if (++inj.seen == inj.nth && injected == 0) injected = inj.error;
+    }
+    return injected;
+}
+
+// Renames `from` to `to`; 0, or the errno of the failure.
+int rename_file(const std::string& from, const std::string& to) {
+    if (const int injected = injected_move_failure(); injected != 0) return injected;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : (errno != 0 ? errno : EIO);
+}
+
+// Removes the file `path`; 0, or the errno of the failure.
+int remove_file(const std::string& path) {
+    if (const int injected = injected_move_failure(); injected != 0) return injected;
+    return ::unlink(path.c_str()) == 0 ? 0 : (errno != 0 ? errno : EIO);
 }
 
 }  // namespace
@@ -128,6 +168,8 @@ bool ReasonFileBuf::close() {
 
 bool OutputFile::open(const std::string& target, const std::string& tag, std::string* error) {
     discard();
+    old_.clear();
+    hadTarget_ = oldMoved_ = replaced_ = false;
     target_ = target;
     tag_ = tag;
     out_.clear();
@@ -189,10 +231,8 @@ bool OutputFile::replace(std::string* error) {
         buf_.close();
     }
     if (!scratch_.empty()) {
-        std::error_code ec;
-        fs::rename(scratch_, target_, ec);
-        if (ec) {
-            *error = ec.message();
+        if (const int e = rename_file(scratch_, target_); e != 0) {
+            *error = std::strerror(e);
             discard();
             return false;
         }
@@ -200,6 +240,7 @@ bool OutputFile::replace(std::string* error) {
     }
     buf_.close();
     inPlace_ = false;
+    replaced_ = true;
     return true;
 }
 
@@ -209,6 +250,55 @@ bool OutputFile::commit(std::string* error) {
     *error = "it cannot replace the file there: " + *error;
     return false;
 }
+
+bool OutputFile::keep_old(std::string* error) {
+    struct stat st;
+    // A symbolic link is kept as the link it is: the rename replaces it.
+    if (inPlace_ || ::lstat(target_.c_str(), &st) != 0) return true;
+    old_ = scratch_path_beside(target_, tag_ + "-old");
+    hadTarget_ = true;
+    if (link_replacing(target_, old_, 0)) return true;
+    // No second link (a file system without hard links, another user's
+    // file): the file itself steps aside until the new one is in place.
+    if (const int e = rename_file(target_, old_); e != 0) {
+        *error = std::strerror(e);
+        old_.clear();
+        hadTarget_ = false;
+        return false;
+    }
+    oldMoved_ = true;
+    return true;
+}
+
+bool OutputFile::put_back(std::string* error) {
+    int e = 0;
+    if (hadTarget_ && (replaced_ || oldMoved_))
+        e = rename_file(old_, target_);
+    else if (!hadTarget_ && replaced_)
+        e = remove_file(target_);
+    if (e != 0) {
+        *error = std::strerror(e);
+        return false;
+    }
+    // A second link of a file that stayed in place goes; a name that was
+    // renamed back is gone already.
+    if (hadTarget_ && !replaced_ && !oldMoved_) ::unlink(old_.c_str());
+    old_.clear();
+    hadTarget_ = oldMoved_ = replaced_ = false;
+    return true;
+}
+
+void OutputFile::forget_old() {
+    if (!old_.empty()) ::unlink(old_.c_str());
+    old_.clear();
+    hadTarget_ = oldMoved_ = false;
+}
+
+void inject_move_failure(int nthCall, int error) {
+    move_injections().push_back(MoveInjection{nthCall, error, 0});
+}
+
+void clear_injected_move_failures() { move_injections().clear(); }
 
 void OutputFile::discard() {
     buf_.close();

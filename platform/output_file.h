@@ -9,6 +9,11 @@
 // rename.  Elsewhere it has that name from the start.  A target that exists
 // and is not a regular file (a device such as /dev/stdout, a pipe) cannot
 // be replaced and is written in place.
+//
+// Several files that must change together (the output data sets of a step)
+// keep their earlier files first (keep_old: a second name for each, made
+// before any is replaced), are then replaced one by one, and are put back
+// (put_back) when one of them cannot be: all or none.
 #pragma once
 
 #include <memory>
@@ -94,6 +99,23 @@ public:
     // complete, then replace; a reason of replace says so ("it cannot
     // replace the file there: Permission denied").
     bool commit(std::string* error);
+    // Before a replace that may have to be undone: gives the earlier file
+    // of the target, when there is one, a second name beside it
+    // (".velix-<pid>-<tag>-old.tmp"), a hard link where the file system
+    // allows one, else by moving it there.  false with the reason in *error
+    // when neither can be done: the target then cannot be replaced either
+    // (an immutable file, another user's file in a sticky folder), and
+    // nothing was changed.
+    bool keep_old(std::string* error);
+    // After a replace: puts the earlier file kept by keep_old back in place
+    // (removes the new file where there was none).  false with the reason
+    // in *error when it cannot; the earlier file then keeps its second name
+    // (kept_name()).
+    bool put_back(std::string* error);
+    // The second name of the earlier file; "" when none was given.
+    const std::string& kept_name() const { return old_; }
+    // Removes the second name of the earlier file (once the new file stays).
+    void forget_old();
     // Closes and removes the scratch file: the target stays as it was.
     void discard();
 
@@ -105,6 +127,17 @@ private:
     std::string scratch_;   // the name of the scratch file; "" while it has none
     bool unnamed_ = false;  // an unnamed scratch file is open
     bool inPlace_ = false;  // the target itself is open
+    std::string old_;       // the second name of the target's earlier file; "" while it has none
+    bool hadTarget_ = false;  // keep_old found an earlier file
+    bool oldMoved_ = false;   // the earlier file was moved to old_ rather than linked
+    bool replaced_ = false;   // the new file took the target's place
 };
+
+// Test hook: makes the nthCall-th move (1-based, counted from now) that an
+// output file makes (a rename into place, aside or back, or the removal of
+// a new file where there was none) fail with errno `error` before it is
+// tried.  Several may be pending.
+void inject_move_failure(int nthCall, int error);
+void clear_injected_move_failures();
 
 }  // namespace velix::platform

@@ -3,6 +3,9 @@
 // may interrupt an allocation or a write), read at the run's safe points.
 #include "platform/stop_signals.h"
 
+#include <poll.h>
+
+#include <cerrno>
 #include <csignal>
 
 #include "velix/host.h"
@@ -19,6 +22,10 @@ extern "C" void note_stop_signal(int signal) {
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
+// How long a wait for a pipe goes without looking at the stop flag: a
+// signal that came between the look and the wait is acted on this late.
+constexpr int kStopPollMs = 100;
+
 }  // namespace
 
 void install_stop_handlers() {
@@ -34,9 +41,23 @@ void install_stop_handlers() {
         sigaction(signal, &action, nullptr);
     }
     std::signal(SIGXFSZ, SIG_IGN);
+    // A reader of the listing that goes away (`velix prog.vx | head`)
+    // makes the next write fail with EPIPE, a lost listing like any other,
+    // rather than end the run unannounced with its data sets unwritten.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 int stop_signal() { return received; }
+
+bool wait_readable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    while (received == 0) {
+        const int ready = ::poll(&p, 1, kStopPollMs);
+        // An error of poll is left to the read that follows to report.
+        if (ready > 0 || (ready < 0 && errno != EINTR)) return true;
+    }
+    return false;
+}
 
 const char* stop_signal_name(int signal) {
     switch (signal) {

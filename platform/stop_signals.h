@@ -1,10 +1,16 @@
 // The signals that ask a run of the command to stop: SIGINT, SIGTERM and
 // SIGHUP.  Their handler only notes the first one (an async-signal-safe
 // store); the run stops at its next safe point: the module asks at each BY
-// group and each optimizer iteration (xattn), the step runner before each
-// item of the program and before it renames outputs into place.  SIGXFSZ
-// (a file-size limit) is ignored, so that the write that passes the limit
-// fails and is reported like a full disk.
+// group, each optimizer iteration, each evaluation of the fit function, its
+// gradient and its Hessian, and each stage after the fit (xattn); the host
+// at each observation it reads or scans, the step runner before each item
+// of the program and before it renames outputs into place.  A data set's
+// reading waits for a pipe's writer or its next bytes only while no stop
+// was asked for (wait_readable).  SIGXFSZ (a file-size limit) is ignored,
+// so that the write that passes the limit fails and is reported like a
+// full disk; so is SIGPIPE (a reader of the listing or the log that closed
+// its pipe), so that the write fails with EPIPE and the output is reported
+// lost.
 #pragma once
 
 namespace velix::platform {
@@ -15,6 +21,13 @@ void install_stop_handlers();
 
 // The first stop signal received, 0 when none.
 int stop_signal();
+
+// Waits until `fd` (a pipe opened without blocking) has bytes to read, or
+// its writer has gone, or a stop signal is received: false at a stop.
+// The handlers keep SA_RESTART, so that no other read or write fails with
+// EINTR; poll, which is never restarted, ends at the signal, and its
+// timeout bounds the wait when the signal came just before it began.
+bool wait_readable(int fd);
 
 // Its name ("SIGTERM"); "a signal" for any other number.
 const char* stop_signal_name(int signal);

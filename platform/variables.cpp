@@ -126,14 +126,24 @@ int32_t xvdflst(HostDataSet* data, VariableListRecord* lists) {
         std::vector<int16_t>& store = data->listStore[kHostListVar];
         store.clear();
         for (size_t k = 0; k < data->variables.size(); ++k) {
-            if (data->variables[k].character) continue;
+            // A variable of raw data (no TYPE) that is numbers but for
+            // values beyond the range of doubles is analysed, so that
+            // reading it is the error that names the value; any other that
+            // a value among its numbers made character is left out with a
+            // NOTE that names the value.
+            const DataSetVariable& v = data->variables[k];
             const auto number = static_cast<int16_t>(k + 1);
             bool named = false;
             for (int e : {kHostListBy, kHostListPartial, kHostListWeight, kHostListFreq}) {
                 const VariableList& l = lists->entry[e];
                 named = named || std::find(l.numbers, l.numbers + l.count, number) != l.numbers + l.count;
             }
-            if (!named) store.push_back(number);
+            if (named) continue;
+            if (!v.character || (v.notFinite && data->type.empty()))
+                store.push_back(number);
+            else if (v.holdsNumbers)
+                velix::platform::write_log(velix::platform::format_message(
+                    kMsgHost, kMsgHostWordsLeftOut, v.name.c_str(), data->name.c_str(), v.madeCharacter.c_str()));
         }
         lists->entry[kHostListVar].count = static_cast<int16_t>(store.size());
         lists->entry[kHostListVar].numbers = store.data();

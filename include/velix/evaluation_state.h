@@ -174,6 +174,4 @@ struct EvaluationState {
                                    // (of the model under the active constraints), and 2q more:
                                    // lent to the optimizer for the run (NlpCovResults), where
                                    // a technique keeps the factor it then inverts
-    bool wholeInverseKept = false; // the information scratch holds the inverse of the whole
-                                   // information beside the constrained covariance
 };

@@ -24,6 +24,12 @@ struct HostBinding;
 // ---------------------------------------------------------------------------
 // Records the module and the host exchange.
 
+// The TYPEs of DATA= that hold moments or estimates rather than raw data
+// (observations the step accumulates): the procedure reads the data set
+// by its kind, and the host keeps an output from replacing raw data.
+inline constexpr const char* kMomentDataTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV",
+                                                   "SSCP",     "FACTOR", "ACE", "EST"};
+
 // The description of a data set that xoinfo kind 1 fills.
 struct DataSetInfo {
     char name[32] = {};      // the data set's name, blank-padded
@@ -73,6 +79,11 @@ struct DataSetSlot {
 };
 
 constexpr uint32_t kSlotReading = 0x40;
+
+// The most variables a data set may have: variable numbers and the counts
+// of the variable lists are 16-bit, so a data set with more is refused
+// when it is opened (a wider number would wrap onto other columns).
+constexpr int32_t kHostMostVariables = 32767;
 
 // A list of variables: count entries of 1-based variable numbers.
 struct VariableList {
@@ -146,6 +157,8 @@ int32_t xbyrwnd(HostDataSet* data, int32_t code);
 int32_t xbylist(HostDataSet* data, HostDataSet* other);
 // Delivers the next observation of the current BY group of the slot's data
 // set: 1 when one was delivered, 0 at the end of the group (or no handle).
+// A stop the user asked for ends the step here (kLevelInterrupted), so that
+// every pass over the observations acts on it within an observation.
 int32_t xybyget(DataSetSlot* slot);
 
 // ---------------------------------------------------------------------------
@@ -166,7 +179,10 @@ void xvnamei(HostVariableDescriptor* descriptor);
 // valid for the step), or "" when nothing made it so.  0 or a status.
 int32_t xvcause(HostDataSet* data, int32_t number, const char** text);
 // Defines the variable lists of the step on DATA= (in-out: lists).  An empty
-// analysis list becomes every numeric variable that no other list names;
+// analysis list becomes every numeric variable that no other list names
+// (with, for raw data, each that is numbers but for values beyond the
+// range of doubles, which zacorr then refuses by name; each left out that
+// holds numbers but words made character is named in a NOTE);
 // kHostListRead becomes the analysis then the partial variables; the
 // completed record is kept with DATA= (its arrays live until the step
 // ends).  0, or kDsBadArgument for a number that names no variable.

@@ -78,6 +78,9 @@ constexpr int32_t kMsgHostOutputEmpty = 45;
 constexpr int32_t kMsgHostOutputNotWritten = 46;
 // ERROR: Output data set %s cannot be written to %s (%s).
 constexpr int32_t kMsgHostOutputNotWritable = 47;
+// ERROR: Output data set %s left %s changed: its earlier file could not be put back (%s) and is kept
+// as %s.
+constexpr int32_t kMsgHostOutputNotPutBack = 48;
 // ERROR: Output data set %s cannot replace %s, which is not a file.
 constexpr int32_t kMsgHostOutputNotAFile = 49;
 // ERROR: Output data set %s cannot replace %s: %s.
@@ -97,10 +100,38 @@ constexpr int32_t kMsgHostQuotedNamesSeparated = 55;
 // NOTE: The first column of %s has no name, as R's write.csv writes its row names: it is read as
 // the row labels, the character variable %s.
 constexpr int32_t kMsgHostRowLabels = 56;
+// ERROR: Output data set %s was put in %s, where there was no file, and could not be removed (%s).
+constexpr int32_t kMsgHostOutputNotRemoved = 57;
+// %s data set %s would replace %s data set %s, the raw data of the step (%s)
+constexpr int32_t kMsgHostOutputReplacesData = 58;
+// %s data set %s and %s data set %s name the same file %s
+constexpr int32_t kMsgHostOutputsShareFile = 59;
 // ERROR: An analysis variable is not in data set %s.
 constexpr int32_t kMsgHostVariableNotInDataSet = 60;
 // ERROR: Analysis variable %s of data set %s is character; it must be numeric.
 constexpr int32_t kMsgHostVariableCharacter = 61;
+// ERROR: Analysis variable %s of data set %s is not numeric: %s.
+constexpr int32_t kMsgHostVariableMadeCharacter = 72;
+// ERROR: The values of variable %s of data set %s are too large for its moments: their sums go
+// beyond the largest number a double holds (about 1.8e308).
+constexpr int32_t kMsgHostMomentsOverflow = 73;
+// %s: variable %i of the names holds a NUL byte after "%s"
+constexpr int32_t kMsgHostNameHoldsNul = 74;
+// it is a folder, not a file
+constexpr int32_t kMsgHostDataSetIsFolder = 75;
+// %s: the data set has %ld variables, more than the %i a data set can have
+constexpr int32_t kMsgHostTooManyVariables = 76;
+// WARNING: Data set %s looks like a %s matrix: its first column names its rows after its numeric
+// variables, and its numbers are symmetric. Without a TYPE it is read as raw data, %ld
+// observations; to analyse it as the matrix, write data=%s(type=%s) and give the number of
+// observations with the PROC option NOBS=.
+constexpr int32_t kMsgHostLooksLikeMatrix = 77;
+// covariance
+constexpr int32_t kMsgHostCovariance = 70;
+// correlation
+constexpr int32_t kMsgHostCorrelation = 71;
+// NOTE: Variable %s of data set %s holds numbers but is character, and is not analysed: %s.
+constexpr int32_t kMsgHostWordsLeftOut = 78;
 // ERROR: The WEIGHT or FREQ variable of data set %s must be a numeric variable of the data set.
 constexpr int32_t kMsgHostWeightFreqNotNumeric = 62;
 // ERROR: No observation of data set %s has every analysis value with a positive weight and
@@ -540,8 +571,19 @@ constexpr int32_t kMsgSecondModelStatement = 336;
 // NOTE: %s in the equation of %s is the variable of the DATA= data set, not an error term; an
 // error term needs a name that no variable of the data set has.
 constexpr int32_t kMsgDataVariableAsErrorTerm = 337;
-// ERROR: The covariance of %s and %s is given twice in the COV statement.
-constexpr int32_t kMsgCovPairTwice = 338;
+// NOTE: The covariance of %s and %s that the COV entry %s gives is replaced by the one of this
+// entry.
+constexpr int32_t kMsgCovPairReplaced = 338;
+// NOTE: The covariance of %s and %s is given twice in this COV entry; the later item is used.
+constexpr int32_t kMsgCovPairTwiceInEntry = 339;
+// WARNING: The statement that assigns %s is read as a programming statement, though %s is a
+// variable of the DATA= data set: a semicolon ends the LINEQS statement, whose equations are
+// separated by commas.
+constexpr int32_t kMsgProgramAssignsDataVariable = 340;
+// WARNING: The statement that assigns %s is read as a programming statement, though %s is a
+// variable of the model: a semicolon ends the LINEQS statement, whose equations are separated by
+// commas.
+constexpr int32_t kMsgProgramAssignsModelVariable = 341;
 // ERROR: internal error: the lists of names, columns, types and forms of the COSAN statement
 // differ in length.
 constexpr int32_t kMsgCosanListLengths = 269;

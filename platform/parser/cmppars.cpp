@@ -245,10 +245,13 @@ public:
     void open_data_sets(ProcOptionRecord* rec) {
         static const bool kOutput[kDataSetCellCount] = {false, false, true, true,
                                                         false, true, true, false};
+        static const char* const kRole[kDataSetCellCount] = {kRoleData, "INRAM=",  "OUTSTAT=", "OUTRAM=",
+                                                             "INWGT=",  "OUTWGT=", "OUTEST=",  "INEST="};
         for (int k = 0; k < kDataSetCellCount; ++k) {
             DataSetCell& cell = rec->dataSets[k];
             if (cell.name == nullptr) continue;
             DataSetOptions opts;
+            opts.role = kRole[k];
             if (cell.options) {
                 std::vector<Token> t = tokenize(cell.options);
                 for (size_t i = 0; i + 2 < t.size(); ++i)

@@ -20,6 +20,15 @@
 //   kind in: 8 characters, blank-padded
 double zvardiv(const char* kind, double n, double d, double w);
 
+// N', the sample-size multiplier of the chi-square (N' F) and of the
+// covariance of the estimates (2 / N' times the inverse information):
+// N - 1 for moments about the means, N for moments about zero (an origin
+// at zero, UCOV or UCORR).  VARDEF= divides the moments and does not
+// change N': the chi-square statistic and its asymptotic covariance rest
+// on the Wishart distribution of (N - 1) S, whatever divisor S is shown
+// with.
+double sample_multiplier(const MomentState* moments, const StatementOptions* options);
+
 // Position of the element ((i, j), (k, l)) in a packed matrix over the
 // moments, 0-based.
 int64_t iisub(int32_t i, int32_t j, int32_t k, int32_t l);

@@ -10,6 +10,7 @@
 //   level, and the rest of that data set is not bound; end the list
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "host/host_support.h"
 #include "host/internal_error.h"
@@ -66,6 +67,14 @@ struct ReadList {
                                   character ? kTypeCharacter : kTypeNumeric, 0, 0);
         if (rc != 0) {
             xpmlog(kMsgProc, messages.wrongType, length, name);
+            // A numeric variable that a value among its numbers made
+            // character (an infinity, a word): which value, and its line.
+            const char* cause = "";
+            if (!character && xvcause(data, number, &cause) == 0 && *cause != '\0') {
+                std::string shown(name, static_cast<size_t>(length));
+                shown.erase(shown.find_last_not_of(' ') + 1);  // the special names are blank-padded
+                log_not_numeric(data, number, shown.c_str());
+            }
             raise_error_level(dv.ctx, kLevelBadVariables);
             failed = true;
         }

@@ -531,10 +531,8 @@ void classify_input(const StepView& sv, HostDataSet* data) {
         xpmlog(kMsgProc, kMsgDataIsRam);
         raise_error_level(sv.ctx, kLevelInputError);
     }
-    static const char* const kMomentTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV",
-                                               "SSCP", "FACTOR", "ACE", "EST"};
     sv.input->rawData = 1;
-    for (const char* t : kMomentTypes)
+    for (const char* t : kMomentDataTypes)
         if (type_is(sv.input->dataType, t)) sv.input->rawData = 0;
     sv.input->symatrixInput = type_is(sv.input->dataType, "SYMATRIX");
 

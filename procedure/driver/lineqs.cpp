@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -585,24 +586,43 @@ std::vector<size_t> group_cells(int mode, const std::vector<int32_t>& i1, const 
     return cells;
 }
 
-// A covariance that an earlier COV entry (or this one) gives already is an
-// error at the entry, as a variable listed twice in STD is: the later
-// parameter would silently replace the earlier.  *seen collects the cells
-// given so far.
-bool covariance_given_twice(const StepView& sv, const LineqsVariables& v, const VarianceGroup& g,
-                            const std::vector<size_t>& cells, std::vector<size_t>* seen) {
-    bool twice = false;
+// The variables of a COV entry as it lists them ("F1 F2 F3", "F1 * F2 F3").
+std::string entry_variables(const VarianceGroup& g) {
+    std::string text;
+    for (int list = 0; list < 2; ++list) {
+        const NameArray& a = list == 0 ? g.vars1 : g.vars2;
+        if (list == 1 && a.count > 0) text += " *";
+        for (int32_t k = 0; k < a.count; ++k) text += (text.empty() ? "" : " ") + str(a.names[k]);
+    }
+    return text;
+}
+
+// A covariance that an earlier COV entry (or this one) gave already is
+// replaced by this entry's, as a later statement replaces an earlier one
+// (`Fvis Ftxt Fspd = c1-c3, Fvis Fspd = 0` frees a block and fixes one
+// pair of it); a NOTE at the entry names the pair and what it replaces, so
+// that a pair written twice by mistake does not go unseen.  *givenBy holds
+// the group that gave each cell so far.
+void note_replaced_covariances(const LineqsVariables& v, const VariancePayload& cov, int32_t gi,
+                               const std::vector<size_t>& cells, std::vector<std::pair<size_t, int32_t>>* givenBy) {
+    const VarianceGroup& g = cov.groups[gi];
     const size_t E = v.exo.size();
     for (size_t cell : cells) {
-        if (std::find(seen->begin(), seen->end(), cell) != seen->end()) {
-            xpmlog(kMsgProc, kMsgCovPairTwice, str(v.exo[cell % E]).c_str(), str(v.exo[cell / E]).c_str());
-            xpmplacecol(g.line, g.column);
-            raise_error_level(sv.ctx, kLevelInputError);
-            twice = true;
+        const auto earlier = std::find_if(givenBy->begin(), givenBy->end(),
+                                          [cell](const auto& c) { return c.first == cell; });
+        if (earlier == givenBy->end()) {
+            givenBy->emplace_back(cell, gi);
+            continue;
         }
-        seen->push_back(cell);
+        const std::string a = str(v.exo[cell % E]), b = str(v.exo[cell / E]);
+        if (earlier->second == gi)
+            xpmlog(kMsgProc, kMsgCovPairTwiceInEntry, a.c_str(), b.c_str());
+        else
+            xpmlog(kMsgProc, kMsgCovPairReplaced, a.c_str(), b.c_str(),
+                   entry_variables(cov.groups[earlier->second]).c_str());
+        xpmplacecol(g.line, g.column);
+        earlier->second = gi;
     }
-    return twice;
 }
 
 // Writes the pattern of _PHI_: exogenous manifest pairs start free-valued
@@ -631,7 +651,7 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
     std::vector<NameRecord> slotNames;
     std::vector<double> slotValues;
     std::vector<std::pair<int32_t, int32_t>> stdSeen;  // variable, STD group
-    std::vector<size_t> covSeen;
+    std::vector<std::pair<size_t, int32_t>> covGivenBy;  // cell, COV group
     for (int mode = 0; mode < 2; ++mode) {
         const VariancePayload* p = mode == 0 ? stdP : covP;
         if (!p) continue;
@@ -686,7 +706,7 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
             }
             if (bad) continue;
             const std::vector<size_t> cells = group_cells(mode, i1, i2, E);
-            if (mode == 1 && covariance_given_twice(sv, v, g, cells, &covSeen)) continue;
+            if (mode == 1) note_replaced_covariances(v, *p, gi, cells, &covGivenBy);
             lfind(sv, g, mode, prefixes, &slotNames, &slotValues);
             for (size_t s = 0; s < cells.size(); ++s) {
                 phi[cells[s]] = slotNames[s];
@@ -796,6 +816,64 @@ void mark_latent_starts(const StepView& sv, const LineqsVariables& v) {
     }
 }
 
+// The name that a programming statement assigns ("x2" of "x2 = l2*F + E2"),
+// empty for any other statement (IF, DO, an array element, a comparison).
+std::string assigned_name(const char* text) {
+    auto is = [](char c, int (*f)(int)) { return f(static_cast<unsigned char>(c)) != 0; };
+    const char* p = text;
+    while (is(*p, std::isspace)) ++p;
+    const char* begin = p;
+    if (!is(*p, std::isalpha) && *p != '_') return {};
+    while (is(*p, std::isalnum) || *p == '_') ++p;
+    const std::string name(begin, p);
+    while (is(*p, std::isspace)) ++p;
+    return *p == '=' && p[1] != '=' ? name : std::string();
+}
+
+// Equations written apart by semicolons, as lavaan separates its lines
+// (`lineqs x1 = l1*F + E1; x2 = l2*F + E2;`): a semicolon ends the LINEQS
+// statement, and what follows it reads as programming statements, which
+// leave those variables out of the model.  The errors or identification
+// warnings that follow would not say why, so a programming statement that
+// assigns a variable of DATA= or of the model (not a parameter) gets a
+// WARNING at its line before them.
+void warn_equations_read_as_program(const StepView& sv, const LineqsPayload& eq,
+                                    std::initializer_list<const VariancePayload*> variances) {
+    if (sv.program->statements == nullptr) return;
+    std::vector<NameRecord> variables(eq.dependents, eq.dependents + eq.nEquations), parameters;
+    for (int32_t t = 0; t < eq.nTerms; ++t) {
+        variables.push_back(term_var(eq, t));
+        if (eq.kind[t] <= 4) parameters.push_back(eq.names[eq.nameStart[t]]);
+    }
+    for (const VariancePayload* p : variances)
+        for (int32_t gi = 0; p != nullptr && gi < p->nGroups; ++gi) {
+            const VarianceGroup& g = p->groups[gi];
+            for (const NameArray* a : {&g.vars1, &g.vars2}) variables.insert(variables.end(), a->names, a->names + a->count);
+            parameters.insert(parameters.end(), g.names.names, g.names.names + g.names.count);
+        }
+    for (const StatementNode* n = sv.ctx->stmtList; n; n = n->next)
+        if (std::memcmp(n->keyword, "PARAMETE", 8) == 0 || std::memcmp(n->keyword, "PARMS   ", 8) == 0) {
+            const NameArray& a = static_cast<const ParametersPayload*>(n->payload)->names;
+            parameters.insert(parameters.end(), a.names, a.names + a.count);
+        }
+    HostDataSet* data = sv.dataSets->dataSetHandle[kRoleData];
+    for (const ProgramStatement* st = sv.program->statements->program; st; st = st->next) {
+        const std::string name = assigned_name(st->text);
+        if (name.empty() || name.size() > 32) continue;
+        NameRecord r;
+        std::memcpy(r.text, name.data(), name.size());
+        r.length = static_cast<int16_t>(name.size());
+        if (index_in(parameters, r) >= 0) continue;
+        int16_t number = 0;
+        const bool inData = manifest_index(sv, sv.sizes->nManifest, r) >= 0 ||
+                            (data != nullptr && xvfind(data, r.text, r.length, &number, 0) == 0);
+        if (!inData && index_in(variables, r) < 0) continue;
+        xpmlog(kMsgProc, inData ? kMsgProgramAssignsDataVariable : kMsgProgramAssignsModelVariable, name.c_str(),
+               name.c_str());
+        xpmplacecol(st->line, st->column);
+    }
+}
+
 }  // namespace
 
 void cospare(ProcContext* ctx) {
@@ -809,6 +887,7 @@ void cospare(ProcContext* ctx) {
     if (stdNode == nullptr) xpmlog(kMsgProc, kMsgNoStd);
     const VariancePayload* stdP = stdNode ? static_cast<const VariancePayload*>(stdNode->payload) : nullptr;
     const VariancePayload* covP = covNode ? static_cast<const VariancePayload*>(covNode->payload) : nullptr;
+    if (lq != nullptr) warn_equations_read_as_program(sv, eq, {stdP, covP});
 
     std::vector<int32_t> depManifest, latentEndoEq;
     check_dependents(sv, eq, &depManifest, &latentEndoEq);

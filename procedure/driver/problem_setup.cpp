@@ -72,12 +72,10 @@ int32_t cospopt(int32_t mode, ProcContext* ctx, NlpProblem* nlp) {
             xpmlog(kMsgProc, kMsgGaunewUnavailable);
             nlp->opt.technique = 0;
         }
-        // A technique that cannot keep nonlinear constraints gives way to
-        // the one that can; NONE moves no parameter, so it keeps them as
-        // well as any, and a constrained model is evaluated at the given
-        // values.
-        if (nlp->shape.nParams >= 1 && nlp->opt.technique > 0 && nlp->opt.technique != kTechNone &&
-            nlp->shape.hasNlinCon) {
+        // Only the dual quasi-Newton technique keeps nonlinear constraints;
+        // NONE too gives way to it, since the given values need not meet
+        // them and results that break the constraints are no solution.
+        if (nlp->shape.nParams >= 1 && nlp->opt.technique > 0 && nlp->shape.hasNlinCon) {
             if (nlp->opt.technique != kTechQuanew) xpmlog(kMsgProc, kMsgNlcUsesDualQuasiNewton);
             nlp->opt.technique = kTechDualQuanew;
         }

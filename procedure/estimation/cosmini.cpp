@@ -18,9 +18,11 @@
 //       result printers
 #include <cstring>
 
+#include "host/interrupt.h"
 #include "host/object_dispatch.h"
 #include "host/output_table.h"
 #include "optimizer/optimizer.h"
+#include "procedure/data/data.h"
 #include "procedure/estimation/estimation.h"
 #include "procedure/estimation/options.h"
 #include "procedure/evaluation/information.h"
@@ -92,7 +94,7 @@ void reset_run_state(NlpProblem* nlp) {
 // of sigma^2 stands.
 void stage_covariance_scale(ProcContext* ctx) {
     if (ctx->hooks == nullptr) return;
-    ctx->hooks->matrices.sigmaSqGiven = estimate_covariance_scale(ctx->methods.methodStage, ctx->moments.divisor);
+    ctx->hooks->matrices.sigmaSqGiven = estimate_covariance_scale(ctx->methods.methodStage, sample_multiplier(&ctx->moments, &ctx->options));
 }
 
 // Start phase and run of the current technique.  *memoryShort (out) is set
@@ -319,15 +321,22 @@ int32_t cosmini(ProcContext* ctx) {
         raise_error_level(ctx, kLevelNoEstimate);
         return 1;
     }
+    // The stages after the fit are safe points for a stop: each may take
+    // seconds on a large model.
+    stop_if_interrupted();
     after_usable_run(ctx, nlp);
     end_if_fatal(ctx);
+    stop_if_interrupted();
     // The result printers in their order: the fit summary, the residuals
     // of the solution, the printers of the model kind and the effects of
     // an equation model; the "SupplementaryResults" group they leave open
     // is closed after them.
     cosresi(ctx);
+    stop_if_interrupted();
     if (residual_store_fill(ctx) == 0) (void)cosnore(ctx);
+    stop_if_interrupted();
     model_printers(ctx);
+    stop_if_interrupted();
     costeff(ctx);
     close_output_group(ctx->output.kyrGroups[kGroupSupplementary]);
     ctx->output.kyrGroups[kGroupSupplementary] = nullptr;

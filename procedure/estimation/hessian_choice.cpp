@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "numerics/cholesky.h"
+#include "host/interrupt.h"
 #include "optimizer/optimizer.h"
 #include "procedure/estimation/estimation.h"
 #include "procedure/evaluation/cross_product.h"
@@ -191,6 +192,7 @@ bool estimation_turns_exact(const NlpProblem* nlp, double lastDecrement) {
 }
 
 int32_t estimation_hessian(NlpProblem* nlp) {
+    stop_if_interrupted();  // a safe point, as each evaluation of the function is
     if (const int32_t r = coscrpj(nlp)) return r;
     EstimationState& est = proc_context(nlp)->est;
     const double m = nlp->run.iteration < 1.0 ? HUGE_VAL : relative_decrement(nlp);

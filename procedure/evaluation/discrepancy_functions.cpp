@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "host/fields.h"
+#include "host/interrupt.h"
 #include "host/output_table.h"
 #include "numerics/kernel_support.h"
 #include "numerics/packed.h"
@@ -242,6 +243,10 @@ Outcome evaluate_point(const EvalView& v, int32_t phase, int32_t* matrix) {
 }  // namespace
 
 int32_t cosfunc(NlpProblem* nlp) {
+    // Each evaluation is a safe point for a stop: with a thousand
+    // variables one takes a second, and an iteration, the covariance of
+    // the estimates and the results take several.
+    stop_if_interrupted();
     const EvalView v = eval_view(proc_context(nlp));
     EvaluationState& st = *v.st;
     const int32_t phase = static_cast<int32_t>(nlp->run.evalPhase);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/interrupt.h"
 #include "optimizer/optimizer.h"
 #include "procedure/evaluation/finite_differences.h"
 #include "procedure/evaluation/term_walker.h"
@@ -125,6 +126,7 @@ int32_t eval_gradient(const EvalView* view) {
 }
 
 int32_t cosgrad(NlpProblem* nlp) {
+    stop_if_interrupted();  // a safe point, as each evaluation of the function is
     // FD= asks for the optimizer's finite differences instead.
     const int32_t digit = nlp->opt.derivDigits % 10;
     if (digit == 1) return znlpfig(nlp);

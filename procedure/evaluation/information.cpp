@@ -13,8 +13,9 @@
 //   under active constraints (parameters held at bounds, active linear and
 //   nonlinear rows) the covariance of the constrained model,
 //   Z (Z'HZ)^-1 Z' with Z a basis of the null space of the active rows
-//   (variable_reduction.h); with parameters held at bounds the inverse of
-//   the whole H beside it for the score tests of the bounds
+//   (variable_reduction.h); when the problem has bounds, the score test of
+//   releasing each parameter's bound with every other active constraint
+//   kept (Aitchison and Silvey 1958), for the tests of the bounds
 //   standard errors from that covariance; missing, with a WARNING, for
 //   what a generalized inverse leaves undetermined
 #include "procedure/evaluation/information.h"
@@ -215,10 +216,18 @@ int32_t doinv(const EvalView& v, const Block& b, double* h, NullSpace* ns, const
 
 // The active constraints at the solution as the optimizer left them: the
 // parameters held at bounds (the last nActiveBounds entries of its free
-// list) and its active general rows, linear and nonlinear, the nonlinear
-// ones with their Jacobian at the estimates (the program was run there by
-// the objective just before).  False when that Jacobian cannot be had.
-bool active_constraints(const EvalView& v, VariableReduction* out) {
+// list) and its active general rows, linear and nonlinear (m rows of q),
+// the nonlinear ones with their Jacobian at the estimates (the program was
+// run there by the objective just before).
+struct ActiveSet {
+    std::vector<int32_t> held;
+    int32_t m = 0;
+    std::vector<double> rows;
+};
+
+// The active set and its reduction.  False when the Jacobian of the
+// nonlinear rows cannot be had.
+bool active_constraints(const EvalView& v, ActiveSet* set, VariableReduction* out) {
     NlpProblem* nlp = v.nlp;
     const int32_t q = v.nParmFree;
     const bool listed = nlp->active.freeList != nullptr;
@@ -228,10 +237,54 @@ bool active_constraints(const EvalView& v, VariableReduction* out) {
     bool nonlinear = false;
     for (int32_t k = 0; k < m; ++k) nonlinear = nonlinear || nlp->active.activeList[k] >= nlp->shape.nLinCon;
     if (nonlinear && cosjnlc(nlp) != 0) return false;
-    std::vector<double> rows(static_cast<size_t>(m) * static_cast<size_t>(q));
-    for (int32_t k = 0; k < m; ++k) nlp->cb.conRowFn(nlp, nlp->active.activeList[k], rows.data() + int64_t{k} * q);
-    velix::detail::variable_reduction(q, held, listed ? nlp->active.freeList + (q - held) : nullptr, m, rows.data(), out);
+    if (listed) set->held.assign(nlp->active.freeList + (q - held), nlp->active.freeList + q);
+    set->m = m;
+    set->rows.assign(static_cast<size_t>(m) * static_cast<size_t>(q), 0.0);
+    for (int32_t k = 0; k < m; ++k) nlp->cb.conRowFn(nlp, nlp->active.activeList[k], set->rows.data() + int64_t{k} * q);
+    velix::detail::variable_reduction(q, held, set->held.data(), m, set->rows.data(), out);
     return true;
+}
+
+// The score test of releasing each parameter's bound with every other
+// active constraint kept, as (score, variance, change) triples, one per
+// parameter, into out (3q doubles): the statistic is score^2 variance
+// (unscaled) and the change the expected change of the parameter.  A
+// parameter held at a bound is released along a direction the other
+// constraints leave free (release_constraint); when they fix it as well,
+// releasing its bound changes nothing (variance 0), and a direction they
+// all but fix gives variance -1 (no test).  A parameter the optimizer did
+// not hold is free in the covariance already: g_i, C_ii and -(C g)_i.
+//   info  in   H (packed order q);  cov  in   the constrained covariance C
+void bound_releases(const EvalView& v, const ActiveSet& set, const double* info, const double* cov, double* out) {
+    const int32_t q = v.nParmFree;
+    const double* g = v.st->gradient;
+    std::vector<char> held(static_cast<size_t>(q), 0);
+    for (int32_t h : set.held) held[static_cast<size_t>(h)] = 1;
+    std::vector<double> z(static_cast<size_t>(q));
+    for (int32_t i = 0; i < q; ++i) {
+        double* r = out + 3 * int64_t{i};
+        if (!held[static_cast<size_t>(i)]) {
+            r[0] = g[i];
+            r[1] = cov[pk(i, i)];
+            r[2] = 0.0;
+            for (int32_t k = 0; k < q; ++k) r[2] -= cov[pk(i, k)] * g[k];
+            continue;
+        }
+        std::vector<int32_t> others;
+        for (int32_t h : set.held)
+            if (h != i) others.push_back(h);
+        VariableReduction released;
+        velix::detail::variable_reduction(q, static_cast<int32_t>(others.size()), others.data(), set.m, set.rows.data(),
+                                          &released);
+        if (!velix::detail::moving_direction(released, i, z.data())) {
+            r[0] = r[1] = r[2] = 0.0;
+            continue;
+        }
+        const velix::detail::ReleasedConstraint t = velix::detail::release_constraint(q, info, cov, g, z.data(), i);
+        r[0] = t.score;
+        r[1] = t.valid ? t.variance : -1.0;
+        r[2] = t.change;
+    }
 }
 
 // The covariance of the estimates under the active constraints, unscaled:
@@ -308,7 +361,7 @@ void for_each_dependent(const EvalView& v, F&& f) {
 // what is not estimable.
 void standard_errors(const EvalView& v, const NullSpace& ns, const double* cov, double* se) {
     const int32_t q = v.nParmFree;
-    const double scale = estimate_covariance_scale(v.method, v.divisor);
+    const double scale = estimate_covariance_scale(v.method, v.nPrime);
     for (int32_t k = 0; k < q; ++k) {
         const double d = cov[pk_lower(k, k)];
         se[k] = d >= 0.0 && !ns.holds_parameter(q, k) ? std::sqrt(scale * d) : host_missing_value();
@@ -484,13 +537,13 @@ const double* shown_information(const EvalView& v, const double* h, std::vector<
 
 }  // namespace
 
-double estimate_covariance_scale(int32_t method, double divisor) {
-    if (!(divisor > 0.0)) return 0.0;
+double estimate_covariance_scale(int32_t method, double nPrime) {
+    if (!(nPrime > 0.0)) return 0.0;
     switch (method) {
         case kMethodGls:
         case kMethodMl:
         case kMethodWls:
-        case kMethodDwls: return 2.0 / divisor;
+        case kMethodDwls: return 2.0 / nPrime;
         default: return 0.0;
     }
 }
@@ -499,7 +552,6 @@ int32_t cosicrp(NlpProblem* nlp) {
     const EvalView v = eval_view(proc_context(nlp));
     EvaluationState& st = *v.st;
     st.covStatus = kCovNone;
-    st.wholeInverseKept = false;
     if (v.methodRequested == kMethodNone) return 1;
     if (*v.jacobianMode < 0) return 2;
     if (v.hooks == nullptr || v.hooks->cov.wantCovariance == 0) return 3;
@@ -513,8 +565,9 @@ int32_t cosicrp(NlpProblem* nlp) {
         return 2;
     }
     if (cosfdcj(nlp) != 0) return -1;
+    ActiveSet set;
     VariableReduction active;
-    if (!active_constraints(v, &active) || (!velix::detail::cross_product_at_hand(v) && cosmcrp(&v) != 0)) {
+    if (!active_constraints(v, &set, &active) || (!velix::detail::cross_product_at_hand(v) && cosmcrp(&v) != 0)) {
         xpmlog(kMsgProc, kMsgNoInformation);
         return 3;
     }
@@ -530,9 +583,8 @@ int32_t cosicrp(NlpProblem* nlp) {
     if (printed && velix::detail::publish_matrix(v.ctx, "Information", kTitleInformation, shown, q, q,
                                                  nlp->param.paramNames, nlp->param.paramNames, "sb", 8) < 0)
         return 0;
-    // The problem's Hessian array ends holding the covariance, or with
-    // parameters held at bounds the inverse of the whole information;
-    // until then it may serve as the work of an inverse.
+    // The problem's Hessian array ends holding the covariance; until then
+    // it may serve as the work of an inverse.
     std::vector<double> own(nlp->hess.hessian != nullptr ? 0 : static_cast<size_t>(packed));
     double* h = nlp->hess.hessian != nullptr ? nlp->hess.hessian : own.data();
     double* work = nlp->hess.hessianDoubles >= velix::detail::packed_inverse_work(q) ? h : nullptr;
@@ -546,20 +598,16 @@ int32_t cosicrp(NlpProblem* nlp) {
     if (ns.count > 0) warn_not_identified(v, ns);
     if (leastSquares) return 0;
     if (rows) information_rows(v, shown);
-    // The later results read the covariance of the estimates.  The score
-    // test of a held bound releases that bound from the whole information,
-    // whose inverse is kept beside the covariance.
+    // The later results read the covariance of the estimates, and the
+    // tests of the bounds (with MODIFICATION) what releasing each one
+    // would do.
     st.covStatus = seStatus;
-    NullSpace whole;
-    if (!active.held.empty() && seStatus != kCovFailed) {
-        const Source information{st.cross};
-        information.into(q, h);
-        st.wholeInverseKept = doinv(v, {q, nlp->param.paramNames, nlp->param.x, false}, h, &whole, information,
-                                    nullptr) != kCovFailed;
+    std::copy(st.covariance, st.covariance + packed, h);
+    if (st.covStatus == kCovRegular || st.covStatus == kCovGeneralized) {
+        std::vector<double> releases(nlp->shape.hasBounds && v.modIndices ? 3 * static_cast<size_t>(q) : 0u);
+        if (!releases.empty()) bound_releases(v, set, st.cross, st.covariance, releases.data());
+        write_information_scratch(&v, st.covariance, releases.empty() ? nullptr : releases.data());
     }
-    if (!st.wholeInverseKept) std::copy(st.covariance, st.covariance + packed, h);
-    if (st.covStatus == kCovRegular || st.covStatus == kCovGeneralized)
-        write_information_scratch(&v, st.covariance, st.wholeInverseKept ? h : nullptr);
     if (seStatus == kCovFailed) return 0;
     if (nlp->work.stdErrors) standard_errors(v, ns, st.covariance, nlp->work.stdErrors);
     if (nlp->work.stdErrors && v.hooks->cov.depStdErr) saved_standard_errors(v, ns, h, nlp->work.stdErrors);

@@ -15,9 +15,8 @@
 // number of independent parameters; the optimizer's covariance code may
 // have left it there already, from the factor the technique made of the
 // same H), nlp->hess.hessian serves as the work of the inverse and ends
-// holding the same inverse (with parameters held at bounds, the inverse of
-// the whole H, which the information scratch keeps too),
-// nlp->work.stdErrors the scaled standard errors.
+// holding the same inverse, nlp->work.stdErrors the scaled standard
+// errors.
 #pragma once
 
 #include <cstdint>
@@ -25,14 +24,15 @@
 struct NlpProblem;
 
 // The factor sigma^2 that turns the inverse of the cross product H of a
-// method stage into the covariance of the estimates, for the variance
-// divisor d of the moments (N - 1 by default): H is the expected second
+// method stage into the covariance of the estimates, for the multiplier
+// d = N' of the chi-square (N - 1, or N for moments about zero, under
+// every VARDEF= divisor of the moments): H is the expected second
 // derivative of F for GLS and ML (Browne 1974; Bollen 1989, ch. 4) and
 // the second derivative 2 J'WJ of F = r'Wr for WLS and DWLS, with W the
 // inverse asymptotic covariance of sqrt(N) s (Browne 1984, eq. 2.12), so
 // sigma^2 = 2/d for all four.  ULS, or d <= 0: 0 (the inverse alone is no
 // covariance).
-double estimate_covariance_scale(int32_t method, double divisor);
+double estimate_covariance_scale(int32_t method, double nPrime);
 
 // Returns 0; 1 for METHOD=NONE; 2 when the Jacobian mode is negative or F
 // cannot be evaluated at the solution (352/52); 3 when no covariance is

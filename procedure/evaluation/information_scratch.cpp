@@ -28,7 +28,7 @@ int64_t sparse_count(const EvalView* v) {
 
 }  // namespace
 
-void write_information_scratch(const EvalView* v, const double* covariance, const double* whole) {
+void write_information_scratch(const EvalView* v, const double* covariance, const double* releases) {
     const EvaluationState& st = *v->st;
     HostFile* f = scratch_of(v);
     const int64_t q = v->nParmFree;
@@ -42,14 +42,14 @@ void write_information_scratch(const EvalView* v, const double* covariance, cons
         put(f, st.jac.nzCol, 4 * nz);
         put(f, st.jac.nzValue, 8 * nz);
     }
-    if (whole != nullptr) put(f, whole, 8 * velix::pk_lower(q, 0));
+    if (releases != nullptr) put(f, releases, 8 * 3 * q);
 }
 
-void read_whole_information_inverse(const EvalView* v, double* whole) {
+void read_bound_releases(const EvalView* v, double* releases) {
     HostFile* f = scratch_of(v);
     const int64_t q = v->nParmFree;
     scratch_check(xcpoint(f, 8 * (velix::pk_lower(q, 0) + q + v->pstar) + 16 * sparse_count(v)));
-    get(f, whole, 8 * velix::pk_lower(q, 0));
+    get(f, releases, 8 * 3 * q);
 }
 
 void read_information_scratch(const EvalView* v, double* covariance, double* gradient, double* dFdC) {

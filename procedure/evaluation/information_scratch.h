@@ -10,9 +10,11 @@
 //   f64 dFdC[p*]               dF/dC in the trace-product convention
 // and, with the sparse Jacobian (modes 11 and 12), its nonzeros:
 //   i32 rows[nz], i32 columns[nz], f64 values[nz]
-// and, when EvaluationState::wholeInverseKept, the inverse of the whole
-// information (the score tests of the bounds release one bound from it):
-//   f64 whole[q(q+1)/2]
+// and, when the problem has bounds and the tests after the fit are
+// wanted (MODIFICATION), the score test of releasing each
+// parameter's bound with the other active constraints kept, one
+// (score, variance, change) triple per parameter:
+//   f64 releases[3q]
 // The file is rewritten by every stage that inverts its information
 // matrix; a failed file call is reported and ends the step.
 #pragma once
@@ -21,8 +23,8 @@
 
 // Writes the scratch of the stage: the covariance (packed order q), the
 // gradient and dF/dC at the point last evaluated (the estimates), and the
-// inverse of the whole information when `whole` is not null.
-void write_information_scratch(const EvalView* v, const double* covariance, const double* whole);
+// releases of the bounds when `releases` (3q doubles) is not null.
+void write_information_scratch(const EvalView* v, const double* covariance, const double* releases);
 
 // Reads the dense part back: covariance[q(q+1)/2] (passed over when
 // null), gradient[q], dFdC[p*].
@@ -32,8 +34,8 @@ void read_information_scratch(const EvalView* v, double* covariance, double* gra
 // rows, columns and values; the scratch of a stage in mode 11 or 12).
 void read_information_scratch_jacobian(const EvalView* v);
 
-// Reads the inverse of the whole information (q(q+1)/2 doubles) into whole.
-void read_whole_information_inverse(const EvalView* v, double* whole);
+// Reads the releases of the bounds (3q doubles) into releases.
+void read_bound_releases(const EvalView* v, double* releases);
 
 // Reads the rows i0 .. i1-1 of the packed covariance (pk_lower(i1, 0) -
 // pk_lower(i0, 0) doubles) into rows.

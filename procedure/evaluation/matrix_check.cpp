@@ -22,7 +22,7 @@
 //   for each term: skip constant, non-square, other types
 //     count a (negative) and b (negligible); record 100 a + min(b, 99)
 //     note 491, 492 or 493 when printing and a or b
-//     with a: a WARNING for each variance estimated below zero
+//     with a and printing: a WARNING for each variance estimated below zero
 #include "procedure/evaluation/matrix_check.h"
 
 #include <algorithm>
@@ -132,16 +132,21 @@ int32_t inspected_matrix(const EvalView& v, int32_t t, bool log) {
     return mt.type[k] == kMatDiagonal || symmetric_type(mt.type[k]) ? k : 0;
 }
 
-// The variable of row i of central matrix k: its name in the model, or
-// the element's label (_P_[2:2]) when the matrix has no names.
+// A name without the blanks that pad it to its field.
+std::string unpadded(const NameRecord& r) {
+    std::string name(r.text, static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32)));
+    name.erase(name.find_last_not_of(' ') + 1);
+    return name;
+}
+
+// The variable of row i of central matrix k: the data variable whose
+// unique variance a FACTOR model's _U_ holds (its column names, UVAR1 and
+// on, are the model's own), else its name in the model, or the element's
+// label (_P_[2:2]) when the matrix has no names.
 std::string row_variable(const EvalView& v, int32_t k, int32_t i) {
+    if (k == v.factorUnique && v.manifestNames != nullptr && i < v.n) return unpadded(v.manifestNames[i]);
     const int32_t first = v.mt->firstColumnName[k];
-    if (first > 0 && v.columnNames != nullptr) {
-        const NameRecord& r = v.columnNames[first - 1 + i];
-        std::string name(r.text, static_cast<size_t>(std::clamp<int16_t>(r.length, 0, 32)));
-        name.erase(name.find_last_not_of(' ') + 1);
-        return name;
-    }
+    if (first > 0 && v.columnNames != nullptr) return unpadded(v.columnNames[first - 1 + i]);
     return velix::detail::matrix_name(v, k) + "[" + std::to_string(i + 1) + ":" + std::to_string(i + 1) + "]";
 }
 
@@ -158,8 +163,8 @@ void negative_variances(const EvalView& v, int32_t k) {
         const int32_t p = std::abs(v.el->parameter[e]), i = v.el->row[e];
         if (p == 0 || p > v.nParmAll || i != v.el->column[e] || i < 0 || i >= mt.rows[k]) continue;
         if (!(v.el->value[e] / scale[static_cast<size_t>(i)] < -v.singular)) continue;
-        const NameRecord& name = v.nlp->param.paramNames[p - 1];
-        xpmlog(kMsgProc, kMsgNegativeVariance, v.el->value[e], static_cast<int32_t>(name.length), name.text,
+        const std::string name = unpadded(v.nlp->param.paramNames[p - 1]);
+        xpmlog(kMsgProc, kMsgNegativeVariance, v.el->value[e], static_cast<int32_t>(name.size()), name.c_str(),
                row_variable(v, k, i).c_str());
     }
 }
@@ -207,7 +212,8 @@ int32_t coscmat(const EvalView* view) {
         if (!c.inspected) continue;
         mt.termDefiniteness[t - 1] = 100 * c.negative + std::min(c.negligible, kMaxNegligible);
         if (notes && (c.negative > 0 || c.negligible > 0)) notes = note(v, k, c);
-        if (c.negative > 0) negative_variances(v, k);
+        // Printing off (NOPRINT) writes none of the messages of the check.
+        if (v.printEnabled && c.negative > 0) negative_variances(v, k);
     }
     xmpoold(pool);
     return 0;

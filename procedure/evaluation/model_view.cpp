@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "host/internal_error.h"
+#include "procedure/data/data.h"
 #include "procedure/evaluation/sparse_jacobian.h"
 #include "velix/codes.h"
 #include "velix/host.h"
@@ -34,14 +35,17 @@ EvalView eval_view(ProcContext* ctx) {
     v.invStore = ctx->moments.invStore;
     v.invertOnce = ctx->readers.perTermInverse;
     v.columnNames = ctx->readers.columnNames;
+    v.manifestNames = ctx->input.manifestNames;
+    if (ctx->readers.factorModel && !ctx->readers.factorNoUnique) v.factorUnique = ctx->readers.nFactors > 0 ? 3 : 1;
     v.S = ctx->arrays.momentMatrix;
     v.parmUnits = ctx->optSetup.parms.unit;
     v.weights = ctx->arrays.weightMatrix;
     v.logDetS = ctx->moments.logDetMoments;
     v.method = ctx->methods.methodStage;
     v.methodRequested = ctx->methods.methodRequested;
+    v.modIndices = ctx->options.modIndices != 0;
     v.jacobianMode = &ctx->eval.jacobianMode;
-    v.divisor = ctx->moments.divisor;
+    v.nPrime = sample_multiplier(&ctx->moments, &ctx->options);
     v.inWgt = ctx->input.inwgtUsed;
     v.singular = ctx->options.singular;
     v.nObs = ctx->moments.nObs;

@@ -39,6 +39,8 @@ struct EvalView {
     double* invStore = nullptr;         // the InverseStore (offsets are 1-based)
     int32_t invertOnce = 0;             // inverse forms once for all terms
     const NameRecord* columnNames = nullptr;  // the ColumnNameTable (ModelMatrixTable::firstColumnName)
+    const NameRecord* manifestNames = nullptr;  // the DATA= variables in use [n]
+    int32_t factorUnique = 0;  // FACTOR: the matrix of the unique variances (a row per variable), else 0
 
     // Moments and method.
     const double* S = nullptr;        // packed order n
@@ -46,9 +48,10 @@ struct EvalView {
     double logDetS = 0.0;
     int32_t method = 0;           // MethodCode of the running stage
     int32_t methodRequested = 0;  // MethodCode of the PROC statement
+    bool modIndices = false;      // MODIFICATION: the tests after the fit are wanted
     int32_t* jacobianMode =
         nullptr;            // Jacobian storage mode of the stage (rewritten after the run)
-    double divisor = 0.0;   // variance divisor of the moments (N - 1 by default)
+    double nPrime = 0.0;    // N', the multiplier of the chi-square (sample_multiplier)
     int32_t inWgt = 0;      // GLS weights from INWGT=
     double singular = 0.0;  // tolerance of every factorization
     const double* parmUnits = nullptr;  // each parameter's size in the units of the data, 0

@@ -1,12 +1,14 @@
 // Lagrange multiplier tests of the active bounds and the stepwise Wald
 // test of the independent parameters (Bentler 1986; Bollen 1989, ch. 7).
 // A parameter held at a bound would lower the chi-square by
-// LM = g_i^2 V_ii / kappa when released, moving by -(V g)_i, V the inverse
-// of the whole information.  The stepwise Wald test drops, one at a time,
-// the parameter whose joint statistic W = x_S' (kappa V_SS)^-1 x_S with
-// those dropped before is smallest, V the covariance of the estimates
-// (under the active constraints), and stops at the first increase whose
-// probability is below SLMW=.
+// LM = mu^2 V*_ii / kappa when released, moving by -(V* g)_i, mu the
+// multiplier of its bound and V* the covariance of the model with that
+// bound released and every other active constraint kept (the covariance
+// step forms both; information_scratch.h).  The stepwise Wald test drops,
+// one at a time, the parameter whose joint statistic
+// W = x_S' (kappa V_SS)^-1 x_S with those dropped before is smallest, V
+// the covariance of the estimates (under the active constraints), and
+// stops at the first increase whose probability is below SLMW=.
 //
 //   cosmod3: checks; the state at the solution;
 //            "LagrangeBoundary" when the problem has bounds;
@@ -70,20 +72,16 @@ int32_t bound_state(double x, double lower, double upper) {
     return 0;
 }
 
-BoundTest bound_test(const std::vector<double>& V, const std::vector<double>& g, int32_t i, double kappa,
-                     double chisq) {
+BoundTest bound_test(const double* release, double kappa, double chisq) {
     BoundTest t;
-    double v = V[static_cast<size_t>(pk_lower(i, i))];
+    double v = release[1];
     if (std::fabs(v) < kZero) v = 0.0;
     if (v < 0.0 || kappa <= 0.0) return t;
-    const double lm = g[static_cast<size_t>(i)] * g[static_cast<size_t>(i)] * v / kappa;
+    const double lm = release[0] * release[0] * v / kappa;
     if (lm > 100.0 * chisq && lm > 100.0) return t;
     t.valid = true;
     t.lm = lm;
-    const int32_t q = static_cast<int32_t>(g.size());
-    double change = 0.0;
-    for (int32_t j = 0; j < q; ++j) change -= V[static_cast<size_t>(pk(i, j))] * g[static_cast<size_t>(j)];
-    t.change = change;
+    t.change = release[2];
     return t;
 }
 
@@ -185,13 +183,15 @@ void boundary_table(const LmSetup& s) {
     for (int32_t i = 0; i < s.q; ++i)
         if (bound_state(nlp->param.x[i], nlp->param.lower[i], nlp->param.upper[i]) != 0) listed.push_back(i);
     if (listed.empty()) return;
+    std::vector<double> releases(3 * static_cast<size_t>(s.q));
+    read_bound_releases(&s.view, releases.data());
     OutputTable t(s.rv.output->kyrManager, "LagrangeBoundary", kyrmsg(kMsgProc, kTitleBoundary),
                   "Tesk.Velix.LagrangeBoundary");
     t.text_column("Parameter", name_width(nlp, s.q));
     for (const char* c : {"ChiSq", "ProbChiSq", "Estimate", "Change"}) t.double_column(c);
     if (!t.end_columns()) return;
     for (int32_t i : listed) {
-        const BoundTest b = bound_test(s.V, s.g, i, s.kappa, s.chisq);
+        const BoundTest b = bound_test(releases.data() + 3 * static_cast<size_t>(i), s.kappa, s.chisq);
         const double missing = host_missing_value();
         t.set_text(0, name_of(nlp->param.paramNames[i]));
         t.set_double(1, b.valid ? b.lm : missing);
@@ -236,13 +236,7 @@ void cosmod3(ProcContext* ctx) {
     const ResultsView rv = results_view(ctx);
     LmSetup s;
     if (!lm_begin(rv, true, true, &s)) return;
-    if (rv.nlp->shape.hasBounds && rv.nlp->param.lower != nullptr && rv.nlp->param.upper != nullptr) {
-        // A held bound's score test releases that bound from the inverse
-        // of the whole information; the Wald test reads the covariance of
-        // the estimates again.
-        if (rv.eval->wholeInverseKept) read_whole_information_inverse(&s.view, s.V.data());
+    if (rv.nlp->shape.hasBounds && rv.nlp->param.lower != nullptr && rv.nlp->param.upper != nullptr)
         boundary_table(s);
-        if (rv.eval->wholeInverseKept) read_covariance_rows(&s.view, 0, s.q, s.V.data());
-    }
     wald_table(s);
 }

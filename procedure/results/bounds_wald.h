@@ -15,15 +15,15 @@ namespace velix::detail {
 // of -DBL_MAX or DBL_MAX is absent.
 int32_t bound_state(double x, double lower, double upper);
 
-// The test of releasing parameter i's bound: LM = g_i^2 V_ii / kappa and
-// the change -(V g)_i (V packed of order q = g.size()); not valid for a
-// negative V_ii, kappa 0, or an LM above both 100 T and 100.
+// The test of releasing a bound from its release (score, variance,
+// change; information_scratch.h): LM = score^2 variance / kappa with that
+// change; not valid for a negative variance, kappa 0, or an LM above both
+// 100 T and 100.
 struct BoundTest {
     bool valid = false;
     double lm = 0.0, change = 0.0;
 };
-BoundTest bound_test(const std::vector<double>& V, const std::vector<double>& g, int32_t i, double kappa,
-                     double chisq);
+BoundTest bound_test(const double* release, double kappa, double chisq);
 
 // One row of the stepwise Wald test.
 struct WaldStep {

@@ -3,20 +3,13 @@
 
 #include <cfloat>
 
-double results_sample_multiplier(const MomentState* moments, const StatementOptions* options) {
-    // UCOV and UCORR take the moments about zero with the origin option
-    // unchanged.
-    const bool aboutZero = moments->momentOrigin != 0 || options->uncorrectedCov || options->uncorrectedCorr;
-    return aboutZero ? moments->nObs : moments->nObs - 1.0;
-}
-
 double results_model_chisq(const ResultsView& rv) {
     if (rv.results->fitStatsValid && !host_is_missing(rv.results->fitStats.chisq))
         return rv.results->fitStats.chisq;
-    return results_sample_multiplier(rv.moments, rv.options) * rv.eval->discrepancy;
+    return sample_multiplier(rv.moments, rv.options) * rv.eval->discrepancy;
 }
 
 double results_kappa(const ResultsView& rv) {
-    const double nn = results_sample_multiplier(rv.moments, rv.options);
+    const double nn = sample_multiplier(rv.moments, rv.options);
     return nn > DBL_MIN ? 2.0 / nn : 0.0;
 }

@@ -6,11 +6,8 @@
 // of F).
 #pragma once
 
+#include "procedure/data/data.h"  // sample_multiplier, N'
 #include "procedure/results/results_view.h"
-
-// N' = N - 1 for moments about the means, N for moments about zero
-// (an origin at zero, UCOV or UCORR).
-double results_sample_multiplier(const MomentState* moments, const StatementOptions* options);
 
 // T = N' F: the chi-square of the fit summary when it ran for this fit,
 // else N' times the discrepancy of the last evaluation.

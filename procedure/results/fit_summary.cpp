@@ -178,7 +178,7 @@ FitInputs fit_inputs(const ResultsView& rv) {
     in.nManifest = n;
     in.df0 = in.nMoments - n;
     in.nObs = rv.moments->nObs;
-    in.nn = results_sample_multiplier(rv.moments, rv.options);
+    in.nn = sample_multiplier(rv.moments, rv.options);
     // An active constraint takes a parameter out of the count as it gives
     // a degree of freedom back.
     in.nParm = rv.sizes->nParmFree - (rv.options->noDfAdjust ? 0 : rv.est->nActive);

@@ -376,7 +376,7 @@ bool standardized(const ResultsView& rv, int32_t kind, std::vector<double>* out)
         residuals_variance_standardized(s, st.residual.data(), n, out->data());
         return true;
     }
-    const double nn = results_sample_multiplier(rv.moments, rv.options);
+    const double nn = sample_multiplier(rv.moments, rv.options);
     if (nn <= DBL_MIN) return false;
     std::vector<double> w(static_cast<size_t>(pstar));
     if (kind == kResidualNormalized) {

@@ -130,7 +130,7 @@ TEST_F(BadInput, EachFailureNamesItsCauseAndLeavesTheOutputFileAlone) {
          "ERROR: Invalid operations in the programming statements"},
         // One file for two outputs.
         {step("data=hs method=wls outstat=keep outwgt=keep", ""), kLevelInputError,
-         "Output data sets keep and keep name the same file"},
+         "OUTWGT= data set keep and OUTSTAT= data set keep name the same file"},
         // Moments that overflow.
         {"proc velix data=big outstat=keep;\n" + std::string(kOneFactor) + "run;\n", kLevelNoMoments,
          "ERROR: The moments of variable x1 are too large to be represented"},

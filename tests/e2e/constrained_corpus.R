@@ -15,8 +15,12 @@
 #
 # Conventions, checked against the program on the unconstrained model of
 # hs_cfa_ml.vx: the program's F equals lavaan's chi-square over N - 1 for
-# ML (likelihood = "wishart"), GLS, ULS, WLS and DWLS, with the same
-# estimates; its standard errors equal lavaan's for ML, GLS, WLS and DWLS
+# ML (likelihood = "wishart"), GLS, WLS and DWLS, with the same estimates.
+# Its ULS F is 0.5 tr((S - C)^2), each covariance counted twice, where
+# lavaan's counts each moment once: the two have the same minimum only
+# because every model here fits each variance exactly with a free unique
+# variance (peer_conventions.R shows a model where they differ).  Its
+# standard errors equal lavaan's for ML, GLS, WLS and DWLS
 # (se = "standard": lavaan's own DWLS default is the robust sandwich).  Its
 # ULS standard errors scale the inverse cross product by the least-squares
 # estimate of sigma^2, which lavaan's do not (0.0271 against 0.0555 for l2),

@@ -163,6 +163,23 @@ TEST(Estimation, FitSummaryOfOtherMethods) {
     expect_relative(u, "GFI Adjusted for Degrees of Freedom (AGFI)", 0.967226101442338, kTol);
 }
 
+// ULS minimises 0.5 tr((S - C)^2), each off-diagonal moment counted twice.
+// With the three error variances of Fvis equal, which no C fits exactly,
+// its minimum is lavaan's WLS with the weights 1 for a variance and 2 for a
+// covariance, not lavaan's ULS, which counts each moment once and moves l2
+// by 13% (peer_conventions.R).
+TEST(Estimation, UlsCountsEachCovarianceTwice) {
+    const std::map<std::string, double> ref = reference_rows("peer_conventions.csv", "uls");
+    std::string program = tightened_program(read_text(data_path("hs_cfa_ml.vx")), "uls");
+    program.replace(program.find("E1-E9 = ve1-ve9"), 15, "E1-E3 = ve1 ve1 ve1, E4-E9 = ve4-ve9");
+    const RunResult r = run_velix(program, {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    EXPECT_NEAR(final_f(r), ref.at("f"), 1e-9 * ref.at("f"));
+    const std::map<std::string, double> est = column_by_parameter(result_table(r), "Estimate");
+    for (const char* p : {"l2", "l3", "l5", "vvis", "ve1", "ve4"})
+        EXPECT_NEAR(est.at(p), ref.at(std::string("est:") + p), 1e-6 * ref.at(std::string("est:") + p)) << p;
+}
+
 // GLS weights given by INWGT= measure the model and its independence model
 // in their own metric: the weight matrix that the default GLS run writes,
 // read back, gives the default run's fit summary.

@@ -96,7 +96,8 @@ int start_velix(const std::vector<std::string>& args, const ChildSetup& setup) {
     // Root keeps after exec only the capabilities of this bounding set.
     if (setup.obeyPermissions && ::geteuid() == 0 &&
         (::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0 ||
-         ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) != 0))
+         ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) != 0 ||
+         ::prctl(PR_CAPBSET_DROP, CAP_FOWNER, 0, 0, 0) != 0))
         ::_exit(126);
     if (setup.noUnnamedFiles && !refuse_unnamed_files()) ::_exit(126);
     ::execv(argv[0], argv.data());

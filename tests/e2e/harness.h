@@ -56,7 +56,8 @@ struct ChildSetup {
     // none.
     bool noUnnamedFiles = false;
     // File permissions refuse it what they refuse any user, also when the
-    // tests run as root (without the capabilities that override them).
+    // tests run as root (without the capabilities that override them: it
+    // may not then replace another user's file in a sticky folder either).
     bool obeyPermissions = false;
 };
 

@@ -75,9 +75,9 @@ TEST(Messages, AConstraintOnAnUnknownNameShowsItsPlaceInTheFile) {
 // Faults of the model statements, each at its statement, entry or
 // operator: the message, the line of the program file, the source line and
 // a caret; and the exit status.  A second statement of the model's own
-// kind, a covariance given twice and lavaan's operators end the step; a
-// second model kind is left out with a warning; a data variable named like
-// an error term is noted at its term.
+// kind and lavaan's operators end the step; a second model kind is left
+// out with a warning; a covariance given again is noted at the entry that
+// replaces it, and a data variable named like an error term at its term.
 TEST(Messages, AModelStatementFaultShowsItsPlaceInTheFile) {
     // hs with x4 named E1.
     std::string hs = velix::test::read_text(velix::test::data_path("hs.csv"));
@@ -100,12 +100,12 @@ TEST(Messages, AModelStatementFaultShowsItsPlaceInTheFile) {
          "ERROR: A LINEQS model takes at most one STD and one COV statement.", 2},
         {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F2 + E2, x3 = l3 F3 + E3;\n",
                         "std F1-F3 = v1-v3, E1-E3 = ve1-ve3;\ncov F1 F2 = c12, F2 F1 = c21, F1 F3 = c13;\n"),
-         "ERROR: The covariance of F1 and F2 is given twice in the COV statement.\n"
-         "  at line 12, column 18:\ncov F1 F2 = c12, F2 F1 = c21, F1 F3 = c13;\n                 ^\n", 2},
+         "NOTE: The covariance of F1 and F2 that the COV entry F1 F2 gives is replaced by the one of this entry.\n"
+         "  at line 12, column 18:\ncov F1 F2 = c12, F2 F1 = c21, F1 F3 = c13;\n                 ^\n", 0},
         {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F2 + E2, x3 = l3 F3 + E3;\n",
-                        "std F1-F3 = v1-v3, E1-E3 = ve1-ve3;\ncov F1-F3 = c12 c13 c23,\n  F3 F2 = c32;\n"),
-         "ERROR: The covariance of F2 and F3 is given twice in the COV statement.\n"
-         "  at line 13, column 3:\n  F3 F2 = c32;\n  ^\n", 2},
+                        "std F1-F3 = v1-v3, E1-E3 = ve1-ve3;\ncov F1 F3 = c13,\n  F1 * F2 F2 = c12 c21;\n"),
+         "NOTE: The covariance of F1 and F2 is given twice in this COV entry; the later item is used.\n"
+         "  at line 13, column 3:\n  F1 * F2 F2 = c12 c21;\n  ^\n", 0},
         {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n",
                         "std F1 = vf, E1 E2 E3 = ve1-ve3, E2 = ve4;\n"),
          "ERROR: Variable E2 is listed twice in the STD statement.\n"
@@ -117,6 +117,23 @@ TEST(Messages, AModelStatementFaultShowsItsPlaceInTheFile) {
          "not with lavaan's operator \"~~\" at line 12, column 6.\n  F1 ~~ E1;\n     ^\n", 2},
         {kBefore + step("method=ml", kOneFactor, "x1 ~ x2;\n"),
          "not with lavaan's operator \"~\" at line 12, column 4.\nx1 ~ x2;\n   ^\n", 2},
+        // Equations apart by semicolons, as in lavaan: each one after the
+        // first is a programming statement, named at its line before the
+        // errors it leads to; one that assigns a parameter is not.
+        {kBefore + step("method=ml", "lineqs x1 = l1*F1 + E1; x2 = l2*F1 + E2; x3 = l3*F1 + E3;\n", "std F1 = vf, E1-E3 = ve1-ve3;\n"),
+         "WARNING: The statement that assigns x3 is read as a programming statement, though x3 is a variable of the DATA= data set: a semicolon ends the LINEQS statement, whose equations are separated by commas.\n"
+         "  at line 10, column 42:\nlineqs x1 = l1*F1 + E1; x2 = l2*F1 + E2; x3 = l3*F1 + E3;\n                                         ^\n"
+         "ERROR: The STD variable E2 is not a variable of the model.", 2},
+        {kBefore + step("method=ml", "lineqs x1 = l1*F1 + E1; x2 = l2*F1 + E2; x3 = l3*F1 + E3;\n", "std F1 = vf, E1 = ve1;\n"),
+         "WARNING: The statement that assigns x2 is read as a programming statement, though x2 is a variable of the DATA= data set: a semicolon ends the LINEQS statement, whose equations are separated by commas.\n"
+         "  at line 10, column 25:\n", 0},
+        {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F2 + E3; F2 = b*F1 + D2;\n", "std F1 = vf, E1-E3 = ve1-ve3;\n"),
+         "WARNING: The statement that assigns F2 is read as a programming statement, though F2 is a variable of the model: a semicolon ends the LINEQS statement, whose equations are separated by commas.\n"
+         "  at line 10, column 60:\n", 0},
+        // (The parameter E3 is named like the error term whose variance it is.)
+        {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n",
+                        "std F1 = vf, E1-E3 = ve1 ve2 E3;\nparameters ind;\nind = l2 * l3;\nE3 = ve2;\n"),
+         "!read as a programming statement", 0},
         // "= ~" apart is the negation of a programming statement.
         {kBefore + step("method=ml", kOneFactor, "a = ~ l2;\n"), "!lavaan", 0},
         // A programming word before "~" is the negation of its condition.
@@ -253,23 +270,38 @@ TEST(Messages, TheMessagesOfABYGroupNameTheGroup) {
 // variables: one factor of variance 1 fits the correlations .8, .9 and .9
 // exactly with ve3 = 1 - .9 .9 / .8 = -0.0125 (lavaan 0.6.14 alike,
 // negative_variance_reference.R), and the other variances (0.2) are not
-// named.
+// named.  FACTOR names its generated parameter unpadded and the data
+// variable, not its own column name.  NOPRINT writes no such message.
 TEST(Messages, ANegativeVarianceIsNamedWithItsVariable) {
     const std::string dir = velix::test::own_folder("negative_variance");
     std::ofstream(dir + "/r3.csv") << "# TYPE=CORR\n_TYPE_,_NAME_,x1,x2,x3\nN,,200,200,200\n"
                                       "CORR,x1,1,.8,.9\nCORR,x2,.8,1,.9\nCORR,x3,.9,.9,1\n";
-    for (const char* model : {"lineqs x1 = l1 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
-                              "std F1 = 1, E1-E3 = ve1-ve3;\n",
-                              "ram 1 1 4 l1, 1 2 4 l2, 1 3 4 l3, 2 1 1 ve1, 2 2 2 ve2, 2 3 3 ve3, 2 4 4 1;\n"
-                              "varnames 1 = F1, 2 = E1-E3 D1;\n"}) {
-        const RunResult r = run_velix("proc velix data='" + dir + "/r3.csv';\n" + model + "run;\n", {});
-        ASSERT_EQ(r.exitStatus, 0) << r.log;
-        EXPECT_NEAR(velix::test::column_by_parameter(velix::test::result_table(r), "Estimate").at("ve3"), -0.0125,
-                    1e-6);
-        const std::string warning = "WARNING: The estimate -0.0125 of ve3, the variance of E3, is negative: the "
-                                    "solution is improper.\n";
-        EXPECT_NE(r.log.find(warning), std::string::npos) << model << r.log;
-        EXPECT_EQ(r.log.find("the variance of"), r.log.rfind("the variance of")) << "named more than once\n" << r.log;
+    struct Case {
+        const char* model;
+        const char* parameter;
+        const char* variable;
+    } cases[] = {
+        {"lineqs x1 = l1 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\nstd F1 = 1, E1-E3 = ve1-ve3;\n", "ve3", "E3"},
+        {"ram 1 1 4 l1, 1 2 4 l2, 1 3 4 l3, 2 1 1 ve1, 2 2 2 ve2, 2 3 3 ve3, 2 4 4 1;\nvarnames 1 = F1, 2 = E1-E3 D1;\n",
+         "ve3", "E3"},
+        {"factor n=1;\n", "_U3", "x3"},
+    };
+    for (const Case& c : cases) {
+        for (const char* print : {"", " noprint"}) {
+            SCOPED_TRACE(std::string(c.model) + print);
+            const RunResult r = run_velix("proc velix data='" + dir + "/r3.csv'" + print + ";\n" + c.model + "run;\n", {});
+            ASSERT_EQ(r.exitStatus, 0) << r.log;
+            if (*print != '\0') {
+                EXPECT_EQ(r.log.find("negative"), std::string::npos) << r.log;
+                continue;
+            }
+            EXPECT_NEAR(velix::test::column_by_parameter(velix::test::result_table(r), "Estimate").at(c.parameter),
+                        -0.0125, 1e-6);
+            const std::string warning = std::string("WARNING: The estimate -0.0125 of ") + c.parameter +
+                                        ", the variance of " + c.variable + ", is negative: the solution is improper.\n";
+            EXPECT_NE(r.log.find(warning), std::string::npos) << r.log;
+            EXPECT_EQ(r.log.find("the variance of"), r.log.rfind("the variance of")) << "named more than once\n" << r.log;
+        }
     }
 }
 

@@ -3,10 +3,12 @@
 // tests written three more ways builds the same 21 parameters as its
 // LINEQS form (tests/fixtures/hs_cfa_ml.vx), and the exploratory default
 // pattern has n k - k(k-1)/2 + n of them; the ModelStatement table shows
-// each kind's matrices; input errors end the step with their codes.
+// each kind's matrices; input errors end the step with their codes; a
+// LINEQS covariance given again takes its later COV entry.
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -129,4 +131,26 @@ TEST(ModelKinds, InputErrorsEndTheStep) {
         EXPECT_EQ(r.json["steps"][0]["returnCode"].number(), c.code) << c.statements << "\n" << r.log;
         EXPECT_EQ(r.exitStatus, 2) << c.statements;
     }
+}
+
+// The README's first program with the factor covariances given as a block
+// and one pair of it then fixed: the later COV entry replaces the earlier
+// pair, as in lavaan's model with Fvis ~~ 0*Fspd (chi-square 113.74928061
+// on 25 df, cov_entry_reference.R), and a NOTE at that entry says which
+// pair it replaces and where it came from.
+TEST(LineqsStatements, ACovariancePairGivenAgainTakesTheLaterEntry) {
+    std::string program = example("default");
+    const size_t from = program.find("      Fvis Ftxt = cvt,");
+    const size_t to = program.find("run;");
+    ASSERT_NE(from, std::string::npos);
+    program.replace(from, to - from, "      Fvis Ftxt Fspd = cf1-cf3, Fvis Fspd = 0;\n");
+    const RunResult r = run_velix(program, {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const std::map<std::string, double> fit = velix::test::factoid_values(*r.items(0, "factoid", "Fit").at(0));
+    EXPECT_NEAR(fit.at("Chi-Square"), 113.74928061, 1e-6);
+    EXPECT_EQ(fit.at("Chi-Square DF"), 25.0);
+    EXPECT_NE(r.log.find("NOTE: The covariance of Fvis and Fspd that the COV entry Fvis Ftxt Fspd gives is replaced "
+                         "by the one of this entry.\n  at line 19, column 33:\n"),
+              std::string::npos)
+        << r.log;
 }

@@ -1,7 +1,8 @@
 # Reference of messages_test.cpp, ANegativeVarianceIsNamedWithItsVariable:
 # one factor of variance 1 on three variables correlated .8, .9 and .9
 # (N = 200) fits the correlations exactly with the unique variance of x3
-# 1 - .9 .9 / .8 = -0.0125.  R's lavaan 0.6.14 (likelihood = "wishart")
+# 1 - .9 .9 / .8 = -0.0125 (the same model as LINEQS, RAM and FACTOR
+# n=1).  R's lavaan 0.6.14 (likelihood = "wishart")
 # gives the same estimate and warns that an estimated variance is negative.
 #
 #   Rscript tests/e2e/negative_variance_reference.R

@@ -1,7 +1,9 @@
 // The command's outputs when a run cannot end normally: a file-size limit,
 // a stop signal in the middle of a fit or while the output data sets are
-// written, an output path that cannot be opened, errors outside any step
-// and a step whose only fault is one ERROR line.  Earlier files must stay
+// written, an output that would replace the raw data or cannot replace its
+// file, a listing whose reader went away, an output path that cannot be
+// opened, errors outside any step and a step whose only fault is one ERROR
+// line.  Earlier files must stay
 // byte for byte as they were, no scratch file may be left, the log must
 // say what happened in one ERROR line, and the exit status must be the
 // documented one (and agree with the run's return code in the JSON
@@ -10,9 +12,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -349,6 +354,130 @@ TEST_F(RunOutputs, AStopSignalDuringAFitKeepsTheStepsEarlierOutputs) {
     }
 }
 
+// Waits up to `seconds` for the child, then kills it (SIGKILL): its status,
+// and in *late whether it had to be killed.
+int wait_within(pid_t pid, double seconds, bool* late) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    *late = false;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > until) {
+            *late = true;
+            ::kill(pid, SIGKILL);
+            return wait_for(pid);
+        }
+        ::usleep(10000);
+    }
+    return status;
+}
+
+// Whether process pid holds `path` open (false after `seconds`).
+bool holds_open(pid_t pid, const std::string& path, double seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    while (std::chrono::steady_clock::now() < until) {
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(fds, ec))
+            if (fs::read_symlink(e.path(), ec) == path) return true;
+        ::usleep(10000);
+    }
+    return false;
+}
+
+TEST_F(RunOutputs, AStopSignalEndsTheWaitForAPipesData) {
+    // DATA= is a named pipe.  Its open waited in the kernel for a writer,
+    // and its reads for the writer's next bytes, each restarted after the
+    // signal's handler: a stop was acted on only when data came.  Without
+    // a writer, and with one that wrote the names and a row and then went
+    // quiet, the stop now ends the run at once (the bound allows for a
+    // loaded machine).
+    const std::string program =
+        "proc velix data=pipe method=ml;\n"
+        "   lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n"
+        "   std F1 = vf, E1-E3 = ve1-ve3;\n"
+        "run;\n";
+    for (const bool writer : {false, true}) {
+        const std::string what = writer ? "a quiet writer" : "no writer";
+        prepare(writer ? "pipe_quiet" : "pipe_none", program, {});
+        const std::string pipe = at("pipe.csv");
+        ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+        const pid_t pid = start_velix(args({}));
+        ASSERT_GT(pid, 0);
+        int fd = -1;
+        // (A writer that does not wait is let in only once the reader is.)
+        for (int k = 0; writer && fd < 0 && k < 1000; ++k)
+            if ((fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK)) < 0) ::usleep(10000);
+        if (writer) {
+            ASSERT_GE(fd, 0) << "the run never opened the pipe";
+            const std::string hs = read_text(at("hs.csv"));
+            const std::string head = hs.substr(0, hs.find('\n', hs.find('\n') + 1) + 1);
+            ASSERT_EQ(::write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
+        }
+        holds_open(pid, pipe, 10);  // the run waits (the old one never held it open while it waited)
+        ::usleep(200000);
+        ::kill(pid, SIGTERM);
+        bool late = false;
+        const int status = wait_within(pid, 5, &late);
+        if (fd >= 0) ::close(fd);
+        ASSERT_FALSE(late) << what << ": the run went on waiting after the signal";
+        ASSERT_TRUE(WIFSIGNALED(status)) << what << ": exit status " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), SIGTERM) << what;
+        const auto errors = error_lines();
+        ASSERT_EQ(errors.size(), 1u) << what << "\n" << read_text(at("log.txt"));
+        EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.") << what;
+    }
+}
+
+// The CPU seconds process pid has used (0 when it is gone).
+double cpu_seconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    const size_t name = stat.rfind(')');
+    if (name == std::string::npos) return 0.0;
+    std::istringstream fields(stat.substr(name + 2));
+    std::string field;
+    double ticks = 0.0;
+    // After the name: state (3) ... utime (14) and stime (15).
+    for (int k = 3; k <= 15 && fields >> field; ++k)
+        if (k >= 14) ticks += std::stod(field);
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(RunOutputs, AStopSignalEndsALongPassOverTheObservations) {
+    // The WLS weights of 40 variables over 50,000 observations take seconds
+    // (about ten in the test build) in one pass, which had no safe point:
+    // a stop waited for its end.  The signal comes once the run has used a
+    // CPU second (past the scan of the file, inside the pass); the bound
+    // allows for a loaded machine.
+    prepare("long_pass", "proc velix data=wide method=wls;\n   factor n=1;\nrun;\n", {});
+    {
+        std::ofstream wide(at("wide.csv"));
+        for (int j = 1; j <= 40; ++j) wide << (j > 1 ? "," : "") << "z" << j;
+        wide << "\n";
+        uint64_t state = 88172645463325252ull;
+        char value[16];
+        for (int row = 0; row < 50000; ++row)
+            for (int j = 0; j < 40; ++j) {
+                state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+                std::snprintf(value, sizeof value, "%.4f", static_cast<double>(state >> 11) / 9007199254740992.0);
+                wide << value << (j < 39 ? ',' : '\n');
+            }
+    }
+    const pid_t pid = start_velix(args({}));
+    ASSERT_GT(pid, 0);
+    for (int k = 0; k < 6000 && cpu_seconds(pid) < 1.0; ++k) ::usleep(10000);
+    ::kill(pid, SIGTERM);
+    bool late = false;
+    const int status = wait_within(pid, 4, &late);
+    ASSERT_FALSE(late) << "the pass went on after the signal";
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    const auto errors = error_lines();
+    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+    EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
+}
+
 TEST_F(RunOutputs, AStopSignalWhileTheOutputsAreWrittenKeepsTheOldOnes) {
     // The first output data set's scratch file (.velix-<pid>-0.tmp beside
     // it) is made a FIFO of one page that the test reads only after the
@@ -401,6 +530,96 @@ TEST_F(RunOutputs, AStopSignalWhileTheOutputsAreWrittenKeepsTheOldOnes) {
     const auto errors = error_lines();
     ASSERT_EQ(errors.size(), 1u) << log;
     EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
+}
+
+TEST_F(RunOutputs, AnOutputThatWouldReplaceTheRawDataIsAnErrorBeforeAnythingIsWritten) {
+    // OUTSTAT= naming DATA= replaced the raw data with the moments, exit
+    // status 0 and no message.  However the program names the file (a
+    // path in quotes, a symbolic link), no output is written and the log
+    // names both roles.  Estimates replaced by updated ones stay allowed.
+    struct Case {
+        const char* options;
+        const char* role;
+    };
+    const Case cases[] = {
+        {"outstat=hs", "OUTSTAT= data set hs"},
+        {"outest=\"DIR/hs.csv\"", "OUTEST= data set DIR/hs.csv"},
+        {"outram=link outstat=stat4", "OUTRAM= data set link"},
+    };
+    for (const Case& c : cases) {
+        std::string options = c.options, role = c.role;
+        prepare("raw", "", {"stat4.csv"});
+        fs::create_symlink(at("hs.csv"), at("link.csv"));
+        for (std::string* text : {&options, &role})
+            if (const size_t d = text->find("DIR"); d != std::string::npos) text->replace(d, 3, dir_);
+        std::ofstream(at("program.vx")) << "proc velix data=hs covariance " << options << ";\nfactor n=1;\nrun;\n";
+        const std::string raw = read_text(velix::test::data_path("hs.csv"));
+        const int status = wait_for(start_velix(args({})));
+        ASSERT_TRUE(WIFEXITED(status)) << options;
+        EXPECT_EQ(WEXITSTATUS(status), 2) << options;
+        EXPECT_EQ(read_text(at("hs.csv")), raw) << options;
+        expect_kept({"stat4.csv"}, options);
+        const auto errors = error_lines();
+        ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+        EXPECT_EQ(errors[0].rfind("ERROR: " + role + " would replace DATA= data set hs, the raw data of the step (", 0),
+                  0u)
+            << errors[0];
+    }
+    prepare("estimates", std::string(kOneFactor) + "proc velix data=hs method=ml inest=est1 outest=est1;\n" +
+                             "   lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n" +
+                             "   std F1 = vf, E1-E3 = ve1-ve3;\nrun;\n",
+            {"est1.csv"});
+    EXPECT_EQ(velix::test::run_velix_args(args({})), 0) << read_text(at("log.txt"));
+    EXPECT_EQ(read_text(at("est1.csv")).rfind("# TYPE=EST\n", 0), 0u);
+}
+
+TEST_F(RunOutputs, AnOutputThatCannotReplaceItsFileLeavesEveryEarlierOne) {
+    // The second of three outputs is another user's file in a sticky
+    // folder, which this run may not replace: the first used to be new by
+    // then.  Now no output is replaced, and the log says which could not
+    // be and that none was written.  (Only root can give a file away.)
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+    std::string program = read_text(velix::test::data_path("hs_cfa_ml.vx"));
+    program.replace(program.find("covariance;"), 11, "covariance outstat=ost outram=oram outest=oest;");
+    const std::vector<std::string> outputs{"ost.csv", "oram.csv", "oest.csv"};
+    prepare("sticky", program, outputs);
+    constexpr uid_t kNobody = 65534;
+    ASSERT_EQ(::chown(at("oram.csv").c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chown(dir_.c_str(), kNobody, kNobody), 0);
+    fs::permissions(dir_, fs::perms::all | fs::perms::sticky_bit);
+    const int status = wait_for(start_velix(args({}), {.obeyPermissions = true}));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    expect_kept(outputs, "an output that could not replace its file");
+    const auto errors = error_lines();
+    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+    EXPECT_EQ(errors[0], "ERROR: Output data set oram cannot replace " + at("oram.csv") + ": Operation not permitted.");
+    const std::string log = read_text(at("log.txt"));
+    for (const std::string name : {"ost", "oram", "oest"})
+        EXPECT_NE(log.find("NOTE: Output data set " + name + " was not written."), std::string::npos) << log;
+}
+
+TEST_F(RunOutputs, AListingWhoseReaderWentAwayIsALostListing) {
+    // `velix prog.vx | head -c 200`: the reader is gone before the step
+    // ends.  The run used to end by SIGPIPE (status 141) with no log line;
+    // it is a lost listing as a full disk is.  The child starts with
+    // SIGPIPE's default action, as from a shell.
+    prepare("pipe", kOneFactor, {"est1.csv"});
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    ::close(pipe[0]);
+    const auto previous = std::signal(SIGPIPE, SIG_DFL);
+    const pid_t pid = start_velix(args({}), {.stdoutFd = pipe[1]});
+    std::signal(SIGPIPE, previous);
+    ::close(pipe[1]);
+    const int status = wait_for(pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    expect_kept({"est1.csv"}, "a lost listing");
+    const auto errors = error_lines();
+    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+    EXPECT_EQ(errors[0], "ERROR: The listing cannot be written to standard output; the run stops.");
+    EXPECT_NE(read_text(at("log.txt")).find("NOTE: Output data set est1 was not written"), std::string::npos);
 }
 
 TEST_F(RunOutputs, AnOutputThatCannotBeOpenedStopsTheRunWithStatusTwo) {

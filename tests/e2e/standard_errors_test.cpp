@@ -24,13 +24,14 @@
 namespace velix::test {
 namespace {
 
-// hs_cfa_ml with the method and further options, its OUTEST= rows (and
-// the run into *run when given).
-Rows outest_of(const std::string& options, RunResult* run = nullptr) {
+// hs_cfa_ml with the method and further options (and statements), its
+// OUTEST= rows (and the run into *run when given).
+Rows outest_of(const std::string& options, RunResult* run = nullptr, const std::string& statements = "") {
     const std::string est = own_folder("stderr_scales") + "/est.csv";
     std::remove(est.c_str());
     std::string program = read_text(data_path("hs_cfa_ml.vx"));
     program.replace(program.find("method=ml covariance"), 20, options + " covariance outest='" + est + "'");
+    program.insert(program.find("run;"), statements);
     const RunResult r = run_velix(program, {"hs.csv"});
     EXPECT_EQ(r.exitStatus, 0) << r.log;
     if (run != nullptr) *run = r;
@@ -57,10 +58,11 @@ double rhs(const Rows& rows, const std::string& type) {
 
 // The information is factored once at the solution: the covariance in
 // OUTEST= inverts the INFORMAT rows, and the optimizer's AppStdErr of ML
-// are the same standard errors.
+// are the same standard errors.  VARDEF=N divides the moments by N but
+// leaves N' = N - 1, as in the chi-square.
 TEST(CovarianceScales, StandardErrorsFromTheInformationMatrix) {
     constexpr double kNm1 = 300.0;  // N - 1 of hs.csv
-    for (const auto& [method, c] : {std::pair<std::string, double>{"ml", 2.0}, {"wls", 1.0}}) {
+    for (const auto& [method, c] : {std::pair<std::string, double>{"ml", 2.0}, {"wls", 1.0}, {"ml vardef=n", 2.0}}) {
         SCOPED_TRACE(method);
         RunResult run;
         const Rows rows = outest_of("method=" + method, &run);
@@ -77,7 +79,7 @@ TEST(CovarianceScales, StandardErrorsFromTheInformationMatrix) {
                 EXPECT_NEAR(product, i == j ? c / kNm1 : 0.0, 1e-9 * c / kNm1) << i << ", " << j;
             }
         }
-        if (method != "ml") continue;
+        if (method.rfind("ml", 0) != 0) continue;
         const JsonValue& t = *run.items(0, "table", "ParameterEstimates").at(1);
         ASSERT_EQ(t["rows"].size(), se.size());
         for (size_t i = 0; i < se.size(); ++i) EXPECT_NEAR(cell(t, i, "AppStdErr").number(), se[i], 1e-12 * se[i]) << i;
@@ -100,6 +102,29 @@ double cell_of(const Rows& rows, const std::string& type, const std::string& nam
         if (r[0] == type && r[1] == name) return std::stod(r[rows.column(column)]);
     ADD_FAILURE() << "no " << type << " row " << name;
     return std::nan("");
+}
+
+// VARDEF=N analyses the moments with divisor N, as lavaan's likelihood =
+// "normal" does (the same estimates), and keeps N' = N - 1 in the
+// chi-square and in the covariance of the estimates: the chi-square is
+// lavaan's times (N - 1) / N, the standard errors lavaan's times
+// sqrt(N / (N - 1)) (peer_conventions.R; the fit run to the minimum).
+TEST(CovarianceScales, VardefNKeepsTheMultiplierOfTheChiSquare) {
+    const std::map<std::string, double> ref = reference_rows("peer_conventions.csv", "vardef_n");
+    constexpr double kN = 301.0;
+    RunResult run;
+    const Rows rows = outest_of("method=ml vardef=n", &run, "nloptions gconv=1e-14 absgconv=1e-12;\n");
+    const std::map<std::string, double> fit = factoid_values(*run.items(0, "factoid", "Fit").at(0));
+    EXPECT_NEAR(fit.at("Chi-Square"), ref.at("chisq") * (kN - 1.0) / kN, 1e-6 * ref.at("chisq"));
+    int checked = 0;
+    for (const auto& [key, value] : ref) {
+        if (key.rfind("se:", 0) != 0) continue;
+        const std::string p = key.substr(3);
+        EXPECT_NEAR(cell_of(rows, "PARMS", "ML", p), ref.at("est:" + p), 1e-5 * ref.at("est:" + p)) << p;
+        EXPECT_NEAR(cell_of(rows, "STDERR", "ML", p), value * std::sqrt(kN / (kN - 1.0)), 1e-5 * value) << p;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 21);
 }
 
 // The dependent parameters' vectors of a PESTIM run in print order: start

@@ -2,11 +2,14 @@
 // reduction: the closed form of two parameters tied equal, a held
 // parameter's zero rows, and random problems against the leading block of
 // the inverse of the bordered matrix [A C'; C 0] (LAPACK dgetrf/dgetri),
-// which is the same matrix for any basis of the null space of C.
+// which is the same matrix for any basis of the null space of C; the
+// release of one held parameter against the bordered inverse without its
+// unit row.
 #include "numerics/variable_reduction.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "tests/support/test_matrices.h"
@@ -114,6 +117,72 @@ TEST(VariableReduction, RandomProblemsEqualTheBorderedInverse) {
         for (int32_t h : c.held)
             for (int j = 0; j < c.n; ++j) EXPECT_EQ(got[h * c.n + j], 0.0);
     }
+}
+
+// Releasing held parameter i with the other constraints kept: V* is the
+// bordered inverse without i's unit row.  With g = A_{-i}'lambda + mu e_i
+// (the gradient at a constrained minimum) the score is mu, the variance
+// V*_ii and the change -(V* g)_i.  Cases: i the only constraint (V* = A^-1
+// and the score g_i for any g: the test of a lone bound); other held
+// parameters and rows that leave i out; rows through i, with i free or
+// basic in the reduction of the others; i fixed by the others.
+TEST(VariableReduction, ReleasingOneHeldParameterEqualsTheBorderedInverseWithoutIt) {
+    // atI scales the rows' column i: 0 leaves i out, a small one lets the
+    // pivoting keep i free, a large one makes it basic.
+    struct Case { int n; std::vector<int32_t> others; int m; double atI; bool basic; };
+    const int32_t i = 2;
+    for (const Case& c : {Case{5, {}, 0, 0.0, false}, Case{7, {0, 6}, 2, 0.0, false},
+                          Case{8, {5}, 2, 0.05, false}, Case{6, {}, 1, 10.0, true}}) {
+        SCOPED_TRACE(c.n * 10 + c.m);
+        const vt::Dense a = vt::random_spd(c.n, 30 + c.n);
+        vt::Dense rows = vt::random_dense(c.m, c.n, 40 + c.n, -3.0, 3.0);
+        for (int k = 0; k < c.m; ++k) {
+            for (int32_t h : c.others) rows[k * c.n + h] = 0.0;
+            rows[k * c.n + i] *= c.atI;
+        }
+        std::vector<int32_t> all = c.others;
+        all.push_back(i);
+        VariableReduction every, released;
+        velix::detail::variable_reduction(c.n, static_cast<int32_t>(all.size()), all.data(), c.m, rows.data(), &every);
+        velix::detail::variable_reduction(c.n, static_cast<int32_t>(c.others.size()), c.others.data(), c.m, rows.data(),
+                                          &released);
+        const std::vector<double> cov = vt::to_packed(constrained_inverse(every, vt::to_packed(a, c.n)), c.n);
+        const vt::Dense star = bordered_inverse(a, c.n, c.others, rows, c.m);
+        // g: the rows and the other held parameters' unit rows times
+        // multipliers, plus mu at i; with i alone, any g.
+        std::vector<double> g = vt::random_dense(1, c.n, 50 + c.n, -2.0, 2.0);
+        const double mu = 0.75;
+        if (!c.others.empty() || c.m > 0) {
+            std::fill(g.begin(), g.end(), 0.0);
+            for (int k = 0; k < c.m; ++k)
+                for (int j = 0; j < c.n; ++j) g[j] += (1.0 + k) * rows[k * c.n + j];
+            for (int32_t h : c.others) g[h] += -1.5;
+            g[i] += mu;
+        }
+        EXPECT_EQ(std::count(released.basic.begin(), released.basic.end(), i), c.basic ? 1 : 0);
+        std::vector<double> z(static_cast<size_t>(c.n));
+        ASSERT_TRUE(velix::detail::moving_direction(released, i, z.data()));
+        const auto t = velix::detail::release_constraint(c.n, vt::to_packed(a, c.n).data(), cov.data(), g.data(),
+                                                         z.data(), i);
+        ASSERT_TRUE(t.valid);
+        double change = 0.0;
+        for (int j = 0; j < c.n; ++j) change -= star[i * c.n + j] * g[j];
+        const double scale = vt::max_abs(star);
+        EXPECT_NEAR(t.variance, star[i * c.n + i], kTol * scale);
+        EXPECT_NEAR(t.change, change, kTol * scale * 10.0);
+        if (c.others.empty() && c.m == 0)
+            EXPECT_EQ(t.score, g[i]);  // exactly the old test of a lone bound
+        else
+            EXPECT_NEAR(t.score, mu, kTol * 10.0);
+    }
+    // A row x_2 + x_4 = 0 with x_4 held fixes x_2: nothing to release.
+    vt::Dense row(5, 0.0);
+    row[2] = row[4] = 1.0;
+    const int32_t other[1] = {4};
+    VariableReduction released;
+    velix::detail::variable_reduction(5, 1, other, 1, row.data(), &released);
+    std::vector<double> z(5);
+    EXPECT_FALSE(velix::detail::moving_direction(released, i, z.data()));
 }
 
 }  // namespace

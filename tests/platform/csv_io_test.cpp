@@ -2,12 +2,14 @@
 // quoting, malformed files, and write-then-read identity.
 #include "platform/dataset.h"
 
+#include "platform/stop_signals.h"
 #include "tests/fuzz/csv_round_trip.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -86,6 +88,40 @@ TEST(CsvRead, MissingAndSpecialMissingValues) {
     EXPECT_FALSE(host_is_missing(0.0));
     // An ordinary quiet NaN is not one of the host's missing values.
     EXPECT_FALSE(host_is_missing(std::numeric_limits<double>::quiet_NaN()));
+}
+
+// R's non-finite values: NaN is a missing value, as NA is, and the column
+// stays numeric; Inf, -Inf and a number beyond the range of doubles make it
+// character with a cause that says so, and it is numbers but for them
+// until a word comes.  Whether a column that turned holds numbers counts
+// those before the value that turned it and those after.  Each form
+// writes what reads back the same.
+TEST(CsvRead, NonFiniteValuesAndWhatTurnedAColumn) {
+    const std::string text = "a,b,c,d,e,f,g\n1,Inf,n/a,NaN,x,NA,5\n2,3,4,-1e309,y,n/a,n/a\nNaN,-inf,5,6,7,,NA\n";
+    HostDataSet d;
+    std::string error;
+    ASSERT_TRUE(csv_read(text, &d, &error)) << error;
+    EXPECT_FALSE(var(d, "a").character);
+    EXPECT_EQ(bits(var(d, "a").numbers[2]), bits(host_missing_value()));
+    EXPECT_EQ(var(d, "b").madeCharacter, "line 2 holds Inf, not a finite number");
+    EXPECT_EQ(var(d, "d").madeCharacter, "line 3 holds -1e309, not a finite number");
+    EXPECT_EQ(var(d, "c").madeCharacter, "line 2 holds n/a");
+    const struct {
+        const char* name;
+        bool notFinite, holdsNumbers;
+    } expected[] = {{"b", true, true}, {"c", false, true}, {"d", true, true}, {"e", false, true}, {"f", false, false},
+                   {"g", false, true}};
+    for (const auto& e : expected) {
+        EXPECT_TRUE(var(d, e.name).character) << e.name;
+        EXPECT_EQ(var(d, e.name).notFinite, e.notFinite) << e.name;
+        EXPECT_EQ(var(d, e.name).holdsNumbers, e.holdsNumbers) << e.name;
+    }
+    // A word after the infinity: the column is words, not numbers.
+    HostDataSet later;
+    ASSERT_TRUE(csv_read("a\n1\nInf\nn/a\n", &later, &error)) << error;
+    EXPECT_FALSE(var(later, "a").notFinite);
+    EXPECT_EQ(textError_of("# CHAR=\na\n1\n-Inf\n"), "line 4: value '-Inf' of numeric variable a is not a finite number");
+    EXPECT_EQ(velix::test::csv_round_trip_fault(text), "");
 }
 
 TEST(CsvRead, CharLineFixesTypesAndLengths) {
@@ -347,6 +383,25 @@ TEST(CsvWrite, WriteThenReadGivesTheSameDataSet) {
     d.label = "two\rlines";
     ASSERT_TRUE(csv_read(csv_write(&d), &e, &error)) << error;
     EXPECT_EQ(e.label, "two lines");
+}
+
+// The scan of a large file is a safe point for a stop every few thousand
+// observations: after a SIGTERM (in a child process: the stop cannot be
+// taken back) it ends without reading the rest, where it read the whole
+// file first.
+TEST(CsvRead, AStopEndsTheScan) {
+    std::string text = "x,y\n";
+    for (int row = 0; row < 20000; ++row) text += std::to_string(row) + ",1.5\n";
+    EXPECT_EXIT(
+        {
+            velix::platform::install_stop_handlers();
+            std::raise(SIGTERM);
+            HostDataSet d;
+            std::string error;
+            std::_Exit(csv_read(text, &d, &error) ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << "the scan read all 20,000 observations after the stop";
 }
 
 }  // namespace

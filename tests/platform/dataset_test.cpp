@@ -1,21 +1,29 @@
 // Data sets of a step: opening by member name, TYPE override, BY groups as
 // runs, the sort check, synchronisation of a second data set by value,
-// rewinds, data-set information, output written at the end of the step,
-// what a data set read from its file keeps in memory, and a file that
+// rewinds, data-set information, output written at the end of the step
+// (all or none, never over the step's raw data), what a data set read from its file keeps in memory, and a file that
 // changes under the step.
 #include "platform/dataset.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <iterator>
 #include <cmath>
 #include <limits>
 #include <cstring>
+#include <random>
+#include <utility>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "dataset_fixture.h"
+#include "platform/output_file.h"
 #include "tests/support/open_files.h"
 #include "platform/step_exit.h"
 
@@ -202,6 +210,79 @@ TEST_F(DataSetTest, SecondDataSetInTheOrderOfDataIsFollowedWithoutAList) {
     EXPECT_EQ(xbysync(data, other), 1) << "no group 4";
 }
 
+// A second data set whose groups come in another order is found by value
+// through an index of its groups: every group of DATA= meets its own
+// (values of a character and a numeric BY variable, missing ones among
+// them), or none when the other data set lacks it.
+TEST_F(DataSetTest, SecondDataSetInAnyOrderMeetsEachGroupByValue) {
+    const char* numbers[] = {"-2.5", ".", "0", ".A", "3", "1e5", "._"};
+    struct Group {
+        std::string c, g;
+        int id;
+    };
+    std::vector<Group> groups;
+    for (const char* c : {"a", "b b", "z"})
+        for (const char* g : numbers) groups.push_back({c, g, static_cast<int>(groups.size())});
+    // DATA= in the order of its values (missing ones before numbers).
+    std::string data = "c,g,x\n";
+    for (const char* c : {"a", "b b", "z"})
+        for (const char* g : {"._", ".", ".A", "-2.5", "0", "3", "1e5"})
+            for (int k = 0; k < 2; ++k) data += std::string(c) + "," + g + ",1\n";
+    write("data", data);
+    std::vector<Group> reversed(groups.rbegin(), groups.rend());
+    std::vector<Group> shuffled = groups;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+    for (const auto& [name, order] : {std::pair{"reversed", reversed}, std::pair{"shuffled", shuffled}}) {
+        std::string other = "c,g,w\n";
+        std::vector<bool> present(groups.size());
+        for (const Group& e : order) {
+            if (e.id % 5 == 3) continue;  // a group it lacks
+            present[e.id] = true;
+            for (int k = 0; k < 1 + e.id % 2; ++k) other += e.c + "," + e.g + "," + std::to_string(e.id) + "\n";
+        }
+        write(name, other);
+        HostDataSet* w = open(name);
+        HostDataSet* d = open("data");
+        std::string error;
+        ASSERT_TRUE(dataset_set_by(d, {"c", "g"}, false, &error)) << error;
+        while (xbynext(d) == 1) {
+            DataSetLabel by;
+            ASSERT_EQ(xoinfo(d, kInfoByValues, &by), 0);
+            const std::string values(by.text, by.length);
+            const auto at = std::find_if(groups.begin(), groups.end(), [&](const Group& e) {
+                return values == "c=" + e.c + " g=" + (e.g == "1e5" ? "100000" : e.g);
+            });
+            ASSERT_NE(at, groups.end()) << values;
+            const int id = at->id;
+            if (!present[id]) {
+                EXPECT_EQ(xbysync(d, w), 1) << name << ": " << values << " is not there";
+                EXPECT_TRUE(group_values(w, 3).empty()) << name << ": " << values;
+                continue;
+            }
+            ASSERT_EQ(xbysync(d, w), 0) << name << ": " << values;
+            EXPECT_EQ(group_values(w, 3), std::vector<double>(1 + id % 2, id)) << name << ": " << values;
+        }
+        velix::platform::dataset_end_step();
+    }
+}
+
+// Of groups with equal values in a second data set out of order, the one
+// met is the first at or after its current group, then the first from the
+// start: a DATA= that repeats its values (NOTSORTED) meets them in turn.
+TEST_F(DataSetTest, RepeatedGroupsOfASecondDataSetAreMetInTurn) {
+    write("data", "g,x\n1,1\n2,2\n1,3\n2,4\n");
+    HostDataSet* data = open("data");
+    std::string error;
+    ASSERT_TRUE(dataset_set_by(data, {"g"}, true, &error));
+    write("wgt", "g,w\n2,20\n1,10\n2,21\n1,11\n");  // opened after the BY statement
+    HostDataSet* other = open("wgt");
+    for (const double expected : {10, 21, 11, 20}) {
+        ASSERT_EQ(xbynext(data), 1);
+        ASSERT_EQ(xbysync(data, other), 0);
+        EXPECT_EQ(group_values(other, 2), std::vector<double>{expected});
+    }
+}
+
 TEST_F(DataSetTest, WithoutByVariablesEveryDataSetIsInStep) {
     write("a", "x\n1\n");
     write("b", "y\n7\n8\n");
@@ -348,6 +429,152 @@ TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
     EXPECT_EQ(read("typed").rfind("# TYPE=UCOV\n", 0), 0u);
 
     EXPECT_EQ(dataset_create_output("no/such/dir/x", true, DataSetOptions{}, &error), nullptr);
+}
+
+// An output data set cannot take the file of the step's raw DATA= data set
+// (which the rename at the step's end would replace: the raw data were
+// lost with no message) nor that of another output of the step, however
+// the file is named: another spelling, a path in quotes, a symbolic or a
+// hard link.  Moment data may be replaced by updated moments, and raw data
+// in another role than DATA= is not the step's data.
+TEST_F(DataSetTest, AnOutputCannotTakeTheFileOfTheRawDataOrOfAnotherOutput) {
+    write("raw", "x\n1\n2\n");
+    write("mom", "# TYPE=COV\n_TYPE_,_NAME_,x\nCOV,x,1\nN,,5\n");
+    std::filesystem::create_symlink(dir_ / "raw.csv", dir_ / "soft.csv");
+    std::filesystem::create_hard_link(dir_ / "raw.csv", dir_ / "hard.csv");
+    const std::string quoted = (dir_ / "raw.csv").string();
+    const std::string respelled = (dir_ / "." / "raw.csv").string();
+    struct Case {
+        const char* input;  // the member opened first
+        const char* inputRole;
+        std::vector<std::string> outputs;  // OUTSTAT=, then OUTEST= (a leading '"': a quoted path)
+        std::string refused;               // the error, "" when both are made
+    };
+    const std::string rawFile = "(" + (dir_ / "raw.csv").string() + ")";
+    const Case cases[] = {
+        {"raw", "DATA=", {"raw"}, "OUTSTAT= data set raw would replace DATA= data set raw, the raw data of the step " + rawFile},
+        {"raw", "DATA=", {"\"" + quoted}, "would replace DATA= data set raw"},
+        {"raw", "DATA=", {"\"" + respelled}, "would replace DATA= data set raw"},
+        {"raw", "DATA=", {"soft"}, "would replace DATA= data set raw"},
+        {"raw", "DATA=", {"hard"}, "would replace DATA= data set raw"},
+        {"mom", "DATA=", {"mom"}, ""},
+        {"raw", "INRAM=", {"raw"}, ""},
+        {"raw", "DATA=", {"new", "\"" + (dir_ / "new.csv").string()}, "and OUTSTAT= data set new name the same file"},
+        {"raw", "DATA=", {"mom", "\"" + (dir_ / "mom.csv").string()}, "and OUTSTAT= data set mom name the same file"},
+        {"mom", "DATA=", {"soft", "hard"}, "OUTEST= data set hard and OUTSTAT= data set soft name the same file"},
+    };
+    for (const Case& c : cases) {
+        DataSetOptions in;
+        in.role = c.inputRole;
+        std::string error;
+        ASSERT_NE(velix::platform::dataset_open_input(c.input, false, in, &error), nullptr) << error;
+        std::string refusal;
+        for (size_t k = 0; k < c.outputs.size() && refusal.empty(); ++k) {
+            DataSetOptions out;
+            out.role = k == 0 ? "OUTSTAT=" : "OUTEST=";
+            const bool path = c.outputs[k][0] == '"';
+            if (dataset_create_output(c.outputs[k].substr(path ? 1 : 0), path, out, &error) == nullptr)
+                refusal = error;
+        }
+        const std::string what = std::string(c.input) + " as " + c.inputRole + ", outputs " + c.outputs.back();
+        if (c.refused.empty())
+            EXPECT_EQ(refusal, "") << what;
+        else
+            EXPECT_NE(refusal.find(c.refused), std::string::npos) << what << ": " << refusal;
+        velix::platform::dataset_end_step();
+    }
+    EXPECT_EQ(read("raw"), "x\n1\n2\n");
+}
+
+// The output data sets of a step take their places all or none.  Three
+// outputs, the second without an earlier file: when the k-th of them
+// cannot replace its file, those replaced before it are put back (the
+// earlier files as they were, the new file where there was none removed),
+// no scratch file or second name is left, one ERROR names the data set
+// that failed and a NOTE each data set not written.  A later output that
+// failed used to leave the earlier ones new.
+class AllOrNone : public DataSetTest {
+protected:
+    const char* names_[3] = {"a", "b", "c"};
+    // Outputs a, b and c, one row of `value` each, over the earlier a and c.
+    void make_outputs(double* value) {
+        write("a", "old a\n");
+        std::filesystem::remove(dir_ / "b.csv");
+        write("c", "old c\n");
+        for (const char* name : names_) {
+            HostBinding* b = bind_x(create(name), value);
+            ASSERT_NE(b, nullptr);
+            ASSERT_EQ(xyvput(b, 0), 0);
+        }
+    }
+    // The log since `from`.
+    std::string log_since(size_t from) const { return log().substr(from); }
+    std::vector<std::string> files() const {
+        std::vector<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(dir_)) out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+};
+
+TEST_F(AllOrNone, AnOutputThatCannotReplaceItsFileLeavesEveryEarlierOne) {
+    for (int failing = 1; failing <= 3; ++failing) {
+        double value = failing;
+        make_outputs(&value);
+        const size_t from = log().size();
+        // Moves into place, in order: a, b, c (then a put back, b removed).
+        velix::platform::inject_move_failure(failing, EACCES);
+        EXPECT_FALSE(velix::platform::dataset_commit_outputs(0)) << failing;
+        velix::platform::clear_injected_move_failures();
+        velix::platform::dataset_end_step();
+        EXPECT_EQ(read("a"), "old a\n") << failing;
+        EXPECT_EQ(read("c"), "old c\n") << failing;
+        EXPECT_EQ(files(), (std::vector<std::string>{"a.csv", "c.csv"})) << failing;
+        const std::string log = log_since(from);
+        const std::string name = names_[failing - 1];
+        EXPECT_NE(log.find("ERROR: Output data set " + name + " cannot replace " + (dir_ / (name + ".csv")).string() +
+                           ": Permission denied.\n"),
+                  std::string::npos)
+            << log;
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
+        for (const char* n : names_)
+            EXPECT_NE(log.find(std::string("NOTE: Output data set ") + n + " was not written."), std::string::npos)
+                << log;
+    }
+}
+
+// Where even putting back fails, the log names each data set left changed
+// and the name its earlier file is kept under, or says that a new file
+// where there was none stays; the others are put back.
+TEST_F(AllOrNone, AnEarlierFileThatCannotBePutBackIsNamed) {
+    double value = 7;
+    make_outputs(&value);
+    velix::platform::inject_move_failure(3, EACCES);  // c into place
+    velix::platform::inject_move_failure(4, EROFS);   // a back
+    velix::platform::inject_move_failure(5, EBUSY);   // b removed
+    EXPECT_FALSE(velix::platform::dataset_commit_outputs(0));
+    velix::platform::clear_injected_move_failures();
+    velix::platform::dataset_end_step();
+    EXPECT_EQ(read("a"), "x\n7\n");
+    EXPECT_EQ(read("c"), "old c\n");
+    const std::string kept = ".velix-" + std::to_string(::getpid()) + "-0-old.tmp";
+    EXPECT_EQ(read("b"), "x\n7\n");
+    EXPECT_EQ(files(), (std::vector<std::string>{kept, "a.csv", "b.csv", "c.csv"}));
+    std::ifstream keptFile(dir_ / kept);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(keptFile), {}), "old a\n");
+    EXPECT_NE(log().find("ERROR: Output data set a left " + (dir_ / "a.csv").string() +
+                         " changed: its earlier file could not be put back (Read-only file system) and is kept as " +
+                         (dir_ / kept).string() + ".\n"),
+              std::string::npos)
+        << log();
+    EXPECT_NE(log().find("ERROR: Output data set b was put in " + (dir_ / "b.csv").string() +
+                         ", where there was no file, and could not be removed (Device or resource busy).\n"),
+              std::string::npos)
+        << log();
+    EXPECT_NE(log().find("NOTE: Output data set c was not written."), std::string::npos) << log();
+    for (const char* name : {"a", "b"})
+        EXPECT_EQ(log().find(std::string("NOTE: Output data set ") + name + " was not written."), std::string::npos)
+            << log();
 }
 
 // Walking every BY group of a data set twice, a data set read from its

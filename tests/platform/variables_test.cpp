@@ -88,6 +88,23 @@ TEST_F(DataSetTest, VariableListsDefaultToTheNumericVariablesNoListNames) {
     EXPECT_EQ(xvdflst(d, &bad), kDsBadArgument);
 }
 
+// Without an analysis list, a variable of raw data that is numbers but
+// for an infinity is analysed (reading it is the error that names the
+// value); one that a word made character is not, with a NOTE that names
+// the word, unless another list names it or it holds no number.
+TEST_F(DataSetTest, DefaultListTakesInfinitiesAndNamesTheWordsItLeavesOut) {
+    write("w", "g,a,inf,word,name\n1,1,2,3,x\n2,2,-Inf,n/a,y\nz,3,4,5,z\n");
+    HostDataSet* d = open("w");
+    int16_t by[] = {1};
+    VariableListRecord lists;
+    lists.entry[kHostListBy] = {1, by};
+    ASSERT_EQ(xvdflst(d, &lists), 0);
+    const VariableList& var = lists.entry[kHostListVar];
+    EXPECT_EQ(std::vector<int16_t>(var.numbers, var.numbers + var.count), (std::vector<int16_t>{2, 3}));
+    EXPECT_EQ(log(), "NOTE: Variable word of data set w holds numbers but is character, and is not analysed: line 3 "
+                     "of w.csv holds n/a.\n");
+}
+
 TEST_F(DataSetTest, TypedGetFillsNumericAndPaddedCharacterCells) {
     write("t", "_TYPE_,_NAME_,x,y\nCOV,longer_than_eight,1.5,.\nN,,3,4\n");
     HostDataSet* d = open("t");

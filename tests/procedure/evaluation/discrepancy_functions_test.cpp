@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <csignal>
+#include <cstdlib>
 
 #include "evaluation_fixture.h"
+#include "platform/step_exit.h"
+#include "platform/stop_signals.h"
 #include "procedure/estimation/estimation.h"
 #include "procedure/evaluation/cross_product.h"
 #include "procedure/evaluation/gradient.h"
@@ -250,6 +254,34 @@ TEST(Discrepancy, InstalledAsTheOptimizerCallbacks) {
     EXPECT_EQ(s.nlp.cb.conJacobianFn, s.hooks.eval.conJacobianFn);
     s.nlp.run.evalPhase = 3.0;
     EXPECT_EQ(s.nlp.cb.objectiveFn(&s.nlp), 0);
+}
+
+// The optimizer's callbacks are safe points for a stop: with a thousand
+// variables one evaluation takes a second, an iteration several.  In a
+// child process (the stop cannot be taken back), after a SIGTERM each
+// callback ends the step with the stop's level before it evaluates.
+TEST(Discrepancy, EachCallbackEndsTheStepWhenAStopWasAsked) {
+    const struct {
+        const char* name;
+        int32_t (*callback)(NlpProblem*);
+    } callbacks[] = {{"cosfunc", &cosfunc}, {"cosgrad", &cosgrad}, {"estimation_hessian", &estimation_hessian}};
+    for (const auto& c : callbacks)
+        EXPECT_EXIT(
+            {
+                EvalStep s(factor_program("ml"), kMethodMl);
+                if (!s.ready) std::_Exit(2);
+                s.nlp.run.evalPhase = 3.0;
+                velix::platform::install_stop_handlers();
+                std::raise(SIGTERM);
+                try {
+                    c.callback(&s.nlp);
+                } catch (const velix::platform::StepExit& e) {
+                    std::_Exit(e.code == kLevelInterrupted ? 0 : 3);
+                }
+                std::_Exit(1);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << c.name << " went on after the stop (1), or the step did not begin (2), or ended otherwise (3)";
 }
 
 }  // namespace

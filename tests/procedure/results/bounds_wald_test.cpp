@@ -23,15 +23,15 @@ TEST(BoundState, LowerFirstThenUpperThenEqualBounds) {
     EXPECT_EQ(bound_state(3.0, -DBL_MAX, DBL_MAX), 0);
 }
 
-TEST(BoundTest, IndexAndChangeFromVAndTheGradient) {
-    const std::vector<double> v = {2.0, 0.5, 1.0};  // packed [[2, .5], [.5, 1]]
-    const std::vector<double> g = {0.3, -0.1};
-    const BoundTest t = bound_test(v, g, 0, 0.01, 50.0);
+TEST(BoundTest, IndexFromTheScoreAndVarianceOfTheRelease) {
+    const double release[3] = {0.3, 2.0, -0.55};  // score, variance, change
+    const BoundTest t = bound_test(release, 0.01, 50.0);
     ASSERT_TRUE(t.valid);
     EXPECT_DOUBLE_EQ(t.lm, 0.09 * 2.0 / 0.01);
-    EXPECT_DOUBLE_EQ(t.change, -(2.0 * 0.3 + 0.5 * -0.1));
-    EXPECT_FALSE(bound_test(v, g, 0, 0.0001, 0.5).valid);  // LM 1800 above 100 T and 100
-    EXPECT_FALSE(bound_test({-1.0, 0.0, 1.0}, g, 0, 0.01, 50.0).valid);
+    EXPECT_DOUBLE_EQ(t.change, -0.55);
+    EXPECT_FALSE(bound_test(release, 0.0001, 0.5).valid);  // LM 1800 above 100 T and 100
+    const double negative[3] = {0.3, -1.0, 0.0};
+    EXPECT_FALSE(bound_test(negative, 0.01, 50.0).valid);
 }
 
 // The joint statistic x_S' (kappa V_SS)^-1 x_S, by the Cholesky inverse.

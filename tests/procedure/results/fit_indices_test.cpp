@@ -395,12 +395,12 @@ TEST(FitIndices, WeightedLeastSquaresDenominatorAndNullModel) {
 TEST(FitIndices, SampleMultiplierFollowsTheMomentOrigin) {
     ProcContext ctx;
     ctx.moments.nObs = 10.0;
-    EXPECT_EQ(results_sample_multiplier(&ctx.moments, &ctx.options), 9.0);
+    EXPECT_EQ(sample_multiplier(&ctx.moments, &ctx.options), 9.0);
     ctx.options.uncorrectedCov = 1;
-    EXPECT_EQ(results_sample_multiplier(&ctx.moments, &ctx.options), 10.0);
+    EXPECT_EQ(sample_multiplier(&ctx.moments, &ctx.options), 10.0);
     ctx.options.uncorrectedCov = 0;
     ctx.options.uncorrectedCorr = 1;
-    EXPECT_EQ(results_sample_multiplier(&ctx.moments, &ctx.options), 10.0);
+    EXPECT_EQ(sample_multiplier(&ctx.moments, &ctx.options), 10.0);
 }
 
 }  // namespace
