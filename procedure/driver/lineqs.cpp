@@ -592,7 +592,10 @@ std::string entry_variables(const VarianceGroup& g) {
     for (int list = 0; list < 2; ++list) {
         const NameArray& a = list == 0 ? g.vars1 : g.vars2;
         if (list == 1 && a.count > 0) text += " *";
-        for (int32_t k = 0; k < a.count; ++k) text += (text.empty() ? "" : " ") + str(a.names[k]);
+        for (int32_t k = 0; k < a.count; ++k) {
+            if (!text.empty()) text += ' ';
+            text += str(a.names[k]);
+        }
     }
     return text;
 }
