@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -86,6 +87,13 @@ int start_velix(const std::vector<std::string>& args, const ChildSetup& setup) {
     argv.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
+    // The command runs as from an interactive shell, whatever this process
+    // inherited: a test started as a background job has SIGINT ignored, and
+    // the command rightly keeps an ignored stop signal ignored.
+    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(s, SIG_DFL);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     const int null = ::open("/dev/null", O_WRONLY);
     ::dup2(setup.stdoutFd >= 0 ? setup.stdoutFd : null, STDOUT_FILENO);
     ::dup2(setup.stderrFd >= 0 ? setup.stderrFd : null, STDERR_FILENO);
