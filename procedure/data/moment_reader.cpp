@@ -35,8 +35,9 @@ namespace {
 constexpr double kCorrTolerance = 1.11e-13;
 // Two values of the same element differing by this much are reported.
 constexpr double kConflict = 1e-04;
-// N of a group that states no count and for which NOBS= and EDF= give
-// none: large, so that the matrix is read nearly as its own divisor gives.
+// N of a group that states no count when NOBS= and EDF= give none either:
+// the matrix is still taken as given, under this N's divisor; only the
+// tests and standard errors are those of this many observations.
 constexpr double kDefaultN = 10000.0;
 
 using velix::pk;
