@@ -850,9 +850,10 @@ bool moments_finite(const DataView& dv, const double* cov) {
     return true;
 }
 
-// N before reading: NOBS=, or EDF= plus one for moments about the means,
-// less DFREDUCE=; missing when none is given.
-double requested_n(const DataView& dv) {
+// The N that NOBS=, or EDF= plus one for moments about the means, states;
+// missing when neither is given.  A moment data set without an N row is
+// read as the moments of this many observations.
+double stated_n(const DataView& dv) {
     double N = dv.options->nobsGiven;
     const int a = (dv.moments->momentOrigin == 0 && !dv.options->uncorrectedCov &&
                    !dv.options->uncorrectedCorr) ||
@@ -860,19 +861,25 @@ double requested_n(const DataView& dv) {
                       ? 1
                       : 0;
     if (!wzmis(dv.options->edfGiven)) N = dv.options->edfGiven + a;
-    if (!wzmis(dv.options->dfReduce) && !wzmis(N)) N -= dv.options->dfReduce;
     return N;
 }
 
+// N of the analysis before reading: the stated N less DFREDUCE=; missing
+// when no N is stated.
+double requested_n(const DataView& dv, double stated) {
+    return !wzmis(dv.options->dfReduce) && !wzmis(stated) ? stated - dv.options->dfReduce : stated;
+}
+
 // Reads the moments of the group from SYMATRIX input, raw data or a moment
-// data set; *nd is the reader's N.  Returns the reader's level.
+// data set; *nd is on entry the stated N, which a moment data set without
+// an N row takes, and on return the reader's N.  Returns the reader's level.
 int32_t read_moments(const DataView& dv, double* nd) {
     const int32_t n = dv.sizes->nManifest;
     const int32_t m = dv.moments->nRead;
     const char* kind = dv.options->vardefKind;
     std::vector<double> work(std::max(m, 1) + 5 * std::max(n, 1));
     if (dv.input->symatrixInput) {
-        const int32_t level = cosfico(dv.ctx);
+        const int32_t level = cosfico(dv.ctx, *nd);
         *nd = dv.moments->nObs;
         return level;
     }
@@ -1005,8 +1012,9 @@ int32_t run(const DataView& dv, Group* g) {
     if (is_wls(dv.methods->methodRequested)) vzfdl(missing, dv.arrays->weightMatrix, static_cast<int32_t>(pstar * (pstar + 1) / 2));
     else if (is_dwls(dv.methods->methodRequested)) vzfdl(missing, dv.arrays->weightMatrix, static_cast<int32_t>(pstar));
 
-    double N = requested_n(dv);
-    double nd = N;
+    const double stated = stated_n(dv);
+    double N = requested_n(dv, stated);
+    double nd = stated;
     const int32_t level = read_moments(dv, &nd);
     raise_error_level(dv.ctx, level);
     if (level >= 5) return kReaderFailed;

@@ -35,11 +35,13 @@ int64_t iisub(int32_t i, int32_t j, int32_t k, int32_t l);
 
 // Reads the current BY group of a TYPE=SYMATRIX DATA= into the moment
 // matrix, means, standard deviations, N, the sum of weights and the
-// divisor.  Returns 0, or kLevelHostFailure when the table of an
-// incomplete matrix cannot be published (the matrix keeps its missing
-// values and the step must end); a variable count that differs from nVar
-// ends the step with kLevelBadVariables.
-int32_t cosfico(ProcContext* ctx);
+// divisor.  statedN (in) is the N that NOBS= or EDF= states, missing when
+// neither does: the N of a group without an N row.  Returns 0, or
+// kLevelHostFailure when the table of an incomplete matrix cannot be
+// published (the matrix keeps its missing values and the step must end); a
+// variable count that differs from nVar ends the step with
+// kLevelBadVariables.
+int32_t cosfico(ProcContext* ctx, double statedN);
 
 // Reads the current BY group of a moment data set (TYPE CORR, COV, UCORR,
 // UCOV, SSCP, FACTOR, ACE or EST).
@@ -53,7 +55,11 @@ int32_t cosfico(ProcContext* ctx);
 //   means, stdDevs out [n] each
 //   work      work [n]
 //   vardefKind in  the divisor kind
-//   divisor, sumWeights, nObs out
+//   divisor, sumWeights out
+//   nObs      in-out in: the N that NOBS= or EDF= states (missing when
+//                    neither does), taken by a group without an N row (and,
+//                    for SSCP data, without an Intercept x Intercept
+//                    element); out: the group's N
 //   ctx       in   the names of the analysis variables (manifestNames)
 // Returns a level: 0, kLevelWarning, kLevelNoMoments (nothing usable) or
 // kLevelBadVariables (variables).

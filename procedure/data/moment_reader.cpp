@@ -13,7 +13,8 @@
 // kind (N - 1 about the means and N about zero under the default, the
 // conventions of TYPE=COV and TYPE=UCOV data); a correlation matrix with
 // STD rows is read the same way.  SSCP data give their means through the
-// intercept row.
+// intercept row and, without an N row, their N through its Intercept
+// element.  A group without an N row has the N that NOBS= or EDF= states.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -34,6 +35,9 @@ namespace {
 constexpr double kCorrTolerance = 1.11e-13;
 // Two values of the same element differing by this much are reported.
 constexpr double kConflict = 1e-04;
+// N of a group that states no count when NOBS= and EDF= give none either:
+// the matrix is still taken as given, under this N's divisor; only the
+// tests and standard errors are those of this many observations.
 constexpr double kDefaultN = 10000.0;
 
 using velix::pk;
@@ -79,6 +83,7 @@ struct GroupRows {
     std::vector<double> matrix;  // packed, missing where not given
     std::vector<double> means, stds, ustds;
     std::vector<double> icpt;    // SSCP intercept row
+    double icptIcpt = 0.0;       // SSCP Intercept x Intercept: the count of the sums
     double n = 0.0, sumw = 0.0;
     bool anyRow = false, anyMatrix = false, conflictNote = false, tooMany = false;
     std::vector<std::string> typesSeen;
@@ -91,6 +96,7 @@ struct RowCells {
     char typeCell[8];
     char nameCell[32];
     std::vector<double> row;
+    double icptCell = 0.0;  // the intercept column of SSCP data
 };
 
 // Finds _TYPE_, _NAME_ and, for SSCP data, the intercept variable;
@@ -121,9 +127,11 @@ int32_t find_special_variables(HostDataSet* data, bool sscp, RowCells* rc, int16
     return 0;
 }
 
-// Binds _TYPE_, _NAME_ and the analysis variables to the cells of *rc.
-void bind_cells(HostDataSet* data, int32_t n, const ProcContext* ctx, RowCells* rc) {
-    xvgeti(data, n + 2, 0, &rc->b);
+// Binds _TYPE_, _NAME_, the analysis variables and the intercept column
+// (interceptVar, 0 when there is none) to the cells of *rc.
+void bind_cells(HostDataSet* data, int32_t n, int16_t interceptVar, const ProcContext* ctx, RowCells* rc) {
+    xvgeti(data, n + 3, 0, &rc->b);
+    rc->icptCell = host_missing_value();
     rc->row.assign(static_cast<size_t>(n), 0.0);
     std::memset(rc->typeCell, ' ', 8);
     std::memset(rc->nameCell, ' ', 32);
@@ -131,6 +139,7 @@ void bind_cells(HostDataSet* data, int32_t n, const ProcContext* ctx, RowCells* 
     if (rc->nameVar) xvgetd(rc->b, rc->nameVar, 0, rc->nameCell, 32, 99, 0, 0);
     for (int32_t i = 0; i < n; ++i)
         xvgetd(rc->b, ctx->input.manifestNumbers[i], 0, &rc->row[i], 8, 102, 0, 0);
+    if (interceptVar) xvgetd(rc->b, interceptVar, 0, &rc->icptCell, 8, 102, 0, 0);
     xvgete(rc->b);
 }
 
@@ -159,7 +168,7 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const Pr
     g->stds.assign(n, missing);
     g->ustds.assign(n, missing);
     g->icpt.assign(n, missing);
-    g->n = g->sumw = missing;
+    g->n = g->sumw = g->icptIcpt = missing;
     std::vector<bool> rowGiven(n, false);
     xbyrwnd(data, kRewindGroup);
     DataSetSlot slot;
@@ -194,7 +203,10 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const Pr
                 const std::string un = upper(name);
                 // The intercept row of SSCP data holds the weighted sums;
                 // it is a matrix row too when the intercept is analysed.
-                if (kind.sscp && (un == "INTERCEPT" || un == "INTERCEP")) g->icpt = row;
+                if (kind.sscp && (un == "INTERCEPT" || un == "INTERCEP")) {
+                    g->icpt = row;
+                    g->icptIcpt = rc->icptCell;
+                }
                 for (int32_t v = 0; v < n && r < 0; ++v)
                     if (upper(std::string(ctx->input.manifestNames[v].text,
                                           ctx->input.manifestNames[v].length)) == un)
@@ -326,11 +338,22 @@ bool all_given(const std::vector<double>& v) {
 }
 
 // Completes N, the sum of weights and the means; kLevelNoMoments when the
-// means are needed and not given.
-int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t origin, int32_t n, GroupRows* g) {
+// means are needed and not given.  Without an N row, N is the count the
+// data set holds (the Intercept x Intercept element of SSCP data), else
+// statedN (NOBS= or EDF=): the matrix is then read as the moments of
+// that many observations, as given.  Only when neither is known does N
+// fall back to a large default, with a note.
+int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t origin, int32_t n, double statedN,
+                        GroupRows* g) {
     if (wzmis(g->n)) {
-        if (kind.dataType != "EST") xpmlog(kMsgReader, kMsgReaderNoNRow);
-        g->n = kDefaultN;
+        if (kind.sscp && !wzmis(g->icptIcpt)) {
+            g->n = g->icptIcpt;
+        } else if (!wzmis(statedN)) {
+            g->n = statedN;
+        } else {
+            if (kind.dataType != "EST") xpmlog(kMsgReader, kMsgReaderNoNRow);
+            g->n = kDefaultN;
+        }
     }
     if (wzmis(g->sumw)) g->sumw = g->n;
     // SSCP: the means are the intercept row's sums over the sum of weights.
@@ -422,6 +445,7 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
                double* means, double* stdDevs, double* /*work*/, const char* vardefKind,
                double* divisor, double* sumWeights, double* nObs, const ProcContext* ctx) {
     const int32_t n = ctx->sizes.nVar;
+    const double statedN = *nObs;
     int32_t level = 0;
     MomentKind kind;
     kind.dataType = upper(field(type, 8));
@@ -432,7 +456,7 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     RowCells rc;
     int16_t interceptVar = 0;
     if (find_special_variables(data, kind.sscp, &rc, &interceptVar) != 0) return kLevelBadVariables;
-    bind_cells(data, n, ctx, &rc);
+    bind_cells(data, n, interceptVar, ctx, &rc);
     GroupRows g;
     if (read_group(data, &rc, &kind, ctx, &g, &level) != 0) return kLevelNoMoments;
 
@@ -440,7 +464,7 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     const bool corrClass = kind.rowType == "CORR" || kind.rowType == "UCORR";
     const bool inputAboutZero = kind.rowType[0] == 'U' || kind.sscp;
     if (check_matrix(n, corrClass, ctx, &g.matrix, &level) != 0) return kLevelNoMoments;
-    if (complete_counts(kind, inputAboutZero, origin, n, &g) != 0) return kLevelNoMoments;
+    if (complete_counts(kind, inputAboutZero, origin, n, statedN, &g) != 0) return kLevelNoMoments;
     const std::vector<double> c = cross_products(kind, corrClass, inputAboutZero, origin, vardefKind, n, &g, &level);
 
     *divisor = zvardiv(vardefKind, g.n, origin == 0 ? 1.0 : 0.0, g.sumw);

@@ -14,7 +14,8 @@
 
 namespace {
 
-// N of a symmetric matrix that comes without an N row.
+// N of a symmetric matrix that comes without an N row when NOBS= and EDF=
+// state none.
 constexpr double kDefaultN = 10000.0;
 
 using velix::pk;
@@ -44,7 +45,7 @@ double same(const double* values, int32_t count, bool* conflict) {
 
 }  // namespace
 
-int32_t cosfico(ProcContext* ctx) {
+int32_t cosfico(ProcContext* ctx, double statedN) {
     const DataView dv = data_view(ctx);
     const int32_t n = dv.sizes->nVar;
     DataSetInfo info;
@@ -99,7 +100,8 @@ int32_t cosfico(ProcContext* ctx) {
             xpmlog(kMsgProc, kMsgSymatrixRowIgnored, 8, dv.dataSets->outRow.type);
         }
     }
-    if (wzmis(N)) N = kDefaultN;
+    // Without an N row the matrix is that of the N stated, taken as given.
+    if (wzmis(N)) N = wzmis(statedN) ? kDefaultN : statedN;
     if (wzmis(sumw)) sumw = N;
     dv.moments->nObs = N;
     dv.moments->sumWeights = sumw;

@@ -236,8 +236,9 @@ inline std::vector<MomentRow> read_moment_rows(const std::string& path) {
 }
 
 // Sums of squares and cross-products about zero of the variables of d with
-// the intercept row and column of the sums.
-inline void write_sscp(const std::string& path, const Data& d) {
+// the intercept row and column of the sums, and an N row unless nRow is
+// false.
+inline void write_sscp(const std::string& path, const Data& d, bool nRow = true) {
     std::ofstream out(path);
     std::vector<std::string> names = {"Intercept"};
     names.insert(names.end(), d.names.begin(), d.names.end());
@@ -253,6 +254,7 @@ inline void write_sscp(const std::string& path, const Data& d) {
         }
         out << "\n";
     }
+    if (!nRow) return;
     out << "N,," << d.rows.size();
     for (size_t j = 1; j < names.size(); ++j) out << "," << d.rows.size();
     out << "\n";

@@ -11,11 +11,13 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "direct_moments.h"
+#include "tests/e2e/hs_fixture.h"
 
 namespace {
 
@@ -250,6 +252,175 @@ TEST(MomentData, InvalidRowNamesAreNotedOnceAndTheValidRowsStillRead) {
     const auto m = r.messages(0, 230);
     EXPECT_EQ(std::count(m.begin(), m.end(), 13), 1) << r.log;
     expect_matrix_near(matrix_of(r, 0, "InCov"), s, kTol, "valid rows");
+}
+
+// ---- moment data sets without an N row ----
+
+// The final estimates and standard errors by parameter and the chi-square
+// of BY group g of a step.
+struct GroupFit {
+    std::map<std::string, double> est, se;
+    double chisq = std::nan("");
+};
+
+GroupFit fit_of(const RunResult& r, size_t step, size_t g = 0) {
+    GroupFit f;
+    const auto tables = r.items(step, "table", "ParameterEstimates");  // a start and a final one per group
+    const auto fits = r.items(step, "factoid", "Fit");
+    if (tables.size() < 2 * g + 2 || fits.size() < g + 1) return f;
+    f.est = column_by_parameter(*tables[2 * g + 1], "Estimate");
+    f.se = column_by_parameter(*tables[2 * g + 1], "AppStdErr");
+    f.chisq = factoid_values(*fits[g]).at("Chi-Square");
+    return f;
+}
+
+// Each estimate, standard error and the chi-square within tol (relative).
+void expect_same_fit(const GroupFit& got, const GroupFit& want, double tol, const std::string& what) {
+    ASSERT_FALSE(want.est.empty()) << what << ": no estimates";
+    ASSERT_EQ(got.est.size(), want.est.size()) << what;
+    EXPECT_LT(rel(got.chisq, want.chisq), tol) << what << ": chi-square " << got.chisq << " against " << want.chisq;
+    for (const auto& [name, v] : want.est) {
+        EXPECT_LT(rel(got.est.at(name), v), tol) << what << ": " << name << " " << got.est.at(name) << " against " << v;
+        EXPECT_LT(rel(got.se.at(name), want.se.at(name)), tol)
+            << what << ": SE of " << name << " " << got.se.at(name) << " against " << want.se.at(name);
+    }
+}
+
+// lavaan 0.6.14's fit of the model of hs to a covariance matrix alone
+// (sample.cov, sample.nobs; n_rows_reference.R beside this file).
+struct LavaanFit {
+    double chisq, l2, l2Se, vvis, vvisSe;
+};
+
+void expect_lavaan(const GroupFit& got, const LavaanFit& want, const std::string& what) {
+    // The default stopping criteria leave the estimates this close to the
+    // minimum.
+    constexpr double tol = 2e-5;
+    EXPECT_LT(rel(got.chisq, want.chisq), tol) << what << ": chi-square " << got.chisq;
+    EXPECT_LT(rel(got.est.at("l2"), want.l2), tol) << what << ": l2 " << got.est.at("l2");
+    EXPECT_LT(rel(got.se.at("l2"), want.l2Se), tol) << what << ": SE of l2 " << got.se.at("l2");
+    EXPECT_LT(rel(got.est.at("vvis"), want.vvis), tol) << what << ": vvis " << got.est.at("vvis");
+    EXPECT_LT(rel(got.se.at("vvis"), want.vvisSe), tol) << what << ": SE of vvis " << got.se.at("vvis");
+}
+
+// The variables of d as a moment data set of TYPE type (COV, CORR, UCOV,
+// UCORR or SYMATRIX) without an N row: the MEAN row, the STD (USTD) row of
+// a correlation matrix and the matrix rows named by _NAME_; lead (with its
+// trailing comma) starts each row, a BY value.
+std::string moment_rows(const Data& d, const std::string& type, const std::string& lead = "") {
+    const size_t p = d.p();
+    const double n = static_cast<double>(d.rows.size());
+    const bool aboutZero = type[0] == 'U', corr = type.find("CORR") != std::string::npos;
+    // Covariances with divisor N - 1 about the means, N about zero.
+    Matrix m = cov_of(d, n - 1.0);
+    if (aboutZero)
+        for (size_t i = 0; i < p; ++i)
+            for (size_t j = 0; j < p; ++j) {
+                m[i][j] = 0.0;
+                for (const auto& o : d.rows) m[i][j] += o[i] * o[j] / n;
+            }
+    std::vector<double> sd(p);
+    for (size_t i = 0; i < p; ++i) sd[i] = std::sqrt(m[i][i]);
+    std::ostringstream out;
+    auto row = [&](const std::string& t, const std::string& name, const std::vector<double>& v) {
+        out << lead << t << "," << name;
+        for (double x : v) out << "," << number_text(x);
+        out << "\n";
+    };
+    row("MEAN", "", means_of(d));
+    if (corr) row(aboutZero ? "USTD" : "STD", "", sd);
+    for (size_t i = 0; i < p; ++i) {
+        std::vector<double> v = m[i];
+        if (corr)
+            for (size_t j = 0; j < p; ++j) v[j] /= sd[i] * sd[j];
+        row(type, d.names[i], v);
+    }
+    return out.str();
+}
+
+std::string moment_header(const Data& d, const std::string& type, const std::string& lead = "") {
+    std::string h = "# TYPE=" + type + "\n" + lead + "_TYPE_,_NAME_";
+    for (const std::string& v : d.names) h += "," + v;
+    return h + "\n";
+}
+
+TEST(MomentDataWithoutNRow, EachFormUnderNobsOrEdfFitsAsTheRawData) {
+    // Without an N row the matrix is that of the N stated, taken as given:
+    // the fit of the raw data, and lavaan's of the matrix with N = 301.
+    // DFREDUCE= then changes the divisor as it does for raw data.
+    const Data d = read_csv("hs.csv");
+    const std::string dir = scratch_dir("mi_no_n");
+    const std::string tail = std::string(" method=ml covariance;\n") + kHsModel + "run;\n";
+    std::string program = "proc velix data=hs" + tail;
+    std::vector<std::string> what;
+    for (const std::string type : {"COV", "CORR", "UCOV", "UCORR", "SYMATRIX"}) {
+        std::ofstream(dir + "/" + type + ".csv") << moment_header(d, type) << moment_rows(d, type);
+        for (const std::string option : {"nobs=301", "edf=300"}) {
+            program += "proc velix data='" + dir + "/" + type + ".csv' " + option + tail;
+            what.push_back(type + " " + option);
+        }
+    }
+    const size_t reduced = what.size() + 1;
+    program += "proc velix data=hs dfreduce=2" + tail + "proc velix data='" + dir + "/COV.csv' nobs=301 dfreduce=2" +
+               tail;
+    auto r = run_velix(program, {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const GroupFit raw = fit_of(r, 0);
+    expect_lavaan(raw, {85.0221226, 0.5535006044, 0.09983097809, 0.8120142811, 0.1461903173}, "raw data");
+    for (size_t k = 0; k < what.size(); ++k) {
+        expect_same_fit(fit_of(r, k + 1), raw, 1e-8, what[k]);
+        EXPECT_FALSE(has_message(r, k + 1, 230, 17)) << what[k] << ": N set to 10000";
+    }
+    expect_same_fit(fit_of(r, reduced + 1), fit_of(r, reduced), 1e-8, "COV nobs=301 dfreduce=2");
+}
+
+TEST(MomentDataWithoutNRow, EachByGroupTakesTheStatedN) {
+    // hs_by's schools of 156 and 145 pupils as two covariance matrices
+    // without N rows, read with NOBS=145: school 2 fits as its raw data;
+    // school 1 keeps the estimates of its raw data with the standard errors
+    // and chi-square of 145 observations, as lavaan gives them.
+    const Data d = read_csv("hs_by.csv");
+    Data school[2];
+    for (Data& s : school) s.names.assign(d.names.begin() + 1, d.names.end());
+    for (const auto& o : d.rows) school[o[0] == 1.0 ? 0 : 1].rows.emplace_back(o.begin() + 1, o.end());
+    const std::string dir = scratch_dir("mi_no_n_by");
+    std::ofstream(dir + "/by.csv") << moment_header(school[0], "COV", "school,") << moment_rows(school[0], "COV", "1,")
+                                   << moment_rows(school[1], "COV", "2,");
+    const std::string tail = std::string(" method=ml covariance;\n") + kHsModel + "by school;\nrun;\n";
+    auto r = run_velix("proc velix data=hs_by" + tail + "proc velix data='" + dir + "/by.csv' nobs=145" + tail,
+                       {"hs_by.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    expect_same_fit(fit_of(r, 1, 1), fit_of(r, 0, 1), 1e-8, "school 2");
+    const GroupFit first = fit_of(r, 1, 0), firstRaw = fit_of(r, 0, 0);
+    for (const auto& [name, v] : firstRaw.est) {
+        EXPECT_LT(rel(first.est.at(name), v), 1e-8) << "school 1: " << name;
+    }
+    expect_lavaan(first, {59.36225192, 0.3937189831, 0.1272472347, 1.103982165, 0.2896408572}, "school 1 as 145");
+}
+
+TEST(MomentDataWithoutNRow, SscpTakesItsNFromTheInterceptElement) {
+    // The Intercept x Intercept element is N and the sum of weights: the
+    // means and the centred matrix are those of the raw data, with or
+    // without NOBS=, in covariance and in correlation analysis.
+    const Data d = read_csv("hs.csv");
+    const std::string dir = scratch_dir("mi_no_n_sscp");
+    write_sscp(dir + "/sscp.csv", d, false);
+    std::string program;
+    for (const std::string analysis : {" covariance", ""})
+        for (const std::string& data : {std::string("hs"), "'" + dir + "/sscp.csv' nobs=301", "'" + dir + "/sscp.csv'"})
+            program += "proc velix data=" + data + " method=ml" + analysis + ";\n" + kHsModel + "run;\n";
+    auto r = run_velix(program, {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const auto mean = means_of(d);
+    for (size_t k = 0; k < 6; ++k) {
+        if (k % 3 == 0) continue;
+        const std::string what = std::string(k < 3 ? "covariance" : "correlation") + (k % 3 == 1 ? " nobs=301" : "");
+        expect_same_fit(fit_of(r, k), fit_of(r, k - k % 3), 1e-8, what);
+        const JsonValue& stats = r.table(k, "SimpleStatistics");
+        for (size_t i = 0; i < d.p(); ++i) {
+            EXPECT_LT(rel(cell(stats, i, "Mean").number(), mean[i]), kTol) << what << " " << d.names[i];
+        }
+    }
 }
 
 // ---- numerical decisions ----
