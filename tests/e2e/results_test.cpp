@@ -377,6 +377,27 @@ TEST(ResultsRuns, BoundTestHoldsTheOtherActiveRestrictions) {
     }
 }
 
+// A bound on a loading tied to another, l2 <= 0.5 with l2 = l3 by LINCON
+// or NLINCON, from the default start: l2's own gradient points into the
+// box, the tied direction out of it.  The fit ends at the minimum with
+// return code 0 (the corpus checks F and the estimates), and the row of the
+// bound is lavaan's test of l2 == 0.5 with the tie kept
+// (bound_release_reference.R).
+TEST(ResultsRuns, BoundOnATiedParameterHasTheReferenceTest) {
+    const Reference ref = reference_rows("bound_release_reference.csv", "ml_tie");
+    for (const char* tie : {"lincon l2 - l3 = 0;\n", "c = l2 - l3;\nnlincon c = 0;\n"}) {
+        SCOPED_TRACE(tie);
+        const RunResult r = run_velix(default_program("ml", std::string("bounds l2 <= 0.5;\n") + tie), {"hs.csv"});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        EXPECT_EQ(r.return_code(), 0) << r.log;
+        expect_close(final_f(r) * (301 - 1), ref.at("chisq"), 1e-8, "chi-square (N - 1) F");
+        const JsonValue& t = r.table(0, "LagrangeBoundary");
+        ASSERT_EQ(t["rows"].size(), 1u) << r.log;
+        expect_close(cell(t, 0, "ChiSq").number(), ref.at("score:l2"), 1e-4, "l2");
+        expect_close(cell(t, 0, "Change").number(), ref.at("change:l2"), 1e-4, "change of l2");
+    }
+}
+
 // GLS and WLS: the same test with l3 held by a linear row is the
 // program's own index with both loadings constants and lavaan's
 // univariate score test times N / (N - 1).
