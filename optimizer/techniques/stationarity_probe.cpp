@@ -6,10 +6,10 @@
 // technique's own measure small far from the minimum.  Here the gradient is
 // measured with the owner's information matrix H at x (J'WJ, or the
 // Hessian slot's matrix): the Newton decrement g'W^+g of the Lagrange
-// function over the parameters not held at a bound, on the null space of
-// the active linear and nonlinear constraints, which estimates 2 (f - f*)
-// near a minimum (Boyd and Vandenberghe, Convex Optimization, 2004, sec.
-// 9.5.1; Nocedal and Wright, Numerical Optimization, 2nd ed., 2006, sec.
+// function on the null space of the active bounds, linear and nonlinear
+// constraints, which estimates 2 (f - f*) near a minimum (Boyd and
+// Vandenberghe, Convex Optimization, 2004, sec. 9.5.1; Nocedal and
+// Wright, Numerical Optimization, 2nd ed., 2006, sec.
 // 12.4 and 15.2 for the reduced gradient Z'g and the reduced Hessian
 // Z'WZ).  W is H less the multipliers times the curvature of the active
 // nonlinear constraints, from differences of their Jacobian; the
@@ -32,9 +32,10 @@
 // under nonlinear constraints, when they hold within the feasibility
 // tolerance.
 //
-//   H at x over the free parameters, g there, both scaled; the active rows
-//   whose multipliers hold, the Lagrange function's curvature of the
-//   nonlinear ones subtracted from H, g and H projected on their null space
+//   H at x over the parameters not fixed, g there, both scaled; the
+//   active bounds and rows whose multipliers, taken together, hold; the
+//   held parameters out, the Lagrange function's curvature of the
+//   nonlinear rows subtracted from H, g and H projected on their null space
 //   decrement = sum (u_i'g)^2 / max(|l_i|, floor)
 //   H singular: the exact Hessian; negative curvature: not stationary
 //   decrement within the bound (or the step settled), constraints met:
@@ -141,17 +142,18 @@ constexpr double kCurvatureStep = velix::kSqrtMachEpsWritten;
 // The feasibility tolerance of the round, at most 1e-3.
 double feasibility(const NlpProblem* p) { return std::fmin(p->opt.feasTol * std::pow(10.0, p->run.feasRound), 1e-3); }
 
-// Parameter j is free at x with the gradient g_j: not at a bound, or at
-// one that g_j points away from (f falls into the box).  The technique's
-// own choice of the held parameters is not taken: a held bound with a
-// multiplier of the wrong sign is no solution.
-
-bool free_at(const NlpProblem* p, int32_t j, double g) {
-    if (!p->shape.hasBounds || p->param.lower == nullptr || p->param.upper == nullptr) return true;
-    const double lo = p->param.lower[j], up = p->param.upper[j], x = p->param.x[j], tol = feasibility(p);
-    if (lo == up) return false;
-    if (lo > -DBL_MAX && x <= lo + tol * (1.0 + std::fabs(lo)) && g >= 0.0) return false;
-    return !(up < DBL_MAX && x >= up - tol * (1.0 + std::fabs(up)) && g <= 0.0);
+// The parameters the measure moves: all but those fixed by equal bounds.
+// A parameter at one of its bounds is measured as free, and the bound
+// joins the candidate rows (Scaled::candidates), so that its multiplier is
+// taken together with those of the rows: where a row ties the parameter to
+// another, the gradient component alone says nothing about the bound (a
+// loading under an upper bound tied to a free one holds the point while
+// its own gradient points into the box).  The technique's own choice of
+// the held bounds is not taken: a held bound with a multiplier of the
+// wrong sign is no solution.
+bool moves(const NlpProblem* p, int32_t j) {
+    return !p->shape.hasBounds || p->param.lower == nullptr || p->param.upper == nullptr ||
+           p->param.lower[j] != p->param.upper[j];
 }
 
 // The violation of nonlinear constraint j at x (its value when it is an
@@ -225,6 +227,7 @@ struct Active {
     std::vector<double> value;     // the residual of each row at x (0 on it)
     std::vector<double> lambda;    // the multipliers (least squares)
     std::vector<int32_t> nonlinear;// the nonlinear constraint of a row, -1 for a linear one
+    std::vector<int32_t> bound;    // the parameter of a bound's row, -1 for a constraint's
 
     int32_t curved() const {
         int32_t c = 0;
@@ -246,10 +249,17 @@ struct Scaled {
     double& at(int32_t i, int32_t j) { return h[static_cast<size_t>(i) * k + j]; }
     size_t ix(int32_t i, int32_t j) const { return static_cast<size_t>(i) * k + j; }
 
-    // From the Hessian slot's array; the scale of `like` when given.
+    // The position of parameter j in idx, -1 when it is not there.
+    int32_t position(int32_t j) const {
+        const auto at = std::find(idx.begin(), idx.end(), j);
+        return at == idx.end() ? -1 : static_cast<int32_t>(at - idx.begin());
+    }
+
+    // From the Hessian slot's array; the scale `like` gives a parameter
+    // when given.
     void build(const NlpProblem* p, const double* g0, int32_t storage, const Scaled* like = nullptr) {
         for (int32_t j = 0; j < p->shape.nParams; ++j)
-            if (free_at(p, j, g0[j])) idx.push_back(j);
+            if (moves(p, j)) idx.push_back(j);
         k = static_cast<int32_t>(idx.size());
         s.resize(k);
         g.resize(k);
@@ -259,7 +269,8 @@ struct Scaled {
         };
         for (int32_t i = 0; i < k; ++i) {
             const double d = std::fabs(entry(idx[i], idx[i]));
-            s[i] = like != nullptr                                ? like->s[i]
+            const int32_t same = like != nullptr ? like->position(idx[i]) : -1;
+            s[i] = same >= 0                                      ? like->s[same]
                    : d > 0.0 && std::isfinite(1.0 / std::sqrt(d)) ? 1.0 / std::sqrt(d)
                                                                   : std::fmax(std::fabs(p->param.x[idx[i]]), 1.0);
             g[i] = s[i] * g0[idx[i]];
@@ -270,14 +281,17 @@ struct Scaled {
 
     // The candidate rows at x: linear rows a'x >= b within kInactiveMargin
     // (times max(1, |b|)) of their limit, nonlinear ones c(x) >= 0
-    // likewise, and every equality; with whether each must be kept (an
-    // equality, or an inequality violated beyond the tolerance).
+    // likewise, every equality, and the bounds x is within the feasibility
+    // tolerance of (x - lower >= 0, upper - x >= 0); with whether each
+    // must be kept (an equality, or an inequality violated beyond the
+    // tolerance).
     void candidates(NlpProblem* p, Active* out, std::vector<char>* kept) const {
         std::vector<double> row(static_cast<size_t>(p->shape.nParams));
-        auto add = [&](const double* r, double v, int32_t nonlinear, bool keep) {
+        auto add = [&](const double* r, double v, int32_t nonlinear, bool keep, int32_t bound = -1) {
             for (int32_t j = 0; j < k; ++j) out->a.push_back(r[idx[j]] * s[j]);
             out->value.push_back(v);
             out->nonlinear.push_back(nonlinear);
+            out->bound.push_back(bound);
             kept->push_back(keep ? 1 : 0);
             out->m += 1;
         };
@@ -292,6 +306,56 @@ struct Scaled {
             if (r >= p->shape.nNlinEq && c > kInactiveMargin * std::fmax(1.0, limit)) continue;
             add(p->con.conJacobian + static_cast<int64_t>(r) * p->shape.nParams, c, r, r < p->shape.nNlinEq || c < -t);
         }
+        if (!p->shape.hasBounds || p->param.lower == nullptr || p->param.upper == nullptr) return;
+        std::fill(row.begin(), row.end(), 0.0);
+        for (const int32_t j : idx) {
+            const double lo = p->param.lower[j], up = p->param.upper[j], x = p->param.x[j];
+            row[j] = 1.0;
+            if (lo > -DBL_MAX && x <= lo + t * (1.0 + std::fabs(lo))) add(row.data(), x - lo, -1, false, j);
+            row[j] = -1.0;
+            if (up < DBL_MAX && x >= up - t * (1.0 + std::fabs(up))) add(row.data(), up - x, -1, false, j);
+            row[j] = 0.0;
+        }
+    }
+
+    // Takes the parameters whose bound rows act holds out of the problem,
+    // with those rows, and their entries out of the other rows: a held
+    // parameter does not move, and removed rather than projected away it
+    // leaves no rounding behind where the scale is extreme (a curvature of
+    // 0 on the diagonal).  The other rows keep the multipliers of the
+    // joint solution.
+    void hold_bounds(Active* act) {
+        std::vector<char> held(static_cast<size_t>(k), 0);
+        for (const int32_t j : act->bound)
+            if (j >= 0) held[static_cast<size_t>(position(j))] = 1;
+        std::vector<int32_t> keep;
+        for (int32_t i = 0; i < k; ++i)
+            if (held[static_cast<size_t>(i)] == 0) keep.push_back(i);
+        const auto kk = static_cast<int32_t>(keep.size());
+        Active rows;
+        for (int32_t r = 0; r < act->m; ++r) {
+            if (act->bound[static_cast<size_t>(r)] >= 0) continue;
+            for (const int32_t i : keep) rows.a.push_back(act->a[ix(r, i)]);
+            rows.value.push_back(act->value[static_cast<size_t>(r)]);
+            rows.lambda.push_back(act->lambda[static_cast<size_t>(r)]);
+            rows.nonlinear.push_back(act->nonlinear[static_cast<size_t>(r)]);
+            rows.bound.push_back(-1);
+            rows.m += 1;
+        }
+        std::vector<int32_t> idx2;
+        std::vector<double> s2, g2, h2;
+        for (const int32_t i : keep) {
+            idx2.push_back(idx[static_cast<size_t>(i)]);
+            s2.push_back(s[static_cast<size_t>(i)]);
+            g2.push_back(g[static_cast<size_t>(i)]);
+            for (const int32_t j : keep) h2.push_back(at(i, j));
+        }
+        idx = std::move(idx2);
+        s = std::move(s2);
+        g = std::move(g2);
+        h = std::move(h2);
+        k = kk;
+        *act = std::move(rows);
     }
 
     // (a a')^-1 a v for the rows a (m x k): the least-squares coefficients
@@ -490,6 +554,7 @@ bool active_at(NlpProblem* p, const Scaled& sc, Active* act) {
         append_row(all, r, sc.k, &act->a);
         act->value.push_back(all.value[r]);
         act->nonlinear.push_back(all.nonlinear[r]);
+        act->bound.push_back(all.bound[r]);
         act->m += 1;
     }
     return act->m == 0 || sc.coefficients(act->a, act->m, sc.g, &act->lambda);
@@ -688,6 +753,8 @@ bool reduced_problem(Frame& fr, const double* g, bool exact, const Scaled* like,
     for (int32_t j = 0; j < n; ++j) normal[j] = 0.0;
     Active act;
     if (sc->k < 1 || !active_at(p, *sc, &act)) return false;
+    sc->hold_bounds(&act);
+    if (sc->k < 1) return false;
     Restoration& rs = out->rows;
     rs = Restoration{sc->idx, act.nonlinear, sc->s, act.a, sc->k, act.m, 0.0};
     out->held = act.m > 0 || sc->k < n;

@@ -218,11 +218,19 @@ int32_t doinv(const EvalView& v, const Block& b, double* h, NullSpace* ns, const
 // parameters held at bounds (the last nActiveBounds entries of its free
 // list) and its active general rows, linear and nonlinear (m rows of q),
 // the nonlinear ones with their Jacobian at the estimates (the program was
-// run there by the objective just before).
+// run there by the objective just before).  Apart from them, those it
+// found linearly dependent on them: bounds of parameters it left in its
+// free part with a nonzero state, and the rows behind the active ones in
+// its list.  They restrict nothing the others do not, so the covariance
+// goes without them; but when one bound is released the others stay, and
+// a dependent one may then hold what the released one did.
 struct ActiveSet {
     std::vector<int32_t> held;
     int32_t m = 0;
     std::vector<double> rows;
+    std::vector<int32_t> dependentHeld;
+    int32_t dependentM = 0;
+    std::vector<double> dependentRows;
 };
 
 // The active set and its reduction.  False when the Jacobian of the
@@ -232,21 +240,30 @@ bool active_constraints(const EvalView& v, ActiveSet* set, VariableReduction* ou
     const int32_t q = v.nParmFree;
     const bool listed = nlp->active.freeList != nullptr;
     const int32_t held = listed ? std::clamp(nlp->active.nActiveBounds, 0, q) : 0;
-    const int32_t m = nlp->active.activeList != nullptr && nlp->cb.conRowFn != nullptr
-                          ? std::max(nlp->active.nActiveLin, 0) : 0;
+    const bool hasRows = nlp->active.activeList != nullptr && nlp->cb.conRowFn != nullptr;
+    const int32_t m = hasRows ? std::max(nlp->active.nActiveLin, 0) : 0;
+    const int32_t dependentM = hasRows ? std::max(nlp->active.nDepLin, 0) : 0;
     bool nonlinear = false;
-    for (int32_t k = 0; k < m; ++k) nonlinear = nonlinear || nlp->active.activeList[k] >= nlp->shape.nLinCon;
+    for (int32_t k = 0; k < m + dependentM; ++k) nonlinear = nonlinear || nlp->active.activeList[k] >= nlp->shape.nLinCon;
     if (nonlinear && cosjnlc(nlp) != 0) return false;
     if (listed) set->held.assign(nlp->active.freeList + (q - held), nlp->active.freeList + q);
+    for (int32_t k = 0; listed && nlp->active.boundState != nullptr && k < q - held; ++k)
+        if (nlp->active.boundState[nlp->active.freeList[k]] != 0) set->dependentHeld.push_back(nlp->active.freeList[k]);
+    auto fetch = [&](int32_t first, int32_t count, std::vector<double>* into) {
+        into->assign(static_cast<size_t>(count) * static_cast<size_t>(q), 0.0);
+        for (int32_t k = 0; k < count; ++k) nlp->cb.conRowFn(nlp, nlp->active.activeList[first + k], into->data() + int64_t{k} * q);
+    };
     set->m = m;
-    set->rows.assign(static_cast<size_t>(m) * static_cast<size_t>(q), 0.0);
-    for (int32_t k = 0; k < m; ++k) nlp->cb.conRowFn(nlp, nlp->active.activeList[k], set->rows.data() + int64_t{k} * q);
+    fetch(0, m, &set->rows);
+    set->dependentM = dependentM;
+    fetch(m, dependentM, &set->dependentRows);
     velix::detail::variable_reduction(q, held, set->held.data(), m, set->rows.data(), out);
     return true;
 }
 
 // The score test of releasing each parameter's bound with every other
-// active constraint kept, as (score, variance, change) triples, one per
+// active constraint kept (the dependent ones too), as (score, variance,
+// change) triples, one per
 // parameter, into out (3q doubles): the statistic is score^2 variance
 // (unscaled) and the change the expected change of the parameter.  A
 // parameter held at a bound is released along a direction the other
@@ -260,7 +277,8 @@ void bound_releases(const EvalView& v, const ActiveSet& set, const double* info,
     const double* g = v.st->gradient;
     std::vector<char> held(static_cast<size_t>(q), 0);
     for (int32_t h : set.held) held[static_cast<size_t>(h)] = 1;
-    std::vector<double> z(static_cast<size_t>(q));
+    std::vector<double> z(static_cast<size_t>(q)), rows(set.rows);
+    rows.insert(rows.end(), set.dependentRows.begin(), set.dependentRows.end());
     for (int32_t i = 0; i < q; ++i) {
         double* r = out + 3 * int64_t{i};
         if (!held[static_cast<size_t>(i)]) {
@@ -270,12 +288,12 @@ void bound_releases(const EvalView& v, const ActiveSet& set, const double* info,
             for (int32_t k = 0; k < q; ++k) r[2] -= cov[pk(i, k)] * g[k];
             continue;
         }
-        std::vector<int32_t> others;
+        std::vector<int32_t> others(set.dependentHeld);
         for (int32_t h : set.held)
             if (h != i) others.push_back(h);
         VariableReduction released;
-        velix::detail::variable_reduction(q, static_cast<int32_t>(others.size()), others.data(), set.m, set.rows.data(),
-                                          &released);
+        velix::detail::variable_reduction(q, static_cast<int32_t>(others.size()), others.data(), set.m + set.dependentM,
+                                          rows.data(), &released);
         if (!velix::detail::moving_direction(released, i, z.data())) {
             r[0] = r[1] = r[2] = 0.0;
             continue;

@@ -1,8 +1,9 @@
-# Reference numbers of results_test.cpp, BoundTestHoldsTheOtherActive*:
-# the score test of releasing the loading of x2 held at 0.4 while the other
-# active restrictions stay, and of releasing vd2 >= 0.3 of the political
-# democracy model under three linear rows and b1 b3 <= 1 (all active),
-# made with R's lavaan 0.6.14.  Each restriction
+# Reference numbers of results_test.cpp, BoundTestHoldsTheOtherActive* and
+# BoundOnATiedParameterHasTheReferenceTest: the score test of releasing the
+# loading of x2 held at 0.4 while the other active restrictions stay, of
+# releasing it at 0.5 with the tie l2 = l3 kept, and of releasing vd2 >= 0.3
+# of the political democracy model under three linear rows and b1 b3 <= 1
+# (all active), made with R's lavaan 0.6.14.  Each restriction
 # is an equality constraint of lavaan's model; lavTestScore()'s univariate
 # test of one constraint keeps the others.  The same test is formed here
 # from lavaan's gradient g and information I at its estimates, with V* the
@@ -37,6 +38,7 @@ cases <- list(
   list(case = "ml", estimator = "ML", constraints = c("l2 == 0.4", "l3 == 0.9")),
   list(case = "ml_alone", estimator = "ML", constraints = "l2 == 0.4"),
   list(case = "ml_sum", estimator = "ML", constraints = c("l2 == 0.4", "l2 + l3 == 1.3")),
+  list(case = "ml_tie", estimator = "ML", constraints = c("l2 == 0.5", "l2 - l3 == 0")),
   list(case = "gls", estimator = "GLS", constraints = c("l2 == 0.4", "l3 == 0.9")),
   list(case = "wls", estimator = "WLS", constraints = c("l2 == 0.4", "l3 == 0.9")),
   list(case = "poldem", model = "poldem", estimator = "ML",

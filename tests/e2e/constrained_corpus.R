@@ -67,6 +67,8 @@ N2 <- list(c("l2 * l2 + l3 * l3", "<=", 0.7))
 N3 <- list(c("l2 * l2 + l3 * l3", "<=", 0.5))
 N4 <- list(c("cvt / sqrt(vvis * vtxt)", "<=", 0.4))
 N5 <- list(c("l5 * l6", "=", 1))
+# A bound on a parameter tied to another: both at the bound.
+T1 <- list(c("l2", "<=", 0.5), c("l2 - l3", "=", 0))
 X1 <- c(B1, L1, N1)
 X2 <- list(c("vspd", ">=", 0.5), c("l2 + l3", ">=", 1.5), c("cvt / sqrt(vvis * vtxt)", "<=", 0.4))
 
@@ -80,6 +82,7 @@ cases <- list(
   hs_gls_B1 = list("hs", "GLS", B1), hs_gls_L1 = list("hs", "GLS", L1),
   hs_gls_N1 = list("hs", "GLS", N1), hs_gls_X1 = list("hs", "GLS", X1),
   hs_uls_B1 = list("hs", "ULS", B1), hs_uls_L3 = list("hs", "ULS", L3), hs_uls_N3 = list("hs", "ULS", N3),
+  hs_ml_T1 = list("hs", "ML", T1), hs_wls_T1 = list("hs", "WLS", T1),
   hs_wls_L1 = list("hs", "WLS", L1), hs_wls_N1 = list("hs", "WLS", N1), hs_wls_X1 = list("hs", "WLS", X1),
   hs_dwls_B1 = list("hs", "DWLS", B1), hs_dwls_N4 = list("hs", "DWLS", N4),
   two_ml_L = list("two", "ML", list(c("l2 - l3", "=", 0))),

@@ -39,6 +39,9 @@ const std::string kL2 = "lincon l3 - l2 = 0.1;\n";
 const std::string kL3 = "lincon l2 + l3 >= 1.5;\n";
 const std::string kN1 = "c1 = l2 * l3;\nnlincon c1 >= 0.6;\n";
 const std::string kN4 = "r = cvt / sqrt(vvis * vtxt);\nnlincon r <= 0.4;\n";
+// A bound on a loading tied to another: its own gradient points into the
+// box, the tied direction out of it.
+const std::string kT1 = "bounds l2 <= 0.5;\nlincon l2 - l3 = 0;\n";
 
 struct Case {
     std::string name;        // the test's name
@@ -71,6 +74,13 @@ std::vector<Case> cases() {
         {"hs_ml_N1_quanew", "hs_ml_N1", "hs", "ml", "quanew", kN1},
         {"hs_ml_N4_quanew", "hs_ml_N4", "hs", "ml", "quanew", kN4},
         {"hs_ml_X1_quanew", "hs_ml_X1", "hs", "ml", "quanew", kB1 + kL1 + kN1},
+        {"hs_ml_T1", "hs_ml_T1", "hs", "ml", "", kT1},
+        {"hs_ml_T1_nlincon", "hs_ml_T1", "hs", "ml", "", "bounds l2 <= 0.5;\nc = l2 - l3;\nnlincon c = 0;\n"},
+        {"hs_ml_T1_quanew", "hs_ml_T1", "hs", "ml", "quanew", kT1},
+        {"hs_ml_T1_newrap", "hs_ml_T1", "hs", "ml", "newrap", kT1},
+        {"hs_ml_T1_levmar", "hs_ml_T1", "hs", "ml", "levmar", kT1},
+        {"hs_wls_T1", "hs_wls_T1", "hs", "wls", "", kT1},
+        {"ram_ml_T1", "hs_ml_T1", "hs_ram", "ml", "", kT1},
         {"hs_gls_B1", "hs_gls_B1", "hs", "gls", "", kB1},
         {"hs_gls_L1", "hs_gls_L1", "hs", "gls", "", kL1},
         {"hs_gls_N1", "hs_gls_N1", "hs", "gls", "", kN1},

@@ -377,6 +377,59 @@ TEST(ResultsRuns, BoundTestHoldsTheOtherActiveRestrictions) {
     }
 }
 
+// A bound on a loading tied to another, l2 <= 0.5 with l2 = l3 by LINCON
+// or NLINCON, from the default start: l2's own gradient points into the
+// box, the tied direction out of it.  The fit ends at the minimum with
+// return code 0 (the corpus checks F and the estimates), and the row of the
+// bound is lavaan's test of l2 == 0.5 with the tie kept
+// (bound_release_reference.R).
+TEST(ResultsRuns, BoundOnATiedParameterHasTheReferenceTest) {
+    const Reference ref = reference_rows("bound_release_reference.csv", "ml_tie");
+    for (const char* tie : {"lincon l2 - l3 = 0;\n", "c = l2 - l3;\nnlincon c = 0;\n"}) {
+        SCOPED_TRACE(tie);
+        const RunResult r = run_velix(default_program("ml", std::string("bounds l2 <= 0.5;\n") + tie), {"hs.csv"});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        EXPECT_EQ(r.return_code(), 0) << r.log;
+        expect_close(final_f(r) * (301 - 1), ref.at("chisq"), 1e-8, "chi-square (N - 1) F");
+        const JsonValue& t = r.table(0, "LagrangeBoundary");
+        ASSERT_EQ(t["rows"].size(), 1u) << r.log;
+        expect_close(cell(t, 0, "ChiSq").number(), ref.at("score:l2"), 1e-4, "l2");
+        expect_close(cell(t, 0, "Change").number(), ref.at("change:l2"), 1e-4, "change of l2");
+    }
+}
+
+// The row of a bound releases that bound alone: every other active
+// restriction stays, also those the optimizer found dependent on the rest
+// (a second bound, a row parallel to the bound, an inequality among three
+// restrictions on two loadings; linear and nonlinear).  Here they hold l2
+// at 0.5 without its bound: the refit without it ends at the same
+// chi-square with l2 at 0.5, so the test is 0 and the change 0.
+TEST(ResultsRuns, BoundTestKeepsTheDependentRestrictions) {
+    struct Case { const char* with; const char* without; };
+    for (const Case& c : {Case{"bounds l2 <= 0.5, l3 <= 0.5;\nlincon l2 - l3 = 0;\n", "bounds l3 <= 0.5;\nlincon l2 - l3 = 0;\n"},
+                          Case{"bounds l2 <= 0.5;\nlincon l2 <= 0.5;\n", "lincon l2 <= 0.5;\n"},
+                          Case{"bounds l2 <= 0.5;\nlincon l2 - l3 = 0, l3 <= 0.5;\n", "lincon l2 - l3 = 0, l3 <= 0.5;\n"},
+                          Case{"bounds l2 <= 0.5;\nlincon l2 = 0.5;\n", "lincon l2 = 0.5;\n"},
+                          Case{"bounds l2 <= 0.5;\nc = l2;\nnlincon c <= 0.5;\n", "c = l2;\nnlincon c <= 0.5;\n"},
+                          Case{"bounds l2 <= 0.5;\nc = l3;\nnlincon c <= 0.5;\nlincon l2 - l3 = 0;\n",
+                               "c = l3;\nnlincon c <= 0.5;\nlincon l2 - l3 = 0;\n"}}) {
+        SCOPED_TRACE(c.with);
+        const RunResult r = run_velix(default_program("ml", c.with), {"hs.csv"});
+        const RunResult refit = run_velix(default_program("ml", c.without), {"hs.csv"});
+        ASSERT_EQ(r.exitStatus, 0) << r.log;
+        ASSERT_EQ(refit.exitStatus, 0) << refit.log;
+        EXPECT_EQ(r.return_code(), 0) << r.log;
+        // Both at the default criteria: F to 1e-7 (releasing l2 would
+        // lower it by 2%, as in the tie without l3's restriction).
+        expect_close(final_f(refit), final_f(r), 1e-7, "F of the refit without l2's bound");
+        EXPECT_NEAR(column_by_parameter(result_table(refit), "Estimate").at("l2"), 0.5, 1e-9) << "l2 of the refit";
+        const JsonValue& t = r.table(0, "LagrangeBoundary");
+        const size_t l2 = boundary_row(t, "l2");
+        EXPECT_EQ(cell(t, l2, "ChiSq").number(), 0.0);
+        EXPECT_EQ(cell(t, l2, "Change").number(), 0.0);
+    }
+}
+
 // GLS and WLS: the same test with l3 held by a linear row is the
 // program's own index with both loadings constants and lavaan's
 // univariate score test times N / (N - 1).

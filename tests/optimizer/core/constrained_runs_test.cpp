@@ -214,3 +214,56 @@ TEST_F(ConstrainedRuns, HockSchittkowskiWithEveryTechnique) {
 }
 
 }  // namespace
+
+namespace {
+
+// min x1^2 + (x2 - 3)^2 + (x3 - x1 - 1)^2 with x1 = x2 (a linear
+// equality, or the nonlinear constraint c = x1 - x2 = 0) and x1 <= 0.5.
+// The tied minimum (1.5, 1.5, 2.5) is beyond the bound, so the optimum is
+// (0.5, 0.5, 1.5), f = 6.5, where g = (1, -5, 0): x1's own component
+// points into the box, the tied direction (1, 1, 1) out of it (-4), and
+// x3 stays free.  KKT: g = lambda (1, -1, 0) - mu e1 with the tie's
+// multiplier lambda = 5 and the bound's mu = 4 > 0.
+double tied_f(const double* x) { return x[0] * x[0] + (x[1] - 3) * (x[1] - 3) + (x[2] - x[0] - 1) * (x[2] - x[0] - 1); }
+void tied_g(const double* x, double* g) {
+    g[0] = 2 * x[0] - 2 * (x[2] - x[0] - 1);
+    g[1] = 2 * (x[1] - 3);
+    g[2] = 2 * (x[2] - x[0] - 1);
+}
+void tied_c(const double* x, double* c) { c[0] = x[0] - x[1]; }
+void tied_j(const double*, double* j) {
+    j[0] = 1;
+    j[1] = -1;
+    j[2] = 0;
+}
+
+TEST_F(ConstrainedRuns, ABoundOnATiedParameterHoldsByItsMultiplierWithTheTie) {
+    Standard linear{"TiedBound", {0, 0, 0}, 0, nullptr, nullptr, -1, {-10, -10, -10}, {0.5, 10, 10}, tied_f, tied_g,
+                    6.5, false, {1, -1, 0}, {0}, 1, 0, 0, nullptr, nullptr, {0.5, 0.5, 1.5}};
+    Standard nonlinear = linear;
+    nonlinear.rows = nonlinear.rhs = {};
+    nonlinear.nEq = 0;
+    nonlinear.mc = nonlinear.mcEq = 1;
+    nonlinear.con = tied_c;
+    nonlinear.conJac = tied_j;
+    struct Case { const Standard* s; int32_t technique; };
+    for (const Case c : {Case{&linear, kTechNrlins}, Case{&linear, kTechQuanew}, Case{&linear, kTechNewrap},
+                         Case{&linear, kTechLevmar}, Case{&linear, kTechTrureg}, Case{&nonlinear, kTechDualQuanew}}) {
+        TechniqueProblem t(*c.s, c.technique, false);
+        ActiveSetArrays arrays(&t.p);
+        const int32_t status = run_driver(&t);
+        SCOPED_TRACE(c.s->mc > 0 ? "nonlinear tie, technique " + std::to_string(c.technique)
+                                 : "linear tie, technique " + std::to_string(c.technique));
+        EXPECT_TRUE(status >= kNlpAbsConv && status <= kNlpGConv2) << status;
+        EXPECT_NEAR(t.x[0], 0.5, 1e-8);
+        EXPECT_NEAR(t.x[1], 0.5, 1e-8);
+        EXPECT_NEAR(t.x[2], 1.5, 1e-6);
+        EXPECT_NEAR(t.p.iter.f, 6.5, 1e-10);
+        ASSERT_EQ(t.p.active.nActiveBounds, 1);
+        ASSERT_EQ(t.p.active.nActiveLin, 1);
+        EXPECT_NEAR(arrays.mult[0], 4.0, 1e-6) << "the bound's multiplier";
+        EXPECT_NEAR(arrays.mult[1], 5.0, 1e-6) << "the tie's multiplier";
+    }
+}
+
+}  // namespace
