@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "velix/proc_context.h"
 
@@ -203,6 +204,21 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
 // The NameRecords of the moment-matrix variables (the DATA= variables in
 // use, then "Intercept" with an intercept variable), for labels and names.
 const NameRecord* moment_names(ProcContext* ctx);
+
+// The variables the moment readers take from DATA=: the nVar analysis
+// variables, then the PARTIAL ones as resolved on DATA= (PARTIAL _NUMERIC_
+// names none of them itself), each with its number on DATA= and its name.
+struct ReadVariable {
+    int16_t number = 0;
+    NameRecord name;
+};
+std::vector<ReadVariable> read_variables(const ProcContext* ctx);
+// Whether the packed moment matrix over `vars` (nAnalysis analysis
+// variables, then the partial ones) gives every moment of the partial
+// variables; if not, an ERROR names those whose moments are missing (they
+// could not be swept out, and the analysis would silently be that of the
+// moments without them).
+bool partials_given(const double* matrix, const std::vector<ReadVariable>& vars, int32_t nAnalysis);
 
 // The TYPE of OUTSTAT= and of its matrix rows: "SYMATRIX" for such input,
 // "UCOV" or "UCORR" for moments about zero (UCOV, UCORR, NOINT without an
