@@ -226,6 +226,17 @@ bool partials_given(const double* matrix, const std::vector<ReadVariable>& vars,
 // reads the data set back gets the moments that were analysed.
 const char* outstat_matrix_type(const ProcContext* ctx);
 
+// The regression of the manifest variables on the PARTIAL ones, from the
+// moment matrix of the variables read as the moment step holds it before
+// it sweeps the partial variables out (correlations and the standard
+// deviations under the divisor in force).  coefficients (when not null):
+// n x q, the coefficient of manifest variable i on partial variable k at
+// i*q + k, in the units of the data (0 for a partial variable that the
+// others determine, which is not swept); residualCov (when not null): the
+// packed covariance matrix of the residuals, order n, under the divisor in
+// force.  n = nManifest, q = nPartial.
+void partial_regression(ProcContext* ctx, std::vector<double>* coefficients, std::vector<double>* residualCov);
+
 // The Mardia term d' A d of one centred observation d[m] over the packed
 // inverse A of the variables other than `skip` (-1: none).
 double mardia_term(const double* d, int32_t m, int32_t skip, const double* inverse);
