@@ -586,7 +586,8 @@ void velix::detail::partial_regression(ProcContext* ctx, std::vector<double>* co
         coefficients->assign(static_cast<size_t>(n) * q, 0.0);
         for (int32_t i = 0; i < n; ++i)
             for (int32_t k = 0; k < q; ++k)
-                if (sd[n + k] > 0.0) (*coefficients)[static_cast<size_t>(i) * q + k] = s[pk(n + k, i)] * sd[i] / sd[n + k];
+                if (sd[n + k] > 0.0)
+                    (*coefficients)[static_cast<size_t>(i) * q + k] = s[pk(n + k, i)] * sd[i] / sd[n + k];
     }
     if (residualCov != nullptr) {
         residualCov->resize(static_cast<size_t>(n) * (n + 1) / 2);

@@ -36,10 +36,12 @@ int64_t iisub(int32_t i, int32_t j, int32_t k, int32_t l);
 
 // Reads the current BY group of a TYPE=SYMATRIX DATA= into the moment
 // matrix, means, standard deviations, N, the sum of weights and the
-// divisor.  Returns 0, or kLevelHostFailure when the table of an
-// incomplete matrix cannot be published (the matrix keeps its missing
-// values and the step must end); a variable count that differs from nVar
-// ends the step with kLevelBadVariables.
+// divisor, over the analysis variables and then the PARTIAL ones.
+// Returns 0, kLevelNoMoments when the moments of a partial variable are
+// missing, or kLevelHostFailure when the table of an incomplete matrix
+// cannot be published (the matrix keeps its missing values and the step
+// must end); a variable count that differs from nVar ends the step with
+// kLevelBadVariables.
 int32_t cosfico(ProcContext* ctx);
 
 // Reads the current BY group of a moment data set (TYPE CORR, COV, UCORR,
@@ -50,12 +52,14 @@ int32_t cosfico(ProcContext* ctx);
 //   listEntry in   entry of the host's variable lists with the analysis variables
 //   origin    in   nonzero: moments about zero
 //   type      in   the TYPE of the data set, 8 characters
-//   matrix    out  PackedSym[n(n+1)/2] (order n+1 with an SSCP intercept)
+//   matrix    out  PackedSym[n(n+1)/2] over the n variables read: the
+//                  analysis variables, then the PARTIAL ones (order
+//                  n+1 with an SSCP intercept)
 //   means, stdDevs out [n] each
 //   work      work [n]
 //   vardefKind in  the divisor kind
 //   divisor, sumWeights, nObs out
-//   ctx       in   the names of the analysis variables (manifestNames)
+//   ctx       in   the variables read (read_variables)
 // Returns a level: 0, kLevelWarning, kLevelNoMoments (nothing usable) or
 // kLevelBadVariables (variables).
 int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* stmtList, int32_t listEntry,

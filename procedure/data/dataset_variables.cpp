@@ -248,7 +248,8 @@ void cosfop1(ProcContext* ctx) {
         ReadList list(dv, kRoleData, dv.sizes->nByVars + n + 2, kSymatrixMessages);
         if (dv.input->typeVar > 0) list.bind_special("_TYPE_", dv.dataSets->outRow.type, true, 8);
         if (dv.input->nameVar > 0) list.bind_special("_NAME_", dv.dataSets->outRow.name.text, true, 32);
-        for (int32_t i = 0; i < n; ++i) list.bind(vars[i].name.text, vars[i].name.length, &dv.cells->rowValues[i], false, 8);
+        for (int32_t i = 0; i < n; ++i)
+            list.bind(vars[i].name.text, vars[i].name.length, &dv.cells->rowValues[i], false, 8);
         xvgete(list.binding);
     }
     if (dv.input->inramUsed) {

@@ -2,7 +2,9 @@
 // SSCP, FACTOR, ACE or EST): one BY group of statistic rows (MEAN, STD,
 // USTD, N, SUMWGT) and matrix rows named by _NAME_, turned into means,
 // standard deviations under the divisor of the VARDEF kind and the
-// correlation matrix about the means or about zero.
+// correlation matrix about the means or about zero.  The PARTIAL variables
+// are read after the analysis variables, as from raw data, for the moment
+// step to sweep them out.
 //
 //   read the rows of the group (row type from the TYPE, fallback to another
 //   moment type present in the group); check the matrix; complete N and the
@@ -232,9 +234,10 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const st
     }
 }
 
-// Reads the group until it gives a complete matrix, falling back to another
-// moment type present in the group; kLevelNoMoments when none does.  The
-// binding is ended either way.
+// Reads the group until it gives a complete matrix of the nAnalysis
+// analysis variables, falling back to another moment type present in the
+// group; kLevelNoMoments when none does, or when the moments of a partial
+// variable are missing.  The binding is ended either way.
 int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const std::vector<ReadVariable>& vars,
                    int32_t nAnalysis, GroupRows* g, int32_t* level) {
     static const char* const kFallback[] = {"CORR", "COV", "UCORR", "UCOV"};
@@ -256,10 +259,7 @@ int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const std:
             xpmlog(kMsgReader, kMsgReaderMissingElements);
             complete = false;
         }
-        if (complete) {
-            release(rc);
-            return velix::detail::partials_given(g->matrix.data(), vars, nAnalysis) ? 0 : kLevelNoMoments;
-        }
+        if (complete) break;
         std::string next;
         for (const char* f : kFallback) {
             if (kind->rowType == f) continue;
@@ -281,7 +281,7 @@ int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const std:
         kind->compareLength = 8;
     }
     release(rc);
-    return 0;
+    return velix::detail::partials_given(g->matrix.data(), vars, nAnalysis) ? 0 : kLevelNoMoments;
 }
 
 // Checks the variances and, for a correlation matrix, its range and its
