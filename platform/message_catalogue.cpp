@@ -192,6 +192,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgReader, 36, "ERROR: The moment data set has no complete MEAN row, which the analysis needs."},
     {kMsgReader, 38, "NOTE: The moment data set has no MEAN row; the means are taken as 0."},
     {kMsgReader, 39, "NOTE: Standard deviations of the correlation matrix are missing; they are set to 1."},
+    // 230/40: the names of the partial variables, separated by blanks.
+    {kMsgReader, 40, "ERROR: The moment data set lacks moments of the PARTIAL variables %s."},
 
     // The procedure.  352/1: the option text of the role, twice.
     {kMsgProc, 1, "WARNING: The BY groups of the %s data set are out of step with DATA=; the %s data set is used as it is."},

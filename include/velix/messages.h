@@ -870,6 +870,8 @@ constexpr int32_t kMsgReaderNoMeanRow = 36;
 constexpr int32_t kMsgReaderMeansZero = 38;
 // NOTE: Standard deviations of the correlation matrix are missing; they are set to 1.
 constexpr int32_t kMsgReaderStdDevsOne = 39;
+// ERROR: The moment data set lacks moments of the PARTIAL variables %s.
+constexpr int32_t kMsgReaderPartialMissing = 40;
 
 // ---- the optimizer library (kMsgNlp) ----
 // WARNING: The optimization stopped at the time limit of %g seconds.

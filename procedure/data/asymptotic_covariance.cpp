@@ -34,10 +34,15 @@ double scaled_moments(const DataView& dv, int32_t kind, bool wls) {
     const double d0 = zvardiv(dv.options->vardefKind, dv.moments->nObs, 0.0, dv.moments->sumWeights);
     const double f = d0 > 0.0 ? dv.moments->divisor / d0 : 0.0;
     double* s = dv.arrays->momentInverse;
+    // Under PARTIAL the moments are those of the residuals on the partial
+    // variables, as the fourth moments are.
+    std::vector<double> residual;
+    if (dv.moments->nPartial > 0) velix::detail::partial_regression(dv.ctx, nullptr, &residual);
     for (int32_t i = 0; i < n; ++i)
         for (int32_t j = 0; j <= i; ++j)
-            s[pk(i, j)] =
-                f * dv.arrays->momentMatrix[pk(i, j)] * dv.moments->stdDevs[i] * dv.moments->stdDevs[j];
+            s[pk(i, j)] = f * (residual.empty() ? dv.arrays->momentMatrix[pk(i, j)] * dv.moments->stdDevs[i] *
+                                                      dv.moments->stdDevs[j]
+                                                : residual[pk(i, j)]);
 
     // The weight pass left m_ijkl = sum w x_i x_j x_k x_l / d0 and s is
     // sum w x_i x_j / d0.  When the weights do not sum to d0 (kinds N and
@@ -123,9 +128,9 @@ void covariance_gamma(const DataView& dv, int32_t kind, bool wls, double d0) {
     }
 }
 
-// Kind 3: the asymptotic covariances of the correlations from the
-// standardised fourth moments rho by the delta method.
-void correlation_gamma(const DataView& dv, bool wls) {
+// Kind 3: the asymptotic covariances of the correlations r (packed) from
+// the standardised fourth moments rho by the delta method.
+void correlation_gamma(const DataView& dv, bool wls, const double* r) {
     const int32_t n = dv.sizes->nManifest;
     const int32_t pstar = n * (n + 1) / 2;
     double* w = dv.arrays->weightMatrix;
@@ -136,7 +141,6 @@ void correlation_gamma(const DataView& dv, bool wls) {
         const double d = sd[i] * sd[j] * sd[k] * sd[l];
         return d < velix::detail::kMinPos ? 0.0 : m / d;
     };
-    const double* r = dv.arrays->momentMatrix;
     const double v = wzmis(dv.options->wPenalty)   ? 0.01
                      : dv.options->wPenalty == 0.0 ? 0.0
                                                     : 1.0 / dv.options->wPenalty;
@@ -204,8 +208,23 @@ void cosasco(ProcContext* ctx, int32_t kind) {
     dv.moments->kurtosisCells[kKurtFourthRatio] = dv.moments->kurtosisCells[kKurtFourthMoments] =
         host_missing_value();
     if (dv.options->kurtosisWanted && wls) kurtosis_ratios(dv);
-    if (kind != 3)
+    if (kind != 3) {
         covariance_gamma(dv, kind, wls, d0);
-    else
-        correlation_gamma(dv, wls);
+        return;
+    }
+    // The correlations of the residuals under PARTIAL, from their moments.
+    const double* r = dv.arrays->momentMatrix;
+    std::vector<double> partial;
+    if (dv.moments->nPartial > 0) {
+        const int32_t n = dv.sizes->nManifest;
+        const double* s = dv.arrays->momentInverse;
+        partial.resize(static_cast<size_t>(n) * (n + 1) / 2);
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) {
+                const double d = std::sqrt(s[pk(i, i)] * s[pk(j, j)]);
+                partial[pk(i, j)] = d > 0.0 ? s[pk(i, j)] / d : 0.0;
+            }
+        r = partial.data();
+    }
+    correlation_gamma(dv, wls, r);
 }

@@ -512,18 +512,13 @@ void setini(ProcContext* ctx) {
 
 namespace {
 
-// Sweeps the partial variables out of the correlation matrix and moves N,
-// the divisor and the standard deviations to the partial moments.
-void sweep_partials(const DataView& dv, Group* g) {
+// Sweeps the partial variables (pivots nManifest .. nRead-1) out of the
+// packed matrix s of order nRead; the row and column of a pivot that
+// cannot be swept become 0.  Returns the number swept.
+int32_t sweep_partial_pivots(const DataView& dv, double* s) {
     const int32_t n = dv.sizes->nManifest;
     const int32_t m = dv.moments->nRead;
-    double* s = dv.arrays->momentMatrix;
-    const char* kind = dv.options->vardefKind;
     const int32_t q = dv.moments->nPartial;
-    if (g->n <= q) {
-        xpmlog(kMsgProc, kMsgTooManyPartials, q, g->n);
-        g->n = q;
-    }
     std::vector<char> flags(m, '0');
     std::vector<double> work(m);
     int32_t used = q;
@@ -536,6 +531,21 @@ void sweep_partials(const DataView& dv, Group* g) {
             for (int32_t j = 0; j < m; ++j) s[pk(pivot, j)] = 0.0;
         }
     }
+    return used;
+}
+
+// Sweeps the partial variables out of the correlation matrix and moves N,
+// the divisor and the standard deviations to the partial moments.
+void sweep_partials(const DataView& dv, Group* g) {
+    const int32_t n = dv.sizes->nManifest;
+    double* s = dv.arrays->momentMatrix;
+    const char* kind = dv.options->vardefKind;
+    const int32_t q = dv.moments->nPartial;
+    if (g->n <= q) {
+        xpmlog(kMsgProc, kMsgTooManyPartials, q, g->n);
+        g->n = q;
+    }
+    const int32_t used = sweep_partial_pivots(dv, s);
     g->partialUsed = used;
     double df = used;
     if (dv.moments->momentOrigin <= 0 &&
@@ -557,6 +567,36 @@ void sweep_partials(const DataView& dv, Group* g) {
         if (s[pk(i, i)] <= velix::kMachEpsWritten * 1000.0) s[pk(i, i)] = 0.0;
     }
 }
+
+}  // namespace
+
+void velix::detail::partial_regression(ProcContext* ctx, std::vector<double>* coefficients,
+                                       std::vector<double>* residualCov) {
+    const DataView dv = data_view(ctx);
+    const int32_t n = dv.sizes->nManifest;
+    const int32_t m = dv.moments->nRead;
+    const int32_t q = dv.moments->nPartial;
+    const double* sd = dv.moments->stdDevs;
+    // After the sweep the rows of the pivots hold the coefficients of the
+    // regressions on the partial variables, R22^-1 R21, in the units of
+    // the correlations.
+    std::vector<double> s(dv.arrays->momentMatrix, dv.arrays->momentMatrix + int64_t{m} * (m + 1) / 2);
+    sweep_partial_pivots(dv, s.data());
+    if (coefficients != nullptr) {
+        coefficients->assign(static_cast<size_t>(n) * q, 0.0);
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t k = 0; k < q; ++k)
+                if (sd[n + k] > 0.0)
+                    (*coefficients)[static_cast<size_t>(i) * q + k] = s[pk(n + k, i)] * sd[i] / sd[n + k];
+    }
+    if (residualCov != nullptr) {
+        residualCov->resize(static_cast<size_t>(n) * (n + 1) / 2);
+        for (int32_t i = 0; i < n; ++i)
+            for (int32_t j = 0; j <= i; ++j) (*residualCov)[pk(i, j)] = s[pk(i, j)] * sd[i] * sd[j];
+    }
+}
+
+namespace {
 
 // Moves the standard deviations of moments with an intercept to the divisor
 // about the means and checks that some variable varies; kNoVariance if none.

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "velix/proc_context.h"
 
@@ -35,8 +36,10 @@ int64_t iisub(int32_t i, int32_t j, int32_t k, int32_t l);
 
 // Reads the current BY group of a TYPE=SYMATRIX DATA= into the moment
 // matrix, means, standard deviations, N, the sum of weights and the
-// divisor.  statedN (in) is the N that NOBS= or EDF= states, missing when
-// neither does: the N of a group without an N row.  Returns 0, or
+// divisor, over the analysis variables and then the PARTIAL ones.
+// statedN (in) is the N that NOBS= or EDF= states, missing when neither
+// does: the N of a group without an N row.  Returns 0, kLevelNoMoments
+// when the moments of a partial variable are missing, or
 // kLevelHostFailure when the table of an incomplete matrix cannot be
 // published (the matrix keeps its missing values and the step must end); a
 // variable count that differs from nVar ends the step with
@@ -51,7 +54,9 @@ int32_t cosfico(ProcContext* ctx, double statedN);
 //   listEntry in   entry of the host's variable lists with the analysis variables
 //   origin    in   nonzero: moments about zero
 //   type      in   the TYPE of the data set, 8 characters
-//   matrix    out  PackedSym[n(n+1)/2] (order n+1 with an SSCP intercept)
+//   matrix    out  PackedSym[n(n+1)/2] over the n variables read: the
+//                  analysis variables, then the PARTIAL ones (order
+//                  n+1 with an SSCP intercept)
 //   means, stdDevs out [n] each
 //   work      work [n]
 //   vardefKind in  the divisor kind
@@ -60,7 +65,7 @@ int32_t cosfico(ProcContext* ctx, double statedN);
 //                    neither does), taken by a group without an N row (and,
 //                    for SSCP data, without an Intercept x Intercept
 //                    element); out: the group's N
-//   ctx       in   the names of the analysis variables (manifestNames)
+//   ctx       in   the variables read (read_variables)
 // Returns a level: 0, kLevelWarning, kLevelNoMoments (nothing usable) or
 // kLevelBadVariables (variables).
 int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* stmtList, int32_t listEntry,
@@ -210,11 +215,37 @@ int32_t publish_matrix(ProcContext* ctx, const char* name, int32_t title, const 
 // use, then "Intercept" with an intercept variable), for labels and names.
 const NameRecord* moment_names(ProcContext* ctx);
 
+// The variables the moment readers take from DATA=: the nVar analysis
+// variables, then the PARTIAL ones as resolved on DATA= (PARTIAL _NUMERIC_
+// names none of them itself), each with its number on DATA= and its name.
+struct ReadVariable {
+    int16_t number = 0;
+    NameRecord name;
+};
+std::vector<ReadVariable> read_variables(const ProcContext* ctx);
+// Whether the packed moment matrix over `vars` (nAnalysis analysis
+// variables, then the partial ones) gives every moment of the partial
+// variables; if not, an ERROR names those whose moments are missing (they
+// could not be swept out, and the analysis would silently be that of the
+// moments without them).
+bool partials_given(const double* matrix, const std::vector<ReadVariable>& vars, int32_t nAnalysis);
+
 // The TYPE of OUTSTAT= and of its matrix rows: "SYMATRIX" for such input,
 // "UCOV" or "UCORR" for moments about zero (UCOV, UCORR, NOINT without an
 // intercept among the moments), else "COV" or "CORR".  A later step that
 // reads the data set back gets the moments that were analysed.
 const char* outstat_matrix_type(const ProcContext* ctx);
+
+// The regression of the manifest variables on the PARTIAL ones, from the
+// moment matrix of the variables read as the moment step holds it before
+// it sweeps the partial variables out (correlations and the standard
+// deviations under the divisor in force).  coefficients (when not null):
+// n x q, the coefficient of manifest variable i on partial variable k at
+// i*q + k, in the units of the data (0 for a partial variable that the
+// others determine, which is not swept); residualCov (when not null): the
+// packed covariance matrix of the residuals, order n, under the divisor in
+// force.  n = nManifest, q = nPartial.
+void partial_regression(ProcContext* ctx, std::vector<double>* coefficients, std::vector<double>* residualCov);
 
 // The Mardia term d' A d of one centred observation d[m] over the packed
 // inverse A of the variables other than `skip` (-1: none).

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/host_support.h"
 #include "host/internal_error.h"
@@ -19,6 +20,7 @@
 #include "velix/codes.h"
 #include "velix/host_dataset.h"
 #include "velix/messages.h"
+#include "velix/packed_index.h"
 #include "velix/statements.h"
 
 namespace {
@@ -183,6 +185,41 @@ bool wls_form(int32_t method) { return method == kMethodWls || method == kMethod
 
 }  // namespace
 
+std::vector<velix::detail::ReadVariable> velix::detail::read_variables(const ProcContext* ctx) {
+    const int32_t nVar = ctx->sizes.nVar;
+    std::vector<ReadVariable> out(static_cast<size_t>(nVar));
+    for (int32_t i = 0; i < nVar; ++i) out[i] = {ctx->input.manifestNumbers[i], ctx->input.manifestNames[i]};
+    if (ctx->input.hostLists == nullptr) return out;
+    const VariableList& partial = ctx->input.hostLists->entry[kHostListPartial];
+    for (int32_t k = 0; k < partial.count; ++k) {
+        ReadVariable v;
+        v.number = partial.numbers[k];
+        const HostVariableDescriptor* d = nullptr;
+        if (xvname(ctx->dataSets.dataSetHandle[kRoleData], v.number, &d) == 0) {
+            v.name.length = static_cast<int16_t>(std::min<int>(d->nameLength, sizeof v.name.text));
+            std::memset(v.name.text, ' ', sizeof v.name.text);
+            std::memcpy(v.name.text, d->name, v.name.length);
+        }
+        out.push_back(v);
+    }
+    return out;
+}
+
+bool velix::detail::partials_given(const double* matrix, const std::vector<ReadVariable>& vars, int32_t nAnalysis) {
+    const int32_t n = static_cast<int32_t>(vars.size());
+    std::string lacking;
+    for (int32_t i = nAnalysis; i < n; ++i) {
+        bool given = true;
+        for (int32_t j = 0; j < n && given; ++j) given = wzmis(matrix[velix::pk(i, j)]) == 0;
+        if (given) continue;
+        if (!lacking.empty()) lacking += ' ';
+        lacking.append(vars[i].name.text, static_cast<size_t>(vars[i].name.length));
+    }
+    if (lacking.empty()) return true;
+    xpmlog(kMsgReader, kMsgReaderPartialMissing, lacking.c_str());
+    return false;
+}
+
 const char* velix::detail::outstat_matrix_type(const ProcContext* ctx) {
     if (ctx->input.symatrixInput) return "SYMATRIX";
     if (ctx->options.uncorrectedCorr) return "UCORR";
@@ -205,10 +242,14 @@ void cosfop1(ProcContext* ctx) {
     velix::detail::allocate_moment_arrays(dv.ctx);
     dv.dataSets->outRow.name.length = 32;
     if (dv.input->symatrixInput) {
-        ReadList list(dv, kRoleData, dv.sizes->nByVars + dv.sizes->nVar + 2, kSymatrixMessages);
+        // The analysis variables, then the PARTIAL ones.
+        const std::vector<velix::detail::ReadVariable> vars = velix::detail::read_variables(dv.ctx);
+        const int32_t n = static_cast<int32_t>(vars.size());
+        ReadList list(dv, kRoleData, dv.sizes->nByVars + n + 2, kSymatrixMessages);
         if (dv.input->typeVar > 0) list.bind_special("_TYPE_", dv.dataSets->outRow.type, true, 8);
         if (dv.input->nameVar > 0) list.bind_special("_NAME_", dv.dataSets->outRow.name.text, true, 32);
-        bind_analysis(&list, dv, dv.sizes->nVar);
+        for (int32_t i = 0; i < n; ++i)
+            list.bind(vars[i].name.text, vars[i].name.length, &dv.cells->rowValues[i], false, 8);
         xvgete(list.binding);
     }
     if (dv.input->inramUsed) {

@@ -58,19 +58,9 @@ std::vector<double> without(const double* a, int32_t n, int32_t k) {
 NameRecord statistic_name(const DataView& dv, int32_t i) {
     const NameRecord* names = velix::detail::moment_names(dv.ctx);
     if (i < dv.sizes->nManifest) return names[i];
-    // The partial variables as resolved on DATA= (PARTIAL _NUMERIC_ names
-    // no variable itself).
-    NameRecord r;
-    const int32_t k = i - dv.sizes->nManifest;
-    const HostVariableDescriptor* d = nullptr;
-    if (dv.input->hostLists == nullptr) return r;
-    const VariableList& partial = dv.input->hostLists->entry[kHostListPartial];
-    if (k < partial.count && xvname(dv.dataSets->dataSetHandle[kRoleData], partial.numbers[k], &d) == 0) {
-        r.length = static_cast<int16_t>(std::min<int>(d->nameLength, sizeof r.text));
-        std::memset(r.text, ' ', sizeof r.text);
-        std::memcpy(r.text, d->name, r.length);
-    }
-    return r;
+    const std::vector<velix::detail::ReadVariable> read = velix::detail::read_variables(dv.ctx);
+    const size_t k = static_cast<size_t>(dv.sizes->nVar + i - dv.sizes->nManifest);
+    return k < read.size() ? read[k].name : NameRecord();
 }
 
 }  // namespace

@@ -199,7 +199,7 @@ int32_t coskurt(ProcContext* ctx, int32_t /*listEntry*/, int32_t /*weightEntry*/
     const int32_t rc = velix::detail::kurtosis_numbering(dv, &numbered);
     if (rc < 0) return rc;
 
-    velix::detail::RawPass pass(dv, nv);
+    velix::detail::RawPass pass(dv);
     double w = 0.0, f = 0.0;
     std::vector<double> d(nv);
     int32_t count = 0;

@@ -2,7 +2,9 @@
 // SSCP, FACTOR, ACE or EST): one BY group of statistic rows (MEAN, STD,
 // USTD, N, SUMWGT) and matrix rows named by _NAME_, turned into means,
 // standard deviations under the divisor of the VARDEF kind and the
-// correlation matrix about the means or about zero.
+// correlation matrix about the means or about zero.  The PARTIAL variables
+// are read after the analysis variables, as from raw data, for the moment
+// step to sweep them out.
 //
 //   read the rows of the group (row type from the TYPE, fallback to another
 //   moment type present in the group); check the matrix; complete N and the
@@ -41,6 +43,7 @@ constexpr double kConflict = 1e-04;
 constexpr double kDefaultN = 10000.0;
 
 using velix::pk;
+using velix::detail::ReadVariable;
 
 std::string field(const char* p, size_t width) {
     size_t k = 0;
@@ -127,9 +130,11 @@ int32_t find_special_variables(HostDataSet* data, bool sscp, RowCells* rc, int16
     return 0;
 }
 
-// Binds _TYPE_, _NAME_, the analysis variables and the intercept column
+// Binds _TYPE_, _NAME_, the variables read and the intercept column
 // (interceptVar, 0 when there is none) to the cells of *rc.
-void bind_cells(HostDataSet* data, int32_t n, int16_t interceptVar, const ProcContext* ctx, RowCells* rc) {
+void bind_cells(HostDataSet* data, const std::vector<velix::detail::ReadVariable>& vars, int16_t interceptVar,
+                RowCells* rc) {
+    const int32_t n = static_cast<int32_t>(vars.size());
     xvgeti(data, n + 3, 0, &rc->b);
     rc->icptCell = host_missing_value();
     rc->row.assign(static_cast<size_t>(n), 0.0);
@@ -138,7 +143,7 @@ void bind_cells(HostDataSet* data, int32_t n, int16_t interceptVar, const ProcCo
     if (rc->typeVar) xvgetd(rc->b, rc->typeVar, 0, rc->typeCell, 8, 99, 0, 0);
     if (rc->nameVar) xvgetd(rc->b, rc->nameVar, 0, rc->nameCell, 32, 99, 0, 0);
     for (int32_t i = 0; i < n; ++i)
-        xvgetd(rc->b, ctx->input.manifestNumbers[i], 0, &rc->row[i], 8, 102, 0, 0);
+        xvgetd(rc->b, vars[i].number, 0, &rc->row[i], 8, 102, 0, 0);
     if (interceptVar) xvgetd(rc->b, interceptVar, 0, &rc->icptCell, 8, 102, 0, 0);
     xvgete(rc->b);
 }
@@ -158,9 +163,9 @@ struct MomentKind {
 };
 
 // Reads the rows of the BY group once, taking the matrix rows of kind.rowType.
-void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const ProcContext* ctx, GroupRows* g,
-               int32_t* level) {
-    const int32_t n = ctx->sizes.nVar;
+void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const std::vector<ReadVariable>& vars,
+               GroupRows* g, int32_t* level) {
+    const int32_t n = static_cast<int32_t>(vars.size());
     const double missing = host_missing_value();
     *g = GroupRows{};
     g->matrix.assign(static_cast<size_t>(n) * (n + 1) / 2, missing);
@@ -208,8 +213,7 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const Pr
                     g->icptIcpt = rc->icptCell;
                 }
                 for (int32_t v = 0; v < n && r < 0; ++v)
-                    if (upper(std::string(ctx->input.manifestNames[v].text,
-                                          ctx->input.manifestNames[v].length)) == un)
+                    if (upper(std::string(vars[v].name.text, vars[v].name.length)) == un)
                         r = v;
                 // The name of an analysis variable is valid whatever its
                 // bytes: a data file may name a variable as no program
@@ -243,14 +247,15 @@ void read_rows(HostDataSet* data, RowCells* rc, const MomentKind& kind, const Pr
     }
 }
 
-// Reads the group until it gives a complete matrix, falling back to another
-// moment type present in the group; kLevelNoMoments when none does.  The
-// binding is ended either way.
-int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const ProcContext* ctx, GroupRows* g,
-                   int32_t* level) {
+// Reads the group until it gives a complete matrix of the nAnalysis
+// analysis variables, falling back to another moment type present in the
+// group; kLevelNoMoments when none does, or when the moments of a partial
+// variable are missing.  The binding is ended either way.
+int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const std::vector<ReadVariable>& vars,
+                   int32_t nAnalysis, GroupRows* g, int32_t* level) {
     static const char* const kFallback[] = {"CORR", "COV", "UCORR", "UCOV"};
     for (int attempt = 0; attempt < 5; ++attempt) {
-        read_rows(data, rc, *kind, ctx, g, level);
+        read_rows(data, rc, *kind, vars, g, level);
         if (g->tooMany) {
             release(rc);
             return kLevelNoMoments;
@@ -261,8 +266,9 @@ int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const Proc
             return kLevelNoMoments;
         }
         bool complete = g->anyMatrix;
-        if (complete && std::any_of(g->matrix.begin(), g->matrix.end(),
-                                    [](double x) { return wzmis(x) != 0; })) {
+        // The analysis variables' block leads the packed matrix.
+        const auto analysisEnd = g->matrix.begin() + int64_t{nAnalysis} * (nAnalysis + 1) / 2;
+        if (complete && std::any_of(g->matrix.begin(), analysisEnd, [](double x) { return wzmis(x) != 0; })) {
             xpmlog(kMsgReader, kMsgReaderMissingElements);
             complete = false;
         }
@@ -288,20 +294,20 @@ int32_t read_group(HostDataSet* data, RowCells* rc, MomentKind* kind, const Proc
         kind->compareLength = 8;
     }
     release(rc);
-    return 0;
+    return velix::detail::partials_given(g->matrix.data(), vars, nAnalysis) ? 0 : kLevelNoMoments;
 }
 
 // Checks the variances and, for a correlation matrix, its range and its
 // unit diagonal (normalising it when the diagonal differs from 1).
-int32_t check_matrix(int32_t n, bool corrClass, const ProcContext* ctx, std::vector<double>* matrix,
+int32_t check_matrix(const std::vector<ReadVariable>& vars, bool corrClass, std::vector<double>* matrix,
                      int32_t* level) {
+    const int32_t n = static_cast<int32_t>(vars.size());
     std::vector<double>& a = *matrix;
     for (int32_t i = 0; i < n; ++i) {
         const double dii = a[pk(i, i)];
         if (dii < 0.0) {
-            xpmlog(kMsgReader, kMsgReaderNegativeVariance,
-                   static_cast<int32_t>(ctx->input.manifestNames[i].length),
-                   ctx->input.manifestNames[i].text);
+            xpmlog(kMsgReader, kMsgReaderNegativeVariance, static_cast<int32_t>(vars[i].name.length),
+                   vars[i].name.text);
             return kLevelNoMoments;
         }
         if (dii == 0.0)
@@ -444,8 +450,11 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
                int32_t /*listEntry*/, int32_t origin, const char* type, double* matrix,
                double* means, double* stdDevs, double* /*work*/, const char* vardefKind,
                double* divisor, double* sumWeights, double* nObs, const ProcContext* ctx) {
-    const int32_t n = ctx->sizes.nVar;
     const double statedN = *nObs;
+    // The PARTIAL variables are read after the analysis variables, to be
+    // swept out of the matrix as they are from raw data.
+    const std::vector<ReadVariable> vars = velix::detail::read_variables(ctx);
+    const int32_t n = static_cast<int32_t>(vars.size());
     int32_t level = 0;
     MomentKind kind;
     kind.dataType = upper(field(type, 8));
@@ -456,14 +465,14 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     RowCells rc;
     int16_t interceptVar = 0;
     if (find_special_variables(data, kind.sscp, &rc, &interceptVar) != 0) return kLevelBadVariables;
-    bind_cells(data, n, interceptVar, ctx, &rc);
+    bind_cells(data, vars, interceptVar, &rc);
     GroupRows g;
-    if (read_group(data, &rc, &kind, ctx, &g, &level) != 0) return kLevelNoMoments;
+    if (read_group(data, &rc, &kind, vars, ctx->sizes.nVar, &g, &level) != 0) return kLevelNoMoments;
 
     // Row class and origin of the input.
     const bool corrClass = kind.rowType == "CORR" || kind.rowType == "UCORR";
     const bool inputAboutZero = kind.rowType[0] == 'U' || kind.sscp;
-    if (check_matrix(n, corrClass, ctx, &g.matrix, &level) != 0) return kLevelNoMoments;
+    if (check_matrix(vars, corrClass, &g.matrix, &level) != 0) return kLevelNoMoments;
     if (complete_counts(kind, inputAboutZero, origin, n, statedN, &g) != 0) return kLevelNoMoments;
     const std::vector<double> c = cross_products(kind, corrClass, inputAboutZero, origin, vardefKind, n, &g, &level);
 

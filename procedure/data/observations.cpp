@@ -4,6 +4,7 @@
 #include "procedure/data/observations.h"
 
 #include <cmath>
+#include <vector>
 
 #include "host/host_support.h"
 #include "procedure/data/data_view.h"
@@ -27,12 +28,13 @@ int16_t list_variable(const DataView& dv, int32_t list, int32_t index) {
     return number;
 }
 
-RawPass::RawPass(const DataView& dv, int32_t count) : dv_(dv), count_(count) {
+RawPass::RawPass(const DataView& dv) : dv_(dv) {
     HostDataSet* data = dv.dataSets->dataSetHandle[kRoleData];
-    xvgeti(data, count + 2, 0, &binding_);
-    for (int32_t i = 0; i < count; ++i)
-        xvgetd(binding_, dv.input->manifestNumbers[i], 0, &dv.cells->rowValues[i], 8,
-               kTypeNumeric, 0, 0);
+    const std::vector<ReadVariable> vars = read_variables(dv.ctx);
+    count_ = static_cast<int32_t>(vars.size());
+    xvgeti(data, count_ + 2, 0, &binding_);
+    for (int32_t i = 0; i < count_; ++i)
+        xvgetd(binding_, vars[i].number, 0, &dv.cells->rowValues[i], 8, kTypeNumeric, 0, 0);
     if (const int16_t f = list_variable(dv, kListFreq)) {
         hasFreq_ = true;
         xvgetd(binding_, f, 0, &freq_, 8, kTypeNumeric, 0, 0);

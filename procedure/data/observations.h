@@ -13,10 +13,10 @@ namespace velix::detail {
 
 class RawPass {
 public:
- // Binds the first `count` analysis variables (manifestNumbers) to
- // the view's cells.rowValues and the WEIGHT and FREQ variables, and rewinds DATA=
- // to the start of the BY group.
- RawPass(const DataView& dv, int32_t count);
+ // Binds the variables read (the nVar analysis variables, then the
+ // PARTIAL ones) to the view's cells.rowValues and the WEIGHT and FREQ
+ // variables, and rewinds DATA= to the start of the BY group.
+ explicit RawPass(const DataView& dv);
  ~RawPass();
  RawPass(const RawPass&) = delete;
  RawPass& operator=(const RawPass&) = delete;
@@ -24,7 +24,8 @@ public:
  // The next usable observation: its values in cells.rowValues, *weight
  // the weight times the frequency, *frequency the frequency.  Skips
  // observations whose frequency (floor, 0 when missing) or weight (0
- // when missing) is not above 0 or that have a missing analysis value.
+ // when missing) is not above 0 or that have a missing value of a
+ // variable read, as the moments leave them out.
  // false at the end of the group.
  bool next(double* weight, double* frequency);
  // The data-set number of the observation last delivered.
@@ -39,7 +40,7 @@ public:
 
 private:
     DataView dv_;
-    int32_t count_;
+    int32_t count_ = 0;
     HostBinding* binding_ = nullptr;
     double freq_ = 1.0;
     double weight_ = 1.0;

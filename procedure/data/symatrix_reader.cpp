@@ -47,7 +47,9 @@ double same(const double* values, int32_t count, bool* conflict) {
 
 int32_t cosfico(ProcContext* ctx, double statedN) {
     const DataView dv = data_view(ctx);
-    const int32_t n = dv.sizes->nVar;
+    // The analysis variables, then the PARTIAL ones, as cosfop1 bound them.
+    const std::vector<velix::detail::ReadVariable> vars = velix::detail::read_variables(ctx);
+    const int32_t n = static_cast<int32_t>(vars.size());
     DataSetInfo info;
     xoinfo(dv.dataSets->dataSetHandle[kRoleData], kInfoDescription, &info);
     if (dv.dataSets->dataSetBinding[kRoleData] == nullptr) {
@@ -82,7 +84,7 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
             if (dv.input->nameVar > 0) {
                 const int32_t len = wzstrip(dv.dataSets->outRow.name.text, 32);
                 for (int32_t k = 0; k < n && r < 0; ++k) {
-                    const NameRecord& nm = dv.input->manifestNames[k];
+                    const NameRecord& nm = vars[k].name;
                     if (wzstrip(nm.text, nm.length) == len && std::memcmp(nm.text, dv.dataSets->outRow.name.text, len) == 0)
                         r = k;
                 }
@@ -108,6 +110,7 @@ int32_t cosfico(ProcContext* ctx, double statedN) {
     dv.moments->divisor =
         zvardiv(dv.options->vardefKind, N, 1.0 - dv.moments->momentOrigin, sumw);
     const int32_t pstar = n * (n + 1) / 2;
+    if (!velix::detail::partials_given(dv.arrays->momentMatrix, vars, dv.sizes->nVar)) return kLevelNoMoments;
     if (wzmisn(dv.arrays->momentMatrix, pstar)) {
         xpmlog(kMsgProc, kMsgSymatrixMissing);
         if (dv.options->printEnabled) {

@@ -107,8 +107,14 @@ int32_t raw_pass(const DataView& dv, const double* inverse, KurtosisList* list, 
     int32_t numbered = 0;
     const int32_t rc = velix::detail::kurtosis_numbering(dv, &numbered);
     if (rc < 0) return rc;
-    velix::detail::RawPass pass(dv, nv);
+    velix::detail::RawPass pass(dv);
     std::vector<double> x(m + 1);
+    // Under PARTIAL the moments analysed are those of the residuals of the
+    // manifest variables on the partial ones, and so are the fourth
+    // moments that weigh them: each observation's residuals e = x - B z.
+    const int32_t q = dv.moments->nPartial;
+    std::vector<double> coefficients, e(m + 1), z(q);
+    if (q > 0) velix::detail::partial_regression(dv.ctx, &coefficients, nullptr);
     double w = 0.0, f = 0.0;
     int32_t count = 0;
     const double start = wzdttme();
@@ -124,7 +130,17 @@ int32_t raw_pass(const DataView& dv, const double* inverse, KurtosisList* list, 
             x[i] = dv.moments->momentOrigin == 0 ? dv.cells->rowValues[i] - dv.moments->means[i]
                                                   : dv.cells->rowValues[i];
         if (dv.options->interceptVar) x[nv] = 1.0;
-        accumulate(x.data(), w, d);
+        if (q > 0) {
+            // The partial variables follow the analysis ones in the row and
+            // the manifest ones (with the intercept) among the means.
+            for (int32_t k = 0; k < q; ++k)
+                z[k] = dv.cells->rowValues[nv + k] - (dv.moments->momentOrigin == 0 ? dv.moments->means[m + k] : 0.0);
+            for (int32_t i = 0; i < m; ++i) {
+                e[i] = x[i];
+                for (int32_t k = 0; k < q; ++k) e[i] -= coefficients[static_cast<size_t>(i) * q + k] * z[k];
+            }
+        }
+        accumulate(q > 0 ? e.data() : x.data(), w, d);
         if (!kurtosis) continue;
         // The kurtosis sums are about the means whatever the moments are.
         if (dv.moments->momentOrigin != 0)

@@ -117,6 +117,28 @@ Matrix dwls_rows(const Moments& m, bool unbiased) {
     return dwls_rows(m.p, [&](size_t i, size_t j, size_t k, size_t l) { return m.gamma(i, j, k, l, unbiased); });
 }
 
+// The weights of a correlation analysis by the delta method (de Leeuw
+// 1983): with rho the fourth moments over the roots of the variances and r
+// the correlations, the covariance of r_ij and r_kl is rho_ijkl - r_ij
+// (rho_iikl + rho_jjkl) / 2 - r_kl (rho_ijkk + rho_ijll) / 2 + r_ij r_kl
+// (rho_iikk + rho_iill + rho_jjkk + rho_jjll) / 4.  The variance moments
+// carry the default penalty weight 1/100 on their own diagonal and nothing
+// else.  The OUTWGT= rows of WLS (wls) or DWLS.
+Matrix correlation_rows(const Moments& m, bool wls) {
+    auto rho = [&](size_t i, size_t j, size_t k, size_t l) {
+        return m.avg({i, j, k, l}) / std::sqrt(m.s(i, i) * m.s(j, j) * m.s(k, k) * m.s(l, l));
+    };
+    auto r_of = [&](size_t i, size_t j) { return m.s(i, j) / std::sqrt(m.s(i, i) * m.s(j, j)); };
+    auto gamma = [&](size_t i, size_t j, size_t k, size_t l) {
+        if (i == j || k == l) return i == j && k == l && i == k ? 0.01 : 0.0;
+        const double rij = r_of(i, j), rkl = r_of(k, l);
+        return rho(i, j, k, l) - 0.5 * rij * (rho(i, i, k, l) + rho(j, j, k, l)) -
+               0.5 * rkl * (rho(i, j, k, k) + rho(i, j, l, l)) +
+               0.25 * rij * rkl * (rho(i, i, k, k) + rho(i, i, l, l) + rho(j, j, k, k) + rho(j, j, l, l));
+    };
+    return wls ? wls_rows(m.p, gamma) : dwls_rows(m.p, gamma);
+}
+
 TEST(WeightedAsymptoticCovariance, WeightsAgreeWithTheDefinitionUnderEveryVardefKind) {
     const std::string dir = scratch_dir("ac_kinds");
     const Data d = weighted_data();
@@ -266,26 +288,71 @@ TEST(WeightedAsymptoticCovariance, CorrelationAnalysisDefaultsToTheCorrelationFo
         ASSERT_FALSE(want.empty()) << r.log;
         expect_matrix_near(read_values(dir + "/" + method + "_default.csv", first), want, 1e-15, method);
     }
-    // Both against the delta method (de Leeuw 1983): with rho the fourth
-    // moments over the roots of the variances and r the correlations, the
-    // covariance of r_ij and r_kl is rho_ijkl - r_ij (rho_iikl + rho_jjkl) / 2
-    // - r_kl (rho_ijkk + rho_ijll) / 2 + r_ij r_kl (rho_iikk + rho_iill +
-    // rho_jjkk + rho_jjll) / 4.  The variance moments carry the default
-    // penalty weight 1/100 on their own diagonal and nothing else.
+    // Both against the delta method.
     const Moments m = moments_of(d, true, true);
-    auto rho = [&](size_t i, size_t j, size_t k, size_t l) {
-        return m.avg({i, j, k, l}) / std::sqrt(m.s(i, i) * m.s(j, j) * m.s(k, k) * m.s(l, l));
+    expect_matrix_near(read_values(dir + "/wls_corr.csv", 4), correlation_rows(m, true), kTol, "WLS correlations");
+    expect_matrix_near(read_values(dir + "/dwls_corr.csv", 2), correlation_rows(m, false), kTol,
+                       "DWLS correlations");
+}
+
+TEST(WeightedAsymptoticCovariance, UnderPartialTheWeightsAreThoseOfTheResiduals) {
+    // With x4 partialled out the moments analysed are those of the
+    // residuals e of x1-x3 on x4 (weighted least squares with the
+    // observation weights), so the weights are the fourth moments of e as
+    // of raw data, with and without WEIGHT, for covariances (the default
+    // biased form) and for correlations (the default of a correlation
+    // analysis).  An observation without its partial value is left out of
+    // the weights as it is out of the moments.
+    const std::string dir = scratch_dir("ac_partial");
+    Data d = weighted_data();
+    const Data hs = read_csv("hs.csv");
+    d.names.push_back("x4");
+    for (size_t o = 0; o < d.rows.size(); ++o) d.rows[o].push_back(o == 7 ? std::nan("") : hs.rows[o][3]);
+    write_csv(dir + "/w.csv", d);
+    d.rows.erase(d.rows.begin() + 7);
+    const auto residuals = [&](bool weighted) {
+        Data e = columns(d, 4);
+        double sw = 0.0, zbar = 0.0, szz = 0.0, mean[3] = {}, sxz[3] = {};
+        for (const auto& o : d.rows) {
+            const double w = weighted ? o[3] : 1.0;
+            sw += w;
+            zbar += w * o[4];
+            for (size_t i = 0; i < 3; ++i) mean[i] += w * o[i];
+        }
+        zbar /= sw;
+        for (double& x : mean) x /= sw;
+        for (const auto& o : d.rows) {
+            const double w = weighted ? o[3] : 1.0;
+            szz += w * (o[4] - zbar) * (o[4] - zbar);
+            for (size_t i = 0; i < 3; ++i) sxz[i] += w * (o[i] - mean[i]) * (o[4] - zbar);
+        }
+        for (size_t o = 0; o < d.rows.size(); ++o)
+            for (size_t i = 0; i < 3; ++i)
+                e.rows[o][i] = d.rows[o][i] - mean[i] - sxz[i] / szz * (d.rows[o][4] - zbar);
+        return moments_of(e, weighted, true);
     };
-    auto r_of = [&](size_t i, size_t j) { return m.s(i, j) / std::sqrt(m.s(i, i) * m.s(j, j)); };
-    auto gamma = [&](size_t i, size_t j, size_t k, size_t l) {
-        if (i == j || k == l) return i == j && k == l && i == k ? 0.01 : 0.0;
-        const double rij = r_of(i, j), rkl = r_of(k, l);
-        return rho(i, j, k, l) - 0.5 * rij * (rho(i, i, k, l) + rho(j, j, k, l)) -
-               0.5 * rkl * (rho(i, j, k, k) + rho(i, j, l, l)) +
-               0.25 * rij * rkl * (rho(i, i, k, k) + rho(i, i, l, l) + rho(j, j, k, k) + rho(j, j, l, l));
-    };
-    expect_matrix_near(read_values(dir + "/wls_corr.csv", 4), wls_rows(3, gamma), kTol, "WLS correlations");
-    expect_matrix_near(read_values(dir + "/dwls_corr.csv", 2), dwls_rows(3, gamma), kTol, "DWLS correlations");
+    struct Case {
+        const char* options;
+        bool weighted;
+        const char* file;
+    } cases[] = {{"covariance method=wls", false, "wls"},
+                 {"covariance method=wls", true, "wls_w"},
+                 {"covariance method=dwls", true, "dwls_w"},
+                 {"method=wls", true, "wls_corr"},
+                 {"method=dwls", true, "dwls_corr"}};
+    std::string program;
+    for (const Case& c : cases)
+        program += std::string("proc velix data='") + dir + "/w.csv' " + c.options + " outwgt='" + dir + "/" + c.file +
+                   ".csv';\nvar x1 x2 x3;\npartial x4;\n" + (c.weighted ? "weight w;\n" : "") + kModel;
+    auto r = run_velix(program, {});
+    for (const Case& c : cases) {
+        const Moments m = residuals(c.weighted);
+        const bool wls = std::string(c.options).find("dwls") == std::string::npos;
+        const bool corr = std::string(c.options).find("covariance") == std::string::npos;
+        const Matrix want = corr ? correlation_rows(m, wls) : wls ? wls_rows(m, false) : dwls_rows(m, false);
+        expect_matrix_near(read_values(dir + "/" + c.file + ".csv", wls ? 4 : 2), want, kTol, c.file);
+    }
+    if (HasFailure()) ADD_FAILURE() << r.log;
 }
 
 }  // namespace

@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "direct_moments.h"
@@ -423,6 +425,130 @@ TEST(MomentDataWithoutNRow, SscpTakesItsNFromTheInterceptElement) {
     }
 }
 
+// ---- PARTIAL with moment data ----
+
+// Two correlated factors of x1-x8 with x9 partialled out.
+const std::string kPartialModel =
+    "var x1-x8;\npartial x9;\n"
+    "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3, x7 = l7 F1 + E7,\n"
+    "       x4 = 1.0 F2 + E4, x5 = l5 F2 + E5, x6 = l6 F2 + E6, x8 = l8 F2 + E8;\n"
+    "std F1 F2 = v1 v2, E1-E8 = e1-e8;\ncov F1 F2 = c12;\nrun;\n";
+
+// The rows of one group of a moment data set over `names`, each after
+// `by` (the BY value and its comma, or nothing): the statistic rows, then
+// one matrix row of type `matrixType` per variable.
+void moment_rows(std::ostream& out, const std::string& by, const std::vector<std::string>& names,
+                 const std::vector<std::pair<std::string, std::vector<double>>>& stats,
+                 const std::string& matrixType, const Matrix& m) {
+    auto row = [&](const std::string& type, const std::string& name, const std::vector<double>& v) {
+        out << by << type << "," << name;
+        for (double x : v) out << "," << number_text(x);
+        out << "\n";
+    };
+    for (const auto& st : stats) row(st.first, "", st.second);
+    for (size_t i = 0; i < names.size(); ++i) row(matrixType, names[i], m[i]);
+}
+
+// The moment data sets of d as users type them from papers, written to
+// dir/<type>.csv (lower case), every group of `groups` after its BY value
+// when there are several.  Moments about the means have the divisor N - 1,
+// about zero N.
+std::vector<std::string> write_moment_forms(const std::string& dir, const std::vector<Data>& groups) {
+    const bool byGroups = groups.size() > 1;
+    std::vector<std::string> files;
+    for (const std::string type : {"COV", "CORR", "UCOV", "UCORR", "SYMATRIX"}) {
+        std::string file = type;
+        for (char& c : file) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        files.push_back(file);
+        std::ofstream out(dir + "/" + file + ".csv");
+        out << "# TYPE=" << type << "\n" << (byGroups ? "school," : "") << "_TYPE_,_NAME_";
+        for (const std::string& v : groups[0].names) out << "," << v;
+        out << "\n";
+        for (size_t g = 0; g < groups.size(); ++g) {
+            const Data& d = groups[g];
+            const size_t p = d.p();
+            const double n = static_cast<double>(d.rows.size());
+            const bool aboutZero = type[0] == 'U';
+            Matrix m = cov_of(d, n - 1.0);
+            for (size_t i = 0; i < p && aboutZero; ++i)
+                for (size_t j = 0; j < p; ++j) {
+                    double t = 0.0;
+                    for (const auto& o : d.rows) t += o[i] * o[j];
+                    m[i][j] = t / n;
+                }
+            std::vector<double> sd(p);
+            for (size_t i = 0; i < p; ++i) sd[i] = std::sqrt(m[i][i]);
+            if (type.find("CORR") != std::string::npos)
+                for (size_t i = 0; i < p; ++i)
+                    for (size_t j = 0; j < p; ++j) m[i][j] /= sd[i] * sd[j];
+            std::vector<std::pair<std::string, std::vector<double>>> stats = {{"N", std::vector<double>(p, n)}};
+            if (type != "SYMATRIX") {
+                stats.push_back({"MEAN", means_of(d)});
+                stats.push_back({aboutZero ? "USTD" : "STD", sd});
+            }
+            moment_rows(out, byGroups ? std::to_string(g + 1) + "," : "", d.names, stats, type, m);
+        }
+    }
+    return files;
+}
+
+TEST(MomentData, EveryMomentFormSweepsOutThePartialVariablesAsRawDataDo) {
+    // R's lavaan 0.6.14 on the partial covariance of hs (partial_reference.R):
+    // F, chi-square on 19 df with N - 2 = 299, the loading l2 and its
+    // standard error.  The same fit from the raw data and from each moment
+    // data set, at the default stopping criteria.
+    const double kF = 0.3371287552, kChi = 100.80149780, kL2 = 0.60378892, kSeL2 = 0.14080032;
+    const std::string dir = scratch_dir("mi_partial");
+    std::vector<std::string> files = write_moment_forms(dir, {read_csv("hs.csv")});
+    write_sscp(dir + "/sscp.csv", read_csv("hs.csv"));
+    files.push_back("sscp");
+    std::string program = "proc velix data=hs method=ml covariance;\n" + kPartialModel;
+    for (const std::string& f : files)
+        program += "proc velix data='" + dir + "/" + f + ".csv' method=ml covariance;\n" + kPartialModel;
+    auto r = run_velix(program, {"hs.csv"});
+    const auto fit_of = [&](size_t step) { return factoid_values(*r.items(step, "factoid", "Fit").at(0)); };
+    for (size_t step = 0; step <= files.size(); ++step) {
+        const std::string what = step == 0 ? "raw data" : files[step - 1];
+        ASSERT_EQ(return_code(r, step), 0) << what << "\n" << r.log;
+        EXPECT_EQ(factoid_entry(r, step, "GenModInfo", 306), 300.0) << what;
+        const auto fit = fit_of(step);
+        EXPECT_LT(rel(fit.at("Fit Function"), kF), 1e-8) << what << ": " << fit.at("Fit Function");
+        EXPECT_LT(rel(fit.at("Chi-Square"), kChi), 1e-8) << what << ": " << fit.at("Chi-Square");
+        // The optimizer stops at its default criteria, a few 1e-6 from
+        // lavaan's point; the forms stop where the raw data do.
+        const double l2 = column_by_parameter(result_table(r, step), "Estimate").at("l2");
+        const double se = column_by_parameter(result_table(r, step), "AppStdErr").at("l2");
+        EXPECT_LT(rel(l2, kL2), 2e-5) << what << ": l2 " << l2;
+        EXPECT_LT(rel(se, kSeL2), 2e-5) << what << ": its standard error " << se;
+        EXPECT_LT(rel(l2, column_by_parameter(result_table(r, 0), "Estimate").at("l2")), 1e-9) << what;
+    }
+}
+
+TEST(MomentData, PartialVariablesAreSweptOutOfTheMomentsOfEachByGroup) {
+    // lavaan's F in each school of hs_by (partial_reference.R).
+    const double kF[2] = {0.4483679004, 0.3917041646};
+    const std::string dir = scratch_dir("mi_partial_by");
+    const Data d = read_csv("hs_by.csv");
+    std::vector<Data> groups(2);
+    for (Data& g : groups) g.names.assign(d.names.begin() + 1, d.names.end());
+    for (const auto& o : d.rows) groups[static_cast<size_t>(o[0]) - 1].rows.emplace_back(o.begin() + 1, o.end());
+    const std::vector<std::string> files = write_moment_forms(dir, groups);
+    std::string program = "proc velix data=hs_by method=ml covariance;\nby school;\n" + kPartialModel;
+    for (const std::string& f : files)
+        program += "proc velix data='" + dir + "/" + f + ".csv' method=ml covariance;\nby school;\n" + kPartialModel;
+    auto r = run_velix(program, {"hs_by.csv"});
+    for (size_t step = 0; step <= files.size(); ++step) {
+        const std::string what = step == 0 ? "raw data" : files[step - 1];
+        ASSERT_EQ(return_code(r, step), 0) << what << "\n" << r.log;
+        const auto fits = r.items(step, "factoid", "Fit");
+        ASSERT_EQ(fits.size(), 2u) << what;
+        for (size_t g = 0; g < 2; ++g) {
+            const double f = factoid_values(*fits[g]).at("Fit Function");
+            EXPECT_LT(rel(f, kF[g]), 1e-8) << what << ", school " << g + 1 << ": " << f;
+        }
+    }
+}
+
 // ---- numerical decisions ----
 
 TEST(MomentNumerics, DataInSmallUnitsAreNotDeclaredSingular) {
@@ -777,6 +903,17 @@ TEST(MomentErrors, BadInputGivesItsMessageAndCode) {
     auto sc = run_velix("proc velix data='" + dir + "/sscpchr.csv' method=none covariance;\nvar a b;\n" + ab, {});
     EXPECT_EQ(return_code(sc, 0), 1008) << sc.log;
     EXPECT_TRUE(has_message(sc, 0, 230, 32)) << sc.log;
+    // A PARTIAL variable of the data set without its matrix row cannot be
+    // swept out: an error that names it, for SYMATRIX too.
+    for (const char* type : {"COV", "SYMATRIX"}) {
+        std::ofstream(dir + "/nopartial.csv") << "# TYPE=" << type << "\n_TYPE_,_NAME_,a,b,c\nN,,10,10,10\n"
+                                              << type << ",a,2,1,0.5\n" << type << ",b,1,3,0.5\n";
+        auto np = run_velix("proc velix data='" + dir + "/nopartial.csv' method=none covariance;\nvar a b;\n"
+                            "partial c;\n" + ab, {});
+        EXPECT_EQ(return_code(np, 0), 108) << type << "\n" << np.log;
+        EXPECT_NE(np.log.find("ERROR: The moment data set lacks moments of the PARTIAL variables c."),
+                  std::string::npos) << type << "\n" << np.log;
+    }
 }
 
 TEST(MomentErrors, AnInwgtOfTheWrongOrderIsRefused) {
