@@ -359,6 +359,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgProc, 128, "NOTE: No matrix of the model is named %s; its MATRIX statement is not used."},
     {kMsgProc, 131, "NOTE: The covariance of exogenous variable %.*s is not set from the sample."},
     {kMsgProc, 132, "ERROR: The option value of the covariance of the estimates is not valid."},
+    // 352/133: the first of the parameters, the method (WLS or DWLS).
+    {kMsgProc, 133, "NOTE: The variances and covariances of the exogenous manifest variables are estimated with the model as parameters %s, ...: the weights of %s tie them to the other moments, so their sample values are not their estimates."},
     // 352/137: name.
     // 352/134: the density in percent.
     {kMsgProc, 134, "NOTE: %g percent of the Jacobian of the moments can be nonzero."},

@@ -419,6 +419,10 @@ constexpr int32_t kMsgMatrixNotInModel = 128;
 constexpr int32_t kMsgExogenousNotSet = 131;
 // ERROR: The option value of the covariance of the estimates is not valid.
 constexpr int32_t kMsgBadCovarianceOption = 132;
+// NOTE: The variances and covariances of the exogenous manifest variables are estimated with the
+// model as parameters %s, ...: the weights of %s tie them to the other moments, so their sample
+// values are not their estimates.
+constexpr int32_t kMsgExogenousEstimated = 133;
 // ERROR: internal error: matrix %s needs a stored inverse but belongs to no term.
 constexpr int32_t kMsgInverseNoTerm = 138;
 // ERROR: The fixed element of matrix %s at row %i, column %i has a missing value.

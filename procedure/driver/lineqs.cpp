@@ -722,7 +722,7 @@ void write_phi_pattern(const StepView& sv, const LineqsVariables& v, const Varia
     for (int32_t x = em; x < E; ++x)
         if (std::none_of(stdSeen.begin(), stdSeen.end(), [x](const auto& s) { return s.first == x; }))
             xpmlog(kMsgProc, kMsgLatentVarianceZero, str(v.exo[x]).c_str());
-    velix::detail::estimate_unstated_exogenous(exoCells, phi.data(), phi.size(), phiV.data(), taken);
+    velix::detail::estimate_unstated_exogenous(sv.ctx, exoCells, phi.data(), phi.size(), phiV.data(), taken);
     patwrt(text80, sv.ctx, 4, phi.data(), phiV.data());
 }
 

@@ -115,15 +115,18 @@ T* table_array(ProcContext* ctx, size_t n) {
 
 // The covariances of the exogenous manifest variables that no statement
 // gives (no name, the missing value) take the sample's in each BY group
-// (cosiset), which is their minimum when the whole block is left so.  When
-// a statement fixes or names some of them, the block is restricted and the
-// others are estimated with the rest of the model: each becomes a free
-// parameter "_Exo<number>" (started at the sample value by cosiset), the
-// numbers passing over the names of `taken` and of `names`.
+// (cosiset), which is their minimum when the whole block is left so and
+// the moments are weighted by their normal-theory covariances (ML, GLS).
+// When a statement fixes or names some of them, the block is restricted
+// and the others are estimated with the rest of the model: each becomes a
+// free parameter "_Exo<number>" (started at the sample value by cosiset),
+// the numbers passing over the names of `taken` and of `names`.  The
+// fourth-order weights of WLS and DWLS tie the block to the other moments,
+// so there the whole block is estimated so, with a note.
 //   cells: in, the positions of the pairs in names and values.
 //   names: in-out; values: in.
-void estimate_unstated_exogenous(const std::vector<size_t>& cells, NameRecord* names, size_t nNames,
-                                 const double* values, const std::vector<NameRecord>& taken);
+void estimate_unstated_exogenous(const ProcContext* ctx, const std::vector<size_t>& cells, NameRecord* names,
+                                 size_t nNames, const double* values, const std::vector<NameRecord>& taken);
 // Message 119: matrix k changed its type for the reason of message `text`.
 // out: text80[81], when given, receives the text of the reason.
 void type_change_note(ProcContext* ctx, int32_t k, int32_t text, char* text80 = nullptr);

@@ -231,7 +231,7 @@ void write_patterns(const StepView& sv, const RamPayload* pl, const RamItems& it
             names[at] = name;
             values[at] = it.hasValue ? it.value : (it.nameKind != 0 ? missing : 1.0);
         }
-        if (k == 3) velix::detail::estimate_unstated_exogenous(exoCells, names, cells, values, pathNames);
+        if (k == 3) velix::detail::estimate_unstated_exogenous(sv.ctx, exoCells, names, cells, values, pathNames);
         patwrt(text80, sv.ctx, k, names, values);
     }
 }

@@ -68,11 +68,12 @@ void PrefixTable::check_collision(const NameRecord& name) const {
         }
 }
 
-void estimate_unstated_exogenous(const std::vector<size_t>& cells, NameRecord* names, size_t nNames,
-                                 const double* values, const std::vector<NameRecord>& taken) {
+void estimate_unstated_exogenous(const ProcContext* ctx, const std::vector<size_t>& cells, NameRecord* names,
+                                 size_t nNames, const double* values, const std::vector<NameRecord>& taken) {
     auto unstated = [&](size_t c) { return names[c].length == 0 && wzmis(values[c]); };
-    if (std::all_of(cells.begin(), cells.end(), unstated) || std::none_of(cells.begin(), cells.end(), unstated))
-        return;
+    if (std::none_of(cells.begin(), cells.end(), unstated)) return;
+    const bool whole = std::all_of(cells.begin(), cells.end(), unstated);
+    if (whole && !ctx->methods.fourthOrder) return;
     // The names in use, listed once: the pattern is mostly unnamed.
     std::vector<NameRecord> used = taken;
     std::copy_if(names, names + nNames, std::back_inserter(used), [](const NameRecord& r) { return r.length > 0; });
@@ -87,6 +88,12 @@ void estimate_unstated_exogenous(const std::vector<size_t>& cells, NameRecord* n
         do name = generated_name(prefix, ++number);
         while (in_use(name));
         names[c] = name;
+    }
+    if (whole) {
+        const int32_t m = ctx->methods.methodRequested;
+        const std::string first = name_text(names[cells.front()]);
+        xpmlog(kMsgProc, kMsgExogenousEstimated, first.c_str(),
+               m == kMethodDwls || m == kMethodUlsDwls ? "DWLS" : "WLS");
     }
 }
 
