@@ -157,7 +157,8 @@ struct Implied {
 void center_implied(const RamModel& m, Implied* im) {
     const ResultsView& rv = m.rv;
     const int32_t k = results_intercept(rv);
-    if (k < 0 || k >= m.nAll) return;
+    // The constant is a variable of its own only while no path leads to it.
+    if (k < 0 || k >= m.nAll || m.endogenous(k)) return;
     const size_t nn = static_cast<size_t>(m.nAll);
     std::vector<double> t, cov(nn * (nn + 1) / 2), p(nn * (nn + 1) / 2);
     const std::vector<double> dense = velix::detail::ram_residual_moments(rv);
