@@ -14,4 +14,9 @@ struct ResidualStore {
     std::vector<double> variance;    // sigma_ii sigma_jj + sigma_ij^2
     std::vector<double> residual;    // s_ij - sigma_ij, exactly 0 when negligible against s_ij
     std::vector<double> predicted;   // sigma_ij
+    // A model with means: the constant's index k, and the variance and
+    // residual blocks are those of the covariances and, in row k, of the
+    // means (the variance term of a mean sigma_ii / c, c the constant's
+    // moment); -1 otherwise.
+    int32_t intercept = -1;
 };

@@ -26,6 +26,7 @@
 #include "numerics/lu.h"
 #include "procedure/results/equation_statistics.h"
 #include "procedure/results/latent_moments.h"
+#include "procedure/results/mean_structure.h"
 #include "procedure/results/printer_support.h"
 #include "procedure/results/results.h"
 #include "procedure/results/results_view.h"
@@ -120,11 +121,37 @@ struct EquationModel {
     std::string term_name(const Term& t) const { return name(t.beta ? t.variable : nEndo + t.variable); }
 };
 
-// The standardized values the mode-3 tables show.
+// The standardized values the mode-3 tables show.  A model with means
+// standardizes its covariances and means: `centred` holds them (see
+// center_moments) and endoVar and exoVar are read from it.
 struct Standardized {
     std::vector<double> cov, t, endoVar, exoVar;
+    std::vector<double> centred;  // empty without means
     bool ok = false;
 };
+
+// The variances, covariances and means of a model with means in place of
+// its moments about zero; the constant is the exogenous manifest variable
+// at its model position.
+void center_standardized(const EquationModel& m, Standardized* std) {
+    const int32_t k = results_intercept(m.rv);
+    if (k < 0) return;
+    const int32_t at = m.rv.readers->varPosition[k];
+    if (at < m.nEndo || at >= m.nAll) return;
+    // Phi is the exogenous block of the implied moments, as getvar left it.
+    const size_t nExo = static_cast<size_t>(m.nExo);
+    std::vector<double> phi(nExo * nExo), centred(std->cov.size());
+    for (int32_t a = 0; a < m.nExo; ++a)
+        for (int32_t b = 0; b < m.nExo; ++b)
+            phi[static_cast<size_t>(a) * nExo + static_cast<size_t>(b)] = std->cov[velix::pk(m.nEndo + a, m.nEndo + b)];
+    if (!centered_implied_moments(std->t.data(), phi.data(), static_cast<size_t>(m.nAll), nExo, at, at - m.nEndo,
+                                  centred.data()))
+        return;
+    for (int32_t i = 0; i < m.nEndo; ++i) std->endoVar[static_cast<size_t>(i)] = centred[velix::pk(i, i)];
+    for (int32_t x = 0; x < m.nExo; ++x)
+        std->exoVar[static_cast<size_t>(x)] = centred[velix::pk(m.nEndo + x, m.nEndo + x)];
+    std->centred = std::move(centred);
+}
 
 // ---------------------------------------------------------------------------
 // Equation tables.
@@ -377,6 +404,10 @@ bool covariance_table(HostObject* manager, const EquationModel& m, int32_t mode,
             if (r != x || c == r) continue;
             double v = m.value(e);
             if (mode == 3) {
+                // With means: the covariance about the means, or the mean
+                // itself where the element pairs a variable with the
+                // constant.
+                if (!std->centred.empty() && !is_missing(v)) v = std->centred[velix::pk(m.nEndo + r, m.nEndo + c)];
                 const double vr = std->exoVar[static_cast<size_t>(r)], vc = std->exoVar[static_cast<size_t>(c)];
                 v = is_missing(v) || !(vr > 0.0) || !(vc > 0.0) ? missing() : v / (std::sqrt(vc) * std::sqrt(vr));
             }
@@ -478,6 +509,7 @@ void cospeqs(ProcContext* ctx, int32_t mode) {
         std.ok = getvar(rv, std.cov.data(), std.t.data(), std.endoVar.data(), std.exoVar.data());
         // A singular I - B has no implied moments: nothing is standardized.
         if (!std.ok) return;
+        center_standardized(m, &std);
     }
     if (rv.output->kyrManager != nullptr && rv.options->printEnabled) {
         if (mode == 3)

@@ -26,6 +26,7 @@
 #include "procedure/evaluation/model_view.h"
 #include "procedure/results/fit_state.h"
 #include "procedure/results/latent_moments.h"
+#include "procedure/results/mean_structure.h"
 #include "procedure/results/results.h"
 #include "procedure/results/results_view.h"
 #include "velix/messages.h"
@@ -163,6 +164,77 @@ double gfi_denominator(const ResultsView& rv) {
     }
 }
 
+// A model with means: the GFI's norms G and D of the residuals and moments
+// of its covariances and means (v, in the form center_moments gives), in
+// the stage's weights read through the map to moments about zero at the
+// means the weights are built around: the fitted ones for ML (Sigma^-1),
+// the sample's for GLS, WLS and DWLS.  ML and GLS with their default
+// weights so give tr((W R)^2) + 2c r'W r, with W = Sigma^-1 or S^-1; ULS
+// the same with W = I.  Missing when Sigma is not positive definite (ML).
+double mean_structure_norm(const ResultsView& rv, int32_t k, const std::vector<double>& v,
+                           const std::vector<double>& mean, double c) {
+    const int32_t n = rv.sizes->nManifest, p = rv.sizes->nMoments;
+    std::vector<double> x(static_cast<size_t>(p));
+    switch (rv.methods->methodStage) {
+        case kMethodUls:
+            x = v;
+            for (int32_t i = 0; i < n; ++i)
+                if (i != k) x[velix::pk(i, k)] *= std::sqrt(c);
+            x[velix::pk(k, k)] = 0.0;
+            return fit_gfi_denominator_uls(x.data(), n);
+        case kMethodMl: {
+            std::vector<double> inverse(rv.eval->implied, rv.eval->implied + p);
+            double det[2] = {};
+            if (coschin(n, rv.options->singular, det, inverse.data()) != 0) return host_missing_value();
+            moments_about_zero(v.data(), mean.data(), c, n, k, x.data());
+            return fit_gfi_denominator_gls(inverse.data(), x.data(), n);
+        }
+        case kMethodGls:
+            moments_about_zero(v.data(), mean.data(), c, n, k, x.data());
+            return fit_gfi_denominator_gls(rv.arrays->weightMatrix, x.data(), n);
+        case kMethodWls: {
+            double d = 0.0;
+            moments_about_zero(v.data(), mean.data(), c, n, k, x.data());
+            if (!fit_gfi_denominator_wls(rv.arrays->weightMatrix, x.data(), p, velix::detail::kCheckedFactorBound, &d))
+                velix::detail::wls_factor_fault();
+            return d;
+        }
+        default:
+            moments_about_zero(v.data(), mean.data(), c, n, k, x.data());
+            return fit_gfi_denominator_dwls(x.data(), rv.arrays->weightMatrix, p);
+    }
+}
+
+// The inputs of a model with means that differ from those of its moments
+// about zero: GFI, AGFI and RMR over the residuals of the covariances and
+// means, p* - 1 moments (the constant's own is fixed) of n - 1 variables,
+// and the independence model's (n - 1)(n - 2) / 2 degrees of freedom (free
+// means and variances).
+void mean_structure_inputs(const ResultsView& rv, int32_t k, FitInputs* in) {
+    const int32_t n = rv.sizes->nManifest, p = rv.sizes->nMoments;
+    std::vector<double> s(rv.arrays->momentMatrix, rv.arrays->momentMatrix + p);
+    std::vector<double> sigma(rv.eval->implied, rv.eval->implied + p);
+    const double cS = s[velix::pk(k, k)], cSigma = sigma[velix::pk(k, k)];
+    if (!center_moments(s.data(), n, k) || !center_moments(sigma.data(), n, k)) return;
+    std::vector<double> r(static_cast<size_t>(p)), sampleMean(static_cast<size_t>(n)),
+        fittedMean(static_cast<size_t>(n));
+    for (size_t e = 0; e < r.size(); ++e) r[e] = s[e] - sigma[e];
+    for (int32_t i = 0; i < n; ++i) {
+        sampleMean[static_cast<size_t>(i)] = s[velix::pk(i, k)];
+        fittedMean[static_cast<size_t>(i)] = sigma[velix::pk(i, k)];
+    }
+    const bool ml = rv.methods->methodStage == kMethodMl;
+    const std::vector<double>& mean = ml ? fittedMean : sampleMean;
+    const double c = ml ? cSigma : cS;
+    in->gfiNumerator = mean_structure_norm(rv, k, r, mean, c);
+    in->gfiDenominator = mean_structure_norm(rv, k, s, mean, c);
+    in->nMoments = p - 1;
+    in->nManifest = n - 1;
+    in->df0 = in->nMoments - 2.0 * (n - 1);
+    // The constant is the last variable: its moment, the last, is left out.
+    in->rmr = fit_rmr(s.data(), sigma.data(), p - 1);
+}
+
 FitInputs fit_inputs(const ResultsView& rv) {
     FitInputs in;
     const double n = rv.sizes->nManifest;
@@ -190,6 +262,8 @@ FitInputs fit_inputs(const ResultsView& rv) {
     in.alphaEcvi = alpha_or_default(rv.options->alphaEcv);
     in.method = rv.methods->methodStage;
     in.wantAll = rv.options->printEnabled || rv.dataSets->dataSetHandle[kRoleOutram] != nullptr;
+    const int32_t k = results_intercept(rv);
+    if (k >= 0) mean_structure_inputs(rv, k, &in);
     return in;
 }
 
@@ -224,6 +298,23 @@ void fnulmod(ProcContext* ctx) {
     const std::vector<double> diagS = diagonal(s, n);
     double f0 = host_missing_value();
     bool solved = true;
+    const int32_t k = results_intercept(rv);
+    if (k >= 0) {
+        // A model with means: the independence model has free means and
+        // variances; the constant's moment stays fixed.
+        if (rv.methods->methodStage == kMethodMl) {
+            f0 = fit_null_ml_means(s, n, k, rv.moments->logDetMoments);
+        } else {
+            MomentMetric metric;
+            metric.method = rv.methods->methodStage;
+            metric.weight = rv.arrays->weightMatrix;
+            metric.tol = velix::detail::kCheckedFactorBound;
+            solved = fit_null_means(metric, s, n, k, &f0);
+        }
+        if (!solved) xpmlog(kMsgProc, kMsgNullModelSingular);
+        rv.results->nullFitValue = f0;
+        return;
+    }
     switch (rv.methods->methodStage) {
         case kMethodUls: f0 = fit_null_uls(s, n); break;
         case kMethodGls:

@@ -25,6 +25,7 @@
 #include "numerics/lu.h"
 #include "procedure/results/equation_statistics.h"
 #include "procedure/results/latent_moments.h"
+#include "procedure/results/mean_structure.h"
 #include "procedure/results/printer_support.h"
 #include "procedure/results/results.h"
 #include "procedure/results/results_view.h"
@@ -137,13 +138,42 @@ bool element_list(HostObject* manager, const RamModel& m, int32_t mode) {
     return t.deliver();
 }
 
-// The implied moments of all variables at the estimates.
+// The implied moments of all variables at the estimates.  A model with
+// means standardizes the covariances and means of its variables and of
+// their residual parts: var and pDiag are then read from them, and
+// pCentred holds those of the residual parts (see center_moments).
 struct Implied {
     double* cov = nullptr;   // packed N
     double* work = nullptr;  // N x N: (I - A)^-1 P
     double* var = nullptr;   // N: implied variances
     double* pDiag = nullptr; // N: the diagonal of P (0 where it has none)
+    std::vector<double> pCentred;  // packed N; empty without means
 };
+
+// The variances, covariances and means of a model with means in place of
+// its moments about zero: the constant is manifest variable k, so model
+// variable k too.  Only var, pDiag and pCentred change; cov stays the
+// moments about zero that the latent statistics read.
+void center_implied(const RamModel& m, Implied* im) {
+    const ResultsView& rv = m.rv;
+    const int32_t k = results_intercept(rv);
+    // The constant is a variable of its own only while no path leads to it.
+    if (k < 0 || k >= m.nAll || m.endogenous(k)) return;
+    const size_t nn = static_cast<size_t>(m.nAll);
+    std::vector<double> t, cov(nn * (nn + 1) / 2), p(nn * (nn + 1) / 2);
+    const std::vector<double> dense = velix::detail::ram_residual_moments(rv);
+    for (int32_t r = 0; r < m.nAll; ++r)
+        for (int32_t c = 0; c <= r; ++c) p[velix::pk_lower(r, c)] = dense[static_cast<size_t>(r) * nn + c];
+    if (!velix::detail::ram_paths_inverse(rv, &t) ||
+        !centered_implied_moments(t.data(), dense.data(), nn, nn, k, k, cov.data()) ||
+        !center_moments(p.data(), m.nAll, k))
+        return;
+    for (int32_t v = 0; v < m.nAll; ++v) {
+        im->var[v] = cov[velix::pk(v, v)];
+        im->pDiag[v] = p[velix::pk(v, v)];
+    }
+    im->pCentred = std::move(p);
+}
 
 // The paths in the metric of standard deviations: a_ij sqrt(w_j) /
 // sqrt(v_i) with w_j the implied variance of an endogenous cause and its
@@ -217,7 +247,11 @@ bool residual_correlations(HostObject* manager, const RamModel& m, const Implied
     for (int32_t e = first; e < first + m.mt().elementCount[kResiduals]; ++e) {
         const int32_t r = rv.elements->row[e], c = rv.elements->column[e];
         if (r == c) continue;
-        const double pr = im.pDiag[r], pc = im.pDiag[c], x = m.value(e);
+        const double pr = im.pDiag[r], pc = im.pDiag[c];
+        // With means: the covariance about the means, or the mean itself
+        // where the element pairs a variable with the constant.
+        double x = m.value(e);
+        if (!im.pCentred.empty() && !is_missing(x)) x = im.pCentred[velix::pk(r, c)];
         size_t col = 0;
         t.set_int(col++, r + 1);
         t.set_int(col++, c + 1);
@@ -256,6 +290,7 @@ bool supplementary(const ResultsView& rv, const RamModel& m, const ResultSwitche
     if (!pool.check()) return false;
     // A singular I - A has no implied moments: nothing is standardized.
     if (!getvar(rv, im.cov, im.work, im.var, im.pDiag)) return true;
+    center_implied(m, &im);
     if (sw.printModel && rv.output->kyrManager != nullptr) {
         HostObject* manager = rv.output->kyrManager;
         if (!standardized_paths(manager, m, im) || !begin_output(manager) ||
@@ -281,28 +316,43 @@ const bool kEchoRegistered = [] {
 
 namespace velix::detail {
 
-bool ram_getvar(const ResultsView& rv, double* cov, double* work, double* var, double* pDiag) {
+bool ram_paths_inverse(const ResultsView& rv, std::vector<double>* t) {
     const ModelMatrixTable& mt = *rv.model;
     const int32_t n = mt.rows[kResiduals];
     const size_t nn = static_cast<size_t>(n);
-    // T = (I - A)^-1.
-    std::vector<double> t(nn * nn, 0.0), p(nn * nn, 0.0), scratch(nn);
+    std::vector<double> scratch(nn);
     std::vector<int32_t> pivots(nn);
-    for (size_t i = 0; i < nn; ++i) t[i * nn + i] = 1.0;
+    t->assign(nn * nn, 0.0);
+    for (size_t i = 0; i < nn; ++i) (*t)[i * nn + i] = 1.0;
     for (int32_t e = mt.firstElement[kPaths]; e < mt.firstElement[kPaths] + mt.elementCount[kPaths]; ++e)
-        t[static_cast<size_t>(rv.elements->row[e]) * nn + static_cast<size_t>(rv.elements->column[e])] -=
+        (*t)[static_cast<size_t>(rv.elements->row[e]) * nn + static_cast<size_t>(rv.elements->column[e])] -=
             rv.elements->value[e];
     if (n > 0) {
-        if (zludec(n, n, 0.0, nullptr, t.data(), pivots.data()) != 0) return false;
-        zluinv(n, n, t.data(), pivots.data(), scratch.data());
+        if (zludec(n, n, 0.0, nullptr, t->data(), pivots.data()) != 0) return false;
+        zluinv(n, n, t->data(), pivots.data(), scratch.data());
     }
-    std::fill(pDiag, pDiag + nn, 0.0);
+    return true;
+}
+
+std::vector<double> ram_residual_moments(const ResultsView& rv) {
+    const ModelMatrixTable& mt = *rv.model;
+    const size_t nn = static_cast<size_t>(mt.rows[kResiduals]);
+    std::vector<double> p(nn * nn, 0.0);
     for (int32_t e = mt.firstElement[kResiduals]; e < mt.firstElement[kResiduals] + mt.elementCount[kResiduals];
          ++e) {
         const size_t r = static_cast<size_t>(rv.elements->row[e]), c = static_cast<size_t>(rv.elements->column[e]);
         p[r * nn + c] = p[c * nn + r] = rv.elements->value[e];
-        if (r == c) pDiag[r] = rv.elements->value[e];
     }
+    return p;
+}
+
+bool ram_getvar(const ResultsView& rv, double* cov, double* work, double* var, double* pDiag) {
+    const size_t nn = static_cast<size_t>(rv.model->rows[kResiduals]);
+    // T = (I - A)^-1.
+    std::vector<double> t;
+    if (!ram_paths_inverse(rv, &t)) return false;
+    const std::vector<double> p = ram_residual_moments(rv);
+    for (size_t i = 0; i < nn; ++i) pDiag[i] = p[i * nn + i];
     implied_covariance(t.data(), p.data(), nn, nn, work, cov);
     for (size_t i = 0; i < nn; ++i) var[i] = cov[velix::pk_lower(static_cast<int32_t>(i), static_cast<int32_t>(i))];
     return true;

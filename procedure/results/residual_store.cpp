@@ -6,10 +6,13 @@
 #include "procedure/results/residual_store.h"
 
 #include <cmath>
+#include <vector>
 
 #include "numerics/kernel_support.h"
 #include "procedure/evaluation/discrepancy_functions.h"
+#include "procedure/results/mean_structure.h"
 #include "procedure/results/results_view.h"
+#include "velix/host.h"
 #include "velix/packed_index.h"
 
 namespace {
@@ -24,6 +27,7 @@ constexpr double kFinalPhase = -1.0;
 void residual_store_write(ResidualStore* store, const double* s, const double* sigma, int32_t n) {
     const int32_t pstar = n * (n + 1) / 2;
     store->nMoments = pstar;
+    store->intercept = -1;
     store->variance.assign(static_cast<size_t>(pstar), 0.0);
     store->residual.assign(static_cast<size_t>(pstar), 0.0);
     store->predicted.assign(sigma, sigma + pstar);
@@ -37,6 +41,23 @@ void residual_store_write(ResidualStore* store, const double* s, const double* s
         }
 }
 
+bool residual_store_write_means(ResidualStore* store, const double* s, const double* sigma, int32_t n, int32_t k) {
+    const int32_t pstar = n * (n + 1) / 2;
+    std::vector<double> sc(s, s + pstar), cc(sigma, sigma + pstar);
+    const double c = sigma[velix::pk(k, k)];
+    if (!center_moments(sc.data(), n, k) || !center_moments(cc.data(), n, k)) return false;
+    residual_store_write(store, sc.data(), cc.data(), n);
+    store->predicted.assign(sigma, sigma + pstar);
+    store->intercept = k;
+    for (int32_t i = 0; i < n; ++i)
+        if (i != k) store->variance[velix::pk(i, k)] = cc[velix::pk(i, i)] / c;
+    // The constant's own moment is no moment of the data: it has no
+    // residual, and the averages, ranking and distribution leave it out.
+    store->variance[velix::pk(k, k)] = 0.0;
+    store->residual[velix::pk(k, k)] = host_missing_value();
+    return true;
+}
+
 int32_t residual_store_fill(ProcContext* ctx) {
     const ResultsView rv = results_view(ctx);
     NlpProblem* nlp = rv.nlp;
@@ -45,7 +66,10 @@ int32_t residual_store_fill(ProcContext* ctx) {
     const int32_t rc = cosfunc(nlp);
     nlp->run.evalPhase = phase;
     if (rc != 0) return 1;
-    residual_store_write(rv.residualStore, rv.arrays->momentMatrix, rv.eval->implied, rv.sizes->nManifest);
+    const int32_t k = results_intercept(rv);
+    if (k < 0 || !residual_store_write_means(rv.residualStore, rv.arrays->momentMatrix, rv.eval->implied,
+                                             rv.sizes->nManifest, k))
+        residual_store_write(rv.residualStore, rv.arrays->momentMatrix, rv.eval->implied, rv.sizes->nManifest);
     rv.moments->varianceBlockWritten = 1;
     return 0;
 }

@@ -28,6 +28,7 @@
 #include "procedure/proc_options.h"
 #include "procedure/procedure.h"
 #include "procedure/results/fit_state.h"
+#include "procedure/results/mean_structure.h"
 #include "procedure/results/results_view.h"
 #include "velix/codes.h"
 #include "velix/packed_index.h"
@@ -365,30 +366,57 @@ std::vector<int32_t> chosen_kinds(const ResultsView& rv) {
     return kinds;
 }
 
+// The asymptotic variances of the residuals (w, p*): the Jacobian of the
+// moments, for a model with means that of its covariances and means.
+bool asymptotic_variances(const ResultsView& rv, double nn, std::vector<double>* w) {
+    const ResidualStore& st = *rv.residualStore;
+    const EvalView view = eval_view(rv.ctx);
+    if (jacobian_walk(&view) != 0) return false;
+    const int32_t q = rv.sizes->nParmFree, pstar = rv.sizes->nMoments;
+    const double* jac = rv.eval->jacobian;
+    std::vector<double> centred;
+    if (st.intercept >= 0) {
+        centred.resize(static_cast<size_t>(q) * static_cast<size_t>(pstar));
+        center_jacobian(st.predicted.data(), rv.sizes->nManifest, st.intercept, jac, q, centred.data());
+        jac = centred.data();
+    }
+    residual_asymptotic_variances(st.variance.data(), nn, jac, rv.eval->covariance, results_kappa(rv), q, pstar,
+                                  w->data());
+    return true;
+}
+
 // The standardized residuals of a kind into out (p*); false when the kind
 // has no values here.
 bool standardized(const ResultsView& rv, int32_t kind, std::vector<double>* out) {
     const ResidualStore& st = *rv.residualStore;
-    const int32_t n = rv.sizes->nManifest, pstar = rv.sizes->nMoments;
+    const int32_t n = rv.sizes->nManifest, pstar = rv.sizes->nMoments, k = st.intercept;
     const double* s = rv.arrays->momentMatrix;
+    // A model with means: the residuals are those of the covariances and
+    // the means, measured against them.
+    std::vector<double> centred;
+    if (k >= 0) {
+        centred.assign(s, s + pstar);
+        center_moments(centred.data(), n, k);
+        s = centred.data();
+    }
     out->assign(static_cast<size_t>(pstar), 0.0);
     if (kind == kResidualVarStandardized) {
         residuals_variance_standardized(s, st.residual.data(), n, out->data());
-        return true;
-    }
-    const double nn = sample_multiplier(rv.moments, rv.options);
-    if (nn <= DBL_MIN) return false;
-    std::vector<double> w(static_cast<size_t>(pstar));
-    if (kind == kResidualNormalized) {
-        for (int32_t k = 0; k < pstar; ++k) w[static_cast<size_t>(k)] = st.variance[static_cast<size_t>(k)] / nn;
     } else {
-        const EvalView view = eval_view(rv.ctx);
-        if (jacobian_walk(&view) != 0) return false;
-        residual_asymptotic_variances(st.variance.data(), nn, rv.eval->jacobian, rv.eval->covariance,
-                                      results_kappa(rv), rv.sizes->nParmFree, pstar, w.data());
+        const double nn = sample_multiplier(rv.moments, rv.options);
+        if (nn <= DBL_MIN) return false;
+        std::vector<double> w(static_cast<size_t>(pstar));
+        if (kind == kResidualNormalized) {
+            for (int32_t e = 0; e < pstar; ++e) w[static_cast<size_t>(e)] = st.variance[static_cast<size_t>(e)] / nn;
+        } else if (!asymptotic_variances(rv, nn, &w)) {
+            return false;
+        }
+        for (int32_t e = 0; e < pstar; ++e)
+            (*out)[static_cast<size_t>(e)] =
+                residual_standardize(st.residual[static_cast<size_t>(e)], s[e], w[static_cast<size_t>(e)]);
     }
-    for (int32_t k = 0; k < pstar; ++k)
-        (*out)[static_cast<size_t>(k)] = residual_standardize(st.residual[static_cast<size_t>(k)], s[k], w[static_cast<size_t>(k)]);
+    // The constant's own moment has no residual.
+    if (k >= 0) (*out)[velix::pk(k, k)] = host_missing_value();
     return true;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "procedure/results/results_view.h"
 
@@ -88,6 +89,12 @@ void cospeqs(ProcContext* ctx, int32_t mode);
 bool getvar(const ResultsView& rv, double* cov, double* t, double* endoVar, double* exoVar);
 namespace velix::detail {
 bool ram_getvar(const ResultsView& rv, double* cov, double* work, double* var, double* pDiag);
+// T = (I - A)^-1 of a RAM model (N x N row-major); false when I - A is
+// singular.
+bool ram_paths_inverse(const ResultsView& rv, std::vector<double>* t);
+// The residual moments P of a RAM model (N x N dense, 0 where _P_ has no
+// element).
+std::vector<double> ram_residual_moments(const ResultsView& rv);
 }  // namespace velix::detail
 
 // The RAM printer: mode 0 the input model as a list of its elements; 1 the

@@ -1,0 +1,128 @@
+# Reference numbers of models with means (AUGMENT) for
+# tests/e2e/mean_structure_test.cpp, from R's lavaan 0.6.14 with
+# meanstructure = TRUE and likelihood = "normal":
+#
+# - hs_means: a two-factor model of x1-x6 of tests/fixtures/hs.csv (Fvis by
+#   x1-x3, Ftxt by x4-x6) with a free intercept for every variable, so that
+#   the means are saturated;
+# - growth: the linear growth curve of t1-t4 of tests/fixtures/growth.csv
+#   (lavaan's Demo.growth), intercepts 0, the means of the latent intercept
+#   and slope free;
+# - growth_x: the same with the latent intercept and slope regressed on the
+#   covariates x1 and x2 (fixed.x: their means, variances and covariance
+#   are the sample's).
+#
+# Under the default divisor N - 1 the augmented moments carry the constant's
+# moment k = N / (N - 1), and the maximum likelihood fit to them is lavaan's
+# "normal" fit with every covariance of the model k times lavaan's (the
+# means, the discrepancy and so the chi-square are the same).  The numbers
+# that depend on the scale are given on that scale:
+#
+# - std_*: lavaan's std.all of the loadings, regressions and covariances
+#   (std_a_b: the effect of b on a, or their correlation), and the
+#   standardized means and intercepts mu / sqrt(k sigma_ii) (the mean over
+#   the model's standard deviation);
+# - r2_*: lavaan's R-square of each variable;
+# - baseline_chisq, baseline_df, cfi, tli, nfi, gfi, agfi: lavaan's
+#   fitMeasures (its baseline model has free means and variances and zero
+#   covariances);
+# - rmr: lavaan's rmr (over the residuals of the covariances and the
+#   means), for a fit with VARDEF=N, whose moments are lavaan's;
+# - nres_a_b, ares_a_b, vres_a_b: the normalized, asymptotically
+#   standardized and variance standardized residuals of the covariance of a
+#   and b (b = "mean": the mean of a), from lavaan's fitted moments Sigma and
+#   mu, its sample moments S (divisor N) and xbar, its covariance of the
+#   estimates V and its derivatives of the moments Delta:
+#     covariance  r = s_ab - sigma_ab,  v = (sigma_aa sigma_bb + sigma_ab^2) / N
+#     mean        r = xbar_a - mu_a,    v = sigma_aa / N
+#     normalized r / sqrt(v), asymptotically standardized
+#     r / sqrt(v - (Delta V Delta')_rr), variance standardized
+#     r / sqrt(s_aa s_bb) and r / sqrt(k s_aa) (the mean residual over the
+#     standard deviation of the moments analysed)
+#   (the covariances off the diagonal and the means: both models fit every
+#   variance exactly).
+#
+#   Rscript tests/e2e/mean_structure_reference.R
+#   (writes tests/fixtures/growth.csv when missing, and
+#   tests/fixtures/mean_structure_reference.csv)
+suppressMessages(library(lavaan))
+args <- commandArgs(FALSE)
+here <- dirname(normalizePath(sub("--file=", "", args[grep("--file=", args)])))
+fixtures <- file.path(here, "..", "fixtures")
+rows <- list()
+put <- function(case, key, value) rows[[length(rows) + 1]] <<- data.frame(case = case, key = key, value = value)
+
+growth_csv <- file.path(fixtures, "growth.csv")
+if (!file.exists(growth_csv))
+  write.csv(Demo.growth[, c("t1", "t2", "t3", "t4", "x1", "x2")], growth_csv, row.names = FALSE, quote = FALSE)
+hs <- read.csv(file.path(fixtures, "hs.csv"))[, paste0("x", 1:6)]
+growth <- read.csv(growth_csv)
+
+fits <- list(
+  hs_means = cfa('Fvis =~ x1 + x2 + x3
+                  Ftxt =~ x4 + x5 + x6', data = hs, meanstructure = TRUE, likelihood = "normal"),
+  growth = growth('Fi =~ 1*t1 + 1*t2 + 1*t3 + 1*t4
+                   Fs =~ 0*t1 + 1*t2 + 2*t3 + 3*t4', data = growth, likelihood = "normal"),
+  growth_x = growth('Fi =~ 1*t1 + 1*t2 + 1*t3 + 1*t4
+                     Fs =~ 0*t1 + 1*t2 + 2*t3 + 3*t4
+                     Fi ~ x1 + x2
+                     Fs ~ x1 + x2', data = growth, likelihood = "normal"))
+
+for (case in names(fits)) {
+  fit <- fits[[case]]
+  N <- lavInspect(fit, "ntotal")
+  k <- N / (N - 1)
+  fm <- unclass(fitMeasures(fit))
+  for (key in c("baseline.chisq", "baseline.df", "cfi", "tli", "nfi", "gfi", "agfi", "rmr"))
+    put(case, sub(".", "_", key, fixed = TRUE), fm[[key]])
+  r2 <- lavInspect(fit, "r2")
+  for (v in names(r2)) put(case, paste0("r2_", v), r2[[v]])
+
+  implied <- lavInspect(fit, "implied")
+  sigma <- implied$cov
+  mu <- implied$mean
+  std <- standardizedSolution(fit)
+  for (i in which(std$op %in% c("=~", "~") | (std$op == "~~" & std$lhs != std$rhs)))
+    put(case, paste0("std_", std$lhs[i], "_", std$rhs[i]), std$est.std[i])
+  # The model's means over its standard deviations: those of the observed
+  # variables (their intercepts when the model has them) and of the
+  # factors.
+  est <- parTable(fit)
+  phi <- lavInspect(fit, "cov.lv")
+  for (i in which(est$op == "~1" & (est$free > 0 | est$exo > 0))) {
+    v <- est$lhs[i]
+    var <- if (v %in% rownames(sigma)) sigma[v, v] else phi[v, v]
+    put(case, paste0("std_", v, "_mean"), est$est[i] / sqrt(k * var))
+  }
+
+  if (case == "growth_x") next  # its residuals are not compared
+  S <- lavInspect(fit, "sampstat")$cov
+  xbar <- lavInspect(fit, "sampstat")$mean
+  V <- vcov(fit)
+  Delta <- lavInspect(fit, "delta")
+  acov <- Delta %*% V %*% t(Delta)
+  names <- rownames(S)
+  # The variances, fitted exactly by both models, have no residual to
+  # standardize.
+  for (a in seq_along(names))
+    for (b in seq_len(a - 1)) {
+      r <- S[a, b] - sigma[a, b]
+      v <- (sigma[a, a] * sigma[b, b] + sigma[a, b]^2) / N
+      d <- acov[paste0(names[b], "~~", names[a]), paste0(names[b], "~~", names[a])]
+      put(case, paste0("nres_", names[a], "_", names[b]), r / sqrt(v))
+      put(case, paste0("ares_", names[a], "_", names[b]), r / sqrt(v - d))
+      put(case, paste0("vres_", names[a], "_", names[b]), r / sqrt(S[a, a] * S[b, b]))
+    }
+  for (a in names) {
+    r <- xbar[[a]] - mu[[a]]
+    v <- sigma[a, a] / N
+    d <- acov[paste0(a, "~1"), paste0(a, "~1")]
+    put(case, paste0("nres_", a, "_mean"), r / sqrt(v))
+    # A saturated mean has no residual and no variance.
+    put(case, paste0("ares_", a, "_mean"), if (abs(r) < 1e-9) 0 else r / sqrt(v - d))
+    put(case, paste0("vres_", a, "_mean"), r / sqrt(k * S[a, a]))
+  }
+}
+
+out <- do.call(rbind, rows)
+write.csv(out, file.path(fixtures, "mean_structure_reference.csv"), row.names = FALSE, quote = FALSE)

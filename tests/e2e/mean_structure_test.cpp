@@ -1,0 +1,314 @@
+// Whole programs with means (AUGMENT): the standardized solution, the
+// squared multiple correlations, the fit summary's independence model and
+// indices, and the standardized residuals are those of the covariances and
+// means, as R's lavaan 0.6.14 with meanstructure = TRUE gives them
+// (mean_structure_reference.R beside this file, written to
+// tests/fixtures/mean_structure_reference.csv): a two-factor model of hs
+// x1-x6 with saturated intercepts, and the linear growth curve of
+// growth.csv (lavaan's Demo.growth), also on two covariates in the
+// equation and the RAM form.  RMR is compared under VARDEF=N, whose moments
+// are lavaan's.  Saturated intercepts leave the results of the same model
+// without means: its squared multiple correlations and NFI, and its
+// chi-squares and standardized residuals times the ratio of the
+// multipliers, N F against (N - 1) F.  The programs run at the default
+// stopping criteria; the tolerances are what those leave.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+#include <tuple>
+
+#include "harness.h"
+
+namespace velix::test {
+namespace {
+
+using Reference = std::map<std::string, double>;
+
+// At the default criteria the standardized estimates agree to about 3e-6,
+// the statistics of the fit summary to about 5e-8 and the asymptotically
+// standardized residuals, whose variances are differences, to about 2e-4.
+constexpr double kEstimateTol = 2e-5, kFitTol = 1e-6, kResidualTol = 5e-4;
+
+const char* const kHsMeans =
+    "lineqs x1 = a1 Intercept + 1.0 Fvis + E1, x2 = a2 Intercept + l2 Fvis + E2,\n"
+    "       x3 = a3 Intercept + l3 Fvis + E3, x4 = a4 Intercept + 1.0 Ftxt + E4,\n"
+    "       x5 = a5 Intercept + l5 Ftxt + E5, x6 = a6 Intercept + l6 Ftxt + E6;\n"
+    "std Fvis Ftxt = vvis vtxt, E1-E6 = ve1-ve6;\ncov Fvis Ftxt = cvt;\nrun;\n";
+const char* const kHsCovariances =
+    "lineqs x1 = 1.0 Fvis + E1, x2 = l2 Fvis + E2, x3 = l3 Fvis + E3,\n"
+    "       x4 = 1.0 Ftxt + E4, x5 = l5 Ftxt + E5, x6 = l6 Ftxt + E6;\n"
+    "std Fvis Ftxt = vvis vtxt, E1-E6 = ve1-ve6;\ncov Fvis Ftxt = cvt;\nrun;\n";
+const char* const kGrowth =
+    "lineqs t1 = 1.0 Fi + E1, t2 = 1.0 Fi + 1.0 Fs + E2, t3 = 1.0 Fi + 2.0 Fs + E3,\n"
+    "       t4 = 1.0 Fi + 3.0 Fs + E4, Fi = mi Intercept + DFi, Fs = ms Intercept + DFs;\n"
+    "std E1-E4 = ve1-ve4, DFi DFs = vi vs;\ncov DFi DFs = cis;\nrun;\n";
+// The growth curve with the latent intercept and slope regressed on the
+// covariates x1 and x2, as equations and as a RAM list (t1-t4 x1 x2 are
+// 1-6, Intercept 7, Fi 8 and Fs 9).
+const char* const kGrowthCovariates =
+    "lineqs t1 = 1.0 Fi + E1, t2 = 1.0 Fi + 1.0 Fs + E2, t3 = 1.0 Fi + 2.0 Fs + E3,\n"
+    "       t4 = 1.0 Fi + 3.0 Fs + E4, Fi = mi Intercept + b1 x1 + b2 x2 + DFi,\n"
+    "       Fs = ms Intercept + c1 x1 + c2 x2 + DFs;\n"
+    "std E1-E4 = ve1-ve4, DFi DFs = vi vs;\ncov DFi DFs = cis;\nrun;\n";
+const char* const kGrowthCovariatesRam =
+    "ram 1 1 8 1.0, 1 2 8 1.0, 1 2 9 1.0, 1 3 8 1.0, 1 3 9 2.0, 1 4 8 1.0, 1 4 9 3.0,\n"
+    "    1 8 7 mi, 1 9 7 ms, 1 8 5 b1, 1 8 6 b2, 1 9 5 c1, 1 9 6 c2,\n"
+    "    2 1 1 ve1, 2 2 2 ve2, 2 3 3 ve3, 2 4 4 ve4, 2 8 8 vi, 2 9 9 vs, 2 9 8 cis;\nrun;\n";
+
+RunResult run(const std::string& data, const std::string& options, const std::string& vars,
+              const std::string& model) {
+    return run_velix("proc velix data=" + data + " method=ml covariance residual=norm asystand varstand " + options +
+                         ";\nvar " + vars + ";\n" + model,
+                     {data + ".csv"});
+}
+
+class MeanStructure : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        runs_ = new std::map<std::string, RunResult>{
+            {"hs_means", run("hs", "augment", "x1-x6", kHsMeans)},
+            {"hs_means_n", run("hs", "augment vardef=n", "x1-x6", kHsMeans)},
+            {"hs_covariances", run("hs", "", "x1-x6", kHsCovariances)},
+            {"growth", run("growth", "augment", "t1-t4", kGrowth)},
+            {"growth_n", run("growth", "augment vardef=n", "t1-t4", kGrowth)},
+            {"growth_x", run("growth", "augment", "t1-t4 x1 x2", kGrowthCovariates)},
+            {"growth_x_ram", run("growth", "augment", "t1-t4 x1 x2", kGrowthCovariatesRam)},
+        };
+    }
+    static void TearDownTestSuite() { delete runs_; }
+
+    static const RunResult& result(const std::string& name) {
+        const RunResult& r = runs_->at(name);
+        EXPECT_EQ(r.exitStatus, 0) << name << "\n" << r.log;
+        return r;
+    }
+    static Reference reference(const std::string& name) {
+        return reference_rows("mean_structure_reference.csv", name);
+    }
+    static std::map<std::string, double> fit(const std::string& name) {
+        const auto found = result(name).items(0, "factoid", "Fit");
+        return found.empty() ? std::map<std::string, double>{} : factoid_values(*found.front());
+    }
+
+    static std::map<std::string, RunResult>* runs_;
+};
+std::map<std::string, RunResult>* MeanStructure::runs_ = nullptr;
+
+void expect_relative(double got, double want, double tol, const std::string& what) {
+    EXPECT_NEAR(got, want, tol * std::fmax(1.0, std::fabs(want))) << what;
+}
+
+// The value of `column` in the row of `table` whose `key` column is `name`.
+double row_value(const JsonValue& table, const std::string& key, const std::string& name, const std::string& column) {
+    for (size_t row = 0; row < table["rows"].size(); ++row)
+        if (cell(table, row, key).str() == name) return cell(table, row, column).number();
+    ADD_FAILURE() << "no row " << name;
+    return NAN;
+}
+
+// The standardized coefficient of `term` in the equation of `lhs`: the
+// first row of an equation names the variable of each term.
+double coefficient(const JsonValue& table, const std::string& lhs, const std::string& term) {
+    for (size_t row = 0; row < table["rows"].size(); ++row) {
+        if (cell(table, row, "Variable").str() != lhs) continue;
+        for (int k = 1; !cell(table, row, "Parameter" + std::to_string(k)).is_null(); ++k)
+            if (cell(table, row, "Parameter" + std::to_string(k)).str() == term)
+                return cell(table, row, "Coefficient" + std::to_string(k)).number();
+    }
+    ADD_FAILURE() << "no term " << term << " of " << lhs;
+    return NAN;
+}
+
+// The estimate of the row of `table` that joins `a` and `b` (columns
+// `first` and `second`, either way round; a number column by its digits).
+double pair_value(const JsonValue& table, const std::string& first, const std::string& second, const std::string& a,
+                  const std::string& b) {
+    auto text = [&](size_t row, const std::string& column) {
+        const JsonValue& c = cell(table, row, column);
+        return c.is_number() ? std::to_string(static_cast<int>(c.number())) : c.str();
+    };
+    for (size_t row = 0; row < table["rows"].size(); ++row) {
+        const std::string x = text(row, first), y = text(row, second);
+        if ((x == a && y == b) || (x == b && y == a)) return cell(table, row, "Estimate").number();
+    }
+    ADD_FAILURE() << "no row of " << a << " and " << b;
+    return NAN;
+}
+
+// The value of `column` in the row of a squared multiple correlations
+// table whose Index is `index`.
+double by_index(const JsonValue& table, int index, const std::string& column) {
+    for (size_t row = 0; row < table["rows"].size(); ++row)
+        if (cell(table, row, "Index").number() == index) return cell(table, row, column).number();
+    ADD_FAILURE() << "no row " << index;
+    return NAN;
+}
+
+// Cell (row, column) of a matrix item by its labels.
+double matrix_cell(const JsonValue& m, const std::string& row, const std::string& column) {
+    size_t i = 0, j = 0;
+    while (i < m["rowLabels"].size() && m["rowLabels"][i].str() != row) ++i;
+    while (j < m["columnLabels"].size() && m["columnLabels"][j].str() != column) ++j;
+    if (i == m["rowLabels"].size() || j == m["columnLabels"].size()) {
+        ADD_FAILURE() << "no cell " << row << ", " << column;
+        return NAN;
+    }
+    return m["values"][i][j].number();
+}
+
+const JsonValue& matrix(const RunResult& r, const std::string& name) {
+    static const JsonValue none;
+    const auto found = r.items(0, "matrix", name);
+    return found.empty() ? none : *found.front();
+}
+
+TEST_F(MeanStructure, StandardizedSolutionIsThatOfTheCovariancesAndMeans) {
+    // hs: the loadings and the intercepts over the standard deviations.
+    const Reference hs = reference("hs_means");
+    const JsonValue& hsEq = result("hs_means").table(0, "StdManifestEq");
+    const char* const factor[] = {"Fvis", "Fvis", "Fvis", "Ftxt", "Ftxt", "Ftxt"};
+    for (int i = 1; i <= 6; ++i) {
+        const std::string x = "x" + std::to_string(i), f = factor[i - 1];
+        expect_relative(coefficient(hsEq, x, f), hs.at("std_" + f + "_" + x), kEstimateTol, "loading of " + x);
+        expect_relative(coefficient(hsEq, x, "Intercept"), hs.at("std_" + x + "_mean"), kEstimateTol,
+                        "intercept of " + x);
+    }
+    // The growth curve on covariates, as equations and as a RAM list: the
+    // loadings, the intercepts and effects of the latent intercept and
+    // slope, and the correlations of the exogenous variables, among them
+    // the covariates' means over their standard deviations.
+    const Reference g = reference("growth_x");
+    const JsonValue& manifest = result("growth_x").table(0, "StdManifestEq");
+    const JsonValue& latent = result("growth_x").table(0, "StdLatentEq");
+    const JsonValue& corr = result("growth_x").table(0, "CorrExog");
+    const JsonValue& paths = result("growth_x_ram").table(0, "RAMStdEstimates");
+    const JsonValue& ramCorr = result("growth_x_ram").table(0, "RAMCorrExog");
+    for (int t = 1; t <= 4; ++t) {
+        const std::string y = "t" + std::to_string(t);
+        expect_relative(coefficient(manifest, y, "Fi"), g.at("std_Fi_" + y), kEstimateTol, "Fi of " + y);
+        expect_relative(pair_value(paths, "Row", "Col", std::to_string(t), "8"), g.at("std_Fi_" + y), kEstimateTol,
+                        "RAM Fi of " + y);
+    }
+    const struct {
+        const char *lhs, *term, *key, *ram;
+    } effects[] = {{"Fi", "Intercept", "std_Fi_mean", "7"}, {"Fi", "x1", "std_Fi_x1", "5"},
+                   {"Fi", "x2", "std_Fi_x2", "6"},          {"Fs", "Intercept", "std_Fs_mean", "7"},
+                   {"Fs", "x1", "std_Fs_x1", "5"},          {"Fs", "x2", "std_Fs_x2", "6"}};
+    for (const auto& e : effects) {
+        const std::string what = std::string(e.term) + " on " + e.lhs;
+        expect_relative(coefficient(latent, e.lhs, e.term), g.at(e.key), kEstimateTol, what);
+        expect_relative(pair_value(paths, "Row", "Col", e.lhs[1] == 'i' ? "8" : "9", e.ram), g.at(e.key),
+                        kEstimateTol, "RAM " + what);
+    }
+    const struct {
+        const char *a, *b, *key, *ramA, *ramB;
+    } pairs[] = {{"x1", "x2", "std_x1_x2", "5", "6"},
+                 {"Intercept", "x1", "std_x1_mean", "7", "5"},
+                 {"Intercept", "x2", "std_x2_mean", "7", "6"},
+                 {"DFi", "DFs", "std_Fi_Fs", "8", "9"}};
+    for (const auto& p : pairs) {
+        const std::string what = std::string(p.a) + " with " + p.b;
+        expect_relative(pair_value(corr, "Var1", "Var2", p.a, p.b), g.at(p.key), kEstimateTol, what);
+        expect_relative(pair_value(ramCorr, "Row", "Col", p.ramA, p.ramB), g.at(p.key), kEstimateTol, "RAM " + what);
+    }
+}
+
+TEST_F(MeanStructure, SquaredMultipleCorrelationsAreThoseOfTheCovariances) {
+    const Reference hs = reference("hs_means"), growth = reference("growth"), g = reference("growth_x");
+    const JsonValue& hsSmc = result("hs_means").table(0, "SqMultCorr");
+    const JsonValue& plainSmc = result("hs_covariances").table(0, "SqMultCorr");
+    for (int i = 1; i <= 6; ++i) {
+        const std::string x = "x" + std::to_string(i);
+        expect_relative(row_value(hsSmc, "Variable", x, "RSquare"), hs.at("r2_" + x), kEstimateTol, "R-square " + x);
+        // Those of the model without means.
+        for (const char* column : {"RSquare", "TotalVar"})
+            expect_relative(row_value(hsSmc, "Variable", x, column), row_value(plainSmc, "Variable", x, column),
+                            kEstimateTol, std::string(column) + " without means " + x);
+    }
+    const JsonValue& smc = result("growth").table(0, "SqMultCorr");
+    for (int t = 1; t <= 4; ++t) {
+        const std::string y = "t" + std::to_string(t);
+        expect_relative(row_value(smc, "Variable", y, "RSquare"), growth.at("r2_" + y), kEstimateTol, "R-square " + y);
+    }
+    // The constant explains nothing of the latent intercept and slope.
+    for (const char* f : {"Fi", "Fs"}) EXPECT_EQ(row_value(smc, "Variable", f, "RSquare"), 0.0) << f;
+    // The covariates explain part of them: equations (Fi and Fs are the
+    // fifth and sixth endogenous variables) and RAM list (variables 8, 9).
+    const JsonValue& eqSmc = result("growth_x").table(0, "SqMultCorr");
+    const JsonValue& ramSmc = result("growth_x_ram").table(0, "SqMultCorr");
+    for (const auto& [f, eq, ram] : {std::tuple<std::string, int, int>{"Fi", 5, 8}, {"Fs", 6, 9}}) {
+        expect_relative(by_index(eqSmc, eq, "RSquare"), g.at("r2_" + f), kEstimateTol, "R-square " + f);
+        expect_relative(by_index(ramSmc, ram, "RSquare"), g.at("r2_" + f), kEstimateTol, "RAM R-square " + f);
+    }
+}
+
+TEST_F(MeanStructure, IndependenceModelHasFreeMeansAndVariances) {
+    for (const char* name : {"hs_means", "growth"}) {
+        SCOPED_TRACE(name);
+        const Reference ref = reference(name);
+        const std::map<std::string, double> f = fit(name);
+        expect_relative(f.at("Independence Model Chi-Square"), ref.at("baseline_chisq"), kFitTol, "baseline");
+        EXPECT_EQ(f.at("Independence Model Chi-Square DF"), ref.at("baseline_df"));
+        expect_relative(f.at("Bentler's Comparative Fit Index"), ref.at("cfi"), kFitTol, "CFI");
+        expect_relative(f.at("Bentler & Bonett's (1980) Non-normed Index"), ref.at("tli"), kFitTol, "NNFI");
+        expect_relative(f.at("Bentler & Bonett's (1980) NFI"), ref.at("nfi"), kFitTol, "NFI");
+        expect_relative(f.at("Goodness of Fit Index (GFI)"), ref.at("gfi"), kFitTol, "GFI");
+        expect_relative(f.at("GFI Adjusted for Degrees of Freedom (AGFI)"), ref.at("agfi"), kFitTol, "AGFI");
+        // The root mean square residual of moments with divisor N.
+        expect_relative(fit(std::string(name) + "_n").at("Root Mean Square Residual (RMR)"), ref.at("rmr"),
+                        kEstimateTol, "RMR");
+    }
+    // Saturated intercepts: the independence chi-square and the model's are
+    // N / (N - 1) times those of the covariances, the NFI is theirs.
+    const std::map<std::string, double> means = fit("hs_means"), plain = fit("hs_covariances");
+    const double scale = 301.0 / 300.0;
+    for (const char* label : {"Independence Model Chi-Square", "Chi-Square"})
+        expect_relative(means.at(label), scale * plain.at(label), kFitTol, label);
+    EXPECT_EQ(means.at("Independence Model Chi-Square DF"), plain.at("Independence Model Chi-Square DF"));
+    expect_relative(means.at("Bentler & Bonett's (1980) NFI"), plain.at("Bentler & Bonett's (1980) NFI"), kFitTol,
+                    "NFI");
+}
+
+TEST_F(MeanStructure, StandardizedResidualsAreThoseOfTheCovariancesAndMeans) {
+    const Reference hs = reference("hs_means"), growth = reference("growth");
+    // Normalized, asymptotically standardized and variance standardized
+    // residuals of the covariances off the diagonal and of the means, in
+    // the row of Intercept.
+    const struct {
+        const char* run;
+        const Reference* ref;
+        const char* prefix;
+        int n;
+    } cases[] = {{"hs_means", &hs, "x", 6}, {"growth", &growth, "t", 4}};
+    for (const auto& c : cases) {
+        const RunResult& r = result(c.run);
+        const struct {
+            const JsonValue& values;
+            const char* key;
+        } kinds[] = {{matrix(r, "NormRes"), "nres_"},
+                     {matrix(r, "AsymStdRes"), "ares_"},
+                     {matrix(r, "VarStdRes"), "vres_"}};
+        for (const auto& kind : kinds)
+            for (int i = 1; i <= c.n; ++i) {
+                const std::string a = c.prefix + std::to_string(i);
+                for (int j = 1; j < i; ++j) {
+                    const std::string key = kind.key + a + "_" + c.prefix + std::to_string(j);
+                    expect_relative(matrix_cell(kind.values, a, c.prefix + std::to_string(j)), c.ref->at(key),
+                                    kResidualTol, key);
+                }
+                const std::string key = kind.key + a + "_mean";
+                expect_relative(matrix_cell(kind.values, "Intercept", a), c.ref->at(key), kResidualTol, key);
+            }
+    }
+    // Saturated intercepts: sqrt(N / (N - 1)) times those of the
+    // covariances, the chi-square's ratio.
+    const double scale = std::sqrt(301.0 / 300.0);
+    const JsonValue& means = matrix(result("hs_means"), "AsymStdRes");
+    const JsonValue& plain = matrix(result("hs_covariances"), "AsymStdRes");
+    expect_relative(matrix_cell(means, "x5", "x3"), scale * matrix_cell(plain, "x5", "x3"), kResidualTol, "x5, x3");
+}
+
+}  // namespace
+}  // namespace velix::test
