@@ -422,14 +422,25 @@ std::FILE* open_for_reading(const std::string& path, bool* regular) {
     return nullptr;
 }
 
+// Removes the second name of the earlier file of output `data`, if it
+// still has one; the log names one that stays.
+void forget_earlier_file(const HostDataSet* data, OutputFile* file) {
+    std::string why;
+    if (!file->forget_old(&why))
+        write_log(format_message(kMsgHost, kMsgHostSecondNameLeft, file->kept_name().c_str(), data->name.c_str(),
+                                 why.c_str()));
+}
+
 // Puts the written output data sets of a step in place, all or none:
 //   give every earlier file a second name (none is replaced yet when one
 //     cannot be given one: the file cannot be replaced either);
 //   replace the files one by one;
-//   when one cannot be replaced, put back those replaced before it.
+//   when one cannot be replaced, put back those replaced before it;
+//   remove the second names.
 // Logs why a data set could not take its place and, where even putting
 // back fails, each data set whose file was left changed (the earlier one
-// then keeps its second name).  true when every file is in place.
+// then keeps its second name), and each second name that could not be
+// removed.  true when every file is in place.
 bool put_in_place(const std::vector<HostDataSet*>& ready, std::vector<OutputFile>* files) {
     std::string why;
     size_t kept = 0;
@@ -438,7 +449,7 @@ bool put_in_place(const std::vector<HostDataSet*>& ready, std::vector<OutputFile
     if (kept == ready.size())
         while (replaced < ready.size() && (*files)[replaced].replace(&why)) ++replaced;
     if (replaced == ready.size()) {
-        for (OutputFile& f : *files) f.forget_old();
+        for (size_t k = 0; k < ready.size(); ++k) forget_earlier_file(ready[k], &(*files)[k]);
         return true;
     }
     const HostDataSet* failed = ready[kept < ready.size() ? kept : replaced];
@@ -448,9 +459,10 @@ bool put_in_place(const std::vector<HostDataSet*>& ready, std::vector<OutputFile
         OutputFile& f = (*files)[k];
         f.discard();
         const char* name = ready[k]->name.c_str();
-        if (k >= kept || f.put_back(&why))
+        if (k >= kept || f.put_back(&why)) {
             write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, name));
-        else if (f.kept_name().empty())
+            forget_earlier_file(ready[k], &f);
+        } else if (f.kept_name().empty())
             write_log(format_message(kMsgHost, kMsgHostOutputNotRemoved, name, ready[k]->path.c_str(), why.c_str()));
         else
             write_log(format_message(kMsgHost, kMsgHostOutputNotPutBack, name, ready[k]->path.c_str(), why.c_str(),
@@ -637,9 +649,10 @@ bool dataset_commit_outputs(int returnCode) {
     bool ok = true;
     for (size_t k = 0; k < ready.size(); ++k) {
         HostDataSet* d = ready[k];
-        // The rename would put a file in place of a folder or a device.
-        std::error_code ec;
-        if (std::filesystem::exists(d->path, ec) && !std::filesystem::is_regular_file(d->path, ec)) {
+        // The rename would put a file in place of a folder or a device;
+        // what is written in place (standard output) could not be taken
+        // back when another output fails.
+        if (output_place(d->path).kind != OutputPlace::kFile) {
             write_log(format_message(kMsgHost, kMsgHostOutputNotAFile, d->name.c_str(), d->path.c_str()));
             ok = false;
         } else if (!write_file(d, &files[k], std::to_string(k))) {

@@ -186,6 +186,8 @@ constexpr int32_t kMsgHostDataSetFileName = 94;
 constexpr int32_t kMsgHostDataSetUnquotedPath = 95;
 // a model is written as a LINEQS, RAM, COSAN or FACTOR statement, not with lavaan's operator "%s"
 constexpr int32_t kMsgHostLavaanOperator = 99;
+// WARNING: The second name %s of the earlier file of output data set %s could not be removed (%s).
+constexpr int32_t kMsgHostSecondNameLeft = 111;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.

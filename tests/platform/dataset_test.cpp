@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "dataset_fixture.h"
@@ -575,6 +576,90 @@ TEST_F(AllOrNone, AnEarlierFileThatCannotBePutBackIsNamed) {
     for (const char* name : {"a", "b"})
         EXPECT_EQ(log().find(std::string("NOTE: Output data set ") + name + " was not written."), std::string::npos)
             << log();
+}
+
+// A second name that cannot be removed (another user's file in a sticky
+// folder, a failing disk) is named in the log, after a step whose outputs
+// took their places as after one whose earlier files were put back; it
+// used to stay without a word.
+TEST_F(AllOrNone, ASecondNameThatCannotBeRemovedIsNamed) {
+    const struct {
+        std::vector<int> failing;  // the moves that fail
+        bool inPlace;              // whether the new files take their places
+        std::string left;          // the data set whose second name stays
+        int tag;                   // its place among the outputs
+    } cases[] = {
+        // a, b and c into place (moves 1-3), then the second names of a and
+        // c removed (4, 5).
+        {{4}, true, "a", 0},
+        // a and b into place, c refused (3); a put back (4), b removed (5),
+        // the second name of c removed (6).
+        {{3, 6}, false, "c", 2},
+    };
+    for (const auto& c : cases) {
+        double value = 3;
+        make_outputs(&value);
+        const size_t from = log().size();
+        for (int n : c.failing) velix::platform::inject_move_failure(n, EIO);
+        EXPECT_EQ(velix::platform::dataset_commit_outputs(0), c.inPlace) << c.left;
+        velix::platform::clear_injected_move_failures();
+        velix::platform::dataset_end_step();
+        EXPECT_EQ(read("a"), c.inPlace ? "x\n3\n" : "old a\n") << c.left;
+        const std::string kept = ".velix-" + std::to_string(::getpid()) + "-" + std::to_string(c.tag) + "-old.tmp";
+        const std::vector<std::string> expected =
+            c.inPlace ? std::vector<std::string>{kept, "a.csv", "b.csv", "c.csv"}
+                      : std::vector<std::string>{kept, "a.csv", "c.csv"};
+        EXPECT_EQ(files(), expected) << c.left;
+        EXPECT_NE(log_since(from).find("WARNING: The second name " + (dir_ / kept).string() +
+                                       " of the earlier file of output data set " + c.left +
+                                       " could not be removed (Input/output error).\n"),
+                  std::string::npos)
+            << log_since(from);
+        std::filesystem::remove(dir_ / kept);
+    }
+}
+
+// A file whose flush to the disk fails does not take its name, and so
+// none of the step's outputs does: a power loss could otherwise leave the
+// name on a file whose contents never reached the disk.
+TEST_F(AllOrNone, AFileThatCannotBeFlushedToTheDiskTakesNoName) {
+    double value = 4;
+    make_outputs(&value);
+    velix::platform::inject_sync_failure(2, EIO);  // b's
+    EXPECT_FALSE(velix::platform::dataset_commit_outputs(0));
+    velix::platform::clear_injected_move_failures();
+    velix::platform::dataset_end_step();
+    EXPECT_EQ(read("a"), "old a\n");
+    EXPECT_EQ(read("c"), "old c\n");
+    EXPECT_EQ(files(), (std::vector<std::string>{"a.csv", "c.csv"}));
+    EXPECT_NE(log().find("ERROR: Output data set b cannot be written to " + (dir_ / "b.csv").string() +
+                         " (Input/output error).\n"),
+              std::string::npos)
+        << log();
+}
+
+// An output data set whose name leads to one of the command's open files
+// (as /dev/stdout does; here a link to /proc/self/fd/N of a regular file)
+// cannot be put in place by a commit that may have to be undone: it is
+// refused as a device is.  It was written to a scratch file renamed over
+// the name, which for /dev/stdout itself, as root, replaced the system's
+// link.
+TEST_F(DataSetTest, AnOutputThatLeadsToAnOpenFileIsRefused) {
+    const int fd = ::open((dir_ / "opened").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    std::filesystem::create_symlink("/proc/self/fd/" + std::to_string(fd), dir_ / "stdout.csv");
+    double value = 1;
+    HostBinding* b = bind_x(create("stdout"), &value);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(xyvput(b, 0), 0);
+    EXPECT_FALSE(velix::platform::dataset_commit_outputs(0));
+    ::close(fd);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "stdout.csv"));
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "opened"), 0u);
+    EXPECT_NE(log().find("ERROR: Output data set stdout cannot replace " + (dir_ / "stdout.csv").string() +
+                         ", which is not a file.\n"),
+              std::string::npos)
+        << log();
 }
 
 // Walking every BY group of a data set twice, a data set read from its
