@@ -484,22 +484,46 @@ bool same_file(const std::string& a, const std::string& b) {
     return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
 }
 
-// The data set of the step whose file an output at `path` must not take:
-// the raw data of DATA= (an output replaces its file: the data would be
-// lost; moments and estimates may be replaced by updated ones), or another
-// output (one of the two would overwrite the other).  null when none.
-const HostDataSet* same_file_taken(const std::string& path) {
+// The moments an OUTSTAT= data set writes, and so the only TYPEs of DATA=
+// that it may replace (updated moments of the same kind).
+constexpr const char* kOutstatTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV"};
+
+bool is_one_of(const std::string& type, const auto& types) {
+    return std::any_of(std::begin(types), std::end(types), [&](const char* t) { return type == t; });
+}
+
+// The data set of the step whose file an output of `role` at `path` must
+// not take: DATA= (the data would be lost, or moments replaced by
+// something else), unless the output is OUTSTAT= and DATA= holds moments
+// of a kind it writes; or another output (one of the two would overwrite
+// the other).  Inputs of other roles may be replaced by updated ones
+// (estimates, a weight matrix).  null when none.
+const HostDataSet* same_file_taken(const std::string& path, const std::string& role) {
     for (const auto& other : step_sets().open) {
-        const bool raw = !other->output && other->role == kRoleData &&
-                         std::none_of(std::begin(kMomentDataTypes), std::end(kMomentDataTypes),
-                                      [&](const char* t) { return other->type == t; });
-        if ((other->output || raw) && same_file(other->path, path)) return other.get();
+        const bool data = !other->output && other->role == kRoleData &&
+                          !(role == "OUTSTAT=" && is_one_of(other->type, kOutstatTypes));
+        if ((other->output || data) && same_file(other->path, path)) return other.get();
     }
     return nullptr;
 }
 
 // The role as a message names it ("data set" alone outside a statement).
 const char* role_of(const std::string& role) { return role.empty() ? "Output" : role.c_str(); }
+
+// The error of an output of `role` named `name` that would replace `other`
+// (same_file_taken).
+std::string file_taken_error(const std::string& role, const std::string& name, const HostDataSet* other,
+                             const std::string& path) {
+    const char* role_name = role_of(role);
+    if (other->output)
+        return format_message(kMsgHost, kMsgHostOutputsShareFile, role_name, name.c_str(), role_of(other->role),
+                              other->name.c_str(), path.c_str());
+    if (!is_one_of(other->type, kMomentDataTypes))
+        return format_message(kMsgHost, kMsgHostOutputReplacesData, role_name, name.c_str(), role_of(other->role),
+                              other->name.c_str(), path.c_str());
+    return format_message(kMsgHost, kMsgHostOutputReplacesMoments, role_name, name.c_str(), role_of(other->role),
+                          other->name.c_str(), other->type.c_str(), path.c_str());
+}
 
 HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
     HostDataSet* raw = data.get();
@@ -569,11 +593,8 @@ HostDataSet* dataset_create_output(const std::string& name, bool quoted,
     }
     data->spilledRows.place_in(dir.empty() ? "." : dir.string());
     data->role = options.role;
-    if (const HostDataSet* other = same_file_taken(data->path)) {
-        const bool raw = !other->output;
-        *error = format_message(kMsgHost, raw ? kMsgHostOutputReplacesData : kMsgHostOutputsShareFile,
-                                role_of(data->role), name.c_str(), role_of(other->role), other->name.c_str(),
-                                data->path.c_str());
+    if (const HostDataSet* other = same_file_taken(data->path, data->role)) {
+        *error = file_taken_error(data->role, name, other, data->path);
         return nullptr;
     }
     data->type = upper(options.type);

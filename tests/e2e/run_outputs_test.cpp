@@ -1,7 +1,7 @@
 // The command's outputs when a run cannot end normally: a file-size limit,
 // a stop signal in the middle of a fit or while the output data sets are
 // written, an output that would replace the
-// raw data or cannot replace its file, a listing whose reader went
+// step's data or cannot replace its file, a listing whose reader went
 // away, an output path that cannot be opened, errors outside any step and
 // a step whose only fault is one ERROR line; and outputs named through
 // symbolic links.  Earlier files must stay
@@ -535,38 +535,42 @@ TEST_F(RunOutputs, AStopSignalWhileTheOutputsAreWrittenKeepsTheOldOnes) {
     EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
 }
 
-TEST_F(RunOutputs, AnOutputThatWouldReplaceTheRawDataIsAnErrorBeforeAnythingIsWritten) {
-    // OUTSTAT= naming DATA= replaced the raw data with the moments, exit
-    // status 0 and no message.  However the program names the file (a
-    // path in quotes, a symbolic link), no output is written and the log
-    // names both roles.  Estimates replaced by updated ones stay allowed.
+TEST_F(RunOutputs, AnOutputThatWouldReplaceTheDataIsAnErrorBeforeAnythingIsWritten) {
+    // OUTSTAT= naming DATA= replaced the raw data with the moments, and
+    // OUTEST= naming a DATA= of TYPE=COV replaced the user's matrix with
+    // the estimates, exit status 0 and no message.  However the program
+    // names the file (a path in quotes, a symbolic link), no output is
+    // written and the log names both roles.  Estimates replaced by updated
+    // ones stay allowed.
     struct Case {
+        const char* data;
         const char* options;
-        const char* role;
+        const char* error;  // how the ERROR line begins after "ERROR: "
     };
     const Case cases[] = {
-        {"outstat=hs", "OUTSTAT= data set hs"},
-        {"outest=\"DIR/hs.csv\"", "OUTEST= data set DIR/hs.csv"},
-        {"outram=link outstat=stat4", "OUTRAM= data set link"},
+        {"hs", "outstat=hs", "OUTSTAT= data set hs would replace DATA= data set hs, the raw data of the step ("},
+        {"hs", "outest=\"DIR/hs.csv\"", "OUTEST= data set DIR/hs.csv would replace DATA= data set hs, the raw data of the step ("},
+        {"hs", "outram=link outstat=stat4", "OUTRAM= data set link would replace DATA= data set hs, the raw data of the step ("},
+        {"attitude", "outest=attitude", "OUTEST= data set attitude would replace DATA= data set attitude, the TYPE=COV data the step analyses ("},
     };
     for (const Case& c : cases) {
-        std::string options = c.options, role = c.role;
-        prepare("raw", "", {"stat4.csv"});
+        std::string options = c.options, error = c.error;
+        prepare("data", "", {"stat4.csv"});
+        const std::string data = std::string(c.data) + ".csv";
+        fs::copy_file(velix::test::data_path(data), at(data), fs::copy_options::overwrite_existing);
         fs::create_symlink(at("hs.csv"), at("link.csv"));
-        for (std::string* text : {&options, &role})
+        for (std::string* text : {&options, &error})
             if (const size_t d = text->find("DIR"); d != std::string::npos) text->replace(d, 3, dir_);
-        std::ofstream(at("program.vx")) << "proc velix data=hs covariance " << options << ";\nfactor n=1;\nrun;\n";
-        const std::string raw = read_text(velix::test::data_path("hs.csv"));
+        std::ofstream(at("program.vx")) << "proc velix data=" << c.data << " covariance " << options
+                                        << ";\nfactor n=1;\nrun;\n";
         const int status = wait_for(start_velix(args({})));
         ASSERT_TRUE(WIFEXITED(status)) << options;
         EXPECT_EQ(WEXITSTATUS(status), 2) << options;
-        EXPECT_EQ(read_text(at("hs.csv")), raw) << options;
+        EXPECT_EQ(read_text(at(data)), read_text(velix::test::data_path(data))) << options;
         expect_kept({"stat4.csv"}, options);
         const auto errors = error_lines();
         ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
-        EXPECT_EQ(errors[0].rfind("ERROR: " + role + " would replace DATA= data set hs, the raw data of the step (", 0),
-                  0u)
-            << errors[0];
+        EXPECT_EQ(errors[0].rfind("ERROR: " + error, 0), 0u) << errors[0];
     }
     prepare("estimates", std::string(kOneFactor) + "proc velix data=hs method=ml inest=est1 outest=est1;\n" +
                              "   lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n" +

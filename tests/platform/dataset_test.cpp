@@ -432,15 +432,18 @@ TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
     EXPECT_EQ(dataset_create_output("no/such/dir/x", true, DataSetOptions{}, &error), nullptr);
 }
 
-// An output data set cannot take the file of the step's raw DATA= data set
-// (which the rename at the step's end would replace: the raw data were
-// lost with no message) nor that of another output of the step, however
-// the file is named: another spelling, a path in quotes, a symbolic or a
-// hard link.  Moment data may be replaced by updated moments, and raw data
-// in another role than DATA= is not the step's data.
+// An output data set cannot take the file of the step's DATA= data set
+// (which the rename at the step's end would replace: the raw data, or the
+// user's moments replaced by estimates, were lost with no message) nor
+// that of another output of the step, however the file is named: another
+// spelling, a path in quotes, a symbolic or a hard link.  Moments may be
+// replaced by OUTSTAT=, updated moments of the same kind (not estimates
+// and moments of TYPE=EST), and raw data in another role than DATA= is not
+// the step's data.
 TEST_F(DataSetTest, AnOutputCannotTakeTheFileOfTheRawDataOrOfAnotherOutput) {
     write("raw", "x\n1\n2\n");
     write("mom", "# TYPE=COV\n_TYPE_,_NAME_,x\nCOV,x,1\nN,,5\n");
+    write("est", "# TYPE=EST\n_TYPE_,_NAME_,x\nPARMS,,1\nCOV,x,1\nN,,5\n");
     std::filesystem::create_symlink(dir_ / "raw.csv", dir_ / "soft.csv");
     std::filesystem::create_hard_link(dir_ / "raw.csv", dir_ / "hard.csv");
     const std::string quoted = (dir_ / "raw.csv").string();
@@ -459,6 +462,10 @@ TEST_F(DataSetTest, AnOutputCannotTakeTheFileOfTheRawDataOrOfAnotherOutput) {
         {"raw", "DATA=", {"soft"}, "would replace DATA= data set raw"},
         {"raw", "DATA=", {"hard"}, "would replace DATA= data set raw"},
         {"mom", "DATA=", {"mom"}, ""},
+        {"mom", "DATA=", {"new", "mom"},
+         "OUTEST= data set mom would replace DATA= data set mom, the TYPE=COV data the step analyses (" +
+             (dir_ / "mom.csv").string() + "); only OUTSTAT= may replace"},
+        {"est", "DATA=", {"est"}, "OUTSTAT= data set est would replace DATA= data set est, the TYPE=EST data"},
         {"raw", "INRAM=", {"raw"}, ""},
         {"raw", "DATA=", {"new", "\"" + (dir_ / "new.csv").string()}, "and OUTSTAT= data set new name the same file"},
         {"raw", "DATA=", {"mom", "\"" + (dir_ / "mom.csv").string()}, "and OUTSTAT= data set mom name the same file"},
