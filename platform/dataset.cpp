@@ -684,7 +684,17 @@ bool dataset_commit_outputs(int returnCode) {
     // that comes during them waits until all are in place: never a mix
     // (only a kill, which cannot wait, may leave one, each file whole).
     if (stop_signal() != 0) ok = false;
-    if (ok) return put_in_place(ready, &files);
+    if (ok && put_in_place(ready, &files)) {
+        // The step's return code will say that it was stopped, which
+        // otherwise means that it wrote none of its outputs.
+        if (stop_signal() != 0 && !ready.empty()) {
+            std::string names;
+            for (const HostDataSet* d : ready) names += (names.empty() ? "" : ", ") + d->name;
+            write_log(format_message(kMsgHost, kMsgHostOutputsInPlaceAtStop, names.c_str()));
+        }
+        return true;
+    }
+    if (ok) return false;
     for (size_t k = 0; k < ready.size(); ++k) {
         files[k].discard();
         write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, ready[k]->name.c_str()));

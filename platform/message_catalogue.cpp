@@ -165,6 +165,8 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 110, "%s data set %s would replace %s data set %s, the TYPE=%s data the step analyses (%s); only OUTSTAT= may replace the moments of DATA= (TYPE CORR, COV, UCORR, UCOV or SYMATRIX)"},
     // 100/111: the second name, the data set, why it could not be removed.
     {kMsgHost, 111, "WARNING: The second name %s of the earlier file of output data set %s could not be removed (%s)."},
+    // 100/112: the output data sets of the step, separated by ", ".
+    {kMsgHost, 112, "NOTE: The output data sets of the step (%s) were put in place: the stop came while they were being renamed."},
 
     // BY-group synchronisation: name (8 characters) and label (length, text,
     // starting with its separating blank) of DATA=, then of the other data set.

@@ -191,6 +191,9 @@ constexpr int32_t kMsgHostLavaanOperator = 99;
 constexpr int32_t kMsgHostOutputReplacesMoments = 110;
 // WARNING: The second name %s of the earlier file of output data set %s could not be removed (%s).
 constexpr int32_t kMsgHostSecondNameLeft = 111;
+// NOTE: The output data sets of the step (%s) were put in place: the stop came while they were being
+// renamed.
+constexpr int32_t kMsgHostOutputsInPlaceAtStop = 112;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.

@@ -363,7 +363,6 @@ int run_program(const RunOptions& opts) {
         return kExitUnreadableProgram;
     }
 
-    install_stop_handlers();
     int highest = 0;
     bool stopped = false;
     {

@@ -1,6 +1,6 @@
 // The command's outputs when a run cannot end normally: a file-size limit,
-// a stop signal in the middle of a fit or while the output data sets are
-// written, an output that would replace the
+// a stop signal in the middle of a fit, while the output data sets are
+// written or before the log is opened, an output that would replace the
 // step's data or cannot replace its file, a listing whose reader went
 // away, an output path that cannot be opened, errors outside any step and
 // a step whose only fault is one ERROR line; and outputs named through
@@ -703,6 +703,37 @@ TEST_F(RunOutputs, EachOutputReachesTheDiskBeforeItsNameAndItsNameAfter) {
         EXPECT_NE(synced[after + 1].find("O_DIRECTORY"), std::string::npos)
             << target << ": the first flush after its rename was " << synced[after + 1];
     }
+}
+
+TEST_F(RunOutputs, AStopBeforeTheLogIsOpenedIsSaidInThisRunsLog) {
+    // The program comes through a named pipe, which the command reads
+    // before it opens its log.  A SIGTERM while it waited ended the run by
+    // the signal's default action, and the previous run's log stayed as if
+    // it were this run's.  The stop is now noted from the command's start:
+    // no step runs, and the new log says why.
+    prepare("early_stop", "", {"log.txt", "est1.csv"});
+    const std::string program = at("program.vx");
+    fs::remove(program);
+    ASSERT_EQ(::mkfifo(program.c_str(), 0600), 0);
+    const pid_t pid = start_velix(args({}));
+    ASSERT_GT(pid, 0);
+    int fd = -1;
+    // (A writer that does not wait is let in only once the reader is.)
+    for (int k = 0; fd < 0 && k < 1000; ++k)
+        if ((fd = ::open(program.c_str(), O_WRONLY | O_NONBLOCK)) < 0) ::usleep(10000);
+    ASSERT_GE(fd, 0) << "the command never opened its program";
+    ::kill(pid, SIGTERM);
+    const std::string text = kOneFactor;
+    EXPECT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+    const int status = wait_for(pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    expect_kept({"est1.csv"}, "a stop before the first step");
+    const auto errors = error_lines();
+    ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+    EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
+    EXPECT_EQ(read_text(at("log.txt")).find(kOld), std::string::npos) << "the previous run's log was left";
 }
 
 TEST_F(RunOutputs, AListingWhoseReaderWentAwayIsALostListing) {

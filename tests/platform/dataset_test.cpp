@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <cmath>
+#include <csignal>
 #include <limits>
 #include <cstring>
 #include <random>
@@ -27,6 +28,7 @@
 #include "platform/output_file.h"
 #include "tests/support/open_files.h"
 #include "platform/step_exit.h"
+#include "platform/stop_signals.h"
 
 namespace {
 
@@ -643,6 +645,27 @@ TEST_F(AllOrNone, AFileThatCannotBeFlushedToTheDiskTakesNoName) {
                          " (Input/output error).\n"),
               std::string::npos)
         << log();
+}
+
+// A stop that comes while the outputs are renamed into place lets every
+// one take its place (never a mix), and the log says so: the step's return
+// code, which says that it was stopped, otherwise means that it wrote
+// none.  In a child process: the stop cannot be taken back.
+TEST_F(AllOrNone, AStopWhileTheOutputsAreRenamedIsSaidToLeaveThemInPlace) {
+    EXPECT_EXIT(
+        {
+            velix::platform::install_stop_handlers();
+            double value = 6;
+            make_outputs(&value);
+            velix::platform::inject_signal_before_move(2, SIGTERM);  // once a is in place
+            const bool ok = velix::platform::dataset_commit_outputs(0);
+            const bool allNew = read("a") == "x\n6\n" && read("b") == "x\n6\n" && read("c") == "x\n6\n";
+            const bool said = log().find("NOTE: The output data sets of the step (a, b, c) were put in place: the stop "
+                                         "came while they were being renamed.\n") != std::string::npos;
+            std::_Exit(!ok || !allNew ? 1 : said ? 0 : 2);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << "not every output took its place (1), or the log did not say that they did (2)";
 }
 
 // An output data set whose name leads to one of the command's open files
