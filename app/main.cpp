@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/runner/runner.h"
+#include "platform/stop_signals.h"
 
 namespace {
 
@@ -19,6 +20,11 @@ void usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First of all: a stop signal that comes before the log is opened
+    // (while the program file is read, from a pipe say) is then noted and
+    // said in this run's log, rather than ending the run by its default
+    // action with the previous run's log left as if it were this one's.
+    velix::platform::install_stop_handlers();
     velix::platform::RunOptions opts;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];

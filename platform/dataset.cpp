@@ -422,14 +422,25 @@ std::FILE* open_for_reading(const std::string& path, bool* regular) {
     return nullptr;
 }
 
+// Removes the second name of the earlier file of output `data`, if it
+// still has one; the log names one that stays.
+void forget_earlier_file(const HostDataSet* data, OutputFile* file) {
+    std::string why;
+    if (!file->forget_old(&why))
+        write_log(format_message(kMsgHost, kMsgHostSecondNameLeft, file->kept_name().c_str(), data->name.c_str(),
+                                 why.c_str()));
+}
+
 // Puts the written output data sets of a step in place, all or none:
 //   give every earlier file a second name (none is replaced yet when one
 //     cannot be given one: the file cannot be replaced either);
 //   replace the files one by one;
-//   when one cannot be replaced, put back those replaced before it.
+//   when one cannot be replaced, put back those replaced before it;
+//   remove the second names.
 // Logs why a data set could not take its place and, where even putting
 // back fails, each data set whose file was left changed (the earlier one
-// then keeps its second name).  true when every file is in place.
+// then keeps its second name), and each second name that could not be
+// removed.  true when every file is in place.
 bool put_in_place(const std::vector<HostDataSet*>& ready, std::vector<OutputFile>* files) {
     std::string why;
     size_t kept = 0;
@@ -438,7 +449,7 @@ bool put_in_place(const std::vector<HostDataSet*>& ready, std::vector<OutputFile
     if (kept == ready.size())
         while (replaced < ready.size() && (*files)[replaced].replace(&why)) ++replaced;
     if (replaced == ready.size()) {
-        for (OutputFile& f : *files) f.forget_old();
+        for (size_t k = 0; k < ready.size(); ++k) forget_earlier_file(ready[k], &(*files)[k]);
         return true;
     }
     const HostDataSet* failed = ready[kept < ready.size() ? kept : replaced];
@@ -448,9 +459,10 @@ bool put_in_place(const std::vector<HostDataSet*>& ready, std::vector<OutputFile
         OutputFile& f = (*files)[k];
         f.discard();
         const char* name = ready[k]->name.c_str();
-        if (k >= kept || f.put_back(&why))
+        if (k >= kept || f.put_back(&why)) {
             write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, name));
-        else if (f.kept_name().empty())
+            forget_earlier_file(ready[k], &f);
+        } else if (f.kept_name().empty())
             write_log(format_message(kMsgHost, kMsgHostOutputNotRemoved, name, ready[k]->path.c_str(), why.c_str()));
         else
             write_log(format_message(kMsgHost, kMsgHostOutputNotPutBack, name, ready[k]->path.c_str(), why.c_str(),
@@ -472,22 +484,46 @@ bool same_file(const std::string& a, const std::string& b) {
     return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
 }
 
-// The data set of the step whose file an output at `path` must not take:
-// the raw data of DATA= (an output replaces its file: the data would be
-// lost; moments and estimates may be replaced by updated ones), or another
-// output (one of the two would overwrite the other).  null when none.
-const HostDataSet* same_file_taken(const std::string& path) {
+// The moments an OUTSTAT= data set writes, and so the only TYPEs of DATA=
+// that it may replace (updated moments of the same kind).
+constexpr const char* kOutstatTypes[] = {"SYMATRIX", "CORR", "COV", "UCORR", "UCOV"};
+
+bool is_one_of(const std::string& type, const auto& types) {
+    return std::any_of(std::begin(types), std::end(types), [&](const char* t) { return type == t; });
+}
+
+// The data set of the step whose file an output of `role` at `path` must
+// not take: DATA= (the data would be lost, or moments replaced by
+// something else), unless the output is OUTSTAT= and DATA= holds moments
+// of a kind it writes; or another output (one of the two would overwrite
+// the other).  Inputs of other roles may be replaced by updated ones
+// (estimates, a weight matrix).  null when none.
+const HostDataSet* same_file_taken(const std::string& path, const std::string& role) {
     for (const auto& other : step_sets().open) {
-        const bool raw = !other->output && other->role == kRoleData &&
-                         std::none_of(std::begin(kMomentDataTypes), std::end(kMomentDataTypes),
-                                      [&](const char* t) { return other->type == t; });
-        if ((other->output || raw) && same_file(other->path, path)) return other.get();
+        const bool data = !other->output && other->role == kRoleData &&
+                          !(role == "OUTSTAT=" && is_one_of(other->type, kOutstatTypes));
+        if ((other->output || data) && same_file(other->path, path)) return other.get();
     }
     return nullptr;
 }
 
 // The role as a message names it ("data set" alone outside a statement).
 const char* role_of(const std::string& role) { return role.empty() ? "Output" : role.c_str(); }
+
+// The error of an output of `role` named `name` that would replace `other`
+// (same_file_taken).
+std::string file_taken_error(const std::string& role, const std::string& name, const HostDataSet* other,
+                             const std::string& path) {
+    const char* role_name = role_of(role);
+    if (other->output)
+        return format_message(kMsgHost, kMsgHostOutputsShareFile, role_name, name.c_str(), role_of(other->role),
+                              other->name.c_str(), path.c_str());
+    if (!is_one_of(other->type, kMomentDataTypes))
+        return format_message(kMsgHost, kMsgHostOutputReplacesData, role_name, name.c_str(), role_of(other->role),
+                              other->name.c_str(), path.c_str());
+    return format_message(kMsgHost, kMsgHostOutputReplacesMoments, role_name, name.c_str(), role_of(other->role),
+                          other->name.c_str(), other->type.c_str(), path.c_str());
+}
 
 HostDataSet* adopt(std::unique_ptr<HostDataSet> data) {
     HostDataSet* raw = data.get();
@@ -557,11 +593,8 @@ HostDataSet* dataset_create_output(const std::string& name, bool quoted,
     }
     data->spilledRows.place_in(dir.empty() ? "." : dir.string());
     data->role = options.role;
-    if (const HostDataSet* other = same_file_taken(data->path)) {
-        const bool raw = !other->output;
-        *error = format_message(kMsgHost, raw ? kMsgHostOutputReplacesData : kMsgHostOutputsShareFile,
-                                role_of(data->role), name.c_str(), role_of(other->role), other->name.c_str(),
-                                data->path.c_str());
+    if (const HostDataSet* other = same_file_taken(data->path, data->role)) {
+        *error = file_taken_error(data->role, name, other, data->path);
         return nullptr;
     }
     data->type = upper(options.type);
@@ -637,9 +670,10 @@ bool dataset_commit_outputs(int returnCode) {
     bool ok = true;
     for (size_t k = 0; k < ready.size(); ++k) {
         HostDataSet* d = ready[k];
-        // The rename would put a file in place of a folder or a device.
-        std::error_code ec;
-        if (std::filesystem::exists(d->path, ec) && !std::filesystem::is_regular_file(d->path, ec)) {
+        // The rename would put a file in place of a folder or a device;
+        // what is written in place (standard output) could not be taken
+        // back when another output fails.
+        if (output_place(d->path).kind != OutputPlace::kFile) {
             write_log(format_message(kMsgHost, kMsgHostOutputNotAFile, d->name.c_str(), d->path.c_str()));
             ok = false;
         } else if (!write_file(d, &files[k], std::to_string(k))) {
@@ -650,7 +684,17 @@ bool dataset_commit_outputs(int returnCode) {
     // that comes during them waits until all are in place: never a mix
     // (only a kill, which cannot wait, may leave one, each file whole).
     if (stop_signal() != 0) ok = false;
-    if (ok) return put_in_place(ready, &files);
+    if (ok && put_in_place(ready, &files)) {
+        // The step's return code will say that it was stopped, which
+        // otherwise means that it wrote none of its outputs.
+        if (stop_signal() != 0 && !ready.empty()) {
+            std::string names;
+            for (const HostDataSet* d : ready) names += (names.empty() ? "" : ", ") + d->name;
+            write_log(format_message(kMsgHost, kMsgHostOutputsInPlaceAtStop, names.c_str()));
+        }
+        return true;
+    }
+    if (ok) return false;
     for (size_t k = 0; k < ready.size(); ++k) {
         files[k].discard();
         write_log(format_message(kMsgHost, kMsgHostOutputNotWritten, ready[k]->name.c_str()));

@@ -18,7 +18,8 @@ const MessageRow kMessageCatalogue[] = {
     // 20-39 the step runner, 40-59 data sets and their observations, 60-79
     // the moments of a data set (and, from 72, more of the data sets and
     // their variables), 80-99 the statement parser and the
-    // compiler of programming statements.  The callers format them with
+    // compiler of programming statements, 110-119 more of the output data
+    // sets.  The callers format them with
     // format_message and log them as plain lines, without their number: the
     // output document records them as it records any line of the log.
     // 100/1: the group and number of the missing message.
@@ -160,6 +161,12 @@ const MessageRow kMessageCatalogue[] = {
     {kMsgHost, 95, "expected a data-set name (found \"%s\"): a file is named by its path in quotes (%s=\"%s\")"},
     // 100/99: the operator as written.
     {kMsgHost, 99, "a model is written as a LINEQS, RAM, COSAN or FACTOR statement, not with lavaan's operator \"%s\""},
+    // 100/110: as 58, with the TYPE of DATA= before its file.
+    {kMsgHost, 110, "%s data set %s would replace %s data set %s, the TYPE=%s data the step analyses (%s); only OUTSTAT= may replace the moments of DATA= (TYPE CORR, COV, UCORR, UCOV or SYMATRIX)"},
+    // 100/111: the second name, the data set, why it could not be removed.
+    {kMsgHost, 111, "WARNING: The second name %s of the earlier file of output data set %s could not be removed (%s)."},
+    // 100/112: the output data sets of the step, separated by ", ".
+    {kMsgHost, 112, "NOTE: The output data sets of the step (%s) were put in place: the stop came while they were being renamed."},
 
     // BY-group synchronisation: name (8 characters) and label (length, text,
     // starting with its separating blank) of DATA=, then of the other data set.

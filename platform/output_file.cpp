@@ -2,7 +2,10 @@
 // complete (see output_file.h).
 #include "platform/output_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -51,40 +54,119 @@ bool link_unnamed(int fd, const std::string& path) {
     return link_replacing(descriptor_path(fd), path, AT_SYMLINK_FOLLOW);
 }
 
-struct MoveInjection {
+struct Injection {
+    bool sync;   // counts flushes to the disk, else moves
     int nth;
-    int error;
+    int error;   // errno of the failure, 0 for none
+    int signal;  // raised before the move, 0 for none
     int seen;
 };
 
-std::vector<MoveInjection>& move_injections() {
-    static std::vector<MoveInjection> all;
+std::vector<Injection>& injections() {
+    static std::vector<Injection> all;
     return all;
 }
 
-// The errno of an injected failure of this move, 0 when none fires.
-int injected_move_failure() {
+// The errno of an injected failure of this move (sync false) or flush
+// (sync true), 0 when none fires; raises an injected signal first.
+int injected_failure(bool sync) {
     int injected = 0;
-    for (MoveInjection& inj : move_injections()) {
-        if (inj.seen >= inj.nth) continue;
-        if (++inj.seen == inj.nth && injected == 0) injected = inj.error;
+    for (Injection& inj : injections()) {
+        if (inj.sync != sync || inj.seen >= inj.nth || ++inj.seen < inj.nth) continue;
+        if (inj.signal != 0) std::raise(inj.signal);
+        if (injected == 0) injected = inj.error;
     }
     return injected;
 }
 
-// Renames `from` to `to`; 0, or the errno of the failure.
+// Flushes the folder `folder` to the disk, so that the names just made or
+// changed in it stay after a power loss.  A failure is not reported: the
+// rename it follows is done and cannot be taken back.
+void sync_folder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Renames `from` to `to` and flushes the folder; 0, or the errno of the
+// failure.
 int rename_file(const std::string& from, const std::string& to) {
-    if (const int injected = injected_move_failure(); injected != 0) return injected;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : (errno != 0 ? errno : EIO);
+    if (const int injected = injected_failure(false); injected != 0) return injected;
+    if (::rename(from.c_str(), to.c_str()) != 0) return errno != 0 ? errno : EIO;
+    sync_folder(folder_of(to));
+    return 0;
 }
 
 // Removes the file `path`; 0, or the errno of the failure.
 int remove_file(const std::string& path) {
-    if (const int injected = injected_move_failure(); injected != 0) return injected;
+    if (const int injected = injected_failure(false); injected != 0) return injected;
     return ::unlink(path.c_str()) == 0 ? 0 : (errno != 0 ? errno : EIO);
 }
 
+// The folder `folder` made absolute with its links resolved; "" when it
+// cannot be (it does not exist, it cannot be searched).
+std::string real_folder(const std::string& folder) {
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (real == nullptr) return "";
+    std::string out = real;
+    std::free(real);
+    return out;
+}
+
+// The target of the symbolic link `path`; "" when it cannot be read.
+std::string link_target(const std::string& path) {
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(path, ec);
+    return ec ? "" : target.string();
+}
+
+// Whether the resolved folder `folder` is a process's table of open files
+// (/proc/<pid>/fd, /proc/<pid>/task/<tid>/fd), whose entries lead to the
+// files it has open; *pid is then the process's number as written there.
+bool descriptor_table(const std::string& folder, std::string* pid) {
+    constexpr size_t kProc = 6;  // "/proc/"
+    if (folder.rfind("/proc/", 0) != 0 || folder.size() < kProc + 4 || folder.compare(folder.size() - 3, 3, "/fd") != 0)
+        return false;
+    *pid = folder.substr(kProc, folder.find('/', kProc) - kProc);
+    return true;
+}
+
+bool all_digits(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 }  // namespace
+
+OutputPlace output_place(const std::string& target) {
+    // The system's own limit on a chain of links (ELOOP): a longer chain
+    // or a loop is opened as it is, and the open says why it fails.
+    constexpr int kMostLinks = 40;
+    std::string path = target;
+    for (int link = 0; link < kMostLinks; ++link) {
+        const std::string name = fs::path(path).filename().string();
+        if (name.empty() || name == "." || name == "..") return {OutputPlace::kInPlace, path};
+        const std::string folder = real_folder(folder_of(path));
+        // A folder that is not there: the scratch file's open says so.
+        if (folder.empty()) return {OutputPlace::kFile, path};
+        const std::string file = (folder == "/" ? "" : folder) + "/" + name;
+        if (std::string pid; descriptor_table(folder, &pid)) {
+            // Its entries are links that no name can follow to the file
+            // (a pipe has none, and a deleted file's is gone): the file is
+            // reached through the descriptor, the command's own directly.
+            if (pid == std::to_string(::getpid()) && all_digits(name) && name.size() < 10)
+                return {OutputPlace::kDescriptor, file, std::stoi(name)};
+            return {OutputPlace::kInPlace, file};
+        }
+        struct stat st;
+        if (::lstat(file.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return {OutputPlace::kFile, file};
+        if (!S_ISLNK(st.st_mode)) return {OutputPlace::kInPlace, file};
+        const std::string next = link_target(file);
+        if (next.empty()) return {OutputPlace::kInPlace, file};
+        path = next[0] == '/' ? next : folder + "/" + next;
+    }
+    return {OutputPlace::kInPlace, target};
+}
 
 std::string scratch_path_beside(const std::string& path, const std::string& tag) {
     const fs::path dir = fs::path(path).parent_path();
@@ -95,6 +177,13 @@ std::string scratch_path_beside(const std::string& path, const std::string& tag)
 bool ReasonFileBuf::open(const std::string& path) {
     close();
     return start(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+}
+
+bool ReasonFileBuf::open_in_place(const std::string& target) {
+    const OutputPlace place = output_place(target);
+    if (place.kind != OutputPlace::kDescriptor) return open(place.path);
+    close();
+    return start(::fcntl(place.descriptor, F_DUPFD_CLOEXEC, 0));
 }
 
 bool ReasonFileBuf::open_unnamed(const std::string& folder) {
@@ -157,6 +246,16 @@ std::streamsize ReasonFileBuf::xsputn(const char_type* s, std::streamsize n) {
 
 int ReasonFileBuf::sync() { return fd_ >= 0 && drain() ? 0 : -1; }
 
+bool ReasonFileBuf::sync_to_disk() {
+    if (fd_ < 0 || !drain()) return false;
+    int e = injected_failure(true);
+    // EINVAL and EROFS: a file that cannot be flushed (a pipe put where
+    // the scratch file was to be) holds nothing a disk could lose.
+    if (e == 0 && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) e = errno != 0 ? errno : EIO;
+    if (e != 0 && failure == 0) failure = e;
+    return failure == 0;
+}
+
 bool ReasonFileBuf::close() {
     if (fd_ < 0) return failure == 0;
     drain();
@@ -173,20 +272,21 @@ bool OutputFile::open(const std::string& target, const std::string& tag, std::st
     target_ = target;
     tag_ = tag;
     out_.clear();
-    std::error_code ec;
     errno = 0;
-    if (fs::exists(target, ec) && !fs::is_regular_file(target, ec)) {
-        if (buf_.open(target)) {
+    const OutputPlace place = output_place(target);
+    place_ = place.path;
+    if (place.kind != OutputPlace::kFile) {
+        if (buf_.open_in_place(target)) {
             inPlace_ = true;
             return true;
         }
-    } else if (buf_.open_unnamed(folder_of(target)) && ::access(descriptor_path(buf_.fd()).c_str(), F_OK) == 0) {
+    } else if (buf_.open_unnamed(folder_of(place_)) && ::access(descriptor_path(buf_.fd()).c_str(), F_OK) == 0) {
         // Unnamed only when it can be given a name at the end.
         unnamed_ = true;
         return true;
     } else {
         buf_.close();
-        scratch_ = scratch_path_beside(target, tag);
+        scratch_ = scratch_path_beside(place_, tag);
         if (buf_.open(scratch_)) return true;
         scratch_.clear();
     }
@@ -200,7 +300,7 @@ bool OutputFile::writable() {
     return out_.good() && buf_.failure == 0;
 }
 
-std::string OutputFile::folder() const { return inPlace_ || target_.empty() ? "" : folder_of(target_); }
+std::string OutputFile::folder() const { return inPlace_ || place_.empty() ? "" : folder_of(place_); }
 
 std::string OutputFile::failure() const {
     const char* reason = std::strerror(buf_.failure != 0 ? buf_.failure : EIO);
@@ -209,8 +309,10 @@ std::string OutputFile::failure() const {
 }
 
 bool OutputFile::complete(std::string* error) {
-    // The unnamed file stays open: closing it would delete it.
-    const bool written = writable() && (unnamed_ || buf_.close());
+    // What is written in place is not the file's whole content until the
+    // run ends (a terminal, a pipe cannot be flushed to a disk).  The
+    // unnamed file stays open: closing it would delete it.
+    const bool written = writable() && (inPlace_ || buf_.sync_to_disk()) && (unnamed_ || buf_.close());
     if (!written) {
         *error = failure();
         discard();
@@ -220,7 +322,7 @@ bool OutputFile::complete(std::string* error) {
 
 bool OutputFile::replace(std::string* error) {
     if (unnamed_) {
-        scratch_ = scratch_path_beside(target_, tag_);
+        scratch_ = scratch_path_beside(place_, tag_);
         if (!link_unnamed(buf_.fd(), scratch_)) {
             scratch_.clear();
             *error = std::strerror(errno != 0 ? errno : EIO);
@@ -231,7 +333,7 @@ bool OutputFile::replace(std::string* error) {
         buf_.close();
     }
     if (!scratch_.empty()) {
-        if (const int e = rename_file(scratch_, target_); e != 0) {
+        if (const int e = rename_file(scratch_, place_); e != 0) {
             *error = std::strerror(e);
             discard();
             return false;
@@ -251,16 +353,33 @@ bool OutputFile::commit(std::string* error) {
     return false;
 }
 
+namespace {
+
+// Whether a name of the file `st` in the folder of `path` might be refused
+// removal: in a sticky folder (/tmp) only the owner of the file or of the
+// folder, or a privileged process, may remove one.
+bool removal_may_be_refused(const std::string& path, const struct stat& st) {
+    struct stat folder;
+    if (::stat(folder_of(path).c_str(), &folder) != 0) return true;
+    const uid_t me = ::geteuid();
+    return (folder.st_mode & S_ISVTX) != 0 && st.st_uid != me && folder.st_uid != me;
+}
+
+}  // namespace
+
 bool OutputFile::keep_old(std::string* error) {
     struct stat st;
-    // A symbolic link is kept as the link it is: the rename replaces it.
-    if (inPlace_ || ::lstat(target_.c_str(), &st) != 0) return true;
-    old_ = scratch_path_beside(target_, tag_ + "-old");
+    if (inPlace_ || ::lstat(place_.c_str(), &st) != 0) return true;
+    old_ = scratch_path_beside(place_, tag_ + "-old");
     hadTarget_ = true;
-    if (link_replacing(target_, old_, 0)) return true;
+    // A second link that could not be removed would stay for good, a hard
+    // link to another user's file that only its owner can remove: such a
+    // file is moved aside, which asks that permission before anything is
+    // made (and whose name can then be moved back).
+    if (!removal_may_be_refused(place_, st) && link_replacing(place_, old_, 0)) return true;
     // No second link (a file system without hard links, another user's
     // file): the file itself steps aside until the new one is in place.
-    if (const int e = rename_file(target_, old_); e != 0) {
+    if (const int e = rename_file(place_, old_); e != 0) {
         *error = std::strerror(e);
         old_.clear();
         hadTarget_ = false;
@@ -271,34 +390,44 @@ bool OutputFile::keep_old(std::string* error) {
 }
 
 bool OutputFile::put_back(std::string* error) {
+    const bool renameBack = hadTarget_ && (replaced_ || oldMoved_);
     int e = 0;
-    if (hadTarget_ && (replaced_ || oldMoved_))
-        e = rename_file(old_, target_);
+    if (renameBack)
+        e = rename_file(old_, place_);
     else if (!hadTarget_ && replaced_)
-        e = remove_file(target_);
+        e = remove_file(place_);
     if (e != 0) {
         *error = std::strerror(e);
         return false;
     }
-    // A second link of a file that stayed in place goes; a name that was
-    // renamed back is gone already.
-    if (hadTarget_ && !replaced_ && !oldMoved_) ::unlink(old_.c_str());
-    old_.clear();
+    // A second name that was renamed back is gone; a second link of a file
+    // that stayed in place is left to forget_old.
+    if (renameBack) old_.clear();
     hadTarget_ = oldMoved_ = replaced_ = false;
     return true;
 }
 
-void OutputFile::forget_old() {
-    if (!old_.empty()) ::unlink(old_.c_str());
+bool OutputFile::forget_old(std::string* error) {
+    if (!old_.empty()) {
+        if (const int e = remove_file(old_); e != 0) {
+            *error = std::strerror(e);
+            return false;
+        }
+    }
     old_.clear();
     hadTarget_ = oldMoved_ = false;
+    return true;
 }
 
-void inject_move_failure(int nthCall, int error) {
-    move_injections().push_back(MoveInjection{nthCall, error, 0});
+void inject_move_failure(int nthCall, int error) { injections().push_back(Injection{false, nthCall, error, 0, 0}); }
+
+void inject_signal_before_move(int nthCall, int signal) {
+    injections().push_back(Injection{false, nthCall, 0, signal, 0});
 }
 
-void clear_injected_move_failures() { move_injections().clear(); }
+void inject_sync_failure(int nthCall, int error) { injections().push_back(Injection{true, nthCall, error, 0, 0}); }
+
+void clear_injected_move_failures() { injections().clear(); }
 
 void OutputFile::discard() {
     buf_.close();

@@ -7,8 +7,15 @@
 // allows it, so that a process that is killed leaves nothing behind; it
 // gets a name (".velix-<pid>-<tag>.tmp") only for the moment of the
 // rename.  Elsewhere it has that name from the start.  A target that exists
-// and is not a regular file (a device such as /dev/stdout, a pipe) cannot
-// be replaced and is written in place.
+// and is not a regular file (a device, a pipe) cannot be replaced and is
+// written in place; so is one of the command's own open files named by a
+// path such as /dev/stdout, /dev/fd/N or /proc/self/fd/N (written through
+// that descriptor, where a shell's `>` or `>>` put it).  A symbolic link is
+// never replaced: the file it names is, and the link stays.
+//
+// Each file is flushed to the disk (fsync) before it takes its name, and
+// its folder after, so that a power loss cannot leave a name on a file
+// whose contents never reached the disk.
 //
 // Several files that must change together (the output data sets of a step)
 // keep their earlier files first (keep_old: a second name for each, made
@@ -22,6 +29,21 @@
 #include <string>
 
 namespace velix::platform {
+
+// Where an output named `target` goes: a chain of symbolic links is
+// followed to its end, so that the file a link names is replaced and the
+// link stays.
+struct OutputPlace {
+    enum Kind {
+        kFile,        // a regular file, or none yet: replaced by a scratch file renamed over `path`
+        kInPlace,     // a file that is not a regular file (a device, a pipe, a folder): opened at `path`
+        kDescriptor,  // one of the command's open files (/dev/stdout, /dev/fd/N, /proc/self/fd/N)
+    };
+    Kind kind = kFile;
+    std::string path;     // the file the chain of links ends at
+    int descriptor = -1;  // kDescriptor: the command's descriptor, whatever file it has open
+};
+OutputPlace output_place(const std::string& target);
 
 // The name of the scratch file beside `path` for the output `tag` of this
 // process (".velix-<pid>-<tag>.tmp"), so that moving it into place is a
@@ -44,11 +66,19 @@ public:
 
     // Opens `path` for writing, emptied; false with errno set.
     bool open(const std::string& path);
+    // Opens `target` to be written where it is (output_place): one of the
+    // command's open files through a copy of its descriptor (written where
+    // its offset is, appended where it appends), any other file emptied;
+    // false with errno set.
+    bool open_in_place(const std::string& target);
     // Opens an unnamed file in `folder`; false (errno set) where its file
     // system cannot make one.
     bool open_unnamed(const std::string& folder);
     bool is_open() const { return fd_ >= 0; }
     int fd() const { return fd_; }
+    // Writes out what is buffered and flushes the file to the disk
+    // (fsync); false, with the reason kept, when either failed.
+    bool sync_to_disk();
     // Writes out what is buffered and closes the file; false when a write
     // or the close failed.
     bool close();
@@ -88,9 +118,9 @@ public:
     bool writable();
     // Why the file could not be written ("File too large").
     std::string failure() const;
-    // Makes sure everything written has reached the file; false with the
-    // reason in *error when it was not written whole (the scratch file is
-    // then removed and the target stays as it was).
+    // Makes sure everything written has reached the file and the disk;
+    // false with the reason in *error when it was not written whole (the
+    // scratch file is then removed and the target stays as it was).
     bool complete(std::string* error);
     // Moves the completed file into place; false with the reason in *error
     // ("Permission denied") when it cannot replace the target (which then
@@ -105,17 +135,21 @@ public:
     // allows one, else by moving it there.  false with the reason in *error
     // when neither can be done: the target then cannot be replaced either
     // (an immutable file, another user's file in a sticky folder), and
-    // nothing was changed.
+    // nothing was changed.  Where a second name might be made but not
+    // removed (a sticky folder, another user's file) the file is moved
+    // there instead, which asks the same permission as its removal first.
     bool keep_old(std::string* error);
     // After a replace: puts the earlier file kept by keep_old back in place
     // (removes the new file where there was none).  false with the reason
     // in *error when it cannot; the earlier file then keeps its second name
-    // (kept_name()).
+    // (kept_name()).  A second name that a link made stays until forget_old.
     bool put_back(std::string* error);
-    // The second name of the earlier file; "" when none was given.
+    // The second name of the earlier file; "" when none is left.
     const std::string& kept_name() const { return old_; }
-    // Removes the second name of the earlier file (once the new file stays).
-    void forget_old();
+    // Removes the second name of the earlier file (once the new file stays,
+    // or the earlier one was put back); false with the reason in *error
+    // when it cannot be removed and stays (kept_name()).
+    bool forget_old(std::string* error);
     // Closes and removes the scratch file: the target stays as it was.
     void discard();
 
@@ -123,6 +157,7 @@ private:
     ReasonFileBuf buf_;
     std::ostream out_{&buf_};
     std::string target_;
+    std::string place_;  // the file the target names, at the end of its links (output_place)
     std::string tag_;
     std::string scratch_;   // the name of the scratch file; "" while it has none
     bool unnamed_ = false;  // an unnamed scratch file is open
@@ -133,11 +168,15 @@ private:
     bool replaced_ = false;   // the new file took the target's place
 };
 
-// Test hook: makes the nthCall-th move (1-based, counted from now) that an
-// output file makes (a rename into place, aside or back, or the removal of
-// a new file where there was none) fail with errno `error` before it is
-// tried.  Several may be pending.
+// Test hooks: make the nthCall-th move (1-based, counted from now) that an
+// output file makes (a rename into place, aside or back, the removal of a
+// new file where there was none or of a second name) fail with errno
+// `error` before it is tried, or raise `signal` before it is made; make
+// the nthCall-th flush of an output file to the disk fail with `error`.
+// Several may be pending.
 void inject_move_failure(int nthCall, int error);
+void inject_signal_before_move(int nthCall, int signal);
+void inject_sync_failure(int nthCall, int error);
 void clear_injected_move_failures();
 
 }  // namespace velix::platform

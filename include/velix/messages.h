@@ -186,6 +186,14 @@ constexpr int32_t kMsgHostDataSetFileName = 94;
 constexpr int32_t kMsgHostDataSetUnquotedPath = 95;
 // a model is written as a LINEQS, RAM, COSAN or FACTOR statement, not with lavaan's operator "%s"
 constexpr int32_t kMsgHostLavaanOperator = 99;
+// %s data set %s would replace %s data set %s, the TYPE=%s data the step analyses (%s); only OUTSTAT=
+// may replace the moments of DATA= (TYPE CORR, COV, UCORR, UCOV or SYMATRIX)
+constexpr int32_t kMsgHostOutputReplacesMoments = 110;
+// WARNING: The second name %s of the earlier file of output data set %s could not be removed (%s).
+constexpr int32_t kMsgHostSecondNameLeft = 111;
+// NOTE: The output data sets of the step (%s) were put in place: the stop came while they were being
+// renamed.
+constexpr int32_t kMsgHostOutputsInPlaceAtStop = 112;
 
 // ---- BY-group synchronisation of two data sets (kMsgSync) ----
 // WARNING: The BY groups of data set %.8s%.*s do not match those of data set %.8s%.*s.

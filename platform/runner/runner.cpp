@@ -319,7 +319,7 @@ struct CommandFiles {
         std::string error;
         if (!opts.logPath.empty()) {
             errno = 0;
-            if (!logBuf.open(opts.logPath))
+            if (!logBuf.open_in_place(opts.logPath))
                 return cannot_open("log", opts.logPath, std::strerror(errno != 0 ? errno : EIO));
             s.log = &log;
             run_state.logFile = &logBuf;
@@ -363,7 +363,6 @@ int run_program(const RunOptions& opts) {
         return kExitUnreadableProgram;
     }
 
-    install_stop_handlers();
     int highest = 0;
     bool stopped = false;
     {

@@ -30,7 +30,9 @@ constexpr int kExitUnreadableProgram = 3;
 // return code (exit_status_for; a log, listing or JSON file that cannot be
 // opened gives 2 before any step runs), or kExitUnreadableProgram.  A run
 // stopped by SIGINT, SIGTERM or SIGHUP ends the process by that signal once
-// its files are in order, and does not return.
+// its files are in order, and does not return.  The caller installs the
+// stop handlers first (install_stop_handlers), before anything that a
+// stop should not end unannounced.
 int run_program(const RunOptions& options);
 
 // Runs program text (for tests); returns the highest step return code and

@@ -70,8 +70,10 @@ RunResult run_velix(const std::string& program, const std::vector<std::string>& 
     return r;
 }
 
-int run_velix_args(const std::vector<std::string>& args) {
-    std::string cmd = quote(VELIX_EXE);
+int run_velix_args(const std::vector<std::string>& args, const std::vector<std::string>& wrapper) {
+    std::string cmd;
+    for (const auto& w : wrapper) cmd += quote(w) + " ";
+    cmd += quote(VELIX_EXE);
     for (const auto& a : args) cmd += " " + quote(a);
     cmd += " >/dev/null 2>&1";
     int status = std::system(cmd.c_str());

@@ -43,9 +43,10 @@ std::string data_path(const std::string& file);
 RunResult run_velix(const std::string& program, const std::vector<std::string>& dataFiles,
                     const std::vector<std::string>& extraArgs = {});
 
-// Runs velix with exactly these arguments (no program of the harness);
-// returns the exit status.
-int run_velix_args(const std::vector<std::string>& args);
+// Runs velix with exactly these arguments (no program of the harness),
+// under the command `wrapper` when one is given (a tracer); returns the
+// exit status.
+int run_velix_args(const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {});
 
 // What a child process started by start_velix meets besides its arguments.
 struct ChildSetup {

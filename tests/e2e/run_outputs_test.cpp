@@ -1,9 +1,10 @@
 // The command's outputs when a run cannot end normally: a file-size limit,
-// a stop signal in the middle of a fit or while the output data sets are
-// written, an output that would replace the raw data or cannot replace its
-// file, a listing whose reader went away, an output path that cannot be
-// opened, errors outside any step and a step whose only fault is one ERROR
-// line.  Earlier files must stay
+// a stop signal in the middle of a fit, while the output data sets are
+// written or before the log is opened, an output that would replace the
+// step's data or cannot replace its file, a listing whose reader went
+// away, an output path that cannot be opened, errors outside any step and
+// a step whose only fault is one ERROR line; and outputs named through
+// symbolic links.  Earlier files must stay
 // byte for byte as they were, no scratch file may be left, the log must
 // say what happened in one ERROR line, and the exit status must be the
 // documented one (and agree with the run's return code in the JSON
@@ -12,11 +13,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -532,38 +535,42 @@ TEST_F(RunOutputs, AStopSignalWhileTheOutputsAreWrittenKeepsTheOldOnes) {
     EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
 }
 
-TEST_F(RunOutputs, AnOutputThatWouldReplaceTheRawDataIsAnErrorBeforeAnythingIsWritten) {
-    // OUTSTAT= naming DATA= replaced the raw data with the moments, exit
-    // status 0 and no message.  However the program names the file (a
-    // path in quotes, a symbolic link), no output is written and the log
-    // names both roles.  Estimates replaced by updated ones stay allowed.
+TEST_F(RunOutputs, AnOutputThatWouldReplaceTheDataIsAnErrorBeforeAnythingIsWritten) {
+    // OUTSTAT= naming DATA= replaced the raw data with the moments, and
+    // OUTEST= naming a DATA= of TYPE=COV replaced the user's matrix with
+    // the estimates, exit status 0 and no message.  However the program
+    // names the file (a path in quotes, a symbolic link), no output is
+    // written and the log names both roles.  Estimates replaced by updated
+    // ones stay allowed.
     struct Case {
+        const char* data;
         const char* options;
-        const char* role;
+        const char* error;  // how the ERROR line begins after "ERROR: "
     };
     const Case cases[] = {
-        {"outstat=hs", "OUTSTAT= data set hs"},
-        {"outest=\"DIR/hs.csv\"", "OUTEST= data set DIR/hs.csv"},
-        {"outram=link outstat=stat4", "OUTRAM= data set link"},
+        {"hs", "outstat=hs", "OUTSTAT= data set hs would replace DATA= data set hs, the raw data of the step ("},
+        {"hs", "outest=\"DIR/hs.csv\"", "OUTEST= data set DIR/hs.csv would replace DATA= data set hs, the raw data of the step ("},
+        {"hs", "outram=link outstat=stat4", "OUTRAM= data set link would replace DATA= data set hs, the raw data of the step ("},
+        {"attitude", "outest=attitude", "OUTEST= data set attitude would replace DATA= data set attitude, the TYPE=COV data the step analyses ("},
     };
     for (const Case& c : cases) {
-        std::string options = c.options, role = c.role;
-        prepare("raw", "", {"stat4.csv"});
+        std::string options = c.options, error = c.error;
+        prepare("data", "", {"stat4.csv"});
+        const std::string data = std::string(c.data) + ".csv";
+        fs::copy_file(velix::test::data_path(data), at(data), fs::copy_options::overwrite_existing);
         fs::create_symlink(at("hs.csv"), at("link.csv"));
-        for (std::string* text : {&options, &role})
+        for (std::string* text : {&options, &error})
             if (const size_t d = text->find("DIR"); d != std::string::npos) text->replace(d, 3, dir_);
-        std::ofstream(at("program.vx")) << "proc velix data=hs covariance " << options << ";\nfactor n=1;\nrun;\n";
-        const std::string raw = read_text(velix::test::data_path("hs.csv"));
+        std::ofstream(at("program.vx")) << "proc velix data=" << c.data << " covariance " << options
+                                        << ";\nfactor n=1;\nrun;\n";
         const int status = wait_for(start_velix(args({})));
         ASSERT_TRUE(WIFEXITED(status)) << options;
         EXPECT_EQ(WEXITSTATUS(status), 2) << options;
-        EXPECT_EQ(read_text(at("hs.csv")), raw) << options;
+        EXPECT_EQ(read_text(at(data)), read_text(velix::test::data_path(data))) << options;
         expect_kept({"stat4.csv"}, options);
         const auto errors = error_lines();
         ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
-        EXPECT_EQ(errors[0].rfind("ERROR: " + role + " would replace DATA= data set hs, the raw data of the step (", 0),
-                  0u)
-            << errors[0];
+        EXPECT_EQ(errors[0].rfind("ERROR: " + error, 0), 0u) << errors[0];
     }
     prepare("estimates", std::string(kOneFactor) + "proc velix data=hs method=ml inest=est1 outest=est1;\n" +
                              "   lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n" +
@@ -578,25 +585,155 @@ TEST_F(RunOutputs, AnOutputThatCannotReplaceItsFileLeavesEveryEarlierOne) {
     // folder, which this run may not replace: the first used to be new by
     // then.  Now no output is replaced, and the log says which could not
     // be and that none was written.  (Only root can give a file away.)
+    // A file that others may write (0666) may also be given a second
+    // name, which then stayed beside it, another hard link to the user's
+    // file that only its owner could remove.
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
     std::string program = read_text(velix::test::data_path("hs_cfa_ml.vx"));
     program.replace(program.find("covariance;"), 11, "covariance outstat=ost outram=oram outest=oest;");
     const std::vector<std::string> outputs{"ost.csv", "oram.csv", "oest.csv"};
-    prepare("sticky", program, outputs);
-    constexpr uid_t kNobody = 65534;
-    ASSERT_EQ(::chown(at("oram.csv").c_str(), kNobody, kNobody), 0);
-    ASSERT_EQ(::chown(dir_.c_str(), kNobody, kNobody), 0);
-    fs::permissions(dir_, fs::perms::all | fs::perms::sticky_bit);
-    const int status = wait_for(start_velix(args({}), {.obeyPermissions = true}));
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 2);
-    expect_kept(outputs, "an output that could not replace its file");
+    for (const mode_t mode : {0644, 0666}) {
+        prepare("sticky", program, outputs);
+        constexpr uid_t kNobody = 65534;
+        ASSERT_EQ(::chown(at("oram.csv").c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chmod(at("oram.csv").c_str(), mode), 0);
+        ASSERT_EQ(::chown(dir_.c_str(), kNobody, kNobody), 0);
+        fs::permissions(dir_, fs::perms::all | fs::perms::sticky_bit);
+        const int status = wait_for(start_velix(args({}), {.obeyPermissions = true}));
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 2);
+        expect_kept(outputs, "an output that could not replace its file");
+        const auto errors = error_lines();
+        ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
+        EXPECT_EQ(errors[0], "ERROR: Output data set oram cannot replace " + at("oram.csv") + ": Operation not permitted.");
+        const std::string log = read_text(at("log.txt"));
+        for (const std::string name : {"ost", "oram", "oest"})
+            EXPECT_NE(log.find("NOTE: Output data set " + name + " was not written."), std::string::npos) << log;
+    }
+}
+
+// Everything a file descriptor `fd` gives until its end.
+std::string read_all(int fd) {
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+    return text;
+}
+
+TEST_F(RunOutputs, AnOutputNamedThroughALinkLandsWhereTheLinkLeads) {
+    // `velix --listing /dev/stdout prog.vx > out.lst` left out.lst empty:
+    // standard output led to a regular file, so the listing went to a
+    // scratch file renamed over the name itself (as root, the system's
+    // /dev/stdout was replaced).  An OUTEST= file that was a link to a file
+    // in another folder was replaced by a regular file, the file it named
+    // left old.  Links in the test's folder stand for /dev/stdout: to the
+    // child's standard output (a file it appends to, as after `>>`) and
+    // standard error (a pipe).  Each link stays, and each output reaches the
+    // file the link leads to.
+    prepare("links", kOneFactor, {"out.lst"});
+    fs::create_directory(at("shared"));
+    std::ofstream(at("shared/est1.csv")) << kOld;
+    fs::create_symlink("shared/est1.csv", at("est1.csv"));
+    fs::create_symlink("/proc/self/fd/1", at("listing"));
+    fs::create_symlink("/proc/self/fd/2", at("json"));
+    const int out = ::open(at("out.lst").c_str(), O_WRONLY | O_APPEND);
+    int err[2];
+    ASSERT_GE(out, 0);
+    ASSERT_EQ(::pipe(err), 0);
+    const pid_t pid = start_velix(args({"--listing", at("listing"), "--json", at("json")}),
+                                  {.stdoutFd = out, .stderrFd = err[1]});
+    ::close(out);
+    ::close(err[1]);
+    const std::string json = read_all(err[0]);
+    ::close(err[0]);
+    const int status = wait_for(pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << read_text(at("log.txt"));
+    for (const char* link : {"listing", "json", "est1.csv"}) EXPECT_TRUE(fs::is_symlink(at(link))) << link;
+    const std::string listing = read_text(at("out.lst"));
+    EXPECT_EQ(listing.rfind(kOld, 0), 0u) << "the listing did not follow what standard output held";
+    EXPECT_NE(listing.find("Optimization Results"), std::string::npos) << listing.substr(0, 300);
+    EXPECT_EQ(velix::test::JsonValue::parse(json)["returnCode"].number(), 0) << json.substr(0, 300);
+    EXPECT_EQ(read_text(at("shared/est1.csv")).rfind("# TYPE=EST\n", 0), 0u);
+    expect_kept({}, "outputs named through links");
+}
+
+TEST_F(RunOutputs, EachOutputReachesTheDiskBeforeItsNameAndItsNameAfter) {
+    // No output was flushed to the disk before its rename: a power loss
+    // could leave the new name on a file whose contents never got there
+    // (an empty file), or lose the rename.  Traced by strace: the listing
+    // and an OUTEST= data set are each flushed (fsync of the scratch file
+    // it was written to) just before the rename that gives them their
+    // names, and their folder just after.
+    prepare("sync", kOneFactor, {"est1.csv", "out.lst"});
+    const std::string trace = at("trace.txt");
+    const int status = velix::test::run_velix_args(
+        args({"--listing", at("out.lst")}), {"strace", "-f", "-o", trace, "-e", "trace=openat,fsync,rename"});
+    if (status == 127 || !fs::exists(at("log.txt"))) GTEST_SKIP() << "needs strace, allowed to trace";
+    ASSERT_EQ(status, 0) << read_text(at("log.txt"));
+    std::vector<std::string> lines;
+    std::ifstream in(trace);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    // The file a descriptor was last opened as, by the line that opened it.
+    std::map<std::string, std::string> opened;
+    std::vector<std::string> synced;  // for each line: what its fsync flushed, "" when none
+    for (const std::string& line : lines) {
+        const size_t eq = line.rfind(" = ");
+        const std::string result = eq == std::string::npos ? "" : line.substr(eq + 3);
+        std::string flushed;
+        if (line.find(" openat(") != std::string::npos)
+            opened[result] = line;
+        else if (const size_t f = line.find(" fsync("); f != std::string::npos && result == "0")
+            flushed = opened[line.substr(f + 7, line.find(')', f) - f - 7)];
+        synced.push_back(flushed);
+    }
+    for (const std::string target : {"est1.csv", "out.lst"}) {
+        const std::string renamed = "\", \"" + at(target) + "\") = 0";
+        const auto at_rename =
+            std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(renamed) != std::string::npos; });
+        ASSERT_NE(at_rename, lines.end()) << target << " was not renamed into place";
+        const size_t k = static_cast<size_t>(at_rename - lines.begin());
+        size_t before = k, after = k;
+        while (before > 0 && synced[before - 1].empty()) --before;
+        while (after + 1 < lines.size() && synced[after + 1].empty()) ++after;
+        ASSERT_GT(before, 0u) << target << " was renamed unflushed";
+        EXPECT_NE(synced[before - 1].find("O_WRONLY"), std::string::npos)
+            << target << ": the last flush before its rename was " << synced[before - 1];
+        ASSERT_LT(after + 1, lines.size()) << target << ": its folder was not flushed after the rename";
+        EXPECT_NE(synced[after + 1].find("O_DIRECTORY"), std::string::npos)
+            << target << ": the first flush after its rename was " << synced[after + 1];
+    }
+}
+
+TEST_F(RunOutputs, AStopBeforeTheLogIsOpenedIsSaidInThisRunsLog) {
+    // The program comes through a named pipe, which the command reads
+    // before it opens its log.  A SIGTERM while it waited ended the run by
+    // the signal's default action, and the previous run's log stayed as if
+    // it were this run's.  The stop is now noted from the command's start:
+    // no step runs, and the new log says why.
+    prepare("early_stop", "", {"log.txt", "est1.csv"});
+    const std::string program = at("program.vx");
+    fs::remove(program);
+    ASSERT_EQ(::mkfifo(program.c_str(), 0600), 0);
+    const pid_t pid = start_velix(args({}));
+    ASSERT_GT(pid, 0);
+    int fd = -1;
+    // (A writer that does not wait is let in only once the reader is.)
+    for (int k = 0; fd < 0 && k < 1000; ++k)
+        if ((fd = ::open(program.c_str(), O_WRONLY | O_NONBLOCK)) < 0) ::usleep(10000);
+    ASSERT_GE(fd, 0) << "the command never opened its program";
+    ::kill(pid, SIGTERM);
+    const std::string text = kOneFactor;
+    EXPECT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+    const int status = wait_for(pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    expect_kept({"est1.csv"}, "a stop before the first step");
     const auto errors = error_lines();
     ASSERT_EQ(errors.size(), 1u) << read_text(at("log.txt"));
-    EXPECT_EQ(errors[0], "ERROR: Output data set oram cannot replace " + at("oram.csv") + ": Operation not permitted.");
-    const std::string log = read_text(at("log.txt"));
-    for (const std::string name : {"ost", "oram", "oest"})
-        EXPECT_NE(log.find("NOTE: Output data set " + name + " was not written."), std::string::npos) << log;
+    EXPECT_EQ(errors[0], "ERROR: The run was stopped by SIGTERM.");
+    EXPECT_EQ(read_text(at("log.txt")).find(kOld), std::string::npos) << "the previous run's log was left";
 }
 
 TEST_F(RunOutputs, AListingWhoseReaderWentAwayIsALostListing) {

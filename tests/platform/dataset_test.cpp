@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <cmath>
+#include <csignal>
 #include <limits>
 #include <cstring>
 #include <random>
@@ -20,12 +21,14 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "dataset_fixture.h"
 #include "platform/output_file.h"
 #include "tests/support/open_files.h"
 #include "platform/step_exit.h"
+#include "platform/stop_signals.h"
 
 namespace {
 
@@ -431,15 +434,18 @@ TEST_F(DataSetTest, OutputIsWrittenWhenTheStepEnds) {
     EXPECT_EQ(dataset_create_output("no/such/dir/x", true, DataSetOptions{}, &error), nullptr);
 }
 
-// An output data set cannot take the file of the step's raw DATA= data set
-// (which the rename at the step's end would replace: the raw data were
-// lost with no message) nor that of another output of the step, however
-// the file is named: another spelling, a path in quotes, a symbolic or a
-// hard link.  Moment data may be replaced by updated moments, and raw data
-// in another role than DATA= is not the step's data.
+// An output data set cannot take the file of the step's DATA= data set
+// (which the rename at the step's end would replace: the raw data, or the
+// user's moments replaced by estimates, were lost with no message) nor
+// that of another output of the step, however the file is named: another
+// spelling, a path in quotes, a symbolic or a hard link.  Moments may be
+// replaced by OUTSTAT=, updated moments of the same kind (not estimates
+// and moments of TYPE=EST), and raw data in another role than DATA= is not
+// the step's data.
 TEST_F(DataSetTest, AnOutputCannotTakeTheFileOfTheRawDataOrOfAnotherOutput) {
     write("raw", "x\n1\n2\n");
     write("mom", "# TYPE=COV\n_TYPE_,_NAME_,x\nCOV,x,1\nN,,5\n");
+    write("est", "# TYPE=EST\n_TYPE_,_NAME_,x\nPARMS,,1\nCOV,x,1\nN,,5\n");
     std::filesystem::create_symlink(dir_ / "raw.csv", dir_ / "soft.csv");
     std::filesystem::create_hard_link(dir_ / "raw.csv", dir_ / "hard.csv");
     const std::string quoted = (dir_ / "raw.csv").string();
@@ -458,6 +464,10 @@ TEST_F(DataSetTest, AnOutputCannotTakeTheFileOfTheRawDataOrOfAnotherOutput) {
         {"raw", "DATA=", {"soft"}, "would replace DATA= data set raw"},
         {"raw", "DATA=", {"hard"}, "would replace DATA= data set raw"},
         {"mom", "DATA=", {"mom"}, ""},
+        {"mom", "DATA=", {"new", "mom"},
+         "OUTEST= data set mom would replace DATA= data set mom, the TYPE=COV data the step analyses (" +
+             (dir_ / "mom.csv").string() + "); only OUTSTAT= may replace"},
+        {"est", "DATA=", {"est"}, "OUTSTAT= data set est would replace DATA= data set est, the TYPE=EST data"},
         {"raw", "INRAM=", {"raw"}, ""},
         {"raw", "DATA=", {"new", "\"" + (dir_ / "new.csv").string()}, "and OUTSTAT= data set new name the same file"},
         {"raw", "DATA=", {"mom", "\"" + (dir_ / "mom.csv").string()}, "and OUTSTAT= data set mom name the same file"},
@@ -575,6 +585,111 @@ TEST_F(AllOrNone, AnEarlierFileThatCannotBePutBackIsNamed) {
     for (const char* name : {"a", "b"})
         EXPECT_EQ(log().find(std::string("NOTE: Output data set ") + name + " was not written."), std::string::npos)
             << log();
+}
+
+// A second name that cannot be removed (another user's file in a sticky
+// folder, a failing disk) is named in the log, after a step whose outputs
+// took their places as after one whose earlier files were put back; it
+// used to stay without a word.
+TEST_F(AllOrNone, ASecondNameThatCannotBeRemovedIsNamed) {
+    const struct {
+        std::vector<int> failing;  // the moves that fail
+        bool inPlace;              // whether the new files take their places
+        std::string left;          // the data set whose second name stays
+        int tag;                   // its place among the outputs
+    } cases[] = {
+        // a, b and c into place (moves 1-3), then the second names of a and
+        // c removed (4, 5).
+        {{4}, true, "a", 0},
+        // a and b into place, c refused (3); a put back (4), b removed (5),
+        // the second name of c removed (6).
+        {{3, 6}, false, "c", 2},
+    };
+    for (const auto& c : cases) {
+        double value = 3;
+        make_outputs(&value);
+        const size_t from = log().size();
+        for (int n : c.failing) velix::platform::inject_move_failure(n, EIO);
+        EXPECT_EQ(velix::platform::dataset_commit_outputs(0), c.inPlace) << c.left;
+        velix::platform::clear_injected_move_failures();
+        velix::platform::dataset_end_step();
+        EXPECT_EQ(read("a"), c.inPlace ? "x\n3\n" : "old a\n") << c.left;
+        const std::string kept = ".velix-" + std::to_string(::getpid()) + "-" + std::to_string(c.tag) + "-old.tmp";
+        const std::vector<std::string> expected =
+            c.inPlace ? std::vector<std::string>{kept, "a.csv", "b.csv", "c.csv"}
+                      : std::vector<std::string>{kept, "a.csv", "c.csv"};
+        EXPECT_EQ(files(), expected) << c.left;
+        EXPECT_NE(log_since(from).find("WARNING: The second name " + (dir_ / kept).string() +
+                                       " of the earlier file of output data set " + c.left +
+                                       " could not be removed (Input/output error).\n"),
+                  std::string::npos)
+            << log_since(from);
+        std::filesystem::remove(dir_ / kept);
+    }
+}
+
+// A file whose flush to the disk fails does not take its name, and so
+// none of the step's outputs does: a power loss could otherwise leave the
+// name on a file whose contents never reached the disk.
+TEST_F(AllOrNone, AFileThatCannotBeFlushedToTheDiskTakesNoName) {
+    double value = 4;
+    make_outputs(&value);
+    velix::platform::inject_sync_failure(2, EIO);  // b's
+    EXPECT_FALSE(velix::platform::dataset_commit_outputs(0));
+    velix::platform::clear_injected_move_failures();
+    velix::platform::dataset_end_step();
+    EXPECT_EQ(read("a"), "old a\n");
+    EXPECT_EQ(read("c"), "old c\n");
+    EXPECT_EQ(files(), (std::vector<std::string>{"a.csv", "c.csv"}));
+    EXPECT_NE(log().find("ERROR: Output data set b cannot be written to " + (dir_ / "b.csv").string() +
+                         " (Input/output error).\n"),
+              std::string::npos)
+        << log();
+}
+
+// A stop that comes while the outputs are renamed into place lets every
+// one take its place (never a mix), and the log says so: the step's return
+// code, which says that it was stopped, otherwise means that it wrote
+// none.  In a child process: the stop cannot be taken back.
+TEST_F(AllOrNone, AStopWhileTheOutputsAreRenamedIsSaidToLeaveThemInPlace) {
+    EXPECT_EXIT(
+        {
+            velix::platform::install_stop_handlers();
+            double value = 6;
+            make_outputs(&value);
+            velix::platform::inject_signal_before_move(2, SIGTERM);  // once a is in place
+            const bool ok = velix::platform::dataset_commit_outputs(0);
+            const bool allNew = read("a") == "x\n6\n" && read("b") == "x\n6\n" && read("c") == "x\n6\n";
+            const bool said = log().find("NOTE: The output data sets of the step (a, b, c) were put in place: the stop "
+                                         "came while they were being renamed.\n") != std::string::npos;
+            std::_Exit(!ok || !allNew ? 1 : said ? 0 : 2);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << "not every output took its place (1), or the log did not say that they did (2)";
+}
+
+// An output data set whose name leads to one of the command's open files
+// (as /dev/stdout does; here a link to /proc/self/fd/N of a regular file)
+// cannot be put in place by a commit that may have to be undone: it is
+// refused as a device is.  It was written to a scratch file renamed over
+// the name, which for /dev/stdout itself, as root, replaced the system's
+// link.
+TEST_F(DataSetTest, AnOutputThatLeadsToAnOpenFileIsRefused) {
+    const int fd = ::open((dir_ / "opened").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    std::filesystem::create_symlink("/proc/self/fd/" + std::to_string(fd), dir_ / "stdout.csv");
+    double value = 1;
+    HostBinding* b = bind_x(create("stdout"), &value);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(xyvput(b, 0), 0);
+    EXPECT_FALSE(velix::platform::dataset_commit_outputs(0));
+    ::close(fd);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "stdout.csv"));
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "opened"), 0u);
+    EXPECT_NE(log().find("ERROR: Output data set stdout cannot replace " + (dir_ / "stdout.csv").string() +
+                         ", which is not a file.\n"),
+              std::string::npos)
+        << log();
 }
 
 // Walking every BY group of a data set twice, a data set read from its

@@ -154,6 +154,9 @@ TEST(MessageCatalogue, RowsAreUniqueSortedAndWellFormed) {
         {line(kMsgHostFaultTimeLimit), "The time limit MAXTIME= passed while the programming statements looped"},
         {line(kMsgHostDataSetFileName, "DATA", "hs", "DATA", "hs.csv"), "expected an option (found \".\"): a data set is named without \".csv\" (DATA=hs), or a file by its path in quotes (DATA=\"hs.csv\")"},
         {line(kMsgHostLavaanOperator, "=~"), "a model is written as a LINEQS, RAM, COSAN or FACTOR statement, not with lavaan's operator \"=~\""},
+        {line(kMsgHostOutputReplacesMoments, "OUTEST=", "d", "DATA=", "e", "COV", "p"), "OUTEST= data set d would replace DATA= data set e, the TYPE=COV data the step analyses (p); only OUTSTAT= may replace the moments of DATA= (TYPE CORR, COV, UCORR, UCOV or SYMATRIX)"},
+        {line(kMsgHostSecondNameLeft, "k", "d", "w"), "WARNING: The second name k of the earlier file of output data set d could not be removed (w)."},
+        {line(kMsgHostOutputsInPlaceAtStop, "d, e"), "NOTE: The output data sets of the step (d, e) were put in place: the stop came while they were being renamed."},
     };
     for (const auto& [got, expected] : lines) EXPECT_EQ(got, expected);
     for (size_t i = 0; i < kMessageCatalogueSize; ++i) {
