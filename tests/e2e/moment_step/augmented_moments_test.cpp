@@ -375,6 +375,55 @@ TEST(AugmentedMoments, MomentDataGiveTheAugmentedMomentsOfTheRawData) {
     expect_matrix_near(written, m, kTol, "SSCP, OUTSTAT=");
 }
 
+TEST(AugmentedMoments, MomentDataWithoutTheMeansCannotBeAugmented) {
+    // The intercept's row of the augmented moments is made of the means:
+    // a data set that lacks them (moments about zero without a MEAN row,
+    // SSCP data without the Intercept row of the sums) is an error, as
+    // covariances without a MEAN row are, and not a fit to means of 0.
+    const Data d = columns(read_csv("hs.csv"), 3);
+    const double n = static_cast<double>(d.rows.size());
+    const Matrix zero = augmented(d, 3, -1, -1, n);  // moments about zero, divisor N
+    const std::vector<double> mean = means_of(d);
+    const std::string dir = scratch_dir("aug_no_means");
+    auto row = [](std::ofstream& out, const std::string& type, const std::string& name, const std::vector<double>& v) {
+        out << type << "," << name << "," << number_text(v[0]) << "," << number_text(v[1]) << "," << number_text(v[2])
+            << "\n";
+    };
+    auto write = [&](const std::string& file, const std::string& type, bool withMean) {
+        std::ofstream out(dir + "/" + file);
+        out << "# TYPE=" << type << "\n_TYPE_,_NAME_,x1,x2,x3\nN,,301,301,301\n";
+        if (withMean) row(out, "MEAN", "", mean);
+        if (type == "UCORR") row(out, "USTD", "", {std::sqrt(zero[0][0]), std::sqrt(zero[1][1]), std::sqrt(zero[2][2])});
+        // SSCP: the sums of the data variables, without the Intercept row.
+        const Matrix values = type == "UCORR" ? correlations(zero) : type == "SSCP" ? augmented(d, 3, -1, -1, 1.0) : zero;
+        for (size_t i = 0; i < 3; ++i) row(out, type, d.names[i], values[i]);
+    };
+    struct Case {
+        std::string file, type;
+        bool withMean;
+        int message;  // of the reader: 0 none
+    } cases[] = {
+        {"ucov.csv", "UCOV", false, 36},
+        {"ucorr.csv", "UCORR", false, 36},
+        {"sscp.csv", "SSCP", false, 34},
+        {"ucovmean.csv", "UCOV", true, 0},
+    };
+    for (const Case& c : cases) {
+        write(c.file, c.type, c.withMean);
+        auto r = run_velix("proc velix data='" + dir + "/" + c.file + "' method=none covariance augment pcorr;\n" +
+                               "var x1 x2 x3;\n" + kRegression,
+                           {});
+        if (c.message != 0) {
+            EXPECT_EQ(return_code(r, 0), 108) << c.file << "\n" << r.log;
+            EXPECT_TRUE(has_message(r, 0, 230, c.message)) << c.file << "\n" << r.log;
+            EXPECT_TRUE(r.items(0, "matrix", "InCov").empty()) << c.file;
+        } else {
+            EXPECT_EQ(return_code(r, 0), 0) << c.file << "\n" << r.log;
+            expect_matrix_near(matrix_of(r, 0, "InCov"), augmented(d, 3, -1, -1, n - 1.0), kTol, c.file);
+        }
+    }
+}
+
 TEST(AugmentedMoments, AnInterceptVariableOfTheDataIsNotDoubled) {
     // Raw data with a column of ones named Intercept among the analysis
     // variables: AUGMENT adds no second intercept; the column is the
