@@ -424,6 +424,30 @@ TEST(AugmentedMoments, MomentDataWithoutTheMeansCannotBeAugmented) {
     }
 }
 
+TEST(AugmentedMoments, AModelWithMeansWithoutAugmentIsToldToGiveIt) {
+    // Without AUGMENT there is no Intercept: the model that names it, and
+    // a stored model with means (LINEQS or RAM) read by INRAM=, end with an
+    // error that names the option; with AUGMENT the stored models are read.
+    const std::string dir = scratch_dir("aug_needed");
+    const std::string ram = "ram 1 3 1 b1, 1 3 2 b2, 1 3 4 a0, 2 3 3 ve3;\nrun;\n";
+    const std::string head = "proc velix data=hs method=none covariance";
+    auto r = run_velix(head + ";\nvar x1 x2 x3;\n" + kRegression +
+                           head + " augment outram='" + dir + "/lineqs.csv';\nvar x1 x2 x3;\n" + kRegression +
+                           head + " augment outram='" + dir + "/ram.csv';\nvar x1 x2 x3;\n" + ram,
+                       {"hs.csv"});
+    EXPECT_EQ(return_code(r, 0), 2000) << r.log;
+    EXPECT_TRUE(has_message(r, 0, 352, 145)) << r.log;
+    ASSERT_EQ(return_code(r, 1), 0) << r.log;
+    ASSERT_EQ(return_code(r, 2), 0) << r.log;
+    for (const std::string stored : {"lineqs", "ram"}) {
+        const std::string inram = " inram='" + dir + "/" + stored + ".csv';\nvar x1 x2 x3;\nrun;\n";
+        auto s = run_velix(head + inram + head + " augment" + inram, {"hs.csv"});
+        EXPECT_EQ(return_code(s, 0), 1008) << stored << "\n" << s.log;
+        EXPECT_TRUE(has_message(s, 0, 352, 146)) << stored << "\n" << s.log;
+        EXPECT_EQ(return_code(s, 1), 0) << stored << "\n" << s.log;
+    }
+}
+
 TEST(AugmentedMoments, AnInterceptVariableOfTheDataIsNotDoubled) {
     // Raw data with a column of ones named Intercept among the analysis
     // variables: AUGMENT adds no second intercept; the column is the
