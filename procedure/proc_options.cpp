@@ -20,3 +20,11 @@ bool same_name(const NameRecord& a, const NameRecord& b) {
     const int32_t lb = wzstrip(b.text, std::clamp<int32_t>(b.length, 0, 32));
     return la > 0 && wzsteqn(a.text, la, b.text, lb) != 0;
 }
+
+bool is_intercept_name(const NameRecord& r) {
+    NameRecord intercept;
+    std::memset(intercept.text, ' ', sizeof intercept.text);
+    std::memcpy(intercept.text, "Intercept", 9);
+    intercept.length = 9;
+    return same_name(r, intercept);
+}

@@ -387,3 +387,6 @@ const StatementNode* find_statement(const StatementNode* from, const char* keywo
 // Name identity of the model: equal without regard to case after trailing
 // blanks are stripped.
 bool same_name(const NameRecord& a, const NameRecord& b);
+// Whether a name is Intercept, the constant variable that AUGMENT adds to
+// the moments, in any case.
+bool is_intercept_name(const NameRecord& r);

@@ -435,6 +435,12 @@ constexpr int32_t kMsgExogenousEstimated = 133;
 constexpr int32_t kMsgInverseNoTerm = 138;
 // ERROR: The fixed element of matrix %s at row %i, column %i has a missing value.
 constexpr int32_t kMsgFixedMissing = 139;
+// ERROR: Variable %s is not a DATA= variable: the intercept of a model with means is the variable
+// Intercept of the PROC VELIX option AUGMENT.
+constexpr int32_t kMsgInterceptNeedsAugment = 145;
+// ERROR: Column %s of the INRAM= model is no analysis variable: a model with means is read with the
+// PROC VELIX option AUGMENT.
+constexpr int32_t kMsgInramInterceptNeedsAugment = 146;
 // NOTE: Memory is short for a copy of the covariance of the estimates; the Lagrange multiplier
 // tests read it from a utility file.
 constexpr int32_t kMsgLmCovarianceFromFile = 149;

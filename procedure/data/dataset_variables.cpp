@@ -222,17 +222,20 @@ bool velix::detail::partials_given(const double* matrix, const std::vector<ReadV
 
 const char* velix::detail::outstat_matrix_type(const ProcContext* ctx) {
     if (ctx->input.symatrixInput) return "SYMATRIX";
+    // An AUGMENT run writes the moments about the means with their MEAN
+    // row, whatever origin UCOV or UCORR ask for.
+    if (ctx->options.interceptVar) return ctx->options.covAnalysis ? "COV" : "CORR";
     if (ctx->options.uncorrectedCorr) return "UCORR";
     if (ctx->options.uncorrectedCov) return "UCOV";
     // Moments about zero (NOINT) need the U type to be read back as such.
-    // A matrix that holds an intercept row (AUGMENT, or an Intercept
-    // variable among the analysis variables) carries the means in that row
-    // and is read back by its COV or CORR type.
+    // A matrix that holds an Intercept variable among the analysis
+    // variables carries the means in that row and is written by its COV or
+    // CORR type.
     const int16_t* vars = ctx->input.manifestNumbers;
     const bool interceptAnalysed =
         ctx->input.interceptVarNumber > 0 && vars != nullptr &&
         std::find(vars, vars + ctx->sizes.nVar, ctx->input.interceptVarNumber) != vars + ctx->sizes.nVar;
-    const bool aboutZero = ctx->moments.momentOrigin != 0 && !ctx->options.interceptVar && !interceptAnalysed;
+    const bool aboutZero = ctx->moments.momentOrigin != 0 && !interceptAnalysed;
     if (ctx->options.covAnalysis) return aboutZero ? "UCOV" : "COV";
     return aboutZero ? "UCORR" : "CORR";
 }

@@ -344,13 +344,16 @@ bool all_given(const std::vector<double>& v) {
 }
 
 // Completes N, the sum of weights and the means; kLevelNoMoments when the
-// means are needed and not given.  Without an N row, N is the count the
+// means are needed and not given: to move the moments to another origin,
+// for TYPE=EST, and for the intercept's row of an AUGMENT analysis (a
+// model with means fitted to means of 0 would be a wrong fit reported as
+// a good one).  Without an N row, N is the count the
 // data set holds (the Intercept x Intercept element of SSCP data), else
 // statedN (NOBS= or EDF=): the matrix is then read as the moments of
 // that many observations, as given.  Only when neither is known does N
 // fall back to a large default, with a note.
-int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t origin, int32_t n, double statedN,
-                        GroupRows* g) {
+int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t origin, bool augmented, int32_t n,
+                        double statedN, GroupRows* g) {
     if (wzmis(g->n)) {
         if (kind.sscp && !wzmis(g->icptIcpt)) {
             g->n = g->icptIcpt;
@@ -365,7 +368,7 @@ int32_t complete_counts(const MomentKind& kind, bool inputAboutZero, int32_t ori
     // SSCP: the means are the intercept row's sums over the sum of weights.
     if (kind.sscp && all_given(g->icpt) && g->sumw > 0.0)
         for (int32_t i = 0; i < n; ++i) g->means[i] = g->icpt[i] / g->sumw;
-    const bool meansNeeded = (inputAboutZero != (origin != 0)) || kind.dataType == "EST";
+    const bool meansNeeded = (inputAboutZero != (origin != 0)) || kind.dataType == "EST" || augmented;
     const bool haveMeans = all_given(g->means);
     if (meansNeeded && !haveMeans) {
         xpmlog(kMsgReader, kind.sscp                ? kMsgReaderSscpNoMeans
@@ -473,7 +476,8 @@ int32_t zrcorr(HostDataSet* data, int32_t form, const StatementNode* /*stmtList*
     const bool corrClass = kind.rowType == "CORR" || kind.rowType == "UCORR";
     const bool inputAboutZero = kind.rowType[0] == 'U' || kind.sscp;
     if (check_matrix(vars, corrClass, &g.matrix, &level) != 0) return kLevelNoMoments;
-    if (complete_counts(kind, inputAboutZero, origin, n, statedN, &g) != 0) return kLevelNoMoments;
+    if (complete_counts(kind, inputAboutZero, origin, ctx->options.interceptVar != 0, n, statedN, &g) != 0)
+        return kLevelNoMoments;
     const std::vector<double> c = cross_products(kind, corrClass, inputAboutZero, origin, vardefKind, n, &g, &level);
 
     *divisor = zvardiv(vardefKind, g.n, origin == 0 ? 1.0 : 0.0, g.sumw);

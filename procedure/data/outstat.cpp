@@ -4,11 +4,13 @@
 // row layouts that the moment readers and the INWGT= readers take back.
 //
 //   mode 1: MEAN, STD or USTD, SKEWNESS, KURTOSIS, N, SUMWGT, then one row
-//           per variable of the moment matrix
+//           per variable of the moment matrix (of a run with means, the
+//           moments about the means of the DATA= variables, see below)
 //   mode 0: matrix form (GLS, DWLS) one row per variable; WLS form one row
 //           per (i, j, k), holding the weights between moment (i, j) and
 //           the moments (k, l) up to it, in storage order
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -64,6 +66,44 @@ void matrix_rows(const DataView& dv, int32_t role, const double* a, int32_t n, i
     }
 }
 
+// The moments of an AUGMENT run in the form that reads back.  The
+// augmented moments about zero M (the intercept I last) cannot be written
+// as they are: COV rows are read as moments about the means, and the
+// intercept's row has no variable to hold its last value.  Their Schur
+// complement S = M_xx - M_xI M_Ix / M_II is the matrix of covariances about
+// the (weighted) means under the divisor in force, which for every VARDEF=
+// kind is the one the reader gives covariances about the means; with the
+// MEAN and N rows it is turned back into M by an AUGMENT analysis.  In
+// correlation analysis S goes out as correlations with its own STD row.
+//   centred out  PackedSym[nv(nv+1)/2]: covariances or correlations
+//   stdDevs out  [nv]: the roots of the diagonal of S
+void centred_moments(const DataView& dv, std::vector<double>* centred, std::vector<double>* stdDevs) {
+    const int32_t nv = dv.sizes->nVar;
+    const double* a = dv.arrays->momentMatrix;
+    const double* sd = dv.moments->stdDevs;
+    // Element (i, j) of M: the analysed matrix, scaled back from the
+    // correlations when they are analysed.
+    const auto m = [&](int32_t i, int32_t j) {
+        return dv.options->covAnalysis ? a[velix::pk(i, j)] : a[velix::pk(i, j)] * sd[i] * sd[j];
+    };
+    const double mii = m(nv, nv);
+    centred->assign(static_cast<size_t>(nv) * (nv + 1) / 2, 0.0);
+    for (int32_t i = 0; i < nv; ++i)
+        for (int32_t j = 0; j <= i; ++j)
+            (*centred)[velix::pk(i, j)] = m(i, j) - (mii > 0.0 ? m(i, nv) * m(j, nv) / mii : 0.0);
+    stdDevs->assign(static_cast<size_t>(nv), 0.0);
+    for (int32_t i = 0; i < nv; ++i) {
+        const double sii = (*centred)[velix::pk(i, i)];
+        (*stdDevs)[i] = sii > 0.0 ? std::sqrt(sii) : 0.0;
+    }
+    if (dv.options->covAnalysis) return;
+    for (int32_t i = 0; i < nv; ++i)
+        for (int32_t j = 0; j <= i; ++j) {
+            const double d = (*stdDevs)[i] * (*stdDevs)[j];
+            (*centred)[velix::pk(i, j)] = d > 0.0 ? (*centred)[velix::pk(i, j)] / d : 0.0;
+        }
+}
+
 }  // namespace
 
 void cosfout(ProcContext* ctx, int32_t mode) {
@@ -74,13 +114,18 @@ void cosfout(ProcContext* ctx, int32_t mode) {
     set_name(&dv.dataSets->outRow.name, nullptr);
     const int32_t role = mode == 1 ? kRoleOutstat : kRoleOutwgt;
     if (mode == 1) {
+        const bool withMeans = dv.options->interceptVar != 0;
+        std::vector<double> centred, centredStd;
+        if (withMeans) centred_moments(dv, &centred, &centredStd);
         auto stat_row = [&](const char* type, const double* values) {
             set_type(dv, type);
             std::copy(values, values + nv, v);
             cos_write_row(dv.ctx, role);
         };
         stat_row("MEAN", dv.moments->means);
-        if (!dv.options->covAnalysis)
+        if (!dv.options->covAnalysis && withMeans)
+            stat_row("STD", centredStd.data());
+        else if (!dv.options->covAnalysis)
             stat_row(dv.moments->momentOrigin == 0 ? "STD" : "USTD", dv.moments->stdDevs);
         if (dv.input->rawData && dv.options->kurtosisWanted) {
             stat_row("SKEWNESS", dv.moments->skewness);
@@ -95,7 +140,10 @@ void cosfout(ProcContext* ctx, int32_t mode) {
             cos_write_row(dv.ctx, role);
         }
         set_type(dv, velix::detail::outstat_matrix_type(dv.ctx));
-        matrix_rows(dv, role, dv.arrays->momentMatrix, n, nv, v);
+        if (withMeans)
+            matrix_rows(dv, role, centred.data(), nv, nv, v);
+        else
+            matrix_rows(dv, role, dv.arrays->momentMatrix, n, nv, v);
         return;
     }
 

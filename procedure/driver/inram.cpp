@@ -494,6 +494,14 @@ std::vector<RamRow> unstored_zeros(const StoredMatrix& s, const std::vector<int3
     return zeros;
 }
 
+// The message for a stored model's column that is no analysis variable:
+// the Intercept of a model with means stored by an AUGMENT run is one only
+// when this run gives AUGMENT too (symmetric-matrix input has none).
+int32_t column_not_analysed(const StepView& sv, const NameRecord& name) {
+    return is_intercept_name(name) && !sv.input->symatrixInput ? kMsgInramInterceptNeedsAugment
+                                                               : kMsgInramColumnNotAnalysed;
+}
+
 // RAM: the stored model's variables are its manifest variables (the first
 // rows(_IDE_) columns of _A_, each named after its variable: 110 when not
 // one of ours) and the latent ones after them.  Each becomes a variable
@@ -508,7 +516,7 @@ void ram_statements(const StepView& sv, Statements* st, const std::vector<Stored
         const int32_t v = manifest_index(sv, name);
         if (c < nStored) {
             if (v < 0) {
-                xpmlog(kMsgProc, kMsgInramColumnNotAnalysed, name_text(name).c_str());
+                xpmlog(kMsgProc, column_not_analysed(sv, name), name_text(name).c_str());
                 raise_error_level(sv.ctx, kLevelBadVariables);
             }
             number[c] = v + 1;
@@ -629,7 +637,7 @@ void check_lineqs_names(const StepView& sv, const std::vector<StoredMatrix>& mat
         const char c0 = static_cast<char>(std::toupper(static_cast<unsigned char>(names[c].text[0])));
         const bool latent = c0 == 'F' || (static_cast<int32_t>(c) >= nEndo && (c0 == 'E' || c0 == 'D'));
         if (latent) continue;
-        xpmlog(kMsgProc, kMsgInramColumnNotAnalysed, name_text(names[c]).c_str());
+        xpmlog(kMsgProc, column_not_analysed(sv, names[c]), name_text(names[c]).c_str());
         raise_error_level(sv.ctx, kLevelBadVariables);
     }
     if (*sv.errorLevel > kLevelStepEnds) {

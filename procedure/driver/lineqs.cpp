@@ -442,7 +442,11 @@ void classify_variables(const StepView& sv, const LineqsPayload& eq, const Varia
             // for it, would repeat the one mistake.
             if (index_in(v->badNames, r) >= 0) continue;
             v->badNames.push_back(r);
-            log_unusable_name(sv, r, kMsgBadLatentName);
+            // A model with means written without AUGMENT: say what makes
+            // Intercept a variable (symmetric-matrix input has none).
+            log_unusable_name(sv, r,
+                              is_intercept_name(r) && !sv.input->symatrixInput ? kMsgInterceptNeedsAugment
+                                                                                : kMsgBadLatentName);
             const auto e = std::upper_bound(eq.termEnd, eq.termEnd + eq.nEquations, t) - eq.termEnd;
             xpmplace(line_of(eq, static_cast<int32_t>(e)), str(r).c_str());
             raise_error_level(sv.ctx, kLevelInputError);

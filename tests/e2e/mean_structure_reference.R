@@ -5,7 +5,7 @@
 # - hs_means: a two-factor model of x1-x6 of tests/fixtures/hs.csv (Fvis by
 #   x1-x3, Ftxt by x4-x6) with a free intercept for every variable, so that
 #   the means are saturated;
-# - growth: the linear growth curve of t1-t4 of tests/fixtures/growth.csv
+# - growth: the linear growth curve of t1-t4 of tests/fixtures/demo_growth.csv
 #   (lavaan's Demo.growth), intercepts 0, the means of the latent intercept
 #   and slope free;
 # - growth_x: the same with the latent intercept and slope regressed on the
@@ -43,7 +43,7 @@
 #   variance exactly).
 #
 #   Rscript tests/e2e/mean_structure_reference.R
-#   (writes tests/fixtures/growth.csv when missing, and
+#   (reads tests/fixtures/demo_growth.csv, writes
 #   tests/fixtures/mean_structure_reference.csv)
 suppressMessages(library(lavaan))
 args <- commandArgs(FALSE)
@@ -52,11 +52,8 @@ fixtures <- file.path(here, "..", "fixtures")
 rows <- list()
 put <- function(case, key, value) rows[[length(rows) + 1]] <<- data.frame(case = case, key = key, value = value)
 
-growth_csv <- file.path(fixtures, "growth.csv")
-if (!file.exists(growth_csv))
-  write.csv(Demo.growth[, c("t1", "t2", "t3", "t4", "x1", "x2")], growth_csv, row.names = FALSE, quote = FALSE)
 hs <- read.csv(file.path(fixtures, "hs.csv"))[, paste0("x", 1:6)]
-growth <- read.csv(growth_csv)
+growth <- read.csv(file.path(fixtures, "demo_growth.csv"))[, c("t1", "t2", "t3", "t4", "x1", "x2")]
 
 fits <- list(
   hs_means = cfa('Fvis =~ x1 + x2 + x3

@@ -5,7 +5,7 @@
 // (mean_structure_reference.R beside this file, written to
 // tests/fixtures/mean_structure_reference.csv): a two-factor model of hs
 // x1-x6 with saturated intercepts, and the linear growth curve of
-// growth.csv (lavaan's Demo.growth), also on two covariates in the
+// demo_growth.csv (lavaan's Demo.growth), also on two covariates in the
 // equation and the RAM form.  RMR is compared under VARDEF=N, whose moments
 // are lavaan's.  Saturated intercepts leave the results of the same model
 // without means: its squared multiple correlations and NFI, and its
@@ -71,10 +71,10 @@ protected:
             {"hs_means", run("hs", "augment", "x1-x6", kHsMeans)},
             {"hs_means_n", run("hs", "augment vardef=n", "x1-x6", kHsMeans)},
             {"hs_covariances", run("hs", "", "x1-x6", kHsCovariances)},
-            {"growth", run("growth", "augment", "t1-t4", kGrowth)},
-            {"growth_n", run("growth", "augment vardef=n", "t1-t4", kGrowth)},
-            {"growth_x", run("growth", "augment", "t1-t4 x1 x2", kGrowthCovariates)},
-            {"growth_x_ram", run("growth", "augment", "t1-t4 x1 x2", kGrowthCovariatesRam)},
+            {"growth", run("demo_growth", "augment", "t1-t4", kGrowth)},
+            {"growth_n", run("demo_growth", "augment vardef=n", "t1-t4", kGrowth)},
+            {"growth_x", run("demo_growth", "augment", "t1-t4 x1 x2", kGrowthCovariates)},
+            {"growth_x_ram", run("demo_growth", "augment", "t1-t4 x1 x2", kGrowthCovariatesRam)},
         };
     }
     static void TearDownTestSuite() { delete runs_; }

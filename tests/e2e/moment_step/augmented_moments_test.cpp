@@ -236,44 +236,95 @@ TEST(AugmentedMoments, KurtosisOfTheDataVariablesDoesNotDependOnTheIntercept) {
     EXPECT_EQ(cell(stats, 3, "Kurtosis").number(), -3.0);
 }
 
-TEST(AugmentedMoments, OutstatKeepsOneVariablePerDataVariableAndAddsAnInterceptRow) {
+// The weighted covariances about the weighted means of the first p
+// variables with divisor `divisor`, and those means in *mean.
+Matrix weighted_centred(const Data& d, size_t p, int weight, double divisor, std::vector<double>* mean) {
+    double total = 0.0;
+    mean->assign(p, 0.0);
+    for (const auto& o : d.rows) {
+        total += obs_weight(o, weight, -1);
+        for (size_t i = 0; i < p; ++i) (*mean)[i] += obs_weight(o, weight, -1) * o[i];
+    }
+    for (double& x : *mean) x /= total;
+    Matrix c(p, std::vector<double>(p, 0.0));
+    for (const auto& o : d.rows)
+        for (size_t i = 0; i < p; ++i)
+            for (size_t j = 0; j < p; ++j)
+                c[i][j] += obs_weight(o, weight, -1) * (o[i] - (*mean)[i]) * (o[j] - (*mean)[j]) / divisor;
+    return c;
+}
+
+TEST(AugmentedMoments, OutstatHoldsTheMomentsAboutTheMeansAndReadsBack) {
+    // The augmented moments about zero cannot be written as COV rows (they
+    // would be read as moments about the means, and the intercept has no
+    // variable): OUTSTAT= holds the covariances about the means, or the
+    // correlations with their STD row, with the MEAN, N and SUMWGT rows,
+    // and AUGMENT turns them back into the same augmented moments, also
+    // under UCOV, which asks for moments about zero.
     const Data d = weighted_hs();
+    const double n = static_cast<double>(d.rows.size());
     const std::string dir = scratch_dir("aug_outstat");
     write_csv(dir + "/hsw.csv", d);
-    auto r = run_velix("proc velix data='" + dir + "/hsw.csv' method=none covariance augment outstat='" + dir +
-                           "/st.csv';\nvar x1 x2 x3;\nweight w;\n" + kRegression,
-                       {});
-    ASSERT_EQ(r.exitStatus, 0) << r.log;
-    const double n = static_cast<double>(d.rows.size());
+    std::vector<double> mean;
+    const Matrix c = weighted_centred(d, 3, 3, n - 1.0, &mean);
     const Matrix m = augmented(d, 3, 3, -1, n - 1.0);
-    const std::vector<MomentRow> rows = read_moment_rows(dir + "/st.csv");
-    std::ifstream in(dir + "/st.csv");
-    std::string header;
-    while (std::getline(in, header) && header[0] == '#') {
-    }
-    EXPECT_EQ(header, "_TYPE_,_NAME_,x1,x2,x3");
-    std::vector<std::string> names;
-    Matrix values;
-    double sumw = 0.0;
-    for (const MomentRow& row : rows) {
-        ASSERT_EQ(row.values.size(), 3u) << row.type;
-        if (row.type == "COV") {
-            names.push_back(row.name);
-            values.push_back(row.values);
+    for (const std::string analysis : {"covariance", "ucov", ""}) {
+        const bool cov = !analysis.empty();
+        auto r = run_velix("proc velix data='" + dir + "/hsw.csv' method=none augment " + analysis + " outstat='" +
+                               dir + "/st.csv';\nvar x1 x2 x3;\nweight w;\n" + kRegression + "proc velix data='" + dir +
+                               "/st.csv' method=none augment pcorr " + analysis + ";\n" + kRegression,
+                           {});
+        ASSERT_EQ(return_code(r, 0), 0) << r.log;
+        ASSERT_EQ(return_code(r, 1), 0) << r.log;
+        EXPECT_EQ(read_rows(dir + "/st.csv").header, (std::vector<std::string>{"_TYPE_", "_NAME_", "x1", "x2", "x3"}));
+        std::vector<std::string> names;
+        Matrix values;
+        for (const MomentRow& row : read_moment_rows(dir + "/st.csv")) {
+            ASSERT_EQ(row.values.size(), 3u) << row.type;
+            if (row.type == "COV" || row.type == "CORR") {
+                EXPECT_EQ(row.type, cov ? "COV" : "CORR");
+                names.push_back(row.name);
+                values.push_back(row.values);
+            }
+            EXPECT_NE(row.type, "USTD");
+            if (row.type == "MEAN") expect_matrix_near({row.values}, {mean}, kTol, "MEAN " + analysis);
+            if (row.type == "STD")
+                expect_matrix_near({row.values}, {{std::sqrt(c[0][0]), std::sqrt(c[1][1]), std::sqrt(c[2][2])}}, kTol,
+                                   "STD");
         }
-        if (row.type == "SUMWGT") sumw = row.values[0];
-        if (row.type == "N") {
-            EXPECT_EQ(row.values[0], n);
-        }
+        ASSERT_EQ(names, (std::vector<std::string>{"x1", "x2", "x3"})) << analysis;
+        expect_matrix_near(values, cov ? c : correlations(c), kTol, "OUTSTAT= rows " + analysis);
+        if (cov)
+            expect_matrix_near(matrix_of(r, 1, "InCov"), m, kTol, "read back " + analysis);
+        else
+            expect_matrix_near(matrix_of(r, 1, "InCorr"), correlations(m), kTol, "read back " + analysis);
     }
-    double sw = 0.0;
-    for (const auto& o : d.rows) sw += o[3];
-    EXPECT_LT(rel(sumw, sw), kTol);
-    ASSERT_EQ(names, (std::vector<std::string>{"x1", "x2", "x3", "Intercept"}));
-    // Each row's value for the intercept column has no variable to go to.
-    Matrix want;
-    for (size_t i = 0; i < 4; ++i) want.emplace_back(m[i].begin(), m[i].begin() + 3);
-    expect_matrix_near(values, want, kTol, "OUTSTAT= rows");
+}
+
+// Linear growth of lavaan's Demo.growth (t1-t4, N = 400): intercept and
+// slope with the time scores 0 to 3, their means on the constant.
+const std::string kGrowth =
+    "var t1-t4;\nlineqs t1 = Fi + E1, t2 = Fi + 1 Fs + E2, t3 = Fi + 2 Fs + E3, t4 = Fi + 3 Fs + E4,\n"
+    "  Fi = mi Intercept + DFi, Fs = ms Intercept + DFs;\nstd E1-E4 = v1-v4, DFi DFs = vi vs;\n"
+    "cov DFi DFs = cis;\nrun;\n";
+
+TEST(AugmentedMoments, AGrowthModelFittedToItsOutstatGivesTheFitOfTheRawData) {
+    // growth_reference.R: lavaan's chi-square (N F) of the raw data.
+    constexpr double kLavaanChiSquare = 8.068733681;
+    const std::string dir = scratch_dir("aug_growth");
+    auto r = run_velix("proc velix data=demo_growth covariance augment outstat='" + dir + "/gstat.csv';\n" + kGrowth +
+                           "proc velix data='" + dir + "/gstat.csv' covariance augment;\n" + kGrowth,
+                       {"demo_growth.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    auto chi_square = [&](size_t step) {
+        return factoid_values(*r.items(step, "factoid", "Fit").at(0)).at("Chi-Square");
+    };
+    EXPECT_LT(rel(chi_square(0), kLavaanChiSquare), 1e-6) << chi_square(0);
+    EXPECT_LT(rel(chi_square(1), chi_square(0)), 1e-8) << chi_square(1) << " against " << chi_square(0);
+    const auto raw = column_by_parameter(result_table(r, 0), "Estimate");
+    const auto back = column_by_parameter(result_table(r, 1), "Estimate");
+    ASSERT_EQ(raw.size(), 9u);
+    for (const auto& [name, estimate] : raw) EXPECT_LT(rel(back.at(name), estimate), 1e-8) << name;
 }
 
 TEST(AugmentedMoments, MomentDataGiveTheAugmentedMomentsOfTheRawData) {
@@ -322,6 +373,79 @@ TEST(AugmentedMoments, MomentDataGiveTheAugmentedMomentsOfTheRawData) {
     for (const MomentRow& row : read_moment_rows(dir + "/st.csv"))
         if (row.type == "COV") written.push_back(row.values);
     expect_matrix_near(written, m, kTol, "SSCP, OUTSTAT=");
+}
+
+TEST(AugmentedMoments, MomentDataWithoutTheMeansCannotBeAugmented) {
+    // The intercept's row of the augmented moments is made of the means:
+    // a data set that lacks them (moments about zero without a MEAN row,
+    // SSCP data without the Intercept row of the sums) is an error, as
+    // covariances without a MEAN row are, and not a fit to means of 0.
+    const Data d = columns(read_csv("hs.csv"), 3);
+    const double n = static_cast<double>(d.rows.size());
+    const Matrix zero = augmented(d, 3, -1, -1, n);  // moments about zero, divisor N
+    const std::vector<double> mean = means_of(d);
+    const std::string dir = scratch_dir("aug_no_means");
+    auto row = [](std::ofstream& out, const std::string& type, const std::string& name, const std::vector<double>& v) {
+        out << type << "," << name << "," << number_text(v[0]) << "," << number_text(v[1]) << "," << number_text(v[2])
+            << "\n";
+    };
+    auto write = [&](const std::string& file, const std::string& type, bool withMean) {
+        std::ofstream out(dir + "/" + file);
+        out << "# TYPE=" << type << "\n_TYPE_,_NAME_,x1,x2,x3\nN,,301,301,301\n";
+        if (withMean) row(out, "MEAN", "", mean);
+        if (type == "UCORR") row(out, "USTD", "", {std::sqrt(zero[0][0]), std::sqrt(zero[1][1]), std::sqrt(zero[2][2])});
+        // SSCP: the sums of the data variables, without the Intercept row.
+        const Matrix values = type == "UCORR" ? correlations(zero) : type == "SSCP" ? augmented(d, 3, -1, -1, 1.0) : zero;
+        for (size_t i = 0; i < 3; ++i) row(out, type, d.names[i], values[i]);
+    };
+    struct Case {
+        std::string file, type;
+        bool withMean;
+        int message;  // of the reader: 0 none
+    } cases[] = {
+        {"ucov.csv", "UCOV", false, 36},
+        {"ucorr.csv", "UCORR", false, 36},
+        {"sscp.csv", "SSCP", false, 34},
+        {"ucovmean.csv", "UCOV", true, 0},
+    };
+    for (const Case& c : cases) {
+        write(c.file, c.type, c.withMean);
+        auto r = run_velix("proc velix data='" + dir + "/" + c.file + "' method=none covariance augment pcorr;\n" +
+                               "var x1 x2 x3;\n" + kRegression,
+                           {});
+        if (c.message != 0) {
+            EXPECT_EQ(return_code(r, 0), 108) << c.file << "\n" << r.log;
+            EXPECT_TRUE(has_message(r, 0, 230, c.message)) << c.file << "\n" << r.log;
+            EXPECT_TRUE(r.items(0, "matrix", "InCov").empty()) << c.file;
+        } else {
+            EXPECT_EQ(return_code(r, 0), 0) << c.file << "\n" << r.log;
+            expect_matrix_near(matrix_of(r, 0, "InCov"), augmented(d, 3, -1, -1, n - 1.0), kTol, c.file);
+        }
+    }
+}
+
+TEST(AugmentedMoments, AModelWithMeansWithoutAugmentIsToldToGiveIt) {
+    // Without AUGMENT there is no Intercept: the model that names it, and
+    // a stored model with means (LINEQS or RAM) read by INRAM=, end with an
+    // error that names the option; with AUGMENT the stored models are read.
+    const std::string dir = scratch_dir("aug_needed");
+    const std::string ram = "ram 1 3 1 b1, 1 3 2 b2, 1 3 4 a0, 2 3 3 ve3;\nrun;\n";
+    const std::string head = "proc velix data=hs method=none covariance";
+    auto r = run_velix(head + ";\nvar x1 x2 x3;\n" + kRegression +
+                           head + " augment outram='" + dir + "/lineqs.csv';\nvar x1 x2 x3;\n" + kRegression +
+                           head + " augment outram='" + dir + "/ram.csv';\nvar x1 x2 x3;\n" + ram,
+                       {"hs.csv"});
+    EXPECT_EQ(return_code(r, 0), 2000) << r.log;
+    EXPECT_TRUE(has_message(r, 0, 352, 145)) << r.log;
+    ASSERT_EQ(return_code(r, 1), 0) << r.log;
+    ASSERT_EQ(return_code(r, 2), 0) << r.log;
+    for (const std::string stored : {"lineqs", "ram"}) {
+        const std::string inram = " inram='" + dir + "/" + stored + ".csv';\nvar x1 x2 x3;\nrun;\n";
+        auto s = run_velix(head + inram + head + " augment" + inram, {"hs.csv"});
+        EXPECT_EQ(return_code(s, 0), 1008) << stored << "\n" << s.log;
+        EXPECT_TRUE(has_message(s, 0, 352, 146)) << stored << "\n" << s.log;
+        EXPECT_EQ(return_code(s, 1), 0) << stored << "\n" << s.log;
+    }
 }
 
 TEST(AugmentedMoments, AnInterceptVariableOfTheDataIsNotDoubled) {
