@@ -62,15 +62,23 @@ std::vector<MoveInjection>& move_injections() {
     return all;
 }
 
-// The errno of an injected failure of this move, 0 when none fires.
-int injected_move_failure() {
+std::vector<MoveInjection>& second_name_injections() {
+    static std::vector<MoveInjection> all;
+    return all;
+}
+
+// The errno of an injected failure of this call among those counted in
+// `all`, 0 when none fires.
+int injected_failure(std::vector<MoveInjection>& all) {
     int injected = 0;
-    for (MoveInjection& inj : move_injections()) {
+    for (MoveInjection& inj : all) {
         if (inj.seen >= inj.nth) continue;
         if (++inj.seen == inj.nth && injected == 0) injected = inj.error;
     }
     return injected;
 }
+
+int injected_move_failure() { return injected_failure(move_injections()); }
 
 // Renames `from` to `to`; 0, or the errno of the failure.
 int rename_file(const std::string& from, const std::string& to) {
@@ -257,7 +265,10 @@ bool OutputFile::keep_old(std::string* error) {
     if (inPlace_ || ::lstat(target_.c_str(), &st) != 0) return true;
     old_ = scratch_path_beside(target_, tag_ + "-old");
     hadTarget_ = true;
-    if (link_replacing(target_, old_, 0)) return true;
+    if (const int injected = injected_failure(second_name_injections()); injected != 0)
+        errno = injected;
+    else if (link_replacing(target_, old_, 0))
+        return true;
     // No second link (a file system without hard links, another user's
     // file): the file itself steps aside until the new one is in place.
     if (const int e = rename_file(target_, old_); e != 0) {
@@ -298,7 +309,14 @@ void inject_move_failure(int nthCall, int error) {
     move_injections().push_back(MoveInjection{nthCall, error, 0});
 }
 
-void clear_injected_move_failures() { move_injections().clear(); }
+void inject_second_name_failure(int nthCall, int error) {
+    second_name_injections().push_back(MoveInjection{nthCall, error, 0});
+}
+
+void clear_injected_move_failures() {
+    move_injections().clear();
+    second_name_injections().clear();
+}
 
 void OutputFile::discard() {
     buf_.close();
