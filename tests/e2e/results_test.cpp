@@ -320,6 +320,22 @@ std::string default_program(const std::string& method, const std::string& statem
     return "proc velix data=hs method=" + method + " covariance modification;\n" + model + statements + "run;\n";
 }
 
+// A bound whose release leaves the model without that direction (a of l2 =
+// a + b, held at its bound, which b can stand in for) has no test: its
+// row shows the estimate and leaves the statistic, its probability and
+// the change blank, not a chi-square of 0 with probability 1.
+TEST(ResultsRuns, ABoundWithoutATestLeavesItsCellsBlank) {
+    const RunResult r = run_velix(
+        default_program("ml technique=none", "parameters a b = 0.3 0.25;\nl2 = a + b;\nbounds a >= 0.3;\n"),
+        {"hs.csv"});
+    ASSERT_EQ(r.exitStatus, 0) << r.log;
+    const JsonValue& t = r.table(0, "LagrangeBoundary");
+    ASSERT_EQ(t["rows"].size(), 1u);
+    EXPECT_EQ(cell(t, 0, "Parameter").str(), "a");
+    EXPECT_EQ(cell(t, 0, "Estimate").number(), 0.3);
+    for (const char* column : {"ChiSq", "ProbChiSq", "Change"}) EXPECT_TRUE(cell(t, 0, column).is_null()) << column;
+}
+
 // The boundary test's row of a parameter.
 size_t boundary_row(const JsonValue& t, const std::string& parameter) {
     for (size_t k = 0; k < t["rows"].size(); ++k)
@@ -414,8 +430,9 @@ TEST(ResultsRuns, BoundTestKeepsLinearAndNonlinearRowsOfASecondModel) {
     EXPECT_LT(cell(t, 0, "Change").number(), 0.0);  // vd2 would fall below its lower bound
 }
 
-// A tie of two elements gives one row; of three, one row per element
-// released from the two others.
+// A tie of two elements gives one row, with what releasing it would move
+// each of them by (lavaan's epc of the released model, at its estimates);
+// of three, one row per element released from the two others.
 TEST(ResultsRuns, ReleasedEqualityConstraintsHaveTheReferenceScoreStatistics) {
     const Reference two = reference("hs_tied");
     const RunResult r2 = run_velix(hs_program(two, "modification", {{"l3", "l2"}}), {"hs.csv"});
@@ -424,6 +441,8 @@ TEST(ResultsRuns, ReleasedEqualityConstraintsHaveTheReferenceScoreStatistics) {
     ASSERT_EQ(t2["rows"].size(), 1u);
     EXPECT_EQ(cell(t2, 0, "EqCons").str(), "[x2:Fvis] = [x3:Fvis]");
     expect_close(cell(t2, 0, "ChiSq").number(), two.at("score"), 1e-5, "two-element tie");
+    expect_close(cell(t2, 0, "Change1").number(), two.at("change:x2"), 1e-5, "change of x2");
+    expect_close(cell(t2, 0, "Change2").number(), two.at("change:x3"), 1e-5, "change of x3");
     const Reference three = reference("hs_tie3");
     const RunResult r3 = run_velix(hs_program(three, "modification", {{"l3", "l2"}, {"l6", "l2"}}), {"hs.csv"});
     ASSERT_EQ(r3.exitStatus, 0) << r3.log;
