@@ -693,14 +693,17 @@ private:
 
     // Whether the statement in hand (a name and "=") holds a LINEQS term,
     // a coefficient or parameter followed by a variable ("l2 F1", "1.0
-    // F1"): two operands side by side, which no expression has.  After a
-    // LINEQS statement, such a statement is the next equation cut off by
-    // a ";" where a "," was meant.
+    // F1"): two operands side by side, which no expression has (the word
+    // operators, "a eq b", "a and b", are no operands).  After a LINEQS
+    // statement, such a statement is the next equation cut off by a ";"
+    // where a "," was meant.
     bool lineqs_term_follows() const {
+        static const std::set<std::string> kWordOperators = {"OR", "AND", "NOT", "IN", "EQ", "NE",
+                                                             "LT", "LE", "GT", "GE"};
+        const auto name = [](const Token& t) { return t.kind == TokenKind::kName && !kWordOperators.count(upper(t.text)); };
         if (!is_op("=", 1)) return false;
-        const auto operand = [](const Token& t) { return t.kind == TokenKind::kName || t.kind == TokenKind::kNumber; };
         for (size_t k = 2; peek(k + 1).kind != TokenKind::kEnd && !is_op(";", k); ++k)
-            if (operand(peek(k)) && peek(k + 1).kind == TokenKind::kName) return true;
+            if ((name(peek(k)) || peek(k).kind == TokenKind::kNumber) && name(peek(k + 1))) return true;
         return false;
     }
 

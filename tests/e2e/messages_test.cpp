@@ -139,6 +139,10 @@ TEST(Messages, AModelStatementFaultShowsItsPlaceInTheFile) {
          "ERROR: LINEQS equations are separated by commas: this \";\" ends the LINEQS statement, and the equation "
          "after it is read as a programming statement at line 10, column 24.\n"
          "lineqs x1 = 1.0 F1 + E1; x2 = l2 F1 + E2; x3 = l3 F1 + E3;\n                       ^\n", 2},
+        // Word operators stand between two names in a programming statement.
+        {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3; d = l2 ge l3 and l3 gt 0;\n",
+                        "std F1 = vf, E1-E3 = ve1-ve3;\n"),
+         "!separated by commas", 0},
         // (The parameter E3 is named like the error term whose variance it is.)
         {kBefore + step("method=ml", "lineqs x1 = 1.0 F1 + E1, x2 = l2 F1 + E2, x3 = l3 F1 + E3;\n",
                         "std F1 = vf, E1-E3 = ve1 ve2 E3;\nparameters ind;\nind = l2 * l3;\nE3 = ve2;\n"),
