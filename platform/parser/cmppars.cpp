@@ -700,7 +700,9 @@ private:
     bool lineqs_term_follows() const {
         static const std::set<std::string> kWordOperators = {"OR", "AND", "NOT", "IN", "EQ", "NE",
                                                              "LT", "LE", "GT", "GE"};
-        const auto name = [](const Token& t) { return t.kind == TokenKind::kName && !kWordOperators.count(upper(t.text)); };
+        const auto name = [](const Token& t) {
+            return t.kind == TokenKind::kName && !kWordOperators.count(upper(t.text));
+        };
         if (!is_op("=", 1)) return false;
         for (size_t k = 2; peek(k + 1).kind != TokenKind::kEnd && !is_op(";", k); ++k)
             if ((name(peek(k)) || peek(k).kind == TokenKind::kNumber) && name(peek(k + 1))) return true;
